@@ -1,0 +1,13 @@
+// Error codes: 0 is success, 1000..1508 are the player's own, 1509 on are user errors.
+#pragma once
+#include <cstdint>
+
+enum QmErrorCode : uint32_t {
+  ERR_NONE = 0,
+#define QM_ERROR(code, name) name = code,
+#include "runtime/errcodes.def"
+#undef QM_ERROR
+};
+
+// The constant name of a code ("ERR_MEM"), or nullptr for a code that is not one of the player's.
+const char *qm_error_name(uint32_t code);
