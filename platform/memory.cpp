@@ -1,5 +1,7 @@
 #include "platform/memory.h"
 
+#include <unistd.h>
+
 #include <cstdlib>
 
 void *MemAlloc(uint32_t size, int32_t clear) {
@@ -8,3 +10,16 @@ void *MemAlloc(uint32_t size, int32_t clear) {
 }
 
 void MemFree(void *block) { std::free(block); }
+
+uint32_t PhysicalMemoryFromPages(uint64_t pages, uint64_t pageSize) {
+  if (pageSize != 0 && pages > UINT32_MAX / pageSize) return UINT32_MAX;
+  uint64_t bytes = pages * pageSize;
+  return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+}
+
+uint32_t GetPhysicalMemory() {
+  long pages = sysconf(_SC_PHYS_PAGES);
+  long pageSize = sysconf(_SC_PAGESIZE);
+  if (pages <= 0 || pageSize <= 0) return 0;
+  return PhysicalMemoryFromPages(static_cast<uint64_t>(pages), static_cast<uint64_t>(pageSize));
+}

@@ -6,3 +6,9 @@
 // Every caller reports a null result as ERR_MEM.
 void *MemAlloc(uint32_t size, int32_t clear);
 void MemFree(void *block);
+
+// The machine's physical memory in bytes; 0xFFFFFFFF for 4 GiB and more, which the 32-bit
+// result cannot hold.
+uint32_t GetPhysicalMemory();
+// The same from a page count and page size.
+uint32_t PhysicalMemoryFromPages(uint64_t pages, uint64_t pageSize);

@@ -1,0 +1,15 @@
+#include "platform/hooks.h"
+
+uint32_t ApplyPlatformOption(uint32_t) { return 0; }
+
+void ApplyPlatformOptions() {}
+
+uint32_t OpenConsoleOutput() { return 0; }
+
+void CloseConsoleOutput() {}
+
+uint32_t CallEmulatedPluginEntry(void *) { return 0; }
+
+void PrepareAudioThread() {}
+
+void FlushPlatformInput(qmDisplay *) {}
