@@ -1,0 +1,210 @@
+#include "platform/file.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string>
+
+#include "platform/memory.h"
+#include "platform/path.h"
+#include "platform/vfile.h"
+
+namespace {
+
+const char *ModeString(int32_t mode) {
+  switch (mode) {
+    case FILE_MODE_READ: return "rb";
+    case FILE_MODE_WRITE: return "wb";
+    case FILE_MODE_READWRITE: return "r+b";
+    default: return nullptr;
+  }
+}
+
+// Opens a name in the file system's spelling, falling back to the name itself.
+FILE *OpenConverted(const char *name, const char *modeString) {
+  char *converted = ToFileSystemPath(name);
+  FILE *f = std::fopen(converted ? converted : name, modeString);
+  MemFree(converted);
+  return f;
+}
+
+// "PROGDIR:rest" becomes the executable's folder joined with rest.
+std::string ExpandProgDir(const char *name) {
+  if (std::strncmp(name, "PROGDIR:", 8) != 0) return name;
+  char exe[kMaxPathLength + 1];
+  GetExecutablePath(exe);
+  std::string folder(exe);
+  size_t slash = folder.find_last_of('/');
+  folder.resize(slash == std::string::npos ? 0 : slash);
+  if (!folder.empty() && folder.back() != '/' && folder.back() != '\\') folder += '/';
+  return folder + (name + 8);
+}
+
+qmFileHandle *OpenChunk(const char *name, int32_t mode) {
+  qmChunkName chunk;
+  if (mode != FILE_MODE_READ || !ParseChunkName(name, &chunk)) return nullptr;
+  auto *h = static_cast<qmFileHandle *>(MemAlloc(sizeof(qmFileHandle), 1));
+  if (!h) return nullptr;
+  h->isVirtual = 1;
+  h->size = chunk.length;
+  if (chunk.memory) {
+    h->memoryBase = AcquireMemoryWindow(chunk.reference, chunk.length);
+    if (!h->memoryBase) {
+      MemFree(h);
+      return nullptr;
+    }
+    h->memoryWindow = static_cast<int32_t>(chunk.reference);
+    return h;
+  }
+  h->base = chunk.offset;
+  h->stream = OpenConverted(chunk.container, "rb");
+  if (!h->stream) {
+    MemFree(h);
+    return nullptr;
+  }
+  // A window reaching past its container's end is cut at the end, so that its size tells the
+  // truth to readers that check FileEof.
+  struct stat st;
+  if (fstat(fileno(h->stream), &st) == 0 && S_ISREG(st.st_mode)) {
+    uint64_t available = static_cast<uint64_t>(st.st_size) > h->base ? st.st_size - h->base : 0;
+    h->size = std::min(h->size, available);
+  }
+  if (fseeko(h->stream, static_cast<off_t>(h->base), SEEK_SET) != 0) {
+    std::fclose(h->stream);
+    MemFree(h);
+    return nullptr;
+  }
+  return h;
+}
+
+}  // namespace
+
+qmFileHandle *FileOpen(const char *name, int32_t mode) {
+  const char *modeString = ModeString(mode);
+  if (!name || !modeString) return nullptr;
+  std::string expanded = ExpandProgDir(name);
+  if (IsChunkName(expanded.c_str())) return OpenChunk(expanded.c_str(), mode);
+
+  char buffer[kMaxPathLength + 1];
+  const char *path = NormalizeSlashes(expanded.c_str(), buffer);
+  FILE *stream = OpenConverted(path, modeString);
+  if (!stream && mode == FILE_MODE_READWRITE && errno == ENOENT) {
+    FILE *created = OpenConverted(path, "wb");
+    if (created && std::fclose(created) == 0) stream = OpenConverted(path, modeString);
+  }
+  if (!stream) return nullptr;
+
+  auto *h = static_cast<qmFileHandle *>(MemAlloc(sizeof(qmFileHandle), 1));
+  if (!h) {
+    std::fclose(stream);
+    return nullptr;
+  }
+  h->stream = stream;
+  h->size = kUnboundedSize;
+  if (mode == FILE_MODE_READ) {
+    if (fseeko(stream, 0, SEEK_END) == 0) {
+      off_t end = ftello(stream);
+      h->size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    }
+    fseeko(stream, 0, SEEK_SET);
+  }
+  return h;
+}
+
+int FileClose(qmFileHandle *h) {
+  if (!h) return 0;
+  int ok = 1;
+  if (h->stream) {
+    // A failed write (full disk) may have dropped its buffer already; the error flag keeps it.
+    if (std::ferror(h->stream)) ok = 0;
+    if (std::fclose(h->stream) != 0) ok = 0;
+  }
+  if (h->memoryWindow) ReleaseMemoryWindow(h->memoryWindow);
+  MemFree(h);
+  return ok;
+}
+
+uint64_t FileSeek(qmFileHandle *h, int64_t offset, int32_t origin) {
+  uint64_t before = h->position;
+  h->writePending = 0;
+  if (origin == FILE_SEEK_END && h->size == kUnboundedSize) {
+    if (h->stream && fseeko(h->stream, static_cast<off_t>(offset), SEEK_END) == 0) {
+      off_t now = ftello(h->stream);
+      if (now >= 0) h->position = static_cast<uint64_t>(now);
+    }
+    return before;
+  }
+  // Work in signed 128 bits so that no offset can wrap around the window's arithmetic.
+  __int128 target = offset;
+  if (origin == FILE_SEEK_CURRENT) target += h->position;
+  else if (origin == FILE_SEEK_END) target += h->size;
+  else if (origin != FILE_SEEK_START) return before;
+  if (h->isVirtual) target = std::clamp<__int128>(target, 0, h->size);
+  if (target < 0 || target > INT64_MAX - static_cast<__int128>(h->base)) return before;
+  if (h->stream && fseeko(h->stream, static_cast<off_t>(target + h->base), SEEK_SET) != 0)
+    return before;
+  h->position = static_cast<uint64_t>(target);
+  return before;
+}
+
+uint64_t FileRead(qmFileHandle *h, void *buffer, uint64_t n) {
+  if (h->writePending) {
+    if (h->stream) fseeko(h->stream, 0, SEEK_CUR);
+    h->writePending = 0;
+  }
+  if (h->isVirtual) n = std::min(n, h->size - h->position);
+  uint64_t count = 0;
+  if (h->memoryBase) {
+    std::memcpy(buffer, h->memoryBase + h->position, n);
+    count = n;
+  } else if (h->stream) {
+    count = std::fread(buffer, 1, n, h->stream);
+  }
+  h->position += count;
+  return count;
+}
+
+uint64_t FileReadBytes(qmFileHandle *h, void *buffer, uint64_t n) { return FileRead(h, buffer, n); }
+
+int FileGetc(qmFileHandle *h) {
+  unsigned char byte;
+  return FileRead(h, &byte, 1) == 1 ? byte : -1;
+}
+
+uint64_t FileWrite(qmFileHandle *h, const void *buffer, uint64_t n) {
+  if (!h->stream || h->isVirtual) return 0;
+  if (!h->writePending) {
+    fseeko(h->stream, 0, SEEK_CUR);
+    h->writePending = 1;
+  }
+  uint64_t count = std::fwrite(buffer, 1, n, h->stream);
+  h->position += count;
+  return count;
+}
+
+uint64_t FileWriteBytes(qmFileHandle *h, const void *buffer, uint64_t n) {
+  return FileWrite(h, buffer, n);
+}
+
+int FilePutc(qmFileHandle *h, int byte) {
+  unsigned char c = static_cast<unsigned char>(byte);
+  return FileWrite(h, &c, 1) == 1 ? 1 : 0;
+}
+
+int FileFlush(qmFileHandle *h) {
+  if (!h->stream) return 1;
+  return std::fflush(h->stream) == 0 ? 1 : 0;
+}
+
+int FileEof(qmFileHandle *h) {
+  if (h->size == kUnboundedSize) {
+    struct stat st;
+    if (!h->stream || (h->writePending && std::fflush(h->stream) != 0) ||
+        fstat(fileno(h->stream), &st) != 0)
+      return 1;
+    return h->position >= static_cast<uint64_t>(st.st_size) ? 1 : 0;
+  }
+  return h->position >= h->size ? 1 : 0;
+}

@@ -1,0 +1,25 @@
+// Path rules shared by every file operation of the platform layer. Names inside the player are
+// ISO Latin-1 with either slash; the file system wants "/" and UTF-8.
+#pragma once
+#include <cstddef>
+
+inline constexpr size_t kMaxPathLength = 1023;  // longer names are used as they are
+
+// The name to use: virtual ":::chunk" names are copied unchanged; names longer than
+// kMaxPathLength are returned themselves (not copied, not converted); others are copied into
+// buffer (kMaxPathLength + 1 bytes) with "\" turned into "/".
+const char *NormalizeSlashes(const char *path, char *buffer);
+
+// A new allocation (MemFree) of the Latin-1 path in the file system's UTF-8 with "\" turned
+// into "/", or nullptr for a name longer than kMaxPathLength or when out of memory; callers
+// then use the unconverted name. A name that is already UTF-8 (as listings return names outside
+// Latin-1) is kept as it is when only that spelling exists on disk.
+char *ToFileSystemPath(const char *path);
+
+// Converts a UTF-8 name from the file system to Latin-1 into out (size bytes). 1 on success;
+// 0 when the name is not UTF-8, holds characters beyond Latin-1 or does not fit.
+int FromFileSystemName(const char *utf8, char *out, size_t size);
+
+// The file-system path of the running executable into out (kMaxPathLength + 1 bytes); an
+// empty text when it cannot be found.
+void GetExecutablePath(char *out);
