@@ -1,0 +1,11 @@
+// Prototypes and closures: creation and freeing.
+#pragma once
+#include "runtime/vm/vm_object.h"
+
+VmProto *vm_newproto(VmState *L);
+void vm_freeproto(VmState *L, VmProto *f);
+VmClosure *vm_newCclosure(VmState *L, int nelems);
+VmClosure *vm_newLclosure(VmState *L, int nelems, const VmValue *globals);
+void vm_freeclosure(VmState *L, VmClosure *c);
+inline size_t vm_sizeCclosure(int n) { return sizeof(VmClosure) + sizeof(VmValue) * static_cast<size_t>(n); }
+inline size_t vm_sizeLclosure(int n) { return sizeof(VmClosure) + sizeof(VmUpvalue *) * static_cast<size_t>(n); }

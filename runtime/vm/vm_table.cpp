@@ -1,0 +1,303 @@
+#include "runtime/vm/vm_table.h"
+
+#include <cstring>
+
+#include "runtime/errcodes.h"
+#include "runtime/vm/vm_mem.h"
+#include "runtime/vm/vm_state.h"
+#include "runtime/vm/vm_string.h"
+
+namespace {
+
+constexpr int MAXASIZE = 1 << VM_MAXBITS;  // largest key counted for the array part
+
+inline VmNode *gnode(const VmTable *t, size_t i) { return &t->node[i]; }
+
+VmNode *hashnum(const VmTable *t, double n) {
+  double x = n + 1.0;  // folds -0 onto 0
+  uint32_t w[2];
+  std::memcpy(w, &x, sizeof w);
+  uint32_t sum = w[0] + w[1];
+  return gnode(t, sum % ((static_cast<uint32_t>(vm_sizenode(t)) - 1) | 1));
+}
+
+VmNode *hashpointer(const VmTable *t, const void *p) {
+  auto u = reinterpret_cast<uintptr_t>(p);
+  return gnode(t, u % ((static_cast<uintptr_t>(vm_sizenode(t)) - 1) | 1));
+}
+
+VmNode *mainposition(const VmTable *t, const VmValue *key) {
+  uint32_t mask = static_cast<uint32_t>(vm_sizenode(t)) - 1;
+  switch (key->tt) {
+    case VM_TNUMBER: return hashnum(t, key->v.n);
+    case VM_TSTRING: return gnode(t, vm_svalue(key)->hash & mask);
+    case VM_TBOOLEAN: return gnode(t, static_cast<uint32_t>(key->v.b) & mask);
+    default: return hashpointer(t, key->v.p);
+  }
+}
+
+// The array index a key stands for (1..2^24), or -1.
+int arrayindex(const VmValue *key) {
+  int k;
+  if (key->tt == VM_TNUMBER && vm_num2intexact(key->v.n, &k) && k >= 1 && k <= MAXASIZE) return k;
+  return -1;
+}
+
+const VmValue *getany(VmTable *t, const VmValue *key) {
+  for (VmNode *n = mainposition(t, key); n; n = n->next)
+    if (vm_rawequalobj(&n->key, key)) return &n->val;
+  return &vm_nilobject;
+}
+
+void setarrayvector(VmState *L, VmTable *t, int size) {
+  t->array = vm_reallocvector<VmValue>(L, t->array, static_cast<size_t>(t->sizearray), static_cast<size_t>(size));
+  for (int i = t->sizearray; i < size; i++) vm_setnil(&t->array[i]);
+  t->sizearray = size;
+}
+
+// Installs a fresh hash part of 2^lsize nodes (the shared dummy node for 0).
+void setnodevector(VmState *L, VmTable *t, int lsize) {
+  if (lsize > VM_MAXBITS) vm_raise(L, ERR_TABLEOVERFLOW);
+  if (lsize == 0) {
+    t->node = &G(L)->dummynode;
+  } else {
+    size_t size = size_t{1} << lsize;
+    VmNode *nodes = vm_newvector<VmNode>(L, size);
+    for (size_t i = 0; i < size; i++) {
+      nodes[i].next = nullptr;
+      vm_setnil(&nodes[i].key);
+      vm_setnil(&nodes[i].val);
+    }
+    t->node = nodes;
+  }
+  t->lsizenode = static_cast<uint8_t>(lsize);
+  t->firstfree = gnode(t, static_cast<size_t>(vm_sizenode(t) - 1));
+}
+
+// Counts used keys per slice: slice 0 is the key 1, slice i holds 2^(i-1)+1 .. 2^i.
+// Returns the total number of used keys; *nint receives the number of integer keys.
+int countkeys(const VmTable *t, int nums[VM_MAXBITS + 1], int *nint) {
+  int total = 0;
+  int i = 0;
+  for (int lg = 0; lg <= VM_MAXBITS; lg++) nums[lg] = 0;
+  for (int lg = 0; lg <= VM_MAXBITS; lg++) {
+    int ttlg = 1 << lg;
+    if (ttlg > t->sizearray) {
+      ttlg = t->sizearray;
+      if (i >= ttlg) break;
+    }
+    for (; i < ttlg; i++)
+      if (!vm_isnil(&t->array[i])) { nums[lg]++; total++; }
+  }
+  *nint = total;
+  for (int n = vm_sizenode(t) - 1; n >= 0; n--) {
+    const VmNode *node = &t->node[n];
+    if (vm_isnil(&node->val)) continue;
+    int k = arrayindex(&node->key);
+    if (k >= 0) {
+      nums[vm_log2(static_cast<uint32_t>(k - 1)) + 1]++;
+      (*nint)++;
+    }
+    total++;
+  }
+  return total;
+}
+
+// The array size is the largest 2^i that is more than half full.
+void computesizes(const int nums[VM_MAXBITS + 1], int total, int nint, int *narray, int *nhash) {
+  int a = nums[0];
+  int na = a;
+  int n = (na == 0) ? -1 : 0;
+  for (int i = 1; i <= VM_MAXBITS && a < nint && nint >= (1 << (i - 1)); i++) {
+    if (nums[i] > 0) {
+      a += nums[i];
+      if (a >= (1 << (i - 1))) { n = i; na = a; }
+    }
+  }
+  *nhash = total - na;
+  *narray = (n == -1) ? 0 : (1 << n);
+}
+
+void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
+  if (lnhash > VM_MAXBITS) vm_raise(L, ERR_TABLEOVERFLOW);
+  int oldasize = t->sizearray;
+  int oldlsize = t->lsizenode;
+  VmNode *nold = t->node;
+  VmNode temp;
+  if (oldlsize == 0) {
+    // The dummy node may hold the key being inserted; keep a copy and clear it.
+    temp = *nold;
+    nold = &temp;
+    VmNode &d = G(L)->dummynode;
+    vm_setnil(&d.key);
+    vm_setnil(&d.val);
+    d.next = nullptr;
+  }
+  if (nasize > oldasize) setarrayvector(L, t, nasize);
+  setnodevector(L, t, lnhash);
+  if (nasize < oldasize) {
+    t->sizearray = nasize;
+    for (int i = nasize; i < oldasize; i++)
+      if (!vm_isnil(&t->array[i])) *vm_setnum(L, t, i + 1) = t->array[i];
+    t->array = vm_reallocvector<VmValue>(L, t->array, static_cast<size_t>(oldasize), static_cast<size_t>(nasize));
+  }
+  for (int i = (1 << oldlsize) - 1; i >= 0; i--) {
+    VmNode *old = nold + i;
+    if (!vm_isnil(&old->val)) *vm_settable_raw(L, t, &old->key) = old->val;
+  }
+  if (oldlsize) vm_freearray(L, nold, size_t{1} << oldlsize);
+}
+
+void rehash(VmState *L, VmTable *t) {
+  int nums[VM_MAXBITS + 1];
+  int nint;
+  int total = countkeys(t, nums, &nint);
+  int nasize, nhsize;
+  computesizes(nums, total, nint, &nasize, &nhsize);
+  resize(L, t, nasize, vm_log2(static_cast<uint32_t>(nhsize)) + 1);
+}
+
+// Inserts a key known to be absent. A colliding occupant that is not in its own main
+// position moves to the free node; otherwise the new key takes the free node.
+VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
+  VmNode *mp = mainposition(t, key);
+  if (!vm_isnil(&mp->val)) {
+    VmNode *othern = mainposition(t, &mp->key);
+    VmNode *n = t->firstfree;
+    if (othern != mp) {
+      while (othern->next != mp) othern = othern->next;
+      othern->next = n;
+      *n = *mp;
+      mp->next = nullptr;
+      vm_setnil(&mp->val);
+    } else {
+      n->next = mp->next;
+      mp->next = n;
+      mp = n;
+    }
+  }
+  mp->key = *key;
+  for (;;) {
+    if (vm_isnil(&t->firstfree->key)) return &mp->val;
+    if (t->firstfree == t->node) break;
+    t->firstfree--;
+  }
+  // No free node left: mark the new key used so the rehash counts it, then grow.
+  vm_setboolean(&mp->val, 0);
+  rehash(L, t);
+  auto *slot = const_cast<VmValue *>(vm_gettable_raw(t, key));
+  vm_setnil(slot);
+  return slot;
+}
+
+// Position of a traversal key: array index, or node index after the array.
+int findindex(VmState *L, VmTable *t, const VmValue *key) {
+  if (vm_isnil(key)) return -1;
+  int k;
+  if (key->tt == VM_TNUMBER && vm_num2intexact(key->v.n, &k) && k >= 1 && k <= t->sizearray) return k - 1;
+  for (VmNode *n = mainposition(t, key); n; n = n->next) {
+    bool same = vm_rawequalobj(&n->key, key) ||
+                (n->key.tt == VM_TNONE && vm_iscollectable(key) && n->key.v.gc == key->v.gc);
+    if (same) return static_cast<int>(n - t->node) + t->sizearray;
+  }
+  vm_raise(L, ERR_INVNEXTKEY);
+}
+
+}  // namespace
+
+VmTable *vm_newtable_sized(VmState *L, int narray, int lnhash) {
+  if (lnhash > VM_MAXBITS) vm_raise(L, ERR_TABLEOVERFLOW);
+  if (narray < 0) narray = 0;
+  if (lnhash < 0) lnhash = 0;
+  VmGlobalState *g = G(L);
+  auto *t = static_cast<VmTable *>(vm_realloc(L, nullptr, 0, sizeof(VmTable)));
+  t->tt = VM_TTABLE;
+  t->marked = 0;
+  t->next = g->rootgc;
+  g->rootgc = t;
+  t->flags = 0xFF;
+  t->metatable = vm_istable(&g->defaultmeta) ? vm_hvalue(&g->defaultmeta) : t;
+  t->array = nullptr;
+  t->sizearray = 0;
+  t->gclist = nullptr;
+  t->lsizenode = 0;
+  t->node = &g->dummynode;
+  t->firstfree = t->node;
+  setarrayvector(L, t, narray);
+  setnodevector(L, t, lnhash);
+  return t;
+}
+
+void vm_freetable(VmState *L, VmTable *t) {
+  if (t->lsizenode) vm_freearray(L, t->node, static_cast<size_t>(vm_sizenode(t)));
+  vm_freearray(L, t->array, static_cast<size_t>(t->sizearray));
+  vm_realloc(L, t, sizeof(VmTable), 0);
+}
+
+const VmValue *vm_getnum(VmTable *t, int key) {
+  if (static_cast<unsigned>(key) - 1u < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+  double nk = key;
+  for (VmNode *n = hashnum(t, nk); n; n = n->next)
+    if (n->key.tt == VM_TNUMBER && n->key.v.n == nk) return &n->val;
+  return &vm_nilobject;
+}
+
+const VmValue *vm_getstr(VmTable *t, VmString *key) {
+  for (VmNode *n = gnode(t, key->hash & static_cast<uint32_t>(vm_sizenode(t) - 1)); n; n = n->next)
+    if (n->key.tt == VM_TSTRING && n->key.v.gc == key) return &n->val;
+  return &vm_nilobject;
+}
+
+const VmValue *vm_gettable_raw(VmTable *t, const VmValue *key) {
+  switch (key->tt) {
+    case VM_TNIL: return vm_getnum(t, 0);
+    case VM_TSTRING: return vm_getstr(t, vm_svalue(key));
+    case VM_TNUMBER: {
+      int k;
+      if (vm_num2intexact(key->v.n, &k)) return vm_getnum(t, k);
+      return getany(t, key);
+    }
+    default: return getany(t, key);
+  }
+}
+
+VmValue *vm_settable_raw(VmState *L, VmTable *t, const VmValue *key) {
+  const VmValue *p = vm_gettable_raw(t, key);
+  t->flags = 0;
+  if (p != &vm_nilobject) return const_cast<VmValue *>(p);
+  if (vm_isnil(key)) {
+    VmValue zero;
+    vm_setnumber(&zero, 0);
+    return newkey(L, t, &zero);
+  }
+  if (key->tt == VM_TNUMBER && key->v.n != key->v.n) vm_raise(L, ERR_TABLEINDEX);
+  return newkey(L, t, key);
+}
+
+VmValue *vm_setnum(VmState *L, VmTable *t, int key) {
+  const VmValue *p = vm_getnum(t, key);
+  if (p != &vm_nilobject) return const_cast<VmValue *>(p);
+  VmValue k;
+  vm_setnumber(&k, key);
+  return newkey(L, t, &k);
+}
+
+int vm_tablenext(VmState *L, VmTable *t, VmValue *key) {
+  int i = findindex(L, t, key);
+  for (i++; i < t->sizearray; i++) {
+    if (!vm_isnil(&t->array[i])) {
+      vm_setnumber(key, i + 1);
+      key[1] = t->array[i];
+      return 1;
+    }
+  }
+  for (i -= t->sizearray; i < vm_sizenode(t); i++) {
+    VmNode *n = gnode(t, static_cast<size_t>(i));
+    if (!vm_isnil(&n->val)) {
+      key[0] = n->key;
+      key[1] = n->val;
+      return 1;
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,51 @@
+// Tables: an array part for the keys 1..n and a chained hash part for everything else.
+#pragma once
+#include <cstdint>
+
+#include "runtime/vm/vm_object.h"
+
+struct VmNode {
+  VmValue key;
+  VmValue val;
+  VmNode *next;  // next node of the same collision chain
+};
+
+struct VmTable : VmGCObject {
+  uint8_t flags;      // bit e set: no tag method for event e (events 0..4), as a metatable
+  uint8_t lsizenode;  // log2 of the hash-part size
+  VmTable *metatable; // never null: the default metatable stands for "none"
+  VmValue *array;
+  VmNode *node;
+  VmNode *firstfree;  // every node above it is in use
+  VmGCObject *gclist;
+  int32_t sizearray;
+};
+
+constexpr int VM_MAXBITS = 24;  // largest hash log size and array slice
+
+inline int vm_sizenode(const VmTable *t) { return 1 << t->lsizenode; }
+
+VmTable *vm_newtable_sized(VmState *L, int narray, int lnhash);
+void vm_freetable(VmState *L, VmTable *t);
+
+// Lookups return the slot of the key, or the shared nil object.
+const VmValue *vm_gettable_raw(VmTable *t, const VmValue *key);
+const VmValue *vm_getnum(VmTable *t, int key);
+const VmValue *vm_getstr(VmTable *t, VmString *key);
+
+// Writable slot for the key, created when absent (nil key means 0; NaN raises ERR_TABLEINDEX).
+VmValue *vm_settable_raw(VmState *L, VmTable *t, const VmValue *key);
+VmValue *vm_setnum(VmState *L, VmTable *t, int key);
+
+// Advances a traversal: key[0] holds the current key (nil to start); on success key[0]
+// and key[1] receive the next key and value and 1 is returned, else 0 at the end.
+int vm_tablenext(VmState *L, VmTable *t, VmValue *key);
+
+// The integer n a number key stands for when it is exactly one (range-checked first).
+inline bool vm_num2intexact(double d, int *n) {
+  if (!(d >= -2147483648.0 && d <= 2147483647.0)) return false;
+  int i = static_cast<int>(d);
+  if (static_cast<double>(i) != d) return false;
+  *n = i;
+  return true;
+}
