@@ -26,7 +26,9 @@ TEST(StrToNumber, Table) {
   for (const Case &c : cases) {
     double v = -1;
     EXPECT_EQ(vm_str2number(c.text, &v), c.ok ? 1 : 0) << c.text;
-    if (c.ok) EXPECT_EQ(v, c.value) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
   }
   double v;
   ASSERT_EQ(vm_str2number("1e400", &v), 1);
