@@ -1,0 +1,43 @@
+// Scaling a bitmap with its mask and alpha plane: nearest neighbour or bilinear in 16.16.
+#pragma once
+#include <cstdint>
+
+// Tables and row caches owned by the caller and kept between calls.
+struct qmScaleBuffers {
+  int32_t *xIndex; // source column per destination column
+  int32_t *xFrac;  // 16-bit fraction per destination column (smooth)
+  int32_t *yIndex; // source row per destination row
+  int32_t *yFrac;
+  uint32_t *rowCache; // two rows of horizontally interpolated pixels (smooth)
+  int32_t width, height; // capacity in destination columns and rows
+};
+
+// Grows the buffers to hold at least width + 1 and height + 1 entries: 0 or ERR_MEM.
+int32_t EnsureScaleBuffers(qmScaleBuffers *buffers, int32_t width, int32_t height);
+void FreeScaleBuffers(qmScaleBuffers *buffers);
+
+struct qmScaleRequest {
+  const uint32_t *srcPixels; // null: only the mask is scaled
+  uint32_t *dstPixels;
+  const uint8_t *srcMask;
+  uint8_t *dstMask;
+  const uint8_t *srcAlpha;
+  uint8_t *dstAlpha;
+  int32_t srcMaskBit; // index of the first pixel's bit within source mask rows
+  int32_t srcWidth, srcHeight;
+  int32_t dstWidth, dstHeight;
+  int32_t srcPitch, dstPitch; // in pixels
+  int32_t srcMaskBytesPerRow, dstMaskBytesPerRow;
+  int32_t srcAlphaBytesPerRow, dstAlphaBytesPerRow;
+  int32_t smooth;
+  int32_t format;
+  int32_t bytesPerPixel;
+  qmScaleBuffers *buffers; // must hold the destination size
+};
+
+void ScalePixels(const qmScaleRequest *req);
+void ScaleMaskPixels(const qmScaleRequest *req, float xFactor, float yFactor);
+
+// Straightforward per-pixel versions of the pixel scaling, kept to check the fast ones.
+void ScalePixelsNearestScalar(const qmScaleRequest *req);
+void ScalePixelsSmoothScalar(const qmScaleRequest *req);

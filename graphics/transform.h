@@ -1,0 +1,27 @@
+// Mapping a bitmap with its mask and alpha plane through a 2x2 matrix plus offset.
+#pragma once
+#include <cstdint>
+
+struct qmTransformRequest {
+  const uint32_t *srcPixels;
+  const uint8_t *srcMask;  // or null
+  const uint8_t *srcAlpha; // or null
+  uint32_t *dstPixels;
+  uint8_t *dstMask;  // or null
+  uint8_t *dstAlpha; // or null
+  int32_t srcWidth, srcHeight;
+  int32_t dstWidth, dstHeight;
+  int32_t srcPitch, srcMaskBytesPerRow, srcAlphaBytesPerRow; // pixels; bytes; bytes
+  int32_t dstPitch, dstMaskBytesPerRow, dstAlphaBytesPerRow;
+  // x' = a x + c y + e, y' = b x + d y + f; e and f put the result's bounding box at (0, 0).
+  double a, b, c, d, e, f;
+  int32_t smooth;
+  int32_t format;
+  int32_t bytesPerPixel;
+};
+
+// Fills the destination through the inverse matrix. A matrix without an inverse
+// draws nothing and gives ERR_BADDIMENSIONS; otherwise 0.
+int32_t TransformPixels(const qmTransformRequest *req);
+// The same with every pixel computed one at a time, kept to check the vector path.
+int32_t TransformPixelsScalar(const qmTransformRequest *req);
