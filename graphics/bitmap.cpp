@@ -51,6 +51,7 @@ qmAlphaChannel tempAlpha;
 } // namespace
 
 qmBitmap *AllocBitmap(int32_t width, int32_t height) {
+  if (width > QM_MAX_PICTURE_SIDE) return nullptr;
   uint32_t size = PlaneBytes(width, height, int64_t(BitmapPitchPixels(width)) * 4);
   if (size == 0) return nullptr;
   auto *bitmap = static_cast<qmBitmap *>(MemAlloc(sizeof(qmBitmap), 1));
@@ -94,6 +95,7 @@ int32_t LockBitmap(const qmBitmap *bitmap, qmBitmapView *view) {
 void UnlockBitmap() {}
 
 qmMask *AllocMask(int32_t width, int32_t height, int32_t clear) {
+  if (width > QM_MAX_PICTURE_SIDE) return nullptr;
   return AllocPlane(width, height, MaskBytesPerRow(width), clear);
 }
 
@@ -109,6 +111,7 @@ void SetMaskMemory(qmMask *mask, uint8_t *bits, int32_t bytesPerRow) {
 }
 
 qmAlphaChannel *AllocAlphaChannel(int32_t width, int32_t height, int32_t clear) {
+  if (width > QM_MAX_PICTURE_SIDE) return nullptr;
   return AllocPlane(width, height, AlphaBytesPerRow(width), clear);
 }
 
