@@ -1,4 +1,4 @@
-// The listing and the qmdis program, on good and on broken chunks.
+// The programs qmasm and qmdis, and the listing, on good and on broken input.
 #include "tools/listing.h"
 
 #include <gtest/gtest.h>
@@ -27,8 +27,9 @@ struct RunResult {
   std::string out;
 };
 
-RunResult RunQmdis(const std::string &path) {
-  std::string cmd = QM_BINARY_DIR "/tools/qmdis '" + path + "' 2>&1";
+// Runs a program of the build's tools folder with stderr joined to stdout.
+RunResult RunTool(const std::string &args) {
+  std::string cmd = QM_BINARY_DIR "/tools/" + args + " 2>&1";
   FILE *p = popen(cmd.c_str(), "r");
   if (!p) return {-1, ""};
   std::string out;
@@ -39,12 +40,35 @@ RunResult RunQmdis(const std::string &path) {
   return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, out};
 }
 
+RunResult RunQmdis(const std::string &path) { return RunTool("qmdis '" + path + "'"); }
+
+std::string TempPath(const std::string &name) {
+  return (std::filesystem::temp_directory_path() / ("tools_test_" + std::to_string(getpid()) + "_" + name)).string();
+}
+
 std::string WriteTemp(const std::string &name, const std::vector<uint8_t> &bytes) {
-  std::filesystem::path path = std::filesystem::temp_directory_path() /
-                               ("qmdis_test_" + std::to_string(getpid()) + "_" + name);
+  std::string path = TempPath(name);
   std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char *>(bytes.data()),
                                               static_cast<std::streamsize>(bytes.size()));
-  return path.string();
+  return path;
+}
+
+TEST(QmasmProgram, WritesTheChunkOrReportsTheLine) {
+  const std::string out = TempPath("out.qmb");
+  RunResult ok = RunTool("qmasm " QM_SOURCE_DIR "/tests/runtime/vm/golden/golden.qasm -o '" + out + "'");
+  EXPECT_EQ(ok.status, 0) << ok.out;
+  std::ifstream in(out, std::ios::binary);
+  EXPECT_EQ(std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), Golden());
+  std::filesystem::remove(out);
+
+  const std::string src = WriteTemp("bad.qasm", {'.', 'f', 'u', 'n', 'c', '\n', 'N', 'O', 'P', '\n'});
+  RunResult bad = RunTool("qmasm '" + src + "' -o '" + out + "'");
+  std::filesystem::remove(src);
+  EXPECT_EQ(bad.status, 1);
+  EXPECT_EQ(bad.out, src + ": line 2: unknown mnemonic 'NOP'\n");
+  EXPECT_FALSE(std::filesystem::exists(out));
+
+  EXPECT_EQ(RunTool("qmasm only-input.qasm").status, 2);
 }
 
 TEST(Qmdis, BadChunksPrintTheLoaderErrorAndFail) {
