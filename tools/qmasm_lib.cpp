@@ -2,7 +2,6 @@
 
 #include <cctype>
 #include <cerrno>
-#include <cmath>
 #include <cstdlib>
 #include <map>
 #include <vector>
@@ -101,12 +100,14 @@ std::string Unquote(const std::string &tok, int line) {
   return out;
 }
 
-// A whole integer (decimal, or hexadecimal with 0x), or nothing.
+// A whole integer (decimal, or hexadecimal with 0x; a leading zero is not octal), or nothing.
 std::optional<long long> ParseInt(const std::string &tok) {
   if (tok.empty()) return std::nullopt;
+  size_t digits = tok[0] == '-' || tok[0] == '+' ? 1 : 0;
+  bool hex = tok.size() > digits + 1 && tok[digits] == '0' && (tok[digits + 1] == 'x' || tok[digits + 1] == 'X');
   errno = 0;
   char *end = nullptr;
-  long long v = std::strtoll(tok.c_str(), &end, 0);
+  long long v = std::strtoll(tok.c_str(), &end, hex ? 16 : 10);
   if (errno != 0 || *end != '\0') return std::nullopt;
   return v;
 }

@@ -10,10 +10,15 @@
 //     .func ... .end               nested prototype (p0, p1, ... in order)
 //   .end
 //
-// Operands by format: ABC "A B C" (kN = 250 + N, trailing operands may be left out and are
-// 0); ABx "A kN", "A pN" or "A number"; AsBx "A label|number"; JMP "label|number [gosub]".
-// Label offsets count from the instruction after the jump. Once any instruction of a
-// function has "@N", every instruction gets a line (the one before it when it has none).
+// Mnemonics are the opcode names (MOVE .. SELF, any case). Operands by format:
+//   ABC   "A B C"   kN = 250 + N; operands left out at the end are 0
+//   ABx   "A kN", "A pN" (nested prototype) or "A number"
+//   AsBx  "A label|number"
+//   JMP   "label|number [gosub]"   (gosub: flag 2 in bits 30-31)
+// Integers are decimal or 0x hexadecimal. Label offsets count from the instruction after
+// the jump. Once any instruction of a function has "@N", every instruction gets a line
+// (the one of the instruction before it when it has none, 0 at the start). CLOSURE takes
+// its capture lines as ordinary instructions (MOVE 0 r / GETUPVAL 0 u).
 // Nothing is checked beyond the text itself: unknown mnemonics and labels, malformed
 // operands and values that do not fit their field are errors; everything else assembles.
 #pragma once

@@ -38,9 +38,9 @@ TEST(Qmasm, OperandEncodings) {
   ChunkProto p = Assemble(R"(
 .func maxstack=10
   .k "x"
-      MOVE 1 2
+      MOVE 1 010           ; decimal, not octal
       ADD 3 k0 k4          ; RK operands are 250 + N
-      SETTABLE 0 k261 511
+      SETTABLE 0 k261 0x1FF
       GETGLOBAL 2 k7
       CLOSURE 1 p3
       SETLIST 4 33
@@ -51,7 +51,7 @@ TEST(Qmasm, OperandEncodings) {
 .end
 )");
   const std::vector<uint32_t> expected = {
-      vm_mkABC(OP_MOVE, 1, 2, 0),       vm_mkABC(OP_ADD, 3, 250, 254),
+      vm_mkABC(OP_MOVE, 1, 10, 0),      vm_mkABC(OP_ADD, 3, 250, 254),
       vm_mkABC(OP_SETTABLE, 0, 511, 511), vm_mkABx(OP_GETGLOBAL, 2, 7),
       vm_mkABx(OP_CLOSURE, 1, 3),       vm_mkABx(OP_SETLIST, 4, 33),
       vm_mkABC(OP_LOADBOOL, 1, 1, 1),   vm_mkABC(OP_RETURN, 0, 0, 0),
