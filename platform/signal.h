@@ -15,5 +15,6 @@ qmSignal *SignalCreate();
 void SignalFree(qmSignal *s);
 // The caller holds the mutex that the waiter passes to SignalWait.
 void SignalPost(qmSignal *s);
-// The caller holds the mutex. Consumes a pending post at once, else waits for one; returns 0.
+// The caller holds the mutex exactly once (a wait releases one level of a recursive lock).
+// Consumes a pending post at once, else waits for one; returns 0.
 int SignalWait(qmSignal *s, qmMutex *mutex);
