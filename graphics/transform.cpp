@@ -89,13 +89,15 @@ inline double Mix(double c00, double c10, double c01, double c11, double fx, dou
 // One destination pixel, computed alone. `pixels` is false when the pixels are not 32-bit.
 void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, int32_t y, bool pixels,
                   bool doPlanesOnly) {
-  const double sx = inv.ia * (x - req->e) + inv.ic * (y - req->f);
-  const double sy = inv.ib * (x - req->e) + inv.id * (y - req->f);
+  // The pixel's centre maps to (cx, cy) in the source. Sampling at the centre (not the corner)
+  // keeps quarter turns and mirrors exact permutations of the source pixels.
+  const double cx = inv.ia * (x + 0.5 - req->e) + inv.ic * (y + 0.5 - req->f);
+  const double cy = inv.ib * (x + 0.5 - req->e) + inv.id * (y + 0.5 - req->f);
   const int32_t w = req->srcWidth, h = req->srcHeight;
-  // Sample points lie up to a pixel outside the source even when the centre is inside: clamp.
-  const int32_t tx = ClampToInt(std::trunc(sx), 0, w - 1), ty = ClampToInt(std::trunc(sy), 0, h - 1);
   uint8_t *dmask = req->dstMask ? req->dstMask + int64_t(y) * req->dstMaskBytesPerRow : nullptr;
   if (!req->smooth) {
+    // The source pixel under the centre; clamped, since spans are found with a small tolerance.
+    const int32_t tx = ClampToInt(std::floor(cx), 0, w - 1), ty = ClampToInt(std::floor(cy), 0, h - 1);
     if (pixels && !doPlanesOnly)
       req->dstPixels[int64_t(y) * req->dstPitch + x] = req->srcPixels[int64_t(ty) * req->srcPitch + tx];
     if (req->srcAlpha && req->dstAlpha)
@@ -103,8 +105,12 @@ void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, 
     if (dmask) SetMaskBit(dmask, x, req->srcMask ? GetMaskBit(req->srcMask + int64_t(ty) * req->srcMaskBytesPerRow, tx) : true);
     return;
   }
-  const int32_t xs[2] = {tx, std::min(tx + 1, w - 1)}, ys[2] = {ty, std::min(ty + 1, h - 1)};
-  const double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
+  // Bilinear between the four pixel centres around the mapped point; edges repeat the border pixels.
+  const double sx = cx - 0.5, sy = cy - 0.5;
+  const double flx = std::floor(sx), fly = std::floor(sy);
+  const int32_t xs[2] = {ClampToInt(flx, 0, w - 1), ClampToInt(flx + 1, 0, w - 1)};
+  const int32_t ys[2] = {ClampToInt(fly, 0, h - 1), ClampToInt(fly + 1, 0, h - 1)};
+  const double fx = sx - flx, fy = sy - fly;
   uint32_t p[4] = {0, 0, 0, 0}; // 00, 10, 01, 11
   if (pixels)
     for (int k = 0; k < 4; k++) p[k] = req->srcPixels[int64_t(ys[k >> 1]) * req->srcPitch + xs[k & 1]];

@@ -21,34 +21,38 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
                                                       int32_t x0, int32_t x1) {
   const __m256d ia = _mm256_set1_pd(inv[0]), ib = _mm256_set1_pd(inv[1]);
   const __m256d e = _mm256_set1_pd(inv[4]);
-  const __m256d rowX = _mm256_set1_pd(inv[2] * (y - inv[5]));
-  const __m256d rowY = _mm256_set1_pd(inv[3] * (y - inv[5]));
+  const __m256d rowX = _mm256_set1_pd(inv[2] * (y + 0.5 - inv[5]));
+  const __m256d rowY = _mm256_set1_pd(inv[3] * (y + 0.5 - inv[5]));
   const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5);
   const __m256d maxX = _mm256_set1_pd(req->srcWidth - 1), maxY = _mm256_set1_pd(req->srcHeight - 1);
-  const __m128i lastX = _mm_set1_epi32(req->srcWidth - 1), lastY = _mm_set1_epi32(req->srcHeight - 1);
   const __m128i pitch = _mm_set1_epi32(req->srcPitch);
   const __m128i keep = _mm_set1_epi32(int32_t(~FourthByteMask(req->format)));
   const int *src = reinterpret_cast<const int *>(req->srcPixels);
   uint32_t *dst = req->dstPixels + int64_t(y) * req->dstPitch;
   for (int32_t x = x0; x < x1; x += 4) {
+    // Same operations, in the same order, as the one-pixel path.
     __m256d xd = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));
-    __m256d tx = _mm256_sub_pd(xd, e);
-    __m256d sx = _mm256_add_pd(_mm256_mul_pd(ia, tx), rowX);
-    __m256d sy = _mm256_add_pd(_mm256_mul_pd(ib, tx), rowY);
-    __m128i ix = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(sx, maxX), zero));
-    __m128i iy = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(sy, maxY), zero));
+    __m256d tx = _mm256_sub_pd(_mm256_add_pd(xd, half), e);
+    __m256d cx = _mm256_add_pd(_mm256_mul_pd(ia, tx), rowX);
+    __m256d cy = _mm256_add_pd(_mm256_mul_pd(ib, tx), rowY);
     __m128i out;
     if (!req->smooth) {
+      __m128i ix = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_floor_pd(cx), maxX), zero));
+      __m128i iy = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_floor_pd(cy), maxY), zero));
       out = _mm_i32gather_epi32(src, _mm_add_epi32(_mm_mullo_epi32(iy, pitch), ix), 4);
     } else {
-      __m128i ix1 = _mm_min_epi32(_mm_add_epi32(ix, _mm_set1_epi32(1)), lastX);
-      __m128i iy1 = _mm_min_epi32(_mm_add_epi32(iy, _mm_set1_epi32(1)), lastY);
+      __m256d sx = _mm256_sub_pd(cx, half), sy = _mm256_sub_pd(cy, half);
+      __m256d flx = _mm256_floor_pd(sx), fly = _mm256_floor_pd(sy);
+      __m128i ix = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(flx, maxX), zero));
+      __m128i iy = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(fly, maxY), zero));
+      __m128i ix1 = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_add_pd(flx, one), maxX), zero));
+      __m128i iy1 = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_add_pd(fly, one), maxY), zero));
       __m128i row0 = _mm_mullo_epi32(iy, pitch), row1 = _mm_mullo_epi32(iy1, pitch);
       __m128i p00 = _mm_i32gather_epi32(src, _mm_add_epi32(row0, ix), 4);
       __m128i p10 = _mm_i32gather_epi32(src, _mm_add_epi32(row0, ix1), 4);
       __m128i p01 = _mm_i32gather_epi32(src, _mm_add_epi32(row1, ix), 4);
       __m128i p11 = _mm_i32gather_epi32(src, _mm_add_epi32(row1, ix1), 4);
-      __m256d fx = _mm256_sub_pd(sx, _mm256_floor_pd(sx)), fy = _mm256_sub_pd(sy, _mm256_floor_pd(sy));
+      __m256d fx = _mm256_sub_pd(sx, flx), fy = _mm256_sub_pd(sy, fly);
       __m256d gx = _mm256_sub_pd(one, fx), gy = _mm256_sub_pd(one, fy);
       out = _mm_setzero_si128();
       for (int shift = 0; shift < 32; shift += 8) {
