@@ -6,6 +6,7 @@
 #include "graphics/pixelformat.h"
 
 void MaskedCopyPixelsAvx2(const qmMaskedBlitRequest *req);
+void CopyRowsAvx2(uint32_t *dst, const uint32_t *src, int32_t width, int32_t height, int32_t dstPitch, int32_t srcPitch);
 
 namespace {
 
@@ -33,6 +34,10 @@ void CopyPixels(const qmBlitRequest *req) {
   if (req->width < 1 || req->height < 1) return;
   const uint32_t *src = req->srcBase + int64_t(req->srcY) * req->srcPitch + req->srcX;
   uint32_t *dst = req->dstBase + int64_t(req->dstY) * req->dstPitch + req->dstX;
+  if (!req->convert && CpuHasAvx2()) {
+    CopyRowsAvx2(dst, src, req->width, req->height, req->dstPitch, req->srcPitch);
+    return;
+  }
   if (!req->convert) {
     size_t rowBytes = size_t(req->width) * 4;
     for (int32_t y = 0; y < req->height; y++, src += req->srcPitch, dst += req->dstPitch)

@@ -8,9 +8,11 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
-void NearestRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width);
+void NearestRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);
 void HorizontalRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, const int32_t *xFrac,
                        int32_t srcWidth, int32_t width);
+void StreamRowAvx2(uint32_t *dst, const uint32_t *src, int32_t width);
+void StreamFence();
 void VerticalBlendAvx2(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, int32_t fy, uint32_t colourMask,
                        int32_t width);
 
@@ -81,9 +83,32 @@ void VerticalBlend(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, i
   for (int32_t i = 0; i < width; i++) dst[i] = LerpWord(top[i], bottom[i], fy) & colourMask;
 }
 
+// Destinations larger than this bypass the cache on the way out (nearest scaling only).
+constexpr int64_t kStreamBytes = int64_t(8) << 20;
+
+// Large destinations: each distinct source row is sampled once into the row cache, and
+// every destination row that shows it is written with streaming stores.
+void ScaleNearestStreaming(const qmScaleRequest *req) {
+  const qmScaleBuffers *b = req->buffers;
+  uint32_t *row = b->rowCache;
+  int32_t cached = -1;
+  for (int32_t j = 0; j < req->dstHeight; j++) {
+    if (b->yIndex[j] != cached) {
+      cached = b->yIndex[j];
+      NearestRowAvx2(row, req->srcPixels + int64_t(cached) * req->srcPitch, b->xIndex, req->dstWidth, req->srcWidth);
+    }
+    StreamRowAvx2(req->dstPixels + int64_t(j) * req->dstPitch, row, req->dstWidth);
+  }
+  StreamFence();
+}
+
 void ScaleNearestFast(const qmScaleRequest *req) {
   const qmScaleBuffers *b = req->buffers;
   const bool avx2 = CpuHasAvx2();
+  if (avx2 && int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes) {
+    ScaleNearestStreaming(req);
+    return;
+  }
   uint32_t *dst = req->dstPixels;
   for (int32_t j = 0; j < req->dstHeight; j++, dst += req->dstPitch) {
     // Rows that read the same source row are equal: copy the one above.
@@ -93,7 +118,7 @@ void ScaleNearestFast(const qmScaleRequest *req) {
     }
     const uint32_t *srcRow = req->srcPixels + int64_t(b->yIndex[j]) * req->srcPitch;
     if (avx2)
-      NearestRowAvx2(dst, srcRow, b->xIndex, req->dstWidth);
+      NearestRowAvx2(dst, srcRow, b->xIndex, req->dstWidth, req->srcWidth);
     else
       for (int32_t i = 0; i < req->dstWidth; i++) dst[i] = srcRow[b->xIndex[i]];
   }

@@ -15,14 +15,28 @@ __attribute__((target("avx2"))) inline __m256i LerpLanes(__m256i a, __m256i b, _
   return _mm256_add_epi16(a, _mm256_add_epi16(hi, fix));
 }
 
+// Eight pixels of a row at ascending columns idx (first `first`, last `last`). Columns that lie
+// within 16 pixels come from one or two loads and permutes, which is much cheaper than a gather.
+__attribute__((target("avx2"))) inline __m256i Fetch8(const uint32_t *row, __m256i idx, int32_t first, int32_t last,
+                                                      int32_t rowLength) {
+  if (last - first < 16 && first + 16 <= rowLength) {
+    __m256i rel = _mm256_sub_epi32(idx, _mm256_set1_epi32(first));
+    __m256i lo = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + first)), rel);
+    if (last - first < 8) return lo;
+    __m256i hi = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + first + 8)), rel);
+    return _mm256_blendv_epi8(lo, hi, _mm256_cmpgt_epi32(rel, _mm256_set1_epi32(7)));
+  }
+  return _mm256_i32gather_epi32(reinterpret_cast<const int *>(row), idx, 4);
+}
+
 } // namespace
 
 __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex,
-                                                    int32_t width) {
+                                                    int32_t width, int32_t srcWidth) {
   int32_t i = 0;
   for (; i + 8 <= width; i += 8) {
     __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(xIndex + i));
-    __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int *>(srcRow), idx, 4);
+    __m256i v = Fetch8(srcRow, idx, xIndex[i], xIndex[i + 7], srcWidth);
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), v);
   }
   for (; i < width; i++) dst[i] = srcRow[xIndex[i]];
@@ -37,8 +51,9 @@ __attribute__((target("avx2"))) void HorizontalRowAvx2(uint32_t *dst, const uint
   for (; i + 8 <= width; i += 8) {
     __m256i idx = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(xIndex + i));
     __m256i idx1 = _mm256_min_epi32(_mm256_add_epi32(idx, one), last);
-    __m256i p0 = _mm256_i32gather_epi32(reinterpret_cast<const int *>(srcRow), idx, 4);
-    __m256i p1 = _mm256_i32gather_epi32(reinterpret_cast<const int *>(srcRow), idx1, 4);
+    __m256i p0 = Fetch8(srcRow, idx, xIndex[i], xIndex[i + 7], srcWidth);
+    __m256i p1 = Fetch8(srcRow, idx1, std::min(xIndex[i] + 1, srcWidth - 1), std::min(xIndex[i + 7] + 1, srcWidth - 1),
+                        srcWidth);
     __m256i f = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(xFrac + i));
     f = _mm256_or_si256(f, _mm256_slli_epi32(f, 16)); // fraction in both 16-bit halves
     __m256i fLo = _mm256_unpacklo_epi32(f, f), fHi = _mm256_unpackhi_epi32(f, f);
@@ -86,3 +101,14 @@ __attribute__((target("avx2"))) void VerticalBlendAvx2(uint32_t *dst, const uint
     dst[i] = r & colourMask;
   }
 }
+
+// Copies a row with streaming stores, for destinations too large to stay in the cache.
+__attribute__((target("avx2"))) void StreamRowAvx2(uint32_t *dst, const uint32_t *src, int32_t width) {
+  int32_t i = 0;
+  for (; i < width && (reinterpret_cast<uintptr_t>(dst + i) & 31); i++) dst[i] = src[i];
+  for (; i + 8 <= width; i += 8)
+    _mm256_stream_si256(reinterpret_cast<__m256i *>(dst + i), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i)));
+  for (; i < width; i++) dst[i] = src[i];
+}
+
+__attribute__((target("avx2"))) void StreamFence() { _mm_sfence(); }

@@ -204,8 +204,10 @@ TEST(Transform, IdentityAndHalfScale) {
     TransformFixture quarter(40, 40, 0.25, 0, 0, 0.25, smooth);
     ASSERT_EQ(quarter.dw, 10);
     ASSERT_EQ(TransformPixels(&quarter.req), 0);
-    if (!smooth) EXPECT_EQ(quarter.dst[0], quarter.src[2 * 40 + 2]);
-    if (!smooth) EXPECT_EQ(quarter.dst[99], quarter.src[38 * 40 + 38]);
+    if (!smooth) {
+      EXPECT_EQ(quarter.dst[0], quarter.src[2 * 40 + 2]);
+      EXPECT_EQ(quarter.dst[99], quarter.src[38 * 40 + 38]);
+    }
     for (uint32_t p : quarter.dst) EXPECT_NE(p, 0u);
   }
 }

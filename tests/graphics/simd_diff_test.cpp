@@ -84,8 +84,9 @@ TEST(SimdDiff, CombineAlpha) {
 
 TEST(SimdDiff, Scale) {
   qmScaleBuffers buffers{};
-  for (int iter = 0; iter < 120; iter++) {
+  for (int iter = 0; iter < 122; iter++) {
     int sw = Rand(1, 90), sh = Rand(1, 40), dw = Rand(1, 130), dh = Rand(1, 50), smooth = iter & 1;
+    if (iter >= 120) dw = 1700, dh = 1400; // destinations this large take the streaming path
     int format = Rand(10, 13);
     int sp = sw + Rand(0, 4), dp = dw + Rand(0, 4);
     auto src = RandomVector<uint32_t>(size_t(sp) * sh);
