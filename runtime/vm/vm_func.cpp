@@ -77,3 +77,40 @@ void vm_freeclosure(VmState *L, VmClosure *c) {
   size_t size = c->isC ? vm_sizeCclosure(c->nupvalues) : vm_sizeLclosure(c->nupvalues);
   vm_realloc(L, c, size, 0);
 }
+
+VmUpvalue *vm_findupval(VmState *L, VmValue *level) {
+  VmGCObject **pp = &L->openupval;
+  VmUpvalue *p;
+  while ((p = static_cast<VmUpvalue *>(*pp)) != nullptr && p->v >= level) {
+    if (p->v == level) return p;
+    pp = &p->next;
+  }
+  auto *v = static_cast<VmUpvalue *>(vm_realloc(L, nullptr, 0, sizeof(VmUpvalue)));
+  v->tt = VM_TUPVAL;
+  v->marked = VM_MARKED;  // open upvalues stay reached; their values live on the stack
+  v->v = level;
+  vm_setnil(&v->value);
+  v->next = *pp;
+  *pp = v;
+  return v;
+}
+
+void vm_closeupvals(VmState *L, VmValue *level) {
+  VmUpvalue *p;
+  while ((p = static_cast<VmUpvalue *>(L->openupval)) != nullptr && p->v >= level) {
+    p->value = *p->v;
+    p->v = &p->value;
+    L->openupval = p->next;
+    link(L, p, VM_TUPVAL);
+  }
+}
+
+const char *vm_getlocalname(const VmProto *f, int n, int pc) {
+  for (int i = 0; i < f->sizelocvars && f->locvars[i].startpc <= pc; i++) {
+    if (pc < f->locvars[i].endpc) {
+      n--;
+      if (n == 0) return f->locvars[i].varname->data();
+    }
+  }
+  return nullptr;
+}

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
@@ -18,8 +19,23 @@ void vm_throw(VmState *L, uint32_t code) {
 }
 
 void vm_raise(VmState *L, uint32_t code) {
-  if (G(L)->raisehook) G(L)->raisehook(L);
+  VmCallInfo *ci = L->ci;
+  G(L)->err.line = (ci->state & VM_CI_C) ? -1 : vm_currentline(L, ci);
+  vm_fillerrorfunction(L);
   vm_throw(L, code);
+}
+
+void vm_fillerrorfunction(VmState *L) {
+  VmGlobalState *g = G(L);
+  if (g->rt.fillfuncname) {
+    g->rt.fillfuncname(L);
+    return;
+  }
+  // Without the runtime: the line of the calling script level when the error came from a native.
+  if (g->err.line == -1) {
+    VmDebug ar;
+    if (vm_getstack(L, 1, &ar) && ar.i_ci > 0) g->err.line = vm_currentline(L, L->base_ci + ar.i_ci);
+  }
 }
 
 uint32_t vm_rawrunprotected(VmState *L, VmPFunc f, void *ud) {
@@ -57,7 +73,7 @@ void vm_growstack(VmState *L, int n) {
   else vm_reallocstack(L, L->stacksize + n + VM_EXTRA_STACK);
 }
 
-void vm_checkstack(VmState *L, int n) {
+void vm_ensurestack(VmState *L, int n) {
   if (L->stack_last - L->top <= n) vm_growstack(L, n);
 }
 
@@ -86,7 +102,7 @@ void stack_init(VmState *L) {
   L->ci->base = L->top;
   L->ci->top = L->top + VM_MINSTACK;
   L->ci->savedpc = nullptr;
-  L->ci->pc = nullptr;
+  L->ci->oldpc = nullptr;
   L->ci->tailcalls = 0;
 }
 
@@ -102,13 +118,16 @@ void f_openstate(VmState *L, void *) {
   vm_resizestrtab(L, 32);
   vm_tminit(L);
   vm_newstr(L, "not enough memory")->marked |= VM_FIXED;
+  g->gosub = vm_newvector<VmGosubEntry>(L, VM_MAX_GOSUB);
   g->GCthreshold = 4 * g->nblocks;
 }
 
 void freestate(VmState *L) {
   VmGlobalState *g = G(L);
   if (g) {
-    vm_freeall(L);
+    vm_sweep(L, 1);
+    vm_freearray(L, g->strt.hash, static_cast<size_t>(g->strt.size));
+    vm_freearray(L, g->gosub, g->gosub ? VM_MAX_GOSUB : 0);
     vm_zfreebuffer(L, &g->buff);
     vm_freearray(L, L->base_ci, L->size_ci);
     vm_freearray(L, L->stack, static_cast<size_t>(L->stacksize));
@@ -139,6 +158,13 @@ VmState *vm_open() {
   vm_setnil(&g->dummynode.key);
   vm_setnil(&g->dummynode.val);
   g->nblocks = sizeof(VmState) + sizeof(VmGlobalState);
+  g->err.line = -1;
+  std::strcpy(g->err.funcname, "----");
+  std::strcpy(g->err.sourcename, "?");
+  g->err.exitonerror = 1;
+  g->err.handlerref = -1;
+  const char *stress = std::getenv("QM_VM_GCSTRESS");
+  g->gcstress = stress && *stress && *stress != '0';
   if (vm_rawrunprotected(L, f_openstate, nullptr) != 0) {
     freestate(L);
     return nullptr;
@@ -146,8 +172,21 @@ VmState *vm_open() {
   return L;
 }
 
+namespace {
+void callallgctm(VmState *L, void *) { vm_callgctm(L); }
+}  // namespace
+
 void vm_close(VmState *L) {
   L = G(L)->mainthread;
+  vm_closeupvals(L, L->stack);
+  vm_separateudata(L);  // outside a collection nothing is marked: every pending finaliser runs
+  L->errfunc = 0;
+  // A finaliser that fails leaves the rest of the list to the next round.
+  do {
+    L->ci = L->base_ci;
+    L->base = L->top = L->ci->base;
+    L->nCcalls = 0;
+  } while (vm_rawrunprotected(L, callallgctm, nullptr) != 0);
   freestate(L);
 }
 
@@ -160,6 +199,7 @@ struct ParserArgs {
 
 void f_parser(VmState *L, void *ud) {
   auto *p = static_cast<ParserArgs *>(ud);
+  vm_checkgc(L);
   VmProto *f = vm_undump(L, p->z, &G(L)->buff);
   // A main function that declares upvalues gets closed nil ones, never dangling slots.
   VmClosure *cl = vm_newLclosure(L, f->nups, &L->globals);
@@ -174,7 +214,7 @@ void f_parser(VmState *L, void *ud) {
     uv->v = &uv->value;
     cl->upvals()[i] = uv;
   }
-  vm_checkstack(L, 1);
+  vm_ensurestack(L, 1);
   vm_setclosure(L->top, cl);
   L->top++;
 }

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/vm/vm_debug.h"
 #include "runtime/vm/vm_object.h"
 #include "runtime/vm/vm_opcodes.h"
 #include "runtime/vm/vm_table.h"
@@ -29,8 +30,8 @@ struct VmCallInfo {
   VmValue *base;
   VmValue *top;  // highest slot the function may use
   uint8_t state;
-  const VmInstruction *savedpc;
-  const VmInstruction **pc;  // the interpreter's own instruction pointer
+  const VmInstruction *savedpc;  // the next instruction; kept current before anything can look
+  const VmInstruction *oldpc;    // the last instruction the line hook saw
   int tailcalls;
 };
 
@@ -44,8 +45,43 @@ struct VmErrorJump {
   uint32_t status;
 };
 
-struct VmDebug;
-typedef void (*VmHook)(VmState *L, VmDebug *ar, uint32_t *error);
+
+// Hook mask bits and events.
+enum : uint8_t { VM_MASKCALL = 1, VM_MASKRET = 2, VM_MASKLINE = 4, VM_MASKCOUNT = 8 };
+enum { VM_HOOKCALL = 0, VM_HOOKRET = 1, VM_HOOKLINE = 2, VM_HOOKCOUNT = 3, VM_HOOKTAILRET = 4 };
+
+// A saved Gosub position, tagged with the frame and function that pushed it, so that a
+// Return can only resume code of its own frame.
+struct VmGosubEntry {
+  const VmInstruction *pc;
+  int32_t ci;  // index of the call record
+  const VmProto *p;
+};
+constexpr int VM_MAX_GOSUB = 4096;
+
+// What a script error leaves behind for the report: the code of the last command
+// error, the line, the failing function and the error argument.
+struct VmErrorState {
+  uint32_t lastcode;        // LastErrorCode
+  int32_t line;             // ErrorLine, -1 when unknown
+  char funcname[256];       // ErrorFunctionName, "----" for none yet
+  char sourcename[1024];    // ErrorSourceName
+  char argtext[1024];       // ErrorArgumentText
+  uint32_t argnum;          // ErrorArgumentNumber
+  uint8_t exitonerror;      // a command error stops the script (on at start)
+  uint32_t callbackdepth;   // > 0 while native code runs script functions on its own account
+  int32_t handlerref;       // registry reference of the RaiseOnError handler, -1 for none
+  uint8_t inhandler;        // guard while that handler runs
+};
+
+// What the runtime above the VM plugs in; every entry may stay null.
+struct VmRuntimeHooks {
+  void (*fillfuncname)(VmState *L);                     // fills ErrorFunctionName before a throw
+  uint32_t (*errorhandler)(VmState *L, uint32_t code);  // runs the RaiseOnError handler
+  VmCFunction getlasterror;                             // the one native that keeps LastErrorCode
+  void (*debugprint)(const char *text);                 // output of the call trace
+  int (*stricmp)(const char *a, const char *b);         // comparison without regard to case
+};
 
 struct VmStringTable {
   VmGCObject **hash;
@@ -68,7 +104,17 @@ struct VmGlobalState {
   VmNode dummynode;
   VmString *tmname[VM_TM_N];
   size_t memlimit;        // 0, or a ceiling on nblocks (tests and fuzzing)
-  void (*raisehook)(VmState *L);  // records the error position before a raise
+  uint8_t gcstress;       // collect at every check (tests)
+  uint8_t calltrace;      // print every call (DebugOutput)
+  // Tested before every instruction: bit 0 end requested, bit 1 a line or count hook is set.
+  uint32_t trap;
+  uint8_t endrequested;
+  int32_t callsiteindex;       // instruction after the most recent CALL or TAILCALL
+  int32_t pendinggosuboffset;  // jump of a command's Gosub request, relative to the call site
+  VmGosubEntry *gosub;
+  int32_t gosubdepth;
+  VmErrorState err;
+  VmRuntimeHooks rt;
 };
 
 struct VmState : VmGCObject {
@@ -101,17 +147,48 @@ inline VmGlobalState *G(VmState *L) { return L->l_G; }
 // Unwinds to the innermost protected call with the code; without one, calls the
 // panic function and exits the process with status 1.
 [[noreturn]] void vm_throw(VmState *L, uint32_t code);
-// As vm_throw, after recording the error position.
+// As vm_throw, after recording the error position (ErrorLine and the failing function).
 [[noreturn]] void vm_raise(VmState *L, uint32_t code);
+// Fills the failing function's name through the runtime, or the line alone without one.
+void vm_fillerrorfunction(VmState *L);
 
 typedef void (*VmPFunc)(VmState *L, void *ud);
 uint32_t vm_rawrunprotected(VmState *L, VmPFunc f, void *ud);
 
 // Makes room for n more slots above top.
-void vm_checkstack(VmState *L, int n);
+void vm_ensurestack(VmState *L, int n);
 void vm_growstack(VmState *L, int n);
 void vm_reallocstack(VmState *L, int newsize);
 void vm_reallocci(VmState *L, int newsize);
 
 // Loads a chunk under protection and pushes its main function.
 uint32_t vm_protectedparser(VmState *L, VmReader *z, int bin);
+
+// Results of a native function at or above this are Gosub requests, not error codes.
+constexpr uint32_t VM_GOSUB_REQUEST2 = 4294967294u;  // resume two instructions before the call's successor
+constexpr uint32_t VM_GOSUB_REQUEST = 4294967295u;   // resume after the call
+inline bool vm_iserrorcode(uint32_t r) { return r >= 1000 && r < VM_GOSUB_REQUEST2; }
+
+// Calls: precall returns null for a script function (the interpreter runs it) or the
+// first result of a native one; *code receives a native's error code or Gosub request.
+VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code);
+void vm_poscall(VmState *L, int wanted, VmValue *firstResult);
+// Calls the function at func with the values above it; returns a native's error code (0 none).
+uint32_t vm_docall(VmState *L, VmValue *func, int nresults);
+uint32_t vm_pcall_internal(VmState *L, VmPFunc func, void *ud, ptrdiff_t oldtop, ptrdiff_t ef);
+void vm_callhook(VmState *L, int event, int line);
+
+// Sets or clears EndRequested: the interpreter stops before its next instruction.
+void vm_setendrequested(VmState *L, int on);
+void vm_updatetrap(VmState *L);
+
+// A command's error code: raise it or record it (exit-on-error off); returns 0 when the
+// script goes on.
+uint32_t vm_handlecommanderror(VmState *L, uint32_t code);
+
+inline ptrdiff_t vm_savestack(VmState *L, const VmValue *p) { return p - L->stack; }
+inline VmValue *vm_restorestack(VmState *L, ptrdiff_t n) { return L->stack + n; }
+inline void vm_incr_top(VmState *L) {
+  if (L->top >= L->stack_last) vm_growstack(L, 1);
+  L->top++;
+}

@@ -1,0 +1,933 @@
+// The interpreter loop: one computed-goto dispatch per instruction, number fast paths,
+// and the shared operations (conversions, arithmetic, comparisons, table access).
+#include "runtime/vm/vm_exec.h"
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "runtime/errcodes.h"
+#include "runtime/vm/vm_debug.h"
+#include "runtime/vm/vm_func.h"
+#include "runtime/vm/vm_gc.h"
+#include "runtime/vm/vm_number.h"
+#include "runtime/vm/vm_opcodes.h"
+#include "runtime/vm/vm_state.h"
+#include "runtime/vm/vm_string.h"
+#include "runtime/vm/vm_table.h"
+
+namespace {
+
+constexpr int MAXTAGLOOP = 100;
+
+void seterrorarg(VmState *L, const char *text) {
+  std::snprintf(G(L)->err.argtext, sizeof G(L)->err.argtext, "%s", text);
+}
+
+// Calls f(p1, p2) with one result, stored into the stack slot at offset res.
+void callTMres(VmState *L, ptrdiff_t res, const VmValue *f, const VmValue *p1, const VmValue *p2) {
+  L->top[0] = *f;
+  L->top[1] = *p1;
+  L->top[2] = *p2;
+  vm_ensurestack(L, 3);  // only now: growing could move p1 and p2
+  L->top += 3;
+  uint32_t code = vm_docall(L, L->top - 3, 1);
+  if (code) vm_handlecommanderror(L, code);
+  L->top--;
+  *vm_restorestack(L, res) = *L->top;
+}
+
+// As callTMres, but into a value outside the stack.
+VmValue callTMvalue(VmState *L, const VmValue *f, const VmValue *p1, const VmValue *p2) {
+  ptrdiff_t slot = vm_savestack(L, L->top);
+  vm_ensurestack(L, 4);
+  vm_setnil(L->top++);  // a slot for the result
+  callTMres(L, slot, f, p1, p2);
+  VmValue v = *vm_restorestack(L, slot);
+  L->top--;
+  return v;
+}
+
+void callTM(VmState *L, const VmValue *f, const VmValue *p1, const VmValue *p2, const VmValue *p3) {
+  L->top[0] = *f;
+  L->top[1] = *p1;
+  L->top[2] = *p2;
+  L->top[3] = *p3;
+  vm_ensurestack(L, 4);
+  L->top += 4;
+  uint32_t code = vm_docall(L, L->top - 4, 0);
+  if (code) vm_handlecommanderror(L, code);
+}
+
+// A tag method's result: only nil and 0 are false.
+bool tmtrue(const VmValue *o) { return !(vm_isnil(o) || (vm_isnumber(o) && o->v.n == 0)); }
+
+const VmValue *gettmbyobj2(VmState *L, const VmValue *p1, const VmValue *p2, VmTMS event) {
+  const VmValue *tm = vm_gettmbyobj(L, p1, event);
+  if (vm_isnil(tm)) tm = vm_gettmbyobj(L, p2, event);
+  return tm;
+}
+
+// An order method that both operands share: -1 when there is none, else its verdict.
+int call_orderTM(VmState *L, const VmValue *p1, const VmValue *p2, VmTMS event) {
+  const VmValue *tm1 = vm_gettmbyobj(L, p1, event);
+  if (vm_isnil(tm1)) return -1;
+  const VmValue *tm2 = vm_gettmbyobj(L, p2, event);
+  if (!vm_rawequalobj(tm1, tm2)) return -1;
+  VmValue f = *tm1;
+  VmValue r = callTMvalue(L, &f, p1, p2);
+  return tmtrue(&r) ? 1 : 0;
+}
+
+[[noreturn]] void ordererror(VmState *L, const VmValue *a, const VmValue *b) {
+  bool numstr = (a->tt == VM_TNUMBER && b->tt == VM_TSTRING) || (a->tt == VM_TSTRING && b->tt == VM_TNUMBER);
+  vm_raise(L, numstr ? ERR_NUMSTRCMP : ERR_WRONGOP);
+}
+
+int asciiicmp(const char *a, const char *b) {
+  for (;; a++, b++) {
+    int ca = static_cast<unsigned char>(*a), cb = static_cast<unsigned char>(*b);
+    if (ca >= 'a' && ca <= 'z') ca -= 32;
+    if (cb >= 'a' && cb <= 'z') cb -= 32;
+    if (ca != cb || ca == 0) return ca - cb;
+  }
+}
+
+// Compares segment by segment: an embedded zero byte ends a segment.
+int l_strcmp(VmState *L, const VmString *ls, const VmString *rs, int casesensitive) {
+  const char *l = ls->data();
+  size_t ll = ls->len;
+  const char *r = rs->data();
+  size_t lr = rs->len;
+  for (;;) {
+    int temp;
+    if (casesensitive) temp = std::strcmp(l, r);
+    else temp = G(L)->rt.stricmp ? G(L)->rt.stricmp(l, r) : asciiicmp(l, r);
+    if (temp != 0) return temp;
+    size_t len = std::strlen(l);
+    if (len == lr) return len == ll ? 0 : 1;
+    if (len == ll) return -1;
+    len++;
+    l += len;
+    ll -= len;
+    r += len;
+    lr -= len;
+  }
+}
+
+int lessequal(VmState *L, const VmValue *l, const VmValue *r) {
+  if (vm_isnil(l)) {
+    if (vm_isnumber(r)) return 0 <= r->v.n;
+    if (vm_isstring(r)) return 0;
+    if (vm_isnil(r)) return 1;
+    vm_raise(L, ERR_WRONGOP);
+  }
+  if (vm_isnil(r)) {
+    if (vm_isnumber(l)) return l->v.n <= 0;
+    if (vm_isstring(l)) return 0;
+    vm_raise(L, ERR_WRONGOP);
+  }
+  if (l->tt != r->tt) ordererror(L, l, r);
+  if (vm_isnumber(l)) return l->v.n <= r->v.n;
+  if (vm_isstring(l)) return l_strcmp(L, vm_svalue(l), vm_svalue(r), 1) <= 0;
+  int res = call_orderTM(L, l, r, VM_TM_LE);
+  if (res != -1) return res;
+  res = call_orderTM(L, r, l, VM_TM_LT);
+  if (res != -1) return !res;
+  vm_raise(L, ERR_WRONGOP);
+}
+
+double arithop(VmState *L, VmTMS op, double b, double c) {
+  switch (op) {
+    case VM_TM_ADD: return b + c;
+    case VM_TM_SUB: return b - c;
+    case VM_TM_MUL: return b * c;
+    case VM_TM_DIV:
+      if (c == 0) vm_raise(L, ERR_ZERODIVISION);
+      return b / c;
+    case VM_TM_DIVINT: {
+      int32_t x = vm_toint32(b), y = vm_toint32(c);
+      if (y == 0) vm_raise(L, ERR_ZERODIVISION);
+      if (x == INT32_MIN && y == -1) return 2147483648.0;  // the true quotient; no trap
+      return static_cast<double>(x / y);
+    }
+    case VM_TM_MOD: {
+      int32_t x = vm_toint32(b), y = vm_toint32(c);
+      if (y == 0) vm_raise(L, ERR_ZERODIVISION);
+      if (y == -1) return 0;
+      return static_cast<double>(x % y);
+    }
+    case VM_TM_LSH: return static_cast<double>(vm_touint32(b) << (vm_toint32(c) & 31));
+    case VM_TM_RSH: return static_cast<double>(vm_touint32(b) >> (vm_toint32(c) & 31));
+    case VM_TM_OR: return static_cast<double>(vm_touint32(b) | vm_touint32(c));
+    case VM_TM_AND: return static_cast<double>(vm_touint32(b) & vm_touint32(c));
+    case VM_TM_XOR: return static_cast<double>(vm_touint32(b) ^ vm_touint32(c));
+    case VM_TM_POW: return std::pow(b, c);
+    case VM_TM_UNM: return -b;
+    case VM_TM_NOT: return static_cast<double>(~vm_touint32(b));
+    default: return 0;
+  }
+}
+
+void fieldiniterror(VmState *L, const VmValue *key) {
+  char buf[1024];
+  if (vm_isstring(key)) std::snprintf(buf, sizeof buf, "\"%s\"", vm_svalue(key)->data());
+  else if (vm_isnumber(key)) std::snprintf(buf, sizeof buf, "%g", key->v.n);
+  else std::snprintf(buf, sizeof buf, "(%s)", vm_typename(key->tt));
+  seterrorarg(L, buf);
+  vm_raise(L, ERR_FIELDINIT);
+}
+
+}  // namespace
+
+const VmValue *vm_tonumber_value(const VmValue *obj, VmValue *scratch) {
+  switch (obj->tt) {
+    case VM_TNUMBER: return obj;
+    case VM_TNIL: vm_setnumber(scratch, 0); return scratch;
+    case VM_TSTRING: {
+      double num;
+      if (vm_str2number(vm_svalue(obj)->data(), &num)) {
+        vm_setnumber(scratch, num);
+        return scratch;
+      }
+      return nullptr;
+    }
+    default: return nullptr;
+  }
+}
+
+int vm_tostring_value(VmState *L, VmValue *obj) {
+  switch (obj->tt) {
+    case VM_TSTRING: return 1;
+    case VM_TNUMBER: {
+      char s[VM_MAXNUMBER2STR];
+      int n = vm_number2str(obj->v.n, s, sizeof s);
+      vm_setstring(obj, vm_newlstr(L, s, static_cast<size_t>(n)));
+      return 1;
+    }
+    case VM_TNIL: vm_setstring(obj, vm_newlstr(L, "", 0)); return 1;
+    default: return 0;
+  }
+}
+
+void vm_gettable_value(VmState *L, VmValue t, VmValue key, ptrdiff_t res, VmGetMode mode, const VmValue *named) {
+  VmGlobalState *g = G(L);
+  for (int loop = 0; loop < MAXTAGLOOP; loop++) {
+    const VmValue *tm;
+    if (vm_istable(&t)) {
+      VmTable *h = vm_hvalue(&t);
+      const VmValue *v = vm_gettable_raw(h, &key);
+      if (!vm_isnil(v)) {
+        *vm_restorestack(L, res) = *v;
+        return;
+      }
+      tm = vm_fasttm(h->metatable, VM_TM_INDEX, g->tmname[VM_TM_INDEX]);
+      if (tm == nullptr) {
+        if (mode == VM_GET_FIELDINIT) fieldiniterror(L, &key);
+        vm_setnil(vm_restorestack(L, res));
+        return;
+      }
+    } else {
+      tm = vm_gettmbyobj(L, &t, VM_TM_INDEX);
+      if (vm_isnil(tm)) vm_typeerror(L, loop == 0 && named ? named : &t, ERR_TABLEDECLA, "{}");
+    }
+    if (vm_isfunction(tm)) {
+      VmValue f = *tm;
+      callTMres(L, res, &f, &t, &key);
+      return;
+    }
+    t = *tm;
+  }
+  seterrorarg(L, "#1");
+  vm_raise(L, ERR_INTERNAL1);
+}
+
+void vm_settable_value(VmState *L, VmValue t, VmValue key, VmValue val, const VmValue *named) {
+  VmGlobalState *g = G(L);
+  for (int loop = 0; loop < MAXTAGLOOP; loop++) {
+    const VmValue *tm;
+    if (vm_istable(&t)) {
+      VmTable *h = vm_hvalue(&t);
+      VmValue *oldval = vm_settable_raw(L, h, &key);
+      if (!vm_isnil(oldval) || (tm = vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX])) == nullptr) {
+        *oldval = val;
+        return;
+      }
+    } else {
+      tm = vm_gettmbyobj(L, &t, VM_TM_NEWINDEX);
+      if (vm_isnil(tm)) vm_typeerror(L, loop == 0 && named ? named : &t, ERR_TABLEDECLA, "{}");
+    }
+    if (vm_isfunction(tm)) {
+      VmValue f = *tm;
+      callTM(L, &f, &t, &key, &val);
+      return;
+    }
+    t = *tm;
+  }
+  seterrorarg(L, "#2");
+  vm_raise(L, ERR_INTERNAL1);
+}
+
+int vm_lessthan_value(VmState *L, const VmValue *l, const VmValue *r, int casesensitive) {
+  if (vm_isnil(l)) {
+    if (vm_isnumber(r)) return 0 < r->v.n;
+    if (vm_isnil(r) || vm_isstring(r)) return 0;
+    vm_raise(L, ERR_WRONGOP);
+  }
+  if (vm_isnil(r)) {
+    if (vm_isnumber(l)) return l->v.n < 0;
+    if (vm_isstring(l)) return 0;
+    vm_raise(L, ERR_WRONGOP);
+  }
+  if (l->tt != r->tt) ordererror(L, l, r);
+  if (vm_isnumber(l)) return l->v.n < r->v.n;
+  if (vm_isstring(l)) return l_strcmp(L, vm_svalue(l), vm_svalue(r), casesensitive) < 0;
+  int res = call_orderTM(L, l, r, VM_TM_LT);
+  if (res != -1) return res;
+  vm_raise(L, ERR_WRONGOP);
+}
+
+int vm_equal_value(VmState *L, const VmValue *a, const VmValue *b) {
+  if (vm_isnil(a) || vm_isnil(b)) {
+    if (vm_isnil(a) && vm_isnil(b)) return 1;
+    const VmValue *o = vm_isnil(a) ? b : a;
+    if (vm_isnumber(o)) return o->v.n == 0;
+    if (vm_isstring(o)) return vm_svalue(o)->len == 0;
+    return 0;
+  }
+  if (a->tt != b->tt) ordererror(L, a, b);
+  switch (a->tt) {
+    case VM_TNUMBER: return a->v.n == b->v.n;
+    case VM_TBOOLEAN: return a->v.b == b->v.b;
+    case VM_TTABLE:
+    case VM_TUSERDATA: {
+      if (a->v.p == b->v.p) return 1;
+      VmGlobalState *g = G(L);
+      VmTable *mt1 = a->tt == VM_TTABLE ? vm_hvalue(a)->metatable : vm_uvalue(a)->metatable;
+      VmTable *mt2 = b->tt == VM_TTABLE ? vm_hvalue(b)->metatable : vm_uvalue(b)->metatable;
+      const VmValue *tm1 = vm_fasttm(mt1, VM_TM_EQ, g->tmname[VM_TM_EQ]);
+      if (tm1 == nullptr) return 0;
+      if (mt1 != mt2) {
+        const VmValue *tm2 = vm_fasttm(mt2, VM_TM_EQ, g->tmname[VM_TM_EQ]);
+        if (tm2 == nullptr || !vm_rawequalobj(tm1, tm2)) return 0;
+      }
+      VmValue f = *tm1;
+      VmValue r = callTMvalue(L, &f, a, b);
+      return tmtrue(&r);
+    }
+    default: return a->v.p == b->v.p;
+  }
+}
+
+void vm_arith(VmState *L, ptrdiff_t ra, const VmValue *rb, const VmValue *rc, VmTMS op) {
+  VmValue tempb, tempc;
+  const VmValue *b, *c;
+  if ((b = vm_tonumber_value(rb, &tempb)) != nullptr && (c = vm_tonumber_value(rc, &tempc)) != nullptr) {
+    double r = arithop(L, op, b->v.n, c->v.n);
+    vm_setnumber(vm_restorestack(L, ra), r);
+    return;
+  }
+  const VmValue *tm = gettmbyobj2(L, rb, rc, op);
+  if (!vm_isfunction(tm)) vm_raise(L, ERR_WRONGOP);
+  VmValue f = *tm, x = *rb, y = *rc;
+  callTMres(L, ra, &f, &x, &y);
+}
+
+void vm_concat_values(VmState *L, int total, int last) {
+  do {
+    VmValue *top = L->base + last + 1;
+    int n = 2;  // values handled in this pass
+    if (!vm_tostring_value(L, top - 2) || !vm_tostring_value(L, top - 1)) {
+      const VmValue *tm = gettmbyobj2(L, top - 2, top - 1, VM_TM_CONCAT);
+      if (!vm_isfunction(tm)) vm_raise(L, ERR_CONCAT);
+      VmValue f = *tm, x = top[-2], y = top[-1];
+      callTMres(L, vm_savestack(L, top - 2), &f, &x, &y);
+    } else if (vm_svalue(top - 1)->len > 0) {
+      uint64_t tl = uint64_t{vm_svalue(top - 1)->len} + vm_svalue(top - 2)->len;
+      while (n < total && vm_tostring_value(L, top - n - 1)) {
+        tl += vm_svalue(top - n - 1)->len;
+        n++;
+      }
+      if (tl > 4294967293u) vm_raise(L, ERR_INTERNAL);
+      char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
+      size_t pos = 0;
+      for (int i = n; i > 0; i--) {
+        size_t l = vm_svalue(top - i)->len;
+        std::memcpy(buffer + pos, vm_svalue(top - i)->data(), l);
+        pos += l;
+      }
+      vm_setstring(top - n, vm_newlstr(L, buffer, pos));
+    }
+    total -= n - 1;
+    last -= n - 1;
+  } while (total > 1);
+}
+
+namespace {
+
+int getline(const VmProto *p, int pc) { return p->sizelineinfo ? p->lineinfo[pc] : 0; }
+
+// The count and line hooks; npc points past the instruction about to run.
+void traceexec(VmState *L, const VmInstruction *npc) {
+  uint8_t mask = L->hookmask;
+  if (mask & VM_MASKCOUNT) {
+    if (--L->hookcount == 0) {
+      L->hookcount = L->basehookcount;
+      vm_callhook(L, VM_HOOKCOUNT, -1);
+      return;
+    }
+  }
+  if (mask & VM_MASKLINE) {
+    VmCallInfo *ci = L->ci;
+    const VmProto *p = vm_clvalue(ci->base - 1)->p;
+    int pcrel = static_cast<int>(npc - p->code) - 1;
+    int newline = getline(p, pcrel);
+    // A new line, or a jump back onto the same one.
+    if (ci->oldpc == nullptr || npc <= ci->oldpc || newline != getline(p, static_cast<int>(ci->oldpc - p->code) - 1)) {
+      vm_callhook(L, VM_HOOKLINE, newline);
+      ci = L->ci;
+    }
+    ci->oldpc = npc;
+  }
+}
+
+inline void dojump(const VmInstruction *&pc, VmInstruction jmp) { pc += 1 + vm_getjump(jmp); }
+
+void gosubpush(VmState *L, const VmInstruction *pc, const VmProto *p) {
+  VmGlobalState *g = G(L);
+  if (g->gosubdepth > VM_MAX_GOSUB - 1) vm_raise(L, ERR_INTERNAL);
+  g->gosub[g->gosubdepth++] = VmGosubEntry{pc, static_cast<int32_t>(L->ci - L->base_ci), p};
+}
+
+// Drops the Gosub positions of the frame at ci and every deeper one.
+inline void gosubdrop(VmState *L) {
+  VmGlobalState *g = G(L);
+  int32_t ci = static_cast<int32_t>(L->ci - L->base_ci);
+  while (g->gosubdepth > 0 && g->gosub[g->gosubdepth - 1].ci >= ci) g->gosubdepth--;
+}
+
+// After a native call returned to the frame: an error code or a Gosub request.
+// Returns the new pc (unchanged unless a Gosub request moved it).
+const VmInstruction *nativeresult(VmState *L, uint32_t code, const VmInstruction *pc, int nresults) {
+  if (code < VM_GOSUB_REQUEST2) {
+    vm_handlecommanderror(L, code);  // raises, or the script goes on without results
+    vm_poscall(L, nresults, L->top);
+    return pc;
+  }
+  vm_poscall(L, nresults, L->top);
+  VmGlobalState *g = G(L);
+  const VmProto *p = vm_clvalue(L->base - 1)->p;
+  const VmInstruction *resume = code == VM_GOSUB_REQUEST ? pc : pc - 2;
+  long target = static_cast<long>(pc - p->code) + g->pendinggosuboffset;
+  if (target < 0 || target >= p->sizecode || resume < p->code) vm_raise(L, ERR_WRONGUSAGE);
+  gosubpush(L, resume, p);
+  return p->code + target;
+}
+
+}  // namespace
+
+VmValue *vm_execute(VmState *L) {
+  static const void *const disptab[64] = {
+#define VM_OP(name, fmt, flags) &&L_##name,
+#include "runtime/vm/vm_opcodes.def"
+#undef VM_OP
+      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
+      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
+  };
+  VmGlobalState *const g = G(L);
+  VmClosure *cl;
+  const VmValue *k;
+  VmValue *base;
+  const VmInstruction *pc;
+  VmInstruction i;
+  VmValue *ra;
+
+#define RB() (base + vm_getB(i))
+#define RKB() (vm_getB(i) >= VM_MAXSTACK ? k + (vm_getB(i) - VM_MAXSTACK) : base + vm_getB(i))
+#define RKC() (vm_getC(i) >= VM_MAXSTACK ? k + (vm_getC(i) - VM_MAXSTACK) : base + vm_getC(i))
+#define SAVEPC() (L->ci->savedpc = pc)
+#define RELOAD() (base = L->base, ra = base + vm_getA(i))
+#define DISPATCH()                                   \
+  do {                                               \
+    if (__builtin_expect(g->trap != 0, 0)) goto trap; \
+    i = *pc++;                                       \
+    ra = base + vm_getA(i);                          \
+    goto *disptab[i & 0x3F];                         \
+  } while (0)
+
+callentry:
+  if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
+retentry:
+  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
+  pc = L->ci->savedpc;
+  base = L->base;
+  cl = vm_clvalue(base - 1);
+  k = cl->p->k;
+  DISPATCH();
+
+trap:
+  if (g->endrequested) {
+    SAVEPC();
+    return nullptr;
+  }
+  if (L->hookmask & (VM_MASKLINE | VM_MASKCOUNT)) {
+    L->ci->savedpc = pc + 1;
+    traceexec(L, pc + 1);
+    base = L->base;
+    if (g->endrequested) {
+      SAVEPC();
+      return nullptr;
+    }
+  }
+  i = *pc++;
+  ra = base + vm_getA(i);
+  goto *disptab[i & 0x3F];
+
+L_NOOP:
+  DISPATCH();
+
+L_MOVE:
+  *ra = *RB();
+  DISPATCH();
+
+L_LOADK:
+  *ra = k[vm_getBx(i)];
+  DISPATCH();
+
+L_LOADBOOL:
+  vm_setnumber(ra, vm_getB(i));
+  if (vm_getC(i)) pc++;
+  DISPATCH();
+
+L_LOADNIL:
+  for (VmValue *rb = RB(); rb >= ra; rb--) vm_setnil(rb);
+  DISPATCH();
+
+L_GETUPVAL:
+  *ra = *cl->upvals()[vm_getB(i)]->v;
+  DISPATCH();
+
+L_GETGLOBAL: {
+  const VmValue *key = k + vm_getBx(i);
+  VmTable *h = vm_hvalue(&cl->g);
+  const VmValue *v = vm_getstr(h, vm_svalue(key));
+  if (!vm_isnil(v)) {
+    *ra = *v;
+    DISPATCH();
+  }
+  SAVEPC();
+  const VmValue *tm = vm_fasttm(h->metatable, VM_TM_INDEX, g->tmname[VM_TM_INDEX]);
+  if (tm == nullptr) {
+    vm_setnil(ra);
+  } else if (vm_isfunction(tm)) {
+    VmValue f = *tm;
+    callTMres(L, vm_savestack(L, ra), &f, &cl->g, key);
+  } else {
+    vm_gettable_value(L, *tm, *key, vm_savestack(L, ra), VM_GET_NILONMISS, nullptr);
+  }
+  RELOAD();
+  DISPATCH();
+}
+
+L_GETTABLE: {
+  VmValue *rb = RB();
+  const VmValue *rc = RKC();
+  if (vm_istable(rb)) {
+    VmTable *h = vm_hvalue(rb);
+    const VmValue *v;
+    int n;
+    if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
+    else if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n)) v = vm_getnum(h, n);
+    else v = vm_gettable_raw(h, rc);
+    if (!vm_isnil(v)) {
+      *ra = *v;
+      DISPATCH();
+    }
+  }
+  SAVEPC();
+  vm_gettable_value(L, *rb, *rc, vm_savestack(L, ra), VM_GET_FIELDINIT, rb);
+  RELOAD();
+  DISPATCH();
+}
+
+L_SETGLOBAL:
+  SAVEPC();
+  vm_settable_value(L, cl->g, k[vm_getBx(i)], *ra, nullptr);
+  RELOAD();
+  DISPATCH();
+
+L_SETUPVAL:
+  *cl->upvals()[vm_getB(i)]->v = *ra;
+  DISPATCH();
+
+L_SETTABLE: {
+  const VmValue *rb = RKB();
+  const VmValue *rc = RKC();
+  if (vm_istable(ra) && vm_isnumber(rb)) {
+    VmTable *h = vm_hvalue(ra);
+    int n;
+    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) &&
+        (!vm_isnil(&h->array[n - 1]) ||
+         vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
+      h->array[n - 1] = *rc;
+      h->flags = 0;
+      DISPATCH();
+    }
+  }
+  SAVEPC();
+  vm_settable_value(L, *ra, *rb, *rc, ra);
+  RELOAD();
+  DISPATCH();
+}
+
+L_NEWTABLE: {
+  unsigned b = vm_getB(i);
+  unsigned shift = b >> 3;
+  uint64_t asize = shift >= 40 ? UINT64_MAX : (uint64_t{b & 7} << shift);
+  SAVEPC();
+  if (asize > (uint64_t{1} << 26)) vm_raise(L, ERR_TABLEOVERFLOW);
+  vm_setgc(ra, VM_TTABLE, vm_newtable_sized(L, static_cast<int>(asize), static_cast<int>(vm_getC(i))));
+  vm_checkgc(L);
+  RELOAD();
+  DISPATCH();
+}
+
+#define ARITH(NAME, EVENT, FAST)                                     \
+  L_##NAME: {                                                        \
+    const VmValue *rb = RKB();                                       \
+    const VmValue *rc = RKC();                                       \
+    if (vm_isnumber(rb) && vm_isnumber(rc)) {                        \
+      double nb = rb->v.n, nc = rc->v.n;                             \
+      (void)nb;                                                      \
+      (void)nc;                                                      \
+      FAST                                                           \
+    }                                                                \
+    SAVEPC();                                                        \
+    vm_arith(L, vm_savestack(L, ra), rb, rc, EVENT);                 \
+    RELOAD();                                                        \
+    DISPATCH();                                                      \
+  }
+
+  ARITH(ADD, VM_TM_ADD, vm_setnumber(ra, nb + nc); DISPATCH();)
+  ARITH(SUB, VM_TM_SUB, vm_setnumber(ra, nb - nc); DISPATCH();)
+  ARITH(MUL, VM_TM_MUL, vm_setnumber(ra, nb * nc); DISPATCH();)
+  ARITH(DIV, VM_TM_DIV, if (nc != 0) { vm_setnumber(ra, nb / nc); DISPATCH(); })
+  ARITH(DIVINT, VM_TM_DIVINT, )
+  ARITH(MOD, VM_TM_MOD, )
+  ARITH(LSH, VM_TM_LSH, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) << (vm_toint32(nc) & 31))); DISPATCH();)
+  ARITH(RSH, VM_TM_RSH, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) >> (vm_toint32(nc) & 31))); DISPATCH();)
+  ARITH(OR, VM_TM_OR, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) | vm_touint32(nc))); DISPATCH();)
+  ARITH(AND, VM_TM_AND, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) & vm_touint32(nc))); DISPATCH();)
+  ARITH(XOR, VM_TM_XOR, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) ^ vm_touint32(nc))); DISPATCH();)
+  ARITH(POW, VM_TM_POW, vm_setnumber(ra, std::pow(nb, nc)); DISPATCH();)
+#undef ARITH
+
+L_UNM: {
+  const VmValue *rb = RB();
+  if (vm_isnumber(rb)) {
+    vm_setnumber(ra, -rb->v.n);
+    DISPATCH();
+  }
+  SAVEPC();
+  VmValue nil;
+  vm_setnil(&nil);
+  vm_arith(L, vm_savestack(L, ra), rb, &nil, VM_TM_UNM);
+  RELOAD();
+  DISPATCH();
+}
+
+L_NOT:
+  vm_setnumber(ra, vm_isfalse(RB()) ? 1 : 0);
+  DISPATCH();
+
+L_BNOT: {
+  const VmValue *rb = RB();
+  if (vm_isnumber(rb)) {
+    vm_setnumber(ra, static_cast<double>(~vm_touint32(rb->v.n)));
+    DISPATCH();
+  }
+  SAVEPC();
+  VmValue nil;
+  vm_setnil(&nil);
+  vm_arith(L, vm_savestack(L, ra), rb, &nil, VM_TM_NOT);
+  RELOAD();
+  DISPATCH();
+}
+
+L_CONCAT: {
+  int b = static_cast<int>(vm_getB(i));
+  int c = static_cast<int>(vm_getC(i));
+  SAVEPC();
+  vm_concat_values(L, c - b + 1, c);
+  base = L->base;
+  base[vm_getA(i)] = base[b];
+  vm_checkgc(L);
+  RELOAD();
+  DISPATCH();
+}
+
+L_JMP:
+  if (vm_getjumpflag(i) == VM_JMP_GOSUB) {
+    SAVEPC();
+    gosubpush(L, pc, cl->p);
+  }
+  pc += vm_getjump(i);
+  DISPATCH();
+
+L_EQ: {
+  const VmValue *rb = RKB();
+  const VmValue *rc = RKC();
+  int res;
+  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+    res = rb->v.n == rc->v.n;
+  } else {
+    SAVEPC();
+    res = vm_equal_value(L, rb, rc);
+    base = L->base;
+  }
+  if (res != static_cast<int>(vm_getA(i))) pc++;
+  else dojump(pc, *pc);
+  DISPATCH();
+}
+
+L_LT: {
+  const VmValue *rb = RKB();
+  const VmValue *rc = RKC();
+  int res;
+  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+    res = rb->v.n < rc->v.n;
+  } else {
+    SAVEPC();
+    res = vm_lessthan_value(L, rb, rc, 1);
+    base = L->base;
+  }
+  if (res != static_cast<int>(vm_getA(i))) pc++;
+  else dojump(pc, *pc);
+  DISPATCH();
+}
+
+L_LE: {
+  const VmValue *rb = RKB();
+  const VmValue *rc = RKC();
+  int res;
+  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+    res = rb->v.n <= rc->v.n;
+  } else {
+    SAVEPC();
+    res = lessequal(L, rb, rc);
+    base = L->base;
+  }
+  if (res != static_cast<int>(vm_getA(i))) pc++;
+  else dojump(pc, *pc);
+  DISPATCH();
+}
+
+L_TEST: {
+  VmValue *rb = RB();
+  if (vm_isfalse(rb) == (vm_getC(i) != 0)) {
+    pc++;
+  } else {
+    *ra = *rb;
+    dojump(pc, *pc);
+  }
+  DISPATCH();
+}
+
+L_CALL: {
+  int b = static_cast<int>(vm_getB(i));
+  int nresults = static_cast<int>(vm_getC(i)) - 1;
+  if (b != 0) L->top = ra + b;
+  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
+  SAVEPC();
+  uint32_t code = 0;
+  VmValue *firstResult = vm_precall(L, ra, &code);
+  if (firstResult) {
+    if (code) pc = nativeresult(L, code, pc, nresults);
+    else vm_poscall(L, nresults, firstResult);
+    if (nresults >= 0) L->top = L->ci->top;
+    RELOAD();
+    DISPATCH();
+  }
+  (L->ci - 1)->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+  goto callentry;
+}
+
+L_TAILCALL: {
+  int b = static_cast<int>(vm_getB(i));
+  if (b != 0) L->top = ra + b;
+  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
+  SAVEPC();
+  uint32_t code = 0;
+  VmValue *firstResult = vm_precall(L, ra, &code);
+  if (firstResult) {
+    if (code) pc = nativeresult(L, code, pc, -1);
+    else vm_poscall(L, -1, firstResult);
+    RELOAD();
+    DISPATCH();
+  }
+  // A script function: it takes over this frame.
+  VmCallInfo *ci = L->ci - 1;
+  VmValue *func = ci->base - 1;
+  VmValue *src = L->ci->base - 1;
+  if (L->openupval) vm_closeupvals(L, ci->base);
+  int n = static_cast<int>(L->top - src);
+  for (int aux = 0; aux < n; aux++) func[aux] = src[aux];
+  ci->top = L->top = func + n;
+  ci->savedpc = L->ci->savedpc;
+  ci->oldpc = nullptr;
+  ci->tailcalls++;
+  ci->state = VM_CI_SAVEDPC;
+  L->ci--;
+  L->base = ci->base;
+  gosubdrop(L);  // this frame's positions belong to the function that is gone
+  goto callentry;
+}
+
+L_RETURN: {
+  if (vm_getC(i) == 1) {
+    // Return from Gosub: only to a position pushed by this very frame.
+    int32_t depth = g->gosubdepth;
+    if (depth == 0 || g->gosub[depth - 1].ci != static_cast<int32_t>(L->ci - L->base_ci) ||
+        g->gosub[depth - 1].p != cl->p) {
+      SAVEPC();
+      vm_raise(L, ERR_RETWOGOSUB);
+    }
+    pc = g->gosub[--g->gosubdepth].pc;
+    DISPATCH();
+  }
+  int b = static_cast<int>(vm_getB(i));
+  if (b != 0) L->top = ra + b - 1;
+  if (L->openupval) vm_closeupvals(L, base);
+  gosubdrop(L);
+  L->ci->state = VM_CI_SAVEDPC;
+  L->ci->savedpc = pc;
+  if (!((L->ci - 1)->state & VM_CI_CALLING)) return ra;  // entered from outside
+  VmCallInfo *ci = L->ci - 1;
+  int nresults = static_cast<int>(vm_getC(*(ci->savedpc - 1))) - 1;
+  vm_poscall(L, nresults, ra);
+  if (nresults >= 0) L->top = L->ci->top;
+  goto retentry;
+}
+
+L_FORLOOP: {
+  if (vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2)) {
+    double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
+    if (step > 0 ? idx <= limit : limit <= idx) {
+      pc += vm_getsBx(i);
+      ra[0].v.n = idx;
+    }
+    DISPATCH();
+  }
+  SAVEPC();
+  if (!vm_isnumber(ra)) vm_raise(L, ERR_VALUEEXPECTED);
+  VmValue tmp;
+  const VmValue *lim = vm_tonumber_value(ra + 1, &tmp);
+  if (!lim) vm_raise(L, ERR_VALUEEXPECTED);
+  ra[1] = *lim;
+  const VmValue *st = vm_tonumber_value(ra + 2, &tmp);
+  if (!st) vm_raise(L, ERR_VALUEEXPECTED);
+  ra[2] = *st;
+  double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
+  if (step > 0 ? idx <= limit : limit <= idx) {
+    pc += vm_getsBx(i);
+    ra[0].v.n = idx;
+  }
+  DISPATCH();
+}
+
+L_TFORLOOP: {
+  int nvar = static_cast<int>(vm_getC(i)) + 1;
+  VmValue *cb = ra + nvar + 2;
+  cb[0] = ra[0];
+  cb[1] = ra[1];
+  cb[2] = ra[2];
+  L->top = cb + 3;
+  SAVEPC();
+  uint32_t code = vm_docall(L, cb, nvar);
+  if (code) vm_handlecommanderror(L, code);
+  L->top = L->ci->top;
+  RELOAD();
+  VmValue *first = ra + 2;
+  cb = first + nvar;
+  do {
+    nvar--;
+    first[nvar] = cb[nvar];
+  } while (nvar > 0);
+  if (vm_isnil(first)) pc++;
+  else dojump(pc, *pc);
+  DISPATCH();
+}
+
+L_TFORPREP:
+  if (vm_istable(ra)) {
+    ra[1] = ra[0];
+    SAVEPC();
+    *ra = *vm_getstr(vm_hvalue(&cl->g), vm_newstr(L, "next"));
+  }
+  pc += vm_getsBx(i);
+  DISPATCH();
+
+L_SETLIST:
+L_SETLISTO: {
+  unsigned bc = vm_getBx(i);
+  int n;
+  if (vm_getop(i) == OP_SETLISTO) {
+    n = static_cast<int>(L->top - ra) - 1;
+    L->top = L->ci->top;
+  } else {
+    n = static_cast<int>(bc & (VM_FIELDS_PER_FLUSH - 1)) + 1;
+  }
+  SAVEPC();
+  if (!vm_istable(ra)) vm_raise(L, ERR_BADBYTECODE);
+  VmTable *h = vm_hvalue(ra);
+  int start = static_cast<int>(bc & ~static_cast<unsigned>(VM_FIELDS_PER_FLUSH - 1));
+  for (; n > 0; n--) *vm_setnum(L, h, start + n) = ra[n];
+  DISPATCH();
+}
+
+L_CLOSE:
+  vm_closeupvals(L, ra);
+  DISPATCH();
+
+L_CLOSURE: {
+  VmProto *p = cl->p->p[vm_getBx(i)];
+  int nup = p->nups;
+  SAVEPC();
+  VmClosure *ncl = vm_newLclosure(L, nup, &cl->g);
+  ncl->p = p;
+  for (int j = 0; j < nup; j++, pc++) {
+    if (vm_getop(*pc) == OP_GETUPVAL) ncl->upvals()[j] = cl->upvals()[vm_getB(*pc)];
+    else ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*pc));
+  }
+  vm_setclosure(ra, ncl);
+  SAVEPC();
+  vm_checkgc(L);
+  RELOAD();
+  DISPATCH();
+}
+
+L_SELF: {
+  VmValue rb = *RB();
+  const VmValue *rc = RKC();
+  SAVEPC();
+  if (!vm_isstring(rc)) vm_raise(L, ERR_BADBYTECODE);
+  ra[1] = rb;
+  if (vm_istable(&rb)) {
+    const VmValue *v = vm_getstr(vm_hvalue(&rb), vm_svalue(rc));
+    if (!vm_isnil(v)) {
+      *ra = *v;
+      DISPATCH();
+    }
+  }
+  vm_gettable_value(L, rb, *rc, vm_savestack(L, ra), VM_GET_NILONMISS, RB());
+  RELOAD();
+  DISPATCH();
+}
+
+#undef RB
+#undef RKB
+#undef RKC
+#undef SAVEPC
+#undef RELOAD
+#undef DISPATCH
+}
