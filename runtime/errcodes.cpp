@@ -3,7 +3,7 @@
 const char *qm_error_name(uint32_t code) {
   switch (code) {
     case ERR_NONE: return "ERR_NONE";
-#define QM_ERROR(c, name) case c: return #name;
+#define QM_ERROR(c, name, index, text) case c: return #name;
 #include "runtime/errcodes.def"
 #undef QM_ERROR
     default: return nullptr;
