@@ -1,0 +1,53 @@
+// Runtime tags: the switches that start-up, libraries and plug-ins read and set through tag
+// lists, with hook lists through which other libraries answer further tags; the plug-in hook
+// list; status output.
+#pragma once
+#include <cstdint>
+
+enum : uint32_t {
+  RTTAG_EVENTTIMEOUT = 1,   // milliseconds, 1500 at start
+  RTTAG_QUIET = 2,          // no status or progress output
+  RTTAG_DECLARATIONS = 6,   // the applet's declarations are running
+  RTTAG_CALLBACKDEPTH = 11, // setting non-zero adds 1, zero subtracts 1
+  RTTAG_EXITONERROR = 12,
+  RTTAG_LINEINFO = 23,      // line information in error reports; read through the hooks only
+};
+
+// A tag list is pairs ended by the tag 0. Values are pointer-sized; for reading, the value is
+// the address where the answer goes.
+struct qmTagItem {
+  uint32_t tag;
+  uintptr_t value;
+};
+
+using qmSetTagHook = int (*)(void *context, uint32_t tag, uintptr_t value);
+using qmGetTagHook = int (*)(void *context, uint32_t tag, uintptr_t *result);
+
+// The number of tags answered / taken; tags that nothing takes are not counted.
+uint32_t GetRuntimeTags(void *context, const qmTagItem *tags);
+uint32_t SetRuntimeTags(void *context, const qmTagItem *tags);
+// 0 or ERR_MEM; hooks are asked in the order they were added.
+uint32_t AddSetTagHook(qmSetTagHook hook);
+uint32_t AddGetTagHook(qmGetTagHook hook);
+
+struct qmPluginHook {
+  qmPluginHook *next;
+  uint32_t kind;
+  uintptr_t second;
+  uintptr_t first;
+};
+// 1, or 0 without memory or for a kind other than 0.
+int AddPluginHook(uint32_t kind, uintptr_t first, uintptr_t second);
+const qmPluginHook *GetPluginHooks();
+
+// Direct access for the runtime itself.
+uint32_t GetEventTimeout();
+int IsQuiet();
+int IsLineInfoOn();
+
+// Unless quiet, prints the format on standard output, its "%s" filled with the display name of
+// name (when given), followed by "..." when dots is set.
+void PrintStatusMessage(const char *format, const char *name, int dots);
+
+// Back to the start values; frees both hook lists and the plug-in hooks.
+void ResetRuntimeTags();
