@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime/errcodes.h"
+#include "runtime/vm/vm_debug.h"
 #include "runtime/vm/vm_func.h"
 #include "runtime/vm/vm_opcodes.h"
 #include "runtime/vm/vm_undump.h"
@@ -396,12 +397,21 @@ TEST(Chunk, MutatedChunksNeverCrash) {
       }
       uint32_t code = Load(f.L, b);
       if (code == 0) {
-        // Whatever loads must write back and load again to the same bytes.
+        // Whatever loads must write back and load again to the same bytes, and run to an
+        // error code or to its end under an instruction budget.
         loaded++;
         Bytes again = Dump(f.L);
         vm_settop(f.L, 0);
         ASSERT_EQ(Load(f.L, again), 0u);
         ASSERT_EQ(Dump(f.L), again);
+        static int budget;
+        budget = 200;
+        vm_sethook(f.L, [](VmState *, VmDebug *, uint32_t *error) {
+          if (--budget <= 0) *error = ERR_USERABORT;
+        }, VM_MASKCOUNT, 100);
+        uint32_t status = vm_pcall(f.L, 0, 0, 0);
+        ASSERT_TRUE(status == 0 || status >= 1000) << status;
+        vm_sethook(f.L, nullptr, 0, 0);
       } else {
         ASSERT_TRUE(code >= ERR_UNEXPECTEDEOF && code <= ERR_UNKNUMFMT) << code;
       }

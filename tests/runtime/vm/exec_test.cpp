@@ -1,36 +1,849 @@
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
+#include <vector>
+
 #include "runtime/errcodes.h"
+#include "runtime/vm/vm_debug.h"
 #include "tests/runtime/vm/exec_test_util.h"
 
-TEST(Exec, SmokeFactorialAndGosub) {
+namespace {
+
+std::string Join(const std::vector<std::string> &v) {
+  std::string s;
+  for (size_t i = 0; i < v.size(); i++) s += (i ? "|" : "") + v[i];
+  return s;
+}
+
+// record(RK(B) op RK(C)) with the two operands as constants.
+std::string BinOp(const std::string &op, const std::string &b, const std::string &c) {
+  return ".func maxstack=4\n .k \"record\" " + b + " " + c + "\n GETGLOBAL 0 k0\n " + op +
+         " 1 k1 k2\n CALL 0 2 1\n RETURN 0 1\n.end\n";
+}
+
+// record(op R(2)) with R(2) loaded from a constant.
+std::string UnOp(const std::string &op, const std::string &b) {
+  return ".func maxstack=4\n .k \"record\" " + b + "\n GETGLOBAL 0 k0\n LOADK 2 k1\n " + op +
+         " 1 2\n CALL 0 2 1\n RETURN 0 1\n.end\n";
+}
+
+// record(1 or 0) for the comparison op on two constants.
+std::string Cmp(const std::string &op, const std::string &b, const std::string &c) {
+  return ".func maxstack=4\n .k \"record\" " + b + " " + c +
+         "\n GETGLOBAL 0 k0\n LOADBOOL 1 0 0\n " + op +
+         " 1 k1 k2\n JMP yes\n JMP done\nyes: LOADBOOL 1 1 0\ndone: CALL 0 2 1\n RETURN 0 1\n.end\n";
+}
+
+struct Case {
+  const char *name;
+  std::string program;
+  uint32_t code;     // expected status of the run
+  const char *rec;   // expected record lines joined by "|" (checked when code is 0)
+  const char *arg;   // expected error argument text, or nullptr
+};
+
+void RunCases(const std::vector<Case> &cases) {
+  for (const Case &c : cases) {
+    ExecVm vm;
+    uint32_t code = vm.Run(c.program);
+    EXPECT_EQ(code, c.code) << c.name;
+    if (c.code == 0) {
+      EXPECT_EQ(Join(vm.rec), c.rec) << c.name;
+    }
+    if (c.arg) {
+      EXPECT_STREQ(G(vm.L)->err.argtext, c.arg) << c.name;
+    }
+  }
+}
+
+}  // namespace
+
+TEST(Exec, Arithmetic) {
+  RunCases({
+      {"add", BinOp("ADD", "2", "3"), 0, "5", nullptr},
+      {"add numeric strings", BinOp("ADD", "\"10\"", "\"$10\""), 0, "26", nullptr},
+      {"nil is 0", BinOp("SUB", "nil", "4"), 0, "-4", nullptr},
+      {"mul", BinOp("MUL", "1.5", "4"), 0, "6", nullptr},
+      {"div", BinOp("DIV", "1", "4"), 0, "0.25", nullptr},
+      {"div by zero", BinOp("DIV", "1", "0"), ERR_ZERODIVISION, "", nullptr},
+      {"div by nil", BinOp("DIV", "1", "nil"), ERR_ZERODIVISION, "", nullptr},
+      {"divint", BinOp("DIVINT", "7", "2"), 0, "3", nullptr},
+      {"divint negative", BinOp("DIVINT", "-7", "2"), 0, "-3", nullptr},
+      {"divint INT_MIN by -1", BinOp("DIVINT", "-2147483648", "-1"), 0, "2147483648", nullptr},
+      {"mod sign of dividend", BinOp("MOD", "-7", "2"), 0, "-1", nullptr},
+      {"mod by 0.5 truncates to 0", BinOp("MOD", "7", "0.5"), ERR_ZERODIVISION, "", nullptr},
+      {"mod INT_MIN by -1", BinOp("MOD", "-2147483648", "-1"), 0, "0", nullptr},
+      {"divint NaN", BinOp("DIVINT", "nan", "1"), 0, "-2147483648", nullptr},
+      {"divint out of range", BinOp("DIVINT", "1e20", "1"), 0, "-2147483648", nullptr},
+      {"lsh count masked", BinOp("LSH", "1", "32"), 0, "1", nullptr},
+      {"lsh keeps 32 bits", BinOp("LSH", "4294967295", "4"), 0, "4294967280", nullptr},
+      {"rsh of -1", BinOp("RSH", "-1", "28"), 0, "15", nullptr},
+      {"or of -1", BinOp("OR", "-1", "0"), 0, "4294967295", nullptr},
+      {"and clamps large values", BinOp("AND", "5e9", "1"), 0, "1", nullptr},
+      {"xor", BinOp("XOR", "12", "10"), 0, "6", nullptr},
+      {"pow", BinOp("POW", "2", "10"), 0, "1024", nullptr},
+      {"table without method", BinOp("ADD", "\"x\"", "1"), ERR_WRONGOP, "", nullptr},
+      {"unm", UnOp("UNM", "5"), 0, "-5", nullptr},
+      {"unm of nil is -0", UnOp("UNM", "nil"), 0, "-0", nullptr},
+      {"unm of a numeric string", UnOp("UNM", "\"3\""), 0, "-3", nullptr},
+      {"bnot 0", UnOp("BNOT", "0"), 0, "4294967295", nullptr},
+      {"bnot nil", UnOp("BNOT", "nil"), 0, "4294967295", nullptr},
+      {"bnot of a string that is no number", UnOp("BNOT", "\"a\""), ERR_WRONGOP, "", nullptr},
+      {"not 0", UnOp("NOT", "0"), 0, "1", nullptr},
+      {"not empty string", UnOp("NOT", "\"\""), 0, "1", nullptr},
+      {"not nil", UnOp("NOT", "nil"), 0, "1", nullptr},
+      {"not nan", UnOp("NOT", "nan"), 0, "0", nullptr},
+      {"not of the string 0", UnOp("NOT", "\"0\""), 0, "0", nullptr},
+      {"not 2", UnOp("NOT", "2"), 0, "0", nullptr},
+  });
+}
+
+TEST(Exec, Comparisons) {
+  RunCases({
+      {"number with string", Cmp("EQ", "1", "\"1\""), ERR_NUMSTRCMP, "", nullptr},
+      {"nil = 0", Cmp("EQ", "nil", "0"), 0, "1", nullptr},
+      {"nil = empty string", Cmp("EQ", "nil", "\"\""), 0, "1", nullptr},
+      {"nil = 1", Cmp("EQ", "nil", "1"), 0, "0", nullptr},
+      {"nil = nan", Cmp("EQ", "nil", "nan"), 0, "0", nullptr},
+      {"nil = nil", Cmp("EQ", "nil", "nil"), 0, "1", nullptr},
+      {"strings", Cmp("EQ", "\"ab\"", "\"ab\""), 0, "1", nullptr},
+      {"nan = nan", Cmp("EQ", "nan", "nan"), 0, "0", nullptr},
+      {"nil < 1", Cmp("LT", "nil", "1"), 0, "1", nullptr},
+      {"1 < nil", Cmp("LT", "1", "nil"), 0, "0", nullptr},
+      {"-1 < nil", Cmp("LT", "-1", "nil"), 0, "1", nullptr},
+      {"nil < string", Cmp("LT", "nil", "\"a\""), 0, "0", nullptr},
+      {"string < number", Cmp("LT", "\"a\"", "1"), ERR_NUMSTRCMP, "", nullptr},
+      {"a < b", Cmp("LT", "\"a\"", "\"b\""), 0, "1", nullptr},
+      {"B < a by byte order", Cmp("LT", "\"B\"", "\"a\""), 0, "1", nullptr},
+      {"prefix is smaller", Cmp("LT", "\"ab\"", "\"abc\""), 0, "1", nullptr},
+      {"embedded zero segments", Cmp("LT", "\"a\\0b\"", "\"a\\0c\""), 0, "1", nullptr},
+      {"shorter at a zero", Cmp("LT", "\"a\"", "\"a\\0\""), 0, "1", nullptr},
+      {"nil <= nil", Cmp("LE", "nil", "nil"), 0, "1", nullptr},
+      {"empty <= nil", Cmp("LE", "\"\"", "nil"), 0, "0", nullptr},
+      {"nil <= 0", Cmp("LE", "nil", "0"), 0, "1", nullptr},
+      {"2 <= 2", Cmp("LE", "2", "2"), 0, "1", nullptr},
+      {"b <= a", Cmp("LE", "\"b\"", "\"a\""), 0, "0", nullptr},
+      {"nil <= string", Cmp("LE", "nil", "\"a\""), 0, "0", nullptr},
+  });
+}
+
+TEST(Exec, ComparisonsOfTablesAndMethods) {
+  // t1 == t2 through a shared __eq; t1 < t2 through __lt; t1 <= t2 falls back to not (t2 < t1);
+  // a table against a number raises.
+  const char *prog = R"(
+.func maxstack=8
+  .k "record" "setmeta" "__eq" "__lt" 1
+      NEWTABLE  1 0 0          ; the metatable
+      CLOSURE   2 p0
+      SETTABLE  1 k2 2
+      CLOSURE   2 p1
+      SETTABLE  1 k3 2
+      GETGLOBAL 5 k1
+      NEWTABLE  6 0 0
+      MOVE      7 1
+      CALL      5 3 2          ; t1
+      MOVE      3 5
+      GETGLOBAL 5 k1
+      NEWTABLE  6 0 0
+      MOVE      7 1
+      CALL      5 3 2          ; t2
+      MOVE      4 5
+      LOADBOOL  5 0 0
+      EQ        1 3 4
+      JMP       eq
+      JMP       lt
+eq:   LOADBOOL  5 1 0
+lt:   LOADBOOL  6 0 0
+      LT        1 3 4
+      JMP       lty
+      JMP       le
+lty:  LOADBOOL  6 1 0
+le:   LOADBOOL  7 0 0
+      LE        1 3 4
+      JMP       ley
+      JMP       out
+ley:  LOADBOOL  7 1 0
+out:  GETGLOBAL 4 k0
+      CALL      4 4 1
+      EQ        1 3 k4          ; table = number: an error
+      JMP       end
+end:  RETURN    0 1
+  .func params=2 maxstack=3
+      LOADBOOL 2 1 0
+      RETURN 2 2
+  .end
+  .func params=2 maxstack=3
+      LOADBOOL 2 0 0            ; "less than" is always false
+      RETURN 2 2
+  .end
+.end
+)";
+  ExecVm vm;
+  EXPECT_EQ(vm.Run(prog), ERR_WRONGOP);
+  EXPECT_EQ(Join(vm.rec), "1 0 1");
+}
+
+TEST(Exec, Concatenation) {
+  auto concat = [](const std::string &a, const std::string &b, const std::string &c) {
+    return ".func maxstack=6\n .k \"record\" " + a + " " + b + " " + c +
+           "\n GETGLOBAL 0 k0\n LOADK 2 k1\n LOADK 3 k2\n LOADK 4 k3\n CONCAT 1 2 4\n CALL 0 2 1\n RETURN 0 1\n.end\n";
+  };
+  RunCases({
+      {"strings", concat("\"a\"", "\"b\"", "\"c\""), 0, "'abc'", nullptr},
+      {"nil is empty", concat("\"a\"", "nil", "\"c\""), 0, "'ac'", nullptr},
+      {"numbers", concat("1", "2", "0.5"), 0, "'120.5'", nullptr},
+      {"empty tail", concat("\"a\"", "\"b\"", "\"\""), 0, "'ab'", nullptr},
+      {"embedded zero", concat("\"a\\0\"", "\"b\"", "\"\""), 0, "'a\\0b'", nullptr},
+  });
+  ExecVm vm;
+  EXPECT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "x"
+      NEWTABLE 1 0 0
+      LOADK    2 k0
+      CONCAT   0 1 2
+      RETURN   0 1
+.end
+)"),
+            ERR_CONCAT);
+}
+
+TEST(Exec, TableReadsAndWrites) {
+  RunCases({
+      {"absent field", R"(
+.func maxstack=4
+  .k "x"
+      NEWTABLE 1 0 0
+      GETTABLE 2 1 k0
+      RETURN   0 1
+.end
+)", ERR_FIELDINIT, "", "\"x\""},
+      {"absent index", R"(
+.func maxstack=4
+  .k 3
+      NEWTABLE 1 0 0
+      GETTABLE 2 1 k0
+      RETURN   0 1
+.end
+)", ERR_FIELDINIT, "", "3"},
+      {"missing global is nil and so is a missing method", R"(
+.func maxstack=5
+  .k "record" "nothere" "m"
+      GETGLOBAL 0 k0
+      GETGLOBAL 1 k1
+      NEWTABLE  3 0 0
+      SELF      2 3 k2
+      CALL      0 3 1
+      RETURN    0 1
+.end
+)", 0, "nil nil", nullptr},
+      {"indexing a number held in a global", R"(
+.func maxstack=4
+  .k "t" 1 "z"
+      LOADK     0 k1
+      SETGLOBAL 0 k0
+      GETGLOBAL 1 k0
+      GETTABLE  2 1 k2
+      RETURN    0 1
+.end
+)", ERR_TABLEDECLA, "", "t{}"},
+      {"writing into a number held in a local", R"(
+.func maxstack=4
+  .k 1 "z"
+  .local q 1 3
+      LOADK     0 k0
+      SETTABLE  0 k1 k0
+      RETURN    0 1
+.end
+)", ERR_TABLEDECLA, "", "q{}"},
+      {"t[nil] is t[0]", R"(
+.func maxstack=5
+  .k "record" nil 0 7
+      GETGLOBAL 0 k0
+      NEWTABLE  1 0 0
+      SETTABLE  1 k1 k3
+      GETTABLE  2 1 k2
+      CALL      0 3 1
+      RETURN    0 1
+.end
+)", 0, "table 7", nullptr},
+      {"huge NEWTABLE", ".func maxstack=2\n NEWTABLE 0 511 0\n RETURN 0 1\n.end\n", ERR_TABLEOVERFLOW, "", nullptr},
+      {"huge NEWTABLE hash", ".func maxstack=2\n NEWTABLE 0 0 30\n RETURN 0 1\n.end\n", ERR_TABLEOVERFLOW, "", nullptr},
+  });
+}
+
+// A chain of n tables linked by __index (or __newindex) ending in a plain table.
+static std::string Chain(int n, bool write) {
+  std::string ev = write ? "__newindex" : "__index";
+  std::string p = ".func maxstack=8\n .k \"record\" \"setmeta\" \"" + ev + "\" \"x\" 5 " + std::to_string(n) +
+                  " 1\n";
+  // r1: the current end of the chain; loop n times: r2 = setmeta({}, {ev = r1}); r1 = r2
+  p += "      NEWTABLE 1 0 0\n";
+  p += "      LOADK 5 k6\n      LOADK 6 k5\n      LOADK 7 k6\n      ADD 5 5 k6\n";  // r5 = 2 so the loop runs n times
+  p += "      LOADK 5 k6\n      SUB 5 5 k6\n";  // r5 = 0
+  p += "loop: ADD 5 5 k6\n      LT 0 6 5\n      JMP body\n      JMP done\n";
+  p += "body: GETGLOBAL 2 k1\n      NEWTABLE 3 0 0\n      NEWTABLE 4 0 0\n      SETTABLE 4 k2 1\n      CALL 2 3 2\n      MOVE 1 2\n      JMP loop\n";
+  if (write) p += "done: SETTABLE 1 k3 k4\n      RETURN 0 1\n.end\n";
+  else p += "done: GETTABLE 2 1 k3\n      RETURN 0 1\n.end\n";
+  return p;
+}
+
+TEST(Exec, MethodChains) {
+  RunCases({
+      {"100 links read to the end", Chain(99, false), ERR_FIELDINIT, "", "\"x\""},
+      {"101 links", Chain(100, false), ERR_INTERNAL1, "", "#1"},
+      {"100 links written", Chain(99, true), 0, "", nullptr},
+      {"101 links written", Chain(100, true), ERR_INTERNAL1, "", "#2"},
+  });
+}
+
+TEST(Exec, IndexAndNewIndexFunctions) {
   ExecVm vm;
   ASSERT_EQ(vm.Run(R"(
+.func maxstack=8
+  .k "record" "setmeta" "__index" "__newindex" "k" 9 "seen"
+      NEWTABLE  1 0 0
+      CLOSURE   2 p0
+      SETTABLE  1 k2 2
+      CLOSURE   2 p1
+      SETTABLE  1 k3 2
+      GETGLOBAL 3 k1
+      NEWTABLE  4 0 0
+      MOVE      5 1
+      CALL      3 3 2          ; t = setmeta({}, mt)
+      GETTABLE  4 3 k4         ; t.k through __index
+      SETTABLE  3 k4 k5        ; t.k = 9 through __newindex
+      GETGLOBAL 5 k6
+      GETGLOBAL 3 k0
+      CALL      3 3 1
+      RETURN    0 1
+  .func params=2 maxstack=4
+      .k "idx:"
+      LOADK    2 k0
+      MOVE     3 1
+      CONCAT   2 2 3
+      RETURN   2 2
+  .end
+  .func params=3 maxstack=4
+      .k "seen"
+      SETGLOBAL 2 k0
+      RETURN    0 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "'idx:k' 9");
+}
+
+TEST(Exec, Loops) {
+  RunCases({
+      {"for 1..3", R"(
+.func maxstack=6
+  .k "record" 1 3
+      LOADK   1 k1
+      LOADK   2 k2
+      LOADK   3 k1
+      SUB     1 1 3
+      JMP     test
+body: GETGLOBAL 4 k0
+      MOVE    5 1
+      CALL    4 2 1
+test: FORLOOP 1 body
+      RETURN  0 1
+.end
+)", 0, "1|2|3", nullptr},
+      {"nil limit runs as 0, string step converted", R"(
+.func maxstack=6
+  .k "record" -4 nil "2"
+      LOADK   1 k1
+      LOADK   2 k2
+      LOADK   3 k3
+      SUB     1 1 3
+      JMP     test
+body: GETGLOBAL 4 k0
+      MOVE    5 1
+      CALL    4 2 1
+test: FORLOOP 1 body
+      GETGLOBAL 4 k0
+      MOVE    5 3
+      CALL    4 2 1
+      RETURN  0 1
+.end
+)", 0, "-4|-2|0|2", nullptr},
+      {"start that is no number", R"(
 .func maxstack=4
-  .k "fact" 10 1 "record"
+  .k "a" 1
+      LOADK   0 k0
+      LOADK   1 k1
+      LOADK   2 k1
+      FORLOOP 0 end
+end:  RETURN  0 1
+.end
+)", ERR_VALUEEXPECTED, "", nullptr},
+      {"step of 0 repeats while limit <= start", R"(
+.func maxstack=6
+  .k "record" 5 3 0 1 4
+      LOADK   1 k1
+      LOADK   2 k2
+      LOADK   3 k3
+      LOADK   5 k3
+body: ADD     5 5 k4
+      EQ      1 5 k5
+      JMP     out
+      FORLOOP 1 body
+out:  GETGLOBAL 0 k0
+      MOVE    1 5
+      CALL    0 2 1
+      RETURN  0 1
+.end
+)", 0, "4", nullptr},
+      {"generic for over a table", R"(
+.func maxstack=10
+  .k "record" 10 20 30
+      NEWTABLE  1 3 0
+      LOADK     2 k1
+      LOADK     3 k2
+      LOADK     4 k3
+      SETLIST   1 2
+      MOVE      2 1
+      LOADNIL   3 4
+      TFORPREP  2 test
+body: GETGLOBAL 7 k0
+      MOVE      8 4
+      MOVE      9 5
+      CALL      7 3 1
+test: TFORLOOP  2 0 1
+      JMP       body
+      RETURN    0 1
+.end
+)", 0, "1 10|2 20|3 30", nullptr},
+  });
+}
+
+TEST(Exec, ListsAndSetlist) {
+  RunCases({
+      {"setlisto takes what the call returned", R"(
+.func maxstack=6
+  .k "record" "extra"
+      NEWTABLE  1 0 0
+      GETGLOBAL 2 k1
+      CALL      2 1 0
+      SETLISTO  1 0
+      GETGLOBAL 0 k0
+      GETTABLE  2 1 250
+      RETURN    0 1
+.end
+)", ERR_FIELDINIT, "", nullptr},
+      {"setlist on a number", ".func maxstack=4\n .k 1\n LOADK 0 k0\n SETLIST 0 1\n RETURN 0 1\n.end\n",
+       ERR_BADBYTECODE, "", nullptr},
+      {"self with a number key", R"(
+.func maxstack=4
+  .k 1
+      NEWTABLE 1 0 0
+      SELF     2 1 k0
+      RETURN   0 1
+.end
+)", ERR_BADBYTECODE, "", nullptr},
+  });
+}
+
+TEST(Exec, CallsAndResults) {
+  RunCases({
+      {"a native returning more results than it pushed gets what it pushed", R"(
+.func maxstack=8
+  .k "record" "extra"
+      GETGLOBAL 0 k0
+      GETGLOBAL 1 k1
+      CALL      1 1 0
+      CALL      0 0 1
+      RETURN    0 1
+.end
+)", 0, "3 4 5", nullptr},
+      {"vararg", R"(
+.func maxstack=6
+  .k "record" "n" 1 2
+      CLOSURE 0 p0
+      LOADK   1 k2
+      LOADK   2 k3
+      LOADK   3 k3
+      CALL    0 4 1
+      RETURN  0 1
+  .func params=1 vararg=1 maxstack=6
+    .k "record" "n" 1 2
+      GETGLOBAL 2 k0
+      MOVE      3 0
+      GETTABLE  4 1 k1
+      GETTABLE  5 1 k3
+      CALL      2 4 1
+      RETURN    0 1
+  .end
+.end
+)", 0, "1 2 2", nullptr},
+      {"calling a number in a global", R"(
+.func maxstack=4
+  .k "x" 1
+      LOADK     0 k1
+      SETGLOBAL 0 k0
+      GETGLOBAL 0 k0 @7
+      CALL      0 1 1 @7
+      RETURN    0 1
+.end
+)", ERR_FUNCDECLA, "", "x()"},
+      {"calling a number in a local", R"(
+.func maxstack=4
+  .k 1
+  .local y 1 3
+      LOADK  0 k0
+      MOVE   1 0
+      CALL   1 1 1
+      RETURN 0 1
+.end
+)", ERR_FUNCDECLA, "", "y()"},
+      {"calling an expression", R"(
+.func maxstack=4
+  .k 1 2
+      ADD    0 k0 k1
+      CALL   0 1 1
+      RETURN 0 1
+.end
+)", ERR_FUNCDECLA, "", "?\?()"},
+      {"calling a table through __call", R"(
+.func maxstack=8
+  .k "record" "setmeta" "__call" 5
+      NEWTABLE  1 0 0
+      GETGLOBAL 2 k0
+      SETTABLE  1 k2 2
+      GETGLOBAL 2 k1
+      NEWTABLE  3 0 0
+      MOVE      4 1
+      CALL      2 3 2
+      LOADK     3 k3
+      CALL      2 2 1
+      RETURN    0 1
+.end
+)", 0, "table 5", nullptr},
+      {"a command error stops the script", R"(
+.func maxstack=4
+  .k "fail" 1055 "record"
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2
+      CALL      0 1 1
+      RETURN    0 1
+.end
+)", ERR_WRONGUSAGE, "", nullptr},
+  });
+}
+
+TEST(Exec, CommandErrorWithExitOnErrorOff) {
+  ExecVm vm;
+  G(vm.L)->err.exitonerror = 0;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "fail" 1055 "record"
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 3
+      GETGLOBAL 2 k2
+      MOVE      3 0
+      CALL      2 2 1
+      RETURN    0 1
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "nil");
+  // record() itself reset the last error code, as every native call but GetLastError does.
+  EXPECT_EQ(G(vm.L)->err.lastcode, 0u);
+  EXPECT_FALSE(G(vm.L)->endrequested);
+  ASSERT_EQ(vm.Run(".func maxstack=4\n .k \"fail\" 1055\n GETGLOBAL 0 k0\n LOADK 1 k1\n CALL 0 2 1\n RETURN 0 1\n.end\n"), 0u);
+  EXPECT_EQ(G(vm.L)->err.lastcode, ERR_WRONGUSAGE);
+}
+
+TEST(Exec, ErrorLineIsTheFailingInstruction) {
+  ExecVm vm;
+  EXPECT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k 1 0
+      LOADK  0 k0 @3
+      DIV    1 0 k1 @4
+      RETURN 0 1 @5
+.end
+)"),
+            ERR_ZERODIVISION);
+  EXPECT_EQ(G(vm.L)->err.line, 4);
+}
+
+TEST(Exec, DeepRecursionOverflowsAndRecovers) {
+  const char *prog = R"(
+.func maxstack=4
+  .k "f" 5000 "record" "pcall"
       CLOSURE   0 p0
       SETGLOBAL 0 k0
       GETGLOBAL 0 k3
       GETGLOBAL 1 k0
       LOADK     2 k1
-      LOADK     3 k2
-      CALL      1 3 2
-      CALL      0 2 1
+      CALL      0 3 2
+      GETGLOBAL 1 k2
+      MOVE      2 0
+      CALL      1 2 1
+      GETGLOBAL 0 k3
+      GETGLOBAL 1 k0
+      LOADK     2 k4
+      CALL      0 3 3
+      GETGLOBAL 2 k2
+      MOVE      3 0
+      CALL      2 2 1
       RETURN    0 1
-  .func line=1 params=2 maxstack=5
-    .k 1 "fact"
-      LE        0 0 k0
+  .k 10
+  .func params=1 maxstack=4
+    .k 0 "f" 1
+      EQ        0 0 k0
       JMP       more
+      RETURN    0 2
+more: GETGLOBAL 1 k1
+      SUB       2 0 k2
+      CALL      1 2 2
       RETURN    1 2
-more: GETGLOBAL 2 k1
-      SUB       3 0 k0
-      MUL       4 1 0
-      TAILCALL  2 3 0
-      RETURN    2 0
+  .end
+.end
+)";
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(prog), 0u);
+  EXPECT_EQ(Join(vm.rec), "1135|0");
+  EXPECT_LE(vm.L->size_ci, VM_MAX_CALLS);
+}
+
+TEST(Exec, NestedNativeCallsStopAt200) {
+  ExecVm vm;
+  EXPECT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "f"
+      CLOSURE   0 p0
+      SETGLOBAL 0 k0
+      CALL      0 1 1
+      RETURN    0 1
+  .func maxstack=3
+    .k "callf" "f"
+      GETGLOBAL 0 k0
+      GETGLOBAL 1 k1
+      CALL      0 2 1
       RETURN    0 1
   .end
 .end
-)"), 0u);
-  ASSERT_EQ(vm.rec.size(), 1u);
-  EXPECT_EQ(vm.rec[0], "3628800");
+)"),
+            ERR_STACK);
+  EXPECT_EQ(vm.L->nCcalls, 0);
+}
+
+TEST(Exec, UpvaluesAreSharedAndSurviveStackGrowth) {
+  // Two closures share the main function's local; one of them is called at the bottom of a
+  // deep recursion (the stack is reallocated meanwhile) and sets it.
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=6
+  .k "record" "deep" "set" 300 1 "get"
+      LOADK     0 k4            ; x = 1
+      CLOSURE   1 p0            ; set: x = 42
+      MOVE      0 0
+      SETGLOBAL 1 k2
+      CLOSURE   1 p1            ; get: return x
+      MOVE      0 0
+      SETGLOBAL 1 k5
+      CLOSURE   1 p2
+      SETGLOBAL 1 k1
+      GETGLOBAL 1 k1
+      LOADK     2 k3
+      CALL      1 2 1
+      GETGLOBAL 1 k0
+      MOVE      2 0
+      GETGLOBAL 3 k5
+      CALL      3 1 2
+      CALL      1 3 1
+      CLOSE     0
+      RETURN    0 1
+  .func maxstack=2 upvals=1
+    .k 42
+      LOADK    0 k0
+      SETUPVAL 0 0
+      RETURN   0 1
+  .end
+  .func maxstack=2 upvals=1
+      GETUPVAL 0 0
+      RETURN   0 2
+  .end
+  .func params=1 maxstack=40
+    .k 0 "deep" 1 "set"
+      EQ        1 0 k0
+      JMP       bottom
+      GETGLOBAL 1 k1
+      SUB       2 0 k2
+      CALL      1 2 1
+      RETURN    0 1
+bottom: GETGLOBAL 1 k3
+      CALL      1 1 1
+      RETURN    0 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "42 42");
+}
+
+TEST(Exec, Gosub) {
+  RunCases({
+      {"subroutine twice", R"(
+.func maxstack=4
+  .k 1 "record"
+      LOADK     0 k0
+      JMP       sub gosub
+      JMP       sub gosub
+      GETGLOBAL 1 k1
+      MOVE      2 0
+      CALL      1 2 1
+      RETURN    0 1
+sub:  ADD       0 0 k0
+      RETURN    0 1 1
+.end
+)", 0, "3", nullptr},
+      {"return without gosub", ".func maxstack=2\n RETURN 0 1 1\n RETURN 0 1\n.end\n", ERR_RETWOGOSUB, "", nullptr},
+      {"4097th push", R"(
+.func maxstack=2
+sub:  JMP       sub gosub
+      RETURN    0 1
+.end
+)", ERR_INTERNAL, "", nullptr},
+      {"a function cannot return into its caller's gosub", R"(
+.func maxstack=4
+  .k "g"
+      CLOSURE   0 p0
+      SETGLOBAL 0 k0
+      JMP       sub gosub
+      RETURN    0 1
+sub:  GETGLOBAL 0 k0
+      CALL      0 1 1
+      RETURN    0 1 1
+  .func maxstack=2
+      RETURN 0 1 1
+      RETURN 0 1
+  .end
+.end
+)", ERR_RETWOGOSUB, "", nullptr},
+      {"a returning function drops its positions", R"(
+.func maxstack=4
+  .k "g" "record" 1
+      CLOSURE   0 p0
+      SETGLOBAL 0 k0
+      GETGLOBAL 0 k0
+      CALL      0 1 1
+      RETURN    0 1 1
+  .func maxstack=2
+      JMP       sub gosub
+sub:  RETURN    0 1
+  .end
+.end
+)", ERR_RETWOGOSUB, "", nullptr},
+      {"label jump requested by a command", R"(
+.func maxstack=4
+  .k "gosubreq" 4 "record" "back" "label"
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2
+      LOADK     1 k3
+      CALL      0 2 1
+      RETURN    0 1
+      GETGLOBAL 0 k2
+      LOADK     1 k4
+      CALL      0 2 1
+      RETURN    0 1 1
+.end
+)", 0, "'label'|'back'", nullptr},
+      {"label jump outside the function", R"(
+.func maxstack=4
+  .k "gosubreq" 50
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)", ERR_WRONGUSAGE, "", nullptr},
+  });
+}
+
+TEST(Exec, ProtectedErrorRestoresTheGosubDepth) {
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "pcall" "record"
+      GETGLOBAL 0 k0
+      CLOSURE   1 p0
+      CALL      0 2 2
+      GETGLOBAL 1 k1
+      MOVE      2 0
+      CALL      1 2 1
+      RETURN    0 1
+  .func maxstack=2
+    .k 1 0
+      JMP       sub gosub
+      RETURN    0 1
+sub:  DIV       0 k0 k1
+      RETURN    0 1 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "1089");
+  EXPECT_EQ(G(vm.L)->gosubdepth, 0);
+}
+
+TEST(Exec, EndRequestedStopsBeforeTheNextInstruction) {
+  ExecVm vm;
+  EXPECT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "stop" "record" 1
+      GETGLOBAL 0 k0
+      CALL      0 1 1
+      GETGLOBAL 0 k1
+      LOADK     1 k2
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)"),
+            ERR_USERABORT);
+  EXPECT_TRUE(vm.rec.empty());
+  // The same stop inside a function called from native code.
+  ExecVm vm2;
+  EXPECT_EQ(vm2.Run(R"(
+.func maxstack=4
+  .k "callf" "record" 1
+      GETGLOBAL 0 k0
+      CLOSURE   1 p0
+      CALL      0 2 1
+      GETGLOBAL 0 k1
+      LOADK     1 k2
+      CALL      0 2 1
+      RETURN    0 1
+  .func maxstack=2
+    .k "stop"
+      GETGLOBAL 0 k0
+      CALL      0 1 1
+      RETURN    0 1
+  .end
+.end
+)"),
+            ERR_USERABORT);
+  EXPECT_TRUE(vm2.rec.empty());
+}
+
+TEST(Exec, OpcodesAboveTheTableDoNothing) {
+  // The loader refuses them; a prototype patched after loading still runs safely.
+  ExecVm vm;
+  qmtools::AsmResult r = qmtools::AssembleText(".func maxstack=2\n LOADK 0 k0\n RETURN 0 1\n .k 1\n.end\n");
+  ASSERT_TRUE(r.proto);
+  std::vector<uint8_t> chunk = qmtools::BuildChunk(*r.proto);
+  ASSERT_EQ(vm_loadbuffer(vm.L, reinterpret_cast<const char *>(chunk.data()), chunk.size(), "=t"), 0u);
+  vm_toproto(vm.L, -1)->code[0] = 50;
+  EXPECT_EQ(vm_pcall(vm.L, 0, 0, 0), 0u);
 }

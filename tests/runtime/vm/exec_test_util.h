@@ -20,7 +20,10 @@ inline std::string ValueText(VmState *L, int idx) {
     case VM_TNUMBER: std::snprintf(buf, sizeof buf, "%.14g", vm_tonumber(L, idx)); return buf;
     case VM_TSTRING: {
       size_t n = vm_strlen(L, idx);
-      return "'" + std::string(vm_tostring(L, idx), n) + "'";
+      std::string t;
+      const char *p = vm_tostring(L, idx);
+      for (size_t i = 0; i < n; i++) t += p[i] ? std::string(1, p[i]) : std::string("\\0");
+      return "'" + t + "'";
     }
     case VM_TTABLE: return "table";
     case VM_TFUNCTION: return "function";
@@ -43,6 +46,20 @@ struct ExecVm {
     vm_setglobal("stop");
     vm_pushcfunction(L, Gosub);
     vm_setglobal("gosubreq");
+    vm_pushcfunction(L, Next);
+    vm_setglobal("next");
+    vm_pushcfunction(L, SetMeta);
+    vm_setglobal("setmeta");
+    vm_pushcfunction(L, Collect);
+    vm_setglobal("collect");
+    vm_pushcfunction(L, PCall);
+    vm_setglobal("pcall");
+    vm_pushcfunction(L, CallF);
+    vm_setglobal("callf");
+    vm_pushcfunction(L, NewUd);
+    vm_setglobal("newud");
+    vm_pushcfunction(L, Extra);
+    vm_setglobal("extra");
   }
   ~ExecVm() { vm_close(L); }
 
@@ -72,6 +89,52 @@ struct ExecVm {
   static uint32_t Gosub(VmState *L) {
     G(L)->pendinggosuboffset = static_cast<int32_t>(vm_tonumber(L, 1));
     return VM_GOSUB_REQUEST;
+  }
+
+  // next(t, k): the traversal step.
+  static uint32_t Next(VmState *L) {
+    vm_settop(L, 2);
+    if (vm_next(L, 1)) return 2;
+    vm_pushnil(L);
+    return 1;
+  }
+  // setmeta(t, mt): sets the metatable, returns t.
+  static uint32_t SetMeta(VmState *L) {
+    vm_settop(L, 2);
+    vm_setmetatable(L, 1);
+    return 1;
+  }
+  // collect(): a full collection now.
+  static uint32_t Collect(VmState *L) {
+    vm_setgcthreshold(L, 0);
+    return 0;
+  }
+  // pcall(f, ...): calls f protected; returns the status code, then f's results.
+  static uint32_t PCall(VmState *L) {
+    int n = vm_gettop(L);
+    uint32_t status = vm_pcall(L, n - 1, VM_MULTRET, 0);
+    vm_pushnumber(L, status);
+    vm_insert(L, 1);
+    return static_cast<uint32_t>(vm_gettop(L));
+  }
+  // callf(f, ...): calls f unprotected from native code; returns its results.
+  static uint32_t CallF(VmState *L) {
+    int n = vm_gettop(L);
+    uint32_t code = vm_call(L, n - 1, VM_MULTRET);
+    if (code) return code;
+    return static_cast<uint32_t>(vm_gettop(L));
+  }
+  // newud(mt): a full user data with that metatable.
+  static uint32_t NewUd(VmState *L) {
+    vm_newuserdata(L, 8);
+    vm_pushvalue(L, 1);
+    vm_setmetatable(L, -2);
+    return 1;
+  }
+  // extra(): pushes 5 values but claims 3 results.
+  static uint32_t Extra(VmState *L) {
+    for (int i = 1; i <= 5; i++) vm_pushnumber(L, i);
+    return 3;
   }
 
   // Assembles, loads and runs the text protected; returns the error code (0 for none).
