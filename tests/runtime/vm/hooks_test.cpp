@@ -1,0 +1,129 @@
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "runtime/errcodes.h"
+#include "runtime/vm/vm_debug.h"
+#include "tests/runtime/vm/exec_test_util.h"
+
+namespace {
+
+std::vector<int> lines_seen;
+
+void LineHook(VmState *, VmDebug *ar, uint32_t *) { lines_seen.push_back(ar->currentline); }
+
+int handler_calls = 0;
+uint32_t handler_result = 0;
+uint32_t FakeErrorHandler(VmState *L, uint32_t code) {
+  handler_calls++;
+  // A handler that itself fails: the failing command inside it must not call it again.
+  if (handler_result == 1) {
+    vm_pushcfunction(L, [](VmState *) -> uint32_t { return ERR_MEM; });
+    return vm_call(L, 0, 0);
+  }
+  return handler_result ? handler_result : code;
+}
+
+const char *kFailProgram = R"(
+.func maxstack=4
+  .k "fail" 1055 "record" "after"
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2
+      LOADK     1 k3
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)";
+
+}  // namespace
+
+TEST(Hooks, LineHookOncePerLineAndOnJumpsBack) {
+  ExecVm vm;
+  lines_seen.clear();
+  vm_sethook(vm.L, LineHook, VM_MASKLINE, 0);
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k 1 3
+      LOADK   0 k0 @1
+      LOADK   1 k1 @1
+      LOADK   2 k0 @1
+      SUB     0 0 2 @2
+loop: FORLOOP 0 loop @3
+      RETURN  0 1 @4
+.end
+)"),
+            0u);
+  EXPECT_EQ(lines_seen, (std::vector<int>{1, 2, 3, 3, 3, 3, 4}));
+}
+
+TEST(Hooks, HookErrorIsThrownAsIs) {
+  ExecVm vm;
+  vm_sethook(vm.L, [](VmState *, VmDebug *, uint32_t *e) { *e = ERR_USERABORT; }, VM_MASKCOUNT, 3);
+  EXPECT_EQ(vm.Run(".func maxstack=2\nl: JMP l\n RETURN 0 1\n.end\n"), ERR_USERABORT);
+}
+
+TEST(Hooks, RaiseOnErrorHandlerRunsOnceAndItsAnswerReplacesTheCode) {
+  struct {
+    uint32_t result;
+    uint32_t status;
+    int calls;
+    const char *rec;
+  } cases[] = {
+      {0, ERR_WRONGUSAGE, 1, ""},         // the handler hands the code back: the script stops
+      {ERR_READFILE, ERR_READFILE, 1, ""},  // a different code replaces it
+      {1, ERR_MEM, 1, ""},                // the handler fails: no second call
+  };
+  for (auto &c : cases) {
+    ExecVm vm;
+    handler_calls = 0;
+    handler_result = c.result;
+    G(vm.L)->rt.errorhandler = FakeErrorHandler;
+    G(vm.L)->err.handlerref = 1;
+    EXPECT_EQ(vm.Run(kFailProgram), c.status);
+    EXPECT_EQ(handler_calls, c.calls);
+    EXPECT_FALSE(G(vm.L)->err.inhandler);
+  }
+}
+
+TEST(Hooks, CallTracePrintsNamesAndArguments) {
+  ExecVm vm;
+  static std::string out;
+  out.clear();
+  G(vm.L)->rt.debugprint = [](const char *s) { out += s; };
+  G(vm.L)->calltrace = 1;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=5
+  .k "record" 2 "s"
+      GETGLOBAL 0 k0
+      LOADNIL   1 1
+      LOADK     2 k1
+      LOADK     3 k2
+      CALL      0 4 1
+      RETURN    0 1
+.end
+)"),
+            0u);
+  EXPECT_NE(out.find("Now calling record() with arguments #1=(NIL) #2=(NUMBER)2 #3=(STRING)\"s\" \n"),
+            std::string::npos)
+      << out;
+}
+
+TEST(Hooks, ThreadsShareTheGlobals) {
+  ExecVm vm;
+  VmState *L1 = vm_newthread(vm.L);
+  vm_pushnumber(L1, 5);
+  vm_pushstring(L1, "shared");
+  vm_insert(L1, -2);
+  vm_settable(L1, VM_GLOBALSINDEX);
+  EXPECT_EQ(vm.Global("shared"), "5");
+  vm_pushnumber(L1, 1);
+  vm_pushnumber(L1, 2);
+  vm_xmove(L1, vm.L, 2);
+  EXPECT_EQ(vm_tonumber(vm.L, -1), 2);
+  EXPECT_EQ(vm_gettop(L1), 0);
+  vm_settop(vm.L, 0);
+  vm_setgcthreshold(vm.L, 0);  // the thread is unreachable now and is freed
+}
