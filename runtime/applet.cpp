@@ -3,7 +3,9 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
+#include "runtime/rtsupport.h"
 #include "runtime/strutil.h"
 
 template <typename Node>
@@ -57,3 +59,11 @@ void FreeAppletLists(qmApplet *applet) {
   applet->linkedFiles = nullptr;
   applet->includeFiles = nullptr;
 }
+
+qmApplet *GetAppletRecord(VmState *L) {
+  if (L == nullptr) L = GetMainState();
+  if (L == nullptr) return nullptr;
+  return static_cast<qmApplet *>(vm_registry_getudata(L, "applet"));
+}
+
+void SetAppletRecord(VmState *L, qmApplet *applet) { vm_registry_setlightudata(L, "applet", applet); }

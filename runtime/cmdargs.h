@@ -1,0 +1,106 @@
+// The script's view of a command: the handler contract, the argument-count check and the
+// readers that check and convert arguments. A reader that fails stores the argument position
+// (or the table key) as the error argument and raises the code; it never returns then.
+//
+// A handler returns 0..999 (the number of results it pushed), an error code from 1000 (after
+// setting the error argument), or a Gosub request (VM_GOSUB_REQUEST, VM_GOSUB_REQUEST2).
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct VmState;
+
+// An object named by the script: a number it chose, or an automatic id, which is the address
+// of the object's record handed to the script as light user data.
+struct qmObjectId {
+  uint32_t id;
+  uintptr_t handle;  // the record's address for an automatic id; 0 for a number
+};
+
+// n arguments: both 0 and n >= 1 raises ERR_TOOMANYARGS; n < min raises ERR_MISSINGPARAMTR;
+// n > max while max >= 1 raises ERR_TOOMANYARGS. max 0 with a non-zero min, or a negative
+// max, sets no upper bound.
+VmState *CheckArgCount(VmState *L, int min, int max);
+
+double vm_checknumber(VmState *L, int i);
+double vm_optnumber(VmState *L, int i, double def);
+uint32_t vm_checkinteger(VmState *L, int i);
+uint32_t vm_optinteger(VmState *L, int i, uint32_t def);
+const char *vm_checkstring(VmState *L, int i, size_t *len);
+const char *vm_optlstring(VmState *L, int i, const char *def, size_t *len);
+void vm_checktable(VmState *L, int i);
+int vm_checkfunction(VmState *L, int i);
+int vm_checktype(VmState *L, int i, int type);
+void *vm_checkudata_any(VmState *L, int i);
+// The block of a full user data whose metatable is registry[typeName]; nullptr otherwise.
+void *vm_checkudata(VmState *L, int i, const char *typeName);
+double vm_checknumber_field(VmState *L, int i, const char *key);
+uint32_t vm_checkinteger_field(VmState *L, int i, const char *key);
+const char *vm_checkstring_field(VmState *L, int i, size_t *len, const char *key);
+// For results of script callbacks: *code becomes ERR_NUMCALLBACK / ERR_STRCALLBACK instead of
+// raising.
+double vm_checknumber_code(VmState *L, int i, uint32_t *code);
+const char *vm_checkstring_code(VmState *L, int i, size_t *len, uint32_t *code);
+
+// Number conversions of the argument layer.
+int32_t NumberToInt(double d);      // truncation toward zero, saturated to 32 bits
+uint32_t NumberToUInt(double d);    // negative: as signed 32 bits; else clamped to 4294967295
+
+qmObjectId GetObjectIdArg(VmState *L, int i);
+// {the number (nil counts as 0), handle 1 when an automatic id is wanted (nil)}.
+qmObjectId GetNewObjectIdArg(VmState *L, int i);
+
+double GetNumberOrPercentArg(VmState *L, int i, double base, int allowAbove100, int *percent);
+
+// Option-table fields: 1 with *out set (and *found = 1) when table[key] is not nil, else 0
+// with *out unchanged.
+int GetFieldInt(VmState *L, int t, const char *key, int32_t *out, int *found);
+int GetFieldUInt(VmState *L, int t, const char *key, uint32_t *out, int *found);
+int GetFieldNumber(VmState *L, int t, const char *key, double *out, int *found);
+// A percentage is stored negated (-25 for "25%").
+int GetFieldIntOrPercent(VmState *L, int t, const char *key, int allowAbove100, int32_t *out, int *found);
+int GetFieldNumberOrPercent(VmState *L, int t, const char *key, double base, int allowAbove100, double *out,
+                            int *percent, int *found);
+// Copied into out (size bytes), cut to fit.
+int GetFieldString(VmState *L, int t, const char *key, char *out, size_t size, int *found);
+// A new allocation (MemFree) with its length; with fontFlag the text is resolved as a linked
+// font or file first. Without memory it reads as absent.
+int GetFieldStringDup(VmState *L, int t, const char *key, int fontFlag, int *font, char **out, size_t *len,
+                      int *found);
+int GetFieldObjectId(VmState *L, int t, const char *key, qmObjectId *out, int *found);
+int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found);
+// The "images" list: *out is a new allocation (MemFree) of *count ids, or nullptr with only
+// the count when out is null. Returns 1 when the field is present.
+int GetFieldObjectIdList(VmState *L, int t, const char *key, qmObjectId **out, uint32_t *count, int *found);
+int GetFieldMatrix(VmState *L, int t, const char *key, double out[4], int *found);
+
+// Writers into the table on the stack top.
+void SetFieldInt(VmState *L, const char *key, int32_t value);
+void SetFieldNumber(VmState *L, const char *key, double value);
+void SetFieldString(VmState *L, const char *key, const char *value);
+void SetFieldObjectId(VmState *L, const char *key, const qmObjectId *id);
+
+// "#NAME": 0 with the constant's text (*string) or number, or ERR_WRONGUSAGE (no "#"),
+// ERR_SYNTAXERROR (bad first character) or ERR_FINDCST.
+uint32_t ParseConstantRef(VmState *L, const char *text, size_t *consumed, const char **string, double *number);
+
+// Argument kinds of CallScriptFunction.
+enum : int32_t {
+  CALLARG_INT = 0,       // int32_t
+  CALLARG_UINT = 1,      // uint32_t
+  CALLARG_STRING = 2,    // const char *
+  CALLARG_NIL = 3,       // no value follows
+  CALLARG_POINTER = 4,   // void *, as light user data
+  CALLARG_OBJECTID = 5,  // const qmObjectId *
+};
+// Calls the global function of the lower-cased name with the arguments given as (kind, value)
+// pairs; returns vm_call's result, or 0 for a null state.
+uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs, ...);
+
+// The layer subsystem resolves layer names of the current background picture: the position of
+// the layer (from 1), or 0 when none has the name. Null (the start) finds none.
+void SetLayerNameResolver(int32_t (*resolve)(const char *name));
+
+// The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
+// notFoundCode with the number as error argument.
+uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);

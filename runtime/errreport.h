@@ -1,0 +1,34 @@
+// From an error code to a stop of the script and a report: the handling of a command's error,
+// the failing function's name and source, the line in the script's own file, and the final
+// report in the error requester or on the console.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+struct VmState;
+
+inline constexpr char kErrorDefaultFileName[] = "---";
+inline constexpr char kRequesterTitle[] = "QuenmoorPlayer";
+
+// Raises the code, or records it (exit on error off) and returns 0: the VM's rule.
+uint32_t HandleCommandError(VmState *L, uint32_t code);
+// Fills the failing function's name, the source name and, when unknown, the error line from
+// the activation records; installed as the VM's hook at runtime start-up.
+void FillErrorFunctionName(VmState *L);
+// The line in the script's own source file, or -1.
+int32_t MapErrorLine(VmState *L);
+// The message of the code; with line information on (runtime tag 23) also the file's name and
+// the mapped line, otherwise an empty name and 0.
+void GetErrorReport(VmState *L, uint32_t code, char *message, size_t messageSize, char *file, size_t fileSize,
+                    int32_t *line);
+// The report text: the message alone (plain set, or line information off), else with the
+// file, the line and, when known, the function.
+char *BuildScriptErrorText(VmState *L, const char *message, int plain, char *out, size_t size);
+// Shows the report in the error requester (standard output until the desktop layer installs one).
+void ShowScriptError(VmState *L, const char *message, int plain);
+void SetErrorRequester(void (*show)(const char *title, const char *text));
+
+// "done", "failed" and "skipped" (translated) and a newline, unless quiet.
+void PrintDoneMessage();
+void PrintFailedMessage();
+void PrintSkippedMessage();

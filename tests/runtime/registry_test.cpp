@@ -1,0 +1,299 @@
+// Registration and reports: commands under lower-cased globals reported by their registered
+// spelling, the editor lists, object lookups, exit-on-error, object data, references and
+// string buffers.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "runtime/applet.h"
+#include "runtime/auxlib.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/errreport.h"
+#include "runtime/objdata.h"
+#include "runtime/registry.h"
+#include "runtime/rttags.h"
+#include "runtime/strutil.h"
+#include "tests/runtime/rt_test_util.h"
+
+namespace {
+
+uint32_t LoadBrush(VmState *L) {
+  SetErrorArgument("/data/gfx/title.png");
+  (void)L;
+  return ERR_READFILE;
+}
+uint32_t Nothing(VmState *) { return 0; }
+
+const qmCommandEntry kGraphics[] = {
+    {"LoadBrush", LoadBrush}, {"DisplayBrush", Nothing}, {"FreeBrush", Nothing}, {nullptr, nullptr}};
+const qmCommandEntry kSound[] = {{nullptr, nullptr}};
+
+std::string ReadFile(const std::string &path) {
+  std::ifstream f(path);
+  std::stringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+// loadbrush("x") on line 3, then record() on line 4.
+const char *kScript = R"(
+.func maxstack=4 source="@main.qms"
+  .k "loadbrush" "x" "after"
+  GETGLOBAL 0 k0 @3
+  LOADK 1 k1 @3
+  CALL 0 2 1 @3
+  GETGLOBAL 0 k2 @4
+  CALL 0 1 1 @4
+  RETURN 0 1 @5
+.end
+)";
+
+uint32_t gSeenLastError = 0;
+
+struct RegisteredVm : RtVm {
+  int afterCalls = 0;
+  RegisteredVm() {
+    vm_pushvalue(L, VM_GLOBALSINDEX);
+    vm_openlib(L, nullptr, kGraphics, 0);
+    vm_pop(L, 1);
+    EXPECT_EQ(RegisterCommandTable(kGraphics, "graphics"), 0u);
+    EXPECT_EQ(RegisterCommandTable(kSound, "sound"), 0u);
+    vm_pushstring(L, "after");
+    vm_pushlightuserdata(L, &afterCalls);
+    vm_pushcclosure(L, [](VmState *L) -> uint32_t {
+      (*static_cast<int *>(vm_touserdata(L, vm_upvalueindex(1))))++;
+      return 0;
+    }, 1);
+    vm_settable(L, VM_GLOBALSINDEX);
+  }
+};
+
+TEST(Commands, LowerCasedGlobalsAndTheEditorList) {
+  RegisteredVm vm;
+  vm_pushstring(vm.L, "loadbrush");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  EXPECT_EQ(vm_tocfunction(vm.L, -1), &LoadBrush);
+  vm_pushstring(vm.L, "LoadBrush");
+  vm_rawget(vm.L, VM_GLOBALSINDEX);
+  EXPECT_EQ(vm_type(vm.L, -1), VM_TNIL);
+  EXPECT_STREQ(FindRegisteredCommandName("LOADBRUSH"), "LoadBrush");
+
+  std::string path = std::string(QM_BINARY_DIR) + "/commands_dump.txt";
+  ASSERT_EQ(DumpCommandList(path.c_str()), 1);
+  EXPECT_EQ(ReadFile(path), ReadFile(std::string(QM_SOURCE_DIR) + "/tests/runtime/golden/commands.txt"));
+  std::remove(path.c_str());
+  EXPECT_EQ(DumpCommandList("/nonexistent/dir/list.txt"), 0);
+
+  static const qmConstantEntry constants[] = {{"ERR_MEM", nullptr, 1000}, {nullptr, nullptr, 0}};
+  vm_registerconstants(vm.L, constants, 0);
+  path = std::string(QM_BINARY_DIR) + "/constants_dump.txt";
+  ASSERT_EQ(DumpConstantList(vm.L, path.c_str()), 1);
+  EXPECT_EQ(ReadFile(path), "err_mem\n");
+  std::remove(path.c_str());
+}
+
+TEST(Commands, ErrorStopsTheScriptAndNamesTheCommand) {
+  RegisteredVm vm;
+  qmTagItem lineInfo[] = {{RTTAG_LINEINFO, 1}, {0, 0}};
+  SetRuntimeTags(nullptr, lineInfo);
+  vm_registry_setstring(vm.L, "script", "scripts/main.qms");
+  EXPECT_EQ(vm.Run(kScript), uint32_t(ERR_READFILE));
+  EXPECT_EQ(vm.afterCalls, 0);
+  const VmErrorState &err = G(vm.L)->err;
+  EXPECT_EQ(err.lastcode, uint32_t(ERR_READFILE));
+  EXPECT_STREQ(err.funcname, "LoadBrush");
+  EXPECT_EQ(err.line, 3);
+  char message[kErrorMessageSize], file[256];
+  int32_t line = 0;
+  GetErrorReport(vm.L, ERR_READFILE, message, sizeof message, file, sizeof file, &line);
+  EXPECT_STREQ(message, "Cannot read file title.png !");
+  EXPECT_STREQ(file, "main.qms");
+  EXPECT_EQ(line, 4);  // beginline 0: the chunk's line 3 is the file's line 4
+  char text[4096];
+  BuildScriptErrorText(vm.L, message, 0, text, sizeof text);
+  EXPECT_STREQ(text, "Cannot read file title.png !\nFile: main.qms (current line: 4 - In function: LoadBrush)");
+  BuildScriptErrorText(vm.L, message, 1, text, sizeof text);
+  EXPECT_STREQ(text, "Cannot read file title.png !");
+}
+
+TEST(Commands, ExitOnErrorOffRecordsAndGoesOn) {
+  RegisteredVm vm;
+  qmTagItem off[] = {{RTTAG_EXITONERROR, 0}, {0, 0}};
+  SetRuntimeTags(nullptr, off);
+  // "after" stands in for GetLastError, the one command that sees the code of the one before.
+  G(vm.L)->rt.getlasterror = [](VmState *L) -> uint32_t {
+    gSeenLastError = G(L)->err.lastcode;
+    return 0;
+  };
+  vm_pushstring(vm.L, "after");
+  vm_pushcfunction(vm.L, G(vm.L)->rt.getlasterror);
+  vm_settable(vm.L, VM_GLOBALSINDEX);
+  EXPECT_EQ(vm.Run(kScript), 0u);
+  EXPECT_EQ(gSeenLastError, uint32_t(ERR_READFILE));
+  EXPECT_STREQ(G(vm.L)->err.funcname, "----");
+  EXPECT_EQ(G(vm.L)->err.line, -1);
+}
+
+TEST(MapErrorLine, AppletIncludes) {
+  RtVm vm;
+  qmApplet applet{};
+  SetAppletRecord(vm.L, &applet);
+  AddIncludeFile(&applet, 1, 10, 0, "main.qms", "@main");
+  AddIncludeFile(&applet, 11, 30, 4, "lib/util.qms", "@main");
+  vm_registry_setstring(vm.L, "script", ":none:");
+  VmErrorState &err = G(vm.L)->err;
+  CopyString(err.sourcename, "@main", sizeof err.sourcename);
+  err.line = 15;
+  EXPECT_EQ(MapErrorLine(vm.L), 15 - 11 + 4 + 1);
+  err.line = 31;
+  EXPECT_EQ(MapErrorLine(vm.L), -1);
+  // A script run from its source: lines of its own include entries are added.
+  vm_registry_setstring(vm.L, "script", "MAIN.qms");
+  vm_registry_setnumber(vm.L, "beginline", 2);
+  err.line = 20;
+  EXPECT_EQ(MapErrorLine(vm.L), 20 - 2 + 9 + 1);
+  FreeAppletLists(&applet);
+}
+
+struct Record {
+  qmObjectHeader head;
+  int payload;
+};
+
+TEST(ObjectRegistry, LookupsNeverFollowHandles) {
+  RtVm vm;
+  static qmObjectHeader *brushes = nullptr;
+  static qmObjectHeader *samples = nullptr;
+  ASSERT_EQ(RegisterObjectList(&brushes), 0u);
+  ASSERT_EQ(RegisterObjectList(&samples), 0u);
+  Record a{{3, 1, 0, nullptr, nullptr}, 0}, b{{3, 0, 0, nullptr, nullptr}, 0}, c{{2, 5, 0, nullptr, nullptr}, 0};
+  b.head.handle = reinterpret_cast<uintptr_t>(&b);
+  a.head.next = &b.head;
+  brushes = &a.head;
+  samples = &c.head;
+  qmObjectId byNumber{1, 0}, byHandle{0, b.head.handle};
+  EXPECT_EQ(FindObject(3, &byNumber), &a.head);
+  EXPECT_EQ(FindObject(3, &byHandle), &b.head);
+  EXPECT_EQ(FindObject(2, &byNumber), nullptr);
+  EXPECT_EQ(CountObjectsOfType(3), 2u);
+  EXPECT_EQ(GetObjectTypeByHandle(b.head.handle), 3);
+  EXPECT_EQ(GetObjectTypeByHandle(0), -1);
+
+  // A freed object's automatic id: nothing matches, and the error is ERR_FINDARRAY.
+  qmObjectId stale{0, reinterpret_cast<uintptr_t>(new int(1))};
+  delete reinterpret_cast<int *>(stale.handle);
+  EXPECT_EQ(FindObject(3, &stale), nullptr);
+  EXPECT_EQ(GetObjectTypeByHandle(stale.handle), -1);
+  EXPECT_EQ(MissingObjectError(&stale, ERR_FINDBRUSH), uint32_t(ERR_FINDARRAY));
+  qmObjectId missing{77, 0};
+  EXPECT_EQ(MissingObjectError(&missing, ERR_FINDBRUSH), uint32_t(ERR_FINDBRUSH));
+  char message[256];
+  FormatErrorMessage(ERR_FINDBRUSH, message, sizeof message);
+  EXPECT_STREQ(message, "Could not find brush 77!");
+
+  vm_newtable(vm.L);
+  EXPECT_EQ(ListObjectsOfType(vm.L, 3), 2u);
+  vm_rawgeti(vm.L, -1, 0);
+  EXPECT_EQ(vm_tonumber(vm.L, -1), 1);
+  vm_rawgeti(vm.L, -2, 1);
+  EXPECT_EQ(vm_touserdata(vm.L, -1), &b);
+  vm_pop(vm.L, 2);
+  EXPECT_EQ(ListObjectsOfType(vm.L, 40), 0u);
+  int entries = 0;
+  vm_pushnil(vm.L);
+  while (vm_next(vm.L, -2)) {
+    entries++;
+    vm_pop(vm.L, 1);
+  }
+  EXPECT_EQ(entries, 2);  // nothing added for a type without objects
+  vm_settop(vm.L, 0);
+  brushes = samples = nullptr;
+}
+
+TEST(Labels, IndicesAndReferences) {
+  RtVm vm;
+  EXPECT_EQ(GetLabelIndex(vm.L, "Start"), -1);
+  SetLabelIndex(vm.L, "Start", 12);
+  EXPECT_EQ(GetLabelIndex(vm.L, "START"), 12);
+  EXPECT_EQ(AddLabelRef(vm.L, "Loop", 3), 0);
+  EXPECT_EQ(AddLabelRef(vm.L, "End", 9), 1);
+}
+
+TEST(ObjectData, CaseInsensitiveKeysWithReferences) {
+  RtVm vm;
+  qmObjectData *list = nullptr;
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(SetObjectDataItem(vm.L, "Name", -1, &list), 0u);
+  vm_pushstring(vm.L, "second");
+  ASSERT_EQ(SetObjectDataItem(vm.L, "NAME", -1, &list), 0u);
+  vm_pushnumber(vm.L, 3);
+  ASSERT_EQ(SetObjectDataItem(vm.L, "other", -1, &list), 0u);
+  vm_settop(vm.L, 0);
+  ASSERT_NE(list, nullptr);
+  EXPECT_STREQ(list->key, "Name");
+  ASSERT_NE(list->next, nullptr);
+  EXPECT_EQ(list->next->next, nullptr);
+  vm_getref(vm.L, FindObjectDataItem(list, "name")->ref);
+  EXPECT_STREQ(vm_tostring(vm.L, -1), "second");
+  qmObjectData *copy = nullptr;
+  ASSERT_EQ(CopyObjectDataList(vm.L, list, &copy), 0u);
+  EXPECT_EQ(RemoveObjectDataItem(vm.L, &list, "NaMe"), 1);
+  EXPECT_EQ(RemoveObjectDataItem(vm.L, &list, "name"), 0);
+  vm_getref(vm.L, FindObjectDataItem(copy, "NAME")->ref);
+  EXPECT_STREQ(vm_tostring(vm.L, -1), "second");
+  FreeObjectDataList(vm.L, list);
+  FreeObjectDataList(vm.L, copy);
+  qmObjectData *empty = reinterpret_cast<qmObjectData *>(1);
+  EXPECT_EQ(CopyObjectDataList(vm.L, nullptr, &empty), 0u);
+  EXPECT_EQ(empty, nullptr);
+}
+
+TEST(AuxLib, ReferencesSizesAndBuffers) {
+  RtVm vm;
+  VmState *L = vm.L;
+  vm_newtable(L);
+  vm_pushstring(L, "a");
+  int r1 = vm_ref(L, 1);
+  vm_pushstring(L, "b");
+  int r2 = vm_ref(L, 1);
+  EXPECT_EQ(r1, 3);
+  EXPECT_EQ(r2, 4);
+  vm_pushnil(L);
+  EXPECT_EQ(vm_ref(L, 1), VM_REFNIL);
+  vm_unref(L, 1, r1);
+  vm_unref(L, 1, -5);
+  vm_pushstring(L, "c");
+  EXPECT_EQ(vm_ref(L, 1), r1);  // reused from the free list
+  vm_settop(L, 0);
+
+  vm_newtable(L);
+  for (int i = 1; i <= 3; i++) {
+    vm_pushnumber(L, i);
+    vm_rawseti(L, 1, i);
+  }
+  EXPECT_EQ(vm_getn(L, 1), 3);
+  vm_setn(L, 1, 10);
+  EXPECT_EQ(vm_getn(L, 1), 10);
+  vm_settop(L, 0);
+
+  VmStrBuffer b;
+  vm_buffinit(L, &b);
+  std::string expected;
+  for (int i = 0; i < 3000; i++) {
+    std::string piece = std::to_string(i) + ",";
+    vm_addstring(&b, piece.c_str());
+    expected += piece;
+  }
+  vm_pushstring(L, std::string(5000, 'z').c_str());
+  vm_addvalue(&b);
+  expected += std::string(5000, 'z');
+  vm_pushresult(&b);
+  EXPECT_EQ(vm_gettop(L), 1);
+  EXPECT_EQ(std::string(vm_tostring(L, -1), vm_strlen(L, -1)), expected);
+}
+
+}  // namespace
