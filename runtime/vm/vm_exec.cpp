@@ -739,6 +739,23 @@ L_CALL: {
   if (b != 0) L->top = ra + b;
   g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
   SAVEPC();
+  if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
+    // The common script-to-script call, set up here without the general precall.
+    const VmProto *np = vm_clvalue(ra)->p;
+    if (!np->is_vararg && !g->calltrace && L->ci != L->end_ci && L->stack_last - L->top > np->maxstacksize) {
+      VmCallInfo *nci = ++L->ci;
+      L->base = nci->base = ra + 1;
+      nci->top = L->base + np->maxstacksize;
+      nci->savedpc = np->code;
+      nci->oldpc = nullptr;
+      nci->tailcalls = 0;
+      nci->state = VM_CI_SAVEDPC;
+      for (VmValue *s = L->top; s < nci->top; s++) vm_setnil(s);
+      L->top = nci->top;
+      (nci - 1)->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+      goto callentry;
+    }
+  }
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {

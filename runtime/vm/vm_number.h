@@ -1,5 +1,6 @@
 // Number conversions with one defined result for every double.
 #pragma once
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 
@@ -16,6 +17,26 @@ inline uint32_t vm_touint32(double d) {
   return static_cast<uint32_t>(vm_toint32(d));
 }
 
-// The text of a number ("%.14g"); returns its length.
-inline int vm_number2str(double n, char *buf, size_t size) { return std::snprintf(buf, size, "%.14g", n); }
 constexpr int VM_MAXNUMBER2STR = 32;
+
+// The text of a number as "%.14g" gives it; returns its length. Whole numbers below 1e14
+// (the common case: counters, indices) are written directly, with the same result.
+inline int vm_number2str(double n, char *buf, size_t size) {
+  if (size >= VM_MAXNUMBER2STR && n > -1e14 && n < 1e14 && n == static_cast<double>(static_cast<int64_t>(n)) &&
+      !(n == 0 && std::signbit(n))) {
+    int64_t v = static_cast<int64_t>(n);
+    char tmp[24];
+    int len = 0;
+    uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
+    do {
+      tmp[len++] = static_cast<char>('0' + u % 10);
+      u /= 10;
+    } while (u);
+    int o = 0;
+    if (v < 0) buf[o++] = '-';
+    while (len) buf[o++] = tmp[--len];
+    buf[o] = '\0';
+    return o;
+  }
+  return std::snprintf(buf, size, "%.14g", n);
+}

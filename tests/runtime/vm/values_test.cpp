@@ -5,6 +5,7 @@
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_mem.h"
+#include "runtime/vm/vm_number.h"
 #include "runtime/vm/vm_string.h"
 #include "tests/runtime/vm/vm_test_util.h"
 
@@ -179,4 +180,16 @@ TEST(State, OpenAndCloseBalanceTheByteCount) {
   // The event names are interned and fixed.
   for (int i = 0; i < VM_TM_N; i++) EXPECT_TRUE(G(f.L)->tmname[i]->marked & VM_FIXED);
   EXPECT_STREQ(G(f.L)->tmname[VM_TM_DIVINT]->data(), "__divint");
+}
+
+TEST(NumberText, MatchesTheGeneralFormat) {
+  const double values[] = {0, -0.0, 1, -1, 7, 10, 123456789, -987654321, 99999999999999.0, -99999999999999.0,
+                           1e14, 1e15, 0.5, -2.25, 1e-5, 3.14159265358979, 4294967295.0, 2147483648.0,
+                           NAN, INFINITY, -INFINITY, 1e300};
+  for (double v : values) {
+    char ours[VM_MAXNUMBER2STR], ref[64];
+    vm_number2str(v, ours, sizeof ours);
+    std::snprintf(ref, sizeof ref, "%.14g", v);
+    EXPECT_STREQ(ours, ref) << v;
+  }
 }
