@@ -74,7 +74,10 @@ struct ExecVm {
     auto *self = static_cast<ExecVm *>(vm_touserdata(L, vm_upvalueindex(1)));
     std::string line;
     int n = vm_gettop(L);
-    for (int i = 1; i <= n; i++) line += (i > 1 ? " " : "") + ValueText(L, i);
+    for (int i = 1; i <= n; i++) {
+      if (i > 1) line += ' ';
+      line += ValueText(L, i);
+    }
     self->rec.push_back(line);
     return static_cast<uint32_t>(n);
   }
