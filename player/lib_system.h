@@ -1,0 +1,10 @@
+// The "system" library of script commands.
+#pragma once
+#include <cstdint>
+
+struct VmState;
+
+// Registers the library's commands and constants; 0 or an error code.
+uint32_t InitSystemLibrary(VmState *L);
+// Frees the library's objects at shut-down.
+void FreeSystemLibrary(VmState *L);
