@@ -59,22 +59,6 @@ void vm_resizestrtab(VmState *L, int newsize) {
   tb.hash = newhash;
 }
 
-void vm_freestrtab(VmState *L) {
-  VmStringTable &tb = G(L)->strt;
-  for (int i = 0; i < tb.size; i++) {
-    VmGCObject *p = tb.hash[i];
-    while (p) {
-      VmGCObject *next = p->next;
-      vm_realloc(L, p, vm_sizestring(static_cast<VmString *>(p)->len), 0);
-      p = next;
-    }
-  }
-  vm_freearray(L, tb.hash, static_cast<size_t>(tb.size));
-  tb.hash = nullptr;
-  tb.size = 0;
-  tb.nuse = 0;
-}
-
 VmString *vm_newlstr(VmState *L, const char *str, size_t l) {
   uint32_t h = hash_bytes(str, l);
   VmStringTable &tb = G(L)->strt;

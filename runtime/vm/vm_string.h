@@ -10,7 +10,6 @@ VmString *vm_newlstr(VmState *L, const char *str, size_t l);
 inline VmString *vm_newstr(VmState *L, const char *s) { return vm_newlstr(L, s, std::strlen(s)); }
 // Resizes the string table to newsize buckets (a power of two).
 void vm_resizestrtab(VmState *L, int newsize);
-void vm_freestrtab(VmState *L);
 inline size_t vm_sizestring(size_t len) { return sizeof(VmString) + len + 1; }
 
 VmUserdata *vm_newudata(VmState *L, size_t size);
