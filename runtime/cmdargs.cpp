@@ -62,20 +62,6 @@ int ParsePercentText(const char *text, double *n, int *isPercent) {
 
 }  // namespace
 
-int32_t NumberToInt(double d) {
-  if (!(d == d)) return 0;
-  if (d >= 2147483647.0) return INT32_MAX;
-  if (d <= -2147483648.0) return INT32_MIN;
-  return int32_t(d);
-}
-
-uint32_t NumberToUInt(double d) {
-  if (!(d == d)) return 0;
-  if (d < 0) return uint32_t(NumberToInt(d));
-  if (d >= 4294967295.0) return 4294967295u;
-  return uint32_t(d);
-}
-
 VmState *CheckArgCount(VmState *L, int min, int max) {
   int n = vm_gettop(L);
   if (min == 0 && max == 0) {

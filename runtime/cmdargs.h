@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/vm/vm_number.h"
+
 struct VmState;
 
 // An object named by the script: a number it chose, or an automatic id, which is the address
@@ -43,8 +45,9 @@ double vm_checknumber_code(VmState *L, int i, uint32_t *code);
 const char *vm_checkstring_code(VmState *L, int i, size_t *len, uint32_t *code);
 
 // Number conversions of the argument layer.
-int32_t NumberToInt(double d);      // truncation toward zero, saturated to 32 bits
-uint32_t NumberToUInt(double d);    // negative: as signed 32 bits; else clamped to 4294967295
+// The VM's one double-to-integer conversion, under the names the argument readers use.
+inline int32_t NumberToInt(double d) { return vm_toint32(d); }
+inline uint32_t NumberToUInt(double d) { return vm_touint32(d); }
 
 qmObjectId GetObjectIdArg(VmState *L, int i);
 // {the number (nil counts as 0), handle 1 when an automatic id is wanted (nil)}.
