@@ -60,7 +60,7 @@ int PostEvent(void *owner, uint32_t type, uint32_t arg1, uint32_t arg2, uint32_t
   return PostEventStamped(owner, type, arg1, arg2, arg3, payload, &now);
 }
 
-uint32_t PeekEvent(uint32_t index, qmEventMessage *msg, int take) {
+uint32_t PeekEvent(uint32_t index, qmQueuedEvent *msg, int take) {
   std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
   if (index >= kEventQueueSize || index >= gQueue.count) return 0;
   qmEvent &e = gQueue.entries[index];

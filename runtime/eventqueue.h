@@ -16,7 +16,7 @@ struct qmEvent {
 };
 
 // What the dispatcher reads from an entry.
-struct qmEventMessage {
+struct qmQueuedEvent {
   void *owner;
   uint32_t type;
   void *payload;
@@ -51,7 +51,7 @@ void SetEventScaleQuery(int (*isScaling)(const void *owner));
 
 // index + 1 with the entry copied into *msg, or 0 when index is not a valid entry. With take
 // set the entry's payload now belongs to the reader and the entry no longer holds it.
-uint32_t PeekEvent(uint32_t index, qmEventMessage *msg, int take);
+uint32_t PeekEvent(uint32_t index, qmQueuedEvent *msg, int take);
 // Drops entries 0 to n (kRemoveAllEvents: all; an n beyond the valid entries drops all that are
 // there; n above 255 otherwise does nothing); later entries move to the front. With lock set
 // the call takes the queue's mutex itself.

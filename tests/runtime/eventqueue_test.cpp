@@ -20,13 +20,13 @@ struct QueueScope {
 };
 
 uint32_t TypeAt(uint32_t i) {
-  qmEventMessage m{};
+  qmQueuedEvent m{};
   EXPECT_EQ(PeekEvent(i, &m, 0), i + 1);
   return m.type;
 }
 
 uint32_t Arg1At(uint32_t i) {
-  qmEventMessage m{};
+  qmQueuedEvent m{};
   PeekEvent(i, &m, 0);
   return m.x;
 }
@@ -39,7 +39,7 @@ TEST(EventQueue, KeepsOrderAndDropsWhenFull) {
   MemFree(payload);
   EXPECT_EQ(GetEventCount(), kEventQueueSize);
   for (uint32_t i = 0; i < kEventQueueSize; i++) EXPECT_EQ(Arg1At(i), i);
-  qmEventMessage m{};
+  qmQueuedEvent m{};
   EXPECT_EQ(PeekEvent(kEventQueueSize, &m, 0), 0u);
 }
 
@@ -49,7 +49,7 @@ TEST(EventQueue, PeekCopiesFieldsByType) {
   PostEvent(&owner, 3, 1, 2, 65, nullptr);
   PostEvent(&owner, 14, 7, 8, 9, nullptr);
   PostEvent(&owner, 16, 10, 20, 4, nullptr);
-  qmEventMessage m{};
+  qmQueuedEvent m{};
   EXPECT_EQ(PeekEvent(0, &m, 0), 1u);
   EXPECT_EQ(m.owner, &owner);
   EXPECT_EQ(m.keyDown, 1u);
@@ -90,7 +90,7 @@ TEST(EventQueue, RemovesPrefixesAndFreesEachPayloadOnce) {
   PostEvent(nullptr, 22, 0, 0, 0, foreign);
   void *taken = MemAlloc(16, 1);
   PostEvent(nullptr, 2, 0, 0, 0, taken);
-  qmEventMessage m{};
+  qmQueuedEvent m{};
   PeekEvent(1, &m, 1);
   EXPECT_EQ(m.payload, taken);
   RemoveEvents(kRemoveAllEvents, 1);
@@ -125,7 +125,7 @@ TEST(EventQueue, ResizeDroppedWhileOwnerScalesAndOwnersDetach) {
   EXPECT_EQ(PostEvent(&plain, EVENT_RESIZED, 640, 480, 0, nullptr), 1);
   EXPECT_EQ(PostEvent(&scaling, 1, 0, 0, 0, nullptr), 1);
   DetachEventOwner(&scaling);
-  qmEventMessage m{};
+  qmQueuedEvent m{};
   PeekEvent(0, &m, 0);
   EXPECT_EQ(m.owner, &plain);
   PeekEvent(1, &m, 0);
@@ -156,7 +156,7 @@ TEST(EventQueue, ThreadsPostWhileTheMainThreadRemoves) {
   int received = 0;
   auto drain = [&] {
     LockEventQueue();
-    qmEventMessage m{};
+    qmQueuedEvent m{};
     while (PeekEvent(0, &m, 0)) {
       EXPECT_GE(int(m.y), next[m.x]);
       next[m.x] = int(m.y) + 1;
