@@ -1,4 +1,172 @@
+// The "system" library: its command table, its constants (with one constant per error code)
+// and its start and end.
 #include "player/lib_system.h"
 
-uint32_t InitSystemLibrary(VmState *) { return 0; }
-void FreeSystemLibrary(VmState *) {}
+#include "player/system_commands.h"
+#include "player/system_debug.h"
+#include "player/system_errors.h"
+#include "player/system_state.h"
+#include "player/system_timer.h"
+#include "runtime/errcodes.h"
+#include "runtime/registry.h"
+#include "runtime/vm/vm_api.h"
+#include "runtime/vm/vm_state.h"
+
+namespace {
+
+const qmCommandEntry kSystemCommands[] = {
+    {"Wait", SysWait},
+    {"OpenCatalog", SysOpenCatalog},
+    {"CloseCatalog", SysCloseCatalog},
+    {"GetCatalogString", SysGetCatalogString},
+    {"GetDate", SysGetDate},
+    {"GetTime", SysGetTime},
+    {"GetWeekday", SysGetWeekday},
+    {"GetDateNum", SysGetDateNum},
+    {"GetTimer", SysGetTimer},
+    {"PauseTimer", SysPauseTimer},
+    {"ResumeTimer", SysResumeTimer},
+    {"StartTimer", SysStartTimer},
+    {"StopTimer", SysStopTimer},
+    {"SystemRequest", SysSystemRequest},
+    {"GetMemoryInfo", SysGetMemoryInfo},
+    {"End", SysEnd},
+    {"GetErrorName", SysGetErrorName},
+    {"Sort", SysSort},
+    {"DebugStr", SysDebugPrint},
+    {"DebugVal", SysDebugPrint},
+    {"DebugPrint", SysDebugPrint},
+    {"ExitOnError", SysExitOnError},
+    {"GetLastError", SysGetLastError},
+    {"DebugOutput", SysDebugOutput},
+    {"GetType", SysGetType},
+    {"IIf", SysIIf},
+    {"InsertItem", SysInsertItem},
+    {"RemoveItem", SysRemoveItem},
+    {"ListItems", SysListItems},
+    {"StringRequest", SysStringRequest},
+    {"Unpack", SysUnpack},
+    {"SetMetaTable", SysSetMetaTable},
+    {"GetMetaTable", SysGetMetaTable},
+    {"RawEqual", SysRawEqual},
+    {"RawGet", SysRawGet},
+    {"RawSet", SysRawSet},
+    {"GCInfo", SysGCInfo},
+    {"CollectGarbage", SysCollectGarbage},
+    {"Error", SysError},
+    {"WaitTimer", SysWaitTimer},
+    {"FileRequest", SysFileRequest},
+    {"PathRequest", SysPathRequest},
+    {"IPairs", SysIPairs},
+    {"Pairs", SysPairs},
+    {"NextItem", SysNextItem},
+    {"GetVersion", SysGetVersion},
+    {"GetCommandLine", SysGetCommandLine},
+    {"GetProgramInfo", SysGetProgramInfo},
+    {"ResetTimer", SysResetTimer},
+    {"GetConstant", SysGetConstant},
+    {"SetClipboard", SysSetClipboard},
+    {"GetClipboard", SysGetClipboard},
+    {"PeekClipboard", SysPeekClipboard},
+    {"ClearClipboard", SysClearClipboard},
+    {"CompareDates", SysCompareDates},
+    {"OpenURL", SysOpenURL},
+    {"CopyTable", SysCopyTable},
+    {"FontRequest", SysFontRequest},
+    {"ListRequest", SysListRequest},
+    {"ColorRequest", SysColorRequest},
+    {"GetSystemLanguage", SysGetSystemLanguage},
+    {"GetSystemCountry", SysGetSystemCountry},
+    {"DebugPrompt", SysDebugPrompt},
+    {"GetFileArgument", SysGetFileArgument},
+    {"Assert", SysAssert},
+    {"ForEach", SysForEach},
+    {"ForEachI", SysForEachI},
+    {"Concat", SysConcat},
+    {"GetObjectType", SysGetObjectType},
+    {"GetObjectData", SysGetObjectData},
+    {"SetObjectData", SysSetObjectData},
+    {"ClearObjectData", SysClearObjectData},
+    {"CopyObjectData", SysCopyObjectData},
+    {"GetObjects", SysGetObjects},
+    {"RaiseOnError", SysRaiseOnError},
+    {"HaveObject", SysHaveObject},
+    {nullptr, nullptr},
+};
+
+const qmConstantEntry kSystemConstants[] = {
+    {"SECONDS", nullptr, 0}, {"MILLISECONDS", nullptr, 1}, {"TICKS", nullptr, 2},
+    {"DATEYEAR", nullptr, 0}, {"DATEMONTH", nullptr, 1}, {"DATEDAY", nullptr, 2}, {"DATETIME", nullptr, 3},
+    {"CHIPMEMORY", nullptr, 0}, {"FASTMEMORY", nullptr, 1},
+    {"NIL", nullptr, 0}, {"NUMBER", nullptr, 2}, {"STRING", nullptr, 3}, {"TABLE", nullptr, 4},
+    {"FUNCTION", nullptr, 5}, {"USERDATA", nullptr, 8}, {"LIGHTUSERDATA", nullptr, 9}, {"THREAD", nullptr, 10},
+    {"LONG", nullptr, 1}, {"FLOAT", nullptr, 1}, {"INTEGER", nullptr, 1}, {"SHORT", nullptr, 6},
+    {"WORD", nullptr, 6}, {"BYTE", nullptr, 7},
+    {"REQ_NORMAL", nullptr, 0}, {"REQ_MULTISELECT", nullptr, 1}, {"REQ_SAVEMODE", nullptr, 2},
+    {"PRGTYPE_SCRIPT", nullptr, 0}, {"PRGTYPE_APPLET", nullptr, 1}, {"PRGTYPE_PROGRAM", nullptr, 2},
+    {"REQICON_NONE", nullptr, 0}, {"REQICON_INFORMATION", nullptr, 1}, {"REQICON_ERROR", nullptr, 2},
+    {"REQICON_WARNING", nullptr, 3}, {"REQICON_QUESTION", nullptr, 4},
+    {"CLIPBOARD_EMPTY", nullptr, 0}, {"CLIPBOARD_TEXT", nullptr, 1}, {"CLIPBOARD_IMAGE", nullptr, 2},
+    {"CLIPBOARD_SOUND", nullptr, 3}, {"CLIPBOARD_UNKNOWN", nullptr, 4},
+    {"HKEY_CLASSES_ROOT", nullptr, 0}, {"HKEY_CURRENT_CONFIG", nullptr, 1}, {"HKEY_LOCAL_MACHINE", nullptr, 2},
+    {"HKEY_USERS", nullptr, 3}, {"HKEY_CURRENT_USER", nullptr, 4},
+    {"LANGUAGE_ENGLISH", nullptr, 0}, {"LANGUAGE_GERMAN", nullptr, 1}, {"LANGUAGE_DUTCH", nullptr, 2},
+    {"LANGUAGE_ITALIAN", nullptr, 3}, {"LANGUAGE_FRENCH", nullptr, 4}, {"LANGUAGE_SPANISH", nullptr, 5},
+    {"LANGUAGE_PORTUGUESE", nullptr, 6}, {"LANGUAGE_SWEDISH", nullptr, 7}, {"LANGUAGE_DANISH", nullptr, 8},
+    {"LANGUAGE_FINNISH", nullptr, 9}, {"LANGUAGE_NORWEGIAN", nullptr, 10}, {"LANGUAGE_POLISH", nullptr, 11},
+    {"LANGUAGE_HUNGARIAN", nullptr, 12}, {"LANGUAGE_GREEK", nullptr, 13}, {"LANGUAGE_CZECH", nullptr, 14},
+    {"LANGUAGE_TURKISH", nullptr, 15}, {"LANGUAGE_CROATIAN", nullptr, 16}, {"LANGUAGE_RUSSIAN", nullptr, 17},
+    {"LANGUAGE_UNKNOWN", nullptr, 18},
+    {"COUNTRY_UK", nullptr, 0}, {"COUNTRY_USA", nullptr, 1}, {"COUNTRY_AUSTRALIA", nullptr, 2},
+    {"COUNTRY_BELGIUM", nullptr, 3}, {"COUNTRY_BULGARIA", nullptr, 4}, {"COUNTRY_BRAZIL", nullptr, 5},
+    {"COUNTRY_CANADA", nullptr, 6}, {"COUNTRY_CZECHREPUBLIC", nullptr, 7}, {"COUNTRY_DENMARK", nullptr, 8},
+    {"COUNTRY_GERMANY", nullptr, 9}, {"COUNTRY_SPAIN", nullptr, 10}, {"COUNTRY_FRANCE", nullptr, 11},
+    {"COUNTRY_GREECE", nullptr, 12}, {"COUNTRY_ITALY", nullptr, 13}, {"COUNTRY_LIECHTENSTEIN", nullptr, 14},
+    {"COUNTRY_LITHUANIA", nullptr, 15}, {"COUNTRY_LUXEMBOURG", nullptr, 16}, {"COUNTRY_HUNGARY", nullptr, 17},
+    {"COUNTRY_MALTA", nullptr, 18}, {"COUNTRY_MONACO", nullptr, 19}, {"COUNTRY_NETHERLANDS", nullptr, 20},
+    {"COUNTRY_NORWAY", nullptr, 21}, {"COUNTRY_POLAND", nullptr, 22}, {"COUNTRY_PORTUGAL", nullptr, 23},
+    {"COUNTRY_ROMANIA", nullptr, 24}, {"COUNTRY_RUSSIA", nullptr, 25}, {"COUNTRY_SANMARINO", nullptr, 26},
+    {"COUNTRY_SLOVAKIA", nullptr, 27}, {"COUNTRY_SLOVENIA", nullptr, 28}, {"COUNTRY_SWITZERLAND", nullptr, 29},
+    {"COUNTRY_FINLAND", nullptr, 30}, {"COUNTRY_SWEDEN", nullptr, 31}, {"COUNTRY_TURKEY", nullptr, 32},
+    {"COUNTRY_IRELAND", nullptr, 33}, {"COUNTRY_AUSTRIA", nullptr, 34}, {"COUNTRY_ICELAND", nullptr, 35},
+    {"COUNTRY_ANDORRA", nullptr, 36}, {"COUNTRY_UKRAINE", nullptr, 37}, {"COUNTRY_UNKNOWN", nullptr, 38},
+    // Every error code is a constant of its own name; the rows come from the one list of codes.
+    {"ERR_NONE", nullptr, 0},
+#define QM_ERROR(code, name, index, text) {#name, nullptr, code},
+#include "runtime/errcodes.def"
+#undef QM_ERROR
+    {nullptr, nullptr, 0},
+};
+
+}  // namespace
+
+const qmCommandEntry *SystemCommandTable() { return kSystemCommands; }
+const qmConstantEntry *SystemConstantTable() { return kSystemConstants; }
+
+uint32_t InitSystemLibrary(VmState *L) {
+  // The start-up code pushes the globals; a caller that did not gets them pushed here.
+  bool pushed = vm_type(L, -1) != VM_TTABLE;
+  if (pushed) vm_pushvalue(L, VM_GLOBALSINDEX);
+  vm_openlib(L, nullptr, kSystemCommands, 0);
+  if (pushed) vm_pop(L, 1);
+  if (uint32_t code = RegisterCommandTable(kSystemCommands, "system")) return code;
+  vm_registerconstants(L, kSystemConstants, 0);
+  if (uint32_t code = RegisterObjectList(TimerListHead())) return code;
+  VmGlobalState *g = G(L);
+  g->rt.errorhandler = CallErrorHandler;
+  g->rt.getlasterror = SysGetLastError;
+  g->rt.debugprint = DebugWrite;
+  return 0;
+}
+
+void FreeSystemLibrary(VmState *L) {
+  FreeAllTimers();
+  ResetSystemState();
+  if (L) {
+    ReleaseErrorHandler(L);
+    VmGlobalState *g = G(L);
+    if (g->rt.errorhandler == CallErrorHandler) g->rt.errorhandler = nullptr;
+    if (g->rt.getlasterror == SysGetLastError) g->rt.getlasterror = nullptr;
+    if (g->rt.debugprint == DebugWrite) g->rt.debugprint = nullptr;
+  }
+}

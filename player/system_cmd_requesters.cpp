@@ -1,0 +1,344 @@
+// Requesters, the clipboard and the browser: argument checks here, the dialogs in the desktop
+// layer behind system_platform.h. A dialog that is not there fails as a dialog that could not
+// be made does (ERR_MEM); a missing clipboard as one that cannot be opened or written.
+#include <string>
+
+#include "platform/memory.h"
+#include "player/system_commands.h"
+#include "player/system_platform.h"
+#include "player/system_state.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/strutil.h"
+#include "runtime/vm/vm_api.h"
+#include "runtime/vm/vm_number.h"
+
+namespace {
+
+enum : uint32_t { REQ_NORMAL = 0, REQ_MULTISELECT = 1, REQ_SAVEMODE = 2 };
+enum : uint32_t { STRREQ_TEXT = 0, STRREQ_NUMBER = 3 };
+constexpr uint32_t kMaxRequestText = kStringRequestSize - 1;
+
+// Flags the display as showing a requester for as long as the dialog runs.
+struct DialogScope {
+  DialogScope() {
+    if (SystemRequesters()->begin) SystemRequesters()->begin();
+  }
+  ~DialogScope() {
+    if (SystemRequesters()->end) SystemRequesters()->end();
+  }
+};
+
+std::string JoinPath(const char *folder, const char *name) {
+  std::string path = folder ? folder : "";
+  if (!path.empty() && path.back() != '/' && path.back() != ':') path += '/';
+  path += name;
+  return path;
+}
+
+// What the text entry accepts with its number flag: an optional minus sign, digits and at
+// most one decimal point.
+bool IsNumberText(const char *text) {
+  if (*text == '-') text++;
+  int points = 0;
+  for (; *text; text++) {
+    if (*text == '.' && ++points == 1) continue;
+    if (*text < '0' || *text > '9') return false;
+  }
+  return true;
+}
+
+// The first name of the font-style words for a weight (kind 0) or slant (kind 1).
+const char *FontStyleName(int kind, int32_t value) {
+  struct Row {
+    const char *name;
+    int kind;
+    int32_t value;
+  };
+  static const Row kRows[] = {
+      {"Thin", 0, 0},       {"Extralight", 0, 40}, {"Light", 0, 50},      {"Book", 0, 75},
+      {"Normal", 0, 80},    {"Medium", 0, 100},    {"Semibold", 0, 180},  {"Bold", 0, 200},
+      {"Extrabold", 0, 205}, {"Heavy", 0, 210},    {"Extrablack", 0, 215}, {"Roman", 1, 0},
+      {"Italic", 1, 100},   {"Oblique", 1, 110},
+  };
+  for (const Row &r : kRows)
+    if (r.kind == kind && r.value == value) return r.name;
+  return nullptr;
+}
+
+void SetField(VmState *L, const char *key, const char *text) {
+  vm_pushstring(L, key);
+  vm_pushstring(L, text);
+  vm_settable(L, -3);
+}
+
+void SetField(VmState *L, const char *key, double n) {
+  vm_pushstring(L, key);
+  vm_pushnumber(L, n);
+  vm_settable(L, -3);
+}
+
+}  // namespace
+
+uint32_t SysSystemRequest(VmState *L) {
+  CheckArgCount(L, 3, 4);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  const char *body = vm_checkstring(L, 2, nullptr);
+  const char *buttons = vm_checkstring(L, 3, nullptr);
+  int32_t icon = vm_toint32(vm_optnumber(L, 4, 0));
+  if (!SystemRequesters()->message) return ERR_MEM;
+  int32_t button = 0;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->message(title, body, buttons, icon, &button);
+  }
+  if (code) return code;
+  vm_pushnumber(L, button);
+  return 1;
+}
+
+uint32_t SysFileRequest(VmState *L) {
+  CheckArgCount(L, 2, 5);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  const char *pattern = vm_checkstring(L, 2, nullptr);
+  uint32_t mode = vm_optinteger(L, 3, REQ_NORMAL);
+  const char *folder = vm_optlstring(L, 4, "", nullptr);
+  const char *file = vm_optlstring(L, 5, "", nullptr);
+  if (mode > REQ_SAVEMODE) return ERR_WRONGUSAGE;
+  qmSystemState *s = SystemState();
+  if (!folder[0] && !file[0] && s->haveLastFile) {
+    folder = s->lastFileFolder;
+    file = s->lastFileName;
+  }
+  if (!SystemRequesters()->file) return ERR_MEM;
+  qmFileRequestResult result{nullptr, nullptr, 0};
+  int32_t confirmed = 0;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->file(title, pattern, static_cast<int32_t>(mode), folder[0] ? folder : nullptr,
+                                    file[0] ? file : nullptr, &confirmed, &result);
+  }
+  if (code) return code;
+  if (!confirmed || !result.names) result.count = 0;
+  if (result.count > 0) {
+    CopyString(s->lastFileFolder, result.folder ? result.folder : "", sizeof s->lastFileFolder);
+    CopyString(s->lastFileName, result.names, sizeof s->lastFileName);
+    s->haveLastFile = 1;
+  }
+  if (mode == REQ_MULTISELECT) {
+    vm_newtable(L);
+    const char *name = result.names;
+    int32_t i = 0;
+    for (; i < static_cast<int32_t>(result.count); i++, name += std::char_traits<char>::length(name) + 1) {
+      std::string path = JoinPath(result.folder, name);
+      vm_pushstring(L, path.c_str());
+      vm_rawseti(L, -2, i);
+    }
+    vm_pushstring(L, "");
+    vm_rawseti(L, -2, i);
+  } else {
+    vm_pushstring(L, result.count > 0 ? JoinPath(result.folder, result.names).c_str() : "");
+  }
+  MemFree(result.folder);
+  MemFree(result.names);
+  return 1;
+}
+
+uint32_t SysPathRequest(VmState *L) {
+  CheckArgCount(L, 1, 3);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  uint32_t mode = vm_optinteger(L, 2, 0);
+  const char *folder = vm_optlstring(L, 3, "", nullptr);
+  if (mode != 0 && mode != 2) return ERR_WRONGUSAGE;
+  qmSystemState *s = SystemState();
+  if (!folder[0]) folder = s->lastPathFolder;
+  if (!SystemRequesters()->path) return ERR_MEM;
+  char *path = nullptr;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->path(title, folder[0] ? folder : nullptr, &path);
+  }
+  if (code) return code;
+  if (path) CopyString(s->lastPathFolder, path, sizeof s->lastPathFolder);
+  vm_pushstring(L, path ? path : "");
+  MemFree(path);
+  return 1;
+}
+
+uint32_t SysStringRequest(VmState *L) {
+  CheckArgCount(L, 2, 6);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  const char *body = vm_checkstring(L, 2, nullptr);
+  const char *defaultText = vm_optlstring(L, 3, "", nullptr);
+  uint32_t type = vm_optinteger(L, 4, STRREQ_TEXT);
+  uint32_t maxLength = vm_optinteger(L, 5, 0);
+  int32_t password = vm_optnumber(L, 6, 0) != 0;
+  if (type != STRREQ_TEXT && type != STRREQ_NUMBER) return ERR_WRONGUSAGE;
+  if (maxLength > kMaxRequestText) return ERR_WRONGUSAGE;
+  if (maxLength == 0) maxLength = kMaxRequestText;
+  std::string start(defaultText);
+  if (start.size() > maxLength) start.resize(maxLength);
+  if (type == STRREQ_NUMBER && !IsNumberText(start.c_str())) return ERR_WRONGUSAGE;
+  if (!SystemRequesters()->text) return ERR_MEM;
+  char out[kStringRequestSize] = {0};
+  int32_t confirmed = 0;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->text(title, body, start.c_str(), type == STRREQ_NUMBER, static_cast<int32_t>(maxLength),
+                                    password, out, &confirmed);
+  }
+  if (code) return code;
+  out[kMaxRequestText] = 0;
+  vm_pushstring(L, confirmed ? out : "");
+  vm_pushnumber(L, confirmed ? 1 : 0);
+  return 2;
+}
+
+uint32_t SysListRequest(VmState *L) {
+  CheckArgCount(L, 3, 4);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  const char *body = vm_checkstring(L, 2, nullptr);
+  vm_checktable(L, 3);
+  int32_t active = vm_toint32(vm_optnumber(L, 4, -1));
+  std::string entries;
+  uint32_t count = 0;
+  for (;; count++) {
+    vm_rawgeti(L, 3, static_cast<int>(count));
+    int type = vm_type(L, -1);
+    if (type == VM_TNIL) {
+      vm_pop(L, 1);
+      break;
+    }
+    if (type != VM_TSTRING && type != VM_TNUMBER) return ERR_STRINGEXPECTED;
+    const char *text = vm_tostring(L, -1);
+    entries += text[0] ? text : " ";  // the chooser shows an empty entry as a blank
+    entries += '\0';
+    vm_pop(L, 1);
+  }
+  if (count == 0) return ERR_WRONGUSAGE;
+  if (active < -1 || active >= static_cast<int64_t>(count)) return ERR_WRONGUSAGE;
+  if (!SystemRequesters()->list) return ERR_MEM;
+  int32_t index = -1;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->list(title, body, entries.data(), count, active, &index);
+  }
+  if (code) return code;
+  vm_pushnumber(L, index);
+  return 1;
+}
+
+uint32_t SysColorRequest(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  int32_t colour = vm_toint32(vm_optnumber(L, 2, -1));
+  if (!SystemRequesters()->color) return ERR_MEM;
+  int32_t chosen = -1;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->color(title, colour, &chosen);
+  }
+  if (code) return code;
+  vm_pushnumber(L, chosen);
+  return 1;
+}
+
+uint32_t SysFontRequest(VmState *L) {
+  CheckArgCount(L, 1, 3);
+  const char *title = vm_checkstring(L, 1, nullptr);
+  const char *font = vm_optlstring(L, 2, "", nullptr);
+  int32_t size = vm_toint32(vm_optnumber(L, 3, 0));
+  if (!SystemRequesters()->font) return ERR_MEM;
+  qmFontRequestResult r{};
+  int32_t confirmed = 0;
+  uint32_t code;
+  {
+    DialogScope scope;
+    code = SystemRequesters()->font(title, font, size, &confirmed, &r);
+  }
+  if (code) return code;
+  r.family[sizeof r.family - 1] = 0;
+  std::string name = r.family;
+  const char *weight = r.weight != 80 ? FontStyleName(0, r.weight) : nullptr;
+  const char *slant = r.slant != 0 ? FontStyleName(1, r.slant) : nullptr;
+  if (weight) name = name + " " + weight;
+  if (slant) name = name + " " + slant;
+  vm_newtable(L);
+  SetField(L, "name", name.c_str());
+  SetField(L, "family", r.family);
+  SetField(L, "size", r.size);
+  SetField(L, "weight", r.weight);
+  SetField(L, "slant", r.slant);
+  SetField(L, "underline", r.underline);
+  SetField(L, "strikeout", r.strikeout);
+  SetField(L, "bold", r.bold);
+  SetField(L, "italic", r.slant != 0 ? 1 : 0);
+  SetField(L, "color", r.color);
+  return 1;
+}
+
+uint32_t SysSetClipboard(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  uint32_t kind = vm_checkinteger(L, 1);
+  qmSystemClipboard *clip = SystemClipboard();
+  if (kind == CLIPKIND_TEXT) {
+    const char *text = vm_checkstring(L, 2, nullptr);
+    return clip->writeText ? clip->writeText(text) : ERR_CLIPWRITE;
+  }
+  if (kind == CLIPKIND_IMAGE) {
+    qmObjectId brush = GetObjectIdArg(L, 2);
+    return clip->writeBrush ? clip->writeBrush(L, &brush) : ERR_CLIPWRITE;
+  }
+  return ERR_WRONGUSAGE;
+}
+
+uint32_t SysGetClipboard(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  qmSystemClipboard *clip = SystemClipboard();
+  if (!clip->read) return ERR_CLIPOPEN;
+  int32_t kind = CLIPKIND_EMPTY;
+  char *text = nullptr;
+  void *image = nullptr;
+  if (uint32_t code = clip->read(&kind, &text, &image)) return code;
+  vm_pushnumber(L, kind);
+  if (kind == CLIPKIND_TEXT) {
+    vm_pushstring(L, text ? text : "");
+    MemFree(text);
+    return 2;
+  }
+  MemFree(text);
+  if (kind != CLIPKIND_IMAGE || !image) return 1;
+  if (!clip->pushImageAsBrush) {
+    if (clip->freeImage) clip->freeImage(image);
+    return ERR_UNIMPLCMD;
+  }
+  if (uint32_t code = clip->pushImageAsBrush(L, image)) return code;
+  return 2;
+}
+
+uint32_t SysPeekClipboard(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  qmSystemClipboard *clip = SystemClipboard();
+  if (!clip->peek) return ERR_CLIPOPEN;
+  int32_t kind = CLIPKIND_EMPTY;
+  if (uint32_t code = clip->peek(&kind)) return code;
+  vm_pushnumber(L, kind);
+  return 1;
+}
+
+uint32_t SysClearClipboard(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  qmSystemClipboard *clip = SystemClipboard();
+  return clip->clear ? clip->clear() : ERR_CLIPWRITE;
+}
+
+uint32_t SysOpenURL(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  return SystemOpenURL(vm_checkstring(L, 1, nullptr));
+}

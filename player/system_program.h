@@ -1,0 +1,31 @@
+// What the start-up code tells the system library about the running program: its kind, its
+// paths, the file argument and the user arguments of the command line.
+#pragma once
+#include <cstdint>
+
+enum : int32_t {
+  PRGTYPE_SCRIPT = 0,
+  PRGTYPE_APPLET = 1,
+  PRGTYPE_PROGRAM = 2,
+};
+
+struct qmUserArgument {
+  qmUserArgument *next;
+  const char *name;
+  const char *value;  // null when the option had none
+};
+
+struct qmProgramInfo {
+  int32_t linked;   // the applet is appended to the executable
+  int32_t applet;   // the program file is an applet (else a script)
+  const char *programPath;
+  const char *executablePath;
+  const char *fileArgument;
+  const qmUserArgument *userArguments;
+  int32_t startedFromShell;  // 0 when the desktop started the program with its own argument
+};
+
+// The start-up code keeps the record alive for the whole run; null clears it.
+void SetProgramInfo(const qmProgramInfo *info);
+// Never null: an empty record until the start-up code sets one.
+const qmProgramInfo *GetProgramInfo();

@@ -1,0 +1,21 @@
+// The system library's own state besides its timers: the user catalog, the debug-output
+// switch and the folders the file and path requesters remember.
+#pragma once
+#include <cstdint>
+
+struct qmCatalog;
+
+inline constexpr uint32_t kRequestPathSize = 1024;
+
+struct qmSystemState {
+  qmCatalog *catalog;  // the one open user catalog, or null
+  int32_t debugOutput;
+  int32_t haveLastFile;
+  char lastFileFolder[kRequestPathSize];
+  char lastFileName[kRequestPathSize];
+  char lastPathFolder[kRequestPathSize];
+};
+
+qmSystemState *SystemState();
+// Closes the catalog and forgets the folders.
+void ResetSystemState();
