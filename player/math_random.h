@@ -1,0 +1,10 @@
+// Random numbers of the math library, drawn from the C library's drand48 generator.
+#pragma once
+#include <cstdint>
+
+// Seeds both rand (srand) and drand48 (srand48) with the seed, the time in seconds at start.
+void SeedMathRandom(uint32_t seed);
+// A uniform double in [0, 1).
+double MathRandomDouble();
+// A whole number from 0 to n - 1 (0 for n = 0); 0 or ERR_WRONGUSAGE for n < 0.
+uint32_t MathRandomBelow(int32_t n, double *out);
