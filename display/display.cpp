@@ -1,0 +1,90 @@
+#include "display/display.h"
+
+#include <cstring>
+
+#include "display/displayops.h"
+#include "platform/hooks.h"
+#include "platform/memory.h"
+#include "platform/mutex.h"
+
+qmDisplay *DisplayList = nullptr;
+qmMutex *DisplayListMutex = nullptr;
+qmDisplay *CurrentDisplay = nullptr;
+uint32_t FullScreenActive = 0;
+uint32_t VideoRecordingActive = 0;
+
+namespace {
+constexpr int32_t kCenter = -100000;
+}
+
+qmDisplay *NewDisplayRecord(uint32_t id) {
+  auto *d = static_cast<qmDisplay *>(MemAlloc(sizeof(qmDisplay), 1));
+  if (!d) return nullptr;
+  d->updateLock = MutexCreate();
+  if (!d->updateLock) {
+    MemFree(d);
+    return nullptr;
+  }
+  d->id = id;
+  d->outputType = DISPOUT_DISPLAY;
+  d->x = kCenter;
+  d->y = kCenter;
+  d->width = 640;
+  d->height = 480;
+  std::strcpy(d->title, "Quenmoor");
+  d->scaleX = 1.0;
+  d->scaleY = 1.0;
+  d->textMarginRight = d->width - 1;
+  for (auto &slot : d->handlers) slot = {kNoHandler, kNoHandler};
+  return d;
+}
+
+void FreeDisplayRecord(qmDisplay *display) {
+  if (!display) return;
+  DiscardDisplayUpdates(display);
+  MutexFree(display->updateLock);
+  MemFree(display);
+}
+
+void LinkDisplay(qmDisplay *display) {
+  if (DisplayListMutex) MutexLock(DisplayListMutex);
+  display->type = kDisplayObjectType;
+  display->next = nullptr;
+  if (display->private1 || !DisplayList) {
+    display->next = DisplayList;
+    DisplayList = display;
+  } else {
+    qmDisplay *last = DisplayList;
+    while (last->next) last = last->next;
+    last->next = display;
+  }
+  if (DisplayListMutex) MutexUnlock(DisplayListMutex);
+}
+
+void UnlinkDisplay(qmDisplay *display) {
+  if (DisplayListMutex) MutexLock(DisplayListMutex);
+  for (qmDisplay **p = &DisplayList; *p; p = &(*p)->next) {
+    if (*p == display) {
+      *p = display->next;
+      display->next = nullptr;
+      break;
+    }
+  }
+  if (DisplayListMutex) MutexUnlock(DisplayListMutex);
+}
+
+void ResetDisplayInput(qmDisplay *display) {
+  if (!display) return;
+  std::memset(display->keyStates, 0, sizeof display->keyStates);
+  display->leftButton = 0;
+  display->rightButton = 0;
+  display->middleButton = 0;
+  FlushPlatformInput(display);
+  ResetDisplayButtonStates(display);
+}
+
+bool IsSoleDisplay(const qmDisplay *display) {
+  if (!DisplayList) return false;
+  if (DisplayList == display && !display->next) return true;
+  return DisplayList->private1 && DisplayList->next == display && !display->next;
+}

@@ -1,0 +1,88 @@
+#include "display/displayops.h"
+
+#include <atomic>
+
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "platform/memory.h"
+#include "platform/mutex.h"
+
+namespace {
+qmDisplayOps gOps{};
+qmUpdatePresenter gPresenter = nullptr;
+// Raised by producers and lowered by a flush, so that the per-line event check can skip the
+// walk over every display's lock.
+std::atomic<bool> gUpdatesQueued{false};
+
+void FreeUpdates(qmDisplayUpdate *node) {
+  while (node) {
+    qmDisplayUpdate *next = node->next;
+    FreeBitmap(node->bitmap);
+    MemFree(node);
+    node = next;
+  }
+}
+}  // namespace
+
+void SetDisplayOps(const qmDisplayOps *ops) { gOps = ops ? *ops : qmDisplayOps{}; }
+
+uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+                       uint32_t flags, uint32_t scaleMode) {
+  if (gOps.resize) return gOps.resize(vm, display, x, y, width, height, flags, scaleMode);
+  if (x != kKeepPosition) display->x = x;
+  if (y != kKeepPosition) display->y = y;
+  display->width = width;
+  display->height = height;
+  display->textMarginRight = width - 1;
+  return 0;
+}
+
+uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height) {
+  if (gOps.applyScreenMode) return gOps.applyScreenMode(vm, mode, width, height);
+  FullScreenActive = mode ? 1 : 0;
+  return 0;
+}
+
+void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {
+  if (gOps.refresh) gOps.refresh(vm, display, mode);
+}
+
+void ResetDisplayButtonStates(qmDisplay *display) {
+  if (gOps.resetButtonStates) gOps.resetButtonStates(display);
+}
+
+void SetUpdatePresenter(qmUpdatePresenter present) { gPresenter = present; }
+
+void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update) {
+  update->next = nullptr;
+  MutexLock(display->updateLock);
+  qmDisplayUpdate **tail = &display->pendingUpdates;
+  while (*tail) tail = &(*tail)->next;
+  *tail = update;
+  gUpdatesQueued.store(true, std::memory_order_release);
+  MutexUnlock(display->updateLock);
+}
+
+void FlushDisplayUpdatesOf(qmDisplay *display) {
+  MutexLock(display->updateLock);
+  qmDisplayUpdate *list = display->pendingUpdates;
+  display->pendingUpdates = nullptr;
+  for (qmDisplayUpdate *n = list; n && gPresenter; n = n->next)
+    gPresenter(n->bitmap, display, n->x, n->y, n->width, n->height);
+  FreeUpdates(list);
+  MutexUnlock(display->updateLock);
+}
+
+void FlushDisplayUpdates() {
+  if (!gUpdatesQueued.exchange(false, std::memory_order_acq_rel)) return;
+  for (qmDisplay *d = DisplayList; d; d = d->next) FlushDisplayUpdatesOf(d);
+}
+
+void DiscardDisplayUpdates(qmDisplay *display) {
+  MutexLock(display->updateLock);
+  FreeUpdates(display->pendingUpdates);
+  display->pendingUpdates = nullptr;
+  MutexUnlock(display->updateLock);
+}
+
+bool DisplayUpdatesPending() { return gUpdatesQueued.load(std::memory_order_acquire); }

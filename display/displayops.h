@@ -1,0 +1,52 @@
+// Operations of the display library that the platform's event pump and window handler call.
+// Their full work (buffers, layers, window re-creation) belongs to the display library, which
+// installs it with SetDisplayOps; until then each keeps the record consistent and no more.
+#pragma once
+#include <cstdint>
+
+struct qmDisplay;
+struct qmBitmap;
+struct qmDisplayUpdate;
+struct VmState;
+
+inline constexpr int32_t kKeepPosition = 100000;
+
+struct qmDisplayOps {
+  // New window size, refresh buffers, layers redrawn; x and y may be kKeepPosition.
+  uint32_t (*resize)(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+                     uint32_t flags, uint32_t scaleMode);
+  // Switches every display between windowed (0) and full screen (1) and re-creates the windows.
+  uint32_t (*applyScreenMode)(VmState *vm, uint32_t mode, int32_t width, int32_t height);
+  // Redraws the display's picture into its window (after an expose or a lost window surface).
+  void (*refresh)(VmState *vm, qmDisplay *display, uint32_t mode);
+  // Clears the pressed states of the buttons of the display's background picture.
+  void (*resetButtonStates)(qmDisplay *display);
+};
+
+// Null entries fall back to the least behaviour described at each call below.
+void SetDisplayOps(const qmDisplayOps *ops);
+
+// Without the display library: takes the size (and a position other than kKeepPosition); 0.
+uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+                       uint32_t flags, uint32_t scaleMode);
+// Without the display library: records the mode in FullScreenActive; 0.
+uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height);
+// Without the display library: nothing.
+void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode);
+
+// Window updates queued by other threads. The presenter is the desktop layer's present call,
+// installed at its start; without one, flushing frees the updates unshown.
+using qmUpdatePresenter = void (*)(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                                   int32_t height);
+void SetUpdatePresenter(qmUpdatePresenter present);
+// Appends an update (any thread); the node and its bitmap now belong to the display.
+void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update);
+// Main thread: presents and frees every queued update of every display, in queue order.
+void FlushDisplayUpdates();
+void FlushDisplayUpdatesOf(qmDisplay *display);
+// Frees a display's queued updates unshown.
+void DiscardDisplayUpdates(qmDisplay *display);
+// A cheap test for the pump's fast path: whether any thread queued an update since the last flush.
+bool DisplayUpdatesPending();
+// Without the display library: nothing (there are no buttons yet).
+void ResetDisplayButtonStates(qmDisplay *display);

@@ -1,0 +1,133 @@
+#include "platform/sdl/desktop.h"
+
+#include <ctime>
+
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "platform/sdl/sdl_internal.h"
+#include "platform/sdl/timers.h"
+#include "platform/sdl/window.h"
+#include "runtime/errcodes.h"
+
+qmDesktopState gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};
+std::atomic<uint32_t> gStickyQuit{0};
+std::atomic<uint32_t> gWakePending{0};
+
+namespace {
+void (*gClock)(qmTimeval *) = nullptr;
+void (*gSleep)(uint32_t) = nullptr;
+}  // namespace
+
+uint32_t InitDesktop() {
+  if (gDesktop.started) return 0;
+  // The close box of the last window must reach the script as a close event, not as a quit.
+  SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
+  SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return ERR_XDISPLAY;
+  uint32_t type = SDL_RegisterEvents(1);
+  if (type == UINT32_MAX) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+    return ERR_XDISPLAY;
+  }
+  gDesktop.wakeEventType = type;
+  gDesktop.started = true;
+  InstallUpdatePresenter();
+  SDL_StartTextInput();
+  return 0;
+}
+
+void ShutdownDesktop() {
+  FreeAllPlatformTimers();
+  if (gDesktop.started) {
+    SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
+  }
+  gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};
+  gStickyQuit = 0;
+  gWakePending = 0;
+}
+
+bool DesktopStarted() { return gDesktop.started; }
+
+void SetDesktopClock(void (*now)(qmTimeval *out), void (*sleepMicros)(uint32_t us)) {
+  gClock = now;
+  gSleep = sleepMicros;
+}
+
+bool DesktopClockIsReal() { return gClock == nullptr; }
+
+uint64_t DesktopMicros() {
+  if (gClock) {
+    qmTimeval t;
+    gClock(&t);
+    return uint64_t(t.seconds) * 1000000u + t.microseconds;
+  }
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
+}
+
+void DesktopSleepMicros(uint32_t us) {
+  if (gSleep) {
+    gSleep(us);
+    return;
+  }
+  timespec ts{time_t(us / 1000000u), long(us % 1000000u) * 1000L};
+  while (nanosleep(&ts, &ts) != 0) {
+  }
+}
+
+void SetPlatformAttr(qmDisplay *, int32_t selector, int32_t value) {
+  switch (selector) {
+  case PLATATTR_CTRLCQUIT: gDesktop.ctrlCQuit = value != 0; break;
+  case PLATATTR_LEFTMOUSEQUIT: gDesktop.leftMouseQuit = value != 0; break;
+  case PLATATTR_ESCAPEQUIT: gDesktop.escapeQuit = value != 0; break;
+  case PLATATTR_FRAMERATE: gDesktop.frameLimit = value > 0 ? value : 0; break;
+  default: break;
+  }
+}
+
+int32_t GetRefreshRate() { return gDesktop.refreshRate; }
+int32_t GetCurrentFrameRate() { return gDesktop.frameLimit ? gDesktop.frameLimit : gDesktop.refreshRate; }
+bool FrameRateLimitOn() { return gDesktop.frameLimit != 0; }
+void SetRefreshRate(int32_t hz) { gDesktop.refreshRate = hz > 0 ? hz : 60; }
+
+uint32_t GetQualifierKeys() {
+  uint32_t q = 0x80000000u;
+  if (!gDesktop.started) return q;
+  SDL_Keymod m = SDL_GetModState();
+  if (m & KMOD_SHIFT) q |= 0x10000;
+  if (m & KMOD_ALT) q |= 0x40000;
+  if (m & KMOD_GUI) q |= 0x100000;
+  if (m & KMOD_CTRL) q |= 0x400000;
+  return q;
+}
+
+int32_t GetPlatformAttr(void *object, int32_t selector) {
+  SDL_DisplayMode mode{};
+  bool haveMode = gDesktop.started && SDL_GetDesktopDisplayMode(0, &mode) == 0;
+  switch (selector) {
+  case 5: return haveMode && SDL_BITSPERPIXEL(mode.format) <= 16 ? 16 : 32;
+  case 6:
+  case 7: {
+    auto *d = static_cast<qmDisplay *>(object);
+    if (!d || !d->platform) return 0;
+    return selector == 6 ? d->platform->pointerX : d->platform->pointerY;
+  }
+  case 12:
+  case 13: return 16;
+  case 14: return haveMode ? mode.w : 0;
+  case 15: return haveMode ? mode.h : 0;
+  case 16: return GetCurrentFrameRate();
+  case 20: return 1;
+  case 22: {
+    int32_t r[4];
+    GetWorkArea(r);
+    return r[1];
+  }
+  case 23:
+    if (object) GetWorkArea(static_cast<int32_t *>(object));
+    return 0;
+  default:
+    return object ? int32_t(GetBitmapAttr(object, selector)) : 0;
+  }
+}

@@ -1,0 +1,46 @@
+// The desktop layer on SDL2: start and end, the clock it paces and times with, and the
+// attribute switches the script sets and reads. Nothing outside this folder sees SDL itself.
+#pragma once
+#include <cstdint>
+
+#include "platform/time.h"
+
+struct qmDisplay;
+
+// Starts SDL's video and event subsystems once (the first window or wait calls it too):
+// 0, or ERR_XDISPLAY when there is no desktop to talk to.
+uint32_t InitDesktop();
+// Frees every timer, closes SDL; a later InitDesktop starts afresh.
+void ShutdownDesktop();
+bool DesktopStarted();
+
+// The clock behind pacing, the 10 ms rule and the timers, and the sleep of frame pacing.
+// Tests put a controllable pair here; null restores the monotonic clock and nanosleep.
+void SetDesktopClock(void (*now)(qmTimeval *out), void (*sleepMicros)(uint32_t us));
+
+enum : int32_t {
+  PLATATTR_CTRLCQUIT = 8,
+  PLATATTR_LEFTMOUSEQUIT = 9,
+  PLATATTR_ESCAPEQUIT = 10,
+  PLATATTR_FRAMERATE = 16,
+};
+
+// 8 CtrlCQuit, 9 LeftMouseQuit, 10 EscapeQuit; 16 the frame-rate limit (0 off). Others ignored.
+void SetPlatformAttr(qmDisplay *display, int32_t selector, int32_t value);
+// 5 screen depth; 6/7 pointer position in the display's content; 12/13 16; 14/15 desktop size;
+// 16 current frame rate; 20 1; 22 the height above the work area; 23 fills object (a
+// rectangle of four int32) with the work area. Other selectors go to the bitmap attribute query
+// for a non-null object, else 0.
+int32_t GetPlatformAttr(void *object, int32_t selector);
+
+// Frame-rate state: the screen's refresh rate (60 when unknown) and the value frames are paced
+// at (the refresh rate, or the script's limit).
+int32_t GetRefreshRate();
+int32_t GetCurrentFrameRate();
+bool FrameRateLimitOn();
+// Sets the refresh rate as a newly opened window reports it (0 counts as 60).
+void SetRefreshRate(int32_t hz);
+
+// The qualifier mask of the keys held now: bit 31, shift 0x10000, option (Alt) 0x40000,
+// command (GUI) 0x100000, control 0x400000.
+uint32_t GetQualifierKeys();

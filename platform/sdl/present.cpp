@@ -1,0 +1,215 @@
+#include "platform/sdl/present.h"
+
+#include <cstring>
+
+#include "display/display.h"
+#include "display/displayops.h"
+#include "graphics/bitmap.h"
+#include "platform/memory.h"
+#include "platform/sdl/desktop.h"
+#include "platform/sdl/sdl_internal.h"
+#include "platform/sdl/window.h"
+
+namespace {
+struct Rect {
+  int32_t x, y, w, h;
+};
+
+// Intersects r with [0, w) x [0, h); false when nothing is left.
+bool ClipTo(Rect &r, int32_t w, int32_t h) {
+  int32_t x0 = r.x < 0 ? 0 : r.x, y0 = r.y < 0 ? 0 : r.y;
+  int64_t x1 = int64_t(r.x) + r.w, y1 = int64_t(r.y) + r.h;
+  if (x1 > w) x1 = w;
+  if (y1 > h) y1 = h;
+  if (x1 <= x0 || y1 <= y0) return false;
+  r = {x0, y0, int32_t(x1 - x0), int32_t(y1 - y0)};
+  return true;
+}
+
+void AddPending(qmPlatformWindow *pw, const Rect &r) {
+  if (pw->pendingCount < kMaxPendingRects) {
+    pw->pending[pw->pendingCount++] = {r.x, r.y, r.w, r.h};
+    return;
+  }
+  // Full: the last entry grows to cover the new one.
+  qmPlatformRect &last = pw->pending[kMaxPendingRects - 1];
+  int32_t x0 = last.x < r.x ? last.x : r.x, y0 = last.y < r.y ? last.y : r.y;
+  int32_t x1 = last.x + last.width > r.x + r.w ? last.x + last.width : r.x + r.w;
+  int32_t y1 = last.y + last.height > r.y + r.h ? last.y + last.height : r.y + r.h;
+  last = {x0, y0, x1 - x0, y1 - y0};
+}
+
+qmPlatformWindow *OpenWindowOf(qmDisplay *d, bool evenIfClosed) {
+  if (!d || !d->platform || !d->platform->window) return nullptr;
+  if (!evenIfClosed && d->state != DISPSTATE_OPEN) return nullptr;
+  return d->platform;
+}
+
+SDL_Surface *SurfaceOf(qmPlatformWindow *pw) {
+  SDL_Surface *s = SDL_GetWindowSurface(pw->window);
+  if (s) pw->surfaceLost = 0;
+  return s;
+}
+
+// Bitmap rows are bytes unused, R, G, B; a byte swap of each word gives the 0x00RRGGBB words of
+// the usual window surface.
+void ConvertRow(const uint32_t *src, uint32_t *dst, int32_t n, uint32_t fill) {
+  for (int32_t i = 0; i < n; i++) dst[i] = (__builtin_bswap32(src[i]) & 0x00FFFFFFu) | fill;
+}
+
+// Surfaces of other layouts go through SDL's converter, row by row.
+void ConvertRowOther(const uint32_t *src, void *dst, int32_t n, const SDL_Surface *s) {
+  SDL_ConvertPixels(n, 1, SDL_PIXELFORMAT_BGRX8888, src, n * 4, s->format->format, dst, n * s->format->BytesPerPixel);
+}
+
+int32_t FillOf(const SDL_Surface *s) {
+  if (s->format->format == SDL_PIXELFORMAT_RGB888) return 0;
+  if (s->format->format == SDL_PIXELFORMAT_ARGB8888) return int32_t(0xFF000000u);
+  return -1;  // another layout
+}
+
+void WriteRow(SDL_Surface *s, int32_t x, int32_t y, const uint32_t *src, int32_t n) {
+  auto *row = static_cast<uint8_t *>(s->pixels) + int64_t(y) * s->pitch;
+  int32_t fill = FillOf(s);
+  if (fill != -1) ConvertRow(src, reinterpret_cast<uint32_t *>(row) + x, n, uint32_t(fill));
+  else ConvertRowOther(src, row + int64_t(x) * s->format->BytesPerPixel, n, s);
+}
+
+void PushWindow(qmPlatformWindow *pw, uint64_t now) {
+  if (!pw->window || pw->pendingCount == 0) return;
+  // Frames faster than the screen are paced but only the newest is shown, once per refresh.
+  if (FrameRateLimitOn() && GetCurrentFrameRate() > GetRefreshRate() && pw->lastShown &&
+      now - pw->lastShown < uint64_t(1000000 / GetRefreshRate()))
+    return;
+  SDL_Rect rects[kMaxPendingRects];
+  for (int32_t i = 0; i < pw->pendingCount; i++)
+    rects[i] = {pw->pending[i].x, pw->pending[i].y, pw->pending[i].width, pw->pending[i].height};
+  SDL_UpdateWindowSurfaceRects(pw->window, rects, pw->pendingCount);
+  pw->pendingCount = 0;
+  pw->lastShown = now ? now : 1;
+}
+
+void PresentUpdate(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  PresentBackBuffer(bitmap, 0, 0, display, x, y, width, height, 0, 0, PRESENT_NO_MOVIE_CLIP);
+}
+
+void FillSurfaceRect(qmDisplay *d, qmPlatformWindow *pw, Rect r, uint32_t rgb) {
+  SDL_Surface *s = SurfaceOf(pw);
+  if (!s) return;
+  r.x += d->marginLeft;
+  r.y += d->marginTop;
+  if (!ClipTo(r, s->w, s->h)) return;
+  SDL_Rect sr{r.x, r.y, r.w, r.h};
+  SDL_FillRect(s, &sr, SDL_MapRGB(s->format, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)));
+  AddPending(pw, r);
+}
+}  // namespace
+
+void InstallUpdatePresenter() { SetUpdatePresenter(PresentUpdate); }
+
+void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t dstX,
+                       int32_t dstY, int32_t width, int32_t height, int32_t scaledWidth, int32_t scaledHeight,
+                       uint32_t flags) {
+  qmPlatformWindow *pw = OpenWindowOf(display, flags & PRESENT_EVEN_IF_CLOSED);
+  if (!pw || !bitmap || !bitmap->pixels || width <= 0 || height <= 0) return;
+  SDL_Surface *s = SurfaceOf(pw);
+  if (!s || SDL_MUSTLOCK(s)) return;
+  const int32_t pitch = bitmap->bytesPerRow / 4;
+
+  if (scaledWidth > 0 && scaledHeight > 0) {
+    Rect dst{display->marginLeft, display->marginTop, scaledWidth, scaledHeight};
+    Rect vis = dst;
+    if (!ClipTo(vis, s->w, s->h)) return;
+    auto *cols = static_cast<int32_t *>(MemAlloc(uint32_t(vis.w) * 4, 0));
+    auto *row = static_cast<uint32_t *>(MemAlloc(uint32_t(vis.w) * 4, 0));
+    if (cols && row) {
+      // Nearest neighbour, sampled at pixel centres.
+      for (int32_t i = 0; i < vis.w; i++) {
+        int64_t dx = vis.x - dst.x + i;
+        int64_t sx = srcX + (2 * dx + 1) * width / (2 * int64_t(scaledWidth));
+        cols[i] = int32_t(sx < 0 ? 0 : sx >= bitmap->width ? bitmap->width - 1 : sx);
+      }
+      for (int32_t j = 0; j < vis.h; j++) {
+        int64_t dy = vis.y - dst.y + j;
+        int64_t sy = srcY + (2 * dy + 1) * height / (2 * int64_t(scaledHeight));
+        if (sy < 0) sy = 0;
+        if (sy >= bitmap->height) sy = bitmap->height - 1;
+        const uint32_t *srow = bitmap->pixels + sy * pitch;
+        for (int32_t i = 0; i < vis.w; i++) row[i] = srow[cols[i]];
+        WriteRow(s, vis.x, vis.y + j, row, vis.w);
+      }
+      AddPending(pw, vis);
+    }
+    MemFree(cols);
+    MemFree(row);
+    return;
+  }
+
+  // Clip the source to the bitmap and carry the cut over to the destination, then the other way.
+  Rect src{srcX, srcY, width, height};
+  if (!ClipTo(src, bitmap->width, bitmap->height)) return;
+  Rect dst{dstX + display->marginLeft + (src.x - srcX), dstY + display->marginTop + (src.y - srcY), src.w, src.h};
+  Rect vis = dst;
+  if (!ClipTo(vis, s->w, s->h)) return;
+  src.x += vis.x - dst.x;
+  src.y += vis.y - dst.y;
+  for (int32_t j = 0; j < vis.h; j++)
+    WriteRow(s, vis.x, vis.y + j, bitmap->pixels + int64_t(src.y + j) * pitch + src.x, vis.w);
+  AddPending(pw, vis);
+}
+
+void FlushDisplayWindow(VmState *, qmDisplay *display) {
+  qmPlatformWindow *pw = display ? display->platform : nullptr;
+  if (!pw) return;
+  uint64_t now = DesktopMicros();
+  PushWindow(pw, now);
+  uint64_t last = uint64_t(pw->lastPresent.seconds) * 1000000u + pw->lastPresent.microseconds;
+  uint64_t elapsed = now > last ? now - last : 0;
+  uint64_t frame = 1000000u / uint64_t(GetCurrentFrameRate());
+  // A frame that took longer, or a pause of a second or more, sleeps nothing.
+  if (elapsed < 1000000u && elapsed < frame) DesktopSleepMicros(uint32_t(frame - elapsed));
+  now = DesktopMicros();
+  pw->lastPresent = {uint32_t(now / 1000000u), uint32_t(now % 1000000u)};
+}
+
+void PushPendingWindowUpdates() {
+  uint64_t now = 0;
+  for (qmDisplay *d = DisplayList; d; d = d->next) {
+    if (!d->platform || !d->platform->pendingCount) continue;
+    if (!now) now = DesktopMicros();
+    PushWindow(d->platform, now);
+  }
+}
+
+void FillPlatformRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb) {
+  qmPlatformWindow *pw = OpenWindowOf(display, false);
+  if (pw) FillSurfaceRect(display, pw, {x, y, width, height}, rgb);
+}
+
+void PlotPlatformPixel(qmDisplay *display, int32_t x, int32_t y, uint32_t rgb) {
+  qmPlatformWindow *pw = OpenWindowOf(display, false);
+  if (pw) FillSurfaceRect(display, pw, {x, y, 1, 1}, rgb);
+}
+
+void DrawPlatformLine(qmDisplay *display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t rgb) {
+  qmPlatformWindow *pw = OpenWindowOf(display, false);
+  if (!pw) return;
+  SDL_Surface *s = SurfaceOf(pw);
+  if (!s) return;
+  uint32_t pixel = SDL_MapRGB(s->format, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
+  int32_t bpp = s->format->BytesPerPixel;
+  int32_t ox = display->marginLeft, oy = display->marginTop;
+  int32_t dx = x2 > x1 ? x2 - x1 : x1 - x2, dy = y2 > y1 ? y1 - y2 : y2 - y1;
+  int32_t stepX = x1 < x2 ? 1 : -1, stepY = y1 < y2 ? 1 : -1, err = dx + dy;
+  for (int32_t x = x1, y = y1;;) {
+    int32_t px = x + ox, py = y + oy;
+    if (px >= 0 && py >= 0 && px < s->w && py < s->h)
+      std::memcpy(static_cast<uint8_t *>(s->pixels) + int64_t(py) * s->pitch + int64_t(px) * bpp, &pixel, size_t(bpp));
+    if (x == x2 && y == y2) break;
+    int32_t e2 = 2 * err;
+    if (e2 >= dy) { err += dy; x += stepX; }
+    if (e2 <= dx) { err += dx; y += stepY; }
+  }
+  Rect r{(x1 < x2 ? x1 : x2) + ox, (y1 < y2 ? y1 : y2) + oy, dx + 1, -dy + 1};
+  if (ClipTo(r, s->w, s->h)) AddPending(pw, r);
+}

@@ -1,0 +1,239 @@
+#include "platform/sdl/window.h"
+
+#include <cstring>
+
+#include "display/display.h"
+#include "platform/memory.h"
+#include "platform/sdl/desktop.h"
+#include "platform/sdl/sdl_internal.h"
+#include "runtime/errcodes.h"
+
+namespace {
+// Special positions (CENTER and its kin) that reach the window unresolved centre it.
+bool IsSpecialPosition(int32_t v) { return v <= -15001 || v >= 95001; }
+
+SDL_HitTestResult RegionHitTest(SDL_Window *, const SDL_Point *p, void *data) {
+  switch (DisplayRegionHit(static_cast<qmDisplay *>(data), p->x, p->y)) {
+  case 1: return SDL_HITTEST_DRAGGABLE;
+  case 2: return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
+  default: return SDL_HITTEST_NORMAL;
+  }
+}
+
+// The title as the window system wants it: ISO Latin-1 to UTF-8.
+void TitleToUtf8(const char *latin1, char *out, size_t size) {
+  size_t n = 0;
+  for (auto *s = reinterpret_cast<const unsigned char *>(latin1); *s && n + 3 < size; s++) {
+    if (*s < 0x80) {
+      out[n++] = char(*s);
+    } else {
+      out[n++] = char(0xC0 | (*s >> 6));
+      out[n++] = char(0x80 | (*s & 0x3F));
+    }
+  }
+  out[n] = 0;
+}
+
+void PlaceWindow(qmDisplay *d) {
+  SDL_Window *w = d->platform->window;
+  int x = IsSpecialPosition(d->x) ? int(SDL_WINDOWPOS_CENTERED) : d->x + d->frameLeft;
+  int y = IsSpecialPosition(d->y) ? int(SDL_WINDOWPOS_CENTERED) : d->y + d->frameTop;
+  SDL_SetWindowPosition(w, x, y);
+}
+}  // namespace
+
+uint32_t CreatePlatformWindowRecord(VmState *vm, qmDisplay *display) {
+  auto *pw = static_cast<qmPlatformWindow *>(MemAlloc(sizeof(qmPlatformWindow), 1));
+  if (!pw) return ERR_MEM;
+  pw->vm = vm;
+  pw->pendingScreenMode = -1;
+  display->platform = pw;
+  return 0;
+}
+
+void FreePlatformWindowRecord(qmDisplay *display) {
+  if (!display->platform) return;
+  if (display->platform->window) ClosePlatformWindow(display);
+  MemFree(display->platform);
+  display->platform = nullptr;
+}
+
+void GetWindowFrameWidths(qmDisplay *display) {
+  display->frameLeft = display->frameTop = display->frameWidth = display->frameHeight = 0;
+  qmPlatformWindow *pw = display->platform;
+  if ((display->flags & DISPF_BORDERLESS) || !pw || !pw->window) return;
+  int top = 0, left = 0, bottom = 0, right = 0;
+  // Some window systems tell nothing (or only once the window is mapped): no frame then.
+  if (SDL_GetWindowBordersSize(pw->window, &top, &left, &bottom, &right) != 0) return;
+  display->frameLeft = left;
+  display->frameTop = top;
+  display->frameWidth = left + right;
+  display->frameHeight = top + bottom;
+}
+
+uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask *) {
+  if (uint32_t err = InitDesktop()) return err;
+  if (!display->platform) {
+    if (uint32_t err = CreatePlatformWindowRecord(nullptr, display)) return err;
+  }
+  qmPlatformWindow *pw = display->platform;
+  if (pw->window) return 0;
+
+  SDL_DisplayMode desktop{};
+  if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) SetRefreshRate(desktop.refresh_rate);
+  else SetRefreshRate(0);
+
+  uint32_t flags = SDL_WINDOW_HIDDEN;
+  if (display->flags & DISPF_BORDERLESS) flags |= SDL_WINDOW_BORDERLESS;
+  if (display->flags & DISPF_SIZEABLE) flags |= SDL_WINDOW_RESIZABLE;
+  char title[sizeof display->title * 2];
+  TitleToUtf8(display->title, title, sizeof title);
+  SDL_Window *w = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, display->width,
+                                   display->height, flags);
+  if (!w) return ERR_WINDOW;
+  pw->window = w;
+  pw->windowId = SDL_GetWindowID(w);
+  SDL_SetWindowMinimumSize(w, 16, 16);
+  if (display->flags & DISPF_BORDERLESS) SDL_SetWindowHitTest(w, RegionHitTest, display);
+
+  pw->fullscreen = 0;
+  if (FullScreenActive) {
+    // The chosen screen mode when the system can switch to it, else the desktop's own mode
+    // with the picture centred in it.
+    bool switched = false;
+    if (gDesktop.haveFullscreenMode && SDL_SetWindowDisplayMode(w, &gDesktop.fullscreenMode) == 0 &&
+        SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN) == 0)
+      switched = true;
+    if (!switched) SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP);
+    pw->fullscreen = switched ? 1 : 2;
+    int sw = 0, sh = 0;
+    SDL_GetWindowSize(w, &sw, &sh);
+    if (display->scaleWidth == 0 && display->marginLeft == 0 && display->marginTop == 0) {
+      display->marginLeft = sw > display->width ? (sw - display->width) / 2 : 0;
+      display->marginTop = sh > display->height ? (sh - display->height) / 2 : 0;
+    }
+  }
+
+  SDL_ShowWindow(w);
+  if (show) SDL_RaiseWindow(w);
+  GetWindowFrameWidths(display);
+  if (!pw->fullscreen) PlaceWindow(display);
+  pw->pendingScreenMode = -1;
+  pw->pendingCount = 0;
+  pw->surfaceLost = 1;
+  uint64_t now = DesktopMicros();
+  pw->lastPresent = {uint32_t(now / 1000000u), uint32_t(now % 1000000u)};
+  pw->lastShown = 0;
+  return 0;
+}
+
+void ClosePlatformWindow(qmDisplay *display) {
+  qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window) return;
+  SDL_DestroyWindow(pw->window);
+  pw->window = nullptr;
+  pw->windowId = 0;
+  pw->pendingCount = 0;
+  pw->fullscreen = 0;
+}
+
+void SetPlatformWindowBounds(qmDisplay *display) {
+  qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window || pw->fullscreen) return;
+  SDL_SetWindowSize(pw->window, display->width & 0xFFFF, display->height & 0xFFFF);
+  PlaceWindow(display);
+}
+
+void MovePlatformWindow(qmDisplay *display) {
+  qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window || pw->fullscreen) return;
+  PlaceWindow(display);
+}
+
+void SetPlatformWindowTitle(qmDisplay *display) {
+  qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window) return;
+  char title[sizeof display->title * 2];
+  TitleToUtf8(display->title, title, sizeof title);
+  SDL_SetWindowTitle(pw->window, title);
+}
+
+uint32_t MinimizePlatformWindow(qmDisplay *display, int32_t minimize) {
+  qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window || FullScreenActive) return 0;
+  if (minimize) SDL_MinimizeWindow(pw->window);
+  else SDL_RestoreWindow(pw->window);
+  return 0;
+}
+
+void ActivatePlatformWindow(qmDisplay *display) {
+  qmPlatformWindow *pw = display->platform;
+  if (pw && pw->window) SDL_RaiseWindow(pw->window);
+}
+
+// Dropped files are accepted for every window; displays without a drop handler ignore them.
+uint32_t SetDropTarget(qmDisplay *) { return 0; }
+int32_t IsDisplaySizeSupported() { return 1; }
+void UpdatePlatformWindow(qmDisplay *) {}
+void WakeForPointerMove(qmDisplay *) {}
+
+qmDisplay *FindDisplayOfWindow(uint32_t windowId) {
+  if (!windowId) return nullptr;
+  for (qmDisplay *d = DisplayList; d; d = d->next)
+    if (d->platform && d->platform->window && d->platform->windowId == windowId) return d;
+  return nullptr;
+}
+
+int32_t ListDisplayModes(int32_t *pairs) {
+  if (InitDesktop() != 0) return 0;
+  int n = SDL_GetNumDisplayModes(0);
+  if (n <= 0) return 0;
+  if (!pairs) return n;
+  int32_t count = 0;
+  for (int i = 0; i < n; i++) {
+    SDL_DisplayMode m;
+    if (SDL_GetDisplayMode(0, i, &m) != 0) continue;
+    bool seen = false;
+    for (int32_t j = 0; j < count && !seen; j++) seen = pairs[2 * j] == m.w && pairs[2 * j + 1] == m.h;
+    if (seen) continue;
+    pairs[2 * count] = m.w;
+    pairs[2 * count + 1] = m.h;
+    count++;
+  }
+  return count;
+}
+
+uint32_t SwitchDisplayMode(int32_t width, int32_t height, int32_t depth) {
+  if (InitDesktop() != 0) return ERR_SCREEN;
+  SDL_DisplayMode want{};
+  want.w = width;
+  want.h = height;
+  want.format = depth <= 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
+  SDL_DisplayMode got{};
+  if (!SDL_GetClosestDisplayMode(0, &want, &got)) return ERR_SCREEN;
+  gDesktop.fullscreenMode = got;
+  gDesktop.haveFullscreenMode = true;
+  return 0;
+}
+
+uint32_t RestoreDisplayMode() {
+  gDesktop.haveFullscreenMode = false;
+  return 0;
+}
+
+void SetFullscreenUIMode(int32_t mode) {
+  static int32_t current = 0;
+  if (mode == 0 && current == 0) return;
+  current = mode;
+  for (qmDisplay *d = DisplayList; d; d = d->next)
+    if (d->platform && d->platform->window) SDL_RaiseWindow(d->platform->window);
+}
+
+void GetWorkArea(int32_t *rect) {
+  SDL_Rect r{0, 0, 0, 0};
+  if (InitDesktop() == 0 && SDL_GetDisplayUsableBounds(0, &r) != 0) SDL_GetDisplayBounds(0, &r);
+  rect[0] = r.x;
+  rect[1] = r.y;
+  rect[2] = r.w;
+  rect[3] = r.h;
+}
