@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "player/lib_string.h"
+#include "runtime/registry.h"
 #include "runtime/rtsupport.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
