@@ -6,6 +6,7 @@
 
 #include "io/crc32.h"
 #include "io/md5.h"
+#include "player/eval_command.h"
 #include "player/parsenumber.h"
 #include "player/pattern.h"
 #include "player/string_format.h"
@@ -598,6 +599,7 @@ const qmCommandEntry kStringCommands[] = {
     {"FormatStr", FormatStr},
     {"PatternFindStr", PatternFindStr},
     {"PatternReplaceStr", PatternReplaceStr},
+    {"Eval", CmdEval},
     {nullptr, nullptr},
 };
 

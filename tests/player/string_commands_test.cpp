@@ -314,10 +314,11 @@ TEST(StringCommands, Registration) {
                          "RightStr", "LeftStr", "FindStr", "AddStr", "HexStr", "Asc", "StrLen", "ReplaceStr",
                          "BinStr", "SplitStr", "PadNum", "StrToArray", "TrimStr", "ToString", "ToNumber",
                          "UnmidStr", "CountStr", "InsertStr", "RepeatStr", "MD5Str", "CRC32Str", "FormatStr",
-                         "PatternFindStr", "PatternReplaceStr"};
+                         "PatternFindStr", "PatternReplaceStr", "Eval"};
   for (const char *name : names) {
     vm.PushCommand(name);
     EXPECT_STREQ(FindRegisteredCommandName(name), name);
   }
-  EXPECT_EQ(vm_gettop(vm.L), 32);
+  EXPECT_EQ(vm_gettop(vm.L), 33);
+  EXPECT_EQ(vm.One("Eval", {"1 + 2 * 3"}), StrVal(7));
 }
