@@ -106,15 +106,17 @@ uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask
       switched = true;
     if (!switched) SDL_SetWindowFullscreen(w, SDL_WINDOW_FULLSCREEN_DESKTOP);
     pw->fullscreen = switched ? 1 : 2;
-    int sw = 0, sh = 0;
-    SDL_GetWindowSize(w, &sw, &sh);
-    if (display->scaleWidth == 0 && display->marginLeft == 0 && display->marginTop == 0) {
-      display->marginLeft = sw > display->width ? (sw - display->width) / 2 : 0;
-      display->marginTop = sh > display->height ? (sh - display->height) / 2 : 0;
-    }
   }
 
   SDL_ShowWindow(w);
+  if (pw->fullscreen && display->scaleWidth == 0 && display->marginLeft == 0 && display->marginTop == 0) {
+    // The screen is larger than the picture: centre it (the size is known once shown).
+    int sw = 0, sh = 0;
+    SDL_GetWindowSize(w, &sw, &sh);
+    display->marginLeft = sw > display->width ? (sw - display->width) / 2 : 0;
+    display->marginTop = sh > display->height ? (sh - display->height) / 2 : 0;
+    pw->centred = 1;
+  }
   if (show) SDL_RaiseWindow(w);
   GetWindowFrameWidths(display);
   if (!pw->fullscreen) PlaceWindow(display);
@@ -131,6 +133,8 @@ void ClosePlatformWindow(qmDisplay *display) {
   qmPlatformWindow *pw = display->platform;
   if (!pw || !pw->window) return;
   SDL_DestroyWindow(pw->window);
+  if (pw->centred) display->marginLeft = display->marginTop = 0;
+  pw->centred = 0;
   pw->window = nullptr;
   pw->windowId = 0;
   pw->pendingCount = 0;

@@ -26,6 +26,7 @@ struct qmPlatformWindow {
   uint32_t pointerHidden;
   void *pointerImage;
   uint32_t fullscreen;  // 1 exclusive mode, 2 desktop full screen
+  uint32_t centred;     // the picture offset was set to centre a full-screen picture
   qmTimeval lastPresent;  // end of the previous frame, for pacing
   uint64_t lastShown;     // microseconds on the desktop clock of the last push to the screen
   VmState *vm;
