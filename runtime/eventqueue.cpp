@@ -67,15 +67,13 @@ uint32_t PeekEvent(uint32_t index, qmQueuedEvent *msg, int take) {
   msg->owner = e.owner;
   msg->type = e.type;
   msg->payload = e.payload;
+  msg->arg1 = e.arg1;  // every type: moves and resizes carry a position here too
+  msg->arg2 = e.arg2;
   switch (e.type) {
     case 1: case 2: case 16:
       msg->x = e.arg1;
       msg->y = e.arg2;
       msg->buttons = e.arg3;
-      break;
-    case EVENT_FILESDROPPED:
-      msg->arg1 = e.arg1;
-      msg->arg2 = e.arg2;
       break;
     case 3:
       msg->keyDown = e.arg1;

@@ -21,7 +21,7 @@ struct qmQueuedEvent {
   uint32_t type;
   void *payload;
   uint32_t x, y, buttons;             // types 1, 2, 16 (mouse buttons)
-  uint32_t arg1, arg2;                // type 14 (files dropped)
+  uint32_t arg1, arg2;                // the first two parameters of every type (x, y of moves and drops)
   uint32_t keyDown, keyArg, keyCode;  // type 3
 };
 

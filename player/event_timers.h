@@ -1,0 +1,53 @@
+// Intervals and timeouts: script functions called periodically or once after a delay, driven
+// by the platform's timers and fired by the event dispatcher.
+#pragma once
+#include <cstdint>
+
+#include "runtime/registry.h"
+
+struct VmState;
+struct qmPlatformTimer;
+struct qmEventMessage;
+
+enum : uint32_t { OBJTYPE_INTERVAL = 41, OBJTYPE_TIMEOUT = 42 };
+
+struct qmInterval {
+  qmObjectHeader header;  // type 41
+  int32_t function;       // registry reference; -1 for the shared poll interval
+  int32_t period;         // milliseconds
+  int32_t userData;       // registry reference, -1 none
+};
+
+struct qmTimeout {
+  qmObjectHeader header;  // type 42
+  int32_t function;
+  int32_t delay;
+  int32_t userData;
+};
+
+// Both lists in creation order.
+extern qmInterval *IntervalList;
+extern qmTimeout *TimeoutList;
+
+// Appends an interval and starts its repeating timer (first firing at once). A handle in *id
+// asks for an automatic id. With noHandler set the interval calls nothing, only wakes the event
+// wait, and keeps *id as given; otherwise the function is the value at funcIndex and the user
+// data the value at udIndex (0: none).
+uint32_t AddInterval(VmState *L, const qmObjectId *id, int32_t ms, int noHandler, int funcIndex, int udIndex,
+                     qmInterval **out);
+uint32_t AddTimeout(VmState *L, const qmObjectId *id, int32_t ms, int funcIndex, int udIndex, qmTimeout **out);
+// Unlink, release references and object data, stop the timer. ERR_FINDARRAY for an automatic
+// id, else ERR_FINDINTERVAL / ERR_FINDTIMEOUT with the number.
+uint32_t RemoveInterval(VmState *L, const qmObjectId *id);
+uint32_t RemoveTimeout(VmState *L, const qmObjectId *id);
+uint32_t FindInterval(const qmObjectId *id, qmInterval **out);
+uint32_t FindTimeout(const qmObjectId *id, qmTimeout **out);
+// Restarts an interval's timer with a new period, firing at once; the record keeps its period.
+uint32_t ChangeIntervalPeriod(const qmObjectId *id, int32_t ms);
+void FreeAllIntervalsAndTimeouts(VmState *L);
+
+// Connects the shared 20 ms poll interval of the sound and network libraries to this list.
+void InstallPollIntervalHooks();
+
+// The dispatcher's timer cursor: moved past a timer that is being removed.
+extern qmPlatformTimer **DispatcherTimerCursor;

@@ -1,0 +1,268 @@
+#include <gtest/gtest.h>
+
+#include "player/event_dispatch.h"
+#include "player/event_labels.h"
+#include "player/event_timers.h"
+#include "player/event_user.h"
+#include "runtime/errcodes.h"
+#include "runtime/registry.h"
+#include "tests/player/event_test_util.h"
+
+TEST(EventDispatch, NothingPending) {
+  EventVm vm;
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  EXPECT_EQ(EventState->state, DSTATE_START);
+}
+
+TEST(EventDispatch, IntervalsFireAtOnceThenPerPeriodAndTogetherOneByOne) {
+  EventVm vm;
+  vm_pushnumber(vm.L, 1);
+  vm.PushHandler("a");
+  vm_pushnumber(vm.L, 100);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  vm_pushnumber(vm.L, 2);
+  vm.PushHandler("b");
+  vm_pushnumber(vm.L, 100);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  vm.Advance(0);
+  EXPECT_EQ(vm.Check(), "Interval 1 3 1 ");
+  EXPECT_EQ(vm.Check(), "Interval 2 3 1 ");
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  vm.Advance(50);
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  vm.Advance(50);
+  EXPECT_EQ(vm.Check(), "Interval 1 3 1 ");
+  EXPECT_EQ(vm.Check(), "Interval 2 3 1 ");
+  EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"a:Interval", "b:Interval", "a:Interval", "b:Interval"}));
+}
+
+TEST(EventDispatch, HandlerResultsAreReported) {
+  EventVm vm;
+  vm_pushnumber(vm.L, 7);
+  vm.PushHandler("r");
+  vm_pushnumber(vm.L, 10);
+  ASSERT_EQ(vm.Call("settimeout", 3), 0u);
+  vm.Advance(10);
+  vm_settop(vm.L, 0);
+  ASSERT_EQ(vm.Call("checkevent", 0), 0u);
+  vm_pushstring(vm.L, "results");
+  vm_gettable(vm.L, 1);
+  ASSERT_EQ(vm_type(vm.L, -1), VM_TTABLE);
+  vm_rawgeti(vm.L, -1, 0);
+  vm_rawgeti(vm.L, -2, 2);
+  EXPECT_STREQ(vm_tostring(vm.L, -2), "r");
+  EXPECT_EQ(vm_tonumber(vm.L, -1), 3);
+}
+
+TEST(EventDispatch, TimeoutFiresOnceAndIsGoneInsideItsHandler) {
+  EventVm vm;
+  vm_pushnumber(vm.L, 5);
+  vm.PushHandler("t");
+  vm_pushnumber(vm.L, 30);
+  ASSERT_EQ(vm.Call("settimeout", 3), 0u);
+  vm.Advance(29);
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  vm.Advance(1);
+  EXPECT_EQ(vm.Check(), "Timeout 5 3 1 ");
+  vm.Advance(100);
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  vm_pushnumber(vm.L, 5);
+  EXPECT_EQ(vm.Call("cleartimeout", 1), ERR_FINDTIMEOUT);
+  EXPECT_EQ(G(vm.L)->err.argnum, 5u);
+}
+
+TEST(EventDispatch, IntervalClearedInsideItsOwnHandler) {
+  EventVm vm;
+  // The handler of interval 1 clears interval 1 and interval 2; interval 3 goes on.
+  vm_pushcfunction(vm.L, [](VmState *L) -> uint32_t {
+    for (int id : {1, 2}) {
+      vm_pushstring(L, "clearinterval");
+      vm_gettable(L, VM_GLOBALSINDEX);
+      vm_pushnumber(L, id);
+      vm_call(L, 1, 0);
+    }
+    EventVm::Log().push_back("cleared");
+    return 0;
+  });
+  vm_pushnumber(vm.L, 1);
+  vm_insert(vm.L, -2);
+  vm_pushnumber(vm.L, 10);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  for (int id : {2, 3}) {
+    vm_pushnumber(vm.L, id);
+    vm.PushHandler(id == 2 ? "two" : "three");
+    vm_pushnumber(vm.L, 10);
+    ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  }
+  vm.Advance(0);
+  EXPECT_EQ(vm.Check(), "Interval 1 0 1 ");
+  EXPECT_EQ(vm.Check(), "Interval 3 3 1 ");
+  vm.Advance(10);
+  EXPECT_EQ(vm.Check(), "Interval 3 3 1 ");
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"cleared", "three:Interval", "three:Interval"}));
+}
+
+TEST(EventDispatch, IntervalArgumentsAndReuse) {
+  EventVm vm;
+  vm_pushnil(vm.L);
+  vm.PushHandler("x");
+  vm_pushnumber(vm.L, 0);
+  EXPECT_EQ(vm.Call("setinterval", 3), ERR_WRONGUSAGE);
+  vm_settop(vm.L, 0);
+  vm_pushnumber(vm.L, 1);
+  vm.PushHandler("f");
+  vm_pushnumber(vm.L, 100);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  vm_pushnumber(vm.L, 1);
+  vm.PushHandler("g");
+  vm_pushnumber(vm.L, 200);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  int n = 0;
+  for (qmInterval *r = IntervalList; r; r = reinterpret_cast<qmInterval *>(r->header.next)) n++;
+  EXPECT_EQ(n, 1);
+  vm.Advance(0);
+  EXPECT_EQ(vm.Check(), "Interval 1 3 1 ");
+  EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"g:Interval"}));
+  vm_pushnumber(vm.L, 1);
+  vm_pushnumber(vm.L, 0);
+  EXPECT_EQ(vm.Call("changeinterval", 2), ERR_WRONGUSAGE);
+  // An automatic id comes back as light user data and clears like any other.
+  vm_settop(vm.L, 0);
+  vm_pushnil(vm.L);
+  vm.PushHandler("auto");
+  vm_pushnumber(vm.L, 5);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  ASSERT_EQ(vm_type(vm.L, -1), VM_TLIGHTUSERDATA);
+  EXPECT_EQ(vm.Call("clearinterval", 1), 0u);
+}
+
+// Queued input goes to the current display's handlers one event at a time, in order.
+TEST(EventDispatch, QueuedInputReachesDisplayHandlers) {
+  EventVm vm;
+  CurrentDisplay = NewDisplayRecord(1);
+  LinkDisplay(CurrentDisplay);
+  vm_newtable(vm.L);
+  for (const char *ev : {"onkeydown", "onkeyup", "onmousedown", "closewindow"}) {
+    vm_pushstring(vm.L, ev);
+    vm.PushHandler(ev);
+    vm_rawset(vm.L, -3);
+  }
+  ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
+  EXPECT_EQ(CurrentDisplay->closeHandled, 1u);
+  PostEvent(CurrentDisplay, 3, 1, 0, 'a', nullptr);
+  PostEvent(CurrentDisplay, 3, 0, 0, 276, nullptr);
+  PostEvent(nullptr, 3, 1, 0, 'z', nullptr);  // its display is gone: dropped
+  PostEvent(CurrentDisplay, 1, 5, 5, 1, nullptr);
+  PostEvent(CurrentDisplay, 7, 0, 0, 0, nullptr);
+  PostEvent(CurrentDisplay, 4, 10, 20, 0, nullptr);  // no movewindow handler: dropped
+  EXPECT_EQ(vm.Check(), "OnKeyDown 1 3 1 ");
+  EXPECT_EQ(vm.Check(), "OnKeyUp 1 3 1 ");
+  EXPECT_EQ(vm.Check(), "OnMouseDown 1 3 1 ");
+  EXPECT_EQ(vm.Check(), "CloseWindow 1 3 1 ");
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"onkeydown:OnKeyDown:a", "onkeyup:OnKeyUp: ",
+                                                      "onmousedown:OnMouseDown", "closewindow:CloseWindow"}));
+  // A number removes only that handler.
+  vm_settop(vm.L, 0);
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, "onkeydown");
+  vm_pushnumber(vm.L, 0);
+  vm_rawset(vm.L, -3);
+  ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
+  EXPECT_EQ(CurrentDisplay->handlers[0].function, kNoHandler);
+  EXPECT_NE(CurrentDisplay->handlers[1].function, kNoHandler);
+}
+
+TEST(EventDispatch, WaitOrCheckInsideAHandlerIsRefused) {
+  EventVm vm;
+  vm_pushnumber(vm.L, 1);
+  vm_pushcfunction(vm.L, [](VmState *L) -> uint32_t {
+    vm_pushstring(L, "waitevent");
+    vm_gettable(L, VM_GLOBALSINDEX);
+    return vm_call(L, 0, 0);
+  });
+  vm_pushnumber(vm.L, 10);
+  ASSERT_EQ(vm.Call("settimeout", 3), 0u);
+  vm.Advance(10);
+  EXPECT_EQ(vm.Check(), "error 1055");
+  EXPECT_EQ(G(vm.L)->err.callbackdepth, 0u);
+}
+
+TEST(EventDispatch, StaleMouseMovesAreNotReported) {
+  EventVm vm;
+  CurrentDisplay = NewDisplayRecord(1);
+  LinkDisplay(CurrentDisplay);
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, "onmousemove");
+  vm.PushHandler("move");
+  vm_rawset(vm.L, -3);
+  ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
+  CurrentDisplay->pointerMoved = 1;
+  GetTimeval(&CurrentDisplay->pointerMoveTime);
+  EXPECT_EQ(vm.Check(), "OnMouseMove 1 3 1 ");
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");  // one report per move: the end of the cycle retires the flag
+  EXPECT_EQ(CurrentDisplay->pointerMoved, 0u);
+  CurrentDisplay->pointerMoved = 1;
+  GetTimeval(&CurrentDisplay->pointerMoveTime);
+  CurrentDisplay->pointerMoveTime.seconds -= 5;  // older than the 1500 ms time-out
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+}
+
+TEST(EventDispatch, UserEvents) {
+  EventVm vm;
+  EXPECT_EQ(RegisterUserEvent("onkeydown", nullptr), 0u);
+  EXPECT_EQ(RegisterUserEvent("OnVideoEnd", nullptr), 0u);
+  EXPECT_EQ(RegisterUserEvent("myevent", nullptr), 22u);
+  EXPECT_EQ(RegisterUserEvent("MyEvent", nullptr), 0u);
+  EXPECT_EQ(RegisterUserEvent("other", nullptr), 23u);
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, "myevent");
+  vm.PushHandler("user");
+  vm_rawset(vm.L, -3);
+  ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
+  EXPECT_EQ(PostUserEvent(23, nullptr), 1);  // no handler: dropped
+  EXPECT_EQ(PostUserEvent(22, nullptr), 1);
+  EXPECT_EQ(vm.Check(), "myevent 0 3 1 ");
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+}
+
+TEST(EventDispatch, KeyDownLabelJumpsAndRemovesTheEvent) {
+  EventVm vm;
+  CurrentDisplay = NewDisplayRecord(1);
+  LinkDisplay(CurrentDisplay);
+  ASSERT_EQ(CreateKeyDown(1, "A"), 0u);
+  SetLabelIndex(vm.L, "onkeydown1", 40);
+  G(vm.L)->callsiteindex = 10;
+  PostEvent(CurrentDisplay, 3, 1, 0, 'b', nullptr);
+  PostEvent(CurrentDisplay, 3, 1, 0, 'a', nullptr);  // the key matches without regard to case
+  PostEvent(CurrentDisplay, 3, 1, 0, 'c', nullptr);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "checkevent");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  VmCFunction check = vm_tocfunction(vm.L, -1);
+  vm_settop(vm.L, 0);
+  EXPECT_EQ(check(vm.L), VM_GOSUB_REQUEST);  // the command's Gosub request to the label
+  EXPECT_EQ(G(vm.L)->pendinggosuboffset, 30);
+  EXPECT_EQ(GetEventCount(), 1u);  // events up to the matching one are gone
+  EXPECT_EQ(LabelEvents.lastKeyCode, static_cast<uint32_t>('a'));
+  // Without a label of that name nothing jumps.
+  RemoveKeyDown(1);
+  ASSERT_EQ(CreateKeyDown(2, "c"), 0u);
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+}
+
+TEST(EventDispatch, LabelRegistrations) {
+  EventVm vm;
+  CreateLabelButton(3, 0, 0, 9, 9);
+  int n = 0;
+  for (qmLabelEvent *e = LabelEvents.list; e; e = e->next) n++;
+  EXPECT_EQ(n, 3);
+  ModifyLabelButton(4, 1, 1, 2, 2);  // no registration with that id: nothing changes
+  EXPECT_EQ(LabelEvents.list->x2, 9);
+  RemoveLabelButton(3);
+  EXPECT_EQ(LabelEvents.list, nullptr);
+  EXPECT_EQ(RegisterLabelEvent("closewindow"), 0u);
+  ClearLabelEvents();
+  EXPECT_EQ(LabelEvents.list, nullptr);
+}
