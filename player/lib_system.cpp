@@ -8,6 +8,7 @@
 #include "player/system_state.h"
 #include "player/system_timer.h"
 #include "runtime/errcodes.h"
+#include "runtime/objdata.h"
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
@@ -160,6 +161,11 @@ uint32_t InitSystemLibrary(VmState *L) {
 }
 
 void FreeSystemLibrary(VmState *L) {
+  if (L)
+    for (qmObjectHeader *t = *TimerListHead(); t; t = t->next) {
+      FreeObjectDataList(L, static_cast<qmObjectData *>(t->userData));
+      t->userData = nullptr;
+    }
   FreeAllTimers();
   ResetSystemState();
   if (L) {

@@ -4,6 +4,7 @@
 #include "player/system_timer.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
+#include "runtime/objdata.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_number.h"
 
@@ -81,6 +82,7 @@ uint32_t SysStopTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmTimer *timer;
   if (uint32_t code = TimerArg(L, &timer)) return code;
+  FreeObjectDataList(L, static_cast<qmObjectData *>(timer->header.userData));
   StopTimer(timer);
   return 0;
 }

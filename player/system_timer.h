@@ -21,7 +21,7 @@ qmTimer *FindTimer(const qmObjectId *id);
 // Restarts a timer that the number id names, else appends a new one; an automatic id (handle
 // non-zero) always makes a new one. 0 or ERR_MEM; *out is the running timer.
 uint32_t StartTimer(const qmObjectId *id, const qmTimeval *now, qmTimer **out);
-// Unlinks and frees the timer.
+// Unlinks and frees the timer; its data items are the caller's to free first.
 void StopTimer(qmTimer *timer);
 void FreeAllTimers();
 
