@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <string>
+#include <vector>
 
 #include "player/system_tables.h"
 #include "runtime/errcodes.h"
@@ -431,4 +432,45 @@ TEST(SystemMetatables, ProtectionAndRawAccess) {
   EXPECT_EQ(call("getmetatable", {t}), "'locked'");
   EXPECT_EQ(call("setmetatable", {t, mt}), std::to_string(ERR_PROTMETATABLE));
   EXPECT_EQ(call("getmetatable", {one}), "nil");
+}
+
+namespace {
+
+// Compares keys only (value / 100), so equal keys keep whatever order the algorithm leaves.
+uint32_t KeyLess(VmState *L) {
+  vm_pushnumber(L, static_cast<int>(vm_tonumber(L, 1)) / 100 < static_cast<int>(vm_tonumber(L, 2)) / 100 ? 1 : 0);
+  return 1;
+}
+
+struct GoldenSort {
+  std::vector<int> input, sorted;
+};
+const GoldenSort kGoldenSorts[] = {
+#include "system_sort_golden.inc"
+};
+
+}  // namespace
+
+// The same quicksort as lua5.1's table.sort (indices shifted to 0): equal keys end in the
+// same places.
+TEST(SystemSort, MatchesLuaTieOrder) {
+  for (const GoldenSort &g : kGoldenSorts) {
+    SysVm vm;
+    vm_newtable(vm.L);
+    int t = vm_gettop(vm.L);
+    for (size_t i = 0; i < g.input.size(); i++) {
+      vm_pushnumber(vm.L, g.input[i]);
+      vm_rawseti(vm.L, t, static_cast<int>(i));
+    }
+    vm_pushcfunction(vm.L, KeyLess);
+    ASSERT_EQ(SortTableRange(vm.L, t, vm_gettop(vm.L), 0, static_cast<int32_t>(g.input.size()) - 1), 0u);
+    std::string expect, got;
+    for (size_t i = 0; i < g.sorted.size(); i++) {
+      vm_rawgeti(vm.L, t, static_cast<int>(i));
+      got += std::to_string(static_cast<int>(vm_tonumber(vm.L, -1))) + " ";
+      vm_pop(vm.L, 1);
+      expect += std::to_string(g.sorted[i]) + " ";
+    }
+    EXPECT_EQ(got, expect);
+  }
 }
