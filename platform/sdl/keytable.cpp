@@ -37,6 +37,8 @@ int32_t Latin1KeyCode(const char *utf8) {
     c = s[0];
   } else if ((s[0] & 0xE0) == 0xC0 && (s[1] & 0xC0) == 0x80) {
     c = ((s[0] & 0x1F) << 6) | (s[1] & 0x3F);
+  } else if (s[0] >= 0xA0 && (s[1] & 0xC0) != 0x80) {
+    c = s[0];  // a lone Latin-1 byte, as some X servers' key lookups hand it over
   } else {
     return KEY_NONE;  // three bytes and more lie beyond Latin-1
   }

@@ -15,11 +15,6 @@
 #include "platform/sdl/window.h"
 #include "runtime/eventqueue.h"
 
-// SDL keeps some of its own allocations until the process ends.
-extern "C" inline const char *__lsan_default_suppressions() {
-  return "leak:libSDL2\nleak:libX11\nleak:libxcb\nleak:libdbus\n";
-}
-
 namespace sdltest {
 
 struct FakeClock {
