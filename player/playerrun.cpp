@@ -1,0 +1,42 @@
+#include "player/playerrun.h"
+
+#include <cstring>
+
+#include "platform/fileops.h"
+#include "platform/memory.h"
+#include "player/libtable.h"
+#include "runtime/errcodes.h"
+#include "runtime/strutil.h"
+
+namespace {
+
+qmPlayerRun gRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries, kPlayerLibraryFrees};
+
+}  // namespace
+
+qmPlayerRun *GetPlayerRun() { return &gRun; }
+
+void ResetPlayerRun() {
+  RemoveTempFiles(&gRun);
+  FreeRunOptions(&gRun.options);
+  gRun = qmPlayerRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries, kPlayerLibraryFrees};
+}
+
+uint32_t AddTempFile(qmPlayerRun *run, const char *path) {
+  auto *node = static_cast<qmTempFile *>(MemAlloc(sizeof(qmTempFile), 1));
+  if (node == nullptr) return ERR_MEM;
+  CopyString(node->path, path, sizeof node->path);
+  node->next = run->tempFiles;
+  run->tempFiles = node;
+  return 0;
+}
+
+void RemoveTempFiles(qmPlayerRun *run) {
+  for (qmTempFile *t = run->tempFiles; t;) {
+    qmTempFile *next = t->next;
+    RemoveFile(t->path);
+    MemFree(t);
+    t = next;
+  }
+  run->tempFiles = nullptr;
+}

@@ -1,0 +1,45 @@
+// Loading one plug-in: the dynamic library, its required entries, the checks of its
+// information block, and the host table handed to every plug-in.
+#pragma once
+#include <cstdint>
+
+#include "player/plugin_api.h"
+
+// Feature rows in the order the loader resolves them.
+inline constexpr int kPluginFeatureCount = 10;
+inline constexpr int kMaxFeatureEntries = 11;
+
+struct qmPluginSymbols {
+  qmPluginInfo info;
+  qmInitPluginFn initPlugin;
+  qmClosePluginFn closePlugin;
+  void *entries[kPluginFeatureCount][kMaxFeatureEntries];  // by feature row, in entry order
+  qmSaverRecord savers[3];  // image, anim, sample
+};
+
+struct qmPluginHandle {
+  uint32_t features;
+  qmPluginSymbols *symbols;
+  void *library;  // the dynamic library
+};
+
+// 0 with *handle and *features, or ERR_MEM, ERR_LOADPLUGIN (file part of the path as error
+// argument), ERR_NEWQMPLUGIN or ERR_PLUGINTYPE. A failure leaves nothing loaded.
+uint32_t LoadPluginLibrary(const char *path, uint32_t *features, qmPluginHandle **handle);
+// ClosePlugin, then the library is closed and the handle freed.
+void UnloadPlugin(qmPluginHandle *handle);
+qmPluginSymbols *GetPluginSymbols(qmPluginHandle *handle);
+
+// The library entries of a plug-in with PLUGINFEAT_LIBRARY.
+struct qmPluginLibraryEntries {
+  qmGetBaseTableFn getBaseTable;
+  qmGetCommandsFn getCommands;
+  qmGetConstantsFn getConstants;
+  qmInitLibraryFn initLibrary;
+  qmFreeLibraryFn freeLibrary;
+};
+qmPluginLibraryEntries GetLibraryEntries(const qmPluginSymbols *symbols);
+qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *symbols, uint32_t feature);
+
+// The player's host table.
+const qmHostTable *GetHostTable();

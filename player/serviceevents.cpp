@@ -1,0 +1,26 @@
+#include "player/serviceevents.h"
+
+#include "platform/process.h"
+#include "platform/time.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+// The platform's events are pumped at most every 10 ms; between pumps only the clock is read.
+constexpr uint32_t kPumpIntervalMicros = 10000;
+qmTimeval gLastPump{};
+
+}  // namespace
+
+// Weak: the event library's dispatcher defines the full check with the desktop's event pump;
+// this one serves a player built without it.
+__attribute__((weak)) void ServiceEvents(VmState *, VmDebug *, uint32_t *error) {
+  qmTimeval now;
+  GetTimeval(&now);
+  qmTimeval since = now;
+  SubTimeval(&since, &gLastPump);
+  if (since.seconds == 0 && since.microseconds < kPumpIntervalMicros && !IsQuitRequested()) return;
+  gLastPump = now;
+  // The desktop layer's event pump joins here; until then only the quit request is seen.
+  if (IsQuitRequested()) *error = ERR_USERABORT;
+}

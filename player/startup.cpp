@@ -1,0 +1,150 @@
+#include "player/startup.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "io/crc32.h"
+#include "platform/catalog.h"
+#include "platform/fileops.h"
+#include "platform/hooks.h"
+#include "platform/memory.h"
+#include "platform/path.h"
+#include "platform/process.h"
+#include "player/appletrecord.h"
+#include "player/clargs.h"
+#include "player/inifile.h"
+#include "player/libtable.h"
+#include "player/linkrecord.h"
+#include "player/options.h"
+#include "player/playerrun.h"
+#include "player/playertext.h"
+#include "runtime/auxlib.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/rtsupport.h"
+#include "runtime/rttags.h"
+#include "runtime/strutil.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+// Argument line and .ini text live until the options are applied.
+struct StartBuffers {
+  char *line = nullptr;
+  char *ini = nullptr;
+  ~StartBuffers() {
+    MemFree(line);
+    MemFree(ini);
+  }
+};
+
+void PrintBanner() {
+  std::printf("QuenmoorPlayer %d.%d [Linux] (C) Tarrowby\n", 5, 2);
+  std::printf("Multimedia applets: graphics, sound, animation and networking in one script\n");
+  std::printf(" \n");
+  std::fflush(stdout);
+}
+
+void SetTag(uint32_t tag, uintptr_t value) {
+  qmTagItem tags[] = {{tag, value}, {0, 0}};
+  SetRuntimeTags(nullptr, tags);
+}
+
+// The .ini file beside the program, or beside the executable for a linked program.
+void IniPath(const qmPlayerRun *run, char *out, size_t size) {
+  if (!run->linked) {
+    CopyString(out, run->args->programPath, size);
+    return;
+  }
+  char folder[kMaxPathLength + 1];
+  GetBundlePath(folder);
+  const char *file = std::strrchr(run->args->programPath, '/');
+  std::snprintf(out, size, "%s/%s", folder, file ? file + 1 : run->args->programPath);
+}
+
+}  // namespace
+
+uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **argv) {
+  VmState *L = run->L;
+  qmClArgs *args = run->args;
+  qmPlayerApplet *applet = run->applet;
+  if (uint32_t e = InitPlatform()) return e;
+
+  qmCatalog *catalog = CatalogOpen("Quenmoor.catalog");
+  SetPlayerCatalog(catalog);
+  SetMessageCatalog(catalog);
+  InitCRC32Table();
+
+  ResetDisplaySettings(&applet->settings);
+  args->exeTypes = 0x800;
+  qmOptionValues values{};
+
+  uint32_t offset = LinkRecordOffset(linkRecord);
+  if (offset != kNothingAppended) {
+    run->linkOffset = offset;
+    run->linked = 1;
+  }
+  GetExecutablePath(args->executablePath);
+
+  StartBuffers buffers;
+  buffers.line = static_cast<char *>(MemAlloc(kArgumentLineSize, 1));
+  if (buffers.line == nullptr) return ERR_MEM;
+  if (argc >= 2 && std::strncmp(argv[1], "-psn", 4) == 0) {
+    run->startedFromShell = 0;
+    GetBundleArguments(0, 0, buffers.line, kArgumentLineSize);
+  } else if (uint32_t e = JoinArguments(argc, argv, buffers.line)) {
+    return e;
+  }
+  if (uint32_t e = ParseArgumentLine(buffers.line, &values, args)) return e;
+
+  const char *program = values.Text(OPT_PROGRAM);
+  if (program == nullptr) program = GetStartupDocument();
+  if (program) {
+    CopyString(args->programPath, program, sizeof args->programPath);
+    CopyString(args->scriptName, program, sizeof args->scriptName);
+  } else if (!run->linked) {
+    return ERR_USERABORT;
+  }
+  if (run->linked) CopyString(args->programPath, args->executablePath, sizeof args->programPath);
+
+  if (const char *output = values.Text(OPT_COMPILE)) {
+    if (output[0] == '/' || !GetFullPath(output, args->compileOutput, sizeof args->compileOutput))
+      CopyString(args->compileOutput, output, sizeof args->compileOutput);
+  }
+
+  char iniPath[kMaxPathLength + 1];
+  IniPath(run, iniPath, sizeof iniPath);
+  size_t iniLength = 0;
+  buffers.ini = ReadIniFile(iniPath, &iniLength);
+  if (buffers.ini)
+    if (uint32_t e = ParseIniFile(buffers.ini, iniLength, &values, args)) return e;
+
+  if (uint32_t e = ApplyOptions(args, &values, applet, &run->options)) return e;
+
+  if (run->linked) args->quiet = 1;
+  SetTag(RTTAG_QUIET, args->quiet);
+  if (!args->quiet) {
+    if (uint32_t e = OpenConsoleOutput()) return e;
+    PrintBanner();
+  }
+
+  if (uint32_t e = InitRuntimeSupport(L)) return e;
+  SetAppletRecord(L, &applet->base);
+  vm_registry_setlightudata(L, "clargs", args);
+  vm_pushstring(L, "inclevels");
+  vm_newtable(L);
+  vm_pushstring(L, "count");
+  vm_pushnumber(L, 0);
+  vm_rawset(L, -3);
+  vm_rawset(L, VM_REGISTRYINDEX);
+  vm_pushstring(L, "_g");
+  vm_pushvalue(L, VM_GLOBALSINDEX);
+  vm_settable(L, VM_GLOBALSINDEX);
+
+  if (uint32_t e = OpenPlayerLibraries(L, run->libraries)) return e;
+  // The graphics and sound libraries add their tag hooks when they exist.
+
+  SetTag(3, args->noSound);  // sound off
+  SetTag(4, 30);
+  return 0;
+}
