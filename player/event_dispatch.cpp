@@ -698,7 +698,4 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
   return 1;
 }
 
-void ServiceEvents(VmState *L, VmDebug *, uint32_t *error) {
-  *error = 0;
-  PumpPlatformEventsIfDue(L);
-}
+void ServiceEvents(VmState *L) { PumpPlatformEventsIfDue(L); }

@@ -119,5 +119,7 @@ uint32_t DispatchEvents(VmState *L, int hoverSuppressed, int wait, qmEventMessag
 uint32_t CallEventHandler(VmState *L, qmEventMessage *msg, int discard);
 // The body of WaitEvent (wait set) and CheckEvent.
 uint32_t WaitOrCheckEvent(VmState *L, int wait);
-// The interpreter's line hook: the throttled platform pump.
-void ServiceEvents(VmState *L, struct VmDebug *ar, uint32_t *error);
+// The interpreter's periodic event check: the throttled platform pump (a clock read and a flag
+// test unless a few milliseconds passed or a wake-up is pending). A quit request sets the
+// interpreter's end flag.
+void ServiceEvents(VmState *L);

@@ -1,5 +1,6 @@
 // Calls, returns, protected execution and the debug hook.
 #include <cinttypes>
+#include <climits>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -245,6 +246,13 @@ void vm_updatetrap(VmState *L) {
   uint32_t t = g->endrequested ? 1 : 0;
   if ((g->mainthread->hookmask | L->hookmask) & (VM_MASKLINE | VM_MASKCOUNT)) t |= 2;
   g->trap = t;
+}
+
+void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every) {
+  VmGlobalState *g = G(L);
+  g->periodic = check;
+  g->checkevery = check && every > 0 ? every : INT32_MAX;
+  g->checkcount = g->checkevery;
 }
 
 void vm_setendrequested(VmState *L, int on) {

@@ -447,6 +447,16 @@ VmValue *vm_execute(VmState *L) {
 #define RKC() (vm_getC(i) >= VM_MAXSTACK ? k + (vm_getC(i) - VM_MAXSTACK) : base + vm_getC(i))
 #define SAVEPC() (L->ci->savedpc = pc)
 #define RELOAD() (base = L->base, ra = base + vm_getA(i))
+// A loop edge or a call: once in a while the periodic check runs (the event pump).
+#define EDGE()                                                   \
+  do {                                                           \
+    if (__builtin_expect(--g->checkcount <= 0, 0)) {             \
+      SAVEPC();                                                  \
+      g->checkcount = g->checkevery;                             \
+      if (g->periodic) g->periodic(L);                           \
+      base = L->base;                                            \
+    }                                                            \
+  } while (0)
 #define DISPATCH()                                   \
   do {                                               \
     if (__builtin_expect(g->trap != 0, 0)) goto trap; \
@@ -457,6 +467,10 @@ VmValue *vm_execute(VmState *L) {
 
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
+  if (__builtin_expect(--g->checkcount <= 0, 0)) {
+    g->checkcount = g->checkevery;
+    if (g->periodic) g->periodic(L);
+  }
 retentry:
   L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
   pc = L->ci->savedpc;
@@ -672,6 +686,7 @@ L_JMP:
     gosubpush(L, pc, cl->p);
   }
   pc += vm_getjump(i);
+  if (vm_getjump(i) < 0) EDGE();
   DISPATCH();
 
 L_EQ: {
@@ -832,6 +847,7 @@ L_FORLOOP: {
     if (step > 0 ? idx <= limit : limit <= idx) {
       pc += vm_getsBx(i);
       ra[0].v.n = idx;
+      EDGE();
     }
     DISPATCH();
   }
@@ -870,8 +886,12 @@ L_TFORLOOP: {
     nvar--;
     first[nvar] = cb[nvar];
   } while (nvar > 0);
-  if (vm_isnil(first)) pc++;
-  else dojump(pc, *pc);
+  if (vm_isnil(first)) {
+    pc++;
+  } else {
+    dojump(pc, *pc);
+    EDGE();
+  }
   DISPATCH();
 }
 
@@ -947,4 +967,5 @@ L_SELF: {
 #undef SAVEPC
 #undef RELOAD
 #undef DISPATCH
+#undef EDGE
 }

@@ -163,6 +163,7 @@ VmState *vm_open() {
   std::strcpy(g->err.sourcename, "?");
   g->err.exitonerror = 1;
   g->err.handlerref = -1;
+  g->checkevery = g->checkcount = INT32_MAX;
   const char *stress = std::getenv("QM_VM_GCSTRESS");
   g->gcstress = stress && *stress && *stress != '0';
   if (vm_rawrunprotected(L, f_openstate, nullptr) != 0) {

@@ -113,6 +113,11 @@ struct VmGlobalState {
   int32_t pendinggosuboffset;  // jump of a command's Gosub request, relative to the call site
   VmGosubEntry *gosub;
   int32_t gosubdepth;
+  // The periodic check (the player's event pump): run at every checkevery-th loop edge or
+  // script call, so that a script that never waits still sees its quit requests.
+  void (*periodic)(VmState *L);
+  int32_t checkcount;
+  int32_t checkevery;
   VmErrorState err;
   VmRuntimeHooks rt;
 };
@@ -177,6 +182,9 @@ void vm_poscall(VmState *L, int wanted, VmValue *firstResult);
 uint32_t vm_docall(VmState *L, VmValue *func, int nresults);
 uint32_t vm_pcall_internal(VmState *L, VmPFunc func, void *ud, ptrdiff_t oldtop, ptrdiff_t ef);
 void vm_callhook(VmState *L, int event, int line);
+
+// Installs the periodic check (null: none), run once every `every` loop edges and calls.
+void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every);
 
 // Sets or clears EndRequested: the interpreter stops before its next instruction.
 void vm_setendrequested(VmState *L, int on);

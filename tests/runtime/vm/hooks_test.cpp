@@ -127,3 +127,41 @@ TEST(Hooks, ThreadsShareTheGlobals) {
   vm_settop(vm.L, 0);
   vm_setgcthreshold(vm.L, 0);  // the thread is unreachable now and is freed
 }
+
+TEST(Hooks, PeriodicCheckRunsAtLoopEdgesAndCanStopTheScript) {
+  ExecVm vm;
+  static int checks;
+  checks = 0;
+  // The check asks for the end after 5 runs: an endless loop stops with a user abort.
+  vm_setperiodiccheck(vm.L, [](VmState *L) {
+    if (++checks == 5) vm_setendrequested(L, 1);
+  }, 100);
+  EXPECT_EQ(vm.Run(".func maxstack=2\nl: JMP l\n RETURN 0 1\n.end\n"), ERR_USERABORT);
+  EXPECT_EQ(checks, 5);
+  // Calls count too: a recursion without loops is checked as well.
+  vm_setendrequested(vm.L, 0);
+  checks = 0;
+  vm_setperiodiccheck(vm.L, [](VmState *) { checks++; }, 10);
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "f" 200
+      CLOSURE   0 p0
+      SETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1
+      RETURN    0 1
+  .func params=1 maxstack=4
+    .k 0 "f" 1
+      EQ        1 0 k0
+      JMP       done
+      GETGLOBAL 1 k1
+      SUB       2 0 k2
+      CALL      1 2 1
+done: RETURN    0 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(checks, 20);
+  vm_setperiodiccheck(vm.L, nullptr, 0);
+}
