@@ -102,8 +102,9 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
   if (program) {
     CopyString(args->programPath, program, sizeof args->programPath);
     CopyString(args->scriptName, program, sizeof args->scriptName);
-  } else if (!run->linked) {
-    return ERR_USERABORT;
+  } else if (!run->linked && !values.slot[OPT_EXPORTCOMMANDS] && !values.slot[OPT_EXPORTCONSTANTS] &&
+             !values.slot[OPT_EXPORTPLUGINS]) {
+    return ERR_USERABORT;  // an export run needs no program; anything else ends silently
   }
   if (run->linked) CopyString(args->programPath, args->executablePath, sizeof args->programPath);
 
