@@ -1,10 +1,12 @@
 #include "player/declarations.h"
 
+#include <cstdio>
 #include <cstring>
 
 #include "platform/memory.h"
 #include "player/appletrecord.h"
 #include "runtime/cmdargs.h"
+#include "runtime/errmessages.h"
 #include "runtime/errcodes.h"
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
@@ -217,13 +219,35 @@ void PushDisplayTable(VmState *L, const qmPlayerApplet *applet, const qmDeclarat
   if (r->pubScreen[0]) SetText(L, "pubscreen", r->pubScreen);
 }
 
-// Calls the function below the nargs arguments under protection, so that an error of the
-// command, or a command that does not exist, ends the phase with its code.
-uint32_t CallDeclared(VmState *L, int nargs) {
+// Calls the command below the nargs arguments under protection, so that its error ends the
+// phase with its code; a command that does not exist fails as the script's call would. The
+// report then names the declaration's line and command in the script's source.
+uint32_t CallDeclared(VmState *L, int nargs, const qmDeclaration *d, const char *command, const char *source) {
   int base = vm_gettop(L) - nargs - 1;
-  uint32_t code = vm_pcall(L, nargs, 0, 0);
+  uint32_t code;
+  if (vm_type(L, base + 1) == VM_TFUNCTION) {
+    code = vm_pcall(L, nargs, 0, 0);
+  } else {
+    char name[80];
+    std::snprintf(name, sizeof name, "%s()", command);
+    StrToLower(name);
+    SetErrorArgument(name);
+    code = ERR_FUNCDECLA;
+  }
   vm_settop(L, base);
+  if (code) {
+    VmErrorState &err = G(L)->err;
+    err.line = d->line;
+    CopyString(err.funcname, command, sizeof err.funcname);
+    if (source) CopyString(err.sourcename, source, sizeof err.sourcename);
+  }
   return code;
+}
+
+// The source name of the main chunk on the stack top (loaded, not yet run).
+const char *MainChunkSource(VmState *L) {
+  VmProto *p = vm_gettop(L) > 0 ? vm_toproto(L, -1) : nullptr;
+  return p && p->source ? p->source->data() : nullptr;
 }
 
 }  // namespace
@@ -377,6 +401,7 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     if (d->type == DECL_BGPIC && d->id == 1) bgpicOne = true;
 
   char file[kChunkNameSize];
+  const char *source = MainChunkSource(L);
   uint32_t code = 0;
   for (qmDeclaration *d = Declarations(applet); d && code == 0; d = d->next) {
     if (d->type < 0 || d->type > DECL_VIDEO || d->type == DECL_DISPLAY) continue;
@@ -384,7 +409,7 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     PrepareCall(L, d, command);
     ResolveFileName(d, programPath, appletBase, file, sizeof file);
     PushCommand(L, command);
-    code = CallDeclared(L, PushArguments(L, d, file));
+    code = CallDeclared(L, PushArguments(L, d, file), d, command, source);
   }
   if (code == 0) std::strcpy(G(L)->err.funcname, "----");
 
@@ -400,7 +425,7 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     // The desktop size comes from the desktop layer once it exists; until then the declared one.
     const auto *r = static_cast<const qmDisplayDecl *>(d->record);
     PushDisplayTable(L, applet, d, bgpicOne, r->width, r->height);
-    code = CallDeclared(L, 2);
+    code = CallDeclared(L, 2, d, "CreateDisplay", source);
   }
   return code;
 }

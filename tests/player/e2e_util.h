@@ -2,6 +2,7 @@
 // player in a temporary folder (its plug-in folder), standard output captured, exit status.
 #pragma once
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
