@@ -148,7 +148,7 @@ TEST(Options, IniFile) {
   struct Case {
     const char *name;
     std::vector<std::string> argv;
-    const char *ini;
+    std::string ini;
     uint32_t code;
     uint32_t quiet;
   } cases[] = {
@@ -160,7 +160,7 @@ TEST(Options, IniFile) {
       {"equals first", {"qp", "a"}, "=1\n", ERR_INISYNTAX, 0},
       {"no equals", {"qp", "a"}, "QUIET yes\n", ERR_INISYNTAX, 0},
       {"open quote", {"qp", "a"}, "QUIET=\"yes\nNOSOUND=1\n", ERR_INISYNTAX, 0},
-      {"key of 128", {"qp", "a"}, (std::string(128, 'K') + "=1\n").c_str(), ERR_INISYNTAX, 0},
+      {"key of 128", {"qp", "a"}, std::string(128, 'K') + "=1\n", ERR_INISYNTAX, 0},
   };
   for (const Case &c : cases) {
     Parsed p(c.argv, c.ini);
