@@ -2,6 +2,7 @@
 #include "player/lib_string.h"
 
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "io/crc32.h"
@@ -457,7 +458,12 @@ uint32_t PatternFindNext(VmState *L) {
   if (pos > double(len)) return 0;  // the last match was empty and at the end
   qmMatchState ms;
   PatternBegin(&ms, s, len, pattern);
+  int first = PatternFirstByte(&ms, pattern);
   for (const char *src = s + size_t(pos); src <= ms.srcEnd; src++) {
+    if (first >= 0) {  // no match can begin before the next copy of the first byte
+      src = static_cast<const char *>(std::memchr(src, first, size_t(ms.srcEnd - src)));
+      if (!src) return 0;
+    }
     const char *e = PatternMatchAt(&ms, src, pattern);
     if (ms.error) return ms.error;
     if (!e) continue;
@@ -532,7 +538,14 @@ uint32_t PatternReplaceStr(VmState *L) {
   out.reserve(len);
   const char *src = s;
   int64_t count = 0;
+  int first = anchor ? -1 : PatternFirstByte(&ms, pattern);
   while (count < max) {
+    if (first >= 0) {  // the bytes before the next copy of the first byte stay as they are
+      auto *next = static_cast<const char *>(std::memchr(src, first, size_t(ms.srcEnd - src)));
+      if (!next) break;
+      out.append(src, size_t(next - src));
+      src = next;
+    }
     const char *e = PatternMatchAt(&ms, src, pattern);
     if (ms.error) return ms.error;
     if (e) {

@@ -276,8 +276,19 @@ const char *PatternMatchAt(qmMatchState *ms, const char *s, const char *p) {
   return Match(ms, s, p);
 }
 
+int PatternFirstByte(const qmMatchState *ms, const char *p) {
+  if (p >= ms->patEnd || std::strchr("^$*+?.([%-])", *p)) return -1;
+  if (p + 1 < ms->patEnd && (p[1] == '*' || p[1] == '?' || p[1] == '-')) return -1;
+  return static_cast<unsigned char>(*p);
+}
+
 const char *PatternFind(qmMatchState *ms, const char *s, const char *p, const char **end) {
+  int first = PatternFirstByte(ms, p);
   for (; s <= ms->srcEnd; s++) {
+    if (first >= 0) {
+      s = static_cast<const char *>(std::memchr(s, first, static_cast<size_t>(ms->srcEnd - s)));
+      if (!s) return nullptr;
+    }
     const char *e = PatternMatchAt(ms, s, p);
     if (e) {
       *end = e;

@@ -40,6 +40,9 @@ void PatternBegin(qmMatchState *ms, const char *subject, size_t length, const ch
 // Tries the pattern p (a position within the bound pattern) at s: the end of the match, or
 // null when there is none or ms->error is set.
 const char *PatternMatchAt(qmMatchState *ms, const char *s, const char *p);
+// The byte every match of p must begin with, when p begins with a plain byte that no
+// repetition makes optional; -1 otherwise. Searches may skip to that byte's next occurrence.
+int PatternFirstByte(const qmMatchState *ms, const char *p);
 // Searches from s on for the first position where p matches: its start (*end = its end), or
 // null. Resets the captures before each attempt.
 const char *PatternFind(qmMatchState *ms, const char *s, const char *p, const char **end);
