@@ -193,7 +193,9 @@ TEST(Pattern, CommandCases) {
   for (const Row &row : rows) {
     StrCall r = vm.Call("PatternReplaceStr", row.args);
     EXPECT_EQ(r.code, row.code) << row.name;
-    if (row.code == 0) EXPECT_EQ(r.results, row.results) << row.name;
+    if (row.code == 0) {
+      EXPECT_EQ(r.results, row.results) << row.name;
+    }
   }
 }
 
