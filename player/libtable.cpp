@@ -1,5 +1,6 @@
 #include "player/libtable.h"
 
+#include "player/lib_event.h"
 #include "player/lib_math.h"
 #include "player/lib_string.h"
 #include "player/lib_system.h"
@@ -11,7 +12,8 @@
 const qmLibraryEntry kPlayerLibraries[] = {
     {"string", InitStringLibrary},
     {"math", InitMathLibrary},
-    // graphics, draw, moveobject, dos, event: not built yet
+    // graphics, draw, moveobject, dos: not built yet
+    {"event", InitEventLibrary},
     {"system", InitSystemLibrary},
     // layers, text, anim, display, sound, brush, bgpic, transitionfx, sprite, memblock,
     // vectorgraphics, network, video: not built yet
@@ -27,6 +29,7 @@ const qmLibraryEntry kPlayerLibraries[] = {
 // come last.
 const qmLibraryFree kPlayerLibraryFrees[] = {
     {"system", FreeSystemLibrary},
+    {"event", FreeEventLibrary},
     {"string", FreeStringLibrary},
     {"math", FreeMathLibrary},
     {nullptr, nullptr},
