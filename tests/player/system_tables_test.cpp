@@ -256,7 +256,10 @@ TEST(SystemItems, InsertRemoveCountConcatUnpack) {
     for (double a : c.args) vm_pushnumber(vm.L, a);
     EXPECT_EQ(vm_pcall(vm.L, 1 + static_cast<int>(c.args.size()), VM_MULTRET, 0), c.code) << c.name;
     std::string results;
-    for (int i = t + 1; i <= vm_gettop(vm.L); i++) results += (i > t + 1 ? " " : "") + SysValueText(vm.L, i);
+    for (int i = t + 1; i <= vm_gettop(vm.L); i++) {
+      if (i > t + 1) results += ' ';
+      results += SysValueText(vm.L, i);
+    }
     if (c.code == 0) {
       EXPECT_EQ(results, c.results) << c.name;
     }

@@ -121,7 +121,10 @@ struct SysVm {
     for (int i = 0; i < limit; i++) {
       vm_rawgeti(L, idx, i);
       bool end = vm_type(L, -1) == VM_TNIL;
-      if (!end) s += (i > 0 ? " " : "") + SysValueText(L, -1);
+      if (!end) {
+        if (i > 0) s += ' ';
+        s += SysValueText(L, -1);
+      }
       vm_pop(L, 1);
       if (end) break;
     }
