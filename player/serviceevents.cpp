@@ -12,15 +12,14 @@ qmTimeval gLastPump{};
 
 }  // namespace
 
-// Weak: the event library's dispatcher defines the full check with the desktop's event pump;
-// this one serves a player built without it.
-__attribute__((weak)) void ServiceEvents(VmState *, VmDebug *, uint32_t *error) {
+void ServiceEvents(VmState *, VmDebug *, uint32_t *error) {
   qmTimeval now;
   GetTimeval(&now);
   qmTimeval since = now;
   SubTimeval(&since, &gLastPump);
   if (since.seconds == 0 && since.microseconds < kPumpIntervalMicros && !IsQuitRequested()) return;
   gLastPump = now;
-  // The desktop layer's event pump joins here; until then only the quit request is seen.
+  // The desktop's event pump (the event library's check) joins here; until then only the quit
+  // request is seen.
   if (IsQuitRequested()) *error = ERR_USERABORT;
 }
