@@ -5,6 +5,7 @@
 
 #include "display/display.h"
 #include "platform/memory.h"
+#include "platform/process.h"
 #include "platform/sdl/eventpump.h"
 #include "platform/sdl/timers.h"
 #include "platform/sdl/window.h"
@@ -671,6 +672,10 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
     while (msg.type == 0) {
       if (!VideoRecordingActive) WaitPlatformEvent();
       if (PumpPlatformEvents(L)) return 0;
+      if (IsQuitRequested()) {
+        vm_setendrequested(L, 1);
+        return 0;
+      }
       r = dispatchcycle();
       if (r == 0xFFFFFFFFu) return VM_GOSUB_REQUEST;
       if (r) return r;
@@ -698,4 +703,11 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
   return 1;
 }
 
-void ServiceEvents(VmState *L) { PumpPlatformEventsIfDue(L); }
+void ServiceEvents(VmState *L) {
+  // A quit request from outside (SIGINT, SIGTERM) ends the script like one from a window.
+  if (IsQuitRequested()) {
+    vm_setendrequested(L, 1);
+    return;
+  }
+  PumpPlatformEventsIfDue(L);
+}

@@ -123,3 +123,5 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait);
 // test unless a few milliseconds passed or a wake-up is pending). A quit request sets the
 // interpreter's end flag.
 void ServiceEvents(VmState *L);
+// How many loop edges and script calls pass between two runs of ServiceEvents.
+inline constexpr int32_t kEventCheckEvery = 256;

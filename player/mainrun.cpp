@@ -12,7 +12,7 @@
 #include "player/playertext.h"
 #include "player/pluginmanager.h"
 #include "player/programfile.h"
-#include "player/serviceevents.h"
+#include "player/event_dispatch.h"
 #include "player/shutdown.h"
 #include "player/startup.h"
 #include "runtime/errcodes.h"
@@ -84,7 +84,8 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   BytecodeReader reader{&applet->base, false};
   if (uint32_t e = vm_load(L, ReadBytecode, &reader, nullptr)) return e;
   SetTag(RTTAG_LINEINFO, 0);
-  vm_sethook(L, ServiceEvents, VM_MASKLINE, 0);
+  // The event check: every few hundred loop edges and calls, the throttled platform pump.
+  vm_setperiodiccheck(L, ServiceEvents, kEventCheckEvery);
   PrintDoneMessage();
   if (run->args->compileRequested) return ERR_PLAYERCOMP;
 

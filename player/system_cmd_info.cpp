@@ -144,7 +144,7 @@ uint32_t SysGetCommandLine(VmState *L) {
   const qmProgramInfo *info = GetProgramInfo();
   vm_newtable(L);
   int32_t n = 0;
-  for (const qmUserArgument *a = info->userArguments; a; a = a->next, n++) {
+  for (const qmUserArg *a = info->userArguments; a; a = a->next, n++) {
     vm_newtable(L);
     SetField(L, "arg", a->name ? a->name : "");
     SetField(L, "param", a->value ? a->value : "");

@@ -3,16 +3,12 @@
 #pragma once
 #include <cstdint>
 
+#include "player/clargs.h"
+
 enum : int32_t {
   PRGTYPE_SCRIPT = 0,
   PRGTYPE_APPLET = 1,
   PRGTYPE_PROGRAM = 2,
-};
-
-struct qmUserArgument {
-  qmUserArgument *next;
-  const char *name;
-  const char *value;  // null when the option had none
 };
 
 struct qmProgramInfo {
@@ -21,7 +17,7 @@ struct qmProgramInfo {
   const char *programPath;
   const char *executablePath;
   const char *fileArgument;
-  const qmUserArgument *userArguments;
+  const qmUserArg *userArguments;  // the command line's user arguments (clargs.h)
   int32_t startedFromShell;  // 0 when the desktop started the program with its own argument
 };
 

@@ -141,8 +141,9 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   EXPECT_EQ(field("beta"), "0");
   EXPECT_EQ(field("plugins"), "table");
 
-  qmUserArgument second{nullptr, "mode", nullptr};
-  qmUserArgument first{&second, "level", "3"};
+  char mode[] = "mode", level[] = "level", three[] = "3";
+  qmUserArg second{nullptr, mode, nullptr};
+  qmUserArg first{&second, level, three};
   qmProgramInfo info{0, 1, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
   SetProgramInfo(&info);
   ASSERT_EQ(vm.Call("getcommandline"), 0u);
