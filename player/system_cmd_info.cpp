@@ -130,8 +130,15 @@ uint32_t SysGetVersion(VmState *L) {
   SetField(L, "kernel", "5.2");
   SetField(L, "kernel_date", "12.11.12");
   SetField(L, "beta", 0.0);
-  SetField(L, "platform", "MacOS");
+  // This build's platform and processor, as the banner's "[Linux]" tag says.
+  SetField(L, "platform", "Linux");
+#if defined(__x86_64__)
+  SetField(L, "cpu", "x86_64");
+#elif defined(__aarch64__)
+  SetField(L, "cpu", "arm64");
+#else
   SetField(L, "cpu", "i386");
+#endif
   vm_pushstring(L, "plugins");
   vm_newtable(L);
   ListPluginInfo(L);
