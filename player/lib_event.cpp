@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "platform/polltimer.h"
+#include "platform/sdl/desktop.h"
 #include "platform/sdl/window.h"
 #include "player/event_dispatch.h"
 #include "player/event_labels.h"
@@ -163,6 +164,16 @@ uint32_t BreakEventHandler(VmState *L) {
   return 0;
 }
 
+// LeftMouseQuit, EscapeQuit, CtrlCQuit: the platform's quit switches.
+uint32_t quitswitch(VmState *L, int32_t selector) {
+  CheckArgCount(L, 1, 1);
+  SetPlatformAttr(CurrentDisplay, selector, vm_toint32(vm_checknumber(L, 1)) != 0);
+  return 0;
+}
+uint32_t LeftMouseQuit(VmState *L) { return quitswitch(L, PLATATTR_LEFTMOUSEQUIT); }
+uint32_t EscapeQuit(VmState *L) { return quitswitch(L, PLATATTR_ESCAPEQUIT); }
+uint32_t CtrlCQuit(VmState *L) { return quitswitch(L, PLATATTR_CTRLCQUIT); }
+
 bool hasnetworkhandler() {
   for (int s : {OBJH_ONCONNECT, OBJH_ONDISCONNECT, OBJH_ONRECEIVEDATA, OBJH_ONRECEIVEUDPDATA})
     if (ObjectEventSlots[s].function != kNoHandler) return true;
@@ -264,6 +275,9 @@ const qmCommandEntry kEventCommands[] = {
     {"DisableEvent", DisableEvent},
     {"SetEventTimeout", SetEventTimeout},
     {"GetEventCode", GetEventCode},
+    {"LeftMouseQuit", LeftMouseQuit},
+    {"EscapeQuit", EscapeQuit},
+    {"CtrlCQuit", CtrlCQuit},
     {"FreeEventCache", FreeEventCache},
     {"ClearEvents", ClearEvents},
     {"CheckEvent", CheckEvent},

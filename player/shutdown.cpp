@@ -6,6 +6,7 @@
 #include "platform/hooks.h"
 #include "platform/memory.h"
 #include "platform/process.h"
+#include "platform/sdl/desktop.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/libtable.h"
@@ -93,6 +94,7 @@ int Shutdown(uint32_t code, qmPlayerRun *run) {
   SetMessageCatalog(nullptr);
   CatalogClose(GetPlayerCatalog());
   SetPlayerCatalog(nullptr);
+  ShutdownDesktop();  // timers, windows and the desktop connection
   ShutdownPlatform();
   return reported ? 1 : 0;
 }
