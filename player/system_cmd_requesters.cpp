@@ -66,17 +66,9 @@ const char *FontStyleName(int kind, int32_t value) {
   return nullptr;
 }
 
-void SetField(VmState *L, const char *key, const char *text) {
-  vm_pushstring(L, key);
-  vm_pushstring(L, text);
-  vm_settable(L, -3);
-}
-
-void SetField(VmState *L, const char *key, double n) {
-  vm_pushstring(L, key);
-  vm_pushnumber(L, n);
-  vm_settable(L, -3);
-}
+// The runtime's field writers, under one name for texts and numbers.
+void SetField(VmState *L, const char *key, const char *text) { SetFieldString(L, key, text); }
+void SetField(VmState *L, const char *key, double n) { SetFieldNumber(L, key, n); }
 
 }  // namespace
 

@@ -36,16 +36,9 @@ int main(int argc, char **argv) {
     std::cerr << "usage: qmapplet in.qasm -o out.qma [-pack] [-link player]\n";
     return 2;
   }
-  std::ifstream src(in, std::ios::binary);
-  if (!src) {
-    std::cerr << "qmapplet: cannot read " << in << "\n";
-    return 1;
-  }
-  std::stringstream text;
-  text << src.rdbuf();
-  qmtools::AsmResult result = qmtools::AssembleText(text.str());
+  qmtools::AsmResult result = qmtools::AssembleFile(in);
   if (!result.proto) {
-    std::cerr << in << ": " << result.error << "\n";
+    std::cerr << (result.errorLine ? in + ": " : std::string("qmapplet: ")) << result.error << "\n";
     return 1;
   }
   std::string source = result.proto->source.value_or("");

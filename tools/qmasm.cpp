@@ -21,16 +21,9 @@ int main(int argc, char **argv) {
     std::cerr << "usage: qmasm in.qasm -o out.qmb\n";
     return 2;
   }
-  std::ifstream src(in, std::ios::binary);
-  if (!src) {
-    std::cerr << "qmasm: cannot read " << in << "\n";
-    return 1;
-  }
-  std::stringstream text;
-  text << src.rdbuf();
-  qmtools::AsmResult result = qmtools::AssembleText(text.str());
+  qmtools::AsmResult result = qmtools::AssembleFile(in);
   if (!result.proto) {
-    std::cerr << in << ": " << result.error << "\n";
+    std::cerr << (result.errorLine ? in + ": " : std::string("qmasm: ")) << result.error << "\n";
     return 1;
   }
   std::vector<uint8_t> chunk = qmtools::BuildChunk(*result.proto);

@@ -3,7 +3,9 @@
 #include <cctype>
 #include <cerrno>
 #include <cstdlib>
+#include <fstream>
 #include <map>
+#include <sstream>
 #include <vector>
 
 #include "runtime/vm/vm_opcodes.h"
@@ -362,6 +364,18 @@ AsmResult AssembleText(std::string_view text) {
     result.error = "line " + std::to_string(e.line) + ": " + e.message;
   }
   return result;
+}
+
+AsmResult AssembleFile(const std::string &path) {
+  std::ifstream src(path, std::ios::binary);
+  if (!src) {
+    AsmResult r;
+    r.error = "cannot read " + path;
+    return r;
+  }
+  std::stringstream text;
+  text << src.rdbuf();
+  return AssembleText(text.str());
 }
 
 }  // namespace qmtools

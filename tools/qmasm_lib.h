@@ -37,5 +37,7 @@ struct AsmResult {
 };
 
 AsmResult AssembleText(std::string_view text);
+// Reads and assembles a file; an unreadable file gives "cannot read <path>" and line 0.
+AsmResult AssembleFile(const std::string &path);
 
 }  // namespace qmtools
