@@ -408,19 +408,19 @@ uint32_t FormatStr(VmState *L) {
       p += 2;
       continue;
     }
-    qmFormatSpec spec;
-    size_t specLen = ParseFormatSpec(p, end, &spec);
-    if (specLen == 0) return ERR_WRONGUSAGE;
-    p += specLen;
+    qmFormatConversion conv;
+    size_t convLen = ParseFormatConversion(p, end, &conv);
+    if (convLen == 0) return ERR_WRONGUSAGE;
+    p += convLen;
     arg++;
-    switch (FormatKindOf(spec.letter)) {
-      case FORMAT_REAL: AppendFormattedReal(&spec, vm_checknumber(L, arg), &out); break;
-      case FORMAT_SIGNED: AppendFormattedSigned(&spec, vm_toint32(vm_checknumber(L, arg)), &out); break;
-      case FORMAT_UNSIGNED: AppendFormattedUnsigned(&spec, vm_touint32(vm_checknumber(L, arg)), &out); break;
+    switch (FormatKindOf(conv.letter)) {
+      case FORMAT_REAL: AppendFormattedReal(&conv, vm_checknumber(L, arg), &out); break;
+      case FORMAT_SIGNED: AppendFormattedSigned(&conv, vm_toint32(vm_checknumber(L, arg)), &out); break;
+      case FORMAT_UNSIGNED: AppendFormattedUnsigned(&conv, vm_touint32(vm_checknumber(L, arg)), &out); break;
       case FORMAT_STRING: {
         size_t sLen;
         const char *s = vm_checkstring(L, arg, &sLen);
-        AppendFormattedString(&spec, s, sLen, &out);
+        AppendFormattedString(&conv, s, sLen, &out);
         break;
       }
       case FORMAT_QUOTED: {

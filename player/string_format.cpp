@@ -9,7 +9,7 @@ constexpr size_t kMaxSpecLength = 18;  // characters after the '%'
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 
-// Formats with the specification into out; the text may hold zero bytes (%c of 0).
+// Formats with the conversion into out; the text may hold zero bytes (%c of 0).
 template <class T>
 void AppendPrintf(const char *format, T v, std::string *out) {
   char buffer[512];
@@ -27,14 +27,14 @@ void AppendPrintf(const char *format, T v, std::string *out) {
 
 }  // namespace
 
-size_t ParseFormatSpec(const char *p, const char *end, qmFormatSpec *spec) {
+size_t ParseFormatConversion(const char *p, const char *end, qmFormatConversion *conv) {
   const char *q = p + 1;
   while (q < end && std::strchr("-+ #0", *q) && *q) q++;
   for (int i = 0; q < end && IsDigit(*q); i++, q++)
     if (i == 2) return 0;
-  spec->hasPrecision = false;
+  conv->hasPrecision = false;
   if (q < end && *q == '.') {
-    spec->hasPrecision = true;
+    conv->hasPrecision = true;
     q++;
     for (int i = 0; q < end && IsDigit(*q); i++, q++)
       if (i == 2) return 0;
@@ -42,10 +42,10 @@ size_t ParseFormatSpec(const char *p, const char *end, qmFormatSpec *spec) {
   if (q >= end || size_t(q - p) > kMaxSpecLength) return 0;
   if (!std::strchr("eEfgGdicouxXsq", *q) || *q == '\0') return 0;
   size_t len = size_t(q - p) + 1;
-  std::memcpy(spec->text, p, len);
-  spec->letter = *q;
+  std::memcpy(conv->text, p, len);
+  conv->letter = *q;
   // The integer conversions print a 32-bit int; the text gets no length modifier.
-  spec->text[len] = '\0';
+  conv->text[len] = '\0';
   return len;
 }
 
@@ -59,22 +59,22 @@ qmFormatKind FormatKindOf(char letter) {
   }
 }
 
-void AppendFormattedReal(const qmFormatSpec *spec, double v, std::string *out) { AppendPrintf(spec->text, v, out); }
+void AppendFormattedReal(const qmFormatConversion *conv, double v, std::string *out) { AppendPrintf(conv->text, v, out); }
 
-void AppendFormattedSigned(const qmFormatSpec *spec, int32_t v, std::string *out) {
-  AppendPrintf(spec->text, int(v), out);
+void AppendFormattedSigned(const qmFormatConversion *conv, int32_t v, std::string *out) {
+  AppendPrintf(conv->text, int(v), out);
 }
 
-void AppendFormattedUnsigned(const qmFormatSpec *spec, uint32_t v, std::string *out) {
-  AppendPrintf(spec->text, unsigned(v), out);
+void AppendFormattedUnsigned(const qmFormatConversion *conv, uint32_t v, std::string *out) {
+  AppendPrintf(conv->text, unsigned(v), out);
 }
 
-void AppendFormattedString(const qmFormatSpec *spec, const char *s, size_t len, std::string *out) {
-  if (!spec->hasPrecision && len >= 100) {
+void AppendFormattedString(const qmFormatConversion *conv, const char *s, size_t len, std::string *out) {
+  if (!conv->hasPrecision && len >= 100) {
     out->append(s, len);
     return;
   }
-  AppendPrintf(spec->text, s, out);
+  AppendPrintf(conv->text, s, out);
 }
 
 void AppendQuoted(const char *s, size_t len, std::string *out) {

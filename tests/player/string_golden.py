@@ -24,19 +24,19 @@ def uint32(v):
     return int32(v) & 0xFFFFFFFF if v < 0 else min(int(v), 0xFFFFFFFF)
 
 
-def format_one(spec, arg):
-    letter = spec[-1]
+def format_one(conv, arg):
+    letter = conv[-1]
     if letter in "eEfgG":
-        return spec % float(arg)
+        return conv % float(arg)
     if letter in "dic":
         v = int32(arg)
-        return (spec[:-1] + "c") % chr(v & 255) if letter == "c" else (spec[:-1] + "d") % v
+        return (conv[:-1] + "c") % chr(v & 255) if letter == "c" else (conv[:-1] + "d") % v
     if letter in "ouxX":
-        return spec % uint32(arg)
+        return conv % uint32(arg)
     text = arg if isinstance(arg, bytes) else ("%.14g" % arg).encode()
-    if len(text) >= 100 and "." not in spec:
+    if len(text) >= 100 and "." not in conv:
         return text  # long texts are copied whole, without the width
-    return (spec.encode() % text)
+    return (conv.encode() % text)
 
 
 def format_str(fmt, args):
