@@ -71,6 +71,39 @@ TEST(QmasmProgram, WritesTheChunkOrReportsTheLine) {
   EXPECT_EQ(RunTool("qmasm only-input.qasm").status, 2);
 }
 
+// debugprint(1, "a", nil, 2.5, {}); record(1, "a", nil, true); nosuch()
+TEST(QmrunProgram, RunsAChunkAndReportsAnUncaughtError) {
+  AsmResult r = AssembleText(R"(
+.func maxstack=8
+  .k "debugprint" 1 "a" nil 2.5 "record" "nosuch"
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      LOADK     2 k2
+      LOADNIL   3 3
+      LOADK     4 k4
+      NEWTABLE  5 0 0
+      CALL      0 6 1
+      GETGLOBAL 0 k5
+      LOADK     1 k1
+      LOADK     2 k2
+      LOADNIL   3 3
+      LOADBOOL  4 1 0
+      CALL      0 5 1
+      GETGLOBAL 0 k6
+      CALL      0 1 1
+      RETURN    0 1
+.end
+)");
+  ASSERT_TRUE(r.proto) << r.error;
+  const std::string chunk = WriteTemp("run.qmb", BuildChunk(*r.proto));
+  RunResult run = RunTool("qmrun '" + chunk + "'");
+  std::filesystem::remove(chunk);
+  EXPECT_EQ(run.status, 1);
+  // LOADBOOL gives a number: the script language has no boolean literals.
+  EXPECT_EQ(run.out, "1 a  2.5 table\nrecord 1 'a' nil 1\nerror 1133 ERR_FUNCDECLA\n");
+  EXPECT_EQ(RunTool("qmrun").status, 2);
+}
+
 TEST(Qmdis, BadChunksPrintTheLoaderErrorAndFail) {
   std::vector<uint8_t> golden = Golden();
   ASSERT_GT(golden.size(), 100u);
