@@ -17,9 +17,10 @@ void Budget(VmState *, VmDebug *, uint32_t *error) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   VmState *L = vm_open();
   if (!L) return 0;
-  G(L)->memlimit = G(L)->nblocks + (32u << 20);
+  // Small caps keep each run short: big tables and long loops are legal, only slow.
+  G(L)->memlimit = G(L)->nblocks + (4u << 20);
   if (vm_loadbuffer(L, reinterpret_cast<const char *>(data), size, "=fuzz") == 0) {
-    budget = 500;
+    budget = 200;
     vm_sethook(L, Budget, VM_MASKCOUNT, 100);
     vm_pcall(L, 0, 0, 0);
   }
