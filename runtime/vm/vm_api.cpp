@@ -213,8 +213,6 @@ int vm_type(VmState *L, int idx) {
   return o ? o->tt : VM_TNONE;
 }
 
-const char *vm_typename_of(VmState *, int tt) { return vm_typename(tt); }
-
 int vm_isnumber(VmState *L, int idx) {
   VmValue n;
   const VmValue *o = index2adr(L, idx);

@@ -41,7 +41,6 @@ void vm_xmove(VmState *from, VmState *to, int n);
 
 // ---- queries ----
 int vm_type(VmState *L, int idx);
-const char *vm_typename_of(VmState *L, int tt);
 int vm_isnumber(VmState *L, int idx);
 int vm_isstring(VmState *L, int idx);
 int vm_iscfunction(VmState *L, int idx);

@@ -266,10 +266,6 @@ int vm_sethook(VmState *L, VmHook func, int mask, int count) {
   return 1;
 }
 
-VmHook vm_gethook(VmState *L) { return L->hook; }
-int vm_gethookmask(VmState *L) { return L->hookmask; }
-int vm_gethookcount(VmState *L) { return L->basehookcount; }
-
 void vm_inithooks(VmState *L) {
   for (VmCallInfo *ci = L->ci; ci != L->base_ci; ci--) ci->oldpc = nullptr;
   L->hookinit = 1;

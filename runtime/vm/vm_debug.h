@@ -29,9 +29,6 @@ const char *vm_setlocal(VmState *L, const VmDebug *ar, int n);
 const char *vm_getupvalue(VmState *L, int funcindex, int n);
 const char *vm_setupvalue(VmState *L, int funcindex, int n);
 int vm_sethook(VmState *L, VmHook func, int mask, int count);
-VmHook vm_gethook(VmState *L);
-int vm_gethookmask(VmState *L);
-int vm_gethookcount(VmState *L);
 
 struct VmCallInfo;
 int vm_currentline(VmState *L, VmCallInfo *ci);

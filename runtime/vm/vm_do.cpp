@@ -1,5 +1,4 @@
 // Calls, returns, protected execution and the debug hook.
-#include <cinttypes>
 #include <climits>
 #include <cstdio>
 #include <cstring>
