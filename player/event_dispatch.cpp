@@ -656,7 +656,6 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
     }
     return r;
   };
-  int base = vm_gettop(L);
   uint32_t r = dispatchcycle();
   if (r == 0xFFFFFFFFu) return VM_GOSUB_REQUEST;  // a label jump
   if (r) return r;
@@ -699,7 +698,6 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
   else SetFieldInt(L, "id", 0);
   SetFieldInt(L, "nresults", n > 0 ? n : 0);
   SetFieldInt(L, "triggered", 1);
-  (void)base;
   return 1;
 }
 
