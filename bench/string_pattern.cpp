@@ -25,12 +25,9 @@ struct StringVm {
   VmState *L = vm_open();
   StringVm() {
     InitRuntimeSupport(L);
-    vm_pushvalue(L, VM_GLOBALSINDEX);
-    InitStringLibrary(L);
-    vm_pop(L, 1);
+    OpenLibrary(L, &kStringLibrary);
   }
   ~StringVm() {
-    FreeStringLibrary(L);
     FreeRuntimeSupport();
     vm_close(L);
   }

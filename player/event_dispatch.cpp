@@ -48,12 +48,6 @@ struct DisplayCursor {
 };
 DisplayCursor gMoveCursor, gHoverCursor;
 
-enum : uint32_t {
-  EV_LEFT = 1, EV_RIGHT = 2, EV_KEY = 3, EV_MOVED = 4, EV_SIZED = 5, EV_INACTIVE = 6, EV_CLOSE = 7,
-  EV_ACTIVE = 8, EV_HIDDEN = 9, EV_SHOWN = 10, EV_WHEELUP = 11, EV_WHEELDOWN = 12, EV_MODESWITCH = 13,
-  EV_DROP = 14, EV_CLIPBOARD = 15, EV_MIDDLE = 16, EV_ORIENTATION = 17, EV_SHOWKBD = 18, EV_HIDEKBD = 19,
-  EV_HOTKEY = 20, EV_TRAYICON = 21,
-};
 
 void setaction(qmEventMessage *msg, const char *action) { std::snprintf(msg->action, sizeof msg->action, "%s", action); }
 
@@ -121,7 +115,7 @@ bool scanlabels(VmState *L, qmEventMessage *msg) {
       switch (e->kind) {
         case LABEL_CLICK:
         case LABEL_RIGHTCLICK: {
-          uint32_t want = e->kind == LABEL_CLICK ? EV_LEFT : EV_RIGHT;
+          uint32_t want = e->kind == LABEL_CLICK ? EVENT_LEFTBUTTON : EVENT_RIGHTBUTTON;
           if (ev.type != want || !ev.buttons) break;
           picturepos(owner ? owner : CurrentDisplay, static_cast<int32_t>(ev.x), static_cast<int32_t>(ev.y), &px, &py);
           if (!inrect(e, px, py)) break;
@@ -135,7 +129,7 @@ bool scanlabels(VmState *L, qmEventMessage *msg) {
           break;
         }
         case LABEL_KEYDOWN: {
-          if (ev.type != EV_KEY || !ev.keyDown || !e->key) break;
+          if (ev.type != EVENT_KEY || !ev.keyDown || !e->key) break;
           char key[32];
           KeyNameForLabel(ev.keyCode, key);
           if (Stricmp(key, e->key) != 0) break;
@@ -148,11 +142,11 @@ bool scanlabels(VmState *L, qmEventMessage *msg) {
           LabelEvents.lastKeyCode = ev.keyCode;
           break;
         }
-        case LABEL_MOVEWINDOW: if (ev.type == EV_MOVED) std::snprintf(name, sizeof name, "MOVEWINDOW"); break;
-        case LABEL_SIZEWINDOW: if (ev.type == EV_SIZED) std::snprintf(name, sizeof name, "SIZEWINDOW"); break;
-        case LABEL_INACTIVEWINDOW: if (ev.type == EV_INACTIVE) std::snprintf(name, sizeof name, "INACTIVEWINDOW"); break;
-        case LABEL_ACTIVEWINDOW: if (ev.type == EV_ACTIVE) std::snprintf(name, sizeof name, "ACTIVEWINDOW"); break;
-        case LABEL_CLOSEWINDOW: if (ev.type == EV_CLOSE) std::snprintf(name, sizeof name, "CLOSEWINDOW"); break;
+        case LABEL_MOVEWINDOW: if (ev.type == EVENT_MOVED) std::snprintf(name, sizeof name, "MOVEWINDOW"); break;
+        case LABEL_SIZEWINDOW: if (ev.type == EVENT_RESIZED) std::snprintf(name, sizeof name, "SIZEWINDOW"); break;
+        case LABEL_INACTIVEWINDOW: if (ev.type == EVENT_DEACTIVATED) std::snprintf(name, sizeof name, "INACTIVEWINDOW"); break;
+        case LABEL_ACTIVEWINDOW: if (ev.type == EVENT_ACTIVATED) std::snprintf(name, sizeof name, "ACTIVEWINDOW"); break;
+        case LABEL_CLOSEWINDOW: if (ev.type == EVENT_CLOSE) std::snprintf(name, sizeof name, "CLOSEWINDOW"); break;
         default: break;
       }
       if (name[0] && labeljump(L, name)) {
@@ -170,15 +164,15 @@ bool scanlabels(VmState *L, qmEventMessage *msg) {
 // The display-level handler of a mouse event: slot index, or -1.
 int displaymouseslot(const qmHeldEvent &h, const char **action) {
   switch (h.type) {
-    case EV_LEFT: *action = h.down ? "OnMouseDown" : "OnMouseUp"; return h.down ? DISPH_ONMOUSEDOWN : DISPH_ONMOUSEUP;
-    case EV_RIGHT:
+    case EVENT_LEFTBUTTON: *action = h.down ? "OnMouseDown" : "OnMouseUp"; return h.down ? DISPH_ONMOUSEDOWN : DISPH_ONMOUSEUP;
+    case EVENT_RIGHTBUTTON:
       *action = h.down ? "OnRightMouseDown" : "OnRightMouseUp";
       return h.down ? DISPH_ONRIGHTMOUSEDOWN : DISPH_ONRIGHTMOUSEUP;
-    case EV_MIDDLE:
+    case EVENT_MIDDLEBUTTON:
       *action = h.down ? "OnMidMouseDown" : "OnMidMouseUp";
       return h.down ? DISPH_ONMIDMOUSEDOWN : DISPH_ONMIDMOUSEUP;
-    case EV_WHEELUP: *action = "OnWheelUp"; return DISPH_ONWHEELUP;
-    case EV_WHEELDOWN: *action = "OnWheelDown"; return DISPH_ONWHEELDOWN;
+    case EVENT_WHEELUP: *action = "OnWheelUp"; return DISPH_ONWHEELUP;
+    case EVENT_WHEELDOWN: *action = "OnWheelDown"; return DISPH_ONWHEELDOWN;
     default: return -1;
   }
 }
@@ -190,14 +184,14 @@ struct TypeRow {
   uint32_t msgtype;
 };
 const TypeRow kTypeRows[] = {
-    {EV_MOVED, DISPH_MOVEWINDOW, "MoveWindow", 5},       {EV_SIZED, DISPH_SIZEWINDOW, "SizeWindow", 4},
-    {EV_INACTIVE, DISPH_INACTIVEWINDOW, "InactiveWindow", 3}, {EV_CLOSE, DISPH_CLOSEWINDOW, "CloseWindow", 3},
-    {EV_ACTIVE, DISPH_ACTIVEWINDOW, "ActiveWindow", 3},  {EV_HIDDEN, DISPH_HIDEWINDOW, "HideWindow", 3},
-    {EV_SHOWN, DISPH_SHOWWINDOW, "ShowWindow", 3},       {EV_MODESWITCH, DISPH_MODESWITCH, "ModeSwitch", 12},
-    {EV_DROP, DISPH_ONDROPFILE, "OnDropFile", 13},       {EV_CLIPBOARD, DISPH_CLIPBOARDCHANGE, "ClipboardChange", 3},
-    {EV_ORIENTATION, DISPH_ORIENTATIONCHANGE, "OrientationChange", 19},
-    {EV_SHOWKBD, DISPH_SHOWKEYBOARD, "ShowKeyboard", 3}, {EV_HIDEKBD, DISPH_HIDEKEYBOARD, "HideKeyboard", 3},
-    {EV_HOTKEY, DISPH_HOTKEY, "Hotkey", 3},               {EV_TRAYICON, DISPH_TRAYICON, "TrayIcon", 3},
+    {EVENT_MOVED, DISPH_MOVEWINDOW, "MoveWindow", 5},       {EVENT_RESIZED, DISPH_SIZEWINDOW, "SizeWindow", 4},
+    {EVENT_DEACTIVATED, DISPH_INACTIVEWINDOW, "InactiveWindow", 3}, {EVENT_CLOSE, DISPH_CLOSEWINDOW, "CloseWindow", 3},
+    {EVENT_ACTIVATED, DISPH_ACTIVEWINDOW, "ActiveWindow", 3},  {EVENT_MINIMISED, DISPH_HIDEWINDOW, "HideWindow", 3},
+    {EVENT_RESTORED, DISPH_SHOWWINDOW, "ShowWindow", 3},       {EVENT_MODETOGGLE, DISPH_MODESWITCH, "ModeSwitch", 12},
+    {EVENT_FILESDROPPED, DISPH_ONDROPFILE, "OnDropFile", 13},       {EVENT_CLIPBOARD, DISPH_CLIPBOARDCHANGE, "ClipboardChange", 3},
+    {EVENT_ORIENTATION, DISPH_ORIENTATIONCHANGE, "OrientationChange", 19},
+    {EVENT_SHOWKEYBOARD, DISPH_SHOWKEYBOARD, "ShowKeyboard", 3}, {EVENT_HIDEKEYBOARD, DISPH_HIDEKEYBOARD, "HideKeyboard", 3},
+    {EVENT_HOTKEY, DISPH_HOTKEY, "Hotkey", 3},               {EVENT_TRAYICON, DISPH_TRAYICON, "TrayIcon", 3},
 };
 
 // Step 11 for the held event: fills the message and returns true when something is to be called.
@@ -217,10 +211,10 @@ bool typedmessage(VmState *L, qmEventMessage *msg) {
     return true;
   }
   if (!d) return false;
-  if (h.type == EV_LEFT || h.type == EV_RIGHT || h.type == EV_MIDDLE) {
+  if (h.type == EVENT_LEFTBUTTON || h.type == EVENT_RIGHTBUTTON || h.type == EVENT_MIDDLEBUTTON) {
     return gSources.buttonEvent && gSources.buttonEvent(L, &h, msg) && msg->function != -1;
   }
-  if (h.type == EV_KEY) {
+  if (h.type == EVENT_KEY) {
     int slot = h.down ? DISPH_ONKEYDOWN : DISPH_ONKEYUP;
     if (d->handlers[slot].function == -1) return false;
     msg->type = 2;
@@ -239,7 +233,7 @@ bool typedmessage(VmState *L, qmEventMessage *msg) {
     msg->userData = d->handlers[row.slot].userData;
     msg->x = h.x;
     msg->y = h.y;
-    if (h.type == EV_DROP) msg->dropList = static_cast<const char *>(h.payload);
+    if (h.type == EVENT_FILESDROPPED) msg->dropList = static_cast<const char *>(h.payload);
     setaction(msg, row.action);
     return true;
   }
@@ -248,11 +242,7 @@ bool typedmessage(VmState *L, qmEventMessage *msg) {
 
 uint32_t firetimeout(VmState *L, qmTimeout *rec, qmEventMessage *msg) {
   // Unlinked before its handler runs: its id is no longer valid inside the handler.
-  for (qmObjectHeader **p = reinterpret_cast<qmObjectHeader **>(&TimeoutList); *p; p = &(*p)->next)
-    if (*p == &rec->header) {
-      *p = rec->header.next;
-      break;
-    }
+  RemoveObject(L, &rec->header);
   int32_t function = rec->function, userData = rec->userData;
   msg->id = qmObjectId{rec->header.id, rec->header.handle};
   msg->objectId = &msg->id;
@@ -358,7 +348,7 @@ uint32_t DispatchEvents(VmState *L, int hoverSuppressed, int, qmEventMessage *ms
       if (!next) st->timersDone = 1;
       if (kind == TIMER_INTERVAL) {
         qmInterval *rec = nullptr;
-        if (FindInterval(&owner, &rec) != 0 || rec->function == -1) continue;
+        if (FindInterval(L, &owner, &rec) != 0 || rec->function == -1) continue;
         st->state = DSTATE_TIMER;
         msg->type = 6;
         msg->id = owner;
@@ -370,7 +360,7 @@ uint32_t DispatchEvents(VmState *L, int hoverSuppressed, int, qmEventMessage *ms
       }
       if (kind == TIMER_ONESHOT) {
         qmTimeout *rec = nullptr;
-        if (FindTimeout(&owner, &rec) != 0) continue;
+        if (FindTimeout(L, &owner, &rec) != 0) continue;
         st->state = DSTATE_TIMER;
         return firetimeout(L, rec, msg);
       }
@@ -442,11 +432,11 @@ uint32_t DispatchEvents(VmState *L, int hoverSuppressed, int, qmEventMessage *ms
         h.type = ev.type;
         h.payload = ev.payload;
         h.valid = 1;
-        if (ev.type == EV_KEY) {
+        if (ev.type == EVENT_KEY) {
           h.down = ev.keyDown;
           h.keyCode = ev.keyCode;
           h.modifiers = ev.keyArg;
-        } else if (ev.type == EV_LEFT || ev.type == EV_RIGHT || ev.type == EV_MIDDLE) {
+        } else if (ev.type == EVENT_LEFTBUTTON || ev.type == EVENT_RIGHTBUTTON || ev.type == EVENT_MIDDLEBUTTON) {
           h.x = static_cast<int32_t>(ev.x);
           h.y = static_cast<int32_t>(ev.y);
           h.down = ev.buttons;

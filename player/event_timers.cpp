@@ -1,27 +1,21 @@
 #include "player/event_timers.h"
 
+#include <initializer_list>
+
 #include "platform/memory.h"
 #include "platform/polltimer.h"
 #include "platform/sdl/timers.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/cmdargs.h"
 #include "runtime/objdata.h"
+#include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
 
-qmInterval *IntervalList = nullptr;
-qmTimeout *TimeoutList = nullptr;
 qmPlatformTimer **DispatcherTimerCursor = nullptr;
 
 namespace {
-
-bool sameid(const qmObjectHeader &h, const qmObjectId *id) { return h.id == id->id && h.handle == id->handle; }
-
-uint32_t notfound(const qmObjectId *id, uint32_t code) {
-  if (id->handle) return ERR_FINDARRAY;
-  SetErrorNumber(id->id);
-  return code;
-}
 
 int32_t refat(VmState *L, int index) {
   if (index == 0 || vm_isnoneornil(L, index)) return -1;
@@ -36,9 +30,8 @@ void unref(VmState *L, int32_t ref) {
 // An automatic id (a handle asked for) becomes the record's own address; a verbatim id (the
 // shared poll interval's fixed marker) is kept as given.
 void setid(qmObjectHeader *h, uint32_t type, const qmObjectId *id, bool verbatim) {
-  h->type = type;
-  h->id = id->id;
-  h->handle = verbatim ? id->handle : (id->handle ? reinterpret_cast<uintptr_t>(h) : 0);
+  SetObjectHeader(h, type, id);
+  if (verbatim) h->handle = id->handle;
 }
 
 // The dispatcher must not keep a cursor on a timer that goes away.
@@ -47,13 +40,6 @@ void movecursor(uint32_t kind, const qmObjectId *id) {
   qmPlatformTimer *next = nullptr;
   qmPlatformTimer *node = FindPlatformTimer(kind, id, &next);
   if (node && node == *DispatcherTimerCursor) *DispatcherTimerCursor = next;
-}
-
-template <typename T>
-void append(T **head, T *rec) {
-  T **p = head;
-  while (*p) p = reinterpret_cast<T **>(&(*p)->header.next);
-  *p = rec;
 }
 
 uint32_t pollAdd(VmState *L, const qmIntervalId *id, uint32_t ms, uint32_t noHandler) {
@@ -72,7 +58,7 @@ uint32_t AddInterval(VmState *L, const qmObjectId *id, int32_t ms, int noHandler
                      qmInterval **out) {
   auto *rec = static_cast<qmInterval *>(MemAlloc(sizeof(qmInterval), 1));
   if (!rec) return ERR_MEM;
-  setid(&rec->header, OBJTYPE_INTERVAL, id, noHandler != 0);
+  setid(&rec->header, QMTYPE_INTERVAL, id, noHandler != 0);
   rec->period = ms;
   rec->function = noHandler ? -1 : refat(L, funcIndex);
   rec->userData = noHandler ? -1 : refat(L, udIndex);
@@ -84,7 +70,13 @@ uint32_t AddInterval(VmState *L, const qmObjectId *id, int32_t ms, int noHandler
     MemFree(rec);
     return err;
   }
-  append(&IntervalList, rec);
+  if ((err = AddObject(L, &rec->header))) {
+    ControlPlatformTimer(TIMEROP_REMOVEINTERVAL, &timerid, 0);
+    unref(L, rec->function);
+    unref(L, rec->userData);
+    MemFree(rec);
+    return err;
+  }
   if (out) *out = rec;
   return 0;
 }
@@ -92,7 +84,7 @@ uint32_t AddInterval(VmState *L, const qmObjectId *id, int32_t ms, int noHandler
 uint32_t AddTimeout(VmState *L, const qmObjectId *id, int32_t ms, int funcIndex, int udIndex, qmTimeout **out) {
   auto *rec = static_cast<qmTimeout *>(MemAlloc(sizeof(qmTimeout), 1));
   if (!rec) return ERR_MEM;
-  setid(&rec->header, OBJTYPE_TIMEOUT, id, false);
+  setid(&rec->header, QMTYPE_TIMEOUT, id, false);
   rec->delay = ms;
   rec->function = refat(L, funcIndex);
   rec->userData = refat(L, udIndex);
@@ -104,82 +96,70 @@ uint32_t AddTimeout(VmState *L, const qmObjectId *id, int32_t ms, int funcIndex,
     MemFree(rec);
     return err;
   }
-  append(&TimeoutList, rec);
+  if ((err = AddObject(L, &rec->header))) {
+    ControlPlatformTimer(TIMEROP_REMOVEONESHOT, &timerid, 0);
+    unref(L, rec->function);
+    unref(L, rec->userData);
+    MemFree(rec);
+    return err;
+  }
   if (out) *out = rec;
   return 0;
 }
 
-uint32_t FindInterval(const qmObjectId *id, qmInterval **out) {
-  for (qmInterval *r = IntervalList; r; r = reinterpret_cast<qmInterval *>(r->header.next))
-    if (sameid(r->header, id)) {
-      *out = r;
-      return 0;
-    }
-  return notfound(id, ERR_FINDINTERVAL);
+uint32_t FindInterval(VmState *L, const qmObjectId *id, qmInterval **out) {
+  *out = reinterpret_cast<qmInterval *>(FindObject(L, QMTYPE_INTERVAL, id));
+  return *out ? 0 : MissingObjectError(id, ERR_FINDINTERVAL);
 }
 
-uint32_t FindTimeout(const qmObjectId *id, qmTimeout **out) {
-  for (qmTimeout *r = TimeoutList; r; r = reinterpret_cast<qmTimeout *>(r->header.next))
-    if (sameid(r->header, id)) {
-      *out = r;
-      return 0;
-    }
-  return notfound(id, ERR_FINDTIMEOUT);
+uint32_t FindTimeout(VmState *L, const qmObjectId *id, qmTimeout **out) {
+  *out = reinterpret_cast<qmTimeout *>(FindObject(L, QMTYPE_TIMEOUT, id));
+  return *out ? 0 : MissingObjectError(id, ERR_FINDTIMEOUT);
 }
 
 uint32_t RemoveInterval(VmState *L, const qmObjectId *id) {
-  qmObjectHeader **p = reinterpret_cast<qmObjectHeader **>(&IntervalList);
-  for (; *p; p = &(*p)->next) {
-    if (!sameid(**p, id)) continue;
-    auto *rec = reinterpret_cast<qmInterval *>(*p);
-    *p = rec->header.next;
-    unref(L, rec->function);
-    unref(L, rec->userData);
-    FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
-    qmObjectId timerid{id->id, id->handle};
-    movecursor(TIMER_INTERVAL, &timerid);
-    MemFree(rec);
-    ControlPlatformTimer(TIMEROP_REMOVEINTERVAL, &timerid, 0);
-    return 0;
-  }
-  return notfound(id, ERR_FINDINTERVAL);
+  qmInterval *rec;
+  if (uint32_t err = FindInterval(L, id, &rec)) return err;
+  RemoveObject(L, &rec->header);
+  unref(L, rec->function);
+  unref(L, rec->userData);
+  FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
+  qmObjectId timerid{id->id, id->handle};
+  movecursor(TIMER_INTERVAL, &timerid);
+  MemFree(rec);
+  ControlPlatformTimer(TIMEROP_REMOVEINTERVAL, &timerid, 0);
+  return 0;
 }
 
 uint32_t RemoveTimeout(VmState *L, const qmObjectId *id) {
-  qmObjectHeader **p = reinterpret_cast<qmObjectHeader **>(&TimeoutList);
-  for (; *p; p = &(*p)->next) {
-    if (!sameid(**p, id)) continue;
-    auto *rec = reinterpret_cast<qmTimeout *>(*p);
-    *p = rec->header.next;
-    unref(L, rec->function);
-    unref(L, rec->userData);
-    FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
-    qmObjectId timerid{id->id, id->handle};
-    movecursor(TIMER_ONESHOT, &timerid);
-    MemFree(rec);
-    ControlPlatformTimer(TIMEROP_REMOVEONESHOT, &timerid, 0);
-    return 0;
-  }
-  return notfound(id, ERR_FINDTIMEOUT);
+  qmTimeout *rec;
+  if (uint32_t err = FindTimeout(L, id, &rec)) return err;
+  RemoveObject(L, &rec->header);
+  unref(L, rec->function);
+  unref(L, rec->userData);
+  FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
+  qmObjectId timerid{id->id, id->handle};
+  movecursor(TIMER_ONESHOT, &timerid);
+  MemFree(rec);
+  ControlPlatformTimer(TIMEROP_REMOVEONESHOT, &timerid, 0);
+  return 0;
 }
 
-uint32_t ChangeIntervalPeriod(const qmObjectId *id, int32_t ms) {
+uint32_t ChangeIntervalPeriod(VmState *L, const qmObjectId *id, int32_t ms) {
   qmInterval *rec;
-  uint32_t err = FindInterval(id, &rec);
+  uint32_t err = FindInterval(L, id, &rec);
   if (err) return err;
   qmObjectId timerid{rec->header.id, rec->header.handle};
   return ControlPlatformTimer(TIMEROP_CHANGEINTERVAL, &timerid, static_cast<uint32_t>(ms));
 }
 
 void FreeAllIntervalsAndTimeouts(VmState *L) {
-  while (IntervalList) {
-    qmObjectId id{IntervalList->header.id, IntervalList->header.handle};
-    RemoveInterval(L, &id);
-  }
-  while (TimeoutList) {
-    qmObjectId id{TimeoutList->header.id, TimeoutList->header.handle};
-    RemoveTimeout(L, &id);
-  }
+  for (uint32_t type : {QMTYPE_INTERVAL, QMTYPE_TIMEOUT})
+    while (qmObjectHeader *h = FirstObject(L, type)) {
+      qmObjectId id{h->id, h->handle};
+      if (type == QMTYPE_INTERVAL) RemoveInterval(L, &id);
+      else RemoveTimeout(L, &id);
+    }
 }
 
 void InstallPollIntervalHooks() { InstallPollTimerHooks(pollAdd, pollRemove); }

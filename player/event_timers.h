@@ -3,31 +3,25 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/registry.h"
+#include "runtime/objlist.h"
 
 struct VmState;
 struct qmPlatformTimer;
 struct qmEventMessage;
 
-enum : uint32_t { OBJTYPE_INTERVAL = 41, OBJTYPE_TIMEOUT = 42 };
-
 struct qmInterval {
-  qmObjectHeader header;  // type 41
+  qmObjectHeader header;  // QMTYPE_INTERVAL
   int32_t function;       // registry reference; -1 for the shared poll interval
   int32_t period;         // milliseconds
   int32_t userData;       // registry reference, -1 none
 };
 
 struct qmTimeout {
-  qmObjectHeader header;  // type 42
+  qmObjectHeader header;  // QMTYPE_TIMEOUT
   int32_t function;
   int32_t delay;
   int32_t userData;
 };
-
-// Both lists in creation order.
-extern qmInterval *IntervalList;
-extern qmTimeout *TimeoutList;
 
 // Appends an interval and starts its repeating timer (first firing at once). A handle in *id
 // asks for an automatic id. With noHandler set the interval calls nothing, only wakes the event
@@ -40,10 +34,10 @@ uint32_t AddTimeout(VmState *L, const qmObjectId *id, int32_t ms, int funcIndex,
 // id, else ERR_FINDINTERVAL / ERR_FINDTIMEOUT with the number.
 uint32_t RemoveInterval(VmState *L, const qmObjectId *id);
 uint32_t RemoveTimeout(VmState *L, const qmObjectId *id);
-uint32_t FindInterval(const qmObjectId *id, qmInterval **out);
-uint32_t FindTimeout(const qmObjectId *id, qmTimeout **out);
+uint32_t FindInterval(VmState *L, const qmObjectId *id, qmInterval **out);
+uint32_t FindTimeout(VmState *L, const qmObjectId *id, qmTimeout **out);
 // Restarts an interval's timer with a new period, firing at once; the record keeps its period.
-uint32_t ChangeIntervalPeriod(const qmObjectId *id, int32_t ms);
+uint32_t ChangeIntervalPeriod(VmState *L, const qmObjectId *id, int32_t ms);
 void FreeAllIntervalsAndTimeouts(VmState *L);
 
 // Connects the shared 20 ms poll interval of the sound and network libraries to this list.

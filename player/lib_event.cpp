@@ -83,7 +83,7 @@ uint32_t ChangeInterval(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   int32_t ms = intarg(L, 2);
   if (ms < 1) return ERR_WRONGUSAGE;  // as SetInterval: a period must be at least 1 ms
-  return ChangeIntervalPeriod(&id, ms);
+  return ChangeIntervalPeriod(L, &id, ms);
 }
 
 uint32_t CreateKeyDownCmd(VmState *L) {
@@ -305,21 +305,8 @@ const qmConstantEntry kEventConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-
-}  // namespace
-
-uint32_t InitEventLibrary(VmState *L) {
-  uint32_t err = InitEventDispatcher();
-  if (err) return err;
-  vm_pushvalue(L, VM_GLOBALSINDEX);
-  vm_openlib(L, nullptr, kEventCommands, 0);
-  vm_pop(L, 1);
-  err = RegisterCommandTable(kEventCommands, "event");
-  if (err) return err;
-  vm_registerconstants(L, kEventConstants, 0);
-  err = RegisterObjectList(reinterpret_cast<qmObjectHeader **>(&IntervalList));
-  if (!err) err = RegisterObjectList(reinterpret_cast<qmObjectHeader **>(&TimeoutList));
-  if (err) return err;
+uint32_t InitEventLibrary(VmState *) {
+  if (uint32_t err = InitEventDispatcher()) return err;
   InstallPollIntervalHooks();
   return 0;
 }
@@ -331,3 +318,8 @@ void FreeEventLibrary(VmState *L) {
   FreeEventDispatcher(L);
   InstallPollTimerHooks(nullptr, nullptr);
 }
+
+}  // namespace
+
+const qmLibrary kEventLibrary = {"event",          kEventCommands, kEventConstants, InitEventLibrary,
+                                 FreeEventLibrary, FREERANK_EVENT};

@@ -235,18 +235,11 @@ const qmConstantEntry kMathConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-}  // namespace
-
-uint32_t InitMathLibrary(VmState *L) {
-  vm_pushvalue(L, VM_GLOBALSINDEX);
-  vm_openlib(L, nullptr, kMathCommands, 0);
-  vm_pop(L, 1);
-  uint32_t code = RegisterCommandTable(kMathCommands, "math");
-  if (code) return code;
-  vm_registerconstants(L, kMathConstants, 0);
+uint32_t InitMathLibrary(VmState *) {
   SeedMathRandom(static_cast<uint32_t>(std::time(nullptr)));
   return 0;
 }
 
-// The library keeps no objects.
-void FreeMathLibrary(VmState *) {}
+}  // namespace
+
+const qmLibrary kMathLibrary = {"math", kMathCommands, kMathConstants, InitMathLibrary, nullptr, FREERANK_LAST};

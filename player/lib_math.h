@@ -1,10 +1,6 @@
 // The "math" library of script commands.
 #pragma once
-#include <cstdint>
 
-struct VmState;
+#include "runtime/library.h"
 
-// Registers the library's commands and constants; 0 or an error code.
-uint32_t InitMathLibrary(VmState *L);
-// Frees the library's objects at shut-down.
-void FreeMathLibrary(VmState *L);
+extern const qmLibrary kMathLibrary;

@@ -618,13 +618,4 @@ const qmCommandEntry kStringCommands[] = {
 
 }  // namespace
 
-uint32_t InitStringLibrary(VmState *L) {
-  // The start-up code pushes the globals; a caller that did not gets them pushed here.
-  bool pushed = vm_type(L, -1) != VM_TTABLE;
-  if (pushed) vm_pushvalue(L, VM_GLOBALSINDEX);
-  vm_openlib(L, nullptr, kStringCommands, 0);
-  if (pushed) vm_pop(L, 1);
-  return RegisterCommandTable(kStringCommands, "string");
-}
-
-void FreeStringLibrary(VmState *) {}
+const qmLibrary kStringLibrary = {"string", kStringCommands, nullptr, nullptr, nullptr, FREERANK_LAST};

@@ -144,15 +144,9 @@ const qmConstantEntry kSystemConstants[] = {
 const qmCommandEntry *SystemCommandTable() { return kSystemCommands; }
 const qmConstantEntry *SystemConstantTable() { return kSystemConstants; }
 
+namespace {
+
 uint32_t InitSystemLibrary(VmState *L) {
-  // The start-up code pushes the globals; a caller that did not gets them pushed here.
-  bool pushed = vm_type(L, -1) != VM_TTABLE;
-  if (pushed) vm_pushvalue(L, VM_GLOBALSINDEX);
-  vm_openlib(L, nullptr, kSystemCommands, 0);
-  if (pushed) vm_pop(L, 1);
-  if (uint32_t code = RegisterCommandTable(kSystemCommands, "system")) return code;
-  vm_registerconstants(L, kSystemConstants, 0);
-  if (uint32_t code = RegisterObjectList(TimerListHead())) return code;
   VmGlobalState *g = G(L);
   g->rt.errorhandler = CallErrorHandler;
   g->rt.getlasterror = SysGetLastError;
@@ -162,11 +156,11 @@ uint32_t InitSystemLibrary(VmState *L) {
 
 void FreeSystemLibrary(VmState *L) {
   if (L)
-    for (qmObjectHeader *t = *TimerListHead(); t; t = t->next) {
+    for (qmObjectHeader *t = FirstObject(L, kTimerObjectType); t; t = t->next) {
       FreeObjectDataList(L, static_cast<qmObjectData *>(t->userData));
       t->userData = nullptr;
     }
-  FreeAllTimers();
+  FreeAllTimers(L);
   ResetSystemState();
   if (L) {
     ReleaseErrorHandler(L);
@@ -176,3 +170,8 @@ void FreeSystemLibrary(VmState *L) {
     if (g->rt.debugprint == DebugWrite) g->rt.debugprint = nullptr;
   }
 }
+
+}  // namespace
+
+const qmLibrary kSystemLibrary = {"system",          kSystemCommands, kSystemConstants, InitSystemLibrary,
+                                  FreeSystemLibrary, FREERANK_SYSTEM};

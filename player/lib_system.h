@@ -1,10 +1,6 @@
 // The "system" library of script commands.
 #pragma once
-#include <cstdint>
 
-struct VmState;
+#include "runtime/library.h"
 
-// Registers the library's commands and constants; 0 or an error code.
-uint32_t InitSystemLibrary(VmState *L);
-// Frees the library's objects at shut-down.
-void FreeSystemLibrary(VmState *L);
+extern const qmLibrary kSystemLibrary;

@@ -1,22 +1,10 @@
-// The script libraries in the order start-up opens them and shut-down frees them.
+// The script libraries of the player, in the order start-up opens them.
 #pragma once
-#include <cstdint>
 
-#include "runtime/registry.h"
+#include "runtime/library.h"
 
-struct VmState;
-
-struct qmLibraryFree {
-  const char *name;  // a null name ends the table
-  void (*free)(VmState *L);
-};
-
-// The libraries that exist, in opening order, ended by an empty row.
-extern const qmLibraryEntry kPlayerLibraries[];
-// Shut-down order of the libraries that exist.
-extern const qmLibraryFree kPlayerLibraryFrees[];
-
-// For each row: push the global table, call the init function, reset the stack. The first
-// error is returned.
-uint32_t OpenPlayerLibraries(VmState *L, const qmLibraryEntry *table);
-void FreePlayerLibraries(VmState *L, const qmLibraryFree *table);
+// The full opening order is string, math, graphics, draw, moveobject, dos, event, system,
+// layers, text, anim, display, sound, brush, bgpic, transitionfx, sprite, memblock,
+// vectorgraphics, network, video; a library not built yet has no row, and its commands are
+// unknown until then. Null-ended.
+extern const qmLibrary *const kPlayerLibraries[];

@@ -10,7 +10,7 @@
 
 namespace {
 
-qmPlayerRun gRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries, kPlayerLibraryFrees};
+qmPlayerRun gRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries};
 
 }  // namespace
 
@@ -19,7 +19,7 @@ qmPlayerRun *GetPlayerRun() { return &gRun; }
 void ResetPlayerRun() {
   RemoveTempFiles(&gRun);
   FreeRunOptions(&gRun.options);
-  gRun = qmPlayerRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries, kPlayerLibraryFrees};
+  gRun = qmPlayerRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries};
 }
 
 uint32_t AddTempFile(qmPlayerRun *run, const char *path) {

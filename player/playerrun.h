@@ -8,8 +8,7 @@
 struct VmState;
 struct qmClArgs;
 struct qmPlayerApplet;
-struct qmLibraryEntry;
-struct qmLibraryFree;
+struct qmLibrary;
 
 struct qmTempFile {
   qmTempFile *next;
@@ -25,11 +24,10 @@ struct qmPlayerRun {
   uint32_t startedFromShell;
   qmRunOptions options;
   qmTempFile *tempFiles;   // removed at shut-down
-  const qmLibraryEntry *libraries;
-  const qmLibraryFree *libraryFrees;
+  const qmLibrary *const *libraries;  // opened at start-up, freed at shut-down
 };
 
-// The run of this process; the library tables preset to the player's own.
+// The run of this process; the library table preset to the player's own.
 qmPlayerRun *GetPlayerRun();
 // Back to the start values (tests run several starts in one process).
 void ResetPlayerRun();

@@ -67,7 +67,7 @@ int Shutdown(uint32_t code, qmPlayerRun *run) {
   SetRuntimeTags(nullptr, tags);
   CloseConsoleOutput();
 
-  FreePlayerLibraries(L, run->libraryFrees);
+  FreeLibraries(L, run->libraries);
 
   FreeUserArgs(run->args);
   FreeRunOptions(&run->options);

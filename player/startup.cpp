@@ -67,6 +67,20 @@ void IniPath(const qmPlayerRun *run, char *out, size_t size) {
 
 }  // namespace
 
+uint32_t OpenScriptState(VmState *L) {
+  if (uint32_t e = InitRuntimeSupport(L)) return e;
+  vm_pushstring(L, "inclevels");
+  vm_newtable(L);
+  vm_pushstring(L, "count");
+  vm_pushnumber(L, 0);
+  vm_rawset(L, -3);
+  vm_rawset(L, VM_REGISTRYINDEX);
+  vm_pushstring(L, "_g");
+  vm_pushvalue(L, VM_GLOBALSINDEX);
+  vm_settable(L, VM_GLOBALSINDEX);
+  return 0;
+}
+
 uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **argv) {
   VmState *L = run->L;
   qmClArgs *args = run->args;
@@ -132,18 +146,9 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
     PrintBanner();
   }
 
-  if (uint32_t e = InitRuntimeSupport(L)) return e;
+  if (uint32_t e = OpenScriptState(L)) return e;
   SetAppletRecord(L, &applet->base);
   vm_registry_setlightudata(L, "clargs", args);
-  vm_pushstring(L, "inclevels");
-  vm_newtable(L);
-  vm_pushstring(L, "count");
-  vm_pushnumber(L, 0);
-  vm_rawset(L, -3);
-  vm_rawset(L, VM_REGISTRYINDEX);
-  vm_pushstring(L, "_g");
-  vm_pushvalue(L, VM_GLOBALSINDEX);
-  vm_settable(L, VM_GLOBALSINDEX);
 
   // What the system library reports about this run, and its waits pumping events.
   static qmProgramInfo info;
@@ -158,10 +163,10 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
   SetProgramInfo(&info);
   SetSystemTimedWait(WaitWithEventTimer);
 
-  if (uint32_t e = OpenPlayerLibraries(L, run->libraries)) return e;
+  if (uint32_t e = OpenLibraries(L, run->libraries)) return e;
   // The graphics and sound libraries add their tag hooks when they exist.
 
-  SetTag(3, args->noSound);  // sound off
-  SetTag(4, 30);
+  SetTag(RTTAG_NOSOUND, args->noSound);
+  SetTag(RTTAG_SOUNDSETTING, 30);
   return 0;
 }

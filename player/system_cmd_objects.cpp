@@ -6,6 +6,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objdata.h"
+#include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"
 
@@ -36,7 +37,7 @@ uint32_t FindDataSlot(VmState *L, int typeArg, DataSlot *slot) {
     return SystemLayers()->layerDataList(L, typeArg + 1, &slot->layerList);
   }
   qmObjectId id = GetObjectIdArg(L, typeArg + 1);
-  slot->header = FindObject(type, &id);
+  slot->header = FindObject(L, type, &id);
   if (!slot->header) return ERR_FINDARRAY;
   return 0;
 }
@@ -57,7 +58,7 @@ uint32_t MissingData(const char *key) {
 uint32_t SysGetObjectType(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  vm_pushnumber(L, GetObjectTypeByHandle(id.handle));
+  vm_pushnumber(L, GetObjectTypeByHandle(L, id.handle));
   return 1;
 }
 
@@ -131,6 +132,6 @@ uint32_t SysHaveObject(VmState *L) {
   CheckArgCount(L, 2, 2);
   uint32_t type = vm_checkinteger(L, 1);
   qmObjectId id = GetObjectIdArg(L, 2);
-  vm_pushnumber(L, FindObject(type, &id) ? 1 : 0);
+  vm_pushnumber(L, FindObject(L, type, &id) ? 1 : 0);
   return 1;
 }

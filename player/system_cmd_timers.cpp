@@ -15,7 +15,7 @@ enum : uint32_t { UNIT_SECONDS = 0, UNIT_MILLISECONDS = 1, UNIT_TICKS = 2 };
 // The timer named by argument 1, or the error for a missing one.
 uint32_t TimerArg(VmState *L, qmTimer **timer) {
   qmObjectId id = GetObjectIdArg(L, 1);
-  *timer = FindTimer(&id);
+  *timer = FindTimer(L, &id);
   return *timer ? 0 : MissingObjectError(&id, ERR_FINDTIMER);
 }
 
@@ -42,7 +42,7 @@ uint32_t SysStartTimer(VmState *L) {
   qmTimeval now;
   SystemClockNow(&now);
   qmTimer *timer;
-  if (uint32_t code = StartTimer(&id, &now, &timer)) return code;
+  if (uint32_t code = StartTimer(L, &id, &now, &timer)) return code;
   if (!id.handle) return 0;
   vm_pushlightuserdata(L, timer);
   return 1;
@@ -83,7 +83,7 @@ uint32_t SysStopTimer(VmState *L) {
   qmTimer *timer;
   if (uint32_t code = TimerArg(L, &timer)) return code;
   FreeObjectDataList(L, static_cast<qmObjectData *>(timer->header.userData));
-  StopTimer(timer);
+  StopTimer(L, timer);
   return 0;
 }
 
@@ -113,7 +113,7 @@ uint32_t SysWaitTimer(VmState *L) {
   }
   // The wait may have freed nothing, but a handler run by the event pump may have stopped it.
   qmObjectId id = GetObjectIdArg(L, 1);
-  if (reset != 0 && FindTimer(&id) == timer) {
+  if (reset != 0 && FindTimer(L, &id) == timer) {
     SystemClockNow(&now);
     ResetTimer(timer, 0, &now);
   }

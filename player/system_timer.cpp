@@ -7,9 +7,6 @@
 
 namespace {
 
-// Linked through the headers; every record is a qmTimer whose header comes first.
-qmObjectHeader *gTimers = nullptr;
-
 qmTimer *AsTimer(qmObjectHeader *h) { return reinterpret_cast<qmTimer *>(h); }
 
 qmTimeval Elapsed(const qmTimer *timer, const qmTimeval *now) {
@@ -21,16 +18,12 @@ qmTimeval Elapsed(const qmTimer *timer, const qmTimeval *now) {
 
 }  // namespace
 
-qmObjectHeader **TimerListHead() { return &gTimers; }
-
-qmTimer *FindTimer(const qmObjectId *id) {
-  for (qmObjectHeader *h = gTimers; h; h = h->next)
-    if (h->id == id->id && h->handle == id->handle) return AsTimer(h);
-  return nullptr;
+qmTimer *FindTimer(VmState *L, const qmObjectId *id) {
+  return AsTimer(FindObject(L, kTimerObjectType, id));
 }
 
-uint32_t StartTimer(const qmObjectId *id, const qmTimeval *now, qmTimer **out) {
-  qmTimer *timer = id->handle ? nullptr : FindTimer(id);
+uint32_t StartTimer(VmState *L, const qmObjectId *id, const qmTimeval *now, qmTimer **out) {
+  qmTimer *timer = id->handle ? nullptr : FindTimer(L, id);
   if (timer) {
     timer->accumulated = {0, 0};
     timer->paused = 0;
@@ -40,28 +33,23 @@ uint32_t StartTimer(const qmObjectId *id, const qmTimeval *now, qmTimer **out) {
   }
   timer = static_cast<qmTimer *>(MemAlloc(sizeof(qmTimer), 1));
   if (!timer) return ERR_MEM;
-  timer->header.type = kTimerObjectType;
-  if (id->handle) timer->header.handle = reinterpret_cast<uintptr_t>(timer);
-  else timer->header.id = id->id;
+  SetObjectHeader(&timer->header, kTimerObjectType, id);
   timer->start = *now;
-  qmObjectHeader **tail = &gTimers;
-  while (*tail) tail = &(*tail)->next;
-  *tail = &timer->header;
+  if (uint32_t code = AddObject(L, &timer->header)) {
+    MemFree(timer);
+    return code;
+  }
   *out = timer;
   return 0;
 }
 
-void StopTimer(qmTimer *timer) {
-  for (qmObjectHeader **p = &gTimers; *p; p = &(*p)->next) {
-    if (*p != &timer->header) continue;
-    *p = timer->header.next;
-    MemFree(timer);
-    return;
-  }
+void StopTimer(VmState *L, qmTimer *timer) {
+  RemoveObject(L, &timer->header);
+  MemFree(timer);
 }
 
-void FreeAllTimers() {
-  while (gTimers) StopTimer(AsTimer(gTimers));
+void FreeAllTimers(VmState *L) {
+  while (qmObjectHeader *h = FirstObject(L, kTimerObjectType)) StopTimer(L, AsTimer(h));
 }
 
 double TimerMilliseconds(const qmTimer *timer, const qmTimeval *now) {

@@ -1,12 +1,14 @@
-// Stopwatch timers: records of object type 53 in one list in creation order. A timer counts
+// Stopwatch timers: objects of type TIMER in the object lists, in creation order. A timer counts
 // the time since its last start, reset or resume on top of what it had accumulated before.
 #pragma once
 #include <cstdint>
 
 #include "platform/time.h"
-#include "runtime/registry.h"
+#include "runtime/objlist.h"
 
-inline constexpr uint32_t kTimerObjectType = 53;
+struct VmState;
+
+inline constexpr uint32_t kTimerObjectType = QMTYPE_TIMER;
 
 struct qmTimer {
   qmObjectHeader header;
@@ -15,15 +17,13 @@ struct qmTimer {
   uint32_t paused;
 };
 
-// The head of the library's timer list (registered as an object list).
-qmObjectHeader **TimerListHead();
-qmTimer *FindTimer(const qmObjectId *id);
+qmTimer *FindTimer(VmState *L, const qmObjectId *id);
 // Restarts a timer that the number id names, else appends a new one; an automatic id (handle
 // non-zero) always makes a new one. 0 or ERR_MEM; *out is the running timer.
-uint32_t StartTimer(const qmObjectId *id, const qmTimeval *now, qmTimer **out);
+uint32_t StartTimer(VmState *L, const qmObjectId *id, const qmTimeval *now, qmTimer **out);
 // Unlinks and frees the timer; its data items are the caller's to free first.
-void StopTimer(qmTimer *timer);
-void FreeAllTimers();
+void StopTimer(VmState *L, qmTimer *timer);
+void FreeAllTimers(VmState *L);
 
 // Milliseconds on the timer: accumulated + now - start while running, accumulated when paused.
 double TimerMilliseconds(const qmTimer *timer, const qmTimeval *now);

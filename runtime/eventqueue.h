@@ -25,10 +25,10 @@ struct qmQueuedEvent {
   uint32_t keyDown, keyArg, keyCode;  // type 3
 };
 
-enum : uint32_t {
-  EVENT_RESIZED = 5,
-  EVENT_FILESDROPPED = 14,
-  EVENT_FIRST_FOREIGN_PAYLOAD = 22,  // from here on payloads are never freed by the queue
+enum qmEventType : uint32_t {
+#define QM_EVENTTYPE(number, name) EVENT_##name = number,
+#include "runtime/eventtypes.def"
+#undef QM_EVENTTYPE
 };
 
 inline constexpr uint32_t kEventQueueSize = 256;

@@ -11,13 +11,7 @@
 
 namespace {
 
-struct qmObjectListRef {
-  qmObjectListRef *next;
-  qmObjectHeader **head;
-};
-
 qmCommandTableRef *gCommands = nullptr;
-qmObjectListRef *gObjectLists = nullptr;
 
 // A lower-cased copy of name; names longer than the buffer are cut (no command or constant is
 // that long).
@@ -138,59 +132,6 @@ int vm_getconstant(VmState *L, const char *name, const char **text, double *numb
     return 1;
   }
   return 0;
-}
-
-uint32_t RegisterObjectList(qmObjectHeader **head) {
-  auto *node = static_cast<qmObjectListRef *>(MemAlloc(sizeof(qmObjectListRef), 1));
-  if (node == nullptr) return ERR_MEM;
-  node->head = head;
-  AppendNode(&gObjectLists, node);
-  return 0;
-}
-
-void FreeObjectRegistry() {
-  for (qmObjectListRef *n = gObjectLists; n;) {
-    qmObjectListRef *next = n->next;
-    MemFree(n);
-    n = next;
-  }
-  gObjectLists = nullptr;
-}
-
-// Handles are compared, never followed: a stale automatic id simply matches nothing.
-qmObjectHeader *FindObject(uint32_t type, const qmObjectId *id) {
-  for (qmObjectListRef *list = gObjectLists; list; list = list->next)
-    for (qmObjectHeader *o = *list->head; o; o = o->next)
-      if (o->type == type && o->id == id->id && o->handle == id->handle) return o;
-  return nullptr;
-}
-
-uint32_t CountObjectsOfType(uint32_t type) {
-  uint32_t n = 0;
-  for (qmObjectListRef *list = gObjectLists; list; list = list->next)
-    for (qmObjectHeader *o = *list->head; o; o = o->next)
-      if (o->type == type) n++;
-  return n;
-}
-
-int32_t GetObjectTypeByHandle(uintptr_t handle) {
-  if (handle == 0) return -1;
-  for (qmObjectListRef *list = gObjectLists; list; list = list->next)
-    for (qmObjectHeader *o = *list->head; o; o = o->next)
-      if (o->handle == handle) return int32_t(o->type);
-  return -1;
-}
-
-uint32_t ListObjectsOfType(VmState *L, uint32_t type) {
-  uint32_t n = 0;
-  for (qmObjectListRef *list = gObjectLists; list; list = list->next)
-    for (qmObjectHeader *o = *list->head; o; o = o->next) {
-      if (o->type != type) continue;
-      if (o->handle) vm_pushlightuserdata(L, reinterpret_cast<void *>(o->handle));
-      else vm_pushnumber(L, o->id);
-      vm_rawseti(L, -2, int(n++));
-    }
-  return n;
 }
 
 int32_t GetLabelIndex(VmState *L, const char *name) {

@@ -37,7 +37,8 @@ struct qmObjectHeader {
   uint32_t id;
   uintptr_t handle;  // the record's own address for an automatic id; 0 otherwise
   void *userData;    // the object's data items (objdata.h)
-  qmObjectHeader *next;
+  qmObjectHeader *next;  // creation order within the type (objlist.h)
+  qmObjectHeader *prev;
 };
 
 // Each row becomes a native closure with copies of the nup upvalues below the table on the
@@ -55,14 +56,6 @@ void vm_registerconstants(VmState *L, const qmConstantEntry *table, int user);
 // 1 found (a number sets *text to null and *number; a text sets *text), 0 not.
 int vm_getconstant(VmState *L, const char *name, const char **text, double *number);
 
-uint32_t RegisterObjectList(qmObjectHeader **head);
-void FreeObjectRegistry();
-qmObjectHeader *FindObject(uint32_t type, const qmObjectId *id);
-uint32_t CountObjectsOfType(uint32_t type);
-// The type of the record with that handle, or -1 (also for a null handle).
-int32_t GetObjectTypeByHandle(uintptr_t handle);
-// t[0..] in the table on the stack top: handles as light user data, else ids as numbers.
-uint32_t ListObjectsOfType(VmState *L, uint32_t type);
 
 int32_t GetLabelIndex(VmState *L, const char *name);
 void SetLabelIndex(VmState *L, const char *name, int32_t index);

@@ -1,6 +1,8 @@
 #include "runtime/rtsupport.h"
 
 #include "platform/errorarg.h"
+#include "runtime/context.h"
+#include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/errreport.h"
 #include "runtime/eventqueue.h"
@@ -18,6 +20,7 @@ void SetArgumentFromPlatform(const char *text) { SetErrorArgument(text); }
 }  // namespace
 
 uint32_t InitRuntimeSupport(VmState *L) {
+  if (OpenPlayerContext(L)) return ERR_MEM;
   gMainState = L;
   VmGlobalState *g = G(L);
   BindErrorState(&g->err);
@@ -32,12 +35,12 @@ void FreeRuntimeSupport() {
   ResetRuntimeTags();
   FreeCommandRegistry();
   FreeUserErrors();
-  FreeObjectRegistry();
   FreeEventQueue();
   InstallErrorArgumentSetter(nullptr);
   if (gMainState) {
     VmGlobalState *g = G(gMainState);
     if (g->rt.fillfuncname == FillErrorFunctionName) g->rt.fillfuncname = nullptr;
+    ClosePlayerContext(gMainState);
   }
   BindErrorState(nullptr);
   gMainState = nullptr;

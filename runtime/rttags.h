@@ -5,12 +5,9 @@
 #include <cstdint>
 
 enum : uint32_t {
-  RTTAG_EVENTTIMEOUT = 1,   // milliseconds, 1500 at start
-  RTTAG_QUIET = 2,          // no status or progress output
-  RTTAG_DECLARATIONS = 6,   // the applet's declarations are running
-  RTTAG_CALLBACKDEPTH = 11, // setting non-zero adds 1, zero subtracts 1
-  RTTAG_EXITONERROR = 12,
-  RTTAG_LINEINFO = 23,      // line information in error reports; read through the hooks only
+#define QM_RTTAG(number, name) RTTAG_##name = number,
+#include "runtime/rttags.def"
+#undef QM_RTTAG
 };
 
 // A tag list is pairs ended by the tag 0. Values are pointer-sized; for reading, the value is

@@ -11,11 +11,6 @@
 #include "runtime/eventqueue.h"
 
 namespace {
-enum : uint32_t {
-  EV_LEFTBUTTON = 1, EV_RIGHTBUTTON = 2, EV_KEY = 3, EV_MOVED = 4, EV_RESIZED = 5, EV_DEACTIVATED = 6,
-  EV_CLOSE = 7, EV_ACTIVATED = 8, EV_MINIMISED = 9, EV_RESTORED = 10, EV_WHEELUP = 11, EV_WHEELDOWN = 12,
-  EV_MODETOGGLE = 13, EV_CLIPBOARD = 15, EV_MIDDLEBUTTON = 16,
-};
 
 void Post(qmDisplay *d, uint32_t type, uint32_t a1 = 0, uint32_t a2 = 0, uint32_t a3 = 0) {
   PostEvent(d, type, a1, a2, a3, nullptr);
@@ -35,14 +30,14 @@ void HandleButton(qmDisplay *d, const SDL_MouseButtonEvent &b) {
   uint32_t type;
   uint32_t *state;
   switch (b.button) {
-  case SDL_BUTTON_LEFT: type = EV_LEFTBUTTON; state = &d->leftButton; break;
-  case SDL_BUTTON_RIGHT: type = EV_RIGHTBUTTON; state = &d->rightButton; break;
-  case SDL_BUTTON_MIDDLE: type = EV_MIDDLEBUTTON; state = &d->middleButton; break;
+  case SDL_BUTTON_LEFT: type = EVENT_LEFTBUTTON; state = &d->leftButton; break;
+  case SDL_BUTTON_RIGHT: type = EVENT_RIGHTBUTTON; state = &d->rightButton; break;
+  case SDL_BUTTON_MIDDLE: type = EVENT_MIDDLEBUTTON; state = &d->middleButton; break;
   default: return;
   }
   // A press in a drag or size region of a borderless window moves or sizes it (the window
   // system does that through the hit test) and is no click.
-  if (press && type == EV_LEFTBUTTON && DisplayRegionHit(d, b.x, b.y) != 0) return;
+  if (press && type == EVENT_LEFTBUTTON && DisplayRegionHit(d, b.x, b.y) != 0) return;
   *state = press ? 1 : 0;
   Post(d, type, uint32_t(b.x), uint32_t(b.y), press ? 1 : 0);
 }
@@ -92,11 +87,11 @@ void HandleKey(qmDisplay *d, const SDL_KeyboardEvent &k) {
   if (!pressed && code == KEY_RETURN && (k.keysym.mod & (KMOD_ALT | KMOD_GUI)) && IsSoleDisplay(d) &&
       !(d->flags & DISPF_NOMODESWITCH) && !d->requesterOpen) {
     pw->pendingScreenMode = FullScreenActive ? 0 : 1;
-    Post(d, EV_MODETOGGLE);
+    Post(d, EVENT_MODETOGGLE);
   }
   if (code == KEY_NONE) return;
   SetKeyState(d, code, pressed);
-  Post(d, EV_KEY, pressed ? 1 : 0, 0, uint32_t(code));
+  Post(d, EVENT_KEY, pressed ? 1 : 0, 0, uint32_t(code));
   if (code == KEY_ESCAPE) pw->escapeSeen = 1;
 }
 
@@ -107,8 +102,8 @@ void HandleText(qmDisplay *d, const char *text) {
   while (*s) {
     int32_t code = Latin1KeyCode(reinterpret_cast<const char *>(s));
     if (code != KEY_NONE) {
-      Post(d, EV_KEY, 1, 0, uint32_t(code));
-      Post(d, EV_KEY, 0, 0, uint32_t(code));
+      Post(d, EVENT_KEY, 1, 0, uint32_t(code));
+      Post(d, EVENT_KEY, 0, 0, uint32_t(code));
     }
     s++;
     while ((*s & 0xC0) == 0x80) s++;
@@ -124,7 +119,7 @@ void HandleWindowEvent(qmDisplay *d, const SDL_WindowEvent &w) {
     if (x == d->x && y == d->y) break;  // where the program put it
     d->x = x;
     d->y = y;
-    Post(d, EV_MOVED);
+    Post(d, EVENT_MOVED);
     break;
   }
   case SDL_WINDOWEVENT_SIZE_CHANGED:
@@ -133,31 +128,31 @@ void HandleWindowEvent(qmDisplay *d, const SDL_WindowEvent &w) {
     d->width = w.data1;
     d->height = w.data2;
     pw->resizePending = 1;
-    Post(d, EV_RESIZED);
+    Post(d, EVENT_RESIZED);
     break;
   case SDL_WINDOWEVENT_MINIMIZED:
     d->state = DISPSTATE_MINIMIZED;
-    Post(d, EV_MINIMISED);
+    Post(d, EVENT_MINIMISED);
     break;
   case SDL_WINDOWEVENT_RESTORED:
     if (d->state != DISPSTATE_MINIMIZED) break;
     d->state = DISPSTATE_OPEN;
-    Post(d, EV_RESTORED);
+    Post(d, EVENT_RESTORED);
     break;
   case SDL_WINDOWEVENT_CLOSE:
     pw->closeRequested = 1;
-    Post(d, EV_CLOSE);
+    Post(d, EVENT_CLOSE);
     break;
   case SDL_WINDOWEVENT_FOCUS_GAINED:
     d->active = 1;
-    Post(d, EV_ACTIVATED);
+    Post(d, EVENT_ACTIVATED);
     break;
   case SDL_WINDOWEVENT_FOCUS_LOST:
     // Keys held while the focus goes would otherwise stay down: no release will come.
     d->active = 0;
     std::memset(d->keyStates, 0, sizeof d->keyStates);
     std::memset(pw->keyCodeOfScancode, 0, sizeof pw->keyCodeOfScancode);
-    Post(d, EV_DEACTIVATED);
+    Post(d, EVENT_DEACTIVATED);
     break;
   case SDL_WINDOWEVENT_EXPOSED:
     if (pw->surfaceLost) RefreshDisplay(pw->vm, d, 2);
@@ -213,12 +208,12 @@ void HandleSystemEvent(const SDL_Event *e) {
     for (qmDisplay *d = DisplayList; d; d = d->next) {
       if (!d->platform) continue;
       d->platform->closeRequested = 1;
-      Post(d, EV_CLOSE);
+      Post(d, EVENT_CLOSE);
     }
     return;
   case SDL_CLIPBOARDUPDATE:
     for (qmDisplay *d = DisplayList; d; d = d->next)
-      if (d->handlers[DISPH_CLIPBOARDCHANGE].function != kNoHandler) Post(d, EV_CLIPBOARD);
+      if (d->handlers[DISPH_CLIPBOARDCHANGE].function != kNoHandler) Post(d, EVENT_CLIPBOARD);
     return;
   case SDL_WINDOWEVENT:
     if (qmDisplay *d = DisplayOfEventWindow(e->window.windowID)) HandleWindowEvent(d, e->window);
@@ -231,8 +226,8 @@ void HandleSystemEvent(const SDL_Event *e) {
     qmDisplay *d = DisplayOfEventWindow(e->wheel.windowID);
     if (!d) return;
     int32_t y = e->wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e->wheel.y : e->wheel.y;
-    if (y > 0) Post(d, EV_WHEELUP);
-    else if (y < 0) Post(d, EV_WHEELDOWN);  // a sideways scroll (y 0) is no wheel event
+    if (y > 0) Post(d, EVENT_WHEELUP);
+    else if (y < 0) Post(d, EVENT_WHEELDOWN);  // a sideways scroll (y 0) is no wheel event
     return;
   }
   case SDL_MOUSEMOTION:

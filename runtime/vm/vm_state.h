@@ -120,6 +120,7 @@ struct VmGlobalState {
   int32_t checkevery;
   VmErrorState err;
   VmRuntimeHooks rt;
+  void *context;  // the player context of the run (runtime/context.h); the VM never reads it
 };
 
 struct VmState : VmGCObject {

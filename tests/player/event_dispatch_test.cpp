@@ -118,9 +118,7 @@ TEST(EventDispatch, IntervalArgumentsAndReuse) {
   vm.PushHandler("g");
   vm_pushnumber(vm.L, 200);
   ASSERT_EQ(vm.Call("setinterval", 3), 0u);
-  int n = 0;
-  for (qmInterval *r = IntervalList; r; r = reinterpret_cast<qmInterval *>(r->header.next)) n++;
-  EXPECT_EQ(n, 1);
+  EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_INTERVAL), 1u);
   vm.Advance(0);
   EXPECT_EQ(vm.Check(), "Interval 1 3 1 ");
   EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"g:Interval"}));

@@ -10,7 +10,7 @@
 #include "display/display.h"
 #include "platform/sdl/desktop.h"
 #include "platform/sdl/timers.h"
-#include "player/lib_event.h"
+#include "tests/player/player_vm.h"
 #include "runtime/eventqueue.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
@@ -26,8 +26,12 @@ inline void FakeNow(qmTimeval *out) {
 }
 inline void FakeSleep(uint32_t us) { FakeMicros() += us; }
 
-struct EventVm {
-  VmState *L = vm_open();
+// The desktop clock is faked before the libraries open.
+struct FakeClockFirst {
+  FakeClockFirst() { SetDesktopClock(FakeNow, FakeSleep); }
+};
+
+struct EventVm : FakeClockFirst, PlayerVm {
   static std::vector<std::string> &Log() {
     static std::vector<std::string> log;
     return log;
@@ -35,16 +39,11 @@ struct EventVm {
 
   EventVm() {
     Log().clear();
-    SetDesktopClock(FakeNow, FakeSleep);
-    InitRuntimeSupport(L);
-    EXPECT_EQ(InitEventLibrary(L), 0u);
   }
   ~EventVm() {
-    FreeEventLibrary(L);
+    Close();
     FreeAllPlatformTimers();
     FreeEventQueue();
-    FreeRuntimeSupport();
-    vm_close(L);
     if (CurrentDisplay) {
       UnlinkDisplay(CurrentDisplay);
       FreeDisplayRecord(CurrentDisplay);

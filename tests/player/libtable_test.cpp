@@ -1,19 +1,26 @@
 #include <gtest/gtest.h>
 
-#include "player/lib_math.h"
-#include "player/lib_string.h"
-#include "player/lib_system.h"
+#include <set>
+#include <string>
+
+#include "player/libtable.h"
+#include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
 
-// Every library initialises in a fresh state and frees again.
-TEST(Libraries, InitAndFree) {
+// Every library of the player opens in a fresh state, frees again, and has a name of its own
+// and a place in the shut-down order.
+TEST(Libraries, OpenAndFreeEveryLibrary) {
   VmState *L = vm_open();
   ASSERT_NE(L, nullptr);
-  EXPECT_EQ(InitStringLibrary(L), 0u);
-  EXPECT_EQ(InitMathLibrary(L), 0u);
-  EXPECT_EQ(InitSystemLibrary(L), 0u);
-  FreeSystemLibrary(L);
-  FreeMathLibrary(L);
-  FreeStringLibrary(L);
+  ASSERT_EQ(InitRuntimeSupport(L), 0u);
+  EXPECT_EQ(OpenLibraries(L, kPlayerLibraries), 0u);
+  std::set<std::string> names;
+  for (const qmLibrary *const *row = kPlayerLibraries; *row; row++) {
+    EXPECT_TRUE(names.insert((*row)->name).second) << (*row)->name;
+    EXPECT_GE((*row)->freeRank, FREERANK_SOUNDDEVICE) << (*row)->name;
+    EXPECT_LE((*row)->freeRank, FREERANK_LAST) << (*row)->name;
+  }
+  FreeLibraries(L, kPlayerLibraries);
+  FreeRuntimeSupport();
   vm_close(L);
 }

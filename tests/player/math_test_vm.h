@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "player/lib_math.h"
+#include "tests/player/player_vm.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
 
@@ -35,15 +35,7 @@ struct CmdArg {
   explicit CmdArg(Kind k) : kind(k) {}
 };
 
-struct MathVm {
-  VmState *L = vm_open();
-  MathVm() {
-    EXPECT_EQ(InitMathLibrary(L), 0u);
-  }
-  ~MathVm() {
-    FreeMathLibrary(L);
-    vm_close(L);
-  }
+struct MathVm : PlayerVm {
 
   // Calls the global command (any spelling; globals hold the lower-cased name) protected.
   CommandCall Call(const std::string &name, const std::vector<CmdArg> &args) {

@@ -54,15 +54,19 @@ uint32_t InitFailing(VmState *) {
 }
 void FreeFirst(VmState *) { gEvents.push_back("free first"); }
 void FreeSecond(VmState *) { gEvents.push_back("free second"); }
+void FreeFailing(VmState *) { gEvents.push_back("free failing"); }
 
-const qmLibraryEntry kFakeLibraries[] = {{"first", InitFirst}, {"second", InitSecond}, {nullptr, nullptr}};
-const qmLibraryEntry kFailingLibraries[] = {{"first", InitFirst}, {"failing", InitFailing}, {nullptr, nullptr}};
-const qmLibraryFree kFakeFrees[] = {{"second", FreeSecond}, {"first", FreeFirst}, {nullptr, nullptr}};
+const qmCommandEntry kNoCommands[] = {{nullptr, nullptr}};
+// Opened first, freed last: the shut-down order is the ranks', not the table's.
+const qmLibrary kFirst = {"first", kNoCommands, nullptr, InitFirst, FreeFirst, FREERANK_EVENT};
+const qmLibrary kSecond = {"second", kNoCommands, nullptr, InitSecond, FreeSecond, FREERANK_DISPLAY};
+const qmLibrary kFailing = {"failing", kNoCommands, nullptr, InitFailing, FreeFailing, FREERANK_DISPLAY};
+const qmLibrary *const kFakeLibraries[] = {&kFirst, &kSecond, nullptr};
+const qmLibrary *const kFailingLibraries[] = {&kFirst, &kFailing, nullptr};
 
-int RunPlayer(const qmLibraryEntry *libraries, const std::string &applet) {
+int RunPlayer(const qmLibrary *const *libraries, const std::string &applet) {
   ResetPlayerRun();
   GetPlayerRun()->libraries = libraries;
-  GetPlayerRun()->libraryFrees = kFakeFrees;
   std::vector<std::string> args = {"qp", "-QUIET", applet};
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
@@ -97,6 +101,6 @@ TEST(StartupShutdown, OrderOfLibrariesPluginsAndFinalisers) {
   testing::internal::CaptureStdout();
   EXPECT_EQ(RunPlayer(kFailingLibraries, dir / "s.qma"), 1);
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Out of memory!\n");
-  expected = {"init first", "init failing", "free second", "free first"};
+  expected = {"init first", "init failing", "free failing", "free first"};
   EXPECT_EQ(gEvents, expected);
 }

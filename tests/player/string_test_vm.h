@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "player/lib_string.h"
+#include "tests/player/player_vm.h"
 #include "runtime/registry.h"
 #include "runtime/rtsupport.h"
 #include "runtime/strutil.h"
@@ -48,21 +48,7 @@ struct StrCall {
   std::vector<StrVal> results;
 };
 
-struct StringVm {
-  VmState *L = vm_open();
-  StringVm() {
-    InitRuntimeSupport(L);
-    vm_pushvalue(L, VM_GLOBALSINDEX);  // as the start-up code calls every library
-    EXPECT_EQ(InitStringLibrary(L), 0u);
-    vm_pop(L, 1);
-  }
-  ~StringVm() {
-    FreeStringLibrary(L);
-    FreeRuntimeSupport();
-    vm_close(L);
-  }
-  StringVm(const StringVm &) = delete;
-  StringVm &operator=(const StringVm &) = delete;
+struct StringVm : PlayerVm {
 
   static void Push(VmState *L, const StrVal &v) {
     switch (v.kind) {

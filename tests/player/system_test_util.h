@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "player/lib_system.h"
+#include "tests/player/player_vm.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
@@ -30,31 +30,15 @@ inline std::string SysValueText(VmState *L, int idx) {
   }
 }
 
-struct SysVm {
-  VmState *L = vm_open();
+struct SysVm : PlayerVm {
   std::vector<std::string> rec;
 
   SysVm() {
-    InitRuntimeSupport(L);
-    vm_pushvalue(L, VM_GLOBALSINDEX);
-    EXPECT_EQ(InitSystemLibrary(L), 0u);
-    vm_pop(L, 1);
     vm_pushlightuserdata(L, this);
     vm_pushcclosure(L, Record, 1);
     SetGlobal("record");
     vm_pushcfunction(L, ToString);
     SetGlobal("tostring");
-  }
-  ~SysVm() {
-    FreeSystemLibrary(L);
-    FreeRuntimeSupport();
-    vm_close(L);
-  }
-
-  void SetGlobal(const char *name) {
-    vm_pushstring(L, name);
-    vm_insert(L, -2);
-    vm_settable(L, VM_GLOBALSINDEX);
   }
 
   static uint32_t Record(VmState *L) {

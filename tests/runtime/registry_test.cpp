@@ -14,6 +14,7 @@
 #include "runtime/errmessages.h"
 #include "runtime/errreport.h"
 #include "runtime/objdata.h"
+#include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
@@ -166,28 +167,27 @@ struct Record {
 
 TEST(ObjectRegistry, LookupsNeverFollowHandles) {
   RtVm vm;
-  static qmObjectHeader *brushes = nullptr;
-  static qmObjectHeader *samples = nullptr;
-  ASSERT_EQ(RegisterObjectList(&brushes), 0u);
-  ASSERT_EQ(RegisterObjectList(&samples), 0u);
-  Record a{{3, 1, 0, nullptr, nullptr}, 0}, b{{3, 0, 0, nullptr, nullptr}, 0}, c{{2, 5, 0, nullptr, nullptr}, 0};
-  b.head.handle = reinterpret_cast<uintptr_t>(&b);
-  a.head.next = &b.head;
-  brushes = &a.head;
-  samples = &c.head;
+  Record a{}, b{}, c{};
+  qmObjectId number1{1, 0}, automatic{0, 1}, number5{5, 0};
+  SetObjectHeader(&a.head, QMTYPE_BRUSH, &number1);
+  SetObjectHeader(&b.head, QMTYPE_BRUSH, &automatic);
+  SetObjectHeader(&c.head, QMTYPE_SAMPLE, &number5);
+  for (Record *r : {&a, &b, &c}) ASSERT_EQ(AddObject(vm.L, &r->head), 0u);
+  EXPECT_EQ(b.head.handle, reinterpret_cast<uintptr_t>(&b));
   qmObjectId byNumber{1, 0}, byHandle{0, b.head.handle};
-  EXPECT_EQ(FindObject(3, &byNumber), &a.head);
-  EXPECT_EQ(FindObject(3, &byHandle), &b.head);
-  EXPECT_EQ(FindObject(2, &byNumber), nullptr);
-  EXPECT_EQ(CountObjectsOfType(3), 2u);
-  EXPECT_EQ(GetObjectTypeByHandle(b.head.handle), 3);
-  EXPECT_EQ(GetObjectTypeByHandle(0), -1);
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_BRUSH, &byNumber), &a.head);
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_BRUSH, &byHandle), &b.head);
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_SAMPLE, &byNumber), nullptr);
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_SAMPLE, &byHandle), nullptr);  // a handle of another type
+  EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), 2u);
+  EXPECT_EQ(GetObjectTypeByHandle(vm.L, b.head.handle), int32_t(QMTYPE_BRUSH));
+  EXPECT_EQ(GetObjectTypeByHandle(vm.L, 0), -1);
 
   // A freed object's automatic id: nothing matches, and the error is ERR_FINDARRAY.
   qmObjectId stale{0, reinterpret_cast<uintptr_t>(new int(1))};
   delete reinterpret_cast<int *>(stale.handle);
-  EXPECT_EQ(FindObject(3, &stale), nullptr);
-  EXPECT_EQ(GetObjectTypeByHandle(stale.handle), -1);
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_BRUSH, &stale), nullptr);
+  EXPECT_EQ(GetObjectTypeByHandle(vm.L, stale.handle), -1);
   EXPECT_EQ(MissingObjectError(&stale, ERR_FINDBRUSH), uint32_t(ERR_FINDARRAY));
   qmObjectId missing{77, 0};
   EXPECT_EQ(MissingObjectError(&missing, ERR_FINDBRUSH), uint32_t(ERR_FINDBRUSH));
@@ -196,7 +196,7 @@ TEST(ObjectRegistry, LookupsNeverFollowHandles) {
   EXPECT_STREQ(message, "Could not find brush 77!");
 
   vm_newtable(vm.L);
-  EXPECT_EQ(ListObjectsOfType(vm.L, 3), 2u);
+  EXPECT_EQ(ListObjectsOfType(vm.L, QMTYPE_BRUSH), 2u);
   vm_rawgeti(vm.L, -1, 0);
   EXPECT_EQ(vm_tonumber(vm.L, -1), 1);
   vm_rawgeti(vm.L, -2, 1);
@@ -211,7 +211,48 @@ TEST(ObjectRegistry, LookupsNeverFollowHandles) {
   }
   EXPECT_EQ(entries, 2);  // nothing added for a type without objects
   vm_settop(vm.L, 0);
-  brushes = samples = nullptr;
+  for (Record *r : {&a, &b, &c}) RemoveObject(vm.L, &r->head);
+  EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), 0u);
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_BRUSH, &byHandle), nullptr);
+}
+
+// Creation order survives removals from the middle and both ends; a number used twice finds
+// the older record until it goes, then the younger one; a type outside the list is refused.
+TEST(ObjectRegistry, OrderRemovalAndReusedNumbers) {
+  RtVm vm;
+  Record r[5]{};
+  uint32_t numbers[5] = {7, 8, 7, 9, 10};
+  for (int i = 0; i < 5; i++) {
+    qmObjectId id{numbers[i], 0};
+    SetObjectHeader(&r[i].head, QMTYPE_TIMER, &id);
+    r[i].payload = i;
+    ASSERT_EQ(AddObject(vm.L, &r[i].head), 0u);
+  }
+  auto order = [&] {
+    std::string s;
+    for (qmObjectHeader *h = FirstObject(vm.L, QMTYPE_TIMER); h; h = h->next)
+      s += char('0' + reinterpret_cast<Record *>(h)->payload);
+    return s;
+  };
+  qmObjectId seven{7, 0};
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_TIMER, &seven), &r[0].head);
+  RemoveObject(vm.L, &r[1].head);
+  RemoveObject(vm.L, &r[4].head);
+  EXPECT_EQ(order(), "023");
+  RemoveObject(vm.L, &r[0].head);
+  EXPECT_EQ(order(), "23");
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_TIMER, &seven), &r[2].head);
+  RemoveObject(vm.L, &r[0].head);  // no longer listed: ignored
+  EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_TIMER), 2u);
+  RemoveObject(vm.L, &r[2].head);
+  RemoveObject(vm.L, &r[3].head);
+  EXPECT_EQ(order(), "");
+  EXPECT_EQ(FindObject(vm.L, QMTYPE_TIMER, &seven), nullptr);
+
+  Record odd{};
+  odd.head.type = kObjectTypeCount + 1;
+  EXPECT_EQ(AddObject(vm.L, &odd.head), uint32_t(ERR_FINDARRAY));
+  EXPECT_EQ(FindObject(vm.L, kObjectTypeCount + 1, &seven), nullptr);
 }
 
 TEST(Labels, IndicesAndReferences) {

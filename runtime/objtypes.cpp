@@ -1,4 +1,4 @@
-#include "layers/objtypes.h"
+#include "runtime/objtypes.h"
 
 #include <string_view>
 
@@ -12,7 +12,7 @@ constexpr TypeNames MakeNames() {
   TypeNames t{};
 #define QM_OBJTYPE(number, typeName) \
   t.name[number] = std::string_view(#typeName).starts_with("X") && std::string_view(#typeName).size() == 2 ? "X" : #typeName;
-#include "layers/objtypes.def"
+#include "runtime/objtypes.def"
 #undef QM_OBJTYPE
   return t;
 }

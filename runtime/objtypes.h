@@ -4,7 +4,7 @@
 
 enum qmObjectType : uint32_t {
 #define QM_OBJTYPE(number, name) QMTYPE_##name = number,
-#include "layers/objtypes.def"
+#include "runtime/objtypes.def"
 #undef QM_OBJTYPE
 };
 

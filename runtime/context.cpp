@@ -1,0 +1,29 @@
+#include "runtime/context.h"
+
+#include <new>
+
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/vm/vm_state.h"
+
+qmPlayerContext *GetPlayerContext(VmState *L) { return static_cast<qmPlayerContext *>(G(L)->context); }
+
+uint32_t OpenPlayerContext(VmState *L) {
+  if (G(L)->context) return 0;  // already bound: the runtime support started twice
+  auto *ctx = new (std::nothrow) qmPlayerContext{};
+  if (ctx == nullptr) return ERR_MEM;
+  if (uint32_t code = NewObjectRegistry(&ctx->objects)) {
+    delete ctx;
+    return code;
+  }
+  G(L)->context = ctx;
+  return 0;
+}
+
+void ClosePlayerContext(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx == nullptr) return;
+  FreeObjectRegistry(ctx->objects);
+  delete ctx;
+  G(L)->context = nullptr;
+}
