@@ -9,8 +9,6 @@ namespace {
 constexpr int kFreeListItem = 1;  // item 1 of a reference table heads its free list
 constexpr int kSizesItem = 2;     // registry item 2: sizes of tables without a field "n"
 
-int AbsIndex(VmState *L, int i) { return i < 0 && i > VM_REGISTRYINDEX ? vm_gettop(L) + i + 1 : i; }
-
 void PushRegistryValue(VmState *L, const char *name) {
   vm_pushstring(L, name);
   vm_rawget(L, VM_REGISTRYINDEX);
@@ -40,6 +38,8 @@ bool PushSizes(VmState *L, bool create) {
 }
 
 }  // namespace
+
+int vm_absindex(VmState *L, int i) { return i < 0 && i > VM_REGISTRYINDEX ? vm_gettop(L) + i + 1 : i; }
 
 void *vm_registry_getudata(VmState *L, const char *name) {
   PushRegistryValue(L, name);
@@ -91,7 +91,7 @@ int vm_getmetafield(VmState *L, int i, const char *event) {
 }
 
 int vm_callmeta(VmState *L, int i, const char *event) {
-  i = AbsIndex(L, i);
+  i = vm_absindex(L, i);
   if (!vm_getmetafield(L, i, event)) return 0;
   vm_pushvalue(L, i);
   vm_call(L, 1, 1);
@@ -121,7 +121,7 @@ int vm_findstring(const char *text, const char *const list[]) {
 }
 
 int vm_ref(VmState *L, int t) {
-  t = AbsIndex(L, t);
+  t = vm_absindex(L, t);
   if (vm_type(L, -1) == VM_TNIL) {
     vm_pop(L, 1);
     return VM_REFNIL;
@@ -144,7 +144,7 @@ int vm_ref(VmState *L, int t) {
 
 void vm_unref(VmState *L, int t, int ref) {
   if (ref < 0) return;
-  t = AbsIndex(L, t);
+  t = vm_absindex(L, t);
   vm_rawgeti(L, t, kFreeListItem);
   vm_rawseti(L, t, ref);  // t[ref] = the old free-list head
   vm_pushnumber(L, ref);
@@ -157,7 +157,7 @@ void vm_getref(VmState *L, int ref) {
 }
 
 int vm_getn(VmState *L, int t) {
-  t = AbsIndex(L, t);
+  t = vm_absindex(L, t);
   vm_pushstring(L, "n");
   vm_rawget(L, t);
   if (vm_type(L, -1) == VM_TNUMBER) {
@@ -186,7 +186,7 @@ int vm_getn(VmState *L, int t) {
 }
 
 void vm_setn(VmState *L, int t, int n) {
-  t = AbsIndex(L, t);
+  t = vm_absindex(L, t);
   vm_pushstring(L, "n");
   vm_rawget(L, t);
   bool hasField = vm_type(L, -1) == VM_TNUMBER;

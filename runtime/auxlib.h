@@ -6,6 +6,9 @@
 
 struct VmState;
 
+// A stack index that stays valid while values are pushed; pseudo-indices stay as they are.
+int vm_absindex(VmState *L, int i);
+
 void *vm_registry_getudata(VmState *L, const char *name);  // full or light user data; else nullptr
 const char *vm_registry_getstring(VmState *L, const char *name);
 double vm_registry_getnumber(VmState *L, const char *name);

@@ -7,6 +7,7 @@
 
 #include "platform/memory.h"
 #include "runtime/applet.h"
+#include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/registry.h"
@@ -29,12 +30,9 @@ int32_t (*gLayerNameResolver)(const char *name) = nullptr;
   vm_raise(L, code);
 }
 
-// Table indices stay valid while values are pushed above them.
-int AbsIndex(VmState *L, int i) { return i < 0 && i > VM_REGISTRYINDEX ? vm_gettop(L) + i + 1 : i; }
-
 // Pushes table[key] (with tag methods); 1 when it is not nil, else pops it and returns 0.
 int PushField(VmState *L, int t, const char *key) {
-  t = AbsIndex(L, t);
+  t = vm_absindex(L, t);
   vm_pushstring(L, key);
   vm_gettable(L, t);
   if (vm_type(L, -1) == VM_TNIL) {
@@ -349,7 +347,7 @@ int GetFieldObjectIdList(VmState *L, int t, const char *key, qmObjectId **out, u
 }
 
 int GetFieldMatrix(VmState *L, int t, const char *key, double out[4], int *found) {
-  int table = AbsIndex(L, t);
+  int table = vm_absindex(L, t);
   if (!PushField(L, t, key)) return 0;
   if (vm_type(L, -1) != VM_TTABLE) ArgError(L, table, ERR_TABEXPECTED);
   for (int k = 0; k < 4; k++) {
@@ -446,4 +444,14 @@ uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode) {
 const char *ResolveLinkedFileArg(VmState *L, int idx, int fontFlag, int *font) {
   const char *name = vm_checkstring(L, idx, nullptr);
   return ResolveLinkedFile(GetAppletRecord(L), name, fontFlag, font);
+}
+
+int32_t vm_checkint32(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
+
+int32_t vm_optint32(VmState *L, int i, int32_t def) { return vm_isnoneornil(L, i) ? def : vm_checkint32(L, i); }
+
+bool vm_optflag(VmState *L, int i, bool def) {
+  if (vm_isnoneornil(L, i)) return def;
+  if (vm_type(L, i) == VM_TBOOLEAN) return vm_toboolean(L, i) != 0;
+  return vm_checknumber(L, i) != 0;
 }

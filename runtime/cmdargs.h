@@ -21,11 +21,17 @@ struct qmObjectId {
 
 // n arguments: both 0 and n >= 1 raises ERR_TOOMANYARGS; n < min raises ERR_MISSINGPARAMTR;
 // n > max while max >= 1 raises ERR_TOOMANYARGS. max 0 with a non-zero min, or a negative
-// max, sets no upper bound.
+// max, sets no upper bound: handlers write VM_ANYARGS for it.
 VmState *CheckArgCount(VmState *L, int min, int max);
+inline constexpr int VM_ANYARGS = -1;
 
 double vm_checknumber(VmState *L, int i);
 double vm_optnumber(VmState *L, int i, double def);
+// An int32 argument, converted by the VM's one double-to-integer rule.
+int32_t vm_checkint32(VmState *L, int i);
+int32_t vm_optint32(VmState *L, int i, int32_t def);
+// A switch: True/False or a number (non-zero is true); absent or nil gives def.
+bool vm_optflag(VmState *L, int i, bool def);
 uint32_t vm_checkinteger(VmState *L, int i);
 uint32_t vm_optinteger(VmState *L, int i, uint32_t def);
 const char *vm_checkstring(VmState *L, int i, size_t *len);
