@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <string>
 
-#include "player/lib_string.h"
+#include "player/string/lib_string.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
 

@@ -1,18 +1,29 @@
-# qm_library(<target> [DEPS <libs>...]): a static library of every .cpp in the current folder
-# (not its subfolders, which are libraries of their own).
+# The .cpp files of the current folder and of each listed subfolder (a library's own folder).
+function(qm_sources out)
+  set(patterns ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(dir ${ARGN})
+    list(APPEND patterns ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+  endforeach()
+  file(GLOB sources CONFIGURE_DEPENDS ${patterns})
+  set(${out} ${sources} PARENT_SCOPE)
+endfunction()
+
+# qm_library(<target> [SUBDIRS <dirs>...] [DEPS <libs>...]): a static library of every .cpp in
+# the current folder and the listed subfolders (other subfolders are libraries of their own).
 function(qm_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "SUBDIRS;DEPS" ${ARGN})
+  qm_sources(sources ${ARG_SUBDIRS})
   add_library(${target} STATIC ${sources})
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
   endif()
 endfunction()
 
-# qm_test(<target> [DEPS <libs>...]): one GoogleTest program of every .cpp in the current folder.
+# qm_test(<target> [SUBDIRS <dirs>...] [DEPS <libs>...]): one GoogleTest program of every .cpp
+# in the current folder and the listed subfolders; all run in the current folder.
 function(qm_test target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  cmake_parse_arguments(ARG "" "" "SUBDIRS;DEPS" ${ARGN})
+  qm_sources(sources ${ARG_SUBDIRS})
   add_executable(${target} ${sources})
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   # g++ 12 misreads std::string concatenation in optimised test code as an out-of-bounds

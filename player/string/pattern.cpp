@@ -1,4 +1,4 @@
-#include "player/pattern.h"
+#include "player/string/pattern.h"
 
 #include <cstring>
 

@@ -1,9 +1,9 @@
-#include "player/eval_command.h"
+#include "player/string/eval_command.h"
 
 #include <cstring>
 
 #include "platform/memory.h"
-#include "player/eval.h"
+#include "player/string/eval.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"

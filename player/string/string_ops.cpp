@@ -1,4 +1,4 @@
-#include "player/string_ops.h"
+#include "player/string/string_ops.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "player/string_number.h"
+#include "player/string/string_number.h"
 
 #include <cstdio>
 #include <cstring>

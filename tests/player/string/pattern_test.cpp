@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
-#include "player/pattern.h"
+#include "player/string/pattern.h"
 #include "runtime/errcodes.h"
-#include "tests/player/string_test_vm.h"
+#include "tests/player/string/string_test_vm.h"
 
 namespace {
 
@@ -119,8 +119,8 @@ TEST(Pattern, AgainstLua51) {
       // lua5.1 copies the terminating zero byte after a final '%'; here the '%' stays.
       {"abc\tb\t100%", {"s:a100\\x00c n:1", "s:a100%c n:1"}},
   };
-  std::ifstream cases(QM_SOURCE_DIR "/tests/player/golden/pattern_cases.txt");
-  std::ifstream golden(QM_SOURCE_DIR "/tests/player/golden/pattern_lua51.txt");
+  std::ifstream cases(QM_SOURCE_DIR "/tests/player/string/golden/pattern_cases.txt");
+  std::ifstream golden(QM_SOURCE_DIR "/tests/player/string/golden/pattern_lua51.txt");
   ASSERT_TRUE(cases.good() && golden.good());
   StringVm vm;
   std::string line, want;

@@ -1,14 +1,14 @@
 // The math library's commands: the script's view of the engine in math_bits, math_random and
 // math_real. Every command is a global function; numbers are doubles, integer commands work on
 // 32-bit patterns.
-#include "player/lib_math.h"
+#include "player/math/lib_math.h"
 
 #include <cmath>
 #include <ctime>
 
-#include "player/math_bits.h"
-#include "player/math_random.h"
-#include "player/math_real.h"
+#include "player/math/math_bits.h"
+#include "player/math/math_random.h"
+#include "player/math/math_real.h"
 #include "runtime/cmdargs.h"
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"

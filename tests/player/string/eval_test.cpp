@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "player/eval.h"
-#include "player/eval_command.h"
+#include "player/string/eval.h"
+#include "player/string/eval_command.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"

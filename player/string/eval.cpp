@@ -1,4 +1,4 @@
-#include "player/eval.h"
+#include "player/string/eval.h"
 
 #include <cmath>
 #include <cstring>

@@ -1,4 +1,4 @@
-#include "player/math_real.h"
+#include "player/math/math_real.h"
 
 #include <cmath>
 

@@ -1,4 +1,4 @@
-#include "player/string_format.h"
+#include "player/string/string_format.h"
 
 #include <cstdio>
 #include <cstring>

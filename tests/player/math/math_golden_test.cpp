@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/player/math_test_vm.h"
+#include "tests/player/math/math_test_vm.h"
 
 namespace {
 
@@ -39,7 +39,7 @@ bool Close(double got, double want, int ulps) {
 }
 
 TEST(MathGolden, EveryRowMatchesPython) {
-  std::ifstream in(std::string(QM_SOURCE_DIR) + "/tests/player/math_golden.txt");
+  std::ifstream in(std::string(QM_SOURCE_DIR) + "/tests/player/math/math_golden.txt");
   ASSERT_TRUE(in) << "math_golden.txt missing";
   MathVm vm;
   std::string line;

@@ -1,4 +1,4 @@
-#include "player/math_bits.h"
+#include "player/math/math_bits.h"
 
 #include "runtime/errcodes.h"
 

@@ -1,4 +1,4 @@
-#include "player/math_random.h"
+#include "player/math/math_random.h"
 
 #include <cstdlib>
 

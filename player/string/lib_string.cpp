@@ -1,5 +1,5 @@
 // The string library's command handlers: argument checks, the engine call, the results.
-#include "player/lib_string.h"
+#include "player/string/lib_string.h"
 
 #include <cstdio>
 #include <cstring>
@@ -7,12 +7,12 @@
 
 #include "io/crc32.h"
 #include "io/md5.h"
-#include "player/eval_command.h"
 #include "player/parsenumber.h"
-#include "player/pattern.h"
-#include "player/string_format.h"
-#include "player/string_number.h"
-#include "player/string_ops.h"
+#include "player/string/eval_command.h"
+#include "player/string/pattern.h"
+#include "player/string/string_format.h"
+#include "player/string/string_number.h"
+#include "player/string/string_ops.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

@@ -8,10 +8,10 @@
 #include <string>
 #include <vector>
 
-#include "player/math_random.h"
+#include "player/math/math_random.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
-#include "tests/player/math_test_vm.h"
+#include "tests/player/math/math_test_vm.h"
 
 namespace {
 

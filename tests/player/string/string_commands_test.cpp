@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "runtime/errcodes.h"
-#include "tests/player/string_test_vm.h"
+#include "tests/player/string/string_test_vm.h"
 
 namespace {
 
@@ -55,7 +55,7 @@ const std::string kAllBytes = [] {
 // zlib.crc32 and the case tables against python3's Latin-1 case mapping
 // (golden/string_python.txt, made by string_golden.py).
 TEST(StringCommands, AgainstPython) {
-  std::ifstream in(QM_SOURCE_DIR "/tests/player/golden/string_python.txt");
+  std::ifstream in(QM_SOURCE_DIR "/tests/player/string/golden/string_python.txt");
   ASSERT_TRUE(in.good());
   StringVm vm;
   std::string line;
