@@ -16,10 +16,6 @@
 
 namespace {
 
-// Readers of the integer commands: every truncation goes through the one 32-bit conversion.
-uint32_t CheckBits(VmState *L, int i) { return vm_touint32(vm_checknumber(L, i)); }
-int32_t CheckTrunc(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
-
 uint32_t PushNumber(VmState *L, double v) {
   vm_pushnumber(L, v);
   return 1;
@@ -75,7 +71,7 @@ double Int(double x) { return vm_toint32(x); }
 double Round(double x) { return MathRound(x); }
 double Hypot(double x, double y) { return std::hypot(x, y); }
 
-uint32_t CmdFrExp(VmState *L) {
+uint32_t MathFrExp(VmState *L) {
   CheckArgCount(L, 1, 1);
   int e = 0;
   double m = std::frexp(vm_checknumber(L, 1), &e);
@@ -84,17 +80,17 @@ uint32_t CmdFrExp(VmState *L) {
   return 2;
 }
 
-uint32_t CmdLdExp(VmState *L) {
+uint32_t MathLdExp(VmState *L) {
   CheckArgCount(L, 2, 2);
   double x = vm_checknumber(L, 1);
-  return PushNumber(L, std::ldexp(x, CheckTrunc(L, 2)));
+  return PushNumber(L, std::ldexp(x, vm_checkint32(L, 2)));
 }
 
 // A later argument replaces the result only when strictly smaller (larger), so a NaN first
 // argument stays and later NaNs are passed over.
 template <bool Smaller>
 uint32_t MinMax(VmState *L) {
-  CheckArgCount(L, 2, 0);
+  CheckArgCount(L, 2, VM_ANYARGS);
   int n = vm_gettop(L);
   double r = vm_checknumber(L, 1);
   for (int i = 2; i <= n; i++) {
@@ -104,76 +100,76 @@ uint32_t MinMax(VmState *L) {
   return PushNumber(L, r);
 }
 
-uint32_t CmdRnd(VmState *L) {
+uint32_t MathRnd(VmState *L) {
   CheckArgCount(L, 1, 1);
   double r;
-  uint32_t code = MathRandomBelow(CheckTrunc(L, 1), &r);
+  uint32_t code = MathRandomBelow(vm_checkint32(L, 1), &r);
   if (code) return code;
   return PushNumber(L, r);
 }
 
-uint32_t CmdRndF(VmState *L) {
+uint32_t MathRndF(VmState *L) {
   CheckArgCount(L, 0, 0);
   return PushNumber(L, MathRandomDouble());
 }
 
-uint32_t CmdShr(VmState *L) {
+uint32_t MathShr(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = CheckBits(L, 1);
-  return PushNumber(L, MathShiftRight(x, CheckTrunc(L, 2)));
+  uint32_t x = vm_checkinteger(L, 1);
+  return PushNumber(L, MathShiftRight(x, vm_checkint32(L, 2)));
 }
 
-uint32_t CmdShl(VmState *L) {
+uint32_t MathShl(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = CheckBits(L, 1);
-  return PushNumber(L, MathShiftLeft(x, CheckTrunc(L, 2)));
+  uint32_t x = vm_checkinteger(L, 1);
+  return PushNumber(L, MathShiftLeft(x, vm_checkint32(L, 2)));
 }
 
-uint32_t CmdSar(VmState *L) {
+uint32_t MathSar(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = CheckBits(L, 1);
-  return PushNumber(L, MathShiftArith(x, CheckTrunc(L, 2)));
+  uint32_t x = vm_checkinteger(L, 1);
+  return PushNumber(L, MathShiftArith(x, vm_checkint32(L, 2)));
 }
 
 template <MathBitOp Op>
 uint32_t BitCmd(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = CheckBits(L, 1);
+  uint32_t x = vm_checkinteger(L, 1);
   uint32_t r;
-  uint32_t code = MathBit(x, CheckTrunc(L, 2), Op, &r);
+  uint32_t code = MathBit(x, vm_checkint32(L, 2), Op, &r);
   if (code) return code;
   return PushNumber(L, r);
 }
 
-uint32_t CmdBitXor(VmState *L) {
+uint32_t MathBitXor(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t a = CheckBits(L, 1);
-  return PushNumber(L, a ^ CheckBits(L, 2));
+  uint32_t a = vm_checkinteger(L, 1);
+  return PushNumber(L, a ^ vm_checkinteger(L, 2));
 }
 
-uint32_t CmdBitComplement(VmState *L) {
+uint32_t MathBitComplement(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushNumber(L, ~CheckBits(L, 1));
+  return PushNumber(L, ~vm_checkinteger(L, 1));
 }
 
 template <int Right>
 uint32_t RotateCmd(VmState *L) {
   CheckArgCount(L, 2, 3);
-  uint32_t x = CheckBits(L, 1);
-  int32_t n = CheckTrunc(L, 2);
-  int32_t width = vm_toint32(vm_optnumber(L, 3, MATHWIDTH_INTEGER));
+  uint32_t x = vm_checkinteger(L, 1);
+  int32_t n = vm_checkint32(L, 2);
+  int32_t width = vm_optint32(L, 3, MATHWIDTH_INTEGER);
   uint32_t r;
   uint32_t code = MathRotate(x, n, width, Right, &r);
   if (code) return code;
   return PushNumber(L, r);
 }
 
-uint32_t CmdCast(VmState *L) {
+uint32_t MathCast(VmState *L) {
   CheckArgCount(L, 3, 3);
-  uint32_t x = CheckBits(L, 1);
-  int isSigned = CheckTrunc(L, 2) != 0;
+  uint32_t x = vm_checkinteger(L, 1);
+  int isSigned = vm_checkint32(L, 2) != 0;
   double r;
-  uint32_t code = MathCast(x, isSigned, CheckTrunc(L, 3), &r);
+  uint32_t code = MathNarrow(x, isSigned, vm_checkint32(L, 3), &r);
   if (code) return code;
   return PushNumber(L, r);
 }
@@ -190,8 +186,8 @@ const qmCommandEntry kMathCommands[] = {
     {"Ceil", Unary<Ceil>},
     {"Floor", Unary<Floor>},
     {"Mod", BinaryChecked<MathMod>},
-    {"FrExp", CmdFrExp},
-    {"LdExp", CmdLdExp},
+    {"FrExp", MathFrExp},
+    {"LdExp", MathLdExp},
     {"Sqrt", Unary<Sqrt>},
     {"Min", MinMax<true>},
     {"Max", MinMax<false>},
@@ -202,8 +198,8 @@ const qmCommandEntry kMathCommands[] = {
     {"Pow", Binary<Pow>},
     {"Deg", Unary<MathDeg>},
     {"Rad", Unary<MathRad>},
-    {"Rnd", CmdRnd},
-    {"RndF", CmdRndF},
+    {"Rnd", MathRnd},
+    {"RndF", MathRndF},
     {"Add", Binary<Add>},
     {"Sub", Binary<Sub>},
     {"Mul", Binary<Mul>},
@@ -211,21 +207,21 @@ const qmCommandEntry kMathCommands[] = {
     {"Round", Unary<Round>},
     {"Int", Unary<Int>},
     {"Frac", Unary<MathFrac>},
-    {"Shr", CmdShr},
-    {"Shl", CmdShl},
-    {"Sar", CmdSar},
+    {"Shr", MathShr},
+    {"Shl", MathShl},
+    {"Sar", MathSar},
     {"Rt", BinaryChecked<MathRoot>},
     {"Wrap", Ternary<MathWrap>},
     {"Limit", Ternary<MathLimit>},
     {"BitSet", BitCmd<MATHBIT_SET>},
     {"BitClear", BitCmd<MATHBIT_CLEAR>},
     {"BitTest", BitCmd<MATHBIT_TEST>},
-    {"BitXor", CmdBitXor},
-    {"BitComplement", CmdBitComplement},
+    {"BitXor", MathBitXor},
+    {"BitComplement", MathBitComplement},
     {"Sgn", Unary<MathSgn>},
     {"Ror", RotateCmd<1>},
     {"Rol", RotateCmd<0>},
-    {"Cast", CmdCast},
+    {"Cast", MathCast},
     {"Hypot", Binary<Hypot>},
     {nullptr, nullptr},
 };

@@ -42,7 +42,7 @@ uint32_t MathRotate(uint32_t x, int32_t n, int32_t width, int right, uint32_t *o
   }
 }
 
-uint32_t MathCast(uint32_t x, int isSigned, int32_t width, double *out) {
+uint32_t MathNarrow(uint32_t x, int isSigned, int32_t width, double *out) {
   switch (width) {
     case MATHWIDTH_INTEGER:
       *out = isSigned ? static_cast<double>(static_cast<int32_t>(x)) : static_cast<double>(x);

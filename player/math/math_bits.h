@@ -19,7 +19,7 @@ int32_t MathShiftArith(uint32_t x, int32_t n);
 uint32_t MathRotate(uint32_t x, int32_t n, int32_t width, int right, uint32_t *out);
 
 // The low bits of x read as the width, signed or unsigned; 0 or ERR_WRONGUSAGE.
-uint32_t MathCast(uint32_t x, int isSigned, int32_t width, double *out);
+uint32_t MathNarrow(uint32_t x, int isSigned, int32_t width, double *out);
 
 enum MathBitOp : int { MATHBIT_SET, MATHBIT_CLEAR, MATHBIT_TEST };
 // Bit n of x set, cleared or tested (1 or 0); 0 or ERR_WRONGUSAGE for n outside 0 to 31.

@@ -62,7 +62,7 @@ void CopyVariables(VmState *L, int list, uint32_t count, char *names, double *va
 
 }  // namespace
 
-uint32_t CmdEval(VmState *L) {
+uint32_t StrEval(VmState *L) {
   CheckArgCount(L, 1, 2);
   const char *text = vm_checkstring(L, 1, nullptr);
   uint32_t count = 0;

@@ -4,4 +4,4 @@
 
 struct VmState;
 
-uint32_t CmdEval(VmState *L);
+uint32_t StrEval(VmState *L);

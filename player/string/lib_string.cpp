@@ -28,19 +28,9 @@ constexpr int32_t kTypeInteger = 1;  // the system library's #INTEGER
 // more than the VM can hold.
 constexpr size_t kMaxResultLength = 0x7FFFFFFF;
 
-int32_t CheckInt(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
-int32_t OptInt(VmState *L, int i, int32_t def) { return vm_isnoneornil(L, i) ? def : CheckInt(L, i); }
-
-// A flag argument: True/False or a number (non-zero is true); absent gives def.
-bool OptFlag(VmState *L, int i, bool def) {
-  if (vm_isnoneornil(L, i)) return def;
-  if (vm_type(L, i) == VM_TBOOLEAN) return vm_toboolean(L, i) != 0;
-  return vm_checknumber(L, i) != 0;
-}
-
 void PushString(VmState *L, const std::string &s) { vm_pushlstring(L, s.data(), s.size()); }
 
-uint32_t LowerStr(VmState *L) {
+uint32_t StrLowerStr(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -50,7 +40,7 @@ uint32_t LowerStr(VmState *L) {
   return 1;
 }
 
-uint32_t UpperStr(VmState *L) {
+uint32_t StrUpperStr(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -60,7 +50,7 @@ uint32_t UpperStr(VmState *L) {
   return 1;
 }
 
-uint32_t Val(VmState *L) {
+uint32_t StrVal(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *s = vm_checkstring(L, 1, nullptr);
   size_t consumed = 0;
@@ -72,49 +62,49 @@ uint32_t Val(VmState *L) {
   return 2;
 }
 
-uint32_t StrStr(VmState *L) {
+uint32_t StrStrStr(VmState *L) {
   CheckArgCount(L, 1, 2);
   double n = vm_checknumber(L, 1);
-  PushString(L, NumberToCutText(n, OptInt(L, 2, 0)));
+  PushString(L, NumberToCutText(n, vm_optint32(L, 2, 0)));
   return 1;
 }
 
-uint32_t UnrightStr(VmState *L) {
+uint32_t StrUnrightStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = CheckInt(L, 2);
+  int32_t n = vm_checkint32(L, 2);
   if (n < 0) return ERR_WRONGUSAGE;
   size_t cut = size_t(n) < len ? size_t(n) : len;
   vm_pushlstring(L, s + cut, len - cut);
   return 1;
 }
 
-uint32_t UnleftStr(VmState *L) {
+uint32_t StrUnleftStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = CheckInt(L, 2);
+  int32_t n = vm_checkint32(L, 2);
   if (n < 0) return ERR_WRONGUSAGE;
   size_t cut = size_t(n) < len ? size_t(n) : len;
   vm_pushlstring(L, s, len - cut);
   return 1;
 }
 
-uint32_t Chr(VmState *L) {
+uint32_t StrChr(VmState *L) {
   CheckArgCount(L, 1, 1);
-  int32_t code = CheckInt(L, 1);
+  int32_t code = vm_checkint32(L, 1);
   if (code < 0 || code > 255) return ERR_WRONGUSAGE;
   char c = char(code);
   vm_pushlstring(L, &c, 1);
   return 1;
 }
 
-uint32_t MidStr(VmState *L) {
+uint32_t StrMidStr(VmState *L) {
   CheckArgCount(L, 3, 3);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int64_t pos = CheckInt(L, 2), n = CheckInt(L, 3);
+  int64_t pos = vm_checkint32(L, 2), n = vm_checkint32(L, 3);
   // The part of [pos, pos + n) that lies within the string; a negative pos cuts the front.
   int64_t from = pos < 0 ? 0 : pos, to = pos + n;
   if (to > int64_t(len)) to = int64_t(len);
@@ -123,39 +113,39 @@ uint32_t MidStr(VmState *L) {
   return 1;
 }
 
-uint32_t RightStr(VmState *L) {
+uint32_t StrRightStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = CheckInt(L, 2);
+  int32_t n = vm_checkint32(L, 2);
   size_t k = n < 1 ? 0 : (size_t(n) < len ? size_t(n) : len);
   vm_pushlstring(L, s + len - k, k);
   return 1;
 }
 
-uint32_t LeftStr(VmState *L) {
+uint32_t StrLeftStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = CheckInt(L, 2);
+  int32_t n = vm_checkint32(L, 2);
   size_t k = n < 1 ? 0 : (size_t(n) < len ? size_t(n) : len);
   vm_pushlstring(L, s, k);
   return 1;
 }
 
-uint32_t FindStr(VmState *L) {
+uint32_t StrFindStr(VmState *L) {
   CheckArgCount(L, 2, 4);
   size_t len, subLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *sub = vm_checkstring(L, 2, &subLen);
-  bool cs = OptFlag(L, 3, true);
-  int32_t start = OptInt(L, 4, 0);
+  bool cs = vm_optflag(L, 3, true);
+  int32_t start = vm_optint32(L, 4, 0);
   if (start < 0) return ERR_WRONGUSAGE;
   vm_pushnumber(L, double(FindBytes(s, len, sub, subLen, size_t(start), cs)));
   return 1;
 }
 
-uint32_t AddStr(VmState *L) {
+uint32_t StrAddStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t la, lb;
   const char *a = vm_checkstring(L, 1, &la);
@@ -167,13 +157,13 @@ uint32_t AddStr(VmState *L) {
   return 1;
 }
 
-uint32_t HexStr(VmState *L) {
+uint32_t StrHexStr(VmState *L) {
   CheckArgCount(L, 1, 1);
-  PushString(L, HexText(vm_touint32(vm_checknumber(L, 1))));
+  PushString(L, HexText(vm_checkinteger(L, 1)));
   return 1;
 }
 
-uint32_t Asc(VmState *L) {
+uint32_t StrAsc(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -181,7 +171,7 @@ uint32_t Asc(VmState *L) {
   return 1;
 }
 
-uint32_t StrLen(VmState *L) {
+uint32_t StrStrLen(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   vm_checkstring(L, 1, &len);
@@ -189,14 +179,14 @@ uint32_t StrLen(VmState *L) {
   return 1;
 }
 
-uint32_t ReplaceStr(VmState *L) {
+uint32_t StrReplaceStr(VmState *L) {
   CheckArgCount(L, 3, 5);
   size_t len, searchLen, replLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *search = vm_checkstring(L, 2, &searchLen);
   const char *repl = vm_checkstring(L, 3, &replLen);
-  bool cs = OptFlag(L, 4, true);
-  int32_t start = OptInt(L, 5, 0);
+  bool cs = vm_optflag(L, 4, true);
+  int32_t start = vm_optint32(L, 5, 0);
   if (start < 0) return ERR_WRONGUSAGE;
   std::string out;
   ReplaceBytes(s, len, search, searchLen, repl, replLen, size_t(start), cs, &out);
@@ -204,10 +194,10 @@ uint32_t ReplaceStr(VmState *L) {
   return 1;
 }
 
-uint32_t BinStr(VmState *L) {
+uint32_t StrBinStr(VmState *L) {
   CheckArgCount(L, 1, 2);
-  uint32_t v = vm_touint32(vm_checknumber(L, 1));
-  PushString(L, BinaryText(v, OptInt(L, 2, kTypeInteger)));
+  uint32_t v = vm_checkinteger(L, 1);
+  PushString(L, BinaryText(v, vm_optint32(L, 2, kTypeInteger)));
   return 1;
 }
 
@@ -216,7 +206,7 @@ struct SplitTarget {
   int index;
 };
 
-uint32_t SplitStr(VmState *L) {
+uint32_t StrSplitStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len, sepLen;
   const char *s = vm_checkstring(L, 1, &len);
@@ -233,15 +223,15 @@ uint32_t SplitStr(VmState *L) {
   return 2;
 }
 
-uint32_t PadNum(VmState *L) {
+uint32_t StrPadNum(VmState *L) {
   CheckArgCount(L, 2, 2);
-  int32_t n = CheckInt(L, 1), digits = CheckInt(L, 2);
+  int32_t n = vm_checkint32(L, 1), digits = vm_checkint32(L, 2);
   if (n < 0 || digits < 1) return ERR_WRONGUSAGE;
   PushString(L, PaddedNumber(n, digits));
   return 1;
 }
 
-uint32_t StrToArray(VmState *L) {
+uint32_t StrStrToArray(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -255,12 +245,12 @@ uint32_t StrToArray(VmState *L) {
   return 1;
 }
 
-uint32_t TrimStr(VmState *L) {
+uint32_t StrTrimStr(VmState *L) {
   CheckArgCount(L, 3, 3);
   size_t len, cLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *c = vm_checkstring(L, 2, &cLen);
-  int32_t side = CheckInt(L, 3);
+  int32_t side = vm_checkint32(L, 3);
   if (cLen != 1) return ERR_WRONGUSAGE;
   size_t begin, n;
   TrimBytes(s, len, c[0], side, &begin, &n);
@@ -268,7 +258,7 @@ uint32_t TrimStr(VmState *L) {
   return 1;
 }
 
-uint32_t ToString(VmState *L) {
+uint32_t StrToString(VmState *L) {
   CheckArgCount(L, 1, 1);
   if (vm_callmeta(L, 1, "__tostring")) return 1;
   char text[64];
@@ -290,9 +280,9 @@ uint32_t ToString(VmState *L) {
   return 1;
 }
 
-uint32_t ToNumber(VmState *L) {
+uint32_t StrToNumber(VmState *L) {
   CheckArgCount(L, 1, 2);
-  int32_t base = OptInt(L, 2, 10);
+  int32_t base = vm_optint32(L, 2, 10);
   if (base == 10) {
     double v = 0;
     if (vm_type(L, 1) == VM_TNUMBER) v = vm_tonumber(L, 1);
@@ -307,11 +297,11 @@ uint32_t ToNumber(VmState *L) {
   return 1;
 }
 
-uint32_t UnmidStr(VmState *L) {
+uint32_t StrUnmidStr(VmState *L) {
   CheckArgCount(L, 3, 3);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t pos = CheckInt(L, 2), n = CheckInt(L, 3);
+  int32_t pos = vm_checkint32(L, 2), n = vm_checkint32(L, 3);
   if (pos < 0 || n < 0) return ERR_WRONGUSAGE;
   // A position at or past the end removes nothing.
   size_t from = size_t(pos) < len ? size_t(pos) : len;
@@ -323,25 +313,25 @@ uint32_t UnmidStr(VmState *L) {
   return 1;
 }
 
-uint32_t CountStr(VmState *L) {
+uint32_t StrCountStr(VmState *L) {
   CheckArgCount(L, 2, 4);
   size_t len, subLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *sub = vm_checkstring(L, 2, &subLen);
-  bool cs = OptFlag(L, 3, true);
-  int32_t start = OptInt(L, 4, 0);
+  bool cs = vm_optflag(L, 3, true);
+  int32_t start = vm_optint32(L, 4, 0);
   if (start < 0) return ERR_WRONGUSAGE;
   vm_pushnumber(L, double(CountBytes(s, len, sub, subLen, size_t(start), cs)));
   return 1;
 }
 
-uint32_t InsertStr(VmState *L) {
+uint32_t StrInsertStr(VmState *L) {
   CheckArgCount(L, 3, 4);
   size_t len, insLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *ins = vm_checkstring(L, 2, &insLen);
-  int32_t pos = CheckInt(L, 3);
-  bool overwrite = OptFlag(L, 4, false);
+  int32_t pos = vm_checkint32(L, 3);
+  bool overwrite = vm_optflag(L, 4, false);
   if (pos < 0) return ERR_WRONGUSAGE;
   size_t at = size_t(pos) < len ? size_t(pos) : len;
   size_t rest = overwrite ? at + insLen : at;
@@ -353,11 +343,11 @@ uint32_t InsertStr(VmState *L) {
   return 1;
 }
 
-uint32_t RepeatStr(VmState *L) {
+uint32_t StrRepeatStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = CheckInt(L, 2);
+  int32_t n = vm_checkint32(L, 2);
   if (n < 1) return ERR_WRONGUSAGE;
   if (len && size_t(n) > kMaxResultLength / len) return ERR_MEM;
   std::string out;
@@ -366,7 +356,7 @@ uint32_t RepeatStr(VmState *L) {
   return 1;
 }
 
-uint32_t MD5Str(VmState *L) {
+uint32_t StrMD5Str(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -382,7 +372,7 @@ uint32_t MD5Str(VmState *L) {
   return 1;
 }
 
-uint32_t CRC32Str(VmState *L) {
+uint32_t StrCRC32Str(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -391,8 +381,8 @@ uint32_t CRC32Str(VmState *L) {
   return 1;
 }
 
-uint32_t FormatStr(VmState *L) {
-  CheckArgCount(L, 1, -1);
+uint32_t StrFormatStr(VmState *L) {
+  CheckArgCount(L, 1, VM_ANYARGS);
   size_t len;
   const char *format = vm_checkstring(L, 1, &len);
   const char *p = format, *end = format + len;
@@ -415,8 +405,8 @@ uint32_t FormatStr(VmState *L) {
     arg++;
     switch (FormatKindOf(conv.letter)) {
       case FORMAT_REAL: AppendFormattedReal(&conv, vm_checknumber(L, arg), &out); break;
-      case FORMAT_SIGNED: AppendFormattedSigned(&conv, vm_toint32(vm_checknumber(L, arg)), &out); break;
-      case FORMAT_UNSIGNED: AppendFormattedUnsigned(&conv, vm_touint32(vm_checknumber(L, arg)), &out); break;
+      case FORMAT_SIGNED: AppendFormattedSigned(&conv, vm_checkint32(L, arg), &out); break;
+      case FORMAT_UNSIGNED: AppendFormattedUnsigned(&conv, vm_checkinteger(L, arg), &out); break;
       case FORMAT_STRING: {
         size_t sLen;
         const char *s = vm_checkstring(L, arg, &sLen);
@@ -477,7 +467,7 @@ uint32_t PatternFindNext(VmState *L) {
   return 0;
 }
 
-uint32_t PatternFindStr(VmState *L) {
+uint32_t StrPatternFindStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -520,7 +510,7 @@ uint32_t AddStringReplacement(const qmMatchState *ms, const char *repl, size_t r
   return 0;
 }
 
-uint32_t PatternReplaceStr(VmState *L) {
+uint32_t StrPatternReplaceStr(VmState *L) {
   CheckArgCount(L, 3, 4);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
@@ -529,7 +519,7 @@ uint32_t PatternReplaceStr(VmState *L) {
   if (replType != VM_TSTRING && replType != VM_TNUMBER && replType != VM_TFUNCTION) return ERR_WRONGUSAGE;
   size_t replLen = 0;
   const char *repl = replType == VM_TFUNCTION ? nullptr : vm_checkstring(L, 3, &replLen);
-  int64_t max = vm_isnoneornil(L, 4) ? int64_t(len) + 1 : CheckInt(L, 4);
+  int64_t max = vm_isnoneornil(L, 4) ? int64_t(len) + 1 : vm_checkint32(L, 4);
   bool anchor = pattern[0] == '^';
   if (anchor) pattern++;
   qmMatchState ms;
@@ -580,39 +570,39 @@ uint32_t PatternReplaceStr(VmState *L) {
 }
 
 const qmCommandEntry kStringCommands[] = {
-    {"LowerStr", LowerStr},
-    {"UpperStr", UpperStr},
-    {"Val", Val},
-    {"StrStr", StrStr},
-    {"UnrightStr", UnrightStr},
-    {"UnleftStr", UnleftStr},
-    {"Chr", Chr},
-    {"MidStr", MidStr},
-    {"RightStr", RightStr},
-    {"LeftStr", LeftStr},
-    {"FindStr", FindStr},
-    {"AddStr", AddStr},
-    {"HexStr", HexStr},
-    {"Asc", Asc},
-    {"StrLen", StrLen},
-    {"ReplaceStr", ReplaceStr},
-    {"BinStr", BinStr},
-    {"SplitStr", SplitStr},
-    {"PadNum", PadNum},
-    {"StrToArray", StrToArray},
-    {"TrimStr", TrimStr},
-    {"ToString", ToString},
-    {"ToNumber", ToNumber},
-    {"UnmidStr", UnmidStr},
-    {"CountStr", CountStr},
-    {"InsertStr", InsertStr},
-    {"RepeatStr", RepeatStr},
-    {"MD5Str", MD5Str},
-    {"CRC32Str", CRC32Str},
-    {"FormatStr", FormatStr},
-    {"PatternFindStr", PatternFindStr},
-    {"PatternReplaceStr", PatternReplaceStr},
-    {"Eval", CmdEval},
+    {"LowerStr", StrLowerStr},
+    {"UpperStr", StrUpperStr},
+    {"Val", StrVal},
+    {"StrStr", StrStrStr},
+    {"UnrightStr", StrUnrightStr},
+    {"UnleftStr", StrUnleftStr},
+    {"Chr", StrChr},
+    {"MidStr", StrMidStr},
+    {"RightStr", StrRightStr},
+    {"LeftStr", StrLeftStr},
+    {"FindStr", StrFindStr},
+    {"AddStr", StrAddStr},
+    {"HexStr", StrHexStr},
+    {"Asc", StrAsc},
+    {"StrLen", StrStrLen},
+    {"ReplaceStr", StrReplaceStr},
+    {"BinStr", StrBinStr},
+    {"SplitStr", StrSplitStr},
+    {"PadNum", StrPadNum},
+    {"StrToArray", StrStrToArray},
+    {"TrimStr", StrTrimStr},
+    {"ToString", StrToString},
+    {"ToNumber", StrToNumber},
+    {"UnmidStr", StrUnmidStr},
+    {"CountStr", StrCountStr},
+    {"InsertStr", StrInsertStr},
+    {"RepeatStr", StrRepeatStr},
+    {"MD5Str", StrMD5Str},
+    {"CRC32Str", StrCRC32Str},
+    {"FormatStr", StrFormatStr},
+    {"PatternFindStr", StrPatternFindStr},
+    {"PatternReplaceStr", StrPatternReplaceStr},
+    {"Eval", StrEval},
     {nullptr, nullptr},
 };
 

@@ -134,7 +134,7 @@ struct EvalVm {
   VmState *L = vm_open();
   EvalVm() {
     vm_pushstring(L, "eval");
-    vm_pushcfunction(L, CmdEval);
+    vm_pushcfunction(L, StrEval);
     vm_settable(L, VM_GLOBALSINDEX);
   }
   ~EvalVm() { vm_close(L); }
