@@ -1,4 +1,4 @@
-#include "player/event_dispatch.h"
+#include "player/event/event_dispatch.h"
 
 #include <cstdio>
 #include <cstring>
@@ -10,9 +10,9 @@
 #include "platform/sdl/timers.h"
 #include "platform/sdl/window.h"
 #include "platform/time.h"
-#include "player/event_labels.h"
-#include "player/event_timers.h"
-#include "player/event_user.h"
+#include "player/event/event_labels.h"
+#include "player/event/event_timers.h"
+#include "player/event/event_user.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
@@ -598,9 +598,7 @@ uint32_t CallEventHandler(VmState *L, qmEventMessage *msg, int discard) {
     case 20:
       SetFieldString(L, "action", msg->action);
       if (msg->objectId) setid(*msg->objectId);
-      vm_pushstring(L, "samples");
-      vm_pushlightuserdata(L, msg->samples);
-      vm_rawset(L, -3);
+      SetFieldPointer(L, "samples", msg->samples);
       SetFieldNumber(L, "count", msg->count);
       break;
     case 21:

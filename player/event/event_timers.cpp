@@ -1,4 +1,4 @@
-#include "player/event_timers.h"
+#include "player/event/event_timers.h"
 
 #include <initializer_list>
 
