@@ -8,6 +8,7 @@
 #include "platform/sdl/window.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_labels.h"
+#include "player/event/event_sources.h"
 #include "player/event/event_timers.h"
 #include "player/event/event_user.h"
 #include "runtime/auxlib.h"
@@ -157,7 +158,7 @@ uint32_t EvtFreeEventCache(VmState *L) {
 
 uint32_t EvtBreakEventHandler(VmState *L) {
   CheckArgCount(L, 0, 0);
-  ResetEventDispatcher();
+  ResetEventDispatcher(L);
   return 0;
 }
 
@@ -171,15 +172,16 @@ uint32_t EvtLeftMouseQuit(VmState *L) { return quitswitch(L, PLATATTR_LEFTMOUSEQ
 uint32_t EvtEscapeQuit(VmState *L) { return quitswitch(L, PLATATTR_ESCAPEQUIT); }
 uint32_t EvtCtrlCQuit(VmState *L) { return quitswitch(L, PLATATTR_CTRLCQUIT); }
 
-bool hasnetworkhandler() {
+bool hasnetworkhandler(const qmHandlerSlot *slots) {
   for (int s : {OBJH_ONCONNECT, OBJH_ONDISCONNECT, OBJH_ONRECEIVEDATA, OBJH_ONRECEIVEUDPDATA})
-    if (ObjectEventSlots[s].function != kNoHandler) return true;
+    if (slots[s].function != kNoHandler) return true;
   return false;
 }
 
 uint32_t EvtInstallEventHandler(VmState *L) {
   CheckArgCount(L, 1, 2);
   vm_checktable(L, 1);
+  qmHandlerSlot *slots = GetEventState(L)->objectSlots;
   bool withud = vm_gettop(L) >= 2;
   // Every value must be checked before anything changes.
   uint32_t bad = 0;
@@ -226,7 +228,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
     }
     return true;
   };
-  bool hadnet = hasnetworkhandler();
+  bool hadnet = hasnetworkhandler(slots);
   bool dropchanged = false;
   if (d) {
     for (int i = 0; i < kDisplayEventCount; i++) {
@@ -235,7 +237,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
     }
   }
   for (int i = 0; i < kObjectEventCount; i++)
-    apply(ObjectEventSlots[i].function, ObjectEventSlots[i].userData, ObjectEventNames[i]);
+    apply(slots[i].function, slots[i].userData, ObjectEventNames[i]);
   for (qmUserEvent *u = UserEventList; u; u = u->next) apply(u->function, u->userData, u->name);
   if (d) {
     d->closeHandled = d->handlers[DISPH_CLOSEWINDOW].function != kNoHandler;
@@ -244,7 +246,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
       if (err) return err;
     }
   }
-  bool hasnet = hasnetworkhandler();
+  bool hasnet = hasnetworkhandler(slots);
   if (hasnet && !hadnet) {
     uint32_t err = AcquirePollTimer(L, POLL_CLIENT_EVENTS);
     if (err) return err;
@@ -252,10 +254,10 @@ uint32_t EvtInstallEventHandler(VmState *L) {
     ReleasePollTimer(L, POLL_CLIENT_EVENTS);
   }
   qmTagItem tags[] = {
-      {RTTAG_ONSAMPLELOOP, ObjectEventSlots[OBJH_ONSAMPLELOOP].function != kNoHandler},
-      {RTTAG_ONSAMPLEEND, ObjectEventSlots[OBJH_ONSAMPLEEND].function != kNoHandler},
-      {RTTAG_ONMUSICEND, ObjectEventSlots[OBJH_ONMUSICEND].function != kNoHandler},
-      {RTTAG_ONVIDEOEND, ObjectEventSlots[OBJH_ONVIDEOEND].function != kNoHandler},
+      {RTTAG_ONSAMPLELOOP, slots[OBJH_ONSAMPLELOOP].function != kNoHandler},
+      {RTTAG_ONSAMPLEEND, slots[OBJH_ONSAMPLEEND].function != kNoHandler},
+      {RTTAG_ONMUSICEND, slots[OBJH_ONMUSICEND].function != kNoHandler},
+      {RTTAG_ONVIDEOEND, slots[OBJH_ONVIDEOEND].function != kNoHandler},
       {0, 0}};
   SetRuntimeTags(L, tags);
   return 0;
@@ -310,8 +312,9 @@ const qmConstantEntry kEventConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-uint32_t InitEventLibrary(VmState *) {
-  if (uint32_t err = InitEventDispatcher()) return err;
+uint32_t InitEventLibrary(VmState *L) {
+  if (uint32_t err = InitEventDispatcher(L)) return err;
+  if (uint32_t err = RegisterEventLibrarySources(L)) return err;
   InstallPollIntervalHooks();
   return 0;
 }

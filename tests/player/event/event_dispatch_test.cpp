@@ -11,7 +11,7 @@
 TEST(EventDispatch, NothingPending) {
   EventVm vm;
   EXPECT_EQ(vm.Check(), " 0 0 0 ");
-  EXPECT_EQ(EventState->state, DSTATE_START);
+  EXPECT_EQ(GetEventState(vm.L)->next, kNewCycle);
 }
 
 TEST(EventDispatch, IntervalsFireAtOnceThenPerPeriodAndTogetherOneByOne) {
