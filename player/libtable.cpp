@@ -1,6 +1,6 @@
 #include "player/libtable.h"
 
-#include "player/lib_event.h"
+#include "player/event/lib_event.h"
 #include "player/lib_system.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"

@@ -7,9 +7,11 @@
 
 struct VmState;
 struct qmObjectRegistry;
+struct qmEventState;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
+  qmEventState *event;        // the event dispatcher and the event library's sources
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

@@ -1,17 +1,17 @@
 #include <gtest/gtest.h>
 
-#include "player/event_dispatch.h"
-#include "player/event_labels.h"
-#include "player/event_timers.h"
-#include "player/event_user.h"
+#include "player/event/event_dispatch.h"
+#include "player/event/event_labels.h"
+#include "player/event/event_timers.h"
+#include "player/event/event_user.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
-#include "tests/player/event_test_util.h"
+#include "tests/player/event/event_test_util.h"
 
 TEST(EventDispatch, NothingPending) {
   EventVm vm;
   EXPECT_EQ(vm.Check(), " 0 0 0 ");
-  EXPECT_EQ(EventState->state, DSTATE_START);
+  EXPECT_EQ(GetEventState(vm.L)->next, kNewCycle);
 }
 
 TEST(EventDispatch, IntervalsFireAtOnceThenPerPeriodAndTogetherOneByOne) {

@@ -1,10 +1,11 @@
-#include "player/event_timers.h"
+#include "player/event/event_timers.h"
 
 #include <initializer_list>
 
 #include "platform/memory.h"
 #include "platform/polltimer.h"
 #include "platform/sdl/timers.h"
+#include "player/event/event_dispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -12,8 +13,6 @@
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
-
-qmPlatformTimer **DispatcherTimerCursor = nullptr;
 
 namespace {
 
@@ -35,11 +34,12 @@ void setid(qmObjectHeader *h, uint32_t type, const qmObjectId *id, bool verbatim
 }
 
 // The dispatcher must not keep a cursor on a timer that goes away.
-void movecursor(uint32_t kind, const qmObjectId *id) {
-  if (!DispatcherTimerCursor || !*DispatcherTimerCursor) return;
+void movecursor(VmState *L, uint32_t kind, const qmObjectId *id) {
+  qmEventState *st = GetEventState(L);
+  if (!st || !st->timerCursor) return;
   qmPlatformTimer *next = nullptr;
   qmPlatformTimer *node = FindPlatformTimer(kind, id, &next);
-  if (node && node == *DispatcherTimerCursor) *DispatcherTimerCursor = next;
+  if (node && node == st->timerCursor) st->timerCursor = next;
 }
 
 uint32_t pollAdd(VmState *L, const qmIntervalId *id, uint32_t ms, uint32_t noHandler) {
@@ -125,7 +125,7 @@ uint32_t RemoveInterval(VmState *L, const qmObjectId *id) {
   unref(L, rec->userData);
   FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
   qmObjectId timerid{id->id, id->handle};
-  movecursor(TIMER_INTERVAL, &timerid);
+  movecursor(L, TIMER_INTERVAL, &timerid);
   MemFree(rec);
   ControlPlatformTimer(TIMEROP_REMOVEINTERVAL, &timerid, 0);
   return 0;
@@ -139,7 +139,7 @@ uint32_t RemoveTimeout(VmState *L, const qmObjectId *id) {
   unref(L, rec->userData);
   FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
   qmObjectId timerid{id->id, id->handle};
-  movecursor(TIMER_ONESHOT, &timerid);
+  movecursor(L, TIMER_ONESHOT, &timerid);
   MemFree(rec);
   ControlPlatformTimer(TIMEROP_REMOVEONESHOT, &timerid, 0);
   return 0;

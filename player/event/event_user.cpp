@@ -1,8 +1,8 @@
-#include "player/event_user.h"
+#include "player/event/event_user.h"
 
 #include <cstring>
 
-#include "player/event_dispatch.h"
+#include "player/event/event_dispatch.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/eventqueue.h"

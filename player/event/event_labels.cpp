@@ -1,4 +1,4 @@
-#include "player/event_labels.h"
+#include "player/event/event_labels.h"
 
 #include <cstdio>
 #include <initializer_list>

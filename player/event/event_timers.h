@@ -6,8 +6,6 @@
 #include "runtime/objlist.h"
 
 struct VmState;
-struct qmPlatformTimer;
-struct qmEventMessage;
 
 struct qmInterval {
   qmObjectHeader header;  // QMTYPE_INTERVAL
@@ -42,6 +40,3 @@ void FreeAllIntervalsAndTimeouts(VmState *L);
 
 // Connects the shared 20 ms poll interval of the sound and network libraries to this list.
 void InstallPollIntervalHooks();
-
-// The dispatcher's timer cursor: moved past a timer that is being removed.
-extern qmPlatformTimer **DispatcherTimerCursor;

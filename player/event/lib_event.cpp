@@ -1,4 +1,4 @@
-#include "player/lib_event.h"
+#include "player/event/lib_event.h"
 
 #include <initializer_list>
 
@@ -6,10 +6,11 @@
 #include "platform/polltimer.h"
 #include "platform/sdl/desktop.h"
 #include "platform/sdl/window.h"
-#include "player/event_dispatch.h"
-#include "player/event_labels.h"
-#include "player/event_timers.h"
-#include "player/event_user.h"
+#include "player/event/event_dispatch.h"
+#include "player/event/event_labels.h"
+#include "player/event/event_sources.h"
+#include "player/event/event_timers.h"
+#include "player/event/event_user.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -18,18 +19,15 @@
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_number.h"
 
 namespace {
 
-int32_t intarg(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
-
-uint32_t WaitEvent(VmState *L) {
+uint32_t EvtWaitEvent(VmState *L) {
   CheckArgCount(L, 0, 0);
   return WaitOrCheckEvent(L, 1);
 }
 
-uint32_t CheckEvent(VmState *L) {
+uint32_t EvtCheckEvent(VmState *L) {
   CheckArgCount(L, 0, 0);
   return WaitOrCheckEvent(L, 0);
 }
@@ -38,7 +36,7 @@ uint32_t CheckEvent(VmState *L) {
 uint32_t settimer(VmState *L, bool interval) {
   CheckArgCount(L, 3, 4);
   qmObjectId id = GetNewObjectIdArg(L, 1);
-  int32_t ms = intarg(L, 3);
+  int32_t ms = vm_checkint32(L, 3);
   if (ms < 1) return ERR_WRONGUSAGE;
   vm_checkfunction(L, 2);
   int ud = vm_gettop(L) >= 4 ? 4 : 0;
@@ -63,126 +61,127 @@ uint32_t settimer(VmState *L, bool interval) {
   return 0;
 }
 
-uint32_t SetInterval(VmState *L) { return settimer(L, true); }
-uint32_t SetTimeout(VmState *L) { return settimer(L, false); }
+uint32_t EvtSetInterval(VmState *L) { return settimer(L, true); }
+uint32_t EvtSetTimeout(VmState *L) { return settimer(L, false); }
 
-uint32_t ClearInterval(VmState *L) {
+uint32_t EvtClearInterval(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
   return RemoveInterval(L, &id);
 }
 
-uint32_t ClearTimeout(VmState *L) {
+uint32_t EvtClearTimeout(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
   return RemoveTimeout(L, &id);
 }
 
-uint32_t ChangeInterval(VmState *L) {
+uint32_t EvtChangeInterval(VmState *L) {
   CheckArgCount(L, 2, 2);
   qmObjectId id = GetObjectIdArg(L, 1);
-  int32_t ms = intarg(L, 2);
+  int32_t ms = vm_checkint32(L, 2);
   if (ms < 1) return ERR_WRONGUSAGE;  // as SetInterval: a period must be at least 1 ms
   return ChangeIntervalPeriod(L, &id, ms);
 }
 
-uint32_t CreateKeyDownCmd(VmState *L) {
+uint32_t EvtCreateKeyDown(VmState *L) {
   CheckArgCount(L, 2, 2);
-  int32_t id = intarg(L, 1);
+  int32_t id = vm_checkint32(L, 1);
   return CreateKeyDown(id, vm_checkstring(L, 2, nullptr));
 }
 
-uint32_t ModifyKeyDownCmd(VmState *L) {
+uint32_t EvtModifyKeyDown(VmState *L) {
   CheckArgCount(L, 2, 2);
-  int32_t id = intarg(L, 1);
+  int32_t id = vm_checkint32(L, 1);
   return ModifyKeyDown(id, vm_checkstring(L, 2, nullptr));
 }
 
-uint32_t RemoveKeyDownCmd(VmState *L) {
+uint32_t EvtRemoveKeyDown(VmState *L) {
   CheckArgCount(L, 1, 1);
-  RemoveKeyDown(intarg(L, 1));
+  RemoveKeyDown(vm_checkint32(L, 1));
   return 0;
 }
 
-uint32_t CreateButtonCmd(VmState *L) {
+uint32_t EvtCreateButton(VmState *L) {
   CheckArgCount(L, 5, 5);
-  return CreateLabelButton(intarg(L, 1), intarg(L, 2), intarg(L, 3), intarg(L, 4), intarg(L, 5));
+  return CreateLabelButton(vm_checkint32(L, 1), vm_checkint32(L, 2), vm_checkint32(L, 3), vm_checkint32(L, 4), vm_checkint32(L, 5));
 }
 
-uint32_t ModifyButtonCmd(VmState *L) {
+uint32_t EvtModifyButton(VmState *L) {
   CheckArgCount(L, 5, 5);
-  ModifyLabelButton(intarg(L, 1), intarg(L, 2), intarg(L, 3), intarg(L, 4), intarg(L, 5));
+  ModifyLabelButton(vm_checkint32(L, 1), vm_checkint32(L, 2), vm_checkint32(L, 3), vm_checkint32(L, 4), vm_checkint32(L, 5));
   return 0;
 }
 
-uint32_t RemoveButtonCmd(VmState *L) {
+uint32_t EvtRemoveButton(VmState *L) {
   CheckArgCount(L, 1, 1);
-  RemoveLabelButton(intarg(L, 1));
+  RemoveLabelButton(vm_checkint32(L, 1));
   return 0;
 }
 
-uint32_t EnableEvent(VmState *L) {
+uint32_t EvtEnableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_touint32(vm_checknumber(L, 1)), intarg(L, 2), 1);
+  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 1);
   return 0;
 }
 
-uint32_t DisableEvent(VmState *L) {
+uint32_t EvtDisableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_touint32(vm_checknumber(L, 1)), intarg(L, 2), 0);
+  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 0);
   return 0;
 }
 
-uint32_t ClearEvents(VmState *L) {
+uint32_t EvtClearEvents(VmState *L) {
   CheckArgCount(L, 0, 0);
   ClearLabelEvents();
   return 0;
 }
 
-uint32_t GetEventCode(VmState *L) {
+uint32_t EvtGetEventCode(VmState *L) {
   CheckArgCount(L, 0, 0);
   vm_pushnumber(L, LabelEvents.lastAllId);
   return 1;
 }
 
-uint32_t SetEventTimeout(VmState *L) {
+uint32_t EvtSetEventTimeout(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmTagItem tags[] = {{RTTAG_EVENTTIMEOUT, vm_touint32(vm_checknumber(L, 1))}, {0, 0}};
+  qmTagItem tags[] = {{RTTAG_EVENTTIMEOUT, vm_checkinteger(L, 1)}, {0, 0}};
   SetRuntimeTags(L, tags);
   return 0;
 }
 
-uint32_t FreeEventCache(VmState *L) {
+uint32_t EvtFreeEventCache(VmState *L) {
   CheckArgCount(L, 0, 0);
   RemoveEvents(kRemoveAllEvents, 1);
   return 0;
 }
 
-uint32_t BreakEventHandler(VmState *L) {
+uint32_t EvtBreakEventHandler(VmState *L) {
   CheckArgCount(L, 0, 0);
-  ResetEventDispatcher();
+  ResetEventDispatcher(L);
   return 0;
 }
 
 // LeftMouseQuit, EscapeQuit, CtrlCQuit: the platform's quit switches.
 uint32_t quitswitch(VmState *L, int32_t selector) {
   CheckArgCount(L, 1, 1);
-  SetPlatformAttr(CurrentDisplay, selector, vm_toint32(vm_checknumber(L, 1)) != 0);
+  SetPlatformAttr(CurrentDisplay, selector, vm_checkint32(L, 1) != 0);
   return 0;
 }
-uint32_t LeftMouseQuit(VmState *L) { return quitswitch(L, PLATATTR_LEFTMOUSEQUIT); }
-uint32_t EscapeQuit(VmState *L) { return quitswitch(L, PLATATTR_ESCAPEQUIT); }
-uint32_t CtrlCQuit(VmState *L) { return quitswitch(L, PLATATTR_CTRLCQUIT); }
+uint32_t EvtLeftMouseQuit(VmState *L) { return quitswitch(L, PLATATTR_LEFTMOUSEQUIT); }
+uint32_t EvtEscapeQuit(VmState *L) { return quitswitch(L, PLATATTR_ESCAPEQUIT); }
+uint32_t EvtCtrlCQuit(VmState *L) { return quitswitch(L, PLATATTR_CTRLCQUIT); }
 
-bool hasnetworkhandler() {
+bool hasnetworkhandler(const qmHandlerSlot *slots) {
   for (int s : {OBJH_ONCONNECT, OBJH_ONDISCONNECT, OBJH_ONRECEIVEDATA, OBJH_ONRECEIVEUDPDATA})
-    if (ObjectEventSlots[s].function != kNoHandler) return true;
+    if (slots[s].function != kNoHandler) return true;
   return false;
 }
 
-uint32_t InstallEventHandler(VmState *L) {
+uint32_t EvtInstallEventHandler(VmState *L) {
   CheckArgCount(L, 1, 2);
   vm_checktable(L, 1);
+  qmHandlerSlot *slots = GetEventState(L)->objectSlots;
   bool withud = vm_gettop(L) >= 2;
   // Every value must be checked before anything changes.
   uint32_t bad = 0;
@@ -229,7 +228,7 @@ uint32_t InstallEventHandler(VmState *L) {
     }
     return true;
   };
-  bool hadnet = hasnetworkhandler();
+  bool hadnet = hasnetworkhandler(slots);
   bool dropchanged = false;
   if (d) {
     for (int i = 0; i < kDisplayEventCount; i++) {
@@ -238,7 +237,7 @@ uint32_t InstallEventHandler(VmState *L) {
     }
   }
   for (int i = 0; i < kObjectEventCount; i++)
-    apply(ObjectEventSlots[i].function, ObjectEventSlots[i].userData, ObjectEventNames[i]);
+    apply(slots[i].function, slots[i].userData, ObjectEventNames[i]);
   for (qmUserEvent *u = UserEventList; u; u = u->next) apply(u->function, u->userData, u->name);
   if (d) {
     d->closeHandled = d->handlers[DISPH_CLOSEWINDOW].function != kNoHandler;
@@ -247,7 +246,7 @@ uint32_t InstallEventHandler(VmState *L) {
       if (err) return err;
     }
   }
-  bool hasnet = hasnetworkhandler();
+  bool hasnet = hasnetworkhandler(slots);
   if (hasnet && !hadnet) {
     uint32_t err = AcquirePollTimer(L, POLL_CLIENT_EVENTS);
     if (err) return err;
@@ -255,49 +254,57 @@ uint32_t InstallEventHandler(VmState *L) {
     ReleasePollTimer(L, POLL_CLIENT_EVENTS);
   }
   qmTagItem tags[] = {
-      {13, ObjectEventSlots[OBJH_ONSAMPLELOOP].function != kNoHandler},
-      {14, ObjectEventSlots[OBJH_ONSAMPLEEND].function != kNoHandler},
-      {19, ObjectEventSlots[OBJH_ONMUSICEND].function != kNoHandler},
-      {24, ObjectEventSlots[OBJH_ONVIDEOEND].function != kNoHandler},
+      {RTTAG_ONSAMPLELOOP, slots[OBJH_ONSAMPLELOOP].function != kNoHandler},
+      {RTTAG_ONSAMPLEEND, slots[OBJH_ONSAMPLEEND].function != kNoHandler},
+      {RTTAG_ONMUSICEND, slots[OBJH_ONMUSICEND].function != kNoHandler},
+      {RTTAG_ONVIDEOEND, slots[OBJH_ONVIDEOEND].function != kNoHandler},
       {0, 0}};
   SetRuntimeTags(L, tags);
   return 0;
 }
 
 const qmCommandEntry kEventCommands[] = {
-    {"RemoveButton", RemoveButtonCmd},
-    {"RemoveKeyDown", RemoveKeyDownCmd},
-    {"ModifyButton", ModifyButtonCmd},
-    {"ModifyKeyDown", ModifyKeyDownCmd},
-    {"CreateButton", CreateButtonCmd},
-    {"CreateKeyDown", CreateKeyDownCmd},
-    {"EnableEvent", EnableEvent},
-    {"DisableEvent", DisableEvent},
-    {"SetEventTimeout", SetEventTimeout},
-    {"GetEventCode", GetEventCode},
-    {"LeftMouseQuit", LeftMouseQuit},
-    {"EscapeQuit", EscapeQuit},
-    {"CtrlCQuit", CtrlCQuit},
-    {"FreeEventCache", FreeEventCache},
-    {"ClearEvents", ClearEvents},
-    {"CheckEvent", CheckEvent},
-    {"WaitEvent", WaitEvent},
-    {"InstallEventHandler", InstallEventHandler},
-    {"SetInterval", SetInterval},
-    {"SetTimeout", SetTimeout},
-    {"ClearInterval", ClearInterval},
-    {"ClearTimeout", ClearTimeout},
-    {"ChangeInterval", ChangeInterval},
-    {"BreakEventHandler", BreakEventHandler},
+    {"RemoveButton", EvtRemoveButton},
+    {"RemoveKeyDown", EvtRemoveKeyDown},
+    {"ModifyButton", EvtModifyButton},
+    {"ModifyKeyDown", EvtModifyKeyDown},
+    {"CreateButton", EvtCreateButton},
+    {"CreateKeyDown", EvtCreateKeyDown},
+    {"EnableEvent", EvtEnableEvent},
+    {"DisableEvent", EvtDisableEvent},
+    {"SetEventTimeout", EvtSetEventTimeout},
+    {"GetEventCode", EvtGetEventCode},
+    {"LeftMouseQuit", EvtLeftMouseQuit},
+    {"EscapeQuit", EvtEscapeQuit},
+    {"CtrlCQuit", EvtCtrlCQuit},
+    {"FreeEventCache", EvtFreeEventCache},
+    {"ClearEvents", EvtClearEvents},
+    {"CheckEvent", EvtCheckEvent},
+    {"WaitEvent", EvtWaitEvent},
+    {"InstallEventHandler", EvtInstallEventHandler},
+    {"SetInterval", EvtSetInterval},
+    {"SetTimeout", EvtSetTimeout},
+    {"ClearInterval", EvtClearInterval},
+    {"ClearTimeout", EvtClearTimeout},
+    {"ChangeInterval", EvtChangeInterval},
+    {"BreakEventHandler", EvtBreakEventHandler},
     {nullptr, nullptr},
 };
 
 const qmConstantEntry kEventConstants[] = {
-    {"ONBUTTONOVER", nullptr, 1},          {"ONBUTTONCLICK", nullptr, 2},   {"ONKEYDOWN", nullptr, 3},
-    {"ONBUTTONRIGHTCLICK", nullptr, 5},    {"MOVEWINDOW", nullptr, 6},      {"SIZEWINDOW", nullptr, 7},
-    {"INACTIVEWINDOW", nullptr, 8},        {"ACTIVEWINDOW", nullptr, 9},    {"CLOSEWINDOW", nullptr, 10},
-    {"ONBUTTONCLICKALL", nullptr, 11},     {"ONBUTTONRIGHTCLICKALL", nullptr, 12},
-    {"ONBUTTONOVERALL", nullptr, 13},      {"ONKEYDOWNALL", nullptr, 14},
+    {"ONBUTTONOVER", nullptr, LABEL_HOVER},
+    {"ONBUTTONCLICK", nullptr, LABEL_CLICK},
+    {"ONKEYDOWN", nullptr, LABEL_KEYDOWN},
+    {"ONBUTTONRIGHTCLICK", nullptr, LABEL_RIGHTCLICK},
+    {"MOVEWINDOW", nullptr, LABEL_MOVEWINDOW},
+    {"SIZEWINDOW", nullptr, LABEL_SIZEWINDOW},
+    {"INACTIVEWINDOW", nullptr, LABEL_INACTIVEWINDOW},
+    {"ACTIVEWINDOW", nullptr, LABEL_ACTIVEWINDOW},
+    {"CLOSEWINDOW", nullptr, LABEL_CLOSEWINDOW},
+    {"ONBUTTONCLICKALL", nullptr, LABEL_CLICKALL},
+    {"ONBUTTONRIGHTCLICKALL", nullptr, LABEL_RIGHTCLICKALL},
+    {"ONBUTTONOVERALL", nullptr, LABEL_OVERALL},
+    {"ONKEYDOWNALL", nullptr, LABEL_KEYDOWNALL},
     {"JOYUP", nullptr, 0},                 {"JOYUPRIGHT", nullptr, 1},      {"JOYRIGHT", nullptr, 2},
     {"JOYDOWNRIGHT", nullptr, 3},          {"JOYDOWN", nullptr, 4},         {"JOYDOWNLEFT", nullptr, 5},
     {"JOYLEFT", nullptr, 6},               {"JOYUPLEFT", nullptr, 7},       {"JOYNODIR", nullptr, 8},
@@ -305,8 +312,9 @@ const qmConstantEntry kEventConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-uint32_t InitEventLibrary(VmState *) {
-  if (uint32_t err = InitEventDispatcher()) return err;
+uint32_t InitEventLibrary(VmState *L) {
+  if (uint32_t err = InitEventDispatcher(L)) return err;
+  if (uint32_t err = RegisterEventLibrarySources(L)) return err;
   InstallPollIntervalHooks();
   return 0;
 }
