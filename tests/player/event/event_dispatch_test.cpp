@@ -4,6 +4,7 @@
 #include "player/event/event_labels.h"
 #include "player/event/event_timers.h"
 #include "player/event/event_user.h"
+#include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
 #include "tests/player/event/event_test_util.h"
@@ -263,4 +264,65 @@ TEST(EventDispatch, LabelRegistrations) {
   EXPECT_EQ(RegisterLabelEvent("closewindow"), 0u);
   ClearLabelEvents();
   EXPECT_EQ(LabelEvents.list, nullptr);
+}
+
+namespace {
+
+// A source of another library at the network's place: it reports its pending events one per
+// cycle, each calling the handler the test gave it.
+struct FakeNetwork {
+  static int &Pending() {
+    static int pending = 0;
+    return pending;
+  }
+  static int32_t &Handler() {
+    static int32_t ref = -1;
+    return ref;
+  }
+  static int Poll(VmState *, qmEventState *, qmEventMessage *msg) {
+    if (Pending() == 0) return EVPOLL_NONE;
+    Pending()--;
+    msg->type = MSG_DISPLAY;
+    std::snprintf(msg->action, sizeof msg->action, "OnReceiveData");
+    msg->function = Handler();
+    msg->id = qmObjectId{9, 0};
+    msg->objectId = &msg->id;
+    return EVPOLL_ONCE;
+  }
+  static void Fill(VmState *L, qmEventMessage *msg) {
+    FillAction(L, msg);
+    FillId(L, msg, msg->id);
+  }
+};
+
+const qmEventSource kFakeNetwork = {"network", EVRANK_NETWORK, nullptr, FakeNetwork::Poll, FakeNetwork::Fill, nullptr};
+
+}  // namespace
+
+// A source registered by another library takes its place in the fixed order: after the timers,
+// before the queue, one event per cycle; its place cannot be taken twice, nor one outside the
+// order.
+TEST(EventDispatch, RegisteredSourceWalksInItsPlace) {
+  EventVm vm;
+  vm.PushHandler("n");
+  FakeNetwork::Handler() = vm_ref(vm.L, VM_REGISTRYINDEX);
+  ASSERT_EQ(RegisterEventSource(vm.L, &kFakeNetwork), 0u);
+  EXPECT_EQ(RegisterEventSource(vm.L, &kFakeNetwork), uint32_t(ERR_WRONGUSAGE));
+  const qmEventSource outside = {"outside", EVRANK_COUNT, nullptr, FakeNetwork::Poll, FakeNetwork::Fill, nullptr};
+  EXPECT_EQ(RegisterEventSource(vm.L, &outside), uint32_t(ERR_WRONGUSAGE));
+  const qmEventSource timersAgain = {"timers", EVRANK_TIMERS, nullptr, FakeNetwork::Poll, FakeNetwork::Fill, nullptr};
+  EXPECT_EQ(RegisterEventSource(vm.L, &timersAgain), uint32_t(ERR_WRONGUSAGE));
+
+  vm_pushnumber(vm.L, 1);
+  vm.PushHandler("i");
+  vm_pushnumber(vm.L, 100);
+  ASSERT_EQ(vm.Call("setinterval", 3), 0u);
+  FakeNetwork::Pending() = 2;
+  vm.Advance(0);
+  EXPECT_EQ(vm.Check(), "Interval 1 3 1 ");
+  EXPECT_EQ(vm.Check(), "OnReceiveData 9 3 1 ");
+  EXPECT_EQ(vm.Check(), "OnReceiveData 9 3 1 ");  // the next cycle: once per cycle
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"i:Interval", "n:OnReceiveData", "n:OnReceiveData"}));
+  vm_unref(vm.L, VM_REGISTRYINDEX, FakeNetwork::Handler());
 }
