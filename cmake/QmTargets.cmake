@@ -1,18 +1,27 @@
-# qm_library(<target> [DEPS <libs>...]): a static library of every .cpp in the current folder
-# (not its subfolders, which are libraries of their own).
+# qm_library(<target> [DEPS <libs>...] [SUBDIRS <dirs>...]): a static library of every .cpp in
+# the current folder and in the subfolders listed (other subfolders are libraries of their own).
 function(qm_library target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;SUBDIRS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(dir ${ARG_SUBDIRS})
+    file(GLOB more CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND sources ${more})
+  endforeach()
   add_library(${target} STATIC ${sources})
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
   endif()
 endfunction()
 
-# qm_test(<target> [DEPS <libs>...]): one GoogleTest program of every .cpp in the current folder.
+# qm_test(<target> [DEPS <libs>...] [SUBDIRS <dirs>...]): one GoogleTest program of every .cpp
+# in the current folder and in the subfolders listed.
 function(qm_test target)
-  cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
+  cmake_parse_arguments(ARG "" "" "DEPS;SUBDIRS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  foreach(dir ${ARG_SUBDIRS})
+    file(GLOB more CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/${dir}/*.cpp)
+    list(APPEND sources ${more})
+  endforeach()
   add_executable(${target} ${sources})
   target_link_libraries(${target} PRIVATE ${ARG_DEPS} GTest::gtest GTest::gtest_main)
   # g++ 12 misreads std::string concatenation in optimised test code as an out-of-bounds

@@ -3,7 +3,7 @@
 #include "player/lib_event.h"
 #include "player/lib_math.h"
 #include "player/lib_string.h"
-#include "player/lib_system.h"
+#include "player/system/lib_system.h"
 
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,

@@ -1,4 +1,4 @@
-#include "player/system_tables.h"
+#include "player/system/system_tables.h"
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"

@@ -1,4 +1,4 @@
-#include "player/system_state.h"
+#include "player/system/system_state.h"
 
 #include <cstring>
 

@@ -1,7 +1,7 @@
 // Stopwatch timers and waiting.
-#include "player/system_commands.h"
-#include "player/system_platform.h"
-#include "player/system_timer.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_platform.h"
+#include "player/system/system_timer.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
-#include "player/system_platform.h"
-#include "player/system_timer.h"
+#include "player/system/system_platform.h"
+#include "player/system/system_timer.h"
 #include "runtime/errcodes.h"
 #include "system_test_util.h"
 

@@ -1,10 +1,10 @@
 // Error control (End, Error, Assert, ExitOnError, RaiseOnError, GetLastError) and debug output.
 #include <string>
 
-#include "player/system_commands.h"
-#include "player/system_debug.h"
-#include "player/system_errors.h"
-#include "player/system_state.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_debug.h"
+#include "player/system/system_errors.h"
+#include "player/system/system_state.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"

@@ -1,4 +1,4 @@
-#include "player/system_program.h"
+#include "player/system/system_program.h"
 
 namespace {
 

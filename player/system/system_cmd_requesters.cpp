@@ -4,9 +4,9 @@
 #include <string>
 
 #include "platform/memory.h"
-#include "player/system_commands.h"
-#include "player/system_platform.h"
-#include "player/system_state.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_platform.h"
+#include "player/system/system_state.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/strutil.h"

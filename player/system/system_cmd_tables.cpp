@@ -1,7 +1,7 @@
 // Table utilities, raw access, metatables, iteration and value tests.
-#include "player/system_commands.h"
-#include "player/system_platform.h"
-#include "player/system_tables.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_platform.h"
+#include "player/system/system_tables.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

@@ -4,7 +4,7 @@
 #include <string>
 
 #include "platform/memory.h"
-#include "player/system_platform.h"
+#include "player/system/system_platform.h"
 #include "runtime/errcodes.h"
 #include "system_test_util.h"
 

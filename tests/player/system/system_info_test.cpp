@@ -3,10 +3,10 @@
 #include <cstring>
 #include <string>
 
-#include "player/system_commands.h"
-#include "player/system_dates.h"
-#include "player/system_program.h"
-#include "player/system_timer.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_dates.h"
+#include "player/system/system_program.h"
+#include "player/system/system_timer.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
 #include "system_test_util.h"

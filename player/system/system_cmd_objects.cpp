@@ -1,6 +1,6 @@
 // Object references and the data items scripts attach to objects.
-#include "player/system_commands.h"
-#include "player/system_platform.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_platform.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

@@ -1,4 +1,4 @@
-#include "player/system_platform.h"
+#include "player/system/system_platform.h"
 
 #include "platform/launch.h"
 

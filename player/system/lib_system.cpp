@@ -1,12 +1,12 @@
 // The "system" library: its command table, its constants (with one constant per error code)
 // and its start and end.
-#include "player/lib_system.h"
+#include "player/system/lib_system.h"
 
-#include "player/system_commands.h"
-#include "player/system_debug.h"
-#include "player/system_errors.h"
-#include "player/system_state.h"
-#include "player/system_timer.h"
+#include "player/system/system_commands.h"
+#include "player/system/system_debug.h"
+#include "player/system/system_errors.h"
+#include "player/system/system_state.h"
+#include "player/system/system_timer.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
 #include "runtime/registry.h"
