@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "player/system/system_commands.h"
+#include "player/system/lib_system.h"
 #include "player/system/system_dates.h"
 #include "player/system/system_program.h"
 #include "player/system/system_timer.h"
@@ -14,7 +14,7 @@
 TEST(SystemLibrary, CommandsAndConstants) {
   SysVm vm;
   int commands = 0;
-  for (const qmCommandEntry *e = SystemCommandTable(); e->name; e++) {
+  for (const qmCommandEntry *e = kSystemLibrary.commands; e->name; e++) {
     commands++;
     std::string lower = e->name;
     for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -27,7 +27,7 @@ TEST(SystemLibrary, CommandsAndConstants) {
   EXPECT_STREQ(FindRegisteredCommandName("copytable"), "CopyTable");
   // One constant per error code of the list, ERR_NONE included, with the code as its value.
   int errors = 0;
-  for (const qmConstantEntry *e = SystemConstantTable(); e->name; e++)
+  for (const qmConstantEntry *e = kSystemLibrary.constants; e->name; e++)
     if (std::strncmp(e->name, "ERR_", 4) == 0) errors++;
   int codes = 1;
   for (uint32_t code = kFirstErrorCode; code <= kLastErrorCode; code++) {
