@@ -113,7 +113,7 @@ uint32_t SysResetTimer(VmState *L) {
   CheckArgCount(L, 1, 2);
   qmTimer *timer;
   if (uint32_t code = TimerArg(L, &timer)) return code;
-  uint32_t ms = vm_touint32(vm_optnumber(L, 2, 0));
+  uint32_t ms = vm_optinteger(L, 2, 0);
   qmTimeval now;
   SystemClockNow(&now);
   ResetTimer(timer, ms, &now);
@@ -199,7 +199,7 @@ uint32_t SysRaiseOnError(VmState *L) {
 // DebugStr, DebugVal and DebugPrint: every argument as the global "tostring" gives it, one
 // blank apart, and a line feed.
 uint32_t SysDebugPrint(VmState *L) {
-  CheckArgCount(L, 1, -1);
+  CheckArgCount(L, 1, VM_ANYARGS);
   int n = vm_gettop(L);
   std::string line;
   for (int i = 1; i <= n; i++) {
@@ -295,7 +295,7 @@ uint32_t SysIIf(VmState *L) {
 uint32_t SysInsertItem(VmState *L) {
   CheckArgCount(L, 2, 3);
   vm_checktable(L, 1);
-  int64_t position = vm_isnoneornil(L, 3) ? -1 : vm_toint32(vm_checknumber(L, 3));
+  int64_t position = vm_optint32(L, 3, -1);
   InsertTableItem(L, 1, 2, position);
   return 0;
 }
@@ -303,7 +303,7 @@ uint32_t SysInsertItem(VmState *L) {
 uint32_t SysRemoveItem(VmState *L) {
   CheckArgCount(L, 1, 2);
   vm_checktable(L, 1);
-  int64_t position = vm_isnoneornil(L, 2) ? -1 : vm_toint32(vm_checknumber(L, 2));
+  int64_t position = vm_optint32(L, 2, -1);
   return static_cast<uint32_t>(RemoveTableItem(L, 1, position));
 }
 
@@ -381,7 +381,7 @@ uint32_t SysGCInfo(VmState *L) {
 
 uint32_t SysCollectGarbage(VmState *L) {
   CheckArgCount(L, 0, 1);
-  vm_setgcthreshold(L, vm_toint32(vm_optnumber(L, 1, 0)));
+  vm_setgcthreshold(L, vm_optint32(L, 1, 0));
   if (SystemLayers()->freeUnusedCache) SystemLayers()->freeUnusedCache(L);
   return 0;
 }
@@ -464,8 +464,8 @@ uint32_t SysConcat(VmState *L) {
   vm_checktable(L, 1);
   size_t sepLength;
   const char *sep = vm_optlstring(L, 2, "", &sepLength);
-  int64_t first = vm_toint32(vm_optnumber(L, 3, 0));
-  int64_t last = vm_toint32(vm_optnumber(L, 4, 0));
+  int64_t first = vm_optint32(L, 3, 0);
+  int64_t last = vm_optint32(L, 4, 0);
   if (last == 0) last = CountTableItems(L, 1, 0) - 1;
   VmStrBuffer b;
   vm_buffinit(L, &b);
@@ -483,10 +483,6 @@ uint32_t SysConcat(VmState *L) {
 // Catalogs, dates, program and system information.
 
 enum : uint32_t { MEMORY_CHIP = 0, MEMORY_FAST = 1 };
-
-// The runtime's field writers, under one name for texts and numbers.
-void SetField(VmState *L, const char *key, const char *text) { SetFieldString(L, key, text); }
-void SetField(VmState *L, const char *key, double n) { SetFieldNumber(L, key, n); }
 
 uint32_t SysOpenCatalog(VmState *L) {
   CheckArgCount(L, 1, 2);
@@ -508,7 +504,7 @@ uint32_t SysCloseCatalog(VmState *L) {
 
 uint32_t SysGetCatalogString(VmState *L) {
   CheckArgCount(L, 2, 2);
-  int32_t index = vm_toint32(vm_checknumber(L, 1));
+  int32_t index = vm_checkint32(L, 1);
   const char *fallback = vm_checkstring(L, 2, nullptr);
   vm_pushstring(L, CatalogGetString(SystemState()->catalog, index, fallback));
   return 1;
@@ -549,7 +545,7 @@ uint32_t SysGetWeekday(VmState *L) {
 
 uint32_t SysGetDateNum(VmState *L) {
   CheckArgCount(L, 1, 1);
-  int32_t kind = vm_toint32(vm_checknumber(L, 1));
+  int32_t kind = vm_checkint32(L, 1);
   char date[kDateTextSize], time[kDateTextSize];
   GetDateTimeString(DATE_TEXT_NUMERIC, date, time);
   vm_pushnumber(L, DateNumber(kind, date, time));
@@ -578,20 +574,20 @@ uint32_t SysGetMemoryInfo(VmState *L) {
 uint32_t SysGetVersion(VmState *L) {
   CheckArgCount(L, 0, 1);
   vm_newtable(L);
-  SetField(L, "application", "QuenmoorPlayer");
-  SetField(L, "version", "5.2");
-  SetField(L, "version_date", "12.11.12");
-  SetField(L, "kernel", "5.2");
-  SetField(L, "kernel_date", "12.11.12");
-  SetField(L, "beta", 0.0);
+  SetFieldString(L, "application", "QuenmoorPlayer");
+  SetFieldString(L, "version", "5.2");
+  SetFieldString(L, "version_date", "12.11.12");
+  SetFieldString(L, "kernel", "5.2");
+  SetFieldString(L, "kernel_date", "12.11.12");
+  SetFieldNumber(L, "beta", 0);
   // This build's platform and processor, as the banner's "[Linux]" tag says.
-  SetField(L, "platform", "Linux");
+  SetFieldString(L, "platform", "Linux");
 #if defined(__x86_64__)
-  SetField(L, "cpu", "x86_64");
+  SetFieldString(L, "cpu", "x86_64");
 #elif defined(__aarch64__)
-  SetField(L, "cpu", "arm64");
+  SetFieldString(L, "cpu", "arm64");
 #else
-  SetField(L, "cpu", "i386");
+  SetFieldString(L, "cpu", "i386");
 #endif
   vm_pushstring(L, "plugins");
   vm_newtable(L);
@@ -607,8 +603,8 @@ uint32_t SysGetCommandLine(VmState *L) {
   int32_t n = 0;
   for (const qmUserArg *a = info->userArguments; a; a = a->next, n++) {
     vm_newtable(L);
-    SetField(L, "arg", a->name ? a->name : "");
-    SetField(L, "param", a->value ? a->value : "");
+    SetFieldString(L, "arg", a->name ? a->name : "");
+    SetFieldString(L, "param", a->value ? a->value : "");
     vm_rawseti(L, -2, n);
   }
   vm_pushnumber(L, n);
@@ -662,8 +658,6 @@ uint32_t SysGetSystemCountry(VmState *L) {
 
 // Object references and the data items scripts attach to objects.
 
-constexpr uint32_t kLayerObjectType = 22;
-
 // Where an object keeps its data list: a layer's own list, or the object header's field.
 struct DataSlot {
   qmObjectData **layerList;
@@ -682,7 +676,7 @@ struct DataSlot {
 uint32_t FindDataSlot(VmState *L, int typeArg, DataSlot *slot) {
   uint32_t type = vm_checkinteger(L, typeArg);
   *slot = {nullptr, nullptr};
-  if (type == kLayerObjectType) {
+  if (type == QMTYPE_LAYER) {
     if (!SystemLayers()->layerDataList) return ERR_NOLAYERS;
     return SystemLayers()->layerDataList(L, typeArg + 1, &slot->layerList);
   }
@@ -844,7 +838,7 @@ uint32_t SysSystemRequest(VmState *L) {
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *body = vm_checkstring(L, 2, nullptr);
   const char *buttons = vm_checkstring(L, 3, nullptr);
-  int32_t icon = vm_toint32(vm_optnumber(L, 4, 0));
+  int32_t icon = vm_optint32(L, 4, 0);
   if (!SystemRequesters()->message) return ERR_MEM;
   int32_t button = 0;
   uint32_t code;
@@ -962,7 +956,7 @@ uint32_t SysListRequest(VmState *L) {
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *body = vm_checkstring(L, 2, nullptr);
   vm_checktable(L, 3);
-  int32_t active = vm_toint32(vm_optnumber(L, 4, -1));
+  int32_t active = vm_optint32(L, 4, -1);
   std::string entries;
   uint32_t count = 0;
   for (;; count++) {
@@ -995,7 +989,7 @@ uint32_t SysListRequest(VmState *L) {
 uint32_t SysColorRequest(VmState *L) {
   CheckArgCount(L, 1, 2);
   const char *title = vm_checkstring(L, 1, nullptr);
-  int32_t colour = vm_toint32(vm_optnumber(L, 2, -1));
+  int32_t colour = vm_optint32(L, 2, -1);
   if (!SystemRequesters()->color) return ERR_MEM;
   int32_t chosen = -1;
   uint32_t code;
@@ -1012,7 +1006,7 @@ uint32_t SysFontRequest(VmState *L) {
   CheckArgCount(L, 1, 3);
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *font = vm_optlstring(L, 2, "", nullptr);
-  int32_t size = vm_toint32(vm_optnumber(L, 3, 0));
+  int32_t size = vm_optint32(L, 3, 0);
   if (!SystemRequesters()->font) return ERR_MEM;
   qmFontRequestResult r{};
   int32_t confirmed = 0;
@@ -1029,16 +1023,16 @@ uint32_t SysFontRequest(VmState *L) {
   if (weight) name = name + " " + weight;
   if (slant) name = name + " " + slant;
   vm_newtable(L);
-  SetField(L, "name", name.c_str());
-  SetField(L, "family", r.family);
-  SetField(L, "size", r.size);
-  SetField(L, "weight", r.weight);
-  SetField(L, "slant", r.slant);
-  SetField(L, "underline", r.underline);
-  SetField(L, "strikeout", r.strikeout);
-  SetField(L, "bold", r.bold);
-  SetField(L, "italic", r.slant != 0 ? 1 : 0);
-  SetField(L, "color", r.color);
+  SetFieldString(L, "name", name.c_str());
+  SetFieldString(L, "family", r.family);
+  SetFieldInt(L, "size", r.size);
+  SetFieldInt(L, "weight", r.weight);
+  SetFieldInt(L, "slant", r.slant);
+  SetFieldInt(L, "underline", r.underline);
+  SetFieldInt(L, "strikeout", r.strikeout);
+  SetFieldInt(L, "bold", r.bold);
+  SetFieldInt(L, "italic", r.slant != 0 ? 1 : 0);
+  SetFieldNumber(L, "color", r.color);
   return 1;
 }
 
