@@ -4,6 +4,7 @@
 #include "player/system/lib_system.h"
 
 #include <cstring>
+#include <new>
 #include <string>
 
 #include "platform/catalog.h"
@@ -20,6 +21,7 @@
 #include "player/system/system_timer.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objdata.h"
@@ -31,6 +33,10 @@
 #include "runtime/vm/vm_state.h"
 
 namespace {
+
+// This run's services and state on the player context; the library's init made both.
+qmSystemServices *Services(VmState *L) { return GetPlayerContext(L)->system; }
+qmSystemState *State(VmState *L) { return GetPlayerContext(L)->systemState; }
 
 // Stopwatch timers and waiting.
 
@@ -55,14 +61,14 @@ uint32_t SysWait(VmState *L) {
     default: return ERR_WRONGUSAGE;
   }
   if (!(n >= 1)) return 0;
-  return SystemTimedWait(L, vm_touint32(n * factor));
+  return Services(L)->timedWait(L, vm_touint32(n * factor));
 }
 
 uint32_t SysStartTimer(VmState *L) {
   CheckArgCount(L, 1, 2);
   qmObjectId id = GetNewObjectIdArg(L, 1);
   qmTimeval now;
-  SystemClockNow(&now);
+  Services(L)->clock(&now);
   qmTimer *timer;
   if (uint32_t code = StartTimer(L, &id, &now, &timer)) return code;
   if (!id.handle) return 0;
@@ -75,7 +81,7 @@ uint32_t SysGetTimer(VmState *L) {
   qmTimer *timer;
   if (uint32_t code = TimerArg(L, &timer)) return code;
   qmTimeval now;
-  SystemClockNow(&now);
+  Services(L)->clock(&now);
   vm_pushnumber(L, TimerMilliseconds(timer, &now));
   return 1;
 }
@@ -85,7 +91,7 @@ uint32_t SysPauseTimer(VmState *L) {
   qmTimer *timer;
   if (uint32_t code = TimerArg(L, &timer)) return code;
   qmTimeval now;
-  SystemClockNow(&now);
+  Services(L)->clock(&now);
   PauseTimer(timer, &now);
   return 0;
 }
@@ -95,7 +101,7 @@ uint32_t SysResumeTimer(VmState *L) {
   qmTimer *timer;
   if (uint32_t code = TimerArg(L, &timer)) return code;
   qmTimeval now;
-  SystemClockNow(&now);
+  Services(L)->clock(&now);
   ResumeTimer(timer, &now);
   return 0;
 }
@@ -115,7 +121,7 @@ uint32_t SysResetTimer(VmState *L) {
   if (uint32_t code = TimerArg(L, &timer)) return code;
   uint32_t ms = vm_optinteger(L, 2, 0);
   qmTimeval now;
-  SystemClockNow(&now);
+  Services(L)->clock(&now);
   ResetTimer(timer, ms, &now);
   return 0;
 }
@@ -128,15 +134,15 @@ uint32_t SysWaitTimer(VmState *L) {
   double reset = vm_optnumber(L, 3, 1);
   if (timer->paused) return ERR_WRONGUSAGE;
   qmTimeval now;
-  SystemClockNow(&now);
+  Services(L)->clock(&now);
   double remaining = ms - TimerMilliseconds(timer, &now);
   if (remaining >= 1) {
-    if (uint32_t code = SystemTimedWait(L, vm_touint32(remaining))) return code;
+    if (uint32_t code = Services(L)->timedWait(L, vm_touint32(remaining))) return code;
   }
   // The wait may have freed nothing, but a handler run by the event pump may have stopped it.
   qmObjectId id = GetObjectIdArg(L, 1);
   if (reset != 0 && FindTimer(L, &id) == timer) {
-    SystemClockNow(&now);
+    Services(L)->clock(&now);
     ResetTimer(timer, 0, &now);
   }
   return 0;
@@ -220,7 +226,7 @@ uint32_t SysDebugPrint(VmState *L) {
 uint32_t SysDebugOutput(VmState *L) {
   CheckArgCount(L, 1, 1);
   int on = vm_checknumber(L, 1) != 0;
-  SystemState()->debugOutput = on;
+  State(L)->debugOutput = on;
   G(L)->calltrace = static_cast<uint8_t>(on);
   return 0;
 }
@@ -382,7 +388,7 @@ uint32_t SysGCInfo(VmState *L) {
 uint32_t SysCollectGarbage(VmState *L) {
   CheckArgCount(L, 0, 1);
   vm_setgcthreshold(L, vm_optint32(L, 1, 0));
-  if (SystemLayers()->freeUnusedCache) SystemLayers()->freeUnusedCache(L);
+  if (Services(L)->layers.freeUnusedCache) Services(L)->layers.freeUnusedCache(L);
   return 0;
 }
 
@@ -488,7 +494,7 @@ uint32_t SysOpenCatalog(VmState *L) {
   CheckArgCount(L, 1, 2);
   const char *name = vm_checkstring(L, 1, nullptr);
   vm_optnumber(L, 2, 0);  // the version is accepted; the catalog format has no version check
-  qmSystemState *s = SystemState();
+  qmSystemState *s = State(L);
   if (s->catalog) CatalogClose(s->catalog);
   s->catalog = CatalogOpen(name);
   return 0;
@@ -496,7 +502,7 @@ uint32_t SysOpenCatalog(VmState *L) {
 
 uint32_t SysCloseCatalog(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmSystemState *s = SystemState();
+  qmSystemState *s = State(L);
   if (s->catalog) CatalogClose(s->catalog);
   s->catalog = nullptr;
   return 0;
@@ -506,7 +512,7 @@ uint32_t SysGetCatalogString(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t index = vm_checkint32(L, 1);
   const char *fallback = vm_checkstring(L, 2, nullptr);
-  vm_pushstring(L, CatalogGetString(SystemState()->catalog, index, fallback));
+  vm_pushstring(L, CatalogGetString(State(L)->catalog, index, fallback));
   return 1;
 }
 
@@ -591,14 +597,14 @@ uint32_t SysGetVersion(VmState *L) {
 #endif
   vm_pushstring(L, "plugins");
   vm_newtable(L);
-  ListPluginInfo(L);
+  if (Services(L)->listPlugins) Services(L)->listPlugins(L);
   vm_settable(L, -3);
   return 1;
 }
 
 uint32_t SysGetCommandLine(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmProgramInfo *info = GetProgramInfo();
+  const qmProgramInfo *info = &Services(L)->program;
   vm_newtable(L);
   int32_t n = 0;
   for (const qmUserArg *a = info->userArguments; a; a = a->next, n++) {
@@ -614,7 +620,7 @@ uint32_t SysGetCommandLine(VmState *L) {
 
 uint32_t SysGetProgramInfo(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmProgramInfo *info = GetProgramInfo();
+  const qmProgramInfo *info = &Services(L)->program;
   if (info->linked) {
     vm_pushnumber(L, PRGTYPE_PROGRAM);
     vm_pushstring(L, info->executablePath ? info->executablePath : "");
@@ -628,7 +634,7 @@ uint32_t SysGetProgramInfo(VmState *L) {
 
 uint32_t SysGetFileArgument(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const char *file = GetProgramInfo()->fileArgument;
+  const char *file = Services(L)->program.fileArgument;
   vm_pushstring(L, file ? file : "");
   return 1;
 }
@@ -677,8 +683,8 @@ uint32_t FindDataSlot(VmState *L, int typeArg, DataSlot *slot) {
   uint32_t type = vm_checkinteger(L, typeArg);
   *slot = {nullptr, nullptr};
   if (type == QMTYPE_LAYER) {
-    if (!SystemLayers()->layerDataList) return ERR_NOLAYERS;
-    return SystemLayers()->layerDataList(L, typeArg + 1, &slot->layerList);
+    if (!Services(L)->layers.layerDataList) return ERR_NOLAYERS;
+    return Services(L)->layers.layerDataList(L, typeArg + 1, &slot->layerList);
   }
   qmObjectId id = GetObjectIdArg(L, typeArg + 1);
   slot->header = FindObject(L, type, &id);
@@ -788,11 +794,12 @@ constexpr uint32_t kMaxRequestText = kStringRequestSize - 1;
 
 // Flags the display as showing a requester for as long as the dialog runs.
 struct DialogScope {
-  DialogScope() {
-    if (SystemRequesters()->begin) SystemRequesters()->begin();
+  const qmSystemRequesters &requesters;
+  explicit DialogScope(const qmSystemRequesters &r) : requesters(r) {
+    if (requesters.begin) requesters.begin();
   }
   ~DialogScope() {
-    if (SystemRequesters()->end) SystemRequesters()->end();
+    if (requesters.end) requesters.end();
   }
 };
 
@@ -839,12 +846,13 @@ uint32_t SysSystemRequest(VmState *L) {
   const char *body = vm_checkstring(L, 2, nullptr);
   const char *buttons = vm_checkstring(L, 3, nullptr);
   int32_t icon = vm_optint32(L, 4, 0);
-  if (!SystemRequesters()->message) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.message) return ERR_MEM;
   int32_t button = 0;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->message(title, body, buttons, icon, &button);
+    DialogScope scope(req);
+    code = req.message(title, body, buttons, icon, &button);
   }
   if (code) return code;
   vm_pushnumber(L, button);
@@ -859,19 +867,20 @@ uint32_t SysFileRequest(VmState *L) {
   const char *folder = vm_optlstring(L, 4, "", nullptr);
   const char *file = vm_optlstring(L, 5, "", nullptr);
   if (mode > REQ_SAVEMODE) return ERR_WRONGUSAGE;
-  qmSystemState *s = SystemState();
+  qmSystemState *s = State(L);
   if (!folder[0] && !file[0] && s->haveLastFile) {
     folder = s->lastFileFolder;
     file = s->lastFileName;
   }
-  if (!SystemRequesters()->file) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.file) return ERR_MEM;
   qmFileRequestResult result{nullptr, nullptr, 0};
   int32_t confirmed = 0;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->file(title, pattern, static_cast<int32_t>(mode), folder[0] ? folder : nullptr,
-                                    file[0] ? file : nullptr, &confirmed, &result);
+    DialogScope scope(req);
+    code = req.file(title, pattern, static_cast<int32_t>(mode), folder[0] ? folder : nullptr,
+                    file[0] ? file : nullptr, &confirmed, &result);
   }
   if (code) return code;
   if (!confirmed || !result.names) result.count = 0;
@@ -905,14 +914,15 @@ uint32_t SysPathRequest(VmState *L) {
   uint32_t mode = vm_optinteger(L, 2, 0);
   const char *folder = vm_optlstring(L, 3, "", nullptr);
   if (mode != 0 && mode != 2) return ERR_WRONGUSAGE;
-  qmSystemState *s = SystemState();
+  qmSystemState *s = State(L);
   if (!folder[0]) folder = s->lastPathFolder;
-  if (!SystemRequesters()->path) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.path) return ERR_MEM;
   char *path = nullptr;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->path(title, folder[0] ? folder : nullptr, &path);
+    DialogScope scope(req);
+    code = req.path(title, folder[0] ? folder : nullptr, &path);
   }
   if (code) return code;
   if (path) CopyString(s->lastPathFolder, path, sizeof s->lastPathFolder);
@@ -935,14 +945,15 @@ uint32_t SysStringRequest(VmState *L) {
   std::string start(defaultText);
   if (start.size() > maxLength) start.resize(maxLength);
   if (type == STRREQ_NUMBER && !IsNumberText(start.c_str())) return ERR_WRONGUSAGE;
-  if (!SystemRequesters()->text) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.text) return ERR_MEM;
   char out[kStringRequestSize] = {0};
   int32_t confirmed = 0;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->text(title, body, start.c_str(), type == STRREQ_NUMBER, static_cast<int32_t>(maxLength),
-                                    password, out, &confirmed);
+    DialogScope scope(req);
+    code = req.text(title, body, start.c_str(), type == STRREQ_NUMBER, static_cast<int32_t>(maxLength), password,
+                    out, &confirmed);
   }
   if (code) return code;
   out[kMaxRequestText] = 0;
@@ -974,12 +985,13 @@ uint32_t SysListRequest(VmState *L) {
   }
   if (count == 0) return ERR_WRONGUSAGE;
   if (active < -1 || active >= static_cast<int64_t>(count)) return ERR_WRONGUSAGE;
-  if (!SystemRequesters()->list) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.list) return ERR_MEM;
   int32_t index = -1;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->list(title, body, entries.data(), count, active, &index);
+    DialogScope scope(req);
+    code = req.list(title, body, entries.data(), count, active, &index);
   }
   if (code) return code;
   vm_pushnumber(L, index);
@@ -990,12 +1002,13 @@ uint32_t SysColorRequest(VmState *L) {
   CheckArgCount(L, 1, 2);
   const char *title = vm_checkstring(L, 1, nullptr);
   int32_t colour = vm_optint32(L, 2, -1);
-  if (!SystemRequesters()->color) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.color) return ERR_MEM;
   int32_t chosen = -1;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->color(title, colour, &chosen);
+    DialogScope scope(req);
+    code = req.color(title, colour, &chosen);
   }
   if (code) return code;
   vm_pushnumber(L, chosen);
@@ -1007,13 +1020,14 @@ uint32_t SysFontRequest(VmState *L) {
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *font = vm_optlstring(L, 2, "", nullptr);
   int32_t size = vm_optint32(L, 3, 0);
-  if (!SystemRequesters()->font) return ERR_MEM;
+  const qmSystemRequesters &req = Services(L)->requesters;
+  if (!req.font) return ERR_MEM;
   qmFontRequestResult r{};
   int32_t confirmed = 0;
   uint32_t code;
   {
-    DialogScope scope;
-    code = SystemRequesters()->font(title, font, size, &confirmed, &r);
+    DialogScope scope(req);
+    code = req.font(title, font, size, &confirmed, &r);
   }
   if (code) return code;
   r.family[sizeof r.family - 1] = 0;
@@ -1039,7 +1053,7 @@ uint32_t SysFontRequest(VmState *L) {
 uint32_t SysSetClipboard(VmState *L) {
   CheckArgCount(L, 2, 2);
   uint32_t kind = vm_checkinteger(L, 1);
-  qmSystemClipboard *clip = SystemClipboard();
+  const qmSystemClipboard *clip = &Services(L)->clipboard;
   if (kind == CLIPKIND_TEXT) {
     const char *text = vm_checkstring(L, 2, nullptr);
     return clip->writeText ? clip->writeText(text) : ERR_CLIPWRITE;
@@ -1053,7 +1067,7 @@ uint32_t SysSetClipboard(VmState *L) {
 
 uint32_t SysGetClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmSystemClipboard *clip = SystemClipboard();
+  const qmSystemClipboard *clip = &Services(L)->clipboard;
   if (!clip->read) return ERR_CLIPOPEN;
   int32_t kind = CLIPKIND_EMPTY;
   char *text = nullptr;
@@ -1077,7 +1091,7 @@ uint32_t SysGetClipboard(VmState *L) {
 
 uint32_t SysPeekClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmSystemClipboard *clip = SystemClipboard();
+  const qmSystemClipboard *clip = &Services(L)->clipboard;
   if (!clip->peek) return ERR_CLIPOPEN;
   int32_t kind = CLIPKIND_EMPTY;
   if (uint32_t code = clip->peek(&kind)) return code;
@@ -1087,13 +1101,13 @@ uint32_t SysPeekClipboard(VmState *L) {
 
 uint32_t SysClearClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmSystemClipboard *clip = SystemClipboard();
+  const qmSystemClipboard *clip = &Services(L)->clipboard;
   return clip->clear ? clip->clear() : ERR_CLIPWRITE;
 }
 
 uint32_t SysOpenURL(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return SystemOpenURL(vm_checkstring(L, 1, nullptr));
+  return Services(L)->openURL(vm_checkstring(L, 1, nullptr));
 }
 
 const qmCommandEntry kSystemCommands[] = {
@@ -1221,6 +1235,13 @@ const qmConstantEntry kSystemConstants[] = {
 };
 
 uint32_t InitSystemLibrary(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return ERR_MEM;  // the context comes with the runtime support, which could not start
+  // On a failure half-way the free releases whichever of the two was made.
+  ctx->system = new (std::nothrow) qmSystemServices;
+  ctx->systemState = new (std::nothrow) qmSystemState{};
+  if (!ctx->system || !ctx->systemState) return ERR_MEM;
+  SetDefaultSystemServices(ctx->system);
   VmGlobalState *g = G(L);
   g->rt.errorhandler = CallErrorHandler;
   g->rt.getlasterror = SysGetLastError;
@@ -1235,7 +1256,13 @@ void FreeSystemLibrary(VmState *L) {
       t->userData = nullptr;
     }
   FreeAllTimers(L);
-  ResetSystemState();
+  if (qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr) {
+    if (ctx->systemState && ctx->systemState->catalog) CatalogClose(ctx->systemState->catalog);
+    delete ctx->systemState;
+    delete ctx->system;
+    ctx->systemState = nullptr;
+    ctx->system = nullptr;
+  }
   if (L) {
     ReleaseErrorHandler(L);
     VmGlobalState *g = G(L);

@@ -5,8 +5,9 @@
 
 #include "player/system/lib_system.h"
 #include "player/system/system_dates.h"
-#include "player/system/system_program.h"
+#include "player/system/system_platform.h"
 #include "player/system/system_timer.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
 #include "system_test_util.h"
@@ -144,8 +145,8 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   char mode[] = "mode", level[] = "level", three[] = "3";
   qmUserArg second{nullptr, mode, nullptr};
   qmUserArg first{&second, level, three};
-  qmProgramInfo info{0, 1, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
-  SetProgramInfo(&info);
+  qmProgramInfo &info = GetPlayerContext(L)->system->program;
+  info = qmProgramInfo{0, 1, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
   ASSERT_EQ(vm.Call("getcommandline"), 0u);
   EXPECT_EQ(vm.Results(), "table 2 1");
   vm_rawgeti(L, 1, 1);
@@ -161,7 +162,7 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   EXPECT_EQ(vm.Results(), "2 '/usr/bin/player'");
   ASSERT_EQ(vm.Call("getfileargument"), 0u);
   EXPECT_EQ(vm.Results(), "'/apps/game.qma'");
-  SetProgramInfo(nullptr);
+  info = qmProgramInfo{};
   ASSERT_EQ(vm.Call("getfileargument"), 0u);
   EXPECT_EQ(vm.Results(), "''");
 

@@ -5,6 +5,7 @@
 
 #include "platform/memory.h"
 #include "player/system/system_platform.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "system_test_util.h"
 
@@ -62,10 +63,11 @@ uint32_t FakeFont(const char *, const char *, int32_t size, int32_t *confirmed, 
   return 0;
 }
 
+// Puts the fake dialogs into the VM's run.
 struct InstallFakes {
-  InstallFakes() {
+  explicit InstallFakes(SysVm &vm) {
     gFake = FakeDialogs{};
-    qmSystemRequesters *r = SystemRequesters();
+    qmSystemRequesters *r = &GetPlayerContext(vm.L)->system->requesters;
     r->file = FakeFile;
     r->text = FakeText;
     r->list = FakeList;
@@ -73,7 +75,6 @@ struct InstallFakes {
     r->begin = [] { gFake.begins++; };
     r->end = [] { gFake.ends++; };
   }
-  ~InstallFakes() { *SystemRequesters() = qmSystemRequesters{}; }
 };
 
 }  // namespace
@@ -112,8 +113,8 @@ TEST(SystemRequesters, WithoutDesktopLayer) {
 }
 
 TEST(SystemRequesters, FileRequestJoinsAndRemembers) {
-  InstallFakes fakes;
   SysVm vm;
+  InstallFakes fakes(vm);
   VmState *L = vm.L;
   ASSERT_EQ(vm.Call("filerequest", [&] {
     vm_pushstring(L, "Open");
@@ -150,8 +151,8 @@ TEST(SystemRequesters, FileRequestJoinsAndRemembers) {
 }
 
 TEST(SystemRequesters, StringListAndFontRequests) {
-  InstallFakes fakes;
   SysVm vm;
+  InstallFakes fakes(vm);
   VmState *L = vm.L;
   struct Case {
     const char *defaultText;
