@@ -3,10 +3,13 @@
 #include <cstring>
 #include <string>
 
+#include "player/clargs.h"
+#include "player/playerrun.h"
 #include "player/system/lib_system.h"
 #include "player/system/system_dates.h"
 #include "player/system/system_platform.h"
 #include "player/system/system_timer.h"
+#include "player/wiring.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
@@ -172,6 +175,41 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   ASSERT_EQ(vm.Call("gcinfo"), 0u);
   EXPECT_EQ(vm_gettop(L), 2);
   ASSERT_EQ(vm.Call("collectgarbage"), 0u);
+}
+
+// Start-up's wiring tells the system library about the run: a linked program reports the
+// executable, a script or applet its program file, and the command line its user arguments.
+TEST(SystemProgram, WiringDescribesTheRun) {
+  qmClArgs args{};
+  std::strcpy(args.programPath, "/apps/game.qma");
+  std::strcpy(args.executablePath, "/usr/bin/player");
+  ASSERT_EQ(AddUserArg(&args, "level", "3"), 0u);
+  struct Case {
+    const char *name;
+    uint32_t linked, applet, fromShell;
+    const char *programInfo, *commandLine;
+  };
+  const Case cases[] = {
+      {"script", 0, 0, 1, "0 '/apps/game.qma' '/usr/bin/player'", "table 1 1"},
+      {"applet from the desktop", 0, 1, 0, "1 '/apps/game.qma' '/usr/bin/player'", "table 1 0"},
+      {"linked program", 1, 1, 1, "2 '/usr/bin/player'", "table 1 1"},
+  };
+  for (const Case &c : cases) {
+    SysVm vm;
+    args.isApplet = c.applet;
+    qmPlayerRun run{};
+    run.args = &args;
+    run.linked = c.linked;
+    run.startedFromShell = c.fromShell;
+    WirePlayerContext(vm.L, &run);
+    ASSERT_EQ(vm.Call("getprograminfo"), 0u);
+    EXPECT_EQ(vm.Results(), c.programInfo) << c.name;
+    ASSERT_EQ(vm.Call("getcommandline"), 0u);
+    EXPECT_EQ(vm.Results(), c.commandLine) << c.name;
+    ASSERT_EQ(vm.Call("getfileargument"), 0u);
+    EXPECT_EQ(vm.Results(), "'/apps/game.qma'") << c.name;
+  }
+  FreeUserArgs(&args);
 }
 
 TEST(SystemObjects, DataItemsOnTimers) {

@@ -150,6 +150,26 @@ TEST(SystemRequesters, FileRequestJoinsAndRemembers) {
   EXPECT_EQ(vm.ListText(1), "''");
 }
 
+// The dialogs and the remembered folder belong to one run: the next run starts without either.
+TEST(SystemRequesters, NextRunStartsAfresh) {
+  auto open = [](SysVm &vm) {
+    return vm.Call("filerequest", [&] {
+      vm_pushstring(vm.L, "Open");
+      vm_pushstring(vm.L, "");
+    });
+  };
+  {
+    SysVm first;
+    InstallFakes fakes(first);
+    ASSERT_EQ(open(first), 0u);
+  }
+  SysVm second;
+  EXPECT_EQ(open(second), ERR_MEM);
+  InstallFakes fakes(second);
+  ASSERT_EQ(open(second), 0u);
+  EXPECT_EQ(gFake.lastCall, "Open||0|-|-");
+}
+
 TEST(SystemRequesters, StringListAndFontRequests) {
   SysVm vm;
   InstallFakes fakes(vm);
