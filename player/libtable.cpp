@@ -1,9 +1,9 @@
 #include "player/libtable.h"
 
 #include "player/event/lib_event.h"
-#include "player/lib_system.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
+#include "player/system/lib_system.h"
 
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,

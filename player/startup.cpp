@@ -10,17 +10,15 @@
 #include "platform/memory.h"
 #include "platform/path.h"
 #include "platform/process.h"
-#include "platform/sdl/eventpump.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/inifile.h"
 #include "player/libtable.h"
-#include "player/system_platform.h"
-#include "player/system_program.h"
 #include "player/linkrecord.h"
 #include "player/options.h"
 #include "player/playerrun.h"
 #include "player/playertext.h"
+#include "player/wiring.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -150,20 +148,8 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
   SetAppletRecord(L, &applet->base);
   vm_registry_setlightudata(L, "clargs", args);
 
-  // What the system library reports about this run, and its waits pumping events.
-  static qmProgramInfo info;
-  info = qmProgramInfo{};
-  info.linked = static_cast<int32_t>(run->linked);
-  info.applet = static_cast<int32_t>(args->isApplet);
-  info.programPath = args->programPath;
-  info.executablePath = args->executablePath;
-  info.fileArgument = args->programPath;
-  info.userArguments = args->userArgs;
-  info.startedFromShell = static_cast<int32_t>(run->startedFromShell);
-  SetProgramInfo(&info);
-  SetSystemTimedWait(WaitWithEventTimer);
-
   if (uint32_t e = OpenLibraries(L, run->libraries)) return e;
+  WirePlayerContext(L, run);
   // The graphics and sound libraries add their tag hooks when they exist.
 
   SetTag(RTTAG_NOSOUND, args->noSound);

@@ -8,10 +8,15 @@
 struct VmState;
 struct qmObjectRegistry;
 struct qmEventState;
+struct qmSystemServices;
+struct qmSystemState;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
   qmEventState *event;        // the event dispatcher and the event library's sources
+  // The system library's (player/system): what other layers answer for it, and its own state.
+  qmSystemServices *system;
+  qmSystemState *systemState;
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "player/system_tables.h"
+#include "player/system/system_tables.h"
 #include "runtime/errcodes.h"
 #include "system_test_util.h"
 

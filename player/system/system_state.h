@@ -1,5 +1,6 @@
-// The system library's own state besides its timers: the user catalog, the debug-output
-// switch and the folders the file and path requesters remember.
+// The system library's own state besides its timers, one record per run on the player
+// context: the user catalog, the debug-output switch and the folders the file and path
+// requesters remember.
 #pragma once
 #include <cstdint>
 
@@ -15,7 +16,3 @@ struct qmSystemState {
   char lastFileName[kRequestPathSize];
   char lastPathFolder[kRequestPathSize];
 };
-
-qmSystemState *SystemState();
-// Closes the catalog and forgets the folders.
-void ResetSystemState();

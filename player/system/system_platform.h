@@ -1,12 +1,15 @@
 // What the system library asks of the desktop layer and of libraries that come later: the
 // requesters and dialogs, the clipboard, the browser, the timed wait that keeps events flowing,
-// the clock of the stopwatch timers, the layer lookups and the plug-in list. Each entry is a
-// function pointer that the layer owning the service fills at its start; an entry left null
-// makes the command fail with the error a failed platform call gives.
+// the clock of the stopwatch timers, the layer lookups, the plug-in list and the description of
+// the running program. They are entries of one record per run on the player context; the
+// player's wiring (player/wiring.cpp) fills them after the libraries open, tests fill them
+// directly. A requester, clipboard or layer entry left null makes the command fail with the
+// error a failed platform call gives.
 #pragma once
 #include <cstdint>
 
 #include "platform/time.h"
+#include "player/system/system_program.h"
 
 struct VmState;
 struct qmObjectId;
@@ -89,23 +92,22 @@ struct qmSystemLayers {
   void (*freeUnusedCache)(VmState *L);
 };
 
-qmSystemRequesters *SystemRequesters();
-qmSystemClipboard *SystemClipboard();
-qmSystemLayers *SystemLayers();
+struct qmSystemServices {
+  qmSystemRequesters requesters;
+  qmSystemClipboard clipboard;
+  qmSystemLayers layers;
+  uint32_t (*openURL)(const char *url);  // the browser
+  // The stopwatch clock, and the timed wait of Wait and WaitTimer, which pumps events and
+  // gives ERR_USERABORT on a quit.
+  void (*clock)(qmTimeval *out);
+  uint32_t (*timedWait)(VmState *L, uint32_t ms);
+  // Fills the table on the stack top with one table per loaded plug-in (GetVersion's
+  // "plugins"); null leaves it empty.
+  void (*listPlugins)(VmState *L);
+  qmProgramInfo program;
+};
 
-// Opens the URL in the browser; OpenURLInBrowser until replaced.
-void SetOpenURLHandler(uint32_t (*open)(const char *url));
-uint32_t SystemOpenURL(const char *url);
-
-// The stopwatch clock (GetTimeval until replaced) and the timed wait of Wait and WaitTimer,
-// which pumps events and gives ERR_USERABORT on a quit (a plain sleep until the event layer
-// installs its own). Tests put a controllable clock behind both.
-void SetSystemClock(void (*now)(qmTimeval *out));
-void SystemClockNow(qmTimeval *out);
-void SetSystemTimedWait(uint32_t (*wait)(VmState *L, uint32_t ms));
-uint32_t SystemTimedWait(VmState *L, uint32_t ms);
-
-// The plug-in manager fills the table on the stack top with one table per loaded plug-in
-// (GetVersion's "plugins"); without one the table stays empty.
-void SetPluginInfoLister(void (*list)(VmState *L));
-void ListPluginInfo(VmState *L);
+// What a run has before its wiring: no dialogs, clipboard, layers or plug-in list; the
+// platform's browser and clock, a plain sleep that pumps no events, and an empty program
+// record.
+void SetDefaultSystemServices(qmSystemServices *s);

@@ -1,5 +1,6 @@
-#include "player/system_tables.h"
+#include "player/system/system_tables.h"
 
+#include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 
@@ -148,8 +149,6 @@ uint32_t CopyLevel(VmState *L, int src, const void **path, int depth) {
   return 0;
 }
 
-int AbsIndex(VmState *L, int i) { return i > 0 ? i : vm_gettop(L) + i + 1; }
-
 }  // namespace
 
 int32_t CountTableItems(VmState *L, int t, int stopAtEmpty) {
@@ -166,18 +165,18 @@ int32_t CountTableItems(VmState *L, int t, int stopAtEmpty) {
 
 uint32_t SortTableRange(VmState *L, int t, int comparator, int32_t first, int32_t last) {
   if (!vm_checkstack(L, kSortStackSlots)) return ERR_STACK;
-  SortContext s{L, AbsIndex(L, t), comparator ? AbsIndex(L, comparator) : 0};
+  SortContext s{L, vm_absindex(L, t), comparator ? vm_absindex(L, comparator) : 0};
   return SortRange(s, first, last);
 }
 
 uint32_t CopyTableDeep(VmState *L, int t) {
   const void *path[kCopyTableMaxDepth];
-  return CopyLevel(L, AbsIndex(L, t), path, 0);
+  return CopyLevel(L, vm_absindex(L, t), path, 0);
 }
 
 void InsertTableItem(VmState *L, int t, int v, int64_t position) {
-  t = AbsIndex(L, t);
-  v = AbsIndex(L, v);
+  t = vm_absindex(L, t);
+  v = vm_absindex(L, v);
   int32_t n = CountTableItems(L, t, 0);
   if (position < 0 || position > n) position = n;
   for (int64_t i = n; i > position; i--) {
@@ -189,7 +188,7 @@ void InsertTableItem(VmState *L, int t, int v, int64_t position) {
 }
 
 int RemoveTableItem(VmState *L, int t, int64_t position) {
-  t = AbsIndex(L, t);
+  t = vm_absindex(L, t);
   int32_t n = CountTableItems(L, t, 0);
   if (n == 0) return 0;
   if (position < 0 || position > n - 1) position = n - 1;

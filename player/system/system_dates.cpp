@@ -1,4 +1,4 @@
-#include "player/system_dates.h"
+#include "player/system/system_dates.h"
 
 #include <cstdio>
 #include <cstring>

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "player/system_debug.h"
+#include "player/system/system_debug.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "system_test_util.h"

@@ -3,10 +3,14 @@
 #include <cstring>
 #include <string>
 
-#include "player/system_commands.h"
-#include "player/system_dates.h"
-#include "player/system_program.h"
-#include "player/system_timer.h"
+#include "player/clargs.h"
+#include "player/playerrun.h"
+#include "player/system/lib_system.h"
+#include "player/system/system_dates.h"
+#include "player/system/system_platform.h"
+#include "player/system/system_timer.h"
+#include "player/wiring.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
 #include "system_test_util.h"
@@ -14,7 +18,7 @@
 TEST(SystemLibrary, CommandsAndConstants) {
   SysVm vm;
   int commands = 0;
-  for (const qmCommandEntry *e = SystemCommandTable(); e->name; e++) {
+  for (const qmCommandEntry *e = kSystemLibrary.commands; e->name; e++) {
     commands++;
     std::string lower = e->name;
     for (char &c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -27,7 +31,7 @@ TEST(SystemLibrary, CommandsAndConstants) {
   EXPECT_STREQ(FindRegisteredCommandName("copytable"), "CopyTable");
   // One constant per error code of the list, ERR_NONE included, with the code as its value.
   int errors = 0;
-  for (const qmConstantEntry *e = SystemConstantTable(); e->name; e++)
+  for (const qmConstantEntry *e = kSystemLibrary.constants; e->name; e++)
     if (std::strncmp(e->name, "ERR_", 4) == 0) errors++;
   int codes = 1;
   for (uint32_t code = kFirstErrorCode; code <= kLastErrorCode; code++) {
@@ -144,8 +148,8 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   char mode[] = "mode", level[] = "level", three[] = "3";
   qmUserArg second{nullptr, mode, nullptr};
   qmUserArg first{&second, level, three};
-  qmProgramInfo info{0, 1, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
-  SetProgramInfo(&info);
+  qmProgramInfo &info = GetPlayerContext(L)->system->program;
+  info = qmProgramInfo{0, 1, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
   ASSERT_EQ(vm.Call("getcommandline"), 0u);
   EXPECT_EQ(vm.Results(), "table 2 1");
   vm_rawgeti(L, 1, 1);
@@ -161,7 +165,7 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   EXPECT_EQ(vm.Results(), "2 '/usr/bin/player'");
   ASSERT_EQ(vm.Call("getfileargument"), 0u);
   EXPECT_EQ(vm.Results(), "'/apps/game.qma'");
-  SetProgramInfo(nullptr);
+  info = qmProgramInfo{};
   ASSERT_EQ(vm.Call("getfileargument"), 0u);
   EXPECT_EQ(vm.Results(), "''");
 
@@ -171,6 +175,41 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   ASSERT_EQ(vm.Call("gcinfo"), 0u);
   EXPECT_EQ(vm_gettop(L), 2);
   ASSERT_EQ(vm.Call("collectgarbage"), 0u);
+}
+
+// Start-up's wiring tells the system library about the run: a linked program reports the
+// executable, a script or applet its program file, and the command line its user arguments.
+TEST(SystemProgram, WiringDescribesTheRun) {
+  qmClArgs args{};
+  std::strcpy(args.programPath, "/apps/game.qma");
+  std::strcpy(args.executablePath, "/usr/bin/player");
+  ASSERT_EQ(AddUserArg(&args, "level", "3"), 0u);
+  struct Case {
+    const char *name;
+    uint32_t linked, applet, fromShell;
+    const char *programInfo, *commandLine;
+  };
+  const Case cases[] = {
+      {"script", 0, 0, 1, "0 '/apps/game.qma' '/usr/bin/player'", "table 1 1"},
+      {"applet from the desktop", 0, 1, 0, "1 '/apps/game.qma' '/usr/bin/player'", "table 1 0"},
+      {"linked program", 1, 1, 1, "2 '/usr/bin/player'", "table 1 1"},
+  };
+  for (const Case &c : cases) {
+    SysVm vm;
+    args.isApplet = c.applet;
+    qmPlayerRun run{};
+    run.args = &args;
+    run.linked = c.linked;
+    run.startedFromShell = c.fromShell;
+    WirePlayerContext(vm.L, &run);
+    ASSERT_EQ(vm.Call("getprograminfo"), 0u);
+    EXPECT_EQ(vm.Results(), c.programInfo) << c.name;
+    ASSERT_EQ(vm.Call("getcommandline"), 0u);
+    EXPECT_EQ(vm.Results(), c.commandLine) << c.name;
+    ASSERT_EQ(vm.Call("getfileargument"), 0u);
+    EXPECT_EQ(vm.Results(), "'/apps/game.qma'") << c.name;
+  }
+  FreeUserArgs(&args);
 }
 
 TEST(SystemObjects, DataItemsOnTimers) {

@@ -1,4 +1,4 @@
-// What the start-up code tells the system library about the running program: its kind, its
+// What the player's wiring tells the system library about the running program: its kind, its
 // paths, the file argument and the user arguments of the command line.
 #pragma once
 #include <cstdint>
@@ -20,8 +20,3 @@ struct qmProgramInfo {
   const qmUserArg *userArguments;  // the command line's user arguments (clargs.h)
   int32_t startedFromShell;  // 0 when the desktop started the program with its own argument
 };
-
-// The start-up code keeps the record alive for the whole run; null clears it.
-void SetProgramInfo(const qmProgramInfo *info);
-// Never null: an empty record until the start-up code sets one.
-const qmProgramInfo *GetProgramInfo();

@@ -1,4 +1,4 @@
-#include "player/system_errors.h"
+#include "player/system/system_errors.h"
 
 #include <cstring>
 

@@ -1,4 +1,4 @@
-#include "player/system_debug.h"
+#include "player/system/system_debug.h"
 
 #include <cstring>
 

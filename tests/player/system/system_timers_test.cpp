@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "player/system_platform.h"
-#include "player/system_timer.h"
+#include "player/system/system_platform.h"
+#include "player/system/system_timer.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "system_test_util.h"
 
@@ -22,17 +23,15 @@ uint32_t FakeWait(VmState *, uint32_t ms) {
   return gWaitResult;
 }
 
+// Puts the fake clock and wait into the VM's run.
 struct FakeClock {
-  FakeClock() {
+  explicit FakeClock(SysVm &vm) {
     gNowMs = 5000000;
     gWaitedMs = 0;
     gWaitResult = 0;
-    SetSystemClock(FakeNow);
-    SetSystemTimedWait(FakeWait);
-  }
-  ~FakeClock() {
-    SetSystemClock(nullptr);
-    SetSystemTimedWait(nullptr);
+    qmSystemServices *sys = GetPlayerContext(vm.L)->system;
+    sys->clock = FakeNow;
+    sys->timedWait = FakeWait;
   }
 };
 
@@ -51,8 +50,8 @@ uint32_t TimerCall(SysVm &vm, const char *name, int id, std::initializer_list<do
 }  // namespace
 
 TEST(SystemTimers, RunPauseResumeReset) {
-  FakeClock clock;
   SysVm vm;
+  FakeClock clock(vm);
   ASSERT_EQ(TimerCall(vm, "starttimer", 1), 0u);
   EXPECT_EQ(vm.Results(), "");  // a number id gets no result
   gNowMs += 1500;
@@ -83,8 +82,8 @@ TEST(SystemTimers, RunPauseResumeReset) {
 }
 
 TEST(SystemTimers, AutomaticIdsAndMissingTimers) {
-  FakeClock clock;
   SysVm vm;
+  FakeClock clock(vm);
   ASSERT_EQ(vm.Call("starttimer", [&] { vm_pushnil(vm.L); }), 0u);
   ASSERT_EQ(vm_type(vm.L, 1), VM_TLIGHTUSERDATA);
   void *handle = vm_touserdata(vm.L, 1);
@@ -104,8 +103,8 @@ TEST(SystemTimers, AutomaticIdsAndMissingTimers) {
 }
 
 TEST(SystemTimers, WaitTimerPacesLoops) {
-  FakeClock clock;
   SysVm vm;
+  FakeClock clock(vm);
   ASSERT_EQ(TimerCall(vm, "starttimer", 1), 0u);
   gNowMs += 30;
   ASSERT_EQ(TimerCall(vm, "waittimer", 1, {100}), 0u);
@@ -123,8 +122,8 @@ TEST(SystemTimers, WaitTimerPacesLoops) {
 }
 
 TEST(SystemTimers, WaitUnits) {
-  FakeClock clock;
   SysVm vm;
+  FakeClock clock(vm);
   struct Case {
     std::initializer_list<double> args;
     uint32_t code;

@@ -1,4 +1,4 @@
-#include "player/system_timer.h"
+#include "player/system/system_timer.h"
 
 #include <cstring>
 

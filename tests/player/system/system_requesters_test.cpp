@@ -4,7 +4,8 @@
 #include <string>
 
 #include "platform/memory.h"
-#include "player/system_platform.h"
+#include "player/system/system_platform.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "system_test_util.h"
 
@@ -62,10 +63,11 @@ uint32_t FakeFont(const char *, const char *, int32_t size, int32_t *confirmed, 
   return 0;
 }
 
+// Puts the fake dialogs into the VM's run.
 struct InstallFakes {
-  InstallFakes() {
+  explicit InstallFakes(SysVm &vm) {
     gFake = FakeDialogs{};
-    qmSystemRequesters *r = SystemRequesters();
+    qmSystemRequesters *r = &GetPlayerContext(vm.L)->system->requesters;
     r->file = FakeFile;
     r->text = FakeText;
     r->list = FakeList;
@@ -73,7 +75,6 @@ struct InstallFakes {
     r->begin = [] { gFake.begins++; };
     r->end = [] { gFake.ends++; };
   }
-  ~InstallFakes() { *SystemRequesters() = qmSystemRequesters{}; }
 };
 
 }  // namespace
@@ -112,8 +113,8 @@ TEST(SystemRequesters, WithoutDesktopLayer) {
 }
 
 TEST(SystemRequesters, FileRequestJoinsAndRemembers) {
-  InstallFakes fakes;
   SysVm vm;
+  InstallFakes fakes(vm);
   VmState *L = vm.L;
   ASSERT_EQ(vm.Call("filerequest", [&] {
     vm_pushstring(L, "Open");
@@ -149,9 +150,29 @@ TEST(SystemRequesters, FileRequestJoinsAndRemembers) {
   EXPECT_EQ(vm.ListText(1), "''");
 }
 
+// The dialogs and the remembered folder belong to one run: the next run starts without either.
+TEST(SystemRequesters, NextRunStartsAfresh) {
+  auto open = [](SysVm &vm) {
+    return vm.Call("filerequest", [&] {
+      vm_pushstring(vm.L, "Open");
+      vm_pushstring(vm.L, "");
+    });
+  };
+  {
+    SysVm first;
+    InstallFakes fakes(first);
+    ASSERT_EQ(open(first), 0u);
+  }
+  SysVm second;
+  EXPECT_EQ(open(second), ERR_MEM);
+  InstallFakes fakes(second);
+  ASSERT_EQ(open(second), 0u);
+  EXPECT_EQ(gFake.lastCall, "Open||0|-|-");
+}
+
 TEST(SystemRequesters, StringListAndFontRequests) {
-  InstallFakes fakes;
   SysVm vm;
+  InstallFakes fakes(vm);
   VmState *L = vm.L;
   struct Case {
     const char *defaultText;

@@ -1,0 +1,26 @@
+#include "player/wiring.h"
+
+#include "platform/sdl/eventpump.h"
+#include "player/clargs.h"
+#include "player/playerrun.h"
+#include "player/system/system_platform.h"
+#include "runtime/context.h"
+
+void WirePlayerContext(VmState *L, qmPlayerRun *run) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  // Later libraries add their lines here.
+  if (qmSystemServices *sys = ctx->system) {
+    // Waits pump events, so that a quit ends them.
+    sys->timedWait = WaitWithEventTimer;
+    qmClArgs *args = run->args;
+    qmProgramInfo &info = sys->program;
+    info.linked = static_cast<int32_t>(run->linked);
+    info.applet = static_cast<int32_t>(args->isApplet);
+    info.programPath = args->programPath;
+    info.executablePath = args->executablePath;
+    info.fileArgument = args->programPath;
+    info.userArguments = args->userArgs;
+    info.startedFromShell = static_cast<int32_t>(run->startedFromShell);
+  }
+}
