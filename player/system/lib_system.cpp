@@ -34,9 +34,18 @@
 
 namespace {
 
-// This run's services and state on the player context; the library's init made both.
-qmSystemServices *Services(VmState *L) { return GetPlayerContext(L)->system; }
-qmSystemState *State(VmState *L) { return GetPlayerContext(L)->systemState; }
+// This run's services and state on the player context; the library's init made both. A
+// command called after the library was freed (a finaliser at shut-down) is refused.
+qmSystemServices *Services(VmState *L) {
+  qmSystemServices *s = GetPlayerContext(L)->system;
+  if (s == nullptr) vm_raise(L, ERR_WRONGUSAGE);
+  return s;
+}
+qmSystemState *State(VmState *L) {
+  qmSystemState *s = GetPlayerContext(L)->systemState;
+  if (s == nullptr) vm_raise(L, ERR_WRONGUSAGE);
+  return s;
+}
 
 // Stopwatch timers and waiting.
 

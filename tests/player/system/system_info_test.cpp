@@ -13,7 +13,7 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
-#include "system_test_util.h"
+#include "tests/player/system/system_test_util.h"
 
 TEST(SystemLibrary, CommandsAndConstants) {
   SysVm vm;
@@ -282,4 +282,23 @@ TEST(SystemObjects, DataItemsOnTimers) {
   EXPECT_EQ(vm.Results(), "0");
   // Stopping a timer with data items must not leak them (the sanitizer checks at exit).
   ASSERT_EQ(set(5, "left", 2), 0u);
+}
+
+// A system command that a finaliser calls after the library was freed at shut-down is refused
+// with an error, not run on freed state; freeing twice is harmless.
+TEST(SystemLibrary, CommandsAfterTheLibraryWasFreedAreRefused) {
+  const qmLibrary *const onlySystem[] = {&kSystemLibrary, nullptr};
+  PlayerVm vm(onlySystem);
+  FreeLibraries(vm.L, onlySystem);
+  struct Case {
+    const char *command;
+    int nargs;
+  };
+  for (Case c : {Case{"starttimer", 1}, Case{"wait", 1}, Case{"getversion", 0}, Case{"closecatalog", 0}}) {
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, c.command);
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    for (int i = 0; i < c.nargs; i++) vm_pushnumber(vm.L, 1);
+    EXPECT_EQ(vm_pcall(vm.L, c.nargs, 0, 0), uint32_t(ERR_WRONGUSAGE)) << c.command;
+  }
 }

@@ -7,7 +7,7 @@
 #include "player/system/system_platform.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
-#include "system_test_util.h"
+#include "tests/player/system/system_test_util.h"
 
 namespace {
 

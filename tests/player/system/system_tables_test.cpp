@@ -6,7 +6,7 @@
 
 #include "player/system/system_tables.h"
 #include "runtime/errcodes.h"
-#include "system_test_util.h"
+#include "tests/player/system/system_test_util.h"
 
 namespace {
 
