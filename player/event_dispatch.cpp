@@ -86,7 +86,9 @@ void picturepos(const qmDisplay *d, int32_t wx, int32_t wy, int32_t *px, int32_t
 
 bool pointer(const qmDisplay *d, int32_t *px, int32_t *py) {
   if (!d || !d->platform || !displayopen(d)) return false;
-  picturepos(d, d->platform->pointerX, d->platform->pointerY, px, py);
+  int32_t wx, wy;
+  GetPlatformPointer(d, &wx, &wy);
+  picturepos(d, wx, wy, px, py);
   return true;
 }
 

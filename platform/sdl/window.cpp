@@ -58,6 +58,11 @@ void FreePlatformWindowRecord(qmDisplay *display) {
   display->platform = nullptr;
 }
 
+void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y) {
+  *x = display->platform->pointerX;
+  *y = display->platform->pointerY;
+}
+
 void GetWindowFrameWidths(qmDisplay *display) {
   display->frameLeft = display->frameTop = display->frameWidth = display->frameHeight = 0;
   qmPlatformWindow *pw = display->platform;

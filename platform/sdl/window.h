@@ -42,6 +42,9 @@ struct qmPlatformWindow {
 // Allocates the window record and hangs it off the display: 0 or ERR_MEM.
 uint32_t CreatePlatformWindowRecord(VmState *vm, qmDisplay *display);
 void FreePlatformWindowRecord(qmDisplay *display);
+// The last pointer position in the window's content, as the window handler recorded it; the
+// display must have a window record.
+void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y);
 // Frame widths into the display: all 0 when borderless or when the window system tells none.
 void GetWindowFrameWidths(qmDisplay *display);
 // Opens and shows the window at the display's position and size plus frame, with title and
