@@ -4,12 +4,12 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "platform/eventpump.h"
 #include "platform/memory.h"
 #include "platform/process.h"
-#include "platform/sdl/eventpump.h"
-#include "platform/sdl/timers.h"
-#include "platform/sdl/window.h"
+#include "platform/timers.h"
 #include "platform/time.h"
+#include "platform/window.h"
 #include "player/event_labels.h"
 #include "player/event_timers.h"
 #include "player/event_user.h"

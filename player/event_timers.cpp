@@ -2,7 +2,7 @@
 
 #include "platform/memory.h"
 #include "platform/polltimer.h"
-#include "platform/sdl/timers.h"
+#include "platform/timers.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"

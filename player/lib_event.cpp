@@ -3,9 +3,9 @@
 #include <initializer_list>
 
 #include "display/display.h"
+#include "platform/desktop.h"
 #include "platform/polltimer.h"
-#include "platform/sdl/desktop.h"
-#include "platform/sdl/window.h"
+#include "platform/window.h"
 #include "player/event_dispatch.h"
 #include "player/event_labels.h"
 #include "player/event_timers.h"

@@ -5,12 +5,12 @@
 
 #include "io/crc32.h"
 #include "platform/catalog.h"
+#include "platform/eventpump.h"
 #include "platform/fileops.h"
 #include "platform/hooks.h"
 #include "platform/memory.h"
 #include "platform/path.h"
 #include "platform/process.h"
-#include "platform/sdl/eventpump.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/inifile.h"

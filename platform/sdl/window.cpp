@@ -1,10 +1,10 @@
-#include "platform/sdl/window.h"
+#include "platform/window.h"
 
 #include <cstring>
 
 #include "display/display.h"
+#include "platform/desktop.h"
 #include "platform/memory.h"
-#include "platform/sdl/desktop.h"
 #include "platform/sdl/sdl_internal.h"
 #include "runtime/errcodes.h"
 
