@@ -8,9 +8,9 @@
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
-#include "platform/sdl/desktop.h"
-#include "platform/sdl/present.h"
-#include "platform/sdl/window.h"
+#include "platform/desktop.h"
+#include "platform/present.h"
+#include "platform/window.h"
 
 namespace {
 constexpr int kW = 1920, kH = 1080;

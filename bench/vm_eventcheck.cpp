@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "platform/sdl/desktop.h"
+#include "platform/desktop.h"
 #include "player/event/event_dispatch.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"

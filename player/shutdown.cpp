@@ -3,10 +3,10 @@
 #include <cstdio>
 
 #include "platform/catalog.h"
+#include "platform/desktop.h"
 #include "platform/hooks.h"
 #include "platform/memory.h"
 #include "platform/process.h"
-#include "platform/sdl/desktop.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/libtable.h"

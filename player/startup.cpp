@@ -5,6 +5,7 @@
 
 #include "io/crc32.h"
 #include "platform/catalog.h"
+#include "platform/eventpump.h"
 #include "platform/fileops.h"
 #include "platform/hooks.h"
 #include "platform/memory.h"

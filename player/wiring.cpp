@@ -1,6 +1,6 @@
 #include "player/wiring.h"
 
-#include "platform/sdl/eventpump.h"
+#include "platform/eventpump.h"
 #include "player/clargs.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"

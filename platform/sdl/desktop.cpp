@@ -1,12 +1,12 @@
-#include "platform/sdl/desktop.h"
+#include "platform/desktop.h"
 
 #include <ctime>
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/sdl/timers.h"
-#include "platform/sdl/window.h"
+#include "platform/timers.h"
+#include "platform/window.h"
 #include "runtime/errcodes.h"
 
 qmDesktopState gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};

@@ -1,14 +1,14 @@
-#include "platform/sdl/eventpump.h"
+#include "platform/eventpump.h"
 
 #include <ctime>
 
 #include "display/display.h"
 #include "display/displayops.h"
-#include "platform/sdl/desktop.h"
-#include "platform/sdl/present.h"
+#include "platform/desktop.h"
+#include "platform/present.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/sdl/timers.h"
-#include "platform/sdl/window.h"
+#include "platform/timers.h"
+#include "platform/window.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_state.h"
 

@@ -4,10 +4,10 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
-#include "platform/sdl/desktop.h"
+#include "platform/desktop.h"
 #include "platform/sdl/keytable.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/sdl/window.h"
+#include "platform/window.h"
 #include "runtime/eventqueue.h"
 
 namespace {

@@ -1,14 +1,14 @@
-#include "platform/sdl/present.h"
+#include "platform/present.h"
 
 #include <cstring>
 
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
+#include "platform/desktop.h"
 #include "platform/memory.h"
-#include "platform/sdl/desktop.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/sdl/window.h"
+#include "platform/window.h"
 
 namespace {
 struct Rect {

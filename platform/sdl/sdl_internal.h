@@ -5,8 +5,40 @@
 #include <atomic>
 #include <cstdint>
 
+#include "platform/time.h"
+
 struct qmDisplay;
-struct qmPlatformWindow;
+struct VmState;
+
+inline constexpr int32_t kMaxPendingRects = 16;
+
+struct qmPlatformRect {
+  int32_t x, y, width, height;
+};
+
+// The window record behind platform/window.h: the window, the input flags the window handler
+// raises and the pump consumes, presentation bookkeeping.
+struct qmPlatformWindow {
+  SDL_Window *window;
+  uint32_t windowId;
+  // Raised by the window handler, evaluated and cleared by the next full pump.
+  uint32_t closeRequested, resizePending, ctrlCSeen, escapeSeen;
+  int32_t pendingScreenMode;  // -1 none, 0 windowed, 1 full screen
+  uint32_t pointerHidden;
+  void *pointerImage;
+  uint32_t fullscreen;  // 1 exclusive mode, 2 desktop full screen
+  uint32_t centred;     // the picture offset was set to centre a full-screen picture
+  qmTimeval lastPresent;  // end of the previous frame, for pacing
+  uint64_t lastShown;     // microseconds on the desktop clock of the last push to the screen
+  VmState *vm;
+  int32_t pointerX, pointerY;  // last pointer position in the content
+  // The portable code each held key went down with, so that repeats and the release match it.
+  uint16_t keyCodeOfScancode[512];
+  // Rectangles written into the window surface and not yet pushed to the screen.
+  qmPlatformRect pending[kMaxPendingRects];
+  int32_t pendingCount;
+  uint32_t surfaceLost;  // the surface was re-made (size change): its old contents are gone
+};
 
 struct qmDesktopState {
   bool started;

@@ -1,4 +1,4 @@
-#include "platform/sdl/timers.h"
+#include "platform/timers.h"
 
 #include "platform/memory.h"
 #include "platform/sdl/sdl_internal.h"

@@ -1,10 +1,10 @@
-#include "platform/sdl/window.h"
+#include "platform/window.h"
 
 #include <cstring>
 
 #include "display/display.h"
+#include "platform/desktop.h"
 #include "platform/memory.h"
-#include "platform/sdl/desktop.h"
 #include "platform/sdl/sdl_internal.h"
 #include "runtime/errcodes.h"
 
@@ -56,6 +56,11 @@ void FreePlatformWindowRecord(qmDisplay *display) {
   if (display->platform->window) ClosePlatformWindow(display);
   MemFree(display->platform);
   display->platform = nullptr;
+}
+
+void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y) {
+  *x = display->platform->pointerX;
+  *y = display->platform->pointerY;
 }
 
 void GetWindowFrameWidths(qmDisplay *display) {

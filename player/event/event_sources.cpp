@@ -6,8 +6,8 @@
 
 #include "display/display.h"
 #include "platform/memory.h"
-#include "platform/sdl/timers.h"
-#include "platform/sdl/window.h"
+#include "platform/timers.h"
+#include "platform/window.h"
 #include "platform/time.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_labels.h"
@@ -47,7 +47,9 @@ void picturepos(const qmDisplay *d, int32_t wx, int32_t wy, int32_t *px, int32_t
 
 bool pointer(const qmEventState *st, const qmDisplay *d, int32_t *px, int32_t *py) {
   if (!d || !d->platform || !displayopen(st, d)) return false;
-  picturepos(d, d->platform->pointerX, d->platform->pointerY, px, py);
+  int32_t wx, wy;
+  GetPlatformPointer(d, &wx, &wy);
+  picturepos(d, wx, wy, px, py);
   return true;
 }
 

@@ -4,7 +4,7 @@
 
 #include "platform/memory.h"
 #include "platform/polltimer.h"
-#include "platform/sdl/timers.h"
+#include "platform/timers.h"
 #include "player/event/event_dispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"

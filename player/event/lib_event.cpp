@@ -4,8 +4,8 @@
 
 #include "display/display.h"
 #include "platform/polltimer.h"
-#include "platform/sdl/desktop.h"
-#include "platform/sdl/window.h"
+#include "platform/desktop.h"
+#include "platform/window.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_sources.h"

@@ -1,6 +1,6 @@
 // Presentation read back from the window surface, and frame pacing on the controllable clock.
 #include "graphics/bitmap.h"
-#include "platform/sdl/present.h"
+#include "platform/present.h"
 #include "sdl_fixture.h"
 
 namespace sdltest {

@@ -9,10 +9,11 @@
 #include <vector>
 
 #include "display/display.h"
-#include "platform/sdl/desktop.h"
-#include "platform/sdl/eventpump.h"
-#include "platform/sdl/timers.h"
-#include "platform/sdl/window.h"
+#include "platform/desktop.h"
+#include "platform/eventpump.h"
+#include "platform/sdl/sdl_internal.h"
+#include "platform/timers.h"
+#include "platform/window.h"
 #include "runtime/eventqueue.h"
 
 namespace sdltest {

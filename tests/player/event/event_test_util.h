@@ -8,8 +8,8 @@
 #include <vector>
 
 #include "display/display.h"
-#include "platform/sdl/desktop.h"
-#include "platform/sdl/timers.h"
+#include "platform/desktop.h"
+#include "platform/timers.h"
 #include "tests/player/player_vm.h"
 #include "runtime/eventqueue.h"
 #include "runtime/rtsupport.h"

@@ -1,5 +1,5 @@
-// The desktop layer on SDL2: start and end, the clock it paces and times with, and the
-// attribute switches the script sets and reads. Nothing outside this folder sees SDL itself.
+// The desktop layer: start and end, the clock it paces and times with, and the attribute
+// switches the script sets and reads. A backend (platform/sdl/) implements it.
 #pragma once
 #include <cstdint>
 
@@ -7,10 +7,10 @@
 
 struct qmDisplay;
 
-// Starts SDL's video and event subsystems once (the first window or wait calls it too):
+// Starts the backend's video and event subsystems once (the first window or wait calls it too):
 // 0, or ERR_XDISPLAY when there is no desktop to talk to.
 uint32_t InitDesktop();
-// Frees every timer, closes SDL; a later InitDesktop starts afresh.
+// Frees every timer, closes the backend; a later InitDesktop starts afresh.
 void ShutdownDesktop();
 bool DesktopStarted();
 

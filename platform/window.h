@@ -1,47 +1,22 @@
-// The platform half of a display: its window, the input flags the window handler raises and the
-// pump consumes, presentation bookkeeping; and the screen's modes and work area.
+// The platform half of a display: its window record and what is done with its window; and the
+// screen's modes and work area.
 #pragma once
 #include <cstdint>
-
-#include "platform/time.h"
 
 struct qmDisplay;
 struct qmBitmap;
 struct qmMask;
 struct VmState;
-struct SDL_Window;
 
-inline constexpr int32_t kMaxPendingRects = 16;
-
-struct qmPlatformRect {
-  int32_t x, y, width, height;
-};
-
-struct qmPlatformWindow {
-  SDL_Window *window;
-  uint32_t windowId;
-  // Raised by the window handler, evaluated and cleared by the next full pump.
-  uint32_t closeRequested, resizePending, ctrlCSeen, escapeSeen;
-  int32_t pendingScreenMode;  // -1 none, 0 windowed, 1 full screen
-  uint32_t pointerHidden;
-  void *pointerImage;
-  uint32_t fullscreen;  // 1 exclusive mode, 2 desktop full screen
-  uint32_t centred;     // the picture offset was set to centre a full-screen picture
-  qmTimeval lastPresent;  // end of the previous frame, for pacing
-  uint64_t lastShown;     // microseconds on the desktop clock of the last push to the screen
-  VmState *vm;
-  int32_t pointerX, pointerY;  // last pointer position in the content
-  // The portable code each held key went down with, so that repeats and the release match it.
-  uint16_t keyCodeOfScancode[512];
-  // Rectangles written into the window surface and not yet pushed to the screen.
-  qmPlatformRect pending[kMaxPendingRects];
-  int32_t pendingCount;
-  uint32_t surfaceLost;  // the surface was re-made (size change): its old contents are gone
-};
+// The window record hangs off qmDisplay::platform; only the backend knows its fields.
+struct qmPlatformWindow;
 
 // Allocates the window record and hangs it off the display: 0 or ERR_MEM.
 uint32_t CreatePlatformWindowRecord(VmState *vm, qmDisplay *display);
 void FreePlatformWindowRecord(qmDisplay *display);
+// The last pointer position in the window's content, as the window handler recorded it; the
+// display must have a window record.
+void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y);
 // Frame widths into the display: all 0 when borderless or when the window system tells none.
 void GetWindowFrameWidths(qmDisplay *display);
 // Opens and shows the window at the display's position and size plus frame, with title and
