@@ -60,6 +60,7 @@ const qmLibraryEntry kFailingLibraries[] = {{"first", InitFirst}, {"failing", In
 const qmLibraryFree kFakeFrees[] = {{"second", FreeSecond}, {"first", FreeFirst}, {nullptr, nullptr}};
 
 int RunPlayer(const qmLibraryEntry *libraries, const std::string &applet) {
+  CurrentDirGuard keepDir;
   ResetPlayerRun();
   GetPlayerRun()->libraries = libraries;
   GetPlayerRun()->libraryFrees = kFakeFrees;
