@@ -1,8 +1,11 @@
 # qm_library(<target> [DEPS <libs>...]): a static library of every .cpp in the current folder
-# (not its subfolders, which are libraries of their own).
+# (not its subfolders, which are libraries of their own); *_avx2.cpp only where QM_HAVE_AVX2.
 function(qm_library target)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
+  if(NOT QM_HAVE_AVX2)
+    list(FILTER sources EXCLUDE REGEX "_avx2\\.cpp$")
+  endif()
   add_library(${target} STATIC ${sources})
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
