@@ -9,10 +9,14 @@ function(qm_sources out)
 endfunction()
 
 # qm_library(<target> [SUBDIRS <dirs>...] [DEPS <libs>...]): a static library of every .cpp in
-# the current folder and the listed subfolders (other subfolders are libraries of their own).
+# the current folder and the listed subfolders (other subfolders are libraries of their own);
+# *_avx2.cpp only where QM_HAVE_AVX2.
 function(qm_library target)
   cmake_parse_arguments(ARG "" "" "SUBDIRS;DEPS" ${ARGN})
   qm_sources(sources ${ARG_SUBDIRS})
+  if(NOT QM_HAVE_AVX2)
+    list(FILTER sources EXCLUDE REGEX "_avx2\\.cpp$")
+  endif()
   add_library(${target} STATIC ${sources})
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})

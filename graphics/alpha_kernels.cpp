@@ -2,7 +2,9 @@
 
 #include "graphics/cpu.h"
 
+#ifdef QM_HAVE_AVX2
 void CombineAlphaPixelsAvx2(const qmCombineAlphaRequest *req);
+#endif
 
 void ColorKeyMaskPixels(const uint32_t *pixels, uint8_t *mask, int32_t width, int32_t height,
                         int32_t maskBytesPerRow, uint32_t key, int32_t pixelPitch, uint32_t compareMask) {
@@ -97,10 +99,13 @@ void CombineAlphaPixelsScalar(const qmCombineAlphaRequest *req) {
 }
 
 void CombineAlphaPixels(const qmCombineAlphaRequest *req) {
-  if (CpuHasAvx2())
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) {
     CombineAlphaPixelsAvx2(req);
-  else
-    CombineAlphaPixelsScalar(req);
+    return;
+  }
+#endif
+  CombineAlphaPixelsScalar(req);
 }
 
 void MaskFromAlphaPixels(const uint8_t *src, uint8_t *dstMask, int32_t srcRow, int32_t dstRow, int32_t maskMode,

@@ -3,7 +3,9 @@
 #include "graphics/cpu.h"
 #include "graphics/pixelformat.h"
 
+#ifdef QM_HAVE_AVX2
 void BlendAlphaPixelsAvx2(const qmBlendRequest *req);
+#endif
 
 void BlendAlphaPixelsScalar(const qmBlendRequest *req) {
   if (req->width < 1 || req->height < 1) return;
@@ -29,10 +31,13 @@ void BlendAlphaPixelsScalar(const qmBlendRequest *req) {
 }
 
 void BlendAlphaPixels(const qmBlendRequest *req) {
-  if (CpuHasAvx2())
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) {
     BlendAlphaPixelsAvx2(req);
-  else
-    BlendAlphaPixelsScalar(req);
+    return;
+  }
+#endif
+  BlendAlphaPixelsScalar(req);
 }
 
 namespace {

@@ -5,8 +5,10 @@
 #include "graphics/cpu.h"
 #include "graphics/pixelformat.h"
 
+#ifdef QM_HAVE_AVX2
 void MaskedCopyPixelsAvx2(const qmMaskedBlitRequest *req);
 void CopyRowsAvx2(uint32_t *dst, const uint32_t *src, int32_t width, int32_t height, int32_t dstPitch, int32_t srcPitch);
+#endif
 
 namespace {
 
@@ -34,10 +36,12 @@ void CopyPixels(const qmBlitRequest *req) {
   if (req->width < 1 || req->height < 1) return;
   const uint32_t *src = req->srcBase + int64_t(req->srcY) * req->srcPitch + req->srcX;
   uint32_t *dst = req->dstBase + int64_t(req->dstY) * req->dstPitch + req->dstX;
+#ifdef QM_HAVE_AVX2
   if (!req->convert && CpuHasAvx2()) {
     CopyRowsAvx2(dst, src, req->width, req->height, req->dstPitch, req->srcPitch);
     return;
   }
+#endif
   if (!req->convert) {
     size_t rowBytes = size_t(req->width) * 4;
     for (int32_t y = 0; y < req->height; y++, src += req->srcPitch, dst += req->dstPitch)
@@ -72,10 +76,13 @@ void MaskedCopyPixelsScalar(const qmMaskedBlitRequest *req) {
 }
 
 void MaskedCopyPixels(const qmMaskedBlitRequest *req) {
-  if (req->convert == QM_CONVERT_NONE && CpuHasAvx2())
+#ifdef QM_HAVE_AVX2
+  if (req->convert == QM_CONVERT_NONE && CpuHasAvx2()) {
     MaskedCopyPixelsAvx2(req);
-  else
-    MaskedCopyPixelsScalar(req);
+    return;
+  }
+#endif
+  MaskedCopyPixelsScalar(req);
 }
 
 void TemplatePixels(const qmTemplateRequest *req) {

@@ -8,6 +8,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
+#ifdef QM_HAVE_AVX2
 void NearestRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);
 void HorizontalRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, const int32_t *xFrac,
                        int32_t srcWidth, int32_t width);
@@ -15,6 +16,7 @@ void StreamRowAvx2(uint32_t *dst, const uint32_t *src, int32_t width);
 void StreamFence();
 void VerticalBlendAvx2(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, int32_t fy, uint32_t colourMask,
                        int32_t width);
+#endif
 
 namespace {
 
@@ -64,10 +66,12 @@ bool BuffersFit(const qmScaleRequest *req) {
 
 void HorizontalRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, const int32_t *xFrac, int32_t srcWidth,
                    int32_t width) {
+#ifdef QM_HAVE_AVX2
   if (CpuHasAvx2()) {
     HorizontalRowAvx2(dst, srcRow, xIndex, xFrac, srcWidth, width);
     return;
   }
+#endif
   for (int32_t i = 0; i < width; i++) {
     int32_t x = xIndex[i];
     dst[i] = LerpWord(srcRow[x], srcRow[std::min(x + 1, srcWidth - 1)], xFrac[i]);
@@ -76,13 +80,16 @@ void HorizontalRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex,
 
 void VerticalBlend(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, int32_t fy, uint32_t colourMask,
                    int32_t width) {
+#ifdef QM_HAVE_AVX2
   if (CpuHasAvx2()) {
     VerticalBlendAvx2(dst, top, bottom, fy, colourMask, width);
     return;
   }
+#endif
   for (int32_t i = 0; i < width; i++) dst[i] = LerpWord(top[i], bottom[i], fy) & colourMask;
 }
 
+#ifdef QM_HAVE_AVX2
 // Destinations larger than this bypass the cache on the way out (nearest scaling only).
 constexpr int64_t kStreamBytes = int64_t(8) << 20;
 
@@ -101,14 +108,17 @@ void ScaleNearestStreaming(const qmScaleRequest *req) {
   }
   StreamFence();
 }
+#endif
 
 void ScaleNearestFast(const qmScaleRequest *req) {
   const qmScaleBuffers *b = req->buffers;
+#ifdef QM_HAVE_AVX2
   const bool avx2 = CpuHasAvx2();
   if (avx2 && int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes) {
     ScaleNearestStreaming(req);
     return;
   }
+#endif
   uint32_t *dst = req->dstPixels;
   for (int32_t j = 0; j < req->dstHeight; j++, dst += req->dstPitch) {
     // Rows that read the same source row are equal: copy the one above.
@@ -117,10 +127,13 @@ void ScaleNearestFast(const qmScaleRequest *req) {
       continue;
     }
     const uint32_t *srcRow = req->srcPixels + int64_t(b->yIndex[j]) * req->srcPitch;
-    if (avx2)
+#ifdef QM_HAVE_AVX2
+    if (avx2) {
       NearestRowAvx2(dst, srcRow, b->xIndex, req->dstWidth, req->srcWidth);
-    else
-      for (int32_t i = 0; i < req->dstWidth; i++) dst[i] = srcRow[b->xIndex[i]];
+      continue;
+    }
+#endif
+    for (int32_t i = 0; i < req->dstWidth; i++) dst[i] = srcRow[b->xIndex[i]];
   }
 }
 

@@ -8,7 +8,9 @@
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"
 
+#ifdef QM_HAVE_AVX2
 void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y, int32_t x0, int32_t x1);
+#endif
 
 namespace {
 
@@ -148,10 +150,14 @@ int32_t Transform(const qmTransformRequest *req, bool vector) {
   if (!Invert(req, &inv)) return ERR_BADDIMENSIONS;
   const Box box = BoundingBox(req);
   const bool pixels = req->bytesPerPixel == 4 && req->srcPixels && req->dstPixels;
+#ifdef QM_HAVE_AVX2
   // The vector path does the pixels of unmasked sources; planes always go one by one.
   const bool vectorPixels = vector && pixels && CpuHasAvx2() && !(req->smooth && req->srcMask && !req->srcAlpha);
   const bool planes = req->dstMask || (req->srcAlpha && req->dstAlpha);
   const double invArr[6] = {inv.ia, inv.ib, inv.ic, inv.id, req->e, req->f};
+#else
+  (void)vector;
+#endif
   for (int32_t y = box.y0; y < box.y1; y++) {
     // Centre of pixel (x, y) is (x + 0.5, y + 0.5); r is the mapped value at x = 0.
     const double rx = inv.ia * (0 - req->e) + inv.ic * (y + 0.5 - req->f);
@@ -161,13 +167,15 @@ int32_t Transform(const qmTransformRequest *req, bool vector) {
     AxisSpan(inv.ib, ry, req->srcHeight, box.x0, box.x1, &bx0, &bx1);
     const int32_t x0 = std::max(ax0, bx0), x1 = std::min(ax1, bx1);
     if (x0 >= x1) continue;
+#ifdef QM_HAVE_AVX2
     if (vectorPixels) {
       TransformRowAvx2(req, invArr, y, x0, x1);
       if (planes)
         for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, true);
-    } else {
-      for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false);
+      continue;
     }
+#endif
+    for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false);
   }
   return 0;
 }

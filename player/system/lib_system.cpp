@@ -431,10 +431,7 @@ uint32_t SysPairs(VmState *L) {
 uint32_t SysNextItem(VmState *L) {
   CheckArgCount(L, 1, 2);
   vm_checktable(L, 1);
-  vm_settop(L, 2);
-  if (vm_next(L, 1)) return 2;
-  vm_pushnil(L);
-  return 1;
+  return vm_nextitem(L);
 }
 
 uint32_t SysCopyTable(VmState *L) {

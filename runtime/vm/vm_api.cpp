@@ -521,6 +521,13 @@ int vm_next(VmState *L, int idx) {
   return more;
 }
 
+uint32_t vm_nextitem(VmState *L) {
+  vm_settop(L, 2);
+  if (vm_next(L, 1)) return 2;
+  vm_pushnil(L);
+  return 1;
+}
+
 void vm_concat(VmState *L, int n) {
   if (n >= 2) {
     vm_checkgc(L);

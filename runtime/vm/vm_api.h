@@ -87,6 +87,9 @@ int vm_setmetatable(VmState *L, int objindex);
 void vm_getfenv(VmState *L, int idx);
 int vm_setfenv(VmState *L, int idx);
 int vm_next(VmState *L, int idx);
+// The traversal step as a native, (t, k) -> the next key and value, or nil after the last:
+// the system library's NextItem and the iterator of a generic for over a table.
+uint32_t vm_nextitem(VmState *L);
 void vm_concat(VmState *L, int n);
 
 // ---- calls and chunks ----

@@ -899,7 +899,8 @@ L_TFORPREP:
   if (vm_istable(ra)) {
     ra[1] = ra[0];
     SAVEPC();
-    *ra = *vm_getstr(vm_hvalue(&cl->g), vm_newstr(L, "next"));
+    const VmValue *next = vm_getstr(vm_hvalue(&cl->g), vm_newstr(L, "next"));
+    *ra = vm_isnil(next) ? G(L)->nextitem : *next;
   }
   pc += vm_getsBx(i);
   DISPATCH();

@@ -181,6 +181,7 @@ size_t mark(VmState *L) {
   VmGlobalState *g = G(L);
   markvalue(&st, &g->defaultmeta);
   markvalue(&st, &g->registry);
+  markvalue(&st, &g->nextitem);
   traversestack(&st, g->mainthread);
   if (L != g->mainthread) markobject(&st, L);
   propagatemarks(&st);

@@ -115,6 +115,10 @@ void f_openstate(VmState *L, void *) {
   g->defaultmeta.v.gc = meta;
   vm_setgc(&L->globals, VM_TTABLE, vm_newtable_sized(L, 0, 4));
   vm_setgc(&g->registry, VM_TTABLE, vm_newtable_sized(L, 4, 4));
+  VmClosure *next = vm_newCclosure(L, 0);
+  next->f = vm_nextitem;
+  next->g = L->globals;
+  vm_setclosure(&g->nextitem, next);
   vm_resizestrtab(L, 32);
   vm_tminit(L);
   vm_newstr(L, "not enough memory")->marked |= VM_FIXED;
@@ -155,6 +159,7 @@ VmState *vm_open() {
   g->mainthread = L;
   vm_setnil(&g->registry);
   vm_setnil(&g->defaultmeta);
+  vm_setnil(&g->nextitem);
   vm_setnil(&g->dummynode.key);
   vm_setnil(&g->dummynode.val);
   g->nblocks = sizeof(VmState) + sizeof(VmGlobalState);

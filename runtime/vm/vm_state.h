@@ -100,6 +100,7 @@ struct VmGlobalState {
   VmCFunction panic;
   VmValue registry;
   VmValue defaultmeta;
+  VmValue nextitem;       // vm_nextitem as a function value, for a generic for over a table
   VmState *mainthread;
   VmNode dummynode;
   VmString *tmname[VM_TM_N];

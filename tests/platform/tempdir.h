@@ -1,4 +1,5 @@
-// A fresh folder under the system's temporary folder, removed with everything in it.
+// A fresh folder under the system's temporary folder, removed with everything in it, and a
+// guard for tests whose code changes the process's current folder.
 #pragma once
 #include <stdlib.h>
 
@@ -21,6 +22,22 @@ class TempDir {
 
  private:
   std::string path_;
+};
+
+// Puts the current folder back when it goes: the player moves into the program's folder, so
+// a run inside the test process would leave later tests in a folder that is removed.
+class CurrentDirGuard {
+ public:
+  CurrentDirGuard() : path_(std::filesystem::current_path()) {}
+  ~CurrentDirGuard() {
+    std::error_code ec;
+    std::filesystem::current_path(path_, ec);
+  }
+  CurrentDirGuard(const CurrentDirGuard &) = delete;
+  CurrentDirGuard &operator=(const CurrentDirGuard &) = delete;
+
+ private:
+  std::filesystem::path path_;
 };
 
 inline void WriteFile(const std::string &path, const std::string &bytes) {

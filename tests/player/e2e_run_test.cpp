@@ -113,6 +113,34 @@ TEST(E2eRun, PackedProgramLeavesNoTemporaryFile) {
   EXPECT_EQ(d.TempEntries(), 0u);
 }
 
+// The player registers no global next: a generic for over a table walks it all the same.
+TEST(E2eRun, GenericForWalksATable) {
+  PlayerDir d;
+  qmtools::WriteBytes(d / "for.qma", AppletOf(R"(
+.func source="for.qms" maxstack=12
+  .k "debugprint" "a" "b" "x" 9
+      NEWTABLE  1 2 1 @1
+      LOADK     2 k1
+      LOADK     3 k2
+      SETLIST   1 1
+      SETTABLE  1 k3 k4
+      MOVE      2 1 @2
+      LOADNIL   3 4
+      TFORPREP  2 test
+body: GETGLOBAL 7 k0 @3
+      MOVE      8 4
+      MOVE      9 5
+      CALL      7 3 1
+test: TFORLOOP  2 0 1 @2
+      JMP       body
+      RETURN    0 1 @4
+.end
+)"));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "for.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1 a\n2 b\nx 9\n");
+}
+
 TEST(E2eRun, LinkedProgramRunsItsAppendedApplet) {
   PlayerDir d;
   std::string error;

@@ -65,6 +65,7 @@ const qmLibrary *const kFakeLibraries[] = {&kFirst, &kSecond, nullptr};
 const qmLibrary *const kFailingLibraries[] = {&kFirst, &kFailing, nullptr};
 
 int RunPlayer(const qmLibrary *const *libraries, const std::string &applet) {
+  CurrentDirGuard keepDir;
   ResetPlayerRun();
   GetPlayerRun()->libraries = libraries;
   std::vector<std::string> args = {"qp", "-QUIET", applet};

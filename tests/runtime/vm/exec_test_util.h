@@ -46,8 +46,6 @@ struct ExecVm {
     vm_setglobal("stop");
     vm_pushcfunction(L, Gosub);
     vm_setglobal("gosubreq");
-    vm_pushcfunction(L, Next);
-    vm_setglobal("next");
     vm_pushcfunction(L, SetMeta);
     vm_setglobal("setmeta");
     vm_pushcfunction(L, Collect);
@@ -94,13 +92,6 @@ struct ExecVm {
     return VM_GOSUB_REQUEST;
   }
 
-  // next(t, k): the traversal step.
-  static uint32_t Next(VmState *L) {
-    vm_settop(L, 2);
-    if (vm_next(L, 1)) return 2;
-    vm_pushnil(L);
-    return 1;
-  }
   // setmeta(t, mt): sets the metatable, returns t.
   static uint32_t SetMeta(VmState *L) {
     vm_settop(L, 2);
