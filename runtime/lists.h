@@ -3,7 +3,9 @@
 // predecessor and the last node's successor are sentinels and no operation tests for null.
 #pragma once
 
-struct qmNode {
+// The header's fields are read and written as nodes, so node accesses may alias a list header:
+// without this the optimiser keeps stale sentinel values and a walk never meets the tail.
+struct __attribute__((may_alias)) qmNode {
   qmNode *succ;
   qmNode *pred;
 };
