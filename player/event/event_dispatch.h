@@ -110,6 +110,7 @@ struct qmEventState {
   qmHeldEvent held;
   uint32_t heldPending;  // the held event goes on to its own handlers in the next step
   qmDisplayHooks hooks;
+  uint32_t pollClients[2];  // which clients keep the shared poll interval (polltimer.h)
 };
 inline constexpr int32_t kNewCycle = -1;
 

@@ -3,7 +3,6 @@
 #include <initializer_list>
 
 #include "platform/memory.h"
-#include "platform/polltimer.h"
 #include "platform/timers.h"
 #include "player/event/event_dispatch.h"
 #include "runtime/auxlib.h"
@@ -40,16 +39,6 @@ void movecursor(VmState *L, uint32_t kind, const qmObjectId *id) {
   qmPlatformTimer *next = nullptr;
   qmPlatformTimer *node = FindPlatformTimer(kind, id, &next);
   if (node && node == st->timerCursor) st->timerCursor = next;
-}
-
-uint32_t pollAdd(VmState *L, const qmIntervalId *id, uint32_t ms, uint32_t noHandler) {
-  qmObjectId oid{id->id, id->handle};
-  return AddInterval(L, &oid, static_cast<int32_t>(ms), noHandler ? 1 : 0, 0, 0, nullptr);
-}
-
-void pollRemove(VmState *L, const qmIntervalId *id) {
-  qmObjectId oid{id->id, id->handle};
-  RemoveInterval(L, &oid);
 }
 
 }  // namespace
@@ -162,4 +151,3 @@ void FreeAllIntervalsAndTimeouts(VmState *L) {
     }
 }
 
-void InstallPollIntervalHooks() { InstallPollTimerHooks(pollAdd, pollRemove); }

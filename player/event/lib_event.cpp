@@ -3,7 +3,6 @@
 #include <initializer_list>
 
 #include "display/display.h"
-#include "platform/polltimer.h"
 #include "platform/desktop.h"
 #include "platform/window.h"
 #include "player/event/event_dispatch.h"
@@ -11,6 +10,7 @@
 #include "player/event/event_sources.h"
 #include "player/event/event_timers.h"
 #include "player/event/event_user.h"
+#include "player/event/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -315,7 +315,6 @@ const qmConstantEntry kEventConstants[] = {
 uint32_t InitEventLibrary(VmState *L) {
   if (uint32_t err = InitEventDispatcher(L)) return err;
   if (uint32_t err = RegisterEventLibrarySources(L)) return err;
-  InstallPollIntervalHooks();
   return 0;
 }
 
@@ -324,7 +323,6 @@ void FreeEventLibrary(VmState *L) {
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);
-  InstallPollTimerHooks(nullptr, nullptr);
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 
 #include "platform/errorarg.h"
 #include "platform/memory.h"
-#include "platform/polltimer.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -35,52 +34,6 @@ TEST(Memory, PhysicalSizeSaturatesInsteadOfWrapping) {
   EXPECT_EQ(PhysicalMemoryFromPages(1ull << 20, 4096), 0xFFFFFFFFu);  // 4 GiB exactly
   EXPECT_EQ(PhysicalMemoryFromPages(6ull << 20, 4096), 0xFFFFFFFFu);  // 24 GiB
   EXPECT_EQ(PhysicalMemoryFromPages(1000, 4096), 4096000u);
-}
-
-// The event library's interval list, as the poll timer sees it.
-int registered, addCalls, removeCalls;
-uint32_t addResult;
-
-uint32_t FakeAdd(VmState *, const qmIntervalId *id, uint32_t ms, uint32_t noHandler) {
-  addCalls++;
-  EXPECT_EQ(id->id, 0u);
-  EXPECT_EQ(id->handle, 1u);
-  EXPECT_EQ(ms, 20u);
-  EXPECT_EQ(noHandler, 1u);
-  if (addResult == 0) registered++;
-  return addResult;
-}
-
-void FakeRemove(VmState *, const qmIntervalId *) {
-  removeCalls++;
-  registered--;
-}
-
-TEST(PollTimer, RegistersOnceForBothClientsAndRemovesWithTheLast) {
-  InstallPollTimerHooks(FakeAdd, FakeRemove);
-  registered = addCalls = removeCalls = 0;
-  addResult = 0;
-  EXPECT_EQ(AcquirePollTimer(nullptr, POLL_CLIENT_SOUND), 0u);
-  EXPECT_EQ(AcquirePollTimer(nullptr, POLL_CLIENT_EVENTS), 0u);
-  EXPECT_EQ(addCalls, 1);
-  ReleasePollTimer(nullptr, POLL_CLIENT_SOUND);
-  EXPECT_EQ(registered, 1);
-  ReleasePollTimer(nullptr, POLL_CLIENT_SOUND);  // a second release changes nothing
-  EXPECT_EQ(removeCalls, 0);
-  ReleasePollTimer(nullptr, POLL_CLIENT_EVENTS);
-  EXPECT_EQ(registered, 0);
-  EXPECT_EQ(removeCalls, 1);
-
-  // A failed registration is passed on and leaves the client unregistered.
-  addResult = ERR_MEM;
-  EXPECT_EQ(AcquirePollTimer(nullptr, POLL_CLIENT_EVENTS), static_cast<uint32_t>(ERR_MEM));
-  addResult = 0;
-  EXPECT_EQ(AcquirePollTimer(nullptr, POLL_CLIENT_SOUND), 0u);
-  EXPECT_EQ(addCalls, 3);
-  ReleasePollTimer(nullptr, POLL_CLIENT_SOUND);
-  EXPECT_EQ(registered, 0);
-  EXPECT_EQ(AcquirePollTimer(nullptr, 2), static_cast<uint32_t>(ERR_WRONGUSAGE));
-  InstallPollTimerHooks(nullptr, nullptr);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include "player/event/event_labels.h"
 #include "player/event/event_timers.h"
 #include "player/event/event_user.h"
+#include "player/event/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
@@ -325,4 +326,31 @@ TEST(EventDispatch, RegisteredSourceWalksInItsPlace) {
   EXPECT_EQ(vm.Check(), " 0 0 0 ");
   EXPECT_EQ(EventVm::Log(), (std::vector<std::string>{"i:Interval", "n:OnReceiveData", "n:OnReceiveData"}));
   vm_unref(vm.L, VM_REGISTRYINDEX, FakeNetwork::Handler());
+}
+
+// The shared poll interval: the first client adds one interval that calls nothing, the last
+// to leave removes it; a second release and an unknown client change nothing.
+TEST(EventDispatch, PollTimerIsOneIntervalForBothClients) {
+  EventVm vm;
+  auto intervals = [&] { return CountObjectsOfType(vm.L, QMTYPE_INTERVAL); };
+  EXPECT_EQ(AcquirePollTimer(vm.L, POLL_CLIENT_SOUND), 0u);
+  EXPECT_EQ(AcquirePollTimer(vm.L, POLL_CLIENT_EVENTS), 0u);
+  EXPECT_EQ(intervals(), 1u);
+  qmObjectId poll = kPollIntervalId;
+  qmInterval *rec = nullptr;
+  ASSERT_EQ(FindInterval(vm.L, &poll, &rec), 0u);
+  EXPECT_EQ(rec->function, -1);
+  EXPECT_EQ(rec->period, 20);
+  ReleasePollTimer(vm.L, POLL_CLIENT_SOUND);
+  ReleasePollTimer(vm.L, POLL_CLIENT_SOUND);
+  EXPECT_EQ(intervals(), 1u);
+  ReleasePollTimer(vm.L, POLL_CLIENT_EVENTS);
+  EXPECT_EQ(intervals(), 0u);
+  EXPECT_EQ(AcquirePollTimer(vm.L, POLL_CLIENT_COUNT), uint32_t(ERR_WRONGUSAGE));
+  // Firing it wakes the wait but reports nothing to the script.
+  EXPECT_EQ(AcquirePollTimer(vm.L, POLL_CLIENT_SOUND), 0u);
+  vm.Advance(20);
+  EXPECT_EQ(vm.Check(), " 0 0 0 ");
+  ReleasePollTimer(vm.L, POLL_CLIENT_SOUND);
+  EXPECT_EQ(intervals(), 0u);
 }
