@@ -73,14 +73,14 @@ void UnlinkDisplay(qmDisplay *display) {
   if (DisplayListMutex) MutexUnlock(DisplayListMutex);
 }
 
-void ResetDisplayInput(qmDisplay *display) {
+void ResetDisplayInput(VmState *vm, qmDisplay *display) {
   if (!display) return;
   std::memset(display->keyStates, 0, sizeof display->keyStates);
   display->leftButton = 0;
   display->rightButton = 0;
   display->middleButton = 0;
   FlushPlatformInput(display);
-  ResetDisplayButtonStates(display);
+  ResetDisplayButtonStates(vm, display);
 }
 
 bool IsSoleDisplay(const qmDisplay *display) {

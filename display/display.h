@@ -206,6 +206,6 @@ void UnlinkDisplay(qmDisplay *display);
 
 // Clears key and button states, flushes the platform's pending input and the buttons of the
 // display's background picture, so that nothing stays down across a modal pause.
-void ResetDisplayInput(qmDisplay *display);
+void ResetDisplayInput(VmState *vm, qmDisplay *display);
 // The only display, or the second while the first is the backdrop display.
 bool IsSoleDisplay(const qmDisplay *display);

@@ -6,9 +6,9 @@
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
+#include "runtime/context.h"
 
 namespace {
-qmDisplayOps gOps{};
 qmUpdatePresenter gPresenter = nullptr;
 // Raised by producers and lowered by a flush, so that the per-line event check can skip the
 // walk over every display's lock.
@@ -24,11 +24,18 @@ void FreeUpdates(qmDisplayUpdate *node) {
 }
 }  // namespace
 
-void SetDisplayOps(const qmDisplayOps *ops) { gOps = ops ? *ops : qmDisplayOps{}; }
+namespace {
+// The display library's operations of this run, or null.
+const qmDisplayOps *OpsOf(VmState *vm) {
+  qmPlayerContext *ctx = vm ? GetPlayerContext(vm) : nullptr;
+  return ctx ? ctx->displayOps : nullptr;
+}
+}  // namespace
 
 uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
                        uint32_t flags, uint32_t scaleMode) {
-  if (gOps.resize) return gOps.resize(vm, display, x, y, width, height, flags, scaleMode);
+  const qmDisplayOps *ops = OpsOf(vm);
+  if (ops && ops->resize) return ops->resize(vm, display, x, y, width, height, flags, scaleMode);
   if (x != kKeepPosition) display->x = x;
   if (y != kKeepPosition) display->y = y;
   display->width = width;
@@ -38,17 +45,20 @@ uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
 }
 
 uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height) {
-  if (gOps.applyScreenMode) return gOps.applyScreenMode(vm, mode, width, height);
+  const qmDisplayOps *ops = OpsOf(vm);
+  if (ops && ops->applyScreenMode) return ops->applyScreenMode(vm, mode, width, height);
   FullScreenActive = mode ? 1 : 0;
   return 0;
 }
 
 void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {
-  if (gOps.refresh) gOps.refresh(vm, display, mode);
+  const qmDisplayOps *ops = OpsOf(vm);
+  if (ops && ops->refresh) ops->refresh(vm, display, mode);
 }
 
-void ResetDisplayButtonStates(qmDisplay *display) {
-  if (gOps.resetButtonStates) gOps.resetButtonStates(display);
+void ResetDisplayButtonStates(VmState *vm, qmDisplay *display) {
+  const qmDisplayOps *ops = OpsOf(vm);
+  if (ops && ops->resetButtonStates) ops->resetButtonStates(display);
 }
 
 void SetUpdatePresenter(qmUpdatePresenter present) { gPresenter = present; }

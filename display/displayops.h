@@ -1,6 +1,7 @@
 // Operations of the display library that the platform's event pump and window handler call.
 // Their full work (buffers, layers, window re-creation) belongs to the display library, which
-// installs it with SetDisplayOps; until then each keeps the record consistent and no more.
+// puts its operations on the player context; until then each keeps the record consistent and
+// no more.
 #pragma once
 #include <cstdint>
 
@@ -23,8 +24,7 @@ struct qmDisplayOps {
   void (*resetButtonStates)(qmDisplay *display);
 };
 
-// Null entries fall back to the least behaviour described at each call below.
-void SetDisplayOps(const qmDisplayOps *ops);
+// A null record or entry falls back to the least behaviour described at each call below.
 
 // Without the display library: takes the size (and a position other than kKeepPosition); 0.
 uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
@@ -49,4 +49,4 @@ void DiscardDisplayUpdates(qmDisplay *display);
 // A cheap test for the pump's fast path: whether any thread queued an update since the last flush.
 bool DisplayUpdatesPending();
 // Without the display library: nothing (there are no buttons yet).
-void ResetDisplayButtonStates(qmDisplay *display);
+void ResetDisplayButtonStates(VmState *vm, qmDisplay *display);

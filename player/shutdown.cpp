@@ -11,6 +11,7 @@
 #include "player/clargs.h"
 #include "player/libtable.h"
 #include "player/playerrun.h"
+#include "player/wiring.h"
 #include "player/playertext.h"
 #include "player/pluginmanager.h"
 #include "runtime/errcodes.h"
@@ -67,6 +68,7 @@ int Shutdown(uint32_t code, qmPlayerRun *run) {
   SetRuntimeTags(nullptr, tags);
   CloseConsoleOutput();
 
+  UnwirePlayerContext(L);
   FreeLibraries(L, run->libraries);
 
   FreeUserArgs(run->args);

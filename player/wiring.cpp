@@ -24,3 +24,11 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
     info.startedFromShell = static_cast<int32_t>(run->startedFromShell);
   }
 }
+
+void UnwirePlayerContext(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->displayOps = nullptr;
+  ctx->findLayerByName = nullptr;
+  if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
+}

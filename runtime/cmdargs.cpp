@@ -7,6 +7,7 @@
 
 #include "platform/memory.h"
 #include "runtime/applet.h"
+#include "runtime/context.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -18,7 +19,6 @@
 
 namespace {
 
-int32_t (*gLayerNameResolver)(const char *name) = nullptr;
 
 [[noreturn]] void ArgError(VmState *L, int i, uint32_t code) {
   SetErrorNumber(uint32_t(i));
@@ -294,8 +294,6 @@ int GetFieldObjectId(VmState *L, int t, const char *key, qmObjectId *out, int *f
   return Found(L, found);
 }
 
-void SetLayerNameResolver(int32_t (*resolve)(const char *name)) { gLayerNameResolver = resolve; }
-
 int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found) {
   if (!PushField(L, t, key)) return 0;
   int type = vm_type(L, -1);
@@ -303,7 +301,8 @@ int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found
     *out = NumberToInt(vm_tonumber(L, -1));
   } else if (type == VM_TSTRING) {
     const char *name = vm_tostring(L, -1);
-    int32_t position = gLayerNameResolver ? gLayerNameResolver(name) : 0;
+    qmPlayerContext *ctx = GetPlayerContext(L);
+    int32_t position = ctx && ctx->findLayerByName ? ctx->findLayerByName(L, name) : 0;
     if (position <= 0) KeyError(L, name, ERR_FINDLAYER);
     *out = position;
   } else {

@@ -108,10 +108,6 @@ enum : int32_t {
 // pairs; returns vm_call's result, or 0 for a null state.
 uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs, ...);
 
-// The layer subsystem resolves layer names of the current background picture: the position of
-// the layer (from 1), or 0 when none has the name. Null (the start) finds none.
-void SetLayerNameResolver(int32_t (*resolve)(const char *name));
-
 // The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
 // notFoundCode with the number as error argument.
 uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);

@@ -8,6 +8,7 @@
 struct VmState;
 struct qmObjectRegistry;
 struct qmEventState;
+struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
 
@@ -17,6 +18,12 @@ struct qmPlayerContext {
   // The system library's (player/system): what other layers answer for it, and its own state.
   qmSystemServices *system;
   qmSystemState *systemState;
+  // What a library answers for the layers below it; null until that library fills it in.
+  const qmDisplayOps *displayOps;  // the display library's window work (display/displayops.h)
+  // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
+  int32_t (*findLayerByName)(VmState *L, const char *name);
+  // The desktop's error requester for the final report; null: standard output.
+  void (*showErrorRequester)(const char *title, const char *text);
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

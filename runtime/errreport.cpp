@@ -6,6 +6,7 @@
 
 #include "runtime/applet.h"
 #include "runtime/auxlib.h"
+#include "runtime/context.h"
 #include "runtime/errmessages.h"
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-void (*gRequester)(const char *title, const char *text) = nullptr;
 
 bool IsNameKind(const char *namewhat) {
   for (const char *kind : {"global", "local", "field", "method"})
@@ -137,13 +137,12 @@ char *BuildScriptErrorText(VmState *L, const char *message, int plain, char *out
   return out;
 }
 
-void SetErrorRequester(void (*show)(const char *title, const char *text)) { gRequester = show; }
-
 void ShowScriptError(VmState *L, const char *message, int plain) {
   char text[kErrorMessageSize + 1200];
   BuildScriptErrorText(L, message, plain, text, sizeof text);
-  if (gRequester) {
-    gRequester(kRequesterTitle, text);
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx && ctx->showErrorRequester) {
+    ctx->showErrorRequester(kRequesterTitle, text);
   } else {
     std::printf("%s\n", text);
     std::fflush(stdout);

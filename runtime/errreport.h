@@ -24,9 +24,9 @@ void GetErrorReport(VmState *L, uint32_t code, char *message, size_t messageSize
 // The report text: the message alone (plain set, or line information off), else with the
 // file, the line and, when known, the function.
 char *BuildScriptErrorText(VmState *L, const char *message, int plain, char *out, size_t size);
-// Shows the report in the error requester (standard output until the desktop layer installs one).
+// Shows the report in the error requester of the player context (standard output while there
+// is none).
 void ShowScriptError(VmState *L, const char *message, int plain);
-void SetErrorRequester(void (*show)(const char *title, const char *text));
 
 // "done", "failed" and "skipped" (translated) and a newline, unless quiet.
 void PrintDoneMessage();

@@ -8,6 +8,9 @@
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
+#include "runtime/rtsupport.h"
+#include "runtime/vm/vm_api.h"
 
 namespace {
 
@@ -58,11 +61,14 @@ TEST(DisplayRecord, ResetDisplayInputClearsEverything) {
   d->keyStates[97] = 1;
   d->keyStates[299] = 1;
   d->leftButton = d->rightButton = d->middleButton = 1;
+  VmState *vm = vm_open();
+  ASSERT_EQ(InitRuntimeSupport(vm), 0u);
   qmDisplayOps ops{};
   ops.resetButtonStates = [](qmDisplay *) { gButtonResets++; };
-  SetDisplayOps(&ops);
-  ResetDisplayInput(d);
-  SetDisplayOps(nullptr);
+  GetPlayerContext(vm)->displayOps = &ops;
+  ResetDisplayInput(vm, d);
+  FreeRuntimeSupport();
+  vm_close(vm);
   for (uint8_t k : d->keyStates) EXPECT_EQ(k, 0);
   EXPECT_EQ(d->leftButton + d->rightButton + d->middleButton, 0u);
   EXPECT_EQ(gButtonResets, 1);

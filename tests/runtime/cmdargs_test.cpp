@@ -7,6 +7,7 @@
 
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
 #include "tests/runtime/rt_test_util.h"
@@ -177,7 +178,9 @@ TEST(OptionFields, ReadersAndTheirErrors) {
   EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "name", Table); })), uint32_t(ERR_STRTABLEARG));
 
   // Layer names go through the layer subsystem's resolver.
-  SetLayerNameResolver([](const char *name) { return std::strcmp(name, "Title") == 0 ? 3 : 0; });
+  GetPlayerContext(vm.L)->findLayerByName = [](VmState *, const char *name) {
+    return std::strcmp(name, "Title") == 0 ? 3 : 0;
+  };
   VmCFunction readLayer = [](VmState *L) -> uint32_t {
     int32_t id = 0;
     GetFieldLayerId(L, 1, "layer", &id, nullptr);
@@ -189,7 +192,6 @@ TEST(OptionFields, ReadersAndTheirErrors) {
   EXPECT_EQ(vm.Call(readLayer, table([&](VmState *L) { set(L, "layer", Str("Other")); })), uint32_t(ERR_FINDLAYER));
   EXPECT_STREQ(G(vm.L)->err.argtext, "Other");
   EXPECT_EQ(vm.Call(readLayer, table([&](VmState *L) { set(L, "layer", Table); })), uint32_t(ERR_WRONGUSAGE));
-  SetLayerNameResolver(nullptr);
 
   VmCFunction readMatrix = [](VmState *L) -> uint32_t {
     double m[4] = {};
