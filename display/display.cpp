@@ -48,7 +48,7 @@ void FreeDisplayRecord(qmDisplay *display) {
 
 void LinkDisplay(qmDisplay *display) {
   if (DisplayListMutex) MutexLock(DisplayListMutex);
-  display->type = kDisplayObjectType;
+  display->type = QMTYPE_DISPLAY;
   display->next = nullptr;
   if (display->private1 || !DisplayList) {
     display->next = DisplayList;

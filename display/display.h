@@ -6,6 +6,7 @@
 #include "display/handlerslot.h"
 #include "platform/time.h"
 #include "runtime/cmdargs.h"
+#include "runtime/objtypes.h"
 
 struct qmBitmap;
 struct qmMask;
@@ -68,7 +69,6 @@ enum : int32_t {
 inline constexpr int32_t kDisplayRegionMax = 64;
 inline constexpr int32_t kKeyStateCount = 300;  // one byte per portable key code
 inline constexpr int32_t kTabStopMax = 32;
-inline constexpr uint32_t kDisplayObjectType = 21;
 
 // A rectangle of a borderless window that drags or resizes it; type 14 (box) when given.
 struct qmDisplayRegion {

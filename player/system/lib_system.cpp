@@ -1257,7 +1257,7 @@ uint32_t InitSystemLibrary(VmState *L) {
 
 void FreeSystemLibrary(VmState *L) {
   if (L)
-    for (qmObjectHeader *t = FirstObject(L, kTimerObjectType); t; t = t->next) {
+    for (qmObjectHeader *t = FirstObject(L, QMTYPE_TIMER); t; t = t->next) {
       FreeObjectDataList(L, static_cast<qmObjectData *>(t->userData));
       t->userData = nullptr;
     }

@@ -19,7 +19,7 @@ qmTimeval Elapsed(const qmTimer *timer, const qmTimeval *now) {
 }  // namespace
 
 qmTimer *FindTimer(VmState *L, const qmObjectId *id) {
-  return AsTimer(FindObject(L, kTimerObjectType, id));
+  return AsTimer(FindObject(L, QMTYPE_TIMER, id));
 }
 
 uint32_t StartTimer(VmState *L, const qmObjectId *id, const qmTimeval *now, qmTimer **out) {
@@ -33,7 +33,7 @@ uint32_t StartTimer(VmState *L, const qmObjectId *id, const qmTimeval *now, qmTi
   }
   timer = static_cast<qmTimer *>(MemAlloc(sizeof(qmTimer), 1));
   if (!timer) return ERR_MEM;
-  SetObjectHeader(&timer->header, kTimerObjectType, id);
+  SetObjectHeader(&timer->header, QMTYPE_TIMER, id);
   timer->start = *now;
   if (uint32_t code = AddObject(L, &timer->header)) {
     MemFree(timer);
@@ -49,7 +49,7 @@ void StopTimer(VmState *L, qmTimer *timer) {
 }
 
 void FreeAllTimers(VmState *L) {
-  while (qmObjectHeader *h = FirstObject(L, kTimerObjectType)) StopTimer(L, AsTimer(h));
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_TIMER)) StopTimer(L, AsTimer(h));
 }
 
 double TimerMilliseconds(const qmTimer *timer, const qmTimeval *now) {

@@ -8,8 +8,6 @@
 
 struct VmState;
 
-inline constexpr uint32_t kTimerObjectType = QMTYPE_TIMER;
-
 struct qmTimer {
   qmObjectHeader header;
   qmTimeval start;        // the last start, reset or resume

@@ -46,7 +46,7 @@ TEST(DisplayRecord, ListOrderAndSoleDisplay) {
   LinkDisplay(backdrop);
   EXPECT_EQ(DisplayList, backdrop) << "the backdrop display goes first";
   EXPECT_EQ(backdrop->next, a);
-  EXPECT_EQ(a->type, kDisplayObjectType);
+  EXPECT_EQ(a->type, QMTYPE_DISPLAY);
   EXPECT_TRUE(IsSoleDisplay(a)) << "second behind the backdrop";
   UnlinkDisplay(backdrop);
   UnlinkDisplay(a);

@@ -219,7 +219,7 @@ TEST(SystemObjects, DataItemsOnTimers) {
   ASSERT_EQ(vm.Call("starttimer", [&] { vm_pushnumber(L, 5); }), 0u);
   auto set = [&](int id, const char *key, double v) {
     return vm.Call("setobjectdata", [&] {
-      vm_pushnumber(L, kTimerObjectType);
+      vm_pushnumber(L, QMTYPE_TIMER);
       vm_pushnumber(L, id);
       vm_pushstring(L, key);
       vm_pushnumber(L, v);
@@ -227,7 +227,7 @@ TEST(SystemObjects, DataItemsOnTimers) {
   };
   auto get = [&](int id, const char *key) {
     uint32_t code = vm.Call("getobjectdata", [&] {
-      vm_pushnumber(L, kTimerObjectType);
+      vm_pushnumber(L, QMTYPE_TIMER);
       vm_pushnumber(L, id);
       vm_pushstring(L, key);
     });
@@ -244,23 +244,23 @@ TEST(SystemObjects, DataItemsOnTimers) {
   ASSERT_EQ(set(5, "size", 1), 0u);
   // Copy without overwrite keeps the target's own item.
   ASSERT_EQ(vm.Call("copyobjectdata", [&] {
-    for (int v : {int(kTimerObjectType), 4, int(kTimerObjectType), 5, 0}) vm_pushnumber(L, v);
+    for (int v : {int(QMTYPE_TIMER), 4, int(QMTYPE_TIMER), 5, 0}) vm_pushnumber(L, v);
   }), 0u);
   EXPECT_EQ(get(5, "size"), "1");
   EXPECT_EQ(get(5, "speed"), "6");
   ASSERT_EQ(vm.Call("clearobjectdata", [&] {
-    vm_pushnumber(L, kTimerObjectType);
+    vm_pushnumber(L, QMTYPE_TIMER);
     vm_pushnumber(L, 5);
     vm_pushstring(L, "size");
   }), 0u);
   EXPECT_EQ(get(5, "size"), std::to_string(ERR_FINDOBJECTDATA));
   EXPECT_EQ(vm.Call("clearobjectdata", [&] {
-    vm_pushnumber(L, kTimerObjectType);
+    vm_pushnumber(L, QMTYPE_TIMER);
     vm_pushnumber(L, 5);
     vm_pushstring(L, "size");
   }), ERR_FINDOBJECTDATA);
   ASSERT_EQ(vm.Call("clearobjectdata", [&] {
-    vm_pushnumber(L, kTimerObjectType);
+    vm_pushnumber(L, QMTYPE_TIMER);
     vm_pushnumber(L, 4);
   }), 0u);
   EXPECT_EQ(get(4, "speed"), std::to_string(ERR_FINDOBJECTDATA));
@@ -271,12 +271,12 @@ TEST(SystemObjects, DataItemsOnTimers) {
     vm_pushstring(L, "x");
   }), ERR_NOLAYERS);
   ASSERT_EQ(vm.Call("haveobject", [&] {
-    vm_pushnumber(L, kTimerObjectType);
+    vm_pushnumber(L, QMTYPE_TIMER);
     vm_pushnumber(L, 5);
   }), 0u);
   EXPECT_EQ(vm.Results(), "1");
   ASSERT_EQ(vm.Call("haveobject", [&] {
-    vm_pushnumber(L, kTimerObjectType);
+    vm_pushnumber(L, QMTYPE_TIMER);
     vm_pushnumber(L, 6);
   }), 0u);
   EXPECT_EQ(vm.Results(), "0");

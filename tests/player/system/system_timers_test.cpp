@@ -76,7 +76,7 @@ TEST(SystemTimers, RunPauseResumeReset) {
   ASSERT_EQ(TimerCall(vm, "starttimer", 2), 0u);
   ASSERT_EQ(TimerCall(vm, "starttimer", 1), 0u);
   EXPECT_EQ(ReadTimer(vm, 1), 0);
-  ASSERT_EQ(vm.Call("getobjects", [&] { vm_pushnumber(vm.L, kTimerObjectType); }), 0u);
+  ASSERT_EQ(vm.Call("getobjects", [&] { vm_pushnumber(vm.L, QMTYPE_TIMER); }), 0u);
   EXPECT_EQ(vm.ListText(1), "1 2");
   EXPECT_EQ(vm_tonumber(vm.L, 2), 2);
 }
