@@ -43,96 +43,85 @@ void movecursor(VmState *L, uint32_t kind, const qmObjectId *id) {
 
 }  // namespace
 
-uint32_t AddInterval(VmState *L, const qmObjectId *id, int32_t ms, int noHandler, int funcIndex, int udIndex,
-                     qmInterval **out) {
-  auto *rec = static_cast<qmInterval *>(MemAlloc(sizeof(qmInterval), 1));
+namespace {
+
+// What tells an interval from a timeout.
+struct TimerKind {
+  uint32_t type;          // object type
+  uint32_t platformKind;  // TIMER_INTERVAL or TIMER_ONESHOT
+  uint32_t addOp, removeOp;
+  uint32_t notFound;
+};
+constexpr TimerKind kIntervalKind{QMTYPE_INTERVAL, TIMER_INTERVAL, TIMEROP_ADDINTERVAL, TIMEROP_REMOVEINTERVAL,
+                                  ERR_FINDINTERVAL};
+constexpr TimerKind kTimeoutKind{QMTYPE_TIMEOUT, TIMER_ONESHOT, TIMEROP_ADDONESHOT, TIMEROP_REMOVEONESHOT,
+                                 ERR_FINDTIMEOUT};
+
+void release(VmState *L, qmScriptTimer *rec) {
+  unref(L, rec->function);
+  unref(L, rec->userData);
+  MemFree(rec);
+}
+
+uint32_t addtimer(VmState *L, const TimerKind &kind, const qmObjectId *id, int32_t ms, bool noHandler,
+                  int funcIndex, int udIndex, qmScriptTimer **out) {
+  auto *rec = static_cast<qmScriptTimer *>(MemAlloc(sizeof(qmScriptTimer), 1));
   if (!rec) return ERR_MEM;
-  setid(&rec->header, QMTYPE_INTERVAL, id, noHandler != 0);
-  rec->period = ms;
+  setid(&rec->header, kind.type, id, noHandler);
+  rec->ms = ms;
   rec->function = noHandler ? -1 : refat(L, funcIndex);
   rec->userData = noHandler ? -1 : refat(L, udIndex);
   qmObjectId timerid{rec->header.id, rec->header.handle};
-  uint32_t err = ControlPlatformTimer(TIMEROP_ADDINTERVAL, &timerid, static_cast<uint32_t>(ms));
-  if (err) {
-    unref(L, rec->function);
-    unref(L, rec->userData);
-    MemFree(rec);
+  if (uint32_t err = ControlPlatformTimer(kind.addOp, &timerid, static_cast<uint32_t>(ms))) {
+    release(L, rec);
     return err;
   }
-  if ((err = AddObject(L, &rec->header))) {
-    ControlPlatformTimer(TIMEROP_REMOVEINTERVAL, &timerid, 0);
-    unref(L, rec->function);
-    unref(L, rec->userData);
-    MemFree(rec);
+  if (uint32_t err = AddObject(L, &rec->header)) {
+    ControlPlatformTimer(kind.removeOp, &timerid, 0);
+    release(L, rec);
     return err;
   }
   if (out) *out = rec;
   return 0;
+}
+
+uint32_t findtimer(VmState *L, const TimerKind &kind, const qmObjectId *id, qmScriptTimer **out) {
+  *out = reinterpret_cast<qmScriptTimer *>(FindObject(L, kind.type, id));
+  return *out ? 0 : MissingObjectError(id, kind.notFound);
+}
+
+uint32_t removetimer(VmState *L, const TimerKind &kind, const qmObjectId *id) {
+  qmScriptTimer *rec;
+  if (uint32_t err = findtimer(L, kind, id, &rec)) return err;
+  RemoveObject(L, &rec->header);
+  FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
+  qmObjectId timerid{id->id, id->handle};
+  movecursor(L, kind.platformKind, &timerid);
+  release(L, rec);
+  ControlPlatformTimer(kind.removeOp, &timerid, 0);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t AddInterval(VmState *L, const qmObjectId *id, int32_t ms, int noHandler, int funcIndex, int udIndex,
+                     qmInterval **out) {
+  return addtimer(L, kIntervalKind, id, ms, noHandler != 0, funcIndex, udIndex, out);
 }
 
 uint32_t AddTimeout(VmState *L, const qmObjectId *id, int32_t ms, int funcIndex, int udIndex, qmTimeout **out) {
-  auto *rec = static_cast<qmTimeout *>(MemAlloc(sizeof(qmTimeout), 1));
-  if (!rec) return ERR_MEM;
-  setid(&rec->header, QMTYPE_TIMEOUT, id, false);
-  rec->delay = ms;
-  rec->function = refat(L, funcIndex);
-  rec->userData = refat(L, udIndex);
-  qmObjectId timerid{rec->header.id, rec->header.handle};
-  uint32_t err = ControlPlatformTimer(TIMEROP_ADDONESHOT, &timerid, static_cast<uint32_t>(ms));
-  if (err) {
-    unref(L, rec->function);
-    unref(L, rec->userData);
-    MemFree(rec);
-    return err;
-  }
-  if ((err = AddObject(L, &rec->header))) {
-    ControlPlatformTimer(TIMEROP_REMOVEONESHOT, &timerid, 0);
-    unref(L, rec->function);
-    unref(L, rec->userData);
-    MemFree(rec);
-    return err;
-  }
-  if (out) *out = rec;
-  return 0;
+  return addtimer(L, kTimeoutKind, id, ms, false, funcIndex, udIndex, out);
 }
 
 uint32_t FindInterval(VmState *L, const qmObjectId *id, qmInterval **out) {
-  *out = reinterpret_cast<qmInterval *>(FindObject(L, QMTYPE_INTERVAL, id));
-  return *out ? 0 : MissingObjectError(id, ERR_FINDINTERVAL);
+  return findtimer(L, kIntervalKind, id, out);
 }
 
-uint32_t FindTimeout(VmState *L, const qmObjectId *id, qmTimeout **out) {
-  *out = reinterpret_cast<qmTimeout *>(FindObject(L, QMTYPE_TIMEOUT, id));
-  return *out ? 0 : MissingObjectError(id, ERR_FINDTIMEOUT);
-}
+uint32_t FindTimeout(VmState *L, const qmObjectId *id, qmTimeout **out) { return findtimer(L, kTimeoutKind, id, out); }
 
-uint32_t RemoveInterval(VmState *L, const qmObjectId *id) {
-  qmInterval *rec;
-  if (uint32_t err = FindInterval(L, id, &rec)) return err;
-  RemoveObject(L, &rec->header);
-  unref(L, rec->function);
-  unref(L, rec->userData);
-  FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
-  qmObjectId timerid{id->id, id->handle};
-  movecursor(L, TIMER_INTERVAL, &timerid);
-  MemFree(rec);
-  ControlPlatformTimer(TIMEROP_REMOVEINTERVAL, &timerid, 0);
-  return 0;
-}
+uint32_t RemoveInterval(VmState *L, const qmObjectId *id) { return removetimer(L, kIntervalKind, id); }
 
-uint32_t RemoveTimeout(VmState *L, const qmObjectId *id) {
-  qmTimeout *rec;
-  if (uint32_t err = FindTimeout(L, id, &rec)) return err;
-  RemoveObject(L, &rec->header);
-  unref(L, rec->function);
-  unref(L, rec->userData);
-  FreeObjectDataList(L, static_cast<qmObjectData *>(rec->header.userData));
-  qmObjectId timerid{id->id, id->handle};
-  movecursor(L, TIMER_ONESHOT, &timerid);
-  MemFree(rec);
-  ControlPlatformTimer(TIMEROP_REMOVEONESHOT, &timerid, 0);
-  return 0;
-}
+uint32_t RemoveTimeout(VmState *L, const qmObjectId *id) { return removetimer(L, kTimeoutKind, id); }
 
 uint32_t ChangeIntervalPeriod(VmState *L, const qmObjectId *id, int32_t ms) {
   qmInterval *rec;

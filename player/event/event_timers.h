@@ -7,19 +7,15 @@
 
 struct VmState;
 
-struct qmInterval {
-  qmObjectHeader header;  // QMTYPE_INTERVAL
-  int32_t function;       // registry reference; -1 for the shared poll interval
-  int32_t period;         // milliseconds
-  int32_t userData;       // registry reference, -1 none
+// An interval (QMTYPE_INTERVAL) or a timeout (QMTYPE_TIMEOUT).
+struct qmScriptTimer {
+  qmObjectHeader header;
+  int32_t function;  // registry reference; -1 for the shared poll interval
+  int32_t ms;        // the interval's period or the timeout's delay
+  int32_t userData;  // registry reference, -1 none
 };
-
-struct qmTimeout {
-  qmObjectHeader header;  // QMTYPE_TIMEOUT
-  int32_t function;
-  int32_t delay;
-  int32_t userData;
-};
+using qmInterval = qmScriptTimer;
+using qmTimeout = qmScriptTimer;
 
 // Appends an interval and starts its repeating timer (first firing at once). A handle in *id
 // asks for an automatic id. With noHandler set the interval calls nothing, only wakes the event

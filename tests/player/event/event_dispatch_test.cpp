@@ -340,7 +340,7 @@ TEST(EventDispatch, PollTimerIsOneIntervalForBothClients) {
   qmInterval *rec = nullptr;
   ASSERT_EQ(FindInterval(vm.L, &poll, &rec), 0u);
   EXPECT_EQ(rec->function, -1);
-  EXPECT_EQ(rec->period, 20);
+  EXPECT_EQ(rec->ms, 20);
   ReleasePollTimer(vm.L, POLL_CLIENT_SOUND);
   ReleasePollTimer(vm.L, POLL_CLIENT_SOUND);
   EXPECT_EQ(intervals(), 1u);
