@@ -171,7 +171,7 @@ uint32_t LaunchProgram(const char *path, const char *arguments, int async) {
 
 uint32_t OpenURLInBrowser(const char *url) {
   try {
-    OpenWithDesktop(url);
+    OpenWithDesktop(SystemText(url));
   } catch (const std::bad_alloc &) {
   }
   return 0;
