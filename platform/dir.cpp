@@ -11,6 +11,7 @@
 #include "platform/errorarg.h"
 #include "platform/memory.h"
 #include "platform/path.h"
+#include "platform/systemtext.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -131,10 +132,7 @@ int ExamineNextEntry(qmLock *lock, void *, const char **name, uint32_t *isDirect
     lock->entryPath[at + rawLength] = 0;
     struct stat st;
     if (stat(lock->entryPath, &st) != 0) continue;  // vanished since the listing, or a dead link
-    if (!FromFileSystemName(raw, lock->entryName, sizeof lock->entryName)) {
-      std::memcpy(lock->entryName, raw, rawLength);
-      lock->entryName[rawLength] = 0;
-    }
+    TextFromSystem(raw, lock->entryName, sizeof lock->entryName);  // twice 255 bytes fit
     if (name) *name = lock->entryName;
     if (isDirectory) *isDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
     if (info) FileInfoFromStat(&st, info);
@@ -146,8 +144,5 @@ int ExamineNextEntry(qmLock *lock, void *, const char **name, uint32_t *isDirect
 void EndDirectoryScan(void *) {}
 
 int GetLockPath(qmLock *lock, char *buffer) {
-  if (FromFileSystemName(lock->path, buffer, kMaxPathLength + 1)) return 1;
-  if (lock->pathLength > kMaxPathLength) return 0;
-  std::memcpy(buffer, lock->path, lock->pathLength + 1);
-  return 1;
+  return TextFromSystem(lock->path, buffer, kMaxPathLength + 1) == 0 ? 1 : 0;
 }

@@ -1,5 +1,5 @@
 // Read-only locks on files and folders, the examine record and the walk over a folder's
-// entries. Names handed out are ISO Latin-1 where the file system's UTF-8 name allows it.
+// entries. Names handed out are read in through TextFromSystem, so each opens again.
 #pragma once
 #include <dirent.h>
 #include <sys/stat.h>
@@ -35,7 +35,7 @@ struct qmLock {
   DIR *dir;          // folders
   int fd;            // files; -1 otherwise
   char *entryPath;   // path + "/" + the current entry's name
-  char entryName[512];  // the current entry's name, Latin-1 when it converts
+  char entryName[512];  // the current entry's name, read in (at most twice 255 bytes)
   size_t pathLength;
 };
 
@@ -59,7 +59,7 @@ uint32_t CheckDirectoryLock(qmLock *lock, uint32_t *isDirectory);
 int ExamineNextEntry(qmLock *lock, void *state, const char **name, uint32_t *isDirectory,
                      qmFileInfo *info);
 void EndDirectoryScan(void *state);
-// 1 and the lock's absolute path (Latin-1 when it converts) in buffer (kMaxPathLength + 1
+// 1 and the lock's absolute path, read in, in buffer (kMaxPathLength + 1
 // bytes); 0 when it does not fit.
 int GetLockPath(qmLock *lock, char *buffer);
 

@@ -1,10 +1,11 @@
-// The environment, temporary files and debug output.
+// The environment, temporary files and debug output. Names and values cross the boundary
+// through TextToSystem and TextFromSystem.
 #pragma once
 #include <cstdint>
 
-// A new allocation (MemFree) holding the value, or nullptr when unset.
+// A new allocation (MemFree) holding the value, or nullptr when unset or out of memory.
 char *GetEnvVar(const char *name);
-// 0, or ERR_SETENV; an existing value is overwritten.
+// 0, ERR_SETENV or ERR_MEM; an existing value is overwritten.
 uint32_t SetEnvVar(const char *name, const char *value);
 // 0.
 uint32_t UnsetEnvVar(const char *name);

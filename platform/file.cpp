@@ -22,14 +22,6 @@ const char *ModeString(int32_t mode) {
   }
 }
 
-// Opens a name in the file system's spelling, falling back to the name itself.
-FILE *OpenConverted(const char *name, const char *modeString) {
-  char *converted = ToFileSystemPath(name);
-  FILE *f = std::fopen(converted ? converted : name, modeString);
-  MemFree(converted);
-  return f;
-}
-
 // "PROGDIR:rest" becomes the executable's folder joined with rest.
 std::string ExpandProgDir(const char *name) {
   if (std::strncmp(name, "PROGDIR:", 8) != 0) return name;
@@ -59,7 +51,7 @@ qmFileHandle *OpenChunk(const char *name, int32_t mode) {
     return h;
   }
   h->base = chunk.offset;
-  h->stream = OpenConverted(chunk.container, "rb");
+  h->stream = OpenStdioFile(chunk.container, "rb");
   if (!h->stream) {
     MemFree(h);
     return nullptr;
@@ -81,6 +73,13 @@ qmFileHandle *OpenChunk(const char *name, int32_t mode) {
 
 }  // namespace
 
+FILE *OpenStdioFile(const char *name, const char *mode) {
+  char *converted = ToFileSystemPath(name);
+  FILE *f = std::fopen(converted ? converted : name, mode);
+  MemFree(converted);
+  return f;
+}
+
 qmFileHandle *FileOpen(const char *name, int32_t mode) {
   const char *modeString = ModeString(mode);
   if (!name || !modeString) return nullptr;
@@ -89,10 +88,10 @@ qmFileHandle *FileOpen(const char *name, int32_t mode) {
 
   char buffer[kMaxPathLength + 1];
   const char *path = NormalizeSlashes(expanded.c_str(), buffer);
-  FILE *stream = OpenConverted(path, modeString);
+  FILE *stream = OpenStdioFile(path, modeString);
   if (!stream && mode == FILE_MODE_READWRITE && errno == ENOENT) {
-    FILE *created = OpenConverted(path, "wb");
-    if (created && std::fclose(created) == 0) stream = OpenConverted(path, modeString);
+    FILE *created = OpenStdioFile(path, "wb");
+    if (created && std::fclose(created) == 0) stream = OpenStdioFile(path, modeString);
   }
   if (!stream) return nullptr;
 

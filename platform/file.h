@@ -35,6 +35,9 @@ struct qmFileHandle {
 // unknown, or the file cannot be opened. "PROGDIR:" at the start stands for the executable's
 // folder. No error code is set: callers report their own.
 qmFileHandle *FileOpen(const char *name, int32_t mode);
+// A plain stdio stream on the Latin-1 name in the file system's spelling (ToFileSystemPath),
+// for writers that format their own text; nullptr when it cannot be opened.
+FILE *OpenStdioFile(const char *name, const char *mode);
 // 1 when everything reached the file (or there was no stream); 0 when closing failed, for
 // example because the disk is full. The handle is freed in both cases.
 int FileClose(qmFileHandle *h);

@@ -14,6 +14,7 @@
 #include "platform/dir.h"
 #include "platform/memory.h"
 #include "platform/path.h"
+#include "platform/systemtext.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -37,12 +38,9 @@ class SystemPath {
   const char *use_;
 };
 
-// Copies a file-system name back into Latin-1 where it converts.
+// Reads a file-system name back in; 0 when it does not fit.
 int CopyOut(const std::string &name, char *buffer, size_t size) {
-  if (FromFileSystemName(name.c_str(), buffer, size)) return 1;
-  if (name.size() + 1 > size) return 0;
-  std::memcpy(buffer, name.c_str(), name.size() + 1);
-  return 1;
+  return TextFromSystem(name.c_str(), buffer, size) == 0 ? 1 : 0;
 }
 
 }  // namespace
@@ -69,9 +67,13 @@ int SetProtection(const char *path, uint32_t bits) {
 int SetFileComment(const char *, const char *) { return 0; }
 
 char *SetCurrentDir(const char *path) {
-  auto *previous = static_cast<char *>(MemAlloc(PATH_MAX + 1, 1));
+  char current[PATH_MAX + 1];
+  if (!getcwd(current, sizeof current)) return nullptr;
+  size_t size = 2 * std::strlen(current) + 1;
+  auto *previous = static_cast<char *>(MemAlloc(static_cast<uint32_t>(size), 0));
   if (!previous) return nullptr;
-  if (!getcwd(previous, PATH_MAX + 1) || chdir(SystemPath(path).c_str()) != 0) {
+  TextFromSystem(current, previous, size);
+  if (chdir(SystemPath(path).c_str()) != 0) {
     MemFree(previous);
     return nullptr;
   }

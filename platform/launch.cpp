@@ -14,23 +14,18 @@
 #include "platform/errorarg.h"
 #include "platform/memory.h"
 #include "platform/path.h"
+#include "platform/systemtext.h"
 #include "runtime/errcodes.h"
 
 extern char **environ;
 
 namespace {
 
-// Latin-1 text to the system's UTF-8 (argument texts; names go through ToFileSystemPath).
-std::string ToUtf8(const char *text) {
-  std::string out;
-  for (auto *s = reinterpret_cast<const unsigned char *>(text); *s; s++) {
-    if (*s < 0x80) {
-      out += static_cast<char>(*s);
-    } else {
-      out += static_cast<char>(0xC0 | (*s >> 6));
-      out += static_cast<char>(0x80 | (*s & 0x3F));
-    }
-  }
+// Argument text as the system wants it (names go through ToFileSystemPath).
+std::string SystemText(const char *text) {
+  std::string out(2 * std::strlen(text) + 1, '\0');
+  TextToSystem(text, out.data(), out.size());
+  out.resize(std::strlen(out.c_str()));
   return out;
 }
 
@@ -151,14 +146,14 @@ uint32_t LaunchProgram(const char *path, const char *arguments, int async) {
     }
     if (!async) {
       std::string command = ShellQuote(program);
-      if (arguments && *arguments) command += " " + ToUtf8(arguments);
+      if (arguments && *arguments) command += " " + SystemText(arguments);
       std::system(command.c_str());
       return 0;
     }
     std::vector<std::string> args{program};
     std::string outputFile;
     if (uint32_t rc = SplitLaunchArguments(arguments, &args, &outputFile)) return rc;
-    for (size_t i = 1; i < args.size(); i++) args[i] = ToUtf8(args[i].c_str());
+    for (size_t i = 1; i < args.size(); i++) args[i] = SystemText(args[i].c_str());
     if (!outputFile.empty()) {
       char *outputPath = ToFileSystemPath(outputFile.c_str());
       if (outputPath) outputFile = outputPath;
@@ -176,7 +171,7 @@ uint32_t LaunchProgram(const char *path, const char *arguments, int async) {
 
 uint32_t OpenURLInBrowser(const char *url) {
   try {
-    OpenWithDesktop(url);
+    OpenWithDesktop(SystemText(url));
   } catch (const std::bad_alloc &) {
   }
   return 0;

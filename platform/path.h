@@ -10,16 +10,17 @@ inline constexpr size_t kMaxPathLength = 1023;  // longer names are used as they
 // buffer (kMaxPathLength + 1 bytes) with "\" turned into "/".
 const char *NormalizeSlashes(const char *path, char *buffer);
 
-// A new allocation (MemFree) of the Latin-1 path in the file system's UTF-8 with "\" turned
-// into "/", or nullptr for a name longer than kMaxPathLength or when out of memory; callers
-// then use the unconverted name. A name that is already UTF-8 (as listings return names outside
-// Latin-1) is kept as it is when only that spelling exists on disk.
+// A new allocation (MemFree) of the Latin-1 path in the file system's spelling (TextToSystem)
+// with "\" turned into "/", or nullptr for a name longer than kMaxPathLength or when out of
+// memory; callers then use the unconverted name. Every name the player hands to the system
+// goes through here.
 char *ToFileSystemPath(const char *path);
 
-// Converts a UTF-8 name from the file system to Latin-1 into out (size bytes). 1 on success;
-// 0 when the name is not UTF-8, holds characters beyond Latin-1 or does not fit.
+// Converts UTF-8 text to Latin-1 into out (size bytes) only when that loses nothing: 1 on
+// success; 0 when the text is not UTF-8, holds characters beyond Latin-1 or does not fit.
+// Names read in go through TextFromSystem instead, which keeps every byte.
 int FromFileSystemName(const char *utf8, char *out, size_t size);
 
-// The file-system path of the running executable into out (kMaxPathLength + 1 bytes); an
-// empty text when it cannot be found.
+// The path of the running executable, read in as Latin-1 (TextFromSystem), into out
+// (kMaxPathLength + 1 bytes); an empty text when it cannot be found or does not fit.
 void GetExecutablePath(char *out);

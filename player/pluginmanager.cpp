@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/file.h"
 #include "platform/dir.h"
 #include "platform/memory.h"
 #include "platform/path.h"
@@ -204,7 +205,7 @@ uint32_t RequirePlugin(VmState *L, const char *name, int32_t version, int32_t re
 }
 
 uint32_t WritePluginInfo(const char *fileName) {
-  FILE *f = std::fopen(fileName, "w");
+  FILE *f = OpenStdioFile(fileName, "w");
   if (f == nullptr) {
     SetErrorArgument(fileName);
     return ERR_WRITEFILE;

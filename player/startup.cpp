@@ -1,5 +1,6 @@
 #include "player/startup.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
 
@@ -11,6 +12,7 @@
 #include "platform/memory.h"
 #include "platform/path.h"
 #include "platform/process.h"
+#include "platform/systemtext.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/inifile.h"
@@ -30,15 +32,35 @@
 
 namespace {
 
-// Argument line and .ini text live until the options are applied.
+// Arguments, argument line and .ini text live until the options are applied.
 struct StartBuffers {
+  char **args = nullptr;
   char *line = nullptr;
   char *ini = nullptr;
   ~StartBuffers() {
+    MemFree(args);
     MemFree(line);
     MemFree(ini);
   }
 };
+
+// The arguments read in as Latin-1, in one allocation: the pointers, then the texts.
+char **ArgumentsFromSystem(int argc, char **argv) {
+  size_t size = (size_t(argc) + 1) * sizeof(char *);
+  for (int i = 0; i < argc; i++) size += 2 * std::strlen(argv[i]) + 1;
+  if (size > UINT32_MAX) return nullptr;
+  auto **args = static_cast<char **>(MemAlloc(uint32_t(size), 0));
+  if (args == nullptr) return nullptr;
+  auto *text = reinterpret_cast<char *>(args + argc + 1);
+  for (int i = 0; i < argc; i++) {
+    size_t room = 2 * std::strlen(argv[i]) + 1;
+    TextFromSystem(argv[i], text, room);
+    args[i] = text;
+    text += room;
+  }
+  args[argc] = nullptr;
+  return args;
+}
 
 void PrintBanner() {
   std::printf("QuenmoorPlayer %d.%d [Linux] (C) Tarrowby\n", 5, 2);
@@ -104,11 +126,12 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
 
   StartBuffers buffers;
   buffers.line = static_cast<char *>(MemAlloc(kArgumentLineSize, 1));
-  if (buffers.line == nullptr) return ERR_MEM;
+  buffers.args = ArgumentsFromSystem(argc, argv);
+  if (buffers.line == nullptr || buffers.args == nullptr) return ERR_MEM;
   if (argc >= 2 && std::strncmp(argv[1], "-psn", 4) == 0) {
     run->startedFromShell = 0;
     GetBundleArguments(0, 0, buffers.line, kArgumentLineSize);
-  } else if (uint32_t e = JoinArguments(argc, argv, buffers.line)) {
+  } else if (uint32_t e = JoinArguments(argc, buffers.args, buffers.line)) {
     return e;
   }
   if (uint32_t e = ParseArgumentLine(buffers.line, &values, args)) return e;

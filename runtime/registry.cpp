@@ -4,6 +4,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "platform/file.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/strutil.h"
@@ -191,7 +192,7 @@ int32_t AddLabelRef(VmState *L, const char *name, int32_t pc) {
 }
 
 int DumpCommandList(const char *fileName) {
-  FILE *f = std::fopen(fileName, "w");
+  FILE *f = OpenStdioFile(fileName, "w");
   if (f == nullptr) return 0;
   for (const qmCommandTableRef *ref = gCommands; ref; ref = ref->next) {
     unsigned long count = 0;
@@ -205,7 +206,7 @@ int DumpCommandList(const char *fileName) {
 }
 
 int DumpConstantList(VmState *L, const char *fileName) {
-  FILE *f = std::fopen(fileName, "w");
+  FILE *f = OpenStdioFile(fileName, "w");
   if (f == nullptr) return 0;
   PushRegistryTable(L, "constants", false);
   if (vm_type(L, -1) == VM_TTABLE) {

@@ -5,12 +5,16 @@
 #include <unistd.h>
 
 #include <filesystem>
+#include <iterator>
 #include <map>
+#include <set>
 #include <string>
 
 #include "platform/errorarg.h"
+#include "platform/file.h"
 #include "platform/fileops.h"
 #include "platform/memory.h"
+#include "platform/path.h"
 #include "runtime/errcodes.h"
 #include "tempdir.h"
 
@@ -54,6 +58,67 @@ TEST(Directory, ListsEntriesWithLatin1NamesAndSkipsDotsAndDeadEntries) {
     if (!info.isDirectory && info.size == 5) files++;
   EXPECT_EQ(files, 1);
   UnlockPath(lock);
+}
+
+// The whole file, read through the player's own file handle; "(none)" when it does not open.
+std::string ReadThroughPlayer(const std::string &name) {
+  qmFileHandle *h = FileOpen(name.c_str(), FILE_MODE_READ);
+  if (!h) return "(none)";
+  std::string bytes(256, 0);
+  bytes.resize(FileRead(h, bytes.data(), bytes.size()));
+  FileClose(h);
+  return bytes;
+}
+
+TEST(Directory, ListedNamesOpenAgainWhateverTheirBytes) {
+  TempDir dir;
+  // Names as bytes on disk; each file holds its own name.
+  const std::string names[] = {
+      "plain.txt",      "caf\xC3\xA9.txt",  "\xE6\x97\xA5\xE6\x9C\xAC.txt", "bad\xFF.txt",
+      "lone\x80.txt",   "over\xC0\xAF.txt", "mark\x1A.txt",                "\xC3\x84\xC2\xA9.txt",
+  };
+  const std::string systemFolder = dir / "f\xFE\xFF";  // no UTF-8 either
+  std::filesystem::create_directory(systemFolder);
+  for (const std::string &n : names) WriteFile(systemFolder + "/" + n, n);
+
+  qmLock *lock = LockPath(dir.path().c_str(), QMOS_LOCK_READ);
+  ASSERT_NE(lock, nullptr);
+  auto top = ListAll(lock);
+  UnlockPath(lock);
+  ASSERT_EQ(top.size(), 1u);
+  const std::string folder = dir.path() + "/" + top.begin()->first;
+
+  lock = LockPath(folder.c_str(), QMOS_LOCK_READ);
+  ASSERT_NE(lock, nullptr);
+  char lockPath[kMaxPathLength + 1];
+  ASSERT_EQ(GetLockPath(lock, lockPath), 1);
+  std::set<std::string> contents;
+  for (const auto &[name, isDir] : ListAll(lock)) {
+    EXPECT_EQ(isDir, 0u);
+    contents.insert(ReadThroughPlayer(folder + "/" + name));
+    EXPECT_EQ(ReadThroughPlayer(std::string(lockPath) + "/" + name), ReadThroughPlayer(folder + "/" + name));
+  }
+  UnlockPath(lock);
+  EXPECT_EQ(contents, std::set<std::string>(std::begin(names), std::end(names)));
+
+  // The current folder read back is the same name, and changes there and back again.
+  char *previous = SetCurrentDir(folder.c_str());
+  ASSERT_NE(previous, nullptr);
+  char *inside = SetCurrentDir(previous);
+  ASSERT_NE(inside, nullptr);
+  EXPECT_STREQ(inside, lockPath);
+  MemFree(SetCurrentDir(inside));
+  EXPECT_EQ(std::filesystem::current_path().string(), std::filesystem::canonical(systemFolder).string());
+  MemFree(SetCurrentDir(previous));
+  MemFree(inside);
+  MemFree(previous);
+
+  // Renaming and removing by a listed name touch the file it names.
+  std::string bad = folder + "/bad\x1A\xFF.txt";
+  EXPECT_EQ(RenameFile(bad.c_str(), (folder + "/good.txt").c_str()), 1);
+  EXPECT_FALSE(std::filesystem::exists(systemFolder + "/bad\xFF.txt"));
+  EXPECT_EQ(RemoveFile((folder + "/good.txt").c_str()), 1);
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(systemFolder), {}), 7);
 }
 
 TEST(Directory, ExaminesFilesAndRefusesWhatCannotBeLocked) {

@@ -29,6 +29,31 @@ TEST(Environment, SetGetAndUnset) {
   EXPECT_EQ(SetEnvVar("", "x"), static_cast<uint32_t>(ERR_SETENV));
 }
 
+TEST(Environment, NamesAndValuesAreConvertedAtTheBoundary) {
+  struct Case {
+    const char *name, *system, *latin1;
+  } cases[] = {
+      {"ascii", "plain", "plain"},
+      {"e acute", "caf\xC3\xA9", "caf\xE9"},
+      {"beyond Latin-1", "\xE2\x82\xAC", "\xE2\x82\xAC"},
+      {"no UTF-8", "x\xFF", "x\x1A\xFF"},
+  };
+  for (const Case &c : cases) {
+    setenv("QM_TEST_VAR", c.system, 1);
+    char *value = GetEnvVar("QM_TEST_VAR");
+    ASSERT_NE(value, nullptr) << c.name;
+    EXPECT_STREQ(value, c.latin1) << c.name;
+    ASSERT_EQ(SetEnvVar("QM_TEST_VAR", value), 0u) << c.name;
+    EXPECT_STREQ(std::getenv("QM_TEST_VAR"), c.system) << c.name;
+    MemFree(value);
+  }
+  ASSERT_EQ(SetEnvVar("QM_TEST_\xC9", "\xE9"), 0u);
+  EXPECT_STREQ(std::getenv("QM_TEST_\xC3\x89"), "\xC3\xA9");
+  EXPECT_EQ(UnsetEnvVar("QM_TEST_\xC9"), 0u);
+  EXPECT_EQ(std::getenv("QM_TEST_\xC3\x89"), nullptr);
+  unsetenv("QM_TEST_VAR");
+}
+
 TEST(Environment, TemporaryFilesAreCreatedPrivateAndDistinct) {
   std::set<std::string> names;
   for (int i = 0; i < 3; i++) {

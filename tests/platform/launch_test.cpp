@@ -112,6 +112,9 @@ TEST(Launch, DocumentsGoToTheDesktopHandler) {
   EXPECT_EQ(OpenURLInBrowser("https://example.invalid/"), 0u);
   opened += "https://example.invalid/\nend\n";
   EXPECT_EQ(WaitFor(log, opened), opened);
+  EXPECT_EQ(OpenURLInBrowser("https://example.invalid/caf\xE9"), 0u);  // Latin-1 goes out as UTF-8
+  opened += "https://example.invalid/caf\xC3\xA9\nend\n";
+  EXPECT_EQ(WaitFor(log, opened), opened);
   setenv("PATH", savedPath.c_str(), 1);
 }
 

@@ -182,3 +182,42 @@ TEST(E2eRun, Exports) {
     EXPECT_EQ(r.out, "Error: Cannot write to file " + (d / "nodir/out.txt") + " !\n") << option;
   }
 }
+
+// Names arrive from the shell as the system's bytes: each program runs, and the script sees
+// its name read in as Latin-1 (unrepresentable bytes behind the SUB marker).
+TEST(E2eRun, ProgramNamesInAnyBytesRunAndReadAsLatin1) {
+  const char printOwnName[] = R"(
+.func source="name.qms" maxstack=4
+  .k "debugprint" "getprograminfo"
+      GETGLOBAL 0 k0 @1
+      GETGLOBAL 1 k1
+      CALL      1 1 3
+      MOVE      1 2
+      CALL      0 2 1
+      RETURN    0 1 @2
+.end
+)";
+  PlayerDir d;
+  std::filesystem::create_directory(d / "dir\xFE");
+  struct Case {
+    const char *name;
+    std::string file, seen;  // as on disk; the end of what the script prints
+  } cases[] = {
+      {"e acute", "caf\xC3\xA9.qma", "/caf\xE9.qma\n"},
+      {"beyond Latin-1", "\xE6\x97\xA5\xE6\x9C\xAC.qma", "/\xE6\x97\xA5\xE6\x9C\xAC.qma\n"},
+      {"byte 0xFF", "x\xFF.qma", "/x\x1A\xFF.qma\n"},
+      {"folder that is no UTF-8", "dir\xFE/t.qma", "/dir\x1A\xFE/t.qma\n"},
+  };
+  for (const Case &c : cases) {
+    qmtools::WriteBytes(d / c.file, AppletOf(printOwnName));
+    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / c.file});
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.out << r.err;
+    ASSERT_GE(r.out.size(), c.seen.size()) << c.name << ": " << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - c.seen.size()), c.seen) << c.name;
+  }
+
+  // A file the player writes gets the name it was given.
+  PlayerResult r = d.Run({"-QUIET", "-EXPORTCOMMANDS", d / "befehle-\xC3\xA9.txt", d / "missing.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_TRUE(std::filesystem::exists(d / "befehle-\xC3\xA9.txt"));
+}
