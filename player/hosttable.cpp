@@ -1,5 +1,6 @@
 // The host table: the player functions every plug-in receives. Services that belong to
 // libraries not built yet (displays, sounds, requesters, fonts) have null slots for now.
+// Every slot that can fail by an exception is guarded (see SwapHostCallError).
 #include <sys/time.h>
 
 #include <cmath>
@@ -8,6 +9,8 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <new>
+#include <type_traits>
 
 #include "platform/dir.h"
 #include "platform/env.h"
@@ -19,6 +22,7 @@
 #include "player/plugins.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
@@ -32,6 +36,68 @@ template <typename F>
 void *Fn(F *f) {
   return reinterpret_cast<void *>(f);
 }
+
+// The first failure of a host call on this thread since the record was last set.
+thread_local qmHostCallError tFailure{};
+
+void RecordFailure(uint32_t code, bool raised) {
+  if (tFailure.code == 0) tFailure = {code, raised};
+}
+
+// The VM state a host function works on, if any.
+inline VmState *StateOf(VmState *L) { return L; }
+inline VmState *StateOf(VmStrBuffer *B) { return B->L; }
+template <typename T>
+constexpr bool kTakesState = std::is_same_v<T, VmState *> || std::is_same_v<T, VmStrBuffer *>;
+
+struct Zero {};
+
+// The host function F as a plug-in may call it: nothing leaves it by an exception. A VM error
+// (a std::bad_alloc inside becomes ERR_MEM) ends it the way a protected call ends, with the
+// VM's stack and call records put back; the call then answers Fail (zero by default).
+template <auto F, auto Fail = Zero{}>
+struct Guard;
+template <typename R, typename First, typename... Rest, R (*F)(First, Rest...), auto Fail>
+struct Guard<F, Fail> {
+  static R Failed() {
+    if constexpr (std::is_same_v<decltype(Fail), const Zero>) return R{};
+    else return R(Fail);
+  }
+
+  static R Call(First first, Rest... rest) noexcept {
+    if constexpr (kTakesState<First>) {
+      VmState *L = StateOf(first);
+      std::conditional_t<std::is_void_v<R>, int, R> result{};
+      auto run = [&]() {
+        try {
+          if constexpr (std::is_void_v<R>) F(first, rest...);
+          else result = F(first, rest...);
+        } catch (const std::bad_alloc &) {
+          vm_throw(L, ERR_MEM);
+        }
+      };
+      uint32_t code = vm_pcall_internal(
+          L, [](VmState *, void *ud) { (*static_cast<decltype(run) *>(ud))(); }, &run,
+          vm_savestack(L, L->top), L->errfunc);
+      if (code) RecordFailure(code, true);
+      if constexpr (!std::is_void_v<R>) return code ? Failed() : result;
+    } else {
+      try {
+        return F(first, rest...);
+      } catch (const std::bad_alloc &) {
+        RecordFailure(ERR_MEM, false);
+      }
+      if constexpr (!std::is_void_v<R>) return Failed();
+    }
+  }
+};
+
+// The guarded F as a slot of the table.
+template <auto F, auto Fail = Zero{}>
+void *Safe() {
+  return Fn(&Guard<F, Fail>::Call);
+}
+
 // The native interface's overloads taking the state.
 using IsFn = int (*)(VmState *, int);
 
@@ -74,6 +140,22 @@ void HostGetObjectIdArg(VmState *L, int idx, uintptr_t *result) {
   result[1] = id.handle;
 }
 
+// A failed text check answers an empty text of length 0.
+constexpr char kNoText[] = "";
+const char *HostCheckString(VmState *L, int i, size_t *len) {
+  if (len) *len = 0;
+  return Guard<&vm_checkstring, kNoText>::Call(L, i, len);
+}
+const char *HostOptString(VmState *L, int i, const char *def, size_t *len) {
+  if (len) *len = 0;
+  return Guard<&vm_optlstring, kNoText>::Call(L, i, def, len);
+}
+// A failed flush still hands out room for a whole buffer.
+char *HostPrepBuffer(VmStrBuffer *B) {
+  char *p = Guard<&vm_prepbuffer>::Call(B);
+  return p ? p : B->buffer;
+}
+
 void *const kStdlib[32] = {
     Fn(&malloc),  Fn(&calloc),   Fn(&realloc),  Fn(&free),         Fn(&strdup),        Fn(&fopen),
     Fn(&fclose),  Fn(&fseek),    Fn(&ftell),    Fn(&fread),        Fn(&fwrite),        Fn(&fgetc),
@@ -92,32 +174,32 @@ void *const kSystem[17] = {
     nullptr};          // PostHookedDisplayEvent: display library
 
 void *const kFile[23] = {
-    Fn(&FileOpen), Fn(&FileClose), Fn(&HostFileSeek), Fn(&FileReadBytes), Fn(&FileWriteBytes), Fn(&FileGetc),
-    Fn(&FilePutc), Fn(&FileEof), Fn(&RemoveFile), Fn(&LockVirtualPath), Fn(&UnlockVirtualPath),
-    Fn(&GetVirtualLockName),
+    Safe<&FileOpen>(), Fn(&FileClose), Fn(&HostFileSeek), Fn(&FileReadBytes), Fn(&FileWriteBytes), Fn(&FileGetc),
+    Fn(&FilePutc), Fn(&FileEof), Safe<&RemoveFile>(), Safe<&LockVirtualPath>(), Fn(&UnlockVirtualPath),
+    Safe<&GetVirtualLockName>(),
     nullptr,  // HostExamine: dos library
     Fn(&CheckVirtualDirectory), Fn(&EndDirectoryScan),
     nullptr,  // HostExamineNext: dos library
-    Fn(&CreateDir), Fn(&RenameFile),
+    Safe<&CreateDir, uint32_t(ERR_MEM)>(), Safe<&RenameFile>(),
     nullptr,  // GetCurrentDirName: dos library
-    Fn(&TempFileName), Fn(&AddPart),
+    Safe<&TempFileName>(), Fn(&AddPart),
     nullptr,  // GetFilePart: dos library
     Fn(static_cast<const char *(*)(const char *)>(&ChunkDisplayName))};
 
 void *const kVm[68] = {
-    Fn(&vm_gettop), Fn(&vm_settop), Fn(&vm_pushvalue), Fn(&vm_remove), Fn(&vm_insert), Fn(&vm_replace),
-    Fn(static_cast<IsFn>(&vm_iscfunction)), Fn(static_cast<IsFn>(&vm_isnumber)), Fn(static_cast<IsFn>(&vm_isstring)), Fn(static_cast<IsFn>(&vm_isuserdata)), Fn(&vm_type), Fn(&vm_equal),
-    Fn(&vm_rawequal), Fn(&vm_lessthan), Fn(&vm_tonumber), Fn(&vm_tostring), Fn(&vm_strlen),
-    Fn(&vm_tocfunction), Fn(&vm_touserdata), Fn(&vm_topointer), Fn(&vm_pushnil), Fn(&vm_pushnumber),
-    Fn(&vm_pushlstring), Fn(&vm_pushstring), Fn(&vm_pushlightuserdata), Fn(&vm_pushcclosure),
-    Fn(&vm_gettable), Fn(&vm_rawget), Fn(&vm_rawgeti), Fn(&vm_newtable), Fn(&vm_getfenv), Fn(&vm_settable),
-    Fn(&vm_rawset), Fn(&vm_rawseti), Fn(&vm_setfenv), Fn(&vm_pcall), Fn(&vm_next), Fn(&vm_concat),
-    Fn(&vm_pushupvalues), Fn(&vm_getupvalue), Fn(&vm_setupvalue), Fn(&vm_newuserdata), Fn(&vm_setmetatable),
-    Fn(&vm_getmetatable), Fn(&HostRaiseError), Fn(&vm_checkstring), Fn(&vm_optlstring), Fn(&vm_checknumber),
-    Fn(&vm_optnumber), Fn(&vm_checkinteger), Fn(&vm_optinteger), Fn(&vm_checktable), Fn(&vm_checkfunction),
-    Fn(&vm_checktype), Fn(&vm_ref), Fn(&vm_unref), Fn(&HostGetObjectIdArg), Fn(&vm_newmetatable),
-    Fn(&vm_getmetatable_byname), Fn(&vm_checkudata), Fn(&vm_buffinit), Fn(&vm_prepbuffer), Fn(&vm_addlstring),
-    Fn(&vm_addstring), Fn(&vm_addvalue), Fn(&vm_pushresult), Fn(&vm_findstring), Fn(&vm_checkstack)};
+    Safe<&vm_gettop>(), Safe<&vm_settop>(), Safe<&vm_pushvalue>(), Safe<&vm_remove>(), Safe<&vm_insert>(), Safe<&vm_replace>(),
+    Safe<static_cast<IsFn>(&vm_iscfunction)>(), Safe<static_cast<IsFn>(&vm_isnumber)>(), Safe<static_cast<IsFn>(&vm_isstring)>(), Safe<static_cast<IsFn>(&vm_isuserdata)>(), Safe<&vm_type>(), Safe<&vm_equal>(),
+    Safe<&vm_rawequal>(), Safe<&vm_lessthan>(), Safe<&vm_tonumber>(), Safe<&vm_tostring>(), Safe<&vm_strlen>(),
+    Safe<&vm_tocfunction>(), Safe<&vm_touserdata>(), Safe<&vm_topointer>(), Safe<&vm_pushnil>(), Safe<&vm_pushnumber>(),
+    Safe<&vm_pushlstring>(), Safe<&vm_pushstring>(), Safe<&vm_pushlightuserdata>(), Safe<&vm_pushcclosure>(),
+    Safe<&vm_gettable>(), Safe<&vm_rawget>(), Safe<&vm_rawgeti>(), Safe<&vm_newtable>(), Safe<&vm_getfenv>(), Safe<&vm_settable>(),
+    Safe<&vm_rawset>(), Safe<&vm_rawseti>(), Safe<&vm_setfenv>(), Safe<&vm_pcall, uint32_t(ERR_MEM)>(), Safe<&vm_next>(), Safe<&vm_concat>(),
+    Safe<&vm_pushupvalues>(), Safe<&vm_getupvalue>(), Safe<&vm_setupvalue>(), Safe<&vm_newuserdata>(), Safe<&vm_setmetatable>(),
+    Safe<&vm_getmetatable>(), Safe<&HostRaiseError>(), Fn(&HostCheckString), Fn(&HostOptString), Safe<&vm_checknumber>(),
+    Safe<&vm_optnumber>(), Safe<&vm_checkinteger>(), Safe<&vm_optinteger>(), Safe<&vm_checktable>(), Safe<&vm_checkfunction>(),
+    Safe<&vm_checktype>(), Safe<&vm_ref, VM_NOREF>(), Safe<&vm_unref>(), Safe<&HostGetObjectIdArg>(), Safe<&vm_newmetatable>(),
+    Safe<&vm_getmetatable_byname>(), Safe<&vm_checkudata>(), Safe<&vm_buffinit>(), Fn(&HostPrepBuffer), Safe<&vm_addlstring>(),
+    Safe<&vm_addstring>(), Safe<&vm_addvalue>(), Safe<&vm_pushresult>(), Safe<&vm_findstring>(), Safe<&vm_checkstack>()};
 
 void *const kEmpty[32] = {};
 
@@ -126,3 +208,9 @@ const qmHostTable kHost = {5, 2, {kStdlib, kSystem, kFile, kEmpty, kEmpty, kEmpt
 }  // namespace
 
 const qmHostTable *GetHostTable() { return &kHost; }
+
+qmHostCallError SwapHostCallError(qmHostCallError next) {
+  qmHostCallError previous = tFailure;
+  tFailure = next;
+  return previous;
+}

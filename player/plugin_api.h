@@ -39,6 +39,9 @@ enum : int32_t {
 };
 inline constexpr int32_t kHostSubTableSlots[HOSTSUB_COUNT] = {32, 17, 23, 12, 2, 3, 1, 26, 68, 6};
 
+// No host function unwinds into a plug-in: one that fails answers 0, an empty text or a null
+// pointer, and the player raises the error once the plug-in's command has returned (RaiseError
+// too returns).
 struct qmHostTable {
   int32_t version;   // 5
   int32_t revision;  // 2
@@ -53,6 +56,7 @@ enum : int32_t {
   HOSTVM_PUSHNIL = 20,
   HOSTVM_PUSHNUMBER = 21,
   HOSTVM_PUSHSTRING = 23,
+  HOSTVM_GETTABLE = 26,
   HOSTVM_RAISEERROR = 44,
   HOSTVM_CHECKSTRING = 45,
   HOSTVM_CHECKNUMBER = 47,

@@ -17,6 +17,7 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
+#include "runtime/vm/vm_state.h"
 #include "runtime/vnames.h"
 
 namespace {
@@ -65,6 +66,30 @@ void PrintReason(uint32_t code) {
   FormatMessageText(PlayerText(MSG_PLUGIN_REASON), message, 0, line, sizeof line);
   std::fputs(line, stdout);
   std::fflush(stdout);
+}
+
+// Every plug-in command runs through here, its handler the closure's upvalue: a host call that
+// failed inside the handler reaches the VM only now, with no plug-in frame left to unwind. A
+// command may run inside another plug-in's host call, whose own record is kept aside meanwhile.
+uint32_t CallPluginCommand(VmState *L) {
+  auto handler = reinterpret_cast<VmCFunction>(vm_touserdata(L, vm_upvalueindex(1)));
+  qmHostCallError outer = SwapHostCallError({});
+  uint32_t result = handler(L);
+  qmHostCallError failure = SwapHostCallError(outer);
+  if (failure.code == 0) return result;
+  if (failure.raised) vm_throw(L, failure.code);
+  return failure.code;
+}
+
+// As vm_openlib, with each command wrapped by CallPluginCommand.
+void OpenPluginCommands(VmState *L, const char *base, const qmCommandEntry *commands) {
+  for (const qmCommandEntry *c = commands; c->name; c++) {
+    const qmCommandEntry row[] = {{c->name, CallPluginCommand}, {nullptr, nullptr}};
+    if (base == nullptr) vm_pushvalue(L, VM_GLOBALSINDEX);
+    vm_pushlightuserdata(L, reinterpret_cast<void *>(c->handler));
+    vm_openlib(L, base, row, 1);
+    if (base == nullptr) vm_pop(L, 1);
+  }
 }
 
 uint32_t RegisterSaverConstant(VmState *L, qmPluginSymbols *sym, uint32_t feature, int index, const char *prefix) {
@@ -142,17 +167,14 @@ uint32_t RegisterPluginFeatures(VmState *L, qmPlugin *node) {
     auto *commands = reinterpret_cast<const qmCommandEntry *>(lib.getCommands());
     auto *constants = reinterpret_cast<const qmConstantEntry *>(lib.getConstants());
     if (commands) {
-      if (base) {
-        vm_openlib(L, base, commands, 0);
-      } else {
-        vm_pushvalue(L, VM_GLOBALSINDEX);
-        vm_openlib(L, nullptr, commands, 0);
-        vm_pop(L, 1);
-      }
+      OpenPluginCommands(L, base, commands);
       if (uint32_t e = RegisterCommandTable(commands, base ? base : "plugin")) return e;
     }
     if (constants) vm_registerconstants(L, constants, 0);
-    if (uint32_t e = lib.initLibrary(L)) return e;
+    SwapHostCallError({});
+    uint32_t e = lib.initLibrary(L);
+    if (qmHostCallError failure = SwapHostCallError({}); failure.code) return failure.code;
+    if (e) return e;
   }
   if (f & PLUGINFEAT_IMGSAVER) RegisterSaverConstant(L, sym, PLUGINFEAT_IMGSAVER, 0, "imgfmt_");
   if (f & PLUGINFEAT_ANMSAVER) RegisterSaverConstant(L, sym, PLUGINFEAT_ANMSAVER, 1, "anmfmt_");
@@ -248,7 +270,10 @@ uint32_t WritePluginInfo(const char *fileName) {
 
 void FreePluginLibraries(VmState *L) {
   for (qmPlugin *p = gPlugins; p; p = p->next)
-    if (p->handle && (p->features & PLUGINFEAT_LIBRARY)) GetLibraryEntries(GetPluginSymbols(p->handle)).freeLibrary(L);
+    if (p->handle && (p->features & PLUGINFEAT_LIBRARY)) {
+      GetLibraryEntries(GetPluginSymbols(p->handle)).freeLibrary(L);
+      SwapHostCallError({});  // nothing is left to report a failure to
+    }
 }
 
 void FreePlugins() {

@@ -43,3 +43,14 @@ qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *symbols, uint32_t 
 
 // The player's host table.
 const qmHostTable *GetHostTable();
+
+// Nothing thrown by the player unwinds through a plug-in's frames: a host function that fails
+// (the VM's error, RaiseError included, or no memory) records it here and answers a neutral
+// value (0, an empty text, a null pointer). Whoever calls into a plug-in sets the record aside,
+// and takes it once the plug-in has returned; only the first failure is kept.
+struct qmHostCallError {
+  uint32_t code;  // 0: none
+  bool raised;    // the VM's error: its report is recorded already, it goes on unwinding
+};
+// Installs next as the record and returns the one it replaces.
+qmHostCallError SwapHostCallError(qmHostCallError next);

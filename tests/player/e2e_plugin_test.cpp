@@ -111,3 +111,23 @@ TEST(E2ePlugin, InitLibraryErrorEndsTheRun) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Error: Out of memory!\n");
 }
+
+// A host call that fails inside a command (here the number check of TpAdd's first argument)
+// reaches the script as the command's error once the plug-in's frame has returned.
+TEST(E2ePlugin, FailingHostCallBecomesTheCommandsError) {
+  PlayerDir d({"tp.qmp"});
+  qmtools::WriteBytes(d / "bad.qma", AppletOf(
+      ".func source=\"p.qms\" maxstack=6\n"
+      "  .k \"debugprint\" \"tpadd\" \"x\" 3\n"
+      "      GETGLOBAL 0 k0 @1\n"
+      "      GETGLOBAL 1 k1\n"
+      "      LOADK 2 k2\n"
+      "      LOADK 3 k3\n"
+      "      CALL 1 3 2\n"
+      "      CALL 0 2 1\n"
+      "      RETURN 0 1 @2\n"
+      ".end\n"));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "bad.qma"});
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "p.qms:1: Number expected in argument 1!\n") << r.err;
+}

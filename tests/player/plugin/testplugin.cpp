@@ -38,8 +38,11 @@ void Log(const char *what) {
   }
 }
 
+// The commands are noexcept, as a plug-in written in C would be: nothing may unwind through
+// their frames, so a failing host call must come back as a code.
+
 // TpAdd(a, b): a + b.
-uint32_t TpAdd(VmState *L) {
+uint32_t TpAdd(VmState *L) noexcept {
   double a = Vm<double (*)(VmState *, int)>(HOSTVM_CHECKNUMBER)(L, 1);
   double b = Vm<double (*)(VmState *, int)>(HOSTVM_CHECKNUMBER)(L, 2);
   Vm<void (*)(VmState *, double)>(HOSTVM_PUSHNUMBER)(L, a + b);
@@ -47,7 +50,7 @@ uint32_t TpAdd(VmState *L) {
 }
 
 // TpFail(code): the code as the command's error.
-uint32_t TpFail(VmState *L) {
+uint32_t TpFail(VmState *L) noexcept {
   return uint32_t(Vm<double (*)(VmState *, int)>(HOSTVM_CHECKNUMBER)(L, 1));
 }
 
