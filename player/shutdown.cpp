@@ -26,11 +26,18 @@
 
 namespace {
 
-void Report(uint32_t code, qmPlayerRun *run) {
+struct ReportJob {
+  uint32_t code;
+  qmPlayerRun *run;
+};
+
+void MakeReport(VmState *, void *ud) {
+  auto *job = static_cast<ReportJob *>(ud);
+  qmPlayerRun *run = job->run;
   qmClArgs *args = run->args;
   char file[1024];
   int32_t line = 0;
-  GetErrorReport(run->L, code, args->message, sizeof args->message, file, sizeof file, &line);
+  GetErrorReport(run->L, job->code, args->message, sizeof args->message, file, sizeof file, &line);
   if (run->options.consoleReports) {
     if (file[0]) std::printf("%s:%d: %s\n", file, line, args->message);
     else std::printf("%s: %s\n", PlayerText(MSG_ERROR), args->message);
@@ -38,6 +45,17 @@ void Report(uint32_t code, qmPlayerRun *run) {
   } else {
     ShowScriptError(run->L, args->message, 0);
   }
+}
+
+// Finding the file and line may still ask the VM for memory; without it the message alone
+// goes out, so that a run that ran out of memory still says so.
+void Report(uint32_t code, qmPlayerRun *run) {
+  VmState *L = run->L;
+  ReportJob job{code, run};
+  if (vm_pcall_internal(L, MakeReport, &job, vm_savestack(L, L->top), 0) == 0) return;
+  FormatErrorMessage(code, run->args->message, sizeof run->args->message);
+  std::printf("%s\n", run->args->message);
+  std::fflush(stdout);
 }
 
 void CallAllFinalisers(VmState *, void *ud) { vm_callgctm(static_cast<VmState *>(ud)); }
@@ -69,7 +87,16 @@ int Shutdown(uint32_t code, qmPlayerRun *run) {
   CloseConsoleOutput();
 
   UnwirePlayerContext(L);
-  FreeLibraries(L, run->libraries);
+  // Memory that runs out while the libraries free their objects is reported like an error of
+  // the run, without a script line; it must not move the place of the run's own error.
+  VmErrorState place = G(L)->err;
+  uint32_t freed = FreeLibraries(L, run->libraries);
+  G(L)->err = place;
+  if (code == 0 && freed) {
+    code = freed;
+    qmTagItem noLine[] = {{RTTAG_LINEINFO, 0}, {0, 0}};
+    SetRuntimeTags(nullptr, noLine);
+  }
 
   FreeUserArgs(run->args);
   FreeRunOptions(&run->options);

@@ -16,6 +16,7 @@
 #include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
+#include "runtime/vm/vm_string.h"
 
 namespace {
 
@@ -172,6 +173,13 @@ const char *vm_checkstring_code(VmState *L, int i, size_t *len, uint32_t *code) 
   const char *s = vm_tostring(L, i);
   if (len) *len = vm_strlen(L, i);
   return s;
+}
+
+uint32_t CheckResultLength(size_t base, size_t count, size_t each) {
+  if (base > VM_MAXSTRLEN) return ERR_MEM;
+  // Divided rather than multiplied: count * each may not fit in a size_t.
+  if (each && count > (VM_MAXSTRLEN - base) / each) return ERR_MEM;
+  return 0;
 }
 
 qmObjectId GetObjectIdArg(VmState *L, int i) {

@@ -55,6 +55,10 @@ const char *vm_checkstring_code(VmState *L, int i, size_t *len, uint32_t *code);
 inline int32_t NumberToInt(double d) { return vm_toint32(d); }
 inline uint32_t NumberToUInt(double d) { return vm_touint32(d); }
 
+// A result whose size the script chooses is checked before it is made: 0 when base bytes and
+// count pieces of each bytes fit in one script string (VM_MAXSTRLEN), else ERR_MEM.
+uint32_t CheckResultLength(size_t base, size_t count, size_t each);
+
 qmObjectId GetObjectIdArg(VmState *L, int i);
 // {the number (nil counts as 0), handle 1 when an automatic id is wanted (nil)}.
 qmObjectId GetNewObjectIdArg(VmState *L, int i);

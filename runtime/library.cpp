@@ -3,6 +3,13 @@
 #include <climits>
 
 #include "runtime/vm/vm_api.h"
+#include "runtime/vm/vm_state.h"
+
+namespace {
+
+void CallFree(VmState *L, void *ud) { static_cast<const qmLibrary *>(ud)->free(L); }
+
+}  // namespace
 
 uint32_t OpenLibrary(VmState *L, const qmLibrary *library) {
   int top = vm_gettop(L);
@@ -22,15 +29,21 @@ uint32_t OpenLibraries(VmState *L, const qmLibrary *const *table) {
   return 0;
 }
 
-void FreeLibraries(VmState *L, const qmLibrary *const *table) {
-  // Rank by rank, without allocating: shut-down also runs when memory ran out.
+uint32_t FreeLibraries(VmState *L, const qmLibrary *const *table) {
+  // Rank by rank, without allocating: shut-down also runs when memory ran out. A free that
+  // still meets an error there (its registry references, say) must not stop the others.
+  uint32_t first = 0;
   for (int64_t done = INT64_MIN;;) {
     int64_t rank = INT64_MAX;
     for (const qmLibrary *const *row = table; *row; row++)
       if ((*row)->freeRank > done && (*row)->freeRank < rank) rank = (*row)->freeRank;
-    if (rank == INT64_MAX) return;
-    for (const qmLibrary *const *row = table; *row; row++)
-      if ((*row)->freeRank == rank && (*row)->free) (*row)->free(L);
+    if (rank == INT64_MAX) return first;
+    for (const qmLibrary *const *row = table; *row; row++) {
+      if ((*row)->freeRank != rank || !(*row)->free) continue;
+      // Straight into the protected call: pushing a native to call would allocate.
+      uint32_t code = vm_pcall_internal(L, CallFree, const_cast<qmLibrary *>(*row), vm_savestack(L, L->top), 0);
+      if (first == 0) first = code;
+    }
     done = rank;
   }
 }

@@ -49,6 +49,7 @@ uint32_t OpenLibrary(VmState *L, const qmLibrary *library);
 // Opens every library of the null-ended table in its order: 0 or the first error (the
 // libraries opened before it stay open; FreeLibraries frees them all).
 uint32_t OpenLibraries(VmState *L, const qmLibrary *const *table);
-// Calls every library's free in rank order (the table's order within a rank). Every free must
-// cope with a library whose init never ran or failed half-way.
-void FreeLibraries(VmState *L, const qmLibrary *const *table);
+// Calls every library's free in rank order (the table's order within a rank), each under
+// protection: 0 or the first error a free raised. Every free must cope with a library whose
+// init never ran or failed half-way.
+uint32_t FreeLibraries(VmState *L, const qmLibrary *const *table);

@@ -24,9 +24,8 @@
 namespace {
 
 constexpr int32_t kTypeInteger = 1;  // the system library's #INTEGER
-// Results are script strings; this keeps a runaway RepeatStr or replacement from asking for
-// more than the VM can hold.
-constexpr size_t kMaxResultLength = 0x7FFFFFFF;
+// A %s conversion gives the string, or its width (at most two digits) when that is longer.
+constexpr size_t kMaxFormatWidth = 99;
 
 void PushString(VmState *L, const std::string &s) { vm_pushlstring(L, s.data(), s.size()); }
 
@@ -150,6 +149,7 @@ uint32_t StrAddStr(VmState *L) {
   size_t la, lb;
   const char *a = vm_checkstring(L, 1, &la);
   const char *b = vm_checkstring(L, 2, &lb);
+  if (uint32_t code = CheckResultLength(la, 1, lb)) return code;
   std::string out;
   out.reserve(la + lb);
   out.append(a, la).append(b, lb);
@@ -188,6 +188,10 @@ uint32_t StrReplaceStr(VmState *L) {
   bool cs = vm_optflag(L, 4, true);
   int32_t start = vm_optint32(L, 5, 0);
   if (start < 0) return ERR_WRONGUSAGE;
+  if (replLen > searchLen) {
+    size_t count = CountBytes(s, len, search, searchLen, size_t(start), cs);
+    if (uint32_t code = CheckResultLength(len, count, replLen - searchLen)) return code;
+  }
   std::string out;
   ReplaceBytes(s, len, search, searchLen, repl, replLen, size_t(start), cs, &out);
   PushString(L, out);
@@ -227,6 +231,7 @@ uint32_t StrPadNum(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t n = vm_checkint32(L, 1), digits = vm_checkint32(L, 2);
   if (n < 0 || digits < 1) return ERR_WRONGUSAGE;
+  if (uint32_t code = CheckResultLength(size_t(digits), 0, 0)) return code;
   PushString(L, PaddedNumber(n, digits));
   return 1;
 }
@@ -333,6 +338,7 @@ uint32_t StrInsertStr(VmState *L) {
   int32_t pos = vm_checkint32(L, 3);
   bool overwrite = vm_optflag(L, 4, false);
   if (pos < 0) return ERR_WRONGUSAGE;
+  if (uint32_t code = CheckResultLength(len, 1, insLen)) return code;
   size_t at = size_t(pos) < len ? size_t(pos) : len;
   size_t rest = overwrite ? at + insLen : at;
   if (rest > len) rest = len;
@@ -349,7 +355,7 @@ uint32_t StrRepeatStr(VmState *L) {
   const char *s = vm_checkstring(L, 1, &len);
   int32_t n = vm_checkint32(L, 2);
   if (n < 1) return ERR_WRONGUSAGE;
-  if (len && size_t(n) > kMaxResultLength / len) return ERR_MEM;
+  if (uint32_t code = CheckResultLength(0, size_t(n), len)) return code;
   std::string out;
   RepeatBytes(s, len, size_t(n), &out);
   PushString(L, out);
@@ -410,12 +416,15 @@ uint32_t StrFormatStr(VmState *L) {
       case FORMAT_STRING: {
         size_t sLen;
         const char *s = vm_checkstring(L, arg, &sLen);
+        if (uint32_t code = CheckResultLength(out.size() + kMaxFormatWidth, 1, sLen)) return code;
         AppendFormattedString(&conv, s, sLen, &out);
         break;
       }
       case FORMAT_QUOTED: {
         size_t sLen;
         const char *s = vm_checkstring(L, arg, &sLen);
+        // Two quotes, and at most four bytes for each byte (a zero byte becomes \000).
+        if (uint32_t code = CheckResultLength(out.size() + 2, 4, sLen)) return code;
         AppendQuoted(s, sLen, &out);
         break;
       }
@@ -480,19 +489,20 @@ uint32_t StrPatternFindStr(VmState *L) {
   return 1;
 }
 
-// Adds the replacement of the match [s, e) for a string repl: "%1".."%9" insert captures,
-// '%' and any other byte insert that byte.
-uint32_t AddStringReplacement(const qmMatchState *ms, const char *repl, size_t replLen, const char *s, const char *e,
-                              std::string *out) {
+// Walks the replacement of the match [s, e) for a string repl, handing each piece to add:
+// "%1".."%9" give captures, '%' and any other byte give that byte.
+template <class Add>
+uint32_t WalkStringReplacement(const qmMatchState *ms, const char *repl, size_t replLen, const char *s,
+                               const char *e, Add add) {
   for (size_t i = 0; i < replLen; i++) {
     char c = repl[i];
     if (c != '%' || i + 1 == replLen) {  // a lone final '%' stays as it is
-      out->push_back(c);
+      add(&repl[i], 1);
       continue;
     }
     c = repl[++i];
     if (c < '0' || c > '9') {
-      out->push_back(c);
+      add(&repl[i], 1);
       continue;
     }
     int index = c - '1';
@@ -500,14 +510,25 @@ uint32_t AddStringReplacement(const qmMatchState *ms, const char *repl, size_t r
     qmCaptureValue v;
     if (uint32_t code = PatternGetCapture(ms, index, s, e, &v)) return code;
     if (v.text) {
-      out->append(v.text, v.length);
+      add(v.text, v.length);
     } else {
       char text[VM_MAXNUMBER2STR];
       int n = vm_number2str(v.position, text, sizeof text);
-      out->append(text, size_t(n));
+      add(text, size_t(n));
     }
   }
   return 0;
+}
+
+// Adds the replacement of the match, sized first: captures repeated in it can make it far
+// longer than the subject.
+uint32_t AddStringReplacement(const qmMatchState *ms, const char *repl, size_t replLen, const char *s, const char *e,
+                              std::string *out) {
+  size_t length = 0;
+  auto measure = [&length](const char *, size_t n) { length += n; };
+  if (uint32_t code = WalkStringReplacement(ms, repl, replLen, s, e, measure)) return code;
+  if (uint32_t code = CheckResultLength(out->size(), 1, length)) return code;
+  return WalkStringReplacement(ms, repl, replLen, s, e, [out](const char *p, size_t n) { out->append(p, n); });
 }
 
 uint32_t StrPatternReplaceStr(VmState *L) {
@@ -552,6 +573,7 @@ uint32_t StrPatternReplaceStr(VmState *L) {
         if (t == VM_TSTRING || t == VM_TNUMBER) {
           size_t rl;
           const char *r = vm_checkstring(L, -1, &rl);
+          if (uint32_t code = CheckResultLength(out.size(), 1, rl)) return code;
           out.append(r, rl);
         }
         vm_pop(L, 1);  // any other result deletes the match
@@ -561,7 +583,7 @@ uint32_t StrPatternReplaceStr(VmState *L) {
     else if (src < ms.srcEnd) out.push_back(*src++);
     else break;
     if (anchor) break;
-    if (out.size() > kMaxResultLength) return ERR_MEM;
+    if (uint32_t code = CheckResultLength(out.size(), 0, 0)) return code;
   }
   out.append(src, size_t(ms.srcEnd - src));
   PushString(L, out);

@@ -348,7 +348,7 @@ void vm_concat_values(VmState *L, int total, int last) {
         tl += vm_svalue(top - n - 1)->len;
         n++;
       }
-      if (tl > 4294967293u) vm_raise(L, ERR_INTERNAL);
+      if (tl > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);  // before the buffer is asked for
       char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
       size_t pos = 0;
       for (int i = n; i > 0; i--) {

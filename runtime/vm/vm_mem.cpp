@@ -17,11 +17,11 @@ void *vm_realloc(VmState *L, void *block, size_t osize, size_t nsize) {
   }
   if (L) {
     VmGlobalState *g = G(L);
-    if (g->memlimit && nsize > osize && g->nblocks - osize + nsize > g->memlimit) vm_throw(L, ERR_MEM);
+    if (g->memlimit && nsize > osize && g->nblocks - osize + nsize > g->memlimit) vm_memerror(L);
   }
   void *nb = std::realloc(block, nsize);
   if (!nb) {
-    if (L) vm_throw(L, ERR_MEM);
+    if (L) vm_memerror(L);
     return nullptr;
   }
   if (L) G(L)->nblocks = G(L)->nblocks - osize + nsize;

@@ -4,8 +4,8 @@
 
 struct VmState;
 
-// Frees for nsize 0; ERR_MEM above 0xFFFFFFFC (raised) or when realloc fails (thrown,
-// or nullptr when L is null, i.e. while the state itself is being built).
+// Frees for nsize 0; ERR_MEM above 0xFFFFFFFC, beyond G(L)->memlimit or when realloc fails
+// (raised at the current call, or nullptr when L is null, i.e. for the state's own records).
 void *vm_realloc(VmState *L, void *block, size_t osize, size_t nsize);
 
 template <typename T>

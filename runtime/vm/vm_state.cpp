@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <new>
+#include <stdexcept>
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
@@ -18,11 +20,26 @@ void vm_throw(VmState *L, uint32_t code) {
   std::exit(1);
 }
 
-void vm_raise(VmState *L, uint32_t code) {
+namespace {
+
+// Records ErrorLine and the failing function for an error at the current call.
+void recordposition(VmState *L) {
   VmCallInfo *ci = L->ci;
   G(L)->err.line = (ci->state & VM_CI_C) ? -1 : vm_currentline(L, ci);
   vm_fillerrorfunction(L);
+}
+
+}  // namespace
+
+void vm_raise(VmState *L, uint32_t code) {
+  recordposition(L);
   vm_throw(L, code);
+}
+
+void vm_memerror(VmState *L) {
+  // Only while the state is built has it no call record to name.
+  if (L->ci) recordposition(L);
+  vm_throw(L, ERR_MEM);
 }
 
 void vm_fillerrorfunction(VmState *L) {
@@ -41,12 +58,22 @@ void vm_fillerrorfunction(VmState *L) {
 uint32_t vm_rawrunprotected(VmState *L, VmPFunc f, void *ud) {
   VmErrorJump lj{L->errorJmp, 0};
   L->errorJmp = &lj;
+  bool nativefailed = false;
   try {
     f(L, ud);
   } catch (const VmError &e) {
     lj.status = e.code;
+  } catch (const std::bad_alloc &) {
+    nativefailed = true;  // native code that allocates with new or the standard containers
+  } catch (const std::length_error &) {
+    nativefailed = true;  // a size computation beyond what a container can hold
   }
   L->errorJmp = lj.previous;
+  if (nativefailed) {
+    // The call records still describe the failing call until the caller restores them.
+    lj.status = ERR_MEM;
+    if (L->ci) recordposition(L);
+  }
   return lj.status;
 }
 

@@ -156,6 +156,9 @@ inline VmGlobalState *G(VmState *L) { return L->l_G; }
 [[noreturn]] void vm_throw(VmState *L, uint32_t code);
 // As vm_throw, after recording the error position (ErrorLine and the failing function).
 [[noreturn]] void vm_raise(VmState *L, uint32_t code);
+// The allocator's failure: ERR_MEM at the current call's position (none while the state is
+// being built). Protected calls turn std::bad_alloc and std::length_error into the same.
+[[noreturn]] void vm_memerror(VmState *L);
 // Fills the failing function's name through the runtime, or the line alone without one.
 void vm_fillerrorfunction(VmState *L);
 

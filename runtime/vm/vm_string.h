@@ -6,6 +6,11 @@
 
 #include "runtime/vm/vm_object.h"
 
+// The longest string the VM makes: a longer one, and any command result the script could make
+// longer, is ERR_MEM.
+constexpr size_t VM_MAXSTRLEN = 0x7FFFFFFF;
+
+// Raises ERR_MEM above VM_MAXSTRLEN bytes.
 VmString *vm_newlstr(VmState *L, const char *str, size_t l);
 inline VmString *vm_newstr(VmState *L, const char *s) { return vm_newlstr(L, s, std::strlen(s)); }
 // Resizes the string table to newsize buckets (a power of two).

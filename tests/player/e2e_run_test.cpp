@@ -1,5 +1,8 @@
 // The player program end to end: output, exit status and the final report.
 #include <fcntl.h>
+#include <unistd.h>
+
+#include <cstdlib>
 
 #include "tests/player/e2e_util.h"
 
@@ -220,4 +223,98 @@ TEST(E2eRun, ProgramNamesInAnyBytesRunAndReadAsLatin1) {
   PlayerResult r = d.Run({"-QUIET", "-EXPORTCOMMANDS", d / "befehle-\xC3\xA9.txt", d / "missing.qma"});
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_TRUE(std::filesystem::exists(d / "befehle-\xC3\xA9.txt"));
+}
+
+namespace {
+
+// AddressSanitizer reserves far more address space than any useful limit leaves.
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kAddressSanitizer = true;
+#elif defined(__has_feature)
+constexpr bool kAddressSanitizer = __has_feature(address_sanitizer);
+#else
+constexpr bool kAddressSanitizer = false;
+#endif
+
+// prlimit from util-linux on the search path, or "".
+std::string FindPrlimit() {
+  const char *path = std::getenv("PATH");
+  std::string dirs = path ? path : "/usr/bin:/bin";
+  for (size_t from = 0; from <= dirs.size();) {
+    size_t to = dirs.find(':', from);
+    if (to == std::string::npos) to = dirs.size();
+    std::string candidate = dirs.substr(from, to - from) + "/prlimit";
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+    from = to + 1;
+  }
+  return "";
+}
+
+// ReplaceStr(RepeatStr("a", 1e8), "a", RepeatStr("b", 100)): a result of 10^10 bytes.
+const char kHugeReplacement[] = R"(
+.func source="replace.qms" maxstack=8
+  .k "replacestr" "repeatstr" "a" 100000000 "b" 100
+      GETGLOBAL 0 k0 @1
+      GETGLOBAL 1 k1
+      LOADK     2 k2
+      LOADK     3 k3
+      CALL      1 3 2
+      LOADK     2 k2
+      GETGLOBAL 3 k1
+      LOADK     4 k4
+      LOADK     5 k5
+      CALL      3 3 2
+      CALL      0 4 1
+      RETURN    0 1 @2
+.end
+)";
+
+// t = {}; for i = 1, 1e6 do t[i] = RepeatStr(i, 1048576) end: distinct strings of 1 MB and more
+// until the address space is full.
+const char kTableOfStrings[] = R"(
+.func source="table.qms" maxstack=8
+  .k "repeatstr" 1 1000000 1048576
+      NEWTABLE  0 0 0 @1
+      LOADK     1 k1
+      LOADK     2 k2
+      LOADK     3 k1
+      SUB       1 1 3
+      JMP       test
+body: GETGLOBAL 4 k0 @2
+      MOVE      5 1
+      LOADK     6 k3
+      CALL      4 3 2
+      SETTABLE  0 1 4
+test: FORLOOP   1 body
+      RETURN    0 1 @3
+.end
+)";
+
+}  // namespace
+
+// Under a limit on the address space, memory runs out inside commands (their own buffers) and
+// in the VM; either way the player reports it and ends with status 1 instead of aborting.
+TEST(E2eRun, OutOfMemoryIsReported) {
+  if (kAddressSanitizer) GTEST_SKIP() << "no address-space limit under AddressSanitizer";
+  std::string prlimit = FindPrlimit();
+  if (prlimit.empty()) GTEST_SKIP() << "no prlimit";
+  PlayerDir d;
+  if (d.Run({"--as=1000000000", "--", "/bin/true"}, {}, prlimit).status != 0)
+    GTEST_SKIP() << "the address-space limit cannot be set here";
+  struct Case {
+    const char *name;
+    const char *text;
+    const char *limit;  // bytes of address space; the table fills it, so it stays small
+    std::string report;
+  } cases[] = {
+      {"replace", kHugeReplacement, "--as=4000000000", "replace.qms:1: Out of memory!\n"},
+      {"table", kTableOfStrings, "--as=1000000000", "table.qms:2: Out of memory!\n"},
+  };
+  for (const Case &c : cases) {
+    std::string applet = d / (std::string(c.name) + ".qma");
+    qmtools::WriteBytes(applet, AppletOf(c.text));
+    PlayerResult r = d.Run({c.limit, "--", d.player(), "-QUIET", "-DEBUGDEVICE", "x", applet}, {}, prlimit);
+    EXPECT_EQ(r.status, 1) << c.name << ": " << r.err;
+    EXPECT_EQ(r.out, c.report) << c.name;
+  }
 }

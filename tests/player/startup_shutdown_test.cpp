@@ -10,6 +10,7 @@
 #include "player/playerrun.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
+#include "runtime/vm/vm_state.h"
 #include "tests/platform/tempdir.h"
 #include "tools/appletwriter.h"
 #include "tools/chunkbuilder.h"
@@ -39,9 +40,20 @@ uint32_t MakeFinal(VmState *L) {
   return 0;
 }
 
+// The VM may not grow any more from here on; then it is asked for a string it has not made.
+void Exhaust(VmState *L) {
+  G(L)->memlimit = G(L)->nblocks;
+  vm_pushstring(L, "a string nobody made before");
+}
+uint32_t ExhaustCommand(VmState *L) {
+  Exhaust(L);
+  return 0;
+}
+
 uint32_t InitFirst(VmState *L) {
   gEvents.push_back("init first");
   vm_register(L, "mkfinal", MakeFinal);
+  vm_register(L, "exhaust", ExhaustCommand);
   return 0;
 }
 uint32_t InitSecond(VmState *) {
@@ -55,6 +67,10 @@ uint32_t InitFailing(VmState *) {
 void FreeFirst(VmState *) { gEvents.push_back("free first"); }
 void FreeSecond(VmState *) { gEvents.push_back("free second"); }
 void FreeFailing(VmState *) { gEvents.push_back("free failing"); }
+void FreeExhausting(VmState *L) {
+  gEvents.push_back("free exhausting");
+  Exhaust(L);
+}
 
 const qmCommandEntry kNoCommands[] = {{nullptr, nullptr}};
 // Opened first, freed last: the shut-down order is the ranks', not the table's.
@@ -63,6 +79,8 @@ const qmLibrary kSecond = {"second", kNoCommands, nullptr, InitSecond, FreeSecon
 const qmLibrary kFailing = {"failing", kNoCommands, nullptr, InitFailing, FreeFailing, FREERANK_DISPLAY};
 const qmLibrary *const kFakeLibraries[] = {&kFirst, &kSecond, nullptr};
 const qmLibrary *const kFailingLibraries[] = {&kFirst, &kFailing, nullptr};
+const qmLibrary kExhausting = {"exhausting", kNoCommands, nullptr, nullptr, FreeExhausting, FREERANK_DISPLAY};
+const qmLibrary *const kExhaustingLibraries[] = {&kFirst, &kExhausting, nullptr};
 
 int RunPlayer(const qmLibrary *const *libraries, const std::string &applet) {
   CurrentDirGuard keepDir;
@@ -74,6 +92,16 @@ int RunPlayer(const qmLibrary *const *libraries, const std::string &applet) {
   int status = PlayerMain(int(argv.size()), argv.data());
   ResetPlayerRun();
   return status;
+}
+
+// An applet of the text, written into dir as name.
+std::string WriteApplet(const TempDir &dir, const std::string &name, const std::string &text) {
+  qmtools::AsmResult a = qmtools::AssembleText(text);
+  EXPECT_TRUE(a.proto) << a.error;
+  if (!a.proto) return "";
+  std::string path = dir / (name + ".qma");
+  qmtools::WriteBytes(path, qmtools::MakeSimpleApplet(qmtools::BuildChunk(*a.proto), name + ".qms", 3));
+  return path;
 }
 
 }  // namespace
@@ -104,4 +132,51 @@ TEST(StartupShutdown, OrderOfLibrariesPluginsAndFinalisers) {
   EXPECT_EQ(testing::internal::GetCapturedStdout(), "Out of memory!\n");
   expected = {"init first", "init failing", "free failing", "free first"};
   EXPECT_EQ(gEvents, expected);
+}
+
+// Memory that is gone for good, from the script or from a library's free, still gives the
+// report and status 1; every library is freed all the same.
+TEST(StartupShutdown, OutOfMemoryUntilTheEnd) {
+  TempDir dir;
+  std::string fine = WriteApplet(dir, "fine",
+                                 ".func source=\"fine.qms\" maxstack=2\n"
+                                 "  .k \"mkfinal\"\n"
+                                 "      GETGLOBAL 0 k0 @1\n"
+                                 "      CALL 0 1 1\n"
+                                 "      RETURN 0 1 @2\n"
+                                 ".end\n");
+  std::string exhausting = WriteApplet(dir, "exhausting",
+                                       ".func source=\"exhausting.qms\" maxstack=2\n"
+                                       "  .k \"mkfinal\" \"exhaust\"\n"
+                                       "      GETGLOBAL 0 k0 @1\n"
+                                       "      CALL 0 1 1\n"
+                                       "      GETGLOBAL 0 k1 @2\n"
+                                       "      CALL 0 1 1\n"
+                                       "      RETURN 0 1 @3\n"
+                                       ".end\n");
+  struct Case {
+    const char *name;
+    const qmLibrary *const *libraries;
+    std::string applet;
+    std::vector<std::string> freed;
+    std::string report;  // the start of standard output
+  } cases[] = {
+      {"the script", kFakeLibraries, exhausting, {"free second", "free first"},
+       "Out of memory!\nFile: exhausting.qms (current line: 2"},
+      {"a library's free", kExhaustingLibraries, fine, {"free exhausting", "free first"}, "Out of memory!\n"},
+      {"the script, then a library's free", kExhaustingLibraries, exhausting, {"free exhausting", "free first"},
+       "Out of memory!\nFile: exhausting.qms (current line: 2"},
+  };
+  for (const Case &c : cases) {
+    gEvents.clear();
+    testing::internal::CaptureStdout();
+    EXPECT_EQ(RunPlayer(c.libraries, c.applet), 1) << c.name;
+    std::string out = testing::internal::GetCapturedStdout();
+    EXPECT_EQ(out.rfind(c.report, 0), 0u) << c.name << ": " << out;
+    std::vector<std::string> freed;
+    for (const std::string &e : gEvents)
+      if (e.rfind("free ", 0) == 0) freed.push_back(e);
+    EXPECT_EQ(freed, c.freed) << c.name;
+    EXPECT_EQ(GetMainState(), nullptr) << c.name;
+  }
 }

@@ -10,6 +10,7 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
+#include "runtime/vm/vm_string.h"
 #include "tests/runtime/rt_test_util.h"
 
 namespace {
@@ -148,6 +149,26 @@ uint32_t ReadFields(VmState *L) {
   if (GetFieldUInt(L, 1, "color", &colour, nullptr)) r += " color=" + Num(colour);
   gResult = r + " found=" + Num(found);
   return 0;
+}
+
+TEST(CheckResultLength, AtAndBeyondTheLongestString) {
+  constexpr size_t kMax = VM_MAXSTRLEN;
+  struct Case {
+    const char *name;
+    size_t base, count, each;
+    uint32_t code;
+  } cases[] = {
+      {"base at the limit", kMax, 0, 0, 0},
+      {"base one past", kMax + 1, 0, 0, ERR_MEM},
+      {"pieces up to the limit", 1, kMax - 1, 1, 0},
+      {"pieces one past", 2, kMax - 1, 1, ERR_MEM},
+      {"2^30 pieces of 2", 0, size_t(1) << 30, 2, ERR_MEM},
+      {"2^30 - 1 pieces of 2 after 1", 1, (size_t(1) << 30) - 1, 2, 0},
+      {"a product that wraps to 0", 0, size_t(1) << 32, size_t(1) << 32, ERR_MEM},
+      {"no pieces of any size", 5, 0, SIZE_MAX, 0},
+      {"pieces of nothing", 5, SIZE_MAX, 0, 0},
+  };
+  for (const Case &c : cases) EXPECT_EQ(CheckResultLength(c.base, c.count, c.each), c.code) << c.name;
 }
 
 TEST(OptionFields, ReadersAndTheirErrors) {

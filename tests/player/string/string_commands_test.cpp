@@ -306,6 +306,22 @@ TEST(StringCommands, TablesAndToString) {
   EXPECT_EQ(fn.results[0].str.rfind("Function: ", 0), 0u);
 }
 
+// Results longer than the longest script string (2^31 - 1 bytes) are refused before they are
+// made; the rows stay cheap: small subjects whose results would pass the limit by one byte.
+TEST(StringCommands, ResultSizeLimit) {
+  StringVm vm;
+  const std::string a1k(1024, 'a'), a1m(1 << 20, 'a');
+  std::string percent1(2 * 2048, '%');
+  for (size_t i = 1; i < percent1.size(); i += 2) percent1[i] = '1';
+  RunRows(vm, {
+      {"repeat to 2^31", "RepeatStr", {"ab", 1073741824}, StrVal(), ERR_MEM},
+      {"replace to 2^31", "ReplaceStr", {a1k, "a", std::string(1 << 21, 'b')}, StrVal(), ERR_MEM},
+      {"replace shrinking", "ReplaceStr", {a1m, "aa", "b"}, std::string(1 << 19, 'b')},
+      {"pattern replace with 2048 captures of 1 MB", "PatternReplaceStr", {a1m, "(a+)", percent1}, StrVal(), ERR_MEM},
+      {"pattern replace with 2 captures of 1 MB", "PatternReplaceStr", {a1m, "(a+)", "%1%1"}, std::string(2 << 20, 'a')},
+  });
+}
+
 // The commands are registered with their spelling for the editor list, and as lower-cased
 // globals in the table the start-up code pushed.
 TEST(StringCommands, Registration) {
