@@ -28,16 +28,15 @@ uint32_t AddUserArg(qmClArgs *args, const char *name, const char *value) {
     MemFree(node);
     return ERR_MEM;
   }
-  qmUserArg **tail = &args->userArgs;
-  while (*tail) tail = &(*tail)->next;
-  *tail = node;
+  if (args->lastUserArg) args->lastUserArg->next = node;
+  else args->userArgs = node;
+  args->lastUserArg = node;
   return 0;
 }
 
 uint32_t SetLastUserArgValue(qmClArgs *args, const char *value) {
-  qmUserArg *last = args->userArgs;
+  qmUserArg *last = args->lastUserArg;
   if (last == nullptr) return 0;
-  while (last->next) last = last->next;
   char *copy = CopyText(value);
   if (copy == nullptr) return ERR_MEM;
   MemFree(last->value);
@@ -54,4 +53,5 @@ void FreeUserArgs(qmClArgs *args) {
     n = next;
   }
   args->userArgs = nullptr;
+  args->lastUserArg = nullptr;
 }

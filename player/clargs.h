@@ -24,6 +24,7 @@ struct qmClArgs {
   uint32_t overwrite;
   uint32_t lockSettings;
   qmUserArg *userArgs;
+  qmUserArg *lastUserArg;     // appending stays cheap however many keys an .ini file has
   char message[2048];         // the final report's text
 };
 
