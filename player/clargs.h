@@ -28,6 +28,8 @@ struct qmClArgs {
   char message[2048];         // the final report's text
 };
 
+// A MemAlloc'ed copy of text; nullptr when memory runs out.
+char *CopyArgText(const char *text);
 // Appends a node with copies of name and value (value may be null); 0 or ERR_MEM.
 uint32_t AddUserArg(qmClArgs *args, const char *name, const char *value);
 // Replaces the value of the last node; 0 or ERR_MEM.
