@@ -106,13 +106,13 @@ uint32_t PackQMPK(uint32_t magic, const char *source, const char *target, uint64
   return FileClose(t) ? 0 : uint32_t(ERR_WRITE);
 }
 
-uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint64_t offset, uint64_t *outSize) {
+uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint64_t offset, uint64_t *outSize,
+                    uint64_t limit) {
   if (outSize) *outSize = 0;
   PackJob job;
   if (!job.AllocBuffers()) return ERR_MEM;
   SetErrorArgument(source);
-  job.source = FileOpen(source, FILE_MODE_READ);
-  if (job.source == nullptr) return ERR_READFILE;
+  if (FileOpenRegular(source, &job.source)) return ERR_READFILE;
   if (offset > job.source->size) return ERR_PAKFORMAT;
   FileSeek(job.source, int64_t(offset), FILE_SEEK_START);
 
@@ -152,6 +152,10 @@ uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint
       else if (last == Z_DATA_ERROR || last == Z_NEED_DICT) code = ERR_ZLIBDATA;
       if (code) break;
       uint64_t produced = kBlockSize - zs.avail_out;
+      if (produced > limit - job.target->position) {
+        code = ERR_PAKFORMAT;
+        break;
+      }
       if (FileWriteBytes(job.target, job.out, produced) != produced) {
         code = ERR_WRITE;
         break;

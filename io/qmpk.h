@@ -12,8 +12,11 @@ inline constexpr uint32_t kMagicQMZ = 0x514D5A00u;   // "QMZ\0"
 // (optional) is the target's length, header included.
 uint32_t PackQMPK(uint32_t magic, const char *source, const char *target, uint64_t *outSize);
 
-// Unpacks the container that starts at offset within source into target. A wrong magic is
-// ERR_PAKFORMAT, found before the target is created; a stream cut short is ERR_ZLIBDATA;
-// bytes after the stream's end are ignored. *outSize (optional) is the number of bytes
-// written. On an error a partly written target stays on disk.
-uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint64_t offset, uint64_t *outSize);
+// Unpacks the container that starts at offset within source (a regular file) into target. A
+// wrong magic is ERR_PAKFORMAT, found before the target is created; a stream cut short is
+// ERR_ZLIBDATA; bytes after the stream's end are ignored. The container does not record the
+// unpacked size, so a stream that inflates beyond limit bytes is ERR_PAKFORMAT too, with no
+// more than limit bytes written. *outSize (optional) is the number of bytes written. On an
+// error a partly written target stays on disk.
+uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint64_t offset, uint64_t *outSize,
+                    uint64_t limit = UINT64_MAX);

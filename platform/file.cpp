@@ -1,6 +1,8 @@
 #include "platform/file.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include "platform/memory.h"
 #include "platform/path.h"
 #include "platform/vfile.h"
+#include "runtime/errcodes.h"
 
 namespace {
 
@@ -71,6 +74,25 @@ qmFileHandle *OpenChunk(const char *name, int32_t mode) {
   return h;
 }
 
+// The handle of an open stream; a read handle knows the file's length.
+qmFileHandle *NewHandle(FILE *stream, int32_t mode) {
+  auto *h = static_cast<qmFileHandle *>(MemAlloc(sizeof(qmFileHandle), 1));
+  if (!h) {
+    std::fclose(stream);
+    return nullptr;
+  }
+  h->stream = stream;
+  h->size = kUnboundedSize;
+  if (mode == FILE_MODE_READ) {
+    if (fseeko(stream, 0, SEEK_END) == 0) {
+      off_t end = ftello(stream);
+      h->size = end > 0 ? static_cast<uint64_t>(end) : 0;
+    }
+    fseeko(stream, 0, SEEK_SET);
+  }
+  return h;
+}
+
 }  // namespace
 
 FILE *OpenStdioFile(const char *name, const char *mode) {
@@ -94,22 +116,39 @@ qmFileHandle *FileOpen(const char *name, int32_t mode) {
     if (created && std::fclose(created) == 0) stream = OpenStdioFile(path, modeString);
   }
   if (!stream) return nullptr;
+  return NewHandle(stream, mode);
+}
 
-  auto *h = static_cast<qmFileHandle *>(MemAlloc(sizeof(qmFileHandle), 1));
-  if (!h) {
-    std::fclose(stream);
-    return nullptr;
+uint32_t FileOpenRegular(const char *name, qmFileHandle **out) {
+  *out = nullptr;
+  std::string expanded = ExpandProgDir(name);
+  if (IsChunkName(expanded.c_str())) {
+    *out = OpenChunk(expanded.c_str(), FILE_MODE_READ);
+    return *out ? 0u : static_cast<uint32_t>(ERR_FILEEXIST);
   }
-  h->stream = stream;
-  h->size = kUnboundedSize;
-  if (mode == FILE_MODE_READ) {
-    if (fseeko(stream, 0, SEEK_END) == 0) {
-      off_t end = ftello(stream);
-      h->size = end > 0 ? static_cast<uint64_t>(end) : 0;
-    }
-    fseeko(stream, 0, SEEK_SET);
+  char buffer[kMaxPathLength + 1];
+  const char *path = NormalizeSlashes(expanded.c_str(), buffer);
+  char *converted = ToFileSystemPath(path);
+  const char *systemName = converted ? converted : path;
+  // The stat refuses FIFOs and devices unopened; the open does not block either, because a FIFO
+  // may have taken the file's place since, and the fstat after it has the last word.
+  struct stat st;
+  int fd = -1;
+  uint32_t code = 0;
+  if (stat(systemName, &st) != 0) code = errno == ENOENT || errno == ENOTDIR ? ERR_FILEEXIST : ERR_READFILE;
+  else if (!S_ISREG(st.st_mode)) code = ERR_READFILE;
+  else if ((fd = open(systemName, O_RDONLY | O_NONBLOCK | O_CLOEXEC)) < 0) code = ERR_READFILE;
+  MemFree(converted);
+  if (code) return code;
+  FILE *stream = nullptr;
+  if (fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK) == 0)
+    stream = fdopen(fd, "rb");
+  if (stream == nullptr) {
+    close(fd);
+    return ERR_READFILE;
   }
-  return h;
+  *out = NewHandle(stream, FILE_MODE_READ);
+  return *out ? 0u : static_cast<uint32_t>(ERR_MEM);
 }
 
 int FileClose(qmFileHandle *h) {

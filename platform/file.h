@@ -38,6 +38,11 @@ qmFileHandle *FileOpen(const char *name, int32_t mode);
 // A plain stdio stream on the Latin-1 name in the file system's spelling (ToFileSystemPath),
 // for writers that format their own text; nullptr when it cannot be opened.
 FILE *OpenStdioFile(const char *name, const char *mode);
+// Opens name for reading only when it is a regular file, so that a FIFO without a writer or a
+// device can never block or feed the reader for ever. 0 and *out set; ERR_FILEEXIST when
+// there is no such file; ERR_READFILE when it is no regular file or reading is denied; ERR_MEM.
+// The caller sets the error argument.
+uint32_t FileOpenRegular(const char *name, qmFileHandle **out);
 // 1 when everything reached the file (or there was no stream); 0 when closing failed, for
 // example because the disk is full. The handle is freed in both cases.
 int FileClose(qmFileHandle *h);

@@ -5,9 +5,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
-namespace {
-
-char *CopyText(const char *text) {
+char *CopyArgText(const char *text) {
   size_t n = std::strlen(text) + 1;
   if (n > UINT32_MAX) return nullptr;
   auto *copy = static_cast<char *>(MemAlloc(uint32_t(n), 0));
@@ -15,30 +13,27 @@ char *CopyText(const char *text) {
   return copy;
 }
 
-}  // namespace
-
 uint32_t AddUserArg(qmClArgs *args, const char *name, const char *value) {
   auto *node = static_cast<qmUserArg *>(MemAlloc(sizeof(qmUserArg), 1));
   if (node == nullptr) return ERR_MEM;
-  node->name = CopyText(name);
-  node->value = value ? CopyText(value) : nullptr;
+  node->name = CopyArgText(name);
+  node->value = value ? CopyArgText(value) : nullptr;
   if (node->name == nullptr || (value && node->value == nullptr)) {
     MemFree(node->name);
     MemFree(node->value);
     MemFree(node);
     return ERR_MEM;
   }
-  qmUserArg **tail = &args->userArgs;
-  while (*tail) tail = &(*tail)->next;
-  *tail = node;
+  if (args->lastUserArg) args->lastUserArg->next = node;
+  else args->userArgs = node;
+  args->lastUserArg = node;
   return 0;
 }
 
 uint32_t SetLastUserArgValue(qmClArgs *args, const char *value) {
-  qmUserArg *last = args->userArgs;
+  qmUserArg *last = args->lastUserArg;
   if (last == nullptr) return 0;
-  while (last->next) last = last->next;
-  char *copy = CopyText(value);
+  char *copy = CopyArgText(value);
   if (copy == nullptr) return ERR_MEM;
   MemFree(last->value);
   last->value = copy;
@@ -54,4 +49,5 @@ void FreeUserArgs(qmClArgs *args) {
     n = next;
   }
   args->userArgs = nullptr;
+  args->lastUserArg = nullptr;
 }

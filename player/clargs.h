@@ -24,9 +24,12 @@ struct qmClArgs {
   uint32_t overwrite;
   uint32_t lockSettings;
   qmUserArg *userArgs;
+  qmUserArg *lastUserArg;     // appending stays cheap however many keys an .ini file has
   char message[2048];         // the final report's text
 };
 
+// A MemAlloc'ed copy of text; nullptr when memory runs out.
+char *CopyArgText(const char *text);
 // Appends a node with copies of name and value (value may be null); 0 or ERR_MEM.
 uint32_t AddUserArg(qmClArgs *args, const char *name, const char *value);
 // Replaces the value of the last node; 0 or ERR_MEM.

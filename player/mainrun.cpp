@@ -87,7 +87,6 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   // The event check: every few hundred loop edges and calls, the throttled platform pump.
   vm_setperiodiccheck(L, ServiceEvents, kEventCheckEvery);
   PrintDoneMessage();
-  if (run->args->compileRequested) return ERR_PLAYERCOMP;
 
   VmErrorState &err = G(L)->err;
   int32_t line = err.line;

@@ -67,4 +67,5 @@ struct qmRunOptions {
 };
 void FreeRunOptions(qmRunOptions *run);
 
+// 0 or an error code; a COMPILE request is ERR_PLAYERCOMP, since the player cannot compile.
 uint32_t ApplyOptions(qmClArgs *args, const qmOptionValues *values, qmPlayerApplet *applet, qmRunOptions *run);

@@ -524,14 +524,11 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
   char full[kMaxPathLength + 1];
   if (GetFullPath(args->programPath, full, sizeof full)) CopyString(args->programPath, full, sizeof args->programPath);
 
-  qmFileHandle *fh = FileOpen(args->programPath, FILE_MODE_READ);
-  uint32_t code = 0;
-  if (fh == nullptr) {
+  qmFileHandle *fh = nullptr;
+  uint32_t code = FileOpenRegular(args->programPath, &fh);
+  if (code) {
     SetErrorArgument(args->programPath);
-    code = ERR_FILEEXIST;
   } else {
-    FileClose(fh);
-    fh = nullptr;
     char folder[kMaxPathLength + 1];
     if (run->linked) {
       GetBundlePath(folder);
@@ -543,12 +540,10 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
     if (folder[0]) MemFree(SetCurrentDir(folder));
     PrintStatusMessage(PlayerText(MSG_OPENING_SCRIPT), args->scriptAlias[0] ? args->scriptAlias : args->programPath, 1);
 
+    // Errors name the file the user gave, also when a packed program is read from a temporary one.
+    char given[kMaxPathLength + 1];
+    CopyString(given, args->programPath, sizeof given);
     uint64_t start = run->linked ? run->linkOffset : 0;
-    fh = FileOpen(args->programPath, FILE_MODE_READ);
-    if (fh == nullptr) {
-      SetErrorArgument(args->programPath);
-      code = ERR_READFILE;
-    }
     uint32_t magic = 0;
     auto readMagic = [&]() {
       uint8_t m[4];
@@ -557,8 +552,8 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
         if (FileReadBytes(fh, m, 4) == 4) magic = uint32_t(m[0]) << 24 | uint32_t(m[1]) << 16 | uint32_t(m[2]) << 8 | m[3];
       }
     };
-    if (code == 0) readMagic();
-    if (code == 0 && magic == kMagicQMZ) {
+    readMagic();
+    if (magic == kMagicQMZ) {
       char temp[kMaxPathLength + 1];
       FileClose(fh);
       fh = nullptr;
@@ -566,7 +561,7 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
         SetErrorArgument("");
         code = ERR_WRITEFILE;
       } else if ((code = AddTempFile(run, temp)) == 0 &&
-                 (code = UnpackQMPK(kMagicQMZ, args->programPath, temp, start, nullptr)) == 0) {
+                 (code = UnpackQMPK(kMagicQMZ, args->programPath, temp, start, nullptr, kMaxPackedProgram)) == 0) {
         CopyString(args->programPath, temp, sizeof args->programPath);
         start = 0;
         magic = 0;
@@ -577,14 +572,13 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
         } else {
           readMagic();
         }
+      } else if (code == ERR_PAKFORMAT) {
+        code = ERR_NOAPPLET;  // it inflates to more than a packed program may hold
       }
     }
     if (code == 0) {
       args->isApplet = magic == kMagicQMA;
-      if (!args->isApplet) {
-        SetErrorArgument(ChunkDisplayName(args->programPath));
-        code = ERR_NOAPPLET;
-      }
+      if (!args->isApplet) code = ERR_NOAPPLET;
     }
     if (code == 0) {
       applet->base.appletBase = start;
@@ -593,6 +587,7 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
       code = ReadAppletSections(L, applet, fh, start, args->programPath);
       if (code == 0) PrintDoneMessage();
     }
+    if (code == ERR_NOAPPLET) SetErrorArgument(ChunkDisplayName(given));
   }
   if (fh) FileClose(fh);
   vm_registry_setstring(L, "script", ":none:");

@@ -11,6 +11,8 @@ struct qmPlayerApplet;
 struct qmPlayerRun;
 
 inline constexpr uint32_t kMagicQMA = 0x514D4100u;  // "QMA\0"
+// The most a packed program may inflate to: its container does not record the unpacked size.
+inline constexpr uint64_t kMaxPackedProgram = uint64_t(256) << 20;
 
 // Fills the applet record from the program file of the command-line record and sets its
 // applet flag. 0 or an error code; the registry's "script" is ":none:" afterwards either way.

@@ -32,15 +32,15 @@
 
 namespace {
 
-// Arguments, argument line and .ini text live until the options are applied.
+// Arguments, argument line and .ini values live until the options are applied.
 struct StartBuffers {
   char **args = nullptr;
   char *line = nullptr;
-  char *ini = nullptr;
+  qmIniValues ini{};
   ~StartBuffers() {
     MemFree(args);
     MemFree(line);
-    MemFree(ini);
+    FreeIniValues(&ini);
   }
 };
 
@@ -154,10 +154,7 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
 
   char iniPath[kMaxPathLength + 1];
   IniPath(run, iniPath, sizeof iniPath);
-  size_t iniLength = 0;
-  buffers.ini = ReadIniFile(iniPath, &iniLength);
-  if (buffers.ini)
-    if (uint32_t e = ParseIniFile(buffers.ini, iniLength, &values, args)) return e;
+  if (uint32_t e = ReadIniFile(iniPath, &values, args, &buffers.ini)) return e;
 
   if (uint32_t e = ApplyOptions(args, &values, applet, &run->options)) return e;
 

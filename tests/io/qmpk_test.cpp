@@ -92,6 +92,32 @@ TEST(Qmpk, EveryCutFails) {
   }
 }
 
+// The container records no unpacked size: the caller's limit bounds what reaches the target.
+TEST(Qmpk, UnpackedSizeIsBounded) {
+  TempDir dir;
+  const std::string data = NoiseBytes(70000);
+  WriteFile(dir / "in", data);
+  ASSERT_EQ(PackQMPK(kMagicQMZ, (dir / "in").c_str(), (dir / "p").c_str(), nullptr), 0u);
+  struct Case {
+    const char *name;
+    uint64_t limit;
+    uint32_t code;
+  } cases[] = {
+      {"exactly the size", data.size(), 0},
+      {"one byte short", data.size() - 1, ERR_PAKFORMAT},
+      {"inside the first block", 100, ERR_PAKFORMAT},
+      {"nothing allowed", 0, ERR_PAKFORMAT},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(UnpackQMPK(kMagicQMZ, (dir / "p").c_str(), (dir / "out").c_str(), 0, nullptr, c.limit), c.code)
+        << c.name;
+    EXPECT_LE(std::filesystem::file_size(dir / "out"), c.limit) << c.name;
+    if (c.code == 0) {
+      EXPECT_EQ(ReadWholeFile(dir / "out"), data) << c.name;
+    }
+  }
+}
+
 TEST(Qmpk, Errors) {
   TempDir dir;
   WriteFile(dir / "junk", std::string("QMPK\0\0\0\0not zlib at all", 24));

@@ -1,9 +1,11 @@
 // The player program end to end: output, exit status and the final report.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
+#include "player/programfile.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -26,6 +28,13 @@ const char kLoop[] =
     "  top: JMP top @1\n"
     "      RETURN 0 1\n"
     ".end\n";
+
+// Runs the player under coreutils' timeout: a run that blocks is killed (status 137) and fails
+// its test instead of hanging it.
+PlayerResult GuardedRun(const PlayerDir &d, std::vector<std::string> args) {
+  args.insert(args.begin(), {"-s", "KILL", "20", d.player()});
+  return d.Run(args, {}, "/usr/bin/timeout");
+}
 
 }  // namespace
 
@@ -114,6 +123,69 @@ TEST(E2eRun, PackedProgramLeavesNoTemporaryFile) {
   EXPECT_EQ(r.status, 1);
   EXPECT_EQ(r.out, "Error: Invalid or incomplete deflate data (zlib)!\n");
   EXPECT_EQ(d.TempEntries(), 0u);
+}
+
+TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
+  PlayerDir d;
+  ASSERT_EQ(mkfifo((d / "fifo.qma").c_str(), 0644), 0);
+  std::filesystem::create_directory(d / "folder.qma");
+  qmtools::WriteBytes(d / "denied.qma", AppletOf(PrintScript(false)));
+  ASSERT_EQ(chmod((d / "denied.qma").c_str(), 0), 0);
+  bool denies = access((d / "denied.qma").c_str(), R_OK) != 0;  // not for root
+  qmtools::WriteBytes(d / "t.qma", AppletOf(PrintScript(false)));
+  ASSERT_EQ(mkfifo((d / "t.ini").c_str(), 0644), 0);
+  qmtools::WriteBytes(d / "c.qma", AppletOf(PrintScript(false)));
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    std::string expected;  // the end of standard output
+    bool needsDenial;
+  } cases[] = {
+      {"FIFO without a writer", {"-QUIET", "-DEBUGDEVICE", "x", d / "fifo.qma"},
+       "Error: Cannot read file fifo.qma !\n", false},
+      {"folder", {"-QUIET", "-DEBUGDEVICE", "x", d / "folder.qma"},
+       "Error: Cannot read file folder.qma !\n", false},
+      {"read permission denied", {"-QUIET", "-DEBUGDEVICE", "x", d / "denied.qma"},
+       "Error: Cannot read file denied.qma !\n", true},
+      // The .ini file is read before DEBUGDEVICE takes effect: the requester's plain message.
+      {".ini file a FIFO without a writer", {"-QUIET", "-DEBUGDEVICE", "x", d / "t.qma"},
+       "Cannot read file t.ini !\n", false},
+      {"compiling with an endless link database",
+       {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", "-LINKFILES", "/dev/zero", d / "c.qma"},
+       "Error: Compilation is not possible with QuenmoorPlayer!\n", false},
+  };
+  for (const Case &c : cases) {
+    if (c.needsDenial && !denies) continue;
+    PlayerResult r = GuardedRun(d, c.args);
+    EXPECT_EQ(r.status, 1) << c.name << r.err;
+    ASSERT_GE(r.out.size(), c.expected.size()) << c.name << ": " << r.out;
+    EXPECT_EQ(r.out.substr(r.out.size() - c.expected.size()), c.expected) << c.name;
+  }
+}
+
+TEST(E2eRun, PackedProgramErrorsNameThePackedFile) {
+  PlayerDir d;
+  // Four times the unpacked ceiling in zeros. A full flush empties python3's deflate history,
+  // so the bytes of one flushed 16 MiB stand for every further 16 MiB.
+  static_assert(kMaxPackedProgram * 4 == uint64_t(64) << 24);
+  std::string cmd =
+      "python3 -c \"import sys,zlib\n"
+      "seg=bytes(1<<24); c=zlib.compressobj(9)\n"
+      "first=c.compress(seg)+c.flush(zlib.Z_FULL_FLUSH); again=c.compress(seg)+c.flush(zlib.Z_FULL_FLUSH)\n"
+      "assert first[2:]==again\n"
+      "a=1\n"
+      "for _ in range(64): a=zlib.adler32(seg,a)\n"
+      "open(sys.argv[1],'wb').write(b'QMZ'+bytes(5)+first+again*63+c.flush()[:-4]+a.to_bytes(4,'big'))\" " +
+      (d / "bomb.qmz");
+  ASSERT_EQ(std::system(cmd.c_str()), 0);
+  std::string text = "plain text, no applet";
+  qmtools::WriteBytes(d / "junk.qmz", qmtools::PackProgram(std::vector<uint8_t>(text.begin(), text.end())));
+  for (const char *name : {"bomb.qmz", "junk.qmz"}) {
+    PlayerResult r = GuardedRun(d, {"-QUIET", "-DEBUGDEVICE", "x", d / name});
+    EXPECT_EQ(r.status, 1) << name << r.err;
+    EXPECT_EQ(r.out, std::string("Error: ") + name + " is no Quenmoor applet!\n");
+    EXPECT_EQ(d.TempEntries(), 0u) << name;
+  }
 }
 
 // The player registers no global next: a generic for over a table walks it all the same.

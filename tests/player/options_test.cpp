@@ -1,7 +1,9 @@
 // Options of the command line and the .ini file, ApplyOptions and ParseNumber.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,7 @@
 #include "player/options.h"
 #include "player/parsenumber.h"
 #include "runtime/errcodes.h"
+#include "tests/platform/tempdir.h"
 
 namespace {
 
@@ -46,6 +49,30 @@ struct Parsed {
     return s;
   }
 };
+
+// The .ini file "p.ini" of the program "p.qma" in a fresh folder, read by ReadIniFile.
+struct IniRead {
+  TempDir dir;
+  qmClArgs args{};
+  qmOptionValues values{};
+  qmIniValues copies{};
+
+  std::string Path() const { return dir / "p.ini"; }
+  uint32_t Read() { return ReadIniFile((dir / "p.qma").c_str(), &values, &args, &copies); }
+  ~IniRead() {
+    FreeUserArgs(&args);
+    FreeIniValues(&copies);
+  }
+  std::string UserArgs() const {
+    std::string s;
+    for (qmUserArg *u = args.userArgs; u; u = u->next) s += std::string(u->name) + "=" + (u->value ? u->value : "(null)") + ";";
+    return s;
+  }
+};
+
+double SecondsSince(std::chrono::steady_clock::time_point start) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+}
 
 }  // namespace
 
@@ -173,6 +200,69 @@ TEST(Options, IniFile) {
   ASSERT_EQ(p.code, 0u);
   EXPECT_EQ(p.UserArgs(), "level=hard one;name=plain value;");
   EXPECT_EQ(p.applet.settings.screenWidth, 1024);
+}
+
+TEST(Options, IniFileReadLineByLine) {
+  const std::string longValue(65535 - 6, 'v');  // with "level=", the longest line
+  struct Case {
+    const char *name;
+    std::string text;
+    uint32_t code;
+    const char *userArgs;  // what was read before the end or the error
+    uintptr_t quiet;
+  } cases[] = {
+      {"byte-order mark skipped", "\xEF\xBB\xBFQUIET=1\nlevel=2\n", 0, "level=2;", 1},
+      {"byte-order mark after the start", "QUIET=1\n\xEF\xBB\xBFlevel=2\n", ERR_INISYNTAX, "", 1},
+      {"last line without its end", "QUIET=1\r\nlevel = \"a b\"", 0, "level=a b;", 1},
+      {"empty file", "", 0, "", 0},
+      {"stops at the first error", "a=1\n=bad\nQUIET=1\nb=2\n", ERR_INISYNTAX, "a=1;", 0},
+      {"longest line", "level=" + longValue + "\nQUIET=1", 0, nullptr, 1},
+      {"line one byte longer", "level=" + longValue + "v\nQUIET=1", ERR_INISYNTAX, "", 0},
+  };
+  for (const Case &c : cases) {
+    IniRead r;
+    WriteFile(r.Path(), c.text);
+    EXPECT_EQ(r.Read(), c.code) << c.name;
+    if (c.userArgs) {
+      EXPECT_EQ(r.UserArgs(), c.userArgs) << c.name;
+    }
+    EXPECT_EQ(r.values.slot[OPT_QUIET], c.quiet) << c.name;
+  }
+  {
+    IniRead r;
+    EXPECT_EQ(r.Read(), 0u);  // no .ini file
+    // Option values outlive the line buffer; later lines overwrite earlier ones.
+    WriteFile(r.Path(), "SCRWIDTH = 800\nSCRWIDTH = \"1024\"\nBRUSHFILE=a.png\n");
+    ASSERT_EQ(r.Read(), 0u);
+    EXPECT_STREQ(r.values.Text(OPT_SCRWIDTH), "1024");
+    EXPECT_STREQ(r.values.Text(OPT_BRUSHFILE), "a.png");
+  }
+}
+
+TEST(Options, HostileIniFilesEndQuickly) {
+  {
+    IniRead r;
+    std::string text;
+    for (int i = 0; i < 80000; i++) text += "key" + std::to_string(i) + " = " + std::to_string(i) + "\n";
+    WriteFile(r.Path(), text);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(r.Read(), 0u);
+    EXPECT_LT(SecondsSince(start), 1.0) << "80,000 unknown keys";
+    size_t count = 0;
+    for (qmUserArg *u = r.args.userArgs; u; u = u->next) count++;
+    EXPECT_EQ(count, 80000u);
+    EXPECT_STREQ(r.args.lastUserArg->name, "key79999");
+  }
+  {
+    // 3 GiB, most of it a hole: reading it whole would take seconds and memory.
+    IniRead r;
+    WriteFile(r.Path(), "level=1\n=bad\n");
+    std::filesystem::resize_file(r.Path(), uint64_t(3) << 30);
+    auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(r.Read(), ERR_INISYNTAX);
+    EXPECT_LT(SecondsSince(start), 1.0) << "syntax error early in a big file";
+    EXPECT_EQ(r.UserArgs(), "level=1;");
+  }
 }
 
 TEST(ParseNumber, Table) {
