@@ -19,6 +19,7 @@
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_number.h"
+#include "runtime/vm/vm_state.h"
 #include "runtime/vm/vm_string.h"
 
 namespace {
@@ -448,6 +449,15 @@ uint32_t PushCaptures(VmState *L, const qmMatchState *ms, const char *s, const c
   return 0;
 }
 
+// The stop check of a long match: the interpreter's periodic check (the event pump) runs as it
+// would between instructions, and a quit request it sees ends the command.
+uint32_t PatternQuitCheck(void *data) {
+  auto *L = static_cast<VmState *>(data);
+  VmGlobalState *g = G(L);
+  if (g->periodic) g->periodic(L);
+  return g->endrequested ? uint32_t(ERR_USERABORT) : 0;
+}
+
 // The iterator of PatternFindStr: upvalues subject, pattern, current position.
 uint32_t PatternFindNext(VmState *L) {
   const char *s = vm_tostring(L, vm_upvalueindex(1));
@@ -457,6 +467,8 @@ uint32_t PatternFindNext(VmState *L) {
   if (pos > double(len)) return 0;  // the last match was empty and at the end
   qmMatchState ms;
   PatternBegin(&ms, s, len, pattern);
+  ms.stopCheck = PatternQuitCheck;
+  ms.stopData = L;
   int first = PatternFirstByte(&ms, pattern);
   for (const char *src = s + size_t(pos); src <= ms.srcEnd; src++) {
     if (first >= 0) {  // no match can begin before the next copy of the first byte
@@ -545,6 +557,8 @@ uint32_t StrPatternReplaceStr(VmState *L) {
   if (anchor) pattern++;
   qmMatchState ms;
   PatternBegin(&ms, s, len, pattern);
+  ms.stopCheck = PatternQuitCheck;
+  ms.stopData = L;
   std::string out;
   out.reserve(len);
   const char *src = s;

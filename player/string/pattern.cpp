@@ -100,6 +100,16 @@ bool SingleMatch(const qmMatchState *ms, const char *s, const char *p, const cha
 
 const char *Match(qmMatchState *ms, const char *s, const char *p);
 
+// Counts n steps; once every kPatternCheckEvery the stop check runs. False when it ended the match.
+bool Step(qmMatchState *ms, ptrdiff_t n) {
+  ms->stepsLeft -= n;
+  if (ms->stepsLeft > 0) return true;
+  ms->stepsLeft = kPatternCheckEvery;
+  if (!ms->stopCheck) return true;
+  ms->error = ms->stopCheck(ms->stopData);
+  return ms->error == 0;
+}
+
 const char *MatchBalance(qmMatchState *ms, const char *s, const char *p) {
   if (p + 1 >= ms->patEnd) {
     ms->error = ERR_UNBALANCEDPAT;
@@ -107,21 +117,27 @@ const char *MatchBalance(qmMatchState *ms, const char *s, const char *p) {
   }
   if (s >= ms->srcEnd || *s != *p) return nullptr;
   char open = p[0], close = p[1];
+  const char *from = s;
+  const char *r = nullptr;
   int depth = 1;
   while (++s < ms->srcEnd) {
     if (*s == close) {
-      if (--depth == 0) return s + 1;
+      if (--depth == 0) {
+        r = s + 1;
+        break;
+      }
     } else if (*s == open) {
       depth++;
     }
   }
-  return nullptr;
+  return Step(ms, s - from) ? r : nullptr;
 }
 
 // Longest run first, giving back one byte at a time.
 const char *MaxExpand(qmMatchState *ms, const char *s, const char *p, const char *ep) {
   ptrdiff_t n = 0;
   while (SingleMatch(ms, s + n, p, ep)) n++;
+  if (!Step(ms, n)) return nullptr;
   for (; n >= 0; n--) {
     const char *r = Match(ms, s + n, ep + 1);
     if (r || ms->error) return r;
@@ -249,6 +265,7 @@ const char *MatchItems(qmMatchState *ms, const char *s, const char *p) {
 }
 
 const char *Match(qmMatchState *ms, const char *s, const char *p) {
+  if (!Step(ms, 1)) return nullptr;
   if (ms->depth >= kPatternMaxDepth) {
     ms->error = ERR_STACK;
     return nullptr;
@@ -268,6 +285,9 @@ void PatternBegin(qmMatchState *ms, const char *subject, size_t length, const ch
   ms->level = 0;
   ms->depth = 0;
   ms->error = 0;
+  ms->stopCheck = nullptr;
+  ms->stopData = nullptr;
+  ms->stepsLeft = kPatternCheckEvery;
 }
 
 const char *PatternMatchAt(qmMatchState *ms, const char *s, const char *p) {

@@ -10,6 +10,9 @@ inline constexpr int kPatternMaxCaptures = 32;
 // Nested backtracking points (captures and repetitions) one match may hold open; deeper
 // patterns give ERR_STACK rather than exhausting the C stack.
 inline constexpr int kPatternMaxDepth = 200;
+// Steps between two calls of a match's stop check. A step is one item tried or one byte a run
+// scans, so a few thousand are some microseconds of work.
+inline constexpr ptrdiff_t kPatternCheckEvery = 4096;
 inline constexpr ptrdiff_t kCaptureOpen = -1;
 inline constexpr ptrdiff_t kCapturePosition = -2;
 
@@ -18,13 +21,20 @@ struct qmPatternCapture {
   ptrdiff_t len;  // bytes, or kCaptureOpen / kCapturePosition
 };
 
+// Asked now and then during a long match: 0 lets it go on, any other code ends it with that
+// code in error. Patterns can backtrack for hours; this is how their caller takes control back.
+using qmPatternStopCheck = uint32_t (*)(void *data);
+
 struct qmMatchState {
   const char *srcInit;
   const char *srcEnd;
   const char *patEnd;  // the pattern ends at its first zero byte
   int level;           // captures so far
   int depth;           // recursion of the matcher
-  uint32_t error;      // 0, or the code of a malformed pattern or a too deep match
+  uint32_t error;      // 0, or the code of a malformed pattern, a too deep match or a stop
+  qmPatternStopCheck stopCheck;  // null: none; PatternBegin clears it
+  void *stopData;
+  ptrdiff_t stepsLeft;  // until the next stop check; carries over from one attempt to the next
   qmPatternCapture capture[kPatternMaxCaptures];
 };
 

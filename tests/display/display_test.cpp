@@ -57,6 +57,7 @@ TEST(DisplayRecord, ListOrderAndSoleDisplay) {
 int gButtonResets = 0;
 
 TEST(DisplayRecord, ResetDisplayInputClearsEverything) {
+  gButtonResets = 0;  // of an earlier run of the program's tests
   qmDisplay *d = NewDisplayRecord(1);
   d->keyStates[97] = 1;
   d->keyStates[299] = 1;
@@ -93,6 +94,7 @@ struct Presented {
 std::vector<Presented> gPresented;
 
 TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
+  gPresented.clear();  // of an earlier run of the program's tests
   qmDisplay *d = NewDisplayRecord(1);
   LinkDisplay(d);
   SetUpdatePresenter([](qmBitmap *b, qmDisplay *, int32_t x, int32_t y, int32_t w, int32_t h) {

@@ -36,6 +36,18 @@ PlayerResult GuardedRun(const PlayerDir &d, std::vector<std::string> args) {
   return d.Run(args, {}, "/usr/bin/timeout");
 }
 
+// PatternReplaceStr on a match that backtracks for minutes.
+const char kRunawayMatch[] =
+    ".func source=\"match.qms\" maxstack=4\n"
+    "  .k \"patternreplacestr\" \"aaaaaaaaaaaaaaaaaaaaaaaaaaaa\" \"a*a*a*a*a*a*a*a*a*a*a*b\" \"x\"\n"
+    "      GETGLOBAL 0 k0 @1\n"
+    "      LOADK 1 k1\n"
+    "      LOADK 2 k2\n"
+    "      LOADK 3 k3\n"
+    "      CALL 0 4 1\n"
+    "      RETURN 0 1 @2\n"
+    ".end\n";
+
 }  // namespace
 
 TEST(E2eRun, PrintsAndSucceeds) {
@@ -91,6 +103,11 @@ TEST(E2eRun, SilentEnds) {
   // A script that never waits still ends on a quit request, with nothing reported.
   qmtools::WriteBytes(d / "loop.qma", AppletOf(kLoop));
   r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "loop.qma"}, {}, "", 300);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "");
+  // So does one inside a single long command.
+  qmtools::WriteBytes(d / "match.qma", AppletOf(kRunawayMatch));
+  r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "match.qma"}, {}, "", 300);
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
 }

@@ -50,8 +50,10 @@ TEST(RuntimeTags, StartValuesAndSetting) {
 
 TEST(RuntimeTags, HooksAnswerInOrderAndHoldPointers) {
   TagScope s;
-  static uintptr_t stored = 0;
-  static int firstCalls = 0;
+  static uintptr_t stored;
+  static int firstCalls;
+  stored = 0;  // of an earlier run of the program's tests
+  firstCalls = 0;
   ASSERT_EQ(AddSetTagHook([](void *, uint32_t tag, uintptr_t v) {
               firstCalls++;
               if (tag != 4) return 0;

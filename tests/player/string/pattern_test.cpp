@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -8,6 +9,7 @@
 
 #include "player/string/pattern.h"
 #include "runtime/errcodes.h"
+#include "runtime/vm/vm_state.h"
 #include "tests/player/string/string_test_vm.h"
 
 namespace {
@@ -288,4 +290,83 @@ TEST(Pattern, DepthLimit) {
   std::string deep;
   for (int i = 0; i < 300; i++) deep += "a?";
   EXPECT_EQ(vm.Call("PatternReplaceStr", {std::string(300, 'a'), deep, "x"}).code, uint32_t(ERR_STACK));
+}
+
+// Matches that backtrack for minutes, each with its cause.
+struct RunawayMatch {
+  const char *name;
+  std::string subject, pattern;
+};
+const RunawayMatch kRunawayMatches[] = {
+    {"nested stars", std::string(28, 'a'), "a*a*a*a*a*a*a*a*a*a*a*b"},
+    {"lazy run over 5 MB", std::string(5 << 20, 'a'), ".-b"},
+    {"balance over 1 MB of openings", std::string(1 << 20, '('), "%b()"},
+};
+
+// The stop check sees every long match, ends it with its own code, and leaves alone a match
+// that it lets finish. Without the check the rows run for minutes; the alarm fails them instead.
+TEST(PatternStopCheck, EndsRunawayMatches) {
+  alarm(60);
+  struct Counter {
+    int calls = 0;
+    int stopAt = 0;  // 0: never
+  };
+  auto check = [](void *data) -> uint32_t {
+    auto *c = static_cast<Counter *>(data);
+    return ++c->calls == c->stopAt ? uint32_t(ERR_USERABORT) : 0u;
+  };
+  for (const RunawayMatch &row : kRunawayMatches) {
+    qmMatchState ms;
+    PatternBegin(&ms, row.subject.data(), row.subject.size(), row.pattern.c_str());
+    Counter counter{0, 3};
+    ms.stopCheck = check;
+    ms.stopData = &counter;
+    const char *end = nullptr;
+    EXPECT_EQ(PatternFind(&ms, ms.srcInit, row.pattern.c_str(), &end), nullptr) << row.name;
+    EXPECT_EQ(ms.error, uint32_t(ERR_USERABORT)) << row.name;
+    EXPECT_EQ(counter.calls, 3) << row.name;
+  }
+  // A check that lets it go on runs about once per kPatternCheckEvery steps and changes nothing.
+  std::string subject = std::string(1 << 20, 'a') + "b";
+  qmMatchState ms;
+  PatternBegin(&ms, subject.data(), subject.size(), ".-b");
+  Counter counter;
+  ms.stopCheck = check;
+  ms.stopData = &counter;
+  const char *end = nullptr;
+  EXPECT_EQ(PatternFind(&ms, ms.srcInit, ".-b", &end), ms.srcInit);
+  EXPECT_EQ(end, ms.srcEnd);
+  EXPECT_EQ(ms.error, 0u);
+  EXPECT_EQ(counter.calls, int(subject.size() / kPatternCheckEvery));
+  alarm(0);
+}
+
+// The commands run the interpreter's periodic check during a long match, as the interpreter
+// does between instructions: a quit request it raises ends the command with ERR_USERABORT.
+TEST(PatternStopCheck, CommandsEndOnAQuitRequest) {
+  alarm(60);
+  static int checks;
+  StringVm vm;
+  vm_setperiodiccheck(vm.L, [](VmState *L) {
+    if (++checks == 3) vm_setendrequested(L, 1);
+  }, 1);
+  for (const RunawayMatch &row : kRunawayMatches) {
+    checks = 0;
+    vm_setendrequested(vm.L, 0);
+    EXPECT_EQ(vm.Call("PatternReplaceStr", {row.subject, row.pattern, "x"}).code, uint32_t(ERR_USERABORT))
+        << row.name;
+    EXPECT_EQ(checks, 3) << row.name;
+
+    checks = 0;
+    vm_setendrequested(vm.L, 0);
+    vm_settop(vm.L, 0);
+    vm.PushCommand("PatternFindStr");
+    StringVm::Push(vm.L, row.subject);
+    StringVm::Push(vm.L, row.pattern);
+    ASSERT_EQ(vm_pcall(vm.L, 2, 1, 0), 0u) << row.name;
+    EXPECT_EQ(vm_pcall(vm.L, 0, VM_MULTRET, 0), uint32_t(ERR_USERABORT)) << row.name;
+    EXPECT_EQ(checks, 3) << row.name;
+  }
+  vm_setendrequested(vm.L, 0);
+  alarm(0);
 }
