@@ -752,7 +752,6 @@ L_CALL: {
   int b = static_cast<int>(vm_getB(i));
   int nresults = static_cast<int>(vm_getC(i)) - 1;
   if (b != 0) L->top = ra + b;
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
@@ -771,6 +770,9 @@ L_CALL: {
       goto callentry;
     }
   }
+  // Only a native reads the call site (for its Gosub request), so only a call that may reach
+  // one stores it.
+  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {
@@ -829,14 +831,28 @@ L_RETURN: {
   }
   int b = static_cast<int>(vm_getB(i));
   if (b != 0) L->top = ra + b - 1;
-  if (L->openupval) vm_closeupvals(L, base);
-  gosubdrop(L);
+  // The open upvalues are listed highest first: the first one tells whether this frame has any.
+  if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
+  if (g->gosubdepth > 0) gosubdrop(L);
   L->ci->state = VM_CI_SAVEDPC;
   L->ci->savedpc = pc;
   if (!((L->ci - 1)->state & VM_CI_CALLING)) return ra;  // entered from outside
   VmCallInfo *ci = L->ci - 1;
   int nresults = static_cast<int>(vm_getC(*(ci->savedpc - 1))) - 1;
-  vm_poscall(L, nresults, ra);
+  if (__builtin_expect(L->hookmask & VM_MASKRET, 0)) {
+    vm_poscall(L, nresults, ra);
+  } else {
+    // The return into a script frame without a return hook: the results move down to the
+    // function's slot, padded with nils to the number wanted.
+    VmValue *res = base - 1;
+    VmValue *end = L->top;
+    L->ci = ci;
+    L->base = ci->base;
+    int wanted = nresults;
+    for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
+    for (; wanted > 0; wanted--) vm_setnil(res++);
+    L->top = res;
+  }
   if (nresults >= 0) L->top = L->ci->top;
   goto retentry;
 }
