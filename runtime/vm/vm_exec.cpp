@@ -442,6 +442,7 @@ VmValue *vm_execute(VmState *L) {
   VmInstruction i;
   VmValue *ra;
 
+#define VM_LIKELY(x) __builtin_expect(!!(x), 1)
 #define RB() (base + vm_getB(i))
 #define RKB() (vm_getB(i) >= VM_MAXSTACK ? k + (vm_getB(i) - VM_MAXSTACK) : base + vm_getB(i))
 #define RKC() (vm_getC(i) >= VM_MAXSTACK ? k + (vm_getC(i) - VM_MAXSTACK) : base + vm_getC(i))
@@ -546,12 +547,14 @@ L_GETGLOBAL: {
 L_GETTABLE: {
   VmValue *rb = RB();
   const VmValue *rc = RKC();
-  if (vm_istable(rb)) {
+  if (VM_LIKELY(vm_istable(rb))) {
     VmTable *h = vm_hvalue(rb);
     const VmValue *v;
     int n;
-    if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
-    else if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n)) v = vm_getnum(h, n);
+    // An integer key inside the array part first: the indexed loop over a table.
+    if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))
+      v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n);
+    else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
     else v = vm_gettable_raw(h, rc);
     if (!vm_isnil(v)) {
       *ra = *v;
@@ -577,15 +580,18 @@ L_SETUPVAL:
 L_SETTABLE: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
-  if (vm_istable(ra) && vm_isnumber(rb)) {
+  // An integer key inside the array part: a store, unless an empty slot has a __newindex to
+  // ask. A number key never names a tag method, so the table's tag-method cache stays valid.
+  if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {
     VmTable *h = vm_hvalue(ra);
     int n;
-    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) &&
-        (!vm_isnil(&h->array[n - 1]) ||
-         vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
-      h->array[n - 1] = *rc;
-      h->flags = 0;
-      DISPATCH();
+    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) {
+      VmValue *slot = &h->array[n - 1];
+      if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||
+                    vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
+        *slot = *rc;
+        DISPATCH();
+      }
     }
   }
   SAVEPC();
@@ -610,7 +616,7 @@ L_NEWTABLE: {
   L_##NAME: {                                                        \
     const VmValue *rb = RKB();                                       \
     const VmValue *rc = RKC();                                       \
-    if (vm_isnumber(rb) && vm_isnumber(rc)) {                        \
+    if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {             \
       double nb = rb->v.n, nc = rc->v.n;                             \
       (void)nb;                                                      \
       (void)nc;                                                      \
@@ -693,7 +699,7 @@ L_EQ: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
-  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
     res = rb->v.n == rc->v.n;
   } else {
     SAVEPC();
@@ -709,7 +715,7 @@ L_LT: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
-  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
     res = rb->v.n < rc->v.n;
   } else {
     SAVEPC();
@@ -725,7 +731,7 @@ L_LE: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
-  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
     res = rb->v.n <= rc->v.n;
   } else {
     SAVEPC();
@@ -858,7 +864,7 @@ L_RETURN: {
 }
 
 L_FORLOOP: {
-  if (vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2)) {
+  if (VM_LIKELY(vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2))) {
     double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
     if (step > 0 ? idx <= limit : limit <= idx) {
       pc += vm_getsBx(i);
@@ -978,6 +984,7 @@ L_SELF: {
   DISPATCH();
 }
 
+#undef VM_LIKELY
 #undef RB
 #undef RKB
 #undef RKC
