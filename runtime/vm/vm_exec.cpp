@@ -434,6 +434,12 @@ VmValue *vm_execute(VmState *L) {
       &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
       &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
   };
+  // While the trap word is set (end requested, line or count hook), every opcode goes here first.
+  static const void *const traptab[64] = {
+#define TRAP8 &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap,
+      TRAP8 TRAP8 TRAP8 TRAP8 TRAP8 TRAP8 TRAP8 TRAP8
+#undef TRAP8
+  };
   VmGlobalState *const g = G(L);
   VmClosure *cl;
   const VmValue *k;
@@ -458,14 +464,16 @@ VmValue *vm_execute(VmState *L) {
       base = L->base;                                            \
     }                                                            \
   } while (0)
-#define DISPATCH()                                   \
-  do {                                               \
-    if (__builtin_expect(g->trap != 0, 0)) goto trap; \
-    i = *pc++;                                       \
-    ra = base + vm_getA(i);                          \
-    goto *disptab[i & 0x3F];                         \
+#define DISPATCH()              \
+  do {                          \
+    i = *pc++;                  \
+    ra = base + vm_getA(i);     \
+    goto *g->dispatch[i & 0x3F]; \
   } while (0)
 
+  g->looptables[0] = disptab;
+  g->looptables[1] = traptab;
+  g->dispatch = g->looptables[g->trap != 0];
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
   if (__builtin_expect(--g->checkcount <= 0, 0)) {
@@ -481,6 +489,7 @@ retentry:
   DISPATCH();
 
 trap:
+  pc--;  // the instruction is fetched again below, after the checks
   if (g->endrequested) {
     SAVEPC();
     return nullptr;
