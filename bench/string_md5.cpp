@@ -27,20 +27,30 @@ std::vector<uint8_t> &Data() {
   return data;
 }
 
-// The 64 MB written once to a temporary file (left in the page cache for both readers).
+// The 64 MB written once to a temporary file (left in the page cache for both readers) and
+// removed when the program ends: the holder owns its path, so nothing reads a destroyed string.
+struct TempFile {
+  std::string path;
+  ~TempFile() {
+    if (!path.empty()) std::remove(path.c_str());
+  }
+};
+
 const std::string &DataFile() {
-  static std::string path = [] {
+  static TempFile file{[] {
     char name[] = "/tmp/qm_bench_md5_XXXXXX";
     int fd = mkstemp(name);
     if (fd < 0) return std::string();
     const std::vector<uint8_t> &d = Data();
     bool ok = write(fd, d.data(), d.size()) == ssize_t(d.size());
     close(fd);
-    if (!ok) return std::string();
-    std::atexit([] { std::remove(DataFile().c_str()); });
+    if (!ok) {
+      std::remove(name);
+      return std::string();
+    }
     return std::string(name);
-  }();
-  return path;
+  }()};
+  return file.path;
 }
 
 void DigestFile(const std::string &path, char hex[33]) {

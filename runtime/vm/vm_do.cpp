@@ -245,6 +245,7 @@ void vm_updatetrap(VmState *L) {
   uint32_t t = g->endrequested ? 1 : 0;
   if ((g->mainthread->hookmask | L->hookmask) & (VM_MASKLINE | VM_MASKCOUNT)) t |= 2;
   g->trap = t;
+  g->dispatch = g->looptables[t != 0];
 }
 
 void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every) {

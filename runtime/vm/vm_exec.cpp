@@ -434,6 +434,12 @@ VmValue *vm_execute(VmState *L) {
       &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
       &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
   };
+  // While the trap word is set (end requested, line or count hook), every opcode goes here first.
+  static const void *const traptab[64] = {
+#define TRAP8 &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap,
+      TRAP8 TRAP8 TRAP8 TRAP8 TRAP8 TRAP8 TRAP8 TRAP8
+#undef TRAP8
+  };
   VmGlobalState *const g = G(L);
   VmClosure *cl;
   const VmValue *k;
@@ -442,6 +448,7 @@ VmValue *vm_execute(VmState *L) {
   VmInstruction i;
   VmValue *ra;
 
+#define VM_LIKELY(x) __builtin_expect(!!(x), 1)
 #define RB() (base + vm_getB(i))
 #define RKB() (vm_getB(i) >= VM_MAXSTACK ? k + (vm_getB(i) - VM_MAXSTACK) : base + vm_getB(i))
 #define RKC() (vm_getC(i) >= VM_MAXSTACK ? k + (vm_getC(i) - VM_MAXSTACK) : base + vm_getC(i))
@@ -457,14 +464,16 @@ VmValue *vm_execute(VmState *L) {
       base = L->base;                                            \
     }                                                            \
   } while (0)
-#define DISPATCH()                                   \
-  do {                                               \
-    if (__builtin_expect(g->trap != 0, 0)) goto trap; \
-    i = *pc++;                                       \
-    ra = base + vm_getA(i);                          \
-    goto *disptab[i & 0x3F];                         \
+#define DISPATCH()              \
+  do {                          \
+    i = *pc++;                  \
+    ra = base + vm_getA(i);     \
+    goto *g->dispatch[i & 0x3F]; \
   } while (0)
 
+  g->looptables[0] = disptab;
+  g->looptables[1] = traptab;
+  g->dispatch = g->looptables[g->trap != 0];
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
   if (__builtin_expect(--g->checkcount <= 0, 0)) {
@@ -480,6 +489,7 @@ retentry:
   DISPATCH();
 
 trap:
+  pc--;  // the instruction is fetched again below, after the checks
   if (g->endrequested) {
     SAVEPC();
     return nullptr;
@@ -546,12 +556,14 @@ L_GETGLOBAL: {
 L_GETTABLE: {
   VmValue *rb = RB();
   const VmValue *rc = RKC();
-  if (vm_istable(rb)) {
+  if (VM_LIKELY(vm_istable(rb))) {
     VmTable *h = vm_hvalue(rb);
     const VmValue *v;
     int n;
-    if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
-    else if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n)) v = vm_getnum(h, n);
+    // An integer key inside the array part first: the indexed loop over a table.
+    if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))
+      v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n);
+    else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
     else v = vm_gettable_raw(h, rc);
     if (!vm_isnil(v)) {
       *ra = *v;
@@ -577,15 +589,18 @@ L_SETUPVAL:
 L_SETTABLE: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
-  if (vm_istable(ra) && vm_isnumber(rb)) {
+  // An integer key inside the array part: a store, unless an empty slot has a __newindex to
+  // ask. A number key never names a tag method, so the table's tag-method cache stays valid.
+  if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {
     VmTable *h = vm_hvalue(ra);
     int n;
-    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) &&
-        (!vm_isnil(&h->array[n - 1]) ||
-         vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
-      h->array[n - 1] = *rc;
-      h->flags = 0;
-      DISPATCH();
+    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) {
+      VmValue *slot = &h->array[n - 1];
+      if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||
+                    vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
+        *slot = *rc;
+        DISPATCH();
+      }
     }
   }
   SAVEPC();
@@ -610,7 +625,7 @@ L_NEWTABLE: {
   L_##NAME: {                                                        \
     const VmValue *rb = RKB();                                       \
     const VmValue *rc = RKC();                                       \
-    if (vm_isnumber(rb) && vm_isnumber(rc)) {                        \
+    if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {             \
       double nb = rb->v.n, nc = rc->v.n;                             \
       (void)nb;                                                      \
       (void)nc;                                                      \
@@ -693,7 +708,7 @@ L_EQ: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
-  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
     res = rb->v.n == rc->v.n;
   } else {
     SAVEPC();
@@ -709,7 +724,7 @@ L_LT: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
-  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
     res = rb->v.n < rc->v.n;
   } else {
     SAVEPC();
@@ -725,7 +740,7 @@ L_LE: {
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
-  if (vm_isnumber(rb) && vm_isnumber(rc)) {
+  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
     res = rb->v.n <= rc->v.n;
   } else {
     SAVEPC();
@@ -752,7 +767,6 @@ L_CALL: {
   int b = static_cast<int>(vm_getB(i));
   int nresults = static_cast<int>(vm_getC(i)) - 1;
   if (b != 0) L->top = ra + b;
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
@@ -771,6 +785,9 @@ L_CALL: {
       goto callentry;
     }
   }
+  // Only a native reads the call site (for its Gosub request), so only a call that may reach
+  // one stores it.
+  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {
@@ -829,20 +846,34 @@ L_RETURN: {
   }
   int b = static_cast<int>(vm_getB(i));
   if (b != 0) L->top = ra + b - 1;
-  if (L->openupval) vm_closeupvals(L, base);
-  gosubdrop(L);
+  // The open upvalues are listed highest first: the first one tells whether this frame has any.
+  if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
+  if (g->gosubdepth > 0) gosubdrop(L);
   L->ci->state = VM_CI_SAVEDPC;
   L->ci->savedpc = pc;
   if (!((L->ci - 1)->state & VM_CI_CALLING)) return ra;  // entered from outside
   VmCallInfo *ci = L->ci - 1;
   int nresults = static_cast<int>(vm_getC(*(ci->savedpc - 1))) - 1;
-  vm_poscall(L, nresults, ra);
+  if (__builtin_expect(L->hookmask & VM_MASKRET, 0)) {
+    vm_poscall(L, nresults, ra);
+  } else {
+    // The return into a script frame without a return hook: the results move down to the
+    // function's slot, padded with nils to the number wanted.
+    VmValue *res = base - 1;
+    VmValue *end = L->top;
+    L->ci = ci;
+    L->base = ci->base;
+    int wanted = nresults;
+    for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
+    for (; wanted > 0; wanted--) vm_setnil(res++);
+    L->top = res;
+  }
   if (nresults >= 0) L->top = L->ci->top;
   goto retentry;
 }
 
 L_FORLOOP: {
-  if (vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2)) {
+  if (VM_LIKELY(vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2))) {
     double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
     if (step > 0 ? idx <= limit : limit <= idx) {
       pc += vm_getsBx(i);
@@ -962,6 +993,7 @@ L_SELF: {
   DISPATCH();
 }
 
+#undef VM_LIKELY
 #undef RB
 #undef RKB
 #undef RKC

@@ -107,8 +107,12 @@ struct VmGlobalState {
   size_t memlimit;        // 0, or a ceiling on nblocks (tests and fuzzing)
   uint8_t gcstress;       // collect at every check (tests)
   uint8_t calltrace;      // print every call (DebugOutput)
-  // Tested before every instruction: bit 0 end requested, bit 1 a line or count hook is set.
+  // Bit 0 end requested, bit 1 a line or count hook is set. The interpreter does not test it
+  // per instruction: while it is non-zero, dispatch goes through a table whose every entry
+  // leads to the trap handling.
   uint32_t trap;
+  const void *const *looptables[2];  // the interpreter's tables, plain and trapping (set when it runs)
+  const void *const *dispatch;       // the one of them that trap selects
   uint8_t endrequested;
   int32_t callsiteindex;       // instruction after the most recent CALL or TAILCALL
   int32_t pendinggosuboffset;  // jump of a command's Gosub request, relative to the call site
