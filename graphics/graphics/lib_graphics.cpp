@@ -6,6 +6,7 @@
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/colors.h"
+#include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
 #include "player/math/math_random.h"
@@ -188,6 +189,7 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"Blue", GfxBlue},
     {"RGB", GfxRGB},
     {"ARGB", GfxARGB},
+    {"GetAttribute", GfxGetAttribute},
     {"GetPen", GfxGetPen},
     {"GetRealColor", GfxGetRealColor},
     {"MixRGB", GfxMixRGB},
