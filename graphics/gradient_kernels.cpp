@@ -12,7 +12,7 @@ int32_t Channel(uint32_t c, int shift) { return int32_t((c >> shift) & 0xFF); }
 
 // The two-colour linear gradient walks integer accumulators, so every row costs additions only.
 void PlainLinear(const qmGradientRequest *req) {
-  const qmGradientSpec *g = req->spec;
+  const qmGradientFill *g = req->gradient;
   const int64_t W = req->width, H = req->height;
   const int32_t a = ((g->angle % 360) + 360) % 360;
   const double rad = a * M_PI / 180.0;
@@ -61,7 +61,7 @@ uint32_t GradientColorAt(const int32_t *positions, const uint32_t *colors, int32
 }
 
 void RenderGradient(const qmGradientRequest *req) {
-  const qmGradientSpec *g = req->spec;
+  const qmGradientFill *g = req->gradient;
   if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1 || !g) return;
   if (g->type == GRADIENT_LINEAR && g->stopCount == 0) return PlainLinear(req);
 

@@ -9,7 +9,7 @@ struct qmGradientStop {
   double position;  // 0..1
 };
 
-struct qmGradientSpec {
+struct qmGradientFill {
   int32_t type;  // GRADIENT_*
   uint32_t startColor, endColor;
   int32_t stopCount;  // 0: the two colours alone
@@ -26,7 +26,7 @@ struct qmGradientRequest {
   int32_t format;
   int32_t x, y, width, height;
   int32_t pitch;  // in pixels
-  const qmGradientSpec *spec;
+  const qmGradientFill *gradient;
 };
 
 void RenderGradient(const qmGradientRequest *req);

@@ -7,7 +7,7 @@
 #include "runtime/errcodes.h"
 
 uint32_t DrawGradient(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height,
-                      const qmGradientSpec *spec) {
+                      const qmGradientFill *gradient) {
   if (!bitmap) {
     std::fputs("ERROR! DRAWGRADIENT() CALLED WITH DST=NULL!\n", stderr);
     return 0;
@@ -18,14 +18,14 @@ uint32_t DrawGradient(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int
     // Painted whole into a picture of its own, so the cut-off parts keep the gradient in place.
     qmBitmap *whole = AllocBitmap(width, height);
     if (!whole) return ERR_MEM;
-    uint32_t code = DrawGradient(whole, 0, 0, width, height, spec);
+    uint32_t code = DrawGradient(whole, 0, 0, width, height, gradient);
     if (code == 0) BltBitmap(whole, 0, 0, bitmap, x, y, width, height);
     FreeBitmap(whole);
     return code;
   }
   qmBitmapView view;
   if (!LockBitmap(bitmap, &view)) return ERR_LOCKBMAP;
-  qmGradientRequest req{view.base, view.bytesPerPixel, view.pixelFormat, x, y, width, height, view.pitch, spec};
+  qmGradientRequest req{view.base, view.bytesPerPixel, view.pixelFormat, x, y, width, height, view.pitch, gradient};
   RenderGradient(&req);
   UnlockBitmap();
   return 0;

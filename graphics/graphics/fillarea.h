@@ -8,7 +8,7 @@
 // Paints the gradient over the rectangle; the parts outside the bitmap are cut off without
 // moving the gradient. 0, ERR_LOCKBMAP or ERR_MEM.
 uint32_t DrawGradient(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height,
-                      const qmGradientSpec *spec);
+                      const qmGradientFill *gradient);
 
 // Covers the rectangle with tiles of the texture's top-left tileWidth x tileHeight pixels; the
 // first row and column start inside the tile at the offsets (taken modulo the tile size).

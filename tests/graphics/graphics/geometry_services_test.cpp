@@ -267,7 +267,7 @@ uint32_t Pixel(const qmBitmap *b, int x, int y) { return PixelToCanonical(b->pix
 
 TEST(Gradient, PlainLinearRowsAndColumns) {
   qmBitmap *b = AllocBitmap(16, 10);
-  qmGradientSpec g{};
+  qmGradientFill g{};
   g.type = GRADIENT_LINEAR;
   g.startColor = 0x102030;
   g.endColor = 0xF0A010;
@@ -296,7 +296,7 @@ TEST(Gradient, PlainLinearRowsAndColumns) {
 TEST(Gradient, EndPointsOfGeneralGradients) {
   qmBitmap *b = AllocBitmap(40, 30);
   const qmGradientStop stops[] = {{0xFF0000, 0.0}, {0x00FF00, 0.5}, {0x0000FF, 1.0}};
-  qmGradientSpec g{};
+  qmGradientFill g{};
   g.type = GRADIENT_LINEAR;
   g.stopCount = 3;
   g.stops = stops;
@@ -307,7 +307,7 @@ TEST(Gradient, EndPointsOfGeneralGradients) {
   EXPECT_GE((Pixel(b, 20, 15) >> 8) & 0xFF, 230u);
   // Radial: the centre has the start colour; with f = 1 the radius shrinks to 1 %, so the
   // rest is padded with the end colour.
-  g = qmGradientSpec{};
+  g = qmGradientFill{};
   g.type = GRADIENT_RADIAL;
   g.startColor = 0x000000;
   g.endColor = 0xFFFFFF;
@@ -328,7 +328,7 @@ TEST(Gradient, EndPointsOfGeneralGradients) {
 TEST(Gradient, RectangleReachingOutsideKeepsItsPlace) {
   qmBitmap *whole = AllocBitmap(20, 20), *cut = AllocBitmap(12, 12);
   FillBitmapRect(cut, 0, 0, 12, 12, 0x123456);
-  qmGradientSpec g{};
+  qmGradientFill g{};
   g.type = GRADIENT_LINEAR;
   g.startColor = 0x000000;
   g.endColor = 0xFFFFFF;
