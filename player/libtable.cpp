@@ -1,5 +1,6 @@
 #include "player/libtable.h"
 
+#include "graphics/graphics/lib_graphics.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -8,6 +9,7 @@
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
     &kMathLibrary,
+    &kGraphicsLibrary,
     &kEventLibrary,
     &kSystemLibrary,
     nullptr,

@@ -30,5 +30,6 @@ void UnwirePlayerContext(VmState *L) {
   if (!ctx) return;
   ctx->displayOps = nullptr;
   ctx->findLayerByName = nullptr;
+  ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
 }

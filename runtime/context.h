@@ -11,6 +11,7 @@ struct qmEventState;
 struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
+struct qmOutputPicture;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -20,6 +21,9 @@ struct qmPlayerContext {
   qmSystemState *systemState;
   // What a library answers for the layers below it; null until that library fills it in.
   const qmDisplayOps *displayOps;  // the display library's window work (display/displayops.h)
+  // The background-picture library: describes the picture that drawing goes to (the current
+  // display's, or the one a Select* command chose); 0 when there is none.
+  int32_t (*currentPicture)(VmState *L, qmOutputPicture *out);
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
   // The desktop's error requester for the final report; null: standard output.

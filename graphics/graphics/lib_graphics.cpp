@@ -1,0 +1,404 @@
+// The graphics library's commands: colour arithmetic and clip regions, and the program-wide
+// constants of positions, object types and attribute ids. The engine is in the files beside it.
+#include "graphics/graphics/lib_graphics.h"
+
+#include "display/display.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/clipregion.h"
+#include "graphics/graphics/colors.h"
+#include "graphics/graphics/getattribute.h"
+#include "graphics/graphics/output.h"
+#include "graphics/graphics/position.h"
+#include "player/math/math_random.h"
+#include "platform/memory.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/rttags.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+uint32_t PushColor(VmState *L, uint32_t c) {
+  vm_pushnumber(L, c);
+  return 1;
+}
+
+uint32_t GfxRed(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  return PushColor(L, (uint32_t(vm_checkint32(L, 1)) >> 16) & 0xFF);
+}
+
+uint32_t GfxGreen(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  return PushColor(L, (uint32_t(vm_checkint32(L, 1)) >> 8) & 0xFF);
+}
+
+uint32_t GfxBlue(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  return PushColor(L, uint32_t(vm_checkint32(L, 1)) & 0xFF);
+}
+
+// Neither clamped nor masked: a green of 256 spills into red, as scripts have always seen it.
+uint32_t GfxRGB(VmState *L) {
+  CheckArgCount(L, 3, 3);
+  const uint32_t r = uint32_t(vm_checkint32(L, 1)), g = uint32_t(vm_checkint32(L, 2)), b = uint32_t(vm_checkint32(L, 3));
+  return PushColor(L, (r << 16) | (g << 8) | b);
+}
+
+uint32_t GfxARGB(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  return PushColor(L, (uint32_t(vm_checkint32(L, 1)) << 24) | uint32_t(vm_checkint32(L, 2)));
+}
+
+uint32_t GfxGetPen(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  int32_t pen = vm_checkint32(L, 1);
+  pen = pen < 0 ? 0 : pen > 255 ? 255 : pen;
+  qmOutputPicture pic;
+  if (!GetOutputPicture(L, &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
+  return PushColor(L, pic.pens[pen]);
+}
+
+uint32_t GfxGetRealColor(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  // Every display here is 32 bits deep.
+  return PushColor(L, RealColor(uint32_t(vm_checkint32(L, 1)), 32));
+}
+
+uint32_t GfxMixRGB(VmState *L) {
+  CheckArgCount(L, 3, 3);
+  const uint32_t c1 = uint32_t(vm_checkint32(L, 1)), c2 = uint32_t(vm_checkint32(L, 2));
+  const double level = GetNumberOrPercentArg(L, 3, 255, 0, nullptr);
+  if (!(level >= 0 && level <= 255)) return ERR_WRONGUSAGE;
+  return PushColor(L, MixColors(c1, c2, NumberToInt(level)));
+}
+
+uint32_t GfxGetRandomColor(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  return PushColor(L, RandomColorAt(int32_t(MathRandomDouble() * kRandomColorCount)));
+}
+
+// Takes the region out of the current picture and frees it, or keeps it for the layers that
+// still clip with it until they let go.
+void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
+  qmOutputPicture pic;
+  if (GetOutputPicture(L, &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
+  if (r->layerUses == 0) {
+    DestroyClipRegion(L, r);
+    return;
+  }
+  // Listed again under its own address, so its number is free for a new region at once.
+  RemoveObject(L, &r->header);
+  r->header.id = 0;
+  r->header.handle = reinterpret_cast<uintptr_t>(r);
+  r->deleted = 1;
+  if (AddObject(L, &r->header) != 0) {
+    r->layerUses = 0;
+    DestroyClipRegion(L, r);
+  }
+}
+
+uint32_t GfxCreateClipRegion(VmState *L) {
+  CheckArgCount(L, 4, 6);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const int32_t type = vm_checkint32(L, 2);
+  int32_t x, y, w, h;
+  const qmMask *mask = nullptr;
+  if (type == QMTYPE_BOX) {
+    CheckArgCount(L, 6, 6);
+    x = vm_checkint32(L, 3), y = vm_checkint32(L, 4), w = vm_checkint32(L, 5), h = vm_checkint32(L, 6);
+  } else if (type == QMTYPE_MASK) {
+    CheckArgCount(L, 5, 5);
+    // Brushes belong to the brush library, whose records this library cannot read yet.
+    qmObjectId brush = GetObjectIdArg(L, 3);
+    return MissingObjectError(&brush, ERR_FINDBRUSH);
+  } else {
+    return ERR_WRONGUSAGE;
+  }
+  qmOutputPicture pic{};
+  GetOutputPicture(L, &pic);
+  // Against the picture itself, not an active region.
+  x = ResolvePositionX(L, x, w, pic.width, 0);
+  y = ResolvePositionY(L, y, h, pic.height, 0);
+  qmClipRegion *r = nullptr;
+  if (uint32_t code = NewClipRegion(x, y, w, h, mask, &r)) return code;
+  if (r->mask && !GetScratchPlane(240000)) {
+    DestroyClipRegion(L, r);
+    return ERR_MEM;
+  }
+  // A region of the same number goes only now, so that a refused request leaves it in place.
+  if (!id.handle) {
+    qmClipRegion *old = nullptr;
+    if (FindClipRegion(L, &id, &old, 0) == 0) ReleaseClipRegion(L, old);
+  }
+  SetObjectHeader(&r->header, QMTYPE_CLIPREGION, &id);
+  if (uint32_t code = AddObject(L, &r->header)) {
+    FreeClipRegionData(L, r);
+    MemFree(r);
+    return code;
+  }
+  if (id.handle) {
+    vm_pushlightuserdata(L, r);
+    return 1;
+  }
+  return 0;
+}
+
+uint32_t GfxSetClipRegion(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmDisplay *d = CurrentDisplay;
+  if (d && (d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)) return ERR_WRONGUSAGE;
+  qmOutputPicture pic{};
+  const bool havePicture = GetOutputPicture(L, &pic) != 0;
+  if (!id.handle && (id.id == 0 || id.id == 0xFFFFFFFFu)) {
+    if (havePicture) *pic.activeClip = nullptr;
+    if (d) {
+      d->cursorX = d->cursorY = 0;
+      d->textMarginLeft = 0;
+      d->textMarginRight = (havePicture ? pic.width : d->width) - 1;
+    }
+    return 0;
+  }
+  qmClipRegion *r = nullptr;
+  if (uint32_t code = FindClipRegion(L, &id, &r, 0)) return code;
+  if (!havePicture || int64_t(r->x) + r->width > pic.width || int64_t(r->y) + r->height > pic.height)
+    return ERR_WRONGCLIPREG;
+  *pic.activeClip = r;
+  if (d) {
+    d->cursorX = d->textMarginLeft = r->x;
+    d->textMarginRight = r->x + r->width - 1;
+    d->cursorY = 0;
+  }
+  return 0;
+}
+
+uint32_t GfxFreeClipRegion(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmClipRegion *r = nullptr;
+  if (uint32_t code = FindClipRegion(L, &id, &r, 0)) return code;
+  ReleaseClipRegion(L, r);
+  return 0;
+}
+
+const qmCommandEntry kGraphicsCommands[] = {
+    {"Red", GfxRed},
+    {"Green", GfxGreen},
+    {"Blue", GfxBlue},
+    {"RGB", GfxRGB},
+    {"ARGB", GfxARGB},
+    {"GetAttribute", GfxGetAttribute},
+    {"GetPen", GfxGetPen},
+    {"GetRealColor", GfxGetRealColor},
+    {"MixRGB", GfxMixRGB},
+    {"CreateClipRegion", GfxCreateClipRegion},
+    {"SetClipRegion", GfxSetClipRegion},
+    {"FreeClipRegion", GfxFreeClipRegion},
+    {"GetRandomColor", GfxGetRandomColor},
+    {nullptr, nullptr},
+};
+
+const qmConstantEntry kGraphicsConstants[] = {
+    {"CENTER", nullptr, -100000},
+    {"LEFT", nullptr, -90000},
+    {"RIGHT", nullptr, -80000},
+    {"TOP", nullptr, -70000},
+    {"BOTTOM", nullptr, -60000},
+    {"LEFTOUT", nullptr, -50000},
+    {"RIGHTOUT", nullptr, -40000},
+    {"TOPOUT", nullptr, -30000},
+    {"BOTTOMOUT", nullptr, -20000},
+    {"USELAYERPOSITION", nullptr, 100000},
+    {"KEEPASPRAT", nullptr, 100000},
+    {"BGPIC", nullptr, 1},
+    {"BRUSH", nullptr, 3},
+    {"ANIM", nullptr, 4},
+    {"TEXTOBJECT", nullptr, 8},
+    {"TEXTOUT", nullptr, 9},
+    {"UNDO", nullptr, 10},
+    {"PRINT", nullptr, 11},
+    {"BRUSHPART", nullptr, 12},
+    {"BGPICPART", nullptr, 13},
+    {"DISPLAY", nullptr, 21},
+    {"LAYER", nullptr, 22},
+    {"HIDEBRUSH", nullptr, 23},
+    {"INSERTBRUSH", nullptr, 24},
+    {"HIDELAYER", nullptr, 25},
+    {"REMOVELAYER", nullptr, 26},
+    {"MASK", nullptr, 28},
+    {"SHAPE", nullptr, 28},
+    {"NEXTFRAME", nullptr, 29},
+    {"ALPHACHANNEL", nullptr, 30},
+    {"SPRITE", nullptr, 32},
+    {"NEXTFRAME2", nullptr, 34},
+    {"CLIPREGION", nullptr, 35},
+    {"POINTER", nullptr, 36},
+    {"ASYNCDRAW", nullptr, 37},
+    {"DOUBLEBUFFER", nullptr, 38},
+    {"MEMORY", nullptr, 39},
+    {"EVENTHANDLER", nullptr, 40},
+    {"INTERVAL", nullptr, 41},
+    {"TIMEOUT", nullptr, 42},
+    {"FONT", nullptr, 43},
+    {"FILE", nullptr, 44},
+    {"DIRECTORY", nullptr, 45},
+    {"BRUSH_VS_BOX", nullptr, 46},
+    {"LAYER_VS_BOX", nullptr, 47},
+    {"SPRITE_VS_BOX", nullptr, 48},
+    {"VECTORPATH", nullptr, 49},
+    {"VIDEO", nullptr, 50},
+    {"MOVELIST", nullptr, 51},
+    {"ANIMSTREAM", nullptr, 52},
+    {"TIMER", nullptr, 53},
+    {"CLIENT", nullptr, 54},
+    {"SERVER", nullptr, 55},
+    {"UDPOBJECT", nullptr, 56},
+    {"ATTRWIDTH", nullptr, 0},
+    {"ATTRHEIGHT", nullptr, 1},
+    {"ATTRMAXWIDTH", nullptr, 2},
+    {"ATTRMAXHEIGHT", nullptr, 3},
+    {"ATTRBGPIC", nullptr, 4},
+    {"ATTRTRANSPARENTCOLOR", nullptr, 5},
+    {"ATTRLAYERS", nullptr, 6},
+    {"ATTRXPOS", nullptr, 7},
+    {"ATTRYPOS", nullptr, 8},
+    {"ATTRTYPE", nullptr, 9},
+    {"ATTRVISIBLE", nullptr, 10},
+    {"ATTRNUMFRAMES", nullptr, 11},
+    {"ATTRCURFRAME", nullptr, 12},
+    {"ATTRLAYERID", nullptr, 13},
+    {"ATTRDURATION", nullptr, 14},
+    {"ATTRPITCH", nullptr, 15},
+    {"ATTRHASMASK", nullptr, 16},
+    {"ATTRHASALPHA", nullptr, 17},
+    {"ATTRPOSITION", nullptr, 18},
+    {"ATTRFORMAT", nullptr, 19},
+    {"ATTRBITRATE", nullptr, 20},
+    {"ATTRCURSORX", nullptr, 21},
+    {"ATTRCURSORY", nullptr, 22},
+    {"ATTRONSCREEN", nullptr, 23},
+    {"ATTRBORDERLEFT", nullptr, 24},
+    {"ATTRBORDERTOP", nullptr, 25},
+    {"ATTRBORDERRIGHT", nullptr, 26},
+    {"ATTRBORDERBOTTOM", nullptr, 27},
+    {"ATTRHOSTWIDTH", nullptr, 28},
+    {"ATTRHOSTHEIGHT", nullptr, 29},
+    {"ATTRFONTASCENDER", nullptr, 30},
+    {"ATTRFONTDESCENDER", nullptr, 31},
+    {"ATTRFONTNAME", nullptr, 32},
+    {"ATTRFONTSIZE", nullptr, 33},
+    {"ATTRFONTSCALABLE", nullptr, 34},
+    {"ATTRFONTAA", nullptr, 35},
+    {"ATTRTEXT", nullptr, 36},
+    {"ATTRFRAMEDELAY", nullptr, 37},
+    {"ATTRPOINTER", nullptr, 38},
+    {"ATTRCLIPREGION", nullptr, 39},
+    {"ATTRSTATE", nullptr, 40},
+    {"ATTRACTIVE", nullptr, 41},
+    {"ATTRMODE", nullptr, 42},
+    {"ATTRSCALEMODE", nullptr, 43},
+    {"ATTRSCALEWIDTH", nullptr, 44},
+    {"ATTRSCALEHEIGHT", nullptr, 45},
+    {"ATTRBORDERLESS", nullptr, 46},
+    {"ATTRFIXED", nullptr, 47},
+    {"ATTRSIZEABLE", nullptr, 48},
+    {"ATTRNOHIDE", nullptr, 49},
+    {"ATTRNOMODESWITCH", nullptr, 50},
+    {"ATTRTITLE", nullptr, 51},
+    {"ATTRMARGINLEFT", nullptr, 52},
+    {"ATTRMARGINRIGHT", nullptr, 53},
+    {"ATTROUTPUTDEVICE", nullptr, 54},
+    {"ATTRDOUBLEBUFFER", nullptr, 55},
+    {"ATTRHOSTDEPTH", nullptr, 56},
+    {"ATTRSIZE", nullptr, 57},
+    {"ATTRFUNCTION", nullptr, 58},
+    {"ATTRUSERDATA", nullptr, 59},
+    {"ATTRCOUNT", nullptr, 60},
+    {"ATTRNOCLOSE", nullptr, 61},
+    {"ATTRGROUP", nullptr, 62},
+    {"ATTRMASKMODE", nullptr, 63},
+    {"ATTRALPHAINTENSITY", nullptr, 64},
+    {"ATTRRAWXPOS", nullptr, 65},
+    {"ATTRRAWYPOS", nullptr, 66},
+    {"ATTRRAWWIDTH", nullptr, 67},
+    {"ATTRRAWHEIGHT", nullptr, 68},
+    {"ATTRLAYERSON", nullptr, 69},
+    {"ATTRORIENTATION", nullptr, 70},
+    {"ATTRKEYBOARD", nullptr, 71},
+    {"ATTRCANSEEK", nullptr, 72},
+    {"ATTRHARDWARE", nullptr, 73},
+    {"ATTRZPOS", nullptr, 74},
+    {"ATTRDRIVER", nullptr, 75},
+    {"ATTRPUBSCREEN", nullptr, 76},
+    {"NOTRANSPARENCY", nullptr, 4294967295},
+    {"NOCOLOR", nullptr, 4294967295},
+    {"NORMALSPEED", nullptr, -1},
+    {"FASTSPEED", nullptr, -2},
+    {"SLOWSPEED", nullptr, -3},
+    {"DEFAULTSPEED", nullptr, -4},
+    {"NONE", nullptr, -1},
+    {"LINEAR", nullptr, 2},
+    {"RADIAL", nullptr, 3},
+    {"CONICAL", nullptr, 4},
+    {"SNAPWINDOW", nullptr, 0},
+    {"SNAPDISPLAY", nullptr, 1},
+    {"SNAPDESKTOP", nullptr, 2},
+    {"IMGFMT_BMP", nullptr, 0},
+    {"IMGFMT_PNG", nullptr, 1},
+    {"IMGFMT_JPEG", nullptr, 2},
+    {"IMGFMT_GIF", nullptr, 3},
+    {"IMGFMT_ILBM", nullptr, 4},
+    {"ANMFMT_GIF", nullptr, 0},
+    {"ANMFMT_MJPEG", nullptr, 1},
+    {"IMAGETYPE_RASTER", nullptr, 0},
+    {"IMAGETYPE_VECTOR", nullptr, 1},
+    {"STDPTR_SYSTEM", nullptr, 0},
+    {"STDPTR_BUSY", nullptr, 1},
+    {"STDPTR_CUSTOM", nullptr, 2},
+    {"ADF_FX", nullptr, 0},
+    {"ADF_MOVEOBJECT", nullptr, 1},
+    {"ADF_ANIM", nullptr, 2},
+    {"VIDDRV_OS", nullptr, 0},
+    {"VIDDRV_QUENMOOR", nullptr, 1},
+    {nullptr, nullptr, 0},
+};
+
+// The two output settings are runtime tags; other tags go on to the next hook.
+int SetOutputTag(void *, uint32_t tag, uintptr_t value) {
+  if (tag == RTTAG_MASKMODE) SetOutputMaskMode(uint32_t(value));
+  else if (tag == RTTAG_ALPHAVALUE) SetOutputAlphaValue(uint32_t(value));
+  else return 0;
+  return 1;
+}
+
+int GetOutputTag(void *, uint32_t tag, uintptr_t *result) {
+  if (tag == RTTAG_MASKMODE) *result = GetOutputMaskMode();
+  else if (tag == RTTAG_ALPHAVALUE) *result = GetOutputAlphaValue();
+  else return 0;
+  return 1;
+}
+
+uint32_t InitGraphicsLibrary(VmState *) {
+  ResetOutputSettings();
+  if (uint32_t code = AddSetTagHook(SetOutputTag)) return code;
+  return AddGetTagHook(GetOutputTag);
+}
+
+void FreeGraphicsObjects(VmState *L) {
+  // Layers are gone by now, so every region goes, also those kept for them.
+  for (auto *h = FirstObject(L, QMTYPE_CLIPREGION); h;) {
+    auto *r = reinterpret_cast<qmClipRegion *>(h);
+    h = h->next;
+    DestroyClipRegion(L, r);
+  }
+  FreeScratchPlane();
+  FreeScaleTables();
+  ResetOutputSettings();
+}
+
+} // namespace
+
+const qmLibrary kGraphicsLibrary = {"graphics",         kGraphicsCommands, kGraphicsConstants, InitGraphicsLibrary,
+                                    FreeGraphicsObjects, FREERANK_GRAPHICS};

@@ -1,0 +1,44 @@
+#include "graphics/graphics/output.h"
+
+#include "graphics/alpha_kernels.h"
+#include "platform/memory.h"
+#include "runtime/context.h"
+
+namespace {
+
+uint32_t maskMode = MASKVANILLACOPY;
+uint32_t alphaValue = kNoAlphaValue;
+
+uint8_t *scratch = nullptr;
+uint32_t scratchBytes = 0;
+
+} // namespace
+
+int32_t GetOutputPicture(VmState *L, qmOutputPicture *out) {
+  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  if (!ctx || !ctx->currentPicture) return 0;
+  return ctx->currentPicture(L, out);
+}
+
+uint32_t GetOutputMaskMode() { return maskMode; }
+uint32_t GetOutputAlphaValue() { return alphaValue; }
+void SetOutputMaskMode(uint32_t mode) { maskMode = mode; }
+void SetOutputAlphaValue(uint32_t value) { alphaValue = value; }
+void ResetOutputSettings() {
+  maskMode = MASKVANILLACOPY;
+  alphaValue = kNoAlphaValue;
+}
+
+uint8_t *GetScratchPlane(uint32_t bytes) {
+  if (bytes <= scratchBytes) return scratch;
+  MemFree(scratch);
+  scratch = static_cast<uint8_t *>(MemAlloc(bytes, 0));
+  scratchBytes = scratch ? bytes : 0;
+  return scratch;
+}
+
+void FreeScratchPlane() {
+  MemFree(scratch);
+  scratch = nullptr;
+  scratchBytes = 0;
+}

@@ -1,0 +1,31 @@
+// What the graphics services need to know of the picture that drawing goes to, and the two
+// settings for drawing into a selected mask or alpha channel.
+#pragma once
+#include <cstdint>
+
+struct VmState;
+struct qmClipRegion;
+
+struct qmOutputPicture {
+  int32_t width, height;
+  qmClipRegion **activeClip;  // where the picture keeps its active clip region; never null
+  const uint32_t *pens;       // its 256 pen colours 0xRRGGBB, or null
+};
+
+// 1 with *out filled when there is a picture to draw to, else 0.
+int32_t GetOutputPicture(VmState *L, qmOutputPicture *out);
+
+// The mask mode used when drawing into a selected mask (runtime tag 5) and the alpha value
+// used when drawing into a selected alpha channel (tag 7; kNoAlphaValue: none).
+inline constexpr uint32_t kNoAlphaValue = 0xFFFFFFFFu;
+uint32_t GetOutputMaskMode();
+uint32_t GetOutputAlphaValue();
+void SetOutputMaskMode(uint32_t mode);
+void SetOutputAlphaValue(uint32_t value);
+// Back to the start values (MASKVANILLACOPY, no alpha value).
+void ResetOutputSettings();
+
+// The scratch plane of clipped blits: at least bytes long, kept between calls and grown only;
+// null without memory.
+uint8_t *GetScratchPlane(uint32_t bytes);
+void FreeScratchPlane();

@@ -1,0 +1,24 @@
+// Special coordinates: CENTER, LEFT, RIGHT, TOP, BOTTOM and the OUT forms, each with a window
+// of 4999 on either side, so that CENTER + 10 lies 10 pixels right of the centre.
+#pragma once
+#include <cstdint>
+
+struct VmState;
+
+enum : int32_t {
+  POS_CENTER = -100000,
+  POS_LEFT = -90000,
+  POS_RIGHT = -80000,
+  POS_TOP = -70000,
+  POS_BOTTOM = -60000,
+  POS_LEFTOUT = -50000,
+  POS_RIGHTOUT = -40000,
+  POS_TOPOUT = -30000,
+  POS_BOTTOMOUT = -20000,
+};
+
+// A reference size of 0 means the current picture (its active clip region when it has one,
+// whose left or top edge is then the origin). The anchor fraction of the object's size is
+// added to special positions only; any other value comes back unchanged.
+int32_t ResolvePositionX(VmState *L, int32_t x, int32_t width, int32_t reference, double anchor);
+int32_t ResolvePositionY(VmState *L, int32_t y, int32_t height, int32_t reference, double anchor);

@@ -1,0 +1,43 @@
+// The one blit every picture takes to the screen or to the current output: clipping against
+// the destination and the active clip region, the clip region's mask, the source's mask or
+// alpha channel, the selected output planes, and presenting the changed rectangle.
+#pragma once
+#include <cstdint>
+
+#include "graphics/bitmap.h"
+
+struct VmState;
+struct qmDisplay;
+struct qmClipRegion;
+
+// Flags of SafeBlt.
+enum : uint32_t {
+  SAFEBLT_NOCLIP = 1,         // only the destination's edges clip, not the region
+  SAFEBLT_NOSPRITES = 2,      // skip the sprite check
+  SAFEBLT_BACKGROUND = 4,     // the target is the display's background copy
+  SAFEBLT_REDRAWLAYERS = 8,   // with layers on and no destination: rebuild from the layers
+  SAFEBLT_PIXELSONLY = 16,    // no output planes, no scaled copy; allowed without a display
+  SAFEBLT_NOPRESENT = 32,     // do not present
+  SAFEBLT_TOBACKGROUND = 64,  // with no destination: draw into the background copy and present
+};
+
+struct qmSafeBlt {
+  const qmBitmap *src;
+  int32_t srcX, srcY;
+  qmBitmap *dst;  // null: the current display (or, for a Select* output, only its planes)
+  int32_t dstX, dstY;
+  int32_t width, height;
+  int32_t srcWidth, srcHeight;  // never more than the source bitmap's own size
+  int32_t dstWidth, dstHeight;  // never more than the target's own size
+  uint32_t flags;
+  const qmMask *mask;            // or null
+  const qmAlphaChannel *alpha;   // or null
+  const qmClipRegion *clip;      // or null
+};
+
+void SafeBlt(VmState *L, const qmSafeBlt *blt);
+
+// Presents a rectangle of a bitmap in the display's window; with flag 1 a scaled display gets
+// the whole bitmap stretched to its scaled size.
+void BltToDisplay(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t dstX, int32_t dstY,
+                  int32_t width, int32_t height, uint32_t flags);

@@ -1,0 +1,193 @@
+// Whole-picture operations: copies, turned and scaled copies with their planes, flips,
+// colour-key masks, against per-pixel models.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/pixelformat.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+uint32_t Get(const qmBitmap *b, int x, int y) { return PixelToCanonical(b->pixelFormat, b->pixels[y * b->bytesPerRow / 4 + x]); }
+void Put(qmBitmap *b, int x, int y, uint32_t rgb) { b->pixels[y * b->bytesPerRow / 4 + x] = CanonicalToPixel(b->pixelFormat, rgb); }
+bool Bit(const qmMask *m, int x, int y) { return GetMaskBit(m->memory + y * m->bytesPerRow, x); }
+
+// A picture whose every pixel names its position.
+qmBitmap *Numbered(int w, int h) {
+  qmBitmap *b = AllocBitmap(w, h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) Put(b, x, y, uint32_t(y << 8 | x));
+  return b;
+}
+
+TEST(BitmapOps, CopyTakesTheRectangleWithItsPlanes) {
+  qmBitmap *b = Numbered(20, 10);
+  qmMask *m = AllocMask(20, 10, 1);
+  qmAlphaChannel *a = AllocAlphaChannel(20, 10, 1);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++) {
+      SetMaskBit(m->memory + y * m->bytesPerRow, x, (x + y) % 3 == 0);
+      a->memory[y * a->bytesPerRow + x] = uint8_t(x * 10 + y);
+    }
+  qmBitmap *cb = nullptr;
+  qmMask *cm = nullptr;
+  qmAlphaChannel *ca = nullptr;
+  ASSERT_EQ(CopyBitmap(b, m, a, 5, 2, 9, 6, 0, &cb, &cm, &ca), 0u);
+  for (int y = 0; y < 6; y++)
+    for (int x = 0; x < 9; x++) {
+      EXPECT_EQ(Get(cb, x, y), uint32_t((y + 2) << 8 | (x + 5)));
+      EXPECT_EQ(Bit(cm, x, y), (x + 5 + y + 2) % 3 == 0);
+      EXPECT_EQ(ca->memory[y * ca->bytesPerRow + x], uint8_t((x + 5) * 10 + y + 2));
+    }
+  FreeBitmap(cb), FreeMask(cm), FreeAlphaChannel(ca);
+  // A size beyond the picture limit makes nothing.
+  EXPECT_EQ(CopyBitmap(b, m, nullptr, 0, 0, 40000, 2, 0, &cb, &cm, nullptr), static_cast<uint32_t>(ERR_MEM));
+  FreeBitmap(b), FreeMask(m), FreeAlphaChannel(a);
+}
+
+TEST(BitmapOps, QuarterTurnSwapsTheSidesAndKeepsEveryPixel) {
+  qmBitmap *b = Numbered(6, 4);
+  const double turn[4] = {0, 1, -1, 0};  // x' = -y, y' = x
+  qmTransformOutputs out{};
+  ASSERT_EQ(TransformBitmap(b, nullptr, nullptr, 0, 0, 6, 4, turn, 0, &out), 0u);
+  ASSERT_NE(out.bitmap, nullptr);
+  ASSERT_NE(out.mask, nullptr);  // always made, so the outside stays transparent
+  EXPECT_EQ(out.alpha, nullptr);
+  ASSERT_EQ(out.bitmap->width, 4);
+  ASSERT_EQ(out.bitmap->height, 6);
+  EXPECT_DOUBLE_EQ(out.offsetX, -4);
+  EXPECT_DOUBLE_EQ(out.offsetY, 0);
+  // The centre (x + .5, y + .5) turns to (-y - .5, x + .5), which is (3.5 - y, x + .5) past the offset.
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 6; x++) {
+      EXPECT_EQ(Get(out.bitmap, 3 - y, x), uint32_t(y << 8 | x)) << x << "," << y;
+      EXPECT_TRUE(Bit(out.mask, 3 - y, x));
+    }
+  FreeBitmap(out.bitmap), FreeMask(out.mask);
+  // 45 degrees: the corners of the larger box are outside the picture and stay transparent.
+  const double c = 0.7071067811865476;
+  const double eighth[4] = {c, c, -c, c};
+  ASSERT_EQ(TransformBitmap(b, nullptr, nullptr, 0, 0, 6, 4, eighth, 1, &out), 0u);
+  EXPECT_FALSE(Bit(out.mask, 0, 0));
+  EXPECT_FALSE(Bit(out.mask, out.mask->width - 1, out.mask->height - 1));
+  EXPECT_TRUE(Bit(out.mask, out.mask->width / 2, out.mask->height / 2));
+  FreeBitmap(out.bitmap), FreeMask(out.mask);
+  FreeBitmap(b);
+}
+
+TEST(BitmapOps, TransformRefusals) {
+  qmBitmap *b = Numbered(4, 4);
+  qmTransformOutputs out{};
+  const struct {
+    const char *name;
+    double m[4];
+    uint32_t code;
+  } cases[] = {
+      {"singular", {1, 2, 2, 4}, ERR_WRONGUSAGE},
+      {"zero", {0, 0, 0, 0}, ERR_WRONGUSAGE},
+      {"not a number", {NAN, 0, 0, 1}, ERR_WRONGUSAGE},
+      {"larger than any picture", {1e7, 0, 0, 1}, ERR_MEM},
+  };
+  for (const auto &c : cases) {
+    EXPECT_EQ(TransformBitmap(b, nullptr, nullptr, 0, 0, 4, 4, c.m, 0, &out), c.code) << c.name;
+    EXPECT_EQ(out.bitmap, nullptr) << c.name;
+  }
+  FreeBitmap(b);
+}
+
+TEST(BitmapOps, ScaleMakesPlanesOrFillsTheTarget) {
+  qmBitmap *b = Numbered(8, 8);
+  qmMask *m = AllocMask(8, 8, 1);
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) SetMaskBit(m->memory + y * m->bytesPerRow, x, x >= 4);
+  qmScaleOutputs out{};
+  // The right half doubled: column 2i and 2i+1 come from source column 4+i.
+  ASSERT_EQ(ScaleBitmap(b, m, nullptr, 4, 0, nullptr, 4, 8, 8, 16, 0, &out), 0u);
+  ASSERT_NE(out.mask, nullptr);
+  EXPECT_EQ(out.alpha, nullptr);
+  for (int y = 0; y < 16; y++)
+    for (int x = 0; x < 8; x++) {
+      EXPECT_EQ(Get(out.bitmap, x, y), uint32_t((y / 2) << 8 | (4 + x / 2))) << x << "," << y;
+      EXPECT_TRUE(Bit(out.mask, x, y));
+    }
+  FreeBitmap(out.bitmap), FreeMask(out.mask);
+  qmBitmap *target = AllocBitmap(4, 4);
+  ASSERT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, target, 8, 8, 4, 4, 0, nullptr), 0u);
+  EXPECT_EQ(Get(target, 1, 1), uint32_t(2 << 8 | 2));
+  EXPECT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, target, 8, 8, 5, 4, 0, nullptr), static_cast<uint32_t>(ERR_WRONGUSAGE));
+  EXPECT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, nullptr, 8, 8, 40000, 4, 0, &out), static_cast<uint32_t>(ERR_MEM));
+  EXPECT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, nullptr, 8, 8, 0, 4, 0, &out), 0u);
+  FreeBitmap(target), FreeBitmap(b), FreeMask(m);
+  FreeScaleTables();
+}
+
+TEST(BitmapOps, FlipMirrorsPixelsAndPlanes) {
+  for (int direction : {0, 1}) {
+    qmBitmap *b = Numbered(11, 5);
+    qmMask *m = AllocMask(11, 5, 1);
+    qmAlphaChannel *a = AllocAlphaChannel(11, 5, 1);
+    for (int y = 0; y < 5; y++)
+      for (int x = 0; x < 11; x++) {
+        SetMaskBit(m->memory + y * m->bytesPerRow, x, x * y % 4 == 1);
+        a->memory[y * a->bytesPerRow + x] = uint8_t(y * 11 + x);
+      }
+    ASSERT_EQ(FlipBitmap(b, m, a, 11, 5, direction), 0u);
+    for (int y = 0; y < 5; y++)
+      for (int x = 0; x < 11; x++) {
+        int sx = direction ? 10 - x : x, sy = direction ? y : 4 - y;
+        EXPECT_EQ(Get(b, x, y), uint32_t(sy << 8 | sx));
+        EXPECT_EQ(Bit(m, x, y), sx * sy % 4 == 1);
+        EXPECT_EQ(a->memory[y * a->bytesPerRow + x], uint8_t(sy * 11 + sx));
+      }
+    FreeBitmap(b), FreeMask(m), FreeAlphaChannel(a);
+  }
+}
+
+TEST(BitmapOps, ColorKeyMaskInvertAndPadding) {
+  qmBitmap *b = Numbered(9, 3);
+  Put(b, 4, 1, 0x00FF00);
+  // The fourth byte takes no part in the key.
+  b->pixels[2 * b->bytesPerRow / 4 + 7] = CanonicalToPixel(b->pixelFormat, 0x00FF00) | FourthByteMask(b->pixelFormat);
+  qmMask *m = nullptr;
+  ASSERT_EQ(CreateColorKeyMask(b, 9, 3, 0x00FF00, &m), 0u);
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 9; x++) EXPECT_EQ(Bit(m, x, y), !((x == 4 && y == 1) || (x == 7 && y == 2))) << x << "," << y;
+  FreeMask(m);
+  ASSERT_EQ(InvertBitmap(b, 9, 3, nullptr), 0u);
+  EXPECT_EQ(Get(b, 2, 1), ~uint32_t(1 << 8 | 2) & 0xFFFFFF);
+  const int pitch = b->bytesPerRow / 4;
+  for (int y = 0; y < 3; y++)
+    for (int x = 9; x < pitch; x++) b->pixels[y * pitch + x] = 0xFFFFFFFF;
+  ASSERT_EQ(ClearBitmapPadding(b, 1), 0u);
+  for (int y = 0; y < 3; y++) {
+    for (int x = 9; x < pitch; x++) EXPECT_EQ(b->pixels[y * pitch + x], 0u);
+    EXPECT_NE(b->pixels[y * pitch + 2], 0u);
+  }
+  ASSERT_EQ(ClearBitmapPadding(b, 0), 0u);
+  EXPECT_EQ(b->pixels[pitch + 2], 0u);
+  FreeBitmap(b);
+}
+
+TEST(AlphaOps, RectanglesStayInsideThePlanes) {
+  qmAlphaChannel *a = AllocAlphaChannel(10, 10, 1);
+  FillAlphaRect(a, -5, 8, 100, 100, 200);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 10; x++) EXPECT_EQ(a->memory[y * a->bytesPerRow + x], y >= 8 ? 200 : 0);
+  qmMask *m = AllocMask(10, 10, 1);
+  FillMaskRect(m, 2, 0, 3, 10, MASKVISIBLE);
+  MaskToAlphaRect(m, 0, 0, a, 0, 0, 10, 10, 77);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 10; x++) EXPECT_EQ(a->memory[y * a->bytesPerRow + x], x >= 2 && x < 5 ? 77 : 0);
+  FillAlphaThroughMask(m, 0, 0, a, 3, 3, 50, 50, 9);
+  EXPECT_EQ(a->memory[5 * a->bytesPerRow + 6], 9);  // mask (3, 2) is set
+  EXPECT_EQ(a->memory[5 * a->bytesPerRow + 9], 0);  // mask (6, 2) is clear
+  FreeMask(m), FreeAlphaChannel(a);
+}
+
+}  // namespace
