@@ -11,6 +11,7 @@
 #include "runtime/context.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
+#include "tests/runtime/rt_test_util.h"
 
 namespace {
 
@@ -62,14 +63,12 @@ TEST(DisplayRecord, ResetDisplayInputClearsEverything) {
   d->keyStates[97] = 1;
   d->keyStates[299] = 1;
   d->leftButton = d->rightButton = d->middleButton = 1;
-  VmState *vm = vm_open();
-  ASSERT_EQ(InitRuntimeSupport(vm), 0u);
+  RtVm rt;
+  VmState *vm = rt.L;
   qmDisplayOps ops{};
   ops.resetButtonStates = [](qmDisplay *) { gButtonResets++; };
   GetPlayerContext(vm)->displayOps = &ops;
   ResetDisplayInput(vm, d);
-  FreeRuntimeSupport();
-  vm_close(vm);
   for (uint8_t k : d->keyStates) EXPECT_EQ(k, 0);
   EXPECT_EQ(d->leftButton + d->rightButton + d->middleButton, 0u);
   EXPECT_EQ(gButtonResets, 1);

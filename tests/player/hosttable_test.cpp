@@ -10,6 +10,7 @@
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
+#include "tests/runtime/rt_test_util.h"
 
 namespace {
 
@@ -89,8 +90,8 @@ TEST(HostTable, FailingCallsAnswerACode) {
        "0", ERR_MEM},
   };
   for (const Case &c : cases) {
-    VmState *L = vm_open();
-    InitRuntimeSupport(L);
+    RtVm vm;
+    VmState *L = vm.L;
     SwapHostCallError({});
     EXPECT_EQ(c.call(L), c.answer) << c.name;
     qmHostCallError failure = SwapHostCallError({});
@@ -99,7 +100,5 @@ TEST(HostTable, FailingCallsAnswerACode) {
     // The VM is back at its base, as a protected call leaves it.
     EXPECT_EQ(L->ci, L->base_ci) << c.name;
     EXPECT_EQ(L->errorJmp, nullptr) << c.name;
-    FreeRuntimeSupport();
-    vm_close(L);
   }
 }

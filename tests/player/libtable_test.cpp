@@ -6,13 +6,13 @@
 #include "player/libtable.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
+#include "tests/runtime/rt_test_util.h"
 
 // Every library of the player opens in a fresh state, frees again, and has a name of its own
 // and a place in the shut-down order.
 TEST(Libraries, OpenAndFreeEveryLibrary) {
-  VmState *L = vm_open();
-  ASSERT_NE(L, nullptr);
-  ASSERT_EQ(InitRuntimeSupport(L), 0u);
+  RtVm vm;
+  VmState *L = vm.L;
   EXPECT_EQ(OpenLibraries(L, kPlayerLibraries), 0u);
   std::set<std::string> names;
   for (const qmLibrary *const *row = kPlayerLibraries; *row; row++) {
@@ -21,6 +21,4 @@ TEST(Libraries, OpenAndFreeEveryLibrary) {
     EXPECT_LE((*row)->freeRank, FREERANK_LAST) << (*row)->name;
   }
   FreeLibraries(L, kPlayerLibraries);
-  FreeRuntimeSupport();
-  vm_close(L);
 }

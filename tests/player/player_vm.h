@@ -5,17 +5,14 @@
 #include <gtest/gtest.h>
 
 #include <string>
-#include <vector>
 
 #include "player/libtable.h"
 #include "player/startup.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
-#include "tools/chunkbuilder.h"
-#include "tools/qmasm_lib.h"
+#include "tests/runtime/vm/vm_test_util.h"
 
-struct PlayerVm {
-  VmState *L = vm_open();
+struct PlayerVm : VmFixture {
   const qmLibrary *const *libraries;
 
   explicit PlayerVm(const qmLibrary *const *table = kPlayerLibraries) : libraries(table) {
@@ -32,24 +29,9 @@ struct PlayerVm {
     vm_close(L);
     L = nullptr;
   }
-  PlayerVm(const PlayerVm &) = delete;
-  PlayerVm &operator=(const PlayerVm &) = delete;
 
-  // Pops the stack top into the global of that name.
-  void SetGlobal(const char *name) {
-    vm_pushstring(L, name);
-    vm_insert(L, -2);
-    vm_settable(L, VM_GLOBALSINDEX);
-  }
-
-  // Assembles the program text and runs it protected: 0 or the raised code.
+  // The script's chunk name, as the player gives it.
   uint32_t Run(const std::string &text, const char *chunkName = "@main.qms") {
-    qmtools::AsmResult r = qmtools::AssembleText(text);
-    EXPECT_TRUE(r.proto) << r.error;
-    if (!r.proto) return 0xFFFFFFFF;
-    std::vector<uint8_t> chunk = qmtools::BuildChunk(*r.proto);
-    uint32_t code = vm_loadbuffer(L, reinterpret_cast<const char *>(chunk.data()), chunk.size(), chunkName);
-    if (code) return code;
-    return vm_pcall(L, 0, VM_MULTRET, 0);
+    return VmFixture::Run(text, chunkName);
   }
 };

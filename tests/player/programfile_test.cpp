@@ -14,14 +14,14 @@
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"
 #include "tests/platform/tempdir.h"
+#include "tests/runtime/vm/vm_test_util.h"
 #include "tools/appletwriter.h"
 
 namespace {
 
 const std::vector<uint8_t> kChunk = {1, 2, 3, 4, 5};
 
-struct Read {
-  VmState *L = vm_open();
+struct Read : VmFixture {
   qmPlayerApplet applet{};
   uint32_t code = 0;
   TempDir dir;
@@ -37,7 +37,6 @@ struct Read {
   }
   ~Read() {
     FreeAppletContents(&applet);
-    vm_close(L);
   }
   qmDeclaration *Decl(int n) {
     qmDeclaration *d = Declarations(&applet);

@@ -9,16 +9,11 @@
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
-#include "tools/chunkbuilder.h"
-#include "tools/qmasm_lib.h"
+#include "tests/runtime/vm/vm_test_util.h"
 
-struct RtVm {
-  VmState *L = vm_open();
+struct RtVm : VmFixture {
   RtVm() { InitRuntimeSupport(L); }
-  ~RtVm() {
-    FreeRuntimeSupport();
-    vm_close(L);
-  }
+  ~RtVm() { FreeRuntimeSupport(); }
 
   // Calls fn with the values that push leaves on the stack; returns the status (0 or the
   // raised code).
@@ -29,13 +24,5 @@ struct RtVm {
     return vm_pcall(L, vm_gettop(L) - 1, VM_MULTRET, 0);
   }
 
-  uint32_t Run(const std::string &text) {
-    qmtools::AsmResult r = qmtools::AssembleText(text);
-    EXPECT_TRUE(r.proto) << r.error;
-    if (!r.proto) return 0xFFFFFFFF;
-    std::vector<uint8_t> chunk = qmtools::BuildChunk(*r.proto);
-    uint32_t code = vm_loadbuffer(L, reinterpret_cast<const char *>(chunk.data()), chunk.size(), "@main.qms");
-    if (code) return code;
-    return vm_pcall(L, 0, VM_MULTRET, 0);
-  }
+  uint32_t Run(const std::string &text) { return VmFixture::Run(text, "@main.qms"); }
 };

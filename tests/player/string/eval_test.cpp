@@ -11,6 +11,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
+#include "tests/runtime/vm/vm_test_util.h"
 
 namespace {
 
@@ -130,14 +131,12 @@ TEST(Eval, VariableNames) {
 }
 
 // Eval called as a command; variables given as {name, value} rows.
-struct EvalVm {
-  VmState *L = vm_open();
+struct EvalVm : VmFixture {
   EvalVm() {
     vm_pushstring(L, "eval");
     vm_pushcfunction(L, StrEval);
     vm_settable(L, VM_GLOBALSINDEX);
   }
-  ~EvalVm() { vm_close(L); }
 
   struct Var {
     const char *name;  // null: the entry is the number 5 instead of a table

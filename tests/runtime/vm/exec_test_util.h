@@ -8,8 +8,7 @@
 
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
-#include "tools/chunkbuilder.h"
-#include "tools/qmasm_lib.h"
+#include "tests/runtime/vm/vm_test_util.h"
 
 // Text of a value as the tests compare it.
 inline std::string ValueText(VmState *L, int idx) {
@@ -32,39 +31,31 @@ inline std::string ValueText(VmState *L, int idx) {
   }
 }
 
-struct ExecVm {
-  VmState *L = vm_open();
+struct ExecVm : VmFixture {
   std::vector<std::string> rec;  // what record(...) saw, one entry per call, values joined by " "
 
   ExecVm() {
     vm_pushlightuserdata(L, this);
     vm_pushcclosure(L, Record, 1);
-    vm_setglobal("record");
+    SetGlobal("record");
     vm_pushcfunction(L, Fail);
-    vm_setglobal("fail");
+    SetGlobal("fail");
     vm_pushcfunction(L, Stop);
-    vm_setglobal("stop");
+    SetGlobal("stop");
     vm_pushcfunction(L, Gosub);
-    vm_setglobal("gosubreq");
+    SetGlobal("gosubreq");
     vm_pushcfunction(L, SetMeta);
-    vm_setglobal("setmeta");
+    SetGlobal("setmeta");
     vm_pushcfunction(L, Collect);
-    vm_setglobal("collect");
+    SetGlobal("collect");
     vm_pushcfunction(L, PCall);
-    vm_setglobal("pcall");
+    SetGlobal("pcall");
     vm_pushcfunction(L, CallF);
-    vm_setglobal("callf");
+    SetGlobal("callf");
     vm_pushcfunction(L, NewUd);
-    vm_setglobal("newud");
+    SetGlobal("newud");
     vm_pushcfunction(L, Extra);
-    vm_setglobal("extra");
-  }
-  ~ExecVm() { vm_close(L); }
-
-  void vm_setglobal(const char *name) {
-    vm_pushstring(L, name);
-    vm_insert(L, -2);
-    vm_settable(L, VM_GLOBALSINDEX);
+    SetGlobal("extra");
   }
 
   // record(...): remembers its arguments; returns them all.
@@ -129,17 +120,6 @@ struct ExecVm {
   static uint32_t Extra(VmState *L) {
     for (int i = 1; i <= 5; i++) vm_pushnumber(L, i);
     return 3;
-  }
-
-  // Assembles, loads and runs the text protected; returns the error code (0 for none).
-  uint32_t Run(const std::string &text) {
-    qmtools::AsmResult r = qmtools::AssembleText(text);
-    EXPECT_TRUE(r.proto) << r.error;
-    if (!r.proto) return 0xFFFFFFFF;
-    std::vector<uint8_t> chunk = qmtools::BuildChunk(*r.proto);
-    uint32_t code = vm_loadbuffer(L, reinterpret_cast<const char *>(chunk.data()), chunk.size(), "=test");
-    if (code) return code;
-    return vm_pcall(L, 0, VM_MULTRET, 0);
   }
 
   std::string Global(const char *name) {

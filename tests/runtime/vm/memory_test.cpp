@@ -83,7 +83,7 @@ TEST(OutOfMemory, EveryAllocationFailureInAProtectedCallIsErrMem) {
     ExecVm vm;
     VmState *L = vm.L;
     vm_pushcfunction(L, c.oom);
-    vm.vm_setglobal("oom");
+    vm.SetGlobal("oom");
 
     // Directly under vm_pcall: the function is dropped, the stack is as before.
     vm_pushnumber(L, 7);
