@@ -875,11 +875,14 @@ L_RETURN: {
 L_FORLOOP: {
   if (VM_LIKELY(vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2))) {
     double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
-    if (step > 0 ? idx <= limit : limit <= idx) {
-      pc += vm_getsBx(i);
-      ra[0].v.n = idx;
-      EDGE();
+    if (VM_LIKELY(step > 0)) {
+      if (!(idx <= limit)) DISPATCH();
+    } else if (!(limit <= idx)) {
+      DISPATCH();
     }
+    pc += vm_getsBx(i);
+    ra[0].v.n = idx;
+    EDGE();
     DISPATCH();
   }
   SAVEPC();
