@@ -770,19 +770,26 @@ L_CALL: {
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
-    const VmProto *np = vm_clvalue(ra)->p;
-    if (!np->is_vararg && !g->calltrace && L->ci != L->end_ci && L->stack_last - L->top > np->maxstacksize) {
+    // The frame is entered right here, its registers set from what is at hand; with a call
+    // hook set the call takes the general way, past the hook at callentry.
+    VmClosure *ncl = vm_clvalue(ra);
+    const VmProto *np = ncl->p;
+    if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && L->ci != L->end_ci &&
+        L->stack_last - L->top > np->maxstacksize) {
+      L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
       VmCallInfo *nci = ++L->ci;
-      L->base = nci->base = ra + 1;
-      nci->top = L->base + np->maxstacksize;
-      nci->savedpc = np->code;
+      base = L->base = nci->base = ra + 1;
+      nci->top = base + np->maxstacksize;
+      pc = nci->savedpc = np->code;
       nci->oldpc = nullptr;
       nci->tailcalls = 0;
-      nci->state = VM_CI_SAVEDPC;
+      nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
       for (VmValue *s = L->top; s < nci->top; s++) vm_setnil(s);
       L->top = nci->top;
-      (nci - 1)->state = VM_CI_SAVEDPC | VM_CI_CALLING;
-      goto callentry;
+      cl = ncl;
+      k = np->k;
+      EDGE();  // a call counts for the periodic check as a loop edge does
+      DISPATCH();
     }
   }
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
@@ -875,11 +882,14 @@ L_RETURN: {
 L_FORLOOP: {
   if (VM_LIKELY(vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2))) {
     double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
-    if (step > 0 ? idx <= limit : limit <= idx) {
-      pc += vm_getsBx(i);
-      ra[0].v.n = idx;
-      EDGE();
+    if (VM_LIKELY(step > 0)) {
+      if (!(idx <= limit)) DISPATCH();
+    } else if (!(limit <= idx)) {
+      DISPATCH();
     }
+    pc += vm_getsBx(i);
+    ra[0].v.n = idx;
+    EDGE();
     DISPATCH();
   }
   SAVEPC();

@@ -232,9 +232,11 @@ void sweepstrings(VmState *L, int all) {
   }
 }
 
-void checksizes(VmState *L) {
+// peakstrings: the strings in use before the sweep, the most the table held in this cycle. A
+// table that was well used then would only grow back in the next cycle.
+void checksizes(VmState *L, uint32_t peakstrings) {
   VmGlobalState *g = G(L);
-  if (g->strt.nuse < static_cast<uint32_t>(g->strt.size / 4) && g->strt.size > 64)
+  if (peakstrings < static_cast<uint32_t>(g->strt.size / 4) && g->strt.size > 64)
     vm_resizestrtab(L, g->strt.size / 2);
   if (g->buff.size > 64) {
     size_t newsize = g->buff.size / 2;
@@ -304,8 +306,9 @@ void vm_sweep(VmState *L, int all) {
 
 void vm_collectgarbage(VmState *L) {
   size_t deadmem = mark(L);
+  uint32_t peakstrings = G(L)->strt.nuse;
   vm_sweep(L, 0);
-  checksizes(L);
+  checksizes(L, peakstrings);
   VmGlobalState *g = G(L);
   size_t twice = 2 * g->nblocks;
   g->GCthreshold = twice > deadmem ? twice - deadmem : 0;

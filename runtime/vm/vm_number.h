@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 
 // Truncation toward zero; NaN and values outside the signed 32-bit range give INT32_MIN.
 inline int32_t vm_toint32(double d) {
@@ -19,24 +20,43 @@ inline uint32_t vm_touint32(double d) {
 
 constexpr int VM_MAXNUMBER2STR = 32;
 
+// "00" "01" ... "99": whole numbers are written two digits at a time.
+inline constexpr struct VmDigitPairs {
+  char text[200];
+  constexpr VmDigitPairs() : text() {
+    for (int i = 0; i < 100; i++) {
+      text[2 * i] = static_cast<char>('0' + i / 10);
+      text[2 * i + 1] = static_cast<char>('0' + i % 10);
+    }
+  }
+} vm_digitpairs;
+
 // The text of a number as "%.14g" gives it; returns its length. Whole numbers below 1e14
 // (the common case: counters, indices) are written directly, with the same result.
 inline int vm_number2str(double n, char *buf, size_t size) {
   if (size >= VM_MAXNUMBER2STR && n > -1e14 && n < 1e14 && n == static_cast<double>(static_cast<int64_t>(n)) &&
       !(n == 0 && std::signbit(n))) {
     int64_t v = static_cast<int64_t>(n);
-    char tmp[24];
-    int len = 0;
     uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
-    do {
-      tmp[len++] = static_cast<char>('0' + u % 10);
-      u /= 10;
-    } while (u);
-    int o = 0;
-    if (v < 0) buf[o++] = '-';
-    while (len) buf[o++] = tmp[--len];
-    buf[o] = '\0';
-    return o;
+    char tmp[24];
+    char *p = tmp + sizeof tmp;  // filled from the end
+    while (u >= 100) {
+      const char *pair = vm_digitpairs.text + 2 * (u % 100);
+      u /= 100;
+      *--p = pair[1];
+      *--p = pair[0];
+    }
+    if (u >= 10) {
+      *--p = vm_digitpairs.text[2 * u + 1];
+      *--p = vm_digitpairs.text[2 * u];
+    } else {
+      *--p = static_cast<char>('0' + u);
+    }
+    if (v < 0) *--p = '-';
+    int len = static_cast<int>(tmp + sizeof tmp - p);
+    std::memcpy(buf, p, static_cast<size_t>(len));
+    buf[len] = '\0';
+    return len;
   }
   return std::snprintf(buf, size, "%.14g", n);
 }

@@ -1,6 +1,9 @@
 // Tables: an array part for the keys 1..n and a chained hash part for everything else.
 #pragma once
 #include <cstdint>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "runtime/vm/vm_object.h"
 
@@ -41,10 +44,16 @@ VmValue *vm_setnum(VmState *L, VmTable *t, int key);
 // and key[1] receive the next key and value and 1 is returned, else 0 at the end.
 int vm_tablenext(VmState *L, VmTable *t, VmValue *key);
 
-// The integer n a number key stands for when it is exactly one (range-checked first).
+// The integer n a number key stands for when it is exactly one.
 inline bool vm_num2intexact(double d, int *n) {
+#if defined(__SSE2__)
+  // The processor's truncation gives INT32_MIN for NaN and for anything out of range, so
+  // the round trip alone decides; INT32_MIN itself comes back equal, as it should.
+  int i = _mm_cvttsd_si32(_mm_set_sd(d));
+#else
   if (!(d >= -2147483648.0 && d <= 2147483647.0)) return false;
   int i = static_cast<int>(d);
+#endif
   if (static_cast<double>(i) != d) return false;
   *n = i;
   return true;

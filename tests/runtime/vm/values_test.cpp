@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
 #include <string>
+#include <vector>
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_mem.h"
@@ -191,5 +193,28 @@ TEST(NumberText, MatchesTheGeneralFormat) {
     vm_number2str(v, ours, sizeof ours);
     std::snprintf(ref, sizeof ref, "%.14g", v);
     EXPECT_STREQ(ours, ref) << v;
+  }
+}
+
+TEST(NumberText, WholeNumbersMatchTheGeneralFormat) {
+  // Every whole number up to 100000 either side, then each power of ten and its neighbours
+  // up to the 1e14 limit of the direct path, then a spread of large values.
+  std::vector<double> values;
+  for (int v = -100000; v <= 100000; v++) values.push_back(v);
+  for (double p = 1; p <= 1e15; p *= 10)
+    for (double d : {-2.0, -1.0, 0.0, 1.0, 2.0}) {
+      values.push_back(p + d);
+      values.push_back(-(p + d));
+    }
+  for (uint64_t x = 1; x < 100000000000000u; x = x * 7 + 3) {
+    values.push_back(static_cast<double>(x));
+    values.push_back(-static_cast<double>(x));
+  }
+  for (double v : values) {
+    char ours[VM_MAXNUMBER2STR], ref[64];
+    int len = vm_number2str(v, ours, sizeof ours);
+    int reflen = std::snprintf(ref, sizeof ref, "%.14g", v);
+    ASSERT_STREQ(ours, ref) << v;
+    ASSERT_EQ(len, reflen) << v;
   }
 }
