@@ -1,5 +1,7 @@
 #include "player/libtable.h"
 
+#include "io/dos/lib_dos.h"
+#include "io/memblock/lib_memblock.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -8,7 +10,9 @@
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
     &kMathLibrary,
+    &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kMemblockLibrary,
     nullptr,
 };

@@ -11,6 +11,7 @@ struct qmEventState;
 struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
+struct qmDosState;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -19,7 +20,12 @@ struct qmPlayerContext {
   qmSystemServices *system;
   qmSystemState *systemState;
   // What a library answers for the layers below it; null until that library fills it in.
-  const qmDisplayOps *displayOps;  // the display library's window work (display/displayops.h)
+  const qmDisplayOps *displayOps;
+  // The dos library's open files' companions: its I/O mode, temporary files and string files.
+  qmDosState *dos;
+  // The event library: one pass of the event pump for commands that run long (copies,
+  // patches); a quit request sets the VM's end flag. Null: nothing to pump.
+  void (*serviceEvents)(VmState *L);  // the display library's window work (display/displayops.h)
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
   // The desktop's error requester for the final report; null: standard output.
