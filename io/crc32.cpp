@@ -1,5 +1,7 @@
 #include "io/crc32.h"
 
+#include <zlib.h>
+
 namespace {
 uint32_t crc_table[256];
 bool crc_ready = false;
@@ -20,8 +22,15 @@ const uint32_t *GetCRC32Table() {
 }
 
 uint32_t UpdateCRC32(uint32_t crc, const void *data, size_t length) {
-  const uint32_t *table = GetCRC32Table();
-  auto *p = static_cast<const unsigned char *>(data);
-  for (size_t i = 0; i < length; i++) crc = (crc >> 8) ^ table[(crc ^ p[i]) & 0xFF];
-  return crc;
+  // zlib computes the same checksum several bytes at a time; it keeps the value complemented
+  // between calls, where this interface hands the raw register back and forth.
+  auto *p = static_cast<const Bytef *>(data);
+  uLong c = ~crc & 0xFFFFFFFFu;
+  while (length > 0) {
+    uInt n = length > 0x40000000u ? 0x40000000u : uInt(length);
+    c = crc32(c, p, n);
+    p += n;
+    length -= n;
+  }
+  return ~uint32_t(c);
 }

@@ -211,6 +211,34 @@ int FileGetc(qmFileHandle *h) {
   return FileRead(h, &byte, 1) == 1 ? byte : -1;
 }
 
+uint64_t FileReadLineBytes(qmFileHandle *h, void *buffer, uint64_t max) {
+  if (h->isVirtual) max = std::min(max, h->size - h->position);
+  auto *out = static_cast<unsigned char *>(buffer);
+  uint64_t count = 0;
+  if (h->memoryBase) {
+    const unsigned char *from = h->memoryBase + h->position;
+    const void *lf = std::memchr(from, '\n', max);
+    count = lf ? uint64_t(static_cast<const unsigned char *>(lf) - from) + 1 : max;
+    std::memcpy(out, from, count);
+  } else if (h->stream) {
+    if (h->writePending) {
+      fseeko(h->stream, 0, SEEK_CUR);
+      h->writePending = 0;
+    }
+    // One lock for the whole line rather than one per byte.
+    flockfile(h->stream);
+    while (count < max) {
+      int c = getc_unlocked(h->stream);
+      if (c == EOF) break;
+      out[count++] = static_cast<unsigned char>(c);
+      if (c == '\n') break;
+    }
+    funlockfile(h->stream);
+  }
+  h->position += count;
+  return count;
+}
+
 uint64_t FileWrite(qmFileHandle *h, const void *buffer, uint64_t n) {
   if (!h->stream || h->isVirtual) return 0;
   if (!h->writePending) {

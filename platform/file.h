@@ -53,6 +53,9 @@ uint64_t FileRead(qmFileHandle *h, void *buffer, uint64_t n);
 uint64_t FileReadBytes(qmFileHandle *h, void *buffer, uint64_t n);
 // The next byte (0..255), or -1 at the end.
 int FileGetc(qmFileHandle *h);
+// Reads up to max bytes into buffer, stopping after the first line feed (which is stored):
+// the count read. Line readers use it instead of one FileGetc per byte.
+uint64_t FileReadLineBytes(qmFileHandle *h, void *buffer, uint64_t max);
 // The count written; short when the system refused part of it.
 uint64_t FileWrite(qmFileHandle *h, const void *buffer, uint64_t n);
 uint64_t FileWriteBytes(qmFileHandle *h, const void *buffer, uint64_t n);

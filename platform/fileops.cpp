@@ -47,6 +47,17 @@ int CopyOut(const std::string &name, char *buffer, size_t size) {
 
 int RemoveFile(const char *path) { return std::remove(SystemPath(path).c_str()) == 0 ? 1 : 0; }
 
+int GetFileIdentity(const char *path, int followLinks, qmFileIdentity *out) {
+  struct stat st;
+  SystemPath name(path);
+  if ((followLinks ? stat(name.c_str(), &st) : lstat(name.c_str(), &st)) != 0) return 0;
+  out->device = uint64_t(st.st_dev);
+  out->inode = uint64_t(st.st_ino);
+  out->isLink = S_ISLNK(st.st_mode) ? 1 : 0;
+  out->isDirectory = S_ISDIR(st.st_mode) ? 1 : 0;
+  return 1;
+}
+
 int RenameFile(const char *oldPath, const char *newPath) {
   return std::rename(SystemPath(oldPath).c_str(), SystemPath(newPath).c_str()) == 0 ? 1 : 0;
 }

@@ -4,8 +4,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// A file or an empty folder.
+// A file or an empty folder; a symbolic link itself, never what it points to.
 int RemoveFile(const char *path);
+
+// What a path is, for walks that must not leave their tree or run in circles.
+struct qmFileIdentity {
+  uint64_t device, inode;
+  uint32_t isLink;       // the path itself is a symbolic link (only without followLinks)
+  uint32_t isDirectory;
+};
+// 1 and *out; 0 when the path does not exist. With followLinks 0 a link is described itself.
+int GetFileIdentity(const char *path, int followLinks, qmFileIdentity *out);
 int RenameFile(const char *oldPath, const char *newPath);
 // 0 or ERR_CREATEDIR; the folder gets mode 0755.
 uint32_t CreateDir(const char *path);

@@ -60,7 +60,7 @@ struct Guard;
 template <typename R, typename First, typename... Rest, R (*F)(First, Rest...), auto Fail>
 struct Guard<F, Fail> {
   static R Failed() {
-    if constexpr (std::is_same_v<decltype(Fail), const Zero>) return R{};
+    if constexpr (std::is_same_v<std::remove_cv_t<decltype(Fail)>, Zero>) return R{};
     else return R(Fail);
   }
 

@@ -1,6 +1,8 @@
 #include "player/libtable.h"
 
 #include "graphics/graphics/lib_graphics.h"
+#include "io/dos/lib_dos.h"
+#include "io/memblock/lib_memblock.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -10,7 +12,9 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
     &kMathLibrary,
     &kGraphicsLibrary,
+    &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kMemblockLibrary,
     nullptr,
 };

@@ -2,6 +2,7 @@
 
 #include "platform/eventpump.h"
 #include "player/clargs.h"
+#include "player/event/event_dispatch.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
 #include "runtime/context.h"
@@ -10,6 +11,7 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   // Later libraries add their lines here.
+  ctx->serviceEvents = ServiceEvents;
   if (qmSystemServices *sys = ctx->system) {
     // Waits pump events, so that a quit ends them.
     sys->timedWait = WaitWithEventTimer;
@@ -29,6 +31,7 @@ void UnwirePlayerContext(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   ctx->displayOps = nullptr;
+  ctx->serviceEvents = nullptr;
   ctx->findLayerByName = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);

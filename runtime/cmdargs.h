@@ -54,6 +54,13 @@ const char *vm_checkstring_code(VmState *L, int i, size_t *len, uint32_t *code);
 // The VM's one double-to-integer conversion, under the names the argument readers use.
 inline int32_t NumberToInt(double d) { return vm_toint32(d); }
 inline uint32_t NumberToUInt(double d) { return vm_touint32(d); }
+// Positions and sizes in files and memory: 1 and *out the number truncated toward zero when it
+// is finite and within the signed 64-bit range; 0 otherwise (the caller names the error).
+inline int NumberToInt64(double d, int64_t *out) {
+  if (!(d > -9223372036854775808.0 && d < 9223372036854775808.0)) return 0;
+  *out = static_cast<int64_t>(d);
+  return 1;
+}
 
 // A result whose size the script chooses is checked before it is made: 0 when base bytes and
 // count pieces of each bytes fit in one script string (VM_MAXSTRLEN), else ERR_MEM.

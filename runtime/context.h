@@ -12,6 +12,7 @@ struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
 struct qmOutputPicture;
+struct qmDosState;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -24,6 +25,11 @@ struct qmPlayerContext {
   // The background-picture library: describes the picture that drawing goes to (the current
   // display's, or the one a Select* command chose); 0 when there is none.
   int32_t (*currentPicture)(VmState *L, qmOutputPicture *out);
+  // The dos library's open files' companions: its I/O mode, temporary files and string files.
+  qmDosState *dos;
+  // The event library: one pass of the event pump for commands that run long (copies,
+  // patches); a quit request sets the VM's end flag. Null: nothing to pump.
+  void (*serviceEvents)(VmState *L);
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
   // The desktop's error requester for the final report; null: standard output.

@@ -80,13 +80,13 @@ TEST(E2ePlugin, RequirementsAndShutDownOrder) {
     std::vector<std::string> extra;
     std::string expectedEnd;
   } cases[] = {
-      // Met: the declarations run; the file declaration's command does not exist yet.
-      {"met", 1, 7, {}, "p.qms:7: Function openfile() not found!\n"},
-      {"any version", 0, 0, {}, "p.qms:7: Function openfile() not found!\n"},
+      // Met: the declarations run; the declared file does not exist.
+      {"met", 1, 7, {}, "p.qms:7: Cannot read file data.txt !\n"},
+      {"any version", 0, 0, {}, "p.qms:7: Cannot read file data.txt !\n"},
       {"too old", 1, 8, {}, "Error: This program requires tp.qmp 1.8!\n"},
       {"missing", 0, 0, {}, ""},
       // Skipped at start-up, loaded when the applet requires it.
-      {"on demand", 1, 0, {"-SKIPPLUGINS", "*"}, "p.qms:7: Function openfile() not found!\n"},
+      {"on demand", 1, 0, {"-SKIPPLUGINS", "*"}, "p.qms:7: Cannot read file data.txt !\n"},
   };
   for (const Case &c : cases) {
     std::string plugin = std::string(c.name) == "missing" ? "other.qmp" : "tp";

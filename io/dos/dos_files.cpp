@@ -1,0 +1,186 @@
+#include "io/dos/dos_files.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "platform/memory.h"
+#include "platform/path.h"
+#include "platform/fileops.h"
+#include "platform/vfile.h"
+#include "runtime/context.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/errreport.h"
+#include "runtime/objdata.h"
+#include "runtime/objlist.h"
+#include "runtime/rttags.h"
+#include "runtime/vnames.h"
+#include "runtime/auxlib.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+constexpr int32_t kMessageOpeningFile = 286;
+
+qmFileObject *AsFile(qmObjectHeader *h) { return reinterpret_cast<qmFileObject *>(h); }
+
+// Scripts see every number big-endian; the host is little-endian.
+void SwapToHost(uint8_t *p, uint64_t count) {
+  if (count == 2 || count == 4 || count == 8)
+    for (uint64_t i = 0; i < count / 2; i++) std::swap(p[i], p[count - 1 - i]);
+}
+
+// A named file that would block an open for writing (a FIFO without a reader, a socket).
+bool WouldBlockWriting(const char *name) {
+  if (IsChunkName(name)) return false;
+  char buffer[kMaxPathLength + 1];
+  char *converted = ToFileSystemPath(NormalizeSlashes(name, buffer));
+  struct stat st;
+  bool blocks = converted && stat(converted, &st) == 0 && (S_ISFIFO(st.st_mode) || S_ISSOCK(st.st_mode));
+  MemFree(converted);
+  return blocks;
+}
+
+}  // namespace
+
+qmDosState *GetDosState(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  return ctx ? ctx->dos : nullptr;
+}
+
+uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out) {
+  *out = AsFile(FindObject(L, QMTYPE_FILE, id));
+  return *out ? 0 : MissingObjectError(id, ERR_FINDFILE);
+}
+
+uint32_t ReadFileObject(qmFileObject *f, qmFileHandle *h, void *buffer, int raw, uint64_t count) {
+  if (f && (f->position > f->size || count > f->size - f->position)) return ERR_READRANGE;
+  uint8_t scratch[8] = {};
+  uint8_t *to = raw || count > sizeof scratch ? static_cast<uint8_t *>(buffer) : scratch;
+  uint64_t got = FileRead(h, to, count);
+  if (f) f->position += got;
+  if (got < count) return ERR_READ;
+  if (!raw && count <= sizeof scratch) {
+    SwapToHost(scratch, count);
+    std::memcpy(buffer, scratch, count);
+  }
+  return 0;
+}
+
+uint32_t WriteFileObject(qmFileObject *f, qmFileHandle *h, const void *data, int raw, uint64_t count) {
+  if (count == 0) return 0;
+  uint8_t scratch[8];
+  const void *from = data;
+  if (!raw && (count == 2 || count == 4 || count == 8)) {
+    std::memcpy(scratch, data, count);
+    SwapToHost(scratch, count);
+    from = scratch;
+  }
+  uint64_t put = FileWrite(h, from, count);
+  if (f) {
+    f->position += put;
+    if (f->position > f->size) f->size = f->position;
+  }
+  return put < count ? uint32_t(ERR_WRITE) : 0;
+}
+
+uint32_t CloseFileObject(VmState *L, qmFileObject *f) {
+  RemoveObject(L, &f->header);
+  int ok = FileClose(f->file);
+  FreeObjectDataList(L, static_cast<qmObjectData *>(f->header.userData));
+  MemFree(f);
+  return ok ? 0 : uint32_t(ERR_WRITE);
+}
+
+uint32_t OpenFileForReading(const char *name, qmFileHandle **out) {
+  SetErrorArgument(name);
+  uint32_t code = FileOpenRegular(name, out);
+  if (code == ERR_MEM) return code;
+  return code ? uint32_t(ERR_READFILE) : 0;
+}
+
+uint32_t OpenFileObject(VmState *L, const qmObjectId *id, const char *name, int32_t mode, qmFileObject **out) {
+  int32_t access;
+  switch (mode) {
+    case DOS_MODE_READ: access = FILE_MODE_READ; break;
+    case DOS_MODE_WRITE: access = FILE_MODE_WRITE; break;
+    case DOS_MODE_READWRITE: access = FILE_MODE_READWRITE; break;
+    default: return ERR_WRONGUSAGE;
+  }
+  if (name[0] == 0) return ERR_WRONGUSAGE;
+  if (!id->handle) {
+    qmFileObject *old = AsFile(FindObject(L, QMTYPE_FILE, id));
+    if (old) CloseFileObject(L, old);
+  }
+  PrintStatusMessage(GetErrorText(kMessageOpeningFile), name, 1);
+  SetErrorArgument(name);
+  qmFileHandle *h = nullptr;
+  if (access == FILE_MODE_READ) {
+    if (uint32_t code = OpenFileForReading(name, &h)) return code;
+  } else {
+    if (WouldBlockWriting(name) || (h = FileOpen(name, access)) == nullptr) return ERR_WRITEFILE;
+  }
+  FileSeek(h, 0, FILE_SEEK_END);
+  uint64_t size = FileSeek(h, 0, FILE_SEEK_START);
+  auto *f = static_cast<qmFileObject *>(MemAlloc(sizeof(qmFileObject), 1));
+  if (f == nullptr) {
+    FileClose(h);
+    return ERR_MEM;
+  }
+  SetObjectHeader(&f->header, QMTYPE_FILE, id);
+  f->openMode = mode;
+  f->access = access;
+  f->size = size;
+  f->file = h;
+  if (uint32_t code = AddObject(L, &f->header)) {
+    FileClose(h);
+    MemFree(f);
+    return code;
+  }
+  PrintDoneMessage();
+  *out = f;
+  return 0;
+}
+
+uint32_t FindDirectoryObject(VmState *L, const qmObjectId *id, qmDirectoryObject **out) {
+  *out = reinterpret_cast<qmDirectoryObject *>(FindObject(L, QMTYPE_DIRECTORY, id));
+  return *out ? 0 : MissingObjectError(id, ERR_FINDDIR);
+}
+
+void CloseDirectoryObject(VmState *L, qmDirectoryObject *d) {
+  RemoveObject(L, &d->header);
+  UnlockVirtualPath(d->lock);
+  FreeObjectDataList(L, static_cast<qmObjectData *>(d->header.userData));
+  MemFree(d);
+}
+
+uint32_t ReadLineFromObject(qmFileObject *f, std::string *line) {
+  char block[4096];
+  for (;;) {
+    uint64_t left = f->size - f->position;
+    if (left == 0) return 0;
+    uint64_t got = FileReadLineBytes(f->file, block, left < sizeof block ? left : sizeof block);
+    f->position += got;
+    if (got == 0) return 0;  // the file shrank under us: the line ends where the data does
+    bool ended = block[got - 1] == '\n';
+    for (uint64_t i = 0; i < got - (ended ? 1 : 0); i++)
+      if (block[i] != '\r') line->push_back(block[i]);
+    if (ended) return 0;
+  }
+}
+
+void FreeDosObjects(VmState *L) {
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_FILE)) CloseFileObject(L, AsFile(h));
+  if (qmDosState *dos = GetDosState(L)) {
+    for (const qmDosTempFile &t : dos->tempFiles) RemoveFile(t.path.c_str());
+    dos->tempFiles.clear();
+    for (auto &[window, ref] : dos->stringFiles) {
+      UnregisterMemoryWindow(window);
+      vm_unref(L, VM_REGISTRYINDEX, ref);
+    }
+    dos->stringFiles.clear();
+  }
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_DIRECTORY))
+    CloseDirectoryObject(L, reinterpret_cast<qmDirectoryObject *>(h));
+}

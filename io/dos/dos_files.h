@@ -1,0 +1,93 @@
+// The dos library's open files and directory listings, its per-run state, and the two
+// primitives every read and write of a file object goes through. Other libraries (memory
+// blocks, samples) read and write through the same file objects and keep their position and
+// size in step.
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "platform/file.h"
+#include "runtime/cmdargs.h"
+#include "runtime/registry.h"
+
+struct VmState;
+struct qmVirtualLock;
+
+// The mode numbers OpenFile takes (MODE_ constants).
+enum : int32_t {
+  DOS_MODE_READWRITE = 1004,
+  DOS_MODE_READ = 1005,
+  DOS_MODE_WRITE = 1006,
+};
+
+enum : uint32_t { IO_BUFFERED = 0, IO_UNBUFFERED = 1 };
+
+struct qmFileObject {
+  qmObjectHeader header;  // QMTYPE_FILE
+  int32_t openMode;       // DOS_MODE_*
+  int32_t access;         // FILE_MODE_READ, _WRITE or _READWRITE
+  uint64_t position;      // the library's own position; reads never pass size
+  uint64_t size;          // the length at opening, raised by every write that ends beyond it
+  qmFileHandle *file;
+};
+
+struct qmDirectoryObject {
+  qmObjectHeader header;  // QMTYPE_DIRECTORY
+  uint32_t done;          // the listing has reported its end
+  qmVirtualLock *lock;
+};
+
+// A file the library made that goes at shut-down, and the virtual file it holds a copy of
+// (empty for GetTempFileName).
+struct qmDosTempFile {
+  std::string path;
+  std::string virtualName;
+};
+
+struct qmDosState {
+  uint32_t ioMode = IO_BUFFERED;
+  std::vector<qmDosTempFile> tempFiles;
+  // Strings defined as virtual files: memory-window reference -> registry reference of the
+  // string that keeps the window's bytes alive.
+  std::map<int32_t, int> stringFiles;
+};
+
+// The run's dos state; null before the library's init and after its free.
+qmDosState *GetDosState(VmState *L);
+
+// 0 and *out, or ERR_FINDARRAY / ERR_FINDFILE (the number as error argument).
+uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out);
+
+// The read primitive: count bytes into buffer. With a file object a read beyond its size is
+// ERR_READRANGE before anything is read; the position grows by what was read and a short
+// read is ERR_READ. Without raw, a 2-, 4- or 8-byte value arrives big-endian and is stored in
+// host order.
+uint32_t ReadFileObject(qmFileObject *f, qmFileHandle *h, void *buffer, int raw, uint64_t count);
+// The write primitive, its twin: without raw a 2-, 4- or 8-byte host value goes out
+// big-endian. Position and size move by what was written; a short write is ERR_WRITE.
+uint32_t WriteFileObject(qmFileObject *f, qmFileHandle *h, const void *data, int raw, uint64_t count);
+
+// Closes the platform file, frees the user data and the record: 0, or ERR_WRITE when data
+// still buffered could not be written.
+uint32_t CloseFileObject(VmState *L, qmFileObject *f);
+// Opens name in a DOS_MODE_* mode for the id (an open explicit id is closed first): 0 and
+// *out, or ERR_WRONGUSAGE, ERR_READFILE, ERR_WRITEFILE (the name as error argument), ERR_MEM.
+uint32_t OpenFileObject(VmState *L, const qmObjectId *id, const char *name, int32_t mode, qmFileObject **out);
+
+// A file handle for reading by name that never blocks: regular files and virtual names only.
+// 0, or ERR_READFILE with the name as error argument.
+uint32_t OpenFileForReading(const char *name, qmFileHandle **out);
+
+uint32_t FindDirectoryObject(VmState *L, const qmObjectId *id, qmDirectoryObject **out);
+void CloseDirectoryObject(VmState *L, qmDirectoryObject *d);
+
+// Reads one line for ReadLine: bytes up to a line feed (consumed, not stored) or the object's
+// size, carriage returns dropped. The caller has checked access and that a byte is left.
+uint32_t ReadLineFromObject(qmFileObject *f, std::string *line);
+
+// Shut-down: every file closed, every temporary file deleted, every listing ended and every
+// string file released.
+void FreeDosObjects(VmState *L);
