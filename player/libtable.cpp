@@ -1,5 +1,8 @@
 #include "player/libtable.h"
 
+#include "display/bgpic/lib_bgpic.h"
+#include "display/brush/lib_brush.h"
+#include "display/display/lib_display.h"
 #include "graphics/graphics/lib_graphics.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
@@ -12,5 +15,8 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kGraphicsLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kDisplayLibrary,
+    &kBrushLibrary,
+    &kBGPicLibrary,
     nullptr,
 };

@@ -1,5 +1,7 @@
 #include "player/wiring.h"
 
+#include "display/bgpic/lib_bgpic.h"
+#include "display/display/displaylib.h"
 #include "platform/eventpump.h"
 #include "player/clargs.h"
 #include "player/playerrun.h"
@@ -9,6 +11,7 @@
 void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
+  WireDisplayServices(L);
   // Later libraries add their lines here.
   if (qmSystemServices *sys = ctx->system) {
     // Waits pump events, so that a quit ends them.
@@ -23,6 +26,13 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
     info.userArguments = args->userArgs;
     info.startedFromShell = static_cast<int32_t>(run->startedFromShell);
   }
+}
+
+void WireDisplayServices(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->displayOps = &kDisplayOps;
+  ctx->currentPicture = BGPicCurrentPicture;
 }
 
 void UnwirePlayerContext(VmState *L) {
