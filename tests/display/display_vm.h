@@ -17,8 +17,8 @@
 #include "tests/player/math/math_test_vm.h"
 
 struct DisplayVm : MathVm {
-  DisplayVm() {
-    setenv("SDL_VIDEODRIVER", "dummy", 1);
+  explicit DisplayVm(const char *driver = "dummy") {
+    setenv("SDL_VIDEODRIVER", driver, 1);
     InitEventQueue();
     WireDisplayServices(L);
   }
