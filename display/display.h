@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "display/gradientspec.h"
 #include "display/handlerslot.h"
 #include "platform/time.h"
 #include "runtime/cmdargs.h"
@@ -91,17 +92,6 @@ struct qmDisplayUpdate {
   int32_t x, y, width, height;
 };
 
-// Gradient options of a display-made background picture, as the background-picture library's
-// option reader fills them.
-struct qmDisplayGradient {
-  int32_t type;
-  uint32_t startColor, endColor;
-  double angle;
-  double centerX, centerY, balance, border;
-  void *colors;  // extra colour stops, owned by the background-picture library
-  int32_t colorCount;
-};
-
 struct qmDisplay {
   // Common object header.
   uint32_t type;     // 21 once in the list
@@ -128,7 +118,7 @@ struct qmDisplay {
   uint32_t state;         // DISPSTATE_*
   uint32_t fillStyle;
   uint32_t fillColor;
-  qmDisplayGradient gradient;
+  qmGradientSpec gradient;
   qmObjectId textureBrush;
   int32_t textureX, textureY;
   uint32_t flags;  // DISPF_*
@@ -144,8 +134,8 @@ struct qmDisplay {
   uint32_t sizeRegionsGiven;
   qmBitmap *backgroundCopy;
   qmBitmap *layerBuffer;
-  qmBitmap *backBuffer1;
-  qmBitmap *backBuffer2;
+  qmBitmap *backBuffer1;  // double buffering: what the window shows (the present buffer)
+  qmBitmap *backBuffer2;  // double buffering: where drawing goes (the draw buffer)
   uint32_t scaleAuto;
   uint32_t scaleLayer;
   // Letterbox bars; the left and top ones are where the picture begins inside the window.
@@ -178,7 +168,7 @@ struct qmDisplay {
   uint32_t activateOnOpen;
   qmMask *scaledMask;
   qmMask *scaledAlpha;
-  uint32_t selectSave[6];
+  uint32_t selectSave[6];  // saved flag, cursor x, y, left margin, right margin, layers on
   qmDisplayHook *satellites;
   qmMutex *updateLock;
   qmDisplayUpdate *pendingUpdates;

@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
+#include "graphics/blit.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "runtime/context.h"
@@ -49,6 +50,21 @@ uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t heig
   if (ops && ops->applyScreenMode) return ops->applyScreenMode(vm, mode, width, height);
   FullScreenActive = mode ? 1 : 0;
   return 0;
+}
+
+void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  const qmDisplayOps *ops = OpsOf(vm);
+  if (ops && ops->redrawRect) {
+    ops->redrawRect(vm, display, x, y, width, height);
+    return;
+  }
+  if (display->backgroundCopy && display->layerBuffer)
+    BltBitmap(display->backgroundCopy, x, y, display->layerBuffer, x, y, width, height);
+}
+
+bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  const qmDisplayOps *ops = OpsOf(vm);
+  return ops && ops->coveredRect && ops->coveredRect(display, x, y, width, height) != 0;
 }
 
 void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {

@@ -22,6 +22,10 @@ struct qmDisplayOps {
   void (*refresh)(VmState *vm, qmDisplay *display, uint32_t mode);
   // Clears the pressed states of the buttons of the display's background picture.
   void (*resetButtonStates)(qmDisplay *display);
+  // Composes a rectangle of the display's layer buffer from its background and what lies on it.
+  void (*redrawRect)(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+  // Whether anything is drawn over the background inside the rectangle (layers, sprites).
+  int (*coveredRect)(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 };
 
 // A null record or entry falls back to the least behaviour described at each call below.
@@ -31,6 +35,10 @@ uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
                        uint32_t flags, uint32_t scaleMode);
 // Without the display library: records the mode in FullScreenActive; 0.
 uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height);
+// Without the display library: the background copy alone, copied into the layer buffer.
+void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// Without the display library: nothing is.
+bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Without the display library: nothing.
 void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode);
 

@@ -2,10 +2,31 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdlib>
+
+namespace {
+// Allocations left before the one that fails; 0: none fails.
+std::atomic<uint64_t> gFailCountdown{0};
+std::atomic<bool> gFailUsed{false};
+}  // namespace
+
+void SetMemAllocFailure(uint64_t n) {
+  gFailCountdown.store(n, std::memory_order_relaxed);
+  gFailUsed.store(false, std::memory_order_relaxed);
+}
+
+bool MemAllocFailureUsed() { return gFailUsed.load(std::memory_order_relaxed); }
 
 void *MemAlloc(uint32_t size, int32_t clear) {
   if (size == 0) return nullptr;
+  uint64_t left = gFailCountdown.load(std::memory_order_relaxed);
+  while (left != 0 && !gFailCountdown.compare_exchange_weak(left, left - 1, std::memory_order_relaxed)) {
+  }
+  if (left == 1) {
+    gFailUsed.store(true, std::memory_order_relaxed);
+    return nullptr;
+  }
   return clear ? std::calloc(1, size) : std::malloc(size);
 }
 

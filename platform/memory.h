@@ -7,6 +7,11 @@
 void *MemAlloc(uint32_t size, int32_t clear);
 void MemFree(void *block);
 
+// For tests of the out-of-memory paths: the n-th allocation from now (1 = the next one) fails,
+// and so does none after it; 0 switches the failure off. Answers whether the failure was used.
+void SetMemAllocFailure(uint64_t n);
+bool MemAllocFailureUsed();
+
 // The machine's physical memory in bytes; 0xFFFFFFFF for 4 GiB and more, which the 32-bit
 // result cannot hold.
 uint32_t GetPhysicalMemory();

@@ -411,8 +411,6 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     PushCommand(L, command);
     code = CallDeclared(L, PushArguments(L, d, file), d, command, source);
   }
-  if (code == 0) std::strcpy(G(L)->err.funcname, "----");
-
   for (qmDeclaration *d = Declarations(applet); d && code == 0; d = d->next) {
     if (d->type != DECL_DISPLAY) continue;
     // Without the display library a display stays a record in the applet.
@@ -427,5 +425,6 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     PushDisplayTable(L, applet, d, bgpicOne, r->width, r->height);
     code = CallDeclared(L, 2, d, "CreateDisplay", source);
   }
+  if (code == 0) std::strcpy(G(L)->err.funcname, "----");
   return code;
 }

@@ -1,5 +1,8 @@
 #include "player/libtable.h"
 
+#include "display/bgpic/lib_bgpic.h"
+#include "display/brush/lib_brush.h"
+#include "display/display/lib_display.h"
 #include "graphics/graphics/lib_graphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
@@ -15,6 +18,9 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kDisplayLibrary,
+    &kBrushLibrary,
+    &kBGPicLibrary,
     &kMemblockLibrary,
     nullptr,
 };

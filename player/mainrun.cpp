@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "platform/memory.h"
+#include "display/display/displaylib.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/declarations.h"
@@ -114,7 +115,14 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   FreeDeclarations(applet);
   PrintDoneMessage();
 
-  // The first display opens here once the display library exists.
+  // A player built without the display library has no display to open.
+  vm_pushstring(L, "createdisplay");
+  vm_gettable(L, VM_GLOBALSINDEX);
+  const bool displays = vm_type(L, -1) == VM_TFUNCTION;
+  vm_pop(L, 1);
+  const qmDisplaySettings &ds = applet->settings;
+  if (displays)
+    if (uint32_t e = OpenFirstDisplay(L, ds.displayMode, ds.screenWidth, ds.screenHeight)) return e;
   SetTag(RTTAG_LINEINFO, 1);
   return CallScriptMain(L);
 }

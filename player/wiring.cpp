@@ -1,5 +1,7 @@
 #include "player/wiring.h"
 
+#include "display/bgpic/lib_bgpic.h"
+#include "display/display/displaylib.h"
 #include "platform/eventpump.h"
 #include "player/clargs.h"
 #include "player/event/event_dispatch.h"
@@ -10,6 +12,7 @@
 void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
+  WireDisplayServices(L);
   // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
   if (qmSystemServices *sys = ctx->system) {
@@ -25,6 +28,13 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
     info.userArguments = args->userArgs;
     info.startedFromShell = static_cast<int32_t>(run->startedFromShell);
   }
+}
+
+void WireDisplayServices(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->displayOps = &kDisplayOps;
+  ctx->currentPicture = BGPicCurrentPicture;
 }
 
 void UnwirePlayerContext(VmState *L) {

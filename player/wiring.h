@@ -7,6 +7,8 @@ struct qmPlayerRun;
 // Fills the context's service entries of every library that opened; start-up calls it once
 // the libraries are open.
 void WirePlayerContext(VmState *L, qmPlayerRun *run);
+// The display and background-picture libraries' services alone (tests without a run).
+void WireDisplayServices(VmState *L);
 // The reverse, at shut-down before the libraries are freed: entries that lead into a library
 // are cleared, so that nothing freed later calls into one that is already gone. The error
 // requester stays: the final report comes after the libraries.

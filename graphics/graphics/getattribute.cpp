@@ -1,6 +1,9 @@
 #include "graphics/graphics/getattribute.h"
 
+#include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "graphics/graphics/output.h"
+#include "platform/desktop.h"
 #include "graphics/graphics/clipregion.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_timers.h"
@@ -85,11 +88,133 @@ uint32_t ReadEventHandler(VmState *L, int32_t attribute) {
   }
 }
 
+// An object's id as the script gave it: the handle of an automatic id, else the number.
+uint32_t PushId(VmState *L, uint32_t id, uintptr_t handle) {
+  if (handle) vm_pushlightuserdata(L, reinterpret_cast<void *>(handle));
+  else vm_pushnumber(L, id);
+  return 1;
+}
+
+// The id of the clip region active on the current output; 0 without one.
+uint32_t PushActiveClip(VmState *L) {
+  qmOutputPicture pic{};
+  if (!GetOutputPicture(L, &pic) || !*pic.activeClip) return PushNumber(L, 0);
+  const qmClipRegion *r = *pic.activeClip;
+  return PushId(L, r->header.id, r->header.handle);
+}
+
+uint32_t LayerCount(const qmBGPic *pic) {
+  uint32_t n = 0;
+  for (void *const *node = static_cast<void *const *>(pic->layers.head); node && *node;
+       node = static_cast<void *const *>(*node))
+    n++;
+  return n;
+}
+
+uint32_t ReadBGPic(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
+  switch (attribute) {
+  case ATTRWIDTH: return PushNumber(L, pic->unscaledWidth);
+  case ATTRHEIGHT: return PushNumber(L, pic->unscaledHeight);
+  case ATTRTRANSPARENTCOLOR: return PushNumber(L, pic->transparentColor);
+  case ATTRLAYERS: return PushNumber(L, LayerCount(pic));
+  case ATTRTYPE: return PushNumber(L, pic->kind);
+  case ATTRHASMASK: return PushNumber(L, pic->unscaled.mask ? 1 : 0);
+  case ATTRHASALPHA: return PushNumber(L, pic->unscaled.alpha ? 1 : 0);
+  case ATTRCLIPREGION: return PushActiveClip(L);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
+// The id is a display, or 0 / nil for the current one; ATTRCOUNT counts the display list.
+uint32_t ReadDisplay(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  if (attribute == ATTRCOUNT) {
+    uint32_t n = 0;
+    for (const qmDisplay *d = DisplayList; d; d = d->next) n++;
+    return PushNumber(L, n);
+  }
+  const qmDisplay *d = CurrentDisplay;
+  if (id.id || id.handle) {
+    d = nullptr;
+    for (const qmDisplay *o = DisplayList; o && !d; o = o->next)
+      if (o->id == id.id && o->handle == id.handle) d = o;
+    if (!d) return MissingObjectError(&id, ERR_FINDDISPLAY);
+  }
+  if (!d) return MissingObjectError(&id, ERR_FINDDISPLAY);
+  const qmBGPic *pic = d->bgpic;
+  auto flag = [&](uint32_t bit) { return PushNumber(L, (d->flags & bit) ? 1 : 0); };
+  switch (attribute) {
+  case ATTRWIDTH: return PushNumber(L, pic ? pic->unscaledWidth : d->width);
+  case ATTRHEIGHT: return PushNumber(L, pic ? pic->unscaledHeight : d->height);
+  case ATTRMAXWIDTH: return PushNumber(L, GetPlatformAttr(nullptr, 14) - d->frameWidth);
+  case ATTRMAXHEIGHT: return PushNumber(L, GetPlatformAttr(nullptr, 15) - d->frameHeight);
+  case ATTRBORDERLEFT: return PushNumber(L, d->frameLeft);
+  case ATTRBORDERTOP: return PushNumber(L, d->frameTop);
+  case ATTRBORDERRIGHT: return PushNumber(L, d->frameWidth - d->frameLeft);
+  case ATTRBORDERBOTTOM: return PushNumber(L, d->frameHeight - d->frameTop);
+  case ATTRHOSTWIDTH: return PushNumber(L, GetPlatformAttr(nullptr, 14));
+  case ATTRHOSTHEIGHT: return PushNumber(L, GetPlatformAttr(nullptr, 15));
+  case ATTRHOSTDEPTH: return PushNumber(L, GetPlatformAttr(nullptr, 5));
+  case ATTRBGPIC: return pic ? PushId(L, pic->header.id, pic->header.handle) : PushNumber(L, 0);
+  case ATTRLAYERS: return PushNumber(L, pic ? LayerCount(pic) : 0);
+  case ATTRLAYERSON: return PushNumber(L, d->layersOn);
+  case ATTRXPOS: return PushNumber(L, d->x);
+  case ATTRYPOS: return PushNumber(L, d->y);
+  case ATTRCURSORX: return PushNumber(L, d->cursorX);
+  case ATTRCURSORY: return PushNumber(L, d->cursorY);
+  case ATTRPOINTER: return PushNumber(L, 0);  // no pointer images yet: always the system's
+  case ATTRSTATE: return PushNumber(L, d->state);
+  case ATTRACTIVE: return PushNumber(L, d->active);
+  case ATTRMODE: return PushNumber(L, FullScreenActive ? 2 : 1);
+  case ATTRSCALEMODE: return PushNumber(L, d->scaleAuto ? 1 : d->scaleLayer ? 2 : 0);
+  case ATTRSCALEWIDTH: return PushNumber(L, d->scaleWidth ? d->scaleWidth : d->width);
+  case ATTRSCALEHEIGHT: return PushNumber(L, d->scaleHeight ? d->scaleHeight : d->height);
+  case ATTRBORDERLESS: return flag(DISPF_BORDERLESS);
+  case ATTRSIZEABLE: return flag(DISPF_SIZEABLE);
+  case ATTRFIXED: return flag(DISPF_FIXED);
+  case ATTRNOMODESWITCH: return flag(DISPF_NOMODESWITCH);
+  case ATTRNOHIDE: return flag(DISPF_NOHIDE);
+  case ATTRNOCLOSE: return flag(DISPF_NOCLOSE);
+  case ATTRTITLE: vm_pushstring(L, d->title); return 1;
+  case ATTRMARGINLEFT: return PushNumber(L, d->textMarginLeft);
+  case ATTRMARGINRIGHT: return PushNumber(L, d->textMarginRight);
+  case ATTROUTPUTDEVICE: {
+    const qmBGPic *sel = d->selectBGPic;
+    if (d->doubleBuffer) {
+      PushNumber(L, QMTYPE_DOUBLEBUFFER);
+      PushNumber(L, 0);
+    } else if (d->outputType == DISPOUT_DISPLAY) {
+      PushNumber(L, 0);
+      PushId(L, d->id, d->handle);
+    } else if (d->outputType == DISPOUT_BGPIC) {
+      PushNumber(L, QMTYPE_BGPIC);
+      PushId(L, CurrentBGPic ? CurrentBGPic->header.id : 0, CurrentBGPic ? CurrentBGPic->header.handle : 0);
+    } else {
+      PushNumber(L, sel ? sel->selectedType : 0);
+      PushId(L, sel ? sel->selectedId.id : 0, sel ? sel->selectedId.handle : 0);
+    }
+    PushNumber(L, d->doubleBuffer || d->outputType == DISPOUT_DISPLAY ? 0 : d->outputType);
+    return 3;
+  }
+  case ATTRDOUBLEBUFFER: return PushNumber(L, d->doubleBuffer || d->doubleBufferPaused ? 1 : 0);
+  case ATTRMASKMODE: return PushNumber(L, GetOutputMaskMode());
+  case ATTRALPHAINTENSITY: return PushNumber(L, GetOutputAlphaValue());
+  case ATTRORIENTATION:
+  case ATTRKEYBOARD: return PushNumber(L, 0);  // a desktop has neither
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
 // Types whose only attribute is their count.
 uint32_t ReadNothing(VmState *, int32_t) { return ERR_UNKNOWNATTR; }
 
 // Each library adds the rows of its object types here.
 const qmAttributeRow kAttributeRows[] = {
+    {QMTYPE_BGPIC, true, ReadBGPic},
+    {QMTYPE_DISPLAY, false, ReadDisplay},
     {QMTYPE_CLIPREGION, true, ReadClipRegion},
     {QMTYPE_EVENTHANDLER, false, ReadEventHandler},
     {QMTYPE_INTERVAL, false, ReadInterval},

@@ -8,6 +8,7 @@
 #include "graphics/graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/output.h"
+#include "graphics/graphics/pacing.h"
 #include "graphics/graphics/position.h"
 #include "player/math/math_random.h"
 #include "platform/memory.h"
@@ -183,6 +184,24 @@ uint32_t GfxFreeClipRegion(VmState *L) {
   return 0;
 }
 
+uint32_t GfxVWait(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  FlushDisplayFrame(L);
+  return 0;
+}
+
+uint32_t GfxSetFPSLimit(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  SetFrameRateLimit(vm_checkint32(L, 1));
+  return 0;
+}
+
+uint32_t GfxGetFPSLimit(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  vm_pushnumber(L, GetFrameRateLimit());
+  return 1;
+}
+
 const qmCommandEntry kGraphicsCommands[] = {
     {"Red", GfxRed},
     {"Green", GfxGreen},
@@ -191,6 +210,9 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"ARGB", GfxARGB},
     {"GetAttribute", GfxGetAttribute},
     {"GetPen", GfxGetPen},
+    {"VWait", GfxVWait},
+    {"SetFPSLimit", GfxSetFPSLimit},
+    {"GetFPSLimit", GfxGetFPSLimit},
     {"GetRealColor", GfxGetRealColor},
     {"MixRGB", GfxMixRGB},
     {"CreateClipRegion", GfxCreateClipRegion},

@@ -4,6 +4,7 @@
 #include <cstdio>
 
 #include "display/display.h"
+#include "display/displayops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/alphaops.h"
@@ -68,7 +69,7 @@ void BltToDisplay(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay 
   PresentBackBuffer(bitmap, srcX, srcY, display, dstX, dstY, width, height, 0, 0, 0);
 }
 
-void SafeBlt(VmState *, const qmSafeBlt *request) {
+void SafeBlt(VmState *L, const qmSafeBlt *request) {
   qmSafeBlt b = *request;
   qmDisplay *D = CurrentDisplay;
   if (!D) {
@@ -92,7 +93,15 @@ void SafeBlt(VmState *, const qmSafeBlt *request) {
       target = D->backgroundCopy;
       present = !(b.flags & SAFEBLT_NOPRESENT);
     } else if (D->layersOn && (b.flags & SAFEBLT_REDRAWLAYERS)) {
-      // Rebuilding from layers belongs to the layers library; without it nothing is drawn.
+      // The rectangle is composed anew in the layer buffer and shown; the source is not drawn.
+      qmBlitRect r{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
+      if (!D->layerBuffer ||
+          !ClipBlitRect(b.clip, &r, b.srcWidth, b.srcHeight, std::min(b.dstWidth, D->layerBuffer->width),
+                        std::min(b.dstHeight, D->layerBuffer->height), !(b.flags & SAFEBLT_NOCLIP) && b.clip))
+        return;
+      RedrawDisplayRect(L, D, r.dstX, r.dstY, r.width, r.height);
+      if (!(b.flags & SAFEBLT_NOPRESENT))
+        BltToDisplay(D->layerBuffer, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
       return;
     } else {
       toWindow = true;
@@ -185,4 +194,32 @@ void SafeBlt(VmState *, const qmSafeBlt *request) {
     const qmBitmap *shown = IsScaled(D) && D->layerBuffer ? D->layerBuffer : target;
     BltToDisplay(shown, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
   }
+}
+
+void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t x, int32_t y,
+                        int32_t width, int32_t height) {
+  if (!display || !display->backgroundCopy) return;
+  if (x < 0) {
+    srcX -= x;
+    width += x;
+    x = 0;
+  }
+  if (y < 0) {
+    srcY -= y;
+    height += y;
+    y = 0;
+  }
+  qmOutputPicture pic{};
+  const int32_t w = GetOutputPicture(L, &pic) ? pic.width : display->backgroundCopy->width;
+  const int32_t h = GetOutputPicture(L, &pic) ? pic.height : display->backgroundCopy->height;
+  width = std::min<int64_t>(width, int64_t(w) - x);
+  height = std::min<int64_t>(height, int64_t(h) - y);
+  if (width < 1 || height < 1) return;
+  if (display->layerBuffer && DisplayRectCovered(L, display, x, y, width, height)) {
+    RedrawDisplayRect(L, display, x, y, width, height);
+    BltToDisplay(display->layerBuffer, srcX, srcY, display, x, y, width, height, 1);
+    return;
+  }
+  const qmBitmap *shown = IsScaled(display) && display->layerBuffer ? display->layerBuffer : display->backgroundCopy;
+  BltToDisplay(shown, srcX, srcY, display, x, y, width, height, 1);
 }

@@ -41,3 +41,8 @@ void SafeBlt(VmState *L, const qmSafeBlt *blt);
 // the whole bitmap stretched to its scaled size.
 void BltToDisplay(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t dstX, int32_t dstY,
                   int32_t width, int32_t height, uint32_t flags);
+
+// Brings a rectangle of the display's window up to date from the display's buffers: composed
+// anew in the layer buffer where something lies over the background, else from the background.
+void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t x, int32_t y,
+                        int32_t width, int32_t height);

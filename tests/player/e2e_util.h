@@ -56,9 +56,13 @@ class PlayerDir {
     std::vector<char *> argv;
     for (auto &a : argStore) argv.push_back(a.data());
     argv.push_back(nullptr);
-    std::vector<std::string> envStore = {"TMPDIR=" + (dir_ / "tmp")};
+    // The player opens its first display: headless, on the desktop layer's dummy driver, unless
+    // a test asks for another.
+    std::vector<std::string> envStore = {"TMPDIR=" + (dir_ / "tmp"), "SDL_VIDEODRIVER=dummy"};
     for (char **e = environ; *e; e++)
-      if (std::string(*e).rfind("TMPDIR=", 0) != 0 && std::string(*e).rfind("TP_", 0) != 0) envStore.push_back(*e);
+      if (std::string(*e).rfind("TMPDIR=", 0) != 0 && std::string(*e).rfind("TP_", 0) != 0 &&
+          std::string(*e).rfind("SDL_VIDEODRIVER=", 0) != 0)
+        envStore.push_back(*e);
     envStore.insert(envStore.end(), env.begin(), env.end());
     std::vector<char *> envp;
     for (auto &e : envStore) envp.push_back(e.data());

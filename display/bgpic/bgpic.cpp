@@ -1,0 +1,319 @@
+#include "display/bgpic/bgpic.h"
+
+#include <cstring>
+
+#include "display/display.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/fillarea.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/objdata.h"
+#include "runtime/objlist.h"
+
+qmBGPic *CurrentBGPic = nullptr;
+
+namespace {
+
+void FreePlanes(const qmPlaneSet &s) {
+  FreeBitmap(s.bitmap);
+  FreeMask(s.mask);
+  FreeAlphaChannel(s.alpha);
+}
+
+// Frees each plane of set that neither of the other sets holds.
+void FreeSetExcept(const qmPlaneSet &set, const qmPlaneSet &a, const qmPlaneSet &b) {
+  if (set.bitmap != a.bitmap && set.bitmap != b.bitmap) FreeBitmap(set.bitmap);
+  if (set.mask != a.mask && set.mask != b.mask) FreeMask(set.mask);
+  if (set.alpha != a.alpha && set.alpha != b.alpha) FreeAlphaChannel(set.alpha);
+}
+
+// Lists the record again under id (its own handle when id is null): 0 or ERR_MEM, and then
+// the old key is kept.
+uint32_t Rekey(VmState *L, qmBGPic *pic, bool anonymous) {
+  qmObjectHeader old = pic->header;
+  RemoveObject(L, &pic->header);
+  if (anonymous) {
+    pic->header.id = 0;
+    pic->header.handle = reinterpret_cast<uintptr_t>(pic);
+  }
+  if (AddObject(L, &pic->header) == 0) return 0;
+  pic->header.id = old.id;
+  pic->header.handle = old.handle;
+  AddObject(L, &pic->header);
+  return ERR_MEM;
+}
+
+}  // namespace
+
+uint32_t FillPictureFromStyle(qmBitmap *bitmap, int32_t width, int32_t height, const qmFillStyle *fill) {
+  if (fill->fillStyle == FILLGRADIENT) {
+    qmGradientFill g = GradientFillOf(&fill->gradient);
+    return DrawGradient(bitmap, 0, 0, width, height, &g);
+  }
+  if (fill->fillStyle == FILLTEXTURE && fill->textureBitmap) {
+    TileBitmap(bitmap, 0, 0, width, height, fill->textureBitmap, fill->textureX, fill->textureY, fill->textureWidth,
+               fill->textureHeight);
+    return 0;
+  }
+  FillBitmapRect(bitmap, 0, 0, width, height, fill->fillStyle == FILLCOLOR ? fill->fillColor & 0xFFFFFF : 0);
+  return 0;
+}
+
+uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
+                        const qmPlaneSet &planes, uint32_t transparentColor, const qmFillStyle *fill,
+                        qmBGPic **out) {
+  auto *pic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
+  if (!pic) return ERR_MEM;
+  SetObjectHeader(&pic->header, QMTYPE_BGPIC, id);
+  pic->kind = kind;
+  pic->shown = pic->unscaled = pic->master = planes;
+  pic->shownWidth = pic->unscaledWidth = pic->masterWidth = width;
+  pic->shownHeight = pic->unscaledHeight = pic->masterHeight = height;
+  pic->sourceRowLength = uint32_t(width);
+  pic->transparentColor = transparentColor;
+  pic->layers = {nullptr, nullptr, &pic->layers};
+  if (fill) pic->fill = *fill;
+  if (AddObject(L, &pic->header) != 0) {
+    MemFree(pic);
+    return ERR_MEM;
+  }
+  id->handle = pic->header.handle;
+  if (out) *out = pic;
+  return 0;
+}
+
+uint32_t FindBGPic(VmState *L, const qmObjectId *id, qmBGPic **out, int32_t flags) {
+  auto *pic = reinterpret_cast<qmBGPic *>(FindObject(L, QMTYPE_BGPIC, id));
+  if (!pic || (pic->deleted && !(flags & FINDBGPIC_DELETED))) return MissingObjectError(id, ERR_FINDBGPIC);
+  if ((flags & FINDBGPIC_MODIFY) && pic->lock) return ERR_LOCKEDOBJ;
+  *out = pic;
+  return 0;
+}
+
+uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *src, qmObjectId *newId, qmBGPic **out) {
+  qmPlaneSet master{}, unscaled{}, shown{};
+  qmBitmap *texture = nullptr;
+  uint32_t *palette = nullptr;
+  auto copySet = [](const qmPlaneSet &s, int32_t w, int32_t h, qmPlaneSet *o) {
+    return CopyBitmap(s.bitmap, s.mask, s.alpha, 0, 0, w, h, 0, &o->bitmap, &o->mask, &o->alpha);
+  };
+  uint32_t code = copySet(src->master, src->masterWidth, src->masterHeight, &master);
+  const bool ownUnscaled = src->unscaled.bitmap != src->master.bitmap;
+  const bool ownShown = src->shown.bitmap != src->master.bitmap && src->shown.bitmap != src->unscaled.bitmap;
+  if (!code && ownUnscaled) code = copySet(src->unscaled, src->unscaledWidth, src->unscaledHeight, &unscaled);
+  if (!code && ownShown) code = copySet(src->shown, src->shownWidth, src->shownHeight, &shown);
+  if (!code && src->palette) {
+    palette = static_cast<uint32_t *>(MemAlloc(256 * 4, 0));
+    if (palette) std::memcpy(palette, src->palette, 256 * 4);
+    else code = ERR_MEM;
+  }
+  if (!code && src->fill.textureBitmap)
+    code = CopyBitmap(src->fill.textureBitmap, nullptr, nullptr, 0, 0, src->fill.textureBitmap->width,
+                      src->fill.textureBitmap->height, 0, &texture, nullptr, nullptr);
+  qmObjectData *data = nullptr;
+  if (!code && src->header.userData)
+    code = CopyObjectDataList(L, static_cast<const qmObjectData *>(src->header.userData), &data);
+  qmBGPic *pic = nullptr;
+  if (!code) code = NewBGPicRecord(L, newId, src->kind, src->masterWidth, src->masterHeight, master,
+                                   src->transparentColor, &src->fill, &pic);
+  if (code) {
+    FreePlanes(master);
+    FreePlanes(unscaled);
+    FreePlanes(shown);
+    FreeBitmap(texture);
+    MemFree(palette);
+    FreeObjectDataList(L, data);
+    return code;
+  }
+  pic->header.userData = data;
+  pic->unscaled = ownUnscaled ? unscaled : master;
+  pic->shown = ownShown ? shown : (src->shown.bitmap == src->unscaled.bitmap ? pic->unscaled : master);
+  pic->unscaledWidth = src->unscaledWidth;
+  pic->unscaledHeight = src->unscaledHeight;
+  pic->shownWidth = src->shownWidth;
+  pic->shownHeight = src->shownHeight;
+  pic->sourceRowLength = src->sourceRowLength;
+  pic->palette = palette;
+  pic->fill.textureBitmap = texture;
+  if (out) *out = pic;
+  return 0;
+}
+
+void FreeDerivedSets(qmBGPic *pic) {
+  FreeSetExcept(pic->shown, pic->unscaled, pic->master);
+  FreeSetExcept(pic->unscaled, pic->master, pic->master);
+  pic->shown = pic->unscaled = pic->master;
+}
+
+void FreeBGPicContents(VmState *L, qmBGPic *pic) {
+  FreeDerivedSets(pic);
+  FreePlanes(pic->master);
+  pic->shown = pic->unscaled = pic->master = {};
+  MemFree(pic->palette);
+  pic->palette = nullptr;
+  FreeBitmap(pic->fill.textureBitmap);
+  pic->fill.textureBitmap = nullptr;
+  FreeObjectDataList(L, static_cast<qmObjectData *>(pic->header.userData));
+  pic->header.userData = nullptr;
+}
+
+qmDisplay *DisplayShowingBGPic(const qmBGPic *pic) {
+  for (qmDisplay *d = DisplayList; d; d = d->next)
+    if (d->bgpic == pic) return d;
+  return nullptr;
+}
+
+uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict) {
+  if (qmDisplay *d = CurrentDisplay) {
+    const qmBGPic *sel = d->selectBGPic;
+    const bool selected = (d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK ||
+                           d->outputType == DISPOUT_ALPHA) && !d->doubleBuffer && sel &&
+                          sel->selectedType == QMTYPE_BGPIC && ObjectHasId(static_cast<const qmObjectHeader *>(
+                                                                               sel->selectedRecord), id);
+    const bool layered = d->outputType == DISPOUT_BGPIC && CurrentBGPic && ObjectHasId(&CurrentBGPic->header, id);
+    if (selected || layered) return ERR_MODIFYABGPIC;
+  }
+  qmBGPic *pic = nullptr;
+  uint32_t code = FindBGPic(L, id, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY);
+  if (code) return (strict || code == ERR_LOCKEDOBJ) ? code : 0;
+  if (DisplayShowingBGPic(pic)) {
+    if (uint32_t e = Rekey(L, pic, true)) return e;
+    pic->deleted = 1;
+    return 0;
+  }
+  RemoveObject(L, &pic->header);
+  FreeBGPicContents(L, pic);
+  MemFree(pic);
+  return 0;
+}
+
+void FreeMarkedBGPics(VmState *L) {
+  for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h;) {
+    auto *pic = reinterpret_cast<qmBGPic *>(h);
+    h = h->next;
+    if (!pic->deleted || DisplayShowingBGPic(pic)) continue;
+    RemoveObject(L, &pic->header);
+    FreeBGPicContents(L, pic);
+    MemFree(pic);
+  }
+}
+
+void FreeAllBGPics(VmState *L) {
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC)) {
+    auto *pic = reinterpret_cast<qmBGPic *>(h);
+    RemoveObject(L, h);
+    for (qmDisplay *d = DisplayList; d; d = d->next)
+      if (d->bgpic == pic) d->bgpic = nullptr;
+    if (CurrentBGPic == pic) CurrentBGPic = nullptr;
+    FreeBGPicContents(L, pic);
+    MemFree(pic);
+  }
+}
+
+uint32_t RenderBGPicAtSize(const qmBGPic *pic, int32_t width, int32_t height, int32_t smooth, qmPlaneSet *out) {
+  *out = {};
+  if (pic->kind == 1 && !pic->pluginImage) {
+    qmBitmap *b = AllocBitmap(width, height);
+    if (!b) return ERR_MEM;
+    if (uint32_t code = FillPictureFromStyle(b, width, height, &pic->fill)) {
+      FreeBitmap(b);
+      return code;
+    }
+    out->bitmap = b;
+    return 0;
+  }
+  qmScaleOutputs o{};
+  if (uint32_t code = ScaleBitmap(pic->master.bitmap, pic->master.mask, pic->master.alpha, 0, 0, nullptr,
+                                  pic->masterWidth, pic->masterHeight, width, height, smooth, &o))
+    return code;
+  if (!o.bitmap) return ERR_MEM;
+  *out = {o.bitmap, o.mask, o.alpha};
+  return 0;
+}
+
+uint32_t SetBGPicSize(qmBGPic *pic, int32_t width, int32_t height, int32_t smooth) {
+  if (width == pic->unscaledWidth && height == pic->unscaledHeight) return 0;
+  qmPlaneSet set;
+  if (width == pic->masterWidth && height == pic->masterHeight) {
+    FreeDerivedSets(pic);
+    set = pic->master;
+  } else {
+    if (uint32_t code = RenderBGPicAtSize(pic, width, height, smooth, &set)) return code;
+    FreeDerivedSets(pic);
+  }
+  pic->unscaled = pic->shown = set;
+  pic->unscaledWidth = pic->shownWidth = width;
+  pic->unscaledHeight = pic->shownHeight = height;
+  return 0;
+}
+
+uint32_t ScaleBGPicForDisplay(qmDisplay *d, qmBGPic *pic) {
+  const int32_t w = d->scaleWidth, h = d->scaleHeight;
+  if (w == pic->unscaledWidth && h == pic->unscaledHeight) {
+    ResetBGPicScale(d, pic);
+    return 0;
+  }
+  if (w != pic->shownWidth || h != pic->shownHeight) {
+    qmPlaneSet set;
+    if (uint32_t code = RenderBGPicAtSize(pic, w, h, int32_t(d->smoothScale), &set)) return code;
+    FreeSetExcept(pic->shown, pic->unscaled, pic->master);
+    pic->shown = set;
+    pic->shownWidth = w;
+    pic->shownHeight = h;
+  }
+  d->scaleX = double(w) / pic->unscaledWidth;
+  d->scaleY = double(h) / pic->unscaledHeight;
+  return 0;
+}
+
+void ResetBGPicScale(qmDisplay *d, qmBGPic *pic) {
+  FreeSetExcept(pic->shown, pic->unscaled, pic->master);
+  pic->shown = pic->unscaled;
+  pic->shownWidth = pic->unscaledWidth;
+  pic->shownHeight = pic->unscaledHeight;
+  if (d) d->scaleX = d->scaleY = 1.0;
+}
+
+void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord, int32_t frame,
+                      const qmObjectId *id, const qmPlaneSet &planes, int32_t width, int32_t height, int32_t clear) {
+  if (clear) {
+    std::memset(pic, 0, sizeof *pic);
+    pic->layers = {nullptr, nullptr, &pic->layers};
+  }
+  pic->header.type = QMTYPE_BGPIC;
+  if (id) {
+    pic->header.id = id->id;
+    pic->header.handle = id->handle;
+  }
+  pic->selectedType = selectedType;
+  pic->selectedRecord = selectedRecord;
+  pic->selectedFrame = frame;
+  pic->shown = pic->unscaled = pic->master = planes;
+  pic->shownWidth = pic->unscaledWidth = pic->masterWidth = width;
+  pic->shownHeight = pic->unscaledHeight = pic->masterHeight = height;
+  pic->transparentColor = kNoTransparency;
+}
+
+uint32_t PrepareDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate) {
+  const int32_t w = pic->shownWidth, h = pic->shownHeight;
+  auto fits = [&](const qmBitmap *b) { return b && b->width == w && b->height == h; };
+  if (reallocate || !fits(d->backgroundCopy) || !fits(d->layerBuffer)) {
+    FreeBitmap(d->backgroundCopy);
+    FreeBitmap(d->layerBuffer);
+    d->layerBuffer = nullptr;
+    d->backgroundCopy = AllocBitmap(w, h);
+    if (d->backgroundCopy) d->layerBuffer = AllocBitmap(w, h);
+    if (!d->layerBuffer) {
+      FreeBitmap(d->backgroundCopy);
+      d->backgroundCopy = nullptr;
+      return ERR_MEM;
+    }
+  }
+  BltBitmap(pic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, w, h);
+  BltBitmap(pic->shown.bitmap, 0, 0, d->layerBuffer, 0, 0, w, h);
+  return 0;
+}
+
+qmBitmap *GetBGPicRefreshSource(qmDisplay *d, qmBGPic *) { return d->backgroundCopy; }

@@ -1,0 +1,125 @@
+// The background-picture record: the picture a display shows behind everything else, and the
+// same record as the target of a Select* command or of double buffering. Its three image sets:
+// the master (as loaded or created, the source of every re-rendering), the unscaled set at the
+// size the script sees, and the shown set the display shows (scaled while the display scales).
+#pragma once
+#include <cstdint>
+
+#include "display/gradientspec.h"
+#include "graphics/bitmap.h"
+#include "runtime/cmdargs.h"
+#include "runtime/registry.h"
+
+struct VmState;
+struct qmClipRegion;
+struct qmDisplay;
+
+enum : uint32_t { FILLNONE = 0, FILLCOLOR = 1, FILLGRADIENT = 2, FILLTEXTURE = 3 };
+
+// How a picture was filled, so that it can be filled anew at another size.
+struct qmFillStyle {
+  uint32_t fillStyle;  // FILL*
+  uint32_t fillColor;  // RGB
+  qmGradientSpec gradient;
+  qmObjectId textureBrush;
+  qmBitmap *textureBitmap;  // cached copy of the texture; owned by the record
+  int32_t textureX, textureY;
+  int32_t textureWidth, textureHeight;
+};
+
+// A plane set: a bitmap with its optional mask and alpha channel.
+struct qmPlaneSet {
+  qmBitmap *bitmap;
+  qmMask *mask;
+  qmAlphaChannel *alpha;
+};
+
+struct qmLayerListHead {
+  void *head, *tail, *tailPred;
+};
+
+struct qmBGPic {
+  qmObjectHeader header;  // type BGPIC
+  void *pluginImage;      // a loaded source that renders at any size; null for created pictures
+  // A plane is owned by the first set that holds it (master, then unscaled, then shown).
+  qmPlaneSet shown, unscaled, master;
+  int32_t shownWidth, shownHeight;
+  int32_t unscaledWidth, unscaledHeight;  // the size the script sees
+  int32_t masterWidth, masterHeight;
+  uint32_t sourceRowLength;
+  uint32_t transparentColor;  // kNoTransparency for none
+  uint32_t *palette;          // 256 RGB entries, or null; owned
+  qmLayerListHead layers;
+  void *shownSprites;
+  uint32_t lock;
+  uint32_t deleted;  // freed by the script but still shown by a display or a layer
+  void *buttons;
+  // Select* target records only.
+  uint32_t selectedType;  // BGPIC, BRUSH, ANIM or LAYER; BRUSH also for the double buffer
+  int32_t selectedFrame;
+  void *selectedRecord;
+  qmObjectId selectedId;
+  uint32_t prepared;  // the target's mask or alpha channel was made ready for drawing
+  uint32_t modified;
+  uint32_t layersChanged;
+  qmClipRegion *activeClip;
+  qmFillStyle fill;
+  uint32_t kind;  // 0 raster; 1 scalable (re-rendered from its source or its fill)
+};
+
+inline constexpr uint32_t kNoTransparency = 0xFFFFFFFFu;
+
+// The picture that drawing goes to: the current display's, its Select* record or its double-
+// buffer record; null before the first display exists.
+extern qmBGPic *CurrentBGPic;
+
+// FindBGPic flags.
+enum : int32_t { FINDBGPIC_MODIFY = 1, FINDBGPIC_DELETED = 2, FINDBGPIC_NOCOPY = 4 };
+
+// A new listed record whose three sets are the given planes (taken over) at width x height;
+// fill may be null. An automatic id gets the record as handle and *id is updated. 0 or ERR_MEM
+// (the planes are then the caller's again).
+uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
+                        const qmPlaneSet &planes, uint32_t transparentColor, const qmFillStyle *fill,
+                        qmBGPic **out);
+uint32_t FindBGPic(VmState *L, const qmObjectId *id, qmBGPic **out, int32_t flags);
+// A listed copy under the new id with copies of every distinct plane: 0 or ERR_MEM.
+uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *pic, qmObjectId *newId, qmBGPic **out);
+// Frees the picture of that id: refused while it is the selected output (ERR_MODIFYABGPIC);
+// one that a display shows is only flagged and re-keyed to its own handle. Lenient (strict 0):
+// a missing picture is no error.
+uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict);
+// Frees every flagged picture that no display shows any more.
+void FreeMarkedBGPics(VmState *L);
+// Frees the planes (each once), palette, texture copy and user data; not the record.
+void FreeBGPicContents(VmState *L, qmBGPic *pic);
+void FreeAllBGPics(VmState *L);
+// Whether any display of the list shows the picture as its background.
+qmDisplay *DisplayShowingBGPic(const qmBGPic *pic);
+
+// Frees the unscaled and shown sets where they are not the master's planes.
+void FreeDerivedSets(qmBGPic *pic);
+// The master rendered at width x height into new planes: a raster picture is scaled, a filled
+// scalable one filled anew. 0 or ERR_MEM.
+uint32_t RenderBGPicAtSize(const qmBGPic *pic, int32_t width, int32_t height, int32_t smooth, qmPlaneSet *out);
+// The picture's logical size becomes width x height (rendered from the master): 0 or ERR_MEM.
+uint32_t SetBGPicSize(qmBGPic *pic, int32_t width, int32_t height, int32_t smooth);
+// The shown set rendered from the master at the display's scaled size, and the scale factors.
+uint32_t ScaleBGPicForDisplay(qmDisplay *display, qmBGPic *pic);
+// The shown set back to the unscaled set; factors 1.0.
+void ResetBGPicScale(qmDisplay *display, qmBGPic *pic);
+
+// Paints a picture of width x height from the fill settings (colour, gradient or tiled
+// texture). 0 or the gradient's error.
+uint32_t FillPictureFromStyle(qmBitmap *bitmap, int32_t width, int32_t height, const qmFillStyle *fill);
+
+// A Select* or double-buffer record: with clear the record is zeroed first; then all three
+// sets are the given planes at width x height.
+void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord, int32_t frame,
+                      const qmObjectId *id, const qmPlaneSet &planes, int32_t width, int32_t height, int32_t clear);
+
+// The display's background copy and layer buffer at the picture's shown size (reallocated
+// when asked), the shown bitmap copied into them. 0 or ERR_MEM.
+uint32_t PrepareDisplayBuffers(qmDisplay *display, qmBGPic *pic, int32_t reallocate);
+// What a refresh copies to the window: the background copy while nothing lies over it.
+qmBitmap *GetBGPicRefreshSource(qmDisplay *display, qmBGPic *pic);

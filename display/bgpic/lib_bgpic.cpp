@@ -1,0 +1,209 @@
+// The background-picture library's commands: creating, copying, scaling, freeing, showing and
+// selecting background pictures.
+#include "display/bgpic/lib_bgpic.h"
+
+#include "display/bgpic/bgpic.h"
+#include "display/bgpic/gradientargs.h"
+#include "display/dirtyrects.h"
+#include "display/display.h"
+#include "display/display/displaylib.h"
+#include "display/displayops.h"
+#include "display/outputselect.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/colors.h"
+#include "graphics/graphics/fillarea.h"
+#include "graphics/graphics/output.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+constexpr int32_t kPositionNotGiven = 99999;
+
+uint32_t PushNewId(VmState *L, const qmObjectId &id) {
+  if (!id.handle) return 0;
+  vm_pushlightuserdata(L, reinterpret_cast<void *>(id.handle));
+  return 1;
+}
+
+// A number id frees the picture it names first; nothing is an error but a locked one.
+uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBGPicCore(L, &id, 0); }
+
+uint32_t BgpCreateBGPic(VmState *L) {
+  CheckArgCount(L, 3, 4);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const int32_t w = vm_checkint32(L, 2), h = vm_checkint32(L, 3);
+  const uint32_t color = vm_optinteger(L, 4, 0);
+  if (w < 1 || h < 1) return ERR_WRONGUSAGE;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  qmBitmap *b = AllocBitmap(w, h);
+  if (!b) return ERR_MEM;
+  FillBitmapRect(b, 0, 0, w, h, color & 0xFFFFFF);
+  if (uint32_t code = NewBGPicRecord(L, &id, 0, w, h, {b, nullptr, nullptr}, kNoTransparency, nullptr, nullptr)) {
+    FreeBitmap(b);
+    return code;
+  }
+  return PushNewId(L, id);
+}
+
+uint32_t BgpCreateGradientBGPic(VmState *L) {
+  CheckArgCount(L, 4, 8);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  qmFillStyle fill{};
+  fill.fillStyle = FILLGRADIENT;
+  qmGradientSpec &g = fill.gradient;
+  g.kind = vm_checkinteger(L, 2);
+  g.startColor = vm_checkinteger(L, 3);
+  g.endColor = vm_checkinteger(L, 4);
+  const int32_t w = vm_optint32(L, 5, CurrentBGPic ? CurrentBGPic->unscaledWidth : 0);
+  const int32_t h = vm_optint32(L, 6, CurrentBGPic ? CurrentBGPic->unscaledHeight : 0);
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  if (uint32_t code = ReadGradientArgs(L, 7, &g)) return code;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  qmBitmap *b = AllocBitmap(w, h);
+  if (!b) return ERR_MEM;
+  uint32_t code = FillPictureFromStyle(b, w, h, &fill);
+  if (!code) code = NewBGPicRecord(L, &id, 1, w, h, {b, nullptr, nullptr}, kNoTransparency, &fill, nullptr);
+  if (code) {
+    FreeBitmap(b);
+    return code;
+  }
+  return PushNewId(L, id);
+}
+
+uint32_t BgpFreeBGPic(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  return FreeBGPicCore(L, &id, 1);
+}
+
+uint32_t BgpCopyBGPic(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  qmObjectId src = GetObjectIdArg(L, 1);
+  qmObjectId id = GetNewObjectIdArg(L, 2);
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(L, &src, &pic, 0)) return code;
+  if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = CopyBGPicRecord(L, pic, &id, nullptr)) return code;
+  return PushNewId(L, id);
+}
+
+// Whether the picture is what drawing goes to now.
+bool IsCurrentOutput(const qmBGPic *pic) {
+  const qmDisplay *d = CurrentDisplay;
+  if (!d) return false;
+  if (d->outputType == DISPOUT_BGPIC) return CurrentBGPic == pic;
+  return d->outputType != DISPOUT_DISPLAY && d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_BGPIC &&
+         d->selectBGPic->selectedRecord == pic && !(d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic);
+}
+
+uint32_t BgpScaleBGPic(VmState *L) {
+  CheckArgCount(L, 3, 4);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(L, &id, &pic, FINDBGPIC_MODIFY)) return code;
+  for (const qmDisplay *d = DisplayList; d; d = d->next)
+    if (d->bgpic == pic && d->state != DISPSTATE_CLOSED) return ERR_SCALEBGPIC;
+  if (IsCurrentOutput(pic)) return ERR_MODIFYABGPIC;
+  const double w = GetNumberOrPercentArg(L, 2, pic->unscaledWidth, 1, nullptr);
+  const double h = GetNumberOrPercentArg(L, 3, pic->unscaledHeight, 1, nullptr);
+  const int32_t smooth = vm_optint32(L, 4, 0);
+  // Sizes from script numbers are checked wide, before anything is made.
+  if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;
+  if ((w > QM_MAX_PICTURE_SIDE && w != kKeepAspect) || (h > QM_MAX_PICTURE_SIDE && h != kKeepAspect)) return ERR_MEM;
+  int32_t width = int32_t(w), height = int32_t(h);
+  if (uint32_t code = ApplyKeepAspect(pic->unscaledWidth, pic->unscaledHeight, &width, &height)) return code;
+  if (width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  return SetBGPicSize(pic, width, height, smooth);
+}
+
+uint32_t BgpDisplayBGPic(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
+  if (!CurrentDisplay) return ERR_WRONGUSAGE;
+  int32_t x = kPositionNotGiven, y = kPositionNotGiven;
+  if (vm_type(L, 2) == VM_TTABLE) {
+    GetFieldInt(L, 2, "x", &x, nullptr);
+    GetFieldInt(L, 2, "y", &y, nullptr);
+  }
+  vm_newtable(L);
+  SetFieldObjectId(L, "bgpic", &id);
+  if (x != kKeepPosition) SetFieldInt(L, "x", x);
+  if (y != kKeepPosition) SetFieldInt(L, "y", y);
+  return SetDisplayAttributesCore(L, vm_gettop(L), CurrentDisplay, 0);
+}
+
+uint32_t BgpSelectBGPic(VmState *L) {
+  CheckArgCount(L, 1, 3);
+  const uint32_t mode = vm_optinteger(L, 2, SELMODE_LAYERS);
+  const uint32_t flags = vm_optinteger(L, 3, 0);
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_WRONGUSAGE;
+  if (mode != SELMODE_LAYERS) {
+    qmObjectId id = GetObjectIdArg(L, 1);
+    return SelectOutputCore(L, QMTYPE_BGPIC, &id, DISPOUT_BRUSH, 0, mode, flags);
+  }
+  qmBGPic *pic = d->bgpic;
+  if (!vm_isnoneornil(L, 1)) {
+    qmObjectId id = GetObjectIdArg(L, 1);
+    if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
+  }
+  if (d->outputType == DISPOUT_BGPIC && CurrentBGPic == pic) return 0;
+  if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
+    if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+  if (!d->layersOn) return ERR_NOLAYERS;
+  if (pic != d->bgpic)
+    for (const qmDisplay *o = DisplayList; o; o = o->next)
+      if (o != d && o->bgpic == pic && o->state != DISPSTATE_CLOSED) return ERR_SELECTBGPIC;
+  if (!d->dirtyRects && ResetDirtyRects(d) != 0) return ERR_MEM;
+  d->dirtyCount = 0;
+  d->outputBitmap = nullptr;
+  d->outputMask = nullptr;
+  d->outputAlpha = nullptr;
+  SaveDisplayForSelect(d, DISPOUT_BGPIC, pic->unscaledWidth);
+  CurrentBGPic = pic;
+  d->outputType = DISPOUT_BGPIC;
+  return 0;
+}
+
+uint32_t BgpEndSelect(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return 0;
+  if (d->doubleBuffer) return ERR_WRONGUSAGE;
+  return EndSelectCore(L, d, 0);
+}
+
+const qmCommandEntry kBGPicCommands[] = {
+    {"DisplayBGPic", BgpDisplayBGPic},
+    {"ScaleBGPic", BgpScaleBGPic},
+    {"CreateGradientBGPic", BgpCreateGradientBGPic},
+    {"CreateRainbowBGPic", BgpCreateGradientBGPic},
+    {"CreateBGPic", BgpCreateBGPic},
+    {"FreeBGPic", BgpFreeBGPic},
+    {"SelectBGPic", BgpSelectBGPic},
+    {"EndSelect", BgpEndSelect},
+    {"CopyBGPic", BgpCopyBGPic},
+    {nullptr, nullptr},
+};
+
+void FreeBGPicLibrary(VmState *L) {
+  CurrentBGPic = nullptr;
+  FreeAllBGPics(L);
+}
+
+}  // namespace
+
+int32_t BGPicCurrentPicture(VmState *, qmOutputPicture *out) {
+  qmBGPic *pic = CurrentBGPic;
+  if (!pic) return 0;
+  *out = qmOutputPicture{pic->unscaledWidth, pic->unscaledHeight, &pic->activeClip, pic->palette};
+  return 1;
+}
+
+const qmLibrary kBGPicLibrary = {"bgpic", kBGPicCommands, nullptr, nullptr, FreeBGPicLibrary, FREERANK_BGPIC};

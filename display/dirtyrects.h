@@ -1,0 +1,23 @@
+// The display's list of rectangles that changed and wait for a refresh or a Flip.
+#pragma once
+#include <cstdint>
+
+struct qmDisplay;
+
+// Inclusive corners; x1 = kMergedRect marks an entry that a merge took into another.
+struct qmDirtyRect {
+  int32_t x1, y1, x2, y2;
+};
+inline constexpr int32_t kMergedRect = 100000;
+inline constexpr int32_t kDirtyCapacity = 1024;
+
+// A fresh, empty list of kDirtyCapacity entries (the old one freed): 0 or ERR_MEM.
+uint32_t ResetDirtyRects(qmDisplay *display);
+// Adds the rectangle x, y, width x height. A full list, or a rectangle covering the whole
+// picture of pictureWidth x pictureHeight, marks everything dirty (count = capacity).
+void AddDirtyRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height, int32_t pictureWidth,
+                  int32_t pictureHeight);
+bool AllDirty(const qmDisplay *display);
+// Merges entries that overlap or lie at most one pixel apart, until none do.
+void MergeDirtyRects(qmDisplay *display);
+void FreeDirtyRects(qmDisplay *display);

@@ -1,0 +1,87 @@
+// Switching between windowed and full-screen operation, and the first display at start-up.
+#include "display/bgpic/bgpic.h"
+#include "display/display/displaylib.h"
+#include "platform/desktop.h"
+#include "platform/window.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+
+namespace {
+constexpr int32_t kCenter = -100000;
+}
+
+uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height) {
+  mode = mode ? 1 : 0;
+  if (mode == FullScreenActive) {
+    if (!mode) return 0;
+    if (width == GetPlatformAttr(nullptr, 14) && height == GetPlatformAttr(nullptr, 15)) return 0;
+  }
+  for (qmDisplay *d = DisplayList; d; d = d->next) {
+    d->reopen = d->state != DISPSTATE_CLOSED;
+    if (!d->reopen) continue;
+    const uint32_t activate = d->activateOnOpen;
+    CloseDisplayWindow(L, d);
+    d->activateOnOpen = activate;
+  }
+  uint32_t code;
+  if (mode) {
+    code = SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5));
+    if (!code) FullScreenActive = 1;
+  } else {
+    code = RestoreDisplayMode();
+    if (!code) FullScreenActive = 0;
+  }
+  SetFullscreenUIMode(FullScreenActive ? 2 : 0);
+  for (qmDisplay *d = DisplayList; d; d = d->next) {
+    if (!d->reopen) continue;
+    d->reopen = 0;
+    if (!d->private1) {
+      d->x = d->y = kCenter;
+      if (FullScreenActive) d->flags = (d->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
+      else d->flags &= ~(DISPF_BORDERLESS | DISPF_FIXED);
+    }
+    const uint32_t c = OpenDisplayWindow(L, d, int32_t(d->activateOnOpen));
+    if (!code) code = c;
+    if (c) break;
+  }
+  return code;
+}
+
+uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
+  const qmObjectId one{1, 0};
+  qmDisplay *first = FindDisplayOf(&one);
+  if (!first) {
+    SetErrorNumber(1);
+    return ERR_FINDDISPLAY;
+  }
+  if (startMode == 0 || startMode == 3) startMode = 1;
+  if (startMode == 2 || startMode == 4 || startMode == 6)
+    first->flags = (first->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
+  if (startMode == 6) {
+    first->flags |= DISPF_FAKEFULLSCREEN;
+    startMode = 1;
+  }
+  if (startMode != 1) {
+    if (uint32_t code = InitDesktop()) return code;
+    // -1 takes the display's size with its frame, 0 the desktop's.
+    int32_t w = screenWidth, h = screenHeight;
+    if (w <= 0 || h <= 0) {
+      w = screenWidth == 0 ? GetPlatformAttr(nullptr, 14) : first->width + first->frameWidth;
+      h = screenHeight == 0 ? GetPlatformAttr(nullptr, 15) : first->height + first->frameHeight;
+    }
+    if (uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5))) return code;
+    FullScreenActive = 1;
+    SetFullscreenUIMode(2);
+  }
+  for (qmDisplay *d = DisplayList; d; d = d->next)
+    if (uint32_t code = FitDisplayToScreen(L, d)) return code;
+  qmDisplay *current = nullptr;
+  for (qmDisplay *d = DisplayList; d; d = d->next) {
+    if (d->flags & DISPF_HIDDEN) continue;
+    if (uint32_t code = OpenDisplayWindow(L, d, (d->flags & DISPF_ACTIVE) ? 1 : 0)) return code;
+    if (!current && (d->flags & DISPF_ACTIVE)) current = d;
+  }
+  if (current) ActivatePlatformWindow(current);
+  MakeDisplayCurrent(L, current ? current : first);
+  return 0;
+}

@@ -1,0 +1,245 @@
+// Creating, opening, closing, freeing and selecting displays.
+#include <cstdio>
+#include <cstring>
+#include <initializer_list>
+
+#include "display/bgpic/bgpic.h"
+#include "display/dirtyrects.h"
+#include "display/display/displaylib.h"
+#include "display/displayops.h"
+#include "display/doublebuffer.h"
+#include "display/outputselect.h"
+#include "graphics/graphics/position.h"
+#include "platform/desktop.h"
+#include "platform/memory.h"
+#include "platform/mutex.h"
+#include "platform/window.h"
+#include "runtime/auxlib.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/eventqueue.h"
+#include "runtime/objdata.h"
+#include "runtime/objlist.h"
+#include "runtime/vm/vm_api.h"
+#include "runtime/rttags.h"
+
+namespace {
+
+bool DeclarationsRunning() {
+  uintptr_t v = 0;
+  qmTagItem tags[] = {{RTTAG_DECLARATIONS, reinterpret_cast<uintptr_t>(&v)}, {0, 0}};
+  GetRuntimeTags(nullptr, tags);
+  return v != 0;
+}
+
+// The display's own background picture of its fill settings: 0 or an error.
+uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d) {
+  qmObjectId picId{0, 1};
+  // Display 1 made by the declarations gets background picture 1, which replaces an older one.
+  if (d->id == 1 && !d->handle && DeclarationsRunning()) {
+    picId = {1, 0};
+    if (uint32_t code = FreeBGPicCore(L, &picId, 0)) return code;
+  }
+  qmFillStyle fill{};
+  fill.fillStyle = d->fillStyle;
+  fill.fillColor = d->fillColor;
+  fill.gradient = d->gradient;
+  fill.textureBrush = d->textureBrush;
+  fill.textureX = d->textureX;
+  fill.textureY = d->textureY;
+  // Textures come from brushes, which this player cannot make yet.
+  if (fill.fillStyle == FILLTEXTURE) return MissingObjectError(&d->textureBrush, ERR_FINDBRUSH);
+  qmBitmap *b = AllocBitmap(d->width, d->height);
+  if (!b) return ERR_MEM;
+  if (uint32_t code = FillPictureFromStyle(b, d->width, d->height, &fill)) {
+    FreeBitmap(b);
+    return code;
+  }
+  qmBGPic *pic = nullptr;
+  const uint32_t kind = fill.fillStyle == FILLGRADIENT ? 1 : 0;
+  if (uint32_t code = NewBGPicRecord(L, &picId, kind, d->width, d->height, {b, nullptr, nullptr}, kNoTransparency,
+                                     &fill, &pic)) {
+    FreeBitmap(b);
+    return code;
+  }
+  d->bgpic = pic;
+  d->ownsBGPic = 1;
+  return 0;
+}
+
+void FreeOwnBGPic(VmState *L, qmDisplay *d) {
+  qmBGPic *pic = d->bgpic;
+  d->bgpic = nullptr;
+  if (!pic) return;
+  if (!d->ownsBGPic) {
+    if (pic->deleted) FreeMarkedBGPics(L);
+    return;
+  }
+  RemoveObject(L, &pic->header);
+  FreeBGPicContents(L, pic);
+  MemFree(pic);
+}
+
+bool IsSpecial(int32_t v) { return v <= -15001 && v >= -104999; }
+
+}  // namespace
+
+uint32_t FindDisplay(const qmObjectId *id, qmDisplay **out) {
+  *out = FindDisplayOf(id);
+  return *out ? 0 : MissingObjectError(id, ERR_FINDDISPLAY);
+}
+
+qmDisplay *FindDisplayOf(const qmObjectId *id) {
+  for (qmDisplay *d = DisplayList; d; d = d->next)
+    if (d->id == id->id && d->handle == id->handle) return d;
+  return nullptr;
+}
+
+uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, qmDisplay **out) {
+  qmDisplay *d = NewDisplayRecord(id.id);
+  if (!d) return ERR_MEM;
+  qmMutex *lock = d->updateLock;
+  std::memcpy(static_cast<void *>(d), parsed, sizeof *d);
+  d->updateLock = lock;
+  d->next = nullptr;
+  d->id = id.id;
+  d->handle = id.handle ? reinterpret_cast<uintptr_t>(d) : 0;
+  d->layersOn = (d->scaleLayer || (d->flags & DISPF_LAYERS)) ? 1 : 0;
+  if (!d->scaleAuto && !d->scaleLayer) {
+    d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+    d->scaleWidth = d->scaleHeight = 0;
+  }
+  uint32_t code = d->bgpic ? 0 : MakeOwnBGPic(L, d);
+  if (!code) {
+    if ((d->scaleAuto || d->scaleLayer) && d->scaleWidth && d->scaleHeight) {
+      d->width = d->scaleWidth;
+      d->height = d->scaleHeight;
+    }
+    d->cursorX = d->cursorY = d->textMarginLeft = 0;
+    d->textMarginRight = d->bgpic->unscaledWidth - 1;
+    code = PrepareDisplayBuffers(d, d->bgpic, 1);
+  }
+  if (!code) code = CreatePlatformWindowRecord(L, d);
+  if (!code && !DeclarationsRunning()) code = FitDisplayToScreen(L, d);
+  if (code) {
+    FreeDisplayData(L, d, 0);
+    FreeDisplayRecord(d);
+    return code;
+  }
+  LinkDisplay(d);
+  *out = d;
+  return 0;
+}
+
+void ResolveDisplayPosition(VmState *L, qmDisplay *d) {
+  int32_t area[4];
+  if (d->private1) {
+    area[0] = area[1] = 0;
+    area[2] = GetPlatformAttr(nullptr, 14);
+    area[3] = GetPlatformAttr(nullptr, 15);
+  } else {
+    GetPlatformAttr(area, 23);
+  }
+  // A value between the windows of the special positions comes back unchanged and stays.
+  if (IsSpecial(d->x)) {
+    int32_t x = ResolvePositionX(L, d->x, d->width + d->frameWidth, area[2] > 0 ? area[2] : d->width, 0);
+    if (x != d->x) d->x = x + area[0];
+  }
+  if (IsSpecial(d->y)) {
+    int32_t y = ResolvePositionY(L, d->y, d->height + d->frameHeight, area[3] > 0 ? area[3] : d->height, 0);
+    if (y != d->y) d->y = y + area[1];
+  }
+}
+
+uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
+  if (uint32_t code = InitDesktop()) return code;
+  GetWindowFrameWidths(d);
+  ResolveDisplayPosition(L, d);
+  PrepareDisplayRegions(d);
+  if (!IsDisplaySizeSupported()) {
+    char size[32];
+    std::snprintf(size, sizeof size, "%dx%d", d->width, d->height);
+    SetErrorArgument(size);
+    return ERR_DISPLAYSIZE;
+  }
+  qmBGPic *pic = d->bgpic;
+  qmMask *shapeMask = d->scaledMask ? d->scaledMask : pic ? pic->shown.mask : nullptr;
+  qmMask *shapeAlpha = d->scaledAlpha ? d->scaledAlpha : pic ? pic->shown.alpha : nullptr;
+  if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha))
+    return code;
+  GetWindowFrameWidths(d);
+  d->state = DISPSTATE_OPEN;
+  d->activateOnOpen = activate ? 1 : 0;
+  if (d->handlers[DISPH_ONDROPFILE].function != kNoHandler)
+    if (uint32_t code = SetDropTarget(d)) return code;
+  RefreshDisplayCore(L, d, 0);
+  return 0;
+}
+
+void CloseDisplayWindow(VmState *L, qmDisplay *d) {
+  ClosePlatformWindow(d);
+  ResetDisplayInput(L, d);
+  d->state = DISPSTATE_CLOSED;
+  d->activateOnOpen = 0;
+}
+
+void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
+  if (d->state != DISPSTATE_CLOSED) CloseDisplayWindow(L, d);
+  if (!atExit) FreeOwnBGPic(L, d);
+  for (qmBitmap **b : {&d->backgroundCopy, &d->layerBuffer, &d->backBuffer1, &d->backBuffer2}) {
+    FreeBitmap(*b);
+    *b = nullptr;
+  }
+  FreeMask(d->scaledMask);
+  FreeAlphaChannel(d->scaledAlpha);
+  d->scaledMask = d->scaledAlpha = nullptr;
+  FreePlatformWindowRecord(d);
+  for (qmHandlerSlot &s : d->handlers) {
+    if (s.function != kNoHandler) vm_unref(L, VM_REGISTRYINDEX, s.function);
+    if (s.userData != kNoHandler) vm_unref(L, VM_REGISTRYINDEX, s.userData);
+    s = {kNoHandler, kNoHandler};
+  }
+  MemFree(d->selectBGPic);
+  MemFree(d->doubleBufferBGPic);
+  d->selectBGPic = d->doubleBufferBGPic = nullptr;
+  FreeDirtyRects(d);
+  DiscardDisplayUpdates(d);
+  for (qmDisplayHook *h = d->satellites; h;) {
+    qmDisplayHook *next = h->next;
+    MemFree(h);
+    h = next;
+  }
+  d->satellites = nullptr;
+  FreeObjectDataList(L, static_cast<qmObjectData *>(d->userData));
+  d->userData = nullptr;
+}
+
+uint32_t RemoveDisplay(VmState *L, qmDisplay *d) {
+  if (d == CurrentDisplay) return ERR_FREEADISPLAY;
+  if (d->satellites) return ERR_SATFREEDISP;
+  UnlinkDisplay(d);
+  FreeDisplayData(L, d, 0);
+  DetachEventOwner(d);
+  FreeDisplayRecord(d);
+  return 0;
+}
+
+void FreeDisplays(VmState *L) {
+  while (qmDisplay *d = DisplayList) {
+    UnlinkDisplay(d);
+    FreeDisplayData(L, d, 1);
+    DetachEventOwner(d);
+    FreeDisplayRecord(d);
+  }
+  CurrentDisplay = nullptr;
+  CurrentBGPic = nullptr;
+  if (FullScreenActive) RestoreDisplayMode();
+  FullScreenActive = 0;
+}
+
+void MakeDisplayCurrent(VmState *L, qmDisplay *d) {
+  qmDisplay *prev = CurrentDisplay;
+  if (prev && prev != d && !prev->doubleBuffer && prev->outputType != DISPOUT_DISPLAY) EndSelectCore(L, prev, 0);
+  CurrentDisplay = d;
+  CurrentBGPic = d->doubleBuffer ? d->doubleBufferBGPic : d->bgpic;
+}

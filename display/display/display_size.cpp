@@ -1,0 +1,213 @@
+// Display sizes: script and window size changes under the three scale modes, fitting to the
+// screen with letterbox bars, and the refresh that brings the window up to date.
+#include <cstdio>
+
+#include "display/bgpic/bgpic.h"
+#include "display/display/displaylib.h"
+#include "display/displayops.h"
+#include "display/doublebuffer.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/safeblt.h"
+#include "platform/desktop.h"
+#include "platform/present.h"
+#include "platform/window.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+
+namespace {
+
+bool Shaped(const qmBGPic *pic) { return pic && (pic->shown.mask || pic->shown.alpha); }
+
+void NotifySatellites(qmDisplay *d) {
+  int32_t size[2] = {d->width, d->height};
+  for (qmDisplayHook *h = d->satellites; h; h = h->next)
+    if (h->function) h->function(h, 4, size, h->userData);
+}
+
+void ResetTextCursor(qmDisplay *d) {
+  const int32_t right = (d->bgpic ? d->bgpic->unscaledWidth : d->width) - 1;
+  // While a Select* runs, the cursor it gives back is reset.
+  if (d->selectSave[0]) {
+    d->selectSave[1] = d->selectSave[2] = d->selectSave[3] = 0;
+    d->selectSave[4] = uint32_t(right);
+    return;
+  }
+  d->cursorX = d->cursorY = d->textMarginLeft = 0;
+  d->textMarginRight = right;
+}
+
+}  // namespace
+
+qmLetterbox LetterboxSplit(int32_t W, int32_t H, int32_t w, int32_t h, bool keep) {
+  qmLetterbox l{W, H, 0, 0, 0, 0};
+  if (!keep || w < 1 || h < 1) return l;
+  l.scaleWidth = W;
+  l.scaleHeight = int32_t(double(h) / w * W);
+  if (H < l.scaleHeight) {
+    l.scaleWidth = int32_t(double(w) / h * H);
+    l.scaleHeight = H;
+  }
+  l.left = (W - l.scaleWidth) / 2;
+  l.right = W - l.scaleWidth - l.left;
+  l.top = (H - l.scaleHeight) / 2;
+  l.bottom = H - l.scaleHeight - l.top;
+  return l;
+}
+
+uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags,
+                           int32_t smooth) {
+  qmBGPic *pic = d->bgpic;
+  if (!pic) return ERR_WRONGUSAGE;
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  const bool script = flags & RESIZE_SCRIPT, noWindow = flags & RESIZE_NOWINDOW;
+  const int32_t oldW = d->width, oldH = d->height;
+  const bool scaleSize = d->scaleWidth && d->scaleHeight;
+  bool autoShape = false;
+
+  if (script && d->scaleLayer && scaleSize) {
+    // The logical size changes; the window keeps its size.
+    if (w != pic->unscaledWidth || h != pic->unscaledHeight) {
+      if (uint32_t code = SetBGPicSize(pic, w, h, smooth)) return code;
+      if (uint32_t code = ScaleBGPicForDisplay(d, pic)) return code;
+      if (uint32_t code = PrepareDisplayBuffers(d, pic, 1)) return code;
+      if (!noWindow) RefreshDisplayCore(L, d, 0);
+    }
+  } else {
+    bool placed = false;
+    if (script) {
+      if (!(d->scaleAuto && scaleSize)) {
+        if (x != kKeepPosition) d->x = x;
+        if (y != kKeepPosition) d->y = y;
+        d->width = w;
+        d->height = h;
+        ResolveDisplayPosition(L, d);
+        placed = true;
+      }
+    } else {
+      d->width = w;
+      d->height = h;
+      if (d->scaleAuto || d->scaleLayer) {
+        const qmLetterbox l = LetterboxSplit(w, h, pic->unscaledWidth, pic->unscaledHeight,
+                                             (d->flags & DISPF_KEEPPROPORTIONS) && !Shaped(pic));
+        d->scaleWidth = l.scaleWidth;
+        d->scaleHeight = l.scaleHeight;
+        d->marginLeft = l.left;
+        d->marginTop = l.top;
+        d->marginRight = l.right;
+        d->marginBottom = l.bottom;
+      }
+    }
+    if (!Shaped(pic) && placed) {
+      if (!IsDisplaySizeSupported()) {
+        char size[32];
+        std::snprintf(size, sizeof size, "%dx%d", w, h);
+        SetErrorArgument(size);
+        return ERR_DISPLAYSIZE;
+      }
+      if (!noWindow) {
+        SetPlatformWindowBounds(d);
+        PrepareDisplayRegions(d);
+        UpdatePlatformWindow(d);
+      }
+    }
+    if (!script && d->scaleLayer) {
+      if (d->scaleWidth == pic->unscaledWidth && d->scaleHeight == pic->unscaledHeight) ResetBGPicScale(d, pic);
+      else if (uint32_t code = ScaleBGPicForDisplay(d, pic)) return code;
+    } else if (!script && d->scaleAuto) {
+      autoShape = true;
+      FreeMask(d->scaledMask);
+      FreeAlphaChannel(d->scaledAlpha);
+      d->scaledMask = d->scaledAlpha = nullptr;
+      d->scaleX = double(d->scaleWidth) / pic->unscaledWidth;
+      d->scaleY = double(d->scaleHeight) / pic->unscaledHeight;
+      // At exactly 1.0 nothing is scaled; a shaped picture's window shape is scaled with it.
+      if ((d->scaleX != 1.0 || d->scaleY != 1.0) && Shaped(pic)) {
+        qmScaleOutputs o{};
+        if (uint32_t code = ScaleBitmap(pic->shown.bitmap, pic->shown.mask, pic->shown.alpha, 0, 0, nullptr,
+                                        pic->shownWidth, pic->shownHeight, d->scaleWidth, d->scaleHeight,
+                                        int32_t(d->smoothScale), &o))
+          return code;
+        FreeBitmap(o.bitmap);
+        d->scaledMask = o.mask;
+        d->scaledAlpha = o.alpha;
+      }
+    } else {
+      if (uint32_t code = SetBGPicSize(pic, w, h, smooth)) return code;
+      if (d->scaleAuto && scaleSize) {
+        d->scaleX = double(d->scaleWidth) / pic->unscaledWidth;
+        d->scaleY = double(d->scaleHeight) / pic->unscaledHeight;
+      }
+    }
+    if (!autoShape || !d->backgroundCopy) {
+      if (uint32_t code = PrepareDisplayBuffers(d, pic, 1)) return code;
+    }
+    if (d->doubleBuffer && d->scaleAuto && scaleSize)
+      if (uint32_t code = ResizePresentBuffer(d, d->scaleWidth, d->scaleHeight)) return code;
+    if (!noWindow && d->state == DISPSTATE_OPEN) {
+      if (Shaped(pic)) {
+        CloseDisplayWindow(L, d);
+        if (uint32_t code = OpenDisplayWindow(L, d, int32_t(d->activateOnOpen))) return code;
+      } else {
+        DrawLetterboxBars(d);
+        if (d->doubleBuffer) PresentDoubleBuffer(d, 1, 64);
+        else BltToDisplay(GetBGPicRefreshSource(d, pic), 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, 73);
+      }
+    }
+  }
+  if (script || !(d->scaleAuto || d->scaleLayer)) ResetTextCursor(d);
+  if (!(flags & RESIZE_NONOTIFY) && (d->width != oldW || d->height != oldH)) NotifySatellites(d);
+  return 0;
+}
+
+uint32_t FitDisplayToScreen(VmState *L, qmDisplay *d) {
+  if (uint32_t code = PrepareDisplayBuffers(d, d->bgpic, 0)) return code;
+  if (!d->scaleAuto && !d->scaleLayer) return 0;
+  int32_t winW = d->scaleWidth, winH = d->scaleHeight;
+  if (d->flags & DISPF_FITSCALE) {
+    int32_t area[4];
+    if ((d->flags & DISPF_BORDERLESS) && d->private1) {
+      area[0] = area[1] = 0;
+      area[2] = GetPlatformAttr(nullptr, 14);
+      area[3] = GetPlatformAttr(nullptr, 15);
+    } else {
+      GetPlatformAttr(area, 23);
+    }
+    d->x = area[0];
+    d->y = area[1];
+    const int32_t W = area[2] - d->frameWidth, H = area[3] - d->frameHeight;
+    const bool keep = (d->flags & DISPF_KEEPPROPORTIONS) && !Shaped(d->bgpic);
+    const qmLetterbox l = LetterboxSplit(W, H, d->bgpic->unscaledWidth, d->bgpic->unscaledHeight, keep);
+    d->scaleWidth = l.scaleWidth;
+    d->scaleHeight = l.scaleHeight;
+    d->marginLeft = l.left;
+    d->marginTop = l.top;
+    d->marginRight = l.right;
+    d->marginBottom = l.bottom;
+    winW = keep ? W : l.scaleWidth;
+    winH = keep ? H : l.scaleHeight;
+  }
+  if (d->scaleWidth < 1 || d->scaleHeight < 1 || winW < 1 || winH < 1) return 0;
+  return ResizeDisplayCore(L, d, 0, 0, winW, winH, RESIZE_NOWINDOW, int32_t(d->smoothScale));
+}
+
+void DrawLetterboxBars(qmDisplay *d) {
+  const int32_t l = d->marginLeft, t = d->marginTop, r = d->marginRight, b = d->marginBottom;
+  const int32_t W = d->width, H = d->height;
+  if (l) FillPlatformRect(d, -l, -t, l, H, 0);
+  if (t) FillPlatformRect(d, -l, -t, W, t, 0);
+  if (r) FillPlatformRect(d, W - l - r, -t, r, H, 0);
+  if (b) FillPlatformRect(d, -l, H - t - b, W, b, 0);
+}
+
+void RefreshDisplayCore(VmState *L, qmDisplay *d, uint32_t flags) {
+  DrawLetterboxBars(d);
+  if (!d->doubleBuffer && !d->doubleBufferPaused) {
+    qmBGPic *pic = d->bgpic;
+    if (!pic || !d->layerBuffer) return;
+    RedrawDisplayRect(L, d, 0, 0, pic->shownWidth, pic->shownHeight);
+    BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, flags | 9);
+  } else {
+    PresentDoubleBuffer(d, 1, flags);
+  }
+}

@@ -1,0 +1,71 @@
+// The display library's engine: display tags, creating, opening, closing and freeing displays,
+// sizes and scaling, the refresh, screen modes and the first display at start-up.
+#pragma once
+#include <cstdint>
+
+#include "display/display.h"
+
+struct VmState;
+struct qmBGPic;
+
+// The defaults of a new display (640 x 480 centred, "Quenmoor", closed, empty handler slots,
+// scale factors 1.0, output to the display itself).
+void SetDisplayDefaults(qmDisplay *display);
+// Looks a display up by its id: ERR_FINDARRAY for a stale handle, ERR_FINDDISPLAY for a number.
+uint32_t FindDisplay(const qmObjectId *id, qmDisplay **out);
+qmDisplay *FindDisplayOf(const qmObjectId *id);
+
+// Reads a display tag table into the record (creating: CreateDisplay, else SetDisplayAttributes
+// on a copy); *scaleGiven is set when a scale size was given. 0 or an error code.
+uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *display, int32_t creating, int32_t *scaleGiven);
+// Fills the regions that the script did not give with the defaults of the current size and
+// cuts every region to the display.
+void PrepareDisplayRegions(qmDisplay *display);
+// Clips one region to a width x height display.
+void ClipDisplayRegion(qmDisplayRegion *region, int32_t width, int32_t height);
+
+// The whole creation from a parsed record (copied into a new record): background picture,
+// window record, lock, list. *out gets the listed display. 0 or an error (nothing is left).
+uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, qmDisplay **out);
+uint32_t OpenDisplayWindow(VmState *L, qmDisplay *display, int32_t activate);
+void CloseDisplayWindow(VmState *L, qmDisplay *display);
+// Unlinks and frees the display: ERR_FREEADISPLAY for the current one, ERR_SATFREEDISP with
+// satellites.
+uint32_t RemoveDisplay(VmState *L, qmDisplay *display);
+void FreeDisplayData(VmState *L, qmDisplay *display, int32_t atExit);
+void FreeDisplays(VmState *L);
+// Makes the display current; a running Select* of the previous one ends first.
+void MakeDisplayCurrent(VmState *L, qmDisplay *display);
+
+// The letterbox split of a picture of w x h into an area of W x H.
+struct qmLetterbox {
+  int32_t scaleWidth, scaleHeight;
+  int32_t left, top, right, bottom;
+};
+qmLetterbox LetterboxSplit(int32_t areaWidth, int32_t areaHeight, int32_t width, int32_t height, bool keep);
+
+enum : uint32_t {
+  RESIZE_SCRIPT = 1,    // the script changed the size (else the window did)
+  RESIZE_NOWINDOW = 2,  // the window is not touched
+  RESIZE_NONOTIFY = 4,  // satellites are not told
+};
+uint32_t ResizeDisplayCore(VmState *L, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+                           uint32_t flags, int32_t smooth);
+uint32_t FitDisplayToScreen(VmState *L, qmDisplay *display);
+void RefreshDisplayCore(VmState *L, qmDisplay *display, uint32_t flags);
+void DrawLetterboxBars(qmDisplay *display);
+// The window position of a special value, resolved against the work area (the screen for the
+// backdrop display).
+void ResolveDisplayPosition(VmState *L, qmDisplay *display);
+
+uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height);
+uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *display, int32_t noRefresh);
+
+// Start-up: display 1 must exist; a full-screen start mode switches the screen; every display
+// not hidden opens; the current display is chosen. Start modes: 1 windowed, 2 and 4 full
+// screen, 3 ask (taken as windowed: no requester here), 6 a borderless window over the screen.
+uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
+
+// What the display library answers for the desktop's event pump (player/wiring.cpp).
+struct qmDisplayOps;
+extern const qmDisplayOps kDisplayOps;

@@ -1,0 +1,156 @@
+#include "display/doublebuffer.h"
+
+#include <algorithm>
+
+#include "display/bgpic/bgpic.h"
+#include "display/dirtyrects.h"
+#include "display/display.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/pacing.h"
+#include "graphics/graphics/safeblt.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+
+bool DisplayScales(const qmDisplay *d) {
+  return (d->scaleAuto || d->scaleLayer) && d->scaleWidth > 0 && d->scaleHeight > 0;
+}
+
+namespace {
+
+int32_t PictureWidth(const qmDisplay *d) { return d->bgpic ? d->bgpic->unscaledWidth : d->width; }
+int32_t PictureHeight(const qmDisplay *d) { return d->bgpic ? d->bgpic->unscaledHeight : d->height; }
+
+}  // namespace
+
+uint32_t BeginDoubleBufferCore(VmState *, qmDisplay *d, int32_t) {
+  switch (d->outputType) {
+  case DISPOUT_BRUSH:
+    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+    return d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_ANIM ? ERR_SELECTANIM : ERR_SELECTBRUSH;
+  case DISPOUT_BGPIC: return ERR_SELECTBG;
+  case DISPOUT_MASK: return ERR_SELECTMASK;
+  case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+  default: break;
+  }
+  qmBGPic *pic = d->bgpic;
+  if (d->layersOn || (pic && pic->layers.tailPred != &pic->layers)) return ERR_LAYERSOFF;
+  if (pic && pic->shownSprites) return ERR_NOSPRITES;
+  if (pic && (pic->shown.mask || pic->shown.alpha)) return ERR_DBTRANSWIN;
+
+  const int32_t w = PictureWidth(d), h = PictureHeight(d);
+  const int32_t pw = DisplayScales(d) ? d->scaleWidth : w, ph = DisplayScales(d) ? d->scaleHeight : h;
+  qmBitmap *present = AllocHardwareBitmap(pw, ph);
+  qmBitmap *draw = present ? AllocBitmap(w, h) : nullptr;
+  if (draw && !d->doubleBufferBGPic) d->doubleBufferBGPic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
+  if (!draw || !d->doubleBufferBGPic || ResetDirtyRects(d) != 0) {
+    FreeBitmap(present);
+    FreeBitmap(draw);
+    return ERR_MEM;
+  }
+  FreeBitmap(d->backBuffer1);
+  FreeBitmap(d->backBuffer2);
+  FillBitmapRect(present, 0, 0, pw, ph, 0);
+  FillBitmapRect(draw, 0, 0, w, h, 0);
+  d->backBuffer1 = present;
+  d->backBuffer2 = draw;
+  qmBGPic *rec = d->doubleBufferBGPic;
+  const qmObjectId self{0, reinterpret_cast<uintptr_t>(rec)};
+  InitSelectRecord(rec, QMTYPE_BRUSH, nullptr, 0, &self, {draw, nullptr, nullptr}, w, h, 1);
+  CurrentBGPic = rec;
+  d->outputType = DISPOUT_BRUSH;
+  d->doubleBuffer = 1;
+  d->hardwareDoubleBuffer = 0;  // no accelerated bitmaps on this platform
+  d->outputBitmap = draw;
+  d->outputMask = nullptr;
+  d->outputAlpha = nullptr;
+  return 0;
+}
+
+uint32_t FlipCore(VmState *L, qmDisplay *d, int32_t sync) {
+  if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
+  qmBitmap *draw = d->backBuffer2, *present = d->backBuffer1;
+  const int32_t w = draw->width, h = draw->height;
+  if (DisplayScales(d)) {
+    if (uint32_t code = ScaleBitmap(draw, nullptr, nullptr, 0, 0, present, w, h, present->width, present->height,
+                                    int32_t(d->smoothScale), nullptr))
+      return code;
+  } else if (AllDirty(d)) {
+    BltBitmap(draw, 0, 0, present, 0, 0, w, h);
+  } else {
+    MergeDirtyRects(d);
+    for (int32_t i = 0; i < d->dirtyCount; i++) {
+      qmDirtyRect &r = d->dirtyRects[i];
+      if (r.x1 == kMergedRect) continue;
+      const int32_t x0 = std::max(r.x1, 0), y0 = std::max(r.y1, 0);
+      const int32_t x1 = std::min(r.x2, w - 1), y1 = std::min(r.y2, h - 1);
+      if (x1 < x0 || y1 < y0) {
+        r.x1 = kMergedRect;  // nothing of it lies on the picture
+        continue;
+      }
+      r = {x0, y0, x1, y1};
+      BltBitmap(draw, x0, y0, present, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+    }
+  }
+  // Shown first, so that the wait that follows paces the frame just shown.
+  PresentDoubleBuffer(d, 0, 0);
+  if (sync) FlushDisplayFrame(L);
+  d->dirtyCount = 0;
+  return 0;
+}
+
+void PresentDoubleBuffer(qmDisplay *d, int32_t whole, uint32_t flags) {
+  const qmBitmap *present = d->backBuffer1;
+  if (!present) return;
+  const bool scaled = DisplayScales(d);
+  int32_t w, h;
+  if (scaled) {
+    w = d->scaleWidth;
+    h = d->scaleHeight;
+  } else {
+    const qmBGPic *rec = d->doubleBufferBGPic;
+    w = std::min(PictureWidth(d), rec ? rec->unscaledWidth : present->width);
+    h = std::min(PictureHeight(d), rec ? rec->unscaledHeight : present->height);
+  }
+  if (whole || scaled || !d->dirtyRects || AllDirty(d)) {
+    BltToDisplay(present, 0, 0, d, 0, 0, w, h, flags);
+    return;
+  }
+  for (int32_t i = 0; i < d->dirtyCount; i++) {
+    const qmDirtyRect &r = d->dirtyRects[i];
+    if (r.x1 == kMergedRect || r.x2 < r.x1 || r.y2 < r.y1) continue;
+    BltToDisplay(present, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1, flags);
+  }
+}
+
+uint32_t ResizePresentBuffer(qmDisplay *d, int32_t width, int32_t height) {
+  qmBitmap *b = AllocHardwareBitmap(width, height);
+  if (!b) return ERR_MEM;
+  FreeBitmap(d->backBuffer1);
+  FillBitmapRect(b, 0, 0, width, height, 0);
+  d->backBuffer1 = b;
+  PresentDoubleBuffer(d, 1, 0);
+  return 0;
+}
+
+uint32_t EndDoubleBufferCore(qmDisplay *d) {
+  if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
+  qmBitmap *draw = d->backBuffer2;
+  if (d->backgroundCopy)
+    BltBitmap(draw, 0, 0, d->backgroundCopy, 0, 0, std::min(draw->width, d->backgroundCopy->width),
+              std::min(draw->height, d->backgroundCopy->height));
+  if (DisplayScales(d) && d->layerBuffer)
+    BltBitmap(draw, 0, 0, d->layerBuffer, 0, 0, std::min(draw->width, d->layerBuffer->width),
+              std::min(draw->height, d->layerBuffer->height));
+  FreeBitmap(d->backBuffer1);
+  FreeBitmap(d->backBuffer2);
+  d->backBuffer1 = d->backBuffer2 = nullptr;
+  CurrentBGPic = d->bgpic;
+  d->outputBitmap = nullptr;
+  d->outputMask = nullptr;
+  d->outputAlpha = nullptr;
+  d->outputType = DISPOUT_DISPLAY;
+  d->doubleBuffer = 0;
+  d->hardwareDoubleBuffer = 0;
+  return 0;
+}

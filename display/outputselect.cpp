@@ -1,0 +1,253 @@
+#include "display/outputselect.h"
+
+#include <initializer_list>
+
+#include "display/bgpic/bgpic.h"
+#include "display/dirtyrects.h"
+#include "display/display.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/safeblt.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+
+uint32_t OutputComboValue = 0;
+
+namespace {
+
+enum : uint32_t { SAVE_FLAG, SAVE_CURSORX, SAVE_CURSORY, SAVE_LEFT, SAVE_RIGHT, SAVE_LAYERS };
+
+bool SameTarget(const qmBGPic *sel, uint32_t type, const qmObjectId *id, int32_t frame) {
+  return sel && sel->selectedType == type && sel->selectedFrame == frame && sel->selectedId.id == id->id &&
+         sel->selectedId.handle == id->handle;
+}
+
+// Whether an open display shows the picture.
+bool ShownByOpenDisplay(const qmBGPic *pic) {
+  for (const qmDisplay *d = DisplayList; d; d = d->next)
+    if (d->bgpic == pic && d->state != DISPSTATE_CLOSED) return true;
+  return false;
+}
+
+// After drawing into a selected picture's master: sets that share the master's bitmap share its
+// planes; separate sets are rendered anew from it.
+uint32_t SyncImageSets(qmBGPic *pic) {
+  const qmPlaneSet m = pic->master;
+  if (pic->unscaled.bitmap == m.bitmap) {
+    pic->unscaled = m;
+  } else {
+    qmPlaneSet set;
+    if (uint32_t code = RenderBGPicAtSize(pic, pic->unscaledWidth, pic->unscaledHeight, 1, &set)) return code;
+    const bool shownShared = pic->shown.bitmap == pic->unscaled.bitmap;
+    qmPlaneSet old = pic->unscaled;
+    FreeBitmap(old.bitmap);
+    if (old.mask != m.mask) FreeMask(old.mask);
+    if (old.alpha != m.alpha) FreeAlphaChannel(old.alpha);
+    pic->unscaled = set;
+    if (shownShared) pic->shown = set;
+  }
+  if (pic->shown.bitmap == m.bitmap) {
+    pic->shown = m;
+  } else if (pic->shown.bitmap != pic->unscaled.bitmap) {
+    qmPlaneSet set;
+    if (uint32_t code = RenderBGPicAtSize(pic, pic->shownWidth, pic->shownHeight, 1, &set)) return code;
+    FreeBitmap(pic->shown.bitmap);
+    FreeMask(pic->shown.mask);
+    FreeAlphaChannel(pic->shown.alpha);
+    pic->shown = set;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void SaveDisplayForSelect(qmDisplay *d, uint32_t outputType, int32_t targetWidth) {
+  uint32_t *s = d->selectSave;
+  if (s[SAVE_FLAG]) return;
+  s[SAVE_FLAG] = 1;
+  s[SAVE_LAYERS] = d->layersOn;
+  if (outputType != DISPOUT_BGPIC) d->layersOn = 0;
+  s[SAVE_CURSORX] = uint32_t(d->cursorX);
+  s[SAVE_CURSORY] = uint32_t(d->cursorY);
+  s[SAVE_LEFT] = uint32_t(d->textMarginLeft);
+  s[SAVE_RIGHT] = uint32_t(d->textMarginRight);
+  d->cursorX = d->cursorY = d->textMarginLeft = 0;
+  d->textMarginRight = targetWidth - 1;
+}
+
+void RestoreDisplayAfterSelect(qmDisplay *d) {
+  uint32_t *s = d->selectSave;
+  if (!s[SAVE_FLAG]) return;
+  s[SAVE_FLAG] = 0;
+  d->layersOn = s[SAVE_LAYERS];
+  d->cursorX = int32_t(s[SAVE_CURSORX]);
+  d->cursorY = int32_t(s[SAVE_CURSORY]);
+  d->textMarginLeft = int32_t(s[SAVE_LEFT]);
+  d->textMarginRight = int32_t(s[SAVE_RIGHT]);
+}
+
+uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id, uint32_t outputType, int32_t frame,
+                          uint32_t mode, uint32_t comboValue) {
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_WRONGUSAGE;
+  if (d->outputType == outputType && SameTarget(d->selectBGPic, objectType, id, frame)) return 0;
+  if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
+    if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+
+  qmPlaneSet planes{};
+  int32_t width = 0, height = 0;
+  void *record = nullptr;
+  switch (objectType) {
+  case QMTYPE_BGPIC: {
+    qmBGPic *pic = nullptr;
+    if (uint32_t code = FindBGPic(L, id, &pic, 0)) return code;
+    if (pic->kind == 1 && pic->pluginImage) return ERR_BGPICTYPE;
+    if (ShownByOpenDisplay(pic)) return ERR_SELECTBGPIC2;
+    planes = pic->master;
+    width = pic->masterWidth;
+    height = pic->masterHeight;
+    record = pic;
+    break;
+  }
+  // Brushes, anims and layers are found by their own libraries.
+  case QMTYPE_BRUSH: return MissingObjectError(id, ERR_FINDBRUSH);
+  case QMTYPE_ANIM: return MissingObjectError(id, ERR_FINDANIM);
+  case QMTYPE_LAYER: return ERR_LAYERRANGE;
+  default: return ERR_WRONGUSAGE;
+  }
+
+  if (!d->selectBGPic) {
+    d->selectBGPic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
+    if (!d->selectBGPic) return ERR_MEM;
+  }
+  qmBGPic *sel = d->selectBGPic;
+  InitSelectRecord(sel, objectType, record, frame, nullptr, planes, width, height, 1);
+  sel->selectedId = *id;
+  sel->header.id = id->id;
+  sel->header.handle = id->handle;
+  CurrentBGPic = sel;
+  SaveDisplayForSelect(d, outputType, width);
+  d->outputType = outputType;
+  if (d->doubleBuffer) {
+    d->doubleBuffer = 0;
+    d->doubleBufferPaused = 1;
+  }
+  d->outputBitmap = nullptr;
+  d->outputMask = nullptr;
+  d->outputAlpha = nullptr;
+  if (outputType == DISPOUT_MASK) {
+    d->outputMask = planes.mask;
+  } else if (outputType == DISPOUT_ALPHA) {
+    d->outputAlpha = planes.alpha;
+  } else {
+    d->outputBitmap = planes.bitmap;
+    if (mode == SELMODE_COMBO) {
+      d->outputMask = planes.mask;
+      d->outputAlpha = planes.alpha;
+      OutputComboValue = comboValue;
+    }
+  }
+  return 0;
+}
+
+uint32_t PrepareMaskOrAlphaOutput(VmState *L) {
+  qmDisplay *d = CurrentDisplay;
+  if (!d || (d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic)) return 0;
+  const uint32_t out = d->outputType;
+  qmBGPic *sel = d->selectBGPic;
+  if ((out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) || !sel || sel->prepared) return 0;
+  if (sel->selectedType != QMTYPE_BGPIC) return ERR_WRONGUSAGE;
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(L, &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY)) return code;
+  qmPlaneSet &m = pic->master;
+  // Sets that share a plane of the master follow it when it is made or dropped.
+  auto follow = [&](qmMask *oldPlane, qmMask *newPlane, bool isMask) {
+    for (qmPlaneSet *s : {&pic->unscaled, &pic->shown}) {
+      qmMask *&plane = isMask ? s->mask : s->alpha;
+      if (s->bitmap == m.bitmap && (plane == oldPlane || !plane)) plane = newPlane;
+      else if (plane == oldPlane) plane = nullptr;
+    }
+  };
+  if (out == DISPOUT_MASK) {
+    if (!m.mask) {
+      qmMask *mask = AllocMask(pic->masterWidth, pic->masterHeight, 0);
+      if (!mask) return ERR_MEM;
+      FillMaskRect(mask, 0, 0, pic->masterWidth, pic->masterHeight, 0);
+      follow(nullptr, mask, true);
+      m.mask = mask;
+    }
+    if (m.alpha) {
+      follow(m.alpha, nullptr, false);
+      FreeAlphaChannel(m.alpha);
+      m.alpha = nullptr;
+    }
+    d->outputMask = m.mask;
+  } else if (out == DISPOUT_ALPHA) {
+    if (!m.alpha) {
+      qmAlphaChannel *alpha = AllocAlphaChannel(pic->masterWidth, pic->masterHeight, 0);
+      if (!alpha) return ERR_MEM;
+      FillAlphaRect(alpha, 0, 0, pic->masterWidth, pic->masterHeight, 255);
+      follow(nullptr, alpha, false);
+      m.alpha = alpha;
+    }
+    if (m.mask) {
+      follow(m.mask, nullptr, true);
+      FreeMask(m.mask);
+      m.mask = nullptr;
+    }
+    d->outputAlpha = m.alpha;
+  }
+  sel->shown = sel->unscaled = sel->master = m;
+  sel->prepared = 1;
+  sel->modified = 1;
+  return 0;
+}
+
+uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
+  const uint32_t previous = d->outputType;
+  qmBGPic *sel = d->selectBGPic;
+  uint32_t code = 0;
+  if (sel && (previous == DISPOUT_BRUSH || previous == DISPOUT_MASK || previous == DISPOUT_ALPHA) &&
+      !(d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) && sel->selectedType == QMTYPE_BGPIC) {
+    qmBGPic *pic = nullptr;
+    if (FindBGPic(L, &sel->selectedId, &pic, FINDBGPIC_DELETED) == 0 && sel->modified) code = SyncImageSets(pic);
+    sel->selectedType = 0;
+    sel->modified = 0;
+  }
+  if (d->doubleBufferPaused) {
+    CurrentBGPic = d->doubleBufferBGPic;
+    d->outputBitmap = d->backBuffer2;
+    d->outputMask = nullptr;
+    d->outputAlpha = nullptr;
+    d->outputType = DISPOUT_BRUSH;
+    d->doubleBuffer = 1;
+    d->doubleBufferPaused = 0;
+    RestoreDisplayAfterSelect(d);
+    return code;
+  }
+  d->outputBitmap = nullptr;
+  d->outputMask = nullptr;
+  d->outputAlpha = nullptr;
+  d->outputType = DISPOUT_DISPLAY;
+  if (previous == DISPOUT_BGPIC && CurrentBGPic == d->bgpic) {
+    if (!noRefresh && d->dirtyRects) {
+      MergeDirtyRects(d);
+      const int32_t w = d->bgpic ? d->bgpic->unscaledWidth : d->width;
+      const int32_t h = d->bgpic ? d->bgpic->unscaledHeight : d->height;
+      if (AllDirty(d)) {
+        RefreshDisplayRect(L, 0, 0, d, 0, 0, w, h);
+      } else {
+        for (int32_t i = 0; i < d->dirtyCount; i++) {
+          const qmDirtyRect &r = d->dirtyRects[i];
+          if (r.x1 == kMergedRect) continue;
+          RefreshDisplayRect(L, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+        }
+      }
+      d->dirtyCount = 0;
+    }
+  }
+  CurrentBGPic = d->bgpic;
+  RestoreDisplayAfterSelect(d);
+  return code;
+}

@@ -1,0 +1,243 @@
+// The display library as a script uses it, on the dummy desktop: tags and their errors,
+// opening and closing real windows, scaling, freeing, and the allocator failing everywhere.
+#include <gtest/gtest.h>
+
+#include "display/display/displaylib.h"
+#include "graphics/graphics/getattribute.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "tests/display/display_vm.h"
+
+namespace {
+
+TEST(Letterbox, SplitTable) {
+  const struct {
+    int32_t W, H, w, h;
+    bool keep;
+    qmLetterbox want;
+  } rows[] = {
+      {1280, 800, 640, 480, true, {1066, 800, 107, 0, 107, 0}},
+      {800, 800, 640, 480, true, {800, 600, 0, 100, 0, 100}},
+      {1281, 800, 640, 480, true, {1066, 800, 107, 0, 108, 0}},  // the odd pixel goes right
+      {1280, 960, 640, 480, true, {1280, 960, 0, 0, 0, 0}},
+      {1280, 800, 640, 480, false, {1280, 800, 0, 0, 0, 0}},
+  };
+  for (const auto &r : rows) {
+    qmLetterbox l = LetterboxSplit(r.W, r.H, r.w, r.h, r.keep);
+    EXPECT_EQ(l.scaleWidth, r.want.scaleWidth) << r.W << "x" << r.H;
+    EXPECT_EQ(l.scaleHeight, r.want.scaleHeight) << r.W << "x" << r.H;
+    EXPECT_EQ(l.left, r.want.left);
+    EXPECT_EQ(l.top, r.want.top);
+    EXPECT_EQ(l.right, r.want.right);
+    EXPECT_EQ(l.bottom, r.want.bottom);
+  }
+}
+
+TEST(DisplayRegions, DefaultsAndClipping) {
+  qmDisplay d{};
+  SetDisplayDefaults(&d);
+  PrepareDisplayRegions(&d);
+  EXPECT_EQ(d.dragRegions[0].width, 640);
+  EXPECT_EQ(d.dragRegions[0].height, 15);
+  EXPECT_EQ(d.sizeRegions[0].x, 630);
+  EXPECT_EQ(d.sizeRegions[0].y, 470);
+  const struct {
+    qmDisplayRegion in, want;
+  } rows[] = {
+      {{14, 600, 0, 100, 10}, {14, 600, 0, 40, 10}},
+      {{14, 700, 0, 100, 10}, {14, 639, 0, 1, 10}},
+      {{14, 0, 479, 5, 5}, {14, 0, 479, 5, 1}},
+      {{14, 10, 10, 5, 5}, {14, 10, 10, 5, 5}},
+  };
+  for (const auto &r : rows) {
+    qmDisplayRegion g = r.in;
+    ClipDisplayRegion(&g, 640, 480);
+    EXPECT_EQ(g.x, r.want.x);
+    EXPECT_EQ(g.y, r.want.y);
+    EXPECT_EQ(g.width, r.want.width);
+    EXPECT_EQ(g.height, r.want.height);
+  }
+}
+
+TEST(DisplayLibrary, TagErrors) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Create(1, [] {}).code, 0u);  // current, so that the others can be freed
+  const struct {
+    const char *name;
+    std::function<void(DisplayVm &)> fill;
+    uint32_t code;
+  } rows[] = {
+      {"scalemode 3", [](DisplayVm &v) { v.Set("scalemode", 3); }, ERR_WRONGUSAGE},
+      {"fillstyle 4", [](DisplayVm &v) { v.Set("fillstyle", 4); }, ERR_WRONGUSAGE},
+      {"width 0", [](DisplayVm &v) { v.Set("width", 0); }, ERR_WRONGUSAGE},
+      {"scalewidth 0", [](DisplayVm &v) { v.Set("scalewidth", 0); }, ERR_WRONGUSAGE},
+      {"width past the limit", [](DisplayVm &v) { v.Set("width", 40000); }, ERR_MEM},
+      {"title of 256", [](DisplayVm &v) { v.SetText("title", std::string(256, 'x').c_str()); }, ERR_WRONGUSAGE},
+      {"title of 255", [](DisplayVm &v) { v.SetText("title", std::string(255, 'x').c_str()); }, 0},
+      {"region without x",
+       [](DisplayVm &v) {
+         vm_pushstring(v.L, "dragregion");
+         vm_newtable(v.L);
+         vm_newtable(v.L);
+         v.Set("y", 0);
+         v.Set("width", 5);
+         v.Set("height", 5);
+         vm_rawseti(v.L, -2, 0);
+         vm_settable(v.L, -3);
+       },
+       ERR_MISSINGPARAMTR},
+      {"65 regions",
+       [](DisplayVm &v) {
+         vm_pushstring(v.L, "sizeregion");
+         vm_newtable(v.L);
+         for (int i = 0; i < 65; i++) {
+           vm_newtable(v.L);
+           v.Set("x", i);
+           v.Set("y", 0);
+           v.Set("width", 5);
+           v.Set("height", 5);
+           vm_rawseti(v.L, -2, i);
+         }
+         vm_settable(v.L, -3);
+       },
+       ERR_WRONGUSAGE},
+  };
+  for (const auto &r : rows) {
+    EXPECT_EQ(vm.Create(7, [&] { r.fill(vm); }).code, r.code) << r.name;
+    if (r.code) {
+      EXPECT_EQ(DisplayVm::Display(7), nullptr) << r.name;
+    } else {
+      EXPECT_EQ(vm.Call("FreeDisplay", {7}).code, 0u) << r.name;
+    }
+  }
+  EXPECT_EQ(vm.Create(8, [&] {
+    vm.Set("scalemode", 1), vm.SetText("scalewidth", "50%"), vm.SetText("scaleheight", "50%");
+  }).code, 0u);
+  EXPECT_EQ(DisplayVm::Display(8)->scaleWidth, 320);
+  EXPECT_EQ(DisplayVm::Display(8)->width, 320) << "the window takes the scaled size";
+  EXPECT_EQ(DisplayVm::Display(8)->bgpic->unscaledWidth, 640);
+}
+
+TEST(DisplayLibrary, CreateOpenCloseFree) {
+  DisplayVm vm;
+  CommandCall c = vm.CallWith("createdisplay", [&] {
+    vm_pushnil(vm.L);
+    vm_newtable(vm.L);
+    vm.Set("width", 64);
+    vm.Set("height", 48);
+    vm.Set("color", 0x336699);
+    return 2;
+  });
+  ASSERT_EQ(c.code, 0u);
+  qmDisplay *d = DisplayList;
+  ASSERT_NE(d, nullptr);
+  EXPECT_NE(d->handle, 0u) << "nil asks for an automatic id";
+  EXPECT_EQ(d->state, DISPSTATE_CLOSED);
+  EXPECT_EQ(CurrentDisplay, d);
+  EXPECT_EQ(CurrentBGPic, d->bgpic);
+  ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 32), vm.Set("height", 32), vm.Set("color", 0xFF0000); }).code, 0u);
+
+  // Errors, each against the state it names.
+  EXPECT_EQ(vm.Call("CloseDisplay", {2}).code, ERR_WRONGUSAGE) << "not open";
+  EXPECT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
+  qmDisplay *two = DisplayVm::Display(2);
+  EXPECT_EQ(two->state, DISPSTATE_OPEN);
+  EXPECT_EQ(CurrentDisplay, two);
+  EXPECT_EQ(DisplayVm::WindowPixel(two, 5, 5), 0xFF0000u) << "the window shows its picture";
+  EXPECT_EQ(vm.Call("OpenDisplay", {2}).code, ERR_WRONGUSAGE) << "already open";
+  EXPECT_EQ(vm.Call("ShowDisplay", {}).code, ERR_WRONGUSAGE) << "open, not minimized";
+  EXPECT_EQ(vm.Call("FreeDisplay", {2}).code, ERR_FREEADISPLAY);
+  EXPECT_EQ(vm.Call("SelectDisplay", {5}).code, ERR_FINDDISPLAY);
+  EXPECT_EQ(vm.Call("ChangeDisplayMode", {2}).code, ERR_WRONGUSAGE) << "full screen needs a size";
+  EXPECT_EQ(vm.Call("ChangeDisplayMode", {3, 640, 480}).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Call("SetTitle", {CmdArg::Str(std::string(256, 't').c_str())}).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Call("SetTitle", {CmdArg::Str("Zwei")}).code, 0u);
+  EXPECT_STREQ(two->title, "Zwei");
+
+  // The same picture for a second display is refused.
+  EXPECT_EQ(vm.Call("CreateBGPic", {9, 16, 16}).code, 0u);
+  EXPECT_EQ(vm.Create(3, [&] { vm.Set("bgpic", 9); }).code, 0u);
+  EXPECT_EQ(vm.Create(4, [&] { vm.Set("bgpic", 9); }).code, ERR_MULTIBGPIC);
+
+  EXPECT_EQ(vm.Call("CloseDisplay", {2}).code, 0u);
+  EXPECT_EQ(two->state, DISPSTATE_CLOSED);
+  EXPECT_EQ(vm.Call("SelectDisplay", {3}).code, 0u);
+  EXPECT_EQ(vm.Call("FreeDisplay", {2}).code, 0u);
+  EXPECT_EQ(DisplayVm::Display(2), nullptr);
+  EXPECT_EQ(vm.Call("FreeDisplay", {2}).code, ERR_FINDDISPLAY);
+}
+
+TEST(DisplayLibrary, AutoScalingAtExactlyOneMakesNoScaledShape) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 40), vm.Set("height", 30), vm.Set("scalemode", 1),
+                               vm.Set("scalewidth", 40), vm.Set("scaleheight", 30); }).code, 0u);
+  qmDisplay *d = DisplayVm::Display(1);
+  EXPECT_EQ(d->scaleX, 1.0);
+  EXPECT_EQ(d->scaleY, 1.0);
+  EXPECT_EQ(d->scaledMask, nullptr);
+  EXPECT_EQ(d->scaledAlpha, nullptr);
+  // Twice the size: the window shows every picture pixel as 2 x 2.
+  ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 40), vm.Set("height", 30), vm.Set("scalemode", 1),
+                               vm.Set("scalewidth", 80), vm.Set("scaleheight", 60), vm.Set("color", 0x00FF00); }).code,
+            0u);
+  d = DisplayVm::Display(2);
+  EXPECT_EQ(d->scaleX, 2.0);
+  EXPECT_EQ(d->width, 80);
+  EXPECT_EQ(d->bgpic->unscaledWidth, 40);
+  ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(d, 79, 59), 0x00FF00u);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 2, ATTRSCALEWIDTH}).results.at(0), 80);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 2, ATTRWIDTH}).results.at(0), 40);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 0, ATTRSCALEMODE}).results.at(0), 1);
+}
+
+TEST(DisplayLibrary, AttributesOfTheDisplayRow) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 50), vm.Set("height", 20), vm.Set("borderless", 1),
+                               vm.SetText("title", "Eins"); }).code, 0u);
+  ASSERT_EQ(vm.Create(2, [] {}).code, 0u);
+  const struct {
+    double id;
+    int32_t attribute;
+    double want;
+  } rows[] = {{0, ATTRWIDTH, 50},      {1, ATTRHEIGHT, 20},     {2, ATTRWIDTH, 640},  {0, ATTRBORDERLESS, 1},
+              {2, ATTRBORDERLESS, 0},  {0, ATTRSTATE, 0},       {0, ATTRCOUNT, 2},    {0, ATTRDOUBLEBUFFER, 0},
+              {0, ATTRLAYERSON, 0},    {0, ATTRMARGINRIGHT, 49}, {0, ATTRMODE, 1},    {0, ATTRSCALEMODE, 0}};
+  for (const auto &r : rows) {
+    CommandCall c = vm.Call("GetAttribute", {21, r.id, r.attribute});
+    ASSERT_EQ(c.code, 0u) << r.attribute;
+    EXPECT_EQ(c.results.at(0), r.want) << r.id << " " << r.attribute;
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 5, ATTRWIDTH}).code, ERR_FINDDISPLAY);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 0, 30}).code, ERR_UNKNOWNATTR);
+  CommandCall out = vm.Call("GetAttribute", {21, 0, ATTROUTPUTDEVICE});
+  EXPECT_EQ(out.results, (std::vector<double>{0, 1, 0}));
+}
+
+TEST(DisplayLibrary, FailingAllocationsLeaveTheListUnchanged) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Create(1, [] {}).code, 0u);
+  qmDisplay *before = DisplayList;
+  const uint32_t pictures = CountObjectsOfType(vm.L, QMTYPE_BGPIC);
+  bool succeeded = false;
+  for (uint64_t n = 1; n < 200 && !succeeded; n++) {
+    SetMemAllocFailure(n);
+    CommandCall c = vm.Create(2, [&] { vm.Set("width", 20), vm.Set("height", 10), vm.Set("fillstyle", 2); });
+    const bool failed = MemAllocFailureUsed();
+    SetMemAllocFailure(0);
+    if (!failed) {
+      EXPECT_EQ(c.code, 0u) << n;
+      succeeded = true;
+      break;
+    }
+    EXPECT_EQ(c.code, ERR_MEM) << "allocation " << n;
+    EXPECT_EQ(DisplayList, before);
+    EXPECT_EQ(before->next, nullptr) << "allocation " << n;
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BGPIC), pictures) << "allocation " << n;
+  }
+  EXPECT_TRUE(succeeded);
+  ASSERT_NE(DisplayVm::Display(2), nullptr);
+}
+
+}  // namespace
