@@ -254,6 +254,28 @@ uint64_t FileWriteBytes(qmFileHandle *h, const void *buffer, uint64_t n) {
   return FileWrite(h, buffer, n);
 }
 
+uint64_t FileCopyRange(qmFileHandle *in, qmFileHandle *out, uint64_t n) {
+  if (in->isVirtual || out->isVirtual || !in->stream || !out->stream || !FileFlush(out)) return 0;
+  // Explicit offsets leave both descriptors alone; the streams are set to the new positions
+  // at the end, so that stdio's idea of them stays true.
+  off_t inAt = static_cast<off_t>(in->position), outAt = static_cast<off_t>(out->position);
+  uint64_t copied = 0;
+  while (copied < n) {
+    size_t step = static_cast<size_t>(std::min<uint64_t>(n - copied, uint64_t(1) << 30));
+    ssize_t got = copy_file_range(fileno(in->stream), &inAt, fileno(out->stream), &outAt, step, 0);
+    if (got <= 0) break;
+    copied += static_cast<uint64_t>(got);
+  }
+  if (copied) {
+    in->position += copied;
+    out->position += copied;
+    fseeko(in->stream, inAt, SEEK_SET);
+    fseeko(out->stream, outAt, SEEK_SET);
+    out->writePending = 0;
+  }
+  return copied;
+}
+
 int FilePutc(qmFileHandle *h, int byte) {
   unsigned char c = static_cast<unsigned char>(byte);
   return FileWrite(h, &c, 1) == 1 ? 1 : 0;

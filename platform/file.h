@@ -59,6 +59,12 @@ uint64_t FileReadLineBytes(qmFileHandle *h, void *buffer, uint64_t max);
 // The count written; short when the system refused part of it.
 uint64_t FileWrite(qmFileHandle *h, const void *buffer, uint64_t n);
 uint64_t FileWriteBytes(qmFileHandle *h, const void *buffer, uint64_t n);
+// Copies up to n bytes from in's position to out's inside the system (copy_file_range), with
+// no buffer in between, and moves both positions: the count copied, 0 at in's end. Short of
+// n when the system stopped early; 0 also when it cannot copy between these two at all (a
+// virtual source, another file system, a kernel without it), which callers tell from the end
+// by in's position: they carry on with FileRead and FileWrite from where it stopped.
+uint64_t FileCopyRange(qmFileHandle *in, qmFileHandle *out, uint64_t n);
 // 1 when written, 0 on failure.
 int FilePutc(qmFileHandle *h, int byte);
 // 1 when the buffered data reached the file (or there is no stream), 0 when it failed.

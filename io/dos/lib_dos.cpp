@@ -237,26 +237,34 @@ uint32_t DosFileToString(VmState *L) {
   const char *name = vm_checkstring(L, 1, nullptr);
   qmFileHandle *h;
   if (uint32_t code = OpenFileForReading(name, &h)) return code;
-  // The length is known, so the text is read in one piece; the loop only matters for a file
-  // that grew since it was opened.
-  std::string text;
+  // The length is known, so the text is read in one piece straight into the script's string;
+  // the tail only matters for a file that grew since it was opened.
   uint32_t code = CheckResultLength(size_t(std::min<uint64_t>(h->size, VM_MAXSTRLEN + uint64_t(1))), 0, 0);
+  char *text = code ? nullptr : vm_openstring(L, size_t(h->size));
+  if (code == 0 && text == nullptr) code = ERR_MEM;
+  uint64_t got = 0;
+  std::string tail;
   if (code == 0) {
+    got = FileRead(h, text, h->size);
     try {
-      text.resize(size_t(h->size));
-      uint64_t got = FileRead(h, text.data(), h->size);
-      text.resize(size_t(got));
       char block[kFileToStringBlock];
-      for (uint64_t n; (n = FileRead(h, block, sizeof block)) > 0;) text.append(block, size_t(n));
+      for (uint64_t n; (n = FileRead(h, block, sizeof block)) > 0;) tail.append(block, size_t(n));
     } catch (const std::bad_alloc &) {
       code = ERR_MEM;
     }
   }
   FileClose(h);
-  if (code == 0) code = CheckResultLength(text.size(), 0, 0);
-  if (code) return code;
-  vm_pushlstring(L, text.data(), text.size());
-  vm_pushnumber(L, double(text.size()));
+  if (code == 0) code = CheckResultLength(size_t(got) + tail.size(), 0, 0);
+  if (code) {
+    if (text) vm_freeopenstring(L, text);
+    return code;
+  }
+  vm_pushopenstring(L, text, size_t(got));
+  if (!tail.empty()) {
+    vm_pushlstring(L, tail.data(), tail.size());
+    vm_concat(L, 2);
+  }
+  vm_pushnumber(L, double(got + tail.size()));
   return 2;
 }
 

@@ -101,6 +101,9 @@ const char *aux_upvalue(VmState *L, int funcindex, int n, VmValue **val) {
   return n <= p->sizeupvalues && p->upvalues[n - 1] ? p->upvalues[n - 1]->data() : "";
 }
 
+// The header of bytes from vm_openstring.
+VmString *OpenStringOf(char *data) { return reinterpret_cast<VmString *>(data) - 1; }
+
 }  // namespace
 
 // ---- state ----
@@ -333,6 +336,20 @@ void vm_pushlstring(VmState *L, const char *s, size_t len) {
   vm_setstring(L->top, vm_newlstr(L, s, len));
   api_incr_top(L);
 }
+
+char *vm_openstring(VmState *L, size_t len) {
+  VmString *ts = vm_newopenstr(L, len);
+  return ts ? ts->data() : nullptr;
+}
+
+void vm_pushopenstring(VmState *L, char *data, size_t len) {
+  // The open string is outside the collector's lists, so a collection here cannot touch it.
+  vm_checkgc(L);
+  vm_setstring(L->top, vm_internopenstr(L, OpenStringOf(data), len));
+  api_incr_top(L);
+}
+
+void vm_freeopenstring(VmState *L, char *data) { vm_freeopenstr(L, OpenStringOf(data)); }
 
 void vm_pushstring(VmState *L, const char *s) {
   if (s == nullptr) vm_pushnil(L);

@@ -75,6 +75,16 @@ void vm_newtable_nogc(VmState *L);
 void *vm_newuserdata(VmState *L, size_t size);
 int vm_pushupvalues(VmState *L);
 
+// ---- strings filled in place ----
+// For a long result read straight into its string: vm_openstring hands out len bytes (and room
+// for the final 0) that nothing else sees, or nullptr, raising nothing, above VM_MAXSTRLEN or
+// when memory is short. vm_pushopenstring interns the first len bytes (len at most the length
+// asked for) and pushes the string; the bytes are no longer the caller's, and may have been
+// freed for an equal string. vm_freeopenstring gives back bytes that are not to be pushed.
+char *vm_openstring(VmState *L, size_t len);
+void vm_pushopenstring(VmState *L, char *data, size_t len);
+void vm_freeopenstring(VmState *L, char *data);
+
 // ---- tables and metatables ----
 void vm_gettable(VmState *L, int idx);
 void vm_rawget(VmState *L, int idx);

@@ -19,6 +19,25 @@ uint32_t hash_bytes(const char *str, size_t l) {
   return h;
 }
 
+// Puts a string whose header and bytes are set into the string table.
+void link_string(VmState *L, VmString *ts) {
+  VmStringTable &tb = G(L)->strt;
+  uint32_t slot = ts->hash & static_cast<uint32_t>(tb.size - 1);
+  ts->next = tb.hash[slot];
+  tb.hash[slot] = ts;
+  tb.nuse++;
+  if (tb.nuse > static_cast<uint32_t>(tb.size) && tb.size < 0x3FFFFFFF) vm_resizestrtab(L, tb.size * 2);
+}
+
+VmString *find_string(VmState *L, const char *str, size_t l, uint32_t h) {
+  VmStringTable &tb = G(L)->strt;
+  for (VmGCObject *o = tb.hash[h & static_cast<uint32_t>(tb.size - 1)]; o; o = o->next) {
+    auto *ts = static_cast<VmString *>(o);
+    if (ts->len == l && std::memcmp(str, ts->data(), l) == 0) return ts;
+  }
+  return nullptr;
+}
+
 VmString *new_string(VmState *L, const char *str, size_t l, uint32_t h) {
   if (l > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);
   auto *ts = static_cast<VmString *>(vm_realloc(L, nullptr, 0, vm_sizestring(l)));
@@ -29,12 +48,7 @@ VmString *new_string(VmState *L, const char *str, size_t l, uint32_t h) {
   ts->len = static_cast<uint32_t>(l);
   std::memcpy(ts->data(), str, l);
   ts->data()[l] = '\0';
-  VmStringTable &tb = G(L)->strt;
-  uint32_t slot = h & static_cast<uint32_t>(tb.size - 1);
-  ts->next = tb.hash[slot];
-  tb.hash[slot] = ts;
-  tb.nuse++;
-  if (tb.nuse > static_cast<uint32_t>(tb.size) && tb.size < 0x3FFFFFFF) vm_resizestrtab(L, tb.size * 2);
+  link_string(L, ts);
   return ts;
 }
 
@@ -61,13 +75,45 @@ void vm_resizestrtab(VmState *L, int newsize) {
 
 VmString *vm_newlstr(VmState *L, const char *str, size_t l) {
   uint32_t h = hash_bytes(str, l);
-  VmStringTable &tb = G(L)->strt;
-  for (VmGCObject *o = tb.hash[h & static_cast<uint32_t>(tb.size - 1)]; o; o = o->next) {
-    auto *ts = static_cast<VmString *>(o);
-    if (ts->len == l && std::memcmp(str, ts->data(), l) == 0) return ts;
-  }
+  if (VmString *ts = find_string(L, str, l, h)) return ts;
   return new_string(L, str, l, h);
 }
+
+VmString *vm_newopenstr(VmState *L, size_t l) {
+  VmGlobalState *g = G(L);
+  size_t size = vm_sizestring(l);
+  if (l > VM_MAXSTRLEN || (g->memlimit && g->nblocks + size > g->memlimit)) return nullptr;
+  // Allocated without the state so that a shortage is an answer rather than a raise.
+  auto *ts = static_cast<VmString *>(vm_realloc(nullptr, nullptr, 0, size));
+  if (!ts) return nullptr;
+  g->nblocks += size;
+  ts->tt = VM_TSTRING;
+  ts->marked = 0;
+  ts->reserved = 0;
+  ts->hash = 0;
+  ts->len = static_cast<uint32_t>(l);
+  ts->next = nullptr;
+  return ts;
+}
+
+VmString *vm_internopenstr(VmState *L, VmString *ts, size_t l) {
+  uint32_t h = hash_bytes(ts->data(), l);
+  if (VmString *same = find_string(L, ts->data(), l, h)) {
+    vm_freeopenstr(L, ts);
+    return same;
+  }
+  if (l < ts->len) {
+    // The collector frees a string by its length, so the block shrinks to fit.
+    ts = static_cast<VmString *>(vm_realloc(L, ts, vm_sizestring(ts->len), vm_sizestring(l)));
+    ts->len = static_cast<uint32_t>(l);
+  }
+  ts->data()[l] = '\0';
+  ts->hash = h;
+  link_string(L, ts);
+  return ts;
+}
+
+void vm_freeopenstr(VmState *L, VmString *ts) { vm_realloc(L, ts, vm_sizestring(ts->len), 0); }
 
 VmUserdata *vm_newudata(VmState *L, size_t size) {
   if (size > 0xFFFFFFFFu - sizeof(VmUserdata)) vm_raise(L, ERR_MEM);

@@ -13,6 +13,15 @@ constexpr size_t VM_MAXSTRLEN = 0x7FFFFFFF;
 // Raises ERR_MEM above VM_MAXSTRLEN bytes.
 VmString *vm_newlstr(VmState *L, const char *str, size_t l);
 inline VmString *vm_newstr(VmState *L, const char *s) { return vm_newlstr(L, s, std::strlen(s)); }
+// A string filled in place: vm_newopenstr makes l bytes that belong to the caller alone,
+// outside the string table and unseen by the collector (nullptr, nothing raised, above
+// VM_MAXSTRLEN or when memory is short). Once filled, vm_internopenstr keeps its first l bytes
+// (at most its length) and returns the interned string: the same block, or an equal string
+// that already existed, the open one being freed. A string never interned is given back with
+// vm_freeopenstr. Interning is by content, so nothing may change the bytes afterwards.
+VmString *vm_newopenstr(VmState *L, size_t l);
+VmString *vm_internopenstr(VmState *L, VmString *ts, size_t l);
+void vm_freeopenstr(VmState *L, VmString *ts);
 // Resizes the string table to newsize buckets (a power of two).
 void vm_resizestrtab(VmState *L, int newsize);
 inline size_t vm_sizestring(size_t len) { return sizeof(VmString) + len + 1; }

@@ -199,6 +199,60 @@ TEST(PlainFile, ReadWriteSwitchesDirectionAtTheRightPlace) {
   EXPECT_EQ(FileOpen((dir / "no/such/file").c_str(), FILE_MODE_READWRITE), nullptr);
 }
 
+// FileCopyRange starts at both handles' positions whatever stdio holds ahead or behind, and
+// leaves both streams where the next FileRead and FileWrite belong: the result is what the
+// buffer alone would have made.
+TEST(PlainFile, CopyRangeCarriesOnWhereTheHandlesStand) {
+  TempDir dir;
+  std::string source = dir / "source.bin", target = dir / "target.bin";
+  std::string bytes;
+  for (int i = 0; i < 400; i++) bytes += Pattern();  // 102,400 bytes
+  WriteFile(source, bytes);
+  struct Case {
+    const char *name;
+    uint64_t readFirst;
+    std::string writeFirst;
+    uint64_t asked, copied;
+  } cases[] = {
+      {"from the start", 0, "", 102400, 102400},
+      {"after a buffered read and a buffered write", 10, "head", 50000, 50000},
+      {"more than is left", 102390, "", 1000, 10},
+      {"at the end", 102400, "", 10, 0},
+      {"nothing asked", 5, "x", 0, 0},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    qmFileHandle *in = FileOpen(source.c_str(), FILE_MODE_READ);
+    qmFileHandle *out = FileOpen(target.c_str(), FILE_MODE_WRITE);
+    ASSERT_TRUE(in && out);
+    std::vector<char> buffer(bytes.size());
+    ASSERT_EQ(FileRead(in, buffer.data(), c.readFirst), c.readFirst);
+    ASSERT_EQ(FileWrite(out, c.writeFirst.data(), c.writeFirst.size()), c.writeFirst.size());
+    EXPECT_EQ(FileCopyRange(in, out, c.asked), c.copied);
+    EXPECT_EQ(FileSeek(in, 0, FILE_SEEK_CURRENT), c.readFirst + c.copied);
+    EXPECT_EQ(FileSeek(out, 0, FILE_SEEK_CURRENT), c.writeFirst.size() + c.copied);
+    uint64_t rest = FileRead(in, buffer.data(), buffer.size());
+    EXPECT_EQ(rest, bytes.size() - c.readFirst - c.copied);
+    EXPECT_EQ(FileWrite(out, buffer.data(), rest), rest);
+    EXPECT_EQ(FileWrite(out, "tail", 4), 4u);
+    EXPECT_EQ(FileClose(in), 1);
+    EXPECT_EQ(FileClose(out), 1);
+    EXPECT_EQ(ReadWholeFile(target), c.writeFirst + bytes.substr(c.readFirst) + "tail");
+  }
+}
+
+// What the system cannot copy is declined with nothing moved, for the buffer to do.
+TEST_F(FileWindow, CopyRangeDeclinesVirtualSources) {
+  qmFileHandle *in = FileOpen(ChunkName(100, 20, container).c_str(), FILE_MODE_READ);
+  qmFileHandle *out = FileOpen((dir / "out.bin").c_str(), FILE_MODE_WRITE);
+  ASSERT_TRUE(in && out);
+  EXPECT_EQ(FileCopyRange(in, out, 20), 0u);
+  EXPECT_EQ(FileSeek(in, 0, FILE_SEEK_CURRENT), 0u);
+  EXPECT_EQ(FileSeek(out, 0, FILE_SEEK_CURRENT), 0u);
+  FileClose(in);
+  FileClose(out);
+}
+
 TEST(PlainFile, FullDiskIsReportedAsFailure) {
   if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
   qmFileHandle *h = FileOpen("/dev/full", FILE_MODE_WRITE);

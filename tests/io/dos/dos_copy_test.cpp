@@ -1,6 +1,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -72,6 +74,55 @@ TEST(DosCopy, CopiesFilesIntoNewDirectories) {
   // A file onto itself is refused, and the source is untouched.
   EXPECT_EQ(Walk(vm, "CopyFile", {vm.Path("a.txt"), vm.dir.path(), ""}, false), uint32_t(ERR_WRONGUSAGE));
   EXPECT_EQ(ReadFileBytes(vm.Path("a.txt")), data);
+}
+
+// Copies of sizes around the block size, with and without a callback, from a plain file and
+// from a virtual window, into this file system and into another one where there is one (the
+// system copies within one; across, or from a window, the buffer does). Each copy is held
+// against its peer with cmp: cp's copy of the file, or the window's bytes cut out by tail and
+// head. With a callback there is one status message per block of 16,384 bytes, with the
+// running count.
+TEST(DosCopy, CopiesMatchCpAtEverySize) {
+  DosVm vm;
+  std::vector<std::string> targets = {vm.Path("out")};
+  char shm[] = "/dev/shm/qmtest-XXXXXX";
+  bool otherFileSystem = access("/dev/shm", W_OK) == 0 && mkdtemp(shm) != nullptr;
+  if (otherFileSystem) targets.push_back(shm);
+  const uint64_t sizes[] = {0, 1, 16383, 16384, 16385, 3 * 16384 + 7, (1u << 20) + 3};
+  for (uint64_t size : sizes) {
+    std::string bytes(size + 2000, '\0');
+    uint32_t x = uint32_t(size) + 1;
+    for (char &c : bytes) c = char((x = x * 1103515245u + 12345u) >> 24);
+    WriteFileBytes(vm.Path("container"), bytes);
+    WriteFileBytes(vm.Path("plain"), bytes.substr(1000, size));
+    Shell("rm -f " + vm.Path("by_cp") + " && cp " + vm.Path("plain") + " " + vm.Path("by_cp"));
+    Shell("tail -c +1001 " + vm.Path("container") + " | head -c " + std::to_string(size) + " > " +
+          vm.Path("by_tail"));
+    struct Source {
+      const char *kind;
+      std::string name, peer;
+    };
+    std::vector<Source> sources = {{"plain", vm.Path("plain"), vm.Path("by_cp")}};
+    if (size > 0)  // a window cannot be empty
+      sources.push_back({"virtual", vm.One("DefineVirtualFile", {vm.Path("container"), 1000, double(size), "w.bin"}).str,
+                         vm.Path("by_tail")});
+    for (const Source &source : sources)
+      for (const std::string &target : targets)
+        for (bool callback : {false, true}) {
+          std::string where = std::string(source.kind) + " source of " + std::to_string(size) + " bytes into " +
+                              target + (callback ? " with a callback" : "");
+          std::remove((target + "/copy.bin").c_str());
+          ASSERT_EQ(Walk(vm, "CopyFile", {source.name, target, "copy.bin"}, callback), 0u) << where;
+          int status = -1;
+          Shell("cmp -s " + source.peer + " " + target + "/copy.bin", &status);
+          EXPECT_EQ(status, 0) << where;
+          if (!callback) continue;
+          ASSERT_EQ(gMessages.size(), (size + 16383) / 16384) << where;
+          for (size_t i = 0; i < gMessages.size(); i++)
+            EXPECT_EQ(gMessages[i].copied, double(std::min<uint64_t>((i + 1) * 16384, size))) << where;
+        }
+  }
+  if (otherFileSystem) Shell(std::string("rm -rf ") + shm);
 }
 
 TEST(DosCopy, CallbackAnswersDecide) {

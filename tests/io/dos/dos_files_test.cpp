@@ -3,6 +3,7 @@
 
 #include "io/dos/dos_files.h"
 #include "runtime/errcodes.h"
+#include "runtime/vm/vm_state.h"
 #include "tests/io/dos/dos_test_vm.h"
 
 namespace {
@@ -207,6 +208,43 @@ TEST(DosFiles, WholeFilesAsStrings) {
   EXPECT_EQ(c.results[1].num, double(bytes.size()));
   EXPECT_EQ(vm.Code("StringToFile", {"", vm.Path("e.bin")}), 0u);
   EXPECT_EQ(vm.One("FileToString", {vm.Path("e.bin")}).str, "");
+}
+
+// FileToString reads into the script's string itself; the result must still be the one string
+// of its content, the same object as that text made any other way.
+TEST(DosFiles, FileToStringGivesTheInternedString) {
+  DosVm vm;
+  struct Row {
+    const char *name;
+    std::string bytes;
+  } rows[] = {
+      {"text the script also holds", "hello"},
+      {"empty", ""},
+      {"zero bytes inside", std::string("a\0\0b", 4)},
+      {"longer than a read block", std::string(70000, 'q') + "end"},
+  };
+  for (const Row &r : rows) {
+    WriteFileBytes(vm.Path("i.bin"), r.bytes);
+    vm_pushlstring(vm.L, r.bytes.data(), r.bytes.size());
+    vm.SetGlobal("held");
+    DosCall c = vm.Call("FileToString", {vm.Path("i.bin")}, true);
+    ASSERT_EQ(c.code, 0u) << r.name;
+    EXPECT_EQ(c.results[0].str, r.bytes) << r.name;
+    EXPECT_EQ(c.results[1].num, double(r.bytes.size())) << r.name;
+    vm_pushstring(vm.L, "held");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    EXPECT_EQ(vm_tostring(vm.L, 1), vm_tostring(vm.L, -1)) << r.name;  // one string object
+    EXPECT_EQ(vm_rawequal(vm.L, 1, -1), 1) << r.name;
+  }
+}
+
+TEST(DosFiles, FileToStringBeyondTheMemoryLimitIsErrMem) {
+  DosVm vm;
+  WriteFileBytes(vm.Path("big.bin"), std::string(4u << 20, 'b'));
+  G(vm.L)->memlimit = G(vm.L)->nblocks + (1u << 20);
+  EXPECT_EQ(vm.Code("FileToString", {vm.Path("big.bin")}), uint32_t(ERR_MEM));
+  G(vm.L)->memlimit = 0;
+  EXPECT_EQ(vm.One("FileToString", {vm.Path("big.bin")}).str.size(), size_t(4u << 20));
 }
 
 // Files left open are closed when the library is freed.

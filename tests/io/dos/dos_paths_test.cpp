@@ -1,7 +1,10 @@
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <string>
+#include <utility>
 
 #include "io/dos/dos_paths.h"
 #include "runtime/cmdargs.h"
@@ -155,6 +158,60 @@ TEST(DosPaths, EnvironmentAndPrograms) {
   EXPECT_EQ(ReadFileBytes(vm.Path("out.txt")), "hello\n");
   EXPECT_EQ(vm.Code("Execute", {""}), uint32_t(ERR_WRONGUSAGE));
   EXPECT_EQ(vm.Code("Execute", {"\"unclosed"}), uint32_t(ERR_WRONGUSAGE));
+}
+
+// The date text round trip in fixed zones, the file's own times checked by stat against GNU
+// date reading the same text in the same zone: SetFileAttributes writes what date -d means,
+// GetFileAttributes reads it back unchanged. POSIX zone rules need no zone database.
+TEST(DosPaths, DateTextRoundTripsInEveryZone) {
+  // The zone of the process comes back however the test ends.
+  struct ZoneGuard {
+    bool had = std::getenv("TZ") != nullptr;
+    std::string saved = had ? std::getenv("TZ") : "";
+    ~ZoneGuard() {
+      if (had) setenv("TZ", saved.c_str(), 1);
+      else unsetenv("TZ");
+      tzset();
+    }
+  } guard;
+  struct Case {
+    const char *zone, *modified, *accessed, *isoModified, *isoAccessed;
+  } cases[] = {
+      {"UTC0", "05-Mar-2012 09:07:03", "01-Jan-1970 00:00:01", "2012-03-05 09:07:03", "1970-01-01 00:00:01"},
+      {"UTC0", "29-Feb-2000 23:59:59", "31-Dec-2037 12:00:00", "2000-02-29 23:59:59", "2037-12-31 12:00:00"},
+      {"CET-1CEST,M3.5.0,M10.5.0/3", "01-Jul-2021 12:00:00", "15-Jan-2021 08:30:00", "2021-07-01 12:00:00",
+       "2021-01-15 08:30:00"},
+      {"EST5EDT,M3.2.0,M11.1.0", "31-Dec-1999 23:59:59", "04-Jul-2010 00:00:00", "1999-12-31 23:59:59",
+       "2010-07-04 00:00:00"},
+  };
+  for (const Case &c : cases) {
+    std::string where = std::string(c.zone) + " " + c.modified;
+    setenv("TZ", c.zone, 1);
+    tzset();
+    DosVm vm;
+    std::string file = vm.Path("dated.txt");
+    WriteFileBytes(file, "d");
+    vm_settop(vm.L, 0);
+    vm.PushCommand("SetFileAttributes");
+    vm_pushstring(vm.L, file.c_str());
+    vm_newtable(vm.L);
+    SetFieldString(vm.L, "time", c.modified);
+    SetFieldString(vm.L, "lastaccesstime", c.accessed);
+    ASSERT_EQ(vm_pcall(vm.L, 2, 0, 0), 0u) << where;
+    std::string inZone = std::string("TZ='") + c.zone + "' ";
+    EXPECT_EQ(Shell("stat -c %Y " + file), Shell(inZone + "date -d '" + c.isoModified + "' +%s")) << where;
+    EXPECT_EQ(Shell("stat -c %X " + file), Shell(inZone + "date -d '" + c.isoAccessed + "' +%s")) << where;
+    vm.PushCommand("GetFileAttributes");
+    vm_pushstring(vm.L, file.c_str());
+    ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0u) << where;
+    for (auto [key, text] : {std::pair{"time", c.modified}, std::pair{"lastaccesstime", c.accessed}}) {
+      vm_pushstring(vm.L, key);
+      vm_gettable(vm.L, -2);
+      EXPECT_STREQ(vm_tostring(vm.L, -1), text) << where << " " << key;
+      vm_pop(vm.L, 1);
+    }
+    vm_settop(vm.L, 0);
+  }
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_debug.h"
+#include "runtime/vm/vm_string.h"
 #include "tests/runtime/vm/exec_test_util.h"
 
 TEST(Api, StackAndQueries) {
@@ -186,4 +187,59 @@ TEST(Debug, InfoNamesAndLocals) {
     return 0;
   });
   EXPECT_EQ(vm_pcall(L, 0, 0, 0), ERR_FUNCEXPECTED);
+}
+
+// A string filled in place interns like one pushed whole: equal content gives the one string
+// (an existing one wins) and a shorter fill keeps only the filled bytes.
+TEST(Api, OpenStringsInternByContent) {
+  struct Case {
+    const char *name;
+    std::string existing;  // pushed first with vm_pushlstring; empty: nothing
+    size_t asked;
+    std::string filled;
+  };
+  const Case cases[] = {
+      {"new text", "", 5, "hello"},
+      {"equal to an existing string", "hello", 5, "hello"},
+      {"shorter than asked", "", 64, "abc"},
+      {"shorter and equal to an existing one", "abc", 64, "abc"},
+      {"empty", "", 0, ""},
+      {"zero bytes inside", "", 3, std::string("a\0b", 3)},
+      {"long, same length as an existing one but different", std::string(4096, 'x'), 4096,
+       std::string(4095, 'x') + "y"},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    ExecVm vm;
+    VmState *L = vm.L;
+    if (!c.existing.empty()) vm_pushlstring(L, c.existing.data(), c.existing.size());
+    char *data = vm_openstring(L, c.asked);
+    ASSERT_NE(data, nullptr);
+    std::memcpy(data, c.filled.data(), c.filled.size());
+    vm_pushopenstring(L, data, c.filled.size());
+    ASSERT_EQ(vm_strlen(L, -1), c.filled.size());
+    EXPECT_EQ(std::string(vm_tostring(L, -1), c.filled.size()), c.filled);
+    EXPECT_EQ(vm_tostring(L, -1)[c.filled.size()], '\0');
+    vm_pushlstring(L, c.filled.data(), c.filled.size());
+    EXPECT_EQ(vm_tostring(L, -1), vm_tostring(L, -2)) << "the same string object";
+    if (!c.existing.empty()) {
+      EXPECT_EQ(vm_tostring(L, 1) == vm_tostring(L, -1), c.existing == c.filled);
+    }
+  }
+}
+
+TEST(Api, OpenStringsRefuseWhatCannotBeMadeAndGiveBackWhatIsNotPushed) {
+  ExecVm vm;
+  VmState *L = vm.L;
+  size_t before = G(L)->nblocks;
+  char *data = vm_openstring(L, 1000);
+  ASSERT_NE(data, nullptr);
+  EXPECT_GT(G(L)->nblocks, before);
+  vm_freeopenstring(L, data);
+  EXPECT_EQ(G(L)->nblocks, before);
+  EXPECT_EQ(vm_openstring(L, VM_MAXSTRLEN + size_t(1)), nullptr);
+  G(L)->memlimit = G(L)->nblocks + (1u << 20);
+  EXPECT_EQ(vm_openstring(L, 2u << 20), nullptr) << "beyond the memory limit: an answer, not a raise";
+  EXPECT_EQ(G(L)->nblocks, before);
+  G(L)->memlimit = 0;
 }
