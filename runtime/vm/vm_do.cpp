@@ -106,7 +106,7 @@ VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code) {
     func = vm_restorestack(L, funcr);
     L->base = ci->base = func + 1;
     ci->top = L->base + p->maxstacksize;
-    ci->savedpc = p->code;
+    ci->savedpc = p->ops;
     ci->oldpc = nullptr;
     ci->tailcalls = 0;
     ci->state = VM_CI_SAVEDPC;

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "runtime/vm/vm_debug.h"
+#include "runtime/vm/vm_decode.h"
 #include "runtime/vm/vm_object.h"
 #include "runtime/vm/vm_opcodes.h"
 #include "runtime/vm/vm_table.h"
@@ -30,8 +31,8 @@ struct VmCallInfo {
   VmValue *base;
   VmValue *top;  // highest slot the function may use
   uint8_t state;
-  const VmInstruction *savedpc;  // the next instruction; kept current before anything can look
-  const VmInstruction *oldpc;    // the last instruction the line hook saw
+  const VmOp *savedpc;  // the next instruction; kept current before anything can look
+  const VmOp *oldpc;    // the last instruction the line hook saw
   int tailcalls;
 };
 
@@ -53,7 +54,7 @@ enum { VM_HOOKCALL = 0, VM_HOOKRET = 1, VM_HOOKLINE = 2, VM_HOOKCOUNT = 3, VM_HO
 // A saved Gosub position, tagged with the frame and function that pushed it, so that a
 // Return can only resume code of its own frame.
 struct VmGosubEntry {
-  const VmInstruction *pc;
+  const VmOp *pc;
   int32_t ci;  // index of the call record
   const VmProto *p;
 };
