@@ -334,27 +334,58 @@ void vm_arith(VmState *L, ptrdiff_t ra, const VmValue *rb, const VmValue *rc, Vm
   callTMres(L, ra, &f, &x, &y);
 }
 
+namespace {
+
+// A string, a number or nil: what concatenation turns into text.
+bool istextual(const VmValue *o) { return o->tt == VM_TSTRING || o->tt == VM_TNUMBER || o->tt == VM_TNIL; }
+
+// The text of a textual value without making a string of it: a number is written into scratch.
+const char *textof(const VmValue *o, char (&scratch)[VM_MAXNUMBER2STR], size_t *len) {
+  if (o->tt == VM_TSTRING) {
+    *len = vm_svalue(o)->len;
+    return vm_svalue(o)->data();
+  }
+  if (o->tt == VM_TNUMBER) {
+    *len = static_cast<size_t>(vm_number2str(o->v.n, scratch, sizeof scratch));
+    return scratch;
+  }
+  *len = 0;
+  return "";
+}
+
+}  // namespace
+
 void vm_concat_values(VmState *L, int total, int last) {
   do {
     VmValue *top = L->base + last + 1;
     int n = 2;  // values handled in this pass
-    if (!vm_tostring_value(L, top - 2) || !vm_tostring_value(L, top - 1)) {
-      const VmValue *tm = gettmbyobj2(L, top - 2, top - 1, VM_TM_CONCAT);
-      if (!vm_isfunction(tm)) vm_raise(L, ERR_CONCAT);
-      VmValue f = *tm, x = top[-2], y = top[-1];
-      callTMres(L, vm_savestack(L, top - 2), &f, &x, &y);
-    } else if (vm_svalue(top - 1)->len > 0) {
-      uint64_t tl = uint64_t{vm_svalue(top - 1)->len} + vm_svalue(top - 2)->len;
-      while (n < total && vm_tostring_value(L, top - n - 1)) {
-        tl += vm_svalue(top - n - 1)->len;
+    char scratch[VM_MAXNUMBER2STR];
+    size_t l;
+    if (!istextual(top - 2) || !istextual(top - 1)) {
+      if (!vm_tostring_value(L, top - 2) || !vm_tostring_value(L, top - 1)) {
+        const VmValue *tm = gettmbyobj2(L, top - 2, top - 1, VM_TM_CONCAT);
+        if (!vm_isfunction(tm)) vm_raise(L, ERR_CONCAT);
+        VmValue f = *tm, x = top[-2], y = top[-1];
+        callTMres(L, vm_savestack(L, top - 2), &f, &x, &y);
+      }
+    } else if (textof(top - 1, scratch, &l), l == 0) {
+      vm_tostring_value(L, top - 2);  // the result is the left operand's text
+    } else {
+      // Numbers are written straight into the buffer: no string is made for them.
+      uint64_t tl = l;
+      textof(top - 2, scratch, &l);
+      tl += l;
+      while (n < total && istextual(top - n - 1)) {
+        textof(top - n - 1, scratch, &l);
+        tl += l;
         n++;
       }
       if (tl > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);  // before the buffer is asked for
       char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
       size_t pos = 0;
       for (int i = n; i > 0; i--) {
-        size_t l = vm_svalue(top - i)->len;
-        std::memcpy(buffer + pos, vm_svalue(top - i)->data(), l);
+        const char *text = textof(top - i, scratch, &l);
+        std::memcpy(buffer + pos, text, l);
         pos += l;
       }
       vm_setstring(top - n, vm_newlstr(L, buffer, pos));

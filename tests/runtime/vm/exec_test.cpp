@@ -225,6 +225,10 @@ TEST(Exec, Concatenation) {
       {"numbers", concat("1", "2", "0.5"), 0, "'120.5'", nullptr},
       {"empty tail", concat("\"a\"", "\"b\"", "\"\""), 0, "'ab'", nullptr},
       {"embedded zero", concat("\"a\\0\"", "\"b\"", "\"\""), 0, "'a\\0b'", nullptr},
+      {"number between strings", concat("\"a\"", "7", "\"b\""), 0, "'a7b'", nullptr},
+      {"number then nil", concat("\"a\"", "3", "nil"), 0, "'a3'", nullptr},
+      {"large, negative and fractional", concat("1e20", "\"x\"", "-2.5"), 0, "'1e+20x-2.5'", nullptr},
+      {"nil alone with a number", concat("nil", "nil", "12"), 0, "'12'", nullptr},
   });
   ExecVm vm;
   EXPECT_EQ(vm.Run(R"(
