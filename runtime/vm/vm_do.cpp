@@ -252,7 +252,7 @@ void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every) {
   VmGlobalState *g = G(L);
   g->periodic = check;
   g->checkevery = check && every > 0 ? every : INT32_MAX;
-  g->checkcount = g->checkevery;
+  g->checkcount = g->checkevery - 1;
 }
 
 void vm_setendrequested(VmState *L, int on) {

@@ -492,9 +492,9 @@ VmValue *vm_execute(VmState *L) {
 // A loop edge or a call: once in a while the periodic check runs (the event pump).
 #define EDGE()                                                   \
   do {                                                           \
-    if (__builtin_expect(--g->checkcount <= 0, 0)) {             \
+    if (__builtin_expect(--g->checkcount < 0, 0)) {              \
       SAVEPC();                                                  \
-      g->checkcount = g->checkevery;                             \
+      g->checkcount = g->checkevery - 1;                         \
       if (g->periodic) g->periodic(L);                           \
       base = L->base;                                            \
     }                                                            \
@@ -506,8 +506,8 @@ VmValue *vm_execute(VmState *L) {
   g->dispatch = g->looptables[g->trap != 0];
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
-  if (__builtin_expect(--g->checkcount <= 0, 0)) {
-    g->checkcount = g->checkevery;
+  if (__builtin_expect(--g->checkcount < 0, 0)) {
+    g->checkcount = g->checkevery - 1;
     if (g->periodic) g->periodic(L);
   }
 retentry:

@@ -195,7 +195,8 @@ VmState *vm_open() {
   std::strcpy(g->err.sourcename, "?");
   g->err.exitonerror = 1;
   g->err.handlerref = -1;
-  g->checkevery = g->checkcount = INT32_MAX;
+  g->checkevery = INT32_MAX;
+  g->checkcount = INT32_MAX - 1;
   const char *stress = std::getenv("QM_VM_GCSTRESS");
   g->gcstress = stress && *stress && *stress != '0';
   if (vm_rawrunprotected(L, f_openstate, nullptr) != 0) {

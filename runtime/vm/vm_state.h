@@ -122,7 +122,7 @@ struct VmGlobalState {
   // The periodic check (the player's event pump): run at every checkevery-th loop edge or
   // script call, so that a script that never waits still sees its quit requests.
   void (*periodic)(VmState *L);
-  int32_t checkcount;
+  int32_t checkcount;  // edges left before the next check, minus one: it runs when this goes below 0
   int32_t checkevery;
   VmErrorState err;
   VmRuntimeHooks rt;
