@@ -41,3 +41,62 @@ void *vm_growaux(VmState *L, void *block, int *size, size_t size_elem, int limit
   *size = newsize;
   return nb;
 }
+
+namespace {
+
+#if defined(__SANITIZE_ADDRESS__)
+constexpr bool kPooled = false;
+#else
+constexpr bool kPooled = true;
+#endif
+
+// The class of a block of size bytes (1 and up); VM_SMALLCLASSES and above are not pooled.
+inline size_t smallclass(size_t size) { return (size - 1) >> 4; }
+
+}  // namespace
+
+void *vm_allocsmall(VmState *L, size_t size) {
+  size_t c = smallclass(size);
+  if (!kPooled || c >= VM_SMALLCLASSES) return vm_realloc(L, nullptr, 0, size);
+  VmGlobalState *g = G(L);
+  if (g->memlimit && g->nblocks + size > g->memlimit) vm_memerror(L);
+  VmSmallPool &pool = g->smallpool;
+  void *b = pool.free[c];
+  if (b) {
+    pool.free[c] = *static_cast<void **>(b);
+    pool.count[c]--;
+  } else {
+    b = std::malloc((c + 1) << 4);  // the class's full size: the block may serve any size of it later
+    if (!b) vm_memerror(L);
+  }
+  g->nblocks += size;
+  return b;
+}
+
+void vm_freesmall(VmState *L, void *block, size_t size) {
+  size_t c = smallclass(size);
+  if (!kPooled || c >= VM_SMALLCLASSES) {
+    vm_realloc(L, block, size, 0);
+    return;
+  }
+  VmGlobalState *g = G(L);
+  g->nblocks -= size;
+  VmSmallPool &pool = g->smallpool;
+  if (pool.count[c] >= VM_SMALLKEEP) {
+    std::free(block);
+    return;
+  }
+  *static_cast<void **>(block) = pool.free[c];
+  pool.free[c] = block;
+  pool.count[c]++;
+}
+
+void vm_drainsmall(VmSmallPool *pool) {
+  for (int c = 0; c < VM_SMALLCLASSES; c++) {
+    while (void *b = pool->free[c]) {
+      pool->free[c] = *static_cast<void **>(b);
+      std::free(b);
+    }
+    pool->count[c] = 0;
+  }
+}

@@ -160,6 +160,7 @@ void freestate(VmState *L) {
     vm_freearray(L, g->strt.hash, static_cast<size_t>(g->strt.size));
     vm_freearray(L, g->gosub, g->gosub ? VM_MAX_GOSUB : 0);
     vm_zfreebuffer(L, &g->buff);
+    vm_drainsmall(&g->smallpool);
     vm_freearray(L, L->base_ci, L->size_ci);
     vm_freearray(L, L->stack, static_cast<size_t>(L->stacksize));
     vm_realloc(nullptr, g, sizeof(VmGlobalState), 0);

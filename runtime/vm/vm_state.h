@@ -5,6 +5,7 @@
 
 #include "runtime/vm/vm_debug.h"
 #include "runtime/vm/vm_decode.h"
+#include "runtime/vm/vm_mem.h"
 #include "runtime/vm/vm_object.h"
 #include "runtime/vm/vm_opcodes.h"
 #include "runtime/vm/vm_table.h"
@@ -98,6 +99,7 @@ struct VmGlobalState {
   VmBuffer buff;          // scratch buffer of the loader and the string helpers
   size_t GCthreshold;
   size_t nblocks;         // bytes in use
+  VmSmallPool smallpool;  // blocks of short strings, kept for reuse
   VmCFunction panic;
   VmValue registry;
   VmValue defaultmeta;
