@@ -339,19 +339,38 @@ namespace {
 // A string, a number or nil: what concatenation turns into text.
 bool istextual(const VmValue *o) { return o->tt == VM_TSTRING || o->tt == VM_TNUMBER || o->tt == VM_TNIL; }
 
-// The text of a textual value without making a string of it: a number is written into scratch.
-const char *textof(const VmValue *o, char (&scratch)[VM_MAXNUMBER2STR], size_t *len) {
-  if (o->tt == VM_TSTRING) {
-    *len = vm_svalue(o)->len;
-    return vm_svalue(o)->data();
+// The texts of the operands of one concatenation pass, without making strings of numbers.
+// The numbers nearest the top (the usual case: all of them) are written once and kept.
+class ConcatTexts {
+ public:
+  explicit ConcatTexts(const VmValue *top) : top_(top) {}
+  // The text of the operand i places below the top (1 is the last operand).
+  const char *text(int i, size_t *len) {
+    const VmValue *o = top_ - i;
+    if (o->tt == VM_TSTRING) {
+      *len = vm_svalue(o)->len;
+      return vm_svalue(o)->data();
+    }
+    if (o->tt == VM_TNUMBER) {
+      if (i > kKept) {
+        *len = static_cast<size_t>(vm_number2str(o->v.n, scratch_, sizeof scratch_));
+        return scratch_;
+      }
+      if (len_[i - 1] < 0) len_[i - 1] = vm_number2str(o->v.n, kept_[i - 1], sizeof kept_[i - 1]);
+      *len = static_cast<size_t>(len_[i - 1]);
+      return kept_[i - 1];
+    }
+    *len = 0;
+    return "";
   }
-  if (o->tt == VM_TNUMBER) {
-    *len = static_cast<size_t>(vm_number2str(o->v.n, scratch, sizeof scratch));
-    return scratch;
-  }
-  *len = 0;
-  return "";
-}
+
+ private:
+  static constexpr int kKept = 8;
+  const VmValue *top_;
+  char kept_[kKept][VM_MAXNUMBER2STR];
+  int len_[kKept] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  char scratch_[VM_MAXNUMBER2STR];
+};
 
 }  // namespace
 
@@ -359,7 +378,7 @@ void vm_concat_values(VmState *L, int total, int last) {
   do {
     VmValue *top = L->base + last + 1;
     int n = 2;  // values handled in this pass
-    char scratch[VM_MAXNUMBER2STR];
+    ConcatTexts texts(top);
     size_t l;
     if (!istextual(top - 2) || !istextual(top - 1)) {
       if (!vm_tostring_value(L, top - 2) || !vm_tostring_value(L, top - 1)) {
@@ -368,15 +387,15 @@ void vm_concat_values(VmState *L, int total, int last) {
         VmValue f = *tm, x = top[-2], y = top[-1];
         callTMres(L, vm_savestack(L, top - 2), &f, &x, &y);
       }
-    } else if (textof(top - 1, scratch, &l), l == 0) {
+    } else if (texts.text(1, &l), l == 0) {
       vm_tostring_value(L, top - 2);  // the result is the left operand's text
     } else {
       // Numbers are written straight into the buffer: no string is made for them.
       uint64_t tl = l;
-      textof(top - 2, scratch, &l);
+      texts.text(2, &l);
       tl += l;
       while (n < total && istextual(top - n - 1)) {
-        textof(top - n - 1, scratch, &l);
+        texts.text(n + 1, &l);
         tl += l;
         n++;
       }
@@ -384,7 +403,7 @@ void vm_concat_values(VmState *L, int total, int last) {
       char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
       size_t pos = 0;
       for (int i = n; i > 0; i--) {
-        const char *text = textof(top - i, scratch, &l);
+        const char *text = texts.text(i, &l);
         std::memcpy(buffer + pos, text, l);
         pos += l;
       }

@@ -241,6 +241,30 @@ TEST(Exec, Concatenation) {
 .end
 )"),
             ERR_CONCAT);
+  // Eleven operands, ten of them numbers: more numbers than the pass keeps written.
+  vm.rec.clear();
+  EXPECT_EQ(vm.Run(R"(
+.func maxstack=14
+  .k "record" 1 2 3 4 5 6 7 8 9 10.5 "-"
+      GETGLOBAL 0 k0
+      LOADK    2 k1
+      LOADK    3 k11
+      LOADK    4 k2
+      LOADK    5 k3
+      LOADK    6 k4
+      LOADK    7 k5
+      LOADK    8 k6
+      LOADK    9 k7
+      LOADK    10 k8
+      LOADK    11 k9
+      LOADK    12 k10
+      CONCAT   1 2 12
+      CALL     0 2 1
+      RETURN   0 1
+.end
+)"),
+            0u);
+  EXPECT_EQ(vm.rec, (std::vector<std::string>{"'1-2345678910.5'"}));
 }
 
 TEST(Exec, TableReadsAndWrites) {
