@@ -929,10 +929,13 @@ L_RETURN: {
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
-  L->ci->state = VM_CI_SAVEDPC;
-  L->ci->savedpc = pc;
-  if (!((L->ci - 1)->state & VM_CI_CALLING)) return ra;  // entered from outside
   VmCallInfo *ci = L->ci - 1;
+  // Only a return hook or the caller outside reads the record of the frame that ends.
+  if (!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET)) {
+    L->ci->state = VM_CI_SAVEDPC;
+    L->ci->savedpc = pc;
+    if (!(ci->state & VM_CI_CALLING)) return ra;  // entered from outside
+  }
   int nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
   if (__builtin_expect(L->hookmask & VM_MASKRET, 0)) {
     vm_poscall(L, nresults, ra);
