@@ -504,7 +504,8 @@ VmValue *vm_execute(VmState *L) {
 #define REG(off) reinterpret_cast<VmValue *>(reinterpret_cast<char *>(base) + (off))
 #define KST(off) reinterpret_cast<const VmValue *>(reinterpret_cast<const char *>(k) + (off))
 #define RB() REG(INS.r.b)
-#define RKB() ((INS.kbits & VM_OPK_B) ? KST(INS.r.b) : REG(INS.r.b))
+// B is a register far more often than a constant; C is either (g++ makes that one a select).
+#define RKB() (__builtin_expect(INS.kbits & VM_OPK_B, 0) ? KST(INS.r.b) : REG(INS.r.b))
 #define RKC() ((INS.kbits & VM_OPK_C) ? KST(INS.r.c) : REG(INS.r.c))
 #define SAVEPC() (L->ci->savedpc = pc)
 #define RELOAD() (base = L->base, ra = REG(INS.a))
