@@ -79,7 +79,7 @@ const char *findlocal(VmState *L, VmCallInfo *ci, int n) {
 
 int vm_currentpc(VmState *, VmCallInfo *ci) {
   if (!isscript(ci) || ci->savedpc == nullptr) return -1;
-  return static_cast<int>(ci->savedpc - ci_func(ci)->p->code) - 1;
+  return static_cast<int>(ci->savedpc - ci_func(ci)->p->ops) - 1;
 }
 
 int vm_currentline(VmState *L, VmCallInfo *ci) {

@@ -106,7 +106,7 @@ VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code) {
     func = vm_restorestack(L, funcr);
     L->base = ci->base = func + 1;
     ci->top = L->base + p->maxstacksize;
-    ci->savedpc = p->code;
+    ci->savedpc = p->ops;
     ci->oldpc = nullptr;
     ci->tailcalls = 0;
     ci->state = VM_CI_SAVEDPC;
@@ -252,7 +252,7 @@ void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every) {
   VmGlobalState *g = G(L);
   g->periodic = check;
   g->checkevery = check && every > 0 ? every : INT32_MAX;
-  g->checkcount = g->checkevery;
+  g->checkcount = g->checkevery - 1;
 }
 
 void vm_setendrequested(VmState *L, int on) {

@@ -1,4 +1,4 @@
-// The interpreter loop: one computed-goto dispatch per instruction, number fast paths,
+// The interpreter loop: one computed-goto dispatch per decoded instruction, number fast paths,
 // and the shared operations (conversions, arithmetic, comparisons, table access).
 #include "runtime/vm/vm_exec.h"
 
@@ -8,6 +8,7 @@
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_debug.h"
+#include "runtime/vm/vm_decode.h"
 #include "runtime/vm/vm_func.h"
 #include "runtime/vm/vm_gc.h"
 #include "runtime/vm/vm_number.h"
@@ -333,27 +334,77 @@ void vm_arith(VmState *L, ptrdiff_t ra, const VmValue *rb, const VmValue *rc, Vm
   callTMres(L, ra, &f, &x, &y);
 }
 
+namespace {
+
+// A string, a number or nil: what concatenation turns into text.
+bool istextual(const VmValue *o) { return o->tt == VM_TSTRING || o->tt == VM_TNUMBER || o->tt == VM_TNIL; }
+
+// The texts of the operands of one concatenation pass, without making strings of numbers.
+// The numbers nearest the top (the usual case: all of them) are written once and kept.
+class ConcatTexts {
+ public:
+  explicit ConcatTexts(const VmValue *top) : top_(top) {}
+  // The text of the operand i places below the top (1 is the last operand).
+  const char *text(int i, size_t *len) {
+    const VmValue *o = top_ - i;
+    if (o->tt == VM_TSTRING) {
+      *len = vm_svalue(o)->len;
+      return vm_svalue(o)->data();
+    }
+    if (o->tt == VM_TNUMBER) {
+      if (i > kKept) {
+        *len = static_cast<size_t>(vm_number2str(o->v.n, scratch_, sizeof scratch_));
+        return scratch_;
+      }
+      if (len_[i - 1] < 0) len_[i - 1] = vm_number2str(o->v.n, kept_[i - 1], sizeof kept_[i - 1]);
+      *len = static_cast<size_t>(len_[i - 1]);
+      return kept_[i - 1];
+    }
+    *len = 0;
+    return "";
+  }
+
+ private:
+  static constexpr int kKept = 8;
+  const VmValue *top_;
+  char kept_[kKept][VM_MAXNUMBER2STR];
+  int len_[kKept] = {-1, -1, -1, -1, -1, -1, -1, -1};
+  char scratch_[VM_MAXNUMBER2STR];
+};
+
+}  // namespace
+
 void vm_concat_values(VmState *L, int total, int last) {
   do {
     VmValue *top = L->base + last + 1;
     int n = 2;  // values handled in this pass
-    if (!vm_tostring_value(L, top - 2) || !vm_tostring_value(L, top - 1)) {
-      const VmValue *tm = gettmbyobj2(L, top - 2, top - 1, VM_TM_CONCAT);
-      if (!vm_isfunction(tm)) vm_raise(L, ERR_CONCAT);
-      VmValue f = *tm, x = top[-2], y = top[-1];
-      callTMres(L, vm_savestack(L, top - 2), &f, &x, &y);
-    } else if (vm_svalue(top - 1)->len > 0) {
-      uint64_t tl = uint64_t{vm_svalue(top - 1)->len} + vm_svalue(top - 2)->len;
-      while (n < total && vm_tostring_value(L, top - n - 1)) {
-        tl += vm_svalue(top - n - 1)->len;
+    ConcatTexts texts(top);
+    size_t l;
+    if (!istextual(top - 2) || !istextual(top - 1)) {
+      if (!vm_tostring_value(L, top - 2) || !vm_tostring_value(L, top - 1)) {
+        const VmValue *tm = gettmbyobj2(L, top - 2, top - 1, VM_TM_CONCAT);
+        if (!vm_isfunction(tm)) vm_raise(L, ERR_CONCAT);
+        VmValue f = *tm, x = top[-2], y = top[-1];
+        callTMres(L, vm_savestack(L, top - 2), &f, &x, &y);
+      }
+    } else if (texts.text(1, &l), l == 0) {
+      vm_tostring_value(L, top - 2);  // the result is the left operand's text
+    } else {
+      // Numbers are written straight into the buffer: no string is made for them.
+      uint64_t tl = l;
+      texts.text(2, &l);
+      tl += l;
+      while (n < total && istextual(top - n - 1)) {
+        texts.text(n + 1, &l);
+        tl += l;
         n++;
       }
       if (tl > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);  // before the buffer is asked for
       char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
       size_t pos = 0;
       for (int i = n; i > 0; i--) {
-        size_t l = vm_svalue(top - i)->len;
-        std::memcpy(buffer + pos, vm_svalue(top - i)->data(), l);
+        const char *text = texts.text(i, &l);
+        std::memcpy(buffer + pos, text, l);
         pos += l;
       }
       vm_setstring(top - n, vm_newlstr(L, buffer, pos));
@@ -368,7 +419,7 @@ namespace {
 int getline(const VmProto *p, int pc) { return p->sizelineinfo ? p->lineinfo[pc] : 0; }
 
 // The count and line hooks; npc points past the instruction about to run.
-void traceexec(VmState *L, const VmInstruction *npc) {
+void traceexec(VmState *L, const VmOp *npc) {
   uint8_t mask = L->hookmask;
   if (mask & VM_MASKCOUNT) {
     if (--L->hookcount == 0) {
@@ -380,10 +431,10 @@ void traceexec(VmState *L, const VmInstruction *npc) {
   if (mask & VM_MASKLINE) {
     VmCallInfo *ci = L->ci;
     const VmProto *p = vm_clvalue(ci->base - 1)->p;
-    int pcrel = static_cast<int>(npc - p->code) - 1;
+    int pcrel = static_cast<int>(npc - p->ops) - 1;
     int newline = getline(p, pcrel);
     // A new line, or a jump back onto the same one.
-    if (ci->oldpc == nullptr || npc <= ci->oldpc || newline != getline(p, static_cast<int>(ci->oldpc - p->code) - 1)) {
+    if (ci->oldpc == nullptr || npc <= ci->oldpc || newline != getline(p, static_cast<int>(ci->oldpc - p->ops) - 1)) {
       vm_callhook(L, VM_HOOKLINE, newline);
       ci = L->ci;
     }
@@ -391,9 +442,10 @@ void traceexec(VmState *L, const VmInstruction *npc) {
   }
 }
 
-inline void dojump(const VmInstruction *&pc, VmInstruction jmp) { pc += 1 + vm_getjump(jmp); }
+// pc is at the JMP that follows a test.
+inline void dojump(const VmOp *&pc) { pc += 1 + pc->x; }
 
-void gosubpush(VmState *L, const VmInstruction *pc, const VmProto *p) {
+void gosubpush(VmState *L, const VmOp *pc, const VmProto *p) {
   VmGlobalState *g = G(L);
   if (g->gosubdepth > VM_MAX_GOSUB - 1) vm_raise(L, ERR_INTERNAL);
   g->gosub[g->gosubdepth++] = VmGosubEntry{pc, static_cast<int32_t>(L->ci - L->base_ci), p};
@@ -408,7 +460,7 @@ inline void gosubdrop(VmState *L) {
 
 // After a native call returned to the frame: an error code or a Gosub request.
 // Returns the new pc (unchanged unless a Gosub request moved it).
-const VmInstruction *nativeresult(VmState *L, uint32_t code, const VmInstruction *pc, int nresults) {
+const VmOp *nativeresult(VmState *L, uint32_t code, const VmOp *pc, int nresults) {
   if (code < VM_GOSUB_REQUEST2) {
     vm_handlecommanderror(L, code);  // raises, or the script goes on without results
     vm_poscall(L, nresults, L->top);
@@ -417,11 +469,11 @@ const VmInstruction *nativeresult(VmState *L, uint32_t code, const VmInstruction
   vm_poscall(L, nresults, L->top);
   VmGlobalState *g = G(L);
   const VmProto *p = vm_clvalue(L->base - 1)->p;
-  const VmInstruction *resume = code == VM_GOSUB_REQUEST ? pc : pc - 2;
-  long target = static_cast<long>(pc - p->code) + g->pendinggosuboffset;
-  if (target < 0 || target >= p->sizecode || resume < p->code) vm_raise(L, ERR_WRONGUSAGE);
+  const VmOp *resume = code == VM_GOSUB_REQUEST ? pc : pc - 2;
+  long target = static_cast<long>(pc - p->ops) + g->pendinggosuboffset;
+  if (target < 0 || target >= p->sizecode || resume < p->ops) vm_raise(L, ERR_WRONGUSAGE);
   gosubpush(L, resume, p);
-  return p->code + target;
+  return p->ops + target;
 }
 
 }  // namespace
@@ -444,40 +496,38 @@ VmValue *vm_execute(VmState *L) {
   VmClosure *cl;
   const VmValue *k;
   VmValue *base;
-  const VmInstruction *pc;
-  VmInstruction i;
+  const VmOp *pc;  // the next instruction
   VmValue *ra;
 
 #define VM_LIKELY(x) __builtin_expect(!!(x), 1)
-#define RB() (base + vm_getB(i))
-#define RKB() (vm_getB(i) >= VM_MAXSTACK ? k + (vm_getB(i) - VM_MAXSTACK) : base + vm_getB(i))
-#define RKC() (vm_getC(i) >= VM_MAXSTACK ? k + (vm_getC(i) - VM_MAXSTACK) : base + vm_getC(i))
+#define INS (pc[-1])  // the instruction being run
+#define REG(off) reinterpret_cast<VmValue *>(reinterpret_cast<char *>(base) + (off))
+#define KST(off) reinterpret_cast<const VmValue *>(reinterpret_cast<const char *>(k) + (off))
+#define RB() REG(INS.r.b)
+// B is a register far more often than a constant; C is either (g++ makes that one a select).
+#define RKB() (__builtin_expect(INS.kbits & VM_OPK_B, 0) ? KST(INS.r.b) : REG(INS.r.b))
+#define RKC() ((INS.kbits & VM_OPK_C) ? KST(INS.r.c) : REG(INS.r.c))
 #define SAVEPC() (L->ci->savedpc = pc)
-#define RELOAD() (base = L->base, ra = base + vm_getA(i))
+#define RELOAD() (base = L->base, ra = REG(INS.a))
 // A loop edge or a call: once in a while the periodic check runs (the event pump).
 #define EDGE()                                                   \
   do {                                                           \
-    if (__builtin_expect(--g->checkcount <= 0, 0)) {             \
+    if (__builtin_expect(--g->checkcount < 0, 0)) {              \
       SAVEPC();                                                  \
-      g->checkcount = g->checkevery;                             \
+      g->checkcount = g->checkevery - 1;                         \
       if (g->periodic) g->periodic(L);                           \
       base = L->base;                                            \
     }                                                            \
   } while (0)
-#define DISPATCH()              \
-  do {                          \
-    i = *pc++;                  \
-    ra = base + vm_getA(i);     \
-    goto *g->dispatch[i & 0x3F]; \
-  } while (0)
+#define DISPATCH() goto *g->dispatch[(pc++)->op]
 
   g->looptables[0] = disptab;
   g->looptables[1] = traptab;
   g->dispatch = g->looptables[g->trap != 0];
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
-  if (__builtin_expect(--g->checkcount <= 0, 0)) {
-    g->checkcount = g->checkevery;
+  if (__builtin_expect(--g->checkcount < 0, 0)) {
+    g->checkcount = g->checkevery - 1;
     if (g->periodic) g->periodic(L);
   }
 retentry:
@@ -503,36 +553,40 @@ trap:
       return nullptr;
     }
   }
-  i = *pc++;
-  ra = base + vm_getA(i);
-  goto *disptab[i & 0x3F];
+  goto *disptab[(pc++)->op];
 
 L_NOOP:
   DISPATCH();
 
 L_MOVE:
+  ra = REG(INS.a);
   *ra = *RB();
   DISPATCH();
 
 L_LOADK:
-  *ra = k[vm_getBx(i)];
+  ra = REG(INS.a);
+  *ra = *KST(INS.x);
   DISPATCH();
 
 L_LOADBOOL:
-  vm_setnumber(ra, vm_getB(i));
-  if (vm_getC(i)) pc++;
+  ra = REG(INS.a);
+  vm_setnumber(ra, INS.r.b);
+  if (INS.r.c) pc++;
   DISPATCH();
 
 L_LOADNIL:
+  ra = REG(INS.a);
   for (VmValue *rb = RB(); rb >= ra; rb--) vm_setnil(rb);
   DISPATCH();
 
 L_GETUPVAL:
-  *ra = *cl->upvals()[vm_getB(i)]->v;
+  ra = REG(INS.a);
+  *ra = *cl->upvals()[INS.r.b]->v;
   DISPATCH();
 
 L_GETGLOBAL: {
-  const VmValue *key = k + vm_getBx(i);
+  ra = REG(INS.a);
+  const VmValue *key = KST(INS.x);
   VmTable *h = vm_hvalue(&cl->g);
   const VmValue *v = vm_getstr(h, vm_svalue(key));
   if (!vm_isnil(v)) {
@@ -554,6 +608,7 @@ L_GETGLOBAL: {
 }
 
 L_GETTABLE: {
+  ra = REG(INS.a);
   VmValue *rb = RB();
   const VmValue *rc = RKC();
   if (VM_LIKELY(vm_istable(rb))) {
@@ -577,16 +632,19 @@ L_GETTABLE: {
 }
 
 L_SETGLOBAL:
+  ra = REG(INS.a);
   SAVEPC();
-  vm_settable_value(L, cl->g, k[vm_getBx(i)], *ra, nullptr);
+  vm_settable_value(L, cl->g, *KST(INS.x), *ra, nullptr);
   RELOAD();
   DISPATCH();
 
 L_SETUPVAL:
-  *cl->upvals()[vm_getB(i)]->v = *ra;
+  ra = REG(INS.a);
+  *cl->upvals()[INS.r.b]->v = *ra;
   DISPATCH();
 
 L_SETTABLE: {
+  ra = REG(INS.a);
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   // An integer key inside the array part: a store, unless an empty slot has a __newindex to
@@ -610,12 +668,13 @@ L_SETTABLE: {
 }
 
 L_NEWTABLE: {
-  unsigned b = vm_getB(i);
+  ra = REG(INS.a);
+  unsigned b = INS.r.b;
   unsigned shift = b >> 3;
   uint64_t asize = shift >= 40 ? UINT64_MAX : (uint64_t{b & 7} << shift);
   SAVEPC();
   if (asize > (uint64_t{1} << 26)) vm_raise(L, ERR_TABLEOVERFLOW);
-  vm_setgc(ra, VM_TTABLE, vm_newtable_sized(L, static_cast<int>(asize), static_cast<int>(vm_getC(i))));
+  vm_setgc(ra, VM_TTABLE, vm_newtable_sized(L, static_cast<int>(asize), static_cast<int>(INS.r.c)));
   vm_checkgc(L);
   RELOAD();
   DISPATCH();
@@ -623,6 +682,7 @@ L_NEWTABLE: {
 
 #define ARITH(NAME, EVENT, FAST)                                     \
   L_##NAME: {                                                        \
+    ra = REG(INS.a);                                                 \
     const VmValue *rb = RKB();                                       \
     const VmValue *rc = RKC();                                       \
     if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {             \
@@ -652,6 +712,7 @@ L_NEWTABLE: {
 #undef ARITH
 
 L_UNM: {
+  ra = REG(INS.a);
   const VmValue *rb = RB();
   if (vm_isnumber(rb)) {
     vm_setnumber(ra, -rb->v.n);
@@ -666,10 +727,12 @@ L_UNM: {
 }
 
 L_NOT:
+  ra = REG(INS.a);
   vm_setnumber(ra, vm_isfalse(RB()) ? 1 : 0);
   DISPATCH();
 
 L_BNOT: {
+  ra = REG(INS.a);
   const VmValue *rb = RB();
   if (vm_isnumber(rb)) {
     vm_setnumber(ra, static_cast<double>(~vm_touint32(rb->v.n)));
@@ -684,27 +747,32 @@ L_BNOT: {
 }
 
 L_CONCAT: {
-  int b = static_cast<int>(vm_getB(i));
-  int c = static_cast<int>(vm_getC(i));
+  ra = REG(INS.a);
+  int b = static_cast<int>(INS.r.b / sizeof(VmValue));
+  int c = static_cast<int>(INS.r.c / sizeof(VmValue));
   SAVEPC();
   vm_concat_values(L, c - b + 1, c);
   base = L->base;
-  base[vm_getA(i)] = base[b];
+  *REG(INS.a) = base[b];
   vm_checkgc(L);
   RELOAD();
   DISPATCH();
 }
 
-L_JMP:
-  if (vm_getjumpflag(i) == VM_JMP_GOSUB) {
+L_JMP: {
+  ra = REG(INS.a);
+  int offset = INS.x;
+  if (INS.kbits == VM_JMP_GOSUB) {
     SAVEPC();
     gosubpush(L, pc, cl->p);
   }
-  pc += vm_getjump(i);
-  if (vm_getjump(i) < 0) EDGE();
+  pc += offset;
+  if (offset < 0) EDGE();
   DISPATCH();
+}
 
 L_EQ: {
+  ra = REG(INS.a);
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
@@ -715,12 +783,13 @@ L_EQ: {
     res = vm_equal_value(L, rb, rc);
     base = L->base;
   }
-  if (res != static_cast<int>(vm_getA(i))) pc++;
-  else dojump(pc, *pc);
+  if (res != INS.a) pc++;
+  else dojump(pc);
   DISPATCH();
 }
 
 L_LT: {
+  ra = REG(INS.a);
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
@@ -731,12 +800,13 @@ L_LT: {
     res = vm_lessthan_value(L, rb, rc, 1);
     base = L->base;
   }
-  if (res != static_cast<int>(vm_getA(i))) pc++;
-  else dojump(pc, *pc);
+  if (res != INS.a) pc++;
+  else dojump(pc);
   DISPATCH();
 }
 
 L_LE: {
+  ra = REG(INS.a);
   const VmValue *rb = RKB();
   const VmValue *rc = RKC();
   int res;
@@ -747,25 +817,27 @@ L_LE: {
     res = lessequal(L, rb, rc);
     base = L->base;
   }
-  if (res != static_cast<int>(vm_getA(i))) pc++;
-  else dojump(pc, *pc);
+  if (res != INS.a) pc++;
+  else dojump(pc);
   DISPATCH();
 }
 
 L_TEST: {
+  ra = REG(INS.a);
   VmValue *rb = RB();
-  if (vm_isfalse(rb) == (vm_getC(i) != 0)) {
+  if (vm_isfalse(rb) == (INS.r.c != 0)) {
     pc++;
   } else {
     *ra = *rb;
-    dojump(pc, *pc);
+    dojump(pc);
   }
   DISPATCH();
 }
 
 L_CALL: {
-  int b = static_cast<int>(vm_getB(i));
-  int nresults = static_cast<int>(vm_getC(i)) - 1;
+  ra = REG(INS.a);
+  int b = INS.r.b;
+  int nresults = INS.r.c - 1;
   if (b != 0) L->top = ra + b;
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
@@ -780,7 +852,7 @@ L_CALL: {
       VmCallInfo *nci = ++L->ci;
       base = L->base = nci->base = ra + 1;
       nci->top = base + np->maxstacksize;
-      pc = nci->savedpc = np->code;
+      pc = nci->savedpc = np->ops;
       nci->oldpc = nullptr;
       nci->tailcalls = 0;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
@@ -794,14 +866,14 @@ L_CALL: {
   }
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
+  g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {
     if (code) pc = nativeresult(L, code, pc, nresults);
     else vm_poscall(L, nresults, firstResult);
     if (nresults >= 0) L->top = L->ci->top;
-    RELOAD();
+    base = L->base;  // pc may be at a Gosub target: no RELOAD, which reads the instruction before it
     DISPATCH();
   }
   (L->ci - 1)->state = VM_CI_SAVEDPC | VM_CI_CALLING;
@@ -809,16 +881,17 @@ L_CALL: {
 }
 
 L_TAILCALL: {
-  int b = static_cast<int>(vm_getB(i));
+  ra = REG(INS.a);
+  int b = INS.r.b;
   if (b != 0) L->top = ra + b;
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->code);
+  g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
   SAVEPC();
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {
     if (code) pc = nativeresult(L, code, pc, -1);
     else vm_poscall(L, -1, firstResult);
-    RELOAD();
+    base = L->base;
     DISPATCH();
   }
   // A script function: it takes over this frame.
@@ -840,7 +913,8 @@ L_TAILCALL: {
 }
 
 L_RETURN: {
-  if (vm_getC(i) == 1) {
+  ra = REG(INS.a);
+  if (INS.r.c == 1) {
     // Return from Gosub: only to a position pushed by this very frame.
     int32_t depth = g->gosubdepth;
     if (depth == 0 || g->gosub[depth - 1].ci != static_cast<int32_t>(L->ci - L->base_ci) ||
@@ -851,16 +925,19 @@ L_RETURN: {
     pc = g->gosub[--g->gosubdepth].pc;
     DISPATCH();
   }
-  int b = static_cast<int>(vm_getB(i));
+  int b = INS.r.b;
   if (b != 0) L->top = ra + b - 1;
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
-  L->ci->state = VM_CI_SAVEDPC;
-  L->ci->savedpc = pc;
-  if (!((L->ci - 1)->state & VM_CI_CALLING)) return ra;  // entered from outside
   VmCallInfo *ci = L->ci - 1;
-  int nresults = static_cast<int>(vm_getC(*(ci->savedpc - 1))) - 1;
+  // Only a return hook or the caller outside reads the record of the frame that ends.
+  if (!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET)) {
+    L->ci->state = VM_CI_SAVEDPC;
+    L->ci->savedpc = pc;
+    if (!(ci->state & VM_CI_CALLING)) return ra;  // entered from outside
+  }
+  int nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
   if (__builtin_expect(L->hookmask & VM_MASKRET, 0)) {
     vm_poscall(L, nresults, ra);
   } else {
@@ -880,6 +957,7 @@ L_RETURN: {
 }
 
 L_FORLOOP: {
+  ra = REG(INS.a);
   if (VM_LIKELY(vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2))) {
     double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
     if (VM_LIKELY(step > 0)) {
@@ -887,7 +965,7 @@ L_FORLOOP: {
     } else if (!(limit <= idx)) {
       DISPATCH();
     }
-    pc += vm_getsBx(i);
+    pc += INS.x;
     ra[0].v.n = idx;
     EDGE();
     DISPATCH();
@@ -903,14 +981,15 @@ L_FORLOOP: {
   ra[2] = *st;
   double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
   if (step > 0 ? idx <= limit : limit <= idx) {
-    pc += vm_getsBx(i);
+    pc += INS.x;
     ra[0].v.n = idx;
   }
   DISPATCH();
 }
 
 L_TFORLOOP: {
-  int nvar = static_cast<int>(vm_getC(i)) + 1;
+  ra = REG(INS.a);
+  int nvar = INS.r.c + 1;
   VmValue *cb = ra + nvar + 2;
   cb[0] = ra[0];
   cb[1] = ra[1];
@@ -930,27 +1009,29 @@ L_TFORLOOP: {
   if (vm_isnil(first)) {
     pc++;
   } else {
-    dojump(pc, *pc);
+    dojump(pc);
     EDGE();
   }
   DISPATCH();
 }
 
 L_TFORPREP:
+  ra = REG(INS.a);
   if (vm_istable(ra)) {
     ra[1] = ra[0];
     SAVEPC();
     const VmValue *next = vm_getstr(vm_hvalue(&cl->g), vm_newstr(L, "next"));
     *ra = vm_isnil(next) ? G(L)->nextitem : *next;
   }
-  pc += vm_getsBx(i);
+  pc += INS.x;
   DISPATCH();
 
 L_SETLIST:
 L_SETLISTO: {
-  unsigned bc = vm_getBx(i);
+  ra = REG(INS.a);
+  unsigned bc = static_cast<unsigned>(INS.x);
   int n;
-  if (vm_getop(i) == OP_SETLISTO) {
+  if (INS.op == OP_SETLISTO) {
     n = static_cast<int>(L->top - ra) - 1;
     L->top = L->ci->top;
   } else {
@@ -965,18 +1046,22 @@ L_SETLISTO: {
 }
 
 L_CLOSE:
+  ra = REG(INS.a);
   vm_closeupvals(L, ra);
   DISPATCH();
 
 L_CLOSURE: {
-  VmProto *p = cl->p->p[vm_getBx(i)];
+  ra = REG(INS.a);
+  VmProto *p = cl->p->p[INS.x];
   int nup = p->nups;
   SAVEPC();
   VmClosure *ncl = vm_newLclosure(L, nup, &cl->g);
   ncl->p = p;
-  for (int j = 0; j < nup; j++, pc++) {
-    if (vm_getop(*pc) == OP_GETUPVAL) ncl->upvals()[j] = cl->upvals()[vm_getB(*pc)];
-    else ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*pc));
+  // The pseudo-instructions that follow name the upvalues; read as loaded.
+  const VmInstruction *word = cl->p->code + (pc - cl->p->ops);
+  for (int j = 0; j < nup; j++, pc++, word++) {
+    if (vm_getop(*word) == OP_GETUPVAL) ncl->upvals()[j] = cl->upvals()[vm_getB(*word)];
+    else ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*word));
   }
   vm_setclosure(ra, ncl);
   SAVEPC();
@@ -986,6 +1071,7 @@ L_CLOSURE: {
 }
 
 L_SELF: {
+  ra = REG(INS.a);
   VmValue rb = *RB();
   const VmValue *rc = RKC();
   SAVEPC();
@@ -1004,6 +1090,9 @@ L_SELF: {
 }
 
 #undef VM_LIKELY
+#undef INS
+#undef REG
+#undef KST
 #undef RB
 #undef RKB
 #undef RKC

@@ -1,5 +1,6 @@
 #include "runtime/vm/vm_func.h"
 
+#include "runtime/vm/vm_decode.h"
 #include "runtime/vm/vm_mem.h"
 #include "runtime/vm/vm_state.h"
 
@@ -20,6 +21,7 @@ VmProto *vm_newproto(VmState *L) {
   f->p = nullptr;
   f->sizep = 0;
   f->code = nullptr;
+  f->ops = nullptr;
   f->sizecode = 0;
   f->sizelineinfo = 0;
   f->sizeupvalues = 0;
@@ -39,6 +41,7 @@ VmProto *vm_newproto(VmState *L) {
 
 void vm_freeproto(VmState *L, VmProto *f) {
   vm_freearray(L, f->code, static_cast<size_t>(f->sizecode));
+  if (f->ops) vm_freearray(L, f->ops, static_cast<size_t>(f->sizecode));  // none if the code failed its check
   vm_freearray(L, f->p, static_cast<size_t>(f->sizep));
   vm_freearray(L, f->k, static_cast<size_t>(f->sizek));
   vm_freearray(L, f->lineinfo, static_cast<size_t>(f->sizelineinfo));

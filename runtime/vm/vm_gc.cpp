@@ -334,7 +334,7 @@ void vm_freeobj(VmState *L, VmGCObject *o) {
     case VM_TUPVAL: vm_realloc(L, o, sizeof(VmUpvalue), 0); break;
     case VM_TTABLE: vm_freetable(L, static_cast<VmTable *>(o)); break;
     case VM_TTHREAD: vm_freethread(L, static_cast<VmState *>(o)); break;
-    case VM_TSTRING: vm_realloc(L, o, vm_sizestring(static_cast<VmString *>(o)->len), 0); break;
+    case VM_TSTRING: vm_freesmall(L, o, vm_sizestring(static_cast<VmString *>(o)->len)); break;
     case VM_TUSERDATA: vm_realloc(L, o, vm_sizeudata(static_cast<VmUserdata *>(o)->len), 0); break;
     default: break;
   }

@@ -1,6 +1,7 @@
 // The VM's only allocator: the system's realloc with byte accounting.
 #pragma once
 #include <cstddef>
+#include <cstdint>
 
 struct VmState;
 
@@ -20,6 +21,21 @@ template <typename T>
 void vm_freearray(VmState *L, T *v, size_t n) {
   vm_realloc(L, v, n * sizeof(T), 0);
 }
+
+// Short strings come and go by the thousand: their blocks are kept on free lists by size
+// class (16, 32, 48 or 64 bytes, at most VM_SMALLKEEP each) and handed out again, with the
+// same accounting and ceiling as vm_realloc. Under AddressSanitizer every block goes to the
+// system allocator, so that its checks still see each one.
+constexpr int VM_SMALLCLASSES = 4;
+constexpr uint32_t VM_SMALLKEEP = 4096;
+struct VmSmallPool {
+  void *free[VM_SMALLCLASSES];
+  uint32_t count[VM_SMALLCLASSES];
+};
+void *vm_allocsmall(VmState *L, size_t size);
+void vm_freesmall(VmState *L, void *block, size_t size);
+// Returns the kept blocks to the system (at state close).
+void vm_drainsmall(VmSmallPool *pool);
 
 // Grows an array to twice its size (at least 4), up to limit; raises errcode beyond.
 void *vm_growaux(VmState *L, void *block, int *size, size_t size_elem, int limit, unsigned errcode);

@@ -48,6 +48,7 @@ struct VmValue {
 
 struct VmState;
 struct VmTable;
+struct VmOp;
 typedef uint32_t (*VmCFunction)(VmState *L);
 
 // Interned, immutable; the bytes and a terminating zero follow the record.
@@ -76,6 +77,7 @@ struct VmLocVar {
 struct VmProto : VmGCObject {
   VmValue *k;
   uint32_t *code;
+  VmOp *ops;  // the interpreter's decoded `code`, same length
   VmProto **p;
   int32_t *lineinfo;
   VmLocVar *locvars;

@@ -160,6 +160,7 @@ void freestate(VmState *L) {
     vm_freearray(L, g->strt.hash, static_cast<size_t>(g->strt.size));
     vm_freearray(L, g->gosub, g->gosub ? VM_MAX_GOSUB : 0);
     vm_zfreebuffer(L, &g->buff);
+    vm_drainsmall(&g->smallpool);
     vm_freearray(L, L->base_ci, L->size_ci);
     vm_freearray(L, L->stack, static_cast<size_t>(L->stacksize));
     vm_realloc(nullptr, g, sizeof(VmGlobalState), 0);
@@ -195,7 +196,8 @@ VmState *vm_open() {
   std::strcpy(g->err.sourcename, "?");
   g->err.exitonerror = 1;
   g->err.handlerref = -1;
-  g->checkevery = g->checkcount = INT32_MAX;
+  g->checkevery = INT32_MAX;
+  g->checkcount = INT32_MAX - 1;
   const char *stress = std::getenv("QM_VM_GCSTRESS");
   g->gcstress = stress && *stress && *stress != '0';
   if (vm_rawrunprotected(L, f_openstate, nullptr) != 0) {

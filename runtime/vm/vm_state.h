@@ -4,6 +4,8 @@
 #include <cstdint>
 
 #include "runtime/vm/vm_debug.h"
+#include "runtime/vm/vm_decode.h"
+#include "runtime/vm/vm_mem.h"
 #include "runtime/vm/vm_object.h"
 #include "runtime/vm/vm_opcodes.h"
 #include "runtime/vm/vm_table.h"
@@ -30,8 +32,8 @@ struct VmCallInfo {
   VmValue *base;
   VmValue *top;  // highest slot the function may use
   uint8_t state;
-  const VmInstruction *savedpc;  // the next instruction; kept current before anything can look
-  const VmInstruction *oldpc;    // the last instruction the line hook saw
+  const VmOp *savedpc;  // the next instruction; kept current before anything can look
+  const VmOp *oldpc;    // the last instruction the line hook saw
   int tailcalls;
 };
 
@@ -53,7 +55,7 @@ enum { VM_HOOKCALL = 0, VM_HOOKRET = 1, VM_HOOKLINE = 2, VM_HOOKCOUNT = 3, VM_HO
 // A saved Gosub position, tagged with the frame and function that pushed it, so that a
 // Return can only resume code of its own frame.
 struct VmGosubEntry {
-  const VmInstruction *pc;
+  const VmOp *pc;
   int32_t ci;  // index of the call record
   const VmProto *p;
 };
@@ -97,6 +99,7 @@ struct VmGlobalState {
   VmBuffer buff;          // scratch buffer of the loader and the string helpers
   size_t GCthreshold;
   size_t nblocks;         // bytes in use
+  VmSmallPool smallpool;  // blocks of short strings, kept for reuse
   VmCFunction panic;
   VmValue registry;
   VmValue defaultmeta;
@@ -121,7 +124,7 @@ struct VmGlobalState {
   // The periodic check (the player's event pump): run at every checkevery-th loop edge or
   // script call, so that a script that never waits still sees its quit requests.
   void (*periodic)(VmState *L);
-  int32_t checkcount;
+  int32_t checkcount;  // edges left before the next check, minus one: it runs when this goes below 0
   int32_t checkevery;
   VmErrorState err;
   VmRuntimeHooks rt;

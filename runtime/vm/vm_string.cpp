@@ -40,7 +40,7 @@ VmString *find_string(VmState *L, const char *str, size_t l, uint32_t h) {
 
 VmString *new_string(VmState *L, const char *str, size_t l, uint32_t h) {
   if (l > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);
-  auto *ts = static_cast<VmString *>(vm_realloc(L, nullptr, 0, vm_sizestring(l)));
+  auto *ts = static_cast<VmString *>(vm_allocsmall(L, vm_sizestring(l)));
   ts->tt = VM_TSTRING;
   ts->marked = 0;
   ts->reserved = 0;

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "runtime/errcodes.h"
+#include "runtime/vm/vm_decode.h"
 #include "runtime/vm/vm_func.h"
 #include "runtime/vm/vm_mem.h"
 #include "runtime/vm/vm_opcodes.h"
@@ -172,6 +173,7 @@ VmProto *loadfunction(LoadState *S, VmString *parentsource, int depth) {
   loadnested(S, f, depth);
   loadcode(S, f);
   if (!vm_checkcode(f)) vm_raise(S->L, ERR_BADBYTECODE);
+  vm_decodeproto(S->L, f);
   return f;
 }
 

@@ -225,6 +225,10 @@ TEST(Exec, Concatenation) {
       {"numbers", concat("1", "2", "0.5"), 0, "'120.5'", nullptr},
       {"empty tail", concat("\"a\"", "\"b\"", "\"\""), 0, "'ab'", nullptr},
       {"embedded zero", concat("\"a\\0\"", "\"b\"", "\"\""), 0, "'a\\0b'", nullptr},
+      {"number between strings", concat("\"a\"", "7", "\"b\""), 0, "'a7b'", nullptr},
+      {"number then nil", concat("\"a\"", "3", "nil"), 0, "'a3'", nullptr},
+      {"large, negative and fractional", concat("1e20", "\"x\"", "-2.5"), 0, "'1e+20x-2.5'", nullptr},
+      {"nil alone with a number", concat("nil", "nil", "12"), 0, "'12'", nullptr},
   });
   ExecVm vm;
   EXPECT_EQ(vm.Run(R"(
@@ -237,6 +241,30 @@ TEST(Exec, Concatenation) {
 .end
 )"),
             ERR_CONCAT);
+  // Eleven operands, ten of them numbers: more numbers than the pass keeps written.
+  vm.rec.clear();
+  EXPECT_EQ(vm.Run(R"(
+.func maxstack=14
+  .k "record" 1 2 3 4 5 6 7 8 9 10.5 "-"
+      GETGLOBAL 0 k0
+      LOADK    2 k1
+      LOADK    3 k11
+      LOADK    4 k2
+      LOADK    5 k3
+      LOADK    6 k4
+      LOADK    7 k5
+      LOADK    8 k6
+      LOADK    9 k7
+      LOADK    10 k8
+      LOADK    11 k9
+      LOADK    12 k10
+      CONCAT   1 2 12
+      CALL     0 2 1
+      RETURN   0 1
+.end
+)"),
+            0u);
+  EXPECT_EQ(vm.rec, (std::vector<std::string>{"'1-2345678910.5'"}));
 }
 
 TEST(Exec, TableReadsAndWrites) {

@@ -2,12 +2,14 @@
 // whose standard containers throw, all end as ERR_MEM and leave the VM usable.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <new>
 #include <stdexcept>
 #include <string>
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_gc.h"
+#include "runtime/vm/vm_mem.h"
 #include "tests/runtime/vm/exec_test_util.h"
 
 namespace {
@@ -153,3 +155,33 @@ test: FORLOOP   2 body
   EXPECT_EQ(vm.rec, (std::vector<std::string>{"'xy'"}));
   G(L)->memlimit = 0;
 }
+
+namespace {
+
+// Blocks of short strings: kept for reuse, counted like every other block, under the ceiling.
+TEST(SmallBlocks, CountedReusedAndUnderTheCeiling) {
+  VmFixture f;
+  VmState *L = f.L;
+  const size_t sizes[] = {1, 16, 17, 48, 64, 65, 300};
+  for (size_t size : sizes) {
+    SCOPED_TRACE(size);
+    size_t before = G(L)->nblocks;
+    auto *b = static_cast<unsigned char *>(vm_allocsmall(L, size));
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(G(L)->nblocks, before + size);
+    std::memset(b, 0xA5, size);  // the whole block is usable
+    vm_freesmall(L, b, size);
+    EXPECT_EQ(G(L)->nblocks, before);
+    // A block of the same class serves every size of it.
+    size_t classmax = (size + 15) / 16 * 16;
+    auto *c = static_cast<unsigned char *>(vm_allocsmall(L, classmax));
+    std::memset(c, 0x5A, classmax);
+    vm_freesmall(L, c, classmax);
+    EXPECT_EQ(G(L)->nblocks, before);
+  }
+  G(L)->memlimit = G(L)->nblocks + 10;
+  EXPECT_EQ(Protected(L, [&] { vm_allocsmall(L, 20); }), ERR_MEM);
+  G(L)->memlimit = 0;
+}
+
+}  // namespace

@@ -201,3 +201,20 @@ TEST(Table, MatchesMapModel) {
     }
   }
 }
+
+// An array part of megabytes grows into fresh blocks (hinted for large pages): every value
+// it held is still there, and the byte count follows.
+TEST(Table, LargeArrayPartKeepsItsValuesAsItGrows) {
+  VmFixture f;
+  VmTable *t = NewTable(f.L);
+  const int n = 600000;  // array part of 2^20 slots at the end: 16 MB
+  for (int i = 1; i <= n; i++) Set(f.L, t, Num(i), Num(i * 3.0));
+  ASSERT_GE(t->sizearray, n);
+  int wrong = 0;
+  for (int i = 1; i <= n; i++) {
+    const VmValue *v = vm_getnum(t, i);
+    if (!vm_isnumber(v) || v->v.n != i * 3.0) wrong++;
+  }
+  EXPECT_EQ(wrong, 0);
+  EXPECT_TRUE(vm_isnil(vm_getnum(t, n + 1)));
+}

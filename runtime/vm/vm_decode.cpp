@@ -1,0 +1,87 @@
+// Decoding a checked function's instruction words into the interpreter's records.
+#include "runtime/vm/vm_decode.h"
+
+#include "runtime/vm/vm_mem.h"
+#include "runtime/vm/vm_object.h"
+#include "runtime/vm/vm_opcodes.h"
+
+namespace {
+
+constexpr unsigned kSlot = sizeof(VmValue);
+
+uint16_t reg(unsigned r) { return static_cast<uint16_t>(r * kSlot); }
+
+// An RK operand: a constant's byte offset with its bit in kbits, or a register's.
+uint16_t rk(unsigned r, uint8_t kbit, uint8_t *kbits) {
+  if (!vm_isK(r)) return reg(r);
+  *kbits |= kbit;
+  return static_cast<uint16_t>((r - VM_MAXSTACK) * kSlot);
+}
+
+VmOp decode(VmInstruction i) {
+  VmOp d{};
+  unsigned op = vm_getop(i);
+  d.op = static_cast<uint8_t>(op);
+  if (op >= VM_NUM_OPCODES) return d;
+  if (op == OP_JMP) {
+    d.kbits = static_cast<uint8_t>(vm_getjumpflag(i));
+    d.x = vm_getjump(i);
+    return d;
+  }
+  unsigned a = vm_getA(i), b = vm_getB(i), c = vm_getC(i);
+  d.a = reg(a);
+  switch (op) {
+    case OP_EQ:
+    case OP_LT:
+    case OP_LE:
+      d.a = static_cast<uint16_t>(a);
+      d.r.b = rk(b, VM_OPK_B, &d.kbits);
+      d.r.c = rk(c, VM_OPK_C, &d.kbits);
+      break;
+    case OP_LOADK:
+    case OP_GETGLOBAL:
+    case OP_SETGLOBAL: d.x = static_cast<int32_t>(vm_getBx(i) * kSlot); break;
+    case OP_CLOSURE:
+    case OP_SETLIST:
+    case OP_SETLISTO: d.x = static_cast<int32_t>(vm_getBx(i)); break;
+    case OP_FORLOOP:
+    case OP_TFORPREP: d.x = vm_getsBx(i); break;
+    case OP_MOVE:
+    case OP_LOADNIL:
+    case OP_UNM:
+    case OP_NOT:
+    case OP_BNOT:
+      d.r.b = reg(b);
+      break;
+    case OP_TEST:
+      d.r.b = reg(b);
+      d.r.c = static_cast<uint16_t>(c);
+      break;
+    case OP_GETTABLE:
+    case OP_SELF:
+      d.r.b = reg(b);
+      d.r.c = rk(c, VM_OPK_C, &d.kbits);
+      break;
+    case OP_CONCAT:
+      d.r.b = reg(b);
+      d.r.c = reg(c);
+      break;
+    default:
+      if (vm_opmodes[op].flags & VM_OPF_BRK) {  // SETTABLE and the arithmetic
+        d.r.b = rk(b, VM_OPK_B, &d.kbits);
+        d.r.c = rk(c, VM_OPK_C, &d.kbits);
+      } else {  // B and C as they are: counts, flags, upvalue indices
+        d.r.b = static_cast<uint16_t>(b);
+        d.r.c = static_cast<uint16_t>(c);
+      }
+      break;
+  }
+  return d;
+}
+
+}  // namespace
+
+void vm_decodeproto(VmState *L, VmProto *p) {
+  p->ops = vm_newvector<VmOp>(L, static_cast<size_t>(p->sizecode));
+  for (int32_t n = 0; n < p->sizecode; n++) p->ops[n] = decode(p->code[n]);
+}
