@@ -92,6 +92,16 @@ struct qmDisplayUpdate {
   int32_t x, y, width, height;
 };
 
+// What a display had before its window came to cover the whole desktop without a screen-mode
+// switch, where it is shown scaled to fit with black bars; given back when the window closes.
+struct qmDesktopFit {
+  uint32_t active;
+  uint32_t flags, scaleAuto, scaleMode;
+  int32_t width, height, scaleWidth, scaleHeight;
+  int32_t marginLeft, marginTop, marginRight, marginBottom;
+  double scaleX, scaleY;
+};
+
 struct qmDisplay {
   // Common object header.
   uint32_t type;     // 21 once in the list
@@ -173,6 +183,7 @@ struct qmDisplay {
   qmMutex *updateLock;
   qmDisplayUpdate *pendingUpdates;
   qmPlatformWindow *platform;
+  qmDesktopFit desktopFit;
 };
 
 // The list of all displays (creation order; the backdrop display first) and its lock, which is

@@ -39,10 +39,15 @@ qmDisplay *FindDisplayOfWindow(uint32_t windowId);
 // The main screen's modes: with null the count of all modes (a bound for the buffer); with a
 // buffer each distinct {width, height} once, and their number.
 int32_t ListDisplayModes(int32_t *pairs);
-// Picks the screen mode that full-screen windows switch to: 0 or ERR_SCREEN when none fits.
+// Picks the screen mode that full-screen windows switch to: 0 or ERR_SCREEN when the screen has
+// no mode that large. Only a mode of exactly the asked size is switched to; otherwise, as when
+// the system refuses the switch, full-screen windows cover the desktop in its own mode.
 uint32_t SwitchDisplayMode(int32_t width, int32_t height, int32_t depth);
 // Full-screen windows opened from now on use the desktop's own mode; 0.
 uint32_t RestoreDisplayMode();
+// 1 when the display's window covers the whole desktop in the desktop's own mode (no screen mode
+// was switched to), with the window's content size; else 0.
+int32_t GetDesktopFullScreenSize(const qmDisplay *display, int32_t *width, int32_t *height);
 // The desktop shell cannot be hidden here; a mode other than 0 raises the program's windows.
 void SetFullscreenUIMode(int32_t mode);
 // The main screen's usable area {x, y, width, height}.

@@ -25,7 +25,9 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   }
   uint32_t code;
   if (mode) {
+    // Without a mode of that size the windows cover the desktop in its own mode.
     code = SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5));
+    if (code == ERR_SCREEN) code = 0;
     if (!code) FullScreenActive = 1;
   } else {
     code = RestoreDisplayMode();
@@ -69,7 +71,8 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
       w = screenWidth == 0 ? GetPlatformAttr(nullptr, 14) : first->width + first->frameWidth;
       h = screenHeight == 0 ? GetPlatformAttr(nullptr, 15) : first->height + first->frameHeight;
     }
-    if (uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5))) return code;
+    const uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5));
+    if (code && code != ERR_SCREEN) return code;
     FullScreenActive = 1;
     SetFullscreenUIMode(2);
   }

@@ -165,9 +165,18 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
   qmBGPic *pic = d->bgpic;
   qmMask *shapeMask = d->scaledMask ? d->scaledMask : pic ? pic->shown.mask : nullptr;
   qmMask *shapeAlpha = d->scaledAlpha ? d->scaledAlpha : pic ? pic->shown.alpha : nullptr;
+  const qmDesktopFit before = CaptureDesktopFit(d);
   if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha))
     return code;
   GetWindowFrameWidths(d);
+  int32_t desktopW, desktopH;
+  if (GetDesktopFullScreenSize(d, &desktopW, &desktopH)) {
+    if (uint32_t code = FitDisplayToDesktop(L, d, before, desktopW, desktopH)) {
+      ClosePlatformWindow(d);
+      RestoreDisplayFromDesktop(L, d);
+      return code;
+    }
+  }
   d->state = DISPSTATE_OPEN;
   d->activateOnOpen = activate ? 1 : 0;
   if (d->handlers[DISPH_ONDROPFILE].function != kNoHandler)
@@ -178,6 +187,7 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
 
 void CloseDisplayWindow(VmState *L, qmDisplay *d) {
   ClosePlatformWindow(d);
+  RestoreDisplayFromDesktop(L, d);
   ResetDisplayInput(L, d);
   d->state = DISPSTATE_CLOSED;
   d->activateOnOpen = 0;

@@ -6,6 +6,7 @@
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
+#include "graphics/blit.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/desktop.h"
@@ -22,6 +23,23 @@ void NotifySatellites(qmDisplay *d) {
   int32_t size[2] = {d->width, d->height};
   for (qmDisplayHook *h = d->satellites; h; h = h->next)
     if (h->function) h->function(h, 4, size, h->userData);
+}
+
+// A double buffer's present buffer at the size the window shows, holding the draw buffer's
+// picture (scaled when the display scales).
+uint32_t FitPresentBuffer(qmDisplay *d) {
+  if (!d->doubleBuffer || !d->backBuffer1 || !d->backBuffer2) return 0;
+  qmBitmap *draw = d->backBuffer2;
+  const bool scaled = DisplayScales(d);
+  const int32_t w = scaled ? d->scaleWidth : draw->width, h = scaled ? d->scaleHeight : draw->height;
+  if (d->backBuffer1->width != w || d->backBuffer1->height != h)
+    if (uint32_t code = ResizePresentBuffer(d, w, h)) return code;
+  if (!scaled) {
+    BltBitmap(draw, 0, 0, d->backBuffer1, 0, 0, w, h);
+    return 0;
+  }
+  return ScaleBitmap(draw, nullptr, nullptr, 0, 0, d->backBuffer1, draw->width, draw->height, w, h,
+                     int32_t(d->smoothScale), nullptr);
 }
 
 void ResetTextCursor(qmDisplay *d) {
@@ -189,6 +207,70 @@ uint32_t FitDisplayToScreen(VmState *L, qmDisplay *d) {
   }
   if (d->scaleWidth < 1 || d->scaleHeight < 1 || winW < 1 || winH < 1) return 0;
   return ResizeDisplayCore(L, d, 0, 0, winW, winH, RESIZE_NOWINDOW, int32_t(d->smoothScale));
+}
+
+qmDesktopFit CaptureDesktopFit(const qmDisplay *d) {
+  return {0,
+          d->flags,
+          d->scaleAuto,
+          d->scaleMode,
+          d->width,
+          d->height,
+          d->scaleWidth,
+          d->scaleHeight,
+          d->marginLeft,
+          d->marginTop,
+          d->marginRight,
+          d->marginBottom,
+          d->scaleX,
+          d->scaleY};
+}
+
+uint32_t FitDisplayToDesktop(VmState *L, qmDisplay *d, const qmDesktopFit &before, int32_t W, int32_t H) {
+  if (!d->bgpic) return 0;
+  d->desktopFit = before;
+  d->desktopFit.active = 1;
+  // The platform may have centred an unscaled picture; the split below places it instead.
+  d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
+  if (!d->scaleAuto && !d->scaleLayer) {
+    d->scaleAuto = 1;
+    d->scaleMode = 1;
+    d->flags |= DISPF_SCALEAUTO;
+  }
+  d->flags |= DISPF_KEEPPROPORTIONS;
+  // As when the user sizes the window: the split, the scale factors, the refresh buffers.
+  if (uint32_t code = ResizeDisplayCore(L, d, 0, 0, W, H, RESIZE_NOWINDOW | RESIZE_NONOTIFY, int32_t(d->smoothScale)))
+    return code;
+  return FitPresentBuffer(d);
+}
+
+void RestoreDisplayFromDesktop(VmState *L, qmDisplay *d) {
+  if (!d->desktopFit.active) return;
+  const qmDesktopFit f = d->desktopFit;
+  d->desktopFit.active = 0;
+  const bool wasScaled = f.scaleAuto || d->scaleLayer;
+  d->flags = f.flags;
+  d->scaleAuto = f.scaleAuto;
+  d->scaleMode = f.scaleMode;
+  if (wasScaled) {
+    // The window goes back to its size and the display's own split follows from it.
+    ResizeDisplayCore(L, d, 0, 0, f.width, f.height, RESIZE_NOWINDOW | RESIZE_NONOTIFY, int32_t(d->smoothScale));
+  } else {
+    FreeMask(d->scaledMask);
+    FreeAlphaChannel(d->scaledAlpha);
+    d->scaledMask = d->scaledAlpha = nullptr;
+  }
+  d->width = f.width;
+  d->height = f.height;
+  d->scaleWidth = f.scaleWidth;
+  d->scaleHeight = f.scaleHeight;
+  d->marginLeft = f.marginLeft;
+  d->marginTop = f.marginTop;
+  d->marginRight = f.marginRight;
+  d->marginBottom = f.marginBottom;
+  d->scaleX = f.scaleX;
+  d->scaleY = f.scaleY;
+  FitPresentBuffer(d);
 }
 
 void DrawLetterboxBars(qmDisplay *d) {

@@ -54,6 +54,15 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *display, int32_t x, int32_t y,
 uint32_t FitDisplayToScreen(VmState *L, qmDisplay *display);
 void RefreshDisplayCore(VmState *L, qmDisplay *display, uint32_t flags);
 void DrawLetterboxBars(qmDisplay *display);
+// A window that covers a width x height desktop without a mode switch shows the display scaled
+// to fit it, proportions kept, with black bars: the display is scaled as under SCALEMODE_AUTO
+// (a SCALEMODE_LAYER display keeps its own mode) until RestoreDisplayFromDesktop gives back
+// what it had, given as before. 0 or an error code.
+uint32_t FitDisplayToDesktop(VmState *L, qmDisplay *display, const qmDesktopFit &before, int32_t width,
+                             int32_t height);
+void RestoreDisplayFromDesktop(VmState *L, qmDisplay *display);
+// The display's scale state as qmDesktopFit keeps it.
+qmDesktopFit CaptureDesktopFit(const qmDisplay *display);
 // The window position of a special value, resolved against the work area (the screen for the
 // backdrop display).
 void ResolveDisplayPosition(VmState *L, qmDisplay *display);

@@ -219,7 +219,11 @@ uint32_t SwitchDisplayMode(int32_t width, int32_t height, int32_t depth) {
   want.h = height;
   want.format = depth <= 16 ? SDL_PIXELFORMAT_RGB565 : SDL_PIXELFORMAT_RGB888;
   SDL_DisplayMode got{};
+  gDesktop.haveFullscreenMode = false;
   if (!SDL_GetClosestDisplayMode(0, &want, &got)) return ERR_SCREEN;
+  // A larger mode would show the picture small in a corner of a changed screen: the desktop's
+  // own mode with the picture scaled to fit serves better.
+  if (got.w != width || got.h != height) return 0;
   gDesktop.fullscreenMode = got;
   gDesktop.haveFullscreenMode = true;
   return 0;
@@ -228,6 +232,17 @@ uint32_t SwitchDisplayMode(int32_t width, int32_t height, int32_t depth) {
 uint32_t RestoreDisplayMode() {
   gDesktop.haveFullscreenMode = false;
   return 0;
+}
+
+int32_t GetDesktopFullScreenSize(const qmDisplay *display, int32_t *width, int32_t *height) {
+  const qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window || pw->fullscreen != 2) return 0;
+  int w = 0, h = 0;
+  SDL_GetWindowSize(pw->window, &w, &h);
+  if (w < 1 || h < 1) return 0;
+  *width = w;
+  *height = h;
+  return 1;
 }
 
 void SetFullscreenUIMode(int32_t mode) {

@@ -241,3 +241,90 @@ TEST(DisplayLibrary, FailingAllocationsLeaveTheListUnchanged) {
 }
 
 }  // namespace
+
+// Without a screen mode of the asked size the window covers the desktop in its own mode and the
+// picture is scaled into it, proportions kept, between black bars. The expected rectangles are
+// worked out here in whole numbers, apart from the library's split.
+TEST(DisplayLibrary, FullScreenWithoutAModeScalesIntoTheDesktopBetweenBars) {
+  const struct {
+    const char *name;
+    int32_t w, h;
+  } rows[] = {
+      {"4:3", 640, 480},     {"wide", 800, 200}, {"tall", 150, 600},
+      {"square", 300, 300},  {"small", 64, 48},  {"larger than the desktop", 3000, 1000},
+  };
+  for (const auto &r : rows) {
+    DisplayVm vm;
+    ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", r.w), vm.Set("height", r.h), vm.Set("color", 0x00FF00); }).code,
+              0u)
+        << r.name;
+    ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u) << r.name;
+    qmDisplay *d = DisplayVm::Display(1);
+    // No screen has a mode this large.
+    ASSERT_EQ(vm.Call("ChangeDisplayMode", {2, 100000, 100000}).code, 0u) << r.name;
+    ASSERT_EQ(FullScreenActive, 1u) << r.name;
+    int W = 0, H = 0;
+    SDL_GetWindowSize(d->platform->window, &W, &H);
+    ASSERT_EQ(W, GetPlatformAttr(nullptr, 14)) << r.name << ": the window covers the desktop";
+    ASSERT_EQ(H, GetPlatformAttr(nullptr, 15)) << r.name;
+
+    // Width-bound when the picture is relatively wider than the desktop, else height-bound.
+    int64_t sw, sh;
+    if (int64_t(r.w) * H >= int64_t(r.h) * W) {
+      sw = W;
+      sh = int64_t(r.h) * W / r.w;
+    } else {
+      sh = H;
+      sw = int64_t(r.w) * H / r.h;
+    }
+    const int32_t left = int32_t((W - sw) / 2), top = int32_t((H - sh) / 2);
+    const int32_t right = int32_t(W - sw - left), bottom = int32_t(H - sh - top);
+    EXPECT_EQ(d->scaleWidth, sw) << r.name;
+    EXPECT_EQ(d->scaleHeight, sh) << r.name;
+    EXPECT_EQ(d->marginLeft, left) << r.name;
+    EXPECT_EQ(d->marginTop, top) << r.name;
+    EXPECT_EQ(d->marginRight, right) << r.name;
+    EXPECT_EQ(d->marginBottom, bottom) << r.name;
+    EXPECT_EQ(vm.Call("GetAttribute", {21, 1, ATTRWIDTH}).results.at(0), r.w) << r.name << ": the script's size stays";
+
+    // The whole window made white, then refreshed: the bars come back black, the picture green.
+    SDL_Surface *s = SDL_GetWindowSurface(d->platform->window);
+    SDL_FillRect(s, nullptr, SDL_MapRGB(s->format, 255, 255, 255));
+    RefreshDisplayCore(vm.L, d, 0);
+    const int32_t x1 = left + int32_t(sw) - 1, y1 = top + int32_t(sh) - 1;
+    for (auto [x, y] : {std::pair{left, top}, {x1, top}, {left, y1}, {x1, y1}})
+      EXPECT_EQ(DisplayVm::WindowPixel(d, x, y), 0x00FF00u) << r.name << " picture at " << x << "," << y;
+    if (left != 0) {
+      EXPECT_EQ(DisplayVm::WindowPixel(d, 0, H / 2), 0u) << r.name << ": left bar";
+      EXPECT_EQ(DisplayVm::WindowPixel(d, left - 1, H / 2), 0u) << r.name;
+    }
+    if (right != 0) {
+      EXPECT_EQ(DisplayVm::WindowPixel(d, W - 1, H / 2), 0u) << r.name << ": right bar";
+    }
+    if (top != 0) {
+      EXPECT_EQ(DisplayVm::WindowPixel(d, W / 2, 0), 0u) << r.name << ": top bar";
+      EXPECT_EQ(DisplayVm::WindowPixel(d, W / 2, top - 1), 0u) << r.name;
+    }
+    if (bottom != 0) {
+      EXPECT_EQ(DisplayVm::WindowPixel(d, W / 2, H - 1), 0u) << r.name << ": bottom bar";
+    }
+
+    // Mouse positions map back to picture pixels: window offset in the picture x picture size /
+    // scaled size, rounded down.
+    const double px = (x1 - d->marginLeft) / d->scaleX, py = (y1 - d->marginTop) / d->scaleY;
+    EXPECT_EQ(int32_t(px), int32_t(int64_t(x1 - left) * r.w / sw)) << r.name;
+    EXPECT_EQ(int32_t(py), int32_t(int64_t(y1 - top) * r.h / sh)) << r.name;
+    EXPECT_EQ(int32_t((left - d->marginLeft) / d->scaleX), 0) << r.name;
+
+    // Back to a window: the display is as it was.
+    ASSERT_EQ(vm.Call("ChangeDisplayMode", {1}).code, 0u) << r.name;
+    EXPECT_EQ(FullScreenActive, 0u) << r.name;
+    EXPECT_EQ(d->width, r.w) << r.name;
+    EXPECT_EQ(d->height, r.h) << r.name;
+    EXPECT_EQ(d->scaleWidth, 0) << r.name;
+    EXPECT_EQ(d->marginLeft, 0) << r.name;
+    EXPECT_EQ(d->scaleMode, 0u) << r.name;
+    EXPECT_EQ(d->scaleX, 1.0) << r.name;
+    EXPECT_EQ(DisplayVm::WindowPixel(d, 0, 0), 0x00FF00u) << r.name;
+  }
+}
