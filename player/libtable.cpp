@@ -3,6 +3,7 @@
 #include "graphics/graphics/lib_graphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
+#include "media/sound/lib_sound.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -15,6 +16,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kSoundLibrary,
     &kMemblockLibrary,
     nullptr,
 };
