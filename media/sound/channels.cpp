@@ -463,6 +463,13 @@ void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass) {
 
 bool StreamIsSingleBuffer(const qmMixerChannel *ch) { return ch->player && ch->player->single; }
 
+bool StreamRefillCaughtUp(const qmMixerChannel *ch) {
+  const qmStreamPlayer *sp = ch->player;
+  if (!sp || sp->single || sp->ended.load()) return true;
+  uint32_t half = sp->playHalf;
+  return sp->ready[half ^ 1].load() || sp->last[half].load();
+}
+
 uint64_t StreamPositionMs(const qmMixerChannel *ch) {
   const qmStreamPlayer *sp = ch->player;
   if (!sp || !sp->stream->rate) return 0;

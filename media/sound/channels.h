@@ -75,6 +75,8 @@ uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, ui
 void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass);
 // Whether the stream's refill runs without a thread (all it has left fits in one half).
 bool StreamIsSingleBuffer(const qmMixerChannel *ch);
+// Whether the refill thread has filled the half that plays next (or nothing is left to fill).
+bool StreamRefillCaughtUp(const qmMixerChannel *ch);
 // Milliseconds into the stream while it plays.
 uint64_t StreamPositionMs(const qmMixerChannel *ch);
 

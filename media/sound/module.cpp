@@ -202,7 +202,7 @@ void ReadCell(qmModule *m, qmModVoice *v, const qmModCell &c) {
           if (c.low == 0) v->baseVolume = v->volume = 0;
           break;
         case 0xE:
-          if (m->patternDelayRows == 0) m->patternDelay = c.low;
+          if (m->patternDelayRows == 0) m->patternDelay = c.low + 1;  // the row plays x + 1 times
           break;
         case 0xF:
           v->funkSpeed = c.low;
@@ -292,33 +292,56 @@ void ProcessTick(qmModule *m) {
   }
 }
 
-inline void MixVoice(qmModule *m, qmModVoice *v, int32_t *left, int32_t *right) {
-  if (v->position < 0 || !v->sample) return;
-  const qmModSample *s = &m->samples[v->sample - 1];
-  if (s->repeatLength <= (2u << 14)) {
-    if (v->position >= int64_t(s->length)) {
-      v->position = -1;
-      return;
-    }
-  } else if (v->position >= int64_t(s->loopEnd)) {
-    v->position -= s->repeatLength;
-    if (v->pendingSample) {
-      v->sample = v->pendingSample;
-      v->pendingSample = 0;
-      s = &m->samples[v->sample - 1];
-      if (!s->data || s->length == 0) {
+// Mixes n internal samples of one voice into the sums. The end and loop checks run once per
+// stretch of samples that cannot reach them, not once per sample.
+void MixVoiceSpan(qmModule *m, qmModVoice *v, int32_t *left, int32_t *right, uint32_t n) {
+  uint32_t i = 0;
+  while (i < n) {
+    if (v->position < 0 || !v->sample) return;
+    const qmModSample *s = &m->samples[v->sample - 1];
+    bool loops = s->repeatLength > (2u << 14);
+    int64_t end = loops ? int64_t(s->loopEnd) : int64_t(s->length);
+    if (v->position >= end) {
+      if (!loops) {
         v->position = -1;
         return;
       }
-      if (s->repeatLength > (2u << 14)) v->position = s->repeatStart;
-      else v->position = 0;
+      v->position -= s->repeatLength;
+      if (v->pendingSample) {
+        v->sample = v->pendingSample;
+        v->pendingSample = 0;
+        s = &m->samples[v->sample - 1];
+        if (!s->data || s->length == 0) {
+          v->position = -1;
+          return;
+        }
+        v->position = s->repeatLength > (2u << 14) ? int64_t(s->repeatStart) : 0;
+      }
+      if (v->position < 0 || v->position >= int64_t(s->length)) v->position = s->repeatStart;
+      continue;
     }
-    if (v->position < 0 || v->position >= int64_t(s->length)) v->position = s->repeatStart;
+    uint32_t step = v->step;
+    uint64_t run = step ? (uint64_t(end - v->position) + step - 1) / step : n - i;
+    if (run > n - i) run = n - i;
+    const int8_t *d = s->data;
+    int64_t pos = v->position;
+    int32_t vl = v->volume * (255 - v->pan), vr = v->volume * v->pan;
+    int32_t *l = left + i, *r = right + i;
+    // The voices sit hard left or right: a side with a factor of 0 is not summed.
+    if (vr == 0) {
+      for (uint64_t k = 0; k < run; k++, pos += step) l[k] += d[pos >> 14] * vl;
+    } else if (vl == 0) {
+      for (uint64_t k = 0; k < run; k++, pos += step) r[k] += d[pos >> 14] * vr;
+    } else {
+      for (uint64_t k = 0; k < run; k++, pos += step) {
+        int32_t x = d[pos >> 14];
+        l[k] += x * vl;
+        r[k] += x * vr;
+      }
+    }
+    v->position = pos;
+    i += uint32_t(run);
   }
-  int32_t value = s->data[v->position >> 14] * v->volume;
-  *left += value * (255 - v->pan);
-  *right += value * v->pan;
-  v->position += v->step;
 }
 
 int32_t Filter(qmModule *m, int side, int32_t x) {
@@ -443,26 +466,47 @@ void RenderModuleAudio(qmModule *m, int16_t *out, uint32_t frames) {
     m->breakPending = m->jumpPending = 0;
     m->tickSamplesLeft = 0;
   }
-  for (uint32_t f = 0; f < frames; f++) {
-    int32_t sum[2] = {0, 0};
-    for (int half = 0; half < 2; half++) {
-      if (m->tickSamplesLeft == 0) {
-        ProcessTick(m);
-        m->tickSamplesLeft = m->samplesPerTick;
-      }
-      m->tickSamplesLeft--;
-      int32_t l = 0, r = 0;
-      for (qmModVoice &v : m->voices) MixVoice(m, &v, &l, &r);
-      l >>= 7;
-      r >>= 7;
-      if (m->filterOn) {
-        l = Filter(m, 0, l);
-        r = Filter(m, 1, r);
-      }
-      sum[0] += Clamp(l, -32768, 32767);
-      sum[1] += Clamp(r, -32768, 32767);
+  // Two internal samples make one frame; a tick may end between them.
+  int32_t carry[2] = {0, 0};
+  bool half = false;
+  uint32_t f = 0;
+  while (f < frames) {
+    if (m->tickSamplesLeft == 0) {
+      ProcessTick(m);
+      m->tickSamplesLeft = m->samplesPerTick;
     }
-    out[2 * f] = int16_t(Clamp((sum[0] * m->masterVolume) >> 9, -32768, 32767));
-    out[2 * f + 1] = int16_t(Clamp((sum[1] * m->masterVolume) >> 9, -32768, 32767));
+    uint32_t n = 2 * (frames - f) - (half ? 1 : 0);
+    if (n > m->tickSamplesLeft) n = m->tickSamplesLeft;
+    if (n > kModuleSpan) n = kModuleSpan;
+    std::memset(m->mixLeft, 0, sizeof(int32_t) * n);
+    std::memset(m->mixRight, 0, sizeof(int32_t) * n);
+    for (qmModVoice &v : m->voices) MixVoiceSpan(m, &v, m->mixLeft, m->mixRight, n);
+    m->tickSamplesLeft -= n;
+    auto side = [m](int which, int32_t sum) {
+      int32_t v = sum >> 7;
+      if (m->filterOn) v = Filter(m, which, v);
+      return Clamp(v, -32768, 32767);
+    };
+    auto put = [&](int32_t l, int32_t r) {
+      out[2 * f] = int16_t(Clamp((l * m->masterVolume) >> 9, -32768, 32767));
+      out[2 * f + 1] = int16_t(Clamp((r * m->masterVolume) >> 9, -32768, 32767));
+      f++;
+    };
+    uint32_t k = 0;
+    if (half && n > 0) {
+      put(carry[0] + side(0, m->mixLeft[0]), carry[1] + side(1, m->mixRight[0]));
+      half = false;
+      k = 1;
+    }
+    for (; k + 1 < n; k += 2) {
+      int32_t l = side(0, m->mixLeft[k]);
+      int32_t r = side(1, m->mixRight[k]);
+      put(l + side(0, m->mixLeft[k + 1]), r + side(1, m->mixRight[k + 1]));
+    }
+    if (k < n) {
+      carry[0] = side(0, m->mixLeft[k]);
+      carry[1] = side(1, m->mixRight[k]);
+      half = true;
+    }
   }
 }

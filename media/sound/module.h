@@ -39,6 +39,9 @@ struct qmModVoice {
   qmModCell cell;  // the cell of the current row
 };
 
+// Internal samples mixed per step of the render.
+inline constexpr uint32_t kModuleSpan = 1024;
+
 enum : uint32_t { MODFLAG_STOPATEND = 1, MODFLAG_FILTERALLOWED = 4, MODFLAG_SONGEND = 8 };
 
 struct qmModule {
@@ -63,6 +66,7 @@ struct qmModule {
   double history[2][4];  // per side: stage 1 x, y; stage 2 x, y
   std::atomic<int32_t> requestedPos{-1};
   std::atomic<int32_t> reportedRow{0}, reportedPos{0};
+  int32_t mixLeft[kModuleSpan], mixRight[kModuleSpan];  // the render's sums
   std::vector<uint8_t> image;  // the whole file, kept to restart the module
   uint32_t outputRate;
 };
