@@ -63,6 +63,8 @@ struct qmAudioSink {
   void (*close)();
 };
 extern const qmAudioSink kNullAudioSink;
+// The system's audio device (platform/sdl); the player's start-up makes it the sink.
+extern const qmAudioSink kSystemAudioSink;
 // The sink the next OpenAudioOutput uses; null (the start): no device can be opened.
 void SetAudioSink(const qmAudioSink *sink);
 

@@ -4,7 +4,6 @@
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
-#include "platform/audio.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
 #include "platform/window.h"
@@ -34,7 +33,6 @@ uint32_t InitDesktop() {
   gDesktop.started = true;
   InstallUpdatePresenter();
   SDL_StartTextInput();
-  SetAudioSink(&kSystemAudioSink);
   return 0;
 }
 

@@ -12,10 +12,6 @@ struct VmState;
 
 inline constexpr int32_t kMaxPendingRects = 16;
 
-// The audio device's sink (audio.cpp); InitDesktop makes it the one OpenAudioOutput uses.
-struct qmAudioSink;
-extern const qmAudioSink kSystemAudioSink;
-
 struct qmPlatformRect {
   int32_t x, y, width, height;
 };

@@ -1,6 +1,7 @@
 // The sound decoders: RIFF WAVE, IFF 8SVX and 16SV, and the system reader behind them, read
 // side by side with python3's wave module, sox and ffprobe.
 #include <cstring>
+#include <filesystem>
 
 #include "media/sound/sound_stream.h"
 #include "platform/audiofile.h"
@@ -191,6 +192,25 @@ TEST(SoundDecoders, MpegHeadAnalysis) {
   std::memcpy(head.data() + 1040, "Xing", 4);
   AnalyseMpegHead(head.data(), head.size(), &h);
   EXPECT_EQ(h.variable, 1);
+}
+
+}  // namespace
+
+namespace {
+
+// The WAVE files alsa-utils ships, beside python's wave module and sox's count of samples.
+TEST(SoundDecoders, RealWaveFilesOfAlsaUtils) {
+  std::string dir = "/usr/share/sounds/alsa/";
+  if (!std::filesystem::exists(dir + "Front_Center.wav")) GTEST_SKIP() << "alsa-utils is not installed";
+  for (const char *name : {"Front_Center.wav", "Noise.wav", "Rear_Left.wav"}) {
+    SCOPED_TRACE(name);
+    std::string path = dir + name;
+    qmSampleData *d = nullptr;
+    ASSERT_EQ(LoadSoundWhole(path.c_str(), &d), 0u);
+    EXPECT_EQ(std::to_string(d->frames) + "\n", Shell("sox --i -s " + path));
+    EXPECT_EQ(Hex(d->data, size_t(d->frames) * d->bytesPerFrame), PythonWaveFrames(path));
+    FreeSampleData(d);
+  }
 }
 
 }  // namespace
