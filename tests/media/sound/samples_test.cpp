@@ -308,3 +308,51 @@ TEST(SoundSamples, SaveSampleWritesWaveThatPeersRead) {
 }
 
 }  // namespace
+
+namespace {
+
+std::vector<std::string> gHeard;
+
+// Records the message of each sound event: action, id, position, count.
+uint32_t RecordSoundEvent(VmState *L) {
+  std::string line;
+  for (const char *key : {"action", "id", "position", "count"}) {
+    vm_pushstring(L, key);
+    vm_rawget(L, 1);
+    if (vm_type(L, -1) == VM_TSTRING) line += vm_tostring(L, -1);
+    else if (vm_type(L, -1) == VM_TNUMBER) line += std::to_string(int64_t(vm_tonumber(L, -1)));
+    else line += "-";
+    line += " ";
+    vm_pop(L, 1);
+  }
+  gHeard.push_back(line);
+  return 0;
+}
+
+// The events reach the script's handlers through the event dispatcher, as InstallEventHandler
+// installs them.
+TEST(SoundSamples, HandlersHearLoopsAndTheEnd) {
+  SoundVm vm;
+  vm_settop(vm.L, 0);
+  vm.PushCommand("InstallEventHandler");
+  vm_newtable(vm.L);
+  for (const char *name : {"onsampleloop", "onsampleend"}) {
+    vm_pushstring(vm.L, name);
+    vm_pushcclosure(vm.L, RecordSoundEvent, 0);
+    vm_rawset(vm.L, -3);
+  }
+  ASSERT_EQ(vm_pcall(vm.L, 1, 0, 0), 0u);
+  SndTable t;
+  t.values.assign(800, 1000);  // 100 ms at 8000 Hz
+  ASSERT_EQ(vm.SndCode("CreateSample", {3, t, 8000, MONO16}), 0u);
+  ASSERT_EQ(vm.SndCode("PlaySample", {3, SndTable{{}, {{"time", 250}}, {}}}), 0u);
+  gHeard.clear();
+  PullUntilQuiet(48000);
+  for (int i = 0; i < 10; i++) vm.SndCode("CheckEvent", {});
+  ASSERT_EQ(gHeard.size(), 3u);
+  EXPECT_EQ(gHeard[0], "OnSampleLoop 3 100 2 ");
+  EXPECT_EQ(gHeard[1], "OnSampleLoop 3 200 3 ");
+  EXPECT_EQ(gHeard[2], "OnSampleEnd 3 250 3 ");
+}
+
+}  // namespace
