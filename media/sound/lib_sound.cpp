@@ -1011,7 +1011,6 @@ int PollSound(VmState *L, qmEventState *st, qmEventMessage *msg) {
   qmSoundState *ss = GetSoundState(L);
   if (!ss) return EVPOLL_NONE;
   UpdateAudioChannels();
-  if (ss->pollHeld && !AnyChannelPlaying() && !(ss->playing && ss->playing->custom)) ReleaseSoundPoll(L);
   int32_t kind;
   qmObjectId id;
   uint64_t position;
@@ -1044,7 +1043,16 @@ void FillSoundMessage(VmState *L, qmEventMessage *msg) {
   }
 }
 
-const qmEventSource kSoundSource = {"sound", EVRANK_SOUND, nullptr, PollSound, FillSoundMessage, nullptr};
+// At the start of a cycle (the timers' walk has not begun): the shared poll interval goes
+// once nothing plays that could still raise an event.
+void StartSound(VmState *L, qmEventState *) {
+  qmSoundState *ss = GetSoundState(L);
+  if (!ss || !ss->pollHeld) return;
+  UpdateAudioChannels();
+  if (!AnyChannelPlaying() && !(ss->playing && ss->playing->custom)) ReleaseSoundPoll(L);
+}
+
+const qmEventSource kSoundSource = {"sound", EVRANK_SOUND, StartSound, PollSound, FillSoundMessage, nullptr};
 
 // A music channel that ended by itself: the music is no longer the playing one.
 void MusicEnded(qmMixerChannel *ch) {
@@ -1227,6 +1235,7 @@ uint32_t InitSoundLibrary(VmState *L) {
 // the output closes, so that no audio or refill thread touches what is freed after.
 void StopSoundDevice(VmState *L) {
   qmSoundState *st = GetSoundState(L);
+  if (st && st->pollHeld) ReleaseSoundPoll(L);  // while the event library is still there
   if (st && st->playing) {
     StopMusicBackend(st, true);
     st->paused = st->playing;

@@ -4,6 +4,8 @@
 #include <thread>
 
 #include "platform/mutex.h"
+#include "player/event/event_dispatch.h"
+#include "player/event/polltimer.h"
 
 #include "media/sound/sound_stream.h"
 #include "runtime/errcodes.h"
@@ -346,9 +348,12 @@ TEST(SoundSamples, HandlersHearLoopsAndTheEnd) {
   t.values.assign(800, 1000);  // 100 ms at 8000 Hz
   ASSERT_EQ(vm.SndCode("CreateSample", {3, t, 8000, MONO16}), 0u);
   ASSERT_EQ(vm.SndCode("PlaySample", {3, SndTable{{}, {{"time", 250}}, {}}}), 0u);
+  // The shared poll interval keeps the dispatcher running while the sample plays.
+  EXPECT_EQ(GetEventState(vm.L)->pollClients[POLL_CLIENT_SOUND], 1u);
   gHeard.clear();
   PullUntilQuiet(48000);
   for (int i = 0; i < 10; i++) vm.SndCode("CheckEvent", {});
+  EXPECT_EQ(GetEventState(vm.L)->pollClients[POLL_CLIENT_SOUND], 0u);
   ASSERT_EQ(gHeard.size(), 3u);
   EXPECT_EQ(gHeard[0], "OnSampleLoop 3 100 2 ");
   EXPECT_EQ(gHeard[1], "OnSampleLoop 3 200 3 ");
