@@ -56,6 +56,19 @@ void FreeCustomStream(qmCustomStream *c) {
   delete c;
 }
 
+void ClearCustomStream(qmCustomStream *c) {
+  MutexLock(c->mutex);
+  for (qmCustomBuffer *b = c->head; b;) {
+    qmCustomBuffer *n = b->next;
+    std::free(b);
+    b = n;
+  }
+  c->head = c->tail = nullptr;
+  c->delivered = 0;
+  c->refillPending = 1;
+  MutexUnlock(c->mutex);
+}
+
 uint32_t QueueCustomBuffer(qmCustomStream *c, const uint8_t *pcm, uint32_t frames) {
   size_t bytes = pcm ? size_t(frames) * c->bytesPerFrame : 0;
   auto *b = static_cast<qmCustomBuffer *>(std::calloc(1, sizeof(qmCustomBuffer) + bytes));

@@ -29,6 +29,8 @@ struct qmCustomStream {
 // A stream of kind 6 for the format code: 0, ERR_MEM or ERR_SEMAPHORE.
 uint32_t CreateCustomStream(uint32_t rate, int32_t format, qmSound **out);
 void FreeCustomStream(qmCustomStream *c);
+// Back to the start: the queue emptied, nothing delivered, the first request due again.
+void ClearCustomStream(qmCustomStream *c);
 // A buffer of frames (a copy of pcm is queued; null pcm queues the end entry). Done buffers at
 // the head are freed first. 0 or ERR_MEM.
 uint32_t QueueCustomBuffer(qmCustomStream *c, const uint8_t *pcm, uint32_t frames);

@@ -552,7 +552,7 @@ void StopMusicBackend(qmSoundState *st, bool keep) {
     FinishMusicChannel(ch, keep, &pass);
   if (m->kind == MUSKIND_MODULE && !keep) RestartModule(m->module);
   if (m->kind == MUSKIND_STREAM && !keep && !m->custom) SeekSoundStream(m->stream, 0);
-  if (m->custom && !keep) m->stream->custom->refillPending = 1;
+  if (m->custom && !keep) ClearCustomStream(m->stream->custom);  // the next start asks afresh
   m->savedPass = keep ? pass : 1;
   st->playingChannel = -1;
 }
@@ -738,8 +738,17 @@ uint32_t SndPlayMusic(VmState *L) {
     m->times = NumberToUInt(vm_checknumber(L, 2));
   }
   if (!SoundDeviceReady(L)) return 0;
+  // PlayMusic starts from the beginning, also a paused music; a playing one stops first, so
+  // that no audio or refill thread reads what is reset.
+  qmSoundState *st = GetSoundState(L);
+  if (st->inFillCallback) return ERR_NOCALLBACK;
+  if (st->playing == m) {
+    StopMusicBackend(st, false);
+    st->playing = nullptr;
+  }
   m->savedPass = 1;
-  if (m->kind == MUSKIND_STREAM && !m->custom && GetSoundState(L)->paused != m) SeekSoundStream(m->stream, 0);
+  if (m->kind == MUSKIND_MODULE) RestartModule(m->module);
+  else if (!m->custom) SeekSoundStream(m->stream, 0);
   return StartMusicRecord(L, m);
 }
 
@@ -1059,6 +1068,7 @@ void MusicEnded(qmMixerChannel *ch) {
   if (!gState || !gState->playing || GetMixerChannel(gState->playingChannel) != ch) return;
   gState->playing->savedPass = 1;
   gState->playing->paused = 0;
+  if (gState->playing->custom) ClearCustomStream(gState->playing->stream->custom);
   gState->playing = nullptr;
   gState->playingChannel = -1;
 }

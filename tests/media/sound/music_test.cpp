@@ -275,3 +275,31 @@ TEST(SoundMusic, CustomStreamPlaysWhatTheHandlerHandsOver) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(SoundMusic, PlayMusicAgainStartsOverAlsoWhenPausedOrPlaying) {
+  SoundVm vm;
+  std::vector<int16_t> pcm = WavePcm(Fixture("long16.wav"));
+  ASSERT_EQ(vm.SndCode("OpenMusic", {1, Fixture("long16.wav")}), 0u);
+  for (const char *between : {"PauseMusic", "none"}) {
+    SCOPED_TRACE(between);
+    ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
+    PullMusic(24000);
+    if (std::string(between) != "none") {
+      ASSERT_EQ(vm.SndCode(between, {1}), 0u);
+    }
+    ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
+    std::vector<float> out = PullMusic(4800);
+    EXPECT_TRUE(SameAs(out, 0, pcm, 0, 9600));
+  }
+  ASSERT_EQ(vm.SndCode("LoadModule", {2, Fixture("song.mod")}), 0u);
+  ASSERT_EQ(vm.SndCode("PlayModule", {2}), 0u);
+  SoundVm::Pull(48000);
+  ASSERT_EQ(vm.SndCode("PlayModule", {2}), 0u);
+  SoundVm::Pull(10);
+  EXPECT_EQ(vm.SndNum("GetSongPosition", {}), 0);
+  EXPECT_EQ(vm.SndNum("GetPatternPosition", {}), 0);
+}
+
+}  // namespace
