@@ -361,3 +361,74 @@ TEST(SoundSamples, HandlersHearLoopsAndTheEnd) {
 }
 
 }  // namespace
+
+namespace {
+
+// CreateSample from an open file (its position advances) and from a memory block.
+TEST(SoundSamples, CreateSampleFromFilesAndMemoryBlocks) {
+  SoundVm vm;
+  std::string path = vm.Path("raw.bin");
+  WriteFileBytes(path, std::string("\x01\x02\x03\x04\x05\x06\x07\x08", 8));
+  ASSERT_EQ(vm.SndCode("OpenFile", {5, path, 1005}), 0u);
+  SndTable fromFile{{}, {{"source", "file"}, {"id", 5}}, {}};
+  ASSERT_EQ(vm.SndCode("CreateSample", {1, fromFile, 8000, MONO16, 2}), 0u);
+  SndTable swapped{{}, {{"source", "file"}, {"id", 5}, {"swap", 1}}, {}};
+  ASSERT_EQ(vm.SndCode("CreateSample", {2, swapped, 8000, MONO16, 1}), 0u);
+  // Two frames read; the next read starts behind them.
+  DosCall d = vm.Snd("GetSampleData", {1}, true);
+  vm_rawgeti(vm.L, 1, 1);
+  EXPECT_EQ(vm_tonumber(vm.L, -1), 0x0403);
+  d = vm.Snd("GetSampleData", {2}, true);
+  vm_rawgeti(vm.L, 1, 0);
+  EXPECT_EQ(vm_tonumber(vm.L, -1), 0x0506);
+  EXPECT_EQ(vm.SndCode("CreateSample", {3, swapped, 8000, MONO16, 2}), uint32_t(ERR_READ));
+  ASSERT_EQ(vm.SndCode("OpenFile", {6, vm.Path("out.bin"), 1006}), 0u);
+  SndTable writeOnly{{}, {{"source", "file"}, {"id", 6}}, {}};
+  EXPECT_EQ(vm.SndCode("CreateSample", {3, writeOnly, 8000, MONO8, 1}), uint32_t(ERR_WRITEONLY));
+
+  ASSERT_EQ(vm.SndCode("AllocMem", {1, 16}), 0u);
+  ASSERT_EQ(vm.SndCode("Poke", {1, 4, 200, 7}), 0u);  // one byte
+  SndTable fromMemory{{}, {{"source", "memory"}, {"id", 1}, {"offset", 4}}, {}};
+  ASSERT_EQ(vm.SndCode("CreateSample", {4, fromMemory, 8000, MONO8, 12}), 0u);
+  d = vm.Snd("GetSampleData", {4}, true);
+  vm_rawgeti(vm.L, 1, 0);
+  EXPECT_EQ(vm_tonumber(vm.L, -1), int8_t(200));
+  EXPECT_EQ(vm.SndCode("CreateSample", {4, fromMemory, 8000, MONO8, 13}), uint32_t(ERR_MEMRANGE));
+  SndTable badOffset{{}, {{"source", "memory"}, {"id", 1}, {"offset", -1}}, {}};
+  EXPECT_EQ(vm.SndCode("CreateSample", {4, badOffset, 8000, MONO8, 1}), uint32_t(ERR_WRONGUSAGE));
+}
+
+// The window options of the conversion, through InsertSample.
+TEST(SoundSamples, ConversionWindows) {
+  SoundVm vm;
+  SndTable src{{10, 20, 30, 40}, {}, {}};
+  ASSERT_EQ(vm.SndCode("CreateSample", {2, src, 8000, MONO16}), 0u);
+  const struct {
+    const char *name;
+    SndTable opts;
+    uint32_t code;
+    std::vector<double> inserted;
+  } rows[] = {
+      {"start and end", SndTable{{}, {{"start", 1}, {"end", 3}}, {}}, 0, {20, 30, 20, 30}},
+      {"offset without loop", SndTable{{}, {{"offset", 3}, {"loop", 0}}, {}}, 0, {40, 0, 0, 0}},
+      {"offset with loop", SndTable{{}, {{"offset", 3}}, {}}, 0, {40, 10, 20, 30}},
+      {"end beyond", SndTable{{}, {{"end", 5}}, {}}, ERR_SMPRANGE, {}},
+      {"start not below end", SndTable{{}, {{"start", 3}, {"end", 3}}, {}}, ERR_SMPRANGE, {}},
+      {"negative offset", SndTable{{}, {{"offset", -1}}, {}}, ERR_SMPRANGE, {}},
+  };
+  for (const auto &r : rows) {
+    SndTable one{{0}, {}, {}};
+    ASSERT_EQ(vm.SndCode("CreateSample", {1, one, 8000, MONO16}), 0u);
+    EXPECT_EQ(vm.SndCode("InsertSample", {1, 2, 1, 4, r.opts}), r.code) << r.name;
+    if (r.code) continue;
+    DosCall d = vm.Snd("GetSampleData", {1}, true);
+    ASSERT_EQ(d.results[1].num, 5) << r.name;
+    for (size_t i = 0; i < r.inserted.size(); i++) {
+      vm_rawgeti(vm.L, 1, int(i + 1));
+      EXPECT_EQ(vm_tonumber(vm.L, -1), r.inserted[i]) << r.name << " " << i;
+      vm_pop(vm.L, 1);
+    }
+  }
+}
+
+}  // namespace
