@@ -6,6 +6,7 @@
 #include "graphics/graphics/lib_graphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
+#include "media/sound/lib_sound.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -19,6 +20,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kEventLibrary,
     &kSystemLibrary,
     &kDisplayLibrary,
+    &kSoundLibrary,
     &kBrushLibrary,
     &kBGPicLibrary,
     &kMemblockLibrary,

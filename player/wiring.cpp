@@ -2,6 +2,7 @@
 
 #include "display/bgpic/lib_bgpic.h"
 #include "display/display/displaylib.h"
+#include "platform/audio.h"
 #include "platform/eventpump.h"
 #include "player/clargs.h"
 #include "player/event/event_dispatch.h"
@@ -15,6 +16,7 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   WireDisplayServices(L);
   // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
+  SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it
   if (qmSystemServices *sys = ctx->system) {
     // Waits pump events, so that a quit ends them.
     sys->timedWait = WaitWithEventTimer;
@@ -42,6 +44,7 @@ void UnwirePlayerContext(VmState *L) {
   if (!ctx) return;
   ctx->displayOps = nullptr;
   ctx->serviceEvents = nullptr;
+  SetAudioSink(nullptr);
   ctx->findLayerByName = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);

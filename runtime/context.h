@@ -13,6 +13,7 @@ struct qmSystemServices;
 struct qmSystemState;
 struct qmOutputPicture;
 struct qmDosState;
+struct qmSoundState;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -32,6 +33,10 @@ struct qmPlayerContext {
   void (*serviceEvents)(VmState *L);
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
+  // The sound library's state, and its answers to GetAttribute for samples and music (the
+  // object type, the attribute; the object id is argument 2): the results pushed or an error.
+  qmSoundState *sound;
+  uint32_t (*readSoundAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
 };

@@ -8,6 +8,7 @@
 namespace {
 
 void CallFree(VmState *L, void *ud) { static_cast<const qmLibrary *>(ud)->free(L); }
+void CallEarlyFree(VmState *L, void *ud) { static_cast<const qmLibrary *>(ud)->earlyFree(L); }
 
 }  // namespace
 
@@ -35,13 +36,19 @@ uint32_t FreeLibraries(VmState *L, const qmLibrary *const *table) {
   uint32_t first = 0;
   for (int64_t done = INT64_MIN;;) {
     int64_t rank = INT64_MAX;
-    for (const qmLibrary *const *row = table; *row; row++)
+    for (const qmLibrary *const *row = table; *row; row++) {
       if ((*row)->freeRank > done && (*row)->freeRank < rank) rank = (*row)->freeRank;
+      if ((*row)->earlyFree && (*row)->earlyFreeRank > done && (*row)->earlyFreeRank < rank)
+        rank = (*row)->earlyFreeRank;
+    }
     if (rank == INT64_MAX) return first;
     for (const qmLibrary *const *row = table; *row; row++) {
-      if ((*row)->freeRank != rank || !(*row)->free) continue;
+      VmPFunc step = nullptr;
+      if ((*row)->earlyFree && (*row)->earlyFreeRank == rank) step = CallEarlyFree;
+      else if ((*row)->freeRank == rank && (*row)->free) step = CallFree;
+      if (!step) continue;
       // Straight into the protected call: pushing a native to call would allocate.
-      uint32_t code = vm_pcall_internal(L, CallFree, const_cast<qmLibrary *>(*row), vm_savestack(L, L->top), 0);
+      uint32_t code = vm_pcall_internal(L, step, const_cast<qmLibrary *>(*row), vm_savestack(L, L->top), 0);
       if (first == 0) first = code;
     }
     done = rank;

@@ -41,6 +41,10 @@ struct qmLibrary {
   uint32_t (*init)(VmState *L);      // after the commands and constants; null: nothing to do
   void (*free)(VmState *L);          // null: nothing to free
   int32_t freeRank;                  // qmFreeRank
+  // A library that must also stop something early (the sound output before the libraries
+  // whose objects its threads could touch) names that step and its own rank here.
+  void (*earlyFree)(VmState *L) = nullptr;
+  int32_t earlyFreeRank = 0;  // qmFreeRank; 0: no early step
 };
 
 // Registers the commands as globals and in the command registry, then the constants, then

@@ -9,6 +9,7 @@
 #include "player/event/event_timers.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objlist.h"
@@ -211,6 +212,15 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
 // Types whose only attribute is their count.
 uint32_t ReadNothing(VmState *, int32_t) { return ERR_UNKNOWNATTR; }
 
+// Samples and music: the sound library answers (an error when it is not open).
+uint32_t ReadSoundObject(VmState *L, uint32_t type, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readSoundAttribute) return ERR_WRONGUSAGE;
+  return ctx->readSoundAttribute(L, type, attribute);
+}
+uint32_t ReadSample(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_SAMPLE, attribute); }
+uint32_t ReadMusic(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_MUSIC, attribute); }
+
 // Each library adds the rows of its object types here.
 const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_BGPIC, true, ReadBGPic},
@@ -220,6 +230,8 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},
     {QMTYPE_TIMER, true, ReadNothing},
+    {QMTYPE_SAMPLE, true, ReadSample},
+    {QMTYPE_MUSIC, true, ReadMusic},
 };
 
 } // namespace

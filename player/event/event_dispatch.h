@@ -51,6 +51,8 @@ enum qmMessageType : uint32_t {
   MSG_DROPFILE,     // action, id, x, y, dropfiles, numdropfiles
   MSG_ORIENTATION,  // action, id, orientation
   MSG_USEREVENT,    // the registering plug-in's fields, action
+  MSG_SOUND,        // action, id, position, count: a sample's or music's end or loop
+  MSG_MUSICBUFFER,  // action, id, frames wanted, frames delivered: FillMusicBuffer
 };
 
 struct qmEventSource;

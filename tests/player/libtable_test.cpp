@@ -22,3 +22,39 @@ TEST(Libraries, OpenAndFreeEveryLibrary) {
   }
   FreeLibraries(L, kPlayerLibraries);
 }
+
+namespace {
+
+std::string gFreeOrder;
+void FreeA(VmState *) { gFreeOrder += "A"; }
+void StopA(VmState *) { gFreeOrder += "a"; }
+void FreeB(VmState *) { gFreeOrder += "B"; }
+void FreeC(VmState *) { gFreeOrder += "C"; }
+const qmCommandEntry kNoCommands[] = {{nullptr, nullptr}};
+
+}  // namespace
+
+// A library with an early step (the sound output) runs it at its own rank, its free at the other.
+TEST(Libraries, EarlyStepRunsAtItsOwnRank) {
+  RtVm vm;
+  const qmLibrary a = {"a", kNoCommands, nullptr, nullptr, FreeA, FREERANK_SOUND, StopA, FREERANK_SOUNDDEVICE};
+  const qmLibrary b = {"b", kNoCommands, nullptr, nullptr, FreeB, FREERANK_DISPLAY};
+  const qmLibrary c = {"c", kNoCommands, nullptr, nullptr, FreeC, FREERANK_LAST};
+  const qmLibrary *const table[] = {&c, &a, &b, nullptr};
+  gFreeOrder.clear();
+  EXPECT_EQ(FreeLibraries(vm.L, table), 0u);
+  EXPECT_EQ(gFreeOrder, "aBAC");
+}
+
+// The sound library stops its device first and frees its objects among the last.
+TEST(Libraries, SoundStopsFirstAndFreesLast) {
+  bool found = false;
+  for (const qmLibrary *const *row = kPlayerLibraries; *row; row++) {
+    if (std::string((*row)->name) != "sound") continue;
+    found = true;
+    EXPECT_EQ((*row)->earlyFreeRank, FREERANK_SOUNDDEVICE);
+    EXPECT_NE((*row)->earlyFree, nullptr);
+    EXPECT_EQ((*row)->freeRank, FREERANK_SOUND);
+  }
+  EXPECT_TRUE(found);
+}

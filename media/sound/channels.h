@@ -1,0 +1,97 @@
+// The eight mixer channels through which samples, modules and music streams reach the audio
+// output, the double buffer and refill thread of the one playing stream, and the queue of
+// sound events that carries loops and ends to the script's handlers.
+#pragma once
+#include <atomic>
+#include <cstdint>
+
+#include "platform/audio.h"
+#include "runtime/registry.h"
+
+struct qmSampleData;
+struct qmSound;
+struct qmModule;
+struct qmStreamPlayer;
+
+enum : int32_t { CHAN_FREE, CHAN_CLAIMED, CHAN_SAMPLE, CHAN_MODULE, CHAN_STREAM, CHAN_VIDEO };
+enum : int32_t { SNDEVT_SAMPLEEND = 5, SNDEVT_SAMPLELOOP = 6, SNDEVT_MUSICEND = 7, SNDEVT_VIDEOEND = 8 };
+
+struct qmMixerChannel {
+  qmSampleData *sample;
+  qmSound *stream;
+  qmModule *module;
+  std::atomic<int32_t> state;
+  qmObjectId id;
+  uint32_t times;              // passes to play; 0 without end
+  std::atomic<uint32_t> pass;  // the pass playing, from 1
+  uint64_t lastPassFrames;     // frames of the last pass
+  uint64_t lastPassMs;         // milliseconds of a cut last pass, 0 for a whole one
+  uint64_t passMs;             // milliseconds of one pass (at least 1)
+  std::atomic<uint64_t> frame;  // frames handed over within the pass
+  int32_t volume, pan, pitch;
+  qmAudioConverter *converter;
+  std::atomic<uint32_t> released;   // the converter ran dry and was detached: retire on the main thread
+  std::atomic<uint32_t> loopsSeen;  // passes begun after the first, counted by the audio thread
+  uint32_t loopsPosted;
+  qmStreamPlayer *player;
+};
+
+// Which script handlers are installed: events are noted only for those.
+struct qmSoundHandlers {
+  std::atomic<uint32_t> sampleLoop, sampleEnd, musicEnd, videoEnd;
+};
+extern qmSoundHandlers gSoundHandlers;
+
+// Clears the channels and installs the render hooks: 0 or ERR_SEMAPHORE.
+uint32_t InitSoundChannels();
+void FreeSoundChannels();
+qmMixerChannel *GetMixerChannel(int index);
+void ResetMixerChannel(qmMixerChannel *ch);
+
+// Claims the first free channel (state CHAN_CLAIMED) with its converter built: 0,
+// ERR_NOCHANNEL, ERR_AUDIOCONVERTER or ERR_MEM; *index is the channel's. time -1 plays times
+// passes (0: without end); else time milliseconds.
+uint32_t ClaimSampleChannel(qmSampleData *d, const qmObjectId &id, int32_t pitch, int32_t volume, int32_t pan,
+                            int64_t time, uint32_t times, int *index);
+// The claimed channels start together (one step under the audio mutex).
+void StartClaimedChannels();
+// Frees the claimed channels that did not start (a failed PlaySample).
+void ReleaseClaimedChannels();
+// Stops every channel that plays the data: the number stopped.
+int StopSampleChannels(const qmSampleData *d);
+bool SampleIsPlaying(const qmSampleData *d);
+// The playing channel of the data, or null.
+qmMixerChannel *FindSampleChannel(const qmSampleData *d);
+void SetSampleChannelParams(const qmSampleData *d, int32_t volume, int32_t pan);
+
+// A module on a free channel: 0, ERR_NOCHANNEL, ERR_AUDIOCONVERTER or ERR_MEM.
+uint32_t StartModuleChannel(qmModule *m, const qmObjectId &id, int32_t volume, int *index);
+// A stream on a free channel from its current position, with pass counting from startPass:
+// 0, ERR_NOCHANNEL, ERR_AUDIOCONVERTER, ERR_THREAD or ERR_MEM.
+uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, uint32_t startPass, int32_t volume,
+                            int *index);
+// Stops the channel's music; with keep, the stream's position is where playing stopped and
+// *pass the pass it was in. The channel is free afterwards.
+void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass);
+// Whether the stream's refill runs without a thread (all it has left fits in one half).
+bool StreamIsSingleBuffer(const qmMixerChannel *ch);
+// Whether the refill thread has filled the half that plays next (or nothing is left to fill).
+bool StreamRefillCaughtUp(const qmMixerChannel *ch);
+// Milliseconds into the stream while it plays.
+uint64_t StreamPositionMs(const qmMixerChannel *ch);
+
+// Main thread: notes the pending events, retires ended channels. Called by the pump and by
+// every channel query.
+void UpdateAudioChannels();
+void ServiceAudioEvents();
+// Called on the main thread when a music channel ended by itself (the library clears its
+// playing music).
+void SetMusicEndedHook(void (*hook)(qmMixerChannel *ch));
+
+// Events, oldest first.
+void PostSoundEvent(int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count, uint64_t extraMs);
+int TakeSoundEvent(int32_t *kind, qmObjectId *id, uint64_t *position, uint32_t *count);
+void ClearSoundEvents();
+// Whether a channel plays something that will end by itself (the library keeps the dispatcher
+// polling meanwhile).
+bool AnyChannelPlaying();

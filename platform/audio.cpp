@@ -1,0 +1,243 @@
+#include "platform/audio.h"
+
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+
+#include "platform/mutex.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+// Input frames fetched at a time: small, so that the sources' positions run little ahead.
+constexpr uint32_t kConverterFrames = 256;
+// The render works in blocks of this many frames; a longer pull is cut into blocks.
+constexpr uint32_t kRenderBlock = 1024;
+
+struct qmMixerInput {
+  qmAudioConverter *converter;  // changed under the audio mutex
+  std::atomic<float> gainLeft{1.0f}, gainRight{1.0f};
+};
+
+qmMutex *gAudioMutex = nullptr;
+qmMixerInput gInputs[kMixerInputs];
+const qmAudioSink *gSink = nullptr;
+const qmAudioSink *gOpenSink = nullptr;
+std::atomic<uint32_t> gRate{kOutputRate};
+std::atomic<const qmAudioRenderHooks *> gHooks{nullptr};
+float gBlock[kRenderBlock * 2];  // used by the audio thread alone
+
+uint32_t NullOpen(uint32_t *rate) {
+  *rate = kOutputRate;
+  return 0;
+}
+void NullClose() {}
+
+inline float Sample8(uint8_t b, bool isSigned) {
+  return isSigned ? float(int8_t(b)) * (1.0f / 128) : float(int(b) - 128) * (1.0f / 128);
+}
+inline float Sample16(const uint8_t *p, bool bigEndian) {
+  int16_t v = bigEndian ? int16_t(uint16_t(p[0] << 8 | p[1])) : int16_t(uint16_t(p[1] << 8 | p[0]));
+  return float(v) * (1.0f / 32768);
+}
+
+// Reads the frame at p into lr.
+inline void DecodeFrame(const qmAudioFormat &f, const uint8_t *p, float lr[2]) {
+  bool sig = f.flags & AUDIOFMT_SIGNED, be = f.flags & AUDIOFMT_BIGENDIAN;
+  if (f.bits == 8) {
+    lr[0] = Sample8(p[0], sig);
+    lr[1] = f.channels == 2 ? Sample8(p[1], sig) : lr[0];
+  } else {
+    lr[0] = Sample16(p, be);
+    lr[1] = f.channels == 2 ? Sample16(p + 2, be) : lr[0];
+  }
+}
+
+// The next input frame into lr: false once the input has ended (lr is silence then).
+bool FetchFrame(qmAudioConverter *c, float lr[2]) {
+  if (!c->inputEnded && c->used == c->have) {
+    c->have = c->proc(c->arg, c->buffer, c->bufferFrames);
+    c->used = 0;
+    if (c->have == 0) c->inputEnded = 1;
+  }
+  if (c->inputEnded) {
+    lr[0] = lr[1] = 0;
+    return false;
+  }
+  DecodeFrame(c->in, c->buffer + size_t(c->used) * c->in.bytesPerFrame, lr);
+  c->used++;
+  return true;
+}
+
+}  // namespace
+
+const qmAudioSink kNullAudioSink = {"null", NullOpen, NullClose};
+
+void FillStreamDescription(qmAudioFormat *out, uint32_t rate, uint32_t bits, uint32_t channels, uint32_t flags) {
+  out->rate = rate;
+  out->bits = bits;
+  out->channels = channels;
+  out->bytesPerFrame = channels * bits / 8;
+  out->flags = flags;
+}
+
+uint32_t NewAudioConverter(const qmAudioFormat *in, uint32_t outRate, qmAudioInputProc proc, void *arg,
+                           qmAudioConverter **out) {
+  *out = nullptr;
+  if ((in->bits != 8 && in->bits != 16) || (in->channels != 1 && in->channels != 2) || in->rate < 1 ||
+      outRate < 1 || in->bytesPerFrame != in->channels * in->bits / 8)
+    return ERR_AUDIOCONVERTER;
+  auto *c = static_cast<qmAudioConverter *>(std::calloc(1, sizeof(qmAudioConverter)));
+  if (!c) return ERR_MEM;
+  c->buffer = static_cast<uint8_t *>(std::malloc(size_t(kConverterFrames) * in->bytesPerFrame));
+  if (!c->buffer) {
+    std::free(c);
+    return ERR_MEM;
+  }
+  c->in = *in;
+  c->outRate = outRate;
+  c->step = (uint64_t(in->rate) << 32) / outRate;
+  c->proc = proc;
+  c->arg = arg;
+  c->bufferFrames = kConverterFrames;
+  *out = c;
+  return 0;
+}
+
+void FreeAudioConverter(qmAudioConverter *c) {
+  if (!c) return;
+  std::free(c->buffer);
+  std::free(c);
+}
+
+uint32_t ConvertAudio(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight) {
+  if (c->ended) return 0;
+  if (!c->primed) {
+    c->primed = 1;
+    if (!FetchFrame(c, c->cur)) {
+      c->ended = 1;
+      return 0;
+    }
+    FetchFrame(c, c->next);
+  }
+  uint32_t made = 0;
+  while (made < frames) {
+    float frac = float(uint32_t(c->phase)) * (1.0f / 4294967296.0f);
+    out[0] += (c->cur[0] + (c->next[0] - c->cur[0]) * frac) * gainLeft;
+    out[1] += (c->cur[1] + (c->next[1] - c->cur[1]) * frac) * gainRight;
+    out += 2;
+    made++;
+    c->phase += c->step;
+    while (c->phase >= (uint64_t(1) << 32)) {
+      c->phase -= uint64_t(1) << 32;
+      if (c->inputEnded && c->used == c->have) {
+        // cur was the last frame (next is the silence behind it)
+        c->ended = 1;
+        return made;
+      }
+      c->cur[0] = c->next[0];
+      c->cur[1] = c->next[1];
+      FetchFrame(c, c->next);
+    }
+  }
+  return made;
+}
+
+void SetAudioSink(const qmAudioSink *sink) { gSink = sink; }
+
+void SetAudioRenderHooks(const qmAudioRenderHooks *hooks) { gHooks.store(hooks); }
+
+uint32_t InitAudio() {
+  if (!gAudioMutex) {
+    gAudioMutex = MutexCreate();
+    if (!gAudioMutex) return ERR_SEMAPHORE;
+  }
+  for (qmMixerInput &in : gInputs) {
+    in.converter = nullptr;
+    in.gainLeft = in.gainRight = 1.0f;
+  }
+  return 0;
+}
+
+uint32_t OpenAudioOutput() {
+  if (gOpenSink) return 0;
+  if (!gSink || !gAudioMutex) return ERR_OPENAUDIO;
+  uint32_t rate = kOutputRate;
+  if (gSink->open(&rate) != 0 || rate == 0) return ERR_OPENAUDIO;
+  gRate = rate;
+  gOpenSink = gSink;
+  return 0;
+}
+
+bool AudioOutputOpen() { return gOpenSink != nullptr; }
+uint32_t AudioOutputRate() { return gRate; }
+
+void StopAudioOutput() {
+  if (!gOpenSink) return;
+  gOpenSink->close();  // no callback runs after the sink closed
+  gOpenSink = nullptr;
+}
+
+void CloseAudioOutput() {
+  StopAudioOutput();
+  for (qmMixerInput &in : gInputs) in.converter = nullptr;
+  SetAudioRenderHooks(nullptr);
+  if (gAudioMutex) MutexFree(gAudioMutex);
+  gAudioMutex = nullptr;
+}
+
+qmMutex *AudioMutex() { return gAudioMutex; }
+
+void AttachMixerInput(int index, qmAudioConverter *converter) {
+  if (index >= 0 && index < kMixerInputs) gInputs[index].converter = converter;
+}
+
+qmAudioConverter *MixerInputConverter(int index) {
+  return index >= 0 && index < kMixerInputs ? gInputs[index].converter : nullptr;
+}
+
+float VolumeGain(int32_t volume) {
+  if (volume <= 0) return 0.0f;
+  if (volume >= 64) return 1.0f;
+  return float(std::cbrt(double(volume) / 64.0));
+}
+
+void PanFactors(int32_t pan, float *left, float *right) {
+  if (pan < 0) pan = 0;
+  if (pan > 255) pan = 255;
+  // 128 is the exact centre (0.5), 0 and 255 the sides.
+  double p = pan == 128 ? 0.5 : double(pan) / 255.0;
+  *left = float(p <= 0.5 ? 1.0 : 2.0 * (1.0 - p));
+  *right = float(p >= 0.5 ? 1.0 : 2.0 * p);
+}
+
+void SetChannelVolumePan(int index, int32_t volume, int32_t pan) {
+  if (index < 0 || index >= kMixerInputs) return;
+  float g = VolumeGain(volume), l, r;
+  PanFactors(pan, &l, &r);
+  gInputs[index].gainLeft = g * l;
+  gInputs[index].gainRight = g * r;
+}
+
+void SetChannelVolume(int index, int32_t volume) { SetChannelVolumePan(index, volume, 128); }
+
+void RenderAudioOutput(float *out, uint32_t frames) {
+  while (frames > 0) {
+    uint32_t n = frames < kRenderBlock ? frames : kRenderBlock;
+    std::memset(gBlock, 0, sizeof(float) * 2 * n);
+    if (gAudioMutex && MutexTryLock(gAudioMutex)) {
+      const qmAudioRenderHooks *hooks = gHooks.load();
+      if (hooks && hooks->preRender) hooks->preRender(n);
+      for (qmMixerInput &in : gInputs)
+        if (in.converter) ConvertAudio(in.converter, gBlock, n, in.gainLeft, in.gainRight);
+      if (hooks && hooks->postRender) hooks->postRender(n);
+      MutexUnlock(gAudioMutex);
+    }
+    for (uint32_t i = 0; i < 2 * n; i++) {
+      float v = gBlock[i];
+      out[i] = v > 1.0f ? 1.0f : v < -1.0f ? -1.0f : v;
+    }
+    out += 2 * n;
+    frames -= n;
+  }
+}

@@ -1,0 +1,97 @@
+// The audio output's own arithmetic: the gain and pan laws and the converter, pulled offline.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "platform/audio.h"
+
+namespace {
+
+TEST(AudioOutput, VolumeLawIsTheCubeRoot) {
+  const struct {
+    int32_t volume;
+    float gain;
+  } rows[] = {{64, 1.0f}, {32, 0.7937005f}, {8, 0.5f}, {1, 0.25f}, {0, 0.0f}, {-3, 0.0f}, {99, 1.0f}};
+  for (const auto &r : rows) EXPECT_NEAR(VolumeGain(r.volume), r.gain, 1e-6) << r.volume;
+}
+
+TEST(AudioOutput, PanLawPassesTheCentreUnchanged) {
+  const struct {
+    int32_t pan;
+    float left, right;
+  } rows[] = {{128, 1, 1}, {0, 1, 0}, {255, 0, 1}, {64, 1, 128.0f / 255}, {192, 2 * (1 - 192.0f / 255), 1}};
+  for (const auto &r : rows) {
+    float l, rt;
+    PanFactors(r.pan, &l, &rt);
+    EXPECT_FLOAT_EQ(l, r.left) << r.pan;
+    EXPECT_FLOAT_EQ(rt, r.right) << r.pan;
+  }
+}
+
+struct Source {
+  std::vector<uint8_t> bytes;
+  uint32_t bytesPerFrame;
+  size_t at = 0;
+};
+
+uint32_t FromSource(void *arg, void *buffer, uint32_t max) {
+  auto *s = static_cast<Source *>(arg);
+  size_t frames = (s->bytes.size() - s->at) / s->bytesPerFrame;
+  uint32_t n = frames < max ? uint32_t(frames) : max;
+  std::memcpy(buffer, s->bytes.data() + s->at, size_t(n) * s->bytesPerFrame);
+  s->at += size_t(n) * s->bytesPerFrame;
+  return n;
+}
+
+TEST(AudioOutput, ConverterFormatsAndRates) {
+  // 8-bit unsigned mono at the output rate: exact values, the same on both sides.
+  Source u8{{0, 64, 128, 192, 255}, 1};
+  qmAudioFormat f;
+  FillStreamDescription(&f, 48000, 8, 1, 0);
+  qmAudioConverter *c = nullptr;
+  ASSERT_EQ(NewAudioConverter(&f, 48000, FromSource, &u8, &c), 0u);
+  std::vector<float> out(20, 0.0f);
+  EXPECT_EQ(ConvertAudio(c, out.data(), 10, 1, 1), 5u);
+  const float want[] = {-1.0f, -0.5f, 0.0f, 0.5f, 127.0f / 128};
+  for (int i = 0; i < 5; i++) {
+    EXPECT_FLOAT_EQ(out[2 * i], want[i]);
+    EXPECT_FLOAT_EQ(out[2 * i + 1], want[i]);
+  }
+  EXPECT_TRUE(c->ended);
+  FreeAudioConverter(c);
+
+  // 16-bit big-endian stereo at half the rate: twice the frames, linear in between.
+  Source be{{0x40, 0x00, 0xC0, 0x00, 0x20, 0x00, 0xE0, 0x00}, 4};
+  FillStreamDescription(&f, 24000, 16, 2, AUDIOFMT_SIGNED | AUDIOFMT_BIGENDIAN);
+  ASSERT_EQ(NewAudioConverter(&f, 48000, FromSource, &be, &c), 0u);
+  std::fill(out.begin(), out.end(), 0.0f);
+  EXPECT_EQ(ConvertAudio(c, out.data(), 10, 1, 1), 4u);
+  EXPECT_FLOAT_EQ(out[0], 0.5f);
+  EXPECT_FLOAT_EQ(out[1], -0.5f);
+  EXPECT_FLOAT_EQ(out[2], 0.375f);   // half way to 0.25
+  EXPECT_FLOAT_EQ(out[3], -0.375f);
+  EXPECT_FLOAT_EQ(out[4], 0.25f);
+  FreeAudioConverter(c);
+
+  FillStreamDescription(&f, 48000, 24, 2, AUDIOFMT_SIGNED);
+  EXPECT_NE(NewAudioConverter(&f, 48000, FromSource, &be, &c), 0u);
+}
+
+TEST(AudioOutput, OpenNeedsASinkAndTheNullSinkOpens) {
+  ASSERT_EQ(InitAudio(), 0u);
+  SetAudioSink(nullptr);
+  EXPECT_NE(OpenAudioOutput(), 0u);
+  SetAudioSink(&kNullAudioSink);
+  EXPECT_EQ(OpenAudioOutput(), 0u);
+  EXPECT_TRUE(AudioOutputOpen());
+  EXPECT_EQ(AudioOutputRate(), kOutputRate);
+  std::vector<float> out(64, 1.0f);
+  RenderAudioOutput(out.data(), 32);  // no inputs: silence
+  for (float v : out) EXPECT_EQ(v, 0.0f);
+  CloseAudioOutput();
+  SetAudioSink(nullptr);
+}
+
+}  // namespace
