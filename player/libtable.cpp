@@ -3,6 +3,7 @@
 #include "graphics/graphics/lib_graphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
+#include "io/network/lib_network.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -16,5 +17,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kEventLibrary,
     &kSystemLibrary,
     &kMemblockLibrary,
+    &kNetworkLibrary,
     nullptr,
 };

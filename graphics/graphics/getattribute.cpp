@@ -95,6 +95,9 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},
     {QMTYPE_TIMER, true, ReadNothing},
+    {QMTYPE_CLIENT, true, ReadNothing},
+    {QMTYPE_SERVER, true, ReadNothing},
+    {QMTYPE_UDPOBJECT, true, ReadNothing},
 };
 
 } // namespace

@@ -51,6 +51,8 @@ enum qmMessageType : uint32_t {
   MSG_DROPFILE,     // action, id, x, y, dropfiles, numdropfiles
   MSG_ORIENTATION,  // action, id, orientation
   MSG_USEREVENT,    // the registering plug-in's fields, action
+  MSG_CONNECT,      // action, serverid, clientid
+  MSG_NETWORK,      // action, id: data or a disconnection on a connection, data on a UDP object
 };
 
 struct qmEventSource;
