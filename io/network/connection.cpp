@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "platform/errorarg.h"
@@ -136,6 +138,39 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
   return 0;
 }
 
+qmByteBuffer::~qmByteBuffer() { std::free(data); }
+
+bool qmByteBuffer::Reserve(size_t more) {
+  if (more <= capacity - length) return true;
+  if (more > SIZE_MAX / 2 - length) return false;
+  size_t want = std::max(length + more, capacity < 4096 ? size_t(4096) : capacity * 2);
+  auto *grown = static_cast<uint8_t *>(std::realloc(data, want));
+  if (!grown) return false;
+  data = grown;
+  capacity = want;
+  return true;
+}
+
+bool qmByteBuffer::Append(const void *bytes, size_t n) {
+  if (!Reserve(n)) return false;
+  if (n) std::memcpy(data + length, bytes, n);
+  length += n;
+  return true;
+}
+
+namespace {
+
+// Large reads bypass the socket's own buffer: straight into memory, or through one scratch
+// piece to a file.
+constexpr size_t kBulkPiece = 256 << 10;
+
+uint32_t Deliver(const qmNetSink *sink, const uint8_t *data, size_t n) {
+  if (sink->memory) return sink->memory->Append(data, n) ? 0 : uint32_t(ERR_MEM);
+  return sink->write(sink->ud, data, n);
+}
+
+}  // namespace
+
 uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, uint64_t count, int waitFlag,
                              const qmNetSink *sink, uint64_t lineLimit, uint64_t *received, int *status) {
   qmTcpSocket *s = c->socket;
@@ -145,15 +180,66 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
   uint32_t code = 0;
   int st = 0;
   uint8_t line[kNetBufferSize];
+  uint8_t *scratch = nullptr;
   for (;;) {
     if (w->service && (code = w->service(w->ud))) break;
+    size_t take = 0;
+    bool done = false;
     if (s->first == s->last) {
-      size_t n = 0;
-      st = SocketRecv(s->handle, s->data, kNetBufferSize, &n, &s->timeout);
-      s->first = 0;
-      s->last = uint32_t(n);
+      size_t want = mode == RECEIVEBYTES ? size_t(std::min<uint64_t>(count - got, kBulkPiece))
+                                         : mode == RECEIVEALL ? kBulkPiece : 0;
+      if (want > kNetBufferSize) {
+        uint8_t *into;
+        if (sink->memory) {
+          if (!sink->memory->Reserve(want)) {
+            code = ERR_MEM;
+            break;
+          }
+          into = sink->memory->data + sink->memory->length;
+        } else {
+          if (!scratch && !(scratch = static_cast<uint8_t *>(std::malloc(kBulkPiece)))) {
+            code = ERR_MEM;
+            break;
+          }
+          into = scratch;
+        }
+        st = SocketRecv(s->handle, into, want, &take, &s->timeout);
+        if (take) {
+          if (sink->memory) sink->memory->length += take;
+          else code = sink->write(sink->ud, into, take);
+          done = mode == RECEIVEBYTES && got + take == count;
+        }
+      } else {
+        size_t n = 0;
+        st = SocketRecv(s->handle, s->data, kNetBufferSize, &n, &s->timeout);
+        s->first = 0;
+        s->last = uint32_t(n);
+      }
     }
-    if (s->first == s->last) {
+    if (!take && s->first != s->last) {
+      const uint8_t *p = s->data + s->first;
+      size_t avail = s->last - s->first, keep = avail;
+      const uint8_t *out = p;
+      take = avail;
+      if (mode == RECEIVEBYTES) {
+        take = keep = size_t(std::min<uint64_t>(avail, count - got));
+        done = got + take == count;
+      } else if (mode == RECEIVELINE) {
+        const void *lf = std::memchr(p, '\n', avail);
+        take = lf ? size_t(static_cast<const uint8_t *>(lf) - p) + 1 : avail;
+        done = lf != nullptr;
+        keep = 0;
+        for (size_t i = 0; i < take; i++)
+          if (p[i] != '\r' && p[i] != '\n') line[keep++] = p[i];
+        out = line;
+        if (stored + keep > lineLimit) code = ERR_MEM;
+      }
+      if (!code && keep) code = Deliver(sink, out, keep);
+      stored += keep;
+      s->first += uint32_t(take);
+      if (s->first == s->last) s->first = s->last = 0;
+    }
+    if (!take) {
       if (st == SOCK_TIMEOUT && waitFlag && !SilenceTooLong(w, lastData)) {
         WaitSlice(s->handle, SOCKWAIT_READ);
         continue;
@@ -162,30 +248,6 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
       break;
     }
     lastData = GetTimeSeconds();
-    const uint8_t *p = s->data + s->first;
-    size_t avail = s->last - s->first, take = avail, keep = avail;
-    const uint8_t *out = p;
-    bool done = false;
-    if (mode == RECEIVEBYTES) {
-      take = keep = size_t(std::min<uint64_t>(avail, count - got));
-      done = got + take == count;
-    } else if (mode == RECEIVELINE) {
-      const void *lf = std::memchr(p, '\n', avail);
-      take = lf ? size_t(static_cast<const uint8_t *>(lf) - p) + 1 : avail;
-      done = lf != nullptr;
-      keep = 0;
-      for (size_t i = 0; i < take; i++)
-        if (p[i] != '\r' && p[i] != '\n') line[keep++] = p[i];
-      out = line;
-      if (stored + keep > lineLimit) code = ERR_MEM;
-    }
-    if (!code && keep) {
-      if (sink->text) sink->text->append(reinterpret_cast<const char *>(out), keep);
-      else code = sink->write(sink->ud, out, keep);
-    }
-    stored += keep;
-    s->first += uint32_t(take);
-    if (s->first == s->last) s->first = s->last = 0;
     s->received += take;
     got += take;
     if (code) break;
@@ -198,6 +260,7 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
       break;
     }
   }
+  std::free(scratch);
   if (mode == RECEIVEALL && st == SOCK_CLOSED && got > 0) st = 0;
   *received = got;
   *status = st;

@@ -57,9 +57,24 @@ struct qmNetWait {
   uint32_t timeoutMs;                                  // longest silence; 0: no limit
 };
 
-// Where received bytes go: a string or a writer (a file).
+// Received bytes in memory. It grows geometrically through realloc, which moves large blocks by
+// remapping their pages instead of copying them; its size never comes from what a peer claims.
+struct qmByteBuffer {
+  uint8_t *data = nullptr;
+  size_t length = 0, capacity = 0;
+  qmByteBuffer() = default;
+  qmByteBuffer(const qmByteBuffer &) = delete;
+  qmByteBuffer &operator=(const qmByteBuffer &) = delete;
+  ~qmByteBuffer();
+  // Room for more bytes after length; false without memory.
+  bool Reserve(size_t more);
+  bool Append(const void *bytes, size_t n);
+  std::string Text() const { return data ? std::string(reinterpret_cast<const char *>(data), length) : std::string(); }
+};
+
+// Where received bytes go: memory or a writer (a file).
 struct qmNetSink {
-  std::string *text;
+  qmByteBuffer *memory;
   void *ud;
   uint32_t (*write)(void *ud, const uint8_t *data, size_t length);  // 0 or an error code
 };

@@ -261,7 +261,7 @@ uint32_t NetReceiveData(VmState *L) {
   } else if (mode != RECEIVELINE) {
     return ERR_WRONGUSAGE;
   }
-  std::string data;
+  qmByteBuffer data;
   qmNetSink sink{&data, nullptr, nullptr};
   CommandWait cw{L, 0, 0};
   qmNetWait w = MakeWait(L, &cw);
@@ -270,8 +270,8 @@ uint32_t NetReceiveData(VmState *L) {
   uint32_t code = ReceiveWithProgress(&w, c, mode, count, waitFlag, &sink, VM_MAXSTRLEN, &got, &st);
   c->dataEvent = 0;
   if (code) return code;
-  vm_pushlstring(L, data.data(), data.size());
-  vm_pushnumber(L, double(data.size()));
+  vm_pushlstring(L, data.data ? reinterpret_cast<const char *>(data.data) : "", data.length);
+  vm_pushnumber(L, double(data.length));
   vm_pushnumber(L, mode != RECEIVEALL || st == 0 ? 1 : 0);
   return 3;
 }
@@ -424,7 +424,7 @@ uint32_t Transfer(VmState *L, bool upload) {
     return 2;
   }
   if (upload) return 0;
-  vm_pushlstring(L, result.data.data(), result.data.size());
+  vm_pushlstring(L, result.data.data ? reinterpret_cast<const char *>(result.data.data) : "", result.data.length);
   vm_pushnumber(L, double(result.count));
   return 2;
 }

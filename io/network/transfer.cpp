@@ -62,14 +62,15 @@ struct Transfer {
   }
 
   uint32_t Line(OwnConnection *oc, std::string *line) {
-    line->clear();
-    qmNetSink sink{line, nullptr, nullptr};
+    qmByteBuffer bytes;
+    qmNetSink sink{&bytes, nullptr, nullptr};
     uint64_t got;
     int st;
     uint32_t saved = oc->c.progress;
     oc->c.progress = 0;
     uint32_t code = ReceiveWithProgress(w, &oc->c, RECEIVELINE, 0, 1, &sink, kLineLimit, &got, &st);
     oc->c.progress = saved;
+    *line = bytes.Text();
     return code ? code : ReceiveStatusError(st);
   }
 
@@ -100,7 +101,7 @@ struct Transfer {
   // Receives exactly count bytes (discard: into a scratch string).
   uint32_t Exactly(OwnConnection *oc, uint64_t count, bool discard) {
     if (count == 0) return 0;
-    std::string scratch;
+    qmByteBuffer scratch;
     qmNetSink sink = discard ? qmNetSink{&scratch, nullptr, nullptr} : Sink();
     uint64_t got;
     int st;
@@ -181,7 +182,8 @@ uint32_t Transfer::Http(const qmUrl &url, const std::string &sendUrl, bool follo
 uint32_t Transfer::HttpBody(OwnConnection *oc, const qmHttpHeaders &h) {
   if (uint32_t code = OpenOutput()) return code;
   StartProgress(oc, h.contentLength > 0 ? uint64_t(h.contentLength) : 16384);
-  if (!file && h.contentLength > 0) out->data.reserve(size_t(std::min<uint64_t>(uint64_t(h.contentLength), kMaxReserve)));
+  if (!file && h.contentLength > 0 && !out->data.Reserve(size_t(std::min<uint64_t>(uint64_t(h.contentLength), kMaxReserve))))
+    return ERR_MEM;
   if (!h.chunked) {
     if (h.contentLength >= 0) return Exactly(oc, uint64_t(h.contentLength), false);
     return ToClose(oc);
@@ -293,7 +295,6 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
 }  // namespace
 
 uint32_t TransferFile(const qmNetWait *w, const qmTransferRequest &req, qmTransferResult *out) {
-  *out = qmTransferResult{};
   Transfer t{w, req, out};
   if (!IsSafeHeaderText(req.userAgent) || !IsSafeHeaderText(req.postType) || !IsSafeHeaderText(req.proxy))
     return ERR_WRONGUSAGE;

@@ -29,7 +29,7 @@ struct qmTransferRequest {
 };
 
 struct qmTransferResult {
-  std::string data;  // the downloaded bytes when they went to memory
+  qmByteBuffer data;  // the downloaded bytes when they went to memory
   uint64_t count = 0;
 };
 
