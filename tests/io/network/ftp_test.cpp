@@ -114,3 +114,53 @@ TEST(FtpClient, PassiveReplyNamingAnotherHostIsIgnored) {
   ASSERT_EQ(c.code, 0u);
   EXPECT_EQ(c.results[0].str, "line 1\nline 2\n");
 }
+
+namespace {
+std::vector<double> &Counts() {
+  static std::vector<double> counts;
+  return counts;
+}
+uint32_t CountProgress(VmState *L) {
+  vm_pushstring(L, "count");
+  vm_gettable(L, 1);
+  Counts().push_back(vm_tonumber(L, -1));
+  vm_pushnumber(L, 0);
+  return 1;
+}
+uint32_t AnswerText(VmState *L) {
+  vm_pushstring(L, "go on");
+  return 1;
+}
+}  // namespace
+
+// A download to a file and an upload of a file, each with a progress callback; a callback that
+// answers with text is an error.
+TEST(FtpClient, FilesAndProgress) {
+  FtpPeer vm;
+  if (!vm.server->ok()) GTEST_SKIP() << "no pyftpdlib";
+  std::string big(300000, 'u');
+  WriteFileBytes(vm.root / "pub/big.bin", big);
+  auto call = [&](const char *cmd, const std::string &url, const std::string &file, VmCFunction fn) {
+    vm_settop(vm.L, 0);
+    vm.PushCommand(cmd);
+    vm_pushstring(vm.L, url.c_str());
+    vm_newtable(vm.L);
+    vm_pushstring(vm.L, "file");
+    vm_pushstring(vm.L, file.c_str());
+    vm_settable(vm.L, -3);
+    vm_pushcclosure(vm.L, fn, 0);
+    uint32_t code = vm_pcall(vm.L, 3, VM_MULTRET, 0);
+    vm_settop(vm.L, 0);
+    return code;
+  };
+  Counts().clear();
+  ASSERT_EQ(call("DownloadFile", vm.U("/big.bin"), vm.Path("got.bin"), CountProgress), 0u);
+  EXPECT_EQ(ReadFileBytes(vm.Path("got.bin")), big);
+  ASSERT_FALSE(Counts().empty());
+  EXPECT_EQ(Counts().back(), double(big.size()));
+  Counts().clear();
+  ASSERT_EQ(call("UploadFile", vm.U("user:secret/sent.bin"), vm.Path("got.bin"), CountProgress), 0u);
+  EXPECT_EQ(ReadFileBytes(vm.root / "home/sent.bin"), big);
+  EXPECT_EQ(Counts().size(), (big.size() + 8191) / 8192);
+  EXPECT_EQ(call("DownloadFile", vm.U("/big.bin"), vm.Path("again.bin"), AnswerText), uint32_t(ERR_NUMCALLBACK));
+}

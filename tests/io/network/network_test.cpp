@@ -220,3 +220,38 @@ TEST(NetworkLibrary, SilentReceiveSleeps) {
   EXPECT_LT(double(clock() - c0) / CLOCKS_PER_SEC, 0.1);
   EXPECT_EQ(r.results[2].num, 0);
 }
+
+namespace {
+// Closes the connection whose data arrived, from inside its own handler.
+uint32_t CloseOwnConnection(VmState *L) {
+  EventLog().push_back("closing");
+  vm_pushstring(L, "closeconnection");
+  vm_gettable(L, VM_GLOBALSINDEX);
+  vm_pushstring(L, "id");
+  vm_gettable(L, 1);
+  return vm_pcall(L, 1, 0, 0);
+}
+}  // namespace
+
+// A handler may close the object that raised its event; the walk goes on with the others.
+TEST(NetworkLibrary, HandlerClosesItsOwnConnection) {
+  EventNetVm vm;
+  EventLog().clear();
+  vm_settop(vm.L, 0);
+  vm.PushCommand("InstallEventHandler");
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, "onreceivedata");
+  vm_pushcclosure(vm.L, CloseOwnConnection, 0);
+  vm_settable(vm.L, -3);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 0, 0), 0u);
+  Peer echo({SystemPython(), PeersScript(), "echo"});
+  if (!echo.ok()) GTEST_SKIP() << "no echo peer";
+  for (int id : {4, 5}) {
+    ASSERT_EQ(vm.Code("OpenConnection", {id, "127.0.0.1", echo.port()}), 0u);
+    vm.One("SendData", {id, "x"});
+  }
+  EXPECT_EQ(vm.NextEvent(), "closing");
+  EXPECT_EQ(vm.NextEvent(), "closing");
+  EXPECT_EQ(vm.Code("CloseConnection", {4}), uint32_t(ERR_FINDCLIENT));
+  EXPECT_EQ(vm.Code("CloseConnection", {5}), uint32_t(ERR_FINDCLIENT));
+}
