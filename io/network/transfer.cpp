@@ -227,13 +227,13 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
   if (code / 100 == 1)
     if (uint32_t e = FtpReply(&control, &code, nullptr)) return e;
   if (code / 100 != 2) return fail(0);
-  if (uint32_t e = FtpCommand(&control, "USER " + url.user, &code, nullptr)) return e;
+  if (uint32_t e = FtpCommand(&control, "user " + url.user, &code, nullptr)) return e;
   if (code == 331) {
-    if (uint32_t e = FtpCommand(&control, "PASS " + url.password, &code, nullptr)) return e;
+    if (uint32_t e = FtpCommand(&control, "pass " + url.password, &code, nullptr)) return e;
     if (code == 530) return ERR_FTPAUTH;
   }
   if (code / 100 != 2) return fail(0);
-  if (uint32_t e = FtpCommand(&control, "PASV", &code, &text)) return e;
+  if (uint32_t e = FtpCommand(&control, "pasv", &code, &text)) return e;
   if (code / 100 != 2) return fail(0);
   int32_t n[6];
   if (!ParsePasvReply(text, n)) return fail(2);
@@ -246,9 +246,9 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
   if (dataPort == 0) return fail(2);
   if (uint32_t e = Connect(&data, FormatDottedAddress(peer.sin_addr), dataPort)) return e;
   int32_t mode = url.ftpType ? url.ftpType : req.transferMode;
-  if (uint32_t e = FtpCommand(&control, std::string("TYPE ") + (mode == FTPASCII ? "A" : "I"), &code, nullptr)) return e;
+  if (uint32_t e = FtpCommand(&control, std::string("type ") + (mode == FTPASCII ? "a" : "i"), &code, nullptr)) return e;
   if (code != 200) return fail(0);
-  if (uint32_t e = FtpCommand(&control, (req.upload ? "STOR " : "RETR ") + url.path, &code, &text)) return e;
+  if (uint32_t e = FtpCommand(&control, (req.upload ? "stor " : "retr ") + url.path, &code, &text)) return e;
   if (code < 100 || code > 299) {
     if (code == 550) return WithText(req.upload ? ERR_UPLOADFORBIDDEN : ERR_FILENOTFOUND, url.path);
     return fail(0);
@@ -285,7 +285,7 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
     if (uint32_t e = FtpReply(&control, &code, nullptr)) return e;
     if (code / 100 != 2) return fail(0);
   }
-  std::string quit = "QUIT\r\n";
+  std::string quit = "quit\r\n";
   size_t sent;
   int st;
   SendWithProgress(w, &control.c, quit.data(), quit.size(), &sent, &st);
