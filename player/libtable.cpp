@@ -7,6 +7,7 @@
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
 #include "media/sound/lib_sound.h"
+#include "io/network/lib_network.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -24,5 +25,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kBrushLibrary,
     &kBGPicLibrary,
     &kMemblockLibrary,
+    &kNetworkLibrary,
     nullptr,
 };

@@ -295,6 +295,18 @@ int GetFieldStringDup(VmState *L, int t, const char *key, int fontFlag, int *fon
   return Found(L, found);
 }
 
+int GetFieldFlag(VmState *L, int t, const char *key, bool *out, int *found) {
+  if (!PushField(L, t, key)) return 0;
+  *out = vm_type(L, -1) == VM_TBOOLEAN ? vm_toboolean(L, -1) != 0 : vm_checknumber_field(L, -1, key) != 0;
+  return Found(L, found);
+}
+
+int GetFieldBytes(VmState *L, int t, const char *key, const char **out, size_t *len, int *found) {
+  if (!PushField(L, t, key)) return 0;
+  *out = vm_checkstring_field(L, -1, len, key);
+  return Found(L, found);
+}
+
 int GetFieldObjectId(VmState *L, int t, const char *key, qmObjectId *out, int *found) {
   if (!PushField(L, t, key)) return 0;
   if (vm_type(L, -1) == VM_TLIGHTUSERDATA) *out = {0, reinterpret_cast<uintptr_t>(vm_touserdata(L, -1))};

@@ -88,6 +88,11 @@ int GetFieldString(VmState *L, int t, const char *key, char *out, size_t size, i
 int GetFieldStringDup(VmState *L, int t, const char *key, int fontFlag, int *font, char **out, size_t *len,
                       int *found);
 int GetFieldObjectId(VmState *L, int t, const char *key, qmObjectId *out, int *found);
+// A switch: a boolean, or a number where 0 is off.
+int GetFieldFlag(VmState *L, int t, const char *key, bool *out, int *found);
+// A string with every byte kept (zero bytes included): *out points into the VM's string,
+// which stays alive while the table holds it; *len is its length.
+int GetFieldBytes(VmState *L, int t, const char *key, const char **out, size_t *len, int *found);
 int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found);
 // The "images" list: *out is a new allocation (MemFree) of *count ids, or nullptr with only
 // the count when out is null. Returns 1 when the field is present.

@@ -14,6 +14,7 @@ struct qmSystemState;
 struct qmOutputPicture;
 struct qmDosState;
 struct qmSoundState;
+struct qmNetworkState;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -28,6 +29,8 @@ struct qmPlayerContext {
   int32_t (*currentPicture)(VmState *L, qmOutputPicture *out);
   // The dos library's open files' companions: its I/O mode, temporary files and string files.
   qmDosState *dos;
+  // The network library's time-out and its socket layer's state.
+  qmNetworkState *network;
   // The event library: one pass of the event pump for commands that run long (copies,
   // patches); a quit request sets the VM's end flag. Null: nothing to pump.
   void (*serviceEvents)(VmState *L);

@@ -232,6 +232,9 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_TIMER, true, ReadNothing},
     {QMTYPE_SAMPLE, true, ReadSample},
     {QMTYPE_MUSIC, true, ReadMusic},
+    {QMTYPE_CLIENT, true, ReadNothing},
+    {QMTYPE_SERVER, true, ReadNothing},
+    {QMTYPE_UDPOBJECT, true, ReadNothing},
 };
 
 } // namespace

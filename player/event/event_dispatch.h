@@ -53,6 +53,8 @@ enum qmMessageType : uint32_t {
   MSG_USEREVENT,    // the registering plug-in's fields, action
   MSG_SOUND,        // action, id, position, count: a sample's or music's end or loop
   MSG_MUSICBUFFER,  // action, id, frames wanted, frames delivered: FillMusicBuffer
+  MSG_CONNECT,      // action, serverid, clientid
+  MSG_NETWORK,      // action, id: data or a disconnection on a connection, data on a UDP object
 };
 
 struct qmEventSource;

@@ -307,6 +307,8 @@ TEST(EventDispatch, RegisteredSourceWalksInItsPlace) {
   EventVm vm;
   vm.PushHandler("n");
   FakeNetwork::Handler() = vm_ref(vm.L, VM_REGISTRYINDEX);
+  // The network library's own source makes way for the fake one.
+  GetEventState(vm.L)->sources[EVRANK_NETWORK] = nullptr;
   ASSERT_EQ(RegisterEventSource(vm.L, &kFakeNetwork), 0u);
   EXPECT_EQ(RegisterEventSource(vm.L, &kFakeNetwork), uint32_t(ERR_WRONGUSAGE));
   const qmEventSource outside = {"outside", EVRANK_COUNT, nullptr, FakeNetwork::Poll, FakeNetwork::Fill, nullptr};

@@ -1,0 +1,228 @@
+// DownloadFile over HTTP against real loopback servers: the case server of peers.py,
+// python's http.server, and nginx beside curl.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "runtime/errcodes.h"
+#include "runtime/vm/vm_state.h"
+#include "tests/io/network/net_test_vm.h"
+
+namespace {
+
+struct HttpPeer : NetVm {
+  Peer server{{SystemPython(), PeersScript(), "http"}};
+  std::string U(const std::string &path) { return Url(server.port(), path); }
+  DosCall Get(const std::string &path, bool withOptions = false) {
+    if (!withOptions) return Call("DownloadFile", {U(path)});
+    return Call("DownloadFile", {U(path)}, true);
+  }
+};
+
+// DownloadFile with an options table built from pairs.
+DosCall Download(NetVm &vm, const std::string &url, const std::vector<std::pair<std::string, DosVal>> &options) {
+  VmState *L = vm.L;
+  vm_settop(L, 0);
+  vm.PushCommand("DownloadFile");
+  vm_pushstring(L, url.c_str());
+  vm_newtable(L);
+  for (const auto &[k, v] : options) {
+    vm_pushstring(L, k.c_str());
+    NetVm::Push(L, v);
+    vm_settable(L, -3);
+  }
+  DosCall r;
+  r.code = vm_pcall(L, 2, VM_MULTRET, 0);
+  if (r.code == 0)
+    for (int i = 1; i <= vm_gettop(L); i++) r.results.push_back(NetVm::Read(L, i));
+  vm_settop(L, 0);
+  return r;
+}
+
+}  // namespace
+
+TEST(HttpClient, CaseServerAnswers) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  struct Row {
+    const char *path;
+    uint32_t code;
+    const char *body;
+  } rows[] = {
+      {"/chunked", 0, "abcdefghijklmnopqrstuvwxyzhello"},  // 1a with an extension is 26 bytes
+      {"/continue", 0, "after continue"},
+      {"/204", ERR_HTTPERROR, ""},
+      {"/304", ERR_HTTPERROR, ""},
+      {"/short", ERR_RECVCLOSED, ""},  // a close before Content-Length is not success
+      {"/keepalive", 0, "alive"},      // stops at Content-Length though the server stays
+      {"/bare", 0, "read to close"},
+      {"/hop/5", 0, "landed"},         // relative and absolute Locations alternate
+      {"/loop/0", 0, "loop 5"},        // the sixth 301 is the answer
+      {"/nothing", 0, "missing page"}, // 404 without fail404 is the page
+  };
+  for (const Row &r : rows) {
+    double t0 = GetTimeSeconds();
+    DosCall c = vm.Get(r.path);
+    EXPECT_EQ(c.code, r.code) << r.path;
+    if (c.code == 0) {
+      EXPECT_EQ(c.results[0].str, r.body) << r.path;
+      EXPECT_EQ(c.results[1].num, double(std::string(r.body).size())) << r.path;
+    }
+    EXPECT_LT(GetTimeSeconds() - t0, 1.5) << r.path;
+  }
+  vm.Get("/204");
+  EXPECT_EQ(G(vm.L)->err.argnum, 204u);
+}
+
+// The exact request bytes the server received.
+TEST(HttpClient, RequestBytes) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  std::string port = std::to_string(vm.server.port());
+  std::string host = "Host: 127.0.0.1:" + port + "\r\n";
+  std::string tail = "User-Agent: Quenmoor 5.2\r\n\r\n";
+  EXPECT_EQ(vm.Get("/echo/a b/100%/x%20y").results[0].str,
+            "GET /echo/a%20b/100%25/x%2520y HTTP/1.1\r\nTE: trailers\r\nConnection: close, TE\r\n" + host + tail);
+  DosCall post = Download(vm, vm.U("/echo"), {{"post", "a=1&b=2"}, {"useragent", "Agent/1"}});
+  EXPECT_EQ(post.results[0].str, "POST /echo HTTP/1.1\r\nTE: trailers\r\nConnection: close, TE\r\n" + host +
+                                     "User-Agent: Agent/1\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                                     "Content-Length: 7\r\n\r\na=1&b=2");
+  // Through a proxy: the whole URL is the target and Host names the URL's host as written.
+  DosCall proxied = Download(vm, "http://example.invalid:8080/echo?q", {{"proxy", "http://127.0.0.1:" + port}});
+  ASSERT_EQ(proxied.code, 0u);
+  EXPECT_EQ(proxied.results[0].str, "GET http://example.invalid:8080/echo?q HTTP/1.1\r\nTE: trailers\r\n"
+                                    "Connection: close, TE\r\nHost: example.invalid:8080\r\n" + tail);
+  // Header injection through script text is refused.
+  EXPECT_EQ(Download(vm, vm.U("/echo"), {{"useragent", "a\r\nX-Evil: 1"}}).code, uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(Download(vm, vm.U("/echo"), {{"posttype", "a\nb"}, {"post", "x"}}).code, uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(vm.Call("DownloadFile", {vm.U("/echo\r\nX: 1")}).code, uint32_t(ERR_BADURL));
+}
+
+TEST(HttpClient, OptionsAndFailures) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  EXPECT_EQ(Download(vm, vm.U("/nothing"), {{"fail404", 1}}).code, uint32_t(ERR_FILENOTFOUND));
+  EXPECT_STREQ(G(vm.L)->err.argtext, "/nothing");
+  DosCall hop = Download(vm, vm.U("/hop/1"), {{"redirect", 0}});
+  EXPECT_EQ(hop.results[0].str, "hop 1");
+  DosCall silent = Download(vm, "gopher://h/", {{"silentfail", 1}});
+  ASSERT_EQ(silent.code, 0u);
+  EXPECT_EQ(silent.results[0].str, "Unknown protocol in URL!");
+  EXPECT_EQ(silent.results[1].num, -1);
+  EXPECT_EQ(Download(vm, vm.U("/x"), {{"post", ""}}).code, uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(Download(vm, vm.U("/x"), {{"transfermode", 3}}).code, uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(Download(vm, vm.U("/x"), {{"proxy", "socks://h:1"}}).code, uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(vm.Call("UploadFile", {vm.U("/x")}).code, uint32_t(ERR_MISSINGPARAMTR));
+  // A slow drip ends with the receive time-out after the network time-out of silence.
+  vm.One("SetNetworkTimeout", {300});
+  double t0 = GetTimeSeconds();
+  EXPECT_EQ(vm.Get("/drip").code, uint32_t(ERR_RECVTIMEOUT));
+  EXPECT_LT(GetTimeSeconds() - t0, 1.5);
+  // To a file.
+  std::string path = vm.Path("out.txt");
+  DosCall file = Download(vm, vm.U("/chunked"), {{"file", path}});
+  ASSERT_EQ(file.code, 0u);
+  EXPECT_EQ(file.results[0].str, "");
+  EXPECT_EQ(file.results[1].num, 31);
+  EXPECT_EQ(ReadFileBytes(path), "abcdefghijklmnopqrstuvwxyzhello");
+  EXPECT_EQ(Download(vm, vm.U("/chunked"), {{"file", vm.Path("no/such/dir/f")}}).code, uint32_t(ERR_WRITEFILE));
+}
+
+namespace {
+std::vector<std::string> &ProgressLog() {
+  static std::vector<std::string> log;
+  return log;
+}
+// Records count/total; answers True (stop) when its upvalue says so.
+uint32_t Progress(VmState *L) {
+  auto field = [&](const char *k) {
+    vm_pushstring(L, k);
+    vm_gettable(L, 1);
+    std::string v = vm_type(L, -1) == VM_TNIL ? "nil" : vm_tostring(L, -1);
+    vm_pop(L, 1);
+    return v;
+  };
+  ProgressLog().push_back(field("action") + " " + field("count") + " " + field("total") + " " + field("userdata"));
+  vm_pushnumber(L, vm_tonumber(L, vm_upvalueindex(1)));
+  return 1;
+}
+}  // namespace
+
+TEST(HttpClient, ProgressCallback) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  for (int stop : {0, 1}) {
+    ProgressLog().clear();
+    vm_settop(vm.L, 0);
+    vm.PushCommand("DownloadFile");
+    vm_pushstring(vm.L, vm.U("/keepalive").c_str());
+    vm_pushnil(vm.L);
+    vm_pushnumber(vm.L, stop);
+    vm_pushcclosure(vm.L, Progress, 1);
+    vm_pushstring(vm.L, "ud");
+    ASSERT_EQ(vm_pcall(vm.L, 4, VM_MULTRET, 0), 0u);
+    EXPECT_EQ(std::string(vm_tostring(vm.L, 1)), "alive");
+    EXPECT_EQ(vm_tonumber(vm.L, 2), 5);
+    EXPECT_EQ(ProgressLog(), std::vector<std::string>{"0 5 5 ud"});
+  }
+}
+
+// python's own http.server: HTTP/1.0, read to close, and a relative 301 for a folder.
+TEST(HttpClient, PythonStaticServer) {
+  TempDir dir;
+  std::filesystem::create_directories(dir / "sub");
+  std::string bytes;
+  for (int i = 0; i < 300000; i++) bytes += char(i * 7 % 251);
+  WriteFileBytes(dir / "sub/index.html", "index page");
+  WriteFileBytes(dir / "blob.bin", bytes);
+  Peer server({SystemPython(), PeersScript(), "static", dir.path()});
+  if (!server.ok()) GTEST_SKIP() << "no python peer";
+  NetVm vm;
+  EXPECT_EQ(vm.Call("DownloadFile", {vm.Url(server.port(), "/blob.bin")}).results[0].str, bytes);
+  EXPECT_EQ(vm.Call("DownloadFile", {vm.Url(server.port(), "/sub")}).results[0].str, "index page");
+}
+
+// nginx and curl side by side: the same bytes for a static file, its redirect and its 404.
+TEST(HttpClient, NginxBesideCurl) {
+  if (access("/usr/sbin/nginx", X_OK) != 0) GTEST_SKIP() << "nginx not installed";
+  TempDir dir;
+  std::filesystem::create_directories(dir / "www/folder");
+  std::filesystem::create_directories(dir / "logs");
+  std::string bytes;
+  for (int i = 0; i < 1 << 20; i++) bytes += char(i * 13 % 256);
+  WriteFileBytes(dir / "www/big.bin", bytes);
+  WriteFileBytes(dir / "www/folder/index.html", "folder index");
+  // nginx's workers may run as another user: they must be able to read the files.
+  for (const std::string &p : {dir.path(), dir / "www", dir / "www/folder"})
+    std::filesystem::permissions(p, std::filesystem::perms(0755));
+  // A port from the kernel, freed again for nginx.
+  int port;
+  {
+    NetVm probe;
+    probe.One("CreateServer", {1, 0, "127.0.0.1"});
+    port = int(probe.One("GetLocalPort", {1, 115}).num);
+  }
+  WriteFileBytes(dir / "nginx.conf",
+                 "worker_processes 1; pid " + (dir / "nginx.pid") + "; error_log " + (dir / "logs/error.log") +
+                     ";\nevents {}\nhttp { access_log off; client_body_temp_path " + (dir / "logs") +
+                     "; server { listen 127.0.0.1:" + std::to_string(port) + "; root " + (dir / "www") +
+                     "; location = /moved { return 302 /big.bin; } } }\n");
+  Peer nginx({"/bin/sh", "-c",
+              "/usr/sbin/nginx -p " + dir.path() + " -c " + (dir / "nginx.conf") +
+                  " -g 'daemon off;' 2>/dev/null & echo " + std::to_string(port) + "; wait"});
+  struct Stop {
+    std::string pid;
+    ~Stop() { Shell("kill $(cat " + pid + ") 2>/dev/null"); }
+  } stop{dir / "nginx.pid"};
+  NetVm vm;
+  bool up = false;
+  for (int i = 0; i < 100 && !up; i++, usleep(20000)) up = Shell("curl -s -o /dev/null -w '%{http_code}' " + vm.Url(port, "/big.bin")) == "200";
+  if (!up) GTEST_SKIP() << "nginx did not start";
+  for (const char *path : {"/big.bin", "/folder", "/moved", "/missing"}) {
+    std::string curl = Shell("curl -s -L " + vm.Url(port, path));
+    DosCall r = vm.Call("DownloadFile", {vm.Url(port, path)});
+    ASSERT_EQ(r.code, 0u) << path;
+    EXPECT_EQ(r.results[0].str, curl) << path;
+  }
+  EXPECT_EQ(vm.Call("DownloadFile", {vm.Url(port, "/big.bin")}).results[0].str, bytes);
+}

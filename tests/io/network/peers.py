@@ -1,0 +1,175 @@
+#!/usr/bin/env python3
+"""Loopback peers for the network tests. Prints the listening port on its first line, then
+serves until killed.
+
+  peers.py http            an HTTP/1.1 server of cases the tests name by path
+  peers.py static DIR      python's own http.server over DIR (HTTP/1.0, relative redirects)
+  peers.py ftp DIR [MASQ]  pyftpdlib: anonymous read-only on DIR/pub, user "user" / "secret"
+                           with write access on DIR/home, DIR/home/ro read-only;
+                           MASQ: the address the PASV reply names instead of 127.0.0.1
+  peers.py echo            a TCP echo server
+"""
+import functools
+import http.server
+import os
+import socket
+import socketserver
+import sys
+import threading
+import time
+
+
+class Cases(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+
+    def log_message(self, *args):
+        pass
+
+    def send_body(self, status, body, extra=()):
+        self.send_response(status)
+        for k, v in extra:
+            self.send_header(k, v)
+        self.send_header("Content-Length", str(len(body)))
+        self.end_headers()
+        self.wfile.write(body)
+
+    def raw_request(self):
+        head = self.requestline + "\r\n" + "".join(f"{k}: {v}\r\n" for k, v in self.headers.items()) + "\r\n"
+        body = b""
+        n = int(self.headers.get("Content-Length", "0") or 0)
+        if n:
+            body = self.rfile.read(n)
+        return head.encode("latin-1") + body
+
+    def do_POST(self):
+        self.do_GET()
+
+    def do_GET(self):
+        p = self.path
+        if p.startswith("http://"):  # the proxy form
+            p = "/" + p.split("/", 3)[3] if p.count("/") >= 3 else "/"
+        if p.startswith("/echo"):
+            self.send_body(200, self.raw_request())
+        elif p == "/chunked":
+            self.send_response(200)
+            self.send_header("Transfer-Encoding", "chunked")
+            self.end_headers()
+            self.wfile.write(b"1a;name=value\r\nabcdefghijklmnopqrstuvwxyz\r\n5\r\nhello\r\n0\r\n\r\n")
+        elif p == "/continue":
+            self.wfile.write(b"HTTP/1.1 100 Continue\r\nX-Note: early\r\n\r\n")
+            self.send_body(200, b"after continue")
+        elif p in ("/204", "/304"):
+            self.send_response(int(p[1:]))
+            self.end_headers()
+        elif p == "/short":
+            self.send_response(200)
+            self.send_header("Content-Length", "100")
+            self.end_headers()
+            self.wfile.write(b"0123456789")
+            self.wfile.flush()
+            self.close_connection = True
+        elif p == "/keepalive":
+            self.send_response(200)
+            self.send_header("Content-Length", "5")
+            self.send_header("Connection", "keep-alive")
+            self.end_headers()
+            self.wfile.write(b"alive")
+            self.wfile.flush()
+            time.sleep(3)
+        elif p == "/drip":
+            self.send_response(200)
+            self.end_headers()
+            self.wfile.write(b"d")
+            self.wfile.flush()
+            time.sleep(3)
+            self.close_connection = True
+        elif p.startswith("/hop/"):
+            n = int(p[5:])
+            if n == 0:
+                self.send_body(200, b"landed")
+            else:
+                port = self.server.server_address[1]
+                loc = f"/hop/{n - 1}" if n % 2 else f"http://127.0.0.1:{port}/hop/{n - 1}"
+                self.send_body(301, f"hop {n}".encode(), [("Location", loc)])
+        elif p.startswith("/loop/"):
+            n = int(p[6:])
+            self.send_body(301, f"loop {n}".encode(), [("Location", f"loop/{n + 1}".replace("loop/", "/loop/"))])
+        elif p == "/bare":
+            self.send_response(200)
+            self.send_header("Connection", "close")
+            self.end_headers()
+            self.wfile.write(b"read to close")
+            self.close_connection = True
+        else:
+            self.send_body(404, b"missing page")
+
+
+class Threaded(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+
+    def handle_error(self, request, client_address):
+        pass  # clients that leave early are part of the cases
+
+
+def serve_echo():
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    s.listen(8)
+    print(s.getsockname()[1], flush=True)
+
+    def one(c):
+        with c:
+            while True:
+                d = c.recv(65536)
+                if not d:
+                    return
+                c.sendall(d)
+
+    while True:
+        c, _ = s.accept()
+        threading.Thread(target=one, args=(c,), daemon=True).start()
+
+
+def serve_ftp(root, masq):
+    from pyftpdlib.authorizers import DummyAuthorizer
+    from pyftpdlib.handlers import FTPHandler
+    from pyftpdlib.servers import FTPServer
+    import logging
+    logging.disable(logging.CRITICAL)
+    a = DummyAuthorizer()
+    a.add_anonymous(os.path.join(root, "pub"))
+    a.add_user("user", "secret", os.path.join(root, "home"), perm="elradfmw")
+    a.override_perm("user", os.path.join(root, "home", "ro"), perm="elr", recursive=True)
+    h = FTPHandler
+    h.authorizer = a
+    h.auth_failed_timeout = 0.05
+    h.banner = ("Welcome to the loopback FTP peer of the network tests, on several lines.\r\n"
+                " 220 is not the end: this line is indented\r\n"
+                "999 nor is a line with another code")
+    if masq:
+        h.masquerade_address = masq
+    srv = FTPServer(("127.0.0.1", 0), h)
+    print(srv.socket.getsockname()[1], flush=True)
+    srv.serve_forever()
+
+
+def main():
+    mode = sys.argv[1]
+    if mode == "http":
+        srv = Threaded(("127.0.0.1", 0), Cases)
+        print(srv.server_address[1], flush=True)
+        srv.serve_forever()
+    elif mode == "static":
+        handler = functools.partial(http.server.SimpleHTTPRequestHandler, directory=sys.argv[2])
+        handler.log_message = lambda *a: None
+        srv = Threaded(("127.0.0.1", 0), handler)
+        print(srv.server_address[1], flush=True)
+        srv.serve_forever()
+    elif mode == "ftp":
+        serve_ftp(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
+    elif mode == "echo":
+        serve_echo()
+
+
+if __name__ == "__main__":
+    main()
