@@ -1,22 +1,118 @@
 // The system audio-file reader on FFmpeg (libavformat, libavcodec, libswresample): the one
-// file that calls them for sound files.
+// file that calls them for sound files. The libraries are opened at the first sound file, not
+// at start-up: they bring about a hundred shared objects with them, and most scripts play no
+// sound file.
 #include "platform/audiofile.h"
+
+#include <dlfcn.h>
 
 #include <cstring>
 #include <vector>
 
 extern "C" {
 #include <libavcodec/avcodec.h>
+#include <libavcodec/version.h>
 #include <libavformat/avformat.h>
+#include <libavformat/version.h>
 #include <libavutil/log.h>
+#include <libavutil/macros.h>
 #include <libavutil/opt.h>
+#include <libavutil/version.h>
 #include <libswresample/swresample.h>
+#include <libswresample/version.h>
 }
 
 #include "platform/file.h"
 #include "runtime/errcodes.h"
 
+namespace {
+
+// The libraries, by the SONAME of the major version the headers describe.
+enum AvLibrary { kAvFormat, kAvCodec, kSwResample, kAvUtil, kAvLibraryCount };
+constexpr const char *kAvLibraryNames[kAvLibraryCount] = {
+    "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
+    "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
+    "libswresample.so." AV_STRINGIFY(LIBSWRESAMPLE_VERSION_MAJOR),
+    "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
+};
+
+// Every FFmpeg function this file calls, with the library that exports it.
+#define QM_AV_FUNCTIONS(X) \
+  X(kAvFormat, avio_alloc_context) \
+  X(kAvFormat, avio_context_free) \
+  X(kAvFormat, avio_seek) \
+  X(kAvFormat, avformat_alloc_context) \
+  X(kAvFormat, avformat_open_input) \
+  X(kAvFormat, avformat_find_stream_info) \
+  X(kAvFormat, av_find_best_stream) \
+  X(kAvFormat, av_read_frame) \
+  X(kAvFormat, av_seek_frame) \
+  X(kAvFormat, avformat_close_input) \
+  X(kAvCodec, avcodec_find_decoder) \
+  X(kAvCodec, avcodec_alloc_context3) \
+  X(kAvCodec, avcodec_parameters_to_context) \
+  X(kAvCodec, avcodec_open2) \
+  X(kAvCodec, avcodec_send_packet) \
+  X(kAvCodec, avcodec_receive_frame) \
+  X(kAvCodec, avcodec_flush_buffers) \
+  X(kAvCodec, avcodec_free_context) \
+  X(kAvCodec, av_packet_alloc) \
+  X(kAvCodec, av_packet_unref) \
+  X(kAvCodec, av_packet_free) \
+  X(kSwResample, swr_alloc_set_opts2) \
+  X(kSwResample, swr_init) \
+  X(kSwResample, swr_get_out_samples) \
+  X(kSwResample, swr_convert) \
+  X(kSwResample, swr_free) \
+  X(kAvUtil, av_log_set_level) \
+  X(kAvUtil, av_malloc) \
+  X(kAvUtil, av_free) \
+  X(kAvUtil, av_freep) \
+  X(kAvUtil, av_frame_alloc) \
+  X(kAvUtil, av_frame_unref) \
+  X(kAvUtil, av_frame_free) \
+  X(kAvUtil, av_channel_layout_default) \
+  X(kAvUtil, av_rescale) \
+  X(kAvUtil, av_rescale_q)
+
+// Typed from the headers' own declarations, so that a pointer cannot drift from its function.
+struct AvFunctions {
+#define QM_AV_POINTER(library, name) decltype(&::name) name;
+  QM_AV_FUNCTIONS(QM_AV_POINTER)
+#undef QM_AV_POINTER
+};
+
+// Opens the libraries and resolves every function: the table, or null when one is missing.
+// The libraries stay loaded for the life of the process.
+const AvFunctions *LoadAv() {
+  static AvFunctions table;
+  void *handles[kAvLibraryCount] = {};
+  bool ok = true;
+  for (int i = 0; i < kAvLibraryCount && ok; i++)
+    ok = (handles[i] = dlopen(kAvLibraryNames[i], RTLD_NOW | RTLD_LOCAL)) != nullptr;
+#define QM_AV_RESOLVE(library, name) \
+  if (ok) ok = (table.name = reinterpret_cast<decltype(table.name)>(dlsym(handles[library], #name))) != nullptr;
+  QM_AV_FUNCTIONS(QM_AV_RESOLVE)
+#undef QM_AV_RESOLVE
+  if (!ok) {
+    for (void *h : handles)
+      if (h) dlclose(h);
+    return nullptr;
+  }
+  table.av_log_set_level(AV_LOG_QUIET);  // failures come back as error codes
+  return &table;
+}
+
+// The loaded table, or null: loaded once, whichever thread asks first.
+const AvFunctions *Av() {
+  static const AvFunctions *const av = LoadAv();
+  return av;
+}
+
+}  // namespace
+
 struct qmSoundFile {
+  const AvFunctions *av;
   qmFileHandle *file;
   AVIOContext *io;
   AVFormatContext *format;
@@ -65,17 +161,18 @@ const char *ContainerName(const char *fmt) {
 
 // Decodes the next frame into pending: false at the end of the stream.
 bool DecodeMore(qmSoundFile *f) {
+  const AvFunctions &av = *f->av;
   for (;;) {
-    int r = avcodec_receive_frame(f->codec, f->frame);
+    int r = av.avcodec_receive_frame(f->codec, f->frame);
     if (r == 0) {
       int count = f->frame->nb_samples;
-      int outMax = swr_get_out_samples(f->swr, count);
+      int outMax = av.swr_get_out_samples(f->swr, count);
       size_t base = f->pending.size();
       f->pending.resize(base + size_t(outMax) * f->channels);
       uint8_t *outp = reinterpret_cast<uint8_t *>(f->pending.data() + base);
-      int got = swr_convert(f->swr, &outp, outMax, const_cast<const uint8_t **>(f->frame->extended_data), count);
+      int got = av.swr_convert(f->swr, &outp, outMax, const_cast<const uint8_t **>(f->frame->extended_data), count);
       f->pending.resize(base + size_t(got > 0 ? got : 0) * f->channels);
-      av_frame_unref(f->frame);
+      av.av_frame_unref(f->frame);
       if (got > 0) return true;
       continue;
     }
@@ -83,14 +180,14 @@ bool DecodeMore(qmSoundFile *f) {
     if (r != AVERROR(EAGAIN)) return false;
     if (f->eof) return false;
     for (;;) {
-      if (av_read_frame(f->format, f->packet) < 0) {
+      if (av.av_read_frame(f->format, f->packet) < 0) {
         f->eof = true;
-        avcodec_send_packet(f->codec, nullptr);
+        av.avcodec_send_packet(f->codec, nullptr);
         break;
       }
       bool ours = f->packet->stream_index == f->stream;
-      if (ours) avcodec_send_packet(f->codec, f->packet);
-      av_packet_unref(f->packet);
+      if (ours) av.avcodec_send_packet(f->codec, f->packet);
+      av.av_packet_unref(f->packet);
       if (ours) break;
     }
   }
@@ -100,14 +197,20 @@ bool DecodeMore(qmSoundFile *f) {
 
 uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **out) {
   *out = nullptr;
-  av_log_set_level(AV_LOG_QUIET);  // failures come back as error codes
   qmFileHandle *h = FileOpen(name, FILE_MODE_READ);
   if (!h) return ERR_READFILE;
+  const AvFunctions *loaded = Av();
+  if (!loaded) {  // no system decoders: the player runs on without them
+    FileClose(h);
+    return ERR_UNKNOWNMUSFMT;
+  }
+  const AvFunctions &av = *loaded;
   auto *f = new (std::nothrow) qmSoundFile{};
   if (!f) {
     FileClose(h);
     return ERR_MEM;
   }
+  f->av = loaded;
   f->file = h;
   uint32_t code = ERR_UNKNOWNMUSFMT;
   // The MPEG head: the audio's offset behind a tag, the bit rate, and whether it varies.
@@ -128,36 +231,36 @@ uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **ou
     }
     FileSeek(h, 0, FILE_SEEK_START);
   }
-  auto *buf = static_cast<uint8_t *>(av_malloc(kIoBuffer));
-  f->io = buf ? avio_alloc_context(buf, kIoBuffer, 0, h, IoRead, nullptr, IoSeek) : nullptr;
-  f->format = avformat_alloc_context();
+  auto *buf = static_cast<uint8_t *>(av.av_malloc(kIoBuffer));
+  f->io = buf ? av.avio_alloc_context(buf, kIoBuffer, 0, h, IoRead, nullptr, IoSeek) : nullptr;
+  f->format = av.avformat_alloc_context();
   if (!f->io || !f->format) {
-    if (!f->io) av_free(buf);
+    if (!f->io) av.av_free(buf);
     code = ERR_MEM;
   } else {
     f->format->pb = f->io;
-    if (avformat_open_input(&f->format, nullptr, nullptr, nullptr) < 0) {
+    if (av.avformat_open_input(&f->format, nullptr, nullptr, nullptr) < 0) {
       f->format = nullptr;  // freed by the failed open
-    } else if (avformat_find_stream_info(f->format, nullptr) < 0 ||
-               (f->stream = av_find_best_stream(f->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)) < 0) {
+    } else if (av.avformat_find_stream_info(f->format, nullptr) < 0 ||
+               (f->stream = av.av_find_best_stream(f->format, AVMEDIA_TYPE_AUDIO, -1, -1, nullptr, 0)) < 0) {
       code = ERR_AFILEPROP;
     } else {
       AVStream *st = f->format->streams[f->stream];
-      const AVCodec *dec = avcodec_find_decoder(st->codecpar->codec_id);
-      f->codec = dec ? avcodec_alloc_context3(dec) : nullptr;
-      if (f->codec && avcodec_parameters_to_context(f->codec, st->codecpar) >= 0 &&
-          avcodec_open2(f->codec, dec, nullptr) >= 0 && f->codec->sample_rate > 0) {
+      const AVCodec *dec = av.avcodec_find_decoder(st->codecpar->codec_id);
+      f->codec = dec ? av.avcodec_alloc_context3(dec) : nullptr;
+      if (f->codec && av.avcodec_parameters_to_context(f->codec, st->codecpar) >= 0 &&
+          av.avcodec_open2(f->codec, dec, nullptr) >= 0 && f->codec->sample_rate > 0) {
         f->rate = uint32_t(f->codec->sample_rate);
         f->channels = f->codec->ch_layout.nb_channels == 1 ? 1 : 2;
         AVChannelLayout outLayout;
-        av_channel_layout_default(&outLayout, int(f->channels));
-        if (swr_alloc_set_opts2(&f->swr, &outLayout, AV_SAMPLE_FMT_S16, int(f->rate), &f->codec->ch_layout,
+        av.av_channel_layout_default(&outLayout, int(f->channels));
+        if (av.swr_alloc_set_opts2(&f->swr, &outLayout, AV_SAMPLE_FMT_S16, int(f->rate), &f->codec->ch_layout,
                                 f->codec->sample_fmt, f->codec->sample_rate, 0, nullptr) >= 0 &&
-            swr_init(f->swr) >= 0 && (f->packet = av_packet_alloc()) && (f->frame = av_frame_alloc())) {
+            av.swr_init(f->swr) >= 0 && (f->packet = av.av_packet_alloc()) && (f->frame = av.av_frame_alloc())) {
           int64_t duration = st->duration != AV_NOPTS_VALUE
-                                 ? av_rescale_q(st->duration, st->time_base, AVRational{1, int(f->rate)})
+                                 ? av.av_rescale_q(st->duration, st->time_base, AVRational{1, int(f->rate)})
                                  : f->format->duration != AV_NOPTS_VALUE
-                                       ? av_rescale(f->format->duration, f->rate, AV_TIME_BASE)
+                                       ? av.av_rescale(f->format->duration, f->rate, AV_TIME_BASE)
                                        : 0;
           if (duration > 0) {
             f->frames = uint64_t(duration);
@@ -214,15 +317,16 @@ uint64_t ReadSoundFile(qmSoundFile *f, void *buffer, uint64_t frames, int *end) 
 
 void SeekSoundFile(qmSoundFile *f, uint64_t frame) {
   if (frame >= f->frames) return;
+  const AvFunctions &av = *f->av;
   // Packet times are not exact in every container: go back to the start and drop frames up to
   // the target, so that a seek lands on the very frame.
   AVStream *st = f->format->streams[f->stream];
   int64_t start = st->start_time != AV_NOPTS_VALUE ? st->start_time : 0;
-  if (av_seek_frame(f->format, f->stream, start, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0 &&
-      avio_seek(f->io, 0, SEEK_SET) < 0)
+  if (av.av_seek_frame(f->format, f->stream, start, AVSEEK_FLAG_BACKWARD | AVSEEK_FLAG_ANY) < 0 &&
+      av.avio_seek(f->io, 0, SEEK_SET) < 0)
     return;
-  avcodec_flush_buffers(f->codec);
-  swr_init(f->swr);
+  av.avcodec_flush_buffers(f->codec);
+  av.swr_init(f->swr);
   f->pending.clear();
   f->pendingUsed = 0;
   f->eof = false;
@@ -231,14 +335,15 @@ void SeekSoundFile(qmSoundFile *f, uint64_t frame) {
 
 void CloseSoundFile(qmSoundFile *f) {
   if (!f) return;
-  av_frame_free(&f->frame);
-  av_packet_free(&f->packet);
-  swr_free(&f->swr);
-  avcodec_free_context(&f->codec);
-  if (f->format) avformat_close_input(&f->format);
+  const AvFunctions &av = *f->av;
+  av.av_frame_free(&f->frame);
+  av.av_packet_free(&f->packet);
+  av.swr_free(&f->swr);
+  av.avcodec_free_context(&f->codec);
+  if (f->format) av.avformat_close_input(&f->format);
   if (f->io) {
-    av_freep(&f->io->buffer);
-    avio_context_free(&f->io);
+    av.av_freep(&f->io->buffer);
+    av.avio_context_free(&f->io);
   }
   if (f->file) FileClose(f->file);
   delete f;

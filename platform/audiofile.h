@@ -16,7 +16,8 @@ struct qmSoundFileInfo {
   int32_t seekable;
 };
 
-// 0, ERR_READFILE (no such file), ERR_UNKNOWNMUSFMT (no decoder takes it), ERR_AFILEPROP (no
+// 0, ERR_READFILE (no such file), ERR_UNKNOWNMUSFMT (no decoder takes it, or FFmpeg is not
+// installed: its libraries are opened at the first file), ERR_AFILEPROP (no
 // audio stream, or no length) or ERR_MEM.
 uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **out);
 // Frames read into buffer (channels x 2 bytes each); *end set when fewer than asked remained.

@@ -1,5 +1,7 @@
 // The sound decoders: RIFF WAVE, IFF 8SVX and 16SV, and the system reader behind them, read
 // side by side with python3's wave module, sox and ffprobe.
+#include <link.h>
+
 #include <cstring>
 #include <filesystem>
 
@@ -23,6 +25,15 @@ std::string Hex(const uint8_t *p, size_t n) {
     s += d[p[i] & 15];
   }
   return s;
+}
+
+// Whether a libavformat shared object is mapped into this process.
+bool FfmpegMapped() {
+  return dl_iterate_phdr(
+             [](dl_phdr_info *info, size_t, void *) {
+               return info->dlpi_name && std::strstr(info->dlpi_name, "libavformat.so.") ? 1 : 0;
+             },
+             nullptr) != 0;
 }
 
 struct StreamCase {
@@ -168,6 +179,35 @@ TEST(SoundDecoders, SystemReaderDecodesOtherFormatsToTheirLength) {
     CloseSoundStream(s);
     FreeSampleData(d);
   }
+}
+
+// FFmpeg is not linked (the player starts without its hundred shared objects): the system
+// reader opens it at its first file, and then decodes what ffmpeg decodes, value for value.
+TEST(SoundDecoders, SystemReaderOpensFfmpegAtItsFirstFile) {
+  // This program links the libraries the player links.
+  EXPECT_EQ(Shell("ldd /proc/self/exe").find("libavformat"), std::string::npos);
+  TempDir dir;
+  std::string file = dir / "t.flac";
+  int status = 0;
+  Shell("ffmpeg -loglevel error -f lavfi -i sine=frequency=440:sample_rate=22050:duration=0.5 -ac 2 -y " + file +
+            " 2>&1",
+        &status);
+  ASSERT_EQ(status, 0) << "ffmpeg could not make t.flac";
+  std::string expected = Shell("ffmpeg -loglevel error -i " + file + " -f s16le -");
+  ASSERT_EQ(expected.size(), 11025u * 4);
+  qmSoundFileInfo info{};
+  qmSoundFile *f = nullptr;
+  ASSERT_EQ(OpenSoundFile(file.c_str(), &info, &f), 0u);
+  EXPECT_TRUE(FfmpegMapped());
+  EXPECT_EQ(info.channels, 2u);
+  EXPECT_EQ(info.rate, 22050u);
+  std::vector<uint8_t> got(expected.size() + 64);
+  int end = 0;
+  uint64_t frames = ReadSoundFile(f, got.data(), got.size() / 4, &end);
+  EXPECT_EQ(end, 1);
+  ASSERT_EQ(frames, 11025u);
+  EXPECT_EQ(std::memcmp(got.data(), expected.data(), expected.size()), 0);
+  CloseSoundFile(f);
 }
 
 TEST(SoundDecoders, MpegHeadAnalysis) {
