@@ -22,5 +22,5 @@ uint32_t ReadGradientSpec(VmState *L, int t, const qmGradientKeys &keys, qmGradi
 // caller has set kind (the type argument), start and end colour.
 uint32_t ReadGradientArgs(VmState *L, int first, qmGradientSpec *g);
 // "gradientstyle", "gradientstartcolor", "gradientendcolor", "gradientangle" and the option
-// keys of the spec, from the table at index t.
+// keys of the gradient record, from the table at index t.
 uint32_t ReadGradientOptions(VmState *L, int t, qmGradientSpec *g);
