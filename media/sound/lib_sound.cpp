@@ -290,6 +290,20 @@ void SwapPairs(uint8_t *p, size_t bytes) {
   for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(p[i], p[i + 1]);
 }
 
+// A sample of the id over PCM data (malloc'd; the sample takes it, or it is freed): pushes the
+// automatic id, if one was asked for.
+uint32_t AddMemorySample(VmState *L, const qmObjectId &id, uint8_t *data, int32_t frames, int32_t rate,
+                         int32_t format) {
+  qmSampleData *d;
+  if (CreateMemorySound(data, uint32_t(frames), uint32_t(rate), format, &d)) {
+    std::free(data);
+    return ERR_MEM;
+  }
+  qmSample *s;
+  if (uint32_t code = AddSample(L, id, d, &s)) return code;
+  return PushNewId(L, id, s);
+}
+
 uint32_t SndCreateSample(VmState *L) {
   CheckArgCount(L, 3, 5);
   qmObjectId id = GetNewObjectIdArg(L, 1);
@@ -364,14 +378,7 @@ uint32_t SndCreateSample(VmState *L) {
   auto *data = static_cast<uint8_t *>(std::malloc(pcm.size() ? pcm.size() : 1));
   if (!data) return ERR_MEM;
   std::memcpy(data, pcm.data(), pcm.size());
-  qmSampleData *d;
-  if (CreateMemorySound(data, uint32_t(frames), uint32_t(rate), format, &d)) {
-    std::free(data);
-    return ERR_MEM;
-  }
-  qmSample *s;
-  if (uint32_t code = AddSample(L, id, d, &s)) return code;
-  return PushNewId(L, id, s);
+  return AddMemorySample(L, id, data, frames, rate, format);
 }
 
 uint32_t SndGetSampleData(VmState *L) {
@@ -424,14 +431,7 @@ uint32_t SndMixSample(VmState *L) {
   if (!data) return ERR_MEM;
   MixSampleSources(sources.data(), int(sources.size()), uint32_t(frames), uint32_t(rate), format, data);
   FreeSampleWithId(L, id);
-  qmSampleData *d;
-  if (CreateMemorySound(data, uint32_t(frames), uint32_t(rate), format, &d)) {
-    std::free(data);
-    return ERR_MEM;
-  }
-  qmSample *s;
-  if (uint32_t code = AddSample(L, id, d, &s)) return code;
-  return PushNewId(L, id, s);
+  return AddMemorySample(L, id, data, frames, rate, format);
 }
 
 uint32_t SndCopySample(VmState *L) {
