@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/gradientspec.h"
+#include "display/gradientfill.h"
 #include "graphics/bitmap.h"
 #include "runtime/cmdargs.h"
 #include "runtime/registry.h"

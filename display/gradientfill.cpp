@@ -1,4 +1,4 @@
-#include "display/gradientspec.h"
+#include "display/gradientfill.h"
 
 void InitGradientSpec(qmGradientSpec *g) {
   g->kind = GRADIENT_LINEAR;
