@@ -22,6 +22,8 @@ bool gStarted = false;
 
 uint32_t StartJoysticks() {
   if (gStarted) return 0;
+  // Sticks are read whether or not a window of ours has the keyboard focus.
+  SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
   if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return ERR_JOYSTICK;
   // Read by polling: no joystick events crowd the window events in the queue.
   SDL_JoystickEventState(SDL_IGNORE);

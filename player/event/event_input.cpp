@@ -44,14 +44,14 @@ uint32_t closeevents() {
   return n;
 }
 
-// One step of a wait: block until the platform has an event, pump once. False when the wait must
-// end.
-bool waitstep(VmState *L, uint32_t closesBefore) {
-  if (!displayopen(CurrentDisplay)) return false;
+// One step of a wait: block until the platform has an event, pump once. 0 to go on, else why
+// the wait ends (WAITEND_*).
+int waitstep(VmState *L, uint32_t closesBefore) {
+  if (!displayopen(CurrentDisplay)) return WAITEND_QUIT;
   WaitPlatformEvent();
-  if (PumpPlatformEvents(L)) return false;
-  if (closeevents() > closesBefore) return false;  // the script's close handler must get to run
-  return displayopen(CurrentDisplay);
+  if (PumpPlatformEvents(L)) return WAITEND_QUIT;
+  if (closeevents() > closesBefore) return WAITEND_CLOSE;  // the script's close handler must get to run
+  return displayopen(CurrentDisplay) ? 0 : WAITEND_QUIT;
 }
 
 }  // namespace
@@ -94,21 +94,23 @@ int WaitWhileInput(VmState *L, uint32_t input, uint32_t keyCode, int down) {
   uint32_t closes = closeevents();
   for (;;) {
     qmDisplay *d = CurrentDisplay;
-    if (!displayopen(d)) return 1;
+    if (!displayopen(d)) return WAITEND_QUIT;
     if (inputdown(d, input, keyCode) != down) return 0;
-    if (!waitstep(L, closes)) return 1;
+    if (int end = waitstep(L, closes)) return end;
   }
 }
 
 void WaitForClick(VmState *L, uint32_t input) {
-  if (WaitWhileInput(L, input, 0, 0) == 0) WaitWhileInput(L, input, 0, 1);
-  RemoveEvents(kRemoveAllEvents, 1);
+  int end = WaitWhileInput(L, input, 0, 0);
+  if (!end) end = WaitWhileInput(L, input, 0, 1);
+  if (end != WAITEND_CLOSE) RemoveEvents(kRemoveAllEvents, 1);
 }
 
 void WaitForKeyPress(VmState *L, uint32_t keyCode) {
-  if (WaitWhileInput(L, WAITON_KEY, keyCode, 1) == 0 && WaitWhileInput(L, WAITON_KEY, keyCode, 0) == 0)
-    WaitWhileInput(L, WAITON_KEY, keyCode, 1);
-  RemoveEvents(kRemoveAllEvents, 1);
+  int end = WaitWhileInput(L, WAITON_KEY, keyCode, 1);
+  if (!end) end = WaitWhileInput(L, WAITON_KEY, keyCode, 0);
+  if (!end) end = WaitWhileInput(L, WAITON_KEY, keyCode, 1);
+  if (end != WAITEND_CLOSE) RemoveEvents(kRemoveAllEvents, 1);
 }
 
 uint32_t WhileMouseOn(VmState *L) {
@@ -126,6 +128,6 @@ uint32_t WhileMouseOn(VmState *L) {
     vm_settop(L, top);
     if (r == kLabelJump) return VM_GOSUB_REQUEST;
     if (r) return r;
-    if (msg.type == MSG_NONE && !waitstep(L, closes)) return 0;
+    if (msg.type == MSG_NONE && waitstep(L, closes)) return 0;
   }
 }

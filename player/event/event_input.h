@@ -19,13 +19,19 @@ void MousePosition(const qmDisplay *display, int32_t *x, int32_t *y);
 // Which input a wait watches.
 enum : uint32_t { WAITON_LEFT, WAITON_RIGHT, WAITON_MIDDLE, WAITON_KEY };
 
+// Why a wait ended early.
+enum : int {
+  WAITEND_QUIT = 1,   // a quit request, or no open display to take input from
+  WAITEND_CLOSE = 2,  // a close box whose event the script handles: it stays queued for it
+};
 // Steps (block for an event, pump once) while the input's down state equals down. 0 when the
-// state changed; 1 when the wait was cut short: a quit request, a close box whose event the
-// script handles, or no open display to take input from.
+// state changed, else WAITEND_*.
 int WaitWhileInput(VmState *L, uint32_t input, uint32_t keyCode, int down);
-// WaitLeftMouse and its kin: a press and a release, then the queue is emptied.
+// WaitLeftMouse and its kin: a press and a release, then the queue is emptied (but for a close
+// event the script is to see).
 void WaitForClick(VmState *L, uint32_t input);
-// WaitKeyDown: a held key is released first, then pressed and released; the queue is emptied.
+// WaitKeyDown: a held key is released first, then pressed and released; the queue is emptied as
+// by WaitForClick.
 void WaitForKeyPress(VmState *L, uint32_t keyCode);
 // WhileMouseOn: dispatches events without hover labels while the mouse stays inside the hover
 // registration of the last ONBUTTONOVER jump. 0, a handler's error, or the Gosub request.
