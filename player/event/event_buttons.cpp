@@ -128,6 +128,15 @@ void DeleteButtonRecord(VmState *L, qmBGPic *pic, qmBGPicButton *button) {
   MemFree(button);
 }
 
+void RemoveLayerButton(VmState *L, qmBGPic *pic, const void *layer) {
+  for (qmBGPicButton *b = head(pic); b; b = b->next) {
+    if (b->kind == BUTTON_LAYER && b->layer == layer) {
+      DeleteButtonRecord(L, pic, b);
+      return;
+    }
+  }
+}
+
 void FreeBGPicButtons(VmState *L, qmBGPic *pic) {
   while (qmBGPicButton *b = head(pic)) DeleteButtonRecord(L, pic, b);
 }

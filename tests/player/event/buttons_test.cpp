@@ -202,6 +202,32 @@ TEST(Buttons, HandlersThatRemoveOrCreateButtons) {
   EXPECT_EQ(CountButtons(vm.d->bgpic), 2);
 }
 
+TEST(Buttons, AMinimizedDisplayGetsNoHover) {
+  InputVm vm;
+  ASSERT_EQ(vm.MakeButton(1, 10, 10, 20, 20, {"onmouseover", "onmouseout"}, "a").code, 0u);
+  vm.Push(vm.Window(SDL_WINDOWEVENT_MINIMIZED));
+  vm.MoveTo(15, 15);
+  EXPECT_TRUE(InputVm::Log().empty());
+  vm.Push(vm.Window(SDL_WINDOWEVENT_RESTORED));
+  vm.MoveTo(16, 16);
+  EXPECT_EQ(InputVm::Log(), (Lines{"a:OnMouseOver:1"}));
+}
+
+TEST(Buttons, DumpButtonsListsThemNewestFirst) {
+  InputVm vm;
+  ASSERT_EQ(vm.MakeButton(1, 10, 10, 20, 20, {"onmouseover"}, "a").code, 0u);
+  ASSERT_EQ(vm.MakeButton(2, 0, 5, 1, 2, {"onmouseover"}, "b").code, 0u);
+  testing::internal::CaptureStdout();
+  ASSERT_EQ(vm.Call("DumpButtons", {}).code, 0u);
+  std::string out = testing::internal::GetCapturedStdout();
+  std::string tail = out.substr(out.find("sizeof"));
+  EXPECT_EQ(tail,
+            "sizeof(qmBGPicButton): 100\nButtons: 2\n"
+            "(1) Type: 0 - X1: 0 - Y1: 5 - X2: 0 - Y2: 6\n"
+            "(2) Type: 0 - X1: 10 - Y1: 10 - X2: 29 - Y2: 29\n");
+  EXPECT_EQ(out.rfind("BUTTON SYSTEM INFO - BGPIC: ", 0), 0u);
+}
+
 TEST(Buttons, ButtonsGoWithTheirPicture) {
   InputVm vm;
   ASSERT_EQ(vm.MakeButton(1, 10, 10, 20, 20, {"onmousedown"}, "a").code, 0u);
