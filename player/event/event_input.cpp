@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "platform/eventpump.h"
+#include "platform/process.h"
 #include "platform/window.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
@@ -50,6 +51,10 @@ int waitstep(VmState *L, uint32_t closesBefore) {
   if (!displayopen(CurrentDisplay)) return WAITEND_QUIT;
   WaitPlatformEvent();
   if (PumpPlatformEvents(L)) return WAITEND_QUIT;
+  if (IsQuitRequested()) {  // SIGINT or SIGTERM
+    vm_setendrequested(L, 1);
+    return WAITEND_QUIT;
+  }
   if (closeevents() > closesBefore) return WAITEND_CLOSE;  // the script's close handler must get to run
   return displayopen(CurrentDisplay) ? 0 : WAITEND_QUIT;
 }

@@ -114,7 +114,7 @@ TEST(E2eButtons, DeclaredButtonKeyHandlerAndMadeButtonUnderX) {
 
   // The made button, then the declared one, then the key: each is a line of output. The window
   // gets a moment to take the pointer first: a click before that has no window to go to.
-  std::string find = "DISPLAY=" + display + " xdotool search --sync --name Quenmoor ";
+  std::string find = "DISPLAY=" + display + " timeout 15 xdotool search --sync --name Quenmoor ";
   std::string cmd = find + "windowfocus --sync %1 sleep 0.5 mousemove --window %1 120 120 click 1 sleep 0.3 "
                            "mousemove --window %1 20 20 click 1 sleep 0.3 key a >/dev/null 2>&1";
   int xdotool = system(cmd.c_str());
