@@ -2,7 +2,6 @@
 
 #include <cstring>
 #include <initializer_list>
-#include <string>
 
 #include "display/display.h"
 #include "platform/desktop.h"
@@ -436,12 +435,15 @@ uint32_t EvtSendMessage(VmState *L) {
   const char *port = vm_checkstring(L, 1, nullptr);
   const char *command = vm_checkstring(L, 2, nullptr);
   if (!*command || std::strchr(command, ' ')) return ERR_WRONGUSAGE;
-  std::string message = command;
+  // The message would be the command and each argument as a blank and the quoted text; it has
+  // nowhere to go, so only its size is checked.
+  size_t length = std::strlen(command);
   for (int i = 3; i <= vm_gettop(L); i++) {
-    message += " \"";
-    message += vm_checkstring(L, i, nullptr);
-    message += '"';
+    size_t n;
+    vm_checkstring(L, i, &n);
+    length += n + 3;
   }
+  if (uint32_t err = CheckResultLength(length, 0, 0)) return err;
   SetErrorArgument(port);
   return ERR_FINDPORT;
 }
