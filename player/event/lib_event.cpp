@@ -3,13 +3,13 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "display/display.h"
-#include "platform/desktop.h"
-#include "platform/window.h"
-#include "graphics/graphics/position.h"
 #include "display/bgpic/bgpic.h"
+#include "display/display.h"
+#include "graphics/graphics/position.h"
+#include "platform/desktop.h"
 #include "platform/env.h"
 #include "platform/joystick.h"
+#include "platform/window.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_input.h"
@@ -20,12 +20,12 @@
 #include "player/event/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/eventqueue.h"
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
-#include "runtime/context.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
 

@@ -202,6 +202,22 @@ TEST(Buttons, HandlersThatRemoveOrCreateButtons) {
   EXPECT_EQ(CountButtons(vm.d->bgpic), 2);
 }
 
+TEST(Buttons, AButtonDeletedByItsOwnOverHandlerIsGone) {
+  InputVm vm;
+  InputVm::Actions()["e"] = [](VmState *L) {
+    vm_pushstring(L, "deletebutton");
+    vm_gettable(L, VM_GLOBALSINDEX);
+    vm_pushnumber(L, 5);
+    EXPECT_EQ(vm_pcall(L, 1, 0, 0), 0u);
+  };
+  ASSERT_EQ(vm.MakeButton(5, 10, 10, 20, 20, {"onmouseover", "onmouseout", "onmousedown"}, "e").code, 0u);
+  vm.MoveTo(15, 15);
+  vm.Click(15, 15);
+  vm.MoveTo(100, 100);
+  EXPECT_EQ(InputVm::Log(), (Lines{"e:OnMouseOver:5"}));
+  EXPECT_EQ(CountButtons(vm.d->bgpic), 0);
+}
+
 TEST(Buttons, AMinimizedDisplayGetsNoHover) {
   InputVm vm;
   ASSERT_EQ(vm.MakeButton(1, 10, 10, 20, 20, {"onmouseover", "onmouseout"}, "a").code, 0u);
