@@ -244,6 +244,18 @@ TEST(Buttons, DumpButtonsListsThemNewestFirst) {
   EXPECT_EQ(out.rfind("BUTTON SYSTEM INFO - BGPIC: ", 0), 0u);
 }
 
+TEST(Buttons, OnlyWhileDrawingGoesToThePicture) {
+  InputVm vm;
+  ASSERT_EQ(vm.MakeButton(1, 10, 10, 20, 20, {"onmousedown"}, "a").code, 0u);
+  ASSERT_EQ(vm.Call("CreateBGPic", {5, 100, 100, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectBGPic", {5, 0}).code, 0u);  // drawing goes into picture 5's pixels
+  EXPECT_EQ(vm.MakeButton(2, 10, 10, 20, 20, {"onmousedown"}, "b").code, uint32_t(ERR_BGPICBUTTON));
+  EXPECT_EQ(vm.Call("DeleteButton", {1}).code, uint32_t(ERR_BGPICBUTTON));
+  EXPECT_EQ(vm.Call("DumpButtons", {}).code, uint32_t(ERR_BGPICBUTTON));
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(vm.Call("DeleteButton", {1}).code, 0u);
+}
+
 TEST(Buttons, ButtonsGoWithTheirPicture) {
   InputVm vm;
   ASSERT_EQ(vm.MakeButton(1, 10, 10, 20, 20, {"onmousedown"}, "a").code, 0u);
