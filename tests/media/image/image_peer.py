@@ -110,6 +110,47 @@ def fixtures(d):
     save("pil_p8.bmp", pal, pal, False)
 
 
+def codecs(d):
+    """Pictures for the platform decoder, each with PIL's decoding as NAME.ref."""
+    os.makedirs(d, exist_ok=True)
+    rgb = pattern(45, 31)
+    rgba = pattern(45, 31, True)
+
+    def jpeg(name, img, **kw):
+        path = os.path.join(d, name)
+        img.save(path, "JPEG", **kw)
+        decode(path, os.path.splitext(path)[0] + ".ref")
+
+    jpeg("rgb.jpg", rgb, quality=92)
+    jpeg("grey.jpg", rgb.convert("L"), quality=80)
+    jpeg("progressive.jpg", rgb, quality=75, progressive=True)
+    jpeg("subsampled.jpg", rgb, quality=60, subsampling=2)
+    jpeg("cmyk.jpg", rgb.convert("CMYK"), quality=95)
+
+    def lossless(name, img, **kw):
+        path = os.path.join(d, name)
+        img.save(path, **kw)
+        decode(path, os.path.splitext(path)[0] + ".ref")
+
+    lossless("rgb_raw.tif", rgb)
+    lossless("rgb_lzw.tif", rgb, compression="tiff_lzw")
+    lossless("rgba.tif", rgba)
+    lossless("grey_raw.tif", rgb.convert("L"))
+    pal = few_colours(33, 21, 60)
+    lossless("palette.tif", pal)
+    # Big-endian TIFF through netpbm.
+    with open(os.path.join(d, "bigendian.tif"), "wb") as f:
+        f.write(netpbm(["pnmtotiff", "-msb2lsb"], ppm_bytes(rgb)))
+    decode(os.path.join(d, "bigendian.tif"), os.path.join(d, "bigendian.ref"))
+    lossless("plain.gif", pal, interlace=False)
+    lossless("interlaced.gif", pal, interlace=True)
+    lossless("transparent.gif", few_colours(33, 21, 30), transparency=5)
+    # An animation: the first picture counts.
+    frames = [few_colours(33, 21, 8), rgb.convert("P")]
+    frames[0].save(os.path.join(d, "anim.gif"), save_all=True, append_images=frames[1:], duration=100, loop=0)
+    decode(os.path.join(d, "anim.gif"), os.path.join(d, "anim.ref"))
+
+
 def decode(path, ref):
     with open(path, "rb") as f:
         head = f.read(12)
@@ -143,6 +184,8 @@ if __name__ == "__main__":
     cmd = sys.argv[1]
     if cmd == "fixtures":
         fixtures(sys.argv[2])
+    elif cmd == "codecs":
+        codecs(sys.argv[2])
     elif cmd == "decode":
         decode(sys.argv[2], sys.argv[3])
     elif cmd == "big":

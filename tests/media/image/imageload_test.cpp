@@ -2,6 +2,7 @@
 // netpbm, real pictures from Debian packages, and broken files.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -18,7 +19,7 @@ class ImageLoad : public ::testing::Test {
  protected:
   static void SetUpTestSuite() {
     dir_ = new TempDir;
-    fixturesMade_ = RunPeer("fixtures " + dir_->path()) == 0;
+    fixturesMade_ = RunPeer("fixtures " + dir_->path()) == 0 && RunPeer("codecs " + dir_->path()) == 0;
   }
   static void TearDownTestSuite() {
     delete dir_;
@@ -70,6 +71,30 @@ TEST_F(ImageLoad, FixturesMatchTheEncodedPixels) {
     EXPECT_EQ(w, ref.width);
     EXPECT_EQ(h, ref.height);
     EXPECT_EQ(alpha, ref.alpha);
+  }
+}
+
+// JPEG (JFIF and Exif), TIFF of both byte orders and GIF go to the platform's decoder.
+TEST_F(ImageLoad, SystemFormatsComeThroughThePlatformDecoder) {
+  // PIL writes JFIF; an Exif head is the same picture behind an APP1 segment.
+  std::string jpeg = ReadWholeFile(Path("progressive.jpg"));
+  std::string exif = jpeg.substr(0, 2) + std::string("\xFF\xE1\x00\x08" "Exif\x00\x00", 10) + jpeg.substr(2);
+  WriteFile(Path("exif.jpg"), exif);
+  std::rename(Path("progressive.ref").c_str(), Path("exif.ref").c_str());
+  struct Case {
+    const char *name;
+    int minAlpha;
+  } cases[] = {{"rgb.jpg", 0}, {"exif.jpg", 0}, {"rgb_lzw.tif", 0}, {"bigendian.tif", 0}, {"transparent.gif", 1}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string base = Path(c.name);
+    PeerPicture ref;
+    ASSERT_TRUE(ReadReference(base.substr(0, base.rfind('.')) + ".ref", &ref));
+    Loaded got;
+    Load(base, &got);
+    ASSERT_EQ(got.err, 0u);
+    EXPECT_EQ(got.alpha, ref.alpha);
+    EXPECT_TRUE(SamePixels(got.pixels, got.width, got.height, ref, 0, c.minAlpha));
   }
 }
 
