@@ -7,6 +7,8 @@ width x height RGBA bytes.
 
   image_peer.py fixtures DIR      pictures of every kind the readers take, each NAME.EXT with
                                   NAME.ref: the pixels that were encoded (lossless formats)
+  image_peer.py codecs DIR        JPEG, TIFF and GIF pictures with PIL's decoding as NAME.ref
+  image_peer.py ilbm DIR          ILBM pictures from ppmtoilbm with ilbmtoppm's decoding
   image_peer.py decode FILE REF   FILE as PIL (or ilbmtoppm for ILBM) decodes it
   image_peer.py big DIR           1920x1080 PNG, JPEG and BMP for the benchmark
 """
@@ -151,6 +153,32 @@ def codecs(d):
     decode(os.path.join(d, "anim.gif"), os.path.join(d, "anim.ref"))
 
 
+def ilbm(d):
+    """ILBM pictures from netpbm's ppmtoilbm, each with ilbmtoppm's decoding as NAME.ref."""
+    os.makedirs(d, exist_ok=True)
+    rgb = pattern(37, 13)
+    pbm = "P1\n37 13\n" + "\n".join(" ".join("1" if (x + y) % 3 else "0" for x in range(37)) for y in range(13))
+    with open(os.path.join(d, "mask.pbm"), "w") as f:
+        f.write(pbm + "\n")
+    variants = (
+        ("colors16", few_colours(37, 13, 16), []),
+        ("colors16_raw", few_colours(37, 13, 16), ["-nocompress"]),
+        ("colors2", few_colours(37, 13, 2), []),
+        ("colors200", few_colours(37, 13, 200), ["-maxplanes", "8"]),
+        ("deep", rgb, ["-24force"]),
+        ("deep_raw", rgb, ["-24force", "-nocompress"]),
+        ("masked", few_colours(37, 13, 16), ["-maskfile", os.path.join(d, "mask.pbm")]),
+        ("ham6", rgb, ["-ham6"]),
+        ("ham8", rgb, ["-ham8"]),
+        ("wide", pattern(300, 3), ["-24force"]),
+    )
+    for name, img, opts in variants:
+        path = os.path.join(d, name + ".ilbm")
+        with open(path, "wb") as f:
+            f.write(netpbm(["ppmtoilbm"] + opts, ppm_bytes(img)))
+        decode(path, os.path.join(d, name + ".ref"))
+
+
 def decode(path, ref):
     with open(path, "rb") as f:
         head = f.read(12)
@@ -186,6 +214,8 @@ if __name__ == "__main__":
         fixtures(sys.argv[2])
     elif cmd == "codecs":
         codecs(sys.argv[2])
+    elif cmd == "ilbm":
+        ilbm(sys.argv[2])
     elif cmd == "decode":
         decode(sys.argv[2], sys.argv[3])
     elif cmd == "big":
