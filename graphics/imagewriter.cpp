@@ -98,7 +98,8 @@ uint32_t SaveImageFile(int32_t format, const uint32_t *pixels, int32_t width, in
                        int32_t dither) {
   quality = std::clamp(quality, 1, 100);
   colors = std::clamp(colors, 1, 256);
-  if (format != IMGFMT_BMP && (width < 1 || height < 1)) return ERR_MEM;
+  // Only a BMP can stand without pixels (its header alone).
+  if (format >= IMGFMT_PNG && format <= IMGFMT_ILBM && (width < 1 || height < 1)) return ERR_SAVEIMAGE;
   switch (format) {
     case IMGFMT_BMP: return SaveBMP(pixels, width, height, name);
     case IMGFMT_PNG: return SaveImagePNG(name, pixels, width, height, alpha ? 1 : 0);
