@@ -78,6 +78,34 @@ TEST_F(ImageCodec, DecodesLikePil) {
   }
 }
 
+TEST_F(ImageCodec, FailedAllocationsFreeEverything) {
+  for (const char *name : {"rgb.jpg", "cmyk.jpg", "rgba.tif", "transparent.gif"}) {
+    for (uint64_t n = 1; n <= 6; n++) {
+      SCOPED_TRACE(std::string(name) + " allocation " + std::to_string(n));
+      SetMemAllocFailure(n);
+      int32_t w = 0, h = 0, alpha = 0;
+      uint32_t *pixels = nullptr;
+      uint8_t *plane = nullptr;
+      const uint32_t err = DecodeImageData(Path(name).c_str(), nullptr, &w, &h, &pixels, &alpha, &plane);
+      const bool used = MemAllocFailureUsed();
+      SetMemAllocFailure(0);
+      if (!used) {
+        EXPECT_EQ(err, 0u);
+        MemFree(pixels);
+        MemFree(plane);
+        break;
+      }
+      // Some allocations of the file layer fall back to another way and the picture comes.
+      if (err) {
+        EXPECT_EQ(pixels, nullptr);
+        EXPECT_EQ(plane, nullptr);
+      }
+      MemFree(pixels);
+      MemFree(plane);
+    }
+  }
+}
+
 TEST_F(ImageCodec, BrokenFilesFailCleanly) {
   const std::string jpeg = ReadWholeFile(Path("rgb.jpg"));
   const std::string tiff = ReadWholeFile(Path("rgb_lzw.tif"));
