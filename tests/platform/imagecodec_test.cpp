@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -142,6 +143,19 @@ TEST_F(ImageCodec, BrokenFilesFailCleanly) {
   int32_t w, h, alpha;
   uint32_t *pixels = nullptr;
   EXPECT_EQ(DecodeImageData(Path("missing.jpg").c_str(), nullptr, &w, &h, &pixels, &alpha, nullptr), ERR_READFILE);
+
+  // A JPEG cut in its scan is shown as far as it goes, as the system's decoder shows it: the
+  // rows it holds match the whole picture's.
+  uint32_t *whole = nullptr;
+  ASSERT_EQ(DecodeImageData(Path("rgb.jpg").c_str(), nullptr, &w, &h, &whole, &alpha, nullptr), 0u);
+  WriteFile(Path("cut.jpg"), jpeg.substr(0, jpeg.size() * 2 / 3));
+  int32_t cw = 0, ch = 0;
+  ASSERT_EQ(DecodeImageData(Path("cut.jpg").c_str(), nullptr, &cw, &ch, &pixels, &alpha, nullptr), 0u);
+  EXPECT_EQ(cw, w);
+  EXPECT_EQ(ch, h);
+  EXPECT_EQ(std::vector<uint32_t>(pixels, pixels + 8 * w), std::vector<uint32_t>(whole, whole + 8 * w));
+  MemFree(pixels);
+  MemFree(whole);
 }
 
 // A picture with every kind of pixel: smooth colour, edges and partial alpha.
