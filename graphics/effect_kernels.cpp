@@ -1,0 +1,436 @@
+#include "graphics/effect_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <vector>
+
+#include "graphics/color_kernels.h"
+#include "graphics/pixelformat.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+constexpr double kSqrt2Pi = 2.5066282746310002;
+
+// Where red, green and blue sit in a 32-bit word of each format, so the inner loops shift
+// instead of converting every word.
+struct ChannelShifts {
+  int r, g, b;
+};
+
+ChannelShifts ShiftsOf(int32_t format) {
+  switch (format) {
+  case PIXFMT_BGRX: return {8, 16, 24};
+  case PIXFMT_RGBX: return {24, 16, 8};
+  case PIXFMT_XBGR: return {0, 8, 16};
+  default: return {16, 8, 0};
+  }
+}
+
+inline uint32_t PackShifted(const ChannelShifts &s, int32_t r, int32_t g, int32_t b) {
+  return (uint32_t(r) << s.r) | (uint32_t(g) << s.g) | (uint32_t(b) << s.b);
+}
+
+inline double Chan(uint32_t v, int shift) { return double((v >> shift) & 0xFF); }
+
+// Calls f(canonical colour) for every pixel and stores the canonical result with the fourth byte 0.
+template <typename F> void MapPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, F f) {
+  for (int32_t y = 0; y < height; y++) {
+    uint32_t *row = pixels + int64_t(y) * pitch;
+    for (int32_t x = 0; x < width; x++) row[x] = CanonicalToPixel(format, f(PixelToCanonical(format, row[x])) & 0xFFFFFF);
+  }
+}
+
+inline uint32_t Rgb(int32_t r, int32_t g, int32_t b) { return (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b); }
+
+// One pass of a separable kernel over the padded copy; horizontal reads along the row, vertical
+// down the column. The sums run k = 0..w-1 from 0, the order the results are fixed in.
+void BlurPassPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const uint32_t *pad, int64_t padPitch,
+                    const double *kernel, int32_t w, bool vertical, const ChannelShifts &sh) {
+  std::vector<double> sr(width), sg(width), sb(width);
+  const int32_t half = w / 2;
+  for (int32_t y = 0; y < height; y++) {
+    std::fill(sr.begin(), sr.end(), 0.0);
+    std::fill(sg.begin(), sg.end(), 0.0);
+    std::fill(sb.begin(), sb.end(), 0.0);
+    for (int32_t k = 0; k < w; k++) {
+      const uint32_t *src = vertical ? pad + (y + k) * padPitch + half : pad + (y + half) * padPitch + k;
+      const double e = kernel[k];
+      for (int32_t x = 0; x < width; x++) {
+        const uint32_t v = src[x];
+        sr[x] += e * Chan(v, sh.r);
+        sg[x] += e * Chan(v, sh.g);
+        sb[x] += e * Chan(v, sh.b);
+      }
+    }
+    uint32_t *row = pixels + int64_t(y) * pitch;
+    for (int32_t x = 0; x < width; x++) row[x] = PackShifted(sh, ClampChannel(sr[x]), ClampChannel(sg[x]), ClampChannel(sb[x]));
+  }
+}
+
+void BlurPassBytes(uint8_t *plane, int32_t width, int32_t height, int32_t bytesPerRow, const uint8_t *pad, int64_t padRow,
+                   const double *kernel, int32_t w, bool vertical) {
+  std::vector<double> s(width);
+  const int32_t half = w / 2;
+  for (int32_t y = 0; y < height; y++) {
+    std::fill(s.begin(), s.end(), 0.0);
+    for (int32_t k = 0; k < w; k++) {
+      const uint8_t *src = vertical ? pad + (y + k) * padRow + half : pad + (y + half) * padRow + k;
+      const double e = kernel[k];
+      for (int32_t x = 0; x < width; x++) s[x] += e * double(src[x]);
+    }
+    uint8_t *row = plane + int64_t(y) * bytesPerRow;
+    for (int32_t x = 0; x < width; x++) row[x] = uint8_t(ClampChannel(s[x]));
+  }
+}
+
+int32_t Blur(const qmConvolveRequest *req) {
+  const double sigma = req->sigma;
+  if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return 0;
+  const int32_t w = GaussWidth1D(req->radius, sigma);
+  if (w < 1) return 0;
+  std::vector<double> kernel(w, 0.0);
+  const int32_t bias = (3 * w) / 2;
+  for (int32_t i = -bias; i <= bias; i++)
+    kernel[(i + bias) / 3] += std::exp(-double(i * i) / (18.0 * sigma * sigma)) / (kSqrt2Pi * sigma);
+  double sum = 0;
+  for (double k : kernel) sum += k;
+  for (double &k : kernel) k /= sum;
+
+  const ChannelShifts sh = ShiftsOf(req->format);
+  int32_t padPitch = 0;
+  uint32_t *pad = PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch);
+  if (!pad) return ERR_MEM;
+  BlurPassPixels(req->pixels, req->width, req->height, req->pitch, pad, padPitch, kernel.data(), w, false, sh);
+  PadPixels(req->pixels, req->width, req->height, req->pitch, w, pad, &padPitch);
+  BlurPassPixels(req->pixels, req->width, req->height, req->pitch, pad, padPitch, kernel.data(), w, true, sh);
+  MemFree(pad);
+  if (!req->alpha) return 0;
+  int32_t padRow = 0;
+  uint8_t *apad = PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow);
+  if (!apad) return ERR_MEM;
+  BlurPassBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, apad, padRow, kernel.data(), w, false);
+  PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, apad, &padRow);
+  BlurPassBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, apad, padRow, kernel.data(), w, true);
+  MemFree(apad);
+  return 0;
+}
+
+// Emboss, sharpen and edge: one w x w kernel over the padded copy.
+int32_t Convolve2D(const qmConvolveRequest *req) {
+  const int32_t op = req->operation;
+  const int32_t w = op == CONVOLVE_EDGE ? GaussWidth1D(req->radius, 0.5) : GaussWidth2D(req->radius, req->sigma);
+  if (w < 1 || w > req->width || w > req->height) return 0;
+  const int32_t j = w / 2;
+  const double s = (std::fabs(req->sigma) <= 1e-10 || !std::isfinite(req->sigma)) ? 1.0 : req->sigma;
+  std::vector<double> kernel(int64_t(w) * w);
+  if (op == CONVOLVE_EDGE) {
+    std::fill(kernel.begin(), kernel.end(), -1.0);
+    kernel[int64_t(j) * w + j] = double(w * w - 1);
+  } else if (op == CONVOLVE_SHARPEN) {
+    double normalize = 0;
+    for (int32_t v = -j; v <= j; v++)
+      for (int32_t u = -j; u <= j; u++) {
+        double &e = kernel[int64_t(v + j) * w + (u + j)];
+        e = -(std::exp(-double(u * u + v * v) / (2.0 * s * s)) / (2.0 * M_PI * s * s));
+        normalize += e;
+      }
+    kernel[int64_t(j) * w + j] = -2.0 * normalize;
+  } else {
+    int32_t k = j;
+    for (int32_t v = -j; v <= j; v++, k--)
+      for (int32_t u = -j; u <= j; u++) {
+        double e = std::exp(-double(u * u + v * v) / (2.0 * s * s)) / (2.0 * M_PI * s * s);
+        e *= (u < 0 || v < 0) ? -8.0 : 8.0;
+        kernel[int64_t(v + j) * w + (u + j)] = u == k ? e : 0.0;
+      }
+  }
+  double sum = 0;
+  for (double e : kernel) sum += e;
+  if (std::fabs(sum) > 1e-10)
+    for (double &e : kernel) e /= sum;
+
+  int32_t padPitch = 0;
+  uint32_t *pad = PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch);
+  if (!pad) return ERR_MEM;
+  const ChannelShifts sh = ShiftsOf(req->format);
+  const int32_t width = req->width;
+  std::vector<double> sr(width), sg(width), sb(width);
+  for (int32_t y = 0; y < req->height; y++) {
+    std::fill(sr.begin(), sr.end(), 0.0);
+    std::fill(sg.begin(), sg.end(), 0.0);
+    std::fill(sb.begin(), sb.end(), 0.0);
+    for (int32_t v = 0; v < w; v++) {
+      const uint32_t *prow = pad + int64_t(y + v) * padPitch;
+      for (int32_t u = 0; u < w; u++) {
+        const double e = kernel[int64_t(v) * w + u];
+        const uint32_t *src = prow + u;
+        for (int32_t x = 0; x < width; x++) {
+          const uint32_t c = src[x];
+          sr[x] += e * Chan(c, sh.r);
+          sg[x] += e * Chan(c, sh.g);
+          sb[x] += e * Chan(c, sh.b);
+        }
+      }
+    }
+    uint32_t *row = req->pixels + int64_t(y) * req->pitch;
+    for (int32_t x = 0; x < width; x++) row[x] = PackShifted(sh, ClampChannel(sr[x]), ClampChannel(sg[x]), ClampChannel(sb[x]));
+  }
+  MemFree(pad);
+  return 0;
+}
+
+} // namespace
+
+int32_t GaussWidth1D(double radius, double sigma) {
+  if (radius > 0) return radius > (QM_MAX_KERNEL_WIDTH - 1) / 2 ? 0 : 2 * int32_t(std::ceil(radius)) + 1;
+  if (std::isnan(sigma)) return 0;
+  if (std::fabs(sigma) <= 1e-10) return 1;
+  for (int32_t w = 5; w <= QM_MAX_KERNEL_WIDTH + 2; w += 2) {
+    const int32_t j = w / 2;
+    double normalize = 0;
+    for (int32_t i = -j; i <= j; i++) normalize += std::exp(-double(i * i) / (2.0 * sigma * sigma)) / (kSqrt2Pi * sigma);
+    const double value = std::exp(-double(j * j) / (2.0 * sigma * sigma)) / (kSqrt2Pi * sigma) / normalize;
+    if (value * 255 < 1) return w - 2; // truncation toward 0 of a value below 1 gives 0
+  }
+  return 0;
+}
+
+int32_t GaussWidth2D(double radius, double sigma) {
+  if (radius > 0) return radius > (QM_MAX_KERNEL_WIDTH - 1) / 2 ? 0 : 2 * int32_t(std::ceil(radius)) + 1;
+  // Near 0 every term is 0 or not a number and the search would never end.
+  if (!(std::fabs(sigma) > 1e-10)) return sigma == sigma ? 1 : 0;
+  for (int32_t w = 5; w <= QM_MAX_KERNEL_WIDTH + 2; w += 2) {
+    const int32_t j = w / 2;
+    double normalize = 0;
+    for (int32_t v = -j; v <= j; v++)
+      for (int32_t u = -j; u <= j; u++) normalize += std::exp(-double(u * u + v * v) / (2.0 * sigma * sigma)) / (2.0 * M_PI * sigma * sigma);
+    if (std::exp(-double(j * j) / (2.0 * sigma * sigma)) / (kSqrt2Pi * sigma) / normalize < 0.00392156862745098) return w - 2;
+  }
+  return 0;
+}
+
+int64_t PaddedPitch(int32_t width, int32_t kernelWidth) { return ((int64_t(width) + kernelWidth) & ~int64_t(3)) + 4; }
+
+int64_t PaddedBytesPerRow(int32_t width, int32_t kernelWidth) { return (((int64_t(width) + kernelWidth) * 8 + 7) / 8 + 3) & ~int64_t(3); }
+
+uint32_t *PadPixels(const uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t kernelWidth,
+                    uint32_t *buffer, int32_t *outPitch) {
+  if (width < 1 || height < 1 || kernelWidth < 1) return nullptr;
+  const int32_t b = kernelWidth / 2;
+  const int64_t pp = PaddedPitch(width, kernelWidth), rows = int64_t(height) + 2 * b;
+  if (pp * rows * 4 > 0xFFFFFFFFll) return nullptr;
+  uint32_t *out = buffer ? buffer : static_cast<uint32_t *>(MemAlloc(uint32_t(pp * rows * 4), 0));
+  if (!out) return nullptr;
+  for (int64_t py = 0; py < rows; py++) {
+    const uint32_t *src = pixels + std::clamp<int64_t>(py - b, 0, height - 1) * pitch;
+    uint32_t *dst = out + py * pp;
+    std::fill(dst, dst + b, src[0]);
+    std::memcpy(dst + b, src, size_t(width) * 4);
+    std::fill(dst + b + width, dst + 2 * b + width, src[width - 1]);
+  }
+  *outPitch = int32_t(pp);
+  return out;
+}
+
+uint8_t *PadBytes(const uint8_t *plane, int32_t width, int32_t height, int32_t bytesPerRow, int32_t kernelWidth,
+                  uint8_t *buffer, int32_t *outBytesPerRow) {
+  if (width < 1 || height < 1 || kernelWidth < 1) return nullptr;
+  const int32_t b = kernelWidth / 2;
+  const int64_t pr = PaddedBytesPerRow(width, kernelWidth), rows = int64_t(height) + 2 * b;
+  if (pr * rows > 0xFFFFFFFFll) return nullptr;
+  uint8_t *out = buffer ? buffer : static_cast<uint8_t *>(MemAlloc(uint32_t(pr * rows), 0));
+  if (!out) return nullptr;
+  for (int64_t py = 0; py < rows; py++) {
+    const uint8_t *src = plane + std::clamp<int64_t>(py - b, 0, height - 1) * bytesPerRow;
+    uint8_t *dst = out + py * pr;
+    std::memset(dst, src[0], size_t(b));
+    std::memcpy(dst + b, src, size_t(width));
+    std::memset(dst + b + width, src[width - 1], size_t(b));
+  }
+  *outBytesPerRow = int32_t(pr);
+  return out;
+}
+
+int32_t ConvolvePixels(const qmConvolveRequest *req) {
+  if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1) return 0;
+  switch (req->operation) {
+  case CONVOLVE_BLUR: return Blur(req);
+  case CONVOLVE_EMBOSS:
+  case CONVOLVE_EDGE:
+  case CONVOLVE_SHARPEN: return Convolve2D(req);
+  default: return 0;
+  }
+}
+
+void SolarizePixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t threshold) {
+  MapPixels(pixels, width, height, pitch, format, [threshold](uint32_t c) {
+    uint32_t out = 0;
+    for (int shift = 16; shift >= 0; shift -= 8) {
+      int32_t v = int32_t((c >> shift) & 0xFF);
+      out |= uint32_t(v > threshold ? 255 - v : v) << shift;
+    }
+    return out;
+  });
+}
+
+void GammaPixels(const qmGammaRequest *req) {
+  MapPixels(req->pixels, req->width, req->height, req->pitch, req->format, [req](uint32_t c) {
+    uint32_t r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+    if (req->flags & 1) r = req->red[r];
+    if (req->flags & 2) g = req->green[g];
+    if (req->flags & 4) b = req->blue[b];
+    return Rgb(int32_t(r), int32_t(g), int32_t(b));
+  });
+}
+
+void ContrastPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t sign) {
+  MapPixels(pixels, width, height, pitch, format, [sign](uint32_t c) {
+    const double r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
+    const double mx = std::max({r, g, b}), mn = std::min({r, g, b});
+    double hue = 0, sat = 0, br = 0;
+    if (mx != 0) {
+      br = mx / 255.0;
+      sat = (mx - mn) / mx;
+      const double delta = mx - mn;
+      if (delta != 0) {
+        if (r == mx) hue = (g - b) / delta;
+        else if (g == mx) hue = 2.0 + (b - r) / delta;
+        else hue = 4.0 + (r - g) / delta;
+        hue /= 6.0;
+        if (hue < 0) hue += 1.0;
+      }
+    }
+    br += 0.5 * sign * (0.5 * (std::sin(M_PI * (br - 0.5)) + 1.0) - br);
+    br = std::clamp(br, 0.0, 1.0);
+    if (sat == 0) {
+      const int32_t v = ClampChannel(br * 255.0);
+      return Rgb(v, v, v);
+    }
+    const double h = 6.0 * (hue - std::floor(hue)), f = h - std::floor(h);
+    const double p = br * (1.0 - sat), q = br * (1.0 - sat * f), t = br * (1.0 - sat * (1.0 - f));
+    double rr, gg, bb;
+    switch (int32_t(h)) {
+    case 0: rr = br, gg = t, bb = p; break;
+    case 1: rr = q, gg = br, bb = p; break;
+    case 2: rr = p, gg = br, bb = t; break;
+    case 3: rr = p, gg = q, bb = br; break;
+    case 4: rr = t, gg = p, bb = br; break;
+    default: rr = br, gg = p, bb = q; break;
+    }
+    return Rgb(ClampChannel(rr * 255.0), ClampChannel(gg * 255.0), ClampChannel(bb * 255.0));
+  });
+}
+
+namespace {
+double HslChannel(double m1, double m2, double h) {
+  if (h < 0) h += 1.0;
+  else if (h > 1) h -= 1.0;
+  if (6.0 * h < 1.0) return m1 + (m2 - m1) * 6.0 * h;
+  if (2.0 * h < 1.0) return m2;
+  if (3.0 * h < 2.0) return m1 + (m2 - m1) * 6.0 * (2.0 / 3.0 - h);
+  return m1;
+}
+} // namespace
+
+void ModulatePixels(const qmModulateRequest *req) {
+  const double bp = req->brightness, sp = req->saturation, hp = req->hue;
+  if (!std::isfinite(bp) || !std::isfinite(sp) || !std::isfinite(hp)) return;
+  MapPixels(req->pixels, req->width, req->height, req->pitch, req->format, [bp, sp, hp](uint32_t c) {
+    double h, s, l;
+    RgbToHsl(int32_t((c >> 16) & 0xFF), int32_t((c >> 8) & 0xFF), int32_t(c & 0xFF), &h, &s, &l);
+    h += 0.5 * (hp * 0.01 - 1.0);
+    // Far out of range, whole turns go at once rather than in millions of steps.
+    if (std::fabs(h) > 1024) h -= std::floor(h);
+    while (h < 0) h += 1.0;
+    while (h > 1) h -= 1.0;
+    s *= sp * 0.01;
+    l *= bp * 0.01;
+    if (s == 0) {
+      const int32_t v = ClampChannel(l * 255.0);
+      return Rgb(v, v, v);
+    }
+    const double m2 = l <= 0.5 ? l * (1.0 + s) : l + s - l * s;
+    const double m1 = 2.0 * l - m2;
+    return Rgb(ClampChannel(HslChannel(m1, m2, h + 1.0 / 3.0) * 255.0), ClampChannel(HslChannel(m1, m2, h) * 255.0),
+               ClampChannel(HslChannel(m1, m2, h - 1.0 / 3.0) * 255.0));
+  });
+}
+
+void SepiaPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, double t) {
+  if (!std::isfinite(t)) return;
+  const int32_t floor7 = ClampChannel(t / 7.0);
+  MapPixels(pixels, width, height, pitch, format, [t, floor7](uint32_t c) {
+    const double i = PixelIntensity(c);
+    int32_t r = ClampChannel(i > t ? 255.0 : i + 255.0 - t);
+    int32_t g = ClampChannel(i > 7.0 * t / 6.0 ? 255.0 : i + 255.0 - 7.0 * t / 6.0);
+    int32_t b = ClampChannel(i < t / 6.0 ? 0.0 : i - t / 6.0);
+    g = std::max(g, floor7);
+    b = std::max(b, floor7);
+    return Rgb(r, g, b);
+  });
+}
+
+void LevelStretchPixels(const qmLevelStretchRequest *req) {
+  if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1) return;
+  int64_t histogram[256] = {};
+  for (int32_t y = 0; y < req->height; y++) {
+    const uint32_t *row = req->pixels + int64_t(y) * req->pitch;
+    for (int32_t x = 0; x < req->width; x++) histogram[std::min(255, int32_t(PixelIntensity(PixelToCanonical(req->format, row[x]))))]++;
+  }
+  const double total = double(int64_t(req->width) * req->height);
+  int32_t low = 256, high = -1;
+  int64_t run = 0;
+  for (int32_t i = 0; i < 256; i++)
+    if ((run += histogram[i]) > req->blackCount) {
+      low = i;
+      break;
+    }
+  run = 0;
+  for (int32_t i = 255; i >= 0; i--)
+    if ((run += histogram[i]) > total - req->whiteCount) {
+      high = i;
+      break;
+    }
+  high = std::max(high, 0);
+  if (low == high) return;
+  uint8_t map[256];
+  for (int32_t i = 0; i < 256; i++)
+    map[i] = uint8_t(i < low ? 0 : i > high ? 255 : (i - low) * 255 / (high - low));
+  MapPixels(req->pixels, req->width, req->height, req->pitch, req->format,
+            [&map](uint32_t c) { return Rgb(map[(c >> 16) & 0xFF], map[(c >> 8) & 0xFF], map[c & 0xFF]); });
+}
+
+int32_t OilPaintPixels(const qmOilPaintRequest *req) {
+  if (req->width < 1 || req->height < 1) return 0;
+  const int32_t w = GaussWidth2D(req->radius, 0.5);
+  if (w < 1) return 0;
+  int32_t padPitch = 0;
+  uint32_t *pad = PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch);
+  if (!pad) return ERR_MEM;
+  // The intensity of every padded pixel once, rather than w * w times.
+  const int64_t rows = int64_t(req->height) + w - 1;
+  std::vector<uint8_t> level(size_t(rows * padPitch));
+  for (int64_t i = 0; i < rows * padPitch; i++) level[i] = uint8_t(std::min(255, int32_t(PixelIntensity(PixelToCanonical(req->format, pad[i])))));
+  int32_t histogram[256];
+  for (int32_t y = 0; y < req->height; y++) {
+    uint32_t *row = req->pixels + int64_t(y) * req->pitch;
+    for (int32_t x = 0; x < req->width; x++) {
+      std::memset(histogram, 0, sizeof histogram);
+      int32_t best = 0;
+      uint32_t chosen = 0;
+      for (int32_t v = 0; v < w; v++) {
+        const int64_t base = int64_t(y + v) * padPitch + x;
+        for (int32_t u = 0; u < w; u++) {
+          const int32_t n = ++histogram[level[base + u]];
+          if (n > best) best = n, chosen = pad[base + u];
+        }
+      }
+      row[x] = chosen;
+    }
+  }
+  MemFree(pad);
+  return 0;
+}
