@@ -3,16 +3,32 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "graphics/color_kernels.h"
+#include "graphics/cpu.h"
 #include "graphics/pixelformat.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
+#ifdef QM_HAVE_AVX2
+void ConvolveTapsAvx2(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out);
+void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG,
+                      int32_t shiftB, uint32_t *out);
+void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
+                       double *b);
+#endif
+
 namespace {
 
 constexpr double kSqrt2Pi = 2.5066282746310002;
+
+struct MemFreeDeleter {
+  void operator()(void *p) const { MemFree(p); }
+};
+using PaddedPixels = std::unique_ptr<uint32_t, MemFreeDeleter>;
 
 // Where red, green and blue sit in a 32-bit word of each format, so the inner loops shift
 // instead of converting every word.
@@ -45,28 +61,53 @@ template <typename F> void MapPixels(uint32_t *pixels, int32_t width, int32_t he
 
 inline uint32_t Rgb(int32_t r, int32_t g, int32_t b) { return (uint32_t(r) << 16) | (uint32_t(g) << 8) | uint32_t(b); }
 
-// One pass of a separable kernel over the padded copy; horizontal reads along the row, vertical
-// down the column. The sums run k = 0..w-1 from 0, the order the results are fixed in.
-void BlurPassPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const uint32_t *pad, int64_t padPitch,
-                    const double *kernel, int32_t w, bool vertical, const ChannelShifts &sh) {
-  std::vector<double> sr(width), sg(width), sb(width);
-  const int32_t half = w / 2;
-  for (int32_t y = 0; y < height; y++) {
-    std::fill(sr.begin(), sr.end(), 0.0);
-    std::fill(sg.begin(), sg.end(), 0.0);
-    std::fill(sb.begin(), sb.end(), 0.0);
-    for (int32_t k = 0; k < w; k++) {
-      const uint32_t *src = vertical ? pad + (y + k) * padPitch + half : pad + (y + half) * padPitch + k;
-      const double e = kernel[k];
-      for (int32_t x = 0; x < width; x++) {
-        const uint32_t v = src[x];
-        sr[x] += e * Chan(v, sh.r);
-        sg[x] += e * Chan(v, sh.g);
-        sb[x] += e * Chan(v, sh.b);
-      }
+// A picture's rows as three planes of doubles, one row at a time, kept in a ring of the last
+// `count` padded rows so every padded row is converted once per pass.
+struct PlaneRing {
+  int32_t count;
+  int64_t length;
+  std::vector<double> data; // count rows x 3 planes x capacity
+  int64_t capacity;
+  PlaneRing(int32_t rows, int64_t n) : count(rows), length(n), data(size_t(rows * 3 * n)), capacity(n) {}
+  double *Plane(int64_t row, int32_t channel) { return data.data() + ((row % count) * 3 + channel) * capacity; }
+  void Load(int64_t row, const uint32_t *src, const ChannelShifts &sh) {
+    SplitChannels(src, length, sh.r, sh.g, sh.b, Plane(row, 0), Plane(row, 1), Plane(row, 2));
+  }
+};
+
+// Output row y of a pass over the padded copy: `taps` (row, column) offsets with their weights,
+// summed per channel and written clamped and truncated.
+void ConvolveRow(PlaneRing &ring, int64_t y, const std::vector<std::pair<int32_t, int32_t>> &taps, const double *kernel,
+                 int32_t width, std::vector<double> (&sums)[3], std::vector<const double *> &ptrs, uint32_t *out,
+                 const ChannelShifts &sh) {
+  for (int32_t c = 0; c < 3; c++) {
+    for (size_t k = 0; k < taps.size(); k++) ptrs[k] = ring.Plane(y + taps[k].first, c) + taps[k].second;
+    ConvolveTaps(ptrs.data(), kernel, int32_t(taps.size()), width, sums[c].data());
+  }
+  PackChannels(sums[0].data(), sums[1].data(), sums[2].data(), width, sh.r, sh.g, sh.b, out);
+}
+
+// One convolution over a padded copy: rowsUsed padded rows (from row firstRow of the copy) feed
+// each output row. Columns go in strips so that the ring of converted rows stays small whatever
+// the kernel's size.
+void ConvolvePadded(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const uint32_t *pad, int64_t padPitch,
+                    int32_t firstRow, int32_t rowsUsed, int32_t columnsUsed,
+                    const std::vector<std::pair<int32_t, int32_t>> &taps, const double *kernel, const ChannelShifts &sh) {
+  constexpr int32_t kStrip = 512;
+  const int32_t strip = std::min(width, kStrip);
+  PlaneRing ring(rowsUsed, int64_t(strip) + columnsUsed - 1);
+  std::vector<double> sums[3] = {std::vector<double>(strip), std::vector<double>(strip), std::vector<double>(strip)};
+  std::vector<const double *> ptrs(taps.size());
+  for (int32_t x0 = 0; x0 < width; x0 += strip) {
+    const int32_t n = std::min(strip, width - x0);
+    ring.length = int64_t(n) + columnsUsed - 1;
+    const uint32_t *base = pad + int64_t(firstRow) * padPitch + x0;
+    for (int32_t r = 0; r + 1 < rowsUsed; r++) ring.Load(r, base + r * padPitch, sh);
+    for (int32_t y = 0; y < height; y++) {
+      const int64_t last = int64_t(y) + rowsUsed - 1;
+      ring.Load(last, base + last * padPitch, sh);
+      ConvolveRow(ring, y, taps, kernel, n, sums, ptrs, pixels + int64_t(y) * pitch + x0, sh);
     }
-    uint32_t *row = pixels + int64_t(y) * pitch;
-    for (int32_t x = 0; x < width; x++) row[x] = PackShifted(sh, ClampChannel(sr[x]), ClampChannel(sg[x]), ClampChannel(sb[x]));
   }
 }
 
@@ -100,21 +141,23 @@ int32_t Blur(const qmConvolveRequest *req) {
   for (double &k : kernel) k /= sum;
 
   const ChannelShifts sh = ShiftsOf(req->format);
+  const int32_t half = w / 2;
+  std::vector<std::pair<int32_t, int32_t>> across, down;
+  for (int32_t k = 0; k < w; k++) across.push_back({0, k}), down.push_back({k, half});
   int32_t padPitch = 0;
-  uint32_t *pad = PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch);
+  PaddedPixels pad(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
   if (!pad) return ERR_MEM;
-  BlurPassPixels(req->pixels, req->width, req->height, req->pitch, pad, padPitch, kernel.data(), w, false, sh);
-  PadPixels(req->pixels, req->width, req->height, req->pitch, w, pad, &padPitch);
-  BlurPassPixels(req->pixels, req->width, req->height, req->pitch, pad, padPitch, kernel.data(), w, true, sh);
-  MemFree(pad);
+  ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, half, 1, w, across, kernel.data(), sh);
+  PadPixels(req->pixels, req->width, req->height, req->pitch, w, pad.get(), &padPitch);
+  ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, 0, w, half + 1, down, kernel.data(), sh);
+  pad.reset();
   if (!req->alpha) return 0;
   int32_t padRow = 0;
-  uint8_t *apad = PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow);
+  std::unique_ptr<uint8_t, MemFreeDeleter> apad(PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow));
   if (!apad) return ERR_MEM;
-  BlurPassBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, apad, padRow, kernel.data(), w, false);
-  PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, apad, &padRow);
-  BlurPassBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, apad, padRow, kernel.data(), w, true);
-  MemFree(apad);
+  BlurPassBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, apad.get(), padRow, kernel.data(), w, false);
+  PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, apad.get(), &padRow);
+  BlurPassBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, apad.get(), padRow, kernel.data(), w, true);
   return 0;
 }
 
@@ -152,37 +195,62 @@ int32_t Convolve2D(const qmConvolveRequest *req) {
   if (std::fabs(sum) > 1e-10)
     for (double &e : kernel) e /= sum;
 
+  std::vector<std::pair<int32_t, int32_t>> taps;
+  for (int32_t v = 0; v < w; v++)
+    for (int32_t u = 0; u < w; u++) taps.push_back({v, u});
   int32_t padPitch = 0;
-  uint32_t *pad = PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch);
+  PaddedPixels pad(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
   if (!pad) return ERR_MEM;
-  const ChannelShifts sh = ShiftsOf(req->format);
-  const int32_t width = req->width;
-  std::vector<double> sr(width), sg(width), sb(width);
-  for (int32_t y = 0; y < req->height; y++) {
-    std::fill(sr.begin(), sr.end(), 0.0);
-    std::fill(sg.begin(), sg.end(), 0.0);
-    std::fill(sb.begin(), sb.end(), 0.0);
-    for (int32_t v = 0; v < w; v++) {
-      const uint32_t *prow = pad + int64_t(y + v) * padPitch;
-      for (int32_t u = 0; u < w; u++) {
-        const double e = kernel[int64_t(v) * w + u];
-        const uint32_t *src = prow + u;
-        for (int32_t x = 0; x < width; x++) {
-          const uint32_t c = src[x];
-          sr[x] += e * Chan(c, sh.r);
-          sg[x] += e * Chan(c, sh.g);
-          sb[x] += e * Chan(c, sh.b);
-        }
-      }
-    }
-    uint32_t *row = req->pixels + int64_t(y) * req->pitch;
-    for (int32_t x = 0; x < width; x++) row[x] = PackShifted(sh, ClampChannel(sr[x]), ClampChannel(sg[x]), ClampChannel(sb[x]));
-  }
-  MemFree(pad);
+  ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, 0, w, w, taps, kernel.data(),
+                 ShiftsOf(req->format));
   return 0;
 }
 
 } // namespace
+
+void ConvolveTapsScalar(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out) {
+  for (int32_t x = 0; x < n; x++) {
+    double s = 0;
+    for (int32_t k = 0; k < count; k++) s += weights[k] * taps[k][x];
+    out[x] = s;
+  }
+}
+
+void ConvolveTaps(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return ConvolveTapsAvx2(taps, weights, count, n, out);
+#endif
+  ConvolveTapsScalar(taps, weights, count, n, out);
+}
+
+void SplitChannelsScalar(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
+                         double *b) {
+  for (int64_t x = 0; x < n; x++) {
+    const uint32_t v = src[x];
+    r[x] = Chan(v, shiftR), g[x] = Chan(v, shiftG), b[x] = Chan(v, shiftB);
+  }
+}
+
+void SplitChannels(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g, double *b) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return SplitChannelsAvx2(src, n, shiftR, shiftG, shiftB, r, g, b);
+#endif
+  SplitChannelsScalar(src, n, shiftR, shiftG, shiftB, r, g, b);
+}
+
+void PackChannelsScalar(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG,
+                        int32_t shiftB, uint32_t *out) {
+  for (int32_t x = 0; x < n; x++)
+    out[x] = (uint32_t(ClampChannel(r[x])) << shiftR) | (uint32_t(ClampChannel(g[x])) << shiftG) | (uint32_t(ClampChannel(b[x])) << shiftB);
+}
+
+void PackChannels(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
+                  uint32_t *out) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return PackChannelsAvx2(r, g, b, n, shiftR, shiftG, shiftB, out);
+#endif
+  PackChannelsScalar(r, g, b, n, shiftR, shiftG, shiftB, out);
+}
 
 int32_t GaussWidth1D(double radius, double sigma) {
   if (radius > 0) return radius > (QM_MAX_KERNEL_WIDTH - 1) / 2 ? 0 : 2 * int32_t(std::ceil(radius)) + 1;
@@ -256,12 +324,16 @@ uint8_t *PadBytes(const uint8_t *plane, int32_t width, int32_t height, int32_t b
 
 int32_t ConvolvePixels(const qmConvolveRequest *req) {
   if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1) return 0;
-  switch (req->operation) {
-  case CONVOLVE_BLUR: return Blur(req);
-  case CONVOLVE_EMBOSS:
-  case CONVOLVE_EDGE:
-  case CONVOLVE_SHARPEN: return Convolve2D(req);
-  default: return 0;
+  try {
+    switch (req->operation) {
+    case CONVOLVE_BLUR: return Blur(req);
+    case CONVOLVE_EMBOSS:
+    case CONVOLVE_EDGE:
+    case CONVOLVE_SHARPEN: return Convolve2D(req);
+    default: return 0;
+    }
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM; // a kernel table or row buffer
   }
 }
 
@@ -408,11 +480,17 @@ int32_t OilPaintPixels(const qmOilPaintRequest *req) {
   const int32_t w = GaussWidth2D(req->radius, 0.5);
   if (w < 1) return 0;
   int32_t padPitch = 0;
-  uint32_t *pad = PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch);
-  if (!pad) return ERR_MEM;
+  PaddedPixels owned(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
+  if (!owned) return ERR_MEM;
+  const uint32_t *pad = owned.get();
   // The intensity of every padded pixel once, rather than w * w times.
   const int64_t rows = int64_t(req->height) + w - 1;
-  std::vector<uint8_t> level(size_t(rows * padPitch));
+  std::vector<uint8_t> level;
+  try {
+    level.resize(size_t(rows * padPitch));
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
   for (int64_t i = 0; i < rows * padPitch; i++) level[i] = uint8_t(std::min(255, int32_t(PixelIntensity(PixelToCanonical(req->format, pad[i])))));
   int32_t histogram[256];
   for (int32_t y = 0; y < req->height; y++) {
@@ -431,6 +509,5 @@ int32_t OilPaintPixels(const qmOilPaintRequest *req) {
       row[x] = chosen;
     }
   }
-  MemFree(pad);
   return 0;
 }
