@@ -430,6 +430,159 @@ def flood(px, w, h, x0, y0, boundary, fill):
     return px
 
 
+def distort(method, params, w, h):
+    """Result size, origin and the source position (u, v) and validity of every result pixel."""
+    from fractions import Fraction
+    PI = 3.141592653589793
+    EPS = 1e-6
+    n = len(params)
+    c = [0.0] * 10
+    pts = []
+
+    def rnd(v):  # half away from zero
+        return math.floor(v + 0.5) if v >= 0 else -math.floor(-v + 0.5)
+    if method == 4:
+        if n != 16:
+            return [1055]
+        # exact least squares in rationals, then to doubles
+        A = [[Fraction(0)] * 9 for _ in range(8)]
+        for i in range(4):
+            u, v, x, y = [Fraction(t) for t in params[4 * i:4 * i + 4]]
+            for row in ([x, y, 1, 0, 0, 0, -x * u, -y * u, u], [0, 0, 0, x, y, 1, -x * v, -y * v, v]):
+                for a in range(8):
+                    for b in range(9):
+                        A[a][b] += row[a] * row[b]
+        for col in range(8):
+            piv = next((r for r in range(col, 8) if A[r][col] != 0), None)
+            if piv is None:
+                return [1055]
+            A[col], A[piv] = A[piv], A[col]
+            d = A[col][col]
+            A[col] = [t / d for t in A[col]]
+            for r in range(8):
+                if r != col and A[r][col] != 0:
+                    f = A[r][col]
+                    A[r] = [a - f * b for a, b in zip(A[r], A[col])]
+        cf = [A[i][8] for i in range(8)]
+        c[:8] = [float(t) for t in cf]
+        q = c[6] * params[2] + c[7] * params[3] + 1
+        c[8] = -1.0 if q < 0 else 1.0
+        k = 1 / (cf[0] * cf[4] - cf[1] * cf[3])
+        f = [(cf[4] - cf[7] * cf[5]) * k, (cf[7] * cf[2] - cf[1]) * k, (cf[1] * cf[5] - cf[4] * cf[2]) * k,
+             (cf[6] * cf[5] - cf[3]) * k, (cf[0] - cf[6] * cf[2]) * k, (cf[3] * cf[2] - cf[0] * cf[5]) * k,
+             (cf[3] * cf[7] - cf[6] * cf[4]) * k, (cf[6] * cf[1] - cf[0] * cf[7]) * k]
+        for u, v in ((0, 0), (w, 0), (0, h), (w, h)):
+            d = f[6] * u + f[7] * v + 1
+            if abs(d) <= EPS:
+                d = 1
+            pts.append((float((f[0] * u + f[1] * v + f[2]) / d), float((f[3] * u + f[4] * v + f[5]) / d)))
+    elif method == 9:
+        if n < 1 or n > 4 or params[0] < EPS or (n >= 3 and params[2] < EPS):
+            return [1055]
+        c[0] = -PI / 2 + (params[1] * PI / 180 if n >= 2 else 0)
+        c[1] = params[0] * PI / 180
+        c[0] -= 2 * PI * rnd(c[0] / (2 * PI))
+        c[3] = h - 1
+        c[2] = w / c[1] + (h - 1) / 2
+        if n == 3:
+            c[3] = (params[2] / c[2]) * c[3]
+            c[2] = params[2]
+        if n >= 4:
+            c[3] = params[2] - params[3]
+            c[2] = params[2]
+        c[4] = (w - 1) / 2
+        a0, a1 = c[0] - c[1] / 2, c[0] + c[1] / 2
+        for a in (a0, a1):
+            pts.append((c[2] * math.cos(a), c[2] * math.sin(a)))
+            pts.append(((c[2] - c[3]) * math.cos(a), (c[2] - c[3]) * math.sin(a)))
+        k = math.ceil(a0 / (PI / 2))
+        while k * (PI / 2) < a1:
+            a = k * (PI / 2)
+            if a > a0:
+                pts.append((c[2] * math.cos(a), c[2] * math.sin(a)))
+            k += 1
+        c[1] = 2 * PI * w / c[1]
+        c[3] = h / c[3]
+    elif method == 10:
+        if n == 3 or n > 6:
+            return [1055]
+        p = params
+        c[0] = p[0] if n >= 1 else 0.0
+        c[1] = p[1] if n >= 2 else 0.0
+        c[2], c[3] = (p[2], p[3]) if n >= 4 else (w / 2, h / 2)
+        c[4] = p[4] * PI / 180 if n >= 5 else -PI
+        c[5] = p[5] * PI / 180 if n >= 6 else c[4]
+        if abs(c[4] - c[5]) < EPS:
+            c[5] += 2 * PI
+        if c[0] < EPS:
+            if abs(c[0]) < EPS:
+                c[0] = min(abs(c[3]), abs(c[2]), abs(c[2] - w), abs(c[3] - h))
+            elif abs(c[0] + 1) < EPS:
+                c[0] = max(math.hypot(c[2] - x, c[3] - y) for x, y in ((0, 0), (w, 0), (0, h), (w, h)))
+            if c[0] < EPS:
+                return [1055]
+        if c[1] < -EPS or c[0] - c[1] < EPS:
+            return [1055]
+        c[6] = w / (c[5] - c[4])
+        c[7] = h / (c[0] - c[1])
+        if n < 2:
+            c[2] = c[3] = 0.0
+        pts = [(c[2] - c[0], c[3] - c[0]), (c[2] + c[0], c[3] + c[0])]
+    else:
+        if n not in (4, 6, 8, 10):
+            return [1055]
+        s = 2 / min(w, h)
+        p = params
+        c[0:4] = [p[0] * s * s * s, p[1] * s * s, p[2] * s, p[3]]
+        c[4:8] = [p[4] * s * s * s, p[5] * s * s, p[6] * s, p[7]] if n >= 8 else c[0:4]
+        c[8], c[9] = (w - 1) / 2, (h - 1) / 2
+        if n == 6:
+            c[8], c[9] = p[4], p[5]
+        if n == 10:
+            c[8], c[9] = p[8], p[9]
+    if method == 12:
+        ox, oy, rw, rh = 0, 0, w, h
+    else:
+        ox = math.floor(min(x for x, _ in pts) - 0.5)
+        oy = math.floor(min(y for _, y in pts) - 0.5)
+        rw = math.ceil(max(x for x, _ in pts) - ox + 0.5)
+        rh = math.ceil(max(y for _, y in pts) - oy + 0.5)
+    out = [0, rw, rh, ox, oy]
+    for j in range(rh):
+        for i in range(rw):
+            x, y = ox + i + 0.5, oy + j + 0.5
+            valid = 1.0
+            if method == 4:
+                q = c[6] * x + c[7] * y + 1
+                valid = 1.0 if q * c[8] >= 0 else 0.0
+                m = c[6] if abs(c[6]) >= abs(c[7]) else c[7]
+                if 2 * abs(q) < abs(m):
+                    valid = 0.5 - q * c[8] / m
+                u = (c[0] * x + c[1] * y + c[2]) / q
+                v = (c[3] * x + c[4] * y + c[5]) / q
+            elif method == 9:
+                t = (math.atan2(y, x) - c[0]) / (2 * PI)
+                t -= rnd(t)
+                u = t * c[1] + c[4] + 0.5
+                v = (c[2] - math.hypot(x, y)) * c[3]
+            elif method == 10:
+                t = (math.atan2(x - c[2], y - c[3]) - (c[4] + c[5]) / 2) / (2 * PI)
+                t -= rnd(t)
+                u = t * 2 * PI * c[6] + w / 2
+                v = (math.hypot(x - c[2], y - c[3]) - c[1]) * c[7]
+            else:
+                dx, dy = x - c[8], y - c[9]
+                r = math.sqrt(dx * dx + dy * dy)
+                if r <= EPS:
+                    u, v = c[8], c[9]
+                else:
+                    fx = ((c[0] * r + c[1]) * r + c[2]) * r + c[3]
+                    fy = ((c[4] * r + c[5]) * r + c[6]) * r + c[7]
+                    u, v = fx * dx + c[8], fy * dy + c[9]
+            out += [u - 0.5, v - 0.5, valid]
+    return out
+
+
 def main():
     with open(sys.argv[1]) as f:
         lines = f.read().split('\n')
@@ -466,12 +619,14 @@ def main():
         result = swirl_map(w, h, int(args[0]))
     elif op == 'ripple':
         result = ripple_map(w, h, int(args[0]), args[1], args[2], int(args[3]), int(args[4]), int(args[5]), int(args[6]))
+    elif op == 'distort':
+        result = distort(int(args[0]), args[1:], w, h)
     elif op == 'flood':
         result = flood(px, w, h, int(args[0]), int(args[1]), int(args[2]), int(args[3]))
     else:
         raise SystemExit('unknown operation ' + op)
     with open(sys.argv[2], 'w') as f:
-        f.write(' '.join(str(v) for v in result) + '\n')
+        f.write(' '.join(repr(v) for v in result) + '\n')
 
 
 main()
