@@ -2,15 +2,18 @@
 // blur at radius 2 and 10 against GaussianBlur with the same width and sigma, sharpen against
 // filter2D with the same 7x7 kernel, modulate against the HLS round trip of cvtColor, YUV 4:2:0
 // to 32-bit pixels against cvtColor's I420 conversion, the flood fill of a whole picture against
-// floodFill, and swirl against remap over precomputed maps (the peer skips the geometry).
+// floodFill, swirl against remap over precomputed maps (the peer skips the geometry), and a
+// smooth 512x512 barrel distortion against remap's bilinear sampling over the same map.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <cmath>
 #include <vector>
 
 #include "graphics/color_kernels.h"
+#include "graphics/distort.h"
 #include "graphics/effect_kernels.h"
 #include "graphics/floodfill.h"
 #include "graphics/pixelformat.h"
@@ -197,5 +200,46 @@ void OpenCvRemap(benchmark::State &state) {
   }
 }
 BENCHMARK(OpenCvRemap)->Unit(benchmark::kMillisecond);
+
+constexpr int kD = 512;
+
+void OurSmoothBarrel(benchmark::State &state) {
+  std::vector<uint32_t> src(size_t(kD) * kD), dst(size_t(kD) * kD);
+  std::vector<uint8_t> alpha(size_t(kD) * kD);
+  uint32_t s = 3;
+  for (auto &p : src) p = (s = s * 1664525u + 1013904223u) >> 8;
+  qmDistortRequest req{};
+  req.method = DISTORT_BARREL;
+  req.paramCount = 4;
+  req.params[0] = 0.2, req.params[1] = 0, req.params[2] = 0, req.params[3] = 0.8;
+  req.src = {src.data(), kD, kD, kD, nullptr, 0, nullptr, 0};
+  req.smooth = 1;
+  if (PrepareDistortion(&req)) return state.SkipWithError("prepare");
+  req.dst = {dst.data(), kD, kD, kD, nullptr, 0, alpha.data(), kD};
+  for (auto _ : state) {
+    RenderDistortion(&req);
+    benchmark::DoNotOptimize(dst.data());
+  }
+}
+BENCHMARK(OurSmoothBarrel)->Unit(benchmark::kMillisecond);
+
+void OpenCvRemapBilinear(benchmark::State &state) {
+  std::vector<uint32_t> src(size_t(kD) * kD);
+  uint32_t s = 3;
+  for (auto &p : src) p = (s = s * 1664525u + 1013904223u) >> 8;
+  cv::Mat img(kD, kD, CV_8UC4, src.data()), out;
+  cv::Mat mapx(kD, kD, CV_32FC1), mapy(kD, kD, CV_32FC1);
+  const double sc = 2.0 / kD, c0 = 0.2 * sc * sc * sc, c = (kD - 1) / 2.0;
+  for (int y = 0; y < kD; y++)
+    for (int x = 0; x < kD; x++) {
+      const double dx = x + 0.5 - c, dy = y + 0.5 - c, r = std::sqrt(dx * dx + dy * dy), f = c0 * r * r * r + 0.8;
+      mapx.at<float>(y, x) = float(f * dx + c - 0.5), mapy.at<float>(y, x) = float(f * dy + c - 0.5);
+    }
+  for (auto _ : state) {
+    cv::remap(img, out, mapx, mapy, cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+    benchmark::DoNotOptimize(out.data);
+  }
+}
+BENCHMARK(OpenCvRemapBilinear)->Unit(benchmark::kMillisecond);
 
 } // namespace
