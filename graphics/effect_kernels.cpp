@@ -144,13 +144,14 @@ int32_t Blur(const qmConvolveRequest *req) {
   const int32_t half = w / 2;
   std::vector<std::pair<int32_t, int32_t>> across, down;
   for (int32_t k = 0; k < w; k++) across.push_back({0, k}), down.push_back({k, half});
-  int32_t padPitch = 0;
-  PaddedPixels pad(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
-  if (!pad) return ERR_MEM;
-  ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, half, 1, w, across, kernel.data(), sh);
-  PadPixels(req->pixels, req->width, req->height, req->pitch, w, pad.get(), &padPitch);
-  ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, 0, w, half + 1, down, kernel.data(), sh);
-  pad.reset();
+  if (req->pixels) {
+    int32_t padPitch = 0;
+    PaddedPixels pad(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
+    if (!pad) return ERR_MEM;
+    ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, half, 1, w, across, kernel.data(), sh);
+    PadPixels(req->pixels, req->width, req->height, req->pitch, w, pad.get(), &padPitch);
+    ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, 0, w, half + 1, down, kernel.data(), sh);
+  }
   if (!req->alpha) return 0;
   int32_t padRow = 0;
   std::unique_ptr<uint8_t, MemFreeDeleter> apad(PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow));
@@ -324,6 +325,7 @@ uint8_t *PadBytes(const uint8_t *plane, int32_t width, int32_t height, int32_t b
 
 int32_t ConvolvePixels(const qmConvolveRequest *req) {
   if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1) return 0;
+  if (!req->pixels && req->operation != CONVOLVE_BLUR) return 0;
   try {
     switch (req->operation) {
     case CONVOLVE_BLUR: return Blur(req);

@@ -12,7 +12,7 @@ enum : int32_t { CONVOLVE_BLUR = 98, CONVOLVE_EMBOSS = 101, CONVOLVE_EDGE = 103,
 constexpr int32_t QM_MAX_KERNEL_WIDTH = 1025;
 
 struct qmConvolveRequest {
-  uint32_t *pixels;
+  uint32_t *pixels; // null: a blur of the alpha plane alone
   int32_t width, height;
   int32_t pitch; // in pixels
   int32_t format;

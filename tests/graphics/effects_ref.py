@@ -619,6 +619,20 @@ def main():
         result = swirl_map(w, h, int(args[0]))
     elif op == 'ripple':
         result = ripple_map(w, h, int(args[0]), args[1], args[2], int(args[3]), int(args[4]), int(args[5]), int(args[6]))
+    elif op == 'sepiatone':
+        n = w * h
+        result = contrast(level_stretch(sepia(px, args[0]), 0.02 * n, 0.99 * n), 1)
+    elif op == 'charcoal':
+        n = w * h
+        radius, sigma = args[0], args[1]
+        if not radius > 0:
+            radius, sigma = 0.0, 1.0
+        g = [rgb(*[trunc(intensity(c))] * 3) for c in px]
+        g = convolve2d(g, w, h, 'edge', radius, sigma)
+        g, _ = blur(g, None, w, h, radius, sigma)
+        g = level_stretch(g, 0.02 * n, 0.99 * n)
+        g = [c ^ 0xFFFFFF for c in g]
+        result = [rgb(*[trunc(intensity(c))] * 3) for c in g]
     elif op == 'distort':
         result = distort(int(args[0]), args[1:], w, h)
     elif op == 'flood':
