@@ -75,8 +75,25 @@ struct PlaneRing {
   }
 };
 
-// Output row y of a pass over the padded copy: `taps` (row, column) offsets with their weights,
-// summed per channel and written clamped and truncated.
+// Rows of a picture in padded coordinates: padded (x, y) is the picture's (x - colPad, y - rowPad)
+// with the edge rows and columns repeated outside it.
+struct RowSource {
+  const uint32_t *pixels;
+  int32_t width, height, pitch;
+  int32_t rowPad, colPad;
+  void Load(int64_t py, int64_t px, int64_t n, const ChannelShifts &sh, double *r, double *g, double *b) const {
+    const uint32_t *row = pixels + std::clamp<int64_t>(py - rowPad, 0, height - 1) * pitch;
+    const int64_t first = px - colPad; // picture column of the first element
+    const int64_t lo = std::clamp<int64_t>(-first, 0, n), hi = std::clamp<int64_t>(width - first, lo, n);
+    if (hi > lo) SplitChannels(row + first + lo, hi - lo, sh.r, sh.g, sh.b, r + lo, g + lo, b + lo);
+    for (int64_t i = 0; i < lo; i++) r[i] = Chan(row[0], sh.r), g[i] = Chan(row[0], sh.g), b[i] = Chan(row[0], sh.b);
+    const uint32_t last = row[width - 1];
+    for (int64_t i = hi; i < n; i++) r[i] = Chan(last, sh.r), g[i] = Chan(last, sh.g), b[i] = Chan(last, sh.b);
+  }
+};
+
+// Output row y of a pass: `taps` (row, column) offsets with their weights, summed per channel
+// and written clamped and truncated.
 void ConvolveRow(PlaneRing &ring, int64_t y, const std::vector<std::pair<int32_t, int32_t>> &taps, const double *kernel,
                  int32_t width, std::vector<double> (&sums)[3], std::vector<const double *> &ptrs, uint32_t *out,
                  const ChannelShifts &sh) {
@@ -87,25 +104,25 @@ void ConvolveRow(PlaneRing &ring, int64_t y, const std::vector<std::pair<int32_t
   PackChannels(sums[0].data(), sums[1].data(), sums[2].data(), width, sh.r, sh.g, sh.b, out);
 }
 
-// One convolution over a padded copy: rowsUsed padded rows (from row firstRow of the copy) feed
-// each output row. Columns go in strips so that the ring of converted rows stays small whatever
-// the kernel's size.
-void ConvolvePadded(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const uint32_t *pad, int64_t padPitch,
-                    int32_t firstRow, int32_t rowsUsed, int32_t columnsUsed,
-                    const std::vector<std::pair<int32_t, int32_t>> &taps, const double *kernel, const ChannelShifts &sh) {
-  constexpr int32_t kStrip = 512;
-  const int32_t strip = std::min(width, kStrip);
+// One convolution pass: rowsUsed padded rows (from padded row firstRow) and columnsUsed padded
+// columns feed each output pixel. Every padded row is converted once, into a ring, before the
+// output row that would overwrite it is written; so a pass may read the picture it writes as long
+// as no output depends on columns of a strip already written (strips 0: whole rows). Otherwise
+// columns go in strips so that the ring stays small whatever the kernel's size.
+void ConvolvePass(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const RowSource &src, int32_t firstRow,
+                  int32_t rowsUsed, int32_t columnsUsed, const std::vector<std::pair<int32_t, int32_t>> &taps,
+                  const double *kernel, const ChannelShifts &sh, bool strips) {
+  const int32_t strip = strips ? std::min(width, 512) : width;
   PlaneRing ring(rowsUsed, int64_t(strip) + columnsUsed - 1);
   std::vector<double> sums[3] = {std::vector<double>(strip), std::vector<double>(strip), std::vector<double>(strip)};
   std::vector<const double *> ptrs(taps.size());
   for (int32_t x0 = 0; x0 < width; x0 += strip) {
     const int32_t n = std::min(strip, width - x0);
-    ring.length = int64_t(n) + columnsUsed - 1;
-    const uint32_t *base = pad + int64_t(firstRow) * padPitch + x0;
-    for (int32_t r = 0; r + 1 < rowsUsed; r++) ring.Load(r, base + r * padPitch, sh);
+    const int64_t len = int64_t(n) + columnsUsed - 1;
+    auto load = [&](int64_t r) { src.Load(firstRow + r, x0, len, sh, ring.Plane(r, 0), ring.Plane(r, 1), ring.Plane(r, 2)); };
+    for (int32_t r = 0; r + 1 < rowsUsed; r++) load(r);
     for (int32_t y = 0; y < height; y++) {
-      const int64_t last = int64_t(y) + rowsUsed - 1;
-      ring.Load(last, base + last * padPitch, sh);
+      load(int64_t(y) + rowsUsed - 1);
       ConvolveRow(ring, y, taps, kernel, n, sums, ptrs, pixels + int64_t(y) * pitch + x0, sh);
     }
   }
@@ -143,14 +160,15 @@ int32_t Blur(const qmConvolveRequest *req) {
   const ChannelShifts sh = ShiftsOf(req->format);
   const int32_t half = w / 2;
   std::vector<std::pair<int32_t, int32_t>> across, down;
-  for (int32_t k = 0; k < w; k++) across.push_back({0, k}), down.push_back({k, half});
+  for (int32_t k = 0; k < w; k++) across.push_back({0, k}), down.push_back({k, 0});
   if (req->pixels) {
-    int32_t padPitch = 0;
-    PaddedPixels pad(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
-    if (!pad) return ERR_MEM;
-    ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, half, 1, w, across, kernel.data(), sh);
-    PadPixels(req->pixels, req->width, req->height, req->pitch, w, pad.get(), &padPitch);
-    ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, 0, w, half + 1, down, kernel.data(), sh);
+    // The passes read the picture itself with its edges repeated, as the padded copies would
+    // give them: across, each row is converted whole before it is written; down, each row is
+    // converted before the output row that overwrites it, and columns are independent.
+    const RowSource rows{req->pixels, req->width, req->height, req->pitch, half, half};
+    ConvolvePass(req->pixels, req->width, req->height, req->pitch, rows, half, 1, w, across, kernel.data(), sh, false);
+    const RowSource cols{req->pixels, req->width, req->height, req->pitch, half, 0};
+    ConvolvePass(req->pixels, req->width, req->height, req->pitch, cols, 0, w, 1, down, kernel.data(), sh, true);
   }
   if (!req->alpha) return 0;
   int32_t padRow = 0;
@@ -202,8 +220,9 @@ int32_t Convolve2D(const qmConvolveRequest *req) {
   int32_t padPitch = 0;
   PaddedPixels pad(PadPixels(req->pixels, req->width, req->height, req->pitch, w, nullptr, &padPitch));
   if (!pad) return ERR_MEM;
-  ConvolvePadded(req->pixels, req->width, req->height, req->pitch, pad.get(), padPitch, 0, w, w, taps, kernel.data(),
-                 ShiftsOf(req->format));
+  // The padded copy is the source, so the window may reach into columns already written.
+  const RowSource padded{pad.get(), int32_t(PaddedPitch(req->width, w)), req->height + w - 1, padPitch, 0, 0};
+  ConvolvePass(req->pixels, req->width, req->height, req->pitch, padded, 0, w, w, taps, kernel.data(), ShiftsOf(req->format), true);
   return 0;
 }
 

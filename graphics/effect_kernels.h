@@ -54,7 +54,7 @@ void PackChannelsScalar(const double *r, const double *g, const double *b, int32
                         int32_t shiftB, uint32_t *out);
 
 // 0, or ERR_MEM when a copy or kernel could not be allocated (the picture is then unchanged,
-// except that a blur keeps its horizontal pass when the alpha plane's copy fails).
+// except that a blur keeps its passes over the pixels when the alpha plane's copy fails).
 int32_t ConvolvePixels(const qmConvolveRequest *req);
 
 void SolarizePixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t threshold);

@@ -115,10 +115,10 @@ TEST(EffectKernels, BlurWithoutSigmaOrWithBadInputChangesNothing) {
     EXPECT_EQ(ConvolvePixels(&req), 0);
     EXPECT_EQ(p.words, before) << c.radius << " " << c.sigma;
   }
-  // The padded copy cannot be had: nothing changes and the caller hears of it.
+  // The padded copy of a sharpen cannot be had: nothing changes and the caller hears of it.
   Picture p(src, kW, kH, PIXFMT_XRGB);
   const auto before = p.words;
-  qmConvolveRequest req{p.words.data(), kW, kH, p.pitch, PIXFMT_XRGB, 4, nullptr, 0, 1, 1, CONVOLVE_BLUR};
+  qmConvolveRequest req{p.words.data(), kW, kH, p.pitch, PIXFMT_XRGB, 4, nullptr, 0, 1, 1, CONVOLVE_SHARPEN};
   SetMemAllocFailure(1);
   EXPECT_EQ(ConvolvePixels(&req), int32_t(ERR_MEM));
   SetMemAllocFailure(0);
