@@ -19,6 +19,8 @@ void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t
                       int32_t shiftB, uint32_t *out);
 void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
                        double *b);
+void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double hueShift, double satFactor,
+                     double lightFactor);
 #endif
 
 namespace {
@@ -428,28 +430,56 @@ double HslChannel(double m1, double m2, double h) {
 }
 } // namespace
 
-void ModulatePixels(const qmModulateRequest *req) {
+namespace {
+
+// One pixel of the modulation: hue shifted by hueShift turns, saturation and lightness scaled.
+uint32_t ModulateOne(uint32_t c, double hueShift, double satFactor, double lightFactor) {
+  double h, s, l;
+  RgbToHsl(int32_t((c >> 16) & 0xFF), int32_t((c >> 8) & 0xFF), int32_t(c & 0xFF), &h, &s, &l);
+  h += hueShift;
+  // Far out of range, whole turns go at once rather than in millions of steps.
+  if (std::fabs(h) > 1024) h -= std::floor(h);
+  while (h < 0) h += 1.0;
+  while (h > 1) h -= 1.0;
+  s *= satFactor;
+  l *= lightFactor;
+  if (s == 0) {
+    const int32_t v = ClampChannel(l * 255.0);
+    return Rgb(v, v, v);
+  }
+  const double m2 = l <= 0.5 ? l * (1.0 + s) : l + s - l * s;
+  const double m1 = 2.0 * l - m2;
+  return Rgb(ClampChannel(HslChannel(m1, m2, h + 1.0 / 3.0) * 255.0), ClampChannel(HslChannel(m1, m2, h) * 255.0),
+             ClampChannel(HslChannel(m1, m2, h - 1.0 / 3.0) * 255.0));
+}
+
+} // namespace
+
+void ModulatePixelsScalar(const qmModulateRequest *req) {
   const double bp = req->brightness, sp = req->saturation, hp = req->hue;
   if (!std::isfinite(bp) || !std::isfinite(sp) || !std::isfinite(hp)) return;
-  MapPixels(req->pixels, req->width, req->height, req->pitch, req->format, [bp, sp, hp](uint32_t c) {
-    double h, s, l;
-    RgbToHsl(int32_t((c >> 16) & 0xFF), int32_t((c >> 8) & 0xFF), int32_t(c & 0xFF), &h, &s, &l);
-    h += 0.5 * (hp * 0.01 - 1.0);
-    // Far out of range, whole turns go at once rather than in millions of steps.
-    if (std::fabs(h) > 1024) h -= std::floor(h);
-    while (h < 0) h += 1.0;
-    while (h > 1) h -= 1.0;
-    s *= sp * 0.01;
-    l *= bp * 0.01;
-    if (s == 0) {
-      const int32_t v = ClampChannel(l * 255.0);
-      return Rgb(v, v, v);
+  const double hueShift = 0.5 * (hp * 0.01 - 1.0), satFactor = sp * 0.01, lightFactor = bp * 0.01;
+  MapPixels(req->pixels, req->width, req->height, req->pitch, req->format,
+            [=](uint32_t c) { return ModulateOne(c, hueShift, satFactor, lightFactor); });
+}
+
+void ModulatePixels(const qmModulateRequest *req) {
+#ifdef QM_HAVE_AVX2
+  const double bp = req->brightness, sp = req->saturation, hp = req->hue;
+  const double hueShift = 0.5 * (hp * 0.01 - 1.0), satFactor = sp * 0.01, lightFactor = bp * 0.01;
+  if (CpuHasAvx2() && std::isfinite(bp) && std::isfinite(sp) && std::fabs(hueShift) <= 2) {
+    const ChannelShifts sh = ShiftsOf(req->format);
+    const int32_t vec = req->width & ~3;
+    for (int32_t y = 0; y < req->height; y++) {
+      uint32_t *row = req->pixels + int64_t(y) * req->pitch;
+      ModulateRowAvx2(row, vec, sh.r, sh.g, sh.b, hueShift, satFactor, lightFactor);
+      for (int32_t x = vec; x < req->width; x++)
+        row[x] = CanonicalToPixel(req->format, ModulateOne(PixelToCanonical(req->format, row[x]), hueShift, satFactor, lightFactor));
     }
-    const double m2 = l <= 0.5 ? l * (1.0 + s) : l + s - l * s;
-    const double m1 = 2.0 * l - m2;
-    return Rgb(ClampChannel(HslChannel(m1, m2, h + 1.0 / 3.0) * 255.0), ClampChannel(HslChannel(m1, m2, h) * 255.0),
-               ClampChannel(HslChannel(m1, m2, h - 1.0 / 3.0) * 255.0));
-  });
+    return;
+  }
+#endif
+  ModulatePixelsScalar(req);
 }
 
 void SepiaPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, double t) {

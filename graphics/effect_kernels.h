@@ -76,6 +76,8 @@ struct qmModulateRequest {
   double brightness, saturation, hue; // percents; 100 keeps
 };
 void ModulatePixels(const qmModulateRequest *req);
+// The same one pixel at a time, kept to check the vector path.
+void ModulatePixelsScalar(const qmModulateRequest *req);
 
 void SepiaPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, double threshold);
 

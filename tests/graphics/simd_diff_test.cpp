@@ -190,3 +190,24 @@ TEST(SimdDiff, YuvFrame) {
     ASSERT_EQ(vec, ref) << "round " << round;
   }
 }
+
+// Modulation in both word orders, with hue shifts that need zero, one and two turns back into
+// range, greys and pure colours among random pixels, and widths that leave every remainder.
+TEST(SimdDiff, Modulate) {
+  const double settings[][3] = {{100, 100, 100}, {100, 0, 100}, {150, 80, 130}, {50, 200, 0}, {120, 100, 350}, {100, 100, 499},
+                                {30, 300, 60},   {0, 50, 250},  {1000, 1000, 1}};
+  for (int round = 0; round < 90; round++) {
+    const int w = Rand(1, 40), h = Rand(1, 4), pitch = w + Rand(0, 3);
+    auto px = RandomVector<uint32_t>(size_t(pitch) * h);
+    for (auto &p : px)
+      if (Rand(0, 4) == 0) p = (Rand(0, 1) ? 0x010101u * uint32_t(Rand(0, 255)) : 0xFF0000u >> (8 * Rand(0, 2)));
+    const int32_t format = round % 2 ? 11 : 10;
+    auto ref = px;
+    const double *set = settings[round % 9];
+    qmModulateRequest req{px.data(), w, h, pitch, format, set[0], set[1], set[2]};
+    ModulatePixels(&req);
+    req.pixels = ref.data();
+    ModulatePixelsScalar(&req);
+    ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
