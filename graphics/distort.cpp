@@ -281,17 +281,32 @@ void Ewa(const qmDistortRequest *req, const Source &src, const double *weight, i
   Sample s;
   double total = 0;
   int32_t count = 0;
+  const qmDistortPicture &pic = *src.pic;
   for (int64_t v = int64_t(std::ceil(v0 - vLimit)); v <= int64_t(std::floor(v0 + vLimit)); v++) {
     const double dv = double(v) - v0;
     const double u1 = u0 + dv * slope - uWidth;
-    for (int64_t u = int64_t(std::ceil(u1)); u <= int64_t(std::floor(u1 + 2 * uWidth)); u++) {
-      const double du = double(u) - u0;
-      const double Q = alpha * du * du + beta * du * dv + gamma * dv * dv;
+    const int64_t uFirst = int64_t(std::ceil(u1)), uLast = int64_t(std::floor(u1 + 2 * uWidth));
+    // Q along the row by differences: Q(du + 1) = Q(du) + alpha (2 du + 1) + beta dv.
+    const double du0 = double(uFirst) - u0;
+    double Q = alpha * du0 * du0 + beta * du0 * dv + gamma * dv * dv;
+    double dQ = alpha * (2 * du0 + 1) + beta * dv;
+    const double ddQ = 2 * alpha;
+    const bool rowInside = v >= 0 && v < pic.height;
+    const uint32_t *prow = rowInside ? pic.pixels + v * pic.pitch : nullptr;
+    const uint8_t *arow = rowInside && pic.alpha ? pic.alpha + v * pic.alphaBytesPerRow : nullptr;
+    const uint8_t *mrow = rowInside && !pic.alpha && pic.mask ? pic.mask + v * pic.maskBytesPerRow : nullptr;
+    for (int64_t u = uFirst; u <= uLast; u++, Q += dQ, dQ += ddQ) {
       if (!(Q >= 0 && Q < kWeights)) continue;
       const double wt = weight[int32_t(Q)];
-      src.Add(u, v, wt, &s);
       total += wt;
       count++;
+      // Outside the picture a sample is transparent black: weight, but nothing to add.
+      if (!prow || u < 0 || u >= pic.width) continue;
+      const double a = wt * (arow ? arow[u] : mrow ? (GetMaskBit(mrow, int32_t(u)) ? 255 : 0) : 255);
+      const uint32_t word = prow[u];
+      s.c[0] += a * double(word & 0xFF), s.c[1] += a * double((word >> 8) & 0xFF);
+      s.c[2] += a * double((word >> 16) & 0xFF), s.c[3] += a * double(word >> 24);
+      s.a += a;
     }
   }
   if (count < 4 || total < 1) return Bilinear(req, src, i, j, m.u, m.v);
