@@ -4,10 +4,16 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <vector>
 
 #include "graphics/alpha_kernels.h"
+#include "graphics/cpu.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+
+#ifdef QM_HAVE_AVX2
+void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
+#endif
 
 namespace {
 
@@ -102,15 +108,56 @@ void PrepareRipple(qmRippleRequest *req) {
     }
 }
 
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
+  const double dy = g->ys * (y - g->h2);
+  for (int32_t x = from; x < g->width; x++) {
+    const double dx = g->xs * (x - g->w2);
+    int32_t sx = x, sy = y;
+    if (dx * dx + dy * dy < g->r * g->r) {
+      const double f = 1.0 - IntegerSqrt(int64_t(dx * dx + dy * dy)) / g->r;
+      const double a = g->angle * f * f;
+      double sn, cs;
+      if (g->useTables) {
+        const double t = a / 0.001;
+        const int32_t i = t < 0 ? 0 : t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t);
+        sn = g->sine[i], cs = g->cosine[i];
+      } else {
+        sn = std::sin(a), cs = std::cos(a);
+      }
+      // One of the scales is 1, and a division by 1 is exact: it is left out.
+      const double ru = dx * cs - dy * sn, rv = dx * sn + dy * cs;
+      sx = LimitCoordinate((g->xs == 1.0 ? ru : ru / g->xs) + g->w2, g->width);
+      sy = LimitCoordinate((g->ys == 1.0 ? rv : rv / g->ys) + g->h2, g->height);
+    }
+    sxOut[x] = sx, syOut[x] = sy;
+  }
+}
+
+void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy) {
+#ifdef QM_HAVE_AVX2
+  if (g->useTables && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
+#endif
+  SwirlSourceRowScalar(g, y, sx, sy);
+}
+
+qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees) {
+  qmSwirlGeometry g;
+  g.width = req->width, g.height = req->height;
+  g.angle = (degrees > 359 ? 720 - degrees : degrees) * 0.017453292519943295;
+  g.w2 = g.width / 2.0, g.h2 = g.height / 2.0;
+  g.r = std::max(g.w2, g.h2);
+  g.xs = g.width <= g.height ? double(g.height) / double(g.width) : 1.0;
+  g.ys = g.width <= g.height ? 1.0 : double(g.width) / double(g.height);
+  g.sine = req->sine, g.cosine = req->cosine;
+  g.useTables = degrees >= 0;
+  return g;
+}
+
 int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   const int32_t width = req->width, height = req->height;
   if (width < 1 || height < 1) return 0;
   const int32_t m = std::clamp(int32_t(int64_t(degrees) * 255 / 720), 0, 255);
-  const double angle = (degrees > 359 ? 720 - degrees : degrees) * 0.017453292519943295;
-  const double w2 = width / 2.0, h2 = height / 2.0;
-  const double r = std::max(w2, h2);
-  const double xs = width <= height ? double(height) / double(width) : 1.0;
-  const double ys = width <= height ? 1.0 : double(width) / double(height);
+  const qmSwirlGeometry g = SwirlGeometryOf(req, degrees);
   const bool fade = req->alphaFade && req->alpha;
 
   SourceCopies src;
@@ -118,26 +165,12 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
                 req->alphaCopy, req->alpha, req->alphaBytesPerRow, height))
     return ERR_MEM;
 
+  std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
-    const double dy = ys * (y - h2);
+    SwirlSourceRow(&g, y, sxs.data(), sys.data());
     for (int32_t x = 0; x < width; x++) {
-      const double dx = xs * (x - w2);
-      int32_t sx = x, sy = y;
-      if (dx * dx + dy * dy < r * r) {
-        const double f = 1.0 - IntegerSqrt(int64_t(dx * dx + dy * dy)) / r;
-        const double a = angle * f * f;
-        double sn, cs;
-        if (degrees >= 0) {
-          const double t = a / 0.001;
-          const int32_t i = t < 0 ? 0 : t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t);
-          sn = req->sine[i], cs = req->cosine[i];
-        } else {
-          sn = std::sin(a), cs = std::cos(a);
-        }
-        sx = LimitCoordinate((dx * cs - dy * sn) / xs + w2, width);
-        sy = LimitCoordinate((dx * sn + dy * cs) / ys + h2, height);
-      }
+      const int32_t sx = sxs[x], sy = sys[x];
       const uint32_t source = src.pixels[int64_t(sy) * src.pitch + sx];
       if (fade) {
         const uint8_t a = src.alpha[int64_t(sy) * req->alphaBytesPerRow + sx];

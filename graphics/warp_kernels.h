@@ -65,6 +65,20 @@ struct qmRippleRequest {
   int32_t outX, outY; // RippleDisplace's result
 };
 
+// Where a swirl takes its pixels from: the geometry of one call, and per row the source column
+// and row of every pixel.
+struct qmSwirlGeometry {
+  int32_t width, height;
+  double angle; // radians
+  double w2, h2, r, xs, ys;
+  const double *sine, *cosine;
+  int32_t useTables; // 0: sine and cosine computed (negative degrees)
+};
+qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);
+void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
+// The same one pixel at a time (from column `from` on), kept to check the vector path.
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy, int32_t from = 0);
+
 // Floor of the square root for n >= 0; -1 for a negative n.
 int32_t IntegerSqrt(int64_t n);
 

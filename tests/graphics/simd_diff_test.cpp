@@ -14,6 +14,7 @@
 #include "graphics/effect_kernels.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
+#include "graphics/warp_kernels.h"
 
 namespace {
 
@@ -209,5 +210,25 @@ TEST(SimdDiff, Modulate) {
     req.pixels = ref.data();
     ModulatePixelsScalar(&req);
     ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
+
+// Swirl source positions for pictures wide, tall and square, at angles across the tables.
+TEST(SimdDiff, SwirlRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
+  qmSwirlRequest req{};
+  req.sine = sine.data(), req.cosine = cosine.data();
+  PrepareSwirl(&req);
+  for (int round = 0; round < 60; round++) {
+    req.width = Rand(1, 90), req.height = Rand(1, 90);
+    const int32_t degrees = Rand(0, 720);
+    const qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+    std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
+    for (int32_t y = 0; y < req.height; y++) {
+      SwirlSourceRow(&g, y, vx.data(), vy.data());
+      SwirlSourceRowScalar(&g, y, rx.data(), ry.data());
+      ASSERT_EQ(vx, rx) << "round " << round << " row " << y;
+      ASSERT_EQ(vy, ry) << "round " << round << " row " << y;
+    }
   }
 }
