@@ -3,14 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <random>
 #include <vector>
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blend_kernels.h"
 #include "graphics/blit_kernels.h"
+#include "graphics/color_kernels.h"
+#include "graphics/effect_kernels.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
+#include "graphics/warp_kernels.h"
 
 namespace {
 
@@ -132,5 +136,99 @@ TEST(SimdDiff, Transform) {
     req.dstPixels = ref.data();
     ASSERT_EQ(TransformPixelsScalar(&req), 0);
     ASSERT_EQ(dst, ref) << "iteration " << iter;
+  }
+}
+
+// Convolution rows: random weights of both signs and sizes, taps at random offsets into one row,
+// lengths that leave every kind of remainder.
+TEST(SimdDiff, ConvolutionRows) {
+  for (int round = 0; round < 200; round++) {
+    const int n = Rand(1, 70), count = Rand(1, 30);
+    std::vector<double> row(size_t(n) + 40), weights(count);
+    for (double &v : row) v = double(Rand(0, 255));
+    for (double &w : weights) w = std::uniform_real_distribution<double>(-1.5, 1.5)(Rng());
+    std::vector<const double *> taps(count);
+    for (auto &t : taps) t = row.data() + Rand(0, 40);
+    std::vector<double> vec(n), ref(n);
+    ConvolveTaps(taps.data(), weights.data(), count, n, vec.data());
+    ConvolveTapsScalar(taps.data(), weights.data(), count, n, ref.data());
+    ASSERT_EQ(0, std::memcmp(vec.data(), ref.data(), size_t(n) * sizeof(double))) << "round " << round;
+
+    // Sums beyond both ends of 0..255 and near whole numbers for the clamping and truncation.
+    std::vector<double> r(n), g(n), b(n);
+    for (int i = 0; i < n; i++) {
+      r[i] = vec[i] * 300;
+      g[i] = double(Rand(-3, 258)) + (Rand(0, 1) ? 0.999999999 : 0.0);
+      b[i] = std::nextafter(double(Rand(0, 255)), -1.0);
+    }
+    const int shifts[4][3] = {{16, 8, 0}, {8, 16, 24}, {24, 16, 8}, {0, 8, 16}};
+    const int *sh = shifts[round % 4];
+    std::vector<uint32_t> pv(n), pr(n);
+    PackChannels(r.data(), g.data(), b.data(), n, sh[0], sh[1], sh[2], pv.data());
+    PackChannelsScalar(r.data(), g.data(), b.data(), n, sh[0], sh[1], sh[2], pr.data());
+    ASSERT_EQ(pv, pr) << "round " << round;
+
+    const auto words = RandomVector<uint32_t>(size_t(n));
+    std::vector<double> sv(3 * size_t(n)), sr(3 * size_t(n));
+    SplitChannels(words.data(), n, sh[0], sh[1], sh[2], sv.data(), sv.data() + n, sv.data() + 2 * n);
+    SplitChannelsScalar(words.data(), n, sh[0], sh[1], sh[2], sr.data(), sr.data() + n, sr.data() + 2 * n);
+    ASSERT_EQ(sv, sr) << "round " << round;
+  }
+}
+
+// YUV rows in every 32-bit word order, at widths and pitches that leave every remainder.
+TEST(SimdDiff, YuvFrame) {
+  for (int round = 0; round < 60; round++) {
+    const int w = Rand(1, 70), h = Rand(1, 9), cw = (w + 1) / 2, ch = (h + 1) / 2;
+    const int pitch = w + Rand(0, 5);
+    const auto y = RandomVector<uint8_t>(size_t(w) * h), u = RandomVector<uint8_t>(size_t(cw) * ch), v = RandomVector<uint8_t>(size_t(cw) * ch);
+    const int format = 10 + round % 4;
+    std::vector<uint32_t> vec(size_t(pitch) * h, 0x5A5A5A5A), ref = vec;
+    qmYuvFrameRequest req{y.data(), u.data(), v.data(), w, cw, cw, vec.data(), w, h, pitch, format, 4};
+    ConvertYuvFrame(&req);
+    req.dst = ref.data();
+    ConvertYuvFrameScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round;
+  }
+}
+
+// Modulation in both word orders, with hue shifts that need zero, one and two turns back into
+// range, greys and pure colours among random pixels, and widths that leave every remainder.
+TEST(SimdDiff, Modulate) {
+  const double settings[][3] = {{100, 100, 100}, {100, 0, 100}, {150, 80, 130}, {50, 200, 0}, {120, 100, 350}, {100, 100, 499},
+                                {30, 300, 60},   {0, 50, 250},  {1000, 1000, 1}};
+  for (int round = 0; round < 90; round++) {
+    const int w = Rand(1, 40), h = Rand(1, 4), pitch = w + Rand(0, 3);
+    auto px = RandomVector<uint32_t>(size_t(pitch) * h);
+    for (auto &p : px)
+      if (Rand(0, 4) == 0) p = (Rand(0, 1) ? 0x010101u * uint32_t(Rand(0, 255)) : 0xFF0000u >> (8 * Rand(0, 2)));
+    const int32_t format = round % 2 ? 11 : 10;
+    auto ref = px;
+    const double *set = settings[round % 9];
+    qmModulateRequest req{px.data(), w, h, pitch, format, set[0], set[1], set[2]};
+    ModulatePixels(&req);
+    req.pixels = ref.data();
+    ModulatePixelsScalar(&req);
+    ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
+
+// Swirl source positions for pictures wide, tall and square, at angles across the tables.
+TEST(SimdDiff, SwirlRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
+  qmSwirlRequest req{};
+  req.sine = sine.data(), req.cosine = cosine.data();
+  PrepareSwirl(&req);
+  for (int round = 0; round < 60; round++) {
+    req.width = Rand(1, 90), req.height = Rand(1, 90);
+    const int32_t degrees = Rand(0, 720);
+    const qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+    std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
+    for (int32_t y = 0; y < req.height; y++) {
+      SwirlSourceRow(&g, y, vx.data(), vy.data());
+      SwirlSourceRowScalar(&g, y, rx.data(), ry.data());
+      ASSERT_EQ(vx, rx) << "round " << round << " row " << y;
+      ASSERT_EQ(vy, ry) << "round " << round << " row " << y;
+    }
   }
 }

@@ -1,0 +1,404 @@
+#include "graphics/distort.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "graphics/alpha_kernels.h"
+#include "graphics/bitmap.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+constexpr double kPi = 3.141592653589793;
+constexpr double kEps = 1e-6;
+constexpr int32_t kWeights = 1024;
+
+// Rounding half away from zero.
+double RoundHalfAway(double v) { return std::round(v); }
+
+struct Extent {
+  double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
+  void Add(double x, double y) {
+    minX = std::min(minX, x), maxX = std::max(maxX, x);
+    minY = std::min(minY, y), maxY = std::max(maxY, y);
+  }
+};
+
+// Solves for the eight coefficients of the inverse perspective by Gauss-Jordan elimination with
+// partial pivoting; false when singular. Four point pairs give a square system whose least-squares
+// solution is its exact one, so it is solved as it stands: forming the normal equations would
+// square its condition and leave the identity a few ulps off, moving whole rows of pixels.
+bool SolvePerspective(const double *p, double *c) {
+  double m[8][9];
+  for (int32_t i = 0; i < 4; i++) {
+    const double u = p[4 * i], v = p[4 * i + 1], x = p[4 * i + 2], y = p[4 * i + 3];
+    const double rows[2][9] = {{x, y, 1, 0, 0, 0, -x * u, -y * u, u}, {0, 0, 0, x, y, 1, -x * v, -y * v, v}};
+    std::copy(rows[0], rows[0] + 9, m[2 * i]);
+    std::copy(rows[1], rows[1] + 9, m[2 * i + 1]);
+  }
+  for (int col = 0; col < 8; col++) {
+    int pivot = col;
+    for (int r = col + 1; r < 8; r++)
+      if (std::fabs(m[r][col]) > std::fabs(m[pivot][col])) pivot = r;
+    if (!(std::fabs(m[pivot][col]) > 1e-12)) return false;
+    std::swap(m[pivot], m[col]);
+    const double d = m[col][col];
+    for (int b = col; b < 9; b++) m[col][b] /= d;
+    for (int r = 0; r < 8; r++) {
+      if (r == col || m[r][col] == 0) continue;
+      const double f = m[r][col];
+      for (int b = col; b < 9; b++) m[r][b] -= f * m[col][b];
+    }
+  }
+  for (int i = 0; i < 8; i++) c[i] = m[i][8];
+  return true;
+}
+
+int32_t PreparePerspective(qmDistortRequest *req, Extent *e) {
+  if (req->paramCount != 16) return ERR_WRONGUSAGE; // the commands always give four corners
+  double *c = req->coeffs;
+  if (!SolvePerspective(req->params, c)) return ERR_WRONGUSAGE;
+  const double q = c[6] * req->params[2] + c[7] * req->params[3] + 1;
+  c[8] = (q < 0) ? -1.0 : 1.0;
+  double f[8];
+  InvertPerspective(c, f);
+  const double w = req->src.width, h = req->src.height;
+  for (auto [u, v] : {std::pair{0.0, 0.0}, std::pair{w, 0.0}, std::pair{0.0, h}, std::pair{w, h}}) {
+    double d = f[6] * u + f[7] * v + 1;
+    if (std::fabs(d) <= kEps) d = 1;
+    e->Add((f[0] * u + f[1] * v + f[2]) / d, (f[3] * u + f[4] * v + f[5]) / d);
+  }
+  return 0;
+}
+
+int32_t PrepareArc(qmDistortRequest *req, Extent *e) {
+  const int32_t n = req->paramCount;
+  const double *p = req->params;
+  double *c = req->coeffs;
+  const double w = req->src.width, h = req->src.height;
+  if (n < 1 || n > 4 || !(p[0] >= kEps) || (n >= 3 && !(p[2] >= kEps))) return ERR_WRONGUSAGE;
+  c[0] = -kPi / 2 + (n >= 2 ? p[1] * kPi / 180 : 0);
+  c[1] = p[0] * kPi / 180;
+  c[0] -= 2 * kPi * RoundHalfAway(c[0] / (2 * kPi));
+  c[3] = h - 1;
+  c[2] = w / c[1] + (h - 1) / 2;
+  if (n == 3) c[3] = (p[2] / c[2]) * c[3], c[2] = p[2];
+  if (n >= 4) c[3] = p[2] - p[3], c[2] = p[2];
+  c[4] = (w - 1) / 2;
+  const double a0 = c[0] - c[1] / 2, a1 = c[0] + c[1] / 2;
+  for (double a : {a0, a1}) {
+    e->Add(c[2] * std::cos(a), c[2] * std::sin(a));
+    e->Add((c[2] - c[3]) * std::cos(a), (c[2] - c[3]) * std::sin(a));
+  }
+  for (double a = std::ceil(a0 / (kPi / 2)) * (kPi / 2); a < a1; a += kPi / 2)
+    if (a > a0) e->Add(c[2] * std::cos(a), c[2] * std::sin(a));
+  c[1] = 2 * kPi * w / c[1];
+  c[3] = h / c[3];
+  return 0;
+}
+
+int32_t PreparePolar(qmDistortRequest *req, Extent *e) {
+  const int32_t n = req->paramCount;
+  const double *p = req->params;
+  double *c = req->coeffs;
+  const double w = req->src.width, h = req->src.height;
+  if (n == 3 || n > 6 || n < 0) return ERR_WRONGUSAGE;
+  c[0] = n >= 1 ? p[0] : 0;
+  c[1] = n >= 2 ? p[1] : 0;
+  c[2] = n >= 4 ? p[2] : w / 2, c[3] = n >= 4 ? p[3] : h / 2;
+  c[4] = n >= 5 ? p[4] * kPi / 180 : -kPi;
+  c[5] = n >= 6 ? p[5] * kPi / 180 : c[4];
+  if (std::fabs(c[4] - c[5]) < kEps) c[5] += 2 * kPi;
+  if (c[0] < kEps) {
+    if (std::fabs(c[0]) < kEps) {
+      c[0] = std::min({std::fabs(c[3]), std::fabs(c[2]), std::fabs(c[2] - w), std::fabs(c[3] - h)});
+    } else if (std::fabs(c[0] + 1) < kEps) {
+      c[0] = 0;
+      for (auto [x, y] : {std::pair{0.0, 0.0}, std::pair{w, 0.0}, std::pair{0.0, h}, std::pair{w, h}})
+        c[0] = std::max(c[0], std::hypot(c[2] - x, c[3] - y));
+    }
+    if (!(c[0] >= kEps)) return ERR_WRONGUSAGE;
+  }
+  if (!(c[1] >= -kEps) || !(c[0] - c[1] >= kEps)) return ERR_WRONGUSAGE;
+  c[6] = w / (c[5] - c[4]);
+  c[7] = h / (c[0] - c[1]);
+  // Without a given centre the ring sits at the origin and so in the middle of its own picture.
+  if (n < 2) c[2] = c[3] = 0;
+  e->Add(c[2] - c[0], c[3] - c[0]);
+  e->Add(c[2] + c[0], c[3] + c[0]);
+  return 0;
+}
+
+int32_t PrepareBarrel(qmDistortRequest *req) {
+  const int32_t n = req->paramCount;
+  const double *p = req->params;
+  double *c = req->coeffs;
+  if (n != 4 && n != 6 && n != 8 && n != 10) return ERR_WRONGUSAGE;
+  const double w = req->src.width, h = req->src.height;
+  const double s = 2 / std::min(w, h);
+  c[0] = p[0] * s * s * s, c[1] = p[1] * s * s, c[2] = p[2] * s, c[3] = p[3];
+  if (n >= 8) {
+    c[4] = p[4] * s * s * s, c[5] = p[5] * s * s, c[6] = p[6] * s, c[7] = p[7];
+  } else {
+    c[4] = c[0], c[5] = c[1], c[6] = c[2], c[7] = c[3];
+  }
+  c[8] = (w - 1) / 2, c[9] = (h - 1) / 2;
+  if (n == 6) c[8] = p[4], c[9] = p[5];
+  if (n == 10) c[8] = p[8], c[9] = p[9];
+  return 0;
+}
+
+// The source position of result point (x, y) with the partial derivatives (du/dx, du/dy,
+// dv/dx, dv/dy) where the smooth sampling needs them; valid <= 0 marks a point with none.
+struct Mapped {
+  double u, v, valid, p, q, r, s;
+  bool derivatives;
+};
+
+Mapped MapPoint(const qmDistortRequest *req, double x, double y) {
+  const double *c = req->coeffs;
+  const double w = req->src.width;
+  Mapped m{0, 0, 1, 0, 0, 0, 0, false};
+  switch (req->method) {
+  case DISTORT_PERSPECTIVE: {
+    const double q = c[6] * x + c[7] * y + 1;
+    m.valid = q * c[8] >= 0 ? 1 : 0;
+    const double mm = std::fabs(c[6]) >= std::fabs(c[7]) ? c[6] : c[7];
+    if (2 * std::fabs(q) < std::fabs(mm)) m.valid = 0.5 - q * c[8] / mm;
+    m.u = (c[0] * x + c[1] * y + c[2]) / q;
+    m.v = (c[3] * x + c[4] * y + c[5]) / q;
+    m.p = (c[0] - c[6] * m.u) / q, m.q = (c[1] - c[7] * m.u) / q;
+    m.r = (c[3] - c[6] * m.v) / q, m.s = (c[4] - c[7] * m.v) / q;
+    m.derivatives = true;
+    break;
+  }
+  case DISTORT_ARC: {
+    double t = (std::atan2(y, x) - c[0]) / (2 * kPi);
+    t -= RoundHalfAway(t);
+    const double rho = std::hypot(x, y);
+    m.u = t * c[1] + c[4] + 0.5;
+    m.v = (c[2] - rho) * c[3];
+    if (rho > kEps) m.p = c[1] / (2 * kPi * rho), m.s = c[3], m.derivatives = true;
+    break;
+  }
+  case DISTORT_POLAR: {
+    const double dx = x - c[2], dy = y - c[3];
+    double t = (std::atan2(dx, dy) - (c[4] + c[5]) / 2) / (2 * kPi);
+    t -= RoundHalfAway(t);
+    const double rho = std::hypot(dx, dy);
+    m.u = t * 2 * kPi * c[6] + w / 2;
+    m.v = (rho - c[1]) * c[7];
+    if (rho > kEps) m.p = c[6] / (2 * kPi * rho), m.s = c[7], m.derivatives = true;
+    break;
+  }
+  default: {
+    const double dx = x - c[8], dy = y - c[9], r = std::sqrt(dx * dx + dy * dy);
+    if (r <= kEps) {
+      m.u = c[8], m.v = c[9];
+      m.p = c[3], m.s = c[7], m.derivatives = true;
+      break;
+    }
+    const double fx = ((c[0] * r + c[1]) * r + c[2]) * r + c[3], fy = ((c[4] * r + c[5]) * r + c[6]) * r + c[7];
+    const double gx = (3 * c[0] * r + 2 * c[1]) * r + c[2], gy = (3 * c[4] * r + 2 * c[5]) * r + c[6];
+    m.u = fx * dx + c[8], m.v = fy * dy + c[9];
+    m.p = fx + dx * gx * dx / r, m.q = dx * gx * dy / r;
+    m.r = dy * gy * dx / r, m.s = fy + dy * gy * dy / r;
+    m.derivatives = true;
+    break;
+  }
+  }
+  m.u -= 0.5, m.v -= 0.5;
+  return m;
+}
+
+// Opacity and the four bytes of the words (whatever their channel order), premultiplied sums.
+struct Sample {
+  double c[4] = {0, 0, 0, 0};
+  double a = 0;
+};
+
+struct Source {
+  const qmDistortPicture *pic;
+  uint32_t At(int64_t x, int64_t y) const { return pic->pixels[y * pic->pitch + x]; }
+  int32_t Opacity(int64_t x, int64_t y) const {
+    if (pic->alpha) return pic->alpha[y * pic->alphaBytesPerRow + x];
+    if (pic->mask) return GetMaskBit(pic->mask + y * pic->maskBytesPerRow, int32_t(x)) ? 255 : 0;
+    return 255;
+  }
+  bool Inside(int64_t x, int64_t y) const { return x >= 0 && y >= 0 && x < pic->width && y < pic->height; }
+  // Adds pixel (x, y) with weight w; outside the picture it is transparent black.
+  void Add(int64_t x, int64_t y, double w, Sample *s) const {
+    if (!Inside(x, y)) return;
+    const double a = Opacity(x, y) * w;
+    const uint32_t v = At(x, y);
+    for (int k = 0; k < 4; k++) s->c[k] += a * double((v >> (8 * k)) & 0xFF);
+    s->a += a;
+  }
+};
+
+// Writes an averaged sample: opacity = sum / total weight, colour = premultiplied sum / opacity sum.
+void Store(const qmDistortRequest *req, int64_t i, int64_t j, const Sample &s, double total) {
+  const qmDistortPicture &d = req->dst;
+  const double a = total > 0 ? s.a / total : 0;
+  uint32_t word = 0;
+  if (s.a > 0)
+    for (int k = 0; k < 4; k++) word |= uint32_t(std::clamp(s.c[k] / s.a + 0.5, 0.0, 255.0)) << (8 * k);
+  d.pixels[j * d.pitch + i] = word;
+  const int32_t opacity = int32_t(std::clamp(a + 0.5, 0.0, 255.0));
+  if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i] = uint8_t(opacity);
+  if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i), opacity >= 128);
+}
+
+void StoreClear(const qmDistortRequest *req, int64_t i, int64_t j) { Store(req, i, j, Sample{}, 0); }
+
+void Bilinear(const qmDistortRequest *req, const Source &src, int64_t i, int64_t j, double u, double v) {
+  const double fu = std::floor(u), fv = std::floor(v);
+  if (!(fu > -2 && fv > -2 && fu < src.pic->width && fv < src.pic->height)) return StoreClear(req, i, j);
+  const int64_t x = int64_t(fu), y = int64_t(fv);
+  const double tx = u - fu, ty = v - fv;
+  Sample s;
+  src.Add(x, y, (1 - tx) * (1 - ty), &s);
+  src.Add(x + 1, y, tx * (1 - ty), &s);
+  src.Add(x, y + 1, (1 - tx) * ty, &s);
+  src.Add(x + 1, y + 1, tx * ty, &s);
+  Store(req, i, j, s, 1.0);
+}
+
+void Ewa(const qmDistortRequest *req, const Source &src, const double *weight, int64_t i, int64_t j, const Mapped &m) {
+  if (!m.derivatives) return Bilinear(req, src, i, j, m.u, m.v);
+  double alpha = m.r * m.r + m.s * m.s + 1, beta = -2 * (m.p * m.r + m.q * m.s), gamma = m.p * m.p + m.q * m.q + 1;
+  const double F = alpha * gamma - beta * beta / 4;
+  const double w = src.pic->width, h = src.pic->height;
+  if (!(F > 4) || F > 1e6 || 4 * (std::sqrt(alpha) + 1) * (std::sqrt(F / alpha) + 1) > 20 * w * h)
+    return Bilinear(req, src, i, j, m.u, m.v);
+  const double vLimit = std::sqrt(alpha) + 1, uWidth = std::sqrt(F / alpha) + 1, slope = beta / (-2 * alpha);
+  const double scale = kWeights / F;
+  alpha *= scale, beta *= scale, gamma *= scale;
+  const double v0 = m.v, u0 = m.u;
+  const double uReach = std::fabs(slope) * vLimit + uWidth;
+  if (v0 + vLimit < 0 || v0 - vLimit > h - 1 || u0 + uReach < 0 || u0 - uReach > w - 1) return StoreClear(req, i, j);
+  Sample s;
+  double total = 0;
+  int32_t count = 0;
+  const qmDistortPicture &pic = *src.pic;
+  for (int64_t v = int64_t(std::ceil(v0 - vLimit)); v <= int64_t(std::floor(v0 + vLimit)); v++) {
+    const double dv = double(v) - v0;
+    const double u1 = u0 + dv * slope - uWidth;
+    const int64_t uFirst = int64_t(std::ceil(u1)), uLast = int64_t(std::floor(u1 + 2 * uWidth));
+    // Q along the row by differences: Q(du + 1) = Q(du) + alpha (2 du + 1) + beta dv.
+    const double du0 = double(uFirst) - u0;
+    double Q = alpha * du0 * du0 + beta * du0 * dv + gamma * dv * dv;
+    double dQ = alpha * (2 * du0 + 1) + beta * dv;
+    const double ddQ = 2 * alpha;
+    const bool rowInside = v >= 0 && v < pic.height;
+    const uint32_t *prow = rowInside ? pic.pixels + v * pic.pitch : nullptr;
+    const uint8_t *arow = rowInside && pic.alpha ? pic.alpha + v * pic.alphaBytesPerRow : nullptr;
+    const uint8_t *mrow = rowInside && !pic.alpha && pic.mask ? pic.mask + v * pic.maskBytesPerRow : nullptr;
+    for (int64_t u = uFirst; u <= uLast; u++, Q += dQ, dQ += ddQ) {
+      if (!(Q >= 0 && Q < kWeights)) continue;
+      const double wt = weight[int32_t(Q)];
+      total += wt;
+      count++;
+      // Outside the picture a sample is transparent black: weight, but nothing to add.
+      if (!prow || u < 0 || u >= pic.width) continue;
+      const double a = wt * (arow ? arow[u] : mrow ? (GetMaskBit(mrow, int32_t(u)) ? 255 : 0) : 255);
+      const uint32_t word = prow[u];
+      s.c[0] += a * double(word & 0xFF), s.c[1] += a * double((word >> 8) & 0xFF);
+      s.c[2] += a * double((word >> 16) & 0xFF), s.c[3] += a * double(word >> 24);
+      s.a += a;
+    }
+  }
+  if (count < 4 || total < 1) return Bilinear(req, src, i, j, m.u, m.v);
+  Store(req, i, j, s, total);
+}
+
+} // namespace
+
+void InvertPerspective(const double *c, double *f) {
+  const double k = 1 / (c[0] * c[4] - c[1] * c[3]);
+  f[0] = (c[4] - c[7] * c[5]) * k;
+  f[1] = (c[7] * c[2] - c[1]) * k;
+  f[2] = (c[1] * c[5] - c[4] * c[2]) * k;
+  f[3] = (c[6] * c[5] - c[3]) * k;
+  f[4] = (c[0] - c[6] * c[2]) * k;
+  f[5] = (c[3] * c[2] - c[0] * c[5]) * k;
+  f[6] = (c[3] * c[7] - c[6] * c[4]) * k;
+  f[7] = (c[6] * c[1] - c[0] * c[7]) * k;
+}
+
+int32_t PrepareDistortion(qmDistortRequest *req) {
+  std::fill(std::begin(req->coeffs), std::end(req->coeffs), 0.0);
+  req->error = 0;
+  const qmDistortPicture &src = req->src;
+  int32_t err = 0;
+  if (src.width < 1 || src.height < 1 || req->paramCount < 0 || req->paramCount > 16) {
+    err = ERR_WRONGUSAGE;
+  } else {
+    for (int32_t k = 0; k < req->paramCount; k++)
+      if (!std::isfinite(req->params[k])) err = ERR_WRONGUSAGE;
+  }
+  Extent e;
+  if (!err) {
+    switch (req->method) {
+    case DISTORT_PERSPECTIVE: err = PreparePerspective(req, &e); break;
+    case DISTORT_ARC: err = PrepareArc(req, &e); break;
+    case DISTORT_POLAR: err = PreparePolar(req, &e); break;
+    case DISTORT_BARREL: err = PrepareBarrel(req); break;
+    default: err = ERR_WRONGUSAGE; break;
+    }
+  }
+  if (!err) {
+    if (req->method == DISTORT_BARREL) {
+      req->originX = req->originY = 0;
+      req->resultWidth = src.width, req->resultHeight = src.height;
+    } else {
+      // Sizes in doubles and then 64 bits: a result of no pixels is refused, one beyond the
+      // picture limits is out of memory, both before anything is allocated.
+      const double ox = std::floor(e.minX - 0.5), oy = std::floor(e.minY - 0.5);
+      const double wd = std::ceil(e.maxX - ox + 0.5), ht = std::ceil(e.maxY - oy + 0.5);
+      if (!std::isfinite(ox) || !std::isfinite(oy) || !std::isfinite(wd) || !std::isfinite(ht)) {
+        err = ERR_MEM;
+      } else {
+        const int64_t width = int64_t(std::clamp(wd, 0.0, 4294967295.0)), height = int64_t(std::clamp(ht, 0.0, 4294967295.0));
+        if (width == 0 || height == 0) err = ERR_WRONGUSAGE;
+        else if (width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE || std::fabs(ox) > 1e9 || std::fabs(oy) > 1e9)
+          err = ERR_MEM;
+        else
+          req->resultWidth = int32_t(width), req->resultHeight = int32_t(height), req->originX = int32_t(ox),
+          req->originY = int32_t(oy);
+      }
+    }
+  }
+  req->error = err;
+  return err;
+}
+
+int32_t RenderDistortion(qmDistortRequest *req) {
+  const Source src{&req->src};
+  double weight[kWeights];
+  for (int32_t k = 0; k < kWeights; k++) weight[k] = std::exp(-k * 0.0027076061740622863);
+  const int32_t w = req->src.width, h = req->src.height;
+  for (int64_t j = 0; j < req->resultHeight; j++) {
+    for (int64_t i = 0; i < req->resultWidth; i++) {
+      const Mapped m = MapPoint(req, req->originX + i + 0.5, req->originY + j + 0.5);
+      if (req->smooth) {
+        if (m.valid <= 0) StoreClear(req, i, j);
+        else Ewa(req, src, weight, i, j, m);
+        continue;
+      }
+      // Truncation toward zero keeps u in (-1, w) inside; the test in doubles also refuses
+      // positions that are not numbers.
+      if (!(m.valid > 0) || !(m.u > -1 && m.u < w && m.v > -1 && m.v < h)) {
+        StoreClear(req, i, j);
+        continue;
+      }
+      const int64_t x = int64_t(m.u), y = int64_t(m.v);
+      const qmDistortPicture &d = req->dst;
+      d.pixels[j * d.pitch + i] = src.At(x, y);
+      if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i), req->src.mask ? GetMaskBit(req->src.mask + y * req->src.maskBytesPerRow, int32_t(x)) : true);
+      if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i] = req->src.alpha ? req->src.alpha[y * req->src.alphaBytesPerRow + x] : 255;
+    }
+  }
+  return 0;
+}

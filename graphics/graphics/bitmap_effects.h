@@ -1,0 +1,48 @@
+// Image effects on whole pictures for the brush, layer and anim libraries: each locks the
+// bitmap, runs its kernel only on 32-bit pixels (any other depth is left as it is and still
+// succeeds) and unlocks. 0, ERR_LOCKBMAP or ERR_MEM (a work buffer), unless said otherwise.
+#pragma once
+#include <cstdint>
+
+#include "graphics/bitmap.h"
+
+// Blur (98), emboss (101), edge (103) or sharpen (115) of the top-left width x height. A
+// negative radius counts as 0, and a radius of 0 takes the sigma 1.0. A blur also blurs the
+// alpha channel when one is given; with no bitmap it blurs the alpha channel alone. A view that
+// the caller locked is used as it is.
+uint32_t ConvolveBitmap(int32_t operation, qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, int32_t height,
+                        double radius, double sigma, const qmBitmapView *view);
+uint32_t SolarizeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold);
+// Raises the contrast with the flag set, lowers it without, repeat times (below 1: nothing).
+uint32_t ContrastBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t sharpen, int32_t repeat,
+                        const qmBitmapView *view);
+// Brightness and saturation as factors (1.0 keeps), the hue as the kernel's percent.
+uint32_t ModulateBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double brightness, double saturation,
+                        double hue);
+uint32_t SepiaToneBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold);
+// Per channel: 1.0 keeps it, 0 (or below) makes it 0, otherwise 255 (i / 255) ^ (1 / gamma).
+uint32_t GammaBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double red, double green, double blue);
+// Grey, edges, blur, level stretch, invert and grey again.
+uint32_t CharcoalBitmap(qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, int32_t height, double radius,
+                        double sigma);
+uint32_t OilPaintBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double radius);
+// degrees are clamped to -359..359; mask and alpha turn with the pixels.
+uint32_t SwirlBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height, int32_t degrees);
+// Only block sizes above 1 change anything.
+uint32_t PixelateBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
+                        int32_t blockSize);
+uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold, const qmBitmapView *view);
+uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level);
+
+struct qmDistortOutputs {
+  qmBitmap *bitmap;
+  qmMask *mask;           // when the source has one, or neither plane and no smoothing
+  qmAlphaChannel *alpha;  // when the source has one, or neither plane and smoothing
+  int32_t width, height;
+};
+// A distorted copy (method 4 perspective, 9 arc, 10 polar, 12 barrel). 0; ERR_WRONGUSAGE for bad
+// parameters or an empty result; ERR_MEM for a result beyond the picture limits or no memory
+// (both before anything is kept); ERR_LOCKBMAP.
+uint32_t DistortBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
+                       int32_t height, int32_t method, int32_t paramCount, const double *params, int32_t smooth,
+                       qmDistortOutputs *out);

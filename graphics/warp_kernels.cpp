@@ -1,0 +1,285 @@
+#include "graphics/warp_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <memory>
+#include <vector>
+
+#include "graphics/alpha_kernels.h"
+#include "graphics/cpu.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+
+#ifdef QM_HAVE_AVX2
+void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
+#endif
+
+namespace {
+
+struct MemFreeDeleter {
+  void operator()(void *p) const { MemFree(p); }
+};
+using OwnedBlock = std::unique_ptr<uint8_t, MemFreeDeleter>;
+
+// A copy of rows x rowBytes bytes taken when the caller gave none; false when it cannot be had.
+bool CopyPlane(const void *plane, int64_t rows, int64_t rowBytes, OwnedBlock *owned) {
+  const int64_t size = rows * rowBytes;
+  if (size <= 0 || size > 0xFFFFFFFFll) return false;
+  owned->reset(static_cast<uint8_t *>(MemAlloc(uint32_t(size), 0)));
+  if (!*owned) return false;
+  std::memcpy(owned->get(), plane, size_t(size));
+  return true;
+}
+
+// The source planes of one call: the caller's copies, or copies of the destination made here.
+struct SourceCopies {
+  OwnedBlock pixelsOwned, maskOwned, alphaOwned;
+  const uint32_t *pixels = nullptr;
+  const uint8_t *mask = nullptr, *alpha = nullptr;
+  int32_t pitch = 0;
+
+  bool Take(const uint32_t *srcCopy, int32_t srcPitch, const uint32_t *dst, int32_t dstPitch, const uint8_t *maskCopy,
+            const uint8_t *maskPlane, int32_t maskBytesPerRow, const uint8_t *alphaCopy, const uint8_t *alphaPlane,
+            int32_t alphaBytesPerRow, int32_t height) {
+    if (srcCopy) {
+      pixels = srcCopy, pitch = srcPitch;
+    } else {
+      if (!CopyPlane(dst, height, int64_t(dstPitch) * 4, &pixelsOwned)) return false;
+      pixels = reinterpret_cast<const uint32_t *>(pixelsOwned.get()), pitch = dstPitch;
+    }
+    mask = maskCopy;
+    if (!mask && maskPlane) {
+      if (!CopyPlane(maskPlane, height, maskBytesPerRow, &maskOwned)) return false;
+      mask = maskOwned.get();
+    }
+    alpha = alphaCopy;
+    if (!alpha && alphaPlane) {
+      if (!CopyPlane(alphaPlane, height, alphaBytesPerRow, &alphaOwned)) return false;
+      alpha = alphaOwned.get();
+    }
+    return true;
+  }
+};
+
+// Byte-wise second + (((source - second) * m) >> 8) over all four bytes of the words.
+inline uint32_t MixWords(uint32_t second, uint32_t source, int32_t m) {
+  uint32_t out = 0;
+  for (int shift = 0; shift < 32; shift += 8) {
+    const int32_t a = int32_t((second >> shift) & 0xFF), b = int32_t((source >> shift) & 0xFF);
+    out |= uint32_t(a + (((b - a) * m) >> 8)) << shift;
+  }
+  return out;
+}
+
+inline int32_t LimitCoordinate(double v, int32_t size) {
+  if (!(v >= 0)) return 0;
+  if (v >= size - 1) return size - 1;
+  return int32_t(v);
+}
+
+void FillTable(double *sine, double *cosine) {
+  double x = 0;
+  for (int32_t k = 0; k < QM_WARP_TABLE_SIZE; k++, x += 0.001) {
+    sine[k] = std::sin(x);
+    if (cosine) cosine[k] = std::cos(x);
+  }
+}
+
+} // namespace
+
+int32_t IntegerSqrt(int64_t n) {
+  if (n < 0) return -1;
+  int64_t r = int64_t(std::sqrt(double(n)));
+  while (r * r > n) r--;
+  while ((r + 1) * (r + 1) <= n) r++;
+  return int32_t(r);
+}
+
+void PrepareSwirl(qmSwirlRequest *req) { FillTable(req->sine, req->cosine); }
+
+void PrepareRipple(qmRippleRequest *req) {
+  FillTable(req->sine, nullptr);
+  int32_t *d = req->distance;
+  for (int32_t y = 0; y < req->height; y++)
+    for (int32_t x = 0; x < req->width; x++) {
+      const int64_t dx = x - req->centerX, dy = y - req->centerY;
+      *d++ = IntegerSqrt(dx * dx + dy * dy);
+    }
+}
+
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
+  const double dy = g->ys * (y - g->h2);
+  for (int32_t x = from; x < g->width; x++) {
+    const double dx = g->xs * (x - g->w2);
+    int32_t sx = x, sy = y;
+    if (dx * dx + dy * dy < g->r * g->r) {
+      const double f = 1.0 - IntegerSqrt(int64_t(dx * dx + dy * dy)) / g->r;
+      const double a = g->angle * f * f;
+      double sn, cs;
+      if (g->useTables) {
+        const double t = a / 0.001;
+        const int32_t i = t < 0 ? 0 : t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t);
+        sn = g->sine[i], cs = g->cosine[i];
+      } else {
+        sn = std::sin(a), cs = std::cos(a);
+      }
+      // One of the scales is 1, and a division by 1 is exact: it is left out.
+      const double ru = dx * cs - dy * sn, rv = dx * sn + dy * cs;
+      sx = LimitCoordinate((g->xs == 1.0 ? ru : ru / g->xs) + g->w2, g->width);
+      sy = LimitCoordinate((g->ys == 1.0 ? rv : rv / g->ys) + g->h2, g->height);
+    }
+    sxOut[x] = sx, syOut[x] = sy;
+  }
+}
+
+void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy) {
+#ifdef QM_HAVE_AVX2
+  if (g->useTables && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
+#endif
+  SwirlSourceRowScalar(g, y, sx, sy);
+}
+
+qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees) {
+  qmSwirlGeometry g;
+  g.width = req->width, g.height = req->height;
+  g.angle = (degrees > 359 ? 720 - degrees : degrees) * 0.017453292519943295;
+  g.w2 = g.width / 2.0, g.h2 = g.height / 2.0;
+  g.r = std::max(g.w2, g.h2);
+  g.xs = g.width <= g.height ? double(g.height) / double(g.width) : 1.0;
+  g.ys = g.width <= g.height ? 1.0 : double(g.width) / double(g.height);
+  g.sine = req->sine, g.cosine = req->cosine;
+  g.useTables = degrees >= 0;
+  return g;
+}
+
+int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
+  const int32_t width = req->width, height = req->height;
+  if (width < 1 || height < 1) return 0;
+  const int32_t m = std::clamp(int32_t(int64_t(degrees) * 255 / 720), 0, 255);
+  const qmSwirlGeometry g = SwirlGeometryOf(req, degrees);
+  const bool fade = req->alphaFade && req->alpha;
+
+  SourceCopies src;
+  if (!src.Take(req->srcCopy, req->srcPitch, req->dst, req->dstPitch, req->maskCopy, req->mask, req->maskBytesPerRow,
+                req->alphaCopy, req->alpha, req->alphaBytesPerRow, height))
+    return ERR_MEM;
+
+  std::vector<int32_t> sxs(width), sys(width);
+  for (int32_t y = 0; y < height; y++) {
+    uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
+    SwirlSourceRow(&g, y, sxs.data(), sys.data());
+    for (int32_t x = 0; x < width; x++) {
+      const int32_t sx = sxs[x], sy = sys[x];
+      const uint32_t source = src.pixels[int64_t(sy) * src.pitch + sx];
+      if (fade) {
+        const uint8_t a = src.alpha[int64_t(sy) * req->alphaBytesPerRow + sx];
+        uint8_t *out = req->alpha + int64_t(y) * req->alphaBytesPerRow + x;
+        if (a == 0) {
+          *out = 0;
+        } else {
+          drow[x] = source;
+          *out = uint8_t(a * (req->reverse ? 255 - m : m) / 255);
+        }
+        continue;
+      }
+      drow[x] = req->second ? MixWords(req->second[int64_t(sy) * req->secondPitch + sx], source, m) : source;
+      if (src.mask)
+        SetMaskBit(req->mask + int64_t(y) * req->maskBytesPerRow, x, GetMaskBit(src.mask + int64_t(sy) * req->maskBytesPerRow, sx));
+      if (src.alpha) req->alpha[int64_t(y) * req->alphaBytesPerRow + x] = src.alpha[int64_t(sy) * req->alphaBytesPerRow + sx];
+    }
+  }
+  return 0;
+}
+
+void PixelatePixels(const qmPixelateRequest *req) {
+  const int32_t n = req->blockSize;
+  if (n < 1) return;
+  for (int32_t by = 0; by < req->height; by += n) {
+    const int32_t bh = std::min(n, req->height - by);
+    for (int32_t bx = 0; bx < req->width; bx += n) {
+      const int32_t bw = std::min(n, req->width - bx);
+      const uint32_t colour = req->src[int64_t(by) * req->srcPitch + bx];
+      const uint8_t alpha = req->srcAlpha ? req->srcAlpha[int64_t(by) * req->srcAlphaBytesPerRow + bx] : 255;
+      const bool visible = req->srcMask ? GetMaskBit(req->srcMask + int64_t(by) * req->srcMaskBytesPerRow, bx)
+                           : req->srcAlpha ? alpha != 0
+                                           : true;
+      for (int32_t y = by; y < by + bh; y++) {
+        if (visible) std::fill_n(req->dst + int64_t(y) * req->dstPitch + bx, bw, colour);
+        if (req->dstMask) {
+          uint8_t *mrow = req->dstMask + int64_t(y) * req->dstMaskBytesPerRow;
+          for (int32_t x = bx; x < bx + bw; x++) SetMaskBit(mrow, x, visible);
+        } else if (req->dstAlpha) {
+          std::memset(req->dstAlpha + int64_t(y) * req->dstAlphaBytesPerRow + bx, visible ? alpha : 0, size_t(bw));
+        }
+      }
+    }
+  }
+}
+
+void RippleDisplace(int32_t level, int32_t x, int32_t y, qmRippleRequest *req) {
+  const double twoPi = 6.28318530717959;
+  const int32_t d = req->distance[int64_t(y) * req->width + x];
+  const int32_t dx = x - req->centerX, dy = y - req->centerY;
+  double phase = d / req->wavelength * twoPi - level;
+  if (!std::isfinite(phase)) phase = 0;
+  if (std::fabs(phase) > 1024 * twoPi) phase = std::fmod(phase, twoPi);
+  while (phase < 0) phase += twoPi;
+  while (phase > twoPi) phase -= twoPi;
+  const double t = phase / 0.001;
+  const double s = req->sine[t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t)];
+  double k = req->maxDistance > 0 ? req->amplitude * s * (req->maxDistance - d) / req->maxDistance : 0.0;
+  if (d != 0) k *= req->wavelength / d;
+  req->outX = LimitCoordinate(x + dx * k, req->width);
+  req->outY = LimitCoordinate(y + dy * k, req->height);
+}
+
+int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
+  const int32_t width = req->width, height = req->height;
+  if (width < 1 || height < 1) return 0;
+  const int32_t n = std::max(req->waves, 1);
+  if (level == -1) {
+    level = req->storedLevel;
+  } else {
+    req->amplitude = (level < n ? level : 2 * n - level) * req->amplitudeStep;
+    req->storedLevel = level;
+  }
+  const int32_t m = std::clamp(int32_t(int64_t(level) * 255 / (2 * int64_t(n))), 0, 255);
+
+  SourceCopies src;
+  const bool fade = req->fadeAlpha != nullptr;
+  uint8_t *alphaPlane = fade ? req->fadeAlpha : req->alpha;
+  const int32_t alphaRow = fade ? req->fadeAlphaBytesPerRow : req->alphaBytesPerRow;
+  if (!src.Take(req->srcCopy, req->srcPitch, req->dst, req->dstPitch, req->maskCopy, fade ? nullptr : req->mask,
+                req->maskBytesPerRow, fade ? nullptr : req->alphaCopy, alphaPlane, alphaRow, height))
+    return ERR_MEM;
+
+  for (int32_t y = 0; y < height; y++) {
+    uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
+    for (int32_t x = 0; x < width; x++) {
+      RippleDisplace(level, x, y, req);
+      const int32_t sx = req->outX, sy = req->outY;
+      const uint32_t source = src.pixels[int64_t(sy) * src.pitch + sx];
+      if (fade) {
+        const uint8_t a = src.alpha[int64_t(sy) * alphaRow + sx];
+        uint8_t *out = req->fadeAlpha + int64_t(y) * alphaRow + x;
+        if (a == 0) {
+          *out = 0;
+        } else {
+          drow[x] = source;
+          *out = uint8_t((req->reverse ? 255 - m : m) * a / 255);
+        }
+        continue;
+      }
+      if (req->second) {
+        drow[x] = MixWords(req->second[int64_t(sy) * req->secondPitch + sx], source, m);
+        continue;
+      }
+      drow[x] = source;
+      if (src.mask)
+        SetMaskBit(req->mask + int64_t(y) * req->maskBytesPerRow, x, GetMaskBit(src.mask + int64_t(sy) * req->maskBytesPerRow, sx));
+      if (src.alpha) req->alpha[int64_t(y) * alphaRow + x] = src.alpha[int64_t(sy) * alphaRow + sx];
+    }
+  }
+  return 0;
+}

@@ -1,0 +1,95 @@
+// Pixel-moving effects: swirl (a rotation that grows toward the centre), pixelate (blocks of one
+// colour) and water ripple (concentric waves). Applied once to a picture, or frame after frame
+// by the transitions with a growing level and a fade through the alpha plane.
+#pragma once
+#include <cstdint>
+
+// Entries of the sine and cosine tables: sin and cos of i * 0.001, enough for 0 to 6.3 radians.
+constexpr int32_t QM_WARP_TABLE_SIZE = 6300;
+
+struct qmSwirlRequest {
+  const uint32_t *srcCopy; // or null: the kernel copies the destination first
+  const uint32_t *second;  // picture mixed in by the level, or null
+  uint32_t *dst;
+  int32_t srcPitch, secondPitch, dstPitch; // in pixels
+  double *sine, *cosine;                   // QM_WARP_TABLE_SIZE each
+  int32_t width, height;
+  int32_t alphaFade; // 1: fade through the alpha plane (transitions)
+  uint8_t *alpha;    // or null
+  int32_t alphaBytesPerRow;
+  const uint8_t *maskCopy; // or null: copied from mask
+  uint8_t *mask;           // or null
+  int32_t maskBytesPerRow;
+  int32_t reverse;          // 1: 255 - level scales the faded alpha
+  const uint8_t *alphaCopy; // or null: copied from alpha; rows of alphaBytesPerRow
+};
+
+struct qmPixelateRequest {
+  const uint32_t *src;
+  uint32_t *dst; // may be src
+  const uint8_t *srcMask;
+  uint8_t *dstMask;
+  const uint8_t *srcAlpha;
+  uint8_t *dstAlpha;
+  int32_t srcPitch, dstPitch; // in pixels
+  int32_t srcMaskBytesPerRow, dstMaskBytesPerRow;
+  int32_t srcAlphaBytesPerRow, dstAlphaBytesPerRow;
+  int32_t width, height;
+  int32_t blockSize;
+};
+
+struct qmRippleRequest {
+  const uint32_t *srcCopy; // or null: copied from the destination
+  const uint32_t *second;  // or null
+  uint32_t *dst;
+  int32_t srcPitch, secondPitch, dstPitch; // in pixels
+  int32_t waves;                           // n: the waves rise until level n and settle by 2n
+  double amplitude;                        // of the current call
+  double amplitudeStep;
+  double wavelength;
+  double *sine;        // QM_WARP_TABLE_SIZE
+  int32_t *distance;   // one per pixel in raster order
+  int32_t centerX, centerY;
+  int32_t maxDistance;
+  int32_t width, height;
+  uint8_t *fadeAlpha; // alpha plane to fade (transitions), or null
+  int32_t fadeAlphaBytesPerRow;
+  int32_t reverse;
+  int32_t storedLevel; // the level of the last call, used for level -1
+  uint8_t *mask;
+  const uint8_t *maskCopy;
+  int32_t maskBytesPerRow;
+  uint8_t *alpha;
+  const uint8_t *alphaCopy;
+  int32_t alphaBytesPerRow;
+  int32_t outX, outY; // RippleDisplace's result
+};
+
+// Where a swirl takes its pixels from: the geometry of one call, and per row the source column
+// and row of every pixel.
+struct qmSwirlGeometry {
+  int32_t width, height;
+  double angle; // radians
+  double w2, h2, r, xs, ys;
+  const double *sine, *cosine;
+  int32_t useTables; // 0: sine and cosine computed (negative degrees)
+};
+qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);
+void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
+// The same one pixel at a time (from column `from` on), kept to check the vector path.
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy, int32_t from = 0);
+
+// Floor of the square root for n >= 0; -1 for a negative n.
+int32_t IntegerSqrt(int64_t n);
+
+void PrepareSwirl(qmSwirlRequest *req);
+// Fills the sine table and the distance table (width x height entries, from the centre).
+void PrepareRipple(qmRippleRequest *req);
+
+// degrees 0..720 for transitions (above 359 the swirl winds back), -359..359 for a picture.
+// 0, or ERR_MEM when a copy could not be made (nothing changed).
+int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees);
+void PixelatePixels(const qmPixelateRequest *req);
+// level 0..2n, or -1 for the stored level with the amplitude of the last call. 0 or ERR_MEM.
+int32_t RipplePixels(qmRippleRequest *req, int32_t level);
+void RippleDisplace(int32_t level, int32_t x, int32_t y, qmRippleRequest *req);

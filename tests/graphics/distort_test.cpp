@@ -1,0 +1,216 @@
+// Distortions: the point-sampled mapping of every method against the Python reference of the
+// formulas (effects_ref.py), the identities, parameter and size refusals, and smooth sampling
+// of a uniform picture.
+#include "graphics/distort.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <fstream>
+#include <limits>
+#include <vector>
+
+#include "effects_ref.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/bitmap.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+std::vector<double> RunDistortReference(int32_t method, const std::vector<double> &params, int32_t w, int32_t h) {
+  std::string op = "distort " + std::to_string(method);
+  for (double p : params) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, " %.17g", p);
+    op += buf;
+  }
+  static int serial = 0;
+  const std::string base = "/tmp/qm_distortref_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
+  {
+    std::ofstream in(base + ".in");
+    in << op << "\n" << w << " " << h << "\n\n\n";
+  }
+  const std::string cmd = "python3 " QM_SOURCE_DIR "/tests/graphics/effects_ref.py " + base + ".in " + base + ".out";
+  std::vector<double> out;
+  if (std::system(cmd.c_str()) == 0) {
+    std::ifstream res(base + ".out");
+    double v;
+    while (res >> v) out.push_back(v);
+  }
+  std::remove((base + ".in").c_str());
+  std::remove((base + ".out").c_str());
+  return out;
+}
+
+// A source whose pixels name themselves, and a result picture with the planes the engine wants.
+struct DistortRun {
+  std::vector<uint32_t> src, dst;
+  std::vector<uint8_t> srcAlpha, dstMask, dstAlpha;
+  qmDistortRequest req{};
+  int32_t Prepare(int32_t method, const std::vector<double> &params, int32_t w, int32_t h, int32_t smooth, bool withAlpha = false) {
+    src.resize(size_t(w) * h);
+    for (size_t i = 0; i < src.size(); i++) src[i] = uint32_t(i + 1);
+    req = {};
+    req.method = method;
+    req.paramCount = int32_t(params.size());
+    for (size_t k = 0; k < params.size() && k < 16; k++) req.params[k] = params[k];
+    req.src = {src.data(), w, h, w, nullptr, 0, nullptr, 0};
+    if (withAlpha) {
+      srcAlpha.assign(size_t(w) * h, 255);
+      req.src.alpha = srcAlpha.data(), req.src.alphaBytesPerRow = w;
+    }
+    req.smooth = smooth;
+    return PrepareDistortion(&req);
+  }
+  void Render() {
+    const int32_t w = req.resultWidth, h = req.resultHeight;
+    dst.assign(size_t(w) * h, 0xDEADBEEF);
+    req.dst = {dst.data(), w, h, w, nullptr, 0, nullptr, 0};
+    if (DistortResultHasMask(req.src, req.smooth)) {
+      dstMask.assign(size_t(MaskBytesPerRow(w)) * h, 0xAA);
+      req.dst.mask = dstMask.data(), req.dst.maskBytesPerRow = MaskBytesPerRow(w);
+    }
+    if (DistortResultHasAlpha(req.src, req.smooth)) {
+      dstAlpha.assign(size_t(w) * h, 0xAA);
+      req.dst.alpha = dstAlpha.data(), req.dst.alphaBytesPerRow = w;
+    }
+    ASSERT_EQ(RenderDistortion(&req), 0);
+  }
+  bool MaskAt(int32_t x, int32_t y) const { return GetMaskBit(&dstMask[size_t(y) * req.dst.maskBytesPerRow], x); }
+};
+
+bool NearInteger(double v) { return std::fabs(v - std::round(v)) < 1e-9; }
+
+TEST(Distort, PointSamplingMatchesReference) {
+  struct Case {
+    const char *name;
+    int32_t method;
+    std::vector<double> params;
+    int32_t w, h;
+  } cases[] = {
+      {"barrel identity", DISTORT_BARREL, {0, 0, 0, 1}, 16, 12},
+      {"barrel", DISTORT_BARREL, {0.2, -0.1, 0.05, 0.9}, 16, 12},
+      {"barrel centre", DISTORT_BARREL, {0.1, 0, 0, 1, 3.5, 2}, 16, 12},
+      {"barrel x and y", DISTORT_BARREL, {0.1, 0, 0, 1, -0.2, 0.1, 0, 1.1}, 16, 12},
+      {"perspective", DISTORT_PERSPECTIVE, {0, 0, 2.3, 1.1, 16, 0, 14.2, 3.7, 16, 12, 17.9, 10.4, 0, 12, 0.6, 13.3}, 16, 12},
+      {"polar default", DISTORT_POLAR, {}, 16, 12},
+      {"polar ring", DISTORT_POLAR, {9, 3}, 16, 12},
+      {"polar full", DISTORT_POLAR, {10, 2, 7, 5, -90, 90}, 16, 12},
+      {"polar farthest", DISTORT_POLAR, {-1}, 16, 12},
+      {"arc", DISTORT_ARC, {60}, 16, 12},
+      {"arc ring", DISTORT_ARC, {360}, 16, 12},
+      {"arc radii", DISTORT_ARC, {120, 30, 20, 5}, 16, 12},
+      {"arc top", DISTORT_ARC, {200, -15, 14}, 16, 12},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto ref = RunDistortReference(c.method, c.params, c.w, c.h);
+    ASSERT_GE(ref.size(), 5u);
+    DistortRun run;
+    ASSERT_EQ(run.Prepare(c.method, c.params, c.w, c.h, 0), int32_t(ref[0]));
+    ASSERT_EQ(run.req.resultWidth, int32_t(ref[1]));
+    ASSERT_EQ(run.req.resultHeight, int32_t(ref[2]));
+    ASSERT_EQ(run.req.originX, int32_t(ref[3]));
+    ASSERT_EQ(run.req.originY, int32_t(ref[4]));
+    run.Render();
+    ASSERT_TRUE(run.dstAlpha.empty());
+    const int32_t rw = run.req.resultWidth;
+    int32_t shown = 0;
+    for (int32_t j = 0; j < run.req.resultHeight; j++)
+      for (int32_t i = 0; i < rw; i++) {
+        const size_t k = 5 + 3 * (size_t(j) * rw + i);
+        const double u = ref[k], v = ref[k + 1], valid = ref[k + 2];
+        // The perspective reference solves in rationals: positions on a pixel edge may round apart.
+        if (c.method == DISTORT_PERSPECTIVE && (NearInteger(u) || NearInteger(v))) continue;
+        const bool inside = valid > 0 && u > -1 && u < c.w && v > -1 && v < c.h;
+        const uint32_t want = inside ? uint32_t(int32_t(v) * c.w + int32_t(u) + 1) : 0;
+        ASSERT_EQ(run.dst[size_t(j) * rw + i], want) << i << "," << j << " u " << u << " v " << v;
+        ASSERT_EQ(run.MaskAt(i, j), inside) << i << "," << j;
+        shown += inside;
+      }
+    EXPECT_GT(shown, c.w * c.h / 4);
+  }
+}
+
+TEST(Distort, IdentitiesKeepThePicture) {
+  DistortRun barrel;
+  ASSERT_EQ(barrel.Prepare(DISTORT_BARREL, {0, 0, 0, 1}, 7, 5, 0), 0);
+  barrel.Render();
+  EXPECT_EQ(barrel.dst, barrel.src);
+  // The unchanged corners give a picture two pixels wider and higher, the old one at (1, 1).
+  DistortRun persp;
+  ASSERT_EQ(persp.Prepare(DISTORT_PERSPECTIVE, {0, 0, 0, 0, 7, 0, 7, 0, 7, 5, 7, 5, 0, 5, 0, 5}, 7, 5, 0), 0);
+  ASSERT_EQ(persp.req.resultWidth, 9);
+  ASSERT_EQ(persp.req.resultHeight, 7);
+  persp.Render();
+  for (int32_t j = 0; j < 7; j++)
+    for (int32_t i = 0; i < 9; i++) {
+      const bool inside = i >= 1 && i <= 7 && j >= 1 && j <= 5;
+      EXPECT_EQ(persp.dst[size_t(j) * 9 + i], inside ? uint32_t((j - 1) * 7 + (i - 1) + 1) : 0u) << i << "," << j;
+      EXPECT_EQ(persp.MaskAt(i, j), inside);
+    }
+  // Polar without parameters: a disc of radius min(w, h) / 2 in the middle of its own picture.
+  DistortRun polar;
+  ASSERT_EQ(polar.Prepare(DISTORT_POLAR, {}, 20, 10, 0), 0);
+  EXPECT_EQ(polar.req.resultWidth, 12);
+  EXPECT_EQ(polar.req.resultHeight, 12);
+  EXPECT_EQ(polar.req.originX, -6);
+}
+
+TEST(Distort, BadParametersAndSizesAreRefusedBeforeAnything) {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  struct Case {
+    const char *name;
+    int32_t method;
+    std::vector<double> params;
+    int32_t err;
+  } cases[] = {
+      {"barrel with 5", DISTORT_BARREL, {0, 0, 0, 1, 2}, ERR_WRONGUSAGE},
+      {"polar with 3", DISTORT_POLAR, {5, 1, 3}, ERR_WRONGUSAGE},
+      {"polar inner above outer", DISTORT_POLAR, {5, 6}, ERR_WRONGUSAGE},
+      {"polar negative inner", DISTORT_POLAR, {5, -1}, ERR_WRONGUSAGE},
+      {"arc of 0", DISTORT_ARC, {0}, ERR_WRONGUSAGE},
+      {"arc without top radius", DISTORT_ARC, {90, 0, 0}, ERR_WRONGUSAGE},
+      {"arc with 5", DISTORT_ARC, {90, 0, 5, 1, 1}, ERR_WRONGUSAGE},
+      {"perspective collapsed", DISTORT_PERSPECTIVE, {0, 0, 3, 3, 8, 0, 3, 3, 8, 6, 3, 3, 0, 6, 3, 3}, ERR_WRONGUSAGE},
+      {"perspective short", DISTORT_PERSPECTIVE, {0, 0, 3, 3, 8, 0, 3, 3}, ERR_WRONGUSAGE},
+      {"not a number", DISTORT_BARREL, {nan, 0, 0, 1}, ERR_WRONGUSAGE},
+      {"unknown method", 5, {0, 0, 0, 1}, ERR_WRONGUSAGE},
+      {"perspective huge", DISTORT_PERSPECTIVE, {0, 0, 0, 0, 8, 0, 1e6, 0, 8, 6, 1e6, 1e6, 0, 6, 0, 1e6}, ERR_MEM},
+      {"polar huge", DISTORT_POLAR, {1e7, 0}, ERR_MEM},
+      {"arc huge", DISTORT_ARC, {180, 0, 1e7}, ERR_MEM},
+  };
+  for (const Case &c : cases) {
+    DistortRun run;
+    EXPECT_EQ(run.Prepare(c.method, c.params, 8, 6, 0), c.err) << c.name;
+    EXPECT_EQ(run.req.error, c.err) << c.name;
+  }
+}
+
+TEST(Distort, SmoothSamplingKeepsAUniformPicture) {
+  struct Case {
+    int32_t method;
+    std::vector<double> params;
+  } cases[] = {{DISTORT_BARREL, {0.3, 0, 0, 0.8}},
+               {DISTORT_PERSPECTIVE, {0, 0, 0, 0, 40, 0, 10, 2, 40, 30, 10, 8, 0, 30, 0, 10}},
+               {DISTORT_PERSPECTIVE, {0, 0, 0, 0, 40, 0, 60, 0, 40, 30, 70, 50, 0, 30, 0, 45}},
+               {DISTORT_POLAR, {}},
+               {DISTORT_ARC, {90}}};
+  for (const Case &c : cases) {
+    DistortRun run;
+    ASSERT_EQ(run.Prepare(c.method, c.params, 40, 30, 1), 0);
+    for (auto &p : run.src) p = 0x00C08040;
+    run.Render();
+    ASSERT_TRUE(run.dstMask.empty()); // smooth without planes: an alpha channel
+    ASSERT_FALSE(run.dstAlpha.empty());
+    int32_t opaque = 0;
+    for (size_t k = 0; k < run.dst.size(); k++) {
+      if (run.dstAlpha[k] == 0) continue;
+      ASSERT_EQ(run.dst[k], 0x00C08040u) << "method " << c.method << " at " << k;
+      opaque += run.dstAlpha[k] == 255;
+    }
+    EXPECT_GT(opaque, 40) << "method " << c.method;
+  }
+}
+
+} // namespace
