@@ -108,6 +108,8 @@ void FreeDecodedText(uint32_t *codes, int32_t allocated);
 // Runs once per process; hands back the built-in topaz record. 0 or ERR_MEM / ERR_FT2.
 uint32_t InitFontEngines(qmFont **defaultFont);
 void ShutdownFontEngines();
+// Empties the glyph caches of every cached font, or of the cache entries holding that font.
+void FlushAllFontGlyphCaches(qmFont *only);
 // Closes every cached font and empties the cache (the text library's shut-down).
 void FreeFontCache();
 

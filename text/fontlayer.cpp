@@ -311,6 +311,11 @@ uint32_t InitFontEngines(qmFont **defaultFont) {
   return 0;
 }
 
+void FlushAllFontGlyphCaches(qmFont *only) {
+  for (qmFontCacheNode *n = g_cache; n; n = n->next)
+    if (!only || n->font == only) FlushFontGlyphCache(n->font);
+}
+
 void FreeFontCache() {
   while (g_cache) {
     qmFontCacheNode *next = g_cache->next;

@@ -340,7 +340,7 @@ struct LayoutPass {
     for (size_t i = 0; i < out->runs.size(); i++) {
       bool last = i + 1 == out->runs.size() || out->runs[i + 1].lineTop != out->runs[i].lineTop;
       qmTextRun &r = out->runs[i];
-      if (!last || (req->align == QM_POS_LEFT && !(r.style.style & QM_STYLE_UNDERLINED))) continue;
+      if (!last || (req->align == POS_LEFT && !(r.style.style & QM_STYLE_UNDERLINED))) continue;
       int32_t n = r.length;
       while (n > 0 && buf[size_t(r.start + n - 1)] == ' ') n--;
       if (n == r.length) continue;

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "graphics/graphics/position.h"
 #include "text/font.h"
 
 // Output kinds of a text request.
@@ -15,15 +16,6 @@ enum : int32_t {
   QM_TEXT_OBJECT = 8,
   QM_TEXT_TEXTOUT = 9,
   QM_TEXT_PRINT = 11,
-};
-
-// Alignment and position constants the requests carry.
-enum : int32_t {
-  QM_POS_CENTER = -100000,
-  QM_POS_LEFT = -90000,
-  QM_POS_RIGHT = -80000,
-  QM_POS_TOP = -70000,
-  QM_POS_BOTTOM = -60000,
 };
 
 constexpr int32_t kMaxTabStops = 32;
@@ -45,7 +37,7 @@ struct qmTextRequest {
   int32_t width, height;  // the rendered size, once stored with a layer or text object
   qmTextStyle style;
   char *text;             // owned
-  int32_t align;          // QM_POS_LEFT, QM_POS_CENTER or QM_POS_RIGHT
+  int32_t align;          // POS_LEFT, POS_CENTER or POS_RIGHT
   int32_t cursorX, cursorY, marginLeft;  // Print: the display's; others 0
   int32_t wrap;           // Print: the right margin; others the wrap width (0: none)
   int32_t tabStops[kMaxTabStops];  // absolute, ascending

@@ -198,12 +198,12 @@ uint32_t RenderTextRuns(const qmTextRequest *request, qmTextLayout *layout, int3
   if (wrapWidth > 0 && width > wrapWidth - left) width = wrapWidth - left;
   if (width < 1) width = 1;
   int32_t height = lastLine + lineHeight + bottom + 1 - top;
-  if (request->align == QM_POS_CENTER || request->align == QM_POS_RIGHT) {
+  if (request->align == POS_CENTER || request->align == POS_RIGHT) {
     for (size_t i = 0; i < runs.size();) {
       size_t end = i;
       while (end + 1 < runs.size() && runs[end + 1].lineTop == runs[i].lineTop) end++;
       int32_t shift = widest - (runs[end].x + runs[end].extent.maxX) - 1;
-      if (request->align == QM_POS_CENTER) shift /= 2;
+      if (request->align == POS_CENTER) shift /= 2;
       for (size_t k = i; k <= end; k++) runs[k].x += shift;
       i = end + 1;
     }

@@ -13,7 +13,7 @@
 namespace {
 
 struct TextLayoutTest : FontEngineTest {
-  qmTextRequest Request(const char *text, int32_t wrap = 0, int32_t align = QM_POS_LEFT) {
+  qmTextRequest Request(const char *text, int32_t wrap = 0, int32_t align = POS_LEFT) {
     qmTextRequest r{};
     r.style = {QM_STYLE_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, topaz};
     r.text = const_cast<char *>(text);
@@ -153,7 +153,7 @@ TEST_F(TextLayoutTest, AlignmentWithinTheWidestLine) {
   struct Case {
     int32_t align;
     int32_t secondX;
-  } cases[] = {{QM_POS_LEFT, 0}, {QM_POS_CENTER, 12}, {QM_POS_RIGHT, 24}};
+  } cases[] = {{POS_LEFT, 0}, {POS_CENTER, 12}, {POS_RIGHT, 24}};
   for (const Case &c : cases) {
     // 40 and 16 pixels of ink; trailing blanks do not count for CENTER and RIGHT.
     qmTextRequest r = Request("abcde\nfg  ", 0, c.align);
