@@ -3,12 +3,15 @@
 #include "text/text/lib_text.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/colors.h"
 #include "graphics/graphics/position.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
@@ -23,6 +26,7 @@
 #include "text/font.h"
 #include "text/fontscan.h"
 #include "text/text/textstate.h"
+#include "text/textobject.h"
 
 namespace {
 
@@ -270,6 +274,152 @@ uint32_t TxtTextOut(VmState *L) {
   return RenderTextBlock(L, &r, QM_TEXT_TEXTOUT, 0);
 }
 
+// Text objects.
+
+uint32_t FindTextObject(VmState *L, const qmObjectId &id, qmTextObject **out) {
+  for (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT); h; h = h->next) {
+    auto *o = reinterpret_cast<qmTextObject *>(h);
+    if (!o->temporary && ObjectHasId(h, &id)) {
+      *out = o;
+      return 0;
+    }
+  }
+  return MissingObjectError(&id, ERR_FINDTEXTOBJECT);
+}
+
+void FreeTextObjectRecord(VmState *L, qmTextObject *o) {
+  RemoveObject(L, &o->header);
+  FreeObjectDataList(L, static_cast<qmObjectData *>(o->header.userData));
+  FreeTextObjectData(o);
+  MemFree(o);
+}
+
+// report off: a missing object is no error.
+uint32_t FreeTextObjectCore(VmState *L, const qmObjectId &id, bool report) {
+  qmTextObject *o;
+  if (uint32_t err = FindTextObject(L, id, &o)) return report ? err : 0;
+  if (o->locked) return ERR_LOCKEDOBJ;
+  FreeTextObjectRecord(L, o);
+  return 0;
+}
+
+uint32_t AppendTextObject(VmState *L, qmTextObject *o) {
+  if (uint32_t err = AddObject(L, &o->header)) {
+    FreeTextObjectData(o);
+    MemFree(o);
+    return err;
+  }
+  if (!o->header.handle) return 0;
+  vm_pushlightuserdata(L, reinterpret_cast<void *>(o->header.handle));
+  return 1;
+}
+
+uint32_t TxtCreateTextObject(VmState *L) {
+  CheckArgCount(L, 2, 5);
+  int n = vm_gettop(L);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  size_t length;
+  const char *text = vm_checkstring(L, 2, &length);
+  qmTextRequest r{};
+  r.style = *GetTextState();
+  r.align = POS_LEFT;
+  r.encoding = GetDefaultEncoding();
+  if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
+    int found;
+    GetFieldInt(L, 3, "align", &r.align, &found);
+    GetFieldInt(L, 3, "wordwrap", &r.wrap, &found);
+    GetFieldInt(L, 3, "encoding", &r.encoding, &found);
+    GetFieldUInt(L, 3, "color", &r.style.color, &found);
+  } else {
+    r.align = vm_optint32(L, 3, POS_LEFT);
+    r.wrap = vm_optint32(L, 4, 0);
+    r.encoding = vm_optint32(L, 5, r.encoding);
+  }
+  if (r.wrap < 0 || (r.encoding != 0 && r.encoding != 1)) return ERR_WRONGUSAGE;
+  if (!id.handle)
+    if (uint32_t err = FreeTextObjectCore(L, id, false)) return err;
+  std::string copy(text, length);
+  r.text = copy.data();
+  auto *o = static_cast<qmTextObject *>(MemAlloc(sizeof(qmTextObject), 1));
+  if (!o) return ERR_MEM;
+  SetObjectHeader(&o->header, QMTYPE_TEXTOBJECT, &id);
+  uint32_t err = CopyTextRequest(&r, &o->request);
+  if (!err) err = RenderTextObject(o, LookupTagConstant, L);
+  if (err) {
+    FreeTextObjectData(o);
+    MemFree(o);
+    return err;
+  }
+  return AppendTextObject(L, o);
+}
+
+uint32_t TxtDisplayTextObject(VmState *L) {
+  // The display-tags table (argument 4) is not read yet: the picture is drawn as stored.
+  CheckArgCount(L, 3, 4);
+  qmTextObject *o;
+  if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &o)) return err;
+  int32_t x = ResolvePositionX(L, vm_checkint32(L, 2), o->width, 0, 0.0);
+  int32_t y = ResolvePositionY(L, vm_checkint32(L, 3), o->height, 0, 0.0);
+  BlitTextPicture(L, o->bitmap, o->mask, o->alpha, x + o->xOffset, y + o->yOffset, o->width, o->height);
+  return 0;
+}
+
+uint32_t TxtFreeTextObject(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  return FreeTextObjectCore(L, GetObjectIdArg(L, 1), true);
+}
+
+uint32_t TxtCopyTextObject(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  qmTextObject *src;
+  if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &src)) return err;
+  qmObjectId id = GetNewObjectIdArg(L, 2);
+  if (!id.handle && !src->header.handle && id.id == src->header.id) return ERR_WRONGUSAGE;
+  if (!id.handle)
+    if (uint32_t err = FreeTextObjectCore(L, id, false)) return err;
+  auto *o = static_cast<qmTextObject *>(MemAlloc(sizeof(qmTextObject), 1));
+  if (!o) return ERR_MEM;
+  *o = *src;
+  o->header = {};
+  SetObjectHeader(&o->header, QMTYPE_TEXTOBJECT, &id);
+  o->bitmap = nullptr;
+  o->mask = nullptr;
+  o->alpha = nullptr;
+  o->locked = o->temporary = 0;
+  uint32_t err = CopyTextRequest(&src->request, &o->request);
+  if (!err)
+    err = CopyBitmap(src->bitmap, src->mask, src->alpha, 0, 0, src->width, src->height, 0, &o->bitmap,
+                     src->mask ? &o->mask : nullptr, src->alpha ? &o->alpha : nullptr);
+  if (err) {
+    FreeTextObjectData(o);
+    MemFree(o);
+    return err;
+  }
+  return AppendTextObject(L, o);
+}
+
+uint32_t TransformTextObject(VmState *L, bool rotate) {
+  CheckArgCount(L, rotate ? 2 : 3, rotate ? 2 : 3);
+  qmTextObject *o;
+  if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &o)) return err;
+  if (o->locked) return ERR_LOCKEDOBJ;
+  if (rotate) {
+    double angle = std::fmod(vm_checknumber(L, 2), 360.0);
+    o->rotation = angle < 0 ? angle + 360.0 : angle;
+  } else {
+    int percent;
+    int32_t w = NumberToInt(GetNumberOrPercentArg(L, 2, o->baseWidth, 1, &percent));
+    int32_t h = NumberToInt(GetNumberOrPercentArg(L, 3, o->baseHeight, 1, &percent));
+    if (uint32_t err = ApplyKeepAspect(o->baseWidth, o->baseHeight, &w, &h)) return err;
+    o->targetWidth = w;
+    o->targetHeight = h;
+  }
+  return RenderTextObject(o, LookupTagConstant, L);
+}
+
+uint32_t TxtRotateTextObject(VmState *L) { return TransformTextObject(L, true); }
+uint32_t TxtScaleTextObject(VmState *L) { return TransformTextObject(L, false); }
+
 uint32_t TxtTextExtent(VmState *L) {
   CheckArgCount(L, 1, 2);
   size_t length;
@@ -424,7 +574,12 @@ const qmCommandEntry kTextCommands[] = {
     {"Print", TxtPrint},
     {"NPrint", TxtNPrint},
     {"TextOut", TxtTextOut},
+    {"CreateTextObject", TxtCreateTextObject},
+    {"DisplayTextObject", TxtDisplayTextObject},
     {"TextExtent", TxtTextExtent},
+    {"ScaleTextObject", TxtScaleTextObject},
+    {"CopyTextObject", TxtCopyTextObject},
+    {"RotateTextObject", TxtRotateTextObject},
     {"OpenFont", TxtOpenFont},
     {"CloseFont", TxtCloseFont},
     {"UseFont", TxtUseFont},
@@ -433,6 +588,7 @@ const qmCommandEntry kTextCommands[] = {
     {"SetDefaultEncoding", TxtSetDefaultEncoding},
     {"AddFontPath", TxtAddFontPath},
     {"GetKerningPair", TxtGetKerningPair},
+    {"FreeTextObject", TxtFreeTextObject},
     {nullptr, nullptr},
 };
 
@@ -498,6 +654,8 @@ uint32_t InitTextLibrary(VmState *) {
 }
 
 void FreeTextLibrary(VmState *L) {
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
+    FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_FONT)) FreeFontNode(L, reinterpret_cast<qmFontNode *>(h));
   FreeFontPaths();
   ShutdownFontEngines();

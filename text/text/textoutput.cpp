@@ -16,7 +16,8 @@ namespace {
 qmTextStyle g_state{};
 int32_t g_encoding = 0;
 
-// Tag values of the form "#NAME" name the script's constants.
+}  // namespace
+
 uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, double *number) {
   const char *string = nullptr;
   std::string ref = std::string("#") + text;
@@ -28,8 +29,6 @@ uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, do
   return 0;
 }
 
-}  // namespace
-
 qmTextStyle *GetTextState() { return &g_state; }
 qmFont *GetCurrentFont() { return g_state.font; }
 int32_t GetDefaultEncoding() { return g_encoding; }
@@ -38,6 +37,28 @@ void SetDefaultEncodingValue(int32_t encoding) { g_encoding = encoding; }
 void ResetTextState(qmFont *font) {
   g_state = {QM_STYLE_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, font};
   g_encoding = 0;
+}
+
+void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
+                     int32_t y, int32_t width, int32_t height) {
+  qmDisplay *D = CurrentDisplay;
+  if (!D || !bitmap) return;
+  qmOutputPicture picture{};
+  qmClipRegion *clip = GetOutputPicture(L, &picture) ? *picture.activeClip : nullptr;
+  qmSafeBlt b{};
+  b.src = bitmap;
+  b.dst = D->outputType == DISPOUT_DISPLAY ? nullptr : D->outputBitmap;
+  b.dstX = x;
+  b.dstY = y;
+  b.width = b.srcWidth = width;
+  b.height = b.srcHeight = height;
+  b.dstWidth = b.dstHeight = 0x7FFFFFFF;
+  // On the display: into its background copy, shown at once.
+  b.flags = D->outputType == DISPOUT_DISPLAY ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
+  b.mask = mask;
+  b.alpha = alpha;
+  b.clip = clip;
+  SafeBlt(L, &b);
 }
 
 uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain) {
@@ -55,26 +76,10 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x = ResolvePositionX(L, request->x, box.width, 0, 0.0) + box.x;
     y = ResolvePositionY(L, request->y, box.height, 0, 0.0) + box.y;
   }
-  if (D) {
-    qmOutputPicture picture{};
-    qmClipRegion *clip = GetOutputPicture(L, &picture) ? *picture.activeClip : nullptr;
-    qmSafeBlt b{};
-    b.src = box.bitmap;
-    b.dst = D->outputType == DISPOUT_DISPLAY ? nullptr : D->outputBitmap;
-    b.dstX = x;
-    b.dstY = y;
-    b.width = b.srcWidth = box.width;
-    b.height = b.srcHeight = box.height;
-    b.dstWidth = b.dstHeight = 0x7FFFFFFF;
-    b.flags = D->outputType == DISPOUT_DISPLAY ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
-    b.mask = box.mask;
-    b.alpha = box.alpha;
-    b.clip = clip;
-    SafeBlt(L, &b);
-    if (kind == QM_TEXT_PRINT) {
-      D->cursorX = request->marginLeft + layout.penX;
-      D->cursorY = request->cursorY + layout.lineTop;
-    }
+  BlitTextPicture(L, box.bitmap, box.mask, box.alpha, x, y, box.width, box.height);
+  if (D && kind == QM_TEXT_PRINT) {
+    D->cursorX = request->marginLeft + layout.penX;
+    D->cursorY = request->cursorY + layout.lineTop;
   }
   FreeTextBox(&box);
   return 0;

@@ -9,6 +9,7 @@
 #include "tests/display/display_vm.h"
 #include "tests/platform/sdl_lsan_suppressions.h"
 #include "text/text/textstate.h"
+#include "text/textobject.h"
 
 namespace {
 
@@ -213,6 +214,80 @@ TEST_F(TextLib, TextExtentTable) {
     EXPECT_EQ(field("height"), row.height) << row.text;
   }
   vm_settop(vm.L, 0);
+}
+
+qmTextObject *TextObject(VmState *L, uint32_t id) {
+  qmObjectId oid{id, 0};
+  return reinterpret_cast<qmTextObject *>(FindObject(L, QMTYPE_TEXTOBJECT, &oid));
+}
+
+TEST_F(TextLib, TextObjectsLifecycle) {
+  ASSERT_EQ(vm.Call("SetFontColor", {0x0000FF}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hello")}).code, 0u);
+  qmTextObject *o = TextObject(vm.L, 1);
+  ASSERT_NE(o, nullptr);
+  EXPECT_EQ(o->width, 40);
+  EXPECT_EQ(o->height, 9);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {1, 30, 10}).code, 0u);
+  Ink ink = InkOf(0x0000FF);
+  EXPECT_GE(ink.left, 30);
+  EXPECT_LT(ink.right, 70);
+  EXPECT_GE(ink.top, 10);
+  // Replacing: a locked object stays as it is.
+  o->locked = 1;
+  EXPECT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Bye")}).code, ERR_LOCKEDOBJ);
+  EXPECT_EQ(TextObject(vm.L, 1)->width, 40);
+  EXPECT_EQ(vm.Call("FreeTextObject", {1}).code, ERR_LOCKEDOBJ);
+  o->locked = 0;
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Bye")}).code, 0u);
+  EXPECT_EQ(TextObject(vm.L, 1)->width, 24);
+  EXPECT_EQ(vm.Call("CopyTextObject", {1, 1}).code, ERR_WRONGUSAGE);
+  ASSERT_EQ(vm.Call("CopyTextObject", {1, 2}).code, 0u);
+  EXPECT_EQ(TextObject(vm.L, 2)->width, 24);
+  ASSERT_EQ(vm.Call("FreeTextObject", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("FreeTextObject", {1}).code, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(vm.Call("DisplayTextObject", {1, 0, 0}).code, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(vm.Call("DisplayTextObject", {2, 0, 0}).code, 0u);
+  EXPECT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("x"), POS_LEFT, -1}).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("[x]")}).code, ERR_UNKTEXTFMT);
+  EXPECT_EQ(TextObject(vm.L, 3), nullptr);
+}
+
+TEST_F(TextLib, TextObjectsTurnAndScale) {
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Turn me")}).code, 0u);
+  qmTextObject *o = TextObject(vm.L, 1);
+  const int32_t w = o->width, h = o->height, ox = o->xOffset, oy = o->yOffset;
+  ASSERT_EQ(vm.Call("RotateTextObject", {1, 90}).code, 0u);
+  EXPECT_NEAR(o->width, h, 2);
+  EXPECT_NEAR(o->height, w, 2);
+  ASSERT_EQ(vm.Call("RotateTextObject", {1, -90}).code, 0u);
+  int32_t w270 = o->width, h270 = o->height;
+  ASSERT_EQ(vm.Call("RotateTextObject", {1, 270}).code, 0u);
+  EXPECT_EQ(o->width, w270);
+  EXPECT_EQ(o->height, h270);
+  ASSERT_EQ(vm.Call("RotateTextObject", {1, 360}).code, 0u);
+  EXPECT_EQ(o->width, w);
+  EXPECT_EQ(o->height, h);
+  EXPECT_EQ(o->xOffset, ox);
+  EXPECT_EQ(o->yOffset, oy);
+  // Fifty per cent wide, the height in proportion (a bitmap font: scaled as pixels).
+  ASSERT_EQ(vm.Call("ScaleTextObject", {1, CmdArg::Str("50%"), 100000}).code, 0u);
+  EXPECT_EQ(o->width, (w + 1) / 2);
+  EXPECT_NEAR(o->height, (h + 1) / 2, 1);
+  EXPECT_EQ(vm.Call("ScaleTextObject", {1, 100000, 100000}).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Call("ScaleTextObject", {1, 0, 10}).code, ERR_BADDIMENSIONS);
+  // A scalable font renders again at the size asked for, with its line breaks kept.
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 20}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {2, CmdArg::Str("two words here"), POS_LEFT, 60}).code, 0u);
+  qmTextObject *t = TextObject(vm.L, 2);
+  const int32_t tw = t->width, th = t->height;
+  ASSERT_NE(t->request.breaks, nullptr);
+  std::vector<int32_t> breaks = *t->request.breaks;
+  ASSERT_EQ(vm.Call("ScaleTextObject", {2, tw * 2, th * 2}).code, 0u);
+  EXPECT_NEAR(t->width, tw * 2, 6);
+  EXPECT_NEAR(t->height, th * 2, 6);
+  EXPECT_EQ(*t->request.breaks, breaks);
+  EXPECT_EQ(GetCurrentFont()->xScale, 1.0) << "the font's scale is restored";
 }
 
 }  // namespace
