@@ -13,7 +13,11 @@
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/colors.h"
 #include "graphics/graphics/position.h"
+#include "graphics/graphics/safeblt.h"
+#include "platform/eventpump.h"
+#include "platform/keycodes.h"
 #include "platform/memory.h"
+#include "runtime/eventqueue.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -561,6 +565,146 @@ uint32_t TxtGetKerningPair(VmState *L) {
   return 1;
 }
 
+// InKeyStr: one line typed by the user, echoed at the cursor.
+
+// Whether the filter (ALL, ALPHANUMERICAL, ALPHABETICAL, NUMERICAL, HEXNUMERICAL) takes the code.
+bool AcceptsInput(int32_t filter, uint32_t c) {
+  bool digit = c >= '0' && c <= '9';
+  bool letter = IsAlphaChar(c) != 0;
+  switch (filter) {
+  case 0: return c == ' ' || IsGraphChar(c);
+  case 1: return c == ' ' || digit || letter;
+  case 2: return c == ' ' || letter;
+  case 3: return digit;
+  case 4: return digit || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+  default: return false;
+  }
+}
+
+// What each echoed character drew over: a full-width strip of the background copy around
+// its line (the character may wrap onto the next line), and the cursor before it.
+struct qmEchoSave {
+  qmBitmap *strip;
+  int32_t top;
+  int32_t cursorX, cursorY;
+};
+
+void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
+  if (save.strip) {
+    qmSafeBlt b{};
+    b.src = save.strip;
+    b.dstY = save.top;
+    b.width = b.srcWidth = save.strip->width;
+    b.height = b.srcHeight = save.strip->height;
+    b.dstWidth = b.dstHeight = 0x7FFFFFFF;
+    b.flags = SAFEBLT_BACKGROUND | SAFEBLT_NOCLIP;
+    SafeBlt(L, &b);
+    FreeBitmap(save.strip);
+    save.strip = nullptr;
+  }
+  d->cursorX = save.cursorX;
+  d->cursorY = save.cursorY;
+}
+
+uint32_t SaveEcho(qmDisplay *d, qmEchoSave *save) {
+  const qmTextStyle *s = GetTextState();
+  int32_t line = s->font ? s->font->height : 8;
+  int32_t margin = line + s->edgeSize + s->shadowDistance;
+  save->cursorX = d->cursorX;
+  save->cursorY = d->cursorY;
+  save->strip = nullptr;
+  qmBitmap *bg = d->backgroundCopy;
+  if (!bg) return 0;
+  int32_t top = std::max(0, d->cursorY - margin), bottom = std::min(bg->height, d->cursorY + 2 * line + margin);
+  save->top = top;
+  if (bottom <= top) return 0;
+  return CopyBitmap(bg, nullptr, nullptr, 0, top, bg->width, bottom - top, 0, &save->strip, nullptr, nullptr);
+}
+
+uint32_t TxtInKeyStr(VmState *L) {
+  CheckArgCount(L, 1, 3);
+  int32_t filter = vm_checkint32(L, 1);
+  int32_t maxLength = vm_optint32(L, 2, 0);
+  bool password = vm_optint32(L, 3, 0) != 0;
+  if (maxLength <= 0 || maxLength > 1024) maxLength = 1024;
+  qmDisplay *d = CurrentDisplay;
+  if (d && d->outputType != DISPOUT_DISPLAY) {
+    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+    switch (d->outputType) {
+    case DISPOUT_ANIM: return ERR_SELECTANIM;
+    case DISPOUT_MASK: return ERR_SELECTMASK;
+    case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+    case DISPOUT_BGPIC: return ERR_SELECTBG;
+    default: return ERR_SELECTBRUSH;
+    }
+  }
+  std::string typed;
+  std::vector<qmEchoSave> echoes;
+  auto undoEchoes = [&]() {
+    while (!echoes.empty()) {
+      if (d) RestoreEcho(L, d, echoes.back());
+      echoes.pop_back();
+    }
+  };
+  bool done = false;
+  uint32_t err = 0;
+  while (!done && !err) {
+    if (PumpPlatformEvents(L)) {
+      err = ERR_USERABORT;
+      break;
+    }
+    ExpireEvents();
+    // Keys are collected under the queue's lock and handled after it: printing never holds it.
+    std::vector<uint32_t> keys;
+    LockEventQueue();
+    qmQueuedEvent ev;
+    for (uint32_t i = 0; PeekEvent(i, &ev, 0); i++)
+      if (ev.type == EVENT_KEY && ev.keyDown) keys.push_back(ev.keyCode);
+    RemoveEvents(kRemoveAllEvents, 0);
+    UnlockEventQueue();
+    for (uint32_t k : keys) {
+      if (done || err) break;
+      if (k == uint32_t(KEY_BACKSPACE)) {
+        if (typed.empty()) continue;
+        typed.pop_back();
+        if (d) RestoreEcho(L, d, echoes.back());
+        echoes.pop_back();
+        continue;
+      }
+      if (k == uint32_t(KEY_ENTER) || k == uint32_t(KEY_RETURN)) {
+        done = true;
+        continue;
+      }
+      if (k == uint32_t(KEY_TAB) || k == uint32_t(KEY_SPACE)) k = ' ';
+      if (k > 255 || int32_t(typed.size()) >= maxLength || !AcceptsInput(filter, k)) continue;
+      qmEchoSave save{};
+      if (d && (err = SaveEcho(d, &save))) break;
+      try {
+        echoes.push_back(save);
+        typed += char(k);
+      } catch (const std::bad_alloc &) {
+        if (save.strip) FreeBitmap(save.strip);
+        err = ERR_MEM;
+        break;
+      }
+      err = PrintText(L, std::string(1, password ? '*' : char(k)), 1);
+      if (int32_t(typed.size()) >= 1024) done = true;
+    }
+    if (!done && !err) WaitPlatformEvent();
+  }
+  if (err) {
+    undoEchoes();
+    return err;
+  }
+  // The echoes go, and the whole input is printed once more where it began.
+  undoEchoes();
+  if (!typed.empty()) {
+    if ((err = PrintText(L, password ? std::string(typed.size(), '*') : typed, 1))) return err;
+  }
+  vm_pushlstring(L, typed.data(), typed.size());
+  return 1;
+}
+
 const qmCommandEntry kTextCommands[] = {
     {"SetFont", TxtSetFont},
     {"SetFontColor", TxtSetFontColor},
@@ -588,6 +732,7 @@ const qmCommandEntry kTextCommands[] = {
     {"SetDefaultEncoding", TxtSetDefaultEncoding},
     {"AddFontPath", TxtAddFontPath},
     {"GetKerningPair", TxtGetKerningPair},
+    {"InKeyStr", TxtInKeyStr},
     {"FreeTextObject", TxtFreeTextObject},
     {nullptr, nullptr},
 };

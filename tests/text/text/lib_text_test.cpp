@@ -3,7 +3,11 @@
 #include <gtest/gtest.h>
 
 #include "display/display.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/bitmapops.h"
+#include "platform/keycodes.h"
 #include "runtime/errcodes.h"
+#include "runtime/eventqueue.h"
 #include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
 #include "tests/display/display_vm.h"
@@ -288,6 +292,62 @@ TEST_F(TextLib, TextObjectsTurnAndScale) {
   EXPECT_NEAR(t->height, th * 2, 6);
   EXPECT_EQ(*t->request.breaks, breaks);
   EXPECT_EQ(GetCurrentFont()->xScale, 1.0) << "the font's scale is restored";
+}
+
+// InKeyStr reads the keys queued before it runs; the picture afterwards is the input printed
+// once at the cursor where it began.
+struct InKeyStrCase {
+  const char *name;
+  std::vector<uint32_t> keys;  // before RETURN
+  int32_t filter, maxLength, password;
+  const char *typed, *shown;
+};
+
+TEST_F(TextLib, InKeyStrFiltersAndEchoes) {
+  const uint32_t BS = KEY_BACKSPACE, SP = KEY_SPACE;
+  const InKeyStrCase cases[] = {
+      {"all", {'a', SP, 'b'}, 0, 0, 0, "a b", "a b"},
+      {"numerical", {'1', 'a', SP, '2'}, 3, 0, 0, "12", "12"},
+      {"hex", {'f', 'A', 'g', '9'}, 4, 0, 0, "fA9", "fA9"},
+      {"alphabetical", {'x', '1', SP, 'y'}, 2, 0, 0, "x y", "x y"},
+      {"backspace", {BS, 'a', 'b', BS, 'c'}, 0, 0, 0, "ac", "ac"},
+      {"maximum", {'a', 'b', 'c'}, 0, 2, 0, "ab", "ab"},
+      {"password", {'s', 'e', 'c'}, 0, 0, 1, "sec", "***"},
+      {"unknown filter", {'a'}, 9, 0, 0, "", ""},
+  };
+  for (const InKeyStrCase &c : cases) {
+    // The expected picture: the shown text printed on a cleared background.
+    ASSERT_EQ(vm.Call("Locate", {8, 16}).code, 0u);
+    FillBitmapRect(d->backgroundCopy, 0, 0, 96, 48, 0);
+    if (c.shown[0]) {
+      ASSERT_EQ(vm.Call("Print", {CmdArg::Str(c.shown)}).code, 0u);
+    }
+    qmBitmap *want = nullptr;
+    ASSERT_EQ(CopyBitmap(d->backgroundCopy, nullptr, nullptr, 0, 0, 96, 48, 0, &want, nullptr, nullptr), 0u);
+    int32_t wantX = d->cursorX;
+    FillBitmapRect(d->backgroundCopy, 0, 0, 96, 48, 0);
+    ASSERT_EQ(vm.Call("Locate", {8, 16}).code, 0u);
+    for (uint32_t k : c.keys) {
+      PostEvent(d, EVENT_KEY, 1, 0, k, nullptr);
+      PostEvent(d, EVENT_KEY, 0, 0, k, nullptr);
+    }
+    PostEvent(d, EVENT_KEY, 1, 0, KEY_RETURN, nullptr);
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, "inkeystr");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    vm_pushnumber(vm.L, c.filter);
+    vm_pushnumber(vm.L, c.maxLength);
+    vm_pushnumber(vm.L, c.password);
+    ASSERT_EQ(vm_pcall(vm.L, 3, 1, 0), 0u) << c.name;
+    EXPECT_STREQ(vm_tostring(vm.L, -1), c.typed) << c.name;
+    vm_settop(vm.L, 0);
+    EXPECT_EQ(d->cursorX, wantX) << c.name;
+    int differ = 0;
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 96; x++) differ += DisplayVm::BitmapPixel(want, x, y) != DisplayVm::BitmapPixel(d->backgroundCopy, x, y);
+    EXPECT_EQ(differ, 0) << c.name;
+    FreeBitmap(want);
+  }
 }
 
 }  // namespace
