@@ -124,12 +124,14 @@ void DrawRunGlyphs(const char *text, const qmTextRun &run, int32_t encoding, int
       for (int32_t px = 0; px < cov.width; px++)
         if (bits[size_t(y) * size_t(bytesPerRow) + size_t(px / 8)] & (0x80 >> (px % 8))) cov.At(px, y) = 255;
   }
-  if (!font || IsNativeFont(font)) return;
+  if (!font) return;
+  // The system engine draws bold and italic itself; the underline is drawn here for every font.
+  bool synthetic = !IsNativeFont(font);
   int32_t baseline = font->baseline, height = font->height;
-  if (!antiAlias && (run.style.style & QM_STYLE_BOLD))
+  if (synthetic && !antiAlias && (run.style.style & QM_STYLE_BOLD))
     for (int32_t y = 0; y < cov.height; y++)
       for (int32_t px = cov.width - 1; px > 0; px--) cov.At(px, y) = std::max(cov.At(px, y), cov.At(px - 1, y));
-  if (!antiAlias && (run.style.style & QM_STYLE_ITALIC)) {
+  if (synthetic && !antiAlias && (run.style.style & QM_STYLE_ITALIC)) {
     std::vector<uint8_t> row(size_t(cov.width));
     for (int32_t y = 0; y < cov.height; y++) {
       int32_t shift = baseline - 1 - y;

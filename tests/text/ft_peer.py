@@ -4,6 +4,7 @@
   ft_peer.py probe FONT            ascent and descent of codes 33..255 at 100 pixels per em
   ft_peer.py glyphs FONT PX CODES  per code: 64ths of the advance, ink box and coverage bytes
   ft_peer.py kern FONT PX A B      64ths of the kerning of the pair
+  ft_peer.py capital FONT PX       rows of ink of the capital A
 Positions are relative to the pen on the baseline, y growing downwards.
 """
 import sys
@@ -40,6 +41,10 @@ def main():
             w, h = mask.size
             data = bytes(mask.getpixel((x, y)) for y in range(h) for x in range(w))
             print("glyph", code, advance, left, top, w, h, data.hex() or "-")
+    elif cmd == "capital":
+        f = font(path, int(sys.argv[3]))
+        left, top, right, bottom = f.getbbox("A", anchor="ls")
+        print(bottom - top)
     elif cmd == "kern":
         f = font(path, int(sys.argv[3]))
         a, b = sys.argv[4], sys.argv[5]
