@@ -3,7 +3,10 @@
 #pragma once
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
+
 #include <cstdio>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -53,13 +56,20 @@ struct TestPlane {
   }
 };
 
-// The folder of the generated font fixtures (make_font_fixtures.py), made once per run.
+// The folder of the generated font fixtures (make_font_fixtures.py), made once per process in
+// a folder of its own (test processes run side by side) and removed at exit.
 inline const std::string &FixtureDir() {
   static const std::string dir = [] {
-    std::string d = std::string(QM_BINARY_DIR) + "/text_fixtures";
+    char pattern[] = "/tmp/qm_text_fixturesXXXXXX";
+    std::string d = mkdtemp(pattern) ? pattern : std::string(QM_BINARY_DIR) + "/text_fixtures";
     RunCommand(std::string(kPython) + " " + QM_SOURCE_DIR + "/tests/text/make_font_fixtures.py " + d);
     return d;
   }();
+  static const bool cleanup = [] {
+    std::atexit([] { std::filesystem::remove_all(dir); });
+    return true;
+  }();
+  (void)cleanup;
   return dir;
 }
 
