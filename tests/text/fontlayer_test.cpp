@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "runtime/errcodes.h"
+#include "runtime/vnames.h"
 #include "text/font.h"
 #include "tests/text/text_test_util.h"
 
@@ -122,6 +123,43 @@ TEST(DecodeUtf8Test, Table) {
   EXPECT_EQ(count, 100);
   FreeDecodedText(codes, allocated);
   EXPECT_EQ(DecodeUtf8Text("a", 1, 0, small, sizeof small, &codes, &count, &allocated), uint32_t(ERR_USERABORT));
+}
+
+}  // namespace
+
+namespace {
+
+// A font linked into an applet: a header word (2: outline) before the font file, inside a
+// window of a larger file, opened through its ":::chunk" name by the system engine.
+TEST_F(FontLayerTest, LinkedOutlineFontOpensFromItsChunk) {
+  std::string container = std::string(QM_BINARY_DIR) + "/linked_font_container.bin";
+  FILE *in = fopen((kVeraDir + "Vera.ttf").c_str(), "rb");
+  FILE *out = fopen(container.c_str(), "wb");
+  ASSERT_TRUE(in && out);
+  fputs("padding before the chunk", out);
+  long offset = ftell(out);
+  const unsigned char header[4] = {0, 0, 0, 2};
+  fwrite(header, 1, 4, out);
+  char buffer[4096];
+  size_t n, length = 4;
+  while ((n = fread(buffer, 1, sizeof buffer, in)) > 0) length += fwrite(buffer, 1, n, out);
+  fputs("trailing bytes", out);
+  fclose(in);
+  fclose(out);
+  char name[1024];
+  ASSERT_NE(MakeChunkName("MyFont.ttf", name, sizeof name, uint64_t(offset), length, 0, container.c_str()), nullptr);
+  qmFont *f = nullptr;
+  ASSERT_EQ(GetCachedFont(name, 24, FONTENGINE_NATIVE, 1, 1, &f), 0u);
+  EXPECT_EQ(f->engineType, QM_FONT_NATIVE);
+  EXPECT_STREQ(f->faceName, "Bitstream Vera Sans");
+  qmTextExtent e{};
+  EXPECT_EQ(MeasureFontText(f, "Linked", 6, 0, 0, &e), 0u);
+  EXPECT_GT(e.width, 40);
+  // A chunk that cannot be read is named in the error.
+  char broken[1024];
+  ASSERT_NE(MakeChunkName("Gone.ttf", broken, sizeof broken, 0, 100, 0, "/no/such/container"), nullptr);
+  EXPECT_EQ(GetCachedFont(broken, 24, FONTENGINE_NATIVE, 1, 1, &f), uint32_t(ERR_READFILE));
+  remove(container.c_str());
 }
 
 }  // namespace
