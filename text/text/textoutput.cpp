@@ -8,6 +8,7 @@
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "text/text/textstate.h"
 
@@ -75,6 +76,15 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
   } else {
     x = ResolvePositionX(L, request->x, box.width, 0, 0.0) + box.x;
     y = ResolvePositionY(L, request->y, box.height, 0, 0.0) + box.y;
+  }
+  // With layers on the block also becomes a text layer; the picture is blitted all the same,
+  // so that it shows without a redraw.
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (D && D->layersOn && ctx && ctx->addTextLayer) {
+    if (uint32_t err = ctx->addTextLayer(L, request, kind, &box, x, y)) {
+      FreeTextBox(&box);
+      return err;
+    }
   }
   BlitTextPicture(L, box.bitmap, box.mask, box.alpha, x, y, box.width, box.height);
   if (D && kind == QM_TEXT_PRINT) {

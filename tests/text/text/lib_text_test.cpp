@@ -6,6 +6,7 @@
 #include "graphics/blit.h"
 #include "graphics/graphics/bitmapops.h"
 #include "platform/keycodes.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/objlist.h"
@@ -348,6 +349,26 @@ TEST_F(TextLib, InKeyStrFiltersAndEchoes) {
     EXPECT_EQ(differ, 0) << c.name;
     FreeBitmap(want);
   }
+}
+
+// With layers on, the layers library's hook gets every TextOut and Print block.
+TEST_F(TextLib, TextLayersGoThroughTheHook) {
+  static std::vector<std::string> seen;
+  seen.clear();
+  GetPlayerContext(vm.L)->addTextLayer = [](VmState *, const qmTextRequest *r, int32_t kind, const qmTextBox *box,
+                                            int32_t x, int32_t y) -> uint32_t {
+    seen.push_back(std::to_string(kind) + ":" + r->text + ":" + std::to_string(x) + "," + std::to_string(y) + ":" +
+                   std::to_string(box->width));
+    return std::string(r->text) == "refused" ? uint32_t(ERR_MEM) : 0u;
+  };
+  d->layersOn = 1;
+  ASSERT_EQ(vm.Call("TextOut", {5, 6, CmdArg::Str("ab")}).code, 0u);
+  ASSERT_EQ(vm.Call("Print", {CmdArg::Str("c")}).code, 0u);
+  EXPECT_EQ(vm.Call("TextOut", {0, 0, CmdArg::Str("refused")}).code, ERR_MEM);
+  d->layersOn = 0;
+  ASSERT_EQ(vm.Call("TextOut", {5, 6, CmdArg::Str("no layers")}).code, 0u);
+  GetPlayerContext(vm.L)->addTextLayer = nullptr;
+  EXPECT_EQ(seen, (std::vector<std::string>{"9:ab:5,6:16", "11:c:0,0:8", "9:refused:0,0:56"}));
 }
 
 }  // namespace
