@@ -236,3 +236,37 @@ TEST_F(TextLayoutTest, ExtentsOfSyntheticStyles) {
 }
 
 }  // namespace
+
+namespace {
+
+// Anti-aliased Vera with an edge and a shadow: an alpha picture; the text colour inside the
+// glyphs, the edge colour around them, the shadow's below and right, all opaque where covered.
+TEST_F(TextLayoutTest, AntiAliasedEdgeAndShadow) {
+  qmFont *vera = nullptr;
+  ASSERT_EQ(GetCachedFont(":::default_sans", 32, FONTENGINE_INBUILT, 1, 0, &vera), 0u);
+  qmTextRequest r = Request("Il");
+  r.style = {QM_STYLE_ANTIALIAS | QM_STYLE_EDGE | QM_STYLE_SHADOW, 0xFF0000, 0x0000FF, 0x00FF00, 6, 3, 2, vera};
+  qmTextLayout l;
+  ASSERT_EQ(LayoutTextBlock(&r, QM_TEXT_TEXTOUT, 0, nullptr, nullptr, 0, &l), 0u);
+  qmTextBox box;
+  ASSERT_EQ(RenderTextRuns(&r, &l, 0, &box), 0u);
+  ASSERT_NE(box.alpha, nullptr);
+  EXPECT_EQ(box.mask, nullptr);
+  int text = 0, edge = 0, shadow = 0;
+  for (int y = 0; y < box.height; y++)
+    for (int x = 0; x < box.width; x++) {
+      if (box.alpha->memory[y * box.alpha->bytesPerRow + x] != 255) continue;
+      uint32_t p = GetBitmapPixel(box.bitmap, x, y, 0);
+      text += p == 0xFF0000;
+      edge += p == 0x00FF00;
+      shadow += p == 0x0000FF;
+    }
+  EXPECT_GT(text, 40);
+  EXPECT_GT(edge, 40);
+  EXPECT_GT(shadow, 40);
+  EXPECT_EQ(box.x, -2);
+  EXPECT_EQ(box.y, -2);
+  FreeTextBox(&box);
+}
+
+}  // namespace
