@@ -12,6 +12,7 @@
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
+#include "text/text/lib_text.h"
 
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
@@ -20,6 +21,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kTextLibrary,
     &kDisplayLibrary,
     &kSoundLibrary,
     &kBrushLibrary,

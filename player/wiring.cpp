@@ -46,6 +46,7 @@ void UnwirePlayerContext(VmState *L) {
   ctx->serviceEvents = nullptr;
   SetAudioSink(nullptr);
   ctx->findLayerByName = nullptr;
+  ctx->addTextLayer = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
 }

@@ -15,6 +15,8 @@ struct qmOutputPicture;
 struct qmDosState;
 struct qmSoundState;
 struct qmNetworkState;
+struct qmTextRequest;
+struct qmTextBox;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -36,6 +38,10 @@ struct qmPlayerContext {
   void (*serviceEvents)(VmState *L);
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
+  // The layers library: with layers on, a text layer of the kind (PRINT, TEXTOUT) for a block of
+  // text the text library rendered, placed at (x, y), keeping a copy of its request. 0 or an error.
+  uint32_t (*addTextLayer)(VmState *L, const qmTextRequest *request, int32_t kind, const qmTextBox *box, int32_t x,
+                           int32_t y);
   // The sound library's state, and its answers to GetAttribute for samples and music (the
   // object type, the attribute; the object id is argument 2): the results pushed or an error.
   qmSoundState *sound;

@@ -1,0 +1,96 @@
+// The text state, and the road from a laid-out block to the current output: the display's
+// background copy (presented at once) or the Select* target.
+#include <cstring>
+#include <string>
+
+#include "display/display.h"
+#include "graphics/graphics/output.h"
+#include "graphics/graphics/position.h"
+#include "graphics/graphics/safeblt.h"
+#include "runtime/cmdargs.h"
+#include "runtime/context.h"
+#include "runtime/errcodes.h"
+#include "text/text/textstate.h"
+
+namespace {
+
+qmTextStyle g_state{};
+int32_t g_encoding = 0;
+
+}  // namespace
+
+uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, double *number) {
+  const char *string = nullptr;
+  std::string ref = std::string("#") + text;
+  size_t used = 0;
+  uint32_t err = ParseConstantRef(static_cast<VmState *>(context), ref.c_str(), &used, &string, number);
+  if (err) return err;
+  if (string) return ERR_VALUEEXPECTED;
+  *consumed = used > 0 ? used - 1 : 0;
+  return 0;
+}
+
+qmTextStyle *GetTextState() { return &g_state; }
+qmFont *GetCurrentFont() { return g_state.font; }
+int32_t GetDefaultEncoding() { return g_encoding; }
+void SetDefaultEncodingValue(int32_t encoding) { g_encoding = encoding; }
+
+void ResetTextState(qmFont *font) {
+  g_state = {QM_STYLE_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, font};
+  g_encoding = 0;
+}
+
+void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
+                     int32_t y, int32_t width, int32_t height) {
+  qmDisplay *D = CurrentDisplay;
+  if (!D || !bitmap) return;
+  qmOutputPicture picture{};
+  qmClipRegion *clip = GetOutputPicture(L, &picture) ? *picture.activeClip : nullptr;
+  qmSafeBlt b{};
+  b.src = bitmap;
+  b.dst = D->outputType == DISPOUT_DISPLAY ? nullptr : D->outputBitmap;
+  b.dstX = x;
+  b.dstY = y;
+  b.width = b.srcWidth = width;
+  b.height = b.srcHeight = height;
+  b.dstWidth = b.dstHeight = 0x7FFFFFFF;
+  // On the display: into its background copy, shown at once.
+  b.flags = D->outputType == DISPOUT_DISPLAY ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
+  b.mask = mask;
+  b.alpha = alpha;
+  b.clip = clip;
+  SafeBlt(L, &b);
+}
+
+uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain) {
+  qmDisplay *D = CurrentDisplay;
+  qmTextLayout layout;
+  if (uint32_t err = LayoutTextBlock(request, kind, plain, LookupTagConstant, L, 0, &layout)) return err;
+  int32_t wrap = kind == QM_TEXT_PRINT ? request->wrap - request->marginLeft + 1 : request->wrap;
+  qmTextBox box;
+  if (uint32_t err = RenderTextRuns(request, &layout, wrap, &box)) return err;
+  int32_t x, y;
+  if (kind == QM_TEXT_PRINT) {
+    x = request->marginLeft + box.firstLineOffset + box.x;
+    y = request->cursorY + box.y;
+  } else {
+    x = ResolvePositionX(L, request->x, box.width, 0, 0.0) + box.x;
+    y = ResolvePositionY(L, request->y, box.height, 0, 0.0) + box.y;
+  }
+  // With layers on the block also becomes a text layer; the picture is blitted all the same,
+  // so that it shows without a redraw.
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (D && D->layersOn && ctx && ctx->addTextLayer) {
+    if (uint32_t err = ctx->addTextLayer(L, request, kind, &box, x, y)) {
+      FreeTextBox(&box);
+      return err;
+    }
+  }
+  BlitTextPicture(L, box.bitmap, box.mask, box.alpha, x, y, box.width, box.height);
+  if (D && kind == QM_TEXT_PRINT) {
+    D->cursorX = request->marginLeft + layout.penX;
+    D->cursorY = request->cursorY + layout.lineTop;
+  }
+  FreeTextBox(&box);
+  return 0;
+}

@@ -1,0 +1,27 @@
+// The text state every text output reads: the style block with the current font, the default
+// encoding, and the output of one laid-out block into the current output.
+#pragma once
+#include <cstdint>
+
+#include "text/textlayout.h"
+
+struct VmState;
+
+// The process-wide style block (style, colours, shadow and edge, current font).
+qmTextStyle *GetTextState();
+qmFont *GetCurrentFont();
+int32_t GetDefaultEncoding();
+void SetDefaultEncodingValue(int32_t encoding);
+void ResetTextState(qmFont *font);
+
+// "#NAME" in a tag value: the script's constant of that name (a qmConstantLookup; the context
+// is the VM state).
+uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, double *number);
+
+// Blits a text picture through its mask or alpha into the current output at (x, y).
+void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
+                     int32_t y, int32_t width, int32_t height);
+
+// Lays the request out and draws it into the current output (kinds TEXTOUT and PRINT); Print
+// moves the display's cursor. 0 or an error code; nothing is drawn on an error.
+uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain);

@@ -1,0 +1,34 @@
+// Text objects: formatted text rendered once into a picture and kept with the request it was
+// made from, so that it can be rendered again at another size or angle. VM-free: the library
+// keeps the records in its object list.
+#pragma once
+#include <cstdint>
+
+#include "runtime/registry.h"
+#include "text/textlayout.h"
+
+struct qmTextObject {
+  qmObjectHeader header;  // type TEXTOBJECT
+  qmBitmap *bitmap;
+  qmMask *mask;             // or null
+  qmAlphaChannel *alpha;    // or null
+  int32_t width, height;           // the current picture
+  int32_t baseWidth, baseHeight;   // the picture as first made; sizes refer to it
+  int32_t xOffset, yOffset;        // the picture's place from the object's origin; 0 when turned
+  int32_t locked;
+  int32_t temporary;
+  qmTextRequest request;    // owned: its text and tables
+  int32_t targetWidth, targetHeight;  // the size asked for (the base size at first)
+  double rotation;          // degrees, 0..360
+};
+
+// Copies the request with its own text and tables: 0 or ERR_MEM.
+uint32_t CopyTextRequest(const qmTextRequest *from, qmTextRequest *to);
+void FreeTextRequest(qmTextRequest *request);
+
+// Lays the object's request out (recording its breaks and tab choices the first time) and
+// renders it at the object's target size and rotation into a new picture. 0 or an error;
+// the object keeps its old picture on an error.
+uint32_t RenderTextObject(qmTextObject *object, qmConstantLookup lookup, void *context);
+// Frees the picture, planes and request (not the record).
+void FreeTextObjectData(qmTextObject *object);
