@@ -39,6 +39,7 @@ uint32_t InitDesktop() {
 void ShutdownDesktop() {
   FreeAllPlatformTimers();
   if (gDesktop.started) {
+    FreeStandardPointers();
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
   }
   gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};
