@@ -80,10 +80,14 @@ qmHelperRun RunHelperProgram(const std::vector<std::string> &args, const std::st
     sigaction(SIGPIPE, &old, nullptr);
     in.Close(1);
   }
+  // Output is read until the program has ended and the pipe is drained; a program that leaves
+  // a child behind holding the pipe (a clipboard tool serving its selection) must not keep us.
   char buf[4096];
+  int status = 0;
+  bool ended = false;
   for (;;) {
     pollfd p{out.fd[0], POLLIN, 0};
-    int ready = poll(&p, 1, 20);
+    int ready = poll(&p, 1, ended ? 0 : 20);
     if (ready < 0 && errno != EINTR) break;
     if (ready > 0) {
       ssize_t n = read(out.fd[0], buf, sizeof buf);
@@ -92,11 +96,16 @@ qmHelperRun RunHelperProgram(const std::vector<std::string> &args, const std::st
       run.output.append(buf, size_t(n));
       continue;
     }
+    if (ended) break;
     if (keepAlive) keepAlive();
+    pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) ended = true;
+    else if (done < 0 && errno != EINTR) return run;
   }
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0) {
-    if (errno != EINTR) return run;
+  while (!ended) {
+    pid_t done = waitpid(pid, &status, 0);
+    if (done == pid) ended = true;
+    else if (errno != EINTR) return run;
   }
   run.exitStatus = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
   return run;

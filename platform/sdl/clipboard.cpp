@@ -28,8 +28,14 @@ int32_t KindWithoutText() {
   else if (HelperProgramAvailable("xclip"))
     run = RunHelperProgram({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-o"}, nullptr, PumpForPeers);
   if (!run.started || run.exitStatus != 0) return CLIP_EMPTY;
-  return ClipboardKindOfTargets(run.output.c_str());
+  // A text offered that SDL found empty is an empty clipboard (ours after clearing).
+  int32_t kind = ClipboardKindOfTargets(run.output.c_str());
+  return kind == CLIP_TEXT ? CLIP_EMPTY : kind;
 }
+
+// The window system learns of our ownership only when the request leaves our buffer; a
+// program that asks at once must find it.
+void Announce() { SDL_PumpEvents(); }
 
 void TellWatchers() {
   for (qmDisplay *d = DisplayList; d; d = d->next)
@@ -68,6 +74,7 @@ uint32_t WriteClipboardText(const char *text) {
   if (InitDesktop() != 0) return ERR_CLIPWRITE;
   std::string utf8 = ClipboardTextOut(text);
   if (SDL_SetClipboardText(utf8.c_str()) != 0) return ERR_CLIPWRITE;
+  Announce();
   TellWatchers();
   return 0;
 }
@@ -75,6 +82,7 @@ uint32_t WriteClipboardText(const char *text) {
 uint32_t ClearPlatformClipboard() {
   if (InitDesktop() != 0) return ERR_CLIPWRITE;
   if (SDL_SetClipboardText("") != 0) return ERR_CLIPWRITE;
+  Announce();
   TellWatchers();
   return 0;
 }

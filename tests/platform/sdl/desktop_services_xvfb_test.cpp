@@ -1,0 +1,189 @@
+// The desktop services on a real X server (Xvfb): a dialog program answered by xdotool, the
+// clipboard with xclip as the other program, and the pointer of a window.
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <string>
+#include <thread>
+
+#include "platform/clipboard.h"
+#include "platform/dialogs.h"
+#include "platform/helperprogram.h"
+#include "platform/memory.h"
+#include "platform/pointer.h"
+#include "platform/requesters.h"
+#include "runtime/errcodes.h"
+#include "sdl_fixture.h"
+#include "tests/platform/xvfb_server.h"
+
+namespace sdltest {
+namespace {
+
+void PumpSdl() { SDL_PumpEvents(); }
+
+class XvfbServicesTest : public DesktopTest {
+ public:
+  void SetUp() override {
+    int number = 0;
+    xvfb = StartXvfb(&number);
+    if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
+    if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "no xdotool";
+    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+    StartDesktop("x11", false);
+    SetDialogDesktop(&kDesktopDialogs);
+  }
+  void TearDown() override {
+    if (xvfb < 0) return;
+    SetDialogDesktop(nullptr);
+    StopDesktop();
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+  }
+  // A helper program's output while our windows keep answering (we may own the selection).
+  std::string Output(const std::vector<std::string> &argv, const std::string *input = nullptr) {
+    qmHelperRun run = RunHelperProgram(argv, input, PumpSdl);
+    EXPECT_TRUE(run.started) << argv[0];
+    return run.output;
+  }
+  void PumpFor(double seconds) {
+    double end = GetTimeSeconds() + seconds;
+    while (GetTimeSeconds() < end) {
+      SDL_PumpEvents();
+      SDL_Delay(10);
+    }
+  }
+  pid_t xvfb = -1;
+};
+
+// Runs a shell command in the background; killed and reaped when the guard goes.
+struct Background {
+  pid_t pid;
+  explicit Background(const std::string &command) {
+    pid = fork();
+    if (pid == 0) {
+      setpgid(0, 0);
+      execl("/bin/sh", "sh", "-c", command.c_str(), static_cast<char *>(nullptr));
+      _exit(127);
+    }
+  }
+  ~Background() {
+    if (pid > 0) {
+      kill(-pid, SIGKILL);
+      kill(pid, SIGKILL);
+      waitpid(pid, nullptr, 0);
+    }
+  }
+};
+
+TEST_F(XvfbServicesTest, ZenityEntryAnsweredByXdotool) {
+  if (!HelperProgramAvailable("zenity")) GTEST_SKIP() << "no zenity";
+  SetDialogBackend(nullptr);
+  ASSERT_EQ(CurrentDialogBackend(), &kZenityDialogs);
+  std::string title = "Quenmoor entry " + std::to_string(getpid());
+  // xdotool's "type" takes every word after it: the keys go in a call of their own.
+  Background answer("exec >/dev/null 2>&1; timeout 30 xdotool search --sync --onlyvisible --name '" + title +
+                    "' windowfocus --sync %1 && sleep 0.3 && xdotool type --delay 20 'hello 42' && xdotool key Return");
+  char text[kStringRequestSize];
+  EXPECT_EQ(ShowStringRequester(title.c_str(), "Your answer:", "", 0, 100, 0, text), 0u);
+  EXPECT_STREQ(text, "hello 42");
+
+  // Escape cancels: the string requester's cancel code.
+  title += " again";
+  Background cancel("exec >/dev/null 2>&1; timeout 30 xdotool search --sync --onlyvisible --name '" + title +
+                    "' windowfocus --sync %1 && sleep 0.3 && xdotool key Escape");
+  EXPECT_EQ(ShowStringRequester(title.c_str(), "Your answer:", "x", 0, 100, 0, text), static_cast<uint32_t>(ERR_USERABORT));
+}
+
+TEST_F(XvfbServicesTest, ClipboardTextRoundTripsWithXclip) {
+  if (!HelperProgramAvailable("xclip")) GTEST_SKIP() << "no xclip";
+  int32_t kind = -1;
+  // A fresh server: nobody owns the clipboard.
+  ASSERT_EQ(PeekClipboardKind(&kind), 0u);
+  EXPECT_EQ(kind, CLIP_EMPTY);
+
+  // Ours, read by the other program: UTF-8 outside.
+  ASSERT_EQ(WriteClipboardText("Gr\xfc\xdf""e\nzwei"), 0u);
+  EXPECT_EQ(Output({"xclip", "-selection", "clipboard", "-o"}), "Gr\xc3\xbc\xc3\x9f""e\nzwei");
+  char *text = nullptr;
+  ASSERT_EQ(ReadClipboard(&kind, &text), 0u);
+  EXPECT_EQ(kind, CLIP_TEXT);
+  EXPECT_STREQ(text, "Gr\xfc\xdf""e\nzwei");
+  MemFree(text);
+
+  // The other program's, with carriage returns: line feeds inside.
+  std::string crlf = "\xc3\x84pfel\r\nBirnen\rEnde";
+  Output({"xclip", "-selection", "clipboard", "-i"}, &crlf);
+  PumpFor(0.2);
+  ASSERT_EQ(ReadClipboard(&kind, &text), 0u);
+  EXPECT_EQ(kind, CLIP_TEXT);
+  EXPECT_STREQ(text, "\xc4pfel\nBirnen\nEnde");
+  MemFree(text);
+
+  // A file reference is something else; cleared is empty.
+  std::string uri = "file:///tmp/x.txt\n";
+  Output({"xclip", "-selection", "clipboard", "-t", "text/uri-list", "-i"}, &uri);
+  PumpFor(0.2);
+  ASSERT_EQ(PeekClipboardKind(&kind), 0u);
+  EXPECT_EQ(kind, CLIP_OTHER);
+  ASSERT_EQ(ClearPlatformClipboard(), 0u);
+  ASSERT_EQ(ReadClipboard(&kind, &text), 0u);
+  EXPECT_EQ(kind, CLIP_EMPTY);
+  EXPECT_EQ(text, nullptr);
+}
+
+TEST_F(XvfbServicesTest, PointerMovesHidesAndShows) {
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(pw->window, &wx, &wy);
+  MovePointerTo(display, 50, 60);
+  PumpFor(0.2);
+  std::string where = Output({"xdotool", "getmouselocation", "--shell"});
+  EXPECT_NE(where.find("X=" + std::to_string(wx + 50) + "\n"), std::string::npos) << where;
+  EXPECT_NE(where.find("Y=" + std::to_string(wy + 60) + "\n"), std::string::npos) << where;
+  ASSERT_EQ(SDL_GetMouseFocus(), pw->window);
+
+  std::vector<uint32_t> cross(15 * 15, 0);
+  for (int i = 0; i < 15; i++) cross[size_t(7 * 15 + i)] = cross[size_t(i * 15 + 7)] = 0xff000000;
+  void *image = nullptr;
+  ASSERT_EQ(CreatePlatformPointer(cross.data(), 15, 15, 7, 7, &image), 0u);
+  SDL_Cursor *system = SDL_GetCursor();
+  SetPlatformPointer(display, image, PLATPTR_IMAGE);
+  SDL_Cursor *custom = SDL_GetCursor();
+  EXPECT_NE(custom, system);
+  HidePlatformPointer(display);
+  EXPECT_EQ(PlatformPointerHidden(display), 1);
+  EXPECT_NE(SDL_GetCursor(), custom);
+  ShowPlatformPointer(display);
+  EXPECT_EQ(PlatformPointerHidden(display), 0);
+  EXPECT_EQ(SDL_GetCursor(), custom);
+  SetPlatformPointer(display, nullptr, PLATPTR_BUILTIN);
+  EXPECT_NE(SDL_GetCursor(), custom);
+  SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM);
+  EXPECT_EQ(SDL_GetCursor(), SDL_GetDefaultCursor());
+  FreePlatformPointer(image);
+
+  // Pictures that make no pointer.
+  EXPECT_EQ(CreatePlatformPointer(cross.data(), 0, 15, 0, 0, &image), static_cast<uint32_t>(ERR_POINTERIMG));
+  EXPECT_EQ(CreatePlatformPointer(cross.data(), 15, 15, 15, 0, &image), static_cast<uint32_t>(ERR_POINTERIMG));
+}
+
+// The headless driver shows no pointers: a stand-in is made all the same.
+TEST_F(DesktopTest, PointerStandInWithoutCursors) {
+  uint32_t pixels[kBuiltinPointerSize * kBuiltinPointerSize];
+  DrawBuiltinPointer(pixels);
+  EXPECT_EQ(pixels[0] >> 24, 0u);                                   // outside the ball
+  EXPECT_EQ(pixels[11 * kBuiltinPointerSize + 11] >> 24, 255u);     // its middle
+  EXPECT_EQ(pixels[23 * kBuiltinPointerSize + 23], 0u);             // the hotspot lies beyond it
+  void *image = nullptr;
+  ASSERT_EQ(CreatePlatformPointer(pixels, kBuiltinPointerSize, kBuiltinPointerSize, 23, 23, &image), 0u);
+  SetPlatformPointer(display, image, PLATPTR_IMAGE);
+  EXPECT_EQ(PlatformPointerImage(display), image);
+  HidePlatformPointer(display);
+  EXPECT_EQ(PlatformPointerHidden(display), 1);
+  SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM);
+  EXPECT_EQ(PlatformPointerHidden(display), 0);
+  FreePlatformPointer(image);
+}
+
+}  // namespace
+}  // namespace sdltest
