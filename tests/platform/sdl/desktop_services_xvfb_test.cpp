@@ -147,7 +147,7 @@ TEST_F(XvfbServicesTest, PointerMovesHidesAndShows) {
   void *image = nullptr;
   ASSERT_EQ(CreatePlatformPointer(cross.data(), 15, 15, 7, 7, &image), 0u);
   SDL_Cursor *system = SDL_GetCursor();
-  SetPlatformPointer(display, image, PLATPTR_IMAGE);
+  SetPlatformPointer(display, image, PLATPTR_IMAGE, nullptr);
   SDL_Cursor *custom = SDL_GetCursor();
   EXPECT_NE(custom, system);
   HidePlatformPointer(display);
@@ -156,9 +156,9 @@ TEST_F(XvfbServicesTest, PointerMovesHidesAndShows) {
   ShowPlatformPointer(display);
   EXPECT_EQ(PlatformPointerHidden(display), 0);
   EXPECT_EQ(SDL_GetCursor(), custom);
-  SetPlatformPointer(display, nullptr, PLATPTR_BUILTIN);
+  SetPlatformPointer(display, nullptr, PLATPTR_BUILTIN, nullptr);
   EXPECT_NE(SDL_GetCursor(), custom);
-  SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM);
+  SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM, nullptr);
   EXPECT_EQ(SDL_GetCursor(), SDL_GetDefaultCursor());
   FreePlatformPointer(image);
 
@@ -176,11 +176,11 @@ TEST_F(DesktopTest, PointerStandInWithoutCursors) {
   EXPECT_EQ(pixels[23 * kBuiltinPointerSize + 23], 0u);             // the hotspot lies beyond it
   void *image = nullptr;
   ASSERT_EQ(CreatePlatformPointer(pixels, kBuiltinPointerSize, kBuiltinPointerSize, 23, 23, &image), 0u);
-  SetPlatformPointer(display, image, PLATPTR_IMAGE);
+  SetPlatformPointer(display, image, PLATPTR_IMAGE, nullptr);
   EXPECT_EQ(PlatformPointerImage(display), image);
   HidePlatformPointer(display);
   EXPECT_EQ(PlatformPointerHidden(display), 1);
-  SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM);
+  SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM, nullptr);
   EXPECT_EQ(PlatformPointerHidden(display), 0);
   FreePlatformPointer(image);
 }
