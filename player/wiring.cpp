@@ -82,7 +82,7 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
     qmClArgs *args = run->args;
     qmProgramInfo &info = sys->program;
     info.linked = static_cast<int32_t>(run->linked);
-    info.applet = static_cast<int32_t>(args->isApplet);
+    info.applet = &args->isApplet;
     info.programPath = args->programPath;
     info.executablePath = args->executablePath;
     info.fileArgument = args->programPath;

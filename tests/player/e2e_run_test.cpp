@@ -426,3 +426,19 @@ TEST(E2eRun, OutOfMemoryIsReported) {
     EXPECT_EQ(r.out, c.report) << c.name;
   }
 }
+
+// The program information names the kind of the program file, which is read after start-up.
+TEST(E2eRun, ProgramInfoOfAnApplet) {
+  PlayerDir d;
+  qmtools::WriteBytes(d / "info.qma", AppletOf(".func source=\"info.qms\" maxstack=6\n"
+                                               "  .k \"debugprint\" \"getprograminfo\"\n"
+                                               "      GETGLOBAL 0 k0 @1\n"
+                                               "      GETGLOBAL 1 k1\n"
+                                               "      CALL 1 1 0\n"
+                                               "      CALL 0 0 1\n"
+                                               "      RETURN 0 1 @2\n"
+                                               ".end\n"));
+  PlayerResult r = GuardedRun(d, {"-QUIET", d / "info.qma"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("1 " + (d / "info.qma") + " ", 0), 0u) << r.out;  // PRGTYPE_APPLET
+}
