@@ -442,3 +442,29 @@ TEST(E2eRun, ProgramInfoOfAnApplet) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out.rfind("1 " + (d / "info.qma") + " ", 0), 0u) << r.out;  // PRGTYPE_APPLET
 }
+
+// With nothing to ask the user with (no desktop, no terminal), requesters are cancelled: the
+// message box gives its last button, the string requester an empty text and 0.
+TEST(E2eRun, RequestersWithoutAnyoneToAsk) {
+  PlayerDir d;
+  qmtools::WriteBytes(d / "ask.qma", AppletOf(".func source=\"ask.qms\" maxstack=8\n"
+                                              "  .k \"debugprint\" \"systemrequest\" \"t\" \"b\" \"Yes|No\" \"stringrequest\"\n"
+                                              "      GETGLOBAL 0 k0 @1\n"
+                                              "      GETGLOBAL 1 k1\n"
+                                              "      LOADK 2 k2\n"
+                                              "      LOADK 3 k3\n"
+                                              "      LOADK 4 k4\n"
+                                              "      CALL 1 4 0\n"
+                                              "      CALL 0 0 1\n"
+                                              "      GETGLOBAL 0 k0 @2\n"
+                                              "      GETGLOBAL 1 k5\n"
+                                              "      LOADK 2 k2\n"
+                                              "      LOADK 3 k3\n"
+                                              "      CALL 1 3 0\n"
+                                              "      CALL 0 0 1\n"
+                                              "      RETURN 0 1 @3\n"
+                                              ".end\n"));
+  PlayerResult r = GuardedRun(d, {"-QUIET", d / "ask.qma"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0\n 0\n");
+}
