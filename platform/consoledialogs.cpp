@@ -1,6 +1,9 @@
 // Dialogs on the terminal, for a player started from one without a desktop: the question on
 // standard error, the answer a line of standard input. An empty line or the end of input
 // cancels.
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstdlib>
 
@@ -115,10 +118,28 @@ int CList(const char *title, const char *body, const std::vector<std::string> &e
   return 0;
 }
 
+// Keeps a password off the screen while it is typed.
+struct EchoOff {
+  termios saved{};
+  bool active = false;
+  explicit EchoOff(bool on) {
+    if (!on || tcgetattr(STDIN_FILENO, &saved) != 0) return;
+    termios quiet = saved;
+    quiet.c_lflag &= ~tcflag_t(ECHO);
+    active = tcsetattr(STDIN_FILENO, TCSANOW, &quiet) == 0;
+  }
+  ~EchoOff() {
+    if (!active) return;
+    tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    std::fprintf(stderr, "\n");
+  }
+};
+
 int CText(const qmTextEntryRequest &request, std::string *out) {
   Heading(request.title.c_str(), request.body.c_str());
+  EchoOff hidden(request.password != 0);
   for (int t = 0; t < kMaxTries; t++) {
-    if (!request.defaultText.empty()) std::fprintf(stderr, "[%s] ", request.defaultText.c_str());
+    if (!request.defaultText.empty() && !request.password) std::fprintf(stderr, "[%s] ", request.defaultText.c_str());
     std::string answer;
     std::fprintf(stderr, "> ");
     std::fflush(stderr);

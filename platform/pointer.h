@@ -14,6 +14,8 @@ enum : int32_t {
 };
 
 inline constexpr int32_t kBuiltinPointerSize = 46;
+// The size of the standard pointers (system arrow and built-in pointer) as the script sees it.
+inline constexpr int32_t kPlatformPointerSize = kBuiltinPointerSize;
 
 // A pointer object from width x height ARGB words (0xAARRGGBB, alpha 255 opaque) with its
 // hotspot: 0, ERR_POINTERIMG or ERR_MEM. Where the desktop shows no pointer pictures (a
@@ -25,8 +27,9 @@ void FreePlatformPointer(void *image);
 void DrawBuiltinPointer(uint32_t *argb);
 
 // kind PLATPTR_SYSTEM or PLATPTR_BUILTIN, or any other kind with image: becomes the display's
-// pointer and is shown; its hidden flag is cleared.
-void SetPlatformPointer(qmDisplay *display, void *image, int32_t kind);
+// pointer and is shown; its hidden flag is cleared. owner is the script's record that chose it
+// (null for none), kept beside it for PlatformPointerOwner.
+void SetPlatformPointer(qmDisplay *display, void *image, int32_t kind, void *owner);
 void ShowPlatformPointer(qmDisplay *display);
 void HidePlatformPointer(qmDisplay *display);
 // Puts the pointer at (x, y) of the display's content.
@@ -37,5 +40,6 @@ void RestorePlatformPointer();
 // the built-in pointer by kind).
 int32_t PlatformPointerHidden(const qmDisplay *display);
 void *PlatformPointerImage(const qmDisplay *display);
+void *PlatformPointerOwner(const qmDisplay *display);
 // Called by the window handler when the pointer enters the window or the window gets the focus.
 void ApplyDisplayPointer(qmDisplay *display);

@@ -1,8 +1,10 @@
 // What the desktop layer gives the dialogs: SDL's message box, and the pass of the event pump
 // that keeps the player's windows answering while a dialog program runs.
+#include "display/display.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/sdl/sdl_internal.h"
+#include "platform/window.h"
 
 namespace {
 
@@ -30,11 +32,20 @@ int SdlMessageBox(const char *title, const char *body, const std::vector<std::st
 }
 
 // Answers the window system (pings, exposure) and drops the input meant for the player's
-// windows while a dialog has the user's attention.
+// windows while a dialog has the user's attention. Uncovered windows show their picture again
+// at once; the window events stay queued for the next pump.
 void KeepWindowsAlive() {
   if (!DesktopStarted()) return;
   SDL_PumpEvents();
   SDL_FlushEvents(SDL_KEYDOWN, SDL_MOUSEWHEEL);
+  SDL_Event events[32];
+  int n = SDL_PeepEvents(events, 32, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
+  for (int i = 0; i < n; i++) {
+    if (events[i].window.event != SDL_WINDOWEVENT_EXPOSED) continue;
+    qmDisplay *d = FindDisplayOfWindow(events[i].window.windowID);
+    if (d && d->platform && d->platform->window && !d->platform->surfaceLost)
+      SDL_UpdateWindowSurface(d->platform->window);
+  }
 }
 
 }  // namespace

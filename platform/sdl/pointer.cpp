@@ -127,9 +127,10 @@ void ApplyDisplayPointer(qmDisplay *display) {
   if (SDL_Cursor *cursor = ChosenCursor(pw)) SDL_SetCursor(cursor);
 }
 
-void SetPlatformPointer(qmDisplay *display, void *image, int32_t kind) {
+void SetPlatformPointer(qmDisplay *display, void *image, int32_t kind, void *owner) {
   qmPlatformWindow *pw = display ? display->platform : nullptr;
   if (!pw) return;
+  pw->pointerOwner = owner;
   pw->pointerKind = kind == PLATPTR_SYSTEM || kind == PLATPTR_BUILTIN ? kind : PLATPTR_IMAGE;
   pw->pointerImage = pw->pointerKind == PLATPTR_IMAGE ? image : nullptr;
   pw->pointerHidden = 0;
@@ -163,6 +164,10 @@ int32_t PlatformPointerHidden(const qmDisplay *display) {
 
 void *PlatformPointerImage(const qmDisplay *display) {
   return display && display->platform ? display->platform->pointerImage : nullptr;
+}
+
+void *PlatformPointerOwner(const qmDisplay *display) {
+  return display && display->platform ? display->platform->pointerOwner : nullptr;
 }
 
 void FreeStandardPointers() {

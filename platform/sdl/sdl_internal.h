@@ -27,6 +27,7 @@ struct qmPlatformWindow {
   uint32_t pointerHidden;
   void *pointerImage;    // the script's pointer (platform/pointer.h), or null
   int32_t pointerKind;   // PLATPTR_SYSTEM, PLATPTR_BUILTIN or PLATPTR_IMAGE
+  void *pointerOwner;    // the script's record that chose the pointer, or null
   uint32_t fullscreen;  // 1 exclusive mode, 2 desktop full screen
   uint32_t centred;     // the picture offset was set to centre a full-screen picture
   qmTimeval lastPresent;  // end of the previous frame, for pacing

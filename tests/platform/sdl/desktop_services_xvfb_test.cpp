@@ -187,3 +187,25 @@ TEST_F(DesktopTest, PointerStandInWithoutCursors) {
 
 }  // namespace
 }  // namespace sdltest
+
+namespace sdltest {
+namespace {
+
+// While a dialog program runs, input meant for the player's windows is dropped; window events
+// stay for the next pump.
+TEST_F(DesktopTest, InputIsDroppedWhileADialogProgramRuns) {
+  Push(Key(true, SDLK_a));
+  SDL_Event shown{};
+  shown.type = SDL_WINDOWEVENT;
+  shown.window.windowID = pw->windowId;
+  shown.window.event = SDL_WINDOWEVENT_EXPOSED;
+  Push(shown);
+  qmHelperRun run = RunHelperProgram({"sleep", "0.1"}, nullptr, kDesktopDialogs.keepAlive);
+  EXPECT_TRUE(run.started);
+  EXPECT_EQ(run.exitStatus, 0);
+  EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_KEYDOWN, SDL_MOUSEWHEEL), 0);
+  EXPECT_EQ(SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT), 1);
+}
+
+}  // namespace
+}  // namespace sdltest
