@@ -95,6 +95,25 @@ TEST_F(XvfbServicesTest, ZenityEntryAnsweredByXdotool) {
   EXPECT_EQ(ShowStringRequester(title.c_str(), "Your answer:", "x", 0, 100, 0, text), static_cast<uint32_t>(ERR_USERABORT));
 }
 
+// The desktop's own message box: Return presses the first of one or two buttons, Escape the
+// second of two.
+TEST_F(XvfbServicesTest, MessageBoxKeys) {
+  if (!HelperProgramAvailable("xwininfo")) GTEST_SKIP() << "no xwininfo";
+  struct Case {
+    const char *buttons, *key;
+    int expected;
+  } cases[] = {{"OK", "Return", 0}, {"Yes|No", "Return", 1}, {"Yes|No", "Escape", 0}};
+  int round = 0;
+  for (const Case &c : cases) {
+    std::string title = "Quenmoor message " + std::to_string(getpid()) + " " + std::to_string(round++);
+    // The box names itself in UTF-8 only, which xdotool's search does not read: xwininfo finds it.
+    Background press("exec >/dev/null 2>&1; for i in $(seq 300); do id=$(xwininfo -root -tree | grep '\"" + title +
+                     "\"' | awk '{print $1}' | head -n 1); [ -n \"$id\" ] && break; sleep 0.1; done; "
+                     "xdotool windowfocus --sync $id && sleep 0.3 && xdotool key " + c.key);
+    EXPECT_EQ(ShowMessageRequester(title.c_str(), "Carry on?", c.buttons), c.expected) << c.buttons << " " << c.key;
+  }
+}
+
 TEST_F(XvfbServicesTest, ClipboardTextRoundTripsWithXclip) {
   if (!HelperProgramAvailable("xclip")) GTEST_SKIP() << "no xclip";
   int32_t kind = -1;
