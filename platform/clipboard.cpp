@@ -8,6 +8,8 @@
 
 namespace {
 
+const qmClipboardImageCoder *gCoder = nullptr;
+
 bool IsTextTarget(const std::string &t) {
   return t == "UTF8_STRING" || t == "STRING" || t == "TEXT" || t == "COMPOUND_TEXT" || t.rfind("text/plain", 0) == 0;
 }
@@ -19,6 +21,9 @@ bool IsMetaTarget(const std::string &t) {
 }
 
 }  // namespace
+
+void SetClipboardImageCoder(const qmClipboardImageCoder *coder) { gCoder = coder; }
+const qmClipboardImageCoder *GetClipboardImageCoder() { return gCoder; }
 
 int32_t ClipboardKindOfTargets(const char *targets) {
   bool text = false, image = false, other = false;

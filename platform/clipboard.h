@@ -2,6 +2,7 @@
 // UTF-8, and a character beyond Latin-1 reads as "?". Pictures go through a clipboard tool
 // (xclip, or wl-clipboard under Wayland) as PNG.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -20,6 +21,24 @@ uint32_t PeekClipboardKind(int32_t *kind);
 // 0 or ERR_CLIPWRITE. Both tell every display that watches the clipboard.
 uint32_t WriteClipboardText(const char *text);
 uint32_t ClearPlatformClipboard();
+
+// Pictures travel as PNG through the clipboard tool; the coder between PNG and ARGB words
+// (0xAARRGGBB) is the image codec's, set by the layer that has one. Without a coder or a tool
+// pictures cannot be moved: ERR_CLIPWRITE, ERR_CLIPREAD.
+struct qmClipboardImageCoder {
+  // png: the encoded picture.
+  uint32_t (*encodePng)(const uint32_t *argb, int32_t width, int32_t height, int32_t hasAlpha, std::string *png);
+  // *argb: a new allocation (MemAlloc) of width x height words.
+  uint32_t (*decode)(const uint8_t *data, size_t size, uint32_t **argb, int32_t *width, int32_t *height,
+                     int32_t *hasAlpha);
+};
+void SetClipboardImageCoder(const qmClipboardImageCoder *coder);
+const qmClipboardImageCoder *GetClipboardImageCoder();
+
+// 0 or ERR_CLIPWRITE (or the coder's error); tells every display that watches the clipboard.
+uint32_t WriteClipboardImage(const uint32_t *argb, int32_t width, int32_t height, int32_t hasAlpha);
+// 0 with the picture, ERR_CLIPREAD when the clipboard holds none that can be read, ERR_MEM.
+uint32_t ReadClipboardImage(uint32_t **argb, int32_t *width, int32_t *height, int32_t *hasAlpha);
 
 // The clipboard's kinds from a clipboard tool's list of offered types, one a line.
 int32_t ClipboardKindOfTargets(const char *targets);

@@ -1,6 +1,8 @@
 // Clipboard text through SDL; the kind of anything else from the clipboard tool's type list.
 #include <cstdlib>
 #include <cstring>
+#include <string>
+#include <vector>
 
 #include "display/display.h"
 #include "platform/clipboard.h"
@@ -18,15 +20,30 @@ void PumpForPeers() {
   if (DesktopStarted()) SDL_PumpEvents();
 }
 
-// What is on the clipboard when it holds no text: the clipboard tool's type list, asked while
-// our own windows keep answering (we may be the owner). Without a tool: empty.
-int32_t KindWithoutText() {
+bool OnWayland() {
   const char *wayland = std::getenv("WAYLAND_DISPLAY");
-  qmHelperRun run{0, -1, {}};
-  if (wayland && wayland[0] && HelperProgramAvailable("wl-paste"))
-    run = RunHelperProgram({"wl-paste", "--list-types"}, nullptr, PumpForPeers);
-  else if (HelperProgramAvailable("xclip"))
-    run = RunHelperProgram({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-o"}, nullptr, PumpForPeers);
+  return wayland && wayland[0] && HelperProgramAvailable("wl-paste");
+}
+
+// Runs the clipboard tool: list the offered types, read one type, or offer input as one type.
+// Asked while our own windows keep answering (we may be the owner).
+qmHelperRun RunClipboardTool(const char *type, const std::string *input) {
+  std::vector<std::string> argv;
+  if (OnWayland()) {
+    if (input) argv = {"wl-copy", "--type", type};
+    else if (!type) argv = {"wl-paste", "--list-types"};
+    else argv = {"wl-paste", "--no-newline", "--type", type};
+  } else if (HelperProgramAvailable("xclip")) {
+    argv = {"xclip", "-selection", "clipboard", "-t", type ? type : "TARGETS", input ? "-i" : "-o"};
+  } else {
+    return qmHelperRun{0, -1, {}};
+  }
+  return RunHelperProgram(argv, input, PumpForPeers);
+}
+
+// What is on the clipboard when it holds no text: the tool's type list. Without a tool: empty.
+int32_t KindWithoutText() {
+  qmHelperRun run = RunClipboardTool(nullptr, nullptr);
   if (!run.started || run.exitStatus != 0) return CLIP_EMPTY;
   // A text offered that SDL found empty is an empty clipboard (ours after clearing).
   int32_t kind = ClipboardKindOfTargets(run.output.c_str());
@@ -85,4 +102,26 @@ uint32_t ClearPlatformClipboard() {
   Announce();
   TellWatchers();
   return 0;
+}
+
+uint32_t WriteClipboardImage(const uint32_t *argb, int32_t width, int32_t height, int32_t hasAlpha) {
+  const qmClipboardImageCoder *coder = GetClipboardImageCoder();
+  if (!coder || !coder->encodePng || !argb || width < 1 || height < 1) return ERR_CLIPWRITE;
+  if (InitDesktop() != 0) return ERR_CLIPWRITE;
+  std::string png;
+  if (uint32_t code = coder->encodePng(argb, width, height, hasAlpha, &png)) return code;
+  qmHelperRun run = RunClipboardTool("image/png", &png);
+  if (!run.started || run.exitStatus != 0) return ERR_CLIPWRITE;
+  TellWatchers();
+  return 0;
+}
+
+uint32_t ReadClipboardImage(uint32_t **argb, int32_t *width, int32_t *height, int32_t *hasAlpha) {
+  *argb = nullptr;
+  const qmClipboardImageCoder *coder = GetClipboardImageCoder();
+  if (!coder || !coder->decode || InitDesktop() != 0) return ERR_CLIPREAD;
+  qmHelperRun run = RunClipboardTool("image/png", nullptr);
+  if (!run.started || run.exitStatus != 0 || run.output.empty()) return ERR_CLIPREAD;
+  return coder->decode(reinterpret_cast<const uint8_t *>(run.output.data()), run.output.size(), argb, width, height,
+                       hasAlpha);
 }

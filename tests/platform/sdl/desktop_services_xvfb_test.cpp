@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -149,6 +150,52 @@ TEST_F(XvfbServicesTest, ClipboardTextRoundTripsWithXclip) {
   ASSERT_EQ(ReadClipboard(&kind, &text), 0u);
   EXPECT_EQ(kind, CLIP_EMPTY);
   EXPECT_EQ(text, nullptr);
+}
+
+// A stand-in for the image codec: the picture's size and words as they are, behind a PNG
+// signature so that the bytes travel as the clipboard's image/png.
+uint32_t FakeEncode(const uint32_t *argb, int32_t w, int32_t h, int32_t alpha, std::string *png) {
+  png->assign("\x89PNG\r\n\x1a\n", 8);
+  const int32_t head[3] = {w, h, alpha};
+  png->append(reinterpret_cast<const char *>(head), sizeof head);
+  png->append(reinterpret_cast<const char *>(argb), size_t(w) * size_t(h) * 4);
+  return 0;
+}
+uint32_t FakeDecode(const uint8_t *data, size_t size, uint32_t **argb, int32_t *w, int32_t *h, int32_t *alpha) {
+  int32_t head[3];
+  if (size < 8 + sizeof head) return ERR_CLIPREAD;
+  std::memcpy(head, data + 8, sizeof head);
+  if (size != 8 + sizeof head + size_t(head[0]) * size_t(head[1]) * 4) return ERR_CLIPREAD;
+  *w = head[0], *h = head[1], *alpha = head[2];
+  *argb = static_cast<uint32_t *>(MemAlloc(uint32_t(size - 8 - sizeof head), 0));
+  std::memcpy(*argb, data + 8 + sizeof head, size - 8 - sizeof head);
+  return 0;
+}
+const qmClipboardImageCoder kFakeCoder = {FakeEncode, FakeDecode};
+
+TEST_F(XvfbServicesTest, ClipboardPictureThroughXclip) {
+  if (!HelperProgramAvailable("xclip")) GTEST_SKIP() << "no xclip";
+  const uint32_t pixels[6] = {0xff102030u, 0x80405060u, 0, 0xffffffffu, 0x01020304u, 0xff000000u};
+  EXPECT_EQ(WriteClipboardImage(pixels, 3, 2, 1), static_cast<uint32_t>(ERR_CLIPWRITE)) << "no coder";
+  SetClipboardImageCoder(&kFakeCoder);
+  ASSERT_EQ(WriteClipboardImage(pixels, 3, 2, 1), 0u);
+  PumpFor(0.2);
+  int32_t kind = -1;
+  ASSERT_EQ(PeekClipboardKind(&kind), 0u);
+  EXPECT_EQ(kind, CLIP_IMAGE);
+  EXPECT_NE(Output({"xclip", "-selection", "clipboard", "-t", "TARGETS", "-o"}).find("image/png"), std::string::npos);
+  uint32_t *back = nullptr;
+  int32_t w = 0, h = 0, alpha = 0;
+  ASSERT_EQ(ReadClipboardImage(&back, &w, &h, &alpha), 0u);
+  EXPECT_EQ(w, 3);
+  EXPECT_EQ(h, 2);
+  EXPECT_EQ(alpha, 1);
+  EXPECT_EQ(std::vector<uint32_t>(back, back + 6), std::vector<uint32_t>(pixels, pixels + 6));
+  MemFree(back);
+  // Text replaces the picture; reading a picture then fails.
+  ASSERT_EQ(WriteClipboardText("x"), 0u);
+  EXPECT_EQ(ReadClipboardImage(&back, &w, &h, &alpha), static_cast<uint32_t>(ERR_CLIPREAD));
+  SetClipboardImageCoder(nullptr);
 }
 
 TEST_F(XvfbServicesTest, PointerMovesHidesAndShows) {
