@@ -35,6 +35,13 @@ struct qmClipboardImageCoder {
 void SetClipboardImageCoder(const qmClipboardImageCoder *coder);
 const qmClipboardImageCoder *GetClipboardImageCoder();
 
+// A picture read from the clipboard: argb is a MemAlloc allocation of width x height words.
+struct qmClipboardPicture {
+  uint32_t *argb;
+  int32_t width, height;
+  int32_t hasAlpha;
+};
+
 // 0 or ERR_CLIPWRITE (or the coder's error); tells every display that watches the clipboard.
 uint32_t WriteClipboardImage(const uint32_t *argb, int32_t width, int32_t height, int32_t hasAlpha);
 // 0 with the picture, ERR_CLIPREAD when the clipboard holds none that can be read, ERR_MEM.

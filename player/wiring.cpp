@@ -9,6 +9,7 @@
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/eventpump.h"
+#include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
 #include "player/event/event_dispatch.h"
@@ -27,10 +28,27 @@ uint32_t StringRequest(const char *title, const char *body, const char *defaultT
   return code == ERR_USERABORT ? 0 : code;
 }
 
-// Pictures on the clipboard wait for the brush side: reading one gives its kind alone.
+// A picture on the clipboard comes as a qmClipboardPicture (clipboard.h); without an image
+// coder its kind comes alone.
 uint32_t ReadClipboardForScript(int32_t *kind, char **text, void **image) {
   *image = nullptr;
-  return ReadClipboard(kind, text);
+  if (uint32_t code = ReadClipboard(kind, text)) return code;
+  if (*kind != CLIP_IMAGE || !GetClipboardImageCoder()) return 0;
+  auto *picture = static_cast<qmClipboardPicture *>(MemAlloc(sizeof(qmClipboardPicture), 1));
+  if (!picture) return ERR_MEM;
+  if (uint32_t code = ReadClipboardImage(&picture->argb, &picture->width, &picture->height, &picture->hasAlpha)) {
+    MemFree(picture);
+    return code;
+  }
+  *image = picture;
+  return 0;
+}
+
+void FreeClipboardPicture(void *image) {
+  auto *picture = static_cast<qmClipboardPicture *>(image);
+  if (!picture) return;
+  MemFree(picture->argb);
+  MemFree(picture);
 }
 
 void BeginDialog() {
@@ -60,6 +78,7 @@ void WireRequesters(qmSystemServices *sys) {
   r.end = EndDialog;
   qmSystemClipboard &c = sys->clipboard;
   c.read = ReadClipboardForScript;
+  c.freeImage = FreeClipboardPicture;
   c.peek = PeekClipboardKind;
   c.writeText = WriteClipboardText;
   c.clear = ClearPlatformClipboard;
