@@ -1,11 +1,14 @@
 // The player program end to end: output, exit status and the final report.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "player/programfile.h"
+#include "tests/platform/xvfb_server.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -467,4 +470,52 @@ TEST(E2eRun, RequestersWithoutAnyoneToAsk) {
   PlayerResult r = GuardedRun(d, {"-QUIET", d / "ask.qma"});
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "0\n 0\n");
+}
+
+// On a desktop the final report is the error requester: a message box titled after the
+// player, closed here with Return; nothing goes to standard output or standard error.
+TEST(E2eRun, FinalReportInTheErrorRequesterOnADesktop) {
+  int number = 0;
+  pid_t xvfb = StartXvfb(&number);
+  if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
+  if (access("/usr/bin/xdotool", X_OK) != 0 || access("/usr/bin/xwininfo", X_OK) != 0) {
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    GTEST_SKIP() << "no xdotool or xwininfo";
+  }
+  std::string display = ":" + std::to_string(number);
+  PlayerDir d;
+  qmtools::WriteBytes(d / "bad.qma", AppletOf(PrintScript(true)));
+  // Presses Return in every window named after the player, and notes the boxes it saw.
+  std::string seen = d / "seen.txt";
+  pid_t presser = fork();
+  if (presser == 0) {
+    setenv("DISPLAY", display.c_str(), 1);
+    std::string loop = "exec 2>/dev/null; while true; do for id in $(xwininfo -root -tree | grep '\"QuenmoorPlayer\"' | "
+                       "tee -a " + seen + " | awk '{print $1}'); do xdotool windowfocus --sync $id key Return; done; "
+                       "sleep 0.3; done";
+    execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", d / "bad.qma"},
+                         {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display}, "/usr/bin/timeout");
+  kill(presser, SIGKILL);
+  waitpid(presser, nullptr, 0);
+  kill(xvfb, SIGTERM);
+  waitpid(xvfb, nullptr, 0);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "hello 42\n");
+  EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
+  // The box is not the 640 x 480 display.
+  std::string boxes = ReadWholeFile(seen);
+  bool sawBox = false;
+  size_t start = 0;
+  while (start < boxes.size()) {
+    size_t end = boxes.find('\n', start);
+    if (end == std::string::npos) end = boxes.size();
+    std::string line = boxes.substr(start, end - start);
+    sawBox = sawBox || line.find(" 640x480+") == std::string::npos;
+    start = end + 1;
+  }
+  EXPECT_TRUE(sawBox) << boxes;
 }
