@@ -45,7 +45,13 @@ void SetDialogBackend(const qmDialogBackend *backend) { gOverride = backend; }
 
 const qmDialogBackend *CurrentDialogBackend() {
   if (gOverride) return gOverride;
-  if (DialogDisplayPresent() && HelperProgramAvailable("zenity")) return &kZenityDialogs;
+  if (DialogDisplayPresent()) {
+    const char *desktop = std::getenv("XDG_CURRENT_DESKTOP");
+    bool kde = desktop && std::strstr(desktop, "KDE");
+    if (kde && HelperProgramAvailable("kdialog")) return &kKdialogDialogs;
+    if (HelperProgramAvailable("zenity")) return &kZenityDialogs;
+    if (HelperProgramAvailable("kdialog")) return &kKdialogDialogs;
+  }
   if (isatty(STDIN_FILENO) && isatty(STDERR_FILENO)) return &kConsoleDialogs;
   return &kNoDialogs;
 }

@@ -4,7 +4,8 @@
 // (requesters.h) convert from and to the player's Latin-1.
 //
 // A dialog backend is one record of operations. The chain picks one at run time: the
-// desktop's message box for messages, then a dialog helper program (zenity, kdialog), then
+// desktop's message box for messages, then a dialog helper program (kdialog on a KDE desktop,
+// else zenity, else kdialog), then
 // the terminal; when nothing can ask, every dialog answers "cancelled". Tests install a
 // backend of their own.
 #pragma once
@@ -76,6 +77,7 @@ const qmDialogBackend *CurrentDialogBackend();
 
 // The chain's members, for tests and for the chain itself.
 extern const qmDialogBackend kZenityDialogs;
+extern const qmDialogBackend kKdialogDialogs;
 extern const qmDialogBackend kConsoleDialogs;
 extern const qmDialogBackend kNoDialogs;  // cancels everything
 

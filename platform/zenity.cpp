@@ -109,14 +109,7 @@ int ZText(const qmTextEntryRequest &request, std::string *out) {
 
 // zenity has no font dialog: the families fontconfig knows, as a list to choose from.
 int ZFont(const char *title, const char *family, int32_t size, qmFontChoice *out) {
-  qmHelperRun fonts = RunHelperProgram({"fc-list", ":", "family"}, nullptr, nullptr);
-  std::vector<std::string> families;
-  for (std::string line : Lines(fonts.output)) {
-    line = line.substr(0, line.find(','));
-    bool seen = false;
-    for (const std::string &f : families) seen = seen || f == line;
-    if (!seen && !line.empty()) families.push_back(line);
-  }
+  std::vector<std::string> families = FontFamilyNames();
   if (families.empty()) return -1;
   int32_t active = -1;
   for (size_t i = 0; i < families.size(); i++)
@@ -131,6 +124,18 @@ int ZFont(const char *title, const char *family, int32_t size, qmFontChoice *out
 }
 
 }  // namespace
+
+std::vector<std::string> FontFamilyNames() {
+  qmHelperRun fonts = RunHelperProgram({"fc-list", ":", "family"}, nullptr, nullptr);
+  std::vector<std::string> families;
+  for (std::string line : Lines(fonts.output)) {
+    line = line.substr(0, line.find(','));
+    bool seen = false;
+    for (const std::string &f : families) seen = seen || f == line;
+    if (!seen && !line.empty()) families.push_back(line);
+  }
+  return families;
+}
 
 const qmDialogBackend kZenityDialogs = {"zenity", ZMessage, ZFile, ZFolder, ZColor, ZFont, ZList, ZText};
 

@@ -30,4 +30,8 @@ std::vector<std::string> ZenityListArgs(const char *title, const char *body, con
 // The printed row number; -1 for an empty answer; 1, 0 cancelled, -1 failed.
 int ZenityListResult(int exitStatus, const std::string &output, size_t count, int32_t *index);
 
+// The font families fontconfig knows, each once, in its order: neither dialog program has a
+// font dialog, so the font requester is a list of these.
+std::vector<std::string> FontFamilyNames();
+
 std::vector<std::string> ZenityTextArgs(const qmTextEntryRequest &request, const std::string &start);
