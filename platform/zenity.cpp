@@ -259,6 +259,7 @@ std::vector<std::string> ZenityListArgs(const char *title, const char *body, con
   if (radio) args.insert(args.end(), {"--radiolist", "--column=", "--column=#", "--column=", "--hide-column=2",
                                       "--print-column=2", "--hide-header"});
   else args.insert(args.end(), {"--column=#", "--column=", "--hide-column=1", "--print-column=1", "--hide-header"});
+  args.push_back("--");  // rows that look like options stay rows
   for (size_t i = 0; i < entries.size(); i++) {
     if (radio) args.push_back(static_cast<int32_t>(i) == active ? "TRUE" : "FALSE");
     args.push_back(std::to_string(i));

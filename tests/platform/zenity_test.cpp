@@ -86,8 +86,8 @@ TEST(Zenity, ColourAnswers) {
 
 TEST(Zenity, ListArgumentsAndAnswers) {
   std::vector<std::string> args = ZenityListArgs("L", "Pick", {"one", "two"}, -1);
-  std::vector<std::string> tail(args.end() - 4, args.end());
-  EXPECT_EQ(tail, (std::vector<std::string>{"0", "one", "1", "two"}));
+  std::vector<std::string> tail(args.end() - 5, args.end());
+  EXPECT_EQ(tail, (std::vector<std::string>{"--", "0", "one", "1", "two"}));
   EXPECT_TRUE(Has(args, "--print-column=1"));
   args = ZenityListArgs("L", "Pick", {"one", "two"}, 1);
   tail.assign(args.end() - 6, args.end());
