@@ -233,6 +233,32 @@ TEST_F(XvfbServicesTest, PointerMovesHidesAndShows) {
   EXPECT_EQ(CreatePlatformPointer(cross.data(), 15, 15, 15, 0, &image), static_cast<uint32_t>(ERR_POINTERIMG));
 }
 
+// A window without the pointer or the focus changes nothing on screen; it shows its choice once
+// it gets the focus.
+TEST_F(XvfbServicesTest, HiddenPointerWaitsForTheFocus) {
+  std::string title = "Quenmoor focus " + std::to_string(getpid());
+  snprintf(display->title, sizeof display->title, "%s", title.c_str());
+  SetPlatformWindowTitle(display);
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(pw->window, &wx, &wy);
+  // The pointer far from the window, the focus on the root window.
+  Output({"sh", "-c", "xdotool mousemove 790 590 windowfocus $(xwininfo -root | awk '/Window id/ {print $4}') "
+                      ">/dev/null 2>&1"});
+  PumpFor(0.3);
+  if (SDL_GetMouseFocus() == pw->window || SDL_GetKeyboardFocus() == pw->window)
+    GTEST_SKIP() << "the window kept the pointer or the focus";
+  SDL_Cursor *before = SDL_GetCursor();
+  HidePlatformPointer(display);
+  EXPECT_EQ(SDL_GetCursor(), before);
+  Output({"sh", "-c", "xdotool search --sync --name '" + title + "' windowfocus --sync %1 >/dev/null 2>&1"});
+  for (int i = 0; i < 50 && SDL_GetCursor() == before; i++) {
+    WaitWithEventTimer(nullptr, 20);
+  }
+  EXPECT_NE(SDL_GetCursor(), before) << "the empty pointer once the window has the focus";
+  ShowPlatformPointer(display);
+  EXPECT_EQ(SDL_GetCursor(), SDL_GetDefaultCursor());
+}
+
 // The headless driver shows no pointers: a stand-in is made all the same.
 TEST_F(DesktopTest, PointerStandInWithoutCursors) {
   uint32_t pixels[kBuiltinPointerSize * kBuiltinPointerSize];
