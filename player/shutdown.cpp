@@ -54,8 +54,9 @@ void Report(uint32_t code, qmPlayerRun *run) {
   ReportJob job{code, run};
   if (vm_pcall_internal(L, MakeReport, &job, vm_savestack(L, L->top), 0) == 0) return;
   FormatErrorMessage(code, run->args->message, sizeof run->args->message);
-  std::printf("%s\n", run->args->message);
-  std::fflush(stdout);
+  FILE *out = run->options.consoleReports ? stdout : stderr;
+  std::fprintf(out, "%s\n", run->args->message);
+  std::fflush(out);
 }
 
 void CallAllFinalisers(VmState *, void *ud) { vm_callgctm(static_cast<VmState *>(ud)); }

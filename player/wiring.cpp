@@ -1,14 +1,90 @@
 #include "player/wiring.h"
 
+#include <cstring>
+
 #include "display/bgpic/lib_bgpic.h"
+#include "display/display.h"
 #include "display/display/displaylib.h"
 #include "platform/audio.h"
+#include "platform/clipboard.h"
+#include "platform/dialogs.h"
 #include "platform/eventpump.h"
+#include "platform/memory.h"
+#include "platform/requesters.h"
 #include "player/clargs.h"
 #include "player/event/event_dispatch.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
 #include "runtime/context.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+// The string requester's cancel is no error for the script: an empty text and 0.
+uint32_t StringRequest(const char *title, const char *body, const char *defaultText, int32_t number,
+                       int32_t maxLength, int32_t password, char *out, int32_t *confirmed) {
+  uint32_t code = ShowStringRequester(title, body, defaultText, number, maxLength, password, out);
+  *confirmed = code == 0;
+  return code == ERR_USERABORT ? 0 : code;
+}
+
+// A picture on the clipboard comes as a qmClipboardPicture (clipboard.h); without an image
+// coder its kind comes alone.
+uint32_t ReadClipboardForScript(int32_t *kind, char **text, void **image) {
+  *image = nullptr;
+  if (uint32_t code = ReadClipboard(kind, text)) return code;
+  if (*kind != CLIP_IMAGE || !GetClipboardImageCoder()) return 0;
+  auto *picture = static_cast<qmClipboardPicture *>(MemAlloc(sizeof(qmClipboardPicture), 1));
+  if (!picture) return ERR_MEM;
+  if (uint32_t code = ReadClipboardImage(&picture->argb, &picture->width, &picture->height, &picture->hasAlpha)) {
+    MemFree(picture);
+    return code;
+  }
+  *image = picture;
+  return 0;
+}
+
+void FreeClipboardPicture(void *image) {
+  auto *picture = static_cast<qmClipboardPicture *>(image);
+  if (!picture) return;
+  MemFree(picture->argb);
+  MemFree(picture);
+}
+
+void BeginDialog() {
+  if (CurrentDisplay) CurrentDisplay->requesterOpen = 1;
+}
+
+// Buttons and keys that went down before or during the dialog will not come up in the window.
+void EndDialog() {
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return;
+  d->requesterOpen = 0;
+  d->leftButton = d->rightButton = d->middleButton = 0;
+  std::memset(d->keyStates, 0, sizeof d->keyStates);
+}
+
+void WireRequesters(qmSystemServices *sys) {
+  SetDialogDesktop(&kDesktopDialogs);
+  qmSystemRequesters &r = sys->requesters;
+  r.message = ShowSystemRequester;
+  r.file = ShowFileRequester;
+  r.path = ShowPathRequester;
+  r.text = StringRequest;
+  r.list = ShowListRequester;
+  r.color = ShowColorRequester;
+  r.font = ShowFontRequester;
+  r.begin = BeginDialog;
+  r.end = EndDialog;
+  qmSystemClipboard &c = sys->clipboard;
+  c.read = ReadClipboardForScript;
+  c.freeImage = FreeClipboardPicture;
+  c.peek = PeekClipboardKind;
+  c.writeText = WriteClipboardText;
+  c.clear = ClearPlatformClipboard;
+}
+
+}  // namespace
 
 void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
@@ -16,14 +92,16 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   WireDisplayServices(L);
   // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
+  ctx->showErrorRequester = ShowErrorRequester;
   SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it
   if (qmSystemServices *sys = ctx->system) {
     // Waits pump events, so that a quit ends them.
     sys->timedWait = WaitWithEventTimer;
+    WireRequesters(sys);
     qmClArgs *args = run->args;
     qmProgramInfo &info = sys->program;
     info.linked = static_cast<int32_t>(run->linked);
-    info.applet = static_cast<int32_t>(args->isApplet);
+    info.applet = &args->isApplet;
     info.programPath = args->programPath;
     info.executablePath = args->executablePath;
     info.fileArgument = args->programPath;

@@ -144,8 +144,8 @@ void ShowScriptError(VmState *L, const char *message, int plain) {
   if (ctx && ctx->showErrorRequester) {
     ctx->showErrorRequester(kRequesterTitle, text);
   } else {
-    std::printf("%s\n", text);
-    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", text);
+    std::fflush(stderr);
   }
 }
 

@@ -5,6 +5,8 @@
 #include "graphics/graphics/output.h"
 #include "platform/desktop.h"
 #include "graphics/graphics/clipregion.h"
+#include "graphics/graphics/pointerimage.h"
+#include "platform/pointer.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_timers.h"
 #include "runtime/auxlib.h"
@@ -47,6 +49,18 @@ uint32_t ReadClipRegion(VmState *L, int32_t attribute) {
   case ATTRHEIGHT: return PushNumber(L, r->height);
   case ATTRXPOS: return PushNumber(L, r->x);
   case ATTRYPOS: return PushNumber(L, r->y);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
+uint32_t ReadPointer(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmPointerImage *p = nullptr;
+  if (uint32_t code = FindPointerImage(L, &id, &p)) return code;
+  switch (attribute) {
+  case ATTRWIDTH: return PushNumber(L, p->width);
+  case ATTRHEIGHT: return PushNumber(L, p->height);
+  case ATTRTYPE: return PushNumber(L, p->kind);
   default: return ERR_UNKNOWNATTR;
   }
 }
@@ -166,7 +180,10 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   case ATTRYPOS: return PushNumber(L, d->y);
   case ATTRCURSORX: return PushNumber(L, d->cursorX);
   case ATTRCURSORY: return PushNumber(L, d->cursorY);
-  case ATTRPOINTER: return PushNumber(L, 0);  // no pointer images yet: always the system's
+  case ATTRPOINTER: {
+    auto *p = static_cast<const qmPointerImage *>(PlatformPointerOwner(d));
+    return p ? PushId(L, p->header.id, p->header.handle) : PushNumber(L, 0);
+  }
   case ATTRSTATE: return PushNumber(L, d->state);
   case ATTRACTIVE: return PushNumber(L, d->active);
   case ATTRMODE: return PushNumber(L, FullScreenActive ? 2 : 1);
@@ -226,6 +243,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_BGPIC, true, ReadBGPic},
     {QMTYPE_DISPLAY, false, ReadDisplay},
     {QMTYPE_CLIPREGION, true, ReadClipRegion},
+    {QMTYPE_POINTER, true, ReadPointer},
     {QMTYPE_EVENTHANDLER, false, ReadEventHandler},
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},

@@ -1,5 +1,6 @@
-// The graphics library's commands: colour arithmetic and clip regions, and the program-wide
-// constants of positions, object types and attribute ids. The engine is in the files beside it.
+// The graphics library's commands: colour arithmetic, pointers and clip regions, and the
+// program-wide constants of positions, object types and attribute ids. The engine is in the
+// files beside it.
 #include "graphics/graphics/lib_graphics.h"
 
 #include "display/display.h"
@@ -9,9 +10,11 @@
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/pacing.h"
+#include "graphics/graphics/pointerimage.h"
 #include "graphics/graphics/position.h"
 #include "player/math/math_random.h"
 #include "platform/memory.h"
+#include "platform/pointer.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
@@ -184,6 +187,78 @@ uint32_t GfxFreeClipRegion(VmState *L) {
   return 0;
 }
 
+// Pointers. What a display shows follows it; a window that is not open shows it once it is.
+
+uint32_t GfxCreatePointer(VmState *L) {
+  CheckArgCount(L, 3, 6);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const int32_t type = vm_checkint32(L, 2);
+  if (type == QMTYPE_POINTER) return CreateStandardPointer(L, &id, vm_checkint32(L, 3));
+  // Brushes and sprites belong to their libraries, whose records this library cannot read yet;
+  // their pictures go to CreatePointerFromArgb.
+  if (type == QMTYPE_BRUSH) {
+    qmObjectId brush = GetObjectIdArg(L, 3);
+    return MissingObjectError(&brush, ERR_FINDBRUSH);
+  }
+  if (type == QMTYPE_SPRITE) {
+    qmObjectId sprite = GetObjectIdArg(L, 3);
+    return MissingObjectError(&sprite, ERR_FINDSPRITE);
+  }
+  return ERR_WRONGUSAGE;
+}
+
+uint32_t GfxFreePointer(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmPointerImage *p = nullptr;
+  if (uint32_t code = FindPointerImage(L, &id, &p)) return code;
+  ReleasePointerImage(L, p);
+  return 0;
+}
+
+uint32_t GfxSetPointer(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmPointerImage *p = nullptr;
+  if (uint32_t code = FindPointerImage(L, &id, &p)) return code;
+  if (qmDisplay *d = CurrentDisplay) {
+    const int32_t kind = p->kind == STDPTR_SYSTEM ? PLATPTR_SYSTEM : p->kind == STDPTR_BUSY ? PLATPTR_BUILTIN
+                                                                                          : PLATPTR_IMAGE;
+    SetPlatformPointer(d, p->platformImage, kind, p);
+  }
+  PurgeReleasedPointers(L);
+  return 0;
+}
+
+uint32_t GfxShowPointer(VmState *L) {
+  CheckArgCount(L, 0, 1);
+  if (CurrentDisplay) ShowPlatformPointer(CurrentDisplay);
+  return 0;
+}
+
+uint32_t GfxHidePointer(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  if (CurrentDisplay) HidePlatformPointer(CurrentDisplay);
+  return 0;
+}
+
+uint32_t GfxMovePointer(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return 0;
+  // Special positions place the pointer's picture: its size is the current pointer's.
+  int32_t w = kPlatformPointerSize, h = kPlatformPointerSize;
+  if (auto *p = static_cast<const qmPointerImage *>(PlatformPointerOwner(d))) w = p->width, h = p->height;
+  qmOutputPicture pic{};
+  const bool havePicture = GetOutputPicture(L, &pic) != 0;
+  x = ResolvePositionX(L, x, w, havePicture ? pic.width : d->width, 0);
+  y = ResolvePositionY(L, y, h, havePicture ? pic.height : d->height, 0);
+  if (d->state == DISPSTATE_OPEN)
+    MovePointerTo(d, static_cast<int32_t>(x * d->scaleX), static_cast<int32_t>(y * d->scaleY));
+  return 0;
+}
+
 uint32_t GfxVWait(VmState *L) {
   CheckArgCount(L, 0, 0);
   FlushDisplayFrame(L);
@@ -208,6 +283,10 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"Blue", GfxBlue},
     {"RGB", GfxRGB},
     {"ARGB", GfxARGB},
+    {"MovePointer", GfxMovePointer},
+    {"HidePointer", GfxHidePointer},
+    {"SetPointer", GfxSetPointer},
+    {"ShowPointer", GfxShowPointer},
     {"GetAttribute", GfxGetAttribute},
     {"GetPen", GfxGetPen},
     {"VWait", GfxVWait},
@@ -218,6 +297,8 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"CreateClipRegion", GfxCreateClipRegion},
     {"SetClipRegion", GfxSetClipRegion},
     {"FreeClipRegion", GfxFreeClipRegion},
+    {"CreatePointer", GfxCreatePointer},
+    {"FreePointer", GfxFreePointer},
     {"GetRandomColor", GfxGetRandomColor},
     {nullptr, nullptr},
 };
@@ -415,6 +496,7 @@ void FreeGraphicsObjects(VmState *L) {
     h = h->next;
     DestroyClipRegion(L, r);
   }
+  FreeAllPointerImages(L);
   FreeScratchPlane();
   FreeScaleTables();
   ResetOutputSettings();

@@ -41,6 +41,7 @@ void ShutdownDesktop() {
   FreeAllPlatformTimers();
   ReleaseJoysticks();
   if (gDesktop.started) {
+    FreeStandardPointers();
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
   }
   gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};

@@ -5,6 +5,7 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "platform/desktop.h"
+#include "platform/pointer.h"
 #include "platform/sdl/keytable.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/window.h"
@@ -145,7 +146,11 @@ void HandleWindowEvent(qmDisplay *d, const SDL_WindowEvent &w) {
     break;
   case SDL_WINDOWEVENT_FOCUS_GAINED:
     d->active = 1;
+    ApplyDisplayPointer(d);
     Post(d, EVENT_ACTIVATED);
+    break;
+  case SDL_WINDOWEVENT_ENTER:
+    ApplyDisplayPointer(d);
     break;
   case SDL_WINDOWEVENT_FOCUS_LOST:
     // Keys held while the focus goes would otherwise stay down: no release will come.

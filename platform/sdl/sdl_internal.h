@@ -25,7 +25,9 @@ struct qmPlatformWindow {
   uint32_t closeRequested, resizePending, ctrlCSeen, escapeSeen;
   int32_t pendingScreenMode;  // -1 none, 0 windowed, 1 full screen
   uint32_t pointerHidden;
-  void *pointerImage;
+  void *pointerImage;    // the script's pointer (platform/pointer.h), or null
+  int32_t pointerKind;   // PLATPTR_SYSTEM, PLATPTR_BUILTIN or PLATPTR_IMAGE
+  void *pointerOwner;    // the script's record that chose the pointer, or null
   uint32_t fullscreen;  // 1 exclusive mode, 2 desktop full screen
   uint32_t centred;     // the picture offset was set to centre a full-screen picture
   qmTimeval lastPresent;  // end of the previous frame, for pacing
@@ -71,3 +73,7 @@ void DrainMouseMotion();
 int32_t DisplayRegionHit(const qmDisplay *display, int32_t x, int32_t y);
 // Lets the display library's queued cross-thread updates reach PresentBackBuffer.
 void InstallUpdatePresenter();
+
+// The pointers the desktop layer makes itself (built-in, empty); freed before SDL's video
+// closes, which takes every cursor with it.
+void FreeStandardPointers();

@@ -632,7 +632,7 @@ uint32_t SysGetProgramInfo(VmState *L) {
     vm_pushstring(L, info->executablePath ? info->executablePath : "");
     return 2;
   }
-  vm_pushnumber(L, info->applet ? PRGTYPE_APPLET : PRGTYPE_SCRIPT);
+  vm_pushnumber(L, info->applet && *info->applet ? PRGTYPE_APPLET : PRGTYPE_SCRIPT);
   vm_pushstring(L, info->programPath ? info->programPath : "");
   vm_pushstring(L, info->executablePath ? info->executablePath : "");
   return 3;

@@ -8,33 +8,13 @@
 #pragma once
 #include <cstdint>
 
+#include "platform/requesters.h"
 #include "platform/time.h"
 #include "player/system/system_program.h"
 
 struct VmState;
 struct qmObjectId;
 struct qmObjectData;
-
-inline constexpr uint32_t kStringRequestSize = 1025;  // 1024 bytes of text and the terminator
-
-// A file requester's answer: the folder and the chosen names as consecutive zero-ended
-// strings; both allocated with MemAlloc and freed by the caller.
-struct qmFileRequestResult {
-  char *folder;
-  char *names;
-  uint32_t count;
-};
-
-struct qmFontRequestResult {
-  char family[256];
-  int32_t size;
-  int32_t weight;  // 200 bold, else 80
-  int32_t slant;   // 100 italic, else 0
-  int32_t underline;
-  int32_t bold;
-  int32_t strikeout;
-  uint32_t color;
-};
 
 // Requesters: each returns 0 with its outputs set, or an error code. Cancelling is no error:
 // *confirmed = 0 (or the stated "cancelled" value).

@@ -13,7 +13,9 @@ enum : int32_t {
 
 struct qmProgramInfo {
   int32_t linked;   // the applet is appended to the executable
-  int32_t applet;   // the program file is an applet (else a script)
+  // The program file is an applet (else a script): read when asked, since the program file
+  // is opened after the wiring. Null: a script.
+  const uint32_t *applet;
   const char *programPath;
   const char *executablePath;
   const char *fileArgument;

@@ -1,11 +1,14 @@
 // The player program end to end: output, exit status and the final report.
 #include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstdlib>
 
 #include "player/programfile.h"
+#include "tests/platform/xvfb_server.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -71,12 +74,14 @@ TEST(E2eRun, FinalReports) {
   struct Case {
     const char *name;
     std::vector<std::string> args;
-    std::string expected;  // the end of standard output
+    std::string expected;  // the end of standard output, or of standard error for the requester
+    bool requester = false;
   } cases[] = {
       {"script error with line", {"-QUIET", "-DEBUGDEVICE", "x", d / "bad.qma"},
        "hello 42\nt.qms:2: Function nosuch() not found!\n"},
+      // No desktop to show the requester on: its text goes to standard error.
       {"script error in the requester", {"-QUIET", d / "bad.qma"},
-       "hello 42\nFunction nosuch() not found!\nFile: t.qms (current line: 2)\n"},
+       "Function nosuch() not found!\nFile: t.qms (current line: 2)\n", true},
       {"missing program", {"-QUIET", "-DEBUGDEVICE", "x", d / "none.qma"},
        "Error: File " + (d / "none.qma") + " does not exist!\n"},
       {"no applet", {"-QUIET", "-DEBUGDEVICE", "x", d / "junk.qma"}, "Error: junk.qma is no Quenmoor applet!\n"},
@@ -84,13 +89,17 @@ TEST(E2eRun, FinalReports) {
        "Error: Compilation is not possible with QuenmoorPlayer!\n"},
       // Refused before DEBUGDEVICE takes effect: the requester's plain message.
       {"option conflict", {"-FULLSCREEN", "-OWNSCREEN", "-DEBUGDEVICE", "x", d / "bad.qma"},
-       "Wrong arguments specified!\n"},
+       "Wrong arguments specified!\n", true},
   };
   for (const Case &c : cases) {
     PlayerResult r = d.Run(c.args);
     EXPECT_EQ(r.status, 1) << c.name << r.err;
-    ASSERT_GE(r.out.size(), c.expected.size()) << c.name << ": " << r.out;
-    EXPECT_EQ(r.out.substr(r.out.size() - c.expected.size()), c.expected) << c.name;
+    const std::string &text = c.requester ? r.err : r.out;
+    ASSERT_GE(text.size(), c.expected.size()) << c.name << ": " << text;
+    EXPECT_EQ(text.substr(text.size() - c.expected.size()), c.expected) << c.name;
+    if (c.requester) {
+      EXPECT_EQ(r.out.find(c.expected), std::string::npos) << c.name;
+    }
   }
 }
 
@@ -155,8 +164,9 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
   struct Case {
     const char *name;
     std::vector<std::string> args;
-    std::string expected;  // the end of standard output
+    std::string expected;  // the end of standard output, or of standard error for the requester
     bool needsDenial;
+    bool requester = false;
   } cases[] = {
       {"FIFO without a writer", {"-QUIET", "-DEBUGDEVICE", "x", d / "fifo.qma"},
        "Error: Cannot read file fifo.qma !\n", false},
@@ -166,7 +176,7 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
        "Error: Cannot read file denied.qma !\n", true},
       // The .ini file is read before DEBUGDEVICE takes effect: the requester's plain message.
       {".ini file a FIFO without a writer", {"-QUIET", "-DEBUGDEVICE", "x", d / "t.qma"},
-       "Cannot read file t.ini !\n", false},
+       "Cannot read file t.ini !\n", false, true},
       {"compiling with an endless link database",
        {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", "-LINKFILES", "/dev/zero", d / "c.qma"},
        "Error: Compilation is not possible with QuenmoorPlayer!\n", false},
@@ -186,8 +196,9 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
       r = GuardedRun(d, c.args);
     }
     EXPECT_EQ(r.status, 1) << c.name << r.err;
-    ASSERT_GE(r.out.size(), c.expected.size()) << c.name << ": " << r.out;
-    EXPECT_EQ(r.out.substr(r.out.size() - c.expected.size()), c.expected) << c.name;
+    const std::string &text = c.requester ? r.err : r.out;
+    ASSERT_GE(text.size(), c.expected.size()) << c.name << ": " << text;
+    EXPECT_EQ(text.substr(text.size() - c.expected.size()), c.expected) << c.name;
   }
 }
 
@@ -417,4 +428,94 @@ TEST(E2eRun, OutOfMemoryIsReported) {
     EXPECT_EQ(r.status, 1) << c.name << ": " << r.err;
     EXPECT_EQ(r.out, c.report) << c.name;
   }
+}
+
+// The program information names the kind of the program file, which is read after start-up.
+TEST(E2eRun, ProgramInfoOfAnApplet) {
+  PlayerDir d;
+  qmtools::WriteBytes(d / "info.qma", AppletOf(".func source=\"info.qms\" maxstack=6\n"
+                                               "  .k \"debugprint\" \"getprograminfo\"\n"
+                                               "      GETGLOBAL 0 k0 @1\n"
+                                               "      GETGLOBAL 1 k1\n"
+                                               "      CALL 1 1 0\n"
+                                               "      CALL 0 0 1\n"
+                                               "      RETURN 0 1 @2\n"
+                                               ".end\n"));
+  PlayerResult r = GuardedRun(d, {"-QUIET", d / "info.qma"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out.rfind("1 " + (d / "info.qma") + " ", 0), 0u) << r.out;  // PRGTYPE_APPLET
+}
+
+// With nothing to ask the user with (no desktop, no terminal), requesters are cancelled: the
+// message box gives its last button, the string requester an empty text and 0.
+TEST(E2eRun, RequestersWithoutAnyoneToAsk) {
+  PlayerDir d;
+  qmtools::WriteBytes(d / "ask.qma", AppletOf(".func source=\"ask.qms\" maxstack=8\n"
+                                              "  .k \"debugprint\" \"systemrequest\" \"t\" \"b\" \"Yes|No\" \"stringrequest\"\n"
+                                              "      GETGLOBAL 0 k0 @1\n"
+                                              "      GETGLOBAL 1 k1\n"
+                                              "      LOADK 2 k2\n"
+                                              "      LOADK 3 k3\n"
+                                              "      LOADK 4 k4\n"
+                                              "      CALL 1 4 0\n"
+                                              "      CALL 0 0 1\n"
+                                              "      GETGLOBAL 0 k0 @2\n"
+                                              "      GETGLOBAL 1 k5\n"
+                                              "      LOADK 2 k2\n"
+                                              "      LOADK 3 k3\n"
+                                              "      CALL 1 3 0\n"
+                                              "      CALL 0 0 1\n"
+                                              "      RETURN 0 1 @3\n"
+                                              ".end\n"));
+  PlayerResult r = GuardedRun(d, {"-QUIET", d / "ask.qma"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "0\n 0\n");
+}
+
+// On a desktop the final report is the error requester: a message box titled after the
+// player, closed here with Return; nothing goes to standard output or standard error.
+TEST(E2eRun, FinalReportInTheErrorRequesterOnADesktop) {
+  int number = 0;
+  pid_t xvfb = StartXvfb(&number);
+  if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
+  if (access("/usr/bin/xdotool", X_OK) != 0 || access("/usr/bin/xwininfo", X_OK) != 0) {
+    kill(xvfb, SIGTERM);
+    waitpid(xvfb, nullptr, 0);
+    GTEST_SKIP() << "no xdotool or xwininfo";
+  }
+  std::string display = ":" + std::to_string(number);
+  PlayerDir d;
+  qmtools::WriteBytes(d / "bad.qma", AppletOf(PrintScript(true)));
+  // Presses Return in every window named after the player, and notes the boxes it saw.
+  std::string seen = d / "seen.txt";
+  pid_t presser = fork();
+  if (presser == 0) {
+    setenv("DISPLAY", display.c_str(), 1);
+    std::string loop = "exec 2>/dev/null; while true; do for id in $(xwininfo -root -tree | grep '\"QuenmoorPlayer\"' | "
+                       "tee -a " + seen + " | awk '{print $1}'); do xdotool windowfocus --sync $id key Return; done; "
+                       "sleep 0.3; done";
+    execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", d / "bad.qma"},
+                         {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display}, "/usr/bin/timeout");
+  kill(presser, SIGKILL);
+  waitpid(presser, nullptr, 0);
+  kill(xvfb, SIGTERM);
+  waitpid(xvfb, nullptr, 0);
+  EXPECT_EQ(r.status, 1) << r.err;
+  EXPECT_EQ(r.out, "hello 42\n");
+  EXPECT_EQ(r.err.find("not found"), std::string::npos) << r.err;
+  // The box is not the 640 x 480 display.
+  std::string boxes = ReadWholeFile(seen);
+  bool sawBox = false;
+  size_t start = 0;
+  while (start < boxes.size()) {
+    size_t end = boxes.find('\n', start);
+    if (end == std::string::npos) end = boxes.size();
+    std::string line = boxes.substr(start, end - start);
+    sawBox = sawBox || line.find(" 640x480+") == std::string::npos;
+    start = end + 1;
+  }
+  EXPECT_TRUE(sawBox) << boxes;
 }

@@ -63,7 +63,8 @@ class PlayerDir {
       if (std::string(*e).rfind("TMPDIR=", 0) != 0 && std::string(*e).rfind("TP_", 0) != 0 &&
           std::string(*e).rfind("SDL_VIDEODRIVER=", 0) != 0)
         envStore.push_back(*e);
-    envStore.insert(envStore.end(), env.begin(), env.end());
+    // A test's own entries come first: the first of equal names is the one a program reads.
+    envStore.insert(envStore.begin(), env.begin(), env.end());
     std::vector<char *> envp;
     for (auto &e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);

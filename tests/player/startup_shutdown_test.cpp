@@ -2,6 +2,7 @@
 // order, the fixed shut-down order, and finalisers that still find the runtime support.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -104,9 +105,14 @@ std::string WriteApplet(const TempDir &dir, const std::string &name, const std::
   return path;
 }
 
+// The final report goes to standard error when no desktop can show the requester: these runs
+// have none, whatever the environment they were started in.
+void WithoutDesktop() { setenv("SDL_VIDEODRIVER", "dummy", 1); }
+
 }  // namespace
 
 TEST(StartupShutdown, OrderOfLibrariesPluginsAndFinalisers) {
+  WithoutDesktop();
   TempDir dir;
   qmtools::AsmResult a = qmtools::AssembleText(
       ".func source=\"s.qms\" maxstack=2\n"
@@ -127,9 +133,9 @@ TEST(StartupShutdown, OrderOfLibrariesPluginsAndFinalisers) {
 
   // A library that fails to open ends the start; every library is still freed.
   gEvents.clear();
-  testing::internal::CaptureStdout();
+  testing::internal::CaptureStderr();
   EXPECT_EQ(RunPlayer(kFailingLibraries, dir / "s.qma"), 1);
-  EXPECT_EQ(testing::internal::GetCapturedStdout(), "Out of memory!\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Out of memory!\n");
   expected = {"init first", "init failing", "free failing", "free first"};
   EXPECT_EQ(gEvents, expected);
 }
@@ -137,6 +143,7 @@ TEST(StartupShutdown, OrderOfLibrariesPluginsAndFinalisers) {
 // Memory that is gone for good, from the script or from a library's free, still gives the
 // report and status 1; every library is freed all the same.
 TEST(StartupShutdown, OutOfMemoryUntilTheEnd) {
+  WithoutDesktop();
   TempDir dir;
   std::string fine = WriteApplet(dir, "fine",
                                  ".func source=\"fine.qms\" maxstack=2\n"
@@ -159,7 +166,7 @@ TEST(StartupShutdown, OutOfMemoryUntilTheEnd) {
     const qmLibrary *const *libraries;
     std::string applet;
     std::vector<std::string> freed;
-    std::string report;  // the start of standard output
+    std::string report;  // the start of standard error: no desktop shows the requester
   } cases[] = {
       {"the script", kFakeLibraries, exhausting, {"free second", "free first"},
        "Out of memory!\nFile: exhausting.qms (current line: 2"},
@@ -169,9 +176,9 @@ TEST(StartupShutdown, OutOfMemoryUntilTheEnd) {
   };
   for (const Case &c : cases) {
     gEvents.clear();
-    testing::internal::CaptureStdout();
+    testing::internal::CaptureStderr();
     EXPECT_EQ(RunPlayer(c.libraries, c.applet), 1) << c.name;
-    std::string out = testing::internal::GetCapturedStdout();
+    std::string out = testing::internal::GetCapturedStderr();
     EXPECT_EQ(out.rfind(c.report, 0), 0u) << c.name << ": " << out;
     std::vector<std::string> freed;
     for (const std::string &e : gEvents)

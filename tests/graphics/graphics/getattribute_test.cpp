@@ -30,6 +30,8 @@ TEST(GetAttribute, EveryRowOfTheTable) {
   call("settimeout", {5}, true, {900, 33});
   call("starttimer", {1}, false, {});
   call("starttimer", {2}, false, {});
+  ASSERT_EQ(vm.Call("CreatePointer", {3, int(QMTYPE_POINTER), 1}).code, 0u);
+  const int PTR = QMTYPE_POINTER;
   const int CLIP = QMTYPE_CLIPREGION, IV = QMTYPE_INTERVAL, TO = QMTYPE_TIMEOUT, EH = QMTYPE_EVENTHANDLER,
                  TIMER = QMTYPE_TIMER;
   struct Case {
@@ -46,6 +48,11 @@ TEST(GetAttribute, EveryRowOfTheTable) {
       {"region missing", {CLIP, 99, ATTRWIDTH}, ERR_FINDCLIPREGION, 0},
       {"region unknown attribute", {CLIP, 1, 9}, ERR_UNKNOWNATTR, 0},
       {"region count needs an id", {CLIP, CmdArg::Str("x"), ATTRCOUNT}, ERR_NUMEXPECTED, 0},
+      {"pointer width", {PTR, 3, ATTRWIDTH}, 0, 46},
+      {"pointer kind", {PTR, 3, ATTRTYPE}, 0, 1},
+      {"pointer count", {PTR, 9, ATTRCOUNT}, 0, 1},
+      {"pointer missing", {PTR, 9, ATTRWIDTH}, ERR_FINDPOINTER, 0},
+      {"pointer unknown attribute", {PTR, 3, ATTRXPOS}, ERR_UNKNOWNATTR, 0},
       {"interval period", {IV, 4, ATTRDURATION}, 0, 250},
       {"interval without user data", {IV, 4, ATTRUSERDATA}, 0, 0},
       {"interval missing", {IV, 5, ATTRDURATION}, ERR_FINDINTERVAL, 0},

@@ -149,7 +149,8 @@ TEST(SystemProgram, VersionCommandLineAndProgramInfo) {
   qmUserArg second{nullptr, mode, nullptr};
   qmUserArg first{&second, level, three};
   qmProgramInfo &info = GetPlayerContext(L)->system->program;
-  info = qmProgramInfo{0, 1, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
+  const uint32_t isApplet = 1;
+  info = qmProgramInfo{0, &isApplet, "/apps/game.qma", "/usr/bin/player", "/apps/game.qma", &first, 1};
   ASSERT_EQ(vm.Call("getcommandline"), 0u);
   EXPECT_EQ(vm.Results(), "table 2 1");
   vm_rawgeti(L, 1, 1);
