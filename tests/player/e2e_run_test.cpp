@@ -497,8 +497,11 @@ TEST(E2eRun, FinalReportInTheErrorRequesterOnADesktop) {
     execl("/bin/sh", "sh", "-c", loop.c_str(), static_cast<char *>(nullptr));
     _exit(127);
   }
+  // The X libraries keep allocations to the end of the process: their leaks are not ours to
+  // report here (the headless runs check the player's own).
   PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", d / "bad.qma"},
-                         {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display}, "/usr/bin/timeout");
+                         {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"},
+                         "/usr/bin/timeout");
   kill(presser, SIGKILL);
   waitpid(presser, nullptr, 0);
   kill(xvfb, SIGTERM);
