@@ -18,6 +18,9 @@ namespace {
 // Anti-aliased coverage reaches up to two pixels past the points: images grow by 5 and the
 // points move by 2.
 constexpr int32_t kAntialiasGrow = 5, kAntialiasShift = 2;
+// Thick strokes end in round caps that reach a pixel past half their width: two pixels of room
+// on every side keep them whole (the image moves with it, so no pixel changes place).
+constexpr int32_t kStrokeGrow = 4, kStrokeShift = 2;
 
 uint32_t Stored(uint32_t rgb) { return ColorToPixel(rgb, QM_BITMAP_FORMAT); }
 
@@ -133,7 +136,7 @@ uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeI
   int32_t pad = 0;
   int64_t x = int64_t(req->x) + req->originX, y = int64_t(req->y) + req->originY;
   if (req->antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
-  if (outline && lineWidth > 1) w += lineWidth, h += lineWidth, pad += lineWidth / 2;
+  if (outline && lineWidth > 1) w += lineWidth + kStrokeGrow, h += lineWidth + kStrokeGrow, pad += lineWidth / 2 + kStrokeShift;
   x -= pad, y -= pad;
   if (x < INT32_MIN || y < INT32_MIN || x > INT32_MAX || y > INT32_MAX) return 0;
   // An arc's outline begins with its bounding pair, which only sized the image.
@@ -193,7 +196,7 @@ uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_
   int64_t w = std::llabs(int64_t(x2) - x1) + 1, h = std::llabs(int64_t(y2) - y1) + 1;
   int64_t pad = 0;
   if (antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
-  if (thickness > 1) w += thickness, h += thickness, pad += thickness / 2;
+  if (thickness > 1) w += thickness + kStrokeGrow, h += thickness + kStrokeGrow, pad += thickness / 2 + kStrokeShift;
   if (uint32_t code = AllocImage(out, w, h)) return code;
   const int64_t ox = bx - pad, oy = by - pad;
   if (ox < INT32_MIN || oy < INT32_MIN) {
