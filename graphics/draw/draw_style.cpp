@@ -92,6 +92,24 @@ void FreeDrawBuffers() {
   MemFree(tables.sine);
   MemFree(tables.cosine);
   tables.sine = tables.cosine = nullptr;
+  MemFree(tables.linePlane.memory);
+  tables.linePlane = {};
+  tables.linePlaneBytes = 0;
+}
+
+qmAlphaChannel *GetLinePlane(int32_t width, int32_t height) {
+  const int32_t bytesPerRow = AlphaBytesPerRow(width);
+  const int64_t bytes = int64_t(bytesPerRow) * height;
+  if (bytes > tables.linePlaneBytes) {
+    if (bytes > INT32_MAX) return nullptr;
+    MemFree(tables.linePlane.memory);
+    tables.linePlane.memory = static_cast<uint8_t *>(MemAlloc(uint32_t(bytes), 1));
+    tables.linePlaneBytes = tables.linePlane.memory ? bytes : 0;
+    if (!tables.linePlane.memory) return nullptr;
+  }
+  tables.linePlane.width = width, tables.linePlane.height = height, tables.linePlane.bytesPerRow = bytesPerRow;
+  tables.linePlane.borrowed = 1;
+  return &tables.linePlane;
 }
 
 const qmDrawTables *GetDrawTables() { return &tables; }

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "display/gradientfill.h"
+#include "graphics/bitmap.h"
 #include "runtime/registry.h"
 
 enum : int32_t { DRAWFILL_NONE = 0, DRAWFILL_COLOR = 1, DRAWFILL_GRADIENT = 2, DRAWFILL_TEXTURE = 3 };
@@ -44,8 +45,13 @@ struct qmDrawTables {
   int32_t *points[3];  // kOutlinePointMax {x, y} pairs each
   double *fpoints[3];  // kOutlinePointMax {x, y} pairs each
   double *sine, *cosine;  // 361 entries each
+  qmAlphaChannel linePlane;  // grown as lines need, zero wherever no line is being drawn
+  int64_t linePlaneBytes;
 };
 // 0 or ERR_MEM; what was allocated stays for FreeDrawBuffers.
 uint32_t InitDrawTables();
 void FreeDrawBuffers();
 const qmDrawTables *GetDrawTables();
+// The line plane as a zeroed width x height plane (its memory grown when needed); null without
+// memory. The caller clears what it wrote before the next use.
+qmAlphaChannel *GetLinePlane(int32_t width, int32_t height);

@@ -129,7 +129,8 @@ uint32_t FindTexture(const qmDrawStyle &style, const qmBitmap **out) {
   return MissingObjectError(&style.texture, ERR_FINDBRUSH);
 }
 
-// Renders the request through an image into the output. With layers switched on the shape
+// Renders the request into the output: straight through its coverage, or through an image
+// when an edge, a shadow or a fill picture has to be composed first. With layers switched on the shape
 // would become a layer of its own; until the layers library exists it is drawn like any other.
 uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
   DrawOutput o;
@@ -143,6 +144,12 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
     req->style.lineWidth = std::max(1, int32_t(std::lround(req->style.lineWidth * scale)));
   }
   ValidateDrawStyle(&req->style);
+  if (CanDrawShapeDirect(req)) {
+    qmDrawnRect drawn;
+    if (uint32_t code = DrawShapeDirect(req, &o.target, &drawn)) return code;
+    if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
+    return 0;
+  }
   const qmBitmap *texture = nullptr;
   if (req->style.fillStyle == DRAWFILL_TEXTURE)
     if (uint32_t code = FindTexture(req->style, &texture)) return code;
@@ -406,10 +413,9 @@ uint32_t DrawLine(VmState *L) {
   const int32_t highY = int32_t(std::min<int64_t>(INT32_MAX, int64_t(o.target.clipY) + o.target.clipHeight + margin));
   if (!ClipLineToRange(&x1, &y1, &x2, &y2, lowX, highX) || !ClipLineToRange(&y1, &x1, &y2, &x2, lowY, highY))
     return 0;
-  qmShapeImage img;
-  if (uint32_t code = RenderLineImage(x1, y1, x2, y2, color, thickness, antialias, &img)) return code;
-  if (img.bitmap) BlitShapeImage(L, o, img);
-  FreeShapeImage(&img);
+  qmDrawnRect drawn;
+  if (uint32_t code = DrawLineDirect(&o.target, x1, y1, x2, y2, color, thickness, antialias, &drawn)) return code;
+  if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
   return 0;
 }
 

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -116,7 +117,199 @@ qmPlotState PlotStateFor(const qmDrawTarget *t, uint32_t color) {
   return s;
 }
 
+// The coverage plane of a shape whose image lies at (x, y), w x h: the whole image, as the
+// rasteriser cuts nothing then (a polygon cut at a plane's border has the pixels next to that
+// border moved). Nothing is made when no part of it can show.
+struct CoverageWindow {
+  int64_t x = 0, y = 0;  // the plane's top-left on the target
+  qmAlphaChannel *plane = nullptr;
+  bool borrowed = false;  // the line plane of the work tables
+  ~CoverageWindow() {
+    if (!borrowed) FreeAlphaChannel(plane);
+  }
+};
+
+bool Visible(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h) {
+  return t->clipWidth > 0 && t->clipHeight > 0 && x < int64_t(t->clipX) + t->clipWidth && x + w > t->clipX &&
+         y < int64_t(t->clipY) + t->clipHeight && y + h > t->clipY;
+}
+
+// 0 with the window made (or with no plane when nothing can show), or ERR_MEM.
+uint32_t OpenCoverageWindow(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h, CoverageWindow *win) {
+  if (!Visible(t, x, y, w, h)) return 0;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  win->x = x, win->y = y;
+  win->plane = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  return win->plane ? 0u : uint32_t(ERR_MEM);
+}
+
+// The rows a line can touch, with how far each reaches: for row y, [x0, x1) of the plane.
+struct LineReach {
+  int64_t x1, y1, x2, y2, r;
+  void Row(int64_t y, int64_t width, int64_t *from, int64_t *to) const {
+    const int64_t lo = std::min(y1, y2), hi = std::max(y1, y2);
+    if (y < lo - r || y > hi + r) {
+      *from = *to = 0;
+      return;
+    }
+    const int64_t ya = std::clamp(y - r, lo, hi), yb = std::clamp(y + r, lo, hi);
+    int64_t xa, xb;
+    if (y1 == y2) {
+      xa = std::min(x1, x2), xb = std::max(x1, x2);
+    } else {
+      const double slope = double(x2 - x1) / double(y2 - y1);
+      xa = int64_t(std::floor(double(x1) + slope * double(ya - y1)));
+      xb = int64_t(std::floor(double(x1) + slope * double(yb - y1)));
+      if (xa > xb) std::swap(xa, xb);
+    }
+    *from = std::clamp<int64_t>(xa - r, 0, width);
+    *to = std::clamp<int64_t>(xb + r + 2, 0, width);
+  }
+};
+
+// Rows of target-space limits for composing: [x0, x1) x [y0, y1).
+struct Span {
+  int64_t x0, y0, x1, y1;
+};
+
+void AddDrawn(qmDrawnRect *drawn, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+  if (drawn->width) {
+    x0 = std::min<int64_t>(x0, drawn->x), y0 = std::min<int64_t>(y0, drawn->y);
+    x1 = std::max<int64_t>(x1, int64_t(drawn->x) + drawn->width), y1 = std::max<int64_t>(y1, int64_t(drawn->y) + drawn->height);
+  }
+  *drawn = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
+}
+
+// Blends the colour into the target by the coverage (level scaled by it), within the clip
+// rectangle and limit; planes and clip masks go through the pixel plot.
+void CoverTarget(const qmDrawTarget *t, const CoverageWindow &win, uint32_t color, qmDrawnRect *drawn,
+                 const Span &limit, const LineReach *reach = nullptr) {
+  const qmAlphaChannel *cov = win.plane;
+  const int64_t x0 = std::max({win.x, int64_t(t->clipX), limit.x0});
+  const int64_t y0 = std::max({win.y, int64_t(t->clipY), limit.y0});
+  const int64_t x1 = std::min({win.x + cov->width, int64_t(t->clipX) + t->clipWidth, limit.x1});
+  const int64_t y1 = std::min({win.y + cov->height, int64_t(t->clipY) + t->clipHeight, limit.y1});
+  if (x0 >= x1 || y0 >= y1) return;
+  AddDrawn(drawn, x0, y0, x1, y1);
+  qmPlotState s = PlotStateFor(t, color);
+  const int32_t overall = s.overallLevel;
+  const bool plain = t->bitmap && !t->mask && !t->alpha && !t->clipMask;
+  const int32_t pitch = t->bitmap ? t->bitmap->bytesPerRow / 4 : 0;
+  for (int64_t y = y0; y < y1; y++) {
+    const uint8_t *c = cov->memory + (y - win.y) * cov->bytesPerRow - win.x;
+    int64_t rowFrom = x0, rowTo = x1;
+    if (reach) {
+      int64_t a, b;
+      reach->Row(y - win.y, cov->width, &a, &b);
+      rowFrom = std::max(x0, win.x + a), rowTo = std::min(x1, win.x + b);
+    }
+    if (!plain) {
+      for (int64_t x = rowFrom; x < rowTo; x++) {
+        if (!c[x]) continue;
+        s.level = overall == 255 ? c[x] : overall * c[x] / 255;
+        PlotPixel(&s, int32_t(x), int32_t(y));
+      }
+      continue;
+    }
+    uint32_t *row = t->bitmap->pixels + y * pitch;
+    int64_t x = rowFrom;
+    while (x < rowTo) {
+      // Empty and fully covered stretches go eight bytes at a time.
+      if (x + 8 <= rowTo) {
+        uint64_t word;
+        std::memcpy(&word, c + x, 8);
+        if (word == 0) {
+          x += 8;
+          continue;
+        }
+        if (word == ~uint64_t(0) && overall == 255) {
+          std::fill_n(row + x, 8, s.color);
+          x += 8;
+          continue;
+        }
+      }
+      const int32_t k = c[x];
+      if (k) {
+        const int32_t level = overall == 255 ? k : overall * k / 255;
+        if (level == 255) {
+          row[x] = s.color;
+        } else {
+          const uint32_t d = __builtin_bswap32(row[x]);
+          const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+          const uint32_t r = uint32_t(dr + (((s.red - dr) * level) >> 8)) & 0xFF;
+          const uint32_t g = uint32_t(dg + (((s.green - dg) * level) >> 8)) & 0xFF;
+          const uint32_t b = uint32_t(db + (((s.blue - db) * level) >> 8)) & 0xFF;
+          row[x] = __builtin_bswap32((d & 0xFF000000u) | r << 16 | g << 8 | b);
+        }
+      }
+      x++;
+    }
+  }
+}
+
+constexpr Span kNoLimit{INT64_MIN, INT64_MIN, INT64_MAX, INT64_MAX};
+
 } // namespace
+
+bool CanDrawShapeDirect(const qmShapeRequest *req) {
+  const qmDrawStyle &st = req->style;
+  const bool effects = (st.formStyle & (FORM_EDGE | FORM_SHADOW)) && st.fillStyle != DRAWFILL_NONE;
+  return !effects && (st.fillStyle == DRAWFILL_COLOR || st.fillStyle == DRAWFILL_NONE);
+}
+
+uint32_t DrawShapeDirect(qmShapeRequest *req, const qmDrawTarget *t, qmDrawnRect *drawn) {
+  *drawn = {};
+  int32_t *main, *edge, n, en;
+  if (uint32_t code = PrepareShapeGeometry(req, &main, &n, &edge, &en)) return code;
+  const bool outline = req->style.fillStyle == DRAWFILL_NONE;
+  const int32_t lineWidth = std::max(req->style.lineWidth, 1);
+  int64_t w = req->imageWidth, h = req->imageHeight, pad = 0;
+  if (req->antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
+  if (outline && lineWidth > 1) w += lineWidth + kStrokeGrow, h += lineWidth + kStrokeGrow, pad += lineWidth / 2 + kStrokeShift;
+  const int64_t x = int64_t(req->x) + req->originX - pad, y = int64_t(req->y) + req->originY - pad;
+  CoverageWindow win;
+  if (uint32_t code = OpenCoverageWindow(t, x, y, w, h, &win)) return code;
+  if (!win.plane) return 0;
+  const int32_t skip = req->type == QMTYPE_ARC ? 2 : 0;
+  if (n - skip < 1) return 0;
+  // Outline points on the plane: image position plus the shape's offset in the image.
+  const int64_t dx = x - win.x + req->shapeX + pad, dy = y - win.y + req->shapeY + pad;
+  const int32_t *p = Moved(main + 2 * skip, n - skip, int32_t(dx), int32_t(dy));
+  const uint32_t code = outline ? DrawCoverageOutline(win.plane, p, n - skip, lineWidth, req->antialias)
+                                : FillCoveragePolygon(win.plane, p, n - skip, req->antialias);
+  if (code) return code;
+  CoverTarget(t, win, req->color, drawn, kNoLimit);
+  return 0;
+}
+
+uint32_t DrawLineDirect(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                        int32_t thickness, int32_t antialias, qmDrawnRect *drawn) {
+  *drawn = {};
+  thickness = std::max(thickness, 1);
+  int64_t w = std::llabs(int64_t(x2) - x1) + 1, h = std::llabs(int64_t(y2) - y1) + 1, pad = 0;
+  if (antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
+  if (thickness > 1) w += thickness + kStrokeGrow, h += thickness + kStrokeGrow, pad += thickness / 2 + kStrokeShift;
+  const int64_t x = int64_t(std::min(x1, x2)) - pad, y = int64_t(std::min(y1, y2)) - pad;
+  if (!Visible(t, x, y, w, h)) return 0;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  // A line touches few pixels of its box: the work tables' plane serves it, and only the rows'
+  // reach is read and cleared again afterwards.
+  CoverageWindow win;
+  win.x = x, win.y = y;
+  win.plane = GetLinePlane(int32_t(w), int32_t(h));
+  if (!win.plane) return ERR_MEM;
+  win.borrowed = true;
+  const LineReach reach{x1 - x, y1 - y, x2 - x, y2 - y, pad + thickness / 2 + 3};
+  uint32_t code = DrawCoverageLine(win.plane, int32_t(x1 - x), int32_t(y1 - y), int32_t(x2 - x), int32_t(y2 - y),
+                                   thickness, antialias);
+  if (!code) CoverTarget(t, win, color, drawn, kNoLimit, &reach);
+  for (int64_t row = 0; row < h; row++) {
+    int64_t from, to;
+    reach.Row(row, w, &from, &to);
+    if (to > from) std::memset(win.plane->memory + row * win.plane->bytesPerRow + from, 0, size_t(to - from));
+  }
+  return code;
+}
 
 void FreeShapeImage(qmShapeImage *img) {
   FreeBitmap(img->bitmap);

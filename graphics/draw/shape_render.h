@@ -39,5 +39,16 @@ void DrawTargetLine(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, i
                     int32_t antialias);
 // One pixel; the colour's alpha byte mixes it with what is there.
 void DrawTargetPixel(const qmDrawTarget *t, int32_t x, int32_t y, uint32_t color);
+// A shape without edge, shadow, gradient or texture goes straight into the target through its
+// coverage: only the part near the clip rectangle is rasterised. *drawn gets the rectangle that
+// may have changed (width 0: none). 0 or ERR_MEM.
+struct qmDrawnRect {
+  int32_t x, y, width, height;
+};
+bool CanDrawShapeDirect(const qmShapeRequest *req);
+uint32_t DrawShapeDirect(qmShapeRequest *req, const qmDrawTarget *t, qmDrawnRect *drawn);
+// A thick or anti-aliased line likewise.
+uint32_t DrawLineDirect(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                        int32_t thickness, int32_t antialias, qmDrawnRect *drawn);
 // A plain filled rectangle, cut to the target's clip rectangle (no clip mask).
 void FillTargetRect(const qmDrawTarget *t, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
