@@ -343,6 +343,31 @@ TEST(DrawLibrary, PixelsClsAndSelectedPictures) {
   ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
 }
 
+TEST(DrawLibrary, RotationAndGradientFill) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  // A quarter turn about the top-left corner: the 20 x 4 box now rises from it.
+  EXPECT_EQ(vm.Call("Box", {10, 30, 20, 4, 0xFFFFFF, 0, 90}).code, 0u);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 11, 15), 0xFFFFFFu);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 25, 31), kBackground);
+  // A turn of a whole 360 degrees is none.
+  EXPECT_EQ(vm.Call("Box", {40, 40, 5, 3, 0xFF0000, 0, 720}).code, 0u);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 44, 42), 0xFF0000u);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 45, 42), kBackground);
+
+  // A linear gradient from red to blue down a box (angle 0).
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_GRADIENT), 2, 0xFF0000, 0x0000FF}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {4, 4, 40, 10}).code, 0u);
+  const uint32_t top = DisplayVm::BitmapPixel(vm.d->backgroundCopy, 20, 4);
+  const uint32_t bottom = DisplayVm::BitmapPixel(vm.d->backgroundCopy, 20, 13);
+  EXPECT_GT(top >> 16, 0xE0u) << std::hex << top;
+  EXPECT_GT(bottom & 0xFF, 0xE0u) << std::hex << bottom;
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 43, 4), top) << "rows are even";
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 44, 8), kBackground);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 4, 14), kBackground);
+}
+
 TEST(DrawLibrary, CoordinatesNearTheIntegerLimits) {
   DrawVm vm;
   const std::vector<uint32_t> before = vm.Picture();
