@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "display/dirtyrects.h"
 #include "display/outputselect.h"
+#include "platform/memory.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/draw/draw_style.h"
 #include "graphics/draw/shape_geometry.h"
@@ -366,6 +368,49 @@ TEST(DrawLibrary, RotationAndGradientFill) {
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 43, 4), top) << "rows are even";
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 44, 8), kBackground);
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 4, 14), kBackground);
+}
+
+TEST(DrawLibrary, OutOfMemoryDrawsNothingAndKeepsNothing) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_EDGE), 0x00FF00, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_ANTIALIAS)}).code, 0u);
+  const std::vector<uint32_t> before = vm.Picture();
+  // Each allocation of the shape fails in turn: the command reports it and leaves the picture
+  // (the sanitizer checks that nothing is kept).
+  int failures = 0;
+  for (uint64_t n = 1; n < 20; n++) {
+    SetMemAllocFailure(n);
+    const uint32_t code = vm.Call("Circle", {10, 10, 12, 0xFF0000}).code;
+    const bool used = MemAllocFailureUsed();
+    SetMemAllocFailure(0);
+    if (!used) break;
+    failures++;
+    EXPECT_EQ(code, ERR_MEM) << n;
+    EXPECT_EQ(vm.Picture(), before) << n;
+  }
+  EXPECT_GE(failures, 3);
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, 0u);
+  EXPECT_NE(vm.Picture(), before);
+}
+
+TEST(DrawLibrary, DoubleBufferingNotesWhatWasDrawn) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  vm.d->dirtyCount = 0;
+  EXPECT_EQ(vm.Call("Box", {5, 6, 7, 8, 0xFF0000}).code, 0u);
+  ASSERT_EQ(vm.d->dirtyCount, 1);
+  EXPECT_EQ(vm.d->dirtyRects[0].x1, 5);
+  EXPECT_EQ(vm.d->dirtyRects[0].y2, 13);
+  EXPECT_EQ(vm.Call("Circle", {30, 20, 5, 0x00FF00}).code, 0u);
+  EXPECT_EQ(vm.Call("Line", {0, 40, 60, 40, 0x0000FF, 3}).code, 0u);
+  EXPECT_EQ(vm.d->dirtyCount, 3);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backBuffer2, 8, 8), 0xFF0000u) << "into the draw buffer";
+  ASSERT_EQ(vm.Call("Flip", {}).code, 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 8, 8), 0xFF0000u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 35, 25), 0x00FF00u);
+  ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
 }
 
 TEST(DrawLibrary, CoordinatesNearTheIntegerLimits) {
