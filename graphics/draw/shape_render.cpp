@@ -212,36 +212,32 @@ void CoverTarget(const qmDrawTarget *t, const CoverageWindow &win, uint32_t colo
       continue;
     }
     uint32_t *row = t->bitmap->pixels + y * pitch;
+    auto word = [&](int64_t x) {
+      uint64_t w;
+      std::memcpy(&w, c + x, 8);
+      return w;
+    };
     int64_t x = rowFrom;
     while (x < rowTo) {
-      // Empty and fully covered stretches go eight bytes at a time.
-      if (x + 8 <= rowTo) {
-        uint64_t word;
-        std::memcpy(&word, c + x, 8);
-        if (word == 0) {
-          x += 8;
-          continue;
-        }
-        if (word == ~uint64_t(0) && overall == 255) {
-          std::fill_n(row + x, 8, s.color);
-          x += 8;
-          continue;
-        }
+      // Empty stretches are skipped and fully covered runs filled, eight bytes at a time.
+      while (x + 8 <= rowTo && word(x) == 0) x += 8;
+      while (x < rowTo && c[x] == 0) x++;
+      if (x >= rowTo) break;
+      if (c[x] == 255 && overall == 255) {
+        int64_t end = x + 1;
+        while (end + 8 <= rowTo && word(end) == ~uint64_t(0)) end += 8;
+        while (end < rowTo && c[end] == 255) end++;
+        std::fill(row + x, row + end, s.color);
+        x = end;
+        continue;
       }
-      const int32_t k = c[x];
-      if (k) {
-        const int32_t level = overall == 255 ? k : overall * k / 255;
-        if (level == 255) {
-          row[x] = s.color;
-        } else {
-          const uint32_t d = __builtin_bswap32(row[x]);
-          const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-          const uint32_t r = uint32_t(dr + (((s.red - dr) * level) >> 8)) & 0xFF;
-          const uint32_t g = uint32_t(dg + (((s.green - dg) * level) >> 8)) & 0xFF;
-          const uint32_t b = uint32_t(db + (((s.blue - db) * level) >> 8)) & 0xFF;
-          row[x] = __builtin_bswap32((d & 0xFF000000u) | r << 16 | g << 8 | b);
-        }
-      }
+      const int32_t level = overall == 255 ? c[x] : overall * c[x] / 255;
+      const uint32_t d = __builtin_bswap32(row[x]);
+      const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+      const uint32_t r = uint32_t(dr + (((s.red - dr) * level) >> 8)) & 0xFF;
+      const uint32_t g = uint32_t(dg + (((s.green - dg) * level) >> 8)) & 0xFF;
+      const uint32_t b = uint32_t(db + (((s.blue - db) * level) >> 8)) & 0xFF;
+      row[x] = level == 255 ? s.color : __builtin_bswap32((d & 0xFF000000u) | r << 16 | g << 8 | b);
       x++;
     }
   }
