@@ -3,6 +3,7 @@
 // geometry drawn by OpenCV's Python binding (tests/graphics/draw/cv_peer.py).
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 #include <string>
@@ -411,6 +412,30 @@ TEST(DrawLibrary, DoubleBufferingNotesWhatWasDrawn) {
   EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 8, 8), 0xFF0000u);
   EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 35, 25), 0x00FF00u);
   ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+}
+
+TEST(DrawLibrary, LargestPolygonWithEveryEffect) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_EDGE), 0x00FF00, 64}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_SHADOW), 0x000000, 64, 5}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_ANTIALIAS)}).code, 0u);
+  // 999 points on a circle, the last repeating none: closed by the command to 1000.
+  std::vector<CmdArg> ring;
+  for (int i = 0; i < 999; i++) {
+    ring.push_back(20 + 18 * std::cos(i * 2 * M_PI / 999));
+    ring.push_back(20 + 18 * std::sin(i * 2 * M_PI / 999));
+  }
+  EXPECT_EQ(vm.Polygon(10, 5, ring, 999, 0xFF0000).code, 0u);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 30, 25), 0xFF0000u) << "the polygon's middle";
+  // A spiky one: its mitred corners reach far, and are still cut to the picture.
+  std::vector<CmdArg> spikes;
+  for (int i = 0; i < 998; i++) {
+    const double r = i % 2 ? 30 : 1;
+    spikes.push_back(r * std::cos(i * 2 * M_PI / 998));
+    spikes.push_back(r * std::sin(i * 2 * M_PI / 998));
+  }
+  EXPECT_EQ(vm.Polygon(32, 24, spikes, 998, 0xFFFFFF).code, 0u);
 }
 
 TEST(DrawLibrary, CoordinatesNearTheIntegerLimits) {
