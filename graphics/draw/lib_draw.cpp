@@ -130,11 +130,13 @@ uint32_t FindTexture(const qmDrawStyle &style, const qmBitmap **out) {
 }
 
 // Renders the request into the output: straight through its coverage, or through an image
-// when an edge, a shadow or a fill picture has to be composed first. With layers switched on the shape
-// would become a layer of its own; until the layers library exists it is drawn like any other.
+// when an edge, a shadow or a fill picture has to be composed first.
 uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  // Here a display with layers switched on will hand the request (with its own copy of the
+  // style) to the layer engine, which keeps it as a layer of the shape's type. There is no
+  // layer engine yet: the shape is drawn as on a display without layers.
   req->x = ResolvePositionX(L, req->x, req->width, 0, req->anchorX);
   req->y = ResolvePositionY(L, req->y, req->height, 0, req->anchorY);
   req->style = *GetDrawStyle();
