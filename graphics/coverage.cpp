@@ -30,6 +30,15 @@ template <class F> uint32_t Guarded(F &&draw) {
   }
 }
 
+// A 32-bit bitmap seen as a four-channel image, and its stored pixel word as a colour of it.
+cv::Mat BitmapImage(qmBitmap *bitmap) {
+  return cv::Mat(bitmap->height, bitmap->width, CV_8UC4, bitmap->pixels, size_t(bitmap->bytesPerRow));
+}
+cv::Scalar PixelScalar(uint32_t pixel) {
+  const uint8_t *b = reinterpret_cast<const uint8_t *>(&pixel);
+  return cv::Scalar(b[0], b[1], b[2], b[3]);
+}
+
 bool Usable(const qmAlphaChannel *plane) {
   return plane && plane->memory && plane->width > 0 && plane->height > 0;
 }
@@ -62,5 +71,23 @@ uint32_t DrawCoverageLine(qmAlphaChannel *plane, int32_t x1, int32_t y1, int32_t
     cv::Mat image = PlaneImage(plane);
     cv::line(image, cv::Point(x1, y1), cv::Point(x2, y2), cv::Scalar(255), thickness < 1 ? 1 : thickness,
              antialias ? cv::LINE_AA : cv::LINE_8);
+  });
+}
+
+uint32_t FillBitmapPolygon(qmBitmap *bitmap, const int32_t *points, int32_t count, uint32_t pixel) {
+  if (!bitmap || !bitmap->pixels || bitmap->bytesPerPixel != 4 || count < 1) return 0;
+  return Guarded([&] {
+    cv::Mat image = BitmapImage(bitmap);
+    std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
+    cv::fillPoly(image, polys, PixelScalar(pixel), cv::LINE_8);
+  });
+}
+
+uint32_t DrawBitmapOutline(qmBitmap *bitmap, const int32_t *points, int32_t count, int32_t width, uint32_t pixel) {
+  if (!bitmap || !bitmap->pixels || bitmap->bytesPerPixel != 4 || count < 1) return 0;
+  return Guarded([&] {
+    cv::Mat image = BitmapImage(bitmap);
+    std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
+    cv::polylines(image, polys, true, PixelScalar(pixel), width < 1 ? 1 : width, cv::LINE_8);
   });
 }

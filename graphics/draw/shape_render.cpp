@@ -263,11 +263,24 @@ uint32_t DrawShapeDirect(qmShapeRequest *req, const qmDrawTarget *t, qmDrawnRect
   if (req->antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
   if (outline && lineWidth > 1) w += lineWidth + kStrokeGrow, h += lineWidth + kStrokeGrow, pad += lineWidth / 2 + kStrokeShift;
   const int64_t x = int64_t(req->x) + req->originX - pad, y = int64_t(req->y) + req->originY - pad;
+  const int32_t skip = req->type == QMTYPE_ARC ? 2 : 0;
+  if (n - skip < 1 || !Visible(t, x, y, w, h)) return 0;
+  // An opaque hard-edged shape wholly inside the clip rectangle of a plain bitmap is written
+  // straight into it: the rasteriser cuts nothing, so the pixels are those of the plane route.
+  const bool inside = x >= t->clipX && y >= t->clipY && x + w <= int64_t(t->clipX) + t->clipWidth &&
+                      y + h <= int64_t(t->clipY) + t->clipHeight;
+  if (inside && t->bitmap && !t->mask && !t->alpha && !t->clipMask && !req->antialias && !(req->color >> 24)) {
+    const int32_t *p = Moved(main + 2 * skip, n - skip, int32_t(x + req->shapeX + pad), int32_t(y + req->shapeY + pad));
+    const uint32_t pixel = Stored(req->color & 0xFFFFFF);
+    if (uint32_t code = outline ? DrawBitmapOutline(t->bitmap, p, n - skip, lineWidth, pixel)
+                                : FillBitmapPolygon(t->bitmap, p, n - skip, pixel))
+      return code;
+    AddDrawn(drawn, x, y, x + w, y + h);
+    return 0;
+  }
   CoverageWindow win;
   if (uint32_t code = OpenCoverageWindow(t, x, y, w, h, &win)) return code;
   if (!win.plane) return 0;
-  const int32_t skip = req->type == QMTYPE_ARC ? 2 : 0;
-  if (n - skip < 1) return 0;
   // Outline points on the plane: image position plus the shape's offset in the image.
   const int64_t dx = x - win.x + req->shapeX + pad, dy = y - win.y + req->shapeY + pad;
   const int32_t *p = Moved(main + 2 * skip, n - skip, int32_t(dx), int32_t(dy));
