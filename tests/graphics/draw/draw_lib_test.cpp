@@ -346,6 +346,23 @@ TEST(DrawLibrary, PixelsClsAndSelectedPictures) {
   ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
 }
 
+TEST(DrawLibrary, PositionsPlaceTheShapesBox) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  // x, y are the box's top-left: Circle(0, 0, 10) touches the top and the left edge.
+  EXPECT_EQ(vm.Call("Circle", {0, 0, 10, 0xFFFFFF}).code, 0u);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 0, 10), 0xFFFFFFu);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 10, 0), 0xFFFFFFu);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 21, 10), kBackground);
+  // CENTER centres the 21 x 21 box: columns 21 to 41, rows 13 to 33.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  EXPECT_EQ(vm.Call("Circle", {-100000, -100000, 10, 0xFF0000}).code, 0u);
+  for (const auto &p : std::vector<std::pair<int, int>>{{21, 23}, {41, 23}, {31, 13}, {31, 33}})
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, p.first, p.second), 0xFF0000u) << p.first << "," << p.second;
+  for (const auto &p : std::vector<std::pair<int, int>>{{20, 23}, {42, 23}, {31, 12}, {31, 34}})
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, p.first, p.second), kBackground) << p.first << "," << p.second;
+}
+
 TEST(DrawLibrary, RotationAndGradientFill) {
   DrawVm vm;
   ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
