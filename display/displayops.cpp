@@ -72,9 +72,20 @@ void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {
   if (ops && ops->refresh) ops->refresh(vm, display, mode);
 }
 
+namespace {
+const qmButtonHooks *gButtonHooks = nullptr;
+}  // namespace
+
 void ResetDisplayButtonStates(VmState *vm, qmDisplay *display) {
   const qmDisplayOps *ops = OpsOf(vm);
   if (ops && ops->resetButtonStates) ops->resetButtonStates(display);
+  else if (gButtonHooks && display && display->bgpic) gButtonHooks->resetStates(display->bgpic);
+}
+
+void SetButtonHooks(const qmButtonHooks *hooks) { gButtonHooks = hooks; }
+
+void FreePictureButtons(VmState *vm, qmBGPic *pic) {
+  if (gButtonHooks && pic) gButtonHooks->freeAll(vm, pic);
 }
 
 void SetUpdatePresenter(qmUpdatePresenter present) { gPresenter = present; }

@@ -56,5 +56,16 @@ void FlushDisplayUpdatesOf(qmDisplay *display);
 void DiscardDisplayUpdates(qmDisplay *display);
 // A cheap test for the pump's fast path: whether any thread queued an update since the last flush.
 bool DisplayUpdatesPending();
-// Without the display library: nothing (there are no buttons yet).
+// Without the display library: the button hooks' reset of the display's picture, else nothing.
 void ResetDisplayButtonStates(VmState *vm, qmDisplay *display);
+
+// The buttons a background picture owns are the event library's: it installs how they go with
+// their picture (references released) and how their pressed states are cleared. Null: no
+// buttons can exist.
+struct qmBGPic;
+struct qmButtonHooks {
+  void (*freeAll)(VmState *vm, qmBGPic *pic);
+  void (*resetStates)(qmBGPic *pic);
+};
+void SetButtonHooks(const qmButtonHooks *hooks);
+void FreePictureButtons(VmState *vm, qmBGPic *pic);

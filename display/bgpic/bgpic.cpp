@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/displayops.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/fillarea.h"
@@ -148,6 +149,7 @@ void FreeDerivedSets(qmBGPic *pic) {
 }
 
 void FreeBGPicContents(VmState *L, qmBGPic *pic) {
+  FreePictureButtons(L, pic);
   FreeDerivedSets(pic);
   FreePlanes(pic->master);
   pic->shown = pic->unscaled = pic->master = {};

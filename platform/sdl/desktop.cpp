@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
+#include "platform/joystick.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
 #include "platform/window.h"
@@ -38,6 +39,7 @@ uint32_t InitDesktop() {
 
 void ShutdownDesktop() {
   FreeAllPlatformTimers();
+  ReleaseJoysticks();
   if (gDesktop.started) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
   }

@@ -6,6 +6,7 @@
 #include "display/displayops.h"
 #include "platform/desktop.h"
 #include "platform/present.h"
+#include "platform/process.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
 #include "platform/window.h"
@@ -124,6 +125,7 @@ bool WaitForEventOrTime(uint64_t limit) {
   uint64_t start = DesktopMicros();
   for (;;) {
     if (ServicePlatformTimers()) return true;
+    if (IsQuitRequested()) return true;  // a signal: the caller's pump must get to see it
     uint64_t now = DesktopMicros();
     uint64_t passed = now - start;
     if (passed >= limit) return false;
@@ -163,5 +165,9 @@ uint32_t WaitWithEventTimer(VmState *vm, uint32_t ms) {
     WaitForEventOrTime(end - now);
     if (DesktopMicros() >= end) return 0;
     if (PumpPlatformEvents(vm)) return ERR_USERABORT;
+    if (IsQuitRequested()) {
+      if (vm) vm_setendrequested(vm, 1);
+      return ERR_USERABORT;
+    }
   }
 }

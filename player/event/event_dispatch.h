@@ -55,9 +55,12 @@ enum qmMessageType : uint32_t {
   MSG_MUSICBUFFER,  // action, id, frames wanted, frames delivered: FillMusicBuffer
   MSG_CONNECT,      // action, serverid, clientid
   MSG_NETWORK,      // action, id: data or a disconnection on a connection, data on a UDP object
+  MSG_BUTTON,       // id, action, x, y, width, height, the three pressed states, display
 };
 
 struct qmEventSource;
+struct qmBGPic;
+struct qmBGPicButton;
 
 struct qmEventMessage {
   const qmEventSource *source;  // the source that dispatched it
@@ -71,6 +74,8 @@ struct qmEventMessage {
   uint32_t hasId;
   int savedTop;
   void *payload;  // the source's own data for its fill
+  qmBGPic *bgpic;         // button messages: the picture and the button; read by the fill only,
+  qmBGPicButton *button;  // since a handler may delete the button
 };
 
 // The queued event being handled.
@@ -111,6 +116,7 @@ struct qmEventState {
   qmPlatformTimer *timerCursor;  // the next timer to examine; null with timersDone clear: the head
   uint32_t timersDone;
   qmDisplayCursor moveCursor, hoverCursor;
+  qmDisplay *hoverDisplay;  // the display whose hover pass dispatched last: looked at again first
   qmHeldEvent held;
   uint32_t heldPending;  // the held event goes on to its own handlers in the next step
   qmDisplayHooks hooks;

@@ -9,6 +9,7 @@
 #include "platform/timers.h"
 #include "platform/window.h"
 #include "platform/time.h"
+#include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_timers.h"
@@ -37,19 +38,11 @@ bool displayopen(const qmEventState *st, const qmDisplay *d) {
   return d && d->state == DISPSTATE_OPEN;
 }
 
-// The mouse in picture pixels of a display: window position = picture position x scale + offset.
-void picturepos(const qmDisplay *d, int32_t wx, int32_t wy, int32_t *px, int32_t *py) {
-  double sx = d && d->scaleX > 0 ? d->scaleX : 1.0, sy = d && d->scaleY > 0 ? d->scaleY : 1.0;
-  int32_t ox = d ? d->marginLeft : 0, oy = d ? d->marginTop : 0;
-  *px = static_cast<int32_t>((wx - ox) / sx);
-  *py = static_cast<int32_t>((wy - oy) / sy);
-}
-
 bool pointer(const qmEventState *st, const qmDisplay *d, int32_t *px, int32_t *py) {
   if (!d || !d->platform || !displayopen(st, d)) return false;
   int32_t wx, wy;
   GetPlatformPointer(d, &wx, &wy);
-  picturepos(d, wx, wy, px, py);
+  WindowToPicture(d, wx, wy, px, py);
   return true;
 }
 
@@ -81,7 +74,7 @@ bool scanlabels(VmState *L) {
         case LABEL_RIGHTCLICK: {
           uint32_t want = e->kind == LABEL_CLICK ? EVENT_LEFTBUTTON : EVENT_RIGHTBUTTON;
           if (ev.type != want || !ev.buttons) break;
-          picturepos(owner ? owner : CurrentDisplay, static_cast<int32_t>(ev.x), static_cast<int32_t>(ev.y), &px, &py);
+          WindowToPicture(owner ? owner : CurrentDisplay, static_cast<int32_t>(ev.x), static_cast<int32_t>(ev.y), &px, &py);
           if (!inrect(e, px, py)) break;
           bool all = e->kind == LABEL_CLICK ? LabelEvents.clickAll : LabelEvents.rightClickAll;
           if (all) {
@@ -431,6 +424,9 @@ void filldisplay(VmState *L, qmEventMessage *msg) {
       FillDisplayId(L, msg);
       SetFieldInt(L, "orientation", 0);
       break;
+    case MSG_BUTTON:
+      FillButtonMessage(L, msg);
+      break;
     case MSG_USEREVENT: {
       qmUserEvent *u = FindUserEvent(h->type);
       if (u && u->owner) u->owner(L, u->number, h->payload);
@@ -449,6 +445,19 @@ void queuedone(VmState *, qmEventState *st, qmEventMessage *) {
 // Hover labels, then the hover pass of every display (which also retires the move flags).
 
 void starthover(VmState *, qmEventState *st) { st->hoverCursor = {}; }
+
+bool displaylisted(const qmDisplay *d) {
+  for (const qmDisplay *o = DisplayList; o; o = o->next)
+    if (o == d) return true;
+  return false;
+}
+
+bool hoverpass(VmState *L, qmEventState *st, qmDisplay *d, qmEventMessage *msg) {
+  if (!st->hooks.buttonHover || !displayopen(st, d)) return false;
+  if (!st->hooks.buttonHover(L, d, msg) || msg->function == -1) return false;
+  st->hoverDisplay = d;
+  return true;
+}
 
 int pollhover(VmState *L, qmEventState *st, qmEventMessage *msg) {
   if (!st->hoverSuppressed && LabelEvents.list && displayopen(st, CurrentDisplay)) {
@@ -469,13 +478,15 @@ int pollhover(VmState *L, qmEventState *st, qmEventMessage *msg) {
       }
     }
   }
+  // The display whose pass reported last may have more to report (one change per step).
+  if (qmDisplay *d = st->hoverDisplay) {
+    st->hoverDisplay = nullptr;
+    if (displaylisted(d) && hoverpass(L, st, d, msg)) return EVPOLL_CALL;
+  }
   while (qmDisplay *d = nextdisplay(st->hoverCursor)) {
     if (!d->pointerMoved) continue;
     d->pointerMoved = 0;
-    if (st->hooks.buttonHover && st->hooks.buttonHover(L, d, msg)) {
-      if (msg->function == -1) continue;
-      return EVPOLL_CALL;
-    }
+    if (hoverpass(L, st, d, msg)) return EVPOLL_CALL;
   }
   return EVPOLL_NONE;
 }
@@ -488,6 +499,11 @@ const qmEventSource kHoverSource = {"hover", EVRANK_HOVER, starthover, pollhover
 }  // namespace
 
 uint32_t RegisterEventLibrarySources(VmState *L) {
+  qmEventState *st = GetEventState(L);
+  if (st) {
+    st->hooks.buttonEvent = DispatchButtonEvent;
+    st->hooks.buttonHover = DispatchButtonHover;
+  }
   for (const qmEventSource *src : {&kTimerSource, &kMouseMoveSource, &kQueueSource, &kHoverSource})
     if (uint32_t err = RegisterEventSource(L, src)) return err;
   return 0;

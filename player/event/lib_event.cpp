@@ -1,11 +1,18 @@
 #include "player/event/lib_event.h"
 
+#include <cstring>
 #include <initializer_list>
 
+#include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "graphics/graphics/position.h"
 #include "platform/desktop.h"
+#include "platform/env.h"
+#include "platform/joystick.h"
 #include "platform/window.h"
+#include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
+#include "player/event/event_input.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_sources.h"
 #include "player/event/event_timers.h"
@@ -13,12 +20,14 @@
 #include "player/event/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/eventqueue.h"
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
+#include "runtime/vm/vm_state.h"
 
 namespace {
 
@@ -162,6 +171,283 @@ uint32_t EvtBreakEventHandler(VmState *L) {
   return 0;
 }
 
+// Buttons.
+
+// MakeButton(id, SIMPLEBUTTON, x, y, width, height, events [, userdata]) and
+// MakeButton(id, LAYERBUTTON, layer, pixelexact, activewhenhidden, events [, userdata]).
+uint32_t EvtMakeButton(VmState *L) {
+  CheckArgCount(L, 6, 8);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  uint32_t kind = vm_checkinteger(L, 2);
+  qmBGPic *pic = nullptr;
+  if (uint32_t err = GetButtonPicture(&pic)) return err;
+  if (!id.handle)
+    if (qmBGPicButton *old = FindButton(pic, &id)) DeleteButtonRecord(L, pic, old);
+  qmBGPicButton fields{};
+  fields.id = id;
+  fields.kind = kind;
+  int events;
+  if (kind == BUTTON_SIMPLE) {
+    int32_t x = vm_checkint32(L, 3), y = vm_checkint32(L, 4);
+    int32_t width = vm_checkint32(L, 5), height = vm_checkint32(L, 6);
+    if (width < 1 || height < 1) return ERR_WRONGUSAGE;
+    fields.x1 = ResolvePositionX(L, x, width, pic->unscaledWidth, 0);
+    fields.y1 = ResolvePositionY(L, y, height, pic->unscaledHeight, 0);
+    fields.x2 = fields.x1 + width - 1;
+    fields.y2 = fields.y1 + height - 1;
+    events = 7;
+  } else if (kind == BUTTON_LAYER) {
+    // The current picture has no layers until the layers library gives it some.
+    if (vm_type(L, 3) == VM_TSTRING) {
+      const char *name = vm_tostring(L, 3);
+      qmPlayerContext *ctx = GetPlayerContext(L);
+      if (!ctx || !ctx->findLayerByName || ctx->findLayerByName(L, name) <= 0) {
+        SetErrorArgument(name);
+        return ERR_FINDLAYER;
+      }
+    } else if (vm_type(L, 3) != VM_TNUMBER) {
+      SetErrorNumber(3);
+      return ERR_STRORNUM;
+    }
+    return ERR_LAYERRANGE;
+  } else {
+    return ERR_WRONGUSAGE;
+  }
+  vm_checktable(L, events);
+  // Every value is checked before any reference is taken.
+  bool any = false;
+  for (const char *name : ButtonEventNames) {
+    vm_pushstring(L, name);
+    vm_rawget(L, events);
+    int t = vm_type(L, -1);
+    vm_pop(L, 1);
+    if (t == VM_TNIL) continue;
+    if (t != VM_TFUNCTION) {
+      SetErrorNumber(static_cast<uint32_t>(events));
+      return ERR_FUNCEXPECTED;
+    }
+    any = true;
+  }
+  if (!any) return ERR_WRONGUSAGE;
+  for (int i = 0; i < BTNH_COUNT; i++) {
+    vm_pushstring(L, ButtonEventNames[i]);
+    vm_rawget(L, events);
+    if (vm_type(L, -1) == VM_TNIL) {
+      vm_pop(L, 1);
+      fields.handlers[i] = kNoHandler;
+    } else {
+      fields.handlers[i] = vm_ref(L, VM_REGISTRYINDEX);
+    }
+  }
+  fields.userData = kNoHandler;
+  if (vm_gettop(L) > events) {
+    vm_pushvalue(L, events + 1);
+    fields.userData = vm_ref(L, VM_REGISTRYINDEX);
+  }
+  qmBGPicButton *b = nullptr;
+  if (uint32_t err = AddButton(pic, fields, &b)) {
+    for (int32_t ref : fields.handlers)
+      if (ref != kNoHandler) vm_unref(L, VM_REGISTRYINDEX, ref);
+    if (fields.userData != kNoHandler) vm_unref(L, VM_REGISTRYINDEX, fields.userData);
+    return err;
+  }
+  if (id.handle) {
+    vm_pushlightuserdata(L, b);
+    return 1;
+  }
+  return 0;
+}
+
+// The button of argument 1 on the current picture.
+uint32_t findbutton(VmState *L, qmBGPic **pic, qmBGPicButton **button) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  if (uint32_t err = GetButtonPicture(pic)) return err;
+  *button = FindButton(*pic, &id);
+  return *button ? 0 : MissingObjectError(&id, ERR_FINDBUTTON);
+}
+
+uint32_t EvtDeleteButton(VmState *L) {
+  qmBGPic *pic;
+  qmBGPicButton *b;
+  if (uint32_t err = findbutton(L, &pic, &b)) return err;
+  DeleteButtonRecord(L, pic, b);
+  return 0;
+}
+
+uint32_t EvtEnableButton(VmState *L) {
+  qmBGPic *pic;
+  qmBGPicButton *b;
+  if (uint32_t err = findbutton(L, &pic, &b)) return err;
+  b->enabled = 1;
+  b->leftDown = b->rightDown = b->midDown = 0;
+  return 0;
+}
+
+uint32_t EvtDisableButton(VmState *L) {
+  qmBGPic *pic;
+  qmBGPicButton *b;
+  if (uint32_t err = findbutton(L, &pic, &b)) return err;
+  b->enabled = 0;  // the over flag stays
+  b->leftDown = b->rightDown = b->midDown = 0;
+  return 0;
+}
+
+uint32_t EvtDumpButtons(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  qmBGPic *pic = nullptr;
+  if (uint32_t err = GetButtonPicture(&pic)) return err;
+  DebugPrintf("BUTTON SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qmBGPicButton): %d\nButtons: %d\n",
+              static_cast<int>(pic->header.id), static_cast<void *>(pic), 100, static_cast<int>(CountButtons(pic)));
+  int n = 1;
+  for (const qmBGPicButton *b = static_cast<const qmBGPicButton *>(pic->buttons); b; b = b->next, n++)
+    DebugPrintf("(%d) Type: %d - X1: %d - Y1: %d - X2: %d - Y2: %d\n", n, static_cast<int>(b->kind), b->x1, b->y1,
+                b->x2, b->y2);
+  return 0;
+}
+
+// Input queries and waits.
+
+uint32_t EvtIsKeyDown(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  uint32_t code;
+  if (uint32_t err = ParseKeyArgument(vm_checkstring(L, 1, nullptr), KEYROW_RCONTROL, &code)) return err;
+  vm_pushnumber(L, KeyIsDown(CurrentDisplay, code, GetQualifierKeys()));
+  return 1;
+}
+
+uint32_t EvtWaitKeyDown(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  uint32_t code;
+  if (uint32_t err = ParseKeyArgument(vm_checkstring(L, 1, nullptr), KEYROW_PAUSE, &code)) return err;
+  WaitForKeyPress(L, code);
+  return 0;
+}
+
+uint32_t mousebutton(VmState *L, uint32_t input) {
+  CheckArgCount(L, 0, 0);
+  const qmDisplay *d = CurrentDisplay;
+  uint32_t down = 0;
+  if (d) down = input == WAITON_LEFT ? d->leftButton : input == WAITON_RIGHT ? d->rightButton : d->middleButton;
+  vm_pushnumber(L, down ? 1 : 0);
+  return 1;
+}
+uint32_t EvtIsLeftMouse(VmState *L) { return mousebutton(L, WAITON_LEFT); }
+uint32_t EvtIsRightMouse(VmState *L) { return mousebutton(L, WAITON_RIGHT); }
+uint32_t EvtIsMidMouse(VmState *L) { return mousebutton(L, WAITON_MIDDLE); }
+
+uint32_t waitclick(VmState *L, uint32_t input) {
+  CheckArgCount(L, 0, 0);
+  WaitForClick(L, input);
+  return 0;
+}
+uint32_t EvtWaitLeftMouse(VmState *L) { return waitclick(L, WAITON_LEFT); }
+uint32_t EvtWaitRightMouse(VmState *L) { return waitclick(L, WAITON_RIGHT); }
+uint32_t EvtWaitMidMouse(VmState *L) { return waitclick(L, WAITON_MIDDLE); }
+
+uint32_t EvtWhileMouseDown(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  WaitWhileInput(L, WAITON_LEFT, 0, 1);
+  return 0;
+}
+
+uint32_t EvtWhileRightMouseDown(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  WaitWhileInput(L, WAITON_RIGHT, 0, 1);
+  return 0;
+}
+
+uint32_t EvtWhileKeyDown(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  if (LabelEvents.lastKeyCode) WaitWhileInput(L, WAITON_KEY, LabelEvents.lastKeyCode, 1);
+  return 0;
+}
+
+uint32_t EvtWhileMouseOn(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  return WhileMouseOn(L);
+}
+
+uint32_t EvtBreakWhileMouseOn(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  LabelEvents.lastHover = nullptr;
+  return 0;
+}
+
+uint32_t mousecoord(VmState *L, bool wantX) {
+  CheckArgCount(L, 0, 0);
+  int32_t x, y;
+  MousePosition(CurrentDisplay, &x, &y);
+  vm_pushnumber(L, wantX ? x : y);
+  return 1;
+}
+uint32_t EvtMouseX(VmState *L) { return mousecoord(L, true); }
+uint32_t EvtMouseY(VmState *L) { return mousecoord(L, false); }
+
+uint32_t EvtResetKeyStates(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  ResetDisplayInput(L, CurrentDisplay);
+  return 0;
+}
+
+// Joysticks: ports count from 0.
+
+uint32_t EvtJoyDir(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  int32_t direction;
+  if (uint32_t err = ReadJoystick(vm_checkint32(L, 1), &direction, nullptr)) return err;
+  vm_pushnumber(L, direction);
+  return 1;
+}
+
+uint32_t EvtJoyFire(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  int32_t port = vm_checkint32(L, 1);
+  int32_t button = vm_optint32(L, 2, 1);
+  if (button < 0 || button > 32) return ERR_WRONGUSAGE;
+  uint32_t mask;
+  if (uint32_t err = ReadJoystick(port, nullptr, &mask)) return err;
+  vm_pushnumber(L, button == 0 ? mask : (mask >> (button - 1)) & 1);
+  return 1;
+}
+
+uint32_t EvtCountJoysticks(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  int32_t n;
+  if (uint32_t err = CountPlatformJoysticks(&n)) return err;
+  vm_pushnumber(L, n);
+  return 1;
+}
+
+// Message ports cannot be made on this system: CreatePort fails and SendMessage finds no port.
+
+uint32_t EvtCreatePort(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  size_t len;
+  vm_checkstring(L, 1, &len);
+  const qmDisplay *d = CurrentDisplay;
+  if (len > 127 || !d || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
+  return ERR_CREATEPORT;
+}
+
+uint32_t EvtSendMessage(VmState *L) {
+  CheckArgCount(L, 2, VM_ANYARGS);
+  const char *port = vm_checkstring(L, 1, nullptr);
+  const char *command = vm_checkstring(L, 2, nullptr);
+  if (!*command || std::strchr(command, ' ')) return ERR_WRONGUSAGE;
+  // The message would be the command and each argument as a blank and the quoted text; it has
+  // nowhere to go, so only its size is checked.
+  size_t length = std::strlen(command);
+  for (int i = 3; i <= vm_gettop(L); i++) {
+    size_t n;
+    vm_checkstring(L, i, &n);
+    length += n + 3;
+  }
+  if (uint32_t err = CheckResultLength(length, 0, 0)) return err;
+  SetErrorArgument(port);
+  return ERR_FINDPORT;
+}
+
 // LeftMouseQuit, EscapeQuit, CtrlCQuit: the platform's quit switches.
 uint32_t quitswitch(VmState *L, int32_t selector) {
   CheckArgCount(L, 1, 1);
@@ -263,31 +549,58 @@ uint32_t EvtInstallEventHandler(VmState *L) {
   return 0;
 }
 
+// In the order of the library's command list.
 const qmCommandEntry kEventCommands[] = {
-    {"RemoveButton", EvtRemoveButton},
-    {"RemoveKeyDown", EvtRemoveKeyDown},
-    {"ModifyButton", EvtModifyButton},
-    {"ModifyKeyDown", EvtModifyKeyDown},
-    {"CreateButton", EvtCreateButton},
-    {"CreateKeyDown", EvtCreateKeyDown},
-    {"EnableEvent", EvtEnableEvent},
-    {"DisableEvent", EvtDisableEvent},
+    {"WaitLeftMouse", EvtWaitLeftMouse},
+    {"WaitRightMouse", EvtWaitRightMouse},
+    {"WaitKeyDown", EvtWaitKeyDown},
+    {"IsKeyDown", EvtIsKeyDown},
+    {"WhileRightMouseDown", EvtWhileRightMouseDown},
+    {"WhileMouseDown", EvtWhileMouseDown},
+    {"WhileKeyDown", EvtWhileKeyDown},
+    {"IsLeftMouse", EvtIsLeftMouse},
+    {"IsRightMouse", EvtIsRightMouse},
+    {"BreakWhileMouseOn", EvtBreakWhileMouseOn},
     {"SetEventTimeout", EvtSetEventTimeout},
     {"GetEventCode", EvtGetEventCode},
     {"LeftMouseQuit", EvtLeftMouseQuit},
     {"EscapeQuit", EvtEscapeQuit},
     {"CtrlCQuit", EvtCtrlCQuit},
+    {"EnableEvent", EvtEnableEvent},
+    {"DisableEvent", EvtDisableEvent},
+    {"RemoveButton", EvtRemoveButton},
+    {"RemoveKeyDown", EvtRemoveKeyDown},
+    {"ModifyButton", EvtModifyButton},
+    {"ModifyKeyDown", EvtModifyKeyDown},
+    {"WhileMouseOn", EvtWhileMouseOn},
+    {"CreateButton", EvtCreateButton},
+    {"CreateKeyDown", EvtCreateKeyDown},
     {"FreeEventCache", EvtFreeEventCache},
     {"ClearEvents", EvtClearEvents},
     {"CheckEvent", EvtCheckEvent},
     {"WaitEvent", EvtWaitEvent},
+    {"MouseX", EvtMouseX},
+    {"MouseY", EvtMouseY},
+    {"MakeButton", EvtMakeButton},
+    {"DeleteButton", EvtDeleteButton},
+    {"DisableButton", EvtDisableButton},
+    {"EnableButton", EvtEnableButton},
     {"InstallEventHandler", EvtInstallEventHandler},
     {"SetInterval", EvtSetInterval},
     {"SetTimeout", EvtSetTimeout},
     {"ClearInterval", EvtClearInterval},
     {"ClearTimeout", EvtClearTimeout},
     {"ChangeInterval", EvtChangeInterval},
+    {"DumpButtons", EvtDumpButtons},
+    {"WaitMidMouse", EvtWaitMidMouse},
+    {"IsMidMouse", EvtIsMidMouse},
+    {"ResetKeyStates", EvtResetKeyStates},
+    {"JoyDir", EvtJoyDir},
+    {"JoyFire", EvtJoyFire},
+    {"CountJoysticks", EvtCountJoysticks},
     {"BreakEventHandler", EvtBreakEventHandler},
+    {"CreatePort", EvtCreatePort},
+    {"SendMessage", EvtSendMessage},
     {nullptr, nullptr},
 };
 
@@ -315,6 +628,7 @@ const qmConstantEntry kEventConstants[] = {
 uint32_t InitEventLibrary(VmState *L) {
   if (uint32_t err = InitEventDispatcher(L)) return err;
   if (uint32_t err = RegisterEventLibrarySources(L)) return err;
+  InstallButtonHooks();
   return 0;
 }
 
@@ -323,6 +637,7 @@ void FreeEventLibrary(VmState *L) {
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);
+  RemoveButtonHooks();
 }
 
 }  // namespace

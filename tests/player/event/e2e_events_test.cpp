@@ -53,3 +53,35 @@ TEST(E2eEvents, IntervalDrivesWaitEventUntilEnd) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "Interval 1 1\nInterval 1 2\nInterval 1 3\n");
 }
+
+namespace {
+
+// DebugPrint("waiting"); <wait>(); DebugPrint("after")
+std::string WaitApplet(const std::string &wait) {
+  return R"(
+.func source="wait.qms" maxstack=4
+  .k "debugprint" "waiting" ")" + wait + R"(" "after"
+      GETGLOBAL 0 k0        @1
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2        @2
+      CALL      0 1 1
+      GETGLOBAL 0 k0        @3
+      LOADK     1 k3
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)";
+}
+
+}  // namespace
+
+TEST(E2eEvents, AQuitSignalEndsEveryWaitWithoutInput) {
+  PlayerDir d;
+  for (const char *wait : {"waitleftmouse", "waitevent", "waitmidmouse"}) {
+    qmtools::WriteBytes(d / "wait.qma", AppletOf(WaitApplet(wait)));
+    PlayerResult r = d.Run({"-QUIET", d / "wait.qma"}, {}, "", 400);
+    EXPECT_EQ(r.status, 0) << wait << r.err;
+    EXPECT_EQ(r.out, "waiting\n") << wait << ": the script ends in the wait";
+  }
+}
