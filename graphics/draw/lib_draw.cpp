@@ -227,13 +227,16 @@ uint32_t DrawBox(VmState *L) {
   if (st.fillStyle == DRAWFILL_COLOR) {
     FillTargetRect(&o.target, x, y, w, h, req.color);
   } else {
-    // The frame's sides, each pixel once; a side outside the clip rectangle is simply not there.
-    const int64_t right = int64_t(x) + w - 1, bottom = int64_t(y) + h - 1;
-    FillTargetRect(&o.target, x, y, w, 1, req.color);
-    if (h > 1) FillTargetRect(&o.target, x, int32_t(std::min<int64_t>(bottom, INT32_MAX)), w, 1, req.color);
+    // The frame's sides, each pixel once; a side outside the clip rectangle (or past the
+    // integer range) is simply not there.
+    auto side = [&](int64_t sx, int64_t sy, int32_t sw, int32_t sh) {
+      if (sx <= INT32_MAX && sy <= INT32_MAX) FillTargetRect(&o.target, int32_t(sx), int32_t(sy), sw, sh, req.color);
+    };
+    side(x, y, w, 1);
+    if (h > 1) side(x, int64_t(y) + h - 1, w, 1);
     if (h > 2) {
-      FillTargetRect(&o.target, x, y + 1, 1, h - 2, req.color);
-      if (w > 1) FillTargetRect(&o.target, int32_t(std::min<int64_t>(right, INT32_MAX)), y + 1, 1, h - 2, req.color);
+      side(x, int64_t(y) + 1, 1, h - 2);
+      if (w > 1) side(int64_t(x) + w - 1, int64_t(y) + 1, 1, h - 2);
     }
   }
   ShowDrawnRect(L, o, x, y, w, h);

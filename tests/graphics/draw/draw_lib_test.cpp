@@ -464,6 +464,9 @@ TEST(DrawLibrary, CoordinatesNearTheIntegerLimits) {
       {{big - 5, 3, 100, 100, 0xFFFFFF}, {small, small, 200, 200, 0xFFFFFF}},
   };
   for (const auto &args : far[0]) EXPECT_EQ(vm.Call("Box", args).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_NONE)}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {big, big, 50, 50, 0xFFFFFF}).code, 0u) << "a frame whose sides lie past the range";
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
   EXPECT_EQ(vm.Call("Circle", {big - 3, big - 3, 20, 0xFFFFFF}).code, 0u);
   EXPECT_EQ(vm.Call("Circle", {small, 10, 20, 0xFFFFFF}).code, 0u);
   EXPECT_EQ(vm.Call("Plot", {big, small, 0xFFFFFF}).code, 0u);
