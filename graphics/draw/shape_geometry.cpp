@@ -310,6 +310,9 @@ int32_t MitreOffsetPolygon(const int32_t *in, int32_t count, int32_t size, int32
 
 uint32_t PrepareShapeGeometry(qmShapeRequest *req, int32_t **mainPoints, int32_t *mainCount, int32_t **edgePoints,
                               int32_t *edgeCount) {
+  // No image of a larger shape could be made; checked before any outline arithmetic.
+  if (req->width < 1 || req->height < 1 || req->width > QM_MAX_PICTURE_SIDE || req->height > QM_MAX_PICTURE_SIDE)
+    return ERR_MEM;
   const qmDrawStyle &st = req->style;
   const qmDrawTables *t = GetDrawTables();
   const bool filled = st.fillStyle != DRAWFILL_NONE;

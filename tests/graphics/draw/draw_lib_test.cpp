@@ -168,6 +168,7 @@ TEST(DrawLibrary, ArgumentChecksComeFirst) {
       {"polygon \"a\"", [&] { return vm.Polygon(0, 0, {0, 0, CmdArg::Str("a"), 4}, 2, 0); }, ERR_NUMTABLEARG},
       {"polygon without a table", [&] { return vm.Call("Polygon", {0, 0, 5, 3}); }, ERR_TABEXPECTED},
       {"polygon wider than any picture", [&] { return vm.Polygon(0, 0, {0, 0, 100000, 0, 0, 5}, 3, 0); }, ERR_MEM},
+      {"round box wider than any picture", [&] { return vm.Call("Box", {0, 0, 2147483647, 5, 0, 50}); }, ERR_MEM},
       {"line thicker than any picture", [&] { return vm.Call("Line", {0, 0, 10, 10, 0, 1e8}); }, ERR_MEM},
       {"readpixel outside", [&] { return vm.Call("ReadPixel", {kW, 0}); }, ERR_PIXELRANGE},
       {"plot outside is silent", [&] { return vm.Call("Plot", {-1, 5, 0xFFFFFF}); }, 0},
