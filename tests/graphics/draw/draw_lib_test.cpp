@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <cstdlib>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -481,6 +482,38 @@ TEST(DrawLibrary, CoordinatesNearTheIntegerLimits) {
     EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, x, 10), 0xFFFFFFu) << x;
     EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, x, 21), 0xFFFFFFu) << x;
   }
+}
+
+TEST(DrawLibrary, AnyArgumentsNeitherCrashNorOverrun) {
+  DrawVm vm;
+  // Values from the small to the far: every shape under every style, with a fixed seed.
+  const double values[] = {-2147483648.0, -100000, -70000, -1000, -3, -1, 0, 1, 2, 3, 7, 15, 64, 100,
+                           361, 1000, 40000, 2147483647.0, 1e12, -1e12, 0.5};
+  uint32_t seed = 12345;
+  auto next = [&] {
+    seed = seed * 1103515245u + 12345u;
+    return seed >> 8;
+  };
+  auto value = [&] { return CmdArg(values[next() % (sizeof values / sizeof values[0])]); };
+  const char *styles[][4] = {{"SetFillStyle", "1"}, {"SetFillStyle", "0"}, {"SetFormStyle", "16"},
+                             {"SetFormStyle", "32"}, {"SetFormStyle", "64"}, {"SetFormStyle", "1"}};
+  const struct {
+    const char *name;
+    int args;
+  } commands[] = {{"Box", 7}, {"Circle", 5}, {"Ellipse", 6}, {"Arc", 9}, {"Line", 7}, {"Plot", 3}, {"ReadPixel", 2}};
+  for (int i = 0; i < 400; i++) {
+    const auto &style = styles[next() % 6];
+    vm.Call(style[0], {std::atoi(style[1])});
+    if (next() % 4 == 0) vm.Call("SetLineWidth", {int(next() % 9) + 1});
+    const auto &c = commands[next() % 7];
+    std::vector<CmdArg> args;
+    const int n = c.args - int(next() % 3);
+    for (int k = 0; k < n; k++) args.push_back(value());
+    const uint32_t code = vm.Call(c.name, args).code;
+    EXPECT_TRUE(code == 0 || code == ERR_WRONGUSAGE || code == ERR_MEM || code == ERR_PIXELRANGE ||
+                code == ERR_MISSINGPARAMTR) << c.name << " " << code;
+  }
+  ASSERT_EQ(vm.Call("SetFormStyle", {1}).code, 0u);
 }
 
 }  // namespace
