@@ -3,6 +3,7 @@
 #include "display/bgpic/lib_bgpic.h"
 #include "display/brush/lib_brush.h"
 #include "display/display/lib_display.h"
+#include "graphics/draw/lib_draw.h"
 #include "graphics/graphics/lib_graphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
@@ -18,6 +19,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
     &kMathLibrary,
     &kGraphicsLibrary,
+    &kDrawLibrary,
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,

@@ -1,0 +1,622 @@
+// The draw library's commands: shapes, lines and single pixels in the current draw style, into
+// the current output. The outlines and images are made by the engine files beside it.
+#include "graphics/draw/lib_draw.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "display/bgpic/bgpic.h"
+#include "display/bgpic/gradientargs.h"
+#include "display/dirtyrects.h"
+#include "display/display.h"
+#include "display/outputselect.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
+#include "graphics/draw/draw_style.h"
+#include "graphics/draw/shape_geometry.h"
+#include "graphics/draw/shape_render.h"
+#include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/clipregion.h"
+#include "graphics/graphics/output.h"
+#include "graphics/graphics/position.h"
+#include "graphics/graphics/safeblt.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/objtypes.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+// Most polygon points the command takes; with the closing point an outline fits the work
+// tables.
+constexpr int32_t kPolygonPointMax = 999;
+
+// ---- Where drawing goes -------------------------------------------------------------------
+
+struct DrawOutput {
+  qmDisplay *display;
+  qmDrawTarget target;
+  int32_t width, height;      // the picture drawn into
+  const qmClipRegion *clip;   // its active clip region, or null
+  bool onDisplay;             // the display's background copy and window
+  bool doubleBuffered;        // the draw buffer of double buffering
+};
+
+// 0 with out filled, or an error of preparing a selected mask or alpha channel; nothing to
+// draw into gives ERR_WRONGUSAGE.
+uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
+  *out = {};
+  qmDisplay *d = CurrentDisplay;
+  qmOutputPicture pic{};
+  if (!d || !GetOutputPicture(L, &pic)) return ERR_WRONGUSAGE;
+  if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
+  out->display = d;
+  out->width = pic.width, out->height = pic.height;
+  out->clip = *pic.activeClip;
+  out->onDisplay = d->outputType == DISPOUT_DISPLAY;
+  out->doubleBuffered = d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic;
+  qmDrawTarget &t = out->target;
+  if (out->onDisplay) {
+    t.bitmap = d->backgroundCopy;
+  } else {
+    t.bitmap = d->outputBitmap, t.mask = d->outputMask, t.alpha = d->outputAlpha;
+  }
+  if (out->clip) {
+    t.clipX = out->clip->x, t.clipY = out->clip->y;
+    t.clipWidth = out->clip->width, t.clipHeight = out->clip->height;
+    t.clipMask = out->clip->mask;
+  } else {
+    t.clipWidth = pic.width, t.clipHeight = pic.height;
+  }
+  // Never past the records themselves, whatever the picture claims.
+  auto cut = [&](int32_t w, int32_t h) {
+    t.clipWidth = int32_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(t.clipX) + t.clipWidth, w) - t.clipX));
+    t.clipHeight = int32_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(t.clipY) + t.clipHeight, h) - t.clipY));
+  };
+  if (t.bitmap) cut(t.bitmap->width, t.bitmap->height);
+  if (t.mask) cut(MaskPlaneWidth(t.mask), PlaneHeight(t.mask));
+  if (t.alpha) cut(AlphaPlaneWidth(t.alpha), PlaneHeight(t.alpha));
+  if (t.clipX < 0) t.clipWidth += t.clipX, t.clipX = 0;
+  if (t.clipY < 0) t.clipHeight += t.clipY, t.clipY = 0;
+  // A mask selected together with a bitmap is drawn in copy mode.
+  t.maskMode = t.bitmap ? int32_t(MASKVANILLACOPY) : int32_t(GetOutputMaskMode());
+  const uint32_t alphaValue = GetOutputAlphaValue();
+  t.alphaValue = alphaValue == kNoAlphaValue ? -1 : int32_t(std::min<uint32_t>(alphaValue, 255));
+  return 0;
+}
+
+// After drawing straight into the target: the window shows the rectangle, or double buffering
+// notes it.
+void ShowDrawnRect(VmState *L, const DrawOutput &o, int64_t x, int64_t y, int64_t w, int64_t h) {
+  const int64_t x0 = std::max<int64_t>(x, o.target.clipX), y0 = std::max<int64_t>(y, o.target.clipY);
+  const int64_t x1 = std::min<int64_t>(x + w, int64_t(o.target.clipX) + o.target.clipWidth);
+  const int64_t y1 = std::min<int64_t>(y + h, int64_t(o.target.clipY) + o.target.clipHeight);
+  if (x0 >= x1 || y0 >= y1) return;
+  const int32_t rx = int32_t(x0), ry = int32_t(y0), rw = int32_t(x1 - x0), rh = int32_t(y1 - y0);
+  if (o.doubleBuffered) AddDirtyRect(o.display, rx, ry, rw, rh, o.width, o.height);
+  if (!o.onDisplay) return;
+  qmDisplay *d = o.display;
+  // A display shown scaled presents from its layer buffer, which gets the new pixels too.
+  if (d->scaleMode && d->layerBuffer && d->backgroundCopy)
+    BltBitmap(d->backgroundCopy, rx, ry, d->layerBuffer, rx, ry, rw, rh);
+  RefreshDisplayRect(L, rx, ry, d, rx, ry, rw, rh);
+}
+
+// The image into the output through the one blit that knows every kind of output.
+void BlitShapeImage(VmState *L, const DrawOutput &o, const qmShapeImage &img) {
+  qmSafeBlt b{};
+  b.src = img.bitmap;
+  b.dst = o.onDisplay ? nullptr : o.target.bitmap;
+  b.dstX = img.x, b.dstY = img.y;
+  b.width = b.srcWidth = img.bitmap->width;
+  b.height = b.srcHeight = img.bitmap->height;
+  b.dstWidth = o.width, b.dstHeight = o.height;
+  b.flags = o.onDisplay ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
+  b.mask = img.mask, b.alpha = img.alpha;
+  b.clip = o.clip;
+  SafeBlt(L, &b);
+  if (o.doubleBuffered) ShowDrawnRect(L, o, img.x, img.y, img.bitmap->width, img.bitmap->height);
+}
+
+// ---- Shapes -----------------------------------------------------------------------------
+
+// The texture picture of a texture fill: brushes belong to the brush library, which offers no
+// lookup to this one yet, so every texture brush is still missing.
+uint32_t FindTexture(const qmDrawStyle &style, const qmBitmap **out) {
+  *out = nullptr;
+  return MissingObjectError(&style.texture, ERR_FINDBRUSH);
+}
+
+// Renders the request into the output: straight through its coverage, or through an image
+// when an edge, a shadow or a fill picture has to be composed first.
+uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
+  DrawOutput o;
+  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  // Here a display with layers switched on will hand the request (with its own copy of the
+  // style) to the layer engine, which keeps it as a layer of the shape's type. There is no
+  // layer engine yet: the shape is drawn as on a display without layers.
+  req->x = ResolvePositionX(L, req->x, req->width, 0, req->anchorX);
+  req->y = ResolvePositionY(L, req->y, req->height, 0, req->anchorY);
+  req->style = *GetDrawStyle();
+  const double scale = std::fabs(req->matrix[0]);
+  if (scale != 1) {
+    req->style.shadowSize = std::max(1, int32_t(std::lround(req->style.shadowSize * scale)));
+    req->style.lineWidth = std::max(1, int32_t(std::lround(req->style.lineWidth * scale)));
+  }
+  ValidateDrawStyle(&req->style);
+  if (CanDrawShapeDirect(req)) {
+    qmDrawnRect drawn;
+    if (uint32_t code = DrawShapeDirect(req, &o.target, &drawn)) return code;
+    if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
+    return 0;
+  }
+  const qmBitmap *texture = nullptr;
+  if (req->style.fillStyle == DRAWFILL_TEXTURE)
+    if (uint32_t code = FindTexture(req->style, &texture)) return code;
+  qmShapeImage img;
+  if (uint32_t code = RenderShapeImage(req, texture, &img)) return code;
+  if (img.bitmap) BlitShapeImage(L, o, img);
+  FreeShapeImage(&img);
+  return 0;
+}
+
+void InitRequest(qmShapeRequest *req, int32_t type, int32_t x, int32_t y, uint32_t color) {
+  *req = {};
+  req->type = type;
+  req->x = x, req->y = y;
+  req->color = color;
+  req->matrix[0] = req->matrix[3] = 1;
+}
+
+// A shape's own box from its radius: 2r + 1, refused beyond the largest picture before
+// anything is made.
+uint32_t SideFromRadius(int32_t radius, int32_t *side) {
+  if (radius < 1) return ERR_WRONGUSAGE;
+  const int64_t s = 2 * int64_t(radius) + 1;
+  if (s > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  *side = int32_t(s);
+  return 0;
+}
+
+// The optional argument at i: a table of the shape's keys (read by read), or a number for the
+// caller. True when it was a table.
+template <class F> bool ReadShapeTable(VmState *L, int i, F &&read) {
+  if (vm_type(L, i) != VM_TTABLE) return false;
+  read(i);
+  return true;
+}
+
+// A rotation argument, or the "rotate" key of a shape table.
+void ApplyRotation(qmShapeRequest *req, double degrees) {
+  RotationMatrix(degrees, req->matrix);
+}
+
+uint32_t DrawBox(VmState *L) {
+  CheckArgCount(L, 4, 7);
+  const int n = vm_gettop(L);
+  qmShapeRequest req;
+  InitRequest(&req, QMTYPE_BOX, vm_checkint32(L, 1), vm_checkint32(L, 2), vm_optinteger(L, 5, 0));
+  req.width = vm_checkint32(L, 3), req.height = vm_checkint32(L, 4);
+  if (req.width < 1 || req.height < 1) return ERR_WRONGUSAGE;
+  const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
+    int32_t level;
+    if (GetFieldInt(L, t, "roundlevel", &level, nullptr)) std::fill(req.corners, req.corners + 4, level);
+    const char *keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+    for (int k = 0; k < 4; k++) GetFieldInt(L, t, keys[k], &req.corners[k], nullptr);
+    double rotate;
+    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
+  });
+  if (!table && n >= 6) std::fill(req.corners, req.corners + 4, vm_checkint32(L, 6));
+  if (!table && n == 7 && vm_type(L, 7) != VM_TTABLE) ApplyRotation(&req, vm_checknumber(L, 7));
+  ClampCornerLevels(req.corners);
+
+  // A plain opaque box without effects is filled straight into the output.
+  const qmDrawStyle &st = *GetDrawStyle();
+  const bool plain = !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
+                     IsIdentityMatrix(req.matrix) && !(st.formStyle & (FORM_ANTIALIAS | FORM_EDGE | FORM_SHADOW)) &&
+                     !(req.color >> 24) &&
+                     (st.fillStyle == DRAWFILL_COLOR || (st.fillStyle == DRAWFILL_NONE && st.lineWidth <= 1));
+  if (!plain) return RenderShape(L, &req);
+  DrawOutput o;
+  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  if (o.target.clipMask) return RenderShape(L, &req);
+  const int32_t x = ResolvePositionX(L, req.x, req.width, 0, 0), y = ResolvePositionY(L, req.y, req.height, 0, 0);
+  const int32_t w = req.width, h = req.height;
+  if (st.fillStyle == DRAWFILL_COLOR) {
+    FillTargetRect(&o.target, x, y, w, h, req.color);
+  } else {
+    // The frame's sides, each pixel once; a side outside the clip rectangle (or past the
+    // integer range) is simply not there.
+    auto side = [&](int64_t sx, int64_t sy, int32_t sw, int32_t sh) {
+      if (sx <= INT32_MAX && sy <= INT32_MAX) FillTargetRect(&o.target, int32_t(sx), int32_t(sy), sw, sh, req.color);
+    };
+    side(x, y, w, 1);
+    if (h > 1) side(x, int64_t(y) + h - 1, w, 1);
+    if (h > 2) {
+      side(x, int64_t(y) + 1, 1, h - 2);
+      if (w > 1) side(int64_t(x) + w - 1, int64_t(y) + 1, 1, h - 2);
+    }
+  }
+  ShowDrawnRect(L, o, x, y, w, h);
+  return 0;
+}
+
+uint32_t DrawCircle(VmState *L) {
+  CheckArgCount(L, 3, 5);
+  const int n = vm_gettop(L);
+  qmShapeRequest req;
+  InitRequest(&req, QMTYPE_CIRCLE, vm_checkint32(L, 1), vm_checkint32(L, 2), vm_optinteger(L, 4, 0));
+  const int32_t r = vm_checkint32(L, 3);
+  int32_t side;
+  if (uint32_t code = SideFromRadius(r, &side)) return code;
+  req.radiusX = req.radiusY = r;
+  req.width = req.height = side;
+  // A circle ignores the table's rotation.
+  if (n == 5 && vm_type(L, 5) != VM_TTABLE) ApplyRotation(&req, vm_checknumber(L, 5));
+  return RenderShape(L, &req);
+}
+
+uint32_t DrawEllipse(VmState *L) {
+  CheckArgCount(L, 4, 6);
+  const int n = vm_gettop(L);
+  qmShapeRequest req;
+  InitRequest(&req, QMTYPE_ELLIPSE, vm_checkint32(L, 1), vm_checkint32(L, 2), vm_optinteger(L, 5, 0));
+  const int32_t rx = vm_checkint32(L, 3), ry = vm_checkint32(L, 4);
+  if (uint32_t code = SideFromRadius(rx, &req.width)) return code;
+  if (uint32_t code = SideFromRadius(ry, &req.height)) return code;
+  req.radiusX = rx, req.radiusY = ry;
+  const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
+    double rotate;
+    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
+  });
+  if (!table && n == 6) ApplyRotation(&req, vm_checknumber(L, 6));
+  return RenderShape(L, &req);
+}
+
+uint32_t DrawArc(VmState *L) {
+  CheckArgCount(L, 6, 9);
+  const int n = vm_gettop(L);
+  qmShapeRequest req;
+  InitRequest(&req, QMTYPE_ARC, vm_checkint32(L, 1), vm_checkint32(L, 2), vm_optinteger(L, 7, 0));
+  const int32_t rx = vm_checkint32(L, 3), ry = vm_checkint32(L, 4);
+  if (uint32_t code = SideFromRadius(rx, &req.width)) return code;
+  if (uint32_t code = SideFromRadius(ry, &req.height)) return code;
+  req.radiusX = rx, req.radiusY = ry;
+  req.startAngle = vm_checkint32(L, 5), req.endAngle = vm_checkint32(L, 6);
+  if (req.startAngle < 0 || req.endAngle < 0) return ERR_WRONGUSAGE;
+  req.clockwise = 1;
+  const bool table = n >= 8 && ReadShapeTable(L, 8, [&](int t) {
+    int32_t clockwise;
+    if (GetFieldInt(L, t, "clockwise", &clockwise, nullptr)) req.clockwise = clockwise != 0;
+    double rotate;
+    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
+  });
+  if (!table && n >= 8) req.clockwise = vm_checkint32(L, 8) != 0;
+  if (!table && n == 9) ApplyRotation(&req, vm_checknumber(L, 9));
+  if (req.startAngle == req.endAngle) return 0;
+  return RenderShape(L, &req);
+}
+
+// count x, y pairs of the table at t as doubles, closed and moved to start at (0, 0).
+uint32_t ReadPolygonTable(VmState *L, int t, int32_t count, std::vector<double> *points, int32_t *outCount,
+                          int32_t *width, int32_t *height, int32_t *minX, int32_t *minY) {
+  SetErrorArgument("polygon");
+  points->assign(2 * (size_t(count) + 1), 0.0);
+  double *p = points->data();
+  for (int32_t k = 0; k < 2 * count; k++) {
+    vm_rawgeti(L, t, k + 1);
+    const int type = vm_type(L, -1);
+    if (type != VM_TNIL && !vm_isnumber(L, -1)) {
+      vm_pop(L, 1);
+      return ERR_NUMTABLEARG;
+    }
+    p[k] = type == VM_TNIL ? 0 : vm_tonumber(L, -1);
+    vm_pop(L, 1);
+    if (!std::isfinite(p[k]) || std::fabs(p[k]) > 1e9) {
+      // Beyond any picture: no outline of it could be drawn.
+      return ERR_MEM;
+    }
+  }
+  int32_t n = count;
+  if (p[2 * (n - 1)] != p[0] || p[2 * (n - 1) + 1] != p[1]) p[2 * n] = p[0], p[2 * n + 1] = p[1], n++;
+  double x0 = p[0], y0 = p[1], x1 = p[0], y1 = p[1];
+  for (int32_t i = 1; i < n; i++) {
+    x0 = std::min(x0, p[2 * i]), x1 = std::max(x1, p[2 * i]);
+    y0 = std::min(y0, p[2 * i + 1]), y1 = std::max(y1, p[2 * i + 1]);
+  }
+  for (int32_t i = 0; i < n; i++) p[2 * i] -= x0, p[2 * i + 1] -= y0;
+  *outCount = n;
+  *minX = int32_t(std::nearbyint(x0)), *minY = int32_t(std::nearbyint(y0));
+  const int64_t w = int64_t(std::nearbyint(x1)) - *minX + 1, h = int64_t(std::nearbyint(y1)) - *minY + 1;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  *width = int32_t(w), *height = int32_t(h);
+  return 0;
+}
+
+uint32_t DrawPolygon(VmState *L) {
+  CheckArgCount(L, 4, 6);
+  const int n = vm_gettop(L);
+  const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
+  if (vm_type(L, 3) != VM_TTABLE) {
+    SetErrorNumber(3);
+    return ERR_TABEXPECTED;
+  }
+  const int32_t count = vm_checkint32(L, 4);
+  if (count < 2 || count > kPolygonPointMax) return ERR_WRONGUSAGE;
+  const uint32_t color = vm_optinteger(L, 5, 0);
+  std::vector<double> points;
+  int32_t pointCount, width, height, minX, minY;
+  try {
+    points.reserve(2 * (kPolygonPointMax + 1));
+  } catch (...) {
+    return ERR_MEM;
+  }
+  if (uint32_t code = ReadPolygonTable(L, 3, count, &points, &pointCount, &width, &height, &minX, &minY)) return code;
+  qmShapeRequest req;
+  InitRequest(&req, QMTYPE_POLYGON, int32_t(std::clamp<int64_t>(int64_t(x) + minX, INT32_MIN, INT32_MAX)),
+              int32_t(std::clamp<int64_t>(int64_t(y) + minY, INT32_MIN, INT32_MAX)), color);
+  req.points = points.data(), req.pointCount = pointCount;
+  req.width = width, req.height = height;
+  const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
+    double rotate;
+    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
+  });
+  if (!table && n == 6) ApplyRotation(&req, vm_checknumber(L, 6));
+  return RenderShape(L, &req);
+}
+
+uint32_t DrawLine(VmState *L) {
+  CheckArgCount(L, 4, 7);
+  const int n = vm_gettop(L);
+  int32_t x1 = vm_checkint32(L, 1), y1 = vm_checkint32(L, 2), x2 = vm_checkint32(L, 3), y2 = vm_checkint32(L, 4);
+  const uint32_t color = vm_optinteger(L, 5, 0);
+  int32_t thickness = 1;
+  double rotation = 0;
+  const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
+    GetFieldInt(L, t, "thickness", &thickness, nullptr);
+    GetFieldNumber(L, t, "rotate", &rotation, nullptr);
+  });
+  if (!table && n >= 6) thickness = vm_checkint32(L, 6);
+  if (!table && n == 7 && vm_type(L, 7) != VM_TTABLE) rotation = vm_checknumber(L, 7);
+  if (thickness < 1) thickness = 1;
+  if (thickness > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+
+  DrawOutput o;
+  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  x1 = ResolvePositionX(L, x1, 1, 0, 0), y1 = ResolvePositionY(L, y1, 1, 0, 0);
+  x2 = ResolvePositionX(L, x2, 1, 0, 0), y2 = ResolvePositionY(L, y2, 1, 0, 0);
+  double m[4];
+  RotationMatrix(rotation, m);
+  if (!IsIdentityMatrix(m)) {
+    // The ends turn about the line box's anchor point (its top-left by default).
+    const int64_t ax = std::min(x1, x2), ay = std::min(y1, y2);
+    auto turn = [&](int32_t *px, int32_t *py) {
+      const double dx = double(*px - ax), dy = double(*py - ay);
+      *px = int32_t(std::clamp<int64_t>(ax + int64_t(m[0] * dx + m[2] * dy), INT32_MIN, INT32_MAX));
+      *py = int32_t(std::clamp<int64_t>(ay + int64_t(m[1] * dx + m[3] * dy), INT32_MIN, INT32_MAX));
+    };
+    turn(&x1, &y1), turn(&x2, &y2);
+  }
+  const bool antialias = GetDrawStyle()->formStyle & FORM_ANTIALIAS;
+  if (thickness == 1) {
+    DrawTargetLine(&o.target, x1, y1, x2, y2, color, antialias);
+    const int64_t bx = std::min(x1, x2), by = std::min(y1, y2);
+    ShowDrawnRect(L, o, bx - 1, by - 1, std::llabs(int64_t(x2) - x1) + 3, std::llabs(int64_t(y2) - y1) + 3);
+    return 0;
+  }
+  // Thick lines need their coverage: only the part that can reach the output is rendered.
+  const int64_t margin = thickness + 4;
+  if (std::max(x1, x2) + margin < o.target.clipX || std::max(y1, y2) + margin < o.target.clipY ||
+      std::min(x1, x2) - margin > int64_t(o.target.clipX) + o.target.clipWidth ||
+      std::min(y1, y2) - margin > int64_t(o.target.clipY) + o.target.clipHeight)
+    return 0;
+  const int32_t lowX = int32_t(std::max<int64_t>(INT32_MIN, o.target.clipX - margin));
+  const int32_t lowY = int32_t(std::max<int64_t>(INT32_MIN, o.target.clipY - margin));
+  const int32_t highX = int32_t(std::min<int64_t>(INT32_MAX, int64_t(o.target.clipX) + o.target.clipWidth + margin));
+  const int32_t highY = int32_t(std::min<int64_t>(INT32_MAX, int64_t(o.target.clipY) + o.target.clipHeight + margin));
+  if (!ClipLineToRange(&x1, &y1, &x2, &y2, lowX, highX) || !ClipLineToRange(&y1, &x1, &y2, &x2, lowY, highY))
+    return 0;
+  qmDrawnRect drawn;
+  if (uint32_t code = DrawLineDirect(&o.target, x1, y1, x2, y2, color, thickness, antialias, &drawn)) return code;
+  if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
+  return 0;
+}
+
+// ---- Pixels -------------------------------------------------------------------------------
+
+uint32_t DrawPlot(VmState *L) {
+  CheckArgCount(L, 2, 3);
+  int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
+  const uint32_t color = vm_optinteger(L, 3, 0);
+  if (CurrentDisplay && CurrentDisplay->layersOn && CurrentDisplay->outputType == DISPOUT_DISPLAY)
+    return ERR_LAYERSUPPORT2;
+  DrawOutput o;
+  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  x = ResolvePositionX(L, x, 1, 0, 0), y = ResolvePositionY(L, y, 1, 0, 0);
+  DrawTargetPixel(&o.target, x, y, color);
+  ShowDrawnRect(L, o, x, y, 1, 1);
+  return 0;
+}
+
+bool InsideClip(const qmDrawTarget &t, int32_t x, int32_t y) {
+  const int64_t cx = int64_t(x) - t.clipX, cy = int64_t(y) - t.clipY;
+  if (cx < 0 || cy < 0 || cx >= t.clipWidth || cy >= t.clipHeight) return false;
+  return !t.clipMask || GetBitmapPixel(t.clipMask, int32_t(cx), int32_t(cy), 1);
+}
+
+uint32_t DrawReadPixel(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
+  DrawOutput o;
+  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  x = ResolvePositionX(L, x, 1, 0, 0), y = ResolvePositionY(L, y, 1, 0, 0);
+  if (!InsideClip(o.target, x, y)) return ERR_PIXELRANGE;
+  uint32_t value = 0;
+  const uint32_t type = o.display->outputType;
+  if (type == DISPOUT_MASK) {
+    value = o.target.mask ? GetBitmapPixel(o.target.mask, x, y, 1) : 1;
+  } else if (type == DISPOUT_ALPHA) {
+    value = o.target.alpha ? o.target.alpha->memory[int64_t(y) * o.target.alpha->bytesPerRow + x] : 255;
+  } else if (o.target.bitmap) {
+    value = GetBitmapPixel(o.target.bitmap, x, y, 0);
+  }
+  vm_pushnumber(L, value);
+  return 1;
+}
+
+uint32_t DrawCls(VmState *L) {
+  CheckArgCount(L, 0, 1);
+  const uint32_t color = vm_optinteger(L, 1, 0);
+  DrawOutput o;
+  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  if (o.onDisplay) {
+    // The display goes back to its background picture; the colour is not used there.
+    qmDisplay *d = o.display;
+    const qmBGPic *pic = d->bgpic;
+    if (pic && pic->shown.bitmap && d->backgroundCopy) {
+      const int32_t w = std::min(pic->shown.bitmap->width, d->backgroundCopy->width);
+      const int32_t h = std::min(pic->shown.bitmap->height, d->backgroundCopy->height);
+      BltBitmap(pic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, w, h);
+      if (d->layerBuffer) BltBitmap(d->backgroundCopy, 0, 0, d->layerBuffer, 0, 0, w, h);
+      RefreshDisplayRect(L, 0, 0, d, 0, 0, w, h);
+    }
+    return 0;
+  }
+  qmDrawTarget whole = o.target;
+  whole.clipX = whole.clipY = 0;
+  whole.clipWidth = o.width, whole.clipHeight = o.height;
+  if (whole.bitmap) whole.clipWidth = std::min(whole.clipWidth, whole.bitmap->width);
+  if (whole.bitmap) whole.clipHeight = std::min(whole.clipHeight, whole.bitmap->height);
+  // A bitmap's alpha channel becomes opaque; one selected alone takes the alpha value.
+  FillTargetRect(&whole, 0, 0, whole.clipWidth, whole.clipHeight, whole.bitmap ? color & 0xFFFFFF : color);
+  if (o.doubleBuffered) AddDirtyRect(o.display, 0, 0, o.width, o.height, o.width, o.height);
+  return 0;
+}
+
+// ---- Style --------------------------------------------------------------------------------
+
+uint32_t DrawSetFillStyle(VmState *L) {
+  CheckArgCount(L, 1, 6);
+  qmDrawStyle *st = GetDrawStyle();
+  const int32_t style = vm_checkint32(L, 1);
+  // An unknown style is refused before anything changes.
+  if (uint32_t(style) > 3) return ERR_WRONGUSAGE;
+  st->fillStyle = style;
+  uint32_t code = 0;
+  switch (style) {
+  case DRAWFILL_NONE: st->lineWidth = vm_optint32(L, 2, 1); break;
+  case DRAWFILL_GRADIENT:
+    st->gradient.kind = uint32_t(vm_checkint32(L, 2));
+    st->gradient.startColor = vm_checkinteger(L, 3);
+    st->gradient.endColor = vm_checkinteger(L, 4);
+    code = ReadGradientArgs(L, 5, &st->gradient);
+    break;
+  case DRAWFILL_TEXTURE:
+    st->texture = GetObjectIdArg(L, 2);
+    st->textureX = vm_optint32(L, 3, 0), st->textureY = vm_optint32(L, 4, 0);
+    break;
+  default: break;
+  }
+  ValidateDrawStyle(st);
+  return code;
+}
+
+uint32_t DrawSetFormStyle(VmState *L) {
+  CheckArgCount(L, 1, 4);
+  const int n = vm_gettop(L);
+  qmDrawStyle *st = GetDrawStyle();
+  const uint32_t style = uint32_t(vm_checkint32(L, 1));
+  if (style & FORM_NORMAL) {
+    st->formStyle = FORM_NORMAL;
+  } else if (style == FORM_SHADOW) {
+    if (n >= 2) st->shadowColor = vm_checkinteger(L, 2);
+    if (n >= 3) st->shadowSize = vm_checkint32(L, 3);
+    if (n >= 4) st->shadowDirection = vm_checkint32(L, 4);
+    st->formStyle |= FORM_SHADOW;
+  } else if (style == FORM_EDGE) {
+    // With all four arguments only the flag is taken, as scripts have always seen it.
+    if (n == 2 || n == 3) st->edgeColor = vm_checkinteger(L, 2);
+    if (n == 3) st->edgeSize = vm_checkint32(L, 3);
+    st->formStyle |= FORM_EDGE;
+  } else {
+    if (n > 1) return ERR_TOOMANYARGS;
+    st->formStyle |= style;
+  }
+  ValidateDrawStyle(st);
+  return 0;
+}
+
+uint32_t DrawSetLineWidth(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  const int32_t width = vm_checkint32(L, 1);
+  if (width < 1) return ERR_WRONGUSAGE;
+  GetDrawStyle()->lineWidth = width;
+  return 0;
+}
+
+uint32_t InitDrawLibrary(VmState *) {
+  SetDefaultDrawStyle(GetDrawStyle());
+  return InitDrawTables();
+}
+
+void FreeDrawLibrary(VmState *) { FreeDrawBuffers(); }
+
+const qmCommandEntry kDrawCommands[] = {
+    {"Box", DrawBox},
+    {"Plot", DrawPlot},
+    {"Ellipse", DrawEllipse},
+    {"Line", DrawLine},
+    {"Circle", DrawCircle},
+    {"Polygon", DrawPolygon},
+    {"SetFillStyle", DrawSetFillStyle},
+    {"ReadPixel", DrawReadPixel},
+    {"Cls", DrawCls},
+    {"Arc", DrawArc},
+    {"SetFormStyle", DrawSetFormStyle},
+    {"SetLineWidth", DrawSetLineWidth},
+    {nullptr, nullptr},
+};
+
+const qmConstantEntry kDrawConstants[] = {
+    {"BLACK", nullptr, 0x000000},
+    {"MAROON", nullptr, 0x800000},
+    {"GREEN", nullptr, 0x008000},
+    {"OLIVE", nullptr, 0x808000},
+    {"NAVY", nullptr, 0x000080},
+    {"PURPLE", nullptr, 0x800080},
+    {"TEAL", nullptr, 0x008080},
+    {"GRAY", nullptr, 0x808080},
+    {"SILVER", nullptr, 0xC0C0C0},
+    {"RED", nullptr, 0xFF0000},
+    {"LIME", nullptr, 0x00FF00},
+    {"YELLOW", nullptr, 0xFFFF00},
+    {"BLUE", nullptr, 0x0000FF},
+    {"FUCHSIA", nullptr, 0xFF00FF},
+    {"AQUA", nullptr, 0x00FFFF},
+    {"WHITE", nullptr, 0xFFFFFF},
+    {"FILLNONE", nullptr, DRAWFILL_NONE},
+    {"FILLCOLOR", nullptr, DRAWFILL_COLOR},
+    {"FILLGRADIENT", nullptr, DRAWFILL_GRADIENT},
+    {"FILLTEXTURE", nullptr, DRAWFILL_TEXTURE},
+    {"BOX", nullptr, QMTYPE_BOX},
+    {"LINE", nullptr, QMTYPE_LINE},
+    {"CIRCLE", nullptr, QMTYPE_CIRCLE},
+    {"PLOT", nullptr, QMTYPE_PLOT},
+    {"ELLIPSE", nullptr, QMTYPE_ELLIPSE},
+    {"POLYGON", nullptr, QMTYPE_POLYGON},
+    {"ARC", nullptr, QMTYPE_ARC},
+    // The form styles belong to the text library's table, which does not exist yet; scripts
+    // need them for SetFormStyle now.
+    {"NORMAL", nullptr, FORM_NORMAL},
+    {"ANTIALIAS", nullptr, FORM_ANTIALIAS},
+    {"SHADOW", nullptr, FORM_SHADOW},
+    {"EDGE", nullptr, FORM_EDGE},
+    {nullptr, nullptr, 0},
+};
+
+} // namespace
+
+const qmLibrary kDrawLibrary = {"draw", kDrawCommands, kDrawConstants, InitDrawLibrary, FreeDrawLibrary,
+                                FREERANK_DRAW};

@@ -1,0 +1,455 @@
+#include "graphics/draw/shape_render.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
+#include "graphics/coverage.h"
+#include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/fillarea.h"
+#include "graphics/pixelformat.h"
+#include "graphics/plot_kernels.h"
+#include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
+
+namespace {
+
+// Anti-aliased coverage reaches up to two pixels past the points: images grow by 5 and the
+// points move by 2.
+constexpr int32_t kAntialiasGrow = 5, kAntialiasShift = 2;
+// Thick strokes end in round caps that reach a pixel past half their width: two pixels of room
+// on every side keep them whole (the image moves with it, so no pixel changes place).
+constexpr int32_t kStrokeGrow = 4, kStrokeShift = 2;
+
+uint32_t Stored(uint32_t rgb) { return ColorToPixel(rgb, QM_BITMAP_FORMAT); }
+
+// Moves the image's pixels and alpha toward the colour (or the fill picture's pixel) at level
+// by each coverage byte: a full coverage replaces what is there, so a transparent fill cuts a
+// hole in an edge beneath it.
+void CoverImage(qmShapeImage *img, const qmAlphaChannel *cov, uint32_t rgb, int32_t level, const qmBitmap *fill) {
+  qmBitmap *b = img->bitmap;
+  const int32_t pitch = b->bytesPerRow / 4;
+  const int32_t fillPitch = fill ? fill->bytesPerRow / 4 : 0;
+  const int32_t sr = (rgb >> 16) & 0xFF, sg = (rgb >> 8) & 0xFF, sb = rgb & 0xFF;
+  for (int32_t y = 0; y < b->height; y++) {
+    const uint8_t *c = cov->memory + int64_t(y) * cov->bytesPerRow;
+    uint8_t *a = img->alpha->memory + int64_t(y) * img->alpha->bytesPerRow;
+    uint32_t *p = b->pixels + int64_t(y) * pitch;
+    for (int32_t x = 0; x < b->width; x++) {
+      const int32_t k = c[x];
+      if (!k) continue;
+      int32_t r = sr, g = sg, bl = sb;
+      if (fill) {
+        const uint32_t f = __builtin_bswap32(fill->pixels[int64_t(y) * fillPitch + x]);
+        r = (f >> 16) & 0xFF, g = (f >> 8) & 0xFF, bl = f & 0xFF;
+      }
+      const int32_t da = a[x];
+      if (k == 255 || da == 0) {
+        p[x] = Stored(uint32_t(r << 16 | g << 8 | bl));
+      } else {
+        const uint32_t d = __builtin_bswap32(p[x]);
+        const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+        p[x] = Stored(uint32_t((dr + (r - dr) * k / 255) << 16 | (dg + (g - dg) * k / 255) << 8 |
+                               (db + (bl - db) * k / 255)));
+      }
+      a[x] = uint8_t(da + (level - da) * k / 255);
+    }
+  }
+}
+
+// points moved by (dx, dy) into the scratch table.
+const int32_t *Moved(const int32_t *points, int32_t count, int32_t dx, int32_t dy) {
+  int32_t *out = GetDrawTables()->points[2];
+  for (int32_t i = 0; i < count; i++) out[2 * i] = points[2 * i] + dx, out[2 * i + 1] = points[2 * i + 1] + dy;
+  return out;
+}
+
+void ClearPlane(qmAlphaChannel *plane) {
+  std::fill(plane->memory, plane->memory + int64_t(plane->bytesPerRow) * plane->height, uint8_t(0));
+}
+
+// An image whose alpha holds only 0 and 255 keeps a mask instead.
+uint32_t FinishImage(qmShapeImage *img, bool partial) {
+  if (partial) return 0;
+  img->mask = AllocMask(img->bitmap->width, img->bitmap->height, 1);
+  if (!img->mask) return ERR_MEM;
+  MaskFromAlphaRect(img->alpha, 0, 0, img->mask, 0, 0, img->bitmap->width, img->bitmap->height, MASKVANILLACOPY);
+  FreeAlphaChannel(img->alpha);
+  img->alpha = nullptr;
+  return 0;
+}
+
+uint32_t AllocImage(qmShapeImage *img, int64_t width, int64_t height) {
+  *img = {};
+  if (width < 1 || height < 1 || width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  img->bitmap = AllocBitmap(int32_t(width), int32_t(height));
+  img->alpha = img->bitmap ? AllocAlphaChannel(int32_t(width), int32_t(height), 1) : nullptr;
+  if (!img->alpha) {
+    FreeShapeImage(img);
+    return ERR_MEM;
+  }
+  return 0;
+}
+
+qmPlotState PlotStateFor(const qmDrawTarget *t, uint32_t color) {
+  qmPlotState s{};
+  if (t->bitmap) {
+    s.pixels = t->bitmap->pixels;
+    s.pitch = t->bitmap->bytesPerRow / 4;
+    s.bytesPerPixel = 4;
+    s.pixelFormat = t->bitmap->pixelFormat;
+  }
+  if (t->mask) s.mask = t->mask->memory, s.maskBytesPerRow = t->mask->bytesPerRow;
+  if (t->alpha) s.alpha = t->alpha->memory, s.alphaBytesPerRow = t->alpha->bytesPerRow;
+  s.lineWidth = 1;
+  s.color = Stored(color & 0xFFFFFF);
+  s.red = (color >> 16) & 0xFF, s.green = (color >> 8) & 0xFF, s.blue = color & 0xFF;
+  s.overallLevel = 255 - int32_t(color >> 24);
+  // A selected alpha channel alone takes the alpha value the script set, when it set one.
+  if (!t->bitmap && t->alpha && t->alphaValue >= 0) s.overallLevel = std::min(t->alphaValue, 255);
+  s.level = s.overallLevel;
+  s.clip = 1;
+  s.clipLeft = t->clipX, s.clipTop = t->clipY, s.clipWidth = t->clipWidth, s.clipHeight = t->clipHeight;
+  if (t->clipMask) s.clipMask = t->clipMask->memory, s.clipMaskBytesPerRow = t->clipMask->bytesPerRow;
+  s.maskMode = t->maskMode;
+  return s;
+}
+
+// The coverage plane of a shape whose image lies at (x, y), w x h: the whole image, as the
+// rasteriser cuts nothing then (a polygon cut at a plane's border has the pixels next to that
+// border moved). Nothing is made when no part of it can show.
+struct CoverageWindow {
+  int64_t x = 0, y = 0;  // the plane's top-left on the target
+  qmAlphaChannel *plane = nullptr;
+  bool borrowed = false;  // the line plane of the work tables
+  ~CoverageWindow() {
+    if (!borrowed) FreeAlphaChannel(plane);
+  }
+};
+
+bool Visible(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h) {
+  return t->clipWidth > 0 && t->clipHeight > 0 && x < int64_t(t->clipX) + t->clipWidth && x + w > t->clipX &&
+         y < int64_t(t->clipY) + t->clipHeight && y + h > t->clipY;
+}
+
+// 0 with the window made (or with no plane when nothing can show), or ERR_MEM.
+uint32_t OpenCoverageWindow(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h, CoverageWindow *win) {
+  if (!Visible(t, x, y, w, h)) return 0;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  win->x = x, win->y = y;
+  win->plane = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  return win->plane ? 0u : uint32_t(ERR_MEM);
+}
+
+// The rows a line can touch, with how far each reaches: for row y, [x0, x1) of the plane.
+struct LineReach {
+  int64_t x1, y1, x2, y2, r;
+  void Row(int64_t y, int64_t width, int64_t *from, int64_t *to) const {
+    const int64_t lo = std::min(y1, y2), hi = std::max(y1, y2);
+    if (y < lo - r || y > hi + r) {
+      *from = *to = 0;
+      return;
+    }
+    const int64_t ya = std::clamp(y - r, lo, hi), yb = std::clamp(y + r, lo, hi);
+    int64_t xa, xb;
+    if (y1 == y2) {
+      xa = std::min(x1, x2), xb = std::max(x1, x2);
+    } else {
+      const double slope = double(x2 - x1) / double(y2 - y1);
+      xa = int64_t(std::floor(double(x1) + slope * double(ya - y1)));
+      xb = int64_t(std::floor(double(x1) + slope * double(yb - y1)));
+      if (xa > xb) std::swap(xa, xb);
+    }
+    *from = std::clamp<int64_t>(xa - r, 0, width);
+    *to = std::clamp<int64_t>(xb + r + 2, 0, width);
+  }
+};
+
+// Rows of target-space limits for composing: [x0, x1) x [y0, y1).
+struct Span {
+  int64_t x0, y0, x1, y1;
+};
+
+void AddDrawn(qmDrawnRect *drawn, int64_t x0, int64_t y0, int64_t x1, int64_t y1) {
+  if (drawn->width) {
+    x0 = std::min<int64_t>(x0, drawn->x), y0 = std::min<int64_t>(y0, drawn->y);
+    x1 = std::max<int64_t>(x1, int64_t(drawn->x) + drawn->width), y1 = std::max<int64_t>(y1, int64_t(drawn->y) + drawn->height);
+  }
+  *drawn = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
+}
+
+// Blends the colour into the target by the coverage (level scaled by it), within the clip
+// rectangle and limit; planes and clip masks go through the pixel plot.
+void CoverTarget(const qmDrawTarget *t, const CoverageWindow &win, uint32_t color, qmDrawnRect *drawn,
+                 const Span &limit, const LineReach *reach = nullptr) {
+  const qmAlphaChannel *cov = win.plane;
+  const int64_t x0 = std::max({win.x, int64_t(t->clipX), limit.x0});
+  const int64_t y0 = std::max({win.y, int64_t(t->clipY), limit.y0});
+  const int64_t x1 = std::min({win.x + cov->width, int64_t(t->clipX) + t->clipWidth, limit.x1});
+  const int64_t y1 = std::min({win.y + cov->height, int64_t(t->clipY) + t->clipHeight, limit.y1});
+  if (x0 >= x1 || y0 >= y1) return;
+  AddDrawn(drawn, x0, y0, x1, y1);
+  qmPlotState s = PlotStateFor(t, color);
+  const int32_t overall = s.overallLevel;
+  const bool plain = t->bitmap && !t->mask && !t->alpha && !t->clipMask;
+  const int32_t pitch = t->bitmap ? t->bitmap->bytesPerRow / 4 : 0;
+  for (int64_t y = y0; y < y1; y++) {
+    const uint8_t *c = cov->memory + (y - win.y) * cov->bytesPerRow - win.x;
+    int64_t rowFrom = x0, rowTo = x1;
+    if (reach) {
+      int64_t a, b;
+      reach->Row(y - win.y, cov->width, &a, &b);
+      rowFrom = std::max(x0, win.x + a), rowTo = std::min(x1, win.x + b);
+    }
+    if (!plain) {
+      for (int64_t x = rowFrom; x < rowTo; x++) {
+        if (!c[x]) continue;
+        s.level = overall == 255 ? c[x] : overall * c[x] / 255;
+        PlotPixel(&s, int32_t(x), int32_t(y));
+      }
+      continue;
+    }
+    uint32_t *row = t->bitmap->pixels + y * pitch;
+    auto word = [&](int64_t x) {
+      uint64_t w;
+      std::memcpy(&w, c + x, 8);
+      return w;
+    };
+    int64_t x = rowFrom;
+    while (x < rowTo) {
+      // Empty stretches are skipped and fully covered runs filled, eight bytes at a time.
+      while (x + 8 <= rowTo && word(x) == 0) x += 8;
+      while (x < rowTo && c[x] == 0) x++;
+      if (x >= rowTo) break;
+      if (c[x] == 255 && overall == 255) {
+        int64_t end = x + 1;
+        while (end + 8 <= rowTo && word(end) == ~uint64_t(0)) end += 8;
+        while (end < rowTo && c[end] == 255) end++;
+        std::fill(row + x, row + end, s.color);
+        x = end;
+        continue;
+      }
+      const int32_t level = overall == 255 ? c[x] : overall * c[x] / 255;
+      const uint32_t d = __builtin_bswap32(row[x]);
+      const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+      const uint32_t r = uint32_t(dr + (((s.red - dr) * level) >> 8)) & 0xFF;
+      const uint32_t g = uint32_t(dg + (((s.green - dg) * level) >> 8)) & 0xFF;
+      const uint32_t b = uint32_t(db + (((s.blue - db) * level) >> 8)) & 0xFF;
+      row[x] = level == 255 ? s.color : __builtin_bswap32((d & 0xFF000000u) | r << 16 | g << 8 | b);
+      x++;
+    }
+  }
+}
+
+constexpr Span kNoLimit{INT64_MIN, INT64_MIN, INT64_MAX, INT64_MAX};
+
+} // namespace
+
+bool CanDrawShapeDirect(const qmShapeRequest *req) {
+  const qmDrawStyle &st = req->style;
+  const bool effects = (st.formStyle & (FORM_EDGE | FORM_SHADOW)) && st.fillStyle != DRAWFILL_NONE;
+  return !effects && (st.fillStyle == DRAWFILL_COLOR || st.fillStyle == DRAWFILL_NONE);
+}
+
+uint32_t DrawShapeDirect(qmShapeRequest *req, const qmDrawTarget *t, qmDrawnRect *drawn) {
+  *drawn = {};
+  int32_t *main, *edge, n, en;
+  if (uint32_t code = PrepareShapeGeometry(req, &main, &n, &edge, &en)) return code;
+  const bool outline = req->style.fillStyle == DRAWFILL_NONE;
+  const int32_t lineWidth = std::max(req->style.lineWidth, 1);
+  int64_t w = req->imageWidth, h = req->imageHeight, pad = 0;
+  if (req->antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
+  if (outline && lineWidth > 1) w += lineWidth + kStrokeGrow, h += lineWidth + kStrokeGrow, pad += lineWidth / 2 + kStrokeShift;
+  const int64_t x = int64_t(req->x) + req->originX - pad, y = int64_t(req->y) + req->originY - pad;
+  const int32_t skip = req->type == QMTYPE_ARC ? 2 : 0;
+  if (n - skip < 1 || !Visible(t, x, y, w, h)) return 0;
+  // An opaque hard-edged shape wholly inside the clip rectangle of a plain bitmap is written
+  // straight into it: the rasteriser cuts nothing, so the pixels are those of the plane route.
+  const bool inside = x >= t->clipX && y >= t->clipY && x + w <= int64_t(t->clipX) + t->clipWidth &&
+                      y + h <= int64_t(t->clipY) + t->clipHeight;
+  if (inside && t->bitmap && !t->mask && !t->alpha && !t->clipMask && !req->antialias && !(req->color >> 24)) {
+    const int32_t *p = Moved(main + 2 * skip, n - skip, int32_t(x + req->shapeX + pad), int32_t(y + req->shapeY + pad));
+    const uint32_t pixel = Stored(req->color & 0xFFFFFF);
+    if (uint32_t code = outline ? DrawBitmapOutline(t->bitmap, p, n - skip, lineWidth, pixel)
+                                : FillBitmapPolygon(t->bitmap, p, n - skip, pixel))
+      return code;
+    AddDrawn(drawn, x, y, x + w, y + h);
+    return 0;
+  }
+  CoverageWindow win;
+  if (uint32_t code = OpenCoverageWindow(t, x, y, w, h, &win)) return code;
+  if (!win.plane) return 0;
+  // Outline points on the plane: image position plus the shape's offset in the image.
+  const int64_t dx = x - win.x + req->shapeX + pad, dy = y - win.y + req->shapeY + pad;
+  const int32_t *p = Moved(main + 2 * skip, n - skip, int32_t(dx), int32_t(dy));
+  const uint32_t code = outline ? DrawCoverageOutline(win.plane, p, n - skip, lineWidth, req->antialias)
+                                : FillCoveragePolygon(win.plane, p, n - skip, req->antialias);
+  if (code) return code;
+  CoverTarget(t, win, req->color, drawn, kNoLimit);
+  return 0;
+}
+
+uint32_t DrawLineDirect(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                        int32_t thickness, int32_t antialias, qmDrawnRect *drawn) {
+  *drawn = {};
+  thickness = std::max(thickness, 1);
+  int64_t w = std::llabs(int64_t(x2) - x1) + 1, h = std::llabs(int64_t(y2) - y1) + 1, pad = 0;
+  if (antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
+  if (thickness > 1) w += thickness + kStrokeGrow, h += thickness + kStrokeGrow, pad += thickness / 2 + kStrokeShift;
+  const int64_t x = int64_t(std::min(x1, x2)) - pad, y = int64_t(std::min(y1, y2)) - pad;
+  if (!Visible(t, x, y, w, h)) return 0;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  // A line touches few pixels of its box: the work tables' plane serves it, and only the rows'
+  // reach is read and cleared again afterwards.
+  CoverageWindow win;
+  win.x = x, win.y = y;
+  win.plane = GetLinePlane(int32_t(w), int32_t(h));
+  if (!win.plane) return ERR_MEM;
+  win.borrowed = true;
+  const LineReach reach{x1 - x, y1 - y, x2 - x, y2 - y, pad + thickness / 2 + 3};
+  uint32_t code = DrawCoverageLine(win.plane, int32_t(x1 - x), int32_t(y1 - y), int32_t(x2 - x), int32_t(y2 - y),
+                                   thickness, antialias);
+  if (!code) CoverTarget(t, win, color, drawn, kNoLimit, &reach);
+  for (int64_t row = 0; row < h; row++) {
+    int64_t from, to;
+    reach.Row(row, w, &from, &to);
+    if (to > from) std::memset(win.plane->memory + row * win.plane->bytesPerRow + from, 0, size_t(to - from));
+  }
+  return code;
+}
+
+void FreeShapeImage(qmShapeImage *img) {
+  FreeBitmap(img->bitmap);
+  FreeMask(img->mask);
+  FreeAlphaChannel(img->alpha);
+  img->bitmap = nullptr, img->mask = nullptr, img->alpha = nullptr;
+}
+
+uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeImage *out) {
+  *out = {};
+  int32_t *main, *edge, n, en;
+  if (uint32_t code = PrepareShapeGeometry(req, &main, &n, &edge, &en)) return code;
+  const qmDrawStyle &st = req->style;
+  const bool outline = st.fillStyle == DRAWFILL_NONE;
+  const int32_t lineWidth = std::max(st.lineWidth, 1);
+  int64_t w = req->imageWidth, h = req->imageHeight;
+  int32_t pad = 0;
+  int64_t x = int64_t(req->x) + req->originX, y = int64_t(req->y) + req->originY;
+  if (req->antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
+  if (outline && lineWidth > 1) w += lineWidth + kStrokeGrow, h += lineWidth + kStrokeGrow, pad += lineWidth / 2 + kStrokeShift;
+  x -= pad, y -= pad;
+  if (x < INT32_MIN || y < INT32_MIN || x > INT32_MAX || y > INT32_MAX) return 0;
+  // An arc's outline begins with its bounding pair, which only sized the image.
+  const int32_t skip = req->type == QMTYPE_ARC ? 2 : 0;
+  const int32_t alphaByte = int32_t(req->color >> 24);
+  const bool partial = alphaByte || req->antialias || (req->hasEdge && req->edgeAlpha) ||
+                       (req->hasShadow && req->shadowAlpha);
+  if (uint32_t code = AllocImage(out, w, h)) return code;
+  out->x = int32_t(x), out->y = int32_t(y);
+
+  uint32_t code = 0;
+  qmAlphaChannel *cov = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  qmBitmap *fill = nullptr;
+  if (!cov) code = ERR_MEM;
+  if (!code && !outline && (st.fillStyle == DRAWFILL_GRADIENT || st.fillStyle == DRAWFILL_TEXTURE)) {
+    // The fill picture lies over the whole image; only the shape's box of it is painted.
+    fill = AllocBitmap(int32_t(w), int32_t(h));
+    if (!fill) code = ERR_MEM;
+    const int32_t bx = req->shapeX + pad, by = req->shapeY + pad;
+    if (!code && st.fillStyle == DRAWFILL_GRADIENT) {
+      const qmGradientFill g = GradientFillOf(&st.gradient);
+      code = DrawGradient(fill, bx, by, req->width, req->height, &g);
+    } else if (!code && texture) {
+      TileBitmap(fill, bx, by, req->width, req->height, texture, st.textureX, st.textureY, texture->width,
+                 texture->height);
+    }
+  }
+  const int32_t aa = req->antialias;
+  auto pass = [&](const int32_t *pts, int32_t count, int32_t dx, int32_t dy, uint32_t rgb, int32_t level,
+                  const qmBitmap *source) {
+    if (code || count - skip < 1) return;
+    ClearPlane(cov);
+    const int32_t *p = Moved(pts + 2 * skip, count - skip, dx + pad, dy + pad);
+    code = outline ? DrawCoverageOutline(cov, p, count - skip, lineWidth, aa)
+                   : FillCoveragePolygon(cov, p, count - skip, aa);
+    if (!code) CoverImage(out, cov, rgb, level, source);
+  };
+  if (req->hasShadow) {
+    if (req->hasEdge) pass(edge, en, req->shadowX, req->shadowY, req->shadowColor, 255 - req->shadowAlpha, nullptr);
+    else pass(main, n, req->shadowX, req->shadowY, req->shadowColor, 255 - req->shadowAlpha, nullptr);
+  }
+  if (req->hasEdge) pass(edge, en, req->edgeX, req->edgeY, req->edgeColor, 255 - req->edgeAlpha, nullptr);
+  pass(main, n, req->shapeX, req->shapeY, req->color & 0xFFFFFF, 255 - alphaByte, fill);
+
+  FreeAlphaChannel(cov);
+  FreeBitmap(fill);
+  if (!code) code = FinishImage(out, partial);
+  if (code) FreeShapeImage(out);
+  return code;
+}
+
+uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
+                         int32_t antialias, qmShapeImage *out) {
+  *out = {};
+  thickness = std::max(thickness, 1);
+  int64_t bx = std::min(x1, x2), by = std::min(y1, y2);
+  int64_t w = std::llabs(int64_t(x2) - x1) + 1, h = std::llabs(int64_t(y2) - y1) + 1;
+  int64_t pad = 0;
+  if (antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
+  if (thickness > 1) w += thickness + kStrokeGrow, h += thickness + kStrokeGrow, pad += thickness / 2 + kStrokeShift;
+  if (uint32_t code = AllocImage(out, w, h)) return code;
+  const int64_t ox = bx - pad, oy = by - pad;
+  if (ox < INT32_MIN || oy < INT32_MIN) {
+    FreeShapeImage(out);
+    return 0;
+  }
+  out->x = int32_t(ox), out->y = int32_t(oy);
+  qmAlphaChannel *cov = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  uint32_t code = cov ? 0u : uint32_t(ERR_MEM);
+  if (!code)
+    code = DrawCoverageLine(cov, int32_t(x1 - ox), int32_t(y1 - oy), int32_t(x2 - ox), int32_t(y2 - oy), thickness,
+                            antialias);
+  if (!code) CoverImage(out, cov, color & 0xFFFFFF, 255 - int32_t(color >> 24), nullptr);
+  FreeAlphaChannel(cov);
+  if (!code) code = FinishImage(out, antialias || (color >> 24));
+  if (code) FreeShapeImage(out);
+  return code;
+}
+
+void DrawTargetLine(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                    int32_t antialias) {
+  qmPlotState s = PlotStateFor(t, color);
+  // The walk visits only what survives clipping: the segment is first cut to the clip rectangle.
+  const int64_t right = int64_t(t->clipX) + t->clipWidth - 1, bottom = int64_t(t->clipY) + t->clipHeight - 1;
+  if (right < t->clipX || bottom < t->clipY) return;
+  // An anti-aliased step touches the next row or column as well: one pixel of slack.
+  const int32_t slack = antialias ? 1 : 0;
+  const int32_t lowX = int32_t(std::max<int64_t>(INT32_MIN, int64_t(t->clipX) - slack));
+  const int32_t lowY = int32_t(std::max<int64_t>(INT32_MIN, int64_t(t->clipY) - slack));
+  if (!ClipLineToRange(&x1, &y1, &x2, &y2, lowX, int32_t(right)) ||
+      !ClipLineToRange(&y1, &x1, &y2, &x2, lowY, int32_t(bottom)))
+    return;
+  if (antialias) AntialiasLinePixels(&s, x1, y1, x2, y2);
+  else ThickLinePixels(&s, x1, y1, x2, y2);
+}
+
+void DrawTargetPixel(const qmDrawTarget *t, int32_t x, int32_t y, uint32_t color) {
+  qmPlotState s = PlotStateFor(t, color);
+  PlotPixel(&s, x, y);
+}
+
+void FillTargetRect(const qmDrawTarget *t, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color) {
+  const int64_t x0 = std::max<int64_t>(x, t->clipX), y0 = std::max<int64_t>(y, t->clipY);
+  const int64_t x1 = std::min<int64_t>(int64_t(x) + width, int64_t(t->clipX) + t->clipWidth);
+  const int64_t y1 = std::min<int64_t>(int64_t(y) + height, int64_t(t->clipY) + t->clipHeight);
+  if (x0 >= x1 || y0 >= y1) return;
+  const int32_t cx = int32_t(x0), cy = int32_t(y0), cw = int32_t(x1 - x0), ch = int32_t(y1 - y0);
+  if (t->bitmap) FillBitmapRect(t->bitmap, cx, cy, cw, ch, color & 0xFFFFFF);
+  if (t->mask) FillMaskRect(t->mask, cx, cy, cw, ch, t->maskMode);
+  if (t->alpha) {
+    const int32_t level = !t->bitmap && t->alphaValue >= 0 ? std::min(t->alphaValue, 255) : 255 - int32_t(color >> 24);
+    FillAlphaRect(t->alpha, cx, cy, cw, ch, uint8_t(level));
+  }
+}

@@ -1,0 +1,54 @@
+// Shape images: a prepared shape with its fill, edge and drop shadow rendered into a private
+// picture (a bitmap with a mask, or with an alpha channel where anything is partly transparent),
+// and the one-pixel lines and single pixels that go straight into a target.
+#pragma once
+#include <cstdint>
+
+#include "graphics/bitmap.h"
+#include "graphics/draw/shape_geometry.h"
+
+struct qmShapeImage {
+  qmBitmap *bitmap;
+  qmMask *mask;            // or null
+  qmAlphaChannel *alpha;   // or null
+  int32_t x, y;            // where the image goes on the output
+};
+void FreeShapeImage(qmShapeImage *image);
+
+// Renders the request (position resolved, style copied) into a new image. texture is the brush
+// picture of a texture fill (null: none found, the caller reports it). 0 or ERR_MEM.
+uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeImage *out);
+// A line thicker than one pixel, or anti-aliased, from (x1, y1) to (x2, y2) in an image of its
+// own: 0 or ERR_MEM.
+uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
+                         int32_t antialias, qmShapeImage *out);
+
+// Where direct drawing goes: a bitmap and the selected planes, cut to the clip rectangle (and
+// the clip region's mask).
+struct qmDrawTarget {
+  qmBitmap *bitmap;
+  qmMask *mask;
+  qmAlphaChannel *alpha;
+  int32_t clipX, clipY, clipWidth, clipHeight;
+  const qmMask *clipMask;
+  int32_t maskMode;
+  int32_t alphaValue;  // the level for a selected alpha channel alone; -1: from the colour
+};
+// A one-pixel line straight into the target, both ends included; anti-aliased on request.
+void DrawTargetLine(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                    int32_t antialias);
+// One pixel; the colour's alpha byte mixes it with what is there.
+void DrawTargetPixel(const qmDrawTarget *t, int32_t x, int32_t y, uint32_t color);
+// A shape without edge, shadow, gradient or texture goes straight into the target through its
+// coverage: only the part near the clip rectangle is rasterised. *drawn gets the rectangle that
+// may have changed (width 0: none). 0 or ERR_MEM.
+struct qmDrawnRect {
+  int32_t x, y, width, height;
+};
+bool CanDrawShapeDirect(const qmShapeRequest *req);
+uint32_t DrawShapeDirect(qmShapeRequest *req, const qmDrawTarget *t, qmDrawnRect *drawn);
+// A thick or anti-aliased line likewise.
+uint32_t DrawLineDirect(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                        int32_t thickness, int32_t antialias, qmDrawnRect *drawn);
+// A plain filled rectangle, cut to the target's clip rectangle (no clip mask).
+void FillTargetRect(const qmDrawTarget *t, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);
