@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "display/brush/brush.h"
+#include "display/bgpic/bgpic.h"
+#include "display/bgpic/gradientargs.h"
 #include "display/brush/brushedit.h"
 #include "display/display.h"
 #include "display/displaytags.h"
@@ -16,6 +18,7 @@
 #include "display/outputselect.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/fillarea.h"
 #include "graphics/graphics/recolor.h"
 #include "graphics/graphics/position.h"
 #include "runtime/cmdargs.h"
@@ -414,6 +417,56 @@ uint32_t BrsTransformBrush(VmState *L) {
   return TransformBrushCore(b, m, smooth);
 }
 
+// A new plain brush that takes over the bitmap; the bitmap is freed when that fails.
+uint32_t AddFilledBrush(VmState *L, qmObjectId *id, qmBitmap *bitmap, int32_t w, int32_t h) {
+  if (uint32_t code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, bitmap, kNoTransparentColor, nullptr,
+                                     nullptr, nullptr)) {
+    FreeBitmap(bitmap);
+    return code;
+  }
+  return PushNewId(L, *id);
+}
+
+uint32_t BrsCreateGradientBrush(VmState *L) {
+  CheckArgCount(L, 6, 8);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const int32_t w = vm_checkint32(L, 2), h = vm_checkint32(L, 3);
+  qmFillStyle fill{};
+  fill.fillStyle = FILLGRADIENT;
+  fill.gradient.kind = vm_checkinteger(L, 4);
+  fill.gradient.startColor = vm_checkinteger(L, 5);
+  fill.gradient.endColor = vm_checkinteger(L, 6);
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (uint32_t code = ReadGradientArgs(L, 7, &fill.gradient)) return code;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  qmBitmap *b = AllocBitmap(w, h);
+  if (!b) return ERR_MEM;
+  if (uint32_t code = FillPictureFromStyle(b, w, h, &fill)) {
+    FreeBitmap(b);
+    return code;
+  }
+  return AddFilledBrush(L, &id, b, w, h);
+}
+
+uint32_t BrsCreateTexturedBrush(VmState *L) {
+  CheckArgCount(L, 4, 6);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  qmObjectId texture = GetObjectIdArg(L, 2);
+  const int32_t w = vm_checkint32(L, 3), h = vm_checkint32(L, 4);
+  const int32_t offsetX = vm_optint32(L, 5, 0), offsetY = vm_optint32(L, 6, 0);
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (!id.handle && !texture.handle && id.id == texture.id) return ERR_WRONGUSAGE;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  qmBrush *t = nullptr;
+  if (uint32_t code = FindBrush(L, &texture, &t, 0)) return code;
+  qmBitmap *b = AllocBitmap(w, h);
+  if (!b) return ERR_MEM;
+  TileBitmap(b, 0, 0, w, h, t->bitmap, offsetX, offsetY, t->width, t->height);
+  return AddFilledBrush(L, &id, b, w, h);
+}
+
 uint32_t BrsBrushToRGBArray(VmState *L) {
   CheckArgCount(L, 1, 2);
   qmObjectId id = GetObjectIdArg(L, 1);
@@ -498,6 +551,8 @@ const qmCommandEntry kBrushCommands[] = {
     {"TransformBrush", BrsTransformBrush},
     {"BrushToRGBArray", BrsBrushToRGBArray},
     {"RGBArrayToBrush", BrsRGBArrayToBrush},
+    {"CreateGradientBrush", BrsCreateGradientBrush},
+    {"CreateTexturedBrush", BrsCreateTexturedBrush},
     {"ReadBrushPixel", BrsReadBrushPixel},
     {"WriteBrushPixel", BrsWriteBrushPixel},
     {nullptr, nullptr},

@@ -7,6 +7,7 @@
 
 #include "display/brush/brush.h"
 #include "display/dirtyrects.h"
+#include "display/imagecore.h"
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
 #include "runtime/errcodes.h"
@@ -474,6 +475,76 @@ TEST(BrushDisplay, DoubleBufferingRecordsEveryRectangle) {
   ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
   EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 11, 11), 0xFFFFFFu);
   ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+}
+
+TEST(BrushLibrary, FilledBrushes) {
+  BrushVm vm;
+  ASSERT_EQ(vm.FromArray(1, {0x111111, 0x222222, 0x333333, 0x444444}, 2, 2).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTexturedBrush", {2, 1, 5, 3}).code, 0u);
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 5; x++) EXPECT_EQ(vm.Read(2, x, y).first, 0x111111 * (1 + x % 2 + 2 * (y % 2))) << x << "," << y;
+  EXPECT_EQ(vm.Call("CreateTexturedBrush", {1, 1, 5, 3}).code, ERR_WRONGUSAGE) << "its own texture";
+  EXPECT_EQ(vm.Call("CreateTexturedBrush", {3, 9, 5, 3}).code, ERR_FINDBRUSH);
+  EXPECT_EQ(vm.Call("CreateTexturedBrush", {3, 1, 0, 3}).code, ERR_BADDIMENSIONS);
+  // A gradient of type 0 (angle 0) runs from the top row's start colour down to the end colour.
+  ASSERT_EQ(vm.Call("CreateGradientBrush", {3, 2, 256, 0, 0x000000, 0xFF0000}).code, 0u);
+  EXPECT_EQ(vm.Read(3, 1, 0).first, 0);
+  EXPECT_GE(vm.Read(3, 0, 255).first, double(0xFE0000));
+  EXPECT_EQ(vm.Attr(3, ATTRTRANSPARENTCOLOR), 0xFFFFFFFFu);
+  EXPECT_EQ(vm.Call("CreateGradientBrush", {3, 0, 2, 0, 0, 0xFF0000}).code, ERR_BADDIMENSIONS);
+}
+
+// The picture handed out instead of drawn stays the caller's: it outlives the call, and only a
+// private copy asks to be freed.
+TEST(BrushDisplay, PictureOutBelongsToTheCaller) {
+  BrushVm vm;
+  const std::vector<uint32_t> px = FixturePixels();
+  ASSERT_EQ(vm.FromArray(1, px, 4, 4, kMaskType).code, 0u);
+  qmBrush *brush = vm.Brush(1);
+  qmImageRequest r{};
+  r.kind = QMTYPE_BRUSH;
+  r.id = {1, 0};
+  qmPictureOut out{};
+  r.pictureOut = &out;
+  ASSERT_EQ(DisplayImageCore(vm.L, &r), 0u);
+  EXPECT_EQ(out.mustFree, 0);
+  EXPECT_EQ(out.bitmap, brush->bitmap) << "untouched: the brush's own planes";
+
+  qmTransform t;
+  qmDisplayTags tags;
+  InitDefaultDrawTags(&t, &tags, 0, 0, 0, 0);
+  tags.transparency = 128;
+  r.transform = &t;
+  r.tags = &tags;
+  ASSERT_EQ(DisplayImageCore(vm.L, &r), 0u);
+  ASSERT_EQ(out.mustFree, 1);
+  ASSERT_NE(out.alpha, nullptr);
+  EXPECT_EQ(out.mask, nullptr);
+  // Read after the call: a picture freed behind the caller's back would fail under ASan here.
+  EXPECT_EQ(out.alpha->memory[0], 0) << "masked out";
+  EXPECT_EQ(out.alpha->memory[1], 127);
+  EXPECT_EQ(vm.Background(1, 0), 0x102030u) << "nothing was drawn";
+  FreeBitmap(out.bitmap);
+  FreeMask(out.mask);
+  FreeAlphaChannel(out.alpha);
+}
+
+// A picture inserted under existing layers must not be blitted over them.
+TEST(BrushDisplay, InsertPositionInsideTheLayerList) {
+  BrushVm vm;
+  qmBGPic *pic = CurrentBGPic;
+  ASSERT_NE(pic, nullptr);
+  void *node[2] = {&pic->layers.tail, nullptr};  // one node whose successor is the end word
+  void *savedHead = pic->layers.head;
+  pic->layers.head = node;
+  qmDisplayTags tags{};
+  tags.insertPosition = 1;
+  EXPECT_TRUE(InsertsBelowLayers(&tags));
+  tags.insertPosition = 2;
+  EXPECT_FALSE(InsertsBelowLayers(&tags)) << "on top";
+  tags.insertPosition = 0;
+  EXPECT_FALSE(InsertsBelowLayers(&tags)) << "on top";
+  pic->layers.head = savedHead;
 }
 
 }  // namespace
