@@ -11,6 +11,7 @@
 #include "display/bgpic/bgpic.h"
 #include "display/bgpic/gradientargs.h"
 #include "display/brush/brushedit.h"
+#include "display/brush/brushload.h"
 #include "display/display.h"
 #include "display/displaytags.h"
 #include "display/doublebuffer.h"
@@ -20,13 +21,17 @@
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/fillarea.h"
 #include "graphics/graphics/recolor.h"
+#include "graphics/graphics/saveoptions.h"
+#include "graphics/imagewriter.h"
 #include "graphics/graphics/position.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/errreport.h"
 #include "runtime/objtypes.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
+#include "runtime/vnames.h"
 
 namespace {
 
@@ -306,7 +311,58 @@ uint32_t SelectPlane(VmState *L, uint32_t outputType) {
   return SelectOutputCore(L, type, &id, outputType, frame, SELMODE_NORMAL, 0);
 }
 
+constexpr int32_t kMessageLoadingBrush = 101;
+
+uint32_t BrsLoadBrush(VmState *L) {
+  CheckArgCount(L, 2, 5);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const char *file = ResolveLinkedFileArg(L, 2, 0, nullptr);
+  const char *shown = vm_tostring(L, 2);
+  qmBrushLoadOptions o = kDefaultBrushLoad;
+  const int n = vm_gettop(L);
+  if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
+    bool loadAlpha = false, hardware = false;
+    GetFieldUInt(L, 3, "transparency", &o.transparentColor, nullptr);
+    GetFieldFlag(L, 3, "loadalpha", &loadAlpha, nullptr);
+    GetFieldInt(L, 3, "globalalpha", &o.globalAlpha, nullptr);
+    GetFieldInt(L, 3, "x", &o.x, nullptr);
+    GetFieldInt(L, 3, "y", &o.y, nullptr);
+    GetFieldInt(L, 3, "width", &o.width, nullptr);
+    GetFieldInt(L, 3, "height", &o.height, nullptr);
+    GetFieldFlag(L, 3, "hardware", &hardware, nullptr);
+    o.loadAlpha = loadAlpha;
+    o.hardware = hardware;
+  } else if (n == 3) {
+    o.transparentColor = vm_checkinteger(L, 3);
+  } else if (n == 5) {
+    o.transparentColor = vm_checkinteger(L, 3);
+    o.pen = vm_checkint32(L, 4);
+    o.loaderFlag = vm_checkint32(L, 5);
+  }
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  PrintStatusMessage(GetErrorText(kMessageLoadingBrush), shown, 1);
+  if (uint32_t code = LoadBrushCore(L, &id, file, &o, nullptr)) return code;
+  PrintDoneMessage();
+  return PushNewId(L, id);
+}
+
 uint32_t BrsSelectMask(VmState *L) { return SelectPlane(L, DISPOUT_MASK); }
+uint32_t BrsSaveBrush(VmState *L) {
+  CheckArgCount(L, 2, 5);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  const char *file = vm_checkstring(L, 2, nullptr);
+  const uint32_t transparent = NumberToUInt(vm_optnumber(L, 3, 0));
+  const int32_t format = vm_optint32(L, 4, IMGFMT_BMP);
+  int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
+  ParseSaveOptions(L, 5, &quality, &colors, &dither);
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_HARDWARE)) return code;
+  if (b->hardware) return ERR_HWBRUSH;
+  if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
+  return SaveBitmapFile(format, b->bitmap, b->width, b->height, file, b->mask, transparent, b->alpha, quality, colors,
+                        dither);
+}
+
 uint32_t BrsSelectAlphaChannel(VmState *L) { return SelectPlane(L, DISPOUT_ALPHA); }
 
 uint32_t BrsSetMaskMode(VmState *L) {
@@ -535,8 +591,10 @@ const qmCommandEntry kBrushCommands[] = {
     {"SelectBrush", BrsSelectBrush},
     {"CopyBrush", BrsCopyBrush},
     {"SetBrushTransparency", BrsSetBrushTransparency},
+    {"LoadBrush", BrsLoadBrush},
     {"SelectMask", BrsSelectMask},
     {"SetMaskMode", BrsSetMaskMode},
+    {"SaveBrush", BrsSaveBrush},
     {"SelectAlphaChannel", BrsSelectAlphaChannel},
     {"SetAlphaIntensity", BrsSetAlphaIntensity},
     {"DeleteAlphaChannel", BrsDeleteAlphaChannel},
