@@ -10,6 +10,7 @@
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
+#include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 
@@ -64,17 +65,40 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
 
   // 1. The object. Drawing the brush that is being drawn into ends that selection first.
   qmObjectId id = req->id;
-  if (SelectedIsBrush(d, &id))
-    if (uint32_t code = EndSelectCore(L, d, 0)) return code;
-  int32_t findFlags = (req->flags & IMGCORE_REPLACE) ? FINDBRUSH_DELETED : 0;
-  if (d->doubleBuffer && d->hardwareDoubleBuffer) findFlags |= FINDBRUSH_HARDWARE;
-  qmBrush *brush = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &brush, findFlags)) return code;
-  if (req->kind == QMTYPE_BRUSHPART && brush->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
-  if (d->layersOn && brush->kind == BRUSHKIND_VECTOR && brush->transformed) return ERR_TFVBRUSH;
-  const int32_t srcWidth = brush->width, srcHeight = brush->height;
-  int32_t width = req->kind == QMTYPE_BRUSH ? srcWidth : req->width;
-  int32_t height = req->kind == QMTYPE_BRUSH ? srcHeight : req->height;
+  qmPlaneSet source{};
+  int32_t srcWidth = 0, srcHeight = 0;
+  uint32_t hardware = 0;
+  int32_t width = req->width, height = req->height;
+  int32_t reqX = req->x, reqY = req->y;
+  if (req->kind == QMTYPE_BGPICPART) {
+    qmBGPic *pic = nullptr;
+    // -1 is the current display's own picture, even one freed while it is shown.
+    if (!id.handle && id.id == 0xFFFFFFFFu) {
+      pic = d->bgpic;
+      if (!pic) return MissingObjectError(&id, ERR_FINDBGPIC);
+    } else if (uint32_t code = FindBGPic(L, &id, &pic, 0)) {
+      return code;
+    }
+    source = pic->unscaled;
+    srcWidth = pic->unscaledWidth;
+    srcHeight = pic->unscaledHeight;
+    if (reqX == -1) reqX = req->srcX;
+    if (reqY == -1) reqY = req->srcY;
+  } else {
+    if (SelectedIsBrush(d, &id))
+      if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+    int32_t findFlags = (req->flags & IMGCORE_REPLACE) ? FINDBRUSH_DELETED : 0;
+    if (d->doubleBuffer && d->hardwareDoubleBuffer) findFlags |= FINDBRUSH_HARDWARE;
+    qmBrush *brush = nullptr;
+    if (uint32_t code = FindBrush(L, &id, &brush, findFlags)) return code;
+    if (req->kind == QMTYPE_BRUSHPART && brush->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
+    if (d->layersOn && brush->kind == BRUSHKIND_VECTOR && brush->transformed) return ERR_TFVBRUSH;
+    source = {brush->bitmap, brush->mask, brush->alpha};
+    srcWidth = brush->width;
+    srcHeight = brush->height;
+    hardware = brush->hardware;
+    if (req->kind == QMTYPE_BRUSH) width = srcWidth, height = srcHeight;
+  }
 
   // 2. Size.
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
@@ -87,16 +111,16 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (req->tags) tags = *req->tags;
     else CopyDefaultDisplayTags(&tags);
   } else if (req->tagsIndex) {
-    if (uint32_t code = ParseDisplayTags(L, req->tagsIndex, width, height, 0, 0, 0, &transform, &tags,
-                                         DTAG_INIT | DTAG_NEEDTABLE))
+    const int32_t flags = req->kind == QMTYPE_BGPICPART ? DTAG_INIT : DTAG_INIT | DTAG_NEEDTABLE;
+    if (uint32_t code = ParseDisplayTags(L, req->tagsIndex, width, height, 0, 0, 0, &transform, &tags, flags))
       return code;
   } else {
     InitDefaultDrawTags(&transform, &tags, 0, 0, 0, 0);
   }
 
   // 4. Position.
-  int32_t x = ResolvePositionX(L, req->x, width, 0, transform.anchorX);
-  int32_t y = ResolvePositionY(L, req->y, height, 0, transform.anchorY);
+  int32_t x = ResolvePositionX(L, reqX, width, 0, transform.anchorX);
+  int32_t y = ResolvePositionY(L, reqY, height, 0, transform.anchorY);
   int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(L, req->srcX, width, srcWidth, 0);
   int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(L, req->srcY, height, srcHeight, 0);
 
@@ -111,9 +135,9 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
 
   qmWorkPicture pic;
-  pic.bitmap = brush->bitmap;
-  pic.mask = brush->mask;
-  pic.alpha = brush->alpha;
+  pic.bitmap = source.bitmap;
+  pic.mask = source.mask;
+  pic.alpha = source.alpha;
   const bool identity = IsIdentityMatrix(transform.matrix);
 
   // 8. Without layers the picture is changed in a private copy. (The layer engine would take
@@ -135,7 +159,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   bool anyFilter = false;
   for (const qmFilterSlot &f : tags.filters) anyFilter = anyFilter || f.enabled;
   if (anyFilter) {
-    if (brush->hardware) return ERR_HWBRUSHFUNC;
+    if (hardware) return ERR_HWBRUSHFUNC;
     if (!pic.owned) {
       qmBitmap *b = nullptr;
       qmMask *m = nullptr;
@@ -148,7 +172,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (uint32_t code = ApplyFilters(tags.filters, pic.bitmap, width, height)) return code;
   }
   if (tags.transparency) {
-    if (brush->hardware) return ERR_HWBRUSHFUNC;
+    if (hardware) return ERR_HWBRUSHFUNC;
     const int32_t strength = 255 - tags.transparency;
     if (pic.owned) {
       qmDisplayTags only{};

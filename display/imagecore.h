@@ -1,5 +1,6 @@
-// The image display core: the one routine that draws a picture object (a brush or a rectangle
-// of one) into the current output, with its display tags applied.
+// The image display core: the one routine that draws a picture object (a brush, a rectangle
+// of one, or a rectangle of a background picture) into the current output, with its display
+// tags applied.
 #pragma once
 #include <cstdint>
 
@@ -29,11 +30,11 @@ struct qmPictureOut {
 
 struct qmImageRequest {
   int32_t layerPosition;  // with IMGCORE_REPLACE: the layer to replace
-  uint32_t kind;          // QMTYPE_BRUSH or QMTYPE_BRUSHPART
-  qmObjectId id;
+  uint32_t kind;          // QMTYPE_BRUSH, QMTYPE_BRUSHPART or QMTYPE_BGPICPART
+  qmObjectId id;          // a background picture's -1: the current display's own
   int32_t srcX, srcY;     // parts: the rectangle inside the object
-  int32_t x, y;
-  int32_t width, height;  // 0: the object's size
+  int32_t x, y;           // background-picture parts: -1 is the source position
+  int32_t width, height;  // brushes: ignored, the brush's size
   int32_t tagsIndex;      // argument index of the tags table, or 0
   const qmTransform *transform;  // given records replace the tags table
   const qmDisplayTags *tags;

@@ -18,6 +18,10 @@ uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBru
   if (uint32_t code = LoadImageFile(file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr, &loaderKey, &w, &h,
                                     &hasAlpha))
     return code;
+  if (o->loadAlpha && !hasAlpha) {
+    FreeImagePixels(pixels);
+    return ERR_NOALPHA;  // the loader left the file name as the error argument
+  }
   qmAlphaChannel *alpha = nullptr;
   const uint32_t *cropped = nullptr;
   const qmAlphaChannel *croppedAlpha = nullptr;
@@ -34,7 +38,7 @@ uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBru
     if (int64_t(o->y) + ch > h) ch = h - o->y;
     if (cw < 1 || ch < 1) code = ERR_BADDIMENSIONS;
   }
-  if (!code && o->loadAlpha && hasAlpha) {
+  if (!code && o->loadAlpha) {
     alpha = AllocAlphaChannel(w, h, 0);
     if (alpha) ArgbToAlphaChannel(pixels, w, h, w, alpha->memory, alpha->bytesPerRow);
     else code = ERR_MEM;

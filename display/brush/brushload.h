@@ -17,7 +17,8 @@ struct qmBrushLoadOptions {
 inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0};
 
 // Decodes the file (a plain path or a ":::chunk" name) and appends the brush. 0 or
-// ERR_MASKNALPHA (checked before the file is read), the loader's error, ERR_NEGCOORDS,
+// ERR_MASKNALPHA (checked before the file is read), the loader's error, ERR_NOALPHA (alpha
+// asked of a picture without it), ERR_NEGCOORDS,
 // ERR_COORDSRANGE or ERR_MEM; nothing is left behind on failure.
 uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBrushLoadOptions *options,
                        qmBrush **out);

@@ -157,6 +157,8 @@ TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {
       {"x = width", [&] { return vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("x", 100); }); }, ERR_COORDSRANGE},
       {"x = -1", [&] { return vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("x", -1); }); }, ERR_NEGCOORDS},
       {"missing file", [&] { return vm.Load(1, vm.File("missing.png")); }, ERR_READFILE},
+      {"alpha of a picture without", [&] { return vm.Load(1, vm.File("rgb.bmp"), [&] { vm.Set("loadalpha", 1); }); },
+       ERR_NOALPHA},
       {"broken file", [&] { return vm.Load(1, vm.File("junk.png")); }, ERR_LOADPICTURE2},
   };
   for (const auto &r : rows) EXPECT_EQ(r.call().code, r.code) << r.name;
