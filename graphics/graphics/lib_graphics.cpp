@@ -2,6 +2,7 @@
 // constants of positions, object types and attribute ids. The engine is in the files beside it.
 #include "graphics/graphics/lib_graphics.h"
 
+#include "display/brush/brush.h"
 #include "display/display.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
@@ -111,9 +112,14 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     x = vm_checkint32(L, 3), y = vm_checkint32(L, 4), w = vm_checkint32(L, 5), h = vm_checkint32(L, 6);
   } else if (type == QMTYPE_MASK) {
     CheckArgCount(L, 5, 5);
-    // Brushes belong to the brush library, whose records this library cannot read yet.
-    qmObjectId brush = GetObjectIdArg(L, 3);
-    return MissingObjectError(&brush, ERR_FINDBRUSH);
+    // The brush gives the size and the mask, which the region copies.
+    qmObjectId brushId = GetObjectIdArg(L, 3);
+    x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
+    qmBrush *brush = nullptr;
+    if (uint32_t code = FindBrush(L, &brushId, &brush, 0)) return code;
+    if (!brush->mask) return ERR_NOMASKBRUSH;
+    w = brush->width, h = brush->height;
+    mask = brush->mask;
   } else {
     return ERR_WRONGUSAGE;
   }

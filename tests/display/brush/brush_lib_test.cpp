@@ -494,6 +494,24 @@ TEST(BrushLibrary, FilledBrushes) {
   EXPECT_EQ(vm.Call("CreateGradientBrush", {3, 0, 2, 0, 0, 0xFF0000}).code, ERR_BADDIMENSIONS);
 }
 
+// A clip region shaped by a brush's mask lets drawing through where the mask is set.
+TEST(BrushDisplay, ClipRegionFromABrushMask) {
+  BrushVm vm;
+  const std::vector<uint32_t> px = FixturePixels();
+  ASSERT_EQ(vm.FromArray(1, px, 4, 4, kMaskType).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {2, 4, 4, 0xFFFFFF}).code, 0u);
+  EXPECT_EQ(vm.Call("CreateClipRegion", {1, 28, 2, 0, 0}).code, ERR_NOMASKBRUSH);
+  EXPECT_EQ(vm.Call("CreateClipRegion", {1, 28, 9, 0, 0}).code, ERR_FINDBRUSH);
+  ASSERT_EQ(vm.Call("CreateClipRegion", {1, 28, 1, 5, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("SetClipRegion", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {2, 5, 6}).code, 0u);
+  for (int i = 0; i < 16; i++)
+    EXPECT_EQ(vm.Background(5 + i % 4, 6 + i / 4), (px[i] >> 24) ? 0xFFFFFFu : 0x102030u) << i;
+  ASSERT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {2, 5, 6}).code, 0u) << "the region keeps its own copy of the mask";
+  EXPECT_EQ(vm.Background(5, 6), 0x102030u);
+}
+
 // The picture handed out instead of drawn stays the caller's: it outlives the call, and only a
 // private copy asks to be freed.
 TEST(BrushDisplay, PictureOutBelongsToTheCaller) {
