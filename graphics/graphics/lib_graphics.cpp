@@ -11,12 +11,14 @@
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/pacing.h"
 #include "graphics/graphics/position.h"
+#include "media/image/imageload.h"
 #include "player/math/math_random.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"
+#include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
 
 namespace {
@@ -99,6 +101,27 @@ void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
     r->layerUses = 0;
     DestroyClipRegion(L, r);
   }
+}
+
+// Probes the file as a picture: True and its size and alpha flag, or False and an empty table.
+uint32_t GfxIsPicture(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
+  int32_t w = 0, h = 0, alpha = 0;
+  const bool ok = LoadImageFile(file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &alpha) == 0;
+  vm_pushboolean(L, ok);
+  vm_newtable(L);
+  if (ok) {
+    SetFieldInt(L, "width", w);
+    SetFieldInt(L, "height", h);
+    vm_pushstring(L, "alpha");
+    vm_pushboolean(L, alpha);
+    vm_settable(L, -3);
+    vm_pushstring(L, "vector");
+    vm_pushboolean(L, 0);  // no loader here makes vector pictures
+    vm_settable(L, -3);
+  }
+  return 2;
 }
 
 uint32_t GfxCreateClipRegion(VmState *L) {
@@ -219,6 +242,7 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"VWait", GfxVWait},
     {"SetFPSLimit", GfxSetFPSLimit},
     {"GetFPSLimit", GfxGetFPSLimit},
+    {"IsPicture", GfxIsPicture},
     {"GetRealColor", GfxGetRealColor},
     {"MixRGB", GfxMixRGB},
     {"CreateClipRegion", GfxCreateClipRegion},

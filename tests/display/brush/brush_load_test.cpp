@@ -165,6 +165,40 @@ TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {
   EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), 0u) << "brush 7 was freed first; nothing was made";
 }
 
+TEST(BrushLoading, IsPictureProbesWithoutLoading) {
+  LoadVm vm;
+  auto probe = [&](const std::string &file, bool *ok, double *w, double *h, bool *alpha) {
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, "ispicture");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    vm_pushstring(vm.L, file.c_str());
+    ASSERT_EQ(vm_pcall(vm.L, 1, 2, 0), 0);
+    *ok = vm_toboolean(vm.L, 1);
+    auto field = [&](const char *key) {
+      vm_pushstring(vm.L, key);
+      vm_gettable(vm.L, 2);
+    };
+    field("width"), *w = vm_tonumber(vm.L, -1), vm_pop(vm.L, 1);
+    field("height"), *h = vm_tonumber(vm.L, -1), vm_pop(vm.L, 1);
+    field("alpha"), *alpha = vm_toboolean(vm.L, -1), vm_pop(vm.L, 1);
+    vm_settop(vm.L, 0);
+  };
+  bool ok = false, alpha = false;
+  double w = 0, h = 0;
+  probe(vm.File("rgba.png"), &ok, &w, &h, &alpha);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(w * 1000 + h, 100050);
+  EXPECT_TRUE(alpha);
+  probe(vm.File("rgb.bmp"), &ok, &w, &h, &alpha);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(w * 1000 + h, 40030);
+  EXPECT_FALSE(alpha);
+  probe(vm.File("rgba.png.ref"), &ok, &w, &h, &alpha);
+  EXPECT_FALSE(ok);
+  probe(vm.File("missing.png"), &ok, &w, &h, &alpha);
+  EXPECT_FALSE(ok);
+}
+
 TEST(BrushSaving, PilReadsBackWhatWasSaved) {
   LoadVm vm;
   ASSERT_EQ(vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("loadalpha", 1); }).code, 0u);
