@@ -37,6 +37,14 @@ int32_t CurrentLayerCount() {
   return true;
 }();
 
+// A switch of the table: True/False or a number; 1 when it was given.
+int FlagField(VmState *L, int32_t t, const char *key, int32_t *out) {
+  bool on = *out != 0;
+  if (!GetFieldFlag(L, t, key, &on, nullptr)) return 0;
+  *out = on ? 1 : 0;
+  return 1;
+}
+
 }  // namespace
 
 void ResetDefaultDrawTags() {
@@ -88,10 +96,7 @@ void BuildTransformMatrix(double m[4], int32_t targetWidth, int32_t targetHeight
 bool IsIdentityMatrix(const double m[4]) { return m[0] == 1.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 1.0; }
 
 uint32_t ReadShadowOptions(VmState *L, int32_t t, qmShadowBlock *s, int32_t *found) {
-  int any = 0, f = 0;
-  int32_t on = s->on;
-  if (GetFieldInt(L, t, "shadow", &on, &f)) any = 1;
-  s->on = on;
+  const int any = FlagField(L, t, "shadow", &s->on);
   if (found) *found = any;
   if (!s->on) return 0;
   GetFieldUInt(L, t, "shadowcolor", &s->color, nullptr);
@@ -105,7 +110,7 @@ uint32_t ReadShadowOptions(VmState *L, int32_t t, qmShadowBlock *s, int32_t *fou
 
 uint32_t ReadBorderOptions(VmState *L, int32_t t, int32_t text, qmBorderBlock *b, int32_t *found) {
   int f = 0, any = 0;
-  if (GetFieldInt(L, t, "border", &b->on, &f)) any = 1;
+  if (FlagField(L, t, "border", &b->on)) any = 1;
   if (GetFieldUInt(L, t, "bordercolor", &b->color, &f)) any = 1;
   if (GetFieldInt(L, t, "bordersize", &b->size, &f)) any = 1;
   if (text) {
@@ -156,13 +161,13 @@ uint32_t ParseDisplayTags(VmState *L, int32_t index, int32_t sourceWidth, int32_
       t->userMatrixSet = 0;
     }
   }
-  GetFieldInt(L, index, "smoothscale", &t->smooth, nullptr);
+  FlagField(L, index, "smoothscale", &t->smooth);
   GetFieldNumber(L, index, "anchorx", &t->anchorX, nullptr);
   GetFieldNumber(L, index, "anchory", &t->anchorY, nullptr);
   if (!(t->anchorX >= 0.0 && t->anchorX <= 1.0) || !(t->anchorY >= 0.0 && t->anchorY <= 1.0)) return ERR_WRONGUSAGE;
   if (!tags) return 0;
 
-  GetFieldInt(L, index, "hidden", &tags->hidden, nullptr);
+  FlagField(L, index, "hidden", &tags->hidden);
   double v = 0;
   auto level = [](double n) { return n < 0 ? 0 : n > 255 ? 255 : int32_t(n); };
   if (GetFieldNumberOrPercent(L, index, "transparency", 255, 0, &v, nullptr, nullptr)) tags->transparency = level(v);

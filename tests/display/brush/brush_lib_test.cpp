@@ -447,6 +447,13 @@ TEST(BrushDisplay, PlanesTransparencyAndPositions) {
   EXPECT_EQ(tagged([&] { vm.Set("shadow", 0), vm.Set("shadowradius", 0.5), vm.Set("hidden", 1); }), 0u);
   EXPECT_EQ(tagged([&] { vm.SetText("name", std::string(256, 'n').c_str()); }), ERR_NAMETOOLONG);
   EXPECT_EQ(tagged([&] { vm.SetText("name", std::string(255, 'n').c_str()), vm.Set("hidden", 1); }), 0u);
+  EXPECT_EQ(tagged([&] {
+              vm_pushstring(vm.L, "hidden");
+              vm_pushboolean(vm.L, 1);
+              vm_settable(vm.L, -3);
+            }),
+            0u)
+      << "switches take booleans";
   EXPECT_EQ(vm.Background(50, 40), bg) << "hidden and failed drawings leave nothing";
 
   // Scaled by 2 and anchored at its centre: the 8x8 picture centred on (50, 40).
