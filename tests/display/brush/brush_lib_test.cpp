@@ -441,6 +441,8 @@ TEST(BrushDisplay, PlanesTransparencyAndPositions) {
     }).code;
   };
   EXPECT_EQ(tagged([&] { vm.Set("scalex", 0); }), ERR_WRONGUSAGE);
+  EXPECT_EQ(tagged([&] { vm.Set("scalex", 1e6); }), ERR_MEM) << "refused before anything is allocated";
+  EXPECT_EQ(tagged([&] { vm.Set("rotate", 45), vm.Set("scaley", 1e5); }), ERR_MEM);
   EXPECT_EQ(tagged([&] { vm.Set("anchorx", 1.5); }), ERR_WRONGUSAGE);
   EXPECT_EQ(tagged([&] { vm.Set("insertpos", -1); }), ERR_INVINSERT);
   EXPECT_EQ(tagged([&] { vm.Set("shadow", 1), vm.Set("shadowradius", 0.5); }), ERR_WRONGUSAGE);
