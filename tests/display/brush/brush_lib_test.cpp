@@ -458,6 +458,28 @@ TEST(BrushDisplay, PlanesTransparencyAndPositions) {
       << "switches take booleans";
   EXPECT_EQ(vm.Background(50, 40), bg) << "hidden and failed drawings leave nothing";
 
+  // Tinted halfway to red; turned by 90 degrees about its top-left corner (anchor 0, 0), which
+  // takes the top row to the left column and the picture up to rows 27 to 30.
+  ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+    for (double v : {3.0, 0.0, 0.0}) vm_pushnumber(vm.L, v);
+    vm_newtable(vm.L);
+    vm.Set("tint", 128), vm.Set("tintcolor", 0xFF0000);
+    return 4;
+  }).code, 0u);
+  ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+    for (double v : {3.0, 0.0, 30.0}) vm_pushnumber(vm.L, v);
+    vm_newtable(vm.L);
+    vm.Set("rotate", 90);
+    return 4;
+  }).code, 0u);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) {
+      EXPECT_EQ(vm.Background(x, y), Blend(px[y * 4 + x] & 0xFFFFFF, 0xFF0000, 128)) << x << "," << y;
+      EXPECT_EQ(vm.Background(x, 27 + y), px[x * 4 + 3 - y] & 0xFFFFFF) << "turned " << x << "," << y;
+    }
+  EXPECT_EQ(vm.Background(0, 31), bg);
+  EXPECT_EQ(vm.ToArray(3).at(0), double(0xFF000000u | (px[0] & 0xFFFFFF))) << "the brush is unchanged";
+
   // Scaled by 2 and anchored at its centre: the 8x8 picture centred on (50, 40).
   EXPECT_EQ(tagged([&] { vm.Set("scalex", 2), vm.Set("scaley", 2), vm.Set("anchorx", 0.5), vm.Set("anchory", 0.5); }),
             0u);
