@@ -23,6 +23,7 @@
 #include "graphics/graphics/recolor.h"
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/imagewriter.h"
+#include "platform/desktop.h"
 #include "graphics/graphics/position.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -523,6 +524,29 @@ uint32_t BrsCreateTexturedBrush(VmState *L) {
   return AddFilledBrush(L, &id, b, w, h);
 }
 
+uint32_t BrsGrabDesktop(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const int32_t desktopWidth = GetPlatformAttr(nullptr, 14), desktopHeight = GetPlatformAttr(nullptr, 15);
+  int32_t x = 0, y = 0, w = desktopWidth, h = desktopHeight;
+  if (vm_gettop(L) == 2) {
+    if (uint32_t code = NeedTable(L, 2)) return code;
+    GetFieldInt(L, 2, "x", &x, nullptr);
+    GetFieldInt(L, 2, "y", &y, nullptr);
+    GetFieldInt(L, 2, "width", &w, nullptr);
+    GetFieldInt(L, 2, "height", &h, nullptr);
+    if (x < 0 || y < 0) return ERR_WRONGUSAGE;
+    // Cut to the desktop, in 64 bits so that no sum overflows.
+    w = int32_t(std::min<int64_t>(w, int64_t(desktopWidth) - x));
+    h = int32_t(std::min<int64_t>(h, int64_t(desktopHeight) - y));
+    if (w < 1 || h < 1) return ERR_WRONGUSAGE;
+  }
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  qmBitmap *b = w > 0 && h > 0 ? GrabScreenPixels(x, y, w, h) : nullptr;
+  if (!b) return ERR_MEM;
+  return AddFilledBrush(L, &id, b, w, h);
+}
+
 uint32_t BrsBrushToRGBArray(VmState *L) {
   CheckArgCount(L, 1, 2);
   qmObjectId id = GetObjectIdArg(L, 1);
@@ -606,6 +630,7 @@ const qmCommandEntry kBrushCommands[] = {
     {"BeginDoubleBuffer", BrsBeginDoubleBuffer},
     {"EndDoubleBuffer", BrsEndDoubleBuffer},
     {"Flip", BrsFlip},
+    {"GrabDesktop", BrsGrabDesktop},
     {"TransformBrush", BrsTransformBrush},
     {"BrushToRGBArray", BrsBrushToRGBArray},
     {"RGBArrayToBrush", BrsRGBArrayToBrush},

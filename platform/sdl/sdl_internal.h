@@ -71,3 +71,7 @@ void DrainMouseMotion();
 int32_t DisplayRegionHit(const qmDisplay *display, int32_t x, int32_t y);
 // Lets the display library's queued cross-thread updates reach PresentBackBuffer.
 void InstallUpdatePresenter();
+
+// The X server's root window read through Xlib (screengrab.cpp); null without an X server.
+struct qmBitmap;
+qmBitmap *GrabX11Pixels(int32_t x, int32_t y, int32_t width, int32_t height);
