@@ -338,7 +338,7 @@ int32_t QuantizeImage(const uint32_t *pixels, int32_t width, int32_t height, int
                       uint32_t transparent, int32_t reserve, int32_t dither, uint8_t *indices, uint32_t *palette,
                       int32_t *countOut) {
   int32_t count = std::clamp(colors, 1, 256);
-  qmQuantizeRequest q = {pixels, QPIX_XRGB32, 4, width, height, pitch, indices, palette, &count,
+  qmQuantizeRequest q = {pixels, PIXFMT_XRGB, 4, width, height, pitch, indices, palette, &count,
                          transparent, reserve, dither, 0};
   QuantizePalette(&q);
   *countOut = count;

@@ -4,27 +4,11 @@
 #pragma once
 #include <cstdint>
 
-// Source pixel layouts (FetchPixelRGB); 5- and 6-bit fields are shifted up without replication.
-enum : int32_t {
-  QPIX_RGB555_LE = 0,  // 16-bit little-endian, red bits 10-14, green 5-9, blue 0-4
-  QPIX_BGR555_LE = 1,
-  QPIX_RGB555_BE = 2,
-  QPIX_BGR555_BE = 3,
-  QPIX_RGB565_LE = 4,  // red bits 11-15, green 5-10, blue 0-4
-  QPIX_BGR565_LE = 5,
-  QPIX_RGB565_BE = 6,
-  QPIX_BGR565_BE = 7,
-  QPIX_RGB24 = 8,      // bytes red, green, blue
-  QPIX_BGR24 = 9,      // bytes blue, green, red
-  QPIX_XRGB32 = 10,    // 32-bit little-endian word 0x??RRGGBB
-  QPIX_ARGB_BYTES = 11,// bytes alpha, red, green, blue
-  QPIX_RGBX32 = 12,    // 32-bit little-endian word 0xRRGGBB??
-  QPIX_XBGR32 = 13,    // 32-bit little-endian word 0x??BBGGRR
-};
+#include "graphics/pixelformat.h"
 
 struct qmQuantizeRequest {
   const void *pixels;
-  int32_t pixelFormat;    // QPIX_*
+  int32_t pixelFormat;    // PIXFMT_* (5- and 6-bit fields are shifted up without replication)
   int32_t bytesPerPixel;
   int32_t width;
   int32_t height;

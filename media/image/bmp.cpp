@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "graphics/cpu.h"
+#include "media/image/bmp_rows.h"
 #include "media/image/imageload.h"
 #include "platform/file.h"
 #include "platform/imagecodec.h"
@@ -104,7 +106,7 @@ uint32_t ReadBmp(qmFileHandle *f, const BmpHeader &h, uint32_t **pixelsOut) {
       MemFree(pixels);
       return ERR_MEM;
     }
-    const uint64_t got = FileRead(f, data, dataBytes);
+    const uint64_t got = data ? FileRead(f, data, dataBytes) : 0;
     DecodeRle8(data, got, indices, width, height);
     const uint64_t n = uint64_t(width) * height;
     for (uint64_t i = 0; i < n; i++) pixels[i] = palette[indices[i]];
@@ -133,7 +135,7 @@ uint32_t ReadBmp(qmFileHandle *f, const BmpHeader &h, uint32_t **pixelsOut) {
       const uint8_t *in = block + uint64_t(i) * rowBytes;
       uint32_t *out = pixels + (height - 1 - (first + i)) * int64_t(width);
       if (h.depth == 24) {
-        for (int32_t x = 0; x < width; x++, in += 3) out[x] = uint32_t(in[2]) << 16 | uint32_t(in[1]) << 8 | in[0];
+        Bgr24ToArgbRow(in, out, width);
       } else {
         UnpackIndexRow(in, line, width, h.depth);
         for (int32_t x = 0; x < width; x++) out[x] = palette[line[x]];
@@ -147,6 +149,17 @@ uint32_t ReadBmp(qmFileHandle *f, const BmpHeader &h, uint32_t **pixelsOut) {
 }
 
 }  // namespace
+
+void Bgr24ToArgbRowScalar(const uint8_t *in, uint32_t *out, int32_t n) {
+  for (int32_t x = 0; x < n; x++, in += 3) out[x] = uint32_t(in[2]) << 16 | uint32_t(in[1]) << 8 | in[0];
+}
+
+void Bgr24ToArgbRow(const uint8_t *in, uint32_t *out, int32_t n) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return Bgr24ToArgbRowAvx2(in, out, n);
+#endif
+  Bgr24ToArgbRowScalar(in, out, n);
+}
 
 uint32_t LoadBMP(const char *name, int32_t *widthOut, int32_t *heightOut, uint32_t **pixelsOut) {
   qmFileHandle *f = FileOpen(name, FILE_MODE_READ);

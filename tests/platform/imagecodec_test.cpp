@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -78,6 +79,34 @@ TEST_F(ImageCodec, DecodesLikePil) {
   }
 }
 
+TEST_F(ImageCodec, FailedAllocationsFreeEverything) {
+  for (const char *name : {"rgb.jpg", "cmyk.jpg", "rgba.tif", "transparent.gif"}) {
+    for (uint64_t n = 1; n <= 6; n++) {
+      SCOPED_TRACE(std::string(name) + " allocation " + std::to_string(n));
+      SetMemAllocFailure(n);
+      int32_t w = 0, h = 0, alpha = 0;
+      uint32_t *pixels = nullptr;
+      uint8_t *plane = nullptr;
+      const uint32_t err = DecodeImageData(Path(name).c_str(), nullptr, &w, &h, &pixels, &alpha, &plane);
+      const bool used = MemAllocFailureUsed();
+      SetMemAllocFailure(0);
+      if (!used) {
+        EXPECT_EQ(err, 0u);
+        MemFree(pixels);
+        MemFree(plane);
+        break;
+      }
+      // Some allocations of the file layer fall back to another way and the picture comes.
+      if (err) {
+        EXPECT_EQ(pixels, nullptr);
+        EXPECT_EQ(plane, nullptr);
+      }
+      MemFree(pixels);
+      MemFree(plane);
+    }
+  }
+}
+
 TEST_F(ImageCodec, BrokenFilesFailCleanly) {
   const std::string jpeg = ReadWholeFile(Path("rgb.jpg"));
   const std::string tiff = ReadWholeFile(Path("rgb_lzw.tif"));
@@ -114,6 +143,19 @@ TEST_F(ImageCodec, BrokenFilesFailCleanly) {
   int32_t w, h, alpha;
   uint32_t *pixels = nullptr;
   EXPECT_EQ(DecodeImageData(Path("missing.jpg").c_str(), nullptr, &w, &h, &pixels, &alpha, nullptr), ERR_READFILE);
+
+  // A JPEG cut in its scan is shown as far as it goes, as the system's decoder shows it: the
+  // rows it holds match the whole picture's.
+  uint32_t *whole = nullptr;
+  ASSERT_EQ(DecodeImageData(Path("rgb.jpg").c_str(), nullptr, &w, &h, &whole, &alpha, nullptr), 0u);
+  WriteFile(Path("cut.jpg"), jpeg.substr(0, jpeg.size() * 2 / 3));
+  int32_t cw = 0, ch = 0;
+  ASSERT_EQ(DecodeImageData(Path("cut.jpg").c_str(), nullptr, &cw, &ch, &pixels, &alpha, nullptr), 0u);
+  EXPECT_EQ(cw, w);
+  EXPECT_EQ(ch, h);
+  EXPECT_EQ(std::vector<uint32_t>(pixels, pixels + 8 * w), std::vector<uint32_t>(whole, whole + 8 * w));
+  MemFree(pixels);
+  MemFree(whole);
 }
 
 // A picture with every kind of pixel: smooth colour, edges and partial alpha.

@@ -111,6 +111,37 @@ TEST_F(Ilbm, NetpbmPicturesMatchIlbmtoppm) {
     // A palette copy only for pictures that have one.
     const bool indexed = std::string(c.name).rfind("colors", 0) == 0 || std::string(c.name) == "masked";
     EXPECT_EQ(got.palette != nullptr, indexed);
+    // The probe: size only, alpha 0, nothing allocated.
+    int32_t w = 0, h = 0, alpha = -1;
+    uint32_t transparent = 0;
+    EXPECT_EQ(LoadImageFile(Path(std::string(c.name) + ".ilbm").c_str(), nullptr, -1, 0, nullptr, nullptr,
+                            &transparent, &w, &h, &alpha),
+              0u);
+    EXPECT_EQ(w, ref.width);
+    EXPECT_EQ(h, ref.height);
+    EXPECT_EQ(alpha, 0);
+    EXPECT_EQ(transparent, 0xFFFFFFFFu);
+  }
+}
+
+TEST_F(Ilbm, FailedAllocationsFreeEverything) {
+  if (!made_) GTEST_SKIP() << "netpbm or python3-pil is missing";
+  for (const char *name : {"colors16.ilbm", "deep_raw.ilbm", "ham6.ilbm"}) {
+    for (uint64_t n = 1; n <= 12; n++) {
+      SCOPED_TRACE(std::string(name) + " allocation " + std::to_string(n));
+      SetMemAllocFailure(n);
+      Loaded got;
+      LoadFile(Path(name), &got);
+      const bool used = MemAllocFailureUsed();
+      SetMemAllocFailure(0);
+      if (!used) {
+        EXPECT_EQ(got.err, 0u);
+        break;
+      }
+      if (got.err) {
+        EXPECT_EQ(got.pixels, nullptr);
+      }
+    }
   }
 }
 

@@ -198,6 +198,7 @@ TEST_F(ImageLoad, Rle8FollowsThePublishedRules) {
        {0, 0, 0x808080, 0}, {0, 0, 0, 0}},
       {"a move out of the picture", std::string("\x00\x02\xFF\xFF\x01\x80\x00\x01", 8),
        {0, 0, 0, 0}, {0, 0, 0, 0}},
+      {"no data at all", "", {0, 0, 0, 0}, {0, 0, 0, 0}},
       {"data that stops mid-command", std::string("\x02\x10\x00\x03\x01", 5),
        {0, 0, 0, 0}, {0x101010, 0x101010, 0, 0}},
   };
