@@ -3,6 +3,7 @@
 #include <initializer_list>
 
 #include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "graphics/blit.h"
@@ -60,6 +61,39 @@ uint32_t SyncImageSets(qmBGPic *pic) {
   return 0;
 }
 
+// A selected brush gets the plane that drawing into its mask or alpha channel needs.
+uint32_t PrepareBrushOutput(VmState *L, qmDisplay *d, qmBGPic *sel, uint32_t out) {
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(L, &sel->selectedId, &b, FINDBRUSH_MODIFY)) return code;
+  if (out == DISPOUT_MASK) {
+    if (!b->mask) {
+      qmMask *mask = AllocMask(b->width, b->height, 0);
+      if (!mask) return ERR_MEM;
+      FillMaskRect(mask, 0, 0, b->width, b->height, 0);
+      b->mask = mask;
+      b->transparentColor = kOwnMaskColor;
+    }
+    FreeAlphaChannel(b->alpha);
+    b->alpha = nullptr;
+    d->outputMask = b->mask;
+  } else if (out == DISPOUT_ALPHA) {
+    if (!b->alpha) {
+      qmAlphaChannel *alpha = AllocAlphaChannel(b->width, b->height, 0);
+      if (!alpha) return ERR_MEM;
+      FillAlphaRect(alpha, 0, 0, b->width, b->height, 255);
+      b->alpha = alpha;
+    }
+    FreeMask(b->mask);
+    b->mask = nullptr;
+    b->transparentColor = kNoTransparentColor;
+    d->outputAlpha = b->alpha;
+  }
+  sel->shown = sel->unscaled = sel->master = qmPlaneSet{b->bitmap, b->mask, b->alpha};
+  sel->prepared = 1;
+  sel->modified = 1;
+  return 0;
+}
+
 }  // namespace
 
 void SaveDisplayForSelect(qmDisplay *d, uint32_t outputType, int32_t targetWidth) {
@@ -110,8 +144,16 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
     record = pic;
     break;
   }
-  // Brushes, anims and layers are found by their own libraries.
-  case QMTYPE_BRUSH: return MissingObjectError(id, ERR_FINDBRUSH);
+  case QMTYPE_BRUSH: {
+    qmBrush *brush = nullptr;
+    if (uint32_t code = FindBrush(L, id, &brush, FINDBRUSH_NOVECTOR)) return code;
+    planes = {brush->bitmap, brush->mask, brush->alpha};
+    width = brush->width;
+    height = brush->height;
+    record = brush;
+    break;
+  }
+  // Anims and layers are found by their own libraries.
   case QMTYPE_ANIM: return MissingObjectError(id, ERR_FINDANIM);
   case QMTYPE_LAYER: return ERR_LAYERRANGE;
   default: return ERR_WRONGUSAGE;
@@ -157,6 +199,7 @@ uint32_t PrepareMaskOrAlphaOutput(VmState *L) {
   const uint32_t out = d->outputType;
   qmBGPic *sel = d->selectBGPic;
   if ((out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) || !sel || sel->prepared) return 0;
+  if (sel->selectedType == QMTYPE_BRUSH) return PrepareBrushOutput(L, d, sel, out);
   if (sel->selectedType != QMTYPE_BGPIC) return ERR_WRONGUSAGE;
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(L, &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY)) return code;

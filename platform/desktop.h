@@ -5,6 +5,7 @@
 
 #include "platform/time.h"
 
+struct qmBitmap;
 struct qmDisplay;
 
 // Starts the backend's video and event subsystems once (the first window or wait calls it too):
@@ -32,6 +33,10 @@ void SetPlatformAttr(qmDisplay *display, int32_t selector, int32_t value);
 // rectangle of four int32) with the work area. Other selectors go to the bitmap attribute query
 // for a non-null object, else 0.
 int32_t GetPlatformAttr(void *object, int32_t selector);
+
+// The rectangle of what the desktop shows, in a new bitmap (FreeBitmap), or null when the
+// desktop cannot be read (no X server), the rectangle is not wholly on it, or memory runs out.
+qmBitmap *GrabScreenPixels(int32_t x, int32_t y, int32_t width, int32_t height);
 
 // Frame-rate state: the screen's refresh rate (60 when unknown) and the value frames are paced
 // at (the refresh rate, or the script's limit).

@@ -3,7 +3,10 @@
 #include "display/bgpic/lib_bgpic.h"
 
 #include "display/bgpic/bgpic.h"
+#include "display/bgpic/bgpicload.h"
 #include "display/bgpic/gradientargs.h"
+#include "display/brush/brush.h"
+#include "display/imagecore.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/display/displaylib.h"
@@ -15,6 +18,10 @@
 #include "graphics/graphics/output.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/errreport.h"
+#include "runtime/rttags.h"
+#include "runtime/vnames.h"
 #include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
 
@@ -71,6 +78,129 @@ uint32_t BgpCreateGradientBGPic(VmState *L) {
     return code;
   }
   return PushNewId(L, id);
+}
+
+uint32_t BgpCreateTexturedBGPic(VmState *L) {
+  CheckArgCount(L, 2, 6);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  qmFillStyle fill{};
+  fill.fillStyle = FILLTEXTURE;
+  fill.textureBrush = GetObjectIdArg(L, 2);
+  const int32_t w = vm_optint32(L, 3, CurrentBGPic ? CurrentBGPic->unscaledWidth : 0);
+  const int32_t h = vm_optint32(L, 4, CurrentBGPic ? CurrentBGPic->unscaledHeight : 0);
+  fill.textureX = vm_optint32(L, 5, 0);
+  fill.textureY = vm_optint32(L, 6, 0);
+  if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = AttachFillTexture(L, &fill)) return code;
+  qmBitmap *b = AllocBitmap(w, h);
+  uint32_t code = b ? FillPictureFromStyle(b, w, h, &fill) : ERR_MEM;
+  if (!code) code = NewBGPicRecord(L, &id, 1, w, h, {b, nullptr, nullptr}, kNoTransparency, &fill, nullptr);
+  if (code) {
+    FreeBitmap(b);
+    FreeBitmap(fill.textureBitmap);
+    return code;
+  }
+  return PushNewId(L, id);
+}
+
+uint32_t BgpBrushToBGPic(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  qmObjectId brushId = GetObjectIdArg(L, 1);
+  qmObjectId id = GetNewObjectIdArg(L, 2);
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(L, &brushId, &b, 0)) return code;
+  if (b->kind == BRUSHKIND_VECTOR && b->transformed) return ERR_TFVBRUSHBGPIC;
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = BrushToBGPicCore(L, b, &id, nullptr)) return code;
+  return PushNewId(L, id);
+}
+
+uint32_t BgpBGPicToBrush(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  qmObjectId picId = GetObjectIdArg(L, 1);
+  qmObjectId id = GetNewObjectIdArg(L, 2);
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(L, &picId, &pic, 0)) return code;
+  if (!id.handle)
+    if (uint32_t code = FreeBrushNode(L, &id, 0)) return code;
+  if (uint32_t code = BGPicToBrushCore(L, pic, &id, nullptr)) return code;
+  return PushNewId(L, id);
+}
+
+constexpr int32_t kMessageLoadingBGPic = 148;
+
+uint32_t BgpLoadBGPic(VmState *L) {
+  CheckArgCount(L, 2, 4);
+  qmObjectId id = GetNewObjectIdArg(L, 1);
+  const char *file = ResolveLinkedFileArg(L, 2, 0, nullptr);
+  const char *shown = vm_tostring(L, 2);
+  uint32_t key = kNoTransparency;
+  bool loadAlpha = false;
+  qmFillStyle fill{};
+  uint32_t palette[257];
+  uint32_t *paletteIn = nullptr;
+  const int n = vm_gettop(L);
+  if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
+    GetFieldUInt(L, 3, "transparency", &key, nullptr);
+    GetFieldFlag(L, 3, "loadalpha", &loadAlpha, nullptr);
+    int32_t style = FILLNONE;
+    GetFieldInt(L, 3, "fillstyle", &style, nullptr);
+    if (style == FILLCOLOR) {
+      GetFieldUInt(L, 3, "fillcolor", &fill.fillColor, nullptr);
+    } else if (style == FILLGRADIENT) {
+      if (uint32_t code = ReadGradientOptions(L, 3, &fill.gradient)) return code;
+    } else if (style == FILLTEXTURE) {
+      GetFieldObjectId(L, 3, "texturebrush", &fill.textureBrush, nullptr);
+      GetFieldInt(L, 3, "texturex", &fill.textureX, nullptr);
+      GetFieldInt(L, 3, "texturey", &fill.textureY, nullptr);
+    } else if (style != FILLNONE) {
+      return ERR_WRONGUSAGE;
+    }
+    fill.fillStyle = uint32_t(style);
+  } else if (n == 3) {
+    key = vm_optinteger(L, 3, kNoTransparency);
+  } else if (n == 4) {
+    if (vm_type(L, 4) != VM_TTABLE) {
+      SetErrorNumber(4);
+      return ERR_TABEXPECTED;
+    }
+    // Entries up to and including a -1, at most 256; the loader reads up to the end mark.
+    int count = 0;
+    for (bool end = false; count < 256 && !end; count++) {
+      vm_rawgeti(L, 4, count);
+      const bool number = vm_type(L, -1) == VM_TNUMBER;
+      const double v = vm_tonumber(L, -1);
+      vm_pop(L, 1);
+      if (!number) return SetErrorArgument("palette"), ERR_NUMTABLEARG;
+      end = v == -1;
+      palette[count] = NumberToUInt(v);
+    }
+    for (int i = count; i < 257; i++) palette[i] = 0xFFFFFFFFu;
+    paletteIn = palette;
+  }
+  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  PrintStatusMessage(GetErrorText(kMessageLoadingBGPic), shown, 1);
+  if (uint32_t code = LoadBGPicCore(L, &id, file, paletteIn, key, loadAlpha, &fill, nullptr)) return code;
+  PrintDoneMessage();
+  return PushNewId(L, id);
+}
+
+uint32_t BgpDisplayBGPicPart(VmState *L) {
+  CheckArgCount(L, 5, 8);
+  qmImageRequest r{};
+  r.kind = QMTYPE_BGPICPART;
+  r.id = GetObjectIdArg(L, 1);
+  r.srcX = vm_checkint32(L, 2);
+  r.srcY = vm_checkint32(L, 3);
+  r.width = vm_checkint32(L, 4);
+  r.height = vm_checkint32(L, 5);
+  r.x = vm_optint32(L, 6, -1);
+  r.y = vm_optint32(L, 7, -1);
+  // A flag asks for the layers drawn into the picture; there are none to draw here.
+  if (vm_gettop(L) == 8 && vm_type(L, 8) == VM_TTABLE) r.tagsIndex = 8;
+  return DisplayImageCore(L, &r);
 }
 
 uint32_t BgpFreeBGPic(VmState *L) {
@@ -181,11 +311,16 @@ uint32_t BgpEndSelect(VmState *L) {
 
 const qmCommandEntry kBGPicCommands[] = {
     {"DisplayBGPic", BgpDisplayBGPic},
+    {"DisplayBGPicPart", BgpDisplayBGPicPart},
     {"ScaleBGPic", BgpScaleBGPic},
     {"CreateGradientBGPic", BgpCreateGradientBGPic},
     {"CreateRainbowBGPic", BgpCreateGradientBGPic},
+    {"CreateTexturedBGPic", BgpCreateTexturedBGPic},
+    {"BrushToBGPic", BgpBrushToBGPic},
+    {"BGPicToBrush", BgpBGPicToBrush},
     {"CreateBGPic", BgpCreateBGPic},
     {"FreeBGPic", BgpFreeBGPic},
+    {"LoadBGPic", BgpLoadBGPic},
     {"SelectBGPic", BgpSelectBGPic},
     {"EndSelect", BgpEndSelect},
     {"CopyBGPic", BgpCopyBGPic},

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "display/bgpic/bgpic.h"
+#include "display/bgpic/bgpicload.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
@@ -26,9 +27,18 @@ bool SameFill(const qmDisplay *d, const qmFillStyle &f) {
 }
 
 // The display's own picture filled anew from its settings, at each of its sizes.
-uint32_t RefillOwnBGPic(qmDisplay *d, qmBGPic *pic) {
-  if (d->fillStyle == FILLTEXTURE) return MissingObjectError(&d->textureBrush, ERR_FINDBRUSH);
+uint32_t RefillOwnBGPic(VmState *L, qmDisplay *d, qmBGPic *pic) {
   qmFillStyle &f = pic->fill;
+  if (d->fillStyle == FILLTEXTURE) {
+    qmFillStyle texture{};
+    texture.fillStyle = FILLTEXTURE;
+    texture.textureBrush = d->textureBrush;
+    if (uint32_t code = AttachFillTexture(L, &texture)) return code;
+    FreeBitmap(f.textureBitmap);
+    f.textureBitmap = texture.textureBitmap;
+    f.textureWidth = texture.textureWidth;
+    f.textureHeight = texture.textureHeight;
+  }
   f.fillStyle = d->fillStyle;
   f.fillColor = d->fillColor;
   f.gradient = d->gradient;
@@ -111,7 +121,7 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
       d->textureBrush = work.textureBrush;
       d->textureX = work.textureX;
       d->textureY = work.textureY;
-      code = RefillOwnBGPic(d, pic);
+      code = RefillOwnBGPic(L, d, pic);
     }
   }
   if (!code && !d->scaleMode) {

@@ -4,6 +4,7 @@
 #include <initializer_list>
 
 #include "display/bgpic/bgpic.h"
+#include "display/bgpic/bgpicload.h"
 #include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
@@ -47,19 +48,16 @@ uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d) {
   fill.textureBrush = d->textureBrush;
   fill.textureX = d->textureX;
   fill.textureY = d->textureY;
-  // Textures come from brushes, which this player cannot make yet.
-  if (fill.fillStyle == FILLTEXTURE) return MissingObjectError(&d->textureBrush, ERR_FINDBRUSH);
+  if (uint32_t code = AttachFillTexture(L, &fill)) return code;
   qmBitmap *b = AllocBitmap(d->width, d->height);
-  if (!b) return ERR_MEM;
-  if (uint32_t code = FillPictureFromStyle(b, d->width, d->height, &fill)) {
-    FreeBitmap(b);
-    return code;
-  }
+  uint32_t code = b ? FillPictureFromStyle(b, d->width, d->height, &fill) : ERR_MEM;
   qmBGPic *pic = nullptr;
   const uint32_t kind = fill.fillStyle == FILLGRADIENT ? 1 : 0;
-  if (uint32_t code = NewBGPicRecord(L, &picId, kind, d->width, d->height, {b, nullptr, nullptr}, kNoTransparency,
-                                     &fill, &pic)) {
+  if (!code)
+    code = NewBGPicRecord(L, &picId, kind, d->width, d->height, {b, nullptr, nullptr}, kNoTransparency, &fill, &pic);
+  if (code) {
     FreeBitmap(b);
+    FreeBitmap(fill.textureBitmap);
     return code;
   }
   d->bgpic = pic;

@@ -1,6 +1,7 @@
 #include "graphics/graphics/getattribute.h"
 
 #include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
 #include "display/display.h"
 #include "graphics/graphics/output.h"
 #include "platform/desktop.h"
@@ -143,6 +144,22 @@ uint32_t ReadBGPic(VmState *L, int32_t attribute) {
   }
 }
 
+uint32_t ReadBrush(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_HARDWARE)) return code;
+  switch (attribute) {
+  case ATTRWIDTH: return PushNumber(L, b->width);
+  case ATTRHEIGHT: return PushNumber(L, b->height);
+  case ATTRTRANSPARENTCOLOR: return PushNumber(L, b->transparentColor);
+  case ATTRTYPE: return PushNumber(L, b->kind);
+  case ATTRHASMASK: return PushNumber(L, b->hardware ? (b->hardwarePlanes & 1) : b->mask ? 1 : 0);
+  case ATTRHASALPHA: return PushNumber(L, b->hardware ? (b->hardwarePlanes >> 1 & 1) : b->alpha ? 1 : 0);
+  case ATTRHARDWARE: return PushNumber(L, b->hardware);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
 // The id is a display, or 0 / nil for the current one; ATTRCOUNT counts the display list.
 uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
@@ -241,6 +258,7 @@ uint32_t ReadMusic(VmState *L, int32_t attribute) { return ReadSoundObject(L, QM
 // Each library adds the rows of its object types here.
 const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_BGPIC, true, ReadBGPic},
+    {QMTYPE_BRUSH, true, ReadBrush},
     {QMTYPE_DISPLAY, false, ReadDisplay},
     {QMTYPE_CLIPREGION, true, ReadClipRegion},
     {QMTYPE_POINTER, true, ReadPointer},

@@ -3,6 +3,7 @@
 // files beside it.
 #include "graphics/graphics/lib_graphics.h"
 
+#include "display/brush/brush.h"
 #include "display/display.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
@@ -12,6 +13,7 @@
 #include "graphics/graphics/pacing.h"
 #include "graphics/graphics/pointerimage.h"
 #include "graphics/graphics/position.h"
+#include "media/image/imageload.h"
 #include "player/math/math_random.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
@@ -19,6 +21,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"
+#include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
 
 namespace {
@@ -103,6 +106,27 @@ void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
   }
 }
 
+// Probes the file as a picture: True and its size and alpha flag, or False and an empty table.
+uint32_t GfxIsPicture(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
+  int32_t w = 0, h = 0, alpha = 0;
+  const bool ok = LoadImageFile(file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &alpha) == 0;
+  vm_pushboolean(L, ok);
+  vm_newtable(L);
+  if (ok) {
+    SetFieldInt(L, "width", w);
+    SetFieldInt(L, "height", h);
+    vm_pushstring(L, "alpha");
+    vm_pushboolean(L, alpha);
+    vm_settable(L, -3);
+    vm_pushstring(L, "vector");
+    vm_pushboolean(L, 0);  // no loader here makes vector pictures
+    vm_settable(L, -3);
+  }
+  return 2;
+}
+
 uint32_t GfxCreateClipRegion(VmState *L) {
   CheckArgCount(L, 4, 6);
   qmObjectId id = GetNewObjectIdArg(L, 1);
@@ -114,9 +138,14 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     x = vm_checkint32(L, 3), y = vm_checkint32(L, 4), w = vm_checkint32(L, 5), h = vm_checkint32(L, 6);
   } else if (type == QMTYPE_MASK) {
     CheckArgCount(L, 5, 5);
-    // Brushes belong to the brush library, whose records this library cannot read yet.
-    qmObjectId brush = GetObjectIdArg(L, 3);
-    return MissingObjectError(&brush, ERR_FINDBRUSH);
+    // The brush gives the size and the mask, which the region copies.
+    qmObjectId brushId = GetObjectIdArg(L, 3);
+    x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
+    qmBrush *brush = nullptr;
+    if (uint32_t code = FindBrush(L, &brushId, &brush, 0)) return code;
+    if (!brush->mask) return ERR_NOMASKBRUSH;
+    w = brush->width, h = brush->height;
+    mask = brush->mask;
   } else {
     return ERR_WRONGUSAGE;
   }
@@ -292,6 +321,7 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"VWait", GfxVWait},
     {"SetFPSLimit", GfxSetFPSLimit},
     {"GetFPSLimit", GfxGetFPSLimit},
+    {"IsPicture", GfxIsPicture},
     {"GetRealColor", GfxGetRealColor},
     {"MixRGB", GfxMixRGB},
     {"CreateClipRegion", GfxCreateClipRegion},

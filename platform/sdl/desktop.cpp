@@ -134,3 +134,8 @@ int32_t GetPlatformAttr(void *object, int32_t selector) {
     return object ? int32_t(GetBitmapAttr(object, selector)) : 0;
   }
 }
+
+// Here rather than beside the X reader, so that every program holding the desktop layer has it.
+qmBitmap *GrabScreenPixels(int32_t x, int32_t y, int32_t width, int32_t height) {
+  return GrabX11Pixels(x, y, width, height);
+}

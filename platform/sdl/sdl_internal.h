@@ -77,3 +77,7 @@ void InstallUpdatePresenter();
 // The pointers the desktop layer makes itself (built-in, empty); freed before SDL's video
 // closes, which takes every cursor with it.
 void FreeStandardPointers();
+
+// The X server's root window read through Xlib (screengrab.cpp); null without an X server.
+struct qmBitmap;
+qmBitmap *GrabX11Pixels(int32_t x, int32_t y, int32_t width, int32_t height);

@@ -1,0 +1,132 @@
+// DisplayBrush of a 1920x1080 brush with an alpha channel and with a mask onto a 1920x1080
+// display (position, tags, the blit into the background and the present into the window
+// surface, on SDL's dummy driver), next to pixman compositing the same pixels through an a8
+// and an a1 mask, and our bare blend and mask kernels.
+#include <benchmark/benchmark.h>
+#include <pixman.h>
+
+#include <cstdlib>
+#include <vector>
+
+#include "display/brush/brush.h"
+#include "display/display/displaylib.h"
+#include "display/imagecore.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/alphaops.h"
+#include "platform/present.h"
+#include "player/libtable.h"
+#include "player/startup.h"
+#include "player/wiring.h"
+#include "runtime/objtypes.h"
+#include "runtime/rtsupport.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+constexpr int kW = 1920, kH = 1080;
+
+uint32_t PixelAt(int x, int y) { return uint32_t(x * 2654435761u ^ y * 40503u) & 0xFFFFFF; }
+uint8_t AlphaAt(int x, int y) { return uint8_t((x + y) % 256); }
+bool MaskAt(int x, int y) { return ((x >> 3) + (y >> 3)) & 1; }
+
+struct Setup {
+  VmState *L = nullptr;
+  qmDisplay *display = nullptr;
+  qmBrush *alpha = nullptr, *mask = nullptr;
+  Setup() {
+    setenv("SDL_VIDEODRIVER", "dummy", 0);
+    L = vm_open();
+    if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
+    WireDisplayServices(L);
+    static qmDisplay parsed;
+    SetDisplayDefaults(&parsed);
+    parsed.width = kW;
+    parsed.height = kH;
+    qmDisplay *d = nullptr;
+    if (CreateDisplayCore(L, &parsed, {1, 0}, &d)) return;
+    MakeDisplayCurrent(L, d);
+    if (OpenDisplayWindow(L, d, 0)) return;
+    qmObjectId a{1, 0}, m{2, 0};
+    if (CreateBrushNode(L, &a, kW, kH, 0, 0, 1, 0, 0, &alpha) || CreateBrushNode(L, &m, kW, kH, 0, 1, 0, 1, 0, &mask))
+      return;
+    for (int y = 0; y < kH; y++)
+      for (int x = 0; x < kW; x++) {
+        SetBitmapPixel(alpha->bitmap, x, y, PixelAt(x, y), 0);
+        SetBitmapPixel(mask->bitmap, x, y, PixelAt(x, y), 0);
+        alpha->alpha->memory[size_t(y) * alpha->alpha->bytesPerRow + x] = AlphaAt(x, y);
+        if (MaskAt(x, y)) SetBitmapPixel(mask->mask, x, y, 0, 1);
+      }
+    display = d;
+  }
+};
+
+Setup &S() {
+  static Setup s;
+  return s;
+}
+
+void DisplayBrush(benchmark::State &state, uint32_t id) {
+  Setup &s = S();
+  if (!s.display) {
+    state.SkipWithError("no display");
+    return;
+  }
+  qmImageRequest r{};
+  r.kind = QMTYPE_BRUSH;
+  r.id = {id, 0};
+  for (auto _ : state) {
+    if (DisplayImageCore(s.L, &r)) state.SkipWithError("DisplayBrush failed");
+    PushPendingWindowUpdates();
+  }
+  state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
+}
+
+void BareKernel(benchmark::State &state, bool withAlpha) {
+  Setup &s = S();
+  if (!s.display) {
+    state.SkipWithError("no display");
+    return;
+  }
+  qmBitmap *dst = AllocBitmap(kW, kH);
+  for (auto _ : state) {
+    if (withAlpha) BltAlphaBitmap(s.alpha->bitmap, 0, 0, dst, 0, 0, kW, kH, s.alpha->alpha);
+    else BltMask(s.mask->bitmap, 0, 0, dst, 0, 0, kW, kH, s.mask->mask);
+    benchmark::ClobberMemory();
+  }
+  FreeBitmap(dst);
+  state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
+}
+
+void Pixman(benchmark::State &state, bool withAlpha) {
+  std::vector<uint32_t> src(size_t(kW) * kH), dst(size_t(kW) * kH, 0x102030);
+  const int a8Stride = (kW + 3) & ~3, a1Stride = ((kW + 31) / 32) * 4;
+  std::vector<uint8_t> a8(size_t(a8Stride) * kH), a1(size_t(a1Stride) * kH);
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      src[size_t(y) * kW + x] = PixelAt(x, y);
+      a8[size_t(y) * a8Stride + x] = AlphaAt(x, y);
+      // pixman's a1 bit order is the machine's: least significant bit first here.
+      if (MaskAt(x, y)) a1[size_t(y) * a1Stride + x / 8] |= uint8_t(1 << (x & 7));
+    }
+  pixman_image_t *s = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, src.data(), kW * 4);
+  pixman_image_t *d = pixman_image_create_bits(PIXMAN_x8r8g8b8, kW, kH, dst.data(), kW * 4);
+  pixman_image_t *m = withAlpha
+                          ? pixman_image_create_bits(PIXMAN_a8, kW, kH, reinterpret_cast<uint32_t *>(a8.data()), a8Stride)
+                          : pixman_image_create_bits(PIXMAN_a1, kW, kH, reinterpret_cast<uint32_t *>(a1.data()), a1Stride);
+  for (auto _ : state) {
+    pixman_image_composite32(PIXMAN_OP_OVER, s, m, d, 0, 0, 0, 0, 0, 0, kW, kH);
+    benchmark::ClobberMemory();
+  }
+  pixman_image_unref(m);
+  pixman_image_unref(d);
+  pixman_image_unref(s);
+  state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
+}
+
+}  // namespace
+
+BENCHMARK_CAPTURE(DisplayBrush, alpha_1080p, 1u)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BareKernel, alpha_1080p, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Pixman, a8_over_1080p, true)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DisplayBrush, mask_1080p, 2u)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(BareKernel, mask_1080p, false)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Pixman, a1_over_1080p, false)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,216 @@
+#include "display/brush/brush.h"
+
+#include <cstring>
+
+#include "display/bgpic/bgpic.h"
+#include "display/display.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/bitmapops.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objdata.h"
+#include "runtime/objlist.h"
+
+namespace {
+
+void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha) {
+  FreeBitmap(bitmap);
+  FreeMask(mask);
+  FreeAlphaChannel(alpha);
+}
+
+}  // namespace
+
+uint32_t CheckNotSelectedBrush(const qmObjectId *id) {
+  const qmDisplay *d = CurrentDisplay;
+  if (!d) return 0;
+  const uint32_t out = d->outputType;
+  if (out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) return 0;
+  // While double buffering the output is the back buffer, not a brush.
+  if (d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) return 0;
+  const qmBGPic *sel = d->selectBGPic;
+  if (sel && sel->selectedType == QMTYPE_BRUSH && sel->selectedId.id == id->id && sel->selectedId.handle == id->handle)
+    return ERR_MODIFYABR;
+  return 0;
+}
+
+uint32_t FindBrush(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags) {
+  // A flagged record keeps only its own handle, so no number finds it.
+  auto *b = reinterpret_cast<qmBrush *>(FindObject(L, QMTYPE_BRUSH, id));
+  if (!b) return MissingObjectError(id, ERR_FINDBRUSH);
+  if ((flags & FINDBRUSH_NOVECTOR) && b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
+  if (!(flags & FINDBRUSH_HARDWARE) && b->hardware) return ERR_HWBRUSH;
+  if (b->deleted && !(flags & FINDBRUSH_DELETED)) return MissingObjectError(id, ERR_FINDBRUSH);
+  if ((flags & FINDBRUSH_MODIFY) && b->lock) return ERR_LOCKEDOBJ;
+  // Layers that show the brush would get their own copy here; a display without layers has
+  // none to give.
+  *out = b;
+  return 0;
+}
+
+uint32_t NewBrushRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height, int32_t sourcePitch,
+                        uint32_t transformed, void *sourceImage, qmBitmap *bitmap, uint32_t transparentColor,
+                        qmMask *mask, qmAlphaChannel *alpha, qmBrush **out) {
+  auto *b = static_cast<qmBrush *>(MemAlloc(sizeof(qmBrush), 1));
+  if (!b) return ERR_MEM;
+  SetObjectHeader(&b->header, QMTYPE_BRUSH, id);
+  b->kind = kind;
+  b->width = width;
+  b->height = height;
+  b->sourcePitch = sourcePitch;
+  b->transformed = transformed;
+  b->sourceImage = sourceImage;
+  b->bitmap = bitmap;
+  b->mask = mask;
+  b->alpha = alpha;
+  b->transparentColor = transparentColor;
+  if (AddObject(L, &b->header) != 0) {
+    MemFree(b);
+    return ERR_MEM;
+  }
+  id->handle = b->header.handle;
+  if (out) *out = b;
+  return 0;
+}
+
+uint32_t CreateBrushNode(VmState *L, qmObjectId *id, int32_t width, int32_t height, uint32_t color, int32_t withMask,
+                         int32_t withAlpha, int32_t clearPlanes, int32_t noFill, qmBrush **out) {
+  qmBitmap *bitmap = AllocBitmap(width, height);
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  bool ok = bitmap != nullptr;
+  if (ok && withMask) ok = (mask = AllocMask(width, height, 1)) != nullptr;
+  if (ok && withAlpha) ok = (alpha = AllocAlphaChannel(width, height, 1)) != nullptr;
+  if (!ok) {
+    FreePlanes(bitmap, mask, alpha);
+    return ERR_MEM;
+  }
+  if (!noFill) FillBitmapRect(bitmap, 0, 0, width, height, color & 0xFFFFFF);
+  if (mask && !clearPlanes) FillMaskRect(mask, 0, 0, width, height, 0);
+  if (alpha && !clearPlanes) FillAlphaRect(alpha, 0, 0, width, height, 255);
+  const uint32_t key = mask ? kOwnMaskColor : kNoTransparentColor;
+  if (uint32_t code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, width, height, width, 0, nullptr, bitmap, key, mask, alpha,
+                                     out)) {
+    FreePlanes(bitmap, mask, alpha);
+    return code;
+  }
+  return 0;
+}
+
+uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int32_t, qmBrush **out) {
+  // Hardware copies are software copies here: the platform has no video-memory bitmaps.
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (uint32_t code = CopyBitmap(src->bitmap, src->mask, src->alpha, 0, 0, src->width, src->height, 0, &bitmap, &mask,
+                                 &alpha))
+    return code;
+  qmObjectData *data = nullptr;
+  uint32_t code = 0;
+  if (src->header.userData)
+    code = CopyObjectDataList(L, static_cast<const qmObjectData *>(src->header.userData), &data);
+  qmBrush *b = nullptr;
+  if (!code)
+    code = NewBrushRecord(L, newId, src->kind, src->width, src->height, src->width, src->transformed, src->sourceImage,
+                          bitmap, src->transparentColor, mask, alpha, &b);
+  if (code) {
+    FreePlanes(bitmap, mask, alpha);
+    FreeObjectDataList(L, data);
+    return code;
+  }
+  b->header.userData = data;
+  if (out) *out = b;
+  return 0;
+}
+
+void FreeBrushContents(VmState *L, qmBrush *b) {
+  FreePlanes(b->bitmap, b->mask, b->alpha);
+  b->bitmap = nullptr;
+  b->mask = nullptr;
+  b->alpha = nullptr;
+  b->sourceImage = nullptr;
+  FreeObjectDataList(L, static_cast<qmObjectData *>(b->header.userData));
+  b->header.userData = nullptr;
+}
+
+uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing) {
+  if (uint32_t code = CheckNotSelectedBrush(id)) return code;
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(L, id, &b, FINDBRUSH_HARDWARE)) return reportMissing ? code : 0;
+  if (b->lock) return ERR_LOCKEDOBJ;
+  // A brush that a layer shows would be flagged and re-keyed here; without layers none is.
+  RemoveObject(L, &b->header);
+  FreeBrushContents(L, b);
+  MemFree(b);
+  return 0;
+}
+
+void FreeMarkedBrushes(VmState *L) {
+  for (qmObjectHeader *h = FirstObject(L, QMTYPE_BRUSH); h;) {
+    auto *b = reinterpret_cast<qmBrush *>(h);
+    h = h->next;
+    if (!b->deleted) continue;
+    RemoveObject(L, &b->header);
+    FreeBrushContents(L, b);
+    MemFree(b);
+  }
+}
+
+void FreeAllBrushes(VmState *L) {
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_BRUSH)) {
+    auto *b = reinterpret_cast<qmBrush *>(h);
+    RemoveObject(L, h);
+    FreeBrushContents(L, b);
+    MemFree(b);
+  }
+}
+
+int32_t GetBrushInfo(VmState *L, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask, qmAlphaChannel **alpha,
+                     int32_t *width, int32_t *height) {
+  qmBrush *b = nullptr;
+  if (FindBrush(L, id, &b, FINDBRUSH_NOVECTOR) != 0) return 0;
+  if (bitmap) *bitmap = b->bitmap;
+  if (mask) *mask = b->mask;
+  if (alpha) *alpha = b->alpha;
+  if (width) *width = b->width;
+  if (height) *height = b->height;
+  return 1;
+}
+
+void ReplaceBrushPlanes(qmBrush *b, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width,
+                        int32_t height) {
+  if (b->bitmap != bitmap) FreeBitmap(b->bitmap);
+  if (b->mask != mask) FreeMask(b->mask);
+  if (b->alpha != alpha) FreeAlphaChannel(b->alpha);
+  b->bitmap = bitmap;
+  b->mask = mask;
+  b->alpha = alpha;
+  b->width = width;
+  b->height = height;
+  b->sourcePitch = width;
+}
+
+uint32_t CropArgbPixels(const uint32_t *pixels, const qmAlphaChannel *alpha, int32_t x, int32_t y, int32_t width,
+                        int32_t height, int32_t fullWidth, int32_t fullHeight, const uint32_t **pixelsOut,
+                        const qmAlphaChannel **alphaOut) {
+  *pixelsOut = pixels;
+  *alphaOut = alpha;
+  if (x == 0 && y == 0 && width == fullWidth && height == fullHeight) return 0;
+  const uint64_t bytes = uint64_t(width) * uint64_t(height) * 4;
+  auto *copy = static_cast<uint32_t *>(bytes <= SIZE_MAX ? MemAlloc(size_t(bytes), 0) : nullptr);
+  if (!copy) return ERR_MEM;
+  for (int32_t row = 0; row < height; row++)
+    std::memcpy(copy + size_t(row) * width, pixels + (size_t(y) + row) * fullWidth + x, size_t(width) * 4);
+  if (alpha) {
+    qmAlphaChannel *a = AllocAlphaChannel(width, height, 0);
+    if (!a) {
+      MemFree(copy);
+      return ERR_MEM;
+    }
+    CombineAlphaRect(alpha, x, y, a, 0, 0, width, height, 0, 0);
+    *alphaOut = a;
+  }
+  *pixelsOut = copy;
+  return 0;
+}

@@ -1,0 +1,167 @@
+#include "display/brush/brushedit.h"
+
+#include <vector>
+
+#include "display/displaytags.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/colors.h"
+#include "graphics/graphics/recolor.h"
+#include "graphics/pixelformat.h"
+#include "runtime/errcodes.h"
+
+namespace {
+
+bool MaskBit(const qmMask *m, int32_t x, int32_t y) {
+  return m->memory[size_t(y) * m->bytesPerRow + (x >> 3)] & (0x80 >> (x & 7));
+}
+
+void SetMaskBit(qmMask *m, int32_t x, int32_t y, bool on) {
+  uint8_t &byte = m->memory[size_t(y) * m->bytesPerRow + (x >> 3)];
+  const uint8_t bit = uint8_t(0x80 >> (x & 7));
+  byte = on ? uint8_t(byte | bit) : uint8_t(byte & ~bit);
+}
+
+bool Inside(const qmBrush *b, int32_t x, int32_t y) { return x >= 0 && y >= 0 && x < b->width && y < b->height; }
+
+}  // namespace
+
+uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags) {
+  if (uint32_t code = CheckNotSelectedBrush(id)) return code;
+  const int32_t kinds = (flags & FINDBRUSH_HARDWARE) ? FINDBRUSH_HARDWARE : FINDBRUSH_NOVECTOR;
+  return FindBrush(L, id, out, FINDBRUSH_MODIFY | kinds);
+}
+
+uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
+  if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;
+  if ((w > QM_MAX_PICTURE_SIDE && w != kKeepAspect) || (h > QM_MAX_PICTURE_SIDE && h != kKeepAspect)) return ERR_MEM;
+  int32_t width = int32_t(w), height = int32_t(h);
+  if (uint32_t code = ApplyKeepAspect(b->width, b->height, &width, &height)) return code;
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  if (width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (width == b->width && height == b->height) return 0;
+  if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;  // no vector images are loaded here
+  qmScaleOutputs o{};
+  if (uint32_t code = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, width, height,
+                                  smooth, &o))
+    return code;
+  if (!o.bitmap) return ERR_MEM;
+  ReplaceBrushPlanes(b, o.bitmap, o.mask, o.alpha, width, height);
+  return 0;
+}
+
+uint32_t TransformBrushCore(qmBrush *b, const double m[4], int32_t smooth) {
+  if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
+  int64_t w = 0, h = 0;
+  PredictTransformedSize(m, b->width, b->height, &w, &h);
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  qmTransformOutputs o{};
+  if (uint32_t code = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth, &o))
+    return code;
+  if (!o.bitmap) return ERR_MEM;
+  // A turned brush without alpha comes back with a mask that hides the corners: its own.
+  if (o.mask && !b->mask) b->transparentColor = kOwnMaskColor;
+  ReplaceBrushPlanes(b, o.bitmap, o.mask, o.alpha, o.bitmap->width, o.bitmap->height);
+  return 0;
+}
+
+uint32_t ReplaceBrushColors(qmBrush *b, const uint32_t *pairs, int32_t count) {
+  qmBitmapView v;
+  if (!LockBitmap(b->bitmap, &v)) return ERR_LOCKBMAP;
+  if (v.bytesPerPixel == 4) {
+    std::vector<uint32_t> words;
+    words.reserve(size_t(count) * 2 + 1);
+    for (int32_t i = 0; i < count; i++) {
+      words.push_back(ColorToPixel(pairs[2 * i], v.pixelFormat));
+      words.push_back(ColorToPixel(pairs[2 * i + 1], v.pixelFormat));
+    }
+    words.push_back(0xFFFFFFFFu);
+    ReplaceColorsPixels(b->width, b->height, words.data(), v.base, v.pitch, CompareMaskForFormat(v.pixelFormat));
+  }
+  UnlockBitmap();
+  return 0;
+}
+
+uint32_t SetBrushTransparencyCore(qmBrush *b, uint32_t color) {
+  qmMask *mask = nullptr;
+  if (color != kNoTransparentColor)
+    if (uint32_t code = CreateColorKeyMask(b->bitmap, b->width, b->height, color & 0xFFFFFF, &mask)) return code;
+  FreeMask(b->mask);
+  FreeAlphaChannel(b->alpha);
+  b->mask = mask;
+  b->alpha = nullptr;
+  b->transparentColor = color == kNoTransparentColor ? color : (color & 0xFFFFFF);
+  return 0;
+}
+
+uint32_t CropBrushCore(qmBrush *b, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (x < 0 || y < 0) return ERR_NEGCOORDS;
+  if (x >= b->width || y >= b->height) return ERR_COORDSRANGE;
+  if (int64_t(x) + width > b->width) width = b->width - x;
+  if (int64_t(y) + height > b->height) height = b->height - y;
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (uint32_t code = CopyBitmap(b->bitmap, b->mask, b->alpha, x, y, width, height, 0, &bitmap, &mask, &alpha))
+    return code;
+  ReplaceBrushPlanes(b, bitmap, mask, alpha, width, height);
+  return 0;
+}
+
+uint32_t InvertPlane(qmMask *plane, int32_t rows) {
+  if (!plane) return ERR_WRONGUSAGE;
+  InvertBytes(plane->memory, rows, plane->bytesPerRow);
+  return 0;
+}
+
+uint32_t FloodFillBrush(qmBrush *b, int32_t x, int32_t y, uint32_t border, uint32_t fill) {
+  if (x < 0 || y < 0) return ERR_NEGCOORDS;
+  if (x >= b->width || y >= b->height) return ERR_COORDSRANGE;
+  qmBitmapView v;
+  if (!LockBitmap(b->bitmap, &v)) return ERR_LOCKBMAP;
+  uint32_t code = 0;
+  if (v.bytesPerPixel == 4)
+    code = FloodFillPixels(v.base, b->width, b->height, v.pitch, ColorToPixel(border & 0xFFFFFF, v.pixelFormat),
+                           ColorToPixel(fill & 0xFFFFFF, v.pixelFormat), x, y, CompareMaskForFormat(v.pixelFormat));
+  UnlockBitmap();
+  return code;
+}
+
+void ReadBrushPixelAt(const qmBrush *b, int32_t x, int32_t y, uint32_t *rgb, int32_t *plane) {
+  if (!Inside(b, x, y)) {
+    *rgb = 0xFFFFFFFFu;
+    *plane = -1;
+    return;
+  }
+  *rgb = GetBitmapPixel(b->bitmap, x, y, 0) & 0xFFFFFF;
+  if (b->mask) *plane = MaskBit(b->mask, x, y) ? 1 : 0;
+  else if (b->alpha) *plane = b->alpha->memory[size_t(y) * b->alpha->bytesPerRow + x];
+  else *plane = -1;
+}
+
+void WriteBrushPixelAt(qmBrush *b, int32_t x, int32_t y, uint32_t color, int32_t transparency) {
+  if (!Inside(b, x, y)) return;
+  SetBitmapPixel(b->bitmap, x, y, color & 0xFFFFFF, 0);
+  if (transparency == -1) return;
+  if (b->mask) SetMaskBit(b->mask, x, y, transparency == 0);
+  else if (b->alpha) b->alpha->memory[size_t(y) * b->alpha->bytesPerRow + x] = uint8_t(transparency);
+}
+
+uint32_t BrushPixelArgb(const qmBrush *b, const qmBitmapView &v, int32_t x, int32_t y, bool inverted) {
+  const uint32_t rgb = PixelToCanonical(v.pixelFormat, v.base[size_t(y) * v.pitch + x]) & 0xFFFFFF;
+  uint32_t a = 255;
+  if (b->alpha) a = b->alpha->memory[size_t(y) * b->alpha->bytesPerRow + x];
+  else if (b->mask) a = MaskBit(b->mask, x, y) ? 255 : 0;
+  if (inverted) a = 255 - a;
+  return a << 24 | rgb;
+}
+
+void SetBrushPixelArgb(qmBrush *b, const qmBitmapView &v, int32_t x, int32_t y, uint32_t argb, bool inverted) {
+  uint32_t &word = v.base[size_t(y) * v.pitch + x];
+  word = CanonicalToPixel(v.pixelFormat, argb & 0xFFFFFF) | (word & FourthByteMask(v.pixelFormat));
+  uint32_t a = argb >> 24;
+  if (inverted) a = 255 - a;
+  if (b->mask) SetMaskBit(b->mask, x, y, a != 0);
+  else if (b->alpha) b->alpha->memory[size_t(y) * b->alpha->bytesPerRow + x] = uint8_t(a);
+}

@@ -1,0 +1,71 @@
+// Loading a brush from a picture file: the options of LoadBrush, the decoding through the
+// image loader, the crop rectangle, the global alpha and the colour-key mask.
+#include "display/brush/brushload.h"
+
+#include "display/brush/brush.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/alphaops.h"
+#include "media/image/imageload.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+
+uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBrushLoadOptions *o, qmBrush **out) {
+  if ((o->loadAlpha || o->globalAlpha != -1) && o->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
+  uint32_t *pixels = nullptr;
+  uint32_t loaderKey = kNoTransparentColor;
+  int32_t w = 0, h = 0, hasAlpha = 0;
+  if (uint32_t code = LoadImageFile(file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr, &loaderKey, &w, &h,
+                                    &hasAlpha))
+    return code;
+  if (o->loadAlpha && !hasAlpha) {
+    FreeImagePixels(pixels);
+    return ERR_NOALPHA;  // the loader left the file name as the error argument
+  }
+  qmAlphaChannel *alpha = nullptr;
+  const uint32_t *cropped = nullptr;
+  const qmAlphaChannel *croppedAlpha = nullptr;
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  uint32_t key = o->transparentColor;
+  uint32_t code = 0;
+  // The crop rectangle: 0 means the picture's own size; it is cut to the picture.
+  int32_t cw = o->width ? o->width : w, ch = o->height ? o->height : h;
+  if (o->x < 0 || o->y < 0) code = ERR_NEGCOORDS;
+  else if (o->x >= w || o->y >= h) code = ERR_COORDSRANGE;
+  if (!code) {
+    if (int64_t(o->x) + cw > w) cw = w - o->x;
+    if (int64_t(o->y) + ch > h) ch = h - o->y;
+    if (cw < 1 || ch < 1) code = ERR_BADDIMENSIONS;
+  }
+  if (!code && o->loadAlpha) {
+    alpha = AllocAlphaChannel(w, h, 0);
+    if (alpha) ArgbToAlphaChannel(pixels, w, h, w, alpha->memory, alpha->bytesPerRow);
+    else code = ERR_MEM;
+  }
+  if (!code && o->globalAlpha != -1) {
+    const int32_t g = o->globalAlpha < 0 ? 0 : o->globalAlpha > 255 ? 255 : o->globalAlpha;
+    if (alpha) {
+      ScaleAlphaChannel(alpha, alpha, h, g);
+    } else if ((alpha = AllocAlphaChannel(w, h, 0)) != nullptr) {
+      FillAlphaRect(alpha, 0, 0, w, h, uint8_t(g));
+    }  // without memory the brush simply has no alpha
+  }
+  if (!code) code = CropArgbPixels(pixels, alpha, o->x, o->y, cw, ch, w, h, &cropped, &croppedAlpha);
+  // A colour the picture carries itself wins over the one asked for.
+  if (loaderKey != kNoTransparentColor) key = loaderKey & 0xFFFFFF;
+  if (!code) code = uint32_t(BitmapFromArgb(cropped, key, cw, ch, cw, 0, &bitmap, &mask));
+  qmAlphaChannel *brushAlpha = const_cast<qmAlphaChannel *>(croppedAlpha);
+  if (!code)
+    code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, cw, ch, cw, 0, nullptr, bitmap, key == kNoTransparentColor ? key : key & 0xFFFFFF,
+                          mask, brushAlpha, out);
+  if (cropped != pixels) MemFree(const_cast<uint32_t *>(cropped));
+  FreeImagePixels(pixels);
+  if (croppedAlpha != alpha) FreeAlphaChannel(alpha);
+  if (code) {
+    FreeBitmap(bitmap);
+    FreeMask(mask);
+    FreeAlphaChannel(brushAlpha);
+  }
+  return code;
+}

@@ -1,0 +1,251 @@
+#include "display/imagecore.h"
+
+#include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
+#include "display/dirtyrects.h"
+#include "display/display.h"
+#include "display/outputselect.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/position.h"
+#include "graphics/graphics/safeblt.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
+
+namespace {
+
+// The picture being drawn: the object's own planes, or a private copy that this call owns.
+struct qmWorkPicture {
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  bool owned = false;
+  // Alpha channel made for this drawing alone, beside planes that are the object's.
+  qmAlphaChannel *ownAlpha = nullptr;
+
+  ~qmWorkPicture() {
+    FreeAlphaChannel(ownAlpha);
+    if (!owned) return;
+    FreeBitmap(bitmap);
+    FreeMask(mask);
+    FreeAlphaChannel(alpha);
+  }
+};
+
+int32_t LayerCount(const qmBGPic *pic) {
+  int32_t n = 0;
+  if (!pic) return 0;
+  for (void *const *node = static_cast<void *const *>(pic->layers.head); node && *node;
+       node = static_cast<void *const *>(*node))
+    n++;
+  return n;
+}
+
+bool SelectedIsBrush(const qmDisplay *d, const qmObjectId *id) {
+  const uint32_t out = d->outputType;
+  if (out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) return false;
+  if (d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) return false;
+  const qmBGPic *sel = d->selectBGPic;
+  return sel && sel->selectedType == QMTYPE_BRUSH && sel->selectedId.id == id->id &&
+         sel->selectedId.handle == id->handle;
+}
+
+}  // namespace
+
+bool InsertsBelowLayers(const qmDisplayTags *tags) {
+  const int32_t n = LayerCount(CurrentBGPic);
+  return tags && tags->insertPosition > 0 && tags->insertPosition <= n;
+}
+
+uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_WRONGUSAGE;
+
+  // 1. The object. Drawing the brush that is being drawn into ends that selection first.
+  qmObjectId id = req->id;
+  qmPlaneSet source{};
+  int32_t srcWidth = 0, srcHeight = 0;
+  uint32_t hardware = 0;
+  int32_t width = req->width, height = req->height;
+  int32_t reqX = req->x, reqY = req->y;
+  if (req->kind == QMTYPE_BGPICPART) {
+    qmBGPic *pic = nullptr;
+    // -1 is the current display's own picture, even one freed while it is shown.
+    if (!id.handle && id.id == 0xFFFFFFFFu) {
+      pic = d->bgpic;
+      if (!pic) return MissingObjectError(&id, ERR_FINDBGPIC);
+    } else if (uint32_t code = FindBGPic(L, &id, &pic, 0)) {
+      return code;
+    }
+    source = pic->unscaled;
+    srcWidth = pic->unscaledWidth;
+    srcHeight = pic->unscaledHeight;
+    if (reqX == -1) reqX = req->srcX;
+    if (reqY == -1) reqY = req->srcY;
+  } else {
+    if (SelectedIsBrush(d, &id))
+      if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+    int32_t findFlags = (req->flags & IMGCORE_REPLACE) ? FINDBRUSH_DELETED : 0;
+    if (d->doubleBuffer && d->hardwareDoubleBuffer) findFlags |= FINDBRUSH_HARDWARE;
+    qmBrush *brush = nullptr;
+    if (uint32_t code = FindBrush(L, &id, &brush, findFlags)) return code;
+    if (req->kind == QMTYPE_BRUSHPART && brush->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
+    if (d->layersOn && brush->kind == BRUSHKIND_VECTOR && brush->transformed) return ERR_TFVBRUSH;
+    source = {brush->bitmap, brush->mask, brush->alpha};
+    srcWidth = brush->width;
+    srcHeight = brush->height;
+    hardware = brush->hardware;
+    if (req->kind == QMTYPE_BRUSH) width = srcWidth, height = srcHeight;
+  }
+
+  // 2. Size.
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+
+  // 3. Tags.
+  qmTransform transform;
+  qmDisplayTags tags;
+  if (req->transform) {
+    transform = *req->transform;
+    if (req->tags) tags = *req->tags;
+    else CopyDefaultDisplayTags(&tags);
+  } else if (req->tagsIndex) {
+    const int32_t flags = req->kind == QMTYPE_BGPICPART ? DTAG_INIT : DTAG_INIT | DTAG_NEEDTABLE;
+    if (uint32_t code = ParseDisplayTags(L, req->tagsIndex, width, height, 0, 0, 0, &transform, &tags, flags))
+      return code;
+  } else {
+    InitDefaultDrawTags(&transform, &tags, 0, 0, 0, 0);
+  }
+
+  // 4. Position.
+  int32_t x = ResolvePositionX(L, reqX, width, 0, transform.anchorX);
+  int32_t y = ResolvePositionY(L, reqY, height, 0, transform.anchorY);
+  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(L, req->srcX, width, srcWidth, 0);
+  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(L, req->srcY, height, srcHeight, 0);
+
+  // 5. The source rectangle.
+  if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
+  if (srcX >= srcWidth || srcY >= srcHeight) return ERR_COORDSRANGE;
+  if (int64_t(srcX) + width > srcWidth) width = srcWidth - srcX;
+  if (int64_t(srcY) + height > srcHeight) height = srcHeight - srcY;
+
+  // 6. A selected mask or alpha channel is made ready before the first drawing into it.
+  if (d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)
+    if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
+
+  qmWorkPicture pic;
+  pic.bitmap = source.bitmap;
+  pic.mask = source.mask;
+  pic.alpha = source.alpha;
+  const bool identity = IsIdentityMatrix(transform.matrix);
+
+  // 8. Without layers the picture is changed in a private copy. (The layer engine would take
+  // the picture as a layer here; until it exists a display with layers on draws directly.)
+  if (!identity) {
+    qmTransformedImage t{};
+    const int32_t left0 = x - int32_t(width * transform.anchorX), top0 = y - int32_t(height * transform.anchorY);
+    if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, pic.bitmap, pic.mask, pic.alpha, srcX, srcY, left0, top0, width,
+                                              height, transform.anchorX, transform.anchorY, transform.matrix,
+                                              transform.smooth, &t))
+      return code;
+    pic.bitmap = t.bitmap, pic.mask = t.mask, pic.alpha = t.alpha, pic.owned = true;
+    // The turned picture is anchored at the same point of the object as the untouched one.
+    x = t.x + int32_t(t.width * transform.anchorX);
+    y = t.y + int32_t(t.height * transform.anchorY);
+    width = t.width, height = t.height;
+    srcX = srcY = 0;
+  }
+  bool anyFilter = false;
+  for (const qmFilterSlot &f : tags.filters) anyFilter = anyFilter || f.enabled;
+  if (anyFilter) {
+    if (hardware) return ERR_HWBRUSHFUNC;
+    if (!pic.owned) {
+      qmBitmap *b = nullptr;
+      qmMask *m = nullptr;
+      qmAlphaChannel *a = nullptr;
+      if (uint32_t code = CopyBitmap(pic.bitmap, pic.mask, pic.alpha, srcX, srcY, width, height, 0, &b, &m, &a))
+        return code;
+      pic.bitmap = b, pic.mask = m, pic.alpha = a, pic.owned = true;
+      srcX = srcY = 0;
+    }
+    if (uint32_t code = ApplyFilters(tags.filters, pic.bitmap, width, height)) return code;
+  }
+  if (tags.transparency) {
+    if (hardware) return ERR_HWBRUSHFUNC;
+    const int32_t strength = 255 - tags.transparency;
+    if (pic.owned) {
+      qmDisplayTags only{};
+      only.transparency = tags.transparency;
+      ApplyDisplayTagEffects(&only, pic.bitmap, &pic.mask, &pic.alpha, width, height);
+    } else {
+      // An alpha channel for this drawing alone, lying over the source like its planes.
+      const int32_t aw = srcX == 0 && srcY == 0 ? width : srcWidth;
+      const int32_t ah = srcX == 0 && srcY == 0 ? height : srcHeight;
+      pic.ownAlpha = AllocAlphaChannel(aw, ah, 1);
+      if (!pic.ownAlpha) return ERR_MEM;
+      if (pic.alpha) {
+        CombineAlphaRect(pic.alpha, 0, 0, pic.ownAlpha, 0, 0, aw, ah, 0, 0);
+        ScaleAlphaChannel(pic.ownAlpha, pic.ownAlpha, ah, strength);
+      } else if (pic.mask) {
+        MaskToAlphaRect(pic.mask, 0, 0, pic.ownAlpha, 0, 0, aw, ah, uint8_t(strength));
+      } else {
+        FillAlphaRect(pic.ownAlpha, 0, 0, aw, ah, uint8_t(strength));
+      }
+      pic.alpha = pic.ownAlpha;
+      pic.mask = nullptr;
+    }
+  }
+
+  // The caller that asked for the picture owns it from here on; this call never frees it.
+  if (req->pictureOut) {
+    qmPictureOut &o = *req->pictureOut;
+    if (pic.owned) {
+      o = qmPictureOut{pic.bitmap, pic.mask, pic.alpha, x, y, width, height, 1};
+      pic.owned = false;
+    } else if (pic.ownAlpha || srcX || srcY || width != srcWidth || height != srcHeight) {
+      // Planes lie over the source, so the rectangle is copied from the same place in each.
+      qmBitmap *b = nullptr;
+      qmMask *m = nullptr;
+      qmAlphaChannel *a = nullptr;
+      if (uint32_t code = CopyBitmap(pic.bitmap, pic.mask, pic.alpha, srcX, srcY, width, height, 0, &b, &m, &a))
+        return code;
+      o = qmPictureOut{b, m, a, x, y, width, height, 1};
+    } else {
+      o = qmPictureOut{pic.bitmap, pic.mask, pic.alpha, x, y, width, height, 0};
+    }
+    return 0;
+  }
+
+  // 10. Drawing.
+  if (req->flags & (IMGCORE_REPLACE | IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden) return 0;
+  if (d->layersOn && InsertsBelowLayers(&tags)) return 0;
+  const int32_t left = x - int32_t(width * transform.anchorX);
+  const int32_t top = y - int32_t(height * transform.anchorY);
+  if (d->outputType == DISPOUT_BGPIC) return 0;  // the layer refresh shows it
+  if (d->outputType == DISPOUT_DISPLAY && d->scaleLayer && d->scaleWidth && d->scaleHeight &&
+      !(d->scaleX == 1.0 && d->scaleY == 1.0))
+    return 0;
+  const qmBGPic *target = CurrentBGPic;
+  const int32_t targetWidth = target ? target->unscaledWidth : d->width;
+  const int32_t targetHeight = target ? target->unscaledHeight : d->height;
+  if (d->doubleBuffer) AddDirtyRect(d, left, top, width, height, targetWidth, targetHeight);
+  const qmSafeBlt blt{pic.bitmap,
+                      srcX,
+                      srcY,
+                      d->outputBitmap,
+                      left,
+                      top,
+                      width,
+                      height,
+                      pic.bitmap->width,
+                      pic.bitmap->height,
+                      targetWidth,
+                      targetHeight,
+                      SAFEBLT_BACKGROUND | SAFEBLT_REDRAWLAYERS,
+                      pic.mask,
+                      pic.alpha,
+                      target ? target->activeClip : nullptr};
+  SafeBlt(L, &blt);
+  return 0;
+}

@@ -1,0 +1,50 @@
+// The image display core: the one routine that draws a picture object (a brush, a rectangle
+// of one, or a rectangle of a background picture) into the current output, with its display
+// tags applied.
+#pragma once
+#include <cstdint>
+
+#include "display/displaytags.h"
+#include "runtime/cmdargs.h"
+
+struct VmState;
+
+// Flags of a drawing, handed on to the layer engine.
+enum : uint32_t {
+  IMGCORE_HIDDEN = 1,       // nothing is drawn into the output
+  IMGCORE_RENDERSCALED = 2, // the layer is rendered again for a scaled display
+  IMGCORE_INSERT = 4,       // the layer engine shows the picture; it is never drawn directly
+  IMGCORE_REPLACE = 8,      // replaces the layer at a position; flagged brushes are accepted
+  IMGCORE_NEWIMAGE = 16,    // replaces the picture of an existing layer
+};
+
+// A picture handed to the caller that asked for it. With mustFree the planes are the caller's
+// to free (FreeBitmap, FreeMask, FreeAlphaChannel); otherwise they are the object's own.
+struct qmPictureOut {
+  qmBitmap *bitmap;
+  qmMask *mask;
+  qmAlphaChannel *alpha;
+  int32_t x, y, width, height;
+  int32_t mustFree;
+};
+
+struct qmImageRequest {
+  int32_t layerPosition;  // with IMGCORE_REPLACE: the layer to replace
+  uint32_t kind;          // QMTYPE_BRUSH, QMTYPE_BRUSHPART or QMTYPE_BGPICPART
+  qmObjectId id;          // a background picture's -1: the current display's own
+  int32_t srcX, srcY;     // parts: the rectangle inside the object
+  int32_t x, y;           // background-picture parts: -1 is the source position
+  int32_t width, height;  // brushes: ignored, the brush's size
+  int32_t tagsIndex;      // argument index of the tags table, or 0
+  const qmTransform *transform;  // given records replace the tags table
+  const qmDisplayTags *tags;
+  qmPictureOut *pictureOut;      // or null: the picture is drawn
+  uint32_t flags;                // IMGCORE_*
+};
+
+// 0 or the first error; nothing is drawn when a check fails, and every private copy is freed
+// unless it went to the caller through pictureOut.
+uint32_t DisplayImageCore(VmState *L, const qmImageRequest *request);
+// Whether a picture inserted at the tags' position would lie under layers of the current
+// picture: then only the layer refresh may show it, never a direct blit.
+bool InsertsBelowLayers(const qmDisplayTags *tags);

@@ -1,0 +1,232 @@
+// Brushes loaded from real pictures that PIL made, compared pixel by pixel with PIL's own
+// decoding, and brushes saved and read back by PIL.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "graphics/graphics/getattribute.h"
+#include "graphics/imagewriter.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "tests/display/display_vm.h"
+#include "tests/platform/tempdir.h"
+
+namespace {
+
+struct Reference {
+  uint32_t width = 0, height = 0;
+  std::string rgba;
+  // 0xAARRGGBB of PIL's pixel.
+  uint32_t At(uint32_t x, uint32_t y) const {
+    const auto *p = reinterpret_cast<const uint8_t *>(rgba.data()) + 4 * (size_t(y) * width + x);
+    return uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+  }
+};
+
+bool ReadRef(const std::string &path, Reference *r) {
+  std::ifstream f(path, std::ios::binary);
+  std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (b.size() < 8) return false;
+  std::memcpy(&r->width, b.data(), 4);
+  std::memcpy(&r->height, b.data() + 4, 4);
+  r->rgba = b.substr(8);
+  return r->rgba.size() == size_t(r->width) * r->height * 4;
+}
+
+int Peer(const std::string &args) {
+  return std::system(("/usr/bin/python3 " QM_SOURCE_DIR "/tests/display/brush/brush_pictures.py " + args +
+                      " 2>/dev/null").c_str());
+}
+
+struct LoadVm : DisplayVm {
+  TempDir dir;
+  LoadVm() {
+    EXPECT_EQ(Create(1, [&] { Set("width", 64), Set("height", 48); }).code, 0u);
+    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
+    EXPECT_EQ(Peer("make " + dir.path()), 0);
+  }
+  std::string File(const char *name) { return dir / name; }
+  CommandCall Load(double id, const std::string &file, const std::function<void()> &options = nullptr) {
+    return CallWith("loadbrush", [&] {
+      vm_pushnumber(L, id);
+      vm_pushstring(L, file.c_str());
+      if (!options) return 2;
+      vm_newtable(L);
+      options();
+      return 3;
+    });
+  }
+  std::vector<uint32_t> Pixels(double id) {
+    std::vector<uint32_t> out;
+    vm_settop(L, 0);
+    vm_pushstring(L, "brushtorgbarray");
+    vm_gettable(L, VM_GLOBALSINDEX);
+    vm_pushnumber(L, id);
+    if (vm_pcall(L, 1, 1, 0) != 0) {
+      vm_setendrequested(L, 0);
+      vm_settop(L, 0);
+      return out;
+    }
+    for (int i = 0;; i++) {
+      vm_rawgeti(L, 1, i);
+      if (vm_type(L, -1) == VM_TNIL) break;
+      out.push_back(uint32_t(vm_tonumber(L, -1)));
+      vm_pop(L, 1);
+    }
+    vm_settop(L, 0);
+    return out;
+  }
+  uint32_t Attr(double id, int attribute) {
+    CommandCall r = Call("GetAttribute", {3, id, attribute});
+    return r.code ? 0xDEADu : uint32_t(r.results.at(0));
+  }
+};
+
+// Our brush against PIL: colours within tolerance; alpha exactly when withAlpha, else 255.
+::testing::AssertionResult SameAsPeer(const std::vector<uint32_t> &px, const Reference &ref, uint32_t x0, uint32_t y0,
+                                      uint32_t w, uint32_t h, bool withAlpha, int tolerance = 0) {
+  if (px.size() != size_t(w) * h) return ::testing::AssertionFailure() << "size " << px.size();
+  for (uint32_t y = 0; y < h; y++)
+    for (uint32_t x = 0; x < w; x++) {
+      const uint32_t ours = px[size_t(y) * w + x], theirs = ref.At(x0 + x, y0 + y);
+      for (int shift : {16, 8, 0})
+        if (std::abs(int(ours >> shift & 255) - int(theirs >> shift & 255)) > tolerance)
+          return ::testing::AssertionFailure() << "pixel " << x << "," << y << ": " << std::hex << ours << " peer "
+                                               << theirs;
+      const uint32_t wantAlpha = withAlpha ? theirs >> 24 : 255;
+      if (ours >> 24 != wantAlpha)
+        return ::testing::AssertionFailure() << "alpha at " << x << "," << y << ": " << (ours >> 24);
+    }
+  return ::testing::AssertionSuccess();
+}
+
+TEST(BrushLoading, PicturesMatchPilsDecoding) {
+  LoadVm vm;
+  Reference png, bmp, jpg;
+  ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
+  ASSERT_TRUE(ReadRef(vm.File("rgb.bmp.ref"), &bmp));
+  ASSERT_TRUE(ReadRef(vm.File("photo.jpg.ref"), &jpg));
+
+  ASSERT_EQ(vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("loadalpha", 1); }).code, 0u);
+  EXPECT_EQ(vm.Attr(1, ATTRWIDTH), 100u);
+  EXPECT_EQ(vm.Attr(1, ATTRHASALPHA), 1u);
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(1), png, 0, 0, 100, 50, true));
+
+  ASSERT_EQ(vm.Load(2, vm.File("rgba.png")).code, 0u);
+  EXPECT_EQ(vm.Attr(2, ATTRHASALPHA), 0u) << "alpha only when asked for";
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(2), png, 0, 0, 100, 50, false));
+
+  ASSERT_EQ(vm.Load(3, vm.File("rgba.png"), [&] { vm.Set("x", 10), vm.Set("y", 10), vm.Set("loadalpha", 1); }).code,
+            0u);
+  EXPECT_EQ(vm.Attr(3, ATTRWIDTH) * 1000 + vm.Attr(3, ATTRHEIGHT), 90040u);
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(3), png, 10, 10, 90, 40, true));
+
+  ASSERT_EQ(vm.Load(4, vm.File("rgb.bmp"), [&] { vm.Set("transparency", 0x00FF00); }).code, 0u);
+  EXPECT_EQ(vm.Attr(4, ATTRTRANSPARENTCOLOR), 0x00FF00u);
+  const std::vector<uint32_t> keyed = vm.Pixels(4);
+  ASSERT_EQ(keyed.size(), 40u * 30);
+  for (uint32_t i = 0; i < 40 * 30; i++) {
+    const uint32_t theirs = bmp.At(i % 40, i / 40) & 0xFFFFFF;
+    EXPECT_EQ(keyed[i], (theirs == 0x00FF00 ? 0u : 0xFF000000u) | theirs) << "pixel " << i;
+  }
+
+  // JPEG through the platform's decoder: libjpeg and PIL may round differently by a step.
+  ASSERT_EQ(vm.Load(5, vm.File("photo.jpg")).code, 0u);
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(5), jpg, 0, 0, 64, 48, false, 2));
+}
+
+TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {
+  LoadVm vm;
+  {
+    std::ofstream f(vm.File("junk.png"), std::ios::binary);
+    f << "\x89PNG\r\n\x1a\n" << std::string(40, '\x7f');
+  }
+  ASSERT_EQ(vm.Call("CreateBrush", {7, 4, 4}).code, 0u);
+  const struct {
+    const char *name;
+    std::function<CommandCall()> call;
+    uint32_t code;
+  } rows[] = {
+      {"mask and alpha", [&] { return vm.Load(7, vm.File("missing.png"), [&] {
+         vm.Set("transparency", 0xFF00FF), vm.Set("loadalpha", 1);
+       }); }, ERR_MASKNALPHA},
+      {"x = width", [&] { return vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("x", 100); }); }, ERR_COORDSRANGE},
+      {"x = -1", [&] { return vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("x", -1); }); }, ERR_NEGCOORDS},
+      {"missing file", [&] { return vm.Load(1, vm.File("missing.png")); }, ERR_READFILE},
+      {"alpha of a picture without", [&] { return vm.Load(1, vm.File("rgb.bmp"), [&] { vm.Set("loadalpha", 1); }); },
+       ERR_NOALPHA},
+      {"broken file", [&] { return vm.Load(1, vm.File("junk.png")); }, ERR_LOADPICTURE2},
+  };
+  for (const auto &r : rows) EXPECT_EQ(r.call().code, r.code) << r.name;
+  EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), 0u) << "brush 7 was freed first; nothing was made";
+}
+
+TEST(BrushLoading, IsPictureProbesWithoutLoading) {
+  LoadVm vm;
+  auto probe = [&](const std::string &file, bool *ok, double *w, double *h, bool *alpha) {
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, "ispicture");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    vm_pushstring(vm.L, file.c_str());
+    ASSERT_EQ(vm_pcall(vm.L, 1, 2, 0), 0);
+    *ok = vm_toboolean(vm.L, 1);
+    auto field = [&](const char *key) {
+      vm_pushstring(vm.L, key);
+      vm_gettable(vm.L, 2);
+    };
+    field("width"), *w = vm_tonumber(vm.L, -1), vm_pop(vm.L, 1);
+    field("height"), *h = vm_tonumber(vm.L, -1), vm_pop(vm.L, 1);
+    field("alpha"), *alpha = vm_toboolean(vm.L, -1), vm_pop(vm.L, 1);
+    vm_settop(vm.L, 0);
+  };
+  bool ok = false, alpha = false;
+  double w = 0, h = 0;
+  probe(vm.File("rgba.png"), &ok, &w, &h, &alpha);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(w * 1000 + h, 100050);
+  EXPECT_TRUE(alpha);
+  probe(vm.File("rgb.bmp"), &ok, &w, &h, &alpha);
+  EXPECT_TRUE(ok);
+  EXPECT_EQ(w * 1000 + h, 40030);
+  EXPECT_FALSE(alpha);
+  probe(vm.File("rgba.png.ref"), &ok, &w, &h, &alpha);
+  EXPECT_FALSE(ok);
+  probe(vm.File("missing.png"), &ok, &w, &h, &alpha);
+  EXPECT_FALSE(ok);
+}
+
+TEST(BrushSaving, PilReadsBackWhatWasSaved) {
+  LoadVm vm;
+  ASSERT_EQ(vm.Load(1, vm.File("rgba.png"), [&] { vm.Set("loadalpha", 1); }).code, 0u);
+  const std::vector<uint32_t> ours = vm.Pixels(1);
+  const struct {
+    const char *file;
+    int format;
+    bool alpha;
+  } rows[] = {{"out.png", IMGFMT_PNG, true}, {"out.bmp", IMGFMT_BMP, false}};
+  for (const auto &r : rows) {
+    ASSERT_EQ(vm.Call("SaveBrush", {1, CmdArg::Str(vm.File(r.file).c_str()), 0, r.format}).code, 0u) << r.file;
+    Reference back;
+    ASSERT_EQ(Peer("decode " + vm.File(r.file) + " " + vm.File("back.ref")), 0);
+    ASSERT_TRUE(ReadRef(vm.File("back.ref"), &back));
+    ASSERT_EQ(back.width * 1000 + back.height, 100050u) << r.file;
+    for (uint32_t i = 0; i < 100 * 50; i++) {
+      const uint32_t theirs = back.At(i % 100, i / 100);
+      if (r.alpha) {
+        // A clear pixel is written in the transparent colour argument (0 here).
+        EXPECT_EQ(theirs, ours[i] >> 24 ? ours[i] : 0u) << r.file << " pixel " << i;
+      } else if ((ours[i] >> 24) != 0) {
+        // Without alpha the picture keeps the colours of every pixel that is not fully clear.
+        EXPECT_EQ(theirs & 0xFFFFFF, ours[i] & 0xFFFFFF) << r.file << " pixel " << i;
+      }
+      if (::testing::Test::HasFailure()) break;
+    }
+  }
+  EXPECT_EQ(vm.Call("SaveBrush", {9, CmdArg::Str(vm.File("x.png").c_str())}).code, ERR_FINDBRUSH);
+}
+
+}  // namespace
