@@ -93,7 +93,6 @@ void BuildTransformMatrix(double m[4], int32_t targetWidth, int32_t targetHeight
   }
 }
 
-bool IsIdentityMatrix(const double m[4]) { return m[0] == 1.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 1.0; }
 
 uint32_t ReadShadowOptions(VmState *L, int32_t t, qmShadowBlock *s, int32_t *found) {
   const int any = FlagField(L, t, "shadow", &s->on);

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
+#include "graphics/transform.h"
 
 struct VmState;
 
@@ -88,7 +89,6 @@ uint32_t ReadBorderOptions(VmState *L, int32_t table, int32_t text, qmBorderBloc
 // The matrix for a target size (0 keeps the object's), scale factors and a rotation in degrees.
 void BuildTransformMatrix(double m[4], int32_t targetWidth, int32_t targetHeight, int32_t width, int32_t height,
                           double scaleX, double scaleY, double rotation);
-bool IsIdentityMatrix(const double m[4]);
 // The size of a width x height picture under the matrix; both at least 1. Sizes beyond the
 // picture limit come back as they are, for the caller to refuse.
 void PredictTransformedSize(const double m[4], int32_t width, int32_t height, int64_t *widthOut, int64_t *heightOut);

@@ -25,3 +25,6 @@ struct qmTransformRequest {
 int32_t TransformPixels(const qmTransformRequest *req);
 // The same with every pixel computed one at a time, kept to check the vector path.
 int32_t TransformPixelsScalar(const qmTransformRequest *req);
+
+// True for the matrix (1 0 / 0 1), which needs no transform at all.
+inline bool IsIdentityMatrix(const double m[4]) { return m[0] == 1.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 1.0; }

@@ -41,7 +41,6 @@ int32_t CloseOutline(double *out, int32_t count, int32_t first) {
 
 int32_t ArcStepForRadius(int32_t r) { return r <= 2 ? 90 : r <= 9 ? 30 : r <= 14 ? 18 : 5; }
 
-bool IsIdentityMatrix(const double m[4]) { return m[0] == 1 && m[1] == 0 && m[2] == 0 && m[3] == 1; }
 
 void RotationMatrix(double degrees, double m[4]) {
   const double r = std::fmod(degrees, 360.0);

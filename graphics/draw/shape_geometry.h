@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "graphics/draw/draw_style.h"
+#include "graphics/transform.h"
 
 struct qmShapeRequest {
   int32_t type;  // QMTYPE_BOX, CIRCLE, ELLIPSE, LINE, POLYGON or ARC
@@ -34,7 +35,6 @@ struct qmShapeRequest {
 
 // Angle step in degrees of arcs of that radius.
 int32_t ArcStepForRadius(int32_t radius);
-bool IsIdentityMatrix(const double m[4]);
 // A rotation by degrees (taken modulo 360) with scale 1, as shapes and layers turn.
 void RotationMatrix(double degrees, double m[4]);
 

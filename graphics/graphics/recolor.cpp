@@ -20,23 +20,6 @@ bool CutRect(const qmBitmapView &v, int32_t &x, int32_t &y, int32_t &width, int3
 
 }  // namespace
 
-uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level) {
-  qmBitmapView v;
-  if (!LockBitmap(bitmap, &v)) return ERR_LOCKBMAP;
-  if (CutRect(v, x, y, width, height)) {
-    for (int32_t row = y; row < y + height; row++) {
-      uint32_t *p = v.base + size_t(row) * v.pitch;
-      for (int32_t col = x; col < x + width; col++) {
-        const uint32_t keep = p[col] & FourthByteMask(v.pixelFormat);
-        const uint32_t c = BlendCanonical(PixelToCanonical(v.pixelFormat, p[col]), rgb & 0xFFFFFF, level);
-        p[col] = CanonicalToPixel(v.pixelFormat, c) | keep;
-      }
-    }
-  }
-  UnlockBitmap();
-  return 0;
-}
-
 uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32_t srcX, int32_t srcY, int32_t dstX,
                    int32_t dstY, int32_t width, int32_t height, int32_t level, const qmAlphaChannel *alpha) {
   if (alpha) {

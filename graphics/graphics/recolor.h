@@ -5,10 +5,8 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
+#include "graphics/graphics/bitmap_effects.h"  // TintBitmap
 
-// Each channel c of the rectangle becomes c + ((colour channel - c) x level) >> 8. 0 or
-// ERR_LOCKBMAP.
-uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level);
 // The source rectangle mixed into the destination: through the alpha plane (lying over the
 // source) scaled by level / 255 when one is given, else by level / 256 per channel where the
 // optional mask is set. 0, ERR_LOCKBMAP or ERR_MEM.
