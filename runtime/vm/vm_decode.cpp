@@ -89,6 +89,8 @@ VmOp fixform(VmOp d) {
     case OP_EQ: rr = VM_FORM_EQ_RR, rk = VM_FORM_EQ_RK; break;
     case OP_LT: rr = VM_FORM_LT_RR, rk = VM_FORM_LT_RK; break;
     case OP_LE: rr = VM_FORM_LE_RR, rk = VM_FORM_LE_RK; break;
+    case OP_GETTABLE: rr = VM_FORM_GETTABLE_RR, rk = VM_FORM_GETTABLE_RK; break;  // B is always a register
+    case OP_SETTABLE: rr = VM_FORM_SETTABLE_RR, rk = VM_FORM_SETTABLE_RK; break;
     default: return d;
   }
   if (d.kbits == 0) d.op = static_cast<uint8_t>(rr);

@@ -486,9 +486,9 @@ VmValue *vm_execute(VmState *L) {
 #define VM_FORM_LABEL(name) &&L_##name,
       VM_FIXED_FORMS(VM_FORM_LABEL)
 #undef VM_FORM_LABEL
-      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
+      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
   };
-  static_assert(VM_FORM_END + 9 == 64, "one entry per opcode and fixed form, the rest do nothing");
+  static_assert(VM_FORM_END + 5 == 64, "one entry per opcode and fixed form, the rest do nothing");
   // While the trap word is set (end requested, line or count hook), every opcode goes here first.
   static const void *const traptab[64] = {
 #define TRAP8 &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap,
@@ -609,29 +609,36 @@ L_GETGLOBAL: {
   DISPATCH();
 }
 
-L_GETTABLE: {
-  ra = REG(INS.a);
-  VmValue *rb = RB();
-  const VmValue *rc = RKC();
-  if (VM_LIKELY(vm_istable(rb))) {
-    VmTable *h = vm_hvalue(rb);
-    const VmValue *v;
-    int n;
-    // An integer key inside the array part first: the indexed loop over a table.
-    if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))
-      v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n);
-    else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
-    else v = vm_gettable_raw(h, rc);
-    if (!vm_isnil(v)) {
-      *ra = *v;
-      DISPATCH();
-    }
+// The fixed forms read their key (C) without asking its kind.
+#define GETTABLE_FORM(LABEL, READC)                                                                             \
+  LABEL: {                                                                                                      \
+    ra = REG(INS.a);                                                                                            \
+    VmValue *rb = RB();                                                                                         \
+    const VmValue *rc = READC;                                                                                  \
+    if (VM_LIKELY(vm_istable(rb))) {                                                                            \
+      VmTable *h = vm_hvalue(rb);                                                                               \
+      const VmValue *v;                                                                                         \
+      int n;                                                                                                    \
+      /* An integer key inside the array part first: the indexed loop over a table. */                          \
+      if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))                                                      \
+        v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n); \
+      else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));                                                \
+      else v = vm_gettable_raw(h, rc);                                                                          \
+      if (!vm_isnil(v)) {                                                                                       \
+        *ra = *v;                                                                                               \
+        DISPATCH();                                                                                             \
+      }                                                                                                         \
+    }                                                                                                           \
+    SAVEPC();                                                                                                   \
+    vm_gettable_value(L, *rb, *rc, vm_savestack(L, ra), VM_GET_FIELDINIT, rb);                                  \
+    RELOAD();                                                                                                   \
+    DISPATCH();                                                                                                 \
   }
-  SAVEPC();
-  vm_gettable_value(L, *rb, *rc, vm_savestack(L, ra), VM_GET_FIELDINIT, rb);
-  RELOAD();
-  DISPATCH();
-}
+
+  GETTABLE_FORM(L_GETTABLE, RKC())
+  GETTABLE_FORM(L_GETTABLE_RR, REG(INS.r.c))
+  GETTABLE_FORM(L_GETTABLE_RK, KST(INS.r.c))
+#undef GETTABLE_FORM
 
 L_SETGLOBAL:
   ra = REG(INS.a);
@@ -645,29 +652,36 @@ L_SETUPVAL:
   *cl->upvals()[INS.r.b]->v = *ra;
   DISPATCH();
 
-L_SETTABLE: {
-  ra = REG(INS.a);
-  const VmValue *rb = RKB();
-  const VmValue *rc = RKC();
-  // An integer key inside the array part: a store, unless an empty slot has a __newindex to
-  // ask. A number key never names a tag method, so the table's tag-method cache stays valid.
-  if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {
-    VmTable *h = vm_hvalue(ra);
-    int n;
-    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) {
-      VmValue *slot = &h->array[n - 1];
-      if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||
-                    vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
-        *slot = *rc;
-        DISPATCH();
-      }
-    }
+// An integer key inside the array part: a store, unless an empty slot has a __newindex to
+// ask. A number key never names a tag method, so the table's tag-method cache stays valid.
+// The fixed forms read their key (B) and value (C) without asking their kinds.
+#define SETTABLE_FORM(LABEL, READB, READC)                                                                      \
+  LABEL: {                                                                                                      \
+    ra = REG(INS.a);                                                                                            \
+    const VmValue *rb = READB;                                                                                  \
+    const VmValue *rc = READC;                                                                                  \
+    if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {                                                         \
+      VmTable *h = vm_hvalue(ra);                                                                               \
+      int n;                                                                                                    \
+      if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) { \
+        VmValue *slot = &h->array[n - 1];                                                                       \
+        if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||                      \
+                      vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {         \
+          *slot = *rc;                                                                                          \
+          DISPATCH();                                                                                           \
+        }                                                                                                       \
+      }                                                                                                         \
+    }                                                                                                           \
+    SAVEPC();                                                                                                   \
+    vm_settable_value(L, *ra, *rb, *rc, ra);                                                                    \
+    RELOAD();                                                                                                   \
+    DISPATCH();                                                                                                 \
   }
-  SAVEPC();
-  vm_settable_value(L, *ra, *rb, *rc, ra);
-  RELOAD();
-  DISPATCH();
-}
+
+  SETTABLE_FORM(L_SETTABLE, RKB(), RKC())
+  SETTABLE_FORM(L_SETTABLE_RR, REG(INS.r.b), REG(INS.r.c))
+  SETTABLE_FORM(L_SETTABLE_RK, REG(INS.r.b), KST(INS.r.c))
+#undef SETTABLE_FORM
 
 L_NEWTABLE: {
   ra = REG(INS.a);

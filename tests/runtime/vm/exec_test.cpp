@@ -215,6 +215,34 @@ TEST(Exec, EveryOperandLayoutGivesTheSameResult) {
   }
 }
 
+// A table store and read back with key and value in every layout: the array part, the hash
+// part by number and by string.
+TEST(Exec, EveryTableAccessLayoutGivesTheSameResult) {
+  struct Row {
+    const char *key, *value, *rec;
+  };
+  const Row rows[] = {
+      {"1", "7", "7"},
+      {"4", "\"v\"", "'v'"},
+      {"0", "7", "7"},
+      {"3.5", "\"v\"", "'v'"},
+      {"\"x\"", "7", "7"},
+  };
+  // SETTABLE's key and value, GETTABLE's key: constants (k1, k2) or registers (2, 3).
+  const char *layouts[][3] = {{"k1", "k2", "k1"}, {"2", "3", "2"}, {"2", "k2", "k1"}, {"k1", "3", "2"}};
+  for (const Row &row : rows) {
+    for (const auto &layout : layouts) {
+      std::string prog = ".func maxstack=8\n .k \"record\" " + std::string(row.key) + " " + row.value +
+                         "\n GETGLOBAL 0 k0\n NEWTABLE 5 4 0\n LOADK 2 k1\n LOADK 3 k2\n SETTABLE 5 " + layout[0] +
+                         " " + layout[1] + "\n GETTABLE 1 5 " + layout[2] + "\n CALL 0 2 1\n RETURN 0 1\n.end\n";
+      std::string name = std::string(row.key) + " = " + row.value + " as " + layout[0] + " " + layout[1] + " " + layout[2];
+      ExecVm vm;
+      EXPECT_EQ(vm.Run(prog), 0u) << name;
+      EXPECT_EQ(Join(vm.rec), row.rec) << name;
+    }
+  }
+}
+
 TEST(Exec, ComparisonsOfTablesAndMethods) {
   // t1 == t2 through a shared __eq; t1 < t2 through __lt; t1 <= t2 falls back to not (t2 < t1);
   // a table against a number raises.
