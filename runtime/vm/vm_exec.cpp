@@ -840,7 +840,7 @@ L_CALL: {
   ra = REG(INS.a);
   int b = INS.r.b;
   int nresults = INS.r.c - 1;
-  if (b != 0) L->top = ra + b;
+  VmValue *top = b != 0 ? ra + b : L->top;  // above the last argument
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
@@ -850,7 +850,7 @@ L_CALL: {
     const VmProto *np = ncl->p;
     VmCallInfo *ci = L->ci;
     if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && ci != L->end_ci &&
-        L->stack_last - L->top > np->maxstacksize) {
+        L->stack_last - top > np->maxstacksize) {
       ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
       VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
@@ -859,7 +859,7 @@ L_CALL: {
       nci->oldpc = nullptr;
       nci->tailcalls = 0;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
-      for (VmValue *s = L->top; s < ntop; s++) vm_setnil(s);
+      for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       L->top = ntop;
       cl = ncl;
       k = np->k;
@@ -867,6 +867,7 @@ L_CALL: {
       DISPATCH();
     }
   }
+  L->top = top;
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
   g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
@@ -929,26 +930,26 @@ L_RETURN: {
     DISPATCH();
   }
   int b = INS.r.b;
-  if (b != 0) L->top = ra + b - 1;
+  VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
   VmCallInfo *ci = L->ci - 1;
+  int nresults;
   // Only a return hook or the caller outside reads the record of the frame that ends.
-  if (!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET)) {
+  if (__builtin_expect(!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET), 0)) {
+    L->top = end;
     L->ci->state = VM_CI_SAVEDPC;
     L->ci->savedpc = pc;
     if (!(ci->state & VM_CI_CALLING)) return ra;  // entered from outside
-  }
-  int nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
-  if (__builtin_expect(L->hookmask & VM_MASKRET, 0)) {
+    nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
     vm_poscall(L, nresults, ra);
     ci = L->ci;  // the hook may have moved the call records
   } else {
     // The return into a script frame without a return hook: the results move down to the
     // function's slot, padded with nils to the number wanted.
+    nresults = (ci->savedpc - 1)->r.c - 1;
     VmValue *res = base - 1;
-    VmValue *end = L->top;
     L->ci = ci;
     L->base = ci->base;
     if (nresults == 1 && ra < end) {
