@@ -138,17 +138,30 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
   return 0;
 }
 
-qmByteBuffer::~qmByteBuffer() { std::free(data); }
+qmByteBuffer::~qmByteBuffer() {
+  if (storage && data) storage->release(storage->ud, data);
+  else std::free(data);
+}
 
 bool qmByteBuffer::Reserve(size_t more) {
   if (more <= capacity - length) return true;
   if (more > SIZE_MAX / 2 - length) return false;
-  size_t want = std::max(length + more, capacity < 4096 ? size_t(4096) : capacity * 2);
-  auto *grown = static_cast<uint8_t *>(std::realloc(data, want));
+  size_t need = length + more;
+  size_t want = std::max(need, capacity < 4096 ? size_t(4096) : capacity * 2);
+  if (need <= expected) want = std::min(want, expected);
+  auto *grown = storage ? storage->resize(storage->ud, data, length, want)
+                        : static_cast<uint8_t *>(std::realloc(data, want));
   if (!grown) return false;
   data = grown;
   capacity = want;
   return true;
+}
+
+uint8_t *qmByteBuffer::Release() {
+  uint8_t *block = data;
+  data = nullptr;
+  length = capacity = 0;
+  return block;
 }
 
 bool qmByteBuffer::Append(const void *bytes, size_t n) {

@@ -57,17 +57,33 @@ struct qmNetWait {
   uint32_t timeoutMs;                                  // longest silence; 0: no limit
 };
 
-// Received bytes in memory. It grows geometrically through realloc, which moves large blocks by
-// remapping their pages instead of copying them; its size never comes from what a peer claims.
+// Memory a byte buffer may borrow instead of its own: a string being built in place, so that
+// received bytes need no copy afterwards. resize makes the block (nullptr: none yet) capacity
+// bytes long keeping its first length bytes, or answers nullptr without memory, the block then
+// unchanged; release gives back a block nobody took.
+struct qmByteStorage {
+  void *ud;
+  uint8_t *(*resize)(void *ud, uint8_t *data, size_t length, size_t capacity);
+  void (*release)(void *ud, uint8_t *data);
+};
+
+// Received bytes in memory. It grows geometrically through realloc (or its storage), which moves
+// large blocks by remapping their pages instead of copying them; its size never comes from what
+// a peer claims: a length announced by the peer only stops the doubling short of it.
 struct qmByteBuffer {
   uint8_t *data = nullptr;
   size_t length = 0, capacity = 0;
+  size_t expected = SIZE_MAX;  // growth ends here when the bytes still wanted fit
+  const qmByteStorage *storage = nullptr;
   qmByteBuffer() = default;
+  explicit qmByteBuffer(const qmByteStorage *s) : storage(s) {}
   qmByteBuffer(const qmByteBuffer &) = delete;
   qmByteBuffer &operator=(const qmByteBuffer &) = delete;
   ~qmByteBuffer();
   // Room for more bytes after length; false without memory.
   bool Reserve(size_t more);
+  // Hands the block to the caller, who now owns it; the buffer is empty afterwards.
+  uint8_t *Release();
   bool Append(const void *bytes, size_t n);
   std::string Text() const { return data ? std::string(reinterpret_cast<const char *>(data), length) : std::string(); }
 };

@@ -382,6 +382,15 @@ void ReadTransferOptions(VmState *L, bool upload, qmTransferRequest *req, bool *
   if (GetFieldBytes(L, 2, "useragent", &text, &len, nullptr)) req->userAgent.assign(text, len);
 }
 
+// A download to memory is received straight into the script string it becomes.
+uint8_t *ResizeOpenString(void *ud, uint8_t *data, size_t, size_t capacity) {
+  auto *L = static_cast<VmState *>(ud);
+  char *bytes = data ? vm_resizeopenstring(L, reinterpret_cast<char *>(data), capacity) : vm_openstring(L, capacity);
+  return reinterpret_cast<uint8_t *>(bytes);
+}
+
+void ReleaseOpenString(void *ud, uint8_t *data) { vm_freeopenstring(static_cast<VmState *>(ud), reinterpret_cast<char *>(data)); }
+
 uint32_t Transfer(VmState *L, bool upload) {
   CheckArgCount(L, upload ? 2 : 1, 4);
   qmTransferRequest req;
@@ -413,7 +422,9 @@ uint32_t Transfer(VmState *L, bool upload) {
     req.outFile.clear();
   }
   qmNetWait w = MakeWait(L, &cw);
+  const qmByteStorage inString{L, ResizeOpenString, ReleaseOpenString};
   qmTransferResult result;
+  result.data.storage = &inString;
   uint32_t code = TransferFile(&w, req, &result);
   if (req.inFile) FileClose(req.inFile);
   if (code) {
@@ -424,7 +435,9 @@ uint32_t Transfer(VmState *L, bool upload) {
     return 2;
   }
   if (upload) return 0;
-  vm_pushlstring(L, result.data.data ? reinterpret_cast<const char *>(result.data.data) : "", result.data.length);
+  size_t length = result.data.length;
+  if (result.data.data) vm_pushopenstring(L, reinterpret_cast<char *>(result.data.Release()), length);
+  else vm_pushlstring(L, "", 0);
   vm_pushnumber(L, double(result.count));
   return 2;
 }

@@ -15,7 +15,7 @@ namespace {
 constexpr uint64_t kLineLimit = 1023;
 constexpr int kMaxRedirects = 5;
 // A memory download reserves at most this much from a Content-Length; the rest grows with
-// what actually arrives.
+// what actually arrives, doubling up to the announced length and no further while it holds.
 constexpr uint64_t kMaxReserve = 1 << 20;
 
 // A connection of the transfer's own: no script events, closed when it goes out of scope.
@@ -182,6 +182,8 @@ uint32_t Transfer::Http(const qmUrl &url, const std::string &sendUrl, bool follo
 uint32_t Transfer::HttpBody(OwnConnection *oc, const qmHttpHeaders &h) {
   if (uint32_t code = OpenOutput()) return code;
   StartProgress(oc, h.contentLength > 0 ? uint64_t(h.contentLength) : 16384);
+  if (!file && !h.chunked && h.contentLength >= 0 && uint64_t(h.contentLength) <= SIZE_MAX - out->data.length)
+    out->data.expected = out->data.length + size_t(h.contentLength);
   if (!file && h.contentLength > 0 && !out->data.Reserve(size_t(std::min<uint64_t>(uint64_t(h.contentLength), kMaxReserve))))
     return ERR_MEM;
   if (!h.chunked) {

@@ -342,6 +342,11 @@ char *vm_openstring(VmState *L, size_t len) {
   return ts ? ts->data() : nullptr;
 }
 
+char *vm_resizeopenstring(VmState *L, char *data, size_t len) {
+  VmString *ts = vm_resizeopenstr(L, OpenStringOf(data), len);
+  return ts ? ts->data() : nullptr;
+}
+
 void vm_pushopenstring(VmState *L, char *data, size_t len) {
   // The open string is outside the collector's lists, so a collection here cannot touch it.
   vm_checkgc(L);

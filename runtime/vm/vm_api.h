@@ -81,7 +81,10 @@ int vm_pushupvalues(VmState *L);
 // when memory is short. vm_pushopenstring interns the first len bytes (len at most the length
 // asked for) and pushes the string; the bytes are no longer the caller's, and may have been
 // freed for an equal string. vm_freeopenstring gives back bytes that are not to be pushed.
+// vm_resizeopenstring makes them len bytes long, keeping what they hold, and returns where they
+// are now; nullptr, raising nothing and leaving them as they were, when they cannot grow.
 char *vm_openstring(VmState *L, size_t len);
+char *vm_resizeopenstring(VmState *L, char *data, size_t len);
 void vm_pushopenstring(VmState *L, char *data, size_t len);
 void vm_freeopenstring(VmState *L, char *data);
 

@@ -79,9 +79,28 @@ VmOp decode(VmInstruction i) {
   return d;
 }
 
+// The fixed form of an instruction whose operand kinds have one, else the instruction itself.
+VmOp fixform(VmOp d) {
+  int rr, rk;
+  switch (d.op) {
+    case OP_ADD: rr = VM_FORM_ADD_RR, rk = VM_FORM_ADD_RK; break;
+    case OP_SUB: rr = VM_FORM_SUB_RR, rk = VM_FORM_SUB_RK; break;
+    case OP_MUL: rr = VM_FORM_MUL_RR, rk = VM_FORM_MUL_RK; break;
+    case OP_EQ: rr = VM_FORM_EQ_RR, rk = VM_FORM_EQ_RK; break;
+    case OP_LT: rr = VM_FORM_LT_RR, rk = VM_FORM_LT_RK; break;
+    case OP_LE: rr = VM_FORM_LE_RR, rk = VM_FORM_LE_RK; break;
+    case OP_GETTABLE: rr = VM_FORM_GETTABLE_RR, rk = VM_FORM_GETTABLE_RK; break;  // B is always a register
+    case OP_SETTABLE: rr = VM_FORM_SETTABLE_RR, rk = VM_FORM_SETTABLE_RK; break;
+    default: return d;
+  }
+  if (d.kbits == 0) d.op = static_cast<uint8_t>(rr);
+  else if (d.kbits == VM_OPK_C) d.op = static_cast<uint8_t>(rk);
+  return d;
+}
+
 }  // namespace
 
 void vm_decodeproto(VmState *L, VmProto *p) {
   p->ops = vm_newvector<VmOp>(L, static_cast<size_t>(p->sizecode));
-  for (int32_t n = 0; n < p->sizecode; n++) p->ops[n] = decode(p->code[n]);
+  for (int32_t n = 0; n < p->sizecode; n++) p->ops[n] = fixform(decode(p->code[n]));
 }

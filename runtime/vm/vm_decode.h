@@ -7,6 +7,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/vm/vm_opcodes.h"
+
 struct VmProto;
 struct VmState;
 
@@ -28,6 +30,21 @@ struct VmOp {
   };
 };
 static_assert(sizeof(VmOp) == 8);
+
+// The interpreter's own forms of the commonest arithmetic, comparisons and table accesses, with
+// the kinds of their operands fixed when the function is loaded: _RR reads registers B and C, _RK
+// register B and constant C. They are numbered after the opcodes and exist only in `ops`.
+#define VM_FIXED_FORMS(X)                                                                                      \
+  X(ADD_RR) X(ADD_RK) X(SUB_RR) X(SUB_RK) X(MUL_RR) X(MUL_RK) X(EQ_RR) X(EQ_RK) X(LT_RR) X(LT_RK) X(LE_RR) \
+  X(LE_RK) X(GETTABLE_RR) X(GETTABLE_RK) X(SETTABLE_RR) X(SETTABLE_RK)
+
+enum : uint8_t {
+  VM_FORM_BEFORE = VM_NUM_OPCODES - 1,
+#define VM_FORM_ENUM(name) VM_FORM_##name,
+  VM_FIXED_FORMS(VM_FORM_ENUM)
+#undef VM_FORM_ENUM
+  VM_FORM_END
+};
 
 // Fills p->ops from p->code; the code must have passed vm_checkcode.
 void vm_decodeproto(VmState *L, VmProto *p);

@@ -483,9 +483,12 @@ VmValue *vm_execute(VmState *L) {
 #define VM_OP(name, fmt, flags) &&L_##name,
 #include "runtime/vm/vm_opcodes.def"
 #undef VM_OP
-      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
-      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
+#define VM_FORM_LABEL(name) &&L_##name,
+      VM_FIXED_FORMS(VM_FORM_LABEL)
+#undef VM_FORM_LABEL
+      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
   };
+  static_assert(VM_FORM_END + 5 == 64, "one entry per opcode and fixed form, the rest do nothing");
   // While the trap word is set (end requested, line or count hook), every opcode goes here first.
   static const void *const traptab[64] = {
 #define TRAP8 &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap,
@@ -530,7 +533,6 @@ callentry:
     g->checkcount = g->checkevery - 1;
     if (g->periodic) g->periodic(L);
   }
-retentry:
   L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
   pc = L->ci->savedpc;
   base = L->base;
@@ -607,29 +609,36 @@ L_GETGLOBAL: {
   DISPATCH();
 }
 
-L_GETTABLE: {
-  ra = REG(INS.a);
-  VmValue *rb = RB();
-  const VmValue *rc = RKC();
-  if (VM_LIKELY(vm_istable(rb))) {
-    VmTable *h = vm_hvalue(rb);
-    const VmValue *v;
-    int n;
-    // An integer key inside the array part first: the indexed loop over a table.
-    if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))
-      v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n);
-    else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));
-    else v = vm_gettable_raw(h, rc);
-    if (!vm_isnil(v)) {
-      *ra = *v;
-      DISPATCH();
-    }
+// The fixed forms read their key (C) without asking its kind.
+#define GETTABLE_FORM(LABEL, READC)                                                                             \
+  LABEL: {                                                                                                      \
+    ra = REG(INS.a);                                                                                            \
+    VmValue *rb = RB();                                                                                         \
+    const VmValue *rc = READC;                                                                                  \
+    if (VM_LIKELY(vm_istable(rb))) {                                                                            \
+      VmTable *h = vm_hvalue(rb);                                                                               \
+      const VmValue *v;                                                                                         \
+      int n;                                                                                                    \
+      /* An integer key inside the array part first: the indexed loop over a table. */                          \
+      if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))                                                      \
+        v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n); \
+      else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));                                                \
+      else v = vm_gettable_raw(h, rc);                                                                          \
+      if (!vm_isnil(v)) {                                                                                       \
+        *ra = *v;                                                                                               \
+        DISPATCH();                                                                                             \
+      }                                                                                                         \
+    }                                                                                                           \
+    SAVEPC();                                                                                                   \
+    vm_gettable_value(L, *rb, *rc, vm_savestack(L, ra), VM_GET_FIELDINIT, rb);                                  \
+    RELOAD();                                                                                                   \
+    DISPATCH();                                                                                                 \
   }
-  SAVEPC();
-  vm_gettable_value(L, *rb, *rc, vm_savestack(L, ra), VM_GET_FIELDINIT, rb);
-  RELOAD();
-  DISPATCH();
-}
+
+  GETTABLE_FORM(L_GETTABLE, RKC())
+  GETTABLE_FORM(L_GETTABLE_RR, REG(INS.r.c))
+  GETTABLE_FORM(L_GETTABLE_RK, KST(INS.r.c))
+#undef GETTABLE_FORM
 
 L_SETGLOBAL:
   ra = REG(INS.a);
@@ -643,29 +652,36 @@ L_SETUPVAL:
   *cl->upvals()[INS.r.b]->v = *ra;
   DISPATCH();
 
-L_SETTABLE: {
-  ra = REG(INS.a);
-  const VmValue *rb = RKB();
-  const VmValue *rc = RKC();
-  // An integer key inside the array part: a store, unless an empty slot has a __newindex to
-  // ask. A number key never names a tag method, so the table's tag-method cache stays valid.
-  if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {
-    VmTable *h = vm_hvalue(ra);
-    int n;
-    if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) {
-      VmValue *slot = &h->array[n - 1];
-      if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||
-                    vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {
-        *slot = *rc;
-        DISPATCH();
-      }
-    }
+// An integer key inside the array part: a store, unless an empty slot has a __newindex to
+// ask. A number key never names a tag method, so the table's tag-method cache stays valid.
+// The fixed forms read their key (B) and value (C) without asking their kinds.
+#define SETTABLE_FORM(LABEL, READB, READC)                                                                      \
+  LABEL: {                                                                                                      \
+    ra = REG(INS.a);                                                                                            \
+    const VmValue *rb = READB;                                                                                  \
+    const VmValue *rc = READC;                                                                                  \
+    if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {                                                         \
+      VmTable *h = vm_hvalue(ra);                                                                               \
+      int n;                                                                                                    \
+      if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) { \
+        VmValue *slot = &h->array[n - 1];                                                                       \
+        if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||                      \
+                      vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {         \
+          *slot = *rc;                                                                                          \
+          DISPATCH();                                                                                           \
+        }                                                                                                       \
+      }                                                                                                         \
+    }                                                                                                           \
+    SAVEPC();                                                                                                   \
+    vm_settable_value(L, *ra, *rb, *rc, ra);                                                                    \
+    RELOAD();                                                                                                   \
+    DISPATCH();                                                                                                 \
   }
-  SAVEPC();
-  vm_settable_value(L, *ra, *rb, *rc, ra);
-  RELOAD();
-  DISPATCH();
-}
+
+  SETTABLE_FORM(L_SETTABLE, RKB(), RKC())
+  SETTABLE_FORM(L_SETTABLE_RR, REG(INS.r.b), REG(INS.r.c))
+  SETTABLE_FORM(L_SETTABLE_RK, REG(INS.r.b), KST(INS.r.c))
+#undef SETTABLE_FORM
 
 L_NEWTABLE: {
   ra = REG(INS.a);
@@ -680,11 +696,12 @@ L_NEWTABLE: {
   DISPATCH();
 }
 
-#define ARITH(NAME, EVENT, FAST)                                     \
-  L_##NAME: {                                                        \
+// One arithmetic handler; the fixed forms read their operands without asking their kind.
+#define ARITH_FORM(LABEL, EVENT, FAST, READB, READC)                 \
+  LABEL: {                                                           \
     ra = REG(INS.a);                                                 \
-    const VmValue *rb = RKB();                                       \
-    const VmValue *rc = RKC();                                       \
+    const VmValue *rb = READB;                                       \
+    const VmValue *rc = READC;                                       \
     if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {             \
       double nb = rb->v.n, nc = rc->v.n;                             \
       (void)nb;                                                      \
@@ -696,10 +713,15 @@ L_NEWTABLE: {
     RELOAD();                                                        \
     DISPATCH();                                                      \
   }
+#define ARITH(NAME, EVENT, FAST) ARITH_FORM(L_##NAME, EVENT, FAST, RKB(), RKC())
+#define ARITH_FIXED(NAME, EVENT, FAST)                                          \
+  ARITH(NAME, EVENT, FAST)                                                      \
+  ARITH_FORM(L_##NAME##_RR, EVENT, FAST, REG(INS.r.b), REG(INS.r.c))            \
+  ARITH_FORM(L_##NAME##_RK, EVENT, FAST, REG(INS.r.b), KST(INS.r.c))
 
-  ARITH(ADD, VM_TM_ADD, vm_setnumber(ra, nb + nc); DISPATCH();)
-  ARITH(SUB, VM_TM_SUB, vm_setnumber(ra, nb - nc); DISPATCH();)
-  ARITH(MUL, VM_TM_MUL, vm_setnumber(ra, nb * nc); DISPATCH();)
+  ARITH_FIXED(ADD, VM_TM_ADD, vm_setnumber(ra, nb + nc); DISPATCH();)
+  ARITH_FIXED(SUB, VM_TM_SUB, vm_setnumber(ra, nb - nc); DISPATCH();)
+  ARITH_FIXED(MUL, VM_TM_MUL, vm_setnumber(ra, nb * nc); DISPATCH();)
   ARITH(DIV, VM_TM_DIV, if (nc != 0) { vm_setnumber(ra, nb / nc); DISPATCH(); })
   ARITH(DIVINT, VM_TM_DIVINT, )
   ARITH(MOD, VM_TM_MOD, )
@@ -709,7 +731,9 @@ L_NEWTABLE: {
   ARITH(AND, VM_TM_AND, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) & vm_touint32(nc))); DISPATCH();)
   ARITH(XOR, VM_TM_XOR, vm_setnumber(ra, static_cast<double>(vm_touint32(nb) ^ vm_touint32(nc))); DISPATCH();)
   ARITH(POW, VM_TM_POW, vm_setnumber(ra, std::pow(nb, nc)); DISPATCH();)
+#undef ARITH_FIXED
 #undef ARITH
+#undef ARITH_FORM
 
 L_UNM: {
   ra = REG(INS.a);
@@ -771,56 +795,34 @@ L_JMP: {
   DISPATCH();
 }
 
-L_EQ: {
-  ra = REG(INS.a);
-  const VmValue *rb = RKB();
-  const VmValue *rc = RKC();
-  int res;
-  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
-    res = rb->v.n == rc->v.n;
-  } else {
-    SAVEPC();
-    res = vm_equal_value(L, rb, rc);
-    base = L->base;
+// One comparison handler: A is the wanted result; the JMP after it is taken when it comes out.
+#define COMPARE_FORM(LABEL, FAST, SLOW, READB, READC) \
+  LABEL: {                                            \
+    ra = REG(INS.a);                                  \
+    const VmValue *rb = READB;                        \
+    const VmValue *rc = READC;                        \
+    int res;                                          \
+    if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) { \
+      res = FAST;                                     \
+    } else {                                          \
+      SAVEPC();                                       \
+      res = SLOW;                                     \
+      base = L->base;                                 \
+    }                                                 \
+    if (res != INS.a) pc++;                           \
+    else dojump(pc);                                  \
+    DISPATCH();                                       \
   }
-  if (res != INS.a) pc++;
-  else dojump(pc);
-  DISPATCH();
-}
+#define COMPARE(NAME, FAST, SLOW)                                     \
+  COMPARE_FORM(L_##NAME, FAST, SLOW, RKB(), RKC())                    \
+  COMPARE_FORM(L_##NAME##_RR, FAST, SLOW, REG(INS.r.b), REG(INS.r.c)) \
+  COMPARE_FORM(L_##NAME##_RK, FAST, SLOW, REG(INS.r.b), KST(INS.r.c))
 
-L_LT: {
-  ra = REG(INS.a);
-  const VmValue *rb = RKB();
-  const VmValue *rc = RKC();
-  int res;
-  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
-    res = rb->v.n < rc->v.n;
-  } else {
-    SAVEPC();
-    res = vm_lessthan_value(L, rb, rc, 1);
-    base = L->base;
-  }
-  if (res != INS.a) pc++;
-  else dojump(pc);
-  DISPATCH();
-}
-
-L_LE: {
-  ra = REG(INS.a);
-  const VmValue *rb = RKB();
-  const VmValue *rc = RKC();
-  int res;
-  if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {
-    res = rb->v.n <= rc->v.n;
-  } else {
-    SAVEPC();
-    res = lessequal(L, rb, rc);
-    base = L->base;
-  }
-  if (res != INS.a) pc++;
-  else dojump(pc);
-  DISPATCH();
-}
+  COMPARE(EQ, rb->v.n == rc->v.n, vm_equal_value(L, rb, rc))
+  COMPARE(LT, rb->v.n < rc->v.n, vm_lessthan_value(L, rb, rc, 1))
+  COMPARE(LE, rb->v.n <= rc->v.n, lessequal(L, rb, rc))
+#undef COMPARE
+#undef COMPARE_FORM
 
 L_TEST: {
   ra = REG(INS.a);
@@ -838,7 +840,7 @@ L_CALL: {
   ra = REG(INS.a);
   int b = INS.r.b;
   int nresults = INS.r.c - 1;
-  if (b != 0) L->top = ra + b;
+  VmValue *top = b != 0 ? ra + b : L->top;  // above the last argument
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
@@ -846,24 +848,26 @@ L_CALL: {
     // hook set the call takes the general way, past the hook at callentry.
     VmClosure *ncl = vm_clvalue(ra);
     const VmProto *np = ncl->p;
-    if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && L->ci != L->end_ci &&
-        L->stack_last - L->top > np->maxstacksize) {
-      L->ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
-      VmCallInfo *nci = ++L->ci;
+    VmCallInfo *ci = L->ci;
+    if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && ci != L->end_ci &&
+        L->stack_last - top > np->maxstacksize) {
+      ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+      VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
-      nci->top = base + np->maxstacksize;
+      VmValue *ntop = nci->top = base + np->maxstacksize;
       pc = nci->savedpc = np->ops;
       nci->oldpc = nullptr;
       nci->tailcalls = 0;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
-      for (VmValue *s = L->top; s < nci->top; s++) vm_setnil(s);
-      L->top = nci->top;
+      for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
+      L->top = ntop;
       cl = ncl;
       k = np->k;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
     }
   }
+  L->top = top;
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
   g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
@@ -926,34 +930,45 @@ L_RETURN: {
     DISPATCH();
   }
   int b = INS.r.b;
-  if (b != 0) L->top = ra + b - 1;
+  VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
   VmCallInfo *ci = L->ci - 1;
+  int nresults;
   // Only a return hook or the caller outside reads the record of the frame that ends.
-  if (!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET)) {
+  if (__builtin_expect(!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET), 0)) {
+    L->top = end;
     L->ci->state = VM_CI_SAVEDPC;
     L->ci->savedpc = pc;
     if (!(ci->state & VM_CI_CALLING)) return ra;  // entered from outside
-  }
-  int nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
-  if (__builtin_expect(L->hookmask & VM_MASKRET, 0)) {
+    nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
     vm_poscall(L, nresults, ra);
+    ci = L->ci;  // the hook may have moved the call records
   } else {
     // The return into a script frame without a return hook: the results move down to the
     // function's slot, padded with nils to the number wanted.
+    nresults = (ci->savedpc - 1)->r.c - 1;
     VmValue *res = base - 1;
-    VmValue *end = L->top;
     L->ci = ci;
     L->base = ci->base;
-    int wanted = nresults;
-    for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
-    for (; wanted > 0; wanted--) vm_setnil(res++);
-    L->top = res;
+    if (nresults == 1 && ra < end) {
+      *res = *ra;  // one result wanted and given: the usual expression call
+    } else {
+      int wanted = nresults;
+      for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
+      for (; wanted > 0; wanted--) vm_setnil(res++);
+      L->top = res;
+    }
   }
-  if (nresults >= 0) L->top = L->ci->top;
-  goto retentry;
+  if (nresults >= 0) L->top = ci->top;
+  // Back in the caller's frame, taken up from the record at hand.
+  ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
+  pc = ci->savedpc;
+  base = ci->base;
+  cl = vm_clvalue(base - 1);
+  k = cl->p->k;
+  DISPATCH();
 }
 
 L_FORLOOP: {

@@ -68,6 +68,16 @@ void *vm_realloc(VmState *L, void *block, size_t osize, size_t nsize) {
   return nb;
 }
 
+void *vm_regrow(VmState *L, void *block, size_t osize, size_t nsize) {
+  VmGlobalState *g = G(L);
+  if (nsize == 0 || nsize > 0xFFFFFFFCu) return nullptr;
+  if (g->memlimit && nsize > osize && g->nblocks - osize + nsize > g->memlimit) return nullptr;
+  void *nb = std::realloc(block, nsize);
+  if (!nb) return nullptr;
+  g->nblocks = g->nblocks - osize + nsize;
+  return nb;
+}
+
 void *vm_growaux(VmState *L, void *block, int *size, size_t size_elem, int limit, unsigned errcode) {
   int newsize;
   if (*size >= limit / 2) {

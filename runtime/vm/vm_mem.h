@@ -8,6 +8,12 @@ struct VmState;
 // Frees for nsize 0; ERR_MEM above 0xFFFFFFFC, beyond G(L)->memlimit or when realloc fails
 // (raised at the current call, or nullptr when L is null, i.e. for the state's own records).
 void *vm_realloc(VmState *L, void *block, size_t osize, size_t nsize);
+// Resizes a block that its owner fills as it grows (a string read in place), with the same
+// accounting as vm_realloc: the allocator resizes it, so large blocks move by remapping, not by
+// copying. No 2 MB pages are asked for: the block is written once, front to back, and zeroing
+// whole 2 MB pages on first touch costs more than it saves. nullptr, nothing raised and the old
+// block unchanged, when memory is short or the memory limit would be passed.
+void *vm_regrow(VmState *L, void *block, size_t osize, size_t nsize);
 
 template <typename T>
 T *vm_newvector(VmState *L, size_t n) {

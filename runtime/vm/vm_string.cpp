@@ -113,6 +113,14 @@ VmString *vm_internopenstr(VmState *L, VmString *ts, size_t l) {
   return ts;
 }
 
+VmString *vm_resizeopenstr(VmState *L, VmString *ts, size_t l) {
+  if (l > VM_MAXSTRLEN) return nullptr;
+  auto *grown = static_cast<VmString *>(vm_regrow(L, ts, vm_sizestring(ts->len), vm_sizestring(l)));
+  if (!grown) return nullptr;
+  grown->len = static_cast<uint32_t>(l);
+  return grown;
+}
+
 void vm_freeopenstr(VmState *L, VmString *ts) { vm_realloc(L, ts, vm_sizestring(ts->len), 0); }
 
 VmUserdata *vm_newudata(VmState *L, size_t size) {

@@ -21,6 +21,9 @@ inline VmString *vm_newstr(VmState *L, const char *s) { return vm_newlstr(L, s, 
 // vm_freeopenstr. Interning is by content, so nothing may change the bytes afterwards.
 VmString *vm_newopenstr(VmState *L, size_t l);
 VmString *vm_internopenstr(VmState *L, VmString *ts, size_t l);
+// Makes an open string l bytes long, keeping its first bytes; the block may move. nullptr,
+// nothing raised and the string unchanged, above VM_MAXSTRLEN or when memory is short.
+VmString *vm_resizeopenstr(VmState *L, VmString *ts, size_t l);
 void vm_freeopenstr(VmState *L, VmString *ts);
 // Resizes the string table to newsize buckets (a power of two).
 void vm_resizestrtab(VmState *L, int newsize);

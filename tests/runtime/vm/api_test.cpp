@@ -228,6 +228,36 @@ TEST(Api, OpenStringsInternByContent) {
   }
 }
 
+// An open string grown step by step keeps what it holds, wherever its block moves, and a step
+// the memory limit forbids is refused without a raise, leaving the bytes as they were.
+TEST(Api, OpenStringsGrowKeepingTheirBytes) {
+  ExecVm vm;
+  VmState *L = vm.L;
+  size_t before = G(L)->nblocks;
+  std::string expected;
+  char *data = vm_openstring(L, 16);
+  ASSERT_NE(data, nullptr);
+  size_t size = 16;
+  for (; size <= (8u << 20); size *= 4) {
+    for (size_t i = expected.size(); i < size; i++) expected += char('a' + i % 23);
+    std::memcpy(data, expected.data(), size);
+    char *grown = vm_resizeopenstring(L, data, size * 4);
+    ASSERT_NE(grown, nullptr) << size;
+    data = grown;
+    EXPECT_EQ(std::memcmp(data, expected.data(), size), 0) << size;
+  }
+  G(L)->memlimit = G(L)->nblocks + (1u << 20);
+  EXPECT_EQ(vm_resizeopenstring(L, data, size * 4), nullptr) << "beyond the memory limit: an answer, not a raise";
+  G(L)->memlimit = 0;
+  EXPECT_EQ(vm_resizeopenstring(L, data, VM_MAXSTRLEN + size_t(1)), nullptr);
+  EXPECT_EQ(std::memcmp(data, expected.data(), expected.size()), 0) << "a refusal leaves the bytes";
+  vm_pushopenstring(L, data, expected.size());
+  EXPECT_EQ(std::string(vm_tostring(L, -1), vm_strlen(L, -1)), expected);
+  vm_settop(L, 0);
+  vm_setgcthreshold(L, 0);
+  EXPECT_EQ(G(L)->nblocks, before) << "every byte counted on the way is given back";
+}
+
 TEST(Api, OpenStringsRefuseWhatCannotBeMadeAndGiveBackWhatIsNotPushed) {
   ExecVm vm;
   VmState *L = vm.L;
