@@ -80,20 +80,9 @@ int KText(const qmTextEntryRequest &request, std::string *out) {
   return 0;
 }
 
-// No font dialog either: the font families as a list, as with zenity.
+// No font dialog either.
 int KFont(const char *title, const char *family, int32_t size, qmFontChoice *out) {
-  std::vector<std::string> families = FontFamilyNames();
-  if (families.empty()) return -1;
-  int32_t active = -1;
-  for (size_t i = 0; i < families.size(); i++)
-    if (families[i] == family) active = static_cast<int32_t>(i);
-  int32_t index = -1;
-  int r = KList(title, "", families, active, &index);
-  if (r != 1) return r;
-  out->family = index >= 0 ? families[size_t(index)] : family;
-  out->size = size;
-  out->bold = out->italic = out->underline = 0;
-  return 1;
+  return FontFromFamilyList(title, family, size, out, KList);
 }
 
 }  // namespace

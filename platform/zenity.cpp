@@ -107,20 +107,9 @@ int ZText(const qmTextEntryRequest &request, std::string *out) {
   return 0;
 }
 
-// zenity has no font dialog: the families fontconfig knows, as a list to choose from.
+// zenity has no font dialog.
 int ZFont(const char *title, const char *family, int32_t size, qmFontChoice *out) {
-  std::vector<std::string> families = FontFamilyNames();
-  if (families.empty()) return -1;
-  int32_t active = -1;
-  for (size_t i = 0; i < families.size(); i++)
-    if (families[i] == family) active = static_cast<int32_t>(i);
-  int32_t index = -1;
-  int r = ZList(title, "", families, active, &index);
-  if (r != 1) return r;
-  out->family = index >= 0 ? families[size_t(index)] : family;
-  out->size = size;
-  out->bold = out->italic = out->underline = 0;
-  return 1;
+  return FontFromFamilyList(title, family, size, out, ZList);
 }
 
 }  // namespace
@@ -135,6 +124,23 @@ std::vector<std::string> FontFamilyNames() {
     if (!seen && !line.empty()) families.push_back(line);
   }
   return families;
+}
+
+int FontFromFamilyList(const char *title, const char *family, int32_t size, qmFontChoice *out,
+                       int (*list)(const char *title, const char *body, const std::vector<std::string> &entries,
+                                   int32_t active, int32_t *index)) {
+  std::vector<std::string> families = FontFamilyNames();
+  if (families.empty()) return -1;
+  int32_t active = -1;
+  for (size_t i = 0; i < families.size(); i++)
+    if (families[i] == family) active = static_cast<int32_t>(i);
+  int32_t index = -1;
+  int r = list(title, "", families, active, &index);
+  if (r != 1) return r;
+  out->family = index >= 0 ? families[size_t(index)] : family;
+  out->size = size;
+  out->bold = out->italic = out->underline = 0;
+  return 1;
 }
 
 const qmDialogBackend kZenityDialogs = {"zenity", ZMessage, ZFile, ZFolder, ZColor, ZFont, ZList, ZText};

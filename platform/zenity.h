@@ -33,5 +33,10 @@ int ZenityListResult(int exitStatus, const std::string &output, size_t count, in
 // The font families fontconfig knows, each once, in its order: neither dialog program has a
 // font dialog, so the font requester is a list of these.
 std::vector<std::string> FontFamilyNames();
+// The font requester of a dialog program without one: FontFamilyNames offered through its list
+// dialog, the size kept, no styles.
+int FontFromFamilyList(const char *title, const char *family, int32_t size, qmFontChoice *out,
+                       int (*list)(const char *title, const char *body, const std::vector<std::string> &entries,
+                                   int32_t active, int32_t *index));
 
 std::vector<std::string> ZenityTextArgs(const qmTextEntryRequest &request, const std::string &start);
