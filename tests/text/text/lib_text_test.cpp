@@ -332,7 +332,9 @@ TEST_F(TextLib, DisplayTagsOfTextOutAndTextObjects) {
   for (int y = ink.top; y <= ink.bottom; y++)
     for (int x = ink.left; x <= ink.right; x++) {
       const uint32_t p = DisplayVm::BitmapPixel(d->backgroundCopy, x, y);
-      if (p) EXPECT_NEAR(int(p & 0xFF), 127, 2) << x << "," << y << std::hex << " " << p;
+      if (p) {
+        EXPECT_NEAR(int(p & 0xFF), 127, 2) << x << "," << y << std::hex << " " << p;
+      }
     }
   clear();
   ASSERT_EQ(textOut(0, 0, "AB", [&] { vm.Set("tint", 255), vm.Set("tintcolor", 0x0000FF); }), 0u);
