@@ -1,5 +1,5 @@
 // The system picture codecs: JPEG through TurboJPEG, TIFF through libtiff, GIF through giflib,
-// PNG writing through libpng's simplified interface. None of these long-jumps through our
+// PNG through libpng's simplified interface. None of these long-jumps through our
 // frames: TurboJPEG, libtiff and giflib report errors by their results, and the simplified
 // libpng interface keeps its own jump inside libpng.
 #include "platform/imagecodec.h"
@@ -251,7 +251,46 @@ uint32_t DecodeGif(const uint8_t *bytes, uint64_t length, bool wantPixels, Decod
   return err;
 }
 
+// ---- PNG ----
+
+// Pictures that come in memory (the clipboard's image/png); files go through our own reader.
+uint32_t DecodePng(const uint8_t *bytes, uint64_t length, bool wantPixels, Decoded *out) {
+  png_image image;
+  std::memset(&image, 0, sizeof image);
+  image.version = PNG_IMAGE_VERSION;
+  if (!png_image_begin_read_from_memory(&image, bytes, size_t(length))) {
+    png_image_free(&image);
+    return ERR_LOADPICTURE2;
+  }
+  const int32_t alpha = (image.format & PNG_FORMAT_FLAG_ALPHA) != 0;
+  uint32_t err = CheckImageSize(image.width, image.height, length);
+  if (!err && wantPixels) {
+    out->pixels = AllocPixels(int32_t(image.width), int32_t(image.height), 0);
+    if (!out->pixels) err = ERR_MEM;
+  }
+  if (!err && wantPixels) {
+    image.format = PNG_FORMAT_BGRA;
+    if (!png_image_finish_read(&image, nullptr, out->pixels, int32_t(image.width) * 4, nullptr)) {
+      err = ERR_LOADPICTURE2;
+    } else if (!alpha) {
+      const int64_t n = int64_t(image.width) * image.height;
+      for (int64_t i = 0; i < n; i++) out->pixels[i] &= 0xFFFFFFu;
+    }
+  }
+  png_image_free(&image);
+  if (err) {
+    MemFree(out->pixels);
+    out->pixels = nullptr;
+    return err;
+  }
+  out->width = int32_t(image.width);
+  out->height = int32_t(image.height);
+  out->hasAlpha = alpha;
+  return 0;
+}
+
 uint32_t DecodeMemory(const uint8_t *bytes, uint64_t length, bool wantPixels, Decoded *out) {
+  if (length >= 8 && !std::memcmp(bytes, "\x89PNG\r\n\x1a\n", 8)) return DecodePng(bytes, length, wantPixels, out);
   if (length >= 3 && bytes[0] == 0xFF && bytes[1] == 0xD8 && bytes[2] == 0xFF)
     return DecodeJpeg(bytes, length, wantPixels, out);
   if (length >= 4 && (!std::memcmp(bytes, "MM\0*", 4) || !std::memcmp(bytes, "II*\0", 4)))

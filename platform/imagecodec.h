@@ -1,5 +1,5 @@
-// The system's picture decoder and encoder: JPEG (libjpeg-turbo), TIFF (libtiff) and the first
-// picture of a GIF (giflib) are decoded here; PNG and JPEG are encoded here, and a still GIF is
+// The system's picture decoder and encoder: JPEG (libjpeg-turbo), TIFF (libtiff), PNG (libpng)
+// and the first picture of a GIF (giflib) are decoded here; PNG and JPEG are encoded here, and a still GIF is
 // written from palette indices. Pixel words are 0xAARRGGBB, rows top to bottom, no gap.
 #pragma once
 #include <cstdint>

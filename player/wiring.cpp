@@ -3,18 +3,21 @@
 #include <cstring>
 
 #include "display/bgpic/lib_bgpic.h"
+#include "display/brush/brush.h"
 #include "display/display.h"
 #include "display/display/displaylib.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
 #include "platform/eventpump.h"
+#include "platform/imagecodec.h"
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
 #include "player/event/event_dispatch.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
+#include "runtime/vm/vm_api.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 
@@ -51,6 +54,45 @@ void FreeClipboardPicture(void *image) {
   MemFree(picture);
 }
 
+// Clipboard pictures travel as PNG, made and read by the system's codec.
+uint32_t EncodeClipboardPng(const uint32_t *argb, int32_t width, int32_t height, int32_t hasAlpha, std::string *png) {
+  qmImageData data{};
+  if (uint32_t code = EncodeImageData(nullptr, argb, width, height, width * 4, IMAGETYPE_PNG, hasAlpha, 100, 0, &data))
+    return code;
+  png->assign(reinterpret_cast<const char *>(data.bytes), size_t(data.length));
+  FreeEncodedImage(&data);
+  return 0;
+}
+
+uint32_t DecodeClipboardPicture(const uint8_t *data, size_t size, uint32_t **argb, int32_t *width, int32_t *height,
+                                int32_t *hasAlpha) {
+  return DecodeImageMemory(data, size, width, height, argb, hasAlpha, nullptr);
+}
+
+const qmClipboardImageCoder kClipboardCoder = {EncodeClipboardPng, DecodeClipboardPicture};
+
+uint32_t WriteBrushToClipboard(VmState *L, const qmObjectId *id) {
+  qmBrush *brush = nullptr;
+  if (uint32_t code = FindBrush(L, id, &brush, 0)) return code;
+  int32_t hasAlpha = 0;
+  uint32_t *argb = BrushToArgb(brush, &hasAlpha);
+  if (!argb) return ERR_MEM;
+  uint32_t code = WriteClipboardImage(argb, brush->width, brush->height, hasAlpha);
+  MemFree(argb);
+  return code;
+}
+
+// GetClipboard's picture becomes a brush of an automatic id.
+uint32_t PushClipboardPictureAsBrush(VmState *L, void *image) {
+  auto *picture = static_cast<qmClipboardPicture *>(image);
+  qmObjectId id{0, 1};
+  uint32_t code = NewBrushFromArgb(L, &id, picture->argb, picture->width, picture->height, picture->hasAlpha, nullptr);
+  FreeClipboardPicture(picture);
+  if (code) return code;
+  vm_pushlightuserdata(L, reinterpret_cast<void *>(id.handle));
+  return 0;
+}
+
 void BeginDialog() {
   if (CurrentDisplay) CurrentDisplay->requesterOpen = 1;
 }
@@ -79,6 +121,9 @@ void WireRequesters(qmSystemServices *sys) {
   qmSystemClipboard &c = sys->clipboard;
   c.read = ReadClipboardForScript;
   c.freeImage = FreeClipboardPicture;
+  c.writeBrush = WriteBrushToClipboard;
+  c.pushImageAsBrush = PushClipboardPictureAsBrush;
+  SetClipboardImageCoder(&kClipboardCoder);
   c.peek = PeekClipboardKind;
   c.writeText = WriteClipboardText;
   c.clear = ClearPlatformClipboard;
@@ -127,4 +172,5 @@ void UnwirePlayerContext(VmState *L) {
   ctx->addTextLayer = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
+  SetClipboardImageCoder(nullptr);
 }

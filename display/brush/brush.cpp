@@ -4,7 +4,9 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
+#include "graphics/imagewriter.h"
 #include "graphics/graphics/alphaops.h"
 #include "graphics/graphics/bitmapops.h"
 #include "platform/memory.h"
@@ -96,6 +98,33 @@ uint32_t CreateBrushNode(VmState *L, qmObjectId *id, int32_t width, int32_t heig
     return code;
   }
   return 0;
+}
+
+uint32_t NewBrushFromArgb(VmState *L, qmObjectId *id, const uint32_t *argb, int32_t width, int32_t height,
+                          int32_t hasAlpha, qmBrush **out) {
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (BitmapFromArgb(argb, kNoTransparentColor, width, height, width, 0, &bitmap, &mask) != 0) return ERR_MEM;
+  if (hasAlpha) {
+    alpha = AllocAlphaChannel(width, height, 0);
+    if (!alpha) {
+      FreePlanes(bitmap, mask, nullptr);
+      return ERR_MEM;
+    }
+    ArgbToAlphaChannel(argb, width, height, width, alpha->memory, alpha->bytesPerRow);
+  }
+  if (uint32_t code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, width, height, width, 0, nullptr, bitmap,
+                                     kNoTransparentColor, mask, alpha, out)) {
+    FreePlanes(bitmap, mask, alpha);
+    return code;
+  }
+  return 0;
+}
+
+uint32_t *BrushToArgb(const qmBrush *brush, int32_t *hasAlpha) {
+  *hasAlpha = brush->mask || brush->alpha;
+  return BitmapToArgbMasked(brush->bitmap, brush->width, brush->height, brush->mask, brush->alpha, 0xFFFFFFFFu, 1);
 }
 
 uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int32_t, qmBrush **out) {

@@ -54,6 +54,13 @@ uint32_t NewBrushRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
 // with clearPlanes) and an alpha channel 255 (0). 0 or ERR_MEM.
 uint32_t CreateBrushNode(VmState *L, qmObjectId *id, int32_t width, int32_t height, uint32_t color, int32_t withMask,
                          int32_t withAlpha, int32_t clearPlanes, int32_t noFill, qmBrush **out);
+// A new pixel brush of width x height 0xAARRGGBB words (the caller keeps them); with hasAlpha
+// the alpha bytes become its alpha channel. 0 or ERR_MEM.
+uint32_t NewBrushFromArgb(VmState *L, qmObjectId *id, const uint32_t *argb, int32_t width, int32_t height,
+                          int32_t hasAlpha, qmBrush **out);
+// The brush's pixels as new 0xAARRGGBB words (MemFree), its mask or alpha channel folded into
+// the alpha byte (255 without either); *hasAlpha tells whether it had one. Null without memory.
+uint32_t *BrushToArgb(const qmBrush *brush, int32_t *hasAlpha);
 // A listed copy of every plane and of the user data under the new id. 0 or ERR_MEM.
 uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int32_t hardware, qmBrush **out);
 // Frees the brush of that id: ERR_MODIFYABR while it is the selected output, ERR_LOCKEDOBJ

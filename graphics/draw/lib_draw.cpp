@@ -8,8 +8,10 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/bgpic/gradientargs.h"
+#include "display/brush/brush.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/displaytags.h"
 #include "display/outputselect.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -17,6 +19,7 @@
 #include "graphics/draw/shape_geometry.h"
 #include "graphics/draw/shape_render.h"
 #include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
@@ -122,23 +125,57 @@ void BlitShapeImage(VmState *L, const DrawOutput &o, const qmShapeImage &img) {
 
 // ---- Shapes -----------------------------------------------------------------------------
 
-// The texture picture of a texture fill: brushes belong to the brush library, which offers no
-// lookup to this one yet, so every texture brush is still missing.
-uint32_t FindTexture(const qmDrawStyle &style, const qmBitmap **out) {
-  *out = nullptr;
-  return MissingObjectError(&style.texture, ERR_FINDBRUSH);
+// The texture picture of a texture fill: the style's brush, scaled by the shape's matrix when
+// that scales (*scaled is then a copy the caller frees).
+uint32_t FindTexture(VmState *L, const qmDrawStyle &style, const double m[4], const qmBitmap **out,
+                     qmBitmap **scaled) {
+  *out = nullptr, *scaled = nullptr;
+  qmObjectId id = style.texture;
+  qmBrush *brush = nullptr;
+  if (uint32_t code = FindBrush(L, &id, &brush, 0)) return code;
+  const double sx = std::fabs(m[0]), sy = std::fabs(m[3]);
+  if (sx == 1 && sy == 1) {
+    *out = brush->bitmap;
+    return 0;
+  }
+  const int64_t w = std::max<int64_t>(1, std::llround(brush->width * sx));
+  const int64_t h = std::max<int64_t>(1, std::llround(brush->height * sy));
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  const int32_t smooth = CurrentDisplay ? int32_t(CurrentDisplay->smoothScale) : 0;
+  qmScaleOutputs copy{};
+  if (uint32_t code = ScaleBitmap(brush->bitmap, nullptr, nullptr, 0, 0, nullptr, brush->width, brush->height,
+                                  int32_t(w), int32_t(h), smooth, &copy))
+    return code;
+  *out = *scaled = copy.bitmap;
+  return 0;
+}
+
+// Transparency or a filter of the tags: only a shape image can carry them.
+bool HasTagEffects(const qmDisplayTags &tags) {
+  if (tags.transparency) return true;
+  for (const qmFilterSlot &f : tags.filters)
+    if (f.enabled) return true;
+  return false;
+}
+
+// The top-left of the shape's box: the position resolved with the anchor, then moved so that
+// the anchor point lies there.
+void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
+  req->x = ResolvePositionX(L, req->x, req->width, 0, req->anchorX);
+  req->y = ResolvePositionY(L, req->y, req->height, 0, req->anchorY);
+  req->x = int32_t(std::clamp<int64_t>(int64_t(req->x) - int64_t(req->width * req->anchorX), INT32_MIN, INT32_MAX));
+  req->y = int32_t(std::clamp<int64_t>(int64_t(req->y) - int64_t(req->height * req->anchorY), INT32_MIN, INT32_MAX));
 }
 
 // Renders the request into the output: straight through its coverage, or through an image
 // when an edge, a shadow or a fill picture has to be composed first.
-uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
+uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags) {
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
   // Here a display with layers switched on will hand the request (with its own copy of the
   // style) to the layer engine, which keeps it as a layer of the shape's type. There is no
   // layer engine yet: the shape is drawn as on a display without layers.
-  req->x = ResolvePositionX(L, req->x, req->width, 0, req->anchorX);
-  req->y = ResolvePositionY(L, req->y, req->height, 0, req->anchorY);
+  PlaceShapeBox(L, req);
   req->style = *GetDrawStyle();
   const double scale = std::fabs(req->matrix[0]);
   if (scale != 1) {
@@ -146,17 +183,23 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
     req->style.lineWidth = std::max(1, int32_t(std::lround(req->style.lineWidth * scale)));
   }
   ValidateDrawStyle(&req->style);
-  if (CanDrawShapeDirect(req)) {
+  const bool effects = HasTagEffects(tags);
+  if (!effects && CanDrawShapeDirect(req)) {
     qmDrawnRect drawn;
     if (uint32_t code = DrawShapeDirect(req, &o.target, &drawn)) return code;
     if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
     return 0;
   }
   const qmBitmap *texture = nullptr;
+  qmBitmap *scaledTexture = nullptr;
   if (req->style.fillStyle == DRAWFILL_TEXTURE)
-    if (uint32_t code = FindTexture(req->style, &texture)) return code;
+    if (uint32_t code = FindTexture(L, req->style, req->matrix, &texture, &scaledTexture)) return code;
   qmShapeImage img;
-  if (uint32_t code = RenderShapeImage(req, texture, &img)) return code;
+  uint32_t code = RenderShapeImage(req, texture, &img);
+  FreeBitmap(scaledTexture);
+  if (code) return code;
+  if (img.bitmap && effects)
+    ApplyDisplayTagEffects(&tags, img.bitmap, &img.mask, &img.alpha, img.bitmap->width, img.bitmap->height);
   if (img.bitmap) BlitShapeImage(L, o, img);
   FreeShapeImage(&img);
   return 0;
@@ -188,6 +231,17 @@ template <class F> bool ReadShapeTable(VmState *L, int i, F &&read) {
   return true;
 }
 
+// The shape's display tags: the defaults, then the table at index when it is the last
+// argument, read at the shape's box size. Its matrix and anchor go into the request.
+uint32_t ReadShapeTags(VmState *L, int index, int32_t flags, qmShapeRequest *req, qmDisplayTags *tags) {
+  qmTransform t;
+  if (uint32_t code = ParseDisplayTags(L, index, req->width, req->height, 0, 0, 0, &t, tags, DTAG_INIT | flags))
+    return code;
+  if (!IsIdentityMatrix(t.matrix)) std::copy(t.matrix, t.matrix + 4, req->matrix);
+  req->anchorX = t.anchorX, req->anchorY = t.anchorY;
+  return 0;
+}
+
 // A rotation argument, or the "rotate" key of a shape table.
 void ApplyRotation(qmShapeRequest *req, double degrees) {
   RotationMatrix(degrees, req->matrix);
@@ -200,13 +254,13 @@ uint32_t DrawBox(VmState *L) {
   InitRequest(&req, QMTYPE_BOX, vm_checkint32(L, 1), vm_checkint32(L, 2), vm_optinteger(L, 5, 0));
   req.width = vm_checkint32(L, 3), req.height = vm_checkint32(L, 4);
   if (req.width < 1 || req.height < 1) return ERR_WRONGUSAGE;
+  qmDisplayTags tags;
+  if (uint32_t code = ReadShapeTags(L, 6, 0, &req, &tags)) return code;
   const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
     int32_t level;
     if (GetFieldInt(L, t, "roundlevel", &level, nullptr)) std::fill(req.corners, req.corners + 4, level);
     const char *keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
     for (int k = 0; k < 4; k++) GetFieldInt(L, t, keys[k], &req.corners[k], nullptr);
-    double rotate;
-    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
   });
   if (!table && n >= 6) std::fill(req.corners, req.corners + 4, vm_checkint32(L, 6));
   if (!table && n == 7 && vm_type(L, 7) != VM_TTABLE) ApplyRotation(&req, vm_checknumber(L, 7));
@@ -216,13 +270,14 @@ uint32_t DrawBox(VmState *L) {
   const qmDrawStyle &st = *GetDrawStyle();
   const bool plain = !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
                      IsIdentityMatrix(req.matrix) && !(st.formStyle & (FORM_ANTIALIAS | FORM_EDGE | FORM_SHADOW)) &&
-                     !(req.color >> 24) &&
+                     !(req.color >> 24) && !HasTagEffects(tags) &&
                      (st.fillStyle == DRAWFILL_COLOR || (st.fillStyle == DRAWFILL_NONE && st.lineWidth <= 1));
-  if (!plain) return RenderShape(L, &req);
+  if (!plain) return RenderShape(L, &req, tags);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  if (o.target.clipMask) return RenderShape(L, &req);
-  const int32_t x = ResolvePositionX(L, req.x, req.width, 0, 0), y = ResolvePositionY(L, req.y, req.height, 0, 0);
+  if (o.target.clipMask) return RenderShape(L, &req, tags);
+  PlaceShapeBox(L, &req);
+  const int32_t x = req.x, y = req.y;
   const int32_t w = req.width, h = req.height;
   if (st.fillStyle == DRAWFILL_COLOR) {
     FillTargetRect(&o.target, x, y, w, h, req.color);
@@ -254,8 +309,10 @@ uint32_t DrawCircle(VmState *L) {
   req.radiusX = req.radiusY = r;
   req.width = req.height = side;
   // A circle ignores the table's rotation.
+  qmDisplayTags tags;
+  if (uint32_t code = ReadShapeTags(L, 5, DTAG_NOROTATE, &req, &tags)) return code;
   if (n == 5 && vm_type(L, 5) != VM_TTABLE) ApplyRotation(&req, vm_checknumber(L, 5));
-  return RenderShape(L, &req);
+  return RenderShape(L, &req, tags);
 }
 
 uint32_t DrawEllipse(VmState *L) {
@@ -267,12 +324,10 @@ uint32_t DrawEllipse(VmState *L) {
   if (uint32_t code = SideFromRadius(rx, &req.width)) return code;
   if (uint32_t code = SideFromRadius(ry, &req.height)) return code;
   req.radiusX = rx, req.radiusY = ry;
-  const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
-    double rotate;
-    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
-  });
-  if (!table && n == 6) ApplyRotation(&req, vm_checknumber(L, 6));
-  return RenderShape(L, &req);
+  qmDisplayTags tags;
+  if (uint32_t code = ReadShapeTags(L, 6, 0, &req, &tags)) return code;
+  if (n == 6 && vm_type(L, 6) != VM_TTABLE) ApplyRotation(&req, vm_checknumber(L, 6));
+  return RenderShape(L, &req, tags);
 }
 
 uint32_t DrawArc(VmState *L) {
@@ -287,16 +342,16 @@ uint32_t DrawArc(VmState *L) {
   req.startAngle = vm_checkint32(L, 5), req.endAngle = vm_checkint32(L, 6);
   if (req.startAngle < 0 || req.endAngle < 0) return ERR_WRONGUSAGE;
   req.clockwise = 1;
+  qmDisplayTags tags;
+  if (uint32_t code = ReadShapeTags(L, 8, 0, &req, &tags)) return code;
   const bool table = n >= 8 && ReadShapeTable(L, 8, [&](int t) {
     int32_t clockwise;
     if (GetFieldInt(L, t, "clockwise", &clockwise, nullptr)) req.clockwise = clockwise != 0;
-    double rotate;
-    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
   });
   if (!table && n >= 8) req.clockwise = vm_checkint32(L, 8) != 0;
   if (!table && n == 9) ApplyRotation(&req, vm_checknumber(L, 9));
   if (req.startAngle == req.endAngle) return 0;
-  return RenderShape(L, &req);
+  return RenderShape(L, &req, tags);
 }
 
 // count x, y pairs of the table at t as doubles, closed and moved to start at (0, 0).
@@ -359,12 +414,10 @@ uint32_t DrawPolygon(VmState *L) {
               int32_t(std::clamp<int64_t>(int64_t(y) + minY, INT32_MIN, INT32_MAX)), color);
   req.points = points.data(), req.pointCount = pointCount;
   req.width = width, req.height = height;
-  const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
-    double rotate;
-    if (GetFieldNumber(L, t, "rotate", &rotate, nullptr)) ApplyRotation(&req, rotate);
-  });
-  if (!table && n == 6) ApplyRotation(&req, vm_checknumber(L, 6));
-  return RenderShape(L, &req);
+  qmDisplayTags tags;
+  if (uint32_t code = ReadShapeTags(L, 6, 0, &req, &tags)) return code;
+  if (n == 6 && vm_type(L, 6) != VM_TTABLE) ApplyRotation(&req, vm_checknumber(L, 6));
+  return RenderShape(L, &req, tags);
 }
 
 uint32_t DrawLine(VmState *L) {
@@ -373,13 +426,18 @@ uint32_t DrawLine(VmState *L) {
   int32_t x1 = vm_checkint32(L, 1), y1 = vm_checkint32(L, 2), x2 = vm_checkint32(L, 3), y2 = vm_checkint32(L, 4);
   const uint32_t color = vm_optinteger(L, 5, 0);
   int32_t thickness = 1;
-  double rotation = 0;
+  // The line's box gives the tags their size; its matrix turns the ends.
+  qmShapeRequest box;
+  InitRequest(&box, QMTYPE_LINE, 0, 0, color);
+  box.width = int32_t(std::min<int64_t>(std::llabs(int64_t(x2) - x1) + 1, INT32_MAX));
+  box.height = int32_t(std::min<int64_t>(std::llabs(int64_t(y2) - y1) + 1, INT32_MAX));
+  qmDisplayTags tags;
+  if (uint32_t code = ReadShapeTags(L, 6, DTAG_NOSIZE, &box, &tags)) return code;
   const bool table = n >= 6 && ReadShapeTable(L, 6, [&](int t) {
     GetFieldInt(L, t, "thickness", &thickness, nullptr);
-    GetFieldNumber(L, t, "rotate", &rotation, nullptr);
   });
   if (!table && n >= 6) thickness = vm_checkint32(L, 6);
-  if (!table && n == 7 && vm_type(L, 7) != VM_TTABLE) rotation = vm_checknumber(L, 7);
+  if (!table && n == 7 && vm_type(L, 7) != VM_TTABLE) ApplyRotation(&box, vm_checknumber(L, 7));
   if (thickness < 1) thickness = 1;
   if (thickness > QM_MAX_PICTURE_SIDE) return ERR_MEM;
 
@@ -387,11 +445,11 @@ uint32_t DrawLine(VmState *L) {
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
   x1 = ResolvePositionX(L, x1, 1, 0, 0), y1 = ResolvePositionY(L, y1, 1, 0, 0);
   x2 = ResolvePositionX(L, x2, 1, 0, 0), y2 = ResolvePositionY(L, y2, 1, 0, 0);
-  double m[4];
-  RotationMatrix(rotation, m);
+  const double *m = box.matrix;
   if (!IsIdentityMatrix(m)) {
     // The ends turn about the line box's anchor point (its top-left by default).
-    const int64_t ax = std::min(x1, x2), ay = std::min(y1, y2);
+    const int64_t ax = std::min(x1, x2) + int64_t((box.width - 1) * box.anchorX);
+    const int64_t ay = std::min(y1, y2) + int64_t((box.height - 1) * box.anchorY);
     auto turn = [&](int32_t *px, int32_t *py) {
       const double dx = double(*px - ax), dy = double(*py - ay);
       *px = int32_t(std::clamp<int64_t>(ax + int64_t(m[0] * dx + m[2] * dy), INT32_MIN, INT32_MAX));

@@ -10,6 +10,7 @@
 #include "graphics/graphics/alphaops.h"
 #include "graphics/graphics/fillarea.h"
 #include "graphics/pixelformat.h"
+#include "graphics/transform.h"
 #include "graphics/plot_kernels.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -358,12 +359,20 @@ uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeI
     fill = AllocBitmap(int32_t(w), int32_t(h));
     if (!fill) code = ERR_MEM;
     const int32_t bx = req->shapeX + pad, by = req->shapeY + pad;
+    // A turned or scaled shape reaches beyond its untransformed box: the fill then covers the
+    // whole image, so that no pixel of it is left unset.
+    const bool whole = !IsIdentityMatrix(req->matrix);
     if (!code && st.fillStyle == DRAWFILL_GRADIENT) {
       const qmGradientFill g = GradientFillOf(&st.gradient);
-      code = DrawGradient(fill, bx, by, req->width, req->height, &g);
+      code = whole ? DrawGradient(fill, 0, 0, int32_t(w), int32_t(h), &g)
+                   : DrawGradient(fill, bx, by, req->width, req->height, &g);
     } else if (!code && texture) {
-      TileBitmap(fill, bx, by, req->width, req->height, texture, st.textureX, st.textureY, texture->width,
-                 texture->height);
+      // The tiles keep their phase at the box's corner.
+      const auto phase = [](int64_t offset, int32_t corner, int32_t tile) {
+        return int32_t(((offset - corner) % tile + tile) % tile);
+      };
+      TileBitmap(fill, 0, 0, int32_t(w), int32_t(h), texture, phase(st.textureX, bx, texture->width),
+                 phase(st.textureY, by, texture->height), texture->width, texture->height);
     }
   }
   const int32_t aa = req->antialias;

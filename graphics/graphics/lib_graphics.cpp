@@ -223,12 +223,19 @@ uint32_t GfxCreatePointer(VmState *L) {
   qmObjectId id = GetNewObjectIdArg(L, 1);
   const int32_t type = vm_checkint32(L, 2);
   if (type == QMTYPE_POINTER) return CreateStandardPointer(L, &id, vm_checkint32(L, 3));
-  // Brushes and sprites belong to their libraries, whose records this library cannot read yet;
-  // their pictures go to CreatePointerFromArgb.
   if (type == QMTYPE_BRUSH) {
-    qmObjectId brush = GetObjectIdArg(L, 3);
-    return MissingObjectError(&brush, ERR_FINDBRUSH);
+    qmObjectId brushId = GetObjectIdArg(L, 3);
+    const int32_t hotX = vm_optint32(L, 4, -1), hotY = vm_optint32(L, 5, -1);
+    qmBrush *brush = nullptr;
+    if (uint32_t code = FindBrush(L, &brushId, &brush, 0)) return code;
+    int32_t hasAlpha = 0;
+    uint32_t *argb = BrushToArgb(brush, &hasAlpha);
+    if (!argb) return ERR_MEM;
+    uint32_t result = CreatePointerFromArgb(L, &id, argb, brush->width, brush->height, hotX, hotY);
+    MemFree(argb);
+    return result;
   }
+  // Sprites do not exist yet: every sprite is missing.
   if (type == QMTYPE_SPRITE) {
     qmObjectId sprite = GetObjectIdArg(L, 3);
     return MissingObjectError(&sprite, ERR_FINDSPRITE);

@@ -47,6 +47,8 @@ TEST_F(ImageCodec, DecodesLikePil) {
       {"palette.tif", 0, 0}, {"bigendian.tif", 0, 0},
       // GIF: the colour of a transparent pixel is nobody's business.
       {"plain.gif", 0, 0}, {"interlaced.gif", 0, 0}, {"transparent.gif", 0, 1}, {"anim.gif", 0, 0},
+      // PNG (what the clipboard carries): exact, alpha and a palette's transparent entry kept.
+      {"png_rgb.png", 0, 0}, {"png_rgba.png", 0, 1}, {"png_palette.png", 0, 1},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);

@@ -205,7 +205,7 @@ uint32_t PrintText(VmState *L, const std::string &text, int32_t plain) {
   r.wrap = d->textMarginRight;
   std::memcpy(r.tabStops, d->tabStops, sizeof r.tabStops);
   r.tabCount = d->tabCount;
-  return RenderTextBlock(L, &r, QM_TEXT_PRINT, plain);
+  return RenderTextBlock(L, &r, QM_TEXT_PRINT, plain, nullptr, nullptr);
 }
 
 uint32_t PrintValues(VmState *L, bool newline) {
@@ -241,6 +241,11 @@ uint32_t TxtTextOut(VmState *L) {
   r.style = *GetTextState();
   r.align = POS_LEFT;
   r.encoding = GetDefaultEncoding();
+  // The block's size is known only once it is laid out: the tags' "width" and "height" do not
+  // apply to it.
+  qmTransform transform;
+  qmDisplayTags tags;
+  if (uint32_t code = ParseDisplayTags(L, 4, 0, 0, 0, 0, 0, &transform, &tags, DTAG_INIT | DTAG_NOSIZE)) return code;
   std::vector<int32_t> table;
   if (n == 4 && vm_type(L, 4) == VM_TTABLE) {
     int found;
@@ -275,7 +280,7 @@ uint32_t TxtTextOut(VmState *L) {
   if (r.wrap < 0 || (r.encoding != 0 && r.encoding != 1)) return ERR_WRONGUSAGE;
   std::string copy(text, length);
   r.text = copy.data();
-  return RenderTextBlock(L, &r, QM_TEXT_TEXTOUT, 0);
+  return RenderTextBlock(L, &r, QM_TEXT_TEXTOUT, 0, &transform, &tags);
 }
 
 // Text objects.
@@ -357,14 +362,34 @@ uint32_t TxtCreateTextObject(VmState *L) {
   return AppendTextObject(L, o);
 }
 
+// Without layers the picture is drawn as stored (the tags' turning and scaling belong to
+// layers); the tags place it by their anchor, and filters and transparency go to a copy.
 uint32_t TxtDisplayTextObject(VmState *L) {
-  // The display-tags table (argument 4) is not read yet: the picture is drawn as stored.
   CheckArgCount(L, 3, 4);
   qmTextObject *o;
   if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &o)) return err;
-  int32_t x = ResolvePositionX(L, vm_checkint32(L, 2), o->width, 0, 0.0);
-  int32_t y = ResolvePositionY(L, vm_checkint32(L, 3), o->height, 0, 0.0);
-  BlitTextPicture(L, o->bitmap, o->mask, o->alpha, x + o->xOffset, y + o->yOffset, o->width, o->height);
+  const int32_t argX = vm_checkint32(L, 2), argY = vm_checkint32(L, 3);
+  qmTransform t;
+  qmDisplayTags tags;
+  if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
+  int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
+  int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
+  bool effects = tags.transparency != 0;
+  for (const qmFilterSlot &f : tags.filters) effects = effects || f.enabled;
+  if (!effects || !o->bitmap) {
+    BlitTextPicture(L, o->bitmap, o->mask, o->alpha, x + o->xOffset, y + o->yOffset, o->width, o->height);
+    return 0;
+  }
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (uint32_t err = CopyBitmap(o->bitmap, o->mask, o->alpha, 0, 0, o->width, o->height, 0, &bitmap, &mask, &alpha))
+    return err;
+  ApplyDisplayTagEffects(&tags, bitmap, &mask, &alpha, o->width, o->height);
+  BlitTextPicture(L, bitmap, mask, alpha, x + o->xOffset, y + o->yOffset, o->width, o->height);
+  FreeBitmap(bitmap);
+  FreeMask(mask);
+  FreeAlphaChannel(alpha);
   return 0;
 }
 

@@ -7,6 +7,7 @@
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
+#include "graphics/transform.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -62,20 +63,22 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
   SafeBlt(L, &b);
 }
 
-uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain) {
+uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
+                         const qmDisplayTags *tags) {
   qmDisplay *D = CurrentDisplay;
   qmTextLayout layout;
   if (uint32_t err = LayoutTextBlock(request, kind, plain, LookupTagConstant, L, 0, &layout)) return err;
   int32_t wrap = kind == QM_TEXT_PRINT ? request->wrap - request->marginLeft + 1 : request->wrap;
   qmTextBox box;
   if (uint32_t err = RenderTextRuns(request, &layout, wrap, &box)) return err;
+  const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
   int32_t x, y;
   if (kind == QM_TEXT_PRINT) {
     x = request->marginLeft + box.firstLineOffset + box.x;
     y = request->cursorY + box.y;
   } else {
-    x = ResolvePositionX(L, request->x, box.width, 0, 0.0) + box.x;
-    y = ResolvePositionY(L, request->y, box.height, 0, 0.0) + box.y;
+    x = ResolvePositionX(L, request->x, box.width, 0, anchorX) + box.x;
+    y = ResolvePositionY(L, request->y, box.height, 0, anchorY) + box.y;
   }
   // With layers on the block also becomes a text layer; the picture is blitted all the same,
   // so that it shows without a redraw.
@@ -86,6 +89,23 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
       return err;
     }
   }
+  // The anchor point of the picture lies at the position; a turned or scaled picture keeps it
+  // there.
+  x -= int32_t(box.width * anchorX);
+  y -= int32_t(box.height * anchorY);
+  if (transform && box.bitmap && !IsIdentityMatrix(transform->matrix)) {
+    qmTransformedImage t{};
+    if (uint32_t err = TransformImageBitmaps(TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
+                                             box.height, anchorX, anchorY, transform->matrix, transform->smooth, &t)) {
+      FreeTextBox(&box);
+      return err;
+    }
+    FreeTextBox(&box);
+    box.bitmap = t.bitmap, box.mask = t.mask, box.alpha = t.alpha;
+    box.width = t.width, box.height = t.height;
+    x = t.x, y = t.y;
+  }
+  if (box.bitmap) ApplyDisplayTagEffects(tags, box.bitmap, &box.mask, &box.alpha, box.width, box.height);
   BlitTextPicture(L, box.bitmap, box.mask, box.alpha, x, y, box.width, box.height);
   if (D && kind == QM_TEXT_PRINT) {
     D->cursorX = request->marginLeft + layout.penX;

@@ -3,6 +3,7 @@
 #pragma once
 #include <cstdint>
 
+#include "display/displaytags.h"
 #include "text/textlayout.h"
 
 struct VmState;
@@ -23,5 +24,8 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
                      int32_t y, int32_t width, int32_t height);
 
 // Lays the request out and draws it into the current output (kinds TEXTOUT and PRINT); Print
-// moves the display's cursor. 0 or an error code; nothing is drawn on an error.
-uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain);
+// moves the display's cursor. The transform (null: none) turns and scales the picture about its
+// anchor; the display tags' filters and transparency (null: none) are applied to it. 0 or an
+// error code; nothing is drawn on an error.
+uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
+                         const qmDisplayTags *tags);

@@ -142,7 +142,7 @@ TEST(DrawLibrary, StyleCommands) {
     EXPECT_EQ(vm.Call(r.cmd, r.args).code, r.code) << r.name;
     EXPECT_TRUE(r.check()) << r.name;
   }
-  // No brush library lookup yet: a texture brush is missing when a shape is drawn.
+  // The texture brush is looked up when a shape is drawn: brush 7 is not there.
   EXPECT_EQ(vm.Call("Circle", {5, 5, 5}).code, ERR_FINDBRUSH);
 }
 
@@ -388,6 +388,157 @@ TEST(DrawLibrary, RotationAndGradientFill) {
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 43, 4), top) << "rows are even";
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 44, 8), kBackground);
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 4, 14), kBackground);
+}
+
+// A 4 x 4 brush whose pixels tell their place.
+constexpr uint32_t TexturePixel(int x, int y) { return 0x200000u * uint32_t(x + 1) + 0x2000u * uint32_t(y + 1) + 0x40u; }
+
+TEST(DrawLibrary, TextureFillsTileTheBrush) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("CreateBrush", {7, 4, 4}).code, 0u);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) ASSERT_EQ(vm.Call("WriteBrushPixel", {7, x, y, double(TexturePixel(x, y))}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_TEXTURE), 7, 1, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {10, 10, 12, 8}).code, 0u);
+  int wrong = 0;
+  for (int y = 8; y < 20; y++)
+    for (int x = 8; x < 24; x++) {
+      const bool inside = x >= 10 && x < 22 && y >= 10 && y < 18;
+      const uint32_t want = inside ? TexturePixel((x - 10 + 1) % 4, (y - 10 + 2) % 4) : kBackground;
+      wrong += DisplayVm::BitmapPixel(vm.d->backgroundCopy, x, y) != want;
+    }
+  EXPECT_EQ(wrong, 0);
+  // A shape scaled by its tags scales the texture with it: each texture pixel two columns wide.
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_TEXTURE), 7}).code, 0u);
+  ASSERT_EQ(vm.CallWith("box", [&] {
+    for (double v : {30.0, 30.0, 8.0, 4.0, 0.0}) vm_pushnumber(vm.L, v);
+    vm_newtable(vm.L);
+    vm.Set("scalex", 2);
+    return 6;
+  }).code, 0u);
+  // (The scaled box's corners are 0 and 14: 15 columns.)
+  for (int x = 0; x < 15; x++)
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 30 + x, 31), TexturePixel((x / 2) % 4, 1)) << x;
+  // A turned gradient box is gradient all over: red to blue, never anything else.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_GRADIENT), 2, 0xFF0000, 0x0000FF}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {10, 40, 30, 6, 0, 0, 90}).code, 0u);
+  int painted = 0;
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      const uint32_t p = DisplayVm::BitmapPixel(vm.d->backgroundCopy, x, y);
+      if (p == kBackground) continue;
+      painted++;
+      EXPECT_EQ(p & 0x00FF00, 0u) << x << "," << y << std::hex << " " << p;
+    }
+  EXPECT_GT(painted, 100);
+  // The brush freed: the texture is missing again.
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_TEXTURE), 7}).code, 0u);
+  ASSERT_EQ(vm.Call("FreeBrush", {7}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {0, 0, 4, 4}).code, ERR_FINDBRUSH);
+}
+
+// Shapes drawn into a brush selected as the output change its pixels, and its mask where the
+// mask is selected.
+TEST(DrawLibrary, DrawingIntoASelectedBrush) {
+  DrawVm vm;
+  ASSERT_EQ(vm.CallWith("createbrush", [&] {
+    for (double v : {20.0, 16.0, 8.0, double(0x0000FF)}) vm_pushnumber(vm.L, v);
+    vm_newtable(vm.L);
+    vm.Set("mask", 1);
+    return 5;
+  }).code, 0u);
+  ASSERT_EQ(vm.Call("SelectBrush", {20}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {2, 1, 5, 3, 0xFF0000}).code, 0u);
+  EXPECT_EQ(vm.Call("Circle", {9, 1, 2, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  struct Case {
+    int x, y;
+    uint32_t rgb;
+  } cases[] = {{2, 1, 0xFF0000}, {6, 3, 0xFF0000}, {7, 3, 0x0000FF}, {11, 3, 0x00FF00}, {0, 0, 0x0000FF}};
+  for (const Case &c : cases)
+    EXPECT_EQ(vm.Call("ReadBrushPixel", {20, c.x, c.y}).results.at(0), double(c.rgb)) << c.x << "," << c.y;
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 2, 1), kBackground) << "the display is untouched";
+
+  // The selected mask: an invisible box clears its bits.
+  ASSERT_EQ(vm.Call("SelectMask", {20}).code, 0u);
+  ASSERT_EQ(vm.Call("SetMaskMode", {int(MASKINVISIBLE)}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {0, 4, 16, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("SetMaskMode", {int(MASKVANILLACOPY)}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(vm.Call("ReadBrushPixel", {20, 3, 5}).results.at(1), 0);
+  EXPECT_EQ(vm.Call("ReadBrushPixel", {20, 3, 3}).results.at(1), 1);
+}
+
+// The display tags of a shape's table: anchor, scaling and turning, transparency and tint;
+// a bad key fails the command.
+TEST(DrawLibrary, ShapeTablesReadTheDisplayTags) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  auto box = [&](double x, double y, double w, double h, double color, const std::function<void()> &tags) {
+    return vm.CallWith("box", [&] {
+      for (double v : {x, y, w, h, color}) vm_pushnumber(vm.L, v);
+      vm_newtable(vm.L);
+      tags();
+      return 6;
+    }).code;
+  };
+  auto pixel = [&](int x, int y) { return DisplayVm::BitmapPixel(vm.d->backgroundCopy, x, y); };
+  // The anchor point lies at the position.
+  ASSERT_EQ(box(20, 20, 10, 6, 0xFFFFFF, [&] { vm.Set("anchorx", 0.5), vm.Set("anchory", 1); }), 0u);
+  EXPECT_EQ(pixel(15, 14), 0xFFFFFFu);
+  EXPECT_EQ(pixel(24, 19), 0xFFFFFFu);
+  EXPECT_EQ(pixel(14, 14), kBackground);
+  EXPECT_EQ(pixel(15, 20), kBackground);
+  // A circle's box likewise.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.CallWith("circle", [&] {
+    for (double v : {32.0, 24.0, 5.0, double(0xFFFFFF)}) vm_pushnumber(vm.L, v);
+    vm_newtable(vm.L);
+    vm.Set("anchorx", 0.5), vm.Set("anchory", 0.5);
+    return 5;
+  }).code, 0u);
+  EXPECT_EQ(pixel(32, 24), 0xFFFFFFu);
+  EXPECT_EQ(pixel(27, 24), 0xFFFFFFu);
+  EXPECT_EQ(pixel(26, 24), kBackground);
+
+  // Scaled by the tags: twice as wide.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(box(2, 2, 10, 4, 0xFFFFFF, [&] { vm.Set("scalex", 2); }), 0u);
+  EXPECT_EQ(pixel(19, 3), 0xFFFFFFu);
+  EXPECT_EQ(pixel(21, 3), kBackground);
+  // The table's turn is the argument's.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {10, 30, 20, 4, 0xFFFFFF, 0, 90}).code, 0u);
+  const std::vector<uint32_t> turned = vm.Picture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(box(10, 30, 20, 4, 0xFFFFFF, [&] { vm.Set("rotate", 90); }), 0u);
+  EXPECT_EQ(Differences(vm.Picture(), turned), 0);
+
+  // Half transparent: the background shows through.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(box(4, 4, 8, 8, 0xFFFFFF, [&] { vm.Set("transparency", 128); }), 0u);
+  const uint32_t mixed = pixel(6, 6);
+  for (int shift : {0, 8, 16}) {
+    const int got = int((mixed >> shift) & 0xFF), back = int((kBackground >> shift) & 0xFF);
+    EXPECT_NEAR(got, (back + 255) / 2, 2) << std::hex << mixed;
+  }
+  EXPECT_EQ(pixel(12, 6), kBackground);
+  // Tinted all the way to blue.
+  ASSERT_EQ(box(20, 4, 8, 8, 0xFF0000, [&] { vm.Set("tint", 255), vm.Set("tintcolor", 0x0000FF); }), 0u);
+  EXPECT_EQ(pixel(22, 6) >> 8, 0u);
+  EXPECT_GE(pixel(22, 6) & 0xFF, 0xFCu);
+
+  struct Bad {
+    const char *name;
+    std::function<void()> tags;
+    uint32_t code;
+  } bad[] = {
+      {"anchor beyond the box", [&] { vm.Set("anchorx", 2); }, ERR_WRONGUSAGE},
+      {"scale 0", [&] { vm.Set("scaley", 0); }, ERR_WRONGUSAGE},
+  };
+  for (const Bad &b : bad) EXPECT_EQ(box(0, 0, 4, 4, 0, b.tags), b.code) << b.name;
 }
 
 TEST(DrawLibrary, OutOfMemoryDrawsNothingAndKeepsNothing) {

@@ -52,6 +52,44 @@ TEST(PointerCommands, CreateAndAsk) {
   EXPECT_EQ(y, 3);
 }
 
+// A brush's picture, its mask turned into alpha, becomes a pointer of its size; hotspots beyond
+// the picture are cut to it.
+TEST(PointerCommands, PointersOfBrushes) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.CallWith("createbrush", [&] {
+    vm_pushnumber(vm.L, 1), vm_pushnumber(vm.L, 12), vm_pushnumber(vm.L, 9), vm_pushnumber(vm.L, 0xFF0000);
+    vm_newtable(vm.L);
+    vm.Set("mask", 1);
+    return 5;
+  }).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {2, 1100, 20, 0}).code, 0u);
+  struct Case {
+    const char *name;
+    std::vector<CmdArg> args;
+    uint32_t code;
+    int width, height;
+  } cases[] = {
+      {"middle hotspot", {5, kBrush, 1}, 0, 12, 9},
+      {"own hotspot", {6, kBrush, 1, 0, 8}, 0, 12, 9},
+      {"hotspot cut to the picture", {7, kBrush, 1, 40, 40}, 0, 12, 9},
+      {"same number again", {5, kBrush, 1, 1, 1}, 0, 12, 9},
+      {"too wide for a pointer", {8, kBrush, 2}, ERR_POINTERIMG, 0, 0},
+      {"brush not there", {8, kBrush, 3}, ERR_FINDBRUSH, 0, 0},
+  };
+  for (const Case &c : cases) {
+    ASSERT_EQ(vm.Call("CreatePointer", c.args).code, c.code) << c.name;
+    if (c.code) continue;
+    const double id = c.args[0].num;
+    EXPECT_EQ(vm.Call("GetAttribute", {kPointer, id, kWidth}).results.at(0), c.width) << c.name;
+    EXPECT_EQ(vm.Call("GetAttribute", {kPointer, id, kHeight}).results.at(0), c.height) << c.name;
+    EXPECT_EQ(vm.Call("GetAttribute", {kPointer, id, kType}).results.at(0), 2) << c.name;
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {kPointer, 0, kCount}).results.at(0), 3);
+  // The pointer keeps its own picture: the brush may go.
+  ASSERT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {kPointer, 6, kWidth}).results.at(0), 12);
+}
+
 TEST(PointerCommands, AShownPointerOutlivesFreePointer) {
   DisplayVm vm;
   ASSERT_EQ(vm.Create(1, [] {}).code, 0u);

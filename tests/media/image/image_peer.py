@@ -151,6 +151,9 @@ def codecs(d):
     frames = [few_colours(33, 21, 8), rgb.convert("P")]
     frames[0].save(os.path.join(d, "anim.gif"), save_all=True, append_images=frames[1:], duration=100, loop=0)
     decode(os.path.join(d, "anim.gif"), os.path.join(d, "anim.ref"))
+    lossless("png_rgb.png", rgb)
+    lossless("png_rgba.png", rgba)
+    lossless("png_palette.png", pal, transparency=3)
 
 
 def ilbm(d):

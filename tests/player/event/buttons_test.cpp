@@ -253,6 +253,11 @@ TEST(Buttons, OnlyWhileDrawingGoesToThePicture) {
   EXPECT_EQ(vm.Call("DeleteButton", {1}).code, uint32_t(ERR_BGPICBUTTON));
   EXPECT_EQ(vm.Call("DumpButtons", {}).code, uint32_t(ERR_BGPICBUTTON));
   ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  // A selected brush is no picture of buttons either.
+  ASSERT_EQ(vm.Call("CreateBrush", {6, 8, 8}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectBrush", {6}).code, 0u);
+  EXPECT_EQ(vm.MakeButton(2, 0, 0, 4, 4, {"onmousedown"}, "b").code, uint32_t(ERR_BGPICBUTTON));
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
   EXPECT_EQ(vm.Call("DeleteButton", {1}).code, 0u);
 }
 

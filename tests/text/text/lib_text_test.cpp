@@ -295,6 +295,102 @@ TEST_F(TextLib, TextObjectsTurnAndScale) {
   EXPECT_EQ(GetCurrentFont()->xScale, 1.0) << "the font's scale is restored";
 }
 
+// TextOut's option table and DisplayTextObject's fourth argument are display tags: the anchor
+// places the picture, "rotate" turns TextOut's block, transparency and tint change its pixels.
+TEST_F(TextLib, DisplayTagsOfTextOutAndTextObjects) {
+  ASSERT_EQ(vm.Call("SetFontColor", {0xFFFFFF}).code, 0u);
+  auto textOut = [&](double x, double y, const char *text, const std::function<void()> &tags) {
+    return vm.CallWith("textout", [&] {
+      vm_pushnumber(vm.L, x), vm_pushnumber(vm.L, y), vm_pushstring(vm.L, text);
+      vm_newtable(vm.L);
+      tags();
+      return 4;
+    }).code;
+  };
+  auto clear = [&] { ASSERT_EQ(vm.Call("Cls", {}).code, 0u); };
+  // The bottom-right corner at (40, 20), in the table's own colour.
+  ASSERT_EQ(textOut(40, 20, "AB", [&] { vm.Set("anchorx", 1), vm.Set("anchory", 1), vm.Set("color", 0xFF0000); }),
+            0u);
+  Ink ink = InkOf(0xFF0000);
+  EXPECT_GT(ink.count, 10);
+  EXPECT_LT(ink.right, 40);
+  EXPECT_GE(ink.left, 24);
+  EXPECT_LT(ink.bottom, 20);
+  EXPECT_GE(ink.top, 12);
+  // A quarter turn stands the block upright.
+  clear();
+  ASSERT_EQ(textOut(10, 40, "ABCD", [&] { vm.Set("rotate", 90); }), 0u);
+  ink = InkOf(kAnyInk);
+  EXPECT_GT(ink.bottom - ink.top, 20);
+  EXPECT_LT(ink.right - ink.left, 9);
+  // Half transparent white over black is middle grey, and tinted white is blue.
+  clear();
+  ASSERT_EQ(textOut(0, 0, "AB", [&] { vm.Set("transparency", 128); }), 0u);
+  ink = InkOf(kAnyInk);
+  EXPECT_GT(ink.count, 10);
+  EXPECT_EQ(InkOf(0xFFFFFF).count, 0);
+  for (int y = ink.top; y <= ink.bottom; y++)
+    for (int x = ink.left; x <= ink.right; x++) {
+      const uint32_t p = DisplayVm::BitmapPixel(d->backgroundCopy, x, y);
+      if (p) {
+        EXPECT_NEAR(int(p & 0xFF), 127, 2) << x << "," << y << std::hex << " " << p;
+      }
+    }
+  clear();
+  ASSERT_EQ(textOut(0, 0, "AB", [&] { vm.Set("tint", 255), vm.Set("tintcolor", 0x0000FF); }), 0u);
+  EXPECT_EQ(InkOf(0xFFFFFF).count, 0);
+  EXPECT_GT(InkOf(0x0000FF).count + InkOf(0x0000FE).count, 10);
+  EXPECT_EQ(textOut(0, 0, "x", [&] { vm.Set("anchorx", 3); }), ERR_WRONGUSAGE);
+
+  // A text object placed by its anchor, and drawn half transparent from a copy.
+  clear();
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hello")}).code, 0u);
+  auto display = [&](double x, double y, const std::function<void()> &tags) {
+    return vm.CallWith("displaytextobject", [&] {
+      vm_pushnumber(vm.L, 1), vm_pushnumber(vm.L, x), vm_pushnumber(vm.L, y);
+      vm_newtable(vm.L);
+      tags();
+      return 4;
+    }).code;
+  };
+  ASSERT_EQ(display(90, 40, [&] { vm.Set("anchorx", 1), vm.Set("anchory", 1), vm.Set("transparency", 128); }), 0u);
+  ink = InkOf(kAnyInk);
+  EXPECT_LT(ink.right, 90);
+  EXPECT_GE(ink.left, 50);
+  EXPECT_LT(ink.bottom, 40);
+  EXPECT_EQ(InkOf(0xFFFFFF).count, 0);
+  // The object itself keeps its opaque picture.
+  clear();
+  ASSERT_EQ(vm.Call("DisplayTextObject", {1, 0, 0}).code, 0u);
+  EXPECT_GT(InkOf(0xFFFFFF).count, 10);
+  EXPECT_EQ(display(0, 0, [&] { vm.Set("anchory", -1); }), ERR_WRONGUSAGE);
+}
+
+// Text drawn while a brush is the selected output goes into the brush, not onto the display.
+TEST_F(TextLib, TextIntoASelectedBrush) {
+  ASSERT_EQ(vm.Call("CreateBrush", {5, 48, 10, 0x000080}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontColor", {0xFFFF00}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Obj")}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectBrush", {5}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {0, 1, CmdArg::Str("Hi")}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {64, 0xFF0000, 1}).code, 0u);  // an edge: the full path
+  ASSERT_EQ(vm.Call("TextOut", {17, 1, CmdArg::Str("Hi")}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {1, 34, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  int yellow[3] = {0, 0, 0}, red = 0;
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 48; x++) {
+      const double rgb = vm.Call("ReadBrushPixel", {5, x, y}).results.at(0);
+      if (rgb == 0xFFFF00) yellow[std::min(x / 17, 2)]++;
+      if (rgb == 0xFF0000) red++;
+    }
+  EXPECT_GT(yellow[0], 5) << "the plain text";
+  EXPECT_GT(yellow[1], 5) << "the edged text";
+  EXPECT_GT(red, 5) << "its edge";
+  EXPECT_GT(yellow[2], 0) << "the text object";
+  EXPECT_EQ(InkOf(kAnyInk).count, 0) << "the display is untouched";
+}
+
 // InKeyStr reads the keys queued before it runs; the picture afterwards is the input printed
 // once at the cursor where it began.
 struct InKeyStrCase {
