@@ -7,7 +7,7 @@
 #include "graphics/blit.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/colors.h"
-#include "graphics/graphics/recolor.h"
+#include "graphics/floodfill.h"
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"
 
@@ -122,8 +122,11 @@ uint32_t FloodFillBrush(qmBrush *b, int32_t x, int32_t y, uint32_t border, uint3
   if (!LockBitmap(b->bitmap, &v)) return ERR_LOCKBMAP;
   uint32_t code = 0;
   if (v.bytesPerPixel == 4)
-    code = FloodFillPixels(v.base, b->width, b->height, v.pitch, ColorToPixel(border & 0xFFFFFF, v.pixelFormat),
-                           ColorToPixel(fill & 0xFFFFFF, v.pixelFormat), x, y, CompareMaskForFormat(v.pixelFormat));
+  {
+    const qmFillRequest req{v.base, b->width, b->height, v.pitch, ColorToPixel(border & 0xFFFFFF, v.pixelFormat),
+                            ColorToPixel(fill & 0xFFFFFF, v.pixelFormat), 0, 0};
+    code = uint32_t(FloodFillPixels(&req, x, y, CompareMaskForFormat(v.pixelFormat)));
+  }
   UnlockBitmap();
   return code;
 }

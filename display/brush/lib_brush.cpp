@@ -18,9 +18,9 @@
 #include "display/imagecore.h"
 #include "display/outputselect.h"
 #include "graphics/blit.h"
+#include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/fillarea.h"
-#include "graphics/graphics/recolor.h"
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/imagewriter.h"
 #include "platform/desktop.h"
@@ -248,7 +248,7 @@ uint32_t BrsBrushToGray(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return BitmapToGray(b->bitmap, b->width, b->height);
+  return BitmapToGray(b->bitmap, b->width, b->height, 0, nullptr);
 }
 
 uint32_t BrsRotateBrush(VmState *L) {

@@ -8,6 +8,7 @@
 #include "graphics/color_kernels.h"
 #include "graphics/distort.h"
 #include "graphics/effect_kernels.h"
+#include "graphics/graphics/alphaops.h"
 #include "graphics/warp_kernels.h"
 #include "runtime/errcodes.h"
 
@@ -205,6 +206,37 @@ uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32
   qmTintRequest req{v.base, x0, y0, x1 - x0, y1 - y0, rgb & 0xFFFFFF, std::clamp(level, 0, 255), v.pitch, v.pixelFormat};
   TintPixels(&req);
   return 0;
+}
+
+uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32_t srcX, int32_t srcY, int32_t dstX,
+                   int32_t dstY, int32_t width, int32_t height, int32_t level, const qmAlphaChannel *alpha) {
+  level = std::clamp(level, 0, 255);
+  if (alpha) {
+    qmAlphaChannel *scaled = AllocAlphaChannel(AlphaPlaneWidth(alpha), PlaneHeight(alpha), 0);
+    if (!scaled) return ERR_MEM;
+    ScaleAlphaChannel(alpha, scaled, PlaneHeight(alpha), level);
+    BltAlphaBitmap(src, srcX, srcY, dst, dstX, dstY, width, height, scaled);
+    FreeAlphaChannel(scaled);
+    return 0;
+  }
+  qmBitmapView s;
+  if (!LockBitmap(src, &s)) return ERR_LOCKBMAP;
+  Locked d(dst, nullptr);
+  if (d.ok()) {
+    const qmBitmapView &v = d.view();
+    width = std::min({width, s.width - srcX, v.width - dstX});
+    height = std::min({height, s.height - srcY, v.height - dstY});
+    // Both sides must share the pixel format: the kernel converts through one.
+    if (d.wide() && s.bytesPerPixel == 4 && s.pixelFormat == v.pixelFormat && width > 0 && height > 0 && srcX >= 0 &&
+        srcY >= 0 && dstX >= 0 && dstY >= 0) {
+      const uint8_t *m = mask ? mask->memory + size_t(srcY) * mask->bytesPerRow : nullptr;
+      qmMixRequest req{s.base + size_t(srcY) * s.pitch + srcX, v.base + size_t(dstY) * v.pitch + dstX, m, srcX,
+                       width, height, level, v.pixelFormat, s.pitch, v.pitch, mask ? mask->bytesPerRow : 0};
+      MixPixels(&req);
+    }
+  }
+  UnlockBitmap();
+  return d.ok() ? 0 : ERR_LOCKBMAP;
 }
 
 uint32_t DistortBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,

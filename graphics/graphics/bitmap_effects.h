@@ -32,6 +32,11 @@ uint32_t SwirlBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int3
 uint32_t PixelateBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
                         int32_t blockSize);
 uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold, const qmBitmapView *view);
+// The source rectangle mixed into the destination: through the alpha plane (lying over the
+// source) scaled by level / 255 when one is given, else by level / 255 per channel where the
+// optional mask is set. 0, ERR_LOCKBMAP or ERR_MEM.
+uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32_t srcX, int32_t srcY, int32_t dstX,
+                   int32_t dstY, int32_t width, int32_t height, int32_t level, const qmAlphaChannel *alpha);
 uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level);
 
 struct qmDistortOutputs {
