@@ -8,6 +8,7 @@
 #include "graphics/color_kernels.h"
 #include "graphics/distort.h"
 #include "graphics/effect_kernels.h"
+#include "graphics/quantize.h"
 #include "graphics/graphics/alphaops.h"
 #include "graphics/warp_kernels.h"
 #include "runtime/errcodes.h"
@@ -194,6 +195,33 @@ uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t t
   return 0;
 }
 
+uint32_t MonochromeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t dither) {
+  if (!dither) return BitmapToGray(bitmap, width, height, 1, nullptr);
+  Locked l(bitmap, nullptr);
+  if (!l.ok()) return ERR_LOCKBMAP;
+  if (!l.wide()) return 0;
+  const qmBitmapView &v = l.view();
+  const int32_t w = l.Width(width), h = l.Height(height);
+  if (w < 1 || h < 1) return 0;
+  std::vector<uint8_t> indices;
+  try {
+    indices.resize(size_t(w) * h);
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
+  uint32_t palette[256] = {};
+  int32_t count = 2;
+  qmQuantizeRequest q = {v.base, v.pixelFormat, 4, w, h, v.pitch, indices.data(), palette, &count, 0xFFFFFFFFu, 0, 1, 0};
+  QuantizePalette(&q);
+  if (!q.result) return ERR_MEM;
+  // The palette's order is the quantizer's: the brighter entry is the one that becomes white.
+  const bool swap = count == 2 && PixelIntensity(palette[0]) > PixelIntensity(palette[1]);
+  const bool single = count < 2 && PixelIntensity(palette[0]) > 128;
+  for (uint8_t &i : indices) i = single ? 1 : uint8_t(swap ? i == 0 : i != 0);
+  IndexToMonochromePixels(v.base, w, h, v.pixelFormat, v.pitch, indices.data());
+  return 0;
+}
+
 uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level) {
   Locked l(bitmap, nullptr);
   if (!l.ok()) return ERR_LOCKBMAP;
@@ -236,7 +264,7 @@ uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32
     }
   }
   UnlockBitmap();
-  return d.ok() ? 0 : ERR_LOCKBMAP;
+  return d.ok() ? 0u : uint32_t(ERR_LOCKBMAP);
 }
 
 uint32_t DistortBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,

@@ -31,6 +31,9 @@ uint32_t SwirlBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int3
 // Only block sizes above 1 change anything.
 uint32_t PixelateBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
                         int32_t blockSize);
+// Black and white: with dithering the two colours the quantizer picks, the brighter one white;
+// without, grey above 128 becomes white.
+uint32_t MonochromeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t dither);
 uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold, const qmBitmapView *view);
 // The source rectangle mixed into the destination: through the alpha plane (lying over the
 // source) scaled by level / 255 when one is given, else by level / 255 per channel where the
