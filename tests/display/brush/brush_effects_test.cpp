@@ -5,8 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdio>
-#include <fstream>
 #include <string>
 #include <vector>
 
@@ -121,32 +119,6 @@ TEST(BrushEffects, PixelateAndSwirlMoveTheMaskWithThePixels) {
   for (int i = 0; i < 16; i++) EXPECT_EQ(vm.Read(1, i % 4, i / 4).second, i % 4 < 2 ? 1 : 0) << "no turn, no change";
 }
 
-// The distortion reference: size, origin, then per result pixel the source position and the
-// validity.
-std::vector<double> DistortReference(int method, const std::vector<double> &params, int w, int h) {
-  std::string op = "distort " + std::to_string(method);
-  for (double p : params) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, " %.17g", p);
-    op += buf;
-  }
-  const std::string base = "/tmp/qm_brushdistort_" + std::to_string(getpid());
-  {
-    std::ofstream in(base + ".in");
-    in << op << "\n" << w << " " << h << "\n\n\n";
-  }
-  const std::string cmd = "python3 " QM_SOURCE_DIR "/tests/graphics/effects_ref.py " + base + ".in " + base + ".out";
-  std::vector<double> out;
-  if (std::system(cmd.c_str()) == 0) {
-    std::ifstream res(base + ".out");
-    double v;
-    while (res >> v) out.push_back(v);
-  }
-  std::remove((base + ".in").c_str());
-  std::remove((base + ".out").c_str());
-  return out;
-}
-
 TEST(BrushDistortions, PointSampledResultsFollowTheReferenceMapping) {
   BrushVm vm;
   constexpr int w = 12, h = 10;
@@ -169,7 +141,7 @@ TEST(BrushDistortions, PointSampledResultsFollowTheReferenceMapping) {
     std::vector<CmdArg> args{1};
     args.insert(args.end(), r.args.begin(), r.args.end());
     ASSERT_EQ(vm.Call(r.command, args).code, 0u) << r.command;
-    const std::vector<double> ref = DistortReference(r.method, r.params, w, h);
+    const std::vector<double> ref = fxtest::RunDistortReference(r.method, r.params, w, h);
     ASSERT_GE(ref.size(), 5u) << r.command;
     ASSERT_EQ(ref[0], 0) << r.command;
     const int rw = int(ref[1]), rh = int(ref[2]);
