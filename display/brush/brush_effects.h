@@ -23,6 +23,8 @@ uint32_t BrsOilPaintBrush(VmState *L);
 uint32_t BrsTrimBrush(VmState *L);
 uint32_t BrsRasterizeBrush(VmState *L);
 uint32_t BrsChangeBrushTransparency(VmState *L);
+uint32_t BrsCreateShadowBrush(VmState *L);
+uint32_t BrsCreateBorderBrush(VmState *L);
 uint32_t BrsConvertToBrush(VmState *L);
 uint32_t BrsGetBrushLink(VmState *L);
 uint32_t BrsPerspectiveDistortBrush(VmState *L);

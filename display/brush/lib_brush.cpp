@@ -641,6 +641,8 @@ const qmCommandEntry kBrushCommands[] = {
     {"PixelateBrush", BrsPixelateBrush},
     {"BrushToMonochrome", BrsBrushToMonochrome},
     {"ChangeBrushTransparency", BrsChangeBrushTransparency},
+    {"CreateShadowBrush", BrsCreateShadowBrush},
+    {"CreateBorderBrush", BrsCreateBorderBrush},
     {"OilPaintBrush", BrsOilPaintBrush},
     {"BrushToRGBArray", BrsBrushToRGBArray},
     {"RGBArrayToBrush", BrsRGBArrayToBrush},

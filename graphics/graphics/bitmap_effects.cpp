@@ -267,6 +267,35 @@ uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32
   return d.ok() ? 0u : uint32_t(ERR_LOCKBMAP);
 }
 
+qmAlphaChannel *CreateShadowAlpha(const qmAlphaChannel *alpha, const qmMask *mask, int32_t x, int32_t y, int32_t width,
+                                  int32_t height, double radius, double sigma, int32_t value, int32_t hard,
+                                  int32_t secondBlur) {
+  if (!(radius > 0)) radius = 0;
+  if (radius > QM_MAX_PICTURE_SIDE) return nullptr;
+  const int32_t r = int32_t(radius);
+  const int64_t w = int64_t(width) + 2 * r, h = int64_t(height) + 2 * r;
+  if (width < 1 || height < 1 || w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return nullptr;
+  qmAlphaChannel *a = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  if (!a) return nullptr;
+  const uint8_t v = uint8_t(std::clamp(value, 0, 255));
+  if (alpha) CombineAlphaRect(alpha, x, y, a, r, r, width, height, 6, v);
+  else if (mask) MaskToAlphaRect(mask, x, y, a, r, r, width, height, v);
+  else FillAlphaRect(a, r, r, width, height, v);
+  uint32_t code = ConvolveBitmap(CONVOLVE_BLUR, nullptr, a, int32_t(w), int32_t(h), radius, sigma, nullptr);
+  if (!code && hard)
+    for (int64_t row = 0; row < h; row++) {
+      uint8_t *p = a->memory + row * a->bytesPerRow;
+      for (int64_t col = 0; col < w; col++) p[col] = p[col] ? 255 : 0;
+    }
+  if (!code && alpha && secondBlur)
+    code = ConvolveBitmap(CONVOLVE_BLUR, nullptr, a, int32_t(w), int32_t(h), radius / 2, radius / 6, nullptr);
+  if (code) {
+    FreeAlphaChannel(a);
+    return nullptr;
+  }
+  return a;
+}
+
 uint32_t DistortBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
                        int32_t height, int32_t method, int32_t paramCount, const double *params, int32_t smooth,
                        qmDistortOutputs *out) {

@@ -42,6 +42,15 @@ uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32
                    int32_t dstY, int32_t width, int32_t height, int32_t level, const qmAlphaChannel *alpha);
 uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level);
 
+// A new alpha plane larger than the rectangle by the truncated radius on every side: the shape
+// of the alpha channel (where it is not 0), else of the mask, else the whole rectangle, drawn
+// with the value and blurred. hard turns every non-zero byte to 255; secondBlur blurs a shape
+// taken from an alpha channel once more at half the radius. Null without memory or beyond the
+// picture limits.
+qmAlphaChannel *CreateShadowAlpha(const qmAlphaChannel *alpha, const qmMask *mask, int32_t x, int32_t y, int32_t width,
+                                  int32_t height, double radius, double sigma, int32_t value, int32_t hard,
+                                  int32_t secondBlur);
+
 struct qmDistortOutputs {
   qmBitmap *bitmap;
   qmMask *mask;           // when the source has one, or neither plane and no smoothing

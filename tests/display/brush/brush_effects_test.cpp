@@ -240,6 +240,46 @@ TEST(BrushConversions, BrushesAndBackgroundPicturesBecomeBrushes) {
   EXPECT_EQ(vm.Read(8, 3, 2).first, 0x336699);
 }
 
+TEST(BrushConversions, ShadowsAndBordersAreTheBlurredShape) {
+  BrushVm vm;
+  // A 4x3 brush without planes: its shadow is the blurred rectangle at 255 minus the colour's
+  // top byte, two pixels larger on every side.
+  ASSERT_EQ(vm.Call("CreateBrush", {1, 4, 3, 0x123456}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateShadowBrush", {2, 1, double(0x40FF0000u), 2, 1}).code, 0u);
+  ASSERT_EQ(vm.Attr(2, ATTRWIDTH) * 100 + vm.Attr(2, ATTRHEIGHT), 807u);
+  std::vector<int64_t> plane(8 * 7, 0);
+  for (int y = 2; y < 5; y++)
+    for (int x = 2; x < 6; x++) plane[size_t(y) * 8 + x] = 255 - 0x40;
+  std::vector<int64_t> want = fxtest::RunReference("blur 2 1", 8, 7, std::vector<uint32_t>(56, 0), plane);
+  ASSERT_EQ(want.size(), 112u);
+  std::vector<double> got = vm.ToArray(2);
+  for (size_t i = 0; i < 56; i++) {
+    EXPECT_EQ(uint32_t(got[i]) & 0xFFFFFF, 0xFF0000u) << i;
+    EXPECT_EQ(int64_t(got[i]) >> 24, want[56 + i]) << i;
+  }
+
+  // A border of a masked brush: the shape spread by the blur, every touched byte made solid.
+  std::vector<uint32_t> px(9, 0x00000000);
+  px[4] = 0xFF000000;
+  ASSERT_EQ(vm.FromArray(3, px, 3, 3, kMaskType).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBorderBrush", {4, 3, 0x00FF00, 1}).code, 0u);
+  ASSERT_EQ(vm.Attr(4, ATTRWIDTH) * 100 + vm.Attr(4, ATTRHEIGHT), 505u);
+  plane.assign(25, 0);
+  plane[12] = 255;
+  want = fxtest::RunReference("blur 1 0.33333333333333331", 5, 5, std::vector<uint32_t>(25, 0), plane);
+  ASSERT_EQ(want.size(), 50u);
+  got = vm.ToArray(4);
+  for (size_t i = 0; i < 25; i++) EXPECT_EQ(int64_t(got[i]) >> 24, want[25 + i] ? 255 : 0) << i;
+
+  ASSERT_EQ(vm.Call("CreateBorderBrush", {5, 1, 0x00FF00}).code, 0u);
+  EXPECT_EQ(vm.Attr(5, ATTRHASALPHA), 0u) << "a border of a plain rectangle is a plain rectangle";
+  EXPECT_EQ(vm.Attr(5, ATTRWIDTH), 14u);
+  EXPECT_EQ(vm.Call("CreateShadowBrush", {6, 1, 0, 0}).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Call("CreateShadowBrush", {1, 1, 0}).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Call("CreateShadowBrush", {6, 1, 0, 20000}).code, ERR_MEM);
+  EXPECT_EQ(vm.Call("CreateShadowBrush", {6, 99, 0}).code, ERR_FINDBRUSH);
+}
+
 TEST(BrushEffects, RefusalsComeBeforeAnyChange) {
   BrushVm vm;
   ASSERT_EQ(vm.Call("CreateBrush", {1, 6, 4, 0x445566}).code, 0u);
