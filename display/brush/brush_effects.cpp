@@ -8,6 +8,7 @@
 #include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/bitmapops.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
@@ -81,8 +82,14 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     bitmap = set.bitmap, mask = set.mask, alpha = set.alpha, w = p->unscaledWidth, h = p->unscaledHeight;
     transparent = p->transparentColor;
     if (!bitmap) return ERR_WRONGUSAGE;
+  } else if (type == int32_t(QMTYPE_TEXTOBJECT)) {
+    qmPlayerContext *ctx = GetPlayerContext(L);
+    if (!ctx || !ctx->textObjectPicture) return ERR_WRONGUSAGE;
+    if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
+    if (uint32_t code = ctx->textObjectPicture(L, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
+    if (!bitmap) return ERR_WRONGUSAGE;
   } else {
-    // Anims, text objects, layers and sprites have no pictures in this player yet.
+    // Anims, layers and sprites have no pictures in this player yet.
     return ERR_WRONGUSAGE;
   }
   qmBitmap *nb = nullptr;

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "graphics/blit.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "tests/display/brush/brush_vm.h"
 #include "tests/graphics/effects_ref.h"
@@ -238,6 +240,21 @@ TEST(BrushConversions, BrushesAndBackgroundPicturesBecomeBrushes) {
   ASSERT_EQ(vm.Call("ConvertToBrush", {1, 7, 8}).code, 0u);
   EXPECT_EQ(vm.Attr(8, ATTRWIDTH) * 100 + vm.Attr(8, ATTRHEIGHT), 403u);
   EXPECT_EQ(vm.Read(8, 3, 2).first, 0x336699);
+
+  // A text object's picture, as the text library holds it.
+  ASSERT_EQ(vm.Call("CreateTextObject", {9, CmdArg::Str("Hi")}).code, 0u);
+  ASSERT_EQ(vm.Call("ConvertToBrush", {8, 9, 10}).code, 0u);
+  qmObjectId text{9, 0};
+  const qmBitmap *bitmap = nullptr;
+  const qmMask *mask = nullptr, *alpha = nullptr;
+  int32_t w = 0, h = 0;
+  ASSERT_EQ(GetPlayerContext(vm.L)->textObjectPicture(vm.L, &text, &bitmap, &mask, &alpha, &w, &h), 0u);
+  ASSERT_GT(w * h, 0);
+  EXPECT_EQ(vm.Attr(10, ATTRWIDTH) * 1000 + vm.Attr(10, ATTRHEIGHT), uint32_t(w * 1000 + h));
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) ASSERT_EQ(vm.Read(10, x, y).first, GetBitmapPixel(bitmap, x, y, 0) & 0xFFFFFF);
+  EXPECT_EQ(vm.Call("ConvertToBrush", {8, 99, 11}).code, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(vm.Call("ConvertToBrush", {32, 1, 11}).code, ERR_WRONGUSAGE) << "no sprites yet";
 }
 
 TEST(BrushConversions, ShadowsAndBordersAreTheBlurredShape) {
