@@ -307,6 +307,8 @@ TEST(BrushEffects, RefusalsComeBeforeAnyChange) {
     uint32_t code;
   } rows[] = {
       {"BlurBrush", {1, -1}, ERR_WRONGUSAGE},
+      {"GammaBrush", {1, 1, CmdArg::Str("bright"), 1}, ERR_NUMEXPECTED},
+      {"BarrelDistortBrush", {1, 0, 0, 0, CmdArg::Str("one")}, ERR_NUMEXPECTED},
       {"SharpenBrush", {99, 1}, ERR_FINDBRUSH},
       {"CharcoalBrush", {1, -0.5}, ERR_WRONGUSAGE},
       {"OilPaintBrush", {1, -2}, ERR_WRONGUSAGE},
