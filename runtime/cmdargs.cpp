@@ -192,6 +192,12 @@ qmObjectId GetNewObjectIdArg(VmState *L, int i) {
   return {NumberToUInt(vm_checknumber(L, i)), 0};
 }
 
+uint32_t PushNewId(VmState *L, const qmObjectId &id) {
+  if (!id.handle) return 0;
+  vm_pushlightuserdata(L, reinterpret_cast<void *>(id.handle));
+  return 1;
+}
+
 double GetNumberOrPercentArg(VmState *L, int i, double base, int allowAbove100, int *percent) {
   if (percent) *percent = 0;
   int t = vm_type(L, i);

@@ -67,6 +67,8 @@ inline int NumberToInt64(double d, int64_t *out) {
 uint32_t CheckResultLength(size_t base, size_t count, size_t each);
 
 qmObjectId GetObjectIdArg(VmState *L, int i);
+// An automatic id's handle pushed as the command's only result; gives the count of results.
+uint32_t PushNewId(VmState *L, const qmObjectId &id);
 // {the number (nil counts as 0), handle 1 when an automatic id is wanted (nil)}.
 qmObjectId GetNewObjectIdArg(VmState *L, int i);
 

@@ -17,6 +17,9 @@ struct qmSoundState;
 struct qmNetworkState;
 struct qmTextRequest;
 struct qmTextBox;
+struct qmObjectId;
+struct qmBitmap;
+struct qmMask;  // an alpha channel is a qmMask too
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -46,6 +49,10 @@ struct qmPlayerContext {
   // object type, the attribute; the object id is argument 2): the results pushed or an error.
   qmSoundState *sound;
   uint32_t (*readSoundAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  // The text library: the current picture of a text object (borrowed: its planes, mask and
+  // alpha may be null, and its size). 0 or the missing-object error.
+  uint32_t (*textObjectPicture)(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
+                                const qmMask **alpha, int32_t *width, int32_t *height);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
 };

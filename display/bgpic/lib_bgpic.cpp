@@ -29,12 +29,6 @@ namespace {
 
 constexpr int32_t kPositionNotGiven = 99999;
 
-uint32_t PushNewId(VmState *L, const qmObjectId &id) {
-  if (!id.handle) return 0;
-  vm_pushlightuserdata(L, reinterpret_cast<void *>(id.handle));
-  return 1;
-}
-
 // A number id frees the picture it names first; nothing is an error but a locked one.
 uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBGPicCore(L, &id, 0); }
 

@@ -11,10 +11,9 @@
 #include "graphics/graphics/bitmapops.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/vm/vm_api.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
-
-namespace {
 
 void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha) {
   FreeBitmap(bitmap);
@@ -22,7 +21,7 @@ void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha) {
   FreeAlphaChannel(alpha);
 }
 
-}  // namespace
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
 
 uint32_t CheckNotSelectedBrush(const qmObjectId *id) {
   const qmDisplay *d = CurrentDisplay;

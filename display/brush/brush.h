@@ -79,6 +79,10 @@ uint32_t CheckNotSelectedBrush(const qmObjectId *id);
 void ReplaceBrushPlanes(qmBrush *brush, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width,
                         int32_t height);
 
+void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha);
+// A number id first frees the brush it names; a missing one is no error.
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id);
+
 // The rectangle of dense ARGB pixels (and of the alpha channel): the inputs themselves when
 // the rectangle is the whole picture, else new copies (MemFree / FreeAlphaChannel). 0 or ERR_MEM.
 uint32_t CropArgbPixels(const uint32_t *pixels, const qmAlphaChannel *alpha, int32_t x, int32_t y, int32_t width,

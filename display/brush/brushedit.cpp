@@ -1,15 +1,20 @@
 #include "display/brush/brushedit.h"
 
+#include <algorithm>
+#include <climits>
 #include <vector>
 
 #include "display/displaytags.h"
+#include "graphics/graphics/alphaops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
+#include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/colors.h"
-#include "graphics/graphics/recolor.h"
+#include "graphics/floodfill.h"
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
 
 namespace {
 
@@ -122,10 +127,76 @@ uint32_t FloodFillBrush(qmBrush *b, int32_t x, int32_t y, uint32_t border, uint3
   if (!LockBitmap(b->bitmap, &v)) return ERR_LOCKBMAP;
   uint32_t code = 0;
   if (v.bytesPerPixel == 4)
-    code = FloodFillPixels(v.base, b->width, b->height, v.pitch, ColorToPixel(border & 0xFFFFFF, v.pixelFormat),
-                           ColorToPixel(fill & 0xFFFFFF, v.pixelFormat), x, y, CompareMaskForFormat(v.pixelFormat));
+  {
+    const qmFillRequest req{v.base, b->width, b->height, v.pitch, ColorToPixel(border & 0xFFFFFF, v.pixelFormat),
+                            ColorToPixel(fill & 0xFFFFFF, v.pixelFormat), 0, 0};
+    code = uint32_t(FloodFillPixels(&req, x, y, CompareMaskForFormat(v.pixelFormat)));
+  }
   UnlockBitmap();
   return code;
+}
+
+uint32_t TrimBrushCore(qmBrush *b, int32_t *left, int32_t *top) {
+  *left = 0, *top = 0;
+  if (!b->mask && !b->alpha) return 0;
+  int32_t minX = INT32_MAX, minY = INT32_MAX, maxX = -1, maxY = -1;
+  for (int32_t y = 0; y < b->height; y++)
+    for (int32_t x = 0; x < b->width; x++) {
+      const bool seen = b->mask ? MaskBit(b->mask, x, y) : b->alpha->memory[size_t(y) * b->alpha->bytesPerRow + x] != 0;
+      if (!seen) continue;
+      minX = std::min(minX, x), maxX = std::max(maxX, x);
+      minY = std::min(minY, y), maxY = std::max(maxY, y);
+    }
+  if (maxX < 0) return ERR_TRANSBRUSH;
+  const int32_t w = maxX - minX + 1, h = maxY - minY + 1;
+  if (w != b->width || h != b->height)
+    if (uint32_t code = CropBrushCore(b, minX, minY, w, h)) return code;
+  *left = minX, *top = minY;
+  return 0;
+}
+
+uint32_t ChangeBrushTransparencyCore(qmBrush *b, int32_t type) {
+  const int32_t w = b->width, h = b->height;
+  if (type == int32_t(QMTYPE_MASK)) {
+    if (b->mask) return 0;
+    qmMask *m = AllocMask(w, h, 1);
+    if (!m) return ERR_MEM;
+    for (int32_t y = 0; y < h; y++)
+      for (int32_t x = 0; x < w; x++)
+        SetMaskBit(m, x, y, !b->alpha || b->alpha->memory[size_t(y) * b->alpha->bytesPerRow + x] != 0);
+    FreeAlphaChannel(b->alpha);
+    b->alpha = nullptr, b->mask = m;
+    b->transparentColor = kOwnMaskColor;
+    return 0;
+  }
+  if (type == int32_t(QMTYPE_ALPHACHANNEL)) {
+    if (b->alpha) return 0;
+    qmAlphaChannel *a = AllocAlphaChannel(w, h, 1);
+    if (!a) return ERR_MEM;
+    if (b->mask) MaskToAlphaRect(b->mask, 0, 0, a, 0, 0, w, h, 255);
+    else FillAlphaRect(a, 0, 0, w, h, 255);
+    FreeMask(b->mask);
+    b->mask = nullptr, b->alpha = a;
+    b->transparentColor = kNoTransparentColor;
+    return 0;
+  }
+  if (type != -1) return ERR_WRONGUSAGE;
+  FreeMask(b->mask);
+  FreeAlphaChannel(b->alpha);
+  b->mask = nullptr, b->alpha = nullptr;
+  b->transparentColor = kNoTransparentColor;
+  return 0;
+}
+
+uint32_t DistortBrushCore(qmBrush *b, int32_t method, int32_t paramCount, const double *params, int32_t smooth) {
+  qmDistortOutputs o{};
+  if (uint32_t code =
+          DistortBitmap(b->bitmap, b->mask, b->alpha, b->width, b->height, method, paramCount, params, smooth, &o))
+    return code;
+  // Without planes of its own the brush comes back with a mask that hides what fell outside.
+  if (o.mask && !b->mask) b->transparentColor = kOwnMaskColor;
+  ReplaceBrushPlanes(b, o.bitmap, o.mask, o.alpha, o.width, o.height);
+  return 0;
 }
 
 void ReadBrushPixelAt(const qmBrush *b, int32_t x, int32_t y, uint32_t *rgb, int32_t *plane) {

@@ -25,6 +25,17 @@ uint32_t CropBrushCore(qmBrush *brush, int32_t x, int32_t y, int32_t width, int3
 uint32_t InvertPlane(qmMask *plane, int32_t rows);
 uint32_t FloodFillBrush(qmBrush *brush, int32_t x, int32_t y, uint32_t border, uint32_t fill);
 
+// The smallest box around the visible pixels (mask bits set, else alpha not 0, else all) becomes
+// the brush; *left and *top receive its corner. ERR_TRANSBRUSH when nothing is visible.
+uint32_t TrimBrushCore(qmBrush *brush, int32_t *left, int32_t *top);
+// The brush keeps only a mask (QMTYPE_MASK), only an alpha channel (QMTYPE_ALPHACHANNEL) or
+// neither (-1); a new plane is made from the other one or fully visible. 0, ERR_MEM or
+// ERR_WRONGUSAGE for another type.
+uint32_t ChangeBrushTransparencyCore(qmBrush *brush, int32_t type);
+// Bent by a distortion method of the graphics core; the result replaces the brush's planes and
+// size only when it was made.
+uint32_t DistortBrushCore(qmBrush *brush, int32_t method, int32_t paramCount, const double *params, int32_t smooth);
+
 // The pixel's 0xRRGGBB and its mask bit, alpha value or -1; outside: 0xFFFFFFFF and -1.
 void ReadBrushPixelAt(const qmBrush *brush, int32_t x, int32_t y, uint32_t *rgb, int32_t *plane);
 // Outside the brush nothing happens. transparency -1 leaves mask and alpha as they are; else

@@ -10,6 +10,7 @@
 #include "display/brush/brush.h"
 #include "display/bgpic/bgpic.h"
 #include "display/bgpic/gradientargs.h"
+#include "display/brush/brush_effects.h"
 #include "display/brush/brushedit.h"
 #include "display/brush/brushload.h"
 #include "display/display.h"
@@ -18,9 +19,9 @@
 #include "display/imagecore.h"
 #include "display/outputselect.h"
 #include "graphics/blit.h"
+#include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/fillarea.h"
-#include "graphics/graphics/recolor.h"
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/imagewriter.h"
 #include "platform/desktop.h"
@@ -40,16 +41,6 @@ void SetTag(uint32_t tag, uintptr_t value) {
   qmTagItem tags[] = {{tag, value}, {0, 0}};
   SetRuntimeTags(nullptr, tags);
 }
-
-// An automatic id's handle is the command's only result.
-uint32_t PushNewId(VmState *L, const qmObjectId &id) {
-  if (!id.handle) return 0;
-  vm_pushlightuserdata(L, reinterpret_cast<void *>(id.handle));
-  return 1;
-}
-
-// A number id first frees the brush it names; a missing one is no error.
-uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
 
 // The argument at i must be a table.
 uint32_t NeedTable(VmState *L, int i) {
@@ -129,7 +120,7 @@ uint32_t BrsCreateBrush(VmState *L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (alpha && mask) return ERR_WRONGUSAGE;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   if (uint32_t code = CreateBrushNode(L, &id, w, h, color, mask, alpha, clear, 0, nullptr)) return code;
   return PushNewId(L, id);
 }
@@ -248,7 +239,7 @@ uint32_t BrsBrushToGray(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return BitmapToGray(b->bitmap, b->width, b->height);
+  return BitmapToGray(b->bitmap, b->width, b->height, 0, nullptr);
 }
 
 uint32_t BrsRotateBrush(VmState *L) {
@@ -280,7 +271,7 @@ uint32_t BrsCopyBrush(VmState *L) {
   if (uint32_t code = FindBrush(L, &src, &b, FINDBRUSH_HARDWARE)) return code;
   if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
   if (b->hardware && hardwareGiven && !hardware) return ERR_WRONGUSAGE;
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   if (uint32_t code = CopyBrushRecord(L, b, &id, b->hardware || hardware, nullptr)) return code;
   return PushNewId(L, id);
 }
@@ -340,7 +331,7 @@ uint32_t BrsLoadBrush(VmState *L) {
     o.pen = vm_checkint32(L, 4);
     o.loaderFlag = vm_checkint32(L, 5);
   }
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBrush), shown, 1);
   if (uint32_t code = LoadBrushCore(L, &id, file, &o, nullptr)) return code;
   PrintDoneMessage();
@@ -496,7 +487,7 @@ uint32_t BrsCreateGradientBrush(VmState *L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   if (uint32_t code = ReadGradientArgs(L, 7, &fill.gradient)) return code;
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   qmBitmap *b = AllocBitmap(w, h);
   if (!b) return ERR_MEM;
   if (uint32_t code = FillPictureFromStyle(b, w, h, &fill)) {
@@ -515,7 +506,7 @@ uint32_t BrsCreateTexturedBrush(VmState *L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   if (!id.handle && !texture.handle && id.id == texture.id) return ERR_WRONGUSAGE;
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   qmBrush *t = nullptr;
   if (uint32_t code = FindBrush(L, &texture, &t, 0)) return code;
   qmBitmap *b = AllocBitmap(w, h);
@@ -541,7 +532,7 @@ uint32_t BrsGrabDesktop(VmState *L) {
     h = int32_t(std::min<int64_t>(h, int64_t(desktopHeight) - y));
     if (w < 1 || h < 1) return ERR_WRONGUSAGE;
   }
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   qmBitmap *b = w > 0 && h > 0 ? GrabScreenPixels(x, y, w, h) : nullptr;
   if (!b) return ERR_MEM;
   return AddFilledBrush(L, &id, b, w, h);
@@ -566,7 +557,7 @@ uint32_t BrsRGBArrayToBrush(VmState *L) {
   const bool inverted = vm_optflag(L, 6, false);
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (uint32_t code = NeedTable(L, 2)) return code;
-  if (uint32_t code = FreeOldOfId(L, id)) return code;
+  if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   if (uint32_t code = BrushFromArgbTable(L, 2, &id, w, h, type, inverted)) return code;
   return PushNewId(L, id);
 }
@@ -612,6 +603,7 @@ const qmCommandEntry kBrushCommands[] = {
     {"MixBrush", BrsMixBrush},
     {"BrushToGray", BrsBrushToGray},
     {"RotateBrush", BrsRotateBrush},
+    {"GetBrushLink", BrsGetBrushLink},
     {"SelectBrush", BrsSelectBrush},
     {"CopyBrush", BrsCopyBrush},
     {"SetBrushTransparency", BrsSetBrushTransparency},
@@ -630,10 +622,34 @@ const qmCommandEntry kBrushCommands[] = {
     {"BeginDoubleBuffer", BrsBeginDoubleBuffer},
     {"EndDoubleBuffer", BrsEndDoubleBuffer},
     {"Flip", BrsFlip},
+    {"ConvertToBrush", BrsConvertToBrush},
     {"GrabDesktop", BrsGrabDesktop},
     {"TransformBrush", BrsTransformBrush},
+    {"TrimBrush", BrsTrimBrush},
+    {"RasterizeBrush", BrsRasterizeBrush},
+    {"BlurBrush", BrsBlurBrush},
+    {"EmbossBrush", BrsEmbossBrush},
+    {"EdgeBrush", BrsEdgeBrush},
+    {"SharpenBrush", BrsSharpenBrush},
+    {"SolarizeBrush", BrsSolarizeBrush},
+    {"GammaBrush", BrsGammaBrush},
+    {"ContrastBrush", BrsContrastBrush},
+    {"ModulateBrush", BrsModulateBrush},
+    {"SepiaToneBrush", BrsSepiaToneBrush},
+    {"CharcoalBrush", BrsCharcoalBrush},
+    {"SwirlBrush", BrsSwirlBrush},
+    {"PixelateBrush", BrsPixelateBrush},
+    {"BrushToMonochrome", BrsBrushToMonochrome},
+    {"ChangeBrushTransparency", BrsChangeBrushTransparency},
+    {"CreateShadowBrush", BrsCreateShadowBrush},
+    {"CreateBorderBrush", BrsCreateBorderBrush},
+    {"OilPaintBrush", BrsOilPaintBrush},
     {"BrushToRGBArray", BrsBrushToRGBArray},
     {"RGBArrayToBrush", BrsRGBArrayToBrush},
+    {"PerspectiveDistortBrush", BrsPerspectiveDistortBrush},
+    {"ArcDistortBrush", BrsArcDistortBrush},
+    {"PolarDistortBrush", BrsPolarDistortBrush},
+    {"BarrelDistortBrush", BrsBarrelDistortBrush},
     {"CreateGradientBrush", BrsCreateGradientBrush},
     {"CreateTexturedBrush", BrsCreateTexturedBrush},
     {"ReadBrushPixel", BrsReadBrushPixel},

@@ -8,6 +8,8 @@
 #include "graphics/color_kernels.h"
 #include "graphics/distort.h"
 #include "graphics/effect_kernels.h"
+#include "graphics/quantize.h"
+#include "graphics/graphics/alphaops.h"
 #include "graphics/warp_kernels.h"
 #include "runtime/errcodes.h"
 
@@ -193,6 +195,33 @@ uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t t
   return 0;
 }
 
+uint32_t MonochromeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t dither) {
+  if (!dither) return BitmapToGray(bitmap, width, height, 1, nullptr);
+  Locked l(bitmap, nullptr);
+  if (!l.ok()) return ERR_LOCKBMAP;
+  if (!l.wide()) return 0;
+  const qmBitmapView &v = l.view();
+  const int32_t w = l.Width(width), h = l.Height(height);
+  if (w < 1 || h < 1) return 0;
+  std::vector<uint8_t> indices;
+  try {
+    indices.resize(size_t(w) * h);
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
+  uint32_t palette[256] = {};
+  int32_t count = 2;
+  qmQuantizeRequest q = {v.base, v.pixelFormat, 4, w, h, v.pitch, indices.data(), palette, &count, 0xFFFFFFFFu, 0, 1, 0};
+  QuantizePalette(&q);
+  if (!q.result) return ERR_MEM;
+  // The palette's order is the quantizer's: the brighter entry is the one that becomes white.
+  const bool swap = count == 2 && PixelIntensity(palette[0]) > PixelIntensity(palette[1]);
+  const bool single = count < 2 && PixelIntensity(palette[0]) > 128;
+  for (uint8_t &i : indices) i = single ? 1 : uint8_t(swap ? i == 0 : i != 0);
+  IndexToMonochromePixels(v.base, w, h, v.pixelFormat, v.pitch, indices.data());
+  return 0;
+}
+
 uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level) {
   Locked l(bitmap, nullptr);
   if (!l.ok()) return ERR_LOCKBMAP;
@@ -205,6 +234,66 @@ uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32
   qmTintRequest req{v.base, x0, y0, x1 - x0, y1 - y0, rgb & 0xFFFFFF, std::clamp(level, 0, 255), v.pitch, v.pixelFormat};
   TintPixels(&req);
   return 0;
+}
+
+uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32_t srcX, int32_t srcY, int32_t dstX,
+                   int32_t dstY, int32_t width, int32_t height, int32_t level, const qmAlphaChannel *alpha) {
+  level = std::clamp(level, 0, 255);
+  if (alpha) {
+    qmAlphaChannel *scaled = AllocAlphaChannel(AlphaPlaneWidth(alpha), PlaneHeight(alpha), 0);
+    if (!scaled) return ERR_MEM;
+    ScaleAlphaChannel(alpha, scaled, PlaneHeight(alpha), level);
+    BltAlphaBitmap(src, srcX, srcY, dst, dstX, dstY, width, height, scaled);
+    FreeAlphaChannel(scaled);
+    return 0;
+  }
+  qmBitmapView s;
+  if (!LockBitmap(src, &s)) return ERR_LOCKBMAP;
+  Locked d(dst, nullptr);
+  if (d.ok()) {
+    const qmBitmapView &v = d.view();
+    width = std::min({width, s.width - srcX, v.width - dstX});
+    height = std::min({height, s.height - srcY, v.height - dstY});
+    // Both sides must share the pixel format: the kernel converts through one.
+    if (d.wide() && s.bytesPerPixel == 4 && s.pixelFormat == v.pixelFormat && width > 0 && height > 0 && srcX >= 0 &&
+        srcY >= 0 && dstX >= 0 && dstY >= 0) {
+      const uint8_t *m = mask ? mask->memory + size_t(srcY) * mask->bytesPerRow : nullptr;
+      qmMixRequest req{s.base + size_t(srcY) * s.pitch + srcX, v.base + size_t(dstY) * v.pitch + dstX, m, srcX,
+                       width, height, level, v.pixelFormat, s.pitch, v.pitch, mask ? mask->bytesPerRow : 0};
+      MixPixels(&req);
+    }
+  }
+  UnlockBitmap();
+  return d.ok() ? 0u : uint32_t(ERR_LOCKBMAP);
+}
+
+qmAlphaChannel *CreateShadowAlpha(const qmAlphaChannel *alpha, const qmMask *mask, int32_t x, int32_t y, int32_t width,
+                                  int32_t height, double radius, double sigma, int32_t value, int32_t hard,
+                                  int32_t secondBlur) {
+  if (!(radius > 0)) radius = 0;
+  if (radius > QM_MAX_PICTURE_SIDE) return nullptr;
+  const int32_t r = int32_t(radius);
+  const int64_t w = int64_t(width) + 2 * r, h = int64_t(height) + 2 * r;
+  if (width < 1 || height < 1 || w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return nullptr;
+  qmAlphaChannel *a = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  if (!a) return nullptr;
+  const uint8_t v = uint8_t(std::clamp(value, 0, 255));
+  if (alpha) CombineAlphaRect(alpha, x, y, a, r, r, width, height, 6, v);
+  else if (mask) MaskToAlphaRect(mask, x, y, a, r, r, width, height, v);
+  else FillAlphaRect(a, r, r, width, height, v);
+  uint32_t code = ConvolveBitmap(CONVOLVE_BLUR, nullptr, a, int32_t(w), int32_t(h), radius, sigma, nullptr);
+  if (!code && hard)
+    for (int64_t row = 0; row < h; row++) {
+      uint8_t *p = a->memory + row * a->bytesPerRow;
+      for (int64_t col = 0; col < w; col++) p[col] = p[col] ? 255 : 0;
+    }
+  if (!code && alpha && secondBlur)
+    code = ConvolveBitmap(CONVOLVE_BLUR, nullptr, a, int32_t(w), int32_t(h), radius / 2, radius / 6, nullptr);
+  if (code) {
+    FreeAlphaChannel(a);
+    return nullptr;
+  }
+  return a;
 }
 
 uint32_t DistortBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,

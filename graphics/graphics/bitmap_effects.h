@@ -31,8 +31,25 @@ uint32_t SwirlBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int3
 // Only block sizes above 1 change anything.
 uint32_t PixelateBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
                         int32_t blockSize);
+// Black and white: with dithering the two colours the quantizer picks, the brighter one white;
+// without, grey above 128 becomes white.
+uint32_t MonochromeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t dither);
 uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold, const qmBitmapView *view);
+// The source rectangle mixed into the destination: through the alpha plane (lying over the
+// source) scaled by level / 255 when one is given, else by level / 255 per channel where the
+// optional mask is set. 0, ERR_LOCKBMAP or ERR_MEM.
+uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32_t srcX, int32_t srcY, int32_t dstX,
+                   int32_t dstY, int32_t width, int32_t height, int32_t level, const qmAlphaChannel *alpha);
 uint32_t TintBitmap(qmBitmap *bitmap, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb, int32_t level);
+
+// A new alpha plane larger than the rectangle by the truncated radius on every side: the shape
+// of the alpha channel (where it is not 0), else of the mask, else the whole rectangle, drawn
+// with the value and blurred. hard turns every non-zero byte to 255; secondBlur blurs a shape
+// taken from an alpha channel once more at half the radius. Null without memory or beyond the
+// picture limits.
+qmAlphaChannel *CreateShadowAlpha(const qmAlphaChannel *alpha, const qmMask *mask, int32_t x, int32_t y, int32_t width,
+                                  int32_t height, double radius, double sigma, int32_t value, int32_t hard,
+                                  int32_t secondBlur);
 
 struct qmDistortOutputs {
   qmBitmap *bitmap;

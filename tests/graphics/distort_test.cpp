@@ -17,31 +17,6 @@
 
 namespace {
 
-std::vector<double> RunDistortReference(int32_t method, const std::vector<double> &params, int32_t w, int32_t h) {
-  std::string op = "distort " + std::to_string(method);
-  for (double p : params) {
-    char buf[40];
-    std::snprintf(buf, sizeof buf, " %.17g", p);
-    op += buf;
-  }
-  static int serial = 0;
-  const std::string base = "/tmp/qm_distortref_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
-  {
-    std::ofstream in(base + ".in");
-    in << op << "\n" << w << " " << h << "\n\n\n";
-  }
-  const std::string cmd = "python3 " QM_SOURCE_DIR "/tests/graphics/effects_ref.py " + base + ".in " + base + ".out";
-  std::vector<double> out;
-  if (std::system(cmd.c_str()) == 0) {
-    std::ifstream res(base + ".out");
-    double v;
-    while (res >> v) out.push_back(v);
-  }
-  std::remove((base + ".in").c_str());
-  std::remove((base + ".out").c_str());
-  return out;
-}
-
 // A source whose pixels name themselves, and a result picture with the planes the engine wants.
 struct DistortRun {
   std::vector<uint32_t> src, dst;
@@ -104,7 +79,7 @@ TEST(Distort, PointSamplingMatchesReference) {
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
-    const auto ref = RunDistortReference(c.method, c.params, c.w, c.h);
+    const auto ref = fxtest::RunDistortReference(c.method, c.params, c.w, c.h);
     ASSERT_GE(ref.size(), 5u);
     DistortRun run;
     ASSERT_EQ(run.Prepare(c.method, c.params, c.w, c.h, 0), int32_t(ref[0]));

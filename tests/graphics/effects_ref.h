@@ -15,29 +15,48 @@
 
 namespace fxtest {
 
-// op: the operation and its numbers, space separated; pixels as 0xRRGGBB; extra: a second line.
-inline std::vector<int64_t> RunReference(const std::string &op, int32_t w, int32_t h, const std::vector<uint32_t> &pixels,
-                                         const std::vector<int64_t> &extra = {}) {
+// The reference run on an input file of four lines (operation, size, pixels, extra): its
+// numbers, or nothing when it failed.
+inline std::vector<double> RunReferenceInput(const std::string &input) {
   static int serial = 0;
   const std::string base = "/tmp/qm_fxref_" + std::to_string(getpid()) + "_" + std::to_string(serial++);
-  {
-    std::ofstream in(base + ".in");
-    in << op << "\n" << w << " " << h << "\n";
-    for (uint32_t p : pixels) in << p << " ";
-    in << "\n";
-    for (int64_t v : extra) in << v << " ";
-    in << "\n";
-  }
+  std::ofstream(base + ".in") << input;
   const std::string cmd = "python3 " QM_SOURCE_DIR "/tests/graphics/effects_ref.py " + base + ".in " + base + ".out";
-  std::vector<int64_t> out;
+  std::vector<double> out;
   if (std::system(cmd.c_str()) == 0) {
     std::ifstream res(base + ".out");
-    int64_t v;
+    double v;
     while (res >> v) out.push_back(v);
   }
   std::remove((base + ".in").c_str());
   std::remove((base + ".out").c_str());
   return out;
+}
+
+// op: the operation and its numbers, space separated; pixels as 0xRRGGBB; extra: a second line.
+inline std::vector<int64_t> RunReference(const std::string &op, int32_t w, int32_t h, const std::vector<uint32_t> &pixels,
+                                         const std::vector<int64_t> &extra = {}) {
+  std::ostringstream in;
+  in << op << "\n" << w << " " << h << "\n";
+  for (uint32_t p : pixels) in << p << " ";
+  in << "\n";
+  for (int64_t v : extra) in << v << " ";
+  in << "\n";
+  std::vector<int64_t> out;
+  for (double v : RunReferenceInput(in.str())) out.push_back(int64_t(v));
+  return out;
+}
+
+// The distortion mapping of a method: error code, result size and origin, then the source
+// position (u, v) and the validity of every result pixel.
+inline std::vector<double> RunDistortReference(int32_t method, const std::vector<double> &params, int32_t w, int32_t h) {
+  std::string op = "distort " + std::to_string(method);
+  for (double p : params) {
+    char buf[40];
+    std::snprintf(buf, sizeof buf, " %.17g", p);
+    op += buf;
+  }
+  return RunReferenceInput(op + "\n" + std::to_string(w) + " " + std::to_string(h) + "\n\n\n");
 }
 
 // Deterministic fixture colours: a smooth ramp crossed with noise, so both flat areas and sharp

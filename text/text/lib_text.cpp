@@ -19,6 +19,7 @@
 #include "platform/memory.h"
 #include "runtime/eventqueue.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objdata.h"
@@ -815,15 +816,26 @@ const qmConstantEntry kTextConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-uint32_t InitTextLibrary(VmState *) {
+uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
+                           const qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
+  qmTextObject *o = nullptr;
+  if (uint32_t err = FindTextObject(L, *id, &o)) return err;
+  *bitmap = o->bitmap, *mask = o->mask, *alpha = o->alpha;
+  *width = o->width, *height = o->height;
+  return 0;
+}
+
+uint32_t InitTextLibrary(VmState *L) {
   qmFont *topaz = nullptr;
   ResetTextState(nullptr);
   if (uint32_t err = InitFontEngines(&topaz)) return err;
   ResetTextState(topaz);
+  if (qmPlayerContext *ctx = GetPlayerContext(L)) ctx->textObjectPicture = TextObjectPicture;
   return 0;
 }
 
 void FreeTextLibrary(VmState *L) {
+  if (qmPlayerContext *ctx = GetPlayerContext(L)) ctx->textObjectPicture = nullptr;
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_FONT)) FreeFontNode(L, reinterpret_cast<qmFontNode *>(h));
