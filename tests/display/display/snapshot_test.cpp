@@ -1,0 +1,148 @@
+// Snapshots of a display on the headless desktop, read back by PIL, and the display-tag
+// defaults that every later command starts from.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "runtime/errcodes.h"
+#include "tests/display/display_vm.h"
+#include "tests/platform/tempdir.h"
+
+namespace {
+
+enum : int32_t { kSnapWindow = 0, kSnapDisplay = 1, kBMP = 0, kPNG = 1, kJPEG = 2 };
+
+// A picture file as PIL decodes it: 0xAARRGGBB per pixel.
+struct Decoded {
+  uint32_t width = 0, height = 0;
+  std::string rgba;
+  uint32_t At(uint32_t x, uint32_t y) const {
+    const auto *p = reinterpret_cast<const uint8_t *>(rgba.data()) + 4 * (size_t(y) * width + x);
+    return uint32_t(p[3]) << 24 | uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+  }
+};
+
+bool DecodeWithPeer(const std::string &file, Decoded *out) {
+  const std::string ref = file + ".ref";
+  if (std::system(("/usr/bin/python3 " QM_SOURCE_DIR "/tests/display/brush/brush_pictures.py decode " + file + " " +
+                   ref + " 2>/dev/null")
+                      .c_str()) != 0)
+    return false;
+  std::ifstream f(ref, std::ios::binary);
+  std::string b((std::istreambuf_iterator<char>(f)), std::istreambuf_iterator<char>());
+  if (b.size() < 8) return false;
+  std::memcpy(&out->width, b.data(), 4);
+  std::memcpy(&out->height, b.data() + 4, 4);
+  out->rgba = b.substr(8);
+  return out->rgba.size() == size_t(out->width) * out->height * 4;
+}
+
+struct SnapshotVm : DisplayVm {
+  TempDir dir;
+  qmDisplay *d = nullptr;
+  SnapshotVm() {
+    EXPECT_EQ(Create(1, [&] { Set("width", 40), Set("height", 30), Set("color", 0x102030); }).code, 0u);
+    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
+    d = Display(1);
+    // Something besides the plain colour: two brushes, one overlapping the right edge.
+    EXPECT_EQ(Call("CreateBrush", {1, 9, 7, 0xC08040}).code, 0u);
+    EXPECT_EQ(Call("CreateBrush", {2, 6, 20, 0x30F0A0}).code, 0u);
+    EXPECT_EQ(Call("DisplayBrush", {1, 3, 4}).code, 0u);
+    EXPECT_EQ(Call("DisplayBrush", {2, 37, 8}).code, 0u);
+  }
+  std::string File(const char *name) { return dir / name; }
+  CommandCall Snap(const std::string &file, double type, double format) {
+    return Call("SaveSnapshot", {CmdArg::Str(file.c_str()), type, format});
+  }
+  // Every pixel of the file against the bitmap, opaque.
+  ::testing::AssertionResult SameAs(const std::string &file, const qmBitmap *b, uint32_t w, uint32_t h) {
+    Decoded got;
+    if (!DecodeWithPeer(file, &got)) return ::testing::AssertionFailure() << "PIL could not read " << file;
+    if (got.width != w || got.height != h)
+      return ::testing::AssertionFailure() << "size " << got.width << "x" << got.height;
+    for (uint32_t y = 0; y < h; y++)
+      for (uint32_t x = 0; x < w; x++)
+        if (got.At(x, y) != (0xFF000000u | BitmapPixel(b, int(x), int(y))))
+          return ::testing::AssertionFailure() << "pixel " << x << "," << y << ": " << std::hex << got.At(x, y);
+    return ::testing::AssertionSuccess();
+  }
+};
+
+TEST(SaveSnapshot, TheDisplayReadBackByAPeer) {
+  SnapshotVm vm;
+  ASSERT_EQ(vm.Snap(vm.File("d.png"), kSnapDisplay, kPNG).code, 0u);
+  EXPECT_TRUE(vm.SameAs(vm.File("d.png"), vm.d->backgroundCopy, 40, 30));
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 39, 10), 0x30F0A0u);
+  // BMP is the format when none is given.
+  ASSERT_EQ(vm.Call("SaveSnapshot", {CmdArg::Str(vm.File("d.bmp").c_str()), kSnapDisplay}).code, 0u);
+  EXPECT_TRUE(vm.SameAs(vm.File("d.bmp"), vm.d->backgroundCopy, 40, 30));
+  std::ifstream bmp(vm.File("d.bmp"), std::ios::binary);
+  char magic[2] = {};
+  bmp.read(magic, 2);
+  EXPECT_EQ(std::string(magic, 2), "BM");
+  // The options reach the writer: a JPEG of quality 1 is smaller than one of quality 100.
+  ASSERT_EQ(vm.Call("SaveSnapshot", {CmdArg::Str(vm.File("lo.jpg").c_str()), kSnapDisplay, kJPEG, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("SaveSnapshot", {CmdArg::Str(vm.File("hi.jpg").c_str()), kSnapDisplay, kJPEG, 100}).code, 0u);
+  EXPECT_LT(std::filesystem::file_size(vm.File("lo.jpg")), std::filesystem::file_size(vm.File("hi.jpg")));
+}
+
+TEST(SaveSnapshot, WhileDoubleBufferingTheDrawBuffer) {
+  SnapshotVm vm;
+  ASSERT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 20, 20}).code, 0u);
+  ASSERT_EQ(vm.Snap(vm.File("db.png"), kSnapDisplay, kPNG).code, 0u);
+  EXPECT_TRUE(vm.SameAs(vm.File("db.png"), vm.d->backBuffer2, 40, 30));
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backBuffer2, 21, 21), 0xC08040u);
+  ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+}
+
+TEST(SaveSnapshot, Refusals) {
+  SnapshotVm vm;
+  const std::string file = vm.File("x.png");
+  EXPECT_EQ(vm.Snap(file, 3, kPNG).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Snap(file, -1, kPNG).code, ERR_WRONGUSAGE);
+  EXPECT_EQ(vm.Snap(file, kSnapDisplay, 7).code, ERR_UNKNOWNIMGOUT);
+  EXPECT_EQ(vm.Snap(vm.File("no/such/folder/x.png"), kSnapDisplay, kPNG).code, ERR_WRITEFILE);
+  ASSERT_EQ(vm.Call("CloseDisplay", {1}).code, 0u);
+  EXPECT_EQ(vm.Snap(file, kSnapWindow, kPNG).code, ERR_CLOSEDDISPDRAW);
+  EXPECT_FALSE(std::filesystem::exists(file));
+  // The closed display still has its picture.
+  EXPECT_EQ(vm.Snap(file, kSnapDisplay, kPNG).code, 0u);
+}
+
+TEST(SetDrawTagsDefault, LaterCommandsStartFromTheNewDefaults) {
+  SnapshotVm vm;
+  auto tint = [&](double id, double x, double y) {
+    return vm.CallWith(id ? "displaybrush" : "setdrawtagsdefault", [&] {
+      int n = 0;
+      if (id) vm_pushnumber(vm.L, id), vm_pushnumber(vm.L, x), vm_pushnumber(vm.L, y), n = 3;
+      vm_newtable(vm.L);
+      vm.Set("tint", 128), vm.Set("tintcolor", 0x0000FF), vm.Set("anchorx", 0.5), vm.Set("anchory", 0.5);
+      return n + 1;
+    });
+  };
+  ASSERT_EQ(tint(1, 10, 10).code, 0u);  // tinted and anchored in its middle by its own tags
+  const uint32_t tinted = DisplayVm::BitmapPixel(vm.d->backgroundCopy, 10, 10);
+  EXPECT_NE(tinted, 0xC08040u);
+  ASSERT_EQ(tint(0, 0, 0).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 30, 20}).code, 0u);  // the same by default
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 30, 20), tinted);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 26, 17), tinted);   // top-left of the 9 x 7
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 25, 16), 0x102030u);
+  // Refused tables leave the defaults as they were.
+  EXPECT_EQ(vm.Call("SetDrawTagsDefault", {1}).code, ERR_TABEXPECTED);
+  EXPECT_EQ(vm.CallWith("setdrawtagsdefault", [&] {
+    vm_newtable(vm.L);
+    vm.Set("anchorx", 2);
+    return 1;
+  }).code, ERR_WRONGUSAGE);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 10, 25}).code, 0u);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->backgroundCopy, 6, 22), tinted);
+}
+
+}  // namespace
