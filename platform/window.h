@@ -52,3 +52,11 @@ int32_t GetDesktopFullScreenSize(const qmDisplay *display, int32_t *width, int32
 void SetFullscreenUIMode(int32_t mode);
 // The main screen's usable area {x, y, width, height}.
 void GetWorkArea(int32_t *rect);
+
+// Fades around screen-mode switches, drawn into the player's own open windows (the desktop
+// around them keeps its colours): FadeDisplayOut takes the fader for ten seconds and turns
+// every window black over half a second; FadeDisplayIn gives the fader back and brings the
+// windows from black to what they show now over a second. Both return when the fade is over.
+// The token is 0 when another fade holds the fader; fading in with 0 does nothing.
+uint32_t FadeDisplayOut();
+void FadeDisplayIn(uint32_t token);

@@ -19,6 +19,7 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     if (!mode) return 0;
     if (width == GetPlatformAttr(nullptr, 14) && height == GetPlatformAttr(nullptr, 15)) return 0;
   }
+  const uint32_t fade = FadeDisplayOut();
   for (qmDisplay *d = DisplayList; d; d = d->next) {
     d->reopen = d->state != DISPSTATE_CLOSED;
     if (!d->reopen) continue;
@@ -49,6 +50,8 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     if (!code) code = c;
     if (c) break;
   }
+  // Also after a failed switch: the windows are open again, in the mode they had.
+  FadeDisplayIn(fade);
   return code;
 }
 
