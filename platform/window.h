@@ -17,6 +17,9 @@ void FreePlatformWindowRecord(qmDisplay *display);
 // The last pointer position in the window's content, as the window handler recorded it; the
 // display must have a window record.
 void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y);
+// Where the open window's frame begins on the desktop (its content less the frame's left and
+// top widths); the display's own x and y while no window is open.
+void GetPlatformWindowPosition(const qmDisplay *display, int32_t *x, int32_t *y);
 // Frame widths into the display: all 0 when borderless or when the window system tells none.
 void GetWindowFrameWidths(qmDisplay *display);
 // Opens and shows the window at the display's position and size plus frame, with title and

@@ -6,6 +6,7 @@
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"
+#include "platform/window.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -44,8 +45,12 @@ uint32_t TakeSnapshot(const qmDisplay *d, int32_t type, qmSnapshot *out) {
   *out = {};
   switch (type) {
   case SNAPWINDOW:
+  {
     if (!d || d->state != DISPSTATE_OPEN) return ERR_CLOSEDDISPDRAW;
-    return Grab(d->x, d->y, d->width + d->frameWidth, d->height + d->frameHeight, out);
+    int32_t x = 0, y = 0;
+    GetPlatformWindowPosition(d, &x, &y);
+    return Grab(x, y, d->width + d->frameWidth, d->height + d->frameHeight, out);
+  }
   case SNAPDISPLAY:
     return d ? DisplayPixels(d, out) : uint32_t(ERR_MEM);
   case SNAPDESKTOP:

@@ -135,6 +135,15 @@ uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask
   return 0;
 }
 
+void GetPlatformWindowPosition(const qmDisplay *display, int32_t *x, int32_t *y) {
+  *x = display->x, *y = display->y;
+  const qmPlatformWindow *pw = display->platform;
+  if (!pw || !pw->window) return;
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(pw->window, &wx, &wy);
+  *x = wx - display->frameLeft, *y = wy - display->frameTop;
+}
+
 void ClosePlatformWindow(qmDisplay *display) {
   qmPlatformWindow *pw = display->platform;
   if (!pw || !pw->window) return;

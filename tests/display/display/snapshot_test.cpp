@@ -9,9 +9,19 @@
 #include <iterator>
 #include <string>
 
+#include <csignal>
+#include <sys/wait.h>
+#if defined(__SANITIZE_ADDRESS__)
+#include <sanitizer/lsan_interface.h>
+#endif
+
+#include "display/displayops.h"
+#include "platform/eventpump.h"
+#include "platform/present.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"
+#include "tests/platform/xvfb_server.h"
 
 namespace {
 
@@ -113,6 +123,67 @@ TEST(SaveSnapshot, Refusals) {
   EXPECT_FALSE(std::filesystem::exists(file));
   // The closed display still has its picture.
   EXPECT_EQ(vm.Snap(file, kSnapDisplay, kPNG).code, 0u);
+}
+
+// The X libraries that SDL loads keep a few blocks until the process ends.
+struct LeakCheckPause {
+#if defined(__SANITIZE_ADDRESS__)
+  LeakCheckPause() { __lsan_disable(); }
+  ~LeakCheckPause() { __lsan_enable(); }
+#endif
+};
+
+struct ServerGuard {
+  pid_t pid;
+  ~ServerGuard() {
+    if (pid < 0) return;
+    kill(pid, SIGTERM);
+    waitpid(pid, nullptr, 0);
+    unsetenv("DISPLAY");
+  }
+};
+
+TEST(SaveSnapshot, TheWindowAndTheDesktopOnAnXServer) {
+  int number = 0;
+  ServerGuard xvfb{StartXvfb(&number)};
+  if (xvfb.pid < 0) GTEST_SKIP() << "Xvfb cannot start here";
+  setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
+  [[maybe_unused]] LeakCheckPause pause;
+  TempDir dir;
+  DisplayVm vm("x11");
+  ASSERT_EQ(vm.Create(1, [&] {
+    vm.Set("width", 48), vm.Set("height", 32), vm.Set("borderless", 1), vm.Set("x", 0), vm.Set("y", 0),
+        vm.Set("fillstyle", 2), vm.Set("gradientstyle", 2), vm.Set("gradientangle", 30),
+        vm.Set("gradientstartcolor", 0xFF2000), vm.Set("gradientendcolor", 0x0030FF);
+  }).code, 0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
+  qmDisplay *d = DisplayVm::Display(1);
+  for (int i = 0; i < 20; i++) WaitWithEventTimer(vm.L, 20);
+  RefreshDisplay(vm.L, d, 0);
+  FlushDisplayWindow(vm.L, d);
+  for (int i = 0; i < 5; i++) WaitWithEventTimer(vm.L, 20);
+  ASSERT_EQ(d->frameWidth, 0);
+
+  const std::string window = dir / "window.png", desktop = dir / "desktop.png";
+  ASSERT_EQ(vm.Call("SaveSnapshot", {CmdArg::Str(window.c_str()), kSnapWindow, kPNG}).code, 0u);
+  Decoded got;
+  ASSERT_TRUE(DecodeWithPeer(window, &got));
+  ASSERT_EQ(got.width, 48u);
+  ASSERT_EQ(got.height, 32u);
+  int differing = 0;
+  for (uint32_t y = 0; y < 32; y++)
+    for (uint32_t x = 0; x < 48; x++)
+      differing += got.At(x, y) != (0xFF000000u | DisplayVm::BitmapPixel(d->backgroundCopy, int(x), int(y)));
+  EXPECT_EQ(differing, 0);
+
+  ASSERT_EQ(vm.Call("SaveSnapshot", {CmdArg::Str(desktop.c_str()), 2, kPNG}).code, 0u);
+  Decoded whole;
+  ASSERT_TRUE(DecodeWithPeer(desktop, &whole));
+  EXPECT_EQ(whole.width, 800u);
+  EXPECT_EQ(whole.height, 600u);
+  int wx = 0, wy = 0;
+  SDL_GetWindowPosition(d->platform->window, &wx, &wy);
+  EXPECT_EQ(whole.At(uint32_t(wx) + 5, uint32_t(wy) + 7), got.At(5, 7)) << wx << "," << wy << " " << d->x << "," << d->y;
 }
 
 TEST(SetDrawTagsDefault, LaterCommandsStartFromTheNewDefaults) {
