@@ -17,6 +17,9 @@ void FreePlatformWindowRecord(qmDisplay *display);
 // The last pointer position in the window's content, as the window handler recorded it; the
 // display must have a window record.
 void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y);
+// Where the open window's frame begins on the desktop (its content less the frame's left and
+// top widths); the display's own x and y while no window is open.
+void GetPlatformWindowPosition(const qmDisplay *display, int32_t *x, int32_t *y);
 // Frame widths into the display: all 0 when borderless or when the window system tells none.
 void GetWindowFrameWidths(qmDisplay *display);
 // Opens and shows the window at the display's position and size plus frame, with title and
@@ -52,3 +55,11 @@ int32_t GetDesktopFullScreenSize(const qmDisplay *display, int32_t *width, int32
 void SetFullscreenUIMode(int32_t mode);
 // The main screen's usable area {x, y, width, height}.
 void GetWorkArea(int32_t *rect);
+
+// Fades around screen-mode switches, drawn into the player's own open windows (the desktop
+// around them keeps its colours): FadeDisplayOut takes the fader for ten seconds and turns
+// every window black over half a second; FadeDisplayIn gives the fader back and brings the
+// windows from black to what they show now over a second. Both return when the fade is over.
+// The token is 0 when another fade holds the fader; fading in with 0 does nothing.
+uint32_t FadeDisplayOut();
+void FadeDisplayIn(uint32_t token);

@@ -2,12 +2,15 @@
 #include "display/bgpic/bgpic.h"
 #include "display/display/displaylib.h"
 #include "platform/desktop.h"
+#include "platform/requesters.h"
 #include "platform/window.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 
 namespace {
 constexpr int32_t kCenter = -100000;
+// Message-table entries of the question start mode 3 asks.
+constexpr int32_t kMessageChooseMode = 288, kMessageModeButtons = 445;
 }
 
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height) {
@@ -16,6 +19,7 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     if (!mode) return 0;
     if (width == GetPlatformAttr(nullptr, 14) && height == GetPlatformAttr(nullptr, 15)) return 0;
   }
+  const uint32_t fade = FadeDisplayOut();
   for (qmDisplay *d = DisplayList; d; d = d->next) {
     d->reopen = d->state != DISPSTATE_CLOSED;
     if (!d->reopen) continue;
@@ -46,6 +50,8 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     if (!code) code = c;
     if (c) break;
   }
+  // Also after a failed switch: the windows are open again, in the mode they had.
+  FadeDisplayIn(fade);
   return code;
 }
 
@@ -56,7 +62,14 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
     SetErrorNumber(1);
     return ERR_FINDDISPLAY;
   }
-  if (startMode == 0 || startMode == 3) startMode = 1;
+  if (startMode == 0) startMode = 1;
+  if (startMode == 3) {
+    // The left button is full screen, the right one windowed; when no dialog could ask, the
+    // screen is switched all the same, only without the borderless window of mode 2.
+    const int answer =
+        ShowMessageRequester(first->title, GetErrorText(kMessageChooseMode), GetErrorText(kMessageModeButtons));
+    startMode = answer == 1 ? 2 : answer == 0 ? 1 : 3;
+  }
   if (startMode == 2 || startMode == 4 || startMode == 6)
     first->flags = (first->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
   if (startMode == 6) {

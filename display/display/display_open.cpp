@@ -233,6 +233,8 @@ uint32_t RemoveDisplay(VmState *L, qmDisplay *d) {
 }
 
 void FreeDisplays(VmState *L) {
+  // Full screen ends in black; the desktop comes back in its own mode.
+  const uint32_t fade = FullScreenActive ? FadeDisplayOut() : 0;
   while (qmDisplay *d = DisplayList) {
     UnlinkDisplay(d);
     FreeDisplayData(L, d, 1);
@@ -243,6 +245,7 @@ void FreeDisplays(VmState *L) {
   CurrentBGPic = nullptr;
   if (FullScreenActive) RestoreDisplayMode();
   FullScreenActive = 0;
+  FadeDisplayIn(fade);
 }
 
 void MakeDisplayCurrent(VmState *L, qmDisplay *d) {

@@ -72,7 +72,7 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *display, int32_t
 
 // Start-up: display 1 must exist; a full-screen start mode switches the screen; every display
 // not hidden opens; the current display is chosen. Start modes: 1 windowed, 2 and 4 full
-// screen, 3 ask (taken as windowed: no requester here), 6 a borderless window over the screen.
+// screen, 3 ask the user (full screen as 2, windowed as 1), 6 a borderless window over the screen.
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
 
 // What the display library answers for the desktop's event pump (player/wiring.cpp).

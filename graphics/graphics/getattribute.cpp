@@ -7,6 +7,8 @@
 #include "platform/desktop.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"
+#include "io/dos/dos_files.h"
+#include "io/memblock/memblock.h"
 #include "platform/pointer.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_timers.h"
@@ -18,6 +20,8 @@
 #include "runtime/objlist.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
+#include "text/font.h"
+#include "text/text/textstate.h"
 
 namespace {
 
@@ -39,6 +43,34 @@ uint32_t PushRef(VmState *L, int32_t ref) {
   if (ref < 0) return PushNumber(L, 0);
   vm_getref(L, ref);
   return 1;
+}
+
+// The attributes every font answers (displays through their current font); ERR_UNKNOWNATTR for
+// any other. Without a font every number is 0 and the name empty.
+uint32_t PushFontAttribute(VmState *L, const qmFont *f, int32_t attribute) {
+  switch (attribute) {
+  case ATTRFONTASCENDER: return PushNumber(L, f ? f->baseline : 0);
+  case ATTRFONTDESCENDER: return PushNumber(L, f ? f->height - f->baseline : 0);
+  case ATTRFONTNAME: vm_pushstring(L, f ? f->faceName : ""); return 1;
+  case ATTRFONTSIZE: return PushNumber(L, f ? f->size : 0);
+  case ATTRFONTSCALABLE: return PushNumber(L, f && f->scalable ? 1 : 0);
+  case ATTRFONTAA: return PushNumber(L, f && f->antiAliasCapable ? 1 : 0);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
+uint32_t ReadMemory(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmMemBlock *b = nullptr;
+  if (uint32_t code = FindMemBlock(L, &id, &b)) return code;
+  return attribute == ATTRSIZE ? PushNumber(L, b->size) : uint32_t(ERR_UNKNOWNATTR);
+}
+
+uint32_t ReadFile(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmFileObject *f = nullptr;
+  if (uint32_t code = FindFileObject(L, &id, &f)) return code;
+  return attribute == ATTRMODE ? PushNumber(L, f->openMode) : uint32_t(ERR_UNKNOWNATTR);
 }
 
 uint32_t ReadClipRegion(VmState *L, int32_t attribute) {
@@ -239,7 +271,7 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   case ATTRALPHAINTENSITY: return PushNumber(L, GetOutputAlphaValue());
   case ATTRORIENTATION:
   case ATTRKEYBOARD: return PushNumber(L, 0);  // a desktop has neither
-  default: return ERR_UNKNOWNATTR;
+  default: return PushFontAttribute(L, GetCurrentFont(), attribute);
   }
 }
 
@@ -265,6 +297,9 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_EVENTHANDLER, false, ReadEventHandler},
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},
+    {QMTYPE_MEMORY, true, ReadMemory},
+    {QMTYPE_FILE, true, ReadFile},
+    {QMTYPE_DIRECTORY, true, ReadNothing},
     {QMTYPE_TIMER, true, ReadNothing},
     {QMTYPE_SAMPLE, true, ReadSample},
     {QMTYPE_MUSIC, true, ReadMusic},

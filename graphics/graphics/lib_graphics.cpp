@@ -5,6 +5,7 @@
 
 #include "display/brush/brush.h"
 #include "display/display.h"
+#include "display/displaytags.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/colors.h"
@@ -13,6 +14,9 @@
 #include "graphics/graphics/pacing.h"
 #include "graphics/graphics/pointerimage.h"
 #include "graphics/graphics/position.h"
+#include "graphics/graphics/saveoptions.h"
+#include "graphics/graphics/snapshot.h"
+#include "graphics/imagewriter.h"
 #include "media/image/imageload.h"
 #include "player/math/math_random.h"
 #include "platform/memory.h"
@@ -227,7 +231,7 @@ uint32_t GfxCreatePointer(VmState *L) {
     qmObjectId brushId = GetObjectIdArg(L, 3);
     const int32_t hotX = vm_optint32(L, 4, -1), hotY = vm_optint32(L, 5, -1);
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, &brushId, &brush, 0)) return code;
+    if (uint32_t code = FindBrush(L, &brushId, &brush, FINDBRUSH_NOVECTOR)) return code;
     int32_t hasAlpha = 0;
     uint32_t *argb = BrushToArgb(brush, &hasAlpha);
     if (!argb) return ERR_MEM;
@@ -307,6 +311,47 @@ uint32_t GfxSetFPSLimit(VmState *L) {
   return 0;
 }
 
+// The window as the screen shows it, the display's own picture or the whole desktop, into an
+// image file; alpha is not kept.
+uint32_t GfxSaveSnapshot(VmState *L) {
+  CheckArgCount(L, 1, 4);
+  const char *file = vm_checkstring(L, 1, nullptr);
+  const int32_t type = vm_optint32(L, 2, SNAPWINDOW);
+  const int32_t format = vm_optint32(L, 3, IMGFMT_BMP);
+  int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
+  ParseSaveOptions(L, 4, &quality, &colors, &dither);
+  qmSnapshot snap{};
+  if (uint32_t code = TakeSnapshot(CurrentDisplay, type, &snap)) return code;
+  const uint32_t code = SaveBitmapFile(format, snap.bitmap, snap.width, snap.height, file, nullptr, 0xFFFFFFFFu,
+                                       nullptr, quality, colors, dither);
+  FreeSnapshot(&snap);
+  return code;
+}
+
+// Nothing records the display into a video here.
+uint32_t GfxDumpVideoTime(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  vm_pushnumber(L, -1);
+  return 1;
+}
+
+// The display tags every later command starts from; a name is never a default.
+uint32_t GfxSetDrawTagsDefault(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmTransform transform;
+  qmDisplayTags tags;
+  CopyDefaultTransform(&transform);
+  CopyDefaultDisplayTags(&tags);
+  // Sizes belong to each object, so the defaults take no "width" and "height".
+  if (uint32_t code = ParseDisplayTags(L, 1, 1, 1, 0, 0, transform.smooth, &transform, &tags,
+                                       DTAG_NEEDTABLE | DTAG_NOSIZE))
+    return code;
+  tags.name[0] = 0;
+  DefaultTransform = transform;
+  DefaultDisplayTags = tags;
+  return 0;
+}
+
 uint32_t GfxGetFPSLimit(VmState *L) {
   CheckArgCount(L, 0, 0);
   vm_pushnumber(L, GetFrameRateLimit());
@@ -330,13 +375,16 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"GetFPSLimit", GfxGetFPSLimit},
     {"IsPicture", GfxIsPicture},
     {"GetRealColor", GfxGetRealColor},
+    {"SaveSnapshot", GfxSaveSnapshot},
     {"MixRGB", GfxMixRGB},
     {"CreateClipRegion", GfxCreateClipRegion},
     {"SetClipRegion", GfxSetClipRegion},
     {"FreeClipRegion", GfxFreeClipRegion},
     {"CreatePointer", GfxCreatePointer},
     {"FreePointer", GfxFreePointer},
+    {"DumpVideoTime", GfxDumpVideoTime},
     {"GetRandomColor", GfxGetRandomColor},
+    {"SetDrawTagsDefault", GfxSetDrawTagsDefault},
     {nullptr, nullptr},
 };
 
@@ -522,6 +570,7 @@ int GetOutputTag(void *, uint32_t tag, uintptr_t *result) {
 
 uint32_t InitGraphicsLibrary(VmState *) {
   ResetOutputSettings();
+  ResetDefaultDrawTags();
   if (uint32_t code = AddSetTagHook(SetOutputTag)) return code;
   return AddGetTagHook(GetOutputTag);
 }

@@ -210,7 +210,20 @@ TEST(DisplayLibrary, AttributesOfTheDisplayRow) {
     EXPECT_EQ(c.results.at(0), r.want) << r.id << " " << r.attribute;
   }
   EXPECT_EQ(vm.Call("GetAttribute", {21, 5, ATTRWIDTH}).code, ERR_FINDDISPLAY);
-  EXPECT_EQ(vm.Call("GetAttribute", {21, 0, 30}).code, ERR_UNKNOWNATTR);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 0, 11}).code, ERR_UNKNOWNATTR);  // frames: anims only
+  // The current font's attributes: ascender and descender make up its line height.
+  const double ascender = vm.Call("GetAttribute", {21, 0, ATTRFONTASCENDER}).results.at(0);
+  const double descender = vm.Call("GetAttribute", {21, 0, ATTRFONTDESCENDER}).results.at(0);
+  EXPECT_GT(ascender, 0);
+  EXPECT_EQ(ascender + descender, vm.Call("TextHeight", {CmdArg::Str("Ag")}).results.at(0));
+  EXPECT_GT(vm.Call("GetAttribute", {21, 0, ATTRFONTSIZE}).results.at(0), 0);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getattribute");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  for (double v : {21.0, 0.0, double(ATTRFONTNAME)}) vm_pushnumber(vm.L, v);
+  ASSERT_EQ(vm_pcall(vm.L, 3, 1, 0), 0u);
+  EXPECT_GT(std::string(vm_tostring(vm.L, -1)).size(), 0u);
+  vm_settop(vm.L, 0);
   CommandCall out = vm.Call("GetAttribute", {21, 0, ATTROUTPUTDEVICE});
   EXPECT_EQ(out.results, (std::vector<double>{0, 1, 0}));
 }

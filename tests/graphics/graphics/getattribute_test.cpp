@@ -31,6 +31,12 @@ TEST(GetAttribute, EveryRowOfTheTable) {
   call("starttimer", {1}, false, {});
   call("starttimer", {2}, false, {});
   ASSERT_EQ(vm.Call("CreatePointer", {3, int(QMTYPE_POINTER), 1}).code, 0u);
+  // Two memory blocks, a file opened for reading and a directory.
+  ASSERT_EQ(vm.Call("AllocMem", {6, 1234}).code, 0u);
+  ASSERT_EQ(vm.Call("AllocMem", {7, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("OpenFile", {8, CmdArg::Str("/proc/self/status"), 1005}).code, 0u);
+  ASSERT_EQ(vm.Call("OpenDirectory", {9, CmdArg::Str("/")}).code, 0u);
+  const int MEM = QMTYPE_MEMORY, FILE = QMTYPE_FILE, DIR = QMTYPE_DIRECTORY;
   const int PTR = QMTYPE_POINTER;
   const int CLIP = QMTYPE_CLIPREGION, IV = QMTYPE_INTERVAL, TO = QMTYPE_TIMEOUT, EH = QMTYPE_EVENTHANDLER,
                  TIMER = QMTYPE_TIMER;
@@ -64,6 +70,16 @@ TEST(GetAttribute, EveryRowOfTheTable) {
       {"object handler not set", {EH, CmdArg::Str("onconnect"), ATTRUSERDATA}, 0, 0},
       {"unknown event name", {EH, CmdArg::Str("OnNothing"), ATTRFUNCTION}, ERR_UNKNOWNTAG, 0},
       {"handler has no count", {EH, CmdArg::Str("OnMouseDown"), ATTRCOUNT}, ERR_UNKNOWNATTR, 0},
+      {"memory size", {MEM, 6, ATTRSIZE}, 0, 1234},
+      {"memory count", {MEM, 99, ATTRCOUNT}, 0, 2},
+      {"memory missing", {MEM, 99, ATTRSIZE}, ERR_FINDMEMBLK, 0},
+      {"memory unknown attribute", {MEM, 6, ATTRWIDTH}, ERR_UNKNOWNATTR, 0},
+      {"file mode", {FILE, 8, ATTRMODE}, 0, 1005},
+      {"file count", {FILE, 99, ATTRCOUNT}, 0, 1},
+      {"file missing", {FILE, 99, ATTRMODE}, ERR_FINDFILE, 0},
+      {"file unknown attribute", {FILE, 8, ATTRSIZE}, ERR_UNKNOWNATTR, 0},
+      {"directory count", {DIR, 0, ATTRCOUNT}, 0, 1},
+      {"directory has nothing else", {DIR, 9, ATTRMODE}, ERR_UNKNOWNATTR, 0},
       {"timer count", {TIMER, 0, ATTRCOUNT}, 0, 2},
       {"timer has nothing else", {TIMER, 1, ATTRWIDTH}, ERR_UNKNOWNATTR, 0},
       {"unknown type", {77, 1, ATTRWIDTH}, ERR_WRONGUSAGE, 0},

@@ -129,3 +129,15 @@ TEST(PointerCommands, AShownPointerOutlivesFreePointer) {
 }
 
 }  // namespace
+
+TEST(PointerCommands, PointerOfABrush) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Call("CreateBrush", {4, 12, 10, 0xFF0000}).code, 0u);
+  ASSERT_EQ(vm.Call("CreatePointer", {5, kBrush, 4, 3, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {kPointer, 5, kWidth}).results.at(0), 12);
+  EXPECT_EQ(vm.Call("GetAttribute", {kPointer, 5, kType}).results.at(0), 2);
+  EXPECT_EQ(vm.Call("SetPointer", {5}).code, 0u);
+  // Made again under the same number; hot spots beyond the picture are cut to it.
+  EXPECT_EQ(vm.Call("CreatePointer", {5, kBrush, 4, 500, -7}).code, 0u);
+  EXPECT_EQ(vm.Call("FreePointer", {5}).code, 0u);
+}
