@@ -84,6 +84,20 @@ void ResetDisplayButtonStates(VmState *vm, qmDisplay *display) {
 
 void SetButtonHooks(const qmButtonHooks *hooks) { gButtonHooks = hooks; }
 
+void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer) {
+  if (gButtonHooks && gButtonHooks->removeLayer && pic) gButtonHooks->removeLayer(vm, pic, layer);
+}
+
+namespace {
+qmLayerFreeHook gLayerFreeHook = nullptr;
+}  // namespace
+
+void SetLayerFreeHook(qmLayerFreeHook hook) { gLayerFreeHook = hook; }
+
+void FreePictureLayers(VmState *vm, qmBGPic *pic) {
+  if (gLayerFreeHook && pic) gLayerFreeHook(vm, pic);
+}
+
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {
   if (gButtonHooks && pic) gButtonHooks->freeAll(vm, pic);
 }

@@ -66,6 +66,15 @@ struct qmBGPic;
 struct qmButtonHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*resetStates)(qmBGPic *pic);
+  void (*removeLayer)(VmState *vm, qmBGPic *pic, const void *layer);
 };
 void SetButtonHooks(const qmButtonHooks *hooks);
 void FreePictureButtons(VmState *vm, qmBGPic *pic);
+// Deletes the picture's button bound to the layer, when there is one.
+void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
+
+// The layers a background picture owns are the layers library's: it installs how they go with
+// their picture. Null: no layers can exist.
+using qmLayerFreeHook = void (*)(VmState *vm, qmBGPic *pic);
+void SetLayerFreeHook(qmLayerFreeHook hook);
+void FreePictureLayers(VmState *vm, qmBGPic *pic);
