@@ -45,8 +45,8 @@ struct qmImageRequest {
 // A picture handed to the layer engine: the planes (copies of the drawn rectangle, or the
 // private picture) belong to it from the call on.
 struct qmImageLayer {
-  uint32_t kind;          // QMTYPE_BRUSH, QMTYPE_BRUSHPART or QMTYPE_BGPICPART
-  qmObjectId id;
+  uint32_t kind;          // QMTYPE_BRUSH, BRUSHPART or BGPICPART; a shape's type (BOX ...)
+  qmObjectId id;          // {0, 0} for shapes
   qmBitmap *bitmap;
   qmMask *mask;
   qmAlphaChannel *alpha;

@@ -27,6 +27,8 @@ bool AnyFilter(const qmLayer *l) {
 }
 
 // Whether the rectangle reaches into a picture of W x H.
+constexpr int64_t kPositionLimit = 1 << 28;
+
 bool OnPicture(int32_t x, int32_t y, int32_t w, int32_t h, int32_t W, int32_t H) {
   return int64_t(x) + w >= 1 && x < W && int64_t(y) + h >= 1 && y < H;
 }
@@ -134,6 +136,33 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
   FreeLayerContents(L, layer);
   UnlinkLayer(layer);
   MemFree(layer);
+}
+
+void PlaceLayer(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t relative, qmDirtyRectList *batch) {
+  int32_t old[4];
+  GetLayerBounds(layer, layer->current, &old[0], &old[1], &old[2], &old[3]);
+  const qmLayerState *base = layer->base;
+  int64_t dx = relative ? x : (x == kKeepPosition ? 0 : int64_t(x) - base->requestedX);
+  int64_t dy = relative ? y : (y == kKeepPosition ? 0 : int64_t(y) - base->requestedY);
+  dx = std::clamp<int64_t>(dx, -kKeepPosition, kKeepPosition);
+  dy = std::clamp<int64_t>(dy, -kKeepPosition, kKeepPosition);
+  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
+  for (int i = 0; i < 3; i++) {
+    qmLayerState *st = states[i];
+    if (!st || (i >= 1 && st == states[0]) || (i == 2 && st == states[1])) continue;
+    // Positions stay within what the picture code can add without overflow.
+    auto shift = [](int32_t &v, int64_t d) { v = int32_t(std::clamp<int64_t>(v + d, -kPositionLimit, kPositionLimit)); };
+    shift(st->requestedX, dx), shift(st->requestedY, dy);
+    shift(st->anchoredX, dx), shift(st->anchoredY, dy);
+    shift(st->x, dx), shift(st->y, dy);
+  }
+  if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+  int32_t now[4];
+  GetLayerBounds(layer, layer->current, &now[0], &now[1], &now[2], &now[3]);
+  for (const int32_t *r : {old, now}) {
+    if (batch) AppendRect(batch, r[0], r[1], r[2], r[3]);
+    else RefreshRect(L, r[0], r[1], r[2], r[3]);
+  }
 }
 
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {

@@ -25,6 +25,10 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
 // Refreshes the layer's area without it (into the batch when one is given), deletes its
 // button, frees it and unlinks it. bounds (x, y, width, height) may be null.
 void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch);
+// Moves the layer so that its requested position becomes (x, y) (kKeepPosition keeps a
+// coordinate), or by (x, y) when relative. The old and the new rectangle go into the batch
+// when one is given, else they are refreshed.
+void PlaceLayer(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t relative, qmDirtyRectList *batch);
 // Exchanges the layers at the two positions: 0 or ERR_LAYERRANGE.
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.

@@ -10,6 +10,7 @@
 #include "display/bgpic/gradientargs.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/imagecore.h"
 #include "display/outputselect.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -22,6 +23,7 @@
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
@@ -134,9 +136,6 @@ uint32_t FindTexture(const qmDrawStyle &style, const qmBitmap **out) {
 uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  // Here a display with layers switched on will hand the request (with its own copy of the
-  // style) to the layer engine, which keeps it as a layer of the shape's type. There is no
-  // layer engine yet: the shape is drawn as on a display without layers.
   req->x = ResolvePositionX(L, req->x, req->width, 0, req->anchorX);
   req->y = ResolvePositionY(L, req->y, req->height, 0, req->anchorY);
   req->style = *GetDrawStyle();
@@ -146,6 +145,30 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req) {
     req->style.lineWidth = std::max(1, int32_t(std::lround(req->style.lineWidth * scale)));
   }
   ValidateDrawStyle(&req->style);
+  // With layers on the shape's image becomes a layer of the shape's type, and the rectangle is
+  // composed from the layers.
+  qmDisplay *d = o.display;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (d->layersOn && ctx && ctx->addImageLayer &&
+      (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC)) {
+    const qmBitmap *texture = nullptr;
+    if (req->style.fillStyle == DRAWFILL_TEXTURE)
+      if (uint32_t code = FindTexture(req->style, &texture)) return code;
+    qmShapeImage img;
+    if (uint32_t code = RenderShapeImage(req, texture, &img)) return code;
+    if (!img.bitmap) return 0;
+    qmImageLayer layer{};
+    layer.kind = uint32_t(req->type);
+    layer.bitmap = img.bitmap, layer.mask = img.mask, layer.alpha = img.alpha;
+    layer.requestedX = req->x, layer.requestedY = req->y;
+    layer.objectWidth = req->width, layer.objectHeight = req->height;
+    layer.x = img.x, layer.y = img.y;
+    layer.width = img.bitmap->width, layer.height = img.bitmap->height;
+    layer.position = -1;
+    if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
+    if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(L, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
+    return 0;
+  }
   if (CanDrawShapeDirect(req)) {
     qmDrawnRect drawn;
     if (uint32_t code = DrawShapeDirect(req, &o.target, &drawn)) return code;
@@ -221,7 +244,10 @@ uint32_t DrawBox(VmState *L) {
   if (!plain) return RenderShape(L, &req);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  if (o.target.clipMask) return RenderShape(L, &req);
+  // With layers on every box is a layer: the shape path hands it over.
+  const bool toLayers = o.display->layersOn &&
+                        (o.display->outputType == DISPOUT_DISPLAY || o.display->outputType == DISPOUT_BGPIC);
+  if (o.target.clipMask || toLayers) return RenderShape(L, &req);
   const int32_t x = ResolvePositionX(L, req.x, req.width, 0, 0), y = ResolvePositionY(L, req.y, req.height, 0, 0);
   const int32_t w = req.width, h = req.height;
   if (st.fillStyle == DRAWFILL_COLOR) {

@@ -261,6 +261,45 @@ uint32_t LayDumpLayers(VmState *L) {
   return 0;
 }
 
+// ShowLayer and HideLayer: the layer shown (and placed) or hidden, its areas refreshed together.
+uint32_t SetLayerVisible(VmState *L, int32_t hide) {
+  qmLayer *layer = nullptr;
+  if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
+  int32_t x = kKeepPosition, y = kKeepPosition;
+  if (!hide) x = vm_optint32(L, 2, kKeepPosition), y = vm_optint32(L, 3, kKeepPosition);
+  if (uint32_t code = LayerGuard()) return code;
+  const qmLayerState *base = layer->base;
+  if (x != kKeepPosition) x = ResolvePositionX(L, x, base->objectWidth, 0, layer->anchorX);
+  if (y != kKeepPosition) y = ResolvePositionY(L, y, base->objectHeight, 0, layer->anchorY);
+  CurrentBGPic->layersChanged = 1;
+  const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
+  LayerRefreshBatch.count = 0;
+  layer->hidden = hide;
+  PlaceLayer(L, layer, x, y, 0, batch ? &LayerRefreshBatch : nullptr);
+  if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
+  return 0;
+}
+
+uint32_t LayShowLayer(VmState *L) {
+  CheckArgCount(L, 1, 3);
+  return SetLayerVisible(L, 0);
+}
+
+uint32_t LayHideLayer(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  return SetLayerVisible(L, 1);
+}
+
+uint32_t LayTranslateLayer(VmState *L) {
+  CheckArgCount(L, 3, 3);
+  qmLayer *layer = nullptr;
+  if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
+  const int32_t dx = vm_checkint32(L, 2), dy = vm_checkint32(L, 3);
+  if (uint32_t code = LayerGuard()) return code;
+  PlaceLayer(L, layer, dx, dy, 1, nullptr);
+  return 0;
+}
+
 uint32_t LayInsertLayer(VmState *L) {
   CheckArgCount(L, 5, 6);
   int32_t pos = 0;
@@ -296,12 +335,15 @@ const qmCommandEntry kLayersCommands[] = {
     {"DisableLayers", LayDisableLayers},
     {"SwapLayers", LaySwapLayers},
     {"InsertLayer", LayInsertLayer},
+    {"ShowLayer", LayShowLayer},
+    {"HideLayer", LayHideLayer},
     {"RemoveLayer", LayRemoveLayer},
     {"FreeLayers", LayFreeLayers},
     {"SetLayerName", LaySetLayerName},
     {"DumpLayers", LayDumpLayers},
     {"LayerExists", LayLayerExists},
     {"SetLayerZPos", LaySetLayerZPos},
+    {"TranslateLayer", LayTranslateLayer},
     {"GetLayerAtPos", LayGetLayerAtPos},
     {"LayerToFront", LayLayerToFront},
     {"LayerToBack", LayLayerToBack},

@@ -36,6 +36,7 @@ struct ModelLayer {
   int brush;
   int x, y;
   int transparency;
+  bool hidden = false;
 };
 
 Picture MakePicture(int seed, int w, int h, PlaneKind kind) {
@@ -70,6 +71,7 @@ std::vector<uint32_t> Compose(const std::vector<Picture> &pics, const std::vecto
   std::vector<uint32_t> out(kW * kH, kBackground);
   for (const ModelLayer &l : layers) {
     const Picture &p = pics[l.brush];
+    if (l.hidden) continue;
     for (int y = 0; y < p.h; y++)
       for (int x = 0; x < p.w; x++) {
         const int X = l.x + x, Y = l.y + y;
@@ -201,7 +203,7 @@ TEST(Layers, RandomSequencesMatchAFullRecomposition) {
     auto pick = [&](int n) { return int(rng() % unsigned(n)); };
     for (int step = 0; step < 60; step++) {
       const int n = int(model.size());
-      const int op = n < 3 ? 0 : pick(7);
+      const int op = n < 3 ? 0 : pick(9);
       std::string what = "seed " + std::to_string(seed) + " step " + std::to_string(step) + " op ";
       if (op == 0 && n < 20) {
         const int b = pick(6), x = pick(kW + 10) - 10, y = pick(kH + 10) - 10;
@@ -252,6 +254,29 @@ TEST(Layers, RandomSequencesMatchAFullRecomposition) {
             break;
           }
         what += "undo";
+      } else if (op == 6) {
+        const int p = 1 + pick(n), dx = pick(21) - 10, dy = pick(21) - 10;
+        ASSERT_EQ(vm.Call("TranslateLayer", {p, dx, dy}).code, 0u);
+        model[p - 1].x += dx, model[p - 1].y += dy;
+        what += "translate";
+      } else if (op == 7) {
+        const int p = 1 + pick(n);
+        if (model[p - 1].hidden) {
+          // Shown again, placed anew half the time.
+          if (pick(2)) {
+            const int x = pick(kW), y = pick(kH);
+            ASSERT_EQ(vm.Call("ShowLayer", {p, x, y}).code, 0u);
+            model[p - 1].x = x, model[p - 1].y = y;
+          } else {
+            ASSERT_EQ(vm.Call("ShowLayer", {p}).code, 0u);
+          }
+          model[p - 1].hidden = false;
+          what += "show";
+        } else {
+          ASSERT_EQ(vm.Call("HideLayer", {p}).code, 0u);
+          model[p - 1].hidden = true;
+          what += "hide";
+        }
       } else {
         continue;
       }
@@ -377,6 +402,29 @@ TEST(Layers, ShowingABrushThenFreeingItKeepsTheLayerPicture) {
   ASSERT_EQ(vm.Show(1, 8, 8), 0u);
   ASSERT_EQ(vm.Call("RemoveLayer", {2}).code, 0u);  // the area under it comes from layer 1
   vm.ExpectScreen({{0, 3, 3, 0}}, "freed brush still shown");
+}
+
+// Shapes of the draw library become layers of their type; Undo takes them back by type.
+TEST(Layers, ShapesBecomeLayers) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(16, 20, 20, OPAQUE));
+  ASSERT_EQ(vm.Show(0, 10, 10), 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);  // filled
+  ASSERT_EQ(vm.Call("Box", {4, 4, 12, 8, 0xFF0000}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {20, 20, 6, 6, 0x00FF00}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 3);
+  EXPECT_EQ(LastLayer(vm.Pic())->type, int(QMTYPE_BOX));
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5, 5), 0xFF0000u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 22, 22), 0x00FF00u);  // over the brush
+  // The second box goes; the brush shows again where it lay.
+  ASSERT_EQ(vm.Call("Undo", {double(QMTYPE_BOX)}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 2);
+  const Picture &p = vm.pics[0];
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 22, 22), p.px[12 * p.w + 12] & 0xFFFFFF);
+  // Moved off the brush, the first box leaves the background behind.
+  ASSERT_EQ(vm.Call("TranslateLayer", {2, 40, 30}).code, 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5, 5), kBackground);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 45, 35), 0xFF0000u);
 }
 
 TEST(Layers, RectangleListGrowsInSteps) {
