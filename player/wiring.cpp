@@ -125,6 +125,7 @@ void WireDisplayServices(VmState *L) {
   ctx->currentPicture = BGPicCurrentPicture;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
+  ctx->readLayerAttribute = LayersReadAttribute;
 }
 
 void UnwirePlayerContext(VmState *L) {
@@ -136,6 +137,7 @@ void UnwirePlayerContext(VmState *L) {
   ctx->findLayerByName = nullptr;
   ctx->addTextLayer = nullptr;
   ctx->addImageLayer = nullptr;
+  ctx->readLayerAttribute = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
 }

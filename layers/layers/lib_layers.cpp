@@ -12,6 +12,7 @@
 #include "display/imagecore.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/safeblt.h"
+#include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
@@ -22,6 +23,7 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
 
@@ -393,6 +395,44 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   const int32_t x = r->x + int32_t(r->objectWidth * ax), y = r->y + int32_t(r->objectHeight * ay);
   return AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes, state,
                   r->position, flags);
+}
+
+uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, 2, &pos)) return code;
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_NOLAYERS;
+  // With a Select* output the layers switched on before the selection count.
+  const bool selecting = d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK ||
+                         d->outputType == DISPOUT_ALPHA;
+  if (!(selecting ? d->selectSave[5] : d->layersOn)) return ERR_NOLAYERS;
+  const qmLayer *l = GetNthLayer(CurrentBGPic, pos);
+  if (!l) return ERR_LAYERRANGE;
+  const qmLayerState *s = l->current, *raw = l->unscaled;
+  switch (attribute) {
+  case ATTRWIDTH: vm_pushnumber(L, s->width); break;
+  case ATTRHEIGHT: vm_pushnumber(L, s->height); break;
+  case ATTRXPOS: vm_pushnumber(L, s->x); break;
+  case ATTRYPOS: vm_pushnumber(L, s->y); break;
+  case ATTRRAWXPOS: vm_pushnumber(L, raw->anchoredX); break;
+  case ATTRRAWYPOS: vm_pushnumber(L, raw->anchoredY); break;
+  case ATTRRAWWIDTH: vm_pushnumber(L, raw->objectWidth); break;
+  case ATTRRAWHEIGHT: vm_pushnumber(L, raw->objectHeight); break;
+  case ATTRTYPE: vm_pushnumber(L, l->type); break;
+  case ATTRVISIBLE: vm_pushnumber(L, l->hidden ? 0 : 1); break;
+  case ATTRLAYERID:
+  case ATTRZPOS: vm_pushnumber(L, pos); break;
+  case ATTRGROUP: vm_pushstring(L, l->name ? l->name : ""); break;
+  case ATTRLAYERS: {
+    int32_t n = 0;
+    for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h; h = static_cast<qmObjectHeader *>(h->next))
+      n += CountLayers(reinterpret_cast<const qmBGPic *>(h));
+    vm_pushnumber(L, n);
+    break;
+  }
+  default: return ERR_UNKNOWNATTR;
+  }
+  return 1;
 }
 
 int32_t LayersFindLayerByName(VmState *, const char *name) { return FindLayerByName(CurrentBGPic, name); }

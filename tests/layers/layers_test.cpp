@@ -427,6 +427,44 @@ TEST(Layers, ShapesBecomeLayers) {
   EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 45, 35), 0xFF0000u);
 }
 
+TEST(Layers, AttributesAndDump) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(17, 10, 6, OPAQUE));
+  ASSERT_EQ(vm.Show(0, 3, 4, 0, "Hero"), 0u);
+  ASSERT_EQ(vm.Show(0, 20, 30), 0u);
+  ASSERT_EQ(vm.Call("HideLayer", {2}).code, 0u);
+  constexpr double kLayer = QMTYPE_LAYER;
+  struct Row {
+    CmdArg layer;
+    double attribute;
+    double want;
+  } rows[] = {
+      {CmdArg::Str("hero"), 0, 10}, {CmdArg::Str("hero"), 1, 6},   {CmdArg::Str("hero"), 7, 3},
+      {CmdArg::Str("hero"), 8, 4},  {CmdArg::Str("hero"), 9, 3},   {CmdArg::Str("hero"), 10, 1},
+      {2, 10, 0},                   {2, 74, 2},                    {2, 13, 2},
+      {2, 7, 20},
+  };
+  for (const Row &r : rows) {
+    const CommandCall c = vm.Call("GetAttribute", {kLayer, r.layer, r.attribute});
+    ASSERT_EQ(c.code, 0u) << r.attribute;
+    EXPECT_EQ(c.results, std::vector<double>{r.want}) << r.attribute;
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {kLayer, 3, 0}).code, ERR_LAYERRANGE);
+  EXPECT_EQ(vm.Call("GetAttribute", {kLayer, 1, 60}).code, ERR_UNKNOWNATTR);
+  testing::internal::CaptureStdout();
+  EXPECT_EQ(vm.Call("DumpLayers", {}).code, 0u);
+  const std::string dump = testing::internal::GetCapturedStdout();
+  EXPECT_NE(dump.find("sizeof(qmLayer): 1072\nLayers: 2\n"), std::string::npos) << dump;
+  EXPECT_NE(dump.find("(1) BRUSH #1 ("), std::string::npos) << dump;
+  EXPECT_NE(dump.find("/ \"Hero\") - X: 3 (3) - Y: 4 (4) - Width: 10 (10) - Height: 6 (6) - Visible: 1\n"),
+            std::string::npos)
+      << dump;
+  EXPECT_NE(dump.find("/ \"\") - X: 20 (20) - Y: 30 (30) - Width: 10 (10) - Height: 6 (6) - Visible: 0\n"),
+            std::string::npos)
+      << dump;
+  vm.ExpectScreen({{0, 3, 4, 0}}, "second hidden");
+}
+
 TEST(Layers, RectangleListGrowsInSteps) {
   qmDirtyRectList list{};
   for (int i = 0; i < 1025; i++) AppendRect(&list, i, 0, 1, 1);
