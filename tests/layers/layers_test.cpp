@@ -465,6 +465,43 @@ TEST(Layers, AttributesAndDump) {
   vm.ExpectScreen({{0, 3, 4, 0}}, "second hidden");
 }
 
+TEST(Layers, MoveToPositionReportsWhetherAnythingMoved) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(18, 4, 4, OPAQUE));
+  for (int i = 0; i < 5; i++) ASSERT_EQ(vm.Show(0, i, 0, 0, std::string(1, char('a' + i)).c_str()), 0u);
+  qmBGPic *pic = vm.Pic();
+  auto order = [&] {
+    std::string s;
+    for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) s += l->name;
+    return s;
+  };
+  struct {
+    int from, to, moved;
+    const char *order;
+  } rows[] = {{2, 4, 1, "acdbe"}, {4, 4, 0, "acdbe"}, {1, 1, 0, "acdbe"}, {5, 0, 0, "acdbe"},
+              {5, 99, 0, "acdbe"}, {3, 1, 1, "dacbe"}, {1, 0, 1, "acbed"}, {2, -3, 1, "abedc"}};
+  for (const auto &r : rows) {
+    EXPECT_EQ(MoveLayerToPos(pic, GetNthLayer(pic, r.from), r.to), r.moved) << r.from << " to " << r.to;
+    EXPECT_EQ(order(), r.order) << r.from << " to " << r.to;
+  }
+  EXPECT_EQ(GetNthLayer(pic, 0), nullptr);
+  EXPECT_EQ(GetNthLayer(pic, 6), nullptr);
+}
+
+// A layer that cannot be made leaves the list as it was and nothing behind (LeakSanitizer).
+TEST(Layers, FailedAddLeavesNothingBehind) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(19, 8, 8, ALPHA));
+  ASSERT_EQ(vm.Show(0, 0, 0, 0, "Taken"), 0u);
+  EXPECT_EQ(vm.Show(0, 10, 10, 0, "TAKEN"), ERR_NAMEUSED);
+  EXPECT_EQ(CountLayers(vm.Pic()), 1);
+  vm.ExpectScreen({{0, 0, 0, 0}}, "after the refused layer");
+  // A redraw rectangle that lies past the picture's edge is empty: nothing is drawn.
+  const uint32_t before = DisplayVm::BitmapPixel(vm.d->layerBuffer, kW - 1, 0);
+  Redraw(vm.L, vm.d, vm.Pic(), vm.d->layerBuffer, kW, 0, 10, 10, 0);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, kW - 1, 0), before);
+}
+
 TEST(Layers, RectangleListGrowsInSteps) {
   qmDirtyRectList list{};
   for (int i = 0; i < 1025; i++) AppendRect(&list, i, 0, 1, 1);
