@@ -89,13 +89,17 @@ void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer) {
 }
 
 namespace {
-qmLayerFreeHook gLayerFreeHook = nullptr;
+const qmLayerHooks *gLayerHooks = nullptr;
 }  // namespace
 
-void SetLayerFreeHook(qmLayerFreeHook hook) { gLayerFreeHook = hook; }
+void SetLayerHooks(const qmLayerHooks *hooks) { gLayerHooks = hooks; }
 
 void FreePictureLayers(VmState *vm, qmBGPic *pic) {
-  if (gLayerFreeHook && pic) gLayerFreeHook(vm, pic);
+  if (gLayerHooks && pic) gLayerHooks->freeAll(vm, pic);
+}
+
+void ShowDeferredLayers(qmBGPic *pic) {
+  if (gLayerHooks && pic) gLayerHooks->showDeferred(pic);
 }
 
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {

@@ -74,7 +74,12 @@ void FreePictureButtons(VmState *vm, qmBGPic *pic);
 void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
 
 // The layers a background picture owns are the layers library's: it installs how they go with
-// their picture. Null: no layers can exist.
-using qmLayerFreeHook = void (*)(VmState *vm, qmBGPic *pic);
-void SetLayerFreeHook(qmLayerFreeHook hook);
+// their picture, and how the layers drawn while the display's own picture was selected with
+// SelectBGPic are released for showing when the selection ends. Null: no layers can exist.
+struct qmLayerHooks {
+  void (*freeAll)(VmState *vm, qmBGPic *pic);
+  void (*showDeferred)(qmBGPic *pic);
+};
+void SetLayerHooks(const qmLayerHooks *hooks);
 void FreePictureLayers(VmState *vm, qmBGPic *pic);
+void ShowDeferredLayers(qmBGPic *pic);

@@ -115,6 +115,9 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     LinkLayerAtTail(pic, layer);
   }
 
+  // Drawn into the selected picture, the layer's area must reach the dirty list so that
+  // EndSelect shows it: nothing else puts it on the display.
+  if (layer->deferred) refresh = true;
   if (!refresh && !AnyFilter(layer) && !layer->transparency && !layer->shadow.on && !layer->border.on) return 0;
   if (!layer->hidden) RefreshLayer(L, layer);
   return 0;

@@ -352,14 +352,18 @@ const qmCommandEntry kLayersCommands[] = {
     {nullptr, nullptr},
 };
 
-void FreeLayersOfPicture(VmState *L, qmBGPic *pic) { FreeBGPicLayers(L, pic); }
+void ShowDeferred(qmBGPic *pic) {
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) l->deferred = 0;
+}
+
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred};
 
 uint32_t InitLayersLibrary(VmState *) {
   LayerRefreshBatch = {};
   LayerRefreshBatch.entries = static_cast<qmDirtyRect *>(MemAlloc(kRectListStep * sizeof(qmDirtyRect), 0));
   if (!LayerRefreshBatch.entries) return ERR_MEM;
   LayerRefreshBatch.capacity = kRectListStep;
-  SetLayerFreeHook(FreeLayersOfPicture);
+  SetLayerHooks(&kLayerHooks);
   return 0;
 }
 

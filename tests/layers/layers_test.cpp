@@ -502,6 +502,23 @@ TEST(Layers, FailedAddLeavesNothingBehind) {
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, kW - 1, 0), before);
 }
 
+// Drawn into the display's own picture selected with SelectBGPic, layers wait for EndSelect.
+TEST(Layers, SelectedPictureShowsItsLayersAtEndSelect) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(20, 12, 12, MASKED));
+  ASSERT_EQ(vm.Show(0, 0, 0), 0u);
+  ASSERT_EQ(vm.Call("SelectBGPic", {CmdArg::Nil()}).code, 0u);
+  ASSERT_EQ(vm.Show(0, 30, 20), 0u);
+  ASSERT_EQ(vm.Call("Box", {50, 2, 6, 6, 0x0000FF}).code, 0u);
+  vm.ExpectScreen({{0, 0, 0, 0}}, "while selected");
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 3);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 50, 2), 0x0000FFu);  // the outline of an unfilled box
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 40, 4), kBackground);
+  ASSERT_EQ(vm.Call("RemoveLayer", {3}).code, 0u);
+  vm.ExpectScreen({{0, 0, 0, 0}, {0, 30, 20, 0}}, "after EndSelect");
+}
+
 TEST(Layers, RectangleListGrowsInSteps) {
   qmDirtyRectList list{};
   for (int i = 0; i < 1025; i++) AppendRect(&list, i, 0, 1, 1);
