@@ -84,6 +84,24 @@ void ResetDisplayButtonStates(VmState *vm, qmDisplay *display) {
 
 void SetButtonHooks(const qmButtonHooks *hooks) { gButtonHooks = hooks; }
 
+void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer) {
+  if (gButtonHooks && gButtonHooks->removeLayer && pic) gButtonHooks->removeLayer(vm, pic, layer);
+}
+
+namespace {
+const qmLayerHooks *gLayerHooks = nullptr;
+}  // namespace
+
+void SetLayerHooks(const qmLayerHooks *hooks) { gLayerHooks = hooks; }
+
+void FreePictureLayers(VmState *vm, qmBGPic *pic) {
+  if (gLayerHooks && pic) gLayerHooks->freeAll(vm, pic);
+}
+
+void ShowDeferredLayers(qmBGPic *pic) {
+  if (gLayerHooks && pic) gLayerHooks->showDeferred(pic);
+}
+
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {
   if (gButtonHooks && pic) gButtonHooks->freeAll(vm, pic);
 }

@@ -66,6 +66,20 @@ struct qmBGPic;
 struct qmButtonHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*resetStates)(qmBGPic *pic);
+  void (*removeLayer)(VmState *vm, qmBGPic *pic, const void *layer);
 };
 void SetButtonHooks(const qmButtonHooks *hooks);
 void FreePictureButtons(VmState *vm, qmBGPic *pic);
+// Deletes the picture's button bound to the layer, when there is one.
+void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
+
+// The layers a background picture owns are the layers library's: it installs how they go with
+// their picture, and how the layers drawn while the display's own picture was selected with
+// SelectBGPic are released for showing when the selection ends. Null: no layers can exist.
+struct qmLayerHooks {
+  void (*freeAll)(VmState *vm, qmBGPic *pic);
+  void (*showDeferred)(qmBGPic *pic);
+};
+void SetLayerHooks(const qmLayerHooks *hooks);
+void FreePictureLayers(VmState *vm, qmBGPic *pic);
+void ShowDeferredLayers(qmBGPic *pic);

@@ -11,6 +11,7 @@
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 
@@ -170,6 +171,38 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
       srcX = srcY = 0;
     }
     if (uint32_t code = ApplyFilters(tags.filters, pic.bitmap, width, height)) return code;
+  }
+  // 9. With layers on the picture becomes a layer of the current picture; the layer engine
+  // applies the transparency when it composes, and the rectangle is composed below.
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  const bool asLayer = d->layersOn && !req->pictureOut && !(req->flags & IMGCORE_REPLACE) && ctx &&
+                       ctx->addImageLayer &&
+                       (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
+  if (asLayer) {
+    qmImageLayer layer{};
+    if (pic.owned) {
+      layer.bitmap = pic.bitmap, layer.mask = pic.mask, layer.alpha = pic.alpha;
+      pic.owned = false;
+    } else if (uint32_t code = CopyBitmap(pic.bitmap, pic.mask, pic.alpha, srcX, srcY, width, height, 0,
+                                          &layer.bitmap, pic.mask ? &layer.mask : nullptr,
+                                          pic.alpha ? &layer.alpha : nullptr)) {
+      return code;
+    }
+    layer.kind = req->kind;
+    layer.id = id;
+    layer.requestedX = x, layer.requestedY = y;
+    layer.objectWidth = width, layer.objectHeight = height;
+    layer.partX = req->kind == QMTYPE_BRUSH ? 0 : srcX, layer.partY = req->kind == QMTYPE_BRUSH ? 0 : srcY;
+    layer.x = x - int32_t(width * transform.anchorX);
+    layer.y = y - int32_t(height * transform.anchorY);
+    layer.width = width, layer.height = height;
+    layer.transform = &transform;
+    layer.tags = &tags;
+    layer.position = req->layerPosition ? req->layerPosition : -1;
+    layer.flags = req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT | IMGCORE_RENDERSCALED);
+    if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
+    // The layer engine refreshed what it had to; an untouched picture on top is composed below.
+    if (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden || tags.transparency) return 0;
   }
   if (tags.transparency) {
     if (hardware) return ERR_HWBRUSHFUNC;

@@ -42,6 +42,24 @@ struct qmImageRequest {
   uint32_t flags;                // IMGCORE_*
 };
 
+// A picture handed to the layer engine: the planes (copies of the drawn rectangle, or the
+// private picture) belong to it from the call on.
+struct qmImageLayer {
+  uint32_t kind;          // QMTYPE_BRUSH, BRUSHPART or BGPICPART; a shape's type (BOX ...)
+  qmObjectId id;          // {0, 0} for shapes
+  qmBitmap *bitmap;
+  qmMask *mask;
+  qmAlphaChannel *alpha;
+  int32_t requestedX, requestedY;   // the resolved position before the anchor
+  int32_t objectWidth, objectHeight;  // the untransformed size
+  int32_t partX, partY;
+  int32_t x, y, width, height;      // where the picture lies on the background picture
+  const qmTransform *transform;
+  qmDisplayTags *tags;
+  int32_t position;  // -1 top, else 1-based
+  uint32_t flags;    // IMGCORE_HIDDEN, IMGCORE_INSERT, IMGCORE_RENDERSCALED
+};
+
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed
 // unless it went to the caller through pictureOut.
 uint32_t DisplayImageCore(VmState *L, const qmImageRequest *request);

@@ -6,6 +6,7 @@
 #include "display/brush/brush.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/displayops.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/alphaops.h"
 #include "graphics/graphics/safeblt.h"
@@ -274,6 +275,7 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
   d->outputAlpha = nullptr;
   d->outputType = DISPOUT_DISPLAY;
   if (previous == DISPOUT_BGPIC && CurrentBGPic == d->bgpic) {
+    ShowDeferredLayers(d->bgpic);
     if (!noRefresh && d->dirtyRects) {
       MergeDirtyRects(d);
       const int32_t w = d->bgpic ? d->bgpic->unscaledWidth : d->width;

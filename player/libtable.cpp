@@ -9,6 +9,7 @@
 #include "io/memblock/lib_memblock.h"
 #include "media/sound/lib_sound.h"
 #include "io/network/lib_network.h"
+#include "layers/layers/lib_layers.h"
 #include "player/event/lib_event.h"
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
@@ -23,6 +24,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
+    &kLayersLibrary,
     &kTextLibrary,
     &kDisplayLibrary,
     &kSoundLibrary,

@@ -6,6 +6,8 @@
 #include "display/brush/brush.h"
 #include "display/display.h"
 #include "display/display/displaylib.h"
+#include "display/displayops.h"
+#include "layers/layers/lib_layers.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
@@ -158,8 +160,17 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
 void WireDisplayServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
-  ctx->displayOps = &kDisplayOps;
+  // The display library's window work, with the layer engine composing what lies on the
+  // background.
+  static qmDisplayOps ops;
+  ops = kDisplayOps;
+  ops.redrawRect = LayersRedrawDisplayRect;
+  ops.coveredRect = LayersCoverDisplayRect;
+  ctx->displayOps = &ops;
   ctx->currentPicture = BGPicCurrentPicture;
+  ctx->findLayerByName = LayersFindLayerByName;
+  ctx->addImageLayer = LayersAddImageLayer;
+  ctx->readLayerAttribute = LayersReadAttribute;
 }
 
 void UnwirePlayerContext(VmState *L) {
@@ -170,6 +181,8 @@ void UnwirePlayerContext(VmState *L) {
   SetAudioSink(nullptr);
   ctx->findLayerByName = nullptr;
   ctx->addTextLayer = nullptr;
+  ctx->addImageLayer = nullptr;
+  ctx->readLayerAttribute = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
   SetClipboardImageCoder(nullptr);

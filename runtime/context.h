@@ -15,6 +15,7 @@ struct qmOutputPicture;
 struct qmDosState;
 struct qmSoundState;
 struct qmNetworkState;
+struct qmImageLayer;
 struct qmTextRequest;
 struct qmTextBox;
 struct qmObjectId;
@@ -45,6 +46,12 @@ struct qmPlayerContext {
   // text the text library rendered, placed at (x, y), keeping a copy of its request. 0 or an error.
   uint32_t (*addTextLayer)(VmState *L, const qmTextRequest *request, int32_t kind, const qmTextBox *box, int32_t x,
                            int32_t y);
+  // The layers library: with layers on, the picture the image display core made becomes a
+  // layer of the current picture (its planes are handed over). 0 or an error.
+  uint32_t (*addImageLayer)(VmState *L, qmImageLayer *request);
+  // The layers library's answers to GetAttribute for a layer (the layer is argument 2): the
+  // results pushed or an error.
+  uint32_t (*readLayerAttribute)(VmState *L, int32_t attribute);
   // The sound library's state, and its answers to GetAttribute for samples and music (the
   // object type, the attribute; the object id is argument 2): the results pushed or an error.
   qmSoundState *sound;

@@ -149,6 +149,7 @@ void FreeDerivedSets(qmBGPic *pic) {
 }
 
 void FreeBGPicContents(VmState *L, qmBGPic *pic) {
+  FreePictureLayers(L, pic);
   FreePictureButtons(L, pic);
   FreeDerivedSets(pic);
   FreePlanes(pic->master);

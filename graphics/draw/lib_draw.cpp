@@ -12,6 +12,7 @@
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/displaytags.h"
+#include "display/imagecore.h"
 #include "display/outputselect.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -25,6 +26,7 @@
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
@@ -172,9 +174,6 @@ void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
 uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags) {
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  // Here a display with layers switched on will hand the request (with its own copy of the
-  // style) to the layer engine, which keeps it as a layer of the shape's type. There is no
-  // layer engine yet: the shape is drawn as on a display without layers.
   PlaceShapeBox(L, req);
   req->style = *GetDrawStyle();
   const double scale = std::fabs(req->matrix[0]);
@@ -183,8 +182,14 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     req->style.lineWidth = std::max(1, int32_t(std::lround(req->style.lineWidth * scale)));
   }
   ValidateDrawStyle(&req->style);
+  // With layers on the shape's image becomes a layer of the shape's type, and the rectangle is
+  // composed from the layers.
+  qmDisplay *d = o.display;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  const bool toLayer = d->layersOn && ctx && ctx->addImageLayer &&
+                       (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
   const bool effects = HasTagEffects(tags);
-  if (!effects && CanDrawShapeDirect(req)) {
+  if (!toLayer && !effects && CanDrawShapeDirect(req)) {
     qmDrawnRect drawn;
     if (uint32_t code = DrawShapeDirect(req, &o.target, &drawn)) return code;
     if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
@@ -198,9 +203,23 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   uint32_t code = RenderShapeImage(req, texture, &img);
   FreeBitmap(scaledTexture);
   if (code) return code;
-  if (img.bitmap && effects)
-    ApplyDisplayTagEffects(&tags, img.bitmap, &img.mask, &img.alpha, img.bitmap->width, img.bitmap->height);
-  if (img.bitmap) BlitShapeImage(L, o, img);
+  if (!img.bitmap) return 0;
+  if (effects) ApplyDisplayTagEffects(&tags, img.bitmap, &img.mask, &img.alpha, img.bitmap->width, img.bitmap->height);
+  if (toLayer) {
+    // The planes go to the layer, which frees them also when it is refused.
+    qmImageLayer layer{};
+    layer.kind = uint32_t(req->type);
+    layer.bitmap = img.bitmap, layer.mask = img.mask, layer.alpha = img.alpha;
+    layer.requestedX = req->x, layer.requestedY = req->y;
+    layer.objectWidth = req->width, layer.objectHeight = req->height;
+    layer.x = img.x, layer.y = img.y;
+    layer.width = img.bitmap->width, layer.height = img.bitmap->height;
+    layer.position = -1;
+    if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
+    if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(L, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
+    return 0;
+  }
+  BlitShapeImage(L, o, img);
   FreeShapeImage(&img);
   return 0;
 }
@@ -275,7 +294,10 @@ uint32_t DrawBox(VmState *L) {
   if (!plain) return RenderShape(L, &req, tags);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  if (o.target.clipMask) return RenderShape(L, &req, tags);
+  // With layers on every box is a layer: the shape path hands it over.
+  const bool toLayers = o.display->layersOn &&
+                        (o.display->outputType == DISPOUT_DISPLAY || o.display->outputType == DISPOUT_BGPIC);
+  if (o.target.clipMask || toLayers) return RenderShape(L, &req, tags);
   PlaceShapeBox(L, &req);
   const int32_t x = req.x, y = req.y;
   const int32_t w = req.width, h = req.height;

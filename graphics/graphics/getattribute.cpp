@@ -284,6 +284,12 @@ uint32_t ReadSoundObject(VmState *L, uint32_t type, int32_t attribute) {
   if (!ctx || !ctx->readSoundAttribute) return ERR_WRONGUSAGE;
   return ctx->readSoundAttribute(L, type, attribute);
 }
+// Layers: the layers library answers (an error when it is not open).
+uint32_t ReadLayer(VmState *L, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readLayerAttribute) return ERR_NOLAYERS;
+  return ctx->readLayerAttribute(L, attribute);
+}
 uint32_t ReadSample(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_SAMPLE, attribute); }
 uint32_t ReadMusic(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_MUSIC, attribute); }
 
@@ -292,6 +298,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_BGPIC, true, ReadBGPic},
     {QMTYPE_BRUSH, true, ReadBrush},
     {QMTYPE_DISPLAY, false, ReadDisplay},
+    {QMTYPE_LAYER, false, ReadLayer},
     {QMTYPE_CLIPREGION, true, ReadClipRegion},
     {QMTYPE_POINTER, true, ReadPointer},
     {QMTYPE_EVENTHANDLER, false, ReadEventHandler},

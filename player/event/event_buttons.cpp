@@ -83,7 +83,7 @@ bool hoverstep(qmDisplay *d, qmBGPic *pic, int32_t wx, int32_t wy, qmEventMessag
 }
 
 void freeallhook(VmState *L, qmBGPic *pic) { FreeBGPicButtons(L, pic); }
-const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates};
+const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, RemoveLayerButton};
 
 }  // namespace
 

@@ -1,0 +1,216 @@
+// Composing a full-HD background picture from its layers (Redraw) next to pixman compositing the
+// same pictures at the same places: 10, 100 and 1000 layers of 128 x 128, a quarter each opaque,
+// masked, alpha-blended and at transparency 128.
+#include <benchmark/benchmark.h>
+#include <pixman.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "display/bgpic/bgpic.h"
+#include "graphics/bitmap.h"
+#include "layers/layer.h"
+#include "layers/redraw.h"
+#include "platform/memory.h"
+#include "runtime/objtypes.h"
+
+namespace {
+
+constexpr int kW = 1920, kH = 1080, kSide = 128;
+
+enum Kind { OPAQUE, MASKED, ALPHA, HALF };
+
+struct Scene {
+  qmBGPic pic{};
+  qmBitmap *dst = nullptr;
+  struct Entry {
+    Kind kind;
+    int x, y;
+    qmLayer *layer;
+  };
+  std::vector<Entry> entries;
+
+  explicit Scene(int count) {
+    pic.shown.bitmap = AllocBitmap(kW, kH);
+    pic.unscaled = pic.shown;
+    pic.shownWidth = pic.unscaledWidth = kW;
+    pic.shownHeight = pic.unscaledHeight = kH;
+    dst = AllocBitmap(kW, kH);
+    for (int y = 0; y < kH; y++)
+      for (int x = 0; x < kW; x++) pic.shown.bitmap->pixels[y * pic.shown.bitmap->bytesPerRow / 4 + x] = uint32_t(x * 31 + y);
+    std::mt19937 rng(5);
+    for (int i = 0; i < count; i++) {
+      const Kind kind = Kind(i % 4);
+      const int x = int(rng() % (kW - kSide)), y = int(rng() % (kH - kSide));
+      auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
+      auto *layer = static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1));
+      qmBitmap *b = AllocBitmap(kSide, kSide);
+      for (int p = 0; p < b->bytesPerRow / 4 * kSide; p++) b->pixels[p] = uint32_t(p * 2654435761u + i);
+      state->own.bitmap = b;
+      if (kind == MASKED) {
+        state->own.mask = AllocMask(kSide, kSide, 0);
+        for (int p = 0; p < state->own.mask->bytesPerRow * kSide; p++) state->own.mask->memory[p] = uint8_t(0xF0 ^ p);
+      }
+      if (kind == ALPHA) {
+        state->own.alpha = AllocAlphaChannel(kSide, kSide, 0);
+        for (int p = 0; p < state->own.alpha->bytesPerRow * kSide; p++) state->own.alpha->memory[p] = uint8_t(p * 7);
+      }
+      state->x = x, state->y = y, state->width = state->height = kSide;
+      layer->type = QMTYPE_BRUSH;
+      layer->transparency = kind == HALF ? 128 : 0;
+      layer->base = layer->unscaled = layer->current = state;
+      LinkLayerAtTail(&pic, layer);
+      entries.push_back({kind, x, y, layer});
+    }
+  }
+  ~Scene() {
+    FreeBGPicLayers(nullptr, &pic);
+    FreeBitmap(pic.shown.bitmap);
+    FreeBitmap(dst);
+  }
+};
+
+void Layers(benchmark::State &state) {
+  Scene s(int(state.range(0)));
+  for (auto _ : state) {
+    Redraw(nullptr, nullptr, &s.pic, s.dst, 0, 0, kW, kH, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+    benchmark::ClobberMemory();
+  }
+}
+
+// The same pictures as pixman images over the same memory; masks as a1, alpha planes as a8,
+// transparency 128 as a solid a8 mask.
+void Pixman(benchmark::State &state) {
+  Scene s(int(state.range(0)));
+  auto wrap = [](qmBitmap *b, pixman_format_code_t f) {
+    return pixman_image_create_bits(f, b->width, b->height, b->pixels, b->bytesPerRow);
+  };
+  pixman_image_t *bg = wrap(s.pic.shown.bitmap, PIXMAN_b8g8r8x8), *dst = wrap(s.dst, PIXMAN_b8g8r8x8);
+  pixman_color_t halfColor{0, 0, 0, 0x8080};
+  pixman_image_t *half = pixman_image_create_solid_fill(&halfColor);
+  struct Img {
+    pixman_image_t *src, *mask;
+  };
+  std::vector<Img> imgs;
+  for (const Scene::Entry &e : s.entries) {
+    const qmLayerState *st = e.layer->current;
+    Img im{wrap(st->own.bitmap, PIXMAN_b8g8r8x8), nullptr};
+    if (st->own.mask)
+      im.mask = pixman_image_create_bits(PIXMAN_a1, kSide, kSide, reinterpret_cast<uint32_t *>(st->own.mask->memory),
+                                         (st->own.mask->bytesPerRow + 3) & ~3);
+    if (st->own.alpha)
+      im.mask = pixman_image_create_bits(PIXMAN_a8, kSide, kSide, reinterpret_cast<uint32_t *>(st->own.alpha->memory),
+                                         st->own.alpha->bytesPerRow);
+    imgs.push_back(im);
+  }
+  for (auto _ : state) {
+    pixman_image_composite32(PIXMAN_OP_SRC, bg, nullptr, dst, 0, 0, 0, 0, 0, 0, kW, kH);
+    for (size_t i = 0; i < imgs.size(); i++) {
+      const Scene::Entry &e = s.entries[i];
+      if (e.kind == OPAQUE)
+        pixman_image_composite32(PIXMAN_OP_SRC, imgs[i].src, nullptr, dst, 0, 0, 0, 0, e.x, e.y, kSide, kSide);
+      else
+        pixman_image_composite32(PIXMAN_OP_OVER, imgs[i].src, e.kind == HALF ? half : imgs[i].mask, dst, 0, 0, 0, 0,
+                                 e.x, e.y, kSide, kSide);
+    }
+    benchmark::ClobberMemory();
+  }
+  for (Img &im : imgs) {
+    pixman_image_unref(im.src);
+    if (im.mask) pixman_image_unref(im.mask);
+  }
+  pixman_image_unref(half);
+  pixman_image_unref(bg);
+  pixman_image_unref(dst);
+}
+
+// One frame of 1000 layers each moved 2 pixels: the old and the new rectangle of every layer
+// composed again (the refresh path of a move), against pixman compositing the same rectangles
+// from the background and every layer that reaches into them.
+std::vector<qmDirtyRect> MoveAll(Scene &s, int step) {
+  std::vector<qmDirtyRect> rects;
+  for (Scene::Entry &e : s.entries) {
+    qmLayerState *st = e.layer->current;
+    rects.push_back({st->x, st->y, st->x + kSide - 1, st->y + kSide - 1});
+    const int dx = (step & 1) ? -2 : 2;
+    st->x += dx;
+    e.x = st->x;
+    rects.push_back({st->x, st->y, st->x + kSide - 1, st->y + kSide - 1});
+  }
+  return rects;
+}
+
+void LayersMove(benchmark::State &state) {
+  Scene s(1000);
+  int step = 0;
+  for (auto _ : state) {
+    for (const qmDirtyRect &r : MoveAll(s, step++)) {
+      int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
+      if (ClipRectToPicture(kW, kH, &x, &y, &w, &h))
+        Redraw(nullptr, nullptr, &s.pic, s.dst, x, y, w, h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+    }
+    benchmark::ClobberMemory();
+  }
+}
+
+void PixmanMove(benchmark::State &state) {
+  Scene s(1000);
+  auto wrap = [](qmBitmap *b) {
+    return pixman_image_create_bits(PIXMAN_b8g8r8x8, b->width, b->height, b->pixels, b->bytesPerRow);
+  };
+  pixman_image_t *bg = wrap(s.pic.shown.bitmap), *dst = wrap(s.dst);
+  pixman_color_t halfColor{0, 0, 0, 0x8080};
+  pixman_image_t *half = pixman_image_create_solid_fill(&halfColor);
+  std::vector<pixman_image_t *> src, mask;
+  for (const Scene::Entry &e : s.entries) {
+    const qmLayerState *st = e.layer->current;
+    src.push_back(wrap(st->own.bitmap));
+    pixman_image_t *m = nullptr;
+    if (st->own.mask)
+      m = pixman_image_create_bits(PIXMAN_a1, kSide, kSide, reinterpret_cast<uint32_t *>(st->own.mask->memory),
+                                   (st->own.mask->bytesPerRow + 3) & ~3);
+    if (st->own.alpha)
+      m = pixman_image_create_bits(PIXMAN_a8, kSide, kSide, reinterpret_cast<uint32_t *>(st->own.alpha->memory),
+                                   st->own.alpha->bytesPerRow);
+    mask.push_back(m);
+  }
+  int step = 0;
+  for (auto _ : state) {
+    for (const qmDirtyRect &r : MoveAll(s, step++)) {
+      int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
+      if (!ClipRectToPicture(kW, kH, &x, &y, &w, &h)) continue;
+      pixman_image_composite32(PIXMAN_OP_SRC, bg, nullptr, dst, x, y, 0, 0, x, y, w, h);
+      for (size_t i = 0; i < s.entries.size(); i++) {
+        const Scene::Entry &e = s.entries[i];
+        const int x0 = std::max(x, e.x), y0 = std::max(y, e.y);
+        const int x1 = std::min(x + w, e.x + kSide), y1 = std::min(y + h, e.y + kSide);
+        if (x0 >= x1 || y0 >= y1) continue;
+        if (e.kind == OPAQUE)
+          pixman_image_composite32(PIXMAN_OP_SRC, src[i], nullptr, dst, x0 - e.x, y0 - e.y, 0, 0, x0, y0, x1 - x0,
+                                   y1 - y0);
+        else
+          pixman_image_composite32(PIXMAN_OP_OVER, src[i], e.kind == HALF ? half : mask[i], dst, x0 - e.x, y0 - e.y,
+                                   e.kind == HALF ? 0 : x0 - e.x, e.kind == HALF ? 0 : y0 - e.y, x0, y0, x1 - x0,
+                                   y1 - y0);
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  for (size_t i = 0; i < src.size(); i++) {
+    pixman_image_unref(src[i]);
+    if (mask[i]) pixman_image_unref(mask[i]);
+  }
+  pixman_image_unref(half);
+  pixman_image_unref(bg);
+  pixman_image_unref(dst);
+}
+
+}  // namespace
+
+BENCHMARK(LayersMove)->Name("Redraw1080pMove1000")->Unit(benchmark::kMillisecond);
+BENCHMARK(PixmanMove)->Name("Pixman1080pMove1000")->Unit(benchmark::kMillisecond);
+BENCHMARK(Layers)->Name("Redraw1080p")->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);
+BENCHMARK(Pixman)->Name("Pixman1080p")->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);

@@ -1,0 +1,193 @@
+#include "layers/layer.h"
+
+#include <cstring>
+
+#include "graphics/bitmap.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objdata.h"
+#include "runtime/objtypes.h"
+#include "runtime/strutil.h"
+
+namespace {
+
+// The header read as the two sentinel nodes: {first, end word} and {end word, last}.
+struct qmNode {
+  qmNode *next, *pred;
+};
+
+qmNode *HeadNode(qmBGPic *pic) { return reinterpret_cast<qmNode *>(&pic->layers.head); }
+qmNode *EndNode(qmBGPic *pic) { return reinterpret_cast<qmNode *>(&pic->layers.tail); }
+
+// A header that was only zeroed becomes a proper empty list.
+void Prepare(qmBGPic *pic) {
+  if (!pic->layers.head) {
+    pic->layers.head = &pic->layers.tail;
+    pic->layers.tail = nullptr;
+    pic->layers.tailPred = &pic->layers.head;
+  }
+}
+
+void Insert(qmNode *after, qmNode *node) {
+  qmNode *before = after->next;
+  node->next = before;
+  node->pred = after;
+  before->pred = node;
+  after->next = node;
+}
+
+}  // namespace
+
+bool LayerListEmpty(const qmBGPic *pic) {
+  const auto *first = static_cast<const qmNode *>(pic->layers.head);
+  return !first || !first->next;
+}
+
+qmLayer *FirstLayer(const qmBGPic *pic) {
+  return LayerListEmpty(pic) ? nullptr : static_cast<qmLayer *>(pic->layers.head);
+}
+
+qmLayer *LastLayer(const qmBGPic *pic) {
+  return LayerListEmpty(pic) ? nullptr : static_cast<qmLayer *>(pic->layers.tailPred);
+}
+
+void LinkLayerAtHead(qmBGPic *pic, qmLayer *layer) {
+  Prepare(pic);
+  Insert(HeadNode(pic), reinterpret_cast<qmNode *>(layer));
+}
+
+void LinkLayerAtTail(qmBGPic *pic, qmLayer *layer) {
+  Prepare(pic);
+  Insert(EndNode(pic)->pred, reinterpret_cast<qmNode *>(layer));
+}
+
+void LinkLayerAfter(qmLayer *after, qmLayer *layer) {
+  Insert(reinterpret_cast<qmNode *>(after), reinterpret_cast<qmNode *>(layer));
+}
+
+void UnlinkLayer(qmLayer *layer) {
+  auto *n = reinterpret_cast<qmNode *>(layer);
+  n->pred->next = n->next;
+  n->next->pred = n->pred;
+  n->next = n->pred = nullptr;
+}
+
+int32_t CountLayers(const qmBGPic *pic) {
+  int32_t n = 0;
+  if (!pic) return 0;
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) n++;
+  return n;
+}
+
+qmLayer *GetNthLayer(const qmBGPic *pic, int32_t n) {
+  if (!pic || n < 1) return nullptr;
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l))
+    if (--n == 0) return l;
+  return nullptr;
+}
+
+int32_t FindLayerIndex(const qmBGPic *pic, const qmLayer *layer) {
+  int32_t i = 1;
+  if (!pic) return -1;
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l), i++)
+    if (l == layer) return i;
+  return -1;
+}
+
+int32_t FindLayerByName(const qmBGPic *pic, const char *name) {
+  int32_t i = 1;
+  if (!pic || !name) return 0;
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l), i++)
+    if (l->name && Stricmp(l->name, name) == 0) return i;
+  return 0;
+}
+
+uint32_t SetLayerNameChecked(const qmBGPic *pic, qmLayer *layer, const char *name) {
+  const size_t len = std::strlen(name);
+  if (len > size_t(kMaxLayerName)) return ERR_NAMETOOLONG;
+  for (qmLayer *l = pic ? FirstLayer(pic) : nullptr; l; l = LayerAbove(l)) {
+    if (l == layer) continue;
+    if ((l->name && Stricmp(l->name, name) == 0) || Stricmp(l->group, name) == 0) return ERR_NAMEUSED;
+  }
+  char *copy = static_cast<char *>(MemAlloc(uint32_t(len + 1), 0));
+  if (!copy) return ERR_MEM;
+  std::memcpy(copy, name, len + 1);
+  layer->name = copy;
+  return 0;
+}
+
+int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t z) {
+  if (z == 1) {
+    if (FirstLayer(pic) == layer) return 0;
+    UnlinkLayer(layer);
+    LinkLayerAtHead(pic, layer);
+    return 1;
+  }
+  if (z == 0) {
+    if (LastLayer(pic) == layer) return 0;
+    UnlinkLayer(layer);
+    LinkLayerAtTail(pic, layer);
+    return 1;
+  }
+  const int32_t p = FindLayerIndex(pic, layer);
+  if (p == z) return 0;  // already there: nothing to refresh
+  qmLayer *target = GetNthLayer(pic, z);
+  if (!target) {
+    if (LastLayer(pic) == layer) return 0;
+    UnlinkLayer(layer);
+    LinkLayerAtTail(pic, layer);
+    return 1;
+  }
+  if (p < z) {
+    UnlinkLayer(layer);
+    LinkLayerAfter(target, layer);
+  } else {
+    qmLayer *below = LayerBelow(target);
+    UnlinkLayer(layer);
+    if (below) LinkLayerAfter(below, layer);
+    else LinkLayerAtHead(pic, layer);
+  }
+  return 1;
+}
+
+namespace {
+void FreeSet(qmPlaneSet *set) {
+  FreeBitmap(set->bitmap);
+  FreeMask(set->mask);
+  FreeAlphaChannel(set->alpha);
+  *set = {};
+}
+}  // namespace
+
+void FreeLayerStateImages(qmLayerState *s) {
+  FreeSet(&s->own);
+  FreeSet(&s->transformed);
+  FreeSet(&s->filtered);
+  FreeSet(&s->border);
+  FreeAlphaChannel(s->shadowAlpha);
+  s->shadowAlpha = nullptr;
+  s->clip = nullptr;  // the state only refers to the picture's regions
+}
+
+void FreeLayerContents(VmState *L, qmLayer *layer) {
+  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
+  for (int i = 0; i < 3; i++) {
+    qmLayerState *s = states[i];
+    if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
+    FreeLayerStateImages(s);
+    MemFree(s);
+  }
+  layer->base = layer->unscaled = layer->current = nullptr;
+  MemFree(layer->name);
+  layer->name = nullptr;
+  FreeObjectDataList(L, static_cast<qmObjectData *>(layer->userData));
+  layer->userData = nullptr;
+}
+
+void FreeBGPicLayers(VmState *L, qmBGPic *pic) {
+  while (qmLayer *l = FirstLayer(pic)) {
+    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(L, l);
+    UnlinkLayer(l);
+    MemFree(l);
+  }
+}

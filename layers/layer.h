@@ -1,0 +1,87 @@
+// The layer record and the layer list of a background picture. With layers on, every drawn
+// object is kept as a layer, and the picture on the display is composed from the background
+// and the layers, bottom (position 1) to top.
+#pragma once
+#include <cstdint>
+
+#include "display/bgpic/bgpic.h"
+#include "display/displaytags.h"
+#include "runtime/cmdargs.h"
+
+struct VmState;
+struct qmClipRegion;
+
+inline constexpr int32_t kMaxLayerName = 255;
+inline constexpr int32_t kMaxLayerGroup = 64;
+
+// Where a layer is and what it has cached. Every image set is owned by the state.
+struct qmLayerState {
+  qmPlaneSet own;          // the layer's own picture
+  qmPlaneSet transformed;  // null: untransformed
+  qmPlaneSet filtered;     // cache
+  qmPlaneSet border;       // cache
+  qmAlphaChannel *shadowAlpha;
+  qmClipRegion *clip;
+  int32_t requestedX, requestedY;
+  int32_t objectWidth, objectHeight;
+  int32_t x, y;  // on-screen top-left corner of the image
+  int32_t anchoredX, anchoredY;
+  int32_t width, height;  // on-screen size of the image
+  int32_t borderOffsetX, borderOffsetY;
+  int32_t borderWidth, borderHeight;
+  int32_t partX, partY;  // brush and picture parts: the part's origin inside the object
+};
+
+struct qmLayer {
+  qmLayer *next, *pred;  // list links; the header is both sentinels
+  int32_t type;          // QMTYPE_*; NOOBJECT while the layer is being taken out
+  qmObjectId object;     // what the layer shows
+  qmObjectId origin;     // the id the drawing command was given; never rebound
+  int32_t hidden;
+  int32_t deferred;      // drawn into a picture selected with SelectBGPic: shown at EndSelect
+  int32_t transparency;  // 0 opaque .. 255 invisible
+  char *name;            // null when unnamed
+  char group[kMaxLayerGroup];
+  int32_t nocliptransform;
+  qmTransform transform;
+  double anchorX, anchorY;
+  qmShadowBlock shadow;
+  int32_t shadowFade;
+  qmBorderBlock border;
+  int32_t borderFade;
+  qmFilterSlot filters[kFilterSlotCount];
+  int32_t shapeFilters;
+  void *userData;
+  qmLayerState *base, *unscaled, *current;
+};
+
+// The list: the header's middle word is the end node's successor, the header itself the
+// first node's predecessor. A header whose first pointer is still null reads as empty too.
+bool LayerListEmpty(const qmBGPic *pic);
+qmLayer *FirstLayer(const qmBGPic *pic);  // null when empty
+qmLayer *LastLayer(const qmBGPic *pic);   // null when empty
+// The layer after (above) or before (below) the given one, null at the ends.
+inline qmLayer *LayerAbove(const qmLayer *l) { return l->next && l->next->next ? l->next : nullptr; }
+inline qmLayer *LayerBelow(const qmLayer *l) { return l->pred && l->pred->pred ? l->pred : nullptr; }
+void LinkLayerAtHead(qmBGPic *pic, qmLayer *layer);
+void LinkLayerAtTail(qmBGPic *pic, qmLayer *layer);
+void LinkLayerAfter(qmLayer *after, qmLayer *layer);
+void UnlinkLayer(qmLayer *layer);
+
+int32_t CountLayers(const qmBGPic *pic);
+qmLayer *GetNthLayer(const qmBGPic *pic, int32_t n);  // 1-based; null out of range
+int32_t FindLayerIndex(const qmBGPic *pic, const qmLayer *layer);  // -1 when absent
+// 1-based position of the first layer of that name (any case), 0 when none.
+int32_t FindLayerByName(const qmBGPic *pic, const char *name);
+// A fresh copy of the name after the checks: ERR_NAMETOOLONG, ERR_NAMEUSED, ERR_MEM.
+uint32_t SetLayerNameChecked(const qmBGPic *pic, qmLayer *layer, const char *name);
+// 1 when the layer moved to the position (1 bottom, 0 or past the end top), 0 when it was
+// there already.
+int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
+
+// Frees the image sets and a private clip region of one state; the record stays.
+void FreeLayerStateImages(qmLayerState *state);
+// Frees each distinct state record with its images, the name and the user data.
+void FreeLayerContents(VmState *L, qmLayer *layer);
+// Takes every layer of the picture out and frees it (NOOBJECT layers without their states).
+void FreeBGPicLayers(VmState *L, qmBGPic *pic);

@@ -1,0 +1,39 @@
+// Adding, moving and taking out layers of the current background picture.
+#pragma once
+#include <cstdint>
+
+#include "layers/layer.h"
+#include "layers/redraw.h"
+
+struct VmState;
+
+// AddLayer flags.
+enum : uint32_t {
+  ADDLAYER_HIDDEN = 1,
+  ADDLAYER_RENDERSCALED = 2,
+  ADDLAYER_INSERT = 4,
+  ADDLAYER_REPLACE = 8,
+};
+
+// Makes a layer of the object drawn at (x, y) with its image of width x height and links it
+// into the current picture's list at position (-1 or 0 top, 1 bottom, n: the n-th). The planes
+// and the state record belong to AddLayer from the call on, also when it fails: then they are
+// freed and the list is as before. 0 or ERR_MEM, ERR_NAMETOOLONG, ERR_NAMEUSED.
+uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
+                  int32_t height, const qmTransform *transform, qmDisplayTags *tags, const qmPlaneSet &planes,
+                  qmLayerState *state, int32_t position, uint32_t flags);
+// Refreshes the layer's area without it (into the batch when one is given), deletes its
+// button, frees it and unlinks it. bounds (x, y, width, height) may be null.
+void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch);
+// Moves the layer so that its requested position becomes (x, y) (kKeepPosition keeps a
+// coordinate), or by (x, y) when relative. The old and the new rectangle go into the batch
+// when one is given, else they are refreshed.
+void PlaceLayer(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t relative, qmDirtyRectList *batch);
+// Exchanges the layers at the two positions: 0 or ERR_LAYERRANGE.
+uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
+// The level-th most recent layer (1 the top-most) of that type made for that object, or null.
+qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id, int32_t level);
+
+// The batch of the layers library, which collects the rectangles of a command that changes
+// several layers and redraws them together at its end.
+extern qmDirtyRectList LayerRefreshBatch;

@@ -1,0 +1,454 @@
+// The layers library: switching layers on and off, adding, naming, finding, reordering and
+// removing the layers of the current background picture.
+#include "layers/layers/lib_layers.h"
+
+#include <algorithm>
+#include <cinttypes>
+
+#include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
+#include "display/display.h"
+#include "display/displayops.h"
+#include "display/imagecore.h"
+#include "graphics/blit.h"
+#include "graphics/graphics/safeblt.h"
+#include "graphics/graphics/getattribute.h"
+#include "graphics/graphics/position.h"
+#include "layers/layer.h"
+#include "layers/layerops.h"
+#include "layers/redraw.h"
+#include "platform/env.h"
+#include "platform/memory.h"
+#include "runtime/cmdargs.h"
+#include "runtime/context.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+// Layers may be used: not while a Select* target takes the drawing, and only with layers on.
+uint32_t LayerGuard() {
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_NOLAYERS;
+  switch (d->outputType) {
+  case DISPOUT_BRUSH:
+    if (d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_ANIM) return ERR_SELECTANIM;
+    return ERR_SELECTBRUSH;
+  case DISPOUT_MASK: return ERR_SELECTMASK;
+  case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+  default: break;
+  }
+  if (!d->layersOn) return ERR_NOLAYERS;
+  return 0;
+}
+
+// A layer argument: a position (truncated, not range-checked) or a layer name.
+uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
+  const int type = vm_type(L, i);
+  if (type == VM_TNUMBER) {
+    *position = NumberToInt(vm_tonumber(L, i));
+    return 0;
+  }
+  if (type == VM_TSTRING) {
+    const char *name = vm_tostring(L, i);
+    *position = FindLayerByName(CurrentBGPic, name);
+    if (*position > 0) return 0;
+    SetErrorArgument(name);
+    return ERR_FINDLAYER;
+  }
+  SetErrorNumber(uint32_t(i));
+  return ERR_STRORNUM;
+}
+
+// A layer argument that must name an existing layer.
+uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, i, &pos)) return code;
+  *out = GetNthLayer(CurrentBGPic, pos);
+  if (position) *position = pos;
+  if (!*out) return ERR_LAYERRANGE;
+  return 0;
+}
+
+uint32_t LayEnableLayers(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  return CurrentDisplay ? SwitchLayersOn(CurrentDisplay) : ERR_WRONGUSAGE;
+}
+
+uint32_t LayDisableLayers(VmState *L) {
+  CheckArgCount(L, 0, 0);
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_WRONGUSAGE;
+  if (d->outputType != DISPOUT_DISPLAY) return ERR_LAYERSON;
+  if (d->scaleLayer) return ERR_NODISLAYERS;
+  d->layersOn = 0;
+  return 0;
+}
+
+uint32_t LaySwapLayers(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  int32_t a = 0, b = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &a)) return code;
+  if (uint32_t code = GetLayerArg(L, 2, &b)) return code;
+  if (uint32_t code = LayerGuard()) return code;
+  if (a == b) return ERR_WRONGUSAGE;
+  return SwapLayerPositions(L, a, b);
+}
+
+uint32_t LayLayerToBack(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
+  if (uint32_t code = LayerGuard()) return code;
+  if (pos == 1) return 0;
+  return SwapLayerPositions(L, pos, 1);
+}
+
+uint32_t LayLayerToFront(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
+  if (uint32_t code = LayerGuard()) return code;
+  const int32_t n = CountLayers(CurrentBGPic);
+  if (pos == n) return 0;
+  return SwapLayerPositions(L, pos, n);
+}
+
+uint32_t LaySetLayerZPos(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  int32_t pos = 0, z = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
+  if (uint32_t code = GetLayerArg(L, 2, &z)) return code;
+  if (uint32_t code = LayerGuard()) return code;
+  if (z == pos || z < 0) return ERR_WRONGUSAGE;
+  qmBGPic *pic = CurrentBGPic;
+  qmLayer *layer = GetNthLayer(pic, pos);
+  if (!layer) return ERR_LAYERRANGE;
+  if (!MoveLayerToPos(pic, layer, z)) return 0;
+  pic->layersChanged = 1;
+  RefreshLayer(L, layer);
+  return 0;
+}
+
+uint32_t LayRemoveLayer(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmLayer *layer = nullptr;
+  if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
+  if (uint32_t code = LayerGuard()) return code;
+  qmDisplay *d = CurrentDisplay;
+  if (d->outputType == DISPOUT_BGPIC) {
+    DestroyLayer(L, layer, 0, nullptr, nullptr);
+  } else {
+    LayerRefreshBatch.count = 0;
+    DestroyLayer(L, layer, 0, nullptr, &LayerRefreshBatch);
+    RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
+  }
+  CurrentBGPic->layersChanged = 1;
+  return 0;
+}
+
+uint32_t LayUndo(VmState *L) {
+  CheckArgCount(L, 1, 4);
+  const int32_t type = vm_checkint32(L, 1);
+  const qmObjectId id = vm_isnoneornil(L, 2) ? qmObjectId{0, 0} : GetObjectIdArg(L, 2);
+  const int32_t level = vm_optint32(L, 3, 1);
+  const int32_t noRefresh = vm_optint32(L, 4, 0);
+  if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+  if (uint32_t code = LayerGuard()) return code;
+  qmLayer *layer = FindObjectLayer(CurrentBGPic, type, &id, level);
+  if (!layer) return 0;
+  DestroyLayer(L, layer, noRefresh, nullptr, nullptr);
+  return 0;
+}
+
+uint32_t LayFreeLayers(VmState *L) {
+  CheckArgCount(L, 0, 1);
+  const bool keep = vm_optint32(L, 1, 1) != 0;
+  if (uint32_t code = LayerGuard()) return code;
+  qmDisplay *d = CurrentDisplay;
+  qmBGPic *pic = CurrentBGPic;
+  if (d->outputType == DISPOUT_BGPIC && keep && d->bgpic != pic) return ERR_WRONGUSAGE;
+  pic->layersChanged = 1;
+  const int32_t W = pic->shownWidth, H = pic->shownHeight;
+  if (keep) {
+    // What the layers show becomes part of the background.
+    if (d->layerBuffer && d->backgroundCopy && d->bgpic == pic) {
+      Redraw(L, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES);
+      BltBitmap(d->layerBuffer, 0, 0, d->backgroundCopy, 0, 0, W, H);
+    }
+    FreeBGPicLayers(L, pic);
+    return 0;
+  }
+  FreeBGPicLayers(L, pic);
+  if (d->outputType != DISPOUT_BGPIC) {
+    if (d->layerBuffer && d->backgroundCopy && d->bgpic == pic) {
+      Redraw(L, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+      BltBitmap(d->layerBuffer, 0, 0, d->backgroundCopy, 0, 0, W, H);
+      BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, W, H, 1);
+    }
+  } else if (d->bgpic == pic) {
+    qmDirtyRectList list{d->dirtyRects, d->dirtyCount, d->dirtyCapacity};
+    AppendRect(&list, 0, 0, W, H);
+    d->dirtyRects = list.entries, d->dirtyCount = list.count, d->dirtyCapacity = list.capacity;
+  }
+  return 0;
+}
+
+uint32_t LaySetLayerName(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  const int32_t pos = vm_checkint32(L, 1);
+  const char *name = vm_checkstring(L, 2, nullptr);
+  if (uint32_t code = LayerGuard()) return code;
+  qmBGPic *pic = CurrentBGPic;
+  qmLayer *layer = pos > 0 ? GetNthLayer(pic, pos) : LastLayer(pic);
+  if (!layer) return ERR_LAYERRANGE;
+  MemFree(layer->name);
+  layer->name = nullptr;
+  if (!name[0]) return 0;
+  return SetLayerNameChecked(pic, layer, name);
+}
+
+uint32_t LayLayerExists(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  const char *name = vm_checkstring(L, 1, nullptr);
+  if (uint32_t code = LayerGuard()) return code;
+  vm_pushnumber(L, FindLayerByName(CurrentBGPic, name) > 0 ? 1 : 0);
+  return 1;
+}
+
+uint32_t LayGetLayerAtPos(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
+  if (uint32_t code = LayerGuard()) return code;
+  qmBGPic *pic = CurrentBGPic;
+  int32_t pos = CountLayers(pic);
+  for (qmLayer *l = LastLayer(pic); l; l = LayerBelow(l), pos--) {
+    const qmLayerState *s = l->current;
+    if (int64_t(x) >= s->x && int64_t(x) < int64_t(s->x) + s->width && int64_t(y) >= s->y &&
+        int64_t(y) < int64_t(s->y) + s->height) {
+      vm_pushnumber(L, pos);
+      vm_pushstring(L, l->name ? l->name : "");
+      return 2;
+    }
+  }
+  vm_pushnumber(L, 0);
+  vm_pushstring(L, "");
+  return 2;
+}
+
+// The size the layer record has in stored programs' view of it, which scripts may print.
+constexpr int32_t kLayerRecordSize = 1072;
+
+uint32_t LayDumpLayers(VmState *L) {
+  CheckArgCount(L, 0, 1);
+  const int32_t mode = vm_optint32(L, 1, 0);
+  if (uint32_t code = LayerGuard()) return code;
+  qmBGPic *pic = CurrentBGPic;
+  DebugPrintf("LAYER SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qmLayer): %d\nLayers: %d\n", int(pic->header.id),
+              reinterpret_cast<void *>(pic->header.handle), int(kLayerRecordSize), int(CountLayers(pic)));
+  int32_t pos = 1;
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l), pos++) {
+    const qmLayerState *s = mode == 1 ? l->unscaled : mode == 2 ? l->current : l->base;
+    const char *type = l->type > 0 ? GetObjectTypeName(uint32_t(l->type)) : nullptr;
+    if (!type) type = "";
+    DebugPrintf("(%d) %s #%d (%p / \"%s\") - X: %d (%d) - Y: %d (%d) - Width: %d (%d) - Height: %d (%d) - "
+                "Visible: %d\n",
+                int(pos), type, int(l->object.id), reinterpret_cast<void *>(l->object.handle),
+                l->name ? l->name : "", int(s->requestedX), int(s->x), int(s->requestedY), int(s->y),
+                int(s->objectWidth), int(s->width), int(s->objectHeight), int(s->height), int(1 - l->hidden));
+  }
+  return 0;
+}
+
+// ShowLayer and HideLayer: the layer shown (and placed) or hidden, its areas refreshed together.
+uint32_t SetLayerVisible(VmState *L, int32_t hide) {
+  qmLayer *layer = nullptr;
+  if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
+  int32_t x = kKeepPosition, y = kKeepPosition;
+  if (!hide) x = vm_optint32(L, 2, kKeepPosition), y = vm_optint32(L, 3, kKeepPosition);
+  if (uint32_t code = LayerGuard()) return code;
+  const qmLayerState *base = layer->base;
+  if (x != kKeepPosition) x = ResolvePositionX(L, x, base->objectWidth, 0, layer->anchorX);
+  if (y != kKeepPosition) y = ResolvePositionY(L, y, base->objectHeight, 0, layer->anchorY);
+  CurrentBGPic->layersChanged = 1;
+  const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
+  LayerRefreshBatch.count = 0;
+  layer->hidden = hide;
+  PlaceLayer(L, layer, x, y, 0, batch ? &LayerRefreshBatch : nullptr);
+  if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
+  return 0;
+}
+
+uint32_t LayShowLayer(VmState *L) {
+  CheckArgCount(L, 1, 3);
+  return SetLayerVisible(L, 0);
+}
+
+uint32_t LayHideLayer(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  return SetLayerVisible(L, 1);
+}
+
+uint32_t LayTranslateLayer(VmState *L) {
+  CheckArgCount(L, 3, 3);
+  qmLayer *layer = nullptr;
+  if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
+  const int32_t dx = vm_checkint32(L, 2), dy = vm_checkint32(L, 3);
+  if (uint32_t code = LayerGuard()) return code;
+  PlaceLayer(L, layer, dx, dy, 1, nullptr);
+  return 0;
+}
+
+uint32_t LayInsertLayer(VmState *L) {
+  CheckArgCount(L, 5, 6);
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
+  const int32_t type = vm_checkint32(L, 2);
+  const qmObjectId id = GetObjectIdArg(L, 3);
+  int32_t x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
+  const int32_t hidden = vm_optint32(L, 6, 0);
+  if (uint32_t code = LayerGuard()) return code;
+  if (pos < 0) return ERR_INVINSERT;
+  qmBGPic *pic = CurrentBGPic;
+  const int32_t n = CountLayers(pic);
+  if (pos == 0 || (n > 0 && pos > n + 1)) pos = n + 1;
+  if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
+  qmBrush *brush = nullptr;
+  if (uint32_t code = FindBrush(L, &id, &brush, 0)) return code;
+  qmImageRequest req{};
+  req.layerPosition = pos;
+  req.kind = QMTYPE_BRUSH;
+  req.id = id;
+  req.x = x, req.y = y;
+  req.flags = IMGCORE_INSERT | (hidden ? IMGCORE_HIDDEN : 0u);
+  if (uint32_t code = DisplayImageCore(L, &req)) return code;
+  qmLayer *layer = GetNthLayer(pic, pos);
+  if (!layer) return ERR_LAYERRANGE;
+  if (!hidden) RefreshLayer(L, layer);
+  return 0;
+}
+
+const qmCommandEntry kLayersCommands[] = {
+    {"Undo", LayUndo},
+    {"EnableLayers", LayEnableLayers},
+    {"DisableLayers", LayDisableLayers},
+    {"SwapLayers", LaySwapLayers},
+    {"InsertLayer", LayInsertLayer},
+    {"ShowLayer", LayShowLayer},
+    {"HideLayer", LayHideLayer},
+    {"RemoveLayer", LayRemoveLayer},
+    {"FreeLayers", LayFreeLayers},
+    {"SetLayerName", LaySetLayerName},
+    {"DumpLayers", LayDumpLayers},
+    {"LayerExists", LayLayerExists},
+    {"SetLayerZPos", LaySetLayerZPos},
+    {"TranslateLayer", LayTranslateLayer},
+    {"GetLayerAtPos", LayGetLayerAtPos},
+    {"LayerToFront", LayLayerToFront},
+    {"LayerToBack", LayLayerToBack},
+    {nullptr, nullptr},
+};
+
+void ShowDeferred(qmBGPic *pic) {
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) l->deferred = 0;
+}
+
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred};
+
+uint32_t InitLayersLibrary(VmState *) {
+  LayerRefreshBatch = {};
+  LayerRefreshBatch.entries = static_cast<qmDirtyRect *>(MemAlloc(kRectListStep * sizeof(qmDirtyRect), 0));
+  if (!LayerRefreshBatch.entries) return ERR_MEM;
+  LayerRefreshBatch.capacity = kRectListStep;
+  SetLayerHooks(&kLayerHooks);
+  return 0;
+}
+
+void FreeLayersLibrary(VmState *) {
+  FreeRectList(&LayerRefreshBatch);
+}
+
+}  // namespace
+
+uint32_t SwitchLayersOn(qmDisplay *d) {
+  if (d->doubleBuffer || d->doubleBufferPaused) return ERR_ENDDOUBLEBUFFER;
+  if (d->outputType != DISPOUT_DISPLAY) return ERR_LAYERSON;
+  if (d->bgpic && d->bgpic->shownSprites) return ERR_NOSPRITES;
+  d->layersOn = 1;
+  return 0;
+}
+
+uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
+  auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
+  const qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
+  if (!state) {
+    FreeBitmap(planes.bitmap), FreeMask(planes.mask), FreeAlphaChannel(planes.alpha);
+    return ERR_MEM;
+  }
+  state->requestedX = r->requestedX, state->requestedY = r->requestedY;
+  state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
+  state->partX = r->partX, state->partY = r->partY;
+  uint32_t flags = 0;
+  if (r->flags & IMGCORE_HIDDEN) flags |= ADDLAYER_HIDDEN;
+  if (r->flags & IMGCORE_INSERT) flags |= ADDLAYER_INSERT;
+  // AddLayer places the picture at x minus the anchor's share of the object's size.
+  const double ax = r->transform ? r->transform->anchorX : 0, ay = r->transform ? r->transform->anchorY : 0;
+  const int32_t x = r->x + int32_t(r->objectWidth * ax), y = r->y + int32_t(r->objectHeight * ay);
+  return AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes, state,
+                  r->position, flags);
+}
+
+uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, 2, &pos)) return code;
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_NOLAYERS;
+  // With a Select* output the layers switched on before the selection count.
+  const bool selecting = d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK ||
+                         d->outputType == DISPOUT_ALPHA;
+  if (!(selecting ? d->selectSave[5] : d->layersOn)) return ERR_NOLAYERS;
+  const qmLayer *l = GetNthLayer(CurrentBGPic, pos);
+  if (!l) return ERR_LAYERRANGE;
+  const qmLayerState *s = l->current, *raw = l->unscaled;
+  switch (attribute) {
+  case ATTRWIDTH: vm_pushnumber(L, s->width); break;
+  case ATTRHEIGHT: vm_pushnumber(L, s->height); break;
+  case ATTRXPOS: vm_pushnumber(L, s->x); break;
+  case ATTRYPOS: vm_pushnumber(L, s->y); break;
+  case ATTRRAWXPOS: vm_pushnumber(L, raw->anchoredX); break;
+  case ATTRRAWYPOS: vm_pushnumber(L, raw->anchoredY); break;
+  case ATTRRAWWIDTH: vm_pushnumber(L, raw->objectWidth); break;
+  case ATTRRAWHEIGHT: vm_pushnumber(L, raw->objectHeight); break;
+  case ATTRTYPE: vm_pushnumber(L, l->type); break;
+  case ATTRVISIBLE: vm_pushnumber(L, l->hidden ? 0 : 1); break;
+  case ATTRLAYERID:
+  case ATTRZPOS: vm_pushnumber(L, pos); break;
+  case ATTRGROUP: vm_pushstring(L, l->name ? l->name : ""); break;
+  case ATTRLAYERS: {
+    int32_t n = 0;
+    for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h; h = static_cast<qmObjectHeader *>(h->next))
+      n += CountLayers(reinterpret_cast<const qmBGPic *>(h));
+    vm_pushnumber(L, n);
+    break;
+  }
+  default: return ERR_UNKNOWNATTR;
+  }
+  return 1;
+}
+
+int32_t LayersFindLayerByName(VmState *, const char *name) { return FindLayerByName(CurrentBGPic, name); }
+
+void LayersRedrawDisplayRect(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (!d || !d->layerBuffer || !d->bgpic) return;
+  Redraw(L, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
+}
+
+int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
+  return d && d->bgpic && LayersCoverRect(d->bgpic, x, y, width, height) ? 1 : 0;
+}
+
+const qmLibrary kLayersLibrary = {"layers", kLayersCommands, nullptr, InitLayersLibrary, FreeLayersLibrary,
+                                  FREERANK_LAYERS};

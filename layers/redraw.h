@@ -1,0 +1,50 @@
+// Composing a rectangle of a background picture from its background and its layers, and
+// bringing changed rectangles to the display.
+#pragma once
+#include <cstdint>
+
+#include "display/dirtyrects.h"
+#include "layers/layer.h"
+
+struct VmState;
+struct qmDisplay;
+
+// Redraw flags.
+enum : uint32_t {
+  REDRAW_NOSPRITES = 1,
+  REDRAW_SPRITESONLY = 2,
+  REDRAW_FROMCOPY = 4,      // background from the display's background copy
+  REDRAW_FROMSHOWN = 8,     // background from the picture's shown bitmap
+  REDRAW_UNSCALED = 16,
+};
+
+// A growing rectangle list (the batch of a command that changes several layers).
+struct qmDirtyRectList {
+  qmDirtyRect *entries;
+  int32_t count, capacity;
+};
+inline constexpr int32_t kRectListStep = 1024;
+// Appends {x, y, x + w - 1, y + h - 1}, growing by kRectListStep entries when full. Without
+// memory the rectangle is dropped.
+void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height);
+void FreeRectList(qmDirtyRectList *list);
+
+// Composes (x, y, width, height) of the picture into dst at the same place. Bad arguments are
+// reported on the debug output and nothing is drawn.
+void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
+            int32_t height, uint32_t flags);
+// The rectangle a layer covers when drawn from the state, border and shadow included.
+void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y, int32_t *width,
+                    int32_t *height);
+// Cuts a rectangle to a picture of W x H: false when nothing is left.
+bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
+// Redraws the rectangle of the current picture into the display's layer buffer and shows it.
+void RedrawRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height);
+// By the current display's output: redrawn and shown at once (the display), recorded in the
+// display's dirty list (a picture selected with SelectBGPic), or nothing.
+void RefreshRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height);
+void RefreshLayer(VmState *L, const qmLayer *layer);
+// Each entry of the list not taken by a merge, redrawn and shown on its own.
+void RefreshRectList(VmState *L, const qmDirtyRect *entries, int32_t count);
+// Whether a layer that is drawn lies over any pixel of the rectangle.
+bool LayersCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height);
