@@ -5,7 +5,7 @@
 
 #include "display/display.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/recolor.h"
+#include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/env.h"
 #include "platform/memory.h"
