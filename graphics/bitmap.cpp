@@ -48,15 +48,13 @@ qmMask *WrapPlane(uint8_t *memory, int32_t width, int32_t height, int32_t bytesP
 qmMask tempMask;
 qmAlphaChannel tempAlpha;
 
-} // namespace
-
-qmBitmap *AllocBitmap(int32_t width, int32_t height) {
+qmBitmap *AllocBitmapMemory(int32_t width, int32_t height, int32_t clear) {
   if (width > QM_MAX_PICTURE_SIDE) return nullptr;
   uint32_t size = PlaneBytes(width, height, int64_t(BitmapPitchPixels(width)) * 4);
   if (size == 0) return nullptr;
   auto *bitmap = static_cast<qmBitmap *>(MemAlloc(sizeof(qmBitmap), 1));
   if (!bitmap) return nullptr;
-  bitmap->pixels = static_cast<uint32_t *>(MemAlloc(size, 0));
+  bitmap->pixels = static_cast<uint32_t *>(MemAlloc(size, clear));
   if (!bitmap->pixels) {
     MemFree(bitmap);
     return nullptr;
@@ -68,6 +66,13 @@ qmBitmap *AllocBitmap(int32_t width, int32_t height) {
   bitmap->pixelFormat = QM_BITMAP_FORMAT;
   return bitmap;
 }
+
+}  // namespace
+
+qmBitmap *AllocBitmap(int32_t width, int32_t height) { return AllocBitmapMemory(width, height, 0); }
+
+// Large blocks come from fresh zero pages, which cost nothing until a row is touched.
+qmBitmap *AllocClearedBitmap(int32_t width, int32_t height) { return AllocBitmapMemory(width, height, 1); }
 
 qmBitmap *AllocHardwareBitmap(int32_t width, int32_t height) { return AllocBitmap(width, height); }
 

@@ -43,6 +43,8 @@ inline int32_t MaskBytesPerRow(int32_t width) { return width / 8 + 1; }
 inline int32_t AlphaBytesPerRow(int32_t width) { return (width + 3) & ~3; }
 
 qmBitmap *AllocBitmap(int32_t width, int32_t height);
+// A bitmap whose pixels, spare ones included, are all 0 (black).
+qmBitmap *AllocClearedBitmap(int32_t width, int32_t height);
 qmBitmap *AllocHardwareBitmap(int32_t width, int32_t height);
 void FreeBitmap(qmBitmap *bitmap);
 int32_t LockBitmap(const qmBitmap *bitmap, qmBitmapView *view);

@@ -62,6 +62,12 @@ uint32_t FillPictureFromStyle(qmBitmap *bitmap, int32_t width, int32_t height, c
   return 0;
 }
 
+bool FillIsBlack(const qmFillStyle *fill) {
+  if (fill->fillStyle == FILLGRADIENT) return false;
+  if (fill->fillStyle == FILLTEXTURE && fill->textureBitmap) return false;
+  return fill->fillStyle != FILLCOLOR || (fill->fillColor & 0xFFFFFF) == 0;
+}
+
 uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
                         const qmPlaneSet &planes, uint32_t transparentColor, const qmFillStyle *fill,
                         qmBGPic **out) {
@@ -299,24 +305,37 @@ void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord,
   pic->transparentColor = kNoTransparency;
 }
 
-uint32_t PrepareDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate) {
+namespace {
+
+// With a black picture the buffers come cleared and nothing is copied into them.
+uint32_t MakeDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate, bool black) {
   const int32_t w = pic->shownWidth, h = pic->shownHeight;
   auto fits = [&](const qmBitmap *b) { return b && b->width == w && b->height == h; };
   if (reallocate || !fits(d->backgroundCopy) || !fits(d->layerBuffer)) {
     FreeBitmap(d->backgroundCopy);
     FreeBitmap(d->layerBuffer);
     d->layerBuffer = nullptr;
-    d->backgroundCopy = AllocBitmap(w, h);
-    if (d->backgroundCopy) d->layerBuffer = AllocBitmap(w, h);
+    qmBitmap *(*alloc)(int32_t, int32_t) = black ? AllocClearedBitmap : AllocBitmap;
+    d->backgroundCopy = alloc(w, h);
+    if (d->backgroundCopy) d->layerBuffer = alloc(w, h);
     if (!d->layerBuffer) {
       FreeBitmap(d->backgroundCopy);
       d->backgroundCopy = nullptr;
       return ERR_MEM;
     }
+    if (black) return 0;
   }
   BltBitmap(pic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, w, h);
   BltBitmap(pic->shown.bitmap, 0, 0, d->layerBuffer, 0, 0, w, h);
   return 0;
 }
+
+}  // namespace
+
+uint32_t PrepareDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate) {
+  return MakeDisplayBuffers(d, pic, reallocate, false);
+}
+
+uint32_t PrepareBlackDisplayBuffers(qmDisplay *d, qmBGPic *pic) { return MakeDisplayBuffers(d, pic, 1, true); }
 
 qmBitmap *GetBGPicRefreshSource(qmDisplay *d, qmBGPic *) { return d->backgroundCopy; }

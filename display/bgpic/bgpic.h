@@ -112,6 +112,8 @@ void ResetBGPicScale(qmDisplay *display, qmBGPic *pic);
 // Paints a picture of width x height from the fill settings (colour, gradient or tiled
 // texture). 0 or the gradient's error.
 uint32_t FillPictureFromStyle(qmBitmap *bitmap, int32_t width, int32_t height, const qmFillStyle *fill);
+// Whether FillPictureFromStyle paints every pixel 0 (black) with these settings.
+bool FillIsBlack(const qmFillStyle *fill);
 
 // A Select* or double-buffer record: with clear the record is zeroed first; then all three
 // sets are the given planes at width x height.
@@ -121,5 +123,7 @@ void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord,
 // The display's background copy and layer buffer at the picture's shown size (reallocated
 // when asked), the shown bitmap copied into them. 0 or ERR_MEM.
 uint32_t PrepareDisplayBuffers(qmDisplay *display, qmBGPic *pic, int32_t reallocate);
+// The same, newly allocated, for a picture known to be all black: cleared buffers, no copies.
+uint32_t PrepareBlackDisplayBuffers(qmDisplay *display, qmBGPic *pic);
 // What a refresh copies to the window: the background copy while nothing lies over it.
 qmBitmap *GetBGPicRefreshSource(qmDisplay *display, qmBGPic *pic);

@@ -33,8 +33,9 @@ bool DeclarationsRunning() {
   return v != 0;
 }
 
-// The display's own background picture of its fill settings: 0 or an error.
-uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d) {
+// The display's own background picture of its fill settings: 0 or an error. *black tells
+// whether it came out all black, from cleared memory that nothing was written to.
+uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d, bool *black) {
   qmObjectId picId{0, 1};
   // Display 1 made by the declarations gets background picture 1, which replaces an older one.
   if (d->id == 1 && !d->handle && DeclarationsRunning()) {
@@ -49,8 +50,9 @@ uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d) {
   fill.textureX = d->textureX;
   fill.textureY = d->textureY;
   if (uint32_t code = AttachFillTexture(L, &fill)) return code;
-  qmBitmap *b = AllocBitmap(d->width, d->height);
-  uint32_t code = b ? FillPictureFromStyle(b, d->width, d->height, &fill) : ERR_MEM;
+  *black = FillIsBlack(&fill);
+  qmBitmap *b = *black ? AllocClearedBitmap(d->width, d->height) : AllocBitmap(d->width, d->height);
+  uint32_t code = !b ? ERR_MEM : *black ? 0 : FillPictureFromStyle(b, d->width, d->height, &fill);
   qmBGPic *pic = nullptr;
   const uint32_t kind = fill.fillStyle == FILLGRADIENT ? 1 : 0;
   if (!code)
@@ -107,7 +109,8 @@ uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, q
     d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
     d->scaleWidth = d->scaleHeight = 0;
   }
-  uint32_t code = d->bgpic ? 0 : MakeOwnBGPic(L, d);
+  bool black = false;
+  uint32_t code = d->bgpic ? 0 : MakeOwnBGPic(L, d, &black);
   if (!code) {
     if ((d->scaleAuto || d->scaleLayer) && d->scaleWidth && d->scaleHeight) {
       d->width = d->scaleWidth;
@@ -115,7 +118,7 @@ uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, q
     }
     d->cursorX = d->cursorY = d->textMarginLeft = 0;
     d->textMarginRight = d->bgpic->unscaledWidth - 1;
-    code = PrepareDisplayBuffers(d, d->bgpic, 1);
+    code = black ? PrepareBlackDisplayBuffers(d, d->bgpic) : PrepareDisplayBuffers(d, d->bgpic, 1);
   }
   if (!code) code = CreatePlatformWindowRecord(L, d);
   if (!code && !DeclarationsRunning()) code = FitDisplayToScreen(L, d);

@@ -168,6 +168,41 @@ TEST(DisplayLibrary, CreateOpenCloseFree) {
   EXPECT_EQ(vm.Call("FreeDisplay", {2}).code, ERR_FINDDISPLAY);
 }
 
+// A black display's buffers start from cleared memory instead of being painted and copied:
+// every pixel of the picture and of both buffers, and what the window shows, must still be the
+// fill colour, with the colour's top byte ignored as the painter ignores it.
+TEST(DisplayLibrary, NewDisplayBuffersHoldTheFillColour) {
+  struct Case {
+    const char *name;
+    double color;
+    uint32_t rgb;
+  };
+  const Case cases[] = {
+    {"black", 0, 0},
+    {"black with a top byte", double(0xFF000000u), 0},
+    {"dark blue", 0x000001, 0x000001},
+    {"red with a top byte", double(0x80FF0000u), 0xFF0000},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    DisplayVm vm;
+    ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 37), vm.Set("height", 5), vm.Set("color", c.color); }).code, 0u);
+    qmDisplay *d = DisplayVm::Display(2);
+    ASSERT_NE(d, nullptr);
+    for (const qmBitmap *b : {d->bgpic->shown.bitmap, d->backgroundCopy, d->layerBuffer}) {
+      ASSERT_NE(b, nullptr);
+      ASSERT_EQ(b->width, 37);
+      ASSERT_EQ(b->height, 5);
+      for (int y = 0; y < 5; y++)
+        for (int x = 0; x < 37; x++) ASSERT_EQ(DisplayVm::BitmapPixel(b, x, y), c.rgb) << x << "," << y;
+    }
+    ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
+    EXPECT_EQ(DisplayVm::WindowPixel(d, 0, 0), c.rgb);
+    EXPECT_EQ(DisplayVm::WindowPixel(d, 36, 4), c.rgb);
+    EXPECT_EQ(vm.Call("CloseDisplay", {2}).code, 0u);
+  }
+}
+
 TEST(DisplayLibrary, AutoScalingAtExactlyOneMakesNoScaledShape) {
   DisplayVm vm;
   ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 40), vm.Set("height", 30), vm.Set("scalemode", 1),
