@@ -60,6 +60,9 @@ struct qmPlayerContext {
   // alpha may be null, and its size). 0 or the missing-object error.
   uint32_t (*textObjectPicture)(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                                 const qmMask **alpha, int32_t *width, int32_t *height);
+  // The text library's answers to GetAttribute for fonts and text objects (the object type, the
+  // attribute; the object id is argument 2): the results pushed or an error.
+  uint32_t (*readTextAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
 };

@@ -45,20 +45,6 @@ uint32_t PushRef(VmState *L, int32_t ref) {
   return 1;
 }
 
-// The attributes every font answers (displays through their current font); ERR_UNKNOWNATTR for
-// any other. Without a font every number is 0 and the name empty.
-uint32_t PushFontAttribute(VmState *L, const qmFont *f, int32_t attribute) {
-  switch (attribute) {
-  case ATTRFONTASCENDER: return PushNumber(L, f ? f->baseline : 0);
-  case ATTRFONTDESCENDER: return PushNumber(L, f ? f->height - f->baseline : 0);
-  case ATTRFONTNAME: vm_pushstring(L, f ? f->faceName : ""); return 1;
-  case ATTRFONTSIZE: return PushNumber(L, f ? f->size : 0);
-  case ATTRFONTSCALABLE: return PushNumber(L, f && f->scalable ? 1 : 0);
-  case ATTRFONTAA: return PushNumber(L, f && f->antiAliasCapable ? 1 : 0);
-  default: return ERR_UNKNOWNATTR;
-  }
-}
-
 uint32_t ReadMemory(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
   qmMemBlock *b = nullptr;
@@ -290,6 +276,14 @@ uint32_t ReadLayer(VmState *L, int32_t attribute) {
   if (!ctx || !ctx->readLayerAttribute) return ERR_NOLAYERS;
   return ctx->readLayerAttribute(L, attribute);
 }
+// Fonts and text objects: the text library answers (an error when it is not open).
+uint32_t ReadTextObject(VmState *L, uint32_t type, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readTextAttribute) return ERR_WRONGUSAGE;
+  return ctx->readTextAttribute(L, type, attribute);
+}
+uint32_t ReadFont(VmState *L, int32_t attribute) { return ReadTextObject(L, QMTYPE_FONT, attribute); }
+uint32_t ReadTextObj(VmState *L, int32_t attribute) { return ReadTextObject(L, QMTYPE_TEXTOBJECT, attribute); }
 uint32_t ReadSample(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_SAMPLE, attribute); }
 uint32_t ReadMusic(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_MUSIC, attribute); }
 
@@ -313,9 +307,23 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_CLIENT, true, ReadNothing},
     {QMTYPE_SERVER, true, ReadNothing},
     {QMTYPE_UDPOBJECT, true, ReadNothing},
+    {QMTYPE_FONT, true, ReadFont},
+    {QMTYPE_TEXTOBJECT, true, ReadTextObj},
 };
 
 } // namespace
+
+uint32_t PushFontAttribute(VmState *L, const qmFont *f, int32_t attribute) {
+  switch (attribute) {
+  case ATTRFONTASCENDER: return PushNumber(L, f ? f->baseline : 0);
+  case ATTRFONTDESCENDER: return PushNumber(L, f ? f->height - f->baseline : 0);
+  case ATTRFONTNAME: vm_pushstring(L, f ? f->faceName : ""); return 1;
+  case ATTRFONTSIZE: return PushNumber(L, f ? f->size : 0);
+  case ATTRFONTSCALABLE: return PushNumber(L, f && f->scalable ? 1 : 0);
+  case ATTRFONTAA: return PushNumber(L, f && f->antiAliasCapable ? 1 : 0);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
 
 uint32_t GfxGetAttribute(VmState *L) {
   CheckArgCount(L, 3, 4);

@@ -12,6 +12,7 @@
 #include "display/display.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/colors.h"
+#include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/eventpump.h"
@@ -825,17 +826,42 @@ uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bi
   return 0;
 }
 
+// GetAttribute of a font object (its font's attributes) or a text object (its picture's size,
+// its text and its font's attributes).
+uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  if (type == QMTYPE_FONT) {
+    qmFontNode *node = nullptr;
+    if (uint32_t err = FindFontNode(L, id, &node)) return err;
+    return PushFontAttribute(L, node->font, attribute);
+  }
+  qmTextObject *o = nullptr;
+  if (uint32_t err = FindTextObject(L, id, &o)) return err;
+  switch (attribute) {
+  case ATTRWIDTH: vm_pushnumber(L, o->width); return 1;
+  case ATTRHEIGHT: vm_pushnumber(L, o->height); return 1;
+  case ATTRTEXT: vm_pushstring(L, o->request.text ? o->request.text : ""); return 1;
+  default: return PushFontAttribute(L, o->request.style.font, attribute);
+  }
+}
+
 uint32_t InitTextLibrary(VmState *L) {
   qmFont *topaz = nullptr;
   ResetTextState(nullptr);
   if (uint32_t err = InitFontEngines(&topaz)) return err;
   ResetTextState(topaz);
-  if (qmPlayerContext *ctx = GetPlayerContext(L)) ctx->textObjectPicture = TextObjectPicture;
+  if (qmPlayerContext *ctx = GetPlayerContext(L)) {
+    ctx->textObjectPicture = TextObjectPicture;
+    ctx->readTextAttribute = ReadTextAttribute;
+  }
   return 0;
 }
 
 void FreeTextLibrary(VmState *L) {
-  if (qmPlayerContext *ctx = GetPlayerContext(L)) ctx->textObjectPicture = nullptr;
+  if (qmPlayerContext *ctx = GetPlayerContext(L)) {
+    ctx->textObjectPicture = nullptr;
+    ctx->readTextAttribute = nullptr;
+  }
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_FONT)) FreeFontNode(L, reinterpret_cast<qmFontNode *>(h));

@@ -468,3 +468,51 @@ TEST_F(TextLib, TextLayersGoThroughTheHook) {
 }
 
 }  // namespace
+
+// GetAttribute of text objects and fonts: the picture's size, the text, the font's figures.
+TEST_F(TextLib, GetAttributeOfTextObjectsAndFonts) {
+  auto attr = [&](double type, double id, double attribute, std::string *text = nullptr) {
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, "getattribute");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    vm_pushnumber(vm.L, type);
+    vm_pushnumber(vm.L, id);
+    vm_pushnumber(vm.L, attribute);
+    uint32_t code = vm_pcall(vm.L, 3, 1, 0);
+    double value = -1;
+    if (code) vm_setendrequested(vm.L, 0);
+    else if (text) *text = vm_tostring(vm.L, -1);
+    else value = vm_tonumber(vm.L, -1);
+    vm_settop(vm.L, 0);
+    return std::make_pair(code, value);
+  };
+  constexpr double kTextObject = 8, kFont = 43;
+  constexpr double kWidth = 0, kHeight = 1, kHasMask = 16, kAscender = 30, kDescender = 31, kName = 32,
+                   kSize = 33, kScalable = 34, kText = 36, kCount = 60;
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hello")}).code, 0u);
+  const qmTextObject *o = TextObject(vm.L, 1);
+  ASSERT_NE(o, nullptr);
+  EXPECT_EQ(attr(kTextObject, 1, kWidth).second, o->width);
+  EXPECT_EQ(attr(kTextObject, 1, kHeight).second, o->height);
+  std::string text;
+  EXPECT_EQ(attr(kTextObject, 1, kText, &text).first, 0u);
+  EXPECT_EQ(text, "Hello");
+  EXPECT_EQ(attr(kTextObject, 1, kSize).second, 8) << "the built-in 8-pixel font";
+  EXPECT_EQ(attr(kTextObject, 1, kScalable).second, 0);
+  EXPECT_EQ(attr(kTextObject, 0, kCount).second, 1);
+  EXPECT_EQ(attr(kTextObject, 2, kWidth).first, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(attr(kTextObject, 1, kHasMask).first, ERR_UNKNOWNATTR);
+
+  ASSERT_EQ(vm.Call("OpenFont", {3, CmdArg::Str(":::default_serif"), 12}).code, 0u);
+  ASSERT_EQ(vm.Call("UseFont", {3}).code, 0u);
+  const double height = vm.Call("TextHeight", {CmdArg::Str("x")}).results.at(0);
+  EXPECT_EQ(attr(kFont, 3, kSize).second, 12);
+  EXPECT_EQ(attr(kFont, 3, kScalable).second, 1);
+  EXPECT_EQ(attr(kFont, 3, kAscender).second + attr(kFont, 3, kDescender).second, height);
+  std::string name;
+  EXPECT_EQ(attr(kFont, 3, kName, &name).first, 0u);
+  EXPECT_FALSE(name.empty());
+  EXPECT_EQ(attr(kFont, 0, kCount).second, 1);
+  EXPECT_EQ(attr(kFont, 4, kSize).first, ERR_FINDFONT2);
+  EXPECT_EQ(attr(kFont, 3, kWidth).first, ERR_UNKNOWNATTR);
+}
