@@ -118,6 +118,7 @@ const qmPluginHook *GetPluginHooks() { return gTags.pluginHooks; }
 uint32_t GetEventTimeout() { return gTags.eventTimeout; }
 int IsQuiet() { return gTags.quiet != 0; }
 int IsLineInfoOn() { return gTags.lineInfo != 0; }
+bool DeclarationsRunning() { return gTags.declarations != 0; }
 
 void PrintStatusMessage(const char *format, const char *name, int dots) {
   if (IsQuiet()) return;

@@ -41,6 +41,8 @@ const qmPluginHook *GetPluginHooks();
 uint32_t GetEventTimeout();
 int IsQuiet();
 int IsLineInfoOn();
+// Whether the applet's declarations are running (start-up creating its declared objects).
+bool DeclarationsRunning();
 
 // Unless quiet, prints the format on standard output, its "%s" filled with the display name of
 // name (when given), followed by "..." when dots is set.

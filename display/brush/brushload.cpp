@@ -6,18 +6,34 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/alphaops.h"
+#include "graphics/graphics/imagecache.h"
 #include "media/image/imageload.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/rttags.h"
 
 uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBrushLoadOptions *o, qmBrush **out) {
   if ((o->loadAlpha || o->globalAlpha != -1) && o->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
   uint32_t *pixels = nullptr;
   uint32_t loaderKey = kNoTransparentColor;
   int32_t w = 0, h = 0, hasAlpha = 0;
-  if (uint32_t code = LoadImageFile(file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr, &loaderKey, &w, &h,
-                                    &hasAlpha))
-    return code;
+  // While the applet's declarations run, a file declared again is taken from the graphics
+  // cache instead of being decoded again.
+  const bool declaring = DeclarationsRunning();
+  if (declaring && o->cachedLoad && *o->cachedLoad) {
+    uint32_t alphaWord = 0;
+    if (uint32_t code = FindCachedImage(o->cachedLoad, &w, &h, &loaderKey, &alphaWord, &pixels)) return code;
+    hasAlpha = int32_t(alphaWord);
+  } else {
+    if (uint32_t code = LoadImageFile(file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr, &loaderKey, &w, &h,
+                                      &hasAlpha))
+      return code;
+    if (declaring && o->cache && *o->cache)
+      if (uint32_t code = AddCachedImage(o->cache, w, h, loaderKey, uint32_t(hasAlpha), pixels)) {
+        FreeImagePixels(pixels);
+        return code;
+      }
+  }
   if (o->loadAlpha && !hasAlpha) {
     FreeImagePixels(pixels);
     return ERR_NOALPHA;  // the loader left the file name as the error argument

@@ -12,9 +12,11 @@ struct qmBrushLoadOptions {
   int32_t globalAlpha;        // -1 none; else 0..255 for the whole picture
   int32_t x, y, width, height;  // the part that becomes the brush; 0 sizes: the rest of the picture
   int32_t hardware;
+  const char *cache;        // while declarations run: keep the decoded picture under this name
+  const char *cachedLoad;   // while declarations run: take the picture kept under this name
 };
 
-inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0};
+inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0, nullptr, nullptr};
 
 // Decodes the file (a plain path or a ":::chunk" name) and appends the brush. 0 or
 // ERR_MASKNALPHA (checked before the file is read), the loader's error, ERR_NOALPHA (alpha

@@ -311,6 +311,8 @@ uint32_t BrsLoadBrush(VmState *L) {
   const char *file = ResolveLinkedFileArg(L, 2, 0, nullptr);
   const char *shown = vm_tostring(L, 2);
   qmBrushLoadOptions o = kDefaultBrushLoad;
+  char cache[1024] = "", cachedLoad[1024] = "";
+  o.cache = cache, o.cachedLoad = cachedLoad;
   const int n = vm_gettop(L);
   if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
     bool loadAlpha = false, hardware = false;
@@ -322,6 +324,8 @@ uint32_t BrsLoadBrush(VmState *L) {
     GetFieldInt(L, 3, "width", &o.width, nullptr);
     GetFieldInt(L, 3, "height", &o.height, nullptr);
     GetFieldFlag(L, 3, "hardware", &hardware, nullptr);
+    GetFieldString(L, 3, "cache", cache, sizeof cache, nullptr);
+    GetFieldString(L, 3, "cachedload", cachedLoad, sizeof cachedLoad, nullptr);
     o.loadAlpha = loadAlpha;
     o.hardware = hardware;
   } else if (n == 3) {

@@ -26,13 +26,6 @@
 
 namespace {
 
-bool DeclarationsRunning() {
-  uintptr_t v = 0;
-  qmTagItem tags[] = {{RTTAG_DECLARATIONS, reinterpret_cast<uintptr_t>(&v)}, {0, 0}};
-  GetRuntimeTags(nullptr, tags);
-  return v != 0;
-}
-
 // The display's own background picture of its fill settings: 0 or an error. *black tells
 // whether it came out all black, from cleared memory that nothing was written to.
 uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d, bool *black) {

@@ -1,6 +1,7 @@
 // The graphics library's commands: colour arithmetic, pointers and clip regions, and the
 // program-wide constants of positions, object types and attribute ids. The engine is in the
 // files beside it.
+#include "graphics/graphics/imagecache.h"
 #include "graphics/graphics/lib_graphics.h"
 
 #include "display/brush/brush.h"
@@ -582,6 +583,7 @@ void FreeGraphicsObjects(VmState *L) {
     h = h->next;
     DestroyClipRegion(L, r);
   }
+  FreeImageCache();
   FreeAllPointerImages(L);
   FreeScratchPlane();
   FreeScaleTables();

@@ -2,6 +2,8 @@
 // decoding, and brushes saved and read back by PIL.
 #include <gtest/gtest.h>
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
@@ -12,6 +14,7 @@
 #include "graphics/imagewriter.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
+#include "runtime/rttags.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"
 
@@ -137,6 +140,36 @@ TEST(BrushLoading, PicturesMatchPilsDecoding) {
   // JPEG through the platform's decoder: libjpeg and PIL may round differently by a step.
   ASSERT_EQ(vm.Load(5, vm.File("photo.jpg")).code, 0u);
   EXPECT_TRUE(SameAsPeer(vm.Pixels(5), jpg, 0, 0, 64, 48, false, 2));
+}
+
+// While the declarations run, a file declared again comes from the graphics cache: the second
+// load succeeds after the file is gone, with the same pixels; outside them the names do nothing.
+TEST(BrushLoading, DeclarationsShareDecodedPicturesThroughTheCache) {
+  LoadVm vm;
+  Reference png;
+  ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
+  const std::string copy = vm.File("copy.png");
+  ASSERT_EQ(std::system(("cp " + vm.File("rgba.png") + " " + copy).c_str()), 0);
+  auto declaring = [](uintptr_t on) {
+    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+    SetRuntimeTags(nullptr, tags);
+  };
+  declaring(1);
+  ASSERT_EQ(vm.Load(1, copy, [&] { vm.SetText("cache", copy.c_str()); }).code, 0u);
+  ASSERT_EQ(std::remove(copy.c_str()), 0);
+  std::string upper = copy;
+  for (char &c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+  ASSERT_EQ(vm.Load(2, copy, [&] { vm.SetText("cachedload", upper.c_str()); vm.Set("loadalpha", 1); }).code, 0u);
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(2), png, 0, 0, 100, 50, true));
+  EXPECT_EQ(vm.Pixels(1), [&] {
+    std::vector<uint32_t> opaque = vm.Pixels(2);
+    for (uint32_t &p : opaque) p |= 0xFF000000u;
+    return opaque;
+  }());
+  EXPECT_EQ(vm.Load(3, copy, [&] { vm.SetText("cachedload", "never kept"); }).code, ERR_CACHEERROR);
+  declaring(0);
+  EXPECT_EQ(vm.Load(4, copy, [&] { vm.SetText("cachedload", copy.c_str()); }).code, ERR_READFILE)
+      << "outside the declarations the file itself is read";
 }
 
 TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {
