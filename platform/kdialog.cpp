@@ -11,17 +11,7 @@ namespace {
 constexpr size_t kOwnButtons = 3;
 constexpr int kMaxReprompts = 20;
 
-std::string StripNewline(std::string text) {
-  while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
-  return text;
-}
-
 std::string Title(const char *title) { return title ? title : ""; }
-
-qmHelperRun Run(const std::vector<std::string> &args) {
-  const qmDialogDesktop *desktop = GetDialogDesktop();
-  return RunHelperProgram(args, nullptr, desktop ? desktop->keepAlive : nullptr);
-}
 
 int ExitResult(const qmHelperRun &run) {
   if (!run.started) return -1;
@@ -31,36 +21,32 @@ int ExitResult(const qmHelperRun &run) {
 
 int KMessage(const char *title, const char *body, const char *buttons) {
   std::vector<std::string> labels = SplitButtonLabels(buttons);
-  qmHelperRun run = Run(KdialogMessageArgs(title, body, labels));
+  qmHelperRun run = RunDialogProgram(KdialogMessageArgs(title, body, labels));
   if (!run.started) return -1;
   return KdialogMessageResult(run.exitStatus, run.output, labels);
 }
 
 int KFile(const qmFilePanelRequest &request, std::string *folder, std::vector<std::string> *names) {
-  qmHelperRun run = Run(KdialogFileArgs(request));
+  qmHelperRun run = RunDialogProgram(KdialogFileArgs(request));
   if (ExitResult(run) != 1) return ExitResult(run);
   return ZenityFileResult(0, run.output, folder, names);
 }
 
 int KFolder(const char *title, const char *start, std::string *path) {
-  qmHelperRun run = Run(KdialogFolderArgs(title, start));
+  qmHelperRun run = RunDialogProgram(KdialogFolderArgs(title, start));
   if (ExitResult(run) != 1) return ExitResult(run);
-  *path = StripNewline(run.output);
-  return path->empty() || (*path)[0] != '/' ? -1 : 1;
+  return FolderAnswer(run.output, path);
 }
 
 int KColor(const char *title, int32_t colour, int32_t *out) {
-  qmHelperRun run = Run(KdialogColorArgs(title, colour));
+  qmHelperRun run = RunDialogProgram(KdialogColorArgs(title, colour));
   if (ExitResult(run) != 1) return ExitResult(run);
-  int32_t c = ParseZenityColor(StripNewline(run.output));
-  if (c < 0) return -1;
-  *out = c;
-  return 1;
+  return ColorAnswer(run.output, out);
 }
 
 int KList(const char *title, const char *body, const std::vector<std::string> &entries, int32_t active,
           int32_t *index) {
-  qmHelperRun run = Run(KdialogListArgs(title, body, entries, active));
+  qmHelperRun run = RunDialogProgram(KdialogListArgs(title, body, entries, active));
   if (ExitResult(run) != 1) return ExitResult(run);
   return ZenityListResult(0, run.output, entries.size(), index);
 }
@@ -68,7 +54,7 @@ int KList(const char *title, const char *body, const std::vector<std::string> &e
 int KText(const qmTextEntryRequest &request, std::string *out) {
   std::string start = request.defaultText;
   for (int round = 0; round < kMaxReprompts; round++) {
-    qmHelperRun run = Run(KdialogTextArgs(request, start));
+    qmHelperRun run = RunDialogProgram(KdialogTextArgs(request, start));
     if (ExitResult(run) != 1) return ExitResult(run);
     std::string text = StripNewline(run.output);
     if (static_cast<int32_t>(text.size()) <= request.maxLength && (!request.number || IsDecimalNumberText(text, 0))) {

@@ -7,14 +7,19 @@
 
 #include "platform/helperprogram.h"
 
-namespace {
-
-constexpr int kMaxReprompts = 20;
-
 std::string StripNewline(std::string text) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   return text;
 }
+
+qmHelperRun RunDialogProgram(const std::vector<std::string> &args) {
+  const qmDialogDesktop *desktop = GetDialogDesktop();
+  return RunHelperProgram(args, nullptr, desktop ? desktop->keepAlive : nullptr);
+}
+
+namespace {
+
+constexpr int kMaxReprompts = 20;
 
 std::vector<std::string> Lines(const std::string &text) {
   std::vector<std::string> lines;
@@ -42,11 +47,6 @@ std::string Plain(const char *text) {
   return out;
 }
 
-qmHelperRun Run(const std::vector<std::string> &args) {
-  const qmDialogDesktop *desktop = GetDialogDesktop();
-  return RunHelperProgram(args, nullptr, desktop ? desktop->keepAlive : nullptr);
-}
-
 int ExitResult(const qmHelperRun &run) {
   if (!run.started) return -1;
   if (run.exitStatus == 0) return 1;
@@ -55,36 +55,32 @@ int ExitResult(const qmHelperRun &run) {
 
 int ZMessage(const char *title, const char *body, const char *buttons) {
   std::vector<std::string> labels = SplitButtonLabels(buttons);
-  qmHelperRun run = Run(ZenityMessageArgs(title, body, labels));
+  qmHelperRun run = RunDialogProgram(ZenityMessageArgs(title, body, labels));
   if (!run.started) return -1;
   return ZenityMessageResult(run.exitStatus, run.output, labels);
 }
 
 int ZFile(const qmFilePanelRequest &request, std::string *folder, std::vector<std::string> *names) {
-  qmHelperRun run = Run(ZenityFileArgs(request));
+  qmHelperRun run = RunDialogProgram(ZenityFileArgs(request));
   if (ExitResult(run) != 1) return ExitResult(run);
   return ZenityFileResult(run.exitStatus, run.output, folder, names);
 }
 
 int ZFolder(const char *title, const char *start, std::string *path) {
-  qmHelperRun run = Run(ZenityFolderArgs(title, start));
+  qmHelperRun run = RunDialogProgram(ZenityFolderArgs(title, start));
   if (ExitResult(run) != 1) return ExitResult(run);
-  *path = StripNewline(run.output);
-  return path->empty() || (*path)[0] != '/' ? -1 : 1;
+  return FolderAnswer(run.output, path);
 }
 
 int ZColor(const char *title, int32_t colour, int32_t *out) {
-  qmHelperRun run = Run(ZenityColorArgs(title, colour));
+  qmHelperRun run = RunDialogProgram(ZenityColorArgs(title, colour));
   if (ExitResult(run) != 1) return ExitResult(run);
-  int32_t c = ParseZenityColor(StripNewline(run.output));
-  if (c < 0) return -1;
-  *out = c;
-  return 1;
+  return ColorAnswer(run.output, out);
 }
 
 int ZList(const char *title, const char *body, const std::vector<std::string> &entries, int32_t active,
           int32_t *index) {
-  qmHelperRun run = Run(ZenityListArgs(title, body, entries, active));
+  qmHelperRun run = RunDialogProgram(ZenityListArgs(title, body, entries, active));
   if (ExitResult(run) != 1) return ExitResult(run);
   return ZenityListResult(run.exitStatus, run.output, entries.size(), index);
 }
@@ -94,7 +90,7 @@ int ZList(const char *title, const char *body, const std::vector<std::string> &e
 int ZText(const qmTextEntryRequest &request, std::string *out) {
   std::string start = request.defaultText;
   for (int round = 0; round < kMaxReprompts; round++) {
-    qmHelperRun run = Run(ZenityTextArgs(request, start));
+    qmHelperRun run = RunDialogProgram(ZenityTextArgs(request, start));
     if (ExitResult(run) != 1) return ExitResult(run);
     std::string text = StripNewline(run.output);
     bool tooLong = static_cast<int32_t>(text.size()) > request.maxLength;
@@ -113,6 +109,18 @@ int ZFont(const char *title, const char *family, int32_t size, qmFontChoice *out
 }
 
 }  // namespace
+
+int FolderAnswer(const std::string &output, std::string *path) {
+  *path = StripNewline(output);
+  return path->empty() || (*path)[0] != '/' ? -1 : 1;
+}
+
+int ColorAnswer(const std::string &output, int32_t *out) {
+  int32_t c = ParseZenityColor(StripNewline(output));
+  if (c < 0) return -1;
+  *out = c;
+  return 1;
+}
 
 std::vector<std::string> FontFamilyNames() {
   qmHelperRun fonts = RunHelperProgram({"fc-list", ":", "family"}, nullptr, nullptr);

@@ -6,6 +6,12 @@
 #include <vector>
 
 #include "platform/dialogs.h"
+#include "platform/helperprogram.h"
+
+// Shared with the other dialog program: runs it while the player's windows stay answered.
+qmHelperRun RunDialogProgram(const std::vector<std::string> &args);
+// The text without its trailing line ends.
+std::string StripNewline(std::string text);
 
 // "*.[jJ][pP][gG]" for ".jpg": the dialog's globs compare with case, the filter does not.
 std::string CaselessGlob(const std::string &extension);
@@ -24,6 +30,11 @@ int ZenityFileResult(int exitStatus, const std::string &output, std::string *fol
 std::vector<std::string> ZenityColorArgs(const char *title, int32_t colour);
 // "rgb(r,g,b)", "rgba(r,g,b,a)", "#rrggbb" or "#rrrrggggbbbb" to $RRGGBB; -1 when unreadable.
 int32_t ParseZenityColor(const std::string &text);
+// The printed answer of a folder dialog (either program): 1 with the path, -1 when it is not an
+// absolute path.
+int FolderAnswer(const std::string &output, std::string *path);
+// The printed answer of a colour dialog (either program): 1 with $RRGGBB, -1 when unreadable.
+int ColorAnswer(const std::string &output, int32_t *out);
 
 std::vector<std::string> ZenityListArgs(const char *title, const char *body, const std::vector<std::string> &entries,
                                         int32_t active);

@@ -4,9 +4,6 @@
 
 #include <cstdlib>
 #include <sstream>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include "platform/helperprogram.h"
 #include "player/clargs.h"
@@ -19,24 +16,6 @@
 namespace {
 
 enum : int32_t { kClipImage = 2 };
-
-// The X libraries that SDL loads keep a few blocks until the process ends.
-struct LeakCheckPause {
-#if defined(__SANITIZE_ADDRESS__)
-  LeakCheckPause() { __lsan_disable(); }
-  ~LeakCheckPause() { __lsan_enable(); }
-#endif
-};
-
-struct ServerGuard {
-  pid_t pid;
-  ~ServerGuard() {
-    if (pid < 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    unsetenv("DISPLAY");
-  }
-};
 
 const std::string kPeer = std::string(QM_SOURCE_DIR) + "/tests/display/brush/clipboard_peer.py";
 

@@ -3,9 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include "display/displayops.h"
 #include "graphics/graphics/getattribute.h"
@@ -16,24 +13,6 @@
 #include "tests/platform/xvfb_server.h"
 
 namespace {
-
-// The X libraries that SDL loads keep a few blocks until the process ends.
-struct LeakCheckPause {
-#if defined(__SANITIZE_ADDRESS__)
-  LeakCheckPause() { __lsan_disable(); }
-  ~LeakCheckPause() { __lsan_enable(); }
-#endif
-};
-
-struct ServerGuard {
-  pid_t pid;
-  ~ServerGuard() {
-    if (pid < 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    unsetenv("DISPLAY");
-  }
-};
 
 CommandCall Grab(DisplayVm &vm, double id, const std::function<void()> &fill) {
   return vm.CallWith("grabdesktop", [&] {

@@ -11,9 +11,6 @@
 
 #include <csignal>
 #include <sys/wait.h>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include "display/displayops.h"
 #include "platform/eventpump.h"
@@ -124,24 +121,6 @@ TEST(SaveSnapshot, Refusals) {
   // The closed display still has its picture.
   EXPECT_EQ(vm.Snap(file, kSnapDisplay, kPNG).code, 0u);
 }
-
-// The X libraries that SDL loads keep a few blocks until the process ends.
-struct LeakCheckPause {
-#if defined(__SANITIZE_ADDRESS__)
-  LeakCheckPause() { __lsan_disable(); }
-  ~LeakCheckPause() { __lsan_enable(); }
-#endif
-};
-
-struct ServerGuard {
-  pid_t pid;
-  ~ServerGuard() {
-    if (pid < 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    unsetenv("DISPLAY");
-  }
-};
 
 TEST(SaveSnapshot, TheWindowAndTheDesktopOnAnXServer) {
   int number = 0;

@@ -6,9 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <vector>
-#if defined(__SANITIZE_ADDRESS__)
-#include <sanitizer/lsan_interface.h>
-#endif
 
 #include "display/displayops.h"
 #include "platform/eventpump.h"
@@ -58,27 +55,6 @@ struct WindowDump {
       rgb = rgb << 8 | ((v & m) >> shift);
     }
     return rgb;
-  }
-};
-
-// The X libraries that SDL loads keep a few blocks until the process ends, in modules that
-// are gone by then; what is allocated while the window opens and draws is not counted. Every
-// path taken here is also run on the dummy driver with the leak check on.
-struct LeakCheckPause {
-#if defined(__SANITIZE_ADDRESS__)
-  LeakCheckPause() { __lsan_disable(); }
-  ~LeakCheckPause() { __lsan_enable(); }
-#endif
-};
-
-// Ends the server on every way out of the test.
-struct ServerGuard {
-  pid_t pid;
-  ~ServerGuard() {
-    if (pid < 0) return;
-    kill(pid, SIGTERM);
-    waitpid(pid, nullptr, 0);
-    unsetenv("DISPLAY");
   }
 };
 
