@@ -218,6 +218,15 @@ uint32_t BrsPixelateBrush(VmState *L) {
   return PixelateBitmap(b->bitmap, b->mask, b->alpha, b->width, b->height, size);
 }
 
+uint32_t BrsWaterRippleBrush(VmState *L) {
+  CheckArgCount(L, 1, 6);
+  const int32_t waves = vm_optint32(L, 2, 32), amplitude = vm_optint32(L, 3, 1), level = vm_optint32(L, 4, 0);
+  const double centerX = vm_optnumber(L, 5, 0.5), centerY = vm_optnumber(L, 6, 0.5);
+  qmBrush *b = nullptr;
+  if (uint32_t code = BrushToChange(L, &b)) return code;
+  return WaterRippleBitmap(b->bitmap, b->mask, b->alpha, b->width, b->height, waves, amplitude, level, centerX, centerY);
+}
+
 uint32_t BrsBrushToMonochrome(VmState *L) {
   CheckArgCount(L, 1, 2);
   const int32_t dither = vm_optint32(L, 2, 1);

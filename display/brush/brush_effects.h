@@ -18,6 +18,7 @@ uint32_t BrsSepiaToneBrush(VmState *L);
 uint32_t BrsCharcoalBrush(VmState *L);
 uint32_t BrsSwirlBrush(VmState *L);
 uint32_t BrsPixelateBrush(VmState *L);
+uint32_t BrsWaterRippleBrush(VmState *L);
 uint32_t BrsBrushToMonochrome(VmState *L);
 uint32_t BrsOilPaintBrush(VmState *L);
 uint32_t BrsTrimBrush(VmState *L);

@@ -647,6 +647,7 @@ const qmCommandEntry kBrushCommands[] = {
     {"ChangeBrushTransparency", BrsChangeBrushTransparency},
     {"CreateShadowBrush", BrsCreateShadowBrush},
     {"CreateBorderBrush", BrsCreateBorderBrush},
+    {"WaterRippleBrush", BrsWaterRippleBrush},
     {"OilPaintBrush", BrsOilPaintBrush},
     {"BrushToRGBArray", BrsBrushToRGBArray},
     {"RGBArrayToBrush", BrsRGBArrayToBrush},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <new>
 #include <vector>
 
 #include "graphics/alpha_kernels.h"
@@ -186,6 +187,40 @@ uint32_t PixelateBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, i
   qmPixelateRequest req{v.base, v.base, m, m, a, a, v.pitch, v.pitch, mr, mr, ar, ar, l.Width(width), l.Height(height), blockSize};
   PixelatePixels(&req);
   return 0;
+}
+
+// The amplitude goes to the kernel as it stands and the further word as the phase level it
+// keeps (a call with level -1), so the waves show at full strength in one pass; the wave count
+// is also the wavelength in pixels.
+uint32_t WaterRippleBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
+                           int32_t waves, int32_t amplitude, int32_t level, double centerX, double centerY) {
+  Locked l(bitmap, nullptr);
+  if (!l.ok()) return ERR_LOCKBMAP;
+  if (!l.wide()) return 0;
+  const qmBitmapView &v = l.view();
+  const int32_t w = l.Width(width), h = l.Height(height);
+  if (w < 1 || h < 1) return 0;
+  auto fraction = [](double f) { return f >= 0 ? std::min(f, 1.0) : 0.0; }; // not a number: 0
+  try {
+    std::vector<double> sine(QM_WARP_TABLE_SIZE);
+    std::vector<int32_t> distance(size_t(w) * size_t(h));
+    qmRippleRequest req{};
+    req.dst = v.base, req.dstPitch = v.pitch;
+    req.waves = std::max(waves, 1);
+    req.wavelength = req.waves;
+    req.amplitude = amplitude;
+    req.storedLevel = level;
+    req.sine = sine.data(), req.distance = distance.data();
+    req.centerX = int32_t(fraction(centerX) * w), req.centerY = int32_t(fraction(centerY) * h);
+    req.maxDistance = std::max(req.centerX, req.centerY);
+    req.width = w, req.height = h;
+    if (alpha) req.alpha = alpha->memory, req.alphaBytesPerRow = alpha->bytesPerRow;
+    if (mask) req.mask = mask->memory, req.maskBytesPerRow = mask->bytesPerRow;
+    PrepareRipple(&req);
+    return uint32_t(RipplePixels(&req, -1));
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
 }
 
 uint32_t BitmapToGray(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold, const qmBitmapView *view) {

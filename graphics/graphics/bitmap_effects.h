@@ -31,6 +31,12 @@ uint32_t SwirlBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int3
 // Only block sizes above 1 change anything.
 uint32_t PixelateBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
                         int32_t blockSize);
+// Concentric waves around the centre (fractions of the size, clamped to 0..1): waves (at least
+// 1) is the wavelength in pixels, amplitude the strength and level the phase in radians; the
+// waves fade out toward the larger of the centre's two coordinates. Mask and alpha move with
+// the pixels.
+uint32_t WaterRippleBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height,
+                           int32_t waves, int32_t amplitude, int32_t level, double centerX, double centerY);
 // Black and white: with dithering the two colours the quantizer picks, the brighter one white;
 // without, grey above 128 becomes white.
 uint32_t MonochromeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t dither);

@@ -393,6 +393,33 @@ def ripple_map(w, h, waves, step, wavelength, cx, cy, maxd, level):
     return out
 
 
+def water_ripple_map(w, h, waves, amplitude, level, fx, fy):
+    """A picture rippled once: the wave count is the wavelength, the amplitude is used as given,
+    the level is the phase, and the waves die out at the larger centre coordinate."""
+    sine, _ = tables()
+    wavelength = max(waves, 1)
+    fraction = lambda f: min(max(f, 0.0), 1.0) if f == f else 0.0
+    cx, cy = trunc(fraction(fx) * w), trunc(fraction(fy) * h)
+    maxd = max(cx, cy)
+    two_pi = 6.28318530717959
+    out = []
+    for y in range(h):
+        for x in range(w):
+            dx, dy = x - cx, y - cy
+            d = isqrt(dx * dx + dy * dy)
+            phase = d / wavelength * two_pi - level
+            while phase < 0:
+                phase += two_pi
+            while phase > two_pi:
+                phase -= two_pi
+            s = sine[min(trunc(phase / 0.001), 6299)]
+            k = amplitude * s * (maxd - d) / maxd if maxd > 0 else 0.0
+            if d != 0:
+                k *= wavelength / d
+            out.append(limit(y + dy * k, h) * w + limit(x + dx * k, w))
+    return out
+
+
 def flood(px, w, h, x0, y0, boundary, fill):
     """The boundary fill exactly as the recursive description reads, on the whole picture."""
     sys.setrecursionlimit(100000)
@@ -619,6 +646,8 @@ def main():
         result = swirl_map(w, h, int(args[0]))
     elif op == 'ripple':
         result = ripple_map(w, h, int(args[0]), args[1], args[2], int(args[3]), int(args[4]), int(args[5]), int(args[6]))
+    elif op == 'waterripple':
+        result = water_ripple_map(w, h, int(args[0]), args[1], args[2], args[3], args[4])
     elif op == 'sepiatone':
         n = w * h
         result = contrast(level_stretch(sepia(px, args[0]), 0.02 * n, 0.99 * n), 1)

@@ -121,6 +121,63 @@ TEST(BrushEffects, PixelateAndSwirlMoveTheMaskWithThePixels) {
   for (int i = 0; i < 16; i++) EXPECT_EQ(vm.Read(1, i % 4, i / 4).second, i % 4 < 2 ? 1 : 0) << "no turn, no change";
 }
 
+// Every pixel names its own place and carries an alpha byte made from it, so the result shows
+// where each pixel, with its alpha, was taken from.
+TEST(BrushEffects, WaterRippleMovesPixelsAndAlphaLikeTheReference) {
+  BrushVm vm;
+  constexpr int w = 23, h = 17;
+  std::vector<uint32_t> px;
+  for (uint32_t i = 0; i < w * h; i++) px.push_back((i * 13 % 255 + 1) << 24 | i);
+  const struct {
+    std::vector<CmdArg> args; // after the brush id
+    std::string reference;    // waves, amplitude, level, centre x and y
+  } rows[] = {
+      {{}, "waterripple 32 1 0 0.5 0.5"},
+      {{6, 2, 1}, "waterripple 6 2 1 0.5 0.5"},
+      {{0, 1, 0, 0.25, 0.75}, "waterripple 0 1 0 0.25 0.75"},  // waves below 1 count as 1
+      {{5, -3, 40, -2, 7}, "waterripple 5 -3 40 0 1"},        // centre clamped into the picture
+      {{4, 9, 2, 0.9, 0.1}, "waterripple 4 9 2 0.9 0.1"},
+  };
+  for (const auto &r : rows) {
+    ASSERT_EQ(vm.FromArray(1, px, w, h, kAlphaType).code, 0u);
+    std::vector<CmdArg> args{1};
+    args.insert(args.end(), r.args.begin(), r.args.end());
+    ASSERT_EQ(vm.Call("WaterRippleBrush", args).code, 0u) << r.reference;
+    const std::vector<int64_t> map = fxtest::RunReference(r.reference, w, h, {});
+    ASSERT_EQ(map.size(), px.size()) << r.reference;
+    const std::vector<double> got = vm.ToArray(1);
+    ASSERT_EQ(got.size(), px.size());
+    int moved = 0;
+    for (size_t i = 0; i < px.size(); i++) {
+      EXPECT_EQ(uint32_t(got[i]), px[size_t(map[i])]) << r.reference << " at " << i;
+      moved += map[i] != int64_t(i);
+    }
+    EXPECT_GT(moved, w * h / 4) << r.reference << ": the waves should move much of the picture";
+  }
+  // With the centre in the top-left corner the waves have no room to die out in: nothing moves.
+  ASSERT_EQ(vm.FromArray(1, px, w, h, kAlphaType).code, 0u);
+  ASSERT_EQ(vm.Call("WaterRippleBrush", {1, 8, 5, 1, 0, 0}).code, 0u);
+  std::vector<double> same;
+  for (uint32_t p : px) same.push_back(p);
+  EXPECT_EQ(vm.ToArray(1), same);
+}
+
+TEST(BrushEffects, WaterRippleMovesTheMask) {
+  BrushVm vm;
+  constexpr int w = 12, h = 10;
+  std::vector<uint32_t> px;
+  for (uint32_t i = 0; i < w * h; i++) px.push_back((i % 3 ? 0xFF000000u : 0) | i);
+  ASSERT_EQ(vm.FromArray(1, px, w, h, kMaskType).code, 0u);
+  ASSERT_EQ(vm.Call("WaterRippleBrush", {1, 4, 3}).code, 0u);
+  const std::vector<int64_t> map = fxtest::RunReference("waterripple 4 3 0 0.5 0.5", w, h, {});
+  ASSERT_EQ(map.size(), px.size());
+  for (int i = 0; i < w * h; i++) {
+    const auto [colour, visible] = vm.Read(1, i % w, i / w);
+    EXPECT_EQ(colour, map[i]) << i;
+    EXPECT_EQ(visible, map[i] % 3 ? 1 : 0) << i;
+  }
+}
+
 TEST(BrushDistortions, PointSampledResultsFollowTheReferenceMapping) {
   BrushVm vm;
   constexpr int w = 12, h = 10;
@@ -330,6 +387,10 @@ TEST(BrushEffects, RefusalsComeBeforeAnyChange) {
       {"PerspectiveDistortBrush", {1, 0, 0, 1e9, 0, 1e9, 4, 0, 4}, ERR_MEM},
       {"RotateBrush", {1, 30, 1e8}, ERR_MEM},
       {"TransformBrush", {1, 1, 0.5, 2, 0}, ERR_WRONGUSAGE},
+      {"WaterRippleBrush", {1, 32, CmdArg::Str("big")}, ERR_NUMEXPECTED},
+      {"WaterRippleBrush", {1, 32, 1, 0, 0.5, CmdArg::Str("half")}, ERR_NUMEXPECTED},
+      {"WaterRippleBrush", {99}, ERR_FINDBRUSH},
+      {"WaterRippleBrush", {1, 32, 1, 0, 0.5, 0.5, 1}, ERR_TOOMANYARGS},
   };
   for (const auto &r : rows) {
     EXPECT_EQ(vm.Call(r.command, r.args).code, r.code) << r.command;
