@@ -19,6 +19,7 @@ void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t
                       int32_t shiftB, uint32_t *out);
 void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
                        double *b);
+void TruncateSumsAvx2(double *sums, int32_t n);
 void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double hueShift, double satFactor,
                      double lightFactor);
 #endif
@@ -146,6 +147,40 @@ void BlurPassBytes(uint8_t *plane, int32_t width, int32_t height, int32_t bytesP
   }
 }
 
+// Both blur passes in one sweep down the picture. Each row's horizontal sums, clamped and
+// truncated just as the written pixels of a first pass would hold them, go into a ring of the last
+// w rows; the vertical sums over the ring give the output row. The horizontal pass reads row y +
+// w/2 before output row y is written, so the picture is read as it was; and the values the
+// vertical pass sees are those that a first pass would have written, so the result is the same.
+void BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const double *kernel, int32_t w,
+              const ChannelShifts &sh) {
+  const int32_t half = w / 2;
+  const RowSource source{pixels, width, height, pitch, half, half};
+  PlaneRing row(1, int64_t(width) + w - 1), across(w, width);
+  std::vector<double> sums[3] = {std::vector<double>(width), std::vector<double>(width), std::vector<double>(width)};
+  std::vector<const double *> ptrs(w);
+  // Padded row p (0 .. height + w - 2) is the horizontal result of picture row p - w/2, the
+  // edge rows repeated.
+  auto horizontal = [&](int64_t p) {
+    source.Load(p, 0, int64_t(width) + w - 1, sh, row.Plane(0, 0), row.Plane(0, 1), row.Plane(0, 2));
+    for (int32_t c = 0; c < 3; c++) {
+      for (int32_t k = 0; k < w; k++) ptrs[k] = row.Plane(0, c) + k;
+      double *out = across.Plane(p, c);
+      ConvolveTaps(ptrs.data(), kernel, w, width, out);
+      TruncateSums(out, width);
+    }
+  };
+  for (int32_t p = 0; p + 1 < w; p++) horizontal(p);
+  for (int32_t y = 0; y < height; y++) {
+    horizontal(int64_t(y) + w - 1);
+    for (int32_t c = 0; c < 3; c++) {
+      for (int32_t k = 0; k < w; k++) ptrs[k] = across.Plane(int64_t(y) + k, c);
+      ConvolveTaps(ptrs.data(), kernel, w, width, sums[c].data());
+    }
+    PackChannels(sums[0].data(), sums[1].data(), sums[2].data(), width, sh.r, sh.g, sh.b, pixels + int64_t(y) * pitch);
+  }
+}
+
 int32_t Blur(const qmConvolveRequest *req) {
   const double sigma = req->sigma;
   if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return 0;
@@ -159,19 +194,7 @@ int32_t Blur(const qmConvolveRequest *req) {
   for (double k : kernel) sum += k;
   for (double &k : kernel) k /= sum;
 
-  const ChannelShifts sh = ShiftsOf(req->format);
-  const int32_t half = w / 2;
-  std::vector<std::pair<int32_t, int32_t>> across, down;
-  for (int32_t k = 0; k < w; k++) across.push_back({0, k}), down.push_back({k, 0});
-  if (req->pixels) {
-    // The passes read the picture itself with its edges repeated, as the padded copies would
-    // give them: across, each row is converted whole before it is written; down, each row is
-    // converted before the output row that overwrites it, and columns are independent.
-    const RowSource rows{req->pixels, req->width, req->height, req->pitch, half, half};
-    ConvolvePass(req->pixels, req->width, req->height, req->pitch, rows, half, 1, w, across, kernel.data(), sh, false);
-    const RowSource cols{req->pixels, req->width, req->height, req->pitch, half, 0};
-    ConvolvePass(req->pixels, req->width, req->height, req->pitch, cols, 0, w, 1, down, kernel.data(), sh, true);
-  }
+  if (req->pixels) BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, ShiftsOf(req->format));
   if (!req->alpha) return 0;
   int32_t padRow = 0;
   std::unique_ptr<uint8_t, MemFreeDeleter> apad(PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow));
@@ -272,6 +295,17 @@ void PackChannels(const double *r, const double *g, const double *b, int32_t n, 
   if (CpuHasAvx2()) return PackChannelsAvx2(r, g, b, n, shiftR, shiftG, shiftB, out);
 #endif
   PackChannelsScalar(r, g, b, n, shiftR, shiftG, shiftB, out);
+}
+
+void TruncateSumsScalar(double *sums, int32_t n) {
+  for (int32_t x = 0; x < n; x++) sums[x] = double(ClampChannel(sums[x]));
+}
+
+void TruncateSums(double *sums, int32_t n) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return TruncateSumsAvx2(sums, n);
+#endif
+  TruncateSumsScalar(sums, n);
 }
 
 int32_t GaussWidth1D(double radius, double sigma) {

@@ -53,6 +53,11 @@ void PackChannels(const double *r, const double *g, const double *b, int32_t n, 
 void PackChannelsScalar(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG,
                         int32_t shiftB, uint32_t *out);
 
+// Each sum clamped to 0..255 and truncated, in place: the channel value a written pixel would
+// hold, still as a double.
+void TruncateSums(double *sums, int32_t n);
+void TruncateSumsScalar(double *sums, int32_t n);
+
 // 0, or ERR_MEM when a copy or kernel could not be allocated (the picture is then unchanged,
 // except that a blur keeps its passes over the pixels when the alpha plane's copy fails).
 int32_t ConvolvePixels(const qmConvolveRequest *req);

@@ -102,6 +102,25 @@ TEST(EffectKernels, BlurMatchesReferenceWithAlpha) {
   }
 }
 
+// Pictures wide enough for every width of vector block and remainder, taller and shorter than
+// the kernel, with flat areas whose sums lie next to whole numbers.
+TEST(EffectKernels, BlurOfLargerPicturesMatchesReference) {
+  struct Case {
+    int32_t w, h;
+    double radius, sigma;
+  } cases[] = {{75, 23, 2, 2.0 / 3}, {75, 23, 10, 10.0 / 3}, {41, 6, 3.5, 1.2}, {37, 30, 0, 1}};
+  for (const Case &c : cases) {
+    const auto src = Fixture(c.w, c.h, 11);
+    const auto ref = RunReference("blur " + Num(c.radius) + " " + Num(c.sigma), c.w, c.h, src);
+    ASSERT_EQ(ref.size(), size_t(c.w * c.h));
+    Picture p(src, c.w, c.h, PIXFMT_BGRX);
+    qmConvolveRequest req{p.words.data(), c.w, c.h, p.pitch, PIXFMT_BGRX, 4, nullptr, 0, c.radius, c.sigma, CONVOLVE_BLUR};
+    ASSERT_EQ(ConvolvePixels(&req), 0);
+    EXPECT_EQ(p.Canonical(), ref) << c.w << "x" << c.h << " " << c.radius << " " << c.sigma;
+    EXPECT_TRUE(p.Clean());
+  }
+}
+
 TEST(EffectKernels, BlurWithoutSigmaOrWithBadInputChangesNothing) {
   const auto src = Fixture(kW, kH, 3);
   const double nan = std::numeric_limits<double>::quiet_NaN();

@@ -167,6 +167,12 @@ TEST(SimdDiff, ConvolutionRows) {
     PackChannels(r.data(), g.data(), b.data(), n, sh[0], sh[1], sh[2], pv.data());
     PackChannelsScalar(r.data(), g.data(), b.data(), n, sh[0], sh[1], sh[2], pr.data());
     ASSERT_EQ(pv, pr) << "round " << round;
+    for (const std::vector<double> &sums : {r, g, b}) {
+      std::vector<double> tv = sums, tr = sums;
+      TruncateSums(tv.data(), n);
+      TruncateSumsScalar(tr.data(), n);
+      ASSERT_EQ(0, std::memcmp(tv.data(), tr.data(), size_t(n) * sizeof(double))) << "round " << round;
+    }
 
     const auto words = RandomVector<uint32_t>(size_t(n));
     std::vector<double> sv(3 * size_t(n)), sr(3 * size_t(n));
