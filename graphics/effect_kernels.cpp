@@ -14,12 +14,11 @@
 #include "runtime/errcodes.h"
 
 #ifdef QM_HAVE_AVX2
-void ConvolveTapsAvx2(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out);
+void ConvolveTapsAvx2(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out, int32_t truncate);
 void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG,
                       int32_t shiftB, uint32_t *out);
 void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
                        double *b);
-void TruncateSumsAvx2(double *sums, int32_t n);
 void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double hueShift, double satFactor,
                      double lightFactor);
 #endif
@@ -165,9 +164,7 @@ void BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, co
     source.Load(p, 0, int64_t(width) + w - 1, sh, row.Plane(0, 0), row.Plane(0, 1), row.Plane(0, 2));
     for (int32_t c = 0; c < 3; c++) {
       for (int32_t k = 0; k < w; k++) ptrs[k] = row.Plane(0, c) + k;
-      double *out = across.Plane(p, c);
-      ConvolveTaps(ptrs.data(), kernel, w, width, out);
-      TruncateSums(out, width);
+      ConvolveTaps(ptrs.data(), kernel, w, width, across.Plane(p, c), 1);
     }
   };
   for (int32_t p = 0; p + 1 < w; p++) horizontal(p);
@@ -253,19 +250,19 @@ int32_t Convolve2D(const qmConvolveRequest *req) {
 
 } // namespace
 
-void ConvolveTapsScalar(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out) {
+void ConvolveTapsScalar(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out, int32_t truncate) {
   for (int32_t x = 0; x < n; x++) {
     double s = 0;
     for (int32_t k = 0; k < count; k++) s += weights[k] * taps[k][x];
-    out[x] = s;
+    out[x] = truncate ? double(ClampChannel(s)) : s;
   }
 }
 
-void ConvolveTaps(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out) {
+void ConvolveTaps(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out, int32_t truncate) {
 #ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return ConvolveTapsAvx2(taps, weights, count, n, out);
+  if (CpuHasAvx2()) return ConvolveTapsAvx2(taps, weights, count, n, out, truncate);
 #endif
-  ConvolveTapsScalar(taps, weights, count, n, out);
+  ConvolveTapsScalar(taps, weights, count, n, out, truncate);
 }
 
 void SplitChannelsScalar(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
@@ -295,17 +292,6 @@ void PackChannels(const double *r, const double *g, const double *b, int32_t n, 
   if (CpuHasAvx2()) return PackChannelsAvx2(r, g, b, n, shiftR, shiftG, shiftB, out);
 #endif
   PackChannelsScalar(r, g, b, n, shiftR, shiftG, shiftB, out);
-}
-
-void TruncateSumsScalar(double *sums, int32_t n) {
-  for (int32_t x = 0; x < n; x++) sums[x] = double(ClampChannel(sums[x]));
-}
-
-void TruncateSums(double *sums, int32_t n) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return TruncateSumsAvx2(sums, n);
-#endif
-  TruncateSumsScalar(sums, n);
 }
 
 int32_t GaussWidth1D(double radius, double sigma) {

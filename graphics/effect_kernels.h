@@ -40,9 +40,12 @@ int64_t PaddedPitch(int32_t width, int32_t kernelWidth);
 int64_t PaddedBytesPerRow(int32_t width, int32_t kernelWidth);
 
 // out[x] = the sum over k = 0..count-1, in that order from 0, of weights[k] * taps[k][x]: the inner
-// loop of every convolution here, with a scalar twin kept to check the vector path.
-void ConvolveTaps(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out);
-void ConvolveTapsScalar(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out);
+// loop of every convolution here, with a scalar twin kept to check the vector path. With truncate
+// each sum is stored clamped to 0..255 and truncated: the channel a written pixel would hold,
+// still as a double.
+void ConvolveTaps(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out, int32_t truncate = 0);
+void ConvolveTapsScalar(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out,
+                        int32_t truncate = 0);
 // The channels at the three shifts of each word, as doubles.
 void SplitChannels(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g, double *b);
 void SplitChannelsScalar(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
@@ -52,11 +55,6 @@ void PackChannels(const double *r, const double *g, const double *b, int32_t n, 
                   uint32_t *out);
 void PackChannelsScalar(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG,
                         int32_t shiftB, uint32_t *out);
-
-// Each sum clamped to 0..255 and truncated, in place: the channel value a written pixel would
-// hold, still as a double.
-void TruncateSums(double *sums, int32_t n);
-void TruncateSumsScalar(double *sums, int32_t n);
 
 // 0, or ERR_MEM when a copy or kernel could not be allocated (the picture is then unchanged,
 // except that a blur keeps its passes over the pixels when the alpha plane's copy fails).

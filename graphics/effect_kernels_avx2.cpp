@@ -11,9 +11,14 @@ __attribute__((target("avx2"))) inline __m256d Clamp255(__m256d v) {
   return _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
 }
 
-} // namespace
+// With Truncate each sum is stored clamped to 0..255 and truncated, as a written channel would hold it.
+template <bool Truncate> __attribute__((target("avx2"))) inline void StoreSums(double *out, __m256d v) {
+  if (Truncate) v = _mm256_round_pd(Clamp255(v), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  _mm256_storeu_pd(out, v);
+}
 
-__attribute__((target("avx2"))) void ConvolveTapsAvx2(const double *const *taps, const double *weights, int32_t count, int32_t n,
+template <bool Truncate>
+__attribute__((target("avx2"))) void ConvolveTapsRows(const double *const *taps, const double *weights, int32_t count, int32_t n,
                                                       double *out) {
   int32_t x = 0;
   // Eight independent sums in flight hide the latency of the additions.
@@ -25,33 +30,26 @@ __attribute__((target("avx2"))) void ConvolveTapsAvx2(const double *const *taps,
       const double *t = taps[k] + x;
       for (int i = 0; i < 8; i++) a[i] = _mm256_add_pd(a[i], _mm256_mul_pd(e, _mm256_loadu_pd(t + 4 * i)));
     }
-    for (int i = 0; i < 8; i++) _mm256_storeu_pd(out + x + 4 * i, a[i]);
-  }
-  for (; x + 16 <= n; x += 16) {
-    __m256d a0 = _mm256_setzero_pd(), a1 = a0, a2 = a0, a3 = a0;
-    for (int32_t k = 0; k < count; k++) {
-      const __m256d e = _mm256_set1_pd(weights[k]);
-      const double *t = taps[k] + x;
-      a0 = _mm256_add_pd(a0, _mm256_mul_pd(e, _mm256_loadu_pd(t)));
-      a1 = _mm256_add_pd(a1, _mm256_mul_pd(e, _mm256_loadu_pd(t + 4)));
-      a2 = _mm256_add_pd(a2, _mm256_mul_pd(e, _mm256_loadu_pd(t + 8)));
-      a3 = _mm256_add_pd(a3, _mm256_mul_pd(e, _mm256_loadu_pd(t + 12)));
-    }
-    _mm256_storeu_pd(out + x, a0);
-    _mm256_storeu_pd(out + x + 4, a1);
-    _mm256_storeu_pd(out + x + 8, a2);
-    _mm256_storeu_pd(out + x + 12, a3);
+    for (int i = 0; i < 8; i++) StoreSums<Truncate>(out + x + 4 * i, a[i]);
   }
   for (; x + 4 <= n; x += 4) {
     __m256d a = _mm256_setzero_pd();
     for (int32_t k = 0; k < count; k++) a = _mm256_add_pd(a, _mm256_mul_pd(_mm256_set1_pd(weights[k]), _mm256_loadu_pd(taps[k] + x)));
-    _mm256_storeu_pd(out + x, a);
+    StoreSums<Truncate>(out + x, a);
   }
   for (; x < n; x++) {
     double s = 0;
     for (int32_t k = 0; k < count; k++) s += weights[k] * taps[k][x];
-    out[x] = s;
+    out[x] = Truncate ? (s < 0 ? 0.0 : s > 255 ? 255.0 : double(int32_t(s))) : s;
   }
+}
+
+} // namespace
+
+__attribute__((target("avx2"))) void ConvolveTapsAvx2(const double *const *taps, const double *weights, int32_t count, int32_t n,
+                                                      double *out, int32_t truncate) {
+  if (truncate) ConvolveTapsRows<true>(taps, weights, count, n, out);
+  else ConvolveTapsRows<false>(taps, weights, count, n, out);
 }
 
 __attribute__((target("avx2"))) void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR,
@@ -68,13 +66,6 @@ __attribute__((target("avx2"))) void PackChannelsAvx2(const double *r, const dou
     auto clamp = [](double v) { return v < 0 ? 0u : v > 255 ? 255u : uint32_t(v); };
     out[x] = (clamp(r[x]) << shiftR) | (clamp(g[x]) << shiftG) | (clamp(b[x]) << shiftB);
   }
-}
-
-__attribute__((target("avx2"))) void TruncateSumsAvx2(double *sums, int32_t n) {
-  int32_t x = 0;
-  for (; x + 4 <= n; x += 4)
-    _mm256_storeu_pd(sums + x, _mm256_round_pd(Clamp255(_mm256_loadu_pd(sums + x)), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC));
-  for (; x < n; x++) sums[x] = sums[x] < 0 ? 0.0 : sums[x] > 255 ? 255.0 : double(int32_t(sums[x]));
 }
 
 __attribute__((target("avx2"))) void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG,
