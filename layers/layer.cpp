@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "graphics/bitmap.h"
+#include "graphics/graphics/clipregion.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -166,7 +167,16 @@ void FreeLayerStateImages(qmLayerState *s) {
   FreeSet(&s->border);
   FreeAlphaChannel(s->shadowAlpha);
   s->shadowAlpha = nullptr;
-  s->clip = nullptr;  // the state only refers to the picture's regions
+  // A transformed copy belongs to the state; a region of the picture is only let go of.
+  if (qmClipRegion *c = s->clip) {
+    if (c->transformedCopy) {
+      FreeMask(c->mask);
+      MemFree(c);
+    } else if (c->layerUses > 0) {
+      c->layerUses--;
+    }
+  }
+  s->clip = nullptr;
 }
 
 void FreeLayerContents(VmState *L, qmLayer *layer) {

@@ -30,6 +30,11 @@ struct qmLayerState {
   int32_t borderOffsetX, borderOffsetY;
   int32_t borderWidth, borderHeight;
   int32_t partX, partY;  // brush and picture parts: the part's origin inside the object
+  // Shapes (BOX .. ARC): drawn with this fill style (DRAWFILL_*) and colour; shapeData is 1 when
+  // they are known. A line keeps its end points, which move with the layer.
+  int32_t shapeData, fillStyle;
+  uint32_t shapeColor;
+  int32_t lineX1, lineY1, lineX2, lineY2;
 };
 
 struct qmLayer {
