@@ -68,7 +68,7 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   // The layer's own picture is the unfiltered, untransformed image of the state; for parts it
   // already holds only the part, so the outline is read from (0, 0).
   const qmPlaneSet &img = s->own;
-  if (!img.bitmap || s->width < 1 || s->height < 1 || size < 1) return ERR_MEM;
+  if (s->width < 1 || s->height < 1 || size < 1) return ERR_MEM;
   const int32_t w = s->width, h = s->height;
 
   qmPlaneSet border{};
@@ -78,6 +78,7 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   if (ShowsPicture(layer->type) && !baseImg.mask && !baseImg.alpha && (m[1] != 0 || m[2] != 0)) {
     if (uint32_t code = BuildTurnedFrame(layer, rgb, size, &ox, &oy, &border)) return code;
   } else {
+    if (!img.bitmap) return ERR_MEM;
     double sm[4] = {m[0], m[1], m[2], m[3]};
     if (const qmDisplay *d = CurrentDisplay) {
       sm[0] *= d->scaleX, sm[1] *= d->scaleX;

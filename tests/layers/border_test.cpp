@@ -482,6 +482,13 @@ TEST(PlaceLayer, MovingShadowedBorderedLayersMatchesAFullRecomposition) {
       ASSERT_EQ(vm.Call("TranslateLayer", {p, pick(31) - 15, pick(31) - 15}).code, 0u);
       vm.ExpectFullRecomposition("seed " + std::to_string(seed) + " step " + std::to_string(step));
     }
+    // Hiding, showing at another place and removing take the shadow and the border along.
+    ASSERT_EQ(vm.Call("HideLayer", {2}).code, 0u);
+    vm.ExpectFullRecomposition("hidden");
+    ASSERT_EQ(vm.Call("ShowLayer", {2, 7, 9}).code, 0u);
+    vm.ExpectFullRecomposition("shown elsewhere");
+    ASSERT_EQ(vm.Call("RemoveLayer", {3}).code, 0u);
+    vm.ExpectFullRecomposition("removed");
   }
 }
 
@@ -538,6 +545,46 @@ TEST(ReplaceLayerImage, RenewsTheTransformedImageAndRefreshesBothPlaces) {
   FillBitmapRect(third, 0, 0, 5, 5, 0x0000FF);
   ReplaceLayerImage(vm.L, l, &old, 2, 3, 5, 5, third, nullptr, nullptr, 0);
   vm.ExpectScreen([](int x, int y) { return Rect{2, 3, 5, 5}.Has(x, y) ? 0x0000FFu : kBackground; }, "replaced");
+}
+
+}  // namespace
+
+namespace {
+
+// A turned plain picture gets its border from an anti-aliased frame of its box turned the same
+// way: it lies around the turned picture, covered just outside each edge, clear in the middle.
+TEST(LayerBorder, TurnedPlainPictureGetsAFrame) {
+  BorderVm vm;
+  const int b = vm.AddSolid(20, 10, 0x00FF00);
+  ASSERT_EQ(vm.Show(b, 20, 20), 0u);
+  qmLayer *l = vm.Layer(1);
+  const double turn[4] = {0, -1, 1, 0};  // a quarter turn
+  std::copy(turn, turn + 4, l->transform.matrix);
+  l->anchorX = l->anchorY = 0.5;
+  // The rendering of the turned layer: 10 x 20, in a state of its own.
+  auto *s = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
+  ASSERT_NE(s, nullptr);
+  s->width = 10, s->height = 20;
+  l->current = l->unscaled = s;
+  qmPlaneSet img{};
+  int32_t ox, oy, w, h;
+  ASSERT_EQ(BuildBorderImage(l, s, 0xFF0000, 3, &ox, &oy, &w, &h, &img), 0u);
+  ASSERT_TRUE(img.mask || img.alpha);
+  auto covered = [&](int x, int y) {
+    if (img.alpha) return img.alpha->memory[(oy + y) * img.alpha->bytesPerRow + ox + x] > 128;
+    return GetBitmapPixel(img.mask, ox + x, oy + y, 1) != 0;
+  };
+  EXPECT_GE(ox, 3);
+  EXPECT_GE(oy, 3);
+  EXPECT_GE(w, 10 + 6);
+  EXPECT_GE(h, 20 + 6);
+  // In the picture's coordinates: outside the left, right, top and bottom edge, and the middle.
+  EXPECT_TRUE(covered(-1, 10));
+  EXPECT_TRUE(covered(10, 10));
+  EXPECT_TRUE(covered(5, -1));
+  EXPECT_TRUE(covered(5, 20));
+  EXPECT_FALSE(covered(5, 10));
+  FreeBitmap(img.bitmap), FreeMask(img.mask), FreeAlphaChannel(img.alpha);
 }
 
 }  // namespace
