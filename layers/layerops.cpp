@@ -169,15 +169,6 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
   }
 }
 
-// The union of two rectangles given as {x, y, width, height}.
-void UniteRect(int32_t r[4], const int32_t o[4]) {
-  const int64_t x0 = std::min(r[0], o[0]), y0 = std::min(r[1], o[1]);
-  const int64_t x1 = std::max(int64_t(r[0]) + r[2], int64_t(o[0]) + o[2]);
-  const int64_t y1 = std::max(int64_t(r[1]) + r[3], int64_t(o[1]) + o[3]);
-  r[0] = int32_t(x0), r[1] = int32_t(y0);
-  r[2] = int32_t(std::min<int64_t>(x1 - x0, INT32_MAX)), r[3] = int32_t(std::min<int64_t>(y1 - y0, INT32_MAX));
-}
-
 }  // namespace
 
 void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
@@ -216,8 +207,8 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
   if (decorated) {
     int32_t after[4];
     GetLayerBounds(layer, current, &after[0], &after[1], &after[2], &after[3]);
-    UniteRect(rect, before);
-    UniteRect(rect, after);
+    UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], before[0], before[1], before[2], before[3]);
+    UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], after[0], after[1], after[2], after[3]);
   }
   if (batch) AppendRect(batch, rect[0], rect[1], rect[2], rect[3]);
   else RefreshRect(L, rect[0], rect[1], rect[2], rect[3]);

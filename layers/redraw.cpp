@@ -34,6 +34,13 @@ void FreeRectList(qmDirtyRectList *list) {
   *list = {};
 }
 
+void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32_t oy, int32_t ow, int32_t oh) {
+  const int64_t x0 = std::min(*x, ox), y0 = std::min(*y, oy);
+  const int64_t x1 = std::max(int64_t(*x) + *w, int64_t(ox) + ow), y1 = std::max(int64_t(*y) + *h, int64_t(oy) + oh);
+  *x = int32_t(x0), *y = int32_t(y0);
+  *w = int32_t(std::min<int64_t>(x1 - x0, INT32_MAX)), *h = int32_t(std::min<int64_t>(y1 - y0, INT32_MAX));
+}
+
 bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w, int32_t *h) {
   const int64_t x0 = std::max<int64_t>(*x, 0), y0 = std::max<int64_t>(*y, 0);
   const int64_t x1 = std::min<int64_t>(int64_t(*x) + *w, W), y1 = std::min<int64_t>(int64_t(*y) + *h, H);
@@ -194,13 +201,7 @@ void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x,
   // The border image is a cache of the state, built here when the layer has none yet.
   auto *s = const_cast<qmLayerState *>(state);
   qmRect r{s->x, s->y, s->width, s->height};
-  auto unite = [&r](const qmRect &o) {
-    const int64_t x0 = std::min(r.x, o.x), y0 = std::min(r.y, o.y);
-    const int64_t x1 = std::max(int64_t(r.x) + r.w, int64_t(o.x) + o.w);
-    const int64_t y1 = std::max(int64_t(r.y) + r.h, int64_t(o.y) + o.h);
-    r = {int32_t(x0), int32_t(y0), int32_t(std::min<int64_t>(x1 - x0, INT32_MAX)),
-         int32_t(std::min<int64_t>(y1 - y0, INT32_MAX))};
-  };
+  auto unite = [&r](const qmRect &o) { UnionRect(&r.x, &r.y, &r.w, &r.h, o.x, o.y, o.w, o.h); };
   if (layer->border.on && EnsureBorderImage(layer, s)) unite(BorderRect(s));
   if (layer->shadow.on) unite(ShadowRect(layer, s));
   *x = r.x, *y = r.y, *width = r.w, *height = r.h;

@@ -1,6 +1,5 @@
 // SetLayerShadow and SetLayerBorder: a layer's drop shadow and outline switched on, changed or
 // off, with the area they cover before and after refreshed together.
-#include <algorithm>
 #include <cmath>
 
 #include "display/display.h"
@@ -41,10 +40,7 @@ void RefreshBounds(VmState *L, const int32_t r[4]) { RefreshRect(L, r[0], r[1], 
 void UniteWithBounds(const qmLayer *layer, int32_t r[4]) {
   int32_t x, y, w, h;
   GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
-  const int64_t x0 = std::min(r[0], x), y0 = std::min(r[1], y);
-  const int64_t x1 = std::max(int64_t(r[0]) + r[2], int64_t(x) + w), y1 = std::max(int64_t(r[1]) + r[3], int64_t(y) + h);
-  r[0] = int32_t(x0), r[1] = int32_t(y0);
-  r[2] = int32_t(std::min<int64_t>(x1 - x0, INT32_MAX)), r[3] = int32_t(std::min<int64_t>(y1 - y0, INT32_MAX));
+  UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
 }
 
 }  // namespace
