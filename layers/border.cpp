@@ -68,7 +68,7 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   // The layer's own picture is the unfiltered, untransformed image of the state; for parts it
   // already holds only the part, so the outline is read from (0, 0).
   const qmPlaneSet &img = s->own;
-  if (s->width < 1 || s->height < 1 || size < 1) return ERR_MEM;
+  if (s->width < 1 || s->height < 1 || size < 1 || size > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   const int32_t w = s->width, h = s->height;
 
   qmPlaneSet border{};

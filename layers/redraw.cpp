@@ -51,6 +51,9 @@ bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w,
 
 namespace {
 
+// Shadow displacements are cut to this many pixels either way.
+constexpr int64_t kPositionLimit = 1 << 28;
+
 struct qmRect {
   int32_t x, y, w, h;
 };
@@ -119,12 +122,16 @@ qmRect ShadowRect(const qmLayer *l, const qmLayerState *s) {
   const qmRect base = l->border.on && s->border.bitmap ? BorderRect(s) : qmRect{s->x, s->y, s->width, s->height};
   const int32_t r = int32_t(std::clamp(sh.radius, 0.0, double(QM_MAX_PICTURE_SIDE)));
   const qmDisplay *d = CurrentDisplay;
-  const int32_t dx = int32_t(sh.size * (d ? d->scaleX : 1.0)), dy = int32_t(sh.size * (d ? d->scaleY : 1.0));
+  // Kept within what positions can take, whatever size the script gave.
+  auto shift = [](double v) { return int64_t(std::clamp(v, -double(kPositionLimit), double(kPositionLimit))); };
+  const int64_t dx = shift(sh.size * (d ? d->scaleX : 1.0)), dy = shift(sh.size * (d ? d->scaleY : 1.0));
   // x and y steps of the directions 0 (up) to 7 (up-left), clockwise.
   static constexpr int8_t kStepX[8] = {0, 1, 1, 1, 0, -1, -1, -1}, kStepY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
-  int32_t x = base.x - r, y = base.y - r;
+  int64_t x = int64_t(base.x) - r, y = int64_t(base.y) - r;
   if (sh.direction >= 0 && sh.direction < 8) x += kStepX[sh.direction] * dx, y += kStepY[sh.direction] * dy;
-  return {x, y, base.w + 2 * r, base.h + 2 * r};
+  const int64_t w = int64_t(base.w) + 2 * r, h = int64_t(base.h) + 2 * r;
+  return {int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)), int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)),
+          int32_t(std::min<int64_t>(w, INT32_MAX)), int32_t(std::min<int64_t>(h, INT32_MAX))};
 }
 
 // The state's shadow plane, made from the border image when there is one, else from the

@@ -226,6 +226,19 @@ TEST(LayerShadow, ArgumentErrorsComeBeforeTheLayerChecks) {
   EXPECT_EQ(vm.Layer(1)->shadow.on, 0);
 }
 
+// Sizes and radii far beyond any picture draw what can be drawn and overflow nothing.
+TEST(LayerShadow, HugeSizesAreHarmless) {
+  BorderVm vm;
+  const int b = vm.AddSolid(6, 6, 0xFFFFFF);
+  ASSERT_EQ(vm.Show(b, 20, 20), 0u);
+  EXPECT_EQ(vm.Call("SetLayerShadow", {1, 1, 0, 1e9, 2e9, 3, 1e9}).code, 0u);
+  EXPECT_EQ(vm.Call("SetLayerBorder", {1, 1, 0xFF0000, 2e9}).code, 0u);
+  EXPECT_EQ(vm.Call("TranslateLayer", {1, 5, 5}).code, 0u);
+  EXPECT_EQ(vm.Call("SetLayerShadow", {1, 1, 0, 2, 2e9, 5}).code, 0u);
+  EXPECT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+  vm.ExpectScreen([](int, int) { return kBackground; }, "removed");
+}
+
 // A plain picture's border is a frame of its size around it, mixed in at 255 - TT; TT 255 leaves
 // nothing visible.
 TEST(LayerBorder, FrameOfTheColourAtItsTransparency) {
