@@ -6,10 +6,10 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
+#include "graphics/graphics/clipregion.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
-#include "graphics/graphics/clipregion.h"
 
 qmDirtyRectList LayerRefreshBatch = {};
 

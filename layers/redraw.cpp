@@ -7,10 +7,10 @@
 #include "graphics/blit.h"
 #include "graphics/draw/draw_style.h"
 #include "graphics/graphics/alphaops.h"
-#include "graphics/graphics/clipregion.h"
-#include "layers/border.h"
 #include "graphics/graphics/bitmap_effects.h"
+#include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/safeblt.h"
+#include "layers/border.h"
 #include "platform/env.h"
 #include "platform/memory.h"
 #include "runtime/objtypes.h"
@@ -145,12 +145,10 @@ const qmAlphaChannel *EnsureShadowAlpha(const qmLayer *l, qmLayerState *s) {
     s->shadowAlpha = CreateShadowAlpha(s->border.alpha, s->border.mask, 0, 0, s->borderWidth, s->borderHeight,
                                        sh.radius, sh.sigma, v, 0, 0);
   } else {
+    // The state's pictures hold only a part's rectangle already: read from (0, 0).
     const qmPlaneSet *img = GetLayerImage(s);
     if (!img) return nullptr;
-    // Only a picture of the whole source object is read from the part's origin.
-    const bool whole = img != &s->filtered && img != &s->own && img != &s->transformed;
-    const int32_t ox = whole ? s->partX : 0, oy = whole ? s->partY : 0;
-    s->shadowAlpha = CreateShadowAlpha(img->alpha, img->mask, ox, oy, s->width, s->height, sh.radius, sh.sigma, v, 0, 0);
+    s->shadowAlpha = CreateShadowAlpha(img->alpha, img->mask, 0, 0, s->width, s->height, sh.radius, sh.sigma, v, 0, 0);
   }
   return s->shadowAlpha;
 }
