@@ -62,6 +62,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
+    ReleaseLayerClip(L, state);
     FreeLayerStateImages(state);
     MemFree(state);
     MemFree(layer->name);

@@ -601,3 +601,39 @@ TEST(LayerBorder, TurnedPlainPictureGetsAFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+// A layer drawn while a clip region is active keeps it; freeing the region leaves the layer's
+// copy alive until the layer goes, and the end of the program frees both in either order.
+TEST(LayerClip, ActiveRegionIsKeptByTheLayer) {
+  for (const bool listedPicture : {false, true}) {
+    BorderVm vm;
+    if (listedPicture) {
+      ASSERT_EQ(vm.Call("CreateBGPic", {5, kW, kH, double(kBackground)}).code, 0u);
+      ASSERT_EQ(vm.Call("DisableLayers", {}).code, 0u);
+      ASSERT_EQ(vm.Call("DisplayBGPic", {5}).code, 0u);
+      ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    }
+    const int b = vm.AddSolid(20, 20, 0xFFFFFF);
+    ASSERT_EQ(vm.Call("CreateClipRegion", {1, double(QMTYPE_BOX), 0, 0, 30, 30}).code, 0u);
+    ASSERT_EQ(vm.Call("SetClipRegion", {1}).code, 0u);
+    ASSERT_EQ(vm.Show(b, 20, 20), 0u);
+    ASSERT_EQ(vm.Show(b, 25, 5), 0u);
+    ASSERT_NE(vm.Layer(1)->current->clip, nullptr);
+    EXPECT_EQ(vm.Layer(1)->current->clip->layerUses, 2);
+    // Freed by the script while two layers clip with it: the picture keeps its shape.
+    ASSERT_EQ(vm.Call("FreeClipRegion", {1}).code, 0u);
+    RefreshRect(vm.L, 0, 0, kW, kH);
+    const Rect clip{0, 0, 30, 30}, first{20, 20, 20, 20}, second{25, 5, 20, 20};
+    vm.ExpectScreen(
+        [&](int x, int y) {
+          return clip.Has(x, y) && (first.Has(x, y) || second.Has(x, y)) ? 0xFFFFFFu : kBackground;
+        },
+        listedPicture ? "listed picture" : "own picture");
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(vm.Layer(1)->current->clip->layerUses, 1);
+  }
+}
+
+}  // namespace
