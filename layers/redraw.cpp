@@ -163,15 +163,17 @@ void DrawShadow(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &cli
   const qmRect r = ShadowRect(l, s);
   qmRect part;
   if (!Intersect(r, clipRect, &part)) return;
-  // A picture of the shadow's size in its colour, drawn through the plane that lies over it.
-  qmBitmap *tmp = AllocBitmap(r.w, r.h);
+  // The part in the shadow's colour, drawn through the part of the plane that lies over it.
+  const int32_t px = part.x - r.x, py = part.y - r.y;
+  if (px + part.w > alpha->width || py + part.h > alpha->height) return;  // a plane of another size
+  qmAlphaChannel view{alpha->memory + int64_t(py) * alpha->bytesPerRow + px, part.w, part.h, alpha->bytesPerRow, 1};
+  qmBitmap *tmp = AllocBitmap(part.w, part.h);
   if (!tmp) return;
-  FillBitmapRect(tmp, part.x - r.x, part.y - r.y, part.w, part.h, l->shadow.color & 0xFFFFFF);
+  FillBitmapRect(tmp, 0, 0, part.w, part.h, l->shadow.color & 0xFFFFFF);
   if (s->clip && s->clip->mask)
-    BlitLayerImage(L, tmp, part.x - r.x, part.y - r.y, dst, part.x, part.y, part.w, part.h, W, H, nullptr, alpha, 0,
-                   s->clip);
+    BlitLayerImage(L, tmp, 0, 0, dst, part.x, part.y, part.w, part.h, W, H, nullptr, &view, 0, s->clip);
   else
-    BltAlphaBitmap(tmp, part.x - r.x, part.y - r.y, dst, part.x, part.y, part.w, part.h, alpha);
+    BltAlphaBitmap(tmp, 0, 0, dst, part.x, part.y, part.w, part.h, &view);
   FreeBitmap(tmp);
 }
 
