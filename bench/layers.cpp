@@ -12,6 +12,8 @@
 
 #include "display/bgpic/bgpic.h"
 #include "graphics/bitmap.h"
+#include "display/dirtyrects.h"
+#include "display/display.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
@@ -208,7 +210,118 @@ void PixmanMove(benchmark::State &state) {
   pixman_image_unref(dst);
 }
 
+// A 256 x 256 masked layer with a shadow and a border: composing its bounds the first time,
+// when the border image and the shadow plane are built, against a later redraw that finds both
+// in the state's caches.
+struct Decorated {
+  qmBGPic pic{};
+  qmBitmap *dst = nullptr;
+  qmLayer *layer = nullptr;
+  int32_t x = 0, y = 0, w = 0, h = 0;
+
+  Decorated() {
+    pic.shown.bitmap = AllocBitmap(kW, kH);
+    pic.unscaled = pic.shown;
+    pic.shownWidth = pic.unscaledWidth = kW;
+    pic.shownHeight = pic.unscaledHeight = kH;
+    dst = AllocBitmap(kW, kH);
+    auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
+    layer = static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1));
+    constexpr int kSize = 256;
+    qmBitmap *b = AllocBitmap(kSize, kSize);
+    for (int p = 0; p < b->bytesPerRow / 4 * kSize; p++) b->pixels[p] = uint32_t(p * 2654435761u);
+    qmMask *m = AllocMask(kSize, kSize, 1);
+    for (int yy = 0; yy < kSize; yy++)
+      for (int xx = 0; xx < kSize; xx++)
+        if ((xx - 128) * (xx - 128) + (yy - 128) * (yy - 128) < 120 * 120)
+          m->memory[yy * m->bytesPerRow + xx / 8] |= uint8_t(0x80 >> (xx % 8));
+    state->own = {b, m, nullptr};
+    state->x = 600, state->y = 300, state->width = state->height = kSize;
+    layer->type = QMTYPE_BRUSH;
+    layer->transform.matrix[0] = layer->transform.matrix[3] = 1.0;
+    layer->shadow = {1, 0x40000000, 6, 3, 5.0, 5.0 / 3};
+    layer->border = {1, 0xFF0000, 3};
+    layer->base = layer->unscaled = layer->current = state;
+    LinkLayerAtTail(&pic, layer);
+    GetLayerBounds(layer, state, &x, &y, &w, &h);
+  }
+  void DropCaches() {
+    qmLayerState *s = layer->current;
+    FreeBitmap(s->border.bitmap), FreeMask(s->border.mask), FreeAlphaChannel(s->border.alpha);
+    s->border = {};
+    FreeAlphaChannel(s->shadowAlpha);
+    s->shadowAlpha = nullptr;
+  }
+  ~Decorated() {
+    FreeBGPicLayers(nullptr, &pic);
+    FreeBitmap(pic.shown.bitmap);
+    FreeBitmap(dst);
+  }
+};
+
+void DecoratedFirstBuild(benchmark::State &state) {
+  Decorated s;
+  for (auto _ : state) {
+    s.DropCaches();
+    Redraw(nullptr, nullptr, &s.pic, s.dst, s.x, s.y, s.w, s.h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+    benchmark::ClobberMemory();
+  }
+}
+
+void DecoratedCached(benchmark::State &state) {
+  Decorated s;
+  for (auto _ : state) {
+    Redraw(nullptr, nullptr, &s.pic, s.dst, s.x, s.y, s.w, s.h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+    benchmark::ClobberMemory();
+  }
+}
+
+// 1024 rectangles of 8 to 71 pixels scattered over the picture, merged where they touch, next to
+// pixman uniting the same rectangles into one region.
+std::vector<qmDirtyRect> ScatteredRects() {
+  std::mt19937 rng(9);
+  std::vector<qmDirtyRect> rects;
+  for (int i = 0; i < 1024; i++) {
+    const int x = int(rng() % (kW - 72)), y = int(rng() % (kH - 72));
+    rects.push_back({x, y, x + 8 + int(rng() % 64) - 1, y + 8 + int(rng() % 64) - 1});
+  }
+  return rects;
+}
+
+void MergeRects(benchmark::State &state) {
+  const std::vector<qmDirtyRect> rects = ScatteredRects();
+  std::vector<qmDirtyRect> work(rects.size() + 1);
+  qmDisplay *d = static_cast<qmDisplay *>(MemAlloc(sizeof(qmDisplay), 1));
+  for (auto _ : state) {
+    std::copy(rects.begin(), rects.end(), work.begin());
+    d->dirtyRects = work.data();
+    d->dirtyCount = int32_t(rects.size());
+    d->dirtyCapacity = int32_t(work.size());
+    MergeDirtyRects(d);
+    benchmark::DoNotOptimize(work.data());
+  }
+  d->dirtyRects = nullptr;
+  MemFree(d);
+}
+
+void PixmanUnion(benchmark::State &state) {
+  const std::vector<qmDirtyRect> rects = ScatteredRects();
+  for (auto _ : state) {
+    pixman_region32_t region;
+    pixman_region32_init(&region);
+    for (const qmDirtyRect &r : rects)
+      pixman_region32_union_rect(&region, &region, r.x1, r.y1, unsigned(r.x2 - r.x1 + 1), unsigned(r.y2 - r.y1 + 1));
+    benchmark::DoNotOptimize(pixman_region32_n_rects(&region));
+    pixman_region32_fini(&region);
+  }
+}
+
 }  // namespace
+
+BENCHMARK(DecoratedFirstBuild)->Name("RedrawDecorated256FirstBuild")->Unit(benchmark::kMicrosecond);
+BENCHMARK(DecoratedCached)->Name("RedrawDecorated256Cached")->Unit(benchmark::kMicrosecond);
+BENCHMARK(MergeRects)->Name("MergeDirtyRects1024")->Unit(benchmark::kMicrosecond);
+BENCHMARK(PixmanUnion)->Name("PixmanRegionUnion1024")->Unit(benchmark::kMicrosecond);
 
 BENCHMARK(LayersMove)->Name("Redraw1080pMove1000")->Unit(benchmark::kMillisecond);
 BENCHMARK(PixmanMove)->Name("Pixman1080pMove1000")->Unit(benchmark::kMillisecond);

@@ -58,6 +58,9 @@ struct qmImageLayer {
   qmDisplayTags *tags;
   int32_t position;  // -1 top, else 1-based
   uint32_t flags;    // IMGCORE_HIDDEN, IMGCORE_INSERT, IMGCORE_RENDERSCALED
+  // Shapes: the fill style and colour they were drawn with (shapeData 1 when given).
+  int32_t shapeData, fillStyle;
+  uint32_t shapeColor;
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed

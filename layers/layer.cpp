@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "graphics/bitmap.h"
+#include "graphics/graphics/clipregion.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -166,7 +167,21 @@ void FreeLayerStateImages(qmLayerState *s) {
   FreeSet(&s->border);
   FreeAlphaChannel(s->shadowAlpha);
   s->shadowAlpha = nullptr;
-  s->clip = nullptr;  // the state only refers to the picture's regions
+  // A transformed copy belongs to the state; the picture's regions are only referred to.
+  if (s->clip && s->clip->transformedCopy) {
+    FreeMask(s->clip->mask);
+    MemFree(s->clip);
+  }
+  s->clip = nullptr;
+}
+
+void ReleaseLayerClip(VmState *L, qmLayerState *s) {
+  qmClipRegion *c = s->clip;
+  if (!c || c->transformedCopy) return;  // a private copy goes with the state's images
+  if (c->layerUses > 0) c->layerUses--;
+  // Freed by the script (or at the end) while layers still used it: the last one frees it.
+  if (c->deleted && c->layerUses == 0) DestroyClipRegion(L, c);
+  s->clip = nullptr;
 }
 
 void FreeLayerContents(VmState *L, qmLayer *layer) {
@@ -174,6 +189,7 @@ void FreeLayerContents(VmState *L, qmLayer *layer) {
   for (int i = 0; i < 3; i++) {
     qmLayerState *s = states[i];
     if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
+    ReleaseLayerClip(L, s);
     FreeLayerStateImages(s);
     MemFree(s);
   }

@@ -30,6 +30,11 @@ struct qmLayerState {
   int32_t borderOffsetX, borderOffsetY;
   int32_t borderWidth, borderHeight;
   int32_t partX, partY;  // brush and picture parts: the part's origin inside the object
+  // Shapes (BOX .. ARC): drawn with this fill style (DRAWFILL_*) and colour; shapeData is 1 when
+  // they are known. A line keeps its end points, which move with the layer.
+  int32_t shapeData, fillStyle;
+  uint32_t shapeColor;
+  int32_t lineX1, lineY1, lineX2, lineY2;
 };
 
 struct qmLayer {
@@ -81,6 +86,8 @@ int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
 
 // Frees the image sets and a private clip region of one state; the record stays.
 void FreeLayerStateImages(qmLayerState *state);
+// The state stops using a region of the picture (the region's layer count goes down).
+void ReleaseLayerClip(VmState *L, qmLayerState *state);
 // Frees each distinct state record with its images, the name and the user data.
 void FreeLayerContents(VmState *L, qmLayer *layer);
 // Takes every layer of the picture out and frees it (NOOBJECT layers without their states).

@@ -6,6 +6,7 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
+#include "graphics/graphics/clipregion.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -51,11 +52,17 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
   state->own = planes;
+  // The picture's active clip region cuts the layer for as long as it lives.
+  if (!(flags & ADDLAYER_REPLACE) && pic->activeClip) {
+    state->clip = pic->activeClip;
+    state->clip->layerUses++;
+  }
   state->anchoredX = state->requestedX, state->anchoredY = state->requestedY;
   state->x = x, state->y = y;
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
+    ReleaseLayerClip(L, state);
     FreeLayerStateImages(state);
     MemFree(state);
     MemFree(layer->name);
@@ -141,31 +148,115 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
   MemFree(layer);
 }
 
-void PlaceLayer(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t relative, qmDirtyRectList *batch) {
-  int32_t old[4];
-  GetLayerBounds(layer, layer->current, &old[0], &old[1], &old[2], &old[3]);
-  const qmLayerState *base = layer->base;
-  int64_t dx = relative ? x : (x == kKeepPosition ? 0 : int64_t(x) - base->requestedX);
-  int64_t dy = relative ? y : (y == kKeepPosition ? 0 : int64_t(y) - base->requestedY);
-  dx = std::clamp<int64_t>(dx, -kKeepPosition, kKeepPosition);
-  dy = std::clamp<int64_t>(dy, -kKeepPosition, kKeepPosition);
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    qmLayerState *st = states[i];
-    if (!st || (i >= 1 && st == states[0]) || (i == 2 && st == states[1])) continue;
-    // Positions stay within what the picture code can add without overflow.
-    auto shift = [](int32_t &v, int64_t d) { v = int32_t(std::clamp<int64_t>(v + d, -kPositionLimit, kPositionLimit)); };
-    shift(st->requestedX, dx), shift(st->requestedY, dy);
-    shift(st->anchoredX, dx), shift(st->anchoredY, dy);
-    shift(st->x, dx), shift(st->y, dy);
+namespace {
+
+// Positions stay within what the picture code can add without overflow.
+int32_t ClampPosition(int64_t v) { return int32_t(std::clamp<int64_t>(v, -kPositionLimit, kPositionLimit)); }
+
+// A state moved so that its requested position becomes (nx, ny), its anchored position
+// following the anchor and the image keeping its offset from it.
+void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int32_t objectHeight, int64_t nx,
+               int64_t ny) {
+  const int64_t ox = int64_t(st->anchoredX) - st->x, oy = int64_t(st->anchoredY) - st->y;
+  const int64_t dx = nx - st->requestedX, dy = ny - st->requestedY;
+  st->requestedX = ClampPosition(nx), st->requestedY = ClampPosition(ny);
+  st->anchoredX = ClampPosition(nx - int64_t(objectWidth * layer->anchorX));
+  st->anchoredY = ClampPosition(ny - int64_t(objectHeight * layer->anchorY));
+  st->x = ClampPosition(int64_t(st->anchoredX) - ox);
+  st->y = ClampPosition(int64_t(st->anchoredY) - oy);
+  if (layer->type == QMTYPE_LINE) {
+    st->lineX1 = ClampPosition(st->lineX1 + dx), st->lineX2 = ClampPosition(st->lineX2 + dx);
+    st->lineY1 = ClampPosition(st->lineY1 + dy), st->lineY2 = ClampPosition(st->lineY2 + dy);
   }
+}
+
+}  // namespace
+
+void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
+                uint32_t flags, qmDirtyRectList *batch) {
+  qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
+  const bool decorated = layer->shadow.on || layer->border.on;
+  int32_t before[4] = {};
+  if (decorated) GetLayerBounds(layer, current, &before[0], &before[1], &before[2], &before[3]);
+  const int32_t oldX = current->x, oldY = current->y;
+  if (x != kKeepPosition || y != kKeepPosition) {
+    const int64_t nx = (flags & PLACE_RELATIVEX) ? int64_t(base->requestedX) + x
+                       : x == kKeepPosition      ? base->requestedX
+                                                 : x;
+    const int64_t ny = (flags & PLACE_RELATIVEY) ? int64_t(base->requestedY) + y
+                       : y == kKeepPosition      ? base->requestedY
+                                                 : y;
+    MoveState(layer, base, base->objectWidth, base->objectHeight, nx, ny);
+    if (current != unscaled) {
+      if (unscaled != base) MoveState(layer, unscaled, base->objectWidth, base->objectHeight, nx, ny);
+      const qmDisplay *d = CurrentDisplay;
+      const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
+      current->x = ClampPosition(int64_t(unscaled->x * sx));
+      current->y = ClampPosition(int64_t(unscaled->y * sy));
+    } else if (current != base) {
+      MoveState(layer, current, base->objectWidth, base->objectHeight, nx, ny);
+    }
+    if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+  }
+  // The old and the new place of the picture, as wide as the larger of its sizes.
+  const int32_t w = formerSize ? std::max(formerSize[0], current->width) : current->width;
+  const int32_t h = formerSize ? std::max(formerSize[1], current->height) : current->height;
+  const int64_t spanX = std::llabs(int64_t(current->x) - oldX) + w, spanY = std::llabs(int64_t(current->y) - oldY) + h;
+  int32_t rect[4] = {std::min(oldX, current->x), std::min(oldY, current->y),
+                     int32_t(std::min<int64_t>(spanX, INT32_MAX)), int32_t(std::min<int64_t>(spanY, INT32_MAX))};
+  if (returnOnly) return;
+  if (decorated) {
+    int32_t after[4];
+    GetLayerBounds(layer, current, &after[0], &after[1], &after[2], &after[3]);
+    UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], before[0], before[1], before[2], before[3]);
+    UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], after[0], after[1], after[2], after[3]);
+  }
+  if (batch) AppendRect(batch, rect[0], rect[1], rect[2], rect[3]);
+  else RefreshRect(L, rect[0], rect[1], rect[2], rect[3]);
+}
+
+void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
+                       int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags) {
+  qmLayerState *s = layer->current;
+  s->width = width, s->height = height;
+  if (layer->type != QMTYPE_LINE) {
+    s->x = x - int32_t(s->objectWidth * layer->anchorX);
+    s->y = y - int32_t(s->objectHeight * layer->anchorY);
+  } else if (!(flags & REPLACE_KEEPLINEPOS)) {
+    s->x = x, s->y = y;
+  }
+  if (bitmap) {
+    // The state owns its image: the one it had goes unless it is handed back.
+    if (s->own.bitmap != bitmap) FreeBitmap(s->own.bitmap);
+    if (s->own.mask != mask) FreeMask(s->own.mask);
+    if (s->own.alpha != alpha) FreeAlphaChannel(s->own.alpha);
+    s->own = {bitmap, mask, alpha};
+  }
+  if (former->width == -1) former->x = s->x, former->y = s->y, former->width = s->width, former->height = s->height;
+  const int32_t left = std::min(former->x, s->x), top = std::min(former->y, s->y);
+  const int64_t rw = int64_t(std::max(former->x, s->x)) - left + std::max(former->width, s->width);
+  const int64_t rh = int64_t(std::max(former->y, s->y)) - top + std::max(former->height, s->height);
+
+  // No asynchronous drawing exists that could hold the layer: the transformed image is made anew
+  // at the new size, the old one freed and the new one cleared; the caches of the old image go.
+  qmPlaneSet &t = s->transformed;
+  if (t.bitmap) {
+    const qmPlaneSet old = t;
+    t = {};
+    if (width >= 1 && height >= 1) {
+      t.bitmap = AllocClearedBitmap(width, height);
+      if (t.bitmap && old.mask) t.mask = AllocMask(width, height, 1);
+      if (t.bitmap && old.alpha) t.alpha = AllocAlphaChannel(width, height, 1);
+      if (!t.bitmap || (old.mask && !t.mask) || (old.alpha && !t.alpha)) FreePlanes(t), t = {};
+    }
+    FreePlanes(old);
+  }
+  FreePlanes(s->filtered), s->filtered = {};
+  FreePlanes(s->border), s->border = {};
+  FreeAlphaChannel(s->shadowAlpha), s->shadowAlpha = nullptr;
   if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
-  int32_t now[4];
-  GetLayerBounds(layer, layer->current, &now[0], &now[1], &now[2], &now[3]);
-  for (const int32_t *r : {old, now}) {
-    if (batch) AppendRect(batch, r[0], r[1], r[2], r[3]);
-    else RefreshRect(L, r[0], r[1], r[2], r[3]);
-  }
+  if (layer->hidden || layer->deferred || former->noRefresh) return;
+  RefreshRect(L, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));
 }
 
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {

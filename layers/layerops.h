@@ -25,10 +25,31 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
 // Refreshes the layer's area without it (into the batch when one is given), deletes its
 // button, frees it and unlinks it. bounds (x, y, width, height) may be null.
 void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch);
+// PlaceLayer flags: the coordinate is added to the requested position.
+enum : uint32_t {
+  PLACE_RELATIVEX = 1,
+  PLACE_RELATIVEY = 2,
+};
 // Moves the layer so that its requested position becomes (x, y) (kKeepPosition keeps a
-// coordinate), or by (x, y) when relative. The old and the new rectangle go into the batch
-// when one is given, else they are refreshed.
-void PlaceLayer(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t relative, qmDirtyRectList *batch);
+// coordinate), moving every distinct state. The rectangle it left and the one it covers now
+// (widened to formerSize {width, height} when given, and to the bounds with shadow and border)
+// go into the batch when one is given, else are refreshed; returnOnly refreshes nothing.
+void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
+                uint32_t flags, qmDirtyRectList *batch);
+
+// The rectangle a layer covered before its image changed; width -1 stands for the new one.
+struct qmFormerRect {
+  int32_t x, y, width, height;
+  int32_t noRefresh;
+};
+// ReplaceLayerImage flags: a line keeps its state's position.
+enum : uint32_t { REPLACE_KEEPLINEPOS = 64 };
+// Gives the layer's current state a new image (bitmap, mask, alpha, owned by the state from the
+// call on; a null bitmap keeps the old image) of width x height at (x, y), renews its caches and
+// refreshes the old and new rectangles together.
+void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
+                       int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags);
+
 // Exchanges the layers at the two positions: 0 or ERR_LAYERRANGE.
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.

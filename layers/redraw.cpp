@@ -5,8 +5,12 @@
 
 #include "display/display.h"
 #include "graphics/blit.h"
+#include "graphics/draw/draw_style.h"
+#include "graphics/graphics/alphaops.h"
 #include "graphics/graphics/bitmap_effects.h"
+#include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/safeblt.h"
+#include "layers/border.h"
 #include "platform/env.h"
 #include "platform/memory.h"
 #include "runtime/objtypes.h"
@@ -30,6 +34,13 @@ void FreeRectList(qmDirtyRectList *list) {
   *list = {};
 }
 
+void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32_t oy, int32_t ow, int32_t oh) {
+  const int64_t x0 = std::min(*x, ox), y0 = std::min(*y, oy);
+  const int64_t x1 = std::max(int64_t(*x) + *w, int64_t(ox) + ow), y1 = std::max(int64_t(*y) + *h, int64_t(oy) + oh);
+  *x = int32_t(x0), *y = int32_t(y0);
+  *w = int32_t(std::min<int64_t>(x1 - x0, INT32_MAX)), *h = int32_t(std::min<int64_t>(y1 - y0, INT32_MAX));
+}
+
 bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w, int32_t *h) {
   const int64_t x0 = std::max<int64_t>(*x, 0), y0 = std::max<int64_t>(*y, 0);
   const int64_t x1 = std::min<int64_t>(int64_t(*x) + *w, W), y1 = std::min<int64_t>(int64_t(*y) + *h, H);
@@ -39,6 +50,9 @@ bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w,
 }
 
 namespace {
+
+// Shadow displacements are cut to this many pixels either way.
+constexpr int64_t kPositionLimit = 1 << 28;
 
 struct qmRect {
   int32_t x, y, w, h;
@@ -62,31 +76,142 @@ const qmPlaneSet *GetLayerImage(const qmLayerState *s) {
   return nullptr;
 }
 
-// One layer picture into the destination: copied through its mask or alpha channel, or mixed
-// in at 255 - transparency.
-void BlitLayerImage(VmState *L, const qmPlaneSet &img, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX,
-                    int32_t dstY, int32_t width, int32_t height, int32_t W, int32_t H, int32_t transparency) {
+// One layer picture into the destination, cut by the state's clip region: copied through its
+// mask or alpha channel, or mixed in at 255 - transparency. A region with a mask takes the mix
+// through a copy of the destination, which then goes back through the region.
+void BlitLayerImage(VmState *L, const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX,
+                    int32_t dstY, int32_t width, int32_t height, int32_t W, int32_t H, const qmMask *mask,
+                    const qmAlphaChannel *alpha, int32_t transparency, const qmClipRegion *clip) {
+  if (transparency >= 255) return;
+  qmSafeBlt b{};
+  b.src = src, b.srcX = srcX, b.srcY = srcY;
+  b.dst = dst, b.dstX = dstX, b.dstY = dstY;
+  b.width = width, b.height = height;
+  b.srcWidth = src->width, b.srcHeight = src->height;
+  b.dstWidth = W, b.dstHeight = H;
+  b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOSPRITES;
+  b.clip = clip;
+  if (transparency > 0 && clip && clip->mask) {
+    if (qmBitmap *tmp = AllocBitmap(width, height)) {
+      BltBitmap(dst, dstX, dstY, tmp, 0, 0, width, height);
+      // The mix reads the planes over the source, so the copy is mixed at the source's place.
+      MixBitmap(tmp, src, mask, srcX, srcY, 0, 0, width, height, 255 - transparency, alpha);
+      b.src = tmp, b.srcX = 0, b.srcY = 0, b.srcWidth = width, b.srcHeight = height;
+      SafeBlt(L, &b);
+      FreeBitmap(tmp);
+      return;
+    }
+    transparency = 0;  // without the copy: drawn opaque
+  }
   if (transparency <= 0) {
-    qmSafeBlt b{};
-    b.src = img.bitmap, b.srcX = srcX, b.srcY = srcY;
-    b.dst = dst, b.dstX = dstX, b.dstY = dstY;
-    b.width = width, b.height = height;
-    b.srcWidth = img.bitmap->width, b.srcHeight = img.bitmap->height;
-    b.dstWidth = W, b.dstHeight = H;
-    b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOSPRITES;
-    b.mask = img.mask, b.alpha = img.alpha;
+    b.mask = mask, b.alpha = alpha;
     SafeBlt(L, &b);
     return;
   }
-  if (transparency >= 255) return;
-  MixBitmap(dst, img.bitmap, img.mask, srcX, srcY, dstX, dstY, width, height, 255 - transparency, img.alpha);
+  MixBitmap(dst, src, mask, srcX, srcY, dstX, dstY, width, height, 255 - transparency, alpha);
+}
+
+qmRect BorderRect(const qmLayerState *s) {
+  return {s->x - s->borderOffsetX, s->y - s->borderOffsetY, s->borderWidth, s->borderHeight};
+}
+
+// Where the shadow plane lies: the layer (or its border) grown by the radius and displaced by
+// the size in the shadow's direction, scaled like the display.
+qmRect ShadowRect(const qmLayer *l, const qmLayerState *s) {
+  const qmShadowBlock &sh = l->shadow;
+  const qmRect base = l->border.on && s->border.bitmap ? BorderRect(s) : qmRect{s->x, s->y, s->width, s->height};
+  const int32_t r = int32_t(std::clamp(sh.radius, 0.0, double(QM_MAX_PICTURE_SIDE)));
+  const qmDisplay *d = CurrentDisplay;
+  // Kept within what positions can take, whatever size the script gave.
+  auto shift = [](double v) { return int64_t(std::clamp(v, -double(kPositionLimit), double(kPositionLimit))); };
+  const int64_t dx = shift(sh.size * (d ? d->scaleX : 1.0)), dy = shift(sh.size * (d ? d->scaleY : 1.0));
+  // x and y steps of the directions 0 (up) to 7 (up-left), clockwise.
+  static constexpr int8_t kStepX[8] = {0, 1, 1, 1, 0, -1, -1, -1}, kStepY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
+  int64_t x = int64_t(base.x) - r, y = int64_t(base.y) - r;
+  if (sh.direction >= 0 && sh.direction < 8) x += kStepX[sh.direction] * dx, y += kStepY[sh.direction] * dy;
+  const int64_t w = int64_t(base.w) + 2 * r, h = int64_t(base.h) + 2 * r;
+  return {int32_t(std::clamp<int64_t>(x, INT32_MIN, INT32_MAX)), int32_t(std::clamp<int64_t>(y, INT32_MIN, INT32_MAX)),
+          int32_t(std::min<int64_t>(w, INT32_MAX)), int32_t(std::min<int64_t>(h, INT32_MAX))};
+}
+
+// The state's shadow plane, made from the border image when there is one, else from the
+// layer's picture. Null when it cannot be made.
+const qmAlphaChannel *EnsureShadowAlpha(const qmLayer *l, qmLayerState *s) {
+  if (s->shadowAlpha) return s->shadowAlpha;
+  const qmShadowBlock &sh = l->shadow;
+  int32_t v = 255 - int32_t(sh.color >> 24);
+  if (l->shadowFade) v = int32_t(v * (l->shadowFade - 1) / 255.0);
+  if (s->border.bitmap) {
+    s->shadowAlpha = CreateShadowAlpha(s->border.alpha, s->border.mask, 0, 0, s->borderWidth, s->borderHeight,
+                                       sh.radius, sh.sigma, v, 0, 0);
+  } else {
+    // The state's pictures hold only a part's rectangle already: read from (0, 0).
+    const qmPlaneSet *img = GetLayerImage(s);
+    if (!img) return nullptr;
+    s->shadowAlpha = CreateShadowAlpha(img->alpha, img->mask, 0, 0, s->width, s->height, sh.radius, sh.sigma, v, 0, 0);
+  }
+  return s->shadowAlpha;
+}
+
+// The shadow colour through the shadow plane, cut to the clip rectangle and region.
+void DrawShadow(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &clipRect, qmBitmap *dst, int32_t W,
+                int32_t H) {
+  // Without its border image the shadow falls from the layer's own rectangle.
+  if (l->border.on) EnsureBorderImage(l, s);
+  const qmAlphaChannel *alpha = EnsureShadowAlpha(l, s);
+  if (!alpha) return;
+  const qmRect r = ShadowRect(l, s);
+  qmRect part;
+  if (!Intersect(r, clipRect, &part)) return;
+  // The part in the shadow's colour, drawn through the part of the plane that lies over it.
+  const int32_t px = part.x - r.x, py = part.y - r.y;
+  if (px + part.w > alpha->width || py + part.h > alpha->height) return;  // a plane of another size
+  qmAlphaChannel view{alpha->memory + int64_t(py) * alpha->bytesPerRow + px, part.w, part.h, alpha->bytesPerRow, 1};
+  qmBitmap *tmp = AllocBitmap(part.w, part.h);
+  if (!tmp) return;
+  FillBitmapRect(tmp, 0, 0, part.w, part.h, l->shadow.color & 0xFFFFFF);
+  if (s->clip && s->clip->mask)
+    BlitLayerImage(L, tmp, 0, 0, dst, part.x, part.y, part.w, part.h, W, H, nullptr, &view, 0, s->clip);
+  else
+    BltAlphaBitmap(tmp, 0, 0, dst, part.x, part.y, part.w, part.h, &view);
+  FreeBitmap(tmp);
+}
+
+void DrawBorder(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &clipRect, qmBitmap *dst, int32_t W,
+                int32_t H) {
+  if (!EnsureBorderImage(l, s)) return;
+  const qmRect r = BorderRect(s);
+  qmRect part;
+  if (!Intersect(r, clipRect, &part)) return;
+  int32_t o = 255 - l->transparency;
+  if (l->borderFade) o = (l->borderFade - 1) * o / 255;
+  BlitLayerImage(L, s->border.bitmap, part.x - r.x, part.y - r.y, dst, part.x, part.y, part.w, part.h, W, H,
+                 s->border.mask, s->border.alpha, 255 - o, s->clip);
+}
+
+// An unfilled outline drawn in the border's colour: its border stands for it.
+bool BorderReplacesImage(const qmLayer *l) {
+  if (!l->border.on) return false;
+  switch (l->type) {
+  case QMTYPE_BOX: case QMTYPE_CIRCLE: case QMTYPE_ELLIPSE: case QMTYPE_LINE: case QMTYPE_POLYGON:
+  case QMTYPE_ARC: case QMTYPE_VECTORPATH: break;
+  default: return false;
+  }
+  const qmLayerState *base = l->base;
+  return base->shapeData && base->fillStyle == DRAWFILL_NONE && base->shapeColor == l->border.color;
 }
 
 }  // namespace
 
-void GetLayerBounds(const qmLayer *, const qmLayerState *s, int32_t *x, int32_t *y, int32_t *width,
+void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y, int32_t *width,
                     int32_t *height) {
-  *x = s->x, *y = s->y, *width = s->width, *height = s->height;
+  // The border image is a cache of the state, built here when the layer has none yet.
+  auto *s = const_cast<qmLayerState *>(state);
+  qmRect r{s->x, s->y, s->width, s->height};
+  auto unite = [&r](const qmRect &o) { UnionRect(&r.x, &r.y, &r.w, &r.h, o.x, o.y, o.w, o.h); };
+  if (layer->border.on && EnsureBorderImage(layer, s)) unite(BorderRect(s));
+  if (layer->shadow.on) unite(ShadowRect(layer, s));
+  *x = r.x, *y = r.y, *width = r.w, *height = r.h;
 }
 
 void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
@@ -125,15 +250,22 @@ void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t
 
   const qmRect area{x, y, width, height};
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
-    if (l->type == QMTYPE_NOOBJECT || l->hidden || l->deferred) continue;
-    const qmLayerState *s = unscaled ? l->unscaled : l->current;
+    if (l->type == QMTYPE_NOOBJECT) continue;
+    qmLayerState *s = unscaled ? l->unscaled : l->current;
     if (!s) continue;
+    // A clip region cuts everything the layer draws: shadow, border and picture.
+    qmRect clipRect = area;
+    if (s->clip && !Intersect(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) continue;
+    if (l->hidden || l->deferred) continue;
+    if (l->shadow.on) DrawShadow(L, l, s, clipRect, dst, W, H);
+    if (l->border.on) DrawBorder(L, l, s, clipRect, dst, W, H);
+    if (BorderReplacesImage(l)) continue;
     qmRect part;
-    if (!Intersect(area, {s->x, s->y, s->width, s->height}, &part)) continue;
+    if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) continue;
     const qmPlaneSet *img = GetLayerImage(s);
     if (!img) continue;
-    BlitLayerImage(L, *img, part.x - s->x, part.y - s->y, dst, part.x, part.y, part.w, part.h, W, H,
-                   l->transparency);
+    BlitLayerImage(L, img->bitmap, part.x - s->x, part.y - s->y, dst, part.x, part.y, part.w, part.h, W, H,
+                   img->mask, img->alpha, l->transparency, s->clip);
   }
 }
 
@@ -178,8 +310,9 @@ bool LayersCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, in
   qmRect part;
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
     if (l->type == QMTYPE_NOOBJECT || l->hidden || l->deferred || !l->current) continue;
-    const qmLayerState *s = l->current;
-    if (Intersect(area, {s->x, s->y, s->width, s->height}, &part)) return true;
+    qmRect r;
+    GetLayerBounds(l, l->current, &r.x, &r.y, &r.w, &r.h);
+    if (Intersect(area, r, &part)) return true;
   }
   return false;
 }

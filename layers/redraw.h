@@ -36,6 +36,9 @@ void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t
 // The rectangle a layer covers when drawn from the state, border and shadow included.
 void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y, int32_t *width,
                     int32_t *height);
+// The bounding box of both rectangles into the first (sizes capped at INT32_MAX).
+void UnionRect(int32_t *x, int32_t *y, int32_t *width, int32_t *height, int32_t otherX, int32_t otherY,
+               int32_t otherWidth, int32_t otherHeight);
 // Cuts a rectangle to a picture of W x H: false when nothing is left.
 bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
 // Redraws the rectangle of the current picture into the display's layer buffer and shows it.

@@ -215,6 +215,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.x = img.x, layer.y = img.y;
     layer.width = img.bitmap->width, layer.height = img.bitmap->height;
     layer.position = -1;
+    layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;
     if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
     if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(L, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
     return 0;

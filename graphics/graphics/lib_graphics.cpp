@@ -577,11 +577,13 @@ uint32_t InitGraphicsLibrary(VmState *) {
 }
 
 void FreeGraphicsObjects(VmState *L) {
-  // Layers are gone by now, so every region goes, also those kept for them.
+  // A region that layers of a listed picture still clip with is freed by the last of them when
+  // the pictures go; every other region goes now.
   for (auto *h = FirstObject(L, QMTYPE_CLIPREGION); h;) {
     auto *r = reinterpret_cast<qmClipRegion *>(h);
     h = h->next;
-    DestroyClipRegion(L, r);
+    if (r->layerUses > 0) r->deleted = 1;
+    else DestroyClipRegion(L, r);
   }
   FreeImageCache();
   FreeAllPointerImages(L);

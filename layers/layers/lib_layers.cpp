@@ -27,8 +27,6 @@
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
 
-namespace {
-
 // Layers may be used: not while a Select* target takes the drawing, and only with layers on.
 uint32_t LayerGuard() {
   qmDisplay *d = CurrentDisplay;
@@ -62,6 +60,8 @@ uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
   SetErrorNumber(uint32_t(i));
   return ERR_STRORNUM;
 }
+
+namespace {
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
@@ -277,7 +277,7 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
   const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
   LayerRefreshBatch.count = 0;
   layer->hidden = hide;
-  PlaceLayer(L, layer, x, y, 0, batch ? &LayerRefreshBatch : nullptr);
+  PlaceLayer(L, layer, nullptr, x, y, 0, 0, batch ? &LayerRefreshBatch : nullptr);
   if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
   return 0;
 }
@@ -298,7 +298,7 @@ uint32_t LayTranslateLayer(VmState *L) {
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   const int32_t dx = vm_checkint32(L, 2), dy = vm_checkint32(L, 3);
   if (uint32_t code = LayerGuard()) return code;
-  PlaceLayer(L, layer, dx, dy, 1, nullptr);
+  PlaceLayer(L, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
   return 0;
 }
 
@@ -347,6 +347,8 @@ const qmCommandEntry kLayersCommands[] = {
     {"SetLayerZPos", LaySetLayerZPos},
     {"TranslateLayer", LayTranslateLayer},
     {"GetLayerAtPos", LayGetLayerAtPos},
+    {"SetLayerShadow", LaySetLayerShadow},
+    {"SetLayerBorder", LaySetLayerBorder},
     {"LayerToFront", LayLayerToFront},
     {"LayerToBack", LayLayerToBack},
     {nullptr, nullptr},
@@ -391,6 +393,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   state->requestedX = r->requestedX, state->requestedY = r->requestedY;
   state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
   state->partX = r->partX, state->partY = r->partY;
+  state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
   uint32_t flags = 0;
   if (r->flags & IMGCORE_HIDDEN) flags |= ADDLAYER_HIDDEN;
   if (r->flags & IMGCORE_INSERT) flags |= ADDLAYER_INSERT;

@@ -15,5 +15,13 @@ uint32_t LayersReadAttribute(VmState *L, int32_t attribute);
 int32_t LayersFindLayerByName(VmState *L, const char *name);
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 int LayersCoverDisplayRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// Shared by the command files: whether layers may be used now (0 or the error), and a layer
+// argument as a position (not range-checked) or a name.
+uint32_t LayerGuard();
+uint32_t GetLayerArg(VmState *L, int i, int32_t *position);
+// SetLayerShadow and SetLayerBorder (border_commands.cpp).
+uint32_t LaySetLayerShadow(VmState *L);
+uint32_t LaySetLayerBorder(VmState *L);
+
 // The body of EnableLayers for a display: 0 or the reason it cannot switch.
 uint32_t SwitchLayersOn(qmDisplay *display);

@@ -1,0 +1,99 @@
+// SetLayerShadow and SetLayerBorder: a layer's drop shadow and outline switched on, changed or
+// off, with the area they cover before and after refreshed together.
+#include <cmath>
+
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "layers/layer.h"
+#include "layers/layers/lib_layers.h"
+#include "layers/redraw.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+// The caches built from the shadow and the border, thrown away in every distinct state.
+void FreeDecorations(qmLayer *layer, bool border) {
+  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
+  for (int i = 0; i < 3; i++) {
+    qmLayerState *s = states[i];
+    if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
+    FreeAlphaChannel(s->shadowAlpha);
+    s->shadowAlpha = nullptr;
+    if (!border) continue;
+    FreeBitmap(s->border.bitmap), FreeMask(s->border.mask), FreeAlphaChannel(s->border.alpha);
+    s->border = {};
+  }
+}
+
+// The checks every layer command makes, then the layer at the position.
+uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
+  if (uint32_t code = LayerGuard()) return code;
+  *out = position >= 1 ? GetNthLayer(CurrentBGPic, position) : nullptr;
+  return *out ? 0u : uint32_t(ERR_LAYERRANGE);
+}
+
+void RefreshBounds(VmState *L, const int32_t r[4]) { RefreshRect(L, r[0], r[1], r[2], r[3]); }
+
+// The old bounds united with the layer's bounds now.
+void UniteWithBounds(const qmLayer *layer, int32_t r[4]) {
+  int32_t x, y, w, h;
+  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+  UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
+}
+
+}  // namespace
+
+uint32_t LaySetLayerBorder(VmState *L) {
+  CheckArgCount(L, 2, 4);
+  int32_t position = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
+  const double on = vm_checknumber(L, 2);
+  const uint32_t color = vm_optinteger(L, 3, 0);
+  const double size = std::trunc(vm_optnumber(L, 4, 2));
+  if (!(size >= 1)) return ERR_WRONGUSAGE;
+  qmLayer *layer = nullptr;
+  if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
+  if (on == 0 && !layer->border.on) return 0;
+  CurrentBGPic->layersChanged = 1;
+  int32_t r[4];
+  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
+  FreeDecorations(layer, true);
+  if (on != 0) {
+    layer->border = {1, color, NumberToInt(size)};
+    UniteWithBounds(layer, r);
+  } else {
+    layer->border.on = 0;
+  }
+  RefreshBounds(L, r);
+  return 0;
+}
+
+uint32_t LaySetLayerShadow(VmState *L) {
+  CheckArgCount(L, 2, 7);
+  int32_t position = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
+  const double on = vm_checknumber(L, 2);
+  const uint32_t color = vm_optinteger(L, 3, 0x80000000u);
+  const double radius = vm_optnumber(L, 4, 5.0);
+  const double size = std::trunc(vm_optnumber(L, 5, 4));
+  const double direction = std::trunc(vm_optnumber(L, 6, 3));
+  const double sigma = vm_optnumber(L, 7, radius / 3);
+  if (!(size >= 0) || !(radius >= 1.0) || !(sigma > 0)) return ERR_WRONGUSAGE;
+  qmLayer *layer = nullptr;
+  if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
+  if (on == 0 && !layer->shadow.on) return 0;
+  CurrentBGPic->layersChanged = 1;
+  int32_t r[4];
+  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
+  FreeDecorations(layer, false);
+  if (on != 0) {
+    layer->shadow = {1, color, NumberToInt(size), NumberToInt(direction), radius, sigma};
+    UniteWithBounds(layer, r);
+  } else {
+    layer->shadow.on = 0;
+  }
+  RefreshBounds(L, r);
+  return 0;
+}
