@@ -7,6 +7,7 @@
 #include "graphics/blit.h"
 #include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/safeblt.h"
+#include "layers/layerimage.h"
 #include "platform/env.h"
 #include "platform/memory.h"
 #include "runtime/objtypes.h"
@@ -52,14 +53,6 @@ bool Intersect(const qmRect &a, const qmRect &b, qmRect *out) {
   if (x0 >= x1 || y0 >= y1) return false;
   *out = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
   return true;
-}
-
-// The picture the layer shows now: the filtered, else the transformed, else its own image.
-const qmPlaneSet *GetLayerImage(const qmLayerState *s) {
-  if (s->filtered.bitmap) return &s->filtered;
-  if (s->transformed.bitmap) return &s->transformed;
-  if (s->own.bitmap) return &s->own;
-  return nullptr;
 }
 
 // One layer picture into the destination: copied through its mask or alpha channel, or mixed
@@ -126,14 +119,14 @@ void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t
   const qmRect area{x, y, width, height};
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
     if (l->type == QMTYPE_NOOBJECT || l->hidden || l->deferred) continue;
-    const qmLayerState *s = unscaled ? l->unscaled : l->current;
+    qmLayerState *s = unscaled ? l->unscaled : l->current;
     if (!s) continue;
     qmRect part;
     if (!Intersect(area, {s->x, s->y, s->width, s->height}, &part)) continue;
-    const qmPlaneSet *img = GetLayerImage(s);
-    if (!img) continue;
-    BlitLayerImage(L, *img, part.x - s->x, part.y - s->y, dst, part.x, part.y, part.w, part.h, W, H,
-                   l->transparency);
+    qmLayerImage img{};
+    if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) continue;
+    BlitLayerImage(L, {img.bitmap, img.mask, img.alpha}, img.originX + part.x - s->x, img.originY + part.y - s->y,
+                   dst, part.x, part.y, part.w, part.h, W, H, l->transparency);
   }
 }
 
