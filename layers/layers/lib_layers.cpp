@@ -18,6 +18,7 @@
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
+#include "layers/layers/style_commands.h"
 #include "layers/redraw.h"
 #include "platform/env.h"
 #include "platform/memory.h"
@@ -28,8 +29,6 @@
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
-
-namespace {
 
 // Layers may be used: not while a Select* target takes the drawing, and only with layers on.
 uint32_t LayerGuard() {
@@ -74,6 +73,8 @@ uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position
   if (!*out) return ERR_LAYERRANGE;
   return 0;
 }
+
+namespace {
 
 uint32_t LayEnableLayers(VmState *L) {
   CheckArgCount(L, 0, 0);
@@ -342,13 +343,23 @@ const qmCommandEntry kLayersCommands[] = {
     {"ShowLayer", LayShowLayer},
     {"HideLayer", LayHideLayer},
     {"RemoveLayer", LayRemoveLayer},
+    {"SetLayerTransparency", LaySetLayerTransparency},
+    {"SetLayerLight", LaySetLayerTint},
+    {"SetLayerTint", LaySetLayerTint},
     {"FreeLayers", LayFreeLayers},
     {"SetLayerName", LaySetLayerName},
     {"DumpLayers", LayDumpLayers},
+    {"ScaleLayer", LayScaleLayer},
+    {"RotateLayer", LayRotateLayer},
+    {"SetLayerStyle", LaySetLayerStyle},
+    {"GetLayerStyle", LayGetLayerStyle},
+    {"TransformLayer", LayTransformLayer},
+    {"SetLayerAnchor", LaySetLayerAnchor},
     {"LayerExists", LayLayerExists},
     {"SetLayerZPos", LaySetLayerZPos},
     {"TranslateLayer", LayTranslateLayer},
     {"GetLayerAtPos", LayGetLayerAtPos},
+    {"SetLayerFilter", LaySetLayerFilter},
     {"LayerToFront", LayLayerToFront},
     {"LayerToBack", LayLayerToBack},
     {nullptr, nullptr},
