@@ -150,10 +150,17 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   qmLayerImage img{};
   if (uint32_t code = GetLayerImage(L, layer, base, 0, 0, -1, &img)) return code;
   if (!img.bitmap) return ERR_WRONGUSAGE;
+  // Turns by whole quarters carry rounding noise of about 1e-16 in the matrix (cos 90 is not 0
+  // in doubles), enough to truncate the placed corner one pixel off: such terms count as exact.
+  double m[4];
+  for (int k = 0; k < 4; k++) {
+    const double r = std::round(transform->matrix[k]);
+    m[k] = std::fabs(transform->matrix[k] - r) < 1e-12 ? r : transform->matrix[k];
+  }
   qmTransformedImage t{};
   if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
                                             base->x, base->y, base->width, base->height, layer->anchorX,
-                                            layer->anchorY, transform->matrix, transform->smooth, &t))
+                                            layer->anchorY, m, transform->smooth, &t))
     return code;
   N->transformed = {t.bitmap, t.mask, t.alpha};
   N->x = t.x, N->y = t.y;
