@@ -5,10 +5,12 @@
 #include <cstring>
 
 #include "display/bgpic/bgpic.h"
+#include "display/bgpic/gradientargs.h"
 #include "display/brush/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/filters.h"
+#include "graphics/draw/draw_style.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/position.h"
@@ -457,4 +459,60 @@ uint32_t SetLayerPosFrame(VmState *L, qmLayer *layer, int32_t x, int32_t y, int3
   const uint32_t code = ApplyLayerStyle(L, top - 1, 2, noFinalRefresh);
   vm_settop(L, top - 2);
   return code;
+}
+
+uint32_t ReadFormStyleOptions(VmState *L, qmLayer *layer, int32_t t, qmDrawStyle *style, int32_t *styleGiven,
+                              int32_t *changed) {
+  constexpr uint32_t kLayerBits = FORM_SHADOW | FORM_EDGE;
+  auto layerSwitch = [&](uint32_t bits, int32_t on) {
+    if (!layer) return;
+    if (bits & FORM_SHADOW) layer->shadow.on = on, *changed = 1;
+    if (bits & FORM_EDGE) layer->border.on = on, *changed = 1;
+  };
+  uint32_t bits = 0;
+  if (GetFieldUInt(L, t, "formstyle", &bits, nullptr)) {
+    if (bits & FORM_NORMAL) {
+      style->formStyle = FORM_NORMAL;
+      *styleGiven = 1;
+    } else {
+      layerSwitch(bits & kLayerBits, 1);
+      style->formStyle |= bits & ~kLayerBits;
+      if (bits & ~kLayerBits) *styleGiven = 1;
+    }
+  }
+  if (GetFieldUInt(L, t, "formstyleclear", &bits, nullptr)) {
+    layerSwitch(bits & kLayerBits, 0);
+    style->formStyle &= ~(bits & ~kLayerBits);
+    if (bits & ~kLayerBits) *styleGiven = 1;
+  }
+  int found = 0;
+  GetFieldInt(L, t, "fillstyle", &style->fillStyle, &found);
+  qmGradientSpec &g = style->gradient;
+  int32_t kind = int32_t(g.kind);
+  GetFieldInt(L, t, "gradientstyle", &kind, &found);
+  g.kind = uint32_t(kind);
+  GetFieldInt(L, t, "gradientangle", &g.angle, &found);
+  int colour = 0;
+  GetFieldUInt(L, t, "gradientstartcolor", &g.startColor, &colour);
+  GetFieldUInt(L, t, "gradientendcolor", &g.endColor, &colour);
+  if (colour) g.colorCount = 0;
+  if (style->fillStyle == DRAWFILL_GRADIENT)
+    if (uint32_t code = ReadGradientSpec(L, t, kGradientOptionKeys, &g)) return code;
+  GetFieldObjectId(L, t, "texturebrush", &style->texture, &found);
+  GetFieldInt(L, t, "texturex", &style->textureX, &found);
+  GetFieldInt(L, t, "texturey", &style->textureY, &found);
+  if (found || colour) *styleGiven = 1;
+  return 0;
+}
+
+void WriteFormStyleFields(VmState *L, const qmDrawStyle *style) {
+  SetFieldNumber(L, "formstyle", style->formStyle);
+  SetFieldInt(L, "fillstyle", style->fillStyle);
+  SetFieldNumber(L, "gradientstyle", style->gradient.kind);
+  SetFieldInt(L, "gradientangle", style->gradient.angle);
+  SetFieldNumber(L, "gradientstartcolor", style->gradient.startColor);
+  SetFieldNumber(L, "gradientendcolor", style->gradient.endColor);
+  SetFieldObjectId(L, "texturebrush", &style->texture);
+  SetFieldInt(L, "texturex", style->textureX);
+  SetFieldInt(L, "texturey", style->textureY);
 }

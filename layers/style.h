@@ -8,6 +8,7 @@
 #include "layers/redraw.h"
 
 struct VmState;
+struct qmDrawStyle;
 
 // One style table read for one layer: the layer's look and transform as they are to become,
 // and what changed.
@@ -46,3 +47,13 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
 
 // Moves the layer to (x, y) and shows that frame (for the movers and frame steppers).
 uint32_t SetLayerPosFrame(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t frame, int32_t noFinalRefresh);
+
+// The draw-style keys of a shape's style table into the draw style: "formstyle" (the normal bit
+// alone resets the form bits; the shadow and edge bits switch the layer's shadow and border on
+// and set *changed), "formstyleclear", "fillstyle", the gradient keys (with a gradient fill its
+// option keys too) and the texture keys. *styleGiven := 1 when a key other than the shadow and
+// edge bits was given. layer may be null. 0 or an error code.
+uint32_t ReadFormStyleOptions(VmState *L, qmLayer *layer, int32_t t, qmDrawStyle *style, int32_t *styleGiven,
+                              int32_t *changed);
+// The same keys written from the draw style into the table on the stack top.
+void WriteFormStyleFields(VmState *L, const qmDrawStyle *style);

@@ -14,8 +14,10 @@
 #include "display/bgpic/bgpic.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
+#include "graphics/draw/draw_style.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
+#include "layers/style.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
@@ -439,6 +441,73 @@ TEST(LayerStyle, RoundTripThroughGetLayerStyle) {
   EXPECT_EQ(user.numbers.at("rotate"), 0);
   EXPECT_EQ(user.numbers.at("scalex"), 1);
   EXPECT_EQ(vm.GetStyle(9).code, ERR_LAYERRANGE);
+}
+
+// The form-style keys of shape styles: which bits go to the draw style, which switch the
+// layer's shadow and border, and when a style counts as given.
+TEST(LayerStyle, FormStyleKeys) {
+  DisplayVm vm;
+  struct Case {
+    const char *name;
+    std::function<void()> fill;
+    uint32_t formBefore, formAfter;
+    int shadow, border, given, changed;
+  } cases[] = {
+      {"shadow bit and antialias", [&] { vm.Set("formstyle", FORM_SHADOW | FORM_ANTIALIAS); }, 2, 2 | FORM_ANTIALIAS,
+       1, 0, 1, 1},
+      {"edge bit alone is no style", [&] { vm.Set("formstyle", FORM_EDGE); }, 2, 2, 0, 1, 0, 1},
+      {"normal resets the bits", [&] { vm.Set("formstyle", FORM_NORMAL | FORM_ANTIALIAS | FORM_SHADOW); },
+       2 | FORM_ANTIALIAS, FORM_NORMAL, 0, 0, 1, 0},
+      {"clear removes bits and switches off", [&] { vm.Set("formstyleclear", FORM_ANTIALIAS | FORM_SHADOW); },
+       2 | FORM_ANTIALIAS, 2, -1, 0, 1, 1},
+      {"nothing given", [] {}, 2, 2, 0, 0, 0, 0},
+  };
+  for (const Case &c : cases) {
+    qmLayer layer{};
+    if (c.shadow < 0) layer.shadow.on = 1;
+    qmDrawStyle style{};
+    style.formStyle = c.formBefore;
+    style.gradient.colorCount = 3;
+    int32_t given = 0, changed = 0;
+    vm_settop(vm.L, 0);
+    vm_newtable(vm.L);
+    c.fill();
+    ASSERT_EQ(ReadFormStyleOptions(vm.L, &layer, 1, &style, &given, &changed), 0u) << c.name;
+    EXPECT_EQ(style.formStyle, c.formAfter) << c.name;
+    EXPECT_EQ(layer.shadow.on, c.shadow < 0 ? 0 : c.shadow) << c.name;
+    EXPECT_EQ(layer.border.on, c.border) << c.name;
+    EXPECT_EQ(given, c.given) << c.name;
+    EXPECT_EQ(changed, c.changed) << c.name;
+  }
+  // Gradient and texture keys, read and written back; a new colour drops the extra stops.
+  qmDrawStyle style{};
+  style.gradient.colorCount = 3;
+  int32_t given = 0, changed = 0;
+  vm_settop(vm.L, 0);
+  vm_newtable(vm.L);
+  vm.Set("fillstyle", DRAWFILL_GRADIENT), vm.Set("gradientstyle", GRADIENT_RADIAL), vm.Set("gradientangle", 30);
+  vm.Set("gradientstartcolor", 0x102030), vm.Set("gradientcenterx", 0.25), vm.Set("texturex", 4);
+  ASSERT_EQ(ReadFormStyleOptions(vm.L, nullptr, 1, &style, &given, &changed), 0u);
+  EXPECT_EQ(style.gradient.colorCount, 0u);
+  EXPECT_EQ(style.gradient.centerX, 0.25);
+  EXPECT_EQ(given, 1);
+  vm_newtable(vm.L);
+  WriteFormStyleFields(vm.L, &style);
+  const std::pair<const char *, double> want[] = {{"fillstyle", DRAWFILL_GRADIENT}, {"gradientstyle", GRADIENT_RADIAL},
+                                                  {"gradientangle", 30}, {"gradientstartcolor", 0x102030},
+                                                  {"texturex", 4}};
+  for (const auto &[key, value] : want) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, -2);
+    EXPECT_EQ(vm_tonumber(vm.L, -1), value) << key;
+    vm_pop(vm.L, 1);
+  }
+  // A gradient centre outside 0..1 is refused.
+  vm_settop(vm.L, 0);
+  vm_newtable(vm.L);
+  vm.Set("gradientcenterx", 1.5);
+  EXPECT_EQ(ReadFormStyleOptions(vm.L, nullptr, 1, &style, &given, &changed), ERR_WRONGUSAGE);
+  vm_settop(vm.L, 0);
 }
 
 // ---------------------------------------------------------------------------------------------
