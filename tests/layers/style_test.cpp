@@ -647,6 +647,40 @@ TEST(LayerStyle, QuarterTurnsAndFiltersShowAsComputed) {
   vm.ExpectScreen(model, "inverted and mirrored after a turn", 2);
 }
 
+// Content keys give a layer another brush or a part of it; a new anchor moves the picture
+// around the requested position.
+TEST(LayerStyle, ContentAndAnchorKeys) {
+  OracleVm vm;
+  vm.Add(MakePicture(6, 10, 8, OPAQUE));
+  vm.Add(MakePicture(7, 12, 9, MASKED));
+  std::vector<ModelLayer> model = {{0, 8, 6}, {0, 30, 20}};
+  for (const ModelLayer &m : model) ASSERT_EQ(vm.Call("DisplayBrush", {1, m.x, m.y}).code, 0u);
+  ASSERT_EQ(vm.Style(1, [&] { vm.Set("id", 2); }), 0u);
+  model[0].brush = 1;
+  EXPECT_EQ(vm.Layer(1)->type, QMTYPE_BRUSH);
+  vm.ExpectScreen(model, "another brush", 2);
+  // A part of it: the layer becomes a part layer showing that rectangle.
+  Picture part{4, 3, MASKED, {}};
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 4; x++) part.px.push_back(vm.pics[1].At(2 + x, 5 + y));
+  vm.pics.push_back(part);
+  ASSERT_EQ(vm.Style(1, [&] {
+    vm.Set("partx", 2), vm.Set("party", 5), vm.Set("partwidth", 4), vm.Set("partheight", 3);
+  }), 0u);
+  EXPECT_EQ(vm.Layer(1)->type, QMTYPE_BRUSHPART);
+  model[0].brush = 2;
+  vm.ExpectScreen(model, "a part", 2);
+  EXPECT_EQ(vm.Style(1, [&] { vm.Set("partx", 40); }), ERR_COORDSRANGE);
+  EXPECT_EQ(vm.Style(1, [&] { vm.Set("id", 99); }), ERR_FINDBRUSH);
+  // Anchored at the centre: the picture lies half its size up and left of the position.
+  ASSERT_EQ(vm.Call("SetLayerAnchor", {2, 0.5, 0.5}).code, 0u);
+  model[1].x -= 5, model[1].y -= 4;
+  vm.ExpectScreen(model, "anchored at the centre", 2);
+  ASSERT_EQ(vm.Style(2, [&] { vm.Set("x", 40), vm.Set("y", 30); }), 0u);
+  model[1].x = 35, model[1].y = 26;
+  vm.ExpectScreen(model, "moved with the anchor", 2);
+}
+
 // Seeded random sequences of style changes: after each step the window must equal the full
 // recomposition of the model. A missed refresh rectangle or a stale cache leaves wrong pixels.
 TEST(LayerStyle, RandomStyleSequencesMatchAFullRecomposition) {
