@@ -681,6 +681,53 @@ TEST(LayerStyle, ContentAndAnchorKeys) {
   vm.ExpectScreen(model, "moved with the anchor", 2);
 }
 
+// Filters and a turn given as display tags show once, whether layers keep the picture or it
+// is drawn straight into the display; a filter applied twice would undo an invert.
+TEST(LayerStyle, DisplayTagFiltersAndTurnsShowOnce) {
+  for (bool layers : {true, false}) {
+    OracleVm vm;
+    if (!layers) {
+      ASSERT_EQ(vm.Call("DisableLayers", {}).code, 0u);
+    }
+    vm.Add(MakePicture(8, 9, 7, MASKED));
+    vm.Add(MakePicture(9, 8, 5, OPAQUE));
+    auto show = [&](int brush, int x, int y, const std::function<void()> &fill) {
+      return vm.CallWith("displaybrush", [&] {
+        vm_pushnumber(vm.L, brush);
+        vm_pushnumber(vm.L, x);
+        vm_pushnumber(vm.L, y);
+        vm_newtable(vm.L);
+        fill();
+        return 4;
+      }).code;
+    };
+    ASSERT_EQ(show(1, 6, 9, [&] { vm.SetFilters({{"invert", 0}}); }), 0u);
+    ASSERT_EQ(show(2, 30, 20, [&] { vm.Set("rotate", 90); }), 0u);
+    std::vector<ModelLayer> model = {{0, 6, 9}, {1, 30, 20}};
+    model[0].invert = true;
+    model[1].rotation = 90;
+    vm.ExpectScreen(model, layers ? "with layers" : "without layers", 2);
+    if (layers) {
+      EXPECT_EQ(vm.Layer(1)->filters[FILTER_INVERT].enabled, 1);
+      // The layer keeps the untouched picture; the turn is its transformed image.
+      EXPECT_EQ(vm.Layer(2)->base->own.bitmap->width, 8);
+      EXPECT_NE(vm.Layer(2)->current->transformed.bitmap, nullptr);
+    }
+  }
+}
+
+// SetLayerPosFrame moves a layer as the movers do.
+TEST(LayerStyle, SetLayerPosFrameMovesTheLayer) {
+  OracleVm vm;
+  vm.Add(MakePicture(10, 6, 6, ALPHA));
+  std::vector<ModelLayer> model = {{0, 3, 3}};
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 3, 3}).code, 0u);
+  ASSERT_EQ(SetLayerPosFrame(vm.L, vm.Layer(1), 40, 25, 0, 0), 0u);
+  model[0].x = 40, model[0].y = 25;
+  vm.ExpectScreen(model, "moved", 2);
+  EXPECT_EQ(vm_gettop(vm.L), 0);  // what it pushed is gone again
+}
+
 // Seeded random sequences of style changes: after each step the window must equal the full
 // recomposition of the model. A missed refresh rectangle or a stale cache leaves wrong pixels.
 TEST(LayerStyle, RandomStyleSequencesMatchAFullRecomposition) {
