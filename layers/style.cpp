@@ -441,6 +441,9 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
     d->dirtyRects = list.entries, d->dirtyCount = list.count, d->dirtyCapacity = list.capacity;
     batch->count = 0;
   } else if (!noFinalRefresh) {
+    // A layer's old and new rectangle mostly overlap, and so do neighbours': each area is
+    // composed once after merging (the pixels are the same as entry by entry).
+    MergeRectArray(batch->entries, batch->count);
     RefreshRectList(L, batch->entries, batch->count);
     batch->count = 0;
   }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
 #include "graphics/draw/draw_style.h"
@@ -726,6 +727,30 @@ TEST(LayerStyle, SetLayerPosFrameMovesTheLayer) {
   model[0].x = 40, model[0].y = 25;
   vm.ExpectScreen(model, "moved", 2);
   EXPECT_EQ(vm_gettop(vm.L), 0);  // what it pushed is gone again
+}
+
+// Where the planes of what a layer shows are kept: the brush's own fields, a part layer's own
+// copy, nothing for a shape.
+TEST(LayerStyle, MaskRefsByKind) {
+  OracleVm vm;
+  vm.Add(MakePicture(11, 6, 6, MASKED));
+  ASSERT_EQ(vm.Call("CreateBGPic", {5, 16, 16}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBGPicPart", {5, 0, 0, 4, 4, 8, 8}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {20, 20, 5, 5, 0xFF}).code, 0u);
+  qmBrush *brush = nullptr;
+  const qmObjectId id{1, 0};
+  ASSERT_EQ(FindBrush(vm.L, &id, &brush, FINDBRUSH_HARDWARE), 0u);
+  qmMask **mask = nullptr;
+  qmAlphaChannel **alpha = nullptr;
+  ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(1), 0, &mask, &alpha), 0u);
+  EXPECT_EQ(mask, &brush->mask);
+  EXPECT_EQ(alpha, &brush->alpha);
+  ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(2), 0, &mask, &alpha), 0u);
+  EXPECT_EQ(mask, &vm.Layer(2)->base->own.mask);
+  ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(3), 0, &mask, &alpha), 0u);
+  EXPECT_EQ(mask, nullptr);
+  EXPECT_EQ(alpha, nullptr);
 }
 
 // Seeded random sequences of style changes: after each step the window must equal the full
