@@ -542,12 +542,22 @@ struct ModelLayer {
   int transparency = 0;
   bool hidden = false;
   int rotation = 0;  // 0, 90, 180, 270
+  int scale = 1;     // 1 or 2, only without rotation
   bool invert = false, xflip = false;
 };
 
 // The layer's picture as shown: turned by the rotation matrix (cos t, sin t, -sin t, cos t)
 // with t = 360 - angle, then mirrored, then inverted; and where its top-left corner lies.
 Picture Shown(const Picture &p, const ModelLayer &l, int *left, int *top) {
+  if (l.scale != 1) {
+    // Scaled by whole factors: every pixel becomes a block of scale x scale.
+    Picture big{p.w * l.scale, p.h * l.scale, p.kind, {}};
+    for (int y = 0; y < big.h; y++)
+      for (int x = 0; x < big.w; x++) big.px.push_back(p.At(x / l.scale, y / l.scale));
+    ModelLayer unscaled = l;
+    unscaled.scale = 1;
+    return Shown(big, unscaled, left, top);
+  }
   const double t = (360 - l.rotation) * M_PI / 180;
   const int c = int(std::lround(std::cos(t))), s = int(std::lround(std::sin(t)));
   // x' = c x - s y, y' = s x + c y over the corners of the picture's pixels.
@@ -816,16 +826,24 @@ TEST(LayerStyle, RandomStyleSequencesMatchAFullRecomposition) {
           }
         }
         what += "filters";
+      } else if (op == 6 && pick(3) == 0) {
+        // Twice or once the size, unturned.
+        m->scale = 1 + pick(2), m->rotation = 0;
+        ASSERT_EQ(vm.Style(p, [&] { vm.Set("rotate", 0), vm.Set("scalex", m->scale), vm.Set("scaley", m->scale); }),
+                  0u);
+        what += "scale";
       } else if (op == 6) {
         const int angle = 90 * pick(4);
-        ASSERT_EQ(vm.Call("RotateLayer", {p, angle}).code, 0u);
-        m->rotation = angle;
+        ASSERT_EQ(vm.Style(p, [&] { vm.Set("rotate", angle), vm.Set("scalex", 1), vm.Set("scaley", 1); }), 0u);
+        m->rotation = angle, m->scale = 1;
         what += "rotate";
       } else {
         // Several properties at once, moved and turned together.
         const int x = pick(kW), y = pick(kH), angle = 90 * pick(4);
-        ASSERT_EQ(vm.Style(p, [&] { vm.Set("x", x), vm.Set("y", y), vm.Set("rotate", angle); }), 0u);
-        m->x = x, m->y = y, m->rotation = angle;
+        ASSERT_EQ(vm.Style(p, [&] {
+          vm.Set("x", x), vm.Set("y", y), vm.Set("rotate", angle), vm.Set("scalex", 1), vm.Set("scaley", 1);
+        }), 0u);
+        m->x = x, m->y = y, m->rotation = angle, m->scale = 1;
         what += "move and rotate";
       }
       ASSERT_EQ(CountLayers(vm.Pic()), int(model.size())) << what;
