@@ -25,14 +25,12 @@ void AddDirtyRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t hei
   d->dirtyRects[d->dirtyCount++] = {x, y, int32_t(int64_t(x) + width - 1), int32_t(int64_t(y) + height - 1)};
 }
 
-void MergeDirtyRects(qmDisplay *d) {
-  if (!d->dirtyRects || AllDirty(d)) return;
-  qmDirtyRect *r = d->dirtyRects;
+void MergeRectArray(qmDirtyRect *r, int32_t count) {
   for (bool merged = true; merged;) {
     merged = false;
-    for (int32_t i = 0; i < d->dirtyCount; i++) {
+    for (int32_t i = 0; i < count; i++) {
       if (r[i].x1 == kMergedRect) continue;
-      for (int32_t j = i + 1; j < d->dirtyCount; j++) {
+      for (int32_t j = i + 1; j < count; j++) {
         if (r[j].x1 == kMergedRect) continue;
         // Overlapping or touching, with a gap of at most one pixel.
         if (r[j].x1 > r[i].x2 + 2 || r[i].x1 > r[j].x2 + 2 || r[j].y1 > r[i].y2 + 2 || r[i].y1 > r[j].y2 + 2) continue;
@@ -45,6 +43,11 @@ void MergeDirtyRects(qmDisplay *d) {
       }
     }
   }
+}
+
+void MergeDirtyRects(qmDisplay *d) {
+  if (!d->dirtyRects || AllDirty(d)) return;
+  MergeRectArray(d->dirtyRects, d->dirtyCount);
 }
 
 void FreeDirtyRects(qmDisplay *d) {

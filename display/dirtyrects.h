@@ -18,6 +18,8 @@ uint32_t ResetDirtyRects(qmDisplay *display);
 void AddDirtyRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height, int32_t pictureWidth,
                   int32_t pictureHeight);
 bool AllDirty(const qmDisplay *display);
-// Merges entries that overlap or lie at most one pixel apart, until none do.
+// Merges entries that overlap or lie at most one pixel apart, until none do; an entry taken
+// into another gets x1 = kMergedRect.
+void MergeRectArray(qmDirtyRect *rects, int32_t count);
 void MergeDirtyRects(qmDisplay *display);
 void FreeDirtyRects(qmDisplay *display);

@@ -5,6 +5,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "display/filters.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/alphaops.h"
 #include "graphics/graphics/bitmap_effects.h"
@@ -187,9 +188,8 @@ uint32_t ParseDisplayTags(VmState *L, int32_t index, int32_t sourceWidth, int32_
   }
   if (uint32_t code = ReadShadowOptions(L, index, &tags->shadow, nullptr)) return code;
   if (uint32_t code = ReadBorderOptions(L, index, 0, &tags->border, nullptr)) return code;
-  bool anyFilter = false;
-  for (const qmFilterSlot &f : tags->filters) anyFilter = anyFilter || f.enabled;
-  tags->effects = tags->hidden || tags->transparency || anyFilter || tags->shadow.on || tags->border.on;
+  if (uint32_t code = ReadFilterTable(L, index, tags->filters, nullptr)) return code;
+  tags->effects = tags->hidden || tags->transparency || HasFilters(tags->filters) || tags->shadow.on || tags->border.on;
 
   vm_pushstring(L, "name");
   vm_gettable(L, index);
@@ -279,17 +279,10 @@ uint32_t TransformImageBitmaps(int32_t kind, const qmBitmap *bitmap, const qmMas
   return 0;
 }
 
-uint32_t ApplyFilters(const qmFilterSlot *filters, qmBitmap *bitmap, int32_t width, int32_t height) {
-  const qmFilterSlot &tint = filters[kTintFilterSlot];
-  if (tint.enabled)
-    return TintBitmap(bitmap, 0, 0, width, height, uint32_t(tint.params[0]) & 0xFFFFFF, tint.params[1]);
-  return 0;
-}
-
 void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
                             int32_t width, int32_t height) {
   if (!tags) return;
-  ApplyFilters(tags->filters, bitmap, width, height);
+  ApplyFilters(tags->filters, bitmap, *mask, *alpha, width, height);
   const int32_t t = tags->transparency;
   if (!t) return;
   const uint8_t strength = uint8_t(255 - t);

@@ -79,7 +79,8 @@ void InitDefaultDrawTags(qmTransform *transform, qmDisplayTags *tags, int32_t wi
                          int32_t flags);
 
 // Reads the table at argument index (when it is the last argument) over the records: 0 or the
-// code of the first bad key (ERR_WRONGUSAGE, ERR_TABEXPECTED, ERR_INVINSERT, ERR_NAMETOOLONG).
+// code of the first bad key (ERR_WRONGUSAGE, ERR_TABEXPECTED, ERR_INVINSERT, ERR_NAMETOOLONG,
+// or an error of the "filters" list, ReadFilterTable).
 uint32_t ParseDisplayTags(VmState *L, int32_t index, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
                           int32_t height, int32_t smoothDefault, qmTransform *transform, qmDisplayTags *tags,
                           int32_t flags);
@@ -113,9 +114,6 @@ uint32_t TransformImageBitmaps(int32_t kind, const qmBitmap *bitmap, const qmMas
 
 // Tints the top-left width x height towards the colour by level 0..255.
 void TintPixels(qmBitmap *bitmap, int32_t width, int32_t height, uint32_t rgb, int32_t level);
-// The enabled filters over the picture (the tint filter; the others belong to the layer
-// engine). 0 or ERR_LOCKBMAP.
-uint32_t ApplyFilters(const qmFilterSlot *filters, qmBitmap *bitmap, int32_t width, int32_t height);
 // Filters and transparency of the tags applied in place to a picture that the caller owns.
 void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
                             int32_t width, int32_t height);

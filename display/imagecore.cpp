@@ -1,5 +1,7 @@
 #include "display/imagecore.h"
 
+#include "display/filters.h"
+
 #include "display/bgpic/bgpic.h"
 #include "display/brush/brush.h"
 #include "display/dirtyrects.h"
@@ -141,9 +143,14 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   pic.alpha = source.alpha;
   const bool identity = IsIdentityMatrix(transform.matrix);
 
-  // 8. Without layers the picture is changed in a private copy. (The layer engine would take
-  // the picture as a layer here; until it exists a display with layers on draws directly.)
-  if (!identity) {
+  // With layers on the layer keeps the untouched picture: the layer engine renders its
+  // transform and filters, and renders them again when a style changes.
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  const bool asLayer = d->layersOn && !req->pictureOut && !(req->flags & IMGCORE_REPLACE) && ctx &&
+                       ctx->addImageLayer &&
+                       (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
+  // 8. Without layers the picture is changed in a private copy.
+  if (!identity && !asLayer) {
     qmTransformedImage t{};
     const int32_t left0 = x - int32_t(width * transform.anchorX), top0 = y - int32_t(height * transform.anchorY);
     if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, pic.bitmap, pic.mask, pic.alpha, srcX, srcY, left0, top0, width,
@@ -157,9 +164,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     width = t.width, height = t.height;
     srcX = srcY = 0;
   }
-  bool anyFilter = false;
-  for (const qmFilterSlot &f : tags.filters) anyFilter = anyFilter || f.enabled;
-  if (anyFilter) {
+  if (HasFilters(tags.filters) && !asLayer) {
     if (hardware) return ERR_HWBRUSHFUNC;
     if (!pic.owned) {
       qmBitmap *b = nullptr;
@@ -170,14 +175,10 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
       pic.bitmap = b, pic.mask = m, pic.alpha = a, pic.owned = true;
       srcX = srcY = 0;
     }
-    if (uint32_t code = ApplyFilters(tags.filters, pic.bitmap, width, height)) return code;
+    ApplyFilters(tags.filters, pic.bitmap, pic.mask, pic.alpha, width, height);
   }
   // 9. With layers on the picture becomes a layer of the current picture; the layer engine
   // applies the transparency when it composes, and the rectangle is composed below.
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  const bool asLayer = d->layersOn && !req->pictureOut && !(req->flags & IMGCORE_REPLACE) && ctx &&
-                       ctx->addImageLayer &&
-                       (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
   if (asLayer) {
     qmImageLayer layer{};
     if (pic.owned) {
@@ -202,7 +203,9 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     layer.flags = req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT | IMGCORE_RENDERSCALED);
     if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
     // The layer engine refreshed what it had to; an untouched picture on top is composed below.
-    if (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden || tags.transparency) return 0;
+    if (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden || tags.transparency || !identity ||
+        HasFilters(tags.filters))
+      return 0;
   }
   if (tags.transparency) {
     if (hardware) return ERR_HWBRUSHFUNC;

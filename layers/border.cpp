@@ -65,9 +65,9 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   *out = {};
   const int32_t opacity = 255 - int32_t(color >> 24);
   const uint32_t rgb = color & 0xFFFFFF;
-  // The layer's own picture is the unfiltered, untransformed image of the state; for parts it
-  // already holds only the part, so the outline is read from (0, 0).
-  const qmPlaneSet &img = s->own;
+  // The unfiltered picture of the state at the state's size: its transformed image, else its
+  // own picture (for parts that holds only the part, so the outline is read from (0, 0)).
+  const qmPlaneSet &img = s->transformed.bitmap ? s->transformed : s->own;
   if (s->width < 1 || s->height < 1 || size < 1 || size > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   const int32_t w = s->width, h = s->height;
 

@@ -11,6 +11,7 @@
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/safeblt.h"
 #include "layers/border.h"
+#include "layers/layerimage.h"
 #include "platform/env.h"
 #include "platform/memory.h"
 #include "runtime/objtypes.h"
@@ -66,14 +67,6 @@ bool Intersect(const qmRect &a, const qmRect &b, qmRect *out) {
   if (x0 >= x1 || y0 >= y1) return false;
   *out = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
   return true;
-}
-
-// The picture the layer shows now: the filtered, else the transformed, else its own image.
-const qmPlaneSet *GetLayerImage(const qmLayerState *s) {
-  if (s->filtered.bitmap) return &s->filtered;
-  if (s->transformed.bitmap) return &s->transformed;
-  if (s->own.bitmap) return &s->own;
-  return nullptr;
 }
 
 // One layer picture into the destination, cut by the state's clip region: copied through its
@@ -136,7 +129,7 @@ qmRect ShadowRect(const qmLayer *l, const qmLayerState *s) {
 
 // The state's shadow plane, made from the border image when there is one, else from the
 // layer's picture. Null when it cannot be made.
-const qmAlphaChannel *EnsureShadowAlpha(const qmLayer *l, qmLayerState *s) {
+const qmAlphaChannel *EnsureShadowAlpha(VmState *L, qmLayer *l, qmLayerState *s) {
   if (s->shadowAlpha) return s->shadowAlpha;
   const qmShadowBlock &sh = l->shadow;
   int32_t v = 255 - int32_t(sh.color >> 24);
@@ -145,20 +138,20 @@ const qmAlphaChannel *EnsureShadowAlpha(const qmLayer *l, qmLayerState *s) {
     s->shadowAlpha = CreateShadowAlpha(s->border.alpha, s->border.mask, 0, 0, s->borderWidth, s->borderHeight,
                                        sh.radius, sh.sigma, v, 0, 0);
   } else {
-    // The state's pictures hold only a part's rectangle already: read from (0, 0).
-    const qmPlaneSet *img = GetLayerImage(s);
-    if (!img) return nullptr;
-    s->shadowAlpha = CreateShadowAlpha(img->alpha, img->mask, 0, 0, s->width, s->height, sh.radius, sh.sigma, v, 0, 0);
+    qmLayerImage img{};
+    if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) return nullptr;
+    s->shadowAlpha = CreateShadowAlpha(img.alpha, img.mask, img.originX, img.originY, s->width, s->height, sh.radius,
+                                       sh.sigma, v, 0, 0);
   }
   return s->shadowAlpha;
 }
 
 // The shadow colour through the shadow plane, cut to the clip rectangle and region.
-void DrawShadow(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &clipRect, qmBitmap *dst, int32_t W,
+void DrawShadow(VmState *L, qmLayer *l, qmLayerState *s, const qmRect &clipRect, qmBitmap *dst, int32_t W,
                 int32_t H) {
   // Without its border image the shadow falls from the layer's own rectangle.
   if (l->border.on) EnsureBorderImage(l, s);
-  const qmAlphaChannel *alpha = EnsureShadowAlpha(l, s);
+  const qmAlphaChannel *alpha = EnsureShadowAlpha(L, l, s);
   if (!alpha) return;
   const qmRect r = ShadowRect(l, s);
   qmRect part;
@@ -262,10 +255,10 @@ void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t
     if (BorderReplacesImage(l)) continue;
     qmRect part;
     if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) continue;
-    const qmPlaneSet *img = GetLayerImage(s);
-    if (!img) continue;
-    BlitLayerImage(L, img->bitmap, part.x - s->x, part.y - s->y, dst, part.x, part.y, part.w, part.h, W, H,
-                   img->mask, img->alpha, l->transparency, s->clip);
+    qmLayerImage img{};
+    if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) continue;
+    BlitLayerImage(L, img.bitmap, img.originX + part.x - s->x, img.originY + part.y - s->y, dst, part.x, part.y,
+                   part.w, part.h, W, H, img.mask, img.alpha, l->transparency, s->clip);
   }
 }
 

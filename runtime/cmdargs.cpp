@@ -49,8 +49,8 @@ int Found(VmState *L, int *found) {
   return 1;
 }
 
-// Reads "n" or "n%" from text: 0 when there is no number at its start; *isPercent tells whether
-// a "%" follows the number.
+}  // namespace
+
 int ParsePercentText(const char *text, double *n, int *isPercent) {
   char *end;
   *n = std::strtod(text, &end);
@@ -58,8 +58,6 @@ int ParsePercentText(const char *text, double *n, int *isPercent) {
   *isPercent = *end == '%';
   return 1;
 }
-
-}  // namespace
 
 VmState *CheckArgCount(VmState *L, int min, int max) {
   int n = vm_gettop(L);

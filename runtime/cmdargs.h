@@ -73,6 +73,9 @@ uint32_t PushNewId(VmState *L, const qmObjectId &id);
 qmObjectId GetNewObjectIdArg(VmState *L, int i);
 
 double GetNumberOrPercentArg(VmState *L, int i, double base, int allowAbove100, int *percent);
+// Reads "n" or "n%" from text: 0 when there is no number at its start; *isPercent tells whether
+// a "%" follows the number.
+int ParsePercentText(const char *text, double *n, int *isPercent);
 
 // Option-table fields: 1 with *out set (and *found = 1) when table[key] is not nil, else 0
 // with *out unchanged.

@@ -14,8 +14,11 @@
 #include "graphics/graphics/safeblt.h"
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
+#include "graphics/transform.h"
 #include "layers/layer.h"
+#include "layers/layerimage.h"
 #include "layers/layerops.h"
+#include "layers/layers/style_commands.h"
 #include "layers/redraw.h"
 #include "platform/env.h"
 #include "platform/memory.h"
@@ -61,8 +64,6 @@ uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
   return ERR_STRORNUM;
 }
 
-namespace {
-
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
   int32_t pos = 0;
@@ -72,6 +73,8 @@ uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position
   if (!*out) return ERR_LAYERRANGE;
   return 0;
 }
+
+namespace {
 
 uint32_t LayEnableLayers(VmState *L) {
   CheckArgCount(L, 0, 0);
@@ -340,14 +343,24 @@ const qmCommandEntry kLayersCommands[] = {
     {"ShowLayer", LayShowLayer},
     {"HideLayer", LayHideLayer},
     {"RemoveLayer", LayRemoveLayer},
+    {"SetLayerTransparency", LaySetLayerTransparency},
+    {"SetLayerLight", LaySetLayerTint},
+    {"SetLayerTint", LaySetLayerTint},
     {"FreeLayers", LayFreeLayers},
     {"SetLayerName", LaySetLayerName},
     {"DumpLayers", LayDumpLayers},
+    {"ScaleLayer", LayScaleLayer},
+    {"RotateLayer", LayRotateLayer},
+    {"SetLayerStyle", LaySetLayerStyle},
+    {"GetLayerStyle", LayGetLayerStyle},
+    {"TransformLayer", LayTransformLayer},
+    {"SetLayerAnchor", LaySetLayerAnchor},
     {"LayerExists", LayLayerExists},
     {"SetLayerZPos", LaySetLayerZPos},
     {"TranslateLayer", LayTranslateLayer},
     {"GetLayerAtPos", LayGetLayerAtPos},
     {"SetLayerShadow", LaySetLayerShadow},
+    {"SetLayerFilter", LaySetLayerFilter},
     {"SetLayerBorder", LaySetLayerBorder},
     {"LayerToFront", LayLayerToFront},
     {"LayerToBack", LayLayerToBack},
@@ -400,8 +413,22 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   // AddLayer places the picture at x minus the anchor's share of the object's size.
   const double ax = r->transform ? r->transform->anchorX : 0, ay = r->transform ? r->transform->anchorY : 0;
   const int32_t x = r->x + int32_t(r->objectWidth * ax), y = r->y + int32_t(r->objectHeight * ay);
-  return AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes, state,
-                  r->position, flags);
+  if (uint32_t code = AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
+                               state, r->position, flags))
+    return code;
+  if (!r->transform || IsIdentityMatrix(r->transform->matrix)) return 0;
+  // The layer keeps the untouched picture and shows it through its transform.
+  qmLayer *layer = LastLayer(CurrentBGPic);
+  while (layer && layer->base != state) layer = LayerBelow(layer);
+  if (!layer) return 0;
+  int32_t before[4];
+  GetLayerBounds(layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
+  const uint32_t code = RenderLayerImage(L, layer, 0);
+  if (!layer->hidden) {
+    RefreshRect(L, before[0], before[1], before[2], before[3]);
+    RefreshLayer(L, layer);
+  }
+  return code;
 }
 
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {

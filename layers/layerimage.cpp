@@ -1,0 +1,222 @@
+#include "layers/layerimage.h"
+
+#include <cmath>
+#include <cstring>
+
+#include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
+#include "display/filters.h"
+#include "graphics/draw/draw_style.h"
+#include "graphics/graphics/bitmapops.h"
+#include "graphics/transform.h"
+#include "platform/memory.h"
+#include "runtime/cmdargs.h"
+#include "runtime/context.h"
+#include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
+
+namespace {
+
+bool IsPartType(int32_t type) { return type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART; }
+bool IsTextType(int32_t type) {
+  return type == QMTYPE_TEXTOBJECT || type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT;
+}
+
+void SetImage(qmLayerImage *out, const qmPlaneSet &set, int32_t width, int32_t height) {
+  *out = {set.bitmap, set.mask, set.alpha, width, height, 0, 0, nullptr};
+}
+
+// The image of the layer's object itself, for layers that keep no picture of their own.
+uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLayerImage *out) {
+  switch (layer->type) {
+  case QMTYPE_BRUSH:
+  case QMTYPE_BRUSHPART: {
+    qmBrush *b = nullptr;
+    if (uint32_t code = FindBrush(L, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE)) return code;
+    *out = {b->bitmap, b->mask, b->alpha, b->width, b->height, 0, 0, b->sourceImage};
+    break;
+  }
+  case QMTYPE_BGPICPART: {
+    qmBGPic *pic = nullptr;
+    if (uint32_t code = FindBGPic(L, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+    SetImage(out, pic->unscaled, pic->unscaledWidth, pic->unscaledHeight);
+    break;
+  }
+  case QMTYPE_TEXTOBJECT: {
+    qmPlayerContext *ctx = GetPlayerContext(L);
+    if (!ctx || !ctx->textObjectPicture) return MissingObjectError(&layer->object, ERR_FINDTEXTOBJECT);
+    const qmBitmap *b = nullptr;
+    const qmMask *m = nullptr;
+    const qmAlphaChannel *a = nullptr;
+    int32_t w = 0, h = 0;
+    if (uint32_t code = ctx->textObjectPicture(L, &layer->object, &b, &m, &a, &w, &h)) return code;
+    // Borrowed: the layer code only reads the text object's planes.
+    *out = {const_cast<qmBitmap *>(b), const_cast<qmMask *>(m), const_cast<qmAlphaChannel *>(a), w, h, 0, 0, nullptr};
+    break;
+  }
+  case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);  // no anims in this player yet
+  default: return ERR_WRONGUSAGE;
+  }
+  if (IsPartType(layer->type)) out->originX = S->partX, out->originY = S->partY;
+  return 0;
+}
+
+void FreeState(qmLayerState *s) {
+  FreeLayerStateImages(s);
+  MemFree(s);
+}
+
+// cos and sin of whole degrees 0..360 from the draw library's tables (kept as angles 360 - i).
+bool DegreeTables(const double **cosine, const double **sine) {
+  const qmDrawTables *t = GetDrawTables();
+  if (!t->cosine || !t->sine) {
+    if (InitDrawTables()) return false;
+    t = GetDrawTables();
+  }
+  *cosine = t->cosine, *sine = t->sine;
+  return true;
+}
+
+}  // namespace
+
+uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
+                       int32_t frame, qmLayerImage *out) {
+  if (layer->type == QMTYPE_NOOBJECT) return ERR_WRONGUSAGE;
+  if (useFilters && !S->filtered.bitmap && HasFilters(layer->filters)) {
+    // Failures here are not reported: the layer then shows its picture without filters.
+    qmLayerImage plain{};
+    if (!GetLayerImage(L, layer, S, 0, useTransform, frame, &plain) && plain.bitmap) {
+      qmPlaneSet f{};
+      if (!CopyBitmap(plain.bitmap, plain.mask, plain.alpha, plain.originX, plain.originY, S->width, S->height, 0,
+                      &f.bitmap, &f.mask, &f.alpha)) {
+        ApplyFilters(layer->filters, f.bitmap, f.mask, f.alpha, S->width, S->height);
+        S->filtered = f;
+      }
+    }
+  }
+  // The filtered image is made from the transformed one when there is one, so it shows the
+  // filters over the transform whatever kind of filter is set.
+  if (useFilters && S->filtered.bitmap) SetImage(out, S->filtered, S->width, S->height);
+  else if (useTransform && S->transformed.bitmap) SetImage(out, S->transformed, S->width, S->height);
+  else if (S->own.bitmap) SetImage(out, S->own, S->width, S->height);
+  else return GetObjectImage(L, layer, S, out);
+  return 0;
+}
+
+void UpdateTransform(qmTransform *t, int32_t width, int32_t height) {
+  if (t->userMatrixSet) {
+    std::memcpy(t->matrix, t->userMatrix, sizeof t->matrix);
+    return;
+  }
+  BuildTransformMatrix(t->matrix, t->targetWidth, t->targetHeight, width, height, t->scaleX, t->scaleY, t->rotation);
+}
+
+int32_t FindRotationScales(const qmTransform *t, double *scaleX, double *scaleY) {
+  const double *cosine = nullptr, *sine = nullptr;
+  if (!DegreeTables(&cosine, &sine)) return 0;
+  const double m00 = t->matrix[0], m01 = t->matrix[1], m10 = t->matrix[2], m11 = t->matrix[3];
+  auto sinOf = [&](int i) { return -sine[i]; };  // the table holds sin(360 - i)
+  int i = 0, j = 0;
+  for (; i <= 360; i++)
+    if ((cosine[i] < 0) == (m00 < 0) && std::fabs(m00 / cosine[i] - m01 / sinOf(i)) <= 0.0001) break;
+  for (; j <= 360; j++)
+    if ((cosine[j] < 0) == (m11 < 0) && std::fabs(m11 / cosine[j] - m10 / -sinOf(j)) <= 0.0001) break;
+  if (i > 360 || j > 360) return 0;
+  *scaleX = m00 / cosine[i];
+  *scaleY = m11 / cosine[j];
+  return 1;
+}
+
+void DetectPureRotation(qmTransform *t) {
+  if (t->matrix[1] == 0 && t->matrix[2] == 0) return;
+  t->generalTransform = 1;
+  double sx = 0, sy = 0;
+  if (FindRotationScales(t, &sx, &sy)) {
+    if (std::fabs(sx - sy) <= 0.01) t->generalTransform = 0;
+    t->scaleXEstimate = sx, t->scaleYEstimate = sy;
+  }
+}
+
+uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t) {
+  switch (layer->type) {
+  case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
+  case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
+  case QMTYPE_NOOBJECT: return 0;
+  default: break;
+  }
+  // Every kind that exists here draws from its picture: the object's, or the one the layer was
+  // given (shapes and text), turned about the layer's anchor.
+  qmLayerState *base = layer->base;
+  qmLayerImage img{};
+  if (uint32_t code = GetLayerImage(L, layer, base, 0, 0, -1, &img)) return code;
+  if (!img.bitmap) return ERR_WRONGUSAGE;
+  // Turns by whole quarters carry rounding noise of about 1e-16 in the matrix (cos 90 is not 0
+  // in doubles), enough to truncate the placed corner one pixel off: such terms count as exact.
+  double m[4];
+  for (int k = 0; k < 4; k++) {
+    const double r = std::round(transform->matrix[k]);
+    m[k] = std::fabs(transform->matrix[k] - r) < 1e-12 ? r : transform->matrix[k];
+  }
+  qmTransformedImage t{};
+  if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
+                                            base->x, base->y, base->width, base->height, layer->anchorX,
+                                            layer->anchorY, m, transform->smooth, &t))
+    return code;
+  N->transformed = {t.bitmap, t.mask, t.alpha};
+  N->x = t.x, N->y = t.y;
+  N->width = t.width, N->height = t.height;
+  return 0;
+}
+
+uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t) {
+  qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
+  qmTransform T = layer->transform;
+  if (IsTextType(layer->type)) DetectPureRotation(&T);
+  // Untransformed, the layer shows its base state again.
+  if (IsIdentityMatrix(T.matrix)) {
+    if (current != base && current != unscaled) FreeState(current);
+    if (unscaled != base) FreeState(unscaled);
+    layer->unscaled = layer->current = base;
+    return 0;
+  }
+  auto *N = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
+  if (!N) return ERR_MEM;
+  N->requestedX = base->requestedX, N->requestedY = base->requestedY;
+  N->objectWidth = base->objectWidth, N->objectHeight = base->objectHeight;
+  N->anchoredX = base->anchoredX, N->anchoredY = base->anchoredY;
+  N->clip = base->clip;  // referred to, never owned by this record
+  if (uint32_t code = DrawLayerObject(L, layer, N, &T, LRENDER_INTOSTATE)) {
+    FreeState(N);
+    return code;
+  }
+  if (current != base && current != unscaled) FreeState(current);
+  if (unscaled != base) FreeState(unscaled);
+  layer->unscaled = layer->current = N;
+  return 0;
+}
+
+uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t, qmMask ***mask, qmAlphaChannel ***alpha) {
+  *mask = nullptr, *alpha = nullptr;
+  switch (layer->type) {
+  case QMTYPE_BRUSH:
+  case QMTYPE_BRUSHPART: {
+    qmBrush *b = nullptr;
+    if (uint32_t code = FindBrush(L, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE)) return code;
+    *mask = &b->mask, *alpha = &b->alpha;
+    return 0;
+  }
+  case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
+  case QMTYPE_BGPICPART: {
+    qmLayerState *base = layer->base;
+    if (base->own.bitmap) {
+      *mask = &base->own.mask, *alpha = &base->own.alpha;
+      return 0;
+    }
+    qmBGPic *pic = nullptr;
+    if (uint32_t code = FindBGPic(L, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+    *mask = &pic->master.mask, *alpha = &pic->master.alpha;
+    return 0;
+  }
+  default: return 0;
+  }
+}

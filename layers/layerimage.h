@@ -1,0 +1,53 @@
+// What a layer shows: its image from a state (filtered, transformed, its own or its object's),
+// the transform matrix kept in step with scale, size and rotation, and the rendering of a layer
+// through its transform into a state of its own.
+#pragma once
+#include <cstdint>
+
+#include "layers/layer.h"
+
+struct VmState;
+
+// The image of a state. Planes are borrowed: they belong to the state or to the object.
+struct qmLayerImage {
+  qmBitmap *bitmap;
+  qmMask *mask;
+  qmAlphaChannel *alpha;
+  int32_t width, height;  // the image's size
+  // Where the state's rectangle starts inside the image: a part's origin when the image is the
+  // whole object, else 0.
+  int32_t originX, originY;
+  void *source;  // a brush's source image, else null
+};
+
+// The image the layer shows from state S; frame -1 is the layer's current frame. The filtered
+// image is built on first use when filters are asked for and enabled. 0, ERR_WRONGUSAGE for a
+// layer being taken out or a kind without an image, or the object lookup's error.
+uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
+                       int32_t frame, qmLayerImage *out);
+
+// The transform's matrix from its user matrix, or from target size, object size, scales and
+// rotation.
+void UpdateTransform(qmTransform *transform, int32_t width, int32_t height);
+// 1 when the matrix is a rotation of whole degrees with a scale per axis, with the two scales.
+int32_t FindRotationScales(const qmTransform *transform, double *scaleX, double *scaleY);
+// The general-transform flag: 0 for a pure rotation with equal scales (estimates kept), else 1.
+void DetectPureRotation(qmTransform *transform);
+
+// Render flags handed to the renderers.
+enum : uint32_t { LRENDER_REPLACE = 8, LRENDER_INTOSTATE = 16, LRENDER_SCALED = 64 };
+
+// Renders the layer's object through the transform into the state N: its transformed planes
+// (none for the identity), on-screen corner and size. 0 or an error code.
+uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t flags);
+
+// RenderLayerImage modes.
+enum : uint32_t { LRENDERMODE_SCALED = 1, LRENDERMODE_FOLLOW = 2, LRENDERMODE_KEEPCURRENT = 4 };
+// Renders the layer anew through its transform into a new state that becomes its unscaled and
+// current state; an identity transform returns the layer to its base state. 0 or an error code;
+// on failure the layer keeps its states.
+uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode);
+
+// Where the mask and the alpha channel of what the layer shows are kept, so that a caller can
+// replace them; both null for kinds without such planes. 0 or the object lookup's error.
+uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t frame, qmMask ***mask, qmAlphaChannel ***alpha);

@@ -1,0 +1,227 @@
+// The style commands of the layers library: SetLayerStyle and its one-key front-ends, which
+// build a style table and hand it to the style engine, and GetLayerStyle, which answers with
+// the table of everything a style can set.
+#include "layers/layers/style_commands.h"
+
+#include "display/display.h"
+#include "display/filters.h"
+#include "graphics/graphics/clipregion.h"
+#include "layers/layer.h"
+#include "layers/layers/lib_layers.h"
+#include "layers/style.h"
+#include "runtime/cmdargs.h"
+#include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
+#include "runtime/objtypes.h"
+#include "runtime/vm/vm_api.h"
+
+namespace {
+
+// The layer argument copied and a new style table pushed, for the front-ends.
+void PushLayerAndTable(VmState *L) {
+  vm_pushvalue(L, 1);
+  vm_newtable(L);
+}
+
+// table[key] := the value at stack index i (the table on the stack top).
+void SetFieldFromArg(VmState *L, const char *key, int i) {
+  vm_pushstring(L, key);
+  vm_pushvalue(L, i);
+  vm_settable(L, -3);
+}
+
+// The smooth-scaling switch of the optional argument i, when given.
+void SetSmoothFromArg(VmState *L, int i, int top) {
+  if (top >= i && !vm_isnoneornil(L, i)) SetFieldFromArg(L, "smoothscale", i);
+}
+
+uint32_t ApplyPushedStyle(VmState *L) { return ApplyLayerStyle(L, vm_gettop(L) - 1, 2, 0); }
+
+}  // namespace
+
+uint32_t LaySetLayerStyle(VmState *L) {
+  CheckArgCount(L, 2, 0);
+  return ApplyLayerStyle(L, 1, vm_gettop(L), 0);
+}
+
+uint32_t LaySetLayerFilter(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  const int type = vm_type(L, 2);
+  if (type == VM_TNUMBER && vm_tonumber(L, 2) != 0) return ERR_WRONGUSAGE;
+  if (type != VM_TNUMBER && type != VM_TTABLE) {
+    SetErrorNumber(2);
+    return ERR_TABEXPECTED;
+  }
+  PushLayerAndTable(L);
+  if (type == VM_TNUMBER) SetFieldInt(L, "clearfilters", 1);
+  else SetFieldFromArg(L, "filters", 2);
+  return ApplyPushedStyle(L);
+}
+
+uint32_t LaySetLayerAnchor(VmState *L) {
+  CheckArgCount(L, 3, 3);
+  const double ax = vm_checknumber(L, 2), ay = vm_checknumber(L, 3);
+  PushLayerAndTable(L);
+  SetFieldNumber(L, "anchorx", ax);
+  SetFieldNumber(L, "anchory", ay);
+  return ApplyPushedStyle(L);
+}
+
+uint32_t LayTransformLayer(VmState *L) {
+  CheckArgCount(L, 5, 6);
+  const int top = vm_gettop(L);
+  double m[4];
+  for (int k = 0; k < 4; k++) m[k] = vm_checknumber(L, 2 + k);
+  PushLayerAndTable(L);
+  vm_pushstring(L, "transform");
+  vm_newtable(L);
+  for (int k = 0; k < 4; k++) {
+    vm_pushnumber(L, m[k]);
+    vm_rawseti(L, -2, k);
+  }
+  vm_settable(L, -3);
+  SetSmoothFromArg(L, 6, top);
+  return ApplyPushedStyle(L);
+}
+
+uint32_t LayRotateLayer(VmState *L) {
+  CheckArgCount(L, 2, 3);
+  const int top = vm_gettop(L);
+  const double angle = vm_checknumber(L, 2);
+  PushLayerAndTable(L);
+  SetFieldNumber(L, "rotate", angle);
+  SetSmoothFromArg(L, 3, top);
+  return ApplyPushedStyle(L);
+}
+
+uint32_t LayScaleLayer(VmState *L) {
+  CheckArgCount(L, 3, 4);
+  const int top = vm_gettop(L);
+  // A size is a number or a percentage string; the style reader checks both.
+  PushLayerAndTable(L);
+  SetFieldFromArg(L, "width", 2);
+  SetFieldFromArg(L, "height", 3);
+  SetSmoothFromArg(L, 4, top);
+  return ApplyPushedStyle(L);
+}
+
+uint32_t LaySetLayerTint(VmState *L) {
+  CheckArgCount(L, 3, 3);
+  const uint32_t color = vm_checkinteger(L, 2);
+  PushLayerAndTable(L);
+  SetFieldNumber(L, "tintcolor", color);
+  SetFieldFromArg(L, "tint", 3);
+  return ApplyPushedStyle(L);
+}
+
+uint32_t LaySetLayerTransparency(VmState *L) {
+  CheckArgCount(L, 2, 2);
+  PushLayerAndTable(L);
+  SetFieldFromArg(L, "transparency", 2);
+  return ApplyPushedStyle(L);
+}
+
+namespace {
+
+void SetFieldFlagNumber(VmState *L, const char *key, int32_t on) { SetFieldInt(L, key, on ? 1 : 0); }
+
+// "filters": one entry per enabled slot in slot order, each {name, priority, args}.
+void PushFilterList(VmState *L, const qmFilterSlot *filters) {
+  vm_pushstring(L, "filters");
+  vm_newtable(L);
+  int n = 0;
+  for (int32_t slot = 0; slot < kFilterSlotCount; slot++) {
+    const qmFilterSlot &f = filters[slot];
+    if (!f.enabled) continue;
+    const qmFilterInfo &info = kFilterInfo[slot];
+    vm_newtable(L);
+    SetFieldString(L, "name", info.name);
+    SetFieldInt(L, "priority", f.priority);
+    vm_pushstring(L, "args");
+    vm_newtable(L);
+    int ni = 0, nf = 0;
+    for (int32_t k = 0; k < info.paramCount; k++) {
+      vm_pushnumber(L, info.kinds[k] == FPARAM_FLOAT ? double(f.floatParams[nf++]) : double(f.params[ni++]));
+      vm_rawseti(L, -2, k);
+    }
+    vm_settable(L, -3);
+    vm_rawseti(L, -2, n++);
+  }
+  vm_settable(L, -3);
+}
+
+}  // namespace
+
+uint32_t LayGetLayerStyle(VmState *L) {
+  CheckArgCount(L, 1, 1);
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_NOLAYERS;
+  // With a Select* output the picture of the display and the layers switched on before count.
+  const bool selecting =
+      d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA;
+  const qmBGPic *pic = selecting ? d->bgpic : CurrentBGPic;
+  if (!(selecting ? d->selectSave[5] : d->layersOn) || !pic) return ERR_NOLAYERS;
+  int32_t pos = 0;
+  if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
+  const qmLayer *l = pos >= 1 ? GetNthLayer(pic, pos) : nullptr;
+  if (!l) return ERR_LAYERRANGE;
+  const qmLayerState *base = l->base;
+  vm_newtable(L);
+  switch (l->type) {
+  case QMTYPE_BRUSH:
+  case QMTYPE_BRUSHPART:
+  case QMTYPE_BGPICPART:
+    SetFieldObjectId(L, "id", &l->object);
+    SetFieldInt(L, "partx", base->partX);
+    SetFieldInt(L, "party", base->partY);
+    SetFieldInt(L, "partwidth", base->objectWidth);
+    SetFieldInt(L, "partheight", base->objectHeight);
+    break;
+  case QMTYPE_TEXTOBJECT: SetFieldObjectId(L, "id", &l->object); break;
+  default: break;  // shapes and texts are kept as pictures: nothing more to report
+  }
+  const qmTransform &t = l->transform;
+  SetFieldInt(L, "x", base->requestedX);
+  SetFieldInt(L, "y", base->requestedY);
+  SetFieldInt(L, "width", t.targetWidth);
+  SetFieldInt(L, "height", t.targetHeight);
+  SetFieldNumber(L, "rotate", t.rotation);
+  SetFieldNumber(L, "scalex", t.scaleX);
+  SetFieldNumber(L, "scaley", t.scaleY);
+  SetFieldNumber(L, "anchorx", l->anchorX);
+  SetFieldNumber(L, "anchory", l->anchorY);
+  SetFieldFlagNumber(L, "smoothscale", t.smooth);
+  vm_pushstring(L, "transform");
+  vm_newtable(L);
+  static const double kIdentity[4] = {1, 0, 0, 1};
+  const double *m = t.userMatrixSet ? t.userMatrix : kIdentity;
+  for (int k = 0; k < 4; k++) {
+    vm_pushnumber(L, m[k]);
+    vm_rawseti(L, -2, k);
+  }
+  vm_settable(L, -3);
+  SetFieldInt(L, "transparency", l->transparency);
+  SetFieldInt(L, "tint", l->filters[kTintFilterSlot].params[1]);
+  SetFieldNumber(L, "tintcolor", uint32_t(l->filters[kTintFilterSlot].params[0]));
+  SetFieldFlagNumber(L, "hidden", l->hidden);
+  SetFieldNumber(L, "clipregion", base->clip ? double(base->clip->header.id) : -1.0);
+  SetFieldFlagNumber(L, "shadow", l->shadow.on);
+  if (l->shadow.on) {
+    SetFieldNumber(L, "shadowcolor", l->shadow.color);
+    SetFieldInt(L, "shadowdir", l->shadow.direction);
+    SetFieldInt(L, "shadowsize", l->shadow.size);
+    SetFieldNumber(L, "shadowradius", l->shadow.radius);
+    SetFieldNumber(L, "shadowsigma", l->shadow.sigma);
+  }
+  SetFieldFlagNumber(L, "border", l->border.on);
+  SetFieldNumber(L, "bordercolor", l->border.color);
+  SetFieldInt(L, "bordersize", l->border.size);
+  SetFieldInt(L, "outlinethickness", l->border.size);
+  SetFieldNumber(L, "edgecolor", l->border.color);
+  SetFieldInt(L, "edgesize", l->border.size);
+  PushFilterList(L, l->filters);
+  SetFieldString(L, "group", l->group);
+  SetFieldString(L, "name", l->name ? l->name : "");
+  SetFieldInt(L, "z", pos);
+  return 1;
+}
