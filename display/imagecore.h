@@ -8,6 +8,7 @@
 #include "runtime/cmdargs.h"
 
 struct VmState;
+struct qmTextRequest;
 
 // Flags of a drawing, handed on to the layer engine.
 enum : uint32_t {
@@ -58,6 +59,8 @@ struct qmImageLayer {
   qmDisplayTags *tags;
   int32_t position;  // -1 top, else 1-based
   uint32_t flags;    // IMGCORE_HIDDEN, IMGCORE_INSERT, IMGCORE_RENDERSCALED
+  qmTextRequest *textRequest;  // text layers: the layer's own copy, handed over like the planes
+  int32_t lineEnds[4];         // LINE: x1, y1, x2, y2 on the picture
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed

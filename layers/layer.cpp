@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "graphics/bitmap.h"
+#include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -175,6 +176,7 @@ void FreeLayerContents(VmState *L, qmLayer *layer) {
     qmLayerState *s = states[i];
     if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
     FreeLayerStateImages(s);
+    FreeLayerTextRequest(s);
     MemFree(s);
   }
   layer->base = layer->unscaled = layer->current = nullptr;

@@ -10,6 +10,7 @@
 
 struct VmState;
 struct qmClipRegion;
+struct qmTextRequest;
 
 inline constexpr int32_t kMaxLayerName = 255;
 inline constexpr int32_t kMaxLayerGroup = 64;
@@ -30,6 +31,11 @@ struct qmLayerState {
   int32_t borderOffsetX, borderOffsetY;
   int32_t borderWidth, borderHeight;
   int32_t partX, partY;  // brush and picture parts: the part's origin inside the object
+  // Text layers (TEXTOUT, PRINT): the layer's own copy of the request it was drawn from, at the
+  // resolved position and with the picture's size; TEXTOBJECT: only the position and the
+  // object's size in its first four words. Null for other layers. Freed with the state.
+  qmTextRequest *textRequest;
+  int32_t lineX1, lineY1, lineX2, lineY2;  // LINE: the two end points on the picture
 };
 
 struct qmLayer {

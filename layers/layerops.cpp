@@ -6,6 +6,7 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
+#include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -46,6 +47,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     FreePlanes(planes);
     if (state) {
       FreeLayerStateImages(state);
+      FreeLayerTextRequest(state);
       MemFree(state);
     }
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
@@ -57,6 +59,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
 
   auto fail = [&](uint32_t code) {
     FreeLayerStateImages(state);
+    FreeLayerTextRequest(state);
     MemFree(state);
     MemFree(layer->name);
     MemFree(layer);
@@ -158,6 +161,7 @@ void PlaceLayer(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t relati
     shift(st->requestedX, dx), shift(st->requestedY, dy);
     shift(st->anchoredX, dx), shift(st->anchoredY, dy);
     shift(st->x, dx), shift(st->y, dy);
+    shift(st->lineX1, dx), shift(st->lineY1, dy), shift(st->lineX2, dx), shift(st->lineY2, dy);
   }
   if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
   int32_t now[4];

@@ -16,6 +16,7 @@
 #include "graphics/graphics/position.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
+#include "layers/objectlayers.h"
 #include "layers/redraw.h"
 #include "platform/env.h"
 #include "platform/memory.h"
@@ -386,8 +387,15 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   const qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
   if (!state) {
     FreeBitmap(planes.bitmap), FreeMask(planes.mask), FreeAlphaChannel(planes.alpha);
+    qmLayerState request{};
+    request.textRequest = r->textRequest;
+    FreeLayerTextRequest(&request);
     return ERR_MEM;
   }
+  // What a text layer or a line keeps beside its picture.
+  state->textRequest = r->textRequest;
+  state->lineX1 = r->lineEnds[0], state->lineY1 = r->lineEnds[1];
+  state->lineX2 = r->lineEnds[2], state->lineY2 = r->lineEnds[3];
   state->requestedX = r->requestedX, state->requestedY = r->requestedY;
   state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
   state->partX = r->partX, state->partY = r->partY;

@@ -374,6 +374,19 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   qmTransform t;
   qmDisplayTags tags;
   if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
+  qmDisplay *D = CurrentDisplay;
+  if (D && D->layersOn && (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
+    // A text object layer keeps the position and the object's size instead of a request; the
+    // layer turns and scales the picture by the tags.
+    const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
+    const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
+    qmTextRequest place{};
+    place.x = x, place.y = y;
+    place.width = o->width, place.height = o->height;
+    const qmObjectId id{o->header.id, o->header.handle};
+    return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &id, o->bitmap, o->mask, o->alpha, o->width, o->height,
+                           x + o->xOffset, y + o->yOffset, &t, &tags);
+  }
   int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
   int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
   bool effects = tags.transparency != 0;
