@@ -39,3 +39,13 @@ uint32_t LayersRemoveAllLayers(VmState *L) {
   pic->layersChanged = 1;
   return 0;
 }
+
+uint32_t LayersRemoveLastLayer(VmState *L, int32_t type) {
+  qmBGPic *pic = CurrentBGPic;
+  const qmObjectId none{0, 0};
+  qmLayer *layer = pic ? FindObjectLayer(pic, type, &none, 1) : nullptr;
+  if (!layer) return 0;
+  DestroyLayer(L, layer, 0, nullptr, nullptr);
+  pic->layersChanged = 1;
+  return 0;
+}

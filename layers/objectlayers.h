@@ -19,3 +19,6 @@ void FreeLayerTextRequest(qmLayerState *state);
 // selected with SelectBGPic, the shown layers' rectangles go to its dirty list; on the display
 // the caller restores the whole background. 0 or ERR_REMADLAYER.
 uint32_t LayersRemoveAllLayers(VmState *L);
+// The most recent layer of the type drawn for no object (the top-most such) goes, its area
+// refreshed. 0, also when there is none.
+uint32_t LayersRemoveLastLayer(VmState *L, int32_t type);

@@ -173,6 +173,7 @@ void WireDisplayServices(VmState *L) {
   ctx->addImageLayer = LayersAddImageLayer;
   ctx->addTextLayer = LayersAddTextLayer;
   ctx->removeAllLayers = LayersRemoveAllLayers;
+  ctx->removeLastLayer = LayersRemoveLastLayer;
   ctx->readLayerAttribute = LayersReadAttribute;
 }
 
@@ -186,6 +187,7 @@ void UnwirePlayerContext(VmState *L) {
   ctx->addTextLayer = nullptr;
   ctx->addImageLayer = nullptr;
   ctx->removeAllLayers = nullptr;
+  ctx->removeLastLayer = nullptr;
   ctx->readLayerAttribute = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);

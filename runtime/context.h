@@ -51,6 +51,9 @@ struct qmPlayerContext {
   // The layers library: Cls with layers on takes every layer of the current picture away. 0 or
   // an error.
   uint32_t (*removeAllLayers)(VmState *L);
+  // The layers library: the most recent layer of that type drawn for no object goes (InKeyStr's
+  // echoed characters). 0 or an error.
+  uint32_t (*removeLastLayer)(VmState *L, int32_t type);
   // The layers library's answers to GetAttribute for a layer (the layer is argument 2): the
   // results pushed or an error.
   uint32_t (*readLayerAttribute)(VmState *L, int32_t attribute);

@@ -14,7 +14,9 @@
 
 #include "display/bgpic/bgpic.h"
 #include "layers/layer.h"
+#include "platform/keycodes.h"
 #include "runtime/errcodes.h"
+#include "runtime/eventqueue.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
 #include "tests/text/text_test_util.h"
@@ -181,6 +183,35 @@ TEST(ObjectLayers, PrintAdvancesTheCursorFromLayerToLayer) {
   const qmLayer *third = GetNthLayer(vm.Pic(), 3);
   EXPECT_EQ(third->type, QMTYPE_PRINT);
   EXPECT_GE(third->base->y, after[1] - 1);
+}
+
+// InKeyStr with layers on: each echoed character is a layer of its own that goes again with
+// backspace and at the end, so that only the input printed once stays, as Print shows it.
+TEST(ObjectLayers, InKeyStrLeavesOnlyTheFinalPrintLayer) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Locate", {8, 16}).code, 0u);
+  ASSERT_EQ(vm.Call("Print", {CmdArg::Str("ac")}).code, 0u);
+  const Screen want = vm.Capture();
+  const int32_t wantX = vm.d->cursorX;
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Locate", {8, 16}).code, 0u);
+  for (uint32_t k : {uint32_t('a'), uint32_t('b'), uint32_t(KEY_BACKSPACE), uint32_t('c')}) {
+    PostEvent(vm.d, EVENT_KEY, 1, 0, k, nullptr);
+    PostEvent(vm.d, EVENT_KEY, 0, 0, k, nullptr);
+  }
+  PostEvent(vm.d, EVENT_KEY, 1, 0, KEY_RETURN, nullptr);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "inkeystr");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 0);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0u);
+  EXPECT_STREQ(vm_tostring(vm.L, -1), "ac");
+  vm_settop(vm.L, 0);
+  ASSERT_EQ(CountLayers(vm.Pic()), 1);
+  EXPECT_STREQ(FirstLayer(vm.Pic())->base->textRequest->text, "ac");
+  EXPECT_EQ(vm.d->cursorX, wantX);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
 }
 
 // The display tags of a text layer are the layer's: a hidden one shows nothing until

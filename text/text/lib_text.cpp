@@ -627,9 +627,20 @@ struct qmEchoSave {
   qmBitmap *strip;
   int32_t top;
   int32_t cursorX, cursorY;
+  bool layer;  // with layers on the character became a PRINT layer: it is taken away instead
 };
 
+// Whether echoed characters become layers of their own, which the layers library can take away.
+bool EchoesAsLayers(VmState *L, const qmDisplay *d) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  return d && d->layersOn && ctx && ctx->addTextLayer && ctx->removeLastLayer;
+}
+
 void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
+  if (save.layer) {
+    GetPlayerContext(L)->removeLastLayer(L, QM_TEXT_PRINT);
+    save.layer = false;
+  }
   if (save.strip) {
     qmSafeBlt b{};
     b.src = save.strip;
@@ -646,15 +657,16 @@ void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
   d->cursorY = save.cursorY;
 }
 
-uint32_t SaveEcho(qmDisplay *d, qmEchoSave *save) {
+uint32_t SaveEcho(VmState *L, qmDisplay *d, qmEchoSave *save) {
   const qmTextStyle *s = GetTextState();
   int32_t line = s->font ? s->font->height : 8;
   int32_t margin = line + s->edgeSize + s->shadowDistance;
   save->cursorX = d->cursorX;
   save->cursorY = d->cursorY;
   save->strip = nullptr;
+  save->layer = false;
   qmBitmap *bg = d->backgroundCopy;
-  if (!bg) return 0;
+  if (!bg || EchoesAsLayers(L, d)) return 0;
   int32_t top = std::max(0, d->cursorY - margin), bottom = std::min(bg->height, d->cursorY + 2 * line + margin);
   save->top = top;
   if (bottom <= top) return 0;
@@ -718,7 +730,7 @@ uint32_t TxtInKeyStr(VmState *L) {
       if (k == uint32_t(KEY_TAB) || k == uint32_t(KEY_SPACE)) k = ' ';
       if (k > 255 || int32_t(typed.size()) >= maxLength || !AcceptsInput(filter, k)) continue;
       qmEchoSave save{};
-      if (d && (err = SaveEcho(d, &save))) break;
+      if (d && (err = SaveEcho(L, d, &save))) break;
       try {
         echoes.push_back(save);
         typed += char(k);
@@ -728,6 +740,7 @@ uint32_t TxtInKeyStr(VmState *L) {
         break;
       }
       err = PrintText(L, std::string(1, password ? '*' : char(k)), 1);
+      if (!err && EchoesAsLayers(L, d)) echoes.back().layer = true;
       if (int32_t(typed.size()) >= 1024) done = true;
     }
     if (!done && !err) WaitPlatformEvent();
