@@ -388,6 +388,34 @@ TEST(ObjectLayers, ClsRemovesEveryLayer) {
   EXPECT_EQ(CountInk(vm.Capture(), kBackground), 16);
 }
 
+// Drawn while the display's own picture is selected with SelectBGPic, text and lines are
+// layers that show when the selection ends; Cls there takes them away before they show.
+TEST(ObjectLayers, LayersDrawnIntoTheSelectedPictureShowAtEndSelect) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  auto draw = [&] {
+    ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("Sel")}).code, 0u);
+    ASSERT_EQ(vm.Call("Line", {0, 30, 90, 40, 0xFFFFFF}).code, 0u);
+  };
+  auto select = [&] { return vm.CallWith("selectbgpic", [&] { vm_pushnil(vm.L); return 1; }).code; };
+  draw();
+  const Screen want = vm.Capture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(select(), 0u);
+  draw();
+  EXPECT_EQ(CountLayers(vm.Pic()), 2);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(select(), 0u);
+  draw();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  EXPECT_EQ(CountLayers(vm.Pic()), 0);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+}
+
 // An anti-aliased white glyph on black as a text layer: its pixels are FreeType's coverage as
 // the peer renders the glyph at the engine's size (the engine's p counts as the peer's p - 1),
 // one step apart at most, with the pen where the layout puts it.
