@@ -36,6 +36,11 @@ TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
     EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
     EXPECT_EQ(r.out, kTitle + "No display to show the window on: drawn off screen, 6 layers.\n") << c.name;
   }
+  // Not quiet, the player's status lines come between; SetFont's ends like every other.
+  PlayerDir d;
+  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), kDemo}, {}, "/usr/bin/timeout");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(kTitle + "Opening font ::default_sans...done\nNo display"), std::string::npos) << r.out;
 }
 
 // A screenshot in X's window dump format: the header's words are big-endian.

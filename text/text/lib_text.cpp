@@ -83,6 +83,8 @@ uint32_t TxtSetFont(VmState *L) {
   CheckArgCount(L, 2, 3);
   qmFont *font = nullptr;
   if (uint32_t err = SelectFont(L, 1, &font)) return err;
+  // SelectFont's status line ends here, as OpenFont ends it.
+  PrintStatusMessage("done\n", nullptr, 0);
   GetTextState()->font = font;
   GetTextState()->style = QM_STYLE_NORMAL;
   return 0;
