@@ -348,6 +348,12 @@ TEST(ObjectLayers, LineTagsActOnTheLayer) {
   EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
   ASSERT_EQ(vm.Call("ShowLayer", {CmdArg::Str("rule")}).code, 0u);
   EXPECT_EQ(CountInk(vm.Capture(), kBackground), 91);
+  // A name in use refuses the second line, which leaves nothing behind.
+  EXPECT_EQ(vm.CallTags("Line", {vm.Num(0), vm.Num(20), vm.Num(90), vm.Num(20), vm.Num(0xFFFFFF)},
+                        [&] { vm.SetText("name", "RULE"); }),
+            ERR_NAMEUSED);
+  EXPECT_EQ(CountLayers(vm.Pic()), 1);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 91);
 }
 
 // Plot cannot make a layer: refused with layers on, drawn with them off and into a selected
