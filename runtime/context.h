@@ -65,6 +65,10 @@ struct qmPlayerContext {
   // alpha may be null, and its size). 0 or the missing-object error.
   uint32_t (*textObjectPicture)(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                                 const qmMask **alpha, int32_t *width, int32_t *height);
+  // The text library: InsertLayer of a text object, a TEXTOBJECT layer at the 1-based position
+  // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
+  uint32_t (*insertTextObjectLayer)(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+                                    int32_t hidden);
   // The text library's answers to GetAttribute for fonts and text objects (the object type, the
   // attribute; the object id is argument 2): the results pushed or an error.
   uint32_t (*readTextAttribute)(VmState *L, uint32_t type, int32_t attribute);

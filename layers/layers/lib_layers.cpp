@@ -316,6 +316,14 @@ uint32_t LayInsertLayer(VmState *L) {
   qmBGPic *pic = CurrentBGPic;
   const int32_t n = CountLayers(pic);
   if (pos == 0 || (n > 0 && pos > n + 1)) pos = n + 1;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
+    if (uint32_t code = ctx->insertTextObjectLayer(L, &id, x, y, pos, hidden)) return code;
+    qmLayer *layer = GetNthLayer(pic, pos);
+    if (!layer) return ERR_LAYERRANGE;
+    if (!hidden) RefreshLayer(L, layer);
+    return 0;
+  }
   if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
   qmBrush *brush = nullptr;
   if (uint32_t code = FindBrush(L, &id, &brush, 0)) return code;

@@ -291,6 +291,35 @@ TEST(ObjectLayers, TextObjectLayersKeepTheirPicture) {
   EXPECT_EQ(CountLayers(vm.Pic()), 1);
 }
 
+// InsertLayer of a text object: its picture as a layer at the position given, under other
+// layers or on top, hidden on request.
+TEST(ObjectLayers, InsertLayerPlacesATextObject) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("Ins")}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {3, 10, 12}).code, 0u);
+  const Screen want = vm.Capture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {0, 0, kW, kH, 0x00FF00}).code, 0u);
+  // Under the box: nothing of it shows.
+  ASSERT_EQ(vm.Call("InsertLayer", {1, double(QMTYPE_TEXTOBJECT), 3, 10, 12}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 2);
+  EXPECT_EQ(FirstLayer(vm.Pic())->type, QMTYPE_TEXTOBJECT);
+  EXPECT_EQ(CountInk(vm.Capture(), 0x00FF00), 0);
+  // The box gone, it shows as DisplayTextObject showed it.
+  ASSERT_EQ(vm.Call("RemoveLayer", {2}).code, 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  // On top and hidden: a layer, nothing more to see.
+  ASSERT_EQ(vm.Call("InsertLayer", {0, double(QMTYPE_TEXTOBJECT), 3, 40, 30, 1}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 2);
+  EXPECT_TRUE(LastLayer(vm.Pic())->hidden);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  EXPECT_EQ(vm.Call("InsertLayer", {1, double(QMTYPE_TEXTOBJECT), 99, 0, 0}).code, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(CountLayers(vm.Pic()), 2);
+}
+
 // Line with layers on: a LINE layer whose pixels are those of the line drawn directly (one
 // step of rounding apart where the layer blends its coverage), keeping its end points, which
 // move with the layer.

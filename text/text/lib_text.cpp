@@ -10,6 +10,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "display/imagecore.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
@@ -387,7 +388,7 @@ uint32_t TxtDisplayTextObject(VmState *L) {
     place.width = o->width, place.height = o->height;
     const qmObjectId id{o->header.id, o->header.handle};
     return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &id, o->bitmap, o->mask, o->alpha, o->width, o->height,
-                           x + o->xOffset, y + o->yOffset, &t, &tags);
+                           x + o->xOffset, y + o->yOffset, &t, &tags, -1, 0);
   }
   int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
   int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
@@ -873,6 +874,23 @@ uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
   }
 }
 
+// InsertLayer of a text object: its picture as a TEXTOBJECT layer at the position, placed
+// like DisplayTextObject without tags places it.
+uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+                               int32_t hidden) {
+  qmTextObject *o;
+  if (uint32_t err = FindTextObject(L, *id, &o)) return err;
+  x = ResolvePositionX(L, x, o->width, 0, 0);
+  y = ResolvePositionY(L, y, o->height, 0, 0);
+  qmTextRequest place{};
+  place.x = x, place.y = y;
+  place.width = o->width, place.height = o->height;
+  const qmObjectId own{o->header.id, o->header.handle};
+  return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &own, o->bitmap, o->mask, o->alpha, o->width, o->height,
+                         x + o->xOffset, y + o->yOffset, nullptr, nullptr, position,
+                         IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
+}
+
 uint32_t InitTextLibrary(VmState *L) {
   qmFont *topaz = nullptr;
   ResetTextState(nullptr);
@@ -881,6 +899,7 @@ uint32_t InitTextLibrary(VmState *L) {
   if (qmPlayerContext *ctx = GetPlayerContext(L)) {
     ctx->textObjectPicture = TextObjectPicture;
     ctx->readTextAttribute = ReadTextAttribute;
+    ctx->insertTextObjectLayer = InsertTextObjectLayer;
   }
   return 0;
 }
@@ -889,6 +908,7 @@ void FreeTextLibrary(VmState *L) {
   if (qmPlayerContext *ctx = GetPlayerContext(L)) {
     ctx->textObjectPicture = nullptr;
     ctx->readTextAttribute = nullptr;
+    ctx->insertTextObjectLayer = nullptr;
   }
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));

@@ -68,7 +68,7 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
 uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind, const qmObjectId *id,
                          const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
                          int32_t height, int32_t x, int32_t y, const qmTransform *transform,
-                         const qmDisplayTags *tags) {
+                         const qmDisplayTags *tags, int32_t position, uint32_t flags) {
   qmDisplay *D = CurrentDisplay;
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!D || !ctx || !ctx->addTextLayer || !bitmap) return 0;
@@ -104,11 +104,13 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   layer.width = width, layer.height = height;
   layer.transform = transform;
   layer.tags = tags ? &own : nullptr;
-  layer.position = -1;
+  layer.position = position;
+  layer.flags = flags & (IMGCORE_INSERT | IMGCORE_HIDDEN);
   if (uint32_t err = ctx->addTextLayer(L, request, &layer)) return err;
   // The rectangle is composed anew from the background and the layers; drawn into the picture
   // selected with SelectBGPic, the layer shows when the selection ends.
-  if (D->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(L, left, top, D, left, top, width, height);
+  if (D->outputType == DISPOUT_DISPLAY && !(flags & IMGCORE_INSERT))
+    RefreshDisplayRect(L, left, top, D, left, top, width, height);
   return 0;
 }
 
@@ -137,7 +139,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     stored.x = x - box.x, stored.y = y - box.y;
     stored.width = box.width, stored.height = box.height;
     if (uint32_t err = ShowTextAsLayer(L, &stored, kind, nullptr, box.bitmap, box.mask, box.alpha, box.width,
-                                       box.height, x, y, transform, tags)) {
+                                       box.height, x, y, transform, tags, -1, 0)) {
       FreeTextBox(&box);
       return err;
     }
