@@ -453,8 +453,14 @@ uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, i
   if (!ClipLineToRange(&x1, &y1, &x2, &y2, low, int32_t(o.width + margin)) ||
       !ClipLineToRange(&y1, &x1, &y2, &x2, low, int32_t(o.height + margin)))
     return 0;
-  const int64_t left = std::min(x1, x2) - margin, top = std::min(y1, y2) - margin;
-  const int64_t w = std::llabs(int64_t(x2) - x1) + 1 + 2 * margin, h = std::llabs(int64_t(y2) - y1) + 1 + 2 * margin;
+  // The picture covers the line with room for its width, but never much more than the
+  // background picture: a very thick line is cut where it cannot show.
+  constexpr int64_t kSlack = 4;
+  const int64_t left = std::max<int64_t>(std::min(x1, x2) - margin, -kSlack);
+  const int64_t top = std::max<int64_t>(std::min(y1, y2) - margin, -kSlack);
+  const int64_t w = std::min<int64_t>(std::max(x1, x2) + margin + 1, o.width + kSlack) - left;
+  const int64_t h = std::min<int64_t>(std::max(y1, y2) + margin + 1, o.height + kSlack) - top;
+  if (w < 1 || h < 1) return 0;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   qmImageLayer layer{};
   layer.bitmap = AllocBitmap(int32_t(w), int32_t(h));

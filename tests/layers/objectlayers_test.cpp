@@ -339,6 +339,7 @@ TEST(ObjectLayers, LinesBecomeLineLayers) {
       {"thick anti-aliased", 5, 10, 60, 40, 0xFFFF00, 4, 16},
       {"translucent", 0, 0, 95, 63, 0x80FF8000, 1, 1},
       {"reaching past the edges", -40, 30, 140, 33, 0x00FFFF, 3, 1},
+      {"thicker than the picture", 10, 20, 80, 40, 0xFF00FF, 30000, 1},
   };
   for (const Case &c : cases) {
     ObjectLayersVm vm;
