@@ -79,10 +79,12 @@ TEST(E2eDemo, InAWindowItShowsItsLayersAndEndsOnEscape) {
   pid_t presser = fork();
   if (presser == 0) {
     setenv("DISPLAY", display.c_str(), 1);
-    // The player's window is found anew each time: a first window may come and go at start-up.
+    // The scene is complete once the demo says how it ends. The player's window is found anew
+    // each time: a first window may come and go at start-up.
     const std::string script =
         "exec 2>/dev/null; find() { xdotool search --onlyvisible --name '^Quenmoor' | tail -1; }; "
-        "for i in $(seq 200); do [ -n \"$(find)\" ] && break; sleep 0.1; done; sleep 1.5; "
+        "for i in $(seq 300); do grep -q 'close box' " + (d / "stdout.txt") +
+        " && [ -n \"$(find)\" ] && break; sleep 0.1; done; sleep 0.5; "
         "xwd -silent -id $(find) > " + shot + "; "
         "while true; do xdotool windowfocus --sync $(find) key Escape; sleep 0.5; done";
     execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char *>(nullptr));
