@@ -8,6 +8,7 @@
 #include "runtime/cmdargs.h"
 
 struct VmState;
+struct qmTextRequest;
 
 // Flags of a drawing, handed on to the layer engine.
 enum : uint32_t {
@@ -61,6 +62,8 @@ struct qmImageLayer {
   // Shapes: the fill style and colour they were drawn with (shapeData 1 when given).
   int32_t shapeData, fillStyle;
   uint32_t shapeColor;
+  qmTextRequest *textRequest;  // text layers: the layer's own copy, handed over like the planes
+  int32_t lineEnds[4];         // LINE: x1, y1, x2, y2 on the picture
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed

@@ -1,46 +1,235 @@
-; The demo applet: what the player can do so far, computing and printing.
-; Assembled into demo/demo.qma by the build (tools/qmapplet). The script it stands for:
+; The demo applet: a window with a background picture and layers on it. A brush with an alpha
+; channel, a round box, an ellipse, a line and a line of text lie on a gradient picture, and a
+; small brush moves to and fro until Escape or the window's close box ends the player. Where no
+; display can show the window (no X or Wayland display, or the headless video drivers), the
+; scene is drawn off screen and the demo says so on standard output. Everything it shows it
+; makes itself. Assembled into demo/demo.qma by the build (tools/qmapplet). The script it
+; stands for:
 ;
-;   1  DebugPrint("QuenmoorPlayer demo: factorials, strings and math")
-;   2  local f = 1
-;   3  for i = 1, 10 do
-;   4    f = f * i
-;   5    DebugPrint(FormatStr("%2d! = %7d", i, f))
-;   6  end
-;   7  DebugPrint(UpperStr("square root of two:"), Sqrt(2))
-;   8  DebugPrint("Bye.")
-.func source="demo.qms" maxstack=9
-  .k "debugprint" "QuenmoorPlayer demo: factorials, strings and math" 1 10
-  .k "formatstr" "%2d! = %7d" "upperstr" "square root of two:" "sqrt" 2 "Bye."
-  .local f 2 13
-      GETGLOBAL 0 k0        @1    ; DebugPrint("QuenmoorPlayer demo ...")
-      LOADK     1 k1
-      CALL      0 2 1
-      LOADK     0 k2        @2    ; local f = 1
-      LOADK     1 k2        @3    ; for i = 1, 10
-      LOADK     2 k3
-      LOADK     3 k2
-      SUB       1 1 3
-      JMP       test
-body: MUL       0 0 1       @4    ; f = f * i
-      GETGLOBAL 4 k0        @5    ; DebugPrint(FormatStr("%2d! = %7d", i, f))
-      GETGLOBAL 5 k4
-      LOADK     6 k5
-      MOVE      7 1
-      MOVE      8 0
-      CALL      5 4 2
-      CALL      4 2 1
-test: FORLOOP   1 body      @3
-      GETGLOBAL 1 k0        @7    ; DebugPrint(UpperStr("square root of two:"), Sqrt(2))
-      GETGLOBAL 2 k6
-      LOADK     3 k7
-      CALL      2 2 2
-      GETGLOBAL 3 k8
-      LOADK     4 k9
-      CALL      3 2 2
-      CALL      1 3 1
-      GETGLOBAL 1 k0        @8    ; DebugPrint("Bye.")
-      LOADK     2 k10
-      CALL      1 2 1
-      RETURN    0 1
+;   1  Local driver = GetEnv("SDL_VIDEODRIVER")
+;   2  Local desktop = GetEnv("DISPLAY") .. GetEnv("WAYLAND_DISPLAY")
+;   3  Local headless = driver = "dummy" Or driver = "offscreen" Or desktop = ""
+;   4  DebugPrint("QuenmoorPlayer demo: a background picture and its layers")
+;   5  CreateGradientBGPic(2, #LINEAR, $102048, $6090D0, 640, 480)
+;   6  DisplayBGPic(2)
+;   7  EnableLayers()
+;   8  CreateBrush(1, 120, 120, $FFB020, {AlphaChannel = True, Clear = True})
+;   9  SelectAlphaChannel(1)
+;  10  SetFillStyle(#FILLCOLOR)
+;  11  Circle(0, 0, 59, $80000000)            ; a half transparent disc
+;  12  Circle(30, 30, 29, #BLACK)             ; with an opaque middle
+;  13  EndSelect()
+;  14  DisplayBrush(1, 40, 80)
+;  15  Box(220, 90, 180, 110, $C03040, 40)
+;  16  Ellipse(420, 110, 90, 60, $30C070)
+;  17  Line(20, 440, 620, 330, #WHITE, 3)
+;  18  SetFont(":::default_sans", 32)
+;  19  SetFontStyle(#ANTIALIAS)
+;  20  TextOut(#CENTER, 24, "QuenmoorPlayer layers")
+;  21  CreateBrush(3, 64, 64, #WHITE)
+;  22  SelectBrush(3)
+;  23  Box(8, 8, 48, 48, $2050FF)
+;  24  EndSelect()
+;  25  DisplayBrush(3, 0, 360, {Name = "mover"})
+;  26  Local x, dx = 0, 8
+;  27  If headless
+;  28    For i = 1, 20 Do TranslateLayer("mover", dx, 0)
+;  29    DebugPrint("No display to show the window on: drawn off screen,",
+;            GetAttribute(#LAYER, 1, #ATTRLAYERS), "layers.")
+;  30    Return
+;  31  EndIf
+;  32  EscapeQuit(True)
+;  33  DebugPrint("Escape or the close box ends the demo.")
+;  34  Repeat
+;  35    TranslateLayer("mover", dx, 0)
+;  36    x = x + dx
+;  37    If x = 576 Or x = 0 Then dx = -dx
+;  38    Wait(20, #MILLISECONDS)
+;  39  Forever
+.func source="demo.qms" maxstack=16
+  .k "getenv" "SDL_VIDEODRIVER" "DISPLAY" "WAYLAND_DISPLAY" "dummy" "offscreen" "" "debugprint"
+  .k "QuenmoorPlayer demo: a background picture and its layers" "creategradientbgpic" 2 1056840
+  .k 6328528 640 480 "displaybgpic" "enablelayers" "createbrush" 1 120 16756768 "alphachannel"
+  .k "clear" "selectalphachannel" "setfillstyle" "circle" 0 59 2147483648 30 29 "endselect"
+  .k "displaybrush" 40 80 "box" 220 90 180 110 12595264 "ellipse" 420 60 3194992 "line" 20 440 620
+  .k 330 16777215 3 "setfont" ":::default_sans" 32 "setfontstyle" 16 "textout" -100000 24
+  .k "QuenmoorPlayer layers" 64 "selectbrush" 8 48 2117887 360 "name" "mover" "translatelayer"
+  .k "No display to show the window on: drawn off screen," "getattribute" 22 6 "layers."
+  .k "escapequit" "Escape or the close box ends the demo." 576 "wait"
+        GETGLOBAL 0 k0              @1    ; Local driver = GetEnv("SDL_VIDEODRIVER")
+        LOADK     1 k1
+        CALL      0 2 2
+        GETGLOBAL 1 k0              @2    ; Local desktop = GetEnv("DISPLAY") .. GetEnv("WAYLAND_DISPLAY")
+        LOADK     2 k2
+        CALL      1 2 2
+        GETGLOBAL 2 k0
+        LOADK     3 k3
+        CALL      2 2 2
+        CONCAT    1 1 2
+        LOADBOOL  2 1 0             @3    ; Local headless = driver = "dummy" Or driver = "offscreen" Or desktop = ""
+        EQ        1 0 k4
+        JMP       known
+        EQ        1 0 k5
+        JMP       known
+        EQ        1 1 k6
+        JMP       known
+        LOADBOOL  2 0 0
+known:  GETGLOBAL 5 k7              @4    ; DebugPrint(...)
+        LOADK     6 k8
+        CALL      5 2 1
+        GETGLOBAL 5 k9              @5    ; CreateGradientBGPic(2, #LINEAR, $102048, $6090D0, 640, 480)
+        LOADK     6 k10
+        LOADK     7 k10
+        LOADK     8 k11
+        LOADK     9 k12
+        LOADK     10 k13
+        LOADK     11 k14
+        CALL      5 7 1
+        GETGLOBAL 5 k15             @6    ; DisplayBGPic(2)
+        LOADK     6 k10
+        CALL      5 2 1
+        GETGLOBAL 5 k16             @7    ; EnableLayers()
+        CALL      5 1 1
+        GETGLOBAL 5 k17             @8    ; CreateBrush(1, 120, 120, $FFB020, {AlphaChannel = True, Clear = True})
+        LOADK     6 k18
+        LOADK     7 k19
+        LOADK     8 k19
+        LOADK     9 k20
+        NEWTABLE  10 0 2
+        SETTABLE  10 k21 k18
+        SETTABLE  10 k22 k18
+        CALL      5 6 1
+        GETGLOBAL 5 k23             @9    ; SelectAlphaChannel(1)
+        LOADK     6 k18
+        CALL      5 2 1
+        GETGLOBAL 5 k24             @10   ; SetFillStyle(#FILLCOLOR)
+        LOADK     6 k18
+        CALL      5 2 1
+        GETGLOBAL 5 k25             @11   ; Circle(0, 0, 59, $80000000)
+        LOADK     6 k26
+        LOADK     7 k26
+        LOADK     8 k27
+        LOADK     9 k28
+        CALL      5 5 1
+        GETGLOBAL 5 k25             @12   ; Circle(30, 30, 29, #BLACK)
+        LOADK     6 k29
+        LOADK     7 k29
+        LOADK     8 k30
+        LOADK     9 k26
+        CALL      5 5 1
+        GETGLOBAL 5 k31             @13   ; EndSelect()
+        CALL      5 1 1
+        GETGLOBAL 5 k32             @14   ; DisplayBrush(1, 40, 80)
+        LOADK     6 k18
+        LOADK     7 k33
+        LOADK     8 k34
+        CALL      5 4 1
+        GETGLOBAL 5 k35             @15   ; Box(220, 90, 180, 110, $C03040, 40)
+        LOADK     6 k36
+        LOADK     7 k37
+        LOADK     8 k38
+        LOADK     9 k39
+        LOADK     10 k40
+        LOADK     11 k33
+        CALL      5 7 1
+        GETGLOBAL 5 k41             @16   ; Ellipse(420, 110, 90, 60, $30C070)
+        LOADK     6 k42
+        LOADK     7 k39
+        LOADK     8 k37
+        LOADK     9 k43
+        LOADK     10 k44
+        CALL      5 6 1
+        GETGLOBAL 5 k45             @17   ; Line(20, 440, 620, 330, #WHITE, 3)
+        LOADK     6 k46
+        LOADK     7 k47
+        LOADK     8 k48
+        LOADK     9 k49
+        LOADK     10 k50
+        LOADK     11 k51
+        CALL      5 7 1
+        GETGLOBAL 5 k52             @18   ; SetFont(":::default_sans", 32)
+        LOADK     6 k53
+        LOADK     7 k54
+        CALL      5 3 1
+        GETGLOBAL 5 k55             @19   ; SetFontStyle(#ANTIALIAS)
+        LOADK     6 k56
+        CALL      5 2 1
+        GETGLOBAL 5 k57             @20   ; TextOut(#CENTER, 24, "QuenmoorPlayer layers")
+        LOADK     6 k58
+        LOADK     7 k59
+        LOADK     8 k60
+        CALL      5 4 1
+        GETGLOBAL 5 k17             @21   ; CreateBrush(3, 64, 64, #WHITE)
+        LOADK     6 k51
+        LOADK     7 k61
+        LOADK     8 k61
+        LOADK     9 k50
+        CALL      5 5 1
+        GETGLOBAL 5 k62             @22   ; SelectBrush(3)
+        LOADK     6 k51
+        CALL      5 2 1
+        GETGLOBAL 5 k35             @23   ; Box(8, 8, 48, 48, $2050FF)
+        LOADK     6 k63
+        LOADK     7 k63
+        LOADK     8 k64
+        LOADK     9 k64
+        LOADK     10 k65
+        CALL      5 6 1
+        GETGLOBAL 5 k31             @24   ; EndSelect()
+        CALL      5 1 1
+        GETGLOBAL 5 k32             @25   ; DisplayBrush(3, 0, 360, {Name = "mover"})
+        LOADK     6 k51
+        LOADK     7 k26
+        LOADK     8 k66
+        NEWTABLE  9 0 1
+        SETTABLE  9 k67 k68
+        CALL      5 5 1
+        LOADK     3 k26             @26   ; Local x, dx = 0, 8
+        LOADK     4 k63
+        TEST      2 2 0             @27   ; If headless
+        JMP       shown
+        LOADK     5 k18             @28   ; For i = 1, 20 Do TranslateLayer("mover", dx, 0)
+        LOADK     6 k46
+        LOADK     7 k18
+        SUB       5 5 7
+        JMP       step
+moved:  GETGLOBAL 8 k69
+        LOADK     9 k68
+        MOVE      10 4
+        LOADK     11 k26
+        CALL      8 4 1
+step:   FORLOOP   5 moved
+        GETGLOBAL 5 k7              @29   ; DebugPrint("No display ...", GetAttribute(#LAYER, 1, #ATTRLAYERS), "layers.")
+        LOADK     6 k70
+        GETGLOBAL 7 k71
+        LOADK     8 k72
+        LOADK     9 k18
+        LOADK     10 k73
+        CALL      7 4 2
+        LOADK     8 k74
+        CALL      5 4 1
+        RETURN    0 1               @30   ; Return
+shown:  GETGLOBAL 5 k75             @32   ; EscapeQuit(True)
+        LOADK     6 k18
+        CALL      5 2 1
+        GETGLOBAL 5 k7              @33   ; DebugPrint(...)
+        LOADK     6 k76
+        CALL      5 2 1
+loop:   GETGLOBAL 5 k69             @35   ; TranslateLayer("mover", dx, 0)
+        LOADK     6 k68
+        MOVE      7 4
+        LOADK     8 k26
+        CALL      5 4 1
+        ADD       3 3 4             @36   ; x = x + dx
+        EQ        1 3 k77           @37   ; If x = 576 Or x = 0 Then dx = -dx
+        JMP       turn
+        EQ        0 3 k26
+        JMP       wait
+turn:   UNM       4 4
+wait:   GETGLOBAL 5 k78             @38   ; Wait(20, #MILLISECONDS)
+        LOADK     6 k46
+        LOADK     7 k18
+        CALL      5 3 1
+        JMP       loop              @39   ; Forever
+        RETURN    0 1
 .end

@@ -4,6 +4,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/graphics/clipregion.h"
+#include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -191,6 +192,7 @@ void FreeLayerContents(VmState *L, qmLayer *layer) {
     if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
     ReleaseLayerClip(L, s);
     FreeLayerStateImages(s);
+    FreeLayerTextRequest(s);
     MemFree(s);
   }
   layer->base = layer->unscaled = layer->current = nullptr;

@@ -10,6 +10,7 @@
 
 struct VmState;
 struct qmClipRegion;
+struct qmTextRequest;
 
 inline constexpr int32_t kMaxLayerName = 255;
 inline constexpr int32_t kMaxLayerGroup = 64;
@@ -35,6 +36,10 @@ struct qmLayerState {
   int32_t shapeData, fillStyle;
   uint32_t shapeColor;
   int32_t lineX1, lineY1, lineX2, lineY2;
+  // Text layers (TEXTOUT, PRINT): the layer's own copy of the request it was drawn from, at the
+  // resolved position and with the picture's size; TEXTOBJECT: only the position and the
+  // object's size in its first four words. Null for other layers. Freed with the state.
+  qmTextRequest *textRequest;
 };
 
 struct qmLayer {

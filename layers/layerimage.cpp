@@ -8,7 +8,9 @@
 #include "display/filters.h"
 #include "graphics/draw/draw_style.h"
 #include "graphics/graphics/bitmapops.h"
+#include "graphics/graphics/clipregion.h"
 #include "graphics/transform.h"
+#include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -61,8 +63,10 @@ uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLay
   return 0;
 }
 
-void FreeState(qmLayerState *s) {
+void FreeState(VmState *L, qmLayerState *s) {
+  ReleaseLayerClip(L, s);
   FreeLayerStateImages(s);
+  FreeLayerTextRequest(s);
   MemFree(s);
 }
 
@@ -174,8 +178,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t) {
   if (IsTextType(layer->type)) DetectPureRotation(&T);
   // Untransformed, the layer shows its base state again.
   if (IsIdentityMatrix(T.matrix)) {
-    if (current != base && current != unscaled) FreeState(current);
-    if (unscaled != base) FreeState(unscaled);
+    if (current != base && current != unscaled) FreeState(L, current);
+    if (unscaled != base) FreeState(L, unscaled);
     layer->unscaled = layer->current = base;
     return 0;
   }
@@ -184,13 +188,15 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t) {
   N->requestedX = base->requestedX, N->requestedY = base->requestedY;
   N->objectWidth = base->objectWidth, N->objectHeight = base->objectHeight;
   N->anchoredX = base->anchoredX, N->anchoredY = base->anchoredY;
-  N->clip = base->clip;  // referred to, never owned by this record
+  // The region is referred to and counted as one more user, released with the record.
+  N->clip = base->clip;
+  if (N->clip && !N->clip->transformedCopy) N->clip->layerUses++;
   if (uint32_t code = DrawLayerObject(L, layer, N, &T, LRENDER_INTOSTATE)) {
-    FreeState(N);
+    FreeState(L, N);
     return code;
   }
-  if (current != base && current != unscaled) FreeState(current);
-  if (unscaled != base) FreeState(unscaled);
+  if (current != base && current != unscaled) FreeState(L, current);
+  if (unscaled != base) FreeState(L, unscaled);
   layer->unscaled = layer->current = N;
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
 #include "graphics/graphics/clipregion.h"
+#include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -47,6 +48,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     FreePlanes(planes);
     if (state) {
       FreeLayerStateImages(state);
+      FreeLayerTextRequest(state);
       MemFree(state);
     }
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
@@ -64,6 +66,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   auto fail = [&](uint32_t code) {
     ReleaseLayerClip(L, state);
     FreeLayerStateImages(state);
+    FreeLayerTextRequest(state);
     MemFree(state);
     MemFree(layer->name);
     MemFree(layer);

@@ -361,9 +361,9 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));
   if (c.clipGiven) {
     // The base state refers to the region; rendered states get it on their next rendering.
-    if (layer->base->clip) layer->base->clip->layerUses--;
-    layer->base->clip = c.clip;
     if (c.clip) c.clip->layerUses++;
+    ReleaseLayerClip(L, layer->base);
+    layer->base->clip = c.clip;
     if (layer->unscaled != layer->base || layer->current != layer->base) transformChanged = true;
   }
   if (c.positionGiven || transformChanged || c.clipChanged) {

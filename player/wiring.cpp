@@ -8,6 +8,7 @@
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "layers/layers/lib_layers.h"
+#include "layers/objectlayers.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
@@ -170,6 +171,9 @@ void WireDisplayServices(VmState *L) {
   ctx->currentPicture = BGPicCurrentPicture;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
+  ctx->addTextLayer = LayersAddTextLayer;
+  ctx->removeAllLayers = LayersRemoveAllLayers;
+  ctx->removeLastLayer = LayersRemoveLastLayer;
   ctx->readLayerAttribute = LayersReadAttribute;
 }
 
@@ -182,6 +186,8 @@ void UnwirePlayerContext(VmState *L) {
   ctx->findLayerByName = nullptr;
   ctx->addTextLayer = nullptr;
   ctx->addImageLayer = nullptr;
+  ctx->removeAllLayers = nullptr;
+  ctx->removeLastLayer = nullptr;
   ctx->readLayerAttribute = nullptr;
   ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);

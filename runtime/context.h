@@ -17,7 +17,6 @@ struct qmSoundState;
 struct qmNetworkState;
 struct qmImageLayer;
 struct qmTextRequest;
-struct qmTextBox;
 struct qmObjectId;
 struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
@@ -42,13 +41,19 @@ struct qmPlayerContext {
   void (*serviceEvents)(VmState *L);
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
-  // The layers library: with layers on, a text layer of the kind (PRINT, TEXTOUT) for a block of
-  // text the text library rendered, placed at (x, y), keeping a copy of its request. 0 or an error.
-  uint32_t (*addTextLayer)(VmState *L, const qmTextRequest *request, int32_t kind, const qmTextBox *box, int32_t x,
-                           int32_t y);
+  // The layers library: with layers on, the picture of a text block (PRINT, TEXTOUT) or of a shown
+  // text object (TEXTOBJECT) becomes a layer of that kind that keeps a copy of the request (its
+  // planes are handed over). 0 or an error.
+  uint32_t (*addTextLayer)(VmState *L, const qmTextRequest *request, qmImageLayer *layer);
   // The layers library: with layers on, the picture the image display core made becomes a
   // layer of the current picture (its planes are handed over). 0 or an error.
   uint32_t (*addImageLayer)(VmState *L, qmImageLayer *request);
+  // The layers library: Cls with layers on takes every layer of the current picture away. 0 or
+  // an error.
+  uint32_t (*removeAllLayers)(VmState *L);
+  // The layers library: the most recent layer of that type drawn for no object goes (InKeyStr's
+  // echoed characters). 0 or an error.
+  uint32_t (*removeLastLayer)(VmState *L, int32_t type);
   // The layers library's answers to GetAttribute for a layer (the layer is argument 2): the
   // results pushed or an error.
   uint32_t (*readLayerAttribute)(VmState *L, int32_t attribute);
@@ -60,6 +65,10 @@ struct qmPlayerContext {
   // alpha may be null, and its size). 0 or the missing-object error.
   uint32_t (*textObjectPicture)(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                                 const qmMask **alpha, int32_t *width, int32_t *height);
+  // The text library: InsertLayer of a text object, a TEXTOBJECT layer at the 1-based position
+  // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
+  uint32_t (*insertTextObjectLayer)(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+                                    int32_t hidden);
   // The text library's answers to GetAttribute for fonts and text objects (the object type, the
   // attribute; the object id is argument 2): the results pushed or an error.
   uint32_t (*readTextAttribute)(VmState *L, uint32_t type, int32_t attribute);

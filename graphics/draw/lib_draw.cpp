@@ -443,6 +443,60 @@ uint32_t DrawPolygon(VmState *L) {
   return RenderShape(L, &req, tags);
 }
 
+// With layers on a line is a LINE layer: its picture is the line's colour seen through the
+// line's coverage, rendered where it can reach the picture, and the layer keeps the two end
+// points. A line wholly off the picture leaves no layer.
+uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+                      int32_t thickness, bool antialias, qmDisplayTags *tags) {
+  const int32_t ends[4] = {x1, y1, x2, y2};
+  const int64_t margin = thickness + 4;
+  const int32_t low = int32_t(-margin);
+  if (!ClipLineToRange(&x1, &y1, &x2, &y2, low, int32_t(o.width + margin)) ||
+      !ClipLineToRange(&y1, &x1, &y2, &x2, low, int32_t(o.height + margin)))
+    return 0;
+  // The picture covers the line with room for its width, but never much more than the
+  // background picture: a very thick line is cut where it cannot show.
+  constexpr int64_t kSlack = 4;
+  const int64_t left = std::max<int64_t>(std::min(x1, x2) - margin, -kSlack);
+  const int64_t top = std::max<int64_t>(std::min(y1, y2) - margin, -kSlack);
+  const int64_t w = std::min<int64_t>(std::max(x1, x2) + margin + 1, o.width + kSlack) - left;
+  const int64_t h = std::min<int64_t>(std::max(y1, y2) + margin + 1, o.height + kSlack) - top;
+  if (w < 1 || h < 1) return 0;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  qmImageLayer layer{};
+  layer.bitmap = AllocBitmap(int32_t(w), int32_t(h));
+  layer.alpha = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  if (!layer.bitmap || !layer.alpha) {
+    FreeBitmap(layer.bitmap), FreeAlphaChannel(layer.alpha);
+    return ERR_MEM;
+  }
+  FillBitmapRect(layer.bitmap, 0, 0, int32_t(w), int32_t(h), color & 0xFFFFFF);
+  // The coverage goes into the alpha channel alone, at the level of the colour's alpha byte.
+  qmDrawTarget cover{};
+  cover.alpha = layer.alpha;
+  cover.clipWidth = int32_t(w), cover.clipHeight = int32_t(h);
+  cover.alphaValue = -1;
+  const int32_t ax = int32_t(x1 - left), ay = int32_t(y1 - top), bx = int32_t(x2 - left), by = int32_t(y2 - top);
+  if (thickness == 1) {
+    DrawTargetLine(&cover, ax, ay, bx, by, color, antialias);
+  } else {
+    qmDrawnRect drawn;
+    if (uint32_t code = DrawLineDirect(&cover, ax, ay, bx, by, color, thickness, antialias, &drawn)) {
+      FreeBitmap(layer.bitmap), FreeAlphaChannel(layer.alpha);
+      return code;
+    }
+  }
+  layer.kind = QMTYPE_LINE;
+  layer.requestedX = layer.x = int32_t(left), layer.requestedY = layer.y = int32_t(top);
+  layer.objectWidth = layer.width = int32_t(w), layer.objectHeight = layer.height = int32_t(h);
+  layer.tags = tags;
+  layer.position = -1;
+  std::copy(ends, ends + 4, layer.lineEnds);
+  if (uint32_t code = GetPlayerContext(L)->addImageLayer(L, &layer)) return code;
+  if (o.onDisplay) RefreshDisplayRect(L, layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
+  return 0;
+}
+
 uint32_t DrawLine(VmState *L) {
   CheckArgCount(L, 4, 7);
   const int n = vm_gettop(L);
@@ -481,6 +535,10 @@ uint32_t DrawLine(VmState *L) {
     turn(&x1, &y1), turn(&x2, &y2);
   }
   const bool antialias = GetDrawStyle()->formStyle & FORM_ANTIALIAS;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (o.display->layersOn && ctx && ctx->addImageLayer &&
+      (o.onDisplay || o.display->outputType == DISPOUT_BGPIC))
+    return AddLineLayer(L, o, x1, y1, x2, y2, color, thickness, antialias, &tags);
   if (thickness == 1) {
     DrawTargetLine(&o.target, x1, y1, x2, y2, color, antialias);
     const int64_t bx = std::min(x1, x2), by = std::min(y1, y2);
@@ -511,7 +569,9 @@ uint32_t DrawPlot(VmState *L) {
   CheckArgCount(L, 2, 3);
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   const uint32_t color = vm_optinteger(L, 3, 0);
-  if (CurrentDisplay && CurrentDisplay->layersOn && CurrentDisplay->outputType == DISPOUT_DISPLAY)
+  // A pixel cannot be a layer: with layers on only a Select* target takes it.
+  const qmDisplay *cd = CurrentDisplay;
+  if (cd && cd->layersOn && (cd->outputType == DISPOUT_DISPLAY || cd->outputType == DISPOUT_BGPIC))
     return ERR_LAYERSUPPORT2;
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
@@ -552,6 +612,13 @@ uint32_t DrawCls(VmState *L) {
   const uint32_t color = vm_optinteger(L, 1, 0);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  // With layers on every layer of the picture goes first.
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (o.display->layersOn && ctx && ctx->removeAllLayers &&
+      (o.onDisplay || o.display->outputType == DISPOUT_BGPIC)) {
+    if (uint32_t code = ctx->removeAllLayers(L)) return code;
+    if (!o.onDisplay) return 0;
+  }
   if (o.onDisplay) {
     // The display goes back to its background picture; the colour is not used there.
     qmDisplay *d = o.display;

@@ -19,6 +19,7 @@
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layers/style_commands.h"
+#include "layers/objectlayers.h"
 #include "layers/redraw.h"
 #include "platform/env.h"
 #include "platform/memory.h"
@@ -318,6 +319,14 @@ uint32_t LayInsertLayer(VmState *L) {
   qmBGPic *pic = CurrentBGPic;
   const int32_t n = CountLayers(pic);
   if (pos == 0 || (n > 0 && pos > n + 1)) pos = n + 1;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
+    if (uint32_t code = ctx->insertTextObjectLayer(L, &id, x, y, pos, hidden)) return code;
+    qmLayer *layer = GetNthLayer(pic, pos);
+    if (!layer) return ERR_LAYERRANGE;
+    if (!hidden) RefreshLayer(L, layer);
+    return 0;
+  }
   if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
   qmBrush *brush = nullptr;
   if (uint32_t code = FindBrush(L, &id, &brush, 0)) return code;
@@ -401,8 +410,15 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   const qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
   if (!state) {
     FreeBitmap(planes.bitmap), FreeMask(planes.mask), FreeAlphaChannel(planes.alpha);
+    qmLayerState request{};
+    request.textRequest = r->textRequest;
+    FreeLayerTextRequest(&request);
     return ERR_MEM;
   }
+  // What a text layer or a line keeps beside its picture.
+  state->textRequest = r->textRequest;
+  state->lineX1 = r->lineEnds[0], state->lineY1 = r->lineEnds[1];
+  state->lineX2 = r->lineEnds[2], state->lineY2 = r->lineEnds[3];
   state->requestedX = r->requestedX, state->requestedY = r->requestedY;
   state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
   state->partX = r->partX, state->partY = r->partY;

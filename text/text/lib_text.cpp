@@ -10,6 +10,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "display/imagecore.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
@@ -83,6 +84,8 @@ uint32_t TxtSetFont(VmState *L) {
   CheckArgCount(L, 2, 3);
   qmFont *font = nullptr;
   if (uint32_t err = SelectFont(L, 1, &font)) return err;
+  // SelectFont's status line ends here, as OpenFont ends it.
+  PrintStatusMessage("done\n", nullptr, 0);
   GetTextState()->font = font;
   GetTextState()->style = QM_STYLE_NORMAL;
   return 0;
@@ -374,6 +377,19 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   qmTransform t;
   qmDisplayTags tags;
   if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
+  qmDisplay *D = CurrentDisplay;
+  if (D && D->layersOn && (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
+    // A text object layer keeps the position and the object's size instead of a request; the
+    // layer turns and scales the picture by the tags.
+    const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
+    const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
+    qmTextRequest place{};
+    place.x = x, place.y = y;
+    place.width = o->width, place.height = o->height;
+    const qmObjectId id{o->header.id, o->header.handle};
+    return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &id, o->bitmap, o->mask, o->alpha, o->width, o->height,
+                           x + o->xOffset, y + o->yOffset, &t, &tags, -1, 0);
+  }
   int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
   int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
   bool effects = tags.transparency != 0;
@@ -614,9 +630,20 @@ struct qmEchoSave {
   qmBitmap *strip;
   int32_t top;
   int32_t cursorX, cursorY;
+  bool layer;  // with layers on the character became a PRINT layer: it is taken away instead
 };
 
+// Whether echoed characters become layers of their own, which the layers library can take away.
+bool EchoesAsLayers(VmState *L, const qmDisplay *d) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  return d && d->layersOn && ctx && ctx->addTextLayer && ctx->removeLastLayer;
+}
+
 void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
+  if (save.layer) {
+    GetPlayerContext(L)->removeLastLayer(L, QM_TEXT_PRINT);
+    save.layer = false;
+  }
   if (save.strip) {
     qmSafeBlt b{};
     b.src = save.strip;
@@ -633,15 +660,16 @@ void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
   d->cursorY = save.cursorY;
 }
 
-uint32_t SaveEcho(qmDisplay *d, qmEchoSave *save) {
+uint32_t SaveEcho(VmState *L, qmDisplay *d, qmEchoSave *save) {
   const qmTextStyle *s = GetTextState();
   int32_t line = s->font ? s->font->height : 8;
   int32_t margin = line + s->edgeSize + s->shadowDistance;
   save->cursorX = d->cursorX;
   save->cursorY = d->cursorY;
   save->strip = nullptr;
+  save->layer = false;
   qmBitmap *bg = d->backgroundCopy;
-  if (!bg) return 0;
+  if (!bg || EchoesAsLayers(L, d)) return 0;
   int32_t top = std::max(0, d->cursorY - margin), bottom = std::min(bg->height, d->cursorY + 2 * line + margin);
   save->top = top;
   if (bottom <= top) return 0;
@@ -705,7 +733,7 @@ uint32_t TxtInKeyStr(VmState *L) {
       if (k == uint32_t(KEY_TAB) || k == uint32_t(KEY_SPACE)) k = ' ';
       if (k > 255 || int32_t(typed.size()) >= maxLength || !AcceptsInput(filter, k)) continue;
       qmEchoSave save{};
-      if (d && (err = SaveEcho(d, &save))) break;
+      if (d && (err = SaveEcho(L, d, &save))) break;
       try {
         echoes.push_back(save);
         typed += char(k);
@@ -715,6 +743,7 @@ uint32_t TxtInKeyStr(VmState *L) {
         break;
       }
       err = PrintText(L, std::string(1, password ? '*' : char(k)), 1);
+      if (!err && EchoesAsLayers(L, d)) echoes.back().layer = true;
       if (int32_t(typed.size()) >= 1024) done = true;
     }
     if (!done && !err) WaitPlatformEvent();
@@ -845,6 +874,23 @@ uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
   }
 }
 
+// InsertLayer of a text object: its picture as a TEXTOBJECT layer at the position, placed
+// like DisplayTextObject without tags places it.
+uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+                               int32_t hidden) {
+  qmTextObject *o;
+  if (uint32_t err = FindTextObject(L, *id, &o)) return err;
+  x = ResolvePositionX(L, x, o->width, 0, 0);
+  y = ResolvePositionY(L, y, o->height, 0, 0);
+  qmTextRequest place{};
+  place.x = x, place.y = y;
+  place.width = o->width, place.height = o->height;
+  const qmObjectId own{o->header.id, o->header.handle};
+  return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &own, o->bitmap, o->mask, o->alpha, o->width, o->height,
+                         x + o->xOffset, y + o->yOffset, nullptr, nullptr, position,
+                         IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
+}
+
 uint32_t InitTextLibrary(VmState *L) {
   qmFont *topaz = nullptr;
   ResetTextState(nullptr);
@@ -853,6 +899,7 @@ uint32_t InitTextLibrary(VmState *L) {
   if (qmPlayerContext *ctx = GetPlayerContext(L)) {
     ctx->textObjectPicture = TextObjectPicture;
     ctx->readTextAttribute = ReadTextAttribute;
+    ctx->insertTextObjectLayer = InsertTextObjectLayer;
   }
   return 0;
 }
@@ -861,6 +908,7 @@ void FreeTextLibrary(VmState *L) {
   if (qmPlayerContext *ctx = GetPlayerContext(L)) {
     ctx->textObjectPicture = nullptr;
     ctx->readTextAttribute = nullptr;
+    ctx->insertTextObjectLayer = nullptr;
   }
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));

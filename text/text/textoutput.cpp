@@ -4,6 +4,8 @@
 #include <string>
 
 #include "display/display.h"
+#include "display/imagecore.h"
+#include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
@@ -63,6 +65,41 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
   SafeBlt(L, &b);
 }
 
+uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind, const qmObjectId *id,
+                         const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
+                         int32_t height, int32_t x, int32_t y, const qmTransform *transform,
+                         const qmDisplayTags *tags, int32_t position, uint32_t flags) {
+  qmDisplay *D = CurrentDisplay;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!D || !ctx || !ctx->addTextLayer || !bitmap) return 0;
+  const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
+  qmImageLayer layer{};
+  int32_t left = x - int32_t(width * anchorX), top = y - int32_t(height * anchorY);
+  // The layer keeps the untouched picture: the layer engine shows it through its transform and
+  // filters, as it does for brushes.
+  if (uint32_t err = CopyBitmap(bitmap, mask, alpha, 0, 0, width, height, 0, &layer.bitmap,
+                                mask ? &layer.mask : nullptr, alpha ? &layer.alpha : nullptr))
+    return err;
+  qmDisplayTags own{};
+  if (tags) own = *tags;
+  layer.kind = uint32_t(kind);
+  if (id) layer.id = *id;
+  layer.requestedX = left + int32_t(width * anchorX), layer.requestedY = top + int32_t(height * anchorY);
+  layer.objectWidth = width, layer.objectHeight = height;
+  layer.x = left, layer.y = top;
+  layer.width = width, layer.height = height;
+  layer.transform = transform;
+  layer.tags = tags ? &own : nullptr;
+  layer.position = position;
+  layer.flags = flags & (IMGCORE_INSERT | IMGCORE_HIDDEN);
+  if (uint32_t err = ctx->addTextLayer(L, request, &layer)) return err;
+  // The rectangle is composed anew from the background and the layers; drawn into the picture
+  // selected with SelectBGPic, the layer shows when the selection ends.
+  if (D->outputType == DISPOUT_DISPLAY && !(flags & IMGCORE_INSERT))
+    RefreshDisplayRect(L, left, top, D, left, top, width, height);
+  return 0;
+}
+
 uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
                          const qmDisplayTags *tags) {
   qmDisplay *D = CurrentDisplay;
@@ -80,33 +117,39 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x = ResolvePositionX(L, request->x, box.width, 0, anchorX) + box.x;
     y = ResolvePositionY(L, request->y, box.height, 0, anchorY) + box.y;
   }
-  // With layers on the block also becomes a text layer; the picture is blitted all the same,
-  // so that it shows without a redraw.
   qmPlayerContext *ctx = GetPlayerContext(L);
-  if (D && D->layersOn && ctx && ctx->addTextLayer) {
-    if (uint32_t err = ctx->addTextLayer(L, request, kind, &box, x, y)) {
+  if (D && D->layersOn && ctx && ctx->addTextLayer &&
+      (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
+    // The layer keeps the request at the block's resolved place and with its picture's size.
+    qmTextRequest stored = *request;
+    stored.x = x - box.x, stored.y = y - box.y;
+    stored.width = box.width, stored.height = box.height;
+    if (uint32_t err = ShowTextAsLayer(L, &stored, kind, nullptr, box.bitmap, box.mask, box.alpha, box.width,
+                                       box.height, x, y, transform, tags, -1, 0)) {
       FreeTextBox(&box);
       return err;
     }
-  }
-  // The anchor point of the picture lies at the position; a turned or scaled picture keeps it
-  // there.
-  x -= int32_t(box.width * anchorX);
-  y -= int32_t(box.height * anchorY);
-  if (transform && box.bitmap && !IsIdentityMatrix(transform->matrix)) {
-    qmTransformedImage t{};
-    if (uint32_t err = TransformImageBitmaps(TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
-                                             box.height, anchorX, anchorY, transform->matrix, transform->smooth, &t)) {
+  } else {
+    // The anchor point of the picture lies at the position; a turned or scaled picture keeps
+    // it there.
+    x -= int32_t(box.width * anchorX);
+    y -= int32_t(box.height * anchorY);
+    if (transform && box.bitmap && !IsIdentityMatrix(transform->matrix)) {
+      qmTransformedImage t{};
+      if (uint32_t err = TransformImageBitmaps(TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
+                                               box.height, anchorX, anchorY, transform->matrix, transform->smooth,
+                                               &t)) {
+        FreeTextBox(&box);
+        return err;
+      }
       FreeTextBox(&box);
-      return err;
+      box.bitmap = t.bitmap, box.mask = t.mask, box.alpha = t.alpha;
+      box.width = t.width, box.height = t.height;
+      x = t.x, y = t.y;
     }
-    FreeTextBox(&box);
-    box.bitmap = t.bitmap, box.mask = t.mask, box.alpha = t.alpha;
-    box.width = t.width, box.height = t.height;
-    x = t.x, y = t.y;
+    if (box.bitmap) ApplyDisplayTagEffects(tags, box.bitmap, &box.mask, &box.alpha, box.width, box.height);
+    BlitTextPicture(L, box.bitmap, box.mask, box.alpha, x, y, box.width, box.height);
   }
-  if (box.bitmap) ApplyDisplayTagEffects(tags, box.bitmap, &box.mask, &box.alpha, box.width, box.height);
-  BlitTextPicture(L, box.bitmap, box.mask, box.alpha, x, y, box.width, box.height);
   if (D && kind == QM_TEXT_PRINT) {
     D->cursorX = request->marginLeft + layout.penX;
     D->cursorY = request->cursorY + layout.lineTop;

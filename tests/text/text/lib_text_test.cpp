@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "display/display.h"
+#include "display/imagecore.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/bitmapops.h"
 #include "platform/keycodes.h"
@@ -451,10 +452,11 @@ TEST_F(TextLib, InKeyStrFiltersAndEchoes) {
 TEST_F(TextLib, TextLayersGoThroughTheHook) {
   static std::vector<std::string> seen;
   seen.clear();
-  GetPlayerContext(vm.L)->addTextLayer = [](VmState *, const qmTextRequest *r, int32_t kind, const qmTextBox *box,
-                                            int32_t x, int32_t y) -> uint32_t {
-    seen.push_back(std::to_string(kind) + ":" + r->text + ":" + std::to_string(x) + "," + std::to_string(y) + ":" +
-                   std::to_string(box->width));
+  GetPlayerContext(vm.L)->addTextLayer = [](VmState *, const qmTextRequest *r, qmImageLayer *layer) -> uint32_t {
+    seen.push_back(std::to_string(layer->kind) + ":" + r->text + ":" + std::to_string(layer->requestedX) + "," +
+                   std::to_string(layer->requestedY) + ":" + std::to_string(layer->width));
+    // The planes were handed over.
+    FreeBitmap(layer->bitmap), FreeMask(layer->mask), FreeAlphaChannel(layer->alpha);
     return std::string(r->text) == "refused" ? uint32_t(ERR_MEM) : 0u;
   };
   d->layersOn = 1;

@@ -1,0 +1,502 @@
+// Text, text objects and lines as layers, and Plot and Cls with layers on. The pictures the
+// layers show are checked against the same drawing with layers off (the same renderer, so
+// any difference is the layer path's), and one text layer against FreeType as the peer
+// renders it (python3-pil).
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "display/bgpic/bgpic.h"
+#include "layers/layer.h"
+#include "platform/keycodes.h"
+#include "runtime/errcodes.h"
+#include "runtime/eventqueue.h"
+#include "runtime/objtypes.h"
+#include "tests/display/display_vm.h"
+#include "tests/text/text_test_util.h"
+#include "text/freetype_font.h"
+#include "text/text/textstate.h"
+#include "text/textlayout.h"
+
+namespace {
+
+constexpr int kW = 96, kH = 64;
+constexpr uint32_t kBackground = 0x203040;
+
+using Screen = std::vector<uint32_t>;
+
+struct ObjectLayersVm : DisplayVm {
+  qmDisplay *d = nullptr;
+
+  explicit ObjectLayersVm(uint32_t background = kBackground) {
+    EXPECT_EQ(Create(1, [&] { Set("width", kW), Set("height", kH), Set("color", background); }).code, 0u);
+    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
+    d = Display(1);
+  }
+  qmBGPic *Pic() { return d->bgpic; }
+  Screen Capture() {
+    Screen s;
+    for (int y = 0; y < kH; y++)
+      for (int x = 0; x < kW; x++) s.push_back(WindowPixel(d, x, y));
+    return s;
+  }
+  // A command whose last argument is a table that fill builds (nothing when fill is empty).
+  uint32_t CallTags(const char *name, const std::vector<std::function<void()>> &args,
+                    const std::function<void()> &fill) {
+    std::string lower(name);
+    for (char &ch : lower) ch = char(std::tolower(static_cast<unsigned char>(ch)));
+    return CallWith(lower.c_str(), [&] {
+      for (const auto &a : args) a();
+      if (!fill) return int(args.size());
+      vm_newtable(L);
+      fill();
+      return int(args.size()) + 1;
+    }).code;
+  }
+  std::function<void()> Num(double v) {
+    return [this, v] { vm_pushnumber(L, v); };
+  }
+  std::function<void()> Str(const char *v) {
+    return [this, v] { vm_pushstring(L, v); };
+  }
+  // The same drawing without layers and then with them, from a cleared display each time.
+  void WithoutAndWith(const std::function<void()> &draw, Screen *without, Screen *with) {
+    ASSERT_EQ(Call("DisableLayers", {}).code, 0u);
+    ASSERT_EQ(Call("Cls", {}).code, 0u);
+    draw();
+    *without = Capture();
+    ASSERT_EQ(Call("Cls", {}).code, 0u);
+    ASSERT_EQ(Call("EnableLayers", {}).code, 0u);
+    draw();
+    *with = Capture();
+  }
+};
+
+// Channels apart by at most tolerance; reports the first pixel that is not.
+::testing::AssertionResult SameScreen(const Screen &got, const Screen &want, int tolerance = 0) {
+  for (size_t i = 0; i < got.size(); i++)
+    for (int shift : {16, 8, 0}) {
+      const int a = int((got[i] >> shift) & 0xFF), b = int((want[i] >> shift) & 0xFF);
+      if (std::abs(a - b) > tolerance) {
+        std::ostringstream m;
+        m << "pixel (" << i % kW << ", " << i / kW << ") is " << std::hex << got[i] << ", expected " << want[i];
+        return ::testing::AssertionFailure() << m.str();
+      }
+    }
+  return ::testing::AssertionSuccess();
+}
+
+int CountInk(const Screen &s, uint32_t background) {
+  return int(std::count_if(s.begin(), s.end(), [&](uint32_t p) { return p != background; }));
+}
+
+// TextOut and Print with layers on: one layer of the kind, showing what the same text shows
+// without layers; the layer keeps its own request; taking it away gives the background back.
+TEST(ObjectLayers, TextBlocksBecomeLayersThatLookLikeDirectText) {
+  struct Case {
+    const char *name;
+    const char *font;  // null: the built-in topaz
+    int style;
+    bool print;
+    const char *text;
+  };
+  const Case cases[] = {
+      {"TextOut topaz", nullptr, 1, false, "Hello"},
+      {"TextOut anti-aliased with colour tags", ":::default_sans", 16, false, "A[color=$ff8000]g[/color]"},
+      {"TextOut over two lines", ":::default_sans", 1, false, "Ab\ncD"},
+      {"Print", nullptr, 1, true, "Pr"},
+      {"Print anti-aliased", ":::default_sans", 16, true, "Wy"},
+  };
+  for (const Case &c : cases) {
+    ObjectLayersVm vm;
+    if (c.font) {
+      ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(c.font), 18}).code, 0u) << c.name;
+    }
+    ASSERT_EQ(vm.Call("SetFontStyle", {c.style}).code, 0u) << c.name;
+    vm.d->cursorX = 7, vm.d->cursorY = 9;
+    int32_t cursorWithout[2] = {0, 0};
+    auto draw = [&] {
+      vm.d->cursorX = 7, vm.d->cursorY = 9;
+      const uint32_t code = c.print ? vm.Call("Print", {CmdArg::Str(c.text)}).code
+                                    : vm.Call("TextOut", {5, 6, CmdArg::Str(c.text)}).code;
+      ASSERT_EQ(code, 0u) << c.name;
+    };
+    Screen without, with;
+    vm.WithoutAndWith(
+        [&] {
+          draw();
+          cursorWithout[0] = vm.d->cursorX, cursorWithout[1] = vm.d->cursorY;
+        },
+        &without, &with);
+    EXPECT_GT(CountInk(without, kBackground), 0) << c.name;
+    EXPECT_TRUE(SameScreen(with, without)) << c.name;
+    ASSERT_EQ(CountLayers(vm.Pic()), 1) << c.name;
+    const qmLayer *layer = FirstLayer(vm.Pic());
+    EXPECT_EQ(layer->type, c.print ? QMTYPE_PRINT : QMTYPE_TEXTOUT) << c.name;
+    // Print moves the cursor exactly as without layers.
+    if (c.print) {
+      EXPECT_EQ(vm.d->cursorX, cursorWithout[0]) << c.name;
+      EXPECT_EQ(vm.d->cursorY, cursorWithout[1]) << c.name;
+    }
+    // The layer's request is its own: the text, resolved position and picture size.
+    const qmTextRequest *r = layer->base->textRequest;
+    ASSERT_NE(r, nullptr) << c.name;
+    EXPECT_STREQ(r->text, c.text) << c.name;
+    EXPECT_EQ(r->width, layer->base->width) << c.name;
+    EXPECT_EQ(r->height, layer->base->height) << c.name;
+    if (!c.print) {
+      EXPECT_EQ(r->x, 5) << c.name;
+      EXPECT_EQ(r->y, 6) << c.name;
+    }
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u) << c.name;
+    EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0) << c.name;
+  }
+}
+
+// Print twice with layers on: two layers, and the second one starts where the first left
+// the cursor.
+TEST(ObjectLayers, PrintAdvancesTheCursorFromLayerToLayer) {
+  ObjectLayersVm vm;
+  Screen without, with;
+  int32_t after[2];
+  vm.WithoutAndWith(
+      [&] {
+        vm.d->cursorX = vm.d->cursorY = 0;
+        ASSERT_EQ(vm.Call("Print", {CmdArg::Str("ab")}).code, 0u);
+        ASSERT_EQ(vm.Call("NPrint", {CmdArg::Str("cd")}).code, 0u);
+        ASSERT_EQ(vm.Call("Print", {CmdArg::Str("ef")}).code, 0u);
+        after[0] = vm.d->cursorX, after[1] = vm.d->cursorY;
+      },
+      &without, &with);
+  EXPECT_EQ(CountLayers(vm.Pic()), 3);
+  EXPECT_EQ(vm.d->cursorX, after[0]);
+  EXPECT_EQ(vm.d->cursorY, after[1]);
+  EXPECT_GT(vm.d->cursorY, 0);  // NPrint went to the next line
+  EXPECT_TRUE(SameScreen(with, without));
+  // The third layer starts on the second line, at the left margin.
+  const qmLayer *third = GetNthLayer(vm.Pic(), 3);
+  EXPECT_EQ(third->type, QMTYPE_PRINT);
+  EXPECT_GE(third->base->y, after[1] - 1);
+}
+
+// InKeyStr with layers on: each echoed character is a layer of its own that goes again with
+// backspace and at the end, so that only the input printed once stays, as Print shows it.
+TEST(ObjectLayers, InKeyStrLeavesOnlyTheFinalPrintLayer) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Locate", {8, 16}).code, 0u);
+  ASSERT_EQ(vm.Call("Print", {CmdArg::Str("ac")}).code, 0u);
+  const Screen want = vm.Capture();
+  const int32_t wantX = vm.d->cursorX;
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Locate", {8, 16}).code, 0u);
+  for (uint32_t k : {uint32_t('a'), uint32_t('b'), uint32_t(KEY_BACKSPACE), uint32_t('c')}) {
+    PostEvent(vm.d, EVENT_KEY, 1, 0, k, nullptr);
+    PostEvent(vm.d, EVENT_KEY, 0, 0, k, nullptr);
+  }
+  PostEvent(vm.d, EVENT_KEY, 1, 0, KEY_RETURN, nullptr);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "inkeystr");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 0);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0u);
+  EXPECT_STREQ(vm_tostring(vm.L, -1), "ac");
+  vm_settop(vm.L, 0);
+  ASSERT_EQ(CountLayers(vm.Pic()), 1);
+  EXPECT_STREQ(FirstLayer(vm.Pic())->base->textRequest->text, "ac");
+  EXPECT_EQ(vm.d->cursorX, wantX);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+}
+
+// The display tags of a text layer are the layer's: a hidden one shows nothing until
+// ShowLayer, a named one is found by its name, one inserted at the bottom lies under a box, a
+// transparent one blends with the background.
+TEST(ObjectLayers, TextTagsActOnTheLayer) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 20}).code, 0u);
+  Screen without, with;
+  vm.WithoutAndWith([&] { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u); }, &without, &with);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 0);
+
+  // Hidden, then shown.
+  ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(4), vm.Num(4), vm.Str("HH")}, [&] { vm.Set("hidden", 1), vm.SetText("name", "t"); }),
+            0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  EXPECT_EQ(vm.Call("LayerExists", {CmdArg::Str("t")}).results, std::vector<double>{1});
+  ASSERT_EQ(vm.Call("ShowLayer", {CmdArg::Str("t")}).code, 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), without));
+  // A second layer of the same name is refused and leaves nothing behind.
+  EXPECT_EQ(vm.CallTags("TextOut", {vm.Num(40), vm.Num(4), vm.Str("x")}, [&] { vm.SetText("name", "T"); }),
+            ERR_NAMEUSED);
+  EXPECT_EQ(CountLayers(vm.Pic()), 1);
+  EXPECT_TRUE(SameScreen(vm.Capture(), without));
+
+  // A box over the text, then text inserted under the box: the box's pixels stay.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {0, 0, kW, kH, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(4), vm.Num(4), vm.Str("HH")}, [&] { vm.Set("insertpos", 1); }), 0u);
+  EXPECT_EQ(CountInk(vm.Capture(), 0x00FF00), 0);
+  EXPECT_EQ(GetNthLayer(vm.Pic(), 1)->type, QMTYPE_TEXTOUT);
+
+  // Half transparent over the background: every text pixel halfway between.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(4), vm.Num(4), vm.Str("HH")}, [&] { vm.Set("transparency", 128); }), 0u);
+  const Screen half = vm.Capture();
+  int checked = 0;
+  for (size_t i = 0; i < half.size(); i++) {
+    if (without[i] != 0xFFFFFF) continue;  // only fully covered text pixels (white text)
+    checked++;
+    for (int shift : {16, 8, 0}) {
+      const int bg = int((kBackground >> shift) & 0xFF), want = bg + (255 - bg) * 127 / 255;
+      EXPECT_NEAR(int((half[i] >> shift) & 0xFF), want, 2) << "pixel " << i;
+    }
+  }
+  EXPECT_GT(checked, 10);
+}
+
+// DisplayTextObject with layers on: a TEXTOBJECT layer of the object that keeps its own
+// picture, so that it still shows after the object is freed.
+TEST(ObjectLayers, TextObjectLayersKeepTheirPicture) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("Obj")}).code, 0u);
+  Screen without, with;
+  vm.WithoutAndWith([&] { ASSERT_EQ(vm.Call("DisplayTextObject", {3, 10, 12}).code, 0u); }, &without, &with);
+  EXPECT_GT(CountInk(without, kBackground), 0);
+  EXPECT_TRUE(SameScreen(with, without));
+  ASSERT_EQ(CountLayers(vm.Pic()), 1);
+  const qmLayer *layer = FirstLayer(vm.Pic());
+  EXPECT_EQ(layer->type, QMTYPE_TEXTOBJECT);
+  EXPECT_EQ(layer->object.id, 3u);
+  ASSERT_NE(layer->base->textRequest, nullptr);
+  EXPECT_EQ(layer->base->textRequest->x, 10);
+  EXPECT_EQ(layer->base->textRequest->y, 12);
+  // Freed, then the layer drawn again from its own picture.
+  ASSERT_EQ(vm.Call("FreeTextObject", {3}).code, 0u);
+  ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  ASSERT_EQ(vm.Call("ShowLayer", {1}).code, 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), without));
+  // An unknown object makes no layer.
+  EXPECT_EQ(vm.Call("DisplayTextObject", {9, 0, 0}).code, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(CountLayers(vm.Pic()), 1);
+}
+
+// InsertLayer of a text object: its picture as a layer at the position given, under other
+// layers or on top, hidden on request.
+TEST(ObjectLayers, InsertLayerPlacesATextObject) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("Ins")}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {3, 10, 12}).code, 0u);
+  const Screen want = vm.Capture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {0, 0, kW, kH, 0x00FF00}).code, 0u);
+  // Under the box: nothing of it shows.
+  ASSERT_EQ(vm.Call("InsertLayer", {1, double(QMTYPE_TEXTOBJECT), 3, 10, 12}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 2);
+  EXPECT_EQ(FirstLayer(vm.Pic())->type, QMTYPE_TEXTOBJECT);
+  EXPECT_EQ(CountInk(vm.Capture(), 0x00FF00), 0);
+  // The box gone, it shows as DisplayTextObject showed it.
+  ASSERT_EQ(vm.Call("RemoveLayer", {2}).code, 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  // On top and hidden: a layer, nothing more to see.
+  ASSERT_EQ(vm.Call("InsertLayer", {0, double(QMTYPE_TEXTOBJECT), 3, 40, 30, 1}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 2);
+  EXPECT_TRUE(LastLayer(vm.Pic())->hidden);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  EXPECT_EQ(vm.Call("InsertLayer", {1, double(QMTYPE_TEXTOBJECT), 99, 0, 0}).code, ERR_FINDTEXTOBJECT);
+  EXPECT_EQ(CountLayers(vm.Pic()), 2);
+}
+
+// Line with layers on: a LINE layer whose pixels are those of the line drawn directly (one
+// step of rounding apart where the layer blends its coverage), keeping its end points, which
+// move with the layer.
+TEST(ObjectLayers, LinesBecomeLineLayers) {
+  struct Case {
+    const char *name;
+    int x1, y1, x2, y2;
+    uint32_t color;
+    int thickness;
+    int form;  // SetFormStyle: 1 normal, 16 anti-aliased
+  };
+  const Case cases[] = {
+      {"horizontal", 3, 5, 80, 5, 0xFF0000, 1, 1},
+      {"steep", 10, 2, 14, 60, 0x00FF00, 1, 1},
+      {"anti-aliased diagonal", 2, 3, 90, 50, 0xFFFFFF, 1, 16},
+      {"thick", 5, 50, 70, 20, 0x0000FF, 5, 1},
+      {"thick anti-aliased", 5, 10, 60, 40, 0xFFFF00, 4, 16},
+      {"translucent", 0, 0, 95, 63, 0x80FF8000, 1, 1},
+      {"reaching past the edges", -40, 30, 140, 33, 0x00FFFF, 3, 1},
+      {"thicker than the picture", 10, 20, 80, 40, 0xFF00FF, 30000, 1},
+  };
+  for (const Case &c : cases) {
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("SetFormStyle", {c.form}).code, 0u) << c.name;
+    Screen without, with;
+    vm.WithoutAndWith(
+        [&] {
+          ASSERT_EQ(vm.Call("Line", {c.x1, c.y1, c.x2, c.y2, double(c.color), c.thickness}).code, 0u) << c.name;
+        },
+        &without, &with);
+    EXPECT_GT(CountInk(without, kBackground), 0) << c.name;
+    EXPECT_TRUE(SameScreen(with, without, 1)) << c.name;
+    ASSERT_EQ(CountLayers(vm.Pic()), 1) << c.name;
+    const qmLayer *layer = FirstLayer(vm.Pic());
+    EXPECT_EQ(layer->type, QMTYPE_LINE) << c.name;
+    const qmLayerState *s = layer->base;
+    EXPECT_EQ((std::vector<int>{s->lineX1, s->lineY1, s->lineX2, s->lineY2}),
+              (std::vector<int>{c.x1, c.y1, c.x2, c.y2}))
+        << c.name;
+    ASSERT_EQ(vm.Call("TranslateLayer", {1, 3, -2}).code, 0u) << c.name;
+    EXPECT_EQ((std::vector<int>{s->lineX1, s->lineY1, s->lineX2, s->lineY2}),
+              (std::vector<int>{c.x1 + 3, c.y1 - 2, c.x2 + 3, c.y2 - 2}))
+        << c.name;
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u) << c.name;
+    EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0) << c.name;
+  }
+}
+
+// A line's tags name it and hide it, as any layer's.
+TEST(ObjectLayers, LineTagsActOnTheLayer) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.CallTags("Line", {vm.Num(0), vm.Num(10), vm.Num(90), vm.Num(10), vm.Num(0xFFFFFF)},
+                        [&] { vm.SetText("name", "rule"), vm.Set("hidden", 1); }),
+            0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  ASSERT_EQ(vm.Call("ShowLayer", {CmdArg::Str("rule")}).code, 0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 91);
+  // A name in use refuses the second line, which leaves nothing behind.
+  EXPECT_EQ(vm.CallTags("Line", {vm.Num(0), vm.Num(20), vm.Num(90), vm.Num(20), vm.Num(0xFFFFFF)},
+                        [&] { vm.SetText("name", "RULE"); }),
+            ERR_NAMEUSED);
+  EXPECT_EQ(CountLayers(vm.Pic()), 1);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 91);
+}
+
+// Plot cannot make a layer: refused with layers on, drawn with them off and into a selected
+// brush while they are on.
+TEST(ObjectLayers, PlotIsRefusedWhileDrawingMakesLayers) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  EXPECT_EQ(vm.Call("Plot", {3, 3, 0xFFFFFF}).code, ERR_LAYERSUPPORT2);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  EXPECT_EQ(CountLayers(vm.Pic()), 0);
+  ASSERT_EQ(vm.Call("CreateBrush", {5, 8, 8}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectBrush", {5}).code, 0u);
+  EXPECT_EQ(vm.Call("Plot", {3, 3, 0xFFFFFF}).code, 0u);
+  EXPECT_EQ(vm.Call("ReadPixel", {3, 3}).results, std::vector<double>{0xFFFFFF});
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisableLayers", {}).code, 0u);
+  EXPECT_EQ(vm.Call("Plot", {3, 3, 0xFFFFFF}).code, 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 3, 3), 0xFFFFFFu);
+}
+
+// Cls with layers on takes every layer away, whatever made it, and shows the background.
+TEST(ObjectLayers, ClsRemovesEveryLayer) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {2, 2, 30, 20, 0xFF0000}).code, 0u);
+  ASSERT_EQ(vm.Call("Line", {0, 40, 90, 45, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {40, 4, CmdArg::Str("Cls")}).code, 0u);
+  ASSERT_EQ(vm.Call("Print", {CmdArg::Str("p")}).code, 0u);
+  ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(40), vm.Num(30), vm.Str("hidden")}, [&] { vm.Set("hidden", 1); }), 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 5);
+  EXPECT_GT(CountInk(vm.Capture(), kBackground), 0);
+  ASSERT_EQ(vm.Call("Cls", {0xFF0000}).code, 0u);
+  EXPECT_EQ(CountLayers(vm.Pic()), 0);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  // Layers made after it compose on the plain background again.
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {2, 2, 4, 4, 0xFF0000}).code, 0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 16);
+}
+
+// Drawn while the display's own picture is selected with SelectBGPic, text and lines are
+// layers that show when the selection ends; Cls there takes them away before they show.
+TEST(ObjectLayers, LayersDrawnIntoTheSelectedPictureShowAtEndSelect) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  auto draw = [&] {
+    ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("Sel")}).code, 0u);
+    ASSERT_EQ(vm.Call("Line", {0, 30, 90, 40, 0xFFFFFF}).code, 0u);
+  };
+  auto select = [&] { return vm.CallWith("selectbgpic", [&] { vm_pushnil(vm.L); return 1; }).code; };
+  draw();
+  const Screen want = vm.Capture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(select(), 0u);
+  draw();
+  EXPECT_EQ(CountLayers(vm.Pic()), 2);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(select(), 0u);
+  draw();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  EXPECT_EQ(CountLayers(vm.Pic()), 0);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0);
+}
+
+// An anti-aliased white glyph on black as a text layer: its pixels are FreeType's coverage as
+// the peer renders the glyph at the engine's size (the engine's p counts as the peer's p - 1),
+// one step apart at most, with the pen where the layout puts it.
+TEST(ObjectLayers, TextLayerMatchesThePeersGlyph) {
+  ObjectLayersVm vm(0x000000);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 24}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
+  const qmFont *font = GetCurrentFont();
+  ASSERT_NE(font, nullptr);
+  const int32_t p = GetFreeTypePixelSize(font);
+  ASSERT_GT(p, 1);
+  const int penX = 20, top = 10;
+  ASSERT_EQ(vm.Call("TextOut", {penX, top, CmdArg::Str("A")}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 1);
+  const std::vector<std::string> lines = Lines(RunPeer("glyphs " + kVeraDir + "Vera.ttf " + std::to_string(p - 1) + " 65"));
+  ASSERT_EQ(lines.size(), 1u);
+  std::istringstream in(lines[0]);
+  std::string tag, hex;
+  int code, advance, left, glyphTop, w, h;
+  in >> tag >> code >> advance >> left >> glyphTop >> w >> h >> hex;
+  ASSERT_GT(w * h, 0);
+  const Screen got = vm.Capture();
+  const int baseY = top + font->baseline;
+  int mismatches = 0, ink = 0;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const int peer = std::stoi(hex.substr(size_t(y * w + x) * 2, 2), nullptr, 16);
+      const int X = penX + left + x, Y = baseY + glyphTop + y;
+      ASSERT_TRUE(X >= 0 && Y >= 0 && X < kW && Y < kH);
+      const uint32_t px = got[size_t(Y * kW + X)];
+      ink += peer > 0;
+      for (int shift : {16, 8, 0})
+        if (std::abs(int((px >> shift) & 0xFF) - peer) > 1) mismatches++;
+    }
+  EXPECT_GT(ink, 20);
+  EXPECT_EQ(mismatches, 0);
+  // Nothing lies outside the peer's box.
+  int outside = 0;
+  for (int Y = 0; Y < kH; Y++)
+    for (int X = 0; X < kW; X++) {
+      const bool inBox = X >= penX + left && X < penX + left + w && Y >= baseY + glyphTop && Y < baseY + glyphTop + h;
+      if (!inBox && got[size_t(Y * kW + X)] != 0) outside++;
+    }
+  EXPECT_EQ(outside, 0);
+}
+
+}  // namespace

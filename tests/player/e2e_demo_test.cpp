@@ -1,0 +1,128 @@
+// The demo applet that ./run plays, run by the real player: in a window on an X server of its
+// own, ended with Escape, and where no display can show a window, telling so on standard
+// output.
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "tests/platform/xvfb_server.h"
+#include "tests/player/e2e_util.h"
+
+namespace {
+
+const std::string kDemo = std::string(QM_BINARY_DIR) + "/demo/demo.qma";
+const std::string kTitle = "QuenmoorPlayer demo: a background picture and its layers\n";
+
+// Headless: the dummy driver, or no X or Wayland display at all (the desktop layer then falls
+// back to drawing off screen). The scene is drawn all the same and counted.
+TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
+  struct Case {
+    const char *name;
+    std::vector<std::string> env;
+  };
+  const Case cases[] = {
+      {"dummy driver", {}},
+      // The libraries the desktop layer probes on its way to drawing off screen keep some
+      // blocks to the end; the dummy run checks the player's own leaks.
+      {"no display", {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "ASAN_OPTIONS=detect_leaks=0"}},
+  };
+  for (const Case &c : cases) {
+    PlayerDir d;
+    std::vector<std::string> env = c.env;
+    PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", kDemo}, env, "/usr/bin/timeout");
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
+    EXPECT_EQ(r.out, kTitle + "No display to show the window on: drawn off screen, 6 layers.\n") << c.name;
+  }
+  // Not quiet, the player's status lines come between; SetFont's ends like every other.
+  PlayerDir d;
+  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), kDemo}, {}, "/usr/bin/timeout");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_NE(r.out.find(kTitle + "Opening font ::default_sans...done\nNo display"), std::string::npos) << r.out;
+}
+
+// A screenshot in X's window dump format: the header's words are big-endian.
+struct WindowDump {
+  std::vector<unsigned char> bytes;
+  uint32_t Word(int i) const {
+    const unsigned char *p = bytes.data() + 4 * i;
+    return uint32_t(p[0]) << 24 | uint32_t(p[1]) << 16 | uint32_t(p[2]) << 8 | p[3];
+  }
+  bool Valid() const { return bytes.size() >= 100 && bytes.size() >= Offset(0, 0) + Word(12) * Word(5); }
+  int Width() const { return int(Word(4)); }
+  int Height() const { return int(Word(5)); }
+  size_t Offset(int x, int y) const {
+    return Word(0) + Word(19) * 12 + size_t(y) * Word(12) + size_t(x) * (Word(11) / 8);
+  }
+  // 0xRRGGBB of a 24- or 32-bit dump in the server's least-significant-first byte order.
+  uint32_t Pixel(int x, int y) const {
+    const unsigned char *p = bytes.data() + Offset(x, y);
+    return uint32_t(p[2]) << 16 | uint32_t(p[1]) << 8 | p[0];
+  }
+};
+
+// In a real window: the layers are on the screen where the script put them, in its colours,
+// and Escape ends the player normally.
+TEST(E2eDemo, InAWindowItShowsItsLayersAndEndsOnEscape) {
+  int number = 0;
+  pid_t xvfb = StartXvfb(&number);
+  if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
+  ServerGuard server{xvfb};
+  if (access("/usr/bin/xdotool", X_OK) != 0 || access("/usr/bin/xwd", X_OK) != 0)
+    GTEST_SKIP() << "no xdotool or xwd";
+  const std::string display = ":" + std::to_string(number);
+  PlayerDir d;
+  const std::string shot = d / "shot.xwd";
+  // Waits for the window, lets it draw, dumps it and presses Escape in it.
+  pid_t presser = fork();
+  if (presser == 0) {
+    setenv("DISPLAY", display.c_str(), 1);
+    // The scene is complete once the demo says how it ends. The player's window is found anew
+    // each time: a first window may come and go at start-up.
+    const std::string script =
+        "exec 2>/dev/null; find() { xdotool search --onlyvisible --name '^Quenmoor' | tail -1; }; "
+        "for i in $(seq 300); do grep -q 'close box' " + (d / "stdout.txt") +
+        " && [ -n \"$(find)\" ] && break; sleep 0.1; done; sleep 0.5; "
+        "xwd -silent -id $(find) > " + shot + "; "
+        "while true; do xdotool windowfocus --sync $(find) key Escape; sleep 0.5; done";
+    execl("/bin/sh", "sh", "-c", script.c_str(), static_cast<char *>(nullptr));
+    _exit(127);
+  }
+  // The X libraries keep allocations to the end of the process; the headless runs above check
+  // the player's own.
+  PlayerResult r = d.Run({"-s", "KILL", "40", d.player(), "-QUIET", kDemo},
+                         {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"},
+                         "/usr/bin/timeout");
+  kill(presser, SIGKILL);
+  waitpid(presser, nullptr, 0);
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, kTitle + "Escape or the close box ends the demo.\n");
+
+  std::ifstream in(shot, std::ios::binary);
+  WindowDump dump{std::vector<unsigned char>(std::istreambuf_iterator<char>(in), {})};
+  ASSERT_TRUE(dump.Valid()) << "no window dump";
+  ASSERT_EQ(dump.Width(), 640);
+  ASSERT_EQ(dump.Height(), 480);
+  ASSERT_GE(dump.Word(11), 24u);
+  // Opaque layers show their own colours: the round box, the ellipse and the brush's opaque
+  // middle (its pixel alpha 255).
+  EXPECT_EQ(dump.Pixel(310, 145), 0xC03040u);
+  EXPECT_EQ(dump.Pixel(510, 170), 0x30C070u);
+  EXPECT_EQ(dump.Pixel(99, 139), 0xFFB020u);
+  // The brush's outer ring is half transparent: neither its colour nor the background.
+  const uint32_t ring = dump.Pixel(45, 139);
+  EXPECT_NE(ring, 0xFFB020u);
+  EXPECT_GT((ring >> 16) & 0xFF, 0x60u);
+  // The text is white ink in its band, the moving brush somewhere on its track.
+  int white = 0, blue = 0;
+  for (int y = 24; y < 64; y++)
+    for (int x = 100; x < 540; x++) white += dump.Pixel(x, y) == 0xFFFFFFu;
+  for (int y = 368; y < 416; y++)
+    for (int x = 0; x < 640; x++) blue += dump.Pixel(x, y) == 0x2050FFu;
+  EXPECT_GT(white, 100);
+  EXPECT_EQ(blue, 48 * 48);  // the top layer: nothing covers its inner square
+}
+
+}  // namespace
