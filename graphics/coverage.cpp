@@ -1,4 +1,6 @@
-#include "graphics/coverage.h"
+// The coverage module: the rasterisers of coverage.h drawn through OpenCV, built as a shared
+// object of its own and reached through its table (coverage_module.h).
+#include "graphics/coverage_module.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -42,8 +44,6 @@ cv::Scalar PixelScalar(uint32_t pixel) {
 bool Usable(const qmAlphaChannel *plane) {
   return plane && plane->memory && plane->width > 0 && plane->height > 0;
 }
-
-} // namespace
 
 uint32_t FillCoveragePolygon(qmAlphaChannel *plane, const int32_t *points, int32_t count, int32_t antialias) {
   if (!Usable(plane) || count < 1) return 0;
@@ -90,4 +90,12 @@ uint32_t DrawBitmapOutline(qmBitmap *bitmap, const int32_t *points, int32_t coun
     std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
     cv::polylines(image, polys, true, PixelScalar(pixel), width < 1 ? 1 : width, cv::LINE_8);
   });
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const qmCoverageTable *QmCoverageTable() {
+  static const qmCoverageTable table = {kCoverageTableVersion, FillCoveragePolygon, DrawCoverageOutline,
+                                        FillBitmapPolygon,     DrawBitmapOutline,  DrawCoverageLine};
+  return &table;
 }
