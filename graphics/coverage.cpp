@@ -1,4 +1,6 @@
-#include "graphics/coverage.h"
+// The coverage module: the rasterisers of coverage.h drawn through OpenCV, built as a shared
+// object of its own and reached through its table (coverage_module.h).
+#include "graphics/coverage_module.h"
 
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
@@ -14,10 +16,12 @@ cv::Mat PlaneImage(qmAlphaChannel *plane) {
   return cv::Mat(plane->height, plane->width, CV_8UC1, plane->memory, size_t(plane->bytesPerRow));
 }
 
-std::vector<cv::Point> PointList(const int32_t *points, int32_t count) {
-  std::vector<cv::Point> v(static_cast<size_t>(count));
-  for (int32_t i = 0; i < count; i++) v[size_t(i)] = cv::Point(points[2 * i], points[2 * i + 1]);
-  return v;
+// The points as OpenCV's, in a list each thread keeps between calls.
+const cv::Point *PointList(const int32_t *points, int32_t count) {
+  thread_local std::vector<cv::Point> list;
+  list.resize(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; i++) list[size_t(i)] = cv::Point(points[2 * i], points[2 * i + 1]);
+  return list.data();
 }
 
 // OpenCV reports failures by exception; none may travel further than this file.
@@ -43,14 +47,12 @@ bool Usable(const qmAlphaChannel *plane) {
   return plane && plane->memory && plane->width > 0 && plane->height > 0;
 }
 
-} // namespace
-
 uint32_t FillCoveragePolygon(qmAlphaChannel *plane, const int32_t *points, int32_t count, int32_t antialias) {
   if (!Usable(plane) || count < 1) return 0;
   return Guarded([&] {
     cv::Mat image = PlaneImage(plane);
-    std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
-    cv::fillPoly(image, polys, cv::Scalar(255), antialias ? cv::LINE_AA : cv::LINE_8);
+    const cv::Point *list = PointList(points, count);
+    cv::fillPoly(image, &list, &count, 1, cv::Scalar(255), antialias ? cv::LINE_AA : cv::LINE_8);
   });
 }
 
@@ -59,8 +61,9 @@ uint32_t DrawCoverageOutline(qmAlphaChannel *plane, const int32_t *points, int32
   if (!Usable(plane) || count < 1) return 0;
   return Guarded([&] {
     cv::Mat image = PlaneImage(plane);
-    std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
-    cv::polylines(image, polys, true, cv::Scalar(255), width < 1 ? 1 : width, antialias ? cv::LINE_AA : cv::LINE_8);
+    const cv::Point *list = PointList(points, count);
+    cv::polylines(image, &list, &count, 1, true, cv::Scalar(255), width < 1 ? 1 : width,
+                  antialias ? cv::LINE_AA : cv::LINE_8);
   });
 }
 
@@ -78,8 +81,8 @@ uint32_t FillBitmapPolygon(qmBitmap *bitmap, const int32_t *points, int32_t coun
   if (!bitmap || !bitmap->pixels || bitmap->bytesPerPixel != 4 || count < 1) return 0;
   return Guarded([&] {
     cv::Mat image = BitmapImage(bitmap);
-    std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
-    cv::fillPoly(image, polys, PixelScalar(pixel), cv::LINE_8);
+    const cv::Point *list = PointList(points, count);
+    cv::fillPoly(image, &list, &count, 1, PixelScalar(pixel), cv::LINE_8);
   });
 }
 
@@ -87,7 +90,15 @@ uint32_t DrawBitmapOutline(qmBitmap *bitmap, const int32_t *points, int32_t coun
   if (!bitmap || !bitmap->pixels || bitmap->bytesPerPixel != 4 || count < 1) return 0;
   return Guarded([&] {
     cv::Mat image = BitmapImage(bitmap);
-    std::vector<std::vector<cv::Point>> polys{PointList(points, count)};
-    cv::polylines(image, polys, true, PixelScalar(pixel), width < 1 ? 1 : width, cv::LINE_8);
+    const cv::Point *list = PointList(points, count);
+    cv::polylines(image, &list, &count, 1, true, PixelScalar(pixel), width < 1 ? 1 : width, cv::LINE_8);
   });
+}
+
+} // namespace
+
+extern "C" __attribute__((visibility("default"))) const qmCoverageTable *QmCoverageTable() {
+  static const qmCoverageTable table = {kCoverageTableVersion, FillCoveragePolygon, DrawCoverageOutline,
+                                        FillBitmapPolygon,     DrawBitmapOutline,  DrawCoverageLine};
+  return &table;
 }

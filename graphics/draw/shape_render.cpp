@@ -3,6 +3,9 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -23,6 +26,8 @@ constexpr int32_t kAntialiasGrow = 5, kAntialiasShift = 2;
 // Thick strokes end in round caps that reach a pixel past half their width: two pixels of room
 // on every side keep them whole (the image moves with it, so no pixel changes place).
 constexpr int32_t kStrokeGrow = 4, kStrokeShift = 2;
+// How many rows ahead of the blend the target's pixels are fetched.
+constexpr int64_t kAheadRows = 4;
 
 uint32_t Stored(uint32_t rgb) { return ColorToPixel(rgb, QM_BITMAP_FORMAT); }
 
@@ -118,32 +123,6 @@ qmPlotState PlotStateFor(const qmDrawTarget *t, uint32_t color) {
   return s;
 }
 
-// The coverage plane of a shape whose image lies at (x, y), w x h: the whole image, as the
-// rasteriser cuts nothing then (a polygon cut at a plane's border has the pixels next to that
-// border moved). Nothing is made when no part of it can show.
-struct CoverageWindow {
-  int64_t x = 0, y = 0;  // the plane's top-left on the target
-  qmAlphaChannel *plane = nullptr;
-  bool borrowed = false;  // the line plane of the work tables
-  ~CoverageWindow() {
-    if (!borrowed) FreeAlphaChannel(plane);
-  }
-};
-
-bool Visible(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h) {
-  return t->clipWidth > 0 && t->clipHeight > 0 && x < int64_t(t->clipX) + t->clipWidth && x + w > t->clipX &&
-         y < int64_t(t->clipY) + t->clipHeight && y + h > t->clipY;
-}
-
-// 0 with the window made (or with no plane when nothing can show), or ERR_MEM.
-uint32_t OpenCoverageWindow(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h, CoverageWindow *win) {
-  if (!Visible(t, x, y, w, h)) return 0;
-  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  win->x = x, win->y = y;
-  win->plane = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
-  return win->plane ? 0u : uint32_t(ERR_MEM);
-}
-
 // The rows a line can touch, with how far each reaches: for row y, [x0, x1) of the plane.
 struct LineReach {
   int64_t x1, y1, x2, y2, r;
@@ -168,6 +147,42 @@ struct LineReach {
   }
 };
 
+// The coverage plane of a shape whose image lies at (x, y), w x h: the whole image, as the
+// rasteriser cuts nothing then (a polygon cut at a plane's border has the pixels next to that
+// border moved). The work tables' plane serves it, and what the rasteriser may have written is
+// cleared again on the way out: the window's box, or a line's reach row by row.
+struct CoverageWindow {
+  int64_t x = 0, y = 0;  // the plane's top-left on the target
+  qmAlphaChannel *plane = nullptr;
+  const LineReach *reach = nullptr;
+  ~CoverageWindow() {
+    if (!plane) return;
+    if (!reach) {
+      ClearPlane(plane);
+      return;
+    }
+    for (int64_t row = 0; row < plane->height; row++) {
+      int64_t from, to;
+      reach->Row(row, plane->width, &from, &to);
+      if (to > from) std::memset(plane->memory + row * plane->bytesPerRow + from, 0, size_t(to - from));
+    }
+  }
+};
+
+bool Visible(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h) {
+  return t->clipWidth > 0 && t->clipHeight > 0 && x < int64_t(t->clipX) + t->clipWidth && x + w > t->clipX &&
+         y < int64_t(t->clipY) + t->clipHeight && y + h > t->clipY;
+}
+
+// 0 with the window made (or with no plane when nothing can show), or ERR_MEM.
+uint32_t OpenCoverageWindow(const qmDrawTarget *t, int64_t x, int64_t y, int64_t w, int64_t h, CoverageWindow *win) {
+  if (!Visible(t, x, y, w, h)) return 0;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  win->x = x, win->y = y;
+  win->plane = GetLinePlane(int32_t(w), int32_t(h));
+  return win->plane ? 0u : uint32_t(ERR_MEM);
+}
+
 // Rows of target-space limits for composing: [x0, x1) x [y0, y1).
 struct Span {
   int64_t x0, y0, x1, y1;
@@ -179,6 +194,20 @@ void AddDrawn(qmDrawnRect *drawn, int64_t x0, int64_t y0, int64_t x1, int64_t y1
     x1 = std::max<int64_t>(x1, int64_t(drawn->x) + drawn->width), y1 = std::max<int64_t>(y1, int64_t(drawn->y) + drawn->height);
   }
   *drawn = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
+}
+
+// The first of c[from..to) that is not v, or to.
+int64_t RunEnd(const uint8_t *c, int64_t from, int64_t to, uint8_t v) {
+#if defined(__SSE2__)
+  const __m128i pattern = _mm_set1_epi8(char(v));
+  for (; from + 16 <= to; from += 16) {
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(c + from));
+    const uint32_t other = uint32_t(_mm_movemask_epi8(_mm_cmpeq_epi8(bytes, pattern))) ^ 0xFFFFu;
+    if (other) return from + __builtin_ctz(other);
+  }
+#endif
+  while (from < to && c[from] == v) from++;
+  return from;
 }
 
 // Blends the colour into the target by the coverage (level scaled by it), within the clip
@@ -213,21 +242,24 @@ void CoverTarget(const qmDrawTarget *t, const CoverageWindow &win, uint32_t colo
       continue;
     }
     uint32_t *row = t->bitmap->pixels + y * pitch;
-    auto word = [&](int64_t x) {
-      uint64_t w;
-      std::memcpy(&w, c + x, 8);
-      return w;
-    };
+    // The target's rows are far apart in memory: fetching a few rows ahead keeps the blend
+    // below from waiting on each row in turn.
+    if (y + kAheadRows < y1) {
+      int64_t a = x0, b = x1;
+      if (reach) {
+        reach->Row(y + kAheadRows - win.y, cov->width, &a, &b);
+        a = std::max(x0, win.x + a), b = std::min(x1, win.x + b);
+      }
+      const uint32_t *ahead = row + kAheadRows * pitch;
+      for (int64_t px = a; px < b; px += 16) __builtin_prefetch(ahead + px, 1);
+    }
     int64_t x = rowFrom;
     while (x < rowTo) {
-      // Empty stretches are skipped and fully covered runs filled, eight bytes at a time.
-      while (x + 8 <= rowTo && word(x) == 0) x += 8;
-      while (x < rowTo && c[x] == 0) x++;
+      // Empty stretches are skipped and fully covered runs filled, sixteen bytes at a time.
+      x = RunEnd(c, x, rowTo, 0);
       if (x >= rowTo) break;
       if (c[x] == 255 && overall == 255) {
-        int64_t end = x + 1;
-        while (end + 8 <= rowTo && word(end) == ~uint64_t(0)) end += 8;
-        while (end < rowTo && c[end] == 255) end++;
+        const int64_t end = RunEnd(c, x + 1, rowTo, 255);
         std::fill(row + x, row + end, s.color);
         x = end;
         continue;
@@ -300,24 +332,17 @@ uint32_t DrawLineDirect(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x
   if (antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
   if (thickness > 1) w += thickness + kStrokeGrow, h += thickness + kStrokeGrow, pad += thickness / 2 + kStrokeShift;
   const int64_t x = int64_t(std::min(x1, x2)) - pad, y = int64_t(std::min(y1, y2)) - pad;
-  if (!Visible(t, x, y, w, h)) return 0;
-  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  // A line touches few pixels of its box: the work tables' plane serves it, and only the rows'
-  // reach is read and cleared again afterwards.
+  // A line touches few pixels of its box: only the rows' reach is read and cleared again. The
+  // rasteriser's pixels lie within half the thickness of the segment, and anti-aliasing reaches
+  // at most two pixels further.
+  const LineReach reach{x1 - x, y1 - y, x2 - x, y2 - y, thickness / 2 + 3};
   CoverageWindow win;
-  win.x = x, win.y = y;
-  win.plane = GetLinePlane(int32_t(w), int32_t(h));
-  if (!win.plane) return ERR_MEM;
-  win.borrowed = true;
-  const LineReach reach{x1 - x, y1 - y, x2 - x, y2 - y, pad + thickness / 2 + 3};
-  uint32_t code = DrawCoverageLine(win.plane, int32_t(x1 - x), int32_t(y1 - y), int32_t(x2 - x), int32_t(y2 - y),
-                                   thickness, antialias);
+  if (uint32_t code = OpenCoverageWindow(t, x, y, w, h, &win)) return code;
+  if (!win.plane) return 0;
+  win.reach = &reach;
+  const uint32_t code = DrawCoverageLine(win.plane, int32_t(x1 - x), int32_t(y1 - y), int32_t(x2 - x),
+                                         int32_t(y2 - y), thickness, antialias);
   if (!code) CoverTarget(t, win, color, drawn, kNoLimit, &reach);
-  for (int64_t row = 0; row < h; row++) {
-    int64_t from, to;
-    reach.Row(row, w, &from, &to);
-    if (to > from) std::memset(win.plane->memory + row * win.plane->bytesPerRow + from, 0, size_t(to - from));
-  }
   return code;
 }
 

@@ -14,6 +14,7 @@
 #include "display/outputselect.h"
 #include "platform/memory.h"
 #include "graphics/alpha_kernels.h"
+#include "graphics/coverage_module.h"
 #include "graphics/draw/draw_style.h"
 #include "graphics/draw/shape_geometry.h"
 #include "runtime/errcodes.h"
@@ -563,6 +564,35 @@ TEST(DrawLibrary, OutOfMemoryDrawsNothingAndKeepsNothing) {
   EXPECT_GE(failures, 3);
   EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, 0u);
   EXPECT_NE(vm.Picture(), before);
+}
+
+// Without the coverage module the shapes that need its rasterisers fail as a failed rasteriser
+// does, drawing nothing; plain boxes and one-pixel lines do not need it.
+TEST(DrawLibrary, WithoutTheCoverageModuleShapesFailAndDrawNothing) {
+  DrawVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  const qmCoverageTable *module = CoverageTable();
+  ASSERT_NE(module, nullptr);
+  SetCoverageTable(nullptr);
+  const std::vector<uint32_t> before = vm.Picture();
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_MEM) << "hard-edged, straight into the picture";
+  EXPECT_EQ(vm.Call("Line", {3, 4, 40, 30, 0xFF0000, 5}).code, ERR_MEM) << "thick";
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_ANTIALIAS)}).code, 0u);
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_MEM) << "anti-aliased, through a plane";
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_EDGE), 0x00FF00, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_MEM) << "with an edge, through an image";
+  EXPECT_EQ(vm.Picture(), before);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_NORMAL)}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {2, 3, 4, 5, 0x0000FF}).code, 0u);
+  EXPECT_EQ(vm.Call("Line", {0, 0, 9, 9, 0x0000FF}).code, 0u);
+  EXPECT_NE(vm.Picture(), before);
+
+  // With the module back, shapes draw again, as the peer draws them.
+  SetCoverageTable(module);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_ANTIALIAS)}).code, 0u);
+  EXPECT_EQ(vm.Call("Line", {36, 4, 60, 40, 0xFFFF00, 5}).code, 0u);
+  EXPECT_EQ(Differences(vm.Picture(), Peer("line 16776960 5 1 36 4 60 40\n"), 3), 0);
 }
 
 TEST(DrawLibrary, DoubleBufferingNotesWhatWasDrawn) {

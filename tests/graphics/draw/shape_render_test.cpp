@@ -35,7 +35,11 @@ TEST_F(Picture, LinesAreTheWholeLinesCoverage) {
   Make(700, 500);
   const struct {
     int x1, y1, x2, y2, thickness, aa;
-  } rows[] = {{-50, 3, 690, 470, 5, 1}, {10, 490, 650, 20, 7, 0}, {5, 5, 695, 60, 1, 1}, {300, -40, 330, 560, 9, 1}};
+  } rows[] = {{-50, 3, 690, 470, 5, 1}, {10, 490, 650, 20, 7, 0}, {5, 5, 695, 60, 1, 1}, {300, -40, 330, 560, 9, 1},
+              // Shallow and steep at every thickness the reach has to hold, both rasterisers.
+              {3, 250, 697, 262, 2, 1}, {3, 250, 697, 262, 3, 0}, {20, 480, 690, 430, 4, 1},
+              {350, 2, 351, 497, 6, 1}, {100, 497, 112, 3, 15, 0}, {640, 20, 40, 470, 20, 1},
+              {30, 30, 31, 31, 11, 1}, {200, 200, 200, 200, 8, 0}, {-20, 100, 720, 101, 1, 0}};
   for (const auto &r : rows) {
     for (int y = 0; y < 500; y++)
       for (int x = 0; x < 700; x++) b->pixels[y * b->bytesPerRow / 4 + x] = 0;
