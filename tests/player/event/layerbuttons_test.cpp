@@ -107,9 +107,14 @@ TEST(LayerButtons, HiddenLayersAndActiveWhenHidden) {
   ASSERT_EQ(vm.Call("ShowLayer", {1}).code, 0u);
   vm.Click(12, 12);
   EXPECT_EQ(InputVm::Log(), (Lines{"quiet:OnMouseDown:1"}));
-  // The layer's removal takes its button along.
+  // The layer's removal takes its button along, and so does FreeLayers.
   ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
   EXPECT_EQ(CountButtons(vm.d->bgpic), 1);
+  ASSERT_EQ(vm.Call("FreeLayers", {}).code, 0u);
+  EXPECT_EQ(CountButtons(vm.d->bgpic), 0);
+  InputVm::Log().clear();
+  vm.Click(42, 12);
+  EXPECT_TRUE(InputVm::Log().empty());
 }
 
 }  // namespace
