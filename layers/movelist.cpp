@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "display/display.h"
 #include "display/displayops.h"
@@ -119,7 +120,22 @@ bool Matches(const qmLayer *l, int32_t type, const qmObjectId &id) {
   return l->type == type && l->origin.id == id.id && l->origin.handle == id.handle;
 }
 
-uint32_t FirstPass(VmState *L, qmMoveEntry *e) {
+// The layers by position, built again only after an entry changed the list: a list of many
+// LAYER entries then costs one walk of the layer list, not one per entry.
+struct qmLayerIndex {
+  std::vector<qmLayer *> layers;
+  bool stale = true;
+  qmLayer *At(int32_t position) {
+    if (stale) {
+      layers.clear();
+      for (qmLayer *l = FirstLayer(CurrentBGPic); l; l = LayerAbove(l)) layers.push_back(l);
+      stale = false;
+    }
+    return position >= 1 && size_t(position) <= layers.size() ? layers[size_t(position) - 1] : nullptr;
+  }
+};
+
+uint32_t FirstPassStep(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
   qmBGPic *pic = CurrentBGPic;
   switch (e->kind) {
   case QMTYPE_UNDO: {
@@ -132,7 +148,7 @@ uint32_t FirstPass(VmState *L, qmMoveEntry *e) {
     return 0;
   }
   case QMTYPE_REMOVELAYER: {
-    qmLayer *l = GetNthLayer(pic, int32_t(e->object.id));
+    qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
     const qmBox b = Bounds(l);
     DestroyLayer(L, l, 1, nullptr, nullptr);
@@ -140,7 +156,7 @@ uint32_t FirstPass(VmState *L, qmMoveEntry *e) {
     return 0;
   }
   case QMTYPE_LAYER: {
-    qmLayer *l = GetNthLayer(pic, int32_t(e->object.id));
+    qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
     MoveLayerStep(L, l, e, 1);
     return 0;
@@ -152,20 +168,27 @@ uint32_t FirstPass(VmState *L, qmMoveEntry *e) {
     return 0;
   }
   case QMTYPE_HIDELAYER: {
-    qmLayer *l = GetNthLayer(pic, int32_t(e->object.id));
+    qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
     l->hidden = 1;
     TakeBox(e, Bounds(l));
     return 0;
   }
   case QMTYPE_NEXTFRAME2: {
-    qmLayer *l = GetNthLayer(pic, int32_t(e->object.id));
+    qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
     // Only anim layers change frames, and no anim layer can be made yet.
     return ERR_WRONGUSAGE;
   }
   default: return 0;
   }
+}
+
+uint32_t FirstPass(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
+  const uint32_t code = FirstPassStep(L, e, index);
+  // Entries that add or take out layers shift the positions after them.
+  if (e->kind == QMTYPE_UNDO || e->kind == QMTYPE_REMOVELAYER || e->kind == QMTYPE_INSERTBRUSH) index->stale = true;
+  return code;
 }
 
 // Each entry not done yet acts on the bottom-most layer made for its object.
@@ -245,7 +268,8 @@ uint32_t ExecuteMoveList(VmState *L, qmMoveList *list) {
   for (int32_t i = 0; i < list->count; i++) list->entries[i].done = list->entries[i].hasRect = 0;
   CurrentBGPic->layersChanged = 1;
   uint32_t code = 0;
-  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(L, &list->entries[i]);
+  qmLayerIndex index;
+  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(L, &list->entries[i], &index);
   if (!code) SecondPass(L, list);
   for (int32_t i = 0; i < list->count && !code; i++)
     if (!list->entries[i].done) code = ThirdPass(L, &list->entries[i]);
