@@ -20,7 +20,7 @@ qmMoveList *FindMoveList(VmState *L, const qmObjectId *id) {
 }
 
 uint32_t AddMoveEntry(VmState *L, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out) {
-  qmMoveList *list = id->handle ? nullptr : FindMoveList(L, id);
+  qmMoveList *list = FindMoveList(L, id);
   if (list && list->count >= kMoveListSize) return ERR_INTERNAL;
   if (!list) {
     list = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));

@@ -31,7 +31,8 @@ struct qmMoveList {
 
 // The list of that id, or null.
 qmMoveList *FindMoveList(VmState *L, const qmObjectId *id);
-// Appends the entry to the list of that id, made (and listed) when there is none: 0, ERR_INTERNAL
+// Appends the entry to the list of that id, made (and listed) when there is none (an automatic
+// id asked for with GetNewObjectIdArg gets a new list and its handle in *id): 0, ERR_INTERNAL
 // when it holds kMoveListSize entries, ERR_MEM (nothing made).
 uint32_t AddMoveEntry(VmState *L, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out);
 // Unlists and frees the list: 0, or the missing-object error.

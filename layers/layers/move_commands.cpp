@@ -111,7 +111,10 @@ uint32_t LayCollision(VmState *L) {
 // AddMove(queue, kind, object or layer or number [, x [, y [, extra]]]).
 uint32_t LayAddMove(VmState *L) {
   CheckArgCount(L, 3, 6);
-  qmObjectId id = GetNewObjectIdArg(L, 1);
+  // A list made with an automatic id is added to through its handle; only a number makes a
+  // new list of that number.
+  const bool handle = vm_type(L, 1) == VM_TLIGHTUSERDATA;
+  qmObjectId id = handle ? GetObjectIdArg(L, 1) : GetNewObjectIdArg(L, 1);
   qmMoveEntry e{};
   e.kind = vm_checkint32(L, 2);
   switch (e.kind) {
@@ -142,8 +145,9 @@ uint32_t LayAddMove(VmState *L) {
       e.extra = vm_optint32(L, 6, 0);
     }
   }
+  if (handle && !FindMoveList(L, &id)) return MissingObjectError(&id, ERR_FINDMOVE);
   if (uint32_t code = AddMoveEntry(L, &id, e, nullptr)) return code;
-  return id.handle ? PushNewId(L, id) : 0;
+  return id.handle && !handle ? PushNewId(L, id) : 0;
 }
 
 uint32_t LayClearMove(VmState *L) {

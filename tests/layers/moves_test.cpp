@@ -284,10 +284,21 @@ TEST(MoveList, AddAndClear) {
   for (double v : {double(QMTYPE_BRUSH), 1.0, 5.0, 5.0}) vm_pushnumber(vm.L, v);
   ASSERT_EQ(vm_pcall(vm.L, 5, 1, 0), 0u);
   ASSERT_EQ(vm_type(vm.L, -1), VM_TLIGHTUSERDATA);
-  vm_pushstring(vm.L, "clearmove");
-  vm_gettable(vm.L, VM_GLOBALSINDEX);
-  vm_pushvalue(vm.L, 1);
-  EXPECT_EQ(vm_pcall(vm.L, 1, 0, 0), 0u);
+  const qmObjectId handle{0, reinterpret_cast<uintptr_t>(vm_touserdata(vm.L, 1))};
+  // The handle adds to that list; after ClearMove it names nothing.
+  auto call = [&](const char *name, int n, std::initializer_list<double> more) {
+    vm_pushstring(vm.L, name);
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    vm_pushvalue(vm.L, 1);
+    for (double v : more) vm_pushnumber(vm.L, v);
+    return vm_pcall(vm.L, n, 0, 0);
+  };
+  EXPECT_EQ(call("addmove", 5, {double(QMTYPE_BRUSH), 1.0, 6.0, 6.0}), 0u);
+  ASSERT_NE(FindMoveList(vm.L, &handle), nullptr);
+  EXPECT_EQ(FindMoveList(vm.L, &handle)->count, 2);
+  EXPECT_EQ(call("clearmove", 1, {}), 0u);
+  EXPECT_EQ(call("addmove", 5, {double(QMTYPE_BRUSH), 1.0, 6.0, 6.0}), uint32_t(ERR_FINDARRAY));
+  vm_setendrequested(vm.L, 0);
   vm_settop(vm.L, 0);
 }
 
