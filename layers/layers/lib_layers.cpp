@@ -1,11 +1,6 @@
 // The layers library: switching layers on and off, adding, naming, finding, reordering and
 // removing the layers of the current background picture.
 #include "layers/layers/lib_layers.h"
-#include "layers/layers/layerargs.h"
-#include "layers/layers/move_commands.h"
-#include "layers/collision.h"
-#include "layers/movelist.h"
-#include "layers/sweep.h"
 
 #include <algorithm>
 #include <cinttypes>
@@ -20,9 +15,14 @@
 #include "graphics/graphics/safeblt.h"
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
+#include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
+#include "layers/layers/layerargs.h"
+#include "layers/layers/move_commands.h"
+#include "layers/movelist.h"
 #include "layers/redraw.h"
+#include "layers/sweep.h"
 #include "platform/env.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
@@ -299,7 +299,7 @@ uint32_t LayDumpLayers(VmState *L) {
 
 // ShowLayer and HideLayer over a layer or every layer of a group: shown (and placed) or
 // hidden, their areas refreshed together. A group shown at (x, y) moves as one: its box (of the
-// layers' unanchored object rectangles) goes there and the distances between them stay.
+// layers' anchored object rectangles) goes there and the distances between them stay.
 uint32_t SetLayerVisible(VmState *L, int32_t hide) {
   int32_t x = kKeepPosition, y = kKeepPosition;
   if (!hide) x = vm_optint32(L, 2, kKeepPosition), y = vm_optint32(L, 3, kKeepPosition);
@@ -328,8 +328,11 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     }
     const int32_t boxW = int32_t(std::min<int64_t>(right - left + 1, INT32_MAX));
     const int32_t boxH = int32_t(std::min<int64_t>(bottom - top + 1, INT32_MAX));
-    if (x != kKeepPosition) dx = int32_t(std::clamp<int64_t>(ResolvePositionX(L, x, boxW, 0, 0) - left, -kKeepPosition, kKeepPosition));
-    if (y != kKeepPosition) dy = int32_t(std::clamp<int64_t>(ResolvePositionY(L, y, boxH, 0, 0) - top, -kKeepPosition, kKeepPosition));
+    auto offset = [](int64_t to, int64_t from) {
+      return int32_t(std::clamp<int64_t>(to - from, -kKeepPosition, kKeepPosition));
+    };
+    if (x != kKeepPosition) dx = offset(ResolvePositionX(L, x, boxW, 0, 0), left);
+    if (y != kKeepPosition) dy = offset(ResolvePositionY(L, y, boxH, 0, 0), top);
   }
   pic->layersChanged = 1;
   const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;

@@ -144,7 +144,8 @@ TEST(Collision, CommandKinds) {
   cut.x = cut.y = 20, cut.width = cut.height = 4;
   vm.Layer(1)->current->clip = &cut;
   EXPECT_EQ(one({layer, 1, 2}), 0);
-  MaskFixture holed(8, {"########", "########", "########", "###.####", "########", "########", "########", "########"});
+  MaskFixture holed(8, {"########", "########", "########", "###.####",  //
+                        "########", "########", "########", "########"});
   qmClipRegion shaped{};
   shaped.x = shaped.y = 24, shaped.width = shaped.height = 8, shaped.mask = &holed.mask;
   vm.Layer(1)->current->clip = &shaped;
@@ -172,7 +173,8 @@ TEST(CreateLayer, PlanesPixelsAndErrors) {
   ASSERT_EQ(vm.CreateLayer(4, 6, 12, 10, [&] { vm.Set("color", 0xC08040); }), 0u);
   model.push_back({vm.AddModelPicture(12, 10, 0xC08040, OPAQUE, 255), 4, 6, 0});
   // A clear mask shows nothing; a full one everything.
-  ASSERT_EQ(vm.CreateLayer(8, 8, 10, 10, [&] { vm.Set("color", 0x00FF00), vm.Set("mask", 1), vm.Set("clear", 1); }), 0u);
+  ASSERT_EQ(vm.CreateLayer(8, 8, 10, 10, [&] { vm.Set("color", 0x00FF00), vm.Set("mask", 1), vm.Set("clear", 1); }),
+            0u);
   model.push_back({vm.AddModelPicture(10, 10, 0x00FF00, MASKED, 0), 8, 8, 0});
   ASSERT_EQ(vm.CreateLayer(30, 4, 9, 7, [&] { vm.Set("color", 0x0000FF), vm.Set("mask", 1); }), 0u);
   model.push_back({vm.AddModelPicture(9, 7, 0x0000FF, MASKED, 255), 30, 4, 0});
@@ -181,7 +183,10 @@ TEST(CreateLayer, PlanesPixelsAndErrors) {
   ASSERT_EQ(vm.CreateLayer(50, 0, 9, 9, [&] { vm.Set("alphachannel", 1), vm.Set("clear", 1); }), 0u);
   model.push_back({vm.AddModelPicture(9, 9, 0, ALPHA, 0), 50, 0, 0});
   // The display tags of the same table: a name and half transparency.
-  ASSERT_EQ(vm.CreateLayer(20, 20, 8, 8, [&] { vm.Set("color", 0xFF0000), vm.SetText("name", "red"), vm.Set("transparency", 128); }), 0u);
+  ASSERT_EQ(vm.CreateLayer(20, 20, 8, 8, [&] {
+    vm.Set("color", 0xFF0000), vm.SetText("name", "red"), vm.Set("transparency", 128);
+  }),
+            0u);
   model.push_back({vm.AddModelPicture(8, 8, 0xFF0000, OPAQUE, 255), 20, 20, 128});
   EXPECT_EQ(FindLayerByName(vm.Pic(), "red"), 6);
   vm.ExpectScreen(model, "created layers");
