@@ -15,7 +15,9 @@
 #include "graphics/bitmap.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "layers/collision.h"
 #include "layers/layer.h"
+#include "layers/movelist.h"
 #include "layers/redraw.h"
 #include "layers/style.h"
 #include "platform/memory.h"
@@ -37,7 +39,7 @@ struct Scene {
   };
   std::vector<Entry> entries;
 
-  explicit Scene(int count) {
+  explicit Scene(int count, int side = kSide) {
     pic.shown.bitmap = AllocBitmap(kW, kH);
     pic.unscaled = pic.shown;
     pic.shownWidth = pic.unscaledWidth = kW;
@@ -48,21 +50,23 @@ struct Scene {
     std::mt19937 rng(5);
     for (int i = 0; i < count; i++) {
       const Kind kind = Kind(i % 4);
-      const int x = int(rng() % (kW - kSide)), y = int(rng() % (kH - kSide));
+      const int x = int(rng() % (kW - side)), y = int(rng() % (kH - side));
       auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
       auto *layer = static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1));
-      qmBitmap *b = AllocBitmap(kSide, kSide);
-      for (int p = 0; p < b->bytesPerRow / 4 * kSide; p++) b->pixels[p] = uint32_t(p * 2654435761u + i);
+      qmBitmap *b = AllocBitmap(side, side);
+      for (int p = 0; p < b->bytesPerRow / 4 * side; p++) b->pixels[p] = uint32_t(p * 2654435761u + i);
       state->own.bitmap = b;
       if (kind == MASKED) {
-        state->own.mask = AllocMask(kSide, kSide, 0);
-        for (int p = 0; p < state->own.mask->bytesPerRow * kSide; p++) state->own.mask->memory[p] = uint8_t(0xF0 ^ p);
+        state->own.mask = AllocMask(side, side, 0);
+        for (int p = 0; p < state->own.mask->bytesPerRow * side; p++) state->own.mask->memory[p] = uint8_t(0xF0 ^ p);
       }
       if (kind == ALPHA) {
-        state->own.alpha = AllocAlphaChannel(kSide, kSide, 0);
-        for (int p = 0; p < state->own.alpha->bytesPerRow * kSide; p++) state->own.alpha->memory[p] = uint8_t(p * 7);
+        state->own.alpha = AllocAlphaChannel(side, side, 0);
+        for (int p = 0; p < state->own.alpha->bytesPerRow * side; p++) state->own.alpha->memory[p] = uint8_t(p * 7);
       }
-      state->x = x, state->y = y, state->width = state->height = kSide;
+      state->x = x, state->y = y, state->width = state->height = side;
+      state->objectWidth = state->objectHeight = side;
+      state->requestedX = state->anchoredX = x, state->requestedY = state->anchoredY = y;
       layer->type = QMTYPE_BRUSH;
       layer->transparency = kind == HALF ? 128 : 0;
       layer->base = layer->unscaled = layer->current = state;
@@ -349,6 +353,165 @@ void StyleMove(benchmark::State &state) {
   FreeRectList(&batch);
 }
 
+// One frame of 1000 layers of 32 x 32, each moved 2 pixels through two move lists of 500 LAYER
+// entries (DoMove's engine: placing, refresh rectangles, merging), then the merged rectangles
+// composed again; next to pixman compositing the background and every layer that reaches into
+// each layer's old-and-new area. Goal: under 16.7 ms per frame.
+constexpr int kMoveSide = 32;
+
+struct MoveFrame {
+  Scene scene{1000, kMoveSide};
+  qmMoveList *lists[2];
+  qmBGPic *savedPic = CurrentBGPic;
+  MoveFrame() {
+    CurrentBGPic = &scene.pic;
+    for (int l = 0; l < 2; l++) {
+      lists[l] = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));
+      for (int i = 0; i < 500; i++) {
+        qmMoveEntry &e = lists[l]->entries[lists[l]->count++];
+        e.kind = QMTYPE_LAYER;
+        e.object = {uint32_t(l * 500 + i + 1), 0};
+        e.extra = 2;  // keep shown
+      }
+    }
+  }
+  ~MoveFrame() {
+    MemFree(lists[0]), MemFree(lists[1]);
+    CurrentBGPic = savedPic;
+  }
+  // The entries' targets for the step: every layer 2 pixels right or back left.
+  void Aim(int step) {
+    for (int l = 0; l < 2; l++)
+      for (int i = 0; i < 500; i++) {
+        const Scene::Entry &src = scene.entries[size_t(l * 500 + i)];
+        qmMoveEntry &e = lists[l]->entries[i];
+        e.x = src.layer->base->requestedX + ((step & 1) ? -2 : 2);
+        e.y = src.layer->base->requestedY;
+      }
+  }
+};
+
+void DoMoveFrame(benchmark::State &state) {
+  MoveFrame f;
+  int step = 0;
+  int64_t rects = 0;
+  for (auto _ : state) {
+    f.Aim(step++);
+    for (qmMoveList *list : f.lists) {
+      ExecuteMoveList(nullptr, list);  // no display: the refresh itself is composed below
+      for (int32_t i = 0; i < list->count; i++) {
+        const qmMoveEntry &e = list->entries[i];
+        if (!e.hasRect) continue;
+        int32_t x = e.rect.x1, y = e.rect.y1, w = e.rect.x2 - e.rect.x1 + 1, h = e.rect.y2 - e.rect.y1 + 1;
+        rects++;
+        if (ClipRectToPicture(kW, kH, &x, &y, &w, &h))
+          Redraw(nullptr, nullptr, &f.scene.pic, f.scene.dst, x, y, w, h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  state.counters["rects/frame"] = benchmark::Counter(double(rects) / double(std::max<int64_t>(1, step)));
+}
+
+void PixmanMoveFrame(benchmark::State &state) {
+  Scene s(1000, kMoveSide);
+  auto wrap = [](qmBitmap *b) {
+    return pixman_image_create_bits(PIXMAN_b8g8r8x8, b->width, b->height, b->pixels, b->bytesPerRow);
+  };
+  pixman_image_t *bg = wrap(s.pic.shown.bitmap), *dst = wrap(s.dst);
+  pixman_color_t halfColor{0, 0, 0, 0x8080};
+  pixman_image_t *half = pixman_image_create_solid_fill(&halfColor);
+  std::vector<pixman_image_t *> src, mask;
+  for (const Scene::Entry &e : s.entries) {
+    const qmLayerState *st = e.layer->current;
+    src.push_back(wrap(st->own.bitmap));
+    pixman_image_t *m = nullptr;
+    if (st->own.mask)
+      m = pixman_image_create_bits(PIXMAN_a1, kMoveSide, kMoveSide, reinterpret_cast<uint32_t *>(st->own.mask->memory),
+                                   (st->own.mask->bytesPerRow + 3) & ~3);
+    if (st->own.alpha)
+      m = pixman_image_create_bits(PIXMAN_a8, kMoveSide, kMoveSide,
+                                   reinterpret_cast<uint32_t *>(st->own.alpha->memory), st->own.alpha->bytesPerRow);
+    mask.push_back(m);
+  }
+  int step = 0;
+  for (auto _ : state) {
+    const int dx = (step++ & 1) ? -2 : 2;
+    for (Scene::Entry &moved : s.entries) {
+      // The old and the new place of the layer as one area, as a move list gives it.
+      const int x = std::min(moved.x, moved.x + dx), y = moved.y, w = kMoveSide + 2, h = kMoveSide;
+      moved.x += dx;
+      pixman_image_composite32(PIXMAN_OP_SRC, bg, nullptr, dst, x, y, 0, 0, x, y, w, h);
+      for (size_t i = 0; i < s.entries.size(); i++) {
+        const Scene::Entry &e = s.entries[i];
+        const int x0 = std::max(x, e.x), y0 = std::max(y, e.y);
+        const int x1 = std::min(x + w, e.x + kMoveSide), y1 = std::min(y + h, e.y + kMoveSide);
+        if (x0 >= x1 || y0 >= y1) continue;
+        if (e.kind == OPAQUE)
+          pixman_image_composite32(PIXMAN_OP_SRC, src[i], nullptr, dst, x0 - e.x, y0 - e.y, 0, 0, x0, y0, x1 - x0,
+                                   y1 - y0);
+        else
+          pixman_image_composite32(PIXMAN_OP_OVER, src[i], e.kind == HALF ? half : mask[i], dst, x0 - e.x, y0 - e.y,
+                                   e.kind == HALF ? 0 : x0 - e.x, e.kind == HALF ? 0 : y0 - e.y, x0, y0, x1 - x0,
+                                   y1 - y0);
+      }
+    }
+    benchmark::ClobberMemory();
+  }
+  for (size_t i = 0; i < src.size(); i++) {
+    pixman_image_unref(src[i]);
+    if (mask[i]) pixman_image_unref(mask[i]);
+  }
+  pixman_image_unref(half);
+  pixman_image_unref(bg);
+  pixman_image_unref(dst);
+}
+
+// Two 256 x 256 masked objects laid over each other whose masks never agree but at the last
+// pixel (the test's worst case: every pixel is looked at). The peer: pixman composites mask 1
+// IN mask 2 (a1 into an a8 picture) and the bytes are scanned for the first non-zero one.
+constexpr int kCollideSide = 256;
+
+struct CollidePair {
+  qmMask *a = AllocMask(kCollideSide, kCollideSide, 1), *b = AllocMask(kCollideSide, kCollideSide, 1);
+  CollidePair() {
+    for (int y = 0; y < kCollideSide; y++)
+      for (int x = 0; x < kCollideSide; x++) {
+        uint8_t *ra = a->memory + y * a->bytesPerRow, *rb = b->memory + y * b->bytesPerRow;
+        const bool last = x == kCollideSide - 1 && y == kCollideSide - 1;
+        if ((x + y) % 2 == 0 || last) ra[x / 8] |= uint8_t(0x80 >> (x % 8));
+        if ((x + y) % 2 == 1 || last) rb[x / 8] |= uint8_t(0x80 >> (x % 8));
+      }
+  }
+  ~CollidePair() { FreeMask(a), FreeMask(b); }
+};
+
+void PixelCollide(benchmark::State &state) {
+  CollidePair p;
+  const qmCollisionObject a{0, 0, kCollideSide, kCollideSide, p.a, nullptr, 0, 0, nullptr, 0, 0};
+  const qmCollisionObject b{0, 0, kCollideSide, kCollideSide, p.b, nullptr, 0, 0, nullptr, 0, 0};
+  for (auto _ : state) benchmark::DoNotOptimize(PixelCollision(a, b));
+}
+
+void PixmanCollide(benchmark::State &state) {
+  CollidePair p;
+  auto a1 = [](qmMask *m) {
+    return pixman_image_create_bits(PIXMAN_a1, kCollideSide, kCollideSide, reinterpret_cast<uint32_t *>(m->memory),
+                                    (m->bytesPerRow + 3) & ~3);
+  };
+  pixman_image_t *ia = a1(p.a), *ib = a1(p.b);
+  std::vector<uint32_t> out(kCollideSide * kCollideSide / 4);
+  pixman_image_t *dst = pixman_image_create_bits(PIXMAN_a8, kCollideSide, kCollideSide, out.data(), kCollideSide);
+  for (auto _ : state) {
+    pixman_image_composite32(PIXMAN_OP_SRC, ia, ib, dst, 0, 0, 0, 0, 0, 0, kCollideSide, kCollideSide);
+    const auto *bytes = reinterpret_cast<const uint8_t *>(out.data());
+    int hit = 0;
+    for (size_t i = 0; i < out.size() * 4 && !hit; i++) hit = bytes[i] != 0;
+    benchmark::DoNotOptimize(hit);
+  }
+  pixman_image_unref(ia), pixman_image_unref(ib), pixman_image_unref(dst);
+}
+
 }  // namespace
 
 BENCHMARK(DecoratedFirstBuild)->Name("RedrawDecorated256FirstBuild")->Unit(benchmark::kMicrosecond);
@@ -356,6 +519,10 @@ BENCHMARK(DecoratedCached)->Name("RedrawDecorated256Cached")->Unit(benchmark::kM
 BENCHMARK(MergeRects)->Name("MergeDirtyRects1024")->Unit(benchmark::kMicrosecond);
 BENCHMARK(PixmanUnion)->Name("PixmanRegionUnion1024")->Unit(benchmark::kMicrosecond);
 BENCHMARK(StyleMove)->Name("SetLayerStyle1080pMove1000")->Unit(benchmark::kMillisecond);
+BENCHMARK(DoMoveFrame)->Name("DoMove1080p1000x32")->Unit(benchmark::kMillisecond);
+BENCHMARK(PixmanMoveFrame)->Name("Pixman1080p1000x32Moved")->Unit(benchmark::kMillisecond);
+BENCHMARK(PixelCollide)->Name("PixelCollision256")->Unit(benchmark::kMicrosecond);
+BENCHMARK(PixmanCollide)->Name("PixmanMaskIn256")->Unit(benchmark::kMicrosecond);
 BENCHMARK(LayersMove)->Name("Redraw1080pMove1000")->Unit(benchmark::kMillisecond);
 BENCHMARK(PixmanMove)->Name("Pixman1080pMove1000")->Unit(benchmark::kMillisecond);
 BENCHMARK(Layers)->Name("Redraw1080p")->Arg(10)->Arg(100)->Arg(1000)->Unit(benchmark::kMillisecond);

@@ -8,6 +8,7 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "runtime/context.h"
+#include "runtime/errcodes.h"
 
 namespace {
 qmUpdatePresenter gPresenter = nullptr;
@@ -100,6 +101,35 @@ void FreePictureLayers(VmState *vm, qmBGPic *pic) {
 
 void ShowDeferredLayers(qmBGPic *pic) {
   if (gLayerHooks && pic) gLayerHooks->showDeferred(pic);
+}
+
+int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  return gLayerHooks && gLayerHooks->rebindObject ? gLayerHooks->rebindObject(vm, type, from, to) : 0;
+}
+
+void *PictureLayerAt(const qmBGPic *pic, int32_t position) {
+  return gLayerHooks && gLayerHooks->layerAt && pic ? gLayerHooks->layerAt(pic, position) : nullptr;
+}
+
+int32_t DescribePictureLayer(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden) {
+  *name = "";
+  *hidden = 0;
+  if (!gLayerHooks || !gLayerHooks->describeLayer) return -1;
+  return gLayerHooks->describeLayer(pic, layer, name, hidden);
+}
+
+int32_t HitPictureLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
+  return gLayerHooks && gLayerHooks->hitLayer ? gLayerHooks->hitLayer(layer, x, y, pixelExact) : 0;
+}
+
+uint32_t SelectPictureLayer(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
+                            void **layer) {
+  if (!gLayerHooks || !gLayerHooks->selectLayer) return ERR_LAYERRANGE;
+  return gLayerHooks->selectLayer(vm, position, planes, width, height, layer);
+}
+
+void EndSelectPictureLayer(VmState *vm, void *layer) {
+  if (gLayerHooks && gLayerHooks->endSelectLayer) gLayerHooks->endSelectLayer(vm, layer);
 }
 
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cmdargs.h"
+
 struct qmDisplay;
 struct qmBitmap;
 struct qmDisplayUpdate;
@@ -63,6 +65,7 @@ void ResetDisplayButtonStates(VmState *vm, qmDisplay *display);
 // their picture (references released) and how their pressed states are cleared. Null: no
 // buttons can exist.
 struct qmBGPic;
+struct qmPlaneSet;
 struct qmButtonHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*resetStates)(qmBGPic *pic);
@@ -79,7 +82,29 @@ void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
 struct qmLayerHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*showDeferred)(qmBGPic *pic);
+  int32_t (*rebindObject)(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to);
+  void *(*layerAt)(const qmBGPic *pic, int32_t position);
+  int32_t (*describeLayer)(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden);
+  int32_t (*hitLayer)(const void *layer, int32_t x, int32_t y, int32_t pixelExact);
+  uint32_t (*selectLayer)(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
+                          void **layer);
+  void (*endSelectLayer)(VmState *vm, void *layer);
 };
 void SetLayerHooks(const qmLayerHooks *hooks);
 void FreePictureLayers(VmState *vm, qmBGPic *pic);
 void ShowDeferredLayers(qmBGPic *pic);
+// Points the layers that show the object at a new id (the object is freed by the script and
+// lives on for them): how many layers now use the new id.
+int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to);
+// For layer buttons: the layer at a 1-based position (null when none); a layer's position
+// (-1 when it is not in the picture or the picture is null), name (empty when unnamed) and hidden switch; whether the
+// picture point (x, y) lies on the layer's box and, with pixelExact, on one of its visible
+// pixels.
+void *PictureLayerAt(const qmBGPic *pic, int32_t position);
+int32_t DescribePictureLayer(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden);
+int32_t HitPictureLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact);
+// SelectLayer: the pictures the layer at the position shows, to be drawn into (ERR_LAYERRANGE
+// when there is none); after the selection the layer is shown anew.
+uint32_t SelectPictureLayer(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
+                            void **layer);
+void EndSelectPictureLayer(VmState *vm, void *layer);

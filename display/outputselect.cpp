@@ -156,7 +156,9 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   }
   // Anims and layers are found by their own libraries.
   case QMTYPE_ANIM: return MissingObjectError(id, ERR_FINDANIM);
-  case QMTYPE_LAYER: return ERR_LAYERRANGE;
+  case QMTYPE_LAYER:
+    if (uint32_t code = SelectPictureLayer(L, int32_t(id->id), &planes, &width, &height, &record)) return code;
+    break;
   default: return ERR_WRONGUSAGE;
   }
 
@@ -201,6 +203,10 @@ uint32_t PrepareMaskOrAlphaOutput(VmState *L) {
   qmBGPic *sel = d->selectBGPic;
   if ((out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) || !sel || sel->prepared) return 0;
   if (sel->selectedType == QMTYPE_BRUSH) return PrepareBrushOutput(L, d, sel, out);
+  if (sel->selectedType == QMTYPE_LAYER) {  // the layer's own pictures, drawn as they are
+    sel->prepared = 1;
+    return 0;
+  }
   if (sel->selectedType != QMTYPE_BGPIC) return ERR_WRONGUSAGE;
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(L, &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY)) return code;
@@ -294,5 +300,10 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
   }
   CurrentBGPic = d->bgpic;
   RestoreDisplayAfterSelect(d);
+  // A selected layer shows what was drawn into it once the display is the output again.
+  if (sel && sel->selectedType == QMTYPE_LAYER && previous == DISPOUT_BRUSH) {
+    sel->selectedType = 0;
+    EndSelectPictureLayer(L, sel->selectedRecord);
+  }
   return code;
 }

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "display/displayops.h"
 #include "graphics/bitmap.h"
 #include "graphics/graphics/clipregion.h"
 #include "layers/objectlayers.h"
@@ -205,6 +206,7 @@ void FreeLayerContents(VmState *L, qmLayer *layer) {
 void FreeBGPicLayers(VmState *L, qmBGPic *pic) {
   while (qmLayer *l = FirstLayer(pic)) {
     if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(L, l);
+    RemovePictureLayerButton(L, pic, l);  // a layer button must not outlive its layer
     UnlinkLayer(l);
     MemFree(l);
   }

@@ -5,10 +5,13 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/imagecore.h"
 #include "graphics/bitmap.h"
 #include "graphics/graphics/clipregion.h"
 #include "layers/objectlayers.h"
+#include "layers/sweep.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 
@@ -146,9 +149,11 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
     layer->type = type;
   }
   RemovePictureLayerButton(L, CurrentBGPic, layer);
+  const uint32_t sweep = SweepFlagOfLayerType(layer->type);
   FreeLayerContents(L, layer);
   UnlinkLayer(layer);
   MemFree(layer);
+  if (sweep) SweepUnusedObjects(L, sweep);
 }
 
 namespace {
@@ -303,4 +308,51 @@ qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id,
     if (--level <= 0) return l;
   }
   return nullptr;
+}
+
+uint32_t LayerGuard() {
+  qmDisplay *d = CurrentDisplay;
+  if (!d) return ERR_NOLAYERS;
+  switch (d->outputType) {
+  case DISPOUT_BRUSH:
+    if (d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_ANIM) return ERR_SELECTANIM;
+    return ERR_SELECTBRUSH;
+  case DISPOUT_MASK: return ERR_SELECTMASK;
+  case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+  default: break;
+  }
+  if (!d->layersOn) return ERR_NOLAYERS;
+  return 0;
+}
+
+uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
+                           int32_t noRefresh, int32_t hidden, qmLayer **out) {
+  if (uint32_t code = LayerGuard()) return code;
+  if (position < 0) return ERR_INVINSERT;
+  qmBGPic *pic = CurrentBGPic;
+  const int32_t n = CountLayers(pic);
+  if (position == 0 || (n > 0 && position > n + 1)) position = n + 1;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
+    if (uint32_t code = ctx->insertTextObjectLayer(L, id, x, y, position, hidden)) return code;
+    qmLayer *layer = GetNthLayer(pic, position);
+    if (!layer) return ERR_LAYERRANGE;
+    if (!noRefresh && !hidden) RefreshLayer(L, layer);
+    if (out) *out = layer;
+    return 0;
+  }
+  // Anims are drawn as layers by their own library, which does not exist yet.
+  if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
+  qmImageRequest req{};
+  req.layerPosition = position;
+  req.kind = QMTYPE_BRUSH;
+  req.id = *id;
+  req.x = x, req.y = y;
+  req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
+  if (uint32_t code = DisplayImageCore(L, &req)) return code;
+  qmLayer *layer = GetNthLayer(pic, position);
+  if (!layer) return ERR_LAYERRANGE;
+  if (!noRefresh && !hidden) RefreshLayer(L, layer);
+  if (out) *out = layer;
+  return 0;
 }

@@ -55,6 +55,16 @@ uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.
 qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id, int32_t level);
 
+// Layers may be used: not while a Select* target takes the drawing, and only with layers on.
+// 0 or ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK, ERR_SELECTALPHACHANNEL, ERR_NOLAYERS.
+uint32_t LayerGuard();
+// Draws the object (a brush) as a layer at the position (0 the top; past the top clamped),
+// without drawing it directly; refreshes its box unless noRefresh or hidden. The new layer is
+// handed back when out is given. 0, ERR_INVINSERT, ERR_WRONGUSAGE for other types, the
+// lookup's and the drawing's errors.
+uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
+                           int32_t noRefresh, int32_t hidden, qmLayer **out);
+
 // The batch of the layers library, which collects the rectangles of a command that changes
 // several layers and redraws them together at its end.
 extern qmDirtyRectList LayerRefreshBatch;

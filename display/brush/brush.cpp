@@ -4,6 +4,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "display/displayops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/imagewriter.h"
@@ -14,6 +15,7 @@
 #include "runtime/vm/vm_api.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
+#include "runtime/objtypes.h"
 
 void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha) {
   FreeBitmap(bitmap);
@@ -167,8 +169,17 @@ uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing) 
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(L, id, &b, FINDBRUSH_HARDWARE)) return reportMissing ? code : 0;
   if (b->lock) return ERR_LOCKEDOBJ;
-  // A brush that a layer shows would be flagged and re-keyed here; without layers none is.
+  // A brush that layers show lives on for them under its own address, flagged, until the last
+  // of them goes; the id is free for a new brush at once.
+  const qmObjectId was{b->header.id, b->header.handle}, self{0, reinterpret_cast<uintptr_t>(b)};
   RemoveObject(L, &b->header);
+  if (RebindLayerObjectId(L, QMTYPE_BRUSH, &was, &self) > 0) {
+    b->header.id = 0;
+    b->header.handle = self.handle;
+    b->deleted = 1;
+    if (AddObject(L, &b->header) == 0) return 0;
+    // Not listed again: the layers keep their own pictures, so the record may go now.
+  }
   FreeBrushContents(L, b);
   MemFree(b);
   return 0;

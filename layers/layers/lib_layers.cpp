@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cinttypes>
+#include <vector>
 
 #include "display/bgpic/bgpic.h"
 #include "display/brush/brush.h"
@@ -15,12 +16,17 @@
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
 #include "graphics/transform.h"
+#include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layers/style_commands.h"
 #include "layers/objectlayers.h"
+#include "layers/layers/layerargs.h"
+#include "layers/layers/move_commands.h"
+#include "layers/movelist.h"
 #include "layers/redraw.h"
+#include "layers/sweep.h"
 #include "platform/env.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
@@ -29,23 +35,8 @@
 #include "runtime/errmessages.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
+#include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-
-// Layers may be used: not while a Select* target takes the drawing, and only with layers on.
-uint32_t LayerGuard() {
-  qmDisplay *d = CurrentDisplay;
-  if (!d) return ERR_NOLAYERS;
-  switch (d->outputType) {
-  case DISPOUT_BRUSH:
-    if (d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_ANIM) return ERR_SELECTANIM;
-    return ERR_SELECTBRUSH;
-  case DISPOUT_MASK: return ERR_SELECTMASK;
-  case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
-  default: break;
-  }
-  if (!d->layersOn) return ERR_NOLAYERS;
-  return 0;
-}
 
 // A layer argument: a position (truncated, not range-checked) or a layer name.
 uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
@@ -72,6 +63,47 @@ uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position
   *out = GetNthLayer(CurrentBGPic, pos);
   if (position) *position = pos;
   if (!*out) return ERR_LAYERRANGE;
+  return 0;
+}
+
+uint32_t GetLayerOrGroupArg(VmState *L, int i, const qmBGPic *pic, qmLayer **out, int32_t *index, int32_t *group) {
+  if (group) *group = 0;
+  const int type = vm_type(L, i);
+  if (type == VM_TNUMBER) {
+    *index = -1;
+    *out = GetNthLayer(pic, NumberToInt(vm_tonumber(L, i)));
+    return *out ? 0u : uint32_t(ERR_LAYERRANGE);
+  }
+  if (type != VM_TSTRING) {
+    SetErrorNumber(uint32_t(i));
+    return ERR_STRORNUM;
+  }
+  const char *name = vm_tostring(L, i);
+  if (int32_t pos = FindLayerByName(pic, name)) {
+    *index = -1;
+    *out = GetNthLayer(pic, pos);
+    return 0;
+  }
+  int32_t count = 0;
+  qmLayer *found = nullptr;
+  // No layer is in the group without a name.
+  for (qmLayer *l = pic && name[0] ? FirstLayer(pic) : nullptr; l; l = LayerAbove(l)) {
+    if (Stricmp(l->group, name) != 0) continue;
+    if (found) {
+      *index = count;
+      *out = found;
+      if (group) *group = 1;
+      return 0;
+    }
+    if (count++ == *index) found = l;
+  }
+  if (!found) {
+    SetErrorArgument(name);
+    return ERR_FINDLAYER;
+  }
+  *index = -1;
+  *out = found;
+  if (group) *group = 1;
   return 0;
 }
 
@@ -184,9 +216,11 @@ uint32_t LayFreeLayers(VmState *L) {
       BltBitmap(d->layerBuffer, 0, 0, d->backgroundCopy, 0, 0, W, H);
     }
     FreeBGPicLayers(L, pic);
+    SweepUnusedObjects(L, SWEEP_ALL);
     return 0;
   }
   FreeBGPicLayers(L, pic);
+  SweepUnusedObjects(L, SWEEP_ALL);
   if (d->outputType != DISPOUT_BGPIC) {
     if (d->layerBuffer && d->backgroundCopy && d->bgpic == pic) {
       Redraw(L, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
@@ -267,21 +301,51 @@ uint32_t LayDumpLayers(VmState *L) {
   return 0;
 }
 
-// ShowLayer and HideLayer: the layer shown (and placed) or hidden, its areas refreshed together.
+// ShowLayer and HideLayer over a layer or every layer of a group: shown (and placed) or
+// hidden, their areas refreshed together. A group shown at (x, y) moves as one: its box (of the
+// layers' anchored object rectangles) goes there and the distances between them stay.
 uint32_t SetLayerVisible(VmState *L, int32_t hide) {
-  qmLayer *layer = nullptr;
-  if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   int32_t x = kKeepPosition, y = kKeepPosition;
   if (!hide) x = vm_optint32(L, 2, kKeepPosition), y = vm_optint32(L, 3, kKeepPosition);
   if (uint32_t code = LayerGuard()) return code;
-  const qmLayerState *base = layer->base;
-  if (x != kKeepPosition) x = ResolvePositionX(L, x, base->objectWidth, 0, layer->anchorX);
-  if (y != kKeepPosition) y = ResolvePositionY(L, y, base->objectHeight, 0, layer->anchorY);
-  CurrentBGPic->layersChanged = 1;
+  qmBGPic *pic = CurrentBGPic;
+  std::vector<qmLayer *> layers;
+  int32_t index = 0;
+  do {
+    qmLayer *l = nullptr;
+    if (uint32_t code = GetLayerOrGroupArg(L, 1, pic, &l, &index, nullptr)) return code;
+    layers.push_back(l);
+  } while (index != -1);
+  int32_t dx = 0, dy = 0;
+  if (layers.size() == 1 || hide) {
+    const qmLayer *one = layers[0];
+    if (!hide && x != kKeepPosition) x = ResolvePositionX(L, x, one->base->objectWidth, 0, one->anchorX);
+    if (!hide && y != kKeepPosition) y = ResolvePositionY(L, y, one->base->objectHeight, 0, one->anchorY);
+    if (hide) x = y = kKeepPosition;
+  } else {
+    int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
+    for (const qmLayer *l : layers) {
+      const qmLayerState *b = l->base;
+      left = std::min<int64_t>(left, b->anchoredX), top = std::min<int64_t>(top, b->anchoredY);
+      right = std::max<int64_t>(right, int64_t(b->anchoredX) + b->objectWidth - 1);
+      bottom = std::max<int64_t>(bottom, int64_t(b->anchoredY) + b->objectHeight - 1);
+    }
+    const int32_t boxW = int32_t(std::min<int64_t>(right - left + 1, INT32_MAX));
+    const int32_t boxH = int32_t(std::min<int64_t>(bottom - top + 1, INT32_MAX));
+    auto offset = [](int64_t to, int64_t from) {
+      return int32_t(std::clamp<int64_t>(to - from, -kKeepPosition, kKeepPosition));
+    };
+    if (x != kKeepPosition) dx = offset(ResolvePositionX(L, x, boxW, 0, 0), left);
+    if (y != kKeepPosition) dy = offset(ResolvePositionY(L, y, boxH, 0, 0), top);
+  }
+  pic->layersChanged = 1;
   const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
   LayerRefreshBatch.count = 0;
-  layer->hidden = hide;
-  PlaceLayer(L, layer, nullptr, x, y, 0, 0, batch ? &LayerRefreshBatch : nullptr);
+  for (qmLayer *l : layers) {
+    l->hidden = hide;
+    if (layers.size() == 1 || hide) PlaceLayer(L, l, nullptr, x, y, 0, 0, batch ? &LayerRefreshBatch : nullptr);
+    else PlaceLayer(L, l, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, batch ? &LayerRefreshBatch : nullptr);
+  }
   if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
   return 0;
 }
@@ -314,33 +378,7 @@ uint32_t LayInsertLayer(VmState *L) {
   const qmObjectId id = GetObjectIdArg(L, 3);
   int32_t x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
   const int32_t hidden = vm_optint32(L, 6, 0);
-  if (uint32_t code = LayerGuard()) return code;
-  if (pos < 0) return ERR_INVINSERT;
-  qmBGPic *pic = CurrentBGPic;
-  const int32_t n = CountLayers(pic);
-  if (pos == 0 || (n > 0 && pos > n + 1)) pos = n + 1;
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
-    if (uint32_t code = ctx->insertTextObjectLayer(L, &id, x, y, pos, hidden)) return code;
-    qmLayer *layer = GetNthLayer(pic, pos);
-    if (!layer) return ERR_LAYERRANGE;
-    if (!hidden) RefreshLayer(L, layer);
-    return 0;
-  }
-  if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
-  qmBrush *brush = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &brush, 0)) return code;
-  qmImageRequest req{};
-  req.layerPosition = pos;
-  req.kind = QMTYPE_BRUSH;
-  req.id = id;
-  req.x = x, req.y = y;
-  req.flags = IMGCORE_INSERT | (hidden ? IMGCORE_HIDDEN : 0u);
-  if (uint32_t code = DisplayImageCore(L, &req)) return code;
-  qmLayer *layer = GetNthLayer(pic, pos);
-  if (!layer) return ERR_LAYERRANGE;
-  if (!hidden) RefreshLayer(L, layer);
-  return 0;
+  return InsertObjectLayer(L, pos, type, &id, x, y, 0, hidden, nullptr);
 }
 
 const qmCommandEntry kLayersCommands[] = {
@@ -355,8 +393,13 @@ const qmCommandEntry kLayersCommands[] = {
     {"SetLayerTransparency", LaySetLayerTransparency},
     {"SetLayerLight", LaySetLayerTint},
     {"SetLayerTint", LaySetLayerTint},
+    {"AddMove", LayAddMove},
+    {"ClearMove", LayClearMove},
+    {"DoMove", LayDoMove},
     {"FreeLayers", LayFreeLayers},
+    {"NextFrame", LayNextFrame},
     {"SetLayerName", LaySetLayerName},
+    {"Collision", LayCollision},
     {"DumpLayers", LayDumpLayers},
     {"ScaleLayer", LayScaleLayer},
     {"RotateLayer", LayRotateLayer},
@@ -367,6 +410,9 @@ const qmCommandEntry kLayersCommands[] = {
     {"LayerExists", LayLayerExists},
     {"SetLayerZPos", LaySetLayerZPos},
     {"TranslateLayer", LayTranslateLayer},
+    {"SelectLayer", LaySelectLayer},
+    {"CreateLayer", LayCreateLayer},
+    {"ModifyLayerFrames", LayModifyLayerFrames},
     {"GetLayerAtPos", LayGetLayerAtPos},
     {"SetLayerShadow", LaySetLayerShadow},
     {"SetLayerFilter", LaySetLayerFilter},
@@ -380,7 +426,45 @@ void ShowDeferred(qmBGPic *pic) {
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) l->deferred = 0;
 }
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred};
+void *LayerAt(const qmBGPic *pic, int32_t position) { return GetNthLayer(pic, position); }
+
+int32_t DescribeLayer(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden) {
+  const auto *l = static_cast<const qmLayer *>(layer);
+  *name = l->name ? l->name : "";
+  *hidden = l->hidden;
+  return pic ? FindLayerIndex(pic, l) : -1;
+}
+
+int32_t HitLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
+  return LayerPixelTest(static_cast<const qmLayer *>(layer), x, y, pixelExact);
+}
+
+// SelectLayer draws into the picture the layer keeps of its own; its caches are built anew
+// from it afterwards.
+uint32_t SelectLayerPicture(VmState *, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
+                            void **record) {
+  qmLayer *l = GetNthLayer(CurrentBGPic, position);
+  if (!l) return ERR_LAYERRANGE;
+  qmLayerState *s = l->current;
+  if (!s->own.bitmap) return ERR_WRONGUSAGE;
+  *planes = s->own;
+  *width = s->own.bitmap->width, *height = s->own.bitmap->height;
+  *record = l;
+  return 0;
+}
+
+void EndSelectLayerPicture(VmState *L, void *record) {
+  auto *l = static_cast<qmLayer *>(record);
+  if (FindLayerIndex(CurrentBGPic, l) < 0) return;
+  qmLayerState *s = l->current;
+  FreeBitmap(s->filtered.bitmap), FreeMask(s->filtered.mask), FreeAlphaChannel(s->filtered.alpha);
+  s->filtered = {};
+  CurrentBGPic->layersChanged = 1;
+  RefreshLayer(L, l);
+}
+
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred,       RebindLayerObjects,   LayerAt, DescribeLayer,
+                                  HitLayer,        SelectLayerPicture, EndSelectLayerPicture};
 
 uint32_t InitLayersLibrary(VmState *) {
   LayerRefreshBatch = {};
@@ -391,7 +475,8 @@ uint32_t InitLayersLibrary(VmState *) {
   return 0;
 }
 
-void FreeLayersLibrary(VmState *) {
+void FreeLayersLibrary(VmState *L) {
+  FreeAllMoveLists(L);
   FreeRectList(&LayerRefreshBatch);
 }
 

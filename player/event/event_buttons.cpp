@@ -128,13 +128,14 @@ void DeleteButtonRecord(VmState *L, qmBGPic *pic, qmBGPicButton *button) {
   MemFree(button);
 }
 
+qmBGPicButton *FindLayerButton(const qmBGPic *pic, const void *layer) {
+  for (qmBGPicButton *b = head(pic); b; b = b->next)
+    if (b->kind == BUTTON_LAYER && b->layer == layer) return b;
+  return nullptr;
+}
+
 void RemoveLayerButton(VmState *L, qmBGPic *pic, const void *layer) {
-  for (qmBGPicButton *b = head(pic); b; b = b->next) {
-    if (b->kind == BUTTON_LAYER && b->layer == layer) {
-      DeleteButtonRecord(L, pic, b);
-      return;
-    }
-  }
+  if (qmBGPicButton *b = FindLayerButton(pic, layer)) DeleteButtonRecord(L, pic, b);
 }
 
 void FreeBGPicButtons(VmState *L, qmBGPic *pic) {
@@ -145,7 +146,14 @@ void ResetButtonStates(qmBGPic *pic) {
   for (qmBGPicButton *b = head(pic); b; b = b->next) b->leftDown = b->rightDown = b->midDown = 0;
 }
 
-bool ButtonActive(const qmBGPicButton *button) { return button->enabled != 0; }
+bool ButtonActive(const qmBGPicButton *button) {
+  if (!button->enabled) return false;
+  if (button->kind != BUTTON_LAYER || button->activeWhenHidden) return true;
+  const char *name;
+  int32_t hidden;
+  DescribePictureLayer(nullptr, button->layer, &name, &hidden);
+  return !hidden;
+}
 
 int32_t CountButtons(const qmBGPic *pic) {
   int32_t n = 0;
@@ -161,9 +169,10 @@ void WindowToPicture(const qmDisplay *d, int32_t wx, int32_t wy, int32_t *px, in
 }
 
 int HitTestButton(const qmBGPicButton *b, const qmDisplay *d, int32_t wx, int32_t wy) {
-  if (b->kind != BUTTON_SIMPLE) return 0;  // layer buttons need a layer, which none has yet
   int32_t x, y;
   WindowToPicture(d, wx, wy, &x, &y);
+  if (b->kind == BUTTON_LAYER) return b->layer && HitPictureLayer(b->layer, x, y, int32_t(b->pixelExact)) ? 1 : 0;
+  if (b->kind != BUTTON_SIMPLE) return 0;
   return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
 }
 
@@ -225,6 +234,12 @@ void FillButtonMessage(VmState *L, qmEventMessage *msg) {
   if (const qmDisplay *d = msg->owner) {
     qmObjectId did{d->id, d->handle};
     SetFieldObjectId(L, "display", &did);
+  }
+  if (b->kind == BUTTON_LAYER) {
+    const char *name;
+    int32_t hidden;
+    SetFieldInt(L, "layer", DescribePictureLayer(msg->bgpic, b->layer, &name, &hidden));
+    SetFieldString(L, "layername", name);
   }
 }
 

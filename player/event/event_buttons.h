@@ -44,6 +44,8 @@ qmBGPicButton *FindButton(const qmBGPic *pic, const qmObjectId *id);
 uint32_t AddButton(qmBGPic *pic, const qmBGPicButton &fields, qmBGPicButton **out);
 // Releases the references and unlinks and frees the button.
 void DeleteButtonRecord(VmState *L, qmBGPic *pic, qmBGPicButton *button);
+// The button bound to the layer, or null.
+qmBGPicButton *FindLayerButton(const qmBGPic *pic, const void *layer);
 // Deletes the button bound to the layer, when there is one (the layer is being deleted).
 void RemoveLayerButton(VmState *L, qmBGPic *pic, const void *layer);
 // Every button of the picture, as the picture goes.

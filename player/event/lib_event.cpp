@@ -5,6 +5,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "display/displayops.h"
 #include "graphics/graphics/position.h"
 #include "platform/desktop.h"
 #include "platform/env.h"
@@ -197,19 +198,27 @@ uint32_t EvtMakeButton(VmState *L) {
     fields.y2 = fields.y1 + height - 1;
     events = 7;
   } else if (kind == BUTTON_LAYER) {
-    // The current picture has no layers until the layers library gives it some.
+    int32_t position = 0;
     if (vm_type(L, 3) == VM_TSTRING) {
       const char *name = vm_tostring(L, 3);
       qmPlayerContext *ctx = GetPlayerContext(L);
-      if (!ctx || !ctx->findLayerByName || ctx->findLayerByName(L, name) <= 0) {
+      position = ctx && ctx->findLayerByName ? ctx->findLayerByName(L, name) : 0;
+      if (position <= 0) {
         SetErrorArgument(name);
         return ERR_FINDLAYER;
       }
-    } else if (vm_type(L, 3) != VM_TNUMBER) {
+    } else if (vm_type(L, 3) == VM_TNUMBER) {
+      position = NumberToInt(vm_tonumber(L, 3));
+    } else {
       SetErrorNumber(3);
       return ERR_STRORNUM;
     }
-    return ERR_LAYERRANGE;
+    fields.pixelExact = vm_checkint32(L, 4) != 0;
+    fields.activeWhenHidden = vm_checkint32(L, 5) != 0;
+    fields.layer = PictureLayerAt(pic, position);
+    if (!fields.layer) return ERR_LAYERRANGE;
+    if (FindLayerButton(pic, fields.layer)) return ERR_WRONGUSAGE;
+    events = 6;
   } else {
     return ERR_WRONGUSAGE;
   }

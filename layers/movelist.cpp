@@ -1,0 +1,277 @@
+#include "layers/movelist.h"
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "display/display.h"
+#include "display/displayops.h"
+#include "display/imagecore.h"
+#include "graphics/graphics/position.h"
+#include "layers/layerops.h"
+#include "layers/redraw.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
+
+qmMoveList *FindMoveList(VmState *L, const qmObjectId *id) {
+  return reinterpret_cast<qmMoveList *>(FindObject(L, QMTYPE_MOVELIST, id));
+}
+
+uint32_t AddMoveEntry(VmState *L, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out) {
+  qmMoveList *list = FindMoveList(L, id);
+  if (list && list->count >= kMoveListSize) return ERR_INTERNAL;
+  if (!list) {
+    list = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));
+    if (!list) return ERR_MEM;
+    SetObjectHeader(&list->header, QMTYPE_MOVELIST, id);
+    if (AddObject(L, &list->header) != 0) {
+      MemFree(list);
+      return ERR_MEM;
+    }
+    id->handle = list->header.handle;
+  }
+  qmMoveEntry &e = list->entries[list->count++];
+  e = entry;
+  e.done = 0;
+  e.hasRect = 0;
+  if (out) *out = list;
+  return 0;
+}
+
+uint32_t ClearMoveList(VmState *L, const qmObjectId *id) {
+  qmMoveList *list = FindMoveList(L, id);
+  if (!list) return MissingObjectError(id, ERR_FINDMOVE);
+  RemoveObject(L, &list->header);
+  MemFree(list);
+  return 0;
+}
+
+void FreeAllMoveLists(VmState *L) {
+  while (qmObjectHeader *h = FirstObject(L, QMTYPE_MOVELIST)) {
+    RemoveObject(L, h);
+    MemFree(h);
+  }
+}
+
+namespace {
+
+struct qmBox {
+  int32_t x, y, w, h;
+};
+
+qmBox Bounds(const qmLayer *layer) {
+  qmBox b;
+  GetLayerBounds(layer, layer->current, &b.x, &b.y, &b.w, &b.h);
+  return b;
+}
+
+// Whether the box reaches into the current background picture.
+bool OnPicture(const qmBox &b) {
+  const qmBGPic *pic = CurrentBGPic;
+  if (!pic) return false;
+  int32_t x = b.x, y = b.y, w = b.w, h = b.h;
+  return ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &w, &h);
+}
+
+void SetRect(qmMoveEntry *e, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+  auto cut = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
+  e->rect = {cut(x1), cut(y1), cut(x2), cut(y2)};
+  e->hasRect = 1;
+}
+
+// The layer's box as the entry's rectangle when it lies on the picture.
+void TakeBox(qmMoveEntry *e, const qmBox &b) {
+  if (OnPicture(b)) SetRect(e, b.x, b.y, int64_t(b.x) + b.w - 1, int64_t(b.y) + b.h - 1);
+  e->done = 1;
+}
+
+bool Overlap(const qmDirtyRect &a, const qmDirtyRect &b) {
+  return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2;
+}
+
+void RefreshEntries(VmState *L, qmMoveList *list) {
+  MergeMoveRects(list->entries, list->count);
+  for (int32_t i = 0; i < list->count; i++) {
+    const qmMoveEntry &e = list->entries[i];
+    if (!e.hasRect) continue;
+    RefreshRect(L, e.rect.x1, e.rect.y1, int32_t(int64_t(e.rect.x2) - e.rect.x1 + 1),
+                int32_t(int64_t(e.rect.y2) - e.rect.y1 + 1));
+  }
+}
+
+// Draws the entry's brush as a new top layer and takes its box.
+uint32_t DrawBrushOnTop(VmState *L, qmMoveEntry *e) {
+  qmImageRequest req{};
+  req.kind = QMTYPE_BRUSH;
+  req.id = e->object;
+  req.x = e->x, req.y = e->y;
+  req.layerPosition = -1;
+  req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED;
+  if (uint32_t code = DisplayImageCore(L, &req)) return code;
+  qmLayer *top = LastLayer(CurrentBGPic);
+  if (!top) return ERR_LAYERRANGE;
+  TakeBox(e, Bounds(top));
+  return 0;
+}
+
+bool Matches(const qmLayer *l, int32_t type, const qmObjectId &id) {
+  return l->type == type && l->origin.id == id.id && l->origin.handle == id.handle;
+}
+
+// The layers by position, built again only after an entry changed the list: a list of many
+// LAYER entries then costs one walk of the layer list, not one per entry.
+struct qmLayerIndex {
+  std::vector<qmLayer *> layers;
+  bool stale = true;
+  qmLayer *At(int32_t position) {
+    if (stale) {
+      layers.clear();
+      for (qmLayer *l = FirstLayer(CurrentBGPic); l; l = LayerAbove(l)) layers.push_back(l);
+      stale = false;
+    }
+    return position >= 1 && size_t(position) <= layers.size() ? layers[size_t(position) - 1] : nullptr;
+  }
+};
+
+uint32_t FirstPassStep(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
+  qmBGPic *pic = CurrentBGPic;
+  switch (e->kind) {
+  case QMTYPE_UNDO: {
+    qmLayer *l = FindObjectLayer(pic, e->x, &e->object, e->y < 1 ? 1 : e->y);
+    e->done = 1;  // nothing to take back is no error, as with Undo
+    if (!l) return 0;
+    const qmBox b = Bounds(l);
+    DestroyLayer(L, l, 1, nullptr, nullptr);
+    TakeBox(e, b);
+    return 0;
+  }
+  case QMTYPE_REMOVELAYER: {
+    qmLayer *l = index->At(int32_t(e->object.id));
+    if (!l) return ERR_LAYERRANGE;
+    const qmBox b = Bounds(l);
+    DestroyLayer(L, l, 1, nullptr, nullptr);
+    TakeBox(e, b);
+    return 0;
+  }
+  case QMTYPE_LAYER: {
+    qmLayer *l = index->At(int32_t(e->object.id));
+    if (!l) return ERR_LAYERRANGE;
+    MoveLayerStep(L, l, e, 1);
+    return 0;
+  }
+  case QMTYPE_INSERTBRUSH: {
+    qmLayer *l = nullptr;
+    if (uint32_t code = InsertObjectLayer(L, e->extra, QMTYPE_BRUSH, &e->object, e->x, e->y, 1, 0, &l)) return code;
+    TakeBox(e, Bounds(l));
+    return 0;
+  }
+  case QMTYPE_HIDELAYER: {
+    qmLayer *l = index->At(int32_t(e->object.id));
+    if (!l) return ERR_LAYERRANGE;
+    l->hidden = 1;
+    TakeBox(e, Bounds(l));
+    return 0;
+  }
+  case QMTYPE_NEXTFRAME2: {
+    qmLayer *l = index->At(int32_t(e->object.id));
+    if (!l) return ERR_LAYERRANGE;
+    // Only anim layers change frames, and no anim layer can be made yet.
+    return ERR_WRONGUSAGE;
+  }
+  default: return 0;
+  }
+}
+
+uint32_t FirstPass(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
+  const uint32_t code = FirstPassStep(L, e, index);
+  // Entries that add or take out layers shift the positions after them.
+  if (e->kind == QMTYPE_UNDO || e->kind == QMTYPE_REMOVELAYER || e->kind == QMTYPE_INSERTBRUSH) index->stale = true;
+  return code;
+}
+
+// Each entry not done yet acts on the bottom-most layer made for its object.
+void SecondPass(VmState *L, qmMoveList *list) {
+  for (qmLayer *l = FirstLayer(CurrentBGPic); l; l = LayerAbove(l)) {
+    for (int32_t i = 0; i < list->count; i++) {
+      qmMoveEntry *e = &list->entries[i];
+      if (e->done) continue;
+      if ((e->kind == QMTYPE_BRUSH || e->kind == QMTYPE_TEXTOBJECT) && Matches(l, e->kind, e->object)) {
+        MoveLayerStep(L, l, e, 0);
+      } else if (e->kind == QMTYPE_HIDEBRUSH && Matches(l, QMTYPE_BRUSH, e->object)) {
+        l->hidden = 1;
+        TakeBox(e, Bounds(l));
+      }
+      // NEXTFRAME entries would match anim layers here; none can be made yet.
+    }
+  }
+}
+
+uint32_t ThirdPass(VmState *L, qmMoveEntry *e) {
+  switch (e->kind) {
+  case QMTYPE_BRUSH: return DrawBrushOnTop(L, e);
+  // The anim and text-object libraries do not make layers yet: their objects cannot be found.
+  case QMTYPE_NEXTFRAME: return MissingObjectError(&e->object, ERR_FINDANIM);
+  case QMTYPE_TEXTOBJECT: return MissingObjectError(&e->object, ERR_FINDTEXTOBJECT);
+  default: return ERR_WRONGUSAGE;
+  }
+}
+
+}  // namespace
+
+void MoveLayerStep(VmState *L, qmLayer *layer, qmMoveEntry *e, int32_t layerKind) {
+  const qmBox old = Bounds(layer);
+  const qmLayerState *base = layer->base;
+  int32_t x = e->x, y = e->y;
+  if (x != kKeepPosition) x = ResolvePositionX(L, x, base->objectWidth, 0, layer->anchorX);
+  if (y != kKeepPosition) y = ResolvePositionY(L, y, base->objectHeight, 0, layer->anchorY);
+  // Placed without a refresh: the entry's rectangle stands for both places.
+  PlaceLayer(L, layer, nullptr, x, y, 1, 0, nullptr);
+  if (layerKind) {
+    if (e->extra == 0) layer->hidden = 0;
+    else if (e->extra == 1) layer->hidden = 1;
+  } else {
+    layer->hidden = 0;
+  }
+  const qmBox now = Bounds(layer);
+  if (OnPicture(now) && !layer->hidden) {
+    SetRect(e, std::min(old.x, now.x), std::min(old.y, now.y), int64_t(std::max(old.x, now.x)) + now.w - 1,
+            int64_t(std::max(old.y, now.y)) + now.h - 1);
+  } else if (OnPicture(old)) {
+    SetRect(e, old.x, old.y, int64_t(old.x) + old.w - 1, int64_t(old.y) + old.h - 1);
+  }
+  e->done = 1;
+}
+
+int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count) {
+  for (int32_t i = 0; i < count; i++) {
+    qmMoveEntry &a = entries[i];
+    if (!a.hasRect) continue;
+    for (int32_t j = 0; j < count; j++) {
+      qmMoveEntry &b = entries[j];
+      if (j == i || !b.hasRect || !Overlap(a.rect, b.rect)) continue;
+      a.rect = {std::min(a.rect.x1, b.rect.x1), std::min(a.rect.y1, b.rect.y1), std::max(a.rect.x2, b.rect.x2),
+                std::max(a.rect.y2, b.rect.y2)};
+      b.hasRect = 0;
+    }
+  }
+  int32_t left = 0;
+  for (int32_t i = 0; i < count; i++) left += entries[i].hasRect;
+  return left;
+}
+
+uint32_t ExecuteMoveList(VmState *L, qmMoveList *list) {
+  // A list may be carried out again and again: each run starts from its entries as added.
+  for (int32_t i = 0; i < list->count; i++) list->entries[i].done = list->entries[i].hasRect = 0;
+  CurrentBGPic->layersChanged = 1;
+  uint32_t code = 0;
+  qmLayerIndex index;
+  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(L, &list->entries[i], &index);
+  if (!code) SecondPass(L, list);
+  for (int32_t i = 0; i < list->count && !code; i++)
+    if (!list->entries[i].done) code = ThirdPass(L, &list->entries[i]);
+  // What was carried out before an error is shown too, so the display matches the layers.
+  RefreshEntries(L, list);
+  return code;
+}

@@ -1,0 +1,80 @@
+#include "layers/sweep.h"
+
+#include "display/bgpic/bgpic.h"
+#include "display/brush/brush.h"
+#include "platform/memory.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
+
+namespace {
+
+bool Shows(const qmLayer *l, int32_t type, const qmObjectId *id) {
+  const bool kind = l->type == type || (type == QMTYPE_BRUSH && l->type == QMTYPE_BRUSHPART) ||
+                    l->type == QMTYPE_NOOBJECT;
+  return kind && l->object.id == id->id && l->object.handle == id->handle;
+}
+
+template <typename Fn> void ForEachLayer(VmState *L, Fn fn) {
+  for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h; h = h->next)
+    for (qmLayer *l = FirstLayer(reinterpret_cast<qmBGPic *>(h)); l; l = LayerAbove(l))
+      if (!fn(l)) return;
+}
+
+qmObjectId IdOf(const qmObjectHeader *h) { return {h->id, h->handle}; }
+
+}  // namespace
+
+uint32_t SweepFlagOfLayerType(int32_t type) {
+  switch (type) {
+  case QMTYPE_BRUSH:
+  case QMTYPE_BRUSHPART: return SWEEP_BRUSHES;
+  case QMTYPE_ANIM: return SWEEP_ANIMS;
+  case QMTYPE_TEXTOBJECT: return SWEEP_TEXTOBJECTS;
+  case QMTYPE_BGPICPART: return SWEEP_BGPICS;
+  default: return 0;
+  }
+}
+
+bool IsObjectInAnyLayer(VmState *L, int32_t type, const qmObjectId *id, const qmLayer *ignore) {
+  bool found = false;
+  ForEachLayer(L, [&](qmLayer *l) {
+    found = l != ignore && Shows(l, type, id);
+    return !found;
+  });
+  return found;
+}
+
+int32_t RebindLayerObjects(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  int32_t n = 0;
+  ForEachLayer(L, [&](qmLayer *l) {
+    if (Shows(l, type, from)) l->object = *to, n++;
+    return true;
+  });
+  return n;
+}
+
+void SweepUnusedObjects(VmState *L, uint32_t flags) {
+  if (flags & SWEEP_BRUSHES) {
+    for (qmObjectHeader *h = FirstObject(L, QMTYPE_BRUSH); h;) {
+      auto *b = reinterpret_cast<qmBrush *>(h);
+      h = h->next;
+      const qmObjectId id = IdOf(&b->header);
+      if (!b->deleted || IsObjectInAnyLayer(L, QMTYPE_BRUSH, &id, nullptr)) continue;
+      RemoveObject(L, &b->header);
+      FreeBrushContents(L, b);
+      MemFree(b);
+    }
+  }
+  if (flags & SWEEP_BGPICS) {
+    for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h;) {
+      auto *pic = reinterpret_cast<qmBGPic *>(h);
+      h = h->next;
+      const qmObjectId id = IdOf(&pic->header);
+      if (!pic->deleted || DisplayShowingBGPic(pic) || IsObjectInAnyLayer(L, QMTYPE_BGPICPART, &id, nullptr))
+        continue;
+      RemoveObject(L, &pic->header);
+      FreeBGPicContents(L, pic);
+      MemFree(pic);
+    }
+  }
+}
