@@ -102,6 +102,15 @@ void ShowDeferredLayers(qmBGPic *pic) {
   if (gLayerHooks && pic) gLayerHooks->showDeferred(pic);
 }
 
+uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic) {
+  if (!gLayerHooks || !gLayerHooks->rerender || !pic) return 0;
+  return gLayerHooks->rerender(vm, display, pic);
+}
+
+void ResetPictureLayerScale(VmState *vm, qmBGPic *pic) {
+  if (gLayerHooks && gLayerHooks->resetScale && pic) gLayerHooks->resetScale(vm, pic);
+}
+
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {
   if (gButtonHooks && pic) gButtonHooks->freeAll(vm, pic);
 }

@@ -75,11 +75,19 @@ void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
 
 // The layers a background picture owns are the layers library's: it installs how they go with
 // their picture, and how the layers drawn while the display's own picture was selected with
-// SelectBGPic are released for showing when the selection ends. Null: no layers can exist.
+// SelectBGPic are released for showing when the selection ends, and how they follow a display
+// that scales layers (rendered at its scale, or back to their unscaled states). Null: no
+// layers can exist.
 struct qmLayerHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*showDeferred)(qmBGPic *pic);
+  uint32_t (*rerender)(VmState *vm, qmDisplay *display, qmBGPic *pic);
+  void (*resetScale)(VmState *vm, qmBGPic *pic);
 };
 void SetLayerHooks(const qmLayerHooks *hooks);
 void FreePictureLayers(VmState *vm, qmBGPic *pic);
 void ShowDeferredLayers(qmBGPic *pic);
+// The picture's layers rendered at the display's scale factors: 0 or the first error.
+uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic);
+// The picture's layers back to their unscaled states.
+void ResetPictureLayerScale(VmState *vm, qmBGPic *pic);

@@ -18,6 +18,7 @@
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
+#include "layers/layerscale.h"
 #include "layers/layers/style_commands.h"
 #include "layers/redraw.h"
 #include "platform/env.h"
@@ -371,7 +372,7 @@ void ShowDeferred(qmBGPic *pic) {
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) l->deferred = 0;
 }
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred};
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred, RerenderBGPicLayers, ResetBGPicLayerScale};
 
 uint32_t InitLayersLibrary(VmState *) {
   LayerRefreshBatch = {};
@@ -416,14 +417,21 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   if (uint32_t code = AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
                                state, r->position, flags))
     return code;
-  if (!r->transform || IsIdentityMatrix(r->transform->matrix)) return 0;
-  // The layer keeps the untouched picture and shows it through its transform.
+  const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
+  const qmDisplay *d = CurrentDisplay;
+  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic &&
+                      (d->scaleX != 1.0 || d->scaleY != 1.0);
+  if (!transformed && !scaled) return 0;
+  // The layer keeps the untouched picture and shows it through its transform, or at the
+  // display's scale (the transform's rendering brings that one along).
   qmLayer *layer = LastLayer(CurrentBGPic);
   while (layer && layer->base != state) layer = LayerBelow(layer);
   if (!layer) return 0;
   int32_t before[4];
   GetLayerBounds(layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
-  const uint32_t code = RenderLayerImage(L, layer, 0);
+  const uint32_t mode = (r->flags & IMGCORE_INSERT) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW | LRENDERMODE_KEEPCURRENT
+                                                    : LRENDERMODE_SCALED | LRENDERMODE_KEEPCURRENT;
+  const uint32_t code = RenderLayerImage(L, layer, transformed ? 0 : mode);
   if (!layer->hidden) {
     RefreshRect(L, before[0], before[1], before[2], before[3]);
     RefreshLayer(L, layer);

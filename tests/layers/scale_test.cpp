@@ -1,0 +1,228 @@
+// Layers on a display that scales them (scale mode LAYER): every layer is rendered again at the
+// display's scale. The expected windows are built here from the brush pixels: each pixel of a
+// brush drawn at scale k on a display of whole factor s covers a block of k * s window pixels,
+// which is what nearest-neighbour scaling by a whole factor gives whatever its sampling rule.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "display/bgpic/bgpic.h"
+#include "display/displayops.h"
+#include "layers/layer.h"
+#include "layers/layerimage.h"
+#include "runtime/errcodes.h"
+#include "tests/display/display_vm.h"
+
+namespace {
+
+constexpr int kW = 32, kH = 24;
+constexpr uint32_t kBackground = 0x203040;
+constexpr double kMaskType = 28;
+
+// A brush: 0xMMRRGGBB, M 0 where the mask is clear.
+struct Brush {
+  int w, h;
+  bool masked;
+  std::vector<uint32_t> px;
+};
+
+Brush MakeBrush(int seed, int w, int h, bool masked) {
+  Brush b{w, h, masked, {}};
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const uint32_t m = masked && (x + 2 * y + seed) % 4 == 0 ? 0 : 0xFF;
+      const uint32_t r = (seed * 71 + x * 23) & 0xFF, g = (seed * 13 + y * 41) & 0xFF, bl = (x * y * 7 + seed) & 0xFF;
+      b.px.push_back(m << 24 | r << 16 | g << 8 | bl);
+    }
+  return b;
+}
+
+struct Placed {
+  int brush;
+  int x, y;   // unscaled corner
+  int scale;  // the layer's own whole scale (1: untransformed)
+};
+
+// The window at display factor s: the background, then each layer's pixels as blocks of
+// scale * s, opaque where their mask is set.
+std::vector<uint32_t> Compose(const std::vector<Brush> &brushes, const std::vector<Placed> &layers, int s) {
+  const int W = kW * s, H = kH * s;
+  std::vector<uint32_t> out(size_t(W * H), kBackground);
+  for (const Placed &l : layers) {
+    const Brush &b = brushes[size_t(l.brush)];
+    const int k = l.scale * s;
+    for (int y = 0; y < b.h * k; y++)
+      for (int x = 0; x < b.w * k; x++) {
+        const int X = l.x * s + x, Y = l.y * s + y;
+        if (X < 0 || Y < 0 || X >= W || Y >= H) continue;
+        const uint32_t p = b.px[size_t((y / k) * b.w + x / k)];
+        if (p >> 24) out[size_t(Y * W + X)] = p & 0xFFFFFF;
+      }
+  }
+  return out;
+}
+
+struct ScaledVm : DisplayVm {
+  qmDisplay *d = nullptr;
+  std::vector<Brush> brushes;
+
+  // A display of kW x kH shown at factor s.
+  explicit ScaledVm(int s) {
+    EXPECT_EQ(Create(1, [&] {
+                Set("width", kW), Set("height", kH), Set("color", kBackground), Set("scalemode", 2);
+                Set("scalewidth", kW * s), Set("scaleheight", kH * s);
+              }).code,
+              0u);
+    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
+    d = Display(1);
+  }
+  void AddBrush(const Brush &b) {
+    brushes.push_back(b);
+    const CommandCall r = CallWith("rgbarraytobrush", [&] {
+      vm_pushnumber(L, double(brushes.size()));
+      vm_newtable(L);
+      for (size_t i = 0; i < b.px.size(); i++) {
+        vm_pushnumber(L, b.masked ? b.px[i] : b.px[i] & 0xFFFFFF);
+        vm_rawseti(L, -2, int(i));
+      }
+      for (double v : {double(b.w), double(b.h), b.masked ? kMaskType : -1.0, 0.0}) vm_pushnumber(L, v);
+      return 6;
+    });
+    ASSERT_EQ(r.code, 0u);
+  }
+  // DisplayBrush(id, x, y[, {scalex, scaley}]).
+  uint32_t Show(const Placed &p) {
+    return CallWith("displaybrush", [&] {
+      vm_pushnumber(L, p.brush + 1);
+      vm_pushnumber(L, p.x);
+      vm_pushnumber(L, p.y);
+      if (p.scale == 1) return 3;
+      vm_newtable(L);
+      Set("scalex", p.scale), Set("scaley", p.scale);
+      return 4;
+    }).code;
+  }
+  // Every window pixel of the picture against the model at factor s.
+  void ExpectWindow(const std::vector<Placed> &model, int s, const std::string &what) {
+    const std::vector<uint32_t> want = Compose(brushes, model, s);
+    for (int y = 0; y < kH * s; y++)
+      for (int x = 0; x < kW * s; x++) {
+        const uint32_t got = WindowPixel(d, x, y);
+        if (got != want[size_t(y * kW * s + x)]) {
+          ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") is " << std::hex << got << ", expected "
+                        << want[size_t(y * kW * s + x)];
+          return;
+        }
+      }
+  }
+  // A window change, as when the user sizes the window: the window first, then the display.
+  uint32_t ResizeWindow(int w, int h) {
+    SDL_SetWindowSize(d->platform->window, w, h);
+    return ResizeDisplay(L, d, kKeepPosition, kKeepPosition, w, h, 0, 2);
+  }
+};
+
+TEST(LayerScaling, LayersAreRenderedAtTheDisplayScale) {
+  ScaledVm vm(2);
+  ASSERT_EQ(vm.d->scaleX, 2.0);
+  ASSERT_EQ(vm.d->scaleY, 2.0);
+  vm.AddBrush(MakeBrush(1, 7, 5, false));
+  vm.AddBrush(MakeBrush(2, 6, 6, true));
+  std::vector<Placed> model = {{0, 3, 2, 1}, {1, 12, 9, 1}, {1, 20, 4, 2}, {0, 28, 20, 1}};
+  for (const Placed &p : model) ASSERT_EQ(vm.Show(p), 0u);
+  vm.ExpectWindow(model, 2, "four layers at 2x");
+
+  // Each layer keeps its unscaled state beside the one the display shows.
+  qmLayer *first = FirstLayer(vm.d->bgpic);
+  ASSERT_NE(first, nullptr);
+  EXPECT_NE(first->current, first->unscaled);
+  EXPECT_EQ(first->unscaled->x, 3);
+  EXPECT_EQ(first->current->x, 6);
+  EXPECT_EQ(first->current->width, 14);
+  EXPECT_EQ(first->current->height, 10);
+  qmLayer *turned = GetNthLayer(vm.d->bgpic, 3);
+  EXPECT_EQ(turned->unscaled->width, 12) << "the layer's own scale in its unscaled state";
+  EXPECT_EQ(turned->current->width, 24);
+
+  // Moved to x = 10, the layer shows at 20.
+  ASSERT_EQ(vm.Call("TranslateLayer", {1, 7, 0}).code, 0u);
+  model[0].x = 10;
+  EXPECT_EQ(first->current->x, 20);
+  vm.ExpectWindow(model, 2, "first layer moved");
+}
+
+TEST(LayerScaling, WindowChangesRenderEveryLayerAgain) {
+  ScaledVm vm(2);
+  vm.AddBrush(MakeBrush(3, 5, 4, true));
+  vm.AddBrush(MakeBrush(4, 9, 3, false));
+  std::vector<Placed> model = {{0, 1, 1, 1}, {1, 6, 10, 2}, {0, 25, 18, 1}};
+  for (const Placed &p : model) ASSERT_EQ(vm.Show(p), 0u);
+  // Four, not three: the scaler steps in 16.16 fixed point, exact only for powers of two.
+  ASSERT_EQ(vm.ResizeWindow(kW * 4, kH * 4), 0u);
+  EXPECT_EQ(vm.d->scaleX, 4.0);
+  vm.ExpectWindow(model, 4, "window at 4x");
+  for (qmLayer *l = FirstLayer(vm.d->bgpic); l; l = LayerAbove(l)) {
+    EXPECT_EQ(l->current->x, l->unscaled->x * 4);
+    EXPECT_EQ(l->current->width, l->unscaled->width * 4);
+  }
+  // A layer added now comes at the new scale straight away.
+  vm.AddBrush(MakeBrush(5, 4, 4, false));
+  model.push_back({2, 14, 3, 1});
+  ASSERT_EQ(vm.Show(model.back()), 0u);
+  vm.ExpectWindow(model, 4, "layer added at 4x");
+}
+
+// Back at the picture's own size the layers show their unscaled states again, the transformed
+// one with its own rendering intact.
+TEST(LayerScaling, ResetReturnsEveryLayerToItsUnscaledState) {
+  ScaledVm vm(2);
+  vm.AddBrush(MakeBrush(6, 6, 5, true));
+  std::vector<Placed> model = {{0, 2, 3, 1}, {0, 15, 6, 2}};
+  for (const Placed &p : model) ASSERT_EQ(vm.Show(p), 0u);
+  ASSERT_EQ(vm.ResizeWindow(kW, kH), 0u);
+  EXPECT_EQ(vm.d->scaleX, 1.0);
+  for (qmLayer *l = FirstLayer(vm.d->bgpic); l; l = LayerAbove(l)) EXPECT_EQ(l->current, l->unscaled);
+  vm.ExpectWindow(model, 1, "back at 1x");
+  // And scaled once more from there.
+  ASSERT_EQ(vm.ResizeWindow(kW * 2, kH * 2), 0u);
+  vm.ExpectWindow(model, 2, "2x again");
+}
+
+// A transformed layer whose unscaled state holds no rendering when the scale is reset is
+// rendered again; when even that fails it shows nothing rather than memory never written.
+TEST(LayerScaling, ResetLeavesNoPlaneUnwritten) {
+  ScaledVm vm(2);
+  vm.AddBrush(MakeBrush(7, 5, 5, true));
+  const Placed p{0, 4, 4, 2};
+  ASSERT_EQ(vm.Show(p), 0u);
+  qmLayer *l = FirstLayer(vm.d->bgpic);
+  ASSERT_NE(l->unscaled, l->base);
+  FreeLayerStateImages(l->unscaled);
+  ASSERT_EQ(vm.ResizeWindow(kW, kH), 0u);
+  ASSERT_NE(l->current->transformed.bitmap, nullptr) << "rendered again";
+  vm.ExpectWindow({p}, 1, "rendered again at 1x");
+
+  // A layer whose object cannot be drawn (an anim, which this player cannot find).
+  ASSERT_EQ(vm.ResizeWindow(kW * 2, kH * 2), 0u);
+  FreeLayerStateImages(l->unscaled);
+  const int32_t type = l->type;
+  l->type = QMTYPE_ANIM;
+  ResetBGPicScale(vm.L, vm.d, vm.d->bgpic);
+  l->type = type;
+  const qmPlaneSet &t = l->current->transformed;
+  ASSERT_NE(t.bitmap, nullptr);
+  ASSERT_NE(t.mask, nullptr);
+  for (int y = 0; y < l->current->height; y++) {
+    for (int x = 0; x < l->current->width; x++) EXPECT_EQ(DisplayVm::BitmapPixel(t.bitmap, x, y), 0u);
+    for (int i = 0; i < t.mask->bytesPerRow; i++) EXPECT_EQ(t.mask->memory[y * t.mask->bytesPerRow + i], 0);
+  }
+}
+
+TEST(LayerScaling, LayersCannotBeDisabledWhileTheDisplayScalesThem) {
+  ScaledVm vm(2);
+  EXPECT_EQ(vm.Call("DisableLayers", {}).code, ERR_NODISLAYERS);
+  EXPECT_EQ(vm.d->layersOn, 1u);
+}
+
+}  // namespace
