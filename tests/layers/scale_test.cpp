@@ -44,10 +44,11 @@ struct Placed {
   int scale;  // the layer's own whole scale (1: untransformed)
 };
 
-// The window at display factor s: the background, then each layer's pixels as blocks of
-// scale * s, opaque where their mask is set.
-std::vector<uint32_t> Compose(const std::vector<Brush> &brushes, const std::vector<Placed> &layers, int s) {
-  const int W = kW * s, H = kH * s;
+// The window of a picture of pw x ph at display factor s: the background, then each layer's
+// pixels as blocks of scale * s, opaque where their mask is set.
+std::vector<uint32_t> Compose(const std::vector<Brush> &brushes, const std::vector<Placed> &layers, int s, int pw,
+                              int ph) {
+  const int W = pw * s, H = ph * s;
   std::vector<uint32_t> out(size_t(W * H), kBackground);
   for (const Placed &l : layers) {
     const Brush &b = brushes[size_t(l.brush)];
@@ -104,14 +105,14 @@ struct ScaledVm : DisplayVm {
     }).code;
   }
   // Every window pixel of the picture against the model at factor s.
-  void ExpectWindow(const std::vector<Placed> &model, int s, const std::string &what) {
-    const std::vector<uint32_t> want = Compose(brushes, model, s);
-    for (int y = 0; y < kH * s; y++)
-      for (int x = 0; x < kW * s; x++) {
+  void ExpectWindow(const std::vector<Placed> &model, int s, const std::string &what, int pw = kW, int ph = kH) {
+    const std::vector<uint32_t> want = Compose(brushes, model, s, pw, ph);
+    for (int y = 0; y < ph * s; y++)
+      for (int x = 0; x < pw * s; x++) {
         const uint32_t got = WindowPixel(d, x, y);
-        if (got != want[size_t(y * kW * s + x)]) {
+        if (got != want[size_t(y * pw * s + x)]) {
           ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") is " << std::hex << got << ", expected "
-                        << want[size_t(y * kW * s + x)];
+                        << want[size_t(y * pw * s + x)];
           return;
         }
       }
@@ -171,6 +172,23 @@ TEST(LayerScaling, WindowChangesRenderEveryLayerAgain) {
   model.push_back({2, 14, 3, 1});
   ASSERT_EQ(vm.Show(model.back()), 0u);
   vm.ExpectWindow(model, 4, "layer added at 4x");
+}
+
+// The script shrinks the picture while the window keeps its size: the factor grows and the
+// layers follow; grown back to the window's size, they show unscaled.
+TEST(LayerScaling, ScriptSizeChangesRescaleTheLayers) {
+  ScaledVm vm(2);
+  vm.AddBrush(MakeBrush(8, 3, 2, true));
+  const std::vector<Placed> model = {{0, 1, 1, 1}, {0, 9, 6, 2}};
+  for (const Placed &p : model) ASSERT_EQ(vm.Show(p), 0u);
+  ASSERT_EQ(vm.Call("ChangeDisplaySize", {kW / 2, kH / 2}).code, 0u);
+  EXPECT_EQ(vm.d->scaleX, 4.0);
+  EXPECT_EQ(vm.d->width, kW * 2) << "the window keeps its size";
+  vm.ExpectWindow(model, 4, "half the picture at 4x", kW / 2, kH / 2);
+  ASSERT_EQ(vm.Call("ChangeDisplaySize", {kW * 2, kH * 2}).code, 0u);
+  EXPECT_EQ(vm.d->scaleX, 1.0);
+  for (qmLayer *l = FirstLayer(vm.d->bgpic); l; l = LayerAbove(l)) EXPECT_EQ(l->current, l->unscaled);
+  vm.ExpectWindow(model, 1, "twice the picture at 1x", kW * 2, kH * 2);
 }
 
 // Back at the picture's own size the layers show their unscaled states again, the transformed
