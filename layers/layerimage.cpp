@@ -218,7 +218,6 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   N->anchoredX = base->anchoredX, N->anchoredY = base->anchoredY;
   N->shapeData = base->shapeData, N->fillStyle = base->fillStyle, N->shapeColor = base->shapeColor;
   N->lineX1 = base->lineX1, N->lineY1 = base->lineY1, N->lineX2 = base->lineX2, N->lineY2 = base->lineY2;
-  N->clip = base->clip;  // referred to, never owned by this record
   if (scaled) {
     N->requestedX = int32_t(std::lround(unscaled->requestedX * sx));
     N->requestedY = int32_t(std::lround(unscaled->requestedY * sy));
@@ -231,19 +230,23 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     const double ax = base->width * layer->anchorX, ay = base->height * layer->anchorY;
     N->x = int32_t(std::lround((base->x + ax) * sx - ax));
     N->y = int32_t(std::lround((base->y + ay) * sy - ay));
-    // The clip region cuts the scaled picture where the display shows it: a private copy at
-    // the display's scale.
-    if (const qmClipRegion *c = base->clip) {
-      const double S[4] = {sx, 0, 0, sy};
-      qmClipRegion *copy = TransformClipRegion(c, 0, 0, S);
-      if (!copy) {
-        N->clip = nullptr;
-        FreeState(N);
-        return ERR_MEM;
-      }
-      copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
-      N->clip = copy;
+  }
+  // A rendered state is cut by a copy of its own: the region counts the layer once, for its
+  // base state, and a second reference would release it twice. Scaled, the unscaled state's
+  // region is taken to the display's scale; else the base's is turned with the layer unless
+  // nocliptransform keeps it as it is.
+  if (const qmClipRegion *c = scaled && unscaled->clip ? unscaled->clip : base->clip) {
+    static constexpr double kIdentity[4] = {1, 0, 0, 1};
+    const double S[4] = {sx, 0, 0, sy};
+    qmClipRegion *copy = scaled                  ? TransformClipRegion(c, 0, 0, S)
+                         : layer->nocliptransform ? TransformClipRegion(c, 0, 0, kIdentity)
+                                                  : TransformClipRegion(c, layer->anchorX, layer->anchorY, T.matrix);
+    if (!copy) {
+      FreeState(N);
+      return ERR_MEM;
     }
+    if (scaled) copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
+    N->clip = copy;
   }
   if (uint32_t code = DrawLayerObject(L, layer, N, &T, scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE)) {
     FreeState(N);

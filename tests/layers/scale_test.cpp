@@ -9,9 +9,11 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/displayops.h"
+#include "graphics/graphics/clipregion.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
 
 namespace {
@@ -234,6 +236,37 @@ TEST(LayerScaling, ResetLeavesNoPlaneUnwritten) {
   for (int y = 0; y < l->current->height; y++) {
     for (int x = 0; x < l->current->width; x++) EXPECT_EQ(DisplayVm::BitmapPixel(t.bitmap, x, y), 0u);
     for (int i = 0; i < t.mask->bytesPerRow; i++) EXPECT_EQ(t.mask->memory[y * t.mask->bytesPerRow + i], 0);
+  }
+}
+
+// Rendered states cut by a clip region keep copies of their own: the region counts the layer
+// once, so when the script frees it and the layers go, it goes with the last of them.
+TEST(LayerScaling, RenderedStatesHoldTheirOwnClipRegions) {
+  for (int s : {1, 2}) {
+    ScaledVm vm(s);
+    vm.AddBrush(MakeBrush(9, 6, 4, false));
+    ASSERT_EQ(vm.Call("CreateClipRegion", {1, double(QMTYPE_BOX), 0, 0, 14, 12}).code, 0u);
+    ASSERT_EQ(vm.Call("SetClipRegion", {1}).code, 0u);
+    ASSERT_EQ(vm.Show({0, 2, 2, 2}), 0u);  // a transformed layer: an unscaled state of its own
+    ASSERT_EQ(vm.Show({0, 8, 6, 1}), 0u);
+    qmLayer *l = FirstLayer(vm.d->bgpic);
+    ASSERT_NE(l->unscaled, l->base);
+    const qmClipRegion *region = l->base->clip;
+    ASSERT_NE(region, nullptr);
+    EXPECT_EQ(region->layerUses, 2);
+    for (const qmLayerState *st : {l->unscaled, l->current}) {
+      ASSERT_NE(st->clip, nullptr);
+      EXPECT_EQ(st->clip->transformedCopy, 1);
+    }
+    // The region goes with the layer's own scale of 2, then with the display's.
+    EXPECT_EQ(l->current->clip->x, 0);
+    EXPECT_EQ(l->current->clip->width, 28 * s);
+    EXPECT_EQ(l->current->clip->height, 24 * s);
+    ASSERT_EQ(vm.Call("SetClipRegion", {0}).code, 0u);
+    ASSERT_EQ(vm.Call("FreeClipRegion", {1}).code, 0u);
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(FirstLayer(vm.d->bgpic)->base->clip->layerUses, 1) << "s " << s;
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
   }
 }
 
