@@ -4,6 +4,7 @@
 // which is what nearest-neighbour scaling by a whole factor gives whatever its sampling rule.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -71,10 +72,11 @@ struct ScaledVm : DisplayVm {
   std::vector<Brush> brushes;
 
   // A display of kW x kH shown at factor s.
-  explicit ScaledVm(int s) {
+  explicit ScaledVm(int s, bool smooth = false) {
     EXPECT_EQ(Create(1, [&] {
                 Set("width", kW), Set("height", kH), Set("color", kBackground), Set("scalemode", 2);
                 Set("scalewidth", kW * s), Set("scaleheight", kH * s);
+                if (smooth) Set("smoothscale", 1);
               }).code,
               0u);
     EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
@@ -174,6 +176,37 @@ TEST(LayerScaling, WindowChangesRenderEveryLayerAgain) {
   model.push_back({2, 14, 3, 1});
   ASSERT_EQ(vm.Show(model.back()), 0u);
   vm.ExpectWindow(model, 4, "layer added at 4x");
+}
+
+// With smooth scaling the display's setting reaches the layer rendering: the 2x picture is no
+// longer made of 2 x 2 blocks, and every channel of it lies between the values of the source
+// pixels next to the place it stands for (within one source pixel either way, whichever way a
+// scaler lines up the two grids).
+TEST(LayerScaling, SmoothDisplaysScaleLayersSmoothly) {
+  ScaledVm vm(2, true);
+  const Brush b = MakeBrush(10, 8, 6, false);
+  vm.AddBrush(b);
+  ASSERT_EQ(vm.Show({0, 4, 4, 1}), 0u);
+  const qmLayerState *st = FirstLayer(vm.d->bgpic)->current;
+  ASSERT_NE(st->transformed.bitmap, nullptr);
+  ASSERT_EQ(st->width, 16);
+  int notBlock = 0;
+  for (int y = 0; y < 12; y++)
+    for (int x = 0; x < 16; x++) {
+      const uint32_t got = DisplayVm::BitmapPixel(st->transformed.bitmap, x, y);
+      if (got != (b.px[size_t((y / 2) * b.w + x / 2)] & 0xFFFFFF)) notBlock++;
+      for (int shift : {16, 8, 0}) {
+        uint32_t lo = 255, hi = 0;
+        for (int v = std::max(y / 2 - 1, 0); v <= std::min(y / 2 + 1, b.h - 1); v++)
+          for (int u = std::max(x / 2 - 1, 0); u <= std::min(x / 2 + 1, b.w - 1); u++) {
+            const uint32_t c = (b.px[size_t(v * b.w + u)] >> shift) & 0xFF;
+            lo = std::min(lo, c), hi = std::max(hi, c);
+          }
+        const uint32_t c = (got >> shift) & 0xFF;
+        EXPECT_TRUE(c >= lo && c <= hi) << x << "," << y << " channel " << shift;
+      }
+    }
+  EXPECT_GT(notBlock, 0) << "the picture was scaled without smoothing";
 }
 
 // The script shrinks the picture while the window keeps its size: the factor grows and the
