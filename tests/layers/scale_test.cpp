@@ -240,6 +240,16 @@ TEST(LayerScaling, ResetReturnsEveryLayerToItsUnscaledState) {
   // And scaled once more from there.
   ASSERT_EQ(vm.ResizeWindow(kW * 2, kH * 2), 0u);
   vm.ExpectWindow(model, 2, "2x again");
+  // Scaling switched off by the script.
+  const CommandCall off = vm.CallWith("setdisplayattributes", [&] {
+    vm_newtable(vm.L);
+    vm.Set("scalemode", 0);
+    return 1;
+  });
+  ASSERT_EQ(off.code, 0u);
+  EXPECT_EQ(vm.d->scaleX, 1.0);
+  for (qmLayer *l = FirstLayer(vm.d->bgpic); l; l = LayerAbove(l)) EXPECT_EQ(l->current, l->unscaled);
+  vm.ExpectWindow(model, 1, "scaling off");
 }
 
 // A transformed layer whose unscaled state holds no rendering when the scale is reset is
@@ -307,6 +317,14 @@ TEST(LayerScaling, LayersCannotBeDisabledWhileTheDisplayScalesThem) {
   ScaledVm vm(2);
   EXPECT_EQ(vm.Call("DisableLayers", {}).code, ERR_NODISLAYERS);
   EXPECT_EQ(vm.d->layersOn, 1u);
+  // Without layer scaling they can.
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+    vm_newtable(vm.L);
+    vm.Set("scalemode", 0);
+    return 1;
+  }).code, 0u);
+  EXPECT_EQ(vm.Call("DisableLayers", {}).code, 0u);
+  EXPECT_EQ(vm.d->layersOn, 0u);
 }
 
 }  // namespace
