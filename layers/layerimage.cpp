@@ -166,8 +166,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   qmTransformedImage t{};
   if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
                                             scaled ? N->x : base->x, scaled ? N->y : base->y, base->width,
-                                            base->height, layer->anchorX,
-                                            layer->anchorY, m, transform->smooth, &t))
+                                            base->height, layer->anchorX, layer->anchorY, m, transform->smooth, &t))
     return code;
   N->transformed = {t.bitmap, t.mask, t.alpha};
   N->x = t.x, N->y = t.y;
@@ -248,7 +247,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     if (scaled) copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
     N->clip = copy;
   }
-  if (uint32_t code = DrawLayerObject(L, layer, N, &T, scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE)) {
+  const uint32_t renderFlags = scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE;
+  if (uint32_t code = DrawLayerObject(L, layer, N, &T, renderFlags)) {
     FreeState(N);
     return code;
   }

@@ -38,7 +38,8 @@ void DetectPureRotation(qmTransform *transform);
 enum : uint32_t { LRENDER_REPLACE = 8, LRENDER_INTOSTATE = 16, LRENDER_SCALED = 64 };
 
 // Renders the layer's object through the transform into the state N: its transformed planes
-// (none for the identity), on-screen corner and size. 0 or an error code.
+// (none for the identity), on-screen corner and size. With LRENDER_SCALED the untransformed
+// picture is taken to lie at N's corner (x, y) rather than the base state's. 0 or an error code.
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t flags);
 
 // RenderLayerImage modes.
