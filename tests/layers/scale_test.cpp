@@ -155,6 +155,10 @@ TEST(LayerScaling, LayersAreRenderedAtTheDisplayScale) {
   model[0].x = 10;
   EXPECT_EQ(first->current->x, 20);
   vm.ExpectWindow(model, 2, "first layer moved");
+  // The transformed one moves the same way.
+  ASSERT_EQ(vm.Call("TranslateLayer", {3, -5, 3}).code, 0u);
+  model[2].x -= 5, model[2].y += 3;
+  vm.ExpectWindow(model, 2, "transformed layer moved");
 }
 
 TEST(LayerScaling, WindowChangesRenderEveryLayerAgain) {
