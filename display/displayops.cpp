@@ -132,6 +132,15 @@ void EndSelectPictureLayer(VmState *vm, void *layer) {
   if (gLayerHooks && gLayerHooks->endSelectLayer) gLayerHooks->endSelectLayer(vm, layer);
 }
 
+uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic) {
+  if (!gLayerHooks || !gLayerHooks->rerender || !pic) return 0;
+  return gLayerHooks->rerender(vm, display, pic);
+}
+
+void ResetPictureLayerScale(VmState *vm, qmBGPic *pic) {
+  if (gLayerHooks && gLayerHooks->resetScale && pic) gLayerHooks->resetScale(vm, pic);
+}
+
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {
   if (gButtonHooks && pic) gButtonHooks->freeAll(vm, pic);
 }

@@ -78,7 +78,9 @@ void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
 
 // The layers a background picture owns are the layers library's: it installs how they go with
 // their picture, and how the layers drawn while the display's own picture was selected with
-// SelectBGPic are released for showing when the selection ends. Null: no layers can exist.
+// SelectBGPic are released for showing when the selection ends, and how they follow a display
+// that scales layers (rendered at its scale, or back to their unscaled states). Null: no
+// layers can exist.
 struct qmLayerHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*showDeferred)(qmBGPic *pic);
@@ -89,6 +91,8 @@ struct qmLayerHooks {
   uint32_t (*selectLayer)(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
                           void **layer);
   void (*endSelectLayer)(VmState *vm, void *layer);
+  uint32_t (*rerender)(VmState *vm, qmDisplay *display, qmBGPic *pic);
+  void (*resetScale)(VmState *vm, qmBGPic *pic);
 };
 void SetLayerHooks(const qmLayerHooks *hooks);
 void FreePictureLayers(VmState *vm, qmBGPic *pic);
@@ -108,3 +112,7 @@ int32_t HitPictureLayer(const void *layer, int32_t x, int32_t y, int32_t pixelEx
 uint32_t SelectPictureLayer(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
                             void **layer);
 void EndSelectPictureLayer(VmState *vm, void *layer);
+// The picture's layers rendered at the display's scale factors: 0 or the first error.
+uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic);
+// The picture's layers back to their unscaled states.
+void ResetPictureLayerScale(VmState *vm, qmBGPic *pic);

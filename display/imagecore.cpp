@@ -200,7 +200,8 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     layer.transform = &transform;
     layer.tags = &tags;
     layer.position = req->layerPosition ? req->layerPosition : -1;
-    layer.flags = req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT | IMGCORE_RENDERSCALED);
+    // A display that scales layers shows the layer rendered again at its scale.
+    layer.flags = (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT)) | IMGCORE_RENDERSCALED;
     if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
     // The layer engine refreshed what it had to; an untouched picture on top is composed below.
     if (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden || tags.transparency || !identity ||

@@ -186,15 +186,19 @@ void ReleaseLayerClip(VmState *L, qmLayerState *s) {
   s->clip = nullptr;
 }
 
+void FreeLayerState(VmState *L, qmLayerState *s) {
+  ReleaseLayerClip(L, s);
+  FreeLayerStateImages(s);
+  FreeLayerTextRequest(s);
+  MemFree(s);
+}
+
 void FreeLayerContents(VmState *L, qmLayer *layer) {
   qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
   for (int i = 0; i < 3; i++) {
     qmLayerState *s = states[i];
     if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
-    ReleaseLayerClip(L, s);
-    FreeLayerStateImages(s);
-    FreeLayerTextRequest(s);
-    MemFree(s);
+    FreeLayerState(L, s);
   }
   layer->base = layer->unscaled = layer->current = nullptr;
   MemFree(layer->name);

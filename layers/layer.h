@@ -93,6 +93,8 @@ int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
 void FreeLayerStateImages(qmLayerState *state);
 // The state stops using a region of the picture (the region's layer count goes down).
 void ReleaseLayerClip(VmState *L, qmLayerState *state);
+// Frees one state record: its clip region reference, images and text request.
+void FreeLayerState(VmState *L, qmLayerState *state);
 // Frees each distinct state record with its images, the name and the user data.
 void FreeLayerContents(VmState *L, qmLayer *layer);
 // Takes every layer of the picture out and frees it (NOOBJECT layers without their states).

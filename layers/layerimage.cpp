@@ -5,12 +5,14 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/brush/brush.h"
+#include "display/display.h"
 #include "display/filters.h"
 #include "graphics/draw/draw_style.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/transform.h"
 #include "layers/objectlayers.h"
+#include "layers/layerscale.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -63,12 +65,6 @@ uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLay
   return 0;
 }
 
-void FreeState(VmState *L, qmLayerState *s) {
-  ReleaseLayerClip(L, s);
-  FreeLayerStateImages(s);
-  FreeLayerTextRequest(s);
-  MemFree(s);
-}
 
 // cos and sin of whole degrees 0..360 from the draw library's tables (kept as angles 360 - i).
 bool DegreeTables(const double **cosine, const double **sine) {
@@ -141,7 +137,8 @@ void DetectPureRotation(qmTransform *t) {
   }
 }
 
-uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t) {
+uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
+                         uint32_t flags) {
   switch (layer->type) {
   case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
   case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
@@ -161,10 +158,12 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
     const double r = std::round(transform->matrix[k]);
     m[k] = std::fabs(transform->matrix[k] - r) < 1e-12 ? r : transform->matrix[k];
   }
+  // Rendered for the display scale, the picture lies where the caller put N's corner.
+  const bool scaled = flags & LRENDER_SCALED;
   qmTransformedImage t{};
   if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
-                                            base->x, base->y, base->width, base->height, layer->anchorX,
-                                            layer->anchorY, m, transform->smooth, &t))
+                                            scaled ? N->x : base->x, scaled ? N->y : base->y, base->width,
+                                            base->height, layer->anchorX, layer->anchorY, m, transform->smooth, &t))
     return code;
   N->transformed = {t.bitmap, t.mask, t.alpha};
   N->x = t.x, N->y = t.y;
@@ -172,33 +171,97 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   return 0;
 }
 
-uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t) {
+uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
+  const bool scaled = mode & LRENDERMODE_SCALED;
+  const qmDisplay *d = CurrentDisplay;
+  const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
   qmTransform T = layer->transform;
   if (IsTextType(layer->type)) DetectPureRotation(&T);
+  // The old current state goes unless it is one of the others or the caller keeps it.
+  auto dropCurrent = [&] {
+    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT)) FreeLayerState(L, current);
+  };
+  if (scaled) {
+    // At a factor of 1.0 the display shows the unscaled state itself.
+    if (sx == 1.0 && sy == 1.0) {
+      dropCurrent();
+      layer->current = unscaled;
+      return 0;
+    }
+    T.matrix[0] *= sx, T.matrix[1] *= sx;
+    T.matrix[2] *= sy, T.matrix[3] *= sy;
+    T.smooth = d ? int32_t(d->smoothScale) : 0;
+    T.scaleXEstimate *= sx, T.scaleYEstimate *= sy;
+    if (!T.generalTransform && std::fabs(sx - sy) > 0.01) T.generalTransform = 1;
+  }
+  // The unscaled rendering is followed by one for the display when it scales this picture's
+  // layers.
+  const bool follow = !scaled && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic && (sx != 1.0 || sy != 1.0);
+  const uint32_t followMode = (mode & LRENDERMODE_FOLLOW) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW
+                                                          : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.
-  if (IsIdentityMatrix(T.matrix)) {
-    if (current != base && current != unscaled) FreeState(L, current);
-    if (unscaled != base) FreeState(L, unscaled);
+  if (!scaled && IsIdentityMatrix(T.matrix)) {
+    if (current != base && current != unscaled) FreeLayerState(L, current);
+    if (unscaled != base) FreeLayerState(L, unscaled);
     layer->unscaled = layer->current = base;
-    return 0;
+    return follow ? RenderLayerImage(L, layer, followMode) : 0;
   }
   auto *N = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
   if (!N) return ERR_MEM;
   N->requestedX = base->requestedX, N->requestedY = base->requestedY;
   N->objectWidth = base->objectWidth, N->objectHeight = base->objectHeight;
   N->anchoredX = base->anchoredX, N->anchoredY = base->anchoredY;
-  // The region is referred to and counted as one more user, released with the record.
-  N->clip = base->clip;
-  if (N->clip && !N->clip->transformedCopy) N->clip->layerUses++;
-  if (uint32_t code = DrawLayerObject(L, layer, N, &T, LRENDER_INTOSTATE)) {
-    FreeState(L, N);
+  N->shapeData = base->shapeData, N->fillStyle = base->fillStyle, N->shapeColor = base->shapeColor;
+  N->lineX1 = base->lineX1, N->lineY1 = base->lineY1, N->lineX2 = base->lineX2, N->lineY2 = base->lineY2;
+  if (scaled) {
+    N->requestedX = int32_t(std::lround(unscaled->requestedX * sx));
+    N->requestedY = int32_t(std::lround(unscaled->requestedY * sy));
+    if (layer->type == QMTYPE_LINE) {
+      N->lineX1 = int32_t(std::lround(unscaled->lineX1 * sx)), N->lineX2 = int32_t(std::lround(unscaled->lineX2 * sx));
+      N->lineY1 = int32_t(std::lround(unscaled->lineY1 * sy)), N->lineY2 = int32_t(std::lround(unscaled->lineY2 * sy));
+    }
+    // The picture turns about its anchor point, which lies at the display's scale: the corner
+    // handed to the renderer is that point less the anchor's share of the unscaled size.
+    const double ax = base->width * layer->anchorX, ay = base->height * layer->anchorY;
+    N->x = int32_t(std::lround((base->x + ax) * sx - ax));
+    N->y = int32_t(std::lround((base->y + ay) * sy - ay));
+  }
+  // A rendered state is cut by a copy of its own: the region counts the layer once, for its
+  // base state, and a second reference would release it twice. Scaled, the unscaled state's
+  // region is taken to the display's scale; else the base's is turned with the layer unless
+  // nocliptransform keeps it as it is.
+  if (const qmClipRegion *c = scaled && unscaled->clip ? unscaled->clip : base->clip) {
+    static constexpr double kIdentity[4] = {1, 0, 0, 1};
+    const double S[4] = {sx, 0, 0, sy};
+    qmClipRegion *copy = scaled                  ? TransformClipRegion(c, 0, 0, S)
+                         : layer->nocliptransform ? TransformClipRegion(c, 0, 0, kIdentity)
+                                                  : TransformClipRegion(c, layer->anchorX, layer->anchorY, T.matrix);
+    if (!copy) {
+      FreeLayerState(L, N);
+      return ERR_MEM;
+    }
+    if (scaled) copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
+    N->clip = copy;
+  }
+  const uint32_t renderFlags = scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE;
+  if (uint32_t code = DrawLayerObject(L, layer, N, &T, renderFlags)) {
+    FreeLayerState(L, N);
     return code;
   }
-  if (current != base && current != unscaled) FreeState(L, current);
-  if (unscaled != base) FreeState(L, unscaled);
+  if (scaled) {
+    dropCurrent();
+    layer->current = N;
+    return 0;
+  }
+  if (current != base && current != unscaled) FreeLayerState(L, current);
+  if (unscaled != base) FreeLayerState(L, unscaled);
   layer->unscaled = layer->current = N;
-  return 0;
+  return follow ? RenderLayerImage(L, layer, followMode) : 0;
+}
+
+uint32_t RenderLayerImageScaled(VmState *L, qmLayer *layer) {
+  return RenderLayerImage(L, layer, LRENDERMODE_SCALED | LRENDERMODE_FOLLOW);
 }
 
 uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t, qmMask ***mask, qmAlphaChannel ***alpha) {

@@ -38,7 +38,8 @@ void DetectPureRotation(qmTransform *transform);
 enum : uint32_t { LRENDER_REPLACE = 8, LRENDER_INTOSTATE = 16, LRENDER_SCALED = 64 };
 
 // Renders the layer's object through the transform into the state N: its transformed planes
-// (none for the identity), on-screen corner and size. 0 or an error code.
+// (none for the identity), on-screen corner and size. With LRENDER_SCALED the untransformed
+// picture is taken to lie at N's corner (x, y) rather than the base state's. 0 or an error code.
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t flags);
 
 // RenderLayerImage modes.
@@ -46,7 +47,13 @@ enum : uint32_t { LRENDERMODE_SCALED = 1, LRENDERMODE_FOLLOW = 2, LRENDERMODE_KE
 // Renders the layer anew through its transform into a new state that becomes its unscaled and
 // current state; an identity transform returns the layer to its base state. 0 or an error code;
 // on failure the layer keeps its states.
+// With LRENDERMODE_SCALED the layer is rendered at the current display's scale into a new
+// current state (the unscaled state stays); without it a display that scales this picture's
+// layers gets that rendering as well. LRENDERMODE_FOLLOW passes itself on to that rendering,
+// LRENDERMODE_KEEPCURRENT leaves the old current state to the caller.
 uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode);
+// The rendering at the display's scale that a display change asks for.
+uint32_t RenderLayerImageScaled(VmState *L, qmLayer *layer);
 
 // Where the mask and the alpha channel of what the layer shows are kept, so that a caller can
 // replace them; both null for kinds without such planes. 0 or the object lookup's error.

@@ -258,10 +258,10 @@ uint32_t SetBGPicSize(qmBGPic *pic, int32_t width, int32_t height, int32_t smoot
   return 0;
 }
 
-uint32_t ScaleBGPicForDisplay(qmDisplay *d, qmBGPic *pic) {
+uint32_t ScaleBGPicForDisplay(VmState *L, qmDisplay *d, qmBGPic *pic) {
   const int32_t w = d->scaleWidth, h = d->scaleHeight;
   if (w == pic->unscaledWidth && h == pic->unscaledHeight) {
-    ResetBGPicScale(d, pic);
+    ResetBGPicScale(L, d, pic);
     return 0;
   }
   if (w != pic->shownWidth || h != pic->shownHeight) {
@@ -274,15 +274,17 @@ uint32_t ScaleBGPicForDisplay(qmDisplay *d, qmBGPic *pic) {
   }
   d->scaleX = double(w) / pic->unscaledWidth;
   d->scaleY = double(h) / pic->unscaledHeight;
-  return 0;
+  // A display that scales layers shows them rendered at its scale.
+  return d->scaleLayer ? RerenderPictureLayers(L, d, pic) : 0;
 }
 
-void ResetBGPicScale(qmDisplay *d, qmBGPic *pic) {
+void ResetBGPicScale(VmState *L, qmDisplay *d, qmBGPic *pic) {
   FreeSetExcept(pic->shown, pic->unscaled, pic->master);
   pic->shown = pic->unscaled;
   pic->shownWidth = pic->unscaledWidth;
   pic->shownHeight = pic->unscaledHeight;
   if (d) d->scaleX = d->scaleY = 1.0;
+  ResetPictureLayerScale(L, pic);
 }
 
 void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord, int32_t frame,
@@ -338,4 +340,9 @@ uint32_t PrepareDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate) {
 
 uint32_t PrepareBlackDisplayBuffers(qmDisplay *d, qmBGPic *pic) { return MakeDisplayBuffers(d, pic, 1, true); }
 
-qmBitmap *GetBGPicRefreshSource(qmDisplay *d, qmBGPic *) { return d->backgroundCopy; }
+qmBitmap *GetBGPicRefreshSource(VmState *L, qmDisplay *d, qmBGPic *pic) {
+  // With layers the window shows the layer buffer, composed anew over the whole picture.
+  if (!d->layersOn || !d->layerBuffer || !pic || pic != d->bgpic) return d->backgroundCopy;
+  RedrawDisplayRect(L, d, 0, 0, pic->shownWidth, pic->shownHeight);
+  return d->layerBuffer;
+}

@@ -104,10 +104,12 @@ void FreeDerivedSets(qmBGPic *pic);
 uint32_t RenderBGPicAtSize(const qmBGPic *pic, int32_t width, int32_t height, int32_t smooth, qmPlaneSet *out);
 // The picture's logical size becomes width x height (rendered from the master): 0 or ERR_MEM.
 uint32_t SetBGPicSize(qmBGPic *pic, int32_t width, int32_t height, int32_t smooth);
-// The shown set rendered from the master at the display's scaled size, and the scale factors.
-uint32_t ScaleBGPicForDisplay(qmDisplay *display, qmBGPic *pic);
-// The shown set back to the unscaled set; factors 1.0.
-void ResetBGPicScale(qmDisplay *display, qmBGPic *pic);
+// The shown set rendered from the master at the display's scaled size, and the scale factors;
+// a display that scales layers gets the picture's layers rendered at them.
+uint32_t ScaleBGPicForDisplay(VmState *L, qmDisplay *display, qmBGPic *pic);
+// The shown set back to the unscaled set, factors 1.0 (display may be null), and the layers
+// back to their unscaled states.
+void ResetBGPicScale(VmState *L, qmDisplay *display, qmBGPic *pic);
 
 // Paints a picture of width x height from the fill settings (colour, gradient or tiled
 // texture). 0 or the gradient's error.
@@ -125,5 +127,6 @@ void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord,
 uint32_t PrepareDisplayBuffers(qmDisplay *display, qmBGPic *pic, int32_t reallocate);
 // The same, newly allocated, for a picture known to be all black: cleared buffers, no copies.
 uint32_t PrepareBlackDisplayBuffers(qmDisplay *display, qmBGPic *pic);
-// What a refresh copies to the window: the background copy while nothing lies over it.
-qmBitmap *GetBGPicRefreshSource(qmDisplay *display, qmBGPic *pic);
+// What a refresh copies to the window: the background copy, or with layers on the layer buffer
+// composed anew over the whole picture.
+qmBitmap *GetBGPicRefreshSource(VmState *L, qmDisplay *display, qmBGPic *pic);

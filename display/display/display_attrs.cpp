@@ -99,7 +99,7 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
     if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(L, d, 1);
     d->bgpic = newPic;
     d->ownsBGPic = 0;
-    ResetBGPicScale(nullptr, pic);
+    ResetBGPicScale(L, nullptr, pic);
     if (d == CurrentDisplay) CurrentBGPic = newPic;
     d->width = newPic->unscaledWidth;
     d->height = newPic->unscaledHeight;
@@ -128,7 +128,7 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
     d->scaleWidth = d->scaleHeight = 0;
     d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
     if (old.scaleMode) {
-      ResetBGPicScale(d, pic);
+      ResetBGPicScale(L, d, pic);
       d->width = pic->unscaledWidth;
       d->height = pic->unscaledHeight;
       code = PrepareDisplayBuffers(d, pic, 1);

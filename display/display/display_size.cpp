@@ -87,7 +87,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
     // The logical size changes; the window keeps its size.
     if (w != pic->unscaledWidth || h != pic->unscaledHeight) {
       if (uint32_t code = SetBGPicSize(pic, w, h, smooth)) return code;
-      if (uint32_t code = ScaleBGPicForDisplay(d, pic)) return code;
+      if (uint32_t code = ScaleBGPicForDisplay(L, d, pic)) return code;
       if (uint32_t code = PrepareDisplayBuffers(d, pic, 1)) return code;
       if (!noWindow) RefreshDisplayCore(L, d, 0);
     }
@@ -130,8 +130,8 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
       }
     }
     if (!script && d->scaleLayer) {
-      if (d->scaleWidth == pic->unscaledWidth && d->scaleHeight == pic->unscaledHeight) ResetBGPicScale(d, pic);
-      else if (uint32_t code = ScaleBGPicForDisplay(d, pic)) return code;
+      if (d->scaleWidth == pic->unscaledWidth && d->scaleHeight == pic->unscaledHeight) ResetBGPicScale(L, d, pic);
+      else if (uint32_t code = ScaleBGPicForDisplay(L, d, pic)) return code;
     } else if (!script && d->scaleAuto) {
       autoShape = true;
       FreeMask(d->scaledMask);
@@ -169,7 +169,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
       } else {
         DrawLetterboxBars(d);
         if (d->doubleBuffer) PresentDoubleBuffer(d, 1, 64);
-        else BltToDisplay(GetBGPicRefreshSource(d, pic), 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, 73);
+        else BltToDisplay(GetBGPicRefreshSource(L, d, pic), 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, 73);
       }
     }
   }

@@ -20,6 +20,7 @@
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
+#include "layers/layerscale.h"
 #include "layers/layers/style_commands.h"
 #include "layers/objectlayers.h"
 #include "layers/layers/layerargs.h"
@@ -463,8 +464,9 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   RefreshLayer(L, l);
 }
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers, ShowDeferred,       RebindLayerObjects,   LayerAt, DescribeLayer,
-                                  HitLayer,        SelectLayerPicture, EndSelectLayerPicture};
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindLayerObjects,  LayerAt,
+                                  DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
+                                  RerenderBGPicLayers, ResetBGPicLayerScale};
 
 uint32_t InitLayersLibrary(VmState *) {
   LayerRefreshBatch = {};
@@ -517,14 +519,21 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   if (uint32_t code = AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
                                state, r->position, flags))
     return code;
-  if (!r->transform || IsIdentityMatrix(r->transform->matrix)) return 0;
-  // The layer keeps the untouched picture and shows it through its transform.
+  const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
+  const qmDisplay *d = CurrentDisplay;
+  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic &&
+                      (d->scaleX != 1.0 || d->scaleY != 1.0);
+  if (!transformed && !scaled) return 0;
+  // The layer keeps the untouched picture and shows it through its transform, or at the
+  // display's scale (the transform's rendering brings that one along).
   qmLayer *layer = LastLayer(CurrentBGPic);
   while (layer && layer->base != state) layer = LayerBelow(layer);
   if (!layer) return 0;
   int32_t before[4];
   GetLayerBounds(layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
-  const uint32_t code = RenderLayerImage(L, layer, 0);
+  const uint32_t mode = (r->flags & IMGCORE_INSERT) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW | LRENDERMODE_KEEPCURRENT
+                                                    : LRENDERMODE_SCALED | LRENDERMODE_KEEPCURRENT;
+  const uint32_t code = RenderLayerImage(L, layer, transformed ? 0 : mode);
   if (!layer->hidden) {
     RefreshRect(L, before[0], before[1], before[2], before[3]);
     RefreshLayer(L, layer);

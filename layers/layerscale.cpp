@@ -1,0 +1,60 @@
+#include "layers/layerscale.h"
+
+#include "display/bgpic/bgpic.h"
+#include "display/display.h"
+#include "graphics/bitmap.h"
+#include "graphics/transform.h"
+#include "layers/layer.h"
+#include "layers/layerimage.h"
+#include "platform/memory.h"
+#include "runtime/objtypes.h"
+
+bool DisplayScalesLayers(const qmDisplay *d) { return d && d->scaleLayer && d->scaleWidth && d->scaleHeight; }
+
+uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic) {
+  qmDisplay *const oldDisplay = CurrentDisplay;
+  qmBGPic *const oldPic = CurrentBGPic;
+  CurrentDisplay = display, CurrentBGPic = pic;
+  uint32_t code = 0;
+  for (qmLayer *l = FirstLayer(pic); l && !code; l = LayerAbove(l))
+    if (l->type != QMTYPE_NOOBJECT) code = RenderLayerImageScaled(L, l);
+  CurrentDisplay = oldDisplay, CurrentBGPic = oldPic;
+  return code;
+}
+
+namespace {
+
+// Planes of the state's size that show nothing: every pixel, mask bit and alpha value 0.
+void GiveClearedPlanes(qmLayerState *s, bool withMask) {
+  if (s->width < 1 || s->height < 1) return;
+  qmPlaneSet p{AllocClearedBitmap(s->width, s->height), nullptr, nullptr};
+  if (withMask) p.mask = AllocMask(s->width, s->height, 1);
+  else p.alpha = AllocAlphaChannel(s->width, s->height, 1);
+  if (!p.bitmap || (!p.mask && !p.alpha)) {
+    FreeBitmap(p.bitmap);
+    FreeMask(p.mask);
+    FreeAlphaChannel(p.alpha);
+    return;
+  }
+  s->transformed = p;
+}
+
+}  // namespace
+
+void ResetBGPicLayerScale(VmState *L, qmBGPic *pic) {
+  qmBGPic *const oldPic = CurrentBGPic;
+  CurrentBGPic = pic;
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
+    if (l->type == QMTYPE_NOOBJECT) continue;
+    qmLayerState *current = l->current, *unscaled = l->unscaled;
+    if (current == unscaled || current == l->base) continue;
+    const bool hadAlpha = !current->transformed.mask && current->transformed.alpha;
+    FreeLayerState(L, current);
+    l->current = unscaled;
+    // The unscaled state of a transformed layer keeps its own rendering; one that holds none is
+    // rendered again, and failing that shows nothing instead of whatever memory it would get.
+    if (unscaled == l->base || unscaled->transformed.bitmap) continue;
+    if (RenderLayerImage(L, l, 0)) GiveClearedPlanes(l->unscaled, !hadAlpha);
+  }
+  CurrentBGPic = oldPic;
+}

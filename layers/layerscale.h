@@ -1,0 +1,19 @@
+// Layers on a display that scales them: each layer is rendered again at the display's scale
+// instead of the finished picture being scaled, so the display shows every layer's current
+// (scaled) state over the picture's shown set.
+#pragma once
+#include <cstdint>
+
+struct VmState;
+struct qmDisplay;
+struct qmBGPic;
+
+// Scale mode LAYER with a scale size set.
+bool DisplayScalesLayers(const qmDisplay *display);
+// Every layer of the picture rendered at the display's scale, in list order, with the display
+// and the picture current for the time of the call. 0 or the first error, which ends the run.
+uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic);
+// Every layer of the picture back to its unscaled state: the scaled current states are freed.
+// A transformed layer whose unscaled state lost its rendering is rendered again (unscaled);
+// when that fails it shows nothing (cleared planes) rather than stale memory.
+void ResetBGPicLayerScale(VmState *L, qmBGPic *pic);
