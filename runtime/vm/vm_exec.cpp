@@ -533,7 +533,7 @@ callentry:
     g->checkcount = g->checkevery - 1;
     if (g->periodic) g->periodic(L);
   }
-  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
+  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | (L->ci->state & VM_CI_CALLED);
   pc = L->ci->savedpc;
   base = L->base;
   cl = vm_clvalue(base - 1);
@@ -851,14 +851,14 @@ L_CALL: {
     VmCallInfo *ci = L->ci;
     if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && ci != L->end_ci &&
         L->stack_last - top > np->maxstacksize) {
-      ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
       VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
       VmValue *ntop = nci->top = base + np->maxstacksize;
       pc = nci->savedpc = np->ops;
       nci->oldpc = nullptr;
+      nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
+      nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
-      nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
       for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       L->top = ntop;
       cl = ncl;
@@ -880,7 +880,8 @@ L_CALL: {
     base = L->base;  // pc may be at a Gosub target: no RELOAD, which reads the instruction before it
     DISPATCH();
   }
-  (L->ci - 1)->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+  L->ci->state |= VM_CI_CALLED;
+  L->ci->nresults = static_cast<int16_t>(nresults);
   goto callentry;
 }
 
@@ -909,7 +910,7 @@ L_TAILCALL: {
   ci->savedpc = L->ci->savedpc;
   ci->oldpc = nullptr;
   ci->tailcalls++;
-  ci->state = VM_CI_SAVEDPC;
+  ci->state = VM_CI_SAVEDPC | (ci->state & VM_CI_CALLED);  // returns where the replaced function would have
   L->ci--;
   L->base = ci->base;
   gosubdrop(L);  // this frame's positions belong to the function that is gone
@@ -934,21 +935,22 @@ L_RETURN: {
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
-  VmCallInfo *ci = L->ci - 1;
+  VmCallInfo *ci = L->ci;
   int nresults;
   // Only a return hook or the caller outside reads the record of the frame that ends.
-  if (__builtin_expect(!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET), 0)) {
+  if (__builtin_expect(!(ci->state & VM_CI_CALLED) || (L->hookmask & VM_MASKRET), 0)) {
     L->top = end;
-    L->ci->state = VM_CI_SAVEDPC;
-    L->ci->savedpc = pc;
-    if (!(ci->state & VM_CI_CALLING)) return ra;  // entered from outside
-    nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
+    ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
+    ci->savedpc = pc;
+    if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
+    nresults = ci->nresults;
     vm_poscall(L, nresults, ra);
     ci = L->ci;  // the hook may have moved the call records
   } else {
     // The return into a script frame without a return hook: the results move down to the
     // function's slot, padded with nils to the number wanted.
-    nresults = (ci->savedpc - 1)->r.c - 1;
+    nresults = ci->nresults;
+    ci--;
     VmValue *res = base - 1;
     L->ci = ci;
     L->base = ci->base;
@@ -962,8 +964,8 @@ L_RETURN: {
     }
   }
   if (nresults >= 0) L->top = ci->top;
-  // Back in the caller's frame, taken up from the record at hand.
-  ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
+  // Back in the caller's frame, taken up from the record at hand; its state did not change
+  // while it was calling.
   pc = ci->savedpc;
   base = ci->base;
   cl = vm_clvalue(base - 1);
