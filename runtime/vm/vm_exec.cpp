@@ -859,7 +859,18 @@ L_CALL: {
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
       nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
-      for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
+      // The registers above the arguments start as nil. Most frames have at most four of them:
+      // four slots are cleared at once, the ones past the frame lying in the stack's reserve
+      // above the top, where nothing lives.
+      static_assert(VM_EXTRA_STACK >= 4, "the four slots stay inside the stack");
+      if (VM_LIKELY(ntop - top <= 4)) {
+        vm_setnil(top);
+        vm_setnil(top + 1);
+        vm_setnil(top + 2);
+        vm_setnil(top + 3);
+      } else {
+        for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
+      }
       L->top = ntop;
       cl = ncl;
       k = np->k;
