@@ -941,8 +941,7 @@ L_RETURN: {
     pc = g->gosub[--g->gosubdepth].pc;
     DISPATCH();
   }
-  int b = INS.r.b;
-  VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
+  int b = INS.r.b;  // results plus one, or 0 for all up to the top
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
@@ -950,7 +949,7 @@ L_RETURN: {
   int nresults;
   // Only a return hook or the caller outside reads the record of the frame that ends.
   if (__builtin_expect(!(ci->state & VM_CI_CALLED) || (L->hookmask & VM_MASKRET), 0)) {
-    L->top = end;
+    if (b != 0) L->top = ra + b - 1;
     ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
     ci->savedpc = pc;
     if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
@@ -965,9 +964,10 @@ L_RETURN: {
     VmValue *res = base - 1;
     L->ci = ci;
     L->base = ci->base;
-    if (nresults == 1 && ra < end) {
+    if (nresults == 1 && b >= 2) {
       *res = *ra;  // one result wanted and given: the usual expression call
     } else {
+      VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
       int wanted = nresults;
       for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
       for (; wanted > 0; wanted--) vm_setnil(res++);
