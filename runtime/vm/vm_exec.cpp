@@ -845,17 +845,17 @@ L_CALL: {
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
     // The frame is entered right here, its registers set from what is at hand; with a call
-    // hook set the call takes the general way, past the hook at callentry.
+    // hook set the call takes the general way, past the hook at callentry, and so it does with
+    // a line hook, the only reader of oldpc (setting a hook clears that of every frame).
     VmClosure *ncl = vm_clvalue(ra);
     const VmProto *np = ncl->p;
     VmCallInfo *ci = L->ci;
-    if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && ci != L->end_ci &&
+    if (!np->is_vararg && !g->calltrace && !(L->hookmask & (VM_MASKCALL | VM_MASKLINE)) && ci != L->end_ci &&
         L->stack_last - top > np->maxstacksize) {
       VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
       VmValue *ntop = nci->top = base + np->maxstacksize;
       pc = nci->savedpc = np->ops;
-      nci->oldpc = nullptr;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
       nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
