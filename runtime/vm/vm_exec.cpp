@@ -609,8 +609,9 @@ L_GETGLOBAL: {
   DISPATCH();
 }
 
-// The fixed forms read their key (C) without asking its kind.
-#define GETTABLE_FORM(LABEL, READC)                                                                             \
+// The fixed forms read their key (C) without asking its kind; a key in a register is mostly a
+// number, a constant key mostly a string, and the likely case is laid out first.
+#define GETTABLE_FORM(LABEL, READC, NUMBERKEY)                                                                  \
   LABEL: {                                                                                                      \
     ra = REG(INS.a);                                                                                            \
     VmValue *rb = RB();                                                                                         \
@@ -620,7 +621,7 @@ L_GETGLOBAL: {
       const VmValue *v;                                                                                         \
       int n;                                                                                                    \
       /* An integer key inside the array part first: the indexed loop over a table. */                          \
-      if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))                                                      \
+      if (NUMBERKEY(vm_isnumber(rc)) && vm_num2intexact(rc->v.n, &n))                                           \
         v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n); \
       else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));                                                \
       else v = vm_gettable_raw(h, rc);                                                                          \
@@ -635,9 +636,9 @@ L_GETGLOBAL: {
     DISPATCH();                                                                                                 \
   }
 
-  GETTABLE_FORM(L_GETTABLE, RKC())
-  GETTABLE_FORM(L_GETTABLE_RR, REG(INS.r.c))
-  GETTABLE_FORM(L_GETTABLE_RK, KST(INS.r.c))
+  GETTABLE_FORM(L_GETTABLE, RKC(), )
+  GETTABLE_FORM(L_GETTABLE_RR, REG(INS.r.c), VM_LIKELY)
+  GETTABLE_FORM(L_GETTABLE_RK, KST(INS.r.c), )
 #undef GETTABLE_FORM
 
 L_SETGLOBAL:
