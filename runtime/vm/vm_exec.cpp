@@ -533,7 +533,7 @@ callentry:
     g->checkcount = g->checkevery - 1;
     if (g->periodic) g->periodic(L);
   }
-  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
+  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | (L->ci->state & VM_CI_CALLED);
   pc = L->ci->savedpc;
   base = L->base;
   cl = vm_clvalue(base - 1);
@@ -609,8 +609,9 @@ L_GETGLOBAL: {
   DISPATCH();
 }
 
-// The fixed forms read their key (C) without asking its kind.
-#define GETTABLE_FORM(LABEL, READC)                                                                             \
+// The fixed forms read their key (C) without asking its kind; a key in a register is mostly a
+// number, a constant key mostly a string, and the likely case is laid out first.
+#define GETTABLE_FORM(LABEL, READC, NUMBERKEY)                                                                  \
   LABEL: {                                                                                                      \
     ra = REG(INS.a);                                                                                            \
     VmValue *rb = RB();                                                                                         \
@@ -620,7 +621,7 @@ L_GETGLOBAL: {
       const VmValue *v;                                                                                         \
       int n;                                                                                                    \
       /* An integer key inside the array part first: the indexed loop over a table. */                          \
-      if (vm_isnumber(rc) && vm_num2intexact(rc->v.n, &n))                                                      \
+      if (NUMBERKEY(vm_isnumber(rc)) && vm_num2intexact(rc->v.n, &n))                                           \
         v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n); \
       else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));                                                \
       else v = vm_gettable_raw(h, rc);                                                                          \
@@ -635,9 +636,9 @@ L_GETGLOBAL: {
     DISPATCH();                                                                                                 \
   }
 
-  GETTABLE_FORM(L_GETTABLE, RKC())
-  GETTABLE_FORM(L_GETTABLE_RR, REG(INS.r.c))
-  GETTABLE_FORM(L_GETTABLE_RK, KST(INS.r.c))
+  GETTABLE_FORM(L_GETTABLE, RKC(), )
+  GETTABLE_FORM(L_GETTABLE_RR, REG(INS.r.c), VM_LIKELY)
+  GETTABLE_FORM(L_GETTABLE_RK, KST(INS.r.c), )
 #undef GETTABLE_FORM
 
 L_SETGLOBAL:
@@ -845,21 +846,32 @@ L_CALL: {
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
     // The frame is entered right here, its registers set from what is at hand; with a call
-    // hook set the call takes the general way, past the hook at callentry.
+    // hook set the call takes the general way, past the hook at callentry, and so it does with
+    // a line hook, the only reader of oldpc (setting a hook clears that of every frame).
     VmClosure *ncl = vm_clvalue(ra);
     const VmProto *np = ncl->p;
     VmCallInfo *ci = L->ci;
-    if (!np->is_vararg && !g->calltrace && !(L->hookmask & VM_MASKCALL) && ci != L->end_ci &&
+    if (!np->is_vararg && !g->calltrace && !(L->hookmask & (VM_MASKCALL | VM_MASKLINE)) && ci != L->end_ci &&
         L->stack_last - top > np->maxstacksize) {
-      ci->state = VM_CI_SAVEDPC | VM_CI_CALLING;
       VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
       VmValue *ntop = nci->top = base + np->maxstacksize;
       pc = nci->savedpc = np->ops;
-      nci->oldpc = nullptr;
+      nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
+      nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
-      nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
-      for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
+      // The registers above the arguments start as nil. Most frames have at most four of them:
+      // four slots are cleared at once, the ones past the frame lying in the stack's reserve
+      // above the top, where nothing lives.
+      static_assert(VM_EXTRA_STACK >= 4, "the four slots stay inside the stack");
+      if (VM_LIKELY(ntop - top <= 4)) {
+        vm_setnil(top);
+        vm_setnil(top + 1);
+        vm_setnil(top + 2);
+        vm_setnil(top + 3);
+      } else {
+        for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
+      }
       L->top = ntop;
       cl = ncl;
       k = np->k;
@@ -880,7 +892,8 @@ L_CALL: {
     base = L->base;  // pc may be at a Gosub target: no RELOAD, which reads the instruction before it
     DISPATCH();
   }
-  (L->ci - 1)->state = VM_CI_SAVEDPC | VM_CI_CALLING;
+  L->ci->state |= VM_CI_CALLED;
+  L->ci->nresults = static_cast<int16_t>(nresults);
   goto callentry;
 }
 
@@ -909,7 +922,7 @@ L_TAILCALL: {
   ci->savedpc = L->ci->savedpc;
   ci->oldpc = nullptr;
   ci->tailcalls++;
-  ci->state = VM_CI_SAVEDPC;
+  ci->state = VM_CI_SAVEDPC | (ci->state & VM_CI_CALLED);  // returns where the replaced function would have
   L->ci--;
   L->base = ci->base;
   gosubdrop(L);  // this frame's positions belong to the function that is gone
@@ -929,32 +942,33 @@ L_RETURN: {
     pc = g->gosub[--g->gosubdepth].pc;
     DISPATCH();
   }
-  int b = INS.r.b;
-  VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
+  int b = INS.r.b;  // results plus one, or 0 for all up to the top
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   if (g->gosubdepth > 0) gosubdrop(L);
-  VmCallInfo *ci = L->ci - 1;
+  VmCallInfo *ci = L->ci;
   int nresults;
   // Only a return hook or the caller outside reads the record of the frame that ends.
-  if (__builtin_expect(!(ci->state & VM_CI_CALLING) || (L->hookmask & VM_MASKRET), 0)) {
-    L->top = end;
-    L->ci->state = VM_CI_SAVEDPC;
-    L->ci->savedpc = pc;
-    if (!(ci->state & VM_CI_CALLING)) return ra;  // entered from outside
-    nresults = (ci->savedpc - 1)->r.c - 1;  // the C of the caller's CALL
+  if (__builtin_expect(!(ci->state & VM_CI_CALLED) || (L->hookmask & VM_MASKRET), 0)) {
+    if (b != 0) L->top = ra + b - 1;
+    ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
+    ci->savedpc = pc;
+    if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
+    nresults = ci->nresults;
     vm_poscall(L, nresults, ra);
     ci = L->ci;  // the hook may have moved the call records
   } else {
     // The return into a script frame without a return hook: the results move down to the
     // function's slot, padded with nils to the number wanted.
-    nresults = (ci->savedpc - 1)->r.c - 1;
+    nresults = ci->nresults;
+    ci--;
     VmValue *res = base - 1;
     L->ci = ci;
     L->base = ci->base;
-    if (nresults == 1 && ra < end) {
+    if (nresults == 1 && b >= 2) {
       *res = *ra;  // one result wanted and given: the usual expression call
     } else {
+      VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
       int wanted = nresults;
       for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
       for (; wanted > 0; wanted--) vm_setnil(res++);
@@ -962,8 +976,8 @@ L_RETURN: {
     }
   }
   if (nresults >= 0) L->top = ci->top;
-  // Back in the caller's frame, taken up from the record at hand.
-  ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC;
+  // Back in the caller's frame, taken up from the record at hand; its state did not change
+  // while it was calling.
   pc = ci->savedpc;
   base = ci->base;
   cl = vm_clvalue(base - 1);

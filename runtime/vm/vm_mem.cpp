@@ -100,6 +100,10 @@ constexpr bool kPooled = false;
 constexpr bool kPooled = true;
 #endif
 
+// Blocks kept per class. One collection cycle of a string-building loop frees some tens of
+// thousands of short strings; kept, they serve the next cycle without the system allocator.
+constexpr uint32_t kSmallKeep = 32768;
+
 // The class of a block of size bytes (1 and up); VM_SMALLCLASSES and above are not pooled.
 inline size_t smallclass(size_t size) { return (size - 1) >> 4; }
 
@@ -132,7 +136,7 @@ void vm_freesmall(VmState *L, void *block, size_t size) {
   VmGlobalState *g = G(L);
   g->nblocks -= size;
   VmSmallPool &pool = g->smallpool;
-  if (pool.count[c] >= VM_SMALLKEEP) {
+  if (pool.count[c] >= kSmallKeep) {
     std::free(block);
     return;
   }

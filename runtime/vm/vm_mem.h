@@ -29,11 +29,10 @@ void vm_freearray(VmState *L, T *v, size_t n) {
 }
 
 // Short strings come and go by the thousand: their blocks are kept on free lists by size
-// class (16, 32, 48 or 64 bytes, at most VM_SMALLKEEP each) and handed out again, with the
-// same accounting and ceiling as vm_realloc. Under AddressSanitizer every block goes to the
-// system allocator, so that its checks still see each one.
+// class (16, 32, 48 or 64 bytes, up to a limit for each) and handed out again, with the same
+// accounting and ceiling as vm_realloc. Under AddressSanitizer every block goes to the system
+// allocator, so that its checks still see each one.
 constexpr int VM_SMALLCLASSES = 4;
-constexpr uint32_t VM_SMALLKEEP = 4096;
 struct VmSmallPool {
   void *free[VM_SMALLCLASSES];
   uint32_t count[VM_SMALLCLASSES];

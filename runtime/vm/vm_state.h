@@ -24,16 +24,17 @@ constexpr int VM_MAX_CCALLS_HARD = 225;
 enum : uint8_t {
   VM_CI_C = 1,          // native function
   VM_CI_HASFRAME = 2,   // script function with an active interpreter frame
-  VM_CI_CALLING = 4,    // script function calling another script function
+  VM_CI_CALLED = 4,     // script function called by the CALL of the script frame below it
   VM_CI_SAVEDPC = 8,    // saved instruction pointer valid
 };
 
 struct VmCallInfo {
   VmValue *base;
   VmValue *top;  // highest slot the function may use
-  uint8_t state;
   const VmOp *savedpc;  // the next instruction; kept current before anything can look
   const VmOp *oldpc;    // the last instruction the line hook saw
+  uint8_t state;
+  int16_t nresults;  // with VM_CI_CALLED: the results the calling CALL wants, -1 for all
   int tailcalls;
 };
 

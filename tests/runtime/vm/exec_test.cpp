@@ -705,6 +705,99 @@ TEST(Exec, CallsAndResults) {
   });
 }
 
+namespace {
+
+// g(x) returns h(x) as a tail call; h(x) returns x + 1 and x.
+const char *kTailCallProtos = R"(
+  .func params=1 maxstack=4
+    .k "h"
+      GETGLOBAL 1 k0
+      MOVE      2 0
+      TAILCALL  1 2 0
+      RETURN    1 0
+  .end
+  .func params=1 maxstack=4
+    .k 1
+      ADD       1 0 k0
+      MOVE      2 0
+      RETURN    1 3
+  .end
+.end
+)";
+
+int returnEvents = 0;
+void CountReturns(VmState *, VmDebug *ar, uint32_t *) {
+  if (ar->event == VM_HOOKRET || ar->event == VM_HOOKTAILRET) returnEvents++;
+}
+
+}  // namespace
+
+// Results reach the frame that asked for them, in the number it asked for, whether the callee
+// was entered by a script call, by a tail call or from native code; with a return hook the
+// interpreter takes its general return path, which must agree.
+TEST(Exec, ResultsReachTheirCallerThroughTailCallsAndNatives) {
+  const std::string head = R"(
+.func maxstack=8
+  .k "record" "h" 5 "callf"
+      CLOSURE   0 p1
+      SETGLOBAL 0 k1
+)";
+  struct {
+    const char *name;
+    const char *body;
+    const char *rec;
+  } cases[] = {
+      {"three results wanted, two given", R"(
+      CLOSURE   0 p0
+      LOADK     1 k2
+      CALL      0 2 4
+      GETGLOBAL 3 k0
+      MOVE      4 0
+      MOVE      5 1
+      MOVE      6 2
+      CALL      3 4 1
+      RETURN    0 1
+)",
+       "6 5 nil"},
+      {"one result wanted", R"(
+      GETGLOBAL 0 k0
+      CLOSURE   1 p0
+      LOADK     2 k2
+      CALL      1 2 2
+      CALL      0 2 1
+      RETURN    0 1
+)",
+       "6"},
+      {"all results, from a script call and from native code", R"(
+      GETGLOBAL 0 k0
+      GETGLOBAL 1 k3
+      CLOSURE   2 p0
+      LOADK     3 k2
+      CALL      1 3 0
+      CALL      0 0 1
+      GETGLOBAL 0 k0
+      CLOSURE   1 p0
+      LOADK     2 k2
+      CALL      1 2 0
+      CALL      0 0 1
+      RETURN    0 1
+)",
+       "6 5|6 5"},
+  };
+  for (bool hooked : {false, true}) {
+    for (const auto &c : cases) {
+      ExecVm vm;
+      returnEvents = 0;
+      if (hooked) vm_sethook(vm.L, CountReturns, VM_MASKRET, 0);
+      EXPECT_EQ(vm.Run(head + c.body + kTailCallProtos), 0u) << c.name;
+      EXPECT_EQ(Join(vm.rec), c.rec) << c.name << (hooked ? ", return hook set" : "");
+      if (hooked) {
+        EXPECT_GT(returnEvents, 0) << c.name;
+      }
+    }
+  }
+}
+
 TEST(Exec, CommandErrorWithExitOnErrorOff) {
   ExecVm vm;
   G(vm.L)->err.exitonerror = 0;

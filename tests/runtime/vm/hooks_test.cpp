@@ -59,6 +59,37 @@ loop: FORLOOP 0 loop @3
   EXPECT_EQ(lines_seen, (std::vector<int>{1, 2, 3, 3, 3, 3, 4}));
 }
 
+// Each call of a function reports its lines afresh, also when the call record it takes last
+// served another function.
+TEST(Hooks, LineHookSeesEveryCalledFunctionFromItsFirstLine) {
+  ExecVm vm;
+  lines_seen.clear();
+  vm_sethook(vm.L, LineHook, VM_MASKLINE, 0);
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=4
+      CLOSURE 0 p0 @1
+      MOVE    1 0  @2
+      CALL    1 1 1 @2
+      MOVE    1 0  @3
+      CALL    1 1 1 @3
+      CLOSURE 1 p1 @4
+      CALL    1 1 1 @4
+      RETURN  0 1  @5
+  .func maxstack=2
+      LOADNIL 0 0 @10
+      RETURN  0 1 @11
+  .end
+  .func maxstack=2
+      LOADNIL 0 0 @20
+      LOADNIL 0 0 @21
+      RETURN  0 1 @21
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(lines_seen, (std::vector<int>{1, 2, 10, 11, 3, 10, 11, 4, 20, 21, 5}));
+}
+
 TEST(Hooks, HookErrorIsThrownAsIs) {
   ExecVm vm;
   vm_sethook(vm.L, [](VmState *, VmDebug *, uint32_t *e) { *e = ERR_USERABORT; }, VM_MASKCOUNT, 3);
