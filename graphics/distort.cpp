@@ -39,11 +39,7 @@ inline double Floor(double x) {
   const double t = double(int64_t(x));
   return t > x ? t - 1 : t == x ? x : t;
 }
-inline double Ceil(double x) {
-  if (!(std::fabs(x) < kWhole)) return x;
-  const double t = double(int64_t(x));
-  return t < x ? t + 1 : t == x ? x : t;
-}
+inline double Ceil(double x) { return -Floor(-x); }
 
 // Rounding half away from zero.
 double RoundHalfAway(double v) { return std::round(v); }
