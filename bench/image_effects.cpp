@@ -3,8 +3,10 @@
 // filter2D with the same 7x7 kernel, modulate against the HLS round trip of cvtColor, YUV 4:2:0
 // to 32-bit pixels against cvtColor's I420 conversion and libswscale's unscaled YUV420P to BGRA
 // conversion, the flood fill of a whole picture against
-// floodFill, swirl against remap over precomputed maps (the peer skips the geometry), and a
-// smooth 512x512 barrel distortion against remap's bilinear sampling over the same map.
+// floodFill, swirl against remap over precomputed maps (the peer skips the geometry), and
+// 512x512 barrel distortions against remap over the same map (the peer skips the geometry too):
+// smooth sampling against bilinear remap, once where ours mostly averages an ellipse and once
+// where it is bilinear throughout, and point sampling against nearest-neighbour remap.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
@@ -21,6 +23,7 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "graphics/bitmap.h"
 #include "graphics/color_kernels.h"
 #include "graphics/distort.h"
 #include "graphics/effect_kernels.h"
@@ -229,44 +232,69 @@ BENCHMARK(OpenCvRemap)->Unit(benchmark::kMillisecond);
 
 constexpr int kD = 512;
 
-void OurSmoothBarrel(benchmark::State &state) {
-  std::vector<uint32_t> src(size_t(kD) * kD), dst(size_t(kD) * kD);
-  std::vector<uint8_t> alpha(size_t(kD) * kD);
+// The 512x512 barrel cases share one source picture; ours and the peer's map are the same
+// mapping: source = (k1 r^3 + k4) (point - centre) + centre, r in units of half the side.
+std::vector<uint32_t> BarrelSource() {
+  std::vector<uint32_t> src(size_t(kD) * kD);
   uint32_t s = 3;
   for (auto &p : src) p = (s = s * 1664525u + 1013904223u) >> 8;
+  return src;
+}
+
+void OurBarrel(benchmark::State &state, double k1, double k4, int32_t smooth) {
+  std::vector<uint32_t> src = BarrelSource(), dst(size_t(kD) * kD);
+  std::vector<uint8_t> plane(size_t(kD) * kD);
   qmDistortRequest req{};
   req.method = DISTORT_BARREL;
   req.paramCount = 4;
-  req.params[0] = 0.2, req.params[1] = 0, req.params[2] = 0, req.params[3] = 0.8;
+  req.params[0] = k1, req.params[1] = 0, req.params[2] = 0, req.params[3] = k4;
   req.src = {src.data(), kD, kD, kD, nullptr, 0, nullptr, 0};
-  req.smooth = 1;
+  req.smooth = smooth;
   if (PrepareDistortion(&req)) return state.SkipWithError("prepare");
-  req.dst = {dst.data(), kD, kD, kD, nullptr, 0, alpha.data(), kD};
+  // Without source planes: smooth gives an alpha channel, point sampling a mask.
+  if (smooth) req.dst = {dst.data(), kD, kD, kD, nullptr, 0, plane.data(), kD};
+  else req.dst = {dst.data(), kD, kD, kD, plane.data(), MaskBytesPerRow(kD), nullptr, 0};
   for (auto _ : state) {
     RenderDistortion(&req);
     benchmark::DoNotOptimize(dst.data());
   }
 }
-BENCHMARK(OurSmoothBarrel)->Unit(benchmark::kMillisecond);
 
-void OpenCvRemapBilinear(benchmark::State &state) {
-  std::vector<uint32_t> src(size_t(kD) * kD);
-  uint32_t s = 3;
-  for (auto &p : src) p = (s = s * 1664525u + 1013904223u) >> 8;
+void OpenCvBarrelRemap(benchmark::State &state, double k1, double k4, int interpolation) {
+  std::vector<uint32_t> src = BarrelSource();
   cv::Mat img(kD, kD, CV_8UC4, src.data()), out;
   cv::Mat mapx(kD, kD, CV_32FC1), mapy(kD, kD, CV_32FC1);
-  const double sc = 2.0 / kD, c0 = 0.2 * sc * sc * sc, c = (kD - 1) / 2.0;
+  const double sc = 2.0 / kD, c0 = k1 * sc * sc * sc, c = (kD - 1) / 2.0;
   for (int y = 0; y < kD; y++)
     for (int x = 0; x < kD; x++) {
-      const double dx = x + 0.5 - c, dy = y + 0.5 - c, r = std::sqrt(dx * dx + dy * dy), f = c0 * r * r * r + 0.8;
+      const double dx = x + 0.5 - c, dy = y + 0.5 - c, r = std::sqrt(dx * dx + dy * dy), f = c0 * r * r * r + k4;
       mapx.at<float>(y, x) = float(f * dx + c - 0.5), mapy.at<float>(y, x) = float(f * dy + c - 0.5);
     }
   for (auto _ : state) {
-    cv::remap(img, out, mapx, mapy, cv::INTER_LINEAR, cv::BORDER_CONSTANT);
+    cv::remap(img, out, mapx, mapy, interpolation, cv::BORDER_CONSTANT);
     benchmark::DoNotOptimize(out.data);
   }
 }
+
+// A barrel that shrinks toward the corners: there our smooth sampling is the elliptical average
+// (57% of the pixels, about 8 taps each), elsewhere bilinear.
+void OurSmoothBarrel(benchmark::State &state) { OurBarrel(state, 0.2, 0.8, 1); }
+BENCHMARK(OurSmoothBarrel)->Unit(benchmark::kMillisecond);
+void OpenCvRemapBilinear(benchmark::State &state) { OpenCvBarrelRemap(state, 0.2, 0.8, cv::INTER_LINEAR); }
 BENCHMARK(OpenCvRemapBilinear)->Unit(benchmark::kMillisecond);
+
+// A lens that magnifies everywhere: every pixel of our smooth sampling takes the bilinear path,
+// the same work as the peer's.
+void OurSmoothLens(benchmark::State &state) { OurBarrel(state, 0.05, 0.5, 1); }
+BENCHMARK(OurSmoothLens)->Unit(benchmark::kMillisecond);
+void OpenCvRemapBilinearLens(benchmark::State &state) { OpenCvBarrelRemap(state, 0.05, 0.5, cv::INTER_LINEAR); }
+BENCHMARK(OpenCvRemapBilinearLens)->Unit(benchmark::kMillisecond);
+
+// Point sampling of the first barrel against nearest-neighbour remap.
+void OurPointBarrel(benchmark::State &state) { OurBarrel(state, 0.2, 0.8, 0); }
+BENCHMARK(OurPointBarrel)->Unit(benchmark::kMillisecond);
+void OpenCvRemapNearest(benchmark::State &state) { OpenCvBarrelRemap(state, 0.2, 0.8, cv::INTER_NEAREST); }
+BENCHMARK(OpenCvRemapNearest)->Unit(benchmark::kMillisecond);
 
 } // namespace
 
@@ -295,21 +323,23 @@ int main(int argc, char **argv) {
   RatioReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   const struct {
-    const char *ours, *peer;
-  } pairs[] = {{"OurBlur/2", "OpenCvGaussianBlur/2"},
-               {"OurBlur/10", "OpenCvGaussianBlur/10"},
-               {"OurSharpen", "OpenCvFilter2D"},
-               {"OurModulate", "OpenCvHlsRoundTrip"},
-               {"OurYuvToArgb", "OpenCvYuvI420ToBgra"},
-               {"OurYuvToArgb", "SwscaleYuv420pToBgra"},
-               {"OurFloodFill", "OpenCvFloodFill"},
-               {"OurSwirl", "OpenCvRemap"},
-               {"OurSmoothBarrel", "OpenCvRemapBilinear"}};
-  std::printf("\n%-18s %-22s %10s %10s %7s\n", "ours", "peer", "ours ms", "peer ms", "ratio");
+    const char *ours, *peer, *what;
+  } pairs[] = {{"OurBlur/2", "OpenCvGaussianBlur/2", "Gaussian blur, 5 taps"},
+               {"OurBlur/10", "OpenCvGaussianBlur/10", "Gaussian blur, 21 taps"},
+               {"OurSharpen", "OpenCvFilter2D", "7x7 sharpen"},
+               {"OurModulate", "OpenCvHlsRoundTrip", "ours HSL in doubles; peer HLS round trip"},
+               {"OurYuvToArgb", "OpenCvYuvI420ToBgra", "I420 to 32-bit pixels"},
+               {"OurYuvToArgb", "SwscaleYuv420pToBgra", "I420 to 32-bit pixels"},
+               {"OurFloodFill", "OpenCvFloodFill", "fill of a walled picture"},
+               {"OurSwirl", "OpenCvRemap", "ours maps and samples; peer samples a ready map"},
+               {"OurSmoothBarrel", "OpenCvRemapBilinear", "ours elliptical average (57%) + bilinear; peer bilinear"},
+               {"OurSmoothLens", "OpenCvRemapBilinearLens", "both bilinear; ours also maps"},
+               {"OurPointBarrel", "OpenCvRemapNearest", "both nearest pixel; ours also maps"}};
+  std::printf("\n%-18s %-24s %10s %10s %7s  %s\n", "ours", "peer", "ours ms", "peer ms", "ratio", "what each side does");
   for (const auto &p : pairs) {
     const auto o = reporter.seconds.find(p.ours), q = reporter.seconds.find(p.peer);
     if (o == reporter.seconds.end() || q == reporter.seconds.end()) continue;
-    std::printf("%-18s %-22s %10.3f %10.3f %7.2f\n", p.ours, p.peer, o->second, q->second, o->second / q->second);
+    std::printf("%-18s %-24s %10.3f %10.3f %7.2f  %s\n", p.ours, p.peer, o->second, q->second, o->second / q->second, p.what);
   }
   std::printf("ratio: ours / peer CPU time per run (below 1: ours faster)\n");
   benchmark::Shutdown();

@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <cstring>
 
 namespace {
 
@@ -93,75 +94,88 @@ __attribute__((target("avx2"))) void SplitChannelsAvx2(const uint32_t *src, int6
 
 namespace {
 
-__attribute__((target("avx2"))) inline __m256d Select(__m256d cond, __m256d yes, __m256d no) { return _mm256_blendv_pd(no, yes, cond); }
+// Four pixels of the modulation as vectors of doubles (D), lane masks (M) and 32-bit lanes (I, U).
+// a ? b : c picks per lane as the scalar branches would; max and min are written as the
+// comparisons they make.
+struct ModulateLanes {
+  typedef double D __attribute__((vector_size(32)));
+  typedef int64_t M __attribute__((vector_size(32)));
+  typedef int32_t I __attribute__((vector_size(16)));
+  typedef uint32_t U __attribute__((vector_size(16)));
+  struct Params {
+    int32_t shiftR, shiftG, shiftB;
+    double hueShift, satFactor, lightFactor;
+  };
 
-// One HSL channel for hue h, branch by branch as the scalar HslChannel.
-__attribute__((target("avx2"))) inline __m256d HslChannel4(__m256d m1, __m256d m2, __m256d h) {
-  const __m256d one = _mm256_set1_pd(1.0), zero = _mm256_setzero_pd();
-  const __m256d below = _mm256_cmp_pd(h, zero, _CMP_LT_OQ);
-  const __m256d above = _mm256_andnot_pd(below, _mm256_cmp_pd(h, one, _CMP_GT_OQ));
-  h = Select(below, _mm256_add_pd(h, one), Select(above, _mm256_sub_pd(h, one), h));
-  const __m256d diff6 = _mm256_mul_pd(_mm256_sub_pd(m2, m1), _mm256_set1_pd(6.0));
-  const __m256d rise = _mm256_add_pd(m1, _mm256_mul_pd(diff6, h));
-  const __m256d fall = _mm256_add_pd(m1, _mm256_mul_pd(diff6, _mm256_sub_pd(_mm256_set1_pd(2.0 / 3.0), h)));
-  const __m256d c6 = _mm256_cmp_pd(_mm256_mul_pd(_mm256_set1_pd(6.0), h), one, _CMP_LT_OQ);
-  const __m256d c2 = _mm256_cmp_pd(_mm256_mul_pd(_mm256_set1_pd(2.0), h), one, _CMP_LT_OQ);
-  const __m256d c3 = _mm256_cmp_pd(_mm256_mul_pd(_mm256_set1_pd(3.0), h), _mm256_set1_pd(2.0), _CMP_LT_OQ);
-  return Select(c6, rise, Select(c2, m2, Select(c3, fall, m1)));
-}
+  // One HSL channel for hue h, branch by branch as the scalar HslChannel.
+  __attribute__((target("avx2"), always_inline)) static inline void Channel(D &out, const D &m1, const D &m2, const D &hue) {
+    const D h = hue < 0.0 ? hue + 1.0 : hue > 1.0 ? hue - 1.0 : hue;
+    const D diff6 = (m2 - m1) * 6.0;
+    const D rise = m1 + diff6 * h, fall = m1 + diff6 * (2.0 / 3.0 - h);
+    // Doubling is exact, so 2h < 1 is h < 0.5.
+    out = 6.0 * h < 1.0 ? rise : h < 0.5 ? m2 : 3.0 * h < 2.0 ? fall : m1;
+  }
 
-__attribute__((target("avx2"))) inline __m128i Channel255(__m256d v) {
-  return _mm256_cvttpd_epi32(Clamp255(_mm256_mul_pd(v, _mm256_set1_pd(255.0))));
-}
+  // Times 255, limited to 0..255 (a lane that is not a number gives 0) and truncated.
+  __attribute__((target("avx2"), always_inline)) static inline U Byte(const D &channel) {
+    D v = channel * 255.0;
+    v = v > 0.0 ? v : D{} + 0.0;
+    v = v < 255.0 ? v : D{} + 255.0;
+    return U(__builtin_convertvector(v, I));
+  }
+
+  __attribute__((target("avx2"), always_inline)) static inline void Run(uint32_t *px, const Params &p) {
+    I v;
+    std::memcpy(&v, px, sizeof v);
+    const double scale = 0.00392156862745098;
+    const D r = __builtin_convertvector((v >> p.shiftR) & 0xFF, D) * scale;
+    const D g = __builtin_convertvector((v >> p.shiftG) & 0xFF, D) * scale;
+    const D b = __builtin_convertvector((v >> p.shiftB) & 0xFF, D) * scale;
+    const D rg = r > g ? r : g, mx = rg > b ? rg : b;
+    const D rgMin = r < g ? r : g, mn = rgMin < b ? rgMin : b;
+    const D sum = mx + mn;
+    D l = sum * 0.5; // halving is exact: the quotient by 2
+    const D delta = mx - mn;
+    // Each lane takes one of the scalar branches, so the operands are chosen first and divided
+    // once: the same quotients with four divisions instead of nine.
+    D s = delta / (l < 0.5 ? sum : (2.0 - mx) - mn);
+    const D halfDelta = delta * 0.5;
+    // The hue is offset + (d(first) - d(second)) / delta with d(c) = (mx - c) / 6 + delta / 2:
+    // red largest (no offset, b, g), else green (1/3, r, b), else blue (2/3, g, r).
+    const M redMax = r == mx, greenMax = g == mx;
+    const D first = redMax ? b : greenMax ? r : g, second = redMax ? g : greenMax ? b : r;
+    const D q = (((mx - first) / 6.0 + halfDelta) - ((mx - second) / 6.0 + halfDelta)) / delta;
+    D h = redMax ? q : (greenMax ? D{} + 1.0 / 3.0 : D{} + 2.0 / 3.0) + q;
+    h = h < 0.0 ? h + 1.0 : h;
+    h = h > 1.0 ? h - 1.0 : h;
+    const M grey = mx == mn;
+    h = grey ? D{} : h;
+    s = grey ? D{} : s;
+    h += p.hueShift;
+    // Within -2..3 now: two steps each way bring it into 0..1.
+    for (int step = 0; step < 2; step++) h = h < 0.0 ? h + 1.0 : h;
+    for (int step = 0; step < 2; step++) h = h > 1.0 ? h - 1.0 : h;
+    s *= p.satFactor;
+    l *= p.lightFactor;
+    const D m2 = l <= 0.5 ? l * (1.0 + s) : (l + s) - l * s;
+    const D m1 = 2.0 * l - m2;
+    const M noSat = s == 0.0;
+    D rr, gg, bb;
+    Channel(rr, m1, m2, h + 1.0 / 3.0);
+    Channel(gg, m1, m2, h);
+    Channel(bb, m1, m2, h - 1.0 / 3.0);
+    rr = noSat ? l : rr, gg = noSat ? l : gg, bb = noSat ? l : bb;
+    const U out = (Byte(rr) << p.shiftR) | (Byte(gg) << p.shiftG) | (Byte(bb) << p.shiftB);
+    std::memcpy(px, &out, sizeof out);
+  }
+};
 
 } // namespace
 
-// Four pixels at a time, every branch computed and the lanes chosen as the scalar code would go;
-// hueShift must lie within -2..2 (the hue then needs at most two steps back into 0..1).
+// hueShift must lie within -2..2 (the hue then needs at most two steps back into 0..1); n is a
+// multiple of 4.
 __attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
                                                      double hueShift, double satFactor, double lightFactor) {
-  const __m256d one = _mm256_set1_pd(1.0), zero = _mm256_setzero_pd(), half = _mm256_set1_pd(0.5), two = _mm256_set1_pd(2.0);
-  const __m256d scale = _mm256_set1_pd(0.00392156862745098), six = _mm256_set1_pd(6.0);
-  const __m128i sr = _mm_cvtsi32_si128(shiftR), sg = _mm_cvtsi32_si128(shiftG), sb = _mm_cvtsi32_si128(shiftB);
-  const __m128i byte = _mm_set1_epi32(0xFF);
-  int32_t x = 0;
-  for (; x + 4 <= n; x += 4) {
-    const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(row + x));
-    const __m256d r = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(v, sr), byte)), scale);
-    const __m256d g = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(v, sg), byte)), scale);
-    const __m256d b = _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_and_si128(_mm_srl_epi32(v, sb), byte)), scale);
-    const __m256d mx = _mm256_max_pd(_mm256_max_pd(r, g), b), mn = _mm256_min_pd(_mm256_min_pd(r, g), b);
-    __m256d l = _mm256_div_pd(_mm256_add_pd(mx, mn), two);
-    const __m256d grey = _mm256_cmp_pd(mx, mn, _CMP_EQ_OQ);
-    const __m256d delta = _mm256_sub_pd(mx, mn);
-    __m256d s = Select(_mm256_cmp_pd(l, half, _CMP_LT_OQ), _mm256_div_pd(delta, _mm256_add_pd(mx, mn)),
-                       _mm256_div_pd(delta, _mm256_sub_pd(_mm256_sub_pd(two, mx), mn)));
-    const __m256d halfDelta = _mm256_div_pd(delta, two);
-    const __m256d dr = _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(mx, r), six), halfDelta);
-    const __m256d dg = _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(mx, g), six), halfDelta);
-    const __m256d db = _mm256_add_pd(_mm256_div_pd(_mm256_sub_pd(mx, b), six), halfDelta);
-    const __m256d hr = _mm256_div_pd(_mm256_sub_pd(db, dg), delta);
-    const __m256d hg = _mm256_add_pd(_mm256_set1_pd(1.0 / 3.0), _mm256_div_pd(_mm256_sub_pd(dr, db), delta));
-    const __m256d hb = _mm256_add_pd(_mm256_set1_pd(2.0 / 3.0), _mm256_div_pd(_mm256_sub_pd(dg, dr), delta));
-    __m256d h = Select(_mm256_cmp_pd(r, mx, _CMP_EQ_OQ), hr, Select(_mm256_cmp_pd(g, mx, _CMP_EQ_OQ), hg, hb));
-    h = Select(_mm256_cmp_pd(h, zero, _CMP_LT_OQ), _mm256_add_pd(h, one), h);
-    h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
-    h = _mm256_andnot_pd(grey, h);
-    s = _mm256_andnot_pd(grey, s);
-    h = _mm256_add_pd(h, _mm256_set1_pd(hueShift));
-    for (int step = 0; step < 3; step++) h = Select(_mm256_cmp_pd(h, zero, _CMP_LT_OQ), _mm256_add_pd(h, one), h);
-    for (int step = 0; step < 3; step++) h = Select(_mm256_cmp_pd(h, one, _CMP_GT_OQ), _mm256_sub_pd(h, one), h);
-    s = _mm256_mul_pd(s, _mm256_set1_pd(satFactor));
-    l = _mm256_mul_pd(l, _mm256_set1_pd(lightFactor));
-    const __m256d m2 = Select(_mm256_cmp_pd(l, half, _CMP_LE_OQ), _mm256_mul_pd(l, _mm256_add_pd(one, s)),
-                              _mm256_sub_pd(_mm256_add_pd(l, s), _mm256_mul_pd(l, s)));
-    const __m256d m1 = _mm256_sub_pd(_mm256_mul_pd(two, l), m2);
-    const __m256d noSat = _mm256_cmp_pd(s, zero, _CMP_EQ_OQ);
-    const __m256d rr = Select(noSat, l, HslChannel4(m1, m2, _mm256_add_pd(h, _mm256_set1_pd(1.0 / 3.0))));
-    const __m256d gg = Select(noSat, l, HslChannel4(m1, m2, h));
-    const __m256d bb = Select(noSat, l, HslChannel4(m1, m2, _mm256_sub_pd(h, _mm256_set1_pd(1.0 / 3.0))));
-    const __m128i out = _mm_or_si128(_mm_or_si128(_mm_sll_epi32(Channel255(rr), sr), _mm_sll_epi32(Channel255(gg), sg)),
-                                     _mm_sll_epi32(Channel255(bb), sb));
-    _mm_storeu_si128(reinterpret_cast<__m128i *>(row + x), out);
-  }
+  const ModulateLanes::Params p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
+  for (int32_t x = 0; x + 4 <= n; x += 4) ModulateLanes::Run(row + x, p);
 }

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 #include <limits>
@@ -186,6 +187,103 @@ TEST(Distort, SmoothSamplingKeepsAUniformPicture) {
     }
     EXPECT_GT(opaque, 40) << "method " << c.method;
   }
+}
+
+// A lens of magnification 2 (k4 = 0.5) keeps every ellipse below the size that is averaged, so
+// each pixel is the bilinear mix of its four neighbours: u = x / 2 + cx / 2 - 1/4 with quarter
+// fractions, so all sums are exact. The expected words are that mix written out: weights from
+// the fractions, each neighbour times its opacity, outside ones left out, channels divided by
+// the opacity sum and rounded. Pixels in the middle, on the edges (neighbours outside) and all
+// three kinds of source plane.
+TEST(Distort, SmoothMagnificationIsTheBilinearMix) {
+  const int32_t w = 9, h = 7;
+  for (int planes = 0; planes < 3; planes++) {
+    SCOPED_TRACE(planes == 0 ? "no planes" : planes == 1 ? "alpha" : "mask");
+    DistortRun run;
+    ASSERT_EQ(run.Prepare(DISTORT_BARREL, {0, 0, 0, 0.5}, w, h, 1, planes == 1), 0);
+    run.src = fxtest::Fixture(w, h, 11);
+    for (size_t k = 0; k < run.src.size(); k++) run.src[k] |= uint32_t(k * 37 % 256) << 24;
+    run.req.src.pixels = run.src.data();
+    std::vector<uint8_t> mask(size_t(MaskBytesPerRow(w)) * h);
+    if (planes == 1)
+      for (size_t k = 0; k < run.srcAlpha.size(); k++) run.srcAlpha[k] = uint8_t(k * 53 % 256);
+    if (planes == 2) {
+      for (size_t k = 0; k < mask.size(); k++) mask[k] = uint8_t(k * 0x9D + 0x35);
+      run.req.src.mask = mask.data(), run.req.src.maskBytesPerRow = MaskBytesPerRow(w);
+    }
+    auto opacity = [&](int32_t x, int32_t y) -> double {
+      if (planes == 1) return run.srcAlpha[size_t(y) * w + x];
+      if (planes == 2) return GetMaskBit(&mask[size_t(y) * MaskBytesPerRow(w)], x) ? 255 : 0;
+      return 255;
+    };
+    run.Render();
+    const double cx = (w - 1) / 2.0, cy = (h - 1) / 2.0;
+    for (int32_t j = 0; j < h; j++)
+      for (int32_t i = 0; i < w; i++) {
+        const double u = (i + 0.5 - cx) * 0.5 + cx - 0.5, v = (j + 0.5 - cy) * 0.5 + cy - 0.5;
+        const int32_t x0 = int32_t(std::floor(u)), y0 = int32_t(std::floor(v));
+        const double tx = u - x0, ty = v - y0;
+        double sums[4] = {0, 0, 0, 0}, opacitySum = 0;
+        for (int n = 0; n < 4; n++) {
+          const int32_t x = x0 + n % 2, y = y0 + n / 2;
+          if (x < 0 || y < 0 || x >= w || y >= h) continue;
+          const double weight = (n % 2 ? tx : 1 - tx) * (n / 2 ? ty : 1 - ty), a = opacity(x, y) * weight;
+          for (int b = 0; b < 4; b++) sums[b] += a * double((run.src[size_t(y) * w + x] >> (8 * b)) & 0xFF);
+          opacitySum += a;
+        }
+        uint32_t want = 0;
+        for (int b = 0; b < 4 && opacitySum > 0; b++) want |= uint32_t(std::min(255.0, sums[b] / opacitySum + 0.5)) << (8 * b);
+        const int32_t wantOpacity = int32_t(std::min(255.0, opacitySum + 0.5));
+        ASSERT_EQ(run.dst[size_t(j) * w + i], want) << i << "," << j;
+        if (planes == 2) ASSERT_EQ(run.MaskAt(i, j), wantOpacity >= 128) << i << "," << j;
+        else ASSERT_EQ(run.dstAlpha[size_t(j) * w + i], wantOpacity) << i << "," << j;
+      }
+  }
+}
+
+// Shrinking by 3 (k4 = 3) gives every pixel the same ellipse, a circle: derivatives 3 and 0,
+// alpha = gamma = 10, beta = 0, F = 100, so rows and columns reach sqrt(10) + 1 either side and
+// Q = 10.24 (du^2 + dv^2). The expected pixel is that average written out with Q evaluated
+// directly; the engine steps Q along each row by differences, which may put a position whose Q
+// lies within a rounding of a whole number on the other table entry, so bytes may differ by 1.
+// (The centre is off the pixel grid: with whole offsets Q would be 102.4 times a whole number and
+// land on such boundaries, 1024 among them, all the time.) Pixels whose circle lies partly or
+// wholly outside the source show the transparent black there.
+TEST(Distort, SmoothReductionIsTheEllipticalAverage) {
+  const int32_t w = 24, h = 18;
+  DistortRun run;
+  const double cx = 11.3, cy = 8.2;
+  ASSERT_EQ(run.Prepare(DISTORT_BARREL, {0, 0, 0, 3, cx, cy}, w, h, 1, true), 0);
+  run.src = fxtest::Fixture(w, h, 5);
+  run.req.src.pixels = run.src.data();
+  for (size_t k = 0; k < run.srcAlpha.size(); k++) run.srcAlpha[k] = uint8_t(255 - k * 29 % 200);
+  run.Render();
+  const double reach = std::sqrt(10.0) + 1, scale = 1024.0 / 100;
+  int32_t averaged = 0;
+  for (int32_t j = 0; j < h; j++)
+    for (int32_t i = 0; i < w; i++) {
+      const double u0 = 3 * (i + 0.5 - cx) + cx - 0.5, v0 = 3 * (j + 0.5 - cy) + cy - 0.5;
+      double sums[4] = {0, 0, 0, 0}, opacitySum = 0, total = 0;
+      for (int32_t v = int32_t(std::ceil(v0 - reach)); v <= int32_t(std::floor(v0 + reach)); v++)
+        for (int32_t u = int32_t(std::ceil(u0 - reach)); u <= int32_t(std::floor(u0 + reach)); u++) {
+          const double Q = 10 * scale * ((u - u0) * (u - u0) + (v - v0) * (v - v0));
+          if (Q >= 1024) continue;
+          const double weight = std::exp(-std::floor(Q) * 0.0027076061740622863);
+          total += weight;
+          if (u < 0 || v < 0 || u >= w || v >= h) continue;
+          const double a = weight * run.srcAlpha[size_t(v) * w + u];
+          for (int b = 0; b < 4; b++) sums[b] += a * double((run.src[size_t(v) * w + u] >> (8 * b)) & 0xFF);
+          opacitySum += a;
+        }
+      const uint32_t got = run.dst[size_t(j) * w + i];
+      for (int b = 0; b < 4; b++) {
+        const int32_t want = opacitySum > 0 ? int32_t(std::min(255.0, sums[b] / opacitySum + 0.5)) : 0;
+        ASSERT_NEAR(int32_t((got >> (8 * b)) & 0xFF), want, 1) << i << "," << j << " byte " << b;
+      }
+      ASSERT_NEAR(run.dstAlpha[size_t(j) * w + i], int32_t(std::min(255.0, opacitySum / total + 0.5)), 1) << i << "," << j;
+      averaged += opacitySum > 0;
+    }
+  EXPECT_GT(averaged, w * h / 8); // the middle third each way, and its rim
 }
 
 } // namespace

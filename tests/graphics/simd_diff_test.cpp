@@ -200,15 +200,18 @@ TEST(SimdDiff, YuvFrame) {
 }
 
 // Modulation in both word orders, with hue shifts that need zero, one and two turns back into
-// range, greys and pure colours among random pixels, and widths that leave every remainder.
+// range, greys, pure colours and colours with two equal channels (ties for the largest or the
+// smallest pick the hue formula) among random pixels, and widths that leave every remainder.
 TEST(SimdDiff, Modulate) {
   const double settings[][3] = {{100, 100, 100}, {100, 0, 100}, {150, 80, 130}, {50, 200, 0}, {120, 100, 350}, {100, 100, 499},
                                 {30, 300, 60},   {0, 50, 250},  {1000, 1000, 1}};
   for (int round = 0; round < 90; round++) {
     const int w = Rand(1, 40), h = Rand(1, 4), pitch = w + Rand(0, 3);
     auto px = RandomVector<uint32_t>(size_t(pitch) * h);
-    for (auto &p : px)
+    for (auto &p : px) {
       if (Rand(0, 4) == 0) p = (Rand(0, 1) ? 0x010101u * uint32_t(Rand(0, 255)) : 0xFF0000u >> (8 * Rand(0, 2)));
+      else if (Rand(0, 3) == 0) p = 0x010101u * uint32_t(Rand(0, 255)) ^ (uint32_t(Rand(1, 255)) << (8 * Rand(0, 2)));
+    }
     const int32_t format = round % 2 ? 11 : 10;
     auto ref = px;
     const double *set = settings[round % 9];
