@@ -93,6 +93,15 @@ bool Overlap(const qmDirtyRect &a, const qmDirtyRect &b) {
 
 void RefreshEntries(VmState *L, qmMoveList *list) {
   MergeMoveRects(list->entries, list->count);
+  const qmDisplay *d = CurrentDisplay;
+  if (d && d->outputType == DISPOUT_DISPLAY) {
+    // Shown at once: composed as one batch, the layers sorted once for all the rectangles.
+    std::vector<qmDirtyRect> rects;
+    for (int32_t i = 0; i < list->count; i++)
+      if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
+    RefreshRectList(L, rects.data(), int32_t(rects.size()));
+    return;
+  }
   for (int32_t i = 0; i < list->count; i++) {
     const qmMoveEntry &e = list->entries[i];
     if (!e.hasRect) continue;
