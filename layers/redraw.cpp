@@ -291,7 +291,8 @@ bool LayerReach(const qmLayer *l, qmLayerState *s, qmRect *reach) {
 // The grid's cell range a rectangle covers (inclusive), false when it lies off the grid.
 bool CellRange(const qmLayerGrid &g, const qmRect &r, int32_t *c0, int32_t *r0, int32_t *c1, int32_t *r1) {
   const int64_t x0 = std::max<int64_t>(r.x, 0), y0 = std::max<int64_t>(r.y, 0);
-  const int64_t x1 = std::min<int64_t>(int64_t(r.x) + r.w, g.width), y1 = std::min<int64_t>(int64_t(r.y) + r.h, g.height);
+  const int64_t x1 = std::min<int64_t>(int64_t(r.x) + r.w, g.width);
+  const int64_t y1 = std::min<int64_t>(int64_t(r.y) + r.h, g.height);
   if (x0 >= x1 || y0 >= y1) return false;
   *c0 = int32_t(x0 / kLayerGridCell), *r0 = int32_t(y0 / kLayerGridCell);
   *c1 = int32_t((x1 - 1) / kLayerGridCell), *r1 = int32_t((y1 - 1) / kLayerGridCell);
@@ -369,7 +370,8 @@ void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitm
   for (int32_t r = r0; r <= r1; r++)
     for (int32_t c = c0; c <= c1; c++) {
       const size_t cell = size_t(r) * g->columns + c;
-      found.insert(found.end(), g->cellLayers.begin() + g->cellStart[cell], g->cellLayers.begin() + g->cellStart[cell + 1]);
+      const auto first = g->cellLayers.begin();
+      found.insert(found.end(), first + g->cellStart[cell], first + g->cellStart[cell + 1]);
     }
   std::sort(found.begin(), found.end());
   found.erase(std::unique(found.begin(), found.end()), found.end());
