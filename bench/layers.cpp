@@ -155,10 +155,12 @@ void LayersMove(benchmark::State &state) {
   Scene s(1000);
   int step = 0;
   for (auto _ : state) {
-    for (const qmDirtyRect &r : MoveAll(s, step++)) {
+    const std::vector<qmDirtyRect> rects = MoveAll(s, step++);
+    qmLayerGrid grid;
+    BuildLayerGrid(&s.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
+    for (const qmDirtyRect &r : rects) {
       int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
-      if (ClipRectToPicture(kW, kH, &x, &y, &w, &h))
-        Redraw(nullptr, nullptr, &s.pic, s.dst, x, y, w, h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+      if (ClipRectToPicture(kW, kH, &x, &y, &w, &h)) RedrawFromGrid(nullptr, nullptr, &grid, s.dst, x, y, w, h);
     }
     benchmark::ClobberMemory();
   }
@@ -339,12 +341,13 @@ void StyleMove(benchmark::State &state) {
       ApplyStyleChange(nullptr, e.layer, *change, &batch);
     }
     MergeRectArray(batch.entries, batch.count);
+    qmLayerGrid grid;
+    BuildLayerGrid(&s.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
     for (int32_t i = 0; i < batch.count; i++) {
       const qmDirtyRect &r = batch.entries[i];
       if (r.x1 == kMergedRect) continue;
       int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
-      if (ClipRectToPicture(kW, kH, &x, &y, &w, &h))
-        Redraw(nullptr, nullptr, &s.pic, s.dst, x, y, w, h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+      if (ClipRectToPicture(kW, kH, &x, &y, &w, &h)) RedrawFromGrid(nullptr, nullptr, &grid, s.dst, x, y, w, h);
     }
     benchmark::ClobberMemory();
   }
@@ -398,14 +401,15 @@ void DoMoveFrame(benchmark::State &state) {
   for (auto _ : state) {
     f.Aim(step++);
     for (qmMoveList *list : f.lists) {
-      ExecuteMoveList(nullptr, list);  // no display: the refresh itself is composed below
+      ExecuteMoveList(nullptr, list);  // no display: the refresh itself is composed below, as a batch
+      qmLayerGrid grid;
+      BuildLayerGrid(&f.scene.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
       for (int32_t i = 0; i < list->count; i++) {
         const qmMoveEntry &e = list->entries[i];
         if (!e.hasRect) continue;
         int32_t x = e.rect.x1, y = e.rect.y1, w = e.rect.x2 - e.rect.x1 + 1, h = e.rect.y2 - e.rect.y1 + 1;
         rects++;
-        if (ClipRectToPicture(kW, kH, &x, &y, &w, &h))
-          Redraw(nullptr, nullptr, &f.scene.pic, f.scene.dst, x, y, w, h, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+        if (ClipRectToPicture(kW, kH, &x, &y, &w, &h)) RedrawFromGrid(nullptr, nullptr, &grid, f.scene.dst, x, y, w, h);
       }
     }
     benchmark::ClobberMemory();

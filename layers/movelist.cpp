@@ -87,12 +87,17 @@ void TakeBox(qmMoveEntry *e, const qmBox &b) {
   e->done = 1;
 }
 
-bool Overlap(const qmDirtyRect &a, const qmDirtyRect &b) {
-  return a.x1 <= b.x2 && b.x1 <= a.x2 && a.y1 <= b.y2 && b.y1 <= a.y2;
-}
-
 void RefreshEntries(VmState *L, qmMoveList *list) {
   MergeMoveRects(list->entries, list->count);
+  const qmDisplay *d = CurrentDisplay;
+  if (d && d->outputType == DISPOUT_DISPLAY) {
+    // Shown at once: composed as one batch, the layers sorted once for all the rectangles.
+    std::vector<qmDirtyRect> rects;
+    for (int32_t i = 0; i < list->count; i++)
+      if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
+    RefreshRectList(L, rects.data(), int32_t(rects.size()));
+    return;
+  }
   for (int32_t i = 0; i < list->count; i++) {
     const qmMoveEntry &e = list->entries[i];
     if (!e.hasRect) continue;
@@ -193,8 +198,13 @@ uint32_t FirstPass(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
 
 // Each entry not done yet acts on the bottom-most layer made for its object.
 void SecondPass(VmState *L, qmMoveList *list) {
+  // Entries done in the first pass stay done: only the others are looked at for each layer.
+  std::vector<int32_t> waiting;
+  for (int32_t i = 0; i < list->count; i++)
+    if (!list->entries[i].done) waiting.push_back(i);
+  if (waiting.empty()) return;
   for (qmLayer *l = FirstLayer(CurrentBGPic); l; l = LayerAbove(l)) {
-    for (int32_t i = 0; i < list->count; i++) {
+    for (int32_t i : waiting) {
       qmMoveEntry *e = &list->entries[i];
       if (e->done) continue;
       if ((e->kind == QMTYPE_BRUSH || e->kind == QMTYPE_TEXTOBJECT) && Matches(l, e->kind, e->object)) {
@@ -245,19 +255,30 @@ void MoveLayerStep(VmState *L, qmLayer *layer, qmMoveEntry *e, int32_t layerKind
 }
 
 int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count) {
+  // The rectangles side by side, so that the scan of every pair reads them from a short array.
+  std::vector<qmDirtyRect> rects(size_t(std::max(count, 0)));
+  std::vector<uint8_t> has(rects.size());
+  for (int32_t i = 0; i < count; i++) rects[size_t(i)] = entries[i].rect, has[size_t(i)] = entries[i].hasRect != 0;
   for (int32_t i = 0; i < count; i++) {
-    qmMoveEntry &a = entries[i];
-    if (!a.hasRect) continue;
+    if (!has[size_t(i)]) continue;
+    qmDirtyRect &a = rects[size_t(i)];
     for (int32_t j = 0; j < count; j++) {
-      qmMoveEntry &b = entries[j];
-      if (j == i || !b.hasRect || !Overlap(a.rect, b.rect)) continue;
-      a.rect = {std::min(a.rect.x1, b.rect.x1), std::min(a.rect.y1, b.rect.y1), std::max(a.rect.x2, b.rect.x2),
-                std::max(a.rect.y2, b.rect.y2)};
-      b.hasRect = 0;
+      const qmDirtyRect &b = rects[size_t(j)];
+      // Overlapping with inclusive corners merges, touching does not. One branch for the whole
+      // test: merges are rare, and a chain of branches mispredicts.
+      const bool hit = (j != i) & (has[size_t(j)] != 0) & (a.x1 <= b.x2) & (b.x1 <= a.x2) & (a.y1 <= b.y2) &
+                       (b.y1 <= a.y2);
+      if (!hit) continue;
+      a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2), std::max(a.y2, b.y2)};
+      has[size_t(j)] = 0;
     }
   }
   int32_t left = 0;
-  for (int32_t i = 0; i < count; i++) left += entries[i].hasRect;
+  for (int32_t i = 0; i < count; i++) {
+    entries[i].rect = rects[size_t(i)];
+    entries[i].hasRect = has[size_t(i)];
+    left += has[size_t(i)];
+  }
   return left;
 }
 

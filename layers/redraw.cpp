@@ -207,59 +207,175 @@ void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x,
   *x = r.x, *y = r.y, *width = r.w, *height = r.h;
 }
 
-void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
-            int32_t height, uint32_t flags) {
-  if (width < 1 || height < 1) {
+namespace {
+
+// Redraw's argument checks and the cut of the rectangle to the picture and the destination:
+// false when nothing is to be composed. W x H is the size that can be drawn to.
+bool PrepareRedraw(const qmBGPic *pic, const qmBitmap *dst, uint32_t flags, int32_t *x, int32_t *y, int32_t *width,
+                   int32_t *height, int32_t *W, int32_t *H) {
+  if (*width < 1 || *height < 1) {
     DebugPrintf("ERROR! REDRAW CALLED WITH WIDTH/HEIGHT <= 0\n");
-    return;
+    return false;
   }
-  if (x < 0 || y < 0) {
+  if (*x < 0 || *y < 0) {
     DebugPrintf("ERROR! REDRAW CALLED WITH NEGATIVE X/Y COORDINATES\n");
-    return;
+    return false;
   }
   if (!dst) {
     DebugPrintf("ERROR! REDRAW CALLED WITHOUT DSTBM\n");
-    return;
+    return false;
   }
-  if (!pic) return;
+  if (!pic) return false;
   const bool unscaled = flags & REDRAW_UNSCALED;
-  const int32_t W = std::min(unscaled ? pic->unscaledWidth : pic->shownWidth, dst->width);
-  const int32_t H = std::min(unscaled ? pic->unscaledHeight : pic->shownHeight, dst->height);
+  *W = std::min(unscaled ? pic->unscaledWidth : pic->shownWidth, dst->width);
+  *H = std::min(unscaled ? pic->unscaledHeight : pic->shownHeight, dst->height);
   // The clipped rectangle may be empty (x at or past the edge): nothing to compose then.
-  if (!ClipRectToPicture(W, H, &x, &y, &width, &height)) return;
-  if (flags & REDRAW_SPRITESONLY) return;  // no sprites are shown while layers are on
+  if (!ClipRectToPicture(*W, *H, x, y, width, height)) return false;
+  return !(flags & REDRAW_SPRITESONLY);  // no sprites are shown while layers are on
+}
 
+void DrawBackgroundPart(const qmDisplay *display, const qmBGPic *pic, qmBitmap *dst, const qmRect &area,
+                        uint32_t flags) {
   const qmBitmap *background;
-  if (unscaled) background = pic->unscaled.bitmap;
+  if (flags & REDRAW_UNSCALED) background = pic->unscaled.bitmap;
   else if (flags & REDRAW_FROMSHOWN) background = pic->shown.bitmap;
   else if ((flags & REDRAW_FROMCOPY) || (display && pic == display->bgpic && display->backgroundCopy))
     background = display && display->backgroundCopy ? display->backgroundCopy : pic->shown.bitmap;
   else background = pic->shown.bitmap;
-  if (background) {
-    qmRect r{x, y, width, height}, b;
-    if (Intersect(r, {0, 0, background->width, background->height}, &b))
-      BltBitmap(background, b.x, b.y, dst, b.x, b.y, b.w, b.h);
-  }
+  qmRect b;
+  if (background && Intersect(area, {0, 0, background->width, background->height}, &b))
+    BltBitmap(background, b.x, b.y, dst, b.x, b.y, b.w, b.h);
+}
 
-  const qmRect area{x, y, width, height};
-  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
-    if (l->type == QMTYPE_NOOBJECT) continue;
-    qmLayerState *s = unscaled ? l->unscaled : l->current;
-    if (!s) continue;
-    // A clip region cuts everything the layer draws: shadow, border and picture.
-    qmRect clipRect = area;
-    if (s->clip && !Intersect(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) continue;
-    if (l->hidden || l->deferred) continue;
-    if (l->shadow.on) DrawShadow(L, l, s, clipRect, dst, W, H);
-    if (l->border.on) DrawBorder(L, l, s, clipRect, dst, W, H);
-    if (BorderReplacesImage(l)) continue;
-    qmRect part;
-    if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) continue;
-    qmLayerImage img{};
-    if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) continue;
-    BlitLayerImage(L, img.bitmap, img.originX + part.x - s->x, img.originY + part.y - s->y, dst, part.x, part.y,
-                   part.w, part.h, W, H, img.mask, img.alpha, l->transparency, s->clip);
+qmLayerState *RedrawState(const qmLayer *l, uint32_t flags) {
+  if (l->type == QMTYPE_NOOBJECT) return nullptr;
+  return flags & REDRAW_UNSCALED ? l->unscaled : l->current;
+}
+
+// What one layer draws into the area: shadow, border and picture, each cut by its clip region.
+void DrawLayerPart(VmState *L, qmLayer *l, qmLayerState *s, const qmRect &area, qmBitmap *dst, int32_t W,
+                   int32_t H) {
+  // A clip region cuts everything the layer draws: shadow, border and picture.
+  qmRect clipRect = area;
+  if (s->clip && !Intersect(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) return;
+  if (l->hidden || l->deferred) return;
+  if (l->shadow.on) DrawShadow(L, l, s, clipRect, dst, W, H);
+  if (l->border.on) DrawBorder(L, l, s, clipRect, dst, W, H);
+  if (BorderReplacesImage(l)) return;
+  qmRect part;
+  if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) return;
+  qmLayerImage img{};
+  if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) return;
+  BlitLayerImage(L, img.bitmap, img.originX + part.x - s->x, img.originY + part.y - s->y, dst, part.x, part.y,
+                 part.w, part.h, W, H, img.mask, img.alpha, l->transparency, s->clip);
+}
+
+// The area a layer can draw into, as DrawLayerPart would reach it: its picture, border and
+// shadow, cut by its clip region. False when it draws nothing anywhere. A border image that
+// cannot be made now might be made later: such a layer reaches everywhere.
+bool LayerReach(const qmLayer *l, qmLayerState *s, qmRect *reach) {
+  if (l->hidden || l->deferred) return false;
+  if (l->border.on && !EnsureBorderImage(l, s)) {
+    *reach = {INT32_MIN / 2, INT32_MIN / 2, INT32_MAX, INT32_MAX};
+  } else {
+    qmRect r{s->x, s->y, s->width, s->height};
+    auto unite = [&r](const qmRect &o) { UnionRect(&r.x, &r.y, &r.w, &r.h, o.x, o.y, o.w, o.h); };
+    if (l->border.on) unite(BorderRect(s));
+    if (l->shadow.on) unite(ShadowRect(l, s));
+    *reach = r;
   }
+  if (s->clip && !Intersect(*reach, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, reach)) return false;
+  return reach->w > 0 && reach->h > 0;
+}
+
+// The grid's cell range a rectangle covers (inclusive), false when it lies off the grid.
+bool CellRange(const qmLayerGrid &g, const qmRect &r, int32_t *c0, int32_t *r0, int32_t *c1, int32_t *r1) {
+  const int64_t x0 = std::max<int64_t>(r.x, 0), y0 = std::max<int64_t>(r.y, 0);
+  const int64_t x1 = std::min<int64_t>(int64_t(r.x) + r.w, g.width);
+  const int64_t y1 = std::min<int64_t>(int64_t(r.y) + r.h, g.height);
+  if (x0 >= x1 || y0 >= y1) return false;
+  *c0 = int32_t(x0 / kLayerGridCell), *r0 = int32_t(y0 / kLayerGridCell);
+  *c1 = int32_t((x1 - 1) / kLayerGridCell), *r1 = int32_t((y1 - 1) / kLayerGridCell);
+  return true;
+}
+
+}  // namespace
+
+void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
+            int32_t height, uint32_t flags) {
+  int32_t W, H;
+  if (!PrepareRedraw(pic, dst, flags, &x, &y, &width, &height, &W, &H)) return;
+  const qmRect area{x, y, width, height};
+  DrawBackgroundPart(display, pic, dst, area, flags);
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l))
+    if (qmLayerState *s = RedrawState(l, flags)) DrawLayerPart(L, l, s, area, dst, W, H);
+}
+
+void BuildLayerGrid(qmBGPic *pic, uint32_t flags, qmLayerGrid *g) {
+  *g = {};
+  g->pic = pic, g->flags = flags;
+  if (!pic) return;
+  const bool unscaled = flags & REDRAW_UNSCALED;
+  g->width = std::max(unscaled ? pic->unscaledWidth : pic->shownWidth, 0);
+  g->height = std::max(unscaled ? pic->unscaledHeight : pic->shownHeight, 0);
+  g->columns = (g->width + kLayerGridCell - 1) / kLayerGridCell;
+  g->rows = (g->height + kLayerGridCell - 1) / kLayerGridCell;
+  std::vector<int32_t> cells;  // per layer taken: its cell range, four numbers
+  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
+    qmLayerState *s = RedrawState(l, flags);
+    qmRect reach;
+    int32_t c0, r0, c1, r1;
+    if (!s || !LayerReach(l, s, &reach) || !CellRange(*g, reach, &c0, &r0, &c1, &r1)) continue;
+    g->layers.push_back({l, s, reach.x, reach.y, reach.w, reach.h});
+    cells.insert(cells.end(), {c0, r0, c1, r1});
+  }
+  // Counted first, then filled: each cell's layers lie together, bottom first.
+  g->cellStart.assign(size_t(g->columns) * g->rows + 1, 0);
+  for (size_t i = 0; i < g->layers.size(); i++)
+    for (int32_t r = cells[4 * i + 1]; r <= cells[4 * i + 3]; r++)
+      for (int32_t c = cells[4 * i]; c <= cells[4 * i + 2]; c++) g->cellStart[size_t(r) * g->columns + c + 1]++;
+  for (size_t k = 1; k < g->cellStart.size(); k++) g->cellStart[k] += g->cellStart[k - 1];
+  g->cellLayers.resize(size_t(g->cellStart.back()));
+  std::vector<int32_t> fill(g->cellStart.begin(), g->cellStart.end() - 1);
+  for (size_t i = 0; i < g->layers.size(); i++)
+    for (int32_t r = cells[4 * i + 1]; r <= cells[4 * i + 3]; r++)
+      for (int32_t c = cells[4 * i]; c <= cells[4 * i + 2]; c++)
+        g->cellLayers[size_t(fill[size_t(r) * g->columns + c]++)] = int32_t(i);
+}
+
+void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitmap *dst, int32_t x, int32_t y,
+                    int32_t width, int32_t height) {
+  int32_t W, H;
+  if (!PrepareRedraw(g->pic, dst, g->flags, &x, &y, &width, &height, &W, &H)) return;
+  const qmRect area{x, y, width, height};
+  DrawBackgroundPart(display, g->pic, dst, area, g->flags);
+  auto draw = [&](int32_t i) {
+    const qmLayerGrid::Entry &e = g->layers[size_t(i)];
+    qmRect part;
+    if (Intersect(area, {e.x, e.y, e.width, e.height}, &part)) DrawLayerPart(L, e.layer, e.state, area, dst, W, H);
+  };
+  int32_t c0, r0, c1, r1;
+  if (!CellRange(*g, area, &c0, &r0, &c1, &r1)) return;
+  if (c0 == c1 && r0 == r1) {
+    const size_t cell = size_t(r0) * g->columns + c0;
+    for (int32_t k = g->cellStart[cell]; k < g->cellStart[cell + 1]; k++) draw(g->cellLayers[size_t(k)]);
+    return;
+  }
+  if (int64_t(c1 - c0 + 1) * (r1 - r0 + 1) > kLayerGridGather) {
+    for (int32_t i = 0; i < int32_t(g->layers.size()); i++) draw(i);
+    return;
+  }
+  // The layers of the few cells together, once each and in z order.
+  std::vector<int32_t> found;
+  for (int32_t r = r0; r <= r1; r++)
+    for (int32_t c = c0; c <= c1; c++) {
+      const size_t cell = size_t(r) * g->columns + c;
+      const auto first = g->cellLayers.begin();
+      found.insert(found.end(), first + g->cellStart[cell], first + g->cellStart[cell + 1]);
+    }
+  std::sort(found.begin(), found.end());
+  found.erase(std::unique(found.begin(), found.end()), found.end());
+  for (int32_t i : found) draw(i);
 }
 
 void RedrawRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -290,10 +406,21 @@ void RefreshLayer(VmState *L, const qmLayer *layer) {
 }
 
 void RefreshRectList(VmState *L, const qmDirtyRect *entries, int32_t count) {
+  qmDisplay *d = CurrentDisplay;
+  qmBGPic *pic = CurrentBGPic;
+  if (!d || !pic || !d->layerBuffer || count < 1) return;
+  // The layers are sorted into the grid once for the whole batch.
+  qmLayerGrid grid;
+  BuildLayerGrid(pic, 0, &grid);
   for (int32_t i = 0; i < count; i++) {
     const qmDirtyRect &r = entries[i];
     if (r.x1 == kMergedRect) continue;
-    RedrawRect(L, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+    int32_t x = r.x1, y = r.y1;
+    int32_t w = int32_t(std::min<int64_t>(int64_t(r.x2) - r.x1 + 1, INT32_MAX));
+    int32_t h = int32_t(std::min<int64_t>(int64_t(r.y2) - r.y1 + 1, INT32_MAX));
+    if (!ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &w, &h)) continue;
+    RedrawFromGrid(L, d, &grid, d->layerBuffer, x, y, w, h);
+    BltToDisplay(d->layerBuffer, x, y, d, x, y, w, h, 1);
   }
 }
 

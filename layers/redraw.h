@@ -2,6 +2,7 @@
 // bringing changed rectangles to the display.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 #include "display/dirtyrects.h"
 #include "layers/layer.h"
@@ -33,6 +34,30 @@ void FreeRectList(qmDirtyRectList *list);
 // reported on the debug output and nothing is drawn.
 void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
             int32_t height, uint32_t flags);
+// The layers of a picture that can draw, each with the area it reaches (picture, border and
+// shadow, cut by its clip region), sorted once into square cells of the picture, so that
+// composing the many rectangles of one batch visits only the layers that reach into each.
+// Valid while no layer is changed, added or removed.
+inline constexpr int32_t kLayerGridCell = 64;
+// A rectangle over more cells than this walks all the grid's layers instead.
+inline constexpr int32_t kLayerGridGather = 16;
+struct qmLayerGrid {
+  struct Entry {
+    qmLayer *layer;
+    qmLayerState *state;
+    int32_t x, y, width, height;  // the area it reaches
+  };
+  qmBGPic *pic;
+  uint32_t flags;
+  int32_t width, height, columns, rows;
+  std::vector<Entry> layers;         // bottom first
+  std::vector<int32_t> cellStart;    // cell k's layers are cellLayers[cellStart[k] .. cellStart[k + 1])
+  std::vector<int32_t> cellLayers;   // indices into layers, ascending within each cell
+};
+void BuildLayerGrid(qmBGPic *pic, uint32_t flags, qmLayerGrid *grid);
+// The same picture as Redraw of the grid's picture with its flags.
+void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *grid, qmBitmap *dst, int32_t x, int32_t y,
+                    int32_t width, int32_t height);
 // The rectangle a layer covers when drawn from the state, border and shadow included.
 void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y, int32_t *width,
                     int32_t *height);

@@ -58,9 +58,10 @@ struct Rect {
 struct BorderVm : DisplayVm {
   qmDisplay *d = nullptr;
   int brushes = 0;
+  int width, height;
 
-  BorderVm() {
-    EXPECT_EQ(Create(1, [&] { Set("width", kW), Set("height", kH), Set("color", kBackground); }).code, 0u);
+  explicit BorderVm(int w = kW, int h = kH) : width(w), height(h) {
+    EXPECT_EQ(Create(1, [&] { Set("width", w), Set("height", h), Set("color", kBackground); }).code, 0u);
     EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
     d = Display(1);
     EXPECT_EQ(Call("EnableLayers", {}).code, 0u);
@@ -102,11 +103,11 @@ struct BorderVm : DisplayVm {
   // The whole picture composed afresh into a bitmap of its own, to compare with what the window
   // shows after refreshes of parts.
   void ExpectFullRecomposition(const std::string &what) {
-    qmBitmap *full = AllocBitmap(kW, kH);
+    qmBitmap *full = AllocBitmap(width, height);
     ASSERT_NE(full, nullptr);
-    Redraw(L, d, Pic(), full, 0, 0, kW, kH, 0);
-    for (int y = 0; y < kH; y++)
-      for (int x = 0; x < kW; x++)
+    Redraw(L, d, Pic(), full, 0, 0, width, height, 0);
+    for (int y = 0; y < height; y++)
+      for (int x = 0; x < width; x++)
         if (WindowPixel(d, x, y) != BitmapPixel(full, x, y)) {
           ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") is " << std::hex << WindowPixel(d, x, y)
                         << ", a full composition gives " << BitmapPixel(full, x, y);
@@ -633,6 +634,108 @@ TEST(LayerClip, ActiveRegionIsKeptByTheLayer) {
         listedPicture ? "listed picture" : "own picture");
     ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
     EXPECT_EQ(vm.Layer(1)->current->clip->layerUses, 1);
+  }
+}
+
+// A picture of several grid cells each way (the last ones partial) with layers of every kind
+// of decoration scattered over it, some reaching over cell edges and off the picture: shadows
+// thrown far, borders, clip regions elsewhere than their layer, hidden layers, transparency.
+struct GridScene {
+  static constexpr int kGridW = 300, kGridH = 200;
+  BorderVm vm{kGridW, kGridH};
+  explicit GridScene(unsigned seed) {
+    std::mt19937 rng(seed);
+    auto pick = [&](int lo, int hi) { return lo + int(rng() % unsigned(hi - lo + 1)); };
+    for (int i = 0; i < 40; i++) {
+      const int w = pick(4, 70), h = pick(4, 50);
+      const int b = vm.AddBrush(w, h, [i](int x, int y) {
+        return (i % 3 == 1 && (x + 2 * y) % 5 == 0 ? 0u : 0xFF000000u) | uint32_t(0x0F1F2F * (i + 1) + x * 3 + y * 7);
+      }, i % 3 == 1);
+      EXPECT_EQ(vm.Show(b, pick(-30, kGridW), pick(-30, kGridH)), 0u);
+      const double layer = i + 1;
+      if (i % 4 == 0) {
+        EXPECT_EQ(vm.Call("SetLayerShadow", {layer, 1, double(0x30000000u | (0x2F4F6Fu * i)), double(pick(1, 4)),
+                                             double(pick(1, 90)), double(pick(0, 8))}).code, 0u);
+      }
+      if (i % 5 == 0) {
+        EXPECT_EQ(vm.Call("SetLayerBorder", {layer, 1, double(0xFF7F00 + i), double(pick(1, 6))}).code, 0u);
+      }
+      qmLayer *l = vm.Layer(i + 1);
+      if (!l) return;
+      if (i % 7 == 3) {
+        qmClipRegion *region = nullptr;
+        EXPECT_EQ(NewClipRegion(pick(0, kGridW - 40), pick(0, kGridH - 40), pick(10, 120), pick(10, 90), nullptr,
+                                &region), 0u);
+        region->transformedCopy = 1;  // freed with the layer's state
+        l->current->clip = region;
+      }
+      if (i % 6 == 5) l->transparency = pick(1, 254);
+      if (i % 9 == 8) l->hidden = 1;
+    }
+  }
+};
+
+// Composing through the grid gives the very pixels of the walk over every layer, for
+// rectangles inside one cell, across cell edges, over many cells and at the picture's edges.
+TEST(LayerGrid, ComposesLikeTheWalkOverEveryLayer) {
+  constexpr int W = GridScene::kGridW, H = GridScene::kGridH;
+  for (unsigned seed : {1u, 7u, 23u}) {
+    GridScene scene(seed);
+    BorderVm &vm = scene.vm;
+    qmLayerGrid grid;
+    BuildLayerGrid(vm.Pic(), 0, &grid);
+    qmBitmap *walked = AllocBitmap(W, H), *gridded = AllocBitmap(W, H);
+    ASSERT_TRUE(walked && gridded);
+    struct Case {
+      const char *name;
+      int x, y, w, h;
+    } cases[] = {
+        {"inside one cell", 5, 70, 30, 40},   {"one pixel", 64, 64, 1, 1},
+        {"across a column edge", 50, 10, 30, 20}, {"across four cells", 60, 120, 10, 10},
+        {"a band of cells", 0, 100, W, 9},    {"the whole picture", 0, 0, W, H},
+        {"last partial cell", 256, 192, 44, 8}, {"past the right and bottom", 280, 180, 90, 90},
+    };
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    std::mt19937 rng(seed + 100);
+    for (int k = 0; k < 60; k++)
+      all.push_back({"random", int(rng() % W), int(rng() % H), 1 + int(rng() % 140), 1 + int(rng() % 100)});
+    for (const Case &c : all) {
+      FillBitmapRect(walked, 0, 0, W, H, 0x5A5A5A);
+      FillBitmapRect(gridded, 0, 0, W, H, 0x5A5A5A);
+      Redraw(vm.L, vm.d, vm.Pic(), walked, c.x, c.y, c.w, c.h, 0);
+      RedrawFromGrid(vm.L, vm.d, &grid, gridded, c.x, c.y, c.w, c.h);
+      bool same = true;
+      for (int y = 0; y < H && same; y++)
+        for (int x = 0; x < W && same; x++)
+          if (DisplayVm::BitmapPixel(walked, x, y) != DisplayVm::BitmapPixel(gridded, x, y)) {
+            ADD_FAILURE() << "seed " << seed << ", " << c.name << " " << c.x << "," << c.y << " " << c.w << "x" << c.h
+                          << ": pixel (" << x << ", " << y << ") is " << std::hex
+                          << DisplayVm::BitmapPixel(gridded, x, y) << ", the walk gives "
+                          << DisplayVm::BitmapPixel(walked, x, y);
+            same = false;
+          }
+    }
+    FreeBitmap(walked);
+    FreeBitmap(gridded);
+  }
+}
+
+// A move list that takes every layer somewhere else over a picture of many cells: the window,
+// refreshed as one batch through the grid, matches a full composition.
+TEST(LayerGrid, MoveListOverManyCellsMatchesAFullRecomposition) {
+  GridScene scene(5);
+  BorderVm &vm = scene.vm;
+  std::mt19937 rng(6);
+  for (int step = 0; step < 4; step++) {
+    // Shown (0), hidden (1) or left as it is (2) at the new place.
+    for (int i = 0; i < 40; i++)
+      ASSERT_EQ(vm.Call("AddMove", {1, double(QMTYPE_LAYER), double(i + 1), double(int(rng() % 340) - 30),
+                                    double(int(rng() % 240) - 30), double(i % 9 == 8 ? 0 : i % 10 == 0 ? 1 : 2)})
+                    .code,
+                0u);
+    ASSERT_EQ(vm.Call("DoMove", {1}).code, 0u);
+    vm.ExpectFullRecomposition("step " + std::to_string(step));
+    ASSERT_EQ(vm.Call("ClearMove", {1}).code, 0u);
   }
 }
 

@@ -336,6 +336,16 @@ TEST(MoveList, OverlappingRectanglesMergeTouchingOnesDoNot) {
       EXPECT_EQ(r.in[0].rect.x2, r.first.x2) << r.name;
     }
   }
+  // One sweep over the others per entry, in list order: the first takes in the third and so
+  // grows over the second, which it has already passed; the second then takes the first in.
+  std::vector<qmMoveEntry> order{Rect(0, 0, 9, 9), Rect(20, 0, 29, 9), Rect(8, 0, 21, 9)};
+  EXPECT_EQ(MergeMoveRects(order.data(), 3), 1);
+  EXPECT_FALSE(order[0].hasRect);
+  EXPECT_FALSE(order[2].hasRect);
+  ASSERT_TRUE(order[1].hasRect);
+  EXPECT_EQ(order[1].rect.x1, 0);
+  EXPECT_EQ(order[1].rect.x2, 29);
+  EXPECT_EQ(order[1].rect.y2, 9);
 }
 
 TEST(DoMove, EntriesOfEachKind) {
