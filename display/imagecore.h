@@ -8,6 +8,7 @@
 #include "runtime/cmdargs.h"
 
 struct VmState;
+struct qmShapeLayerData;
 
 // Flags of a drawing, handed on to the layer engine.
 enum : uint32_t {
@@ -61,6 +62,9 @@ struct qmImageLayer {
   // Shapes: the fill style and colour they were drawn with (shapeData 1 when given).
   int32_t shapeData, fillStyle;
   uint32_t shapeColor;
+  // Shapes: the rest of what the command was given, copied by the layer engine (its vertices
+  // too), so that the shape can be drawn again; null for other pictures.
+  const qmShapeLayerData *shape;
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed
