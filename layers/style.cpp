@@ -573,6 +573,8 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   std::memcpy(layer->filters, look.filters, sizeof layer->filters);
   layer->anchorX = look.anchorX, layer->anchorY = look.anchorY;
   layer->nocliptransform = look.nocliptransform;
+  // A border or shadow switched on or grown reaches past the old rectangle.
+  if (shadowChanged || borderChanged) CollectLayer(layer, batch);
 
   bool lookChanged = c.lookChanged;
   if (c.z) {
