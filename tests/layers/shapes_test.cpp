@@ -321,4 +321,32 @@ TEST(ShapeLayers, BorderOfAnUnfilledBoxIsItsOutline) {
   ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
 }
 
+TEST(ShapeLayers, ShapeFromAPictureTakesTheDrawStyleInForce) {
+  ShapeVm vm;
+  // A 6 x 4 grey brush shown as a layer.
+  ASSERT_EQ(vm.CallWith("rgbarraytobrush", [&] {
+              vm_pushnumber(vm.L, 1);
+              vm_newtable(vm.L);
+              for (int i = 0; i < 24; i++) {
+                vm_pushnumber(vm.L, 0x808080);
+                vm_rawseti(vm.L, -2, i);
+              }
+              for (double v : {6.0, 4.0, -1.0, 0.0}) vm_pushnumber(vm.L, v);
+              return 6;
+            }).code,
+            0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 12, 9}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {0}).code, 0u);
+  ASSERT_EQ(vm.Style(1, [&] {
+              vm.Set("type", QMTYPE_BOX), vm.Set("sizex", 20), vm.Set("sizey", 10);
+              vm.Set("color", kRed);
+            }),
+            0u);
+  const std::vector<uint32_t> changed = vm.Screen();
+  vm.Clear();
+  ASSERT_EQ(vm.Call("Box", {12, 9, 20, 10, kRed}).code, 0u);
+  EXPECT_EQ(changed, vm.Screen());
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+}
+
 }  // namespace
