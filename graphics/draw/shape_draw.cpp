@@ -10,15 +10,6 @@
 
 namespace {
 
-// Turns by whole quarters leave terms of about 1e-16 where cos 90 should be 0; they count as
-// exact, or a turned outline truncates one pixel off.
-void SnapMatrix(const double in[4], double out[4]) {
-  for (int k = 0; k < 4; k++) {
-    const double r = std::round(in[k]);
-    out[k] = std::fabs(in[k] - r) < 1e-12 ? r : in[k];
-  }
-}
-
 // A matrix that only stretches (both factors positive) is drawn as the shape at the stretched
 // size, which is what a script drawing that size directly gets.
 bool PureScale(const double m[4], double *sx, double *sy) {
@@ -39,7 +30,8 @@ void InitShape(qmShapeRequest *req, int32_t type, const qmDrawStyle *style, cons
   req->color = color;
   req->anchorX = at->anchorX, req->anchorY = at->anchorY;
   req->style = *style;
-  SnapMatrix(at->matrix, req->matrix);
+  std::copy(at->matrix, at->matrix + 4, req->matrix);
+  SnapQuarterTurns(req->matrix);
 }
 
 // The request drawn at the stretched size: its box grows about the anchor, the matrix becomes
@@ -90,6 +82,13 @@ uint32_t PlaceRadii(qmShapeRequest *req, int32_t ra, int32_t rb, double *styleSc
 }
 
 }  // namespace
+
+void SnapQuarterTurns(double m[4]) {
+  for (int k = 0; k < 4; k++) {
+    const double r = std::round(m[k]);
+    if (std::fabs(m[k] - r) < 1e-12) m[k] = r;
+  }
+}
 
 void ScaleShapeStyle(qmDrawStyle *style, double scale) {
   if (scale == 1 || !std::isfinite(scale)) return;
@@ -181,8 +180,8 @@ uint32_t DrawPolygonShape(const qmDrawStyle *style, const qmShapePlacement *at, 
 uint32_t RenderLine(const qmShapePlacement *at, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness,
                     uint32_t color, int32_t antialias, qmShapeImage *out) {
   *out = {};
-  double m[4];
-  SnapMatrix(at->matrix, m);
+  double m[4] = {at->matrix[0], at->matrix[1], at->matrix[2], at->matrix[3]};
+  SnapQuarterTurns(m);
   if (!IsIdentityMatrix(m)) {
     // The ends turn about the anchor point of the line's box.
     const int64_t bx = std::min(x1, x2), by = std::min(y1, y2);

@@ -349,4 +349,32 @@ TEST(ShapeLayers, ShapeFromAPictureTakesTheDrawStyleInForce) {
   ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
 }
 
+// A quarter turn keeps a frame's line width, with layers and without: the turned frame is the
+// frame of h x w.
+TEST(ShapeLayers, QuarterTurnKeepsTheLineWidth) {
+  ShapeVm vm;
+  for (bool layers : {true, false}) {
+    const char *what = layers ? "with layers" : "without layers";
+    vm.Clear();
+    if (!layers) {
+      ASSERT_EQ(vm.Call("DisableLayers", {}).code, 0u);
+    }
+    ASSERT_EQ(vm.Call("SetFillStyle", {0}).code, 0u);
+    ASSERT_EQ(vm.Call("SetLineWidth", {3}).code, 0u);
+    // Turned about its top-left corner: placed low enough to stay on the display.
+    ASSERT_EQ(vm.Call("Box", {30, 30, 24, 10, kRed, 0, 90}).code, 0u);
+    const Patch turned = vm.Drawn();
+    ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+    vm.Clear();
+    ASSERT_EQ(vm.Call("Box", {10, 10, 10, 24, kRed}).code, 0u);
+    const Patch direct = vm.Drawn();
+    EXPECT_EQ(turned.w, direct.w) << what;
+    EXPECT_EQ(turned.h, direct.h) << what;
+    EXPECT_EQ(turned.px, direct.px) << what;
+    ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  }
+  ASSERT_EQ(vm.Call("SetLineWidth", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+}
+
 }  // namespace
