@@ -81,8 +81,8 @@ uint32_t CheckTypeKeys(VmState *L, int32_t t, int32_t type) {
   return 0;
 }
 
-// "vertices": 2n numbers from index 0 ("numvertices" of them pairs when given, else up to the
-// first missing one), moved to start at (0, 0); the move is kept as the position's offset.
+// "vertices": 2n numbers from index 0 ("numvertices" pairs when given, missing words 0; else up
+// to the first missing pair), moved to start at (0, 0); the move is kept as the position's offset.
 uint32_t ReadVertices(VmState *L, int32_t t, qmStyleChange *c) {
   vm_pushstring(L, "vertices");
   vm_gettable(L, t);
@@ -118,8 +118,10 @@ uint32_t ReadVertices(VmState *L, int32_t t, qmStyleChange *c) {
   uint32_t code = 0;
   for (int32_t k = 0; k < 2 * count && !code; k++) {
     vm_rawgeti(L, v, k);
-    if (!vm_isnumber(L, -1)) code = ERR_NUMTABLEARG;
-    else p[k] = vm_tonumber(L, -1);
+    // As in the polygon command, a missing word counts as 0.
+    const int type = vm_type(L, -1);
+    if (type != VM_TNIL && !vm_isnumber(L, -1)) code = ERR_NUMTABLEARG;
+    else p[k] = type == VM_TNIL ? 0 : vm_tonumber(L, -1);
     vm_pop(L, 1);
     // Beyond any picture: no outline of it could be drawn.
     if (!code && !(std::fabs(p[k]) <= 1e9)) code = ERR_MEM;
@@ -150,7 +152,7 @@ uint32_t ReadShapeKeys(VmState *L, int32_t t, qmStyleChange *c) {
   case QMTYPE_BOX: {
     GetFieldInt(L, t, "sizex", &c->boxWidth, &given);
     GetFieldInt(L, t, "sizey", &c->boxHeight, &given);
-    if (c->boxWidth < 1 || c->boxHeight < 1) return ERR_WRONGUSAGE;
+    if (given && (c->boxWidth < 1 || c->boxHeight < 1)) return ERR_WRONGUSAGE;
     int32_t level = 0;
     if (GetFieldInt(L, t, "roundlevel", &level, &given)) std::fill(s.corners, s.corners + 4, level);
     const char *keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
@@ -189,11 +191,13 @@ uint32_t ReadShapeKeys(VmState *L, int32_t t, qmStyleChange *c) {
   }
   default: break;
   }
+  // Only a shape that is to be drawn again must be whole.
+  if (!given && !styleGiven) return 0;
   if ((c->type == QMTYPE_CIRCLE || c->type == QMTYPE_ELLIPSE || c->type == QMTYPE_ARC) &&
       (s.radiusA < 1 || s.radiusB < 1))
     return ERR_WRONGUSAGE;
   ValidateDrawStyle(&s.style);
-  if (given || styleGiven) c->contentChanged = 1;
+  c->contentChanged = 1;
   return 0;
 }
 

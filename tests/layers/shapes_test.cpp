@@ -377,4 +377,38 @@ TEST(ShapeLayers, QuarterTurnKeepsTheLineWidth) {
   ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
 }
 
+// Bad content keys are refused and leave the shape as it was.
+TEST(ShapeLayers, BadContentKeys) {
+  ShapeVm vm;
+  ASSERT_EQ(vm.Call("Box", {5, 5, 10, 6, kRed}).code, 0u);
+  ASSERT_EQ(vm.Call("Circle", {30, 5, 5, kRed}).code, 0u);
+  ASSERT_EQ(vm.Call("Arc", {50, 5, 6, 6, 0, 90, kRed}).code, 0u);
+  ASSERT_EQ(vm.Polygon(5, 30, {0, 0, 10, 0, 0, 8}, kGreen), 0u);
+  const std::vector<uint32_t> before = vm.Screen();
+  const struct {
+    const char *name;
+    int layer;
+    std::function<void()> style;
+    uint32_t code;
+  } rows[] = {
+      {"box width 0", 1, [&] { vm.Set("sizex", 0); }, ERR_WRONGUSAGE},
+      {"circle radius below 1", 2, [&] { vm.Set("radius", -3); }, ERR_WRONGUSAGE},
+      {"negative arc angle", 3, [&] { vm.Set("startangle", -10); }, ERR_WRONGUSAGE},
+      {"one vertex", 4, [&] { vm.SetList("vertices", {1, 1}); }, ERR_WRONGUSAGE},
+      {"vertex not a number", 4, [&] {
+         vm.SetList("vertices", {1, 1, 5, 5, 9, 1});
+         vm_pushstring(vm.L, "vertices");
+         vm_gettable(vm.L, -2);
+         vm_pushstring(vm.L, "x");
+         vm_rawseti(vm.L, -2, 3);
+         vm_pop(vm.L, 1);
+       }, ERR_NUMTABLEARG},
+      {"polygon from a box without vertices", 1, [&] { vm.Set("type", QMTYPE_POLYGON); }, ERR_MISSINGPARAMTR},
+  };
+  for (const auto &r : rows) EXPECT_EQ(vm.Style(r.layer, r.style), r.code) << r.name;
+  EXPECT_EQ(vm.Screen(), before);
+  // Keys of the layer's place alone leave the shape's keys unchecked.
+  EXPECT_EQ(vm.Style(2, [&] { vm.Set("transparency", 0); }), 0u);
+}
+
 }  // namespace
