@@ -9,6 +9,7 @@
 
 struct VmState;
 struct qmTextRequest;
+struct qmShapeLayerData;
 
 // Flags of a drawing, handed on to the layer engine.
 enum : uint32_t {
@@ -64,6 +65,9 @@ struct qmImageLayer {
   uint32_t shapeColor;
   qmTextRequest *textRequest;  // text layers: the layer's own copy, handed over like the planes
   int32_t lineEnds[4];         // LINE: x1, y1, x2, y2 on the picture
+  // Shapes: the rest of what the command was given, copied by the layer engine (its vertices
+  // too), so that the shape can be drawn again; null for other pictures.
+  const qmShapeLayerData *shape;
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed

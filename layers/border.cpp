@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "graphics/blit.h"
+#include "graphics/draw/shape_draw.h"
 #include "graphics/draw/shape_render.h"
 #include "graphics/graphics/alphaops.h"
 #include "graphics/graphics/bitmap_effects.h"
@@ -51,6 +52,35 @@ uint32_t BuildTurnedFrame(const qmLayer *layer, uint32_t rgb, int32_t size,
   return 0;
 }
 
+// A shape's border is its own outline, drawn as wide as the border at the layer's geometry; the
+// offsets place it against the layer's picture of that state.
+uint32_t BuildShapeOutline(const qmLayer *layer, const qmLayerState *s, uint32_t rgb, int32_t size,
+                           int32_t *offsetX, int32_t *offsetY, qmPlaneSet *out) {
+  const qmLayerState *base = layer->base;
+  const bool transformed = s->transformed.bitmap != nullptr;
+  qmShapePlacement at{base->anchoredX, base->anchoredY, {1, 0, 0, 1}, layer->anchorX, layer->anchorY};
+  if (transformed) std::copy(layer->transform.matrix, layer->transform.matrix + 4, at.matrix);
+  qmShapeImage img;
+  if (uint32_t code = RenderShapeOutline(layer->type, &at, &base->shape, base->objectWidth, base->objectHeight, rgb,
+                                         size, &img))
+    return code;
+  if (!img.bitmap) return ERR_MEM;
+  *offsetX = s->x - img.x, *offsetY = s->y - img.y;
+  *out = {img.bitmap, img.mask, img.alpha};
+  return 0;
+}
+
+bool HasShapeOutline(const qmLayer *layer) {
+  switch (layer->type) {
+  case QMTYPE_BOX:
+  case QMTYPE_CIRCLE:
+  case QMTYPE_ELLIPSE:
+  case QMTYPE_POLYGON:
+  case QMTYPE_ARC: return layer->base->shapeData != 0;
+  default: return false;
+  }
+}
+
 }  // namespace
 
 int32_t GetTransformedEdgeOffset(const double m[4], int32_t width, int32_t height, int32_t edge) {
@@ -75,7 +105,9 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   int32_t ox = 0, oy = 0;
   const qmPlaneSet &baseImg = layer->base->own;
   const double *m = layer->transform.matrix;
-  if (ShowsPicture(layer->type) && !baseImg.mask && !baseImg.alpha && (m[1] != 0 || m[2] != 0)) {
+  if (HasShapeOutline(layer)) {
+    if (uint32_t code = BuildShapeOutline(layer, s, rgb, size, &ox, &oy, &border)) return code;
+  } else if (ShowsPicture(layer->type) && !baseImg.mask && !baseImg.alpha && (m[1] != 0 || m[2] != 0)) {
     if (uint32_t code = BuildTurnedFrame(layer, rgb, size, &ox, &oy, &border)) return code;
   } else {
     if (!img.bitmap) return ERR_MEM;

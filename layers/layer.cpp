@@ -175,6 +175,21 @@ void FreeLayerStateImages(qmLayerState *s) {
     MemFree(s->clip);
   }
   s->clip = nullptr;
+  MemFree(s->shape.vertices);
+  s->shape.vertices = nullptr;
+  s->shape.vertexCount = 0;
+}
+
+uint32_t CopyShapeData(const qmShapeLayerData *from, qmShapeLayerData *to) {
+  *to = *from;
+  to->vertices = nullptr, to->vertexCount = 0;
+  if (!from->vertices || from->vertexCount < 1) return 0;
+  const size_t bytes = 2 * sizeof(double) * size_t(from->vertexCount);
+  auto *v = static_cast<double *>(MemAlloc(uint32_t(bytes), 0));
+  if (!v) return ERR_MEM;
+  std::memcpy(v, from->vertices, bytes);
+  to->vertices = v, to->vertexCount = from->vertexCount;
+  return 0;
 }
 
 void ReleaseLayerClip(VmState *L, qmLayerState *s) {

@@ -6,6 +6,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/displaytags.h"
+#include "graphics/draw/shape_draw.h"
 #include "runtime/cmdargs.h"
 
 struct VmState;
@@ -40,6 +41,8 @@ struct qmLayerState {
   // resolved position and with the picture's size; TEXTOBJECT: only the position and the
   // object's size in its first four words. Null for other layers. Freed with the state.
   qmTextRequest *textRequest;
+  // The rest of what the shape command was given; its vertex array belongs to this record.
+  qmShapeLayerData shape;
 };
 
 struct qmLayer {
@@ -89,8 +92,12 @@ uint32_t SetLayerNameChecked(const qmBGPic *pic, qmLayer *layer, const char *nam
 // there already.
 int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
 
-// Frees the image sets and a private clip region of one state; the record stays.
+// Frees what one state owns (image sets, a private clip region, a polygon's vertices); the
+// record stays.
 void FreeLayerStateImages(qmLayerState *state);
+// to := from with a vertex array of its own (to's old one is not freed). 0 or ERR_MEM (to then
+// has no vertices).
+uint32_t CopyShapeData(const qmShapeLayerData *from, qmShapeLayerData *to);
 // The state stops using a region of the picture (the region's layer count goes down).
 void ReleaseLayerClip(VmState *L, qmLayerState *state);
 // Frees one state record: its clip region reference, images and text request.

@@ -103,6 +103,15 @@ uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useF
   return 0;
 }
 
+static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
+                                 qmShapeImage *out);
+
+uint32_t RenderShapeLayerImage(VmState *L, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out) {
+  *out = {};
+  qmShapePlacement at{S->anchoredX, S->anchoredY, {1, 0, 0, 1}, layer->anchorX, layer->anchorY};
+  return RenderLayerShape(L, layer->type, S, &at, out);
+}
+
 void UpdateTransform(qmTransform *t, int32_t width, int32_t height) {
   if (t->userMatrixSet) {
     std::memcpy(t->matrix, t->userMatrix, sizeof t->matrix);
@@ -137,6 +146,35 @@ void DetectPureRotation(qmTransform *t) {
   }
 }
 
+bool IsShapeLayer(const qmLayer *layer) {
+  switch (layer->type) {
+  case QMTYPE_BOX:
+  case QMTYPE_CIRCLE:
+  case QMTYPE_ELLIPSE:
+  case QMTYPE_POLYGON:
+  case QMTYPE_ARC: return layer->base && layer->base->shapeData;
+  case QMTYPE_LINE: return layer->base && layer->base->shapeData && layer->base->shape.thickness >= 1;
+  default: return false;
+  }
+}
+
+static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
+                          qmShapeImage *out) {
+  const qmShapeLayerData &shape = S->shape;
+  if (type == QMTYPE_LINE)
+    return RenderLine(at, S->lineX1, S->lineY1, S->lineX2, S->lineY2, shape.thickness, S->shapeColor,
+                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, out);
+  const qmBitmap *texture = nullptr;
+  if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
+    qmObjectId id = shape.style.texture;
+    qmBrush *b = nullptr;
+    if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_DELETED)) return code;
+    texture = b->bitmap;
+  }
+  return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
+                           out);
+}
+
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
   switch (layer->type) {
@@ -144,6 +182,19 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
   case QMTYPE_NOOBJECT: return 0;
   default: break;
+  }
+  if (IsShapeLayer(layer)) {
+    // Shapes are drawn again at the transformed geometry rather than turning their picture.
+    const qmLayerState *base = layer->base;
+    qmShapePlacement at{base->anchoredX, base->anchoredY, {}, layer->anchorX, layer->anchorY};
+    std::memcpy(at.matrix, transform->matrix, sizeof at.matrix);
+    qmShapeImage img{};
+    if (uint32_t code = RenderLayerShape(L, layer->type, base, &at, &img)) return code;
+    if (!img.bitmap) return ERR_WRONGUSAGE;
+    N->transformed = {img.bitmap, img.mask, img.alpha};
+    N->x = img.x, N->y = img.y;
+    N->width = img.bitmap->width, N->height = img.bitmap->height;
+    return 0;
   }
   // Every kind that exists here draws from its picture: the object's, or the one the layer was
   // given (shapes and text), turned about the layer's anchor.
@@ -214,6 +265,10 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   N->anchoredX = base->anchoredX, N->anchoredY = base->anchoredY;
   N->shapeData = base->shapeData, N->fillStyle = base->fillStyle, N->shapeColor = base->shapeColor;
   N->lineX1 = base->lineX1, N->lineY1 = base->lineY1, N->lineX2 = base->lineX2, N->lineY2 = base->lineY2;
+  if (CopyShapeData(&base->shape, &N->shape)) {
+    MemFree(N);
+    return ERR_MEM;
+  }
   if (scaled) {
     N->requestedX = int32_t(std::lround(unscaled->requestedX * sx));
     N->requestedY = int32_t(std::lround(unscaled->requestedY * sy));

@@ -26,6 +26,12 @@ struct qmLayerImage {
 uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
                        int32_t frame, qmLayerImage *out);
 
+// 1 for a shape layer that knows its shape (BOX, CIRCLE, ELLIPSE, POLYGON, ARC, a LINE with its
+// thickness): it is drawn again, not its picture turned, when transformed.
+bool IsShapeLayer(const qmLayer *layer);
+// The shape of state S untransformed at S's box corner: the layer's own picture. 0 or an error.
+uint32_t RenderShapeLayerImage(VmState *L, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out);
+
 // The transform's matrix from its user matrix, or from target size, object size, scales and
 // rotation.
 void UpdateTransform(qmTransform *transform, int32_t width, int32_t height);

@@ -11,6 +11,7 @@
 #include "display/displayops.h"
 #include "display/filters.h"
 #include "graphics/draw/draw_style.h"
+#include "graphics/draw/shape_draw.h"
 #include "graphics/graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/position.h"
@@ -30,6 +31,21 @@ namespace {
 bool IsBrushContent(int32_t type) {
   return type == QMTYPE_BRUSH || type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART;
 }
+
+bool IsShapeContent(int32_t type) {
+  switch (type) {
+  case QMTYPE_BOX:
+  case QMTYPE_CIRCLE:
+  case QMTYPE_ELLIPSE:
+  case QMTYPE_LINE:
+  case QMTYPE_POLYGON:
+  case QMTYPE_ARC: return true;
+  default: return false;
+  }
+}
+
+// Most vertices a polygon layer takes, as the polygon command.
+constexpr int32_t kVertexMax = 999;
 
 int32_t Level(double v) { return v < 0 ? 0 : v > 255 ? 255 : int32_t(v); }
 
@@ -65,12 +81,145 @@ uint32_t CheckTypeKeys(VmState *L, int32_t t, int32_t type) {
   return 0;
 }
 
+// "vertices": 2n numbers from index 0 ("numvertices" pairs when given, missing words 0; else up
+// to the first missing pair), moved to start at (0, 0); the move is kept as the position's offset.
+uint32_t ReadVertices(VmState *L, int32_t t, qmStyleChange *c) {
+  vm_pushstring(L, "vertices");
+  vm_gettable(L, t);
+  if (vm_type(L, -1) == VM_TNIL) {
+    vm_pop(L, 1);
+    return 0;
+  }
+  if (vm_type(L, -1) != VM_TTABLE) {
+    vm_pop(L, 1);
+    return ERR_TABEXPECTED;
+  }
+  const int32_t v = vm_gettop(L);
+  int32_t count = -1;
+  GetFieldInt(L, t, "numvertices", &count, nullptr);
+  if (count < 0) {
+    count = 0;
+    for (;; count++) {
+      vm_rawgeti(L, v, 2 * count);
+      const bool present = vm_type(L, -1) != VM_TNIL;
+      vm_pop(L, 1);
+      if (!present || count > kVertexMax) break;
+    }
+  }
+  if (count < 2 || count > kVertexMax) {
+    vm_pop(L, 1);
+    return ERR_WRONGUSAGE;
+  }
+  auto *p = static_cast<double *>(MemAlloc(uint32_t(2 * sizeof(double) * size_t(count)), 0));
+  if (!p) {
+    vm_pop(L, 1);
+    return ERR_MEM;
+  }
+  uint32_t code = 0;
+  for (int32_t k = 0; k < 2 * count && !code; k++) {
+    vm_rawgeti(L, v, k);
+    // As in the polygon command, a missing word counts as 0.
+    const int type = vm_type(L, -1);
+    if (type != VM_TNIL && !vm_isnumber(L, -1)) code = ERR_NUMTABLEARG;
+    else p[k] = type == VM_TNIL ? 0 : vm_tonumber(L, -1);
+    vm_pop(L, 1);
+    // Beyond any picture: no outline of it could be drawn.
+    if (!code && !(std::fabs(p[k]) <= 1e9)) code = ERR_MEM;
+  }
+  vm_pop(L, 1);
+  if (code) {
+    MemFree(p);
+    return code;
+  }
+  double x0 = p[0], y0 = p[1];
+  for (int32_t i = 1; i < count; i++) x0 = std::min(x0, p[2 * i]), y0 = std::min(y0, p[2 * i + 1]);
+  for (int32_t i = 0; i < count; i++) p[2 * i] -= x0, p[2 * i + 1] -= y0;
+  MemFree(c->shape.vertices);
+  c->shape.vertices = p, c->shape.vertexCount = count;
+  c->vertexOffsetX = int32_t(std::nearbyint(x0)), c->vertexOffsetY = int32_t(std::nearbyint(y0));
+  return 0;
+}
+
+// The content keys of a shape: colour, draw style and the geometry of its type.
+uint32_t ReadShapeKeys(VmState *L, int32_t t, qmStyleChange *c) {
+  int given = 0;
+  GetFieldUInt(L, t, "color", &c->shapeColor, &given);
+  int32_t styleGiven = 0, switched = 0;
+  if (uint32_t code = ReadFormStyleOptions(L, &c->look, t, &c->shape.style, &styleGiven, &switched)) return code;
+  if (switched) c->lookChanged = 1;
+  qmShapeLayerData &s = c->shape;
+  switch (c->type) {
+  case QMTYPE_BOX: {
+    GetFieldInt(L, t, "sizex", &c->boxWidth, &given);
+    GetFieldInt(L, t, "sizey", &c->boxHeight, &given);
+    if (given && (c->boxWidth < 1 || c->boxHeight < 1)) return ERR_WRONGUSAGE;
+    int32_t level = 0;
+    if (GetFieldInt(L, t, "roundlevel", &level, &given)) std::fill(s.corners, s.corners + 4, level);
+    const char *keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
+    for (int k = 0; k < 4; k++) GetFieldInt(L, t, keys[k], &s.corners[k], &given);
+    ClampCornerLevels(s.corners);
+    break;
+  }
+  case QMTYPE_CIRCLE:
+    if (GetFieldInt(L, t, "radius", &s.radiusA, &given)) s.radiusB = s.radiusA;
+    break;
+  case QMTYPE_ELLIPSE:
+  case QMTYPE_ARC:
+    GetFieldInt(L, t, "radiusa", &s.radiusA, &given);
+    GetFieldInt(L, t, "radiusb", &s.radiusB, &given);
+    if (c->type == QMTYPE_ARC) {
+      GetFieldInt(L, t, "startangle", &s.startAngle, &given);
+      GetFieldInt(L, t, "endangle", &s.endAngle, &given);
+      int32_t clockwise = 0;
+      if (GetFieldInt(L, t, "clockwise", &clockwise, &given)) s.clockwise = clockwise != 0;
+      if (s.startAngle < 0 || s.endAngle < 0) return ERR_WRONGUSAGE;
+    }
+    break;
+  case QMTYPE_LINE:
+    GetFieldInt(L, t, "x1", &c->lineX1, &given);
+    GetFieldInt(L, t, "y1", &c->lineY1, &given);
+    GetFieldInt(L, t, "x2", &c->lineX2, &given);
+    GetFieldInt(L, t, "y2", &c->lineY2, &given);
+    GetFieldInt(L, t, "thickness", &s.thickness, &given);
+    if (s.thickness < 1) s.thickness = 1;
+    break;
+  case QMTYPE_POLYGON: {
+    const bool had = s.vertices != nullptr;
+    if (uint32_t code = ReadVertices(L, t, c)) return code;
+    if (s.vertices && !had) given = 1;
+    break;
+  }
+  default: break;
+  }
+  // Only a shape that is to be drawn again must be whole.
+  if (!given && !styleGiven) return 0;
+  if ((c->type == QMTYPE_CIRCLE || c->type == QMTYPE_ELLIPSE || c->type == QMTYPE_ARC) &&
+      (s.radiusA < 1 || s.radiusB < 1))
+    return ERR_WRONGUSAGE;
+  ValidateDrawStyle(&s.style);
+  c->contentChanged = 1;
+  return 0;
+}
+
 // Content keys of one layer: another object, another part of it, another type.
 uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChange *c) {
   int32_t type = layer->type;
   if (GetFieldInt(L, t, "type", &type, nullptr) && type != layer->type) {
     if (uint32_t code = CheckTypeKeys(L, t, type)) return code;
-    // Shapes, text and paths are kept as pictures here: only brush and picture content can be
+    if (IsShapeContent(type)) {
+      // A shape made from another kind of layer starts from the draw style in force now.
+      if (!IsShapeContent(layer->type)) {
+        c->shape = {};
+        c->shape.style = *GetDrawStyle();
+        c->shape.clockwise = 1;
+        c->shapeColor = 0;
+      }
+      if (c->shape.thickness < 1) c->shape.thickness = 1;
+      c->type = type;
+      c->contentChanged = 1;
+      return ReadShapeKeys(L, t, c);
+    }
+    // Text and paths are kept as pictures here: only brush, picture and shape content can be
     // built anew.
     if (!IsBrushContent(type)) {
       if (type == QMTYPE_ANIM || type == QMTYPE_VECTORPATH) {
@@ -92,6 +241,7 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
       return MissingObjectError(&id, layer->type == QMTYPE_ANIM ? ERR_FINDANIM : ERR_FINDPATH);
     return 0;
   }
+  if (IsShapeContent(c->type)) return ReadShapeKeys(L, t, c);
   if (!IsBrushContent(c->type)) return 0;
   if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = 1;
   int part = 0;
@@ -275,8 +425,76 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
   base->x = base->anchoredX, base->y = base->anchoredY;
   layer->type = c.type;
   layer->object = c.object;
+  base->shapeData = 0;  // a picture now, no longer a shape
   UpdateTransform(&layer->transform, pw, ph);
   const uint32_t code = RenderLayerImage(L, layer, 0);
+  CollectLayer(layer, batch);
+  return code;
+}
+
+// The shape of the change drawn as the layer's new own picture at the layer's place; the
+// layer's transform then draws it again.
+uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+  qmLayerState *base = layer->base;
+  // The new content in a state of its own first: on failure the layer stays as it was.
+  qmLayerState next{};
+  next.shapeData = 1, next.fillStyle = c.shape.style.fillStyle, next.shapeColor = c.shapeColor;
+  next.lineX1 = c.lineX1, next.lineY1 = c.lineY1, next.lineX2 = c.lineX2, next.lineY2 = c.lineY2;
+  const qmShapeLayerData *from = &c.shape;
+  qmShapeLayerData keep = c.shape;
+  if (!c.shape.vertices && c.type == QMTYPE_POLYGON) {
+    // Unchanged vertices stay those of the layer.
+    if (layer->type != QMTYPE_POLYGON) return ERR_MISSINGPARAMTR;
+    keep.vertices = base->shape.vertices, keep.vertexCount = base->shape.vertexCount;
+    from = &keep;
+  }
+  if (uint32_t code = CopyShapeData(from, &next.shape)) return code;
+  int32_t w = c.boxWidth, h = c.boxHeight;
+  next.requestedX = base->requestedX, next.requestedY = base->requestedY;
+  if (c.type == QMTYPE_LINE) {
+    w = int32_t(std::min<int64_t>(std::llabs(int64_t(c.lineX2) - c.lineX1) + 1, INT32_MAX));
+    h = int32_t(std::min<int64_t>(std::llabs(int64_t(c.lineY2) - c.lineY1) + 1, INT32_MAX));
+    next.requestedX = std::min(c.lineX1, c.lineX2), next.requestedY = std::min(c.lineY1, c.lineY2);
+  } else if (uint32_t code = ShapeBoxSize(c.type, &next.shape, &w, &h)) {
+    FreeLayerStateImages(&next);
+    return code;
+  }
+  next.objectWidth = w, next.objectHeight = h;
+  next.anchoredX = next.requestedX - int32_t(w * layer->anchorX);
+  next.anchoredY = next.requestedY - int32_t(h * layer->anchorY);
+  const int32_t oldType = layer->type;
+  layer->type = c.type;  // the renderer draws by the layer's type
+  qmShapeImage img{};
+  uint32_t code = RenderShapeLayerImage(L, layer, &next, &img);
+  if (!code && !img.bitmap) code = ERR_WRONGUSAGE;
+  if (code) {
+    layer->type = oldType;
+    FreeLayerStateImages(&next);
+    return code;
+  }
+  CollectLayer(layer, batch);
+  ForEachState(layer, [](qmLayerState *s) {
+    FreeSet(&s->filtered);
+    FreeSet(&s->border);
+    FreeAlphaChannel(s->shadowAlpha);
+    s->shadowAlpha = nullptr;
+  });
+  FreeSet(&base->own);
+  FreeSet(&base->transformed);
+  MemFree(base->shape.vertices);
+  base->own = {img.bitmap, img.mask, img.alpha};
+  base->shape = next.shape;
+  base->shapeData = 1, base->fillStyle = next.fillStyle, base->shapeColor = next.shapeColor;
+  base->lineX1 = next.lineX1, base->lineY1 = next.lineY1, base->lineX2 = next.lineX2, base->lineY2 = next.lineY2;
+  base->requestedX = next.requestedX, base->requestedY = next.requestedY;
+  base->objectWidth = w, base->objectHeight = h;
+  base->anchoredX = next.anchoredX, base->anchoredY = next.anchoredY;
+  base->x = img.x, base->y = img.y;
+  base->width = img.bitmap->width, base->height = img.bitmap->height;
+  base->partX = base->partY = 0;
+  layer->object = {};
+  UpdateTransform(&layer->transform, w, h);
+  code = RenderLayerImage(L, layer, 0);
   CollectLayer(layer, batch);
   return code;
 }
@@ -309,6 +527,17 @@ void InitStyleChange(const qmLayer *layer, qmStyleChange *c) {
   c->object = layer->object;
   c->partX = layer->base->partX, c->partY = layer->base->partY;
   c->partWidth = layer->base->objectWidth, c->partHeight = layer->base->objectHeight;
+  const qmLayerState *base = layer->base;
+  c->shape = base->shape;
+  c->shape.vertices = nullptr, c->shape.vertexCount = 0;  // new ones only, read from the table
+  c->shapeColor = base->shapeColor;
+  c->boxWidth = base->objectWidth, c->boxHeight = base->objectHeight;
+  c->lineX1 = base->lineX1, c->lineY1 = base->lineY1, c->lineX2 = base->lineX2, c->lineY2 = base->lineY2;
+}
+
+void FreeStyleChange(qmStyleChange *c) {
+  MemFree(c->shape.vertices);
+  c->shape.vertices = nullptr, c->shape.vertexCount = 0;
 }
 
 uint32_t ReadLayerStyle(VmState *L, int32_t t, const qmLayer *layer, int32_t single, qmStyleChange *c) {
@@ -348,6 +577,8 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   std::memcpy(layer->filters, look.filters, sizeof layer->filters);
   layer->anchorX = look.anchorX, layer->anchorY = look.anchorY;
   layer->nocliptransform = look.nocliptransform;
+  // A border or shadow switched on or grown reaches past the old rectangle.
+  if (shadowChanged || borderChanged) CollectLayer(layer, batch);
 
   bool lookChanged = c.lookChanged;
   if (c.z) {
@@ -356,7 +587,8 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   }
   if (c.contentChanged) {
     layer->transform = c.transform;
-    if (uint32_t code = ReplaceContent(L, layer, c, batch)) return code;
+    if (uint32_t code = IsShapeContent(c.type) ? ReplaceShape(L, layer, c, batch) : ReplaceContent(L, layer, c, batch))
+      return code;
   }
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));
   if (c.clipGiven) {
@@ -379,7 +611,13 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
         return vertical ? ResolvePositionY(L, v, base->objectHeight, 0, layer->anchorY)
                         : ResolvePositionX(L, v, base->objectWidth, 0, layer->anchorX);
       };
-      const int32_t x = resolve(c.x, c.relativeX, false), y = resolve(c.y, c.relativeY, true);
+      int32_t x = resolve(c.x, c.relativeX, false), y = resolve(c.y, c.relativeY, true);
+      // New vertices lie at their offset from the given position.
+      auto offset = [](int32_t v, int32_t by) {
+        return int32_t(std::clamp<int64_t>(int64_t(v) + by, INT32_MIN + 1, INT32_MAX - 1));
+      };
+      if (c.shape.vertices && x != kKeepPosition && !c.relativeX) x = offset(x, c.vertexOffsetX);
+      if (c.shape.vertices && y != kKeepPosition && !c.relativeY) y = offset(y, c.vertexOffsetY);
       const uint32_t flags =
           (c.relativeX ? uint32_t(PLACE_RELATIVEX) : 0u) | (c.relativeY ? uint32_t(PLACE_RELATIVEY) : 0u);
       PlaceLayer(L, layer, nullptr, x, y, 0, flags, batch);
@@ -424,6 +662,7 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
     InitStyleChange(layer, change);
     code = ReadLayerStyle(L, i + 1, layer, 1, change);
     if (!code) code = ApplyStyleChange(L, layer, *change, batch);
+    FreeStyleChange(change);
     MemFree(change);
   }
   // What was changed before an error is shown as well.

@@ -27,7 +27,17 @@ struct qmStyleChange {
   int32_t type;
   qmObjectId object;
   int32_t partX, partY, partWidth, partHeight;
+  // Shapes: the new shape data (its vertices owned by the change when given, else null), colour,
+  // box size, line ends, and how far new vertices move the position.
+  qmShapeLayerData shape;
+  uint32_t shapeColor;
+  int32_t boxWidth, boxHeight;
+  int32_t lineX1, lineY1, lineX2, lineY2;
+  int32_t vertexOffsetX, vertexOffsetY;
 };
+
+// Frees what the change owns (new vertices); the record stays.
+void FreeStyleChange(qmStyleChange *change);
 
 // A change that changes nothing, from the layer as it is.
 void InitStyleChange(const qmLayer *layer, qmStyleChange *change);

@@ -17,6 +17,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/draw/draw_style.h"
+#include "graphics/draw/shape_draw.h"
 #include "graphics/draw/shape_geometry.h"
 #include "graphics/draw/shape_render.h"
 #include "graphics/graphics/alphaops.h"
@@ -176,18 +177,37 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
   PlaceShapeBox(L, req);
   req->style = *GetDrawStyle();
-  const double scale = std::fabs(req->matrix[0]);
-  if (scale != 1) {
-    req->style.shadowSize = std::max(1, int32_t(std::lround(req->style.shadowSize * scale)));
-    req->style.lineWidth = std::max(1, int32_t(std::lround(req->style.lineWidth * scale)));
-  }
   ValidateDrawStyle(&req->style);
+  SnapQuarterTurns(req->matrix);
   // With layers on the shape's image becomes a layer of the shape's type, and the rectangle is
   // composed from the layers.
   qmDisplay *d = o.display;
   qmPlayerContext *ctx = GetPlayerContext(L);
   const bool toLayer = d->layersOn && ctx && ctx->addImageLayer &&
                        (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
+  // A layer keeps the shape untransformed and draws it again through its transform.
+  qmShapeLayerData shape{};
+  qmTransform transform{};
+  const bool layerTransform = toLayer && !IsIdentityMatrix(req->matrix);
+  if (toLayer) {
+    shape.style = req->style;
+    std::copy(req->corners, req->corners + 4, shape.corners);
+    shape.radiusA = req->radiusX, shape.radiusB = req->radiusY;
+    shape.startAngle = req->startAngle, shape.endAngle = req->endAngle, shape.clockwise = req->clockwise;
+    shape.vertices = const_cast<double *>(req->points), shape.vertexCount = req->pointCount;
+  }
+  if (layerTransform) {
+    CopyDefaultTransform(&transform);
+    std::copy(req->matrix, req->matrix + 4, transform.userMatrix);
+    std::copy(req->matrix, req->matrix + 4, transform.matrix);
+    transform.userMatrixSet = 1;
+    transform.anchorX = req->anchorX, transform.anchorY = req->anchorY;
+    req->matrix[0] = req->matrix[3] = 1;
+    req->matrix[1] = req->matrix[2] = 0;
+  }
+  // The line width and drop shadow grow with the matrix (a quarter turn keeps them).
+  ScaleShapeStyle(&req->style, std::hypot(req->matrix[0], req->matrix[1]));
+  ValidateDrawStyle(&req->style);
   const bool effects = HasTagEffects(tags);
   if (!toLayer && !effects && CanDrawShapeDirect(req)) {
     qmDrawnRect drawn;
@@ -211,11 +231,18 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.kind = uint32_t(req->type);
     layer.bitmap = img.bitmap, layer.mask = img.mask, layer.alpha = img.alpha;
     layer.requestedX = req->x, layer.requestedY = req->y;
+    if (layerTransform) {
+      // The position before the anchor: the layer places its box by its own anchor.
+      layer.requestedX = req->x + int32_t(req->width * req->anchorX);
+      layer.requestedY = req->y + int32_t(req->height * req->anchorY);
+      layer.transform = &transform;
+    }
     layer.objectWidth = req->width, layer.objectHeight = req->height;
     layer.x = img.x, layer.y = img.y;
     layer.width = img.bitmap->width, layer.height = img.bitmap->height;
     layer.position = -1;
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;
+    layer.shape = &shape;
     if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
     if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(L, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
     return 0;

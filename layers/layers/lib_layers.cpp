@@ -510,6 +510,13 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
   state->partX = r->partX, state->partY = r->partY;
   state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
+  if (r->shape) {
+    if (CopyShapeData(r->shape, &state->shape)) {
+      FreeBitmap(planes.bitmap), FreeMask(planes.mask), FreeAlphaChannel(planes.alpha);
+      MemFree(state);
+      return ERR_MEM;
+    }
+  }
   uint32_t flags = 0;
   if (r->flags & IMGCORE_HIDDEN) flags |= ADDLAYER_HIDDEN;
   if (r->flags & IMGCORE_INSERT) flags |= ADDLAYER_INSERT;

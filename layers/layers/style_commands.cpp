@@ -150,6 +150,57 @@ void PushFilterList(VmState *L, const qmFilterSlot *filters) {
   vm_settable(L, -3);
 }
 
+// The shape's colour, draw style and geometry, as its content keys of SetLayerStyle take them.
+void PushShapeFields(VmState *L, int32_t type, const qmLayerState *base) {
+  const qmShapeLayerData &s = base->shape;
+  SetFieldNumber(L, "color", base->shapeColor);
+  WriteFormStyleFields(L, &s.style);
+  switch (type) {
+  case QMTYPE_BOX: {
+    SetFieldInt(L, "sizex", base->objectWidth);
+    SetFieldInt(L, "sizey", base->objectHeight);
+    const int32_t *c = s.corners;
+    if (c[0] == c[1] && c[1] == c[2] && c[2] == c[3]) {
+      SetFieldInt(L, "roundlevel", c[0]);
+    } else {
+      SetFieldInt(L, "cornera", c[0]);
+      SetFieldInt(L, "cornerb", c[1]);
+      SetFieldInt(L, "cornerc", c[2]);
+      SetFieldInt(L, "cornerd", c[3]);
+    }
+    break;
+  }
+  case QMTYPE_CIRCLE: SetFieldInt(L, "radius", s.radiusA); break;
+  case QMTYPE_LINE:
+    SetFieldInt(L, "thickness", s.thickness);
+    SetFieldInt(L, "x1", base->lineX1);
+    SetFieldInt(L, "y1", base->lineY1);
+    SetFieldInt(L, "x2", base->lineX2);
+    SetFieldInt(L, "y2", base->lineY2);
+    break;
+  case QMTYPE_POLYGON:
+    vm_pushstring(L, "vertices");
+    vm_newtable(L);
+    for (int32_t k = 0; s.vertices && k < 2 * s.vertexCount; k++) {
+      vm_pushnumber(L, s.vertices[k]);
+      vm_rawseti(L, -2, k);
+    }
+    vm_settable(L, -3);
+    SetFieldInt(L, "numvertices", s.vertexCount);
+    break;
+  case QMTYPE_ARC:
+    SetFieldInt(L, "startangle", s.startAngle);
+    SetFieldInt(L, "endangle", s.endAngle);
+    SetFieldFlagNumber(L, "clockwise", s.clockwise);
+    [[fallthrough]];
+  case QMTYPE_ELLIPSE:
+    SetFieldInt(L, "radiusa", s.radiusA);
+    SetFieldInt(L, "radiusb", s.radiusB);
+    break;
+  default: break;
+  }
+}
+
 }  // namespace
 
 uint32_t LayGetLayerStyle(VmState *L) {
@@ -178,7 +229,15 @@ uint32_t LayGetLayerStyle(VmState *L) {
     SetFieldInt(L, "partheight", base->objectHeight);
     break;
   case QMTYPE_TEXTOBJECT: SetFieldObjectId(L, "id", &l->object); break;
-  default: break;  // shapes and texts are kept as pictures: nothing more to report
+  case QMTYPE_BOX:
+  case QMTYPE_CIRCLE:
+  case QMTYPE_ELLIPSE:
+  case QMTYPE_LINE:
+  case QMTYPE_POLYGON:
+  case QMTYPE_ARC:
+    if (base->shapeData) PushShapeFields(L, l->type, base);
+    break;
+  default: break;  // texts are kept as pictures: nothing more to report
   }
   const qmTransform &t = l->transform;
   SetFieldInt(L, "x", base->requestedX);
