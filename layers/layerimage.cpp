@@ -187,6 +187,15 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
     // Shapes are drawn again at the transformed geometry rather than turning their picture.
     const qmLayerState *base = layer->base;
     qmShapePlacement at{base->anchoredX, base->anchoredY, {}, layer->anchorX, layer->anchorY};
+    if (flags & LRENDER_SCALED) {
+      // For the display scale the shape turns about its anchor point taken to that scale: the
+      // corner handed on is that point less the anchor's share of the unscaled size.
+      const qmDisplay *d = CurrentDisplay;
+      const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
+      const double ax = base->objectWidth * layer->anchorX, ay = base->objectHeight * layer->anchorY;
+      at.x = int32_t(std::lround((base->anchoredX + ax) * sx - ax));
+      at.y = int32_t(std::lround((base->anchoredY + ay) * sy - ay));
+    }
     std::memcpy(at.matrix, transform->matrix, sizeof at.matrix);
     qmShapeImage img{};
     if (uint32_t code = RenderLayerShape(L, layer->type, base, &at, &img)) return code;

@@ -241,6 +241,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.x = img.x, layer.y = img.y;
     layer.width = img.bitmap->width, layer.height = img.bitmap->height;
     layer.position = -1;
+    layer.flags = IMGCORE_RENDERSCALED;
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;
     layer.shape = &shape;
     if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
@@ -518,6 +519,7 @@ uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, i
   layer.objectWidth = layer.width = int32_t(w), layer.objectHeight = layer.height = int32_t(h);
   layer.tags = tags;
   layer.position = -1;
+  layer.flags = IMGCORE_RENDERSCALED;
   std::copy(ends, ends + 4, layer.lineEnds);
   if (uint32_t code = GetPlayerContext(L)->addImageLayer(L, &layer)) return code;
   if (o.onDisplay) RefreshDisplayRect(L, layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);

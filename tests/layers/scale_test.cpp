@@ -332,3 +332,20 @@ TEST(LayerScaling, LayersCannotBeDisabledWhileTheDisplayScalesThem) {
 }
 
 }  // namespace
+
+// A shape layer is drawn again at the display's scale: a filled box of w x h at (x, y) covers
+// the window's rectangle of 2w x 2h at (2x, 2y) exactly, with sharp edges.
+TEST(LayerScaling, ShapeLayersAreDrawnAgainAtTheDisplayScale) {
+  ScaledVm vm(2);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {4, 3, 6, 5, 0xFF8000}).code, 0u);
+  qmLayer *box = FirstLayer(vm.d->bgpic);
+  ASSERT_NE(box, nullptr);
+  EXPECT_EQ(box->type, QMTYPE_BOX);
+  for (int y = 0; y < kH * 2; y++)
+    for (int x = 0; x < kW * 2; x++) {
+      const bool inside = x >= 8 && x < 20 && y >= 6 && y < 16;
+      ASSERT_EQ(vm.WindowPixel(vm.d, x, y), inside ? 0xFF8000u : kBackground) << "pixel (" << x << ", " << y << ")";
+    }
+}
