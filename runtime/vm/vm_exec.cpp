@@ -501,6 +501,10 @@ VmValue *vm_execute(VmState *L) {
   VmValue *base;
   const VmOp *pc;  // the next instruction
   VmValue *ra;
+  // The dispatch table in use, kept at hand. Only a hook being set or an end being requested
+  // changes it, and both happen only while the loop calls out: it is taken up again after every
+  // call that can run a script, a hook or the periodic check (REFRESH, also part of RELOAD).
+  const void *const *disp;
 
 #define VM_LIKELY(x) __builtin_expect(!!(x), 1)
 #define INS (pc[-1])  // the instruction being run
@@ -511,7 +515,8 @@ VmValue *vm_execute(VmState *L) {
 #define RKB() (__builtin_expect(INS.kbits & VM_OPK_B, 0) ? KST(INS.r.b) : REG(INS.r.b))
 #define RKC() ((INS.kbits & VM_OPK_C) ? KST(INS.r.c) : REG(INS.r.c))
 #define SAVEPC() (L->ci->savedpc = pc)
-#define RELOAD() (base = L->base, ra = REG(INS.a))
+#define REFRESH() (disp = g->dispatch)
+#define RELOAD() (base = L->base, ra = REG(INS.a), REFRESH())
 // A loop edge or a call: once in a while the periodic check runs (the event pump).
 #define EDGE()                                                   \
   do {                                                           \
@@ -520,9 +525,10 @@ VmValue *vm_execute(VmState *L) {
       g->checkcount = g->checkevery - 1;                         \
       if (g->periodic) g->periodic(L);                           \
       base = L->base;                                            \
+      REFRESH();                                                 \
     }                                                            \
   } while (0)
-#define DISPATCH() goto *g->dispatch[(pc++)->op]
+#define DISPATCH() goto *disp[(pc++)->op]
 
   g->looptables[0] = disptab;
   g->looptables[1] = traptab;
@@ -538,6 +544,7 @@ callentry:
   base = L->base;
   cl = vm_clvalue(base - 1);
   k = cl->p->k;
+  REFRESH();
   DISPATCH();
 
 trap:
@@ -550,6 +557,7 @@ trap:
     L->ci->savedpc = pc + 1;
     traceexec(L, pc + 1);
     base = L->base;
+    REFRESH();  // the hook may have removed itself
     if (g->endrequested) {
       SAVEPC();
       return nullptr;
@@ -809,6 +817,7 @@ L_JMP: {
       SAVEPC();                                       \
       res = SLOW;                                     \
       base = L->base;                                 \
+      REFRESH();                                      \
     }                                                 \
     if (res != INS.a) pc++;                           \
     else dojump(pc);                                  \
@@ -890,6 +899,7 @@ L_CALL: {
     else vm_poscall(L, nresults, firstResult);
     if (nresults >= 0) L->top = L->ci->top;
     base = L->base;  // pc may be at a Gosub target: no RELOAD, which reads the instruction before it
+    REFRESH();
     DISPATCH();
   }
   L->ci->state |= VM_CI_CALLED;
@@ -909,6 +919,7 @@ L_TAILCALL: {
     if (code) pc = nativeresult(L, code, pc, -1);
     else vm_poscall(L, -1, firstResult);
     base = L->base;
+    REFRESH();
     DISPATCH();
   }
   // A script function: it takes over this frame.
@@ -957,6 +968,7 @@ L_RETURN: {
     nresults = ci->nresults;
     vm_poscall(L, nresults, ra);
     ci = L->ci;  // the hook may have moved the call records
+    REFRESH();
   } else {
     // The return into a script frame without a return hook: the results move down to the
     // function's slot, padded with nils to the number wanted.
@@ -1127,6 +1139,7 @@ L_SELF: {
 #undef RKC
 #undef SAVEPC
 #undef RELOAD
+#undef REFRESH
 #undef DISPATCH
 #undef EDGE
 }
