@@ -449,6 +449,7 @@ void gosubpush(VmState *L, const VmOp *pc, const VmProto *p) {
   VmGlobalState *g = G(L);
   if (g->gosubdepth > VM_MAX_GOSUB - 1) vm_raise(L, ERR_INTERNAL);
   g->gosub[g->gosubdepth++] = VmGosubEntry{pc, static_cast<int32_t>(L->ci - L->base_ci), p};
+  L->ci->state |= VM_CI_GOSUB;  // its return drops what is left of them
 }
 
 // Drops the Gosub positions of the frame at ci and every deeper one.
@@ -956,11 +957,13 @@ L_RETURN: {
   int b = INS.r.b;  // results plus one, or 0 for all up to the top
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
-  if (g->gosubdepth > 0) gosubdrop(L);
   VmCallInfo *ci = L->ci;
   int nresults;
-  // Only a return hook or the caller outside reads the record of the frame that ends.
-  if (__builtin_expect(!(ci->state & VM_CI_CALLED) || (L->hookmask & VM_MASKRET), 0)) {
+  // Only a return hook or the caller outside reads the record of the frame that ends. A frame
+  // called by a script holds Gosub positions only if it pushed some itself: the frames above it
+  // dropped theirs when they returned, or an error unwound them, and a fresh frame has none.
+  if (__builtin_expect((ci->state & (VM_CI_CALLED | VM_CI_GOSUB)) != VM_CI_CALLED || (L->hookmask & VM_MASKRET), 0)) {
+    if (g->gosubdepth > 0) gosubdrop(L);
     if (b != 0) L->top = ra + b - 1;
     ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
     ci->savedpc = pc;

@@ -1005,6 +1005,29 @@ sub:  RETURN    0 1
   .end
 .end
 )", ERR_RETWOGOSUB, "", nullptr},
+      {"positions dropped on return are not found by the next call of the same function", R"(
+.func maxstack=4
+  .k "g" 1 0
+      CLOSURE   0 p0
+      SETGLOBAL 0 k0
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1          ; pushes a position and returns
+      GETGLOBAL 0 k0
+      LOADK     1 k2
+      CALL      0 2 1          ; returns from a Gosub it never made
+      RETURN    0 1
+  .func params=1 maxstack=2
+    .k 0
+      EQ        1 0 k0
+      JMP       back
+      JMP       sub gosub
+sub:  RETURN    0 1
+back: RETURN    0 1 1
+      RETURN    0 1
+  .end
+.end
+)", ERR_RETWOGOSUB, "", nullptr},
       {"label jump requested by a command", R"(
 .func maxstack=4
   .k "gosubreq" 4 "record" "back" "label"
