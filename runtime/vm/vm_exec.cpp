@@ -497,7 +497,6 @@ VmValue *vm_execute(VmState *L) {
 #undef TRAP8
   };
   VmGlobalState *const g = G(L);
-  VmClosure *cl;
   const VmValue *k;
   VmValue *base;
   const VmOp *pc;  // the next instruction
@@ -509,6 +508,8 @@ VmValue *vm_execute(VmState *L) {
 
 #define VM_LIKELY(x) __builtin_expect(!!(x), 1)
 #define INS (pc[-1])  // the instruction being run
+// The running function, beneath its registers: read where needed rather than held in a register.
+#define CL() vm_clvalue(base - 1)
 #define REG(off) reinterpret_cast<VmValue *>(reinterpret_cast<char *>(base) + (off))
 #define KST(off) reinterpret_cast<const VmValue *>(reinterpret_cast<const char *>(k) + (off))
 #define RB() REG(INS.r.b)
@@ -543,8 +544,7 @@ callentry:
   L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | (L->ci->state & VM_CI_CALLED);
   pc = L->ci->savedpc;
   base = L->base;
-  cl = vm_clvalue(base - 1);
-  k = cl->p->k;
+  k = CL()->p->k;
   REFRESH();
   DISPATCH();
 
@@ -592,13 +592,13 @@ L_LOADNIL:
 
 L_GETUPVAL:
   ra = REG(INS.a);
-  *ra = *cl->upvals()[INS.r.b]->v;
+  *ra = *CL()->upvals()[INS.r.b]->v;
   DISPATCH();
 
 L_GETGLOBAL: {
   ra = REG(INS.a);
   const VmValue *key = KST(INS.x);
-  VmTable *h = vm_hvalue(&cl->g);
+  VmTable *h = vm_hvalue(&CL()->g);
   const VmValue *v = vm_getstr(h, vm_svalue(key));
   if (!vm_isnil(v)) {
     *ra = *v;
@@ -610,7 +610,7 @@ L_GETGLOBAL: {
     vm_setnil(ra);
   } else if (vm_isfunction(tm)) {
     VmValue f = *tm;
-    callTMres(L, vm_savestack(L, ra), &f, &cl->g, key);
+    callTMres(L, vm_savestack(L, ra), &f, &CL()->g, key);
   } else {
     vm_gettable_value(L, *tm, *key, vm_savestack(L, ra), VM_GET_NILONMISS, nullptr);
   }
@@ -653,13 +653,13 @@ L_GETGLOBAL: {
 L_SETGLOBAL:
   ra = REG(INS.a);
   SAVEPC();
-  vm_settable_value(L, cl->g, *KST(INS.x), *ra, nullptr);
+  vm_settable_value(L, CL()->g, *KST(INS.x), *ra, nullptr);
   RELOAD();
   DISPATCH();
 
 L_SETUPVAL:
   ra = REG(INS.a);
-  *cl->upvals()[INS.r.b]->v = *ra;
+  *CL()->upvals()[INS.r.b]->v = *ra;
   DISPATCH();
 
 // An integer key inside the array part: a store, unless an empty slot has a __newindex to
@@ -798,7 +798,7 @@ L_JMP: {
   int offset = INS.x;
   if (INS.kbits == VM_JMP_GOSUB) {
     SAVEPC();
-    gosubpush(L, pc, cl->p);
+    gosubpush(L, pc, CL()->p);
   }
   pc += offset;
   if (offset < 0) EDGE();
@@ -883,7 +883,6 @@ L_CALL: {
         for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       }
       L->top = ntop;
-      cl = ncl;
       k = np->k;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
@@ -892,7 +891,7 @@ L_CALL: {
   L->top = top;
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
+  g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {
@@ -912,7 +911,7 @@ L_TAILCALL: {
   ra = REG(INS.a);
   int b = INS.r.b;
   if (b != 0) L->top = ra + b;
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
+  g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
   SAVEPC();
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
@@ -947,7 +946,7 @@ L_RETURN: {
     // Return from Gosub: only to a position pushed by this very frame.
     int32_t depth = g->gosubdepth;
     if (depth == 0 || g->gosub[depth - 1].ci != static_cast<int32_t>(L->ci - L->base_ci) ||
-        g->gosub[depth - 1].p != cl->p) {
+        g->gosub[depth - 1].p != CL()->p) {
       SAVEPC();
       vm_raise(L, ERR_RETWOGOSUB);
     }
@@ -995,8 +994,7 @@ L_RETURN: {
   // while it was calling.
   pc = ci->savedpc;
   base = ci->base;
-  cl = vm_clvalue(base - 1);
-  k = cl->p->k;
+  k = CL()->p->k;
   DISPATCH();
 }
 
@@ -1064,7 +1062,7 @@ L_TFORPREP:
   if (vm_istable(ra)) {
     ra[1] = ra[0];
     SAVEPC();
-    const VmValue *next = vm_getstr(vm_hvalue(&cl->g), vm_newstr(L, "next"));
+    const VmValue *next = vm_getstr(vm_hvalue(&CL()->g), vm_newstr(L, "next"));
     *ra = vm_isnil(next) ? G(L)->nextitem : *next;
   }
   pc += INS.x;
@@ -1096,15 +1094,15 @@ L_CLOSE:
 
 L_CLOSURE: {
   ra = REG(INS.a);
-  VmProto *p = cl->p->p[INS.x];
+  VmProto *p = CL()->p->p[INS.x];
   int nup = p->nups;
   SAVEPC();
-  VmClosure *ncl = vm_newLclosure(L, nup, &cl->g);
+  VmClosure *ncl = vm_newLclosure(L, nup, &CL()->g);
   ncl->p = p;
   // The pseudo-instructions that follow name the upvalues; read as loaded.
-  const VmInstruction *word = cl->p->code + (pc - cl->p->ops);
+  const VmInstruction *word = CL()->p->code + (pc - CL()->p->ops);
   for (int j = 0; j < nup; j++, pc++, word++) {
-    if (vm_getop(*word) == OP_GETUPVAL) ncl->upvals()[j] = cl->upvals()[vm_getB(*word)];
+    if (vm_getop(*word) == OP_GETUPVAL) ncl->upvals()[j] = CL()->upvals()[vm_getB(*word)];
     else ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*word));
   }
   vm_setclosure(ra, ncl);
@@ -1136,6 +1134,7 @@ L_SELF: {
 #undef VM_LIKELY
 #undef INS
 #undef REG
+#undef CL
 #undef KST
 #undef RB
 #undef RKB
