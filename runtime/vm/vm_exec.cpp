@@ -449,6 +449,7 @@ void gosubpush(VmState *L, const VmOp *pc, const VmProto *p) {
   VmGlobalState *g = G(L);
   if (g->gosubdepth > VM_MAX_GOSUB - 1) vm_raise(L, ERR_INTERNAL);
   g->gosub[g->gosubdepth++] = VmGosubEntry{pc, static_cast<int32_t>(L->ci - L->base_ci), p};
+  L->ci->state |= VM_CI_GOSUB;  // its return drops what is left of them
 }
 
 // Drops the Gosub positions of the frame at ci and every deeper one.
@@ -496,14 +497,19 @@ VmValue *vm_execute(VmState *L) {
 #undef TRAP8
   };
   VmGlobalState *const g = G(L);
-  VmClosure *cl;
   const VmValue *k;
   VmValue *base;
   const VmOp *pc;  // the next instruction
   VmValue *ra;
+  // The dispatch table in use, kept at hand. Only a hook being set or an end being requested
+  // changes it, and both happen only while the loop calls out: it is taken up again after every
+  // call that can run a script, a hook or the periodic check (REFRESH, also part of RELOAD).
+  const void *const *disp;
 
 #define VM_LIKELY(x) __builtin_expect(!!(x), 1)
 #define INS (pc[-1])  // the instruction being run
+// The running function, beneath its registers: read where needed rather than held in a register.
+#define CL() vm_clvalue(base - 1)
 #define REG(off) reinterpret_cast<VmValue *>(reinterpret_cast<char *>(base) + (off))
 #define KST(off) reinterpret_cast<const VmValue *>(reinterpret_cast<const char *>(k) + (off))
 #define RB() REG(INS.r.b)
@@ -511,7 +517,8 @@ VmValue *vm_execute(VmState *L) {
 #define RKB() (__builtin_expect(INS.kbits & VM_OPK_B, 0) ? KST(INS.r.b) : REG(INS.r.b))
 #define RKC() ((INS.kbits & VM_OPK_C) ? KST(INS.r.c) : REG(INS.r.c))
 #define SAVEPC() (L->ci->savedpc = pc)
-#define RELOAD() (base = L->base, ra = REG(INS.a))
+#define REFRESH() (disp = g->dispatch)
+#define RELOAD() (base = L->base, ra = REG(INS.a), REFRESH())
 // A loop edge or a call: once in a while the periodic check runs (the event pump).
 #define EDGE()                                                   \
   do {                                                           \
@@ -520,9 +527,10 @@ VmValue *vm_execute(VmState *L) {
       g->checkcount = g->checkevery - 1;                         \
       if (g->periodic) g->periodic(L);                           \
       base = L->base;                                            \
+      REFRESH();                                                 \
     }                                                            \
   } while (0)
-#define DISPATCH() goto *g->dispatch[(pc++)->op]
+#define DISPATCH() goto *disp[(pc++)->op]
 
   g->looptables[0] = disptab;
   g->looptables[1] = traptab;
@@ -536,8 +544,8 @@ callentry:
   L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | (L->ci->state & VM_CI_CALLED);
   pc = L->ci->savedpc;
   base = L->base;
-  cl = vm_clvalue(base - 1);
-  k = cl->p->k;
+  k = CL()->p->k;
+  REFRESH();
   DISPATCH();
 
 trap:
@@ -550,6 +558,7 @@ trap:
     L->ci->savedpc = pc + 1;
     traceexec(L, pc + 1);
     base = L->base;
+    REFRESH();  // the hook may have removed itself
     if (g->endrequested) {
       SAVEPC();
       return nullptr;
@@ -583,13 +592,13 @@ L_LOADNIL:
 
 L_GETUPVAL:
   ra = REG(INS.a);
-  *ra = *cl->upvals()[INS.r.b]->v;
+  *ra = *CL()->upvals()[INS.r.b]->v;
   DISPATCH();
 
 L_GETGLOBAL: {
   ra = REG(INS.a);
   const VmValue *key = KST(INS.x);
-  VmTable *h = vm_hvalue(&cl->g);
+  VmTable *h = vm_hvalue(&CL()->g);
   const VmValue *v = vm_getstr(h, vm_svalue(key));
   if (!vm_isnil(v)) {
     *ra = *v;
@@ -601,7 +610,7 @@ L_GETGLOBAL: {
     vm_setnil(ra);
   } else if (vm_isfunction(tm)) {
     VmValue f = *tm;
-    callTMres(L, vm_savestack(L, ra), &f, &cl->g, key);
+    callTMres(L, vm_savestack(L, ra), &f, &CL()->g, key);
   } else {
     vm_gettable_value(L, *tm, *key, vm_savestack(L, ra), VM_GET_NILONMISS, nullptr);
   }
@@ -644,13 +653,13 @@ L_GETGLOBAL: {
 L_SETGLOBAL:
   ra = REG(INS.a);
   SAVEPC();
-  vm_settable_value(L, cl->g, *KST(INS.x), *ra, nullptr);
+  vm_settable_value(L, CL()->g, *KST(INS.x), *ra, nullptr);
   RELOAD();
   DISPATCH();
 
 L_SETUPVAL:
   ra = REG(INS.a);
-  *cl->upvals()[INS.r.b]->v = *ra;
+  *CL()->upvals()[INS.r.b]->v = *ra;
   DISPATCH();
 
 // An integer key inside the array part: a store, unless an empty slot has a __newindex to
@@ -789,7 +798,7 @@ L_JMP: {
   int offset = INS.x;
   if (INS.kbits == VM_JMP_GOSUB) {
     SAVEPC();
-    gosubpush(L, pc, cl->p);
+    gosubpush(L, pc, CL()->p);
   }
   pc += offset;
   if (offset < 0) EDGE();
@@ -809,6 +818,7 @@ L_JMP: {
       SAVEPC();                                       \
       res = SLOW;                                     \
       base = L->base;                                 \
+      REFRESH();                                      \
     }                                                 \
     if (res != INS.a) pc++;                           \
     else dojump(pc);                                  \
@@ -873,7 +883,6 @@ L_CALL: {
         for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       }
       L->top = ntop;
-      cl = ncl;
       k = np->k;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
@@ -882,7 +891,7 @@ L_CALL: {
   L->top = top;
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
+  g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
   if (firstResult) {
@@ -890,6 +899,7 @@ L_CALL: {
     else vm_poscall(L, nresults, firstResult);
     if (nresults >= 0) L->top = L->ci->top;
     base = L->base;  // pc may be at a Gosub target: no RELOAD, which reads the instruction before it
+    REFRESH();
     DISPATCH();
   }
   L->ci->state |= VM_CI_CALLED;
@@ -901,7 +911,7 @@ L_TAILCALL: {
   ra = REG(INS.a);
   int b = INS.r.b;
   if (b != 0) L->top = ra + b;
-  g->callsiteindex = static_cast<int32_t>(pc - cl->p->ops);
+  g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
   SAVEPC();
   uint32_t code = 0;
   VmValue *firstResult = vm_precall(L, ra, &code);
@@ -909,6 +919,7 @@ L_TAILCALL: {
     if (code) pc = nativeresult(L, code, pc, -1);
     else vm_poscall(L, -1, firstResult);
     base = L->base;
+    REFRESH();
     DISPATCH();
   }
   // A script function: it takes over this frame.
@@ -935,7 +946,7 @@ L_RETURN: {
     // Return from Gosub: only to a position pushed by this very frame.
     int32_t depth = g->gosubdepth;
     if (depth == 0 || g->gosub[depth - 1].ci != static_cast<int32_t>(L->ci - L->base_ci) ||
-        g->gosub[depth - 1].p != cl->p) {
+        g->gosub[depth - 1].p != CL()->p) {
       SAVEPC();
       vm_raise(L, ERR_RETWOGOSUB);
     }
@@ -945,11 +956,13 @@ L_RETURN: {
   int b = INS.r.b;  // results plus one, or 0 for all up to the top
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
-  if (g->gosubdepth > 0) gosubdrop(L);
   VmCallInfo *ci = L->ci;
   int nresults;
-  // Only a return hook or the caller outside reads the record of the frame that ends.
-  if (__builtin_expect(!(ci->state & VM_CI_CALLED) || (L->hookmask & VM_MASKRET), 0)) {
+  // Only a return hook or the caller outside reads the record of the frame that ends. A frame
+  // called by a script holds Gosub positions only if it pushed some itself: the frames above it
+  // dropped theirs when they returned, or an error unwound them, and a fresh frame has none.
+  if (__builtin_expect((ci->state & (VM_CI_CALLED | VM_CI_GOSUB)) != VM_CI_CALLED || (L->hookmask & VM_MASKRET), 0)) {
+    if (g->gosubdepth > 0) gosubdrop(L);
     if (b != 0) L->top = ra + b - 1;
     ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
     ci->savedpc = pc;
@@ -957,6 +970,7 @@ L_RETURN: {
     nresults = ci->nresults;
     vm_poscall(L, nresults, ra);
     ci = L->ci;  // the hook may have moved the call records
+    REFRESH();
   } else {
     // The return into a script frame without a return hook: the results move down to the
     // function's slot, padded with nils to the number wanted.
@@ -980,8 +994,7 @@ L_RETURN: {
   // while it was calling.
   pc = ci->savedpc;
   base = ci->base;
-  cl = vm_clvalue(base - 1);
-  k = cl->p->k;
+  k = CL()->p->k;
   DISPATCH();
 }
 
@@ -1049,7 +1062,7 @@ L_TFORPREP:
   if (vm_istable(ra)) {
     ra[1] = ra[0];
     SAVEPC();
-    const VmValue *next = vm_getstr(vm_hvalue(&cl->g), vm_newstr(L, "next"));
+    const VmValue *next = vm_getstr(vm_hvalue(&CL()->g), vm_newstr(L, "next"));
     *ra = vm_isnil(next) ? G(L)->nextitem : *next;
   }
   pc += INS.x;
@@ -1081,15 +1094,15 @@ L_CLOSE:
 
 L_CLOSURE: {
   ra = REG(INS.a);
-  VmProto *p = cl->p->p[INS.x];
+  VmProto *p = CL()->p->p[INS.x];
   int nup = p->nups;
   SAVEPC();
-  VmClosure *ncl = vm_newLclosure(L, nup, &cl->g);
+  VmClosure *ncl = vm_newLclosure(L, nup, &CL()->g);
   ncl->p = p;
   // The pseudo-instructions that follow name the upvalues; read as loaded.
-  const VmInstruction *word = cl->p->code + (pc - cl->p->ops);
+  const VmInstruction *word = CL()->p->code + (pc - CL()->p->ops);
   for (int j = 0; j < nup; j++, pc++, word++) {
-    if (vm_getop(*word) == OP_GETUPVAL) ncl->upvals()[j] = cl->upvals()[vm_getB(*word)];
+    if (vm_getop(*word) == OP_GETUPVAL) ncl->upvals()[j] = CL()->upvals()[vm_getB(*word)];
     else ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*word));
   }
   vm_setclosure(ra, ncl);
@@ -1121,12 +1134,14 @@ L_SELF: {
 #undef VM_LIKELY
 #undef INS
 #undef REG
+#undef CL
 #undef KST
 #undef RB
 #undef RKB
 #undef RKC
 #undef SAVEPC
 #undef RELOAD
+#undef REFRESH
 #undef DISPATCH
 #undef EDGE
 }

@@ -26,6 +26,7 @@ enum : uint8_t {
   VM_CI_HASFRAME = 2,   // script function with an active interpreter frame
   VM_CI_CALLED = 4,     // script function called by the CALL of the script frame below it
   VM_CI_SAVEDPC = 8,    // saved instruction pointer valid
+  VM_CI_GOSUB = 16,     // the frame has pushed a Gosub position (it may be popped since)
 };
 
 struct VmCallInfo {

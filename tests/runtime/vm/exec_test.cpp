@@ -1005,6 +1005,29 @@ sub:  RETURN    0 1
   .end
 .end
 )", ERR_RETWOGOSUB, "", nullptr},
+      {"positions dropped on return are not found by the next call of the same function", R"(
+.func maxstack=4
+  .k "g" 1 0
+      CLOSURE   0 p0
+      SETGLOBAL 0 k0
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1          ; pushes a position and returns
+      GETGLOBAL 0 k0
+      LOADK     1 k2
+      CALL      0 2 1          ; returns from a Gosub it never made
+      RETURN    0 1
+  .func params=1 maxstack=2
+    .k 0
+      EQ        1 0 k0
+      JMP       back
+      JMP       sub gosub
+sub:  RETURN    0 1
+back: RETURN    0 1 1
+      RETURN    0 1
+  .end
+.end
+)", ERR_RETWOGOSUB, "", nullptr},
       {"label jump requested by a command", R"(
 .func maxstack=4
   .k "gosubreq" 4 "record" "back" "label"
@@ -1107,4 +1130,42 @@ TEST(Exec, OpcodesAboveTheTableDoNothing) {
   ASSERT_EQ(vm_loadbuffer(vm.L, reinterpret_cast<const char *>(chunk.data()), chunk.size(), "=t"), 0u);
   vm_toproto(vm.L, -1)->code[0] = 50;
   EXPECT_EQ(vm_pcall(vm.L, 0, 0, 0), 0u);
+}
+
+// An end requested by a native tag method stops the script before the instruction after the
+// one that called it, whichever instruction that was: a table read, a comparison, an
+// arithmetic operation, a table write.
+TEST(Exec, EndRequestedInsideATagMethodStopsBeforeTheNextInstruction) {
+  struct {
+    const char *event;
+    const char *use;  // the instruction that reaches the tag method; t in r3
+  } cases[] = {
+      {"__index", "GETTABLE 4 3 k4"},
+      {"__lt", "LT 1 3 3\n      JMP next\nnext:"},
+      {"__add", "ADD 4 3 k5"},
+      {"__newindex", "SETTABLE 3 k4 k5"},
+  };
+  for (auto &c : cases) {
+    std::string prog = std::string(R"(
+.func maxstack=8
+  .k "record" "setmeta" ")") + c.event + R"(" "stop" "x" 1
+      NEWTABLE  1 0 0          ; the metatable
+      GETGLOBAL 2 k3           ; stop() as the tag method
+      SETTABLE  1 k2 2
+      GETGLOBAL 5 k1
+      NEWTABLE  6 0 0
+      MOVE      7 1
+      CALL      5 3 2
+      MOVE      3 5            ; t
+      )" + c.use + R"(
+      GETGLOBAL 5 k0
+      LOADK     6 k5
+      CALL      5 2 1
+      RETURN    0 1
+.end
+)";
+    ExecVm vm;
+    EXPECT_EQ(vm.Run(prog.c_str()), ERR_USERABORT) << c.event;
+    EXPECT_TRUE(vm.rec.empty()) << c.event;
+  }
 }
