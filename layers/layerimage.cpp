@@ -158,6 +158,12 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
     const double r = std::round(transform->matrix[k]);
     m[k] = std::fabs(transform->matrix[k] - r) < 1e-12 ? r : transform->matrix[k];
   }
+  // Scaled text is rendered again at its scaled size rather than its picture enlarged.
+  if (IsTextType(layer->type)) {
+    int32_t drawn = 0;
+    if (uint32_t code = DrawTextLayerObject(L, layer, N, transform, m, flags, &drawn)) return code;
+    if (drawn) return 0;
+  }
   // Rendered for the display scale, the picture lies where the caller put N's corner.
   const bool scaled = flags & LRENDER_SCALED;
   qmTransformedImage t{};
