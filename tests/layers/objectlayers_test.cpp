@@ -775,6 +775,18 @@ TEST(TextLayers, EdgeAndShadowBecomeTheLayersBorderAndShadow) {
   EXPECT_GT(text, 10);
   EXPECT_EQ(textSame, text);
   EXPECT_GT(red, text);
+  // A transparent colour: the layer's transparency, over an opaque picture of the colour.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontColor", {double(0x80FFFFFFu)}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {10, 10, CmdArg::Str("Ed")}).code, 0u);
+  layer = FirstLayer(vm.Pic());
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->transparency, 0x80);
+  EXPECT_EQ(layer->border.on, 0);
+  EXPECT_EQ(layer->shadow.on, 0);
+  EXPECT_EQ(layer->base->textRequest->style.color, 0xFFFFFFu);
+  EXPECT_EQ(layer->base->own.alpha, nullptr);
 }
 
 }  // namespace
