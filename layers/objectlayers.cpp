@@ -62,8 +62,10 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   *drawn = 0;
   const qmLayerState *base = layer->base;
   qmTextRequest *request = base->textRequest;
-  if ((layer->type != QMTYPE_TEXTOUT && layer->type != QMTYPE_PRINT) || !request || !request->style.font ||
-      !request->style.font->scalable)
+  // A text object layer holds the object's request only while the object is shown as made.
+  const int32_t type = layer->type;
+  if ((type != QMTYPE_TEXTOUT && type != QMTYPE_PRINT && type != QMTYPE_TEXTOBJECT) || !request || !request->text ||
+      !request->style.font || !request->style.font->scalable)
     return 0;
   // The scale of each row: the diagonal itself, or for a turn the length of the rows, which
   // must be equal and at right angles (no shear). The row lengths are taken rather than the
@@ -77,7 +79,7 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   if (sx < 1e-6 || sy < 1e-6 || (std::fabs(sx - 1.0) < 1e-9 && std::fabs(sy - 1.0) < 1e-9)) return 0;
   qmTextBox box{};
   int32_t fontScaled = 0;
-  if (uint32_t code = RenderTextAtScale(request, layer->type, sx, sy, LookupTagConstant, L, 0, &box, &fontScaled)) {
+  if (uint32_t code = RenderTextAtScale(request, type, sx, sy, LookupTagConstant, L, 0, &box, &fontScaled)) {
     FreeTextBox(&box);
     return code;
   }

@@ -578,8 +578,9 @@ TEST(TextLayers, QuarterTurnedTextLayerIsTheTextTurned) {
 }
 
 // A text layer scaled by 2 in a scalable font is drawn again by the text renderer at twice the
-// size: the same picture as the text object scaled to 200 per cent, much nearer to the text set
-// at twice the font size than the picture enlarged by pixels, and not made of 2 x 2 blocks.
+// size (TextOut, and a text object shown with scaling tags): the same picture as the text
+// object scaled to 200 per cent, as large as the text set at twice the font size with about as
+// much ink, and not made of 2 x 2 blocks as the picture enlarged by pixels is.
 TEST(TextLayers, ScaledTextLayerIsRenderedAtTheScaledSize) {
   ObjectLayersVm vm;
   auto scaleLayer = [&](double sx, double sy) {
@@ -668,6 +669,15 @@ TEST(TextLayers, ScaledTextLayerIsRenderedAtTheScaledSize) {
   ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
   ASSERT_EQ(vm.Call("TextOut", {30, 40, CmdArg::Str("Ag")}).code, 0u);
   EXPECT_TRUE(SameScreen(back, vm.Capture()));
+  // A text object shown as made and scaled by its tags on a layer: the object's own rendering
+  // at 200 per cent.
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {2, CmdArg::Str("Ag")}).code, 0u);
+  ASSERT_EQ(vm.CallTags("DisplayTextObject", {vm.Num(2), vm.Num(30), vm.Num(40)},
+                        [&] { vm.Set("scalex", 2), vm.Set("scaley", 2); }),
+            0u);
+  EXPECT_EQ(InkDistance(InkOf(vm.Capture(), kBackground), object, kBackground), 0);
 }
 
 // The border of a text layer thinner than 8 pixels is the text's shape widened: the mask
