@@ -26,8 +26,9 @@ uint32_t LayersRemoveLastLayer(VmState *L, int32_t type);
 // A text layer in a scalable font (TEXTOUT, PRINT, or TEXTOBJECT holding the object's request),
 // scaled through a transform without shear, is drawn anew by the text renderer at the scaled
 // size into N (turns and mirrors applied to that picture), as DrawLayerObject does it. m is
-// the transform's matrix with rounding noise taken out. *drawn 0 when the layer is to be drawn from its picture (no scale, a font that cannot
-// scale, shear, or a turn with unequal scales). 0 or an error of the renderer.
+// the transform's matrix with rounding noise taken out. *drawn 0 when the layer is to be drawn
+// from its picture (no scale, a font that cannot scale, shear, or a turn with unequal scales).
+// 0 or an error of the renderer.
 uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                              const double m[4], uint32_t flags, int32_t *drawn);
 // The border of a text layer (TEXTOUT, PRINT, TEXTOBJECT) thinner than 8 pixels, from the
