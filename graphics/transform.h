@@ -1,5 +1,6 @@
 // Mapping a bitmap with its mask and alpha plane through a 2x2 matrix plus offset.
 #pragma once
+#include <cmath>
 #include <cstdint>
 
 struct qmTransformRequest {
@@ -28,3 +29,12 @@ int32_t TransformPixelsScalar(const qmTransformRequest *req);
 
 // True for the matrix (1 0 / 0 1), which needs no transform at all.
 inline bool IsIdentityMatrix(const double m[4]) { return m[0] == 1.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 1.0; }
+// The matrix with terms within 1e-12 of a whole number made whole: turns by whole quarters
+// carry noise of about 1e-16 (cos 90 is not 0 in doubles), enough to truncate a placed corner
+// one pixel off.
+inline void SnapMatrixNoise(const double in[4], double out[4]) {
+  for (int k = 0; k < 4; k++) {
+    const double r = std::round(in[k]);
+    out[k] = std::fabs(in[k] - r) < 1e-12 ? r : in[k];
+  }
+}

@@ -10,6 +10,7 @@
 #include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/geometry.h"
 #include "graphics/transform.h"
+#include "layers/objectlayers.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 
@@ -105,8 +106,12 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   int32_t ox = 0, oy = 0;
   const qmPlaneSet &baseImg = layer->base->own;
   const double *m = layer->transform.matrix;
+  uint32_t textCode = 0;
   if (HasShapeOutline(layer)) {
     if (uint32_t code = BuildShapeOutline(layer, s, rgb, size, &ox, &oy, &border)) return code;
+  } else if (BuildTextLayerBorder(layer, s, rgb, size, &border, &textCode)) {
+    if (textCode) return textCode;
+    ox = oy = size;
   } else if (ShowsPicture(layer->type) && !baseImg.mask && !baseImg.alpha && (m[1] != 0 || m[2] != 0)) {
     if (uint32_t code = BuildTurnedFrame(layer, rgb, size, &ox, &oy, &border)) return code;
   } else {

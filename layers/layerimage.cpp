@@ -214,9 +214,12 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   // Turns by whole quarters carry rounding noise of about 1e-16 in the matrix (cos 90 is not 0
   // in doubles), enough to truncate the placed corner one pixel off: such terms count as exact.
   double m[4];
-  for (int k = 0; k < 4; k++) {
-    const double r = std::round(transform->matrix[k]);
-    m[k] = std::fabs(transform->matrix[k] - r) < 1e-12 ? r : transform->matrix[k];
+  SnapMatrixNoise(transform->matrix, m);
+  // Scaled text is rendered again at its scaled size rather than its picture enlarged.
+  if (IsTextType(layer->type)) {
+    int32_t drawn = 0;
+    if (uint32_t code = DrawTextLayerObject(L, layer, N, transform, m, flags, &drawn)) return code;
+    if (drawn) return 0;
   }
   // Rendered for the display scale, the picture lies where the caller put N's corner.
   const bool scaled = flags & LRENDER_SCALED;

@@ -1,11 +1,18 @@
 #include "layers/objectlayers.h"
 
+#include <cmath>
+
 #include "display/display.h"
+#include "display/displaytags.h"
 #include "display/imagecore.h"
+#include "graphics/transform.h"
+#include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layers/lib_layers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
+#include "text/text/textstate.h"
 #include "text/textobject.h"
 
 uint32_t LayersAddTextLayer(VmState *L, const qmTextRequest *request, qmImageLayer *layer) {
@@ -48,4 +55,67 @@ uint32_t LayersRemoveLastLayer(VmState *L, int32_t type) {
   DestroyLayer(L, layer, 0, nullptr, nullptr);
   pic->layersChanged = 1;
   return 0;
+}
+
+uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
+                             const double m[4], uint32_t flags, int32_t *drawn) {
+  *drawn = 0;
+  const qmLayerState *base = layer->base;
+  qmTextRequest *request = base->textRequest;
+  // A text object layer holds the object's request only while the object is shown as made.
+  const int32_t type = layer->type;
+  if ((type != QMTYPE_TEXTOUT && type != QMTYPE_PRINT && type != QMTYPE_TEXTOBJECT) || !request || !request->text ||
+      !request->style.font || !request->style.font->scalable)
+    return 0;
+  // The scale of each row: the diagonal itself, or for a turn the length of the rows, which
+  // must be equal and at right angles (no shear). The row lengths are taken rather than the
+  // general-transform flag, whose angle search divides by cos 90 and misses scaled quarter
+  // turns.
+  double sx = std::fabs(m[0]), sy = std::fabs(m[3]);
+  if (m[1] != 0 || m[2] != 0) {
+    sx = std::hypot(m[0], m[1]), sy = std::hypot(m[2], m[3]);
+    if (std::fabs(sx - sy) > 0.01 || std::fabs(m[0] * m[2] + m[1] * m[3]) > 1e-6 * sx * sy) return 0;
+  }
+  if (sx < 1e-6 || sy < 1e-6 || (std::fabs(sx - 1.0) < 1e-9 && std::fabs(sy - 1.0) < 1e-9)) return 0;
+  qmTextBox box{};
+  int32_t fontScaled = 0;
+  if (uint32_t code = RenderTextAtScale(request, type, sx, sy, LookupTagConstant, L, 0, &box, &fontScaled)) {
+    FreeTextBox(&box);
+    return code;
+  }
+  if (!fontScaled || !box.bitmap) {
+    FreeTextBox(&box);
+    return 0;
+  }
+  // What is left of the matrix once the font carries the scale: a turn or a mirror.
+  const double divided[4] = {m[0] / sx, m[1] / sx, m[2] / sy, m[3] / sy};
+  double rest[4];
+  SnapMatrixNoise(divided, rest);
+  // The anchor point stays where the unscaled picture has it; the new picture is laid around it.
+  const double ax = layer->anchorX, ay = layer->anchorY;
+  const bool scaled = flags & LRENDER_SCALED;
+  const double px = (scaled ? N->x : base->x) + base->width * ax, py = (scaled ? N->y : base->y) + base->height * ay;
+  const auto cx = int32_t(std::lround(px - box.width * ax)), cy = int32_t(std::lround(py - box.height * ay));
+  qmTransformedImage t{};
+  const uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, cx, cy, box.width,
+                                              box.height, ax, ay, rest, transform->smooth, &t);
+  FreeTextBox(&box);
+  if (code) return code;
+  N->transformed = {t.bitmap, t.mask, t.alpha};
+  N->x = t.x, N->y = t.y;
+  N->width = t.width, N->height = t.height;
+  *drawn = 1;
+  return 0;
+}
+
+bool BuildTextLayerBorder(const qmLayer *layer, const qmLayerState *state, uint32_t rgb, int32_t size,
+                          qmPlaneSet *out, uint32_t *code) {
+  const int32_t type = layer->type;
+  if ((type != QMTYPE_TEXTOBJECT && type != QMTYPE_TEXTOUT && type != QMTYPE_PRINT) || size >= 8) return false;
+  const qmPlaneSet &img = state->transformed.bitmap ? state->transformed : state->own;
+  if (!img.bitmap || (!img.mask && !img.alpha)) return false;
+  *out = {};
+  *code = MakeTextLayerBorder(img.mask, img.alpha, state->width, state->height, rgb, size, &out->bitmap, &out->mask,
+                              &out->alpha);
+  return true;
 }

@@ -8,6 +8,7 @@
 struct VmState;
 struct qmImageLayer;
 struct qmTextRequest;
+struct qmTransform;
 
 // A text picture becomes a layer of its kind (TEXTOUT, PRINT or TEXTOBJECT) that keeps its own
 // copy of the request. The planes of the record are handed over as with AddLayer. 0 or an
@@ -22,3 +23,17 @@ uint32_t LayersRemoveAllLayers(VmState *L);
 // The most recent layer of the type drawn for no object (the top-most such) goes, its area
 // refreshed. 0, also when there is none.
 uint32_t LayersRemoveLastLayer(VmState *L, int32_t type);
+// A text layer in a scalable font (TEXTOUT, PRINT, or TEXTOBJECT holding the object's request),
+// scaled through a transform without shear, is drawn anew by the text renderer at the scaled
+// size into N (turns and mirrors applied to that picture), as DrawLayerObject does it. m is
+// the transform's matrix with rounding noise taken out. *drawn 0 when the layer is to be drawn
+// from its picture (no scale, a font that cannot scale, shear, or a turn with unequal scales).
+// 0 or an error of the renderer.
+uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
+                             const double m[4], uint32_t flags, int32_t *drawn);
+// The border of a text layer (TEXTOUT, PRINT, TEXTOBJECT) thinner than 8 pixels, from the
+// state's picture: the text's own shape widened by size (MakeTextLayerBorder), reaching size
+// pixels left of and above it. false when the layer takes the common border; else *code is 0
+// or ERR_MEM.
+bool BuildTextLayerBorder(const qmLayer *layer, const qmLayerState *state, uint32_t rgb, int32_t size,
+                          qmPlaneSet *out, uint32_t *code);

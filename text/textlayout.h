@@ -92,3 +92,10 @@ uint32_t LayoutTextBlock(qmTextRequest *request, int32_t kind, int32_t plain, qm
 // Draws the runs into a new picture (the caller frees it with FreeTextBox). 0 or ERR_MEM.
 uint32_t RenderTextRuns(const qmTextRequest *request, qmTextLayout *layout, int32_t wrapWidth, qmTextBox *box);
 void FreeTextBox(qmTextBox *box);
+// The border image of a text picture of width x height: (w + 2r + 1) x (h + 2r + 1) pixels of
+// the colour's RGB whose alpha is the text's alpha widened by r (the sums over the
+// (2r + 1)^2 neighbourhood divided by 2r + 1, at most 255), or whose mask is the text's mask
+// stamped at every offset 0..2r. It reaches r pixels left of and above the text. 0 or ERR_MEM.
+uint32_t MakeTextLayerBorder(const qmMask *mask, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                             uint32_t color, int32_t radius, qmBitmap **bitmapOut, qmMask **maskOut,
+                             qmAlphaChannel **alphaOut);

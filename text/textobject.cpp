@@ -54,31 +54,44 @@ void FreeTextObjectData(qmTextObject *object) {
   FreeTextRequest(&object->request);
 }
 
+uint32_t RenderTextAtScale(qmTextRequest *request, int32_t kind, double sx, double sy, qmConstantLookup lookup,
+                           void *context, int32_t keepTables, qmTextBox *box, int32_t *fontScaled) {
+  sx = std::fabs(sx), sy = std::fabs(sy);
+  qmFont *font = request->style.font;
+  const bool scaleFont = font && font->scalable && (sx != 1.0 || sy != 1.0);
+  // The pass works on a scaled copy of the request; the stored one keeps its own numbers.
+  qmTextRequest r = *request;
+  if (scaleFont) {
+    r.wrap = Scaled(r.wrap, sx);
+    r.marginLeft = Scaled(r.marginLeft, sx);
+    r.cursorX = Scaled(r.cursorX, sx);
+    for (int32_t i = 0; i < r.tabCount; i++) r.tabStops[i] = Scaled(r.tabStops[i], sx);
+    r.style.shadowDistance = Scaled(r.style.shadowDistance, sx);
+    r.style.edgeSize = Scaled(r.style.edgeSize, sx);
+    ClampTextStyle(&r.style);
+    SetFontScale(font, sx, sy);
+  }
+  qmTextLayout layout;
+  uint32_t err = LayoutTextBlock(&r, kind, 0, lookup, context, keepTables, &layout);
+  if (keepTables) request->breaks = r.breaks, request->tabChoices = r.tabChoices;
+  *box = {};
+  // Print wraps at its right margin, counted from the left margin.
+  const int32_t wrap = kind == QM_TEXT_PRINT ? r.wrap - r.marginLeft + 1 : r.wrap;
+  if (!err) err = RenderTextRuns(&r, &layout, wrap, box);
+  if (scaleFont) SetFontScale(font, 1.0, 1.0);
+  *fontScaled = scaleFont;
+  return err;
+}
+
 uint32_t RenderTextObject(qmTextObject *object, qmConstantLookup lookup, void *context) {
   qmTextRequest *base = &object->request;
   bool first = object->baseWidth == 0;
   double sx = first ? 1.0 : double(object->targetWidth) / object->baseWidth;
   double sy = first ? 1.0 : double(object->targetHeight) / object->baseHeight;
-  qmFont *font = base->style.font;
-  bool scaleFont = font && font->scalable && (sx != 1.0 || sy != 1.0);
-  // The pass works on a scaled copy of the request; the stored one keeps its own numbers.
-  qmTextRequest r = *base;
-  if (scaleFont) {
-    r.wrap = Scaled(r.wrap, sx);
-    for (int32_t i = 0; i < r.tabCount; i++) r.tabStops[i] = Scaled(r.tabStops[i], sx);
-    r.style.shadowDistance = Scaled(r.style.shadowDistance, sx);
-    r.style.edgeSize = Scaled(r.style.edgeSize, sx);
-    ClampTextStyle(&r.style);
-    SetFontScale(font, std::fabs(sx), std::fabs(sy));
-  }
-  qmTextLayout layout;
-  uint32_t err = LayoutTextBlock(&r, QM_TEXT_OBJECT, 0, lookup, context, 1, &layout);
-  // Tables made by the first pass are the object's from now on.
-  base->breaks = r.breaks;
-  base->tabChoices = r.tabChoices;
   qmTextBox box{};
-  if (!err) err = RenderTextRuns(&r, &layout, r.wrap, &box);
-  if (scaleFont) SetFontScale(font, 1.0, 1.0);
+  int32_t scaleFont = 0;
+  // Tables made by the first pass are the object's from now on.
+  uint32_t err = RenderTextAtScale(base, QM_TEXT_OBJECT, sx, sy, lookup, context, 1, &box, &scaleFont);
   if (err) return err;
   qmBitmap *bitmap = box.bitmap;
   qmMask *mask = box.mask;

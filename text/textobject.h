@@ -26,6 +26,13 @@ struct qmTextObject {
 uint32_t CopyTextRequest(const qmTextRequest *from, qmTextRequest *to);
 void FreeTextRequest(qmTextRequest *request);
 
+// Lays the request out for the output kind and renders it at the scale |sx| x |sy|: a scalable
+// font is drawn at that size, with wrap width, margins, cursor x, tab stops, shadow distance and
+// edge size scaled alike (*fontScaled 1); other fonts are drawn at their own size (*fontScaled
+// 0). With keepTables, breaks and tab choices made by the pass stay in the request. 0 or an
+// error code; the caller frees the box.
+uint32_t RenderTextAtScale(qmTextRequest *request, int32_t kind, double sx, double sy, qmConstantLookup lookup,
+                           void *context, int32_t keepTables, qmTextBox *box, int32_t *fontScaled);
 // Lays the object's request out (recording its breaks and tab choices the first time) and
 // renders it at the object's target size and rotation into a new picture. 0 or an error;
 // the object keeps its old picture on an error.

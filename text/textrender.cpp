@@ -279,3 +279,50 @@ uint32_t RenderTextRuns(const qmTextRequest *request, qmTextLayout *layout, int3
   box->alpha = pic.alpha;
   return 0;
 }
+
+uint32_t MakeTextLayerBorder(const qmMask *mask, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                             uint32_t color, int32_t radius, qmBitmap **bitmapOut, qmMask **maskOut,
+                             qmAlphaChannel **alphaOut) {
+  *bitmapOut = nullptr, *maskOut = nullptr, *alphaOut = nullptr;
+  if ((!mask && !alpha) || width < 1 || height < 1 || radius < 0) return ERR_MEM;
+  Coverage text;
+  text.width = width, text.height = height;
+  try {
+    text.bytes.assign(size_t(width) * size_t(height), 0);
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
+  for (int32_t y = 0; y < height; y++)
+    for (int32_t x = 0; x < width; x++)
+      text.At(x, y) = alpha ? alpha->memory[size_t(y) * size_t(alpha->bytesPerRow) + size_t(x)]
+                            : (mask->memory[size_t(y) * size_t(mask->bytesPerRow) + size_t(x / 8)] & (0x80 >> (x % 8)))
+                                ? 255
+                                : 0;
+  Coverage wide;
+  try {
+    wide = Widen(text, radius, alpha != nullptr);
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
+  // One column and one row more than the widened text: the stamps of offset 2r reach that far.
+  const int32_t w = width + 2 * radius + 1, h = height + 2 * radius + 1;
+  qmBitmap *bitmap = AllocBitmap(w, h);
+  qmMask *plane = alpha ? AllocAlphaChannel(w, h, 1) : AllocMask(w, h, 1);
+  if (!bitmap || !plane) {
+    FreeBitmap(bitmap);
+    if (alpha) FreeAlphaChannel(plane);
+    else FreeMask(plane);
+    return ERR_MEM;
+  }
+  FillBitmapRect(bitmap, 0, 0, w, h, color & 0xFFFFFF);
+  for (int32_t y = 0; y < wide.height; y++)
+    for (int32_t x = 0; x < wide.width; x++) {
+      const uint8_t c = wide.At(x, y);
+      if (alpha) plane->memory[size_t(y) * size_t(plane->bytesPerRow) + size_t(x)] = c;
+      else if (c) plane->memory[size_t(y) * size_t(plane->bytesPerRow) + size_t(x / 8)] |= uint8_t(0x80 >> (x % 8));
+    }
+  *bitmapOut = bitmap;
+  if (alpha) *alphaOut = plane;
+  else *maskOut = plane;
+  return 0;
+}

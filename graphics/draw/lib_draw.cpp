@@ -178,7 +178,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   PlaceShapeBox(L, req);
   req->style = *GetDrawStyle();
   ValidateDrawStyle(&req->style);
-  SnapQuarterTurns(req->matrix);
+  SnapMatrixNoise(req->matrix, req->matrix);
   // With layers on the shape's image becomes a layer of the shape's type, and the rectangle is
   // composed from the layers.
   qmDisplay *d = o.display;

@@ -31,7 +31,7 @@ void InitShape(qmShapeRequest *req, int32_t type, const qmDrawStyle *style, cons
   req->anchorX = at->anchorX, req->anchorY = at->anchorY;
   req->style = *style;
   std::copy(at->matrix, at->matrix + 4, req->matrix);
-  SnapQuarterTurns(req->matrix);
+  SnapMatrixNoise(req->matrix, req->matrix);
 }
 
 // The request drawn at the stretched size: its box grows about the anchor, the matrix becomes
@@ -82,13 +82,6 @@ uint32_t PlaceRadii(qmShapeRequest *req, int32_t ra, int32_t rb, double *styleSc
 }
 
 }  // namespace
-
-void SnapQuarterTurns(double m[4]) {
-  for (int k = 0; k < 4; k++) {
-    const double r = std::round(m[k]);
-    if (std::fabs(m[k] - r) < 1e-12) m[k] = r;
-  }
-}
 
 void ScaleShapeStyle(qmDrawStyle *style, double scale) {
   if (scale == 1 || !std::isfinite(scale)) return;
@@ -181,7 +174,7 @@ uint32_t RenderLine(const qmShapePlacement *at, int32_t x1, int32_t y1, int32_t 
                     uint32_t color, int32_t antialias, qmShapeImage *out) {
   *out = {};
   double m[4] = {at->matrix[0], at->matrix[1], at->matrix[2], at->matrix[3]};
-  SnapQuarterTurns(m);
+  SnapMatrixNoise(m, m);
   if (!IsIdentityMatrix(m)) {
     // The ends turn about the anchor point of the line's box.
     const int64_t bx = std::min(x1, x2), by = std::min(y1, y2);

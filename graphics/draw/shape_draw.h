@@ -26,9 +26,6 @@ struct qmShapePlacement {
   double anchorX, anchorY;
 };
 
-// Turns by whole quarters leave terms of about 1e-16 where cos 90 should be 0; they are made
-// exact, or a turned outline truncates one pixel off.
-void SnapQuarterTurns(double m[4]);
 // A matrix's lengths along x and y scale a shape's line width and drop shadow with it.
 void ScaleShapeStyle(qmDrawStyle *style, double scale);
 

@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "display/bgpic/bgpic.h"
+#include "graphics/blit.h"
+#include "layers/border.h"
 #include "layers/layer.h"
 #include "platform/keycodes.h"
 #include "runtime/errcodes.h"
@@ -497,6 +499,304 @@ TEST(ObjectLayers, TextLayerMatchesThePeersGlyph) {
       if (!inBox && got[size_t(Y * kW + X)] != 0) outside++;
     }
   EXPECT_EQ(outside, 0);
+}
+
+// The ink of a screen: the smallest rectangle holding every pixel off the background, copied out.
+struct Ink {
+  int x = 0, y = 0, w = 0, h = 0;
+  std::vector<uint32_t> px;
+  uint32_t At(int cx, int cy) const { return px[size_t(cy * w + cx)]; }
+};
+
+Ink InkOf(const Screen &s, uint32_t background) {
+  int x0 = kW, y0 = kH, x1 = -1, y1 = -1;
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++)
+      if (s[size_t(y * kW + x)] != background) x0 = std::min(x0, x), y0 = std::min(y0, y), x1 = std::max(x1, x), y1 = std::max(y1, y);
+  Ink ink;
+  if (x1 < 0) return ink;
+  ink.x = x0, ink.y = y0, ink.w = x1 - x0 + 1, ink.h = y1 - y0 + 1;
+  for (int y = y0; y <= y1; y++)
+    for (int x = x0; x <= x1; x++) ink.px.push_back(s[size_t(y * kW + x)]);
+  return ink;
+}
+
+// Sum of channel differences of two inks laid over each other at their top-left corners; a
+// pixel one of them lacks counts against the background.
+long InkDistance(const Ink &a, const Ink &b, uint32_t background) {
+  long sum = 0;
+  for (int y = 0; y < std::max(a.h, b.h); y++)
+    for (int x = 0; x < std::max(a.w, b.w); x++) {
+      const uint32_t p = x < a.w && y < a.h ? a.At(x, y) : background, q = x < b.w && y < b.h ? b.At(x, y) : background;
+      for (int shift : {16, 8, 0}) sum += std::abs(int((p >> shift) & 0xFF) - int((q >> shift) & 0xFF));
+    }
+  return sum;
+}
+
+// A text layer turned a quarter through SetLayerStyle shows what TextOut with the same turn
+// shows without layers, and that is the upright text's ink turned clockwise pixel for pixel.
+TEST(TextLayers, QuarterTurnedTextLayerIsTheTextTurned) {
+  struct Case {
+    const char *name;
+    const char *font;  // null: the built-in topaz
+    int style;
+  };
+  const Case cases[] = {{"topaz (mask)", nullptr, 1}, {"sans anti-aliased", ":::default_sans", 16}};
+  for (const Case &c : cases) {
+    ObjectLayersVm vm;
+    if (c.font) {
+      ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(c.font), 18}).code, 0u) << c.name;
+    }
+    ASSERT_EQ(vm.Call("SetFontStyle", {c.style}).code, 0u) << c.name;
+    ASSERT_EQ(vm.Call("TextOut", {40, 30, CmdArg::Str("Hy")}).code, 0u) << c.name;
+    const Ink upright = InkOf(vm.Capture(), kBackground);
+    ASSERT_GT(upright.w * upright.h, 0) << c.name;
+    ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+    ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(40), vm.Num(30), vm.Str("Hy")}, [&] { vm.Set("rotate", 90); }), 0u);
+    const Screen direct = vm.Capture();
+    ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("TextOut", {40, 30, CmdArg::Str("Hy")}).code, 0u);
+    ASSERT_EQ(vm.CallWith("setlayerstyle", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("rotate", 90);
+      return 2;
+    }).code, 0u) << c.name;
+    const Screen layered = vm.Capture();
+    EXPECT_TRUE(SameScreen(layered, direct)) << c.name;
+    // Turned a quarter counter-clockwise on the screen: the new row y, column x is the old
+    // row x, column w - 1 - y.
+    const Ink turned = InkOf(layered, kBackground);
+    ASSERT_EQ(turned.w, upright.h) << c.name;
+    ASSERT_EQ(turned.h, upright.w) << c.name;
+    int wrong = 0;
+    for (int y = 0; y < turned.h; y++)
+      for (int x = 0; x < turned.w; x++) wrong += turned.At(x, y) != upright.At(upright.w - 1 - y, x);
+    EXPECT_EQ(wrong, 0) << c.name;
+  }
+}
+
+// A text layer scaled by 2 in a scalable font is drawn again by the text renderer at twice the
+// size (TextOut, and a text object shown with scaling tags): the same picture as the text
+// object scaled to 200 per cent, as large as the text set at twice the font size with about as
+// much ink, and not made of 2 x 2 blocks as the picture enlarged by pixels is.
+TEST(TextLayers, ScaledTextLayerIsRenderedAtTheScaledSize) {
+  ObjectLayersVm vm;
+  auto scaleLayer = [&](double sx, double sy) {
+    return vm.CallWith("setlayerstyle", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("scalex", sx), vm.Set("scaley", sy);
+      return 2;
+    }).code;
+  };
+  // References without layers: twice the font size, and the picture enlarged as pixels.
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 24}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {30, 40, CmdArg::Str("Ag")}).code, 0u);
+  const Ink doubled = InkOf(vm.Capture(), kBackground);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 12}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
+  ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(30), vm.Num(40), vm.Str("Ag")}, [&] { vm.Set("scalex", 2), vm.Set("scaley", 2); }),
+            0u);
+  const Ink blocks = InkOf(vm.Capture(), kBackground);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Ag")}).code, 0u);
+  ASSERT_EQ(vm.Call("ScaleTextObject", {1, CmdArg::Str("200%"), CmdArg::Str("200%")}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {1, 30, 40}).code, 0u);
+  const Ink object = InkOf(vm.Capture(), kBackground);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {30, 40, CmdArg::Str("Ag")}).code, 0u);
+  ASSERT_EQ(scaleLayer(2, 2), 0u);
+  const qmLayer *layer = FirstLayer(vm.Pic());
+  ASSERT_NE(layer, nullptr);
+  const Ink scaled = InkOf(vm.Capture(), kBackground);
+  ASSERT_GT(scaled.w * scaled.h, 0);
+  EXPECT_EQ(InkDistance(scaled, object, kBackground), 0);
+  // The same size as the text set at twice the font size, a pixel or two apart for hinting,
+  // and about as much ink.
+  EXPECT_LE(std::abs(scaled.w - doubled.w), 2);
+  EXPECT_LE(std::abs(scaled.h - doubled.h), 2);
+  auto inkCount = [](const Ink &k) {
+    return int(std::count_if(k.px.begin(), k.px.end(), [](uint32_t p) { return p != kBackground; }));
+  };
+  EXPECT_NEAR(inkCount(scaled), inkCount(doubled), inkCount(doubled) / 8);
+  // Enlarged pixels come as uniform 2 x 2 blocks in one of four phases; rendered glyphs do not.
+  auto fewestMixedBlocks = [](const Ink &k) {
+    int fewest = 1 << 30;
+    for (int py = 0; py < 2; py++)
+      for (int px = 0; px < 2; px++) {
+        int mixed = 0;
+        for (int y = py; y + 1 < k.h; y += 2)
+          for (int x = px; x + 1 < k.w; x += 2) {
+            const uint32_t p = k.At(x, y);
+            mixed += k.At(x + 1, y) != p || k.At(x, y + 1) != p || k.At(x + 1, y + 1) != p;
+          }
+        fewest = std::min(fewest, mixed);
+      }
+    return fewest;
+  };
+  EXPECT_EQ(fewestMixedBlocks(blocks), 0);
+  EXPECT_GT(fewestMixedBlocks(scaled), 10);
+  // Turned a quarter as well: the scaled rendering turned counter-clockwise, pixel for pixel.
+  ASSERT_EQ(vm.CallWith("setlayerstyle", [&] {
+    vm_pushnumber(vm.L, 1);
+    vm_newtable(vm.L);
+    vm.Set("rotate", 90), vm.Set("scalex", 2), vm.Set("scaley", 2);
+    return 2;
+  }).code, 0u);
+  const Ink turned = InkOf(vm.Capture(), kBackground);
+  ASSERT_EQ(turned.w, scaled.h);
+  ASSERT_EQ(turned.h, scaled.w);
+  int wrong = 0;
+  for (int y = 0; y < turned.h; y++)
+    for (int x = 0; x < turned.w; x++) wrong += turned.At(x, y) != scaled.At(scaled.w - 1 - y, x);
+  EXPECT_EQ(wrong, 0);
+  ASSERT_EQ(vm.CallWith("setlayerstyle", [&] {
+    vm_pushnumber(vm.L, 1);
+    vm_newtable(vm.L);
+    vm.Set("rotate", 0), vm.Set("scalex", 2), vm.Set("scaley", 2);
+    return 2;
+  }).code, 0u);
+  // Back to scale 1: the layer's own picture again.
+  ASSERT_EQ(scaleLayer(1, 1), 0u);
+  ASSERT_EQ(vm.Call("DisableLayers", {}).code, 0u);
+  const Screen back = vm.Capture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {30, 40, CmdArg::Str("Ag")}).code, 0u);
+  EXPECT_TRUE(SameScreen(back, vm.Capture()));
+  // A text object shown as made and scaled by its tags on a layer: the object's own rendering
+  // at 200 per cent.
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {2, CmdArg::Str("Ag")}).code, 0u);
+  ASSERT_EQ(vm.CallTags("DisplayTextObject", {vm.Num(2), vm.Num(30), vm.Num(40)},
+                        [&] { vm.Set("scalex", 2), vm.Set("scaley", 2); }),
+            0u);
+  EXPECT_EQ(InkDistance(InkOf(vm.Capture(), kBackground), object, kBackground), 0);
+}
+
+// The border of a text layer thinner than 8 pixels is the text's shape widened: the mask
+// stamped at every offset 0..2e, or the alpha summed over the (2e + 1)^2 neighbourhood and
+// divided by 2e + 1, in a picture one pixel wider and higher than the widened text; from 8
+// on the common border is used.
+TEST(TextLayers, TextBorderIsTheWidenedText) {
+  struct Case {
+    const char *name;
+    const char *font;
+    int style;
+    int size;
+  };
+  const Case cases[] = {
+      {"topaz mask, 2", nullptr, 1, 2},
+      {"sans alpha, 2", ":::default_sans", 16, 2},
+      {"sans alpha, 1", ":::default_sans", 16, 1},
+  };
+  for (const Case &c : cases) {
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    if (c.font) {
+      ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(c.font), 16}).code, 0u) << c.name;
+    }
+    ASSERT_EQ(vm.Call("SetFontStyle", {c.style}).code, 0u) << c.name;
+    ASSERT_EQ(vm.Call("TextOut", {10, 10, CmdArg::Str("Ti")}).code, 0u) << c.name;
+    const qmLayer *layer = FirstLayer(vm.Pic());
+    ASSERT_NE(layer, nullptr);
+    const qmLayerState *s = layer->current;
+    const qmPlaneSet &img = s->own;
+    ASSERT_TRUE(c.style == 16 ? img.alpha != nullptr : img.mask != nullptr) << c.name;
+    const int w = s->width, h = s->height, e = c.size;
+    auto text = [&](int x, int y) -> int {
+      if (x < 0 || y < 0 || x >= w || y >= h) return 0;
+      if (img.alpha) return img.alpha->memory[size_t(y * img.alpha->bytesPerRow + x)];
+      return (img.mask->memory[size_t(y * img.mask->bytesPerRow + x / 8)] & (0x80 >> (x % 8))) ? 255 : 0;
+    };
+    int32_t ox = 0, oy = 0, bw = 0, bh = 0;
+    qmPlaneSet border{};
+    ASSERT_EQ(BuildBorderImage(layer, s, 0x00FF0000, e, &ox, &oy, &bw, &bh, &border), 0u) << c.name;
+    EXPECT_EQ(ox, e) << c.name;
+    EXPECT_EQ(oy, e) << c.name;
+    ASSERT_EQ(bw, w + 2 * e + 1) << c.name;
+    ASSERT_EQ(bh, h + 2 * e + 1) << c.name;
+    ASSERT_EQ(img.alpha ? border.alpha != nullptr : border.mask != nullptr, true) << c.name;
+    int wrong = 0, inked = 0;
+    for (int y = 0; y < bh; y++)
+      for (int x = 0; x < bw; x++) {
+        int want = 0;
+        if (img.alpha) {
+          int sum = 0;
+          for (int j = 0; j <= 2 * e; j++)
+            for (int i = 0; i <= 2 * e; i++) sum += text(x - i, y - j);
+          want = std::min(255, sum / (2 * e + 1));
+        } else {
+          for (int j = 0; j <= 2 * e && !want; j++)
+            for (int i = 0; i <= 2 * e && !want; i++) want = text(x - i, y - j);
+        }
+        const int got = border.alpha ? border.alpha->memory[size_t(y * border.alpha->bytesPerRow + x)]
+                        : (border.mask->memory[size_t(y * border.mask->bytesPerRow + x / 8)] & (0x80 >> (x % 8))) ? 255
+                                                                                                                   : 0;
+        wrong += got != want;
+        inked += want > 0;
+      }
+    EXPECT_EQ(wrong, 0) << c.name;
+    EXPECT_GT(inked, 20) << c.name;
+    EXPECT_EQ(StoredToArgb(border.bitmap->pixelFormat, border.bitmap->pixels[0]) & 0xFFFFFF, 0xFF0000u) << c.name;
+    FreeBitmap(border.bitmap), FreeMask(border.mask), FreeAlphaChannel(border.alpha);
+    // Size 8 takes the common border: exactly 2e wider.
+    ASSERT_EQ(BuildBorderImage(layer, s, 0x00FF0000, 8, &ox, &oy, &bw, &bh, &border), 0u) << c.name;
+    EXPECT_EQ(bw, w + 16) << c.name;
+    FreeBitmap(border.bitmap), FreeMask(border.mask), FreeAlphaChannel(border.alpha);
+  }
+}
+
+// With layers on, the font's edge and shadow styles and a transparent colour go to the text
+// layer as its border, shadow and transparency; its picture is the plain text.
+TEST(TextLayers, EdgeAndShadowBecomeTheLayersBorderAndShadow) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("TextOut", {10, 10, CmdArg::Str("Ed")}).code, 0u);
+  const Screen plain = vm.Capture();
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {64, 0xFF0000, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {32, 0x00FF00, 3, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {10, 10, CmdArg::Str("Ed")}).code, 0u);
+  const qmLayer *layer = FirstLayer(vm.Pic());
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->border.on, 1);
+  EXPECT_EQ(layer->border.color, 0xFF0000u);
+  EXPECT_EQ(layer->border.size, 2);
+  EXPECT_EQ(layer->shadow.on, 1);
+  EXPECT_EQ(layer->shadow.color, 0x00FF00u);
+  EXPECT_EQ(layer->shadow.size, 3);
+  EXPECT_EQ(layer->shadow.direction, 3);
+  // The stored request is the plain one, so a new rendering adds no edge of its own.
+  EXPECT_EQ(layer->base->textRequest->style.style & (32 | 64), 0);
+  // The text's pixels are those of the plain text; the border shows around them in red.
+  const Screen shown = vm.Capture();
+  int textSame = 0, text = 0, red = 0;
+  for (size_t i = 0; i < shown.size(); i++) {
+    if (plain[i] != kBackground) text++, textSame += shown[i] == plain[i];
+    red += shown[i] == 0xFF0000;
+  }
+  EXPECT_GT(text, 10);
+  EXPECT_EQ(textSame, text);
+  EXPECT_GT(red, text);
+  // A transparent colour: the layer's transparency, over an opaque picture of the colour.
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontColor", {double(0x80FFFFFFu)}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {10, 10, CmdArg::Str("Ed")}).code, 0u);
+  layer = FirstLayer(vm.Pic());
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->transparency, 0x80);
+  EXPECT_EQ(layer->border.on, 0);
+  EXPECT_EQ(layer->shadow.on, 0);
+  EXPECT_EQ(layer->base->textRequest->style.color, 0xFFFFFFu);
+  EXPECT_EQ(layer->base->own.alpha, nullptr);
 }
 
 }  // namespace

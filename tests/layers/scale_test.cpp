@@ -331,6 +331,36 @@ TEST(LayerScaling, LayersCannotBeDisabledWhileTheDisplayScalesThem) {
   EXPECT_EQ(vm.d->layersOn, 0u);
 }
 
+// Text in a scalable font on a display that scales layers: the display's state is the text set
+// again at twice the size, not the unscaled picture enlarged into 2 x 2 blocks.
+TEST(LayerScaling, TextLayersAreSetAgainAtTheDisplayScale) {
+  ScaledVm vm(2);
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 12}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {2, 2, CmdArg::Str("Ag")}).code, 0u);
+  const qmLayer *layer = FirstLayer(vm.d->bgpic);
+  ASSERT_NE(layer, nullptr);
+  const qmLayerState *u = layer->unscaled, *c = layer->current;
+  ASSERT_NE(c, u);
+  const qmAlphaChannel *a = c->transformed.alpha;
+  ASSERT_NE(a, nullptr);
+  EXPECT_NEAR(c->width, 2 * u->width, 2);
+  EXPECT_NEAR(c->height, 2 * u->height, 2);
+  int fewest = 1 << 30;
+  for (int py = 0; py < 2; py++)
+    for (int px = 0; px < 2; px++) {
+      int mixed = 0;
+      for (int y = py; y + 1 < c->height; y += 2)
+        for (int x = px; x + 1 < c->width; x += 2) {
+          auto at = [&](int i, int j) { return a->memory[size_t(j * a->bytesPerRow + i)]; };
+          const uint8_t v = at(x, y);
+          mixed += at(x + 1, y) != v || at(x, y + 1) != v || at(x + 1, y + 1) != v;
+        }
+      fewest = std::min(fewest, mixed);
+    }
+  EXPECT_GT(fewest, 10);
+}
+
 }  // namespace
 
 // A shape layer is drawn again at the display's scale: a filled box of w x h at (x, y) covers

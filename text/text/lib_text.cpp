@@ -367,6 +367,17 @@ uint32_t TxtCreateTextObject(VmState *L) {
   return AppendTextObject(L, o);
 }
 
+// What a text object layer keeps: its position and the object's size and, for an object shown
+// at its first size and upright, the object's request too, from which the layer engine renders
+// it again when the layer is scaled (the layer copies it). A scaled or turned object keeps only
+// the position block, and its layer is scaled from the picture.
+void TextObjectLayerRequest(const qmTextObject *o, int32_t x, int32_t y, qmTextRequest *place) {
+  const bool asMade = o->width == o->baseWidth && o->height == o->baseHeight && o->rotation == 0.0;
+  *place = asMade ? o->request : qmTextRequest{};
+  place->x = x, place->y = y;
+  place->width = o->width, place->height = o->height;
+}
+
 // Without layers the picture is drawn as stored (the tags' turning and scaling belong to
 // layers); the tags place it by their anchor, and filters and transparency go to a copy.
 uint32_t TxtDisplayTextObject(VmState *L) {
@@ -379,13 +390,10 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
   qmDisplay *D = CurrentDisplay;
   if (D && D->layersOn && (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
-    // A text object layer keeps the position and the object's size instead of a request; the
-    // layer turns and scales the picture by the tags.
     const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
     const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
-    qmTextRequest place{};
-    place.x = x, place.y = y;
-    place.width = o->width, place.height = o->height;
+    qmTextRequest place;
+    TextObjectLayerRequest(o, x, y, &place);
     const qmObjectId id{o->header.id, o->header.handle};
     return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &id, o->bitmap, o->mask, o->alpha, o->width, o->height,
                            x + o->xOffset, y + o->yOffset, &t, &tags, -1, 0);
@@ -882,9 +890,8 @@ uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int3
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
   x = ResolvePositionX(L, x, o->width, 0, 0);
   y = ResolvePositionY(L, y, o->height, 0, 0);
-  qmTextRequest place{};
-  place.x = x, place.y = y;
-  place.width = o->width, place.height = o->height;
+  qmTextRequest place;
+  TextObjectLayerRequest(o, x, y, &place);
   const qmObjectId own{o->header.id, o->header.handle};
   return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &own, o->bitmap, o->mask, o->alpha, o->width, o->height,
                          x + o->xOffset, y + o->yOffset, nullptr, nullptr, position,

@@ -91,6 +91,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   layer.transform = transform;
   layer.tags = tags ? &own : nullptr;
   layer.position = position;
+  // On a display that scales layers the text is set again at the display's scale.
   layer.flags = (flags & (IMGCORE_INSERT | IMGCORE_HIDDEN)) | IMGCORE_RENDERSCALED;
   if (uint32_t err = ctx->addTextLayer(L, request, &layer)) return err;
   // The rectangle is composed anew from the background and the layers; drawn into the picture
@@ -103,6 +104,37 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
 uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
                          const qmDisplayTags *tags) {
   qmDisplay *D = CurrentDisplay;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  const bool layered = D && D->layersOn && ctx && ctx->addTextLayer &&
+                       (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC);
+  // As a layer, the text's edge, shadow and transparency become the layer's border, shadow and
+  // transparency: the picture holds the plain text, which the layer engine can turn, scale and
+  // render again without them baked in.
+  qmTextRequest plainRequest = *request;
+  qmDisplayTags layerTags{};
+  if (layered && (kind == QM_TEXT_TEXTOUT || kind == QM_TEXT_PRINT)) {
+    qmTextStyle &st = plainRequest.style;
+    if (tags) layerTags = *tags;
+    else CopyDefaultDisplayTags(&layerTags);
+    if (st.style & QM_STYLE_EDGE) {
+      st.style &= ~QM_STYLE_EDGE;
+      layerTags.border.on = 1, layerTags.border.color = st.edgeColor, layerTags.border.size = st.edgeSize;
+      layerTags.effects = 1;
+    }
+    if (st.style & QM_STYLE_SHADOW) {
+      st.style &= ~QM_STYLE_SHADOW;
+      layerTags.shadow.on = 1, layerTags.shadow.color = st.shadowColor;
+      layerTags.shadow.size = st.shadowDistance, layerTags.shadow.direction = st.shadowDirection;
+      layerTags.effects = 1;
+    }
+    if (st.color >> 24) {
+      layerTags.transparency = int32_t(st.color >> 24);
+      st.color &= 0xFFFFFF;
+      layerTags.effects = 1;
+    }
+    request = &plainRequest;
+    tags = &layerTags;
+  }
   qmTextLayout layout;
   if (uint32_t err = LayoutTextBlock(request, kind, plain, LookupTagConstant, L, 0, &layout)) return err;
   int32_t wrap = kind == QM_TEXT_PRINT ? request->wrap - request->marginLeft + 1 : request->wrap;
@@ -117,9 +149,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x = ResolvePositionX(L, request->x, box.width, 0, anchorX) + box.x;
     y = ResolvePositionY(L, request->y, box.height, 0, anchorY) + box.y;
   }
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  if (D && D->layersOn && ctx && ctx->addTextLayer &&
-      (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
+  if (layered) {
     // The layer keeps the request at the block's resolved place and with its picture's size.
     qmTextRequest stored = *request;
     stored.x = x - box.x, stored.y = y - box.y;
@@ -135,10 +165,12 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x -= int32_t(box.width * anchorX);
     y -= int32_t(box.height * anchorY);
     if (transform && box.bitmap && !IsIdentityMatrix(transform->matrix)) {
+      // Placed as the layer engine places a turned text layer.
+      double m[4];
+      SnapMatrixNoise(transform->matrix, m);
       qmTransformedImage t{};
       if (uint32_t err = TransformImageBitmaps(TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
-                                               box.height, anchorX, anchorY, transform->matrix, transform->smooth,
-                                               &t)) {
+                                               box.height, anchorX, anchorY, m, transform->smooth, &t)) {
         FreeTextBox(&box);
         return err;
       }
