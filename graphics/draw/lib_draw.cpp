@@ -224,7 +224,10 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   FreeBitmap(scaledTexture);
   if (code) return code;
   if (!img.bitmap) return 0;
-  if (effects) ApplyDisplayTagEffects(&tags, img.bitmap, &img.mask, &img.alpha, img.bitmap->width, img.bitmap->height);
+  // A layer takes the tags' filters, transparency, shadow, border, name, insert position and
+  // hidden switch itself; drawn straight, the filters and transparency go into the picture.
+  if (effects && !toLayer)
+    ApplyDisplayTagEffects(&tags, img.bitmap, &img.mask, &img.alpha, img.bitmap->width, img.bitmap->height);
   if (toLayer) {
     // The planes go to the layer, which frees them also when it is refused.
     qmImageLayer layer{};
@@ -240,6 +243,8 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.objectWidth = req->width, layer.objectHeight = req->height;
     layer.x = img.x, layer.y = img.y;
     layer.width = img.bitmap->width, layer.height = img.bitmap->height;
+    qmDisplayTags layerTags = tags;  // the layer writes a clamped insert position back
+    layer.tags = &layerTags;
     layer.position = -1;
     layer.flags = IMGCORE_RENDERSCALED;
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;

@@ -412,3 +412,41 @@ TEST(ShapeLayers, BadContentKeys) {
 }
 
 }  // namespace
+
+namespace {
+
+// The tags of a shape drawn with layers on belong to its layer: the name, the insert position,
+// the hidden switch and the transparency (which is the layer's, not mixed into its picture).
+TEST(ShapeLayers, TagsOfAShapeBelongToItsLayer) {
+  ShapeVm vm;
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {0, 0, 10, 10, kBlue}).code, 0u);
+  auto box = [&](const std::function<void()> &tags) {
+    return vm.CallWith("box", [&] {
+      for (double v : {20.0, 20.0, 10.0, 6.0, double(kRed)}) vm_pushnumber(vm.L, v);
+      vm_newtable(vm.L);
+      tags();
+      return 6;
+    }).code;
+  };
+  ASSERT_EQ(box([&] { vm.SetText("name", "frame"), vm.Set("insertpos", 1), vm.Set("transparency", 128); }), 0u);
+  qmLayer *first = FirstLayer(vm.d->bgpic);
+  ASSERT_NE(first, nullptr);
+  ASSERT_NE(first->name, nullptr);
+  EXPECT_STREQ(first->name, "frame");
+  EXPECT_EQ(first->type, QMTYPE_BOX);
+  EXPECT_EQ(first->transparency, 128);
+  // Mixed at 255 - 128 over the background: d + ((s - d) * 127 >> 8) per channel.
+  auto mix = [](int s, int d) { return d + (((s - d) * 127) >> 8); };
+  const uint32_t want = uint32_t(mix(0xFF, 0x10) << 16 | mix(0, 0x20) << 8 | mix(0, 0x30));
+  const uint32_t got = vm.WindowPixel(vm.d, 25, 23);
+  for (int shift : {16, 8, 0})
+    EXPECT_NEAR(int(Channel(got, shift)), int(Channel(want, shift)), 1) << std::hex << got << " " << want;
+  // Without transparency the picture itself stays opaque: showing it plainly gives pure red.
+  ASSERT_EQ(vm.Call("SetLayerTransparency", {1, 0}).code, 0u);
+  EXPECT_EQ(vm.WindowPixel(vm.d, 25, 23), uint32_t(kRed));
+  ASSERT_EQ(box([&] { vm.Set("hidden", 1); }), 0u);
+  EXPECT_EQ(LastLayer(vm.d->bgpic)->hidden, 1);
+}
+
+}  // namespace
