@@ -166,56 +166,71 @@ void LayersMove(benchmark::State &state) {
   }
 }
 
+// The scene's pictures wrapped for pixman, and one area composed again the way pixman does it:
+// the background, then every layer reaching into the area, in order.
+struct PixmanScene {
+  pixman_image_t *bg = nullptr, *dst = nullptr, *half = nullptr;
+  std::vector<pixman_image_t *> src, mask;
+  int side;
+
+  static pixman_image_t *Wrap(qmBitmap *b) {
+    return pixman_image_create_bits(PIXMAN_b8g8r8x8, b->width, b->height, b->pixels, b->bytesPerRow);
+  }
+  PixmanScene(Scene &s, int side_) : side(side_) {
+    bg = Wrap(s.pic.shown.bitmap), dst = Wrap(s.dst);
+    pixman_color_t halfColor{0, 0, 0, 0x8080};
+    half = pixman_image_create_solid_fill(&halfColor);
+    for (const Scene::Entry &e : s.entries) {
+      const qmLayerState *st = e.layer->current;
+      src.push_back(Wrap(st->own.bitmap));
+      pixman_image_t *m = nullptr;
+      if (st->own.mask)
+        m = pixman_image_create_bits(PIXMAN_a1, side, side, reinterpret_cast<uint32_t *>(st->own.mask->memory),
+                                     (st->own.mask->bytesPerRow + 3) & ~3);
+      if (st->own.alpha)
+        m = pixman_image_create_bits(PIXMAN_a8, side, side, reinterpret_cast<uint32_t *>(st->own.alpha->memory),
+                                     st->own.alpha->bytesPerRow);
+      mask.push_back(m);
+    }
+  }
+  ~PixmanScene() {
+    for (size_t i = 0; i < src.size(); i++) {
+      pixman_image_unref(src[i]);
+      if (mask[i]) pixman_image_unref(mask[i]);
+    }
+    pixman_image_unref(half);
+    pixman_image_unref(bg);
+    pixman_image_unref(dst);
+  }
+  void ComposeArea(const Scene &s, int x, int y, int w, int h) {
+    pixman_image_composite32(PIXMAN_OP_SRC, bg, nullptr, dst, x, y, 0, 0, x, y, w, h);
+    for (size_t i = 0; i < s.entries.size(); i++) {
+      const Scene::Entry &e = s.entries[i];
+      const int x0 = std::max(x, e.x), y0 = std::max(y, e.y);
+      const int x1 = std::min(x + w, e.x + side), y1 = std::min(y + h, e.y + side);
+      if (x0 >= x1 || y0 >= y1) continue;
+      if (e.kind == OPAQUE)
+        pixman_image_composite32(PIXMAN_OP_SRC, src[i], nullptr, dst, x0 - e.x, y0 - e.y, 0, 0, x0, y0, x1 - x0,
+                                 y1 - y0);
+      else
+        pixman_image_composite32(PIXMAN_OP_OVER, src[i], e.kind == HALF ? half : mask[i], dst, x0 - e.x, y0 - e.y,
+                                 e.kind == HALF ? 0 : x0 - e.x, e.kind == HALF ? 0 : y0 - e.y, x0, y0, x1 - x0,
+                                 y1 - y0);
+    }
+  }
+};
+
 void PixmanMove(benchmark::State &state) {
   Scene s(1000);
-  auto wrap = [](qmBitmap *b) {
-    return pixman_image_create_bits(PIXMAN_b8g8r8x8, b->width, b->height, b->pixels, b->bytesPerRow);
-  };
-  pixman_image_t *bg = wrap(s.pic.shown.bitmap), *dst = wrap(s.dst);
-  pixman_color_t halfColor{0, 0, 0, 0x8080};
-  pixman_image_t *half = pixman_image_create_solid_fill(&halfColor);
-  std::vector<pixman_image_t *> src, mask;
-  for (const Scene::Entry &e : s.entries) {
-    const qmLayerState *st = e.layer->current;
-    src.push_back(wrap(st->own.bitmap));
-    pixman_image_t *m = nullptr;
-    if (st->own.mask)
-      m = pixman_image_create_bits(PIXMAN_a1, kSide, kSide, reinterpret_cast<uint32_t *>(st->own.mask->memory),
-                                   (st->own.mask->bytesPerRow + 3) & ~3);
-    if (st->own.alpha)
-      m = pixman_image_create_bits(PIXMAN_a8, kSide, kSide, reinterpret_cast<uint32_t *>(st->own.alpha->memory),
-                                   st->own.alpha->bytesPerRow);
-    mask.push_back(m);
-  }
+  PixmanScene p(s, kSide);
   int step = 0;
   for (auto _ : state) {
     for (const qmDirtyRect &r : MoveAll(s, step++)) {
       int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
-      if (!ClipRectToPicture(kW, kH, &x, &y, &w, &h)) continue;
-      pixman_image_composite32(PIXMAN_OP_SRC, bg, nullptr, dst, x, y, 0, 0, x, y, w, h);
-      for (size_t i = 0; i < s.entries.size(); i++) {
-        const Scene::Entry &e = s.entries[i];
-        const int x0 = std::max(x, e.x), y0 = std::max(y, e.y);
-        const int x1 = std::min(x + w, e.x + kSide), y1 = std::min(y + h, e.y + kSide);
-        if (x0 >= x1 || y0 >= y1) continue;
-        if (e.kind == OPAQUE)
-          pixman_image_composite32(PIXMAN_OP_SRC, src[i], nullptr, dst, x0 - e.x, y0 - e.y, 0, 0, x0, y0, x1 - x0,
-                                   y1 - y0);
-        else
-          pixman_image_composite32(PIXMAN_OP_OVER, src[i], e.kind == HALF ? half : mask[i], dst, x0 - e.x, y0 - e.y,
-                                   e.kind == HALF ? 0 : x0 - e.x, e.kind == HALF ? 0 : y0 - e.y, x0, y0, x1 - x0,
-                                   y1 - y0);
-      }
+      if (ClipRectToPicture(kW, kH, &x, &y, &w, &h)) p.ComposeArea(s, x, y, w, h);
     }
     benchmark::ClobberMemory();
   }
-  for (size_t i = 0; i < src.size(); i++) {
-    pixman_image_unref(src[i]);
-    if (mask[i]) pixman_image_unref(mask[i]);
-  }
-  pixman_image_unref(half);
-  pixman_image_unref(bg);
-  pixman_image_unref(dst);
 }
 
 // A 256 x 256 masked layer with a shadow and a border: composing its bounds the first time,
@@ -419,25 +434,7 @@ void DoMoveFrame(benchmark::State &state) {
 
 void PixmanMoveFrame(benchmark::State &state) {
   Scene s(1000, kMoveSide);
-  auto wrap = [](qmBitmap *b) {
-    return pixman_image_create_bits(PIXMAN_b8g8r8x8, b->width, b->height, b->pixels, b->bytesPerRow);
-  };
-  pixman_image_t *bg = wrap(s.pic.shown.bitmap), *dst = wrap(s.dst);
-  pixman_color_t halfColor{0, 0, 0, 0x8080};
-  pixman_image_t *half = pixman_image_create_solid_fill(&halfColor);
-  std::vector<pixman_image_t *> src, mask;
-  for (const Scene::Entry &e : s.entries) {
-    const qmLayerState *st = e.layer->current;
-    src.push_back(wrap(st->own.bitmap));
-    pixman_image_t *m = nullptr;
-    if (st->own.mask)
-      m = pixman_image_create_bits(PIXMAN_a1, kMoveSide, kMoveSide, reinterpret_cast<uint32_t *>(st->own.mask->memory),
-                                   (st->own.mask->bytesPerRow + 3) & ~3);
-    if (st->own.alpha)
-      m = pixman_image_create_bits(PIXMAN_a8, kMoveSide, kMoveSide,
-                                   reinterpret_cast<uint32_t *>(st->own.alpha->memory), st->own.alpha->bytesPerRow);
-    mask.push_back(m);
-  }
+  PixmanScene p(s, kMoveSide);
   int step = 0;
   for (auto _ : state) {
     const int dx = (step++ & 1) ? -2 : 2;
@@ -445,30 +442,10 @@ void PixmanMoveFrame(benchmark::State &state) {
       // The old and the new place of the layer as one area, as a move list gives it.
       const int x = std::min(moved.x, moved.x + dx), y = moved.y, w = kMoveSide + 2, h = kMoveSide;
       moved.x += dx;
-      pixman_image_composite32(PIXMAN_OP_SRC, bg, nullptr, dst, x, y, 0, 0, x, y, w, h);
-      for (size_t i = 0; i < s.entries.size(); i++) {
-        const Scene::Entry &e = s.entries[i];
-        const int x0 = std::max(x, e.x), y0 = std::max(y, e.y);
-        const int x1 = std::min(x + w, e.x + kMoveSide), y1 = std::min(y + h, e.y + kMoveSide);
-        if (x0 >= x1 || y0 >= y1) continue;
-        if (e.kind == OPAQUE)
-          pixman_image_composite32(PIXMAN_OP_SRC, src[i], nullptr, dst, x0 - e.x, y0 - e.y, 0, 0, x0, y0, x1 - x0,
-                                   y1 - y0);
-        else
-          pixman_image_composite32(PIXMAN_OP_OVER, src[i], e.kind == HALF ? half : mask[i], dst, x0 - e.x, y0 - e.y,
-                                   e.kind == HALF ? 0 : x0 - e.x, e.kind == HALF ? 0 : y0 - e.y, x0, y0, x1 - x0,
-                                   y1 - y0);
-      }
+      p.ComposeArea(s, x, y, w, h);
     }
     benchmark::ClobberMemory();
   }
-  for (size_t i = 0; i < src.size(); i++) {
-    pixman_image_unref(src[i]);
-    if (mask[i]) pixman_image_unref(mask[i]);
-  }
-  pixman_image_unref(half);
-  pixman_image_unref(bg);
-  pixman_image_unref(dst);
 }
 
 // Two 256 x 256 masked objects laid over each other whose masks never agree but at the last
