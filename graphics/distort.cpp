@@ -184,13 +184,12 @@ struct Mapped {
 };
 
 // Point sampling leaves the derivatives out (WithDerivatives false): their divisions were a
-// third of its time.
-template <bool WithDerivatives> Mapped MapPoint(const qmDistortRequest *req, double x, double y) {
+// third of its time. The method is fixed per rendering, so each gets a loop of its own.
+template <int32_t Method, bool WithDerivatives> Mapped MapPoint(const qmDistortRequest *req, double x, double y) {
   const double *c = req->coeffs;
   const double w = req->src.width;
   Mapped m{0, 0, 1, 0, 0, 0, 0, false};
-  switch (req->method) {
-  case DISTORT_PERSPECTIVE: {
+  if constexpr (Method == DISTORT_PERSPECTIVE) {
     const double q = c[6] * x + c[7] * y + 1;
     m.valid = q * c[8] >= 0 ? 1 : 0;
     const double mm = std::fabs(c[6]) >= std::fabs(c[7]) ? c[6] : c[7];
@@ -202,18 +201,14 @@ template <bool WithDerivatives> Mapped MapPoint(const qmDistortRequest *req, dou
       m.p = du[0], m.q = du[1], m.r = dv[0], m.s = dv[1];
       m.derivatives = true;
     }
-    break;
-  }
-  case DISTORT_ARC: {
+  } else if constexpr (Method == DISTORT_ARC) {
     double t = (std::atan2(y, x) - c[0]) / (2 * kPi);
     t -= RoundHalfAway(t);
     const double rho = std::hypot(x, y);
     m.u = t * c[1] + c[4] + 0.5;
     m.v = (c[2] - rho) * c[3];
     if (WithDerivatives && rho > kEps) m.p = c[1] / (2 * kPi * rho), m.s = c[3], m.derivatives = true;
-    break;
-  }
-  case DISTORT_POLAR: {
+  } else if constexpr (Method == DISTORT_POLAR) {
     const double dx = x - c[2], dy = y - c[3];
     double t = (std::atan2(dx, dy) - (c[4] + c[5]) / 2) / (2 * kPi);
     t -= RoundHalfAway(t);
@@ -221,14 +216,12 @@ template <bool WithDerivatives> Mapped MapPoint(const qmDistortRequest *req, dou
     m.u = t * 2 * kPi * c[6] + w / 2;
     m.v = (rho - c[1]) * c[7];
     if (WithDerivatives && rho > kEps) m.p = c[6] / (2 * kPi * rho), m.s = c[7], m.derivatives = true;
-    break;
-  }
-  default: {
+  } else {
     const double dx = x - c[8], dy = y - c[9], r = std::sqrt(dx * dx + dy * dy);
     if (r <= kEps) {
-      m.u = c[8], m.v = c[9];
+      m.u = c[8] - 0.5, m.v = c[9] - 0.5;
       if (WithDerivatives) m.p = c[3], m.s = c[7], m.derivatives = true;
-      break;
+      return m;
     }
     const double fx = ((c[0] * r + c[1]) * r + c[2]) * r + c[3], fy = ((c[4] * r + c[5]) * r + c[6]) * r + c[7];
     m.u = fx * dx + c[8], m.v = fy * dy + c[9];
@@ -238,8 +231,6 @@ template <bool WithDerivatives> Mapped MapPoint(const qmDistortRequest *req, dou
       m.p = fx + du[0], m.q = du[1], m.r = dv[0], m.s = fy + dv[1];
       m.derivatives = true;
     }
-    break;
-  }
   }
   m.u -= 0.5, m.v -= 0.5;
   return m;
@@ -431,24 +422,26 @@ int32_t PrepareDistortion(qmDistortRequest *req) {
   return err;
 }
 
-int32_t RenderDistortion(qmDistortRequest *req) {
-  const Source src{&req->src};
-  if (req->smooth) {
-    double weight[kWeights];
-    for (int32_t k = 0; k < kWeights; k++) weight[k] = std::exp(-k * 0.0027076061740622863);
-    for (int64_t j = 0; j < req->resultHeight; j++)
-      for (int64_t i = 0; i < req->resultWidth; i++) {
-        const Mapped m = MapPoint<true>(req, req->originX + i + 0.5, req->originY + j + 0.5);
-        if (m.valid <= 0) StoreClear(req, i, j);
-        else Ewa(req, src, weight, i, j, m);
-      }
-    return 0;
+namespace {
+
+template <int32_t Method> void RenderSmooth(qmDistortRequest *req, const Source &src, const double *weight) {
+  for (int64_t j = 0; j < req->resultHeight; j++) {
+    const double row = req->originY + j + 0.5;
+    for (int64_t i = 0; i < req->resultWidth; i++) {
+      const Mapped m = MapPoint<Method, true>(req, req->originX + i + 0.5, row);
+      if (m.valid <= 0) StoreClear(req, i, j);
+      else Ewa(req, src, weight, i, j, m);
+    }
   }
+}
+
+template <int32_t Method> void RenderPoint(qmDistortRequest *req, const Source &src) {
   const int32_t w = req->src.width, h = req->src.height;
   const qmDistortPicture &d = req->dst;
   for (int64_t j = 0; j < req->resultHeight; j++) {
+    const double row = req->originY + j + 0.5;
     for (int64_t i = 0; i < req->resultWidth; i++) {
-      const Mapped m = MapPoint<false>(req, req->originX + i + 0.5, req->originY + j + 0.5);
+      const Mapped m = MapPoint<Method, false>(req, req->originX + i + 0.5, row);
       // Truncation toward zero keeps u in (-1, w) inside; the test in doubles also refuses
       // positions that are not numbers.
       if (!(m.valid > 0) || !(m.u > -1 && m.u < w && m.v > -1 && m.v < h)) {
@@ -460,6 +453,28 @@ int32_t RenderDistortion(qmDistortRequest *req) {
       if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i), req->src.mask ? GetMaskBit(req->src.mask + y * req->src.maskBytesPerRow, int32_t(x)) : true);
       if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i] = req->src.alpha ? req->src.alpha[y * req->src.alphaBytesPerRow + x] : 255;
     }
+  }
+}
+
+template <int32_t Method> void Render(qmDistortRequest *req) {
+  const Source src{&req->src};
+  if (req->smooth) {
+    double weight[kWeights];
+    for (int32_t k = 0; k < kWeights; k++) weight[k] = std::exp(-k * 0.0027076061740622863);
+    RenderSmooth<Method>(req, src, weight);
+  } else {
+    RenderPoint<Method>(req, src);
+  }
+}
+
+} // namespace
+
+int32_t RenderDistortion(qmDistortRequest *req) {
+  switch (req->method) {
+  case DISTORT_PERSPECTIVE: Render<DISTORT_PERSPECTIVE>(req); break;
+  case DISTORT_ARC: Render<DISTORT_ARC>(req); break;
+  case DISTORT_POLAR: Render<DISTORT_POLAR>(req); break;
+  default: Render<DISTORT_BARREL>(req); break;
   }
   return 0;
 }
