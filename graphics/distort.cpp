@@ -261,7 +261,7 @@ struct Source {
 };
 
 // Writes an averaged sample: opacity = sum / total weight, colour = premultiplied sum / opacity sum.
-void Store(const qmDistortRequest *req, int64_t i, int64_t j, const Sample &s, double total) {
+__attribute__((always_inline)) inline void Store(const qmDistortRequest *req, int64_t i, int64_t j, const Sample &s, double total) {
   const qmDistortPicture &d = req->dst;
   const double a = total > 0 ? s.a / total : 0;
   uint32_t word = 0;
@@ -276,9 +276,9 @@ void Store(const qmDistortRequest *req, int64_t i, int64_t j, const Sample &s, d
   if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i), opacity >= 128);
 }
 
-void StoreClear(const qmDistortRequest *req, int64_t i, int64_t j) { Store(req, i, j, Sample{}, 0); }
+inline void StoreClear(const qmDistortRequest *req, int64_t i, int64_t j) { Store(req, i, j, Sample{}, 0); }
 
-void Bilinear(const qmDistortRequest *req, const Source &src, int64_t i, int64_t j, double u, double v) {
+__attribute__((always_inline)) inline void Bilinear(const qmDistortRequest *req, const Source &src, int64_t i, int64_t j, double u, double v) {
   const double fu = Floor(u), fv = Floor(v);
   if (!(fu > -2 && fv > -2 && fu < src.pic->width && fv < src.pic->height)) return StoreClear(req, i, j);
   const int64_t x = int64_t(fu), y = int64_t(fv);
@@ -314,7 +314,7 @@ void Bilinear(const qmDistortRequest *req, const Source &src, int64_t i, int64_t
   Store(req, i, j, s, 1.0);
 }
 
-void Ewa(const qmDistortRequest *req, const Source &src, const double *weight, int64_t i, int64_t j, const Mapped &m) {
+__attribute__((always_inline)) inline void Ewa(const qmDistortRequest *req, const Source &src, const double *weight, int64_t i, int64_t j, const Mapped &m) {
   if (!m.derivatives) return Bilinear(req, src, i, j, m.u, m.v);
   double alpha = m.r * m.r + m.s * m.s + 1, beta = -2 * (m.p * m.r + m.q * m.s), gamma = m.p * m.p + m.q * m.q + 1;
   const double F = alpha * gamma - beta * beta / 4;
@@ -424,11 +424,15 @@ int32_t PrepareDistortion(qmDistortRequest *req) {
 
 namespace {
 
+// A row is mapped first and sampled after: the mappings do not wait on each other, so their
+// divisions and roots overlap instead of each pixel waiting for its own.
 template <int32_t Method> void RenderSmooth(qmDistortRequest *req, const Source &src, const double *weight) {
+  std::vector<Mapped> mapped(size_t(req->resultWidth));
   for (int64_t j = 0; j < req->resultHeight; j++) {
     const double row = req->originY + j + 0.5;
+    for (int64_t i = 0; i < req->resultWidth; i++) mapped[size_t(i)] = MapPoint<Method, true>(req, req->originX + i + 0.5, row);
     for (int64_t i = 0; i < req->resultWidth; i++) {
-      const Mapped m = MapPoint<Method, true>(req, req->originX + i + 0.5, row);
+      const Mapped &m = mapped[size_t(i)];
       if (m.valid <= 0) StoreClear(req, i, j);
       else Ewa(req, src, weight, i, j, m);
     }
