@@ -278,12 +278,14 @@ __attribute__((always_inline)) inline void Store(const qmDistortRequest *req, in
 
 inline void StoreClear(const qmDistortRequest *req, int64_t i, int64_t j) { Store(req, i, j, Sample{}, 0); }
 
-__attribute__((always_inline)) inline void Bilinear(const qmDistortRequest *req, const Source &src, int64_t i, int64_t j, double u, double v) {
+// The sampling steps add into *out (cleared by the caller) and return the total weight for Store:
+// 0 leaves the pixel clear.
+__attribute__((always_inline)) inline double Bilinear(const Source &src, double u, double v, Sample *out) {
   const double fu = Floor(u), fv = Floor(v);
-  if (!(fu > -2 && fv > -2 && fu < src.pic->width && fv < src.pic->height)) return StoreClear(req, i, j);
+  if (!(fu > -2 && fv > -2 && fu < src.pic->width && fv < src.pic->height)) return 0;
   const int64_t x = int64_t(fu), y = int64_t(fv);
   const double tx = u - fu, ty = v - fv;
-  Sample s;
+  Sample &s = *out;
   const qmDistortPicture &pic = *src.pic;
   if (x >= 0 && y >= 0 && x + 1 < pic.width && y + 1 < pic.height) {
     // All four inside: the same sums in the same order, without the tests per neighbour.
@@ -305,28 +307,28 @@ __attribute__((always_inline)) inline void Bilinear(const qmDistortRequest *req,
       s.c.Add(a, words[k]);
       s.a += a;
     }
-    return Store(req, i, j, s, 1.0);
+    return 1.0;
   }
   src.Add(x, y, (1 - tx) * (1 - ty), &s);
   src.Add(x + 1, y, tx * (1 - ty), &s);
   src.Add(x, y + 1, (1 - tx) * ty, &s);
   src.Add(x + 1, y + 1, tx * ty, &s);
-  Store(req, i, j, s, 1.0);
+  return 1.0;
 }
 
-__attribute__((always_inline)) inline void Ewa(const qmDistortRequest *req, const Source &src, const double *weight, int64_t i, int64_t j, const Mapped &m) {
-  if (!m.derivatives) return Bilinear(req, src, i, j, m.u, m.v);
+__attribute__((always_inline)) inline double Ewa(const Source &src, const double *weight, const Mapped &m, Sample *out) {
+  if (!m.derivatives) return Bilinear(src, m.u, m.v, out);
   double alpha = m.r * m.r + m.s * m.s + 1, beta = -2 * (m.p * m.r + m.q * m.s), gamma = m.p * m.p + m.q * m.q + 1;
   const double F = alpha * gamma - beta * beta / 4;
   const double w = src.pic->width, h = src.pic->height;
   if (!(F > 4) || F > 1e6 || 4 * (std::sqrt(alpha) + 1) * (std::sqrt(F / alpha) + 1) > 20 * w * h)
-    return Bilinear(req, src, i, j, m.u, m.v);
+    return Bilinear(src, m.u, m.v, out);
   const double vLimit = std::sqrt(alpha) + 1, uWidth = std::sqrt(F / alpha) + 1, slope = beta / (-2 * alpha);
   const double scale = kWeights / F;
   alpha *= scale, beta *= scale, gamma *= scale;
   const double v0 = m.v, u0 = m.u;
   const double uReach = std::fabs(slope) * vLimit + uWidth;
-  if (v0 + vLimit < 0 || v0 - vLimit > h - 1 || u0 + uReach < 0 || u0 - uReach > w - 1) return StoreClear(req, i, j);
+  if (v0 + vLimit < 0 || v0 - vLimit > h - 1 || u0 + uReach < 0 || u0 - uReach > w - 1) return 0;
   Sample s;
   double total = 0;
   int32_t count = 0;
@@ -357,8 +359,9 @@ __attribute__((always_inline)) inline void Ewa(const qmDistortRequest *req, cons
       s.a += a;
     }
   }
-  if (count < 4 || total < 1) return Bilinear(req, src, i, j, m.u, m.v);
-  Store(req, i, j, s, total);
+  if (count < 4 || total < 1) return Bilinear(src, m.u, m.v, out);
+  *out = s;
+  return total;
 }
 
 } // namespace
@@ -424,18 +427,21 @@ int32_t PrepareDistortion(qmDistortRequest *req) {
 
 namespace {
 
-// A row is mapped first and sampled after: the mappings do not wait on each other, so their
-// divisions and roots overlap instead of each pixel waiting for its own.
+// A row is mapped first, then sampled, then stored: the steps of one pixel do not wait on each
+// other's results across pixels, so the divisions and roots of neighbours overlap.
 template <int32_t Method> void RenderSmooth(qmDistortRequest *req, const Source &src, const double *weight) {
-  std::vector<Mapped> mapped(size_t(req->resultWidth));
+  const size_t n = size_t(req->resultWidth);
+  std::vector<Mapped> mapped(n);
+  std::vector<Sample> samples(n);
+  std::vector<double> totals(n);
   for (int64_t j = 0; j < req->resultHeight; j++) {
     const double row = req->originY + j + 0.5;
     for (int64_t i = 0; i < req->resultWidth; i++) mapped[size_t(i)] = MapPoint<Method, true>(req, req->originX + i + 0.5, row);
-    for (int64_t i = 0; i < req->resultWidth; i++) {
-      const Mapped &m = mapped[size_t(i)];
-      if (m.valid <= 0) StoreClear(req, i, j);
-      else Ewa(req, src, weight, i, j, m);
+    for (size_t i = 0; i < n; i++) {
+      samples[i] = Sample{};
+      totals[i] = mapped[i].valid <= 0 ? 0 : Ewa(src, weight, mapped[i], &samples[i]);
     }
+    for (int64_t i = 0; i < req->resultWidth; i++) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
   }
 }
 
