@@ -448,10 +448,12 @@ template <int32_t Method> void RenderSmooth(qmDistortRequest *req, const Source 
 template <int32_t Method> void RenderPoint(qmDistortRequest *req, const Source &src) {
   const int32_t w = req->src.width, h = req->src.height;
   const qmDistortPicture &d = req->dst;
+  std::vector<Mapped> mapped(size_t(req->resultWidth));
   for (int64_t j = 0; j < req->resultHeight; j++) {
     const double row = req->originY + j + 0.5;
+    for (int64_t i = 0; i < req->resultWidth; i++) mapped[size_t(i)] = MapPoint<Method, false>(req, req->originX + i + 0.5, row);
     for (int64_t i = 0; i < req->resultWidth; i++) {
-      const Mapped m = MapPoint<Method, false>(req, req->originX + i + 0.5, row);
+      const Mapped &m = mapped[size_t(i)];
       // Truncation toward zero keeps u in (-1, w) inside; the test in doubles also refuses
       // positions that are not numbers.
       if (!(m.valid > 0) || !(m.u > -1 && m.u < w && m.v > -1 && m.v < h)) {
