@@ -50,5 +50,10 @@ uint32_t DrawShapeDirect(qmShapeRequest *req, const qmDrawTarget *t, qmDrawnRect
 // A thick or anti-aliased line likewise.
 uint32_t DrawLineDirect(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
                         int32_t thickness, int32_t antialias, qmDrawnRect *drawn);
+// Coverage bytes c[0..n) laid on stored pixels at full strength: 0 keeps the pixel, 255 writes
+// `pixel`, anything else moves each colour byte d toward the pixel's as d + (((p - d) * c) >> 8)
+// and keeps the fourth byte. The scalar twin is the reference the vector path must match.
+void CoverPixels(uint32_t *row, const uint8_t *c, int64_t n, uint32_t pixel);
+void CoverPixelsScalar(uint32_t *row, const uint8_t *c, int64_t n, uint32_t pixel);
 // A plain filled rectangle, cut to the target's clip rectangle (no clip mask).
 void FillTargetRect(const qmDrawTarget *t, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t color);

@@ -11,6 +11,7 @@
 #include "graphics/blend_kernels.h"
 #include "graphics/blit_kernels.h"
 #include "graphics/color_kernels.h"
+#include "graphics/draw/shape_render.h"
 #include "graphics/effect_kernels.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
@@ -240,5 +241,20 @@ TEST(SimdDiff, SwirlRows) {
       ASSERT_EQ(vx, rx) << "round " << round << " row " << y;
       ASSERT_EQ(vy, ry) << "round " << round << " row " << y;
     }
+  }
+}
+
+// Line coverage laid on stored pixels: random rows with runs of empty, full and partial
+// coverage, lengths that leave every remainder after whole groups.
+TEST(SimdDiff, CoverPixels) {
+  for (int iter = 0; iter < 300; iter++) {
+    const int64_t n = Rand(0, 40);
+    const std::vector<uint8_t> cov = RandomAlpha(size_t(n));
+    const std::vector<uint32_t> base = RandomVector<uint32_t>(size_t(n));
+    const uint32_t pixel = uint32_t(Rng()());
+    std::vector<uint32_t> a = base, b = base;
+    CoverPixels(a.data(), cov.data(), n, pixel);
+    CoverPixelsScalar(b.data(), cov.data(), n, pixel);
+    ASSERT_EQ(a, b) << "n " << n;
   }
 }
