@@ -10,6 +10,7 @@
 #include "graphics/graphics/bitmap_effects.h"
 #include "graphics/graphics/geometry.h"
 #include "graphics/transform.h"
+#include "layers/layerimage.h"
 #include "layers/objectlayers.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -98,7 +99,9 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   const uint32_t rgb = color & 0xFFFFFF;
   // The unfiltered picture of the state at the state's size: its transformed image, else its
   // own picture (for parts that holds only the part, so the outline is read from (0, 0)).
-  const qmPlaneSet &img = s->transformed.bitmap ? s->transformed : s->own;
+  static const qmPlaneSet kNone{};
+  const qmPlaneSet *held = StatePicture(s, 0, 1);
+  const qmPlaneSet &img = held ? *held : kNone;
   if (s->width < 1 || s->height < 1 || size < 1 || size > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   const int32_t w = s->width, h = s->height;
 

@@ -5,6 +5,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/graphics/clipregion.h"
 #include "layers/layer.h"
+#include "layers/layerimage.h"
 
 int32_t BoxCollision(int32_t x1, int32_t y1, int32_t w1, int32_t h1, int32_t x2, int32_t y2, int32_t w2, int32_t h2) {
   // 64-bit edges: a box at the far end of the int32 range must not wrap round.
@@ -77,18 +78,11 @@ int32_t PixelCollision(const qmCollisionObject &a, const qmCollisionObject &b) {
   return 0;
 }
 
-const qmPlaneSet *LayerShownImage(const qmLayerState *s) {
-  if (s->filtered.bitmap) return &s->filtered;
-  if (s->transformed.bitmap) return &s->transformed;
-  if (s->own.bitmap) return &s->own;
-  return nullptr;
-}
-
 void LayerCollisionObject(const qmLayer *layer, qmCollisionObject *out) {
   const qmLayerState *s = layer->current;
   *out = {};
   out->x = s->x, out->y = s->y, out->width = s->width, out->height = s->height;
-  if (const qmPlaneSet *img = LayerShownImage(s)) out->mask = img->mask, out->alpha = img->alpha;
+  if (const qmPlaneSet *img = StatePicture(s, 1, 1)) out->mask = img->mask, out->alpha = img->alpha;
   // Drawn through a clip region: only the part inside its box counts, and its mask votes.
   if (const qmClipRegion *c = s->clip) {
     const int64_t x0 = std::max(s->x, c->x), y0 = std::max(s->y, c->y);
@@ -103,7 +97,7 @@ void LayerCollisionObject(const qmLayer *layer, qmCollisionObject *out) {
 
 int32_t LayerPixelTest(const qmLayer *layer, int32_t x, int32_t y, int32_t pixelExact) {
   if (!layer->current) return 0;
-  if (pixelExact && !LayerShownImage(layer->current)) return 0;
+  if (pixelExact && !StatePicture(layer->current, 1, 1)) return 0;
   qmCollisionObject shape;
   LayerCollisionObject(layer, &shape);
   // Without pixelExact only the box and the clip region decide.

@@ -28,8 +28,6 @@ struct qmLayer;
 struct qmLayerState;
 struct qmPlaneSet;
 
-// The picture a layer's state shows now (filtered, transformed or its own), null when none.
-const qmPlaneSet *LayerShownImage(const qmLayerState *state);
 // The layer as a collision object: its current box and the planes it shows.
 void LayerCollisionObject(const qmLayer *layer, qmCollisionObject *out);
 // Whether the picture point lies on the layer's current box and, with pixelExact, on a pixel

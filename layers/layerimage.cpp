@@ -79,6 +79,13 @@ bool DegreeTables(const double **cosine, const double **sine) {
 
 }  // namespace
 
+const qmPlaneSet *StatePicture(const qmLayerState *S, int32_t useFilters, int32_t useTransform) {
+  if (useFilters && S->filtered.bitmap) return &S->filtered;
+  if (useTransform && S->transformed.bitmap) return &S->transformed;
+  if (S->own.bitmap) return &S->own;
+  return nullptr;
+}
+
 uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
                        int32_t frame, qmLayerImage *out) {
   if (layer->type == QMTYPE_NOOBJECT) return ERR_WRONGUSAGE;
@@ -96,10 +103,9 @@ uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useF
   }
   // The filtered image is made from the transformed one when there is one, so it shows the
   // filters over the transform whatever kind of filter is set.
-  if (useFilters && S->filtered.bitmap) SetImage(out, S->filtered, S->width, S->height);
-  else if (useTransform && S->transformed.bitmap) SetImage(out, S->transformed, S->width, S->height);
-  else if (S->own.bitmap) SetImage(out, S->own, S->width, S->height);
-  else return GetObjectImage(L, layer, S, out);
+  const qmPlaneSet *held = StatePicture(S, useFilters, useTransform);
+  if (!held) return GetObjectImage(L, layer, S, out);
+  SetImage(out, *held, S->width, S->height);
   return 0;
 }
 

@@ -20,6 +20,10 @@ struct qmLayerImage {
   void *source;  // a brush's source image, else null
 };
 
+// The picture a state holds itself: filtered (with useFilters), else transformed (with
+// useTransform), else its own; null when it holds none and shows its object's picture.
+const qmPlaneSet *StatePicture(const qmLayerState *S, int32_t useFilters, int32_t useTransform);
+
 // The image the layer shows from state S; frame -1 is the layer's current frame. The filtered
 // image is built on first use when filters are asked for and enabled. 0, ERR_WRONGUSAGE for a
 // layer being taken out or a kind without an image, or the object lookup's error.
