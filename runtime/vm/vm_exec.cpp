@@ -663,7 +663,8 @@ L_SETUPVAL:
   DISPATCH();
 
 // An integer key inside the array part: a store, unless an empty slot has a __newindex to
-// ask. A number key never names a tag method, so the table's tag-method cache stays valid.
+// ask. The cached absence of __newindex is tested first, so that a store into a large table
+// does not wait for the old slot to be read. A number key never names a tag method, so the table's tag-method cache stays valid.
 // The fixed forms read their key (B) and value (C) without asking their kinds.
 #define SETTABLE_FORM(LABEL, READB, READC)                                                                      \
   LABEL: {                                                                                                      \
@@ -675,7 +676,7 @@ L_SETUPVAL:
       int n;                                                                                                    \
       if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) { \
         VmValue *slot = &h->array[n - 1];                                                                       \
-        if (VM_LIKELY(!vm_isnil(slot) || (h->metatable->flags & (1u << VM_TM_NEWINDEX)) ||                      \
+        if (VM_LIKELY((h->metatable->flags & (1u << VM_TM_NEWINDEX)) || !vm_isnil(slot) ||                      \
                       vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {         \
           *slot = *rc;                                                                                          \
           DISPATCH();                                                                                           \
