@@ -5,6 +5,7 @@
 #include <cstring>
 #if defined(__linux__)
 #include <sys/mman.h>
+#include <unistd.h>
 #endif
 
 #include "runtime/errcodes.h"
@@ -65,6 +66,119 @@ void *vm_realloc(VmState *L, void *block, size_t osize, size_t nsize) {
     return nullptr;
   }
   if (L) G(L)->nblocks = G(L)->nblocks - osize + nsize;
+  return nb;
+}
+
+namespace {
+
+#if defined(__linux__) && !defined(__SANITIZE_ADDRESS__)
+constexpr size_t kMappedArray = size_t{1} << 20;
+#else
+// Under AddressSanitizer every array part stays with the system allocator, whose blocks the
+// checks see.
+constexpr size_t kMappedArray = SIZE_MAX;
+#endif
+
+size_t pagesof(size_t bytes) {
+  static const size_t page = size_t(sysconf(_SC_PAGESIZE));
+  return (bytes + page - 1) & ~(page - 1);
+}
+
+// A mapping of at least two 2 MB pages starts on a 2 MB boundary, so that the kernel can back
+// all of it with large pages and keeps them when the mapping moves (see askhugepages).
+size_t alignof_(size_t bytes) { return bytes >= 2 * kHugePage ? kHugePage : 0; }
+
+// Reserves pagesof(size) bytes of address space aligned as alignof_(size); nullptr on failure.
+void *reserve(size_t size, int prot) {
+#if defined(__linux__)
+  const size_t len = pagesof(size), extra = alignof_(size);
+  char *p = static_cast<char *>(mmap(nullptr, len + extra, prot, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0));
+  if (p == MAP_FAILED) return nullptr;
+  if (!extra) return p;
+  char *start = reinterpret_cast<char *>((reinterpret_cast<uintptr_t>(p) + extra - 1) & ~(extra - 1));
+  if (start > p) munmap(p, size_t(start - p));
+  if (start + len < p + len + extra) munmap(start + len, size_t(p + len + extra - (start + len)));
+  return start;
+#else
+  (void)size, (void)prot;
+  return nullptr;
+#endif
+}
+
+void *maparray(size_t nsize) {
+  void *nb = reserve(nsize, PROT_READ | PROT_WRITE);
+  if (nb && nsize >= 2 * kHugePage) askhugepages(nb, nsize);
+  return nb;
+}
+
+// The bytes past a mapped part's end up to its last page's end are kept zero, so that growing
+// it again (which adds cleared pages only) leaves every byte past the old end zero. A part
+// that grows onto two 2 MB pages or more is moved to an aligned place, where its pages keep
+// their size.
+void *remaparray(void *block, size_t osize, size_t nsize) {
+#if defined(__linux__)
+  const size_t extra = alignof_(nsize);
+  const bool aligned = !extra || (reinterpret_cast<uintptr_t>(block) & (extra - 1)) == 0;
+  void *nb = aligned ? mremap(block, pagesof(osize), pagesof(nsize), 0) : MAP_FAILED;
+  if (nb != MAP_FAILED) {
+    // resized where it is
+  } else if (extra) {
+    void *target = reserve(nsize, PROT_NONE);
+    if (!target) return nullptr;
+    nb = mremap(block, pagesof(osize), pagesof(nsize), MREMAP_MAYMOVE | MREMAP_FIXED, target);
+    if (nb == MAP_FAILED) {
+      munmap(target, pagesof(nsize));
+      return nullptr;
+    }
+  } else {
+    nb = mremap(block, pagesof(osize), pagesof(nsize), MREMAP_MAYMOVE);
+    if (nb == MAP_FAILED) return nullptr;
+  }
+  if (nsize < osize) std::memset(static_cast<char *>(nb) + nsize, 0, pagesof(nsize) - nsize);
+  if (nsize >= 2 * kHugePage) askhugepages(nb, nsize);
+  return nb;
+#else
+  (void)block, (void)osize, (void)nsize;
+  return nullptr;
+#endif
+}
+
+void unmaparray(void *block, size_t size) {
+#if defined(__linux__)
+  munmap(block, pagesof(size));
+#else
+  (void)block, (void)size;
+#endif
+}
+
+}  // namespace
+
+void *vm_arrayrealloc(VmState *L, void *block, size_t osize, size_t nsize, bool *cleared) {
+  *cleared = false;
+  if (osize < kMappedArray && nsize < kMappedArray) return vm_realloc(L, block, osize, nsize);
+  VmGlobalState *g = G(L);
+  if (nsize > 0xFFFFFFFCu) vm_raise(L, ERR_MEM);
+  if (g->memlimit && nsize > osize && g->nblocks - osize + nsize > g->memlimit) vm_memerror(L);
+  void *nb = nullptr;
+  if (nsize == 0) {
+    unmaparray(block, osize);
+  } else if (osize >= kMappedArray && nsize >= kMappedArray) {
+    nb = remaparray(block, osize, nsize);
+    if (!nb) vm_memerror(L);
+    *cleared = true;
+  } else if (nsize >= kMappedArray) {
+    nb = maparray(nsize);
+    if (!nb) vm_memerror(L);
+    if (block) std::memcpy(nb, block, osize);
+    std::free(block);
+    *cleared = true;
+  } else {
+    nb = std::malloc(nsize);
+    if (!nb) vm_memerror(L);
+    std::memcpy(nb, block, nsize);
+    unmaparray(block, osize);
+  }
+  g->nblocks = g->nblocks - osize + nsize;
   return nb;
 }
 

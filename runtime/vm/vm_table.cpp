@@ -49,11 +49,17 @@ const VmValue *getany(VmTable *t, const VmValue *key) {
   return &vm_nilobject;
 }
 
+// Resizes the array part (slots past a smaller size must have been moved out before).
 void setarrayvector(VmState *L, VmTable *t, int size) {
-  t->array = vm_reallocvector<VmValue>(L, t->array, static_cast<size_t>(t->sizearray), static_cast<size_t>(size));
-  for (int i = t->sizearray; i < size; i++) vm_setnil(&t->array[i]);
+  bool cleared;
+  t->array = static_cast<VmValue *>(vm_arrayrealloc(L, t->array, static_cast<size_t>(t->sizearray) * sizeof(VmValue),
+                                                    static_cast<size_t>(size) * sizeof(VmValue), &cleared));
+  static_assert(VM_TNIL == 0, "cleared slots are nil");
+  if (!cleared)
+    for (int i = t->sizearray; i < size; i++) vm_setnil(&t->array[i]);
   t->sizearray = size;
 }
+
 
 // Installs a fresh hash part of 2^lsize nodes (the shared dummy node for 0).
 void setnodevector(VmState *L, VmTable *t, int lsize) {
@@ -139,7 +145,8 @@ void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
     t->sizearray = nasize;
     for (int i = nasize; i < oldasize; i++)
       if (!vm_isnil(&t->array[i])) *vm_setnum(L, t, i + 1) = t->array[i];
-    t->array = vm_reallocvector<VmValue>(L, t->array, static_cast<size_t>(oldasize), static_cast<size_t>(nasize));
+    t->sizearray = oldasize;
+    setarrayvector(L, t, nasize);
   }
   for (int i = (1 << oldlsize) - 1; i >= 0; i--) {
     VmNode *old = nold + i;
@@ -230,7 +237,8 @@ VmTable *vm_newtable_sized(VmState *L, int narray, int lnhash) {
 
 void vm_freetable(VmState *L, VmTable *t) {
   if (t->lsizenode) vm_freearray(L, t->node, static_cast<size_t>(vm_sizenode(t)));
-  vm_freearray(L, t->array, static_cast<size_t>(t->sizearray));
+  bool cleared;
+  vm_arrayrealloc(L, t->array, static_cast<size_t>(t->sizearray) * sizeof(VmValue), 0, &cleared);
   vm_realloc(L, t, sizeof(VmTable), 0);
 }
 

@@ -202,19 +202,60 @@ TEST(Table, MatchesMapModel) {
   }
 }
 
-// An array part of megabytes grows into fresh blocks (hinted for large pages): every value
-// it held is still there, and the byte count follows.
-TEST(Table, LargeArrayPartKeepsItsValuesAsItGrows) {
+// An array part of megabytes lives in a mapping of its own that grows and shrinks in place or
+// moves: every value it held is still there, every slot it gained is nil (also past an end
+// that was not on a page boundary), and a refused growth leaves it as it was.
+TEST(Table, LargeArrayPartKeepsItsValuesAsItGrowsAndShrinks) {
   VmFixture f;
+  auto check = [&](VmTable *t, int filled, const char *when) {
+    int wrong = 0;
+    for (int i = 1; i <= t->sizearray; i++) {
+      const VmValue *v = vm_getnum(t, i);
+      if (i <= filled ? !vm_isnumber(v) || v->v.n != i * 3.0 : !vm_isnil(v)) wrong++;
+    }
+    EXPECT_EQ(wrong, 0) << when;
+  };
+  auto fill = [&](VmTable *t, int from, int to) {
+    for (int i = from; i <= to; i++) Set(f.L, t, Num(i), Num(i * 3.0));
+  };
+  auto clearFrom = [&](VmTable *t, int from) {
+    for (int i = from; i <= t->sizearray; i++) Set(f.L, t, Num(i), vm_nilobject);
+  };
+
   VmTable *t = NewTable(f.L);
   const int n = 600000;  // array part of 2^20 slots at the end: 16 MB
-  for (int i = 1; i <= n; i++) Set(f.L, t, Num(i), Num(i * 3.0));
-  ASSERT_GE(t->sizearray, n);
-  int wrong = 0;
-  for (int i = 1; i <= n; i++) {
-    const VmValue *v = vm_getnum(t, i);
-    if (!vm_isnumber(v) || v->v.n != i * 3.0) wrong++;
-  }
-  EXPECT_EQ(wrong, 0);
-  EXPECT_TRUE(vm_isnil(vm_getnum(t, n + 1)));
+  fill(t, 1, n);
+  ASSERT_EQ(t->sizearray, 1 << 20);
+  check(t, n, "grown");
+  // A new key rehashes: the part shrinks to 2^17 slots (still mapped), then to 2^9 (not).
+  clearFrom(t, 100001);
+  Set(f.L, t, Str(f.L, "a"), Num(1));
+  ASSERT_EQ(t->sizearray, 1 << 17);
+  check(t, 100000, "shrunk");
+  clearFrom(t, 301);
+  Set(f.L, t, Str(f.L, "b"), Num(1));
+  Set(f.L, t, Str(f.L, "c"), Num(1));
+  ASSERT_EQ(t->sizearray, 1 << 9);
+  check(t, 300, "shrunk below a megabyte");
+  fill(t, 301, 300000);
+  ASSERT_EQ(t->sizearray, 1 << 19);
+  check(t, 300000, "grown again");
+
+  // A part made at an odd size ends inside a page.
+  VmTable *odd = NewTable(f.L, 70001);
+  fill(odd, 1, 70001);
+  check(odd, 70001, "odd size");
+  fill(odd, 70002, 100000);
+  ASSERT_EQ(odd->sizearray, 1 << 17);
+  check(odd, 100000, "grown from an odd size");
+
+  // Beyond the memory limit the growth is refused and nothing is lost.
+  VmTable *capped = NewTable(f.L);
+  fill(capped, 1, 1 << 16);
+  G(f.L)->memlimit = G(f.L)->nblocks + (1u << 19);
+  VmValue k = Num((1 << 16) + 1), v = Num(1);
+  EXPECT_EQ(Protected(f.L, [&] { *vm_settable_raw(f.L, capped, &k) = v; }), unsigned(ERR_MEM));
+  G(f.L)->memlimit = 0;
+  EXPECT_EQ(capped->sizearray, 1 << 16);
+  check(capped, 1 << 16, "refused");
 }
