@@ -1,0 +1,152 @@
+// The distortions' rendering for processors with AVX2: rows of barrel and perspective mappings
+// four pixels at a time, and the byte sums of a sample as one vector of four doubles. Every
+// lane gets the scalar operations in the scalar order (sums, products, quotients and roots are
+// correctly rounded either way, and nothing is fused), so the results are the scalar ones.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "graphics/alpha_kernels.h"
+#include "graphics/bitmap.h"
+#include "graphics/distort.h"
+
+// The shared rendering is compiled here for AVX2. The headers above come first, so that their
+// inline functions, which other files share, keep the baseline instruction set.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#include "graphics/distort_render.h"
+
+namespace {
+
+// The four bytes of the words summed in one vector, byte k in lane k. Kept as plain doubles,
+// which any allocation holds, and loaded whole.
+struct ByteSums4 {
+  double v[4] = {0, 0, 0, 0};
+  void Add(double a, uint32_t w) {
+    const __m256d bytes = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(int32_t(w))));
+    _mm256_storeu_pd(v, _mm256_add_pd(_mm256_loadu_pd(v), _mm256_mul_pd(_mm256_set1_pd(a), bytes)));
+  }
+  // As ByteSums::Word: max and min are the clamp, as the means are numbers.
+  uint32_t Word(double d) const {
+    __m256d mean = _mm256_add_pd(_mm256_div_pd(_mm256_loadu_pd(v), _mm256_set1_pd(d)), _mm256_set1_pd(0.5));
+    mean = _mm256_min_pd(_mm256_max_pd(mean, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+    const __m128i bytes = _mm_shuffle_epi8(_mm256_cvttpd_epi32(mean), _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+    return uint32_t(_mm_cvtsi128_si32(bytes));
+  }
+};
+
+// Lanes written out to the row's records.
+struct Lanes {
+  double u[4], v[4], valid[4], p[4], q[4], r[4], s[4];
+  void Write(Mapped *out, bool derivatives) const {
+    for (int k = 0; k < 4; k++) out[k] = Mapped{u[k], v[k], valid[k], p[k], q[k], r[k], s[k], derivatives};
+  }
+};
+
+// x of result pixels i..i+3, as the scalar's originX + i + 0.5.
+inline __m256d ColumnsAt(const qmDistortRequest *req, int64_t i) {
+  return _mm256_add_pd(_mm256_add_pd(_mm256_set1_pd(double(req->originX + i)), _mm256_setr_pd(0, 1, 2, 3)), _mm256_set1_pd(0.5));
+}
+
+inline __m256d Set(double x) { return _mm256_set1_pd(x); }
+
+// MapPoint of the barrel, four pixels of a row at a time; returns the first pixel left to do.
+template <bool WithDerivatives> int64_t MapBarrelRow(const qmDistortRequest *req, double y, Mapped *row) {
+  const double *c = req->coeffs;
+  const double dyS = y - c[9];
+  const __m256d dy = Set(dyS), dy2 = Set(dyS * dyS), half = Set(0.5);
+  const __m256d c0 = Set(c[0]), c1 = Set(c[1]), c2 = Set(c[2]), c3 = Set(c[3]), c4 = Set(c[4]), c5 = Set(c[5]), c6 = Set(c[6]), c7 = Set(c[7]);
+  const __m256d c0x3 = Set(3 * c[0]), c1x2 = Set(2 * c[1]), c4x3 = Set(3 * c[4]), c5x2 = Set(2 * c[5]);
+  // Within kEps of the centre the scalar returns fixed values (with no half-pixel shift).
+  const __m256d centreU = Set(c[8] - 0.5), centreV = Set(c[9] - 0.5), eps = Set(kEps);
+  Lanes out;
+  _mm256_storeu_pd(out.valid, Set(1));
+  int64_t i = 0;
+  for (; i + 4 <= req->resultWidth; i += 4) {
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
+    const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
+    const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
+    const __m256d fx = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    const __m256d fy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4, r), c5), r), c6), r), c7);
+    const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(fx, dx), Set(c[8])), half);
+    const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(fy, dy), Set(c[9])), half);
+    _mm256_storeu_pd(out.u, _mm256_blendv_pd(u, centreU, centre));
+    _mm256_storeu_pd(out.v, _mm256_blendv_pd(v, centreV, centre));
+    if (WithDerivatives) {
+      const __m256d gx = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+      const __m256d gy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4x3, r), c5x2), r), c6);
+      const __m256d a = _mm256_mul_pd(dx, gx), b = _mm256_mul_pd(dy, gy);
+      const __m256d p = _mm256_add_pd(fx, _mm256_div_pd(_mm256_mul_pd(a, dx), r));
+      const __m256d q = _mm256_div_pd(_mm256_mul_pd(a, dy), r);
+      const __m256d rr = _mm256_div_pd(_mm256_mul_pd(b, dx), r);
+      const __m256d s = _mm256_add_pd(fy, _mm256_div_pd(_mm256_mul_pd(b, dy), r));
+      const __m256d zero = _mm256_setzero_pd();
+      _mm256_storeu_pd(out.p, _mm256_blendv_pd(p, c3, centre));
+      _mm256_storeu_pd(out.q, _mm256_blendv_pd(q, zero, centre));
+      _mm256_storeu_pd(out.r, _mm256_blendv_pd(rr, zero, centre));
+      _mm256_storeu_pd(out.s, _mm256_blendv_pd(s, c7, centre));
+    } else {
+      _mm256_storeu_pd(out.p, _mm256_setzero_pd()), _mm256_storeu_pd(out.q, _mm256_setzero_pd());
+      _mm256_storeu_pd(out.r, _mm256_setzero_pd()), _mm256_storeu_pd(out.s, _mm256_setzero_pd());
+    }
+    out.Write(row + i, WithDerivatives);
+  }
+  return i;
+}
+
+// MapPoint of the perspective, four pixels of a row at a time; returns the first pixel left to do.
+template <bool WithDerivatives> int64_t MapPerspectiveRow(const qmDistortRequest *req, double y, Mapped *row) {
+  const double *c = req->coeffs;
+  const double mmS = std::fabs(c[6]) >= std::fabs(c[7]) ? c[6] : c[7];
+  const __m256d c0 = Set(c[0]), c1 = Set(c[1]), c3 = Set(c[3]), c4 = Set(c[4]), c6 = Set(c[6]), c7 = Set(c[7]), c8 = Set(c[8]);
+  const __m256d c7y = Set(c[7] * y), c1y = Set(c[1] * y), c4y = Set(c[4] * y), one = Set(1), half = Set(0.5);
+  const __m256d mm = Set(mmS), absMm = Set(std::fabs(mmS)), zero = _mm256_setzero_pd(), sign = Set(-0.0);
+  Lanes out;
+  int64_t i = 0;
+  for (; i + 4 <= req->resultWidth; i += 4) {
+    const __m256d x = ColumnsAt(req, i);
+    const __m256d q = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c6, x), c7y), one);
+    const __m256d qc = _mm256_mul_pd(q, c8);
+    __m256d valid = _mm256_blendv_pd(zero, one, _mm256_cmp_pd(qc, zero, _CMP_GE_OQ));
+    const __m256d nearHorizon = _mm256_cmp_pd(_mm256_mul_pd(Set(2), _mm256_andnot_pd(sign, q)), absMm, _CMP_LT_OQ);
+    valid = _mm256_blendv_pd(valid, _mm256_sub_pd(half, _mm256_div_pd(qc, mm)), nearHorizon);
+    const __m256d u = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c0, x), c1y), Set(c[2])), q);
+    const __m256d v = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c3, x), c4y), Set(c[5])), q);
+    _mm256_storeu_pd(out.valid, valid);
+    _mm256_storeu_pd(out.u, _mm256_sub_pd(u, half));
+    _mm256_storeu_pd(out.v, _mm256_sub_pd(v, half));
+    if (WithDerivatives) {
+      _mm256_storeu_pd(out.p, _mm256_div_pd(_mm256_sub_pd(c0, _mm256_mul_pd(c6, u)), q));
+      _mm256_storeu_pd(out.q, _mm256_div_pd(_mm256_sub_pd(c1, _mm256_mul_pd(c7, u)), q));
+      _mm256_storeu_pd(out.r, _mm256_div_pd(_mm256_sub_pd(c3, _mm256_mul_pd(c6, v)), q));
+      _mm256_storeu_pd(out.s, _mm256_div_pd(_mm256_sub_pd(c4, _mm256_mul_pd(c7, v)), q));
+    } else {
+      _mm256_storeu_pd(out.p, zero), _mm256_storeu_pd(out.q, zero), _mm256_storeu_pd(out.r, zero), _mm256_storeu_pd(out.s, zero);
+    }
+    out.Write(row + i, WithDerivatives);
+  }
+  return i;
+}
+
+struct Avx2Kernels {
+  using Sums = ByteSums4;
+  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
+    int64_t done = 0;
+    if constexpr (Method == DISTORT_BARREL) done = MapBarrelRow<WithDerivatives>(req, y, row);
+    if constexpr (Method == DISTORT_PERSPECTIVE) done = MapPerspectiveRow<WithDerivatives>(req, y, row);
+    // Arc and polar take an arc tangent and a hypotenuse from the maths library, lane by lane.
+    MapRowScalar<Method, WithDerivatives>(req, y, row, done);
+  }
+};
+
+} // namespace
+
+int32_t RenderDistortionAvx2(qmDistortRequest *req) {
+  RenderWith<Avx2Kernels>(req);
+  return 0;
+}
+
+#pragma GCC pop_options
