@@ -214,6 +214,8 @@ namespace {
 // The portable kernels: byte sums in pairs of doubles, rows mapped point by point.
 struct ScalarKernels {
   using Sums = ByteSums;
+  static double Floor(double x) { return ::Floor(x); }
+  static double Ceil(double x) { return ::Ceil(x); }
   template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
     MapRowScalar<Method, WithDerivatives>(req, y, row, 0);
   }

@@ -154,12 +154,13 @@ inline void StoreClear(const qmDistortRequest *req, int64_t i, int64_t j) { Stor
 
 // The sampling steps add into *out (cleared by the caller) and return the total weight for Store:
 // 0 leaves the pixel clear.
-template <typename Sums> __attribute__((always_inline)) inline double Bilinear(const Source &src, double u, double v, Sample<Sums> *out) {
-  const double fu = Floor(u), fv = Floor(v);
+template <typename K>
+__attribute__((always_inline)) inline double Bilinear(const Source &src, double u, double v, Sample<typename K::Sums> *out) {
+  const double fu = K::Floor(u), fv = K::Floor(v);
   if (!(fu > -2 && fv > -2 && fu < src.pic->width && fv < src.pic->height)) return 0;
   const int64_t x = int64_t(fu), y = int64_t(fv);
   const double tx = u - fu, ty = v - fv;
-  Sample<Sums> &s = *out;
+  Sample<typename K::Sums> &s = *out;
   const qmDistortPicture &pic = *src.pic;
   if (x >= 0 && y >= 0 && x + 1 < pic.width && y + 1 < pic.height) {
     // All four inside: the same sums in the same order, without the tests per neighbour.
@@ -190,29 +191,29 @@ template <typename Sums> __attribute__((always_inline)) inline double Bilinear(c
   return 1.0;
 }
 
-template <typename Sums>
-__attribute__((always_inline)) inline double Ewa(const Source &src, const double *weight, const Mapped &m, Sample<Sums> *out) {
-  if (!m.derivatives) return Bilinear(src, m.u, m.v, out);
+template <typename K>
+__attribute__((always_inline)) inline double Ewa(const Source &src, const double *weight, const Mapped &m, Sample<typename K::Sums> *out) {
+  if (!m.derivatives) return Bilinear<K>(src, m.u, m.v, out);
   double alpha = m.r * m.r + m.s * m.s + 1, beta = -2 * (m.p * m.r + m.q * m.s), gamma = m.p * m.p + m.q * m.q + 1;
   const double F = alpha * gamma - beta * beta / 4;
   const double w = src.pic->width, h = src.pic->height;
   if (!(F > 4) || F > 1e6 || 4 * (std::sqrt(alpha) + 1) * (std::sqrt(F / alpha) + 1) > 20 * w * h)
-    return Bilinear(src, m.u, m.v, out);
+    return Bilinear<K>(src, m.u, m.v, out);
   const double vLimit = std::sqrt(alpha) + 1, uWidth = std::sqrt(F / alpha) + 1, slope = beta / (-2 * alpha);
   const double scale = kWeights / F;
   alpha *= scale, beta *= scale, gamma *= scale;
   const double v0 = m.v, u0 = m.u;
   const double uReach = std::fabs(slope) * vLimit + uWidth;
   if (v0 + vLimit < 0 || v0 - vLimit > h - 1 || u0 + uReach < 0 || u0 - uReach > w - 1) return 0;
-  Sample<Sums> s;
+  Sample<typename K::Sums> s;
   double total = 0;
   int32_t count = 0;
   const qmDistortPicture &pic = *src.pic;
-  const int64_t vLast = int64_t(Floor(v0 + vLimit));
-  for (int64_t v = int64_t(Ceil(v0 - vLimit)); v <= vLast; v++) {
+  const int64_t vLast = int64_t(K::Floor(v0 + vLimit));
+  for (int64_t v = int64_t(K::Ceil(v0 - vLimit)); v <= vLast; v++) {
     const double dv = double(v) - v0;
     const double u1 = u0 + dv * slope - uWidth;
-    const int64_t uFirst = int64_t(Ceil(u1)), uLast = int64_t(Floor(u1 + 2 * uWidth));
+    const int64_t uFirst = int64_t(K::Ceil(u1)), uLast = int64_t(K::Floor(u1 + 2 * uWidth));
     // Q along the row by differences: Q(du + 1) = Q(du) + alpha (2 du + 1) + beta dv.
     const double du0 = double(uFirst) - u0;
     double Q = alpha * du0 * du0 + beta * du0 * dv + gamma * dv * dv;
@@ -234,7 +235,7 @@ __attribute__((always_inline)) inline double Ewa(const Source &src, const double
       s.a += a;
     }
   }
-  if (count < 4 || total < 1) return Bilinear(src, m.u, m.v, out);
+  if (count < 4 || total < 1) return Bilinear<K>(src, m.u, m.v, out);
   *out = s;
   return total;
 }
@@ -256,7 +257,7 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
     K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data());
     for (size_t i = 0; i < n; i++) {
       samples[i] = Sample{};
-      totals[i] = mapped[i].valid <= 0 ? 0 : Ewa(src, weight, mapped[i], &samples[i]);
+      totals[i] = mapped[i].valid <= 0 ? 0 : Ewa<K>(src, weight, mapped[i], &samples[i]);
     }
     for (int64_t i = 0; i < req->resultWidth; i++) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
   }
