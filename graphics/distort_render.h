@@ -223,8 +223,12 @@ __attribute__((always_inline)) inline double Ewa(const Source &src, const double
     const uint32_t *prow = rowInside ? pic.pixels + v * pic.pitch : nullptr;
     const uint8_t *arow = rowInside && pic.alpha ? pic.alpha + v * pic.alphaBytesPerRow : nullptr;
     const uint8_t *mrow = rowInside && !pic.alpha && pic.mask ? pic.mask + v * pic.maskBytesPerRow : nullptr;
-    for (int64_t u = uFirst; u <= uLast; u++, Q += dQ, dQ += ddQ) {
-      if (!(Q >= 0 && Q < kWeights)) continue;
+    // dQ never falls (ddQ > 0, and rounding keeps order), so Q falls and then rises: the taps
+    // within the table's reach (Q < kWeights) are one run, and after it none come back.
+    int64_t u = uFirst;
+    for (; u <= uLast && !(Q < kWeights); u++) Q += dQ, dQ += ddQ;
+    for (; u <= uLast && Q < kWeights; u++, Q += dQ, dQ += ddQ) {
+      if (!(Q >= 0)) continue;
       const double wt = weight[int32_t(Q)];
       total += wt;
       count++;
