@@ -131,6 +131,93 @@ template <bool WithDerivatives> int64_t MapPerspectiveRow(const qmDistortRequest
   return i;
 }
 
+// The four bytes of the words in a, each as doubles.
+inline void BytesOf(__m128i a, __m256d *b) {
+  const __m128i low = _mm_set1_epi32(0xFF);
+  for (int k = 0; k < 4; k++) b[k] = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(a, 8 * k), low));
+}
+
+// Ewa and Store for result pixels i..i+3 of row j where each takes the bilinear mix of four
+// pixels inside the picture, lanes being pixels: the same operations in the same order as
+// there, pixel by pixel. False, with nothing written, where any of them does otherwise.
+bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, int64_t i, int64_t j) {
+  const qmDistortPicture &pic = req->src, &d = req->dst;
+  const __m256d zero = _mm256_setzero_pd(), one = Set(1);
+  // Field by field from the records (loads of what was stored as it is read, so nothing waits
+  // on a store of another width).
+  const __m256d u = _mm256_setr_pd(m[0].u, m[1].u, m[2].u, m[3].u), v = _mm256_setr_pd(m[0].v, m[1].v, m[2].v, m[3].v);
+  const __m256d valid = _mm256_setr_pd(m[0].valid, m[1].valid, m[2].valid, m[3].valid);
+  const __m256d p = _mm256_setr_pd(m[0].p, m[1].p, m[2].p, m[3].p), q = _mm256_setr_pd(m[0].q, m[1].q, m[2].q, m[3].q);
+  const __m256d r = _mm256_setr_pd(m[0].r, m[1].r, m[2].r, m[3].r), s = _mm256_setr_pd(m[0].s, m[1].s, m[2].s, m[3].s);
+  const __m256d derivatives = _mm256_setr_pd(m[0].derivatives, m[1].derivatives, m[2].derivatives, m[3].derivatives);
+  // Ewa's choice of the bilinear mix (leaving out the rare one on the ellipse's size).
+  const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r, r), _mm256_mul_pd(s, s)), one);
+  const __m256d beta = _mm256_mul_pd(Set(-2), _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_mul_pd(q, s)));
+  const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(p, p), _mm256_mul_pd(q, q)), one);
+  const __m256d F = _mm256_sub_pd(_mm256_mul_pd(alpha, gamma), _mm256_div_pd(_mm256_mul_pd(beta, beta), Set(4)));
+  __m256d bilinear = _mm256_or_pd(_mm256_cmp_pd(derivatives, zero, _CMP_EQ_OQ), _mm256_cmp_pd(F, Set(4), _CMP_NGT_UQ));
+  bilinear = _mm256_or_pd(bilinear, _mm256_cmp_pd(F, Set(1e6), _CMP_GT_OQ));
+  const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
+  __m256d ok = _mm256_and_pd(bilinear, _mm256_cmp_pd(valid, zero, _CMP_GT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(fu, zero, _CMP_GE_OQ), _mm256_cmp_pd(fv, zero, _CMP_GE_OQ)));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fu, one), Set(pic.width), _CMP_LT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fv, one), Set(pic.height), _CMP_LT_OQ));
+  if (_mm256_movemask_pd(ok) != 15) return false;
+  const __m256d tx = _mm256_sub_pd(u, fu), ty = _mm256_sub_pd(v, fv);
+  const __m256d rx = _mm256_sub_pd(one, tx), ry = _mm256_sub_pd(one, ty);
+  const __m256d weights[4] = {_mm256_mul_pd(rx, ry), _mm256_mul_pd(tx, ry), _mm256_mul_pd(rx, ty), _mm256_mul_pd(tx, ty)};
+  const __m128i x = _mm256_cvttpd_epi32(fu), y = _mm256_cvttpd_epi32(fv);
+  const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(x));
+  const int *base = reinterpret_cast<const int *>(pic.pixels);
+  const __m128i words[4] = {_mm256_i64gather_epi32(base, at, 4), _mm256_i64gather_epi32(base + 1, at, 4),
+                            _mm256_i64gather_epi32(base + pic.pitch, at, 4), _mm256_i64gather_epi32(base + pic.pitch + 1, at, 4)};
+  __m256d opacity[4] = {Set(255), Set(255), Set(255), Set(255)};
+  if (pic.alpha || pic.mask) {
+    alignas(32) int32_t o[4][4];
+    alignas(16) int32_t xs[4], ys[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(xs), x), _mm_store_si128(reinterpret_cast<__m128i *>(ys), y);
+    for (int k = 0; k < 4; k++) {
+      if (pic.alpha) {
+        const uint8_t *a = pic.alpha + int64_t(ys[k]) * pic.alphaBytesPerRow + xs[k];
+        o[0][k] = a[0], o[1][k] = a[1], o[2][k] = a[pic.alphaBytesPerRow], o[3][k] = a[pic.alphaBytesPerRow + 1];
+      } else {
+        const uint8_t *m0 = pic.mask + int64_t(ys[k]) * pic.maskBytesPerRow, *m1 = m0 + pic.maskBytesPerRow;
+        o[0][k] = GetMaskBit(m0, xs[k]) ? 255 : 0, o[1][k] = GetMaskBit(m0, xs[k] + 1) ? 255 : 0;
+        o[2][k] = GetMaskBit(m1, xs[k]) ? 255 : 0, o[3][k] = GetMaskBit(m1, xs[k] + 1) ? 255 : 0;
+      }
+    }
+    for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_pd(_mm_load_si128(reinterpret_cast<const __m128i *>(o[t])));
+  }
+  // The sums from zero, tap by tap, as Bilinear adds them.
+  __m256d sum[4] = {zero, zero, zero, zero}, sumA = zero;
+  for (int t = 0; t < 4; t++) {
+    const __m256d a = _mm256_mul_pd(opacity[t], weights[t]);
+    __m256d bytes[4];
+    BytesOf(words[t], bytes);
+    for (int c = 0; c < 4; c++) sum[c] = _mm256_add_pd(sum[c], _mm256_mul_pd(a, bytes[c]));
+    sumA = _mm256_add_pd(sumA, a);
+  }
+  // Store with a total of 1: the opacity is the sum itself (a quotient by 1), the bytes the
+  // sums over it where it is above 0. Max and min are the clamp, for numbers and for the
+  // quotients by 0 that the blend then drops.
+  const __m256d half = Set(0.5), top = Set(255);
+  __m128i word = _mm_setzero_si128();
+  for (int c = 0; c < 4; c++) {
+    const __m256d mean = _mm256_min_pd(_mm256_max_pd(_mm256_add_pd(_mm256_div_pd(sum[c], sumA), half), zero), top);
+    word = _mm_or_si128(word, _mm_slli_epi32(_mm256_cvttpd_epi32(mean), 8 * c));
+  }
+  const __m128i some = _mm256_cvtpd_epi32(_mm256_and_pd(_mm256_cmp_pd(sumA, zero, _CMP_GT_OQ), Set(-1.0))); // -1 where above 0
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(d.pixels + j * d.pitch + i), _mm_and_si128(word, some));
+  const __m128i opacityOut = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(_mm256_add_pd(sumA, half), zero), top));
+  alignas(16) int32_t o[4];
+  _mm_store_si128(reinterpret_cast<__m128i *>(o), opacityOut);
+  for (int k = 0; k < 4; k++) {
+    if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i + k] = uint8_t(o[k]);
+    if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), o[k] >= 128);
+  }
+  return true;
+}
+
 struct Avx2Kernels {
   using Sums = ByteSums4;
   // The rounding instruction: the same values as the portable Floor and Ceil, without branches.
@@ -141,6 +228,9 @@ struct Avx2Kernels {
   static double Ceil(double x) {
     const __m128d v = _mm_set_sd(x);
     return _mm_cvtsd_f64(_mm_round_sd(v, v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+  }
+  static bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, int64_t i, int64_t j) {
+    return ::StoreBilinearGroup(req, m, i, j);
   }
   template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
     int64_t done = 0;

@@ -257,13 +257,22 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
   std::vector<Mapped> mapped(n);
   std::vector<Sample> samples(n);
   std::vector<double> totals(n);
+  std::vector<uint8_t> stored(n);
   for (int64_t j = 0; j < req->resultHeight; j++) {
     K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data());
     for (size_t i = 0; i < n; i++) {
+      // A group of four that the kernels sample and store at once, where they can.
+      if (i % 4 == 0 && i + 4 <= n && K::StoreBilinearGroup(req, mapped.data() + i, int64_t(i), j)) {
+        for (size_t k = i; k < i + 4; k++) stored[k] = 1;
+        i += 3;
+        continue;
+      }
+      stored[i] = 0;
       samples[i] = Sample{};
       totals[i] = mapped[i].valid <= 0 ? 0 : Ewa<K>(src, weight, mapped[i], &samples[i]);
     }
-    for (int64_t i = 0; i < req->resultWidth; i++) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
+    for (int64_t i = 0; i < req->resultWidth; i++)
+      if (!stored[size_t(i)]) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
   }
 }
 
