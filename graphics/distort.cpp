@@ -89,7 +89,10 @@ int32_t PrepareArc(qmDistortRequest *req, Extent *e) {
     e->Add(c[2] * std::cos(a), c[2] * std::sin(a));
     e->Add((c[2] - c[3]) * std::cos(a), (c[2] - c[3]) * std::sin(a));
   }
-  for (double a = std::ceil(a0 / (kPi / 2)) * (kPi / 2); a < a1; a += kPi / 2)
+  // The quarter turns inside the arc. Past four turns they only come round again, and far
+  // enough out a quarter turn no longer moves a double: the steps stop there either way.
+  int32_t steps = 0;
+  for (double a = std::ceil(a0 / (kPi / 2)) * (kPi / 2); a < a1 && steps < 16; a += kPi / 2, steps++)
     if (a > a0) e->Add(c[2] * std::cos(a), c[2] * std::sin(a));
   c[1] = 2 * kPi * w / c[1];
   c[3] = h / c[3];
