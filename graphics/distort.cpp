@@ -220,6 +220,7 @@ struct ScalarKernels {
   static double Floor(double x) { return ::Floor(x); }
   static double Ceil(double x) { return ::Ceil(x); }
   static bool StoreBilinearGroup(const qmDistortRequest *, const Mapped *, int64_t, int64_t) { return false; }
+  template <int32_t> static int64_t PointRowGroups(const qmDistortRequest *, int64_t) { return 0; }
   template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
     MapRowScalar<Method, WithDerivatives>(req, y, row, 0);
   }

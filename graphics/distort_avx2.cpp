@@ -53,19 +53,31 @@ inline __m256d ColumnsAt(const qmDistortRequest *req, int64_t i) {
 
 inline __m256d Set(double x) { return _mm256_set1_pd(x); }
 
-// MapPoint of the barrel, four pixels of a row at a time; returns the first pixel left to do.
-template <bool WithDerivatives> int64_t MapBarrelRow(const qmDistortRequest *req, double y, Mapped *row) {
+// MapPoint's results for four pixels of a row.
+struct Mapped4 {
+  __m256d u, v, valid, p, q, r, s;
+  void Write(Mapped *out, bool derivatives) const {
+    Lanes l;
+    _mm256_storeu_pd(l.u, u), _mm256_storeu_pd(l.v, v), _mm256_storeu_pd(l.valid, valid), _mm256_storeu_pd(l.p, p);
+    _mm256_storeu_pd(l.q, q), _mm256_storeu_pd(l.r, r), _mm256_storeu_pd(l.s, s);
+    l.Write(out, derivatives);
+  }
+};
+
+// MapPoint of the barrel for the pixels of the result row at y, four at a time.
+template <bool WithDerivatives> struct BarrelRow {
+  const qmDistortRequest *req;
   const double *c = req->coeffs;
-  const double dyS = y - c[9];
+  const double dyS;
   const __m256d dy = Set(dyS), dy2 = Set(dyS * dyS), half = Set(0.5);
   const __m256d c0 = Set(c[0]), c1 = Set(c[1]), c2 = Set(c[2]), c3 = Set(c[3]), c4 = Set(c[4]), c5 = Set(c[5]), c6 = Set(c[6]), c7 = Set(c[7]);
   const __m256d c0x3 = Set(3 * c[0]), c1x2 = Set(2 * c[1]), c4x3 = Set(3 * c[4]), c5x2 = Set(2 * c[5]);
   // Within kEps of the centre the scalar returns fixed values (with no half-pixel shift).
   const __m256d centreU = Set(c[8] - 0.5), centreV = Set(c[9] - 0.5), eps = Set(kEps);
-  Lanes out;
-  _mm256_storeu_pd(out.valid, Set(1));
-  int64_t i = 0;
-  for (; i + 4 <= req->resultWidth; i += 4) {
+  BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
+  Mapped4 At(int64_t i) const {
+    const __m256d zero = _mm256_setzero_pd();
+    Mapped4 m{zero, zero, Set(1), zero, zero, zero, zero};
     const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
     const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
     const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
@@ -73,8 +85,7 @@ template <bool WithDerivatives> int64_t MapBarrelRow(const qmDistortRequest *req
     const __m256d fy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4, r), c5), r), c6), r), c7);
     const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(fx, dx), Set(c[8])), half);
     const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(fy, dy), Set(c[9])), half);
-    _mm256_storeu_pd(out.u, _mm256_blendv_pd(u, centreU, centre));
-    _mm256_storeu_pd(out.v, _mm256_blendv_pd(v, centreV, centre));
+    m.u = _mm256_blendv_pd(u, centreU, centre), m.v = _mm256_blendv_pd(v, centreV, centre);
     if (WithDerivatives) {
       const __m256d gx = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
       const __m256d gy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4x3, r), c5x2), r), c6);
@@ -83,50 +94,81 @@ template <bool WithDerivatives> int64_t MapBarrelRow(const qmDistortRequest *req
       const __m256d q = _mm256_div_pd(_mm256_mul_pd(a, dy), r);
       const __m256d rr = _mm256_div_pd(_mm256_mul_pd(b, dx), r);
       const __m256d s = _mm256_add_pd(fy, _mm256_div_pd(_mm256_mul_pd(b, dy), r));
-      const __m256d zero = _mm256_setzero_pd();
-      _mm256_storeu_pd(out.p, _mm256_blendv_pd(p, c3, centre));
-      _mm256_storeu_pd(out.q, _mm256_blendv_pd(q, zero, centre));
-      _mm256_storeu_pd(out.r, _mm256_blendv_pd(rr, zero, centre));
-      _mm256_storeu_pd(out.s, _mm256_blendv_pd(s, c7, centre));
-    } else {
-      _mm256_storeu_pd(out.p, _mm256_setzero_pd()), _mm256_storeu_pd(out.q, _mm256_setzero_pd());
-      _mm256_storeu_pd(out.r, _mm256_setzero_pd()), _mm256_storeu_pd(out.s, _mm256_setzero_pd());
+      m.p = _mm256_blendv_pd(p, c3, centre), m.q = _mm256_blendv_pd(q, zero, centre);
+      m.r = _mm256_blendv_pd(rr, zero, centre), m.s = _mm256_blendv_pd(s, c7, centre);
     }
-    out.Write(row + i, WithDerivatives);
+    return m;
   }
-  return i;
-}
+};
 
-// MapPoint of the perspective, four pixels of a row at a time; returns the first pixel left to do.
-template <bool WithDerivatives> int64_t MapPerspectiveRow(const qmDistortRequest *req, double y, Mapped *row) {
+// MapPoint of the perspective for the pixels of the result row at y, four at a time.
+template <bool WithDerivatives> struct PerspectiveRow {
+  const qmDistortRequest *req;
   const double *c = req->coeffs;
+  const double y;
   const double mmS = std::fabs(c[6]) >= std::fabs(c[7]) ? c[6] : c[7];
   const __m256d c0 = Set(c[0]), c1 = Set(c[1]), c3 = Set(c[3]), c4 = Set(c[4]), c6 = Set(c[6]), c7 = Set(c[7]), c8 = Set(c[8]);
   const __m256d c7y = Set(c[7] * y), c1y = Set(c[1] * y), c4y = Set(c[4] * y), one = Set(1), half = Set(0.5);
-  const __m256d mm = Set(mmS), absMm = Set(std::fabs(mmS)), zero = _mm256_setzero_pd(), sign = Set(-0.0);
-  Lanes out;
-  int64_t i = 0;
-  for (; i + 4 <= req->resultWidth; i += 4) {
+  const __m256d mm = Set(mmS), absMm = Set(std::fabs(mmS)), sign = Set(-0.0);
+  PerspectiveRow(const qmDistortRequest *r, double yy) : req(r), y(yy) {}
+  Mapped4 At(int64_t i) const {
+    const __m256d zero = _mm256_setzero_pd();
+    Mapped4 m{zero, zero, zero, zero, zero, zero, zero};
     const __m256d x = ColumnsAt(req, i);
     const __m256d q = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c6, x), c7y), one);
     const __m256d qc = _mm256_mul_pd(q, c8);
-    __m256d valid = _mm256_blendv_pd(zero, one, _mm256_cmp_pd(qc, zero, _CMP_GE_OQ));
+    m.valid = _mm256_blendv_pd(zero, one, _mm256_cmp_pd(qc, zero, _CMP_GE_OQ));
     const __m256d nearHorizon = _mm256_cmp_pd(_mm256_mul_pd(Set(2), _mm256_andnot_pd(sign, q)), absMm, _CMP_LT_OQ);
-    valid = _mm256_blendv_pd(valid, _mm256_sub_pd(half, _mm256_div_pd(qc, mm)), nearHorizon);
+    m.valid = _mm256_blendv_pd(m.valid, _mm256_sub_pd(half, _mm256_div_pd(qc, mm)), nearHorizon);
     const __m256d u = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c0, x), c1y), Set(c[2])), q);
     const __m256d v = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c3, x), c4y), Set(c[5])), q);
-    _mm256_storeu_pd(out.valid, valid);
-    _mm256_storeu_pd(out.u, _mm256_sub_pd(u, half));
-    _mm256_storeu_pd(out.v, _mm256_sub_pd(v, half));
+    m.u = _mm256_sub_pd(u, half), m.v = _mm256_sub_pd(v, half);
     if (WithDerivatives) {
-      _mm256_storeu_pd(out.p, _mm256_div_pd(_mm256_sub_pd(c0, _mm256_mul_pd(c6, u)), q));
-      _mm256_storeu_pd(out.q, _mm256_div_pd(_mm256_sub_pd(c1, _mm256_mul_pd(c7, u)), q));
-      _mm256_storeu_pd(out.r, _mm256_div_pd(_mm256_sub_pd(c3, _mm256_mul_pd(c6, v)), q));
-      _mm256_storeu_pd(out.s, _mm256_div_pd(_mm256_sub_pd(c4, _mm256_mul_pd(c7, v)), q));
-    } else {
-      _mm256_storeu_pd(out.p, zero), _mm256_storeu_pd(out.q, zero), _mm256_storeu_pd(out.r, zero), _mm256_storeu_pd(out.s, zero);
+      m.p = _mm256_div_pd(_mm256_sub_pd(c0, _mm256_mul_pd(c6, u)), q);
+      m.q = _mm256_div_pd(_mm256_sub_pd(c1, _mm256_mul_pd(c7, u)), q);
+      m.r = _mm256_div_pd(_mm256_sub_pd(c3, _mm256_mul_pd(c6, v)), q);
+      m.s = _mm256_div_pd(_mm256_sub_pd(c4, _mm256_mul_pd(c7, v)), q);
     }
-    out.Write(row + i, WithDerivatives);
+    return m;
+  }
+};
+
+// Maps the row four pixels at a time; returns the first pixel left to do.
+template <typename Row> int64_t MapRowGroups(const Row &mapper, bool derivatives, Mapped *row) {
+  int64_t i = 0;
+  for (; i + 4 <= mapper.req->resultWidth; i += 4) mapper.At(i).Write(row + i, derivatives);
+  return i;
+}
+
+// RenderPoint for result row j, four pixels at a time; returns the first pixel left to do.
+template <typename Row> int64_t PointRowGroups(const Row &mapper, int64_t j) {
+  const qmDistortRequest *req = mapper.req;
+  const qmDistortPicture &pic = req->src, &d = req->dst;
+  const __m256d zero = _mm256_setzero_pd(), minus1 = Set(-1), w = Set(pic.width), h = Set(pic.height);
+  const int *base = reinterpret_cast<const int *>(pic.pixels);
+  int64_t i = 0;
+  for (; i + 4 <= req->resultWidth; i += 4) {
+    const Mapped4 m = mapper.At(i);
+    __m256d ok = _mm256_and_pd(_mm256_cmp_pd(m.valid, zero, _CMP_GT_OQ), _mm256_cmp_pd(m.u, minus1, _CMP_GT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(m.u, w, _CMP_LT_OQ), _mm256_cmp_pd(m.v, minus1, _CMP_GT_OQ)));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(m.v, h, _CMP_LT_OQ));
+    // Lanes outside read nothing: their positions become 0 and their gather is masked off.
+    const __m128i x = _mm256_cvttpd_epi32(_mm256_and_pd(ok, m.u)), y = _mm256_cvttpd_epi32(_mm256_and_pd(ok, m.v));
+    const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(x));
+    alignas(32) int64_t ats[4];
+    alignas(16) int32_t xs[4], ys[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(ats), at);
+    const int okBits = _mm256_movemask_pd(ok);
+    uint32_t *out = d.pixels + j * d.pitch + i;
+    for (int k = 0; k < 4; k++) out[k] = okBits >> k & 1 ? uint32_t(base[ats[k]]) : 0;
+    if (!d.mask && !d.alpha) continue;
+    _mm_store_si128(reinterpret_cast<__m128i *>(xs), x), _mm_store_si128(reinterpret_cast<__m128i *>(ys), y);
+    for (int k = 0; k < 4; k++) {
+      const bool in = okBits >> k & 1;
+      const int64_t sx = xs[k], sy = ys[k];
+      if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), in && (!pic.mask || GetMaskBit(pic.mask + sy * pic.maskBytesPerRow, int32_t(sx))));
+      if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i + k] = !in ? 0 : pic.alpha ? pic.alpha[sy * pic.alphaBytesPerRow + sx] : 255;
+    }
   }
   return i;
 }
@@ -232,10 +274,16 @@ struct Avx2Kernels {
   static bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, int64_t i, int64_t j) {
     return ::StoreBilinearGroup(req, m, i, j);
   }
+  template <int32_t Method> static int64_t PointRowGroups(const qmDistortRequest *req, int64_t j) {
+    const double y = req->originY + j + 0.5;
+    if constexpr (Method == DISTORT_BARREL) return ::PointRowGroups(BarrelRow<false>(req, y), j);
+    if constexpr (Method == DISTORT_PERSPECTIVE) return ::PointRowGroups(PerspectiveRow<false>(req, y), j);
+    return 0;
+  }
   template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
     int64_t done = 0;
-    if constexpr (Method == DISTORT_BARREL) done = MapBarrelRow<WithDerivatives>(req, y, row);
-    if constexpr (Method == DISTORT_PERSPECTIVE) done = MapPerspectiveRow<WithDerivatives>(req, y, row);
+    if constexpr (Method == DISTORT_BARREL) done = MapRowGroups(BarrelRow<WithDerivatives>(req, y), WithDerivatives, row);
+    if constexpr (Method == DISTORT_PERSPECTIVE) done = MapRowGroups(PerspectiveRow<WithDerivatives>(req, y), WithDerivatives, row);
     // Arc and polar take an arc tangent and a hypotenuse from the maths library, lane by lane.
     MapRowScalar<Method, WithDerivatives>(req, y, row, done);
   }

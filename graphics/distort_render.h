@@ -281,8 +281,10 @@ template <typename K, int32_t Method> void RenderPoint(qmDistortRequest *req, co
   const qmDistortPicture &d = req->dst;
   std::vector<Mapped> mapped(size_t(req->resultWidth));
   for (int64_t j = 0; j < req->resultHeight; j++) {
-    K::template MapRow<Method, false>(req, req->originY + j + 0.5, mapped.data());
-    for (int64_t i = 0; i < req->resultWidth; i++) {
+    // The kernels may sample and store groups of pixels from the row's start themselves.
+    const int64_t from = K::template PointRowGroups<Method>(req, j);
+    MapRowScalar<Method, false>(req, req->originY + j + 0.5, mapped.data(), from);
+    for (int64_t i = from; i < req->resultWidth; i++) {
       const Mapped &m = mapped[size_t(i)];
       // Truncation toward zero keeps u in (-1, w) inside; the test in doubles also refuses
       // positions that are not numbers.
