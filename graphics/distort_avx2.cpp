@@ -1,5 +1,6 @@
-// The distortions' rendering for processors with AVX2: rows of barrel and perspective mappings
-// four pixels at a time, and the byte sums of a sample as one vector of four doubles. Every
+// The distortions' rendering for processors with AVX2: barrel and perspective rows mapped, and
+// point samples taken, four pixels at a time; four bilinear pixels sampled and stored at once;
+// the byte sums of a sample as one vector of four doubles; rounding by instruction. Every
 // lane gets the scalar operations in the scalar order (sums, products, quotients and roots are
 // correctly rounded either way, and nothing is fused), so the results are the scalar ones.
 #include <immintrin.h>

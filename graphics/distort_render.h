@@ -1,6 +1,8 @@
 // The rendering of a prepared distortion, shared by the scalar path (distort.cpp) and the AVX2
-// path (distort_avx2.cpp). A kernel set K gives the byte sums of a sample (K::Sums) and the
-// mapping of a row (K::MapRow); the rest is this one code, so both paths give the same bits.
+// path (distort_avx2.cpp). A kernel set K gives the byte sums of a sample (K::Sums), Floor and
+// Ceil, the mapping of a row (K::MapRow), and may take groups of pixels off this code's hands
+// (K::StoreBilinearGroup, K::PointRowGroups); the rest is this one code, and each kernel does
+// what it replaces in the same order of double operations, so both paths give the same bits.
 // Everything here has internal linkage: each path compiles its own copy for its own processor.
 #pragma once
 #include <algorithm>
