@@ -183,25 +183,17 @@ inline void BytesOf(__m128i a, __m256d *b) {
 // Ewa and Store for result pixels i..i+3 of row j where each takes the bilinear mix of four
 // pixels inside the picture, lanes being pixels: the same operations in the same order as
 // there, pixel by pixel. False, with nothing written, where any of them does otherwise.
-bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, int64_t i, int64_t j) {
+bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaShape *e, int64_t i, int64_t j) {
   const qmDistortPicture &pic = req->src, &d = req->dst;
   const __m256d zero = _mm256_setzero_pd(), one = Set(1);
+  // Ewa's choice of the bilinear mix, made by the shapes.
+  if (e[0].taps | e[1].taps | e[2].taps | e[3].taps) return false;
   // Field by field from the records (loads of what was stored as it is read, so nothing waits
   // on a store of another width).
   const __m256d u = _mm256_setr_pd(m[0].u, m[1].u, m[2].u, m[3].u), v = _mm256_setr_pd(m[0].v, m[1].v, m[2].v, m[3].v);
   const __m256d valid = _mm256_setr_pd(m[0].valid, m[1].valid, m[2].valid, m[3].valid);
-  const __m256d p = _mm256_setr_pd(m[0].p, m[1].p, m[2].p, m[3].p), q = _mm256_setr_pd(m[0].q, m[1].q, m[2].q, m[3].q);
-  const __m256d r = _mm256_setr_pd(m[0].r, m[1].r, m[2].r, m[3].r), s = _mm256_setr_pd(m[0].s, m[1].s, m[2].s, m[3].s);
-  const __m256d derivatives = _mm256_setr_pd(m[0].derivatives, m[1].derivatives, m[2].derivatives, m[3].derivatives);
-  // Ewa's choice of the bilinear mix (leaving out the rare one on the ellipse's size).
-  const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r, r), _mm256_mul_pd(s, s)), one);
-  const __m256d beta = _mm256_mul_pd(Set(-2), _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_mul_pd(q, s)));
-  const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(p, p), _mm256_mul_pd(q, q)), one);
-  const __m256d F = _mm256_sub_pd(_mm256_mul_pd(alpha, gamma), _mm256_div_pd(_mm256_mul_pd(beta, beta), Set(4)));
-  __m256d bilinear = _mm256_or_pd(_mm256_cmp_pd(derivatives, zero, _CMP_EQ_OQ), _mm256_cmp_pd(F, Set(4), _CMP_NGT_UQ));
-  bilinear = _mm256_or_pd(bilinear, _mm256_cmp_pd(F, Set(1e6), _CMP_GT_OQ));
   const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
-  __m256d ok = _mm256_and_pd(bilinear, _mm256_cmp_pd(valid, zero, _CMP_GT_OQ));
+  __m256d ok = _mm256_cmp_pd(valid, zero, _CMP_GT_OQ);
   ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(fu, zero, _CMP_GE_OQ), _mm256_cmp_pd(fv, zero, _CMP_GE_OQ)));
   ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fu, one), Set(pic.width), _CMP_LT_OQ));
   ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fv, one), Set(pic.height), _CMP_LT_OQ));
@@ -261,6 +253,39 @@ bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, int64_t i,
   return true;
 }
 
+// EwaShapeOf for four points at a time (every lane takes every step; the lanes that EwaShapeOf
+// leaves early are marked as having no taps).
+void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
+  const __m256d one = Set(1), limit = Set(20 * w * h);
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4, m += 4, out += 4) {
+    const __m256d p = _mm256_setr_pd(m[0].p, m[1].p, m[2].p, m[3].p), q = _mm256_setr_pd(m[0].q, m[1].q, m[2].q, m[3].q);
+    const __m256d r = _mm256_setr_pd(m[0].r, m[1].r, m[2].r, m[3].r), s = _mm256_setr_pd(m[0].s, m[1].s, m[2].s, m[3].s);
+    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r, r), _mm256_mul_pd(s, s)), one);
+    const __m256d beta = _mm256_mul_pd(Set(-2), _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_mul_pd(q, s)));
+    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(p, p), _mm256_mul_pd(q, q)), one);
+    const __m256d F = _mm256_sub_pd(_mm256_mul_pd(alpha, gamma), _mm256_div_pd(_mm256_mul_pd(beta, beta), Set(4)));
+    __m256d taps = _mm256_and_pd(_mm256_cmp_pd(F, Set(4), _CMP_GT_OQ), _mm256_cmp_pd(F, Set(1e6), _CMP_NGT_UQ));
+    if (!_mm256_movemask_pd(taps)) { // all four take the bilinear mix
+      for (int k = 0; k < 4; k++) out[k] = EwaShape{};
+      continue;
+    }
+    const __m256d vLimit = _mm256_add_pd(_mm256_sqrt_pd(alpha), one);
+    const __m256d uWidth = _mm256_add_pd(_mm256_sqrt_pd(_mm256_div_pd(F, alpha)), one);
+    taps = _mm256_and_pd(taps, _mm256_cmp_pd(_mm256_mul_pd(_mm256_mul_pd(Set(4), vLimit), uWidth), limit, _CMP_NGT_UQ));
+    const __m256d slope = _mm256_div_pd(beta, _mm256_mul_pd(Set(-2), alpha));
+    const __m256d scale = _mm256_div_pd(Set(kWeights), F);
+    alignas(32) double l[6][4];
+    _mm256_store_pd(l[0], _mm256_mul_pd(alpha, scale)), _mm256_store_pd(l[1], _mm256_mul_pd(beta, scale));
+    _mm256_store_pd(l[2], _mm256_mul_pd(gamma, scale)), _mm256_store_pd(l[3], vLimit);
+    _mm256_store_pd(l[4], uWidth), _mm256_store_pd(l[5], slope);
+    const int bits = _mm256_movemask_pd(taps);
+    for (int k = 0; k < 4; k++)
+      out[k] = m[k].derivatives && (bits >> k & 1) ? EwaShape{l[0][k], l[1][k], l[2][k], l[3][k], l[4][k], l[5][k], 1} : EwaShape{};
+  }
+  for (; i < n; i++, m++, out++) *out = EwaShapeOf(*m, w, h);
+}
+
 struct Avx2Kernels {
   using Sums = ByteSums4;
   // The rounding instruction: the same values as the portable Floor and Ceil, without branches.
@@ -272,9 +297,10 @@ struct Avx2Kernels {
     const __m128d v = _mm_set_sd(x);
     return _mm_cvtsd_f64(_mm_round_sd(v, v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
   }
-  static bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, int64_t i, int64_t j) {
-    return ::StoreBilinearGroup(req, m, i, j);
+  static bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaShape *e, int64_t i, int64_t j) {
+    return ::StoreBilinearGroup(req, m, e, i, j);
   }
+  static void ShapeRow(const Mapped *m, EwaShape *e, int64_t n, double w, double h) { ::ShapeRow(m, e, n, w, h); }
   template <int32_t Method> static int64_t PointRowGroups(const qmDistortRequest *req, int64_t j) {
     const double y = req->originY + j + 0.5;
     if constexpr (Method == DISTORT_BARREL) return ::PointRowGroups(BarrelRow<false>(req, y), j);

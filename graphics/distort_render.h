@@ -193,17 +193,32 @@ __attribute__((always_inline)) inline double Bilinear(const Source &src, double 
   return 1.0;
 }
 
-template <typename K>
-__attribute__((always_inline)) inline double Ewa(const Source &src, const double *weight, const Mapped &m, Sample<typename K::Sums> *out) {
-  if (!m.derivatives) return Bilinear<K>(src, m.u, m.v, out);
+// The ellipse of a point's footprint: Q(du, dv) = alpha du^2 + beta du dv + gamma dv^2 scaled to
+// the weight table, its reach in rows (vLimit) and along a row (uWidth) and its shear (slope);
+// taps 0 where the bilinear mix serves instead (no derivatives, an ellipse within a pixel or
+// too large).
+struct EwaShape {
+  double alpha, beta, gamma, vLimit, uWidth, slope;
+  int32_t taps;
+};
+
+inline EwaShape EwaShapeOf(const Mapped &m, double w, double h) {
+  EwaShape e{};
+  if (!m.derivatives) return e;
   double alpha = m.r * m.r + m.s * m.s + 1, beta = -2 * (m.p * m.r + m.q * m.s), gamma = m.p * m.p + m.q * m.q + 1;
   const double F = alpha * gamma - beta * beta / 4;
-  const double w = src.pic->width, h = src.pic->height;
-  if (!(F > 4) || F > 1e6 || 4 * (std::sqrt(alpha) + 1) * (std::sqrt(F / alpha) + 1) > 20 * w * h)
-    return Bilinear<K>(src, m.u, m.v, out);
+  if (!(F > 4) || F > 1e6 || 4 * (std::sqrt(alpha) + 1) * (std::sqrt(F / alpha) + 1) > 20 * w * h) return e;
   const double vLimit = std::sqrt(alpha) + 1, uWidth = std::sqrt(F / alpha) + 1, slope = beta / (-2 * alpha);
   const double scale = kWeights / F;
-  alpha *= scale, beta *= scale, gamma *= scale;
+  return EwaShape{alpha * scale, beta * scale, gamma * scale, vLimit, uWidth, slope, 1};
+}
+
+template <typename K>
+__attribute__((always_inline)) inline double Ewa(const Source &src, const double *weight, const Mapped &m, const EwaShape &e,
+                                                 Sample<typename K::Sums> *out) {
+  if (!e.taps) return Bilinear<K>(src, m.u, m.v, out);
+  const double alpha = e.alpha, beta = e.beta, gamma = e.gamma, vLimit = e.vLimit, uWidth = e.uWidth, slope = e.slope;
+  const double w = src.pic->width, h = src.pic->height;
   const double v0 = m.v, u0 = m.u;
   const double uReach = std::fabs(slope) * vLimit + uWidth;
   if (v0 + vLimit < 0 || v0 - vLimit > h - 1 || u0 + uReach < 0 || u0 - uReach > w - 1) return 0;
@@ -260,18 +275,20 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
   std::vector<Sample> samples(n);
   std::vector<double> totals(n);
   std::vector<uint8_t> stored(n);
+  std::vector<EwaShape> shapes(n);
   for (int64_t j = 0; j < req->resultHeight; j++) {
     K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data());
+    K::ShapeRow(mapped.data(), shapes.data(), int64_t(n), src.pic->width, src.pic->height);
     for (size_t i = 0; i < n; i++) {
       // A group of four that the kernels sample and store at once, where they can.
-      if (i % 4 == 0 && i + 4 <= n && K::StoreBilinearGroup(req, mapped.data() + i, int64_t(i), j)) {
+      if (i % 4 == 0 && i + 4 <= n && K::StoreBilinearGroup(req, mapped.data() + i, shapes.data() + i, int64_t(i), j)) {
         for (size_t k = i; k < i + 4; k++) stored[k] = 1;
         i += 3;
         continue;
       }
       stored[i] = 0;
       samples[i] = Sample{};
-      totals[i] = mapped[i].valid <= 0 ? 0 : Ewa<K>(src, weight, mapped[i], &samples[i]);
+      totals[i] = mapped[i].valid <= 0 ? 0 : Ewa<K>(src, weight, mapped[i], shapes[i], &samples[i]);
     }
     for (int64_t i = 0; i < req->resultWidth; i++)
       if (!stored[size_t(i)]) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
