@@ -266,8 +266,8 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
     const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(p, p), _mm256_mul_pd(q, q)), one);
     const __m256d F = _mm256_sub_pd(_mm256_mul_pd(alpha, gamma), _mm256_div_pd(_mm256_mul_pd(beta, beta), Set(4)));
     __m256d taps = _mm256_and_pd(_mm256_cmp_pd(F, Set(4), _CMP_GT_OQ), _mm256_cmp_pd(F, Set(1e6), _CMP_NGT_UQ));
-    if (!_mm256_movemask_pd(taps)) { // all four take the bilinear mix
-      for (int k = 0; k < 4; k++) out[k] = EwaShape{};
+    if (!_mm256_movemask_pd(taps)) { // all four take the bilinear mix, which reads no other field
+      for (int k = 0; k < 4; k++) out[k].taps = 0;
       continue;
     }
     const __m256d vLimit = _mm256_add_pd(_mm256_sqrt_pd(alpha), one);
