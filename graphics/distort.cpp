@@ -4,45 +4,16 @@
 #include <cmath>
 #include <vector>
 
-#include "graphics/alpha_kernels.h"
 #include "graphics/bitmap.h"
+#include "graphics/cpu.h"
+#include "graphics/distort_render.h"
 #include "runtime/errcodes.h"
 
+#ifdef QM_HAVE_AVX2
+int32_t RenderDistortionAvx2(qmDistortRequest *req);
+#endif
+
 namespace {
-
-constexpr double kPi = 3.141592653589793;
-constexpr double kEps = 1e-6;
-constexpr int32_t kWeights = 1024;
-
-// Two doubles handled as one value (one register on every 64-bit target): each lane gets exactly
-// the operations a scalar would, so the results are the scalar ones, with one division
-// instruction where there were two.
-typedef double Doubles2 __attribute__((vector_size(16)));
-
-// Sums of the four bytes of words: bytes 0 and 1 in lo, 2 and 3 in hi.
-struct ByteSums {
-  Doubles2 lo = {0, 0}, hi = {0, 0};
-  // Adds the bytes of v times a.
-  void Add(double a, uint32_t v) {
-    lo += a * Doubles2{double(v & 0xFF), double((v >> 8) & 0xFF)};
-    hi += a * Doubles2{double((v >> 16) & 0xFF), double(v >> 24)};
-  }
-};
-
-// floor and ceil without a call into the maths library (the baseline instruction set has no
-// rounding instruction, and a call clobbers every floating-point register in the loops here).
-// Whole numbers, zeros of either sign and values beyond 2^52 or not numbers come back as they
-// are, as from std::floor and std::ceil.
-constexpr double kWhole = 4503599627370496.0; // 2^52: from here on every double is whole
-inline double Floor(double x) {
-  if (!(std::fabs(x) < kWhole)) return x;
-  const double t = double(int64_t(x));
-  return t > x ? t - 1 : t == x ? x : t;
-}
-inline double Ceil(double x) { return -Floor(-x); }
-
-// Rounding half away from zero.
-double RoundHalfAway(double v) { return std::round(v); }
 
 struct Extent {
   double minX = INFINITY, minY = INFINITY, maxX = -INFINITY, maxY = -INFINITY;
@@ -118,7 +89,10 @@ int32_t PrepareArc(qmDistortRequest *req, Extent *e) {
     e->Add(c[2] * std::cos(a), c[2] * std::sin(a));
     e->Add((c[2] - c[3]) * std::cos(a), (c[2] - c[3]) * std::sin(a));
   }
-  for (double a = std::ceil(a0 / (kPi / 2)) * (kPi / 2); a < a1; a += kPi / 2)
+  // The quarter turns inside the arc. Past four turns they only come round again, and far
+  // enough out a quarter turn no longer moves a double: the steps stop there either way.
+  int32_t steps = 0;
+  for (double a = std::ceil(a0 / (kPi / 2)) * (kPi / 2); a < a1 && steps < 16; a += kPi / 2, steps++)
     if (a > a0) e->Add(c[2] * std::cos(a), c[2] * std::sin(a));
   c[1] = 2 * kPi * w / c[1];
   c[3] = h / c[3];
@@ -174,194 +148,6 @@ int32_t PrepareBarrel(qmDistortRequest *req) {
   if (n == 6) c[8] = p[4], c[9] = p[5];
   if (n == 10) c[8] = p[8], c[9] = p[9];
   return 0;
-}
-
-// The source position of result point (x, y) with the partial derivatives (du/dx, du/dy,
-// dv/dx, dv/dy) where the smooth sampling needs them; valid <= 0 marks a point with none.
-struct Mapped {
-  double u, v, valid, p, q, r, s;
-  bool derivatives;
-};
-
-// Point sampling leaves the derivatives out (WithDerivatives false): their divisions were a
-// third of its time. The method is fixed per rendering, so each gets a loop of its own.
-template <int32_t Method, bool WithDerivatives> Mapped MapPoint(const qmDistortRequest *req, double x, double y) {
-  const double *c = req->coeffs;
-  const double w = req->src.width;
-  Mapped m{0, 0, 1, 0, 0, 0, 0, false};
-  if constexpr (Method == DISTORT_PERSPECTIVE) {
-    const double q = c[6] * x + c[7] * y + 1;
-    m.valid = q * c[8] >= 0 ? 1 : 0;
-    const double mm = std::fabs(c[6]) >= std::fabs(c[7]) ? c[6] : c[7];
-    if (2 * std::fabs(q) < std::fabs(mm)) m.valid = 0.5 - q * c[8] / mm;
-    m.u = (c[0] * x + c[1] * y + c[2]) / q;
-    m.v = (c[3] * x + c[4] * y + c[5]) / q;
-    if (WithDerivatives) {
-      const Doubles2 du = Doubles2{c[0] - c[6] * m.u, c[1] - c[7] * m.u} / q, dv = Doubles2{c[3] - c[6] * m.v, c[4] - c[7] * m.v} / q;
-      m.p = du[0], m.q = du[1], m.r = dv[0], m.s = dv[1];
-      m.derivatives = true;
-    }
-  } else if constexpr (Method == DISTORT_ARC) {
-    double t = (std::atan2(y, x) - c[0]) / (2 * kPi);
-    t -= RoundHalfAway(t);
-    const double rho = std::hypot(x, y);
-    m.u = t * c[1] + c[4] + 0.5;
-    m.v = (c[2] - rho) * c[3];
-    if (WithDerivatives && rho > kEps) m.p = c[1] / (2 * kPi * rho), m.s = c[3], m.derivatives = true;
-  } else if constexpr (Method == DISTORT_POLAR) {
-    const double dx = x - c[2], dy = y - c[3];
-    double t = (std::atan2(dx, dy) - (c[4] + c[5]) / 2) / (2 * kPi);
-    t -= RoundHalfAway(t);
-    const double rho = std::hypot(dx, dy);
-    m.u = t * 2 * kPi * c[6] + w / 2;
-    m.v = (rho - c[1]) * c[7];
-    if (WithDerivatives && rho > kEps) m.p = c[6] / (2 * kPi * rho), m.s = c[7], m.derivatives = true;
-  } else {
-    const double dx = x - c[8], dy = y - c[9], r = std::sqrt(dx * dx + dy * dy);
-    if (r <= kEps) {
-      m.u = c[8] - 0.5, m.v = c[9] - 0.5;
-      if (WithDerivatives) m.p = c[3], m.s = c[7], m.derivatives = true;
-      return m;
-    }
-    const double fx = ((c[0] * r + c[1]) * r + c[2]) * r + c[3], fy = ((c[4] * r + c[5]) * r + c[6]) * r + c[7];
-    m.u = fx * dx + c[8], m.v = fy * dy + c[9];
-    if (WithDerivatives) {
-      const double gx = (3 * c[0] * r + 2 * c[1]) * r + c[2], gy = (3 * c[4] * r + 2 * c[5]) * r + c[6];
-      const Doubles2 du = Doubles2{dx * gx * dx, dx * gx * dy} / r, dv = Doubles2{dy * gy * dx, dy * gy * dy} / r;
-      m.p = fx + du[0], m.q = du[1], m.r = dv[0], m.s = fy + dv[1];
-      m.derivatives = true;
-    }
-  }
-  m.u -= 0.5, m.v -= 0.5;
-  return m;
-}
-
-// Opacity and the four bytes of the words (whatever their channel order), premultiplied sums.
-struct Sample {
-  ByteSums c;
-  double a = 0;
-};
-
-struct Source {
-  const qmDistortPicture *pic;
-  uint32_t At(int64_t x, int64_t y) const { return pic->pixels[y * pic->pitch + x]; }
-  int32_t Opacity(int64_t x, int64_t y) const {
-    if (pic->alpha) return pic->alpha[y * pic->alphaBytesPerRow + x];
-    if (pic->mask) return GetMaskBit(pic->mask + y * pic->maskBytesPerRow, int32_t(x)) ? 255 : 0;
-    return 255;
-  }
-  bool Inside(int64_t x, int64_t y) const { return x >= 0 && y >= 0 && x < pic->width && y < pic->height; }
-  // Adds pixel (x, y) with weight w; outside the picture it is transparent black.
-  void Add(int64_t x, int64_t y, double w, Sample *s) const {
-    if (!Inside(x, y)) return;
-    const double a = Opacity(x, y) * w;
-    s->c.Add(a, At(x, y));
-    s->a += a;
-  }
-};
-
-// Writes an averaged sample: opacity = sum / total weight, colour = premultiplied sum / opacity sum.
-__attribute__((always_inline)) inline void Store(const qmDistortRequest *req, int64_t i, int64_t j, const Sample &s, double total) {
-  const qmDistortPicture &d = req->dst;
-  const double a = total > 0 ? s.a / total : 0;
-  uint32_t word = 0;
-  if (s.a > 0) {
-    const Doubles2 lo = s.c.lo / s.a, hi = s.c.hi / s.a;
-    const double mean[4] = {lo[0], lo[1], hi[0], hi[1]};
-    for (int k = 0; k < 4; k++) word |= uint32_t(std::clamp(mean[k] + 0.5, 0.0, 255.0)) << (8 * k);
-  }
-  d.pixels[j * d.pitch + i] = word;
-  const int32_t opacity = int32_t(std::clamp(a + 0.5, 0.0, 255.0));
-  if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i] = uint8_t(opacity);
-  if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i), opacity >= 128);
-}
-
-inline void StoreClear(const qmDistortRequest *req, int64_t i, int64_t j) { Store(req, i, j, Sample{}, 0); }
-
-// The sampling steps add into *out (cleared by the caller) and return the total weight for Store:
-// 0 leaves the pixel clear.
-__attribute__((always_inline)) inline double Bilinear(const Source &src, double u, double v, Sample *out) {
-  const double fu = Floor(u), fv = Floor(v);
-  if (!(fu > -2 && fv > -2 && fu < src.pic->width && fv < src.pic->height)) return 0;
-  const int64_t x = int64_t(fu), y = int64_t(fv);
-  const double tx = u - fu, ty = v - fv;
-  Sample &s = *out;
-  const qmDistortPicture &pic = *src.pic;
-  if (x >= 0 && y >= 0 && x + 1 < pic.width && y + 1 < pic.height) {
-    // All four inside: the same sums in the same order, without the tests per neighbour.
-    const double weights[4] = {(1 - tx) * (1 - ty), tx * (1 - ty), (1 - tx) * ty, tx * ty};
-    const uint32_t *row = pic.pixels + y * pic.pitch + x;
-    const uint32_t words[4] = {row[0], row[1], row[pic.pitch], row[pic.pitch + 1]};
-    int32_t opacity[4] = {255, 255, 255, 255};
-    if (pic.alpha) {
-      const uint8_t *a = pic.alpha + y * pic.alphaBytesPerRow + x;
-      opacity[0] = a[0], opacity[1] = a[1], opacity[2] = a[pic.alphaBytesPerRow], opacity[3] = a[pic.alphaBytesPerRow + 1];
-    } else if (pic.mask) {
-      const uint8_t *m0 = pic.mask + y * pic.maskBytesPerRow, *m1 = m0 + pic.maskBytesPerRow;
-      const int32_t x0 = int32_t(x);
-      opacity[0] = GetMaskBit(m0, x0) ? 255 : 0, opacity[1] = GetMaskBit(m0, x0 + 1) ? 255 : 0;
-      opacity[2] = GetMaskBit(m1, x0) ? 255 : 0, opacity[3] = GetMaskBit(m1, x0 + 1) ? 255 : 0;
-    }
-    for (int k = 0; k < 4; k++) {
-      const double a = opacity[k] * weights[k];
-      s.c.Add(a, words[k]);
-      s.a += a;
-    }
-    return 1.0;
-  }
-  src.Add(x, y, (1 - tx) * (1 - ty), &s);
-  src.Add(x + 1, y, tx * (1 - ty), &s);
-  src.Add(x, y + 1, (1 - tx) * ty, &s);
-  src.Add(x + 1, y + 1, tx * ty, &s);
-  return 1.0;
-}
-
-__attribute__((always_inline)) inline double Ewa(const Source &src, const double *weight, const Mapped &m, Sample *out) {
-  if (!m.derivatives) return Bilinear(src, m.u, m.v, out);
-  double alpha = m.r * m.r + m.s * m.s + 1, beta = -2 * (m.p * m.r + m.q * m.s), gamma = m.p * m.p + m.q * m.q + 1;
-  const double F = alpha * gamma - beta * beta / 4;
-  const double w = src.pic->width, h = src.pic->height;
-  if (!(F > 4) || F > 1e6 || 4 * (std::sqrt(alpha) + 1) * (std::sqrt(F / alpha) + 1) > 20 * w * h)
-    return Bilinear(src, m.u, m.v, out);
-  const double vLimit = std::sqrt(alpha) + 1, uWidth = std::sqrt(F / alpha) + 1, slope = beta / (-2 * alpha);
-  const double scale = kWeights / F;
-  alpha *= scale, beta *= scale, gamma *= scale;
-  const double v0 = m.v, u0 = m.u;
-  const double uReach = std::fabs(slope) * vLimit + uWidth;
-  if (v0 + vLimit < 0 || v0 - vLimit > h - 1 || u0 + uReach < 0 || u0 - uReach > w - 1) return 0;
-  Sample s;
-  double total = 0;
-  int32_t count = 0;
-  const qmDistortPicture &pic = *src.pic;
-  const int64_t vLast = int64_t(Floor(v0 + vLimit));
-  for (int64_t v = int64_t(Ceil(v0 - vLimit)); v <= vLast; v++) {
-    const double dv = double(v) - v0;
-    const double u1 = u0 + dv * slope - uWidth;
-    const int64_t uFirst = int64_t(Ceil(u1)), uLast = int64_t(Floor(u1 + 2 * uWidth));
-    // Q along the row by differences: Q(du + 1) = Q(du) + alpha (2 du + 1) + beta dv.
-    const double du0 = double(uFirst) - u0;
-    double Q = alpha * du0 * du0 + beta * du0 * dv + gamma * dv * dv;
-    double dQ = alpha * (2 * du0 + 1) + beta * dv;
-    const double ddQ = 2 * alpha;
-    const bool rowInside = v >= 0 && v < pic.height;
-    const uint32_t *prow = rowInside ? pic.pixels + v * pic.pitch : nullptr;
-    const uint8_t *arow = rowInside && pic.alpha ? pic.alpha + v * pic.alphaBytesPerRow : nullptr;
-    const uint8_t *mrow = rowInside && !pic.alpha && pic.mask ? pic.mask + v * pic.maskBytesPerRow : nullptr;
-    for (int64_t u = uFirst; u <= uLast; u++, Q += dQ, dQ += ddQ) {
-      if (!(Q >= 0 && Q < kWeights)) continue;
-      const double wt = weight[int32_t(Q)];
-      total += wt;
-      count++;
-      // Outside the picture a sample is transparent black: weight, but nothing to add.
-      if (!prow || u < 0 || u >= pic.width) continue;
-      const double a = wt * (arow ? arow[u] : mrow ? (GetMaskBit(mrow, int32_t(u)) ? 255 : 0) : 255);
-      s.c.Add(a, prow[u]);
-      s.a += a;
-    }
-  }
-  if (count < 4 || total < 1) return Bilinear(src, m.u, m.v, out);
-  *out = s;
-  return total;
 }
 
 } // namespace
@@ -425,68 +211,34 @@ int32_t PrepareDistortion(qmDistortRequest *req) {
   return err;
 }
 
+
 namespace {
 
-// A row is mapped first, then sampled, then stored: the steps of one pixel do not wait on each
-// other's results across pixels, so the divisions and roots of neighbours overlap.
-template <int32_t Method> void RenderSmooth(qmDistortRequest *req, const Source &src, const double *weight) {
-  const size_t n = size_t(req->resultWidth);
-  std::vector<Mapped> mapped(n);
-  std::vector<Sample> samples(n);
-  std::vector<double> totals(n);
-  for (int64_t j = 0; j < req->resultHeight; j++) {
-    const double row = req->originY + j + 0.5;
-    for (int64_t i = 0; i < req->resultWidth; i++) mapped[size_t(i)] = MapPoint<Method, true>(req, req->originX + i + 0.5, row);
-    for (size_t i = 0; i < n; i++) {
-      samples[i] = Sample{};
-      totals[i] = mapped[i].valid <= 0 ? 0 : Ewa(src, weight, mapped[i], &samples[i]);
-    }
-    for (int64_t i = 0; i < req->resultWidth; i++) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
+// The portable kernels: byte sums in pairs of doubles, rows mapped point by point.
+struct ScalarKernels {
+  using Sums = ByteSums;
+  static double Floor(double x) { return ::Floor(x); }
+  static double Ceil(double x) { return ::Ceil(x); }
+  static bool StoreBilinearGroup(const qmDistortRequest *, const Mapped *, const EwaShape *, int64_t, int64_t) { return false; }
+  template <int32_t> static int64_t PointRowGroups(const qmDistortRequest *, int64_t) { return 0; }
+  static void ShapeRow(const Mapped *m, EwaShape *e, int64_t n, double w, double h) {
+    for (int64_t i = 0; i < n; i++) e[i] = EwaShapeOf(m[i], w, h);
   }
-}
-
-template <int32_t Method> void RenderPoint(qmDistortRequest *req, const Source &src) {
-  const int32_t w = req->src.width, h = req->src.height;
-  const qmDistortPicture &d = req->dst;
-  std::vector<Mapped> mapped(size_t(req->resultWidth));
-  for (int64_t j = 0; j < req->resultHeight; j++) {
-    const double row = req->originY + j + 0.5;
-    for (int64_t i = 0; i < req->resultWidth; i++) mapped[size_t(i)] = MapPoint<Method, false>(req, req->originX + i + 0.5, row);
-    for (int64_t i = 0; i < req->resultWidth; i++) {
-      const Mapped &m = mapped[size_t(i)];
-      // Truncation toward zero keeps u in (-1, w) inside; the test in doubles also refuses
-      // positions that are not numbers.
-      if (!(m.valid > 0) || !(m.u > -1 && m.u < w && m.v > -1 && m.v < h)) {
-        StoreClear(req, i, j);
-        continue;
-      }
-      const int64_t x = int64_t(m.u), y = int64_t(m.v);
-      d.pixels[j * d.pitch + i] = src.At(x, y);
-      if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i), req->src.mask ? GetMaskBit(req->src.mask + y * req->src.maskBytesPerRow, int32_t(x)) : true);
-      if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i] = req->src.alpha ? req->src.alpha[y * req->src.alphaBytesPerRow + x] : 255;
-    }
+  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
+    MapRowScalar<Method, WithDerivatives>(req, y, row, 0);
   }
-}
-
-template <int32_t Method> void Render(qmDistortRequest *req) {
-  const Source src{&req->src};
-  if (req->smooth) {
-    double weight[kWeights];
-    for (int32_t k = 0; k < kWeights; k++) weight[k] = std::exp(-k * 0.0027076061740622863);
-    RenderSmooth<Method>(req, src, weight);
-  } else {
-    RenderPoint<Method>(req, src);
-  }
-}
+};
 
 } // namespace
 
-int32_t RenderDistortion(qmDistortRequest *req) {
-  switch (req->method) {
-  case DISTORT_PERSPECTIVE: Render<DISTORT_PERSPECTIVE>(req); break;
-  case DISTORT_ARC: Render<DISTORT_ARC>(req); break;
-  case DISTORT_POLAR: Render<DISTORT_POLAR>(req); break;
-  default: Render<DISTORT_BARREL>(req); break;
-  }
+int32_t RenderDistortionScalar(qmDistortRequest *req) {
+  RenderWith<ScalarKernels>(req);
   return 0;
+}
+
+int32_t RenderDistortion(qmDistortRequest *req) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return RenderDistortionAvx2(req);
+#endif
+  return RenderDistortionScalar(req);
 }

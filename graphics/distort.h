@@ -37,6 +37,8 @@ struct qmDistortRequest {
 int32_t PrepareDistortion(qmDistortRequest *req);
 // Fills req->dst (resultWidth x resultHeight; its mask and alpha planes where given). 0.
 int32_t RenderDistortion(qmDistortRequest *req);
+// The same by the portable path alone, the twin of the vector one.
+int32_t RenderDistortionScalar(qmDistortRequest *req);
 
 // Which planes a result carries: a mask where the source has one, or has neither plane and
 // the sampling is by point; an alpha plane where the source has one, or has neither and smooth.

@@ -163,6 +163,27 @@ TEST(Distort, BadParametersAndSizesAreRefusedBeforeAnything) {
   }
 }
 
+// Arcs of very many turns once stepped through every quarter turn of their angle (or for ever,
+// once a quarter turn no longer moved the angle). Such an arc passes all four directions, so its
+// result is the square around the circle of the top radius (h - 1) / 2 + w / angle.
+TEST(Distort, ArcsOfManyTurnsArePreparedAtOnce) {
+  const int32_t w = 8, h = 6;
+  for (double degrees : {1e12, 1e300}) {
+    DistortRun run;
+    ASSERT_EQ(run.Prepare(DISTORT_ARC, {degrees}, w, h, 0), 0) << degrees;
+    const double radius = (h - 1) / 2.0 + w / (degrees * M_PI / 180);
+    const double origin = std::floor(-radius - 0.5), side = std::ceil(radius - origin + 0.5);
+    if (degrees < 1e100) { // far out the angles of the steps are arbitrary directions
+      EXPECT_EQ(run.req.originX, origin) << degrees;
+      EXPECT_EQ(run.req.resultWidth, side) << degrees;
+      EXPECT_EQ(run.req.resultHeight, side) << degrees;
+    }
+    EXPECT_LE(run.req.resultWidth, side) << degrees;
+    EXPECT_LE(run.req.resultHeight, side) << degrees;
+    run.Render();
+  }
+}
+
 TEST(Distort, SmoothSamplingKeepsAUniformPicture) {
   struct Case {
     int32_t method;

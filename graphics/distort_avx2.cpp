@@ -1,0 +1,326 @@
+// The distortions' rendering for processors with AVX2: barrel and perspective rows mapped, and
+// point samples taken, four pixels at a time; four bilinear pixels sampled and stored at once;
+// the byte sums of a sample as one vector of four doubles; rounding by instruction. Every
+// lane gets the scalar operations in the scalar order (sums, products, quotients and roots are
+// correctly rounded either way, and nothing is fused), so the results are the scalar ones.
+#include <immintrin.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "graphics/alpha_kernels.h"
+#include "graphics/bitmap.h"
+#include "graphics/distort.h"
+
+// The shared rendering is compiled here for AVX2. The headers above come first, so that their
+// inline functions, which other files share, keep the baseline instruction set.
+#pragma GCC push_options
+#pragma GCC target("avx2")
+#include "graphics/distort_render.h"
+
+namespace {
+
+// The four bytes of the words summed in one vector, byte k in lane k. Kept as plain doubles,
+// which any allocation holds, and loaded whole.
+struct ByteSums4 {
+  double v[4] = {0, 0, 0, 0};
+  void Add(double a, uint32_t w) {
+    const __m256d bytes = _mm256_cvtepi32_pd(_mm_cvtepu8_epi32(_mm_cvtsi32_si128(int32_t(w))));
+    _mm256_storeu_pd(v, _mm256_add_pd(_mm256_loadu_pd(v), _mm256_mul_pd(_mm256_set1_pd(a), bytes)));
+  }
+  // As ByteSums::Word: max and min are the clamp, as the means are numbers.
+  uint32_t Word(double d) const {
+    __m256d mean = _mm256_add_pd(_mm256_div_pd(_mm256_loadu_pd(v), _mm256_set1_pd(d)), _mm256_set1_pd(0.5));
+    mean = _mm256_min_pd(_mm256_max_pd(mean, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+    const __m128i bytes = _mm_shuffle_epi8(_mm256_cvttpd_epi32(mean), _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1));
+    return uint32_t(_mm_cvtsi128_si32(bytes));
+  }
+};
+
+// Lanes written out to the row's records.
+struct Lanes {
+  double u[4], v[4], valid[4], p[4], q[4], r[4], s[4];
+  void Write(Mapped *out, bool derivatives) const {
+    for (int k = 0; k < 4; k++) out[k] = Mapped{u[k], v[k], valid[k], p[k], q[k], r[k], s[k], derivatives};
+  }
+};
+
+// x of result pixels i..i+3, as the scalar's originX + i + 0.5.
+inline __m256d ColumnsAt(const qmDistortRequest *req, int64_t i) {
+  return _mm256_add_pd(_mm256_add_pd(_mm256_set1_pd(double(req->originX + i)), _mm256_setr_pd(0, 1, 2, 3)), _mm256_set1_pd(0.5));
+}
+
+inline __m256d Set(double x) { return _mm256_set1_pd(x); }
+
+// MapPoint's results for four pixels of a row.
+struct Mapped4 {
+  __m256d u, v, valid, p, q, r, s;
+  void Write(Mapped *out, bool derivatives) const {
+    Lanes l;
+    _mm256_storeu_pd(l.u, u), _mm256_storeu_pd(l.v, v), _mm256_storeu_pd(l.valid, valid), _mm256_storeu_pd(l.p, p);
+    _mm256_storeu_pd(l.q, q), _mm256_storeu_pd(l.r, r), _mm256_storeu_pd(l.s, s);
+    l.Write(out, derivatives);
+  }
+};
+
+// MapPoint of the barrel for the pixels of the result row at y, four at a time.
+template <bool WithDerivatives> struct BarrelRow {
+  const qmDistortRequest *req;
+  const double *c = req->coeffs;
+  const double dyS;
+  const __m256d dy = Set(dyS), dy2 = Set(dyS * dyS), half = Set(0.5);
+  const __m256d c0 = Set(c[0]), c1 = Set(c[1]), c2 = Set(c[2]), c3 = Set(c[3]), c4 = Set(c[4]), c5 = Set(c[5]), c6 = Set(c[6]), c7 = Set(c[7]);
+  const __m256d c0x3 = Set(3 * c[0]), c1x2 = Set(2 * c[1]), c4x3 = Set(3 * c[4]), c5x2 = Set(2 * c[5]);
+  // Within kEps of the centre the scalar returns fixed values (with no half-pixel shift).
+  const __m256d centreU = Set(c[8] - 0.5), centreV = Set(c[9] - 0.5), eps = Set(kEps);
+  BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
+  Mapped4 At(int64_t i) const {
+    const __m256d zero = _mm256_setzero_pd();
+    Mapped4 m{zero, zero, Set(1), zero, zero, zero, zero};
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
+    const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
+    const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
+    const __m256d fx = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    const __m256d fy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4, r), c5), r), c6), r), c7);
+    const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(fx, dx), Set(c[8])), half);
+    const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(fy, dy), Set(c[9])), half);
+    m.u = _mm256_blendv_pd(u, centreU, centre), m.v = _mm256_blendv_pd(v, centreV, centre);
+    if (WithDerivatives) {
+      const __m256d gx = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+      const __m256d gy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4x3, r), c5x2), r), c6);
+      const __m256d a = _mm256_mul_pd(dx, gx), b = _mm256_mul_pd(dy, gy);
+      const __m256d p = _mm256_add_pd(fx, _mm256_div_pd(_mm256_mul_pd(a, dx), r));
+      const __m256d q = _mm256_div_pd(_mm256_mul_pd(a, dy), r);
+      const __m256d rr = _mm256_div_pd(_mm256_mul_pd(b, dx), r);
+      const __m256d s = _mm256_add_pd(fy, _mm256_div_pd(_mm256_mul_pd(b, dy), r));
+      m.p = _mm256_blendv_pd(p, c3, centre), m.q = _mm256_blendv_pd(q, zero, centre);
+      m.r = _mm256_blendv_pd(rr, zero, centre), m.s = _mm256_blendv_pd(s, c7, centre);
+    }
+    return m;
+  }
+};
+
+// MapPoint of the perspective for the pixels of the result row at y, four at a time.
+template <bool WithDerivatives> struct PerspectiveRow {
+  const qmDistortRequest *req;
+  const double *c = req->coeffs;
+  const double y;
+  const double mmS = std::fabs(c[6]) >= std::fabs(c[7]) ? c[6] : c[7];
+  const __m256d c0 = Set(c[0]), c1 = Set(c[1]), c3 = Set(c[3]), c4 = Set(c[4]), c6 = Set(c[6]), c7 = Set(c[7]), c8 = Set(c[8]);
+  const __m256d c7y = Set(c[7] * y), c1y = Set(c[1] * y), c4y = Set(c[4] * y), one = Set(1), half = Set(0.5);
+  const __m256d mm = Set(mmS), absMm = Set(std::fabs(mmS)), sign = Set(-0.0);
+  PerspectiveRow(const qmDistortRequest *r, double yy) : req(r), y(yy) {}
+  Mapped4 At(int64_t i) const {
+    const __m256d zero = _mm256_setzero_pd();
+    Mapped4 m{zero, zero, zero, zero, zero, zero, zero};
+    const __m256d x = ColumnsAt(req, i);
+    const __m256d q = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c6, x), c7y), one);
+    const __m256d qc = _mm256_mul_pd(q, c8);
+    m.valid = _mm256_blendv_pd(zero, one, _mm256_cmp_pd(qc, zero, _CMP_GE_OQ));
+    const __m256d nearHorizon = _mm256_cmp_pd(_mm256_mul_pd(Set(2), _mm256_andnot_pd(sign, q)), absMm, _CMP_LT_OQ);
+    m.valid = _mm256_blendv_pd(m.valid, _mm256_sub_pd(half, _mm256_div_pd(qc, mm)), nearHorizon);
+    const __m256d u = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c0, x), c1y), Set(c[2])), q);
+    const __m256d v = _mm256_div_pd(_mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(c3, x), c4y), Set(c[5])), q);
+    m.u = _mm256_sub_pd(u, half), m.v = _mm256_sub_pd(v, half);
+    if (WithDerivatives) {
+      m.p = _mm256_div_pd(_mm256_sub_pd(c0, _mm256_mul_pd(c6, u)), q);
+      m.q = _mm256_div_pd(_mm256_sub_pd(c1, _mm256_mul_pd(c7, u)), q);
+      m.r = _mm256_div_pd(_mm256_sub_pd(c3, _mm256_mul_pd(c6, v)), q);
+      m.s = _mm256_div_pd(_mm256_sub_pd(c4, _mm256_mul_pd(c7, v)), q);
+    }
+    return m;
+  }
+};
+
+// Maps the row four pixels at a time; returns the first pixel left to do.
+template <typename Row> int64_t MapRowGroups(const Row &mapper, bool derivatives, Mapped *row) {
+  int64_t i = 0;
+  for (; i + 4 <= mapper.req->resultWidth; i += 4) mapper.At(i).Write(row + i, derivatives);
+  return i;
+}
+
+// RenderPoint for result row j, four pixels at a time; returns the first pixel left to do.
+template <typename Row> int64_t PointRowGroups(const Row &mapper, int64_t j) {
+  const qmDistortRequest *req = mapper.req;
+  const qmDistortPicture &pic = req->src, &d = req->dst;
+  const __m256d zero = _mm256_setzero_pd(), minus1 = Set(-1), w = Set(pic.width), h = Set(pic.height);
+  const int *base = reinterpret_cast<const int *>(pic.pixels);
+  int64_t i = 0;
+  for (; i + 4 <= req->resultWidth; i += 4) {
+    const Mapped4 m = mapper.At(i);
+    __m256d ok = _mm256_and_pd(_mm256_cmp_pd(m.valid, zero, _CMP_GT_OQ), _mm256_cmp_pd(m.u, minus1, _CMP_GT_OQ));
+    ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(m.u, w, _CMP_LT_OQ), _mm256_cmp_pd(m.v, minus1, _CMP_GT_OQ)));
+    ok = _mm256_and_pd(ok, _mm256_cmp_pd(m.v, h, _CMP_LT_OQ));
+    // Lanes outside read nothing: their positions become 0 and their gather is masked off.
+    const __m128i x = _mm256_cvttpd_epi32(_mm256_and_pd(ok, m.u)), y = _mm256_cvttpd_epi32(_mm256_and_pd(ok, m.v));
+    const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(x));
+    alignas(32) int64_t ats[4];
+    alignas(16) int32_t xs[4], ys[4];
+    _mm256_store_si256(reinterpret_cast<__m256i *>(ats), at);
+    const int okBits = _mm256_movemask_pd(ok);
+    uint32_t *out = d.pixels + j * d.pitch + i;
+    for (int k = 0; k < 4; k++) out[k] = okBits >> k & 1 ? uint32_t(base[ats[k]]) : 0;
+    if (!d.mask && !d.alpha) continue;
+    _mm_store_si128(reinterpret_cast<__m128i *>(xs), x), _mm_store_si128(reinterpret_cast<__m128i *>(ys), y);
+    for (int k = 0; k < 4; k++) {
+      const bool in = okBits >> k & 1;
+      const int64_t sx = xs[k], sy = ys[k];
+      if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), in && (!pic.mask || GetMaskBit(pic.mask + sy * pic.maskBytesPerRow, int32_t(sx))));
+      if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i + k] = !in ? 0 : pic.alpha ? pic.alpha[sy * pic.alphaBytesPerRow + sx] : 255;
+    }
+  }
+  return i;
+}
+
+// The four bytes of the words in a, each as doubles.
+inline void BytesOf(__m128i a, __m256d *b) {
+  const __m128i low = _mm_set1_epi32(0xFF);
+  for (int k = 0; k < 4; k++) b[k] = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(a, 8 * k), low));
+}
+
+// Ewa and Store for result pixels i..i+3 of row j where each takes the bilinear mix of four
+// pixels inside the picture, lanes being pixels: the same operations in the same order as
+// there, pixel by pixel. False, with nothing written, where any of them does otherwise.
+bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaShape *e, int64_t i, int64_t j) {
+  const qmDistortPicture &pic = req->src, &d = req->dst;
+  const __m256d zero = _mm256_setzero_pd(), one = Set(1);
+  // Ewa's choice of the bilinear mix, made by the shapes.
+  if (e[0].taps | e[1].taps | e[2].taps | e[3].taps) return false;
+  // Field by field from the records (loads of what was stored as it is read, so nothing waits
+  // on a store of another width).
+  const __m256d u = _mm256_setr_pd(m[0].u, m[1].u, m[2].u, m[3].u), v = _mm256_setr_pd(m[0].v, m[1].v, m[2].v, m[3].v);
+  const __m256d valid = _mm256_setr_pd(m[0].valid, m[1].valid, m[2].valid, m[3].valid);
+  const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
+  __m256d ok = _mm256_cmp_pd(valid, zero, _CMP_GT_OQ);
+  ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(fu, zero, _CMP_GE_OQ), _mm256_cmp_pd(fv, zero, _CMP_GE_OQ)));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fu, one), Set(pic.width), _CMP_LT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fv, one), Set(pic.height), _CMP_LT_OQ));
+  if (_mm256_movemask_pd(ok) != 15) return false;
+  const __m256d tx = _mm256_sub_pd(u, fu), ty = _mm256_sub_pd(v, fv);
+  const __m256d rx = _mm256_sub_pd(one, tx), ry = _mm256_sub_pd(one, ty);
+  const __m256d weights[4] = {_mm256_mul_pd(rx, ry), _mm256_mul_pd(tx, ry), _mm256_mul_pd(rx, ty), _mm256_mul_pd(tx, ty)};
+  const __m128i x = _mm256_cvttpd_epi32(fu), y = _mm256_cvttpd_epi32(fv);
+  const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(x));
+  const int *base = reinterpret_cast<const int *>(pic.pixels);
+  const __m128i words[4] = {_mm256_i64gather_epi32(base, at, 4), _mm256_i64gather_epi32(base + 1, at, 4),
+                            _mm256_i64gather_epi32(base + pic.pitch, at, 4), _mm256_i64gather_epi32(base + pic.pitch + 1, at, 4)};
+  __m256d opacity[4] = {Set(255), Set(255), Set(255), Set(255)};
+  if (pic.alpha || pic.mask) {
+    alignas(32) int32_t o[4][4];
+    alignas(16) int32_t xs[4], ys[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(xs), x), _mm_store_si128(reinterpret_cast<__m128i *>(ys), y);
+    for (int k = 0; k < 4; k++) {
+      if (pic.alpha) {
+        const uint8_t *a = pic.alpha + int64_t(ys[k]) * pic.alphaBytesPerRow + xs[k];
+        o[0][k] = a[0], o[1][k] = a[1], o[2][k] = a[pic.alphaBytesPerRow], o[3][k] = a[pic.alphaBytesPerRow + 1];
+      } else {
+        const uint8_t *m0 = pic.mask + int64_t(ys[k]) * pic.maskBytesPerRow, *m1 = m0 + pic.maskBytesPerRow;
+        o[0][k] = GetMaskBit(m0, xs[k]) ? 255 : 0, o[1][k] = GetMaskBit(m0, xs[k] + 1) ? 255 : 0;
+        o[2][k] = GetMaskBit(m1, xs[k]) ? 255 : 0, o[3][k] = GetMaskBit(m1, xs[k] + 1) ? 255 : 0;
+      }
+    }
+    for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_pd(_mm_load_si128(reinterpret_cast<const __m128i *>(o[t])));
+  }
+  // The sums from zero, tap by tap, as Bilinear adds them.
+  __m256d sum[4] = {zero, zero, zero, zero}, sumA = zero;
+  for (int t = 0; t < 4; t++) {
+    const __m256d a = _mm256_mul_pd(opacity[t], weights[t]);
+    __m256d bytes[4];
+    BytesOf(words[t], bytes);
+    for (int c = 0; c < 4; c++) sum[c] = _mm256_add_pd(sum[c], _mm256_mul_pd(a, bytes[c]));
+    sumA = _mm256_add_pd(sumA, a);
+  }
+  // Store with a total of 1: the opacity is the sum itself (a quotient by 1), the bytes the
+  // sums over it where it is above 0. Max and min are the clamp, for numbers and for the
+  // quotients by 0 that the blend then drops.
+  const __m256d half = Set(0.5), top = Set(255);
+  __m128i word = _mm_setzero_si128();
+  for (int c = 0; c < 4; c++) {
+    const __m256d mean = _mm256_min_pd(_mm256_max_pd(_mm256_add_pd(_mm256_div_pd(sum[c], sumA), half), zero), top);
+    word = _mm_or_si128(word, _mm_slli_epi32(_mm256_cvttpd_epi32(mean), 8 * c));
+  }
+  const __m128i some = _mm256_cvtpd_epi32(_mm256_and_pd(_mm256_cmp_pd(sumA, zero, _CMP_GT_OQ), Set(-1.0))); // -1 where above 0
+  _mm_storeu_si128(reinterpret_cast<__m128i *>(d.pixels + j * d.pitch + i), _mm_and_si128(word, some));
+  const __m128i opacityOut = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(_mm256_add_pd(sumA, half), zero), top));
+  alignas(16) int32_t o[4];
+  _mm_store_si128(reinterpret_cast<__m128i *>(o), opacityOut);
+  for (int k = 0; k < 4; k++) {
+    if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i + k] = uint8_t(o[k]);
+    if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), o[k] >= 128);
+  }
+  return true;
+}
+
+// EwaShapeOf for four points at a time (every lane takes every step; the lanes that EwaShapeOf
+// leaves early are marked as having no taps).
+void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
+  const __m256d one = Set(1), limit = Set(20 * w * h);
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4, m += 4, out += 4) {
+    const __m256d p = _mm256_setr_pd(m[0].p, m[1].p, m[2].p, m[3].p), q = _mm256_setr_pd(m[0].q, m[1].q, m[2].q, m[3].q);
+    const __m256d r = _mm256_setr_pd(m[0].r, m[1].r, m[2].r, m[3].r), s = _mm256_setr_pd(m[0].s, m[1].s, m[2].s, m[3].s);
+    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(r, r), _mm256_mul_pd(s, s)), one);
+    const __m256d beta = _mm256_mul_pd(Set(-2), _mm256_add_pd(_mm256_mul_pd(p, r), _mm256_mul_pd(q, s)));
+    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(p, p), _mm256_mul_pd(q, q)), one);
+    const __m256d F = _mm256_sub_pd(_mm256_mul_pd(alpha, gamma), _mm256_div_pd(_mm256_mul_pd(beta, beta), Set(4)));
+    __m256d taps = _mm256_and_pd(_mm256_cmp_pd(F, Set(4), _CMP_GT_OQ), _mm256_cmp_pd(F, Set(1e6), _CMP_NGT_UQ));
+    if (!_mm256_movemask_pd(taps)) { // all four take the bilinear mix, which reads no other field
+      for (int k = 0; k < 4; k++) out[k].taps = 0;
+      continue;
+    }
+    const __m256d vLimit = _mm256_add_pd(_mm256_sqrt_pd(alpha), one);
+    const __m256d uWidth = _mm256_add_pd(_mm256_sqrt_pd(_mm256_div_pd(F, alpha)), one);
+    taps = _mm256_and_pd(taps, _mm256_cmp_pd(_mm256_mul_pd(_mm256_mul_pd(Set(4), vLimit), uWidth), limit, _CMP_NGT_UQ));
+    const __m256d slope = _mm256_div_pd(beta, _mm256_mul_pd(Set(-2), alpha));
+    const __m256d scale = _mm256_div_pd(Set(kWeights), F);
+    alignas(32) double l[6][4];
+    _mm256_store_pd(l[0], _mm256_mul_pd(alpha, scale)), _mm256_store_pd(l[1], _mm256_mul_pd(beta, scale));
+    _mm256_store_pd(l[2], _mm256_mul_pd(gamma, scale)), _mm256_store_pd(l[3], vLimit);
+    _mm256_store_pd(l[4], uWidth), _mm256_store_pd(l[5], slope);
+    const int bits = _mm256_movemask_pd(taps);
+    for (int k = 0; k < 4; k++)
+      out[k] = m[k].derivatives && (bits >> k & 1) ? EwaShape{l[0][k], l[1][k], l[2][k], l[3][k], l[4][k], l[5][k], 1} : EwaShape{};
+  }
+  for (; i < n; i++, m++, out++) *out = EwaShapeOf(*m, w, h);
+}
+
+struct Avx2Kernels {
+  using Sums = ByteSums4;
+  // The rounding instruction: the same values as the portable Floor and Ceil, without branches.
+  static double Floor(double x) {
+    const __m128d v = _mm_set_sd(x);
+    return _mm_cvtsd_f64(_mm_round_sd(v, v, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
+  }
+  static double Ceil(double x) {
+    const __m128d v = _mm_set_sd(x);
+    return _mm_cvtsd_f64(_mm_round_sd(v, v, _MM_FROUND_TO_POS_INF | _MM_FROUND_NO_EXC));
+  }
+  static bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaShape *e, int64_t i, int64_t j) {
+    return ::StoreBilinearGroup(req, m, e, i, j);
+  }
+  static void ShapeRow(const Mapped *m, EwaShape *e, int64_t n, double w, double h) { ::ShapeRow(m, e, n, w, h); }
+  template <int32_t Method> static int64_t PointRowGroups(const qmDistortRequest *req, int64_t j) {
+    const double y = req->originY + j + 0.5;
+    if constexpr (Method == DISTORT_BARREL) return ::PointRowGroups(BarrelRow<false>(req, y), j);
+    if constexpr (Method == DISTORT_PERSPECTIVE) return ::PointRowGroups(PerspectiveRow<false>(req, y), j);
+    return 0;
+  }
+  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
+    int64_t done = 0;
+    if constexpr (Method == DISTORT_BARREL) done = MapRowGroups(BarrelRow<WithDerivatives>(req, y), WithDerivatives, row);
+    if constexpr (Method == DISTORT_PERSPECTIVE) done = MapRowGroups(PerspectiveRow<WithDerivatives>(req, y), WithDerivatives, row);
+    // Arc and polar take an arc tangent and a hypotenuse from the maths library, lane by lane.
+    MapRowScalar<Method, WithDerivatives>(req, y, row, done);
+  }
+};
+
+} // namespace
+
+int32_t RenderDistortionAvx2(qmDistortRequest *req) {
+  RenderWith<Avx2Kernels>(req);
+  return 0;
+}
+
+#pragma GCC pop_options
