@@ -9,12 +9,13 @@
 // quotient is <= 0 or >= 256, so the channel is floor((85 Y + a) / 73) limited to 0..255, in
 // 16-bit lanes: 85 Y + a is summed with signed saturation (any sum from 73 * 256 up stays there)
 // and divided by a multiply-high with 28729 / 2^21, which is floor(m / 73) for 0 <= m < 73 * 256,
-// at least 256 above that and negative below 0.
+// at least 256 above that and negative below 0. The reduced chroma terms a come from one
+// 32-bit multiply and shift, checked against the floor for every sample when compiling.
 //
 // Green. Both factors are even (gcd 2): floor(n / 3287200) = floor(m / 1643600) with m = 1913781 Y
-// + a, a = floor(t / 2), in 32-bit lanes. A float estimate of m / 1643600 - 1/2 is within 2^-13 of
-// its exact value, so it truncates to the quotient or one less; one exact integer remainder
-// r = m - q d decides the step up (r >= d).
+// + a, a = floor(t / 2), in 32-bit lanes. A float estimate of m / 1643600 + 1/2 is within 2^-13 of
+// its exact value, so it truncates to the quotient or one more; one exact integer remainder
+// r = m - q d decides the step down (r < 0).
 #include <immintrin.h>
 
 #include <algorithm>
@@ -33,28 +34,38 @@ static_assert(1904000 == 22400 * 85 && 1635200 == 22400 * 73 && 952000 == 11200 
 // 28729 / 2^21 exceeds 1 / 73 by less than 1 / (73 * 73 * 256): exact below 73 * 256.
 static_assert(int64_t(kDiv73) * 73 > (int64_t(1) << 21) && (int64_t(kDiv73) * 73 - (int64_t(1) << 21)) * 73 * 256 < (int64_t(1) << 21));
 
-// floor(t / g) of chroma terms t below 2^29 in magnitude and g at most 22400: t / g is within 2^-37
-// of the double product below, and a quotient that is not whole lies at least 1 / g (over 2^-15)
-// from the next integer, so the nudge of 2^-20 lifts whole quotients over the rounding without
-// reaching the next integer.
-__attribute__((target("avx2"))) inline __m128i FloorQuotient(__m256d t, double g) {
-  const __m256d q = _mm256_add_pd(_mm256_mul_pd(t, _mm256_set1_pd(1.0 / g)), _mm256_set1_pd(1.0 / 1048576.0));
-  return _mm256_cvttpd_epi32(_mm256_round_pd(q, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC));
-}
+// The reduced red and blue chroma terms floor((factor c - offset) / g) of a sample c, as
+// (c k + e) >> shift in 32-bit lanes: an integer line that falls within the floor's step for each
+// of the 256 samples, checked here for all of them.
+struct ChromaLine {
+  int64_t factor, offset, g; // the term of YuvRed or YuvBlue and its common factor with the divisor
+  int32_t k, e, shift;
+};
+constexpr ChromaLine kRedLine{2609823, 363703744, 22400, 1908899, -266023296, 14};
+constexpr ChromaLine kBlueLine{1649289, 225932192, 11200, 603169, -82626688, 12};
 
-// floor((factor c - offset) / g) of eight samples c, each repeated for the two pixels it serves,
-// in 16-bit lanes.
-__attribute__((target("avx2"))) inline __m256i Reduced16(__m256i c, double factor, double offset, double g) {
-  // Factor times sample minus offset is a whole number below 2^30 in magnitude: exact in doubles.
-  const __m256d lo = _mm256_sub_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_castsi256_si128(c)), _mm256_set1_pd(factor)), _mm256_set1_pd(offset));
-  const __m256d hi = _mm256_sub_pd(_mm256_mul_pd(_mm256_cvtepi32_pd(_mm256_extracti128_si256(c, 1)), _mm256_set1_pd(factor)), _mm256_set1_pd(offset));
-  const __m128i a = _mm_packs_epi32(FloorQuotient(lo, g), FloorQuotient(hi, g)); // within -20173..17378
-  return _mm256_set_m128i(_mm_unpackhi_epi16(a, a), _mm_unpacklo_epi16(a, a));
+constexpr bool LineIsExact(const ChromaLine &l) {
+  for (int64_t c = 0; c < 256; c++) {
+    const int64_t t = l.factor * c - l.offset, q = t / l.g - (t % l.g < 0); // the floor
+    const int64_t line = c * l.k + l.e;
+    if (line < INT32_MIN || line > INT32_MAX || (line >> l.shift) != q) return false;
+  }
+  return true;
+}
+static_assert(LineIsExact(kRedLine) && LineIsExact(kBlueLine));
+
+// The reduced term of eight samples c, each repeated for the two pixels it serves, in 16-bit
+// lanes in the order of Row16: pixels 0..3, 8..11, then 4..7, 12..15.
+__attribute__((target("avx2"))) inline __m256i Reduced16(__m256i c, const ChromaLine &l) {
+  const __m256i q = _mm256_srai_epi32(_mm256_add_epi32(_mm256_mullo_epi32(c, _mm256_set1_epi32(l.k)), _mm256_set1_epi32(l.e)), l.shift);
+  const __m128i a = _mm_packs_epi32(_mm256_castsi256_si128(q), _mm256_extracti128_si256(q, 1)); // within -20173..17378
+  const __m128i pairs = _mm_shuffle_epi32(a, 0xD8); // samples 0, 1, 4, 5, 2, 3, 6, 7
+  return _mm256_set_m128i(_mm_unpackhi_epi16(pairs, pairs), _mm_unpacklo_epi16(pairs, pairs));
 }
 
 // The reduced chroma terms of eight samples, each repeated for the two pixels it serves: red and
 // blue for sixteen pixels in 16-bit lanes; green for pixels 0..7 and 8..15 exactly (32-bit) and as
-// the float estimate's share, a / 1643600 - 1/2.
+// the float estimate's share, a / 1643600 + 1/2.
 struct Chroma16 {
   __m256i red, blue, green[2];
   __m256 greenEstimate[2];
@@ -64,54 +75,57 @@ __attribute__((target("avx2"))) inline Chroma16 ChromaOf(const uint8_t *pu, cons
   const __m256i U = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(pu)));
   const __m256i V = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(pv)));
   Chroma16 c;
-  c.red = Reduced16(V, 2609823.0, 363703744.0, 22400.0);
-  c.blue = Reduced16(U, 1649289.0, 225932192.0, 11200.0);
+  c.red = Reduced16(V, kRedLine);
+  c.blue = Reduced16(U, kBlueLine);
   // The green chroma term lies within -562541230..447306710: exact in 32-bit lanes.
   const __m256i t = _mm256_add_epi32(_mm256_add_epi32(_mm256_mullo_epi32(U, _mm256_set1_epi32(-1287801)), _mm256_mullo_epi32(V, _mm256_set1_epi32(-2672387))),
                                      _mm256_set1_epi32(447306710));
   const __m256i a = _mm256_srai_epi32(t, 1);
-  const __m256 estimate = _mm256_sub_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(1.0f / float(kGreenD))), _mm256_set1_ps(0.5f));
+  const __m256 estimate = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(a), _mm256_set1_ps(1.0f / float(kGreenD))), _mm256_set1_ps(0.5f));
   const __m256i first = _mm256_setr_epi32(0, 0, 1, 1, 2, 2, 3, 3), second = _mm256_setr_epi32(4, 4, 5, 5, 6, 6, 7, 7);
   c.green[0] = _mm256_permutevar8x32_epi32(a, first), c.green[1] = _mm256_permutevar8x32_epi32(a, second);
   c.greenEstimate[0] = _mm256_permutevar8x32_ps(estimate, first), c.greenEstimate[1] = _mm256_permutevar8x32_ps(estimate, second);
   return c;
 }
 
-// Green quotients of eight pixels (not yet limited to 0..255). The estimate is off by at most
-// 255 * 2^-23 (the factor's rounding) + 2^-16 (the chroma share's) + 2^-15 (the products and sums)
-// < 2^-13 of m / d - 1/2, so it truncates to floor(m / d) or one less; where m / d < 1/2 a negative
-// estimate truncates toward zero, but the quotient there is 0 or negative (giving 0) as well.
+// Green quotients of eight pixels (not yet limited to 0..255). The estimate of m / d + 1/2 takes
+// seven roundings (the factor, its product with Y, a as a float, 1 / d, their product, the two
+// sums), none above 2^-16 at these magnitudes, so it is within 2^-13: where m >= 0 it truncates
+// to floor(m / d) or one more, and a negative remainder m - q d takes the one back. Where m < 0 every step keeps the result at or
+// below 0, which gives 0 as the quotient does.
 __attribute__((target("avx2"))) inline __m256i Green8(__m256i y, __m256i a, __m256 estimate) {
   const __m256 e = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(y), _mm256_set1_ps(float(kGreenY) / float(kGreenD))), estimate);
   const __m256i q = _mm256_cvttps_epi32(e);
   const __m256i m = _mm256_add_epi32(_mm256_mullo_epi32(y, _mm256_set1_epi32(kGreenY)), a); // below 2^30 in magnitude
   const __m256i r = _mm256_sub_epi32(m, _mm256_mullo_epi32(q, _mm256_set1_epi32(kGreenD)));
-  return _mm256_sub_epi32(q, _mm256_cmpgt_epi32(r, _mm256_set1_epi32(kGreenD - 1)));
+  return _mm256_add_epi32(q, _mm256_srai_epi32(r, 31));
 }
 
 __attribute__((target("avx2"))) inline __m256i RedOrBlue16(__m256i y85, __m256i a) {
   return _mm256_srai_epi16(_mm256_mulhi_epi16(_mm256_adds_epi16(y85, a), _mm256_set1_epi16(kDiv73)), kDiv73Shift);
 }
 
-// Sixteen pixels of one row: the quotients are limited to 0..255 by the unsigned saturation of the
-// byte packing, laid out as bytes blue, green, red, 0 and moved into the format's order.
+// Sixteen pixels of one row. The 16-bit lanes hold pixels 0..3, 8..11 in the low half and 4..7,
+// 12..15 in the high one (the order in which the 32-bit green quotients pack, and from which the
+// words unpack without crossing halves). The quotients are limited to 0..255 by the unsigned
+// saturation of the byte packing, laid out as bytes blue, green, red, 0 and moved into the
+// format's order.
 __attribute__((target("avx2"))) inline void Row16(const uint8_t *py, const Chroma16 &c, __m256i order, uint32_t *out) {
-  const __m256i Y = _mm256_cvtepu8_epi16(_mm_loadu_si128(reinterpret_cast<const __m128i *>(py)));
+  const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(py));
+  const __m256i Y = _mm256_cvtepu8_epi16(_mm_shuffle_epi32(bytes, 0xD8));
   const __m256i y85 = _mm256_mullo_epi16(Y, _mm256_set1_epi16(85));
   const __m256i r = RedOrBlue16(y85, c.red), b = RedOrBlue16(y85, c.blue);
-  const __m256i g0 = Green8(_mm256_cvtepu16_epi32(_mm256_castsi256_si128(Y)), c.green[0], c.greenEstimate[0]);
-  const __m256i g1 = Green8(_mm256_cvtepu16_epi32(_mm256_extracti128_si256(Y, 1)), c.green[1], c.greenEstimate[1]);
-  const __m256i g = _mm256_permute4x64_epi64(_mm256_packs_epi32(g0, g1), 0xD8); // pixels 0..15 in order
-  // Per 128-bit half (pixels 0..7, then 8..15): eight blue bytes then eight green; red then zeros.
+  const __m256i g0 = Green8(_mm256_cvtepu8_epi32(bytes), c.green[0], c.greenEstimate[0]);
+  const __m256i g1 = Green8(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)), c.green[1], c.greenEstimate[1]);
+  const __m256i g = _mm256_packs_epi32(g0, g1);
+  // Per 128-bit half: eight blue bytes then eight green; red then zeros.
   const __m256i zero = _mm256_setzero_si256();
   const __m256i bg = _mm256_packus_epi16(b, g);
   const __m256i r0 = _mm256_packus_epi16(r, zero);
   const __m256i bgPairs = _mm256_unpacklo_epi8(bg, _mm256_srli_si256(bg, 8));
   const __m256i r0Pairs = _mm256_unpacklo_epi8(r0, zero);
-  const __m256i a = _mm256_shuffle_epi8(_mm256_unpacklo_epi16(bgPairs, r0Pairs), order); // pixels 0..3, 8..11
-  const __m256i d = _mm256_shuffle_epi8(_mm256_unpackhi_epi16(bgPairs, r0Pairs), order); // pixels 4..7, 12..15
-  _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm256_permute2x128_si256(a, d, 0x20));
-  _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 8), _mm256_permute2x128_si256(a, d, 0x31));
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(out), _mm256_shuffle_epi8(_mm256_unpacklo_epi16(bgPairs, r0Pairs), order));
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + 8), _mm256_shuffle_epi8(_mm256_unpackhi_epi16(bgPairs, r0Pairs), order));
 }
 
 // The byte shuffle from blue, green, red, 0 into the format's byte order (-1: a 0 byte), in both
