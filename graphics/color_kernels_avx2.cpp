@@ -113,7 +113,9 @@ __attribute__((target("avx2"))) inline __m256i RedOrBlue16(__m256i y85, __m256i 
 __attribute__((target("avx2"))) inline void Row16(const uint8_t *py, const Chroma16 &c, __m256i order, uint32_t *out) {
   const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(py));
   const __m256i Y = _mm256_cvtepu8_epi16(_mm_shuffle_epi32(bytes, 0xD8));
-  const __m256i y85 = _mm256_mullo_epi16(Y, _mm256_set1_epi16(85));
+  // 85 Y as a byte multiply-add (Y times 85 plus 0 times 0): one instruction where the compiler
+  // would split a multiply by 85 into shifts and adds.
+  const __m256i y85 = _mm256_maddubs_epi16(Y, _mm256_set1_epi16(85));
   const __m256i r = RedOrBlue16(y85, c.red), b = RedOrBlue16(y85, c.blue);
   const __m256i g0 = Green8(_mm256_cvtepu8_epi32(bytes), c.green[0], c.greenEstimate[0]);
   const __m256i g1 = Green8(_mm256_cvtepu8_epi32(_mm_srli_si128(bytes, 8)), c.green[1], c.greenEstimate[1]);
