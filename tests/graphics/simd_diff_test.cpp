@@ -2,6 +2,7 @@
 // the results must be equal bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -221,6 +222,28 @@ TEST(SimdDiff, Modulate) {
     req.pixels = ref.data();
     ModulatePixelsScalar(&req);
     ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
+
+// Every colour once through the vector modulation and the scalar twin, for hue shifts of each
+// sign, under and over one turn, and saturations of zero (greys out) and above 100 percent.
+TEST(SimdDiff, ModulateEveryColour) {
+  struct Setting {
+    double brightness, saturation, hue;
+    int32_t format;
+  } settings[] = {{110, 90, 105, 10}, {100, 0, 100, 11}, {80, 150, 50, 10}, {120, 100, 350, 11}, {100, 200, -150, 10}};
+  std::vector<uint32_t> vec(size_t(1) << 24), ref(vec.size());
+  for (const Setting &set : settings) {
+    const int32_t shiftR = set.format == 10 ? 8 : 16, shiftG = set.format == 10 ? 16 : 8, shiftB = set.format == 10 ? 24 : 0;
+    for (uint32_t c = 0; c < vec.size(); c++)
+      vec[c] = (((c >> 16) & 0xFF) << shiftR) | (((c >> 8) & 0xFF) << shiftG) | ((c & 0xFF) << shiftB);
+    ref = vec;
+    qmModulateRequest req{vec.data(), 4096, 4096, 4096, set.format, set.brightness, set.saturation, set.hue};
+    ModulatePixels(&req);
+    req.pixels = ref.data();
+    ModulatePixelsScalar(&req);
+    const size_t c = size_t(std::mismatch(vec.begin(), vec.end(), ref.begin()).first - vec.begin());
+    ASSERT_EQ(c, vec.size()) << "colour " << std::hex << c << std::dec << " setting " << set.brightness << " " << set.saturation << " " << set.hue;
   }
 }
 
