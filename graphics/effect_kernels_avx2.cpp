@@ -94,43 +94,43 @@ __attribute__((target("avx2"))) void SplitChannelsAvx2(const uint32_t *src, int6
 
 namespace {
 
+struct ModulateParams {
+  int32_t shiftR, shiftG, shiftB;
+  double hueShift, satFactor, lightFactor;
+};
+
 // Four pixels of the modulation as vectors of doubles (D), lane masks (M) and 32-bit lanes (I, U).
 // a ? b : c picks per lane as the scalar branches would; max and min are written as the
-// comparisons they make.
+// comparisons they make. Where a scalar branch cannot be taken for the values that reach it, the
+// lanes leave it out; each such place says why.
 struct ModulateLanes {
   typedef double D __attribute__((vector_size(32)));
   typedef int64_t M __attribute__((vector_size(32)));
   typedef int32_t I __attribute__((vector_size(16)));
   typedef uint32_t U __attribute__((vector_size(16)));
-  struct Params {
-    int32_t shiftR, shiftG, shiftB;
-    double hueShift, satFactor, lightFactor;
-  };
 
-  // One HSL channel for hue h, branch by branch as the scalar HslChannel.
-  __attribute__((target("avx2"), always_inline)) static inline void Channel(D &out, const D &m1, const D &m2, const D &hue) {
-    const D h = hue < 0.0 ? hue + 1.0 : hue > 1.0 ? hue - 1.0 : hue;
-    const D diff6 = (m2 - m1) * 6.0;
+  // One HSL channel for a hue within 0..1, branch by branch as the scalar HslChannel.
+  __attribute__((target("avx2"), always_inline)) static inline D Channel(const D &m1, const D &m2, const D &diff6, const D &h) {
     const D rise = m1 + diff6 * h, fall = m1 + diff6 * (2.0 / 3.0 - h);
     // Doubling is exact, so 2h < 1 is h < 0.5.
-    out = 6.0 * h < 1.0 ? rise : h < 0.5 ? m2 : 3.0 * h < 2.0 ? fall : m1;
+    return 6.0 * h < 1.0 ? rise : h < 0.5 ? m2 : 3.0 * h < 2.0 ? fall : m1;
   }
 
-  // Times 255, limited to 0..255 (a lane that is not a number gives 0) and truncated.
+  // Times 255, limited to 0..255 and truncated: max and min give the second operand where the first
+  // is not a number, so such a lane gives 0 as in the scalar comparisons.
   __attribute__((target("avx2"), always_inline)) static inline U Byte(const D &channel) {
-    D v = channel * 255.0;
-    v = v > 0.0 ? v : D{} + 0.0;
-    v = v < 255.0 ? v : D{} + 255.0;
-    return U(__builtin_convertvector(v, I));
+    const D v = _mm256_min_pd(_mm256_max_pd(channel * 255.0, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+    const I out = __builtin_convertvector(v, I);
+    return U(out);
   }
 
-  __attribute__((target("avx2"), always_inline)) static inline void Run(uint32_t *px, const Params &p) {
-    I v;
-    std::memcpy(&v, px, sizeof v);
+  // Up and Down: the steps of one turn that the shifted hue may need each way (see ModulateRowAvx2).
+  template <int Up, int Down> __attribute__((target("avx2"), always_inline)) static inline U Run(const I &v, const ModulateParams &p) {
     const double scale = 0.00392156862745098;
-    const D r = __builtin_convertvector((v >> p.shiftR) & 0xFF, D) * scale;
-    const D g = __builtin_convertvector((v >> p.shiftG) & 0xFF, D) * scale;
-    const D b = __builtin_convertvector((v >> p.shiftB) & 0xFF, D) * scale;
+    const I cr = (v >> p.shiftR) & 0xFF, cg = (v >> p.shiftG) & 0xFF, cb = (v >> p.shiftB) & 0xFF;
+    const D r = __builtin_convertvector(cr, D) * scale;
+    const D g = __builtin_convertvector(cg, D) * scale;
+    const D b = __builtin_convertvector(cb, D) * scale;
     const D rg = r > g ? r : g, mx = rg > b ? rg : b;
     const D rgMin = r < g ? r : g, mn = rgMin < b ? rgMin : b;
     const D sum = mx + mn;
@@ -146,36 +146,54 @@ struct ModulateLanes {
     const D first = redMax ? b : greenMax ? r : g, second = redMax ? g : greenMax ? b : r;
     const D q = (((mx - first) / 6.0 + halfDelta) - ((mx - second) / 6.0 + halfDelta)) / delta;
     D h = redMax ? q : (greenMax ? D{} + 1.0 / 3.0 : D{} + 2.0 / 3.0) + q;
+    // first and second lie within mn..mx, so |q| is at most 1/6 (and a rounding): the hue stays
+    // below 1 and only a negative one turns back.
     h = h < 0.0 ? h + 1.0 : h;
-    h = h > 1.0 ? h - 1.0 : h;
     const M grey = mx == mn;
     h = grey ? D{} : h;
     s = grey ? D{} : s;
     h += p.hueShift;
-    // Within -2..3 now: two steps each way bring it into 0..1.
-    for (int step = 0; step < 2; step++) h = h < 0.0 ? h + 1.0 : h;
-    for (int step = 0; step < 2; step++) h = h > 1.0 ? h - 1.0 : h;
+    for (int step = 0; step < Up; step++) h = h < 0.0 ? h + 1.0 : h;
+    for (int step = 0; step < Down; step++) h = h > 1.0 ? h - 1.0 : h;
     s *= p.satFactor;
     l *= p.lightFactor;
     const D m2 = l <= 0.5 ? l * (1.0 + s) : (l + s) - l * s;
     const D m1 = 2.0 * l - m2;
+    const D diff6 = (m2 - m1) * 6.0;
     const M noSat = s == 0.0;
-    D rr, gg, bb;
-    Channel(rr, m1, m2, h + 1.0 / 3.0);
-    Channel(gg, m1, m2, h);
-    Channel(bb, m1, m2, h - 1.0 / 3.0);
+    // With h within 0..1, h + 1/3 can only pass 1 and h - 1/3 only fall below 0.
+    const D hr = h + 1.0 / 3.0, hb = h - 1.0 / 3.0;
+    D rr = Channel(m1, m2, diff6, hr > 1.0 ? hr - 1.0 : hr);
+    D gg = Channel(m1, m2, diff6, h);
+    D bb = Channel(m1, m2, diff6, hb < 0.0 ? hb + 1.0 : hb);
     rr = noSat ? l : rr, gg = noSat ? l : gg, bb = noSat ? l : bb;
-    const U out = (Byte(rr) << p.shiftR) | (Byte(gg) << p.shiftG) | (Byte(bb) << p.shiftB);
-    std::memcpy(px, &out, sizeof out);
+    return (Byte(rr) << p.shiftR) | (Byte(gg) << p.shiftG) | (Byte(bb) << p.shiftB);
+  }
+
+  // A group of four equal to the one before it takes that group's result: pictures have runs.
+  template <int Up, int Down> __attribute__((target("avx2"))) static void Row(uint32_t *row, int32_t n, const ModulateParams &p) {
+    I lastIn{};
+    U lastOut{};
+    bool have = false;
+    for (int32_t x = 0; x + 4 <= n; x += 4) {
+      I v;
+      std::memcpy(&v, row + x, sizeof v);
+      const __m128i same = _mm_cmpeq_epi32(__m128i(v), __m128i(lastIn));
+      if (!have || _mm_movemask_epi8(same) != 0xFFFF) lastIn = v, lastOut = Run<Up, Down>(v, p), have = true;
+      std::memcpy(row + x, &lastOut, sizeof lastOut);
+    }
   }
 };
 
 } // namespace
 
-// hueShift must lie within -2..2 (the hue then needs at most two steps back into 0..1); n is a
-// multiple of 4.
+// hueShift must lie within -2..2; n is a multiple of 4. The hue before the shift lies within 0..1,
+// so a shift within 0..1 can only take it past 1, once, one within -1..0 only below 0, once, and
+// others need up to two steps each way.
 __attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
                                                      double hueShift, double satFactor, double lightFactor) {
-  const ModulateLanes::Params p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
-  for (int32_t x = 0; x + 4 <= n; x += 4) ModulateLanes::Run(row + x, p);
+  const ModulateParams p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
+  if (hueShift >= 0 && hueShift <= 1) ModulateLanes::Row<0, 1>(row, n, p);
+  else if (hueShift < 0 && hueShift >= -1) ModulateLanes::Row<1, 0>(row, n, p);
+  else ModulateLanes::Row<2, 2>(row, n, p);
 }

@@ -225,6 +225,32 @@ TEST(SimdDiff, Modulate) {
   }
 }
 
+// Modulation of pictures in runs: equal groups of four, runs that end inside a group, patterns
+// that repeat every four pixels with different pixels within, and rows that begin as the one
+// before ended.
+TEST(SimdDiff, ModulateRuns) {
+  for (int round = 0; round < 60; round++) {
+    const int w = Rand(1, 60), h = Rand(1, 5), pitch = w + Rand(0, 3);
+    const uint32_t palette[3] = {uint32_t(Rng()()), uint32_t(Rng()()), 0};
+    std::vector<uint32_t> px(size_t(pitch) * h);
+    if (round % 3 == 0) {
+      for (size_t i = 0; i < px.size(); i++) px[i] = palette[(i % 4) % 3]; // period 4: a b c a, a b c a
+    } else {
+      for (size_t i = 0; i < px.size();) {
+        const uint32_t c = palette[Rand(0, 2)];
+        for (int n = Rand(1, 12); n > 0 && i < px.size(); n--) px[i++] = c;
+      }
+    }
+    auto ref = px;
+    const int32_t format = round % 2 ? 11 : 10;
+    qmModulateRequest req{px.data(), w, h, pitch, format, 120, 80, round % 4 ? 130.0 : 60.0};
+    ModulatePixels(&req);
+    req.pixels = ref.data();
+    ModulatePixelsScalar(&req);
+    ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
+
 // Every colour once through the vector modulation and the scalar twin, for hue shifts of each
 // sign, under and over one turn, and saturations of zero (greys out) and above 100 percent.
 TEST(SimdDiff, ModulateEveryColour) {
