@@ -112,13 +112,14 @@ void ModulateFresh(benchmark::State &state, const std::vector<uint32_t> &picture
 void OurModulate(benchmark::State &state) { ModulateFresh(state, Picture()); }
 BENCHMARK(OurModulate)->Unit(benchmark::kMillisecond);
 
-// The picture held in runs of 16 equal pixels, as in flat areas of drawn pictures.
+// The picture held in runs of equal pixels, as in flat areas of drawn pictures.
 void OurModulateRuns(benchmark::State &state) {
   auto px = Picture();
-  for (size_t i = 0; i < px.size(); i++) px[i] = px[i & ~size_t(15)];
+  const size_t run = size_t(state.range(0));
+  for (size_t i = 0; i < px.size(); i++) px[i] = px[i - i % run];
   ModulateFresh(state, px);
 }
-BENCHMARK(OurModulateRuns)->Unit(benchmark::kMillisecond);
+BENCHMARK(OurModulateRuns)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 void OpenCvHlsRoundTrip(benchmark::State &state) {
   auto px = Picture();
@@ -343,7 +344,8 @@ int main(int argc, char **argv) {
                {"OurBlur/10", "OpenCvGaussianBlur/10", "Gaussian blur, 21 taps"},
                {"OurSharpen", "OpenCvFilter2D", "7x7 sharpen"},
                {"OurModulate", "OpenCvHlsRoundTrip", "ours HSL in doubles; peer HLS round trip"},
-               {"OurModulateRuns", "OpenCvHlsRoundTrip", "as above, ours on runs of 16 equal pixels"},
+               {"OurModulateRuns/16", "OpenCvHlsRoundTrip", "as above, ours on runs of 16 equal pixels"},
+               {"OurModulateRuns/64", "OpenCvHlsRoundTrip", "as above, ours on runs of 64 equal pixels"},
                {"OurYuvToArgb", "OpenCvYuvI420ToBgra", "I420 to 32-bit pixels"},
                {"OurYuvToArgb", "SwscaleYuv420pToBgra", "I420 to 32-bit pixels"},
                {"OurFloodFill", "OpenCvFloodFill", "fill of a walled picture"},

@@ -105,45 +105,61 @@ typedef int64_t M __attribute__((vector_size(32)));
 typedef int32_t I __attribute__((vector_size(16)));
 typedef uint32_t U __attribute__((vector_size(16)));
 
-// Eight pixels as two independent halves: each operation is issued for both, one after the other,
-// so the second half's work fills the wait on the first half's quotients.
-struct D2 {
-  D lo, hi;
+// K groups of four pixels as independent vectors: each operation is issued for every group, one
+// after the other, so the later groups' work fills the wait on the first group's quotients.
+template <int K> struct Lanes {
+  D v[K];
 };
-struct M2 {
-  M lo, hi;
+template <int K> struct Masks {
+  M v[K];
 };
 
 #define QM_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
-#define QM_D2_ARITHMETIC(op)                                                                                                     \
-  QM_AVX2_INLINE D2 operator op(const D2 &x, const D2 &y) { return {x.lo op y.lo, x.hi op y.hi}; }                             \
-  QM_AVX2_INLINE D2 operator op(const D2 &x, double y) { return {x.lo op y, x.hi op y}; }                                       \
-  QM_AVX2_INLINE D2 operator op(double x, const D2 &y) { return {x op y.lo, x op y.hi}; }
-#define QM_D2_COMPARISON(op)                                                                                                     \
-  QM_AVX2_INLINE M2 operator op(const D2 &x, const D2 &y) { return {x.lo op y.lo, x.hi op y.hi}; }                             \
-  QM_AVX2_INLINE M2 operator op(const D2 &x, double y) { return {x.lo op y, x.hi op y}; }
-QM_D2_ARITHMETIC(+)
-QM_D2_ARITHMETIC(-)
-QM_D2_ARITHMETIC(*)
-QM_D2_ARITHMETIC(/)
-QM_D2_COMPARISON(<)
-QM_D2_COMPARISON(>)
-QM_D2_COMPARISON(<=)
-QM_D2_COMPARISON(==)
-#undef QM_D2_ARITHMETIC
-#undef QM_D2_COMPARISON
+// Lanes op Lanes, Lanes op number and number op Lanes, group by group.
+#define QM_LANES_OPERATOR(Result, op)                                                                                            \
+  template <int K> QM_AVX2_INLINE Result<K> operator op(const Lanes<K> &x, const Lanes<K> &y) {                                 \
+    Result<K> z;                                                                                                                 \
+    for (int k = 0; k < K; k++) z.v[k] = x.v[k] op y.v[k];                                                                       \
+    return z;                                                                                                                    \
+  }                                                                                                                              \
+  template <int K> QM_AVX2_INLINE Result<K> operator op(const Lanes<K> &x, double y) {                                          \
+    Result<K> z;                                                                                                                 \
+    for (int k = 0; k < K; k++) z.v[k] = x.v[k] op y;                                                                            \
+    return z;                                                                                                                    \
+  }                                                                                                                              \
+  template <int K> QM_AVX2_INLINE Result<K> operator op(double x, const Lanes<K> &y) {                                          \
+    Result<K> z;                                                                                                                 \
+    for (int k = 0; k < K; k++) z.v[k] = x op y.v[k];                                                                            \
+    return z;                                                                                                                    \
+  }
+QM_LANES_OPERATOR(Lanes, +)
+QM_LANES_OPERATOR(Lanes, -)
+QM_LANES_OPERATOR(Lanes, *)
+QM_LANES_OPERATOR(Lanes, /)
+QM_LANES_OPERATOR(Masks, <)
+QM_LANES_OPERATOR(Masks, >)
+QM_LANES_OPERATOR(Masks, <=)
+QM_LANES_OPERATOR(Masks, ==)
+#undef QM_LANES_OPERATOR
 
 // Select(m, a, b) is m ? a : b per lane, as the scalar branch would pick.
-QM_AVX2_INLINE D Select(const M &m, const D &a, const D &b) { return m ? a : b; }
-QM_AVX2_INLINE D2 Select(const M2 &m, const D2 &a, const D2 &b) { return {m.lo ? a.lo : b.lo, m.hi ? a.hi : b.hi}; }
-template <typename V> QM_AVX2_INLINE V Splat(double x) { return V{} + x; }
-template <> QM_AVX2_INLINE D2 Splat<D2>(double x) { return {D{} + x, D{} + x}; }
+template <int K> QM_AVX2_INLINE Lanes<K> Select(const Masks<K> &m, const Lanes<K> &a, const Lanes<K> &b) {
+  Lanes<K> z;
+  for (int k = 0; k < K; k++) z.v[k] = m.v[k] ? a.v[k] : b.v[k];
+  return z;
+}
+template <int K> QM_AVX2_INLINE Lanes<K> Splat(double x) {
+  Lanes<K> z;
+  for (int k = 0; k < K; k++) z.v[k] = D{} + x;
+  return z;
+}
 
-// The modulation of pixels with channels r, g, b (0..1) to channels in 0..1, for four lanes (D)
-// or eight (D2). max and min are written as the comparisons they make. Where a scalar branch
-// cannot be taken for the values that reach it, the lanes leave it out; each such place says why.
+// The modulation of pixels with channels r, g, b (0..1) to channels in 0..1, for K groups of four
+// lanes. max and min are written as the comparisons they make. Where a scalar branch cannot be
+// taken for the values that reach it, the lanes leave it out; each such place says why.
 // Up and Down: the steps of one turn that the shifted hue may need each way (see ModulateRowAvx2).
-template <int Up, int Down, typename V> struct Modulation {
+template <int Up, int Down, int K> struct Modulation {
+  typedef Lanes<K> V;
   V r, g, b;
 
   // One HSL channel for a hue within 0..1, branch by branch as the scalar HslChannel.
@@ -165,16 +181,16 @@ template <int Up, int Down, typename V> struct Modulation {
     const V halfDelta = delta * 0.5;
     // The hue is offset + (d(first) - d(second)) / delta with d(c) = (mx - c) / 6 + delta / 2:
     // red largest (no offset, b, g), else green (1/3, r, b), else blue (2/3, g, r).
-    const auto redMax = r == mx, greenMax = g == mx;
+    const Masks<K> redMax = r == mx, greenMax = g == mx;
     const V first = Select(redMax, b, Select(greenMax, r, g)), second = Select(redMax, g, Select(greenMax, b, r));
     const V q = (((mx - first) / 6.0 + halfDelta) - ((mx - second) / 6.0 + halfDelta)) / delta;
-    V h = Select(redMax, q, Select(greenMax, Splat<V>(1.0 / 3.0), Splat<V>(2.0 / 3.0)) + q);
+    V h = Select(redMax, q, Select(greenMax, Splat<K>(1.0 / 3.0), Splat<K>(2.0 / 3.0)) + q);
     // first and second lie within mn..mx, so |q| is at most 1/6 (and a rounding): the hue stays
     // below 1 and only a negative one turns back.
     h = Select(h < 0.0, h + 1.0, h);
-    const auto grey = mx == mn;
-    h = Select(grey, Splat<V>(0.0), h);
-    s = Select(grey, Splat<V>(0.0), s);
+    const Masks<K> grey = mx == mn;
+    h = Select(grey, Splat<K>(0.0), h);
+    s = Select(grey, Splat<K>(0.0), s);
     h = h + p.hueShift;
     for (int step = 0; step < Up; step++) h = Select(h < 0.0, h + 1.0, h);
     for (int step = 0; step < Down; step++) h = Select(h > 1.0, h - 1.0, h);
@@ -183,7 +199,7 @@ template <int Up, int Down, typename V> struct Modulation {
     const V m2 = Select(l <= 0.5, l * (1.0 + s), (l + s) - l * s);
     const V m1 = 2.0 * l - m2;
     const V diff6 = (m2 - m1) * 6.0;
-    const auto noSat = s == 0.0;
+    const Masks<K> noSat = s == 0.0;
     // With h within 0..1, h + 1/3 can only pass 1 and h - 1/3 only fall below 0.
     const V hr = h + 1.0 / 3.0, hb = h - 1.0 / 3.0;
     r = Select(noSat, l, Channel(m1, m2, diff6, Select(hr > 1.0, hr - 1.0, hr)));
@@ -192,68 +208,55 @@ template <int Up, int Down, typename V> struct Modulation {
   }
 };
 
-#undef QM_AVX2_INLINE
+// Times 255, limited to 0..255 and truncated: max and min give the second operand where the first
+// is not a number, so such a lane gives 0 as in the scalar comparisons.
+QM_AVX2_INLINE U ByteOf(const D &channel) {
+  const D v = _mm256_min_pd(_mm256_max_pd(channel * 255.0, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+  const I out = __builtin_convertvector(v, I);
+  return U(out);
+}
 
-// The modulation of 32-bit words, eight at a time (four for a row's last four), with channels
-// placed by the format's shifts.
-struct ModulateWords {
-  __attribute__((target("avx2"), always_inline)) static inline D Channel(const I &v, int32_t shift) {
-    const I c = (v >> shift) & 0xFF;
-    return __builtin_convertvector(c, D) * 0.00392156862745098;
+// The modulation of 32-bit words, 4 K at a time, with channels placed by the format's shifts.
+template <int Up, int Down, int K> QM_AVX2_INLINE void ModulateWords(uint32_t *words, const ModulateParams &p) {
+  Modulation<Up, Down, K> m;
+  for (int k = 0; k < K; k++) {
+    I v;
+    std::memcpy(&v, words + 4 * k, sizeof v);
+    const I r = (v >> p.shiftR) & 0xFF, g = (v >> p.shiftG) & 0xFF, b = (v >> p.shiftB) & 0xFF;
+    const double scale = 0.00392156862745098;
+    m.r.v[k] = __builtin_convertvector(r, D) * scale;
+    m.g.v[k] = __builtin_convertvector(g, D) * scale;
+    m.b.v[k] = __builtin_convertvector(b, D) * scale;
   }
-
-  // Times 255, limited to 0..255 and truncated: max and min give the second operand where the
-  // first is not a number, so such a lane gives 0 as in the scalar comparisons.
-  __attribute__((target("avx2"), always_inline)) static inline U Byte(const D &channel) {
-    const D v = _mm256_min_pd(_mm256_max_pd(channel * 255.0, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
-    const I out = __builtin_convertvector(v, I);
-    return U(out);
+  m.Run(p);
+  for (int k = 0; k < K; k++) {
+    const U out = (ByteOf(m.r.v[k]) << p.shiftR) | (ByteOf(m.g.v[k]) << p.shiftG) | (ByteOf(m.b.v[k]) << p.shiftB);
+    std::memcpy(words + 4 * k, &out, sizeof out);
   }
+}
 
-  __attribute__((target("avx2"), always_inline)) static inline U Pack(const D &r, const D &g, const D &b, const ModulateParams &p) {
-    return (Byte(r) << p.shiftR) | (Byte(g) << p.shiftG) | (Byte(b) << p.shiftB);
-  }
+// A row, kGroup words per step and four at the end. A step's words equal to the step's before
+// take that step's result: pictures have runs.
+constexpr int32_t kGroups = 4, kGroup = 4 * kGroups;
 
-  template <int Up, int Down> __attribute__((target("avx2"), always_inline)) static inline U Run(const I &v, const ModulateParams &p) {
-    Modulation<Up, Down, D> m{Channel(v, p.shiftR), Channel(v, p.shiftG), Channel(v, p.shiftB)};
-    m.Run(p);
-    return Pack(m.r, m.g, m.b, p);
-  }
-
-  template <int Up, int Down>
-  __attribute__((target("avx2"), always_inline)) static inline void Run8(const I &v0, const I &v1, const ModulateParams &p, U &out0, U &out1) {
-    Modulation<Up, Down, D2> m{{Channel(v0, p.shiftR), Channel(v1, p.shiftR)},
-                               {Channel(v0, p.shiftG), Channel(v1, p.shiftG)},
-                               {Channel(v0, p.shiftB), Channel(v1, p.shiftB)}};
-    m.Run(p);
-    out0 = Pack(m.r.lo, m.g.lo, m.b.lo, p);
-    out1 = Pack(m.r.hi, m.g.hi, m.b.hi, p);
-  }
-
-  // A group of eight equal to the one before it takes that group's result: pictures have runs.
-  template <int Up, int Down> __attribute__((target("avx2"))) static void Row(uint32_t *row, int32_t n, const ModulateParams &p) {
-    __m256i lastIn = _mm256_setzero_si256();
-    U lastOut[2] = {};
-    bool have = false;
-    int32_t x = 0;
-    for (; x + 8 <= n; x += 8) {
-      const __m256i words = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + x));
-      if (!have || _mm256_movemask_epi8(_mm256_cmpeq_epi32(words, lastIn)) != -1) {
-        I v[2];
-        std::memcpy(v, &words, sizeof v);
-        Run8<Up, Down>(v[0], v[1], p, lastOut[0], lastOut[1]);
-        lastIn = words, have = true;
-      }
+template <int Up, int Down> __attribute__((target("avx2"))) void ModulateRow(uint32_t *row, int32_t n, const ModulateParams &p) {
+  uint32_t lastIn[kGroup], lastOut[kGroup];
+  bool have = false;
+  int32_t x = 0;
+  for (; x + kGroup <= n; x += kGroup) {
+    if (!have || std::memcmp(row + x, lastIn, sizeof lastIn) != 0) {
+      std::memcpy(lastIn, row + x, sizeof lastIn);
+      ModulateWords<Up, Down, kGroups>(row + x, p);
+      std::memcpy(lastOut, row + x, sizeof lastOut);
+      have = true;
+    } else {
       std::memcpy(row + x, lastOut, sizeof lastOut);
     }
-    if (x < n) {
-      I v;
-      std::memcpy(&v, row + x, sizeof v);
-      const U out = Run<Up, Down>(v, p);
-      std::memcpy(row + x, &out, sizeof out);
-    }
   }
-};
+  for (; x < n; x += 4) ModulateWords<Up, Down, 1>(row + x, p);
+}
+
+#undef QM_AVX2_INLINE
 
 } // namespace
 
@@ -263,7 +266,7 @@ struct ModulateWords {
 __attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
                                                      double hueShift, double satFactor, double lightFactor) {
   const ModulateParams p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
-  if (hueShift >= 0 && hueShift <= 1) ModulateWords::Row<0, 1>(row, n, p);
-  else if (hueShift < 0 && hueShift >= -1) ModulateWords::Row<1, 0>(row, n, p);
-  else ModulateWords::Row<2, 2>(row, n, p);
+  if (hueShift >= 0 && hueShift <= 1) ModulateRow<0, 1>(row, n, p);
+  else if (hueShift < 0 && hueShift >= -1) ModulateRow<1, 0>(row, n, p);
+  else ModulateRow<2, 2>(row, n, p);
 }

@@ -225,16 +225,21 @@ TEST(SimdDiff, Modulate) {
   }
 }
 
-// Modulation of pictures in runs: equal groups of four, runs that end inside a group, patterns
-// that repeat every four pixels with different pixels within, and rows that begin as the one
-// before ended.
+// Modulation of pictures in runs: equal groups, runs that end inside a group, patterns that
+// repeat with different pixels within, copies of a block that differ in one pixel, and rows that
+// begin as the one before ended.
 TEST(SimdDiff, ModulateRuns) {
-  for (int round = 0; round < 60; round++) {
-    const int w = Rand(1, 60), h = Rand(1, 5), pitch = w + Rand(0, 3);
+  for (int round = 0; round < 90; round++) {
+    const int w = Rand(1, 70), h = Rand(1, 5), pitch = w + Rand(0, 3);
     const uint32_t palette[3] = {uint32_t(Rng()()), uint32_t(Rng()()), 0};
     std::vector<uint32_t> px(size_t(pitch) * h);
     if (round % 3 == 0) {
       for (size_t i = 0; i < px.size(); i++) px[i] = palette[(i % 4) % 3]; // period 4: a b c a, a b c a
+    } else if (round % 3 == 1) {
+      const size_t block = size_t(4) << Rand(0, 3); // 4 to 32 pixels, copied with one pixel changed now and then
+      for (size_t i = 0; i < px.size(); i++) px[i] = palette[(i % block) % 3];
+      for (size_t i = 0; i < px.size(); i += block)
+        if (Rand(0, 2) == 0) px[std::min(px.size() - 1, i + size_t(Rand(0, int(block) - 1)))] ^= 0x10101;
     } else {
       for (size_t i = 0; i < px.size();) {
         const uint32_t c = palette[Rand(0, 2)];
