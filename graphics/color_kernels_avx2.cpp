@@ -91,8 +91,8 @@ __attribute__((target("avx2"))) inline Chroma16 ChromaOf(const uint8_t *pu, cons
 // Green quotients of eight pixels (not yet limited to 0..255). The estimate of m / d + 1/2 takes
 // seven roundings (the factor, its product with Y, a as a float, 1 / d, their product, the two
 // sums), none above 2^-16 at these magnitudes, so it is within 2^-13: where m >= 0 it truncates
-// to floor(m / d) or one more, and a negative remainder m - q d takes the one back. Where m < 0 every step keeps the result at or
-// below 0, which gives 0 as the quotient does.
+// to floor(m / d) or one more, and a negative remainder m - q d takes the one back. Where m < 0
+// every step keeps the result at or below 0, which gives 0 as the quotient does.
 __attribute__((target("avx2"))) inline __m256i Green8(__m256i y, __m256i a, __m256 estimate) {
   const __m256 e = _mm256_add_ps(_mm256_mul_ps(_mm256_cvtepi32_ps(y), _mm256_set1_ps(float(kGreenY) / float(kGreenD))), estimate);
   const __m256i q = _mm256_cvttps_epi32(e);
@@ -165,9 +165,16 @@ __attribute__((target("avx2"))) void ConvertYuvRowsAvx2(const qmYuvFrameRequest 
     }
     for (int32_t k = 0; k < rows; k++)
       for (int32_t i = x; i < width; i++) {
-        const int32_t Y = py[int64_t(k) * req->bytesPerRowY + i], U = pu[i >> 1], V = pv[i >> 1];
-        out[int64_t(k) * req->dstPitch + i] =
-            ColorToPixel((uint32_t(YuvRed(Y, U, V)) << 16) | (uint32_t(YuvGreen(Y, U, V)) << 8) | uint32_t(YuvBlue(Y, U, V)), req->format);
+        out[int64_t(k) * req->dstPitch + i] = ColorToPixel(YuvToRgb(py[int64_t(k) * req->bytesPerRowY + i], pu[i >> 1], pv[i >> 1]), req->format);
       }
   }
+}
+
+// One row of n pixels, two to each chroma sample (a source row of a scaled frame).
+__attribute__((target("avx2"))) void ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out,
+                                                       int32_t format) {
+  const __m256i order = ByteOrderOf(format);
+  int32_t x = 0;
+  for (; x + 16 <= n; x += 16) Row16(py + x, ChromaOf(pu + x / 2, pv + x / 2), order, out + x);
+  for (; x < n; x++) out[x] = ColorToPixel(YuvToRgb(py[x], pu[x >> 1], pv[x >> 1]), format);
 }

@@ -201,6 +201,23 @@ TEST(SimdDiff, YuvFrame) {
   }
 }
 
+// Scaled YUV frames in every 32-bit word order, stretched and shrunk each way, at sizes and
+// pitches that leave every remainder; the pitch's spare words stay as they were.
+TEST(SimdDiff, YuvScaledFrame) {
+  for (int round = 0; round < 80; round++) {
+    const int sw = Rand(1, 70), sh = Rand(1, 9), cw = (sw + 1) / 2, ch = (sh + 1) / 2;
+    const int dw = Rand(1, 90), dh = Rand(1, 12), pitch = dw + Rand(0, 5);
+    const auto y = RandomVector<uint8_t>(size_t(sw) * sh), u = RandomVector<uint8_t>(size_t(cw) * ch), v = RandomVector<uint8_t>(size_t(cw) * ch);
+    const int format = 10 + round % 4;
+    std::vector<uint32_t> vec(size_t(pitch) * dh, 0x5A5A5A5A), ref = vec;
+    qmYuvScaleRequest req{y.data(), u.data(), v.data(), sw, cw, cw, vec.data(), sw, sh, dw, dh, pitch, format, 4};
+    ScaleYuvFrame(&req);
+    req.dst = ref.data();
+    ScaleYuvFrameScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << sw << "x" << sh << " to " << dw << "x" << dh;
+  }
+}
+
 // Modulation in both word orders, with hue shifts that need zero, one and two turns back into
 // range, greys, pure colours and colours with two equal channels (ties for the largest or the
 // smallest pick the hue formula) among random pixels, and widths that leave every remainder.
