@@ -235,7 +235,7 @@ template <int Up, int Down, int K> QM_AVX2_INLINE void ModulateWords(uint32_t *w
   }
 }
 
-// A row, kGroup words per step and four at the end. A step's words equal to the step's before
+// A row, kGroup words per step and the rest four at a time. A step's words equal to the step's before
 // take that step's result: pictures have runs.
 constexpr int32_t kGroups = 4, kGroup = 4 * kGroups;
 
