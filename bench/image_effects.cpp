@@ -2,7 +2,8 @@
 // blur at radius 2 and 10 against GaussianBlur with the same width and sigma, sharpen against
 // filter2D with the same 7x7 kernel, modulate against the HLS round trip of cvtColor, YUV 4:2:0
 // to 32-bit pixels against cvtColor's I420 conversion and libswscale's unscaled YUV420P to BGRA
-// conversion, the flood fill of a whole picture against
+// conversion, the same scaled to 1280x720 and 2560x1440 against libswscale's nearest-sample
+// scaling, the flood fill of a whole picture against
 // floodFill, swirl against remap over precomputed maps (the peer skips the geometry), and
 // 512x512 barrel distortions against remap over the same map (the peer skips the geometry too):
 // smooth sampling against bilinear remap, once where ours mostly averages an ellipse and once
@@ -95,15 +96,31 @@ void OpenCvFilter2D(benchmark::State &state) {
 }
 BENCHMARK(OpenCvFilter2D)->Unit(benchmark::kMillisecond);
 
-void OurModulate(benchmark::State &state) {
-  auto px = Picture();
+// Every run modulates the same picture: modulated again and again in place, it fades to a few
+// colours in long runs within some thirty runs, which would time another picture.
+void ModulateFresh(benchmark::State &state, const std::vector<uint32_t> &picture) {
+  std::vector<uint32_t> px(picture.size());
   for (auto _ : state) {
+    state.PauseTiming();
+    px = picture;
+    state.ResumeTiming();
     qmModulateRequest req{px.data(), kW, kH, kW, PIXFMT_BGRX, 110, 90, 105};
     ModulatePixels(&req);
     benchmark::DoNotOptimize(px.data());
   }
 }
+
+void OurModulate(benchmark::State &state) { ModulateFresh(state, Picture()); }
 BENCHMARK(OurModulate)->Unit(benchmark::kMillisecond);
+
+// The picture held in runs of equal pixels, as in flat areas of drawn pictures.
+void OurModulateRuns(benchmark::State &state) {
+  auto px = Picture();
+  const size_t run = size_t(state.range(0));
+  for (size_t i = 0; i < px.size(); i++) px[i] = px[i - i % run];
+  ModulateFresh(state, px);
+}
+BENCHMARK(OurModulateRuns)->Arg(16)->Arg(64)->Unit(benchmark::kMillisecond);
 
 void OpenCvHlsRoundTrip(benchmark::State &state) {
   auto px = Picture();
@@ -163,6 +180,40 @@ void SwscaleYuv420pToBgra(benchmark::State &state) {
   sws_freeContext(ctx);
 }
 BENCHMARK(SwscaleYuv420pToBgra)->Unit(benchmark::kMillisecond);
+
+// The frame scaled to 1280x720 and 2560x1440 with nearest samples.
+constexpr int kScaledSizes[][2] = {{1280, 720}, {2560, 1440}};
+
+void OurYuvScaled(benchmark::State &state) {
+  const auto f = I420();
+  const int dw = kScaledSizes[state.range(0)][0], dh = kScaledSizes[state.range(0)][1];
+  std::vector<uint32_t> out(size_t(dw) * dh);
+  const uint8_t *y = f.data(), *u = y + kW * kH, *v = u + kW * kH / 4;
+  for (auto _ : state) {
+    qmYuvScaleRequest req{y, u, v, kW, kW / 2, kW / 2, out.data(), kW, kH, dw, dh, dw, PIXFMT_BGRX, 4};
+    ScaleYuvFrame(&req);
+    benchmark::DoNotOptimize(out.data());
+  }
+}
+BENCHMARK(OurYuvScaled)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
+
+void SwscalePointScaled(benchmark::State &state) {
+  const auto f = I420();
+  const int dw = kScaledSizes[state.range(0)][0], dh = kScaledSizes[state.range(0)][1];
+  std::vector<uint32_t> out(size_t(dw) * dh);
+  SwsContext *ctx = sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, dw, dh, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
+  if (!ctx) return state.SkipWithError("sws_getContext");
+  const uint8_t *planes[3] = {f.data(), f.data() + kW * kH, f.data() + kW * kH + kW * kH / 4};
+  const int strides[3] = {kW, kW / 2, kW / 2};
+  uint8_t *dst[1] = {reinterpret_cast<uint8_t *>(out.data())};
+  const int dstStride[1] = {dw * 4};
+  for (auto _ : state) {
+    sws_scale(ctx, planes, strides, 0, kH, dst, dstStride);
+    benchmark::DoNotOptimize(out.data());
+  }
+  sws_freeContext(ctx);
+}
+BENCHMARK(SwscalePointScaled)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 // A picture with a border frame and scattered walls, refilled from its copy each round.
 std::vector<uint32_t> FillPicture() {
@@ -328,8 +379,12 @@ int main(int argc, char **argv) {
                {"OurBlur/10", "OpenCvGaussianBlur/10", "Gaussian blur, 21 taps"},
                {"OurSharpen", "OpenCvFilter2D", "7x7 sharpen"},
                {"OurModulate", "OpenCvHlsRoundTrip", "ours HSL in doubles; peer HLS round trip"},
+               {"OurModulateRuns/16", "OpenCvHlsRoundTrip", "as above, ours on runs of 16 equal pixels"},
+               {"OurModulateRuns/64", "OpenCvHlsRoundTrip", "as above, ours on runs of 64 equal pixels"},
                {"OurYuvToArgb", "OpenCvYuvI420ToBgra", "I420 to 32-bit pixels"},
                {"OurYuvToArgb", "SwscaleYuv420pToBgra", "I420 to 32-bit pixels"},
+               {"OurYuvScaled/0", "SwscalePointScaled/0", "I420 to 32-bit pixels, nearest, 1280x720"},
+               {"OurYuvScaled/1", "SwscalePointScaled/1", "I420 to 32-bit pixels, nearest, 2560x1440"},
                {"OurFloodFill", "OpenCvFloodFill", "fill of a walled picture"},
                {"OurSwirl", "OpenCvRemap", "ours maps and samples; peer samples a ready map"},
                {"OurSmoothBarrel", "OpenCvRemapBilinear", "ours elliptical average (57%) + bilinear; peer bilinear"},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/cpu.h"
@@ -10,6 +11,7 @@
 
 #ifdef QM_HAVE_AVX2
 void ConvertYuvRowsAvx2(const qmYuvFrameRequest *req);
+void ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out, int32_t format);
 #endif
 
 namespace {
@@ -36,10 +38,6 @@ inline void StorePixel(uint8_t *dst, uint32_t rgb, int32_t format, int32_t bytes
     dst[1] = g;
     dst[2] = format == 8 ? b : r;
   }
-}
-
-inline uint32_t YuvToRgb(int32_t y, int32_t u, int32_t v) {
-  return (uint32_t(YuvRed(y, u, v)) << 16) | (uint32_t(YuvGreen(y, u, v)) << 8) | uint32_t(YuvBlue(y, u, v));
 }
 
 } // namespace
@@ -133,26 +131,80 @@ void ConvertYuvFrame(const qmYuvFrameRequest *req) {
   ConvertYuvFrameScalar(req);
 }
 
-void ScaleYuvFrame(const qmYuvScaleRequest *req) {
+namespace {
+
+// How a scaled frame steps through its source: columns in 16.16 fixed point, rows by a float sum.
+struct YuvScaleSteps {
+  int32_t xstep;
+  float ystep;
+};
+
+// Requests that convert nothing give false.
+bool StepsOf(const qmYuvScaleRequest *req, YuvScaleSteps *steps) {
+  if (FormatBytes(req->format) != req->bytesPerPixel || req->srcWidth < 1 || req->srcHeight < 1 || req->dstWidth < 1 || req->dstHeight < 1)
+    return false;
+  steps->xstep = int32_t(float(req->srcWidth) / float(req->dstWidth) * 65536.0f);
+  steps->ystep = float(req->srcHeight) / float(req->dstHeight);
+  return true;
+}
+
+// The source row of each output row: single-precision sums drift, and the row never passes the
+// last one.
+inline int32_t SourceRow(float acc, const qmYuvScaleRequest *req) { return std::min(int32_t(acc), req->srcHeight - 1); }
+
+} // namespace
+
+void ScaleYuvFrameScalar(const qmYuvScaleRequest *req) {
+  YuvScaleSteps steps;
+  if (!StepsOf(req, &steps)) return;
   const int32_t bytes = req->bytesPerPixel;
-  if (FormatBytes(req->format) != bytes || req->srcWidth < 1 || req->srcHeight < 1 || req->dstWidth < 1 || req->dstHeight < 1)
-    return;
-  const int32_t xstep = int32_t(float(req->srcWidth) / float(req->dstWidth) * 65536.0f);
-  const float ystep = float(req->srcHeight) / float(req->dstHeight);
   float acc = 0;
-  for (int32_t i = 0; i < req->dstHeight; i++, acc += ystep) {
-    // Single-precision sums drift; the source row never passes the last one.
-    const int32_t sy = std::min(int32_t(acc), req->srcHeight - 1);
+  for (int32_t i = 0; i < req->dstHeight; i++, acc += steps.ystep) {
+    const int32_t sy = SourceRow(acc, req);
     const uint8_t *py = req->planeY + int64_t(sy) * req->bytesPerRowY;
     const uint8_t *pu = req->planeU + int64_t(sy >> 1) * req->bytesPerRowU;
     const uint8_t *pv = req->planeV + int64_t(sy >> 1) * req->bytesPerRowV;
     uint8_t *out = static_cast<uint8_t *>(req->dst) + int64_t(i) * req->dstPitch * bytes;
     int64_t pos = 0;
-    for (int32_t x = 0; x < req->dstWidth; x++, pos += xstep) {
+    for (int32_t x = 0; x < req->dstWidth; x++, pos += steps.xstep) {
       const int64_t sx = pos >> 16, cx = pos >> 17;
       StorePixel(out + int64_t(x) * bytes, YuvToRgb(py[sx], pu[cx], pv[cx]), req->format, bytes);
     }
   }
+}
+
+void ScaleYuvFrame(const qmYuvScaleRequest *req) {
+#ifdef QM_HAVE_AVX2
+  YuvScaleSteps steps;
+  if (CpuHasAvx2() && req->bytesPerPixel == 4 && req->format >= PIXFMT_XRGB && req->format <= PIXFMT_XBGR && StepsOf(req, &steps)) {
+    // Output column x is source column pos >> 16 with the chroma of pos >> 17, the source pixel's
+    // own: each source row that an output row picks is converted whole, and the output row picks
+    // its words. An output row from the same source row as the one before is that row again.
+    const int32_t w = req->dstWidth;
+    std::vector<int32_t> column(static_cast<size_t>(w));
+    int64_t pos = 0;
+    for (int32_t x = 0; x < w; x++, pos += steps.xstep) column[size_t(x)] = int32_t(pos >> 16);
+    if (column[size_t(w) - 1] < req->srcWidth) { // past the row only for widths near 2^24
+      std::vector<uint32_t> words(static_cast<size_t>(req->srcWidth));
+      uint32_t *const dst = static_cast<uint32_t *>(req->dst);
+      float acc = 0;
+      for (int32_t i = 0, last = -1; i < req->dstHeight; i++, acc += steps.ystep) {
+        uint32_t *out = dst + int64_t(i) * req->dstPitch;
+        const int32_t sy = SourceRow(acc, req);
+        if (sy == last) {
+          std::memcpy(out, out - req->dstPitch, size_t(w) * 4);
+          continue;
+        }
+        last = sy;
+        ConvertYuvRowAvx2(req->planeY + int64_t(sy) * req->bytesPerRowY, req->planeU + int64_t(sy >> 1) * req->bytesPerRowU,
+                          req->planeV + int64_t(sy >> 1) * req->bytesPerRowV, req->srcWidth, words.data(), req->format);
+        for (int32_t x = 0; x < w; x++) out[x] = words[size_t(column[size_t(x)])];
+      }
+      return;
+    }
+  }
+#endif
+  ScaleYuvFrameScalar(req);
 }
 
 void ExpandPaletteRow(const uint8_t *indexBytes, uint32_t *dst, const uint32_t *palette, int32_t width, int32_t height,

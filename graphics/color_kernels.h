@@ -49,6 +49,10 @@ inline int32_t YuvBlue(int32_t y, int32_t u, int32_t) {
   int32_t n = 952000 * y + 1649289 * u - 225932192;
   return n <= 0 ? 0 : n >= 256 * 817600 ? 255 : n / 817600;
 }
+// The colour 0xRRGGBB of one (Y, U, V) triple.
+inline uint32_t YuvToRgb(int32_t y, int32_t u, int32_t v) {
+  return (uint32_t(YuvRed(y, u, v)) << 16) | (uint32_t(YuvGreen(y, u, v)) << 8) | uint32_t(YuvBlue(y, u, v));
+}
 
 struct qmYuvFrameRequest {
   const uint8_t *planeY, *planeU, *planeV;
@@ -74,6 +78,8 @@ struct qmYuvScaleRequest {
   int32_t bytesPerPixel;
 };
 void ScaleYuvFrame(const qmYuvScaleRequest *req);
+// The same with every pixel converted one at a time, kept to check the vector path.
+void ScaleYuvFrameScalar(const qmYuvScaleRequest *req);
 
 // planes 6 and 8 are the hold-and-modify modes; palette: 256 colours 0xRRGGBB, whatever the
 // picture's own palette length (the index bytes may hold any value).

@@ -94,88 +94,179 @@ __attribute__((target("avx2"))) void SplitChannelsAvx2(const uint32_t *src, int6
 
 namespace {
 
+struct ModulateParams {
+  int32_t shiftR, shiftG, shiftB;
+  double hueShift, satFactor, lightFactor;
+};
+
 // Four pixels of the modulation as vectors of doubles (D), lane masks (M) and 32-bit lanes (I, U).
-// a ? b : c picks per lane as the scalar branches would; max and min are written as the
-// comparisons they make.
-struct ModulateLanes {
-  typedef double D __attribute__((vector_size(32)));
-  typedef int64_t M __attribute__((vector_size(32)));
-  typedef int32_t I __attribute__((vector_size(16)));
-  typedef uint32_t U __attribute__((vector_size(16)));
-  struct Params {
-    int32_t shiftR, shiftG, shiftB;
-    double hueShift, satFactor, lightFactor;
-  };
+typedef double D __attribute__((vector_size(32)));
+typedef int64_t M __attribute__((vector_size(32)));
+typedef int32_t I __attribute__((vector_size(16)));
+typedef uint32_t U __attribute__((vector_size(16)));
 
-  // One HSL channel for hue h, branch by branch as the scalar HslChannel.
-  __attribute__((target("avx2"), always_inline)) static inline void Channel(D &out, const D &m1, const D &m2, const D &hue) {
-    const D h = hue < 0.0 ? hue + 1.0 : hue > 1.0 ? hue - 1.0 : hue;
-    const D diff6 = (m2 - m1) * 6.0;
-    const D rise = m1 + diff6 * h, fall = m1 + diff6 * (2.0 / 3.0 - h);
+// K groups of four pixels as independent vectors: each operation is issued for every group, one
+// after the other, so the later groups' work fills the wait on the first group's quotients.
+template <int K> struct Lanes {
+  D v[K];
+};
+template <int K> struct Masks {
+  M v[K];
+};
+
+#define QM_AVX2_INLINE __attribute__((target("avx2"), always_inline)) inline
+// Lanes op Lanes, Lanes op number and number op Lanes, group by group.
+#define QM_LANES_OPERATOR(Result, op)                                                                                            \
+  template <int K> QM_AVX2_INLINE Result<K> operator op(const Lanes<K> &x, const Lanes<K> &y) {                                 \
+    Result<K> z;                                                                                                                 \
+    for (int k = 0; k < K; k++) z.v[k] = x.v[k] op y.v[k];                                                                       \
+    return z;                                                                                                                    \
+  }                                                                                                                              \
+  template <int K> QM_AVX2_INLINE Result<K> operator op(const Lanes<K> &x, double y) {                                          \
+    Result<K> z;                                                                                                                 \
+    for (int k = 0; k < K; k++) z.v[k] = x.v[k] op y;                                                                            \
+    return z;                                                                                                                    \
+  }                                                                                                                              \
+  template <int K> QM_AVX2_INLINE Result<K> operator op(double x, const Lanes<K> &y) {                                          \
+    Result<K> z;                                                                                                                 \
+    for (int k = 0; k < K; k++) z.v[k] = x op y.v[k];                                                                            \
+    return z;                                                                                                                    \
+  }
+QM_LANES_OPERATOR(Lanes, +)
+QM_LANES_OPERATOR(Lanes, -)
+QM_LANES_OPERATOR(Lanes, *)
+QM_LANES_OPERATOR(Lanes, /)
+QM_LANES_OPERATOR(Masks, <)
+QM_LANES_OPERATOR(Masks, >)
+QM_LANES_OPERATOR(Masks, <=)
+QM_LANES_OPERATOR(Masks, ==)
+#undef QM_LANES_OPERATOR
+
+// Select(m, a, b) is m ? a : b per lane, as the scalar branch would pick.
+template <int K> QM_AVX2_INLINE Lanes<K> Select(const Masks<K> &m, const Lanes<K> &a, const Lanes<K> &b) {
+  Lanes<K> z;
+  for (int k = 0; k < K; k++) z.v[k] = m.v[k] ? a.v[k] : b.v[k];
+  return z;
+}
+template <int K> QM_AVX2_INLINE Lanes<K> Splat(double x) {
+  Lanes<K> z;
+  for (int k = 0; k < K; k++) z.v[k] = D{} + x;
+  return z;
+}
+
+// The modulation of pixels with channels r, g, b (0..1) to channels in 0..1, for K groups of four
+// lanes. max and min are written as the comparisons they make. Where a scalar branch cannot be
+// taken for the values that reach it, the lanes leave it out; each such place says why.
+// Up and Down: the steps of one turn that the shifted hue may need each way (see ModulateRowAvx2).
+template <int Up, int Down, int K> struct Modulation {
+  typedef Lanes<K> V;
+  V r, g, b;
+
+  // One HSL channel for a hue within 0..1, branch by branch as the scalar HslChannel.
+  QM_AVX2_INLINE static V Channel(const V &m1, const V &m2, const V &diff6, const V &h) {
+    const V rise = m1 + diff6 * h, fall = m1 + diff6 * (2.0 / 3.0 - h);
     // Doubling is exact, so 2h < 1 is h < 0.5.
-    out = 6.0 * h < 1.0 ? rise : h < 0.5 ? m2 : 3.0 * h < 2.0 ? fall : m1;
+    return Select(6.0 * h < 1.0, rise, Select(h < 0.5, m2, Select(3.0 * h < 2.0, fall, m1)));
   }
 
-  // Times 255, limited to 0..255 (a lane that is not a number gives 0) and truncated.
-  __attribute__((target("avx2"), always_inline)) static inline U Byte(const D &channel) {
-    D v = channel * 255.0;
-    v = v > 0.0 ? v : D{} + 0.0;
-    v = v < 255.0 ? v : D{} + 255.0;
-    return U(__builtin_convertvector(v, I));
-  }
-
-  __attribute__((target("avx2"), always_inline)) static inline void Run(uint32_t *px, const Params &p) {
-    I v;
-    std::memcpy(&v, px, sizeof v);
-    const double scale = 0.00392156862745098;
-    const D r = __builtin_convertvector((v >> p.shiftR) & 0xFF, D) * scale;
-    const D g = __builtin_convertvector((v >> p.shiftG) & 0xFF, D) * scale;
-    const D b = __builtin_convertvector((v >> p.shiftB) & 0xFF, D) * scale;
-    const D rg = r > g ? r : g, mx = rg > b ? rg : b;
-    const D rgMin = r < g ? r : g, mn = rgMin < b ? rgMin : b;
-    const D sum = mx + mn;
-    D l = sum * 0.5; // halving is exact: the quotient by 2
-    const D delta = mx - mn;
+  QM_AVX2_INLINE void Run(const ModulateParams &p) {
+    const V rg = Select(r > g, r, g), mx = Select(rg > b, rg, b);
+    const V rgMin = Select(r < g, r, g), mn = Select(rgMin < b, rgMin, b);
+    const V sum = mx + mn;
+    V l = sum * 0.5; // halving is exact: the quotient by 2
+    const V delta = mx - mn;
     // Each lane takes one of the scalar branches, so the operands are chosen first and divided
     // once: the same quotients with four divisions instead of nine.
-    D s = delta / (l < 0.5 ? sum : (2.0 - mx) - mn);
-    const D halfDelta = delta * 0.5;
+    V s = delta / Select(l < 0.5, sum, (2.0 - mx) - mn);
+    const V halfDelta = delta * 0.5;
     // The hue is offset + (d(first) - d(second)) / delta with d(c) = (mx - c) / 6 + delta / 2:
     // red largest (no offset, b, g), else green (1/3, r, b), else blue (2/3, g, r).
-    const M redMax = r == mx, greenMax = g == mx;
-    const D first = redMax ? b : greenMax ? r : g, second = redMax ? g : greenMax ? b : r;
-    const D q = (((mx - first) / 6.0 + halfDelta) - ((mx - second) / 6.0 + halfDelta)) / delta;
-    D h = redMax ? q : (greenMax ? D{} + 1.0 / 3.0 : D{} + 2.0 / 3.0) + q;
-    h = h < 0.0 ? h + 1.0 : h;
-    h = h > 1.0 ? h - 1.0 : h;
-    const M grey = mx == mn;
-    h = grey ? D{} : h;
-    s = grey ? D{} : s;
-    h += p.hueShift;
-    // Within -2..3 now: two steps each way bring it into 0..1.
-    for (int step = 0; step < 2; step++) h = h < 0.0 ? h + 1.0 : h;
-    for (int step = 0; step < 2; step++) h = h > 1.0 ? h - 1.0 : h;
-    s *= p.satFactor;
-    l *= p.lightFactor;
-    const D m2 = l <= 0.5 ? l * (1.0 + s) : (l + s) - l * s;
-    const D m1 = 2.0 * l - m2;
-    const M noSat = s == 0.0;
-    D rr, gg, bb;
-    Channel(rr, m1, m2, h + 1.0 / 3.0);
-    Channel(gg, m1, m2, h);
-    Channel(bb, m1, m2, h - 1.0 / 3.0);
-    rr = noSat ? l : rr, gg = noSat ? l : gg, bb = noSat ? l : bb;
-    const U out = (Byte(rr) << p.shiftR) | (Byte(gg) << p.shiftG) | (Byte(bb) << p.shiftB);
-    std::memcpy(px, &out, sizeof out);
+    const Masks<K> redMax = r == mx, greenMax = g == mx;
+    const V first = Select(redMax, b, Select(greenMax, r, g)), second = Select(redMax, g, Select(greenMax, b, r));
+    const V q = (((mx - first) / 6.0 + halfDelta) - ((mx - second) / 6.0 + halfDelta)) / delta;
+    V h = Select(redMax, q, Select(greenMax, Splat<K>(1.0 / 3.0), Splat<K>(2.0 / 3.0)) + q);
+    // first and second lie within mn..mx, so |q| is at most 1/6 (and a rounding): the hue stays
+    // below 1 and only a negative one turns back.
+    h = Select(h < 0.0, h + 1.0, h);
+    const Masks<K> grey = mx == mn;
+    h = Select(grey, Splat<K>(0.0), h);
+    s = Select(grey, Splat<K>(0.0), s);
+    h = h + p.hueShift;
+    for (int step = 0; step < Up; step++) h = Select(h < 0.0, h + 1.0, h);
+    for (int step = 0; step < Down; step++) h = Select(h > 1.0, h - 1.0, h);
+    s = s * p.satFactor;
+    l = l * p.lightFactor;
+    const V m2 = Select(l <= 0.5, l * (1.0 + s), (l + s) - l * s);
+    const V m1 = 2.0 * l - m2;
+    const V diff6 = (m2 - m1) * 6.0;
+    const Masks<K> noSat = s == 0.0;
+    // With h within 0..1, h + 1/3 can only pass 1 and h - 1/3 only fall below 0.
+    const V hr = h + 1.0 / 3.0, hb = h - 1.0 / 3.0;
+    r = Select(noSat, l, Channel(m1, m2, diff6, Select(hr > 1.0, hr - 1.0, hr)));
+    g = Select(noSat, l, Channel(m1, m2, diff6, h));
+    b = Select(noSat, l, Channel(m1, m2, diff6, Select(hb < 0.0, hb + 1.0, hb)));
   }
 };
 
+// Times 255, limited to 0..255 and truncated: max and min give the second operand where the first
+// is not a number, so such a lane gives 0 as in the scalar comparisons.
+QM_AVX2_INLINE U ByteOf(const D &channel) {
+  const D v = _mm256_min_pd(_mm256_max_pd(channel * 255.0, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+  const I out = __builtin_convertvector(v, I);
+  return U(out);
+}
+
+// The modulation of 32-bit words, 4 K at a time, with channels placed by the format's shifts.
+template <int Up, int Down, int K> QM_AVX2_INLINE void ModulateWords(uint32_t *words, const ModulateParams &p) {
+  Modulation<Up, Down, K> m;
+  for (int k = 0; k < K; k++) {
+    I v;
+    std::memcpy(&v, words + 4 * k, sizeof v);
+    const I r = (v >> p.shiftR) & 0xFF, g = (v >> p.shiftG) & 0xFF, b = (v >> p.shiftB) & 0xFF;
+    const double scale = 0.00392156862745098;
+    m.r.v[k] = __builtin_convertvector(r, D) * scale;
+    m.g.v[k] = __builtin_convertvector(g, D) * scale;
+    m.b.v[k] = __builtin_convertvector(b, D) * scale;
+  }
+  m.Run(p);
+  for (int k = 0; k < K; k++) {
+    const U out = (ByteOf(m.r.v[k]) << p.shiftR) | (ByteOf(m.g.v[k]) << p.shiftG) | (ByteOf(m.b.v[k]) << p.shiftB);
+    std::memcpy(words + 4 * k, &out, sizeof out);
+  }
+}
+
+// A row, kGroup words per step and the rest four at a time. A step's words equal to the step's before
+// take that step's result: pictures have runs.
+constexpr int32_t kGroups = 4, kGroup = 4 * kGroups;
+
+template <int Up, int Down> __attribute__((target("avx2"))) void ModulateRow(uint32_t *row, int32_t n, const ModulateParams &p) {
+  uint32_t lastIn[kGroup], lastOut[kGroup];
+  bool have = false;
+  int32_t x = 0;
+  for (; x + kGroup <= n; x += kGroup) {
+    if (!have || std::memcmp(row + x, lastIn, sizeof lastIn) != 0) {
+      std::memcpy(lastIn, row + x, sizeof lastIn);
+      ModulateWords<Up, Down, kGroups>(row + x, p);
+      std::memcpy(lastOut, row + x, sizeof lastOut);
+      have = true;
+    } else {
+      std::memcpy(row + x, lastOut, sizeof lastOut);
+    }
+  }
+  for (; x < n; x += 4) ModulateWords<Up, Down, 1>(row + x, p);
+}
+
+#undef QM_AVX2_INLINE
+
 } // namespace
 
-// hueShift must lie within -2..2 (the hue then needs at most two steps back into 0..1); n is a
-// multiple of 4.
+// hueShift must lie within -2..2; n is a multiple of 4. The hue before the shift lies within 0..1,
+// so a shift within 0..1 can only take it past 1, once, one within -1..0 only below 0, once, and
+// others need up to two steps each way.
 __attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
                                                      double hueShift, double satFactor, double lightFactor) {
-  const ModulateLanes::Params p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
-  for (int32_t x = 0; x + 4 <= n; x += 4) ModulateLanes::Run(row + x, p);
+  const ModulateParams p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
+  if (hueShift >= 0 && hueShift <= 1) ModulateRow<0, 1>(row, n, p);
+  else if (hueShift < 0 && hueShift >= -1) ModulateRow<1, 0>(row, n, p);
+  else ModulateRow<2, 2>(row, n, p);
 }

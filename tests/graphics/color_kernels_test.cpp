@@ -80,6 +80,28 @@ TEST(ColorKernels, YuvVectorRowsEqualScalarForEveryTriple) {
   }
 }
 
+// The same through the scaled frame, halved across so that neighbouring pixels take different
+// chroma samples: output (x, row) picks luma (2x, row) and chroma (x, row / 2). U = x and V = x +
+// row / 2 (both change along a row, and each (U, V) pair has one sample), and 128 frames give each
+// pair every Y.
+TEST(ColorKernels, ScaledYuvEqualsScalarForEveryTriple) {
+  const int32_t sw = 512, sh = 512, dw = 256, dh = 512;
+  std::vector<uint8_t> y(size_t(sw) * sh), u(size_t(256) * 256), v(u.size());
+  for (int32_t cy = 0; cy < 256; cy++)
+    for (int32_t cx = 0; cx < 256; cx++) u[size_t(cy) * 256 + cx] = uint8_t(cx), v[size_t(cy) * 256 + cx] = uint8_t(cx + cy);
+  std::vector<uint32_t> vec(size_t(dw) * dh), ref(vec.size());
+  for (int32_t frame = 0; frame < 128; frame++) {
+    for (int32_t row = 0; row < sh; row++) std::fill_n(y.begin() + ptrdiff_t(row) * sw, sw, uint8_t(frame * 2 + (row & 1)));
+    for (int32_t fmt : {PIXFMT_BGRX, frame % 2 ? PIXFMT_XRGB : PIXFMT_RGBX}) {
+      qmYuvScaleRequest req{y.data(), u.data(), v.data(), sw, 256, 256, vec.data(), sw, sh, dw, dh, dw, fmt, 4};
+      ScaleYuvFrame(&req);
+      req.dst = ref.data();
+      ScaleYuvFrameScalar(&req);
+      ASSERT_EQ(vec, ref) << "frame " << frame << " format " << fmt;
+    }
+  }
+}
+
 TEST(ColorKernels, YuvFrameToNarrowFormats) {
   const YuvFrame f(3, 2, 5);
   const uint32_t rgb0 = (uint32_t(YuvRed(f.y[0], f.u[0], f.v[0])) << 16) | (uint32_t(YuvGreen(f.y[0], f.u[0], f.v[0])) << 8) |

@@ -2,6 +2,7 @@
 // the results must be equal bit for bit.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <random>
@@ -202,6 +203,23 @@ TEST(SimdDiff, YuvFrame) {
   }
 }
 
+// Scaled YUV frames in every 32-bit word order, stretched and shrunk each way, at sizes and
+// pitches that leave every remainder; the pitch's spare words stay as they were.
+TEST(SimdDiff, YuvScaledFrame) {
+  for (int round = 0; round < 80; round++) {
+    const int sw = Rand(1, 70), sh = Rand(1, 9), cw = (sw + 1) / 2, ch = (sh + 1) / 2;
+    const int dw = Rand(1, 90), dh = Rand(1, 12), pitch = dw + Rand(0, 5);
+    const auto y = RandomVector<uint8_t>(size_t(sw) * sh), u = RandomVector<uint8_t>(size_t(cw) * ch), v = RandomVector<uint8_t>(size_t(cw) * ch);
+    const int format = 10 + round % 4;
+    std::vector<uint32_t> vec(size_t(pitch) * dh, 0x5A5A5A5A), ref = vec;
+    qmYuvScaleRequest req{y.data(), u.data(), v.data(), sw, cw, cw, vec.data(), sw, sh, dw, dh, pitch, format, 4};
+    ScaleYuvFrame(&req);
+    req.dst = ref.data();
+    ScaleYuvFrameScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << sw << "x" << sh << " to " << dw << "x" << dh;
+  }
+}
+
 // Modulation in both word orders, with hue shifts that need zero, one and two turns back into
 // range, greys, pure colours and colours with two equal channels (ties for the largest or the
 // smallest pick the hue formula) among random pixels, and widths that leave every remainder.
@@ -223,6 +241,59 @@ TEST(SimdDiff, Modulate) {
     req.pixels = ref.data();
     ModulatePixelsScalar(&req);
     ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
+
+// Modulation of pictures in runs: equal groups, runs that end inside a group, patterns that
+// repeat with different pixels within, copies of a block that differ in one pixel, and rows that
+// begin as the one before ended.
+TEST(SimdDiff, ModulateRuns) {
+  for (int round = 0; round < 90; round++) {
+    const int w = Rand(1, 70), h = Rand(1, 5), pitch = w + Rand(0, 3);
+    const uint32_t palette[3] = {uint32_t(Rng()()), uint32_t(Rng()()), 0};
+    std::vector<uint32_t> px(size_t(pitch) * h);
+    if (round % 3 == 0) {
+      for (size_t i = 0; i < px.size(); i++) px[i] = palette[(i % 4) % 3]; // period 4: a b c a, a b c a
+    } else if (round % 3 == 1) {
+      const size_t block = size_t(4) << Rand(0, 3); // 4 to 32 pixels, copied with one pixel changed now and then
+      for (size_t i = 0; i < px.size(); i++) px[i] = palette[(i % block) % 3];
+      for (size_t i = 0; i < px.size(); i += block)
+        if (Rand(0, 2) == 0) px[std::min(px.size() - 1, i + size_t(Rand(0, int(block) - 1)))] ^= 0x10101;
+    } else {
+      for (size_t i = 0; i < px.size();) {
+        const uint32_t c = palette[Rand(0, 2)];
+        for (int n = Rand(1, 12); n > 0 && i < px.size(); n--) px[i++] = c;
+      }
+    }
+    auto ref = px;
+    const int32_t format = round % 2 ? 11 : 10;
+    qmModulateRequest req{px.data(), w, h, pitch, format, 120, 80, round % 4 ? 130.0 : 60.0};
+    ModulatePixels(&req);
+    req.pixels = ref.data();
+    ModulatePixelsScalar(&req);
+    ASSERT_EQ(px, ref) << "round " << round;
+  }
+}
+
+// Every colour once through the vector modulation and the scalar twin, for hue shifts of each
+// sign, under and over one turn, and saturations of zero (greys out) and above 100 percent.
+TEST(SimdDiff, ModulateEveryColour) {
+  struct Setting {
+    double brightness, saturation, hue;
+    int32_t format;
+  } settings[] = {{110, 90, 105, 10}, {100, 0, 100, 11}, {80, 150, 50, 10}, {120, 100, 350, 11}, {100, 200, -150, 10}};
+  std::vector<uint32_t> vec(size_t(1) << 24), ref(vec.size());
+  for (const Setting &set : settings) {
+    const int32_t shiftR = set.format == 10 ? 8 : 16, shiftG = set.format == 10 ? 16 : 8, shiftB = set.format == 10 ? 24 : 0;
+    for (uint32_t c = 0; c < vec.size(); c++)
+      vec[c] = (((c >> 16) & 0xFF) << shiftR) | (((c >> 8) & 0xFF) << shiftG) | ((c & 0xFF) << shiftB);
+    ref = vec;
+    qmModulateRequest req{vec.data(), 4096, 4096, 4096, set.format, set.brightness, set.saturation, set.hue};
+    ModulatePixels(&req);
+    req.pixels = ref.data();
+    ModulatePixelsScalar(&req);
+    const size_t c = size_t(std::mismatch(vec.begin(), vec.end(), ref.begin()).first - vec.begin());
+    ASSERT_EQ(c, vec.size()) << "colour " << std::hex << c << std::dec << " setting " << set.brightness << " " << set.saturation << " " << set.hue;
   }
 }
 
