@@ -27,6 +27,8 @@ enum : uint8_t {
   VM_CI_CALLED = 4,     // script function called by the CALL of the script frame below it
   VM_CI_SAVEDPC = 8,    // saved instruction pointer valid
   VM_CI_GOSUB = 16,     // the frame has pushed a Gosub position (it may be popped since)
+  VM_CI_RETHOOK = 32,   // a return hook was set while the frame ran: it returns the general way
+  VM_CI_UPVALS = 64,    // a closure made in the frame took one of its registers as an upvalue
 };
 
 struct VmCallInfo {
@@ -111,13 +113,16 @@ struct VmGlobalState {
   VmString *tmname[VM_TM_N];
   size_t memlimit;        // 0, or a ceiling on nblocks (tests and fuzzing)
   uint8_t gcstress;       // collect at every check (tests)
-  uint8_t calltrace;      // print every call (DebugOutput)
+  uint8_t calltrace;      // print every call (DebugOutput); set with vm_setcalltrace
   // Bit 0 end requested, bit 1 a line or count hook is set. The interpreter does not test it
   // per instruction: while it is non-zero, dispatch goes through a table whose every entry
   // leads to the trap handling.
   uint32_t trap;
   const void *const *looptables[2];  // the interpreter's tables, plain and trapping (set when it runs)
   const void *const *dispatch;       // the one of them that trap selects
+  // Non-zero while a script call must take the general way: a call, return or line hook is set,
+  // or the call trace is on. The quick call tests this one word.
+  uint8_t callcheck;
   uint8_t endrequested;
   int32_t callsiteindex;       // instruction after the most recent CALL or TAILCALL
   int32_t pendinggosuboffset;  // jump of a command's Gosub request, relative to the call site
@@ -202,6 +207,10 @@ void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every);
 
 // Sets or clears EndRequested: the interpreter stops before its next instruction.
 void vm_setendrequested(VmState *L, int on);
+// Switches the call trace (DebugOutput): every call prints its name and arguments.
+void vm_setcalltrace(VmState *L, int on);
+// Recomputes the words the interpreter tests in place of the flags behind them (trap, dispatch,
+// callcheck) after a hook, the end request or the call trace changed.
 void vm_updatetrap(VmState *L);
 
 // A command's error code: raise it or record it (exit-on-error off); returns 0 when the

@@ -952,6 +952,72 @@ bottom: GETGLOBAL 1 k3
   EXPECT_EQ(Join(vm.rec), "42 42");
 }
 
+// A function that returns one value closes the upvalues its closures took from its registers:
+// the next call at the same stack level writes over those registers, the closure keeps its value.
+TEST(Exec, ReturnOfOneValueClosesTheFramesUpvalues) {
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=6
+  .k 7 99 "record" "get"
+      CLOSURE   0 p0            ; mk(7): makes get, returns x
+      LOADK     1 k0
+      CALL      0 2 2
+      CLOSURE   0 p1            ; clobber(99), on the same registers
+      LOADK     1 k1
+      CALL      0 2 2
+      GETGLOBAL 1 k2
+      GETGLOBAL 2 k3
+      CALL      2 1 2
+      CALL      1 2 1           ; record(get())
+      RETURN    0 1
+  .func params=1 maxstack=3
+    .k "get"
+      CLOSURE   1 p0
+      MOVE      0 0
+      SETGLOBAL 1 k0
+      RETURN    0 2
+    .func maxstack=2 upvals=1
+        GETUPVAL 0 0
+        RETURN   0 2
+    .end
+  .end
+  .func params=1 maxstack=3
+      MOVE      1 0
+      MOVE      2 0
+      RETURN    2 2
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "7");
+}
+
+// A call clears the callee's registers above its arguments and nothing beyond its frame: the
+// caller's register 5 lies just above the frame of a callee with one parameter and two registers.
+TEST(Exec, ACallLeavesTheRegistersAboveTheCalleesFrameAlone) {
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=8
+  .k 5 1 "record"
+      LOADK     4 k0
+      LOADK     5 k0
+      CLOSURE   0 p0
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2
+      MOVE      1 4
+      MOVE      2 5
+      CALL      0 3 1           ; record(r4, r5)
+      RETURN    0 1
+  .func params=1 maxstack=2
+      RETURN    0 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "5 5");
+}
+
 TEST(Exec, Gosub) {
   RunCases({
       {"subroutine twice", R"(
