@@ -873,16 +873,13 @@ L_CALL: {
       nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
       // The registers above the arguments start as nil, and nothing above the frame is touched:
-      // the caller's registers may lie there. Most frames have at most four such registers.
-      ptrdiff_t fill = ntop - top;
-      if (VM_LIKELY(fill <= 4)) {
-        switch (fill) {
-          case 4: vm_setnil(top + 3); [[fallthrough]];
-          case 3: vm_setnil(top + 2); [[fallthrough]];
-          case 2: vm_setnil(top + 1); [[fallthrough]];
-          case 1: vm_setnil(top); break;
-          default: break;  // the arguments fill the frame, or run past it
-        }
+      // the caller's registers may lie there. Two to four of them, the usual count, are cleared
+      // by two stores at each end, which overlap when there are fewer than four.
+      if (VM_LIKELY(static_cast<size_t>(ntop - top - 2) <= 2)) {
+        vm_setnil(top);
+        vm_setnil(top + 1);
+        vm_setnil(ntop - 2);
+        vm_setnil(ntop - 1);
       } else {
         for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       }

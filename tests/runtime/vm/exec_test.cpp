@@ -1018,6 +1018,43 @@ TEST(Exec, ACallLeavesTheRegistersAboveTheCalleesFrameAlone) {
   EXPECT_EQ(Join(vm.rec), "5 5");
 }
 
+// A called frame's registers above its arguments read nil whatever was in those slots before,
+// for every count of them, and the slot just above the frame keeps what it held. The callee
+// returns all its registers.
+TEST(Exec, CalledFrameStartsWithNilsAboveItsArguments) {
+  struct {
+    int params, maxstack, args;
+  } cases[] = {
+      {1, 2, 1}, {1, 3, 1}, {1, 4, 1}, {1, 5, 1}, {1, 8, 1},  // one to seven registers to clear
+      {2, 2, 2},                                              // the arguments fill the frame
+      {1, 2, 3},                                              // more arguments than registers
+      {3, 5, 1},                                              // missing parameters read nil too
+  };
+  for (const auto &c : cases) {
+    std::string text = ".func maxstack=16\n  .k 9 1 2 3 \"record\"\n";
+    for (int r = 1; r < 16; r++) text += "      LOADK     " + std::to_string(r) + " k0\n";  // old values
+    text += "      GETGLOBAL 0 k4\n      CLOSURE   1 p0\n";
+    for (int i = 1; i <= c.args; i++) text += "      LOADK     " + std::to_string(1 + i) + " k" + std::to_string(i) + "\n";
+    text += "      CALL      1 " + std::to_string(c.args + 1) + " 0\n      CALL      0 0 1\n";
+    int above = 2 + c.maxstack;  // the first slot above the callee's frame
+    text += "      GETGLOBAL 0 k4\n      MOVE      1 " + std::to_string(above) + "\n      CALL      0 2 1\n";
+    text += "      RETURN    0 1\n  .func params=" + std::to_string(c.params) + " maxstack=" + std::to_string(c.maxstack) +
+            "\n      RETURN    0 " + std::to_string(c.maxstack + 1) + "\n  .end\n.end\n";
+    std::string want;
+    for (int r = 0; r < c.maxstack; r++) {
+      if (r > 0) want += ' ';
+      want += r < c.args ? std::to_string(r + 1) : "nil";
+    }
+    ExecVm vm;
+    std::string name = std::to_string(c.params) + " params, " + std::to_string(c.maxstack) + " registers, " +
+                       std::to_string(c.args) + " arguments";
+    ASSERT_EQ(vm.Run(text), 0u) << name;
+    // An argument beyond the frame stays where it was passed.
+    std::string kept = c.maxstack < c.args ? std::to_string(c.maxstack + 1) : "9";
+    EXPECT_EQ(Join(vm.rec), want + "|" + kept) << name;
+  }
+}
+
 TEST(Exec, Gosub) {
   RunCases({
       {"subroutine twice", R"(
