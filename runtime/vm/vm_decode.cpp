@@ -67,8 +67,8 @@ VmOp decode(VmInstruction i) {
       d.r.c = reg(c);
       break;
     case OP_CALL:
-    case OP_TAILCALL:  // B: the byte offset from A to the slot above the last argument, 0 for all up to the top
-      d.r.b = reg(b);
+    case OP_TAILCALL:  // B: the byte offset of the slot above the last argument, 0 for all up to the top
+      d.r.b = b != 0 ? reg(a + b) : 0;
       d.r.c = static_cast<uint16_t>(c);
       break;
     default:

@@ -153,7 +153,7 @@ VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code) {
   return L->top - nres;
 }
 
-void vm_poscall(VmState *L, int wanted, VmValue *firstResult) {
+void vm_poscallgeneral(VmState *L, int wanted, VmValue *firstResult) {
   if (L->hookmask & VM_MASKRET) {
     ptrdiff_t fr = vm_savestack(L, firstResult);
     vm_callhook(L, VM_HOOKRET, -1);

@@ -852,7 +852,7 @@ L_TEST: {
 L_CALL: {
   ra = REG(INS.a);
   int nresults = INS.r.c - 1;
-  VmValue *top = INS.r.b != 0 ? reinterpret_cast<VmValue *>(reinterpret_cast<char *>(ra) + INS.r.b) : L->top;  // above the last argument
+  VmValue *top = INS.r.b != 0 ? REG(INS.r.b) : L->top;  // above the last argument
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
@@ -910,7 +910,7 @@ L_CALL: {
 
 L_TAILCALL: {
   ra = REG(INS.a);
-  if (INS.r.b != 0) L->top = reinterpret_cast<VmValue *>(reinterpret_cast<char *>(ra) + INS.r.b);
+  if (INS.r.b != 0) L->top = REG(INS.r.b);
   g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
   SAVEPC();
   uint32_t code = 0;
@@ -978,49 +978,49 @@ returnvalues:
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
   {
-  int b = INS.r.b;  // results plus one, or 0 for all up to the top
-  VmCallInfo *ci = L->ci;
-  int nresults;
-  // Only a return hook or the caller outside reads the record of the frame that ends. A frame
-  // called by a script holds Gosub positions only if it pushed some itself: the frames above it
-  // dropped theirs when they returned, or an error unwound them, and a fresh frame has none.
-  // A frame that began under a return hook, or saw one set, is marked as well.
-  if (__builtin_expect((ci->state & (VM_CI_CALLED | VM_CI_GOSUB | VM_CI_RETHOOK)) != VM_CI_CALLED, 0)) {
-    if (g->gosubdepth > 0) gosubdrop(L);
-    if (b != 0) L->top = ra + b - 1;
-    ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
-    ci->savedpc = pc;
-    if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
-    nresults = ci->nresults;
-    vm_poscall(L, nresults, ra);
-    ci = L->ci;  // the hook may have moved the call records
-    REFRESH();
-  } else {
-    // The return into a script frame without a return hook: the results move down to the
-    // function's slot, padded with nils to the number wanted.
-    nresults = ci->nresults;
-    ci--;
-    VmValue *res = base - 1;
-    L->ci = ci;
-    L->base = ci->base;
-    if (nresults == 1 && b >= 2) {
-      *res = *ra;  // one result wanted and given: the usual expression call
+    int b = INS.r.b;  // results plus one, or 0 for all up to the top
+    VmCallInfo *ci = L->ci;
+    int nresults;
+    // Only a return hook or the caller outside reads the record of the frame that ends. A frame
+    // called by a script holds Gosub positions only if it pushed some itself: the frames above it
+    // dropped theirs when they returned, or an error unwound them, and a fresh frame has none.
+    // A frame that began under a return hook, or saw one set, is marked as well.
+    if (__builtin_expect((ci->state & (VM_CI_CALLED | VM_CI_GOSUB | VM_CI_RETHOOK)) != VM_CI_CALLED, 0)) {
+      if (g->gosubdepth > 0) gosubdrop(L);
+      if (b != 0) L->top = ra + b - 1;
+      ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
+      ci->savedpc = pc;
+      if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
+      nresults = ci->nresults;
+      vm_poscall(L, nresults, ra);
+      ci = L->ci;  // the hook may have moved the call records
+      REFRESH();
     } else {
-      VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
-      int wanted = nresults;
-      for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
-      for (; wanted > 0; wanted--) vm_setnil(res++);
-      L->top = res;
+      // The return into a script frame without a return hook: the results move down to the
+      // function's slot, padded with nils to the number wanted.
+      nresults = ci->nresults;
+      ci--;
+      VmValue *res = base - 1;
+      L->ci = ci;
+      L->base = ci->base;
+      if (nresults == 1 && b >= 2) {
+        *res = *ra;  // one result wanted and given: the usual expression call
+      } else {
+        VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
+        int wanted = nresults;
+        for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
+        for (; wanted > 0; wanted--) vm_setnil(res++);
+        L->top = res;
+      }
     }
+    if (nresults >= 0) L->top = ci->top;
+    // Back in the caller's frame, taken up from the record at hand; its state did not change
+    // while it was calling.
+    pc = ci->savedpc;
+    base = ci->base;
+    k = CL()->p->k;
+    DISPATCH();
   }
-  if (nresults >= 0) L->top = ci->top;
-  // Back in the caller's frame, taken up from the record at hand; its state did not change
-  // while it was calling.
-  pc = ci->savedpc;
-  base = ci->base;
-  k = CL()->p->k;
-  DISPATCH();
-}
 
 L_FORLOOP: {
   ra = REG(INS.a);

@@ -196,7 +196,10 @@ inline bool vm_iserrorcode(uint32_t r) { return r >= 1000 && r < VM_GOSUB_REQUES
 // Calls: precall returns null for a script function (the interpreter runs it) or the
 // first result of a native one; *code receives a native's error code or Gosub request.
 VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code);
-void vm_poscall(VmState *L, int wanted, VmValue *firstResult);
+// Finishes a call: the return hook (and once more per tail call lost), then the record is
+// popped and the results from firstResult up to the top move down to the function's slot, as
+// many as wanted (-1 for all), padded with nils. vm_poscall below takes the usual case inline.
+void vm_poscallgeneral(VmState *L, int wanted, VmValue *firstResult);
 // Calls the function at func with the values above it; returns a native's error code (0 none).
 uint32_t vm_docall(VmState *L, VmValue *func, int nresults);
 uint32_t vm_pcall_internal(VmState *L, VmPFunc func, void *ud, ptrdiff_t oldtop, ptrdiff_t ef);
@@ -219,6 +222,21 @@ uint32_t vm_handlecommanderror(VmState *L, uint32_t code);
 
 inline ptrdiff_t vm_savestack(VmState *L, const VmValue *p) { return p - L->stack; }
 inline VmValue *vm_restorestack(VmState *L, ptrdiff_t n) { return L->stack + n; }
+
+// Finishes a call as vm_poscallgeneral does. One result wanted without a return hook, the end of
+// every command used in an expression, is finished here in place.
+[[gnu::always_inline]] inline void vm_poscall(VmState *L, int wanted, VmValue *firstResult) {
+  if (wanted != 1 || (L->hookmask & VM_MASKRET)) {
+    vm_poscallgeneral(L, wanted, firstResult);
+    return;
+  }
+  VmValue *res = L->base - 1;  // the function's slot
+  L->ci--;
+  L->base = L->ci->base;
+  if (firstResult < L->top) *res = *firstResult;
+  else vm_setnil(res);
+  L->top = res + 1;
+}
 inline void vm_incr_top(VmState *L) {
   if (L->top >= L->stack_last) vm_growstack(L, 1);
   L->top++;

@@ -798,6 +798,36 @@ TEST(Exec, ResultsReachTheirCallerThroughTailCallsAndNatives) {
   }
 }
 
+// A native's results reach a script caller cut or padded with nils to the number it wants, the
+// same with a return hook set (the general way) as without.
+TEST(Exec, NativeResultsAreCutOrPaddedToTheNumberWanted) {
+  struct {
+    int given;   // values record() gets and returns
+    int wanted;  // -1 for all
+    const char *seen;  // what the second record() sees: the results, then a marker
+  } cases[] = {
+      {0, 1, "nil 9"}, {1, 1, "7 9"}, {3, 1, "7 9"},
+      {0, 2, "nil nil 9"}, {1, 2, "7 nil 9"}, {3, 2, "7 8 9"},
+      {0, 0, "9"}, {2, 0, "9"},
+  };
+  for (bool hooked : {false, true}) {
+    for (const auto &c : cases) {
+      // record(results..., 9) after r = {record(given values)}; the marker shows where they end.
+      std::string text = ".func maxstack=12\n  .k \"record\" 7 8 9\n      GETGLOBAL 0 k0\n      GETGLOBAL 1 k0\n";
+      for (int i = 0; i < c.given; i++) text += "      LOADK     " + std::to_string(2 + i) + " k" + std::to_string(1 + i % 2) + "\n";
+      text += "      CALL      1 " + std::to_string(c.given + 1) + " " + std::to_string(c.wanted + 1) + "\n";
+      text += "      LOADK     " + std::to_string(1 + c.wanted) + " k3\n";
+      text += "      CALL      0 " + std::to_string(c.wanted + 2) + " 1\n      RETURN    0 1\n.end\n";
+      ExecVm vm;
+      if (hooked) vm_sethook(vm.L, CountReturns, VM_MASKRET, 0);
+      std::string name = std::to_string(c.given) + " given, " + std::to_string(c.wanted) + " wanted" + (hooked ? ", hooked" : "");
+      ASSERT_EQ(vm.Run(text), 0u) << name;
+      ASSERT_EQ(vm.rec.size(), 2u) << name;
+      EXPECT_EQ(vm.rec[1], c.seen) << name;
+    }
+  }
+}
+
 TEST(Exec, CommandErrorWithExitOnErrorOff) {
   ExecVm vm;
   G(vm.L)->err.exitonerror = 0;
