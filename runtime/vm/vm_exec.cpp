@@ -545,7 +545,7 @@ callentry:
                  ((L->hookmask & VM_MASKRET) ? VM_CI_RETHOOK : 0);
   pc = L->ci->savedpc;
   base = L->base;
-  k = CL()->p->k;
+  k = CL()->k;
   REFRESH();
   DISPATCH();
 
@@ -868,7 +868,7 @@ L_CALL: {
       VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
       nci->top = ntop;
-      pc = nci->savedpc = np->ops;
+      pc = nci->savedpc = ncl->ops;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
       nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
@@ -884,7 +884,7 @@ L_CALL: {
         for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       }
       L->top = ntop;
-      k = np->k;
+      k = ncl->k;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
     }
@@ -955,7 +955,7 @@ L_RETURN_1: {
     L->base = base = ci->base;
     L->top = ci->top;
     pc = ci->savedpc;
-    k = CL()->p->k;
+    k = CL()->k;
     DISPATCH();
   }
   goto returnvalues;
@@ -1018,7 +1018,7 @@ returnvalues:
     // while it was calling.
     pc = ci->savedpc;
     base = ci->base;
-    k = CL()->p->k;
+    k = CL()->k;
     DISPATCH();
   }
 
@@ -1121,8 +1121,7 @@ L_CLOSURE: {
   VmProto *p = CL()->p->p[INS.x];
   int nup = p->nups;
   SAVEPC();
-  VmClosure *ncl = vm_newLclosure(L, nup, &CL()->g);
-  ncl->p = p;
+  VmClosure *ncl = vm_newLclosure(L, p, &CL()->g);
   // The pseudo-instructions that follow name the upvalues; read as loaded.
   const VmInstruction *word = CL()->p->code + (pc - CL()->p->ops);
   for (int j = 0; j < nup; j++, pc++, word++) {
