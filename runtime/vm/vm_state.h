@@ -27,7 +27,7 @@ enum : uint8_t {
   VM_CI_CALLED = 4,     // script function called by the CALL of the script frame below it
   VM_CI_SAVEDPC = 8,    // saved instruction pointer valid
   VM_CI_GOSUB = 16,     // the frame has pushed a Gosub position (it may be popped since)
-  VM_CI_RETHOOK = 32,   // a return hook was set while the frame ran: it returns the general way
+  VM_CI_RETHOOK = 32,   // the frame began under a return hook or saw one set: it returns the general way
   VM_CI_UPVALS = 64,    // a closure made in the frame took one of its registers as an upvalue
 };
 
@@ -237,6 +237,7 @@ inline VmValue *vm_restorestack(VmState *L, ptrdiff_t n) { return L->stack + n; 
   else vm_setnil(res);
   L->top = res + 1;
 }
+
 inline void vm_incr_top(VmState *L) {
   if (L->top >= L->stack_last) vm_growstack(L, 1);
   L->top++;
