@@ -236,7 +236,7 @@ uint32_t SysDebugOutput(VmState *L) {
   CheckArgCount(L, 1, 1);
   int on = vm_checknumber(L, 1) != 0;
   State(L)->debugOutput = on;
-  G(L)->calltrace = static_cast<uint8_t>(on);
+  vm_setcalltrace(L, on);
   return 0;
 }
 

@@ -262,6 +262,9 @@ int vm_sethook(VmState *L, VmHook func, int mask, int count) {
   L->hookcount = count;
   L->hookmask = static_cast<uint8_t>(mask);
   L->hookinit = 0;
+  // The frames running now return past the hook; the ones begun later are marked as they start.
+  if (mask & VM_MASKRET)
+    for (VmCallInfo *ci = L->base_ci; ci <= L->ci; ci++) ci->state |= VM_CI_RETHOOK;
   vm_updatetrap(L);
   return 1;
 }

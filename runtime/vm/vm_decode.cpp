@@ -66,6 +66,11 @@ VmOp decode(VmInstruction i) {
       d.r.b = reg(b);
       d.r.c = reg(c);
       break;
+    case OP_CALL:
+    case OP_TAILCALL:  // B: the byte offset of the slot above the last argument, 0 for all up to the top
+      d.r.b = b != 0 ? reg(a + b) : 0;
+      d.r.c = static_cast<uint16_t>(c);
+      break;
     default:
       if (vm_opmodes[op].flags & VM_OPF_BRK) {  // SETTABLE and the arithmetic
         d.r.b = rk(b, VM_OPK_B, &d.kbits);
@@ -91,6 +96,9 @@ VmOp fixform(VmOp d) {
     case OP_LE: rr = VM_FORM_LE_RR, rk = VM_FORM_LE_RK; break;
     case OP_GETTABLE: rr = VM_FORM_GETTABLE_RR, rk = VM_FORM_GETTABLE_RK; break;  // B is always a register
     case OP_SETTABLE: rr = VM_FORM_SETTABLE_RR, rk = VM_FORM_SETTABLE_RK; break;
+    case OP_RETURN:
+      if (d.r.b == 2 && d.r.c != 1) d.op = VM_FORM_RETURN_1;
+      return d;
     default: return d;
   }
   if (d.kbits == 0) d.op = static_cast<uint8_t>(rr);

@@ -62,8 +62,8 @@ void debugprint(VmState *L, const std::string &s) {
   else std::fputs(s.c_str(), stdout);
 }
 
-// "Now calling name() with arguments #1=(NUMBER)1 ..."
-void tracecall(VmState *L, VmValue *func) {
+// "Now calling name() with arguments #1=(NUMBER)1 ..." for the arguments from func + 1 up to argend.
+void tracecall(VmState *L, VmValue *func, VmValue *argend) {
   VmDebug ar;
   const char *name = "?";
   std::memset(&ar, 0, sizeof ar);
@@ -74,7 +74,7 @@ void tracecall(VmState *L, VmValue *func) {
   line += "()";
   char buf[128];
   int i = 1;
-  for (VmValue *a = func + 1; a < L->top; a++, i++) {
+  for (VmValue *a = func + 1; a < argend; a++, i++) {
     if (i == 1) line += " with arguments ";
     switch (a->tt) {
       case VM_TNIL: std::snprintf(buf, sizeof buf, "#%d=(NIL) ", i); break;
@@ -110,9 +110,10 @@ VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code) {
     ci->oldpc = nullptr;
     ci->tailcalls = 0;
     ci->state = VM_CI_SAVEDPC;
+    // The trace shows the arguments, not the registers above them that start as nil.
+    if (G(L)->calltrace && !G(L)->endrequested) tracecall(L, func, L->top < ci->top ? L->top : ci->top);
     while (L->top < ci->top) vm_setnil(L->top++);
     L->top = ci->top;
-    if (G(L)->calltrace && !G(L)->endrequested) tracecall(L, func);
     return nullptr;
   }
   vm_ensurestack(L, VM_MINSTACK);
@@ -126,7 +127,7 @@ VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code) {
   ci->tailcalls = 0;
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
   VmGlobalState *g = G(L);
-  if (g->calltrace && !g->endrequested) tracecall(L, func);
+  if (g->calltrace && !g->endrequested) tracecall(L, func, L->top);
   VmCFunction f = cl->f;
   if (f != g->rt.getlasterror) g->err.lastcode = 0;
   uint32_t n = f(L);
@@ -152,7 +153,7 @@ VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code) {
   return L->top - nres;
 }
 
-void vm_poscall(VmState *L, int wanted, VmValue *firstResult) {
+void vm_poscallgeneral(VmState *L, int wanted, VmValue *firstResult) {
   if (L->hookmask & VM_MASKRET) {
     ptrdiff_t fr = vm_savestack(L, firstResult);
     vm_callhook(L, VM_HOOKRET, -1);
@@ -242,10 +243,17 @@ void vm_callhook(VmState *L, int event, int line) {
 
 void vm_updatetrap(VmState *L) {
   VmGlobalState *g = G(L);
+  uint8_t mask = g->mainthread->hookmask | L->hookmask;
   uint32_t t = g->endrequested ? 1 : 0;
-  if ((g->mainthread->hookmask | L->hookmask) & (VM_MASKLINE | VM_MASKCOUNT)) t |= 2;
+  if (mask & (VM_MASKLINE | VM_MASKCOUNT)) t |= 2;
   g->trap = t;
   g->dispatch = g->looptables[t != 0];
+  g->callcheck = g->calltrace || (mask & (VM_MASKCALL | VM_MASKRET | VM_MASKLINE));
+}
+
+void vm_setcalltrace(VmState *L, int on) {
+  G(L)->calltrace = on ? 1 : 0;
+  vm_updatetrap(L);
 }
 
 void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every) {

@@ -487,9 +487,9 @@ VmValue *vm_execute(VmState *L) {
 #define VM_FORM_LABEL(name) &&L_##name,
       VM_FIXED_FORMS(VM_FORM_LABEL)
 #undef VM_FORM_LABEL
-      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
+      &&L_NOOP, &&L_NOOP, &&L_NOOP, &&L_NOOP,
   };
-  static_assert(VM_FORM_END + 5 == 64, "one entry per opcode and fixed form, the rest do nothing");
+  static_assert(VM_FORM_END + 4 == 64, "one entry per opcode and fixed form, the rest do nothing");
   // While the trap word is set (end requested, line or count hook), every opcode goes here first.
   static const void *const traptab[64] = {
 #define TRAP8 &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap, &&trap,
@@ -534,17 +534,18 @@ VmValue *vm_execute(VmState *L) {
 
   g->looptables[0] = disptab;
   g->looptables[1] = traptab;
-  g->dispatch = g->looptables[g->trap != 0];
+  vm_updatetrap(L);  // this thread's hooks may not be the ones the words were last made for
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
   if (__builtin_expect(--g->checkcount < 0, 0)) {
     g->checkcount = g->checkevery - 1;
     if (g->periodic) g->periodic(L);
   }
-  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | (L->ci->state & VM_CI_CALLED);
+  L->ci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | (L->ci->state & VM_CI_CALLED) |
+                 ((L->hookmask & VM_MASKRET) ? VM_CI_RETHOOK : 0);
   pc = L->ci->savedpc;
   base = L->base;
-  k = CL()->p->k;
+  k = CL()->k;
   REFRESH();
   DISPATCH();
 
@@ -850,41 +851,40 @@ L_TEST: {
 
 L_CALL: {
   ra = REG(INS.a);
-  int b = INS.r.b;
   int nresults = INS.r.c - 1;
-  VmValue *top = b != 0 ? ra + b : L->top;  // above the last argument
+  VmValue *top = INS.r.b != 0 ? REG(INS.r.b) : L->top;  // above the last argument
   SAVEPC();
   if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
     // The common script-to-script call, set up here without the general precall.
-    // The frame is entered right here, its registers set from what is at hand; with a call
-    // hook set the call takes the general way, past the hook at callentry, and so it does with
-    // a line hook, the only reader of oldpc (setting a hook clears that of every frame).
+    // The frame is entered right here, its registers set from what is at hand. With a call or
+    // return hook, or the call trace, the call takes the general way, past the hook at
+    // callentry, and so it does with a line hook, the only reader of oldpc (setting a hook
+    // clears that of every frame).
     VmClosure *ncl = vm_clvalue(ra);
     const VmProto *np = ncl->p;
     VmCallInfo *ci = L->ci;
-    if (!np->is_vararg && !g->calltrace && !(L->hookmask & (VM_MASKCALL | VM_MASKLINE)) && ci != L->end_ci &&
-        L->stack_last - top > np->maxstacksize) {
+    VmValue *ntop = ra + 1 + np->maxstacksize;
+    if (!np->is_vararg && !g->callcheck && ci != L->end_ci && ntop < L->stack_last) {
       VmCallInfo *nci = L->ci = ci + 1;
       base = L->base = nci->base = ra + 1;
-      VmValue *ntop = nci->top = base + np->maxstacksize;
-      pc = nci->savedpc = np->ops;
+      nci->top = ntop;
+      pc = nci->savedpc = ncl->ops;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
       nci->nresults = static_cast<int16_t>(nresults);
       nci->tailcalls = 0;
-      // The registers above the arguments start as nil. Most frames have at most four of them:
-      // four slots are cleared at once, the ones past the frame lying in the stack's reserve
-      // above the top, where nothing lives.
-      static_assert(VM_EXTRA_STACK >= 4, "the four slots stay inside the stack");
-      if (VM_LIKELY(ntop - top <= 4)) {
+      // The registers above the arguments start as nil, and nothing above the frame is touched:
+      // the caller's registers may lie there. Two to four of them, the usual count, are cleared
+      // by two stores at each end, which overlap when there are fewer than four.
+      if (VM_LIKELY(static_cast<size_t>(ntop - top - 2) <= 2)) {
         vm_setnil(top);
         vm_setnil(top + 1);
-        vm_setnil(top + 2);
-        vm_setnil(top + 3);
+        vm_setnil(ntop - 2);
+        vm_setnil(ntop - 1);
       } else {
         for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       }
       L->top = ntop;
-      k = np->k;
+      k = ncl->k;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
     }
@@ -910,8 +910,7 @@ L_CALL: {
 
 L_TAILCALL: {
   ra = REG(INS.a);
-  int b = INS.r.b;
-  if (b != 0) L->top = ra + b;
+  if (INS.r.b != 0) L->top = REG(INS.r.b);
   g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
   SAVEPC();
   uint32_t code = 0;
@@ -941,7 +940,28 @@ L_TAILCALL: {
   goto callentry;
 }
 
-L_RETURN: {
+// The return of one value into a script frame that wants one: the usual end of a function used
+// in an expression. Any other return of one value takes the general way below, and so does the
+// return of a frame that may have open upvalues, since only a closure made in the frame can
+// open one on its registers.
+L_RETURN_1: {
+  ra = REG(INS.a);
+  VmCallInfo *ci = L->ci;
+  // See the general return for what the state word tells.
+  if (VM_LIKELY((ci->state & (VM_CI_CALLED | VM_CI_GOSUB | VM_CI_RETHOOK | VM_CI_UPVALS)) == VM_CI_CALLED &&
+                ci->nresults == 1)) {
+    base[-1] = *ra;
+    L->ci = --ci;
+    L->base = base = ci->base;
+    L->top = ci->top;
+    pc = ci->savedpc;
+    k = CL()->k;
+    DISPATCH();
+  }
+  goto returnvalues;
+}
+
+L_RETURN:
   ra = REG(INS.a);
   if (INS.r.c == 1) {
     // Return from Gosub: only to a position pushed by this very frame.
@@ -954,50 +974,53 @@ L_RETURN: {
     pc = g->gosub[--g->gosubdepth].pc;
     DISPATCH();
   }
-  int b = INS.r.b;  // results plus one, or 0 for all up to the top
+returnvalues:
   // The open upvalues are listed highest first: the first one tells whether this frame has any.
   if (L->openupval && static_cast<VmUpvalue *>(L->openupval)->v >= base) vm_closeupvals(L, base);
-  VmCallInfo *ci = L->ci;
-  int nresults;
-  // Only a return hook or the caller outside reads the record of the frame that ends. A frame
-  // called by a script holds Gosub positions only if it pushed some itself: the frames above it
-  // dropped theirs when they returned, or an error unwound them, and a fresh frame has none.
-  if (__builtin_expect((ci->state & (VM_CI_CALLED | VM_CI_GOSUB)) != VM_CI_CALLED || (L->hookmask & VM_MASKRET), 0)) {
-    if (g->gosubdepth > 0) gosubdrop(L);
-    if (b != 0) L->top = ra + b - 1;
-    ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
-    ci->savedpc = pc;
-    if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
-    nresults = ci->nresults;
-    vm_poscall(L, nresults, ra);
-    ci = L->ci;  // the hook may have moved the call records
-    REFRESH();
-  } else {
-    // The return into a script frame without a return hook: the results move down to the
-    // function's slot, padded with nils to the number wanted.
-    nresults = ci->nresults;
-    ci--;
-    VmValue *res = base - 1;
-    L->ci = ci;
-    L->base = ci->base;
-    if (nresults == 1 && b >= 2) {
-      *res = *ra;  // one result wanted and given: the usual expression call
+  {
+    int b = INS.r.b;  // results plus one, or 0 for all up to the top
+    VmCallInfo *ci = L->ci;
+    int nresults;
+    // Only a return hook or the caller outside reads the record of the frame that ends. A frame
+    // called by a script holds Gosub positions only if it pushed some itself: the frames above it
+    // dropped theirs when they returned, or an error unwound them, and a fresh frame has none.
+    // A frame that began under a return hook, or saw one set, is marked as well.
+    if (__builtin_expect((ci->state & (VM_CI_CALLED | VM_CI_GOSUB | VM_CI_RETHOOK)) != VM_CI_CALLED, 0)) {
+      if (g->gosubdepth > 0) gosubdrop(L);
+      if (b != 0) L->top = ra + b - 1;
+      ci->state = static_cast<uint8_t>(ci->state & ~VM_CI_HASFRAME);
+      ci->savedpc = pc;
+      if (!(ci->state & VM_CI_CALLED)) return ra;  // entered from outside
+      nresults = ci->nresults;
+      vm_poscall(L, nresults, ra);
+      ci = L->ci;  // the hook may have moved the call records
+      REFRESH();
     } else {
-      VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
-      int wanted = nresults;
-      for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
-      for (; wanted > 0; wanted--) vm_setnil(res++);
-      L->top = res;
+      // The return into a script frame without a return hook: the results move down to the
+      // function's slot, padded with nils to the number wanted.
+      nresults = ci->nresults;
+      ci--;
+      VmValue *res = base - 1;
+      L->ci = ci;
+      L->base = ci->base;
+      if (nresults == 1 && b >= 2) {
+        *res = *ra;  // one result wanted and given: the usual expression call
+      } else {
+        VmValue *end = b != 0 ? ra + b - 1 : L->top;  // above the last result
+        int wanted = nresults;
+        for (; wanted != 0 && ra < end; wanted--) *res++ = *ra++;
+        for (; wanted > 0; wanted--) vm_setnil(res++);
+        L->top = res;
+      }
     }
+    if (nresults >= 0) L->top = ci->top;
+    // Back in the caller's frame, taken up from the record at hand; its state did not change
+    // while it was calling.
+    pc = ci->savedpc;
+    base = ci->base;
+    k = CL()->k;
+    DISPATCH();
   }
-  if (nresults >= 0) L->top = ci->top;
-  // Back in the caller's frame, taken up from the record at hand; its state did not change
-  // while it was calling.
-  pc = ci->savedpc;
-  base = ci->base;
-  k = CL()->p->k;
-  DISPATCH();
-}
 
 L_FORLOOP: {
   ra = REG(INS.a);
@@ -1098,13 +1121,15 @@ L_CLOSURE: {
   VmProto *p = CL()->p->p[INS.x];
   int nup = p->nups;
   SAVEPC();
-  VmClosure *ncl = vm_newLclosure(L, nup, &CL()->g);
-  ncl->p = p;
+  VmClosure *ncl = vm_newLclosure(L, p, &CL()->g);
   // The pseudo-instructions that follow name the upvalues; read as loaded.
   const VmInstruction *word = CL()->p->code + (pc - CL()->p->ops);
   for (int j = 0; j < nup; j++, pc++, word++) {
     if (vm_getop(*word) == OP_GETUPVAL) ncl->upvals()[j] = CL()->upvals()[vm_getB(*word)];
-    else ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*word));
+    else {
+      ncl->upvals()[j] = vm_findupval(L, base + vm_getB(*word));
+      L->ci->state |= VM_CI_UPVALS;  // its return closes them
+    }
   }
   vm_setclosure(ra, ncl);
   SAVEPC();

@@ -59,11 +59,14 @@ VmClosure *vm_newCclosure(VmState *L, int nelems) {
   vm_setnil(&c->g);
   c->f = nullptr;
   c->p = nullptr;
+  c->ops = nullptr;
+  c->k = nullptr;
   for (int i = 0; i < nelems; i++) vm_setnil(&c->cupvalues()[i]);
   return c;
 }
 
-VmClosure *vm_newLclosure(VmState *L, int nelems, const VmValue *globals) {
+VmClosure *vm_newLclosure(VmState *L, VmProto *p, const VmValue *globals) {
+  int nelems = p->nups;
   auto *c = static_cast<VmClosure *>(vm_realloc(L, nullptr, 0, vm_sizeLclosure(nelems)));
   link(L, c, VM_TFUNCTION);
   c->isC = 0;
@@ -71,7 +74,9 @@ VmClosure *vm_newLclosure(VmState *L, int nelems, const VmValue *globals) {
   c->gclist = nullptr;
   c->g = *globals;
   c->f = nullptr;
-  c->p = nullptr;
+  c->p = p;
+  c->ops = p->ops;
+  c->k = p->k;
   for (int i = 0; i < nelems; i++) c->upvals()[i] = nullptr;
   return c;
 }

@@ -5,7 +5,8 @@
 VmProto *vm_newproto(VmState *L);
 void vm_freeproto(VmState *L, VmProto *f);
 VmClosure *vm_newCclosure(VmState *L, int nelems);
-VmClosure *vm_newLclosure(VmState *L, int nelems, const VmValue *globals);
+// A script closure of p, with p->nups upvalue slots still empty.
+VmClosure *vm_newLclosure(VmState *L, VmProto *p, const VmValue *globals);
 void vm_freeclosure(VmState *L, VmClosure *c);
 inline size_t vm_sizeCclosure(int n) { return sizeof(VmClosure) + sizeof(VmValue) * static_cast<size_t>(n); }
 inline size_t vm_sizeLclosure(int n) { return sizeof(VmClosure) + sizeof(VmUpvalue *) * static_cast<size_t>(n); }

@@ -115,6 +115,9 @@ struct VmClosure : VmGCObject {
   VmValue g;  // globals
   VmCFunction f;
   VmProto *p;
+  // Script closure: p's decoded instructions and constants, one load nearer for a call.
+  const VmOp *ops;
+  const VmValue *k;
   VmValue *cupvalues() { return reinterpret_cast<VmValue *>(reinterpret_cast<char *>(this) + sizeof(VmClosure)); }
   VmUpvalue **upvals() { return reinterpret_cast<VmUpvalue **>(reinterpret_cast<char *>(this) + sizeof(VmClosure)); }
 };

@@ -237,8 +237,7 @@ void f_parser(VmState *L, void *ud) {
   vm_checkgc(L);
   VmProto *f = vm_undump(L, p->z, &G(L)->buff);
   // A main function that declares upvalues gets closed nil ones, never dangling slots.
-  VmClosure *cl = vm_newLclosure(L, f->nups, &L->globals);
-  cl->p = f;
+  VmClosure *cl = vm_newLclosure(L, f, &L->globals);
   for (int i = 0; i < f->nups; i++) {
     auto *uv = static_cast<VmUpvalue *>(vm_realloc(L, nullptr, 0, sizeof(VmUpvalue)));
     uv->tt = VM_TUPVAL;

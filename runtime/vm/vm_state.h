@@ -27,6 +27,8 @@ enum : uint8_t {
   VM_CI_CALLED = 4,     // script function called by the CALL of the script frame below it
   VM_CI_SAVEDPC = 8,    // saved instruction pointer valid
   VM_CI_GOSUB = 16,     // the frame has pushed a Gosub position (it may be popped since)
+  VM_CI_RETHOOK = 32,   // the frame began under a return hook or saw one set: it returns the general way
+  VM_CI_UPVALS = 64,    // a closure made in the frame took one of its registers as an upvalue
 };
 
 struct VmCallInfo {
@@ -111,13 +113,16 @@ struct VmGlobalState {
   VmString *tmname[VM_TM_N];
   size_t memlimit;        // 0, or a ceiling on nblocks (tests and fuzzing)
   uint8_t gcstress;       // collect at every check (tests)
-  uint8_t calltrace;      // print every call (DebugOutput)
+  uint8_t calltrace;      // print every call (DebugOutput); set with vm_setcalltrace
   // Bit 0 end requested, bit 1 a line or count hook is set. The interpreter does not test it
   // per instruction: while it is non-zero, dispatch goes through a table whose every entry
   // leads to the trap handling.
   uint32_t trap;
   const void *const *looptables[2];  // the interpreter's tables, plain and trapping (set when it runs)
   const void *const *dispatch;       // the one of them that trap selects
+  // Non-zero while a script call must take the general way: a call, return or line hook is set,
+  // or the call trace is on. The quick call tests this one word.
+  uint8_t callcheck;
   uint8_t endrequested;
   int32_t callsiteindex;       // instruction after the most recent CALL or TAILCALL
   int32_t pendinggosuboffset;  // jump of a command's Gosub request, relative to the call site
@@ -191,7 +196,10 @@ inline bool vm_iserrorcode(uint32_t r) { return r >= 1000 && r < VM_GOSUB_REQUES
 // Calls: precall returns null for a script function (the interpreter runs it) or the
 // first result of a native one; *code receives a native's error code or Gosub request.
 VmValue *vm_precall(VmState *L, VmValue *func, uint32_t *code);
-void vm_poscall(VmState *L, int wanted, VmValue *firstResult);
+// Finishes a call: the return hook (and once more per tail call lost), then the record is
+// popped and the results from firstResult up to the top move down to the function's slot, as
+// many as wanted (-1 for all), padded with nils. vm_poscall below takes the usual case inline.
+void vm_poscallgeneral(VmState *L, int wanted, VmValue *firstResult);
 // Calls the function at func with the values above it; returns a native's error code (0 none).
 uint32_t vm_docall(VmState *L, VmValue *func, int nresults);
 uint32_t vm_pcall_internal(VmState *L, VmPFunc func, void *ud, ptrdiff_t oldtop, ptrdiff_t ef);
@@ -202,6 +210,10 @@ void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every);
 
 // Sets or clears EndRequested: the interpreter stops before its next instruction.
 void vm_setendrequested(VmState *L, int on);
+// Switches the call trace (DebugOutput): every call prints its name and arguments.
+void vm_setcalltrace(VmState *L, int on);
+// Recomputes the words the interpreter tests in place of the flags behind them (trap, dispatch,
+// callcheck) after a hook, the end request or the call trace changed.
 void vm_updatetrap(VmState *L);
 
 // A command's error code: raise it or record it (exit-on-error off); returns 0 when the
@@ -210,6 +222,22 @@ uint32_t vm_handlecommanderror(VmState *L, uint32_t code);
 
 inline ptrdiff_t vm_savestack(VmState *L, const VmValue *p) { return p - L->stack; }
 inline VmValue *vm_restorestack(VmState *L, ptrdiff_t n) { return L->stack + n; }
+
+// Finishes a call as vm_poscallgeneral does. One result wanted without a return hook, the end of
+// every command used in an expression, is finished here in place.
+[[gnu::always_inline]] inline void vm_poscall(VmState *L, int wanted, VmValue *firstResult) {
+  if (wanted != 1 || (L->hookmask & VM_MASKRET)) {
+    vm_poscallgeneral(L, wanted, firstResult);
+    return;
+  }
+  VmValue *res = L->base - 1;  // the function's slot
+  L->ci--;
+  L->base = L->ci->base;
+  if (firstResult < L->top) *res = *firstResult;
+  else vm_setnil(res);
+  L->top = res + 1;
+}
+
 inline void vm_incr_top(VmState *L) {
   if (L->top >= L->stack_last) vm_growstack(L, 1);
   L->top++;

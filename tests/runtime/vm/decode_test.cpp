@@ -41,8 +41,11 @@ const Case kCases[] = {
     {"le: two registers, fixed form", "LE 1 2 3", VM_FORM_LE_RR, 0, 1, 2 * S, 3 * S, false, 0},
     {"test: C plain", "TEST 2 3 1", OP_TEST, 0, 2 * S, 3 * S, 1, false, 0},
     {"concat: registers", "CONCAT 0 2 4", OP_CONCAT, 0, 0, 2 * S, 4 * S, false, 0},
-    {"call: counts plain", "CALL 2 3 2", OP_CALL, 0, 2 * S, 3, 2, false, 0},
-    {"return: counts plain", "RETURN 1 2", OP_RETURN, 0, 1 * S, 2, 0, false, 0},
+    {"call: the slot above the arguments as a byte offset, results plain", "CALL 2 3 2", OP_CALL, 0, 2 * S, 5 * S, 2, false, 0},
+    {"call: arguments up to the top", "CALL 2 0 1", OP_CALL, 0, 2 * S, 0, 1, false, 0},
+    {"return: counts plain", "RETURN 1 3", OP_RETURN, 0, 1 * S, 3, 0, false, 0},
+    {"return: one value, fixed form", "RETURN 1 2", VM_FORM_RETURN_1, 0, 1 * S, 2, 0, false, 0},
+    {"return: from Gosub, never the fixed form", "RETURN 1 2 1", OP_RETURN, 0, 1 * S, 2, 1, false, 0},
 };
 
 TEST(Decode, OneInstruction) {

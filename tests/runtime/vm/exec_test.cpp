@@ -798,6 +798,36 @@ TEST(Exec, ResultsReachTheirCallerThroughTailCallsAndNatives) {
   }
 }
 
+// A native's results reach a script caller cut or padded with nils to the number it wants, the
+// same with a return hook set (the general way) as without.
+TEST(Exec, NativeResultsAreCutOrPaddedToTheNumberWanted) {
+  struct {
+    int given;   // values record() gets and returns
+    int wanted;  // -1 for all
+    const char *seen;  // what the second record() sees: the results, then a marker
+  } cases[] = {
+      {0, 1, "nil 9"}, {1, 1, "7 9"}, {3, 1, "7 9"},
+      {0, 2, "nil nil 9"}, {1, 2, "7 nil 9"}, {3, 2, "7 8 9"},
+      {0, 0, "9"}, {2, 0, "9"},
+  };
+  for (bool hooked : {false, true}) {
+    for (const auto &c : cases) {
+      // record(results..., 9) after r = {record(given values)}; the marker shows where they end.
+      std::string text = ".func maxstack=12\n  .k \"record\" 7 8 9\n      GETGLOBAL 0 k0\n      GETGLOBAL 1 k0\n";
+      for (int i = 0; i < c.given; i++) text += "      LOADK     " + std::to_string(2 + i) + " k" + std::to_string(1 + i % 2) + "\n";
+      text += "      CALL      1 " + std::to_string(c.given + 1) + " " + std::to_string(c.wanted + 1) + "\n";
+      text += "      LOADK     " + std::to_string(1 + c.wanted) + " k3\n";
+      text += "      CALL      0 " + std::to_string(c.wanted + 2) + " 1\n      RETURN    0 1\n.end\n";
+      ExecVm vm;
+      if (hooked) vm_sethook(vm.L, CountReturns, VM_MASKRET, 0);
+      std::string name = std::to_string(c.given) + " given, " + std::to_string(c.wanted) + " wanted" + (hooked ? ", hooked" : "");
+      ASSERT_EQ(vm.Run(text), 0u) << name;
+      ASSERT_EQ(vm.rec.size(), 2u) << name;
+      EXPECT_EQ(vm.rec[1], c.seen) << name;
+    }
+  }
+}
+
 TEST(Exec, CommandErrorWithExitOnErrorOff) {
   ExecVm vm;
   G(vm.L)->err.exitonerror = 0;
@@ -950,6 +980,109 @@ bottom: GETGLOBAL 1 k3
 )"),
             0u);
   EXPECT_EQ(Join(vm.rec), "42 42");
+}
+
+// A function that returns one value closes the upvalues its closures took from its registers:
+// the next call at the same stack level writes over those registers, the closure keeps its value.
+TEST(Exec, ReturnOfOneValueClosesTheFramesUpvalues) {
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=6
+  .k 7 99 "record" "get"
+      CLOSURE   0 p0            ; mk(7): makes get, returns x
+      LOADK     1 k0
+      CALL      0 2 2
+      CLOSURE   0 p1            ; clobber(99), on the same registers
+      LOADK     1 k1
+      CALL      0 2 2
+      GETGLOBAL 1 k2
+      GETGLOBAL 2 k3
+      CALL      2 1 2
+      CALL      1 2 1           ; record(get())
+      RETURN    0 1
+  .func params=1 maxstack=3
+    .k "get"
+      CLOSURE   1 p0
+      MOVE      0 0
+      SETGLOBAL 1 k0
+      RETURN    0 2
+    .func maxstack=2 upvals=1
+        GETUPVAL 0 0
+        RETURN   0 2
+    .end
+  .end
+  .func params=1 maxstack=3
+      MOVE      1 0
+      MOVE      2 0
+      RETURN    2 2
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "7");
+}
+
+// A call clears the callee's registers above its arguments and nothing beyond its frame: the
+// caller's register 5 lies just above the frame of a callee with one parameter and two registers.
+TEST(Exec, ACallLeavesTheRegistersAboveTheCalleesFrameAlone) {
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=8
+  .k 5 1 "record"
+      LOADK     4 k0
+      LOADK     5 k0
+      CLOSURE   0 p0
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2
+      MOVE      1 4
+      MOVE      2 5
+      CALL      0 3 1           ; record(r4, r5)
+      RETURN    0 1
+  .func params=1 maxstack=2
+      RETURN    0 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "5 5");
+}
+
+// A called frame's registers above its arguments read nil whatever was in those slots before,
+// for every count of them, and the slot just above the frame keeps what it held. The callee
+// returns all its registers.
+TEST(Exec, CalledFrameStartsWithNilsAboveItsArguments) {
+  struct {
+    int params, maxstack, args;
+  } cases[] = {
+      {1, 2, 1}, {1, 3, 1}, {1, 4, 1}, {1, 5, 1}, {1, 8, 1},  // one to seven registers to clear
+      {2, 2, 2},                                              // the arguments fill the frame
+      {1, 2, 3},                                              // more arguments than registers
+      {3, 5, 1},                                              // missing parameters read nil too
+  };
+  for (const auto &c : cases) {
+    std::string text = ".func maxstack=16\n  .k 9 1 2 3 \"record\"\n";
+    for (int r = 1; r < 16; r++) text += "      LOADK     " + std::to_string(r) + " k0\n";  // old values
+    text += "      GETGLOBAL 0 k4\n      CLOSURE   1 p0\n";
+    for (int i = 1; i <= c.args; i++) text += "      LOADK     " + std::to_string(1 + i) + " k" + std::to_string(i) + "\n";
+    text += "      CALL      1 " + std::to_string(c.args + 1) + " 0\n      CALL      0 0 1\n";
+    int above = 2 + c.maxstack;  // the first slot above the callee's frame
+    text += "      GETGLOBAL 0 k4\n      MOVE      1 " + std::to_string(above) + "\n      CALL      0 2 1\n";
+    text += "      RETURN    0 1\n  .func params=" + std::to_string(c.params) + " maxstack=" + std::to_string(c.maxstack) +
+            "\n      RETURN    0 " + std::to_string(c.maxstack + 1) + "\n  .end\n.end\n";
+    std::string want;
+    for (int r = 0; r < c.maxstack; r++) {
+      if (r > 0) want += ' ';
+      want += r < c.args ? std::to_string(r + 1) : "nil";
+    }
+    ExecVm vm;
+    std::string name = std::to_string(c.params) + " params, " + std::to_string(c.maxstack) + " registers, " +
+                       std::to_string(c.args) + " arguments";
+    ASSERT_EQ(vm.Run(text), 0u) << name;
+    // An argument beyond the frame stays where it was passed.
+    std::string kept = c.maxstack < c.args ? std::to_string(c.maxstack + 1) : "9";
+    EXPECT_EQ(Join(vm.rec), want + "|" + kept) << name;
+  }
 }
 
 TEST(Exec, Gosub) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -124,7 +125,7 @@ TEST(Hooks, CallTracePrintsNamesAndArguments) {
   static std::string out;
   out.clear();
   G(vm.L)->rt.debugprint = [](const char *s) { out += s; };
-  G(vm.L)->calltrace = 1;
+  vm_setcalltrace(vm.L, 1);
   ASSERT_EQ(vm.Run(R"(
 .func maxstack=5
   .k "record" 2 "s"
@@ -195,4 +196,108 @@ done: RETURN    0 1
             0u);
   EXPECT_EQ(checks, 20);
   vm_setperiodiccheck(vm.L, nullptr, 0);
+}
+
+namespace {
+
+std::vector<std::string> events_seen;
+
+void RecordEvent(VmState *, VmDebug *ar, uint32_t *) {
+  switch (ar->event) {
+    case VM_HOOKCALL: events_seen.push_back("call"); break;
+    case VM_HOOKRET: events_seen.push_back("ret"); break;
+    case VM_HOOKTAILRET: events_seen.push_back("tailret"); break;
+    case VM_HOOKLINE: events_seen.push_back("line " + std::to_string(ar->currentline)); break;
+    default: events_seen.push_back("count"); break;
+  }
+}
+
+// sethook(mask): sets RecordEvent with that mask on the running thread.
+uint32_t SetHookNative(VmState *L) {
+  vm_sethook(L, RecordEvent, static_cast<int>(vm_tonumber(L, 1)), 0);
+  return 0;
+}
+
+}  // namespace
+
+// A hook set by native code while script frames run takes effect at once: for the frames
+// already running (their returns), for the calls they make next, and for their lines.
+// main calls f, f sets the hook, then calls g; g returns to f, f to main.
+TEST(Hooks, HookSetWhileFramesRunCoversThem) {
+  const char *program = R"(
+.func maxstack=4
+      CLOSURE   0 p0  @1
+      CALL      0 1 1 @2
+      RETURN    0 1   @3
+  .func maxstack=4
+    .k "sethook" %d
+      GETGLOBAL 0 k0  @10
+      LOADK     1 k1  @10
+      CALL      0 2 1 @10
+      CLOSURE   0 p0  @11
+      CALL      0 1 1 @11
+      RETURN    0 1   @12
+    .func maxstack=2
+        LOADNIL 0 0   @20
+        RETURN  0 1   @21
+    .end
+  .end
+.end
+)";
+  struct {
+    const char *name;
+    int mask;
+    std::vector<std::string> events;
+  } cases[] = {
+      // sethook's own return, then g's, f's and main's.
+      {"return hook", VM_MASKRET, {"ret", "ret", "ret", "ret"}},
+      {"call hook", VM_MASKCALL, {"call"}},
+      {"line hook", VM_MASKLINE, {"line 11", "line 20", "line 21", "line 12", "line 3"}},
+      {"call and return hooks", VM_MASKCALL | VM_MASKRET, {"ret", "call", "ret", "ret", "ret"}},
+  };
+  for (const auto &c : cases) {
+    ExecVm vm;
+    vm_pushcfunction(vm.L, SetHookNative);
+    vm.SetGlobal("sethook");
+    events_seen.clear();
+    char text[1024];
+    std::snprintf(text, sizeof text, program, c.mask);
+    EXPECT_EQ(vm.Run(text), 0u) << c.name;
+    EXPECT_EQ(events_seen, c.events) << c.name;
+  }
+}
+
+// Switched on by a command in the middle of a run, the trace covers the script calls that follow.
+TEST(Hooks, CallTraceSwitchedOnByACommandCoversScriptCalls) {
+  ExecVm vm;
+  static std::string out;
+  out.clear();
+  G(vm.L)->rt.debugprint = [](const char *s) { out += s; };
+  vm_pushcfunction(vm.L, [](VmState *L) -> uint32_t {
+    vm_setcalltrace(L, 1);
+    return 0;
+  });
+  vm.SetGlobal("traceon");
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=4
+  .k "traceon" 7
+      CLOSURE   0 p0
+      CALL      0 1 1
+      RETURN    0 1
+  .func maxstack=4
+    .k "traceon" 7
+      GETGLOBAL 0 k0
+      CALL      0 1 1
+      CLOSURE   0 p0
+      LOADK     1 k1
+      CALL      0 2 1
+      RETURN    0 1
+    .func params=1 maxstack=2
+        RETURN  0 1
+    .end
+  .end
+.end
+)"),
+            0u);
+  EXPECT_NE(out.find("() with arguments #1=(NUMBER)7 \n"), std::string::npos) << out;
 }
