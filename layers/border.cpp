@@ -17,13 +17,6 @@
 
 namespace {
 
-void FreeSet(qmPlaneSet *p) {
-  FreeBitmap(p->bitmap);
-  FreeMask(p->mask);
-  FreeAlphaChannel(p->alpha);
-  *p = {};
-}
-
 bool ShowsPicture(int32_t type) {
   return type == QMTYPE_BRUSH || type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART || type == QMTYPE_ANIM;
 }
@@ -134,7 +127,7 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
     if (img.mask || img.alpha) {
       border.alpha = CreateShadowAlpha(img.alpha, img.mask, 0, 0, w, h, e, e / 3.0, 255, 1, size > 3);
       if (!border.alpha) {
-        FreeSet(&border);
+        FreePlaneSet(&border);
         return ERR_MEM;
       }
     }
@@ -148,7 +141,7 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
     } else {
       border.alpha = AllocAlphaChannel(fw, fh, 1);
       if (!border.alpha) {
-        FreeSet(&border);
+        FreePlaneSet(&border);
         return ERR_MEM;
       }
       if (border.mask) {

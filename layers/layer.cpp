@@ -153,22 +153,17 @@ int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t z) {
   return 1;
 }
 
-namespace {
-void FreeSet(qmPlaneSet *set) {
-  FreeBitmap(set->bitmap);
-  FreeMask(set->mask);
-  FreeAlphaChannel(set->alpha);
-  *set = {};
-}
-}  // namespace
-
-void FreeLayerStateImages(qmLayerState *s) {
-  FreeSet(&s->own);
-  FreeSet(&s->transformed);
-  FreeSet(&s->filtered);
-  FreeSet(&s->border);
+void DropDerivedImages(qmLayerState *s) {
+  FreePlaneSet(&s->filtered);
+  FreePlaneSet(&s->border);
   FreeAlphaChannel(s->shadowAlpha);
   s->shadowAlpha = nullptr;
+}
+
+void FreeLayerStateImages(qmLayerState *s) {
+  FreePlaneSet(&s->own);
+  FreePlaneSet(&s->transformed);
+  DropDerivedImages(s);
   // A transformed copy belongs to the state; the picture's regions are only referred to.
   if (s->clip && s->clip->transformedCopy) {
     FreeMask(s->clip->mask);

@@ -95,6 +95,9 @@ int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
 // Frees what one state owns (image sets, a private clip region, a polygon's vertices); the
 // record stays.
 void FreeLayerStateImages(qmLayerState *state);
+// Frees the images made from a state's picture (filtered copy, border, shadow), to be made
+// again from what the state holds now.
+void DropDerivedImages(qmLayerState *state);
 // to := from with a vertex array of its own (to's old one is not freed). 0 or ERR_MEM (to then
 // has no vertices).
 uint32_t CopyShapeData(const qmShapeLayerData *from, qmShapeLayerData *to);

@@ -19,12 +19,6 @@ qmDirtyRectList LayerRefreshBatch = {};
 
 namespace {
 
-void FreePlanes(const qmPlaneSet &p) {
-  FreeBitmap(p.bitmap);
-  FreeMask(p.mask);
-  FreeAlphaChannel(p.alpha);
-}
-
 bool AnyFilter(const qmLayer *l) {
   for (const qmFilterSlot &f : l->filters)
     if (f.enabled) return true;
@@ -48,7 +42,8 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   auto *layer = pic ? static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1)) : nullptr;
   if (!layer) {
     // Planes and state were handed over: nothing of them may stay behind.
-    FreePlanes(planes);
+    qmPlaneSet handed = planes;
+    FreePlaneSet(&handed);
     if (state) {
       FreeLayerStateImages(state);
       FreeLayerTextRequest(state);
@@ -249,19 +244,17 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
   // at the new size, the old one freed and the new one cleared; the caches of the old image go.
   qmPlaneSet &t = s->transformed;
   if (t.bitmap) {
-    const qmPlaneSet old = t;
+    qmPlaneSet old = t;
     t = {};
     if (width >= 1 && height >= 1) {
       t.bitmap = AllocClearedBitmap(width, height);
       if (t.bitmap && old.mask) t.mask = AllocMask(width, height, 1);
       if (t.bitmap && old.alpha) t.alpha = AllocAlphaChannel(width, height, 1);
-      if (!t.bitmap || (old.mask && !t.mask) || (old.alpha && !t.alpha)) FreePlanes(t), t = {};
+      if (!t.bitmap || (old.mask && !t.mask) || (old.alpha && !t.alpha)) FreePlaneSet(&t);
     }
-    FreePlanes(old);
+    FreePlaneSet(&old);
   }
-  FreePlanes(s->filtered), s->filtered = {};
-  FreePlanes(s->border), s->border = {};
-  FreeAlphaChannel(s->shadowAlpha), s->shadowAlpha = nullptr;
+  DropDerivedImages(s);
   if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
   if (layer->hidden || layer->deferred || former->noRefresh) return;
   RefreshRect(L, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));

@@ -31,9 +31,7 @@ void GiveClearedPlanes(qmLayerState *s, bool withMask) {
   if (withMask) p.mask = AllocMask(s->width, s->height, 1);
   else p.alpha = AllocAlphaChannel(s->width, s->height, 1);
   if (!p.bitmap || (!p.mask && !p.alpha)) {
-    FreeBitmap(p.bitmap);
-    FreeMask(p.mask);
-    FreeAlphaChannel(p.alpha);
+    FreePlaneSet(&p);
     return;
   }
   s->transformed = p;

@@ -87,6 +87,13 @@ void TakeBox(qmMoveEntry *e, const qmBox &b) {
   e->done = 1;
 }
 
+// Removes the layer; the entry takes the box it covered.
+void RemoveAndTakeBox(VmState *L, qmLayer *layer, qmMoveEntry *e) {
+  const qmBox b = Bounds(layer);
+  DestroyLayer(L, layer, 1, nullptr, nullptr);
+  TakeBox(e, b);
+}
+
 void RefreshEntries(VmState *L, qmMoveList *list) {
   MergeMoveRects(list->entries, list->count);
   const qmDisplay *d = CurrentDisplay;
@@ -146,18 +153,13 @@ uint32_t FirstPassStep(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
   case QMTYPE_UNDO: {
     qmLayer *l = FindObjectLayer(pic, e->x, &e->object, e->y < 1 ? 1 : e->y);
     e->done = 1;  // nothing to take back is no error, as with Undo
-    if (!l) return 0;
-    const qmBox b = Bounds(l);
-    DestroyLayer(L, l, 1, nullptr, nullptr);
-    TakeBox(e, b);
+    if (l) RemoveAndTakeBox(L, l, e);
     return 0;
   }
   case QMTYPE_REMOVELAYER: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
-    const qmBox b = Bounds(l);
-    DestroyLayer(L, l, 1, nullptr, nullptr);
-    TakeBox(e, b);
+    RemoveAndTakeBox(L, l, e);
     return 0;
   }
   case QMTYPE_LAYER: {

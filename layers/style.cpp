@@ -359,13 +359,6 @@ uint32_t ReadCommonKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChan
   return 0;
 }
 
-void FreeSet(qmPlaneSet *s) {
-  FreeBitmap(s->bitmap);
-  FreeMask(s->mask);
-  FreeAlphaChannel(s->alpha);
-  *s = {};
-}
-
 // Each distinct state record of the layer once.
 template <typename F>
 void ForEachState(qmLayer *layer, F f) {
@@ -407,14 +400,9 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
                                  src.mask ? &own.mask : nullptr, src.alpha ? &own.alpha : nullptr))
     return code;
   CollectLayer(layer, batch);
-  ForEachState(layer, [](qmLayerState *s) {
-    FreeSet(&s->filtered);
-    FreeSet(&s->border);
-    FreeAlphaChannel(s->shadowAlpha);
-    s->shadowAlpha = nullptr;
-  });
-  FreeSet(&base->own);
-  FreeSet(&base->transformed);
+  ForEachState(layer, DropDerivedImages);
+  FreePlaneSet(&base->own);
+  FreePlaneSet(&base->transformed);
   base->own = own;
   base->objectWidth = base->width = pw;
   base->objectHeight = base->height = ph;
@@ -473,14 +461,9 @@ uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirt
     return code;
   }
   CollectLayer(layer, batch);
-  ForEachState(layer, [](qmLayerState *s) {
-    FreeSet(&s->filtered);
-    FreeSet(&s->border);
-    FreeAlphaChannel(s->shadowAlpha);
-    s->shadowAlpha = nullptr;
-  });
-  FreeSet(&base->own);
-  FreeSet(&base->transformed);
+  ForEachState(layer, DropDerivedImages);
+  FreePlaneSet(&base->own);
+  FreePlaneSet(&base->transformed);
   MemFree(base->shape.vertices);
   base->own = {img.bitmap, img.mask, img.alpha};
   base->shape = next.shape;
@@ -557,7 +540,7 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
   const bool borderChanged = std::memcmp(&look.border, &layer->border, sizeof look.border) != 0;
   const bool anchorChanged = look.anchorX != layer->anchorX || look.anchorY != layer->anchorY;
-  if (filtersChanged) ForEachState(layer, [](qmLayerState *s) { FreeSet(&s->filtered); });
+  if (filtersChanged) ForEachState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
   if (shadowChanged || filtersChanged) {
     ForEachState(layer, [](qmLayerState *s) {
       FreeAlphaChannel(s->shadowAlpha);
@@ -566,7 +549,7 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
     CollectLayer(layer, batch);
   }
   if (borderChanged || filtersChanged) {
-    ForEachState(layer, [](qmLayerState *s) { FreeSet(&s->border); });
+    ForEachState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
     CollectLayer(layer, batch);
   }
   layer->hidden = look.hidden;

@@ -15,13 +15,14 @@
 
 qmBGPic *CurrentBGPic = nullptr;
 
-namespace {
-
-void FreePlanes(const qmPlaneSet &s) {
-  FreeBitmap(s.bitmap);
-  FreeMask(s.mask);
-  FreeAlphaChannel(s.alpha);
+void FreePlaneSet(qmPlaneSet *set) {
+  FreeBitmap(set->bitmap);
+  FreeMask(set->mask);
+  FreeAlphaChannel(set->alpha);
+  *set = {};
 }
+
+namespace {
 
 // Frees each plane of set that neither of the other sets holds.
 void FreeSetExcept(const qmPlaneSet &set, const qmPlaneSet &a, const qmPlaneSet &b) {
@@ -126,9 +127,9 @@ uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *src, qmObjectId *newId, qmBG
   if (!code) code = NewBGPicRecord(L, newId, src->kind, src->masterWidth, src->masterHeight, master,
                                    src->transparentColor, &src->fill, &pic);
   if (code) {
-    FreePlanes(master);
-    FreePlanes(unscaled);
-    FreePlanes(shown);
+    FreePlaneSet(&master);
+    FreePlaneSet(&unscaled);
+    FreePlaneSet(&shown);
     FreeBitmap(texture);
     MemFree(palette);
     FreeObjectDataList(L, data);
@@ -158,8 +159,8 @@ void FreeBGPicContents(VmState *L, qmBGPic *pic) {
   FreePictureLayers(L, pic);
   FreePictureButtons(L, pic);
   FreeDerivedSets(pic);
-  FreePlanes(pic->master);
-  pic->shown = pic->unscaled = pic->master = {};
+  FreePlaneSet(&pic->master);
+  pic->shown = pic->unscaled = {};
   MemFree(pic->palette);
   pic->palette = nullptr;
   FreeBitmap(pic->fill.textureBitmap);

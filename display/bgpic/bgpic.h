@@ -34,6 +34,9 @@ struct qmPlaneSet {
   qmAlphaChannel *alpha;
 };
 
+// Frees the planes of a set and clears it.
+void FreePlaneSet(qmPlaneSet *set);
+
 struct qmLayerListHead {
   void *head, *tail, *tailPred;
 };

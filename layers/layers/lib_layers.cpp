@@ -494,9 +494,9 @@ uint32_t SwitchLayersOn(qmDisplay *d) {
 
 uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
-  const qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
+  qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
   if (!state) {
-    FreeBitmap(planes.bitmap), FreeMask(planes.mask), FreeAlphaChannel(planes.alpha);
+    FreePlaneSet(&planes);
     qmLayerState request{};
     request.textRequest = r->textRequest;
     FreeLayerTextRequest(&request);
@@ -512,7 +512,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
-      FreeBitmap(planes.bitmap), FreeMask(planes.mask), FreeAlphaChannel(planes.alpha);
+      FreePlaneSet(&planes);
       MemFree(state);
       return ERR_MEM;
     }

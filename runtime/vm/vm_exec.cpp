@@ -665,7 +665,8 @@ L_SETUPVAL:
 
 // An integer key inside the array part: a store, unless an empty slot has a __newindex to
 // ask. The cached absence of __newindex is tested first, so that a store into a large table
-// does not wait for the old slot to be read. A number key never names a tag method, so the table's tag-method cache stays valid.
+// does not wait for the old slot to be read. A number key never names a tag method, so the
+// table's tag-method cache stays valid.
 // The fixed forms read their key (B) and value (C) without asking their kinds.
 #define SETTABLE_FORM(LABEL, READB, READC)                                                                      \
   LABEL: {                                                                                                      \

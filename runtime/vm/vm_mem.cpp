@@ -15,7 +15,7 @@ namespace {
 
 constexpr size_t kHugePage = size_t{2} << 20;
 
-// A block of megabytes (a big table's array part) is often walked with long strides: backed
+// A block of megabytes (a big table's array or hash part) is often walked with long strides: backed
 // by 2 MB pages where the kernel has them, such a walk misses the address-translation cache
 // far less often. Only the whole 2 MB pages inside the block are asked for; a refusal
 // changes nothing.
@@ -154,7 +154,7 @@ void unmaparray(void *block, size_t size) {
 }  // namespace
 
 void *vm_arrayrealloc(VmState *L, void *block, size_t osize, size_t nsize, bool *cleared) {
-  *cleared = false;
+  if (cleared) *cleared = false;
   if (osize < kMappedArray && nsize < kMappedArray) return vm_realloc(L, block, osize, nsize);
   VmGlobalState *g = G(L);
   if (nsize > 0xFFFFFFFCu) vm_raise(L, ERR_MEM);
@@ -165,13 +165,13 @@ void *vm_arrayrealloc(VmState *L, void *block, size_t osize, size_t nsize, bool 
   } else if (osize >= kMappedArray && nsize >= kMappedArray) {
     nb = remaparray(block, osize, nsize);
     if (!nb) vm_memerror(L);
-    *cleared = true;
+    if (cleared) *cleared = true;
   } else if (nsize >= kMappedArray) {
     nb = maparray(nsize);
     if (!nb) vm_memerror(L);
     if (block) std::memcpy(nb, block, osize);
     std::free(block);
-    *cleared = true;
+    if (cleared) *cleared = true;
   } else {
     nb = std::malloc(nsize);
     if (!nb) vm_memerror(L);

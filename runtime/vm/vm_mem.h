@@ -17,8 +17,8 @@ void *vm_regrow(VmState *L, void *block, size_t osize, size_t nsize);
 
 // Resizes the array part of a table, with the same accounting and errors as vm_realloc.
 // Parts of a megabyte and more live in mappings of their own: growing one moves its pages
-// instead of copying them, and the pages added come from the kernel cleared. *cleared tells
-// whether the bytes from osize to nsize are zero already (zero bytes are nil values).
+// instead of copying them, and the pages added come from the kernel cleared. *cleared (when
+// given) tells whether the bytes from osize to nsize are zero already (zero bytes are nil values).
 void *vm_arrayrealloc(VmState *L, void *block, size_t osize, size_t nsize, bool *cleared);
 
 template <typename T>

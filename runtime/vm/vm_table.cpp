@@ -60,7 +60,6 @@ void setarrayvector(VmState *L, VmTable *t, int size) {
   t->sizearray = size;
 }
 
-
 // Installs a fresh hash part of 2^lsize nodes (the shared dummy node for 0).
 void setnodevector(VmState *L, VmTable *t, int lsize) {
   if (lsize > VM_MAXBITS) vm_raise(L, ERR_TABLEOVERFLOW);
@@ -145,7 +144,7 @@ void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
     t->sizearray = nasize;
     for (int i = nasize; i < oldasize; i++)
       if (!vm_isnil(&t->array[i])) *vm_setnum(L, t, i + 1) = t->array[i];
-    t->sizearray = oldasize;
+    t->sizearray = oldasize;  // the part is still of its old size until it shrinks
     setarrayvector(L, t, nasize);
   }
   for (int i = (1 << oldlsize) - 1; i >= 0; i--) {
@@ -237,8 +236,7 @@ VmTable *vm_newtable_sized(VmState *L, int narray, int lnhash) {
 
 void vm_freetable(VmState *L, VmTable *t) {
   if (t->lsizenode) vm_freearray(L, t->node, static_cast<size_t>(vm_sizenode(t)));
-  bool cleared;
-  vm_arrayrealloc(L, t->array, static_cast<size_t>(t->sizearray) * sizeof(VmValue), 0, &cleared);
+  vm_arrayrealloc(L, t->array, static_cast<size_t>(t->sizearray) * sizeof(VmValue), 0, nullptr);
   vm_realloc(L, t, sizeof(VmTable), 0);
 }
 
