@@ -54,6 +54,16 @@ uint32_t Render(qmShapeRequest *req, double styleScale, const qmBitmap *texture,
 
 double MatrixScale(const double m[4]) { return std::hypot(m[0], m[1]); }
 
+// A length scaled with the matrix, at least 1 (line widths and shadow sizes).
+int32_t ScaledStroke(int32_t v, double s) { return std::max(1, int32_t(std::lround(std::min(v * s, 1e6)))); }
+
+// The box of polygon vertices relative to it: from 0 to the largest coordinates, rounded.
+void PolygonBox(const double *vertices, int32_t count, int32_t *width, int32_t *height) {
+  double x1 = 0, y1 = 0;
+  for (int32_t i = 0; i < count; i++) x1 = std::max(x1, vertices[2 * i]), y1 = std::max(y1, vertices[2 * i + 1]);
+  *width = int32_t(std::nearbyint(x1)) + 1, *height = int32_t(std::nearbyint(y1)) + 1;
+}
+
 uint32_t SideOf(int32_t radius, int32_t *side) {
   if (radius < 1) return ERR_WRONGUSAGE;
   const int64_t s = 2 * int64_t(radius) + 1;
@@ -85,8 +95,8 @@ uint32_t PlaceRadii(qmShapeRequest *req, int32_t ra, int32_t rb, double *styleSc
 
 void ScaleShapeStyle(qmDrawStyle *style, double scale) {
   if (scale == 1 || !std::isfinite(scale)) return;
-  style->shadowSize = std::max(1, int32_t(std::lround(std::min(style->shadowSize * scale, 1e6))));
-  style->lineWidth = std::max(1, int32_t(std::lround(std::min(style->lineWidth * scale, 1e6))));
+  style->shadowSize = ScaledStroke(style->shadowSize, scale);
+  style->lineWidth = ScaledStroke(style->lineWidth, scale);
 }
 
 uint32_t RenderBox(const qmDrawStyle *style, const qmShapePlacement *at, int32_t width, int32_t height,
@@ -160,9 +170,7 @@ uint32_t DrawPolygonShape(const qmDrawStyle *style, const qmShapePlacement *at, 
   req.points = points.data(), req.pointCount = count;
   if (stretch) {
     // The box at the original size first, so that the anchor keeps its place.
-    double ox = 0, oy = 0;
-    for (int32_t i = 0; i < given; i++) ox = std::max(ox, vertices[2 * i]), oy = std::max(oy, vertices[2 * i + 1]);
-    req.width = int32_t(std::nearbyint(ox)) + 1, req.height = int32_t(std::nearbyint(oy)) + 1;
+    PolygonBox(vertices, given, &req.width, &req.height);
     StretchBox(&req, int32_t(w), int32_t(h));
   } else {
     req.width = int32_t(w), req.height = int32_t(h);
@@ -188,7 +196,7 @@ uint32_t RenderLine(const qmShapePlacement *at, int32_t x1, int32_t y1, int32_t 
     };
     turn(&x1, &y1);
     turn(&x2, &y2);
-    thickness = std::max(1, int32_t(std::lround(std::min(thickness * MatrixScale(m), 1e6))));
+    thickness = ScaledStroke(thickness, MatrixScale(m));
   }
   if (thickness > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   return RenderLineImage(x1, y1, x2, y2, color, std::max(thickness, 1), antialias, out);
@@ -204,10 +212,7 @@ uint32_t ShapeBoxSize(int32_t type, const qmShapeLayerData *shape, int32_t *widt
     return SideOf(type == QMTYPE_CIRCLE ? shape->radiusA : shape->radiusB, height);
   case QMTYPE_POLYGON: {
     if (!shape->vertices || shape->vertexCount < 2) return ERR_WRONGUSAGE;
-    double x1 = 0, y1 = 0;
-    for (int32_t i = 0; i < shape->vertexCount; i++)
-      x1 = std::max(x1, shape->vertices[2 * i]), y1 = std::max(y1, shape->vertices[2 * i + 1]);
-    *width = int32_t(std::nearbyint(x1)) + 1, *height = int32_t(std::nearbyint(y1)) + 1;
+    PolygonBox(shape->vertices, shape->vertexCount, width, height);
     return 0;
   }
   default: return ERR_WRONGUSAGE;
