@@ -268,7 +268,7 @@ struct LayoutPass {
     cur = pending = req->style;
     lineHeight = cur.font ? cur.font->height : 0;
     // Stored breaks replace wrapping by width.
-    if (recordBreaks) wrap = kind == QM_TEXT_PRINT ? req->wrap - req->marginLeft + 1 : req->wrap;
+    if (recordBreaks) wrap = TextWrapWidth(req, kind);
     if (kind == QM_TEXT_PRINT) {
       penX = runX = req->cursorX - req->marginLeft;
       out->firstLineOffset = penX;

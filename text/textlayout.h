@@ -84,6 +84,11 @@ uint32_t ComputeTextExtent(const char *text, int32_t length, int32_t encoding, q
 // Shadow distance and edge size into 1..64; a direction above 7 becomes 3.
 void ClampTextStyle(qmTextStyle *style);
 
+// The width the text wraps at for an output kind: Print wraps at its right margin, counted from
+// the left margin.
+inline int32_t TextWrapWidth(const qmTextRequest *request, int32_t kind) {
+  return kind == QM_TEXT_PRINT ? request->wrap - request->marginLeft + 1 : request->wrap;
+}
 // Lays the request's text out for an output kind. plain: tags off. New break and tab-choice
 // tables are filled when the request has none and keepTables is set (they then stay in the
 // request, allocated with new). 0 or an error code.

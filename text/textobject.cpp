@@ -75,9 +75,7 @@ uint32_t RenderTextAtScale(qmTextRequest *request, int32_t kind, double sx, doub
   uint32_t err = LayoutTextBlock(&r, kind, 0, lookup, context, keepTables, &layout);
   if (keepTables) request->breaks = r.breaks, request->tabChoices = r.tabChoices;
   *box = {};
-  // Print wraps at its right margin, counted from the left margin.
-  const int32_t wrap = kind == QM_TEXT_PRINT ? r.wrap - r.marginLeft + 1 : r.wrap;
-  if (!err) err = RenderTextRuns(&r, &layout, wrap, box);
+  if (!err) err = RenderTextRuns(&r, &layout, TextWrapWidth(&r, kind), box);
   if (scaleFont) SetFontScale(font, 1.0, 1.0);
   *fontScaled = scaleFont;
   return err;

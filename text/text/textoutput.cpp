@@ -137,9 +137,8 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
   }
   qmTextLayout layout;
   if (uint32_t err = LayoutTextBlock(request, kind, plain, LookupTagConstant, L, 0, &layout)) return err;
-  int32_t wrap = kind == QM_TEXT_PRINT ? request->wrap - request->marginLeft + 1 : request->wrap;
   qmTextBox box;
-  if (uint32_t err = RenderTextRuns(request, &layout, wrap, &box)) return err;
+  if (uint32_t err = RenderTextRuns(request, &layout, TextWrapWidth(request, kind), &box)) return err;
   const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
   int32_t x, y;
   if (kind == QM_TEXT_PRINT) {
