@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -295,9 +296,7 @@ uint32_t MakeTextLayerBorder(const qmMask *mask, const qmAlphaChannel *alpha, in
   for (int32_t y = 0; y < height; y++)
     for (int32_t x = 0; x < width; x++)
       text.At(x, y) = alpha ? alpha->memory[size_t(y) * size_t(alpha->bytesPerRow) + size_t(x)]
-                            : (mask->memory[size_t(y) * size_t(mask->bytesPerRow) + size_t(x / 8)] & (0x80 >> (x % 8)))
-                                ? 255
-                                : 0;
+                      : GetMaskBit(mask->memory + size_t(y) * size_t(mask->bytesPerRow), x) ? 255 : 0;
   Coverage wide;
   try {
     wide = Widen(text, radius, alpha != nullptr);
@@ -319,7 +318,7 @@ uint32_t MakeTextLayerBorder(const qmMask *mask, const qmAlphaChannel *alpha, in
     for (int32_t x = 0; x < wide.width; x++) {
       const uint8_t c = wide.At(x, y);
       if (alpha) plane->memory[size_t(y) * size_t(plane->bytesPerRow) + size_t(x)] = c;
-      else if (c) plane->memory[size_t(y) * size_t(plane->bytesPerRow) + size_t(x / 8)] |= uint8_t(0x80 >> (x % 8));
+      else if (c) SetMaskBit(plane->memory + size_t(y) * size_t(plane->bytesPerRow), x, true);
     }
   *bitmapOut = bitmap;
   if (alpha) *alphaOut = plane;
