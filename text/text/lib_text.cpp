@@ -367,15 +367,20 @@ uint32_t TxtCreateTextObject(VmState *L) {
   return AppendTextObject(L, o);
 }
 
-// What a text object layer keeps: its position and the object's size and, for an object shown
-// at its first size and upright, the object's request too, from which the layer engine renders
-// it again when the layer is scaled (the layer copies it). A scaled or turned object keeps only
-// the position block, and its layer is scaled from the picture.
-void TextObjectLayerRequest(const qmTextObject *o, int32_t x, int32_t y, qmTextRequest *place) {
+// The object's picture as a TEXTOBJECT layer at the resolved position (x, y), through
+// ShowTextAsLayer. What the layer keeps: its position and the object's size and, for an object
+// shown at its first size and upright, the object's request too, from which the layer engine
+// renders it again when the layer is scaled (the layer copies it). A scaled or turned object
+// keeps only the position block, and its layer is scaled from the picture.
+uint32_t ShowTextObjectLayer(VmState *L, const qmTextObject *o, int32_t x, int32_t y, const qmTransform *transform,
+                             const qmDisplayTags *tags, int32_t position, uint32_t flags) {
   const bool asMade = o->width == o->baseWidth && o->height == o->baseHeight && o->rotation == 0.0;
-  *place = asMade ? o->request : qmTextRequest{};
-  place->x = x, place->y = y;
-  place->width = o->width, place->height = o->height;
+  qmTextRequest place = asMade ? o->request : qmTextRequest{};
+  place.x = x, place.y = y;
+  place.width = o->width, place.height = o->height;
+  const qmObjectId id{o->header.id, o->header.handle};
+  return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &id, o->bitmap, o->mask, o->alpha, o->width, o->height,
+                         x + o->xOffset, y + o->yOffset, transform, tags, position, flags);
 }
 
 // Without layers the picture is drawn as stored (the tags' turning and scaling belong to
@@ -392,11 +397,7 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   if (D && D->layersOn && (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
     const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
     const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
-    qmTextRequest place;
-    TextObjectLayerRequest(o, x, y, &place);
-    const qmObjectId id{o->header.id, o->header.handle};
-    return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &id, o->bitmap, o->mask, o->alpha, o->width, o->height,
-                           x + o->xOffset, y + o->yOffset, &t, &tags, -1, 0);
+    return ShowTextObjectLayer(L, o, x, y, &t, &tags, -1, 0);
   }
   int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
   int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
@@ -890,12 +891,8 @@ uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int3
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
   x = ResolvePositionX(L, x, o->width, 0, 0);
   y = ResolvePositionY(L, y, o->height, 0, 0);
-  qmTextRequest place;
-  TextObjectLayerRequest(o, x, y, &place);
-  const qmObjectId own{o->header.id, o->header.handle};
-  return ShowTextAsLayer(L, &place, QMTYPE_TEXTOBJECT, &own, o->bitmap, o->mask, o->alpha, o->width, o->height,
-                         x + o->xOffset, y + o->yOffset, nullptr, nullptr, position,
-                         IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
+  return ShowTextObjectLayer(L, o, x, y, nullptr, nullptr, position,
+                             IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
 }
 
 uint32_t InitTextLibrary(VmState *L) {
