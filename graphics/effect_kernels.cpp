@@ -67,14 +67,10 @@ inline uint32_t Rgb(int32_t r, int32_t g, int32_t b) { return (uint32_t(r) << 16
 // `count` padded rows so every padded row is converted once per pass.
 struct PlaneRing {
   int32_t count;
-  int64_t length;
   std::vector<double> data; // count rows x 3 planes x capacity
   int64_t capacity;
-  PlaneRing(int32_t rows, int64_t n) : count(rows), length(n), data(size_t(rows * 3 * n)), capacity(n) {}
+  PlaneRing(int32_t rows, int64_t n) : count(rows), data(size_t(rows * 3 * n)), capacity(n) {}
   double *Plane(int64_t row, int32_t channel) { return data.data() + ((row % count) * 3 + channel) * capacity; }
-  void Load(int64_t row, const uint32_t *src, const ChannelShifts &sh) {
-    SplitChannels(src, length, sh.r, sh.g, sh.b, Plane(row, 0), Plane(row, 1), Plane(row, 2));
-  }
 };
 
 // Rows of a picture in padded coordinates: padded (x, y) is the picture's (x - colPad, y - rowPad)
@@ -106,22 +102,20 @@ void ConvolveRow(PlaneRing &ring, int64_t y, const std::vector<std::pair<int32_t
   PackChannels(sums[0].data(), sums[1].data(), sums[2].data(), width, sh.r, sh.g, sh.b, out);
 }
 
-// One convolution pass: rowsUsed padded rows (from padded row firstRow) and columnsUsed padded
-// columns feed each output pixel. Every padded row is converted once, into a ring, before the
-// output row that would overwrite it is written; so a pass may read the picture it writes as long
-// as no output depends on columns of a strip already written (strips 0: whole rows). Otherwise
-// columns go in strips so that the ring stays small whatever the kernel's size.
-void ConvolvePass(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const RowSource &src, int32_t firstRow,
+// One convolution pass: rowsUsed padded rows and columnsUsed padded columns feed each output
+// pixel. Every padded row is converted once, into a ring; columns go in strips so that the ring
+// stays small whatever the kernel's size.
+void ConvolvePass(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const RowSource &src,
                   int32_t rowsUsed, int32_t columnsUsed, const std::vector<std::pair<int32_t, int32_t>> &taps,
-                  const double *kernel, const ChannelShifts &sh, bool strips) {
-  const int32_t strip = strips ? std::min(width, 512) : width;
+                  const double *kernel, const ChannelShifts &sh) {
+  const int32_t strip = std::min(width, 512);
   PlaneRing ring(rowsUsed, int64_t(strip) + columnsUsed - 1);
   std::vector<double> sums[3] = {std::vector<double>(strip), std::vector<double>(strip), std::vector<double>(strip)};
   std::vector<const double *> ptrs(taps.size());
   for (int32_t x0 = 0; x0 < width; x0 += strip) {
     const int32_t n = std::min(strip, width - x0);
     const int64_t len = int64_t(n) + columnsUsed - 1;
-    auto load = [&](int64_t r) { src.Load(firstRow + r, x0, len, sh, ring.Plane(r, 0), ring.Plane(r, 1), ring.Plane(r, 2)); };
+    auto load = [&](int64_t r) { src.Load(r, x0, len, sh, ring.Plane(r, 0), ring.Plane(r, 1), ring.Plane(r, 2)); };
     for (int32_t r = 0; r + 1 < rowsUsed; r++) load(r);
     for (int32_t y = 0; y < height; y++) {
       load(int64_t(y) + rowsUsed - 1);
@@ -244,7 +238,7 @@ int32_t Convolve2D(const qmConvolveRequest *req) {
   if (!pad) return ERR_MEM;
   // The padded copy is the source, so the window may reach into columns already written.
   const RowSource padded{pad.get(), int32_t(PaddedPitch(req->width, w)), req->height + w - 1, padPitch, 0, 0};
-  ConvolvePass(req->pixels, req->width, req->height, req->pitch, padded, 0, w, w, taps, kernel.data(), ShiftsOf(req->format), true);
+  ConvolvePass(req->pixels, req->width, req->height, req->pitch, padded, w, w, taps, kernel.data(), ShiftsOf(req->format));
   return 0;
 }
 
