@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "graphics/pixelformat.h"
+
 namespace {
 
 __attribute__((target("avx2"))) inline __m256d Clamp255(__m256d v) {
@@ -41,7 +43,7 @@ __attribute__((target("avx2"))) void ConvolveTapsRows(const double *const *taps,
   for (; x < n; x++) {
     double s = 0;
     for (int32_t k = 0; k < count; k++) s += weights[k] * taps[k][x];
-    out[x] = Truncate ? (s < 0 ? 0.0 : s > 255 ? 255.0 : double(int32_t(s))) : s;
+    out[x] = Truncate ? double(ClampChannel(s)) : s;
   }
 }
 
