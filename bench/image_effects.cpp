@@ -164,21 +164,24 @@ void OpenCvYuvI420ToBgra(benchmark::State &state) {
 }
 BENCHMARK(OpenCvYuvI420ToBgra)->Unit(benchmark::kMillisecond);
 
-void SwscaleYuv420pToBgra(benchmark::State &state) {
+// The frame converted by the peer to BGRA at dw x dh with nearest samples.
+void SwscalePointTo(benchmark::State &state, int dw, int dh) {
   const auto f = I420();
-  std::vector<uint32_t> out(size_t(kW) * kH);
-  SwsContext *ctx = sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, kW, kH, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
+  std::vector<uint32_t> out(size_t(dw) * dh);
+  SwsContext *ctx = sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, dw, dh, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
   if (!ctx) return state.SkipWithError("sws_getContext");
   const uint8_t *planes[3] = {f.data(), f.data() + kW * kH, f.data() + kW * kH + kW * kH / 4};
   const int strides[3] = {kW, kW / 2, kW / 2};
   uint8_t *dst[1] = {reinterpret_cast<uint8_t *>(out.data())};
-  const int dstStride[1] = {kW * 4};
+  const int dstStride[1] = {dw * 4};
   for (auto _ : state) {
     sws_scale(ctx, planes, strides, 0, kH, dst, dstStride);
     benchmark::DoNotOptimize(out.data());
   }
   sws_freeContext(ctx);
 }
+
+void SwscaleYuv420pToBgra(benchmark::State &state) { SwscalePointTo(state, kW, kH); }
 BENCHMARK(SwscaleYuv420pToBgra)->Unit(benchmark::kMillisecond);
 
 // The frame scaled to 1280x720 and 2560x1440 with nearest samples.
@@ -198,20 +201,7 @@ void OurYuvScaled(benchmark::State &state) {
 BENCHMARK(OurYuvScaled)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
 void SwscalePointScaled(benchmark::State &state) {
-  const auto f = I420();
-  const int dw = kScaledSizes[state.range(0)][0], dh = kScaledSizes[state.range(0)][1];
-  std::vector<uint32_t> out(size_t(dw) * dh);
-  SwsContext *ctx = sws_getContext(kW, kH, AV_PIX_FMT_YUV420P, dw, dh, AV_PIX_FMT_BGRA, SWS_POINT, nullptr, nullptr, nullptr);
-  if (!ctx) return state.SkipWithError("sws_getContext");
-  const uint8_t *planes[3] = {f.data(), f.data() + kW * kH, f.data() + kW * kH + kW * kH / 4};
-  const int strides[3] = {kW, kW / 2, kW / 2};
-  uint8_t *dst[1] = {reinterpret_cast<uint8_t *>(out.data())};
-  const int dstStride[1] = {dw * 4};
-  for (auto _ : state) {
-    sws_scale(ctx, planes, strides, 0, kH, dst, dstStride);
-    benchmark::DoNotOptimize(out.data());
-  }
-  sws_freeContext(ctx);
+  SwscalePointTo(state, kScaledSizes[state.range(0)][0], kScaledSizes[state.range(0)][1]);
 }
 BENCHMARK(SwscalePointScaled)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond);
 
