@@ -210,3 +210,9 @@ void UnlinkDisplay(qmDisplay *display);
 void ResetDisplayInput(VmState *vm, qmDisplay *display);
 // The only display, or the second while the first is the backdrop display.
 bool IsSoleDisplay(const qmDisplay *display);
+// Whether what is drawn goes to layers: layers are on and the output is the display itself or
+// its background picture selected with SelectBGPic.
+inline bool LayersTakeOutput(const qmDisplay *display) {
+  return display && display->layersOn &&
+         (display->outputType == DISPOUT_DISPLAY || display->outputType == DISPOUT_BGPIC);
+}

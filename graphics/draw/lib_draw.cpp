@@ -183,8 +183,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   // composed from the layers.
   qmDisplay *d = o.display;
   qmPlayerContext *ctx = GetPlayerContext(L);
-  const bool toLayer = d->layersOn && ctx && ctx->addImageLayer &&
-                       (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
+  const bool toLayer = LayersTakeOutput(d) && ctx && ctx->addImageLayer;
   // A layer keeps the shape untransformed and draws it again through its transform.
   qmShapeLayerData shape{};
   qmTransform transform{};
@@ -329,8 +328,7 @@ uint32_t DrawBox(VmState *L) {
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
   // With layers on every box is a layer: the shape path hands it over.
-  const bool toLayers = o.display->layersOn &&
-                        (o.display->outputType == DISPOUT_DISPLAY || o.display->outputType == DISPOUT_BGPIC);
+  const bool toLayers = LayersTakeOutput(o.display);
   if (o.target.clipMask || toLayers) return RenderShape(L, &req, tags);
   PlaceShapeBox(L, &req);
   const int32_t x = req.x, y = req.y;
@@ -570,8 +568,7 @@ uint32_t DrawLine(VmState *L) {
   }
   const bool antialias = GetDrawStyle()->formStyle & FORM_ANTIALIAS;
   qmPlayerContext *ctx = GetPlayerContext(L);
-  if (o.display->layersOn && ctx && ctx->addImageLayer &&
-      (o.onDisplay || o.display->outputType == DISPOUT_BGPIC))
+  if (LayersTakeOutput(o.display) && ctx && ctx->addImageLayer)
     return AddLineLayer(L, o, x1, y1, x2, y2, color, thickness, antialias, &tags);
   if (thickness == 1) {
     DrawTargetLine(&o.target, x1, y1, x2, y2, color, antialias);
@@ -604,9 +601,7 @@ uint32_t DrawPlot(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   const uint32_t color = vm_optinteger(L, 3, 0);
   // A pixel cannot be a layer: with layers on only a Select* target takes it.
-  const qmDisplay *cd = CurrentDisplay;
-  if (cd && cd->layersOn && (cd->outputType == DISPOUT_DISPLAY || cd->outputType == DISPOUT_BGPIC))
-    return ERR_LAYERSUPPORT2;
+  if (LayersTakeOutput(CurrentDisplay)) return ERR_LAYERSUPPORT2;
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
   x = ResolvePositionX(L, x, 1, 0, 0), y = ResolvePositionY(L, y, 1, 0, 0);
@@ -648,8 +643,7 @@ uint32_t DrawCls(VmState *L) {
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
   // With layers on every layer of the picture goes first.
   qmPlayerContext *ctx = GetPlayerContext(L);
-  if (o.display->layersOn && ctx && ctx->removeAllLayers &&
-      (o.onDisplay || o.display->outputType == DISPOUT_BGPIC)) {
+  if (LayersTakeOutput(o.display) && ctx && ctx->removeAllLayers) {
     if (uint32_t code = ctx->removeAllLayers(L)) return code;
     if (!o.onDisplay) return 0;
   }

@@ -393,8 +393,7 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   qmTransform t;
   qmDisplayTags tags;
   if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
-  qmDisplay *D = CurrentDisplay;
-  if (D && D->layersOn && (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC)) {
+  if (LayersTakeOutput(CurrentDisplay)) {
     const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
     const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
     return ShowTextObjectLayer(L, o, x, y, &t, &tags, -1, 0);

@@ -105,8 +105,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
                          const qmDisplayTags *tags) {
   qmDisplay *D = CurrentDisplay;
   qmPlayerContext *ctx = GetPlayerContext(L);
-  const bool layered = D && D->layersOn && ctx && ctx->addTextLayer &&
-                       (D->outputType == DISPOUT_DISPLAY || D->outputType == DISPOUT_BGPIC);
+  const bool layered = LayersTakeOutput(D) && ctx && ctx->addTextLayer;
   // As a layer, the text's edge, shadow and transparency become the layer's border, shadow and
   // transparency: the picture holds the plain text, which the layer engine can turn, scale and
   // render again without them baked in.
