@@ -265,16 +265,6 @@ void InitRequest(qmShapeRequest *req, int32_t type, int32_t x, int32_t y, uint32
   req->matrix[0] = req->matrix[3] = 1;
 }
 
-// A shape's own box from its radius: 2r + 1, refused beyond the largest picture before
-// anything is made.
-uint32_t SideFromRadius(int32_t radius, int32_t *side) {
-  if (radius < 1) return ERR_WRONGUSAGE;
-  const int64_t s = 2 * int64_t(radius) + 1;
-  if (s > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  *side = int32_t(s);
-  return 0;
-}
-
 // The optional argument at i: a table of the shape's keys (read by read), or a number for the
 // caller. True when it was a table.
 template <class F> bool ReadShapeTable(VmState *L, int i, F &&read) {

@@ -64,27 +64,19 @@ void PolygonBox(const double *vertices, int32_t count, int32_t *width, int32_t *
   *width = int32_t(std::nearbyint(x1)) + 1, *height = int32_t(std::nearbyint(y1)) + 1;
 }
 
-uint32_t SideOf(int32_t radius, int32_t *side) {
-  if (radius < 1) return ERR_WRONGUSAGE;
-  const int64_t s = 2 * int64_t(radius) + 1;
-  if (s > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  *side = int32_t(s);
-  return 0;
-}
-
 // Radii stretched by the matrix when it only stretches; the box follows them.
 uint32_t PlaceRadii(qmShapeRequest *req, int32_t ra, int32_t rb, double *styleScale) {
   int32_t w, h;
-  if (uint32_t code = SideOf(ra, &w)) return code;
-  if (uint32_t code = SideOf(rb, &h)) return code;
+  if (uint32_t code = SideFromRadius(ra, &w)) return code;
+  if (uint32_t code = SideFromRadius(rb, &h)) return code;
   req->radiusX = ra, req->radiusY = rb;
   req->width = w, req->height = h;
   double sx, sy;
   *styleScale = MatrixScale(req->matrix);
   if (!IsIdentityMatrix(req->matrix) && PureScale(req->matrix, &sx, &sy)) {
     const int32_t a = std::max(1, Scaled(ra, sx)), b = std::max(1, Scaled(rb, sy));
-    if (uint32_t code = SideOf(a, &w)) return code;
-    if (uint32_t code = SideOf(b, &h)) return code;
+    if (uint32_t code = SideFromRadius(a, &w)) return code;
+    if (uint32_t code = SideFromRadius(b, &h)) return code;
     req->radiusX = a, req->radiusY = b;
     StretchBox(req, w, h);
   }
@@ -92,6 +84,14 @@ uint32_t PlaceRadii(qmShapeRequest *req, int32_t ra, int32_t rb, double *styleSc
 }
 
 }  // namespace
+
+uint32_t SideFromRadius(int32_t radius, int32_t *side) {
+  if (radius < 1) return ERR_WRONGUSAGE;
+  const int64_t s = 2 * int64_t(radius) + 1;
+  if (s > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  *side = int32_t(s);
+  return 0;
+}
 
 void ScaleShapeStyle(qmDrawStyle *style, double scale) {
   if (scale == 1 || !std::isfinite(scale)) return;
@@ -208,8 +208,8 @@ uint32_t ShapeBoxSize(int32_t type, const qmShapeLayerData *shape, int32_t *widt
   case QMTYPE_CIRCLE:
   case QMTYPE_ELLIPSE:
   case QMTYPE_ARC:
-    if (uint32_t code = SideOf(shape->radiusA, width)) return code;
-    return SideOf(type == QMTYPE_CIRCLE ? shape->radiusA : shape->radiusB, height);
+    if (uint32_t code = SideFromRadius(shape->radiusA, width)) return code;
+    return SideFromRadius(type == QMTYPE_CIRCLE ? shape->radiusA : shape->radiusB, height);
   case QMTYPE_POLYGON: {
     if (!shape->vertices || shape->vertexCount < 2) return ERR_WRONGUSAGE;
     PolygonBox(shape->vertices, shape->vertexCount, width, height);

@@ -26,6 +26,9 @@ struct qmShapePlacement {
   double anchorX, anchorY;
 };
 
+// A shape's own box from its radius: 2r + 1, refused beyond the largest picture before
+// anything is made. 0, ERR_WRONGUSAGE for a radius below 1 or ERR_MEM.
+uint32_t SideFromRadius(int32_t radius, int32_t *side);
 // A matrix's lengths along x and y scale a shape's line width and drop shadow with it.
 void ScaleShapeStyle(qmDrawStyle *style, double scale);
 
