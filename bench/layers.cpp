@@ -268,13 +268,7 @@ struct Decorated {
     LinkLayerAtTail(&pic, layer);
     GetLayerBounds(layer, state, &x, &y, &w, &h);
   }
-  void DropCaches() {
-    qmLayerState *s = layer->current;
-    FreeBitmap(s->border.bitmap), FreeMask(s->border.mask), FreeAlphaChannel(s->border.alpha);
-    s->border = {};
-    FreeAlphaChannel(s->shadowAlpha);
-    s->shadowAlpha = nullptr;
-  }
+  void DropCaches() { DropDerivedImages(layer->current); }
   ~Decorated() {
     FreeBGPicLayers(nullptr, &pic);
     FreeBitmap(pic.shown.bitmap);
