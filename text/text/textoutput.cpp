@@ -74,7 +74,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   if (!D || !ctx || !ctx->addTextLayer || !bitmap) return 0;
   const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
   qmImageLayer layer{};
-  int32_t left = x - int32_t(width * anchorX), top = y - int32_t(height * anchorY);
+  const int32_t left = x - int32_t(width * anchorX), top = y - int32_t(height * anchorY);
   // The layer keeps the untouched picture: the layer engine shows it through its transform and
   // filters, as it does for brushes.
   if (uint32_t err = CopyBitmap(bitmap, mask, alpha, 0, 0, width, height, 0, &layer.bitmap,
@@ -84,7 +84,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   if (tags) own = *tags;
   layer.kind = uint32_t(kind);
   if (id) layer.id = *id;
-  layer.requestedX = left + int32_t(width * anchorX), layer.requestedY = top + int32_t(height * anchorY);
+  layer.requestedX = x, layer.requestedY = y;
   layer.objectWidth = width, layer.objectHeight = height;
   layer.x = left, layer.y = top;
   layer.width = width, layer.height = height;
