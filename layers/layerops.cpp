@@ -8,7 +8,6 @@
 #include "display/imagecore.h"
 #include "graphics/bitmap.h"
 #include "graphics/graphics/clipregion.h"
-#include "layers/objectlayers.h"
 #include "layers/sweep.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -44,11 +43,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     // Planes and state were handed over: nothing of them may stay behind.
     qmPlaneSet handed = planes;
     FreePlaneSet(&handed);
-    if (state) {
-      FreeLayerStateImages(state);
-      FreeLayerTextRequest(state);
-      MemFree(state);
-    }
+    if (state) FreeLayerState(L, state);
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
   state->own = planes;
@@ -62,10 +57,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
-    ReleaseLayerClip(L, state);
-    FreeLayerStateImages(state);
-    FreeLayerTextRequest(state);
-    MemFree(state);
+    FreeLayerState(L, state);
     MemFree(layer->name);
     MemFree(layer);
     return code;

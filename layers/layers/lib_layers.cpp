@@ -513,7 +513,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
       FreePlaneSet(&planes);
-      MemFree(state);
+      FreeLayerState(L, state);
       return ERR_MEM;
     }
   }
