@@ -204,12 +204,7 @@ void FreeLayerState(VmState *L, qmLayerState *s) {
 }
 
 void FreeLayerContents(VmState *L, qmLayer *layer) {
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    qmLayerState *s = states[i];
-    if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
-    FreeLayerState(L, s);
-  }
+  ForEachLayerState(layer, [L](qmLayerState *s) { FreeLayerState(L, s); });
   layer->base = layer->unscaled = layer->current = nullptr;
   MemFree(layer->name);
   layer->name = nullptr;

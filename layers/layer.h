@@ -92,6 +92,17 @@ uint32_t SetLayerNameChecked(const qmBGPic *pic, qmLayer *layer, const char *nam
 // there already.
 int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
 
+// Calls f with each distinct state record of the layer once (base, unscaled, current may be
+// one record); the three are read before the first call, so f may free them.
+template <typename F>
+void ForEachLayerState(qmLayer *layer, F f) {
+  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
+  for (int i = 0; i < 3; i++) {
+    if (!states[i] || (i >= 1 && states[i] == states[0]) || (i == 2 && states[i] == states[1])) continue;
+    f(states[i]);
+  }
+}
+
 // Frees what one state owns (image sets, a private clip region, a polygon's vertices); the
 // record stays.
 void FreeLayerStateImages(qmLayerState *state);

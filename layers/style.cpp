@@ -359,16 +359,6 @@ uint32_t ReadCommonKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChan
   return 0;
 }
 
-// Each distinct state record of the layer once.
-template <typename F>
-void ForEachState(qmLayer *layer, F f) {
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    if (!states[i] || (i >= 1 && states[i] == states[0]) || (i == 2 && states[i] == states[1])) continue;
-    f(states[i]);
-  }
-}
-
 void CollectLayer(const qmLayer *layer, qmDirtyRectList *batch) {
   int32_t x, y, w, h;
   GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
@@ -400,7 +390,7 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
                                  src.mask ? &own.mask : nullptr, src.alpha ? &own.alpha : nullptr))
     return code;
   CollectLayer(layer, batch);
-  ForEachState(layer, DropDerivedImages);
+  ForEachLayerState(layer, DropDerivedImages);
   FreePlaneSet(&base->own);
   FreePlaneSet(&base->transformed);
   base->own = own;
@@ -461,7 +451,7 @@ uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirt
     return code;
   }
   CollectLayer(layer, batch);
-  ForEachState(layer, DropDerivedImages);
+  ForEachLayerState(layer, DropDerivedImages);
   FreePlaneSet(&base->own);
   FreePlaneSet(&base->transformed);
   MemFree(base->shape.vertices);
@@ -487,7 +477,7 @@ void Reanchor(qmLayer *layer) {
   const qmLayerState *base = layer->base;
   const int32_t dx = base->requestedX - int32_t(base->objectWidth * layer->anchorX) - base->anchoredX;
   const int32_t dy = base->requestedY - int32_t(base->objectHeight * layer->anchorY) - base->anchoredY;
-  ForEachState(layer, [&](qmLayerState *s) {
+  ForEachLayerState(layer, [&](qmLayerState *s) {
     s->anchoredX += dx, s->anchoredY += dy;
     s->x += dx, s->y += dy;
   });
@@ -540,16 +530,16 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
   const bool borderChanged = std::memcmp(&look.border, &layer->border, sizeof look.border) != 0;
   const bool anchorChanged = look.anchorX != layer->anchorX || look.anchorY != layer->anchorY;
-  if (filtersChanged) ForEachState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
+  if (filtersChanged) ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
   if (shadowChanged || filtersChanged) {
-    ForEachState(layer, [](qmLayerState *s) {
+    ForEachLayerState(layer, [](qmLayerState *s) {
       FreeAlphaChannel(s->shadowAlpha);
       s->shadowAlpha = nullptr;
     });
     CollectLayer(layer, batch);
   }
   if (borderChanged || filtersChanged) {
-    ForEachState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
+    ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
     CollectLayer(layer, batch);
   }
   layer->hidden = look.hidden;

@@ -15,16 +15,11 @@ namespace {
 
 // The caches built from the shadow and the border, thrown away in every distinct state.
 void FreeDecorations(qmLayer *layer, bool border) {
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    qmLayerState *s = states[i];
-    if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
+  ForEachLayerState(layer, [border](qmLayerState *s) {
     FreeAlphaChannel(s->shadowAlpha);
     s->shadowAlpha = nullptr;
-    if (!border) continue;
-    FreeBitmap(s->border.bitmap), FreeMask(s->border.mask), FreeAlphaChannel(s->border.alpha);
-    s->border = {};
-  }
+    if (border) FreePlaneSet(&s->border);
+  });
 }
 
 // The checks every layer command makes, then the layer at the position.

@@ -458,8 +458,7 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   auto *l = static_cast<qmLayer *>(record);
   if (FindLayerIndex(CurrentBGPic, l) < 0) return;
   qmLayerState *s = l->current;
-  FreeBitmap(s->filtered.bitmap), FreeMask(s->filtered.mask), FreeAlphaChannel(s->filtered.alpha);
-  s->filtered = {};
+  FreePlaneSet(&s->filtered);
   CurrentBGPic->layersChanged = 1;
   RefreshLayer(L, l);
 }
