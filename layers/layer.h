@@ -15,6 +15,9 @@ struct qmTextRequest;
 
 inline constexpr int32_t kMaxLayerName = 255;
 inline constexpr int32_t kMaxLayerGroup = 64;
+// Layer positions and shadow displacements are cut to this many pixels either way, so that the
+// picture code can add sizes to them without overflow.
+inline constexpr int64_t kPositionLimit = 1 << 28;
 
 // Where a layer is and what it has cached. Every image set is owned by the state.
 struct qmLayerState {

@@ -25,8 +25,6 @@ bool AnyFilter(const qmLayer *l) {
 }
 
 // Whether the rectangle reaches into a picture of W x H.
-constexpr int64_t kPositionLimit = 1 << 28;
-
 bool OnPicture(int32_t x, int32_t y, int32_t w, int32_t h, int32_t W, int32_t H) {
   return int64_t(x) + w >= 1 && x < W && int64_t(y) + h >= 1 && y < H;
 }
@@ -145,7 +143,6 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
 
 namespace {
 
-// Positions stay within what the picture code can add without overflow.
 int32_t ClampPosition(int64_t v) { return int32_t(std::clamp<int64_t>(v, -kPositionLimit, kPositionLimit)); }
 
 // A state moved so that its requested position becomes (nx, ny), its anchored position

@@ -52,9 +52,6 @@ bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w,
 
 namespace {
 
-// Shadow displacements are cut to this many pixels either way.
-constexpr int64_t kPositionLimit = 1 << 28;
-
 struct qmRect {
   int32_t x, y, w, h;
 };
