@@ -152,16 +152,21 @@ void DetectPureRotation(qmTransform *t) {
   }
 }
 
-bool IsShapeLayer(const qmLayer *layer) {
-  switch (layer->type) {
+bool IsShapeType(int32_t type) {
+  switch (type) {
   case QMTYPE_BOX:
   case QMTYPE_CIRCLE:
   case QMTYPE_ELLIPSE:
+  case QMTYPE_LINE:
   case QMTYPE_POLYGON:
-  case QMTYPE_ARC: return layer->base && layer->base->shapeData;
-  case QMTYPE_LINE: return layer->base && layer->base->shapeData && layer->base->shape.thickness >= 1;
+  case QMTYPE_ARC: return true;
   default: return false;
   }
+}
+
+bool IsShapeLayer(const qmLayer *layer) {
+  if (!IsShapeType(layer->type) || !layer->base || !layer->base->shapeData) return false;
+  return layer->type != QMTYPE_LINE || layer->base->shape.thickness >= 1;
 }
 
 static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,

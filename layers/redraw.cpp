@@ -181,12 +181,7 @@ void DrawBorder(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &cli
 
 // An unfilled outline drawn in the border's colour: its border stands for it.
 bool BorderReplacesImage(const qmLayer *l) {
-  if (!l->border.on) return false;
-  switch (l->type) {
-  case QMTYPE_BOX: case QMTYPE_CIRCLE: case QMTYPE_ELLIPSE: case QMTYPE_LINE: case QMTYPE_POLYGON:
-  case QMTYPE_ARC: case QMTYPE_VECTORPATH: break;
-  default: return false;
-  }
+  if (!l->border.on || !(IsShapeType(l->type) || l->type == QMTYPE_VECTORPATH)) return false;
   const qmLayerState *base = l->base;
   return base->shapeData && base->fillStyle == DRAWFILL_NONE && base->shapeColor == l->border.color;
 }

@@ -32,18 +32,6 @@ bool IsBrushContent(int32_t type) {
   return type == QMTYPE_BRUSH || type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART;
 }
 
-bool IsShapeContent(int32_t type) {
-  switch (type) {
-  case QMTYPE_BOX:
-  case QMTYPE_CIRCLE:
-  case QMTYPE_ELLIPSE:
-  case QMTYPE_LINE:
-  case QMTYPE_POLYGON:
-  case QMTYPE_ARC: return true;
-  default: return false;
-  }
-}
-
 // Most vertices a polygon layer takes, as the polygon command.
 constexpr int32_t kVertexMax = 999;
 
@@ -206,9 +194,9 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
   int32_t type = layer->type;
   if (GetFieldInt(L, t, "type", &type, nullptr) && type != layer->type) {
     if (uint32_t code = CheckTypeKeys(L, t, type)) return code;
-    if (IsShapeContent(type)) {
+    if (IsShapeType(type)) {
       // A shape made from another kind of layer starts from the draw style in force now.
-      if (!IsShapeContent(layer->type)) {
+      if (!IsShapeType(layer->type)) {
         c->shape = {};
         c->shape.style = *GetDrawStyle();
         c->shape.clockwise = 1;
@@ -241,7 +229,7 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
       return MissingObjectError(&id, layer->type == QMTYPE_ANIM ? ERR_FINDANIM : ERR_FINDPATH);
     return 0;
   }
-  if (IsShapeContent(c->type)) return ReadShapeKeys(L, t, c);
+  if (IsShapeType(c->type)) return ReadShapeKeys(L, t, c);
   if (!IsBrushContent(c->type)) return 0;
   if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = 1;
   int part = 0;
@@ -560,7 +548,7 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   }
   if (c.contentChanged) {
     layer->transform = c.transform;
-    if (uint32_t code = IsShapeContent(c.type) ? ReplaceShape(L, layer, c, batch) : ReplaceContent(L, layer, c, batch))
+    if (uint32_t code = IsShapeType(c.type) ? ReplaceShape(L, layer, c, batch) : ReplaceContent(L, layer, c, batch))
       return code;
   }
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));
