@@ -271,7 +271,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   }
   // The unscaled rendering is followed by one for the display when it scales this picture's
   // layers.
-  const bool follow = !scaled && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic && (sx != 1.0 || sy != 1.0);
+  const bool follow = !scaled && DisplayScalesPictureLayers(d, CurrentBGPic);
   const uint32_t followMode = (mode & LRENDERMODE_FOLLOW) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW
                                                           : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.

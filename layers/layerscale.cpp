@@ -11,6 +11,10 @@
 
 bool DisplayScalesLayers(const qmDisplay *d) { return d && d->scaleLayer && d->scaleWidth && d->scaleHeight; }
 
+bool DisplayScalesPictureLayers(const qmDisplay *d, const qmBGPic *pic) {
+  return DisplayScalesLayers(d) && d->bgpic == pic && (d->scaleX != 1.0 || d->scaleY != 1.0);
+}
+
 uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic) {
   qmDisplay *const oldDisplay = CurrentDisplay;
   qmBGPic *const oldPic = CurrentBGPic;

@@ -526,9 +526,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
                                state, r->position, flags))
     return code;
   const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
-  const qmDisplay *d = CurrentDisplay;
-  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic &&
-                      (d->scaleX != 1.0 || d->scaleY != 1.0);
+  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesPictureLayers(CurrentDisplay, CurrentBGPic);
   if (!transformed && !scaled) return 0;
   // The layer keeps the untouched picture and shows it through its transform, or at the
   // display's scale (the transform's rendering brings that one along).
