@@ -270,11 +270,7 @@ bool LayerReach(const qmLayer *l, qmLayerState *s, qmRect *reach) {
   if (l->border.on && !EnsureBorderImage(l, s)) {
     *reach = {INT32_MIN / 2, INT32_MIN / 2, INT32_MAX, INT32_MAX};
   } else {
-    qmRect r{s->x, s->y, s->width, s->height};
-    auto unite = [&r](const qmRect &o) { UnionRect(&r.x, &r.y, &r.w, &r.h, o.x, o.y, o.w, o.h); };
-    if (l->border.on) unite(BorderRect(s));
-    if (l->shadow.on) unite(ShadowRect(l, s));
-    *reach = r;
+    GetLayerBounds(l, s, &reach->x, &reach->y, &reach->w, &reach->h);
   }
   if (s->clip && !Intersect(*reach, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, reach)) return false;
   return reach->w > 0 && reach->h > 0;
