@@ -317,12 +317,12 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     if (uint32_t code = GetLayerOrGroupArg(L, 1, pic, &l, &index, nullptr)) return code;
     layers.push_back(l);
   } while (index != -1);
-  int32_t dx = 0, dy = 0;
+  // A hidden layer keeps its place (x and y stay kKeepPosition); a group moves by (x, y).
+  uint32_t placeFlags = 0;
   if (layers.size() == 1 || hide) {
     const qmLayer *one = layers[0];
-    if (!hide && x != kKeepPosition) x = ResolvePositionX(L, x, one->base->objectWidth, 0, one->anchorX);
-    if (!hide && y != kKeepPosition) y = ResolvePositionY(L, y, one->base->objectHeight, 0, one->anchorY);
-    if (hide) x = y = kKeepPosition;
+    if (x != kKeepPosition) x = ResolvePositionX(L, x, one->base->objectWidth, 0, one->anchorX);
+    if (y != kKeepPosition) y = ResolvePositionY(L, y, one->base->objectHeight, 0, one->anchorY);
   } else {
     int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
     for (const qmLayer *l : layers) {
@@ -336,16 +336,16 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     auto offset = [](int64_t to, int64_t from) {
       return int32_t(std::clamp<int64_t>(to - from, -kKeepPosition, kKeepPosition));
     };
-    if (x != kKeepPosition) dx = offset(ResolvePositionX(L, x, boxW, 0, 0), left);
-    if (y != kKeepPosition) dy = offset(ResolvePositionY(L, y, boxH, 0, 0), top);
+    x = x != kKeepPosition ? offset(ResolvePositionX(L, x, boxW, 0, 0), left) : 0;
+    y = y != kKeepPosition ? offset(ResolvePositionY(L, y, boxH, 0, 0), top) : 0;
+    placeFlags = PLACE_RELATIVEX | PLACE_RELATIVEY;
   }
   pic->layersChanged = 1;
   const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
   LayerRefreshBatch.count = 0;
   for (qmLayer *l : layers) {
     l->hidden = hide;
-    if (layers.size() == 1 || hide) PlaceLayer(L, l, nullptr, x, y, 0, 0, batch ? &LayerRefreshBatch : nullptr);
-    else PlaceLayer(L, l, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, batch ? &LayerRefreshBatch : nullptr);
+    PlaceLayer(L, l, nullptr, x, y, 0, placeFlags, batch ? &LayerRefreshBatch : nullptr);
   }
   if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
   return 0;
