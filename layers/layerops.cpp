@@ -167,7 +167,8 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
 void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
                 uint32_t flags, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
-  const bool decorated = layer->shadow.on || layer->border.on;
+  // Placed only, the layer needs none of the rectangles below.
+  const bool decorated = !returnOnly && (layer->shadow.on || layer->border.on);
   int32_t before[4] = {};
   if (decorated) GetLayerBounds(layer, current, &before[0], &before[1], &before[2], &before[3]);
   const int32_t oldX = current->x, oldY = current->y;
@@ -190,13 +191,13 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
     }
     if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
   }
+  if (returnOnly) return;
   // The old and the new place of the picture, as wide as the larger of its sizes.
   const int32_t w = formerSize ? std::max(formerSize[0], current->width) : current->width;
   const int32_t h = formerSize ? std::max(formerSize[1], current->height) : current->height;
   const int64_t spanX = std::llabs(int64_t(current->x) - oldX) + w, spanY = std::llabs(int64_t(current->y) - oldY) + h;
   int32_t rect[4] = {std::min(oldX, current->x), std::min(oldY, current->y),
                      int32_t(std::min<int64_t>(spanX, INT32_MAX)), int32_t(std::min<int64_t>(spanY, INT32_MAX))};
-  if (returnOnly) return;
   if (decorated) {
     int32_t after[4];
     GetLayerBounds(layer, current, &after[0], &after[1], &after[2], &after[3]);
