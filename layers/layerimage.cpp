@@ -65,7 +65,6 @@ uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLay
   return 0;
 }
 
-
 // cos and sin of whole degrees 0..360 from the draw library's tables (kept as angles 360 - i).
 bool DegreeTables(const double **cosine, const double **sine) {
   const qmDrawTables *t = GetDrawTables();
@@ -75,6 +74,30 @@ bool DegreeTables(const double **cosine, const double **sine) {
   }
   *cosine = t->cosine, *sine = t->sine;
   return true;
+}
+
+// The shape of state S drawn by the shape renderers at the placement.
+uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
+                          qmShapeImage *out) {
+  const qmShapeLayerData &shape = S->shape;
+  if (type == QMTYPE_LINE)
+    return RenderLine(at, S->lineX1, S->lineY1, S->lineX2, S->lineY2, shape.thickness, S->shapeColor,
+                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, out);
+  const qmBitmap *texture = nullptr;
+  if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
+    qmObjectId id = shape.style.texture;
+    qmBrush *b = nullptr;
+    if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_DELETED)) return code;
+    texture = b->bitmap;
+  }
+  return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
+                           out);
+}
+
+// A corner at pos, whose anchor lies share pixels further on, for a display of that scale: the
+// anchor point taken to the scale, less the anchor's unscaled share (the picture turns about it).
+int32_t ScaledCorner(int32_t pos, double share, double scale) {
+  return int32_t(std::lround((pos + share) * scale - share));
 }
 
 }  // namespace
@@ -108,9 +131,6 @@ uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useF
   SetImage(out, *held, S->width, S->height);
   return 0;
 }
-
-static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
-                                 qmShapeImage *out);
 
 uint32_t RenderShapeLayerImage(VmState *L, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out) {
   *out = {};
@@ -169,23 +189,6 @@ bool IsShapeLayer(const qmLayer *layer) {
   return layer->type != QMTYPE_LINE || layer->base->shape.thickness >= 1;
 }
 
-static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
-                          qmShapeImage *out) {
-  const qmShapeLayerData &shape = S->shape;
-  if (type == QMTYPE_LINE)
-    return RenderLine(at, S->lineX1, S->lineY1, S->lineX2, S->lineY2, shape.thickness, S->shapeColor,
-                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, out);
-  const qmBitmap *texture = nullptr;
-  if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
-    qmObjectId id = shape.style.texture;
-    qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_DELETED)) return code;
-    texture = b->bitmap;
-  }
-  return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
-                           out);
-}
-
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
   switch (layer->type) {
@@ -202,10 +205,8 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
       // For the display scale the shape turns about its anchor point taken to that scale: the
       // corner handed on is that point less the anchor's share of the unscaled size.
       const qmDisplay *d = CurrentDisplay;
-      const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
-      const double ax = base->objectWidth * layer->anchorX, ay = base->objectHeight * layer->anchorY;
-      at.x = int32_t(std::lround((base->anchoredX + ax) * sx - ax));
-      at.y = int32_t(std::lround((base->anchoredY + ay) * sy - ay));
+      at.x = ScaledCorner(base->anchoredX, base->objectWidth * layer->anchorX, d ? d->scaleX : 1.0);
+      at.y = ScaledCorner(base->anchoredY, base->objectHeight * layer->anchorY, d ? d->scaleY : 1.0);
     }
     std::memcpy(at.matrix, transform->matrix, sizeof at.matrix);
     qmShapeImage img{};
@@ -301,9 +302,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     }
     // The picture turns about its anchor point, which lies at the display's scale: the corner
     // handed to the renderer is that point less the anchor's share of the unscaled size.
-    const double ax = base->width * layer->anchorX, ay = base->height * layer->anchorY;
-    N->x = int32_t(std::lround((base->x + ax) * sx - ax));
-    N->y = int32_t(std::lround((base->y + ay) * sy - ay));
+    N->x = ScaledCorner(base->x, base->width * layer->anchorX, sx);
+    N->y = ScaledCorner(base->y, base->height * layer->anchorY, sy);
   }
   // A rendered state is cut by a copy of its own: the region counts the layer once, for its
   // base state, and a second reference would release it twice. Scaled, the unscaled state's
