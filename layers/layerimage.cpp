@@ -22,9 +22,6 @@
 namespace {
 
 bool IsPartType(int32_t type) { return type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART; }
-bool IsTextType(int32_t type) {
-  return type == QMTYPE_TEXTOBJECT || type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT;
-}
 
 void SetImage(qmLayerImage *out, const qmPlaneSet &set, int32_t width, int32_t height) {
   *out = {set.bitmap, set.mask, set.alpha, width, height, 0, 0, nullptr};
@@ -182,6 +179,10 @@ bool IsShapeType(int32_t type) {
   case QMTYPE_ARC: return true;
   default: return false;
   }
+}
+
+bool IsTextType(int32_t type) {
+  return type == QMTYPE_TEXTOBJECT || type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT;
 }
 
 bool IsShapeLayer(const qmLayer *layer) {
