@@ -110,10 +110,10 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
 bool BuildTextLayerBorder(const qmLayer *layer, const qmLayerState *state, uint32_t rgb, int32_t size,
                           qmPlaneSet *out, uint32_t *code) {
   if (!IsTextType(layer->type) || size >= 8) return false;
-  const qmPlaneSet &img = state->transformed.bitmap ? state->transformed : state->own;
-  if (!img.bitmap || (!img.mask && !img.alpha)) return false;
+  const qmPlaneSet *img = StatePicture(state, 0, 1);
+  if (!img || (!img->mask && !img->alpha)) return false;
   *out = {};
-  *code = MakeTextLayerBorder(img.mask, img.alpha, state->width, state->height, rgb, size, &out->bitmap, &out->mask,
+  *code = MakeTextLayerBorder(img->mask, img->alpha, state->width, state->height, rgb, size, &out->bitmap, &out->mask,
                               &out->alpha);
   return true;
 }
