@@ -109,6 +109,9 @@ void ForEachLayerState(qmLayer *layer, F f) {
 // Frees what one state owns (image sets, a private clip region, a polygon's vertices); the
 // record stays.
 void FreeLayerStateImages(qmLayerState *state);
+// Planes of width x height that show nothing (every pixel, mask bit and alpha value 0): a
+// bitmap with a mask and an alpha channel as asked. false, *out empty, when one cannot be made.
+bool AllocClearedPlanes(int32_t width, int32_t height, bool withMask, bool withAlpha, qmPlaneSet *out);
 // Frees the images made from a state's picture (filtered copy, border, shadow), to be made
 // again from what the state holds now.
 void DropDerivedImages(qmLayerState *state);

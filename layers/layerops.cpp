@@ -236,12 +236,7 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
   if (t.bitmap) {
     qmPlaneSet old = t;
     t = {};
-    if (width >= 1 && height >= 1) {
-      t.bitmap = AllocClearedBitmap(width, height);
-      if (t.bitmap && old.mask) t.mask = AllocMask(width, height, 1);
-      if (t.bitmap && old.alpha) t.alpha = AllocAlphaChannel(width, height, 1);
-      if (!t.bitmap || (old.mask && !t.mask) || (old.alpha && !t.alpha)) FreePlaneSet(&t);
-    }
+    if (width >= 1 && height >= 1) AllocClearedPlanes(width, height, old.mask, old.alpha, &t);
     FreePlaneSet(&old);
   }
   DropDerivedImages(s);

@@ -30,15 +30,9 @@ namespace {
 
 // Planes of the state's size that show nothing: every pixel, mask bit and alpha value 0.
 void GiveClearedPlanes(qmLayerState *s, bool withMask) {
-  if (s->width < 1 || s->height < 1) return;
-  qmPlaneSet p{AllocClearedBitmap(s->width, s->height), nullptr, nullptr};
-  if (withMask) p.mask = AllocMask(s->width, s->height, 1);
-  else p.alpha = AllocAlphaChannel(s->width, s->height, 1);
-  if (!p.bitmap || (!p.mask && !p.alpha)) {
-    FreePlaneSet(&p);
-    return;
-  }
-  s->transformed = p;
+  qmPlaneSet p;
+  if (s->width >= 1 && s->height >= 1 && AllocClearedPlanes(s->width, s->height, withMask, !withMask, &p))
+    s->transformed = p;
 }
 
 }  // namespace
