@@ -303,6 +303,12 @@ uint32_t LayerGuard() {
   return 0;
 }
 
+uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
+  if (uint32_t code = LayerGuard()) return code;
+  *out = GetNthLayer(CurrentBGPic, position);
+  return *out ? 0u : uint32_t(ERR_LAYERRANGE);
+}
+
 uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out) {
   if (uint32_t code = LayerGuard()) return code;

@@ -5,6 +5,7 @@
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "layers/layer.h"
+#include "layers/layerops.h"
 #include "layers/layers/lib_layers.h"
 #include "layers/redraw.h"
 #include "runtime/cmdargs.h"
@@ -20,13 +21,6 @@ void FreeDecorations(qmLayer *layer, bool border) {
     s->shadowAlpha = nullptr;
     if (border) FreePlaneSet(&s->border);
   });
-}
-
-// The checks every layer command makes, then the layer at the position.
-uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
-  if (uint32_t code = LayerGuard()) return code;
-  *out = position >= 1 ? GetNthLayer(CurrentBGPic, position) : nullptr;
-  return *out ? 0u : uint32_t(ERR_LAYERRANGE);
 }
 
 void RefreshBounds(VmState *L, const int32_t r[4]) { RefreshRect(L, r[0], r[1], r[2], r[3]); }
