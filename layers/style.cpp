@@ -17,7 +17,7 @@
 #include "graphics/graphics/position.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layers/layerargs.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"

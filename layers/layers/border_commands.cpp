@@ -1,12 +1,14 @@
 // SetLayerShadow and SetLayerBorder: a layer's drop shadow and outline switched on, changed or
 // off, with the area they cover before and after refreshed together.
+#include "layers/layers/border_commands.h"
+
 #include <cmath>
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layers/layerargs.h"
 #include "layers/redraw.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

@@ -21,6 +21,7 @@
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layerscale.h"
+#include "layers/layers/border_commands.h"
 #include "layers/layers/style_commands.h"
 #include "layers/objectlayers.h"
 #include "layers/layers/layerargs.h"

@@ -8,7 +8,7 @@
 #include "graphics/graphics/clipregion.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layers/layerargs.h"
 #include "layers/style.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
