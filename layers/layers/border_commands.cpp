@@ -25,13 +25,24 @@ void FreeDecorations(qmLayer *layer, bool border) {
   });
 }
 
-void RefreshBounds(VmState *L, const int32_t r[4]) { RefreshRect(L, r[0], r[1], r[2], r[3]); }
-
-// The old bounds united with the layer's bounds now.
-void UniteWithBounds(const qmLayer *layer, int32_t r[4]) {
-  int32_t x, y, w, h;
-  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
-  UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
+// The layer's shadow or border (block; border says which) set to value or switched off, the
+// caches built from it dropped (a shadow falls from the border, so it goes with either), and the
+// area it covered before and covers now refreshed together.
+template <typename Block>
+void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &value, bool on, bool border) {
+  CurrentBGPic->layersChanged = 1;
+  int32_t r[4];
+  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
+  FreeDecorations(layer, border);
+  if (on) {
+    *block = value;
+    int32_t x, y, w, h;
+    GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+    UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
+  } else {
+    block->on = 0;
+  }
+  RefreshRect(L, r[0], r[1], r[2], r[3]);
 }
 
 }  // namespace
@@ -47,17 +58,7 @@ uint32_t LaySetLayerBorder(VmState *L) {
   qmLayer *layer = nullptr;
   if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
   if (on == 0 && !layer->border.on) return 0;
-  CurrentBGPic->layersChanged = 1;
-  int32_t r[4];
-  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
-  FreeDecorations(layer, true);
-  if (on != 0) {
-    layer->border = {1, color, NumberToInt(size)};
-    UniteWithBounds(layer, r);
-  } else {
-    layer->border.on = 0;
-  }
-  RefreshBounds(L, r);
+  SwitchDecoration(L, layer, &layer->border, {1, color, NumberToInt(size)}, on != 0, true);
   return 0;
 }
 
@@ -75,16 +76,7 @@ uint32_t LaySetLayerShadow(VmState *L) {
   qmLayer *layer = nullptr;
   if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
   if (on == 0 && !layer->shadow.on) return 0;
-  CurrentBGPic->layersChanged = 1;
-  int32_t r[4];
-  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
-  FreeDecorations(layer, false);
-  if (on != 0) {
-    layer->shadow = {1, color, NumberToInt(size), NumberToInt(direction), radius, sigma};
-    UniteWithBounds(layer, r);
-  } else {
-    layer->shadow.on = 0;
-  }
-  RefreshBounds(L, r);
+  SwitchDecoration(L, layer, &layer->shadow, {1, color, NumberToInt(size), NumberToInt(direction), radius, sigma},
+                   on != 0, false);
   return 0;
 }
