@@ -319,21 +319,17 @@ uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmO
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
     if (uint32_t code = ctx->insertTextObjectLayer(L, id, x, y, position, hidden)) return code;
-    qmLayer *layer = GetNthLayer(pic, position);
-    if (!layer) return ERR_LAYERRANGE;
-    if (!noRefresh && !hidden) RefreshLayer(L, layer);
-    if (out) *out = layer;
-    return 0;
+  } else {
+    // Anims are drawn as layers by their own library, which does not exist yet.
+    if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
+    qmImageRequest req{};
+    req.layerPosition = position;
+    req.kind = QMTYPE_BRUSH;
+    req.id = *id;
+    req.x = x, req.y = y;
+    req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
+    if (uint32_t code = DisplayImageCore(L, &req)) return code;
   }
-  // Anims are drawn as layers by their own library, which does not exist yet.
-  if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
-  qmImageRequest req{};
-  req.layerPosition = position;
-  req.kind = QMTYPE_BRUSH;
-  req.id = *id;
-  req.x = x, req.y = y;
-  req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
-  if (uint32_t code = DisplayImageCore(L, &req)) return code;
   qmLayer *layer = GetNthLayer(pic, position);
   if (!layer) return ERR_LAYERRANGE;
   if (!noRefresh && !hidden) RefreshLayer(L, layer);
