@@ -65,17 +65,6 @@ uint32_t BuildShapeOutline(const qmLayer *layer, const qmLayerState *s, uint32_t
   return 0;
 }
 
-bool HasShapeOutline(const qmLayer *layer) {
-  switch (layer->type) {
-  case QMTYPE_BOX:
-  case QMTYPE_CIRCLE:
-  case QMTYPE_ELLIPSE:
-  case QMTYPE_POLYGON:
-  case QMTYPE_ARC: return layer->base->shapeData != 0;
-  default: return false;
-  }
-}
-
 }  // namespace
 
 int32_t GetTransformedEdgeOffset(const double m[4], int32_t width, int32_t height, int32_t edge) {
@@ -103,7 +92,8 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   const qmPlaneSet &baseImg = layer->base->own;
   const double *m = layer->transform.matrix;
   uint32_t textCode = 0;
-  if (HasShapeOutline(layer)) {
+  // A line's border is made from its picture like any other.
+  if (IsShapeLayer(layer) && layer->type != QMTYPE_LINE) {
     if (uint32_t code = BuildShapeOutline(layer, s, rgb, size, &ox, &oy, &border)) return code;
   } else if (BuildTextLayerBorder(layer, s, rgb, size, &border, &textCode)) {
     if (textCode) return textCode;

@@ -153,6 +153,19 @@ int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t z) {
   return 1;
 }
 
+bool AllocClearedPlanes(int32_t width, int32_t height, bool withMask, bool withAlpha, qmPlaneSet *out) {
+  qmPlaneSet p{AllocClearedBitmap(width, height), nullptr, nullptr};
+  if (p.bitmap && withMask) p.mask = AllocMask(width, height, 1);
+  if (p.bitmap && withAlpha) p.alpha = AllocAlphaChannel(width, height, 1);
+  if (!p.bitmap || (withMask && !p.mask) || (withAlpha && !p.alpha)) {
+    FreePlaneSet(&p);
+    *out = {};
+    return false;
+  }
+  *out = p;
+  return true;
+}
+
 void DropDerivedImages(qmLayerState *s) {
   FreePlaneSet(&s->filtered);
   FreePlaneSet(&s->border);
@@ -204,12 +217,7 @@ void FreeLayerState(VmState *L, qmLayerState *s) {
 }
 
 void FreeLayerContents(VmState *L, qmLayer *layer) {
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    qmLayerState *s = states[i];
-    if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
-    FreeLayerState(L, s);
-  }
+  ForEachLayerState(layer, [L](qmLayerState *s) { FreeLayerState(L, s); });
   layer->base = layer->unscaled = layer->current = nullptr;
   MemFree(layer->name);
   layer->name = nullptr;

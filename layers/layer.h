@@ -15,6 +15,9 @@ struct qmTextRequest;
 
 inline constexpr int32_t kMaxLayerName = 255;
 inline constexpr int32_t kMaxLayerGroup = 64;
+// Layer positions and shadow displacements are cut to this many pixels either way, so that the
+// picture code can add sizes to them without overflow.
+inline constexpr int64_t kPositionLimit = 1 << 28;
 
 // Where a layer is and what it has cached. Every image set is owned by the state.
 struct qmLayerState {
@@ -92,9 +95,23 @@ uint32_t SetLayerNameChecked(const qmBGPic *pic, qmLayer *layer, const char *nam
 // there already.
 int32_t MoveLayerToPos(qmBGPic *pic, qmLayer *layer, int32_t position);
 
+// Calls f with each distinct state record of the layer once (base, unscaled, current may be
+// one record); the three are read before the first call, so f may free them.
+template <typename F>
+void ForEachLayerState(qmLayer *layer, F f) {
+  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
+  for (int i = 0; i < 3; i++) {
+    if (!states[i] || (i >= 1 && states[i] == states[0]) || (i == 2 && states[i] == states[1])) continue;
+    f(states[i]);
+  }
+}
+
 // Frees what one state owns (image sets, a private clip region, a polygon's vertices); the
 // record stays.
 void FreeLayerStateImages(qmLayerState *state);
+// Planes of width x height that show nothing (every pixel, mask bit and alpha value 0): a
+// bitmap with a mask and an alpha channel as asked. false, *out empty, when one cannot be made.
+bool AllocClearedPlanes(int32_t width, int32_t height, bool withMask, bool withAlpha, qmPlaneSet *out);
 // Frees the images made from a state's picture (filtered copy, border, shadow), to be made
 // again from what the state holds now.
 void DropDerivedImages(qmLayerState *state);

@@ -22,9 +22,6 @@
 namespace {
 
 bool IsPartType(int32_t type) { return type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART; }
-bool IsTextType(int32_t type) {
-  return type == QMTYPE_TEXTOBJECT || type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT;
-}
 
 void SetImage(qmLayerImage *out, const qmPlaneSet &set, int32_t width, int32_t height) {
   *out = {set.bitmap, set.mask, set.alpha, width, height, 0, 0, nullptr};
@@ -65,7 +62,6 @@ uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLay
   return 0;
 }
 
-
 // cos and sin of whole degrees 0..360 from the draw library's tables (kept as angles 360 - i).
 bool DegreeTables(const double **cosine, const double **sine) {
   const qmDrawTables *t = GetDrawTables();
@@ -75,6 +71,30 @@ bool DegreeTables(const double **cosine, const double **sine) {
   }
   *cosine = t->cosine, *sine = t->sine;
   return true;
+}
+
+// The shape of state S drawn by the shape renderers at the placement.
+uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
+                          qmShapeImage *out) {
+  const qmShapeLayerData &shape = S->shape;
+  if (type == QMTYPE_LINE)
+    return RenderLine(at, S->lineX1, S->lineY1, S->lineX2, S->lineY2, shape.thickness, S->shapeColor,
+                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, out);
+  const qmBitmap *texture = nullptr;
+  if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
+    qmObjectId id = shape.style.texture;
+    qmBrush *b = nullptr;
+    if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_DELETED)) return code;
+    texture = b->bitmap;
+  }
+  return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
+                           out);
+}
+
+// A corner at pos, whose anchor lies share pixels further on, for a display of that scale: the
+// anchor point taken to the scale, less the anchor's unscaled share (the picture turns about it).
+int32_t ScaledCorner(int32_t pos, double share, double scale) {
+  return int32_t(std::lround((pos + share) * scale - share));
 }
 
 }  // namespace
@@ -108,9 +128,6 @@ uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useF
   SetImage(out, *held, S->width, S->height);
   return 0;
 }
-
-static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
-                                 qmShapeImage *out);
 
 uint32_t RenderShapeLayerImage(VmState *L, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out) {
   *out = {};
@@ -152,33 +169,25 @@ void DetectPureRotation(qmTransform *t) {
   }
 }
 
-bool IsShapeLayer(const qmLayer *layer) {
-  switch (layer->type) {
+bool IsShapeType(int32_t type) {
+  switch (type) {
   case QMTYPE_BOX:
   case QMTYPE_CIRCLE:
   case QMTYPE_ELLIPSE:
+  case QMTYPE_LINE:
   case QMTYPE_POLYGON:
-  case QMTYPE_ARC: return layer->base && layer->base->shapeData;
-  case QMTYPE_LINE: return layer->base && layer->base->shapeData && layer->base->shape.thickness >= 1;
+  case QMTYPE_ARC: return true;
   default: return false;
   }
 }
 
-static uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
-                          qmShapeImage *out) {
-  const qmShapeLayerData &shape = S->shape;
-  if (type == QMTYPE_LINE)
-    return RenderLine(at, S->lineX1, S->lineY1, S->lineX2, S->lineY2, shape.thickness, S->shapeColor,
-                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, out);
-  const qmBitmap *texture = nullptr;
-  if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
-    qmObjectId id = shape.style.texture;
-    qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_DELETED)) return code;
-    texture = b->bitmap;
-  }
-  return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
-                           out);
+bool IsTextType(int32_t type) {
+  return type == QMTYPE_TEXTOBJECT || type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT;
+}
+
+bool IsShapeLayer(const qmLayer *layer) {
+  if (!IsShapeType(layer->type) || !layer->base || !layer->base->shapeData) return false;
+  return layer->type != QMTYPE_LINE || layer->base->shape.thickness >= 1;
 }
 
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
@@ -197,10 +206,8 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
       // For the display scale the shape turns about its anchor point taken to that scale: the
       // corner handed on is that point less the anchor's share of the unscaled size.
       const qmDisplay *d = CurrentDisplay;
-      const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
-      const double ax = base->objectWidth * layer->anchorX, ay = base->objectHeight * layer->anchorY;
-      at.x = int32_t(std::lround((base->anchoredX + ax) * sx - ax));
-      at.y = int32_t(std::lround((base->anchoredY + ay) * sy - ay));
+      at.x = ScaledCorner(base->anchoredX, base->objectWidth * layer->anchorX, d ? d->scaleX : 1.0);
+      at.y = ScaledCorner(base->anchoredY, base->objectHeight * layer->anchorY, d ? d->scaleY : 1.0);
     }
     std::memcpy(at.matrix, transform->matrix, sizeof at.matrix);
     qmShapeImage img{};
@@ -266,7 +273,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   }
   // The unscaled rendering is followed by one for the display when it scales this picture's
   // layers.
-  const bool follow = !scaled && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic && (sx != 1.0 || sy != 1.0);
+  const bool follow = !scaled && DisplayScalesPictureLayers(d, CurrentBGPic);
   const uint32_t followMode = (mode & LRENDERMODE_FOLLOW) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW
                                                           : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.
@@ -296,9 +303,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     }
     // The picture turns about its anchor point, which lies at the display's scale: the corner
     // handed to the renderer is that point less the anchor's share of the unscaled size.
-    const double ax = base->width * layer->anchorX, ay = base->height * layer->anchorY;
-    N->x = int32_t(std::lround((base->x + ax) * sx - ax));
-    N->y = int32_t(std::lround((base->y + ay) * sy - ay));
+    N->x = ScaledCorner(base->x, base->width * layer->anchorX, sx);
+    N->y = ScaledCorner(base->y, base->height * layer->anchorY, sy);
   }
   // A rendered state is cut by a copy of its own: the region counts the layer once, for its
   // base state, and a second reference would release it twice. Scaled, the unscaled state's

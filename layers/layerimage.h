@@ -30,6 +30,10 @@ const qmPlaneSet *StatePicture(const qmLayerState *S, int32_t useFilters, int32_
 uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
                        int32_t frame, qmLayerImage *out);
 
+// The kinds drawn by the shape commands: BOX, CIRCLE, ELLIPSE, LINE, POLYGON, ARC.
+bool IsShapeType(int32_t type);
+// The kinds drawn from text: TEXTOBJECT, TEXTOUT, PRINT.
+bool IsTextType(int32_t type);
 // 1 for a shape layer that knows its shape (BOX, CIRCLE, ELLIPSE, POLYGON, ARC, a LINE with its
 // thickness): it is drawn again, not its picture turned, when transformed.
 bool IsShapeLayer(const qmLayer *layer);

@@ -8,7 +8,6 @@
 #include "display/imagecore.h"
 #include "graphics/bitmap.h"
 #include "graphics/graphics/clipregion.h"
-#include "layers/objectlayers.h"
 #include "layers/sweep.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -26,8 +25,6 @@ bool AnyFilter(const qmLayer *l) {
 }
 
 // Whether the rectangle reaches into a picture of W x H.
-constexpr int64_t kPositionLimit = 1 << 28;
-
 bool OnPicture(int32_t x, int32_t y, int32_t w, int32_t h, int32_t W, int32_t H) {
   return int64_t(x) + w >= 1 && x < W && int64_t(y) + h >= 1 && y < H;
 }
@@ -44,11 +41,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     // Planes and state were handed over: nothing of them may stay behind.
     qmPlaneSet handed = planes;
     FreePlaneSet(&handed);
-    if (state) {
-      FreeLayerStateImages(state);
-      FreeLayerTextRequest(state);
-      MemFree(state);
-    }
+    if (state) FreeLayerState(L, state);
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
   state->own = planes;
@@ -62,10 +55,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
-    ReleaseLayerClip(L, state);
-    FreeLayerStateImages(state);
-    FreeLayerTextRequest(state);
-    MemFree(state);
+    FreeLayerState(L, state);
     MemFree(layer->name);
     MemFree(layer);
     return code;
@@ -153,7 +143,6 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
 
 namespace {
 
-// Positions stay within what the picture code can add without overflow.
 int32_t ClampPosition(int64_t v) { return int32_t(std::clamp<int64_t>(v, -kPositionLimit, kPositionLimit)); }
 
 // A state moved so that its requested position becomes (nx, ny), its anchored position
@@ -178,7 +167,8 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
 void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
                 uint32_t flags, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
-  const bool decorated = layer->shadow.on || layer->border.on;
+  // Placed only, the layer needs none of the rectangles below.
+  const bool decorated = !returnOnly && (layer->shadow.on || layer->border.on);
   int32_t before[4] = {};
   if (decorated) GetLayerBounds(layer, current, &before[0], &before[1], &before[2], &before[3]);
   const int32_t oldX = current->x, oldY = current->y;
@@ -201,13 +191,13 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
     }
     if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
   }
+  if (returnOnly) return;
   // The old and the new place of the picture, as wide as the larger of its sizes.
   const int32_t w = formerSize ? std::max(formerSize[0], current->width) : current->width;
   const int32_t h = formerSize ? std::max(formerSize[1], current->height) : current->height;
   const int64_t spanX = std::llabs(int64_t(current->x) - oldX) + w, spanY = std::llabs(int64_t(current->y) - oldY) + h;
   int32_t rect[4] = {std::min(oldX, current->x), std::min(oldY, current->y),
                      int32_t(std::min<int64_t>(spanX, INT32_MAX)), int32_t(std::min<int64_t>(spanY, INT32_MAX))};
-  if (returnOnly) return;
   if (decorated) {
     int32_t after[4];
     GetLayerBounds(layer, current, &after[0], &after[1], &after[2], &after[3]);
@@ -246,12 +236,7 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
   if (t.bitmap) {
     qmPlaneSet old = t;
     t = {};
-    if (width >= 1 && height >= 1) {
-      t.bitmap = AllocClearedBitmap(width, height);
-      if (t.bitmap && old.mask) t.mask = AllocMask(width, height, 1);
-      if (t.bitmap && old.alpha) t.alpha = AllocAlphaChannel(width, height, 1);
-      if (!t.bitmap || (old.mask && !t.mask) || (old.alpha && !t.alpha)) FreePlaneSet(&t);
-    }
+    if (width >= 1 && height >= 1) AllocClearedPlanes(width, height, old.mask, old.alpha, &t);
     FreePlaneSet(&old);
   }
   DropDerivedImages(s);
@@ -318,6 +303,12 @@ uint32_t LayerGuard() {
   return 0;
 }
 
+uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
+  if (uint32_t code = LayerGuard()) return code;
+  *out = GetNthLayer(CurrentBGPic, position);
+  return *out ? 0u : uint32_t(ERR_LAYERRANGE);
+}
+
 uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out) {
   if (uint32_t code = LayerGuard()) return code;
@@ -328,21 +319,17 @@ uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmO
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
     if (uint32_t code = ctx->insertTextObjectLayer(L, id, x, y, position, hidden)) return code;
-    qmLayer *layer = GetNthLayer(pic, position);
-    if (!layer) return ERR_LAYERRANGE;
-    if (!noRefresh && !hidden) RefreshLayer(L, layer);
-    if (out) *out = layer;
-    return 0;
+  } else {
+    // Anims are drawn as layers by their own library, which does not exist yet.
+    if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
+    qmImageRequest req{};
+    req.layerPosition = position;
+    req.kind = QMTYPE_BRUSH;
+    req.id = *id;
+    req.x = x, req.y = y;
+    req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
+    if (uint32_t code = DisplayImageCore(L, &req)) return code;
   }
-  // Anims are drawn as layers by their own library, which does not exist yet.
-  if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
-  qmImageRequest req{};
-  req.layerPosition = position;
-  req.kind = QMTYPE_BRUSH;
-  req.id = *id;
-  req.x = x, req.y = y;
-  req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
-  if (uint32_t code = DisplayImageCore(L, &req)) return code;
   qmLayer *layer = GetNthLayer(pic, position);
   if (!layer) return ERR_LAYERRANGE;
   if (!noRefresh && !hidden) RefreshLayer(L, layer);

@@ -58,6 +58,9 @@ qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id,
 // Layers may be used: not while a Select* target takes the drawing, and only with layers on.
 // 0 or ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK, ERR_SELECTALPHACHANNEL, ERR_NOLAYERS.
 uint32_t LayerGuard();
+// LayerGuard, then the layer at the 1-based position of the current picture: 0, LayerGuard's
+// errors or ERR_LAYERRANGE.
+uint32_t FindGuardedLayer(int32_t position, qmLayer **out);
 // Draws the object (a brush) as a layer at the position (0 the top; past the top clamped),
 // without drawing it directly; refreshes its box unless noRefresh or hidden. The new layer is
 // handed back when out is given. 0, ERR_INVINSERT, ERR_WRONGUSAGE for other types, the

@@ -11,6 +11,10 @@
 
 bool DisplayScalesLayers(const qmDisplay *d) { return d && d->scaleLayer && d->scaleWidth && d->scaleHeight; }
 
+bool DisplayScalesPictureLayers(const qmDisplay *d, const qmBGPic *pic) {
+  return DisplayScalesLayers(d) && d->bgpic == pic && (d->scaleX != 1.0 || d->scaleY != 1.0);
+}
+
 uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic) {
   qmDisplay *const oldDisplay = CurrentDisplay;
   qmBGPic *const oldPic = CurrentBGPic;
@@ -26,15 +30,9 @@ namespace {
 
 // Planes of the state's size that show nothing: every pixel, mask bit and alpha value 0.
 void GiveClearedPlanes(qmLayerState *s, bool withMask) {
-  if (s->width < 1 || s->height < 1) return;
-  qmPlaneSet p{AllocClearedBitmap(s->width, s->height), nullptr, nullptr};
-  if (withMask) p.mask = AllocMask(s->width, s->height, 1);
-  else p.alpha = AllocAlphaChannel(s->width, s->height, 1);
-  if (!p.bitmap || (!p.mask && !p.alpha)) {
-    FreePlaneSet(&p);
-    return;
-  }
-  s->transformed = p;
+  qmPlaneSet p;
+  if (s->width >= 1 && s->height >= 1 && AllocClearedPlanes(s->width, s->height, withMask, !withMask, &p))
+    s->transformed = p;
 }
 
 }  // namespace

@@ -10,6 +10,8 @@ struct qmBGPic;
 
 // Scale mode LAYER with a scale size set.
 bool DisplayScalesLayers(const qmDisplay *display);
+// The display shows the picture and scales its layers by a factor other than 1.
+bool DisplayScalesPictureLayers(const qmDisplay *display, const qmBGPic *pic);
 // Every layer of the picture rendered at the display's scale, in list order, with the display
 // and the picture current for the time of the call. 0 or the first error, which ends the run.
 uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic);

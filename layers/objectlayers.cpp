@@ -64,8 +64,7 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   qmTextRequest *request = base->textRequest;
   // A text object layer holds the object's request only while the object is shown as made.
   const int32_t type = layer->type;
-  if ((type != QMTYPE_TEXTOUT && type != QMTYPE_PRINT && type != QMTYPE_TEXTOBJECT) || !request || !request->text ||
-      !request->style.font || !request->style.font->scalable)
+  if (!IsTextType(type) || !request || !request->text || !request->style.font || !request->style.font->scalable)
     return 0;
   // The scale of each row: the diagonal itself, or for a turn the length of the rows, which
   // must be equal and at right angles (no shear). The row lengths are taken rather than the
@@ -110,12 +109,11 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
 
 bool BuildTextLayerBorder(const qmLayer *layer, const qmLayerState *state, uint32_t rgb, int32_t size,
                           qmPlaneSet *out, uint32_t *code) {
-  const int32_t type = layer->type;
-  if ((type != QMTYPE_TEXTOBJECT && type != QMTYPE_TEXTOUT && type != QMTYPE_PRINT) || size >= 8) return false;
-  const qmPlaneSet &img = state->transformed.bitmap ? state->transformed : state->own;
-  if (!img.bitmap || (!img.mask && !img.alpha)) return false;
+  if (!IsTextType(layer->type) || size >= 8) return false;
+  const qmPlaneSet *img = StatePicture(state, 0, 1);
+  if (!img || (!img->mask && !img->alpha)) return false;
   *out = {};
-  *code = MakeTextLayerBorder(img.mask, img.alpha, state->width, state->height, rgb, size, &out->bitmap, &out->mask,
+  *code = MakeTextLayerBorder(img->mask, img->alpha, state->width, state->height, rgb, size, &out->bitmap, &out->mask,
                               &out->alpha);
   return true;
 }

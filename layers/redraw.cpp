@@ -52,9 +52,6 @@ bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w,
 
 namespace {
 
-// Shadow displacements are cut to this many pixels either way.
-constexpr int64_t kPositionLimit = 1 << 28;
-
 struct qmRect {
   int32_t x, y, w, h;
 };
@@ -184,12 +181,7 @@ void DrawBorder(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &cli
 
 // An unfilled outline drawn in the border's colour: its border stands for it.
 bool BorderReplacesImage(const qmLayer *l) {
-  if (!l->border.on) return false;
-  switch (l->type) {
-  case QMTYPE_BOX: case QMTYPE_CIRCLE: case QMTYPE_ELLIPSE: case QMTYPE_LINE: case QMTYPE_POLYGON:
-  case QMTYPE_ARC: case QMTYPE_VECTORPATH: break;
-  default: return false;
-  }
+  if (!l->border.on || !(IsShapeType(l->type) || l->type == QMTYPE_VECTORPATH)) return false;
   const qmLayerState *base = l->base;
   return base->shapeData && base->fillStyle == DRAWFILL_NONE && base->shapeColor == l->border.color;
 }
@@ -278,11 +270,7 @@ bool LayerReach(const qmLayer *l, qmLayerState *s, qmRect *reach) {
   if (l->border.on && !EnsureBorderImage(l, s)) {
     *reach = {INT32_MIN / 2, INT32_MIN / 2, INT32_MAX, INT32_MAX};
   } else {
-    qmRect r{s->x, s->y, s->width, s->height};
-    auto unite = [&r](const qmRect &o) { UnionRect(&r.x, &r.y, &r.w, &r.h, o.x, o.y, o.w, o.h); };
-    if (l->border.on) unite(BorderRect(s));
-    if (l->shadow.on) unite(ShadowRect(l, s));
-    *reach = r;
+    GetLayerBounds(l, s, &reach->x, &reach->y, &reach->w, &reach->h);
   }
   if (s->clip && !Intersect(*reach, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, reach)) return false;
   return reach->w > 0 && reach->h > 0;

@@ -17,7 +17,7 @@
 #include "graphics/graphics/position.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layers/layerargs.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
@@ -30,18 +30,6 @@ namespace {
 
 bool IsBrushContent(int32_t type) {
   return type == QMTYPE_BRUSH || type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART;
-}
-
-bool IsShapeContent(int32_t type) {
-  switch (type) {
-  case QMTYPE_BOX:
-  case QMTYPE_CIRCLE:
-  case QMTYPE_ELLIPSE:
-  case QMTYPE_LINE:
-  case QMTYPE_POLYGON:
-  case QMTYPE_ARC: return true;
-  default: return false;
-  }
 }
 
 // Most vertices a polygon layer takes, as the polygon command.
@@ -206,9 +194,9 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
   int32_t type = layer->type;
   if (GetFieldInt(L, t, "type", &type, nullptr) && type != layer->type) {
     if (uint32_t code = CheckTypeKeys(L, t, type)) return code;
-    if (IsShapeContent(type)) {
+    if (IsShapeType(type)) {
       // A shape made from another kind of layer starts from the draw style in force now.
-      if (!IsShapeContent(layer->type)) {
+      if (!IsShapeType(layer->type)) {
         c->shape = {};
         c->shape.style = *GetDrawStyle();
         c->shape.clockwise = 1;
@@ -241,7 +229,7 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
       return MissingObjectError(&id, layer->type == QMTYPE_ANIM ? ERR_FINDANIM : ERR_FINDPATH);
     return 0;
   }
-  if (IsShapeContent(c->type)) return ReadShapeKeys(L, t, c);
+  if (IsShapeType(c->type)) return ReadShapeKeys(L, t, c);
   if (!IsBrushContent(c->type)) return 0;
   if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = 1;
   int part = 0;
@@ -359,16 +347,6 @@ uint32_t ReadCommonKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChan
   return 0;
 }
 
-// Each distinct state record of the layer once.
-template <typename F>
-void ForEachState(qmLayer *layer, F f) {
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    if (!states[i] || (i >= 1 && states[i] == states[0]) || (i == 2 && states[i] == states[1])) continue;
-    f(states[i]);
-  }
-}
-
 void CollectLayer(const qmLayer *layer, qmDirtyRectList *batch) {
   int32_t x, y, w, h;
   GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
@@ -400,7 +378,7 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
                                  src.mask ? &own.mask : nullptr, src.alpha ? &own.alpha : nullptr))
     return code;
   CollectLayer(layer, batch);
-  ForEachState(layer, DropDerivedImages);
+  ForEachLayerState(layer, DropDerivedImages);
   FreePlaneSet(&base->own);
   FreePlaneSet(&base->transformed);
   base->own = own;
@@ -461,7 +439,7 @@ uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirt
     return code;
   }
   CollectLayer(layer, batch);
-  ForEachState(layer, DropDerivedImages);
+  ForEachLayerState(layer, DropDerivedImages);
   FreePlaneSet(&base->own);
   FreePlaneSet(&base->transformed);
   MemFree(base->shape.vertices);
@@ -487,7 +465,7 @@ void Reanchor(qmLayer *layer) {
   const qmLayerState *base = layer->base;
   const int32_t dx = base->requestedX - int32_t(base->objectWidth * layer->anchorX) - base->anchoredX;
   const int32_t dy = base->requestedY - int32_t(base->objectHeight * layer->anchorY) - base->anchoredY;
-  ForEachState(layer, [&](qmLayerState *s) {
+  ForEachLayerState(layer, [&](qmLayerState *s) {
     s->anchoredX += dx, s->anchoredY += dy;
     s->x += dx, s->y += dy;
   });
@@ -540,16 +518,16 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
   const bool borderChanged = std::memcmp(&look.border, &layer->border, sizeof look.border) != 0;
   const bool anchorChanged = look.anchorX != layer->anchorX || look.anchorY != layer->anchorY;
-  if (filtersChanged) ForEachState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
+  if (filtersChanged) ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
   if (shadowChanged || filtersChanged) {
-    ForEachState(layer, [](qmLayerState *s) {
+    ForEachLayerState(layer, [](qmLayerState *s) {
       FreeAlphaChannel(s->shadowAlpha);
       s->shadowAlpha = nullptr;
     });
     CollectLayer(layer, batch);
   }
   if (borderChanged || filtersChanged) {
-    ForEachState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
+    ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
     CollectLayer(layer, batch);
   }
   layer->hidden = look.hidden;
@@ -570,7 +548,7 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
   }
   if (c.contentChanged) {
     layer->transform = c.transform;
-    if (uint32_t code = IsShapeContent(c.type) ? ReplaceShape(L, layer, c, batch) : ReplaceContent(L, layer, c, batch))
+    if (uint32_t code = IsShapeType(c.type) ? ReplaceShape(L, layer, c, batch) : ReplaceContent(L, layer, c, batch))
       return code;
   }
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));

@@ -1,11 +1,14 @@
 // SetLayerShadow and SetLayerBorder: a layer's drop shadow and outline switched on, changed or
 // off, with the area they cover before and after refreshed together.
+#include "layers/layers/border_commands.h"
+
 #include <cmath>
 
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "layers/layer.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layerops.h"
+#include "layers/layers/layerargs.h"
 #include "layers/redraw.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -15,32 +18,31 @@ namespace {
 
 // The caches built from the shadow and the border, thrown away in every distinct state.
 void FreeDecorations(qmLayer *layer, bool border) {
-  qmLayerState *states[3] = {layer->base, layer->unscaled, layer->current};
-  for (int i = 0; i < 3; i++) {
-    qmLayerState *s = states[i];
-    if (!s || (i >= 1 && s == states[0]) || (i == 2 && s == states[1])) continue;
+  ForEachLayerState(layer, [border](qmLayerState *s) {
     FreeAlphaChannel(s->shadowAlpha);
     s->shadowAlpha = nullptr;
-    if (!border) continue;
-    FreeBitmap(s->border.bitmap), FreeMask(s->border.mask), FreeAlphaChannel(s->border.alpha);
-    s->border = {};
+    if (border) FreePlaneSet(&s->border);
+  });
+}
+
+// The layer's shadow or border (block; border says which) set to value or switched off, the
+// caches built from it dropped (a shadow falls from the border, so it goes with either), and the
+// area it covered before and covers now refreshed together.
+template <typename Block>
+void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &value, bool on, bool border) {
+  CurrentBGPic->layersChanged = 1;
+  int32_t r[4];
+  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
+  FreeDecorations(layer, border);
+  if (on) {
+    *block = value;
+    int32_t x, y, w, h;
+    GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+    UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
+  } else {
+    block->on = 0;
   }
-}
-
-// The checks every layer command makes, then the layer at the position.
-uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
-  if (uint32_t code = LayerGuard()) return code;
-  *out = position >= 1 ? GetNthLayer(CurrentBGPic, position) : nullptr;
-  return *out ? 0u : uint32_t(ERR_LAYERRANGE);
-}
-
-void RefreshBounds(VmState *L, const int32_t r[4]) { RefreshRect(L, r[0], r[1], r[2], r[3]); }
-
-// The old bounds united with the layer's bounds now.
-void UniteWithBounds(const qmLayer *layer, int32_t r[4]) {
-  int32_t x, y, w, h;
-  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
-  UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
+  RefreshRect(L, r[0], r[1], r[2], r[3]);
 }
 
 }  // namespace
@@ -56,17 +58,7 @@ uint32_t LaySetLayerBorder(VmState *L) {
   qmLayer *layer = nullptr;
   if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
   if (on == 0 && !layer->border.on) return 0;
-  CurrentBGPic->layersChanged = 1;
-  int32_t r[4];
-  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
-  FreeDecorations(layer, true);
-  if (on != 0) {
-    layer->border = {1, color, NumberToInt(size)};
-    UniteWithBounds(layer, r);
-  } else {
-    layer->border.on = 0;
-  }
-  RefreshBounds(L, r);
+  SwitchDecoration(L, layer, &layer->border, {1, color, NumberToInt(size)}, on != 0, true);
   return 0;
 }
 
@@ -84,16 +76,7 @@ uint32_t LaySetLayerShadow(VmState *L) {
   qmLayer *layer = nullptr;
   if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
   if (on == 0 && !layer->shadow.on) return 0;
-  CurrentBGPic->layersChanged = 1;
-  int32_t r[4];
-  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
-  FreeDecorations(layer, false);
-  if (on != 0) {
-    layer->shadow = {1, color, NumberToInt(size), NumberToInt(direction), radius, sigma};
-    UniteWithBounds(layer, r);
-  } else {
-    layer->shadow.on = 0;
-  }
-  RefreshBounds(L, r);
+  SwitchDecoration(L, layer, &layer->shadow, {1, color, NumberToInt(size), NumberToInt(direction), radius, sigma},
+                   on != 0, false);
   return 0;
 }

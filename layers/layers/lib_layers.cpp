@@ -21,6 +21,7 @@
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layerscale.h"
+#include "layers/layers/border_commands.h"
 #include "layers/layers/style_commands.h"
 #include "layers/objectlayers.h"
 #include "layers/layers/layerargs.h"
@@ -317,12 +318,12 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     if (uint32_t code = GetLayerOrGroupArg(L, 1, pic, &l, &index, nullptr)) return code;
     layers.push_back(l);
   } while (index != -1);
-  int32_t dx = 0, dy = 0;
+  // A hidden layer keeps its place (x and y stay kKeepPosition); a group moves by (x, y).
+  uint32_t placeFlags = 0;
   if (layers.size() == 1 || hide) {
     const qmLayer *one = layers[0];
-    if (!hide && x != kKeepPosition) x = ResolvePositionX(L, x, one->base->objectWidth, 0, one->anchorX);
-    if (!hide && y != kKeepPosition) y = ResolvePositionY(L, y, one->base->objectHeight, 0, one->anchorY);
-    if (hide) x = y = kKeepPosition;
+    if (x != kKeepPosition) x = ResolvePositionX(L, x, one->base->objectWidth, 0, one->anchorX);
+    if (y != kKeepPosition) y = ResolvePositionY(L, y, one->base->objectHeight, 0, one->anchorY);
   } else {
     int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
     for (const qmLayer *l : layers) {
@@ -336,16 +337,16 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     auto offset = [](int64_t to, int64_t from) {
       return int32_t(std::clamp<int64_t>(to - from, -kKeepPosition, kKeepPosition));
     };
-    if (x != kKeepPosition) dx = offset(ResolvePositionX(L, x, boxW, 0, 0), left);
-    if (y != kKeepPosition) dy = offset(ResolvePositionY(L, y, boxH, 0, 0), top);
+    x = x != kKeepPosition ? offset(ResolvePositionX(L, x, boxW, 0, 0), left) : 0;
+    y = y != kKeepPosition ? offset(ResolvePositionY(L, y, boxH, 0, 0), top) : 0;
+    placeFlags = PLACE_RELATIVEX | PLACE_RELATIVEY;
   }
   pic->layersChanged = 1;
   const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
   LayerRefreshBatch.count = 0;
   for (qmLayer *l : layers) {
     l->hidden = hide;
-    if (layers.size() == 1 || hide) PlaceLayer(L, l, nullptr, x, y, 0, 0, batch ? &LayerRefreshBatch : nullptr);
-    else PlaceLayer(L, l, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, batch ? &LayerRefreshBatch : nullptr);
+    PlaceLayer(L, l, nullptr, x, y, 0, placeFlags, batch ? &LayerRefreshBatch : nullptr);
   }
   if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
   return 0;
@@ -458,8 +459,7 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   auto *l = static_cast<qmLayer *>(record);
   if (FindLayerIndex(CurrentBGPic, l) < 0) return;
   qmLayerState *s = l->current;
-  FreeBitmap(s->filtered.bitmap), FreeMask(s->filtered.mask), FreeAlphaChannel(s->filtered.alpha);
-  s->filtered = {};
+  FreePlaneSet(&s->filtered);
   CurrentBGPic->layersChanged = 1;
   RefreshLayer(L, l);
 }
@@ -513,7 +513,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
       FreePlaneSet(&planes);
-      MemFree(state);
+      FreeLayerState(L, state);
       return ERR_MEM;
     }
   }
@@ -527,9 +527,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
                                state, r->position, flags))
     return code;
   const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
-  const qmDisplay *d = CurrentDisplay;
-  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesLayers(d) && d->bgpic == CurrentBGPic &&
-                      (d->scaleX != 1.0 || d->scaleY != 1.0);
+  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesPictureLayers(CurrentDisplay, CurrentBGPic);
   if (!transformed && !scaled) return 0;
   // The layer keeps the untouched picture and shows it through its transform, or at the
   // display's scale (the transform's rendering brings that one along).

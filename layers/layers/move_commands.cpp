@@ -175,9 +175,8 @@ uint32_t LayNextFrame(VmState *L) {
   vm_optint32(L, 2, kKeepPosition);
   vm_optint32(L, 3, kKeepPosition);
   vm_optint32(L, 4, 0);
-  if (uint32_t code = LayerGuard()) return code;
-  const qmLayer *l = GetNthLayer(CurrentBGPic, pos);
-  if (!l) return ERR_LAYERRANGE;
+  qmLayer *l = nullptr;
+  if (uint32_t code = FindGuardedLayer(pos, &l)) return code;
   // Only anim layers have frames, and the anim library makes no layers yet.
   return ERR_NOANMLAYER;
 }
@@ -242,9 +241,8 @@ uint32_t LayModifyLayerFrames(VmState *L) {
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
   vm_checkint32(L, 2);
   vm_optint32(L, 3, 0);
-  if (uint32_t code = LayerGuard()) return code;
-  const qmLayer *l = GetNthLayer(CurrentBGPic, pos);
-  if (!l) return ERR_LAYERRANGE;
+  qmLayer *l = nullptr;
+  if (uint32_t code = FindGuardedLayer(pos, &l)) return code;
   // The layer's object is looked up as an anim; the anim library keeps none yet.
   return MissingObjectError(&l->object, ERR_FINDANIM);
 }

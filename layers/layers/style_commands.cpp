@@ -7,7 +7,8 @@
 #include "display/filters.h"
 #include "graphics/graphics/clipregion.h"
 #include "layers/layer.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layerimage.h"
+#include "layers/layers/layerargs.h"
 #include "layers/style.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -229,15 +230,10 @@ uint32_t LayGetLayerStyle(VmState *L) {
     SetFieldInt(L, "partheight", base->objectHeight);
     break;
   case QMTYPE_TEXTOBJECT: SetFieldObjectId(L, "id", &l->object); break;
-  case QMTYPE_BOX:
-  case QMTYPE_CIRCLE:
-  case QMTYPE_ELLIPSE:
-  case QMTYPE_LINE:
-  case QMTYPE_POLYGON:
-  case QMTYPE_ARC:
-    if (base->shapeData) PushShapeFields(L, l->type, base);
+  default:
+    // Texts are kept as pictures: nothing more to report.
+    if (IsShapeType(l->type) && base->shapeData) PushShapeFields(L, l->type, base);
     break;
-  default: break;  // texts are kept as pictures: nothing more to report
   }
   const qmTransform &t = l->transform;
   SetFieldInt(L, "x", base->requestedX);

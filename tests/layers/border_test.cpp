@@ -25,6 +25,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
+#include "tests/layers/layers_vm.h"
 
 namespace {
 
@@ -32,23 +33,9 @@ constexpr int kW = 64, kH = 48;
 constexpr uint32_t kBackground = 0x102030;
 constexpr double kMaskType = 28;
 
-uint32_t Channel(uint32_t c, int shift) { return (c >> shift) & 0xFF; }
-
-// d + (s - d) * a / 255 per channel.
-uint32_t Blend(uint32_t d, uint32_t s, uint32_t a) {
-  uint32_t out = 0;
-  for (int shift : {16, 8, 0}) {
-    const int dc = int(Channel(d, shift)), sc = int(Channel(s, shift));
-    out |= uint32_t(dc + (sc - dc) * int(a) / 255) << shift;
-  }
-  return out;
-}
-
-bool Near(uint32_t got, uint32_t want, int tolerance) {
-  for (int shift : {16, 8, 0})
-    if (std::abs(int(Channel(got, shift)) - int(Channel(want, shift))) > tolerance) return false;
-  return true;
-}
+using layertest::Blend;
+using layertest::Channel;
+using layertest::Near;
 
 struct Rect {
   int x, y, w, h;
@@ -61,10 +48,7 @@ struct BorderVm : DisplayVm {
   int width, height;
 
   explicit BorderVm(int w = kW, int h = kH) : width(w), height(h) {
-    EXPECT_EQ(Create(1, [&] { Set("width", w), Set("height", h), Set("color", kBackground); }).code, 0u);
-    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
-    d = Display(1);
-    EXPECT_EQ(Call("EnableLayers", {}).code, 0u);
+    d = layertest::OpenLayersDisplay(this, w, h, kBackground);
   }
   // A brush of w x h from 0xAARRGGBB words (the top byte the mask bit when masked); its id.
   int AddBrush(int w, int h, const std::function<uint32_t(int, int)> &pixel, bool masked = false) {

@@ -92,16 +92,21 @@ inline bool Near(uint32_t got, uint32_t want, int tolerance) {
   return true;
 }
 
+// Display 1 of w x h filled with the background colour, opened, with layers on.
+inline qmDisplay *OpenLayersDisplay(DisplayVm *vm, int w, int h, uint32_t background) {
+  EXPECT_EQ(vm->Create(1, [&] { vm->Set("width", w), vm->Set("height", h), vm->Set("color", background); }).code,
+            0u);
+  EXPECT_EQ(vm->Call("OpenDisplay", {1}).code, 0u);
+  qmDisplay *d = DisplayVm::Display(1);
+  EXPECT_EQ(vm->Call("EnableLayers", {}).code, 0u);
+  return d;
+}
+
 struct LayersVm : DisplayVm {
   qmDisplay *d = nullptr;
   std::vector<Picture> pics;
 
-  LayersVm() {
-    EXPECT_EQ(Create(1, [&] { Set("width", kW), Set("height", kH), Set("color", kBackground); }).code, 0u);
-    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
-    d = Display(1);
-    EXPECT_EQ(Call("EnableLayers", {}).code, 0u);
-  }
+  LayersVm() { d = OpenLayersDisplay(this, kW, kH, kBackground); }
   // A brush of id index + 1 from the picture.
   void AddBrush(const Picture &p) {
     pics.push_back(p);

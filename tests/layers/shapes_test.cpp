@@ -14,6 +14,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
+#include "tests/layers/layers_vm.h"
 
 namespace {
 
@@ -21,7 +22,7 @@ constexpr int kW = 80, kH = 60;
 constexpr uint32_t kBackground = 0x102030;
 constexpr int kRed = 0xFF0000, kBlue = 0x0000FF, kGreen = 0x00FF00;
 
-uint32_t Channel(uint32_t c, int shift) { return (c >> shift) & 0xFF; }
+using layertest::Channel;
 
 struct Patch {
   int x = 0, y = 0, w = 0, h = 0;
@@ -31,12 +32,7 @@ struct Patch {
 struct ShapeVm : DisplayVm {
   qmDisplay *d = nullptr;
 
-  ShapeVm() {
-    EXPECT_EQ(Create(1, [&] { Set("width", kW), Set("height", kH), Set("color", kBackground); }).code, 0u);
-    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
-    d = Display(1);
-    EXPECT_EQ(Call("EnableLayers", {}).code, 0u);
-  }
+  ShapeVm() { d = layertest::OpenLayersDisplay(this, kW, kH, kBackground); }
   std::vector<uint32_t> Screen() {
     std::vector<uint32_t> out;
     for (int y = 0; y < kH; y++)

@@ -22,19 +22,16 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
+#include "tests/layers/layers_vm.h"
 
 namespace {
 
 constexpr int kW = 64, kH = 48;
 constexpr uint32_t kBackground = 0x203040;
 
-uint32_t Channel(uint32_t c, int shift) { return (c >> shift) & 0xFF; }
-
-bool Near(uint32_t got, uint32_t want, int tolerance) {
-  for (int shift : {16, 8, 0})
-    if (std::abs(int(Channel(got, shift)) - int(Channel(want, shift))) > tolerance) return false;
-  return true;
-}
+using layertest::Blend;
+using layertest::Channel;
+using layertest::Near;
 
 // ---------------------------------------------------------------------------------------------
 // Matrices
@@ -164,12 +161,7 @@ TEST(LayerFilters, FlipsMoveThePixels) {
 struct StyleVm : DisplayVm {
   qmDisplay *d = nullptr;
 
-  StyleVm() {
-    EXPECT_EQ(Create(1, [&] { Set("width", kW), Set("height", kH), Set("color", kBackground); }).code, 0u);
-    EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
-    d = Display(1);
-    EXPECT_EQ(Call("EnableLayers", {}).code, 0u);
-  }
+  StyleVm() { d = layertest::OpenLayersDisplay(this, kW, kH, kBackground); }
   qmBGPic *Pic() { return d->bgpic; }
   qmLayer *Layer(int pos) { return GetNthLayer(Pic(), pos); }
 
@@ -582,14 +574,6 @@ Picture Shown(const Picture &p, const ModelLayer &l, int *left, int *top) {
   return out;
 }
 
-uint32_t Blend(uint32_t d, uint32_t s, uint32_t a) {
-  uint32_t out = 0;
-  for (int shift : {16, 8, 0}) {
-    const int dc = int(Channel(d, shift)), sc = int(Channel(s, shift));
-    out |= uint32_t(dc + (sc - dc) * int(a) / 255) << shift;
-  }
-  return out;
-}
 
 // Background, then each layer bottom to top: opaque replaces, masked replaces where set, alpha
 // blends; transparency t scales the contribution by (255 - t) / 255.
