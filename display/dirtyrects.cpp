@@ -1,5 +1,8 @@
 #include "display/dirtyrects.h"
 
+#include <cstdint>
+#include <cstring>
+
 #include "display/display.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -54,4 +57,23 @@ void FreeDirtyRects(qmDisplay *d) {
   MemFree(d->dirtyRects);
   d->dirtyRects = nullptr;
   d->dirtyCount = d->dirtyCapacity = 0;
+}
+
+void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height) {
+  if (list->count >= list->capacity) {
+    const int64_t grown = int64_t(list->capacity) + kRectListStep;
+    if (grown * int64_t(sizeof(qmDirtyRect)) > INT32_MAX) return;
+    auto *entries = static_cast<qmDirtyRect *>(MemAlloc(uint32_t(grown * sizeof(qmDirtyRect)), 0));
+    if (!entries) return;  // dropped: the area stays as it is until its next refresh
+    if (list->count) std::memcpy(entries, list->entries, size_t(list->count) * sizeof(qmDirtyRect));
+    MemFree(list->entries);
+    list->entries = entries;
+    list->capacity = int32_t(grown);
+  }
+  list->entries[list->count++] = {x, y, x + width - 1, y + height - 1};
+}
+
+void FreeRectList(qmDirtyRectList *list) {
+  MemFree(list->entries);
+  *list = {};
 }

@@ -23,3 +23,14 @@ bool AllDirty(const qmDisplay *display);
 void MergeRectArray(qmDirtyRect *rects, int32_t count);
 void MergeDirtyRects(qmDisplay *display);
 void FreeDirtyRects(qmDisplay *display);
+
+// A growing rectangle list (the batch of a command that changes several layers).
+struct qmDirtyRectList {
+  qmDirtyRect *entries;
+  int32_t count, capacity;
+};
+inline constexpr int32_t kRectListStep = 1024;
+// Appends {x, y, x + w - 1, y + h - 1}, growing by kRectListStep entries when full. Without
+// memory the rectangle is dropped.
+void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height);
+void FreeRectList(qmDirtyRectList *list);

@@ -7,11 +7,6 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 
-qmDisplay *DisplayList = nullptr;
-qmMutex *DisplayListMutex = nullptr;
-qmDisplay *CurrentDisplay = nullptr;
-uint32_t FullScreenActive = 0;
-uint32_t VideoRecordingActive = 0;
 
 namespace {
 constexpr int32_t kCenter = -100000;

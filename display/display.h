@@ -186,14 +186,6 @@ struct qmDisplay {
   qmDesktopFit desktopFit;
 };
 
-// The list of all displays (creation order; the backdrop display first) and its lock, which is
-// held only while a record is linked in or out.
-extern qmDisplay *DisplayList;
-extern qmMutex *DisplayListMutex;
-// The display commands act on; never null while the player runs.
-extern qmDisplay *CurrentDisplay;
-extern uint32_t FullScreenActive;
-extern uint32_t VideoRecordingActive;
 
 // A zeroed record with the defaults of a new display (640 x 480, centred, "Quenmoor", closed,
 // every handler slot empty, scale factors 1.0) and its update lock; null when out of memory.
@@ -216,3 +208,5 @@ inline bool LayersTakeOutput(const qmDisplay *display) {
   return display && display->layersOn &&
          (display->outputType == DISPOUT_DISPLAY || display->outputType == DISPOUT_BGPIC);
 }
+
+#include "display/scene.h"

@@ -16,8 +16,6 @@
 #include "runtime/errmessages.h"
 #include "runtime/vm/vm_api.h"
 
-qmTransform DefaultTransform;
-qmDisplayTags DefaultDisplayTags;
 
 namespace {
 

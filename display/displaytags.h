@@ -67,9 +67,6 @@ enum : int32_t {
   DTAG_SMOOTHROTATE = 16 // smooth scaling follows the default only for turned objects
 };
 
-// The defaults every command starts from; SetDrawTagsDefault replaces them.
-extern qmTransform DefaultTransform;
-extern qmDisplayTags DefaultDisplayTags;
 // Identity matrix, scales 1.0, the default shadow (0x80000000, size 4, direction 3, radius 5,
 // sigma 5/3) and border (colour 0, size 2); everything else 0.
 void ResetDefaultDrawTags();
@@ -117,3 +114,5 @@ void TintPixels(qmBitmap *bitmap, int32_t width, int32_t height, uint32_t rgb, i
 // Filters and transparency of the tags applied in place to a picture that the caller owns.
 void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
                             int32_t width, int32_t height);
+
+#include "display/scene.h"

@@ -14,7 +14,6 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 
-uint32_t OutputComboValue = 0;
 
 namespace {
 

@@ -11,8 +11,6 @@ struct qmDisplay;
 
 enum : uint32_t { SELMODE_NORMAL = 0, SELMODE_COMBO = 1, SELMODE_LAYERS = 2 };
 
-// The third argument of SelectBrush in combo mode; the blitter reads it.
-extern uint32_t OutputComboValue;
 
 // Makes the object (type BGPIC, BRUSH, ANIM or LAYER; frame from 1 for anims and anim layers,
 // else 0) the current output of type outputType (BRUSH for pixels, MASK, ALPHACHANNEL).
@@ -29,3 +27,5 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *display, int32_t noRefresh);
 // EndSelect gives back.
 void SaveDisplayForSelect(qmDisplay *display, uint32_t outputType, int32_t targetWidth);
 void RestoreDisplayAfterSelect(qmDisplay *display);
+
+#include "display/scene.h"

@@ -14,7 +14,6 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 
-qmDirtyRectList LayerRefreshBatch = {};
 
 namespace {
 

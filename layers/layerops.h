@@ -70,4 +70,5 @@ uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmO
 
 // The batch of the layers library, which collects the rectangles of a command that changes
 // several layers and redraws them together at its end.
-extern qmDirtyRectList LayerRefreshBatch;
+
+#include "display/scene.h"

@@ -16,25 +16,6 @@
 #include "platform/memory.h"
 #include "runtime/objtypes.h"
 
-void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height) {
-  if (list->count >= list->capacity) {
-    const int64_t grown = int64_t(list->capacity) + kRectListStep;
-    if (grown * int64_t(sizeof(qmDirtyRect)) > INT32_MAX) return;
-    auto *entries = static_cast<qmDirtyRect *>(MemAlloc(uint32_t(grown * sizeof(qmDirtyRect)), 0));
-    if (!entries) return;  // dropped: the area stays as it is until its next refresh
-    if (list->count) std::memcpy(entries, list->entries, size_t(list->count) * sizeof(qmDirtyRect));
-    MemFree(list->entries);
-    list->entries = entries;
-    list->capacity = int32_t(grown);
-  }
-  list->entries[list->count++] = {x, y, x + width - 1, y + height - 1};
-}
-
-void FreeRectList(qmDirtyRectList *list) {
-  MemFree(list->entries);
-  *list = {};
-}
-
 void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32_t oy, int32_t ow, int32_t oh) {
   const int64_t x0 = std::min(*x, ox), y0 = std::min(*y, oy);
   const int64_t x1 = std::max(int64_t(*x) + *w, int64_t(ox) + ow), y1 = std::max(int64_t(*y) + *h, int64_t(oy) + oh);

@@ -19,17 +19,6 @@ enum : uint32_t {
   REDRAW_UNSCALED = 16,
 };
 
-// A growing rectangle list (the batch of a command that changes several layers).
-struct qmDirtyRectList {
-  qmDirtyRect *entries;
-  int32_t count, capacity;
-};
-inline constexpr int32_t kRectListStep = 1024;
-// Appends {x, y, x + w - 1, y + h - 1}, growing by kRectListStep entries when full. Without
-// memory the rectangle is dropped.
-void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height);
-void FreeRectList(qmDirtyRectList *list);
-
 // Composes (x, y, width, height) of the picture into dst at the same place. Bad arguments are
 // reported on the debug output and nothing is drawn.
 void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,

@@ -90,6 +90,7 @@ void IniPath(const qmPlayerRun *run, char *out, size_t size) {
 
 uint32_t OpenScriptState(VmState *L) {
   if (uint32_t e = InitRuntimeSupport(L)) return e;
+  if (uint32_t e = OpenScene(L)) return e;
   vm_pushstring(L, "inclevels");
   vm_newtable(L);
   vm_pushstring(L, "count");

@@ -6,6 +6,7 @@
 #include "display/brush/brush.h"
 #include "display/display.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "layers/layers/lib_layers.h"
 #include "layers/objectlayers.h"
@@ -133,6 +134,14 @@ void WireRequesters(qmSystemServices *sys) {
 }
 
 }  // namespace
+
+uint32_t OpenScene(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx->scene) return 0;
+  if (uint32_t code = NewScene(ctx->objects, &ctx->scene)) return code;
+  ctx->freeScene = FreeScene;
+  return 0;
+}
 
 void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);

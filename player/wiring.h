@@ -1,9 +1,12 @@
 // The services one layer answers for another, put on the player context in one place.
 #pragma once
+#include <cstdint>
 
 struct VmState;
 struct qmPlayerRun;
 
+// The run's scene on the context, before the libraries open: 0 or ERR_MEM.
+uint32_t OpenScene(VmState *L);
 // Fills the context's service entries of every library that opened; start-up calls it once
 // the libraries are open.
 void WirePlayerContext(VmState *L, qmPlayerRun *run);

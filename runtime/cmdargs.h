@@ -8,16 +8,11 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/objectid.h"
 #include "runtime/vm/vm_number.h"
 
 struct VmState;
 
-// An object named by the script: a number it chose, or an automatic id, which is the address
-// of the object's record handed to the script as light user data.
-struct qmObjectId {
-  uint32_t id;
-  uintptr_t handle;  // the record's address for an automatic id; 0 for a number
-};
 
 // n arguments: both 0 and n >= 1 raises ERR_TOOMANYARGS; n < min raises ERR_MISSINGPARAMTR;
 // n > max while max >= 1 raises ERR_TOOMANYARGS. max 0 with a non-zero min, or a negative

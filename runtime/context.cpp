@@ -23,6 +23,7 @@ uint32_t OpenPlayerContext(VmState *L) {
 void ClosePlayerContext(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (ctx == nullptr) return;
+  if (ctx->scene && ctx->freeScene) ctx->freeScene(ctx->scene);
   FreeObjectRegistry(ctx->objects);
   delete ctx;
   G(L)->context = nullptr;

@@ -20,10 +20,15 @@ struct qmTextRequest;
 struct qmObjectId;
 struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
+struct qmScene;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
   qmEventState *event;        // the event dispatcher and the event library's sources
+  // The displays, the current display and picture, the output selection, the layer batch
+  // (display/scene.h); made with the script state, freed with the context by freeScene.
+  qmScene *scene;
+  void (*freeScene)(qmScene *scene);
   // The system library's (player/system): what other layers answer for it, and its own state.
   qmSystemServices *system;
   qmSystemState *systemState;

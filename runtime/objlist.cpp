@@ -20,18 +20,17 @@ struct qmObjectRegistry {
 
 namespace {
 
-qmObjectRegistry *RegistryOf(VmState *L) {
-  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
-  return ctx ? ctx->objects : nullptr;
-}
-
-qmObjectList *ListOf(VmState *L, uint32_t type) {
-  qmObjectRegistry *r = RegistryOf(L);
+qmObjectList *ListOf(const qmObjectRegistry *r, uint32_t type) {
   if (r == nullptr || type < 1 || type > kObjectTypeCount) return nullptr;
-  return &r->lists[type];
+  return const_cast<qmObjectList *>(&r->lists[type]);
 }
 
 }  // namespace
+
+qmObjectRegistry *ObjectRegistryOf(VmState *L) {
+  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  return ctx ? ctx->objects : nullptr;
+}
 
 uint32_t NewObjectRegistry(qmObjectRegistry **out) {
   *out = new (std::nothrow) qmObjectRegistry;
@@ -40,9 +39,8 @@ uint32_t NewObjectRegistry(qmObjectRegistry **out) {
 
 void FreeObjectRegistry(qmObjectRegistry *registry) { delete registry; }
 
-uint32_t AddObject(VmState *L, qmObjectHeader *object) {
-  qmObjectRegistry *r = RegistryOf(L);
-  qmObjectList *list = ListOf(L, object->type);
+uint32_t AddObject(qmObjectRegistry *r, qmObjectHeader *object) {
+  qmObjectList *list = ListOf(r, object->type);
   if (list == nullptr) return ERR_FINDARRAY;
   try {
     if (object->handle) r->byHandle.emplace(object->handle, object);
@@ -59,9 +57,8 @@ uint32_t AddObject(VmState *L, qmObjectHeader *object) {
   return 0;
 }
 
-void RemoveObject(VmState *L, qmObjectHeader *object) {
-  qmObjectRegistry *r = RegistryOf(L);
-  qmObjectList *list = ListOf(L, object->type);
+void RemoveObject(qmObjectRegistry *r, qmObjectHeader *object) {
+  qmObjectList *list = ListOf(r, object->type);
   if (list == nullptr) return;
   bool listed = list->head == object || object->prev != nullptr;
   if (!listed) return;
@@ -87,11 +84,10 @@ void RemoveObject(VmState *L, qmObjectHeader *object) {
     }
 }
 
-qmObjectHeader *FindObject(VmState *L, uint32_t type, const qmObjectId *id) {
-  qmObjectList *list = ListOf(L, type);
+qmObjectHeader *FindObject(const qmObjectRegistry *r, uint32_t type, const qmObjectId *id) {
+  qmObjectList *list = ListOf(r, type);
   if (list == nullptr) return nullptr;
   if (id->handle) {
-    qmObjectRegistry *r = RegistryOf(L);
     auto it = r->byHandle.find(id->handle);
     return it != r->byHandle.end() && it->second->type == type ? it->second : nullptr;
   }
@@ -99,21 +95,31 @@ qmObjectHeader *FindObject(VmState *L, uint32_t type, const qmObjectId *id) {
   return it != list->byId.end() ? it->second : nullptr;
 }
 
-qmObjectHeader *FirstObject(VmState *L, uint32_t type) {
-  qmObjectList *list = ListOf(L, type);
+qmObjectHeader *FirstObject(const qmObjectRegistry *r, uint32_t type) {
+  qmObjectList *list = ListOf(r, type);
   return list ? list->head : nullptr;
 }
 
-uint32_t CountObjectsOfType(VmState *L, uint32_t type) {
-  qmObjectList *list = ListOf(L, type);
+uint32_t CountObjectsOfType(const qmObjectRegistry *r, uint32_t type) {
+  qmObjectList *list = ListOf(r, type);
   return list ? list->count : 0;
 }
 
-int32_t GetObjectTypeByHandle(VmState *L, uintptr_t handle) {
-  qmObjectRegistry *r = RegistryOf(L);
+int32_t GetObjectTypeByHandle(const qmObjectRegistry *r, uintptr_t handle) {
   if (handle == 0 || r == nullptr) return -1;
   auto it = r->byHandle.find(handle);
   return it != r->byHandle.end() ? int32_t(it->second->type) : -1;
+}
+
+uint32_t AddObject(VmState *L, qmObjectHeader *object) { return AddObject(ObjectRegistryOf(L), object); }
+void RemoveObject(VmState *L, qmObjectHeader *object) { RemoveObject(ObjectRegistryOf(L), object); }
+qmObjectHeader *FindObject(VmState *L, uint32_t type, const qmObjectId *id) {
+  return FindObject(ObjectRegistryOf(L), type, id);
+}
+qmObjectHeader *FirstObject(VmState *L, uint32_t type) { return FirstObject(ObjectRegistryOf(L), type); }
+uint32_t CountObjectsOfType(VmState *L, uint32_t type) { return CountObjectsOfType(ObjectRegistryOf(L), type); }
+int32_t GetObjectTypeByHandle(VmState *L, uintptr_t handle) {
+  return GetObjectTypeByHandle(ObjectRegistryOf(L), handle);
 }
 
 uint32_t ListObjectsOfType(VmState *L, uint32_t type) {

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/objectid.h"
 #include "runtime/objtypes.h"
-#include "runtime/registry.h"
 
 struct VmState;
 struct qmObjectRegistry;
@@ -21,6 +21,17 @@ void FreeObjectRegistry(qmObjectRegistry *registry);
 uint32_t AddObject(VmState *L, qmObjectHeader *object);
 // Unlinks the record (it is not freed); a record that is not listed is ignored.
 void RemoveObject(VmState *L, qmObjectHeader *object);
+
+// The same on a registry directly: engines that keep objects are handed the run's registry
+// (the scene's), never the VM.
+uint32_t AddObject(qmObjectRegistry *registry, qmObjectHeader *object);
+void RemoveObject(qmObjectRegistry *registry, qmObjectHeader *object);
+qmObjectHeader *FindObject(const qmObjectRegistry *registry, uint32_t type, const qmObjectId *id);
+qmObjectHeader *FirstObject(const qmObjectRegistry *registry, uint32_t type);
+uint32_t CountObjectsOfType(const qmObjectRegistry *registry, uint32_t type);
+int32_t GetObjectTypeByHandle(const qmObjectRegistry *registry, uintptr_t handle);
+// The run's registry, or null for a VM without the runtime support.
+qmObjectRegistry *ObjectRegistryOf(VmState *L);
 
 // Handles are compared, never followed: a stale automatic id simply finds nothing.
 qmObjectHeader *FindObject(VmState *L, uint32_t type, const qmObjectId *id);

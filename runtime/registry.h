@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "runtime/cmdargs.h"
+#include "runtime/objectid.h"
 #include "runtime/vm/vm_object.h"
 
 struct VmState;
@@ -31,15 +32,6 @@ struct qmCommandTableRef {
   char library[64];
 };
 
-// Every script object record begins with this header.
-struct qmObjectHeader {
-  uint32_t type;
-  uint32_t id;
-  uintptr_t handle;  // the record's own address for an automatic id; 0 otherwise
-  void *userData;    // the object's data items (objdata.h)
-  qmObjectHeader *next;  // creation order within the type (objlist.h)
-  qmObjectHeader *prev;
-};
 
 // Each row becomes a native closure with copies of the nup upvalues below the table on the
 // stack, stored under its lower-cased name in globals[library] (created when missing), or with

@@ -13,7 +13,6 @@
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
 
-qmBGPic *CurrentBGPic = nullptr;
 
 void FreePlaneSet(qmPlaneSet *set) {
   FreeBitmap(set->bitmap);

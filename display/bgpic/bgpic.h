@@ -74,7 +74,6 @@ inline constexpr uint32_t kNoTransparency = 0xFFFFFFFFu;
 
 // The picture that drawing goes to: the current display's, its Select* record or its double-
 // buffer record; null before the first display exists.
-extern qmBGPic *CurrentBGPic;
 
 // FindBGPic flags.
 enum : int32_t { FINDBGPIC_MODIFY = 1, FINDBGPIC_DELETED = 2, FINDBGPIC_NOCOPY = 4 };
@@ -133,3 +132,5 @@ uint32_t PrepareBlackDisplayBuffers(qmDisplay *display, qmBGPic *pic);
 // What a refresh copies to the window: the background copy, or with layers on the layer buffer
 // composed anew over the whole picture.
 qmBitmap *GetBGPicRefreshSource(VmState *L, qmDisplay *display, qmBGPic *pic);
+
+#include "display/scene.h"

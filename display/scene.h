@@ -1,0 +1,47 @@
+// The scene of one run: the displays, the one commands act on, the picture drawing goes to, the
+// rectangles a layer command collects and the drawing defaults. One record per run, on the
+// player context; the engines that draw are handed it.
+#pragma once
+#include <cstdint>
+
+#include "display/dirtyrects.h"
+#include "display/displaytags.h"
+
+struct qmDisplay;
+struct qmBGPic;
+struct qmMutex;
+struct qmObjectRegistry;
+
+struct qmScene {
+  qmObjectRegistry *objects;  // the run's object lists
+  // Every display in creation order, the backdrop display first; the lock is held only while
+  // a record is linked in or out.
+  qmDisplay *displays;
+  qmMutex *displaysLock;
+  qmDisplay *current;  // the display commands act on; never null while the player runs
+  qmBGPic *picture;    // where drawing goes: the current display's picture or a Select* target
+  qmDirtyRectList layerBatch;  // a layer command's rectangles, refreshed together at its end
+  uint32_t fullScreen;
+  uint32_t videoRecording;
+  uint32_t outputCombo;  // the third argument of SelectBrush in combo mode; the blitter reads it
+  // What every drawing command starts from; SetDrawTagsDefault replaces them.
+  qmTransform defaultTransform;
+  qmDisplayTags defaultTags;
+};
+
+// 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.
+uint32_t NewScene(qmObjectRegistry *objects, qmScene **out);
+void FreeScene(qmScene *scene);
+
+// The scene of the run in progress, while the engines are moved to take theirs as an argument.
+extern qmScene *ActiveScene;
+#define DisplayList (ActiveScene->displays)
+#define DisplayListMutex (ActiveScene->displaysLock)
+#define CurrentDisplay (ActiveScene->current)
+#define CurrentBGPic (ActiveScene->picture)
+#define LayerRefreshBatch (ActiveScene->layerBatch)
+#define FullScreenActive (ActiveScene->fullScreen)
+#define VideoRecordingActive (ActiveScene->videoRecording)
+#define OutputComboValue (ActiveScene->outputCombo)
+#define DefaultTransform (ActiveScene->defaultTransform)
+#define DefaultDisplayTags (ActiveScene->defaultTags)
