@@ -12,7 +12,7 @@
 #include "display/display/displaylib.h"
 #include "display/imagecore.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "platform/present.h"
 #include "player/libtable.h"
 #include "player/startup.h"

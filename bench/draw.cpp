@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
-#include "graphics/draw/draw_style.h"
-#include "graphics/draw/shape_render.h"
+#include "graphics/draw_style.h"
+#include "graphics/shape_render.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/objtypes.h"
 

@@ -13,7 +13,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "text/font.h"
 #include "text/textlayout.h"
 

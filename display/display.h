@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/gradientfill.h"
+#include "graphics/gradientfill.h"
 #include "display/handlerslot.h"
 #include "platform/time.h"
 #include "runtime/cmdargs.h"

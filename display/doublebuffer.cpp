@@ -6,7 +6,7 @@
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 #include "graphics/graphics/pacing.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/memory.h"

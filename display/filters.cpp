@@ -3,8 +3,8 @@
 #include <cstring>
 #include <string>
 
-#include "graphics/graphics/bitmap_effects.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmap_effects.h"
+#include "graphics/bitmapops.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"

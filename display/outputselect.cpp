@@ -8,7 +8,7 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"

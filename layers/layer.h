@@ -6,7 +6,7 @@
 
 #include "display/bgpic/bgpic.h"
 #include "display/displaytags.h"
-#include "graphics/draw/shape_draw.h"
+#include "graphics/shape_draw.h"
 #include "runtime/cmdargs.h"
 
 struct VmState;

@@ -5,9 +5,9 @@
 
 #include "display/display.h"
 #include "graphics/blit.h"
-#include "graphics/draw/draw_style.h"
-#include "graphics/graphics/alphaops.h"
-#include "graphics/graphics/bitmap_effects.h"
+#include "graphics/draw_style.h"
+#include "graphics/alphaops.h"
+#include "graphics/bitmap_effects.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/safeblt.h"
 #include "layers/border.h"

@@ -6,7 +6,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 

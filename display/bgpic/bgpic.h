@@ -5,7 +5,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/gradientfill.h"
+#include "graphics/gradientfill.h"
 #include "graphics/bitmap.h"
 #include "runtime/cmdargs.h"
 #include "runtime/registry.h"

@@ -3,8 +3,8 @@
 #include "display/brush/brush.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/alphaops.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/alphaops.h"
+#include "graphics/bitmapops.h"
 #include "media/image/imageload.h"
 #include "runtime/errcodes.h"
 

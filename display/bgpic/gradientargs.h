@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/gradientfill.h"
+#include "graphics/gradientfill.h"
 
 struct VmState;
 

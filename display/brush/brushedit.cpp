@@ -5,12 +5,12 @@
 #include <vector>
 
 #include "display/displaytags.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/bitmap_effects.h"
-#include "graphics/graphics/bitmapops.h"
-#include "graphics/graphics/colors.h"
+#include "graphics/bitmap_effects.h"
+#include "graphics/bitmapops.h"
+#include "graphics/colors.h"
 #include "graphics/floodfill.h"
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"

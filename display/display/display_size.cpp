@@ -7,7 +7,7 @@
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/desktop.h"
 #include "platform/present.h"

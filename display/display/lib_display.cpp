@@ -9,7 +9,7 @@
 #include "display/bgpic/bgpic.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
-#include "graphics/graphics/colors.h"
+#include "graphics/colors.h"
 #include "graphics/graphics/position.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"

@@ -3,8 +3,8 @@
 #include <cmath>
 
 #include "graphics/blit.h"
-#include "graphics/graphics/bitmapops.h"
-#include "graphics/graphics/geometry.h"
+#include "graphics/bitmapops.h"
+#include "graphics/geometry.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"

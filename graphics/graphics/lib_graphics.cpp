@@ -1,15 +1,15 @@
 // The graphics library's commands: colour arithmetic, pointers and clip regions, and the
 // program-wide constants of positions, object types and attribute ids. The engine is in the
 // files beside it.
-#include "graphics/graphics/imagecache.h"
+#include "graphics/imagecache.h"
 #include "graphics/graphics/lib_graphics.h"
 
 #include "display/brush/brush.h"
 #include "display/display.h"
 #include "display/displaytags.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/colors.h"
+#include "graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/pacing.h"

@@ -7,9 +7,9 @@
 #include "display/displayops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/geometry.h"
+#include "graphics/geometry.h"
 #include "graphics/graphics/output.h"
 #include "platform/present.h"
 

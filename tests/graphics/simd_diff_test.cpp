@@ -14,7 +14,7 @@
 #include "graphics/blit_kernels.h"
 #include "graphics/color_kernels.h"
 #include "graphics/distort.h"
-#include "graphics/draw/shape_render.h"
+#include "graphics/shape_render.h"
 #include "graphics/effect_kernels.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"

@@ -15,7 +15,7 @@
 #include "display/brush/brush.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
-#include "graphics/draw/draw_style.h"
+#include "graphics/draw_style.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/style.h"

@@ -5,7 +5,7 @@
 
 #include "display/display.h"
 #include "display/imagecore.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/colors.h"
+#include "graphics/colors.h"
 #include "graphics/graphics/output.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

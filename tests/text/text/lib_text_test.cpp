@@ -5,7 +5,7 @@
 #include "display/display.h"
 #include "display/imagecore.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 #include "platform/keycodes.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

@@ -1,4 +1,4 @@
-#include "graphics/graphics/bitmap_effects.h"
+#include "graphics/bitmap_effects.h"
 
 #include <algorithm>
 #include <cmath>
@@ -10,7 +10,7 @@
 #include "graphics/distort.h"
 #include "graphics/effect_kernels.h"
 #include "graphics/quantize.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "graphics/warp_kernels.h"
 #include "runtime/errcodes.h"
 

@@ -1,4 +1,4 @@
-#include "graphics/draw/draw_style.h"
+#include "graphics/draw_style.h"
 
 #include <cmath>
 #include <cstring>

@@ -6,8 +6,8 @@
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/coverage.h"
-#include "graphics/draw/draw_style.h"
-#include "graphics/draw/shape_render.h"
+#include "graphics/draw_style.h"
+#include "graphics/shape_render.h"
 #include "graphics/pixelformat.h"
 #include "runtime/objtypes.h"
 

@@ -1,4 +1,4 @@
-#include "graphics/draw/shape_draw.h"
+#include "graphics/shape_draw.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,13 +1,13 @@
 // Effect wrappers on bitmaps: the chains of kernels against the Python reference, the
 // parameter rules of each wrapper, and distortions refused before anything is allocated.
-#include "graphics/graphics/bitmap_effects.h"
+#include "graphics/bitmap_effects.h"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <vector>
 
-#include "../effects_ref.h"
+#include "effects_ref.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/distort.h"
 #include "graphics/effect_kernels.h"

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "graphics/draw/draw_style.h"
+#include "graphics/draw_style.h"
 #include "graphics/transform.h"
 
 struct qmShapeRequest {

@@ -1,4 +1,4 @@
-#include "graphics/draw/shape_render.h"
+#include "graphics/shape_render.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -10,8 +10,8 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/coverage.h"
-#include "graphics/graphics/alphaops.h"
-#include "graphics/graphics/fillarea.h"
+#include "graphics/alphaops.h"
+#include "graphics/fillarea.h"
 #include "graphics/pixelformat.h"
 #include "graphics/transform.h"
 #include "graphics/plot_kernels.h"

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
-#include "graphics/draw/shape_geometry.h"
+#include "graphics/shape_geometry.h"
 
 struct qmShapeImage {
   qmBitmap *bitmap;

@@ -1,4 +1,4 @@
-#include "graphics/graphics/imagecache.h"
+#include "graphics/imagecache.h"
 
 #include <strings.h>
 

@@ -1,4 +1,4 @@
-#include "graphics/graphics/geometry.h"
+#include "graphics/geometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,4 +1,4 @@
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 
 #include <algorithm>
 #include <climits>
@@ -7,7 +7,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blend_kernels.h"
 #include "graphics/blit_kernels.h"
-#include "graphics/graphics/geometry.h"
+#include "graphics/geometry.h"
 
 int32_t MaskPlaneWidth(const qmMask *m) { return m->width > 0 ? m->width : m->bytesPerRow * 8; }
 int32_t AlphaPlaneWidth(const qmAlphaChannel *a) { return a->width > 0 ? a->width : a->bytesPerRow; }

@@ -1,4 +1,4 @@
-#include "graphics/graphics/colors.h"
+#include "graphics/colors.h"
 
 #include <cmath>
 

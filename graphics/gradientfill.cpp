@@ -1,4 +1,4 @@
-#include "display/gradientfill.h"
+#include "graphics/gradientfill.h"
 
 void InitGradientSpec(qmGradientSpec *g) {
   g->kind = GRADIENT_LINEAR;

@@ -1,4 +1,4 @@
-#include "graphics/draw/shape_geometry.h"
+#include "graphics/shape_geometry.h"
 
 #include <algorithm>
 #include <cmath>

@@ -4,8 +4,8 @@
 #pragma once
 #include <cstdint>
 
-#include "graphics/draw/draw_style.h"
-#include "graphics/draw/shape_render.h"
+#include "graphics/draw_style.h"
+#include "graphics/shape_render.h"
 
 // What a shape layer keeps of the command that drew it, beside its box and colour.
 struct qmShapeLayerData {

@@ -1,4 +1,4 @@
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/bitmapops.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,7 +8,7 @@
 #include "graphics/blit.h"
 #include "graphics/blit_kernels.h"
 #include "graphics/flip.h"
-#include "graphics/graphics/alphaops.h"
+#include "graphics/alphaops.h"
 #include "graphics/pixelformat.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"

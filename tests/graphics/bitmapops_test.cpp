@@ -7,8 +7,8 @@
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/alphaops.h"
-#include "graphics/graphics/bitmapops.h"
+#include "graphics/alphaops.h"
+#include "graphics/bitmapops.h"
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"
 

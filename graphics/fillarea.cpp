@@ -1,4 +1,4 @@
-#include "graphics/graphics/fillarea.h"
+#include "graphics/fillarea.h"
 
 #include <algorithm>
 #include <cstdio>

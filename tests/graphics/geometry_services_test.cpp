@@ -10,8 +10,8 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/fillarea.h"
-#include "graphics/graphics/geometry.h"
+#include "graphics/fillarea.h"
+#include "graphics/geometry.h"
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"
 

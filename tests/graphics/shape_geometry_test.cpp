@@ -4,8 +4,8 @@
 
 #include <vector>
 
-#include "graphics/draw/draw_style.h"
-#include "graphics/draw/shape_geometry.h"
+#include "graphics/draw_style.h"
+#include "graphics/shape_geometry.h"
 #include "runtime/objtypes.h"
 
 namespace {
