@@ -5,6 +5,7 @@
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 
@@ -87,3 +88,5 @@ void FreeObjectDataList(VmState *L, qmObjectData *list) {
     list = next;
   }
 }
+
+void FreeObjectDataList(qmObjectRegistry *objects, qmObjectData *list) { FreeObjectDataList(RegistryVm(objects), list); }

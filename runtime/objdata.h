@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct VmState;
+struct qmObjectRegistry;
 
 struct qmObjectData {
   qmObjectData *next;
@@ -21,3 +22,5 @@ int RemoveObjectDataItem(VmState *L, qmObjectData **list, const char *key);
 // 0 with *out a copy holding new references to the same values; ERR_MEM with *out unchanged.
 uint32_t CopyObjectDataList(VmState *L, const qmObjectData *list, qmObjectData **out);
 void FreeObjectDataList(VmState *L, qmObjectData *list);
+// The same for an engine that frees an object of the registry's run.
+void FreeObjectDataList(qmObjectRegistry *objects, qmObjectData *list);

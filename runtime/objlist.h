@@ -10,8 +10,9 @@
 struct VmState;
 struct qmObjectRegistry;
 
-// 0 or ERR_MEM. Allocated by the runtime support for each run.
-uint32_t NewObjectRegistry(qmObjectRegistry **out);
+// 0 or ERR_MEM. Allocated by the runtime support for each run of L, whose registry keeps the
+// values of the objects' data items (objdata.h).
+uint32_t NewObjectRegistry(VmState *L, qmObjectRegistry **out);
 // Frees the registry's indexes; the records stay their libraries'.
 void FreeObjectRegistry(qmObjectRegistry *registry);
 
@@ -32,6 +33,12 @@ uint32_t CountObjectsOfType(const qmObjectRegistry *registry, uint32_t type);
 int32_t GetObjectTypeByHandle(const qmObjectRegistry *registry, uintptr_t handle);
 // The run's registry, or null for a VM without the runtime support.
 qmObjectRegistry *ObjectRegistryOf(VmState *L);
+// The VM of the registry's run (null for a null registry).
+VmState *RegistryVm(const qmObjectRegistry *registry);
+
+// The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
+// notFoundCode with the number as error argument.
+uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);
 
 // Handles are compared, never followed: a stale automatic id simply finds nothing.
 qmObjectHeader *FindObject(VmState *L, uint32_t type, const qmObjectId *id);

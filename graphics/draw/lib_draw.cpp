@@ -22,7 +22,7 @@
 #include "graphics/shape_render.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"

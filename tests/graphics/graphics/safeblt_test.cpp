@@ -9,7 +9,7 @@
 #include "display/display.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/graphics/output.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
