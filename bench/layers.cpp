@@ -15,6 +15,7 @@
 #include "graphics/bitmap.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/movelist.h"
@@ -337,6 +338,8 @@ void PixmanUnion(benchmark::State &state) {
 // gets {x = x +- 2}, and the rectangles the engine collects are merged and composed again.
 void StyleMove(benchmark::State &state) {
   Scene s(1000);
+  qmScene outside{};  // no display: nothing is refreshed while the change is applied
+  outside.picture = &s.pic;
   qmDirtyRectList batch{};
   auto *change = static_cast<qmStyleChange *>(MemAlloc(sizeof(qmStyleChange), 1));
   int step = 0;
@@ -347,7 +350,7 @@ void StyleMove(benchmark::State &state) {
       InitStyleChange(e.layer, change);
       change->x = e.layer->base->requestedX + dx;
       change->positionGiven = 1;
-      ApplyStyleChange(nullptr, e.layer, *change, &batch);
+      ApplyStyleChange(nullptr, &outside, e.layer, *change, &batch);
     }
     MergeRectArray(batch.entries, batch.count);
     qmLayerGrid grid;
