@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/shape_draw.h"
 #include "graphics/shape_render.h"

@@ -4,11 +4,12 @@
 
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "runtime/strutil.h"
 
@@ -205,7 +206,7 @@ void ReleaseLayerClip(VmState *L, qmLayerState *s) {
   if (!c || c->transformedCopy) return;  // a private copy goes with the state's images
   if (c->layerUses > 0) c->layerUses--;
   // Freed by the script (or at the end) while layers still used it: the last one frees it.
-  if (c->deleted && c->layerUses == 0) DestroyClipRegion(L, c);
+  if (c->deleted && c->layerUses == 0) DestroyClipRegion(ObjectRegistryOf(L), c);
   s->clip = nullptr;
 }
 

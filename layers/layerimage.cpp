@@ -6,10 +6,11 @@
 #include "display/bgpic/bgpic.h"
 #include "display/brush/brush.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/filters.h"
 #include "graphics/draw_style.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/transform.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
@@ -192,6 +193,7 @@ bool IsShapeLayer(const qmLayer *layer) {
 
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   switch (layer->type) {
   case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
   case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
@@ -205,7 +207,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
     if (flags & LRENDER_SCALED) {
       // For the display scale the shape turns about its anchor point taken to that scale: the
       // corner handed on is that point less the anchor's share of the unscaled size.
-      const qmDisplay *d = CurrentDisplay;
+      const qmDisplay *d = scene->current;
       at.x = ScaledCorner(base->anchoredX, base->objectWidth * layer->anchorX, d ? d->scaleX : 1.0);
       at.y = ScaledCorner(base->anchoredY, base->objectHeight * layer->anchorY, d ? d->scaleY : 1.0);
     }
@@ -248,9 +250,10 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
 }
 
 uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   const bool scaled = mode & LRENDERMODE_SCALED;
-  const qmDisplay *d = CurrentDisplay;
+  const qmDisplay *d = scene->current;
   const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
   qmTransform T = layer->transform;
   if (IsTextType(layer->type)) DetectPureRotation(&T);
@@ -273,7 +276,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   }
   // The unscaled rendering is followed by one for the display when it scales this picture's
   // layers.
-  const bool follow = !scaled && DisplayScalesPictureLayers(d, CurrentBGPic);
+  const bool follow = !scaled && DisplayScalesPictureLayers(d, scene->picture);
   const uint32_t followMode = (mode & LRENDERMODE_FOLLOW) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW
                                                           : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.

@@ -4,10 +4,11 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/bitmap.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/sweep.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -33,8 +34,9 @@ bool OnPicture(int32_t x, int32_t y, int32_t w, int32_t h, int32_t W, int32_t H)
 uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
                   int32_t height, const qmTransform *transform, qmDisplayTags *tags, const qmPlaneSet &planes,
                   qmLayerState *state, int32_t position, uint32_t flags) {
-  qmBGPic *pic = CurrentBGPic;
-  qmDisplay *d = CurrentDisplay;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmBGPic *pic = scene->picture;
+  qmDisplay *d = scene->current;
   auto *layer = pic ? static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1)) : nullptr;
   if (!layer) {
     // Planes and state were handed over: nothing of them may stay behind.
@@ -76,8 +78,8 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
       if (n >= 1 && position > n + 1) position = tags->insertPosition = n + 1;
     }
   } else {
-    layer->shadow = DefaultDisplayTags.shadow;
-    layer->border = DefaultDisplayTags.border;
+    layer->shadow = scene->defaultTags.shadow;
+    layer->border = scene->defaultTags.border;
   }
   layer->type = type;
   layer->hidden = (flags & ADDLAYER_HIDDEN) ? 1 : 0;
@@ -121,6 +123,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
 }
 
 void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   int32_t x, y, w, h;
   GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
   if (bounds) bounds[0] = x, bounds[1] = y, bounds[2] = w, bounds[3] = h;
@@ -132,7 +135,7 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
     else RefreshRect(L, x, y, w, h);
     layer->type = type;
   }
-  RemovePictureLayerButton(L, CurrentBGPic, layer);
+  RemovePictureLayerButton(L, scene->picture, layer);
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
   FreeLayerContents(L, layer);
   UnlinkLayer(layer);
@@ -165,6 +168,7 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
 
 void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
                 uint32_t flags, qmDirtyRectList *batch) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   // Placed only, the layer needs none of the rectangles below.
   const bool decorated = !returnOnly && (layer->shadow.on || layer->border.on);
@@ -181,14 +185,14 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
     MoveState(layer, base, base->objectWidth, base->objectHeight, nx, ny);
     if (current != unscaled) {
       if (unscaled != base) MoveState(layer, unscaled, base->objectWidth, base->objectHeight, nx, ny);
-      const qmDisplay *d = CurrentDisplay;
+      const qmDisplay *d = scene->current;
       const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
       current->x = ClampPosition(int64_t(unscaled->x * sx));
       current->y = ClampPosition(int64_t(unscaled->y * sy));
     } else if (current != base) {
       MoveState(layer, current, base->objectWidth, base->objectHeight, nx, ny);
     }
-    if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+    if (scene->picture) scene->picture->layersChanged = 1;
   }
   if (returnOnly) return;
   // The old and the new place of the picture, as wide as the larger of its sizes.
@@ -209,6 +213,7 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
 
 void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
                        int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   qmLayerState *s = layer->current;
   s->width = width, s->height = height;
   if (layer->type != QMTYPE_LINE) {
@@ -239,13 +244,14 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
     FreePlaneSet(&old);
   }
   DropDerivedImages(s);
-  if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+  if (scene->picture) scene->picture->layersChanged = 1;
   if (layer->hidden || layer->deferred || former->noRefresh) return;
   RefreshRect(L, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));
 }
 
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
-  qmBGPic *pic = CurrentBGPic;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmBGPic *pic = scene->picture;
   qmLayer *a = pos1 >= 1 ? GetNthLayer(pic, pos1) : nullptr;
   qmLayer *b = pos2 >= 1 ? GetNthLayer(pic, pos2) : nullptr;
   if (!a || !b) return ERR_LAYERRANGE;
@@ -287,8 +293,8 @@ qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id,
   return nullptr;
 }
 
-uint32_t LayerGuard() {
-  qmDisplay *d = CurrentDisplay;
+uint32_t LayerGuard(const qmScene *scene) {
+  const qmDisplay *d = scene->current;
   if (!d) return ERR_NOLAYERS;
   switch (d->outputType) {
   case DISPOUT_BRUSH:
@@ -302,17 +308,18 @@ uint32_t LayerGuard() {
   return 0;
 }
 
-uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
-  if (uint32_t code = LayerGuard()) return code;
-  *out = GetNthLayer(CurrentBGPic, position);
+uint32_t FindGuardedLayer(const qmScene *scene, int32_t position, qmLayer **out) {
+  if (uint32_t code = LayerGuard(scene)) return code;
+  *out = GetNthLayer(scene->picture, position);
   return *out ? 0u : uint32_t(ERR_LAYERRANGE);
 }
 
 uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out) {
-  if (uint32_t code = LayerGuard()) return code;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (uint32_t code = LayerGuard(scene)) return code;
   if (position < 0) return ERR_INVINSERT;
-  qmBGPic *pic = CurrentBGPic;
+  qmBGPic *pic = scene->picture;
   const int32_t n = CountLayers(pic);
   if (position == 0 || (n > 0 && position > n + 1)) position = n + 1;
   qmPlayerContext *ctx = GetPlayerContext(L);

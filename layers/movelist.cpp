@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/graphics/position.h"

@@ -4,11 +4,12 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/draw_style.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmap_effects.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/graphics/safeblt.h"
 #include "layers/border.h"
 #include "layers/layerimage.h"

@@ -16,7 +16,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/border.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"

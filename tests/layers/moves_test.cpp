@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "display/brush/brush.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/movelist.h"
