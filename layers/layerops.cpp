@@ -98,7 +98,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
       state->y = state->anchoredY - dy;
     }
   } else {
-    CopyDefaultTransform(&layer->transform);
+    layer->transform = scene->defaultTransform;
   }
   if (id) layer->object = layer->origin = *id;
 
@@ -118,21 +118,21 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   // EndSelect shows it: nothing else puts it on the display.
   if (layer->deferred) refresh = true;
   if (!refresh && !AnyFilter(layer) && !layer->transparency && !layer->shadow.on && !layer->border.on) return 0;
-  if (!layer->hidden) RefreshLayer(L, layer);
+  if (!layer->hidden) RefreshLayer(L, scene, layer);
   return 0;
 }
 
 void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch) {
   qmScene *scene = GetPlayerContext(L)->scene;
   int32_t x, y, w, h;
-  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+  GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
   if (bounds) bounds[0] = x, bounds[1] = y, bounds[2] = w, bounds[3] = h;
   if (!noRefresh) {
     // Left out of the redraw while its area is composed without it.
     const int32_t type = layer->type;
     layer->type = QMTYPE_NOOBJECT;
     if (batch) AppendRect(batch, x, y, w, h);
-    else RefreshRect(L, x, y, w, h);
+    else RefreshRect(L, scene, x, y, w, h);
     layer->type = type;
   }
   RemovePictureLayerButton(L, scene->picture, layer);
@@ -166,14 +166,13 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
 
 }  // namespace
 
-void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
-                uint32_t flags, qmDirtyRectList *batch) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
+                int32_t returnOnly, uint32_t flags, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   // Placed only, the layer needs none of the rectangles below.
   const bool decorated = !returnOnly && (layer->shadow.on || layer->border.on);
   int32_t before[4] = {};
-  if (decorated) GetLayerBounds(layer, current, &before[0], &before[1], &before[2], &before[3]);
+  if (decorated) GetLayerBounds(scene->current, layer, current, &before[0], &before[1], &before[2], &before[3]);
   const int32_t oldX = current->x, oldY = current->y;
   if (x != kKeepPosition || y != kKeepPosition) {
     const int64_t nx = (flags & PLACE_RELATIVEX) ? int64_t(base->requestedX) + x
@@ -203,12 +202,12 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
                      int32_t(std::min<int64_t>(spanX, INT32_MAX)), int32_t(std::min<int64_t>(spanY, INT32_MAX))};
   if (decorated) {
     int32_t after[4];
-    GetLayerBounds(layer, current, &after[0], &after[1], &after[2], &after[3]);
+    GetLayerBounds(scene->current, layer, current, &after[0], &after[1], &after[2], &after[3]);
     UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], before[0], before[1], before[2], before[3]);
     UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], after[0], after[1], after[2], after[3]);
   }
   if (batch) AppendRect(batch, rect[0], rect[1], rect[2], rect[3]);
-  else RefreshRect(L, rect[0], rect[1], rect[2], rect[3]);
+  else RefreshRect(L, scene, rect[0], rect[1], rect[2], rect[3]);
 }
 
 void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
@@ -246,7 +245,7 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
   DropDerivedImages(s);
   if (scene->picture) scene->picture->layersChanged = 1;
   if (layer->hidden || layer->deferred || former->noRefresh) return;
-  RefreshRect(L, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));
+  RefreshRect(L, scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));
 }
 
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
@@ -279,8 +278,8 @@ uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
   // between them: both areas are refreshed where they reach the picture.
   for (qmLayer *l : {a, b}) {
     int32_t x, y, w, h;
-    GetLayerBounds(l, l->current, &x, &y, &w, &h);
-    if (OnPicture(x, y, w, h, pic->shownWidth, pic->shownHeight)) RefreshRect(L, x, y, w, h);
+    GetLayerBounds(scene->current, l, l->current, &x, &y, &w, &h);
+    if (OnPicture(x, y, w, h, pic->shownWidth, pic->shownHeight)) RefreshRect(L, scene, x, y, w, h);
   }
   return 0;
 }
@@ -338,7 +337,7 @@ uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmO
   }
   qmLayer *layer = GetNthLayer(pic, position);
   if (!layer) return ERR_LAYERRANGE;
-  if (!noRefresh && !hidden) RefreshLayer(L, layer);
+  if (!noRefresh && !hidden) RefreshLayer(L, scene, layer);
   if (out) *out = layer;
   return 0;
 }

@@ -36,8 +36,8 @@ enum : uint32_t {
 // coordinate), moving every distinct state. The rectangle it left and the one it covers now
 // (widened to formerSize {width, height} when given, and to the bounds with shadow and border)
 // go into the batch when one is given, else are refreshed; returnOnly refreshes nothing.
-void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
-                uint32_t flags, qmDirtyRectList *batch);
+void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
+                int32_t returnOnly, uint32_t flags, qmDirtyRectList *batch);
 
 // The rectangle a layer covered before its image changed; width -1 stands for the new one.
 struct qmFormerRect {

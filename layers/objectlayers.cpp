@@ -62,13 +62,13 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   while (layer && layer->base != state) layer = LayerBelow(layer);
   if (!layer) return 0;
   int32_t before[4];
-  GetLayerBounds(layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
+  GetLayerBounds(scene->current, layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
   const uint32_t mode = (r->flags & IMGCORE_INSERT) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW | LRENDERMODE_KEEPCURRENT
                                                     : LRENDERMODE_SCALED | LRENDERMODE_KEEPCURRENT;
   const uint32_t code = RenderLayerImage(L, layer, transformed ? 0 : mode);
   if (!layer->hidden) {
-    RefreshRect(L, before[0], before[1], before[2], before[3]);
-    RefreshLayer(L, layer);
+    RefreshRect(L, scene, before[0], before[1], before[2], before[3]);
+    RefreshLayer(L, scene, layer);
   }
   return code;
 }

@@ -22,14 +22,14 @@
 
 namespace {
 
-void CollectLayer(const qmLayer *layer, qmDirtyRectList *batch) {
+void CollectLayer(const qmScene *scene, const qmLayer *layer, qmDirtyRectList *batch) {
   int32_t x, y, w, h;
-  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+  GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
   AppendRect(batch, x, y, w, h);
 }
 
 // The part rectangle of a brush or picture as the layer's new own picture.
-uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+uint32_t ReplaceContent(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base;
   const bool newObject = c.object.id != layer->object.id || c.object.handle != layer->object.handle;
   qmPlaneSet src{};
@@ -52,7 +52,7 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
   if (uint32_t code = CopyBitmap(src.bitmap, src.mask, src.alpha, px, py, pw, ph, 0, &own.bitmap,
                                  src.mask ? &own.mask : nullptr, src.alpha ? &own.alpha : nullptr))
     return code;
-  CollectLayer(layer, batch);
+  CollectLayer(scene, layer, batch);
   ForEachLayerState(layer, DropDerivedImages);
   FreePlaneSet(&base->own);
   FreePlaneSet(&base->transformed);
@@ -69,13 +69,13 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
   base->shapeData = 0;  // a picture now, no longer a shape
   UpdateTransform(&layer->transform, pw, ph);
   const uint32_t code = RenderLayerImage(L, layer, 0);
-  CollectLayer(layer, batch);
+  CollectLayer(scene, layer, batch);
   return code;
 }
 
 // The shape of the change drawn as the layer's new own picture at the layer's place; the
 // layer's transform then draws it again.
-uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+uint32_t ReplaceShape(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base;
   // The new content in a state of its own first: on failure the layer stays as it was.
   qmLayerState next{};
@@ -113,7 +113,7 @@ uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirt
     FreeLayerStateImages(&next);
     return code;
   }
-  CollectLayer(layer, batch);
+  CollectLayer(scene, layer, batch);
   ForEachLayerState(layer, DropDerivedImages);
   FreePlaneSet(&base->own);
   FreePlaneSet(&base->transformed);
@@ -131,7 +131,7 @@ uint32_t ReplaceShape(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDirt
   layer->object = {};
   UpdateTransform(&layer->transform, w, h);
   code = RenderLayerImage(L, layer, 0);
-  CollectLayer(layer, batch);
+  CollectLayer(scene, layer, batch);
   return code;
 }
 
@@ -182,11 +182,11 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
       FreeAlphaChannel(s->shadowAlpha);
       s->shadowAlpha = nullptr;
     });
-    CollectLayer(layer, batch);
+    CollectLayer(scene, layer, batch);
   }
   if (borderChanged || filtersChanged) {
     ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
-    CollectLayer(layer, batch);
+    CollectLayer(scene, layer, batch);
   }
   layer->hidden = look.hidden;
   layer->transparency = look.transparency;
@@ -197,16 +197,16 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
   layer->anchorX = look.anchorX, layer->anchorY = look.anchorY;
   layer->nocliptransform = look.nocliptransform;
   // A border or shadow switched on or grown reaches past the old rectangle.
-  if (shadowChanged || borderChanged) CollectLayer(layer, batch);
+  if (shadowChanged || borderChanged) CollectLayer(scene, layer, batch);
 
   bool lookChanged = c.lookChanged;
   if (c.z) {
-    CollectLayer(layer, batch);
+    CollectLayer(scene, layer, batch);
     if (MoveLayerToPos(scene->picture, layer, c.z < 0 ? 0 : c.z)) lookChanged = true;
   }
   if (c.contentChanged) {
     layer->transform = c.transform;
-    if (uint32_t code = IsShapeType(c.type) ? ReplaceShape(L, layer, c, batch) : ReplaceContent(L, layer, c, batch))
+    if (uint32_t code = IsShapeType(c.type) ? ReplaceShape(L, scene, layer, c, batch) : ReplaceContent(L, scene, layer, c, batch))
       return code;
   }
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));
@@ -219,9 +219,9 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
   }
   if (c.positionGiven || transformChanged || c.clipChanged) {
     if (anchorChanged) {
-      CollectLayer(layer, batch);
+      CollectLayer(scene, layer, batch);
       Reanchor(layer);
-      if (!transformChanged) CollectLayer(layer, batch);
+      if (!transformChanged) CollectLayer(scene, layer, batch);
     }
     if (c.positionGiven && (c.x != kKeepPosition || c.y != kKeepPosition)) {
       const qmLayerState *base = layer->base;
@@ -239,9 +239,9 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
       if (c.shape.vertices && y != kKeepPosition && !c.relativeY) y = offset(y, c.vertexOffsetY);
       const uint32_t flags =
           (c.relativeX ? uint32_t(PLACE_RELATIVEX) : 0u) | (c.relativeY ? uint32_t(PLACE_RELATIVEY) : 0u);
-      PlaceLayer(L, layer, nullptr, x, y, 0, flags, batch);
+      PlaceLayer(L, scene, layer, nullptr, x, y, 0, flags, batch);
     } else if (!anchorChanged) {
-      CollectLayer(layer, batch);
+      CollectLayer(scene, layer, batch);
     }
     if (!transformChanged) {
       layer->transform = c.transform;
@@ -253,12 +253,12 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
       BuildTransformMatrix(T.matrix, T.targetWidth, T.targetHeight, layer->base->objectWidth,
                            layer->base->objectHeight, T.scaleX, T.scaleY, T.rotation);
     layer->transform = T;
-    CollectLayer(layer, batch);
+    CollectLayer(scene, layer, batch);
     const uint32_t code = RenderLayerImage(L, layer, LRENDERMODE_FOLLOW);
-    CollectLayer(layer, batch);
+    CollectLayer(scene, layer, batch);
     return code;
   }
   layer->transform = c.transform;
-  if (lookChanged) CollectLayer(layer, batch);
+  if (lookChanged) CollectLayer(scene, layer, batch);
   return 0;
 }

@@ -35,17 +35,17 @@ void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &val
   qmScene *scene = GetPlayerContext(L)->scene;
   scene->picture->layersChanged = 1;
   int32_t r[4];
-  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
+  GetLayerBounds(scene->current, layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
   FreeDecorations(layer, border);
   if (on) {
     *block = value;
     int32_t x, y, w, h;
-    GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+    GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
     UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
   } else {
     block->on = 0;
   }
-  RefreshRect(L, r[0], r[1], r[2], r[3]);
+  RefreshRect(L, scene, r[0], r[1], r[2], r[3]);
 }
 
 }  // namespace

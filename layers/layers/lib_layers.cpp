@@ -176,7 +176,7 @@ uint32_t LaySetLayerZPos(VmState *L) {
   if (!layer) return ERR_LAYERRANGE;
   if (!MoveLayerToPos(pic, layer, z)) return 0;
   pic->layersChanged = 1;
-  RefreshLayer(L, layer);
+  RefreshLayer(L, scene, layer);
   return 0;
 }
 
@@ -192,7 +192,7 @@ uint32_t LayRemoveLayer(VmState *L) {
   } else {
     scene->layerBatch.count = 0;
     DestroyLayer(L, layer, 0, nullptr, &scene->layerBatch);
-    RefreshRectList(L, scene->layerBatch.entries, scene->layerBatch.count);
+    RefreshRectList(L, scene, scene->layerBatch.entries, scene->layerBatch.count);
   }
   scene->picture->layersChanged = 1;
   return 0;
@@ -363,9 +363,9 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
   scene->layerBatch.count = 0;
   for (qmLayer *l : layers) {
     l->hidden = hide;
-    PlaceLayer(L, l, nullptr, x, y, 0, placeFlags, batch ? &scene->layerBatch : nullptr);
+    PlaceLayer(L, scene, l, nullptr, x, y, 0, placeFlags, batch ? &scene->layerBatch : nullptr);
   }
-  if (batch) RefreshRectList(L, scene->layerBatch.entries, scene->layerBatch.count);
+  if (batch) RefreshRectList(L, scene, scene->layerBatch.entries, scene->layerBatch.count);
   return 0;
 }
 
@@ -386,7 +386,7 @@ uint32_t LayTranslateLayer(VmState *L) {
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   const int32_t dx = vm_checkint32(L, 2), dy = vm_checkint32(L, 3);
   if (uint32_t code = LayerGuard(scene)) return code;
-  PlaceLayer(L, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
+  PlaceLayer(L, scene, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
   return 0;
 }
 
@@ -481,7 +481,7 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   qmLayerState *s = l->current;
   FreePlaneSet(&s->filtered);
   scene->picture->layersChanged = 1;
-  RefreshLayer(L, l);
+  RefreshLayer(L, scene, l);
 }
 
 const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindLayerObjects,  LayerAt,
@@ -507,8 +507,10 @@ uint32_t InitLayersLibrary(VmState *L) {
 }
 
 void FreeLayersLibrary(VmState *L) {
-  FreeAllMoveLists(L);
-  if (qmScene *scene = SceneOf(L)) FreeRectList(&scene->layerBatch);
+  if (qmScene *scene = SceneOf(L)) {
+    FreeAllMoveLists(scene);
+    FreeRectList(&scene->layerBatch);
+  }
 }
 
 }  // namespace
@@ -570,7 +572,7 @@ void LayersRedrawDisplayRect(VmState *L, qmDisplay *d, int32_t x, int32_t y, int
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
-  return d && d->bgpic && LayersCoverRect(d->bgpic, x, y, width, height) ? 1 : 0;
+  return d && d->bgpic && LayersCoverRect(d, d->bgpic, x, y, width, height) ? 1 : 0;
 }
 
 const qmLibrary kLayersLibrary = {"layers", kLayersCommands, nullptr, InitLayersLibrary, FreeLayersLibrary,

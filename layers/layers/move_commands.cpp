@@ -148,15 +148,15 @@ uint32_t LayAddMove(VmState *L) {
       e.extra = vm_optint32(L, 6, 0);
     }
   }
-  if (handle && !FindMoveList(L, &id)) return MissingObjectError(&id, ERR_FINDMOVE);
-  if (uint32_t code = AddMoveEntry(L, &id, e, nullptr)) return code;
+  if (handle && !FindMoveList(GetPlayerContext(L)->scene, &id)) return MissingObjectError(&id, ERR_FINDMOVE);
+  if (uint32_t code = AddMoveEntry(GetPlayerContext(L)->scene, &id, e, nullptr)) return code;
   return id.handle && !handle ? PushNewId(L, id) : 0;
 }
 
 uint32_t LayClearMove(VmState *L) {
   CheckArgCount(L, 1, 1);
   const qmObjectId id = GetObjectIdArg(L, 1);
-  return ClearMoveList(L, &id);
+  return ClearMoveList(GetPlayerContext(L)->scene, &id);
 }
 
 uint32_t LayDoMove(VmState *L) {
@@ -166,9 +166,9 @@ uint32_t LayDoMove(VmState *L) {
   qmDisplay *d = scene->current;
   if (!d || !d->layersOn) return ERR_NOLAYERS;
   if (uint32_t code = LayerGuard(scene)) return code;
-  qmMoveList *list = FindMoveList(L, &id);
+  qmMoveList *list = FindMoveList(scene, &id);
   if (!list) return MissingObjectError(&id, ERR_FINDMOVE);
-  return ExecuteMoveList(L, list);
+  return ExecuteMoveList(L, scene, list);
 }
 
 // NextFrame(layer [, x [, y [, frame]]]).
