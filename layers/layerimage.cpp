@@ -15,9 +15,9 @@
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
 #include "platform/memory.h"
-#include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 namespace {
@@ -259,7 +259,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   if (IsTextType(layer->type)) DetectPureRotation(&T);
   // The old current state goes unless it is one of the others or the caller keeps it.
   auto dropCurrent = [&] {
-    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT)) FreeLayerState(L, current);
+    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT)) FreeLayerState(ObjectRegistryOf(L), current);
   };
   if (scaled) {
     // At a factor of 1.0 the display shows the unscaled state itself.
@@ -281,8 +281,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
                                                           : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.
   if (!scaled && IsIdentityMatrix(T.matrix)) {
-    if (current != base && current != unscaled) FreeLayerState(L, current);
-    if (unscaled != base) FreeLayerState(L, unscaled);
+    if (current != base && current != unscaled) FreeLayerState(ObjectRegistryOf(L), current);
+    if (unscaled != base) FreeLayerState(ObjectRegistryOf(L), unscaled);
     layer->unscaled = layer->current = base;
     return follow ? RenderLayerImage(L, layer, followMode) : 0;
   }
@@ -320,7 +320,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
                          : layer->nocliptransform ? TransformClipRegion(c, 0, 0, kIdentity)
                                                   : TransformClipRegion(c, layer->anchorX, layer->anchorY, T.matrix);
     if (!copy) {
-      FreeLayerState(L, N);
+      FreeLayerState(ObjectRegistryOf(L), N);
       return ERR_MEM;
     }
     if (scaled) copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
@@ -328,7 +328,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   }
   const uint32_t renderFlags = scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE;
   if (uint32_t code = DrawLayerObject(L, layer, N, &T, renderFlags)) {
-    FreeLayerState(L, N);
+    FreeLayerState(ObjectRegistryOf(L), N);
     return code;
   }
   if (scaled) {
@@ -336,8 +336,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     layer->current = N;
     return 0;
   }
-  if (current != base && current != unscaled) FreeLayerState(L, current);
-  if (unscaled != base) FreeLayerState(L, unscaled);
+  if (current != base && current != unscaled) FreeLayerState(ObjectRegistryOf(L), current);
+  if (unscaled != base) FreeLayerState(ObjectRegistryOf(L), unscaled);
   layer->unscaled = layer->current = N;
   return follow ? RenderLayerImage(L, layer, followMode) : 0;
 }

@@ -13,6 +13,7 @@
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 
@@ -42,7 +43,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     // Planes and state were handed over: nothing of them may stay behind.
     qmPlaneSet handed = planes;
     FreePlaneSet(&handed);
-    if (state) FreeLayerState(L, state);
+    if (state) FreeLayerState(ObjectRegistryOf(L), state);
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
   state->own = planes;
@@ -56,7 +57,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
-    FreeLayerState(L, state);
+    FreeLayerState(ObjectRegistryOf(L), state);
     MemFree(layer->name);
     MemFree(layer);
     return code;
@@ -137,7 +138,7 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
   }
   RemovePictureLayerButton(L, scene->picture, layer);
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
-  FreeLayerContents(L, layer);
+  FreeLayerContents(ObjectRegistryOf(L), layer);
   UnlinkLayer(layer);
   MemFree(layer);
   if (sweep) SweepUnusedObjects(L, sweep);

@@ -9,6 +9,7 @@
 #include "layers/layerimage.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 bool DisplayScalesLayers(const qmDisplay *d) { return d && d->scaleLayer && d->scaleWidth && d->scaleHeight; }
@@ -49,7 +50,7 @@ void ResetBGPicLayerScale(VmState *L, qmBGPic *pic) {
     qmLayerState *current = l->current, *unscaled = l->unscaled;
     if (current == unscaled || current == l->base) continue;
     const bool hadAlpha = !current->transformed.mask && current->transformed.alpha;
-    FreeLayerState(L, current);
+    FreeLayerState(ObjectRegistryOf(L), current);
     l->current = unscaled;
     // The unscaled state of a transformed layer keeps its own rendering; one that holds none is
     // rendered again, and failing that shows nothing instead of whatever memory it would get.

@@ -14,6 +14,7 @@
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "text/text/textstate.h"
 #include "text/textobject.h"
@@ -40,7 +41,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
       FreePlaneSet(&planes);
-      FreeLayerState(L, state);
+      FreeLayerState(ObjectRegistryOf(L), state);
       return ERR_MEM;
     }
   }

@@ -18,6 +18,7 @@
 #include "layers/layerops.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 namespace {
@@ -213,7 +214,7 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
   if (c.clipGiven) {
     // The base state refers to the region; rendered states get it on their next rendering.
     if (c.clip) c.clip->layerUses++;
-    ReleaseLayerClip(L, layer->base);
+    ReleaseLayerClip(ObjectRegistryOf(L), layer->base);
     layer->base->clip = c.clip;
     if (layer->unscaled != layer->base || layer->current != layer->base) transformChanged = true;
   }

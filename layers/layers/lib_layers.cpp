@@ -484,7 +484,11 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   RefreshLayer(L, scene, l);
 }
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindLayerObjects,  LayerAt,
+int32_t RebindObject(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  return RebindLayerObjects(ObjectRegistryOf(L), type, from, to);
+}
+
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindObject,        LayerAt,
                                   DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
                                   RerenderBGPicLayers, ResetBGPicLayerScale};
 
