@@ -366,7 +366,9 @@ TEST(Layers, AttributesOfAnotherKindOfLayer) {
   for (const Row &r : rows) {
     const CommandCall c = vm.Call("GetAttribute", {kLayer, r.layer, r.attribute});
     EXPECT_EQ(c.code, r.code) << r.name;
-    if (r.code == 0) EXPECT_EQ(c.results, std::vector<double>{r.want}) << r.name;
+    if (r.code == 0) {
+      EXPECT_EQ(c.results, std::vector<double>{r.want}) << r.name;
+    }
   }
   // The strings of a text layer.
   auto text = [&](int attribute) {
