@@ -153,7 +153,8 @@ bool EnsureBorderImage(const qmDisplay *display, const qmLayer *layer, qmLayerSt
   if (s->border.bitmap) return true;
   qmPlaneSet img;
   int32_t ox, oy, w, h;
-  if (BuildBorderImage(display, layer, s, layer->border.color, layer->border.size, &ox, &oy, &w, &h, &img)) return false;
+  if (BuildBorderImage(display, layer, s, layer->border.color, layer->border.size, &ox, &oy, &w, &h, &img))
+    return false;
   s->border = img;
   s->borderOffsetX = ox, s->borderOffsetY = oy;
   s->borderWidth = w, s->borderHeight = h;

@@ -10,7 +10,8 @@ struct qmDisplay;
 
 // Builds the border image of the layer drawn from the state, at the scale of the display (null:
 // unscaled): colour 0xTTRRGGBB (TT the border's transparency), size the outline thickness in
-// pixels. The offsets say how far the image reaches left of and above the layer's image. 0 or ERR_MEM; nothing is kept on failure.
+// pixels. The offsets say how far the image reaches left of and above the layer's image. 0 or
+// ERR_MEM; nothing is kept on failure.
 uint32_t BuildBorderImage(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, uint32_t color,
                           int32_t size, int32_t *offsetX, int32_t *offsetY, int32_t *width, int32_t *height,
                           qmPlaneSet *out);

@@ -259,7 +259,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   if (IsTextType(layer->type)) DetectPureRotation(&T);
   // The old current state goes unless it is one of the others or the caller keeps it.
   auto dropCurrent = [&] {
-    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT)) FreeLayerState(ObjectRegistryOf(L), current);
+    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT))
+      FreeLayerState(ObjectRegistryOf(L), current);
   };
   if (scaled) {
     // At a factor of 1.0 the display shows the unscaled state itself.

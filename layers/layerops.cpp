@@ -246,7 +246,8 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
   DropDerivedImages(s);
   if (scene->picture) scene->picture->layersChanged = 1;
   if (layer->hidden || layer->deferred || former->noRefresh) return;
-  RefreshRect(L, scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));
+  RefreshRect(L, scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)),
+              int32_t(std::min<int64_t>(rh, INT32_MAX)));
 }
 
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {

@@ -57,8 +57,9 @@ uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.
 qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id, int32_t level);
 
-// Layers may be used on the scene's current display: not while a Select* target takes the drawing, and only with layers on.
-// 0 or ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK, ERR_SELECTALPHACHANNEL, ERR_NOLAYERS.
+// Layers may be used on the scene's current display: not while a Select* target takes the
+// drawing, and only with layers on. 0 or ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK,
+// ERR_SELECTALPHACHANNEL, ERR_NOLAYERS.
 uint32_t LayerGuard(const qmScene *scene);
 // LayerGuard, then the layer at the 1-based position of the scene's picture: 0, LayerGuard's
 // errors or ERR_LAYERRANGE.

@@ -321,7 +321,8 @@ void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitm
   auto draw = [&](int32_t i) {
     const qmLayerGrid::Entry &e = g->layers[size_t(i)];
     qmRect part;
-    if (Intersect(area, {e.x, e.y, e.width, e.height}, &part)) DrawLayerPart(L, display, e.layer, e.state, area, dst, W, H);
+    if (Intersect(area, {e.x, e.y, e.width, e.height}, &part))
+      DrawLayerPart(L, display, e.layer, e.state, area, dst, W, H);
   };
   int32_t c0, r0, c1, r1;
   if (!CellRange(*g, area, &c0, &r0, &c1, &r1)) return;

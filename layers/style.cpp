@@ -207,7 +207,8 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
   }
   if (c.contentChanged) {
     layer->transform = c.transform;
-    if (uint32_t code = IsShapeType(c.type) ? ReplaceShape(L, scene, layer, c, batch) : ReplaceContent(L, scene, layer, c, batch))
+    const bool shape = IsShapeType(c.type);
+    if (uint32_t code = shape ? ReplaceShape(L, scene, layer, c, batch) : ReplaceContent(L, scene, layer, c, batch))
       return code;
   }
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));

@@ -71,7 +71,8 @@ void SweepUnusedObjects(VmState *L, uint32_t flags) {
       auto *pic = reinterpret_cast<qmBGPic *>(h);
       h = h->next;
       const qmObjectId id = IdOf(&pic->header);
-      if (!pic->deleted || DisplayShowingBGPic(pic) || IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BGPICPART, &id, nullptr))
+      if (!pic->deleted || DisplayShowingBGPic(pic) ||
+          IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BGPICPART, &id, nullptr))
         continue;
       RemoveObject(L, &pic->header);
       FreeBGPicContents(L, pic);

@@ -1,4 +1,5 @@
-// Handlers of the layers library's style commands (style_commands.cpp).
+// Handlers of the layers library's style commands (style_commands.cpp), and the walk of their
+// (layer, style table) arguments.
 #pragma once
 #include <cstdint>
 

@@ -403,7 +403,8 @@ TEST(DoMove, OverlappingAreasRefreshedOnceTouchingOnesTwice) {
   auto refreshed = [&](double id) {
     const qmObjectId list{uint32_t(id), 0};
     int n = 0;
-    for (int i = 0; i < FindMoveList(GetPlayerContext(vm.L)->scene, &list)->count; i++) n += FindMoveList(GetPlayerContext(vm.L)->scene, &list)->entries[i].hasRect;
+    const qmMoveList *moves = FindMoveList(GetPlayerContext(vm.L)->scene, &list);
+    for (int i = 0; i < moves->count; i++) n += moves->entries[i].hasRect;
     return n;
   };
   // Layer 1 sweeps 0..19, layer 2 20..39: touching at 19 | 20.
