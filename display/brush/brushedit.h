@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 
 // The checks of every command that changes a brush: not the selected output (ERR_MODIFYABR),
 // found without the deletion flag, a pixel brush and no hardware brush unless flags say
