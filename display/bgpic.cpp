@@ -211,23 +211,6 @@ void FreeMarkedBGPics(VmState *L) {
   }
 }
 
-void FreeAllBGPics(VmState *L) {
-  // The libraries are freed after the run's context when a start fails, and a run that ends
-  // before its script state was made has pictures but no scene.
-  const qmPlayerContext *ctx = GetPlayerContext(L);
-  qmScene *scene = ctx ? ctx->scene : nullptr;
-  qmObjectRegistry *objects = ctx ? ctx->objects : nullptr;
-  while (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC)) {
-    auto *pic = reinterpret_cast<qmBGPic *>(h);
-    RemoveObject(objects, h);
-    for (qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)
-      if (d->bgpic == pic) d->bgpic = nullptr;
-    if (scene && scene->picture == pic) scene->picture = nullptr;
-    FreeBGPicContents(L, pic);
-    MemFree(pic);
-  }
-}
-
 uint32_t RenderBGPicAtSize(const qmBGPic *pic, int32_t width, int32_t height, int32_t smooth, qmPlaneSet *out) {
   *out = {};
   if (pic->kind == 1 && !pic->pluginImage) {

@@ -93,7 +93,6 @@ uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict);
 void FreeMarkedBGPics(VmState *L);
 // Frees the planes (each once), palette, texture copy and user data; not the record.
 void FreeBGPicContents(VmState *L, qmBGPic *pic);
-void FreeAllBGPics(VmState *L);
 // The display of the scene that shows the picture as its background, or null.
 qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic);
 

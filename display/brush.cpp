@@ -24,8 +24,6 @@ void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha) {
   FreeAlphaChannel(alpha);
 }
 
-uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
-
 uint32_t CheckNotSelectedBrush(const qmScene *scene, const qmObjectId *id) {
   const qmDisplay *d = scene->current;
   if (!d) return 0;

@@ -82,8 +82,6 @@ void ReplaceBrushPlanes(qmBrush *brush, qmBitmap *bitmap, qmMask *mask, qmAlphaC
                         int32_t height);
 
 void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha);
-// A number id first frees the brush it names; a missing one is no error.
-uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id);
 
 // The rectangle of dense ARGB pixels (and of the alpha channel): the inputs themselves when
 // the rectangle is the whole picture, else new copies (MemFree / FreeAlphaChannel). 0 or ERR_MEM.

@@ -16,6 +16,7 @@
 #include "graphics/colors.h"
 #include "graphics/fillarea.h"
 #include "graphics/graphics/output.h"
+#include "platform/memory.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -330,6 +331,23 @@ const qmCommandEntry kBGPicCommands[] = {
     {"CopyBGPic", BgpCopyBGPic},
     {nullptr, nullptr},
 };
+
+void FreeAllBGPics(VmState *L) {
+  // The libraries are freed after the run's context when a start fails, and a run that ends
+  // before its script state was made has pictures but no scene.
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  qmScene *scene = ctx ? ctx->scene : nullptr;
+  qmObjectRegistry *objects = ctx ? ctx->objects : nullptr;
+  while (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC)) {
+    auto *pic = reinterpret_cast<qmBGPic *>(h);
+    RemoveObject(objects, h);
+    for (qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)
+      if (d->bgpic == pic) d->bgpic = nullptr;
+    if (scene && scene->picture == pic) scene->picture = nullptr;
+    FreeBGPicContents(L, pic);
+    MemFree(pic);
+  }
+}
 
 void FreeBGPicLibrary(VmState *L) {
   const qmPlayerContext *ctx = GetPlayerContext(L);

@@ -40,6 +40,8 @@ uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_
   return FindBrush(ObjectRegistryOf(L), id, out, FINDBRUSH_MODIFY | kinds);
 }
 
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
+
 uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;
   if ((w > QM_MAX_PICTURE_SIDE && w != kKeepAspect) || (h > QM_MAX_PICTURE_SIDE && h != kKeepAspect)) return ERR_MEM;
