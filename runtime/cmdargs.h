@@ -8,8 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/objectid.h"
-#include "runtime/objlist.h"
+#include "runtime/objlist.h"  // MissingObjectError, qmObjectId
 #include "runtime/vm/vm_number.h"
 
 struct VmState;

@@ -89,4 +89,14 @@ void FreeObjectDataList(VmState *L, qmObjectData *list) {
   }
 }
 
-void FreeObjectDataList(qmObjectRegistry *objects, qmObjectData *list) { FreeObjectDataList(RegistryVm(objects), list); }
+uint32_t CopyObjectDataList(qmObjectRegistry *registry, const qmObjectData *list, qmObjectData **out) {
+  if (list == nullptr) {
+    *out = nullptr;
+    return 0;
+  }
+  return CopyObjectDataList(ObjectRegistryOwner(registry), list, out);
+}
+
+void FreeObjectDataList(qmObjectRegistry *registry, qmObjectData *list) {
+  if (list) FreeObjectDataList(ObjectRegistryOwner(registry), list);
+}

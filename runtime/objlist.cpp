@@ -17,7 +17,7 @@ struct qmObjectList {
 struct qmObjectRegistry {
   qmObjectList lists[kObjectTypeCount + 1];
   std::unordered_map<uintptr_t, qmObjectHeader *> byHandle;  // automatic ids of every type
-  VmState *vm;  // holds the references of the objects' data items
+  VmState *owner = nullptr;
 };
 
 namespace {
@@ -34,14 +34,14 @@ qmObjectRegistry *ObjectRegistryOf(VmState *L) {
   return ctx ? ctx->objects : nullptr;
 }
 
-uint32_t NewObjectRegistry(VmState *L, qmObjectRegistry **out) {
+uint32_t NewObjectRegistry(VmState *owner, qmObjectRegistry **out) {
   *out = new (std::nothrow) qmObjectRegistry;
-  if (!*out) return ERR_MEM;
-  (*out)->vm = L;
+  if (*out == nullptr) return ERR_MEM;
+  (*out)->owner = owner;
   return 0;
 }
 
-VmState *RegistryVm(const qmObjectRegistry *registry) { return registry ? registry->vm : nullptr; }
+VmState *ObjectRegistryOwner(const qmObjectRegistry *registry) { return registry ? registry->owner : nullptr; }
 
 uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode) {
   if (id->handle) return ERR_FINDARRAY;

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "display/bgpic/gradientargs.h"
+#include "runtime/bindings/gradient_reader.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
 #include "graphics/clipregion.h"

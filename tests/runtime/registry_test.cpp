@@ -300,8 +300,8 @@ TEST(ObjectData, FreedThroughTheRunsRegistry) {
   RtVm vm;
   qmObjectRegistry *objects = ObjectRegistryOf(vm.L);
   ASSERT_NE(objects, nullptr);
-  EXPECT_EQ(RegistryVm(objects), vm.L);
-  EXPECT_EQ(RegistryVm(nullptr), nullptr);
+  EXPECT_EQ(ObjectRegistryOwner(objects), vm.L);
+  EXPECT_EQ(ObjectRegistryOwner(nullptr), nullptr);
   qmObjectData *list = nullptr;
   vm_pushstring(vm.L, "kept");
   ASSERT_EQ(SetObjectDataItem(vm.L, "key", -1, &list), 0u);
