@@ -92,7 +92,11 @@ uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
 }
 
 uint32_t FindBGPic(VmState *L, const qmObjectId *id, qmBGPic **out, int32_t flags) {
-  auto *pic = reinterpret_cast<qmBGPic *>(FindObject(L, QMTYPE_BGPIC, id));
+  return FindBGPic(ObjectRegistryOf(L), id, out, flags);
+}
+
+uint32_t FindBGPic(const qmObjectRegistry *objects, const qmObjectId *id, qmBGPic **out, int32_t flags) {
+  auto *pic = reinterpret_cast<qmBGPic *>(FindObject(objects, QMTYPE_BGPIC, id));
   if (!pic || (pic->deleted && !(flags & FINDBGPIC_DELETED))) return MissingObjectError(id, ERR_FINDBGPIC);
   if ((flags & FINDBGPIC_MODIFY) && pic->lock) return ERR_LOCKEDOBJ;
   *out = pic;

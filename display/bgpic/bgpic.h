@@ -12,6 +12,7 @@
 
 struct VmState;
 struct qmClipRegion;
+struct qmObjectRegistry;
 struct qmDisplay;
 
 enum : uint32_t { FILLNONE = 0, FILLCOLOR = 1, FILLGRADIENT = 2, FILLTEXTURE = 3 };
@@ -85,6 +86,7 @@ uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
                         const qmPlaneSet &planes, uint32_t transparentColor, const qmFillStyle *fill,
                         qmBGPic **out);
 uint32_t FindBGPic(VmState *L, const qmObjectId *id, qmBGPic **out, int32_t flags);
+uint32_t FindBGPic(const qmObjectRegistry *objects, const qmObjectId *id, qmBGPic **out, int32_t flags);
 // A listed copy under the new id with copies of every distinct plane: 0 or ERR_MEM.
 uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *pic, qmObjectId *newId, qmBGPic **out);
 // Frees the picture of that id: refused while it is the selected output (ERR_MODIFYABGPIC);

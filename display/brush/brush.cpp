@@ -39,8 +39,12 @@ uint32_t CheckNotSelectedBrush(const qmObjectId *id) {
 }
 
 uint32_t FindBrush(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags) {
+  return FindBrush(ObjectRegistryOf(L), id, out, flags);
+}
+
+uint32_t FindBrush(const qmObjectRegistry *objects, const qmObjectId *id, qmBrush **out, int32_t flags) {
   // A flagged record keeps only its own handle, so no number finds it.
-  auto *b = reinterpret_cast<qmBrush *>(FindObject(L, QMTYPE_BRUSH, id));
+  auto *b = reinterpret_cast<qmBrush *>(FindObject(objects, QMTYPE_BRUSH, id));
   if (!b) return MissingObjectError(id, ERR_FINDBRUSH);
   if ((flags & FINDBRUSH_NOVECTOR) && b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
   if (!(flags & FINDBRUSH_HARDWARE) && b->hardware) return ERR_HWBRUSH;

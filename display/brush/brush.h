@@ -8,6 +8,7 @@
 #include "runtime/registry.h"
 
 struct VmState;
+struct qmObjectRegistry;
 
 // The transparent-colour word of a brush whose mask is its own, not keyed from a colour.
 inline constexpr uint32_t kOwnMaskColor = 0x9DC0DE;
@@ -44,6 +45,7 @@ enum : int32_t {
 
 // 0 with *out, or ERR_BRUSHTYPE / ERR_HWBRUSH / ERR_LOCKEDOBJ, or the missing-object error.
 uint32_t FindBrush(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags);
+uint32_t FindBrush(const qmObjectRegistry *objects, const qmObjectId *id, qmBrush **out, int32_t flags);
 // Appends a record holding the given planes (taken over on success). An automatic id gets the
 // record as handle and id->handle is updated. 0 or ERR_MEM (nothing appended, planes the
 // caller's again).

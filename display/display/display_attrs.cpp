@@ -5,10 +5,12 @@
 #include "display/bgpic/bgpic.h"
 #include "display/bgpic/bgpicload.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
 #include "display/outputselect.h"
 #include "platform/window.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -95,12 +97,13 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
   uint32_t code = 0;
 
   if (newPic) {
-    if (d->doubleBuffer) EndDoubleBufferCore(d);
+    qmScene *scene = GetPlayerContext(L)->scene;
+    if (d->doubleBuffer) EndDoubleBufferCore(scene, d);
     if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(L, d, 1);
     d->bgpic = newPic;
     d->ownsBGPic = 0;
     ResetBGPicScale(L, nullptr, pic);
-    if (d == CurrentDisplay) CurrentBGPic = newPic;
+    if (d == scene->current) scene->picture = newPic;
     d->width = newPic->unscaledWidth;
     d->height = newPic->unscaledHeight;
     pic = newPic;

@@ -5,6 +5,8 @@
 #include "display/bgpic/bgpic.h"
 #include "display/bgpic/gradientargs.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 
@@ -86,7 +88,8 @@ void SetDisplayDefaults(qmDisplay *d) {
 }
 
 uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating, int32_t *scaleGiven) {
-  if (creating || !VideoRecordingActive) {
+  const qmScene *scene = GetPlayerContext(L)->scene;
+  if (creating || !scene->videoRecording) {
     if (uint32_t code = ReadDisplayRegions(L, t, "dragregion", d->dragRegions, d->dragRegionsUnscaled,
                                            &d->dragRegionCount, &d->dragRegionsGiven))
       return code;
@@ -133,8 +136,8 @@ uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating,
   if (haveBGPic) {
     qmBGPic *pic = nullptr;
     if (uint32_t code = FindBGPic(L, &bgpicId, &pic, 0)) return code;
-    for (const qmDisplay *o = DisplayList; o; o = o->next)
-      if (o->bgpic == pic && (creating || o != CurrentDisplay)) return ERR_MULTIBGPIC;
+    for (const qmDisplay *o = scene->displays; o; o = o->next)
+      if (o->bgpic == pic && (creating || o != scene->current)) return ERR_MULTIBGPIC;
     d->bgpic = pic;
     d->ownsBGPic = 0;
     d->width = pic->unscaledWidth;
@@ -164,7 +167,7 @@ uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating,
     if (d->width < 1 || d->height < 1) return ERR_WRONGUSAGE;
     if (d->width > QM_MAX_PICTURE_SIDE || d->height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   }
-  if (VideoRecordingActive && !creating) return 0;
+  if (scene->videoRecording && !creating) return 0;
 
   char title[sizeof d->title + 1];
   int haveTitle = 0;
