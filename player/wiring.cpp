@@ -176,6 +176,7 @@ void WireDisplayServices(VmState *L) {
   ops = kDisplayOps;
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
+  ops.composePicture = LayersComposeDisplayPicture;
   if (qmScene *scene = ctx->scene) {
     scene->displayOps = &ops;
     scene->layerHooks = &kLayerHooks;
