@@ -24,7 +24,7 @@ struct Setup {
     display = NewDisplayRecord(1);
     display->width = kW;
     display->height = kH;
-    LinkDisplay(display);
+    LinkDisplay(ActiveScene, display);
     if (CreatePlatformWindowRecord(nullptr, display) || OpenPlatformWindow(display, 0, nullptr, nullptr)) {
       display = nullptr;
       return;

@@ -18,6 +18,7 @@
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
+#include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
@@ -171,13 +172,19 @@ void WireDisplayServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   // The display library's window work, with the layer engine composing what lies on the
-  // background.
+  // background; the layers and buttons a picture owns.
   static qmDisplayOps ops;
   ops = kDisplayOps;
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
   ops.composePicture = LayersComposeDisplayPicture;
-  ctx->displayOps = &ops;
+  if (qmScene *scene = ctx->scene) {
+    scene->displayOps = &ops;
+    scene->layerHooks = &kLayerHooks;
+    scene->buttonHooks = &kButtonHooks;
+  }
+  ctx->openFirstDisplay = OpenFirstDisplay;
+  ctx->setDisplayAttributes = SetDisplayAttributesCore;
   ctx->currentPicture = BGPicCurrentPicture;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
@@ -190,7 +197,11 @@ void WireDisplayServices(VmState *L) {
 void UnwirePlayerContext(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
-  ctx->displayOps = nullptr;
+  // The layers and buttons of a picture stay answered: the pictures freed with their library
+  // take theirs along.
+  if (ctx->scene) ctx->scene->displayOps = nullptr;
+  ctx->openFirstDisplay = nullptr;
+  ctx->setDisplayAttributes = nullptr;
   ctx->serviceEvents = nullptr;
   SetAudioSink(nullptr);
   ctx->findLayerByName = nullptr;

@@ -8,7 +8,6 @@
 struct VmState;
 struct qmObjectRegistry;
 struct qmEventState;
-struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
 struct qmOutputPicture;
@@ -21,6 +20,7 @@ struct qmObjectId;
 struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
 struct qmScene;
+struct qmDisplay;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -33,10 +33,14 @@ struct qmPlayerContext {
   qmSystemServices *system;
   qmSystemState *systemState;
   // What a library answers for the layers below it; null until that library fills it in.
-  const qmDisplayOps *displayOps;  // the display library's window work (display/displayops.h)
   // The background-picture library: describes the picture that drawing goes to (the current
   // display's, or the one a Select* command chose); 0 when there is none.
   int32_t (*currentPicture)(VmState *L, qmOutputPicture *out);
+  // The display library: at start-up, display 1 and the others opened for the start mode (its
+  // numbers as OpenFirstDisplay in display/display/displaylib.h takes them); a display-tags
+  // table at the stack index applied to a display (DisplayBGPic). 0 or an error.
+  uint32_t (*openFirstDisplay)(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
+  uint32_t (*setDisplayAttributes)(VmState *L, int table, qmDisplay *display, int32_t noRefresh);
   // The dos library's open files' companions: its I/O mode, temporary files and string files.
   qmDosState *dos;
   // The network library's time-out and its socket layer's state.

@@ -55,7 +55,7 @@ bool EvaluateDisplayRequests(VmState *vm) {
     if (pw->pendingScreenMode != -1) {
       int32_t mode = pw->pendingScreenMode;
       pw->pendingScreenMode = -1;
-      ApplyScreenMode(vm, uint32_t(mode), d->width, d->height);
+      ApplyScreenMode(ActiveScene, vm, uint32_t(mode), d->width, d->height);
     }
     if (pw->resizePending) ResizeDisplay(vm, d, kKeepPosition, kKeepPosition, d->width, d->height, 0, d->scaleMode);
     if (pw->closeRequested && !d->closeHandled) quit = true;
@@ -87,12 +87,12 @@ int PumpPlatformEvents(VmState *vm) {
     gWakePending.store(0, std::memory_order_relaxed);  // no queue to carry the wake-up
   }
   if (!queued && now - gLastPump < kQuietPumpMicros) {
-    FlushDisplayUpdates();
+    FlushDisplayUpdates(ActiveScene);
     PushPendingWindowUpdates();
     return PlatformQuitRequested();
   }
 
-  FlushDisplayUpdates();
+  FlushDisplayUpdates(ActiveScene);
   SDL_Event e;
   if (queued && TakeSystemEvent(&e)) HandleSystemEvent(&e);
 

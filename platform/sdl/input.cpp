@@ -85,8 +85,8 @@ void HandleKey(qmDisplay *d, const SDL_KeyboardEvent &k) {
   }
   if (pressed && code != KEY_NONE) pw->keyCodeOfScancode[uint32_t(k.keysym.scancode) & 511] = uint16_t(code);
   // Alt+Return (or the logo key + Return) toggles the screen mode on release.
-  if (!pressed && code == KEY_RETURN && (k.keysym.mod & (KMOD_ALT | KMOD_GUI)) && IsSoleDisplay(d) &&
-      !(d->flags & DISPF_NOMODESWITCH) && !d->requesterOpen) {
+  if (!pressed && code == KEY_RETURN && (k.keysym.mod & (KMOD_ALT | KMOD_GUI)) &&
+      IsSoleDisplay(ActiveScene, d) && !(d->flags & DISPF_NOMODESWITCH) && !d->requesterOpen) {
     pw->pendingScreenMode = FullScreenActive ? 0 : 1;
     Post(d, EVENT_MODETOGGLE);
   }

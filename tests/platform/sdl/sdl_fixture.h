@@ -67,7 +67,7 @@ class DesktopTest : public testing::Test {
     ASSERT_NE(display, nullptr);
     display->width = 320;
     display->height = 200;
-    LinkDisplay(display);
+    LinkDisplay(ActiveScene, display);
     CurrentDisplay = display;
     ASSERT_EQ(CreatePlatformWindowRecord(nullptr, display), 0u);
     ASSERT_EQ(OpenPlatformWindow(display, 1, nullptr, nullptr), 0u);
@@ -79,7 +79,7 @@ class DesktopTest : public testing::Test {
   void StopDesktop() {
     if (display) {
       FreePlatformWindowRecord(display);
-      UnlinkDisplay(display);
+      UnlinkDisplay(ActiveScene, display);
       FreeDisplayRecord(display);
       display = nullptr;
     }
