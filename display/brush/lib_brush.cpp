@@ -25,6 +25,7 @@
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/imagewriter.h"
 #include "platform/desktop.h"
+#include "display/displaywindow.h"
 #include "graphics/graphics/position.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

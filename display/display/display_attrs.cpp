@@ -9,6 +9,7 @@
 #include "display/doublebuffer.h"
 #include "display/outputselect.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 
 namespace {

@@ -4,6 +4,7 @@
 #include "platform/desktop.h"
 #include "platform/requesters.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 

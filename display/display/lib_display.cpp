@@ -14,6 +14,7 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

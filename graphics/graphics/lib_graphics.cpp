@@ -22,6 +22,7 @@
 #include "player/math/math_random.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"

@@ -20,7 +20,6 @@
 #include "media/sound/sound_state.h"
 #include "media/sound/sound_stream.h"
 #include "platform/audio.h"
-#include "platform/eventpump.h"
 #include "platform/file.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/polltimer.h"
@@ -242,7 +241,7 @@ uint32_t SndWaitSampleEnd(VmState *L) {
   for (;;) {
     UpdateAudioChannels();
     if (!SampleIsPlaying(s->data)) return 0;
-    if (uint32_t code = WaitWithEventTimer(L, 10)) return code;
+    if (uint32_t code = GetPlayerContext(L)->waitEvents(L, 10)) return code;
   }
 }
 
@@ -852,7 +851,7 @@ uint32_t WaitModulePosition(VmState *L, bool song) {
     if (!m) return 0;
     int32_t now = song ? m->reportedPos.load() : m->reportedRow.load();
     if (target <= now) return 0;
-    if (uint32_t code = WaitWithEventTimer(L, 10)) return code;
+    if (uint32_t code = GetPlayerContext(L)->waitEvents(L, 10)) return code;
   }
 }
 
@@ -1231,7 +1230,6 @@ uint32_t InitSoundLibrary(VmState *L) {
   gSoundHandlers.sampleLoop = gSoundHandlers.sampleEnd = gSoundHandlers.musicEnd = gSoundHandlers.videoEnd = 0;
   if (uint32_t code = InitSoundChannels()) return code;
   SetMusicEndedHook(MusicEnded);
-  SetAudioPumpHooks(ServiceAudioEvents, UpdateAudioChannels);
   if (uint32_t code = AddSetTagHook(SetSoundTag)) return code;
   if (uint32_t code = AddGetTagHook(GetSoundTag)) return code;
   if (GetEventState(L)) {
@@ -1262,7 +1260,6 @@ void FreeSoundObjects(VmState *L) {
   StopSoundDevice(L);
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_SAMPLE)) FreeSampleRecord(L, reinterpret_cast<qmSample *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_MUSIC)) FreeMusicRecord(L, reinterpret_cast<qmMusic *>(h));
-  SetAudioPumpHooks(nullptr, nullptr);
   SetMusicEndedHook(nullptr);
   CloseAudioOutput();
   ctx->readSoundAttribute = nullptr;
