@@ -21,6 +21,7 @@
 #include "media/sound/sound_stream.h"
 #include "platform/audio.h"
 #include "platform/file.h"
+#include "platform/time.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/polltimer.h"
 #include "runtime/cmdargs.h"
@@ -234,6 +235,15 @@ uint32_t SndStopSample(VmState *L) {
   return 0;
 }
 
+// 10 ms of a wait for the sound, with the event pump running where the player wired it: 0, or
+// ERR_USERABORT on a quit.
+uint32_t PauseForSound(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx && ctx->waitEvents) return ctx->waitEvents(L, 10);
+  SleepMilliseconds(10);
+  return 0;
+}
+
 uint32_t SndWaitSampleEnd(VmState *L) {
   CheckArgCount(L, 1, 1);
   if (!GetSoundState(L)->deviceOpen) return 0;
@@ -241,7 +251,7 @@ uint32_t SndWaitSampleEnd(VmState *L) {
   for (;;) {
     UpdateAudioChannels();
     if (!SampleIsPlaying(s->data)) return 0;
-    if (uint32_t code = GetPlayerContext(L)->waitEvents(L, 10)) return code;
+    if (uint32_t code = PauseForSound(L)) return code;
   }
 }
 
@@ -851,7 +861,7 @@ uint32_t WaitModulePosition(VmState *L, bool song) {
     if (!m) return 0;
     int32_t now = song ? m->reportedPos.load() : m->reportedRow.load();
     if (target <= now) return 0;
-    if (uint32_t code = GetPlayerContext(L)->waitEvents(L, 10)) return code;
+    if (uint32_t code = PauseForSound(L)) return code;
   }
 }
 
