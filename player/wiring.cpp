@@ -161,7 +161,6 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   WireDisplayServices(L);
-  // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
   ctx->pumpEvents = PumpEvents;
   ctx->waitEvents = WaitEvents;
