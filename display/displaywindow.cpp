@@ -11,7 +11,7 @@
 #include "platform/window.h"
 
 // Pictures the platform decodes must fit in a bitmap.
-static_assert(kMaxImageSide == QM_MAX_PICTURE_SIDE);
+static_assert(kMaxImageSide == QM_MAX_PLANE_SIDE);
 
 namespace {
 

@@ -193,6 +193,7 @@ void WireDisplayServices(VmState *L) {
   ops = kDisplayOps;
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
+  ops.composePicture = LayersComposeDisplayPicture;
   ctx->displayOps = &ops;
   SetUpdatePresenter(PresentDisplayUpdate);  // other threads' window updates reach the windows
   ctx->currentPicture = BGPicCurrentPicture;
