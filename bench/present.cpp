@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"
+#include "display/displaywindow.h"
 #include "platform/present.h"
 #include "platform/window.h"
 
@@ -25,7 +26,7 @@ struct Setup {
     display->width = kW;
     display->height = kH;
     LinkDisplay(ActiveScene, display);
-    if (CreatePlatformWindowRecord(nullptr, display) || OpenPlatformWindow(display, 0, nullptr, nullptr)) {
+    if (CreatePlatformWindowRecord(display) || OpenPlatformWindow(display, 0, nullptr, nullptr, 0)) {
       display = nullptr;
       return;
     }

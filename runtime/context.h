@@ -48,6 +48,14 @@ struct qmPlayerContext {
   // The event library: one pass of the event pump for commands that run long (copies,
   // patches); a quit request sets the VM's end flag. Null: nothing to pump.
   void (*serviceEvents)(VmState *L);
+  // The event library: one full pump (1 when the script is to stop), and a wait of ms
+  // milliseconds while pumping (0, or ERR_USERABORT on a quit). Null: nothing to pump.
+  int (*pumpEvents)(VmState *L);
+  uint32_t (*waitEvents)(VmState *L, uint32_t ms);
+  // The sound library's work in the pump: its pending events at every full pump, its channel
+  // upkeep once a second. Called only while the sound library's state stands.
+  void (*deliverAudioEvents)();
+  void (*updateAudioChannels)();
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
   // The layers library: with layers on, the picture of a text block (PRINT, TEXTOUT) or of a shown

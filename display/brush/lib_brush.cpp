@@ -25,6 +25,7 @@
 #include "graphics/graphics/saveoptions.h"
 #include "media/image/imagewriter.h"
 #include "platform/desktop.h"
+#include "display/displaywindow.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/pacing.h"
 #include "runtime/bindings/displaytags_reader.h"

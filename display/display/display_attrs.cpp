@@ -11,6 +11,7 @@
 #include "display/outputselect.h"
 #include "platform/window.h"
 #include "runtime/context.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 

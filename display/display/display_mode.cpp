@@ -6,6 +6,7 @@
 #include "platform/requesters.h"
 #include "platform/window.h"
 #include "runtime/context.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 

@@ -16,6 +16,7 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/auxlib.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -116,7 +117,7 @@ uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, q
     d->textMarginRight = d->bgpic->unscaledWidth - 1;
     code = black ? PrepareBlackDisplayBuffers(d, d->bgpic) : PrepareDisplayBuffers(d, d->bgpic, 1);
   }
-  if (!code) code = CreatePlatformWindowRecord(L, d);
+  if (!code) code = CreatePlatformWindowRecord(d);
   if (!code && !DeclarationsRunning()) code = FitDisplayToScreen(L, d);
   if (code) {
     FreeDisplayData(L, d, 0);
@@ -163,7 +164,8 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
   qmMask *shapeMask = d->scaledMask ? d->scaledMask : pic ? pic->shown.mask : nullptr;
   qmMask *shapeAlpha = d->scaledAlpha ? d->scaledAlpha : pic ? pic->shown.alpha : nullptr;
   const qmDesktopFit before = CaptureDesktopFit(d);
-  if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha))
+  if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha,
+                                           int32_t(FullScreenActive)))
     return code;
   GetWindowFrameWidths(d);
   int32_t desktopW, desktopH;

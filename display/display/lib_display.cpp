@@ -15,6 +15,7 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

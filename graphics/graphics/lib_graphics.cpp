@@ -24,6 +24,7 @@
 #include "platform/memory.h"
 #include "platform/pointer.h"
 #include "runtime/bindings/displaytags_reader.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

@@ -5,13 +5,13 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/displaywindow.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/geometry.h"
 #include "graphics/graphics/output.h"
-#include "platform/present.h"
 
 namespace {
 

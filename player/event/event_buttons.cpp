@@ -7,6 +7,7 @@
 #include "display/displayops.h"
 #include "platform/memory.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "player/event/event_dispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/context.h"

@@ -11,6 +11,7 @@
 #include "platform/env.h"
 #include "platform/joystick.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_input.h"

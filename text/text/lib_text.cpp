@@ -16,12 +16,12 @@
 #include "graphics/graphics/getattribute.h"
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/safeblt.h"
-#include "platform/eventpump.h"
 #include "platform/keycodes.h"
 #include "platform/memory.h"
 #include "runtime/eventqueue.h"
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
+#include "platform/eventpump.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -713,7 +713,7 @@ uint32_t TxtInKeyStr(VmState *L) {
   bool done = false;
   uint32_t err = 0;
   while (!done && !err) {
-    if (PumpPlatformEvents(L)) {
+    if (GetPlayerContext(L)->pumpEvents && GetPlayerContext(L)->pumpEvents(L)) {
       err = ERR_USERABORT;
       break;
     }
