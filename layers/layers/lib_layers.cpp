@@ -462,9 +462,8 @@ int32_t HitLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
 
 // SelectLayer draws into the picture the layer keeps of its own; its caches are built anew
 // from it afterwards.
-uint32_t SelectLayerPicture(VmState *L, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
-                            void **record) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+                            int32_t *height, void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
   qmLayerState *s = l->current;
@@ -489,9 +488,13 @@ int32_t RebindObject(VmState *L, int32_t type, const qmObjectId *from, const qmO
   return RebindLayerObjects(ObjectRegistryOf(L), type, from, to);
 }
 
+}  // namespace
+
 const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindObject,        LayerAt,
                                   DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
                                   RerenderBGPicLayers, ResetBGPicLayerScale};
+
+namespace {
 
 // The scene of the run, null for a VM opened without the player's start-up.
 qmScene *SceneOf(VmState *L) {
@@ -507,7 +510,6 @@ uint32_t InitLayersLibrary(VmState *L) {
     if (!batch.entries) return ERR_MEM;
     batch.capacity = kRectListStep;
   }
-  SetLayerHooks(&kLayerHooks);
   return 0;
 }
 

@@ -8,8 +8,11 @@
 struct VmState;
 struct qmDisplay;
 struct qmBitmap;
+struct qmLayerHooks;
 
 extern const qmLibrary kLayersLibrary;
+// The layers of a background picture, answered for the display engine.
+extern const qmLayerHooks kLayerHooks;
 
 // Player-context and display services of the layer engine (player/wiring.cpp).
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute);

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "runtime/bindings/displaytags_reader.h"
+#include "runtime/bindings/filters_reader.h"
 #include "runtime/bindings/gradient_reader.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
