@@ -18,7 +18,7 @@
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
-#include "player/event/event_dispatch.h"
+#include "player/event/event_wait.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
 #include "runtime/vm/vm_api.h"

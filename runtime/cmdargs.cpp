@@ -11,6 +11,7 @@
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/strutil.h"
 #include "runtime/vnames.h"
@@ -468,6 +469,14 @@ uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode) {
   if (id->handle) return ERR_FINDARRAY;
   SetErrorNumber(id->id);
   return notFoundCode;
+}
+
+uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, qmObjectHeader **out,
+                      qmObjectId *id) {
+  qmObjectId read = GetObjectIdArg(L, i);
+  if (id) *id = read;
+  *out = FindObject(L, type, &read);
+  return *out ? 0 : MissingObjectError(&read, notFoundCode);
 }
 
 const char *ResolveLinkedFileArg(VmState *L, int idx, int fontFlag, int *font) {

@@ -127,3 +127,18 @@ uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs
 // The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
 // notFoundCode with the number as error argument.
 uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);
+
+// The object that id argument i names, found in the list of its type: 0 with *out set (and
+// *id, when given, the id read), or the missing-object error with *out null. A missing object
+// raises nothing: the handler returns the code, so ExitOnError and RaiseOnError apply.
+uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, qmObjectHeader **out,
+                      qmObjectId *id = nullptr);
+// The same for a record that begins with its qmObjectHeader `header`.
+template <typename T>
+uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, T **out, qmObjectId *id = nullptr) {
+  qmObjectHeader *h = nullptr;
+  uint32_t code = GetObjectArg(L, i, type, notFoundCode, &h, id);
+  *out = reinterpret_cast<T *>(h);
+  static_assert(sizeof(T::header) == sizeof(qmObjectHeader), "an object record begins with its header");
+  return code;
+}

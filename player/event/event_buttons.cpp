@@ -7,7 +7,7 @@
 #include "display/displayops.h"
 #include "platform/memory.h"
 #include "platform/window.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"

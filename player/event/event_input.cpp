@@ -7,12 +7,11 @@
 #include "platform/process.h"
 #include "platform/window.h"
 #include "player/event/event_buttons.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "player/event/event_labels.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 

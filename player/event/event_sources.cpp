@@ -10,9 +10,9 @@
 #include "platform/window.h"
 #include "platform/time.h"
 #include "player/event/event_buttons.h"
-#include "player/event/event_dispatch.h"
+#include "player/event/event_wait.h"
 #include "player/event/event_labels.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 #include "player/event/event_user.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
@@ -22,7 +22,6 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
@@ -52,7 +51,7 @@ bool inrect(const qmLabelEvent *e, int32_t x, int32_t y) { return x >= e->x1 && 
 bool labeljump(VmState *L, const char *name) {
   int32_t index = GetLabelIndex(L, name);
   if (index < 0) return false;
-  G(L)->pendinggosuboffset = index - G(L)->callsiteindex;
+  vm_setgosubtarget(L, index);
   return true;
 }
 

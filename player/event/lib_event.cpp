@@ -12,13 +12,13 @@
 #include "platform/joystick.h"
 #include "platform/window.h"
 #include "player/event/event_buttons.h"
-#include "player/event/event_dispatch.h"
+#include "player/event/event_wait.h"
 #include "player/event/event_input.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_sources.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 #include "player/event/event_user.h"
-#include "player/event/polltimer.h"
+#include "runtime/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -28,7 +28,6 @@
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 

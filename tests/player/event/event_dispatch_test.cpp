@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "player/event/event_labels.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 #include "player/event/event_user.h"
-#include "player/event/polltimer.h"
+#include "runtime/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
