@@ -87,12 +87,12 @@ const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, RemoveLayerB
 
 }  // namespace
 
-uint32_t GetButtonPicture(qmBGPic **out) {
-  qmDisplay *d = CurrentDisplay;
+uint32_t GetButtonPicture(const qmScene *scene, qmBGPic **out) {
+  qmDisplay *d = scene->current;
   *out = nullptr;
   if (!d) return ERR_BGPICBUTTON;
   if (d->outputType == DISPOUT_DISPLAY) *out = d->bgpic;
-  else if (d->outputType == DISPOUT_BGPIC) *out = CurrentBGPic;
+  else if (d->outputType == DISPOUT_BGPIC) *out = scene->picture;
   if (!*out) return ERR_BGPICBUTTON;
   return 0;
 }

@@ -58,7 +58,7 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
       return 1;
     }
     while (msg.type == MSG_NONE) {
-      if (!VideoRecordingActive) WaitPlatformEvent();
+      if (!GetPlayerContext(L)->scene->videoRecording) WaitPlatformEvent();
       if (PumpPlatformEvents(L)) return 0;
       if (IsQuitRequested()) {
         vm_setendrequested(L, 1);

@@ -134,7 +134,9 @@ const std::vector<FailingCommand> kFailingCommands = {
 class CommandErrors : public ::testing::Test {
  protected:
   void SetUp() override {
-    readable_ = std::string(QM_BINARY_DIR) + "/command_errors_readable.txt";
+    // One file per test: the tests of the table run side by side.
+    readable_ = std::string(QM_BINARY_DIR) + "/command_errors_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
     FILE *f = std::fopen(readable_.c_str(), "w");
     ASSERT_NE(f, nullptr);
     std::fputs("line\n", f);
