@@ -527,9 +527,8 @@ uint32_t DosOpenDirectory(VmState *L) {
 
 uint32_t DosNextDirectoryEntry(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmObjectId id = GetObjectIdArg(L, 1);
   qmDirectoryObject *d;
-  if (uint32_t code = FindDirectoryObject(L, &id, &d)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_DIRECTORY, ERR_FINDDIR, &d)) return code;
   if (d->done) return 0;
   const char *name;
   uint32_t isDir = 0;
@@ -546,9 +545,8 @@ uint32_t DosNextDirectoryEntry(VmState *L) {
 
 uint32_t DosCloseDirectory(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmObjectId id = GetObjectIdArg(L, 1);
   qmDirectoryObject *d;
-  if (uint32_t code = FindDirectoryObject(L, &id, &d)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_DIRECTORY, ERR_FINDDIR, &d)) return code;
   CloseDirectoryObject(L, d);
   return 0;
 }

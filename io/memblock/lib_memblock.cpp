@@ -153,9 +153,8 @@ uint32_t MemReadMem(VmState *L) {
   int64_t offset;
   if (uint32_t code = Int64Arg(L, 4, 0, ERR_WRONGUSAGE, &offset)) return code;
   if (offset < 0) return ERR_WRONGUSAGE;
-  qmObjectId fileId = GetObjectIdArg(L, 1);
   qmFileObject *f;
-  if (uint32_t code = FindFileObject(L, &fileId, &f)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_FILE, ERR_FINDFILE, &f)) return code;
   qmMemBlock *b;
   if (uint32_t code = GetObjectArg(L, 2, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
   if (f->access == FILE_MODE_WRITE) return ERR_WRITEONLY;
@@ -176,9 +175,8 @@ uint32_t MemWriteMem(VmState *L) {
   if (offset < 0) return ERR_WRONGUSAGE;
   qmMemBlock *b;
   if (uint32_t code = GetObjectArg(L, 2, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
-  qmObjectId fileId = GetObjectIdArg(L, 1);
   qmFileObject *f;
-  if (uint32_t code = FindFileObject(L, &fileId, &f)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_FILE, ERR_FINDFILE, &f)) return code;
   if (f->access == FILE_MODE_READ) return ERR_READONLY;
   if (!MemRangeFits(offset, count, b->size)) return ERR_MEMRANGE;
   return WriteFileObject(f, f->file, b->buffer + offset, 1, uint64_t(count));

@@ -1119,9 +1119,8 @@ enum : int32_t {
 
 uint32_t ReadSampleAttribute(VmState *L, int32_t attribute) {
   if (attribute == ATTRCOUNT) return PushNumber(L, CountObjectsOfType(L, QMTYPE_SAMPLE));
-  qmObjectId id = GetObjectIdArg(L, 2);
-  qmSample *s = FindSample(L, &id);
-  if (!s) return MissingObjectError(&id, ERR_FINDSAMPLE);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 2, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   uint32_t bpf = FormatBytesPerFrame(s->format);
   uint64_t frames = bpf ? uint64_t(s->length) / bpf : 0;
   switch (attribute) {

@@ -48,12 +48,6 @@ uint32_t State(VmState *L, qmSystemState **out) {
 
 enum : uint32_t { UNIT_SECONDS = 0, UNIT_MILLISECONDS = 1, UNIT_TICKS = 2 };
 
-// The timer named by argument 1, or the error for a missing one.
-uint32_t TimerArg(VmState *L, qmTimer **timer) {
-  qmObjectId id = GetObjectIdArg(L, 1);
-  *timer = FindTimer(L, &id);
-  return *timer ? 0 : MissingObjectError(&id, ERR_FINDTIMER);
-}
 
 uint32_t SysWait(VmState *L) {
   CheckArgCount(L, 1, 2);
@@ -91,7 +85,7 @@ uint32_t SysGetTimer(VmState *L) {
   qmSystemServices *services;
   if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
   services->clock(&now);
   vm_pushnumber(L, TimerMilliseconds(timer, &now));
@@ -103,7 +97,7 @@ uint32_t SysPauseTimer(VmState *L) {
   qmSystemServices *services;
   if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
   services->clock(&now);
   PauseTimer(timer, &now);
@@ -115,7 +109,7 @@ uint32_t SysResumeTimer(VmState *L) {
   qmSystemServices *services;
   if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
   services->clock(&now);
   ResumeTimer(timer, &now);
@@ -125,7 +119,7 @@ uint32_t SysResumeTimer(VmState *L) {
 uint32_t SysStopTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   FreeObjectDataList(L, static_cast<qmObjectData *>(timer->header.userData));
   StopTimer(L, timer);
   return 0;
@@ -136,7 +130,7 @@ uint32_t SysResetTimer(VmState *L) {
   qmSystemServices *services;
   if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   uint32_t ms = vm_optinteger(L, 2, 0);
   qmTimeval now;
   services->clock(&now);
@@ -149,7 +143,7 @@ uint32_t SysWaitTimer(VmState *L) {
   qmSystemServices *services;
   if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   double ms = vm_checknumber(L, 2);
   double reset = vm_optnumber(L, 3, 1);
   if (timer->paused) return ERR_WRONGUSAGE;
@@ -710,18 +704,15 @@ struct DataSlot {
 
 // The object named by the type at typeArg and the id after it.
 uint32_t FindDataSlot(VmState *L, int typeArg, DataSlot *slot) {
-  qmSystemServices *services;
-  if (uint32_t code = Services(L, &services)) return code;
   uint32_t type = vm_checkinteger(L, typeArg);
   *slot = {nullptr, nullptr};
   if (type == QMTYPE_LAYER) {
+    qmSystemServices *services;
+    if (uint32_t code = Services(L, &services)) return code;
     if (!services->layers.layerDataList) return ERR_NOLAYERS;
     return services->layers.layerDataList(L, typeArg + 1, &slot->layerList);
   }
-  qmObjectId id = GetObjectIdArg(L, typeArg + 1);
-  slot->header = FindObject(L, type, &id);
-  if (!slot->header) return ERR_FINDARRAY;
-  return 0;
+  return GetObjectArg(L, typeArg + 1, type, ERR_FINDARRAY, &slot->header);
 }
 
 uint32_t KeyArg(VmState *L, int i, const char **key) {
