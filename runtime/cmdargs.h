@@ -139,6 +139,6 @@ uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, T
   qmObjectHeader *h = nullptr;
   uint32_t code = GetObjectArg(L, i, type, notFoundCode, &h, id);
   *out = reinterpret_cast<T *>(h);
-  static_assert(sizeof(T::header) == sizeof(qmObjectHeader), "an object record begins with its header");
+  static_assert(offsetof(T, header) == 0, "an object record begins with its header");
   return code;
 }
