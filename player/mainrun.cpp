@@ -87,6 +87,8 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   // The event check: every few hundred loop edges and calls, the throttled platform pump.
   vm_setperiodiccheck(L, GetPlayerContext(L)->serviceEvents, kEventCheckEvery);
   PrintDoneMessage();
+  // Only now, with the program file read and its bytecode loaded, is compiling refused.
+  if (run->args->compileRequested) return ERR_PLAYERCOMP;
 
   int32_t line = vm_geterrorline(L);
   PrintStatusMessage(PlayerText(MSG_LOADING_APPLET), run->args->programPath, 1);

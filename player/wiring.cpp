@@ -175,6 +175,7 @@ void WireDisplayServices(VmState *L) {
   ops = kDisplayOps;
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
+  ops.composePicture = LayersComposeDisplayPicture;
   ctx->displayOps = &ops;
   ctx->currentPicture = BGPicCurrentPicture;
   ctx->findLayerByName = LayersFindLayerByName;
