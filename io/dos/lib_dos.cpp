@@ -696,7 +696,8 @@ uint32_t ExecuteProgram(VmState *L, int async) {
     path = copy;
   }
   uint32_t code = LaunchProgram(path.c_str(), *rest ? rest : nullptr, async);
-  if (reset && CurrentDisplay) ResetDisplayInput(L, CurrentDisplay);
+  qmDisplay *current = GetPlayerContext(L)->scene->current;
+  if (reset && current) ResetDisplayInput(L, current);
   return code;
 }
 
