@@ -465,12 +465,6 @@ uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs
   return vm_call(L, pushed, results);
 }
 
-uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode) {
-  if (id->handle) return ERR_FINDARRAY;
-  SetErrorNumber(id->id);
-  return notFoundCode;
-}
-
 uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, qmObjectHeader **out,
                       qmObjectId *id) {
   qmObjectId read = GetObjectIdArg(L, i);

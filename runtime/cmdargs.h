@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/objectid.h"
+#include "runtime/objlist.h"  // MissingObjectError, qmObjectId
 #include "runtime/vm/vm_number.h"
 
 struct VmState;
@@ -123,10 +123,6 @@ enum : int32_t {
 // Calls the global function of the lower-cased name with the arguments given as (kind, value)
 // pairs; returns vm_call's result, or 0 for a null state.
 uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs, ...);
-
-// The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
-// notFoundCode with the number as error argument.
-uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);
 
 // The object that id argument i names, found in the list of its type: 0 with *out set (and
 // *id, when given, the id read), or the missing-object error with *out null. A missing object
