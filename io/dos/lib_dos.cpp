@@ -109,6 +109,7 @@ uint32_t DosCloseFile(VmState *L) {
 uint32_t DosEof(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmFileObject *f = FileArg(L, 1);
+  RefreshFileSize(f);
   vm_pushnumber(L, f->position >= f->size ? 1 : 0);
   return 1;
 }
@@ -215,7 +216,9 @@ uint32_t DosFilePos(VmState *L) {
 
 uint32_t DosFileLength(VmState *L) {
   CheckArgCount(L, 1, 1);
-  vm_pushnumber(L, double(FileArg(L, 1)->size));
+  qmFileObject *f = FileArg(L, 1);
+  RefreshFileSize(f);
+  vm_pushnumber(L, double(f->size));
   return 1;
 }
 
