@@ -147,7 +147,6 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   WireDisplayServices(L);
-  // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
   ctx->showErrorRequester = ShowErrorRequester;
   SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it

@@ -23,7 +23,7 @@
 #include "graphics/bitmapops.h"
 #include "graphics/fillarea.h"
 #include "graphics/graphics/saveoptions.h"
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 #include "platform/desktop.h"
 #include "graphics/graphics/position.h"
 #include "runtime/cmdargs.h"

@@ -17,7 +17,7 @@
 #include "graphics/graphics/position.h"
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/graphics/snapshot.h"
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 #include "media/image/imageload.h"
 #include "player/math/math_random.h"
 #include "platform/memory.h"

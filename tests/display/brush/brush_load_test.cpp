@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "graphics/graphics/getattribute.h"
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"
