@@ -643,6 +643,10 @@ uint32_t InitEventLibrary(VmState *L) {
 
 void FreeEventLibrary(VmState *L) {
   ClearLabelEvents();
+  // The last key and label code belong to this run: a later run's WhileKeyDown must not wait
+  // on a key it never saw pressed.
+  LabelEvents.lastKeyCode = 0;
+  LabelEvents.lastAllId = 0;
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);
