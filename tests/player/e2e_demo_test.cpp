@@ -43,6 +43,18 @@ TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
   EXPECT_NE(r.out.find(kTitle + "Opening font ::default_sans...done\nNo display"), std::string::npos) << r.out;
 }
 
+// A console start says nothing on standard error: no desktop library complains while the
+// player looks for a display.
+TEST(E2eDemo, AHeadlessStartIsSilentOnStandardError) {
+  PlayerDir d;
+  PlayerResult r = d.Run({"-s", "KILL", "60", d.player(), "-QUIET", kDemo},
+                         {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=",
+                          "ASAN_OPTIONS=detect_leaks=0"},
+                         "/usr/bin/timeout");
+  EXPECT_EQ(r.status, 0);
+  EXPECT_EQ(r.err, "");
+}
+
 // A screenshot in X's window dump format: the header's words are big-endian.
 struct WindowDump {
   std::vector<unsigned char> bytes;
