@@ -32,13 +32,13 @@ TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
   for (const Case &c : cases) {
     PlayerDir d;
     std::vector<std::string> env = c.env;
-    PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", kDemo}, env, "/usr/bin/timeout");
+    PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), "-QUIET", kDemo}, env, "/usr/bin/timeout");
     EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
     EXPECT_EQ(r.out, kTitle + "No display to show the window on: drawn off screen, 6 layers.\n") << c.name;
   }
   // Not quiet, the player's status lines come between; SetFont's ends like every other.
   PlayerDir d;
-  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), kDemo}, {}, "/usr/bin/timeout");
+  PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), kDemo}, {}, "/usr/bin/timeout");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_NE(r.out.find(kTitle + "Opening font ::default_sans...done\nNo display"), std::string::npos) << r.out;
 }
@@ -47,7 +47,7 @@ TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
 // player looks for a display.
 TEST(E2eDemo, AHeadlessStartIsSilentOnStandardError) {
   PlayerDir d;
-  PlayerResult r = d.Run({"-s", "KILL", "60", d.player(), "-QUIET", kDemo},
+  PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), "-QUIET", kDemo},
                          {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=",
                           "ASAN_OPTIONS=detect_leaks=0"},
                          "/usr/bin/timeout");

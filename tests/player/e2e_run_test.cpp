@@ -40,9 +40,11 @@ std::string LoopScript(const std::string &ready) {
 }
 
 // Runs the player under coreutils' timeout: a run that blocks is killed (status 137) and fails
-// its test instead of hanging it.
+// its test instead of hanging it. The limit is far beyond what any run takes, also on a machine
+// busy with other work.
+constexpr const char *kRunLimitSeconds = "300";
 PlayerResult GuardedRun(const PlayerDir &d, std::vector<std::string> args) {
-  args.insert(args.begin(), {"-s", "KILL", "20", d.player()});
+  args.insert(args.begin(), {"-s", "KILL", kRunLimitSeconds, d.player()});
   return d.Run(args, {}, "/usr/bin/timeout");
 }
 
@@ -202,7 +204,7 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
     PlayerResult r;
     if (c.needsDenial && asNobody) {
       std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
-                                       "/usr/bin/timeout", "-s", "KILL", "20", d.player()};
+                                       "/usr/bin/timeout", "-s", "KILL", kRunLimitSeconds, d.player()};
       args.insert(args.end(), c.args.begin(), c.args.end());
       r = d.Run(args, {}, "/usr/bin/setpriv");
     } else {
@@ -512,7 +514,7 @@ TEST(E2eRun, FinalReportInTheErrorRequesterOnADesktop) {
   }
   // The X libraries keep allocations to the end of the process: their leaks are not ours to
   // report here (the headless runs check the player's own).
-  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", d / "bad.qma"},
+  PlayerResult r = d.Run({"-s", "KILL", kRunLimitSeconds, d.player(), "-QUIET", d / "bad.qma"},
                          {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"},
                          "/usr/bin/timeout");
   kill(presser, SIGKILL);
