@@ -1,7 +1,7 @@
 #include "graphics/graphics/getattribute.h"
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "graphics/graphics/output.h"
 #include "platform/desktop.h"
@@ -148,7 +148,7 @@ uint32_t LayerCount(const qmBGPic *pic) {
 uint32_t ReadBGPic(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
+  if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &id, &pic, 0)) return code;
   switch (attribute) {
   case ATTRWIDTH: return PushNumber(L, pic->unscaledWidth);
   case ATTRHEIGHT: return PushNumber(L, pic->unscaledHeight);
@@ -165,7 +165,7 @@ uint32_t ReadBGPic(VmState *L, int32_t attribute) {
 uint32_t ReadBrush(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_HARDWARE)) return code;
   switch (attribute) {
   case ATTRWIDTH: return PushNumber(L, b->width);
   case ATTRHEIGHT: return PushNumber(L, b->height);
@@ -261,8 +261,18 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   }
 }
 
-// Types whose only attribute is their count.
-uint32_t ReadNothing(VmState *, int32_t) { return ERR_UNKNOWNATTR; }
+// Types whose only attribute is their count: the object is still looked up before any other
+// attribute is refused.
+uint32_t ReadCountOnly(VmState *L, uint32_t type, uint32_t missing) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  if (!FindObject(L, type, &id)) return MissingObjectError(&id, missing);
+  return ERR_UNKNOWNATTR;
+}
+uint32_t ReadDirectory(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_DIRECTORY, ERR_FINDDIR); }
+uint32_t ReadTimer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_TIMER, ERR_FINDTIMER); }
+uint32_t ReadClient(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_CLIENT, ERR_FINDCLIENT); }
+uint32_t ReadServer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_SERVER, ERR_FINDSERVER); }
+uint32_t ReadUdpObject(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
 
 // Samples and music: the sound library answers (an error when it is not open).
 uint32_t ReadSoundObject(VmState *L, uint32_t type, int32_t attribute) {
@@ -300,13 +310,13 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_TIMEOUT, false, ReadTimeout},
     {QMTYPE_MEMORY, true, ReadMemory},
     {QMTYPE_FILE, true, ReadFile},
-    {QMTYPE_DIRECTORY, true, ReadNothing},
-    {QMTYPE_TIMER, true, ReadNothing},
+    {QMTYPE_DIRECTORY, true, ReadDirectory},
+    {QMTYPE_TIMER, true, ReadTimer},
     {QMTYPE_SAMPLE, true, ReadSample},
     {QMTYPE_MUSIC, true, ReadMusic},
-    {QMTYPE_CLIENT, true, ReadNothing},
-    {QMTYPE_SERVER, true, ReadNothing},
-    {QMTYPE_UDPOBJECT, true, ReadNothing},
+    {QMTYPE_CLIENT, true, ReadClient},
+    {QMTYPE_SERVER, true, ReadServer},
+    {QMTYPE_UDPOBJECT, true, ReadUdpObject},
     {QMTYPE_FONT, true, ReadFont},
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},
 };

@@ -4,8 +4,9 @@
 #include "graphics/imagecache.h"
 #include "graphics/graphics/lib_graphics.h"
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "display/display.h"
+#include "display/displayops.h"
 #include "display/displaytags.h"
 #include "graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
@@ -147,7 +148,7 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     qmObjectId brushId = GetObjectIdArg(L, 3);
     x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, &brushId, &brush, 0)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &brushId, &brush, 0)) return code;
     if (!brush->mask) return ERR_NOMASKBRUSH;
     w = brush->width, h = brush->height;
     mask = brush->mask;
@@ -232,7 +233,7 @@ uint32_t GfxCreatePointer(VmState *L) {
     qmObjectId brushId = GetObjectIdArg(L, 3);
     const int32_t hotX = vm_optint32(L, 4, -1), hotY = vm_optint32(L, 5, -1);
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, &brushId, &brush, FINDBRUSH_NOVECTOR)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &brushId, &brush, FINDBRUSH_NOVECTOR)) return code;
     int32_t hasAlpha = 0;
     uint32_t *argb = BrushToArgb(brush, &hasAlpha);
     if (!argb) return ERR_MEM;
@@ -322,7 +323,13 @@ uint32_t GfxSaveSnapshot(VmState *L) {
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 4, &quality, &colors, &dither);
   qmSnapshot snap{};
-  if (uint32_t code = TakeSnapshot(CurrentDisplay, type, &snap)) return code;
+  qmDisplay *d = CurrentDisplay;
+  if (type == SNAPDISPLAY && SnapshotComposesLayers(d)) {
+    if (uint32_t code = NewLayeredSnapshot(d, &snap)) return code;
+    ComposeDisplayPicture(L, d, snap.owned);
+  } else if (uint32_t code = TakeSnapshot(d, type, &snap)) {
+    return code;
+  }
   const uint32_t code = SaveBitmapFile(format, snap.bitmap, snap.width, snap.height, file, nullptr, 0xFFFFFFFFu,
                                        nullptr, quality, colors, dither);
   FreeSnapshot(&snap);

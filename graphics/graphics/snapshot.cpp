@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"
@@ -58,6 +58,19 @@ uint32_t TakeSnapshot(const qmDisplay *d, int32_t type, qmSnapshot *out) {
   default:
     return ERR_WRONGUSAGE;
   }
+}
+
+bool SnapshotComposesLayers(const qmDisplay *d) {
+  return d && d->layersOn && !(d->doubleBuffer && d->backBuffer2) && d->bgpic;
+}
+
+uint32_t NewLayeredSnapshot(const qmDisplay *d, qmSnapshot *out) {
+  *out = {};
+  const int32_t w = d->bgpic->shownWidth, h = d->bgpic->shownHeight;
+  qmBitmap *b = w > 0 && h > 0 ? AllocClearedBitmap(w, h) : nullptr;
+  if (!b) return ERR_MEM;
+  *out = {b, b, w, h};
+  return 0;
 }
 
 void FreeSnapshot(qmSnapshot *s) {

@@ -58,7 +58,7 @@ uint32_t ReadPng(PngRead *r, int32_t *widthOut, int32_t *heightOut, uint32_t **p
     return ERR_LOADPICTURE2;
   }
   png_set_read_fn(png, r, PngReadBytes);
-  png_set_user_limits(png, QM_MAX_PICTURE_SIDE, QM_MAX_PICTURE_SIDE);
+  png_set_user_limits(png, QM_MAX_PLANE_SIDE, QM_MAX_PLANE_SIDE);
   // libpng allocates (and clears) a chunk of these kinds at the length it claims before reading
   // it, however short the file; none of them changes the pixels, so they are skipped unread.
   png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, int(sizeof kSkippedChunks / 5));
