@@ -182,6 +182,8 @@ TEST(FtpClient, RepliesThatNeverEnd) {
     vm.One("SetNetworkTimeout", {300});
     EXPECT_EQ(vm.Call("DownloadFile", {"ftp://127.0.0.1:" + std::to_string(server.port()) + "/x"}).code, r.code)
         << r.kind;
-    if (r.argument) EXPECT_EQ(G(vm.L)->err.argnum, r.argument) << r.kind;
+    if (r.argument) {
+      EXPECT_EQ(G(vm.L)->err.argnum, r.argument) << r.kind;
+    }
   }
 }

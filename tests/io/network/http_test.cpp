@@ -246,7 +246,9 @@ TEST(HttpClient, RepliesThatNeverEnd) {
   };
   for (const Row &r : rows) {
     EXPECT_EQ(vm.Get(r.path).code, r.code) << r.path;
-    if (r.argument) EXPECT_EQ(G(vm.L)->err.argnum, r.argument) << r.path;
+    if (r.argument) {
+      EXPECT_EQ(G(vm.L)->err.argnum, r.argument) << r.path;
+    }
   }
 }
 
