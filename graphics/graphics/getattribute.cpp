@@ -10,6 +10,7 @@
 #include "io/dos/dos_files.h"
 #include "io/memblock/memblock.h"
 #include "platform/pointer.h"
+#include "display/displaywindow.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_timers.h"
 #include "runtime/auxlib.h"

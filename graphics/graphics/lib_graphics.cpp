@@ -23,7 +23,10 @@
 #include "player/math/math_random.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
+#include "runtime/bindings/displaytags_reader.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"
@@ -348,15 +351,16 @@ uint32_t GfxSetDrawTagsDefault(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmTransform transform;
   qmDisplayTags tags;
-  CopyDefaultTransform(&transform);
-  CopyDefaultDisplayTags(&tags);
+  qmScene *scene = GetPlayerContext(L)->scene;
+  CopyDefaultTransform(scene, &transform);
+  CopyDefaultDisplayTags(scene, &tags);
   // Sizes belong to each object, so the defaults take no "width" and "height".
-  if (uint32_t code = ParseDisplayTags(L, 1, 1, 1, 0, 0, transform.smooth, &transform, &tags,
+  if (uint32_t code = ParseDisplayTags(L, scene, 1, 1, 1, 0, 0, transform.smooth, &transform, &tags,
                                        DTAG_NEEDTABLE | DTAG_NOSIZE))
     return code;
   tags.name[0] = 0;
-  DefaultTransform = transform;
-  DefaultDisplayTags = tags;
+  scene->defaultTransform = transform;
+  scene->defaultTags = tags;
   return 0;
 }
 
@@ -578,7 +582,6 @@ int GetOutputTag(void *, uint32_t tag, uintptr_t *result) {
 
 uint32_t InitGraphicsLibrary(VmState *) {
   ResetOutputSettings();
-  ResetDefaultDrawTags();
   if (uint32_t code = AddSetTagHook(SetOutputTag)) return code;
   return AddGetTagHook(GetOutputTag);
 }

@@ -3,6 +3,7 @@
 #include "display/display.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"

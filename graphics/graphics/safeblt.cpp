@@ -5,13 +5,13 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/displaywindow.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/geometry.h"
 #include "graphics/graphics/output.h"
-#include "platform/present.h"
 
 namespace {
 
@@ -215,7 +215,7 @@ void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *displ
   width = std::min<int64_t>(width, int64_t(w) - x);
   height = std::min<int64_t>(height, int64_t(h) - y);
   if (width < 1 || height < 1) return;
-  if (display->layerBuffer && DisplayRectCovered(L, display, x, y, width, height)) {
+  if (display->layerBuffer && DisplayRectCovered(ActiveScene, display, x, y, width, height)) {
     RedrawDisplayRect(L, display, x, y, width, height);
     BltToDisplay(display->layerBuffer, srcX, srcY, display, x, y, width, height, 1);
     return;
