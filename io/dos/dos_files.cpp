@@ -68,6 +68,11 @@ uint32_t ReadFileObject(qmFileObject *f, qmFileHandle *h, void *buffer, int raw,
   return 0;
 }
 
+void RefreshFileSize(qmFileObject *f) {
+  uint64_t now;
+  if (FileLengthNow(f->file, &now)) f->size = now;
+}
+
 uint32_t WriteFileObject(qmFileObject *f, qmFileHandle *h, const void *data, int raw, uint64_t count) {
   if (count == 0) return 0;
   uint8_t scratch[8];

@@ -66,6 +66,9 @@ uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out);
 // read is ERR_READ. Without raw, a 2-, 4- or 8-byte value arrives big-endian and is stored in
 // host order.
 uint32_t ReadFileObject(qmFileObject *f, qmFileHandle *h, void *buffer, int raw, uint64_t count);
+// Takes the file's length from the file system, where another program may have cut or grown
+// it since it was opened; a memory or virtual file, or one with buffered writes, keeps its own.
+void RefreshFileSize(qmFileObject *f);
 // The write primitive, its twin: without raw a 2-, 4- or 8-byte host value goes out
 // big-endian. Position and size move by what was written; a short write is ERR_WRITE.
 uint32_t WriteFileObject(qmFileObject *f, qmFileHandle *h, const void *data, int raw, uint64_t count);
