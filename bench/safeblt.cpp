@@ -6,7 +6,7 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/blit_kernels.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 
 namespace {

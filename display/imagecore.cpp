@@ -10,7 +10,7 @@
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -122,10 +122,10 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   }
 
   // 4. Position.
-  int32_t x = ResolvePositionX(L, reqX, width, 0, transform.anchorX);
-  int32_t y = ResolvePositionY(L, reqY, height, 0, transform.anchorY);
-  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(L, req->srcX, width, srcWidth, 0);
-  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(L, req->srcY, height, srcHeight, 0);
+  int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, reqX, width, 0, transform.anchorX);
+  int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, reqY, height, 0, transform.anchorY);
+  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(GetPlayerContext(L)->scene, req->srcX, width, srcWidth, 0);
+  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(GetPlayerContext(L)->scene, req->srcY, height, srcHeight, 0);
 
   // 5. The source rectangle.
   if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;

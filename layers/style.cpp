@@ -14,13 +14,14 @@
 #include "graphics/shape_draw.h"
 #include "graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layers/layerargs.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
@@ -569,8 +570,8 @@ uint32_t ApplyStyleChange(VmState *L, qmLayer *layer, const qmStyleChange &c, qm
       const qmLayerState *base = layer->base;
       auto resolve = [&](int32_t v, bool relative, bool vertical) {
         if (v == kKeepPosition || relative) return v;
-        return vertical ? ResolvePositionY(L, v, base->objectHeight, 0, layer->anchorY)
-                        : ResolvePositionX(L, v, base->objectWidth, 0, layer->anchorX);
+        return vertical ? ResolvePositionY(GetPlayerContext(L)->scene, v, base->objectHeight, 0, layer->anchorY)
+                        : ResolvePositionX(GetPlayerContext(L)->scene, v, base->objectWidth, 0, layer->anchorX);
       };
       int32_t x = resolve(c.x, c.relativeX, false), y = resolve(c.y, c.relativeY, true);
       // New vertices lie at their offset from the given position.

@@ -7,7 +7,7 @@
 #include "platform/memory.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/strutil.h"

@@ -177,7 +177,6 @@ void WireDisplayServices(VmState *L) {
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
   ctx->displayOps = &ops;
-  ctx->currentPicture = BGPicCurrentPicture;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
   ctx->addTextLayer = LayersAddTextLayer;
@@ -198,7 +197,6 @@ void UnwirePlayerContext(VmState *L) {
   ctx->removeAllLayers = nullptr;
   ctx->removeLastLayer = nullptr;
   ctx->readLayerAttribute = nullptr;
-  ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
   SetClipboardImageCoder(nullptr);
 }

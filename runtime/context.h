@@ -11,7 +11,6 @@ struct qmEventState;
 struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
-struct qmOutputPicture;
 struct qmDosState;
 struct qmSoundState;
 struct qmNetworkState;
@@ -34,9 +33,6 @@ struct qmPlayerContext {
   qmSystemState *systemState;
   // What a library answers for the layers below it; null until that library fills it in.
   const qmDisplayOps *displayOps;  // the display library's window work (display/displayops.h)
-  // The background-picture library: describes the picture that drawing goes to (the current
-  // display's, or the one a Select* command chose); 0 when there is none.
-  int32_t (*currentPicture)(VmState *L, qmOutputPicture *out);
   // The dos library's open files' companions: its I/O mode, temporary files and string files.
   qmDosState *dos;
   // The network library's time-out and its socket layer's state.

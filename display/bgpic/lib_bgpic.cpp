@@ -15,7 +15,6 @@
 #include "graphics/blit.h"
 #include "graphics/colors.h"
 #include "graphics/fillarea.h"
-#include "graphics/graphics/output.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -327,12 +326,5 @@ void FreeBGPicLibrary(VmState *L) {
 }
 
 }  // namespace
-
-int32_t BGPicCurrentPicture(VmState *, qmOutputPicture *out) {
-  qmBGPic *pic = CurrentBGPic;
-  if (!pic) return 0;
-  *out = qmOutputPicture{pic->unscaledWidth, pic->unscaledHeight, &pic->activeClip, pic->palette};
-  return 1;
-}
 
 const qmLibrary kBGPicLibrary = {"bgpic", kBGPicCommands, nullptr, nullptr, FreeBGPicLibrary, FREERANK_BGPIC};

@@ -25,8 +25,9 @@
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/imagewriter.h"
 #include "platform/desktop.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/errreport.h"
@@ -395,7 +396,7 @@ uint32_t BrsCropBrush(VmState *L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return CropBrushCore(b, ResolvePositionX(L, x, w, b->width, 0), ResolvePositionY(L, y, h, b->height, 0), w, h);
+  return CropBrushCore(b, ResolvePositionX(GetPlayerContext(L)->scene, x, w, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, h, b->height, 0), w, h);
 }
 
 uint32_t BrsInvertMask(VmState *L) {
@@ -421,7 +422,7 @@ uint32_t BrsFloodFill(VmState *L) {
   const uint32_t border = vm_optinteger(L, 4, 0), fill = vm_optinteger(L, 5, 0);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return FloodFillBrush(b, ResolvePositionX(L, x, 1, b->width, 0), ResolvePositionY(L, y, 1, b->height, 0), border,
+  return FloodFillBrush(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), border,
                         fill);
 }
 
@@ -574,7 +575,7 @@ uint32_t BrsReadBrushPixel(VmState *L) {
   if (uint32_t code = FindBrush(L, &id, &b, 0)) return code;
   uint32_t rgb = 0;
   int32_t plane = 0;
-  ReadBrushPixelAt(b, ResolvePositionX(L, x, 1, b->width, 0), ResolvePositionY(L, y, 1, b->height, 0), &rgb, &plane);
+  ReadBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), &rgb, &plane);
   vm_pushnumber(L, rgb);
   vm_pushnumber(L, plane);
   return 2;
@@ -588,7 +589,7 @@ uint32_t BrsWriteBrushPixel(VmState *L) {
   const int32_t transparency = vm_optint32(L, 5, -1);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  WriteBrushPixelAt(b, ResolvePositionX(L, x, 1, b->width, 0), ResolvePositionY(L, y, 1, b->height, 0), color,
+  WriteBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), color,
                     transparency);
   return 0;
 }

@@ -10,7 +10,7 @@
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "graphics/colors.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"

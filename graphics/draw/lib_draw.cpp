@@ -23,8 +23,8 @@
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/output.h"
-#include "graphics/graphics/position.h"
+#include "graphics/output.h"
+#include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -56,7 +56,7 @@ uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
   *out = {};
   qmDisplay *d = CurrentDisplay;
   qmOutputPicture pic{};
-  if (!d || !GetOutputPicture(L, &pic)) return ERR_WRONGUSAGE;
+  if (!d || !GetOutputPicture(GetPlayerContext(L)->scene, &pic)) return ERR_WRONGUSAGE;
   if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
   out->display = d;
   out->width = pic.width, out->height = pic.height;
@@ -164,8 +164,8 @@ bool HasTagEffects(const qmDisplayTags &tags) {
 // The top-left of the shape's box: the position resolved with the anchor, then moved so that
 // the anchor point lies there.
 void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
-  req->x = ResolvePositionX(L, req->x, req->width, 0, req->anchorX);
-  req->y = ResolvePositionY(L, req->y, req->height, 0, req->anchorY);
+  req->x = ResolvePositionX(GetPlayerContext(L)->scene, req->x, req->width, 0, req->anchorX);
+  req->y = ResolvePositionY(GetPlayerContext(L)->scene, req->y, req->height, 0, req->anchorY);
   req->x = int32_t(std::clamp<int64_t>(int64_t(req->x) - int64_t(req->width * req->anchorX), INT32_MIN, INT32_MAX));
   req->y = int32_t(std::clamp<int64_t>(int64_t(req->y) - int64_t(req->height * req->anchorY), INT32_MIN, INT32_MAX));
 }
@@ -542,8 +542,8 @@ uint32_t DrawLine(VmState *L) {
 
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  x1 = ResolvePositionX(L, x1, 1, 0, 0), y1 = ResolvePositionY(L, y1, 1, 0, 0);
-  x2 = ResolvePositionX(L, x2, 1, 0, 0), y2 = ResolvePositionY(L, y2, 1, 0, 0);
+  x1 = ResolvePositionX(GetPlayerContext(L)->scene, x1, 1, 0, 0), y1 = ResolvePositionY(GetPlayerContext(L)->scene, y1, 1, 0, 0);
+  x2 = ResolvePositionX(GetPlayerContext(L)->scene, x2, 1, 0, 0), y2 = ResolvePositionY(GetPlayerContext(L)->scene, y2, 1, 0, 0);
   const double *m = box.matrix;
   if (!IsIdentityMatrix(m)) {
     // The ends turn about the line box's anchor point (its top-left by default).
@@ -594,7 +594,7 @@ uint32_t DrawPlot(VmState *L) {
   if (LayersTakeOutput(CurrentDisplay)) return ERR_LAYERSUPPORT2;
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  x = ResolvePositionX(L, x, 1, 0, 0), y = ResolvePositionY(L, y, 1, 0, 0);
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, 1, 0, 0), y = ResolvePositionY(GetPlayerContext(L)->scene, y, 1, 0, 0);
   DrawTargetPixel(&o.target, x, y, color);
   ShowDrawnRect(L, o, x, y, 1, 1);
   return 0;
@@ -611,7 +611,7 @@ uint32_t DrawReadPixel(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  x = ResolvePositionX(L, x, 1, 0, 0), y = ResolvePositionY(L, y, 1, 0, 0);
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, 1, 0, 0), y = ResolvePositionY(GetPlayerContext(L)->scene, y, 1, 0, 0);
   if (!InsideClip(o.target, x, y)) return ERR_PIXELRANGE;
   uint32_t value = 0;
   const uint32_t type = o.display->outputType;

@@ -3,7 +3,7 @@
 #include "display/bgpic/bgpic.h"
 #include "display/brush/brush.h"
 #include "display/display.h"
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 #include "platform/desktop.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"
@@ -132,7 +132,7 @@ uint32_t PushId(VmState *L, uint32_t id, uintptr_t handle) {
 // The id of the clip region active on the current output; 0 without one.
 uint32_t PushActiveClip(VmState *L) {
   qmOutputPicture pic{};
-  if (!GetOutputPicture(L, &pic) || !*pic.activeClip) return PushNumber(L, 0);
+  if (!GetOutputPicture(GetPlayerContext(L)->scene, &pic) || !*pic.activeClip) return PushNumber(L, 0);
   const qmClipRegion *r = *pic.activeClip;
   return PushId(L, r->header.id, r->header.handle);
 }

@@ -11,15 +11,16 @@
 #include "graphics/graphics/clipregion.h"
 #include "graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 #include "graphics/graphics/pacing.h"
 #include "graphics/graphics/pointerimage.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "graphics/graphics/saveoptions.h"
 #include "graphics/graphics/snapshot.h"
 #include "graphics/imagewriter.h"
 #include "media/image/imageload.h"
-#include "player/math/math_random.h"
+#include "runtime/context.h"
+#include "runtime/random.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
 #include "runtime/cmdargs.h"
@@ -68,7 +69,7 @@ uint32_t GfxGetPen(VmState *L) {
   int32_t pen = vm_checkint32(L, 1);
   pen = pen < 0 ? 0 : pen > 255 ? 255 : pen;
   qmOutputPicture pic;
-  if (!GetOutputPicture(L, &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
+  if (!GetOutputPicture(GetPlayerContext(L)->scene, &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
   return PushColor(L, pic.pens[pen]);
 }
 
@@ -95,7 +96,7 @@ uint32_t GfxGetRandomColor(VmState *L) {
 // still clip with it until they let go.
 void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
   qmOutputPicture pic;
-  if (GetOutputPicture(L, &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
+  if (GetOutputPicture(GetPlayerContext(L)->scene, &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
   if (r->layerUses == 0) {
     DestroyClipRegion(L, r);
     return;
@@ -155,10 +156,10 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     return ERR_WRONGUSAGE;
   }
   qmOutputPicture pic{};
-  GetOutputPicture(L, &pic);
+  GetOutputPicture(GetPlayerContext(L)->scene, &pic);
   // Against the picture itself, not an active region.
-  x = ResolvePositionX(L, x, w, pic.width, 0);
-  y = ResolvePositionY(L, y, h, pic.height, 0);
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, w, pic.width, 0);
+  y = ResolvePositionY(GetPlayerContext(L)->scene, y, h, pic.height, 0);
   qmClipRegion *r = nullptr;
   if (uint32_t code = NewClipRegion(x, y, w, h, mask, &r)) return code;
   if (r->mask && !GetScratchPlane(240000)) {
@@ -189,7 +190,7 @@ uint32_t GfxSetClipRegion(VmState *L) {
   qmDisplay *d = CurrentDisplay;
   if (d && (d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)) return ERR_WRONGUSAGE;
   qmOutputPicture pic{};
-  const bool havePicture = GetOutputPicture(L, &pic) != 0;
+  const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
   if (!id.handle && (id.id == 0 || id.id == 0xFFFFFFFFu)) {
     if (havePicture) *pic.activeClip = nullptr;
     if (d) {
@@ -292,9 +293,9 @@ uint32_t GfxMovePointer(VmState *L) {
   int32_t w = kPlatformPointerSize, h = kPlatformPointerSize;
   if (auto *p = static_cast<const qmPointerImage *>(PlatformPointerOwner(d))) w = p->width, h = p->height;
   qmOutputPicture pic{};
-  const bool havePicture = GetOutputPicture(L, &pic) != 0;
-  x = ResolvePositionX(L, x, w, havePicture ? pic.width : d->width, 0);
-  y = ResolvePositionY(L, y, h, havePicture ? pic.height : d->height, 0);
+  const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, w, havePicture ? pic.width : d->width, 0);
+  y = ResolvePositionY(GetPlayerContext(L)->scene, y, h, havePicture ? pic.height : d->height, 0);
   if (d->state == DISPSTATE_OPEN)
     MovePointerTo(d, static_cast<int32_t>(x * d->scaleX), static_cast<int32_t>(y * d->scaleY));
   return 0;

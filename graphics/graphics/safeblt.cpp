@@ -10,8 +10,9 @@
 #include "graphics/alphaops.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/geometry.h"
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 #include "platform/present.h"
+#include "runtime/context.h"
 
 namespace {
 
@@ -210,8 +211,8 @@ void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *displ
     y = 0;
   }
   qmOutputPicture pic{};
-  const int32_t w = GetOutputPicture(L, &pic) ? pic.width : display->backgroundCopy->width;
-  const int32_t h = GetOutputPicture(L, &pic) ? pic.height : display->backgroundCopy->height;
+  const int32_t w = GetOutputPicture(GetPlayerContext(L)->scene, &pic) ? pic.width : display->backgroundCopy->width;
+  const int32_t h = GetOutputPicture(GetPlayerContext(L)->scene, &pic) ? pic.height : display->backgroundCopy->height;
   width = std::min<int64_t>(width, int64_t(w) - x);
   height = std::min<int64_t>(height, int64_t(h) - y);
   if (width < 1 || height < 1) return;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "io/dos/dos_files.h"
 #include "io/memblock/memblock.h"
 #include "media/sound/channels.h"

@@ -14,7 +14,7 @@
 #include "graphics/bitmapops.h"
 #include "graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/eventpump.h"
 #include "platform/keycodes.h"
@@ -394,12 +394,12 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   qmDisplayTags tags;
   if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
   if (LayersTakeOutput(CurrentDisplay)) {
-    const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
-    const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
+    const int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX);
+    const int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY);
     return ShowTextObjectLayer(L, o, x, y, &t, &tags, -1, 0);
   }
-  int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
-  int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
+  int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
+  int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
   bool effects = tags.transparency != 0;
   for (const qmFilterSlot &f : tags.filters) effects = effects || f.enabled;
   if (!effects || !o->bitmap) {
@@ -888,8 +888,8 @@ uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int3
                                int32_t hidden) {
   qmTextObject *o;
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
-  x = ResolvePositionX(L, x, o->width, 0, 0);
-  y = ResolvePositionY(L, y, o->height, 0, 0);
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, o->width, 0, 0);
+  y = ResolvePositionY(GetPlayerContext(L)->scene, y, o->height, 0, 0);
   return ShowTextObjectLayer(L, o, x, y, nullptr, nullptr, position,
                              IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
 }

@@ -6,8 +6,8 @@
 #include "display/display.h"
 #include "display/imagecore.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/output.h"
-#include "graphics/graphics/position.h"
+#include "graphics/output.h"
+#include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "graphics/transform.h"
 #include "runtime/cmdargs.h"
@@ -48,7 +48,7 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
   qmDisplay *D = CurrentDisplay;
   if (!D || !bitmap) return;
   qmOutputPicture picture{};
-  qmClipRegion *clip = GetOutputPicture(L, &picture) ? *picture.activeClip : nullptr;
+  qmClipRegion *clip = GetOutputPicture(GetPlayerContext(L)->scene, &picture) ? *picture.activeClip : nullptr;
   qmSafeBlt b{};
   b.src = bitmap;
   b.dst = D->outputType == DISPOUT_DISPLAY ? nullptr : D->outputBitmap;
@@ -144,8 +144,8 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x = request->marginLeft + box.firstLineOffset + box.x;
     y = request->cursorY + box.y;
   } else {
-    x = ResolvePositionX(L, request->x, box.width, 0, anchorX) + box.x;
-    y = ResolvePositionY(L, request->y, box.height, 0, anchorY) + box.y;
+    x = ResolvePositionX(GetPlayerContext(L)->scene, request->x, box.width, 0, anchorX) + box.x;
+    y = ResolvePositionY(GetPlayerContext(L)->scene, request->y, box.height, 0, anchorY) + box.y;
   }
   if (layered) {
     // The layer keeps the request at the block's resolved place and with its picture's size.

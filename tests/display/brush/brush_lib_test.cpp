@@ -9,7 +9,7 @@
 #include "display/dirtyrects.h"
 #include "display/imagecore.h"
 #include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/display/brush/brush_vm.h"

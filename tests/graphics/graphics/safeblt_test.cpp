@@ -6,12 +6,14 @@
 #include <random>
 #include <vector>
 
+#include "display/bgpic/bgpic.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/clipregion.h"
-#include "graphics/graphics/output.h"
-#include "graphics/graphics/position.h"
+#include "graphics/output.h"
+#include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "graphics/pixelformat.h"
 #include "runtime/context.h"
@@ -21,16 +23,17 @@ namespace {
 
 // A VM whose current picture is a plain record the test controls.
 struct PictureVm : PlayerVm {
-  static inline qmOutputPicture picture{};
-  static inline qmClipRegion *active = nullptr;
+  static inline qmBGPic picture{};
+  static inline qmClipRegion *&active = picture.activeClip;
+  qmScene *scene;
   PictureVm(int32_t w, int32_t h) {
-    active = nullptr;
-    picture = qmOutputPicture{w, h, &active, nullptr};
-    GetPlayerContext(L)->currentPicture = [](VmState *, qmOutputPicture *out) -> int32_t {
-      *out = picture;
-      return 1;
-    };
+    picture = qmBGPic{};
+    picture.unscaledWidth = w;
+    picture.unscaledHeight = h;
+    scene = GetPlayerContext(L)->scene;
+    scene->picture = &picture;
   }
+  ~PictureVm() { scene->picture = nullptr; }
 };
 
 TEST(ResolvePosition, TableOfSpecialValues) {
@@ -68,8 +71,8 @@ TEST(ResolvePosition, TableOfSpecialValues) {
       {"anchor moves special values", true, POS_CENTER, 30, 0, 1.0, 225 + 30},
   };
   for (const Case &c : cases) {
-    int32_t got = c.vertical ? ResolvePositionY(vm.L, c.v, c.size, c.ref, c.anchor)
-                             : ResolvePositionX(vm.L, c.v, c.size, c.ref, c.anchor);
+    int32_t got = c.vertical ? ResolvePositionY(vm.scene, c.v, c.size, c.ref, c.anchor)
+                             : ResolvePositionX(vm.scene, c.v, c.size, c.ref, c.anchor);
     EXPECT_EQ(got, c.want) << c.name;
   }
 }
@@ -79,13 +82,13 @@ TEST(ResolvePosition, ActiveClipRegionIsTheReference) {
   qmClipRegion region{};
   region.x = 100, region.y = 40, region.width = 200, region.height = 100;
   PictureVm::active = &region;
-  EXPECT_EQ(ResolvePositionX(vm.L, POS_CENTER, 50, 0, 0), 100 + 75);
-  EXPECT_EQ(ResolvePositionY(vm.L, POS_TOP, 50, 0, 0), 40);
-  EXPECT_EQ(ResolvePositionY(vm.L, POS_BOTTOMOUT, 50, 0, 0), 140);
+  EXPECT_EQ(ResolvePositionX(vm.scene, POS_CENTER, 50, 0, 0), 100 + 75);
+  EXPECT_EQ(ResolvePositionY(vm.scene, POS_TOP, 50, 0, 0), 40);
+  EXPECT_EQ(ResolvePositionY(vm.scene, POS_BOTTOMOUT, 50, 0, 0), 140);
   // A plain position is not moved by the region's origin.
-  EXPECT_EQ(ResolvePositionX(vm.L, 12, 50, 0, 0), 12);
+  EXPECT_EQ(ResolvePositionX(vm.scene, 12, 50, 0, 0), 12);
   // A reference given by the caller ignores the region.
-  EXPECT_EQ(ResolvePositionX(vm.L, POS_CENTER, 50, 150, 0), 50);
+  EXPECT_EQ(ResolvePositionX(vm.scene, POS_CENTER, 50, 150, 0), 50);
   PictureVm::active = nullptr;
 }
 
