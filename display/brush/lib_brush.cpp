@@ -22,7 +22,7 @@
 #include "graphics/bitmap_effects.h"
 #include "graphics/bitmapops.h"
 #include "graphics/fillarea.h"
-#include "graphics/graphics/saveoptions.h"
+#include "runtime/bindings/saveoptions_reader.h"
 #include "graphics/imagewriter.h"
 #include "platform/desktop.h"
 #include "graphics/position.h"

@@ -15,7 +15,7 @@
 #include "graphics/graphics/pacing.h"
 #include "graphics/graphics/pointerimage.h"
 #include "graphics/position.h"
-#include "graphics/graphics/saveoptions.h"
+#include "runtime/bindings/saveoptions_reader.h"
 #include "graphics/graphics/snapshot.h"
 #include "graphics/imagewriter.h"
 #include "media/image/imageload.h"
