@@ -10,6 +10,9 @@
 #include "display/displayops.h"
 #include "layers/layers/lib_layers.h"
 #include "layers/objectlayers.h"
+#include "io/dos/lib_dos.h"
+#include "io/memblock/lib_memblock.h"
+#include "media/sound/lib_sound.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
@@ -19,11 +22,13 @@
 #include "platform/requesters.h"
 #include "player/clargs.h"
 #include "player/event/event_dispatch.h"
+#include "player/event/lib_event.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "text/text/lib_text.h"
 
 namespace {
 
@@ -147,6 +152,7 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   WireDisplayServices(L);
+  WireLibraryServices(L);
   // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
   ctx->showErrorRequester = ShowErrorRequester;
@@ -185,9 +191,34 @@ void WireDisplayServices(VmState *L) {
   ctx->readLayerAttribute = LayersReadAttribute;
 }
 
+void WireLibraryServices(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->textObjectPicture = TextObjectPicture;
+  ctx->insertTextObjectLayer = TextInsertObjectLayer;
+  ctx->readTextAttribute = TextReadAttribute;
+  ctx->readSoundAttribute = SoundReadAttribute;
+  ctx->readDosAttribute = DosReadAttribute;
+  ctx->readMemoryAttribute = MemblockReadAttribute;
+  ctx->readEventAttribute = EventReadAttribute;
+}
+
+void UnwireLibraryServices(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->textObjectPicture = nullptr;
+  ctx->insertTextObjectLayer = nullptr;
+  ctx->readTextAttribute = nullptr;
+  ctx->readSoundAttribute = nullptr;
+  ctx->readDosAttribute = nullptr;
+  ctx->readMemoryAttribute = nullptr;
+  ctx->readEventAttribute = nullptr;
+}
+
 void UnwirePlayerContext(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
+  UnwireLibraryServices(L);
   ctx->displayOps = nullptr;
   ctx->serviceEvents = nullptr;
   SetAudioSink(nullptr);

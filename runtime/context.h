@@ -73,6 +73,12 @@ struct qmPlayerContext {
   // The text library's answers to GetAttribute for fonts and text objects (the object type, the
   // attribute; the object id is argument 2): the results pushed or an error.
   uint32_t (*readTextAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  // The dos, memblock and event libraries' answers to GetAttribute for files, memory blocks,
+  // event handlers, intervals and timeouts (the object type, the attribute; argument 2 names
+  // the object): the results pushed or an error.
+  uint32_t (*readDosAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  uint32_t (*readMemoryAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  uint32_t (*readEventAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
 };

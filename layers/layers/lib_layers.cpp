@@ -13,7 +13,7 @@
 #include "display/imagecore.h"
 #include "graphics/blit.h"
 #include "graphics/graphics/safeblt.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "graphics/position.h"
 #include "graphics/transform.h"
 #include "layers/collision.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "graphics/position.h"
 #include "io/dos/dos_files.h"
 #include "io/memblock/memblock.h"
@@ -557,6 +557,8 @@ void StopMusicBackend(qmSoundState *st, bool keep) {
   st->playingChannel = -1;
 }
 
+void MusicEnded(qmMixerChannel *ch);
+
 uint32_t StartMusicRecord(VmState *L, qmMusic *m) {
   qmSoundState *st = GetSoundState(L);
   if (st->inFillCallback) return ERR_NOCALLBACK;
@@ -578,7 +580,7 @@ uint32_t StartMusicRecord(VmState *L, qmMusic *m) {
   int index = -1;
   uint32_t code = m->kind == MUSKIND_MODULE
                       ? StartModuleChannel(m->module, id, m->volume, &index)
-                      : StartStreamChannel(m->stream, id, m->times, m->savedPass, m->volume, &index);
+                      : StartStreamChannel(m->stream, id, m->times, m->savedPass, m->volume, MusicEnded, &index);
   if (code) return code;
   st->playing = m;
   st->playingChannel = index;
@@ -1160,9 +1162,6 @@ uint32_t ReadMusicAttribute(VmState *L, int32_t attribute) {
   }
 }
 
-uint32_t ReadSoundAttribute(VmState *L, uint32_t type, int32_t attribute) {
-  return type == QMTYPE_SAMPLE ? ReadSampleAttribute(L, attribute) : ReadMusicAttribute(L, attribute);
-}
 
 // ---- the library ----
 
@@ -1227,10 +1226,8 @@ uint32_t InitSoundLibrary(VmState *L) {
   ctx->sound->playingChannel = -1;
   ctx->sound->soundSetting = 30;
   gState = ctx->sound;
-  ctx->readSoundAttribute = ReadSoundAttribute;
   gSoundHandlers.sampleLoop = gSoundHandlers.sampleEnd = gSoundHandlers.musicEnd = gSoundHandlers.videoEnd = 0;
   if (uint32_t code = InitSoundChannels()) return code;
-  SetMusicEndedHook(MusicEnded);
   SetAudioPumpHooks(ServiceAudioEvents, UpdateAudioChannels);
   if (uint32_t code = AddSetTagHook(SetSoundTag)) return code;
   if (uint32_t code = AddGetTagHook(GetSoundTag)) return code;
@@ -1263,15 +1260,17 @@ void FreeSoundObjects(VmState *L) {
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_SAMPLE)) FreeSampleRecord(L, reinterpret_cast<qmSample *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_MUSIC)) FreeMusicRecord(L, reinterpret_cast<qmMusic *>(h));
   SetAudioPumpHooks(nullptr, nullptr);
-  SetMusicEndedHook(nullptr);
   CloseAudioOutput();
-  ctx->readSoundAttribute = nullptr;
   delete ctx->sound;
   ctx->sound = nullptr;
   gState = nullptr;
 }
 
 }  // namespace
+
+uint32_t SoundReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
+  return type == QMTYPE_SAMPLE ? ReadSampleAttribute(L, attribute) : ReadMusicAttribute(L, attribute);
+}
 
 qmSoundState *GetSoundState(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);

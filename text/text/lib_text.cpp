@@ -13,7 +13,7 @@
 #include "display/imagecore.h"
 #include "graphics/bitmapops.h"
 #include "graphics/colors.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/eventpump.h"
@@ -854,6 +854,22 @@ const qmConstantEntry kTextConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+// The attributes every font answers (text objects and fonts through theirs, displays through
+// the current font): the result pushed, or ERR_UNKNOWNATTR. A null font answers 0 and "".
+uint32_t PushFontAttribute(VmState *L, const qmFont *f, int32_t attribute) {
+  switch (attribute) {
+  case ATTRFONTASCENDER: vm_pushnumber(L, f ? f->baseline : 0); return 1;
+  case ATTRFONTDESCENDER: vm_pushnumber(L, f ? f->height - f->baseline : 0); return 1;
+  case ATTRFONTNAME: vm_pushstring(L, f ? f->faceName : ""); return 1;
+  case ATTRFONTSIZE: vm_pushnumber(L, f ? f->size : 0); return 1;
+  case ATTRFONTSCALABLE: vm_pushnumber(L, f && f->scalable ? 1 : 0); return 1;
+  case ATTRFONTAA: vm_pushnumber(L, f && f->antiAliasCapable ? 1 : 0); return 1;
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
+}  // namespace
+
 uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                            const qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
   qmTextObject *o = nullptr;
@@ -863,9 +879,10 @@ uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bi
   return 0;
 }
 
-// GetAttribute of a font object (its font's attributes) or a text object (its picture's size,
-// its text and its font's attributes).
-uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
+// GetAttribute of a font object (its font's attributes), a text object (its picture's size, its
+// text and its font's attributes) or a display (the current font's attributes).
+uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
+  if (type == QMTYPE_DISPLAY) return PushFontAttribute(L, GetCurrentFont(), attribute);
   qmObjectId id = GetObjectIdArg(L, 2);
   if (type == QMTYPE_FONT) {
     qmFontNode *node = nullptr;
@@ -884,7 +901,7 @@ uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
 
 // InsertLayer of a text object: its picture as a TEXTOBJECT layer at the position, placed
 // like DisplayTextObject without tags places it.
-uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+uint32_t TextInsertObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                int32_t hidden) {
   qmTextObject *o;
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
@@ -894,25 +911,17 @@ uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int3
                              IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
 }
 
-uint32_t InitTextLibrary(VmState *L) {
+namespace {
+
+uint32_t InitTextLibrary(VmState *) {
   qmFont *topaz = nullptr;
   ResetTextState(nullptr);
   if (uint32_t err = InitFontEngines(&topaz)) return err;
   ResetTextState(topaz);
-  if (qmPlayerContext *ctx = GetPlayerContext(L)) {
-    ctx->textObjectPicture = TextObjectPicture;
-    ctx->readTextAttribute = ReadTextAttribute;
-    ctx->insertTextObjectLayer = InsertTextObjectLayer;
-  }
   return 0;
 }
 
 void FreeTextLibrary(VmState *L) {
-  if (qmPlayerContext *ctx = GetPlayerContext(L)) {
-    ctx->textObjectPicture = nullptr;
-    ctx->readTextAttribute = nullptr;
-    ctx->insertTextObjectLayer = nullptr;
-  }
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_FONT)) FreeFontNode(L, reinterpret_cast<qmFontNode *>(h));

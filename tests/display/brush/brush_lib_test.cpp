@@ -8,7 +8,7 @@
 #include "display/brush/brush.h"
 #include "display/dirtyrects.h"
 #include "display/imagecore.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "graphics/position.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "graphics/imagewriter.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
