@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "io/dos/dos_files.h"
-#include "io/memblock/memblock.h"
+#include "io/fileobject.h"
+#include "io/memblock/memblock_objects.h"
 #include "platform/env.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -148,8 +148,8 @@ uint32_t MemReadMem(VmState *L) {
   int64_t offset = Int64Arg(L, 4, 0, ERR_WRONGUSAGE);
   if (offset < 0) return ERR_WRONGUSAGE;
   qmObjectId fileId = GetObjectIdArg(L, 1);
-  qmFileObject *f;
-  if (uint32_t code = FindFileObject(L, &fileId, &f)) return code;
+  qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &fileId);
+  if (!f) return MissingObjectError(&fileId, ERR_FINDFILE);
   qmMemBlock *b = BlockArg(L, 2);
   if (f->access == FILE_MODE_WRITE) return ERR_WRITEONLY;
   if (!MemRangeFits(offset, count, b->size)) return ERR_MEMRANGE;
@@ -167,8 +167,8 @@ uint32_t MemWriteMem(VmState *L) {
   if (offset < 0) return ERR_WRONGUSAGE;
   qmMemBlock *b = BlockArg(L, 2);
   qmObjectId fileId = GetObjectIdArg(L, 1);
-  qmFileObject *f;
-  if (uint32_t code = FindFileObject(L, &fileId, &f)) return code;
+  qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &fileId);
+  if (!f) return MissingObjectError(&fileId, ERR_FINDFILE);
   if (f->access == FILE_MODE_READ) return ERR_READONLY;
   if (!MemRangeFits(offset, count, b->size)) return ERR_MEMRANGE;
   return WriteFileObject(f, f->file, b->buffer + offset, 1, uint64_t(count));

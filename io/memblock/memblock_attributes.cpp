@@ -1,6 +1,6 @@
 // GetAttribute of a memory block: its size in bytes.
 #include "io/memblock/lib_memblock.h"
-#include "io/memblock/memblock.h"
+#include "io/memblock/memblock_objects.h"
 #include "runtime/attributes.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

@@ -11,8 +11,8 @@
 
 #include "runtime/attributes.h"
 #include "graphics/position.h"
-#include "io/dos/dos_files.h"
-#include "io/memblock/memblock.h"
+#include "io/fileobject.h"
+#include "io/memblock.h"
 #include "media/sound/channels.h"
 #include "media/sound/custom_stream.h"
 #include "media/sound/module.h"
@@ -355,8 +355,8 @@ uint32_t SndCreateSample(VmState *L) {
     GetFieldInt(L, 2, "swap", &swap, &found);
     pcm.resize(size_t(frames) * bpf);
     if (file) {
-      qmFileObject *f;
-      if (uint32_t code = FindFileObject(L, &src, &f)) return code;
+      qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &src);
+      if (!f) return MissingObjectError(&src, ERR_FINDFILE);
       if (f->access == FILE_MODE_WRITE) return ERR_WRITEONLY;
       FileSeek(f->file, int64_t(f->position), FILE_SEEK_START);
       uint64_t got = FileRead(f->file, pcm.data(), pcm.size());
@@ -366,8 +366,8 @@ uint32_t SndCreateSample(VmState *L) {
       int32_t offset = 0;
       GetFieldInt(L, 2, "offset", &offset, &found);
       if (offset < 0) return ERR_WRONGUSAGE;
-      qmMemBlock *b;
-      if (uint32_t code = FindMemBlock(L, &src, &b)) return code;
+      qmMemBlock *b = FindMemBlock(ObjectRegistryOf(L), &src);
+      if (!b) return MissingObjectError(&src, ERR_FINDMEMBLK);
       if (int64_t(offset) + int64_t(pcm.size()) > int64_t(b->size)) return ERR_MEMRANGE;
       std::memcpy(pcm.data(), b->buffer + offset, pcm.size());
     }
