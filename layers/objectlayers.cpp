@@ -10,9 +10,9 @@
 #include "layers/layerops.h"
 #include "layers/layers/lib_layers.h"
 #include "platform/memory.h"
+#include "runtime/bindings/constant_lookup.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
-#include "text/text/textstate.h"
 #include "text/textobject.h"
 
 uint32_t LayersAddTextLayer(VmState *L, const qmTextRequest *request, qmImageLayer *layer) {

@@ -19,6 +19,7 @@
 #include "platform/eventpump.h"
 #include "platform/keycodes.h"
 #include "platform/memory.h"
+#include "runtime/bindings/constant_lookup.h"
 #include "runtime/eventqueue.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"

@@ -10,6 +10,7 @@
 #include "graphics/position.h"
 #include "graphics/graphics/safeblt.h"
 #include "graphics/transform.h"
+#include "runtime/bindings/constant_lookup.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -21,17 +22,6 @@ qmTextStyle g_state{};
 int32_t g_encoding = 0;
 
 }  // namespace
-
-uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, double *number) {
-  const char *string = nullptr;
-  std::string ref = std::string("#") + text;
-  size_t used = 0;
-  uint32_t err = ParseConstantRef(static_cast<VmState *>(context), ref.c_str(), &used, &string, number);
-  if (err) return err;
-  if (string) return ERR_VALUEEXPECTED;
-  *consumed = used > 0 ? used - 1 : 0;
-  return 0;
-}
 
 qmTextStyle *GetTextState() { return &g_state; }
 qmFont *GetCurrentFont() { return g_state.font; }
