@@ -7,9 +7,10 @@
 #include "display/display.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/pacing.h"
+#include "graphics/pacing.h"
 #include "graphics/graphics/safeblt.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 
 bool DisplayScales(const qmDisplay *d) {
@@ -94,7 +95,7 @@ uint32_t FlipCore(VmState *L, qmDisplay *d, int32_t sync) {
   }
   // Shown first, so that the wait that follows paces the frame just shown.
   PresentDoubleBuffer(d, 0, 0);
-  if (sync) FlushDisplayFrame(L);
+  if (sync) FlushDisplayFrame(GetPlayerContext(L)->scene);
   d->dirtyCount = 0;
   return 0;
 }

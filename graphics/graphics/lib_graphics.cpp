@@ -12,7 +12,7 @@
 #include "graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
 #include "graphics/output.h"
-#include "graphics/graphics/pacing.h"
+#include "graphics/pacing.h"
 #include "graphics/graphics/pointerimage.h"
 #include "graphics/position.h"
 #include "runtime/bindings/saveoptions_reader.h"
@@ -303,7 +303,7 @@ uint32_t GfxMovePointer(VmState *L) {
 
 uint32_t GfxVWait(VmState *L) {
   CheckArgCount(L, 0, 0);
-  FlushDisplayFrame(L);
+  FlushDisplayFrame(GetPlayerContext(L)->scene);
   return 0;
 }
 

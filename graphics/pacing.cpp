@@ -1,11 +1,12 @@
-#include "graphics/graphics/pacing.h"
+#include "graphics/pacing.h"
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "platform/desktop.h"
 #include "platform/present.h"
 
-void FlushDisplayFrame(VmState *L) {
-  if (CurrentDisplay) FlushDisplayWindow(L, CurrentDisplay);
+void FlushDisplayFrame(const qmScene *scene) {
+  if (scene && scene->current) FlushDisplayWindow(nullptr, scene->current);
 }
 
 void SetFrameRateLimit(int32_t n) { SetPlatformAttr(nullptr, PLATATTR_FRAMERATE, n > 0 ? n : 0); }
