@@ -14,6 +14,7 @@
 #include "display/displaytags.h"
 #include "display/imagecore.h"
 #include "display/outputselect.h"
+#include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/draw_style.h"
@@ -54,7 +55,7 @@ struct DrawOutput {
 // draw into gives ERR_WRONGUSAGE.
 uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
   *out = {};
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   qmOutputPicture pic{};
   if (!d || !GetOutputPicture(GetPlayerContext(L)->scene, &pic)) return ERR_WRONGUSAGE;
   if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
@@ -62,7 +63,7 @@ uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
   out->width = pic.width, out->height = pic.height;
   out->clip = *pic.activeClip;
   out->onDisplay = d->outputType == DISPOUT_DISPLAY;
-  out->doubleBuffered = d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic;
+  out->doubleBuffered = d->doubleBuffer && GetPlayerContext(L)->scene->picture == d->doubleBufferBGPic;
   qmDrawTarget &t = out->target;
   if (out->onDisplay) {
     t.bitmap = d->backgroundCopy;
@@ -144,7 +145,8 @@ uint32_t FindTexture(VmState *L, const qmDrawStyle &style, const double m[4], co
   const int64_t w = std::max<int64_t>(1, std::llround(brush->width * sx));
   const int64_t h = std::max<int64_t>(1, std::llround(brush->height * sy));
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  const int32_t smooth = CurrentDisplay ? int32_t(CurrentDisplay->smoothScale) : 0;
+  const qmDisplay *display = GetPlayerContext(L)->scene->current;
+  const int32_t smooth = display ? int32_t(display->smoothScale) : 0;
   qmScaleOutputs copy{};
   if (uint32_t code = ScaleBitmap(brush->bitmap, nullptr, nullptr, 0, 0, nullptr, brush->width, brush->height,
                                   int32_t(w), int32_t(h), smooth, &copy))
@@ -542,8 +544,9 @@ uint32_t DrawLine(VmState *L) {
 
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  x1 = ResolvePositionX(GetPlayerContext(L)->scene, x1, 1, 0, 0), y1 = ResolvePositionY(GetPlayerContext(L)->scene, y1, 1, 0, 0);
-  x2 = ResolvePositionX(GetPlayerContext(L)->scene, x2, 1, 0, 0), y2 = ResolvePositionY(GetPlayerContext(L)->scene, y2, 1, 0, 0);
+  const qmScene *scene = GetPlayerContext(L)->scene;
+  x1 = ResolvePositionX(scene, x1, 1, 0, 0), y1 = ResolvePositionY(scene, y1, 1, 0, 0);
+  x2 = ResolvePositionX(scene, x2, 1, 0, 0), y2 = ResolvePositionY(scene, y2, 1, 0, 0);
   const double *m = box.matrix;
   if (!IsIdentityMatrix(m)) {
     // The ends turn about the line box's anchor point (its top-left by default).
@@ -591,10 +594,11 @@ uint32_t DrawPlot(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   const uint32_t color = vm_optinteger(L, 3, 0);
   // A pixel cannot be a layer: with layers on only a Select* target takes it.
-  if (LayersTakeOutput(CurrentDisplay)) return ERR_LAYERSUPPORT2;
+  if (LayersTakeOutput(GetPlayerContext(L)->scene->current)) return ERR_LAYERSUPPORT2;
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  x = ResolvePositionX(GetPlayerContext(L)->scene, x, 1, 0, 0), y = ResolvePositionY(GetPlayerContext(L)->scene, y, 1, 0, 0);
+  const qmScene *scene = GetPlayerContext(L)->scene;
+  x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   DrawTargetPixel(&o.target, x, y, color);
   ShowDrawnRect(L, o, x, y, 1, 1);
   return 0;
@@ -611,7 +615,8 @@ uint32_t DrawReadPixel(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  x = ResolvePositionX(GetPlayerContext(L)->scene, x, 1, 0, 0), y = ResolvePositionY(GetPlayerContext(L)->scene, y, 1, 0, 0);
+  const qmScene *scene = GetPlayerContext(L)->scene;
+  x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   if (!InsideClip(o.target, x, y)) return ERR_PIXELRANGE;
   uint32_t value = 0;
   const uint32_t type = o.display->outputType;

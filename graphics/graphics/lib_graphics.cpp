@@ -2,6 +2,7 @@
 // program-wide constants of positions, object types and attribute ids. The engine is in the
 // files beside it.
 #include "graphics/imagecache.h"
+#include "display/scene.h"
 #include "graphics/graphics/lib_graphics.h"
 
 #include "display/brush/brush.h"
@@ -187,7 +188,7 @@ uint32_t GfxCreateClipRegion(VmState *L) {
 uint32_t GfxSetClipRegion(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (d && (d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)) return ERR_WRONGUSAGE;
   qmOutputPicture pic{};
   const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
@@ -263,7 +264,7 @@ uint32_t GfxSetPointer(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   qmPointerImage *p = nullptr;
   if (uint32_t code = FindPointerImage(L, &id, &p)) return code;
-  if (qmDisplay *d = CurrentDisplay) {
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) {
     const int32_t kind = p->kind == STDPTR_SYSTEM ? PLATPTR_SYSTEM : p->kind == STDPTR_BUSY ? PLATPTR_BUILTIN
                                                                                           : PLATPTR_IMAGE;
     SetPlatformPointer(d, p->platformImage, kind, p);
@@ -274,20 +275,20 @@ uint32_t GfxSetPointer(VmState *L) {
 
 uint32_t GfxShowPointer(VmState *L) {
   CheckArgCount(L, 0, 1);
-  if (CurrentDisplay) ShowPlatformPointer(CurrentDisplay);
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) ShowPlatformPointer(d);
   return 0;
 }
 
 uint32_t GfxHidePointer(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (CurrentDisplay) HidePlatformPointer(CurrentDisplay);
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) HidePlatformPointer(d);
   return 0;
 }
 
 uint32_t GfxMovePointer(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   // Special positions place the pointer's picture: its size is the current pointer's.
   int32_t w = kPlatformPointerSize, h = kPlatformPointerSize;
@@ -323,7 +324,7 @@ uint32_t GfxSaveSnapshot(VmState *L) {
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 4, &quality, &colors, &dither);
   qmSnapshot snap{};
-  if (uint32_t code = TakeSnapshot(CurrentDisplay, type, &snap)) return code;
+  if (uint32_t code = TakeSnapshot(GetPlayerContext(L)->scene->current, type, &snap)) return code;
   const uint32_t code = SaveBitmapFile(format, snap.bitmap, snap.width, snap.height, file, nullptr, 0xFFFFFFFFu,
                                        nullptr, quality, colors, dither);
   FreeSnapshot(&snap);
@@ -349,8 +350,8 @@ uint32_t GfxSetDrawTagsDefault(VmState *L) {
                                        DTAG_NEEDTABLE | DTAG_NOSIZE))
     return code;
   tags.name[0] = 0;
-  DefaultTransform = transform;
-  DefaultDisplayTags = tags;
+  GetPlayerContext(L)->scene->defaultTransform = transform;
+  GetPlayerContext(L)->scene->defaultTags = tags;
   return 0;
 }
 

@@ -11,6 +11,7 @@
 #include "display/bgpic/bgpic.h"
 #include "display/display.h"
 #include "display/imagecore.h"
+#include "display/scene.h"
 #include "graphics/bitmapops.h"
 #include "graphics/colors.h"
 #include "runtime/attributes.h"
@@ -120,13 +121,13 @@ uint32_t TxtTextWidth(VmState *L) {
 
 uint32_t TxtResetTabs(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (CurrentDisplay) CurrentDisplay->tabCount = 0;
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) d->tabCount = 0;
   return 0;
 }
 
 uint32_t TxtAddTab(VmState *L) {
   CheckArgCount(L, 1, VM_ANYARGS);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   int n = vm_gettop(L);
   for (int i = 1; i <= n; i++) {
     int32_t stop = vm_checkint32(L, i);
@@ -147,7 +148,7 @@ uint32_t TxtLocate(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   if (x == POS_CENTER || x == POS_LEFT || x == POS_RIGHT || y == POS_CENTER || y == POS_TOP || y == POS_BOTTOM)
     return ERR_NOCOORDCST;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   d->cursorX = x >= d->textMarginLeft && x <= d->textMarginRight ? x : d->textMarginLeft;
   d->cursorY = y;
@@ -158,9 +159,10 @@ uint32_t TxtSetMargins(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t left = vm_checkint32(L, 1), right = vm_checkint32(L, 2);
   if (left >= right) return ERR_WRONGUSAGE;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
-  int32_t width = CurrentBGPic ? CurrentBGPic->unscaledWidth : d->width;
+  const qmBGPic *picture = GetPlayerContext(L)->scene->picture;
+  int32_t width = picture ? picture->unscaledWidth : d->width;
   d->textMarginLeft = std::max(left, 0);
   d->textMarginRight = std::min(right, width - 1);
   d->cursorX = d->textMarginLeft;
@@ -198,7 +200,7 @@ uint32_t TxtSetFontStyle(VmState *L) {
 
 // Print text at the cursor of the current display.
 uint32_t PrintText(VmState *L, const std::string &text, int32_t plain) {
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   qmTextRequest r{};
   r.x = POS_CENTER;
@@ -394,7 +396,7 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   qmTransform t;
   qmDisplayTags tags;
   if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
-  if (LayersTakeOutput(CurrentDisplay)) {
+  if (LayersTakeOutput(GetPlayerContext(L)->scene->current)) {
     const int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX);
     const int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY);
     return ShowTextObjectLayer(L, o, x, y, &t, &tags, -1, 0);
@@ -691,7 +693,7 @@ uint32_t TxtInKeyStr(VmState *L) {
   int32_t maxLength = vm_optint32(L, 2, 0);
   bool password = vm_optint32(L, 3, 0) != 0;
   if (maxLength <= 0 || maxLength > 1024) maxLength = 1024;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (d && d->outputType != DISPOUT_DISPLAY) {
     if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
     switch (d->outputType) {

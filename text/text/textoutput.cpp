@@ -5,6 +5,7 @@
 
 #include "display/display.h"
 #include "display/imagecore.h"
+#include "display/scene.h"
 #include "graphics/bitmapops.h"
 #include "graphics/output.h"
 #include "graphics/position.h"
@@ -35,7 +36,7 @@ void ResetTextState(qmFont *font) {
 
 void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
                      int32_t y, int32_t width, int32_t height) {
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = GetPlayerContext(L)->scene->current;
   if (!D || !bitmap) return;
   qmOutputPicture picture{};
   qmClipRegion *clip = GetOutputPicture(GetPlayerContext(L)->scene, &picture) ? *picture.activeClip : nullptr;
@@ -59,7 +60,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
                          const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
                          int32_t height, int32_t x, int32_t y, const qmTransform *transform,
                          const qmDisplayTags *tags, int32_t position, uint32_t flags) {
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = GetPlayerContext(L)->scene->current;
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!D || !ctx || !ctx->addTextLayer || !bitmap) return 0;
   const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
@@ -93,7 +94,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
 
 uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
                          const qmDisplayTags *tags) {
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = GetPlayerContext(L)->scene->current;
   qmPlayerContext *ctx = GetPlayerContext(L);
   const bool layered = LayersTakeOutput(D) && ctx && ctx->addTextLayer;
   // As a layer, the text's edge, shadow and transparency become the layer's border, shadow and
