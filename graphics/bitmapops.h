@@ -7,7 +7,7 @@
 
 #include "graphics/bitmap.h"
 
-// With wholeRows 0 every pixel word is zeroed; otherwise only the words between the width and
+// With paddingOnly 0 every pixel word is zeroed; otherwise only the words between the width and
 // the pitch of each row. 0 or ERR_LOCKBMAP.
 uint32_t ClearBitmapPadding(qmBitmap *bitmap, int32_t paddingOnly);
 // Mirrors the picture with its planes: direction 0 swaps rows top to bottom, any other swaps

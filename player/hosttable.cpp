@@ -1,5 +1,5 @@
-// The host table: the player functions every plug-in receives. Services that belong to
-// libraries not built yet (displays, sounds, requesters, fonts) have null slots for now.
+// The host table: the player functions every plug-in receives. The display, sound, requester
+// and font groups are empty, and the slots marked null below are not offered yet.
 // Every slot that can fail by an exception is guarded (see SwapHostCallError).
 #include <sys/time.h>
 

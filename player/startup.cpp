@@ -172,7 +172,6 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
 
   if (uint32_t e = OpenLibraries(L, run->libraries)) return e;
   WirePlayerContext(L, run);
-  // The graphics and sound libraries add their tag hooks when they exist.
 
   SetTag(RTTAG_NOSOUND, args->noSound);
   SetTag(RTTAG_SOUNDSETTING, 30);

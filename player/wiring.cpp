@@ -153,7 +153,6 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   if (!ctx) return;
   WireDisplayServices(L);
   WireLibraryServices(L);
-  // Later libraries add their lines here.
   ctx->serviceEvents = ServiceEvents;
   ctx->showErrorRequester = ShowErrorRequester;
   SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it

@@ -7,7 +7,7 @@
 #include "display/displayops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
 #include "platform/memory.h"

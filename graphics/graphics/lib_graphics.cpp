@@ -18,7 +18,7 @@
 #include "graphics/position.h"
 #include "runtime/bindings/saveoptions_reader.h"
 #include "graphics/graphics/snapshot.h"
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 #include "media/image/imageload.h"
 #include "runtime/context.h"
 #include "runtime/random.h"

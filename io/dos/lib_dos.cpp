@@ -87,7 +87,7 @@ uint32_t CallWithTable(VmState *L, int fn) {
   return code;
 }
 
-// ---- 10.101: file objects and their input and output ----
+// ---- file objects and their input and output ----
 
 uint32_t DosOpenFile(VmState *L) {
   CheckArgCount(L, 2, 3);
@@ -335,7 +335,7 @@ uint32_t DosFileLines(VmState *L) {
   return 1;
 }
 
-// ---- 10.102: names, directories, attributes, programs, environment ----
+// ---- names, directories, attributes, programs, environment ----
 
 // Sets the attribute keys of an examined file in the table on the stack top.
 void SetAttributeFields(VmState *L, const qmFileInfo &info) {
@@ -708,7 +708,7 @@ uint32_t DosUnsetEnv(VmState *L) {
   return UnsetEnvVar(vm_checkstring(L, 1, nullptr));
 }
 
-// ---- 10.103: virtual and packed files ----
+// ---- virtual and packed files ----
 
 uint32_t DosDefineVirtualFile(VmState *L) {
   CheckArgCount(L, 4, 4);
@@ -784,7 +784,7 @@ uint32_t DosDecompressFile(VmState *L) {
   return 1;
 }
 
-// ---- 10.104: checksums and patches ----
+// ---- checksums and patches ----
 
 uint32_t DosMD5(VmState *L) {
   CheckArgCount(L, 1, 1);
@@ -841,7 +841,7 @@ uint32_t DosApplyPatch(VmState *L) {
   return ApplyPatchFiles(in1, in2, out, &progress);
 }
 
-// ---- 10.105: serialised tables and functions ----
+// ---- serialised tables and functions ----
 
 uint32_t DosWriteTable(VmState *L) {
   CheckArgCount(L, 2, 3);
@@ -873,7 +873,7 @@ uint32_t DosReadFunction(VmState *L) {
   return 1;
 }
 
-// ---- 10.107: copying and deleting ----
+// ---- copying and deleting ----
 
 struct WalkContext {
   VmState *L;

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "media/image/imagewriter.h"
 #include "runtime/attributes.h"
-#include "graphics/imagewriter.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"

@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 #include "runtime/errcodes.h"
 #include "tests/runtime/rt_test_util.h"
 

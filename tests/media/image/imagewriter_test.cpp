@@ -1,6 +1,6 @@
 // The image file writer: every format read back by PIL or netpbm, the BMP bytes, and the
 // conversion of a bitmap with mask and alpha to ARGB words.
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
 // The image file writer.
-#include "graphics/imagewriter.h"
+#include "media/image/imagewriter.h"
 
 #include <algorithm>
 #include <cstring>
