@@ -70,8 +70,9 @@ struct qmPlayerContext {
   // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
   uint32_t (*insertTextObjectLayer)(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                     int32_t hidden);
-  // The text library's answers to GetAttribute for fonts and text objects (the object type, the
-  // attribute; the object id is argument 2): the results pushed or an error.
+  // The text library's answers to GetAttribute for fonts, text objects and the current font of
+  // a display (the object type, the attribute; argument 2 names the object): the results pushed
+  // or an error.
   uint32_t (*readTextAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The dos, memblock and event libraries' answers to GetAttribute for files, memory blocks,
   // event handlers, intervals and timeouts (the object type, the attribute; argument 2 names
