@@ -7,7 +7,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/blit_kernels.h"
 #include "graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 
 namespace {
 

@@ -9,6 +9,7 @@
 #include "platform/mutex.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/rtsupport.h"
 
 namespace {
 qmUpdatePresenter gPresenter = nullptr;
@@ -66,6 +67,17 @@ void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
 bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
   const qmDisplayOps *ops = OpsOf(vm);
   return ops && ops->coveredRect && ops->coveredRect(display, x, y, width, height) != 0;
+}
+
+// The blitter holds the scene alone: until the layer composer takes the scene, the scene's run is
+// reached through the run's main state (a null scene has no operations).
+void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  RedrawDisplayRect(scene ? GetMainState() : nullptr, display, x, y, width, height);
+}
+
+bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                        int32_t height) {
+  return DisplayRectCovered(scene ? GetMainState() : nullptr, display, x, y, width, height);
 }
 
 void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {

@@ -11,6 +11,7 @@ struct qmDisplay;
 struct qmBitmap;
 struct qmDisplayUpdate;
 struct VmState;
+struct qmScene;
 
 inline constexpr int32_t kKeepPosition = 100000;
 
@@ -41,6 +42,10 @@ uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t heig
 void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Without the display library: nothing is.
 bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// The same for the blitter, which is handed the scene of the run.
+void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                        int32_t height);
 // Without the display library: nothing.
 void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode);
 

@@ -8,7 +8,7 @@
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
 #include "graphics/pacing.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

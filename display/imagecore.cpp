@@ -11,7 +11,7 @@
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
 #include "graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -283,6 +283,6 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
                       pic.mask,
                       pic.alpha,
                       target ? target->activeClip : nullptr};
-  SafeBlt(L, &blt);
+  SafeBlt(GetPlayerContext(L)->scene, &blt);
   return 0;
 }

@@ -26,7 +26,7 @@
 #include "graphics/graphics/clipregion.h"
 #include "graphics/output.h"
 #include "graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -108,7 +108,7 @@ void ShowDrawnRect(VmState *L, const DrawOutput &o, int64_t x, int64_t y, int64_
   // A display shown scaled presents from its layer buffer, which gets the new pixels too.
   if (d->scaleMode && d->layerBuffer && d->backgroundCopy)
     BltBitmap(d->backgroundCopy, rx, ry, d->layerBuffer, rx, ry, rw, rh);
-  RefreshDisplayRect(L, rx, ry, d, rx, ry, rw, rh);
+  RefreshDisplayRect(GetPlayerContext(L)->scene, rx, ry, d, rx, ry, rw, rh);
 }
 
 // The image into the output through the one blit that knows every kind of output.
@@ -123,7 +123,7 @@ void BlitShapeImage(VmState *L, const DrawOutput &o, const qmShapeImage &img) {
   b.flags = o.onDisplay ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
   b.mask = img.mask, b.alpha = img.alpha;
   b.clip = o.clip;
-  SafeBlt(L, &b);
+  SafeBlt(GetPlayerContext(L)->scene, &b);
   if (o.doubleBuffered) ShowDrawnRect(L, o, img.x, img.y, img.bitmap->width, img.bitmap->height);
 }
 
@@ -251,7 +251,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;
     layer.shape = &shape;
     if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
-    if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(L, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
+    if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(GetPlayerContext(L)->scene, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
     return 0;
   }
   BlitShapeImage(L, o, img);
@@ -517,7 +517,7 @@ uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, i
   layer.flags = IMGCORE_RENDERSCALED;
   std::copy(ends, ends + 4, layer.lineEnds);
   if (uint32_t code = GetPlayerContext(L)->addImageLayer(L, &layer)) return code;
-  if (o.onDisplay) RefreshDisplayRect(L, layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
+  if (o.onDisplay) RefreshDisplayRect(GetPlayerContext(L)->scene, layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
   return 0;
 }
 
@@ -651,7 +651,7 @@ uint32_t DrawCls(VmState *L) {
       const int32_t h = std::min(pic->shown.bitmap->height, d->backgroundCopy->height);
       BltBitmap(pic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, w, h);
       if (d->layerBuffer) BltBitmap(d->backgroundCopy, 0, 0, d->layerBuffer, 0, 0, w, h);
-      RefreshDisplayRect(L, 0, 0, d, 0, 0, w, h);
+      RefreshDisplayRect(GetPlayerContext(L)->scene, 0, 0, d, 0, 0, w, h);
     }
     return 0;
   }

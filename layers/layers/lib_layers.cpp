@@ -12,7 +12,7 @@
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "runtime/attributes.h"
 #include "graphics/position.h"
 #include "graphics/transform.h"

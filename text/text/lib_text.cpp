@@ -16,7 +16,7 @@
 #include "graphics/colors.h"
 #include "runtime/attributes.h"
 #include "graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "platform/eventpump.h"
 #include "platform/keycodes.h"
 #include "platform/memory.h"
@@ -663,7 +663,7 @@ void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
     b.height = b.srcHeight = save.strip->height;
     b.dstWidth = b.dstHeight = 0x7FFFFFFF;
     b.flags = SAFEBLT_BACKGROUND | SAFEBLT_NOCLIP;
-    SafeBlt(L, &b);
+    SafeBlt(GetPlayerContext(L)->scene, &b);
     FreeBitmap(save.strip);
     save.strip = nullptr;
   }

@@ -9,7 +9,7 @@
 #include "graphics/bitmapops.h"
 #include "graphics/output.h"
 #include "graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "graphics/transform.h"
 #include "runtime/bindings/constant_lookup.h"
 #include "runtime/cmdargs.h"
@@ -53,7 +53,7 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
   b.mask = mask;
   b.alpha = alpha;
   b.clip = clip;
-  SafeBlt(L, &b);
+  SafeBlt(GetPlayerContext(L)->scene, &b);
 }
 
 uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind, const qmObjectId *id,
@@ -88,7 +88,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   // The rectangle is composed anew from the background and the layers; drawn into the picture
   // selected with SelectBGPic, the layer shows when the selection ends.
   if (D->outputType == DISPOUT_DISPLAY && !(flags & IMGCORE_INSERT))
-    RefreshDisplayRect(L, left, top, D, left, top, width, height);
+    RefreshDisplayRect(GetPlayerContext(L)->scene, left, top, D, left, top, width, height);
   return 0;
 }
 
