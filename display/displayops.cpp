@@ -1,5 +1,6 @@
 #include "display/displayops.h"
 
+#include <algorithm>
 #include <atomic>
 
 #include "display/display.h"
@@ -62,6 +63,18 @@ void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
   }
   if (display->backgroundCopy && display->layerBuffer)
     BltBitmap(display->backgroundCopy, x, y, display->layerBuffer, x, y, width, height);
+}
+
+void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst) {
+  const qmDisplayOps *ops = OpsOf(vm);
+  if (ops && ops->composePicture) {
+    ops->composePicture(vm, display, dst);
+    return;
+  }
+  const qmBitmap *background = display->backgroundCopy;
+  if (background)
+    BltBitmap(background, 0, 0, dst, 0, 0, std::min(background->width, dst->width),
+              std::min(background->height, dst->height));
 }
 
 bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -29,6 +29,8 @@ struct qmDisplayOps {
   void (*redrawRect)(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
   // Whether anything is drawn over the background inside the rectangle (layers, sprites).
   int (*coveredRect)(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+  // Composes the display's whole background picture and its layers into dst, at dst's top left.
+  void (*composePicture)(VmState *vm, qmDisplay *display, qmBitmap *dst);
 };
 
 // A null record or entry falls back to the least behaviour described at each call below.
@@ -40,6 +42,8 @@ uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
 uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height);
 // Without the display library: the background copy alone, copied into the layer buffer.
 void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// Without the layer engine: the background copy alone.
+void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst);
 // Without the display library: nothing is.
 bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // The same for the blitter, which is handed the scene of the run.

@@ -7,9 +7,9 @@ namespace {
 // Sizes are computed in 64 bits so that a huge request fails instead of wrapping
 // into a small buffer; 0 means "no picture".
 uint32_t PlaneBytes(int32_t width, int32_t height, int64_t bytesPerRow) {
-  if (width <= 0 || height <= 0 || width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return 0;
+  if (width <= 0 || height <= 0 || width > QM_MAX_PLANE_SIDE || height > QM_MAX_PLANE_SIDE) return 0;
   int64_t total = bytesPerRow * height;
-  return total > UINT32_MAX ? 0 : static_cast<uint32_t>(total);
+  return uint64_t(total) > QM_MAX_PLANE_BYTES ? 0 : static_cast<uint32_t>(total);
 }
 
 qmMask *AllocPlane(int32_t width, int32_t height, int32_t bytesPerRow, int32_t clear) {
@@ -49,7 +49,7 @@ qmMask tempMask;
 qmAlphaChannel tempAlpha;
 
 qmBitmap *AllocBitmapMemory(int32_t width, int32_t height, int32_t clear) {
-  if (width > QM_MAX_PICTURE_SIDE) return nullptr;
+  if (width > QM_MAX_PLANE_SIDE) return nullptr;
   uint32_t size = PlaneBytes(width, height, int64_t(BitmapPitchPixels(width)) * 4);
   if (size == 0) return nullptr;
   auto *bitmap = static_cast<qmBitmap *>(MemAlloc(sizeof(qmBitmap), 1));
@@ -100,7 +100,7 @@ int32_t LockBitmap(const qmBitmap *bitmap, qmBitmapView *view) {
 void UnlockBitmap() {}
 
 qmMask *AllocMask(int32_t width, int32_t height, int32_t clear) {
-  if (width > QM_MAX_PICTURE_SIDE) return nullptr;
+  if (width > QM_MAX_PLANE_SIDE) return nullptr;
   return AllocPlane(width, height, MaskBytesPerRow(width), clear);
 }
 
@@ -116,7 +116,7 @@ void SetMaskMemory(qmMask *mask, uint8_t *bits, int32_t bytesPerRow) {
 }
 
 qmAlphaChannel *AllocAlphaChannel(int32_t width, int32_t height, int32_t clear) {
-  if (width > QM_MAX_PICTURE_SIDE) return nullptr;
+  if (width > QM_MAX_PLANE_SIDE) return nullptr;
   return AllocPlane(width, height, AlphaBytesPerRow(width), clear);
 }
 

@@ -4,8 +4,14 @@
 
 // Pixel format of every bitmap made here: bytes alpha, red, green, blue in memory.
 constexpr int32_t QM_BITMAP_FORMAT = 11;
-// Largest side of any picture; larger requests give no picture (ERR_MEM at the caller).
+// Largest side of a picture that a command computes (a scaled, turned or drawn one); larger
+// requests give no picture (ERR_MEM at the caller).
 constexpr int32_t QM_MAX_PICTURE_SIDE = 32767;
+// What a plane may hold: a picture read from a file or allocated is limited by its bytes, and
+// its side only as far as a row's bytes and sums of a few sides and positions stay inside 32
+// bits. Larger requests give no plane.
+constexpr int32_t QM_MAX_PLANE_SIDE = int32_t(1) << 28;
+constexpr uint64_t QM_MAX_PLANE_BYTES = UINT32_MAX;
 
 struct qmBitmap {
   int32_t width;

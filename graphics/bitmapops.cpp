@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -110,6 +111,14 @@ uint32_t CreateColorKeyMask(const qmBitmap *bitmap, int32_t width, int32_t heigh
 uint32_t CopyBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x, int32_t y,
                     int32_t width, int32_t height, int32_t hardware, qmBitmap **bitmapOut, qmMask **maskOut,
                     qmAlphaChannel **alphaOut) {
+  // Past the side a command may make, a copy is no larger than a picture that already exists.
+  int32_t sourceWidth = 0, sourceHeight = 0;
+  for (const auto &[w, h] : {std::pair{bitmap ? bitmap->width : 0, bitmap ? bitmap->height : 0},
+                             std::pair{mask ? mask->width : 0, mask ? mask->height : 0},
+                             std::pair{alpha ? alpha->width : 0, alpha ? alpha->height : 0}})
+    sourceWidth = std::max(sourceWidth, w), sourceHeight = std::max(sourceHeight, h);
+  if ((width > QM_MAX_PICTURE_SIDE && width > sourceWidth) || (height > QM_MAX_PICTURE_SIDE && height > sourceHeight))
+    return ERR_MEM;
   qmBitmap *b = nullptr;
   qmMask *m = nullptr;
   qmAlphaChannel *a = nullptr;

@@ -135,7 +135,7 @@ namespace {
 
 // How a scaled frame steps through its source: columns in 16.16 fixed point, rows by a float sum.
 struct YuvScaleSteps {
-  int32_t xstep;
+  int64_t xstep;
   float ystep;
 };
 
@@ -143,7 +143,7 @@ struct YuvScaleSteps {
 bool StepsOf(const qmYuvScaleRequest *req, YuvScaleSteps *steps) {
   if (FormatBytes(req->format) != req->bytesPerPixel || req->srcWidth < 1 || req->srcHeight < 1 || req->dstWidth < 1 || req->dstHeight < 1)
     return false;
-  steps->xstep = int32_t(float(req->srcWidth) / float(req->dstWidth) * 65536.0f);
+  steps->xstep = int64_t(float(req->srcWidth) / float(req->dstWidth) * 65536.0f);
   steps->ystep = float(req->srcHeight) / float(req->dstHeight);
   return true;
 }

@@ -30,12 +30,14 @@ inline uint32_t LerpWord(uint32_t a, uint32_t b, int32_t f) {
   return r;
 }
 
-int32_t NearestStep(int32_t src, int32_t dst) {
+// Steps are 16.16 source columns per target column; a picture wider than 32767 pixels shrunk
+// to a few columns takes more than 31 bits.
+int64_t NearestStep(int32_t src, int32_t dst) {
   float factor = float(src) / float(dst);
-  return int32_t(factor * 65536.0f);
+  return int64_t(factor * 65536.0f);
 }
 
-int32_t SmoothStep(int32_t src, int32_t dst) { return int32_t(double(int64_t(src - 1) << 16) / dst); }
+int64_t SmoothStep(int32_t src, int32_t dst) { return int64_t(double(int64_t(src - 1) << 16) / dst); }
 
 void FillNearestTables(const qmScaleRequest *req) {
   qmScaleBuffers *b = req->buffers;
@@ -233,7 +235,7 @@ void FreeScaleBuffers(qmScaleBuffers *b) {
 
 void ScaleMaskPixels(const qmScaleRequest *req, float xFactor, float yFactor) {
   if (!SizesValid(req) || !req->srcMask || !req->dstMask) return;
-  const int64_t step = int32_t(xFactor * 65536.0f);
+  const int64_t step = int64_t(xFactor * 65536.0f);
   float acc = 0.0f;
   for (int32_t j = 0; j < req->dstHeight; j++, acc += yFactor) {
     int32_t y = std::min(int32_t(acc), req->srcHeight - 1);

@@ -11,7 +11,7 @@ struct qmImageData {
   uint64_t length;
 };
 
-// Largest picture a reader delivers: each side 1..QM_MAX_PICTURE_SIDE and at most this many
+// Largest picture a reader delivers: each side 1..QM_MAX_PLANE_SIDE and at most this many
 // pixels (512 MiB of pixel words).
 inline constexpr int64_t kMaxImagePixels = int64_t(1) << 27;
 

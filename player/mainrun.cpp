@@ -88,6 +88,8 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   // The event check: every few hundred loop edges and calls, the throttled platform pump.
   vm_setperiodiccheck(L, ServiceEvents, kEventCheckEvery);
   PrintDoneMessage();
+  // Only now, with the program file read and its bytecode loaded, is compiling refused.
+  if (run->args->compileRequested) return ERR_PLAYERCOMP;
 
   VmErrorState &err = G(L)->err;
   int32_t line = err.line;

@@ -7,6 +7,7 @@
 #include "platform/memory.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
+#include "player/linkdatabase.h"
 #include "runtime/parsenumber.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
@@ -355,9 +356,14 @@ uint32_t ApplyOptions(qmClArgs *args, const qmOptionValues *v, qmPlayerApplet *a
     CopyField(applet->firstDisplayText, sizeof applet->firstDisplayText, text);
   if (const char *alias = v->Text(OPT_SCRIPTALIAS)) CopyField(args->scriptAlias, sizeof args->scriptAlias, alias);
 
+  if (args->compileRequested) {
+    if (const char *db = v->Text(OPT_LINKFILES))
+      if (uint32_t e = ParseLinkDatabase(applet, db, 0)) return e;
+    if (const char *db = v->Text(OPT_LINKFONTS))
+      if (uint32_t e = ParseLinkDatabase(applet, db, 1)) return e;
+  }
+
   if (on(OPT_DEBUGDEVICE)) run->consoleReports = 1;
-  // The player compiles nothing: refused before a link database or the program is read.
-  if (args->compileRequested) return ERR_PLAYERCOMP;
   ApplyPlatformOptions();
   if (on(OPT_COMPRESS)) args->compress = 1;
 

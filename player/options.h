@@ -67,5 +67,6 @@ struct qmRunOptions {
 };
 void FreeRunOptions(qmRunOptions *run);
 
-// 0 or an error code; a COMPILE request is ERR_PLAYERCOMP, since the player cannot compile.
+// 0 or an error code. With COMPILE the LINKFILES and LINKFONTS databases are read into the
+// applet's linked-file list; the refusal to compile comes once the program is loaded.
 uint32_t ApplyOptions(qmClArgs *args, const qmOptionValues *values, qmPlayerApplet *applet, qmRunOptions *run);

@@ -181,6 +181,7 @@ void WireDisplayServices(VmState *L) {
   ops = kDisplayOps;
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
+  ops.composePicture = LayersComposeDisplayPicture;
   ctx->displayOps = &ops;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;

@@ -279,7 +279,7 @@ void OpRefresh(VmState *L, qmDisplay *d, uint32_t flags) { RefreshDisplayCore(L,
 
 }  // namespace
 
-const qmDisplayOps kDisplayOps = {OpResize, OpApplyScreenMode, OpRefresh, nullptr, nullptr, nullptr};
+const qmDisplayOps kDisplayOps = {OpResize, OpApplyScreenMode, OpRefresh, nullptr, nullptr, nullptr, nullptr};
 
 namespace {
 

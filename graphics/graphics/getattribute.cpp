@@ -225,8 +225,18 @@ uint32_t ReadEventHandler(VmState *L, int32_t attribute) { return ReadEventObjec
 uint32_t ReadInterval(VmState *L, int32_t attribute) { return ReadEventObject(L, QMTYPE_INTERVAL, attribute); }
 uint32_t ReadTimeout(VmState *L, int32_t attribute) { return ReadEventObject(L, QMTYPE_TIMEOUT, attribute); }
 
-// Types whose only attribute is their count.
-uint32_t ReadNothing(VmState *, int32_t) { return ERR_UNKNOWNATTR; }
+// Types whose only attribute is their count: the object is still looked up before any other
+// attribute is refused.
+uint32_t ReadCountOnly(VmState *L, uint32_t type, uint32_t missing) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  if (!FindObject(L, type, &id)) return MissingObjectError(&id, missing);
+  return ERR_UNKNOWNATTR;
+}
+uint32_t ReadDirectory(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_DIRECTORY, ERR_FINDDIR); }
+uint32_t ReadTimer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_TIMER, ERR_FINDTIMER); }
+uint32_t ReadClient(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_CLIENT, ERR_FINDCLIENT); }
+uint32_t ReadServer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_SERVER, ERR_FINDSERVER); }
+uint32_t ReadUdpObject(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
 
 // Samples and music: the sound library answers (an error when it is not open).
 uint32_t ReadSoundObject(VmState *L, uint32_t type, int32_t attribute) {
@@ -258,13 +268,13 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_TIMEOUT, false, ReadTimeout},
     {QMTYPE_MEMORY, true, ReadMemory},
     {QMTYPE_FILE, true, ReadDosObject},
-    {QMTYPE_DIRECTORY, true, ReadNothing},
-    {QMTYPE_TIMER, true, ReadNothing},
+    {QMTYPE_DIRECTORY, true, ReadDirectory},
+    {QMTYPE_TIMER, true, ReadTimer},
     {QMTYPE_SAMPLE, true, ReadSample},
     {QMTYPE_MUSIC, true, ReadMusic},
-    {QMTYPE_CLIENT, true, ReadNothing},
-    {QMTYPE_SERVER, true, ReadNothing},
-    {QMTYPE_UDPOBJECT, true, ReadNothing},
+    {QMTYPE_CLIENT, true, ReadClient},
+    {QMTYPE_SERVER, true, ReadServer},
+    {QMTYPE_UDPOBJECT, true, ReadUdpObject},
     {QMTYPE_FONT, true, ReadFont},
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},
 };

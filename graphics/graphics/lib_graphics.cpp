@@ -7,6 +7,7 @@
 
 #include "display/brush/brush.h"
 #include "display/display.h"
+#include "display/displayops.h"
 #include "display/displaytags.h"
 #include "graphics/bitmapops.h"
 #include "graphics/graphics/clipregion.h"
@@ -324,7 +325,13 @@ uint32_t GfxSaveSnapshot(VmState *L) {
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 4, &quality, &colors, &dither);
   qmSnapshot snap{};
-  if (uint32_t code = TakeSnapshot(GetPlayerContext(L)->scene->current, type, &snap)) return code;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  if (type == SNAPDISPLAY && SnapshotComposesLayers(d)) {
+    if (uint32_t code = NewLayeredSnapshot(d, &snap)) return code;
+    ComposeDisplayPicture(L, d, snap.owned);
+  } else if (uint32_t code = TakeSnapshot(d, type, &snap)) {
+    return code;
+  }
   const uint32_t code = SaveBitmapFile(format, snap.bitmap, snap.width, snap.height, file, nullptr, 0xFFFFFFFFu,
                                        nullptr, quality, colors, dither);
   FreeSnapshot(&snap);

@@ -60,6 +60,19 @@ uint32_t TakeSnapshot(const qmDisplay *d, int32_t type, qmSnapshot *out) {
   }
 }
 
+bool SnapshotComposesLayers(const qmDisplay *d) {
+  return d && d->layersOn && !(d->doubleBuffer && d->backBuffer2) && d->bgpic;
+}
+
+uint32_t NewLayeredSnapshot(const qmDisplay *d, qmSnapshot *out) {
+  *out = {};
+  const int32_t w = d->bgpic->shownWidth, h = d->bgpic->shownHeight;
+  qmBitmap *b = w > 0 && h > 0 ? AllocClearedBitmap(w, h) : nullptr;
+  if (!b) return ERR_MEM;
+  *out = {b, b, w, h};
+  return 0;
+}
+
 void FreeSnapshot(qmSnapshot *s) {
   FreeBitmap(s->owned);
   *s = {};

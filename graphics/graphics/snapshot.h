@@ -18,4 +18,10 @@ struct qmSnapshot {
 // ERR_CLOSEDDISPDRAW, or ERR_MEM when there are no pixels (the screen cannot be read, or the
 // display has no picture).
 uint32_t TakeSnapshot(const qmDisplay *display, int32_t type, qmSnapshot *out);
+// Whether the display's own picture is its background with layers over it, which no buffer
+// holds whole: a snapshot of it is composed afresh.
+bool SnapshotComposesLayers(const qmDisplay *display);
+// For such a display: a new bitmap of the picture's size, for the layers to be composed into.
+// 0 or ERR_MEM.
+uint32_t NewLayeredSnapshot(const qmDisplay *display, qmSnapshot *out);
 void FreeSnapshot(qmSnapshot *snapshot);

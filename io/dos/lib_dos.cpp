@@ -556,7 +556,8 @@ uint32_t DosChangeDirectory(VmState *L) {
 uint32_t DosGetCurrentDirectory(VmState *L) {
   CheckArgCount(L, 0, 0);
   char buffer[kMaxPathLength + 1] = {};
-  if (!GetFullPath("", buffer, sizeof buffer)) buffer[0] = 0;
+  // "." resolves to the folder itself, named without a trailing slash like every other path.
+  if (!GetFullPath(".", buffer, sizeof buffer)) buffer[0] = 0;
   vm_pushstring(L, buffer);
   return 1;
 }

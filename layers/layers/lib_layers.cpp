@@ -31,6 +31,7 @@
 #include "layers/sweep.h"
 #include "platform/env.h"
 #include "platform/memory.h"
+#include "runtime/bindings/font_attributes.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -39,6 +40,7 @@
 #include "runtime/objtypes.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
+#include "text/textlayout.h"
 
 // A layer argument: a position (truncated, not range-checked) or a layer name.
 uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
@@ -572,6 +574,25 @@ uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
   case ATTRLAYERID:
   case ATTRZPOS: vm_pushnumber(L, pos); break;
   case ATTRGROUP: vm_pushstring(L, l->name ? l->name : ""); break;
+  case ATTRNUMFRAMES:
+  case ATTRCURFRAME:
+  case ATTRFRAMEDELAY:
+    if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
+    return MissingObjectError(&l->object, ERR_FINDANIM);  // no anims in this player yet
+  case ATTRFONTASCENDER:
+  case ATTRFONTDESCENDER:
+  case ATTRFONTNAME:
+  case ATTRFONTSIZE:
+  case ATTRFONTSCALABLE:
+  case ATTRFONTAA:
+  case ATTRTEXT: {
+    // Text and Print layers keep the request they were drawn from.
+    const qmTextRequest *request = l->base ? l->base->textRequest : nullptr;
+    if ((l->type != QMTYPE_TEXTOUT && l->type != QMTYPE_PRINT) || !request) return ERR_NOTXTLAYER;
+    if (attribute != ATTRTEXT) return PushFontAttribute(L, request->style.font, attribute);
+    vm_pushstring(L, request->text ? request->text : "");
+    break;
+  }
   case ATTRLAYERS: {
     int32_t n = 0;
     for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h; h = static_cast<qmObjectHeader *>(h->next))
@@ -589,6 +610,10 @@ int32_t LayersFindLayerByName(VmState *, const char *name) { return FindLayerByN
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!d || !d->layerBuffer || !d->bgpic) return;
   Redraw(L, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
+}
+
+void LayersComposeDisplayPicture(VmState *L, qmDisplay *d, qmBitmap *dst) {
+  if (d && d->bgpic && dst) Redraw(L, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {

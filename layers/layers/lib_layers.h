@@ -7,6 +7,7 @@
 
 struct VmState;
 struct qmDisplay;
+struct qmBitmap;
 struct qmImageLayer;
 
 extern const qmLibrary kLayersLibrary;
@@ -16,6 +17,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *request);
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute);
 int32_t LayersFindLayerByName(VmState *L, const char *name);
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+void LayersComposeDisplayPicture(VmState *L, qmDisplay *display, qmBitmap *dst);
 int LayersCoverDisplayRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // The body of EnableLayers for a display: 0 or the reason it cannot switch.
 uint32_t SwitchLayersOn(qmDisplay *display);

@@ -55,7 +55,7 @@ uint32_t ReadPng(PngRead *r, int32_t *widthOut, int32_t *heightOut, uint32_t **p
     return ERR_LOADPICTURE2;
   }
   png_set_read_fn(png, r, PngReadBytes);
-  png_set_user_limits(png, QM_MAX_PICTURE_SIDE, QM_MAX_PICTURE_SIDE);
+  png_set_user_limits(png, QM_MAX_PLANE_SIDE, QM_MAX_PLANE_SIDE);
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0, interlace = 0;

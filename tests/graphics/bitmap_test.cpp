@@ -34,7 +34,8 @@ TEST(Bitmap, RowSizes) {
 TEST(Bitmap, BadSizesGiveNoPicture) {
   struct Case {
     int32_t w, h;
-  } cases[] = {{0, 10}, {10, 0}, {-1, 10}, {10, -5}, {32768, 1}, {1, 32768}, {40000, 40000}, {INT32_MAX, 2}};
+  } cases[] = {{0, 10}, {10, 0}, {-1, 10}, {10, -5}, {QM_MAX_PLANE_SIDE + 1, 1}, {1, QM_MAX_PLANE_SIDE + 1},
+               {1 << 20, 1 << 16}, {INT32_MAX, 2}};
   for (const Case &c : cases) {
     SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
     EXPECT_EQ(AllocBitmap(c.w, c.h), nullptr);
@@ -45,6 +46,30 @@ TEST(Bitmap, BadSizesGiveNoPicture) {
   qmMask *m = AllocMask(32767, 1, 1);
   ASSERT_NE(m, nullptr);
   FreeMask(m);
+}
+
+// A long side is no reason to refuse a picture whose bytes fit: only the bytes are capped.
+TEST(Bitmap, LongSidesThatFitInMemoryAreMade) {
+  struct Case {
+    int32_t w, h;
+  } cases[] = {{32768, 1}, {65535, 1}, {1, 65535}, {100000, 3}, {1 << 20, 2}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(testing::Message() << c.w << "x" << c.h);
+    qmBitmap *b = AllocBitmap(c.w, c.h);
+    qmMask *m = AllocMask(c.w, c.h, 1);
+    qmAlphaChannel *a = AllocAlphaChannel(c.w, c.h, 1);
+    ASSERT_NE(b, nullptr);
+    ASSERT_NE(m, nullptr);
+    ASSERT_NE(a, nullptr);
+    EXPECT_EQ(b->bytesPerRow, ((c.w & ~3) + 4) * 4);
+    // The last byte of every plane is there to be written.
+    b->pixels[int64_t(c.h - 1) * (b->bytesPerRow / 4) + c.w - 1] = 1;
+    m->memory[int64_t(c.h) * m->bytesPerRow - 1] = 1;
+    a->memory[int64_t(c.h) * a->bytesPerRow - 1] = 1;
+    FreeBitmap(b);
+    FreeMask(m);
+    FreeAlphaChannel(a);
+  }
 }
 
 TEST(Bitmap, LockViewAndAttributes) {

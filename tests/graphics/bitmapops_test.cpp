@@ -2,6 +2,8 @@
 // colour-key masks, against per-pixel models.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include <cmath>
 #include <cstdint>
 
@@ -49,6 +51,26 @@ TEST(BitmapOps, CopyTakesTheRectangleWithItsPlanes) {
   // A size beyond the picture limit makes nothing.
   EXPECT_EQ(CopyBitmap(b, m, nullptr, 0, 0, 40000, 2, 0, &cb, &cm, nullptr), static_cast<uint32_t>(ERR_MEM));
   FreeBitmap(b), FreeMask(m), FreeAlphaChannel(a);
+}
+
+// A picture with a side past what commands make (one read from a file) is copied whole.
+TEST(BitmapOps, CopyOfALongPictureKeepsItsSize) {
+  qmBitmap *b = AllocBitmap(40000, 1);
+  qmAlphaChannel *a = AllocAlphaChannel(40000, 1, 1);
+  ASSERT_NE(b, nullptr);
+  ASSERT_NE(a, nullptr);
+  for (int x = 0; x < 40000; x++) b->pixels[x] = uint32_t(x), a->memory[x] = uint8_t(x);
+  qmBitmap *cb = nullptr;
+  qmAlphaChannel *ca = nullptr;
+  ASSERT_EQ(CopyBitmap(b, nullptr, a, 0, 0, 40000, 1, 0, &cb, nullptr, &ca), 0u);
+  ASSERT_NE(cb, nullptr);
+  EXPECT_EQ(cb->width, 40000);
+  EXPECT_EQ(cb->pixels[39999], 39999u);
+  EXPECT_EQ(ca->memory[39999], uint8_t(39999));
+  // Larger than its source and than any made picture: nothing.
+  EXPECT_EQ(CopyBitmap(b, nullptr, nullptr, 0, 0, 40001, 1, 0, &cb, nullptr, nullptr), static_cast<uint32_t>(ERR_MEM));
+  FreeBitmap(cb), FreeAlphaChannel(ca);
+  FreeBitmap(b), FreeAlphaChannel(a);
 }
 
 TEST(BitmapOps, QuarterTurnSwapsTheSidesAndKeepsEveryPixel) {
@@ -124,6 +146,33 @@ TEST(BitmapOps, ScaleMakesPlanesOrFillsTheTarget) {
   EXPECT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, nullptr, 8, 8, 40000, 4, 0, &out), static_cast<uint32_t>(ERR_MEM));
   EXPECT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, nullptr, 8, 8, 0, 4, 0, &out), 0u);
   FreeBitmap(target), FreeBitmap(b), FreeMask(m);
+  FreeScaleTables();
+}
+
+// Shrinking a row of 100000 pixels to a few columns: the step per column no longer fits 16.16
+// bits in 32; each column still comes from where the factor puts it.
+TEST(BitmapOps, ScaleOfALongRowDownToAFewColumns) {
+  constexpr int32_t kWidth = 100000;
+  qmBitmap *b = AllocBitmap(kWidth, 1);
+  ASSERT_NE(b, nullptr);
+  for (int x = 0; x < kWidth; x++) b->pixels[x] = uint32_t(x) << 8;  // the lowest byte is no colour
+  struct Row {
+    const char *name;
+    int32_t width, smooth;
+    std::vector<uint32_t> columns;
+  } rows[] = {
+      {"nearest to 1", 1, 0, {0}},
+      {"nearest to 2", 2, 0, {0, 50000}},
+      {"nearest to 4", 4, 0, {0, 25000, 50000, 75000}},
+      {"smooth to 2", 2, 1, {0, 49999}},  // halfway between 49999 and 50000, rounded down
+  };
+  for (const Row &r : rows) {
+    qmScaleOutputs out{};
+    ASSERT_EQ(ScaleBitmap(b, nullptr, nullptr, 0, 0, nullptr, kWidth, 1, r.width, 1, r.smooth, &out), 0u) << r.name;
+    for (int32_t x = 0; x < r.width; x++) EXPECT_EQ(out.bitmap->pixels[x] >> 8, r.columns[size_t(x)]) << r.name << " " << x;
+    FreeBitmap(out.bitmap);
+  }
+  FreeBitmap(b);
   FreeScaleTables();
 }
 

@@ -335,6 +335,56 @@ TEST(Layers, AttributesAndDump) {
   vm.ExpectScreen({{0, 3, 4, 0}}, "second hidden");
 }
 
+// Attributes that belong to one kind of layer: a brush layer answers neither the anim nor the
+// text ones, a TextOut layer answers the text ones from what it was drawn with.
+TEST(Layers, AttributesOfAnotherKindOfLayer) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(17, 10, 6, OPAQUE));
+  ASSERT_EQ(vm.Show(0, 3, 4), 0u);
+  ASSERT_EQ(vm.Call("TextOut", {10, 20, CmdArg::Str("Hi")}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.Pic()), 2);
+  constexpr double kLayer = QMTYPE_LAYER;
+  enum : int { kNumFrames = 11, kCurFrame = 12, kFrameDelay = 37, kAscender = 30, kName = 32, kSize = 33,
+               kText = 36 };
+  struct Row {
+    const char *name;
+    CmdArg layer;
+    int attribute;
+    uint32_t code;
+    double want;
+  } rows[] = {
+      {"frames of a brush layer", 1, kNumFrames, ERR_NOANMLAYER, 0},
+      {"current frame of a brush layer", 1, kCurFrame, ERR_NOANMLAYER, 0},
+      {"frame delay of a brush layer", 1, kFrameDelay, ERR_NOANMLAYER, 0},
+      {"frames of a text layer", 2, kNumFrames, ERR_NOANMLAYER, 0},
+      {"font size of a brush layer", 1, kSize, ERR_NOTXTLAYER, 0},
+      {"text of a brush layer", 1, kText, ERR_NOTXTLAYER, 0},
+      {"font size of a text layer", 2, kSize, 0, 8},  // the built-in 8-pixel font
+      {"the layer is looked up first", 3, kNumFrames, ERR_LAYERRANGE, 0},
+      {"the layer is looked up first by name", CmdArg::Str("nobody"), kText, ERR_FINDLAYER, 0},
+  };
+  for (const Row &r : rows) {
+    const CommandCall c = vm.Call("GetAttribute", {kLayer, r.layer, r.attribute});
+    EXPECT_EQ(c.code, r.code) << r.name;
+    if (r.code == 0) {
+      EXPECT_EQ(c.results, std::vector<double>{r.want}) << r.name;
+    }
+  }
+  // The strings of a text layer.
+  auto text = [&](int attribute) {
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, "getattribute");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    for (double v : {kLayer, 2.0, double(attribute)}) vm_pushnumber(vm.L, v);
+    std::string out = vm_pcall(vm.L, 3, 1, 0) == 0 && vm_isstring(vm.L, -1) ? vm_tostring(vm.L, -1) : "?";
+    vm_settop(vm.L, 0);
+    return out;
+  };
+  EXPECT_EQ(text(kText), "Hi");
+  EXPECT_NE(text(kName), "?");
+  EXPECT_GT(vm.Call("GetAttribute", {kLayer, 2, kAscender}).results.at(0), 0);
+}
+
 TEST(Layers, MoveToPositionReportsWhetherAnythingMoved) {
   LayersVm vm;
   vm.AddBrush(MakePicture(18, 4, 4, OPAQUE));

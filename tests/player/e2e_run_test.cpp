@@ -177,9 +177,10 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
       // The .ini file is read before DEBUGDEVICE takes effect: the requester's plain message.
       {".ini file a FIFO without a writer", {"-QUIET", "-DEBUGDEVICE", "x", d / "t.qma"},
        "Cannot read file t.ini !\n", false, true},
+      // A device is no regular file: refused at once while the options are applied.
       {"compiling with an endless link database",
        {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", "-LINKFILES", "/dev/zero", d / "c.qma"},
-       "Error: Compilation is not possible with QuenmoorPlayer!\n", false},
+       "Cannot read file zero !\n", false, true},
   };
   // Root reads everything: the denial is then shown by running the player as nobody.
   bool asNobody = !denies && geteuid() == 0 && access("/usr/bin/setpriv", X_OK) == 0 &&
@@ -200,6 +201,71 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
     ASSERT_GE(text.size(), c.expected.size()) << c.name << ": " << text;
     EXPECT_EQ(text.substr(text.size() - c.expected.size()), c.expected) << c.name;
   }
+}
+
+// COMPILE: the link databases are read with the options, the plug-ins and the program file
+// are loaded, and only then is compiling refused; so each of these reports its own error.
+TEST(E2eRun, CompileReadsTheDatabasesAndTheProgramBeforeItIsRefused) {
+  PlayerDir d({"tp.qmp"});
+  qmtools::WriteBytes(d / "t.qma", AppletOf(PrintScript(false)));
+  qmtools::WriteBytes(d / "junk.qma", {'n', 'o', 't', ' ', 'a', 'n', ' ', 'a', 'p', 'p', 'l', 'e', 't'});
+  qmtools::AppletBuilder newer;
+  newer.Version(5, 3).Bytecode(ChunkOf(PrintScript(false)));
+  qmtools::WriteBytes(d / "new.qma", newer.Bytes());
+  WriteFile(d / "files.txt", "a.png\n  \"with blank.png\"\t\r\n\nA.PNG\n");
+  WriteFile(d / "fonts.txt", "topaz.font\nvera.ttf\n");
+  WriteFile(d / "open.txt", "a.png\n\"b.png\n");
+  WriteFile(d / "trailing.txt", "\"a.png\" b.png\n");
+  ASSERT_EQ(mkfifo((d / "fifo.txt").c_str(), 0644), 0);
+  const std::string refused = "Error: Compilation is not possible with QuenmoorPlayer!\n";
+  struct Case {
+    const char *name;
+    std::vector<std::string> args;
+    std::string expected;  // the end of standard output, or of standard error for the requester
+    bool requester = false;
+    int status = 1;
+  } cases[] = {
+      {"an applet", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", d / "t.qma"}, refused},
+      {"good databases", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", "-LINKFILES", d / "files.txt",
+                          "-LINKFONTS", d / "fonts.txt", d / "t.qma"}, refused},
+      {"no applet", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", d / "junk.qma"},
+       "Error: junk.qma is no Quenmoor applet!\n"},
+      {"a newer applet", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", d / "new.qma"},
+       "Error: This applet requires at least Quenmoor 5.3!\n"},
+      {"a missing program", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", d / "none.qma"},
+       "Error: File " + (d / "none.qma") + " does not exist!\n"},
+      // A database is read with the options, before DEBUGDEVICE takes effect: the requester.
+      {"unclosed quote", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", "-LINKFILES", d / "open.txt",
+                          d / "t.qma"}, "Syntax error in link file database!\n", true},
+      {"text after a name", {"-QUIET", "-COMPILE", "out", "-LINKFONTS", d / "trailing.txt", d / "t.qma"},
+       "Syntax error in link file database!\n", true},
+      {"missing database", {"-QUIET", "-COMPILE", "out", "-LINKFILES", d / "none.txt", d / "t.qma"},
+       "Cannot read file none.txt !\n", true},
+      {"FIFO as database", {"-QUIET", "-COMPILE", "out", "-LINKFONTS", d / "fifo.txt", d / "t.qma"},
+       "Cannot read file fifo.txt !\n", true},
+      {"database before the program", {"-QUIET", "-COMPILE", "out", "-LINKFILES", d / "open.txt", d / "none.qma"},
+       "Syntax error in link file database!\n", true},
+      // Without COMPILE nobody reads a database.
+      {"database without COMPILE", {"-QUIET", "-LINKFILES", d / "open.txt", "-LINKFONTS", d / "fifo.txt",
+                                    d / "t.qma"}, "hello 42\n", false, 0},
+  };
+  for (const Case &c : cases) {
+    PlayerResult r = GuardedRun(d, c.args);
+    EXPECT_EQ(r.status, c.status) << c.name << r.err;
+    const std::string &text = c.requester ? r.err : r.out;
+    ASSERT_GE(text.size(), c.expected.size()) << c.name << ": " << text;
+    EXPECT_EQ(text.substr(text.size() - c.expected.size()), c.expected) << c.name;
+  }
+  // What a user sees without QUIET: the plug-in and the program are loaded before the refusal.
+  PlayerResult r = d.Run({"-DEBUGDEVICE", "x", "-COMPILE", "out", d / "t.qma"});
+  EXPECT_EQ(r.status, 1);
+  const size_t plugin = r.out.find("Loading plugin tp.qmp...done\n");
+  const size_t opened = r.out.find("Opening script t.qma...done\n");
+  EXPECT_NE(plugin, std::string::npos) << r.out;
+  EXPECT_NE(opened, std::string::npos) << r.out;
+  EXPECT_LT(plugin, opened) << r.out;
+  ASSERT_GE(r.out.size(), refused.size()) << r.out;
+  EXPECT_EQ(r.out.substr(r.out.size() - refused.size()), refused);
 }
 
 TEST(E2eRun, PackedProgramErrorsNameThePackedFile) {

@@ -21,6 +21,7 @@
 #include "platform/keycodes.h"
 #include "platform/memory.h"
 #include "runtime/bindings/constant_lookup.h"
+#include "runtime/bindings/font_attributes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -856,20 +857,6 @@ const qmConstantEntry kTextConstants[] = {
     {"ENCODING_UTF8", nullptr, 1},
     {nullptr, nullptr, 0},
 };
-
-// The attributes every font answers (text objects and fonts through theirs, displays through
-// the current font): the result pushed, or ERR_UNKNOWNATTR. A null font answers 0 and "".
-uint32_t PushFontAttribute(VmState *L, const qmFont *f, int32_t attribute) {
-  switch (attribute) {
-  case ATTRFONTASCENDER: vm_pushnumber(L, f ? f->baseline : 0); return 1;
-  case ATTRFONTDESCENDER: vm_pushnumber(L, f ? f->height - f->baseline : 0); return 1;
-  case ATTRFONTNAME: vm_pushstring(L, f ? f->faceName : ""); return 1;
-  case ATTRFONTSIZE: vm_pushnumber(L, f ? f->size : 0); return 1;
-  case ATTRFONTSCALABLE: vm_pushnumber(L, f && f->scalable ? 1 : 0); return 1;
-  case ATTRFONTAA: vm_pushnumber(L, f && f->antiAliasCapable ? 1 : 0); return 1;
-  default: return ERR_UNKNOWNATTR;
-  }
-}
 
 }  // namespace
 

@@ -198,6 +198,33 @@ TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {
   EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), 0u) << "brush 7 was freed first; nothing was made";
 }
 
+// A side far past 32767 pixels is no reason to refuse a picture whose bytes fit.
+TEST(BrushLoading, PicturesWithALongSide) {
+  LoadVm vm;
+  struct Row {
+    const char *file;
+    uint32_t width, height;
+    bool alpha;
+  } rows[] = {{"wide.png", 65535, 1, false}, {"tall.png", 1, 65535, true}, {"wide.bmp", 40000, 1, false}};
+  double id = 1;
+  for (const Row &r : rows) {
+    Reference ref;
+    ASSERT_TRUE(ReadRef(vm.File((std::string(r.file) + ".ref").c_str()), &ref)) << r.file;
+    ASSERT_EQ(vm.Load(id, vm.File(r.file), [&] { vm.Set("loadalpha", r.alpha ? 1 : 0); }).code, 0u) << r.file;
+    EXPECT_EQ(vm.Attr(id, ATTRWIDTH), r.width) << r.file;
+    EXPECT_EQ(vm.Attr(id, ATTRHEIGHT), r.height) << r.file;
+    EXPECT_TRUE(SameAsPeer(vm.Pixels(id), ref, 0, 0, r.width, r.height, r.alpha)) << r.file;
+    id++;
+  }
+  // The display shows the wide picture's last 64 columns.
+  Reference wide;
+  ASSERT_TRUE(ReadRef(vm.File("wide.png.ref"), &wide));
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 64 - 65535, 10}).code, 0u);
+  qmDisplay *d = DisplayVm::Display(1);
+  for (uint32_t x = 0; x < 64; x++)
+    EXPECT_EQ(DisplayVm::WindowPixel(d, int(x), 10), wide.At(65535 - 64 + x, 0) & 0xFFFFFF) << x;
+}
+
 TEST(BrushLoading, IsPictureProbesWithoutLoading) {
   LoadVm vm;
   auto probe = [&](const std::string &file, bool *ok, double *w, double *h, bool *alpha) {

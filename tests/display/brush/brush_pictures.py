@@ -2,7 +2,8 @@
 """Pictures for the brush loading tests, made with PIL, each with PIL's own decoding.
 
   brush_pictures.py make DIR       rgba.png (100x50, alpha), rgb.bmp (40x30, some pure green),
-                                   photo.jpg (64x48); NAME.ref beside each
+                                   photo.jpg (64x48), wide.png (65535x1), tall.png (1x65535,
+                                   alpha), wide.bmp (40000x1); NAME.ref beside each
   brush_pictures.py decode FILE REF  FILE as PIL decodes it
 
 A reference file is width and height (two little-endian u32), then width x height RGBA bytes.
@@ -39,7 +40,19 @@ def make(d):
         for x in range(64):
             px[x, y] = (x * 4, y * 5, (x + y) * 2)
     photo.save(d + "/photo.jpg", quality=90)
-    for name in ("rgba.png", "rgb.bmp", "photo.jpg"):
+    # Pictures with one side far past 32767 pixels and few bytes.
+    wide = Image.new("RGB", (65535, 1))
+    px = wide.load()
+    for x in range(65535):
+        px[x, 0] = (x & 255, (x >> 8) & 255, (x * 7) & 255)
+    wide.save(d + "/wide.png")
+    tall = Image.new("RGBA", (1, 65535))
+    px = tall.load()
+    for y in range(65535):
+        px[0, y] = ((y * 3) & 255, y & 255, (y >> 8) & 255, (y * 5) & 255)
+    tall.save(d + "/tall.png")
+    wide.crop((0, 0, 40000, 1)).save(d + "/wide.bmp")
+    for name in ("rgba.png", "rgb.bmp", "photo.jpg", "wide.png", "tall.png", "wide.bmp"):
         write_ref(d + "/" + name + ".ref", Image.open(d + "/" + name))
 
 

@@ -98,6 +98,45 @@ TEST(SaveSnapshot, TheDisplayReadBackByAPeer) {
   EXPECT_LT(std::filesystem::file_size(vm.File("lo.jpg")), std::filesystem::file_size(vm.File("hi.jpg")));
 }
 
+// With layers on, the display's picture is its background with every shown layer over it, as
+// the window shows it; a hidden layer leaves it.
+TEST(SaveSnapshot, TheDisplayWithItsLayers) {
+  SnapshotVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 20, 10}).code, 0u);   // 9 x 7 at (20, 10)
+  ASSERT_EQ(vm.Call("DisplayBrush", {2, 26, 12}).code, 0u);   // 6 x 20 over its right part
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 35, 25}).code, 0u);   // cut by the right and bottom edges
+  const std::string file = vm.File("layers.png");
+  struct Spot {
+    int x, y;
+    uint32_t rgb;
+  } spots[] = {
+      {20, 10, 0xC08040}, {25, 16, 0xC08040}, {26, 12, 0x30F0A0}, {31, 29, 0x30F0A0},
+      {39, 29, 0xC08040}, {34, 25, 0x102030}, {5, 25, 0x102030},
+      {3, 4, 0xC08040},  // drawn before layers were on: part of the background
+  };
+  for (int round = 0; round < 2; round++) {
+    ASSERT_EQ(vm.Snap(file, kSnapDisplay, kPNG).code, 0u) << round;
+    Decoded got;
+    ASSERT_TRUE(DecodeWithPeer(file, &got));
+    ASSERT_EQ(got.width, 40u);
+    ASSERT_EQ(got.height, 30u);
+    int differing = 0;
+    for (uint32_t y = 0; y < 30; y++)
+      for (uint32_t x = 0; x < 40; x++)
+        differing += got.At(x, y) != (0xFF000000u | DisplayVm::WindowPixel(vm.d, int(x), int(y)));
+    EXPECT_EQ(differing, 0) << round;
+    for (const Spot &p : spots) {
+      const bool underHidden = round == 1 && p.x >= 26 && p.x < 32 && p.y >= 12;
+      const uint32_t want = underHidden ? (p.x < 29 && p.y < 17 ? 0xC08040u : 0x102030u) : p.rgb;
+      EXPECT_EQ(got.At(uint32_t(p.x), uint32_t(p.y)), 0xFF000000u | want) << round << ": " << p.x << "," << p.y;
+    }
+    if (round == 0) {
+      ASSERT_EQ(vm.Call("HideLayer", {2}).code, 0u);
+    }
+  }
+}
+
 TEST(SaveSnapshot, WhileDoubleBufferingTheDrawBuffer) {
   SnapshotVm vm;
   ASSERT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);

@@ -82,6 +82,11 @@ TEST(GetAttribute, EveryRowOfTheTable) {
       {"directory has nothing else", {DIR, 9, ATTRMODE}, ERR_UNKNOWNATTR, 0},
       {"timer count", {TIMER, 0, ATTRCOUNT}, 0, 2},
       {"timer has nothing else", {TIMER, 1, ATTRWIDTH}, ERR_UNKNOWNATTR, 0},
+      {"directory looked up before the attribute", {DIR, 7, ATTRMODE}, ERR_FINDDIR, 0},
+      {"timer looked up before the attribute", {TIMER, 3, ATTRWIDTH}, ERR_FINDTIMER, 0},
+      {"connection looked up before the attribute", {int(QMTYPE_CLIENT), 1, ATTRWIDTH}, ERR_FINDCLIENT, 0},
+      {"server looked up before the attribute", {int(QMTYPE_SERVER), 1, ATTRWIDTH}, ERR_FINDSERVER, 0},
+      {"UDP object looked up before the attribute", {int(QMTYPE_UDPOBJECT), 1, ATTRWIDTH}, ERR_FINDUDPOBJECT, 0},
       {"unknown type", {77, 1, ATTRWIDTH}, ERR_WRONGUSAGE, 0},
       {"too few arguments", {CLIP, 1}, ERR_MISSINGPARAMTR, 0},
   };

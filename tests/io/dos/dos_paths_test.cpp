@@ -1,4 +1,5 @@
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <cstring>
@@ -139,6 +140,32 @@ TEST(DosPaths, DirectoriesAttributesAndNames) {
   EXPECT_EQ(vm.Code("CloseDirectory", {1}), 0u);
   EXPECT_EQ(vm.Code("CloseDirectory", {1}), uint32_t(ERR_FINDDIR));
   EXPECT_EQ(vm.Code("OpenDirectory", {1, vm.Path("a.txt")}), uint32_t(ERR_NOTADIR));
+}
+
+// The current folder as an absolute path without a trailing slash, whichever way it was named.
+TEST(DosPaths, CurrentDirectoryNamesTheFolder) {
+  DosVm vm;
+  mkdir(vm.Path("sub").c_str(), 0755);
+  char *real = realpath(vm.dir.path().c_str(), nullptr);
+  ASSERT_NE(real, nullptr);
+  const std::string root = real;
+  std::free(real);
+  char before[4096];
+  ASSERT_NE(getcwd(before, sizeof before), nullptr);
+  struct Row {
+    std::string target, expected;
+  } rows[] = {
+      {root, root},
+      {root + "/", root},
+      {root + "/sub/", root + "/sub"},
+      {root + "/sub/..", root},
+      {"/", "/"},
+  };
+  for (const Row &r : rows) {
+    ASSERT_EQ(vm.Code("ChangeDirectory", {r.target}), 0u) << r.target;
+    EXPECT_EQ(vm.One("GetCurrentDirectory", {}).str, r.expected) << r.target;
+  }
+  ASSERT_EQ(chdir(before), 0);
 }
 
 TEST(DosPaths, EnvironmentAndPrograms) {

@@ -243,7 +243,7 @@ TEST_F(ImageLoad, BrokenFilesGiveTheirErrorWithoutAPicture) {
       {"bmp of 32 bits", Bmp(3, 1, 32, 0, "", row24), ERR_LOADPICTURE2},
       {"bmp of RLE4", Bmp(4, 1, 4, 2, kGreyTable.substr(0, 64), "\x04\x12\x00\x01"), ERR_LOADPICTURE2},
       {"bmp of 30000 x 30000 in 60 bytes", Bmp(30000, 30000, 8, 1, "", "\x00\x01"), ERR_LOADPICTURE2},
-      {"bmp wider than any picture", Bmp(40000, 1, 8, 0, "", std::string(40000, '\0')), ERR_MEM},
+      {"bmp wider than any picture", Bmp(1 << 29, 1, 8, 0, "", std::string(40000, '\0')), ERR_MEM},
       {"bmp with a pixel offset past the end", Bmp(1, 1, 24, 0, "", "") + std::string(4, '\0'), ERR_LOADPICTURE2},
   };
   // A pixel offset beyond the file.
