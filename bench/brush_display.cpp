@@ -8,7 +8,7 @@
 #include <cstdlib>
 #include <vector>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "display/display/displaylib.h"
 #include "display/imagecore.h"
 #include "graphics/blit.h"
@@ -46,7 +46,8 @@ struct Setup {
     MakeDisplayCurrent(L, d);
     if (OpenDisplayWindow(L, d, 0)) return;
     qmObjectId a{1, 0}, m{2, 0};
-    if (CreateBrushNode(L, &a, kW, kH, 0, 0, 1, 0, 0, &alpha) || CreateBrushNode(L, &m, kW, kH, 0, 1, 0, 1, 0, &mask))
+    if (CreateBrushNode(ObjectRegistryOf(L), &a, kW, kH, 0, 0, 1, 0, 0, &alpha) ||
+        CreateBrushNode(ObjectRegistryOf(L), &m, kW, kH, 0, 1, 0, 1, 0, &mask))
       return;
     for (int y = 0; y < kH; y++)
       for (int x = 0; x < kW; x++) {

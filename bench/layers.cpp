@@ -11,7 +11,7 @@
 #include <random>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "graphics/bitmap.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/filters.h"
 #include "graphics/blit.h"

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "graphics/blit.h"

@@ -2,8 +2,8 @@
 
 #include "display/filters.h"
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/outputselect.h"
@@ -79,7 +79,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (!id.handle && id.id == 0xFFFFFFFFu) {
       pic = d->bgpic;
       if (!pic) return MissingObjectError(&id, ERR_FINDBGPIC);
-    } else if (uint32_t code = FindBGPic(L, &id, &pic, 0)) {
+    } else if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &id, &pic, 0)) {
       return code;
     }
     source = pic->unscaled;
@@ -93,7 +93,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     int32_t findFlags = (req->flags & IMGCORE_REPLACE) ? FINDBRUSH_DELETED : 0;
     if (d->doubleBuffer && d->hardwareDoubleBuffer) findFlags |= FINDBRUSH_HARDWARE;
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, &id, &brush, findFlags)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &brush, findFlags)) return code;
     if (req->kind == QMTYPE_BRUSHPART && brush->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
     if (d->layersOn && brush->kind == BRUSHKIND_VECTOR && brush->transformed) return ERR_TFVBRUSH;
     source = {brush->bitmap, brush->mask, brush->alpha};

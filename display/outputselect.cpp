@@ -2,8 +2,8 @@
 
 #include <initializer_list>
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/displayops.h"
@@ -65,7 +65,7 @@ uint32_t SyncImageSets(qmBGPic *pic) {
 // A selected brush gets the plane that drawing into its mask or alpha channel needs.
 uint32_t PrepareBrushOutput(VmState *L, qmDisplay *d, qmBGPic *sel, uint32_t out) {
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &sel->selectedId, &b, FINDBRUSH_MODIFY)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &sel->selectedId, &b, FINDBRUSH_MODIFY)) return code;
   if (out == DISPOUT_MASK) {
     if (!b->mask) {
       qmMask *mask = AllocMask(b->width, b->height, 0);
@@ -136,7 +136,7 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   switch (objectType) {
   case QMTYPE_BGPIC: {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(L, id, &pic, 0)) return code;
+    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), id, &pic, 0)) return code;
     if (pic->kind == 1 && pic->pluginImage) return ERR_BGPICTYPE;
     if (ShownByOpenDisplay(pic)) return ERR_SELECTBGPIC2;
     planes = pic->master;
@@ -147,7 +147,7 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   }
   case QMTYPE_BRUSH: {
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, id, &brush, FINDBRUSH_NOVECTOR)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), id, &brush, FINDBRUSH_NOVECTOR)) return code;
     planes = {brush->bitmap, brush->mask, brush->alpha};
     width = brush->width;
     height = brush->height;
@@ -209,7 +209,8 @@ uint32_t PrepareMaskOrAlphaOutput(VmState *L) {
   }
   if (sel->selectedType != QMTYPE_BGPIC) return ERR_WRONGUSAGE;
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY)) return code;
+  if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY))
+    return code;
   qmPlaneSet &m = pic->master;
   // Sets that share a plane of the master follow it when it is made or dropped.
   auto follow = [&](qmMask *oldPlane, qmMask *newPlane, bool isMask) {
@@ -261,7 +262,8 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
   if (sel && (previous == DISPOUT_BRUSH || previous == DISPOUT_MASK || previous == DISPOUT_ALPHA) &&
       !(d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) && sel->selectedType == QMTYPE_BGPIC) {
     qmBGPic *pic = nullptr;
-    if (FindBGPic(L, &sel->selectedId, &pic, FINDBGPIC_DELETED) == 0 && sel->modified) code = SyncImageSets(pic);
+    if (FindBGPic(ObjectRegistryOf(L), &sel->selectedId, &pic, FINDBGPIC_DELETED) == 0 && sel->modified)
+      code = SyncImageSets(pic);
     sel->selectedType = 0;
     sel->modified = 0;
   }

@@ -1,7 +1,7 @@
 #include "graphics/output.h"
 
 #include "graphics/alpha_kernels.h"
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/scene.h"
 #include "platform/memory.h"
 

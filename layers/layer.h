@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/displaytags.h"
 #include "graphics/shape_draw.h"
 #include "runtime/cmdargs.h"

@@ -3,8 +3,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/filters.h"
 #include "graphics/draw_style.h"
@@ -33,13 +33,14 @@ uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLay
   case QMTYPE_BRUSH:
   case QMTYPE_BRUSHPART: {
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(L, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
+      return code;
     *out = {b->bitmap, b->mask, b->alpha, b->width, b->height, 0, 0, b->sourceImage};
     break;
   }
   case QMTYPE_BGPICPART: {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(L, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &layer->object, &pic, FINDBGPIC_DELETED)) return code;
     SetImage(out, pic->unscaled, pic->unscaledWidth, pic->unscaledHeight);
     break;
   }
@@ -84,7 +85,7 @@ uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const
   if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
     qmObjectId id = shape.style.texture;
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_DELETED)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_DELETED)) return code;
     texture = b->bitmap;
   }
   return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
@@ -349,7 +350,8 @@ uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t, qmMask ***mask, q
   case QMTYPE_BRUSH:
   case QMTYPE_BRUSHPART: {
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(L, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
+      return code;
     *mask = &b->mask, *alpha = &b->alpha;
     return 0;
   }
@@ -361,7 +363,7 @@ uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t, qmMask ***mask, q
       return 0;
     }
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(L, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &layer->object, &pic, FINDBGPIC_DELETED)) return code;
     *mask = &pic->master.mask, *alpha = &pic->master.alpha;
     return 0;
   }

@@ -1,6 +1,6 @@
 #include "layers/layerscale.h"
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "graphics/transform.h"

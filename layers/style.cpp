@@ -4,9 +4,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/gradientargs.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "runtime/bindings/gradient_reader.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/filters.h"
@@ -362,12 +362,12 @@ uint32_t ReplaceContent(VmState *L, qmLayer *layer, const qmStyleChange &c, qmDi
   int32_t W = 0, H = 0;
   if (c.type == QMTYPE_BGPICPART) {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(L, &c.object, &pic, newObject ? 0 : FINDBGPIC_DELETED)) return code;
+    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &c.object, &pic, newObject ? 0 : FINDBGPIC_DELETED)) return code;
     src = pic->unscaled, W = pic->unscaledWidth, H = pic->unscaledHeight;
   } else {
     qmBrush *b = nullptr;
     const int32_t flags = FINDBRUSH_HARDWARE | (newObject ? 0 : FINDBRUSH_DELETED);
-    if (uint32_t code = FindBrush(L, &c.object, &b, flags)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &c.object, &b, flags)) return code;
     src = {b->bitmap, b->mask, b->alpha}, W = b->width, H = b->height;
   }
   int32_t px = c.partX, py = c.partY, pw = c.partWidth, ph = c.partHeight;

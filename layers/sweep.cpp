@@ -1,8 +1,9 @@
 #include "layers/sweep.h"
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
@@ -61,7 +62,7 @@ void SweepUnusedObjects(VmState *L, uint32_t flags) {
       const qmObjectId id = IdOf(&b->header);
       if (!b->deleted || IsObjectInAnyLayer(L, QMTYPE_BRUSH, &id, nullptr)) continue;
       RemoveObject(L, &b->header);
-      FreeBrushContents(L, b);
+      FreeBrushContents(ObjectRegistryOf(L), b);
       MemFree(b);
     }
   }
@@ -70,7 +71,8 @@ void SweepUnusedObjects(VmState *L, uint32_t flags) {
       auto *pic = reinterpret_cast<qmBGPic *>(h);
       h = h->next;
       const qmObjectId id = IdOf(&pic->header);
-      if (!pic->deleted || DisplayShowingBGPic(pic) || IsObjectInAnyLayer(L, QMTYPE_BGPICPART, &id, nullptr))
+      if (!pic->deleted || DisplayShowingBGPic(GetPlayerContext(L)->scene, pic) ||
+          IsObjectInAnyLayer(L, QMTYPE_BGPICPART, &id, nullptr))
         continue;
       RemoveObject(L, &pic->header);
       FreeBGPicContents(L, pic);

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "display/bgpic/lib_bgpic.h"
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/display/displaylib.h"
 #include "display/scene.h"
@@ -82,7 +82,7 @@ const qmClipboardImageCoder kClipboardCoder = {EncodeClipboardPng, DecodeClipboa
 
 uint32_t WriteBrushToClipboard(VmState *L, const qmObjectId *id) {
   qmBrush *brush = nullptr;
-  if (uint32_t code = FindBrush(L, id, &brush, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), id, &brush, 0)) return code;
   int32_t hasAlpha = 0;
   uint32_t *argb = BrushToArgb(brush, &hasAlpha);
   if (!argb) return ERR_MEM;
@@ -95,7 +95,8 @@ uint32_t WriteBrushToClipboard(VmState *L, const qmObjectId *id) {
 uint32_t PushClipboardPictureAsBrush(VmState *L, void *image) {
   auto *picture = static_cast<qmClipboardPicture *>(image);
   qmObjectId id{0, 1};
-  uint32_t code = NewBrushFromArgb(L, &id, picture->argb, picture->width, picture->height, picture->hasAlpha, nullptr);
+  uint32_t code = NewBrushFromArgb(ObjectRegistryOf(L), &id, picture->argb, picture->width, picture->height,
+                                   picture->hasAlpha, nullptr);
   FreeClipboardPicture(picture);
   if (code) return code;
   vm_pushlightuserdata(L, reinterpret_cast<void *>(id.handle));

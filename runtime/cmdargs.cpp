@@ -464,12 +464,6 @@ uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs
   return vm_call(L, pushed, results);
 }
 
-uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode) {
-  if (id->handle) return ERR_FINDARRAY;
-  SetErrorNumber(id->id);
-  return notFoundCode;
-}
-
 const char *ResolveLinkedFileArg(VmState *L, int idx, int fontFlag, int *font) {
   const char *name = vm_checkstring(L, idx, nullptr);
   return ResolveLinkedFile(GetAppletRecord(L), name, fontFlag, font);

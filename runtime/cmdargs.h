@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "runtime/objectid.h"
+#include "runtime/objlist.h"  // MissingObjectError, qmObjectId
 #include "runtime/vm/vm_number.h"
 
 struct VmState;
@@ -124,6 +124,3 @@ enum : int32_t {
 // pairs; returns vm_call's result, or 0 for a null state.
 uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs, ...);
 
-// The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
-// notFoundCode with the number as error argument.
-uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);

@@ -12,7 +12,7 @@ uint32_t OpenPlayerContext(VmState *L) {
   if (G(L)->context) return 0;  // already bound: the runtime support started twice
   auto *ctx = new (std::nothrow) qmPlayerContext{};
   if (ctx == nullptr) return ERR_MEM;
-  if (uint32_t code = NewObjectRegistry(&ctx->objects)) {
+  if (uint32_t code = NewObjectRegistry(L, &ctx->objects)) {
     delete ctx;
     return code;
   }

@@ -5,6 +5,7 @@
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 
@@ -86,4 +87,16 @@ void FreeObjectDataList(VmState *L, qmObjectData *list) {
     MemFree(list);
     list = next;
   }
+}
+
+uint32_t CopyObjectDataList(qmObjectRegistry *registry, const qmObjectData *list, qmObjectData **out) {
+  if (list == nullptr) {
+    *out = nullptr;
+    return 0;
+  }
+  return CopyObjectDataList(ObjectRegistryOwner(registry), list, out);
+}
+
+void FreeObjectDataList(qmObjectRegistry *registry, qmObjectData *list) {
+  if (list) FreeObjectDataList(ObjectRegistryOwner(registry), list);
 }

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 struct VmState;
+struct qmObjectRegistry;
 
 struct qmObjectData {
   qmObjectData *next;
@@ -21,3 +22,6 @@ int RemoveObjectDataItem(VmState *L, qmObjectData **list, const char *key);
 // 0 with *out a copy holding new references to the same values; ERR_MEM with *out unchanged.
 uint32_t CopyObjectDataList(VmState *L, const qmObjectData *list, qmObjectData **out);
 void FreeObjectDataList(VmState *L, qmObjectData *list);
+// The same for engines handed the run's registry: the values are its owner's.
+uint32_t CopyObjectDataList(qmObjectRegistry *registry, const qmObjectData *list, qmObjectData **out);
+void FreeObjectDataList(qmObjectRegistry *registry, qmObjectData *list);

@@ -5,6 +5,7 @@
 
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
 #include "runtime/vm/vm_api.h"
 
 struct qmObjectList {
@@ -16,6 +17,7 @@ struct qmObjectList {
 struct qmObjectRegistry {
   qmObjectList lists[kObjectTypeCount + 1];
   std::unordered_map<uintptr_t, qmObjectHeader *> byHandle;  // automatic ids of every type
+  VmState *owner = nullptr;
 };
 
 namespace {
@@ -32,9 +34,19 @@ qmObjectRegistry *ObjectRegistryOf(VmState *L) {
   return ctx ? ctx->objects : nullptr;
 }
 
-uint32_t NewObjectRegistry(qmObjectRegistry **out) {
+uint32_t NewObjectRegistry(VmState *owner, qmObjectRegistry **out) {
   *out = new (std::nothrow) qmObjectRegistry;
-  return *out ? 0 : uint32_t(ERR_MEM);
+  if (*out == nullptr) return ERR_MEM;
+  (*out)->owner = owner;
+  return 0;
+}
+
+VmState *ObjectRegistryOwner(const qmObjectRegistry *registry) { return registry ? registry->owner : nullptr; }
+
+uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode) {
+  if (id->handle) return ERR_FINDARRAY;
+  SetErrorNumber(id->id);
+  return notFoundCode;
 }
 
 void FreeObjectRegistry(qmObjectRegistry *registry) { delete registry; }

@@ -10,8 +10,12 @@
 struct VmState;
 struct qmObjectRegistry;
 
-// 0 or ERR_MEM. Allocated by the runtime support for each run.
-uint32_t NewObjectRegistry(qmObjectRegistry **out);
+// 0 or ERR_MEM. Allocated by the runtime support for each run; owner is the VM whose registry
+// references the objects' data items hold.
+uint32_t NewObjectRegistry(VmState *owner, qmObjectRegistry **out);
+// The VM given at creation: the runtime's own services (data items) reach the script's values
+// through it, so that engines handed the registry need no VM.
+VmState *ObjectRegistryOwner(const qmObjectRegistry *registry);
 // Frees the registry's indexes; the records stay their libraries'.
 void FreeObjectRegistry(qmObjectRegistry *registry);
 
@@ -46,6 +50,9 @@ uint32_t ListObjectsOfType(VmState *L, uint32_t type);
 // A record's header filled for the id the script gave: an automatic id (handle set) gets the
 // record's own address as handle, a number keeps it.
 void SetObjectHeader(qmObjectHeader *header, uint32_t type, const qmObjectId *id);
+// The code for an id that names no object: ERR_FINDARRAY for an automatic id, else
+// notFoundCode with the number as error argument.
+uint32_t MissingObjectError(const qmObjectId *id, uint32_t notFoundCode);
 // Whether the record is the one the id names.
 inline bool ObjectHasId(const qmObjectHeader *h, const qmObjectId *id) {
   return h->id == id->id && h->handle == id->handle;

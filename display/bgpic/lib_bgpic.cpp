@@ -2,10 +2,10 @@
 // selecting background pictures.
 #include "display/bgpic/lib_bgpic.h"
 
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/bgpicload.h"
-#include "display/bgpic/gradientargs.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/bgpicload.h"
+#include "runtime/bindings/gradient_reader.h"
+#include "display/brush.h"
 #include "display/imagecore.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
@@ -15,7 +15,9 @@
 #include "graphics/blit.h"
 #include "graphics/colors.h"
 #include "graphics/fillarea.h"
+#include "platform/memory.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/errreport.h"
@@ -41,7 +43,8 @@ uint32_t BgpCreateBGPic(VmState *L) {
   qmBitmap *b = AllocBitmap(w, h);
   if (!b) return ERR_MEM;
   FillBitmapRect(b, 0, 0, w, h, color & 0xFFFFFF);
-  if (uint32_t code = NewBGPicRecord(L, &id, 0, w, h, {b, nullptr, nullptr}, kNoTransparency, nullptr, nullptr)) {
+  if (uint32_t code =
+          NewBGPicRecord(ObjectRegistryOf(L), &id, 0, w, h, {b, nullptr, nullptr}, kNoTransparency, nullptr, nullptr)) {
     FreeBitmap(b);
     return code;
   }
@@ -57,15 +60,17 @@ uint32_t BgpCreateGradientBGPic(VmState *L) {
   g.kind = vm_checkinteger(L, 2);
   g.startColor = vm_checkinteger(L, 3);
   g.endColor = vm_checkinteger(L, 4);
-  const int32_t w = vm_optint32(L, 5, CurrentBGPic ? CurrentBGPic->unscaledWidth : 0);
-  const int32_t h = vm_optint32(L, 6, CurrentBGPic ? CurrentBGPic->unscaledHeight : 0);
+  const qmBGPic *current = GetPlayerContext(L)->scene->picture;
+  const int32_t w = vm_optint32(L, 5, current ? current->unscaledWidth : 0);
+  const int32_t h = vm_optint32(L, 6, current ? current->unscaledHeight : 0);
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (uint32_t code = ReadGradientArgs(L, 7, &g)) return code;
   if (uint32_t code = FreeOldOfId(L, id)) return code;
   qmBitmap *b = AllocBitmap(w, h);
   if (!b) return ERR_MEM;
   uint32_t code = FillPictureFromStyle(b, w, h, &fill);
-  if (!code) code = NewBGPicRecord(L, &id, 1, w, h, {b, nullptr, nullptr}, kNoTransparency, &fill, nullptr);
+  if (!code)
+    code = NewBGPicRecord(ObjectRegistryOf(L), &id, 1, w, h, {b, nullptr, nullptr}, kNoTransparency, &fill, nullptr);
   if (code) {
     FreeBitmap(b);
     return code;
@@ -79,17 +84,19 @@ uint32_t BgpCreateTexturedBGPic(VmState *L) {
   qmFillStyle fill{};
   fill.fillStyle = FILLTEXTURE;
   fill.textureBrush = GetObjectIdArg(L, 2);
-  const int32_t w = vm_optint32(L, 3, CurrentBGPic ? CurrentBGPic->unscaledWidth : 0);
-  const int32_t h = vm_optint32(L, 4, CurrentBGPic ? CurrentBGPic->unscaledHeight : 0);
+  const qmBGPic *current = GetPlayerContext(L)->scene->picture;
+  const int32_t w = vm_optint32(L, 3, current ? current->unscaledWidth : 0);
+  const int32_t h = vm_optint32(L, 4, current ? current->unscaledHeight : 0);
   fill.textureX = vm_optint32(L, 5, 0);
   fill.textureY = vm_optint32(L, 6, 0);
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   if (uint32_t code = FreeOldOfId(L, id)) return code;
-  if (uint32_t code = AttachFillTexture(L, &fill)) return code;
+  if (uint32_t code = AttachFillTexture(ObjectRegistryOf(L), &fill)) return code;
   qmBitmap *b = AllocBitmap(w, h);
   uint32_t code = b ? FillPictureFromStyle(b, w, h, &fill) : ERR_MEM;
-  if (!code) code = NewBGPicRecord(L, &id, 1, w, h, {b, nullptr, nullptr}, kNoTransparency, &fill, nullptr);
+  if (!code)
+    code = NewBGPicRecord(ObjectRegistryOf(L), &id, 1, w, h, {b, nullptr, nullptr}, kNoTransparency, &fill, nullptr);
   if (code) {
     FreeBitmap(b);
     FreeBitmap(fill.textureBitmap);
@@ -103,10 +110,10 @@ uint32_t BgpBrushToBGPic(VmState *L) {
   qmObjectId brushId = GetObjectIdArg(L, 1);
   qmObjectId id = GetNewObjectIdArg(L, 2);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &brushId, &b, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &brushId, &b, 0)) return code;
   if (b->kind == BRUSHKIND_VECTOR && b->transformed) return ERR_TFVBRUSHBGPIC;
   if (uint32_t code = FreeOldOfId(L, id)) return code;
-  if (uint32_t code = BrushToBGPicCore(L, b, &id, nullptr)) return code;
+  if (uint32_t code = BrushToBGPicCore(ObjectRegistryOf(L), b, &id, nullptr)) return code;
   return PushNewId(L, id);
 }
 
@@ -115,10 +122,10 @@ uint32_t BgpBGPicToBrush(VmState *L) {
   qmObjectId picId = GetObjectIdArg(L, 1);
   qmObjectId id = GetNewObjectIdArg(L, 2);
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &picId, &pic, 0)) return code;
+  if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &picId, &pic, 0)) return code;
   if (!id.handle)
     if (uint32_t code = FreeBrushNode(L, &id, 0)) return code;
-  if (uint32_t code = BGPicToBrushCore(L, pic, &id, nullptr)) return code;
+  if (uint32_t code = BGPicToBrushCore(ObjectRegistryOf(L), pic, &id, nullptr)) return code;
   return PushNewId(L, id);
 }
 
@@ -175,7 +182,8 @@ uint32_t BgpLoadBGPic(VmState *L) {
   }
   if (uint32_t code = FreeOldOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBGPic), shown, 1);
-  if (uint32_t code = LoadBGPicCore(L, &id, file, paletteIn, key, loadAlpha, &fill, nullptr)) return code;
+  if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, nullptr))
+    return code;
   PrintDoneMessage();
   return PushNewId(L, id);
 }
@@ -207,30 +215,31 @@ uint32_t BgpCopyBGPic(VmState *L) {
   qmObjectId src = GetObjectIdArg(L, 1);
   qmObjectId id = GetNewObjectIdArg(L, 2);
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &src, &pic, 0)) return code;
+  if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &src, &pic, 0)) return code;
   if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
   if (uint32_t code = FreeOldOfId(L, id)) return code;
-  if (uint32_t code = CopyBGPicRecord(L, pic, &id, nullptr)) return code;
+  if (uint32_t code = CopyBGPicRecord(ObjectRegistryOf(L), pic, &id, nullptr)) return code;
   return PushNewId(L, id);
 }
 
 // Whether the picture is what drawing goes to now.
-bool IsCurrentOutput(const qmBGPic *pic) {
-  const qmDisplay *d = CurrentDisplay;
+bool IsCurrentOutput(const qmScene *scene, const qmBGPic *pic) {
+  const qmDisplay *d = scene->current;
   if (!d) return false;
-  if (d->outputType == DISPOUT_BGPIC) return CurrentBGPic == pic;
+  if (d->outputType == DISPOUT_BGPIC) return scene->picture == pic;
   return d->outputType != DISPOUT_DISPLAY && d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_BGPIC &&
-         d->selectBGPic->selectedRecord == pic && !(d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic);
+         d->selectBGPic->selectedRecord == pic && !(d->doubleBuffer && scene->picture == d->doubleBufferBGPic);
 }
 
 uint32_t BgpScaleBGPic(VmState *L) {
   CheckArgCount(L, 3, 4);
   qmObjectId id = GetObjectIdArg(L, 1);
+  const qmScene *scene = GetPlayerContext(L)->scene;
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &id, &pic, FINDBGPIC_MODIFY)) return code;
-  for (const qmDisplay *d = DisplayList; d; d = d->next)
+  if (uint32_t code = FindBGPic(scene->objects, &id, &pic, FINDBGPIC_MODIFY)) return code;
+  for (const qmDisplay *d = scene->displays; d; d = d->next)
     if (d->bgpic == pic && d->state != DISPSTATE_CLOSED) return ERR_SCALEBGPIC;
-  if (IsCurrentOutput(pic)) return ERR_MODIFYABGPIC;
+  if (IsCurrentOutput(scene, pic)) return ERR_MODIFYABGPIC;
   const double w = GetNumberOrPercentArg(L, 2, pic->unscaledWidth, 1, nullptr);
   const double h = GetNumberOrPercentArg(L, 3, pic->unscaledHeight, 1, nullptr);
   const int32_t smooth = vm_optint32(L, 4, 0);
@@ -246,9 +255,10 @@ uint32_t BgpScaleBGPic(VmState *L) {
 uint32_t BgpDisplayBGPic(VmState *L) {
   CheckArgCount(L, 1, 2);
   qmObjectId id = GetObjectIdArg(L, 1);
+  qmScene *scene = GetPlayerContext(L)->scene;
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
-  if (!CurrentDisplay) return ERR_WRONGUSAGE;
+  if (uint32_t code = FindBGPic(scene->objects, &id, &pic, 0)) return code;
+  if (!scene->current) return ERR_WRONGUSAGE;
   int32_t x = kPositionNotGiven, y = kPositionNotGiven;
   if (vm_type(L, 2) == VM_TTABLE) {
     GetFieldInt(L, 2, "x", &x, nullptr);
@@ -258,14 +268,15 @@ uint32_t BgpDisplayBGPic(VmState *L) {
   SetFieldObjectId(L, "bgpic", &id);
   if (x != kKeepPosition) SetFieldInt(L, "x", x);
   if (y != kKeepPosition) SetFieldInt(L, "y", y);
-  return SetDisplayAttributesCore(L, vm_gettop(L), CurrentDisplay, 0);
+  return SetDisplayAttributesCore(L, vm_gettop(L), scene->current, 0);
 }
 
 uint32_t BgpSelectBGPic(VmState *L) {
   CheckArgCount(L, 1, 3);
   const uint32_t mode = vm_optinteger(L, 2, SELMODE_LAYERS);
   const uint32_t flags = vm_optinteger(L, 3, 0);
-  qmDisplay *d = CurrentDisplay;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
   if (mode != SELMODE_LAYERS) {
     qmObjectId id = GetObjectIdArg(L, 1);
@@ -274,14 +285,14 @@ uint32_t BgpSelectBGPic(VmState *L) {
   qmBGPic *pic = d->bgpic;
   if (!vm_isnoneornil(L, 1)) {
     qmObjectId id = GetObjectIdArg(L, 1);
-    if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
+    if (uint32_t code = FindBGPic(scene->objects, &id, &pic, 0)) return code;
   }
-  if (d->outputType == DISPOUT_BGPIC && CurrentBGPic == pic) return 0;
+  if (d->outputType == DISPOUT_BGPIC && scene->picture == pic) return 0;
   if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
     if (uint32_t code = EndSelectCore(L, d, 0)) return code;
   if (!d->layersOn) return ERR_NOLAYERS;
   if (pic != d->bgpic)
-    for (const qmDisplay *o = DisplayList; o; o = o->next)
+    for (const qmDisplay *o = scene->displays; o; o = o->next)
       if (o != d && o->bgpic == pic && o->state != DISPSTATE_CLOSED) return ERR_SELECTBGPIC;
   if (!d->dirtyRects && ResetDirtyRects(d) != 0) return ERR_MEM;
   d->dirtyCount = 0;
@@ -289,14 +300,14 @@ uint32_t BgpSelectBGPic(VmState *L) {
   d->outputMask = nullptr;
   d->outputAlpha = nullptr;
   SaveDisplayForSelect(d, DISPOUT_BGPIC, pic->unscaledWidth);
-  CurrentBGPic = pic;
+  scene->picture = pic;
   d->outputType = DISPOUT_BGPIC;
   return 0;
 }
 
 uint32_t BgpEndSelect(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   if (d->doubleBuffer) return ERR_WRONGUSAGE;
   return EndSelectCore(L, d, 0);
@@ -320,8 +331,26 @@ const qmCommandEntry kBGPicCommands[] = {
     {nullptr, nullptr},
 };
 
+void FreeAllBGPics(VmState *L) {
+  // The libraries are freed after the run's context when a start fails, and a run that ends
+  // before its script state was made has pictures but no scene.
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  qmScene *scene = ctx ? ctx->scene : nullptr;
+  qmObjectRegistry *objects = ctx ? ctx->objects : nullptr;
+  while (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC)) {
+    auto *pic = reinterpret_cast<qmBGPic *>(h);
+    RemoveObject(objects, h);
+    for (qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)
+      if (d->bgpic == pic) d->bgpic = nullptr;
+    if (scene && scene->picture == pic) scene->picture = nullptr;
+    FreeBGPicContents(L, pic);
+    MemFree(pic);
+  }
+}
+
 void FreeBGPicLibrary(VmState *L) {
-  CurrentBGPic = nullptr;
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx && ctx->scene) ctx->scene->picture = nullptr;
   FreeAllBGPics(L);
 }
 

@@ -1,7 +1,7 @@
 #include "display/brush/brush_effects.h"
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/brush/brushedit.h"
 #include "graphics/blit.h"
 #include "graphics/effect_kernels.h"
@@ -71,13 +71,13 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(L, &src, &b, 0)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &src, &b, 0)) return code;
     bitmap = b->bitmap, mask = b->mask, alpha = b->alpha, w = b->width, h = b->height;
     transparent = b->transparentColor;
   } else if (type == int32_t(QMTYPE_BGPIC)) {
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
     qmBGPic *p = nullptr;
-    if (uint32_t code = FindBGPic(L, &src, &p, 0)) return code;
+    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &src, &p, 0)) return code;
     const qmPlaneSet &set = p->unscaled.bitmap ? p->unscaled : p->master;
     bitmap = set.bitmap, mask = set.mask, alpha = set.alpha, w = p->unscaledWidth, h = p->unscaledHeight;
     transparent = p->transparentColor;
@@ -96,7 +96,8 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
   qmMask *nm = nullptr;
   qmAlphaChannel *na = nullptr;
   if (uint32_t code = CopyBitmap(bitmap, mask, alpha, 0, 0, w, h, 0, &nb, &nm, &na)) return code;
-  if (uint32_t code = NewBrushRecord(L, &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, nb, transparent, nm, na, nullptr)) {
+  if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, nb, transparent,
+                                     nm, na, nullptr)) {
     FreePlanes(nb, nm, na);
     return code;
   }
@@ -117,7 +118,7 @@ uint32_t ShadowCore(VmState *L, bool border) {
   if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
   if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &src, &b, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &src, &b, 0)) return code;
   // The result's size in 64 bits, refused before anything is made.
   const int64_t w = int64_t(b->width) + 2 * int64_t(size), h = int64_t(b->height) + 2 * int64_t(size);
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
@@ -133,8 +134,8 @@ uint32_t ShadowCore(VmState *L, bool border) {
     return ERR_MEM;
   }
   FillBitmapRect(bitmap, 0, 0, int32_t(w), int32_t(h), color & 0xFFFFFF);
-  if (uint32_t code = NewBrushRecord(L, &id, BRUSHKIND_PIXEL, int32_t(w), int32_t(h), int32_t(w), 0, nullptr, bitmap,
-                                     kNoTransparentColor, nullptr, alpha, nullptr)) {
+  if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), &id, BRUSHKIND_PIXEL, int32_t(w), int32_t(h), int32_t(w), 0,
+                                     nullptr, bitmap, kNoTransparentColor, nullptr, alpha, nullptr)) {
     FreePlanes(bitmap, nullptr, alpha);
     return code;
   }
@@ -256,9 +257,9 @@ uint32_t BrsTrimBrush(VmState *L) {
 uint32_t BrsRasterizeBrush(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  if (uint32_t code = CheckNotSelectedBrush(&id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_MODIFY)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY)) return code;
   if (b->kind != BRUSHKIND_VECTOR) return ERR_WRONGUSAGE;
   // The rendered planes stay; the source it was rendered from is no longer the brush's.
   b->kind = BRUSHKIND_PIXEL;

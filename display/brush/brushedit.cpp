@@ -13,7 +13,9 @@
 #include "graphics/colors.h"
 #include "graphics/floodfill.h"
 #include "graphics/pixelformat.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 namespace {
@@ -33,10 +35,12 @@ bool Inside(const qmBrush *b, int32_t x, int32_t y) { return x >= 0 && y >= 0 &&
 }  // namespace
 
 uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags) {
-  if (uint32_t code = CheckNotSelectedBrush(id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, id)) return code;
   const int32_t kinds = (flags & FINDBRUSH_HARDWARE) ? FINDBRUSH_HARDWARE : FINDBRUSH_NOVECTOR;
-  return FindBrush(L, id, out, FINDBRUSH_MODIFY | kinds);
+  return FindBrush(ObjectRegistryOf(L), id, out, FINDBRUSH_MODIFY | kinds);
 }
+
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
 
 uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;

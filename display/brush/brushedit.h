@@ -3,12 +3,14 @@
 #pragma once
 #include <cstdint>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 
 // The checks of every command that changes a brush: not the selected output (ERR_MODIFYABR),
 // found without the deletion flag, a pixel brush and no hardware brush unless flags say
 // otherwise (FINDBRUSH_HARDWARE accepts both kinds), not locked.
 uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags);
+// A number id first frees the brush it names; a missing one is no error.
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id);
 
 // New size from script numbers (kKeepAspect for one side): checked in 64 bits first. 0,
 // ERR_BADDIMENSIONS, ERR_WRONGUSAGE or ERR_MEM.

@@ -2,7 +2,7 @@
 // image loader, the crop rectangle, the global alpha and the colour-key mask.
 #include "display/brush/brushload.h"
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
@@ -12,7 +12,8 @@
 #include "runtime/errcodes.h"
 #include "runtime/rttags.h"
 
-uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBrushLoadOptions *o, qmBrush **out) {
+uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, const qmBrushLoadOptions *o,
+                       qmBrush **out) {
   if ((o->loadAlpha || o->globalAlpha != -1) && o->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
   uint32_t *pixels = nullptr;
   uint32_t loaderKey = kNoTransparentColor;
@@ -73,7 +74,8 @@ uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBru
   if (!code) code = uint32_t(BitmapFromArgb(cropped, key, cw, ch, cw, 0, &bitmap, &mask));
   qmAlphaChannel *brushAlpha = const_cast<qmAlphaChannel *>(croppedAlpha);
   if (!code)
-    code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, cw, ch, cw, 0, nullptr, bitmap, key == kNoTransparentColor ? key : key & 0xFFFFFF,
+    code = NewBrushRecord(objects, id, BRUSHKIND_PIXEL, cw, ch, cw, 0, nullptr, bitmap,
+                          key == kNoTransparentColor ? key : key & 0xFFFFFF,
                           mask, brushAlpha, out);
   if (cropped != pixels) MemFree(const_cast<uint32_t *>(cropped));
   FreeImagePixels(pixels);

@@ -2,7 +2,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 
 struct qmBrushLoadOptions {
   uint32_t transparentColor;  // 0xRRGGBB keyed into a mask, or kNoTransparentColor
@@ -22,5 +22,5 @@ inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0
 // ERR_MASKNALPHA (checked before the file is read), the loader's error, ERR_NOALPHA (alpha
 // asked of a picture without it), ERR_NEGCOORDS,
 // ERR_COORDSRANGE or ERR_MEM; nothing is left behind on failure.
-uint32_t LoadBrushCore(VmState *L, qmObjectId *id, const char *file, const qmBrushLoadOptions *options,
+uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, const qmBrushLoadOptions *options,
                        qmBrush **out);

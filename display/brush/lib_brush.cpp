@@ -7,9 +7,9 @@
 #include <climits>
 #include <vector>
 
-#include "display/brush/brush.h"
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/gradientargs.h"
+#include "display/brush.h"
+#include "display/bgpic.h"
+#include "runtime/bindings/gradient_reader.h"
 #include "display/brush/brush_effects.h"
 #include "display/brush/brushedit.h"
 #include "display/brush/brushload.h"
@@ -83,7 +83,8 @@ uint32_t BrushFromArgbTable(VmState *L, int t, qmObjectId *id, int32_t w, int32_
   vm_pop(L, 1);
   if (!last) return ERR_NOTENOUGHPIXELS;
   qmBrush *b = nullptr;
-  if (uint32_t code = CreateBrushNode(L, id, w, h, 0, type == QMTYPE_MASK, type == QMTYPE_ALPHACHANNEL, 1, 1, &b))
+  if (uint32_t code =
+          CreateBrushNode(ObjectRegistryOf(L), id, w, h, 0, type == QMTYPE_MASK, type == QMTYPE_ALPHACHANNEL, 1, 1, &b))
     return code;
   uint32_t code = 0;
   qmBitmapView v;
@@ -122,7 +123,8 @@ uint32_t BrsCreateBrush(VmState *L) {
   if (alpha && mask) return ERR_WRONGUSAGE;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
-  if (uint32_t code = CreateBrushNode(L, &id, w, h, color, mask, alpha, clear, 0, nullptr)) return code;
+  if (uint32_t code = CreateBrushNode(ObjectRegistryOf(L), &id, w, h, color, mask, alpha, clear, 0, nullptr))
+    return code;
   return PushNewId(L, id);
 }
 
@@ -230,7 +232,7 @@ uint32_t BrsMixBrush(VmState *L) {
   const int32_t level = LevelArg(L, 3);
   qmBrush *b = nullptr, *s = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  if (uint32_t code = FindBrush(L, &second, &s, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &second, &s, 0)) return code;
   return MixBitmap(b->bitmap, s->bitmap, nullptr, 0, 0, 0, 0, std::min(b->width, s->width),
                    std::min(b->height, s->height), level, s->alpha);
 }
@@ -249,11 +251,11 @@ uint32_t BrsRotateBrush(VmState *L) {
   const double angle = vm_checknumber(L, 2);
   const double sx = vm_optnumber(L, 3, 1.0), sy = vm_optnumber(L, 4, 1.0);
   const int32_t smooth = vm_optint32(L, 5, 0);
-  if (uint32_t code = CheckNotSelectedBrush(&id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
   if (sx == 0 || sy == 0) return ERR_WRONGUSAGE;
   double m[4];
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
   BuildTransformMatrix(m, 0, 0, b->width, b->height, sx, sy, angle);
   return TransformBrushCore(b, m, smooth);
 }
@@ -269,11 +271,11 @@ uint32_t BrsCopyBrush(VmState *L) {
     GetFieldFlag(L, 3, "hardware", &hardware, &hardwareGiven);
   }
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &src, &b, FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &src, &b, FINDBRUSH_HARDWARE)) return code;
   if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
   if (b->hardware && hardwareGiven && !hardware) return ERR_WRONGUSAGE;
   if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
-  if (uint32_t code = CopyBrushRecord(L, b, &id, b->hardware || hardware, nullptr)) return code;
+  if (uint32_t code = CopyBrushRecord(ObjectRegistryOf(L), b, &id, b->hardware || hardware, nullptr)) return code;
   return PushNewId(L, id);
 }
 
@@ -338,7 +340,7 @@ uint32_t BrsLoadBrush(VmState *L) {
   }
   if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBrush), shown, 1);
-  if (uint32_t code = LoadBrushCore(L, &id, file, &o, nullptr)) return code;
+  if (uint32_t code = LoadBrushCore(ObjectRegistryOf(L), &id, file, &o, nullptr)) return code;
   PrintDoneMessage();
   return PushNewId(L, id);
 }
@@ -353,7 +355,7 @@ uint32_t BrsSaveBrush(VmState *L) {
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 5, &quality, &colors, &dither);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_HARDWARE)) return code;
   if (b->hardware) return ERR_HWBRUSH;
   if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
   return SaveBitmapFile(format, b->bitmap, b->width, b->height, file, b->mask, transparent, b->alpha, quality, colors,
@@ -440,21 +442,24 @@ uint32_t BrsDeleteMask(VmState *L) {
 uint32_t BrsBeginDoubleBuffer(VmState *L) {
   CheckArgCount(L, 0, 1);
   const int32_t hardware = vm_optint32(L, 1, 0);
-  if (!CurrentDisplay) return ERR_WRONGUSAGE;
-  return BeginDoubleBufferCore(L, CurrentDisplay, hardware);
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  if (!d) return ERR_WRONGUSAGE;
+  return BeginDoubleBufferCore(L, d, hardware);
 }
 
 uint32_t BrsEndDoubleBuffer(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (!CurrentDisplay) return ERR_NODOUBLEBUFFER;
-  return EndDoubleBufferCore(CurrentDisplay);
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  if (!d) return ERR_NODOUBLEBUFFER;
+  return EndDoubleBufferCore(d);
 }
 
 uint32_t BrsFlip(VmState *L) {
   CheckArgCount(L, 0, 1);
   const int32_t sync = vm_optint32(L, 1, 1);
-  if (!CurrentDisplay) return ERR_NODOUBLEBUFFER;
-  return FlipCore(L, CurrentDisplay, sync);
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  if (!d) return ERR_NODOUBLEBUFFER;
+  return FlipCore(L, d, sync);
 }
 
 uint32_t BrsTransformBrush(VmState *L) {
@@ -464,16 +469,16 @@ uint32_t BrsTransformBrush(VmState *L) {
   for (int i = 0; i < 4; i++) m[i] = vm_checknumber(L, 2 + i);
   const int32_t smooth = vm_optint32(L, 6, 0);
   if (m[0] == 0 || m[3] == 0) return ERR_WRONGUSAGE;
-  if (uint32_t code = CheckNotSelectedBrush(&id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
   return TransformBrushCore(b, m, smooth);
 }
 
 // A new plain brush that takes over the bitmap; the bitmap is freed when that fails.
 uint32_t AddFilledBrush(VmState *L, qmObjectId *id, qmBitmap *bitmap, int32_t w, int32_t h) {
-  if (uint32_t code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, bitmap, kNoTransparentColor, nullptr,
-                                     nullptr, nullptr)) {
+  if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, bitmap,
+                                     kNoTransparentColor, nullptr, nullptr, nullptr)) {
     FreeBitmap(bitmap);
     return code;
   }
@@ -513,7 +518,7 @@ uint32_t BrsCreateTexturedBrush(VmState *L) {
   if (!id.handle && !texture.handle && id.id == texture.id) return ERR_WRONGUSAGE;
   if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   qmBrush *t = nullptr;
-  if (uint32_t code = FindBrush(L, &texture, &t, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &texture, &t, 0)) return code;
   qmBitmap *b = AllocBitmap(w, h);
   if (!b) return ERR_MEM;
   TileBitmap(b, 0, 0, w, h, t->bitmap, offsetX, offsetY, t->width, t->height);
@@ -549,7 +554,7 @@ uint32_t BrsBrushToRGBArray(VmState *L) {
   const bool inverted = vm_optflag(L, 2, false);
   vm_newtable(L);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, 0)) return code;
   if (uint32_t code = PushBrushArgb(L, b, inverted)) return code;
   return 1;
 }
@@ -572,7 +577,7 @@ uint32_t BrsReadBrushPixel(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   const int32_t x = vm_checkint32(L, 2), y = vm_checkint32(L, 3);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, 0)) return code;
   uint32_t rgb = 0;
   int32_t plane = 0;
   ReadBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), &rgb, &plane);
@@ -670,7 +675,7 @@ const qmConstantEntry kBrushConstants[] = {
     {"SELMODE_LAYERS", nullptr, 2}, {nullptr, nullptr, 0},
 };
 
-void FreeBrushLibrary(VmState *L) { FreeAllBrushes(L); }
+void FreeBrushLibrary(VmState *L) { FreeAllBrushes(ObjectRegistryOf(L)); }
 
 }  // namespace
 

@@ -2,8 +2,8 @@
 // the window allows it, else by closing and reopening the window.
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/bgpicload.h"
+#include "display/bgpic.h"
+#include "display/bgpicload.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
@@ -33,7 +33,7 @@ uint32_t RefillOwnBGPic(VmState *L, qmDisplay *d, qmBGPic *pic) {
     qmFillStyle texture{};
     texture.fillStyle = FILLTEXTURE;
     texture.textureBrush = d->textureBrush;
-    if (uint32_t code = AttachFillTexture(L, &texture)) return code;
+    if (uint32_t code = AttachFillTexture(ObjectRegistryOf(L), &texture)) return code;
     FreeBitmap(f.textureBitmap);
     f.textureBitmap = texture.textureBitmap;
     f.textureWidth = texture.textureWidth;

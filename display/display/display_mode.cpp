@@ -1,5 +1,5 @@
 // Switching between windowed and full-screen operation, and the first display at start-up.
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display/displaylib.h"
 #include "platform/desktop.h"
 #include "platform/requesters.h"

@@ -3,8 +3,8 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/bgpicload.h"
+#include "display/bgpic.h"
+#include "display/bgpicload.h"
 #include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
@@ -43,14 +43,15 @@ uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d, bool *black) {
   fill.textureBrush = d->textureBrush;
   fill.textureX = d->textureX;
   fill.textureY = d->textureY;
-  if (uint32_t code = AttachFillTexture(L, &fill)) return code;
+  if (uint32_t code = AttachFillTexture(ObjectRegistryOf(L), &fill)) return code;
   *black = FillIsBlack(&fill);
   qmBitmap *b = *black ? AllocClearedBitmap(d->width, d->height) : AllocBitmap(d->width, d->height);
   uint32_t code = !b ? ERR_MEM : *black ? 0 : FillPictureFromStyle(b, d->width, d->height, &fill);
   qmBGPic *pic = nullptr;
   const uint32_t kind = fill.fillStyle == FILLGRADIENT ? 1 : 0;
   if (!code)
-    code = NewBGPicRecord(L, &picId, kind, d->width, d->height, {b, nullptr, nullptr}, kNoTransparency, &fill, &pic);
+    code = NewBGPicRecord(ObjectRegistryOf(L), &picId, kind, d->width, d->height, {b, nullptr, nullptr},
+                          kNoTransparency, &fill, &pic);
   if (code) {
     FreeBitmap(b);
     FreeBitmap(fill.textureBitmap);

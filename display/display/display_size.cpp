@@ -2,7 +2,7 @@
 // screen with letterbox bars, and the refresh that brings the window up to date.
 #include <cstdio>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"

@@ -2,8 +2,8 @@
 // regions of borderless windows.
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/gradientargs.h"
+#include "display/bgpic.h"
+#include "runtime/bindings/gradient_reader.h"
 #include "display/display/displaylib.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
@@ -132,7 +132,7 @@ uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating,
   GetFieldObjectId(L, t, "bgpic", &bgpicId, &haveBGPic);
   if (haveBGPic) {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(L, &bgpicId, &pic, 0)) return code;
+    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &bgpicId, &pic, 0)) return code;
     for (const qmDisplay *o = DisplayList; o; o = o->next)
       if (o->bgpic == pic && (creating || o != CurrentDisplay)) return ERR_MULTIBGPIC;
     d->bgpic = pic;

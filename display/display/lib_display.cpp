@@ -6,7 +6,7 @@
 #include <cstring>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "graphics/colors.h"
@@ -57,7 +57,7 @@ uint32_t DspCreateDisplay(VmState *L) {
         qmObjectId picId{};
         int found = 0;
         GetFieldObjectId(L, 2, "bgpic", &picId, &found);
-        if (found && FindBGPic(L, &picId, &parsed.bgpic, 0) == 0) {
+        if (found && FindBGPic(ObjectRegistryOf(L), &picId, &parsed.bgpic, 0) == 0) {
           parsed.width = parsed.bgpic->unscaledWidth;
           parsed.height = parsed.bgpic->unscaledHeight;
         }

@@ -6,9 +6,9 @@
 #include <cmath>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
-#include "display/bgpic/gradientargs.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "runtime/bindings/gradient_reader.h"
+#include "display/brush.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/displaytags.h"
@@ -136,7 +136,7 @@ uint32_t FindTexture(VmState *L, const qmDrawStyle &style, const double m[4], co
   *out = nullptr, *scaled = nullptr;
   qmObjectId id = style.texture;
   qmBrush *brush = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &brush, 0)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &brush, 0)) return code;
   const double sx = std::fabs(m[0]), sy = std::fabs(m[3]);
   if (sx == 1 && sy == 1) {
     *out = brush->bitmap;

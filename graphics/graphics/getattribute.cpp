@@ -1,7 +1,7 @@
 #include "graphics/graphics/getattribute.h"
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/scene.h"
 #include "graphics/output.h"
@@ -83,7 +83,7 @@ uint32_t LayerCount(const qmBGPic *pic) {
 uint32_t ReadBGPic(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(L, &id, &pic, 0)) return code;
+  if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &id, &pic, 0)) return code;
   switch (attribute) {
   case ATTRWIDTH: return PushNumber(L, pic->unscaledWidth);
   case ATTRHEIGHT: return PushNumber(L, pic->unscaledHeight);
@@ -100,7 +100,7 @@ uint32_t ReadBGPic(VmState *L, int32_t attribute) {
 uint32_t ReadBrush(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_HARDWARE)) return code;
   switch (attribute) {
   case ATTRWIDTH: return PushNumber(L, b->width);
   case ATTRHEIGHT: return PushNumber(L, b->height);

@@ -5,7 +5,7 @@
 #include "display/scene.h"
 #include "graphics/graphics/lib_graphics.h"
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/displaytags.h"
@@ -150,7 +150,7 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     qmObjectId brushId = GetObjectIdArg(L, 3);
     x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, &brushId, &brush, 0)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &brushId, &brush, 0)) return code;
     if (!brush->mask) return ERR_NOMASKBRUSH;
     w = brush->width, h = brush->height;
     mask = brush->mask;
@@ -235,7 +235,7 @@ uint32_t GfxCreatePointer(VmState *L) {
     qmObjectId brushId = GetObjectIdArg(L, 3);
     const int32_t hotX = vm_optint32(L, 4, -1), hotY = vm_optint32(L, 5, -1);
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(L, &brushId, &brush, FINDBRUSH_NOVECTOR)) return code;
+    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &brushId, &brush, FINDBRUSH_NOVECTOR)) return code;
     int32_t hasAlpha = 0;
     uint32_t *argb = BrushToArgb(brush, &hasAlpha);
     if (!argb) return ERR_MEM;

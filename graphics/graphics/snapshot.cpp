@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"

@@ -6,8 +6,8 @@
 #include <cinttypes>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"

@@ -1,6 +1,6 @@
 #include "layers/layers/move_commands.h"
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
@@ -24,7 +24,7 @@ uint32_t BrushObject(VmState *L, int first, qmCollisionObject *out) {
   const qmObjectId id = GetObjectIdArg(L, first);
   const int32_t x = vm_checkint32(L, first + 1), y = vm_checkint32(L, first + 2);
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &id, &b, FINDBRUSH_HARDWARE)) return code;
+  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_HARDWARE)) return code;
   *out = {};
   out->x = x, out->y = y, out->width = b->width, out->height = b->height;
   out->mask = b->mask, out->alpha = b->alpha;
@@ -219,7 +219,8 @@ uint32_t LayCreateLayer(VmState *L) {
   }
   qmObjectId id{0, 1};
   qmBrush *brush = nullptr;
-  if (uint32_t code = CreateBrushNode(L, &id, width, height, color, mask, alpha, clear, 0, &brush)) return code;
+  if (uint32_t code = CreateBrushNode(ObjectRegistryOf(L), &id, width, height, color, mask, alpha, clear, 0, &brush))
+    return code;
   qmImageRequest req{};
   req.kind = QMTYPE_BRUSH;
   req.id = id;

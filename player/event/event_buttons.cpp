@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "platform/memory.h"

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/position.h"

@@ -7,7 +7,7 @@
 #include <cstdlib>
 #include <functional>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "platform/desktop.h"
 #include "platform/eventpump.h"

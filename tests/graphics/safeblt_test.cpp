@@ -6,7 +6,7 @@
 #include <random>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/scene.h"
 #include "graphics/alpha_kernels.h"

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/displayops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/bitmap.h"

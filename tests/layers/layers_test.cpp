@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
 #include "runtime/errcodes.h"

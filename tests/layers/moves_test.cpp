@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "graphics/graphics/clipregion.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
@@ -205,8 +205,8 @@ TEST(CreateLayer, PlanesPixelsAndErrors) {
   EXPECT_EQ(vm.Brushes(), brushes + 6);
   const qmObjectId behind = vm.Layer(1)->object;
   qmBrush *found = nullptr;
-  EXPECT_NE(FindBrush(vm.L, &behind, &found, 0), 0u);
-  EXPECT_EQ(FindBrush(vm.L, &behind, &found, FINDBRUSH_DELETED), 0u);
+  EXPECT_NE(FindBrush(ObjectRegistryOf(vm.L), &behind, &found, 0), 0u);
+  EXPECT_EQ(FindBrush(ObjectRegistryOf(vm.L), &behind, &found, FINDBRUSH_DELETED), 0u);
 
   struct Row {
     const char *name;
@@ -255,7 +255,7 @@ TEST(CreateLayer, FlaggedBrushesGoWithTheirLastLayer) {
   EXPECT_EQ(vm.Brushes(), base + 1) << "the created layer's brush went with FreeLayers";
   qmBrush *b = nullptr;
   const qmObjectId one{1, 0};
-  EXPECT_EQ(FindBrush(vm.L, &one, &b, 0), 0u) << "the new brush 1 is untouched";
+  EXPECT_EQ(FindBrush(ObjectRegistryOf(vm.L), &one, &b, 0), 0u) << "the new brush 1 is untouched";
 }
 
 TEST(MoveList, AddAndClear) {

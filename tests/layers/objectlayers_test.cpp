@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "graphics/blit.h"
 #include "layers/border.h"
 #include "layers/layer.h"

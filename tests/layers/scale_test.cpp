@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/displayops.h"
 #include "graphics/graphics/clipregion.h"
 #include "layers/layer.h"

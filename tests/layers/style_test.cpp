@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
-#include "display/brush/brush.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
 #include "graphics/draw_style.h"
@@ -734,7 +734,7 @@ TEST(LayerStyle, MaskRefsByKind) {
   ASSERT_EQ(vm.Call("Box", {20, 20, 5, 5, 0xFF}).code, 0u);
   qmBrush *brush = nullptr;
   const qmObjectId id{1, 0};
-  ASSERT_EQ(FindBrush(vm.L, &id, &brush, FINDBRUSH_HARDWARE), 0u);
+  ASSERT_EQ(FindBrush(ObjectRegistryOf(vm.L), &id, &brush, FINDBRUSH_HARDWARE), 0u);
   qmMask **mask = nullptr;
   qmAlphaChannel **alpha = nullptr;
   ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(1), 0, &mask, &alpha), 0u);

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/imagecore.h"
 #include "display/scene.h"

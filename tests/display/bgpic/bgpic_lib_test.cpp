@@ -5,6 +5,7 @@
 #include "graphics/blit.h"
 #include "display/outputselect.h"
 #include "runtime/attributes.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 
@@ -22,7 +23,7 @@ struct PictureVm : DisplayVm {
   qmBGPic *Picture(uint32_t id) {
     qmObjectId oid{id, 0};
     qmBGPic *p = nullptr;
-    return FindBGPic(L, &oid, &p, 0) == 0 ? p : nullptr;
+    return FindBGPic(ObjectRegistryOf(L), &oid, &p, 0) == 0 ? p : nullptr;
   }
   // CreateGradientBGPic(id, RADIAL, start, end, w, h, 0, {colors = pairs...}).
   CommandCall Gradient(double id, int pairs) {
@@ -107,7 +108,7 @@ TEST(OutputSelection, StateTable) {
   // Select, prepare, EndSelect: the mask is made fully visible and the state comes back.
   ASSERT_EQ(vm.Call("SelectMask", {5, 1}).code, 0u);
   EXPECT_EQ(d->outputType, DISPOUT_MASK);
-  EXPECT_EQ(CurrentBGPic, d->selectBGPic);
+  EXPECT_EQ(GetPlayerContext(vm.L)->scene->picture, d->selectBGPic);
   EXPECT_EQ(d->cursorX, 0);
   EXPECT_EQ(d->textMarginRight, 15) << "the target's right edge";
   EXPECT_EQ(vm.Call("SelectMask", {5, 1}).code, 0u) << "the same selection again changes nothing";
@@ -120,7 +121,7 @@ TEST(OutputSelection, StateTable) {
   EXPECT_EQ(d->outputType, DISPOUT_DISPLAY);
   EXPECT_EQ(d->cursorX, 7);
   EXPECT_EQ(d->textMarginRight, 63);
-  EXPECT_EQ(CurrentBGPic, d->bgpic);
+  EXPECT_EQ(GetPlayerContext(vm.L)->scene->picture, d->bgpic);
 
   // A second Select ends the first; the alpha channel replaces the mask.
   ASSERT_EQ(vm.Call("SelectBGPic", {6, 0}).code, 0u);
@@ -147,7 +148,7 @@ TEST(OutputSelection, StateTable) {
   EXPECT_EQ(d->doubleBuffer, 1u);
   EXPECT_EQ(d->outputType, DISPOUT_BRUSH);
   EXPECT_EQ(d->outputBitmap, draw);
-  EXPECT_EQ(CurrentBGPic, d->doubleBufferBGPic);
+  EXPECT_EQ(GetPlayerContext(vm.L)->scene->picture, d->doubleBufferBGPic);
   EXPECT_EQ(vm.Call("EndSelect", {}).code, ERR_WRONGUSAGE) << "plain double buffering";
   EXPECT_EQ(vm.Call("GetAttribute", {21, 0, ATTROUTPUTDEVICE}).results, (std::vector<double>{38, 0, 0}));
   ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);

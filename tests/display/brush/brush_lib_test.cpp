@@ -5,11 +5,12 @@
 
 #include <vector>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "display/dirtyrects.h"
 #include "display/imagecore.h"
-#include "runtime/attributes.h"
 #include "graphics/position.h"
+#include "runtime/attributes.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/display/brush/brush_vm.h"
@@ -520,7 +521,7 @@ TEST(BrushDisplay, PictureOutBelongsToTheCaller) {
 // A picture inserted under existing layers must not be blitted over them.
 TEST(BrushDisplay, InsertPositionInsideTheLayerList) {
   BrushVm vm;
-  qmBGPic *pic = CurrentBGPic;
+  qmBGPic *pic = GetPlayerContext(vm.L)->scene->picture;
   ASSERT_NE(pic, nullptr);
   void *node[2] = {&pic->layers.tail, nullptr};  // one node whose successor is the end word
   void *savedHead = pic->layers.head;

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "runtime/attributes.h"
 #include "tests/display/display_vm.h"
 
@@ -56,7 +56,7 @@ struct BrushVm : DisplayVm {
   qmBrush *Brush(uint32_t id) {
     qmObjectId oid{id, 0};
     qmBrush *b = nullptr;
-    return FindBrush(L, &oid, &b, FINDBRUSH_HARDWARE) == 0 ? b : nullptr;
+    return FindBrush(ObjectRegistryOf(L), &oid, &b, FINDBRUSH_HARDWARE) == 0 ? b : nullptr;
   }
   // The pixel and plane value as ReadBrushPixel gives them.
   std::pair<double, double> Read(double id, double x, double y) {

@@ -3,7 +3,7 @@
 
 #include <cstdint>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/scene.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/colors.h"

@@ -2,7 +2,7 @@
 // click sequence that real SDL input gives.
 #include <gtest/gtest.h>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "graphics/position.h"
 #include "player/event/event_buttons.h"
 #include "runtime/errcodes.h"

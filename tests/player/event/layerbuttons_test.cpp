@@ -2,7 +2,7 @@
 // when asked, and quiet while the layer is hidden unless they stay active then.
 #include <gtest/gtest.h>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "player/event/event_buttons.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"

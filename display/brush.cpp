@@ -1,8 +1,8 @@
-#include "display/brush/brush.h"
+#include "display/brush.h"
 
 #include <cstring>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/alpha_kernels.h"
@@ -10,9 +10,10 @@
 #include "media/image/imagewriter.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
+#include "display/scene.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
-#include "runtime/vm/vm_api.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -23,24 +24,22 @@ void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha) {
   FreeAlphaChannel(alpha);
 }
 
-uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
-
-uint32_t CheckNotSelectedBrush(const qmObjectId *id) {
-  const qmDisplay *d = CurrentDisplay;
+uint32_t CheckNotSelectedBrush(const qmScene *scene, const qmObjectId *id) {
+  const qmDisplay *d = scene->current;
   if (!d) return 0;
   const uint32_t out = d->outputType;
   if (out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) return 0;
   // While double buffering the output is the back buffer, not a brush.
-  if (d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) return 0;
+  if (d->doubleBuffer && scene->picture == d->doubleBufferBGPic) return 0;
   const qmBGPic *sel = d->selectBGPic;
   if (sel && sel->selectedType == QMTYPE_BRUSH && sel->selectedId.id == id->id && sel->selectedId.handle == id->handle)
     return ERR_MODIFYABR;
   return 0;
 }
 
-uint32_t FindBrush(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags) {
+uint32_t FindBrush(const qmObjectRegistry *objects, const qmObjectId *id, qmBrush **out, int32_t flags) {
   // A flagged record keeps only its own handle, so no number finds it.
-  auto *b = reinterpret_cast<qmBrush *>(FindObject(L, QMTYPE_BRUSH, id));
+  auto *b = reinterpret_cast<qmBrush *>(FindObject(objects, QMTYPE_BRUSH, id));
   if (!b) return MissingObjectError(id, ERR_FINDBRUSH);
   if ((flags & FINDBRUSH_NOVECTOR) && b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
   if (!(flags & FINDBRUSH_HARDWARE) && b->hardware) return ERR_HWBRUSH;
@@ -52,9 +51,9 @@ uint32_t FindBrush(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flag
   return 0;
 }
 
-uint32_t NewBrushRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height, int32_t sourcePitch,
-                        uint32_t transformed, void *sourceImage, qmBitmap *bitmap, uint32_t transparentColor,
-                        qmMask *mask, qmAlphaChannel *alpha, qmBrush **out) {
+uint32_t NewBrushRecord(qmObjectRegistry *objects, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
+                        int32_t sourcePitch, uint32_t transformed, void *sourceImage, qmBitmap *bitmap,
+                        uint32_t transparentColor, qmMask *mask, qmAlphaChannel *alpha, qmBrush **out) {
   auto *b = static_cast<qmBrush *>(MemAlloc(sizeof(qmBrush), 1));
   if (!b) return ERR_MEM;
   SetObjectHeader(&b->header, QMTYPE_BRUSH, id);
@@ -68,7 +67,7 @@ uint32_t NewBrushRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
   b->mask = mask;
   b->alpha = alpha;
   b->transparentColor = transparentColor;
-  if (AddObject(L, &b->header) != 0) {
+  if (AddObject(objects, &b->header) != 0) {
     MemFree(b);
     return ERR_MEM;
   }
@@ -77,8 +76,8 @@ uint32_t NewBrushRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
   return 0;
 }
 
-uint32_t CreateBrushNode(VmState *L, qmObjectId *id, int32_t width, int32_t height, uint32_t color, int32_t withMask,
-                         int32_t withAlpha, int32_t clearPlanes, int32_t noFill, qmBrush **out) {
+uint32_t CreateBrushNode(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, uint32_t color,
+                         int32_t withMask, int32_t withAlpha, int32_t clearPlanes, int32_t noFill, qmBrush **out) {
   qmBitmap *bitmap = AllocBitmap(width, height);
   qmMask *mask = nullptr;
   qmAlphaChannel *alpha = nullptr;
@@ -93,16 +92,16 @@ uint32_t CreateBrushNode(VmState *L, qmObjectId *id, int32_t width, int32_t heig
   if (mask && !clearPlanes) FillMaskRect(mask, 0, 0, width, height, 0);
   if (alpha && !clearPlanes) FillAlphaRect(alpha, 0, 0, width, height, 255);
   const uint32_t key = mask ? kOwnMaskColor : kNoTransparentColor;
-  if (uint32_t code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, width, height, width, 0, nullptr, bitmap, key, mask, alpha,
-                                     out)) {
+  if (uint32_t code = NewBrushRecord(objects, id, BRUSHKIND_PIXEL, width, height, width, 0, nullptr, bitmap, key, mask,
+                                     alpha, out)) {
     FreePlanes(bitmap, mask, alpha);
     return code;
   }
   return 0;
 }
 
-uint32_t NewBrushFromArgb(VmState *L, qmObjectId *id, const uint32_t *argb, int32_t width, int32_t height,
-                          int32_t hasAlpha, qmBrush **out) {
+uint32_t NewBrushFromArgb(qmObjectRegistry *objects, qmObjectId *id, const uint32_t *argb, int32_t width,
+                          int32_t height, int32_t hasAlpha, qmBrush **out) {
   qmBitmap *bitmap = nullptr;
   qmMask *mask = nullptr;
   qmAlphaChannel *alpha = nullptr;
@@ -115,7 +114,7 @@ uint32_t NewBrushFromArgb(VmState *L, qmObjectId *id, const uint32_t *argb, int3
     }
     ArgbToAlphaChannel(argb, width, height, width, alpha->memory, alpha->bytesPerRow);
   }
-  if (uint32_t code = NewBrushRecord(L, id, BRUSHKIND_PIXEL, width, height, width, 0, nullptr, bitmap,
+  if (uint32_t code = NewBrushRecord(objects, id, BRUSHKIND_PIXEL, width, height, width, 0, nullptr, bitmap,
                                      kNoTransparentColor, mask, alpha, out)) {
     FreePlanes(bitmap, mask, alpha);
     return code;
@@ -128,7 +127,7 @@ uint32_t *BrushToArgb(const qmBrush *brush, int32_t *hasAlpha) {
   return BitmapToArgbMasked(brush->bitmap, brush->width, brush->height, brush->mask, brush->alpha, 0xFFFFFFFFu, 1);
 }
 
-uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int32_t, qmBrush **out) {
+uint32_t CopyBrushRecord(qmObjectRegistry *objects, const qmBrush *src, qmObjectId *newId, int32_t, qmBrush **out) {
   // Hardware copies are software copies here: the platform has no video-memory bitmaps.
   qmBitmap *bitmap = nullptr;
   qmMask *mask = nullptr;
@@ -139,14 +138,14 @@ uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int3
   qmObjectData *data = nullptr;
   uint32_t code = 0;
   if (src->header.userData)
-    code = CopyObjectDataList(L, static_cast<const qmObjectData *>(src->header.userData), &data);
+    code = CopyObjectDataList(objects, static_cast<const qmObjectData *>(src->header.userData), &data);
   qmBrush *b = nullptr;
   if (!code)
-    code = NewBrushRecord(L, newId, src->kind, src->width, src->height, src->width, src->transformed, src->sourceImage,
-                          bitmap, src->transparentColor, mask, alpha, &b);
+    code = NewBrushRecord(objects, newId, src->kind, src->width, src->height, src->width, src->transformed,
+                          src->sourceImage, bitmap, src->transparentColor, mask, alpha, &b);
   if (code) {
     FreePlanes(bitmap, mask, alpha);
-    FreeObjectDataList(L, data);
+    FreeObjectDataList(objects, data);
     return code;
   }
   b->header.userData = data;
@@ -154,61 +153,63 @@ uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int3
   return 0;
 }
 
-void FreeBrushContents(VmState *L, qmBrush *b) {
+void FreeBrushContents(qmObjectRegistry *objects, qmBrush *b) {
   FreePlanes(b->bitmap, b->mask, b->alpha);
   b->bitmap = nullptr;
   b->mask = nullptr;
   b->alpha = nullptr;
   b->sourceImage = nullptr;
-  FreeObjectDataList(L, static_cast<qmObjectData *>(b->header.userData));
+  FreeObjectDataList(objects, static_cast<qmObjectData *>(b->header.userData));
   b->header.userData = nullptr;
 }
 
 uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing) {
-  if (uint32_t code = CheckNotSelectedBrush(id)) return code;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmObjectRegistry *objects = scene->objects;
+  if (uint32_t code = CheckNotSelectedBrush(scene, id)) return code;
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, id, &b, FINDBRUSH_HARDWARE)) return reportMissing ? code : 0;
+  if (uint32_t code = FindBrush(objects, id, &b, FINDBRUSH_HARDWARE)) return reportMissing ? code : 0;
   if (b->lock) return ERR_LOCKEDOBJ;
   // A brush that layers show lives on for them under its own address, flagged, until the last
   // of them goes; the id is free for a new brush at once.
   const qmObjectId was{b->header.id, b->header.handle}, self{0, reinterpret_cast<uintptr_t>(b)};
-  RemoveObject(L, &b->header);
+  RemoveObject(objects, &b->header);
   if (RebindLayerObjectId(L, QMTYPE_BRUSH, &was, &self) > 0) {
     b->header.id = 0;
     b->header.handle = self.handle;
     b->deleted = 1;
-    if (AddObject(L, &b->header) == 0) return 0;
+    if (AddObject(objects, &b->header) == 0) return 0;
     // Not listed again: the layers keep their own pictures, so the record may go now.
   }
-  FreeBrushContents(L, b);
+  FreeBrushContents(objects, b);
   MemFree(b);
   return 0;
 }
 
-void FreeMarkedBrushes(VmState *L) {
-  for (qmObjectHeader *h = FirstObject(L, QMTYPE_BRUSH); h;) {
+void FreeMarkedBrushes(qmObjectRegistry *objects) {
+  for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BRUSH); h;) {
     auto *b = reinterpret_cast<qmBrush *>(h);
     h = h->next;
     if (!b->deleted) continue;
-    RemoveObject(L, &b->header);
-    FreeBrushContents(L, b);
+    RemoveObject(objects, &b->header);
+    FreeBrushContents(objects, b);
     MemFree(b);
   }
 }
 
-void FreeAllBrushes(VmState *L) {
-  while (qmObjectHeader *h = FirstObject(L, QMTYPE_BRUSH)) {
+void FreeAllBrushes(qmObjectRegistry *objects) {
+  while (qmObjectHeader *h = FirstObject(objects, QMTYPE_BRUSH)) {
     auto *b = reinterpret_cast<qmBrush *>(h);
-    RemoveObject(L, h);
-    FreeBrushContents(L, b);
+    RemoveObject(objects, h);
+    FreeBrushContents(objects, b);
     MemFree(b);
   }
 }
 
-int32_t GetBrushInfo(VmState *L, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask, qmAlphaChannel **alpha,
-                     int32_t *width, int32_t *height) {
+int32_t GetBrushInfo(const qmObjectRegistry *objects, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask,
+                     qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
   qmBrush *b = nullptr;
-  if (FindBrush(L, id, &b, FINDBRUSH_NOVECTOR) != 0) return 0;
+  if (FindBrush(objects, id, &b, FINDBRUSH_NOVECTOR) != 0) return 0;
   if (bitmap) *bitmap = b->bitmap;
   if (mask) *mask = b->mask;
   if (alpha) *alpha = b->alpha;

@@ -1,6 +1,6 @@
-#include "display/bgpic/bgpicload.h"
+#include "display/bgpicload.h"
 
-#include "display/brush/brush.h"
+#include "display/brush.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
@@ -8,10 +8,10 @@
 #include "media/image/imageload.h"
 #include "runtime/errcodes.h"
 
-uint32_t AttachFillTexture(VmState *L, qmFillStyle *fill) {
+uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill) {
   if (fill->fillStyle != FILLTEXTURE) return 0;
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(L, &fill->textureBrush, &b, 0)) return code;
+  if (uint32_t code = FindBrush(objects, &fill->textureBrush, &b, 0)) return code;
   qmBitmap *copy = nullptr;
   if (uint32_t code = CopyBitmap(b->bitmap, nullptr, nullptr, 0, 0, b->width, b->height, 0, &copy, nullptr, nullptr))
     return code;
@@ -22,13 +22,13 @@ uint32_t AttachFillTexture(VmState *L, qmFillStyle *fill) {
   return 0;
 }
 
-uint32_t LoadBGPicCore(VmState *L, qmObjectId *id, const char *file, uint32_t *paletteIn, uint32_t transparentColor,
-                       int32_t loadAlpha, const qmFillStyle *fillIn, qmBGPic **out) {
+uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, qmBGPic **out) {
   if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
   qmFillStyle fill{};
   if (fillIn) fill = *fillIn;
   fill.textureBitmap = nullptr;
-  if (uint32_t code = AttachFillTexture(L, &fill)) return code;
+  if (uint32_t code = AttachFillTexture(objects, &fill)) return code;
   uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
   int32_t w = 0, h = 0, hasAlpha = 0;
   uint32_t code = LoadImageFile(file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha);
@@ -63,7 +63,7 @@ uint32_t LoadBGPicCore(VmState *L, qmObjectId *id, const char *file, uint32_t *p
     }
   }
   qmBGPic *pic = nullptr;
-  if (!code) code = NewBGPicRecord(L, id, 0, w, h, {bitmap, mask, alpha}, key, &fill, &pic);
+  if (!code) code = NewBGPicRecord(objects, id, 0, w, h, {bitmap, mask, alpha}, key, &fill, &pic);
   if (code) {
     FreeBitmap(bitmap);
     FreeMask(mask);
@@ -77,14 +77,14 @@ uint32_t LoadBGPicCore(VmState *L, qmObjectId *id, const char *file, uint32_t *p
   return 0;
 }
 
-uint32_t BrushToBGPicCore(VmState *L, const qmBrush *b, qmObjectId *id, qmBGPic **out) {
+uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *b, qmObjectId *id, qmBGPic **out) {
   if (b->kind == BRUSHKIND_VECTOR && b->transformed) return ERR_TFVBRUSHBGPIC;
   qmPlaneSet set{};
   if (uint32_t code = CopyBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, 0, &set.bitmap, &set.mask,
                                  &set.alpha))
     return code;
   const uint32_t key = b->transparentColor == kNoTransparentColor ? kNoTransparency : b->transparentColor;
-  if (uint32_t code = NewBGPicRecord(L, id, b->kind, b->width, b->height, set, key, nullptr, out)) {
+  if (uint32_t code = NewBGPicRecord(objects, id, b->kind, b->width, b->height, set, key, nullptr, out)) {
     FreeBitmap(set.bitmap);
     FreeMask(set.mask);
     FreeAlphaChannel(set.alpha);
@@ -93,7 +93,7 @@ uint32_t BrushToBGPicCore(VmState *L, const qmBrush *b, qmObjectId *id, qmBGPic 
   return 0;
 }
 
-uint32_t BGPicToBrushCore(VmState *L, const qmBGPic *pic, qmObjectId *id, qmBrush **out) {
+uint32_t BGPicToBrushCore(qmObjectRegistry *objects, const qmBGPic *pic, qmObjectId *id, qmBrush **out) {
   if (pic->kind == 1 && pic->pluginImage &&
       (pic->unscaledWidth != pic->masterWidth || pic->unscaledHeight != pic->masterHeight))
     return ERR_TFVBGPICBRUSH;
@@ -104,7 +104,7 @@ uint32_t BGPicToBrushCore(VmState *L, const qmBGPic *pic, qmObjectId *id, qmBrus
   qmAlphaChannel *alpha = nullptr;
   if (uint32_t code = CopyBitmap(s.bitmap, s.mask, s.alpha, 0, 0, w, h, 0, &bitmap, &mask, &alpha)) return code;
   const uint32_t kind = BRUSHKIND_PIXEL;  // no picture here re-renders from a source
-  if (uint32_t code = NewBrushRecord(L, id, kind, w, h, w, 0, nullptr, bitmap, pic->transparentColor, mask, alpha,
+  if (uint32_t code = NewBrushRecord(objects, id, kind, w, h, w, 0, nullptr, bitmap, pic->transparentColor, mask, alpha,
                                      out)) {
     FreeBitmap(bitmap);
     FreeMask(mask);

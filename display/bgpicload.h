@@ -3,23 +3,24 @@
 #pragma once
 #include <cstdint>
 
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 
 struct qmBrush;
+struct qmObjectRegistry;
 
 // A fill of style FILLTEXTURE gets a private copy of its texture brush's bitmap (an older copy
 // is freed); other styles are left alone. 0, ERR_MEM or the missing-brush error.
-uint32_t AttachFillTexture(VmState *L, qmFillStyle *fill);
+uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill);
 
 // Decodes the file into a new background picture: a mask from the transparent colour (or the
 // picture's own), an alpha channel when asked; with a fill (style 1 to 3) a picture with a
 // mask or alpha is laid over the fill and keeps neither. paletteIn (256 entries ended by
 // 0xFFFFFFFF) or null. 0, ERR_MASKNALPHA, ERR_NOALPHA, the loader's error or ERR_MEM; nothing
 // is left behind on failure.
-uint32_t LoadBGPicCore(VmState *L, qmObjectId *id, const char *file, uint32_t *paletteIn, uint32_t transparentColor,
-                       int32_t loadAlpha, const qmFillStyle *fill, qmBGPic **out);
+uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, qmBGPic **out);
 
 // A new background picture of copies of the brush's planes: 0, ERR_TFVBRUSHBGPIC or ERR_MEM.
-uint32_t BrushToBGPicCore(VmState *L, const qmBrush *brush, qmObjectId *id, qmBGPic **out);
+uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *brush, qmObjectId *id, qmBGPic **out);
 // A new brush of copies of the picture's unscaled planes: 0, ERR_TFVBGPICBRUSH or ERR_MEM.
-uint32_t BGPicToBrushCore(VmState *L, const qmBGPic *pic, qmObjectId *id, qmBrush **out);
+uint32_t BGPicToBrushCore(qmObjectRegistry *objects, const qmBGPic *pic, qmObjectId *id, qmBrush **out);

@@ -1,4 +1,4 @@
-#include "display/bgpic/gradientargs.h"
+#include "runtime/bindings/gradient_reader.h"
 
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

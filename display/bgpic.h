@@ -5,14 +5,15 @@
 #pragma once
 #include <cstdint>
 
-#include "graphics/gradientfill.h"
 #include "graphics/bitmap.h"
-#include "runtime/cmdargs.h"
-#include "runtime/registry.h"
+#include "graphics/gradientfill.h"
+#include "runtime/objectid.h"
 
 struct VmState;
 struct qmClipRegion;
 struct qmDisplay;
+struct qmObjectRegistry;
+struct qmScene;
 
 enum : uint32_t { FILLNONE = 0, FILLCOLOR = 1, FILLGRADIENT = 2, FILLTEXTURE = 3 };
 
@@ -72,21 +73,18 @@ struct qmBGPic {
 
 inline constexpr uint32_t kNoTransparency = 0xFFFFFFFFu;
 
-// The picture that drawing goes to: the current display's, its Select* record or its double-
-// buffer record; null before the first display exists.
-
 // FindBGPic flags.
 enum : int32_t { FINDBGPIC_MODIFY = 1, FINDBGPIC_DELETED = 2, FINDBGPIC_NOCOPY = 4 };
 
 // A new listed record whose three sets are the given planes (taken over) at width x height;
 // fill may be null. An automatic id gets the record as handle and *id is updated. 0 or ERR_MEM
 // (the planes are then the caller's again).
-uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
+uint32_t NewBGPicRecord(qmObjectRegistry *objects, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
                         const qmPlaneSet &planes, uint32_t transparentColor, const qmFillStyle *fill,
                         qmBGPic **out);
-uint32_t FindBGPic(VmState *L, const qmObjectId *id, qmBGPic **out, int32_t flags);
+uint32_t FindBGPic(const qmObjectRegistry *objects, const qmObjectId *id, qmBGPic **out, int32_t flags);
 // A listed copy under the new id with copies of every distinct plane: 0 or ERR_MEM.
-uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *pic, qmObjectId *newId, qmBGPic **out);
+uint32_t CopyBGPicRecord(qmObjectRegistry *objects, const qmBGPic *pic, qmObjectId *newId, qmBGPic **out);
 // Frees the picture of that id: refused while it is the selected output (ERR_MODIFYABGPIC);
 // one that a display shows is only flagged and re-keyed to its own handle. Lenient (strict 0):
 // a missing picture is no error.
@@ -95,9 +93,8 @@ uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict);
 void FreeMarkedBGPics(VmState *L);
 // Frees the planes (each once), palette, texture copy and user data; not the record.
 void FreeBGPicContents(VmState *L, qmBGPic *pic);
-void FreeAllBGPics(VmState *L);
-// Whether any display of the list shows the picture as its background.
-qmDisplay *DisplayShowingBGPic(const qmBGPic *pic);
+// The display of the scene that shows the picture as its background, or null.
+qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic);
 
 // Frees the unscaled and shown sets where they are not the master's planes.
 void FreeDerivedSets(qmBGPic *pic);

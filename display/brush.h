@@ -4,10 +4,11 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
-#include "runtime/cmdargs.h"
-#include "runtime/registry.h"
+#include "runtime/objectid.h"
 
 struct VmState;
+struct qmObjectRegistry;
+struct qmScene;
 
 // The transparent-colour word of a brush whose mask is its own, not keyed from a colour.
 inline constexpr uint32_t kOwnMaskColor = 0x9DC0DE;
@@ -43,45 +44,44 @@ enum : int32_t {
 };
 
 // 0 with *out, or ERR_BRUSHTYPE / ERR_HWBRUSH / ERR_LOCKEDOBJ, or the missing-object error.
-uint32_t FindBrush(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags);
+uint32_t FindBrush(const qmObjectRegistry *objects, const qmObjectId *id, qmBrush **out, int32_t flags);
 // Appends a record holding the given planes (taken over on success). An automatic id gets the
 // record as handle and id->handle is updated. 0 or ERR_MEM (nothing appended, planes the
 // caller's again).
-uint32_t NewBrushRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height, int32_t sourcePitch,
-                        uint32_t transformed, void *sourceImage, qmBitmap *bitmap, uint32_t transparentColor,
-                        qmMask *mask, qmAlphaChannel *alpha, qmBrush **out);
+uint32_t NewBrushRecord(qmObjectRegistry *objects, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
+                        int32_t sourcePitch, uint32_t transformed, void *sourceImage, qmBitmap *bitmap,
+                        uint32_t transparentColor, qmMask *mask, qmAlphaChannel *alpha, qmBrush **out);
 // A new brush filled with the colour (unless noFill); a mask is made all visible (all clear
 // with clearPlanes) and an alpha channel 255 (0). 0 or ERR_MEM.
-uint32_t CreateBrushNode(VmState *L, qmObjectId *id, int32_t width, int32_t height, uint32_t color, int32_t withMask,
-                         int32_t withAlpha, int32_t clearPlanes, int32_t noFill, qmBrush **out);
+uint32_t CreateBrushNode(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, uint32_t color,
+                         int32_t withMask, int32_t withAlpha, int32_t clearPlanes, int32_t noFill, qmBrush **out);
 // A new pixel brush of width x height 0xAARRGGBB words (the caller keeps them); with hasAlpha
 // the alpha bytes become its alpha channel. 0 or ERR_MEM.
-uint32_t NewBrushFromArgb(VmState *L, qmObjectId *id, const uint32_t *argb, int32_t width, int32_t height,
-                          int32_t hasAlpha, qmBrush **out);
+uint32_t NewBrushFromArgb(qmObjectRegistry *objects, qmObjectId *id, const uint32_t *argb, int32_t width,
+                          int32_t height, int32_t hasAlpha, qmBrush **out);
 // The brush's pixels as new 0xAARRGGBB words (MemFree), its mask or alpha channel folded into
 // the alpha byte (255 without either); *hasAlpha tells whether it had one. Null without memory.
 uint32_t *BrushToArgb(const qmBrush *brush, int32_t *hasAlpha);
 // A listed copy of every plane and of the user data under the new id. 0 or ERR_MEM.
-uint32_t CopyBrushRecord(VmState *L, const qmBrush *src, qmObjectId *newId, int32_t hardware, qmBrush **out);
+uint32_t CopyBrushRecord(qmObjectRegistry *objects, const qmBrush *src, qmObjectId *newId, int32_t hardware,
+                         qmBrush **out);
 // Frees the brush of that id: ERR_MODIFYABR while it is the selected output, ERR_LOCKEDOBJ
 // when locked. Without reportMissing a missing brush is no error.
 uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing);
 // Frees planes and user data; not the record.
-void FreeBrushContents(VmState *L, qmBrush *brush);
-void FreeMarkedBrushes(VmState *L);
-void FreeAllBrushes(VmState *L);
+void FreeBrushContents(qmObjectRegistry *objects, qmBrush *brush);
+void FreeMarkedBrushes(qmObjectRegistry *objects);
+void FreeAllBrushes(qmObjectRegistry *objects);
 // For plug-ins: 1 with the brush's planes and size, 0 when there is no such pixel brush.
-int32_t GetBrushInfo(VmState *L, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask, qmAlphaChannel **alpha,
-                     int32_t *width, int32_t *height);
+int32_t GetBrushInfo(const qmObjectRegistry *objects, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask,
+                     qmAlphaChannel **alpha, int32_t *width, int32_t *height);
 // ERR_MODIFYABR when the brush of that id is what a Select* command draws into now, else 0.
-uint32_t CheckNotSelectedBrush(const qmObjectId *id);
+uint32_t CheckNotSelectedBrush(const qmScene *scene, const qmObjectId *id);
 // The brush's planes replaced by new ones at a new size; the old planes are freed.
 void ReplaceBrushPlanes(qmBrush *brush, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width,
                         int32_t height);
 
 void FreePlanes(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha);
-// A number id first frees the brush it names; a missing one is no error.
-uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id);
 
 // The rectangle of dense ARGB pixels (and of the alpha channel): the inputs themselves when
 // the rectangle is the whole picture, else new copies (MemFree / FreeAlphaChannel). 0 or ERR_MEM.

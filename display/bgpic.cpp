@@ -1,4 +1,4 @@
-#include "display/bgpic/bgpic.h"
+#include "display/bgpic.h"
 
 #include <cstring>
 
@@ -8,8 +8,8 @@
 #include "graphics/bitmapops.h"
 #include "graphics/fillarea.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
-#include "runtime/errmessages.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
 
@@ -32,17 +32,17 @@ void FreeSetExcept(const qmPlaneSet &set, const qmPlaneSet &a, const qmPlaneSet 
 
 // Lists the record again under id (its own handle when id is null): 0 or ERR_MEM, and then
 // the old key is kept.
-uint32_t Rekey(VmState *L, qmBGPic *pic, bool anonymous) {
+uint32_t Rekey(qmObjectRegistry *objects, qmBGPic *pic, bool anonymous) {
   qmObjectHeader old = pic->header;
-  RemoveObject(L, &pic->header);
+  RemoveObject(objects, &pic->header);
   if (anonymous) {
     pic->header.id = 0;
     pic->header.handle = reinterpret_cast<uintptr_t>(pic);
   }
-  if (AddObject(L, &pic->header) == 0) return 0;
+  if (AddObject(objects, &pic->header) == 0) return 0;
   pic->header.id = old.id;
   pic->header.handle = old.handle;
-  AddObject(L, &pic->header);
+  AddObject(objects, &pic->header);
   return ERR_MEM;
 }
 
@@ -68,7 +68,7 @@ bool FillIsBlack(const qmFillStyle *fill) {
   return fill->fillStyle != FILLCOLOR || (fill->fillColor & 0xFFFFFF) == 0;
 }
 
-uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
+uint32_t NewBGPicRecord(qmObjectRegistry *objects, qmObjectId *id, uint32_t kind, int32_t width, int32_t height,
                         const qmPlaneSet &planes, uint32_t transparentColor, const qmFillStyle *fill,
                         qmBGPic **out) {
   auto *pic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
@@ -82,7 +82,7 @@ uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
   pic->transparentColor = transparentColor;
   pic->layers = {nullptr, nullptr, &pic->layers};
   if (fill) pic->fill = *fill;
-  if (AddObject(L, &pic->header) != 0) {
+  if (AddObject(objects, &pic->header) != 0) {
     MemFree(pic);
     return ERR_MEM;
   }
@@ -91,15 +91,15 @@ uint32_t NewBGPicRecord(VmState *L, qmObjectId *id, uint32_t kind, int32_t width
   return 0;
 }
 
-uint32_t FindBGPic(VmState *L, const qmObjectId *id, qmBGPic **out, int32_t flags) {
-  auto *pic = reinterpret_cast<qmBGPic *>(FindObject(L, QMTYPE_BGPIC, id));
+uint32_t FindBGPic(const qmObjectRegistry *objects, const qmObjectId *id, qmBGPic **out, int32_t flags) {
+  auto *pic = reinterpret_cast<qmBGPic *>(FindObject(objects, QMTYPE_BGPIC, id));
   if (!pic || (pic->deleted && !(flags & FINDBGPIC_DELETED))) return MissingObjectError(id, ERR_FINDBGPIC);
   if ((flags & FINDBGPIC_MODIFY) && pic->lock) return ERR_LOCKEDOBJ;
   *out = pic;
   return 0;
 }
 
-uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *src, qmObjectId *newId, qmBGPic **out) {
+uint32_t CopyBGPicRecord(qmObjectRegistry *objects, const qmBGPic *src, qmObjectId *newId, qmBGPic **out) {
   qmPlaneSet master{}, unscaled{}, shown{};
   qmBitmap *texture = nullptr;
   uint32_t *palette = nullptr;
@@ -121,9 +121,9 @@ uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *src, qmObjectId *newId, qmBG
                       src->fill.textureBitmap->height, 0, &texture, nullptr, nullptr);
   qmObjectData *data = nullptr;
   if (!code && src->header.userData)
-    code = CopyObjectDataList(L, static_cast<const qmObjectData *>(src->header.userData), &data);
+    code = CopyObjectDataList(objects, static_cast<const qmObjectData *>(src->header.userData), &data);
   qmBGPic *pic = nullptr;
-  if (!code) code = NewBGPicRecord(L, newId, src->kind, src->masterWidth, src->masterHeight, master,
+  if (!code) code = NewBGPicRecord(objects, newId, src->kind, src->masterWidth, src->masterHeight, master,
                                    src->transparentColor, &src->fill, &pic);
   if (code) {
     FreePlaneSet(&master);
@@ -131,7 +131,7 @@ uint32_t CopyBGPicRecord(VmState *L, const qmBGPic *src, qmObjectId *newId, qmBG
     FreePlaneSet(&shown);
     FreeBitmap(texture);
     MemFree(palette);
-    FreeObjectDataList(L, data);
+    FreeObjectDataList(objects, data);
     return code;
   }
   pic->header.userData = data;
@@ -168,54 +168,44 @@ void FreeBGPicContents(VmState *L, qmBGPic *pic) {
   pic->header.userData = nullptr;
 }
 
-qmDisplay *DisplayShowingBGPic(const qmBGPic *pic) {
-  for (qmDisplay *d = DisplayList; d; d = d->next)
+qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic) {
+  for (qmDisplay *d = scene->displays; d; d = d->next)
     if (d->bgpic == pic) return d;
   return nullptr;
 }
 
 uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict) {
-  if (qmDisplay *d = CurrentDisplay) {
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (qmDisplay *d = scene->current) {
     const qmBGPic *sel = d->selectBGPic;
     const bool selected = (d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK ||
                            d->outputType == DISPOUT_ALPHA) && !d->doubleBuffer && sel &&
                           sel->selectedType == QMTYPE_BGPIC && ObjectHasId(static_cast<const qmObjectHeader *>(
                                                                                sel->selectedRecord), id);
-    const bool layered = d->outputType == DISPOUT_BGPIC && CurrentBGPic && ObjectHasId(&CurrentBGPic->header, id);
+    const bool layered = d->outputType == DISPOUT_BGPIC && scene->picture && ObjectHasId(&scene->picture->header, id);
     if (selected || layered) return ERR_MODIFYABGPIC;
   }
   qmBGPic *pic = nullptr;
-  uint32_t code = FindBGPic(L, id, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY);
+  uint32_t code = FindBGPic(scene->objects, id, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY);
   if (code) return (strict || code == ERR_LOCKEDOBJ) ? code : 0;
-  if (DisplayShowingBGPic(pic)) {
-    if (uint32_t e = Rekey(L, pic, true)) return e;
+  if (DisplayShowingBGPic(scene, pic)) {
+    if (uint32_t e = Rekey(scene->objects, pic, true)) return e;
     pic->deleted = 1;
     return 0;
   }
-  RemoveObject(L, &pic->header);
+  RemoveObject(scene->objects, &pic->header);
   FreeBGPicContents(L, pic);
   MemFree(pic);
   return 0;
 }
 
 void FreeMarkedBGPics(VmState *L) {
-  for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h;) {
+  qmScene *scene = GetPlayerContext(L)->scene;
+  for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BGPIC); h;) {
     auto *pic = reinterpret_cast<qmBGPic *>(h);
     h = h->next;
-    if (!pic->deleted || DisplayShowingBGPic(pic)) continue;
-    RemoveObject(L, &pic->header);
-    FreeBGPicContents(L, pic);
-    MemFree(pic);
-  }
-}
-
-void FreeAllBGPics(VmState *L) {
-  while (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC)) {
-    auto *pic = reinterpret_cast<qmBGPic *>(h);
-    RemoveObject(L, h);
-    for (qmDisplay *d = DisplayList; d; d = d->next)
-      if (d->bgpic == pic) d->bgpic = nullptr;
-    if (CurrentBGPic == pic) CurrentBGPic = nullptr;
+    if (!pic->deleted || DisplayShowingBGPic(scene, pic)) continue;
+    RemoveObject(scene->objects, &pic->header);
     FreeBGPicContents(L, pic);
     MemFree(pic);
   }

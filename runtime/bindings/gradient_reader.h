@@ -1,5 +1,5 @@
-// Readers of gradient arguments and options, shared by the commands that make gradient
-// pictures and by the display tags.
+// Readers of gradient arguments and option tables into the gradient record that the fills take,
+// shared by the commands that make gradient pictures and brushes and by the display tags.
 #pragma once
 #include <cstdint>
 
