@@ -13,6 +13,7 @@
 #include "display/imagecore.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
+#include "display/displaywindow.h"
 #include "platform/present.h"
 #include "player/libtable.h"
 #include "player/startup.h"

@@ -11,6 +11,7 @@
 #include "display/display/displaylib.h"
 #include "display/doublebuffer.h"
 #include "platform/desktop.h"
+#include "display/displaywindow.h"
 #include "platform/present.h"
 #include "player/libtable.h"
 #include "player/startup.h"

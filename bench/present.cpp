@@ -9,6 +9,7 @@
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"
+#include "display/displaywindow.h"
 #include "platform/present.h"
 #include "platform/window.h"
 
@@ -24,8 +25,8 @@ struct Setup {
     display = NewDisplayRecord(1);
     display->width = kW;
     display->height = kH;
-    LinkDisplay(display);
-    if (CreatePlatformWindowRecord(nullptr, display) || OpenPlatformWindow(display, 0, nullptr, nullptr)) {
+    LinkDisplay(ActiveScene, display);
+    if (CreatePlatformWindowRecord(display) || OpenPlatformWindow(display, 0, nullptr, nullptr, 0)) {
       display = nullptr;
       return;
     }

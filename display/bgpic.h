@@ -11,6 +11,7 @@
 
 struct VmState;
 struct qmClipRegion;
+struct qmObjectRegistry;
 struct qmDisplay;
 struct qmObjectRegistry;
 struct qmScene;

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "platform/hooks.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
@@ -41,45 +42,46 @@ void FreeDisplayRecord(qmDisplay *display) {
   MemFree(display);
 }
 
-void LinkDisplay(qmDisplay *display) {
-  if (DisplayListMutex) MutexLock(DisplayListMutex);
+void LinkDisplay(qmScene *scene, qmDisplay *display) {
+  if (scene->displaysLock) MutexLock(scene->displaysLock);
   display->type = QMTYPE_DISPLAY;
   display->next = nullptr;
-  if (display->private1 || !DisplayList) {
-    display->next = DisplayList;
-    DisplayList = display;
+  if (display->private1 || !scene->displays) {
+    display->next = scene->displays;
+    scene->displays = display;
   } else {
-    qmDisplay *last = DisplayList;
+    qmDisplay *last = scene->displays;
     while (last->next) last = last->next;
     last->next = display;
   }
-  if (DisplayListMutex) MutexUnlock(DisplayListMutex);
+  if (scene->displaysLock) MutexUnlock(scene->displaysLock);
 }
 
-void UnlinkDisplay(qmDisplay *display) {
-  if (DisplayListMutex) MutexLock(DisplayListMutex);
-  for (qmDisplay **p = &DisplayList; *p; p = &(*p)->next) {
+void UnlinkDisplay(qmScene *scene, qmDisplay *display) {
+  if (scene->displaysLock) MutexLock(scene->displaysLock);
+  for (qmDisplay **p = &scene->displays; *p; p = &(*p)->next) {
     if (*p == display) {
       *p = display->next;
       display->next = nullptr;
       break;
     }
   }
-  if (DisplayListMutex) MutexUnlock(DisplayListMutex);
+  if (scene->displaysLock) MutexUnlock(scene->displaysLock);
 }
 
-void ResetDisplayInput(VmState *vm, qmDisplay *display) {
+void ResetDisplayInput(const qmScene *scene, qmDisplay *display) {
   if (!display) return;
   std::memset(display->keyStates, 0, sizeof display->keyStates);
   display->leftButton = 0;
   display->rightButton = 0;
   display->middleButton = 0;
   FlushPlatformInput(display);
-  ResetDisplayButtonStates(vm, display);
+  ResetDisplayButtonStates(scene, display);
 }
 
-bool IsSoleDisplay(const qmDisplay *display) {
-  if (!DisplayList) return false;
-  if (DisplayList == display && !display->next) return true;
-  return DisplayList->private1 && DisplayList->next == display && !display->next;
+bool IsSoleDisplay(const qmScene *scene, const qmDisplay *display) {
+  const qmDisplay *first = scene->displays;
+  if (!first) return false;
+  if (first == display && !display->next) return true;
+  return first->private1 && first->next == display && !display->next;
 }

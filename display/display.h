@@ -6,7 +6,7 @@
 #include "graphics/gradientfill.h"
 #include "display/handlerslot.h"
 #include "platform/time.h"
-#include "runtime/cmdargs.h"
+#include "runtime/objectid.h"
 #include "runtime/objtypes.h"
 
 struct qmBitmap;
@@ -15,7 +15,7 @@ struct qmBGPic;
 struct qmDirtyRect;
 struct qmMutex;
 struct qmPlatformWindow;
-struct VmState;
+struct qmScene;
 
 enum : uint32_t {
   DISPSTATE_CLOSED = 0,
@@ -193,15 +193,15 @@ qmDisplay *NewDisplayRecord(uint32_t id);
 // Frees the record's update lock, queued updates and the record; the window record is the
 // platform's to free first.
 void FreeDisplayRecord(qmDisplay *display);
-// Links a record into the list (a backdrop display at the head) or out of it.
-void LinkDisplay(qmDisplay *display);
-void UnlinkDisplay(qmDisplay *display);
+// Links a record into the scene's list (a backdrop display at the head) or out of it.
+void LinkDisplay(qmScene *scene, qmDisplay *display);
+void UnlinkDisplay(qmScene *scene, qmDisplay *display);
 
 // Clears key and button states, flushes the platform's pending input and the buttons of the
 // display's background picture, so that nothing stays down across a modal pause.
-void ResetDisplayInput(VmState *vm, qmDisplay *display);
-// The only display, or the second while the first is the backdrop display.
-bool IsSoleDisplay(const qmDisplay *display);
+void ResetDisplayInput(const qmScene *scene, qmDisplay *display);
+// The scene's only display, or the second while the first is the backdrop display.
+bool IsSoleDisplay(const qmScene *scene, const qmDisplay *display);
 // Whether what is drawn goes to layers: layers are on and the output is the display itself or
 // its background picture selected with SelectBGPic.
 inline bool LayersTakeOutput(const qmDisplay *display) {

@@ -4,6 +4,7 @@
 #include <atomic>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "platform/memory.h"
@@ -26,19 +27,22 @@ void FreeUpdates(qmDisplayUpdate *node) {
     node = next;
   }
 }
-}  // namespace
 
-namespace {
-// The display library's operations of this run, or null.
-const qmDisplayOps *OpsOf(VmState *vm) {
+// The scene of the VM's run, or null for a VM without one.
+qmScene *SceneOf(VmState *vm) {
   qmPlayerContext *ctx = vm ? GetPlayerContext(vm) : nullptr;
-  return ctx ? ctx->displayOps : nullptr;
+  return ctx ? ctx->scene : nullptr;
 }
+
+const qmDisplayOps *OpsOf(const qmScene *scene) { return scene ? scene->displayOps : nullptr; }
+const qmLayerHooks *LayerHooksOf(const qmScene *scene) { return scene ? scene->layerHooks : nullptr; }
+const qmButtonHooks *ButtonHooksOf(const qmScene *scene) { return scene ? scene->buttonHooks : nullptr; }
+
 }  // namespace
 
 uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
                        uint32_t flags, uint32_t scaleMode) {
-  const qmDisplayOps *ops = OpsOf(vm);
+  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
   if (ops && ops->resize) return ops->resize(vm, display, x, y, width, height, flags, scaleMode);
   if (x != kKeepPosition) display->x = x;
   if (y != kKeepPosition) display->y = y;
@@ -48,15 +52,15 @@ uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
   return 0;
 }
 
-uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height) {
-  const qmDisplayOps *ops = OpsOf(vm);
+uint32_t ApplyScreenMode(qmScene *scene, VmState *vm, uint32_t mode, int32_t width, int32_t height) {
+  const qmDisplayOps *ops = OpsOf(scene);
   if (ops && ops->applyScreenMode) return ops->applyScreenMode(vm, mode, width, height);
-  FullScreenActive = mode ? 1 : 0;
+  if (scene) scene->fullScreen = mode ? 1 : 0;
   return 0;
 }
 
 void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
-  const qmDisplayOps *ops = OpsOf(vm);
+  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
   if (ops && ops->redrawRect) {
     ops->redrawRect(vm, display, x, y, width, height);
     return;
@@ -66,7 +70,7 @@ void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
 }
 
 void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst) {
-  const qmDisplayOps *ops = OpsOf(vm);
+  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
   if (ops && ops->composePicture) {
     ops->composePicture(vm, display, dst);
     return;
@@ -77,97 +81,95 @@ void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst) {
               std::min(background->height, dst->height));
 }
 
-bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
-  const qmDisplayOps *ops = OpsOf(vm);
-  return ops && ops->coveredRect && ops->coveredRect(display, x, y, width, height) != 0;
-}
-
-// The blitter holds the scene alone: until the layer composer takes the scene, the scene's run is
-// reached through the run's main state (a null scene has no operations).
+// Until the layer composer takes the scene, the blitter's scene reaches the run's operations
+// through the run's main state (a null scene has none).
 void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
   RedrawDisplayRect(scene ? GetMainState() : nullptr, display, x, y, width, height);
 }
 
 bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,
                         int32_t height) {
-  return DisplayRectCovered(scene ? GetMainState() : nullptr, display, x, y, width, height);
+  const qmDisplayOps *ops = OpsOf(scene);
+  return ops && ops->coveredRect && ops->coveredRect(display, x, y, width, height) != 0;
 }
 
 void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {
-  const qmDisplayOps *ops = OpsOf(vm);
+  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
   if (ops && ops->refresh) ops->refresh(vm, display, mode);
 }
 
-namespace {
-const qmButtonHooks *gButtonHooks = nullptr;
-}  // namespace
-
-void ResetDisplayButtonStates(VmState *vm, qmDisplay *display) {
-  const qmDisplayOps *ops = OpsOf(vm);
+void ResetDisplayButtonStates(const qmScene *scene, qmDisplay *display) {
+  const qmDisplayOps *ops = OpsOf(scene);
+  const qmButtonHooks *buttons = ButtonHooksOf(scene);
   if (ops && ops->resetButtonStates) ops->resetButtonStates(display);
-  else if (gButtonHooks && display && display->bgpic) gButtonHooks->resetStates(display->bgpic);
+  else if (buttons && display && display->bgpic) buttons->resetStates(display->bgpic);
 }
-
-void SetButtonHooks(const qmButtonHooks *hooks) { gButtonHooks = hooks; }
 
 void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer) {
-  if (gButtonHooks && gButtonHooks->removeLayer && pic) gButtonHooks->removeLayer(vm, pic, layer);
-}
-
-namespace {
-const qmLayerHooks *gLayerHooks = nullptr;
-}  // namespace
-
-void SetLayerHooks(const qmLayerHooks *hooks) { gLayerHooks = hooks; }
-
-void FreePictureLayers(VmState *vm, qmBGPic *pic) {
-  if (gLayerHooks && pic) gLayerHooks->freeAll(vm, pic);
-}
-
-void ShowDeferredLayers(qmBGPic *pic) {
-  if (gLayerHooks && pic) gLayerHooks->showDeferred(pic);
-}
-
-int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to) {
-  return gLayerHooks && gLayerHooks->rebindObject ? gLayerHooks->rebindObject(vm, type, from, to) : 0;
-}
-
-void *PictureLayerAt(const qmBGPic *pic, int32_t position) {
-  return gLayerHooks && gLayerHooks->layerAt && pic ? gLayerHooks->layerAt(pic, position) : nullptr;
-}
-
-int32_t DescribePictureLayer(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden) {
-  *name = "";
-  *hidden = 0;
-  if (!gLayerHooks || !gLayerHooks->describeLayer) return -1;
-  return gLayerHooks->describeLayer(pic, layer, name, hidden);
-}
-
-int32_t HitPictureLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
-  return gLayerHooks && gLayerHooks->hitLayer ? gLayerHooks->hitLayer(layer, x, y, pixelExact) : 0;
-}
-
-uint32_t SelectPictureLayer(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
-                            void **layer) {
-  if (!gLayerHooks || !gLayerHooks->selectLayer) return ERR_LAYERRANGE;
-  return gLayerHooks->selectLayer(vm, position, planes, width, height, layer);
-}
-
-void EndSelectPictureLayer(VmState *vm, void *layer) {
-  if (gLayerHooks && gLayerHooks->endSelectLayer) gLayerHooks->endSelectLayer(vm, layer);
-}
-
-uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic) {
-  if (!gLayerHooks || !gLayerHooks->rerender || !pic) return 0;
-  return gLayerHooks->rerender(vm, display, pic);
-}
-
-void ResetPictureLayerScale(VmState *vm, qmBGPic *pic) {
-  if (gLayerHooks && gLayerHooks->resetScale && pic) gLayerHooks->resetScale(vm, pic);
+  const qmButtonHooks *buttons = ButtonHooksOf(SceneOf(vm));
+  if (buttons && buttons->removeLayer && pic) buttons->removeLayer(vm, pic, layer);
 }
 
 void FreePictureButtons(VmState *vm, qmBGPic *pic) {
-  if (gButtonHooks && pic) gButtonHooks->freeAll(vm, pic);
+  const qmButtonHooks *buttons = ButtonHooksOf(SceneOf(vm));
+  if (buttons && pic) buttons->freeAll(vm, pic);
+}
+
+void FreePictureLayers(VmState *vm, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
+  if (layers && pic) layers->freeAll(vm, pic);
+}
+
+void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (layers && pic) layers->showDeferred(pic);
+}
+
+int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
+  return layers && layers->rebindObject ? layers->rebindObject(vm, type, from, to) : 0;
+}
+
+void *PictureLayerAt(const qmScene *scene, const qmBGPic *pic, int32_t position) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  return layers && layers->layerAt && pic ? layers->layerAt(pic, position) : nullptr;
+}
+
+int32_t DescribePictureLayer(const qmScene *scene, const qmBGPic *pic, const void *layer, const char **name,
+                             int32_t *hidden) {
+  *name = "";
+  *hidden = 0;
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (!layers || !layers->describeLayer) return -1;
+  return layers->describeLayer(pic, layer, name, hidden);
+}
+
+int32_t HitPictureLayer(const qmScene *scene, const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  return layers && layers->hitLayer ? layers->hitLayer(layer, x, y, pixelExact) : 0;
+}
+
+uint32_t SelectPictureLayer(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+                            int32_t *height, void **layer) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (!layers || !layers->selectLayer) return ERR_LAYERRANGE;
+  return layers->selectLayer(scene, position, planes, width, height, layer);
+}
+
+void EndSelectPictureLayer(VmState *vm, void *layer) {
+  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
+  if (layers && layers->endSelectLayer) layers->endSelectLayer(vm, layer);
+}
+
+uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
+  if (!layers || !layers->rerender || !pic) return 0;
+  return layers->rerender(vm, display, pic);
+}
+
+void ResetPictureLayerScale(VmState *vm, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
+  if (layers && layers->resetScale && pic) layers->resetScale(vm, pic);
 }
 
 void SetUpdatePresenter(qmUpdatePresenter present) { gPresenter = present; }
@@ -192,9 +194,9 @@ void FlushDisplayUpdatesOf(qmDisplay *display) {
   MutexUnlock(display->updateLock);
 }
 
-void FlushDisplayUpdates() {
-  if (!gUpdatesQueued.exchange(false, std::memory_order_acq_rel)) return;
-  for (qmDisplay *d = DisplayList; d; d = d->next) FlushDisplayUpdatesOf(d);
+void FlushDisplayUpdates(const qmScene *scene) {
+  if (!scene || !gUpdatesQueued.exchange(false, std::memory_order_acq_rel)) return;
+  for (qmDisplay *d = scene->displays; d; d = d->next) FlushDisplayUpdatesOf(d);
 }
 
 void DiscardDisplayUpdates(qmDisplay *display) {

@@ -1,17 +1,20 @@
-// Operations of the display library that the platform's event pump and window handler call.
-// Their full work (buffers, layers, window re-creation) belongs to the display library, which
-// puts its operations on the player context; until then each keeps the record consistent and
-// no more.
+// What other libraries answer for the display engine: the display library's window work, the
+// layers library's layers of a picture, the event library's buttons of a picture. Each is a
+// record of entries on the scene, filled by the player's wiring (player/wiring.cpp); the calls
+// below go through them, and a null record or entry falls back to the least behaviour each
+// describes.
 #pragma once
 #include <cstdint>
 
-#include "runtime/cmdargs.h"
+#include "runtime/objectid.h"
 
 struct qmDisplay;
 struct qmBitmap;
 struct qmDisplayUpdate;
-struct VmState;
 struct qmScene;
+struct qmBGPic;
+struct qmPlaneSet;
+struct VmState;
 
 inline constexpr int32_t kKeepPosition = 100000;
 
@@ -33,21 +36,19 @@ struct qmDisplayOps {
   void (*composePicture)(VmState *vm, qmDisplay *display, qmBitmap *dst);
 };
 
-// A null record or entry falls back to the least behaviour described at each call below.
-
 // Without the display library: takes the size (and a position other than kKeepPosition); 0.
 uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
                        uint32_t flags, uint32_t scaleMode);
-// Without the display library: records the mode in FullScreenActive; 0.
-uint32_t ApplyScreenMode(VmState *vm, uint32_t mode, int32_t width, int32_t height);
+// Without the display library: records the mode in the scene's fullScreen; 0. The VM goes to
+// the display library alone.
+uint32_t ApplyScreenMode(qmScene *scene, VmState *vm, uint32_t mode, int32_t width, int32_t height);
 // Without the display library: the background copy alone, copied into the layer buffer.
 void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// The same for the blitter, which is handed the scene of the run alone.
+void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Without the layer engine: the background copy alone.
 void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst);
 // Without the display library: nothing is.
-bool DisplayRectCovered(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
-// The same for the blitter, which is handed the scene of the run.
-void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,
                         int32_t height);
 // Without the display library: nothing.
@@ -60,36 +61,33 @@ using qmUpdatePresenter = void (*)(qmBitmap *bitmap, qmDisplay *display, int32_t
 void SetUpdatePresenter(qmUpdatePresenter present);
 // Appends an update (any thread); the node and its bitmap now belong to the display.
 void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update);
-// Main thread: presents and frees every queued update of every display, in queue order.
-void FlushDisplayUpdates();
+// Main thread: presents and frees every queued update of every display of the scene, in queue
+// order.
+void FlushDisplayUpdates(const qmScene *scene);
 void FlushDisplayUpdatesOf(qmDisplay *display);
 // Frees a display's queued updates unshown.
 void DiscardDisplayUpdates(qmDisplay *display);
 // A cheap test for the pump's fast path: whether any thread queued an update since the last flush.
 bool DisplayUpdatesPending();
-// Without the display library: the button hooks' reset of the display's picture, else nothing.
-void ResetDisplayButtonStates(VmState *vm, qmDisplay *display);
+// Without the display library: the button entries' reset of the display's picture, else nothing.
+void ResetDisplayButtonStates(const qmScene *scene, qmDisplay *display);
 
-// The buttons a background picture owns are the event library's: it installs how they go with
-// their picture (references released) and how their pressed states are cleared. Null: no
-// buttons can exist.
-struct qmBGPic;
-struct qmPlaneSet;
+// The buttons a background picture owns are the event library's: how they go with their
+// picture (references released) and how their pressed states are cleared. Null: no buttons can
+// exist.
 struct qmButtonHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*resetStates)(qmBGPic *pic);
   void (*removeLayer)(VmState *vm, qmBGPic *pic, const void *layer);
 };
-void SetButtonHooks(const qmButtonHooks *hooks);
 void FreePictureButtons(VmState *vm, qmBGPic *pic);
 // Deletes the picture's button bound to the layer, when there is one.
 void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
 
-// The layers a background picture owns are the layers library's: it installs how they go with
-// their picture, and how the layers drawn while the display's own picture was selected with
-// SelectBGPic are released for showing when the selection ends, and how they follow a display
-// that scales layers (rendered at its scale, or back to their unscaled states). Null: no
-// layers can exist.
+// The layers a background picture owns are the layers library's: how they go with their
+// picture, how the layers drawn while the display's own picture was selected with SelectBGPic
+// are released for showing when the selection ends, and how they follow a display that scales
+// layers (rendered at its scale, or back to their unscaled states). Null: no layers can exist.
 struct qmLayerHooks {
   void (*freeAll)(VmState *vm, qmBGPic *pic);
   void (*showDeferred)(qmBGPic *pic);
@@ -97,29 +95,29 @@ struct qmLayerHooks {
   void *(*layerAt)(const qmBGPic *pic, int32_t position);
   int32_t (*describeLayer)(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden);
   int32_t (*hitLayer)(const void *layer, int32_t x, int32_t y, int32_t pixelExact);
-  uint32_t (*selectLayer)(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
-                          void **layer);
+  uint32_t (*selectLayer)(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+                          int32_t *height, void **layer);
   void (*endSelectLayer)(VmState *vm, void *layer);
   uint32_t (*rerender)(VmState *vm, qmDisplay *display, qmBGPic *pic);
   void (*resetScale)(VmState *vm, qmBGPic *pic);
 };
-void SetLayerHooks(const qmLayerHooks *hooks);
 void FreePictureLayers(VmState *vm, qmBGPic *pic);
-void ShowDeferredLayers(qmBGPic *pic);
+void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic);
 // Points the layers that show the object at a new id (the object is freed by the script and
 // lives on for them): how many layers now use the new id.
 int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to);
 // For layer buttons: the layer at a 1-based position (null when none); a layer's position
-// (-1 when it is not in the picture or the picture is null), name (empty when unnamed) and hidden switch; whether the
-// picture point (x, y) lies on the layer's box and, with pixelExact, on one of its visible
-// pixels.
-void *PictureLayerAt(const qmBGPic *pic, int32_t position);
-int32_t DescribePictureLayer(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden);
-int32_t HitPictureLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact);
-// SelectLayer: the pictures the layer at the position shows, to be drawn into (ERR_LAYERRANGE
-// when there is none); after the selection the layer is shown anew.
-uint32_t SelectPictureLayer(VmState *vm, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
-                            void **layer);
+// (-1 when it is not in the picture or the picture is null), name (empty when unnamed) and
+// hidden switch; whether the picture point (x, y) lies on the layer's box and, with pixelExact,
+// on one of its visible pixels.
+void *PictureLayerAt(const qmScene *scene, const qmBGPic *pic, int32_t position);
+int32_t DescribePictureLayer(const qmScene *scene, const qmBGPic *pic, const void *layer, const char **name,
+                             int32_t *hidden);
+int32_t HitPictureLayer(const qmScene *scene, const void *layer, int32_t x, int32_t y, int32_t pixelExact);
+// SelectLayer: the pictures the layer at the position of the scene's picture shows, to be drawn
+// into (ERR_LAYERRANGE when there is none); after the selection the layer is shown anew.
+uint32_t SelectPictureLayer(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+                            int32_t *height, void **layer);
 void EndSelectPictureLayer(VmState *vm, void *layer);
 // The picture's layers rendered at the display's scale factors: 0 or the first error.
 uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic);

@@ -8,7 +8,9 @@
 #include "graphics/bitmap.h"
 #include "graphics/transform.h"
 
-struct VmState;
+struct qmBGPic;
+struct qmDisplay;
+struct qmScene;
 
 inline constexpr int32_t kFilterSlotCount = 20;
 inline constexpr int32_t kTintFilterSlot = 16;
@@ -31,6 +33,9 @@ struct qmTransform {
   int32_t generalTransform;  // kept by the layer engine
   double scaleXEstimate, scaleYEstimate;
   double anchorX, anchorY;  // 0.0 .. 1.0 of the object's size
+  // Scale, size or rotation read before the object's size was known: FinishDisplayTags builds
+  // the matrix.
+  int32_t geometryPending;
 };
 
 struct qmShadowBlock {
@@ -56,40 +61,44 @@ struct qmDisplayTags {
   qmBorderBlock border;
   qmFilterSlot filters[kFilterSlotCount];
   int32_t effects;  // 1: only the layer engine can show the object as asked
+  // An insert position read before the picture drawn into was known: FinishDisplayTags cuts it
+  // to the picture's layers.
+  int32_t insertPending;
 };
 
-// ParseDisplayTags flags.
+// Flags of the tags readers (runtime/bindings/displaytags_reader.h).
 enum : int32_t {
-  DTAG_INIT = 1,         // start from the defaults (target size and smooth flag from the call)
-  DTAG_NEEDTABLE = 2,    // a non-table argument is an error
-  DTAG_NOSIZE = 4,       // "width" and "height" are ignored
-  DTAG_NOROTATE = 8,     // "rotate" is ignored
-  DTAG_SMOOTHROTATE = 16 // smooth scaling follows the default only for turned objects
+  DTAG_INIT = 1,          // start from the defaults (target size and smooth flag from the call)
+  DTAG_NEEDTABLE = 2,     // a non-table argument is an error
+  DTAG_NOSIZE = 4,        // "width" and "height" are ignored
+  DTAG_NOROTATE = 8,      // "rotate" is ignored
+  DTAG_SMOOTHROTATE = 16, // smooth scaling follows the default only for turned objects
+  DTAG_OBJECTLATER = 32   // the object and its picture are not known yet: FinishDisplayTags
 };
 
-// Identity matrix, scales 1.0, the default shadow (0x80000000, size 4, direction 3, radius 5,
-// sigma 5/3) and border (colour 0, size 2); everything else 0.
-void ResetDefaultDrawTags();
-void CopyDefaultTransform(qmTransform *out);
-void CopyDefaultDisplayTags(qmDisplayTags *out);
-void InitDefaultDrawTags(qmTransform *transform, qmDisplayTags *tags, int32_t width, int32_t height, int32_t smooth,
-                         int32_t flags);
-
-// Reads the table at argument index (when it is the last argument) over the records: 0 or the
-// code of the first bad key (ERR_WRONGUSAGE, ERR_TABEXPECTED, ERR_INVINSERT, ERR_NAMETOOLONG,
-// or an error of the "filters" list, ReadFilterTable).
-uint32_t ParseDisplayTags(VmState *L, int32_t index, int32_t sourceWidth, int32_t sourceHeight, int32_t width,
-                          int32_t height, int32_t smoothDefault, qmTransform *transform, qmDisplayTags *tags,
-                          int32_t flags);
-uint32_t ReadShadowOptions(VmState *L, int32_t table, qmShadowBlock *shadow, int32_t *found);
-uint32_t ReadBorderOptions(VmState *L, int32_t table, int32_t text, qmBorderBlock *border, int32_t *found);
+// The built-in defaults: identity matrix, scales 1.0, the default shadow (0x80000000, size 4,
+// direction 3, radius 5, sigma 5/3) and border (colour 0, size 2); everything else 0.
+void ResetDefaultDrawTags(qmTransform *transform, qmDisplayTags *tags);
+// The scene's defaults (SetDrawTagsDefault), which every drawing command starts from.
+void CopyDefaultTransform(const qmScene *scene, qmTransform *out);
+void CopyDefaultDisplayTags(const qmScene *scene, qmDisplayTags *out);
+void InitDefaultDrawTags(const qmScene *scene, qmTransform *transform, qmDisplayTags *tags, int32_t width,
+                         int32_t height, int32_t smooth, int32_t flags);
+// Completes what was read before the object and its picture were known: the matrix for the
+// object's width x height, and the insert position cut to one past the picture's last layer.
+void FinishDisplayTags(const qmBGPic *picture, int32_t width, int32_t height, qmTransform *transform,
+                       qmDisplayTags *tags);
+// How many layers the picture has (0 for null).
+int32_t CountPictureLayers(const qmBGPic *picture);
 
 // The matrix for a target size (0 keeps the object's), scale factors and a rotation in degrees.
 void BuildTransformMatrix(double m[4], int32_t targetWidth, int32_t targetHeight, int32_t width, int32_t height,
                           double scaleX, double scaleY, double rotation);
 // The size of a width x height picture under the matrix; both at least 1. Sizes beyond the
-// picture limit come back as they are, for the caller to refuse.
-void PredictTransformedSize(const double m[4], int32_t width, int32_t height, int64_t *widthOut, int64_t *heightOut);
+// picture limit come back as they are, for the caller to refuse. A picture of the display's
+// unscaled size drawn at its layer-scale factors gets exactly its scaled size (display may be null).
+void PredictTransformedSize(const qmDisplay *display, const double m[4], int32_t width, int32_t height,
+                            int64_t *widthOut, int64_t *heightOut);
 
 enum : int32_t { TFKIND_PIXEL = 0, TFKIND_VECTOR = 1, TFKIND_GEOMETRY = 2 };
 
@@ -103,8 +112,9 @@ struct qmTransformedImage {
 // The rectangle of the picture turned about the anchor, and where it lands when the untouched
 // rectangle would lie at (x, y). Kind TFKIND_GEOMETRY gives position and size only. 0,
 // ERR_MEM (also for a result beyond the picture limit), ERR_BRUSHTYPE for vector images (none
-// are loaded here) or the transform's error; out is written only on success.
-uint32_t TransformImageBitmaps(int32_t kind, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
+// are loaded here) or the transform's error; out is written only on success. The display is
+// PredictTransformedSize's.
+uint32_t TransformImageBitmaps(const qmDisplay *display, int32_t kind, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
                                int32_t srcX, int32_t srcY, int32_t x, int32_t y, int32_t width, int32_t height,
                                double anchorX, double anchorY, const double m[4], int32_t smooth,
                                qmTransformedImage *out);

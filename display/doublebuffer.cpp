@@ -5,9 +5,9 @@
 #include "display/bgpic.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
-#include "graphics/pacing.h"
 #include "graphics/safeblt.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -24,7 +24,7 @@ int32_t PictureHeight(const qmDisplay *d) { return d->bgpic ? d->bgpic->unscaled
 
 }  // namespace
 
-uint32_t BeginDoubleBufferCore(VmState *, qmDisplay *d, int32_t) {
+uint32_t BeginDoubleBufferCore(qmScene *scene, qmDisplay *d, int32_t) {
   switch (d->outputType) {
   case DISPOUT_BRUSH:
     if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
@@ -58,7 +58,7 @@ uint32_t BeginDoubleBufferCore(VmState *, qmDisplay *d, int32_t) {
   qmBGPic *rec = d->doubleBufferBGPic;
   const qmObjectId self{0, reinterpret_cast<uintptr_t>(rec)};
   InitSelectRecord(rec, QMTYPE_BRUSH, nullptr, 0, &self, {draw, nullptr, nullptr}, w, h, 1);
-  CurrentBGPic = rec;
+  scene->picture = rec;
   d->outputType = DISPOUT_BRUSH;
   d->doubleBuffer = 1;
   d->hardwareDoubleBuffer = 0;  // no accelerated bitmaps on this platform
@@ -68,7 +68,7 @@ uint32_t BeginDoubleBufferCore(VmState *, qmDisplay *d, int32_t) {
   return 0;
 }
 
-uint32_t FlipCore(VmState *L, qmDisplay *d, int32_t sync) {
+uint32_t FlipCore(qmDisplay *d) {
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
   qmBitmap *draw = d->backBuffer2, *present = d->backBuffer1;
   const int32_t w = draw->width, h = draw->height;
@@ -93,9 +93,7 @@ uint32_t FlipCore(VmState *L, qmDisplay *d, int32_t sync) {
       BltBitmap(draw, x0, y0, present, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
     }
   }
-  // Shown first, so that the wait that follows paces the frame just shown.
   PresentDoubleBuffer(d, 0, 0);
-  if (sync) FlushDisplayFrame(GetPlayerContext(L)->scene);
   d->dirtyCount = 0;
   return 0;
 }
@@ -134,7 +132,7 @@ uint32_t ResizePresentBuffer(qmDisplay *d, int32_t width, int32_t height) {
   return 0;
 }
 
-uint32_t EndDoubleBufferCore(qmDisplay *d) {
+uint32_t EndDoubleBufferCore(qmScene *scene, qmDisplay *d) {
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
   qmBitmap *draw = d->backBuffer2;
   if (d->backgroundCopy)
@@ -146,7 +144,7 @@ uint32_t EndDoubleBufferCore(qmDisplay *d) {
   FreeBitmap(d->backBuffer1);
   FreeBitmap(d->backBuffer2);
   d->backBuffer1 = d->backBuffer2 = nullptr;
-  CurrentBGPic = d->bgpic;
+  scene->picture = d->bgpic;
   d->outputBitmap = nullptr;
   d->outputMask = nullptr;
   d->outputAlpha = nullptr;

@@ -3,13 +3,16 @@
 #pragma once
 #include <cstdint>
 
-struct VmState;
 struct qmDisplay;
+struct qmScene;
 
-uint32_t BeginDoubleBufferCore(VmState *L, qmDisplay *display, int32_t hardware);
-// sync: wait out the rest of the frame time after showing.
-uint32_t FlipCore(VmState *L, qmDisplay *display, int32_t sync);
-uint32_t EndDoubleBufferCore(qmDisplay *display);
+// Drawing of the display goes to its draw buffer, which becomes the scene's picture.
+uint32_t BeginDoubleBufferCore(qmScene *scene, qmDisplay *display, int32_t hardware);
+// Copies what changed into the present buffer and shows it; pacing the frame is the caller's.
+uint32_t FlipCore(qmDisplay *display);
+// The draw buffer's picture stays in the display's buffers; the display's own picture becomes
+// the scene's picture again.
+uint32_t EndDoubleBufferCore(qmScene *scene, qmDisplay *display);
 // Shows the present buffer: whole, or the dirty rectangles only.
 void PresentDoubleBuffer(qmDisplay *display, int32_t whole, uint32_t flags);
 // A new black present buffer of width x height, shown whole: 0 or ERR_MEM.

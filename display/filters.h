@@ -1,12 +1,9 @@
 // The twenty picture filters that display tags and layers carry: their names and parameters,
-// the reader of a "filters" option table, and the pass that runs the enabled ones in priority
-// order over a picture.
+// and the pass that runs the enabled ones in priority order over a picture.
 #pragma once
 #include <cstdint>
 
 #include "display/displaytags.h"
-
-struct VmState;
 
 // Slot numbers; a slot's number is its index in a filter array.
 enum : int32_t {
@@ -55,8 +52,3 @@ void SetFilterDefaults(qmFilterSlot *slot, int32_t index);
 // equal priorities in slot order, each once. The kernels' results are not checked.
 void ApplyFilters(const qmFilterSlot *filters, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width,
                   int32_t height);
-// Reads table["filters"] (a list of {name, disable, priority, args} from index 0) into the
-// slots; slots no entry names keep their state. *given := 1 when a list was read. 0,
-// ERR_TABEXPECTED2, ERR_NOFILTERNAME, ERR_STRTABLEARG, ERR_UNKNOWNFILTER, ERR_TABEXPECTED or
-// ERR_NUMTABLEARG; the slots may be partly written on an error.
-uint32_t ReadFilterTable(VmState *L, int32_t table, qmFilterSlot *filters, int32_t *given);

@@ -7,14 +7,15 @@
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/outputselect.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
 #include "graphics/position.h"
 #include "graphics/safeblt.h"
-#include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 namespace {
@@ -37,19 +38,10 @@ struct qmWorkPicture {
   }
 };
 
-int32_t LayerCount(const qmBGPic *pic) {
-  int32_t n = 0;
-  if (!pic) return 0;
-  for (void *const *node = static_cast<void *const *>(pic->layers.head); node && *node;
-       node = static_cast<void *const *>(*node))
-    n++;
-  return n;
-}
-
-bool SelectedIsBrush(const qmDisplay *d, const qmObjectId *id) {
+bool SelectedIsBrush(const qmScene *scene, const qmDisplay *d, const qmObjectId *id) {
   const uint32_t out = d->outputType;
   if (out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) return false;
-  if (d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) return false;
+  if (d->doubleBuffer && scene->picture == d->doubleBufferBGPic) return false;
   const qmBGPic *sel = d->selectBGPic;
   return sel && sel->selectedType == QMTYPE_BRUSH && sel->selectedId.id == id->id &&
          sel->selectedId.handle == id->handle;
@@ -57,13 +49,14 @@ bool SelectedIsBrush(const qmDisplay *d, const qmObjectId *id) {
 
 }  // namespace
 
-bool InsertsBelowLayers(const qmDisplayTags *tags) {
-  const int32_t n = LayerCount(CurrentBGPic);
+bool InsertsBelowLayers(const qmBGPic *picture, const qmDisplayTags *tags) {
+  const int32_t n = CountPictureLayers(picture);
   return tags && tags->insertPosition > 0 && tags->insertPosition <= n;
 }
 
 uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
-  qmDisplay *d = CurrentDisplay;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
 
   // 1. The object. Drawing the brush that is being drawn into ends that selection first.
@@ -79,7 +72,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (!id.handle && id.id == 0xFFFFFFFFu) {
       pic = d->bgpic;
       if (!pic) return MissingObjectError(&id, ERR_FINDBGPIC);
-    } else if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &id, &pic, 0)) {
+    } else if (uint32_t code = FindBGPic(scene->objects, &id, &pic, 0)) {
       return code;
     }
     source = pic->unscaled;
@@ -88,12 +81,12 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (reqX == -1) reqX = req->srcX;
     if (reqY == -1) reqY = req->srcY;
   } else {
-    if (SelectedIsBrush(d, &id))
+    if (SelectedIsBrush(scene, d, &id))
       if (uint32_t code = EndSelectCore(L, d, 0)) return code;
     int32_t findFlags = (req->flags & IMGCORE_REPLACE) ? FINDBRUSH_DELETED : 0;
     if (d->doubleBuffer && d->hardwareDoubleBuffer) findFlags |= FINDBRUSH_HARDWARE;
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &brush, findFlags)) return code;
+    if (uint32_t code = FindBrush(scene->objects, &id, &brush, findFlags)) return code;
     if (req->kind == QMTYPE_BRUSHPART && brush->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
     if (d->layersOn && brush->kind == BRUSHKIND_VECTOR && brush->transformed) return ERR_TFVBRUSH;
     source = {brush->bitmap, brush->mask, brush->alpha};
@@ -107,19 +100,14 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
 
   // 3. Tags.
+  if (req->tagsError) return req->tagsError;
   qmTransform transform;
   qmDisplayTags tags;
-  if (req->transform) {
-    transform = *req->transform;
-    if (req->tags) tags = *req->tags;
-    else CopyDefaultDisplayTags(&tags);
-  } else if (req->tagsIndex) {
-    const int32_t flags = req->kind == QMTYPE_BGPICPART ? DTAG_INIT : DTAG_INIT | DTAG_NEEDTABLE;
-    if (uint32_t code = ParseDisplayTags(L, req->tagsIndex, width, height, 0, 0, 0, &transform, &tags, flags))
-      return code;
-  } else {
-    InitDefaultDrawTags(&transform, &tags, 0, 0, 0, 0);
-  }
+  if (req->transform) transform = *req->transform;
+  else InitDefaultDrawTags(scene, &transform, nullptr, 0, 0, 0, 0);
+  if (req->tags) tags = *req->tags;
+  else CopyDefaultDisplayTags(scene, &tags);
+  FinishDisplayTags(scene->picture, width, height, &transform, &tags);
 
   // 4. Position.
   int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, reqX, width, 0, transform.anchorX);
@@ -135,7 +123,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
 
   // 6. A selected mask or alpha channel is made ready before the first drawing into it.
   if (d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)
-    if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
+    if (uint32_t code = PrepareMaskOrAlphaOutput(scene)) return code;
 
   qmWorkPicture pic;
   pic.bitmap = source.bitmap;
@@ -153,7 +141,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   if (!identity && !asLayer) {
     qmTransformedImage t{};
     const int32_t left0 = x - int32_t(width * transform.anchorX), top0 = y - int32_t(height * transform.anchorY);
-    if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, pic.bitmap, pic.mask, pic.alpha, srcX, srcY, left0, top0, width,
+    if (uint32_t code = TransformImageBitmaps(d, TFKIND_PIXEL, pic.bitmap, pic.mask, pic.alpha, srcX, srcY, left0, top0, width,
                                               height, transform.anchorX, transform.anchorY, transform.matrix,
                                               transform.smooth, &t))
       return code;
@@ -256,14 +244,14 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
 
   // 10. Drawing.
   if (req->flags & (IMGCORE_REPLACE | IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden) return 0;
-  if (d->layersOn && InsertsBelowLayers(&tags)) return 0;
+  if (d->layersOn && InsertsBelowLayers(scene->picture, &tags)) return 0;
   const int32_t left = x - int32_t(width * transform.anchorX);
   const int32_t top = y - int32_t(height * transform.anchorY);
   if (d->outputType == DISPOUT_BGPIC) return 0;  // the layer refresh shows it
   if (d->outputType == DISPOUT_DISPLAY && d->scaleLayer && d->scaleWidth && d->scaleHeight &&
       !(d->scaleX == 1.0 && d->scaleY == 1.0))
     return 0;
-  const qmBGPic *target = CurrentBGPic;
+  const qmBGPic *target = scene->picture;
   const int32_t targetWidth = target ? target->unscaledWidth : d->width;
   const int32_t targetHeight = target ? target->unscaledHeight : d->height;
   if (d->doubleBuffer) AddDirtyRect(d, left, top, width, height, targetWidth, targetHeight);

@@ -5,9 +5,10 @@
 #include <cstdint>
 
 #include "display/displaytags.h"
-#include "runtime/cmdargs.h"
+#include "runtime/objectid.h"
 
 struct VmState;
+struct qmBGPic;
 struct qmTextRequest;
 struct qmShapeLayerData;
 
@@ -37,9 +38,12 @@ struct qmImageRequest {
   int32_t srcX, srcY;     // parts: the rectangle inside the object
   int32_t x, y;           // background-picture parts: -1 is the source position
   int32_t width, height;  // brushes: ignored, the brush's size
-  int32_t tagsIndex;      // argument index of the tags table, or 0
-  const qmTransform *transform;  // given records replace the tags table
+  // The display tags read by the handler (runtime/bindings/displaytags_reader.h), finished here
+  // against the object; null: the scene's defaults. A bad tags table's code comes after the
+  // object's own checks.
+  const qmTransform *transform;
   const qmDisplayTags *tags;
+  uint32_t tagsError;
   qmPictureOut *pictureOut;      // or null: the picture is drawn
   uint32_t flags;                // IMGCORE_*
 };
@@ -73,6 +77,6 @@ struct qmImageLayer {
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed
 // unless it went to the caller through pictureOut.
 uint32_t DisplayImageCore(VmState *L, const qmImageRequest *request);
-// Whether a picture inserted at the tags' position would lie under layers of the current
-// picture: then only the layer refresh may show it, never a direct blit.
-bool InsertsBelowLayers(const qmDisplayTags *tags);
+// Whether a picture inserted at the tags' position would lie under layers of the picture drawn
+// into: then only the layer refresh may show it, never a direct blit.
+bool InsertsBelowLayers(const qmBGPic *picture, const qmDisplayTags *tags);

@@ -7,6 +7,7 @@
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/safeblt.h"
@@ -25,9 +26,9 @@ bool SameTarget(const qmBGPic *sel, uint32_t type, const qmObjectId *id, int32_t
          sel->selectedId.handle == id->handle;
 }
 
-// Whether an open display shows the picture.
-bool ShownByOpenDisplay(const qmBGPic *pic) {
-  for (const qmDisplay *d = DisplayList; d; d = d->next)
+// Whether an open display of the scene shows the picture.
+bool ShownByOpenDisplay(const qmScene *scene, const qmBGPic *pic) {
+  for (const qmDisplay *d = scene->displays; d; d = d->next)
     if (d->bgpic == pic && d->state != DISPSTATE_CLOSED) return true;
   return false;
 }
@@ -63,9 +64,9 @@ uint32_t SyncImageSets(qmBGPic *pic) {
 }
 
 // A selected brush gets the plane that drawing into its mask or alpha channel needs.
-uint32_t PrepareBrushOutput(VmState *L, qmDisplay *d, qmBGPic *sel, uint32_t out) {
+uint32_t PrepareBrushOutput(const qmScene *scene, qmDisplay *d, qmBGPic *sel, uint32_t out) {
   qmBrush *b = nullptr;
-  if (uint32_t code = FindBrush(ObjectRegistryOf(L), &sel->selectedId, &b, FINDBRUSH_MODIFY)) return code;
+  if (uint32_t code = FindBrush(scene->objects, &sel->selectedId, &b, FINDBRUSH_MODIFY)) return code;
   if (out == DISPOUT_MASK) {
     if (!b->mask) {
       qmMask *mask = AllocMask(b->width, b->height, 0);
@@ -124,7 +125,8 @@ void RestoreDisplayAfterSelect(qmDisplay *d) {
 
 uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id, uint32_t outputType, int32_t frame,
                           uint32_t mode, uint32_t comboValue) {
-  qmDisplay *d = CurrentDisplay;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
   if (d->outputType == outputType && SameTarget(d->selectBGPic, objectType, id, frame)) return 0;
   if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
@@ -136,9 +138,9 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   switch (objectType) {
   case QMTYPE_BGPIC: {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), id, &pic, 0)) return code;
+    if (uint32_t code = FindBGPic(scene->objects, id, &pic, 0)) return code;
     if (pic->kind == 1 && pic->pluginImage) return ERR_BGPICTYPE;
-    if (ShownByOpenDisplay(pic)) return ERR_SELECTBGPIC2;
+    if (ShownByOpenDisplay(scene, pic)) return ERR_SELECTBGPIC2;
     planes = pic->master;
     width = pic->masterWidth;
     height = pic->masterHeight;
@@ -147,7 +149,7 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   }
   case QMTYPE_BRUSH: {
     qmBrush *brush = nullptr;
-    if (uint32_t code = FindBrush(ObjectRegistryOf(L), id, &brush, FINDBRUSH_NOVECTOR)) return code;
+    if (uint32_t code = FindBrush(scene->objects, id, &brush, FINDBRUSH_NOVECTOR)) return code;
     planes = {brush->bitmap, brush->mask, brush->alpha};
     width = brush->width;
     height = brush->height;
@@ -157,7 +159,7 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   // Anims and layers are found by their own libraries.
   case QMTYPE_ANIM: return MissingObjectError(id, ERR_FINDANIM);
   case QMTYPE_LAYER:
-    if (uint32_t code = SelectPictureLayer(L, int32_t(id->id), &planes, &width, &height, &record)) return code;
+    if (uint32_t code = SelectPictureLayer(scene, int32_t(id->id), &planes, &width, &height, &record)) return code;
     break;
   default: return ERR_WRONGUSAGE;
   }
@@ -171,7 +173,7 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
   sel->selectedId = *id;
   sel->header.id = id->id;
   sel->header.handle = id->handle;
-  CurrentBGPic = sel;
+  scene->picture = sel;
   SaveDisplayForSelect(d, outputType, width);
   d->outputType = outputType;
   if (d->doubleBuffer) {
@@ -190,26 +192,26 @@ uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id,
     if (mode == SELMODE_COMBO) {
       d->outputMask = planes.mask;
       d->outputAlpha = planes.alpha;
-      OutputComboValue = comboValue;
+      scene->outputCombo = comboValue;
     }
   }
   return 0;
 }
 
-uint32_t PrepareMaskOrAlphaOutput(VmState *L) {
-  qmDisplay *d = CurrentDisplay;
-  if (!d || (d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic)) return 0;
+uint32_t PrepareMaskOrAlphaOutput(const qmScene *scene) {
+  qmDisplay *d = scene->current;
+  if (!d || (d->doubleBuffer && scene->picture == d->doubleBufferBGPic)) return 0;
   const uint32_t out = d->outputType;
   qmBGPic *sel = d->selectBGPic;
   if ((out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) || !sel || sel->prepared) return 0;
-  if (sel->selectedType == QMTYPE_BRUSH) return PrepareBrushOutput(L, d, sel, out);
+  if (sel->selectedType == QMTYPE_BRUSH) return PrepareBrushOutput(scene, d, sel, out);
   if (sel->selectedType == QMTYPE_LAYER) {  // the layer's own pictures, drawn as they are
     sel->prepared = 1;
     return 0;
   }
   if (sel->selectedType != QMTYPE_BGPIC) return ERR_WRONGUSAGE;
   qmBGPic *pic = nullptr;
-  if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY))
+  if (uint32_t code = FindBGPic(scene->objects, &sel->selectedId, &pic, FINDBGPIC_MODIFY | FINDBGPIC_NOCOPY))
     return code;
   qmPlaneSet &m = pic->master;
   // Sets that share a plane of the master follow it when it is made or dropped.
@@ -256,19 +258,20 @@ uint32_t PrepareMaskOrAlphaOutput(VmState *L) {
 }
 
 uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   const uint32_t previous = d->outputType;
   qmBGPic *sel = d->selectBGPic;
   uint32_t code = 0;
   if (sel && (previous == DISPOUT_BRUSH || previous == DISPOUT_MASK || previous == DISPOUT_ALPHA) &&
-      !(d->doubleBuffer && CurrentBGPic == d->doubleBufferBGPic) && sel->selectedType == QMTYPE_BGPIC) {
+      !(d->doubleBuffer && scene->picture == d->doubleBufferBGPic) && sel->selectedType == QMTYPE_BGPIC) {
     qmBGPic *pic = nullptr;
-    if (FindBGPic(ObjectRegistryOf(L), &sel->selectedId, &pic, FINDBGPIC_DELETED) == 0 && sel->modified)
+    if (FindBGPic(scene->objects, &sel->selectedId, &pic, FINDBGPIC_DELETED) == 0 && sel->modified)
       code = SyncImageSets(pic);
     sel->selectedType = 0;
     sel->modified = 0;
   }
   if (d->doubleBufferPaused) {
-    CurrentBGPic = d->doubleBufferBGPic;
+    scene->picture = d->doubleBufferBGPic;
     d->outputBitmap = d->backBuffer2;
     d->outputMask = nullptr;
     d->outputAlpha = nullptr;
@@ -282,8 +285,8 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
   d->outputMask = nullptr;
   d->outputAlpha = nullptr;
   d->outputType = DISPOUT_DISPLAY;
-  if (previous == DISPOUT_BGPIC && CurrentBGPic == d->bgpic) {
-    ShowDeferredLayers(d->bgpic);
+  if (previous == DISPOUT_BGPIC && scene->picture == d->bgpic) {
+    ShowDeferredLayers(scene, d->bgpic);
     if (!noRefresh && d->dirtyRects) {
       MergeDirtyRects(d);
       const int32_t w = d->bgpic ? d->bgpic->unscaledWidth : d->width;
@@ -300,7 +303,7 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
       d->dirtyCount = 0;
     }
   }
-  CurrentBGPic = d->bgpic;
+  scene->picture = d->bgpic;
   RestoreDisplayAfterSelect(d);
   // A selected layer shows what was drawn into it once the display is the output again.
   if (sel && sel->selectedType == QMTYPE_LAYER && previous == DISPOUT_BRUSH) {

@@ -7,6 +7,10 @@
 namespace {
 // The scene outside a run (tests that draw without one).
 qmScene gOutsideRun{};
+[[maybe_unused]] const bool kOutsideDefaultsReady = [] {
+  ResetDefaultDrawTags(&gOutsideRun.defaultTransform, &gOutsideRun.defaultTags);
+  return true;
+}();
 }  // namespace
 
 qmScene *ActiveScene = &gOutsideRun;
@@ -15,8 +19,8 @@ uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
   auto *scene = new (std::nothrow) qmScene{};
   if (!scene) return ERR_MEM;
   scene->objects = objects;
+  ResetDefaultDrawTags(&scene->defaultTransform, &scene->defaultTags);
   ActiveScene = scene;
-  ResetDefaultDrawTags();
   *out = scene;
   return 0;
 }

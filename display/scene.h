@@ -11,6 +11,9 @@ struct qmDisplay;
 struct qmBGPic;
 struct qmMutex;
 struct qmObjectRegistry;
+struct qmDisplayOps;
+struct qmLayerHooks;
+struct qmButtonHooks;
 
 struct qmScene {
   qmObjectRegistry *objects;  // the run's object lists
@@ -27,6 +30,11 @@ struct qmScene {
   // What every drawing command starts from; SetDrawTagsDefault replaces them.
   qmTransform defaultTransform;
   qmDisplayTags defaultTags;
+  // What other libraries answer for the display engine (display/displayops.h), filled by the
+  // player's wiring; null: the least behaviour each call describes.
+  const qmDisplayOps *displayOps;
+  const qmLayerHooks *layerHooks;
+  const qmButtonHooks *buttonHooks;
 };
 
 // 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.

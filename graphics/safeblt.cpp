@@ -5,6 +5,7 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/displaywindow.h"
 #include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -12,7 +13,6 @@
 #include "graphics/graphics/clipregion.h"
 #include "graphics/geometry.h"
 #include "graphics/output.h"
-#include "platform/present.h"
 
 namespace {
 

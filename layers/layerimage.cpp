@@ -238,7 +238,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   // Rendered for the display scale, the picture lies where the caller put N's corner.
   const bool scaled = flags & LRENDER_SCALED;
   qmTransformedImage t{};
-  if (uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
+  if (uint32_t code = TransformImageBitmaps(CurrentDisplay, TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
                                             scaled ? N->x : base->x, scaled ? N->y : base->y, base->width,
                                             base->height, layer->anchorX, layer->anchorY, m, transform->smooth, &t))
     return code;

@@ -96,7 +96,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
       state->y = state->anchoredY - dy;
     }
   } else {
-    CopyDefaultTransform(&layer->transform);
+    CopyDefaultTransform(ActiveScene, &layer->transform);
   }
   if (id) layer->object = layer->origin = *id;
 

@@ -96,7 +96,7 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   const double px = (scaled ? N->x : base->x) + base->width * ax, py = (scaled ? N->y : base->y) + base->height * ay;
   const auto cx = int32_t(std::lround(px - box.width * ax)), cy = int32_t(std::lround(py - box.height * ay));
   qmTransformedImage t{};
-  const uint32_t code = TransformImageBitmaps(TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, cx, cy, box.width,
+  const uint32_t code = TransformImageBitmaps(CurrentDisplay, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, cx, cy, box.width,
                                               box.height, ax, ay, rest, transform->smooth, &t);
   FreeTextBox(&box);
   if (code) return code;

@@ -20,6 +20,8 @@
 #include "layers/layers/layerargs.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
+#include "runtime/bindings/displaytags_reader.h"
+#include "runtime/bindings/filters_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

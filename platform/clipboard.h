@@ -18,7 +18,7 @@ enum : int32_t {
 // text. ERR_CLIPOPEN when the clipboard cannot be reached, ERR_MEM.
 uint32_t ReadClipboard(int32_t *kind, char **text);
 uint32_t PeekClipboardKind(int32_t *kind);
-// 0 or ERR_CLIPWRITE. Both tell every display that watches the clipboard.
+// 0 or ERR_CLIPWRITE. The caller tells whoever watches the clipboard.
 uint32_t WriteClipboardText(const char *text);
 uint32_t ClearPlatformClipboard();
 
@@ -42,7 +42,7 @@ struct qmClipboardPicture {
   int32_t hasAlpha;
 };
 
-// 0 or ERR_CLIPWRITE (or the coder's error); tells every display that watches the clipboard.
+// 0 or ERR_CLIPWRITE (or the coder's error); the caller tells whoever watches the clipboard.
 uint32_t WriteClipboardImage(const uint32_t *argb, int32_t width, int32_t height, int32_t hasAlpha);
 // 0 with the picture, ERR_CLIPREAD when the clipboard holds none that can be read, ERR_MEM.
 uint32_t ReadClipboardImage(uint32_t **argb, int32_t *width, int32_t *height, int32_t *hasAlpha);

@@ -5,9 +5,6 @@
 
 #include "platform/time.h"
 
-struct qmBitmap;
-struct qmDisplay;
-
 // Starts the backend's video and event subsystems once (the first window or wait calls it too):
 // 0, or ERR_XDISPLAY when there is no desktop to talk to.
 uint32_t InitDesktop();
@@ -27,16 +24,16 @@ enum : int32_t {
 };
 
 // 8 CtrlCQuit, 9 LeftMouseQuit, 10 EscapeQuit; 16 the frame-rate limit (0 off). Others ignored.
-void SetPlatformAttr(qmDisplay *display, int32_t selector, int32_t value);
-// 5 screen depth; 6/7 pointer position in the display's content; 12/13 16; 14/15 desktop size;
-// 16 current frame rate; 20 1; 22 the height above the work area; 23 fills object (a
-// rectangle of four int32) with the work area. Other selectors go to the bitmap attribute query
-// for a non-null object, else 0.
+void SetPlatformAttr(int32_t selector, int32_t value);
+// 5 screen depth; 6/7 pointer position in the content of the window whose owner is object;
+// 12/13 16; 14/15 desktop size; 16 current frame rate; 20 1; 22 the height above the work area;
+// 23 fills object (a rectangle of four int32) with the work area. Other selectors 0.
 int32_t GetPlatformAttr(void *object, int32_t selector);
 
-// The rectangle of what the desktop shows, in a new bitmap (FreeBitmap), or null when the
-// desktop cannot be read (no X server), the rectangle is not wholly on it, or memory runs out.
-qmBitmap *GrabScreenPixels(int32_t x, int32_t y, int32_t width, int32_t height);
+// The rectangle of what the desktop shows as width x height words 0x00RRGGBB, rows without
+// gaps (MemFree), or null when the desktop cannot be read (no X server), the rectangle is not
+// wholly on it, or memory runs out.
+uint32_t *ReadScreenPixels(int32_t x, int32_t y, int32_t width, int32_t height);
 
 // Frame-rate state: the screen's refresh rate (60 when unknown) and the value frames are paced
 // at (the refresh rate, or the script's limit).

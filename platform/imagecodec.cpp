@@ -12,7 +12,6 @@
 #include <algorithm>
 #include <cstring>
 
-#include "graphics/bitmap.h"
 #include "platform/errorarg.h"
 #include "platform/file.h"
 #include "platform/memory.h"
@@ -332,7 +331,7 @@ uint32_t CheckImageSize(int64_t width, int64_t height, uint64_t fileBytes) {
   const uint64_t plausible =
       fileBytes > (uint64_t(1) << 40) ? UINT64_MAX : std::max<uint64_t>(uint64_t(1) << 20, fileBytes << 14);
   if (pixels > plausible) return ERR_LOADPICTURE2;
-  if (width > QM_MAX_PLANE_SIDE || height > QM_MAX_PLANE_SIDE || int64_t(pixels) > kMaxImagePixels) return ERR_MEM;
+  if (width > kMaxImageSide || height > kMaxImageSide || int64_t(pixels) > kMaxImagePixels) return ERR_MEM;
   return 0;
 }
 

@@ -11,8 +11,9 @@ struct qmImageData {
   uint64_t length;
 };
 
-// Largest picture a reader delivers: each side 1..QM_MAX_PLANE_SIDE and at most this many
-// pixels (512 MiB of pixel words).
+// Largest picture a reader delivers: each side 1..kMaxImageSide (the planes' own limit,
+// QM_MAX_PLANE_SIDE) and at most this many pixels (512 MiB of pixel words).
+inline constexpr int32_t kMaxImageSide = int32_t(1) << 28;
 inline constexpr int64_t kMaxImagePixels = int64_t(1) << 27;
 
 // 0 when a picture of width x height, encoded in fileBytes bytes, may be allocated. A side of

@@ -1,11 +1,11 @@
-// The mouse pointer of each display: the system arrow, the built-in pointer, the empty pointer
-// while hidden, or a picture of the script's. A display's window record keeps its current
-// pointer and its hidden flag; the choice shows whenever the window has the pointer or the
+// The mouse pointer of each window: the system arrow, the built-in pointer, the empty pointer
+// while hidden, or a picture of the script's. The window record keeps its current pointer and
+// its hidden flag; the choice shows whenever the window has the pointer or the
 // focus.
 #pragma once
 #include <cstdint>
 
-struct qmDisplay;
+struct qmPlatformWindow;
 
 enum : int32_t {
   PLATPTR_SYSTEM = 0,   // the system arrow
@@ -26,20 +26,18 @@ void FreePlatformPointer(void *image);
 // The built-in pointer's picture: kBuiltinPointerSize squared ARGB words; hotspot the centre.
 void DrawBuiltinPointer(uint32_t *argb);
 
-// kind PLATPTR_SYSTEM or PLATPTR_BUILTIN, or any other kind with image: becomes the display's
+// kind PLATPTR_SYSTEM or PLATPTR_BUILTIN, or any other kind with image: becomes the window's
 // pointer and is shown; its hidden flag is cleared. owner is the script's record that chose it
 // (null for none), kept beside it for PlatformPointerOwner.
-void SetPlatformPointer(qmDisplay *display, void *image, int32_t kind, void *owner);
-void ShowPlatformPointer(qmDisplay *display);
-void HidePlatformPointer(qmDisplay *display);
-// Puts the pointer at (x, y) of the display's content.
-void MovePointerTo(qmDisplay *display, int32_t x, int32_t y);
+void SetPlatformPointer(qmPlatformWindow *window, void *image, int32_t kind, void *owner);
+void ShowPlatformPointer(qmPlatformWindow *window);
+void HidePlatformPointer(qmPlatformWindow *window);
+// Puts the pointer at (x, y) of the window's content.
+void MovePointerTo(qmPlatformWindow *window, int32_t x, int32_t y);
 // The system arrow for every window; at the end of the run.
 void RestorePlatformPointer();
-// Whether the display's pointer is hidden, and the image it shows (null: the system arrow or
+// Whether the window's pointer is hidden, and the image it shows (null: the system arrow or
 // the built-in pointer by kind).
-int32_t PlatformPointerHidden(const qmDisplay *display);
-void *PlatformPointerImage(const qmDisplay *display);
-void *PlatformPointerOwner(const qmDisplay *display);
-// Called by the window handler when the pointer enters the window or the window gets the focus.
-void ApplyDisplayPointer(qmDisplay *display);
+int32_t PlatformPointerHidden(const qmPlatformWindow *window);
+void *PlatformPointerImage(const qmPlatformWindow *window);
+void *PlatformPointerOwner(const qmPlatformWindow *window);

@@ -1,32 +1,44 @@
-// Presentation: rectangles of 32-bit back buffers into a display's window, optionally scaled,
-// and the pacing of frames.
+// Presentation: rectangles of 32-bit pictures into a window, optionally scaled, and the pacing
+// of frames.
 #pragma once
 #include <cstdint>
 
-struct qmBitmap;
-struct qmDisplay;
-struct VmState;
+struct qmPlatformWindow;
 
 enum : uint32_t {
-  PRESENT_EVEN_IF_CLOSED = 16,
-  PRESENT_NO_MOVIE_CLIP = 32,
+  PIXELS_XRGB_BYTES = 1,  // four bytes a pixel: unused, red, green, blue
 };
 
-// Copies the source rectangle to (dstX, dstY) of the display's picture (the picture offset is
-// added). With both scaled sizes non-zero the source rectangle is stretched, nearest neighbour,
-// to scaledWidth x scaledHeight at the picture offset. Nothing unless the display is open or
-// flag 16 is given. The pixels reach the screen at the next frame end or pump.
-void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t dstX,
-                       int32_t dstY, int32_t width, int32_t height, int32_t scaledWidth, int32_t scaledHeight,
-                       uint32_t flags);
+// A plain view of someone's pixels.
+struct qmPixelView {
+  const uint32_t *pixels;
+  int32_t width, height;
+  int32_t pitch;    // bytes from one row to the next
+  uint32_t format;  // PIXELS_*
+};
+
+// What goes where: the source rectangle, its place in the picture, and a scaled size.
+struct qmPresentRect {
+  int32_t srcX, srcY;
+  int32_t dstX, dstY;
+  int32_t width, height;
+  int32_t scaledWidth, scaledHeight;  // both non-zero: stretched to this size at the offset
+};
+
+// Copies the source rectangle to (dstX, dstY) of the picture, which begins at (offsetX,
+// offsetY) of the window's content. With both scaled sizes non-zero the source rectangle is
+// stretched, nearest neighbour, to scaledWidth x scaledHeight at the offset. Nothing unless the
+// window is open. The pixels reach the screen at the next frame end or pump.
+void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *pixels, const qmPresentRect *rect,
+                         int32_t offsetX, int32_t offsetY);
 // Ends a frame: pushes the changed rectangles to the screen (with a frame-rate limit above the
 // refresh rate at most once per refresh period), then sleeps the rest of the frame time.
-void FlushDisplayWindow(VmState *vm, qmDisplay *display);
+void FlushWindowFrame(qmPlatformWindow *window);
 // Pushes every window's pending rectangles, under the same once-per-refresh rule.
 void PushPendingWindowUpdates();
 
-// Direct drawing into the window (picture offset added; only while open). Colour $RRGGBB.
-void FillPlatformRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb);
-void PlotPlatformPixel(qmDisplay *display, int32_t x, int32_t y, uint32_t rgb);
-void DrawPlatformLine(qmDisplay *display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t rgb);
-
+// Direct drawing into the window at the picture offset. Colour $RRGGBB.
+void FillWindowRect(qmPlatformWindow *window, int32_t offsetX, int32_t offsetY, int32_t x, int32_t y,
+                    int32_t width, int32_t height, uint32_t rgb);
+void DrawWindowLine(qmPlatformWindow *window, int32_t offsetX, int32_t offsetY, int32_t x1, int32_t y1, int32_t x2,
+                    int32_t y2, uint32_t rgb);

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-#include "runtime/cmdargs.h"
+#include "runtime/objectid.h"
 
 enum : uint32_t {
   TIMER_INTERVAL = 0,

@@ -1,43 +1,72 @@
-// The platform half of a display: its window record and what is done with its window; and the
-// screen's modes and work area.
+// The platform half of a window: the record the backend keeps for each of the player's windows,
+// what is done with the window, and the screen's modes and work area. Each record belongs to an
+// owner (the caller's record shown in the window), handed back in every report about it.
 #pragma once
 #include <cstdint>
 
-struct qmDisplay;
-struct qmBitmap;
-struct qmMask;
-struct VmState;
-
-// The window record hangs off qmDisplay::platform; only the backend knows its fields.
+// Only the backend knows its fields.
 struct qmPlatformWindow;
 
-// Allocates the window record and hangs it off the display: 0 or ERR_MEM.
-uint32_t CreatePlatformWindowRecord(VmState *vm, qmDisplay *display);
-void FreePlatformWindowRecord(qmDisplay *display);
-// The last pointer position in the window's content, as the window handler recorded it; the
-// display must have a window record.
-void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y);
-// Where the open window's frame begins on the desktop (its content less the frame's left and
-// top widths); the display's own x and y while no window is open.
-void GetPlatformWindowPosition(const qmDisplay *display, int32_t *x, int32_t *y);
-// Frame widths into the display: all 0 when borderless or when the window system tells none.
-void GetWindowFrameWidths(qmDisplay *display);
-// Opens and shows the window at the display's position and size plus frame, with title and
-// flags, full screen while FullScreenActive: 0, ERR_MEM, ERR_XDISPLAY or ERR_WINDOW.
-uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *shapeBrush, qmMask *shapeAlpha);
-void ClosePlatformWindow(qmDisplay *display);
-void SetPlatformWindowBounds(qmDisplay *display);
-void MovePlatformWindow(qmDisplay *display);
-void SetPlatformWindowTitle(qmDisplay *display);
-// Ignored in full screen; 0.
-uint32_t MinimizePlatformWindow(qmDisplay *display, int32_t minimize);
-void ActivatePlatformWindow(qmDisplay *display);
-uint32_t SetDropTarget(qmDisplay *display);
+enum : uint32_t {
+  WINDOW_BORDERLESS = 0x1,
+  WINDOW_SIZEABLE = 0x2,
+};
+
+// Where a window stands: the whole window's left and top (a special position, -15001 or less or
+// 95001 or more, centres it), the content size, and the frame's left and top widths.
+struct qmWindowPlace {
+  int32_t x, y, width, height;
+  int32_t frameLeft, frameTop;
+};
+
+// How a window opens.
+struct qmWindowOpening {
+  qmWindowPlace place;
+  uint32_t flags;       // WINDOW_*
+  const char *title;    // ISO Latin-1
+  int32_t fullScreen;   // 1: the window covers the screen
+  int32_t show;         // 1: raised and given the focus
+  int32_t mayCentre;    // 1: in full screen a picture smaller than the screen is centred
+};
+
+// Which part of a borderless window's content the owner gives over to the window system:
+// 1 drags the window, 2 sizes it, 0 neither. Called on the main thread while events are read.
+using qmWindowRegionHit = int32_t (*)(void *owner, int32_t x, int32_t y);
+
+// A record for the owner, not yet with a window: 0 or ERR_MEM.
+uint32_t NewSystemWindow(void *owner, qmWindowRegionHit regionHit, qmPlatformWindow **out);
+// Closes the window when open and frees the record.
+void FreeSystemWindow(qmPlatformWindow *window);
+void *SystemWindowOwner(const qmPlatformWindow *window);
+// Whether the record has its window open.
+bool SystemWindowOpen(const qmPlatformWindow *window);
+
+// The last pointer position in the window's content, as the window handler recorded it.
+void GetSystemWindowPointer(const qmPlatformWindow *window, int32_t *x, int32_t *y);
+// The open window's content position on the desktop: 1, or 0 while no window is open.
+int32_t GetSystemWindowPosition(const qmPlatformWindow *window, int32_t *x, int32_t *y);
+// Frame widths {left, top, left + right, top + bottom}: all 0 when borderless, without an open
+// window or when the window system tells none.
+void GetSystemWindowFrame(const qmPlatformWindow *window, uint32_t flags, int32_t frame[4]);
+// Opens and shows the window: 0, ERR_MEM, ERR_XDISPLAY or ERR_WINDOW. A full-screen window
+// whose picture the platform centres sets *offsetX and *offsetY to the picture's offset.
+uint32_t OpenSystemWindow(qmPlatformWindow *window, const qmWindowOpening *opening, int32_t *offsetX,
+                          int32_t *offsetY);
+// 1 when the window had centred its picture (the owner's offset goes back to 0), else 0.
+int32_t CloseSystemWindow(qmPlatformWindow *window);
+// Size and place (not in full screen).
+void SetSystemWindowBounds(qmPlatformWindow *window, const qmWindowPlace *place);
+void MoveSystemWindow(qmPlatformWindow *window, const qmWindowPlace *place);
+void SetSystemWindowTitle(qmPlatformWindow *window, const char *title);
+// Ignored while the window covers the screen; 0.
+uint32_t MinimizeSystemWindow(qmPlatformWindow *window, int32_t minimize);
+void ActivateSystemWindow(qmPlatformWindow *window);
+uint32_t SetSystemWindowDropTarget(qmPlatformWindow *window);
 int32_t IsDisplaySizeSupported();
-void UpdatePlatformWindow(qmDisplay *display);
-void WakeForPointerMove(qmDisplay *display);
-// The display whose window has this window-system id, or null.
-qmDisplay *FindDisplayOfWindow(uint32_t windowId);
+void UpdateSystemWindow(qmPlatformWindow *window);
+// 1 when the window covers the whole desktop in the desktop's own mode (no screen mode was
+// switched to), with the window's content size; else 0.
+int32_t GetSystemWindowDesktopSize(const qmPlatformWindow *window, int32_t *width, int32_t *height);
 
 // The main screen's modes: with null the count of all modes (a bound for the buffer); with a
 // buffer each distinct {width, height} once, and their number.
@@ -48,9 +77,6 @@ int32_t ListDisplayModes(int32_t *pairs);
 uint32_t SwitchDisplayMode(int32_t width, int32_t height, int32_t depth);
 // Full-screen windows opened from now on use the desktop's own mode; 0.
 uint32_t RestoreDisplayMode();
-// 1 when the display's window covers the whole desktop in the desktop's own mode (no screen mode
-// was switched to), with the window's content size; else 0.
-int32_t GetDesktopFullScreenSize(const qmDisplay *display, int32_t *width, int32_t *height);
 // The desktop shell cannot be hidden here; a mode other than 0 raises the program's windows.
 void SetFullscreenUIMode(int32_t mode);
 // The main screen's usable area {x, y, width, height}.

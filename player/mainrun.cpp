@@ -4,7 +4,6 @@
 #include <cstring>
 
 #include "platform/memory.h"
-#include "display/display/displaylib.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/declarations.h"
@@ -16,6 +15,7 @@
 #include "player/programfile.h"
 #include "player/shutdown.h"
 #include "player/startup.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/errreport.h"
@@ -123,8 +123,9 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   const bool displays = vm_type(L, -1) == VM_TFUNCTION;
   vm_pop(L, 1);
   const qmDisplaySettings &ds = applet->settings;
-  if (displays)
-    if (uint32_t e = OpenFirstDisplay(L, ds.displayMode, ds.screenWidth, ds.screenHeight)) return e;
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (displays && ctx->openFirstDisplay)
+    if (uint32_t e = ctx->openFirstDisplay(L, ds.displayMode, ds.screenWidth, ds.screenHeight)) return e;
   SetTag(RTTAG_LINEINFO, 1);
   return CallScriptMain(L);
 }

@@ -8,20 +8,23 @@
 #include "display/display/displaylib.h"
 #include "display/scene.h"
 #include "display/displayops.h"
+#include "display/displaywindow.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
 #include "layers/layers/lib_layers.h"
 #include "layers/objectlayers.h"
+#include "media/sound/channels.h"
 #include "media/sound/lib_sound.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
-#include "platform/eventpump.h"
 #include "platform/imagecodec.h"
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
+#include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
+#include "player/event/event_pump.h"
 #include "player/event/lib_event.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
@@ -80,6 +83,18 @@ uint32_t DecodeClipboardPicture(const uint8_t *data, size_t size, uint32_t **arg
 
 const qmClipboardImageCoder kClipboardCoder = {EncodeClipboardPng, DecodeClipboardPicture};
 
+// A change the script made to the clipboard reaches the displays that watch it at once.
+uint32_t TellClipboardChange(VmState *L, uint32_t code) {
+  if (!code) TellClipboardWatchers(GetPlayerContext(L)->scene);
+  return code;
+}
+
+uint32_t WriteClipboardTextAndTell(VmState *L, const char *text) {
+  return TellClipboardChange(L, WriteClipboardText(text));
+}
+
+uint32_t ClearClipboardAndTell(VmState *L) { return TellClipboardChange(L, ClearPlatformClipboard()); }
+
 uint32_t WriteBrushToClipboard(VmState *L, const qmObjectId *id) {
   qmBrush *brush = nullptr;
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), id, &brush, 0)) return code;
@@ -88,7 +103,7 @@ uint32_t WriteBrushToClipboard(VmState *L, const qmObjectId *id) {
   if (!argb) return ERR_MEM;
   uint32_t code = WriteClipboardImage(argb, brush->width, brush->height, hasAlpha);
   MemFree(argb);
-  return code;
+  return TellClipboardChange(L, code);
 }
 
 // GetClipboard's picture becomes a brush of an automatic id.
@@ -135,8 +150,8 @@ void WireRequesters(qmSystemServices *sys) {
   c.pushImageAsBrush = PushClipboardPictureAsBrush;
   SetClipboardImageCoder(&kClipboardCoder);
   c.peek = PeekClipboardKind;
-  c.writeText = WriteClipboardText;
-  c.clear = ClearPlatformClipboard;
+  c.writeText = WriteClipboardTextAndTell;
+  c.clear = ClearClipboardAndTell;
 }
 
 }  // namespace
@@ -155,11 +170,15 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   WireDisplayServices(L);
   WireLibraryServices(L);
   ctx->serviceEvents = ServiceEvents;
+  ctx->pumpEvents = PumpEvents;
+  ctx->waitEvents = WaitEvents;
+  ctx->deliverAudioEvents = ServiceAudioEvents;
+  ctx->updateAudioChannels = UpdateAudioChannels;
   ctx->showErrorRequester = ShowErrorRequester;
   SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it
   if (qmSystemServices *sys = ctx->system) {
     // Waits pump events, so that a quit ends them.
-    sys->timedWait = WaitWithEventTimer;
+    sys->timedWait = WaitEvents;
     WireRequesters(sys);
     qmClArgs *args = run->args;
     qmProgramInfo &info = sys->program;
@@ -177,13 +196,20 @@ void WireDisplayServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   // The display library's window work, with the layer engine composing what lies on the
-  // background.
+  // background; the layers and buttons a picture owns.
   static qmDisplayOps ops;
   ops = kDisplayOps;
   ops.redrawRect = LayersRedrawDisplayRect;
   ops.coveredRect = LayersCoverDisplayRect;
   ops.composePicture = LayersComposeDisplayPicture;
-  ctx->displayOps = &ops;
+  if (qmScene *scene = ctx->scene) {
+    scene->displayOps = &ops;
+    scene->layerHooks = &kLayerHooks;
+    scene->buttonHooks = &kButtonHooks;
+  }
+  ctx->openFirstDisplay = OpenFirstDisplay;
+  ctx->setDisplayAttributes = SetDisplayAttributesCore;
+  SetUpdatePresenter(PresentDisplayUpdate);  // other threads' window updates reach the windows
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
   ctx->addTextLayer = LayersAddTextLayer;
@@ -220,8 +246,16 @@ void UnwirePlayerContext(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   UnwireLibraryServices(L);
-  ctx->displayOps = nullptr;
+  // The layers and buttons of a picture stay answered: the pictures freed with their library
+  // take theirs along.
+  if (ctx->scene) ctx->scene->displayOps = nullptr;
+  ctx->openFirstDisplay = nullptr;
+  ctx->setDisplayAttributes = nullptr;
   ctx->serviceEvents = nullptr;
+  ctx->pumpEvents = nullptr;
+  ctx->waitEvents = nullptr;
+  ctx->deliverAudioEvents = nullptr;
+  ctx->updateAudioChannels = nullptr;
   SetAudioSink(nullptr);
   ctx->findLayerByName = nullptr;
   ctx->addTextLayer = nullptr;

@@ -8,7 +8,6 @@
 struct VmState;
 struct qmObjectRegistry;
 struct qmEventState;
-struct qmDisplayOps;
 struct qmSystemServices;
 struct qmSystemState;
 struct qmDosState;
@@ -20,6 +19,7 @@ struct qmObjectId;
 struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
 struct qmScene;
+struct qmDisplay;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -32,7 +32,11 @@ struct qmPlayerContext {
   qmSystemServices *system;
   qmSystemState *systemState;
   // What a library answers for the layers below it; null until that library fills it in.
-  const qmDisplayOps *displayOps;  // the display library's window work (display/displayops.h)
+  // The display library: at start-up, display 1 and the others opened for the start mode (its
+  // numbers as OpenFirstDisplay in display/display/displaylib.h takes them); a display-tags
+  // table at the stack index applied to a display (DisplayBGPic). 0 or an error.
+  uint32_t (*openFirstDisplay)(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
+  uint32_t (*setDisplayAttributes)(VmState *L, int table, qmDisplay *display, int32_t noRefresh);
   // The dos library's open files' companions: its I/O mode, temporary files and string files.
   qmDosState *dos;
   // The network library's time-out and its socket layer's state.
@@ -40,6 +44,14 @@ struct qmPlayerContext {
   // The event library: one pass of the event pump for commands that run long (copies,
   // patches); a quit request sets the VM's end flag. Null: nothing to pump.
   void (*serviceEvents)(VmState *L);
+  // The event library: one full pump (1 when the script is to stop), and a wait of ms
+  // milliseconds while pumping (0, or ERR_USERABORT on a quit). Null: nothing to pump.
+  int (*pumpEvents)(VmState *L);
+  uint32_t (*waitEvents)(VmState *L, uint32_t ms);
+  // The sound library's work in the pump: its pending events at every full pump, its channel
+  // upkeep once a second. Called only while the sound library's state stands.
+  void (*deliverAudioEvents)();
+  void (*updateAudioChannels)();
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(VmState *L, const char *name);
   // The layers library: with layers on, the picture of a text block (PRINT, TEXTOUT) or of a shown

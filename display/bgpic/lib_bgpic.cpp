@@ -9,13 +9,13 @@
 #include "display/imagecore.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
-#include "display/display/displaylib.h"
 #include "display/displayops.h"
 #include "display/outputselect.h"
 #include "graphics/blit.h"
 #include "graphics/colors.h"
 #include "graphics/fillarea.h"
 #include "platform/memory.h"
+#include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -200,7 +200,10 @@ uint32_t BgpDisplayBGPicPart(VmState *L) {
   r.x = vm_optint32(L, 6, -1);
   r.y = vm_optint32(L, 7, -1);
   // A flag asks for the layers drawn into the picture; there are none to draw here.
-  if (vm_gettop(L) == 8 && vm_type(L, 8) == VM_TTABLE) r.tagsIndex = 8;
+  qmTransform transform;
+  qmDisplayTags tags;
+  if (vm_gettop(L) == 8 && vm_type(L, 8) == VM_TTABLE)
+    ReadImageRequestTags(L, GetPlayerContext(L)->scene, 8, 0, &transform, &tags, &r);
   return DisplayImageCore(L, &r);
 }
 
@@ -268,7 +271,9 @@ uint32_t BgpDisplayBGPic(VmState *L) {
   SetFieldObjectId(L, "bgpic", &id);
   if (x != kKeepPosition) SetFieldInt(L, "x", x);
   if (y != kKeepPosition) SetFieldInt(L, "y", y);
-  return SetDisplayAttributesCore(L, vm_gettop(L), scene->current, 0);
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx->setDisplayAttributes) return ERR_WRONGUSAGE;
+  return ctx->setDisplayAttributes(L, vm_gettop(L), ctx->scene->current, 0);
 }
 
 uint32_t BgpSelectBGPic(VmState *L) {

@@ -25,7 +25,10 @@
 #include "media/image/imagewriter.h"
 #include "runtime/bindings/saveoptions_reader.h"
 #include "platform/desktop.h"
+#include "display/displaywindow.h"
+#include "graphics/pacing.h"
 #include "graphics/position.h"
+#include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -135,7 +138,9 @@ uint32_t BrsDisplayBrush(VmState *L) {
   r.id = GetObjectIdArg(L, 1);
   r.x = vm_checkint32(L, 2);
   r.y = vm_checkint32(L, 3);
-  r.tagsIndex = 4;
+  qmTransform transform;
+  qmDisplayTags tags;
+  ReadImageRequestTags(L, GetPlayerContext(L)->scene, 4, 1, &transform, &tags, &r);
   return DisplayImageCore(L, &r);
 }
 
@@ -150,7 +155,9 @@ uint32_t BrsDisplayBrushPart(VmState *L) {
   r.y = vm_checkint32(L, 5);
   r.width = vm_checkint32(L, 6);
   r.height = vm_checkint32(L, 7);
-  r.tagsIndex = 8;
+  qmTransform transform;
+  qmDisplayTags tags;
+  ReadImageRequestTags(L, GetPlayerContext(L)->scene, 8, 1, &transform, &tags, &r);
   return DisplayImageCore(L, &r);
 }
 
@@ -442,16 +449,16 @@ uint32_t BrsDeleteMask(VmState *L) {
 uint32_t BrsBeginDoubleBuffer(VmState *L) {
   CheckArgCount(L, 0, 1);
   const int32_t hardware = vm_optint32(L, 1, 0);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
-  if (!d) return ERR_WRONGUSAGE;
-  return BeginDoubleBufferCore(L, d, hardware);
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (!scene->current) return ERR_WRONGUSAGE;
+  return BeginDoubleBufferCore(scene, scene->current, hardware);
 }
 
 uint32_t BrsEndDoubleBuffer(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
-  if (!d) return ERR_NODOUBLEBUFFER;
-  return EndDoubleBufferCore(d);
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (!scene->current) return ERR_NODOUBLEBUFFER;
+  return EndDoubleBufferCore(scene, scene->current);
 }
 
 uint32_t BrsFlip(VmState *L) {
@@ -459,7 +466,10 @@ uint32_t BrsFlip(VmState *L) {
   const int32_t sync = vm_optint32(L, 1, 1);
   qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return ERR_NODOUBLEBUFFER;
-  return FlipCore(L, d, sync);
+  if (uint32_t code = FlipCore(d)) return code;
+  // Shown first, so that the wait paces the frame just shown.
+  if (sync) FlushDisplayFrame(GetPlayerContext(L)->scene);
+  return 0;
 }
 
 uint32_t BrsTransformBrush(VmState *L) {

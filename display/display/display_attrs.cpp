@@ -5,11 +5,15 @@
 #include "display/bgpic.h"
 #include "display/bgpicload.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
 #include "display/outputselect.h"
 #include "platform/window.h"
+#include "runtime/context.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 
 namespace {
 
@@ -95,12 +99,13 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
   uint32_t code = 0;
 
   if (newPic) {
-    if (d->doubleBuffer) EndDoubleBufferCore(d);
+    qmScene *scene = GetPlayerContext(L)->scene;
+    if (d->doubleBuffer) EndDoubleBufferCore(scene, d);
     if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(L, d, 1);
     d->bgpic = newPic;
     d->ownsBGPic = 0;
     ResetBGPicScale(L, nullptr, pic);
-    if (d == CurrentDisplay) CurrentBGPic = newPic;
+    if (d == scene->current) scene->picture = newPic;
     d->width = newPic->unscaledWidth;
     d->height = newPic->unscaledHeight;
     pic = newPic;

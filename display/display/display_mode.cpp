@@ -1,9 +1,12 @@
 // Switching between windowed and full-screen operation, and the first display at start-up.
 #include "display/bgpic.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
 #include "platform/desktop.h"
 #include "platform/requesters.h"
 #include "platform/window.h"
+#include "runtime/context.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 
@@ -14,13 +17,14 @@ constexpr int32_t kMessageChooseMode = 288, kMessageModeButtons = 445;
 }
 
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   mode = mode ? 1 : 0;
-  if (mode == FullScreenActive) {
+  if (mode == scene->fullScreen) {
     if (!mode) return 0;
     if (width == GetPlatformAttr(nullptr, 14) && height == GetPlatformAttr(nullptr, 15)) return 0;
   }
   const uint32_t fade = FadeDisplayOut();
-  for (qmDisplay *d = DisplayList; d; d = d->next) {
+  for (qmDisplay *d = scene->displays; d; d = d->next) {
     d->reopen = d->state != DISPSTATE_CLOSED;
     if (!d->reopen) continue;
     const uint32_t activate = d->activateOnOpen;
@@ -32,18 +36,18 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     // Without a mode of that size the windows cover the desktop in its own mode.
     code = SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5));
     if (code == ERR_SCREEN) code = 0;
-    if (!code) FullScreenActive = 1;
+    if (!code) scene->fullScreen = 1;
   } else {
     code = RestoreDisplayMode();
-    if (!code) FullScreenActive = 0;
+    if (!code) scene->fullScreen = 0;
   }
-  SetFullscreenUIMode(FullScreenActive ? 2 : 0);
-  for (qmDisplay *d = DisplayList; d; d = d->next) {
+  SetFullscreenUIMode(scene->fullScreen ? 2 : 0);
+  for (qmDisplay *d = scene->displays; d; d = d->next) {
     if (!d->reopen) continue;
     d->reopen = 0;
     if (!d->private1) {
       d->x = d->y = kCenter;
-      if (FullScreenActive) d->flags = (d->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
+      if (scene->fullScreen) d->flags = (d->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
       else d->flags &= ~(DISPF_BORDERLESS | DISPF_FIXED);
     }
     const uint32_t c = OpenDisplayWindow(L, d, int32_t(d->activateOnOpen));
@@ -56,8 +60,9 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
 }
 
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   const qmObjectId one{1, 0};
-  qmDisplay *first = FindDisplayOf(&one);
+  qmDisplay *first = FindDisplayOf(scene, &one);
   if (!first) {
     SetErrorNumber(1);
     return ERR_FINDDISPLAY;
@@ -86,13 +91,13 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
     }
     const uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5));
     if (code && code != ERR_SCREEN) return code;
-    FullScreenActive = 1;
+    scene->fullScreen = 1;
     SetFullscreenUIMode(2);
   }
-  for (qmDisplay *d = DisplayList; d; d = d->next)
+  for (qmDisplay *d = scene->displays; d; d = d->next)
     if (uint32_t code = FitDisplayToScreen(L, d)) return code;
   qmDisplay *current = nullptr;
-  for (qmDisplay *d = DisplayList; d; d = d->next) {
+  for (qmDisplay *d = scene->displays; d; d = d->next) {
     if (d->flags & DISPF_HIDDEN) continue;
     if (uint32_t code = OpenDisplayWindow(L, d, (d->flags & DISPF_ACTIVE) ? 1 : 0)) return code;
     if (!current && (d->flags & DISPF_ACTIVE)) current = d;

@@ -7,6 +7,7 @@
 #include "display/bgpicload.h"
 #include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
 #include "display/outputselect.h"
@@ -15,6 +16,7 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/auxlib.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -79,13 +81,13 @@ bool IsSpecial(int32_t v) { return v <= -15001 && v >= -104999; }
 
 }  // namespace
 
-uint32_t FindDisplay(const qmObjectId *id, qmDisplay **out) {
-  *out = FindDisplayOf(id);
+uint32_t FindDisplay(const qmScene *scene, const qmObjectId *id, qmDisplay **out) {
+  *out = FindDisplayOf(scene, id);
   return *out ? 0 : MissingObjectError(id, ERR_FINDDISPLAY);
 }
 
-qmDisplay *FindDisplayOf(const qmObjectId *id) {
-  for (qmDisplay *d = DisplayList; d; d = d->next)
+qmDisplay *FindDisplayOf(const qmScene *scene, const qmObjectId *id) {
+  for (qmDisplay *d = scene->displays; d; d = d->next)
     if (d->id == id->id && d->handle == id->handle) return d;
   return nullptr;
 }
@@ -115,14 +117,14 @@ uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, q
     d->textMarginRight = d->bgpic->unscaledWidth - 1;
     code = black ? PrepareBlackDisplayBuffers(d, d->bgpic) : PrepareDisplayBuffers(d, d->bgpic, 1);
   }
-  if (!code) code = CreatePlatformWindowRecord(L, d);
+  if (!code) code = CreatePlatformWindowRecord(d);
   if (!code && !DeclarationsRunning()) code = FitDisplayToScreen(L, d);
   if (code) {
     FreeDisplayData(L, d, 0);
     FreeDisplayRecord(d);
     return code;
   }
-  LinkDisplay(d);
+  LinkDisplay(GetPlayerContext(L)->scene, d);
   *out = d;
   return 0;
 }
@@ -162,7 +164,8 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
   qmMask *shapeMask = d->scaledMask ? d->scaledMask : pic ? pic->shown.mask : nullptr;
   qmMask *shapeAlpha = d->scaledAlpha ? d->scaledAlpha : pic ? pic->shown.alpha : nullptr;
   const qmDesktopFit before = CaptureDesktopFit(d);
-  if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha))
+  if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha,
+                                           int32_t(FullScreenActive)))
     return code;
   GetWindowFrameWidths(d);
   int32_t desktopW, desktopH;
@@ -184,7 +187,7 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
 void CloseDisplayWindow(VmState *L, qmDisplay *d) {
   ClosePlatformWindow(d);
   RestoreDisplayFromDesktop(L, d);
-  ResetDisplayInput(L, d);
+  ResetDisplayInput(GetPlayerContext(L)->scene, d);
   d->state = DISPSTATE_CLOSED;
   d->activateOnOpen = 0;
 }
@@ -221,9 +224,10 @@ void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
 }
 
 uint32_t RemoveDisplay(VmState *L, qmDisplay *d) {
-  if (d == CurrentDisplay) return ERR_FREEADISPLAY;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (d == scene->current) return ERR_FREEADISPLAY;
   if (d->satellites) return ERR_SATFREEDISP;
-  UnlinkDisplay(d);
+  UnlinkDisplay(scene, d);
   FreeDisplayData(L, d, 0);
   DetachEventOwner(d);
   FreeDisplayRecord(d);
@@ -231,24 +235,29 @@ uint32_t RemoveDisplay(VmState *L, qmDisplay *d) {
 }
 
 void FreeDisplays(VmState *L) {
-  // Full screen ends in black; the desktop comes back in its own mode.
-  const uint32_t fade = FullScreenActive ? FadeDisplayOut() : 0;
-  while (qmDisplay *d = DisplayList) {
-    UnlinkDisplay(d);
+  // Full screen ends in black; the desktop comes back in its own mode. A VM without the runtime
+  // support has no displays.
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  qmScene *scene = ctx ? ctx->scene : nullptr;
+  if (!scene) return;
+  const uint32_t fade = scene->fullScreen ? FadeDisplayOut() : 0;
+  while (qmDisplay *d = scene->displays) {
+    UnlinkDisplay(scene, d);
     FreeDisplayData(L, d, 1);
     DetachEventOwner(d);
     FreeDisplayRecord(d);
   }
-  CurrentDisplay = nullptr;
-  CurrentBGPic = nullptr;
-  if (FullScreenActive) RestoreDisplayMode();
-  FullScreenActive = 0;
+  scene->current = nullptr;
+  scene->picture = nullptr;
+  if (scene->fullScreen) RestoreDisplayMode();
+  scene->fullScreen = 0;
   FadeDisplayIn(fade);
 }
 
 void MakeDisplayCurrent(VmState *L, qmDisplay *d) {
-  qmDisplay *prev = CurrentDisplay;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmDisplay *prev = scene->current;
   if (prev && prev != d && !prev->doubleBuffer && prev->outputType != DISPOUT_DISPLAY) EndSelectCore(L, prev, 0);
-  CurrentDisplay = d;
-  CurrentBGPic = d->doubleBuffer ? d->doubleBufferBGPic : d->bgpic;
+  scene->current = d;
+  scene->picture = d->doubleBuffer ? d->doubleBufferBGPic : d->bgpic;
 }

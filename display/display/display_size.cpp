@@ -10,8 +10,8 @@
 #include "graphics/bitmapops.h"
 #include "graphics/safeblt.h"
 #include "platform/desktop.h"
-#include "platform/present.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 

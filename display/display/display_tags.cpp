@@ -4,7 +4,10 @@
 
 #include "display/bgpic.h"
 #include "runtime/bindings/gradient_reader.h"
+#include "runtime/cmdargs.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 
@@ -86,7 +89,8 @@ void SetDisplayDefaults(qmDisplay *d) {
 }
 
 uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating, int32_t *scaleGiven) {
-  if (creating || !VideoRecordingActive) {
+  const qmScene *scene = GetPlayerContext(L)->scene;
+  if (creating || !scene->videoRecording) {
     if (uint32_t code = ReadDisplayRegions(L, t, "dragregion", d->dragRegions, d->dragRegionsUnscaled,
                                            &d->dragRegionCount, &d->dragRegionsGiven))
       return code;
@@ -132,9 +136,9 @@ uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating,
   GetFieldObjectId(L, t, "bgpic", &bgpicId, &haveBGPic);
   if (haveBGPic) {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &bgpicId, &pic, 0)) return code;
-    for (const qmDisplay *o = DisplayList; o; o = o->next)
-      if (o->bgpic == pic && (creating || o != CurrentDisplay)) return ERR_MULTIBGPIC;
+    if (uint32_t code = FindBGPic(scene->objects, &bgpicId, &pic, 0)) return code;
+    for (const qmDisplay *o = scene->displays; o; o = o->next)
+      if (o->bgpic == pic && (creating || o != scene->current)) return ERR_MULTIBGPIC;
     d->bgpic = pic;
     d->ownsBGPic = 0;
     d->width = pic->unscaledWidth;
@@ -164,7 +168,7 @@ uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating,
     if (d->width < 1 || d->height < 1) return ERR_WRONGUSAGE;
     if (d->width > QM_MAX_PICTURE_SIDE || d->height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   }
-  if (VideoRecordingActive && !creating) return 0;
+  if (scene->videoRecording && !creating) return 0;
 
   char title[sizeof d->title + 1];
   int haveTitle = 0;

@@ -7,13 +7,15 @@
 
 struct VmState;
 struct qmBGPic;
+struct qmScene;
 
 // The defaults of a new display (640 x 480 centred, "Quenmoor", closed, empty handler slots,
 // scale factors 1.0, output to the display itself).
 void SetDisplayDefaults(qmDisplay *display);
-// Looks a display up by its id: ERR_FINDARRAY for a stale handle, ERR_FINDDISPLAY for a number.
-uint32_t FindDisplay(const qmObjectId *id, qmDisplay **out);
-qmDisplay *FindDisplayOf(const qmObjectId *id);
+// Looks a display of the scene up by its id: ERR_FINDARRAY for a stale handle, ERR_FINDDISPLAY
+// for a number.
+uint32_t FindDisplay(const qmScene *scene, const qmObjectId *id, qmDisplay **out);
+qmDisplay *FindDisplayOf(const qmScene *scene, const qmObjectId *id);
 
 // Reads a display tag table into the record (creating: CreateDisplay, else SetDisplayAttributes
 // on a copy); *scaleGiven is set when a scale size was given. 0 or an error code.

@@ -8,12 +8,14 @@
 
 #include "display/bgpic.h"
 #include "display/display/displaylib.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "graphics/colors.h"
 #include "graphics/position.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -23,16 +25,22 @@ namespace {
 
 constexpr int32_t kCenter = -100000;
 
-uint32_t CheckRecording() { return VideoRecordingActive ? uint32_t(ERR_WRONGCMDRECVIDEO) : 0u; }
+// Null for a VM that runs without the runtime support: it has no displays.
+qmScene *SceneOf(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  return ctx ? ctx->scene : nullptr;
+}
+
+uint32_t CheckRecording(VmState *L) { return SceneOf(L)->videoRecording ? uint32_t(ERR_WRONGCMDRECVIDEO) : 0u; }
 
 uint32_t DisplayArg(VmState *L, int i, qmDisplay **out) {
   qmObjectId id = GetObjectIdArg(L, i);
-  return FindDisplay(&id, out);
+  return FindDisplay(SceneOf(L), &id, out);
 }
 
 uint32_t DspCreateDisplay(VmState *L) {
   CheckArgCount(L, 1, 2);
-  if (VideoRecordingActive) return ERR_VIDRECMULTI;
+  if (SceneOf(L)->videoRecording) return ERR_VIDRECMULTI;
   qmObjectId id = GetNewObjectIdArg(L, 1);
   // Read first, into a record of the stack: a table error leaves nothing behind.
   static qmDisplay parsed;
@@ -48,7 +56,7 @@ uint32_t DspCreateDisplay(VmState *L) {
     GetFieldInt(L, 2, "private3", &parsed.private3, nullptr);
   }
   if (!id.handle) {
-    if (qmDisplay *old = FindDisplayOf(&id)) {
+    if (qmDisplay *old = FindDisplayOf(SceneOf(L), &id)) {
       // A display that shows its own picture of the new one's, or is the new one's picture, goes first.
       if (parsed.bgpic && parsed.bgpic == old->bgpic) parsed.bgpic = nullptr;
       if (uint32_t code = RemoveDisplay(L, old)) return code;
@@ -66,7 +74,7 @@ uint32_t DspCreateDisplay(VmState *L) {
   }
   qmDisplay *d = nullptr;
   if (uint32_t code = CreateDisplayCore(L, &parsed, id, &d)) return code;
-  if (!CurrentDisplay) MakeDisplayCurrent(L, d);
+  if (!SceneOf(L)->current) MakeDisplayCurrent(L, d);
   if (id.handle) {
     vm_pushlightuserdata(L, d);
     return 1;
@@ -76,7 +84,7 @@ uint32_t DspCreateDisplay(VmState *L) {
 
 uint32_t DspFreeDisplay(VmState *L) {
   CheckArgCount(L, 1, 1);
-  if (uint32_t code = CheckRecording()) return code;
+  if (uint32_t code = CheckRecording(L)) return code;
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   return RemoveDisplay(L, d);
@@ -84,7 +92,7 @@ uint32_t DspFreeDisplay(VmState *L) {
 
 uint32_t DspOpenDisplay(VmState *L) {
   CheckArgCount(L, 1, 2);
-  if (uint32_t code = CheckRecording()) return code;
+  if (uint32_t code = CheckRecording(L)) return code;
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   const bool noSelect = vm_optflag(L, 2, false);
@@ -96,7 +104,7 @@ uint32_t DspOpenDisplay(VmState *L) {
 
 uint32_t DspCloseDisplay(VmState *L) {
   CheckArgCount(L, 1, 1);
-  if (uint32_t code = CheckRecording()) return code;
+  if (uint32_t code = CheckRecording(L)) return code;
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   if (d->state == DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
@@ -106,11 +114,11 @@ uint32_t DspCloseDisplay(VmState *L) {
 
 uint32_t DspSelectDisplay(VmState *L) {
   CheckArgCount(L, 1, 2);
-  if (uint32_t code = CheckRecording()) return code;
+  if (uint32_t code = CheckRecording(L)) return code;
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   const bool passive = vm_optflag(L, 2, false);
-  if (d == CurrentDisplay) return 0;
+  if (d == SceneOf(L)->current) return 0;
   if (d->state == DISPSTATE_OPEN && !passive) ActivatePlatformWindow(d);
   MakeDisplayCurrent(L, d);
   return 0;
@@ -128,8 +136,8 @@ uint32_t DspActivateDisplay(VmState *L) {
 
 uint32_t DspHideDisplay(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (uint32_t code = CheckRecording()) return code;
-  qmDisplay *d = CurrentDisplay;
+  if (uint32_t code = CheckRecording(L)) return code;
+  qmDisplay *d = SceneOf(L)->current;
   if (!d || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
   if (uint32_t code = MinimizePlatformWindow(d, 1)) return code;
   d->state = DISPSTATE_MINIMIZED;
@@ -139,8 +147,8 @@ uint32_t DspHideDisplay(VmState *L) {
 
 uint32_t DspShowDisplay(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (uint32_t code = CheckRecording()) return code;
-  qmDisplay *d = CurrentDisplay;
+  if (uint32_t code = CheckRecording(L)) return code;
+  qmDisplay *d = SceneOf(L)->current;
   if (!d || d->state != DISPSTATE_MINIMIZED) return ERR_WRONGUSAGE;
   if (uint32_t code = MinimizePlatformWindow(d, 0)) return code;
   d->state = DISPSTATE_OPEN;
@@ -152,7 +160,7 @@ uint32_t DspSetTitle(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len = 0;
   const char *title = vm_checkstring(L, 1, &len);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = SceneOf(L)->current;
   if (len > 255 || !d) return ERR_WRONGUSAGE;
   std::memcpy(d->title, title, len + 1);
   if (d->state != DISPSTATE_CLOSED) SetPlatformWindowTitle(d);
@@ -161,7 +169,7 @@ uint32_t DspSetTitle(VmState *L) {
 
 uint32_t DspMoveDisplay(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = SceneOf(L)->current;
   const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   if (!d) return ERR_WRONGUSAGE;
   d->x = x;
@@ -173,7 +181,7 @@ uint32_t DspMoveDisplay(VmState *L) {
 
 uint32_t DspChangeDisplaySize(VmState *L) {
   CheckArgCount(L, 2, 3);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = SceneOf(L)->current;
   if (!d || !d->bgpic) return ERR_WRONGUSAGE;
   const double w = GetNumberOrPercentArg(L, 1, d->bgpic->unscaledWidth, 1, nullptr);
   const double h = GetNumberOrPercentArg(L, 2, d->bgpic->unscaledHeight, 1, nullptr);
@@ -197,13 +205,14 @@ uint32_t DspChangeDisplaySize(VmState *L) {
 uint32_t DspSetDisplayAttributes(VmState *L) {
   CheckArgCount(L, 1, 1);
   vm_checktable(L, 1);
-  if (!CurrentDisplay) return ERR_WRONGUSAGE;
-  return SetDisplayAttributesCore(L, 1, CurrentDisplay, 0);
+  qmDisplay *d = SceneOf(L)->current;
+  if (!d) return ERR_WRONGUSAGE;
+  return SetDisplayAttributesCore(L, 1, d, 0);
 }
 
 uint32_t DspChangeDisplayMode(VmState *L) {
   CheckArgCount(L, 1, 3);
-  if (uint32_t code = CheckRecording()) return code;
+  if (uint32_t code = CheckRecording(L)) return code;
   const int32_t mode = vm_checkint32(L, 1);
   const int32_t w = vm_optint32(L, 2, 0), h = vm_optint32(L, 3, 0);
   if (mode == 1) return ApplyScreenModeCore(L, 0, 0, 0);
@@ -283,18 +292,21 @@ const qmDisplayOps kDisplayOps = {OpResize, OpApplyScreenMode, OpRefresh, nullpt
 
 namespace {
 
-uint32_t InitDisplayLibrary(VmState *) {
-  if (!DisplayListMutex) {
-    DisplayListMutex = MutexCreate();
-    if (!DisplayListMutex) return ERR_SEMAPHORE;
+uint32_t InitDisplayLibrary(VmState *L) {
+  qmScene *scene = SceneOf(L);
+  if (scene && !scene->displaysLock) {
+    scene->displaysLock = MutexCreate();
+    if (!scene->displaysLock) return ERR_SEMAPHORE;
   }
   return 0;
 }
 
 void FreeDisplayLibrary(VmState *L) {
   FreeDisplays(L);
-  MutexFree(DisplayListMutex);
-  DisplayListMutex = nullptr;
+  if (qmScene *scene = SceneOf(L)) {
+    MutexFree(scene->displaysLock);
+    scene->displaysLock = nullptr;
+  }
 }
 
 }  // namespace

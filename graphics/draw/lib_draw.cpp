@@ -27,6 +27,7 @@
 #include "graphics/output.h"
 #include "graphics/position.h"
 #include "graphics/safeblt.h"
+#include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -58,7 +59,7 @@ uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
   qmDisplay *d = GetPlayerContext(L)->scene->current;
   qmOutputPicture pic{};
   if (!d || !GetOutputPicture(GetPlayerContext(L)->scene, &pic)) return ERR_WRONGUSAGE;
-  if (uint32_t code = PrepareMaskOrAlphaOutput(L)) return code;
+  if (uint32_t code = PrepareMaskOrAlphaOutput(GetPlayerContext(L)->scene)) return code;
   out->display = d;
   out->width = pic.width, out->height = pic.height;
   out->clip = *pic.activeClip;
@@ -198,7 +199,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     shape.vertices = const_cast<double *>(req->points), shape.vertexCount = req->pointCount;
   }
   if (layerTransform) {
-    CopyDefaultTransform(&transform);
+    CopyDefaultTransform(GetPlayerContext(L)->scene, &transform);
     std::copy(req->matrix, req->matrix + 4, transform.userMatrix);
     std::copy(req->matrix, req->matrix + 4, transform.matrix);
     transform.userMatrixSet = 1;
@@ -279,7 +280,7 @@ template <class F> bool ReadShapeTable(VmState *L, int i, F &&read) {
 // argument, read at the shape's box size. Its matrix and anchor go into the request.
 uint32_t ReadShapeTags(VmState *L, int index, int32_t flags, qmShapeRequest *req, qmDisplayTags *tags) {
   qmTransform t;
-  if (uint32_t code = ParseDisplayTags(L, index, req->width, req->height, 0, 0, 0, &t, tags, DTAG_INIT | flags))
+  if (uint32_t code = ParseDisplayTags(L, GetPlayerContext(L)->scene, index, req->width, req->height, 0, 0, 0, &t, tags, DTAG_INIT | flags))
     return code;
   if (!IsIdentityMatrix(t.matrix)) std::copy(t.matrix, t.matrix + 4, req->matrix);
   req->anchorX = t.anchorX, req->anchorY = t.anchorY;

@@ -9,6 +9,7 @@
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"
 #include "platform/pointer.h"
+#include "display/displaywindow.h"
 #include "runtime/attributes.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"

@@ -25,7 +25,10 @@
 #include "runtime/random.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
+#include "runtime/bindings/displaytags_reader.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"
@@ -350,15 +353,16 @@ uint32_t GfxSetDrawTagsDefault(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmTransform transform;
   qmDisplayTags tags;
-  CopyDefaultTransform(&transform);
-  CopyDefaultDisplayTags(&tags);
+  qmScene *scene = GetPlayerContext(L)->scene;
+  CopyDefaultTransform(scene, &transform);
+  CopyDefaultDisplayTags(scene, &tags);
   // Sizes belong to each object, so the defaults take no "width" and "height".
-  if (uint32_t code = ParseDisplayTags(L, 1, 1, 1, 0, 0, transform.smooth, &transform, &tags,
+  if (uint32_t code = ParseDisplayTags(L, scene, 1, 1, 1, 0, 0, transform.smooth, &transform, &tags,
                                        DTAG_NEEDTABLE | DTAG_NOSIZE))
     return code;
   tags.name[0] = 0;
-  GetPlayerContext(L)->scene->defaultTransform = transform;
-  GetPlayerContext(L)->scene->defaultTags = tags;
+  scene->defaultTransform = transform;
+  scene->defaultTags = tags;
   return 0;
 }
 
@@ -580,7 +584,6 @@ int GetOutputTag(void *, uint32_t tag, uintptr_t *result) {
 
 uint32_t InitGraphicsLibrary(VmState *) {
   ResetOutputSettings();
-  ResetDefaultDrawTags();
   if (uint32_t code = AddSetTagHook(SetOutputTag)) return code;
   return AddGetTagHook(GetOutputTag);
 }

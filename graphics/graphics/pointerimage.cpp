@@ -4,6 +4,7 @@
 #include "display/scene.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
+#include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

@@ -7,6 +7,7 @@
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 
 namespace {

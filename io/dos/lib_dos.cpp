@@ -683,7 +683,8 @@ uint32_t ExecuteProgram(VmState *L, int async) {
     path = copy;
   }
   uint32_t code = LaunchProgram(path.c_str(), *rest ? rest : nullptr, async);
-  if (reset && CurrentDisplay) ResetDisplayInput(L, CurrentDisplay);
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (reset && scene->current) ResetDisplayInput(scene, scene->current);
   return code;
 }
 

@@ -445,9 +445,9 @@ int32_t HitLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
 
 // SelectLayer draws into the picture the layer keeps of its own; its caches are built anew
 // from it afterwards.
-uint32_t SelectLayerPicture(VmState *, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
-                            void **record) {
-  qmLayer *l = GetNthLayer(CurrentBGPic, position);
+uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+                            int32_t *height, void **record) {
+  qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
   qmLayerState *s = l->current;
   if (!s->own.bitmap) return ERR_WRONGUSAGE;
@@ -466,16 +466,19 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   RefreshLayer(L, l);
 }
 
+}  // namespace
+
 const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindLayerObjects,  LayerAt,
                                   DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
                                   RerenderBGPicLayers, ResetBGPicLayerScale};
+
+namespace {
 
 uint32_t InitLayersLibrary(VmState *) {
   LayerRefreshBatch = {};
   LayerRefreshBatch.entries = static_cast<qmDirtyRect *>(MemAlloc(kRectListStep * sizeof(qmDirtyRect), 0));
   if (!LayerRefreshBatch.entries) return ERR_MEM;
   LayerRefreshBatch.capacity = kRectListStep;
-  SetLayerHooks(&kLayerHooks);
   return 0;
 }
 

@@ -9,8 +9,11 @@ struct VmState;
 struct qmDisplay;
 struct qmBitmap;
 struct qmImageLayer;
+struct qmLayerHooks;
 
 extern const qmLibrary kLayersLibrary;
+// The layers of a background picture, answered for the display engine.
+extern const qmLayerHooks kLayerHooks;
 
 // Player-context and display services of the layer engine (player/wiring.cpp).
 uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *request);

@@ -9,7 +9,9 @@
 #include "layers/layerops.h"
 #include "layers/layers/layerargs.h"
 #include "layers/movelist.h"
+#include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
@@ -225,7 +227,9 @@ uint32_t LayCreateLayer(VmState *L) {
   req.kind = QMTYPE_BRUSH;
   req.id = id;
   req.x = x, req.y = y;
-  req.tagsIndex = table ? 5 : 0;
+  qmTransform transform;
+  qmDisplayTags tags;
+  if (table) ReadImageRequestTags(L, GetPlayerContext(L)->scene, 5, 1, &transform, &tags, &req);
   if (uint32_t code = DisplayImageCore(L, &req)) {
     FreeBrushNode(L, &id, 0);
     return code;

@@ -20,8 +20,8 @@
 #include "media/sound/sound_state.h"
 #include "media/sound/sound_stream.h"
 #include "platform/audio.h"
-#include "platform/eventpump.h"
 #include "platform/file.h"
+#include "platform/time.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/polltimer.h"
 #include "runtime/cmdargs.h"
@@ -235,6 +235,15 @@ uint32_t SndStopSample(VmState *L) {
   return 0;
 }
 
+// 10 ms of a wait for the sound, with the event pump running where the player wired it: 0, or
+// ERR_USERABORT on a quit.
+uint32_t PauseForSound(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx && ctx->waitEvents) return ctx->waitEvents(L, 10);
+  SleepMilliseconds(10);
+  return 0;
+}
+
 uint32_t SndWaitSampleEnd(VmState *L) {
   CheckArgCount(L, 1, 1);
   if (!GetSoundState(L)->deviceOpen) return 0;
@@ -242,7 +251,7 @@ uint32_t SndWaitSampleEnd(VmState *L) {
   for (;;) {
     UpdateAudioChannels();
     if (!SampleIsPlaying(s->data)) return 0;
-    if (uint32_t code = WaitWithEventTimer(L, 10)) return code;
+    if (uint32_t code = PauseForSound(L)) return code;
   }
 }
 
@@ -854,7 +863,7 @@ uint32_t WaitModulePosition(VmState *L, bool song) {
     if (!m) return 0;
     int32_t now = song ? m->reportedPos.load() : m->reportedRow.load();
     if (target <= now) return 0;
-    if (uint32_t code = WaitWithEventTimer(L, 10)) return code;
+    if (uint32_t code = PauseForSound(L)) return code;
   }
 }
 
@@ -1228,7 +1237,6 @@ uint32_t InitSoundLibrary(VmState *L) {
   gState = ctx->sound;
   gSoundHandlers.sampleLoop = gSoundHandlers.sampleEnd = gSoundHandlers.musicEnd = gSoundHandlers.videoEnd = 0;
   if (uint32_t code = InitSoundChannels()) return code;
-  SetAudioPumpHooks(ServiceAudioEvents, UpdateAudioChannels);
   if (uint32_t code = AddSetTagHook(SetSoundTag)) return code;
   if (uint32_t code = AddGetTagHook(GetSoundTag)) return code;
   if (GetEventState(L)) {
@@ -1259,7 +1267,6 @@ void FreeSoundObjects(VmState *L) {
   StopSoundDevice(L);
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_SAMPLE)) FreeSampleRecord(L, reinterpret_cast<qmSample *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_MUSIC)) FreeMusicRecord(L, reinterpret_cast<qmMusic *>(h));
-  SetAudioPumpHooks(nullptr, nullptr);
   CloseAudioOutput();
   delete ctx->sound;
   ctx->sound = nullptr;

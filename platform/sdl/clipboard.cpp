@@ -4,7 +4,6 @@
 #include <string>
 #include <vector>
 
-#include "display/display.h"
 #include "platform/clipboard.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
@@ -12,7 +11,6 @@
 #include "platform/memory.h"
 #include "platform/sdl/sdl_internal.h"
 #include "runtime/errcodes.h"
-#include "runtime/eventqueue.h"
 
 namespace {
 
@@ -54,12 +52,6 @@ int32_t KindWithoutText() {
 // program that asks at once must find it.
 void Announce() { SDL_PumpEvents(); }
 
-void TellWatchers() {
-  for (qmDisplay *d = DisplayList; d; d = d->next)
-    if (d->handlers[DISPH_CLIPBOARDCHANGE].function != kNoHandler)
-      PostEvent(d, EVENT_CLIPBOARD, 0, 0, 0, nullptr);
-}
-
 }  // namespace
 
 uint32_t PeekClipboardKind(int32_t *kind) {
@@ -92,7 +84,6 @@ uint32_t WriteClipboardText(const char *text) {
   std::string utf8 = ClipboardTextOut(text);
   if (SDL_SetClipboardText(utf8.c_str()) != 0) return ERR_CLIPWRITE;
   Announce();
-  TellWatchers();
   return 0;
 }
 
@@ -100,7 +91,6 @@ uint32_t ClearPlatformClipboard() {
   if (InitDesktop() != 0) return ERR_CLIPWRITE;
   if (SDL_SetClipboardText("") != 0) return ERR_CLIPWRITE;
   Announce();
-  TellWatchers();
   return 0;
 }
 
@@ -112,7 +102,6 @@ uint32_t WriteClipboardImage(const uint32_t *argb, int32_t width, int32_t height
   if (uint32_t code = coder->encodePng(argb, width, height, hasAlpha, &png)) return code;
   qmHelperRun run = RunClipboardTool("image/png", &png);
   if (!run.started || run.exitStatus != 0) return ERR_CLIPWRITE;
-  TellWatchers();
   return 0;
 }
 

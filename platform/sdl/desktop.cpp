@@ -2,8 +2,6 @@
 
 #include <ctime>
 
-#include "display/display.h"
-#include "graphics/bitmap.h"
 #include "platform/joystick.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
@@ -32,7 +30,6 @@ uint32_t InitDesktop() {
   }
   gDesktop.wakeEventType = type;
   gDesktop.started = true;
-  InstallUpdatePresenter();
   SDL_StartTextInput();
   return 0;
 }
@@ -79,7 +76,7 @@ void DesktopSleepMicros(uint32_t us) {
   }
 }
 
-void SetPlatformAttr(qmDisplay *, int32_t selector, int32_t value) {
+void SetPlatformAttr(int32_t selector, int32_t value) {
   switch (selector) {
   case PLATATTR_CTRLCQUIT: gDesktop.ctrlCQuit = value != 0; break;
   case PLATATTR_LEFTMOUSEQUIT: gDesktop.leftMouseQuit = value != 0; break;
@@ -112,9 +109,10 @@ int32_t GetPlatformAttr(void *object, int32_t selector) {
   case 5: return haveMode && SDL_BITSPERPIXEL(mode.format) <= 16 ? 16 : 32;
   case 6:
   case 7: {
-    auto *d = static_cast<qmDisplay *>(object);
-    if (!d || !d->platform) return 0;
-    return selector == 6 ? d->platform->pointerX : d->platform->pointerY;
+    const qmPlatformWindow *pw = gWindows;
+    while (pw && (!object || pw->owner != object)) pw = pw->next;
+    if (!pw) return 0;
+    return selector == 6 ? pw->pointerX : pw->pointerY;
   }
   case 12:
   case 13: return 16;
@@ -130,12 +128,11 @@ int32_t GetPlatformAttr(void *object, int32_t selector) {
   case 23:
     if (object) GetWorkArea(static_cast<int32_t *>(object));
     return 0;
-  default:
-    return object ? int32_t(GetBitmapAttr(object, selector)) : 0;
+  default: return 0;
   }
 }
 
 // Here rather than beside the X reader, so that every program holding the desktop layer has it.
-qmBitmap *GrabScreenPixels(int32_t x, int32_t y, int32_t width, int32_t height) {
+uint32_t *ReadScreenPixels(int32_t x, int32_t y, int32_t width, int32_t height) {
   return GrabX11Pixels(x, y, width, height);
 }

@@ -1,10 +1,8 @@
 // What the desktop layer gives the dialogs: SDL's message box, and the pass of the event pump
 // that keeps the player's windows answering while a dialog program runs.
-#include "display/display.h"
 #include "platform/desktop.h"
 #include "platform/dialogs.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/window.h"
 
 namespace {
 
@@ -42,9 +40,8 @@ void KeepWindowsAlive() {
   int n = SDL_PeepEvents(events, 32, SDL_PEEKEVENT, SDL_WINDOWEVENT, SDL_WINDOWEVENT);
   for (int i = 0; i < n; i++) {
     if (events[i].window.event != SDL_WINDOWEVENT_EXPOSED) continue;
-    qmDisplay *d = FindDisplayOfWindow(events[i].window.windowID);
-    if (d && d->platform && d->platform->window && !d->platform->surfaceLost)
-      SDL_UpdateWindowSurface(d->platform->window);
+    qmPlatformWindow *pw = FindWindowById(events[i].window.windowID);
+    if (pw && pw->window && !pw->surfaceLost) SDL_UpdateWindowSurface(pw->window);
   }
 }
 

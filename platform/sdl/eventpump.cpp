@@ -2,28 +2,22 @@
 
 #include <ctime>
 
-#include "display/display.h"
-#include "display/displayops.h"
 #include "platform/desktop.h"
 #include "platform/present.h"
 #include "platform/process.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
-#include "platform/window.h"
 #include "runtime/errcodes.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 constexpr uint64_t kQuietPumpMicros = 10000;    // a pump this soon after the last one with nothing queued does little
 constexpr uint64_t kLineCheckMicros = 4000;     // the per-line check pumps at most this often
-constexpr uint64_t kAudioUpdateMicros = 1000000;
+constexpr uint64_t kSecondMicros = 1000000;  // the clients' once-a-second upkeep
 constexpr uint64_t kIdleWaitCapMicros = 1000000;  // a deferred frame or a timer ends the wait sooner
 
 uint64_t gLastPump = 0;
-uint64_t gLastAudio = 0;
+uint64_t gLastSecond = 0;
 uint64_t gNextLineCheck = 0;
-void (*gDeliverAudio)() = nullptr;
-void (*gUpdateAudio)() = nullptr;
 
 // The per-line clock: the coarse monotonic clock costs a few nanoseconds, and a tick of a few
 // milliseconds is all the throttle needs.
@@ -43,79 +37,80 @@ bool TakeSystemEvent(SDL_Event *e) {
   return false;
 }
 
-bool EvaluateDisplayRequests(VmState *vm) {
+// The quit keys the window handler saw since the last full pump, against the script's switches.
+bool EvaluateQuitKeys() {
   bool quit = false;
-  for (qmDisplay *d = DisplayList, *next; d; d = next) {
-    next = d->next;
-    qmPlatformWindow *pw = d->platform;
-    if (!pw) continue;
-    if (d->leftButton && gDesktop.leftMouseQuit) quit = true;
+  for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) {
     if (pw->escapeSeen && gDesktop.escapeQuit) quit = true;
     if (pw->ctrlCSeen && gDesktop.ctrlCQuit) quit = true;
-    if (pw->pendingScreenMode != -1) {
-      int32_t mode = pw->pendingScreenMode;
-      pw->pendingScreenMode = -1;
-      ApplyScreenMode(vm, uint32_t(mode), d->width, d->height);
-    }
-    if (pw->resizePending) ResizeDisplay(vm, d, kKeepPosition, kKeepPosition, d->width, d->height, 0, d->scaleMode);
-    if (pw->closeRequested && !d->closeHandled) quit = true;
-    pw->closeRequested = 0;
-    pw->resizePending = 0;
     pw->ctrlCSeen = 0;
     pw->escapeSeen = 0;
   }
   return quit;
 }
-}  // namespace
 
-void SetAudioPumpHooks(void (*deliverEvents)(), void (*updateChannels)()) {
-  gDeliverAudio = deliverEvents;
-  gUpdateAudio = updateChannels;
+void FlushUpdates(const qmPumpClient *client) {
+  if (client && client->flushUpdates) client->flushUpdates(client->data);
 }
+
+void ReportEndOfRun(const qmPumpClient *client) {
+  if (!client || !client->report) return;
+  qmPlatformReport r{};
+  r.kind = REPORT_ENDRUN;
+  r.micros = DesktopMicros();
+  client->report(client->data, &r);
+}
+}  // namespace
 
 bool PlatformQuitRequested() { return gStickyQuit.load(std::memory_order_relaxed) != 0; }
 
-int PumpPlatformEvents(VmState *vm) {
+int32_t PlatformQuitSwitch(int32_t selector) {
+  switch (selector) {
+  case PLATATTR_CTRLCQUIT: return gDesktop.ctrlCQuit;
+  case PLATATTR_LEFTMOUSEQUIT: return gDesktop.leftMouseQuit;
+  case PLATATTR_ESCAPEQUIT: return gDesktop.escapeQuit;
+  default: return 0;
+  }
+}
+
+int PumpPlatformEvents(const qmPumpClient *client) {
   uint64_t now = DesktopMicros();
   ServicePlatformTimers();
   bool queued = false;
   if (gDesktop.started) {
     SDL_PumpEvents();
-    DrainMouseMotion();
+    DrainMouseMotion(client);
     queued = SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) > 0;
   } else {
     gWakePending.store(0, std::memory_order_relaxed);  // no queue to carry the wake-up
   }
   if (!queued && now - gLastPump < kQuietPumpMicros) {
-    FlushDisplayUpdates();
+    FlushUpdates(client);
     PushPendingWindowUpdates();
     return PlatformQuitRequested();
   }
 
-  FlushDisplayUpdates();
+  FlushUpdates(client);
   SDL_Event e;
-  if (queued && TakeSystemEvent(&e)) HandleSystemEvent(&e);
-
-  if (EvaluateDisplayRequests(vm)) gStickyQuit.store(1, std::memory_order_relaxed);
+  bool quit = queued && TakeSystemEvent(&e) && HandleSystemEvent(&e, client);
+  if (EvaluateQuitKeys()) quit = true;
+  const int secondDue = now - gLastSecond >= kSecondMicros ? 1 : 0;
+  if (secondDue) gLastSecond = now;
+  if (client && client->endPass && client->endPass(client->data, secondDue)) quit = true;
+  if (quit) gStickyQuit.store(1, std::memory_order_relaxed);
   int result = PlatformQuitRequested();
-  if (result && vm) vm_setendrequested(vm, 1);
-
-  if (gDeliverAudio) gDeliverAudio();
-  if (now - gLastAudio >= kAudioUpdateMicros) {
-    if (gUpdateAudio) gUpdateAudio();
-    gLastAudio = now;
-  }
+  if (result) ReportEndOfRun(client);
   PushPendingWindowUpdates();
   gLastPump = now;
   return result;
 }
 
-int PumpPlatformEventsIfDue(VmState *vm) {
+int PumpPlatformEventsIfDue(const qmPumpClient *client) {
   uint64_t now = LineCheckMicros();
   if (now < gNextLineCheck && gWakePending.load(std::memory_order_relaxed) == 0)
     return int(gStickyQuit.load(std::memory_order_relaxed));
   gNextLineCheck = now + kLineCheckMicros;
-  return PumpPlatformEvents(vm);
+  return PumpPlatformEvents(client);
 }
 
 namespace {
@@ -157,16 +152,16 @@ void WakeMainLoop() {
   SDL_PushEvent(&e);
 }
 
-uint32_t WaitWithEventTimer(VmState *vm, uint32_t ms) {
+uint32_t WaitWithEventTimer(const qmPumpClient *client, uint32_t ms) {
   uint64_t end = DesktopMicros() + uint64_t(ms) * 1000u;
   for (;;) {
     uint64_t now = DesktopMicros();
     if (now >= end) return 0;
     WaitForEventOrTime(end - now);
     if (DesktopMicros() >= end) return 0;
-    if (PumpPlatformEvents(vm)) return ERR_USERABORT;
+    if (PumpPlatformEvents(client)) return ERR_USERABORT;
     if (IsQuitRequested()) {
-      if (vm) vm_setendrequested(vm, 1);
+      ReportEndOfRun(client);
       return ERR_USERABORT;
     }
   }

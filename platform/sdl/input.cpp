@@ -1,46 +1,42 @@
-// The window handler: SDL's mouse, keyboard and window events become portable events in the
-// event queue, owned by their display, and the display's input state follows them.
+// The window handler: SDL's mouse, keyboard and window events become reports to the pump's
+// client, each with its window's owner; the window records keep what the platform itself needs
+// (the key codes held, the pointer's place, the quit keys seen).
 #include <cstring>
 
-#include "display/display.h"
-#include "display/displayops.h"
 #include "platform/desktop.h"
+#include "platform/eventpump.h"
 #include "platform/pointer.h"
 #include "platform/sdl/keytable.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/window.h"
-#include "runtime/eventqueue.h"
 
 namespace {
 
-void Post(qmDisplay *d, uint32_t type, uint32_t a1 = 0, uint32_t a2 = 0, uint32_t a3 = 0) {
-  PostEvent(d, type, a1, a2, a3, nullptr);
+// 1 when the client asks the script to stop.
+int Report(const qmPumpClient *client, qmPlatformReport r) {
+  if (!client || !client->report) return 0;
+  r.micros = DesktopMicros();
+  return client->report(client->data, &r);
 }
 
-bool InRegions(const qmDisplayRegion *regions, int32_t count, int32_t x, int32_t y) {
-  for (int32_t i = 0; i < count; i++) {
-    const qmDisplayRegion &r = regions[i];
-    if (x >= r.x && y >= r.y && x < r.x + r.width && y < r.y + r.height) return true;
-  }
-  return false;
+qmPlatformReport About(const qmPlatformWindow *pw, uint32_t kind) {
+  qmPlatformReport r{};
+  r.kind = kind;
+  r.owner = pw ? pw->owner : nullptr;
+  return r;
 }
 
-void HandleButton(qmDisplay *d, const SDL_MouseButtonEvent &b) {
-  bool press = b.type == SDL_MOUSEBUTTONDOWN;
-  if (press && d->private1) return;  // the backdrop display swallows clicks
-  uint32_t type;
-  uint32_t *state;
+void HandleButton(qmPlatformWindow *pw, const SDL_MouseButtonEvent &b, const qmPumpClient *client) {
+  qmPlatformReport r = About(pw, REPORT_BUTTON);
   switch (b.button) {
-  case SDL_BUTTON_LEFT: type = EVENT_LEFTBUTTON; state = &d->leftButton; break;
-  case SDL_BUTTON_RIGHT: type = EVENT_RIGHTBUTTON; state = &d->rightButton; break;
-  case SDL_BUTTON_MIDDLE: type = EVENT_MIDDLEBUTTON; state = &d->middleButton; break;
+  case SDL_BUTTON_LEFT: r.code = 1; break;
+  case SDL_BUTTON_RIGHT: r.code = 2; break;
+  case SDL_BUTTON_MIDDLE: r.code = 3; break;
   default: return;
   }
-  // A press in a drag or size region of a borderless window moves or sizes it (the window
-  // system does that through the hit test) and is no click.
-  if (press && type == EVENT_LEFTBUTTON && DisplayRegionHit(d, b.x, b.y) != 0) return;
-  *state = press ? 1 : 0;
-  Post(d, type, uint32_t(b.x), uint32_t(b.y), press ? 1 : 0);
+  r.down = b.type == SDL_MOUSEBUTTONDOWN ? 1 : 0;
+  r.x = b.x;
+  r.y = b.y;
+  Report(client, r);
 }
 
 // A key's code on the way down: a special key from its symbol, a character from the text input
@@ -68,182 +64,158 @@ int32_t CodeOfKeyUp(qmPlatformWindow *pw, const SDL_KeyboardEvent &k) {
   return code;
 }
 
-void SetKeyState(qmDisplay *d, int32_t code, bool down) {
-  if (code >= 0 && code < kKeyStateCount) d->keyStates[code] = down ? 1 : 0;
-}
-
-void HandleKey(qmDisplay *d, const SDL_KeyboardEvent &k) {
-  qmPlatformWindow *pw = d->platform;
+void HandleKey(qmPlatformWindow *pw, const SDL_KeyboardEvent &k, const qmPumpClient *client) {
   bool pressed = k.type == SDL_KEYDOWN;
-  int32_t code = pressed ? CodeOfKeyDown(pw, k) : CodeOfKeyUp(pw, k);
+  qmPlatformReport r = About(pw, REPORT_KEY);
+  r.code = pressed ? CodeOfKeyDown(pw, k) : CodeOfKeyUp(pw, k);
+  r.down = pressed ? 1 : 0;
+  if (k.keysym.mod & (KMOD_ALT | KMOD_GUI)) r.modifiers |= REPORTMOD_ALT;
   if (k.keysym.mod & KMOD_CTRL) {
     if (k.keysym.sym == SDLK_c) pw->ctrlCSeen = 1;
-    // Nothing is posted under Control, but a release still counts: a key pressed before
-    // Control went down must not stay down.
-    if (!pressed) SetKeyState(d, code, false);
+    r.modifiers |= REPORTMOD_CONTROL;
+    Report(client, r);
     return;
   }
-  if (pressed && code != KEY_NONE) pw->keyCodeOfScancode[uint32_t(k.keysym.scancode) & 511] = uint16_t(code);
-  // Alt+Return (or the logo key + Return) toggles the screen mode on release.
-  if (!pressed && code == KEY_RETURN && (k.keysym.mod & (KMOD_ALT | KMOD_GUI)) && IsSoleDisplay(d) &&
-      !(d->flags & DISPF_NOMODESWITCH) && !d->requesterOpen) {
-    pw->pendingScreenMode = FullScreenActive ? 0 : 1;
-    Post(d, EVENT_MODETOGGLE);
-  }
-  if (code == KEY_NONE) return;
-  SetKeyState(d, code, pressed);
-  Post(d, EVENT_KEY, pressed ? 1 : 0, 0, uint32_t(code));
-  if (code == KEY_ESCAPE) pw->escapeSeen = 1;
+  if (pressed && r.code != KEY_NONE) pw->keyCodeOfScancode[uint32_t(k.keysym.scancode) & 511] = uint16_t(r.code);
+  Report(client, r);
+  if (r.code == KEY_ESCAPE) pw->escapeSeen = 1;
 }
 
-// Text that no key event claimed (an input method, a character without a key): each
-// character is pressed and released.
-void HandleText(qmDisplay *d, const char *text) {
+// Text that no key event claimed (an input method, a character without a key).
+void HandleText(qmPlatformWindow *pw, const char *text, const qmPumpClient *client) {
   auto *s = reinterpret_cast<const unsigned char *>(text);
   while (*s) {
     int32_t code = Latin1KeyCode(reinterpret_cast<const char *>(s));
     if (code != KEY_NONE) {
-      Post(d, EVENT_KEY, 1, 0, uint32_t(code));
-      Post(d, EVENT_KEY, 0, 0, uint32_t(code));
+      qmPlatformReport r = About(pw, REPORT_TYPED);
+      r.code = code;
+      Report(client, r);
     }
     s++;
     while ((*s & 0xC0) == 0x80) s++;
   }
 }
 
-void HandleWindowEvent(qmDisplay *d, const SDL_WindowEvent &w) {
-  qmPlatformWindow *pw = d->platform;
+int HandleWindowEvent(qmPlatformWindow *pw, const SDL_WindowEvent &w, const qmPumpClient *client) {
+  qmPlatformReport r = About(pw, 0);
   switch (w.event) {
-  case SDL_WINDOWEVENT_MOVED: {
+  case SDL_WINDOWEVENT_MOVED:
     if (pw->fullscreen) break;
-    int32_t x = w.data1 - d->frameLeft, y = w.data2 - d->frameTop;
-    if (x == d->x && y == d->y) break;  // where the program put it
-    d->x = x;
-    d->y = y;
-    Post(d, EVENT_MOVED);
+    r.kind = REPORT_MOVED;
+    r.x = w.data1;
+    r.y = w.data2;
+    Report(client, r);
     break;
-  }
   case SDL_WINDOWEVENT_SIZE_CHANGED:
     pw->surfaceLost = 1;
-    if (pw->fullscreen || (w.data1 == d->width && w.data2 == d->height)) break;
-    d->width = w.data1;
-    d->height = w.data2;
-    pw->resizePending = 1;
-    Post(d, EVENT_RESIZED);
+    if (pw->fullscreen) break;
+    r.kind = REPORT_RESIZED;
+    r.x = w.data1;
+    r.y = w.data2;
+    Report(client, r);
     break;
   case SDL_WINDOWEVENT_MINIMIZED:
-    d->state = DISPSTATE_MINIMIZED;
-    Post(d, EVENT_MINIMISED);
+    r.kind = REPORT_MINIMIZED;
+    Report(client, r);
     break;
   case SDL_WINDOWEVENT_RESTORED:
-    if (d->state != DISPSTATE_MINIMIZED) break;
-    d->state = DISPSTATE_OPEN;
-    Post(d, EVENT_RESTORED);
+    r.kind = REPORT_RESTORED;
+    Report(client, r);
     break;
   case SDL_WINDOWEVENT_CLOSE:
-    pw->closeRequested = 1;
-    Post(d, EVENT_CLOSE);
-    break;
+    r.kind = REPORT_CLOSE;
+    return Report(client, r);
   case SDL_WINDOWEVENT_FOCUS_GAINED:
-    d->active = 1;
-    ApplyDisplayPointer(d);
-    Post(d, EVENT_ACTIVATED);
+    ApplyWindowPointer(pw);
+    r.kind = REPORT_FOCUS;
+    Report(client, r);
     break;
   case SDL_WINDOWEVENT_ENTER:
-    ApplyDisplayPointer(d);
+    ApplyWindowPointer(pw);
     break;
   case SDL_WINDOWEVENT_FOCUS_LOST:
     // Keys held while the focus goes would otherwise stay down: no release will come.
-    d->active = 0;
-    std::memset(d->keyStates, 0, sizeof d->keyStates);
     std::memset(pw->keyCodeOfScancode, 0, sizeof pw->keyCodeOfScancode);
-    Post(d, EVENT_DEACTIVATED);
+    r.kind = REPORT_UNFOCUS;
+    Report(client, r);
     break;
   case SDL_WINDOWEVENT_EXPOSED:
-    if (pw->surfaceLost) RefreshDisplay(pw->vm, d, 2);
-    else if (pw->window) SDL_UpdateWindowSurface(pw->window);
+    if (pw->surfaceLost) {
+      r.kind = REPORT_REDRAW;
+      Report(client, r);
+    } else if (pw->window) {
+      SDL_UpdateWindowSurface(pw->window);
+    }
     break;
   default: break;
-  }
-}
-
-qmDisplay *DisplayOfEventWindow(uint32_t windowId) {
-  qmDisplay *d = FindDisplayOfWindow(windowId);
-  return d && d->platform ? d : nullptr;
-}
-}  // namespace
-
-int32_t DisplayRegionHit(const qmDisplay *d, int32_t x, int32_t y) {
-  if (!(d->flags & DISPF_BORDERLESS)) return 0;
-  // Without regions of the script's the top 15 rows drag and the bottom-right 10 x 10 sizes.
-  qmDisplayRegion drag{0, 0, 0, d->width, 15};
-  qmDisplayRegion size{0, d->width - 10, d->height - 10, 10, 10};
-  if (!(d->flags & DISPF_FIXED)) {
-    if (d->dragRegionCount > 0 ? InRegions(d->dragRegions, d->dragRegionCount, x, y) : InRegions(&drag, 1, x, y))
-      return 1;
-  }
-  if (d->flags & DISPF_SIZEABLE) {
-    if (d->sizeRegionCount > 0 ? InRegions(d->sizeRegions, d->sizeRegionCount, x, y) : InRegions(&size, 1, x, y))
-      return 2;
   }
   return 0;
 }
 
-void DrainMouseMotion() {
+}  // namespace
+
+qmPlatformWindow *FindWindowById(uint32_t windowId) {
+  if (!windowId) return nullptr;
+  for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next)
+    if (pw->window && pw->windowId == windowId) return pw;
+  return nullptr;
+}
+
+void DrainMouseMotion(const qmPumpClient *client) {
   SDL_Event events[32];
   int n;
-  uint64_t now = 0;
+  bool moved = false;
   while ((n = SDL_PeepEvents(events, 32, SDL_GETEVENT, SDL_MOUSEMOTION, SDL_MOUSEMOTION)) > 0) {
-    if (!now) now = DesktopMicros();
     for (int i = 0; i < n; i++) {
-      qmDisplay *d = DisplayOfEventWindow(events[i].motion.windowID);
-      if (!d) continue;
-      d->platform->pointerX = events[i].motion.x;
-      d->platform->pointerY = events[i].motion.y;
-      d->pointerMoved = 1;
-      d->pointerMoveTime = {uint32_t(now / 1000000u), uint32_t(now % 1000000u)};
+      qmPlatformWindow *pw = FindWindowById(events[i].motion.windowID);
+      if (!pw) continue;
+      pw->pointerX = events[i].motion.x;
+      pw->pointerY = events[i].motion.y;
+      pw->pointerMovedNow = 1;
+      moved = true;
     }
+  }
+  if (!moved) return;
+  for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) {
+    if (!pw->pointerMovedNow) continue;
+    pw->pointerMovedNow = 0;
+    qmPlatformReport r = About(pw, REPORT_MOTION);
+    r.x = pw->pointerX;
+    r.y = pw->pointerY;
+    Report(client, r);
   }
 }
 
-void HandleSystemEvent(const SDL_Event *e) {
+int HandleSystemEvent(const SDL_Event *e, const qmPumpClient *client) {
   switch (e->type) {
-  case SDL_QUIT:
-    // The desktop (or a signal) asks the program to end: every window's close box at once.
-    for (qmDisplay *d = DisplayList; d; d = d->next) {
-      if (!d->platform) continue;
-      d->platform->closeRequested = 1;
-      Post(d, EVENT_CLOSE);
-    }
-    return;
-  case SDL_CLIPBOARDUPDATE:
-    for (qmDisplay *d = DisplayList; d; d = d->next)
-      if (d->handlers[DISPH_CLIPBOARDCHANGE].function != kNoHandler) Post(d, EVENT_CLIPBOARD);
-    return;
+  case SDL_QUIT: return Report(client, About(nullptr, REPORT_QUIT));
+  case SDL_CLIPBOARDUPDATE: return Report(client, About(nullptr, REPORT_CLIPBOARD));
   case SDL_WINDOWEVENT:
-    if (qmDisplay *d = DisplayOfEventWindow(e->window.windowID)) HandleWindowEvent(d, e->window);
-    return;
+    if (qmPlatformWindow *pw = FindWindowById(e->window.windowID)) return HandleWindowEvent(pw, e->window, client);
+    return 0;
   case SDL_MOUSEBUTTONDOWN:
   case SDL_MOUSEBUTTONUP:
-    if (qmDisplay *d = DisplayOfEventWindow(e->button.windowID)) HandleButton(d, e->button);
-    return;
+    if (qmPlatformWindow *pw = FindWindowById(e->button.windowID)) HandleButton(pw, e->button, client);
+    return 0;
   case SDL_MOUSEWHEEL: {
-    qmDisplay *d = DisplayOfEventWindow(e->wheel.windowID);
-    if (!d) return;
+    qmPlatformWindow *pw = FindWindowById(e->wheel.windowID);
+    if (!pw) return 0;
     int32_t y = e->wheel.direction == SDL_MOUSEWHEEL_FLIPPED ? -e->wheel.y : e->wheel.y;
-    if (y > 0) Post(d, EVENT_WHEELUP);
-    else if (y < 0) Post(d, EVENT_WHEELDOWN);  // a sideways scroll (y 0) is no wheel event
-    return;
+    if (y == 0) return 0;  // a sideways scroll is no wheel event
+    qmPlatformReport r = About(pw, REPORT_WHEEL);
+    r.code = y > 0 ? 1 : -1;
+    Report(client, r);
+    return 0;
   }
   case SDL_MOUSEMOTION:
-    return;  // DrainMouseMotion's
+    return 0;  // DrainMouseMotion's
   case SDL_KEYDOWN:
   case SDL_KEYUP:
-    if (qmDisplay *d = DisplayOfEventWindow(e->key.windowID)) HandleKey(d, e->key);
-    return;
+    if (qmPlatformWindow *pw = FindWindowById(e->key.windowID)) HandleKey(pw, e->key, client);
+    return 0;
   case SDL_TEXTINPUT:
-    if (qmDisplay *d = DisplayOfEventWindow(e->text.windowID)) HandleText(d, e->text.text);
-    return;
-  default: return;
+    if (qmPlatformWindow *pw = FindWindowById(e->text.windowID)) HandleText(pw, e->text.text, client);
+    return 0;
+  default: return 0;
   }
 }

@@ -1,11 +1,10 @@
-// Mouse pointers on SDL cursors. SDL has one cursor for the whole program: the display's
+// Mouse pointers on SDL cursors. SDL has one cursor for the whole program: the window's
 // choice is put in place when its window has the pointer or the focus, and again whenever the
 // pointer enters it.
 #include <cmath>
 #include <cstring>
 #include <new>
 
-#include "display/display.h"
 #include "platform/desktop.h"
 #include "platform/pointer.h"
 #include "platform/sdl/sdl_internal.h"
@@ -121,36 +120,33 @@ void FreePlatformPointer(void *image) {
   delete p;
 }
 
-void ApplyDisplayPointer(qmDisplay *display) {
-  qmPlatformWindow *pw = display ? display->platform : nullptr;
+void ApplyWindowPointer(qmPlatformWindow *pw) {
   if (!HasPointerOrFocus(pw)) return;
   if (SDL_Cursor *cursor = ChosenCursor(pw)) SDL_SetCursor(cursor);
 }
 
-void SetPlatformPointer(qmDisplay *display, void *image, int32_t kind, void *owner) {
-  qmPlatformWindow *pw = display ? display->platform : nullptr;
+void SetPlatformPointer(qmPlatformWindow *pw, void *image, int32_t kind, void *owner) {
   if (!pw) return;
   pw->pointerOwner = owner;
   pw->pointerKind = kind == PLATPTR_SYSTEM || kind == PLATPTR_BUILTIN ? kind : PLATPTR_IMAGE;
   pw->pointerImage = pw->pointerKind == PLATPTR_IMAGE ? image : nullptr;
   pw->pointerHidden = 0;
-  ApplyDisplayPointer(display);
+  ApplyWindowPointer(pw);
 }
 
-void ShowPlatformPointer(qmDisplay *display) {
-  if (!display || !display->platform) return;
-  display->platform->pointerHidden = 0;
-  ApplyDisplayPointer(display);
+void ShowPlatformPointer(qmPlatformWindow *pw) {
+  if (!pw) return;
+  pw->pointerHidden = 0;
+  ApplyWindowPointer(pw);
 }
 
-void HidePlatformPointer(qmDisplay *display) {
-  if (!display || !display->platform) return;
-  display->platform->pointerHidden = 1;
-  ApplyDisplayPointer(display);
+void HidePlatformPointer(qmPlatformWindow *pw) {
+  if (!pw) return;
+  pw->pointerHidden = 1;
+  ApplyWindowPointer(pw);
 }
 
-void MovePointerTo(qmDisplay *display, int32_t x, int32_t y) {
-  qmPlatformWindow *pw = display ? display->platform : nullptr;
+void MovePointerTo(qmPlatformWindow *pw, int32_t x, int32_t y) {
   if (pw && pw->window) SDL_WarpMouseInWindow(pw->window, x, y);
 }
 
@@ -158,17 +154,13 @@ void RestorePlatformPointer() {
   if (DesktopStarted()) SDL_SetCursor(SDL_GetDefaultCursor());
 }
 
-int32_t PlatformPointerHidden(const qmDisplay *display) {
-  return display && display->platform ? static_cast<int32_t>(display->platform->pointerHidden) : 0;
+int32_t PlatformPointerHidden(const qmPlatformWindow *pw) {
+  return pw ? static_cast<int32_t>(pw->pointerHidden) : 0;
 }
 
-void *PlatformPointerImage(const qmDisplay *display) {
-  return display && display->platform ? display->platform->pointerImage : nullptr;
-}
+void *PlatformPointerImage(const qmPlatformWindow *pw) { return pw ? pw->pointerImage : nullptr; }
 
-void *PlatformPointerOwner(const qmDisplay *display) {
-  return display && display->platform ? display->platform->pointerOwner : nullptr;
-}
+void *PlatformPointerOwner(const qmPlatformWindow *pw) { return pw ? pw->pointerOwner : nullptr; }
 
 void FreeStandardPointers() {
   if (gBuiltin) SDL_FreeCursor(gBuiltin);

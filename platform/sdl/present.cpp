@@ -2,13 +2,9 @@
 
 #include <cstring>
 
-#include "display/display.h"
-#include "display/displayops.h"
-#include "graphics/bitmap.h"
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "platform/sdl/sdl_internal.h"
-#include "platform/window.h"
 
 namespace {
 struct Rect {
@@ -39,11 +35,7 @@ void AddPending(qmPlatformWindow *pw, const Rect &r) {
   last = {x0, y0, x1 - x0, y1 - y0};
 }
 
-qmPlatformWindow *OpenWindowOf(qmDisplay *d, bool evenIfClosed) {
-  if (!d || !d->platform || !d->platform->window) return nullptr;
-  if (!evenIfClosed && d->state != DISPSTATE_OPEN) return nullptr;
-  return d->platform;
-}
+qmPlatformWindow *OpenWindowOf(qmPlatformWindow *pw) { return pw && pw->window ? pw : nullptr; }
 
 SDL_Surface *SurfaceOf(qmPlatformWindow *pw) {
   SDL_Surface *s = SDL_GetWindowSurface(pw->window);
@@ -51,7 +43,7 @@ SDL_Surface *SurfaceOf(qmPlatformWindow *pw) {
   return s;
 }
 
-// Bitmap rows are bytes unused, R, G, B; a byte swap of each word gives the 0x00RRGGBB words of
+// PIXELS_XRGB_BYTES rows are bytes unused, R, G, B; a byte swap of each word gives the 0x00RRGGBB words of
 // the usual window surface.
 void ConvertRow(const uint32_t *src, uint32_t *dst, int32_t n, uint32_t fill) {
   for (int32_t i = 0; i < n; i++) dst[i] = (__builtin_bswap32(src[i]) & 0x00FFFFFFu) | fill;
@@ -89,15 +81,11 @@ void PushWindow(qmPlatformWindow *pw, uint64_t now) {
   pw->lastShown = now ? now : 1;
 }
 
-void PresentUpdate(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
-  PresentBackBuffer(bitmap, 0, 0, display, x, y, width, height, 0, 0, PRESENT_NO_MOVIE_CLIP);
-}
-
-void FillSurfaceRect(qmDisplay *d, qmPlatformWindow *pw, Rect r, uint32_t rgb) {
+void FillSurfaceRect(qmPlatformWindow *pw, int32_t offsetX, int32_t offsetY, Rect r, uint32_t rgb) {
   SDL_Surface *s = SurfaceOf(pw);
   if (!s) return;
-  r.x += d->marginLeft;
-  r.y += d->marginTop;
+  r.x += offsetX;
+  r.y += offsetY;
   if (!ClipTo(r, s->w, s->h)) return;
   SDL_Rect sr{r.x, r.y, r.w, r.h};
   SDL_FillRect(s, &sr, SDL_MapRGB(s->format, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb)));
@@ -105,19 +93,19 @@ void FillSurfaceRect(qmDisplay *d, qmPlatformWindow *pw, Rect r, uint32_t rgb) {
 }
 }  // namespace
 
-void InstallUpdatePresenter() { SetUpdatePresenter(PresentUpdate); }
-
-void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t dstX,
-                       int32_t dstY, int32_t width, int32_t height, int32_t scaledWidth, int32_t scaledHeight,
-                       uint32_t flags) {
-  qmPlatformWindow *pw = OpenWindowOf(display, flags & PRESENT_EVEN_IF_CLOSED);
-  if (!pw || !bitmap || !bitmap->pixels || width <= 0 || height <= 0) return;
+void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
+                         int32_t offsetX, int32_t offsetY) {
+  qmPlatformWindow *pw = OpenWindowOf(window);
+  const int32_t srcX = rect->srcX, srcY = rect->srcY, dstX = rect->dstX, dstY = rect->dstY;
+  const int32_t width = rect->width, height = rect->height;
+  const int32_t scaledWidth = rect->scaledWidth, scaledHeight = rect->scaledHeight;
+  if (!pw || !view || !view->pixels || view->format != PIXELS_XRGB_BYTES || width <= 0 || height <= 0) return;
   SDL_Surface *s = SurfaceOf(pw);
   if (!s || SDL_MUSTLOCK(s)) return;
-  const int32_t pitch = bitmap->bytesPerRow / 4;
+  const int32_t pitch = view->pitch / 4;
 
   if (scaledWidth > 0 && scaledHeight > 0) {
-    Rect dst{display->marginLeft, display->marginTop, scaledWidth, scaledHeight};
+    Rect dst{offsetX, offsetY, scaledWidth, scaledHeight};
     Rect vis = dst;
     if (!ClipTo(vis, s->w, s->h)) return;
     auto *cols = static_cast<int32_t *>(MemAlloc(uint32_t(vis.w) * 4, 0));
@@ -127,14 +115,14 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
       for (int32_t i = 0; i < vis.w; i++) {
         int64_t dx = vis.x - dst.x + i;
         int64_t sx = srcX + (2 * dx + 1) * width / (2 * int64_t(scaledWidth));
-        cols[i] = int32_t(sx < 0 ? 0 : sx >= bitmap->width ? bitmap->width - 1 : sx);
+        cols[i] = int32_t(sx < 0 ? 0 : sx >= view->width ? view->width - 1 : sx);
       }
       for (int32_t j = 0; j < vis.h; j++) {
         int64_t dy = vis.y - dst.y + j;
         int64_t sy = srcY + (2 * dy + 1) * height / (2 * int64_t(scaledHeight));
         if (sy < 0) sy = 0;
-        if (sy >= bitmap->height) sy = bitmap->height - 1;
-        const uint32_t *srow = bitmap->pixels + sy * pitch;
+        if (sy >= view->height) sy = view->height - 1;
+        const uint32_t *srow = view->pixels + sy * pitch;
         for (int32_t i = 0; i < vis.w; i++) row[i] = srow[cols[i]];
         WriteRow(s, vis.x, vis.y + j, row, vis.w);
       }
@@ -147,19 +135,18 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
 
   // Clip the source to the bitmap and carry the cut over to the destination, then the other way.
   Rect src{srcX, srcY, width, height};
-  if (!ClipTo(src, bitmap->width, bitmap->height)) return;
-  Rect dst{dstX + display->marginLeft + (src.x - srcX), dstY + display->marginTop + (src.y - srcY), src.w, src.h};
+  if (!ClipTo(src, view->width, view->height)) return;
+  Rect dst{dstX + offsetX + (src.x - srcX), dstY + offsetY + (src.y - srcY), src.w, src.h};
   Rect vis = dst;
   if (!ClipTo(vis, s->w, s->h)) return;
   src.x += vis.x - dst.x;
   src.y += vis.y - dst.y;
   for (int32_t j = 0; j < vis.h; j++)
-    WriteRow(s, vis.x, vis.y + j, bitmap->pixels + int64_t(src.y + j) * pitch + src.x, vis.w);
+    WriteRow(s, vis.x, vis.y + j, view->pixels + int64_t(src.y + j) * pitch + src.x, vis.w);
   AddPending(pw, vis);
 }
 
-void FlushDisplayWindow(VmState *, qmDisplay *display) {
-  qmPlatformWindow *pw = display ? display->platform : nullptr;
+void FlushWindowFrame(qmPlatformWindow *pw) {
   if (!pw) return;
   uint64_t now = DesktopMicros();
   PushWindow(pw, now);
@@ -174,31 +161,28 @@ void FlushDisplayWindow(VmState *, qmDisplay *display) {
 
 void PushPendingWindowUpdates() {
   uint64_t now = 0;
-  for (qmDisplay *d = DisplayList; d; d = d->next) {
-    if (!d->platform || !d->platform->pendingCount) continue;
+  for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) {
+    if (!pw->pendingCount) continue;
     if (!now) now = DesktopMicros();
-    PushWindow(d->platform, now);
+    PushWindow(pw, now);
   }
 }
 
-void FillPlatformRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb) {
-  qmPlatformWindow *pw = OpenWindowOf(display, false);
-  if (pw) FillSurfaceRect(display, pw, {x, y, width, height}, rgb);
+void FillWindowRect(qmPlatformWindow *window, int32_t offsetX, int32_t offsetY, int32_t x, int32_t y,
+                    int32_t width, int32_t height, uint32_t rgb) {
+  qmPlatformWindow *pw = OpenWindowOf(window);
+  if (pw) FillSurfaceRect(pw, offsetX, offsetY, {x, y, width, height}, rgb);
 }
 
-void PlotPlatformPixel(qmDisplay *display, int32_t x, int32_t y, uint32_t rgb) {
-  qmPlatformWindow *pw = OpenWindowOf(display, false);
-  if (pw) FillSurfaceRect(display, pw, {x, y, 1, 1}, rgb);
-}
-
-void DrawPlatformLine(qmDisplay *display, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t rgb) {
-  qmPlatformWindow *pw = OpenWindowOf(display, false);
+void DrawWindowLine(qmPlatformWindow *window, int32_t offsetX, int32_t offsetY, int32_t x1, int32_t y1, int32_t x2,
+                    int32_t y2, uint32_t rgb) {
+  qmPlatformWindow *pw = OpenWindowOf(window);
   if (!pw) return;
   SDL_Surface *s = SurfaceOf(pw);
   if (!s) return;
   uint32_t pixel = SDL_MapRGB(s->format, uint8_t(rgb >> 16), uint8_t(rgb >> 8), uint8_t(rgb));
   int32_t bpp = s->format->BytesPerPixel;
-  int32_t ox = display->marginLeft, oy = display->marginTop;
+  int32_t ox = offsetX, oy = offsetY;
   int32_t dx = x2 > x1 ? x2 - x1 : x1 - x2, dy = y2 > y1 ? y1 - y2 : y2 - y1;
   int32_t stepX = x1 < x2 ? 1 : -1, stepY = y1 < y2 ? 1 : -1, err = dx + dy;
   for (int32_t x = x1, y = y1;;) {

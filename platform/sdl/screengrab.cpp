@@ -5,8 +5,7 @@
 
 #include <cstdint>
 
-#include "graphics/bitmap.h"
-#include "graphics/blit.h"
+#include "platform/memory.h"
 #include "platform/sdl/sdl_internal.h"
 
 namespace {
@@ -26,28 +25,28 @@ uint32_t Channel(unsigned long pixel, unsigned long mask) {
 
 }  // namespace
 
-qmBitmap *GrabX11Pixels(int32_t x, int32_t y, int32_t width, int32_t height) {
+uint32_t *GrabX11Pixels(int32_t x, int32_t y, int32_t width, int32_t height) {
   if (x < 0 || y < 0 || width < 1 || height < 1) return nullptr;
   Display *dpy = XOpenDisplay(nullptr);
   if (!dpy) return nullptr;
   const Window root = DefaultRootWindow(dpy);
   XWindowAttributes attrs{};
-  qmBitmap *bitmap = nullptr;
+  uint32_t *pixels = nullptr;
   if (XGetWindowAttributes(dpy, root, &attrs) && int64_t(x) + width <= attrs.width &&
       int64_t(y) + height <= attrs.height) {
     XImage *image = XGetImage(dpy, root, x, y, unsigned(width), unsigned(height), AllPlanes, ZPixmap);
     if (image) {
-      bitmap = AllocBitmap(width, height);
-      for (int32_t row = 0; bitmap && row < height; row++)
+      pixels = static_cast<uint32_t *>(MemAlloc(uint32_t(width) * uint32_t(height) * 4u, 0));
+      for (int32_t row = 0; pixels && row < height; row++)
         for (int32_t col = 0; col < width; col++) {
           const unsigned long p = XGetPixel(image, col, row);
           const uint32_t rgb = Channel(p, image->red_mask) << 16 | Channel(p, image->green_mask) << 8 |
                                Channel(p, image->blue_mask);
-          SetBitmapPixel(bitmap, col, row, rgb, 0);
+          pixels[size_t(row) * size_t(width) + size_t(col)] = rgb;
         }
       XDestroyImage(image);
     }
   }
   XCloseDisplay(dpy);
-  return bitmap;
+  return pixels;
 }

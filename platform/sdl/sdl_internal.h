@@ -6,9 +6,9 @@
 #include <cstdint>
 
 #include "platform/time.h"
+#include "platform/window.h"
 
-struct qmDisplay;
-struct VmState;
+struct qmPumpClient;
 
 inline constexpr int32_t kMaxPendingRects = 16;
 
@@ -16,14 +16,16 @@ struct qmPlatformRect {
   int32_t x, y, width, height;
 };
 
-// The window record behind platform/window.h: the window, the input flags the window handler
-// raises and the pump consumes, presentation bookkeeping.
+// The window record behind platform/window.h: its owner, the window, the input flags the
+// window handler raises and the pump consumes, presentation bookkeeping.
 struct qmPlatformWindow {
+  qmPlatformWindow *next;  // every record in creation order
+  void *owner;
+  qmWindowRegionHit regionHit;
   SDL_Window *window;
   uint32_t windowId;
   // Raised by the window handler, evaluated and cleared by the next full pump.
-  uint32_t closeRequested, resizePending, ctrlCSeen, escapeSeen;
-  int32_t pendingScreenMode;  // -1 none, 0 windowed, 1 full screen
+  uint32_t ctrlCSeen, escapeSeen;
   uint32_t pointerHidden;
   void *pointerImage;    // the script's pointer (platform/pointer.h), or null
   int32_t pointerKind;   // PLATPTR_SYSTEM, PLATPTR_BUILTIN or PLATPTR_IMAGE
@@ -32,8 +34,8 @@ struct qmPlatformWindow {
   uint32_t centred;     // the picture offset was set to centre a full-screen picture
   qmTimeval lastPresent;  // end of the previous frame, for pacing
   uint64_t lastShown;     // microseconds on the desktop clock of the last push to the screen
-  VmState *vm;
   int32_t pointerX, pointerY;  // last pointer position in the content
+  uint32_t pointerMovedNow;    // while the queued motion is drained: this window's pointer moved
   // The portable code each held key went down with, so that repeats and the release match it.
   uint16_t keyCodeOfScancode[512];
   // Rectangles written into the window surface and not yet pushed to the screen.
@@ -56,6 +58,8 @@ struct qmDesktopState {
 };
 
 extern qmDesktopState gDesktop;
+// Every window record, open or not, in creation order.
+extern qmPlatformWindow *gWindows;
 extern std::atomic<uint32_t> gStickyQuit;
 extern std::atomic<uint32_t> gWakePending;
 
@@ -64,20 +68,22 @@ uint64_t DesktopMicros();
 void DesktopSleepMicros(uint32_t us);
 bool DesktopClockIsReal();
 
-// The window handler: turns one SDL event into portable events and display state.
-void HandleSystemEvent(const SDL_Event *event);
-// Records queued mouse motion (all of it at once) as pointer movement of its display.
-void DrainMouseMotion();
-// 1 when (x, y) of the content lies in a drag region of a borderless window that may move, 2
-// in a size region of a sizeable one, else 0.
-int32_t DisplayRegionHit(const qmDisplay *display, int32_t x, int32_t y);
-// Lets the display library's queued cross-thread updates reach PresentBackBuffer.
-void InstallUpdatePresenter();
+// The window record whose window has this window-system id, or null.
+qmPlatformWindow *FindWindowById(uint32_t windowId);
+
+// The window handler: turns one SDL event into reports to the client (which may be null); 1
+// when a report asked the script to stop.
+int HandleSystemEvent(const SDL_Event *event, const qmPumpClient *client);
+// Records queued mouse motion (all of it at once) as the pointer's place in its window, and
+// reports the last place of each window.
+void DrainMouseMotion(const qmPumpClient *client);
+// Puts the window's chosen pointer in place when the window has the pointer or the focus.
+void ApplyWindowPointer(qmPlatformWindow *window);
 
 // The pointers the desktop layer makes itself (built-in, empty); freed before SDL's video
 // closes, which takes every cursor with it.
 void FreeStandardPointers();
 
-// The X server's root window read through Xlib (screengrab.cpp); null without an X server.
-struct qmBitmap;
-qmBitmap *GrabX11Pixels(int32_t x, int32_t y, int32_t width, int32_t height);
+// The X server's root window read through Xlib (screengrab.cpp), as ReadScreenPixels gives it;
+// null without an X server.
+uint32_t *GrabX11Pixels(int32_t x, int32_t y, int32_t width, int32_t height);

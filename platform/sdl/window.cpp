@@ -3,18 +3,20 @@
 #include <cstring>
 #include <vector>
 
-#include "display/display.h"
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "platform/sdl/sdl_internal.h"
 #include "runtime/errcodes.h"
 
 namespace {
+constexpr size_t kTitleBytes = 512;  // a title of 255 Latin-1 characters as UTF-8, and its end
+
 // Special positions (CENTER and its kin) that reach the window unresolved centre it.
 bool IsSpecialPosition(int32_t v) { return v <= -15001 || v >= 95001; }
 
 SDL_HitTestResult RegionHitTest(SDL_Window *, const SDL_Point *p, void *data) {
-  switch (DisplayRegionHit(static_cast<qmDisplay *>(data), p->x, p->y)) {
+  auto *pw = static_cast<qmPlatformWindow *>(data);
+  switch (pw->regionHit ? pw->regionHit(pw->owner, p->x, p->y) : 0) {
   case 1: return SDL_HITTEST_DRAGGABLE;
   case 2: return SDL_HITTEST_RESIZE_BOTTOMRIGHT;
   default: return SDL_HITTEST_NORMAL;
@@ -35,75 +37,83 @@ void TitleToUtf8(const char *latin1, char *out, size_t size) {
   out[n] = 0;
 }
 
-void PlaceWindow(qmDisplay *d) {
-  SDL_Window *w = d->platform->window;
-  int x = IsSpecialPosition(d->x) ? int(SDL_WINDOWPOS_CENTERED) : d->x + d->frameLeft;
-  int y = IsSpecialPosition(d->y) ? int(SDL_WINDOWPOS_CENTERED) : d->y + d->frameTop;
-  SDL_SetWindowPosition(w, x, y);
+void PlaceWindow(qmPlatformWindow *pw, const qmWindowPlace *place) {
+  int x = IsSpecialPosition(place->x) ? int(SDL_WINDOWPOS_CENTERED) : place->x + place->frameLeft;
+  int y = IsSpecialPosition(place->y) ? int(SDL_WINDOWPOS_CENTERED) : place->y + place->frameTop;
+  SDL_SetWindowPosition(pw->window, x, y);
 }
 }  // namespace
 
-uint32_t CreatePlatformWindowRecord(VmState *vm, qmDisplay *display) {
+qmPlatformWindow *gWindows = nullptr;
+
+uint32_t NewSystemWindow(void *owner, qmWindowRegionHit regionHit, qmPlatformWindow **out) {
   auto *pw = static_cast<qmPlatformWindow *>(MemAlloc(sizeof(qmPlatformWindow), 1));
   if (!pw) return ERR_MEM;
-  pw->vm = vm;
-  pw->pendingScreenMode = -1;
-  display->platform = pw;
+  pw->owner = owner;
+  pw->regionHit = regionHit;
+  qmPlatformWindow **tail = &gWindows;
+  while (*tail) tail = &(*tail)->next;
+  *tail = pw;
+  *out = pw;
   return 0;
 }
 
-void FreePlatformWindowRecord(qmDisplay *display) {
-  if (!display->platform) return;
-  if (display->platform->window) ClosePlatformWindow(display);
-  MemFree(display->platform);
-  display->platform = nullptr;
+void FreeSystemWindow(qmPlatformWindow *window) {
+  if (!window) return;
+  if (window->window) CloseSystemWindow(window);
+  for (qmPlatformWindow **p = &gWindows; *p; p = &(*p)->next) {
+    if (*p != window) continue;
+    *p = window->next;
+    break;
+  }
+  MemFree(window);
 }
 
-void GetPlatformPointer(const qmDisplay *display, int32_t *x, int32_t *y) {
-  *x = display->platform->pointerX;
-  *y = display->platform->pointerY;
+void *SystemWindowOwner(const qmPlatformWindow *window) { return window ? window->owner : nullptr; }
+bool SystemWindowOpen(const qmPlatformWindow *window) { return window && window->window; }
+
+void GetSystemWindowPointer(const qmPlatformWindow *window, int32_t *x, int32_t *y) {
+  *x = window->pointerX;
+  *y = window->pointerY;
 }
 
-void GetWindowFrameWidths(qmDisplay *display) {
-  display->frameLeft = display->frameTop = display->frameWidth = display->frameHeight = 0;
-  qmPlatformWindow *pw = display->platform;
-  if ((display->flags & DISPF_BORDERLESS) || !pw || !pw->window) return;
+void GetSystemWindowFrame(const qmPlatformWindow *pw, uint32_t flags, int32_t frame[4]) {
+  frame[0] = frame[1] = frame[2] = frame[3] = 0;
+  if ((flags & WINDOW_BORDERLESS) || !pw || !pw->window) return;
   int top = 0, left = 0, bottom = 0, right = 0;
   // Some window systems tell nothing (or only once the window is mapped): no frame then.
   if (SDL_GetWindowBordersSize(pw->window, &top, &left, &bottom, &right) != 0) return;
-  display->frameLeft = left;
-  display->frameTop = top;
-  display->frameWidth = left + right;
-  display->frameHeight = top + bottom;
+  frame[0] = left;
+  frame[1] = top;
+  frame[2] = left + right;
+  frame[3] = top + bottom;
 }
 
-uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask *) {
+uint32_t OpenSystemWindow(qmPlatformWindow *pw, const qmWindowOpening *opening, int32_t *offsetX,
+                          int32_t *offsetY) {
   if (uint32_t err = InitDesktop()) return err;
-  if (!display->platform) {
-    if (uint32_t err = CreatePlatformWindowRecord(nullptr, display)) return err;
-  }
-  qmPlatformWindow *pw = display->platform;
   if (pw->window) return 0;
+  const qmWindowPlace &place = opening->place;
 
   SDL_DisplayMode desktop{};
   if (SDL_GetDesktopDisplayMode(0, &desktop) == 0) SetRefreshRate(desktop.refresh_rate);
   else SetRefreshRate(0);
 
   uint32_t flags = SDL_WINDOW_HIDDEN;
-  if (display->flags & DISPF_BORDERLESS) flags |= SDL_WINDOW_BORDERLESS;
-  if (display->flags & DISPF_SIZEABLE) flags |= SDL_WINDOW_RESIZABLE;
-  char title[sizeof display->title * 2];
-  TitleToUtf8(display->title, title, sizeof title);
-  SDL_Window *w = SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, display->width,
-                                   display->height, flags);
+  if (opening->flags & WINDOW_BORDERLESS) flags |= SDL_WINDOW_BORDERLESS;
+  if (opening->flags & WINDOW_SIZEABLE) flags |= SDL_WINDOW_RESIZABLE;
+  char title[kTitleBytes];
+  TitleToUtf8(opening->title ? opening->title : "", title, sizeof title);
+  SDL_Window *w =
+      SDL_CreateWindow(title, SDL_WINDOWPOS_UNDEFINED, SDL_WINDOWPOS_UNDEFINED, place.width, place.height, flags);
   if (!w) return ERR_WINDOW;
   pw->window = w;
   pw->windowId = SDL_GetWindowID(w);
   SDL_SetWindowMinimumSize(w, 16, 16);
-  if (display->flags & DISPF_BORDERLESS) SDL_SetWindowHitTest(w, RegionHitTest, display);
+  if (opening->flags & WINDOW_BORDERLESS) SDL_SetWindowHitTest(w, RegionHitTest, pw);
 
   pw->fullscreen = 0;
-  if (FullScreenActive) {
+  if (opening->fullScreen) {
     // The chosen screen mode when the system can switch to it, else the desktop's own mode
     // with the picture centred in it.
     bool switched = false;
@@ -115,18 +125,23 @@ uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask
   }
 
   SDL_ShowWindow(w);
-  if (pw->fullscreen && display->scaleWidth == 0 && display->marginLeft == 0 && display->marginTop == 0) {
+  if (pw->fullscreen && opening->mayCentre) {
     // The screen is larger than the picture: centre it (the size is known once shown).
     int sw = 0, sh = 0;
     SDL_GetWindowSize(w, &sw, &sh);
-    display->marginLeft = sw > display->width ? (sw - display->width) / 2 : 0;
-    display->marginTop = sh > display->height ? (sh - display->height) / 2 : 0;
+    *offsetX = sw > place.width ? (sw - place.width) / 2 : 0;
+    *offsetY = sh > place.height ? (sh - place.height) / 2 : 0;
     pw->centred = 1;
   }
-  if (show) SDL_RaiseWindow(w);
-  GetWindowFrameWidths(display);
-  if (!pw->fullscreen) PlaceWindow(display);
-  pw->pendingScreenMode = -1;
+  if (opening->show) SDL_RaiseWindow(w);
+  if (!pw->fullscreen) {
+    int32_t frame[4];
+    GetSystemWindowFrame(pw, opening->flags, frame);
+    qmWindowPlace framed = place;
+    framed.frameLeft = frame[0];
+    framed.frameTop = frame[1];
+    PlaceWindow(pw, &framed);
+  }
   pw->pendingCount = 0;
   pw->surfaceLost = 1;
   uint64_t now = DesktopMicros();
@@ -135,73 +150,59 @@ uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask
   return 0;
 }
 
-void GetPlatformWindowPosition(const qmDisplay *display, int32_t *x, int32_t *y) {
-  *x = display->x, *y = display->y;
-  const qmPlatformWindow *pw = display->platform;
-  if (!pw || !pw->window) return;
+int32_t GetSystemWindowPosition(const qmPlatformWindow *pw, int32_t *x, int32_t *y) {
+  if (!pw || !pw->window) return 0;
   int wx = 0, wy = 0;
   SDL_GetWindowPosition(pw->window, &wx, &wy);
-  *x = wx - display->frameLeft, *y = wy - display->frameTop;
+  *x = wx, *y = wy;
+  return 1;
 }
 
-void ClosePlatformWindow(qmDisplay *display) {
-  qmPlatformWindow *pw = display->platform;
-  if (!pw || !pw->window) return;
+int32_t CloseSystemWindow(qmPlatformWindow *pw) {
+  if (!pw || !pw->window) return 0;
   SDL_DestroyWindow(pw->window);
-  if (pw->centred) display->marginLeft = display->marginTop = 0;
+  const int32_t centred = int32_t(pw->centred);
   pw->centred = 0;
   pw->window = nullptr;
   pw->windowId = 0;
   pw->pendingCount = 0;
   pw->fullscreen = 0;
+  return centred;
 }
 
-void SetPlatformWindowBounds(qmDisplay *display) {
-  qmPlatformWindow *pw = display->platform;
+void SetSystemWindowBounds(qmPlatformWindow *pw, const qmWindowPlace *place) {
   if (!pw || !pw->window || pw->fullscreen) return;
-  SDL_SetWindowSize(pw->window, display->width & 0xFFFF, display->height & 0xFFFF);
-  PlaceWindow(display);
+  SDL_SetWindowSize(pw->window, place->width & 0xFFFF, place->height & 0xFFFF);
+  PlaceWindow(pw, place);
 }
 
-void MovePlatformWindow(qmDisplay *display) {
-  qmPlatformWindow *pw = display->platform;
+void MoveSystemWindow(qmPlatformWindow *pw, const qmWindowPlace *place) {
   if (!pw || !pw->window || pw->fullscreen) return;
-  PlaceWindow(display);
+  PlaceWindow(pw, place);
 }
 
-void SetPlatformWindowTitle(qmDisplay *display) {
-  qmPlatformWindow *pw = display->platform;
+void SetSystemWindowTitle(qmPlatformWindow *pw, const char *latin1) {
   if (!pw || !pw->window) return;
-  char title[sizeof display->title * 2];
-  TitleToUtf8(display->title, title, sizeof title);
+  char title[kTitleBytes];
+  TitleToUtf8(latin1, title, sizeof title);
   SDL_SetWindowTitle(pw->window, title);
 }
 
-uint32_t MinimizePlatformWindow(qmDisplay *display, int32_t minimize) {
-  qmPlatformWindow *pw = display->platform;
-  if (!pw || !pw->window || FullScreenActive) return 0;
+uint32_t MinimizeSystemWindow(qmPlatformWindow *pw, int32_t minimize) {
+  if (!pw || !pw->window || pw->fullscreen) return 0;
   if (minimize) SDL_MinimizeWindow(pw->window);
   else SDL_RestoreWindow(pw->window);
   return 0;
 }
 
-void ActivatePlatformWindow(qmDisplay *display) {
-  qmPlatformWindow *pw = display->platform;
+void ActivateSystemWindow(qmPlatformWindow *pw) {
   if (pw && pw->window) SDL_RaiseWindow(pw->window);
 }
 
-// Dropped files are accepted for every window; displays without a drop handler ignore them.
-uint32_t SetDropTarget(qmDisplay *) { return 0; }
+// Dropped files are accepted for every window; owners without a drop handler ignore them.
+uint32_t SetSystemWindowDropTarget(qmPlatformWindow *) { return 0; }
 int32_t IsDisplaySizeSupported() { return 1; }
-void UpdatePlatformWindow(qmDisplay *) {}
-void WakeForPointerMove(qmDisplay *) {}
-
-qmDisplay *FindDisplayOfWindow(uint32_t windowId) {
-  if (!windowId) return nullptr;
-  for (qmDisplay *d = DisplayList; d; d = d->next)
-    if (d->platform && d->platform->window && d->platform->windowId == windowId) return d;
-  return nullptr;
-}
+void UpdateSystemWindow(qmPlatformWindow *) {}
 
 int32_t ListDisplayModes(int32_t *pairs) {
   if (InitDesktop() != 0) return 0;
@@ -244,8 +245,7 @@ uint32_t RestoreDisplayMode() {
   return 0;
 }
 
-int32_t GetDesktopFullScreenSize(const qmDisplay *display, int32_t *width, int32_t *height) {
-  const qmPlatformWindow *pw = display->platform;
+int32_t GetSystemWindowDesktopSize(const qmPlatformWindow *pw, int32_t *width, int32_t *height) {
   if (!pw || !pw->window || pw->fullscreen != 2) return 0;
   int w = 0, h = 0;
   SDL_GetWindowSize(pw->window, &w, &h);
@@ -259,8 +259,8 @@ void SetFullscreenUIMode(int32_t mode) {
   static int32_t current = 0;
   if (mode == 0 && current == 0) return;
   current = mode;
-  for (qmDisplay *d = DisplayList; d; d = d->next)
-    if (d->platform && d->platform->window) SDL_RaiseWindow(d->platform->window);
+  for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next)
+    if (pw->window) SDL_RaiseWindow(pw->window);
 }
 
 void GetWorkArea(int32_t *rect) {
@@ -293,9 +293,8 @@ struct FadeWindow {
 
 std::vector<FadeWindow> OpenWindows() {
   std::vector<FadeWindow> out;
-  for (qmDisplay *d = DisplayList; d; d = d->next) {
-    qmPlatformWindow *pw = d->platform;
-    if (!pw || !pw->window) continue;
+  for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) {
+    if (!pw->window) continue;
     SDL_Surface *s = SDL_GetWindowSurface(pw->window);
     if (!s || s->format->BytesPerPixel != 4 || s->w < 1 || s->h < 1) continue;
     FadeWindow f{pw->window, std::vector<uint32_t>(size_t(s->w) * s->h), s->w, s->h,

@@ -7,8 +7,10 @@
 #include "display/displayops.h"
 #include "platform/memory.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "player/event/event_dispatch.h"
 #include "runtime/auxlib.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/registry.h"
@@ -83,9 +85,10 @@ bool hoverstep(qmDisplay *d, qmBGPic *pic, int32_t wx, int32_t wy, qmEventMessag
 }
 
 void freeallhook(VmState *L, qmBGPic *pic) { FreeBGPicButtons(L, pic); }
-const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, RemoveLayerButton};
 
 }  // namespace
+
+const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, RemoveLayerButton};
 
 uint32_t GetButtonPicture(qmBGPic **out) {
   qmDisplay *d = CurrentDisplay;
@@ -151,7 +154,7 @@ bool ButtonActive(const qmBGPicButton *button) {
   if (button->kind != BUTTON_LAYER || button->activeWhenHidden) return true;
   const char *name;
   int32_t hidden;
-  DescribePictureLayer(nullptr, button->layer, &name, &hidden);
+  DescribePictureLayer(ActiveScene, nullptr, button->layer, &name, &hidden);
   return !hidden;
 }
 
@@ -171,7 +174,8 @@ void WindowToPicture(const qmDisplay *d, int32_t wx, int32_t wy, int32_t *px, in
 int HitTestButton(const qmBGPicButton *b, const qmDisplay *d, int32_t wx, int32_t wy) {
   int32_t x, y;
   WindowToPicture(d, wx, wy, &x, &y);
-  if (b->kind == BUTTON_LAYER) return b->layer && HitPictureLayer(b->layer, x, y, int32_t(b->pixelExact)) ? 1 : 0;
+  if (b->kind == BUTTON_LAYER)
+    return b->layer && HitPictureLayer(ActiveScene, b->layer, x, y, int32_t(b->pixelExact)) ? 1 : 0;
   if (b->kind != BUTTON_SIMPLE) return 0;
   return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
 }
@@ -238,10 +242,9 @@ void FillButtonMessage(VmState *L, qmEventMessage *msg) {
   if (b->kind == BUTTON_LAYER) {
     const char *name;
     int32_t hidden;
-    SetFieldInt(L, "layer", DescribePictureLayer(msg->bgpic, b->layer, &name, &hidden));
+    SetFieldInt(L, "layer",
+                DescribePictureLayer(GetPlayerContext(L)->scene, msg->bgpic, b->layer, &name, &hidden));
     SetFieldString(L, "layername", name);
   }
 }
 
-void InstallButtonHooks() { SetButtonHooks(&kButtonHooks); }
-void RemoveButtonHooks() { SetButtonHooks(nullptr); }

@@ -69,6 +69,7 @@ int DispatchButtonHover(VmState *L, qmDisplay *display, qmEventMessage *msg);
 // The fields of a button message.
 void FillButtonMessage(VmState *L, qmEventMessage *msg);
 
-// Connects the buttons to the display layer (freed with their picture, reset with the input).
-void InstallButtonHooks();
-void RemoveButtonHooks();
+// The buttons of a background picture, answered for the display engine (freed with their
+// picture, reset with the input).
+struct qmButtonHooks;
+extern const qmButtonHooks kButtonHooks;

@@ -7,8 +7,10 @@
 #include "platform/memory.h"
 #include "platform/process.h"
 #include "platform/eventpump.h"
+#include "player/event/event_pump.h"
 #include "platform/timers.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "platform/time.h"
 #include "runtime/auxlib.h"
 #include "runtime/context.h"
@@ -190,7 +192,7 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
     }
     while (msg.type == MSG_NONE) {
       if (!VideoRecordingActive) WaitPlatformEvent();
-      if (PumpPlatformEvents(L)) return 0;
+      if (PumpEvents(L)) return 0;
       if (IsQuitRequested()) {
         vm_setendrequested(L, 1);
         return 0;
@@ -227,5 +229,5 @@ void ServiceEvents(VmState *L) {
     vm_setendrequested(L, 1);
     return;
   }
-  PumpPlatformEventsIfDue(L);
+  PumpEventsIfDue(L);
 }

@@ -4,8 +4,10 @@
 
 #include "display/display.h"
 #include "platform/eventpump.h"
+#include "player/event/event_pump.h"
 #include "platform/process.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_labels.h"
@@ -50,7 +52,7 @@ uint32_t closeevents() {
 int waitstep(VmState *L, uint32_t closesBefore) {
   if (!displayopen(CurrentDisplay)) return WAITEND_QUIT;
   WaitPlatformEvent();
-  if (PumpPlatformEvents(L)) return WAITEND_QUIT;
+  if (PumpEvents(L)) return WAITEND_QUIT;
   if (IsQuitRequested()) {  // SIGINT or SIGTERM
     vm_setendrequested(L, 1);
     return WAITEND_QUIT;

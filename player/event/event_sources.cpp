@@ -8,6 +8,7 @@
 #include "platform/memory.h"
 #include "platform/timers.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "platform/time.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"

@@ -11,6 +11,7 @@
 #include "platform/env.h"
 #include "platform/joystick.h"
 #include "platform/window.h"
+#include "display/displaywindow.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_dispatch.h"
 #include "player/event/event_input.h"
@@ -215,7 +216,7 @@ uint32_t EvtMakeButton(VmState *L) {
     }
     fields.pixelExact = vm_checkint32(L, 4) != 0;
     fields.activeWhenHidden = vm_checkint32(L, 5) != 0;
-    fields.layer = PictureLayerAt(pic, position);
+    fields.layer = PictureLayerAt(GetPlayerContext(L)->scene, pic, position);
     if (!fields.layer) return ERR_LAYERRANGE;
     if (FindLayerButton(pic, fields.layer)) return ERR_WRONGUSAGE;
     events = 6;
@@ -395,7 +396,8 @@ uint32_t EvtMouseY(VmState *L) { return mousecoord(L, false); }
 
 uint32_t EvtResetKeyStates(VmState *L) {
   CheckArgCount(L, 0, 0);
-  ResetDisplayInput(L, CurrentDisplay);
+  qmScene *scene = GetPlayerContext(L)->scene;
+  ResetDisplayInput(scene, scene->current);
   return 0;
 }
 
@@ -637,7 +639,6 @@ const qmConstantEntry kEventConstants[] = {
 uint32_t InitEventLibrary(VmState *L) {
   if (uint32_t err = InitEventDispatcher(L)) return err;
   if (uint32_t err = RegisterEventLibrarySources(L)) return err;
-  InstallButtonHooks();
   return 0;
 }
 
@@ -646,7 +647,6 @@ void FreeEventLibrary(VmState *L) {
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);
-  RemoveButtonHooks();
 }
 
 }  // namespace

@@ -1062,7 +1062,7 @@ uint32_t SysSetClipboard(VmState *L) {
   const qmSystemClipboard *clip = &Services(L)->clipboard;
   if (kind == CLIPKIND_TEXT) {
     const char *text = vm_checkstring(L, 2, nullptr);
-    return clip->writeText ? clip->writeText(text) : ERR_CLIPWRITE;
+    return clip->writeText ? clip->writeText(L, text) : ERR_CLIPWRITE;
   }
   if (kind == CLIPKIND_IMAGE) {
     qmObjectId brush = GetObjectIdArg(L, 2);
@@ -1108,7 +1108,7 @@ uint32_t SysPeekClipboard(VmState *L) {
 uint32_t SysClearClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
   const qmSystemClipboard *clip = &Services(L)->clipboard;
-  return clip->clear ? clip->clear() : ERR_CLIPWRITE;
+  return clip->clear ? clip->clear(L) : ERR_CLIPWRITE;
 }
 
 uint32_t SysOpenURL(VmState *L) {

@@ -53,14 +53,14 @@ struct qmSystemClipboard {
   // *text (MemAlloc) for text, *image (the platform's decoded picture) for an image.
   uint32_t (*read)(int32_t *kind, char **text, void **image);
   uint32_t (*peek)(int32_t *kind);
-  uint32_t (*writeText)(const char *text);
+  uint32_t (*writeText)(VmState *L, const char *text);
   // The bitmap of the brush with that id.
   uint32_t (*writeBrush)(VmState *L, const qmObjectId *brush);
   // Makes a brush with an automatic id from a picture that read returned, pushes its id and
   // takes the picture; on failure the picture is freed by freeImage.
   uint32_t (*pushImageAsBrush)(VmState *L, void *image);
   void (*freeImage)(void *image);
-  uint32_t (*clear)();
+  uint32_t (*clear)(VmState *L);
 };
 
 // What the layers library answers for the system library.

@@ -6,12 +6,9 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
-#include "runtime/rtsupport.h"
-#include "runtime/vm/vm_api.h"
-#include "tests/runtime/rt_test_util.h"
 
 namespace {
 
@@ -38,20 +35,21 @@ TEST(DisplayRecord, NewDisplayDefaults) {
 TEST(DisplayRecord, ListOrderAndSoleDisplay) {
   qmDisplay *a = NewDisplayRecord(1), *b = NewDisplayRecord(2), *backdrop = NewDisplayRecord(3);
   backdrop->private1 = 1;
-  LinkDisplay(a);
-  EXPECT_TRUE(IsSoleDisplay(a));
-  LinkDisplay(b);
-  EXPECT_FALSE(IsSoleDisplay(a));
-  EXPECT_FALSE(IsSoleDisplay(b));
-  UnlinkDisplay(b);
-  LinkDisplay(backdrop);
-  EXPECT_EQ(DisplayList, backdrop) << "the backdrop display goes first";
+  qmScene scene{};
+  LinkDisplay(&scene, a);
+  EXPECT_TRUE(IsSoleDisplay(&scene, a));
+  LinkDisplay(&scene, b);
+  EXPECT_FALSE(IsSoleDisplay(&scene, a));
+  EXPECT_FALSE(IsSoleDisplay(&scene, b));
+  UnlinkDisplay(&scene, b);
+  LinkDisplay(&scene, backdrop);
+  EXPECT_EQ(scene.displays, backdrop) << "the backdrop display goes first";
   EXPECT_EQ(backdrop->next, a);
   EXPECT_EQ(a->type, QMTYPE_DISPLAY);
-  EXPECT_TRUE(IsSoleDisplay(a)) << "second behind the backdrop";
-  UnlinkDisplay(backdrop);
-  UnlinkDisplay(a);
-  EXPECT_EQ(DisplayList, nullptr);
+  EXPECT_TRUE(IsSoleDisplay(&scene, a)) << "second behind the backdrop";
+  UnlinkDisplay(&scene, backdrop);
+  UnlinkDisplay(&scene, a);
+  EXPECT_EQ(scene.displays, nullptr);
   for (qmDisplay *d : {a, b, backdrop}) FreeDisplayRecord(d);
 }
 
@@ -63,12 +61,11 @@ TEST(DisplayRecord, ResetDisplayInputClearsEverything) {
   d->keyStates[97] = 1;
   d->keyStates[299] = 1;
   d->leftButton = d->rightButton = d->middleButton = 1;
-  RtVm rt;
-  VmState *vm = rt.L;
   qmDisplayOps ops{};
   ops.resetButtonStates = [](qmDisplay *) { gButtonResets++; };
-  GetPlayerContext(vm)->displayOps = &ops;
-  ResetDisplayInput(vm, d);
+  qmScene scene{};
+  scene.displayOps = &ops;
+  ResetDisplayInput(&scene, d);
   for (uint8_t k : d->keyStates) EXPECT_EQ(k, 0);
   EXPECT_EQ(d->leftButton + d->rightButton + d->middleButton, 0u);
   EXPECT_EQ(gButtonResets, 1);
@@ -95,7 +92,8 @@ std::vector<Presented> gPresented;
 TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
   gPresented.clear();  // of an earlier run of the program's tests
   qmDisplay *d = NewDisplayRecord(1);
-  LinkDisplay(d);
+  qmScene scene{};
+  LinkDisplay(&scene, d);
   SetUpdatePresenter([](qmBitmap *b, qmDisplay *, int32_t x, int32_t y, int32_t w, int32_t h) {
     gPresented.push_back({x, y, w, h, b->pixels[0]});
   });
@@ -112,7 +110,7 @@ TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
       QueueDisplayUpdate(d, u);
     }
   });
-  while (gPresented.size() < 200) FlushDisplayUpdates();  // drains while the producer runs
+  while (gPresented.size() < 200) FlushDisplayUpdates(&scene);  // drains while the producer runs
   producer.join();
   for (size_t i = 0; i < gPresented.size(); i++) {
     EXPECT_EQ(gPresented[i].x, int32_t(i));
@@ -124,9 +122,9 @@ TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
   u->bitmap = AllocBitmap(2, 2);
   QueueDisplayUpdate(d, u);
   SetUpdatePresenter(nullptr);
-  UnlinkDisplay(d);
+  UnlinkDisplay(&scene, d);
   FreeDisplayRecord(d);
-  FlushDisplayUpdates();
+  FlushDisplayUpdates(&scene);
 }
 
 }  // namespace

@@ -9,10 +9,12 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "platform/desktop.h"
 #include "platform/eventpump.h"
 #include "platform/sdl/sdl_internal.h"
 #include "player/wiring.h"
+#include "runtime/context.h"
 #include "runtime/eventqueue.h"
 #include "tests/player/math/math_test_vm.h"
 
@@ -21,9 +23,11 @@ struct DisplayVm : MathVm {
     setenv("SDL_VIDEODRIVER", driver, 1);
     InitEventQueue();
     WireDisplayServices(L);
+    running = GetPlayerContext(L)->scene;
   }
   ~DisplayVm() {
     Close();
+    running = nullptr;
     FreeEventQueue();
     ShutdownDesktop();
     SDL_Quit();
@@ -63,8 +67,12 @@ struct DisplayVm : MathVm {
     vm_settable(L, -3);
   }
 
+  // The scene of the VM made last, which the static readers look into.
+  static inline qmScene *running = nullptr;
+  qmScene *Scene() const { return GetPlayerContext(L)->scene; }
+
   static qmDisplay *Display(uint32_t id) {
-    for (qmDisplay *d = DisplayList; d; d = d->next)
+    for (qmDisplay *d = running ? running->displays : nullptr; d; d = d->next)
       if (d->id == id && !d->handle) return d;
     return nullptr;
   }

@@ -14,16 +14,18 @@
 #include "display/scene.h"
 #include "graphics/bitmapops.h"
 #include "graphics/colors.h"
-#include "runtime/attributes.h"
 #include "graphics/position.h"
 #include "graphics/safeblt.h"
 #include "platform/eventpump.h"
+#include "runtime/attributes.h"
 #include "platform/keycodes.h"
 #include "platform/memory.h"
 #include "runtime/bindings/constant_lookup.h"
 #include "runtime/bindings/font_attributes.h"
 #include "runtime/eventqueue.h"
+#include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
+#include "platform/eventpump.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -254,7 +256,7 @@ uint32_t TxtTextOut(VmState *L) {
   // apply to it.
   qmTransform transform;
   qmDisplayTags tags;
-  if (uint32_t code = ParseDisplayTags(L, 4, 0, 0, 0, 0, 0, &transform, &tags, DTAG_INIT | DTAG_NOSIZE)) return code;
+  if (uint32_t code = ParseDisplayTags(L, GetPlayerContext(L)->scene, 4, 0, 0, 0, 0, 0, &transform, &tags, DTAG_INIT | DTAG_NOSIZE)) return code;
   std::vector<int32_t> table;
   if (n == 4 && vm_type(L, 4) == VM_TTABLE) {
     int found;
@@ -396,7 +398,7 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   const int32_t argX = vm_checkint32(L, 2), argY = vm_checkint32(L, 3);
   qmTransform t;
   qmDisplayTags tags;
-  if (uint32_t err = ParseDisplayTags(L, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
+  if (uint32_t err = ParseDisplayTags(L, GetPlayerContext(L)->scene, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
   if (LayersTakeOutput(GetPlayerContext(L)->scene->current)) {
     const int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX);
     const int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY);
@@ -716,7 +718,7 @@ uint32_t TxtInKeyStr(VmState *L) {
   bool done = false;
   uint32_t err = 0;
   while (!done && !err) {
-    if (PumpPlatformEvents(L)) {
+    if (GetPlayerContext(L)->pumpEvents && GetPlayerContext(L)->pumpEvents(L)) {
       err = ERR_USERABORT;
       break;
     }

@@ -112,7 +112,7 @@ TEST(OutputSelection, StateTable) {
   EXPECT_EQ(d->cursorX, 0);
   EXPECT_EQ(d->textMarginRight, 15) << "the target's right edge";
   EXPECT_EQ(vm.Call("SelectMask", {5, 1}).code, 0u) << "the same selection again changes nothing";
-  ASSERT_EQ(PrepareMaskOrAlphaOutput(vm.L), 0u);
+  ASSERT_EQ(PrepareMaskOrAlphaOutput(GetPlayerContext(vm.L)->scene), 0u);
   qmBGPic *five = vm.Picture(5);
   ASSERT_NE(five->master.mask, nullptr);
   EXPECT_EQ(d->outputMask, five->master.mask);
@@ -130,7 +130,7 @@ TEST(OutputSelection, StateTable) {
   ASSERT_EQ(vm.Call("SelectAlphaChannel", {5, 1}).code, 0u);
   EXPECT_EQ(d->outputType, DISPOUT_ALPHA);
   EXPECT_EQ(d->selectBGPic->selectedId.id, 5u);
-  ASSERT_EQ(PrepareMaskOrAlphaOutput(vm.L), 0u);
+  ASSERT_EQ(PrepareMaskOrAlphaOutput(GetPlayerContext(vm.L)->scene), 0u);
   EXPECT_EQ(five->master.mask, nullptr);
   EXPECT_EQ(five->unscaled.mask, nullptr) << "no set keeps the freed mask";
   ASSERT_NE(five->master.alpha, nullptr);

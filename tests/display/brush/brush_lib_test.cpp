@@ -501,7 +501,7 @@ TEST(BrushDisplay, PictureOutBelongsToTheCaller) {
 
   qmTransform t;
   qmDisplayTags tags;
-  InitDefaultDrawTags(&t, &tags, 0, 0, 0, 0);
+  InitDefaultDrawTags(GetPlayerContext(vm.L)->scene, &t, &tags, 0, 0, 0, 0);
   tags.transparency = 128;
   r.transform = &t;
   r.tags = &tags;
@@ -528,11 +528,11 @@ TEST(BrushDisplay, InsertPositionInsideTheLayerList) {
   pic->layers.head = node;
   qmDisplayTags tags{};
   tags.insertPosition = 1;
-  EXPECT_TRUE(InsertsBelowLayers(&tags));
+  EXPECT_TRUE(InsertsBelowLayers(pic, &tags));
   tags.insertPosition = 2;
-  EXPECT_FALSE(InsertsBelowLayers(&tags)) << "on top";
+  EXPECT_FALSE(InsertsBelowLayers(pic, &tags)) << "on top";
   tags.insertPosition = 0;
-  EXPECT_FALSE(InsertsBelowLayers(&tags)) << "on top";
+  EXPECT_FALSE(InsertsBelowLayers(pic, &tags)) << "on top";
   pic->layers.head = savedHead;
 }
 

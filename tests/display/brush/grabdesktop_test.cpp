@@ -7,7 +7,8 @@
 #include "display/displayops.h"
 #include "runtime/attributes.h"
 #include "platform/eventpump.h"
-#include "platform/present.h"
+#include "display/displaywindow.h"
+#include "player/event/event_pump.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/xvfb_server.h"
@@ -38,10 +39,10 @@ TEST(GrabDesktop, TheBrushHoldsWhatTheScreenShows) {
   }).code, 0u);
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
   qmDisplay *d = DisplayVm::Display(1);
-  for (int i = 0; i < 20; i++) WaitWithEventTimer(vm.L, 20);
+  for (int i = 0; i < 20; i++) WaitEvents(vm.L, 20);
   RefreshDisplay(vm.L, d, 0);
-  FlushDisplayWindow(vm.L, d);
-  for (int i = 0; i < 5; i++) WaitWithEventTimer(vm.L, 20);
+  FlushDisplayWindow(d);
+  for (int i = 0; i < 5; i++) WaitEvents(vm.L, 20);
   int wx = 0, wy = 0;
   SDL_GetWindowPosition(d->platform->window, &wx, &wy);
 

@@ -130,12 +130,12 @@ TEST(DisplayLibrary, CreateOpenCloseFree) {
     return 2;
   });
   ASSERT_EQ(c.code, 0u);
-  qmDisplay *d = DisplayList;
+  qmDisplay *d = vm.Scene()->displays;
   ASSERT_NE(d, nullptr);
   EXPECT_NE(d->handle, 0u) << "nil asks for an automatic id";
   EXPECT_EQ(d->state, DISPSTATE_CLOSED);
-  EXPECT_EQ(CurrentDisplay, d);
-  EXPECT_EQ(CurrentBGPic, d->bgpic);
+  EXPECT_EQ(vm.Scene()->current, d);
+  EXPECT_EQ(vm.Scene()->picture, d->bgpic);
   ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 32), vm.Set("height", 32), vm.Set("color", 0xFF0000); }).code, 0u);
 
   // Errors, each against the state it names.
@@ -143,7 +143,7 @@ TEST(DisplayLibrary, CreateOpenCloseFree) {
   EXPECT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
   qmDisplay *two = DisplayVm::Display(2);
   EXPECT_EQ(two->state, DISPSTATE_OPEN);
-  EXPECT_EQ(CurrentDisplay, two);
+  EXPECT_EQ(vm.Scene()->current, two);
   EXPECT_EQ(DisplayVm::WindowPixel(two, 5, 5), 0xFF0000u) << "the window shows its picture";
   EXPECT_EQ(vm.Call("OpenDisplay", {2}).code, ERR_WRONGUSAGE) << "already open";
   EXPECT_EQ(vm.Call("ShowDisplay", {}).code, ERR_WRONGUSAGE) << "open, not minimized";
@@ -266,7 +266,7 @@ TEST(DisplayLibrary, AttributesOfTheDisplayRow) {
 TEST(DisplayLibrary, FailingAllocationsLeaveTheListUnchanged) {
   DisplayVm vm;
   ASSERT_EQ(vm.Create(1, [] {}).code, 0u);
-  qmDisplay *before = DisplayList;
+  qmDisplay *before = vm.Scene()->displays;
   const uint32_t pictures = CountObjectsOfType(vm.L, QMTYPE_BGPIC);
   bool succeeded = false;
   for (uint64_t n = 1; n < 200 && !succeeded; n++) {
@@ -280,7 +280,7 @@ TEST(DisplayLibrary, FailingAllocationsLeaveTheListUnchanged) {
       break;
     }
     EXPECT_EQ(c.code, ERR_MEM) << "allocation " << n;
-    EXPECT_EQ(DisplayList, before);
+    EXPECT_EQ(vm.Scene()->displays, before);
     EXPECT_EQ(before->next, nullptr) << "allocation " << n;
     EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BGPIC), pictures) << "allocation " << n;
   }
@@ -310,7 +310,7 @@ TEST(DisplayLibrary, FullScreenWithoutAModeScalesIntoTheDesktopBetweenBars) {
     qmDisplay *d = DisplayVm::Display(1);
     // No screen has a mode this large.
     ASSERT_EQ(vm.Call("ChangeDisplayMode", {2, 100000, 100000}).code, 0u) << r.name;
-    ASSERT_EQ(FullScreenActive, 1u) << r.name;
+    ASSERT_EQ(vm.Scene()->fullScreen, 1u) << r.name;
     int W = 0, H = 0;
     SDL_GetWindowSize(d->platform->window, &W, &H);
     ASSERT_EQ(W, GetPlatformAttr(nullptr, 14)) << r.name << ": the window covers the desktop";
@@ -366,7 +366,7 @@ TEST(DisplayLibrary, FullScreenWithoutAModeScalesIntoTheDesktopBetweenBars) {
 
     // Back to a window: the display is as it was.
     ASSERT_EQ(vm.Call("ChangeDisplayMode", {1}).code, 0u) << r.name;
-    EXPECT_EQ(FullScreenActive, 0u) << r.name;
+    EXPECT_EQ(vm.Scene()->fullScreen, 0u) << r.name;
     EXPECT_EQ(d->width, r.w) << r.name;
     EXPECT_EQ(d->height, r.h) << r.name;
     EXPECT_EQ(d->scaleWidth, 0) << r.name;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "display/display/displaylib.h"
+#include "display/displaywindow.h"
 #include "platform/window.h"
 #include "tests/display/display_vm.h"
 

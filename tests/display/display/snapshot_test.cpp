@@ -14,7 +14,8 @@
 
 #include "display/displayops.h"
 #include "platform/eventpump.h"
-#include "platform/present.h"
+#include "display/displaywindow.h"
+#include "player/event/event_pump.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"
@@ -176,10 +177,10 @@ TEST(SaveSnapshot, TheWindowAndTheDesktopOnAnXServer) {
   }).code, 0u);
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
   qmDisplay *d = DisplayVm::Display(1);
-  for (int i = 0; i < 20; i++) WaitWithEventTimer(vm.L, 20);
+  for (int i = 0; i < 20; i++) WaitEvents(vm.L, 20);
   RefreshDisplay(vm.L, d, 0);
-  FlushDisplayWindow(vm.L, d);
-  for (int i = 0; i < 5; i++) WaitWithEventTimer(vm.L, 20);
+  FlushDisplayWindow(d);
+  for (int i = 0; i < 5; i++) WaitEvents(vm.L, 20);
   ASSERT_EQ(d->frameWidth, 0);
 
   const std::string window = dir / "window.png", desktop = dir / "desktop.png";

@@ -47,10 +47,10 @@ TEST(StartMode, AskingTheUser) {
     EXPECT_EQ(gQuestion.buttons, "Full screen|Windowed");
     qmDisplay *d = DisplayVm::Display(1);
     EXPECT_EQ(d->state, uint32_t(DISPSTATE_OPEN)) << r.answer;
-    EXPECT_EQ(FullScreenActive, r.fullScreen) << r.answer;
+    EXPECT_EQ(vm.Scene()->fullScreen, r.fullScreen) << r.answer;
     EXPECT_EQ((d->flags & DISPF_BORDERLESS) != 0, r.borderless) << r.answer;
     EXPECT_EQ(ApplyScreenModeCore(vm.L, 0, 0, 0), 0u);
-    EXPECT_EQ(FullScreenActive, 0u);
+    EXPECT_EQ(vm.Scene()->fullScreen, 0u);
   }
   // Other start modes ask nothing.
   gQuestion = {};
@@ -59,7 +59,7 @@ TEST(StartMode, AskingTheUser) {
     ASSERT_EQ(vm.Create(1, [] {}).code, 0u);
     ASSERT_EQ(OpenFirstDisplay(vm.L, 0, 0, 0), 0u);
     EXPECT_EQ(gQuestion.asked, 0);
-    EXPECT_EQ(FullScreenActive, 0u);
+    EXPECT_EQ(vm.Scene()->fullScreen, 0u);
   }
   SetDialogBackend(nullptr);
 }

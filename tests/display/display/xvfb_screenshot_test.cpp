@@ -9,7 +9,8 @@
 
 #include "display/displayops.h"
 #include "platform/eventpump.h"
-#include "platform/present.h"
+#include "display/displaywindow.h"
+#include "player/event/event_pump.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"
 #include "tests/platform/xvfb_server.h"
@@ -79,10 +80,10 @@ TEST(XvfbScreenshot, TheScreenShowsTheBackBuffer) {
     ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
     qmDisplay *d = DisplayVm::Display(1);
     // The window maps; then it is drawn once more and pushed to the screen.
-    for (int i = 0; i < 20; i++) WaitWithEventTimer(vm.L, 20);
+    for (int i = 0; i < 20; i++) WaitEvents(vm.L, 20);
     RefreshDisplay(vm.L, d, 0);
-    FlushDisplayWindow(vm.L, d);
-    for (int i = 0; i < 5; i++) WaitWithEventTimer(vm.L, 20);
+    FlushDisplayWindow(d);
+    for (int i = 0; i < 5; i++) WaitEvents(vm.L, 20);
     int wx = 0, wy = 0;
     SDL_GetWindowPosition(d->platform->window, &wx, &wy);
     const std::string cmd = "xwd -root -silent -display " + display + " -out " + dumpPath;

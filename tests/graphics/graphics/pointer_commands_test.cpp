@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "graphics/graphics/pointerimage.h"
+#include "display/displaywindow.h"
 #include "platform/pointer.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"

@@ -252,7 +252,7 @@ TEST_F(XvfbServicesTest, HiddenPointerWaitsForTheFocus) {
   EXPECT_EQ(SDL_GetCursor(), before);
   Output({"sh", "-c", "xdotool search --sync --name '" + title + "' windowfocus --sync %1 >/dev/null 2>&1"});
   for (int i = 0; i < 50 && SDL_GetCursor() == before; i++) {
-    WaitWithEventTimer(nullptr, 20);
+    Wait(20);
   }
   EXPECT_NE(SDL_GetCursor(), before) << "the empty pointer once the window has the focus";
   ShowPlatformPointer(display);

@@ -66,14 +66,14 @@ TEST_F(InputTest, TranslatesInjectedEvents) {
        {{3, 1, 0, 275}, {3, 0, 0, 275}}, nullptr},
       {"Alt+Return toggles the screen mode on release",
        [=](InputTest &t) { return std::vector{t.Key(true, SDLK_RETURN, ALT), t.Key(false, SDLK_RETURN, ALT)}; },
-       {{3, 1, 0, 274}, {13, 0, 0, 0}, {3, 0, 0, 274}}, [](InputTest &) { EXPECT_EQ(FullScreenActive, 1u); }},
+       {{3, 1, 0, 274}, {13, 0, 0, 0}, {3, 0, 0, 274}}, [](InputTest &t) { EXPECT_EQ(t.scene->fullScreen, 1u); }},
       {"Alt+Return under a requester is only a key",
        [=](InputTest &t) {
          t.display->requesterOpen = 1;
          return std::vector{t.Key(true, SDLK_RETURN, ALT), t.Key(false, SDLK_RETURN, ALT)};
        },
        {{3, 1, 0, 274}, {3, 0, 0, 274}}, [](InputTest &t) {
-         EXPECT_EQ(FullScreenActive, 0u);
+         EXPECT_EQ(t.scene->fullScreen, 0u);
          t.display->requesterOpen = 0;
        }},
       {"Alt+Return with mode switching off is only a key",
@@ -82,7 +82,7 @@ TEST_F(InputTest, TranslatesInjectedEvents) {
          return std::vector{t.Key(true, SDLK_RETURN, ALT), t.Key(false, SDLK_RETURN, ALT)};
        },
        {{3, 1, 0, 274}, {3, 0, 0, 274}}, [](InputTest &t) {
-         EXPECT_EQ(FullScreenActive, 0u);
+         EXPECT_EQ(t.scene->fullScreen, 0u);
          t.display->flags &= ~DISPF_NOMODESWITCH;
        }},
       {"buttons left right middle",
@@ -114,7 +114,7 @@ TEST_F(InputTest, TranslatesInjectedEvents) {
   };
   for (const Row &row : rows) {
     SCOPED_TRACE(row.name);
-    FullScreenActive = 0;
+    scene->fullScreen = 0;
     std::memset(display->keyStates, 0, sizeof display->keyStates);
     for (const SDL_Event &e : row.events(*this)) Push(e);
     PumpAll();

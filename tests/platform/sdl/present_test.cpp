@@ -116,25 +116,25 @@ TEST_F(PresentTest, DirectDrawingAndPendingRectangles) {
 }
 
 TEST_F(PresentTest, PacingAtTheRefreshRate) {
-  FlushDisplayWindow(nullptr, display);
+  FlushDisplayWindow(display);
   FakeClock::slept = 0;
   FakeClock::Advance(5000);
-  FlushDisplayWindow(nullptr, display);
+  FlushDisplayWindow(display);
   EXPECT_EQ(FakeClock::slept, 16666u - 5000u);
   FakeClock::slept = 0;
   FakeClock::Advance(20000);  // a slow frame sleeps nothing
-  FlushDisplayWindow(nullptr, display);
+  FlushDisplayWindow(display);
   EXPECT_EQ(FakeClock::slept, 0u);
 }
 
 TEST_F(PresentTest, LimitAboveRefreshShowsNewestFrameOncePerRefresh) {
   SetPlatformAttr(display, PLATATTR_FRAMERATE, 120);
-  FlushDisplayWindow(nullptr, display);
+  FlushDisplayWindow(display);
   int shown = 0;
   for (int frame = 0; frame < 12; frame++) {
     FakeClock::slept = 0;
     PlotPlatformPixel(display, frame, 0, 0xFFFFFF);
-    FlushDisplayWindow(nullptr, display);
+    FlushDisplayWindow(display);
     EXPECT_EQ(FakeClock::slept, 8333u) << "paced at the limit";
     if (pw->pendingCount == 0) shown++;
   }

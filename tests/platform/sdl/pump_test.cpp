@@ -77,7 +77,7 @@ TEST_F(PumpTest, QuitConditions) {
     int quit = 0;
     for (int i = 0; i < 4; i++) {
       FakeClock::Advance(20000);
-      quit |= PumpPlatformEvents(vm);
+      quit |= Pump(vm);
     }
     EXPECT_EQ(quit, row.quit);
     EXPECT_EQ(G(vm)->endrequested, row.quit);
@@ -108,18 +108,18 @@ TEST_F(PumpTest, TenMillisecondRuleSkipsTheChecks) {
 
 TEST_F(PumpTest, LineCheckPumpsOnlyWhenDueOrWoken) {
   FakeClock::Advance(20000);
-  PumpPlatformEventsIfDue(nullptr);  // due: pumps and starts the next interval
+  PumpIfDue();  // due: pumps and starts the next interval
   Push(Key(true, SDLK_F1));
   FakeClock::Advance(1000);
-  PumpPlatformEventsIfDue(nullptr);
+  PumpIfDue();
   EXPECT_TRUE(TakeEvents().empty()) << "1 ms later the check does not pump";
   FakeClock::Advance(4000);
-  PumpPlatformEventsIfDue(nullptr);
+  PumpIfDue();
   EXPECT_EQ(TakeEvents(), (std::vector<Ev>{{3, 1, 0, 261}}));
   Push(Key(true, SDLK_F2));
   WakeMainLoop();
-  PumpPlatformEventsIfDue(nullptr);
-  PumpPlatformEventsIfDue(nullptr);
+  PumpIfDue();
+  PumpIfDue();
   EXPECT_EQ(TakeEvents(), (std::vector<Ev>{{3, 1, 0, 262}})) << "a wake-up pumps at once";
 }
 
@@ -127,7 +127,7 @@ TEST_F(PumpTest, MotionFloodDoesNotDelayInput) {
   for (int i = 0; i < 2000; i++) Push(Motion(i % 300, i % 200));
   Push(Button(true, SDL_BUTTON_RIGHT, 7, 8));
   FakeClock::Advance(20000);
-  PumpPlatformEvents(nullptr);
+  Pump();
   EXPECT_EQ(TakeEvents(), (std::vector<Ev>{{2, 7, 8, 1}})) << "one pump reaches the click";
   EXPECT_EQ(display->pointerMoved, 1u);
   EXPECT_EQ(GetPlatformAttr(display, 6), 1999 % 300);
@@ -165,8 +165,8 @@ TEST_F(PumpTest, ModesAreListedOnce) {
 
 TEST_F(PumpTest, FullScreenFallsBackToTheDesktopModeCentred) {
   ClosePlatformWindow(display);
-  FullScreenActive = 1;
-  ASSERT_EQ(OpenPlatformWindow(display, 1, nullptr, nullptr), 0u);
+  scene->fullScreen = 1;
+  ASSERT_EQ(OpenPlatformWindow(display, 1, nullptr, nullptr, int32_t(scene->fullScreen)), 0u);
   EXPECT_NE(pw->fullscreen, 0u);
   int w = 0, h = 0;
   SDL_GetWindowSize(pw->window, &w, &h);
@@ -174,7 +174,7 @@ TEST_F(PumpTest, FullScreenFallsBackToTheDesktopModeCentred) {
   EXPECT_EQ(MinimizePlatformWindow(display, 1), 0u);
   ClosePlatformWindow(display);
   EXPECT_EQ(display->marginLeft, 0) << "back to a window: the picture starts at the corner";
-  FullScreenActive = 0;
+  scene->fullScreen = 0;
 }
 
 class RealClockTest : public DesktopTest {
@@ -183,7 +183,7 @@ class RealClockTest : public DesktopTest {
 };
 
 TEST_F(RealClockTest, WakeFromAnotherThreadEndsTheWait) {
-  PumpPlatformEvents(nullptr);
+  Pump();
   std::thread waker([] {
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
     WakeMainLoop();
@@ -198,12 +198,12 @@ TEST_F(RealClockTest, WakeFromAnotherThreadEndsTheWait) {
 
 TEST_F(RealClockTest, TimedWaitRunsItsTimeAndStopsOnQuit) {
   double start = GetTimeSeconds();
-  EXPECT_EQ(WaitWithEventTimer(nullptr, 40), 0u);
+  EXPECT_EQ(Wait(40), 0u);
   double took = GetTimeSeconds() - start;
   EXPECT_GE(took, 0.039);
   EXPECT_LT(took, 0.5);
   Push(Window(SDL_WINDOWEVENT_CLOSE));
-  EXPECT_EQ(WaitWithEventTimer(nullptr, 5000), uint32_t(ERR_USERABORT));
+  EXPECT_EQ(Wait(5000), uint32_t(ERR_USERABORT));
 }
 
 TEST_F(RealClockTest, IntervalEndsABlockingWait) {

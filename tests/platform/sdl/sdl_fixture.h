@@ -1,5 +1,6 @@
-// One display with a window on SDL's dummy video driver, a controllable clock, and readers for
-// the event queue; each test starts the desktop afresh.
+// One display with a window on SDL's dummy video driver in a scene of its own, a controllable
+// clock, the player's pass of the pump over that scene, and readers for the event queue; each
+// test starts the desktop afresh.
 #pragma once
 #include <SDL.h>
 #include <gtest/gtest.h>
@@ -9,11 +10,14 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/displaywindow.h"
+#include "display/scene.h"
 #include "platform/desktop.h"
 #include "platform/eventpump.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
 #include "platform/window.h"
+#include "player/event/event_pump.h"
 #include "runtime/eventqueue.h"
 
 namespace sdltest {
@@ -61,16 +65,16 @@ class DesktopTest : public testing::Test {
     if (fakeClock) SetDesktopClock(FakeClock::Now, FakeClock::Sleep);
     FakeClock::slept = 0;
     InitEventQueue();
-    FullScreenActive = 0;
+    ASSERT_EQ(NewScene(nullptr, &scene), 0u);  // the run's scene from now on
     ASSERT_EQ(InitDesktop(), 0u) << SDL_GetError();
     display = NewDisplayRecord(1);
     ASSERT_NE(display, nullptr);
     display->width = 320;
     display->height = 200;
-    LinkDisplay(display);
-    CurrentDisplay = display;
-    ASSERT_EQ(CreatePlatformWindowRecord(nullptr, display), 0u);
-    ASSERT_EQ(OpenPlatformWindow(display, 1, nullptr, nullptr), 0u);
+    LinkDisplay(scene, display);
+    scene->current = display;
+    ASSERT_EQ(CreatePlatformWindowRecord(display), 0u);
+    ASSERT_EQ(OpenPlatformWindow(display, 1, nullptr, nullptr, int32_t(scene->fullScreen)), 0u);
     display->state = DISPSTATE_OPEN;
     pw = display->platform;
     Settle();
@@ -79,11 +83,12 @@ class DesktopTest : public testing::Test {
   void StopDesktop() {
     if (display) {
       FreePlatformWindowRecord(display);
-      UnlinkDisplay(display);
+      UnlinkDisplay(ActiveScene, display);
       FreeDisplayRecord(display);
       display = nullptr;
     }
-    CurrentDisplay = nullptr;
+    FreeScene(scene);
+    scene = nullptr;
     FreeEventQueue();
     ShutdownDesktop();
     SDL_Quit();
@@ -97,12 +102,17 @@ class DesktopTest : public testing::Test {
     RemoveEvents(kRemoveAllEvents, 1);
   }
 
+  // The player's pass of the pump over the fixture's scene; vm may be null.
+  int Pump(VmState *vm = nullptr) { return PumpSceneEvents(vm, scene); }
+  int PumpIfDue() { return PumpSceneEventsIfDue(nullptr, scene); }
+  uint32_t Wait(uint32_t ms) { return WaitSceneEvents(nullptr, scene, ms); }
+
   // Pumps until SDL's queue is empty; the clock moves past the 10 ms rule before each pump.
   int PumpAll() {
     int quit = 0;
     for (int i = 0; i < 1000; i++) {
       FakeClock::Advance(20000);
-      quit |= PumpPlatformEvents(nullptr);
+      quit |= Pump();
       if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) <= 0) break;
     }
     return quit;
@@ -166,6 +176,7 @@ class DesktopTest : public testing::Test {
     return e;
   }
 
+  qmScene *scene = nullptr;
   qmDisplay *display = nullptr;
   qmPlatformWindow *pw = nullptr;
 };

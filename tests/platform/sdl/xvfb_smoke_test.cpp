@@ -31,7 +31,7 @@ class XvfbSmokeTest : public DesktopTest {
   void PumpFor(double seconds) {
     double end = GetTimeSeconds() + seconds;
     while (GetTimeSeconds() < end) {
-      WaitWithEventTimer(nullptr, 20);
+      Wait(20);
       for (auto &e : TakeEvents()) seen.push_back(e);
     }
   }

@@ -141,7 +141,7 @@ TEST(EventDispatch, IntervalArgumentsAndReuse) {
 TEST(EventDispatch, QueuedInputReachesDisplayHandlers) {
   EventVm vm;
   CurrentDisplay = NewDisplayRecord(1);
-  LinkDisplay(CurrentDisplay);
+  LinkDisplay(ActiveScene, CurrentDisplay);
   vm_newtable(vm.L);
   for (const char *ev : {"onkeydown", "onkeyup", "onmousedown", "closewindow"}) {
     vm_pushstring(vm.L, ev);
@@ -192,7 +192,7 @@ TEST(EventDispatch, WaitOrCheckInsideAHandlerIsRefused) {
 TEST(EventDispatch, StaleMouseMovesAreNotReported) {
   EventVm vm;
   CurrentDisplay = NewDisplayRecord(1);
-  LinkDisplay(CurrentDisplay);
+  LinkDisplay(ActiveScene, CurrentDisplay);
   vm_newtable(vm.L);
   vm_pushstring(vm.L, "onmousemove");
   vm.PushHandler("move");
@@ -230,7 +230,7 @@ TEST(EventDispatch, UserEvents) {
 TEST(EventDispatch, KeyDownLabelJumpsAndRemovesTheEvent) {
   EventVm vm;
   CurrentDisplay = NewDisplayRecord(1);
-  LinkDisplay(CurrentDisplay);
+  LinkDisplay(ActiveScene, CurrentDisplay);
   ASSERT_EQ(CreateKeyDown(1, "A"), 0u);
   SetLabelIndex(vm.L, "onkeydown1", 40);
   G(vm.L)->callsiteindex = 10;

@@ -45,7 +45,7 @@ struct EventVm : FakeClockFirst, PlayerVm {
     FreeAllPlatformTimers();
     FreeEventQueue();
     if (CurrentDisplay) {
-      UnlinkDisplay(CurrentDisplay);
+      UnlinkDisplay(ActiveScene, CurrentDisplay);
       FreeDisplayRecord(CurrentDisplay);
       CurrentDisplay = nullptr;
     }

@@ -11,6 +11,7 @@
 
 #include "display/display.h"
 #include "platform/eventpump.h"
+#include "player/event/event_pump.h"
 #include "platform/sdl/sdl_internal.h"
 #include "runtime/auxlib.h"
 #include "runtime/eventqueue.h"
@@ -87,7 +88,7 @@ struct InputVm : DisplayVm {
   int PumpAll() {
     int quit = 0;
     for (int i = 0; i < 1000; i++) {
-      quit |= PumpPlatformEvents(L);
+      quit |= PumpEvents(L);
       if (SDL_PeepEvents(nullptr, 0, SDL_PEEKEVENT, SDL_FIRSTEVENT, SDL_LASTEVENT) <= 0) break;
     }
     return quit;
