@@ -105,7 +105,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
   if (layered && (kind == QM_TEXT_TEXTOUT || kind == QM_TEXT_PRINT)) {
     qmTextStyle &st = plainRequest.style;
     if (tags) layerTags = *tags;
-    else CopyDefaultDisplayTags(ActiveScene, &layerTags);
+    else CopyDefaultDisplayTags(GetPlayerContext(L)->scene, &layerTags);
     if (st.style & QM_STYLE_EDGE) {
       st.style &= ~QM_STYLE_EDGE;
       layerTags.border.on = 1, layerTags.border.color = st.edgeColor, layerTags.border.size = st.edgeSize;
@@ -158,7 +158,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
       double m[4];
       SnapMatrixNoise(transform->matrix, m);
       qmTransformedImage t{};
-      if (uint32_t err = TransformImageBitmaps(CurrentDisplay, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
+      if (uint32_t err = TransformImageBitmaps(GetPlayerContext(L)->scene->current, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
                                                box.height, anchorX, anchorY, m, transform->smooth, &t)) {
         FreeTextBox(&box);
         return err;
