@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "platform/desktop.h"
-#include "player/event/event_dispatch.h"
+#include "player/event/event_wait.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
 #include "tools/chunkbuilder.h"

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "graphics/gradientfill.h"
-#include "display/handlerslot.h"
+#include "runtime/handlerslot.h"
 #include "platform/time.h"
 #include "runtime/objectid.h"
 #include "runtime/objtypes.h"

@@ -11,7 +11,6 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 #include "runtime/vnames.h"
 
 namespace {
@@ -70,10 +69,7 @@ int PushCommand(VmState *L, const char *name) {
 void PrepareCall(VmState *L, const qmDeclaration *d, const char *command) {
   qmTagItem tags[] = {{RTTAG_QUIET, 1}, {0, 0}};
   SetRuntimeTags(nullptr, tags);
-  VmErrorState &err = G(L)->err;
-  err.line = d->line;
-  std::strncpy(err.funcname, command, sizeof err.funcname - 1);
-  err.funcname[sizeof err.funcname - 1] = 0;
+  vm_seterrorplace(L, d->line, command, nullptr);
 }
 
 // The name the command gets: linked data as a virtual name, else the name joined to the base
@@ -236,18 +232,14 @@ uint32_t CallDeclared(VmState *L, int nargs, const qmDeclaration *d, const char 
   }
   vm_settop(L, base);
   if (code) {
-    VmErrorState &err = G(L)->err;
-    err.line = d->line;
-    CopyString(err.funcname, command, sizeof err.funcname);
-    if (source) CopyString(err.sourcename, source, sizeof err.sourcename);
+    vm_seterrorplace(L, d->line, command, source);
   }
   return code;
 }
 
 // The source name of the main chunk on the stack top (loaded, not yet run).
 const char *MainChunkSource(VmState *L) {
-  VmProto *p = vm_gettop(L) > 0 ? vm_toproto(L, -1) : nullptr;
-  return p && p->source ? p->source->data() : nullptr;
+  return vm_gettop(L) > 0 ? vm_protosource(vm_toproto(L, -1)) : nullptr;
 }
 
 }  // namespace
@@ -425,6 +417,6 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     PushDisplayTable(L, applet, d, bgpicOne, r->width, r->height);
     code = CallDeclared(L, 2, d, "CreateDisplay", source);
   }
-  if (code == 0) std::strcpy(G(L)->err.funcname, "----");
+  if (code == 0) vm_seterrorplace(L, vm_geterrorline(L), "----", nullptr);
   return code;
 }

@@ -27,7 +27,6 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 #include "runtime/vnames.h"
 
 namespace {
@@ -76,9 +75,8 @@ struct Guard<F, Fail> {
           vm_throw(L, ERR_MEM);
         }
       };
-      uint32_t code = vm_pcall_internal(
-          L, [](VmState *, void *ud) { (*static_cast<decltype(run) *>(ud))(); }, &run,
-          vm_savestack(L, L->top), L->errfunc);
+      uint32_t code =
+          vm_runprotected(L, [](VmState *, void *ud) { (*static_cast<decltype(run) *>(ud))(); }, &run);
       if (code) RecordFailure(code, true);
       if constexpr (!std::is_void_v<R>) return code ? Failed() : result;
     } else {

@@ -7,7 +7,8 @@
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/declarations.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/context.h"
+#include "runtime/eventdispatch.h"
 #include "player/linkrecord.h"
 #include "player/playerrun.h"
 #include "player/playertext.h"
@@ -22,8 +23,6 @@
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_debug.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
@@ -86,13 +85,12 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   if (uint32_t e = vm_load(L, ReadBytecode, &reader, nullptr)) return e;
   SetTag(RTTAG_LINEINFO, 0);
   // The event check: every few hundred loop edges and calls, the throttled platform pump.
-  vm_setperiodiccheck(L, ServiceEvents, kEventCheckEvery);
+  vm_setperiodiccheck(L, GetPlayerContext(L)->serviceEvents, kEventCheckEvery);
   PrintDoneMessage();
   // Only now, with the program file read and its bytecode loaded, is compiling refused.
   if (run->args->compileRequested) return ERR_PLAYERCOMP;
 
-  VmErrorState &err = G(L)->err;
-  int32_t line = err.line;
+  int32_t line = vm_geterrorline(L);
   PrintStatusMessage(PlayerText(MSG_LOADING_APPLET), run->args->programPath, 1);
 
   bool displayOne = false;
@@ -110,7 +108,7 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   SetTag(RTTAG_LINEINFO, 1);
   uint32_t code = RunDeclarations(L, applet, run->args->programPath, applet->base.appletBase);
   if (code) return code;
-  err.line = line;
+  vm_seterrorplace(L, line, nullptr, nullptr);
   SetTag(RTTAG_DECLARATIONS, 0);
   SetTag(RTTAG_QUIET, run->args->quiet);
   SetTag(RTTAG_LINEINFO, 0);

@@ -17,7 +17,6 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 #include "runtime/vnames.h"
 
 namespace {

@@ -20,9 +20,6 @@
 #include "runtime/rtsupport.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_func.h"
-#include "runtime/vm/vm_gc.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
@@ -52,28 +49,13 @@ void MakeReport(VmState *, void *ud) {
 void Report(uint32_t code, qmPlayerRun *run) {
   VmState *L = run->L;
   ReportJob job{code, run};
-  if (vm_pcall_internal(L, MakeReport, &job, vm_savestack(L, L->top), 0) == 0) return;
+  if (vm_runprotected(L, MakeReport, &job) == 0) return;
   FormatErrorMessage(code, run->args->message, sizeof run->args->message);
   FILE *out = run->options.consoleReports ? stdout : stderr;
   std::fprintf(out, "%s\n", run->args->message);
   std::fflush(out);
 }
 
-void CallAllFinalisers(VmState *, void *ud) { vm_callgctm(static_cast<VmState *>(ud)); }
-
-// Runs every pending finaliser now, as closing the VM would, so that they see the runtime
-// support, the applet record and the plug-ins still in place; closing then finds none left.
-void RunAllFinalisers(VmState *L) {
-  L = G(L)->mainthread;
-  vm_closeupvals(L, L->stack);
-  vm_separateudata(L);
-  L->errfunc = 0;
-  do {
-    L->ci = L->base_ci;
-    L->base = L->top = L->ci->base;
-    L->nCcalls = 0;
-  } while (vm_rawrunprotected(L, CallAllFinalisers, L) != 0);
-}
 
 }  // namespace
 
@@ -90,9 +72,18 @@ int Shutdown(uint32_t code, qmPlayerRun *run) {
   UnwirePlayerContext(L);
   // Memory that runs out while the libraries free their objects is reported like an error of
   // the run, without a script line; it must not move the place of the run's own error.
-  VmErrorState place = G(L)->err;
-  uint32_t freed = FreeLibraries(L, run->libraries);
-  G(L)->err = place;
+  struct FreeJob {
+    VmState *L;
+    qmPlayerRun *run;
+    uint32_t freed;
+  } job{L, run, 0};
+  vm_keeperrorstate(
+      L, [](void *ud) {
+        auto *j = static_cast<FreeJob *>(ud);
+        j->freed = FreeLibraries(j->L, j->run->libraries);
+      },
+      &job);
+  uint32_t freed = job.freed;
   if (code == 0 && freed) {
     code = freed;
     qmTagItem noLine[] = {{RTTAG_LINEINFO, 0}, {0, 0}};
@@ -109,7 +100,9 @@ int Shutdown(uint32_t code, qmPlayerRun *run) {
   // runtime support (event queue, hook lists, error buffers) still exist; the plug-ins' code
   // stays loaded until no finaliser can call into it.
   FreePluginLibraries(L);
-  RunAllFinalisers(L);
+  // Finalisers run now, while the runtime support, the applet record and the plug-ins are still
+  // in place; closing the VM then finds none left.
+  vm_runfinalisers(L);
   FreePlugins();
   FreeRuntimeSupport();
   vm_close(L);

@@ -11,6 +11,7 @@
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/strutil.h"
 #include "runtime/vnames.h"
@@ -462,6 +463,14 @@ uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs
   }
   va_end(ap);
   return vm_call(L, pushed, results);
+}
+
+uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, qmObjectHeader **out,
+                      qmObjectId *id) {
+  qmObjectId read = GetObjectIdArg(L, i);
+  if (id) *id = read;
+  *out = FindObject(L, type, &read);
+  return *out ? 0 : MissingObjectError(&read, notFoundCode);
 }
 
 const char *ResolveLinkedFileArg(VmState *L, int idx, int fontFlag, int *font) {

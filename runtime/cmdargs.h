@@ -124,3 +124,17 @@ enum : int32_t {
 // pairs; returns vm_call's result, or 0 for a null state.
 uint32_t CallScriptFunction(VmState *L, const char *name, int results, int nargs, ...);
 
+// The object that id argument i names, found in the list of its type: 0 with *out set (and
+// *id, when given, the id read), or the missing-object error with *out null. A missing object
+// raises nothing: the handler returns the code, so ExitOnError and RaiseOnError apply.
+uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, qmObjectHeader **out,
+                      qmObjectId *id = nullptr);
+// The same for a record that begins with its qmObjectHeader `header`.
+template <typename T>
+uint32_t GetObjectArg(VmState *L, int i, uint32_t type, uint32_t notFoundCode, T **out, qmObjectId *id = nullptr) {
+  qmObjectHeader *h = nullptr;
+  uint32_t code = GetObjectArg(L, i, type, notFoundCode, &h, id);
+  *out = reinterpret_cast<T *>(h);
+  static_assert(offsetof(T, header) == 0, "an object record begins with its header");
+  return code;
+}

@@ -61,6 +61,41 @@ void PrintWord(int32_t index) {
 
 uint32_t HandleCommandError(VmState *L, uint32_t code) { return vm_handlecommanderror(L, code); }
 
+uint32_t CallErrorHandler(VmState *L, uint32_t code) {
+  VmErrorState &err = G(L)->err;
+  if (err.handlerref == -1) return code;
+  // The command that failed is still the innermost record: name it and its calling line.
+  std::strcpy(err.funcname, "----");
+  err.line = -1;
+  vm_fillerrorfunction(L);
+  char message[kErrorMessageSize];
+  FormatErrorMessage(code, message, sizeof message);
+  if (!vm_checkstack(L, 5)) return code;
+  vm_getref(L, err.handlerref);
+  vm_pushnumber(L, code);
+  vm_pushstring(L, message);
+  vm_pushstring(L, err.funcname);
+  vm_pushnumber(L, err.line);
+  std::strcpy(err.funcname, "----");
+  err.line = -1;
+  return vm_callback(L, 4, 0);
+}
+
+void SetErrorHandler(VmState *L, int i) {
+  ReleaseErrorHandler(L);
+  if (vm_type(L, i) != VM_TFUNCTION) return;
+  vm_pushvalue(L, i);
+  G(L)->err.handlerref = vm_ref(L, VM_REGISTRYINDEX);
+}
+
+void ReleaseErrorHandler(VmState *L) {
+  VmErrorState &err = G(L)->err;
+  if (err.handlerref != -1) vm_unref(L, VM_REGISTRYINDEX, err.handlerref);
+  err.handlerref = -1;
+}
+
+bool HasErrorHandler(VmState *L) { return G(L)->err.handlerref != -1; }
+
 void FillErrorFunctionName(VmState *L) {
   VmErrorState &err = G(L)->err;
   bool sourceTaken = false;

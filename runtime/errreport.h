@@ -12,6 +12,18 @@ inline constexpr char kRequesterTitle[] = "QuenmoorPlayer";
 
 // Raises the code, or records it (exit on error off) and returns 0: the VM's rule.
 uint32_t HandleCommandError(VmState *L, uint32_t code);
+// The script's own error handler (RaiseOnError), which the VM runs before a failing command's
+// code is raised or recorded. Runs it with (code, message, command name, line): the failing
+// command's name and line are taken first and then reset to "----" and -1, the handler runs as
+// a callback and its results are dropped. Returns the handler's error code, 0 when it
+// succeeded (the command then fails silently), or code when none is installed. Installed as
+// the VM's hook at runtime start-up.
+uint32_t CallErrorHandler(VmState *L, uint32_t code);
+// Makes the value at stack position i the handler (a function), or removes it (anything
+// else); the previous handler is released either way.
+void SetErrorHandler(VmState *L, int i);
+void ReleaseErrorHandler(VmState *L);
+bool HasErrorHandler(VmState *L);
 // Fills the failing function's name, the source name and, when unknown, the error line from
 // the activation records; installed as the VM's hook at runtime start-up.
 void FillErrorFunctionName(VmState *L);

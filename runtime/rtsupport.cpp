@@ -25,6 +25,7 @@ uint32_t InitRuntimeSupport(VmState *L) {
   VmGlobalState *g = G(L);
   BindErrorState(&g->err);
   g->rt.fillfuncname = FillErrorFunctionName;
+  g->rt.errorhandler = CallErrorHandler;
   g->rt.stricmp = Stricmp;
   InstallErrorArgumentSetter(SetArgumentFromPlatform);
   InitEventQueue();
@@ -40,6 +41,7 @@ void FreeRuntimeSupport() {
   if (gMainState) {
     VmGlobalState *g = G(gMainState);
     if (g->rt.fillfuncname == FillErrorFunctionName) g->rt.fillfuncname = nullptr;
+    if (g->rt.errorhandler == CallErrorHandler) g->rt.errorhandler = nullptr;
     ClosePlayerContext(gMainState);
   }
   BindErrorState(nullptr);

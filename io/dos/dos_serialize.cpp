@@ -10,7 +10,6 @@
 #include "io/dos/dos_files.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_string.h"
 
 namespace {
 

@@ -35,8 +35,6 @@
 #include "runtime/strutil.h"
 #include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
-#include "runtime/vm/vm_string.h"
 
 namespace {
 
@@ -45,34 +43,29 @@ constexpr uint64_t kFileToStringBlock = 16384;
 constexpr uint32_t kVirtualProtection = 15;
 const char kLinesMeta[] = "dos.filelines";
 
-qmDosState *Dos(VmState *L) {
-  qmDosState *s = GetDosState(L);
-  if (s == nullptr) vm_raise(L, ERR_WRONGUSAGE);  // a finaliser at shut-down, after the free
-  return s;
+// The library's state, or null for a finaliser at shut-down after the free (ERR_WRONGUSAGE).
+uint32_t Dos(VmState *L, qmDosState **out) {
+  *out = GetDosState(L);
+  return *out ? 0 : uint32_t(ERR_WRONGUSAGE);
 }
 
-// The file object named by argument i.
-qmFileObject *FileArg(VmState *L, int i) {
-  qmObjectId id = GetObjectIdArg(L, i);
-  qmFileObject *f;
-  if (uint32_t code = FindFileObject(L, &id, &f)) vm_raise(L, code);
-  return f;
+// The file object named by argument i; for reading or writing, one opened that way.
+uint32_t FileArg(VmState *L, int i, qmFileObject **out) {
+  return GetObjectArg(L, i, QMTYPE_FILE, ERR_FINDFILE, out);
 }
-qmFileObject *ReadableFileArg(VmState *L, int i) {
-  qmFileObject *f = FileArg(L, i);
-  if (f->access == FILE_MODE_WRITE) vm_raise(L, ERR_WRITEONLY);
-  return f;
+uint32_t ReadableFileArg(VmState *L, int i, qmFileObject **out) {
+  if (uint32_t code = FileArg(L, i, out)) return code;
+  return (*out)->access == FILE_MODE_WRITE ? uint32_t(ERR_WRITEONLY) : 0;
 }
-qmFileObject *WritableFileArg(VmState *L, int i) {
-  qmFileObject *f = FileArg(L, i);
-  if (f->access == FILE_MODE_READ) vm_raise(L, ERR_READONLY);
-  return f;
+uint32_t WritableFileArg(VmState *L, int i, qmFileObject **out) {
+  if (uint32_t code = FileArg(L, i, out)) return code;
+  return (*out)->access == FILE_MODE_READ ? uint32_t(ERR_READONLY) : 0;
 }
 
 bool IsVirtual(const char *name) { return IsChunkName(name) != 0; }
 
 // True when the program is to stop: the End command, a close request or a quit signal.
-bool QuitRequested(VmState *L) { return G(L)->endrequested != 0; }
+bool QuitRequested(VmState *L) { return vm_endrequested(L) != 0; }
 
 // Calls the function at stack position fn with the table on the stack top (popped) under the
 // callback bracket; leaves its one result on the stack. 0 or the callback's error.
@@ -103,12 +96,15 @@ uint32_t DosOpenFile(VmState *L) {
 
 uint32_t DosCloseFile(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return CloseFileObject(L, FileArg(L, 1));
+  qmFileObject *f;
+  if (uint32_t code = FileArg(L, 1, &f)) return code;
+  return CloseFileObject(L, f);
 }
 
 uint32_t DosEof(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFileObject *f = FileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = FileArg(L, 1, &f)) return code;
   vm_pushnumber(L, f->position >= f->size ? 1 : 0);
   return 1;
 }
@@ -117,7 +113,8 @@ uint32_t DosEof(VmState *L) {
 template <int Count, bool Signed>
 uint32_t ReadInteger(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFileObject *f = ReadableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   uint8_t bytes[Count];
   if (uint32_t code = ReadFileObject(f, f->file, bytes, 1, Count)) return code;
   uint32_t v = 0;
@@ -128,7 +125,8 @@ uint32_t ReadInteger(VmState *L) {
 
 uint32_t DosReadFloat(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFileObject *f = ReadableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   double v;
   if (uint32_t code = ReadFileObject(f, f->file, &v, 0, 8)) return code;
   vm_pushnumber(L, v);
@@ -137,7 +135,8 @@ uint32_t DosReadFloat(VmState *L) {
 
 uint32_t DosReadString(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmFileObject *f = ReadableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   int64_t length;
   if (!NumberToInt64(vm_checknumber(L, 2), &length) || length < 0) return ERR_WRONGUSAGE;
   if (f->position > f->size || uint64_t(length) > f->size - f->position) return ERR_READRANGE;
@@ -151,7 +150,8 @@ uint32_t DosReadString(VmState *L) {
 
 uint32_t DosReadLine(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFileObject *f = ReadableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   if (f->position >= f->size) return ERR_READRANGE;
   std::string line;
   if (uint32_t code = ReadLineFromObject(f, &line)) return code;
@@ -162,7 +162,8 @@ uint32_t DosReadLine(VmState *L) {
 template <int Count>
 uint32_t WriteInteger(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmFileObject *f = WritableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = WritableFileArg(L, 1, &f)) return code;
   uint32_t v = vm_checkinteger(L, 2);
   uint8_t bytes[Count];
   for (int i = 0; i < Count; i++) bytes[i] = uint8_t(v >> (8 * (Count - 1 - i)));
@@ -171,7 +172,8 @@ uint32_t WriteInteger(VmState *L) {
 
 uint32_t DosWriteFloat(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmFileObject *f = WritableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = WritableFileArg(L, 1, &f)) return code;
   double v = vm_checknumber(L, 2);
   return WriteFileObject(f, f->file, &v, 0, 8);
 }
@@ -183,13 +185,15 @@ uint32_t DosWriteString(VmState *L) {
   int64_t count = 0;
   if (!NumberToInt64(vm_optnumber(L, 3, 0), &count) || count < 0) return ERR_WRONGUSAGE;
   if (uint64_t(count) > len) return ERR_STRTOOSHORT;
-  qmFileObject *f = WritableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = WritableFileArg(L, 1, &f)) return code;
   return WriteFileObject(f, f->file, s, 1, count ? uint64_t(count) : len);
 }
 
 uint32_t DosWriteLine(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmFileObject *f = WritableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = WritableFileArg(L, 1, &f)) return code;
   const char *s = vm_checkstring(L, 2, nullptr);
   if (uint32_t code = WriteFileObject(f, f->file, s, 1, std::strlen(s))) return code;
   return WriteFileObject(f, f->file, "\n", 1, 1);
@@ -197,7 +201,8 @@ uint32_t DosWriteLine(VmState *L) {
 
 uint32_t DosSeek(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmFileObject *f = FileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = FileArg(L, 1, &f)) return code;
   int64_t position;
   if (!NumberToInt64(vm_checknumber(L, 2), &position)) return ERR_SEEK;
   if (position == kDosEOF) position = int64_t(f->size);
@@ -209,26 +214,34 @@ uint32_t DosSeek(VmState *L) {
 
 uint32_t DosFilePos(VmState *L) {
   CheckArgCount(L, 1, 1);
-  vm_pushnumber(L, double(FileArg(L, 1)->position));
+  qmFileObject *f;
+  if (uint32_t code = FileArg(L, 1, &f)) return code;
+  vm_pushnumber(L, double(f->position));
   return 1;
 }
 
 uint32_t DosFileLength(VmState *L) {
   CheckArgCount(L, 1, 1);
-  vm_pushnumber(L, double(FileArg(L, 1)->size));
+  qmFileObject *f;
+  if (uint32_t code = FileArg(L, 1, &f)) return code;
+  vm_pushnumber(L, double(f->size));
   return 1;
 }
 
 uint32_t DosFlushFile(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return FileFlush(FileArg(L, 1)->file) ? 0 : uint32_t(ERR_WRITE);
+  qmFileObject *f;
+  if (uint32_t code = FileArg(L, 1, &f)) return code;
+  return FileFlush(f->file) ? 0 : uint32_t(ERR_WRITE);
 }
 
 uint32_t DosSetIOMode(VmState *L) {
   CheckArgCount(L, 1, 1);
   uint32_t mode = vm_checkinteger(L, 1);
   if (mode != IO_BUFFERED && mode != IO_UNBUFFERED) return ERR_WRONGUSAGE;
-  Dos(L)->ioMode = mode;
+  qmDosState *dos;
+  if (uint32_t code = Dos(L, &dos)) return code;
+  dos->ioMode = mode;
   return 0;
 }
 
@@ -514,9 +527,8 @@ uint32_t DosOpenDirectory(VmState *L) {
 
 uint32_t DosNextDirectoryEntry(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmObjectId id = GetObjectIdArg(L, 1);
   qmDirectoryObject *d;
-  if (uint32_t code = FindDirectoryObject(L, &id, &d)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_DIRECTORY, ERR_FINDDIR, &d)) return code;
   if (d->done) return 0;
   const char *name;
   uint32_t isDir = 0;
@@ -533,9 +545,8 @@ uint32_t DosNextDirectoryEntry(VmState *L) {
 
 uint32_t DosCloseDirectory(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmObjectId id = GetObjectIdArg(L, 1);
   qmDirectoryObject *d;
-  if (uint32_t code = FindDirectoryObject(L, &id, &d)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_DIRECTORY, ERR_FINDDIR, &d)) return code;
   CloseDirectoryObject(L, d);
   return 0;
 }
@@ -632,7 +643,8 @@ uint32_t DosGetVolumeName(VmState *L) {
 
 uint32_t DosGetTempFileName(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmDosState *dos = Dos(L);
+  qmDosState *dos;
+  if (uint32_t code = Dos(L, &dos)) return code;
   char buffer[kMaxPathLength + 1];
   if (!TempFileName(buffer)) return ERR_WRITEFILE;
   dos->tempFiles.push_back({buffer, ""});
@@ -642,7 +654,8 @@ uint32_t DosGetTempFileName(VmState *L) {
 
 // A program linked into the applet (or any virtual file) runs from a private copy made once.
 uint32_t ProgramCopy(VmState *L, const char *virtualName, std::string *path) {
-  qmDosState *dos = Dos(L);
+  qmDosState *dos;
+  if (uint32_t code = Dos(L, &dos)) return code;
   for (const qmDosTempFile &t : dos->tempFiles)
     if (t.virtualName == virtualName) {
       *path = t.path;
@@ -733,7 +746,8 @@ uint32_t DosDefineVirtualFileFromString(VmState *L) {
   vm_checkstring(L, 1, &len);
   const char *display = vm_checkstring(L, 2, nullptr);
   if (len == 0) return ERR_WRONGUSAGE;
-  qmDosState *dos = Dos(L);
+  qmDosState *dos;
+  if (uint32_t code = Dos(L, &dos)) return code;
   // The window reads the string's own bytes; the registry reference keeps them alive.
   vm_pushvalue(L, 1);
   const char *bytes = vm_tostring(L, -1);
@@ -755,7 +769,8 @@ uint32_t DosUndefineVirtualStringFile(VmState *L) {
   const char *name = vm_checkstring(L, 1, nullptr);
   qmChunkName parsed;
   if (!ParseChunkName(name, &parsed) || !parsed.memory) return ERR_WRONGUSAGE;
-  qmDosState *dos = Dos(L);
+  qmDosState *dos;
+  if (uint32_t code = Dos(L, &dos)) return code;
   // Only windows this library defined are released; a name made up by the script finds none.
   auto it = parsed.reference > 0 && parsed.reference <= INT32_MAX ? dos->stringFiles.find(int32_t(parsed.reference))
                                                                    : dos->stringFiles.end();
@@ -831,9 +846,12 @@ uint32_t ServicePatch(void *ud) {
 
 uint32_t DosApplyPatch(VmState *L) {
   CheckArgCount(L, 3, 4);
-  qmFileObject *in1 = ReadableFileArg(L, 1);
-  qmFileObject *in2 = ReadableFileArg(L, 2);
-  qmFileObject *out = WritableFileArg(L, 3);
+  qmFileObject *in1;
+  if (uint32_t code = ReadableFileArg(L, 1, &in1)) return code;
+  qmFileObject *in2;
+  if (uint32_t code = ReadableFileArg(L, 2, &in2)) return code;
+  qmFileObject *out;
+  if (uint32_t code = WritableFileArg(L, 3, &out)) return code;
   PatchContext ctx{L, 0};
   if (!vm_isnoneornil(L, 4)) {
     vm_checkfunction(L, 4);
@@ -849,13 +867,15 @@ uint32_t DosWriteTable(VmState *L) {
   CheckArgCount(L, 2, 3);
   vm_checktable(L, 2);
   bool base64 = vm_optflag(L, 3, false);
-  qmFileObject *f = WritableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = WritableFileArg(L, 1, &f)) return code;
   return WriteTableRecord(L, 2, f, base64);
 }
 
 uint32_t DosReadTable(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFileObject *f = ReadableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   if (uint32_t code = ReadTableRecord(L, f)) return code;
   return 1;
 }
@@ -864,13 +884,15 @@ uint32_t DosWriteFunction(VmState *L) {
   CheckArgCount(L, 2, 3);
   vm_checkfunction(L, 2);
   bool base64 = vm_optflag(L, 3, false);
-  qmFileObject *f = WritableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = WritableFileArg(L, 1, &f)) return code;
   return WriteFunctionRecord(L, 2, f, base64);
 }
 
 uint32_t DosReadFunction(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFileObject *f = ReadableFileArg(L, 1);
+  qmFileObject *f;
+  if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   if (uint32_t code = ReadFunctionRecord(L, f)) return code;
   return 1;
 }

@@ -12,24 +12,14 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
-qmMemBlock *BlockArg(VmState *L, int i) {
-  qmObjectId id = GetObjectIdArg(L, i);
-  qmMemBlock *b;
-  if (uint32_t code = FindMemBlock(L, &id, &b)) vm_raise(L, code);
-  return b;
-}
-
 // An offset, count or size argument, kept in 64 bits so that range checks cannot wrap. A
-// number beyond that range raises the given code.
-int64_t Int64Arg(VmState *L, int i, double def, uint32_t code) {
+// number beyond that range gives the code the caller names.
+uint32_t Int64Arg(VmState *L, int i, double def, uint32_t code, int64_t *out) {
   double d = vm_isnoneornil(L, i) && vm_gettop(L) < i ? def : vm_checknumber(L, i);
-  int64_t v;
-  if (!NumberToInt64(d, &v)) vm_raise(L, code);
-  return v;
+  return NumberToInt64(d, out) ? 0 : code;
 }
 
 int UnitOf(int32_t type) {
@@ -44,7 +34,8 @@ int UnitOf(int32_t type) {
 uint32_t MemAllocMem(VmState *L) {
   CheckArgCount(L, 2, 2);
   qmObjectId id = GetNewObjectIdArg(L, 1);
-  int64_t size = Int64Arg(L, 2, 0, ERR_MEM);
+  int64_t size;
+  if (uint32_t code = Int64Arg(L, 2, 0, ERR_MEM, &size)) return code;
   if (size < 0) return ERR_WRONGUSAGE;
   if (size == 0 || size > kMaxMemBlockSize) return ERR_MEM;
   qmMemBlock *b;
@@ -56,15 +47,19 @@ uint32_t MemAllocMem(VmState *L) {
 
 uint32_t MemFreeMem(VmState *L) {
   CheckArgCount(L, 1, 1);
-  FreeMemBlock(L, BlockArg(L, 1));
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
+  FreeMemBlock(L, b);
   return 0;
 }
 
 uint32_t MemPoke(VmState *L) {
   CheckArgCount(L, 3, 4);
-  int64_t offset = Int64Arg(L, 2, 0, ERR_MEMRANGE);
+  int64_t offset;
+  if (uint32_t code = Int64Arg(L, 2, 0, ERR_MEMRANGE, &offset)) return code;
   if (offset < 0) return ERR_MEMRANGE;
-  qmMemBlock *b = BlockArg(L, 1);
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
   int32_t type = vm_optint32(L, 4, MEMTYPE_INTEGER);
   if (type == MEMTYPE_STRING) {
     size_t len;
@@ -84,12 +79,15 @@ uint32_t MemPoke(VmState *L) {
 
 uint32_t MemPeek(VmState *L) {
   CheckArgCount(L, 2, 4);
-  int64_t offset = Int64Arg(L, 2, 0, ERR_MEMRANGE);
+  int64_t offset;
+  if (uint32_t code = Int64Arg(L, 2, 0, ERR_MEMRANGE, &offset)) return code;
   if (offset < 0) return ERR_MEMRANGE;
-  qmMemBlock *b = BlockArg(L, 1);
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
   int32_t type = vm_optint32(L, 3, MEMTYPE_INTEGER);
   if (type == MEMTYPE_STRING) {
-    int64_t length = Int64Arg(L, 4, 0, ERR_WRONGUSAGE);
+    int64_t length;
+    if (uint32_t code = Int64Arg(L, 4, 0, ERR_WRONGUSAGE, &length)) return code;
     if (length < 0) return ERR_WRONGUSAGE;
     if (length > 0) {
       if (!MemRangeFits(offset, length, b->size)) return ERR_MEMRANGE;
@@ -111,11 +109,14 @@ uint32_t MemPeek(VmState *L) {
 uint32_t MemFillMem(VmState *L) {
   CheckArgCount(L, 3, 5);
   uint32_t value = vm_checkinteger(L, 2);
-  int64_t count = Int64Arg(L, 3, 0, ERR_MEMRANGE);
+  int64_t count;
+  if (uint32_t code = Int64Arg(L, 3, 0, ERR_MEMRANGE, &count)) return code;
   if (count < 1) return 0;
-  int64_t offset = Int64Arg(L, 4, 0, ERR_MEMRANGE);
+  int64_t offset;
+  if (uint32_t code = Int64Arg(L, 4, 0, ERR_MEMRANGE, &offset)) return code;
   if (offset < 0) return ERR_MEMRANGE;
-  qmMemBlock *b = BlockArg(L, 1);
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
   int unit = UnitOf(vm_optint32(L, 5, MEMTYPE_BYTE));
   if (!unit) return ERR_WRONGUSAGE;
   if (!MemRangeFits(offset, count, b->size)) return ERR_MEMRANGE;
@@ -126,9 +127,12 @@ uint32_t MemFillMem(VmState *L) {
 
 uint32_t MemCopyMem(VmState *L) {
   CheckArgCount(L, 3, 5);
-  int64_t count = Int64Arg(L, 3, 0, ERR_MEMRANGE);
+  int64_t count;
+  if (uint32_t code = Int64Arg(L, 3, 0, ERR_MEMRANGE, &count)) return code;
   if (count < 1) return 0;
-  int64_t fromOffset = Int64Arg(L, 4, 0, ERR_MEMRANGE), toOffset = Int64Arg(L, 5, 0, ERR_MEMRANGE);
+  int64_t fromOffset, toOffset;
+  if (uint32_t code = Int64Arg(L, 4, 0, ERR_MEMRANGE, &fromOffset)) return code;
+  if (uint32_t code = Int64Arg(L, 5, 0, ERR_MEMRANGE, &toOffset)) return code;
   if (fromOffset < 0 || toOffset < 0) return ERR_MEMRANGE;
   qmObjectId from = GetObjectIdArg(L, 1), to = GetObjectIdArg(L, 2);
   if (from.id == to.id && from.handle == to.handle) return ERR_WRONGUSAGE;
@@ -143,14 +147,16 @@ uint32_t MemCopyMem(VmState *L) {
 
 uint32_t MemReadMem(VmState *L) {
   CheckArgCount(L, 3, 4);
-  int64_t count = Int64Arg(L, 3, 0, ERR_MEMRANGE);
+  int64_t count;
+  if (uint32_t code = Int64Arg(L, 3, 0, ERR_MEMRANGE, &count)) return code;
   if (count < 1) return 0;
-  int64_t offset = Int64Arg(L, 4, 0, ERR_WRONGUSAGE);
+  int64_t offset;
+  if (uint32_t code = Int64Arg(L, 4, 0, ERR_WRONGUSAGE, &offset)) return code;
   if (offset < 0) return ERR_WRONGUSAGE;
-  qmObjectId fileId = GetObjectIdArg(L, 1);
-  qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &fileId);
-  if (!f) return MissingObjectError(&fileId, ERR_FINDFILE);
-  qmMemBlock *b = BlockArg(L, 2);
+  qmFileObject *f;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_FILE, ERR_FINDFILE, &f)) return code;
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 2, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
   if (f->access == FILE_MODE_WRITE) return ERR_WRITEONLY;
   if (!MemRangeFits(offset, count, b->size)) return ERR_MEMRANGE;
   uint64_t got = FileRead(f->file, b->buffer + offset, uint64_t(count));
@@ -161,14 +167,16 @@ uint32_t MemReadMem(VmState *L) {
 
 uint32_t MemWriteMem(VmState *L) {
   CheckArgCount(L, 3, 4);
-  int64_t count = Int64Arg(L, 3, 0, ERR_MEMRANGE);
+  int64_t count;
+  if (uint32_t code = Int64Arg(L, 3, 0, ERR_MEMRANGE, &count)) return code;
   if (count < 1) return 0;
-  int64_t offset = Int64Arg(L, 4, 0, ERR_WRONGUSAGE);
+  int64_t offset;
+  if (uint32_t code = Int64Arg(L, 4, 0, ERR_WRONGUSAGE, &offset)) return code;
   if (offset < 0) return ERR_WRONGUSAGE;
-  qmMemBlock *b = BlockArg(L, 2);
-  qmObjectId fileId = GetObjectIdArg(L, 1);
-  qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &fileId);
-  if (!f) return MissingObjectError(&fileId, ERR_FINDFILE);
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 2, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
+  qmFileObject *f;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_FILE, ERR_FINDFILE, &f)) return code;
   if (f->access == FILE_MODE_READ) return ERR_READONLY;
   if (!MemRangeFits(offset, count, b->size)) return ERR_MEMRANGE;
   return WriteFileObject(f, f->file, b->buffer + offset, 1, uint64_t(count));
@@ -176,10 +184,13 @@ uint32_t MemWriteMem(VmState *L) {
 
 uint32_t MemDumpMem(VmState *L) {
   CheckArgCount(L, 1, 3);
-  int64_t length = Int64Arg(L, 2, 0, ERR_MEMRANGE);
-  int64_t offset = Int64Arg(L, 3, 0, ERR_WRONGUSAGE);
+  int64_t length;
+  if (uint32_t code = Int64Arg(L, 2, 0, ERR_MEMRANGE, &length)) return code;
+  int64_t offset;
+  if (uint32_t code = Int64Arg(L, 3, 0, ERR_WRONGUSAGE, &offset)) return code;
   if (offset < 0) return ERR_WRONGUSAGE;
-  qmMemBlock *b = BlockArg(L, 1);
+  qmMemBlock *b;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MEMORY, ERR_FINDMEMBLK, &b)) return code;
   if (length < 1) length = b->size;
   if (!MemRangeFits(offset, length, b->size)) return ERR_MEMRANGE;
   std::string text = FormatMemDump(b->buffer + offset, size_t(length), uint64_t(offset));

@@ -17,7 +17,7 @@
 #include "platform/file.h"
 #include "platform/memory.h"
 #include "platform/time.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -27,8 +27,6 @@
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
-#include "runtime/vm/vm_string.h"
 
 struct qmNetworkState {
   uint32_t timeoutMs = 10000;  // SetNetworkTimeout; 0: waits without limit
@@ -62,7 +60,7 @@ struct CommandWait {
 uint32_t ServiceCommand(void *ud) {
   VmState *L = static_cast<CommandWait *>(ud)->L;
   if (qmPlayerContext *ctx = GetPlayerContext(L); ctx && ctx->serviceEvents) ctx->serviceEvents(L);
-  return G(L)->endrequested ? uint32_t(ERR_USERABORT) : 0;
+  return vm_endrequested(L) ? uint32_t(ERR_USERABORT) : 0;
 }
 
 // The transfer's callback: { action, count, total [, userdata] }; True stops the transfer.
@@ -90,7 +88,7 @@ uint32_t CallProgressCallback(void *ud, qmConnection *c) {
   double answer = t == VM_TBOOLEAN ? vm_toboolean(L, -1) : t == VM_TNUMBER ? vm_tonumber(L, -1) : -1;
   vm_pop(L, 1);
   if (t != VM_TBOOLEAN && t != VM_TNUMBER) return ERR_NUMCALLBACK;
-  if (G(L)->endrequested) return ERR_USERABORT;
+  if (vm_endrequested(L)) return ERR_USERABORT;
   return answer == 1 ? kTransferStopped : 0;
 }
 
@@ -105,17 +103,6 @@ T *Lookup(VmState *L, uint32_t type, const qmObjectId &id) {
   return reinterpret_cast<T *>(FindObject(L, type, &id));
 }
 
-template <typename T>
-T *ObjectArg(VmState *L, int i, uint32_t type, uint32_t missing) {
-  qmObjectId id = GetObjectIdArg(L, i);
-  T *o = Lookup<T>(L, type, id);
-  if (!o) vm_raise(L, MissingObjectError(&id, missing));
-  return o;
-}
-
-qmConnection *ConnectionArg(VmState *L, int i) { return ObjectArg<qmConnection>(L, i, QMTYPE_CLIENT, ERR_FINDCLIENT); }
-qmServer *ServerArg(VmState *L, int i) { return ObjectArg<qmServer>(L, i, QMTYPE_SERVER, ERR_FINDSERVER); }
-qmUdpObject *UdpArg(VmState *L, int i) { return ObjectArg<qmUdpObject>(L, i, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
 
 template <typename T>
 void FreeNetObject(VmState *L, T *o) {
@@ -155,11 +142,12 @@ uint32_t AddConnection(VmState *L, qmObjectId *id, qmTcpSocket *s, qmConnection 
   return 0;
 }
 
-// A port argument within 1..65535 (or from 0 with zeroOk).
-uint16_t PortArg(VmState *L, int i, double def, bool zeroOk) {
+// A port argument within 1..65535 (or from 0 with zeroOk); ERR_WRONGUSAGE outside.
+uint32_t PortArg(VmState *L, int i, double def, bool zeroOk, uint16_t *out) {
   double d = vm_gettop(L) < i || vm_isnoneornil(L, i) ? def : vm_checknumber(L, i);
-  if (!(d >= (zeroOk ? 0 : 1) && d <= 65535)) vm_raise(L, ERR_WRONGUSAGE);
-  return uint16_t(d);
+  if (!(d >= (zeroOk ? 0 : 1) && d <= 65535)) return ERR_WRONGUSAGE;
+  *out = uint16_t(d);
+  return 0;
 }
 
 uint32_t PushHandle(VmState *L, const qmObjectId &id, void *record) {
@@ -179,7 +167,8 @@ uint32_t NetOpenConnection(VmState *L) {
   CheckArgCount(L, 3, 3);
   qmObjectId id = GetNewObjectIdArg(L, 1);
   const char *host = vm_checkstring(L, 2, nullptr);
-  uint16_t port = PortArg(L, 3, 0, false);
+  uint16_t port;
+  if (uint32_t code = PortArg(L, 3, 0, false, &port)) return code;
   if (uint32_t code = OpenSockets(L)) return code;
   FreeSameNumber<qmConnection>(L, QMTYPE_CLIENT, id);
   CommandWait cw{L, 0, 0};
@@ -193,14 +182,17 @@ uint32_t NetOpenConnection(VmState *L) {
 
 uint32_t NetCloseConnection(VmState *L) {
   CheckArgCount(L, 1, 1);
-  FreeNetObject(L, ConnectionArg(L, 1));
+  qmConnection *c;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_CLIENT, ERR_FINDCLIENT, &c)) return code;
+  FreeNetObject(L, c);
   return 0;
 }
 
 uint32_t NetCreateServer(VmState *L) {
   CheckArgCount(L, 1, 4);
   qmObjectId id = GetNewObjectIdArg(L, 1);
-  uint16_t port = PortArg(L, 2, 0, true);
+  uint16_t port;
+  if (uint32_t code = PortArg(L, 2, 0, true, &port)) return code;
   const char *address = vm_optlstring(L, 3, "*", nullptr);
   int32_t backlog = vm_optint32(L, 4, 32);
   if (uint32_t code = OpenSockets(L)) return code;
@@ -228,13 +220,16 @@ uint32_t NetCreateServer(VmState *L) {
 
 uint32_t NetCloseServer(VmState *L) {
   CheckArgCount(L, 1, 1);
-  FreeNetObject(L, ServerArg(L, 1));
+  qmServer *server;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SERVER, ERR_FINDSERVER, &server)) return code;
+  FreeNetObject(L, server);
   return 0;
 }
 
 uint32_t NetSendData(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmConnection *c = ConnectionArg(L, 1);
+  qmConnection *c;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_CLIENT, ERR_FINDCLIENT, &c)) return code;
   size_t len;
   const char *data = vm_checkstring(L, 2, &len);
   CommandWait cw{L, 0, 0};
@@ -248,7 +243,8 @@ uint32_t NetSendData(VmState *L) {
 
 uint32_t NetReceiveData(VmState *L) {
   CheckArgCount(L, 2, 3);
-  qmConnection *c = ConnectionArg(L, 1);
+  qmConnection *c;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_CLIENT, ERR_FINDCLIENT, &c)) return code;
   int32_t mode = vm_checkint32(L, 2);
   uint64_t count = 0;
   int waitFlag = 1;
@@ -289,12 +285,16 @@ uint32_t PushAddressAndPort(VmState *L, int handle, bool peer, bool wantPort, ui
 
 uint32_t NetGetConnectionIP(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushAddressAndPort(L, ConnectionArg(L, 1)->socket->handle, true, false, ERR_PEERNAME);
+  qmConnection *c;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_CLIENT, ERR_FINDCLIENT, &c)) return code;
+  return PushAddressAndPort(L, c->socket->handle, true, false, ERR_PEERNAME);
 }
 
 uint32_t NetGetConnectionPort(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushAddressAndPort(L, ConnectionArg(L, 1)->socket->handle, true, true, ERR_PEERNAME);
+  qmConnection *c;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_CLIENT, ERR_FINDCLIENT, &c)) return code;
+  return PushAddressAndPort(L, c->socket->handle, true, true, ERR_PEERNAME);
 }
 
 uint32_t NetGetHostName(VmState *L) {
@@ -347,16 +347,13 @@ uint32_t NetToIP(VmState *L) { return HostLookup(L, false); }
 uint32_t NetToHostName(VmState *L) { return HostLookup(L, true); }
 
 // The options of DownloadFile and UploadFile (table at position 2).
-void ReadTransferOptions(VmState *L, bool upload, qmTransferRequest *req, bool *silent) {
+uint32_t ReadTransferOptions(VmState *L, bool upload, qmTransferRequest *req, bool *silent) {
   *silent = false;
-  if (vm_isnoneornil(L, 2)) {
-    if (upload) vm_raise(L, ERR_WRONGUSAGE);
-    return;
-  }
+  if (vm_isnoneornil(L, 2)) return upload ? uint32_t(ERR_WRONGUSAGE) : 0;
   vm_checktable(L, 2);
   int32_t mode;
   if (GetFieldInt(L, 2, "transfermode", &mode, nullptr)) {
-    if (mode != FTPASCII && mode != FTPBINARY) vm_raise(L, ERR_WRONGUSAGE);
+    if (mode != FTPASCII && mode != FTPBINARY) return ERR_WRONGUSAGE;
     req->transferMode = mode;
   }
   const char *text;
@@ -368,18 +365,18 @@ void ReadTransferOptions(VmState *L, bool upload, qmTransferRequest *req, bool *
     bool hasData = GetFieldBytes(L, 2, "data", &text, &len, nullptr);
     if (hasData) req->inData.assign(text, len);
     bool hasFile = !req->outFile.empty();
-    if (hasData == hasFile || (hasData && len == 0)) vm_raise(L, ERR_WRONGUSAGE);
-    return;
+    return hasData == hasFile || (hasData && len == 0) ? uint32_t(ERR_WRONGUSAGE) : 0;
   }
   GetFieldFlag(L, 2, "fail404", &req->fail404, nullptr);
   GetFieldFlag(L, 2, "redirect", &req->redirect, nullptr);
   if (GetFieldBytes(L, 2, "post", &text, &len, nullptr)) {
-    if (len == 0) vm_raise(L, ERR_WRONGUSAGE);
+    if (len == 0) return ERR_WRONGUSAGE;
     req->post = true;
     req->postData.assign(text, len);
   }
   if (GetFieldBytes(L, 2, "posttype", &text, &len, nullptr)) req->postType.assign(text, len);
   if (GetFieldBytes(L, 2, "useragent", &text, &len, nullptr)) req->userAgent.assign(text, len);
+  return 0;
 }
 
 // A download to memory is received straight into the script string it becomes.
@@ -399,7 +396,7 @@ uint32_t Transfer(VmState *L, bool upload) {
   const char *url = vm_checkstring(L, 1, &urlLength);
   req.url.assign(url, urlLength);
   bool silent;
-  ReadTransferOptions(L, upload, &req, &silent);
+  if (uint32_t code = ReadTransferOptions(L, upload, &req, &silent)) return code;
   CommandWait cw{L, 0, 0};
   if (vm_gettop(L) >= 3 && vm_type(L, 3) != VM_TNIL) {
     vm_checkfunction(L, 3);
@@ -457,9 +454,19 @@ uint32_t LocalName(VmState *L, bool wantPort) {
   CheckArgCount(L, 1, 2);
   int32_t type = vm_optint32(L, 2, NETWORKCONNECTION);
   int handle;
-  if (type == NETWORKUDP) handle = UdpArg(L, 1)->socket->handle;
-  else if (type == NETWORKCONNECTION) handle = ConnectionArg(L, 1)->socket->handle;
-  else handle = ServerArg(L, 1)->socket->handle;
+  if (type == NETWORKUDP) {
+    qmUdpObject *u;
+    if (uint32_t code = GetObjectArg(L, 1, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT, &u)) return code;
+    handle = u->socket->handle;
+  } else if (type == NETWORKCONNECTION) {
+    qmConnection *c;
+    if (uint32_t code = GetObjectArg(L, 1, QMTYPE_CLIENT, ERR_FINDCLIENT, &c)) return code;
+    handle = c->socket->handle;
+  } else {
+    qmServer *server;
+    if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SERVER, ERR_FINDSERVER, &server)) return code;
+    handle = server->socket->handle;
+  }
   return PushAddressAndPort(L, handle, false, wantPort, ERR_SOCKNAME);
 }
 
@@ -469,7 +476,8 @@ uint32_t NetGetLocalPort(VmState *L) { return LocalName(L, true); }
 uint32_t NetCreateUDPObject(VmState *L) {
   CheckArgCount(L, 1, 3);
   qmObjectId id = GetNewObjectIdArg(L, 1);
-  uint16_t port = PortArg(L, 2, 0, true);
+  uint16_t port;
+  if (uint32_t code = PortArg(L, 2, 0, true, &port)) return code;
   const char *address = vm_optlstring(L, 3, "*", nullptr);
   if (uint32_t code = OpenSockets(L)) return code;
   FreeSameNumber<qmUdpObject>(L, QMTYPE_UDPOBJECT, id);
@@ -488,7 +496,9 @@ uint32_t NetCreateUDPObject(VmState *L) {
 
 uint32_t NetCloseUDPObject(VmState *L) {
   CheckArgCount(L, 1, 1);
-  FreeNetObject(L, UdpArg(L, 1));
+  qmUdpObject *u;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT, &u)) return code;
+  FreeNetObject(L, u);
   return 0;
 }
 
@@ -499,11 +509,13 @@ uint32_t UdpFailure(int st) {
 
 uint32_t NetSendUDPData(VmState *L) {
   CheckArgCount(L, 4, 4);
-  qmUdpObject *u = UdpArg(L, 1);
+  qmUdpObject *u;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT, &u)) return code;
   size_t len;
   const char *data = vm_checkstring(L, 2, &len);
   const char *address = vm_checkstring(L, 3, nullptr);
-  uint16_t port = PortArg(L, 4, 0, false);
+  uint16_t port;
+  if (uint32_t code = PortArg(L, 4, 0, false, &port)) return code;
   if (len == 0) return ERR_WRONGUSAGE;
   sockaddr_in sa{};
   if (!ParseDottedAddress(address, &sa.sin_addr)) return ERR_BADIP;
@@ -520,7 +532,8 @@ uint32_t NetSendUDPData(VmState *L) {
 
 uint32_t NetReceiveUDPData(VmState *L) {
   CheckArgCount(L, 1, 2);
-  qmUdpObject *u = UdpArg(L, 1);
+  qmUdpObject *u;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT, &u)) return code;
   double max = vm_optnumber(L, 2, double(kNetBufferSize));
   size_t want = max >= 1 && max < double(kNetBufferSize) ? size_t(max) : kNetBufferSize;
   if (!(max >= 1)) return ERR_WRONGUSAGE;
@@ -565,7 +578,7 @@ uint32_t NetIsOnline(VmState *L) {
     if (ConnectTcpSocket(host.c_str(), port, State(L)->timeoutMs, &w, &s) == 0) {
       FreeTcpSocket(s);
       online = true;
-    } else if (G(L)->endrequested) {
+    } else if (vm_endrequested(L)) {
       return ERR_USERABORT;
     }
   }

@@ -22,8 +22,8 @@
 #include "platform/audio.h"
 #include "platform/file.h"
 #include "platform/time.h"
-#include "player/event/event_dispatch.h"
-#include "player/event/polltimer.h"
+#include "runtime/eventdispatch.h"
+#include "runtime/polltimer.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -34,7 +34,6 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 #include "runtime/vnames.h"
 
 namespace {
@@ -64,12 +63,6 @@ qmSample *FindSample(VmState *L, const qmObjectId *id) {
   return reinterpret_cast<qmSample *>(FindObject(L, QMTYPE_SAMPLE, id));
 }
 
-qmSample *SampleArg(VmState *L, int i) {
-  qmObjectId id = GetObjectIdArg(L, i);
-  qmSample *s = FindSample(L, &id);
-  if (!s) vm_raise(L, MissingObjectError(&id, ERR_FINDSAMPLE));
-  return s;
-}
 
 void FreeSampleRecord(VmState *L, qmSample *s) {
   StopSampleChannels(s->data);
@@ -147,7 +140,9 @@ uint32_t SndLoadSample(VmState *L) {
 uint32_t SndFreeSample(VmState *L) {
   CheckArgCount(L, 1, 1);
   if (GetSoundState(L)->noSound) return 0;
-  FreeSampleRecord(L, SampleArg(L, 1));
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
+  FreeSampleRecord(L, s);
   return 0;
 }
 
@@ -231,7 +226,9 @@ uint32_t SndPlaySample(VmState *L) {
 uint32_t SndStopSample(VmState *L) {
   CheckArgCount(L, 1, 1);
   if (!GetSoundState(L)->deviceOpen) return 0;
-  StopSampleChannels(SampleArg(L, 1)->data);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
+  StopSampleChannels(s->data);
   return 0;
 }
 
@@ -247,7 +244,8 @@ uint32_t PauseForSound(VmState *L) {
 uint32_t SndWaitSampleEnd(VmState *L) {
   CheckArgCount(L, 1, 1);
   if (!GetSoundState(L)->deviceOpen) return 0;
-  qmSample *s = SampleArg(L, 1);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   for (;;) {
     UpdateAudioChannels();
     if (!SampleIsPlaying(s->data)) return 0;
@@ -257,7 +255,8 @@ uint32_t SndWaitSampleEnd(VmState *L) {
 
 uint32_t SndIsSamplePlaying(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmSample *s = SampleArg(L, 1);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   if (!GetSoundState(L)->deviceOpen) return PushNumber(L, 0);
   UpdateAudioChannels();
   return PushNumber(L, SampleIsPlaying(s->data));
@@ -266,7 +265,8 @@ uint32_t SndIsSamplePlaying(VmState *L) {
 uint32_t SndSetVolume(VmState *L) {
   CheckArgCount(L, 2, 2);
   if (!GetSoundState(L)->deviceOpen) return 0;
-  qmSample *s = SampleArg(L, 1);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   s->volume = VolumeArg(L, 2);
   SetSampleChannelParams(s->data, s->volume, -1);
   return 0;
@@ -275,7 +275,8 @@ uint32_t SndSetVolume(VmState *L) {
 uint32_t SndSetPanning(VmState *L) {
   CheckArgCount(L, 2, 2);
   if (!GetSoundState(L)->deviceOpen) return 0;
-  qmSample *s = SampleArg(L, 1);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   s->panning = PanningValue(vm_checknumber(L, 2));
   SetSampleChannelParams(s->data, -1, s->panning);
   return 0;
@@ -284,7 +285,8 @@ uint32_t SndSetPanning(VmState *L) {
 uint32_t SndSetPitch(VmState *L) {
   CheckArgCount(L, 2, 2);
   if (!GetSoundState(L)->deviceOpen) return 0;
-  qmSample *s = SampleArg(L, 1);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   int32_t pitch = vm_checkint32(L, 2);
   if (pitch < 256) return ERR_LOWFREQ;
   s->pitch = pitch;  // a playing channel keeps its rate
@@ -392,7 +394,9 @@ uint32_t SndCreateSample(VmState *L) {
 
 uint32_t SndGetSampleData(VmState *L) {
   CheckArgCount(L, 1, 1);
-  const qmSampleData *d = SampleArg(L, 1)->data;
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
+  const qmSampleData *d = s->data;
   vm_newtable(L);
   uint64_t values = uint64_t(d->frames) * d->channels;
   for (uint64_t i = 0; i < values; i++) {
@@ -415,7 +419,8 @@ uint32_t SndMixSample(VmState *L) {
   if (rate < 256) return ERR_LOWFREQ;
   std::vector<qmMixSource> sources;
   for (int a = 5; a < n; a += 2) {
-    qmSample *s = SampleArg(L, a);
+    qmSample *s;
+    if (uint32_t code = GetObjectArg(L, a, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
     vm_checktable(L, a + 1);
     qmMixSource m{s->data, double(s->pitch), 0, 0, -1, true, 1.0};
     int found = 0;
@@ -445,7 +450,8 @@ uint32_t SndMixSample(VmState *L) {
 
 uint32_t SndCopySample(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmSample *src = SampleArg(L, 1);
+  qmSample *src;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &src)) return code;
   qmObjectId id = GetNewObjectIdArg(L, 2);
   if (!id.handle && !src->header.handle && id.id == src->header.id) return ERR_WRONGUSAGE;
   const qmSampleData *sd = src->data;
@@ -489,7 +495,9 @@ uint32_t SndInsertSample(VmState *L) {
   CheckArgCount(L, 3, 5);
   qmObjectId tid = GetObjectIdArg(L, 1), sid = GetObjectIdArg(L, 2);
   if (tid.id == sid.id && tid.handle == sid.handle) return ERR_WRONGUSAGE;
-  qmSample *target = SampleArg(L, 1), *source = SampleArg(L, 2);
+  qmSample *target, *source;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &target)) return code;
+  if (uint32_t code = GetObjectArg(L, 2, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &source)) return code;
   int64_t position = int64_t(vm_checknumber(L, 3));
   int64_t frames = int64_t(vm_optnumber(L, 4, 0));
   UpdateAudioChannels();
@@ -520,7 +528,8 @@ uint32_t SndInsertSample(VmState *L) {
 
 uint32_t SndSaveSample(VmState *L) {
   CheckArgCount(L, 2, 3);
-  qmSample *s = SampleArg(L, 1);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   const char *name = vm_checkstring(L, 2, nullptr);
   int32_t format = vm_optint32(L, 3, 0);
   if (format != 0) return ERR_UNKNOWNSMPOUT;  // no sample-saver plug-ins in this player
@@ -535,12 +544,6 @@ qmMusic *FindMusic(VmState *L, const qmObjectId *id) {
   return reinterpret_cast<qmMusic *>(FindObject(L, QMTYPE_MUSIC, id));
 }
 
-qmMusic *MusicArg(VmState *L, int i) {
-  qmObjectId id = GetObjectIdArg(L, i);
-  qmMusic *m = FindMusic(L, &id);
-  if (!m) vm_raise(L, MissingObjectError(&id, ERR_FINDMUSIC));
-  return m;
-}
 
 qmMixerChannel *PlayingChannel(qmSoundState *st) {
   return st->playing && st->playingChannel >= 0 ? GetMixerChannel(st->playingChannel) : nullptr;
@@ -606,8 +609,8 @@ uint32_t StopOrPauseMusic(VmState *L, bool pause) {
   UpdateAudioChannels();
   qmMusic *m;
   if (vm_gettop(L) >= 1 && !vm_isnoneornil(L, 1)) {
-    qmObjectId id = GetObjectIdArg(L, 1);
-    m = MusicArg(L, 1);
+    qmObjectId id;
+    if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m, &id)) return code;
     if (m != st->playing) {
       if (id.handle) return ERR_MUSNOTPLYNG2;
       SetErrorNumber(id.id);
@@ -728,7 +731,8 @@ uint32_t SndCloseMusic(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmSoundState *st = GetSoundState(L);
   if (st->noSound) return 0;
-  qmMusic *m = MusicArg(L, 1);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   if (st->inFillCallback && m == st->playing) return ERR_NOCALLBACK;
   if (m == st->playing && m->custom) ReleaseSoundPoll(L);
   FreeMusicRecord(L, m);
@@ -738,7 +742,8 @@ uint32_t SndCloseMusic(VmState *L) {
 uint32_t SndPlayMusic(VmState *L) {
   CheckArgCount(L, 1, 2);
   if (GetSoundState(L)->noSound) return 0;
-  qmMusic *m = MusicArg(L, 1);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   m->times = 1;
   if (vm_type(L, 2) == VM_TTABLE) {
     int found = 0;
@@ -768,8 +773,11 @@ uint32_t SndResumeMusic(VmState *L) {
   qmSoundState *st = GetSoundState(L);
   if (st->noSound) return 0;
   qmMusic *m = st->paused;
-  if (vm_gettop(L) >= 1 && !vm_isnoneornil(L, 1)) m = MusicArg(L, 1);
-  else if (!m) return ERR_WRONGUSAGE;
+  if (vm_gettop(L) >= 1 && !vm_isnoneornil(L, 1)) {
+    if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
+  } else if (!m) {
+    return ERR_WRONGUSAGE;
+  }
   if (!m->paused) return ERR_MUSNOTPAUSED;
   return StartMusicRecord(L, m);
 }
@@ -778,7 +786,8 @@ uint32_t SndSeekMusic(VmState *L) {
   CheckArgCount(L, 2, 2);
   qmSoundState *st = GetSoundState(L);
   if (st->noSound) return 0;
-  qmMusic *m = MusicArg(L, 1);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   double pos = vm_checknumber(L, 2);
   if (!m->seekable || m->kind != MUSKIND_STREAM) return ERR_SEEKFORMAT;
   uint64_t duration = SoundDurationMs(m->stream);
@@ -798,7 +807,8 @@ uint32_t SndSetMusicVolume(VmState *L) {
   CheckArgCount(L, 2, 2);
   qmSoundState *st = GetSoundState(L);
   if (st->noSound) return 0;
-  qmMusic *m = MusicArg(L, 1);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   m->volume = VolumeArg(L, 2);
   if (m == st->playing && st->playingChannel >= 0) SetChannelVolumePan(st->playingChannel, m->volume, 128);
   return 0;
@@ -820,7 +830,8 @@ uint32_t SndIsMusic(VmState *L) {
 
 uint32_t SndIsMusicPlaying(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmMusic *m = MusicArg(L, 1);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   UpdateAudioChannels();
   return PushNumber(L, m == GetSoundState(L)->playing);
 }
@@ -972,7 +983,8 @@ uint32_t SndFillMusicBuffer(VmState *L) {
   CheckArgCount(L, 3, 4);
   qmSoundState *st = GetSoundState(L);
   if (!st->inFillCallback) return ERR_NOMUSICCB;
-  qmMusic *m = MusicArg(L, 1);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   if (!m->custom) return ERR_WRONGUSAGE;
   const char *type = vm_checkstring(L, 2, nullptr);
   int32_t frames = vm_checkint32(L, 3);
@@ -1118,9 +1130,8 @@ enum : int32_t {
 
 uint32_t ReadSampleAttribute(VmState *L, int32_t attribute) {
   if (attribute == ATTRCOUNT) return PushNumber(L, CountObjectsOfType(L, QMTYPE_SAMPLE));
-  qmObjectId id = GetObjectIdArg(L, 2);
-  qmSample *s = FindSample(L, &id);
-  if (!s) return MissingObjectError(&id, ERR_FINDSAMPLE);
+  qmSample *s;
+  if (uint32_t code = GetObjectArg(L, 2, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   uint32_t bpf = FormatBytesPerFrame(s->format);
   uint64_t frames = bpf ? uint64_t(s->length) / bpf : 0;
   switch (attribute) {
@@ -1146,7 +1157,8 @@ uint32_t ReadSampleAttribute(VmState *L, int32_t attribute) {
 
 uint32_t ReadMusicAttribute(VmState *L, int32_t attribute) {
   if (attribute == ATTRCOUNT) return PushNumber(L, CountObjectsOfType(L, QMTYPE_MUSIC));
-  qmMusic *m = MusicArg(L, 2);
+  qmMusic *m;
+  if (uint32_t code = GetObjectArg(L, 2, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   bool module = m->kind == MUSKIND_MODULE;
   qmSound *s = m->stream;
   switch (attribute) {

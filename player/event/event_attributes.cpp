@@ -2,8 +2,8 @@
 // and timeouts.
 #include "display/display.h"
 #include "display/scene.h"
-#include "player/event/event_dispatch.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventdispatch.h"
+#include "runtime/eventtimers.h"
 #include "player/event/lib_event.h"
 #include "runtime/attributes.h"
 #include "runtime/auxlib.h"

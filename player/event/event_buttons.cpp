@@ -8,7 +8,7 @@
 #include "platform/memory.h"
 #include "platform/window.h"
 #include "display/displaywindow.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -90,12 +90,12 @@ void freeallhook(VmState *L, qmBGPic *pic) { FreeBGPicButtons(L, pic); }
 
 const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, RemoveLayerButton};
 
-uint32_t GetButtonPicture(qmBGPic **out) {
-  qmDisplay *d = CurrentDisplay;
+uint32_t GetButtonPicture(const qmScene *scene, qmBGPic **out) {
+  qmDisplay *d = scene->current;
   *out = nullptr;
   if (!d) return ERR_BGPICBUTTON;
   if (d->outputType == DISPOUT_DISPLAY) *out = d->bgpic;
-  else if (d->outputType == DISPOUT_BGPIC) *out = CurrentBGPic;
+  else if (d->outputType == DISPOUT_BGPIC) *out = scene->picture;
   if (!*out) return ERR_BGPICBUTTON;
   return 0;
 }

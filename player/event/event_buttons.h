@@ -6,6 +6,7 @@
 
 #include "runtime/cmdargs.h"
 
+struct qmScene;
 struct VmState;
 struct qmBGPic;
 struct qmDisplay;
@@ -36,8 +37,8 @@ struct qmBGPicButton {
 };
 
 // The picture that buttons are made on and looked up in: the current display's, or the one
-// selected for layered drawing. ERR_BGPICBUTTON while drawing goes anywhere else.
-uint32_t GetButtonPicture(qmBGPic **out);
+// selected for layered drawing, of the scene. ERR_BGPICBUTTON while drawing goes anywhere else.
+uint32_t GetButtonPicture(const qmScene *scene, qmBGPic **out);
 qmBGPicButton *FindButton(const qmBGPic *pic, const qmObjectId *id);
 // Puts a new button at the head of the picture's list: 0 or ERR_MEM. The handlers and user data
 // are taken over.

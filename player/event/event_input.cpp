@@ -9,12 +9,12 @@
 #include "platform/window.h"
 #include "display/displaywindow.h"
 #include "player/event/event_buttons.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "player/event/event_labels.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
@@ -50,7 +50,8 @@ uint32_t closeevents() {
 // One step of a wait: block until the platform has an event, pump once. 0 to go on, else why
 // the wait ends (WAITEND_*).
 int waitstep(VmState *L, uint32_t closesBefore) {
-  if (!displayopen(CurrentDisplay)) return WAITEND_QUIT;
+  const qmScene *scene = GetPlayerContext(L)->scene;
+  if (!displayopen(scene->current)) return WAITEND_QUIT;
   WaitPlatformEvent();
   if (PumpEvents(L)) return WAITEND_QUIT;
   if (IsQuitRequested()) {  // SIGINT or SIGTERM
@@ -58,7 +59,7 @@ int waitstep(VmState *L, uint32_t closesBefore) {
     return WAITEND_QUIT;
   }
   if (closeevents() > closesBefore) return WAITEND_CLOSE;  // the script's close handler must get to run
-  return displayopen(CurrentDisplay) ? 0 : WAITEND_QUIT;
+  return displayopen(scene->current) ? 0 : WAITEND_QUIT;
 }
 
 }  // namespace
@@ -99,8 +100,9 @@ void MousePosition(const qmDisplay *d, int32_t *x, int32_t *y) {
 
 int WaitWhileInput(VmState *L, uint32_t input, uint32_t keyCode, int down) {
   uint32_t closes = closeevents();
+  const qmScene *scene = GetPlayerContext(L)->scene;
   for (;;) {
-    qmDisplay *d = CurrentDisplay;
+    qmDisplay *d = scene->current;
     if (!displayopen(d)) return WAITEND_QUIT;
     if (inputdown(d, input, keyCode) != down) return 0;
     if (int end = waitstep(L, closes)) return end;
@@ -123,12 +125,13 @@ void WaitForKeyPress(VmState *L, uint32_t keyCode) {
 uint32_t WhileMouseOn(VmState *L) {
   qmEventMessage msg{};
   uint32_t closes = closeevents();
+  const qmScene *scene = GetPlayerContext(L)->scene;
   for (;;) {
     const qmLabelEvent *e = LabelEvents.lastHover;
     if (!e) return 0;
     int32_t x, y;
-    if (!displayopen(CurrentDisplay)) return 0;
-    MousePosition(CurrentDisplay, &x, &y);
+    if (!displayopen(scene->current)) return 0;
+    MousePosition(scene->current, &x, &y);
     if (x < e->x1 || x > e->x2 || y < e->y1 || y > e->y2) return 0;
     int top = vm_gettop(L);
     uint32_t r = DispatchEvents(L, 1, &msg);

@@ -58,7 +58,6 @@ qmLabelEvent *findlabel(uint32_t kind, int32_t id) {
 }
 
 void freelabel(qmLabelEvent *e) {
-  if (e->kind == LABEL_CLOSEWINDOW && CurrentDisplay) CurrentDisplay->closeHandled = 0;
   if (LabelEvents.lastHover == e) LabelEvents.lastHover = nullptr;
   MemFree(e->key);
   MemFree(e);
@@ -73,10 +72,10 @@ void unlink(qmLabelEvent *target) {
     }
 }
 
-void setswitch(uint32_t kind, uint32_t on) {
+void setswitch(uint32_t kind, uint32_t on, qmDisplay *current) {
   switch (kind) {
     case LABEL_CLOSEWINDOW:
-      if (CurrentDisplay) CurrentDisplay->closeHandled = on;
+      if (current) current->closeHandled = on;
       break;
     case LABEL_CLICKALL: LabelEvents.clickAll = on; break;
     case LABEL_RIGHTCLICKALL: LabelEvents.rightClickAll = on; break;
@@ -187,24 +186,25 @@ void RemoveLabelButton(int32_t id) {
     if (qmLabelEvent *e = findlabel(kind, id)) unlink(e);
 }
 
-void SetLabelEventEnabled(uint32_t kind, int32_t id, uint32_t enabled) {
-  setswitch(kind, enabled);
+void SetLabelEventEnabled(uint32_t kind, int32_t id, uint32_t enabled, qmDisplay *current) {
+  setswitch(kind, enabled, current);
   if (qmLabelEvent *e = findlabel(kind, id)) e->enabled = enabled;
 }
 
-void ClearLabelEvents() {
+void ClearLabelEvents(qmDisplay *current) {
   while (LabelEvents.list) {
     qmLabelEvent *e = LabelEvents.list;
     LabelEvents.list = e->next;
+    if (e->kind == LABEL_CLOSEWINDOW && current) current->closeHandled = 0;
     freelabel(e);
   }
   LabelEvents.lastHover = nullptr;
 }
 
-uint32_t RegisterLabelEvent(const char *name) {
+uint32_t RegisterLabelEvent(const char *name, qmDisplay *current) {
   int row = FindKeyRow(name, 0, KEYROW_FIRSTKEY - 1);
   if (row < 0) return 0;
   uint32_t kind = KeyTable[row].value;
-  setswitch(kind, 1);
+  setswitch(kind, 1, current);
   return newlabel(kind, 0) ? 0u : static_cast<uint32_t>(ERR_MEM);
 }

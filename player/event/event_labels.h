@@ -4,6 +4,7 @@
 #include <cstdint>
 
 struct VmState;
+struct qmDisplay;
 
 enum : uint32_t {
   LABEL_HOVER = 1,
@@ -65,8 +66,11 @@ void RemoveKeyDown(int32_t id);
 uint32_t CreateLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 void ModifyLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
 void RemoveLabelButton(int32_t id);
-// kind 10 also sets/clears the current display's close-handled flag; 11 to 14 the switches.
-void SetLabelEventEnabled(uint32_t kind, int32_t id, uint32_t enabled);
-void ClearLabelEvents();
-// Appends a window or "all" registration by its label-event name; 0, or ERR_MEM.
-uint32_t RegisterLabelEvent(const char *name);
+// kind 10 also sets/clears the close-handled flag of current (the scene's current display, or
+// null); 11 to 14 the switches.
+void SetLabelEventEnabled(uint32_t kind, int32_t id, uint32_t enabled, qmDisplay *current);
+// A close-window registration that goes clears current's close-handled flag.
+void ClearLabelEvents(qmDisplay *current);
+// Appends a window or "all" registration by its label-event name; 0, or ERR_MEM. The
+// close-window one sets current's close-handled flag.
+uint32_t RegisterLabelEvent(const char *name, qmDisplay *current);

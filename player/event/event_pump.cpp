@@ -12,7 +12,6 @@
 #include "runtime/context.h"
 #include "runtime/eventqueue.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 

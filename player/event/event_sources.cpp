@@ -11,11 +11,12 @@
 #include "display/displaywindow.h"
 #include "platform/time.h"
 #include "player/event/event_buttons.h"
-#include "player/event/event_dispatch.h"
+#include "player/event/event_wait.h"
 #include "player/event/event_labels.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 #include "player/event/event_user.h"
 #include "runtime/auxlib.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/objdata.h"
@@ -23,12 +24,14 @@
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
-qmDisplay *nextdisplay(qmDisplayCursor &c) {
-  qmDisplay *d = c.started ? c.next : DisplayList;
+// The scene of the run the dispatcher serves.
+qmScene *sceneof(VmState *L) { return GetPlayerContext(L)->scene; }
+
+qmDisplay *nextdisplay(const qmScene *scene, qmDisplayCursor &c) {
+  qmDisplay *d = c.started ? c.next : scene->displays;
   c.started = true;
   c.next = d ? d->next : nullptr;
   return d;
@@ -53,7 +56,7 @@ bool inrect(const qmLabelEvent *e, int32_t x, int32_t y) { return x >= e->x1 && 
 bool labeljump(VmState *L, const char *name) {
   int32_t index = GetLabelIndex(L, name);
   if (index < 0) return false;
-  G(L)->pendinggosuboffset = index - G(L)->callsiteindex;
+  vm_setgosubtarget(L, index);
   return true;
 }
 
@@ -61,6 +64,7 @@ bool labeljump(VmState *L, const char *name) {
 // events up to it are gone and the queue is unlocked.
 bool scanlabels(VmState *L) {
   if (!LabelEvents.list) return false;
+  qmDisplay *current = sceneof(L)->current;
   uint32_t n = GetEventCount();
   for (uint32_t i = 0; i < n; i++) {
     qmQueuedEvent ev{};
@@ -75,7 +79,7 @@ bool scanlabels(VmState *L) {
         case LABEL_RIGHTCLICK: {
           uint32_t want = e->kind == LABEL_CLICK ? EVENT_LEFTBUTTON : EVENT_RIGHTBUTTON;
           if (ev.type != want || !ev.buttons) break;
-          WindowToPicture(owner ? owner : CurrentDisplay, static_cast<int32_t>(ev.x), static_cast<int32_t>(ev.y), &px, &py);
+          WindowToPicture(owner ? owner : current, static_cast<int32_t>(ev.x), static_cast<int32_t>(ev.y), &px, &py);
           if (!inrect(e, px, py)) break;
           bool all = e->kind == LABEL_CLICK ? LabelEvents.clickAll : LabelEvents.rightClickAll;
           if (all) {
@@ -219,9 +223,9 @@ void timerdone(VmState *L, qmEventState *, qmEventMessage *msg) {
 
 void startmoves(VmState *, qmEventState *st) { st->moveCursor = {}; }
 
-int pollmoves(VmState *, qmEventState *st, qmEventMessage *msg) {
+int pollmoves(VmState *L, qmEventState *st, qmEventMessage *msg) {
   uint32_t timeoutMs = GetEventTimeout();
-  while (qmDisplay *d = nextdisplay(st->moveCursor)) {
+  while (qmDisplay *d = nextdisplay(sceneof(L), st->moveCursor)) {
     if (d->handlers[DISPH_ONMOUSEMOVE].function == -1 || !d->pointerMoved) continue;
     qmTimeval now, age;
     GetTimeval(&now);
@@ -242,7 +246,7 @@ int pollmoves(VmState *, qmEventState *st, qmEventMessage *msg) {
 void fillmove(VmState *L, qmEventMessage *msg) {
   FillAction(L, msg);
   int32_t px = 0, py = 0;
-  if (!pointer(GetEventState(L), CurrentDisplay, &px, &py)) px = py = 0;
+  if (!pointer(GetEventState(L), sceneof(L)->current, &px, &py)) px = py = 0;
   SetFieldInt(L, "x", px);
   SetFieldInt(L, "y", py);
   FillDisplayId(L, msg);
@@ -400,7 +404,7 @@ void filldisplay(VmState *L, qmEventMessage *msg) {
       break;
     case MSG_MODESWITCH:
       FillAction(L, msg);
-      SetFieldInt(L, "mode", FullScreenActive ? 2 : 1);
+      SetFieldInt(L, "mode", sceneof(L)->fullScreen ? 2 : 1);
       FillDisplayId(L, msg);
       break;
     case MSG_DROPFILE: {
@@ -447,8 +451,8 @@ void queuedone(VmState *, qmEventState *st, qmEventMessage *) {
 
 void starthover(VmState *, qmEventState *st) { st->hoverCursor = {}; }
 
-bool displaylisted(const qmDisplay *d) {
-  for (const qmDisplay *o = DisplayList; o; o = o->next)
+bool displaylisted(const qmScene *scene, const qmDisplay *d) {
+  for (const qmDisplay *o = scene->displays; o; o = o->next)
     if (o == d) return true;
   return false;
 }
@@ -461,9 +465,10 @@ bool hoverpass(VmState *L, qmEventState *st, qmDisplay *d, qmEventMessage *msg) 
 }
 
 int pollhover(VmState *L, qmEventState *st, qmEventMessage *msg) {
-  if (!st->hoverSuppressed && LabelEvents.list && displayopen(st, CurrentDisplay)) {
+  const qmScene *scene = sceneof(L);
+  if (!st->hoverSuppressed && LabelEvents.list && displayopen(st, scene->current)) {
     int32_t px, py;
-    if (pointer(st, CurrentDisplay, &px, &py)) {
+    if (pointer(st, scene->current, &px, &py)) {
       for (qmLabelEvent *e = LabelEvents.list; e; e = e->next) {
         if (!e->enabled || e->kind != LABEL_HOVER || !inrect(e, px, py)) continue;
         char name[64];
@@ -482,9 +487,9 @@ int pollhover(VmState *L, qmEventState *st, qmEventMessage *msg) {
   // The display whose pass reported last may have more to report (one change per step).
   if (qmDisplay *d = st->hoverDisplay) {
     st->hoverDisplay = nullptr;
-    if (displaylisted(d) && hoverpass(L, st, d, msg)) return EVPOLL_CALL;
+    if (displaylisted(scene, d) && hoverpass(L, st, d, msg)) return EVPOLL_CALL;
   }
-  while (qmDisplay *d = nextdisplay(st->hoverCursor)) {
+  while (qmDisplay *d = nextdisplay(scene, st->hoverCursor)) {
     if (!d->pointerMoved) continue;
     d->pointerMoved = 0;
     if (hoverpass(L, st, d, msg)) return EVPOLL_CALL;

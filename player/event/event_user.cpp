@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
 #include "runtime/eventqueue.h"

@@ -13,13 +13,13 @@
 #include "platform/window.h"
 #include "display/displaywindow.h"
 #include "player/event/event_buttons.h"
-#include "player/event/event_dispatch.h"
+#include "player/event/event_wait.h"
 #include "player/event/event_input.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_sources.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 #include "player/event/event_user.h"
-#include "player/event/polltimer.h"
+#include "runtime/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -29,7 +29,6 @@
 #include "runtime/registry.h"
 #include "runtime/rttags.h"
 #include "runtime/vm/vm_api.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
@@ -132,19 +131,19 @@ uint32_t EvtRemoveButton(VmState *L) {
 
 uint32_t EvtEnableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 1);
+  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 1, GetPlayerContext(L)->scene->current);
   return 0;
 }
 
 uint32_t EvtDisableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 0);
+  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 0, GetPlayerContext(L)->scene->current);
   return 0;
 }
 
 uint32_t EvtClearEvents(VmState *L) {
   CheckArgCount(L, 0, 0);
-  ClearLabelEvents();
+  ClearLabelEvents(GetPlayerContext(L)->scene->current);
   return 0;
 }
 
@@ -182,7 +181,7 @@ uint32_t EvtMakeButton(VmState *L) {
   qmObjectId id = GetNewObjectIdArg(L, 1);
   uint32_t kind = vm_checkinteger(L, 2);
   qmBGPic *pic = nullptr;
-  if (uint32_t err = GetButtonPicture(&pic)) return err;
+  if (uint32_t err = GetButtonPicture(GetPlayerContext(L)->scene, &pic)) return err;
   if (!id.handle)
     if (qmBGPicButton *old = FindButton(pic, &id)) DeleteButtonRecord(L, pic, old);
   qmBGPicButton fields{};
@@ -272,7 +271,7 @@ uint32_t EvtMakeButton(VmState *L) {
 uint32_t findbutton(VmState *L, qmBGPic **pic, qmBGPicButton **button) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  if (uint32_t err = GetButtonPicture(pic)) return err;
+  if (uint32_t err = GetButtonPicture(GetPlayerContext(L)->scene, pic)) return err;
   *button = FindButton(*pic, &id);
   return *button ? 0 : MissingObjectError(&id, ERR_FINDBUTTON);
 }
@@ -306,7 +305,7 @@ uint32_t EvtDisableButton(VmState *L) {
 uint32_t EvtDumpButtons(VmState *L) {
   CheckArgCount(L, 0, 0);
   qmBGPic *pic = nullptr;
-  if (uint32_t err = GetButtonPicture(&pic)) return err;
+  if (uint32_t err = GetButtonPicture(GetPlayerContext(L)->scene, &pic)) return err;
   DebugPrintf("BUTTON SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qmBGPicButton): %d\nButtons: %d\n",
               static_cast<int>(pic->header.id), static_cast<void *>(pic), 100, static_cast<int>(CountButtons(pic)));
   int n = 1;
@@ -322,7 +321,7 @@ uint32_t EvtIsKeyDown(VmState *L) {
   CheckArgCount(L, 1, 1);
   uint32_t code;
   if (uint32_t err = ParseKeyArgument(vm_checkstring(L, 1, nullptr), KEYROW_RCONTROL, &code)) return err;
-  vm_pushnumber(L, KeyIsDown(CurrentDisplay, code, GetQualifierKeys()));
+  vm_pushnumber(L, KeyIsDown(GetPlayerContext(L)->scene->current, code, GetQualifierKeys()));
   return 1;
 }
 
@@ -336,7 +335,7 @@ uint32_t EvtWaitKeyDown(VmState *L) {
 
 uint32_t mousebutton(VmState *L, uint32_t input) {
   CheckArgCount(L, 0, 0);
-  const qmDisplay *d = CurrentDisplay;
+  const qmDisplay *d = GetPlayerContext(L)->scene->current;
   uint32_t down = 0;
   if (d) down = input == WAITON_LEFT ? d->leftButton : input == WAITON_RIGHT ? d->rightButton : d->middleButton;
   vm_pushnumber(L, down ? 1 : 0);
@@ -387,7 +386,7 @@ uint32_t EvtBreakWhileMouseOn(VmState *L) {
 uint32_t mousecoord(VmState *L, bool wantX) {
   CheckArgCount(L, 0, 0);
   int32_t x, y;
-  MousePosition(CurrentDisplay, &x, &y);
+  MousePosition(GetPlayerContext(L)->scene->current, &x, &y);
   vm_pushnumber(L, wantX ? x : y);
   return 1;
 }
@@ -436,7 +435,7 @@ uint32_t EvtCreatePort(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   vm_checkstring(L, 1, &len);
-  const qmDisplay *d = CurrentDisplay;
+  const qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (len > 127 || !d || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
   return ERR_CREATEPORT;
 }
@@ -462,7 +461,7 @@ uint32_t EvtSendMessage(VmState *L) {
 // LeftMouseQuit, EscapeQuit, CtrlCQuit: the platform's quit switches.
 uint32_t quitswitch(VmState *L, int32_t selector) {
   CheckArgCount(L, 1, 1);
-  SetPlatformAttr(CurrentDisplay, selector, vm_checkint32(L, 1) != 0);
+  SetPlatformAttr(GetPlayerContext(L)->scene->current, selector, vm_checkint32(L, 1) != 0);
   return 0;
 }
 uint32_t EvtLeftMouseQuit(VmState *L) { return quitswitch(L, PLATATTR_LEFTMOUSEQUIT); }
@@ -489,7 +488,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
     if (t != VM_TNIL && t != VM_TNUMBER && t != VM_TFUNCTION) bad = ERR_FUNCEXPECTED;
     vm_pop(L, 1);
   };
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (d)
     for (int i = 0; i < kDisplayEventCount; i++) check(DisplayEventNames[i]);
   for (int i = 0; i < kObjectEventCount; i++) check(ObjectEventNames[i]);
@@ -643,7 +642,8 @@ uint32_t InitEventLibrary(VmState *L) {
 }
 
 void FreeEventLibrary(VmState *L) {
-  ClearLabelEvents();
+  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  ClearLabelEvents(ctx && ctx->scene ? ctx->scene->current : nullptr);
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);

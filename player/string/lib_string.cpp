@@ -19,8 +19,6 @@
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_number.h"
-#include "runtime/vm/vm_state.h"
-#include "runtime/vm/vm_string.h"
 
 namespace {
 
@@ -453,9 +451,8 @@ uint32_t PushCaptures(VmState *L, const qmMatchState *ms, const char *s, const c
 // would between instructions, and a quit request it sees ends the command.
 uint32_t PatternQuitCheck(void *data) {
   auto *L = static_cast<VmState *>(data);
-  VmGlobalState *g = G(L);
-  if (g->periodic) g->periodic(L);
-  return g->endrequested ? uint32_t(ERR_USERABORT) : 0;
+  vm_runperiodiccheck(L);
+  return vm_endrequested(L) ? uint32_t(ERR_USERABORT) : 0;
 }
 
 // The iterator of PatternFindStr: upvalues subject, pattern, current position.

@@ -13,7 +13,6 @@
 #include "platform/memory.h"
 #include "player/system/system_dates.h"
 #include "player/system/system_debug.h"
-#include "player/system/system_errors.h"
 #include "player/system/system_platform.h"
 #include "player/system/system_program.h"
 #include "player/system/system_state.h"
@@ -24,42 +23,36 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/errreport.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_number.h"
-#include "runtime/vm/vm_state.h"
 
 namespace {
 
 // This run's services and state on the player context; the library's init made both. A
 // command called after the library was freed (a finaliser at shut-down) is refused.
-qmSystemServices *Services(VmState *L) {
-  qmSystemServices *s = GetPlayerContext(L)->system;
-  if (s == nullptr) vm_raise(L, ERR_WRONGUSAGE);
-  return s;
+uint32_t Services(VmState *L, qmSystemServices **out) {
+  *out = GetPlayerContext(L)->system;
+  return *out ? 0 : uint32_t(ERR_WRONGUSAGE);
 }
-qmSystemState *State(VmState *L) {
-  qmSystemState *s = GetPlayerContext(L)->systemState;
-  if (s == nullptr) vm_raise(L, ERR_WRONGUSAGE);
-  return s;
+uint32_t State(VmState *L, qmSystemState **out) {
+  *out = GetPlayerContext(L)->systemState;
+  return *out ? 0 : uint32_t(ERR_WRONGUSAGE);
 }
 
 // Stopwatch timers and waiting.
 
 enum : uint32_t { UNIT_SECONDS = 0, UNIT_MILLISECONDS = 1, UNIT_TICKS = 2 };
 
-// The timer named by argument 1, or the error for a missing one.
-uint32_t TimerArg(VmState *L, qmTimer **timer) {
-  qmObjectId id = GetObjectIdArg(L, 1);
-  *timer = FindTimer(L, &id);
-  return *timer ? 0 : MissingObjectError(&id, ERR_FINDTIMER);
-}
 
 uint32_t SysWait(VmState *L) {
   CheckArgCount(L, 1, 2);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   double n = vm_checknumber(L, 1);
   uint32_t unit = vm_optinteger(L, 2, UNIT_TICKS);
   double factor;
@@ -70,14 +63,16 @@ uint32_t SysWait(VmState *L) {
     default: return ERR_WRONGUSAGE;
   }
   if (!(n >= 1)) return 0;
-  return Services(L)->timedWait(L, vm_touint32(n * factor));
+  return services->timedWait(L, vm_touint32(n * factor));
 }
 
 uint32_t SysStartTimer(VmState *L) {
   CheckArgCount(L, 1, 2);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   qmObjectId id = GetNewObjectIdArg(L, 1);
   qmTimeval now;
-  Services(L)->clock(&now);
+  services->clock(&now);
   qmTimer *timer;
   if (uint32_t code = StartTimer(L, &id, &now, &timer)) return code;
   if (!id.handle) return 0;
@@ -87,30 +82,36 @@ uint32_t SysStartTimer(VmState *L) {
 
 uint32_t SysGetTimer(VmState *L) {
   CheckArgCount(L, 1, 2);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
-  Services(L)->clock(&now);
+  services->clock(&now);
   vm_pushnumber(L, TimerMilliseconds(timer, &now));
   return 1;
 }
 
 uint32_t SysPauseTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
-  Services(L)->clock(&now);
+  services->clock(&now);
   PauseTimer(timer, &now);
   return 0;
 }
 
 uint32_t SysResumeTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
-  Services(L)->clock(&now);
+  services->clock(&now);
   ResumeTimer(timer, &now);
   return 0;
 }
@@ -118,7 +119,7 @@ uint32_t SysResumeTimer(VmState *L) {
 uint32_t SysStopTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   FreeObjectDataList(L, static_cast<qmObjectData *>(timer->header.userData));
   StopTimer(L, timer);
   return 0;
@@ -126,32 +127,36 @@ uint32_t SysStopTimer(VmState *L) {
 
 uint32_t SysResetTimer(VmState *L) {
   CheckArgCount(L, 1, 2);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   uint32_t ms = vm_optinteger(L, 2, 0);
   qmTimeval now;
-  Services(L)->clock(&now);
+  services->clock(&now);
   ResetTimer(timer, ms, &now);
   return 0;
 }
 
 uint32_t SysWaitTimer(VmState *L) {
   CheckArgCount(L, 2, 3);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = TimerArg(L, &timer)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   double ms = vm_checknumber(L, 2);
   double reset = vm_optnumber(L, 3, 1);
   if (timer->paused) return ERR_WRONGUSAGE;
   qmTimeval now;
-  Services(L)->clock(&now);
+  services->clock(&now);
   double remaining = ms - TimerMilliseconds(timer, &now);
   if (remaining >= 1) {
-    if (uint32_t code = Services(L)->timedWait(L, vm_touint32(remaining))) return code;
+    if (uint32_t code = services->timedWait(L, vm_touint32(remaining))) return code;
   }
   // The wait may have freed nothing, but a handler run by the event pump may have stopped it.
   qmObjectId id = GetObjectIdArg(L, 1);
   if (reset != 0 && FindTimer(L, &id) == timer) {
-    Services(L)->clock(&now);
+    services->clock(&now);
     ResetTimer(timer, 0, &now);
   }
   return 0;
@@ -178,15 +183,14 @@ uint32_t SysGetErrorName(VmState *L) {
 uint32_t SysExitOnError(VmState *L) {
   CheckArgCount(L, 1, 1);
   bool on = vm_checknumber(L, 1) != 0;
-  VmErrorState &err = G(L)->err;
-  if (!on && err.handlerref != -1) return ERR_WRONGUSAGE;
-  err.exitonerror = on ? 1 : 0;
+  if (!on && HasErrorHandler(L)) return ERR_WRONGUSAGE;
+  vm_setexitonerror(L, on);
   return 0;
 }
 
 uint32_t SysGetLastError(VmState *L) {
   CheckArgCount(L, 0, 0);
-  vm_pushnumber(L, G(L)->err.lastcode);
+  vm_pushnumber(L, vm_getlasterror(L));
   return 1;
 }
 
@@ -206,7 +210,7 @@ uint32_t SysAssert(VmState *L) {
 
 uint32_t SysRaiseOnError(VmState *L) {
   CheckArgCount(L, 1, 1);
-  if (!G(L)->err.exitonerror) return ERR_WRONGUSAGE;
+  if (!vm_getexitonerror(L)) return ERR_WRONGUSAGE;
   SetErrorHandler(L, 1);
   return 0;
 }
@@ -234,8 +238,10 @@ uint32_t SysDebugPrint(VmState *L) {
 
 uint32_t SysDebugOutput(VmState *L) {
   CheckArgCount(L, 1, 1);
+  qmSystemState *state;
+  if (uint32_t code = State(L, &state)) return code;
   int on = vm_checknumber(L, 1) != 0;
-  State(L)->debugOutput = on;
+  state->debugOutput = on;
   vm_setcalltrace(L, on);
   return 0;
 }
@@ -257,11 +263,7 @@ uint32_t CallWithPair(VmState *L, int f, int key, int value) {
   vm_pushvalue(L, f);
   vm_pushvalue(L, key);
   vm_pushvalue(L, value);
-  VmErrorState &err = G(L)->err;
-  err.callbackdepth++;
-  uint32_t code = vm_call(L, 2, 1);
-  if (err.callbackdepth > 0) err.callbackdepth--;
-  return code;
+  return vm_callback(L, 2, 1);
 }
 
 uint32_t SysSort(VmState *L) {
@@ -396,8 +398,10 @@ uint32_t SysGCInfo(VmState *L) {
 
 uint32_t SysCollectGarbage(VmState *L) {
   CheckArgCount(L, 0, 1);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   vm_setgcthreshold(L, vm_optint32(L, 1, 0));
-  if (Services(L)->layers.freeUnusedCache) Services(L)->layers.freeUnusedCache(L);
+  if (services->layers.freeUnusedCache) services->layers.freeUnusedCache(L);
   return 0;
 }
 
@@ -498,9 +502,11 @@ enum : uint32_t { MEMORY_CHIP = 0, MEMORY_FAST = 1 };
 
 uint32_t SysOpenCatalog(VmState *L) {
   CheckArgCount(L, 1, 2);
+  qmSystemState *state;
+  if (uint32_t code = State(L, &state)) return code;
   const char *name = vm_checkstring(L, 1, nullptr);
   vm_optnumber(L, 2, 0);  // the version is accepted; the catalog format has no version check
-  qmSystemState *s = State(L);
+  qmSystemState *s = state;
   if (s->catalog) CatalogClose(s->catalog);
   s->catalog = CatalogOpen(name);
   return 0;
@@ -508,7 +514,9 @@ uint32_t SysOpenCatalog(VmState *L) {
 
 uint32_t SysCloseCatalog(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmSystemState *s = State(L);
+  qmSystemState *state;
+  if (uint32_t code = State(L, &state)) return code;
+  qmSystemState *s = state;
   if (s->catalog) CatalogClose(s->catalog);
   s->catalog = nullptr;
   return 0;
@@ -516,9 +524,11 @@ uint32_t SysCloseCatalog(VmState *L) {
 
 uint32_t SysGetCatalogString(VmState *L) {
   CheckArgCount(L, 2, 2);
+  qmSystemState *state;
+  if (uint32_t code = State(L, &state)) return code;
   int32_t index = vm_checkint32(L, 1);
   const char *fallback = vm_checkstring(L, 2, nullptr);
-  vm_pushstring(L, CatalogGetString(State(L)->catalog, index, fallback));
+  vm_pushstring(L, CatalogGetString(state->catalog, index, fallback));
   return 1;
 }
 
@@ -585,6 +595,8 @@ uint32_t SysGetMemoryInfo(VmState *L) {
 
 uint32_t SysGetVersion(VmState *L) {
   CheckArgCount(L, 0, 1);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   vm_newtable(L);
   SetFieldString(L, "application", "QuenmoorPlayer");
   SetFieldString(L, "version", "5.2");
@@ -603,14 +615,16 @@ uint32_t SysGetVersion(VmState *L) {
 #endif
   vm_pushstring(L, "plugins");
   vm_newtable(L);
-  if (Services(L)->listPlugins) Services(L)->listPlugins(L);
+  if (services->listPlugins) services->listPlugins(L);
   vm_settable(L, -3);
   return 1;
 }
 
 uint32_t SysGetCommandLine(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmProgramInfo *info = &Services(L)->program;
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  const qmProgramInfo *info = &services->program;
   vm_newtable(L);
   int32_t n = 0;
   for (const qmUserArg *a = info->userArguments; a; a = a->next, n++) {
@@ -626,7 +640,9 @@ uint32_t SysGetCommandLine(VmState *L) {
 
 uint32_t SysGetProgramInfo(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmProgramInfo *info = &Services(L)->program;
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  const qmProgramInfo *info = &services->program;
   if (info->linked) {
     vm_pushnumber(L, PRGTYPE_PROGRAM);
     vm_pushstring(L, info->executablePath ? info->executablePath : "");
@@ -640,7 +656,9 @@ uint32_t SysGetProgramInfo(VmState *L) {
 
 uint32_t SysGetFileArgument(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const char *file = Services(L)->program.fileArgument;
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  const char *file = services->program.fileArgument;
   vm_pushstring(L, file ? file : "");
   return 1;
 }
@@ -689,13 +707,12 @@ uint32_t FindDataSlot(VmState *L, int typeArg, DataSlot *slot) {
   uint32_t type = vm_checkinteger(L, typeArg);
   *slot = {nullptr, nullptr};
   if (type == QMTYPE_LAYER) {
-    if (!Services(L)->layers.layerDataList) return ERR_NOLAYERS;
-    return Services(L)->layers.layerDataList(L, typeArg + 1, &slot->layerList);
+    qmSystemServices *services;
+    if (uint32_t code = Services(L, &services)) return code;
+    if (!services->layers.layerDataList) return ERR_NOLAYERS;
+    return services->layers.layerDataList(L, typeArg + 1, &slot->layerList);
   }
-  qmObjectId id = GetObjectIdArg(L, typeArg + 1);
-  slot->header = FindObject(L, type, &id);
-  if (!slot->header) return ERR_FINDARRAY;
-  return 0;
+  return GetObjectArg(L, typeArg + 1, type, ERR_FINDARRAY, &slot->header);
 }
 
 uint32_t KeyArg(VmState *L, int i, const char **key) {
@@ -848,11 +865,13 @@ const char *FontStyleName(int kind, int32_t value) {
 
 uint32_t SysSystemRequest(VmState *L) {
   CheckArgCount(L, 3, 4);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *body = vm_checkstring(L, 2, nullptr);
   const char *buttons = vm_checkstring(L, 3, nullptr);
   int32_t icon = vm_optint32(L, 4, 0);
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.message) return ERR_MEM;
   int32_t button = 0;
   uint32_t code;
@@ -867,18 +886,22 @@ uint32_t SysSystemRequest(VmState *L) {
 
 uint32_t SysFileRequest(VmState *L) {
   CheckArgCount(L, 2, 5);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  qmSystemState *state;
+  if (uint32_t code = State(L, &state)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *pattern = vm_checkstring(L, 2, nullptr);
   uint32_t mode = vm_optinteger(L, 3, REQ_NORMAL);
   const char *folder = vm_optlstring(L, 4, "", nullptr);
   const char *file = vm_optlstring(L, 5, "", nullptr);
   if (mode > REQ_SAVEMODE) return ERR_WRONGUSAGE;
-  qmSystemState *s = State(L);
+  qmSystemState *s = state;
   if (!folder[0] && !file[0] && s->haveLastFile) {
     folder = s->lastFileFolder;
     file = s->lastFileName;
   }
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.file) return ERR_MEM;
   qmFileRequestResult result{nullptr, nullptr, 0};
   int32_t confirmed = 0;
@@ -916,13 +939,17 @@ uint32_t SysFileRequest(VmState *L) {
 
 uint32_t SysPathRequest(VmState *L) {
   CheckArgCount(L, 1, 3);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  qmSystemState *state;
+  if (uint32_t code = State(L, &state)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   uint32_t mode = vm_optinteger(L, 2, 0);
   const char *folder = vm_optlstring(L, 3, "", nullptr);
   if (mode != 0 && mode != 2) return ERR_WRONGUSAGE;
-  qmSystemState *s = State(L);
+  qmSystemState *s = state;
   if (!folder[0]) folder = s->lastPathFolder;
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.path) return ERR_MEM;
   char *path = nullptr;
   uint32_t code;
@@ -939,6 +966,8 @@ uint32_t SysPathRequest(VmState *L) {
 
 uint32_t SysStringRequest(VmState *L) {
   CheckArgCount(L, 2, 6);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *body = vm_checkstring(L, 2, nullptr);
   const char *defaultText = vm_optlstring(L, 3, "", nullptr);
@@ -951,7 +980,7 @@ uint32_t SysStringRequest(VmState *L) {
   std::string start(defaultText);
   if (start.size() > maxLength) start.resize(maxLength);
   if (type == STRREQ_NUMBER && !IsNumberText(start.c_str())) return ERR_WRONGUSAGE;
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.text) return ERR_MEM;
   char out[kStringRequestSize] = {0};
   int32_t confirmed = 0;
@@ -970,6 +999,8 @@ uint32_t SysStringRequest(VmState *L) {
 
 uint32_t SysListRequest(VmState *L) {
   CheckArgCount(L, 3, 4);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *body = vm_checkstring(L, 2, nullptr);
   vm_checktable(L, 3);
@@ -991,7 +1022,7 @@ uint32_t SysListRequest(VmState *L) {
   }
   if (count == 0) return ERR_WRONGUSAGE;
   if (active < -1 || active >= static_cast<int64_t>(count)) return ERR_WRONGUSAGE;
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.list) return ERR_MEM;
   int32_t index = -1;
   uint32_t code;
@@ -1006,9 +1037,11 @@ uint32_t SysListRequest(VmState *L) {
 
 uint32_t SysColorRequest(VmState *L) {
   CheckArgCount(L, 1, 2);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   int32_t colour = vm_optint32(L, 2, -1);
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.color) return ERR_MEM;
   int32_t chosen = -1;
   uint32_t code;
@@ -1023,10 +1056,12 @@ uint32_t SysColorRequest(VmState *L) {
 
 uint32_t SysFontRequest(VmState *L) {
   CheckArgCount(L, 1, 3);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   const char *title = vm_checkstring(L, 1, nullptr);
   const char *font = vm_optlstring(L, 2, "", nullptr);
   int32_t size = vm_optint32(L, 3, 0);
-  const qmSystemRequesters &req = Services(L)->requesters;
+  const qmSystemRequesters &req = services->requesters;
   if (!req.font) return ERR_MEM;
   qmFontRequestResult r{};
   int32_t confirmed = 0;
@@ -1058,8 +1093,10 @@ uint32_t SysFontRequest(VmState *L) {
 
 uint32_t SysSetClipboard(VmState *L) {
   CheckArgCount(L, 2, 2);
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
   uint32_t kind = vm_checkinteger(L, 1);
-  const qmSystemClipboard *clip = &Services(L)->clipboard;
+  const qmSystemClipboard *clip = &services->clipboard;
   if (kind == CLIPKIND_TEXT) {
     const char *text = vm_checkstring(L, 2, nullptr);
     return clip->writeText ? clip->writeText(L, text) : ERR_CLIPWRITE;
@@ -1073,7 +1110,9 @@ uint32_t SysSetClipboard(VmState *L) {
 
 uint32_t SysGetClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmSystemClipboard *clip = &Services(L)->clipboard;
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  const qmSystemClipboard *clip = &services->clipboard;
   if (!clip->read) return ERR_CLIPOPEN;
   int32_t kind = CLIPKIND_EMPTY;
   char *text = nullptr;
@@ -1097,7 +1136,9 @@ uint32_t SysGetClipboard(VmState *L) {
 
 uint32_t SysPeekClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmSystemClipboard *clip = &Services(L)->clipboard;
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  const qmSystemClipboard *clip = &services->clipboard;
   if (!clip->peek) return ERR_CLIPOPEN;
   int32_t kind = CLIPKIND_EMPTY;
   if (uint32_t code = clip->peek(&kind)) return code;
@@ -1107,13 +1148,17 @@ uint32_t SysPeekClipboard(VmState *L) {
 
 uint32_t SysClearClipboard(VmState *L) {
   CheckArgCount(L, 0, 0);
-  const qmSystemClipboard *clip = &Services(L)->clipboard;
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  const qmSystemClipboard *clip = &services->clipboard;
   return clip->clear ? clip->clear(L) : ERR_CLIPWRITE;
 }
 
 uint32_t SysOpenURL(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return Services(L)->openURL(vm_checkstring(L, 1, nullptr));
+  qmSystemServices *services;
+  if (uint32_t code = Services(L, &services)) return code;
+  return services->openURL(vm_checkstring(L, 1, nullptr));
 }
 
 const qmCommandEntry kSystemCommands[] = {
@@ -1248,10 +1293,8 @@ uint32_t InitSystemLibrary(VmState *L) {
   ctx->systemState = new (std::nothrow) qmSystemState{};
   if (!ctx->system || !ctx->systemState) return ERR_MEM;
   SetDefaultSystemServices(ctx->system);
-  VmGlobalState *g = G(L);
-  g->rt.errorhandler = CallErrorHandler;
-  g->rt.getlasterror = SysGetLastError;
-  g->rt.debugprint = DebugWrite;
+  vm_setlasterrorreader(L, SysGetLastError);
+  vm_setdebugprint(L, DebugWrite);
   return 0;
 }
 
@@ -1271,10 +1314,8 @@ void FreeSystemLibrary(VmState *L) {
   }
   if (L) {
     ReleaseErrorHandler(L);
-    VmGlobalState *g = G(L);
-    if (g->rt.errorhandler == CallErrorHandler) g->rt.errorhandler = nullptr;
-    if (g->rt.getlasterror == SysGetLastError) g->rt.getlasterror = nullptr;
-    if (g->rt.debugprint == DebugWrite) g->rt.debugprint = nullptr;
+    if (vm_getlasterrorreader(L) == SysGetLastError) vm_setlasterrorreader(L, nullptr);
+    if (vm_getdebugprint(L) == DebugWrite) vm_setdebugprint(L, nullptr);
   }
 }
 

@@ -631,3 +631,86 @@ const char *vm_setupvalue(VmState *L, int funcindex, int n) {
   }
   return name;
 }
+
+// ---- failing, ending, calling back ----
+
+uint32_t vm_getlasterror(VmState *L) { return G(L)->err.lastcode; }
+int vm_getexitonerror(VmState *L) { return G(L)->err.exitonerror; }
+void vm_setexitonerror(VmState *L, int on) { G(L)->err.exitonerror = on ? 1 : 0; }
+int32_t vm_geterrorline(VmState *L) { return G(L)->err.line; }
+
+void vm_seterrorplace(VmState *L, int32_t line, const char *funcname, const char *sourcename) {
+  VmErrorState &err = G(L)->err;
+  err.line = line;
+  if (funcname) {
+    std::strncpy(err.funcname, funcname, sizeof err.funcname - 1);
+    err.funcname[sizeof err.funcname - 1] = 0;
+  }
+  if (sourcename) {
+    std::strncpy(err.sourcename, sourcename, sizeof err.sourcename - 1);
+    err.sourcename[sizeof err.sourcename - 1] = 0;
+  }
+}
+
+void vm_clearerrorplace(VmState *L) { vm_seterrorplace(L, -1, "----", nullptr); }
+
+void vm_keeperrorstate(VmState *L, void (*work)(void *ud), void *ud) {
+  VmErrorState kept = G(L)->err;
+  work(ud);
+  G(L)->err = kept;
+}
+
+int vm_endrequested(VmState *L) { return G(L)->endrequested; }
+
+void vm_runperiodiccheck(VmState *L) {
+  if (G(L)->periodic) G(L)->periodic(L);
+}
+
+void vm_setdebugprint(VmState *L, void (*print)(const char *text)) { G(L)->rt.debugprint = print; }
+void vm_setlasterrorreader(VmState *L, VmCFunction f) { G(L)->rt.getlasterror = f; }
+VmCFunction vm_getlasterrorreader(VmState *L) { return G(L)->rt.getlasterror; }
+void (*vm_getdebugprint(VmState *L))(const char *text) { return G(L)->rt.debugprint; }
+
+uint32_t vm_callback(VmState *L, int nargs, int nresults) {
+  VmErrorState &err = G(L)->err;
+  err.callbackdepth++;
+  uint32_t code = vm_call(L, nargs, nresults);
+  if (err.callbackdepth > 0) err.callbackdepth--;
+  return code;
+}
+
+uint32_t vm_pcallback(VmState *L, int nargs, int nresults) {
+  VmErrorState &err = G(L)->err;
+  err.callbackdepth++;
+  uint32_t code = vm_pcall(L, nargs, nresults, 0);
+  if (err.callbackdepth) err.callbackdepth--;
+  return code;
+}
+
+uint32_t vm_callbackdepth(VmState *L) { return G(L)->err.callbackdepth; }
+
+void vm_setgosubtarget(VmState *L, int32_t index) {
+  G(L)->pendinggosuboffset = index - G(L)->callsiteindex;
+}
+
+uint32_t vm_runprotected(VmState *L, void (*f)(VmState *L, void *ud), void *ud) {
+  return vm_pcall_internal(L, f, ud, vm_savestack(L, L->top), L->errfunc);
+}
+
+namespace {
+void callallfinalisers(VmState *, void *ud) { vm_callgctm(static_cast<VmState *>(ud)); }
+}  // namespace
+
+void vm_runfinalisers(VmState *L) {
+  L = G(L)->mainthread;
+  vm_closeupvals(L, L->stack);
+  vm_separateudata(L);
+  L->errfunc = 0;
+  do {
+    L->ci = L->base_ci;
+    L->base = L->top = L->ci->base;
+    L->nCcalls = 0;
+  } while (vm_rawrunprotected(L, callallfinalisers, L) != 0);
+}
+
+const char *vm_protosource(const VmProto *p) { return p && p->source ? p->source->data() : nullptr; }

@@ -15,6 +15,13 @@ constexpr int VM_GLOBALSINDEX = -10001;
 constexpr int vm_upvalueindex(int i) { return VM_GLOBALSINDEX - i; }
 constexpr int VM_MULTRET = -1;
 constexpr int VM_MAXCSTACK = 2048;  // values per native frame
+// The longest string the VM makes: a longer one, and any command result the script could make
+// longer, is ERR_MEM.
+constexpr size_t VM_MAXSTRLEN = 0x7FFFFFFF;
+// Results of a native function at or above this are Gosub requests, not error codes.
+constexpr uint32_t VM_GOSUB_REQUEST2 = 4294967294u;  // resume two instructions before the call's successor
+constexpr uint32_t VM_GOSUB_REQUEST = 4294967295u;   // resume after the call
+inline bool vm_iserrorcode(uint32_t r) { return r >= 1000 && r < VM_GOSUB_REQUEST2; }
 
 // A chunk reader hands out blocks of bytes; a null block or size 0 ends the chunk.
 typedef const char *(*VmChunkReader)(VmState *L, void *ud, size_t *size);
@@ -57,6 +64,9 @@ VmCFunction vm_tocfunction(VmState *L, int idx);
 void *vm_touserdata(VmState *L, int idx);
 VmState *vm_tothread(VmState *L, int idx);
 const void *vm_topointer(VmState *L, int idx);
+// 1 and the number when the whole text is one ("$"/"0x" hexadecimal as unsigned 32-bit, else
+// decimal, then only white space), else 0.
+int vm_str2number(const char *s, double *result);
 
 // ---- pushing ----
 void vm_pushnil(VmState *L);
@@ -74,6 +84,10 @@ void vm_newtable(VmState *L);
 void vm_newtable_nogc(VmState *L);
 void *vm_newuserdata(VmState *L, size_t size);
 int vm_pushupvalues(VmState *L);
+// The n-th upvalue of the closure at funcindex: its name (pushing its value), or nullptr;
+// vm_setupvalue pops the new value into it.
+const char *vm_getupvalue(VmState *L, int funcindex, int n);
+const char *vm_setupvalue(VmState *L, int funcindex, int n);
 
 // ---- strings filled in place ----
 // For a long result read straight into its string: vm_openstring hands out len bytes (and room
@@ -124,6 +138,70 @@ VmProto *vm_toproto(VmState *L, int idx);
 int vm_getgcthreshold(VmState *L);
 int vm_getgccount(VmState *L);
 void vm_setgcthreshold(VmState *L, int newthreshold);
+
+// ---- failing, ending, calling back ----
+// The one way a command fails: its handler sets the error argument and returns the code. The
+// VM then runs the RaiseOnError handler (when one is installed, outside callbacks), and raises
+// the code while ExitOnError is on, or records it for GetLastError and lets the script go on
+// without the command's results. A handler never raises its own failures.
+uint32_t vm_getlasterror(VmState *L);
+int vm_getexitonerror(VmState *L);
+void vm_setexitonerror(VmState *L, int on);
+// The place the report names: the failing function ("----" for none) and the line (-1 for
+// unknown) of the last error; a null name or source leaves that part as it is.
+int32_t vm_geterrorline(VmState *L);
+void vm_seterrorplace(VmState *L, int32_t line, const char *funcname, const char *sourcename);
+// Forgets the place: no function, line -1.
+void vm_clearerrorplace(VmState *L);
+// Runs work(ud) and puts the whole error state (code, place, argument) back afterwards, so that
+// failures inside it cannot replace an earlier error's report.
+void vm_keeperrorstate(VmState *L, void (*work)(void *ud), void *ud);
+
+// EndRequested: while set, the interpreter stops before its next instruction (End, a quit
+// request, an error that ends the script). Long commands test it and give up with
+// ERR_USERABORT.
+int vm_endrequested(VmState *L);
+void vm_setendrequested(VmState *L, int on);
+// Runs the periodic check (the player's event pump) now, as the interpreter would between
+// instructions; long commands call it so that a quit request reaches them.
+void vm_runperiodiccheck(VmState *L);
+// Installs the periodic check (null: none), run once every `every` loop edges and calls.
+void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every);
+// Switches the call trace (DebugOutput): every call prints its name and arguments.
+void vm_setcalltrace(VmState *L, int on);
+// Where the call trace goes, and the one native whose call keeps the last error code
+// (GetLastError); null removes either.
+void vm_setdebugprint(VmState *L, void (*print)(const char *text));
+void vm_setlasterrorreader(VmState *L, VmCFunction f);
+// The last error reader and debug output installed, for a library to take back only its own.
+VmCFunction vm_getlasterrorreader(VmState *L);
+void (*vm_getdebugprint(VmState *L))(const char *text);
+
+// A call that native code makes on its own account (a sort comparator, an event callback, the
+// script's error handler): vm_call with the callback depth raised, so that an error inside it
+// is raised to the calling command instead of ending the script on the spot.
+uint32_t vm_callback(VmState *L, int nargs, int nresults);
+// The same under protection (vm_pcall without an error function).
+uint32_t vm_pcallback(VmState *L, int nargs, int nresults);
+// > 0 while such a call runs.
+uint32_t vm_callbackdepth(VmState *L);
+// A command's Gosub request: the jump target, an instruction index of the calling script
+// function, for the VM_GOSUB_REQUEST the command then returns.
+void vm_setgosubtarget(VmState *L, int32_t index);
+
+// Unwinds to the innermost protected call with the code (vm_raise first records the error
+// place). For the argument readers and the plug-in host table, whose contract is to raise; a
+// command's own failure is returned from its handler instead.
+[[noreturn]] void vm_throw(VmState *L, uint32_t code);
+[[noreturn]] void vm_raise(VmState *L, uint32_t code);
+
+// Runs f(L, ud) under protection; on an error the stack is cut back to the current top and the
+// code returned. Memory that runs out inside f (std::bad_alloc) gives ERR_MEM.
+uint32_t vm_runprotected(VmState *L, void (*f)(VmState *L, void *ud), void *ud);
+// Runs every pending finaliser of the main thread now, as closing the state would.
+void vm_runfinalisers(VmState *L);
+// The source name of a script function's prototype, or nullptr.
+const char *vm_protosource(const VmProto *p);
 
 // ---- convenience ----
 inline void vm_register(VmState *L, const char *name, VmCFunction f) {

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_debug.h"
 #include "runtime/vm/vm_decode.h"
 #include "runtime/vm/vm_mem.h"
@@ -188,10 +189,6 @@ void vm_reallocci(VmState *L, int newsize);
 // Loads a chunk under protection and pushes its main function.
 uint32_t vm_protectedparser(VmState *L, VmReader *z, int bin);
 
-// Results of a native function at or above this are Gosub requests, not error codes.
-constexpr uint32_t VM_GOSUB_REQUEST2 = 4294967294u;  // resume two instructions before the call's successor
-constexpr uint32_t VM_GOSUB_REQUEST = 4294967295u;   // resume after the call
-inline bool vm_iserrorcode(uint32_t r) { return r >= 1000 && r < VM_GOSUB_REQUEST2; }
 
 // Calls: precall returns null for a script function (the interpreter runs it) or the
 // first result of a native one; *code receives a native's error code or Gosub request.

@@ -4,11 +4,9 @@
 #include <cstdint>
 #include <cstring>
 
+#include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_object.h"
 
-// The longest string the VM makes: a longer one, and any command result the script could make
-// longer, is ERR_MEM.
-constexpr size_t VM_MAXSTRLEN = 0x7FFFFFFF;
 
 // Raises ERR_MEM above VM_MAXSTRLEN bytes.
 VmString *vm_newlstr(VmState *L, const char *str, size_t l);

@@ -9,6 +9,7 @@
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/vm/vm_string.h"
 #include "tests/runtime/rt_test_util.h"
@@ -311,6 +312,52 @@ TEST(CallScriptFunction, LowerCasesTheNameAndPushesEachKind) {
             0u);
   EXPECT_EQ(gResult, "-5 4000000000 s nil 9 ud ");
   EXPECT_EQ(CallScriptFunction(nullptr, "echo", 0, 0), 0u);
+}
+
+// The object reader finds the record in the list of its type, and leaves a missing object to
+// the handler as a code (nothing raised); only an argument that is no id at all raises.
+struct Sprite {
+  qmObjectHeader header;
+  int payload;
+};
+Sprite *gSpriteSeen;
+
+TEST(GetObjectArg, FindsOrGivesTheMissingObjectCode) {
+  RtVm vm;
+  static Sprite numbered{}, automatic{}, other{};
+  qmObjectId seven{7, 0}, wantHandle{0, 1}, eight{8, 0};
+  SetObjectHeader(&numbered.header, QMTYPE_SPRITE, &seven);
+  SetObjectHeader(&automatic.header, QMTYPE_SPRITE, &wantHandle);
+  SetObjectHeader(&other.header, QMTYPE_BRUSH, &eight);
+  for (Sprite *s : {&numbered, &automatic, &other}) ASSERT_EQ(AddObject(vm.L, &s->header), 0u);
+  static int stale;
+  struct Case {
+    const char *name;
+    Pusher push;
+    uint32_t code;
+    Sprite *found;
+    uint32_t argnum;  // the error number a numbered miss leaves
+  } cases[] = {
+      {"number", Number(7), 0, &numbered, 0},
+      {"automatic id", [](VmState *L) { vm_pushlightuserdata(L, &automatic); }, 0, &automatic, 0},
+      {"missing number", Number(77), ERR_FINDSPRITE, nullptr, 77},
+      {"number of another type", Number(8), ERR_FINDSPRITE, nullptr, 8},
+      {"unknown handle", [](VmState *L) { vm_pushlightuserdata(L, &stale); }, ERR_FINDARRAY, nullptr, 0},
+      {"text", Str("x"), ERR_NUMEXPECTED, nullptr, 1},
+  };
+  for (const Case &c : cases) {
+    gSpriteSeen = &other;
+    G(vm.L)->err.argnum = 0;
+    uint32_t r = vm.Call(
+        [](VmState *L) -> uint32_t { return GetObjectArg(L, 1, QMTYPE_SPRITE, ERR_FINDSPRITE, &gSpriteSeen); },
+        c.push);
+    EXPECT_EQ(r, c.code) << c.name;
+    if (c.code != ERR_NUMEXPECTED) {
+      EXPECT_EQ(gSpriteSeen, c.found) << c.name;
+    }
+    EXPECT_EQ(G(vm.L)->err.argnum, c.argnum) << c.name;
+  }
+  for (Sprite *s : {&numbered, &automatic, &other}) RemoveObject(vm.L, &s->header);
 }
 
 }  // namespace

@@ -2,7 +2,7 @@
 // their events dispatched by CheckEvent, against each other and a python echo peer.
 #include <gtest/gtest.h>
 
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_state.h"
 #include "tests/io/network/net_test_vm.h"

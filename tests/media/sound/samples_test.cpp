@@ -4,8 +4,8 @@
 #include <thread>
 
 #include "platform/mutex.h"
-#include "player/event/event_dispatch.h"
-#include "player/event/polltimer.h"
+#include "runtime/eventdispatch.h"
+#include "runtime/polltimer.h"
 
 #include "media/sound/sound_stream.h"
 #include "runtime/errcodes.h"

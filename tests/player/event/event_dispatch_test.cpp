@@ -1,10 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "player/event/event_labels.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 #include "player/event/event_user.h"
-#include "player/event/polltimer.h"
+#include "runtime/polltimer.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
@@ -140,8 +140,8 @@ TEST(EventDispatch, IntervalArgumentsAndReuse) {
 // Queued input goes to the current display's handlers one event at a time, in order.
 TEST(EventDispatch, QueuedInputReachesDisplayHandlers) {
   EventVm vm;
-  CurrentDisplay = NewDisplayRecord(1);
-  LinkDisplay(ActiveScene, CurrentDisplay);
+  vm.Scene()->current = NewDisplayRecord(1);
+  LinkDisplay(vm.Scene(), vm.Scene()->current);
   vm_newtable(vm.L);
   for (const char *ev : {"onkeydown", "onkeyup", "onmousedown", "closewindow"}) {
     vm_pushstring(vm.L, ev);
@@ -149,13 +149,13 @@ TEST(EventDispatch, QueuedInputReachesDisplayHandlers) {
     vm_rawset(vm.L, -3);
   }
   ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
-  EXPECT_EQ(CurrentDisplay->closeHandled, 1u);
-  PostEvent(CurrentDisplay, 3, 1, 0, 'a', nullptr);
-  PostEvent(CurrentDisplay, 3, 0, 0, 276, nullptr);
+  EXPECT_EQ(vm.Scene()->current->closeHandled, 1u);
+  PostEvent(vm.Scene()->current, 3, 1, 0, 'a', nullptr);
+  PostEvent(vm.Scene()->current, 3, 0, 0, 276, nullptr);
   PostEvent(nullptr, 3, 1, 0, 'z', nullptr);  // its display is gone: dropped
-  PostEvent(CurrentDisplay, 1, 5, 5, 1, nullptr);
-  PostEvent(CurrentDisplay, 7, 0, 0, 0, nullptr);
-  PostEvent(CurrentDisplay, 4, 10, 20, 0, nullptr);  // no movewindow handler: dropped
+  PostEvent(vm.Scene()->current, 1, 5, 5, 1, nullptr);
+  PostEvent(vm.Scene()->current, 7, 0, 0, 0, nullptr);
+  PostEvent(vm.Scene()->current, 4, 10, 20, 0, nullptr);  // no movewindow handler: dropped
   EXPECT_EQ(vm.Check(), "OnKeyDown 1 3 1 ");
   EXPECT_EQ(vm.Check(), "OnKeyUp 1 3 1 ");
   EXPECT_EQ(vm.Check(), "OnMouseDown 1 3 1 ");
@@ -170,8 +170,8 @@ TEST(EventDispatch, QueuedInputReachesDisplayHandlers) {
   vm_pushnumber(vm.L, 0);
   vm_rawset(vm.L, -3);
   ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
-  EXPECT_EQ(CurrentDisplay->handlers[0].function, kNoHandler);
-  EXPECT_NE(CurrentDisplay->handlers[1].function, kNoHandler);
+  EXPECT_EQ(vm.Scene()->current->handlers[0].function, kNoHandler);
+  EXPECT_NE(vm.Scene()->current->handlers[1].function, kNoHandler);
 }
 
 TEST(EventDispatch, WaitOrCheckInsideAHandlerIsRefused) {
@@ -191,21 +191,21 @@ TEST(EventDispatch, WaitOrCheckInsideAHandlerIsRefused) {
 
 TEST(EventDispatch, StaleMouseMovesAreNotReported) {
   EventVm vm;
-  CurrentDisplay = NewDisplayRecord(1);
-  LinkDisplay(ActiveScene, CurrentDisplay);
+  vm.Scene()->current = NewDisplayRecord(1);
+  LinkDisplay(vm.Scene(), vm.Scene()->current);
   vm_newtable(vm.L);
   vm_pushstring(vm.L, "onmousemove");
   vm.PushHandler("move");
   vm_rawset(vm.L, -3);
   ASSERT_EQ(vm.Call("installeventhandler", 1), 0u);
-  CurrentDisplay->pointerMoved = 1;
-  GetTimeval(&CurrentDisplay->pointerMoveTime);
+  vm.Scene()->current->pointerMoved = 1;
+  GetTimeval(&vm.Scene()->current->pointerMoveTime);
   EXPECT_EQ(vm.Check(), "OnMouseMove 1 3 1 ");
   EXPECT_EQ(vm.Check(), " 0 0 0 ");  // one report per move: the end of the cycle retires the flag
-  EXPECT_EQ(CurrentDisplay->pointerMoved, 0u);
-  CurrentDisplay->pointerMoved = 1;
-  GetTimeval(&CurrentDisplay->pointerMoveTime);
-  CurrentDisplay->pointerMoveTime.seconds -= 5;  // older than the 1500 ms time-out
+  EXPECT_EQ(vm.Scene()->current->pointerMoved, 0u);
+  vm.Scene()->current->pointerMoved = 1;
+  GetTimeval(&vm.Scene()->current->pointerMoveTime);
+  vm.Scene()->current->pointerMoveTime.seconds -= 5;  // older than the 1500 ms time-out
   EXPECT_EQ(vm.Check(), " 0 0 0 ");
 }
 
@@ -229,14 +229,14 @@ TEST(EventDispatch, UserEvents) {
 
 TEST(EventDispatch, KeyDownLabelJumpsAndRemovesTheEvent) {
   EventVm vm;
-  CurrentDisplay = NewDisplayRecord(1);
-  LinkDisplay(ActiveScene, CurrentDisplay);
+  vm.Scene()->current = NewDisplayRecord(1);
+  LinkDisplay(vm.Scene(), vm.Scene()->current);
   ASSERT_EQ(CreateKeyDown(1, "A"), 0u);
   SetLabelIndex(vm.L, "onkeydown1", 40);
   G(vm.L)->callsiteindex = 10;
-  PostEvent(CurrentDisplay, 3, 1, 0, 'b', nullptr);
-  PostEvent(CurrentDisplay, 3, 1, 0, 'a', nullptr);  // the key matches without regard to case
-  PostEvent(CurrentDisplay, 3, 1, 0, 'c', nullptr);
+  PostEvent(vm.Scene()->current, 3, 1, 0, 'b', nullptr);
+  PostEvent(vm.Scene()->current, 3, 1, 0, 'a', nullptr);  // the key matches without regard to case
+  PostEvent(vm.Scene()->current, 3, 1, 0, 'c', nullptr);
   vm_settop(vm.L, 0);
   vm_pushstring(vm.L, "checkevent");
   vm_gettable(vm.L, VM_GLOBALSINDEX);
@@ -262,8 +262,8 @@ TEST(EventDispatch, LabelRegistrations) {
   EXPECT_EQ(LabelEvents.list->x2, 9);
   RemoveLabelButton(3);
   EXPECT_EQ(LabelEvents.list, nullptr);
-  EXPECT_EQ(RegisterLabelEvent("closewindow"), 0u);
-  ClearLabelEvents();
+  EXPECT_EQ(RegisterLabelEvent("closewindow", vm.Scene()->current), 0u);
+  ClearLabelEvents(vm.Scene()->current);
   EXPECT_EQ(LabelEvents.list, nullptr);
 }
 

@@ -11,6 +11,7 @@
 #include "platform/desktop.h"
 #include "platform/timers.h"
 #include "tests/player/player_vm.h"
+#include "runtime/context.h"
 #include "runtime/eventqueue.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
@@ -40,15 +41,12 @@ struct EventVm : FakeClockFirst, PlayerVm {
   EventVm() {
     Log().clear();
   }
+  // The run's scene: a display a test makes current is freed with the run's displays.
+  qmScene *Scene() { return GetPlayerContext(L)->scene; }
   ~EventVm() {
     Close();
     FreeAllPlatformTimers();
     FreeEventQueue();
-    if (CurrentDisplay) {
-      UnlinkDisplay(ActiveScene, CurrentDisplay);
-      FreeDisplayRecord(CurrentDisplay);
-      CurrentDisplay = nullptr;
-    }
     SetDesktopClock(nullptr, nullptr);
   }
 

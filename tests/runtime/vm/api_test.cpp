@@ -273,3 +273,46 @@ TEST(Api, OpenStringsRefuseWhatCannotBeMadeAndGiveBackWhatIsNotPushed) {
   EXPECT_EQ(G(L)->nblocks, before);
   G(L)->memlimit = 0;
 }
+
+// A callback raises the depth only while it runs, also when it fails; vm_keeperrorstate puts
+// back what a failure inside its work changed.
+TEST(Api, CallbacksAndKeptErrorState) {
+  ExecVm vm;
+  VmState *L = vm.L;
+  static uint32_t depthInside;
+  struct Case {
+    const char *name;
+    VmCFunction f;
+    bool protectedCall;
+    uint32_t code;
+  } cases[] = {
+      {"call, success", [](VmState *L) -> uint32_t { depthInside = vm_callbackdepth(L); return 0; }, false, 0},
+      {"call, error code", [](VmState *L) -> uint32_t { depthInside = vm_callbackdepth(L); return 1055; }, false, 1055},
+      {"pcall, raise", [](VmState *L) -> uint32_t {
+         depthInside = vm_callbackdepth(L);
+         vm_raise(L, ERR_WRONGUSAGE);
+       }, true, ERR_WRONGUSAGE},
+  };
+  for (const Case &c : cases) {
+    depthInside = 0;
+    vm_pushcfunction(L, c.f);
+    EXPECT_EQ(c.protectedCall ? vm_pcallback(L, 0, 0) : vm_callback(L, 0, 0), c.code) << c.name;
+    EXPECT_EQ(depthInside, 1u) << c.name;
+    EXPECT_EQ(vm_callbackdepth(L), 0u) << c.name;
+  }
+
+  vm_seterrorplace(L, 12, "LoadBrush", nullptr);
+  vm_keeperrorstate(
+      L, [](void *ud) {
+        auto *L = static_cast<VmState *>(ud);
+        vm_seterrorplace(L, 99, "FreeBrush", nullptr);
+        G(L)->err.lastcode = ERR_MEM;
+      },
+      L);
+  EXPECT_EQ(vm_geterrorline(L), 12);
+  EXPECT_STREQ(G(L)->err.funcname, "LoadBrush");
+  EXPECT_EQ(vm_getlasterror(L), 0u);
+  vm_clearerrorplace(L);
+  EXPECT_EQ(vm_geterrorline(L), -1);
+  EXPECT_STREQ(G(L)->err.funcname, "----");
+}

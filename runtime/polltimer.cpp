@@ -1,7 +1,7 @@
-#include "player/event/polltimer.h"
+#include "runtime/polltimer.h"
 
-#include "player/event/event_dispatch.h"
-#include "player/event/event_timers.h"
+#include "runtime/eventdispatch.h"
+#include "runtime/eventtimers.h"
 #include "runtime/errcodes.h"
 
 uint32_t AcquirePollTimer(VmState *L, uint32_t client) {

@@ -1,10 +1,10 @@
-#include "player/event/event_timers.h"
+#include "runtime/eventtimers.h"
 
 #include <initializer_list>
 
 #include "platform/memory.h"
 #include "platform/timers.h"
-#include "player/event/event_dispatch.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"

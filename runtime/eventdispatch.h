@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-#include "display/handlerslot.h"
+#include "runtime/handlerslot.h"
 #include "runtime/cmdargs.h"
 
 struct VmState;
@@ -159,8 +159,6 @@ void ResetEventDispatcher(VmState *L);
 void FillAction(VmState *L, const qmEventMessage *msg);
 // The id of the table; WaitEvent / CheckEvent report it too.
 void FillId(VmState *L, qmEventMessage *msg, const qmObjectId &id);
-// The id of the owner display, when there is one.
-void FillDisplayId(VmState *L, qmEventMessage *msg);
 void SetMessageAction(qmEventMessage *msg, const char *action);
 // Empties msg for the next source: no handler, no user data.
 void ClearEventMessage(qmEventMessage *msg);
@@ -173,11 +171,5 @@ uint32_t DispatchEvents(VmState *L, int hoverSuppressed, qmEventMessage *msg);
 // Builds the message table, calls the handler protected; with discard clear a reference to the
 // table stays below the results.
 uint32_t CallEventHandler(VmState *L, qmEventMessage *msg, int discard);
-// The body of WaitEvent (wait set) and CheckEvent.
-uint32_t WaitOrCheckEvent(VmState *L, int wait);
-// The interpreter's periodic event check: the throttled platform pump (a clock read and a flag
-// test unless a few milliseconds passed or a wake-up is pending). A quit request sets the
-// interpreter's end flag.
-void ServiceEvents(VmState *L);
-// How many loop edges and script calls pass between two runs of ServiceEvents.
+// How many loop edges and script calls pass between two runs of the periodic event check.
 inline constexpr int32_t kEventCheckEvery = 256;
