@@ -13,10 +13,10 @@
 #include "layers/redraw.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
+#include "runtime/bindings/constant_lookup.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
-#include "text/text/textstate.h"
 #include "text/textobject.h"
 
 uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
