@@ -8,7 +8,6 @@
 #include "graphics/bitmapops.h"
 #include "graphics/fillarea.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
@@ -154,9 +153,9 @@ void FreeDerivedSets(qmBGPic *pic) {
   pic->shown = pic->unscaled = pic->master;
 }
 
-void FreeBGPicContents(VmState *L, qmBGPic *pic) {
-  FreePictureLayers(L, pic);
-  FreePictureButtons(L, pic);
+void FreeBGPicContents(qmScene *scene, qmBGPic *pic) {
+  FreePictureLayers(scene, pic);
+  FreePictureButtons(scene, pic);
   FreeDerivedSets(pic);
   FreePlaneSet(&pic->master);
   pic->shown = pic->unscaled = {};
@@ -164,7 +163,7 @@ void FreeBGPicContents(VmState *L, qmBGPic *pic) {
   pic->palette = nullptr;
   FreeBitmap(pic->fill.textureBitmap);
   pic->fill.textureBitmap = nullptr;
-  FreeObjectDataList(L, static_cast<qmObjectData *>(pic->header.userData));
+  FreeObjectDataList(scene->objects, static_cast<qmObjectData *>(pic->header.userData));
   pic->header.userData = nullptr;
 }
 
@@ -174,8 +173,7 @@ qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic) {
   return nullptr;
 }
 
-uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t FreeBGPicCore(qmScene *scene, const qmObjectId *id, int32_t strict) {
   if (qmDisplay *d = scene->current) {
     const qmBGPic *sel = d->selectBGPic;
     const bool selected = (d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK ||
@@ -194,19 +192,18 @@ uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict) {
     return 0;
   }
   RemoveObject(scene->objects, &pic->header);
-  FreeBGPicContents(L, pic);
+  FreeBGPicContents(scene, pic);
   MemFree(pic);
   return 0;
 }
 
-void FreeMarkedBGPics(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+void FreeMarkedBGPics(qmScene *scene) {
   for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BGPIC); h;) {
     auto *pic = reinterpret_cast<qmBGPic *>(h);
     h = h->next;
     if (!pic->deleted || DisplayShowingBGPic(scene, pic)) continue;
     RemoveObject(scene->objects, &pic->header);
-    FreeBGPicContents(L, pic);
+    FreeBGPicContents(scene, pic);
     MemFree(pic);
   }
 }
@@ -248,10 +245,10 @@ uint32_t SetBGPicSize(qmBGPic *pic, int32_t width, int32_t height, int32_t smoot
   return 0;
 }
 
-uint32_t ScaleBGPicForDisplay(VmState *L, qmDisplay *d, qmBGPic *pic) {
+uint32_t ScaleBGPicForDisplay(qmScene *scene, qmDisplay *d, qmBGPic *pic) {
   const int32_t w = d->scaleWidth, h = d->scaleHeight;
   if (w == pic->unscaledWidth && h == pic->unscaledHeight) {
-    ResetBGPicScale(L, d, pic);
+    ResetBGPicScale(scene, d, pic);
     return 0;
   }
   if (w != pic->shownWidth || h != pic->shownHeight) {
@@ -265,16 +262,16 @@ uint32_t ScaleBGPicForDisplay(VmState *L, qmDisplay *d, qmBGPic *pic) {
   d->scaleX = double(w) / pic->unscaledWidth;
   d->scaleY = double(h) / pic->unscaledHeight;
   // A display that scales layers shows them rendered at its scale.
-  return d->scaleLayer ? RerenderPictureLayers(L, d, pic) : 0;
+  return d->scaleLayer ? RerenderPictureLayers(scene, d, pic) : 0;
 }
 
-void ResetBGPicScale(VmState *L, qmDisplay *d, qmBGPic *pic) {
+void ResetBGPicScale(qmScene *scene, qmDisplay *d, qmBGPic *pic) {
   FreeSetExcept(pic->shown, pic->unscaled, pic->master);
   pic->shown = pic->unscaled;
   pic->shownWidth = pic->unscaledWidth;
   pic->shownHeight = pic->unscaledHeight;
   if (d) d->scaleX = d->scaleY = 1.0;
-  ResetPictureLayerScale(L, pic);
+  ResetPictureLayerScale(scene, pic);
 }
 
 void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord, int32_t frame,
@@ -330,9 +327,9 @@ uint32_t PrepareDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate) {
 
 uint32_t PrepareBlackDisplayBuffers(qmDisplay *d, qmBGPic *pic) { return MakeDisplayBuffers(d, pic, 1, true); }
 
-qmBitmap *GetBGPicRefreshSource(VmState *L, qmDisplay *d, qmBGPic *pic) {
+qmBitmap *GetBGPicRefreshSource(qmScene *scene, qmDisplay *d, qmBGPic *pic) {
   // With layers the window shows the layer buffer, composed anew over the whole picture.
   if (!d->layersOn || !d->layerBuffer || !pic || pic != d->bgpic) return d->backgroundCopy;
-  RedrawDisplayRect(L, d, 0, 0, pic->shownWidth, pic->shownHeight);
+  RedrawDisplayRect(scene, d, 0, 0, pic->shownWidth, pic->shownHeight);
   return d->layerBuffer;
 }

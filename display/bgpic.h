@@ -9,7 +9,6 @@
 #include "graphics/gradientfill.h"
 #include "runtime/objectid.h"
 
-struct VmState;
 struct qmClipRegion;
 struct qmObjectRegistry;
 struct qmDisplay;
@@ -89,11 +88,11 @@ uint32_t CopyBGPicRecord(qmObjectRegistry *objects, const qmBGPic *pic, qmObject
 // Frees the picture of that id: refused while it is the selected output (ERR_MODIFYABGPIC);
 // one that a display shows is only flagged and re-keyed to its own handle. Lenient (strict 0):
 // a missing picture is no error.
-uint32_t FreeBGPicCore(VmState *L, const qmObjectId *id, int32_t strict);
+uint32_t FreeBGPicCore(qmScene *scene, const qmObjectId *id, int32_t strict);
 // Frees every flagged picture that no display shows any more.
-void FreeMarkedBGPics(VmState *L);
+void FreeMarkedBGPics(qmScene *scene);
 // Frees the planes (each once), palette, texture copy and user data; not the record.
-void FreeBGPicContents(VmState *L, qmBGPic *pic);
+void FreeBGPicContents(qmScene *scene, qmBGPic *pic);
 // The display of the scene that shows the picture as its background, or null.
 qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic);
 
@@ -106,10 +105,10 @@ uint32_t RenderBGPicAtSize(const qmBGPic *pic, int32_t width, int32_t height, in
 uint32_t SetBGPicSize(qmBGPic *pic, int32_t width, int32_t height, int32_t smooth);
 // The shown set rendered from the master at the display's scaled size, and the scale factors;
 // a display that scales layers gets the picture's layers rendered at them.
-uint32_t ScaleBGPicForDisplay(VmState *L, qmDisplay *display, qmBGPic *pic);
+uint32_t ScaleBGPicForDisplay(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 // The shown set back to the unscaled set, factors 1.0 (display may be null), and the layers
 // back to their unscaled states.
-void ResetBGPicScale(VmState *L, qmDisplay *display, qmBGPic *pic);
+void ResetBGPicScale(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 
 // Paints a picture of width x height from the fill settings (colour, gradient or tiled
 // texture). 0 or the gradient's error.
@@ -129,6 +128,6 @@ uint32_t PrepareDisplayBuffers(qmDisplay *display, qmBGPic *pic, int32_t realloc
 uint32_t PrepareBlackDisplayBuffers(qmDisplay *display, qmBGPic *pic);
 // What a refresh copies to the window: the background copy, or with layers on the layer buffer
 // composed anew over the whole picture.
-qmBitmap *GetBGPicRefreshSource(VmState *L, qmDisplay *display, qmBGPic *pic);
+qmBitmap *GetBGPicRefreshSource(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 
 #include "display/scene.h"

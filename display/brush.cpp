@@ -12,7 +12,6 @@
 #include "graphics/bitmapops.h"
 #include "display/scene.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
@@ -163,8 +162,7 @@ void FreeBrushContents(qmObjectRegistry *objects, qmBrush *b) {
   b->header.userData = nullptr;
 }
 
-uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t FreeBrushNode(qmScene *scene, const qmObjectId *id, int32_t reportMissing) {
   qmObjectRegistry *objects = scene->objects;
   if (uint32_t code = CheckNotSelectedBrush(scene, id)) return code;
   qmBrush *b = nullptr;
@@ -174,7 +172,7 @@ uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing) 
   // of them goes; the id is free for a new brush at once.
   const qmObjectId was{b->header.id, b->header.handle}, self{0, reinterpret_cast<uintptr_t>(b)};
   RemoveObject(objects, &b->header);
-  if (RebindLayerObjectId(L, QMTYPE_BRUSH, &was, &self) > 0) {
+  if (RebindLayerObjectId(scene, QMTYPE_BRUSH, &was, &self) > 0) {
     b->header.id = 0;
     b->header.handle = self.handle;
     b->deleted = 1;

@@ -6,7 +6,7 @@
 #include "graphics/bitmap.h"
 #include "runtime/objectid.h"
 
-struct VmState;
+
 struct qmObjectRegistry;
 struct qmScene;
 
@@ -67,7 +67,7 @@ uint32_t CopyBrushRecord(qmObjectRegistry *objects, const qmBrush *src, qmObject
                          qmBrush **out);
 // Frees the brush of that id: ERR_MODIFYABR while it is the selected output, ERR_LOCKEDOBJ
 // when locked. Without reportMissing a missing brush is no error.
-uint32_t FreeBrushNode(VmState *L, const qmObjectId *id, int32_t reportMissing);
+uint32_t FreeBrushNode(qmScene *scene, const qmObjectId *id, int32_t reportMissing);
 // Frees planes and user data; not the record.
 void FreeBrushContents(qmObjectRegistry *objects, qmBrush *brush);
 void FreeMarkedBrushes(qmObjectRegistry *objects);

@@ -9,7 +9,6 @@
 #include "graphics/blit.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/rtsupport.h"
 
@@ -28,22 +27,16 @@ void FreeUpdates(qmDisplayUpdate *node) {
   }
 }
 
-// The scene of the VM's run, or null for a VM without one.
-qmScene *SceneOf(VmState *vm) {
-  qmPlayerContext *ctx = vm ? GetPlayerContext(vm) : nullptr;
-  return ctx ? ctx->scene : nullptr;
-}
-
 const qmDisplayOps *OpsOf(const qmScene *scene) { return scene ? scene->displayOps : nullptr; }
 const qmLayerHooks *LayerHooksOf(const qmScene *scene) { return scene ? scene->layerHooks : nullptr; }
 const qmButtonHooks *ButtonHooksOf(const qmScene *scene) { return scene ? scene->buttonHooks : nullptr; }
 
 }  // namespace
 
-uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+uint32_t ResizeDisplay(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
                        uint32_t flags, uint32_t scaleMode) {
-  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
-  if (ops && ops->resize) return ops->resize(vm, display, x, y, width, height, flags, scaleMode);
+  const qmDisplayOps *ops = OpsOf(scene);
+  if (ops && ops->resize) return ops->resize(scene, display, x, y, width, height, flags, scaleMode);
   if (x != kKeepPosition) display->x = x;
   if (y != kKeepPosition) display->y = y;
   display->width = width;
@@ -52,27 +45,27 @@ uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
   return 0;
 }
 
-uint32_t ApplyScreenMode(qmScene *scene, VmState *vm, uint32_t mode, int32_t width, int32_t height) {
+uint32_t ApplyScreenMode(qmScene *scene, uint32_t mode, int32_t width, int32_t height) {
   const qmDisplayOps *ops = OpsOf(scene);
-  if (ops && ops->applyScreenMode) return ops->applyScreenMode(vm, mode, width, height);
+  if (ops && ops->applyScreenMode) return ops->applyScreenMode(scene, mode, width, height);
   if (scene) scene->fullScreen = mode ? 1 : 0;
   return 0;
 }
 
-void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
-  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
+void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  const qmDisplayOps *ops = OpsOf(scene);
   if (ops && ops->redrawRect) {
-    ops->redrawRect(vm, display, x, y, width, height);
+    ops->redrawRect(scene, display, x, y, width, height);
     return;
   }
   if (display->backgroundCopy && display->layerBuffer)
     BltBitmap(display->backgroundCopy, x, y, display->layerBuffer, x, y, width, height);
 }
 
-void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst) {
-  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
+void ComposeDisplayPicture(qmScene *scene, qmDisplay *display, qmBitmap *dst) {
+  const qmDisplayOps *ops = OpsOf(scene);
   if (ops && ops->composePicture) {
-    ops->composePicture(vm, display, dst);
+    ops->composePicture(scene, display, dst);
     return;
   }
   const qmBitmap *background = display->backgroundCopy;
@@ -81,21 +74,15 @@ void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst) {
               std::min(background->height, dst->height));
 }
 
-// Until the layer composer takes the scene, the blitter's scene reaches the run's operations
-// through the run's main state (a null scene has none).
-void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
-  RedrawDisplayRect(scene ? GetMainState() : nullptr, display, x, y, width, height);
-}
-
 bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,
                         int32_t height) {
   const qmDisplayOps *ops = OpsOf(scene);
   return ops && ops->coveredRect && ops->coveredRect(display, x, y, width, height) != 0;
 }
 
-void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode) {
-  const qmDisplayOps *ops = OpsOf(SceneOf(vm));
-  if (ops && ops->refresh) ops->refresh(vm, display, mode);
+void RefreshDisplay(qmScene *scene, qmDisplay *display, uint32_t mode) {
+  const qmDisplayOps *ops = OpsOf(scene);
+  if (ops && ops->refresh) ops->refresh(scene, display, mode);
 }
 
 void ResetDisplayButtonStates(const qmScene *scene, qmDisplay *display) {
@@ -105,19 +92,19 @@ void ResetDisplayButtonStates(const qmScene *scene, qmDisplay *display) {
   else if (buttons && display && display->bgpic) buttons->resetStates(display->bgpic);
 }
 
-void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer) {
-  const qmButtonHooks *buttons = ButtonHooksOf(SceneOf(vm));
-  if (buttons && buttons->removeLayer && pic) buttons->removeLayer(vm, pic, layer);
+void RemovePictureLayerButton(qmScene *scene, qmBGPic *pic, const void *layer) {
+  const qmButtonHooks *buttons = ButtonHooksOf(scene);
+  if (buttons && buttons->removeLayer && pic) buttons->removeLayer(scene, pic, layer);
 }
 
-void FreePictureButtons(VmState *vm, qmBGPic *pic) {
-  const qmButtonHooks *buttons = ButtonHooksOf(SceneOf(vm));
-  if (buttons && pic) buttons->freeAll(vm, pic);
+void FreePictureButtons(qmScene *scene, qmBGPic *pic) {
+  const qmButtonHooks *buttons = ButtonHooksOf(scene);
+  if (buttons && pic) buttons->freeAll(scene, pic);
 }
 
-void FreePictureLayers(VmState *vm, qmBGPic *pic) {
-  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
-  if (layers && pic) layers->freeAll(vm, pic);
+void FreePictureLayers(qmScene *scene, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (layers && pic) layers->freeAll(scene, pic);
 }
 
 void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic) {
@@ -125,9 +112,9 @@ void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic) {
   if (layers && pic) layers->showDeferred(pic);
 }
 
-int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to) {
-  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
-  return layers && layers->rebindObject ? layers->rebindObject(vm, type, from, to) : 0;
+int32_t RebindLayerObjectId(qmScene *scene, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  return layers && layers->rebindObject ? layers->rebindObject(scene, type, from, to) : 0;
 }
 
 void *PictureLayerAt(const qmScene *scene, const qmBGPic *pic, int32_t position) {
@@ -156,20 +143,20 @@ uint32_t SelectPictureLayer(const qmScene *scene, int32_t position, qmPlaneSet *
   return layers->selectLayer(scene, position, planes, width, height, layer);
 }
 
-void EndSelectPictureLayer(VmState *vm, void *layer) {
-  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
-  if (layers && layers->endSelectLayer) layers->endSelectLayer(vm, layer);
+void EndSelectPictureLayer(qmScene *scene, void *layer) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (layers && layers->endSelectLayer) layers->endSelectLayer(scene, layer);
 }
 
-uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic) {
-  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
+uint32_t RerenderPictureLayers(qmScene *scene, qmDisplay *display, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
   if (!layers || !layers->rerender || !pic) return 0;
-  return layers->rerender(vm, display, pic);
+  return layers->rerender(scene, display, pic);
 }
 
-void ResetPictureLayerScale(VmState *vm, qmBGPic *pic) {
-  const qmLayerHooks *layers = LayerHooksOf(SceneOf(vm));
-  if (layers && layers->resetScale && pic) layers->resetScale(vm, pic);
+void ResetPictureLayerScale(qmScene *scene, qmBGPic *pic) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (layers && layers->resetScale && pic) layers->resetScale(scene, pic);
 }
 
 void SetUpdatePresenter(qmUpdatePresenter present) { gPresenter = present; }

@@ -14,45 +14,41 @@ struct qmDisplayUpdate;
 struct qmScene;
 struct qmBGPic;
 struct qmPlaneSet;
-struct VmState;
 
 inline constexpr int32_t kKeepPosition = 100000;
 
 struct qmDisplayOps {
   // New window size, refresh buffers, layers redrawn; x and y may be kKeepPosition.
-  uint32_t (*resize)(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+  uint32_t (*resize)(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
                      uint32_t flags, uint32_t scaleMode);
   // Switches every display between windowed (0) and full screen (1) and re-creates the windows.
-  uint32_t (*applyScreenMode)(VmState *vm, uint32_t mode, int32_t width, int32_t height);
+  uint32_t (*applyScreenMode)(qmScene *scene, uint32_t mode, int32_t width, int32_t height);
   // Redraws the display's picture into its window (after an expose or a lost window surface).
-  void (*refresh)(VmState *vm, qmDisplay *display, uint32_t mode);
+  void (*refresh)(qmScene *scene, qmDisplay *display, uint32_t mode);
   // Clears the pressed states of the buttons of the display's background picture.
   void (*resetButtonStates)(qmDisplay *display);
   // Composes a rectangle of the display's layer buffer from its background and what lies on it.
-  void (*redrawRect)(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+  void (*redrawRect)(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
   // Whether anything is drawn over the background inside the rectangle (layers, sprites).
   int (*coveredRect)(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
   // Composes the display's whole background picture and its layers into dst, at dst's top left.
-  void (*composePicture)(VmState *vm, qmDisplay *display, qmBitmap *dst);
+  void (*composePicture)(qmScene *scene, qmDisplay *display, qmBitmap *dst);
 };
 
 // Without the display library: takes the size (and a position other than kKeepPosition); 0.
-uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
+uint32_t ResizeDisplay(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height,
                        uint32_t flags, uint32_t scaleMode);
-// Without the display library: records the mode in the scene's fullScreen; 0. The VM goes to
-// the display library alone.
-uint32_t ApplyScreenMode(qmScene *scene, VmState *vm, uint32_t mode, int32_t width, int32_t height);
+// Without the display library: records the mode in the scene's fullScreen; 0.
+uint32_t ApplyScreenMode(qmScene *scene, uint32_t mode, int32_t width, int32_t height);
 // Without the display library: the background copy alone, copied into the layer buffer.
-void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
-// The same for the blitter, which is handed the scene of the run alone.
 void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Without the layer engine: the background copy alone.
-void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst);
+void ComposeDisplayPicture(qmScene *scene, qmDisplay *display, qmBitmap *dst);
 // Without the display library: nothing is.
 bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,
                         int32_t height);
 // Without the display library: nothing.
-void RefreshDisplay(VmState *vm, qmDisplay *display, uint32_t mode);
+void RefreshDisplay(qmScene *scene, qmDisplay *display, uint32_t mode);
 
 // Window updates queued by other threads. The presenter is the desktop layer's present call,
 // installed at its start; without one, flushing frees the updates unshown.
@@ -76,36 +72,36 @@ void ResetDisplayButtonStates(const qmScene *scene, qmDisplay *display);
 // picture (references released) and how their pressed states are cleared. Null: no buttons can
 // exist.
 struct qmButtonHooks {
-  void (*freeAll)(VmState *vm, qmBGPic *pic);
+  void (*freeAll)(qmScene *scene, qmBGPic *pic);
   void (*resetStates)(qmBGPic *pic);
-  void (*removeLayer)(VmState *vm, qmBGPic *pic, const void *layer);
+  void (*removeLayer)(qmScene *scene, qmBGPic *pic, const void *layer);
 };
-void FreePictureButtons(VmState *vm, qmBGPic *pic);
+void FreePictureButtons(qmScene *scene, qmBGPic *pic);
 // Deletes the picture's button bound to the layer, when there is one.
-void RemovePictureLayerButton(VmState *vm, qmBGPic *pic, const void *layer);
+void RemovePictureLayerButton(qmScene *scene, qmBGPic *pic, const void *layer);
 
 // The layers a background picture owns are the layers library's: how they go with their
 // picture, how the layers drawn while the display's own picture was selected with SelectBGPic
 // are released for showing when the selection ends, and how they follow a display that scales
 // layers (rendered at its scale, or back to their unscaled states). Null: no layers can exist.
 struct qmLayerHooks {
-  void (*freeAll)(VmState *vm, qmBGPic *pic);
+  void (*freeAll)(qmScene *scene, qmBGPic *pic);
   void (*showDeferred)(qmBGPic *pic);
-  int32_t (*rebindObject)(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to);
+  int32_t (*rebindObject)(qmScene *scene, int32_t type, const qmObjectId *from, const qmObjectId *to);
   void *(*layerAt)(const qmBGPic *pic, int32_t position);
   int32_t (*describeLayer)(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden);
   int32_t (*hitLayer)(const void *layer, int32_t x, int32_t y, int32_t pixelExact);
   uint32_t (*selectLayer)(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
                           int32_t *height, void **layer);
-  void (*endSelectLayer)(VmState *vm, void *layer);
-  uint32_t (*rerender)(VmState *vm, qmDisplay *display, qmBGPic *pic);
-  void (*resetScale)(VmState *vm, qmBGPic *pic);
+  void (*endSelectLayer)(qmScene *scene, void *layer);
+  uint32_t (*rerender)(qmScene *scene, qmDisplay *display, qmBGPic *pic);
+  void (*resetScale)(qmScene *scene, qmBGPic *pic);
 };
-void FreePictureLayers(VmState *vm, qmBGPic *pic);
+void FreePictureLayers(qmScene *scene, qmBGPic *pic);
 void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic);
 // Points the layers that show the object at a new id (the object is freed by the script and
 // lives on for them): how many layers now use the new id.
-int32_t RebindLayerObjectId(VmState *vm, int32_t type, const qmObjectId *from, const qmObjectId *to);
+int32_t RebindLayerObjectId(qmScene *scene, int32_t type, const qmObjectId *from, const qmObjectId *to);
 // For layer buttons: the layer at a 1-based position (null when none); a layer's position
 // (-1 when it is not in the picture or the picture is null), name (empty when unnamed) and
 // hidden switch; whether the picture point (x, y) lies on the layer's box and, with pixelExact,
@@ -118,8 +114,8 @@ int32_t HitPictureLayer(const qmScene *scene, const void *layer, int32_t x, int3
 // into (ERR_LAYERRANGE when there is none); after the selection the layer is shown anew.
 uint32_t SelectPictureLayer(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
                             int32_t *height, void **layer);
-void EndSelectPictureLayer(VmState *vm, void *layer);
+void EndSelectPictureLayer(qmScene *scene, void *layer);
 // The picture's layers rendered at the display's scale factors: 0 or the first error.
-uint32_t RerenderPictureLayers(VmState *vm, qmDisplay *display, qmBGPic *pic);
+uint32_t RerenderPictureLayers(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 // The picture's layers back to their unscaled states.
-void ResetPictureLayerScale(VmState *vm, qmBGPic *pic);
+void ResetPictureLayerScale(qmScene *scene, qmBGPic *pic);

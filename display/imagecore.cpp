@@ -82,7 +82,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     if (reqY == -1) reqY = req->srcY;
   } else {
     if (SelectedIsBrush(scene, d, &id))
-      if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+      if (uint32_t code = EndSelectCore(scene, d, 0)) return code;
     int32_t findFlags = (req->flags & IMGCORE_REPLACE) ? FINDBRUSH_DELETED : 0;
     if (d->doubleBuffer && d->hardwareDoubleBuffer) findFlags |= FINDBRUSH_HARDWARE;
     qmBrush *brush = nullptr;

@@ -12,7 +12,6 @@
 #include "graphics/alphaops.h"
 #include "graphics/safeblt.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 
@@ -123,14 +122,13 @@ void RestoreDisplayAfterSelect(qmDisplay *d) {
   d->textMarginRight = int32_t(s[SAVE_RIGHT]);
 }
 
-uint32_t SelectOutputCore(VmState *L, uint32_t objectType, const qmObjectId *id, uint32_t outputType, int32_t frame,
+uint32_t SelectOutputCore(qmScene *scene, uint32_t objectType, const qmObjectId *id, uint32_t outputType, int32_t frame,
                           uint32_t mode, uint32_t comboValue) {
-  qmScene *scene = GetPlayerContext(L)->scene;
   qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
   if (d->outputType == outputType && SameTarget(d->selectBGPic, objectType, id, frame)) return 0;
   if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
-    if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+    if (uint32_t code = EndSelectCore(scene, d, 0)) return code;
 
   qmPlaneSet planes{};
   int32_t width = 0, height = 0;
@@ -257,8 +255,7 @@ uint32_t PrepareMaskOrAlphaOutput(const qmScene *scene) {
   return 0;
 }
 
-uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t EndSelectCore(qmScene *scene, qmDisplay *d, int32_t noRefresh) {
   const uint32_t previous = d->outputType;
   qmBGPic *sel = d->selectBGPic;
   uint32_t code = 0;
@@ -292,12 +289,12 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
       const int32_t w = d->bgpic ? d->bgpic->unscaledWidth : d->width;
       const int32_t h = d->bgpic ? d->bgpic->unscaledHeight : d->height;
       if (AllDirty(d)) {
-        RefreshDisplayRect(GetPlayerContext(L)->scene, 0, 0, d, 0, 0, w, h);
+        RefreshDisplayRect(scene, 0, 0, d, 0, 0, w, h);
       } else {
         for (int32_t i = 0; i < d->dirtyCount; i++) {
           const qmDirtyRect &r = d->dirtyRects[i];
           if (r.x1 == kMergedRect) continue;
-          RefreshDisplayRect(GetPlayerContext(L)->scene, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+          RefreshDisplayRect(scene, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
         }
       }
       d->dirtyCount = 0;
@@ -308,7 +305,7 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
   // A selected layer shows what was drawn into it once the display is the output again.
   if (sel && sel->selectedType == QMTYPE_LAYER && previous == DISPOUT_BRUSH) {
     sel->selectedType = 0;
-    EndSelectPictureLayer(L, sel->selectedRecord);
+    EndSelectPictureLayer(scene, sel->selectedRecord);
   }
   return code;
 }

@@ -3,10 +3,12 @@
 #include <cstring>
 
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "graphics/clipregion.h"
 #include "layers/objectlayers.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
@@ -229,7 +231,7 @@ void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer) {
 void FreeBGPicLayers(VmState *L, qmBGPic *pic) {
   while (qmLayer *l = FirstLayer(pic)) {
     if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(ObjectRegistryOf(L), l);
-    RemovePictureLayerButton(L, pic, l);  // a layer button must not outlive its layer
+    RemovePictureLayerButton(GetPlayerContext(L)->scene, pic, l);  // a layer button must not outlive its layer
     UnlinkLayer(l);
     MemFree(l);
   }

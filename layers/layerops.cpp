@@ -136,7 +136,7 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
     else RefreshRect(L, scene, x, y, w, h);
     layer->type = type;
   }
-  RemovePictureLayerButton(L, scene->picture, layer);
+  RemovePictureLayerButton(scene, scene->picture, layer);
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
   FreeLayerContents(ObjectRegistryOf(L), layer);
   UnlinkLayer(layer);

@@ -1,6 +1,7 @@
 #include "layers/sweep.h"
 
 #include "display/bgpic.h"
+#include "display/scene.h"
 #include "display/brush.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -76,7 +77,7 @@ void SweepUnusedObjects(VmState *L, uint32_t flags) {
           IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BGPICPART, &id, nullptr))
         continue;
       RemoveObject(L, &pic->header);
-      FreeBGPicContents(L, pic);
+      FreeBGPicContents(GetPlayerContext(L)->scene, pic);
       MemFree(pic);
     }
   }

@@ -3,6 +3,7 @@
 #include "display/bgpic/lib_bgpic.h"
 
 #include "display/bgpic.h"
+#include "display/scene.h"
 #include "display/bgpicload.h"
 #include "runtime/bindings/gradient_reader.h"
 #include "display/brush.h"
@@ -31,7 +32,7 @@ namespace {
 constexpr int32_t kPositionNotGiven = 99999;
 
 // A number id frees the picture it names first; nothing is an error but a locked one.
-uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBGPicCore(L, &id, 0); }
+uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBGPicCore(GetPlayerContext(L)->scene, &id, 0); }
 
 uint32_t BgpCreateBGPic(VmState *L) {
   CheckArgCount(L, 3, 4);
@@ -124,7 +125,7 @@ uint32_t BgpBGPicToBrush(VmState *L) {
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &picId, &pic, 0)) return code;
   if (!id.handle)
-    if (uint32_t code = FreeBrushNode(L, &id, 0)) return code;
+    if (uint32_t code = FreeBrushNode(GetPlayerContext(L)->scene, &id, 0)) return code;
   if (uint32_t code = BGPicToBrushCore(ObjectRegistryOf(L), pic, &id, nullptr)) return code;
   return PushNewId(L, id);
 }
@@ -210,7 +211,7 @@ uint32_t BgpDisplayBGPicPart(VmState *L) {
 uint32_t BgpFreeBGPic(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  return FreeBGPicCore(L, &id, 1);
+  return FreeBGPicCore(GetPlayerContext(L)->scene, &id, 1);
 }
 
 uint32_t BgpCopyBGPic(VmState *L) {
@@ -285,7 +286,7 @@ uint32_t BgpSelectBGPic(VmState *L) {
   if (!d) return ERR_WRONGUSAGE;
   if (mode != SELMODE_LAYERS) {
     qmObjectId id = GetObjectIdArg(L, 1);
-    return SelectOutputCore(L, QMTYPE_BGPIC, &id, DISPOUT_BRUSH, 0, mode, flags);
+    return SelectOutputCore(GetPlayerContext(L)->scene, QMTYPE_BGPIC, &id, DISPOUT_BRUSH, 0, mode, flags);
   }
   qmBGPic *pic = d->bgpic;
   if (!vm_isnoneornil(L, 1)) {
@@ -294,7 +295,7 @@ uint32_t BgpSelectBGPic(VmState *L) {
   }
   if (d->outputType == DISPOUT_BGPIC && scene->picture == pic) return 0;
   if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
-    if (uint32_t code = EndSelectCore(L, d, 0)) return code;
+    if (uint32_t code = EndSelectCore(GetPlayerContext(L)->scene, d, 0)) return code;
   if (!d->layersOn) return ERR_NOLAYERS;
   if (pic != d->bgpic)
     for (const qmDisplay *o = scene->displays; o; o = o->next)
@@ -315,7 +316,7 @@ uint32_t BgpEndSelect(VmState *L) {
   qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   if (d->doubleBuffer) return ERR_WRONGUSAGE;
-  return EndSelectCore(L, d, 0);
+  return EndSelectCore(GetPlayerContext(L)->scene, d, 0);
 }
 
 const qmCommandEntry kBGPicCommands[] = {
@@ -348,7 +349,7 @@ void FreeAllBGPics(VmState *L) {
     for (qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)
       if (d->bgpic == pic) d->bgpic = nullptr;
     if (scene && scene->picture == pic) scene->picture = nullptr;
-    FreeBGPicContents(L, pic);
+    FreeBGPicContents(GetPlayerContext(L)->scene, pic);
     MemFree(pic);
   }
 }

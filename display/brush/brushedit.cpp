@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "display/displaytags.h"
+#include "display/scene.h"
 #include "graphics/alphaops.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -40,7 +41,7 @@ uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_
   return FindBrush(ObjectRegistryOf(L), id, out, FINDBRUSH_MODIFY | kinds);
 }
 
-uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(L, &id, 0); }
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(GetPlayerContext(L)->scene, &id, 0); }
 
 uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;

@@ -5,6 +5,8 @@
 
 #include "display/brush.h"
 
+struct VmState;
+
 // The checks of every command that changes a brush: not the selected output (ERR_MODIFYABR),
 // found without the deletion flag, a pixel brush and no hardware brush unless flags say
 // otherwise (FINDBRUSH_HARDWARE accepts both kinds), not locked.

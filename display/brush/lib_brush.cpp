@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/brush.h"
+#include "display/scene.h"
 #include "display/bgpic.h"
 #include "runtime/bindings/gradient_reader.h"
 #include "display/brush/brush_effects.h"
@@ -105,7 +106,7 @@ uint32_t BrushFromArgbTable(VmState *L, int t, qmObjectId *id, int32_t w, int32_
   UnlockBitmap();
   if (code) {
     qmObjectId own{b->header.id, b->header.handle};
-    FreeBrushNode(L, &own, 0);
+    FreeBrushNode(GetPlayerContext(L)->scene, &own, 0);
   }
   return code;
 }
@@ -175,7 +176,7 @@ uint32_t BrsScaleBrush(VmState *L) {
 uint32_t BrsFreeBrush(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  return FreeBrushNode(L, &id, 1);
+  return FreeBrushNode(GetPlayerContext(L)->scene, &id, 1);
 }
 
 uint32_t BrsTintBrush(VmState *L) {
@@ -300,7 +301,7 @@ uint32_t BrsSelectBrush(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   const uint32_t mode = vm_optinteger(L, 2, SELMODE_NORMAL);
   const uint32_t combo = vm_optinteger(L, 3, 0);
-  return SelectOutputCore(L, QMTYPE_BRUSH, &id, DISPOUT_BRUSH, 0, mode, combo);
+  return SelectOutputCore(GetPlayerContext(L)->scene, QMTYPE_BRUSH, &id, DISPOUT_BRUSH, 0, mode, combo);
 }
 
 // SelectMask and SelectAlphaChannel: an anim needs its frame.
@@ -310,7 +311,7 @@ uint32_t SelectPlane(VmState *L, uint32_t outputType) {
   const uint32_t type = vm_optinteger(L, 2, QMTYPE_BRUSH);
   if (type == QMTYPE_ANIM && vm_gettop(L) < 3) return ERR_MISSINGPARAMTR;
   const int32_t frame = vm_optint32(L, 3, 0);
-  return SelectOutputCore(L, type, &id, outputType, frame, SELMODE_NORMAL, 0);
+  return SelectOutputCore(GetPlayerContext(L)->scene, type, &id, outputType, frame, SELMODE_NORMAL, 0);
 }
 
 constexpr int32_t kMessageLoadingBrush = 101;

@@ -101,16 +101,16 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
   if (newPic) {
     qmScene *scene = GetPlayerContext(L)->scene;
     if (d->doubleBuffer) EndDoubleBufferCore(scene, d);
-    if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(L, d, 1);
+    if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(GetPlayerContext(L)->scene, d, 1);
     d->bgpic = newPic;
     d->ownsBGPic = 0;
-    ResetBGPicScale(L, nullptr, pic);
+    ResetBGPicScale(GetPlayerContext(L)->scene, nullptr, pic);
     if (d == scene->current) scene->picture = newPic;
     d->width = newPic->unscaledWidth;
     d->height = newPic->unscaledHeight;
     pic = newPic;
     code = PrepareDisplayBuffers(d, pic, 1);
-    FreeMarkedBGPics(L);
+    FreeMarkedBGPics(GetPlayerContext(L)->scene);
   } else if (d->ownsBGPic) {
     qmFillStyle f{};
     f.fillStyle = work.fillStyle;
@@ -133,7 +133,7 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
     d->scaleWidth = d->scaleHeight = 0;
     d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
     if (old.scaleMode) {
-      ResetBGPicScale(L, d, pic);
+      ResetBGPicScale(GetPlayerContext(L)->scene, d, pic);
       d->width = pic->unscaledWidth;
       d->height = pic->unscaledHeight;
       code = PrepareDisplayBuffers(d, pic, 1);

@@ -36,7 +36,7 @@ uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d, bool *black) {
   // Display 1 made by the declarations gets background picture 1, which replaces an older one.
   if (d->id == 1 && !d->handle && DeclarationsRunning()) {
     picId = {1, 0};
-    if (uint32_t code = FreeBGPicCore(L, &picId, 0)) return code;
+    if (uint32_t code = FreeBGPicCore(GetPlayerContext(L)->scene, &picId, 0)) return code;
   }
   qmFillStyle fill{};
   fill.fillStyle = d->fillStyle;
@@ -69,11 +69,11 @@ void FreeOwnBGPic(VmState *L, qmDisplay *d) {
   d->bgpic = nullptr;
   if (!pic) return;
   if (!d->ownsBGPic) {
-    if (pic->deleted) FreeMarkedBGPics(L);
+    if (pic->deleted) FreeMarkedBGPics(GetPlayerContext(L)->scene);
     return;
   }
   RemoveObject(L, &pic->header);
-  FreeBGPicContents(L, pic);
+  FreeBGPicContents(GetPlayerContext(L)->scene, pic);
   MemFree(pic);
 }
 
@@ -257,7 +257,7 @@ void FreeDisplays(VmState *L) {
 void MakeDisplayCurrent(VmState *L, qmDisplay *d) {
   qmScene *scene = GetPlayerContext(L)->scene;
   qmDisplay *prev = scene->current;
-  if (prev && prev != d && !prev->doubleBuffer && prev->outputType != DISPOUT_DISPLAY) EndSelectCore(L, prev, 0);
+  if (prev && prev != d && !prev->doubleBuffer && prev->outputType != DISPOUT_DISPLAY) EndSelectCore(GetPlayerContext(L)->scene, prev, 0);
   scene->current = d;
   scene->picture = d->doubleBuffer ? d->doubleBufferBGPic : d->bgpic;
 }

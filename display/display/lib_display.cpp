@@ -19,6 +19,7 @@
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
 
 namespace {
@@ -277,14 +278,17 @@ const qmConstantEntry kDisplayConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The operations the desktop's event pump and window handler call.
-uint32_t OpResize(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t, uint32_t) {
-  return ResizeDisplayCore(L, d, x, y, w, h, 0, int32_t(d->smoothScale));
+// The operations the desktop's event pump and window handler call; the window work tells the
+// script of resizes, so it runs on the scene's VM.
+uint32_t OpResize(qmScene *scene, qmDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t, uint32_t) {
+  return ResizeDisplayCore(ObjectRegistryOwner(scene->objects), d, x, y, w, h, 0, int32_t(d->smoothScale));
 }
-uint32_t OpApplyScreenMode(VmState *L, uint32_t mode, int32_t w, int32_t h) {
-  return ApplyScreenModeCore(L, mode, w, h);
+uint32_t OpApplyScreenMode(qmScene *scene, uint32_t mode, int32_t w, int32_t h) {
+  return ApplyScreenModeCore(ObjectRegistryOwner(scene->objects), mode, w, h);
 }
-void OpRefresh(VmState *L, qmDisplay *d, uint32_t flags) { RefreshDisplayCore(L, d, flags); }
+void OpRefresh(qmScene *scene, qmDisplay *d, uint32_t flags) {
+  RefreshDisplayCore(ObjectRegistryOwner(scene->objects), d, flags);
+}
 
 }  // namespace
 

@@ -331,7 +331,7 @@ uint32_t GfxSaveSnapshot(VmState *L) {
   qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (type == SNAPDISPLAY && SnapshotComposesLayers(d)) {
     if (uint32_t code = NewLayeredSnapshot(d, &snap)) return code;
-    ComposeDisplayPicture(L, d, snap.owned);
+    ComposeDisplayPicture(GetPlayerContext(L)->scene, d, snap.owned);
   } else if (uint32_t code = TakeSnapshot(d, type, &snap)) {
     return code;
   }

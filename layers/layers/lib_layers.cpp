@@ -475,8 +475,8 @@ uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *
   return 0;
 }
 
-void EndSelectLayerPicture(VmState *L, void *record) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+void EndSelectLayerPicture(qmScene *scene, void *record) {
+  VmState *L = ObjectRegistryOwner(scene->objects);
   auto *l = static_cast<qmLayer *>(record);
   if (FindLayerIndex(scene->picture, l) < 0) return;
   qmLayerState *s = l->current;
@@ -485,15 +485,24 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   RefreshLayer(L, scene, l);
 }
 
-int32_t RebindObject(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to) {
-  return RebindLayerObjects(ObjectRegistryOf(L), type, from, to);
+int32_t RebindObject(qmScene *scene, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  return RebindLayerObjects(scene->objects, type, from, to);
+}
+
+// The layer engine's picture-wide work still runs on the scene's VM.
+void FreeLayersOf(qmScene *scene, qmBGPic *pic) { FreeBGPicLayers(ObjectRegistryOwner(scene->objects), pic); }
+uint32_t RerenderLayersOf(qmScene *scene, qmDisplay *display, qmBGPic *pic) {
+  return RerenderBGPicLayers(ObjectRegistryOwner(scene->objects), display, pic);
+}
+void ResetLayerScaleOf(qmScene *scene, qmBGPic *pic) {
+  ResetBGPicLayerScale(ObjectRegistryOwner(scene->objects), pic);
 }
 
 }  // namespace
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindObject,        LayerAt,
-                                  DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
-                                  RerenderBGPicLayers, ResetBGPicLayerScale};
+const qmLayerHooks kLayerHooks = {FreeLayersOf,  ShowDeferred, RebindObject,       LayerAt,
+                                  DescribeLayer, HitLayer,     SelectLayerPicture, EndSelectLayerPicture,
+                                  RerenderLayersOf, ResetLayerScaleOf};
 
 namespace {
 
@@ -593,13 +602,13 @@ int32_t LayersFindLayerByName(VmState *L, const char *name) {
   return FindLayerByName(GetPlayerContext(L)->scene->picture, name);
 }
 
-void LayersRedrawDisplayRect(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
+void LayersRedrawDisplayRect(qmScene *scene, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!d || !d->layerBuffer || !d->bgpic) return;
-  Redraw(L, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
+  Redraw(ObjectRegistryOwner(scene->objects), d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
 }
 
-void LayersComposeDisplayPicture(VmState *L, qmDisplay *d, qmBitmap *dst) {
-  if (d && d->bgpic && dst) Redraw(L, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
+void LayersComposeDisplayPicture(qmScene *scene, qmDisplay *d, qmBitmap *dst) {
+  if (d && d->bgpic && dst) Redraw(ObjectRegistryOwner(scene->objects), d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {

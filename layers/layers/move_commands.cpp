@@ -196,7 +196,7 @@ uint32_t LaySelectLayer(VmState *L) {
   const int32_t mode = vm_optint32(L, 2, 0), frame = vm_optint32(L, 3, 0), combo = vm_optint32(L, 4, 0);
   if (uint32_t code = LayerGuard(scene)) return code;
   const qmObjectId id{uint32_t(pos), 0};
-  return SelectOutputCore(L, QMTYPE_LAYER, &id, DISPOUT_BRUSH, frame, uint32_t(mode), uint32_t(combo));
+  return SelectOutputCore(GetPlayerContext(L)->scene, QMTYPE_LAYER, &id, DISPOUT_BRUSH, frame, uint32_t(mode), uint32_t(combo));
 }
 
 // CreateLayer(x, y, width, height [, options and display tags]).
@@ -237,7 +237,7 @@ uint32_t LayCreateLayer(VmState *L) {
   qmDisplayTags tags;
   if (table) ReadImageRequestTags(L, GetPlayerContext(L)->scene, 5, 1, &transform, &tags, &req);
   if (uint32_t code = DisplayImageCore(L, &req)) {
-    FreeBrushNode(L, &id, 0);
+    FreeBrushNode(GetPlayerContext(L)->scene, &id, 0);
     return code;
   }
   // The brush lives exactly as long as layers show it.

@@ -5,6 +5,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "platform/memory.h"
 #include "platform/window.h"
 #include "display/displaywindow.h"
@@ -13,6 +14,7 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
+#include "runtime/objlist.h"
 #include "runtime/registry.h"
 #include "runtime/vm/vm_api.h"
 
@@ -84,11 +86,15 @@ bool hoverstep(qmDisplay *d, qmBGPic *pic, int32_t wx, int32_t wy, qmEventMessag
   return false;
 }
 
-void freeallhook(VmState *L, qmBGPic *pic) { FreeBGPicButtons(L, pic); }
+// The buttons release their script references through the run's VM.
+void freeallhook(qmScene *scene, qmBGPic *pic) { FreeBGPicButtons(ObjectRegistryOwner(scene->objects), pic); }
+void removelayerhook(qmScene *scene, qmBGPic *pic, const void *layer) {
+  RemoveLayerButton(ObjectRegistryOwner(scene->objects), pic, layer);
+}
 
 }  // namespace
 
-const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, RemoveLayerButton};
+const qmButtonHooks kButtonHooks = {freeallhook, ResetButtonStates, removelayerhook};
 
 uint32_t GetButtonPicture(const qmScene *scene, qmBGPic **out) {
   qmDisplay *d = scene->current;

@@ -111,7 +111,7 @@ int OnWindow(qmPumpPass *pass, qmDisplay *d, const qmPlatformReport &r) {
     Post(d, EVENT_DEACTIVATED);
     return 0;
   case REPORT_REDRAW:
-    RefreshDisplay(pass->L, d, 2);
+    RefreshDisplay(pass->scene, d, 2);
     return 0;
   default: return 0;
   }
@@ -172,8 +172,8 @@ int EndPass(void *data, int secondDue) {
     next = d->next;
     if (!d->platform) continue;
     if (d->leftButton && leftQuits) quit = 1;
-    if (d == pass->modeToggled) ApplyScreenMode(pass->scene, pass->L, pass->mode, d->width, d->height);
-    if (d == pass->resized) ResizeDisplay(pass->L, d, kKeepPosition, kKeepPosition, d->width, d->height, 0, d->scaleMode);
+    if (d == pass->modeToggled) ApplyScreenMode(pass->scene, pass->mode, d->width, d->height);
+    if (d == pass->resized) ResizeDisplay(pass->scene, d, kKeepPosition, kKeepPosition, d->width, d->height, 0, d->scaleMode);
   }
   pass->modeToggled = pass->resized = nullptr;
   qmPlayerContext *ctx = pass->L ? GetPlayerContext(pass->L) : nullptr;

@@ -10,9 +10,11 @@
 
 #include "display/bgpic.h"
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "graphics/clipregion.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
@@ -124,7 +126,7 @@ struct ScaledVm : DisplayVm {
   // A window change, as when the user sizes the window: the window first, then the display.
   uint32_t ResizeWindow(int w, int h) {
     SDL_SetWindowSize(d->platform->window, w, h);
-    return ResizeDisplay(L, d, kKeepPosition, kKeepPosition, w, h, 0, 2);
+    return ResizeDisplay(GetPlayerContext(L)->scene, d, kKeepPosition, kKeepPosition, w, h, 0, 2);
   }
 };
 
@@ -275,7 +277,7 @@ TEST(LayerScaling, ResetLeavesNoPlaneUnwritten) {
   FreeLayerStateImages(l->unscaled);
   const int32_t type = l->type;
   l->type = QMTYPE_ANIM;
-  ResetBGPicScale(vm.L, vm.d, vm.d->bgpic);
+  ResetBGPicScale(GetPlayerContext(vm.L)->scene, vm.d, vm.d->bgpic);
   l->type = type;
   const qmPlaneSet &t = l->current->transformed;
   ASSERT_NE(t.bitmap, nullptr);

@@ -5,10 +5,12 @@
 #include <cstdlib>
 
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "runtime/attributes.h"
 #include "platform/eventpump.h"
 #include "display/displaywindow.h"
 #include "player/event/event_pump.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/xvfb_server.h"
@@ -40,7 +42,7 @@ TEST(GrabDesktop, TheBrushHoldsWhatTheScreenShows) {
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
   qmDisplay *d = DisplayVm::Display(1);
   for (int i = 0; i < 20; i++) WaitEvents(vm.L, 20);
-  RefreshDisplay(vm.L, d, 0);
+  RefreshDisplay(GetPlayerContext(vm.L)->scene, d, 0);
   FlushDisplayWindow(d);
   for (int i = 0; i < 5; i++) WaitEvents(vm.L, 20);
   int wx = 0, wy = 0;

@@ -13,9 +13,11 @@
 #include <sys/wait.h>
 
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "platform/eventpump.h"
 #include "display/displaywindow.h"
 #include "player/event/event_pump.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"
@@ -178,7 +180,7 @@ TEST(SaveSnapshot, TheWindowAndTheDesktopOnAnXServer) {
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
   qmDisplay *d = DisplayVm::Display(1);
   for (int i = 0; i < 20; i++) WaitEvents(vm.L, 20);
-  RefreshDisplay(vm.L, d, 0);
+  RefreshDisplay(GetPlayerContext(vm.L)->scene, d, 0);
   FlushDisplayWindow(d);
   for (int i = 0; i < 5; i++) WaitEvents(vm.L, 20);
   ASSERT_EQ(d->frameWidth, 0);

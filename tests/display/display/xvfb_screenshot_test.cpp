@@ -8,9 +8,11 @@
 #include <vector>
 
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "platform/eventpump.h"
 #include "display/displaywindow.h"
 #include "player/event/event_pump.h"
+#include "runtime/context.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"
 #include "tests/platform/xvfb_server.h"
@@ -81,7 +83,7 @@ TEST(XvfbScreenshot, TheScreenShowsTheBackBuffer) {
     qmDisplay *d = DisplayVm::Display(1);
     // The window maps; then it is drawn once more and pushed to the screen.
     for (int i = 0; i < 20; i++) WaitEvents(vm.L, 20);
-    RefreshDisplay(vm.L, d, 0);
+    RefreshDisplay(GetPlayerContext(vm.L)->scene, d, 0);
     FlushDisplayWindow(d);
     for (int i = 0; i < 5; i++) WaitEvents(vm.L, 20);
     int wx = 0, wy = 0;
