@@ -6,8 +6,8 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/blit_kernels.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/position.h"
+#include "graphics/safeblt.h"
 
 namespace {
 

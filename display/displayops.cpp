@@ -11,6 +11,7 @@
 #include "platform/mutex.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/rtsupport.h"
 
 namespace {
 qmUpdatePresenter gPresenter = nullptr;
@@ -78,6 +79,12 @@ void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst) {
   if (background)
     BltBitmap(background, 0, 0, dst, 0, 0, std::min(background->width, dst->width),
               std::min(background->height, dst->height));
+}
+
+// Until the layer composer takes the scene, the blitter's scene reaches the run's operations
+// through the run's main state (a null scene has none).
+void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  RedrawDisplayRect(scene ? GetMainState() : nullptr, display, x, y, width, height);
 }
 
 bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width,

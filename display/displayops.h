@@ -44,6 +44,8 @@ uint32_t ResizeDisplay(VmState *vm, qmDisplay *display, int32_t x, int32_t y, in
 uint32_t ApplyScreenMode(qmScene *scene, VmState *vm, uint32_t mode, int32_t width, int32_t height);
 // Without the display library: the background copy alone, copied into the layer buffer.
 void RedrawDisplayRect(VmState *vm, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
+// The same for the blitter, which is handed the scene of the run alone.
+void RedrawDisplayRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Without the layer engine: the background copy alone.
 void ComposeDisplayPicture(VmState *vm, qmDisplay *display, qmBitmap *dst);
 // Without the display library: nothing is.

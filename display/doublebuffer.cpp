@@ -8,8 +8,9 @@
 #include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 
 bool DisplayScales(const qmDisplay *d) {

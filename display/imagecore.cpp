@@ -11,8 +11,8 @@
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/position.h"
+#include "graphics/safeblt.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
@@ -110,10 +110,10 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   FinishDisplayTags(scene->picture, width, height, &transform, &tags);
 
   // 4. Position.
-  int32_t x = ResolvePositionX(L, reqX, width, 0, transform.anchorX);
-  int32_t y = ResolvePositionY(L, reqY, height, 0, transform.anchorY);
-  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(L, req->srcX, width, srcWidth, 0);
-  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(L, req->srcY, height, srcHeight, 0);
+  int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, reqX, width, 0, transform.anchorX);
+  int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, reqY, height, 0, transform.anchorY);
+  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(GetPlayerContext(L)->scene, req->srcX, width, srcWidth, 0);
+  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(GetPlayerContext(L)->scene, req->srcY, height, srcHeight, 0);
 
   // 5. The source rectangle.
   if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
@@ -271,6 +271,6 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
                       pic.mask,
                       pic.alpha,
                       target ? target->activeClip : nullptr};
-  SafeBlt(L, &blt);
+  SafeBlt(GetPlayerContext(L)->scene, &blt);
   return 0;
 }

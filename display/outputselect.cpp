@@ -10,7 +10,7 @@
 #include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -292,12 +292,12 @@ uint32_t EndSelectCore(VmState *L, qmDisplay *d, int32_t noRefresh) {
       const int32_t w = d->bgpic ? d->bgpic->unscaledWidth : d->width;
       const int32_t h = d->bgpic ? d->bgpic->unscaledHeight : d->height;
       if (AllDirty(d)) {
-        RefreshDisplayRect(L, 0, 0, d, 0, 0, w, h);
+        RefreshDisplayRect(GetPlayerContext(L)->scene, 0, 0, d, 0, 0, w, h);
       } else {
         for (int32_t i = 0; i < d->dirtyCount; i++) {
           const qmDirtyRect &r = d->dirtyRects[i];
           if (r.x1 == kMergedRect) continue;
-          RefreshDisplayRect(L, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+          RefreshDisplayRect(GetPlayerContext(L)->scene, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
         }
       }
       d->dirtyCount = 0;

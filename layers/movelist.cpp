@@ -8,10 +8,11 @@
 #include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -238,8 +239,8 @@ void MoveLayerStep(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *e, i
   const qmBox old = Bounds(scene, layer);
   const qmLayerState *base = layer->base;
   int32_t x = e->x, y = e->y;
-  if (x != kKeepPosition) x = ResolvePositionX(L, x, base->objectWidth, 0, layer->anchorX);
-  if (y != kKeepPosition) y = ResolvePositionY(L, y, base->objectHeight, 0, layer->anchorY);
+  if (x != kKeepPosition) x = ResolvePositionX(GetPlayerContext(L)->scene, x, base->objectWidth, 0, layer->anchorX);
+  if (y != kKeepPosition) y = ResolvePositionY(GetPlayerContext(L)->scene, y, base->objectHeight, 0, layer->anchorY);
   // Placed without a refresh: the entry's rectangle stands for both places.
   PlaceLayer(L, scene, layer, nullptr, x, y, 1, 0, nullptr);
   if (layerKind) {

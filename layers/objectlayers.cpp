@@ -12,11 +12,11 @@
 #include "layers/layerscale.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
+#include "runtime/bindings/constant_lookup.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
-#include "text/text/textstate.h"
 #include "text/textobject.h"
 
 uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {

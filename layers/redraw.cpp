@@ -10,11 +10,12 @@
 #include "graphics/alphaops.h"
 #include "graphics/bitmap_effects.h"
 #include "graphics/clipregion.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "layers/border.h"
 #include "layers/layerimage.h"
 #include "platform/env.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/objtypes.h"
 
 void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32_t oy, int32_t ow, int32_t oh) {
@@ -69,7 +70,7 @@ void BlitLayerImage(VmState *L, const qmBitmap *src, int32_t srcX, int32_t srcY,
       // The mix reads the planes over the source, so the copy is mixed at the source's place.
       MixBitmap(tmp, src, mask, srcX, srcY, 0, 0, width, height, 255 - transparency, alpha);
       b.src = tmp, b.srcX = 0, b.srcY = 0, b.srcWidth = width, b.srcHeight = height;
-      SafeBlt(L, &b);
+      SafeBlt(GetPlayerContext(L)->scene, &b);
       FreeBitmap(tmp);
       return;
     }
@@ -77,7 +78,7 @@ void BlitLayerImage(VmState *L, const qmBitmap *src, int32_t srcX, int32_t srcY,
   }
   if (transparency <= 0) {
     b.mask = mask, b.alpha = alpha;
-    SafeBlt(L, &b);
+    SafeBlt(GetPlayerContext(L)->scene, &b);
     return;
   }
   MixBitmap(dst, src, mask, srcX, srcY, dstX, dstY, width, height, 255 - transparency, alpha);

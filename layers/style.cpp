@@ -13,10 +13,11 @@
 #include "graphics/shape_draw.h"
 #include "graphics/bitmapops.h"
 #include "graphics/clipregion.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -229,8 +230,8 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
       const qmLayerState *base = layer->base;
       auto resolve = [&](int32_t v, bool relative, bool vertical) {
         if (v == kKeepPosition || relative) return v;
-        return vertical ? ResolvePositionY(L, v, base->objectHeight, 0, layer->anchorY)
-                        : ResolvePositionX(L, v, base->objectWidth, 0, layer->anchorX);
+        return vertical ? ResolvePositionY(GetPlayerContext(L)->scene, v, base->objectHeight, 0, layer->anchorY)
+                        : ResolvePositionX(GetPlayerContext(L)->scene, v, base->objectWidth, 0, layer->anchorX);
       };
       int32_t x = resolve(c.x, c.relativeX, false), y = resolve(c.y, c.relativeY, true);
       // New vertices lie at their offset from the given position.

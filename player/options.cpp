@@ -8,7 +8,7 @@
 #include "player/appletrecord.h"
 #include "player/clargs.h"
 #include "player/linkdatabase.h"
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/strutil.h"

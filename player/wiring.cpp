@@ -9,9 +9,12 @@
 #include "display/scene.h"
 #include "display/displayops.h"
 #include "display/displaywindow.h"
+#include "io/dos/lib_dos.h"
+#include "io/memblock/lib_memblock.h"
 #include "layers/layers/lib_layers.h"
 #include "layers/objectlayers.h"
 #include "media/sound/channels.h"
+#include "media/sound/lib_sound.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/dialogs.h"
@@ -22,12 +25,14 @@
 #include "player/event/event_buttons.h"
 #include "player/event/event_pump.h"
 #include "player/event/event_wait.h"
+#include "player/event/lib_event.h"
 #include "runtime/eventdispatch.h"
 #include "player/playerrun.h"
 #include "player/system/system_platform.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "text/text/lib_text.h"
 
 namespace {
 
@@ -164,6 +169,7 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   WireDisplayServices(L);
+  WireLibraryServices(L);
   ctx->serviceEvents = ServiceEvents;
   ctx->pumpEvents = PumpEvents;
   ctx->waitEvents = WaitEvents;
@@ -205,7 +211,6 @@ void WireDisplayServices(VmState *L) {
   ctx->openFirstDisplay = OpenFirstDisplay;
   ctx->setDisplayAttributes = SetDisplayAttributesCore;
   SetUpdatePresenter(PresentDisplayUpdate);  // other threads' window updates reach the windows
-  ctx->currentPicture = BGPicCurrentPicture;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
   ctx->addTextLayer = LayersAddTextLayer;
@@ -214,9 +219,34 @@ void WireDisplayServices(VmState *L) {
   ctx->readLayerAttribute = LayersReadAttribute;
 }
 
+void WireLibraryServices(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->textObjectPicture = TextObjectPicture;
+  ctx->insertTextObjectLayer = TextInsertObjectLayer;
+  ctx->readTextAttribute = TextReadAttribute;
+  ctx->readSoundAttribute = SoundReadAttribute;
+  ctx->readDosAttribute = DosReadAttribute;
+  ctx->readMemoryAttribute = MemblockReadAttribute;
+  ctx->readEventAttribute = EventReadAttribute;
+}
+
+void UnwireLibraryServices(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx) return;
+  ctx->textObjectPicture = nullptr;
+  ctx->insertTextObjectLayer = nullptr;
+  ctx->readTextAttribute = nullptr;
+  ctx->readSoundAttribute = nullptr;
+  ctx->readDosAttribute = nullptr;
+  ctx->readMemoryAttribute = nullptr;
+  ctx->readEventAttribute = nullptr;
+}
+
 void UnwirePlayerContext(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
+  UnwireLibraryServices(L);
   // The layers and buttons of a picture stay answered: the pictures freed with their library
   // take theirs along.
   if (ctx->scene) ctx->scene->displayOps = nullptr;
@@ -234,7 +264,6 @@ void UnwirePlayerContext(VmState *L) {
   ctx->removeAllLayers = nullptr;
   ctx->removeLastLayer = nullptr;
   ctx->readLayerAttribute = nullptr;
-  ctx->currentPicture = nullptr;
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
   SetClipboardImageCoder(nullptr);
 }

@@ -12,6 +12,10 @@ uint32_t OpenScene(VmState *L);
 void WirePlayerContext(VmState *L, qmPlayerRun *run);
 // The display and background-picture libraries' services alone (tests without a run).
 void WireDisplayServices(VmState *L);
+// The text and sound libraries' services (part of WirePlayerContext; tests without a run), and
+// their removal (part of UnwirePlayerContext).
+void WireLibraryServices(VmState *L);
+void UnwireLibraryServices(VmState *L);
 // The reverse, at shut-down before the libraries are freed: entries that lead into a library
 // are cleared, so that nothing freed later calls into one that is already gone. The error
 // requester stays: the final report comes after the libraries.

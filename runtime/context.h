@@ -10,7 +10,6 @@ struct qmObjectRegistry;
 struct qmEventState;
 struct qmSystemServices;
 struct qmSystemState;
-struct qmOutputPicture;
 struct qmDosState;
 struct qmSoundState;
 struct qmNetworkState;
@@ -33,9 +32,6 @@ struct qmPlayerContext {
   qmSystemServices *system;
   qmSystemState *systemState;
   // What a library answers for the layers below it; null until that library fills it in.
-  // The background-picture library: describes the picture that drawing goes to (the current
-  // display's, or the one a Select* command chose); 0 when there is none.
-  int32_t (*currentPicture)(VmState *L, qmOutputPicture *out);
   // The display library: at start-up, display 1 and the others opened for the start mode (its
   // numbers as OpenFirstDisplay in display/display/displaylib.h takes them); a display-tags
   // table at the stack index applied to a display (DisplayBGPic). 0 or an error.
@@ -86,9 +82,16 @@ struct qmPlayerContext {
   // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
   uint32_t (*insertTextObjectLayer)(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                     int32_t hidden);
-  // The text library's answers to GetAttribute for fonts and text objects (the object type, the
-  // attribute; the object id is argument 2): the results pushed or an error.
+  // The text library's answers to GetAttribute for fonts, text objects and the current font of
+  // a display (the object type, the attribute; argument 2 names the object): the results pushed
+  // or an error.
   uint32_t (*readTextAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  // The dos, memblock and event libraries' answers to GetAttribute for files, memory blocks,
+  // event handlers, intervals and timeouts (the object type, the attribute; argument 2 names
+  // the object): the results pushed or an error.
+  uint32_t (*readDosAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  uint32_t (*readMemoryAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  uint32_t (*readEventAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
 };

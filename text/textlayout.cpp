@@ -6,7 +6,7 @@
 
 #include "graphics/blit.h"
 #include "platform/memory.h"
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 #include "runtime/errcodes.h"
 #include "runtime/strutil.h"
 

@@ -14,7 +14,6 @@
 #include "graphics/blit.h"
 #include "graphics/colors.h"
 #include "graphics/fillarea.h"
-#include "graphics/graphics/output.h"
 #include "platform/memory.h"
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
@@ -361,13 +360,5 @@ void FreeBGPicLibrary(VmState *L) {
 }
 
 }  // namespace
-
-int32_t BGPicCurrentPicture(VmState *L, qmOutputPicture *out) {
-  const qmPlayerContext *ctx = GetPlayerContext(L);
-  qmBGPic *pic = ctx && ctx->scene ? ctx->scene->picture : nullptr;
-  if (!pic) return 0;
-  *out = qmOutputPicture{pic->unscaledWidth, pic->unscaledHeight, &pic->activeClip, pic->palette};
-  return 1;
-}
 
 const qmLibrary kBGPicLibrary = {"bgpic", kBGPicCommands, nullptr, nullptr, FreeBGPicLibrary, FREERANK_BGPIC};

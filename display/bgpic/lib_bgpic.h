@@ -3,10 +3,4 @@
 
 #include "runtime/library.h"
 
-struct VmState;
-struct qmOutputPicture;
-
 extern const qmLibrary kBGPicLibrary;
-
-// The player-context service: the picture that drawing goes to (player/wiring.cpp).
-int32_t BGPicCurrentPicture(VmState *L, qmOutputPicture *out);

@@ -22,12 +22,12 @@
 #include "graphics/bitmap_effects.h"
 #include "graphics/bitmapops.h"
 #include "graphics/fillarea.h"
-#include "graphics/graphics/saveoptions.h"
 #include "media/image/imagewriter.h"
+#include "runtime/bindings/saveoptions_reader.h"
 #include "platform/desktop.h"
 #include "display/displaywindow.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/pacing.h"
+#include "graphics/pacing.h"
+#include "graphics/position.h"
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -405,7 +405,7 @@ uint32_t BrsCropBrush(VmState *L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return CropBrushCore(b, ResolvePositionX(L, x, w, b->width, 0), ResolvePositionY(L, y, h, b->height, 0), w, h);
+  return CropBrushCore(b, ResolvePositionX(GetPlayerContext(L)->scene, x, w, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, h, b->height, 0), w, h);
 }
 
 uint32_t BrsInvertMask(VmState *L) {
@@ -431,7 +431,7 @@ uint32_t BrsFloodFill(VmState *L) {
   const uint32_t border = vm_optinteger(L, 4, 0), fill = vm_optinteger(L, 5, 0);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return FloodFillBrush(b, ResolvePositionX(L, x, 1, b->width, 0), ResolvePositionY(L, y, 1, b->height, 0), border,
+  return FloodFillBrush(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), border,
                         fill);
 }
 
@@ -468,7 +468,7 @@ uint32_t BrsFlip(VmState *L) {
   if (!d) return ERR_NODOUBLEBUFFER;
   if (uint32_t code = FlipCore(d)) return code;
   // Shown first, so that the wait paces the frame just shown.
-  if (sync) FlushDisplayFrame(L);
+  if (sync) FlushDisplayFrame(GetPlayerContext(L)->scene);
   return 0;
 }
 
@@ -590,7 +590,7 @@ uint32_t BrsReadBrushPixel(VmState *L) {
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, 0)) return code;
   uint32_t rgb = 0;
   int32_t plane = 0;
-  ReadBrushPixelAt(b, ResolvePositionX(L, x, 1, b->width, 0), ResolvePositionY(L, y, 1, b->height, 0), &rgb, &plane);
+  ReadBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), &rgb, &plane);
   vm_pushnumber(L, rgb);
   vm_pushnumber(L, plane);
   return 2;
@@ -604,7 +604,7 @@ uint32_t BrsWriteBrushPixel(VmState *L) {
   const int32_t transparency = vm_optint32(L, 5, -1);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  WriteBrushPixelAt(b, ResolvePositionX(L, x, 1, b->width, 0), ResolvePositionY(L, y, 1, b->height, 0), color,
+  WriteBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), color,
                     transparency);
   return 0;
 }

@@ -11,7 +11,7 @@
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
 #include "display/outputselect.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
@@ -140,11 +140,11 @@ void ResolveDisplayPosition(VmState *L, qmDisplay *d) {
   }
   // A value between the windows of the special positions comes back unchanged and stays.
   if (IsSpecial(d->x)) {
-    int32_t x = ResolvePositionX(L, d->x, d->width + d->frameWidth, area[2] > 0 ? area[2] : d->width, 0);
+    int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, d->x, d->width + d->frameWidth, area[2] > 0 ? area[2] : d->width, 0);
     if (x != d->x) d->x = x + area[0];
   }
   if (IsSpecial(d->y)) {
-    int32_t y = ResolvePositionY(L, d->y, d->height + d->frameHeight, area[3] > 0 ? area[3] : d->height, 0);
+    int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, d->y, d->height + d->frameHeight, area[3] > 0 ? area[3] : d->height, 0);
     if (y != d->y) d->y = y + area[1];
   }
 }

@@ -8,7 +8,7 @@
 #include "display/doublebuffer.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 #include "platform/desktop.h"
 #include "platform/window.h"
 #include "display/displaywindow.h"

@@ -3,26 +3,20 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
-#include "graphics/graphics/output.h"
+#include "display/scene.h"
+#include "graphics/output.h"
 #include "platform/desktop.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"
-#include "io/dos/dos_files.h"
-#include "io/memblock/memblock.h"
 #include "platform/pointer.h"
 #include "display/displaywindow.h"
-#include "runtime/eventdispatch.h"
-#include "runtime/eventtimers.h"
+#include "runtime/attributes.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
-#include "runtime/errmessages.h"
 #include "runtime/objlist.h"
-#include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
-#include "text/font.h"
-#include "text/text/textstate.h"
 
 namespace {
 
@@ -37,27 +31,6 @@ struct qmAttributeRow {
 uint32_t PushNumber(VmState *L, double v) {
   vm_pushnumber(L, v);
   return 1;
-}
-
-// A registry reference as the value it holds; 0 when none.
-uint32_t PushRef(VmState *L, int32_t ref) {
-  if (ref < 0) return PushNumber(L, 0);
-  vm_getref(L, ref);
-  return 1;
-}
-
-uint32_t ReadMemory(VmState *L, int32_t attribute) {
-  qmObjectId id = GetObjectIdArg(L, 2);
-  qmMemBlock *b = nullptr;
-  if (uint32_t code = FindMemBlock(L, &id, &b)) return code;
-  return attribute == ATTRSIZE ? PushNumber(L, b->size) : uint32_t(ERR_UNKNOWNATTR);
-}
-
-uint32_t ReadFile(VmState *L, int32_t attribute) {
-  qmObjectId id = GetObjectIdArg(L, 2);
-  qmFileObject *f = nullptr;
-  if (uint32_t code = FindFileObject(L, &id, &f)) return code;
-  return attribute == ATTRMODE ? PushNumber(L, f->openMode) : uint32_t(ERR_UNKNOWNATTR);
 }
 
 uint32_t ReadClipRegion(VmState *L, int32_t attribute) {
@@ -85,44 +58,6 @@ uint32_t ReadPointer(VmState *L, int32_t attribute) {
   }
 }
 
-uint32_t ReadScriptTimer(VmState *L, int32_t attribute, bool interval) {
-  qmObjectId id = GetObjectIdArg(L, 2);
-  qmScriptTimer *t = nullptr;
-  if (uint32_t code = interval ? FindInterval(L, &id, &t) : FindTimeout(L, &id, &t)) return code;
-  switch (attribute) {
-  case ATTRFUNCTION: return PushRef(L, t->function);
-  case ATTRUSERDATA: return PushRef(L, t->userData);
-  case ATTRDURATION: return PushNumber(L, t->ms);
-  default: return ERR_UNKNOWNATTR;
-  }
-}
-
-uint32_t ReadInterval(VmState *L, int32_t attribute) { return ReadScriptTimer(L, attribute, true); }
-uint32_t ReadTimeout(VmState *L, int32_t attribute) { return ReadScriptTimer(L, attribute, false); }
-
-// The id is an event name: first the current display's window events, then the object events.
-uint32_t ReadEventHandler(VmState *L, int32_t attribute) {
-  const char *name = vm_checkstring(L, 2, nullptr);
-  const qmHandlerSlot *slot = nullptr;
-  for (int i = 0; i < kDisplayEventCount && !slot; i++)
-    if (Stricmp(name, DisplayEventNames[i]) == 0) {
-      // Without a display no window handler is set.
-      static const qmHandlerSlot kNone{kNoHandler, kNoHandler};
-      slot = CurrentDisplay ? &CurrentDisplay->handlers[i] : &kNone;
-    }
-  for (int i = 0; i < kObjectEventCount && !slot; i++)
-    if (Stricmp(name, ObjectEventNames[i]) == 0) slot = &GetEventState(L)->objectSlots[i];
-  if (!slot) {
-    SetErrorArgument(name);
-    return ERR_UNKNOWNTAG;
-  }
-  switch (attribute) {
-  case ATTRFUNCTION: return PushRef(L, slot->function);
-  case ATTRUSERDATA: return PushRef(L, slot->userData);
-  default: return ERR_UNKNOWNATTR;
-  }
-}
-
 // An object's id as the script gave it: the handle of an automatic id, else the number.
 uint32_t PushId(VmState *L, uint32_t id, uintptr_t handle) {
   if (handle) vm_pushlightuserdata(L, reinterpret_cast<void *>(handle));
@@ -133,7 +68,7 @@ uint32_t PushId(VmState *L, uint32_t id, uintptr_t handle) {
 // The id of the clip region active on the current output; 0 without one.
 uint32_t PushActiveClip(VmState *L) {
   qmOutputPicture pic{};
-  if (!GetOutputPicture(L, &pic) || !*pic.activeClip) return PushNumber(L, 0);
+  if (!GetOutputPicture(GetPlayerContext(L)->scene, &pic) || !*pic.activeClip) return PushNumber(L, 0);
   const qmClipRegion *r = *pic.activeClip;
   return PushId(L, r->header.id, r->header.handle);
 }
@@ -179,18 +114,26 @@ uint32_t ReadBrush(VmState *L, int32_t attribute) {
   }
 }
 
+// Fonts, text objects and the current font of a display: the text library answers (an error
+// when it is not open).
+uint32_t ReadTextObject(VmState *L, uint32_t type, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readTextAttribute) return ERR_WRONGUSAGE;
+  return ctx->readTextAttribute(L, type, attribute);
+}
 // The id is a display, or 0 / nil for the current one; ATTRCOUNT counts the display list.
 uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
+  const qmScene *scene = GetPlayerContext(L)->scene;
   if (attribute == ATTRCOUNT) {
     uint32_t n = 0;
-    for (const qmDisplay *d = DisplayList; d; d = d->next) n++;
+    for (const qmDisplay *d = scene->displays; d; d = d->next) n++;
     return PushNumber(L, n);
   }
-  const qmDisplay *d = CurrentDisplay;
+  const qmDisplay *d = scene->current;
   if (id.id || id.handle) {
     d = nullptr;
-    for (const qmDisplay *o = DisplayList; o && !d; o = o->next)
+    for (const qmDisplay *o = scene->displays; o && !d; o = o->next)
       if (o->id == id.id && o->handle == id.handle) d = o;
     if (!d) return MissingObjectError(&id, ERR_FINDDISPLAY);
   }
@@ -222,7 +165,7 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   }
   case ATTRSTATE: return PushNumber(L, d->state);
   case ATTRACTIVE: return PushNumber(L, d->active);
-  case ATTRMODE: return PushNumber(L, FullScreenActive ? 2 : 1);
+  case ATTRMODE: return PushNumber(L, scene->fullScreen ? 2 : 1);
   case ATTRSCALEMODE: return PushNumber(L, d->scaleAuto ? 1 : d->scaleLayer ? 2 : 0);
   case ATTRSCALEWIDTH: return PushNumber(L, d->scaleWidth ? d->scaleWidth : d->width);
   case ATTRSCALEHEIGHT: return PushNumber(L, d->scaleHeight ? d->scaleHeight : d->height);
@@ -245,7 +188,7 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
       PushId(L, d->id, d->handle);
     } else if (d->outputType == DISPOUT_BGPIC) {
       PushNumber(L, QMTYPE_BGPIC);
-      PushId(L, CurrentBGPic ? CurrentBGPic->header.id : 0, CurrentBGPic ? CurrentBGPic->header.handle : 0);
+      PushId(L, scene->picture ? scene->picture->header.id : 0, scene->picture ? scene->picture->header.handle : 0);
     } else {
       PushNumber(L, sel ? sel->selectedType : 0);
       PushId(L, sel ? sel->selectedId.id : 0, sel ? sel->selectedId.handle : 0);
@@ -258,9 +201,30 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   case ATTRALPHAINTENSITY: return PushNumber(L, GetOutputAlphaValue());
   case ATTRORIENTATION:
   case ATTRKEYBOARD: return PushNumber(L, 0);  // a desktop has neither
-  default: return PushFontAttribute(L, GetCurrentFont(), attribute);
+  default: return ReadTextObject(L, QMTYPE_DISPLAY, attribute);  // the current font's
   }
 }
+
+// Files, memory blocks, event handlers, intervals and timeouts: their libraries answer (an error
+// when the library is not open).
+uint32_t ReadDosObject(VmState *L, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readDosAttribute) return ERR_WRONGUSAGE;
+  return ctx->readDosAttribute(L, QMTYPE_FILE, attribute);
+}
+uint32_t ReadMemory(VmState *L, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readMemoryAttribute) return ERR_WRONGUSAGE;
+  return ctx->readMemoryAttribute(L, QMTYPE_MEMORY, attribute);
+}
+uint32_t ReadEventObject(VmState *L, uint32_t type, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readEventAttribute) return ERR_WRONGUSAGE;
+  return ctx->readEventAttribute(L, type, attribute);
+}
+uint32_t ReadEventHandler(VmState *L, int32_t attribute) { return ReadEventObject(L, QMTYPE_EVENTHANDLER, attribute); }
+uint32_t ReadInterval(VmState *L, int32_t attribute) { return ReadEventObject(L, QMTYPE_INTERVAL, attribute); }
+uint32_t ReadTimeout(VmState *L, int32_t attribute) { return ReadEventObject(L, QMTYPE_TIMEOUT, attribute); }
 
 // Types whose only attribute is their count: the object is still looked up before any other
 // attribute is refused.
@@ -287,12 +251,6 @@ uint32_t ReadLayer(VmState *L, int32_t attribute) {
   if (!ctx || !ctx->readLayerAttribute) return ERR_NOLAYERS;
   return ctx->readLayerAttribute(L, attribute);
 }
-// Fonts and text objects: the text library answers (an error when it is not open).
-uint32_t ReadTextObject(VmState *L, uint32_t type, int32_t attribute) {
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  if (!ctx || !ctx->readTextAttribute) return ERR_WRONGUSAGE;
-  return ctx->readTextAttribute(L, type, attribute);
-}
 uint32_t ReadFont(VmState *L, int32_t attribute) { return ReadTextObject(L, QMTYPE_FONT, attribute); }
 uint32_t ReadTextObj(VmState *L, int32_t attribute) { return ReadTextObject(L, QMTYPE_TEXTOBJECT, attribute); }
 uint32_t ReadSample(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_SAMPLE, attribute); }
@@ -310,7 +268,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},
     {QMTYPE_MEMORY, true, ReadMemory},
-    {QMTYPE_FILE, true, ReadFile},
+    {QMTYPE_FILE, true, ReadDosObject},
     {QMTYPE_DIRECTORY, true, ReadDirectory},
     {QMTYPE_TIMER, true, ReadTimer},
     {QMTYPE_SAMPLE, true, ReadSample},
@@ -324,17 +282,6 @@ const qmAttributeRow kAttributeRows[] = {
 
 } // namespace
 
-uint32_t PushFontAttribute(VmState *L, const qmFont *f, int32_t attribute) {
-  switch (attribute) {
-  case ATTRFONTASCENDER: return PushNumber(L, f ? f->baseline : 0);
-  case ATTRFONTDESCENDER: return PushNumber(L, f ? f->height - f->baseline : 0);
-  case ATTRFONTNAME: vm_pushstring(L, f ? f->faceName : ""); return 1;
-  case ATTRFONTSIZE: return PushNumber(L, f ? f->size : 0);
-  case ATTRFONTSCALABLE: return PushNumber(L, f && f->scalable ? 1 : 0);
-  case ATTRFONTAA: return PushNumber(L, f && f->antiAliasCapable ? 1 : 0);
-  default: return ERR_UNKNOWNATTR;
-  }
-}
 
 uint32_t GfxGetAttribute(VmState *L) {
   CheckArgCount(L, 3, 4);

@@ -2,6 +2,7 @@
 // program-wide constants of positions, object types and attribute ids. The engine is in the
 // files beside it.
 #include "graphics/imagecache.h"
+#include "display/scene.h"
 #include "graphics/graphics/lib_graphics.h"
 
 #include "display/brush.h"
@@ -12,15 +13,16 @@
 #include "graphics/graphics/clipregion.h"
 #include "graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/output.h"
-#include "graphics/graphics/pacing.h"
+#include "graphics/output.h"
+#include "graphics/pacing.h"
 #include "graphics/graphics/pointerimage.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/saveoptions.h"
+#include "graphics/position.h"
+#include "runtime/bindings/saveoptions_reader.h"
 #include "graphics/graphics/snapshot.h"
 #include "media/image/imagewriter.h"
 #include "media/image/imageload.h"
-#include "player/math/math_random.h"
+#include "runtime/context.h"
+#include "runtime/random.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
 #include "runtime/bindings/displaytags_reader.h"
@@ -72,7 +74,7 @@ uint32_t GfxGetPen(VmState *L) {
   int32_t pen = vm_checkint32(L, 1);
   pen = pen < 0 ? 0 : pen > 255 ? 255 : pen;
   qmOutputPicture pic;
-  if (!GetOutputPicture(L, &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
+  if (!GetOutputPicture(GetPlayerContext(L)->scene, &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
   return PushColor(L, pic.pens[pen]);
 }
 
@@ -99,7 +101,7 @@ uint32_t GfxGetRandomColor(VmState *L) {
 // still clip with it until they let go.
 void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
   qmOutputPicture pic;
-  if (GetOutputPicture(L, &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
+  if (GetOutputPicture(GetPlayerContext(L)->scene, &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
   if (r->layerUses == 0) {
     DestroyClipRegion(L, r);
     return;
@@ -159,10 +161,10 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     return ERR_WRONGUSAGE;
   }
   qmOutputPicture pic{};
-  GetOutputPicture(L, &pic);
+  GetOutputPicture(GetPlayerContext(L)->scene, &pic);
   // Against the picture itself, not an active region.
-  x = ResolvePositionX(L, x, w, pic.width, 0);
-  y = ResolvePositionY(L, y, h, pic.height, 0);
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, w, pic.width, 0);
+  y = ResolvePositionY(GetPlayerContext(L)->scene, y, h, pic.height, 0);
   qmClipRegion *r = nullptr;
   if (uint32_t code = NewClipRegion(x, y, w, h, mask, &r)) return code;
   if (r->mask && !GetScratchPlane(240000)) {
@@ -190,10 +192,10 @@ uint32_t GfxCreateClipRegion(VmState *L) {
 uint32_t GfxSetClipRegion(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (d && (d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)) return ERR_WRONGUSAGE;
   qmOutputPicture pic{};
-  const bool havePicture = GetOutputPicture(L, &pic) != 0;
+  const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
   if (!id.handle && (id.id == 0 || id.id == 0xFFFFFFFFu)) {
     if (havePicture) *pic.activeClip = nullptr;
     if (d) {
@@ -266,7 +268,7 @@ uint32_t GfxSetPointer(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   qmPointerImage *p = nullptr;
   if (uint32_t code = FindPointerImage(L, &id, &p)) return code;
-  if (qmDisplay *d = CurrentDisplay) {
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) {
     const int32_t kind = p->kind == STDPTR_SYSTEM ? PLATPTR_SYSTEM : p->kind == STDPTR_BUSY ? PLATPTR_BUILTIN
                                                                                           : PLATPTR_IMAGE;
     SetPlatformPointer(d, p->platformImage, kind, p);
@@ -277,28 +279,28 @@ uint32_t GfxSetPointer(VmState *L) {
 
 uint32_t GfxShowPointer(VmState *L) {
   CheckArgCount(L, 0, 1);
-  if (CurrentDisplay) ShowPlatformPointer(CurrentDisplay);
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) ShowPlatformPointer(d);
   return 0;
 }
 
 uint32_t GfxHidePointer(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (CurrentDisplay) HidePlatformPointer(CurrentDisplay);
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) HidePlatformPointer(d);
   return 0;
 }
 
 uint32_t GfxMovePointer(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   // Special positions place the pointer's picture: its size is the current pointer's.
   int32_t w = kPlatformPointerSize, h = kPlatformPointerSize;
   if (auto *p = static_cast<const qmPointerImage *>(PlatformPointerOwner(d))) w = p->width, h = p->height;
   qmOutputPicture pic{};
-  const bool havePicture = GetOutputPicture(L, &pic) != 0;
-  x = ResolvePositionX(L, x, w, havePicture ? pic.width : d->width, 0);
-  y = ResolvePositionY(L, y, h, havePicture ? pic.height : d->height, 0);
+  const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, w, havePicture ? pic.width : d->width, 0);
+  y = ResolvePositionY(GetPlayerContext(L)->scene, y, h, havePicture ? pic.height : d->height, 0);
   if (d->state == DISPSTATE_OPEN)
     MovePointerTo(d, static_cast<int32_t>(x * d->scaleX), static_cast<int32_t>(y * d->scaleY));
   return 0;
@@ -306,7 +308,7 @@ uint32_t GfxMovePointer(VmState *L) {
 
 uint32_t GfxVWait(VmState *L) {
   CheckArgCount(L, 0, 0);
-  FlushDisplayFrame(L);
+  FlushDisplayFrame(GetPlayerContext(L)->scene);
   return 0;
 }
 
@@ -326,7 +328,7 @@ uint32_t GfxSaveSnapshot(VmState *L) {
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 4, &quality, &colors, &dither);
   qmSnapshot snap{};
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (type == SNAPDISPLAY && SnapshotComposesLayers(d)) {
     if (uint32_t code = NewLayeredSnapshot(d, &snap)) return code;
     ComposeDisplayPicture(L, d, snap.owned);

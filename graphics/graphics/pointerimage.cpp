@@ -1,10 +1,12 @@
 #include "graphics/graphics/pointerimage.h"
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "platform/memory.h"
 #include "platform/pointer.h"
 #include "display/displaywindow.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
@@ -12,14 +14,14 @@
 
 namespace {
 
-bool ShownByAnyDisplay(const qmPointerImage *p) {
-  for (qmDisplay *d = DisplayList; d; d = d->next)
+bool ShownByAnyDisplay(const qmScene *scene, const qmPointerImage *p) {
+  for (qmDisplay *d = scene->displays; d; d = d->next)
     if (PlatformPointerOwner(d) == p) return true;
   return false;
 }
 
 void DestroyPointerImage(VmState *L, qmPointerImage *p) {
-  for (qmDisplay *d = DisplayList; d; d = d->next)
+  for (qmDisplay *d = GetPlayerContext(L)->scene->displays; d; d = d->next)
     if (PlatformPointerOwner(d) == p) SetPlatformPointer(d, nullptr, PLATPTR_SYSTEM, nullptr);
   RemoveObject(L, &p->header);
   FreePlatformPointer(p->platformImage);
@@ -89,7 +91,7 @@ uint32_t FindPointerImage(VmState *L, const qmObjectId *id, qmPointerImage **out
 }
 
 void ReleasePointerImage(VmState *L, qmPointerImage *p) {
-  if (!ShownByAnyDisplay(p)) {
+  if (!ShownByAnyDisplay(GetPlayerContext(L)->scene, p)) {
     DestroyPointerImage(L, p);
     return;
   }
@@ -105,7 +107,7 @@ void PurgeReleasedPointers(VmState *L) {
   for (qmObjectHeader *h = FirstObject(L, QMTYPE_POINTER); h;) {
     auto *p = reinterpret_cast<qmPointerImage *>(h);
     h = h->next;
-    if (p->freed && !ShownByAnyDisplay(p)) DestroyPointerImage(L, p);
+    if (p->freed && !ShownByAnyDisplay(GetPlayerContext(L)->scene, p)) DestroyPointerImage(L, p);
   }
 }
 

@@ -25,12 +25,6 @@ constexpr int32_t kMessageOpeningFile = 286;
 
 qmFileObject *AsFile(qmObjectHeader *h) { return reinterpret_cast<qmFileObject *>(h); }
 
-// Scripts see every number big-endian; the host is little-endian.
-void SwapToHost(uint8_t *p, uint64_t count) {
-  if (count == 2 || count == 4 || count == 8)
-    for (uint64_t i = 0; i < count / 2; i++) std::swap(p[i], p[count - 1 - i]);
-}
-
 // A named file that would block an open for writing (a FIFO without a reader, a socket).
 bool WouldBlockWriting(const char *name) {
   if (IsChunkName(name)) return false;
@@ -50,44 +44,13 @@ qmDosState *GetDosState(VmState *L) {
 }
 
 uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out) {
-  *out = AsFile(FindObject(L, QMTYPE_FILE, id));
+  *out = FindFileObject(ObjectRegistryOf(L), id);
   return *out ? 0 : MissingObjectError(id, ERR_FINDFILE);
-}
-
-uint32_t ReadFileObject(qmFileObject *f, qmFileHandle *h, void *buffer, int raw, uint64_t count) {
-  if (f && (f->position > f->size || count > f->size - f->position)) return ERR_READRANGE;
-  uint8_t scratch[8] = {};
-  uint8_t *to = raw || count > sizeof scratch ? static_cast<uint8_t *>(buffer) : scratch;
-  uint64_t got = FileRead(h, to, count);
-  if (f) f->position += got;
-  if (got < count) return ERR_READ;
-  if (!raw && count <= sizeof scratch) {
-    SwapToHost(scratch, count);
-    std::memcpy(buffer, scratch, count);
-  }
-  return 0;
 }
 
 void RefreshFileSize(qmFileObject *f) {
   uint64_t now;
   if (FileLengthNow(f->file, &now)) f->size = now;
-}
-
-uint32_t WriteFileObject(qmFileObject *f, qmFileHandle *h, const void *data, int raw, uint64_t count) {
-  if (count == 0) return 0;
-  uint8_t scratch[8];
-  const void *from = data;
-  if (!raw && (count == 2 || count == 4 || count == 8)) {
-    std::memcpy(scratch, data, count);
-    SwapToHost(scratch, count);
-    from = scratch;
-  }
-  uint64_t put = FileWrite(h, from, count);
-  if (f) {
-    f->position += put;
-    if (f->position > f->size) f->size = f->position;
-  }
-  return put < count ? uint32_t(ERR_WRITE) : 0;
 }
 
 uint32_t CloseFileObject(VmState *L, qmFileObject *f) {

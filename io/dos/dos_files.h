@@ -1,7 +1,5 @@
-// The dos library's open files and directory listings, its per-run state, and the two
-// primitives every read and write of a file object goes through. Other libraries (memory
-// blocks, samples) read and write through the same file objects and keep their position and
-// size in step.
+// The dos library's open files and directory listings as objects of the run, and its per-run
+// state; the file object record and its read and write primitives are io/fileobject.h's.
 #pragma once
 #include <cstddef>
 #include <cstdint>
@@ -9,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "io/fileobject.h"
 #include "platform/file.h"
 #include "runtime/cmdargs.h"
 #include "runtime/registry.h"
@@ -16,23 +15,7 @@
 struct VmState;
 struct qmVirtualLock;
 
-// The mode numbers OpenFile takes (MODE_ constants).
-enum : int32_t {
-  DOS_MODE_READWRITE = 1004,
-  DOS_MODE_READ = 1005,
-  DOS_MODE_WRITE = 1006,
-};
-
 enum : uint32_t { IO_BUFFERED = 0, IO_UNBUFFERED = 1 };
-
-struct qmFileObject {
-  qmObjectHeader header;  // QMTYPE_FILE
-  int32_t openMode;       // DOS_MODE_*
-  int32_t access;         // FILE_MODE_READ, _WRITE or _READWRITE
-  uint64_t position;      // the library's own position; reads never pass size
-  uint64_t size;          // the length at opening, raised by every write that ends beyond it
-  qmFileHandle *file;
-};
 
 struct qmDirectoryObject {
   qmObjectHeader header;  // QMTYPE_DIRECTORY
@@ -61,17 +44,9 @@ qmDosState *GetDosState(VmState *L);
 // 0 and *out, or ERR_FINDARRAY / ERR_FINDFILE (the number as error argument).
 uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out);
 
-// The read primitive: count bytes into buffer. With a file object a read beyond its size is
-// ERR_READRANGE before anything is read; the position grows by what was read and a short
-// read is ERR_READ. Without raw, a 2-, 4- or 8-byte value arrives big-endian and is stored in
-// host order.
-uint32_t ReadFileObject(qmFileObject *f, qmFileHandle *h, void *buffer, int raw, uint64_t count);
 // Takes the file's length from the file system, where another program may have cut or grown
 // it since it was opened; a memory or virtual file, or one with buffered writes, keeps its own.
 void RefreshFileSize(qmFileObject *f);
-// The write primitive, its twin: without raw a 2-, 4- or 8-byte host value goes out
-// big-endian. Position and size move by what was written; a short write is ERR_WRITE.
-uint32_t WriteFileObject(qmFileObject *f, qmFileHandle *h, const void *data, int raw, uint64_t count);
 
 // Closes the platform file, frees the user data and the record: 0, or ERR_WRITE when data
 // still buffered could not be written.

@@ -5,8 +5,8 @@
 #include <cstring>
 #include <string>
 
-#include "io/dos/dos_files.h"
-#include "io/memblock/memblock.h"
+#include "io/fileobject.h"
+#include "io/memblock/memblock_objects.h"
 #include "platform/env.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"

@@ -13,9 +13,9 @@
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/safeblt.h"
-#include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/position.h"
+#include "graphics/safeblt.h"
+#include "runtime/attributes.h"
+#include "graphics/position.h"
 #include "graphics/transform.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
@@ -32,6 +32,7 @@
 #include "layers/sweep.h"
 #include "platform/env.h"
 #include "platform/memory.h"
+#include "runtime/bindings/font_attributes.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -340,8 +341,8 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
   uint32_t placeFlags = 0;
   if (layers.size() == 1 || hide) {
     const qmLayer *one = layers[0];
-    if (x != kKeepPosition) x = ResolvePositionX(L, x, one->base->objectWidth, 0, one->anchorX);
-    if (y != kKeepPosition) y = ResolvePositionY(L, y, one->base->objectHeight, 0, one->anchorY);
+    if (x != kKeepPosition) x = ResolvePositionX(GetPlayerContext(L)->scene, x, one->base->objectWidth, 0, one->anchorX);
+    if (y != kKeepPosition) y = ResolvePositionY(GetPlayerContext(L)->scene, y, one->base->objectHeight, 0, one->anchorY);
   } else {
     int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
     for (const qmLayer *l : layers) {
@@ -355,8 +356,8 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     auto offset = [](int64_t to, int64_t from) {
       return int32_t(std::clamp<int64_t>(to - from, -kKeepPosition, kKeepPosition));
     };
-    x = x != kKeepPosition ? offset(ResolvePositionX(L, x, boxW, 0, 0), left) : 0;
-    y = y != kKeepPosition ? offset(ResolvePositionY(L, y, boxH, 0, 0), top) : 0;
+    x = x != kKeepPosition ? offset(ResolvePositionX(GetPlayerContext(L)->scene, x, boxW, 0, 0), left) : 0;
+    y = y != kKeepPosition ? offset(ResolvePositionY(GetPlayerContext(L)->scene, y, boxH, 0, 0), top) : 0;
     placeFlags = PLACE_RELATIVEX | PLACE_RELATIVEY;
   }
   pic->layersChanged = 1;

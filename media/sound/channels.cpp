@@ -42,7 +42,6 @@ struct qmStreamPlayer {
 namespace {
 
 qmMixerChannel gChannels[kMixerInputs];
-void (*gMusicEnded)(qmMixerChannel *) = nullptr;
 
 struct qmSoundEvent {
   int32_t kind;
@@ -268,6 +267,7 @@ void ResetMixerChannel(qmMixerChannel *ch) {
   ch->loopsSeen = 0;
   ch->loopsPosted = 0;
   ch->player = nullptr;
+  ch->streamEnded = nullptr;
   ch->state = CHAN_FREE;
 }
 
@@ -377,7 +377,7 @@ uint32_t StartModuleChannel(qmModule *m, const qmObjectId &id, int32_t volume, i
 }
 
 uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, uint32_t startPass, int32_t volume,
-                            int *index) {
+                            void (*ended)(qmMixerChannel *ch), int *index) {
   int i;
   if (uint32_t code = ClaimFree(&i)) return code;
   qmMixerChannel *ch = &gChannels[i];
@@ -405,6 +405,7 @@ uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, ui
   sp->startFrame = s->position;
   sp->startPass = startPass ? startPass : 1;
   ch->stream = s;
+  ch->streamEnded = ended;
   ch->id = id;
   ch->times = times;
   ch->pass = sp->startPass;
@@ -501,14 +502,12 @@ void UpdateAudioChannels() {
       RetireChannel(&ch);
     } else if (state == CHAN_STREAM) {
       qmObjectId id = ch.id;
-      if (gMusicEnded) gMusicEnded(&ch);
+      if (ch.streamEnded) ch.streamEnded(&ch);
       FinishMusicChannel(&ch, false, nullptr);
       if (gSoundHandlers.musicEnd) PostSoundEvent(SNDEVT_MUSICEND, id, 0, 0, 0);
     }
   }
 }
-
-void SetMusicEndedHook(void (*hook)(qmMixerChannel *)) { gMusicEnded = hook; }
 
 void PostSoundEvent(int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count, uint64_t extraMs) {
   qmSoundEvent e{kind, id, count ? (count - 1) * passMs : 0, count};

@@ -34,6 +34,7 @@ struct qmMixerChannel {
   std::atomic<uint32_t> loopsSeen;  // passes begun after the first, counted by the audio thread
   uint32_t loopsPosted;
   qmStreamPlayer *player;
+  void (*streamEnded)(qmMixerChannel *ch);  // main thread: the stream ended by itself; or null
 };
 
 // Which script handlers are installed: events are noted only for those.
@@ -66,10 +67,11 @@ void SetSampleChannelParams(const qmSampleData *d, int32_t volume, int32_t pan);
 
 // A module on a free channel: 0, ERR_NOCHANNEL, ERR_AUDIOCONVERTER or ERR_MEM.
 uint32_t StartModuleChannel(qmModule *m, const qmObjectId &id, int32_t volume, int *index);
-// A stream on a free channel from its current position, with pass counting from startPass:
-// 0, ERR_NOCHANNEL, ERR_AUDIOCONVERTER, ERR_THREAD or ERR_MEM.
+// A stream on a free channel from its current position, with pass counting from startPass;
+// ended (or null) is called on the main thread when it ends by itself, before the channel is
+// freed. 0, ERR_NOCHANNEL, ERR_AUDIOCONVERTER, ERR_THREAD or ERR_MEM.
 uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, uint32_t startPass, int32_t volume,
-                            int *index);
+                            void (*ended)(qmMixerChannel *ch), int *index);
 // Stops the channel's music; with keep, the stream's position is where playing stopped and
 // *pass the pass it was in. The channel is free afterwards.
 void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass);
@@ -84,9 +86,6 @@ uint64_t StreamPositionMs(const qmMixerChannel *ch);
 // every channel query.
 void UpdateAudioChannels();
 void ServiceAudioEvents();
-// Called on the main thread when a music channel ended by itself (the library clears its
-// playing music).
-void SetMusicEndedHook(void (*hook)(qmMixerChannel *ch));
 
 // Events, oldest first.
 void PostSoundEvent(int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count, uint64_t extraMs);

@@ -10,10 +10,10 @@
 #include <utility>
 #include <vector>
 
-#include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/position.h"
-#include "io/dos/dos_files.h"
-#include "io/memblock/memblock.h"
+#include "runtime/attributes.h"
+#include "graphics/position.h"
+#include "io/fileobject.h"
+#include "io/memblock.h"
 #include "media/sound/channels.h"
 #include "media/sound/custom_stream.h"
 #include "media/sound/module.h"
@@ -375,8 +375,8 @@ uint32_t SndCreateSample(VmState *L) {
     GetFieldInt(L, 2, "swap", &swap, &found);
     pcm.resize(size_t(frames) * bpf);
     if (file) {
-      qmFileObject *f;
-      if (uint32_t code = FindFileObject(L, &src, &f)) return code;
+      qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &src);
+      if (!f) return MissingObjectError(&src, ERR_FINDFILE);
       if (f->access == FILE_MODE_WRITE) return ERR_WRITEONLY;
       FileSeek(f->file, int64_t(f->position), FILE_SEEK_START);
       uint64_t got = FileRead(f->file, pcm.data(), pcm.size());
@@ -386,8 +386,8 @@ uint32_t SndCreateSample(VmState *L) {
       int32_t offset = 0;
       GetFieldInt(L, 2, "offset", &offset, &found);
       if (offset < 0) return ERR_WRONGUSAGE;
-      qmMemBlock *b;
-      if (uint32_t code = FindMemBlock(L, &src, &b)) return code;
+      qmMemBlock *b = FindMemBlock(ObjectRegistryOf(L), &src);
+      if (!b) return MissingObjectError(&src, ERR_FINDMEMBLK);
       if (int64_t(offset) + int64_t(pcm.size()) > int64_t(b->size)) return ERR_MEMRANGE;
       std::memcpy(pcm.data(), b->buffer + offset, pcm.size());
     }
@@ -578,6 +578,8 @@ void StopMusicBackend(qmSoundState *st, bool keep) {
   st->playingChannel = -1;
 }
 
+void MusicEnded(qmMixerChannel *ch);
+
 uint32_t StartMusicRecord(VmState *L, qmMusic *m) {
   qmSoundState *st = GetSoundState(L);
   if (st->inFillCallback) return ERR_NOCALLBACK;
@@ -599,7 +601,7 @@ uint32_t StartMusicRecord(VmState *L, qmMusic *m) {
   int index = -1;
   uint32_t code = m->kind == MUSKIND_MODULE
                       ? StartModuleChannel(m->module, id, m->volume, &index)
-                      : StartStreamChannel(m->stream, id, m->times, m->savedPass, m->volume, &index);
+                      : StartStreamChannel(m->stream, id, m->times, m->savedPass, m->volume, MusicEnded, &index);
   if (code) return code;
   st->playing = m;
   st->playingChannel = index;
@@ -1190,9 +1192,6 @@ uint32_t ReadMusicAttribute(VmState *L, int32_t attribute) {
   }
 }
 
-uint32_t ReadSoundAttribute(VmState *L, uint32_t type, int32_t attribute) {
-  return type == QMTYPE_SAMPLE ? ReadSampleAttribute(L, attribute) : ReadMusicAttribute(L, attribute);
-}
 
 // ---- the library ----
 
@@ -1257,10 +1256,8 @@ uint32_t InitSoundLibrary(VmState *L) {
   ctx->sound->playingChannel = -1;
   ctx->sound->soundSetting = 30;
   gState = ctx->sound;
-  ctx->readSoundAttribute = ReadSoundAttribute;
   gSoundHandlers.sampleLoop = gSoundHandlers.sampleEnd = gSoundHandlers.musicEnd = gSoundHandlers.videoEnd = 0;
   if (uint32_t code = InitSoundChannels()) return code;
-  SetMusicEndedHook(MusicEnded);
   if (uint32_t code = AddSetTagHook(SetSoundTag)) return code;
   if (uint32_t code = AddGetTagHook(GetSoundTag)) return code;
   if (GetEventState(L)) {
@@ -1291,15 +1288,17 @@ void FreeSoundObjects(VmState *L) {
   StopSoundDevice(L);
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_SAMPLE)) FreeSampleRecord(L, reinterpret_cast<qmSample *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_MUSIC)) FreeMusicRecord(L, reinterpret_cast<qmMusic *>(h));
-  SetMusicEndedHook(nullptr);
   CloseAudioOutput();
-  ctx->readSoundAttribute = nullptr;
   delete ctx->sound;
   ctx->sound = nullptr;
   gState = nullptr;
 }
 
 }  // namespace
+
+uint32_t SoundReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
+  return type == QMTYPE_SAMPLE ? ReadSampleAttribute(L, attribute) : ReadMusicAttribute(L, attribute);
+}
 
 qmSoundState *GetSoundState(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);

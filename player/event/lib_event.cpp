@@ -6,7 +6,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displayops.h"
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 #include "platform/desktop.h"
 #include "platform/env.h"
 #include "platform/joystick.h"
@@ -192,8 +192,8 @@ uint32_t EvtMakeButton(VmState *L) {
     int32_t x = vm_checkint32(L, 3), y = vm_checkint32(L, 4);
     int32_t width = vm_checkint32(L, 5), height = vm_checkint32(L, 6);
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
-    fields.x1 = ResolvePositionX(L, x, width, pic->unscaledWidth, 0);
-    fields.y1 = ResolvePositionY(L, y, height, pic->unscaledHeight, 0);
+    fields.x1 = ResolvePositionX(GetPlayerContext(L)->scene, x, width, pic->unscaledWidth, 0);
+    fields.y1 = ResolvePositionY(GetPlayerContext(L)->scene, y, height, pic->unscaledHeight, 0);
     fields.x2 = fields.x1 + width - 1;
     fields.y2 = fields.y1 + height - 1;
     events = 7;

@@ -1,4 +1,4 @@
-// The math library's commands: the script's view of the engine in math_bits, math_random and
+// The math library's commands: the script's view of the engine in math_bits, runtime/random and
 // math_real. Every command is a global function; numbers are doubles, integer commands work on
 // 32-bit patterns.
 #include "player/math/lib_math.h"
@@ -7,7 +7,7 @@
 #include <ctime>
 
 #include "player/math/math_bits.h"
-#include "player/math/math_random.h"
+#include "runtime/random.h"
 #include "player/math/math_real.h"
 #include "runtime/cmdargs.h"
 #include "runtime/registry.h"

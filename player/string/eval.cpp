@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_number.h"
 

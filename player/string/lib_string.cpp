@@ -7,7 +7,7 @@
 
 #include "io/crc32.h"
 #include "io/md5.h"
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 #include "player/string/eval_command.h"
 #include "player/string/pattern.h"
 #include "player/string/string_format.h"

@@ -12,7 +12,7 @@
 #include "player/clargs.h"
 #include "player/inifile.h"
 #include "player/options.h"
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 #include "runtime/errcodes.h"
 #include "tests/platform/tempdir.h"
 

@@ -8,6 +8,7 @@
 
 #include "player/libtable.h"
 #include "player/startup.h"
+#include "player/wiring.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
 #include "tests/runtime/vm/vm_test_util.h"
@@ -18,12 +19,14 @@ struct PlayerVm : VmFixture {
   explicit PlayerVm(const qmLibrary *const *table = kPlayerLibraries) : libraries(table) {
     EXPECT_EQ(OpenScriptState(L), 0u);
     EXPECT_EQ(OpenLibraries(L, libraries), 0u);
+    WireLibraryServices(L);
     vm_settop(L, 0);
   }
   ~PlayerVm() { Close(); }
   // The shut-down half; a fixture that must clean up after the VM is gone calls it first.
   void Close() {
     if (L == nullptr) return;
+    UnwireLibraryServices(L);
     FreeLibraries(L, libraries);
     FreeRuntimeSupport();
     vm_close(L);

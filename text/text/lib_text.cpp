@@ -11,13 +11,17 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/imagecore.h"
+#include "display/scene.h"
 #include "graphics/bitmapops.h"
 #include "graphics/colors.h"
-#include "graphics/graphics/getattribute.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/position.h"
+#include "graphics/safeblt.h"
+#include "platform/eventpump.h"
+#include "runtime/attributes.h"
 #include "platform/keycodes.h"
 #include "platform/memory.h"
+#include "runtime/bindings/constant_lookup.h"
+#include "runtime/bindings/font_attributes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
@@ -120,13 +124,13 @@ uint32_t TxtTextWidth(VmState *L) {
 
 uint32_t TxtResetTabs(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (CurrentDisplay) CurrentDisplay->tabCount = 0;
+  if (qmDisplay *d = GetPlayerContext(L)->scene->current) d->tabCount = 0;
   return 0;
 }
 
 uint32_t TxtAddTab(VmState *L) {
   CheckArgCount(L, 1, VM_ANYARGS);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   int n = vm_gettop(L);
   for (int i = 1; i <= n; i++) {
     int32_t stop = vm_checkint32(L, i);
@@ -147,7 +151,7 @@ uint32_t TxtLocate(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   if (x == POS_CENTER || x == POS_LEFT || x == POS_RIGHT || y == POS_CENTER || y == POS_TOP || y == POS_BOTTOM)
     return ERR_NOCOORDCST;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   d->cursorX = x >= d->textMarginLeft && x <= d->textMarginRight ? x : d->textMarginLeft;
   d->cursorY = y;
@@ -158,9 +162,10 @@ uint32_t TxtSetMargins(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t left = vm_checkint32(L, 1), right = vm_checkint32(L, 2);
   if (left >= right) return ERR_WRONGUSAGE;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
-  int32_t width = CurrentBGPic ? CurrentBGPic->unscaledWidth : d->width;
+  const qmBGPic *picture = GetPlayerContext(L)->scene->picture;
+  int32_t width = picture ? picture->unscaledWidth : d->width;
   d->textMarginLeft = std::max(left, 0);
   d->textMarginRight = std::min(right, width - 1);
   d->cursorX = d->textMarginLeft;
@@ -198,7 +203,7 @@ uint32_t TxtSetFontStyle(VmState *L) {
 
 // Print text at the cursor of the current display.
 uint32_t PrintText(VmState *L, const std::string &text, int32_t plain) {
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (!d) return 0;
   qmTextRequest r{};
   r.x = POS_CENTER;
@@ -394,13 +399,13 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   qmTransform t;
   qmDisplayTags tags;
   if (uint32_t err = ParseDisplayTags(L, GetPlayerContext(L)->scene, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
-  if (LayersTakeOutput(CurrentDisplay)) {
-    const int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX);
-    const int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY);
+  if (LayersTakeOutput(GetPlayerContext(L)->scene->current)) {
+    const int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX);
+    const int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY);
     return ShowTextObjectLayer(L, o, x, y, &t, &tags, -1, 0);
   }
-  int32_t x = ResolvePositionX(L, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
-  int32_t y = ResolvePositionY(L, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
+  int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
+  int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
   bool effects = tags.transparency != 0;
   for (const qmFilterSlot &f : tags.filters) effects = effects || f.enabled;
   if (!effects || !o->bitmap) {
@@ -661,7 +666,7 @@ void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
     b.height = b.srcHeight = save.strip->height;
     b.dstWidth = b.dstHeight = 0x7FFFFFFF;
     b.flags = SAFEBLT_BACKGROUND | SAFEBLT_NOCLIP;
-    SafeBlt(L, &b);
+    SafeBlt(GetPlayerContext(L)->scene, &b);
     FreeBitmap(save.strip);
     save.strip = nullptr;
   }
@@ -691,7 +696,7 @@ uint32_t TxtInKeyStr(VmState *L) {
   int32_t maxLength = vm_optint32(L, 2, 0);
   bool password = vm_optint32(L, 3, 0) != 0;
   if (maxLength <= 0 || maxLength > 1024) maxLength = 1024;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = GetPlayerContext(L)->scene->current;
   if (d && d->outputType != DISPOUT_DISPLAY) {
     if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
     switch (d->outputType) {
@@ -855,6 +860,8 @@ const qmConstantEntry kTextConstants[] = {
     {nullptr, nullptr, 0},
 };
 
+}  // namespace
+
 uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                            const qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
   qmTextObject *o = nullptr;
@@ -864,9 +871,10 @@ uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bi
   return 0;
 }
 
-// GetAttribute of a font object (its font's attributes) or a text object (its picture's size,
-// its text and its font's attributes).
-uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
+// GetAttribute of a font object (its font's attributes), a text object (its picture's size, its
+// text and its font's attributes) or a display (the current font's attributes).
+uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
+  if (type == QMTYPE_DISPLAY) return PushFontAttribute(L, GetCurrentFont(), attribute);
   qmObjectId id = GetObjectIdArg(L, 2);
   if (type == QMTYPE_FONT) {
     qmFontNode *node = nullptr;
@@ -885,35 +893,27 @@ uint32_t ReadTextAttribute(VmState *L, uint32_t type, int32_t attribute) {
 
 // InsertLayer of a text object: its picture as a TEXTOBJECT layer at the position, placed
 // like DisplayTextObject without tags places it.
-uint32_t InsertTextObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+uint32_t TextInsertObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                int32_t hidden) {
   qmTextObject *o;
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
-  x = ResolvePositionX(L, x, o->width, 0, 0);
-  y = ResolvePositionY(L, y, o->height, 0, 0);
+  x = ResolvePositionX(GetPlayerContext(L)->scene, x, o->width, 0, 0);
+  y = ResolvePositionY(GetPlayerContext(L)->scene, y, o->height, 0, 0);
   return ShowTextObjectLayer(L, o, x, y, nullptr, nullptr, position,
                              IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
 }
 
-uint32_t InitTextLibrary(VmState *L) {
+namespace {
+
+uint32_t InitTextLibrary(VmState *) {
   qmFont *topaz = nullptr;
   ResetTextState(nullptr);
   if (uint32_t err = InitFontEngines(&topaz)) return err;
   ResetTextState(topaz);
-  if (qmPlayerContext *ctx = GetPlayerContext(L)) {
-    ctx->textObjectPicture = TextObjectPicture;
-    ctx->readTextAttribute = ReadTextAttribute;
-    ctx->insertTextObjectLayer = InsertTextObjectLayer;
-  }
   return 0;
 }
 
 void FreeTextLibrary(VmState *L) {
-  if (qmPlayerContext *ctx = GetPlayerContext(L)) {
-    ctx->textObjectPicture = nullptr;
-    ctx->readTextAttribute = nullptr;
-    ctx->insertTextObjectLayer = nullptr;
-  }
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_FONT)) FreeFontNode(L, reinterpret_cast<qmFontNode *>(h));

@@ -5,11 +5,13 @@
 
 #include "display/display.h"
 #include "display/imagecore.h"
+#include "display/scene.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/output.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/output.h"
+#include "graphics/position.h"
+#include "graphics/safeblt.h"
 #include "graphics/transform.h"
+#include "runtime/bindings/constant_lookup.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -21,17 +23,6 @@ qmTextStyle g_state{};
 int32_t g_encoding = 0;
 
 }  // namespace
-
-uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, double *number) {
-  const char *string = nullptr;
-  std::string ref = std::string("#") + text;
-  size_t used = 0;
-  uint32_t err = ParseConstantRef(static_cast<VmState *>(context), ref.c_str(), &used, &string, number);
-  if (err) return err;
-  if (string) return ERR_VALUEEXPECTED;
-  *consumed = used > 0 ? used - 1 : 0;
-  return 0;
-}
 
 qmTextStyle *GetTextState() { return &g_state; }
 qmFont *GetCurrentFont() { return g_state.font; }
@@ -45,10 +36,10 @@ void ResetTextState(qmFont *font) {
 
 void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
                      int32_t y, int32_t width, int32_t height) {
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = GetPlayerContext(L)->scene->current;
   if (!D || !bitmap) return;
   qmOutputPicture picture{};
-  qmClipRegion *clip = GetOutputPicture(L, &picture) ? *picture.activeClip : nullptr;
+  qmClipRegion *clip = GetOutputPicture(GetPlayerContext(L)->scene, &picture) ? *picture.activeClip : nullptr;
   qmSafeBlt b{};
   b.src = bitmap;
   b.dst = D->outputType == DISPOUT_DISPLAY ? nullptr : D->outputBitmap;
@@ -62,14 +53,14 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
   b.mask = mask;
   b.alpha = alpha;
   b.clip = clip;
-  SafeBlt(L, &b);
+  SafeBlt(GetPlayerContext(L)->scene, &b);
 }
 
 uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind, const qmObjectId *id,
                          const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
                          int32_t height, int32_t x, int32_t y, const qmTransform *transform,
                          const qmDisplayTags *tags, int32_t position, uint32_t flags) {
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = GetPlayerContext(L)->scene->current;
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!D || !ctx || !ctx->addTextLayer || !bitmap) return 0;
   const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
@@ -97,13 +88,13 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   // The rectangle is composed anew from the background and the layers; drawn into the picture
   // selected with SelectBGPic, the layer shows when the selection ends.
   if (D->outputType == DISPOUT_DISPLAY && !(flags & IMGCORE_INSERT))
-    RefreshDisplayRect(L, left, top, D, left, top, width, height);
+    RefreshDisplayRect(GetPlayerContext(L)->scene, left, top, D, left, top, width, height);
   return 0;
 }
 
 uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
                          const qmDisplayTags *tags) {
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = GetPlayerContext(L)->scene->current;
   qmPlayerContext *ctx = GetPlayerContext(L);
   const bool layered = LayersTakeOutput(D) && ctx && ctx->addTextLayer;
   // As a layer, the text's edge, shadow and transparency become the layer's border, shadow and
@@ -114,7 +105,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
   if (layered && (kind == QM_TEXT_TEXTOUT || kind == QM_TEXT_PRINT)) {
     qmTextStyle &st = plainRequest.style;
     if (tags) layerTags = *tags;
-    else CopyDefaultDisplayTags(ActiveScene, &layerTags);
+    else CopyDefaultDisplayTags(GetPlayerContext(L)->scene, &layerTags);
     if (st.style & QM_STYLE_EDGE) {
       st.style &= ~QM_STYLE_EDGE;
       layerTags.border.on = 1, layerTags.border.color = st.edgeColor, layerTags.border.size = st.edgeSize;
@@ -144,8 +135,8 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x = request->marginLeft + box.firstLineOffset + box.x;
     y = request->cursorY + box.y;
   } else {
-    x = ResolvePositionX(L, request->x, box.width, 0, anchorX) + box.x;
-    y = ResolvePositionY(L, request->y, box.height, 0, anchorY) + box.y;
+    x = ResolvePositionX(GetPlayerContext(L)->scene, request->x, box.width, 0, anchorX) + box.x;
+    y = ResolvePositionY(GetPlayerContext(L)->scene, request->y, box.height, 0, anchorY) + box.y;
   }
   if (layered) {
     // The layer keeps the request at the block's resolved place and with its picture's size.
@@ -167,7 +158,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
       double m[4];
       SnapMatrixNoise(transform->matrix, m);
       qmTransformedImage t{};
-      if (uint32_t err = TransformImageBitmaps(CurrentDisplay, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
+      if (uint32_t err = TransformImageBitmaps(GetPlayerContext(L)->scene->current, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
                                                box.height, anchorX, anchorY, m, transform->smooth, &t)) {
         FreeTextBox(&box);
         return err;

@@ -15,10 +15,6 @@ int32_t GetDefaultEncoding();
 void SetDefaultEncodingValue(int32_t encoding);
 void ResetTextState(qmFont *font);
 
-// "#NAME" in a tag value: the script's constant of that name (a qmConstantLookup; the context
-// is the VM state).
-uint32_t LookupTagConstant(void *context, const char *text, size_t *consumed, double *number);
-
 // Blits a text picture through its mask or alpha into the current output at (x, y).
 void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
                      int32_t y, int32_t width, int32_t height);

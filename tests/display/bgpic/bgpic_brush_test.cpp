@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/tempdir.h"

@@ -4,7 +4,7 @@
 #include "display/dirtyrects.h"
 #include "graphics/blit.h"
 #include "display/outputselect.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "tests/display/display_vm.h"

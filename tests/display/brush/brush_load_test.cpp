@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "graphics/graphics/getattribute.h"
 #include "media/image/imagewriter.h"
+#include "runtime/attributes.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/rttags.h"

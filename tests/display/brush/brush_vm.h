@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "display/brush.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "tests/display/display_vm.h"
 
 struct BrushVm : DisplayVm {

@@ -5,7 +5,7 @@
 #include <cstdlib>
 
 #include "display/displayops.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "platform/eventpump.h"
 #include "display/displaywindow.h"
 #include "player/event/event_pump.h"

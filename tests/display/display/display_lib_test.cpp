@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "display/display/displaylib.h"
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "graphics/graphics/getattribute.h"
+#include "runtime/attributes.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/player/math/math_test_vm.h"

@@ -3,9 +3,11 @@
 
 #include <cstdint>
 
+#include "display/bgpic.h"
+#include "display/scene.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/colors.h"
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
@@ -17,18 +19,20 @@ namespace {
 
 // Every command of the player's table, with a current picture of 640 x 480 the test owns.
 struct GraphicsVm : MathVm {
-  static inline qmClipRegion *active = nullptr;
+  static inline qmBGPic picture{};
+  static inline qmClipRegion *&active = picture.activeClip;
   static inline uint32_t pens[256];
-  static inline bool havePicture = true;
+  qmScene *scene;
   GraphicsVm() {
-    active = nullptr;
-    havePicture = true;
+    picture = qmBGPic{};
+    picture.unscaledWidth = 640;
+    picture.unscaledHeight = 480;
     for (int i = 0; i < 256; i++) pens[i] = uint32_t(i * 0x010101);
-    GetPlayerContext(L)->currentPicture = [](VmState *, qmOutputPicture *out) -> int32_t {
-      *out = qmOutputPicture{640, 480, &active, pens};
-      return havePicture;
-    };
+    picture.palette = pens;
+    scene = GetPlayerContext(L)->scene;
+    scene->picture = &picture;
   }
+  ~GraphicsVm() { scene->picture = nullptr; }
   double Constant(const char *name) {
     const char *text;
     double n = -1;
@@ -70,7 +74,7 @@ TEST(GraphicsCommands, ColourArithmetic) {
       EXPECT_EQ(r.results[0], c.want) << c.cmd;
     }
   }
-  GraphicsVm::havePicture = false;
+  vm.scene->picture = nullptr;
   EXPECT_EQ(vm.Call("GetPen", {1}).results.at(0), 4294967295.0);
 }
 

@@ -1,7 +1,7 @@
 #include <string>
 
-#include "io/dos/dos_files.h"
-#include "io/memblock/memblock.h"
+#include "io/fileobject.h"
+#include "io/memblock.h"
 #include "runtime/errcodes.h"
 #include "tests/io/dos/dos_test_vm.h"
 

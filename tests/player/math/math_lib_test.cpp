@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "player/math/math_random.h"
+#include "runtime/random.h"
 #include "runtime/errcodes.h"
 #include "runtime/registry.h"
 #include "tests/player/math/math_test_vm.h"

@@ -3,8 +3,8 @@
 #pragma once
 #include <cstdint>
 
-struct VmState;
 struct qmClipRegion;
+struct qmScene;
 
 struct qmOutputPicture {
   int32_t width, height;
@@ -12,8 +12,8 @@ struct qmOutputPicture {
   const uint32_t *pens;       // its 256 pen colours 0xRRGGBB, or null
 };
 
-// 1 with *out filled when there is a picture to draw to, else 0.
-int32_t GetOutputPicture(VmState *L, qmOutputPicture *out);
+// 1 with *out filled when the scene has a picture to draw to, else 0 (also for a null scene).
+int32_t GetOutputPicture(const qmScene *scene, qmOutputPicture *out);
 
 // The mask mode used when drawing into a selected mask (runtime tag 5) and the alpha value
 // used when drawing into a selected alpha channel (tag 7; kNoAlphaValue: none).

@@ -1,4 +1,4 @@
-#include "graphics/graphics/safeblt.h"
+#include "graphics/safeblt.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -6,12 +6,13 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/displaywindow.h"
+#include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/clipregion.h"
 #include "graphics/geometry.h"
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 
 namespace {
 
@@ -69,9 +70,9 @@ void BltToDisplay(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay 
   PresentBackBuffer(bitmap, srcX, srcY, display, dstX, dstY, width, height, 0, 0, 0);
 }
 
-void SafeBlt(VmState *L, const qmSafeBlt *request) {
+void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
   qmSafeBlt b = *request;
-  qmDisplay *D = CurrentDisplay;
+  qmDisplay *D = scene ? scene->current : nullptr;
   if (!D) {
     if (!b.dst || !(b.flags & SAFEBLT_PIXELSONLY)) {
       std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stderr);
@@ -99,7 +100,7 @@ void SafeBlt(VmState *L, const qmSafeBlt *request) {
           !ClipBlitRect(b.clip, &r, b.srcWidth, b.srcHeight, std::min(b.dstWidth, D->layerBuffer->width),
                         std::min(b.dstHeight, D->layerBuffer->height), !(b.flags & SAFEBLT_NOCLIP) && b.clip))
         return;
-      RedrawDisplayRect(L, D, r.dstX, r.dstY, r.width, r.height);
+      RedrawDisplayRect(scene, D, r.dstX, r.dstY, r.width, r.height);
       if (!(b.flags & SAFEBLT_NOPRESENT))
         BltToDisplay(D->layerBuffer, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
       return;
@@ -196,7 +197,7 @@ void SafeBlt(VmState *L, const qmSafeBlt *request) {
   }
 }
 
-void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t x, int32_t y,
+void RefreshDisplayRect(qmScene *scene, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t x, int32_t y,
                         int32_t width, int32_t height) {
   if (!display || !display->backgroundCopy) return;
   if (x < 0) {
@@ -210,13 +211,13 @@ void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *displ
     y = 0;
   }
   qmOutputPicture pic{};
-  const int32_t w = GetOutputPicture(L, &pic) ? pic.width : display->backgroundCopy->width;
-  const int32_t h = GetOutputPicture(L, &pic) ? pic.height : display->backgroundCopy->height;
+  const int32_t w = GetOutputPicture(scene, &pic) ? pic.width : display->backgroundCopy->width;
+  const int32_t h = GetOutputPicture(scene, &pic) ? pic.height : display->backgroundCopy->height;
   width = std::min<int64_t>(width, int64_t(w) - x);
   height = std::min<int64_t>(height, int64_t(h) - y);
   if (width < 1 || height < 1) return;
-  if (display->layerBuffer && DisplayRectCovered(ActiveScene, display, x, y, width, height)) {
-    RedrawDisplayRect(L, display, x, y, width, height);
+  if (display->layerBuffer && DisplayRectCovered(scene, display, x, y, width, height)) {
+    RedrawDisplayRect(scene, display, x, y, width, height);
     BltToDisplay(display->layerBuffer, srcX, srcY, display, x, y, width, height, 1);
     return;
   }

@@ -1,11 +1,12 @@
-#include "graphics/graphics/pacing.h"
+#include "graphics/pacing.h"
 
 #include "display/display.h"
 #include "display/displaywindow.h"
+#include "display/scene.h"
 #include "platform/desktop.h"
 
-void FlushDisplayFrame(VmState *) {
-  if (CurrentDisplay) FlushDisplayWindow(CurrentDisplay);
+void FlushDisplayFrame(const qmScene *scene) {
+  if (scene && scene->current) FlushDisplayWindow(scene->current);
 }
 
 void SetFrameRateLimit(int32_t n) { SetPlatformAttr(PLATATTR_FRAMERATE, n > 0 ? n : 0); }

@@ -1,4 +1,4 @@
-#include "graphics/graphics/saveoptions.h"
+#include "runtime/bindings/saveoptions_reader.h"
 
 #include "runtime/cmdargs.h"
 #include "runtime/vm/vm_api.h"

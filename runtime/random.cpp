@@ -1,4 +1,4 @@
-#include "player/math/math_random.h"
+#include "runtime/random.h"
 
 #include <cstdlib>
 

@@ -6,8 +6,8 @@
 
 #include "graphics/bitmap.h"
 
-struct VmState;
 struct qmDisplay;
+struct qmScene;
 struct qmClipRegion;
 
 // Flags of SafeBlt.
@@ -24,7 +24,7 @@ enum : uint32_t {
 struct qmSafeBlt {
   const qmBitmap *src;
   int32_t srcX, srcY;
-  qmBitmap *dst;  // null: the current display (or, for a Select* output, only its planes)
+  qmBitmap *dst;  // null: the scene's current display (or, for a Select* output, only its planes)
   int32_t dstX, dstY;
   int32_t width, height;
   int32_t srcWidth, srcHeight;  // never more than the source bitmap's own size
@@ -35,7 +35,8 @@ struct qmSafeBlt {
   const qmClipRegion *clip;      // or null
 };
 
-void SafeBlt(VmState *L, const qmSafeBlt *blt);
+// A null scene, or one without a current display, allows SAFEBLT_PIXELSONLY into a given bitmap only.
+void SafeBlt(qmScene *scene, const qmSafeBlt *blt);
 
 // Presents a rectangle of a bitmap in the display's window; with flag 1 a scaled display gets
 // the whole bitmap stretched to its scaled size.
@@ -44,5 +45,5 @@ void BltToDisplay(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay 
 
 // Brings a rectangle of the display's window up to date from the display's buffers: composed
 // anew in the layer buffer where something lies over the background, else from the background.
-void RefreshDisplayRect(VmState *L, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t x, int32_t y,
+void RefreshDisplayRect(qmScene *scene, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t x, int32_t y,
                         int32_t width, int32_t height);

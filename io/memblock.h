@@ -5,10 +5,9 @@
 #include <cstdint>
 #include <string>
 
-#include "runtime/cmdargs.h"
-#include "runtime/registry.h"
+#include "runtime/objectid.h"
 
-struct VmState;
+struct qmObjectRegistry;
 
 // The system library's type numbers that the commands take.
 enum : int32_t {
@@ -31,13 +30,8 @@ inline bool MemRangeFits(int64_t offset, int64_t count, int64_t size) {
   return offset >= 0 && count >= 0 && count <= size && offset <= size - count;
 }
 
-// A new block for the id (an explicit id in use loses its old block first), cleared to zero:
-// 0, ERR_MEM.
-uint32_t AllocMemBlock(VmState *L, const qmObjectId *id, int32_t size, qmMemBlock **out);
-void FreeMemBlock(VmState *L, qmMemBlock *block);
-void FreeAllMemBlocks(VmState *L);
-// 0 and *out, or ERR_FINDARRAY / ERR_FINDMEMBLK (the number as error argument).
-uint32_t FindMemBlock(VmState *L, const qmObjectId *id, qmMemBlock **out);
+// The run's block of that id, or null.
+qmMemBlock *FindMemBlock(const qmObjectRegistry *objects, const qmObjectId *id);
 
 // Big-endian values of 1, 2 or 4 bytes.
 void PutBigEndian(uint8_t *p, uint32_t value, int bytes);

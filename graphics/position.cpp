@@ -1,10 +1,10 @@
-#include "graphics/graphics/position.h"
+#include "graphics/position.h"
 
 #include <algorithm>
 #include <climits>
 
 #include "graphics/clipregion.h"
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 
 namespace {
 
@@ -16,7 +16,7 @@ struct Special {
 const Special kXSpecials[] = {{POS_CENTER, 0}, {POS_LEFT, 1}, {POS_RIGHT, 2}, {POS_LEFTOUT, 3}, {POS_RIGHTOUT, 4}};
 const Special kYSpecials[] = {{POS_CENTER, 0}, {POS_TOP, 1}, {POS_BOTTOM, 2}, {POS_TOPOUT, 3}, {POS_BOTTOMOUT, 4}};
 
-int32_t Resolve(VmState *L, int32_t v, int32_t size, int32_t reference, double anchor, const Special *specials,
+int32_t Resolve(const qmScene *scene, int32_t v, int32_t size, int32_t reference, double anchor, const Special *specials,
                 bool vertical) {
   const Special *hit = nullptr;
   for (int i = 0; i < 5; i++)
@@ -24,7 +24,7 @@ int32_t Resolve(VmState *L, int32_t v, int32_t size, int32_t reference, double a
   if (!hit) return v;
   int64_t origin = 0, ref = reference;
   qmOutputPicture pic;
-  if (reference == 0 && GetOutputPicture(L, &pic)) {
+  if (reference == 0 && GetOutputPicture(scene, &pic)) {
     const qmClipRegion *clip = *pic.activeClip;
     if (clip) {
       ref = vertical ? clip->height : clip->width;
@@ -47,10 +47,10 @@ int32_t Resolve(VmState *L, int32_t v, int32_t size, int32_t reference, double a
 
 } // namespace
 
-int32_t ResolvePositionX(VmState *L, int32_t x, int32_t width, int32_t reference, double anchor) {
-  return Resolve(L, x, width, reference, anchor, kXSpecials, false);
+int32_t ResolvePositionX(const qmScene *scene, int32_t x, int32_t width, int32_t reference, double anchor) {
+  return Resolve(scene, x, width, reference, anchor, kXSpecials, false);
 }
 
-int32_t ResolvePositionY(VmState *L, int32_t y, int32_t height, int32_t reference, double anchor) {
-  return Resolve(L, y, height, reference, anchor, kYSpecials, true);
+int32_t ResolvePositionY(const qmScene *scene, int32_t y, int32_t height, int32_t reference, double anchor) {
+  return Resolve(scene, y, height, reference, anchor, kYSpecials, true);
 }

@@ -3,7 +3,7 @@
 #pragma once
 #include <cstdint>
 
-struct VmState;
+struct qmScene;
 
 enum : int32_t {
   POS_CENTER = -100000,
@@ -17,8 +17,8 @@ enum : int32_t {
   POS_BOTTOMOUT = -20000,
 };
 
-// A reference size of 0 means the current picture (its active clip region when it has one,
+// A reference size of 0 means the scene's current picture (its active clip region when it has one,
 // whose left or top edge is then the origin). The anchor fraction of the object's size is
 // added to special positions only; any other value comes back unchanged.
-int32_t ResolvePositionX(VmState *L, int32_t x, int32_t width, int32_t reference, double anchor);
-int32_t ResolvePositionY(VmState *L, int32_t y, int32_t height, int32_t reference, double anchor);
+int32_t ResolvePositionX(const qmScene *scene, int32_t x, int32_t width, int32_t reference, double anchor);
+int32_t ResolvePositionY(const qmScene *scene, int32_t y, int32_t height, int32_t reference, double anchor);

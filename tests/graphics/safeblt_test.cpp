@@ -6,13 +6,15 @@
 #include <random>
 #include <vector>
 
+#include "display/bgpic.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/clipregion.h"
-#include "graphics/graphics/output.h"
-#include "graphics/graphics/position.h"
-#include "graphics/graphics/safeblt.h"
+#include "graphics/output.h"
+#include "graphics/position.h"
+#include "graphics/safeblt.h"
 #include "graphics/pixelformat.h"
 #include "runtime/context.h"
 #include "tests/player/player_vm.h"
@@ -21,16 +23,17 @@ namespace {
 
 // A VM whose current picture is a plain record the test controls.
 struct PictureVm : PlayerVm {
-  static inline qmOutputPicture picture{};
-  static inline qmClipRegion *active = nullptr;
+  static inline qmBGPic picture{};
+  static inline qmClipRegion *&active = picture.activeClip;
+  qmScene *scene;
   PictureVm(int32_t w, int32_t h) {
-    active = nullptr;
-    picture = qmOutputPicture{w, h, &active, nullptr};
-    GetPlayerContext(L)->currentPicture = [](VmState *, qmOutputPicture *out) -> int32_t {
-      *out = picture;
-      return 1;
-    };
+    picture = qmBGPic{};
+    picture.unscaledWidth = w;
+    picture.unscaledHeight = h;
+    scene = GetPlayerContext(L)->scene;
+    scene->picture = &picture;
   }
+  ~PictureVm() { scene->picture = nullptr; }
 };
 
 TEST(ResolvePosition, TableOfSpecialValues) {
@@ -68,8 +71,8 @@ TEST(ResolvePosition, TableOfSpecialValues) {
       {"anchor moves special values", true, POS_CENTER, 30, 0, 1.0, 225 + 30},
   };
   for (const Case &c : cases) {
-    int32_t got = c.vertical ? ResolvePositionY(vm.L, c.v, c.size, c.ref, c.anchor)
-                             : ResolvePositionX(vm.L, c.v, c.size, c.ref, c.anchor);
+    int32_t got = c.vertical ? ResolvePositionY(vm.scene, c.v, c.size, c.ref, c.anchor)
+                             : ResolvePositionX(vm.scene, c.v, c.size, c.ref, c.anchor);
     EXPECT_EQ(got, c.want) << c.name;
   }
 }
@@ -79,13 +82,13 @@ TEST(ResolvePosition, ActiveClipRegionIsTheReference) {
   qmClipRegion region{};
   region.x = 100, region.y = 40, region.width = 200, region.height = 100;
   PictureVm::active = &region;
-  EXPECT_EQ(ResolvePositionX(vm.L, POS_CENTER, 50, 0, 0), 100 + 75);
-  EXPECT_EQ(ResolvePositionY(vm.L, POS_TOP, 50, 0, 0), 40);
-  EXPECT_EQ(ResolvePositionY(vm.L, POS_BOTTOMOUT, 50, 0, 0), 140);
+  EXPECT_EQ(ResolvePositionX(vm.scene, POS_CENTER, 50, 0, 0), 100 + 75);
+  EXPECT_EQ(ResolvePositionY(vm.scene, POS_TOP, 50, 0, 0), 40);
+  EXPECT_EQ(ResolvePositionY(vm.scene, POS_BOTTOMOUT, 50, 0, 0), 140);
   // A plain position is not moved by the region's origin.
-  EXPECT_EQ(ResolvePositionX(vm.L, 12, 50, 0, 0), 12);
+  EXPECT_EQ(ResolvePositionX(vm.scene, 12, 50, 0, 0), 12);
   // A reference given by the caller ignores the region.
-  EXPECT_EQ(ResolvePositionX(vm.L, POS_CENTER, 50, 150, 0), 50);
+  EXPECT_EQ(ResolvePositionX(vm.scene, POS_CENTER, 50, 150, 0), 50);
   PictureVm::active = nullptr;
 }
 
@@ -103,11 +106,13 @@ qmSafeBlt Blt(const qmBitmap *src, int sx, int sy, qmBitmap *dst, int dx, int dy
                    dst ? dst->height : 10000, flags, nullptr, nullptr, nullptr};
 }
 
-// Runs with no current display, or with the one given, and puts the old one back.
+// Runs with no current display, or with the one given, in the scene the blits are handed, and
+// puts the old one back.
 struct WithDisplay {
-  qmDisplay *saved = CurrentDisplay;
-  explicit WithDisplay(qmDisplay *d) { CurrentDisplay = d; }
-  ~WithDisplay() { CurrentDisplay = saved; }
+  static inline qmScene scene{};
+  qmDisplay *saved = scene.current;
+  explicit WithDisplay(qmDisplay *d) { scene.current = d; }
+  ~WithDisplay() { scene.current = saved; }
 };
 
 TEST(SafeBlt, WithoutDisplayOnlyPixelsIntoAGivenBitmap) {
@@ -115,17 +120,17 @@ TEST(SafeBlt, WithoutDisplayOnlyPixelsIntoAGivenBitmap) {
   qmBitmap *src = Numbered(20, 10), *dst = AllocBitmap(30, 10);
   FillBitmapRect(dst, 0, 0, 30, 10, 0);
   qmSafeBlt b = Blt(src, 0, 0, dst, -5, 0, 20, 10, 0);
-  SafeBlt(nullptr, &b);  // refused: no display and not pixels only
+  SafeBlt(&WithDisplay::scene, &b);  // refused: no display and not pixels only
   EXPECT_EQ(Get(dst, 0, 0), 0u);
   b.flags = SAFEBLT_PIXELSONLY;
-  SafeBlt(nullptr, &b);
+  SafeBlt(&WithDisplay::scene, &b);
   // 15 columns from source x 5 to destination x 0.
   for (int y = 0; y < 10; y++)
     for (int x = 0; x < 30; x++) EXPECT_EQ(Get(dst, x, y), x < 15 ? Get(src, x + 5, y) : 0u) << x << "," << y;
   // Negative source positions draw nothing.
   FillBitmapRect(dst, 0, 0, 30, 10, 0);
   b = Blt(src, -1, 0, dst, 0, 0, 5, 5, SAFEBLT_PIXELSONLY);
-  SafeBlt(nullptr, &b);
+  SafeBlt(&WithDisplay::scene, &b);
   EXPECT_EQ(Get(dst, 0, 0), 0u);
   FreeBitmap(src), FreeBitmap(dst);
 }
@@ -136,7 +141,7 @@ TEST(SafeBlt, SizesClaimedLargerThanTheBitmapsAreCut) {
   FillBitmapRect(dst, 0, 0, 8, 8, 0);
   qmSafeBlt b{src, 4, 4, dst, 4, 4, 1000, 1000, 5000, 5000, 5000, 5000, SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP,
               nullptr, nullptr, nullptr};
-  SafeBlt(nullptr, &b);  // under AddressSanitizer: no access outside either bitmap
+  SafeBlt(&WithDisplay::scene, &b);  // under AddressSanitizer: no access outside either bitmap
   EXPECT_EQ(Get(dst, 7, 7), Get(src, 7, 7));
   EXPECT_EQ(Get(dst, 3, 3), 0u);
   FreeBitmap(src), FreeBitmap(dst);
@@ -162,7 +167,7 @@ TEST(SafeBlt, ClipRegionMaskAgainstPixelModel) {
     b.clip = region;
     b.mask = withMask ? srcMask : nullptr;
     FillBitmapRect(dst, 0, 0, 50, 40, 0);
-    SafeBlt(nullptr, &b);
+    SafeBlt(&WithDisplay::scene, &b);
     for (int y = 0; y < 40; y++)
       for (int x = 0; x < 50; x++) {
         const int sx = b.srcX + x - b.dstX, sy = b.srcY + y - b.dstY;
@@ -190,7 +195,7 @@ TEST(SafeBlt, SelectedMaskChangesOnlyTheMask) {
     FillMaskRect(d->outputMask, 0, 0, 4, 16, MASKVISIBLE);
     SetOutputMaskMode(mode);
     qmSafeBlt b = Blt(src, 0, 0, nullptr, 2, 2, 8, 8, SAFEBLT_NOSPRITES);
-    SafeBlt(nullptr, &b);
+    SafeBlt(&WithDisplay::scene, &b);
     for (int y = 0; y < 16; y++)
       for (int x = 0; x < 16; x++) {
         bool before = x < 4, inside = x >= 2 && x < 10 && y >= 2 && y < 10;
@@ -211,17 +216,17 @@ TEST(SafeBlt, SelectedAlphaTakesTheAlphaValue) {
   WithDisplay with(d);
   qmBitmap *src = Numbered(6, 6);
   qmSafeBlt b = Blt(src, 0, 0, nullptr, 3, 3, 6, 6, SAFEBLT_NOSPRITES);
-  SafeBlt(nullptr, &b);
+  SafeBlt(&WithDisplay::scene, &b);
   EXPECT_EQ(d->outputAlpha->memory[4 * d->outputAlpha->bytesPerRow + 4], 255);
   SetOutputAlphaValue(90);
-  SafeBlt(nullptr, &b);
+  SafeBlt(&WithDisplay::scene, &b);
   EXPECT_EQ(d->outputAlpha->memory[4 * d->outputAlpha->bytesPerRow + 4], 90);
   EXPECT_EQ(d->outputAlpha->memory[2 * d->outputAlpha->bytesPerRow + 2], 0);
   // A source alpha channel is taken into the selected one with the value as its ceiling.
   qmAlphaChannel *a = AllocAlphaChannel(6, 6, 1);
   for (int i = 0; i < 6 * a->bytesPerRow; i++) a->memory[i] = 200;
   b.alpha = a;
-  SafeBlt(nullptr, &b);
+  SafeBlt(&WithDisplay::scene, &b);
   EXPECT_LE(d->outputAlpha->memory[4 * d->outputAlpha->bytesPerRow + 4], 200);
   ResetOutputSettings();
   FreeAlphaChannel(a);
@@ -240,7 +245,7 @@ TEST(SafeBlt, SourceAlphaBlendsIntoAGivenBitmap) {
   for (int i = 0; i < 4; i++) a->memory[i] = levels[i];
   qmSafeBlt b = Blt(src, 0, 0, dst, 0, 0, 4, 1, SAFEBLT_PIXELSONLY);
   b.alpha = a;
-  SafeBlt(nullptr, &b);
+  SafeBlt(&WithDisplay::scene, &b);
   for (int i = 0; i < 4; i++) {
     const uint32_t c = levels[i] == 255 ? 255 : uint32_t((255 * levels[i]) >> 8);
     EXPECT_EQ(Get(dst, i, 0), c << 16 | c << 8 | c) << i;

@@ -1,4 +1,4 @@
-// Random numbers of the math library, drawn from the C library's drand48 generator.
+// The script's random numbers, the math library's and GetRandomColor's, from drand48.
 #pragma once
 #include <cstdint>
 

@@ -1,8 +1,9 @@
-#include "graphics/graphics/output.h"
+#include "graphics/output.h"
 
 #include "graphics/alpha_kernels.h"
+#include "display/bgpic.h"
+#include "display/scene.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 
 namespace {
 
@@ -14,10 +15,11 @@ uint32_t scratchBytes = 0;
 
 } // namespace
 
-int32_t GetOutputPicture(VmState *L, qmOutputPicture *out) {
-  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
-  if (!ctx || !ctx->currentPicture) return 0;
-  return ctx->currentPicture(L, out);
+int32_t GetOutputPicture(const qmScene *scene, qmOutputPicture *out) {
+  qmBGPic *pic = scene ? scene->picture : nullptr;
+  if (!pic) return 0;
+  *out = qmOutputPicture{pic->unscaledWidth, pic->unscaledHeight, &pic->activeClip, pic->palette};
+  return 1;
 }
 
 uint32_t GetOutputMaskMode() { return maskMode; }

@@ -1,4 +1,4 @@
-#include "player/parsenumber.h"
+#include "runtime/parsenumber.h"
 
 #include <cstdlib>
 

@@ -1,5 +1,5 @@
 // The save options argument: absent, a number, a table with some of its fields.
-#include "graphics/graphics/saveoptions.h"
+#include "runtime/bindings/saveoptions_reader.h"
 
 #include <gtest/gtest.h>
 
