@@ -15,6 +15,7 @@
 #include "graphics/bitmap.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/movelist.h"
@@ -157,7 +158,7 @@ void LayersMove(benchmark::State &state) {
   for (auto _ : state) {
     const std::vector<qmDirtyRect> rects = MoveAll(s, step++);
     qmLayerGrid grid;
-    BuildLayerGrid(&s.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
+    BuildLayerGrid(nullptr, &s.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
     for (const qmDirtyRect &r : rects) {
       int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
       if (ClipRectToPicture(kW, kH, &x, &y, &w, &h)) RedrawFromGrid(nullptr, nullptr, &grid, s.dst, x, y, w, h);
@@ -266,7 +267,7 @@ struct Decorated {
     layer->border = {1, 0xFF0000, 3};
     layer->base = layer->unscaled = layer->current = state;
     LinkLayerAtTail(&pic, layer);
-    GetLayerBounds(layer, state, &x, &y, &w, &h);
+    GetLayerBounds(nullptr, layer, state, &x, &y, &w, &h);
   }
   void DropCaches() { DropDerivedImages(layer->current); }
   ~Decorated() {
@@ -337,6 +338,8 @@ void PixmanUnion(benchmark::State &state) {
 // gets {x = x +- 2}, and the rectangles the engine collects are merged and composed again.
 void StyleMove(benchmark::State &state) {
   Scene s(1000);
+  qmScene outside{};  // no display: nothing is refreshed while the change is applied
+  outside.picture = &s.pic;
   qmDirtyRectList batch{};
   auto *change = static_cast<qmStyleChange *>(MemAlloc(sizeof(qmStyleChange), 1));
   int step = 0;
@@ -347,11 +350,11 @@ void StyleMove(benchmark::State &state) {
       InitStyleChange(e.layer, change);
       change->x = e.layer->base->requestedX + dx;
       change->positionGiven = 1;
-      ApplyStyleChange(nullptr, e.layer, *change, &batch);
+      ApplyStyleChange(nullptr, &outside, e.layer, *change, &batch);
     }
     MergeRectArray(batch.entries, batch.count);
     qmLayerGrid grid;
-    BuildLayerGrid(&s.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
+    BuildLayerGrid(nullptr, &s.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
     for (int32_t i = 0; i < batch.count; i++) {
       const qmDirtyRect &r = batch.entries[i];
       if (r.x1 == kMergedRect) continue;
@@ -374,9 +377,9 @@ constexpr int kMoveSide = 32;
 struct MoveFrame {
   Scene scene{1000, kMoveSide};
   qmMoveList *lists[2];
-  qmBGPic *savedPic = CurrentBGPic;
+  qmScene stage{};  // no display: nothing is refreshed while the lists are carried out
   MoveFrame() {
-    CurrentBGPic = &scene.pic;
+    stage.picture = &scene.pic;
     for (int l = 0; l < 2; l++) {
       lists[l] = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));
       for (int i = 0; i < 500; i++) {
@@ -389,7 +392,6 @@ struct MoveFrame {
   }
   ~MoveFrame() {
     MemFree(lists[0]), MemFree(lists[1]);
-    CurrentBGPic = savedPic;
   }
   // The entries' targets for the step: every layer 2 pixels right or back left.
   void Aim(int step) {
@@ -410,9 +412,9 @@ void DoMoveFrame(benchmark::State &state) {
   for (auto _ : state) {
     f.Aim(step++);
     for (qmMoveList *list : f.lists) {
-      ExecuteMoveList(nullptr, list);  // no display: the refresh itself is composed below, as a batch
+      ExecuteMoveList(nullptr, &f.stage, list);  // the refresh itself is composed below, as a batch
       qmLayerGrid grid;
-      BuildLayerGrid(&f.scene.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
+      BuildLayerGrid(nullptr, &f.scene.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
       for (int32_t i = 0; i < list->count; i++) {
         const qmMoveEntry &e = list->entries[i];
         if (!e.hasRect) continue;

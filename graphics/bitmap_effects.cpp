@@ -78,8 +78,9 @@ uint32_t ContrastBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t
   Locked l(bitmap, view);
   if (!l.ok()) return ERR_LOCKBMAP;
   if (!l.wide()) return 0;
-  for (int32_t i = 0; i < repeat; i++)
-    ContrastPixels(l.view().base, l.Width(width), l.Height(height), l.view().pitch, l.view().pixelFormat, sharpen ? 1 : -1);
+  if (repeat > 0)
+    ContrastPixelsRepeated(l.view().base, l.Width(width), l.Height(height), l.view().pitch, l.view().pixelFormat,
+                           sharpen ? 1 : -1, repeat);
   return 0;
 }
 

@@ -5,6 +5,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <unordered_map>
 #include <vector>
 
 #include "graphics/color_kernels.h"
@@ -395,8 +396,8 @@ void GammaPixels(const qmGammaRequest *req) {
   });
 }
 
-void ContrastPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t sign) {
-  MapPixels(pixels, width, height, pitch, format, [sign](uint32_t c) {
+namespace {
+uint32_t ContrastColour(uint32_t c, int32_t sign) {
     const double r = (c >> 16) & 0xFF, g = (c >> 8) & 0xFF, b = c & 0xFF;
     const double mx = std::max({r, g, b}), mn = std::min({r, g, b});
     double hue = 0, sat = 0, br = 0;
@@ -430,7 +431,50 @@ void ContrastPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pit
     default: rr = br, gg = p, bb = q; break;
     }
     return Rgb(ClampChannel(rr * 255.0), ClampChannel(gg * 255.0), ClampChannel(bb * 255.0));
-  });
+}
+
+// n passes of step from p, in steps bounded by the path's length before it repeats: once a
+// value comes back (Brent's cycle search), the passes left are taken modulo the cycle.
+template <typename F> uint32_t Iterate(uint32_t p, int64_t n, F step) {
+  uint32_t mark = p;
+  int64_t done = 0, power = 1, since = 0;
+  while (done < n) {
+    p = step(p);
+    done++;
+    since++;
+    if (p == mark) {
+      for (int64_t left = (n - done) % since; left > 0; left--) p = step(p);
+      return p;
+    }
+    if (since == power) {
+      mark = p;
+      power *= 2;
+      since = 0;
+    }
+  }
+  return p;
+}
+}  // namespace
+
+void ContrastPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t sign) {
+  MapPixels(pixels, width, height, pitch, format, [sign](uint32_t c) { return ContrastColour(c, sign); });
+}
+
+void ContrastPixelsRepeated(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format,
+                            int32_t sign, int32_t repeat) {
+  auto pass = [format, sign](uint32_t p) {
+    return CanonicalToPixel(format, ContrastColour(PixelToCanonical(format, p), sign) & 0xFFFFFF);
+  };
+  // Pictures hold few colours compared with their pixels: each is followed once.
+  std::unordered_map<uint32_t, uint32_t> done;
+  for (int32_t y = 0; y < height; y++) {
+    uint32_t *row = pixels + int64_t(y) * pitch;
+    for (int32_t x = 0; x < width; x++) {
+      auto [it, fresh] = done.try_emplace(row[x], 0);
+      if (fresh) it->second = Iterate(row[x], repeat, pass);
+      row[x] = it->second;
+    }
+  }
 }
 
 namespace {

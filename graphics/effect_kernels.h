@@ -72,6 +72,9 @@ void GammaPixels(const qmGammaRequest *req);
 
 // sign +1 raises the contrast, -1 lowers it.
 void ContrastPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t sign);
+// repeat passes of ContrastPixels at the cost of the passes before each colour's values repeat.
+void ContrastPixelsRepeated(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format,
+                            int32_t sign, int32_t repeat);
 
 struct qmModulateRequest {
   uint32_t *pixels;

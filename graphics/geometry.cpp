@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/polygon_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <climits>
 
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/output.h"
 
 namespace {

@@ -74,8 +74,9 @@ int32_t GetTransformedEdgeOffset(const double m[4], int32_t width, int32_t heigh
   return inner - outer;
 }
 
-uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t color, int32_t size,
-                          int32_t *offsetX, int32_t *offsetY, int32_t *width, int32_t *height, qmPlaneSet *out) {
+uint32_t BuildBorderImage(const qmDisplay *display, const qmLayer *layer, const qmLayerState *s, uint32_t color,
+                          int32_t size, int32_t *offsetX, int32_t *offsetY, int32_t *width, int32_t *height,
+                          qmPlaneSet *out) {
   *out = {};
   const int32_t opacity = 255 - int32_t(color >> 24);
   const uint32_t rgb = color & 0xFFFFFF;
@@ -103,7 +104,7 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   } else {
     if (!img.bitmap) return ERR_MEM;
     double sm[4] = {m[0], m[1], m[2], m[3]};
-    if (const qmDisplay *d = CurrentDisplay) {
+    if (const qmDisplay *d = display) {
       sm[0] *= d->scaleX, sm[1] *= d->scaleX;
       sm[2] *= d->scaleY, sm[3] *= d->scaleY;
     }
@@ -148,11 +149,12 @@ uint32_t BuildBorderImage(const qmLayer *layer, const qmLayerState *s, uint32_t 
   return 0;
 }
 
-bool EnsureBorderImage(const qmLayer *layer, qmLayerState *s) {
+bool EnsureBorderImage(const qmDisplay *display, const qmLayer *layer, qmLayerState *s) {
   if (s->border.bitmap) return true;
   qmPlaneSet img;
   int32_t ox, oy, w, h;
-  if (BuildBorderImage(layer, s, layer->border.color, layer->border.size, &ox, &oy, &w, &h, &img)) return false;
+  if (BuildBorderImage(display, layer, s, layer->border.color, layer->border.size, &ox, &oy, &w, &h, &img))
+    return false;
   s->border = img;
   s->borderOffsetX = ox, s->borderOffsetY = oy;
   s->borderWidth = w, s->borderHeight = h;

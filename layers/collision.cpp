@@ -3,7 +3,7 @@
 #include <algorithm>
 
 #include "graphics/alpha_kernels.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 

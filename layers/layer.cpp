@@ -4,11 +4,12 @@
 
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "runtime/strutil.h"
 
@@ -200,34 +201,34 @@ uint32_t CopyShapeData(const qmShapeLayerData *from, qmShapeLayerData *to) {
   return 0;
 }
 
-void ReleaseLayerClip(VmState *L, qmLayerState *s) {
+void ReleaseLayerClip(qmObjectRegistry *objects, qmLayerState *s) {
   qmClipRegion *c = s->clip;
   if (!c || c->transformedCopy) return;  // a private copy goes with the state's images
   if (c->layerUses > 0) c->layerUses--;
   // Freed by the script (or at the end) while layers still used it: the last one frees it.
-  if (c->deleted && c->layerUses == 0) DestroyClipRegion(L, c);
+  if (c->deleted && c->layerUses == 0) DestroyClipRegion(objects, c);
   s->clip = nullptr;
 }
 
-void FreeLayerState(VmState *L, qmLayerState *s) {
-  ReleaseLayerClip(L, s);
+void FreeLayerState(qmObjectRegistry *objects, qmLayerState *s) {
+  ReleaseLayerClip(objects, s);
   FreeLayerStateImages(s);
   FreeLayerTextRequest(s);
   MemFree(s);
 }
 
-void FreeLayerContents(VmState *L, qmLayer *layer) {
-  ForEachLayerState(layer, [L](qmLayerState *s) { FreeLayerState(L, s); });
+void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer) {
+  ForEachLayerState(layer, [objects](qmLayerState *s) { FreeLayerState(objects, s); });
   layer->base = layer->unscaled = layer->current = nullptr;
   MemFree(layer->name);
   layer->name = nullptr;
-  FreeObjectDataList(L, static_cast<qmObjectData *>(layer->userData));
+  FreeObjectDataList(objects, static_cast<qmObjectData *>(layer->userData));
   layer->userData = nullptr;
 }
 
 void FreeBGPicLayers(VmState *L, qmBGPic *pic) {
   while (qmLayer *l = FirstLayer(pic)) {
-    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(L, l);
+    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(ObjectRegistryOf(L), l);
     RemovePictureLayerButton(L, pic, l);  // a layer button must not outlive its layer
     UnlinkLayer(l);
     MemFree(l);

@@ -7,9 +7,9 @@
 #include "display/bgpic.h"
 #include "display/displaytags.h"
 #include "graphics/shape_draw.h"
-#include "runtime/cmdargs.h"
 
 struct VmState;
+struct qmObjectRegistry;
 struct qmClipRegion;
 struct qmTextRequest;
 
@@ -118,11 +118,12 @@ void DropDerivedImages(qmLayerState *state);
 // to := from with a vertex array of its own (to's old one is not freed). 0 or ERR_MEM (to then
 // has no vertices).
 uint32_t CopyShapeData(const qmShapeLayerData *from, qmShapeLayerData *to);
-// The state stops using a region of the picture (the region's layer count goes down).
-void ReleaseLayerClip(VmState *L, qmLayerState *state);
+// The state stops using a region of the picture (the region's layer count goes down); a region
+// the script freed goes from the object lists with its last user.
+void ReleaseLayerClip(qmObjectRegistry *objects, qmLayerState *state);
 // Frees one state record: its clip region reference, images and text request.
-void FreeLayerState(VmState *L, qmLayerState *state);
+void FreeLayerState(qmObjectRegistry *objects, qmLayerState *state);
 // Frees each distinct state record with its images, the name and the user data.
-void FreeLayerContents(VmState *L, qmLayer *layer);
+void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer);
 // Takes every layer of the picture out and frees it (NOOBJECT layers without their states).
 void FreeBGPicLayers(VmState *L, qmBGPic *pic);

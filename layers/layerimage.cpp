@@ -6,17 +6,18 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/filters.h"
 #include "graphics/draw_style.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/transform.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
 #include "platform/memory.h"
-#include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 namespace {
@@ -193,6 +194,7 @@ bool IsShapeLayer(const qmLayer *layer) {
 
 uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   switch (layer->type) {
   case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
   case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
@@ -206,7 +208,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
     if (flags & LRENDER_SCALED) {
       // For the display scale the shape turns about its anchor point taken to that scale: the
       // corner handed on is that point less the anchor's share of the unscaled size.
-      const qmDisplay *d = CurrentDisplay;
+      const qmDisplay *d = scene->current;
       at.x = ScaledCorner(base->anchoredX, base->objectWidth * layer->anchorX, d ? d->scaleX : 1.0);
       at.y = ScaledCorner(base->anchoredY, base->objectHeight * layer->anchorY, d ? d->scaleY : 1.0);
     }
@@ -238,8 +240,8 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   // Rendered for the display scale, the picture lies where the caller put N's corner.
   const bool scaled = flags & LRENDER_SCALED;
   qmTransformedImage t{};
-  if (uint32_t code = TransformImageBitmaps(CurrentDisplay, TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX, img.originY,
-                                            scaled ? N->x : base->x, scaled ? N->y : base->y, base->width,
+  if (uint32_t code = TransformImageBitmaps(scene->current, TFKIND_PIXEL, img.bitmap, img.mask, img.alpha, img.originX,
+                                            img.originY, scaled ? N->x : base->x, scaled ? N->y : base->y, base->width,
                                             base->height, layer->anchorX, layer->anchorY, m, transform->smooth, &t))
     return code;
   N->transformed = {t.bitmap, t.mask, t.alpha};
@@ -249,15 +251,17 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
 }
 
 uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   const bool scaled = mode & LRENDERMODE_SCALED;
-  const qmDisplay *d = CurrentDisplay;
+  const qmDisplay *d = scene->current;
   const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
   qmTransform T = layer->transform;
   if (IsTextType(layer->type)) DetectPureRotation(&T);
   // The old current state goes unless it is one of the others or the caller keeps it.
   auto dropCurrent = [&] {
-    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT)) FreeLayerState(L, current);
+    if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT))
+      FreeLayerState(ObjectRegistryOf(L), current);
   };
   if (scaled) {
     // At a factor of 1.0 the display shows the unscaled state itself.
@@ -274,13 +278,13 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   }
   // The unscaled rendering is followed by one for the display when it scales this picture's
   // layers.
-  const bool follow = !scaled && DisplayScalesPictureLayers(d, CurrentBGPic);
+  const bool follow = !scaled && DisplayScalesPictureLayers(d, scene->picture);
   const uint32_t followMode = (mode & LRENDERMODE_FOLLOW) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW
                                                           : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.
   if (!scaled && IsIdentityMatrix(T.matrix)) {
-    if (current != base && current != unscaled) FreeLayerState(L, current);
-    if (unscaled != base) FreeLayerState(L, unscaled);
+    if (current != base && current != unscaled) FreeLayerState(ObjectRegistryOf(L), current);
+    if (unscaled != base) FreeLayerState(ObjectRegistryOf(L), unscaled);
     layer->unscaled = layer->current = base;
     return follow ? RenderLayerImage(L, layer, followMode) : 0;
   }
@@ -318,7 +322,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
                          : layer->nocliptransform ? TransformClipRegion(c, 0, 0, kIdentity)
                                                   : TransformClipRegion(c, layer->anchorX, layer->anchorY, T.matrix);
     if (!copy) {
-      FreeLayerState(L, N);
+      FreeLayerState(ObjectRegistryOf(L), N);
       return ERR_MEM;
     }
     if (scaled) copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
@@ -326,7 +330,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   }
   const uint32_t renderFlags = scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE;
   if (uint32_t code = DrawLayerObject(L, layer, N, &T, renderFlags)) {
-    FreeLayerState(L, N);
+    FreeLayerState(ObjectRegistryOf(L), N);
     return code;
   }
   if (scaled) {
@@ -334,8 +338,8 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     layer->current = N;
     return 0;
   }
-  if (current != base && current != unscaled) FreeLayerState(L, current);
-  if (unscaled != base) FreeLayerState(L, unscaled);
+  if (current != base && current != unscaled) FreeLayerState(ObjectRegistryOf(L), current);
+  if (unscaled != base) FreeLayerState(ObjectRegistryOf(L), unscaled);
   layer->unscaled = layer->current = N;
   return follow ? RenderLayerImage(L, layer, followMode) : 0;
 }

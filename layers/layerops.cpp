@@ -4,14 +4,16 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/bitmap.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/sweep.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 
@@ -33,14 +35,15 @@ bool OnPicture(int32_t x, int32_t y, int32_t w, int32_t h, int32_t W, int32_t H)
 uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
                   int32_t height, const qmTransform *transform, qmDisplayTags *tags, const qmPlaneSet &planes,
                   qmLayerState *state, int32_t position, uint32_t flags) {
-  qmBGPic *pic = CurrentBGPic;
-  qmDisplay *d = CurrentDisplay;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmBGPic *pic = scene->picture;
+  qmDisplay *d = scene->current;
   auto *layer = pic ? static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1)) : nullptr;
   if (!layer) {
     // Planes and state were handed over: nothing of them may stay behind.
     qmPlaneSet handed = planes;
     FreePlaneSet(&handed);
-    if (state) FreeLayerState(L, state);
+    if (state) FreeLayerState(ObjectRegistryOf(L), state);
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
   state->own = planes;
@@ -54,7 +57,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
-    FreeLayerState(L, state);
+    FreeLayerState(ObjectRegistryOf(L), state);
     MemFree(layer->name);
     MemFree(layer);
     return code;
@@ -76,8 +79,8 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
       if (n >= 1 && position > n + 1) position = tags->insertPosition = n + 1;
     }
   } else {
-    layer->shadow = DefaultDisplayTags.shadow;
-    layer->border = DefaultDisplayTags.border;
+    layer->shadow = scene->defaultTags.shadow;
+    layer->border = scene->defaultTags.border;
   }
   layer->type = type;
   layer->hidden = (flags & ADDLAYER_HIDDEN) ? 1 : 0;
@@ -96,7 +99,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
       state->y = state->anchoredY - dy;
     }
   } else {
-    CopyDefaultTransform(ActiveScene, &layer->transform);
+    layer->transform = scene->defaultTransform;
   }
   if (id) layer->object = layer->origin = *id;
 
@@ -116,25 +119,26 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   // EndSelect shows it: nothing else puts it on the display.
   if (layer->deferred) refresh = true;
   if (!refresh && !AnyFilter(layer) && !layer->transparency && !layer->shadow.on && !layer->border.on) return 0;
-  if (!layer->hidden) RefreshLayer(L, layer);
+  if (!layer->hidden) RefreshLayer(L, scene, layer);
   return 0;
 }
 
 void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   int32_t x, y, w, h;
-  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+  GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
   if (bounds) bounds[0] = x, bounds[1] = y, bounds[2] = w, bounds[3] = h;
   if (!noRefresh) {
     // Left out of the redraw while its area is composed without it.
     const int32_t type = layer->type;
     layer->type = QMTYPE_NOOBJECT;
     if (batch) AppendRect(batch, x, y, w, h);
-    else RefreshRect(L, x, y, w, h);
+    else RefreshRect(L, scene, x, y, w, h);
     layer->type = type;
   }
-  RemovePictureLayerButton(L, CurrentBGPic, layer);
+  RemovePictureLayerButton(L, scene->picture, layer);
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
-  FreeLayerContents(L, layer);
+  FreeLayerContents(ObjectRegistryOf(L), layer);
   UnlinkLayer(layer);
   MemFree(layer);
   if (sweep) SweepUnusedObjects(L, sweep);
@@ -163,13 +167,13 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
 
 }  // namespace
 
-void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
-                uint32_t flags, qmDirtyRectList *batch) {
+void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
+                int32_t returnOnly, uint32_t flags, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   // Placed only, the layer needs none of the rectangles below.
   const bool decorated = !returnOnly && (layer->shadow.on || layer->border.on);
   int32_t before[4] = {};
-  if (decorated) GetLayerBounds(layer, current, &before[0], &before[1], &before[2], &before[3]);
+  if (decorated) GetLayerBounds(scene->current, layer, current, &before[0], &before[1], &before[2], &before[3]);
   const int32_t oldX = current->x, oldY = current->y;
   if (x != kKeepPosition || y != kKeepPosition) {
     const int64_t nx = (flags & PLACE_RELATIVEX) ? int64_t(base->requestedX) + x
@@ -181,14 +185,14 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
     MoveState(layer, base, base->objectWidth, base->objectHeight, nx, ny);
     if (current != unscaled) {
       if (unscaled != base) MoveState(layer, unscaled, base->objectWidth, base->objectHeight, nx, ny);
-      const qmDisplay *d = CurrentDisplay;
+      const qmDisplay *d = scene->current;
       const double sx = d ? d->scaleX : 1.0, sy = d ? d->scaleY : 1.0;
       current->x = ClampPosition(int64_t(unscaled->x * sx));
       current->y = ClampPosition(int64_t(unscaled->y * sy));
     } else if (current != base) {
       MoveState(layer, current, base->objectWidth, base->objectHeight, nx, ny);
     }
-    if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+    if (scene->picture) scene->picture->layersChanged = 1;
   }
   if (returnOnly) return;
   // The old and the new place of the picture, as wide as the larger of its sizes.
@@ -199,16 +203,17 @@ void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x
                      int32_t(std::min<int64_t>(spanX, INT32_MAX)), int32_t(std::min<int64_t>(spanY, INT32_MAX))};
   if (decorated) {
     int32_t after[4];
-    GetLayerBounds(layer, current, &after[0], &after[1], &after[2], &after[3]);
+    GetLayerBounds(scene->current, layer, current, &after[0], &after[1], &after[2], &after[3]);
     UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], before[0], before[1], before[2], before[3]);
     UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], after[0], after[1], after[2], after[3]);
   }
   if (batch) AppendRect(batch, rect[0], rect[1], rect[2], rect[3]);
-  else RefreshRect(L, rect[0], rect[1], rect[2], rect[3]);
+  else RefreshRect(L, scene, rect[0], rect[1], rect[2], rect[3]);
 }
 
 void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
                        int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   qmLayerState *s = layer->current;
   s->width = width, s->height = height;
   if (layer->type != QMTYPE_LINE) {
@@ -239,13 +244,15 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
     FreePlaneSet(&old);
   }
   DropDerivedImages(s);
-  if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
+  if (scene->picture) scene->picture->layersChanged = 1;
   if (layer->hidden || layer->deferred || former->noRefresh) return;
-  RefreshRect(L, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)), int32_t(std::min<int64_t>(rh, INT32_MAX)));
+  RefreshRect(L, scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)),
+              int32_t(std::min<int64_t>(rh, INT32_MAX)));
 }
 
 uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
-  qmBGPic *pic = CurrentBGPic;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmBGPic *pic = scene->picture;
   qmLayer *a = pos1 >= 1 ? GetNthLayer(pic, pos1) : nullptr;
   qmLayer *b = pos2 >= 1 ? GetNthLayer(pic, pos2) : nullptr;
   if (!a || !b) return ERR_LAYERRANGE;
@@ -273,8 +280,8 @@ uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
   // between them: both areas are refreshed where they reach the picture.
   for (qmLayer *l : {a, b}) {
     int32_t x, y, w, h;
-    GetLayerBounds(l, l->current, &x, &y, &w, &h);
-    if (OnPicture(x, y, w, h, pic->shownWidth, pic->shownHeight)) RefreshRect(L, x, y, w, h);
+    GetLayerBounds(scene->current, l, l->current, &x, &y, &w, &h);
+    if (OnPicture(x, y, w, h, pic->shownWidth, pic->shownHeight)) RefreshRect(L, scene, x, y, w, h);
   }
   return 0;
 }
@@ -287,8 +294,8 @@ qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id,
   return nullptr;
 }
 
-uint32_t LayerGuard() {
-  qmDisplay *d = CurrentDisplay;
+uint32_t LayerGuard(const qmScene *scene) {
+  const qmDisplay *d = scene->current;
   if (!d) return ERR_NOLAYERS;
   switch (d->outputType) {
   case DISPOUT_BRUSH:
@@ -302,17 +309,18 @@ uint32_t LayerGuard() {
   return 0;
 }
 
-uint32_t FindGuardedLayer(int32_t position, qmLayer **out) {
-  if (uint32_t code = LayerGuard()) return code;
-  *out = GetNthLayer(CurrentBGPic, position);
+uint32_t FindGuardedLayer(const qmScene *scene, int32_t position, qmLayer **out) {
+  if (uint32_t code = LayerGuard(scene)) return code;
+  *out = GetNthLayer(scene->picture, position);
   return *out ? 0u : uint32_t(ERR_LAYERRANGE);
 }
 
 uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out) {
-  if (uint32_t code = LayerGuard()) return code;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (uint32_t code = LayerGuard(scene)) return code;
   if (position < 0) return ERR_INVINSERT;
-  qmBGPic *pic = CurrentBGPic;
+  qmBGPic *pic = scene->picture;
   const int32_t n = CountLayers(pic);
   if (position == 0 || (n > 0 && position > n + 1)) position = n + 1;
   qmPlayerContext *ctx = GetPlayerContext(L);
@@ -331,7 +339,7 @@ uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmO
   }
   qmLayer *layer = GetNthLayer(pic, position);
   if (!layer) return ERR_LAYERRANGE;
-  if (!noRefresh && !hidden) RefreshLayer(L, layer);
+  if (!noRefresh && !hidden) RefreshLayer(L, scene, layer);
   if (out) *out = layer;
   return 0;
 }

@@ -5,6 +5,8 @@
 #include "layers/layer.h"
 #include "layers/redraw.h"
 
+struct qmScene;
+
 struct VmState;
 
 // AddLayer flags.
@@ -34,8 +36,8 @@ enum : uint32_t {
 // coordinate), moving every distinct state. The rectangle it left and the one it covers now
 // (widened to formerSize {width, height} when given, and to the bounds with shadow and border)
 // go into the batch when one is given, else are refreshed; returnOnly refreshes nothing.
-void PlaceLayer(VmState *L, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y, int32_t returnOnly,
-                uint32_t flags, qmDirtyRectList *batch);
+void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
+                int32_t returnOnly, uint32_t flags, qmDirtyRectList *batch);
 
 // The rectangle a layer covered before its image changed; width -1 stands for the new one.
 struct qmFormerRect {
@@ -55,12 +57,13 @@ uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.
 qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id, int32_t level);
 
-// Layers may be used: not while a Select* target takes the drawing, and only with layers on.
-// 0 or ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK, ERR_SELECTALPHACHANNEL, ERR_NOLAYERS.
-uint32_t LayerGuard();
-// LayerGuard, then the layer at the 1-based position of the current picture: 0, LayerGuard's
+// Layers may be used on the scene's current display: not while a Select* target takes the
+// drawing, and only with layers on. 0 or ERR_SELECTANIM, ERR_SELECTBRUSH, ERR_SELECTMASK,
+// ERR_SELECTALPHACHANNEL, ERR_NOLAYERS.
+uint32_t LayerGuard(const qmScene *scene);
+// LayerGuard, then the layer at the 1-based position of the scene's picture: 0, LayerGuard's
 // errors or ERR_LAYERRANGE.
-uint32_t FindGuardedLayer(int32_t position, qmLayer **out);
+uint32_t FindGuardedLayer(const qmScene *scene, int32_t position, qmLayer **out);
 // Draws the object (a brush) as a layer at the position (0 the top; past the top clamped),
 // without drawing it directly; refreshes its box unless noRefresh or hidden. The new layer is
 // handed back when out is given. 0, ERR_INVINSERT, ERR_WRONGUSAGE for other types, the
@@ -68,7 +71,3 @@ uint32_t FindGuardedLayer(int32_t position, qmLayer **out);
 uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out);
 
-// The batch of the layers library, which collects the rectangles of a command that changes
-// several layers and redraws them together at its end.
-
-#include "display/scene.h"

@@ -2,11 +2,14 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "graphics/transform.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 bool DisplayScalesLayers(const qmDisplay *d) { return d && d->scaleLayer && d->scaleWidth && d->scaleHeight; }
@@ -16,13 +19,14 @@ bool DisplayScalesPictureLayers(const qmDisplay *d, const qmBGPic *pic) {
 }
 
 uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic) {
-  qmDisplay *const oldDisplay = CurrentDisplay;
-  qmBGPic *const oldPic = CurrentBGPic;
-  CurrentDisplay = display, CurrentBGPic = pic;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmDisplay *const oldDisplay = scene->current;
+  qmBGPic *const oldPic = scene->picture;
+  scene->current = display, scene->picture = pic;
   uint32_t code = 0;
   for (qmLayer *l = FirstLayer(pic); l && !code; l = LayerAbove(l))
     if (l->type != QMTYPE_NOOBJECT) code = RenderLayerImageScaled(L, l);
-  CurrentDisplay = oldDisplay, CurrentBGPic = oldPic;
+  scene->current = oldDisplay, scene->picture = oldPic;
   return code;
 }
 
@@ -38,19 +42,20 @@ void GiveClearedPlanes(qmLayerState *s, bool withMask) {
 }  // namespace
 
 void ResetBGPicLayerScale(VmState *L, qmBGPic *pic) {
-  qmBGPic *const oldPic = CurrentBGPic;
-  CurrentBGPic = pic;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmBGPic *const oldPic = scene->picture;
+  scene->picture = pic;
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
     if (l->type == QMTYPE_NOOBJECT) continue;
     qmLayerState *current = l->current, *unscaled = l->unscaled;
     if (current == unscaled || current == l->base) continue;
     const bool hadAlpha = !current->transformed.mask && current->transformed.alpha;
-    FreeLayerState(L, current);
+    FreeLayerState(ObjectRegistryOf(L), current);
     l->current = unscaled;
     // The unscaled state of a transformed layer keeps its own rendering; one that holds none is
     // rendered again, and failing that shows nothing instead of whatever memory it would get.
     if (unscaled == l->base || unscaled->transformed.bitmap) continue;
     if (RenderLayerImage(L, l, 0)) GiveClearedPlanes(l->unscaled, !hadAlpha);
   }
-  CurrentBGPic = oldPic;
+  scene->picture = oldPic;
 }

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/position.h"
@@ -16,18 +17,18 @@
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
-qmMoveList *FindMoveList(VmState *L, const qmObjectId *id) {
-  return reinterpret_cast<qmMoveList *>(FindObject(L, QMTYPE_MOVELIST, id));
+qmMoveList *FindMoveList(const qmScene *scene, const qmObjectId *id) {
+  return reinterpret_cast<qmMoveList *>(FindObject(scene->objects, QMTYPE_MOVELIST, id));
 }
 
-uint32_t AddMoveEntry(VmState *L, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out) {
-  qmMoveList *list = FindMoveList(L, id);
+uint32_t AddMoveEntry(qmScene *scene, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out) {
+  qmMoveList *list = FindMoveList(scene, id);
   if (list && list->count >= kMoveListSize) return ERR_INTERNAL;
   if (!list) {
     list = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));
     if (!list) return ERR_MEM;
     SetObjectHeader(&list->header, QMTYPE_MOVELIST, id);
-    if (AddObject(L, &list->header) != 0) {
+    if (AddObject(scene->objects, &list->header) != 0) {
       MemFree(list);
       return ERR_MEM;
     }
@@ -41,17 +42,17 @@ uint32_t AddMoveEntry(VmState *L, qmObjectId *id, const qmMoveEntry &entry, qmMo
   return 0;
 }
 
-uint32_t ClearMoveList(VmState *L, const qmObjectId *id) {
-  qmMoveList *list = FindMoveList(L, id);
+uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id) {
+  qmMoveList *list = FindMoveList(scene, id);
   if (!list) return MissingObjectError(id, ERR_FINDMOVE);
-  RemoveObject(L, &list->header);
+  RemoveObject(scene->objects, &list->header);
   MemFree(list);
   return 0;
 }
 
-void FreeAllMoveLists(VmState *L) {
-  while (qmObjectHeader *h = FirstObject(L, QMTYPE_MOVELIST)) {
-    RemoveObject(L, h);
+void FreeAllMoveLists(qmScene *scene) {
+  while (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_MOVELIST)) {
+    RemoveObject(scene->objects, h);
     MemFree(h);
   }
 }
@@ -62,15 +63,15 @@ struct qmBox {
   int32_t x, y, w, h;
 };
 
-qmBox Bounds(const qmLayer *layer) {
+qmBox Bounds(const qmScene *scene, const qmLayer *layer) {
   qmBox b;
-  GetLayerBounds(layer, layer->current, &b.x, &b.y, &b.w, &b.h);
+  GetLayerBounds(scene->current, layer, layer->current, &b.x, &b.y, &b.w, &b.h);
   return b;
 }
 
 // Whether the box reaches into the current background picture.
-bool OnPicture(const qmBox &b) {
-  const qmBGPic *pic = CurrentBGPic;
+bool OnPicture(const qmScene *scene, const qmBox &b) {
+  const qmBGPic *pic = scene->picture;
   if (!pic) return false;
   int32_t x = b.x, y = b.y, w = b.w, h = b.h;
   return ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &w, &h);
@@ -83,39 +84,39 @@ void SetRect(qmMoveEntry *e, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
 }
 
 // The layer's box as the entry's rectangle when it lies on the picture.
-void TakeBox(qmMoveEntry *e, const qmBox &b) {
-  if (OnPicture(b)) SetRect(e, b.x, b.y, int64_t(b.x) + b.w - 1, int64_t(b.y) + b.h - 1);
+void TakeBox(const qmScene *scene, qmMoveEntry *e, const qmBox &b) {
+  if (OnPicture(scene, b)) SetRect(e, b.x, b.y, int64_t(b.x) + b.w - 1, int64_t(b.y) + b.h - 1);
   e->done = 1;
 }
 
 // Removes the layer; the entry takes the box it covered.
-void RemoveAndTakeBox(VmState *L, qmLayer *layer, qmMoveEntry *e) {
-  const qmBox b = Bounds(layer);
+void RemoveAndTakeBox(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *e) {
+  const qmBox b = Bounds(scene, layer);
   DestroyLayer(L, layer, 1, nullptr, nullptr);
-  TakeBox(e, b);
+  TakeBox(scene, e, b);
 }
 
-void RefreshEntries(VmState *L, qmMoveList *list) {
+void RefreshEntries(VmState *L, qmScene *scene, qmMoveList *list) {
   MergeMoveRects(list->entries, list->count);
-  const qmDisplay *d = CurrentDisplay;
+  const qmDisplay *d = scene->current;
   if (d && d->outputType == DISPOUT_DISPLAY) {
     // Shown at once: composed as one batch, the layers sorted once for all the rectangles.
     std::vector<qmDirtyRect> rects;
     for (int32_t i = 0; i < list->count; i++)
       if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
-    RefreshRectList(L, rects.data(), int32_t(rects.size()));
+    RefreshRectList(L, scene, rects.data(), int32_t(rects.size()));
     return;
   }
   for (int32_t i = 0; i < list->count; i++) {
     const qmMoveEntry &e = list->entries[i];
     if (!e.hasRect) continue;
-    RefreshRect(L, e.rect.x1, e.rect.y1, int32_t(int64_t(e.rect.x2) - e.rect.x1 + 1),
+    RefreshRect(L, scene, e.rect.x1, e.rect.y1, int32_t(int64_t(e.rect.x2) - e.rect.x1 + 1),
                 int32_t(int64_t(e.rect.y2) - e.rect.y1 + 1));
   }
 }
 
 // Draws the entry's brush as a new top layer and takes its box.
-uint32_t DrawBrushOnTop(VmState *L, qmMoveEntry *e) {
+uint32_t DrawBrushOnTop(VmState *L, qmScene *scene, qmMoveEntry *e) {
   qmImageRequest req{};
   req.kind = QMTYPE_BRUSH;
   req.id = e->object;
@@ -123,9 +124,9 @@ uint32_t DrawBrushOnTop(VmState *L, qmMoveEntry *e) {
   req.layerPosition = -1;
   req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED;
   if (uint32_t code = DisplayImageCore(L, &req)) return code;
-  qmLayer *top = LastLayer(CurrentBGPic);
+  qmLayer *top = LastLayer(scene->picture);
   if (!top) return ERR_LAYERRANGE;
-  TakeBox(e, Bounds(top));
+  TakeBox(scene, e, Bounds(scene, top));
   return 0;
 }
 
@@ -136,50 +137,51 @@ bool Matches(const qmLayer *l, int32_t type, const qmObjectId &id) {
 // The layers by position, built again only after an entry changed the list: a list of many
 // LAYER entries then costs one walk of the layer list, not one per entry.
 struct qmLayerIndex {
+  const qmBGPic *pic;
   std::vector<qmLayer *> layers;
   bool stale = true;
   qmLayer *At(int32_t position) {
     if (stale) {
       layers.clear();
-      for (qmLayer *l = FirstLayer(CurrentBGPic); l; l = LayerAbove(l)) layers.push_back(l);
+      for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) layers.push_back(l);
       stale = false;
     }
     return position >= 1 && size_t(position) <= layers.size() ? layers[size_t(position) - 1] : nullptr;
   }
 };
 
-uint32_t FirstPassStep(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
-  qmBGPic *pic = CurrentBGPic;
+uint32_t FirstPassStep(VmState *L, qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
+  qmBGPic *pic = scene->picture;
   switch (e->kind) {
   case QMTYPE_UNDO: {
     qmLayer *l = FindObjectLayer(pic, e->x, &e->object, e->y < 1 ? 1 : e->y);
     e->done = 1;  // nothing to take back is no error, as with Undo
-    if (l) RemoveAndTakeBox(L, l, e);
+    if (l) RemoveAndTakeBox(L, scene, l, e);
     return 0;
   }
   case QMTYPE_REMOVELAYER: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
-    RemoveAndTakeBox(L, l, e);
+    RemoveAndTakeBox(L, scene, l, e);
     return 0;
   }
   case QMTYPE_LAYER: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
-    MoveLayerStep(L, l, e, 1);
+    MoveLayerStep(L, scene, l, e, 1);
     return 0;
   }
   case QMTYPE_INSERTBRUSH: {
     qmLayer *l = nullptr;
     if (uint32_t code = InsertObjectLayer(L, e->extra, QMTYPE_BRUSH, &e->object, e->x, e->y, 1, 0, &l)) return code;
-    TakeBox(e, Bounds(l));
+    TakeBox(scene, e, Bounds(scene, l));
     return 0;
   }
   case QMTYPE_HIDELAYER: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
     l->hidden = 1;
-    TakeBox(e, Bounds(l));
+    TakeBox(scene, e, Bounds(scene, l));
     return 0;
   }
   case QMTYPE_NEXTFRAME2: {
@@ -192,38 +194,38 @@ uint32_t FirstPassStep(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
   }
 }
 
-uint32_t FirstPass(VmState *L, qmMoveEntry *e, qmLayerIndex *index) {
-  const uint32_t code = FirstPassStep(L, e, index);
+uint32_t FirstPass(VmState *L, qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
+  const uint32_t code = FirstPassStep(L, scene, e, index);
   // Entries that add or take out layers shift the positions after them.
   if (e->kind == QMTYPE_UNDO || e->kind == QMTYPE_REMOVELAYER || e->kind == QMTYPE_INSERTBRUSH) index->stale = true;
   return code;
 }
 
 // Each entry not done yet acts on the bottom-most layer made for its object.
-void SecondPass(VmState *L, qmMoveList *list) {
+void SecondPass(VmState *L, qmScene *scene, qmMoveList *list) {
   // Entries done in the first pass stay done: only the others are looked at for each layer.
   std::vector<int32_t> waiting;
   for (int32_t i = 0; i < list->count; i++)
     if (!list->entries[i].done) waiting.push_back(i);
   if (waiting.empty()) return;
-  for (qmLayer *l = FirstLayer(CurrentBGPic); l; l = LayerAbove(l)) {
+  for (qmLayer *l = FirstLayer(scene->picture); l; l = LayerAbove(l)) {
     for (int32_t i : waiting) {
       qmMoveEntry *e = &list->entries[i];
       if (e->done) continue;
       if ((e->kind == QMTYPE_BRUSH || e->kind == QMTYPE_TEXTOBJECT) && Matches(l, e->kind, e->object)) {
-        MoveLayerStep(L, l, e, 0);
+        MoveLayerStep(L, scene, l, e, 0);
       } else if (e->kind == QMTYPE_HIDEBRUSH && Matches(l, QMTYPE_BRUSH, e->object)) {
         l->hidden = 1;
-        TakeBox(e, Bounds(l));
+        TakeBox(scene, e, Bounds(scene, l));
       }
       // NEXTFRAME entries would match anim layers here; none can be made yet.
     }
   }
 }
 
-uint32_t ThirdPass(VmState *L, qmMoveEntry *e) {
+uint32_t ThirdPass(VmState *L, qmScene *scene, qmMoveEntry *e) {
   switch (e->kind) {
-  case QMTYPE_BRUSH: return DrawBrushOnTop(L, e);
+  case QMTYPE_BRUSH: return DrawBrushOnTop(L, scene, e);
   // The anim and text-object libraries do not make layers yet: their objects cannot be found.
   case QMTYPE_NEXTFRAME: return MissingObjectError(&e->object, ERR_FINDANIM);
   case QMTYPE_TEXTOBJECT: return MissingObjectError(&e->object, ERR_FINDTEXTOBJECT);
@@ -233,25 +235,25 @@ uint32_t ThirdPass(VmState *L, qmMoveEntry *e) {
 
 }  // namespace
 
-void MoveLayerStep(VmState *L, qmLayer *layer, qmMoveEntry *e, int32_t layerKind) {
-  const qmBox old = Bounds(layer);
+void MoveLayerStep(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *e, int32_t layerKind) {
+  const qmBox old = Bounds(scene, layer);
   const qmLayerState *base = layer->base;
   int32_t x = e->x, y = e->y;
   if (x != kKeepPosition) x = ResolvePositionX(GetPlayerContext(L)->scene, x, base->objectWidth, 0, layer->anchorX);
   if (y != kKeepPosition) y = ResolvePositionY(GetPlayerContext(L)->scene, y, base->objectHeight, 0, layer->anchorY);
   // Placed without a refresh: the entry's rectangle stands for both places.
-  PlaceLayer(L, layer, nullptr, x, y, 1, 0, nullptr);
+  PlaceLayer(L, scene, layer, nullptr, x, y, 1, 0, nullptr);
   if (layerKind) {
     if (e->extra == 0) layer->hidden = 0;
     else if (e->extra == 1) layer->hidden = 1;
   } else {
     layer->hidden = 0;
   }
-  const qmBox now = Bounds(layer);
-  if (OnPicture(now) && !layer->hidden) {
+  const qmBox now = Bounds(scene, layer);
+  if (OnPicture(scene, now) && !layer->hidden) {
     SetRect(e, std::min(old.x, now.x), std::min(old.y, now.y), int64_t(std::max(old.x, now.x)) + now.w - 1,
             int64_t(std::max(old.y, now.y)) + now.h - 1);
-  } else if (OnPicture(old)) {
+  } else if (OnPicture(scene, old)) {
     SetRect(e, old.x, old.y, int64_t(old.x) + old.w - 1, int64_t(old.y) + old.h - 1);
   }
   e->done = 1;
@@ -285,17 +287,17 @@ int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count) {
   return left;
 }
 
-uint32_t ExecuteMoveList(VmState *L, qmMoveList *list) {
+uint32_t ExecuteMoveList(VmState *L, qmScene *scene, qmMoveList *list) {
   // A list may be carried out again and again: each run starts from its entries as added.
   for (int32_t i = 0; i < list->count; i++) list->entries[i].done = list->entries[i].hasRect = 0;
-  CurrentBGPic->layersChanged = 1;
+  scene->picture->layersChanged = 1;
   uint32_t code = 0;
-  qmLayerIndex index;
-  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(L, &list->entries[i], &index);
-  if (!code) SecondPass(L, list);
+  qmLayerIndex index{scene->picture, {}, true};
+  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(L, scene, &list->entries[i], &index);
+  if (!code) SecondPass(L, scene, list);
   for (int32_t i = 0; i < list->count && !code; i++)
-    if (!list->entries[i].done) code = ThirdPass(L, &list->entries[i]);
+    if (!list->entries[i].done) code = ThirdPass(L, scene, &list->entries[i]);
   // What was carried out before an error is shown too, so the display matches the layers.
-  RefreshEntries(L, list);
+  RefreshEntries(L, scene, list);
   return code;
 }

@@ -6,10 +6,10 @@
 
 #include "display/dirtyrects.h"
 #include "layers/layer.h"
-#include "runtime/cmdargs.h"
-#include "runtime/registry.h"
+#include "runtime/objectid.h"
 
 struct VmState;
+struct qmScene;
 
 inline constexpr int32_t kMoveListSize = 512;
 
@@ -29,23 +29,23 @@ struct qmMoveList {
   qmMoveEntry entries[kMoveListSize];
 };
 
-// The list of that id, or null.
-qmMoveList *FindMoveList(VmState *L, const qmObjectId *id);
+// The list of that id in the scene's object lists, or null.
+qmMoveList *FindMoveList(const qmScene *scene, const qmObjectId *id);
 // Appends the entry to the list of that id, made (and listed) when there is none (an automatic
 // id asked for with GetNewObjectIdArg gets a new list and its handle in *id): 0, ERR_INTERNAL
 // when it holds kMoveListSize entries, ERR_MEM (nothing made).
-uint32_t AddMoveEntry(VmState *L, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out);
+uint32_t AddMoveEntry(qmScene *scene, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out);
 // Unlists and frees the list: 0, or the missing-object error.
-uint32_t ClearMoveList(VmState *L, const qmObjectId *id);
-void FreeAllMoveLists(VmState *L);
+uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id);
+void FreeAllMoveLists(qmScene *scene);
 
 // Moves the layer to the entry's position (resolved against the layer's size and anchor)
 // without refreshing, shows or hides it, and gives the entry the rectangle to refresh.
-void MoveLayerStep(VmState *L, qmLayer *layer, qmMoveEntry *entry, int32_t layerKind);
+void MoveLayerStep(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *entry, int32_t layerKind);
 // Merges the refresh rectangles that overlap (touching ones stay apart): the first of two
 // becomes the box of both, the second loses its rectangle. Returns how many are left.
 int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count);
-// Carries the list out on the current background picture (layers on, output checked by the
+// Carries the list out on the scene's background picture (layers on, output checked by the
 // caller) and refreshes the merged rectangles. On an error the entries carried out before stay
 // carried out and their rectangles are refreshed all the same.
-uint32_t ExecuteMoveList(VmState *L, qmMoveList *list);
+uint32_t ExecuteMoveList(VmState *L, qmScene *scene, qmMoveList *list);

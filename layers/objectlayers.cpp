@@ -5,15 +5,74 @@
 #include "display/display.h"
 #include "display/displaytags.h"
 #include "display/imagecore.h"
+#include "display/scene.h"
 #include "graphics/transform.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
-#include "layers/layers/lib_layers.h"
+#include "layers/layerscale.h"
+#include "layers/redraw.h"
 #include "platform/memory.h"
 #include "runtime/bindings/constant_lookup.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "text/textobject.h"
+
+uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
+  qmScene *scene = GetPlayerContext(L)->scene;
+  auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
+  qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
+  if (!state) {
+    FreePlaneSet(&planes);
+    qmLayerState request{};
+    request.textRequest = r->textRequest;
+    FreeLayerTextRequest(&request);
+    return ERR_MEM;
+  }
+  // What a text layer or a line keeps beside its picture.
+  state->textRequest = r->textRequest;
+  state->lineX1 = r->lineEnds[0], state->lineY1 = r->lineEnds[1];
+  state->lineX2 = r->lineEnds[2], state->lineY2 = r->lineEnds[3];
+  state->requestedX = r->requestedX, state->requestedY = r->requestedY;
+  state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
+  state->partX = r->partX, state->partY = r->partY;
+  state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
+  if (r->shape) {
+    if (CopyShapeData(r->shape, &state->shape)) {
+      FreePlaneSet(&planes);
+      FreeLayerState(ObjectRegistryOf(L), state);
+      return ERR_MEM;
+    }
+  }
+  uint32_t flags = 0;
+  if (r->flags & IMGCORE_HIDDEN) flags |= ADDLAYER_HIDDEN;
+  if (r->flags & IMGCORE_INSERT) flags |= ADDLAYER_INSERT;
+  // AddLayer places the picture at x minus the anchor's share of the object's size.
+  const double ax = r->transform ? r->transform->anchorX : 0, ay = r->transform ? r->transform->anchorY : 0;
+  const int32_t x = r->x + int32_t(r->objectWidth * ax), y = r->y + int32_t(r->objectHeight * ay);
+  if (uint32_t code = AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
+                               state, r->position, flags))
+    return code;
+  const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
+  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesPictureLayers(scene->current, scene->picture);
+  if (!transformed && !scaled) return 0;
+  // The layer keeps the untouched picture and shows it through its transform, or at the
+  // display's scale (the transform's rendering brings that one along).
+  qmLayer *layer = LastLayer(scene->picture);
+  while (layer && layer->base != state) layer = LayerBelow(layer);
+  if (!layer) return 0;
+  int32_t before[4];
+  GetLayerBounds(scene->current, layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
+  const uint32_t mode = (r->flags & IMGCORE_INSERT) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW | LRENDERMODE_KEEPCURRENT
+                                                    : LRENDERMODE_SCALED | LRENDERMODE_KEEPCURRENT;
+  const uint32_t code = RenderLayerImage(L, layer, transformed ? 0 : mode);
+  if (!layer->hidden) {
+    RefreshRect(L, scene, before[0], before[1], before[2], before[3]);
+    RefreshLayer(L, scene, layer);
+  }
+  return code;
+}
 
 uint32_t LayersAddTextLayer(VmState *L, const qmTextRequest *request, qmImageLayer *layer) {
   auto *copy = static_cast<qmTextRequest *>(MemAlloc(sizeof(qmTextRequest), 1));
@@ -36,8 +95,9 @@ void FreeLayerTextRequest(qmLayerState *state) {
 }
 
 uint32_t LayersRemoveAllLayers(VmState *L) {
-  qmDisplay *d = CurrentDisplay;
-  qmBGPic *pic = CurrentBGPic;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = scene->picture;
   if (!d || !pic) return 0;
   // A layer an asynchronous draw object still draws may not go (ERR_REMADLAYER); the player
   // has no such objects yet, so every layer can be taken.
@@ -48,7 +108,8 @@ uint32_t LayersRemoveAllLayers(VmState *L) {
 }
 
 uint32_t LayersRemoveLastLayer(VmState *L, int32_t type) {
-  qmBGPic *pic = CurrentBGPic;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  qmBGPic *pic = scene->picture;
   const qmObjectId none{0, 0};
   qmLayer *layer = pic ? FindObjectLayer(pic, type, &none, 1) : nullptr;
   if (!layer) return 0;
@@ -96,8 +157,9 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   const double px = (scaled ? N->x : base->x) + base->width * ax, py = (scaled ? N->y : base->y) + base->height * ay;
   const auto cx = int32_t(std::lround(px - box.width * ax)), cy = int32_t(std::lround(py - box.height * ay));
   qmTransformedImage t{};
-  const uint32_t code = TransformImageBitmaps(CurrentDisplay, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, cx, cy, box.width,
-                                              box.height, ax, ay, rest, transform->smooth, &t);
+  const qmDisplay *display = GetPlayerContext(L)->scene->current;
+  const uint32_t code = TransformImageBitmaps(display, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, cx, cy,
+                                              box.width, box.height, ax, ay, rest, transform->smooth, &t);
   FreeTextBox(&box);
   if (code) return code;
   N->transformed = {t.bitmap, t.mask, t.alpha};

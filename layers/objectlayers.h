@@ -10,6 +10,11 @@ struct qmImageLayer;
 struct qmTextRequest;
 struct qmTransform;
 
+// The picture the image display core made becomes a layer of the current picture: its planes,
+// the state record and what a text layer or a line keeps are handed over as with AddLayer; a
+// transformed picture, or one a scaling display shows, is rendered into the layer's own state.
+// 0 or an error of AddLayer or of the rendering.
+uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *request);
 // A text picture becomes a layer of its kind (TEXTOUT, PRINT or TEXTOBJECT) that keeps its own
 // copy of the request. The planes of the record are handed over as with AddLayer. 0 or an
 // error of AddLayer (ERR_MEM, ERR_NAMETOOLONG, ERR_NAMEUSED).

@@ -4,11 +4,12 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/draw_style.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmap_effects.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/safeblt.h"
 #include "layers/border.h"
 #include "layers/layerimage.h"
@@ -89,11 +90,10 @@ qmRect BorderRect(const qmLayerState *s) {
 
 // Where the shadow plane lies: the layer (or its border) grown by the radius and displaced by
 // the size in the shadow's direction, scaled like the display.
-qmRect ShadowRect(const qmLayer *l, const qmLayerState *s) {
+qmRect ShadowRect(const qmDisplay *d, const qmLayer *l, const qmLayerState *s) {
   const qmShadowBlock &sh = l->shadow;
   const qmRect base = l->border.on && s->border.bitmap ? BorderRect(s) : qmRect{s->x, s->y, s->width, s->height};
   const int32_t r = int32_t(std::clamp(sh.radius, 0.0, double(QM_MAX_PICTURE_SIDE)));
-  const qmDisplay *d = CurrentDisplay;
   // Kept within what positions can take, whatever size the script gave.
   auto shift = [](double v) { return int64_t(std::clamp(v, -double(kPositionLimit), double(kPositionLimit))); };
   const int64_t dx = shift(sh.size * (d ? d->scaleX : 1.0)), dy = shift(sh.size * (d ? d->scaleY : 1.0));
@@ -126,13 +126,13 @@ const qmAlphaChannel *EnsureShadowAlpha(VmState *L, qmLayer *l, qmLayerState *s)
 }
 
 // The shadow colour through the shadow plane, cut to the clip rectangle and region.
-void DrawShadow(VmState *L, qmLayer *l, qmLayerState *s, const qmRect &clipRect, qmBitmap *dst, int32_t W,
-                int32_t H) {
+void DrawShadow(VmState *L, const qmDisplay *display, qmLayer *l, qmLayerState *s, const qmRect &clipRect,
+                qmBitmap *dst, int32_t W, int32_t H) {
   // Without its border image the shadow falls from the layer's own rectangle.
-  if (l->border.on) EnsureBorderImage(l, s);
+  if (l->border.on) EnsureBorderImage(display, l, s);
   const qmAlphaChannel *alpha = EnsureShadowAlpha(L, l, s);
   if (!alpha) return;
-  const qmRect r = ShadowRect(l, s);
+  const qmRect r = ShadowRect(display, l, s);
   qmRect part;
   if (!Intersect(r, clipRect, &part)) return;
   // The part in the shadow's colour, drawn through the part of the plane that lies over it.
@@ -149,9 +149,9 @@ void DrawShadow(VmState *L, qmLayer *l, qmLayerState *s, const qmRect &clipRect,
   FreeBitmap(tmp);
 }
 
-void DrawBorder(VmState *L, const qmLayer *l, qmLayerState *s, const qmRect &clipRect, qmBitmap *dst, int32_t W,
-                int32_t H) {
-  if (!EnsureBorderImage(l, s)) return;
+void DrawBorder(VmState *L, const qmDisplay *display, const qmLayer *l, qmLayerState *s, const qmRect &clipRect,
+                qmBitmap *dst, int32_t W, int32_t H) {
+  if (!EnsureBorderImage(display, l, s)) return;
   const qmRect r = BorderRect(s);
   qmRect part;
   if (!Intersect(r, clipRect, &part)) return;
@@ -170,14 +170,14 @@ bool BorderReplacesImage(const qmLayer *l) {
 
 }  // namespace
 
-void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y, int32_t *width,
-                    int32_t *height) {
+void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y,
+                    int32_t *width, int32_t *height) {
   // The border image is a cache of the state, built here when the layer has none yet.
   auto *s = const_cast<qmLayerState *>(state);
   qmRect r{s->x, s->y, s->width, s->height};
   auto unite = [&r](const qmRect &o) { UnionRect(&r.x, &r.y, &r.w, &r.h, o.x, o.y, o.w, o.h); };
-  if (layer->border.on && EnsureBorderImage(layer, s)) unite(BorderRect(s));
-  if (layer->shadow.on) unite(ShadowRect(layer, s));
+  if (layer->border.on && EnsureBorderImage(display, layer, s)) unite(BorderRect(s));
+  if (layer->shadow.on) unite(ShadowRect(display, layer, s));
   *x = r.x, *y = r.y, *width = r.w, *height = r.h;
 }
 
@@ -227,14 +227,14 @@ qmLayerState *RedrawState(const qmLayer *l, uint32_t flags) {
 }
 
 // What one layer draws into the area: shadow, border and picture, each cut by its clip region.
-void DrawLayerPart(VmState *L, qmLayer *l, qmLayerState *s, const qmRect &area, qmBitmap *dst, int32_t W,
-                   int32_t H) {
+void DrawLayerPart(VmState *L, const qmDisplay *display, qmLayer *l, qmLayerState *s, const qmRect &area,
+                   qmBitmap *dst, int32_t W, int32_t H) {
   // A clip region cuts everything the layer draws: shadow, border and picture.
   qmRect clipRect = area;
   if (s->clip && !Intersect(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) return;
   if (l->hidden || l->deferred) return;
-  if (l->shadow.on) DrawShadow(L, l, s, clipRect, dst, W, H);
-  if (l->border.on) DrawBorder(L, l, s, clipRect, dst, W, H);
+  if (l->shadow.on) DrawShadow(L, display, l, s, clipRect, dst, W, H);
+  if (l->border.on) DrawBorder(L, display, l, s, clipRect, dst, W, H);
   if (BorderReplacesImage(l)) return;
   qmRect part;
   if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) return;
@@ -247,12 +247,12 @@ void DrawLayerPart(VmState *L, qmLayer *l, qmLayerState *s, const qmRect &area, 
 // The area a layer can draw into, as DrawLayerPart would reach it: its picture, border and
 // shadow, cut by its clip region. False when it draws nothing anywhere. A border image that
 // cannot be made now might be made later: such a layer reaches everywhere.
-bool LayerReach(const qmLayer *l, qmLayerState *s, qmRect *reach) {
+bool LayerReach(const qmDisplay *display, const qmLayer *l, qmLayerState *s, qmRect *reach) {
   if (l->hidden || l->deferred) return false;
-  if (l->border.on && !EnsureBorderImage(l, s)) {
+  if (l->border.on && !EnsureBorderImage(display, l, s)) {
     *reach = {INT32_MIN / 2, INT32_MIN / 2, INT32_MAX, INT32_MAX};
   } else {
-    GetLayerBounds(l, s, &reach->x, &reach->y, &reach->w, &reach->h);
+    GetLayerBounds(display, l, s, &reach->x, &reach->y, &reach->w, &reach->h);
   }
   if (s->clip && !Intersect(*reach, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, reach)) return false;
   return reach->w > 0 && reach->h > 0;
@@ -278,10 +278,10 @@ void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t
   const qmRect area{x, y, width, height};
   DrawBackgroundPart(display, pic, dst, area, flags);
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l))
-    if (qmLayerState *s = RedrawState(l, flags)) DrawLayerPart(L, l, s, area, dst, W, H);
+    if (qmLayerState *s = RedrawState(l, flags)) DrawLayerPart(L, display, l, s, area, dst, W, H);
 }
 
-void BuildLayerGrid(qmBGPic *pic, uint32_t flags, qmLayerGrid *g) {
+void BuildLayerGrid(const qmDisplay *display, qmBGPic *pic, uint32_t flags, qmLayerGrid *g) {
   *g = {};
   g->pic = pic, g->flags = flags;
   if (!pic) return;
@@ -295,7 +295,7 @@ void BuildLayerGrid(qmBGPic *pic, uint32_t flags, qmLayerGrid *g) {
     qmLayerState *s = RedrawState(l, flags);
     qmRect reach;
     int32_t c0, r0, c1, r1;
-    if (!s || !LayerReach(l, s, &reach) || !CellRange(*g, reach, &c0, &r0, &c1, &r1)) continue;
+    if (!s || !LayerReach(display, l, s, &reach) || !CellRange(*g, reach, &c0, &r0, &c1, &r1)) continue;
     g->layers.push_back({l, s, reach.x, reach.y, reach.w, reach.h});
     cells.insert(cells.end(), {c0, r0, c1, r1});
   }
@@ -322,7 +322,8 @@ void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitm
   auto draw = [&](int32_t i) {
     const qmLayerGrid::Entry &e = g->layers[size_t(i)];
     qmRect part;
-    if (Intersect(area, {e.x, e.y, e.width, e.height}, &part)) DrawLayerPart(L, e.layer, e.state, area, dst, W, H);
+    if (Intersect(area, {e.x, e.y, e.width, e.height}, &part))
+      DrawLayerPart(L, display, e.layer, e.state, area, dst, W, H);
   };
   int32_t c0, r0, c1, r1;
   if (!CellRange(*g, area, &c0, &r0, &c1, &r1)) return;
@@ -348,20 +349,20 @@ void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitm
   for (int32_t i : found) draw(i);
 }
 
-void RedrawRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height) {
-  qmDisplay *d = CurrentDisplay;
-  qmBGPic *pic = CurrentBGPic;
+void RedrawRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height) {
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = scene->picture;
   if (!d || !pic || !d->layerBuffer) return;
   if (!ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &width, &height)) return;
   Redraw(L, d, pic, d->layerBuffer, x, y, width, height, 0);
   BltToDisplay(d->layerBuffer, x, y, d, x, y, width, height, 1);
 }
 
-void RefreshRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height) {
-  qmDisplay *d = CurrentDisplay;
+void RefreshRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height) {
+  qmDisplay *d = scene->current;
   if (!d) return;
   if (d->outputType == DISPOUT_DISPLAY) {
-    RedrawRect(L, x, y, width, height);
+    RedrawRect(L, scene, x, y, width, height);
   } else if (d->outputType == DISPOUT_BGPIC) {
     qmDirtyRectList list{d->dirtyRects, d->dirtyCount, d->dirtyCapacity};
     AppendRect(&list, x, y, width, height);
@@ -369,19 +370,19 @@ void RefreshRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height
   }
 }
 
-void RefreshLayer(VmState *L, const qmLayer *layer) {
+void RefreshLayer(VmState *L, qmScene *scene, const qmLayer *layer) {
   int32_t x, y, w, h;
-  GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
-  RefreshRect(L, x, y, w, h);
+  GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
+  RefreshRect(L, scene, x, y, w, h);
 }
 
-void RefreshRectList(VmState *L, const qmDirtyRect *entries, int32_t count) {
-  qmDisplay *d = CurrentDisplay;
-  qmBGPic *pic = CurrentBGPic;
+void RefreshRectList(VmState *L, qmScene *scene, const qmDirtyRect *entries, int32_t count) {
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = scene->picture;
   if (!d || !pic || !d->layerBuffer || count < 1) return;
   // The layers are sorted into the grid once for the whole batch.
   qmLayerGrid grid;
-  BuildLayerGrid(pic, 0, &grid);
+  BuildLayerGrid(d, pic, 0, &grid);
   for (int32_t i = 0; i < count; i++) {
     const qmDirtyRect &r = entries[i];
     if (r.x1 == kMergedRect) continue;
@@ -394,14 +395,15 @@ void RefreshRectList(VmState *L, const qmDirtyRect *entries, int32_t count) {
   }
 }
 
-bool LayersCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height) {
+bool LayersCoverRect(const qmDisplay *display, const qmBGPic *pic, int32_t x, int32_t y, int32_t width,
+                     int32_t height) {
   if (!pic) return false;
   const qmRect area{x, y, width, height};
   qmRect part;
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
     if (l->type == QMTYPE_NOOBJECT || l->hidden || l->deferred || !l->current) continue;
     qmRect r;
-    GetLayerBounds(l, l->current, &r.x, &r.y, &r.w, &r.h);
+    GetLayerBounds(display, l, l->current, &r.x, &r.y, &r.w, &r.h);
     if (Intersect(area, r, &part)) return true;
   }
   return false;

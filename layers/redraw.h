@@ -9,6 +9,7 @@
 
 struct VmState;
 struct qmDisplay;
+struct qmScene;
 
 // Redraw flags.
 enum : uint32_t {
@@ -19,8 +20,9 @@ enum : uint32_t {
   REDRAW_UNSCALED = 16,
 };
 
-// Composes (x, y, width, height) of the picture into dst at the same place. Bad arguments are
-// reported on the debug output and nothing is drawn.
+// Composes (x, y, width, height) of the picture into dst at the same place, shadows and borders
+// at the display's scale (null: unscaled; its background copy is the background when it shows
+// the picture). Bad arguments are reported on the debug output and nothing is drawn.
 void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
             int32_t height, uint32_t flags);
 // The layers of a picture that can draw, each with the area it reaches (picture, border and
@@ -43,25 +45,27 @@ struct qmLayerGrid {
   std::vector<int32_t> cellStart;    // cell k's layers are cellLayers[cellStart[k] .. cellStart[k + 1])
   std::vector<int32_t> cellLayers;   // indices into layers, ascending within each cell
 };
-void BuildLayerGrid(qmBGPic *pic, uint32_t flags, qmLayerGrid *grid);
+void BuildLayerGrid(const qmDisplay *display, qmBGPic *pic, uint32_t flags, qmLayerGrid *grid);
 // The same picture as Redraw of the grid's picture with its flags.
 void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *grid, qmBitmap *dst, int32_t x, int32_t y,
                     int32_t width, int32_t height);
-// The rectangle a layer covers when drawn from the state, border and shadow included.
-void GetLayerBounds(const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y, int32_t *width,
-                    int32_t *height);
+// The rectangle a layer covers when drawn from the state, border and shadow included (at the
+// display's scale; null: unscaled).
+void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y,
+                    int32_t *width, int32_t *height);
 // The bounding box of both rectangles into the first (sizes capped at INT32_MAX).
 void UnionRect(int32_t *x, int32_t *y, int32_t *width, int32_t *height, int32_t otherX, int32_t otherY,
                int32_t otherWidth, int32_t otherHeight);
 // Cuts a rectangle to a picture of W x H: false when nothing is left.
 bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
-// Redraws the rectangle of the current picture into the display's layer buffer and shows it.
-void RedrawRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height);
-// By the current display's output: redrawn and shown at once (the display), recorded in the
+// Redraws the rectangle of the scene's picture into the display's layer buffer and shows it.
+void RedrawRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
+// By the output of the scene's display: redrawn and shown at once (the display), recorded in the
 // display's dirty list (a picture selected with SelectBGPic), or nothing.
-void RefreshRect(VmState *L, int32_t x, int32_t y, int32_t width, int32_t height);
-void RefreshLayer(VmState *L, const qmLayer *layer);
+void RefreshRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
+void RefreshLayer(VmState *L, qmScene *scene, const qmLayer *layer);
 // Each entry of the list not taken by a merge, redrawn and shown on its own.
-void RefreshRectList(VmState *L, const qmDirtyRect *entries, int32_t count);
+void RefreshRectList(VmState *L, qmScene *scene, const qmDirtyRect *entries, int32_t count);
 // Whether a layer that is drawn lies over any pixel of the rectangle.
-bool LayersCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height);
+bool LayersCoverRect(const qmDisplay *display, const qmBGPic *pic, int32_t x, int32_t y, int32_t width,
+                     int32_t height);

@@ -15,8 +15,8 @@ bool Shows(const qmLayer *l, int32_t type, const qmObjectId *id) {
   return kind && l->object.id == id->id && l->object.handle == id->handle;
 }
 
-template <typename Fn> void ForEachLayer(VmState *L, Fn fn) {
-  for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h; h = h->next)
+template <typename Fn> void ForEachLayer(const qmObjectRegistry *objects, Fn fn) {
+  for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC); h; h = h->next)
     for (qmLayer *l = FirstLayer(reinterpret_cast<qmBGPic *>(h)); l; l = LayerAbove(l))
       if (!fn(l)) return;
 }
@@ -36,18 +36,19 @@ uint32_t SweepFlagOfLayerType(int32_t type) {
   }
 }
 
-bool IsObjectInAnyLayer(VmState *L, int32_t type, const qmObjectId *id, const qmLayer *ignore) {
+bool IsObjectInAnyLayer(const qmObjectRegistry *objects, int32_t type, const qmObjectId *id, const qmLayer *ignore) {
   bool found = false;
-  ForEachLayer(L, [&](qmLayer *l) {
+  ForEachLayer(objects, [&](qmLayer *l) {
     found = l != ignore && Shows(l, type, id);
     return !found;
   });
   return found;
 }
 
-int32_t RebindLayerObjects(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+int32_t RebindLayerObjects(const qmObjectRegistry *objects, int32_t type, const qmObjectId *from,
+                           const qmObjectId *to) {
   int32_t n = 0;
-  ForEachLayer(L, [&](qmLayer *l) {
+  ForEachLayer(objects, [&](qmLayer *l) {
     if (Shows(l, type, from)) l->object = *to, n++;
     return true;
   });
@@ -60,7 +61,7 @@ void SweepUnusedObjects(VmState *L, uint32_t flags) {
       auto *b = reinterpret_cast<qmBrush *>(h);
       h = h->next;
       const qmObjectId id = IdOf(&b->header);
-      if (!b->deleted || IsObjectInAnyLayer(L, QMTYPE_BRUSH, &id, nullptr)) continue;
+      if (!b->deleted || IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BRUSH, &id, nullptr)) continue;
       RemoveObject(L, &b->header);
       FreeBrushContents(ObjectRegistryOf(L), b);
       MemFree(b);
@@ -72,7 +73,7 @@ void SweepUnusedObjects(VmState *L, uint32_t flags) {
       h = h->next;
       const qmObjectId id = IdOf(&pic->header);
       if (!pic->deleted || DisplayShowingBGPic(GetPlayerContext(L)->scene, pic) ||
-          IsObjectInAnyLayer(L, QMTYPE_BGPICPART, &id, nullptr))
+          IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BGPICPART, &id, nullptr))
         continue;
       RemoveObject(L, &pic->header);
       FreeBGPicContents(L, pic);

@@ -7,6 +7,7 @@
 #include "layers/layer.h"
 
 struct VmState;
+struct qmObjectRegistry;
 
 // SweepUnusedObjects flags.
 enum : uint32_t {
@@ -19,12 +20,13 @@ enum : uint32_t {
 
 // The sweep flag of the objects a layer of that type may keep alive, 0 for none.
 uint32_t SweepFlagOfLayerType(int32_t type);
-// Whether a layer of any background picture but the ignored layer shows the object. A layer
+// Whether a layer of any background picture of the object lists but the ignored layer shows the object. A layer
 // of a brush part shows its brush; a layer being taken out (NOOBJECT) counts for every type.
-bool IsObjectInAnyLayer(VmState *L, int32_t type, const qmObjectId *id, const qmLayer *ignore);
+bool IsObjectInAnyLayer(const qmObjectRegistry *objects, int32_t type, const qmObjectId *id, const qmLayer *ignore);
 // Points every layer that shows the object (type and id as above) at the new id; returns how
 // many layers it changed.
-int32_t RebindLayerObjects(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to);
+int32_t RebindLayerObjects(const qmObjectRegistry *objects, int32_t type, const qmObjectId *from,
+                           const qmObjectId *to);
 // Frees the flagged objects of the kinds in flags that no layer shows any more. Anims and text
 // objects are never flagged for layers yet: their libraries make no layers.
 void SweepUnusedObjects(VmState *L, uint32_t flags);

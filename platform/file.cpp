@@ -296,3 +296,12 @@ int FileEof(qmFileHandle *h) {
   }
   return h->position >= h->size ? 1 : 0;
 }
+
+int FileLengthNow(const qmFileHandle *h, uint64_t *size) {
+  struct stat st;
+  if (!h->stream || h->isVirtual || h->memoryBase || h->writePending || fstat(fileno(h->stream), &st) != 0 ||
+      !S_ISREG(st.st_mode))
+    return 0;
+  *size = static_cast<uint64_t>(st.st_size);
+  return 1;
+}

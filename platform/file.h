@@ -72,3 +72,7 @@ int FileFlush(qmFileHandle *h);
 // 1 when the position has reached the end: the window's or read file's size, and for handles
 // open for writing the file's current length.
 int FileEof(qmFileHandle *h);
+// The plain file's length now, which another program may have changed since it was opened: 1
+// and *size, or 0 when the handle keeps its own length (a memory or virtual file, writes still
+// in the buffer, a stream that is no regular file).
+int FileLengthNow(const qmFileHandle *h, uint64_t *size);

@@ -87,6 +87,25 @@ int Spawn(const std::vector<std::string> &args, const std::string &outputFile) {
   return rc;
 }
 
+// Whether the program can be started: an executable file at the path, or for a bare name one
+// on PATH, as the shell and posix_spawnp search it.
+bool CanRun(const std::string &program) {
+  auto runnable = [](const std::string &p) {
+    struct stat st;
+    return stat(p.c_str(), &st) == 0 && S_ISREG(st.st_mode) && access(p.c_str(), X_OK) == 0;
+  };
+  if (program.find('/') != std::string::npos) return runnable(program);
+  const char *path = std::getenv("PATH");
+  std::string folders = path ? path : "/usr/bin:/bin";
+  for (size_t start = 0;;) {
+    size_t colon = folders.find(':', start);
+    std::string folder = folders.substr(start, colon == std::string::npos ? std::string::npos : colon - start);
+    if (runnable((folder.empty() ? "." : folder) + "/" + program)) return true;
+    if (colon == std::string::npos) return false;
+    start = colon + 1;
+  }
+}
+
 int OpenWithDesktop(const std::string &target) { return Spawn({"xdg-open", target}, ""); }
 
 }  // namespace
@@ -145,9 +164,17 @@ uint32_t LaunchProgram(const char *path, const char *arguments, int async) {
       return 0;
     }
     if (!async) {
+      // The shell would only say so on its standard error: a missing program is the caller's error.
+      if (!CanRun(program)) {
+        SetPlatformErrorArgument(path);
+        return ERR_READFILE;
+      }
       std::string command = ShellQuote(program);
       if (arguments && *arguments) command += " " + SystemText(arguments);
-      std::system(command.c_str());
+      if (std::system(command.c_str()) == -1) {
+        SetPlatformErrorArgument(path);
+        return ERR_READFILE;
+      }
       return 0;
     }
     std::vector<std::string> args{program};

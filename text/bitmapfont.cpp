@@ -115,6 +115,9 @@ int32_t LoadBitmapFontSizeFile(const char *path, qmFont *font) {
   d->glyphCount = d->hiChar - d->loChar + 2;
   bool ok = d->ySize > 0 && d->hiChar >= d->loChar;
   uint64_t planeBytes = uint64_t(d->modulo) * uint64_t(d->ySize);
+  // Every plane, stored or left out, spans this many bytes: a size the file itself could not
+  // hold is no font, and keeps a colour strip (32 bits a pixel) within a small multiple of it.
+  ok = ok && planeBytes <= file.size();
   const uint8_t *loc = ok ? At(file, Be32(h + 130), uint64_t(d->glyphCount) * 4) : nullptr;
   ok = ok && loc;
   if (ok) d->charLoc = CopyOut<uint32_t>(loc, d->glyphCount, 4);

@@ -23,7 +23,7 @@
 #include "graphics/shape_render.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/output.h"
 #include "graphics/position.h"
 #include "graphics/safeblt.h"

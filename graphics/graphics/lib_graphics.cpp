@@ -178,7 +178,7 @@ uint32_t GfxCreateClipRegion(VmState *L) {
   }
   SetObjectHeader(&r->header, QMTYPE_CLIPREGION, &id);
   if (uint32_t code = AddObject(L, &r->header)) {
-    FreeClipRegionData(L, r);
+    FreeClipRegionData(ObjectRegistryOf(L), r);
     MemFree(r);
     return code;
   }

@@ -48,6 +48,11 @@ uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out) {
   return *out ? 0 : MissingObjectError(id, ERR_FINDFILE);
 }
 
+void RefreshFileSize(qmFileObject *f) {
+  uint64_t now;
+  if (FileLengthNow(f->file, &now)) f->size = now;
+}
+
 uint32_t CloseFileObject(VmState *L, qmFileObject *f) {
   RemoveObject(L, &f->header);
   int ok = FileClose(f->file);

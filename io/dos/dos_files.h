@@ -44,6 +44,10 @@ qmDosState *GetDosState(VmState *L);
 // 0 and *out, or ERR_FINDARRAY / ERR_FINDFILE (the number as error argument).
 uint32_t FindFileObject(VmState *L, const qmObjectId *id, qmFileObject **out);
 
+// Takes the file's length from the file system, where another program may have cut or grown
+// it since it was opened; a memory or virtual file, or one with buffered writes, keeps its own.
+void RefreshFileSize(qmFileObject *f);
+
 // Closes the platform file, frees the user data and the record: 0, or ERR_WRITE when data
 // still buffered could not be written.
 uint32_t CloseFileObject(VmState *L, qmFileObject *f);

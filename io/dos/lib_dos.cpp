@@ -105,6 +105,7 @@ uint32_t DosEof(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmFileObject *f;
   if (uint32_t code = FileArg(L, 1, &f)) return code;
+  RefreshFileSize(f);
   vm_pushnumber(L, f->position >= f->size ? 1 : 0);
   return 1;
 }
@@ -224,6 +225,7 @@ uint32_t DosFileLength(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmFileObject *f;
   if (uint32_t code = FileArg(L, 1, &f)) return code;
+  RefreshFileSize(f);
   vm_pushnumber(L, double(f->size));
   return 1;
 }

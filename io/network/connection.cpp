@@ -196,6 +196,10 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
   uint8_t *scratch = nullptr;
   for (;;) {
     if (w->service && (code = w->service(w->ud))) break;
+    if (w->deadline != 0 && GetTimeSeconds() > w->deadline) {
+      st = SOCK_TIMEOUT;
+      break;
+    }
     size_t take = 0;
     bool done = false;
     if (s->first == s->last) {

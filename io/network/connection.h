@@ -55,6 +55,7 @@ struct qmNetWait {
   qmServiceFn service;                                 // one event-pump pass; non-zero stops
   uint32_t (*progress)(void *ud, qmConnection *conn);  // the transfer's callback; non-zero stops
   uint32_t timeoutMs;                                  // longest silence; 0: no limit
+  double deadline = 0;  // seconds of GetTimeSeconds when the wait gives up whatever arrives; 0: none
 };
 
 // Memory a byte buffer may borrow instead of its own: a string being built in place, so that
@@ -117,7 +118,8 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
 
 // Receives by mode into the sink: all (until nothing more comes; with wait until the network
 // time-out passes without data or the peer closes), count bytes, or one line (CR dropped, LF
-// consumed and not stored; a line over lineLimit bytes gives ERR_MEM). *status is the socket
+// consumed and not stored; a line over lineLimit bytes gives ERR_MEM). Past the wait's deadline
+// it ends with the time-out status even while data flows. *status is the socket
 // status that ended it (0 when the mode was satisfied); the result is 0 or the code that
 // stopped it (the event pump, the progress callback, the sink).
 uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, uint64_t count, int waitFlag,

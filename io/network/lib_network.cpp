@@ -266,6 +266,8 @@ uint32_t NetReceiveData(VmState *L) {
   uint32_t code = ReceiveWithProgress(&w, c, mode, count, waitFlag, &sink, VM_MAXSTRLEN, &got, &st);
   c->dataEvent = 0;
   if (code) return code;
+  // A line of which nothing came is no line: an empty one is an answer the peer never gave.
+  if (mode == RECEIVELINE && got == 0 && st == SOCK_TIMEOUT) return ERR_RECVTIMEOUT;
   vm_pushlstring(L, data.data ? reinterpret_cast<const char *>(data.data) : "", data.length);
   vm_pushnumber(L, double(data.length));
   vm_pushnumber(L, mode != RECEIVEALL || st == 0 ? 1 : 0);

@@ -153,6 +153,11 @@ uint32_t ParseHttpHeader(const std::string &line, qmHttpHeaders *h, uint32_t *ar
       *argument = 3001;
       return ERR_HTTPERROR;
     }
+    // Two lengths that disagree leave the body's end unknown.
+    if (h->contentLength >= 0 && uint64_t(h->contentLength) != n) {
+      *argument = 3005;
+      return ERR_HTTPERROR;
+    }
     h->contentLength = int64_t(n);
   } else if (StartsWithNoCase(line, 0, "transfer-encoding: ")) {
     std::string v = AfterBlanks(line, 19);
@@ -179,6 +184,10 @@ bool ParseChunkSize(const std::string &line, uint64_t *size) {
 
 uint32_t FeedFtpReplyLine(qmFtpReplyReader *r, const std::string &line, uint32_t *argument) {
   *argument = 0;
+  if (++r->lines > kMaxFtpReplyLines) {
+    *argument = 4;
+    return ERR_FTPERROR;
+  }
   r->last = line;
   bool coded = line.size() >= 3 && IsDigit(line[0]) && IsDigit(line[1]) && IsDigit(line[2]);
   if (r->code == 0) {

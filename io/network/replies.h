@@ -39,7 +39,7 @@ struct qmHttpHeaders {
   std::string location;
 };
 // One header line: 0, ERR_HTTPTE (unknown transfer coding) or ERR_HTTPERROR (a bad
-// Content-Length, argument 3001 in *argument).
+// Content-Length, argument 3001 in *argument; one that differs from an earlier, 3005).
 uint32_t ParseHttpHeader(const std::string &line, qmHttpHeaders *h, uint32_t *argument);
 // A chunk-size line: hexadecimal, extensions after it ignored. False without digits or when
 // the size does not fit in 63 bits.
@@ -52,8 +52,12 @@ struct qmFtpReplyReader {
   bool multi = false;
   bool done = false;
   std::string last;       // the last line
+  uint32_t lines = 0;
 };
-// Feeds one line: 0, or ERR_FTPERROR with *argument 1 when the first line has no code.
+// A multi-line reply longer than this is refused: a peer could otherwise keep it open for ever.
+inline constexpr uint32_t kMaxFtpReplyLines = 1000;
+// Feeds one line: 0, or ERR_FTPERROR with *argument 1 when the first line has no code, 4 when
+// the reply runs past kMaxFtpReplyLines.
 uint32_t FeedFtpReplyLine(qmFtpReplyReader *r, const std::string &line, uint32_t *argument);
 // The six numbers of a "227" reply text (from its fifth character), each 0..255; false when
 // there are not exactly six.

@@ -7,6 +7,7 @@
 #include "io/network/replies.h"
 #include "platform/errorarg.h"
 #include "platform/file.h"
+#include "platform/time.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 
@@ -14,6 +15,9 @@ namespace {
 
 constexpr uint64_t kLineLimit = 1023;
 constexpr int kMaxRedirects = 5;
+// A reply head longer than this is a peer that never means to end it.
+constexpr int kMaxHeaders = 256;
+constexpr int kMaxInterimReplies = 16;  // "100 Continue" heads before the real one
 // A memory download reserves at most this much from a Content-Length; the rest grows with
 // what actually arrives, doubling up to the announced length and no further while it holds.
 constexpr uint64_t kMaxReserve = 1 << 20;
@@ -49,6 +53,18 @@ struct Transfer {
     if (file) FileClose(file);
   }
 
+  // Closes the download's file; a failed close lost bytes that were counted as written.
+  uint32_t CloseOutput() {
+    if (!file) return 0;
+    int ok = FileClose(file);
+    file = nullptr;
+    return ok ? 0 : WithText(ERR_WRITEFILE, req.outFile);
+  }
+
+  // A reply must be complete within the network time-out from now (0: no limit), however
+  // slowly its bytes trickle in.
+  double ReplyDeadline() const { return w->timeoutMs ? GetTimeSeconds() + w->timeoutMs / 1000.0 : 0; }
+
   uint32_t Connect(OwnConnection *oc, const std::string &host, uint16_t port) {
     oc->Close();
     return ConnectTcpSocket(host.c_str(), port, w->timeoutMs, w, &oc->c.socket);
@@ -61,16 +77,21 @@ struct Transfer {
     return st || sent != bytes.size() ? uint32_t(ERR_SENDDATA) : 0;
   }
 
-  uint32_t Line(OwnConnection *oc, std::string *line) {
+  // One reply line before the deadline; a line over the limit is the reply error given with
+  // its number.
+  uint32_t Line(OwnConnection *oc, std::string *line, double deadline, uint32_t replyError, uint32_t overlong) {
     qmByteBuffer bytes;
     qmNetSink sink{&bytes, nullptr, nullptr};
     uint64_t got;
     int st;
     uint32_t saved = oc->c.progress;
     oc->c.progress = 0;
-    uint32_t code = ReceiveWithProgress(w, &oc->c, RECEIVELINE, 0, 1, &sink, kLineLimit, &got, &st);
+    qmNetWait limited = *w;
+    limited.deadline = deadline;
+    uint32_t code = ReceiveWithProgress(&limited, &oc->c, RECEIVELINE, 0, 1, &sink, kLineLimit, &got, &st);
     oc->c.progress = saved;
     *line = bytes.Text();
+    if (code == ERR_MEM) return WithNumber(replyError, overlong);
     return code ? code : ReceiveStatusError(st);
   }
 
@@ -158,12 +179,15 @@ uint32_t Transfer::Http(const qmUrl &url, const std::string &sendUrl, bool follo
   int32_t status = 0;
   qmHttpHeaders h;
   uint32_t argument;
-  for (;;) {
-    if (uint32_t code = Line(&oc, &line)) return code;
+  double deadline = ReplyDeadline();
+  for (int interim = 0;; interim++) {
+    if (interim > kMaxInterimReplies) return WithNumber(ERR_HTTPERROR, 3004);
+    if (uint32_t code = Line(&oc, &line, deadline, ERR_HTTPERROR, 3002)) return code;
     if (uint32_t bad = ParseHttpStatusLine(line, &status)) return WithNumber(ERR_HTTPERROR, bad);
     h = qmHttpHeaders{};
-    for (;;) {
-      if (uint32_t code = Line(&oc, &line)) return code;
+    for (int headers = 0;; headers++) {
+      if (headers > kMaxHeaders) return WithNumber(ERR_HTTPERROR, 3003);
+      if (uint32_t code = Line(&oc, &line, deadline, ERR_HTTPERROR, 3002)) return code;
       if (line.empty()) break;
       if (uint32_t code = ParseHttpHeader(line, &h, &argument)) return argument ? WithNumber(code, argument) : code;
     }
@@ -192,7 +216,7 @@ uint32_t Transfer::HttpBody(OwnConnection *oc, const qmHttpHeaders &h) {
   }
   std::string line;
   for (;;) {
-    if (uint32_t code = Line(oc, &line)) return code;
+    if (uint32_t code = Line(oc, &line, ReplyDeadline(), ERR_HTTPERROR, 3002)) return code;
     uint64_t size;
     if (!ParseChunkSize(line, &size)) return WithNumber(ERR_HTTPERROR, 3000);
     if (size == 0) return 0;
@@ -204,8 +228,9 @@ uint32_t Transfer::HttpBody(OwnConnection *oc, const qmHttpHeaders &h) {
 uint32_t Transfer::FtpReply(OwnConnection *oc, int32_t *code, std::string *last) {
   qmFtpReplyReader r;
   std::string line;
+  double deadline = ReplyDeadline();
   while (!r.done) {
-    if (uint32_t e = Line(oc, &line)) return e;
+    if (uint32_t e = Line(oc, &line, deadline, ERR_FTPERROR, 3)) return e;
     uint32_t argument;
     if (uint32_t e = FeedFtpReplyLine(&r, line, &argument)) return WithNumber(e, argument);
   }
@@ -322,5 +347,6 @@ uint32_t TransferFile(const qmNetWait *w, const qmTransferRequest &req, qmTransf
     raw = sendUrl = ResolveLocation(url, location);
   }
   if (code == kTransferStopped) code = 0;
-  return code;
+  uint32_t closed = t.CloseOutput();
+  return code ? code : closed;
 }

@@ -5,12 +5,14 @@
 #include <cmath>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
 #include "layers/layers/layerargs.h"
 #include "layers/redraw.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 
@@ -30,24 +32,26 @@ void FreeDecorations(qmLayer *layer, bool border) {
 // area it covered before and covers now refreshed together.
 template <typename Block>
 void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &value, bool on, bool border) {
-  CurrentBGPic->layersChanged = 1;
+  qmScene *scene = GetPlayerContext(L)->scene;
+  scene->picture->layersChanged = 1;
   int32_t r[4];
-  GetLayerBounds(layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
+  GetLayerBounds(scene->current, layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
   FreeDecorations(layer, border);
   if (on) {
     *block = value;
     int32_t x, y, w, h;
-    GetLayerBounds(layer, layer->current, &x, &y, &w, &h);
+    GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
     UnionRect(&r[0], &r[1], &r[2], &r[3], x, y, w, h);
   } else {
     block->on = 0;
   }
-  RefreshRect(L, r[0], r[1], r[2], r[3]);
+  RefreshRect(L, scene, r[0], r[1], r[2], r[3]);
 }
 
 }  // namespace
 
 uint32_t LaySetLayerBorder(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 4);
   int32_t position = 0;
   if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
@@ -56,13 +60,14 @@ uint32_t LaySetLayerBorder(VmState *L) {
   const double size = std::trunc(vm_optnumber(L, 4, 2));
   if (!(size >= 1)) return ERR_WRONGUSAGE;
   qmLayer *layer = nullptr;
-  if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
+  if (uint32_t code = FindGuardedLayer(scene, position, &layer)) return code;
   if (on == 0 && !layer->border.on) return 0;
   SwitchDecoration(L, layer, &layer->border, {1, color, NumberToInt(size)}, on != 0, true);
   return 0;
 }
 
 uint32_t LaySetLayerShadow(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 7);
   int32_t position = 0;
   if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
@@ -74,7 +79,7 @@ uint32_t LaySetLayerShadow(VmState *L) {
   const double sigma = vm_optnumber(L, 7, radius / 3);
   if (!(size >= 0) || !(radius >= 1.0) || !(sigma > 0)) return ERR_WRONGUSAGE;
   qmLayer *layer = nullptr;
-  if (uint32_t code = FindGuardedLayer(position, &layer)) return code;
+  if (uint32_t code = FindGuardedLayer(scene, position, &layer)) return code;
   if (on == 0 && !layer->shadow.on) return 0;
   SwitchDecoration(L, layer, &layer->shadow, {1, color, NumberToInt(size), NumberToInt(direction), radius, sigma},
                    on != 0, false);

@@ -9,6 +9,7 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/blit.h"
@@ -44,6 +45,7 @@
 
 // A layer argument: a position (truncated, not range-checked) or a layer name.
 uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   const int type = vm_type(L, i);
   if (type == VM_TNUMBER) {
     *position = NumberToInt(vm_tonumber(L, i));
@@ -51,7 +53,7 @@ uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
   }
   if (type == VM_TSTRING) {
     const char *name = vm_tostring(L, i);
-    *position = FindLayerByName(CurrentBGPic, name);
+    *position = FindLayerByName(scene->picture, name);
     if (*position > 0) return 0;
     SetErrorArgument(name);
     return ERR_FINDLAYER;
@@ -62,9 +64,10 @@ uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, i, &pos)) return code;
-  *out = GetNthLayer(CurrentBGPic, pos);
+  *out = GetNthLayer(scene->picture, pos);
   if (position) *position = pos;
   if (!*out) return ERR_LAYERRANGE;
   return 0;
@@ -114,13 +117,15 @@ uint32_t GetLayerOrGroupArg(VmState *L, int i, const qmBGPic *pic, qmLayer **out
 namespace {
 
 uint32_t LayEnableLayers(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 0, 0);
-  return CurrentDisplay ? SwitchLayersOn(CurrentDisplay) : ERR_WRONGUSAGE;
+  return scene->current ? SwitchLayersOn(scene->current) : ERR_WRONGUSAGE;
 }
 
 uint32_t LayDisableLayers(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 0, 0);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
   if (d->outputType != DISPOUT_DISPLAY) return ERR_LAYERSON;
   if (d->scaleLayer) return ERR_NODISLAYERS;
@@ -129,87 +134,94 @@ uint32_t LayDisableLayers(VmState *L) {
 }
 
 uint32_t LaySwapLayers(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 2);
   int32_t a = 0, b = 0;
   if (uint32_t code = GetLayerArg(L, 1, &a)) return code;
   if (uint32_t code = GetLayerArg(L, 2, &b)) return code;
-  if (uint32_t code = LayerGuard()) return code;
+  if (uint32_t code = LayerGuard(scene)) return code;
   if (a == b) return ERR_WRONGUSAGE;
   return SwapLayerPositions(L, a, b);
 }
 
 uint32_t LayLayerToBack(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 1);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
-  if (uint32_t code = LayerGuard()) return code;
+  if (uint32_t code = LayerGuard(scene)) return code;
   if (pos == 1) return 0;
   return SwapLayerPositions(L, pos, 1);
 }
 
 uint32_t LayLayerToFront(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 1);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
-  if (uint32_t code = LayerGuard()) return code;
-  const int32_t n = CountLayers(CurrentBGPic);
+  if (uint32_t code = LayerGuard(scene)) return code;
+  const int32_t n = CountLayers(scene->picture);
   if (pos == n) return 0;
   return SwapLayerPositions(L, pos, n);
 }
 
 uint32_t LaySetLayerZPos(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 2);
   int32_t pos = 0, z = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
   if (uint32_t code = GetLayerArg(L, 2, &z)) return code;
-  if (uint32_t code = LayerGuard()) return code;
+  if (uint32_t code = LayerGuard(scene)) return code;
   if (z == pos || z < 0) return ERR_WRONGUSAGE;
-  qmBGPic *pic = CurrentBGPic;
+  qmBGPic *pic = scene->picture;
   qmLayer *layer = GetNthLayer(pic, pos);
   if (!layer) return ERR_LAYERRANGE;
   if (!MoveLayerToPos(pic, layer, z)) return 0;
   pic->layersChanged = 1;
-  RefreshLayer(L, layer);
+  RefreshLayer(L, scene, layer);
   return 0;
 }
 
 uint32_t LayRemoveLayer(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 1);
   qmLayer *layer = nullptr;
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
-  if (uint32_t code = LayerGuard()) return code;
-  qmDisplay *d = CurrentDisplay;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmDisplay *d = scene->current;
   if (d->outputType == DISPOUT_BGPIC) {
     DestroyLayer(L, layer, 0, nullptr, nullptr);
   } else {
-    LayerRefreshBatch.count = 0;
-    DestroyLayer(L, layer, 0, nullptr, &LayerRefreshBatch);
-    RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
+    scene->layerBatch.count = 0;
+    DestroyLayer(L, layer, 0, nullptr, &scene->layerBatch);
+    RefreshRectList(L, scene, scene->layerBatch.entries, scene->layerBatch.count);
   }
-  CurrentBGPic->layersChanged = 1;
+  scene->picture->layersChanged = 1;
   return 0;
 }
 
 uint32_t LayUndo(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 4);
   const int32_t type = vm_checkint32(L, 1);
   const qmObjectId id = vm_isnoneornil(L, 2) ? qmObjectId{0, 0} : GetObjectIdArg(L, 2);
   const int32_t level = vm_optint32(L, 3, 1);
   const int32_t noRefresh = vm_optint32(L, 4, 0);
-  if (CurrentBGPic) CurrentBGPic->layersChanged = 1;
-  if (uint32_t code = LayerGuard()) return code;
-  qmLayer *layer = FindObjectLayer(CurrentBGPic, type, &id, level);
+  if (scene->picture) scene->picture->layersChanged = 1;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmLayer *layer = FindObjectLayer(scene->picture, type, &id, level);
   if (!layer) return 0;
   DestroyLayer(L, layer, noRefresh, nullptr, nullptr);
   return 0;
 }
 
 uint32_t LayFreeLayers(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 0, 1);
   const bool keep = vm_optint32(L, 1, 1) != 0;
-  if (uint32_t code = LayerGuard()) return code;
-  qmDisplay *d = CurrentDisplay;
-  qmBGPic *pic = CurrentBGPic;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = scene->picture;
   if (d->outputType == DISPOUT_BGPIC && keep && d->bgpic != pic) return ERR_WRONGUSAGE;
   pic->layersChanged = 1;
   const int32_t W = pic->shownWidth, H = pic->shownHeight;
@@ -240,11 +252,12 @@ uint32_t LayFreeLayers(VmState *L) {
 }
 
 uint32_t LaySetLayerName(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 2);
   const int32_t pos = vm_checkint32(L, 1);
   const char *name = vm_checkstring(L, 2, nullptr);
-  if (uint32_t code = LayerGuard()) return code;
-  qmBGPic *pic = CurrentBGPic;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmBGPic *pic = scene->picture;
   qmLayer *layer = pos > 0 ? GetNthLayer(pic, pos) : LastLayer(pic);
   if (!layer) return ERR_LAYERRANGE;
   MemFree(layer->name);
@@ -254,18 +267,20 @@ uint32_t LaySetLayerName(VmState *L) {
 }
 
 uint32_t LayLayerExists(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 1);
   const char *name = vm_checkstring(L, 1, nullptr);
-  if (uint32_t code = LayerGuard()) return code;
-  vm_pushnumber(L, FindLayerByName(CurrentBGPic, name) > 0 ? 1 : 0);
+  if (uint32_t code = LayerGuard(scene)) return code;
+  vm_pushnumber(L, FindLayerByName(scene->picture, name) > 0 ? 1 : 0);
   return 1;
 }
 
 uint32_t LayGetLayerAtPos(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 2);
   const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
-  if (uint32_t code = LayerGuard()) return code;
-  qmBGPic *pic = CurrentBGPic;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmBGPic *pic = scene->picture;
   int32_t pos = CountLayers(pic);
   for (qmLayer *l = LastLayer(pic); l; l = LayerBelow(l), pos--) {
     const qmLayerState *s = l->current;
@@ -285,10 +300,11 @@ uint32_t LayGetLayerAtPos(VmState *L) {
 constexpr int32_t kLayerRecordSize = 1072;
 
 uint32_t LayDumpLayers(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 0, 1);
   const int32_t mode = vm_optint32(L, 1, 0);
-  if (uint32_t code = LayerGuard()) return code;
-  qmBGPic *pic = CurrentBGPic;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmBGPic *pic = scene->picture;
   DebugPrintf("LAYER SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qmLayer): %d\nLayers: %d\n", int(pic->header.id),
               reinterpret_cast<void *>(pic->header.handle), int(kLayerRecordSize), int(CountLayers(pic)));
   int32_t pos = 1;
@@ -309,10 +325,11 @@ uint32_t LayDumpLayers(VmState *L) {
 // hidden, their areas refreshed together. A group shown at (x, y) moves as one: its box (of the
 // layers' anchored object rectangles) goes there and the distances between them stay.
 uint32_t SetLayerVisible(VmState *L, int32_t hide) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   int32_t x = kKeepPosition, y = kKeepPosition;
   if (!hide) x = vm_optint32(L, 2, kKeepPosition), y = vm_optint32(L, 3, kKeepPosition);
-  if (uint32_t code = LayerGuard()) return code;
-  qmBGPic *pic = CurrentBGPic;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmBGPic *pic = scene->picture;
   std::vector<qmLayer *> layers;
   int32_t index = 0;
   do {
@@ -344,13 +361,13 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     placeFlags = PLACE_RELATIVEX | PLACE_RELATIVEY;
   }
   pic->layersChanged = 1;
-  const bool batch = CurrentDisplay->outputType != DISPOUT_BGPIC;
-  LayerRefreshBatch.count = 0;
+  const bool batch = scene->current->outputType != DISPOUT_BGPIC;
+  scene->layerBatch.count = 0;
   for (qmLayer *l : layers) {
     l->hidden = hide;
-    PlaceLayer(L, l, nullptr, x, y, 0, placeFlags, batch ? &LayerRefreshBatch : nullptr);
+    PlaceLayer(L, scene, l, nullptr, x, y, 0, placeFlags, batch ? &scene->layerBatch : nullptr);
   }
-  if (batch) RefreshRectList(L, LayerRefreshBatch.entries, LayerRefreshBatch.count);
+  if (batch) RefreshRectList(L, scene, scene->layerBatch.entries, scene->layerBatch.count);
   return 0;
 }
 
@@ -365,12 +382,13 @@ uint32_t LayHideLayer(VmState *L) {
 }
 
 uint32_t LayTranslateLayer(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 3, 3);
   qmLayer *layer = nullptr;
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   const int32_t dx = vm_checkint32(L, 2), dy = vm_checkint32(L, 3);
-  if (uint32_t code = LayerGuard()) return code;
-  PlaceLayer(L, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
+  if (uint32_t code = LayerGuard(scene)) return code;
+  PlaceLayer(L, scene, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
   return 0;
 }
 
@@ -458,33 +476,49 @@ uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *
 }
 
 void EndSelectLayerPicture(VmState *L, void *record) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   auto *l = static_cast<qmLayer *>(record);
-  if (FindLayerIndex(CurrentBGPic, l) < 0) return;
+  if (FindLayerIndex(scene->picture, l) < 0) return;
   qmLayerState *s = l->current;
   FreePlaneSet(&s->filtered);
-  CurrentBGPic->layersChanged = 1;
-  RefreshLayer(L, l);
+  scene->picture->layersChanged = 1;
+  RefreshLayer(L, scene, l);
+}
+
+int32_t RebindObject(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to) {
+  return RebindLayerObjects(ObjectRegistryOf(L), type, from, to);
 }
 
 }  // namespace
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindLayerObjects,  LayerAt,
+const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindObject,        LayerAt,
                                   DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
                                   RerenderBGPicLayers, ResetBGPicLayerScale};
 
 namespace {
 
-uint32_t InitLayersLibrary(VmState *) {
-  LayerRefreshBatch = {};
-  LayerRefreshBatch.entries = static_cast<qmDirtyRect *>(MemAlloc(kRectListStep * sizeof(qmDirtyRect), 0));
-  if (!LayerRefreshBatch.entries) return ERR_MEM;
-  LayerRefreshBatch.capacity = kRectListStep;
+// The scene of the run, null for a VM opened without the player's start-up.
+qmScene *SceneOf(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  return ctx ? ctx->scene : nullptr;
+}
+
+uint32_t InitLayersLibrary(VmState *L) {
+  if (qmScene *scene = SceneOf(L)) {
+    qmDirtyRectList &batch = scene->layerBatch;
+    FreeRectList(&batch);
+    batch.entries = static_cast<qmDirtyRect *>(MemAlloc(kRectListStep * sizeof(qmDirtyRect), 0));
+    if (!batch.entries) return ERR_MEM;
+    batch.capacity = kRectListStep;
+  }
   return 0;
 }
 
 void FreeLayersLibrary(VmState *L) {
-  FreeAllMoveLists(L);
-  FreeRectList(&LayerRefreshBatch);
+  if (qmScene *scene = SceneOf(L)) {
+    FreeAllMoveLists(scene);
+    FreeRectList(&scene->layerBatch);
+  }
 }
 
 }  // namespace
@@ -497,70 +531,17 @@ uint32_t SwitchLayersOn(qmDisplay *d) {
   return 0;
 }
 
-uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
-  auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
-  qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
-  if (!state) {
-    FreePlaneSet(&planes);
-    qmLayerState request{};
-    request.textRequest = r->textRequest;
-    FreeLayerTextRequest(&request);
-    return ERR_MEM;
-  }
-  // What a text layer or a line keeps beside its picture.
-  state->textRequest = r->textRequest;
-  state->lineX1 = r->lineEnds[0], state->lineY1 = r->lineEnds[1];
-  state->lineX2 = r->lineEnds[2], state->lineY2 = r->lineEnds[3];
-  state->requestedX = r->requestedX, state->requestedY = r->requestedY;
-  state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
-  state->partX = r->partX, state->partY = r->partY;
-  state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
-  if (r->shape) {
-    if (CopyShapeData(r->shape, &state->shape)) {
-      FreePlaneSet(&planes);
-      FreeLayerState(L, state);
-      return ERR_MEM;
-    }
-  }
-  uint32_t flags = 0;
-  if (r->flags & IMGCORE_HIDDEN) flags |= ADDLAYER_HIDDEN;
-  if (r->flags & IMGCORE_INSERT) flags |= ADDLAYER_INSERT;
-  // AddLayer places the picture at x minus the anchor's share of the object's size.
-  const double ax = r->transform ? r->transform->anchorX : 0, ay = r->transform ? r->transform->anchorY : 0;
-  const int32_t x = r->x + int32_t(r->objectWidth * ax), y = r->y + int32_t(r->objectHeight * ay);
-  if (uint32_t code = AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
-                               state, r->position, flags))
-    return code;
-  const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
-  const bool scaled = (r->flags & IMGCORE_RENDERSCALED) && DisplayScalesPictureLayers(CurrentDisplay, CurrentBGPic);
-  if (!transformed && !scaled) return 0;
-  // The layer keeps the untouched picture and shows it through its transform, or at the
-  // display's scale (the transform's rendering brings that one along).
-  qmLayer *layer = LastLayer(CurrentBGPic);
-  while (layer && layer->base != state) layer = LayerBelow(layer);
-  if (!layer) return 0;
-  int32_t before[4];
-  GetLayerBounds(layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
-  const uint32_t mode = (r->flags & IMGCORE_INSERT) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW | LRENDERMODE_KEEPCURRENT
-                                                    : LRENDERMODE_SCALED | LRENDERMODE_KEEPCURRENT;
-  const uint32_t code = RenderLayerImage(L, layer, transformed ? 0 : mode);
-  if (!layer->hidden) {
-    RefreshRect(L, before[0], before[1], before[2], before[3]);
-    RefreshLayer(L, layer);
-  }
-  return code;
-}
-
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 2, &pos)) return code;
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = scene->current;
   if (!d) return ERR_NOLAYERS;
   // With a Select* output the layers switched on before the selection count.
   const bool selecting = d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK ||
                          d->outputType == DISPOUT_ALPHA;
   if (!(selecting ? d->selectSave[5] : d->layersOn)) return ERR_NOLAYERS;
-  const qmLayer *l = GetNthLayer(CurrentBGPic, pos);
+  const qmLayer *l = GetNthLayer(scene->picture, pos);
   if (!l) return ERR_LAYERRANGE;
   const qmLayerState *s = l->current, *raw = l->unscaled;
   switch (attribute) {
@@ -608,7 +589,9 @@ uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
   return 1;
 }
 
-int32_t LayersFindLayerByName(VmState *, const char *name) { return FindLayerByName(CurrentBGPic, name); }
+int32_t LayersFindLayerByName(VmState *L, const char *name) {
+  return FindLayerByName(GetPlayerContext(L)->scene->picture, name);
+}
 
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!d || !d->layerBuffer || !d->bgpic) return;
@@ -620,7 +603,7 @@ void LayersComposeDisplayPicture(VmState *L, qmDisplay *d, qmBitmap *dst) {
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
-  return d && d->bgpic && LayersCoverRect(d->bgpic, x, y, width, height) ? 1 : 0;
+  return d && d->bgpic && LayersCoverRect(d, d->bgpic, x, y, width, height) ? 1 : 0;
 }
 
 const qmLibrary kLayersLibrary = {"layers", kLayersCommands, nullptr, InitLayersLibrary, FreeLayersLibrary,

@@ -8,7 +8,6 @@
 struct VmState;
 struct qmDisplay;
 struct qmBitmap;
-struct qmImageLayer;
 struct qmLayerHooks;
 
 extern const qmLibrary kLayersLibrary;
@@ -16,7 +15,6 @@ extern const qmLibrary kLayersLibrary;
 extern const qmLayerHooks kLayerHooks;
 
 // Player-context and display services of the layer engine (player/wiring.cpp).
-uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *request);
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute);
 int32_t LayersFindLayerByName(VmState *L, const char *name);
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);

@@ -2,6 +2,7 @@
 
 #include "display/brush.h"
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "display/outputselect.h"
@@ -42,9 +43,9 @@ qmCollisionObject BoxObject(VmState *L, int first, double sx, double sy) {
   return o;
 }
 
-uint32_t LayerObject(int32_t position, qmCollisionObject *out) {
-  if (!CurrentDisplay || !CurrentDisplay->layersOn) return ERR_NOLAYERS;
-  const qmLayer *l = GetNthLayer(CurrentBGPic, position);
+uint32_t LayerObject(const qmScene *scene, int32_t position, qmCollisionObject *out) {
+  if (!scene->current || !scene->current->layersOn) return ERR_NOLAYERS;
+  const qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
   LayerCollisionObject(l, out);
   return 0;
@@ -59,6 +60,7 @@ uint32_t SpriteObject(VmState *L, int i) {
 }  // namespace
 
 uint32_t LayCollision(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 3, 9);
   const int32_t kind = vm_checkint32(L, 1);
   qmCollisionObject a{}, b{};
@@ -90,18 +92,18 @@ uint32_t LayCollision(VmState *L) {
     int32_t p1 = 0, p2 = 0;
     if (uint32_t code = GetLayerArg(L, 2, &p1)) return code;
     if (uint32_t code = GetLayerArg(L, 3, &p2)) return code;
-    if (uint32_t code = LayerObject(p1, &a)) return code;
-    if (uint32_t code = LayerObject(p2, &b)) return code;
+    if (uint32_t code = LayerObject(scene, p1, &a)) return code;
+    if (uint32_t code = LayerObject(scene, p2, &b)) return code;
     break;
   }
   case COLLIDE_LAYER_VS_BOX: {
     CheckArgCount(L, 6, 6);
     int32_t p = 0;
     if (uint32_t code = GetLayerArg(L, 2, &p)) return code;
-    const qmDisplay *d = CurrentDisplay;
+    const qmDisplay *d = scene->current;
     const double sx = d && d->scaleX > 0 ? d->scaleX : 1, sy = d && d->scaleY > 0 ? d->scaleY : 1;
     b = BoxObject(L, 3, sx, sy);
-    if (uint32_t code = LayerObject(p, &a)) return code;
+    if (uint32_t code = LayerObject(scene, p, &a)) return code;
     break;
   }
   default: return ERR_WRONGUSAGE;
@@ -147,30 +149,32 @@ uint32_t LayAddMove(VmState *L) {
       e.extra = vm_optint32(L, 6, 0);
     }
   }
-  if (handle && !FindMoveList(L, &id)) return MissingObjectError(&id, ERR_FINDMOVE);
-  if (uint32_t code = AddMoveEntry(L, &id, e, nullptr)) return code;
+  if (handle && !FindMoveList(GetPlayerContext(L)->scene, &id)) return MissingObjectError(&id, ERR_FINDMOVE);
+  if (uint32_t code = AddMoveEntry(GetPlayerContext(L)->scene, &id, e, nullptr)) return code;
   return id.handle && !handle ? PushNewId(L, id) : 0;
 }
 
 uint32_t LayClearMove(VmState *L) {
   CheckArgCount(L, 1, 1);
   const qmObjectId id = GetObjectIdArg(L, 1);
-  return ClearMoveList(L, &id);
+  return ClearMoveList(GetPlayerContext(L)->scene, &id);
 }
 
 uint32_t LayDoMove(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 1);
   const qmObjectId id = GetObjectIdArg(L, 1);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = scene->current;
   if (!d || !d->layersOn) return ERR_NOLAYERS;
-  if (uint32_t code = LayerGuard()) return code;
-  qmMoveList *list = FindMoveList(L, &id);
+  if (uint32_t code = LayerGuard(scene)) return code;
+  qmMoveList *list = FindMoveList(scene, &id);
   if (!list) return MissingObjectError(&id, ERR_FINDMOVE);
-  return ExecuteMoveList(L, list);
+  return ExecuteMoveList(L, scene, list);
 }
 
 // NextFrame(layer [, x [, y [, frame]]]).
 uint32_t LayNextFrame(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 4);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
@@ -178,28 +182,30 @@ uint32_t LayNextFrame(VmState *L) {
   vm_optint32(L, 3, kKeepPosition);
   vm_optint32(L, 4, 0);
   qmLayer *l = nullptr;
-  if (uint32_t code = FindGuardedLayer(pos, &l)) return code;
+  if (uint32_t code = FindGuardedLayer(scene, pos, &l)) return code;
   // Only anim layers have frames, and the anim library makes no layers yet.
   return ERR_NOANMLAYER;
 }
 
 // SelectLayer(layer [, mode [, frame [, combo]]]).
 uint32_t LaySelectLayer(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 4);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
   const int32_t mode = vm_optint32(L, 2, 0), frame = vm_optint32(L, 3, 0), combo = vm_optint32(L, 4, 0);
-  if (uint32_t code = LayerGuard()) return code;
+  if (uint32_t code = LayerGuard(scene)) return code;
   const qmObjectId id{uint32_t(pos), 0};
   return SelectOutputCore(L, QMTYPE_LAYER, &id, DISPOUT_BRUSH, frame, uint32_t(mode), uint32_t(combo));
 }
 
 // CreateLayer(x, y, width, height [, options and display tags]).
 uint32_t LayCreateLayer(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 4, 5);
   const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   const int32_t width = vm_checkint32(L, 3), height = vm_checkint32(L, 4);
-  if (uint32_t code = LayerGuard()) return code;
+  if (uint32_t code = LayerGuard(scene)) return code;
   const bool table = vm_gettop(L) >= 5 && !vm_isnoneornil(L, 5);
   int32_t alpha = 0, mask = 0, clear = 0, frames = 0;
   uint32_t color = 0;
@@ -241,13 +247,14 @@ uint32_t LayCreateLayer(VmState *L) {
 
 // ModifyLayerFrames(layer, count [, pos]).
 uint32_t LayModifyLayerFrames(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 2, 3);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
   vm_checkint32(L, 2);
   vm_optint32(L, 3, 0);
   qmLayer *l = nullptr;
-  if (uint32_t code = FindGuardedLayer(pos, &l)) return code;
+  if (uint32_t code = FindGuardedLayer(scene, pos, &l)) return code;
   // The layer's object is looked up as an anim; the anim library keeps none yet.
   return MissingObjectError(&l->object, ERR_FINDANIM);
 }

@@ -4,12 +4,18 @@
 #include "layers/layers/style_commands.h"
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "display/filters.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layers/layerargs.h"
+#include "layers/layerops.h"
+#include "layers/redraw.h"
 #include "layers/style.h"
+#include "platform/memory.h"
+#include "runtime/bindings/style_reader.h"
+#include "runtime/context.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -35,6 +41,68 @@ void SetFieldFromArg(VmState *L, const char *key, int i) {
 void SetSmoothFromArg(VmState *L, int i, int top) {
   if (top >= i && !vm_isnoneornil(L, i)) SetFieldFromArg(L, "smoothscale", i);
 }
+
+}  // namespace
+
+uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFinalRefresh) {
+  qmScene *scene = GetPlayerContext(L)->scene;
+  if (uint32_t code = LayerGuard(scene)) return code;
+  // The output of the current display takes layer commands only with a picture to hold them.
+  qmBGPic *pic = scene->picture;
+  if (!pic) return ERR_NOLAYERS;
+  qmDirtyRectList *batch = &scene->layerBatch;
+  batch->count = 0;
+  uint32_t code = 0;
+  // A layer argument without its table meets the table check.
+  for (int32_t i = first; i < first + count && !code; i += 2) {
+    qmLayer *layer = nullptr;
+    if ((code = GetExistingLayerArg(L, i, &layer, nullptr))) break;
+    qmStyleChange *change = static_cast<qmStyleChange *>(MemAlloc(sizeof(qmStyleChange), 1));
+    if (!change) {
+      code = ERR_MEM;
+      break;
+    }
+    InitStyleChange(layer, change);
+    code = ReadLayerStyle(L, i + 1, layer, 1, change);
+    if (!code) code = ApplyStyleChange(L, scene, layer, *change, batch);
+    FreeStyleChange(change);
+    MemFree(change);
+  }
+  // What was changed before an error is shown as well.
+  qmDisplay *d = scene->current;
+  if (d && d->outputType == DISPOUT_BGPIC) {
+    qmDirtyRectList list{d->dirtyRects, d->dirtyCount, d->dirtyCapacity};
+    for (int32_t k = 0; k < batch->count; k++) {
+      const qmDirtyRect &r = batch->entries[k];
+      AppendRect(&list, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+    }
+    d->dirtyRects = list.entries, d->dirtyCount = list.count, d->dirtyCapacity = list.capacity;
+    batch->count = 0;
+  } else if (!noFinalRefresh) {
+    // A layer's old and new rectangle mostly overlap, and so do neighbours': each area is
+    // composed once after merging (the pixels are the same as entry by entry).
+    MergeRectArray(batch->entries, batch->count);
+    RefreshRectList(L, scene, batch->entries, batch->count);
+    batch->count = 0;
+  }
+  pic->layersChanged = 1;
+  return code;
+}
+
+uint32_t SetLayerPosFrame(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t, int32_t noFinalRefresh) {
+  if (layer->name) vm_pushstring(L, layer->name);
+  else vm_pushnumber(L, FindLayerIndex(GetPlayerContext(L)->scene->picture, layer));
+  vm_newtable(L);
+  SetFieldInt(L, "x", x);
+  SetFieldInt(L, "y", y);
+  // Frames belong to anims, which this player does not have yet: the frame stays.
+  const int32_t top = vm_gettop(L);
+  const uint32_t code = ApplyLayerStyle(L, top - 1, 2, noFinalRefresh);
+  vm_settop(L, top - 2);
+  return code;
+}
+
+namespace {
 
 uint32_t ApplyPushedStyle(VmState *L) { return ApplyLayerStyle(L, vm_gettop(L) - 1, 2, 0); }
 
@@ -205,13 +273,14 @@ void PushShapeFields(VmState *L, int32_t type, const qmLayerState *base) {
 }  // namespace
 
 uint32_t LayGetLayerStyle(VmState *L) {
+  qmScene *scene = GetPlayerContext(L)->scene;
   CheckArgCount(L, 1, 1);
-  qmDisplay *d = CurrentDisplay;
+  qmDisplay *d = scene->current;
   if (!d) return ERR_NOLAYERS;
   // With a Select* output the picture of the display and the layers switched on before count.
   const bool selecting =
       d->outputType == DISPOUT_BRUSH || d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA;
-  const qmBGPic *pic = selecting ? d->bgpic : CurrentBGPic;
+  const qmBGPic *pic = selecting ? d->bgpic : scene->picture;
   if (!(selecting ? d->selectSave[5] : d->layersOn) || !pic) return ERR_NOLAYERS;
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;

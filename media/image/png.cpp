@@ -17,6 +17,9 @@ static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__, "libpng writes B, G, R,
 
 namespace {
 
+// Ancillary chunks of any length that the picture does not need: names of four letters and a zero.
+constexpr png_byte kSkippedChunks[] = "tEXt\0zTXt\0iTXt\0iCCP\0sPLT\0eXIf\0pCAL\0sCAL";
+
 // Plain data only: it survives the jump back from libpng.
 struct PngRead {
   std::jmp_buf jump;
@@ -56,6 +59,9 @@ uint32_t ReadPng(PngRead *r, int32_t *widthOut, int32_t *heightOut, uint32_t **p
   }
   png_set_read_fn(png, r, PngReadBytes);
   png_set_user_limits(png, QM_MAX_PLANE_SIDE, QM_MAX_PLANE_SIDE);
+  // libpng allocates (and clears) a chunk of these kinds at the length it claims before reading
+  // it, however short the file; none of them changes the pixels, so they are skipped unread.
+  png_set_keep_unknown_chunks(png, PNG_HANDLE_CHUNK_NEVER, kSkippedChunks, int(sizeof kSkippedChunks / 5));
   png_read_info(png, info);
   png_uint_32 width = 0, height = 0;
   int depth = 0, colorType = 0, interlace = 0;

@@ -389,10 +389,11 @@ uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, ui
   if (half == 0) half = 1;
   if (sp) sp->buffer = static_cast<uint8_t *>(std::malloc(size_t(2) * half * s->bytesPerFrame));
   if (!sp || !sp->buffer || !(sp->mutex = MutexCreate()) || !(sp->signal = SignalCreate())) {
+    uint32_t code = sp && sp->buffer ? uint32_t(ERR_SEMAPHORE) : uint32_t(ERR_MEM);
     FreeStreamPlayer(sp);
     FreeAudioConverter(ch->converter);
     ch->converter = nullptr;
-    return sp ? ERR_SEMAPHORE : ERR_MEM;
+    return code;
   }
   sp->stream = s;
   sp->channel = ch;

@@ -3,6 +3,7 @@
 // (channels.h), the module player (module.h) and sample arithmetic (sample_ops.h).
 #include "media/sound/lib_sound.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <new>
@@ -349,14 +350,22 @@ uint32_t SndCreateSample(VmState *L) {
       if (count == 0 || (stereo && count % 2)) return ERR_WRONGUSAGE;
       frames = int32_t(stereo ? count / 2 : count);
     }
-    pcm.resize(size_t(frames) * bpf);
+    pcm.resize(size_t(frames) * bpf);  // silence: every format here is signed
     int32_t lo = sixteen ? -32768 : -128, hi = sixteen ? 32767 : 127;
-    for (int64_t i = 0; i < count; i++) {
-      vm_rawgeti(L, 2, int(i));
-      int32_t v = vm_isnoneornil(L, -1) ? 0 : NumberToInt(vm_tonumber(L, -1));
+    // Only the table's own entries are visited: values the table lacks stay silent, so a
+    // count far beyond the table costs the sound's memory, not a look-up per value.
+    vm_pushnil(L);
+    while (vm_next(L, 2)) {
+      double key = vm_type(L, -2) == VM_TNUMBER ? vm_tonumber(L, -2) : -1;
+      if (key >= 0 && key < double(count) && key == std::floor(key)) {
+        int32_t v = NumberToInt(vm_tonumber(L, -1));
+        if (v < lo || v > hi) {
+          vm_pop(L, 2);
+          return ERR_SMPRANGE;
+        }
+        StoreSampleValue(pcm.data(), format, uint64_t(key), v);
+      }
       vm_pop(L, 1);
-      if (v < lo || v > hi) return ERR_SMPRANGE;
-      StoreSampleValue(pcm.data(), format, uint64_t(i), v);
     }
   } else if (Stricmp(source, "file") == 0 || Stricmp(source, "memory") == 0) {
     bool file = Stricmp(source, "file") == 0;

@@ -82,6 +82,12 @@ uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out) {
     s->seekable = info.seekable;
   }
   s->format = FormatCodeOf(s->channels, s->bits, s->flags);
+  // A rate no recording uses would size the stream's buffers and resampling steps by gigabytes.
+  if (s->rate > kMaxSoundRate) {
+    CloseSoundStream(s);
+    SetErrorArgument(name);
+    return ERR_OPENSOUND2;
+  }
   *out = s;
   return 0;
 }

@@ -75,7 +75,10 @@ int32_t FormatCodeOf(uint32_t channels, uint32_t bits, uint32_t flags);
 int32_t FormatToScriptType(int32_t format);
 int32_t ScriptTypeToFormat(int32_t type);
 
-// 0, ERR_READFILE (name stored), ERR_MEM, or the system reader's error.
+// Frames per second above every rate in use; a file that claims more is refused.
+inline constexpr uint32_t kMaxSoundRate = 1000000;
+// 0, ERR_READFILE (name stored), ERR_MEM, ERR_OPENSOUND2 (name stored) for a rate beyond
+// kMaxSoundRate, or the system reader's error.
 uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out);
 void CloseSoundStream(qmSound *s);
 uint64_t ReadSoundFrames(qmSound *s, void *buffer, uint64_t frames, int *end);

@@ -1,6 +1,8 @@
 #include "platform/desktop.h"
 
+#include <cstdlib>
 #include <ctime>
+#include <string>
 
 #include "platform/joystick.h"
 #include "platform/sdl/sdl_internal.h"
@@ -15,6 +17,24 @@ std::atomic<uint32_t> gWakePending{0};
 namespace {
 void (*gClock)(qmTimeval *) = nullptr;
 void (*gSleep)(uint32_t) = nullptr;
+
+// Without an absolute runtime folder (or socket path) the Wayland client library can reach no
+// compositor, and says so on standard error while the drivers are probed: unless the user
+// named a driver, the others are tried in their usual order without it.
+void SkipUnreachableWayland() {
+  const char *chosen = SDL_GetHint(SDL_HINT_VIDEODRIVER);  // the environment's, when set
+  if (chosen && *chosen) return;
+  const char *runtime = std::getenv("XDG_RUNTIME_DIR"), *socket = std::getenv("WAYLAND_DISPLAY");
+  if ((runtime && runtime[0] == '/') || (socket && socket[0] == '/')) return;
+  std::string drivers;
+  for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
+    const char *name = SDL_GetVideoDriver(i);
+    if (!name || SDL_strcasecmp(name, "wayland") == 0) continue;
+    drivers += (drivers.empty() ? "" : ",") + std::string(name);
+  }
+  // Over an empty SDL_VIDEODRIVER, which would otherwise win and mean "probe them all".
+  if (!drivers.empty()) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers.c_str(), SDL_HINT_OVERRIDE);
+}
 }  // namespace
 
 uint32_t InitDesktop() {
@@ -22,6 +42,7 @@ uint32_t InitDesktop() {
   // The close box of the last window must reach the script as a close event, not as a quit.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  SkipUnreachableWayland();
   if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return ERR_XDISPLAY;
   uint32_t type = SDL_RegisterEvents(1);
   if (type == UINT32_MAX) {

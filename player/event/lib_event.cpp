@@ -644,6 +644,10 @@ uint32_t InitEventLibrary(VmState *L) {
 void FreeEventLibrary(VmState *L) {
   qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
   ClearLabelEvents(ctx && ctx->scene ? ctx->scene->current : nullptr);
+  // The last key and label code belong to this run: a later run's WhileKeyDown must not wait
+  // on a key it never saw pressed.
+  LabelEvents.lastKeyCode = 0;
+  LabelEvents.lastAllId = 0;
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);

@@ -86,6 +86,29 @@ TEST(BitmapEffects, ParameterRules) {
     for (int32_t x = 0; x < w; x++) EXPECT_EQ(t.Canonical()[y * w + x], (x >= 4 && y < 2) ? 0xFEFEFE : 0) << x << "," << y;
 }
 
+// Contrast repeated n times equals n single passes; a count far beyond the pass where every
+// colour settled gives that settled picture (and ends, whatever the count).
+TEST(BitmapEffects, ContrastRepeatsAsPassAfterPass) {
+  const int32_t w = 16, h = 9;
+  const auto src = Fixture(w, h, 3);
+  for (int32_t sharpen : {0, 1}) {
+    Pic onePass(src, w, h);
+    int32_t passes = 0;
+    for (int32_t repeat : {1, 2, 7, 40, 300}) {
+      for (; passes < repeat; passes++) ASSERT_EQ(ContrastBitmap(onePass.b, w, h, sharpen, 1, nullptr), 0u);
+      Pic repeated(src, w, h);
+      ASSERT_EQ(ContrastBitmap(repeated.b, w, h, sharpen, repeat, nullptr), 0u);
+      EXPECT_EQ(repeated.Canonical(), onePass.Canonical()) << sharpen << " x" << repeat;
+    }
+    const auto settled = onePass.Canonical();
+    ASSERT_EQ(ContrastBitmap(onePass.b, w, h, sharpen, 1, nullptr), 0u);
+    ASSERT_EQ(onePass.Canonical(), settled) << "the fixture settles within 300 passes";
+    Pic many(src, w, h);
+    ASSERT_EQ(ContrastBitmap(many.b, w, h, sharpen, 2000000000, nullptr), 0u);
+    EXPECT_EQ(many.Canonical(), settled) << sharpen;
+  }
+}
+
 TEST(BitmapEffects, BlurOfAnAlphaChannelAlone) {
   qmAlphaChannel *a = AllocAlphaChannel(9, 5, 1);
   for (int32_t y = 0; y < 5; y++)

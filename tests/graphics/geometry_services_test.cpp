@@ -9,7 +9,7 @@
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/fillarea.h"
 #include "graphics/geometry.h"
 #include "graphics/pixelformat.h"

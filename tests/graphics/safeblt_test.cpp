@@ -11,7 +11,7 @@
 #include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/output.h"
 #include "graphics/position.h"
 #include "graphics/safeblt.h"

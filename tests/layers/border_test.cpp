@@ -16,12 +16,13 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/border.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
@@ -133,7 +134,7 @@ TEST(LayerShadow, FallsInItsDirectionUnderTheLayer) {
         "direction " + std::to_string(direction), 5);
     // The bounds reach over the shadow plane: the moved rectangle grown by the radius (1).
     int bx, by, bw, bh;
-    GetLayerBounds(vm.Layer(1), vm.Layer(1)->current, &bx, &by, &bw, &bh);
+    GetLayerBounds(vm.d, vm.Layer(1), vm.Layer(1)->current, &bx, &by, &bw, &bh);
     const int x0 = std::min(layer.x, shadow.x - 1), y0 = std::min(layer.y, shadow.y - 1);
     EXPECT_EQ(bx, x0) << direction;
     EXPECT_EQ(by, y0) << direction;
@@ -262,7 +263,7 @@ TEST(LayerBorder, FullyTransparentColourGivesAZeroAlphaPlane) {
   for (uint32_t color : {0x00FF0000u, 0xFFFF0000u}) {
     qmPlaneSet img{};
     int32_t ox, oy, w, h;
-    ASSERT_EQ(BuildBorderImage(l, l->current, color, 2, &ox, &oy, &w, &h, &img), 0u);
+    ASSERT_EQ(BuildBorderImage(vm.d, l, l->current, color, 2, &ox, &oy, &w, &h, &img), 0u);
     EXPECT_EQ(ox, 2);
     EXPECT_EQ(w, 12 + 4);
     EXPECT_EQ(h, 10 + 4);
@@ -340,7 +341,7 @@ TEST(LayerClip, RegionCutsPictureShadowAndBorder) {
     l->transparency = c.transparency;
     l->border = {1, kBorder, 2};
     l->shadow = {1, kShadow, 5, 3, 1.0, 0.1};
-    RefreshRect(vm.L, 0, 0, kW, kH);
+    RefreshRect(vm.L, GetPlayerContext(vm.L)->scene, 0, 0, kW, kH);
     const Rect frame{layer.x - 2, layer.y - 2, layer.w + 4, layer.h + 4};
     const Rect shadow{frame.x + 5, frame.y + 5, frame.w, frame.h};
     const uint32_t level = uint32_t(255 - c.transparency);
@@ -381,7 +382,7 @@ TEST(PlaceLayer, KeepingBothCoordinatesRefreshesTheDrawnRectangle) {
   ASSERT_EQ(vm.Show(b, 11, 13), 0u);
   qmLayer *l = vm.Layer(1);
   qmDirtyRectList batch{};
-  PlaceLayer(vm.L, l, nullptr, kKeepPosition, kKeepPosition, 0, 0, &batch);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, kKeepPosition, kKeepPosition, 0, 0, &batch);
   ASSERT_EQ(batch.count, 1);
   EXPECT_EQ(batch.entries[0].x1, 11);
   EXPECT_EQ(batch.entries[0].y1, 13);
@@ -391,15 +392,15 @@ TEST(PlaceLayer, KeepingBothCoordinatesRefreshesTheDrawnRectangle) {
   EXPECT_EQ(l->current->requestedY, 13);
   // A former size widens it; return-only collects nothing.
   const int32_t former[2] = {20, 3};
-  PlaceLayer(vm.L, l, former, kKeepPosition, kKeepPosition, 0, 0, &batch);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, former, kKeepPosition, kKeepPosition, 0, 0, &batch);
   ASSERT_EQ(batch.count, 2);
   EXPECT_EQ(batch.entries[1].x2, 11 + 20 - 1);
   EXPECT_EQ(batch.entries[1].y2, 13 + 7 - 1);
-  PlaceLayer(vm.L, l, nullptr, 30, 30, 1, 0, &batch);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 30, 30, 1, 0, &batch);
   EXPECT_EQ(batch.count, 2);
   EXPECT_EQ(l->current->x, 30);
   // A move: the union of the old and the new place.
-  PlaceLayer(vm.L, l, nullptr, -4, 2, 0, PLACE_RELATIVEX, &batch);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, -4, 2, 0, PLACE_RELATIVEX, &batch);
   ASSERT_EQ(batch.count, 3);
   EXPECT_EQ(l->current->x, 26);
   EXPECT_EQ(l->current->y, 2);
@@ -418,7 +419,7 @@ TEST(PlaceLayer, LineEndsMoveWithTheLayer) {
   l->type = QMTYPE_LINE;
   qmLayerState *s = l->base;
   s->lineX1 = 11, s->lineY1 = 19, s->lineX2 = 19, s->lineY2 = 13;
-  PlaceLayer(vm.L, l, nullptr, 5, -3, 1, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 5, -3, 1, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
   EXPECT_EQ(s->lineX1, 16);
   EXPECT_EQ(s->lineY1, 16);
   EXPECT_EQ(s->lineX2, 24);
@@ -441,7 +442,7 @@ TEST(PlaceLayer, ScaledCurrentStateAndAnchor) {
   l->current = current;
   const double sx = vm.d->scaleX, sy = vm.d->scaleY;
   vm.d->scaleX = vm.d->scaleY = 2.0;
-  PlaceLayer(vm.L, l, nullptr, 10, kKeepPosition, 1, 0, nullptr);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 10, kKeepPosition, 1, 0, nullptr);
   EXPECT_EQ(l->base->x, 10);
   EXPECT_EQ(current->x, 20);
   EXPECT_EQ(current->y, 8);
@@ -450,7 +451,7 @@ TEST(PlaceLayer, ScaledCurrentStateAndAnchor) {
   MemFree(current);
 
   l->anchorX = 0.5, l->anchorY = 1.0;
-  PlaceLayer(vm.L, l, nullptr, 30, 20, 1, 0, nullptr);
+  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 30, 20, 1, 0, nullptr);
   EXPECT_EQ(l->base->requestedX, 30);
   EXPECT_EQ(l->base->anchoredX, 30 - 5);
   EXPECT_EQ(l->base->anchoredY, 20 - 6);
@@ -506,7 +507,7 @@ TEST(ReplaceLayerImage, RenewsTheTransformedImageAndRefreshesBothPlaces) {
   s->filtered.bitmap = AllocBitmap(8, 8);
   l->shadow = {1, 0, 4, 3, 2.0, 1.0};
   int32_t bx, by, bw, bh;
-  GetLayerBounds(l, s, &bx, &by, &bw, &bh);
+  GetLayerBounds(vm.d, l, s, &bx, &by, &bw, &bh);
   ASSERT_EQ(vm.Call("SetLayerBorder", {1, 1, 0xFF0000, 2}).code, 0u);
   ASSERT_NE(s->border.bitmap, nullptr);
   ASSERT_NE(s->shadowAlpha, nullptr);
@@ -566,7 +567,7 @@ TEST(LayerBorder, TurnedPlainPictureGetsAFrame) {
   l->current = l->unscaled = s;
   qmPlaneSet img{};
   int32_t ox, oy, w, h;
-  ASSERT_EQ(BuildBorderImage(l, s, 0xFF0000, 3, &ox, &oy, &w, &h, &img), 0u);
+  ASSERT_EQ(BuildBorderImage(vm.d, l, s, 0xFF0000, 3, &ox, &oy, &w, &h, &img), 0u);
   ASSERT_TRUE(img.mask || img.alpha);
   auto covered = [&](int x, int y) {
     if (img.alpha) return img.alpha->memory[(oy + y) * img.alpha->bytesPerRow + ox + x] > 128;
@@ -609,7 +610,7 @@ TEST(LayerClip, ActiveRegionIsKeptByTheLayer) {
     EXPECT_EQ(vm.Layer(1)->current->clip->layerUses, 2);
     // Freed by the script while two layers clip with it: the picture keeps its shape.
     ASSERT_EQ(vm.Call("FreeClipRegion", {1}).code, 0u);
-    RefreshRect(vm.L, 0, 0, kW, kH);
+    RefreshRect(vm.L, GetPlayerContext(vm.L)->scene, 0, 0, kW, kH);
     const Rect clip{0, 0, 30, 30}, first{20, 20, 20, 20}, second{25, 5, 20, 20};
     vm.ExpectScreen(
         [&](int x, int y) {
@@ -667,7 +668,7 @@ TEST(LayerGrid, ComposesLikeTheWalkOverEveryLayer) {
     GridScene scene(seed);
     BorderVm &vm = scene.vm;
     qmLayerGrid grid;
-    BuildLayerGrid(vm.Pic(), 0, &grid);
+    BuildLayerGrid(vm.d, vm.Pic(), 0, &grid);
     qmBitmap *walked = AllocBitmap(W, H), *gridded = AllocBitmap(W, H);
     ASSERT_TRUE(walked && gridded);
     struct Case {

@@ -10,10 +10,11 @@
 #include <vector>
 
 #include "display/brush.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/movelist.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -264,7 +265,7 @@ TEST(MoveList, AddAndClear) {
   for (int i = 0; i < kMoveListSize; i++) ASSERT_EQ(vm.AddMove(7, QMTYPE_BRUSH, 1, i, 0), 0u) << i;
   EXPECT_EQ(vm.AddMove(7, QMTYPE_BRUSH, 1, 99, 99), uint32_t(ERR_INTERNAL));
   const qmObjectId seven{7, 0};
-  const qmMoveList *list = FindMoveList(vm.L, &seven);
+  const qmMoveList *list = FindMoveList(GetPlayerContext(vm.L)->scene, &seven);
   ASSERT_NE(list, nullptr);
   EXPECT_EQ(list->count, kMoveListSize);
   EXPECT_EQ(list->entries[kMoveListSize - 1].x, kMoveListSize - 1) << "the last entry is the 512th";
@@ -272,13 +273,13 @@ TEST(MoveList, AddAndClear) {
   ASSERT_EQ(vm.Show(0, 0, 0, 0, "it"), 0u);
   EXPECT_EQ(vm.AddMove(8, QMTYPE_LAYER, CmdArg::Str("IT"), 3, 4, 1), 0u);
   const qmObjectId eight{8, 0};
-  ASSERT_NE(FindMoveList(vm.L, &eight), nullptr);
-  EXPECT_EQ(FindMoveList(vm.L, &eight)->entries[0].object.id, 1u);
+  ASSERT_NE(FindMoveList(GetPlayerContext(vm.L)->scene, &eight), nullptr);
+  EXPECT_EQ(FindMoveList(GetPlayerContext(vm.L)->scene, &eight)->entries[0].object.id, 1u);
   EXPECT_EQ(vm.AddMove(9, QMTYPE_LAYER, CmdArg::Str("none"), 0, 0), uint32_t(ERR_FINDLAYER));
   const qmObjectId nine{9, 0};
-  EXPECT_EQ(FindMoveList(vm.L, &nine), nullptr);
+  EXPECT_EQ(FindMoveList(GetPlayerContext(vm.L)->scene, &nine), nullptr);
   EXPECT_EQ(vm.Call("ClearMove", {7}).code, 0u);
-  EXPECT_EQ(FindMoveList(vm.L, &seven), nullptr);
+  EXPECT_EQ(FindMoveList(GetPlayerContext(vm.L)->scene, &seven), nullptr);
   EXPECT_EQ(vm.Call("ClearMove", {7}).code, uint32_t(ERR_FINDMOVE));
   EXPECT_EQ(vm.Call("DoMove", {7}).code, uint32_t(ERR_FINDMOVE));
   // Nil asks for an automatic id, handed back as the result.
@@ -299,8 +300,8 @@ TEST(MoveList, AddAndClear) {
     return vm_pcall(vm.L, n, 0, 0);
   };
   EXPECT_EQ(call("addmove", 5, {double(QMTYPE_BRUSH), 1.0, 6.0, 6.0}), 0u);
-  ASSERT_NE(FindMoveList(vm.L, &handle), nullptr);
-  EXPECT_EQ(FindMoveList(vm.L, &handle)->count, 2);
+  ASSERT_NE(FindMoveList(GetPlayerContext(vm.L)->scene, &handle), nullptr);
+  EXPECT_EQ(FindMoveList(GetPlayerContext(vm.L)->scene, &handle)->count, 2);
   EXPECT_EQ(call("clearmove", 1, {}), 0u);
   EXPECT_EQ(call("addmove", 5, {double(QMTYPE_BRUSH), 1.0, 6.0, 6.0}), uint32_t(ERR_FINDARRAY));
   vm_setendrequested(vm.L, 0);
@@ -402,7 +403,8 @@ TEST(DoMove, OverlappingAreasRefreshedOnceTouchingOnesTwice) {
   auto refreshed = [&](double id) {
     const qmObjectId list{uint32_t(id), 0};
     int n = 0;
-    for (int i = 0; i < FindMoveList(vm.L, &list)->count; i++) n += FindMoveList(vm.L, &list)->entries[i].hasRect;
+    const qmMoveList *moves = FindMoveList(GetPlayerContext(vm.L)->scene, &list);
+    for (int i = 0; i < moves->count; i++) n += moves->entries[i].hasRect;
     return n;
   };
   // Layer 1 sweeps 0..19, layer 2 20..39: touching at 19 | 20.

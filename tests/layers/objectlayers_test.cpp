@@ -717,7 +717,7 @@ TEST(TextLayers, TextBorderIsTheWidenedText) {
     };
     int32_t ox = 0, oy = 0, bw = 0, bh = 0;
     qmPlaneSet border{};
-    ASSERT_EQ(BuildBorderImage(layer, s, 0x00FF0000, e, &ox, &oy, &bw, &bh, &border), 0u) << c.name;
+    ASSERT_EQ(BuildBorderImage(vm.d, layer, s, 0x00FF0000, e, &ox, &oy, &bw, &bh, &border), 0u) << c.name;
     EXPECT_EQ(ox, e) << c.name;
     EXPECT_EQ(oy, e) << c.name;
     ASSERT_EQ(bw, w + 2 * e + 1) << c.name;
@@ -747,7 +747,7 @@ TEST(TextLayers, TextBorderIsTheWidenedText) {
     EXPECT_EQ(StoredToArgb(border.bitmap->pixelFormat, border.bitmap->pixels[0]) & 0xFFFFFF, 0xFF0000u) << c.name;
     FreeBitmap(border.bitmap), FreeMask(border.mask), FreeAlphaChannel(border.alpha);
     // Size 8 takes the common border: exactly 2e wider.
-    ASSERT_EQ(BuildBorderImage(layer, s, 0x00FF0000, 8, &ox, &oy, &bw, &bh, &border), 0u) << c.name;
+    ASSERT_EQ(BuildBorderImage(vm.d, layer, s, 0x00FF0000, 8, &ox, &oy, &bw, &bh, &border), 0u) << c.name;
     EXPECT_EQ(bw, w + 16) << c.name;
     FreeBitmap(border.bitmap), FreeMask(border.mask), FreeAlphaChannel(border.alpha);
   }

@@ -10,7 +10,7 @@
 
 #include "display/bgpic.h"
 #include "display/displayops.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "runtime/errcodes.h"

@@ -19,6 +19,8 @@
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/style.h"
+#include "layers/layers/style_commands.h"
+#include "runtime/bindings/style_reader.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"

@@ -88,6 +88,25 @@ TEST(Launch, StartsProgramsWithAndWithoutWaiting) {
   EXPECT_EQ(LaunchProgram(echo.c_str(), "\"open", 1), static_cast<uint32_t>(ERR_WRONGUSAGE));
 }
 
+// A program that is not there, or cannot run, is an error whether the call waits or not; a bare
+// name is looked up on PATH.
+TEST(Launch, AMissingProgramIsAnErrorBothWays) {
+  TempDir dir;
+  std::string notRunnable = dir / "plain";
+  WriteFile(notRunnable, "echo never\n");
+  const struct {
+    std::string program;
+    uint32_t code;
+  } rows[] = {
+      {dir / "missing-program", ERR_READFILE},
+      {"quenmoor-no-such-program", ERR_READFILE},
+      {notRunnable, ERR_READFILE},
+      {"true", 0},
+  };
+  for (const auto &r : rows)
+    for (int async : {0, 1}) EXPECT_EQ(LaunchProgram(r.program.c_str(), nullptr, async), r.code) << r.program << " " << async;
+}
+
 TEST(Launch, DocumentsGoToTheDesktopHandler) {
   TempDir dir;
   std::string log = dir / "opened.txt";

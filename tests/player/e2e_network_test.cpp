@@ -1,6 +1,7 @@
 // The network library inside the real player: a download printed by the script, and a quit
 // request that ends a receive which would otherwise wait for ever.
 #include <arpa/inet.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -24,6 +25,11 @@ struct SilentListener {
     port = ntohs(sa.sin_port);
   }
   ~SilentListener() { close(handle); }
+  // A connection waits in the backlog: the script has connected.
+  bool Connected() const {
+    pollfd p{handle, POLLIN, 0};
+    return poll(&p, 1, 0) == 1;
+  }
 };
 
 // OpenConnection(1, "127.0.0.1", port); SetNetworkTimeout(0); ReceiveData(1, RECEIVEALL);
@@ -58,7 +64,8 @@ TEST(E2eNetwork, QuitEndsAnEndlessReceive) {
   PlayerDir d;
   qmtools::WriteBytes(d / "net.qma", AppletOf(SilentReceiveScript(peer.port)));
   auto t0 = std::chrono::steady_clock::now();
-  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "net.qma"}, {}, "", 300);
+  PlayerResult r =
+      d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "net.qma"}, {}, "", [&peer] { return peer.Connected(); });
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);

@@ -26,30 +26,45 @@ std::string PrintScript(bool failing) {
   return s + "      RETURN 0 1 @3\n.end\n";
 }
 
-const char kLoop[] =
-    ".func source=\"loop.qms\" maxstack=2\n"
-    "  top: JMP top @1\n"
-    "      RETURN 0 1\n"
-    ".end\n";
+// StringToFile("", ready) tells the test the script runs; then it loops for ever.
+std::string LoopScript(const std::string &ready) {
+  return ".func source=\"loop.qms\" maxstack=3\n"
+         "  .k \"stringtofile\" \"\" \"" + ready + "\"\n"
+         "      GETGLOBAL 0 k0 @1\n"
+         "      LOADK 1 k1\n"
+         "      LOADK 2 k2\n"
+         "      CALL 0 3 1\n"
+         "  top: JMP top @2\n"
+         "      RETURN 0 1\n"
+         ".end\n";
+}
 
 // Runs the player under coreutils' timeout: a run that blocks is killed (status 137) and fails
-// its test instead of hanging it.
+// its test instead of hanging it. The limit is far beyond what any run takes, also on a machine
+// busy with other work.
+constexpr const char *kRunLimitSeconds = "300";
 PlayerResult GuardedRun(const PlayerDir &d, std::vector<std::string> args) {
-  args.insert(args.begin(), {"-s", "KILL", "20", d.player()});
+  args.insert(args.begin(), {"-s", "KILL", kRunLimitSeconds, d.player()});
   return d.Run(args, {}, "/usr/bin/timeout");
 }
 
-// PatternReplaceStr on a match that backtracks for minutes.
-const char kRunawayMatch[] =
-    ".func source=\"match.qms\" maxstack=4\n"
-    "  .k \"patternreplacestr\" \"aaaaaaaaaaaaaaaaaaaaaaaaaaaa\" \"a*a*a*a*a*a*a*a*a*a*a*b\" \"x\"\n"
-    "      GETGLOBAL 0 k0 @1\n"
-    "      LOADK 1 k1\n"
-    "      LOADK 2 k2\n"
-    "      LOADK 3 k3\n"
-    "      CALL 0 4 1\n"
-    "      RETURN 0 1 @2\n"
-    ".end\n";
+// StringToFile("", ready), then PatternReplaceStr on a match that backtracks for minutes.
+std::string RunawayMatchScript(const std::string &ready) {
+  return ".func source=\"match.qms\" maxstack=4\n"
+         "  .k \"patternreplacestr\" \"aaaaaaaaaaaaaaaaaaaaaaaaaaaa\" \"a*a*a*a*a*a*a*a*a*a*a*b\" \"x\" "
+         "\"stringtofile\" \"\" \"" + ready + "\"\n"
+         "      GETGLOBAL 0 k4 @1\n"
+         "      LOADK 1 k5\n"
+         "      LOADK 2 k6\n"
+         "      CALL 0 3 1\n"
+         "      GETGLOBAL 0 k0 @2\n"
+         "      LOADK 1 k1\n"
+         "      LOADK 2 k2\n"
+         "      LOADK 3 k3\n"
+         "      CALL 0 4 1\n"
+         "      RETURN 0 1 @3\n"
+         ".end\n";
+}
 
 }  // namespace
 
@@ -110,13 +125,13 @@ TEST(E2eRun, SilentEnds) {
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   // A script that never waits still ends on a quit request, with nothing reported.
-  qmtools::WriteBytes(d / "loop.qma", AppletOf(kLoop));
-  r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "loop.qma"}, {}, "", 300);
+  qmtools::WriteBytes(d / "loop.qma", AppletOf(LoopScript(d / "loop.ready")));
+  r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "loop.qma"}, {}, "", d.WhenFileExists(d / "loop.ready"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
   // So does one inside a single long command.
-  qmtools::WriteBytes(d / "match.qma", AppletOf(kRunawayMatch));
-  r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "match.qma"}, {}, "", 300);
+  qmtools::WriteBytes(d / "match.qma", AppletOf(RunawayMatchScript(d / "match.ready")));
+  r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "match.qma"}, {}, "", d.WhenFileExists(d / "match.ready"));
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
 }
@@ -190,7 +205,7 @@ TEST(E2eRun, StartFilesThatCannotBeReadAreRefusedAtOnce) {
     PlayerResult r;
     if (c.needsDenial && asNobody) {
       std::vector<std::string> args = {"--reuid=65534", "--regid=65534", "--clear-groups", "--",
-                                       "/usr/bin/timeout", "-s", "KILL", "20", d.player()};
+                                       "/usr/bin/timeout", "-s", "KILL", kRunLimitSeconds, d.player()};
       args.insert(args.end(), c.args.begin(), c.args.end());
       r = d.Run(args, {}, "/usr/bin/setpriv");
     } else {
@@ -565,7 +580,7 @@ TEST(E2eRun, FinalReportInTheErrorRequesterOnADesktop) {
   }
   // The X libraries keep allocations to the end of the process: their leaks are not ours to
   // report here (the headless runs check the player's own).
-  PlayerResult r = d.Run({"-s", "KILL", "30", d.player(), "-QUIET", d / "bad.qma"},
+  PlayerResult r = d.Run({"-s", "KILL", kRunLimitSeconds, d.player(), "-QUIET", d / "bad.qma"},
                          {"SDL_VIDEODRIVER=x11", "DISPLAY=" + display, "ASAN_OPTIONS=detect_leaks=0"},
                          "/usr/bin/timeout");
   kill(presser, SIGKILL);

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -39,6 +40,14 @@ class PlayerDir {
   }
   const std::string &player() const { return player_; }
   std::string operator/(const std::string &name) const { return dir_ / name; }
+  // Signs for Run's interruptWhen: a file the program made, or text it printed.
+  std::function<bool()> WhenFileExists(const std::string &path) const {
+    return [path] { return access(path.c_str(), F_OK) == 0; };
+  }
+  std::function<bool()> WhenPrinted(const std::string &text) const {
+    std::string out = dir_ / "stdout.txt";
+    return [out, text] { return ReadWholeFile(out).find(text) != std::string::npos; };
+  }
   // Entries of the private temporary folder that runs use.
   size_t TempEntries() const {
     size_t n = 0;
@@ -46,10 +55,10 @@ class PlayerDir {
     return n;
   }
 
-  // Runs program with args; env entries "NAME=value" are added. A positive interruptAfterMs
-  // sends SIGINT after that long.
+  // Runs program with args; env entries "NAME=value" are added. With interruptWhen, SIGINT
+  // goes to the program once that sign is seen (the program is past its start-up then).
   PlayerResult Run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
-                   const std::string &program = "", int interruptAfterMs = 0) const {
+                   const std::string &program = "", const std::function<bool()> &interruptWhen = nullptr) const {
     std::string exe = program.empty() ? player_ : program;
     std::vector<std::string> argStore = {exe};
     argStore.insert(argStore.end(), args.begin(), args.end());
@@ -79,12 +88,22 @@ class PlayerDir {
     int rc = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), envp.data());
     posix_spawn_file_actions_destroy(&actions);
     if (rc != 0) return r;
-    if (interruptAfterMs > 0) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(interruptAfterMs));
-      kill(pid, SIGINT);
-    }
     int status = 0;
-    waitpid(pid, &status, 0);
+    bool ended = false;
+    if (interruptWhen) {
+      // A generous deadline: a loaded machine may take long to start the player, and a sign
+      // that never comes fails the test through its results rather than hanging it.
+      auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(120);
+      while (!interruptWhen() && std::chrono::steady_clock::now() < deadline) {
+        if (waitpid(pid, &status, WNOHANG) == pid) {
+          ended = true;
+          break;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // between looks at the sign
+      }
+      if (!ended) kill(pid, SIGINT);
+    }
+    if (!ended) waitpid(pid, &status, 0);
     r.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     r.out = ReadWholeFile(outPath);
     r.err = ReadWholeFile(errPath);

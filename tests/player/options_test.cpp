@@ -1,8 +1,8 @@
 // Options of the command line and the .ini file, ApplyOptions and ParseNumber.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -70,8 +70,19 @@ struct IniRead {
   }
 };
 
-double SecondsSince(std::chrono::steady_clock::time_point start) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+// Processor seconds of this thread: the work a reader did, which other programs on a busy
+// machine do not lengthen as they lengthen the time on the clock.
+struct CpuSeconds {
+  double value;
+};
+CpuSeconds ThreadCpuNow() {
+  timespec ts{};
+  clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+  return {double(ts.tv_sec) + double(ts.tv_nsec) / 1e9};
+}
+
+double SecondsSince(CpuSeconds start) {
+  return ThreadCpuNow().value - start.value;
 }
 
 }  // namespace
@@ -245,7 +256,7 @@ TEST(Options, HostileIniFilesEndQuickly) {
     std::string text;
     for (int i = 0; i < 80000; i++) text += "key" + std::to_string(i) + " = " + std::to_string(i) + "\n";
     WriteFile(r.Path(), text);
-    auto start = std::chrono::steady_clock::now();
+    auto start = ThreadCpuNow();
     ASSERT_EQ(r.Read(), 0u);
     EXPECT_LT(SecondsSince(start), 1.0) << "80,000 unknown keys";
     size_t count = 0;
@@ -258,7 +269,7 @@ TEST(Options, HostileIniFilesEndQuickly) {
     IniRead r;
     WriteFile(r.Path(), "level=1\n=bad\n");
     std::filesystem::resize_file(r.Path(), uint64_t(3) << 30);
-    auto start = std::chrono::steady_clock::now();
+    auto start = ThreadCpuNow();
     EXPECT_EQ(r.Read(), ERR_INISYNTAX);
     EXPECT_LT(SecondsSince(start), 1.0) << "syntax error early in a big file";
     EXPECT_EQ(r.UserArgs(), "level=1;");

@@ -293,6 +293,29 @@ TEST(ObjectData, CaseInsensitiveKeysWithReferences) {
   EXPECT_EQ(empty, nullptr);
 }
 
+// An engine frees an object's data items through the run's registry: the values' references go
+// back to the VM (a freed reference number is handed out again), and a null registry or an
+// empty list is no fault.
+TEST(ObjectData, FreedThroughTheRunsRegistry) {
+  RtVm vm;
+  qmObjectRegistry *objects = ObjectRegistryOf(vm.L);
+  ASSERT_NE(objects, nullptr);
+  EXPECT_EQ(ObjectRegistryOwner(objects), vm.L);
+  EXPECT_EQ(ObjectRegistryOwner(nullptr), nullptr);
+  qmObjectData *list = nullptr;
+  vm_pushstring(vm.L, "kept");
+  ASSERT_EQ(SetObjectDataItem(vm.L, "key", -1, &list), 0u);
+  vm_settop(vm.L, 0);
+  const int32_t ref = list->ref;
+  FreeObjectDataList(objects, list);
+  FreeObjectDataList(objects, nullptr);
+  FreeObjectDataList(static_cast<qmObjectRegistry *>(nullptr), nullptr);
+  vm_pushnumber(vm.L, 5);
+  const int again = vm_ref(vm.L, VM_REGISTRYINDEX);
+  EXPECT_EQ(again, ref);
+  vm_unref(vm.L, VM_REGISTRYINDEX, again);
+}
+
 TEST(AuxLib, ReferencesSizesAndBuffers) {
   RtVm vm;
   VmState *L = vm.L;

@@ -8,6 +8,7 @@ Bitmap fonts (".font" contents files and AmigaOS hunk size files):
   prop.font        size 9: proportional with CharSpace and CharKern
   color.font       size 7: two planes, a four-colour palette, index 0 transparent
   corrupt.font     size 8: a glyph located past its plane row
+  hugecolor.font   size 7: colour planes far larger than the file
   incomplete.font  size 8 listed only as "::incomplete"
   outline.font     a 0x0F03 contents file (no sizes)
 sfnt faces (in OUT/faces):
@@ -101,6 +102,12 @@ def bitmap_fonts():
     size_file(os.path.join(OUT, "color", "7"), 7, 4, 5, 65, 65, 1, None, [(0, 4), (4, 4)], style=0x40,
               color=(2, 3, [p0, p1], [0x000, 0xF00, 0x0F0, 0x00F]))
     contents("color.font", [("color/7", 7)])
+    # hugecolor: a colour font whose planes (none stored) would span 65535 rows of 65535 bytes,
+    # far more than its file holds
+    os.makedirs(os.path.join(OUT, "hugecolor"), exist_ok=True)
+    size_file(os.path.join(OUT, "hugecolor", "7"), 0xFFFF, 4, 5, 65, 65, 0xFFFF, None, [(0, 4), (4, 4)],
+              style=0x40, color=(2, 0, [], [0x000, 0xF00]))
+    contents("hugecolor.font", [("hugecolor/7", 7)])
     # corrupt: the second glyph lies past the 16-pixel plane row
     os.makedirs(os.path.join(OUT, "corrupt"), exist_ok=True)
     size_file(os.path.join(OUT, "corrupt", "8"), 8, 8, 6, 65, 65, 2, bytearray(16), [(0, 8), (12, 8)])

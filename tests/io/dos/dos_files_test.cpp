@@ -95,6 +95,36 @@ TEST(DosFiles, ReadLineHandlesEveryEnding) {
   }
 }
 
+// Another program cuts or grows a file while it is open: Eof and FileLength tell the length
+// it has now, so that a loop that reads until Eof ends.
+TEST(DosFiles, EofFollowsAFileChangedWhileOpen) {
+  DosVm vm;
+  struct Row {
+    const char *name;
+    off_t lengthThen;
+    double eof, length;
+  } rows[] = {
+      {"cut before the position", 4, 1, 4},
+      {"cut to nothing", 0, 1, 0},
+      {"grown", 200, 0, 200},
+  };
+  for (const Row &r : rows) {
+    WriteFileBytes(vm.Path("t.txt"), "line one\nline two\nline three\n");
+    ASSERT_EQ(vm.Code("OpenFile", {1, vm.Path("t.txt")}), 0u);
+    EXPECT_EQ(vm.One("ReadLine", {1}).str, "line one") << r.name;
+    ASSERT_EQ(truncate(vm.Path("t.txt").c_str(), r.lengthThen), 0) << r.name;
+    EXPECT_EQ(vm.One("Eof", {1}).num, r.eof) << r.name;
+    EXPECT_EQ(vm.One("FileLength", {1}).num, r.length) << r.name;
+    int lines = 0;
+    while (vm.One("Eof", {1}).num == 0 && lines < 100) {
+      vm.Call("ReadLine", {1});
+      lines++;
+    }
+    EXPECT_LT(lines, 100) << r.name;
+    vm.Call("CloseFile", {1});
+  }
+}
+
 // FileLines visits the same lines for the same files, whole however long, and closes the file.
 TEST(DosFiles, FileLinesVisitsEveryLine) {
   DosVm vm;

@@ -185,6 +185,7 @@ TEST(DosPaths, EnvironmentAndPrograms) {
   EXPECT_EQ(ReadFileBytes(vm.Path("out.txt")), "hello\n");
   EXPECT_EQ(vm.Code("Execute", {""}), uint32_t(ERR_WRONGUSAGE));
   EXPECT_EQ(vm.Code("Execute", {"\"unclosed"}), uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(vm.Code("Execute", {"\"" + vm.Path("no such program") + "\" hello"}), uint32_t(ERR_READFILE));
 }
 
 // The date text round trip in fixed zones, the file's own times checked by stat against GNU

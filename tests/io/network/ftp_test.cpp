@@ -164,3 +164,26 @@ TEST(FtpClient, FilesAndProgress) {
   EXPECT_EQ(Counts().size(), (big.size() + 8191) / 8192);
   EXPECT_EQ(call("DownloadFile", vm.U("/big.bin"), vm.Path("again.bin"), AnswerText), uint32_t(ERR_NUMCALLBACK));
 }
+
+// A server whose greeting never ends: a refused reply when its lines never stop, the receive
+// time-out when one line trickles in for longer than the network time-out.
+TEST(FtpClient, RepliesThatNeverEnd) {
+  struct Row {
+    const char *kind;
+    uint32_t code, argument;
+  } rows[] = {
+      {"ftp-lines", ERR_FTPERROR, 4},
+      {"ftp-trickle", ERR_RECVTIMEOUT, 0},
+  };
+  for (const Row &r : rows) {
+    Peer server({SystemPython(), PeersScript(), "endless", r.kind});
+    if (!server.ok()) GTEST_SKIP() << "no python peer";
+    NetVm vm;
+    vm.One("SetNetworkTimeout", {300});
+    EXPECT_EQ(vm.Call("DownloadFile", {"ftp://127.0.0.1:" + std::to_string(server.port()) + "/x"}).code, r.code)
+        << r.kind;
+    if (r.argument) {
+      EXPECT_EQ(G(vm.L)->err.argnum, r.argument) << r.kind;
+    }
+  }
+}

@@ -227,3 +227,72 @@ TEST(HttpClient, NginxBesideCurl) {
   }
   EXPECT_EQ(vm.Call("DownloadFile", {vm.Url(port, "/big.bin")}).results[0].str, bytes);
 }
+
+// Peers that never finish their reply: each transfer ends with an error of its own, and
+// within the network time-out when bytes keep trickling in.
+TEST(HttpClient, RepliesThatNeverEnd) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  vm.One("SetNetworkTimeout", {300});
+  struct Row {
+    const char *path;
+    uint32_t code, argument;
+  } rows[] = {
+      {"/trickle", ERR_RECVTIMEOUT, 0},           // a header line one byte at a time
+      {"/endless-headers", ERR_HTTPERROR, 3003},
+      {"/endless-continue", ERR_HTTPERROR, 3004},
+      {"/long-line", ERR_HTTPERROR, 3002},        // a reply error, not a want of memory
+      {"/two-lengths", ERR_HTTPERROR, 3005},
+  };
+  for (const Row &r : rows) {
+    EXPECT_EQ(vm.Get(r.path).code, r.code) << r.path;
+    if (r.argument) {
+      EXPECT_EQ(G(vm.L)->err.argnum, r.argument) << r.path;
+    }
+  }
+}
+
+namespace {
+// Asks the player to quit once a megabyte came, as the user closing the window would.
+uint32_t QuitAfterAMegabyte(VmState *L) {
+  vm_pushstring(L, "count");
+  vm_gettable(L, 1);
+  if (vm_tonumber(L, -1) > (1 << 20)) vm_setendrequested(L, 1);
+  vm_pushnumber(L, 0);
+  return 1;
+}
+}  // namespace
+
+// A chunked body without end, to memory and to a file, stops at the quit request.
+TEST(HttpClient, QuitEndsAnEndlessBody) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  for (const std::string &file : {std::string(), vm.Path("endless.bin")}) {
+    vm_settop(vm.L, 0);
+    vm.PushCommand("DownloadFile");
+    vm_pushstring(vm.L, vm.U("/endless-chunked").c_str());
+    vm_newtable(vm.L);
+    if (!file.empty()) {
+      vm_pushstring(vm.L, "file");
+      vm_pushstring(vm.L, file.c_str());
+      vm_settable(vm.L, -3);
+    }
+    vm_pushcclosure(vm.L, QuitAfterAMegabyte, 0);
+    EXPECT_EQ(vm_pcall(vm.L, 3, VM_MULTRET, 0), uint32_t(ERR_USERABORT)) << file;
+    vm_setendrequested(vm.L, 0);
+    vm_settop(vm.L, 0);
+  }
+}
+
+// A file system that refuses the bytes: the download is a write error, never a count.
+TEST(HttpClient, DownloadIntoAFullDeviceFails) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  if (access("/dev/full", W_OK) != 0) GTEST_SKIP() << "no /dev/full";
+  // Small enough to sit in the file's buffer until the close, and large enough to fail a write.
+  for (const char *path : {"/chunked", "/endless-chunked"}) {
+    vm.One("SetNetworkTimeout", {2000});
+    EXPECT_EQ(Download(vm, vm.U(path), {{"file", "/dev/full"}}).code, uint32_t(ERR_WRITEFILE)) << path;
+    EXPECT_STREQ(G(vm.L)->err.argtext, "/dev/full") << path;
+  }
+}

@@ -134,6 +134,23 @@ TEST(NetworkLibrary, EchoPeerRoundTripAndReceiveModes) {
   for (const Bad &b : bad) EXPECT_EQ(vm.Code("ReceiveData", b.args), b.code);
 }
 
+// A line of which nothing came before the time-out is the time-out error, not an empty line;
+// the line that comes later is still read whole.
+TEST(NetworkLibrary, ALineThatNeverCameIsATimeOut) {
+  Peer echo({SystemPython(), PeersScript(), "echo"});
+  if (!echo.ok()) GTEST_SKIP() << "no echo peer";
+  NetVm vm;
+  ASSERT_EQ(vm.Code("OpenConnection", {1, "127.0.0.1", echo.port()}), 0u);
+  vm.One("SetNetworkTimeout", {100});
+  EXPECT_EQ(vm.Call("ReceiveData", {1, 2}).code, uint32_t(ERR_RECVTIMEOUT));
+  vm.One("SetNetworkTimeout", {5000});
+  vm.One("SendData", {1, "late\n"});
+  DosCall r = vm.Call("ReceiveData", {1, 2});
+  ASSERT_EQ(r.code, 0u);
+  EXPECT_EQ(r.results[0].str, "late");
+  EXPECT_EQ(r.results[2].num, 1);
+}
+
 TEST(NetworkLibrary, ArgumentAndConnectFailures) {
   NetVm vm;
   struct Row {

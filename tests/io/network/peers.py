@@ -8,6 +8,9 @@ serves until killed.
                            with write access on DIR/home, DIR/home/ro read-only;
                            MASQ: the address the PASV reply names instead of 127.0.0.1
   peers.py echo            a TCP echo server
+  peers.py endless KIND    a TCP server whose every connection gets a reply that never ends:
+                           KIND ftp-lines (a multi-line FTP reply) or ftp-trickle (one byte
+                           of a reply line each 20 ms)
 """
 import functools
 import http.server
@@ -94,6 +97,12 @@ class Cases(http.server.BaseHTTPRequestHandler):
         elif p.startswith("/loop/"):
             n = int(p[6:])
             self.send_body(301, f"loop {n}".encode(), [("Location", f"loop/{n + 1}".replace("loop/", "/loop/"))])
+        elif p in ENDLESS:
+            ENDLESS[p](self.wfile)
+        elif p == "/two-lengths":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nContent-Length: 5\r\nContent-Length: 6\r\n\r\nhello!")
+        elif p == "/long-line":
+            self.wfile.write(b"HTTP/1.1 200 OK\r\nX-Long: " + b"x" * 5000 + b"\r\n\r\n")
         elif p == "/bare":
             self.send_response(200)
             self.send_header("Connection", "close")
@@ -102,6 +111,68 @@ class Cases(http.server.BaseHTTPRequestHandler):
             self.close_connection = True
         else:
             self.send_body(404, b"missing page")
+
+
+# Replies a hostile peer never finishes; each stops on its own after a while (or when the
+# client leaves) so that a client without limits shows up as a slow test, not a hung one.
+STOP_AFTER = 60.0
+
+
+def for_a_while(w, piece, pause=0.0):
+    end = time.monotonic() + STOP_AFTER
+    while time.monotonic() < end:
+        w.write(piece)
+        if pause:
+            w.flush()
+            time.sleep(pause)
+
+
+def endless_headers(w):
+    w.write(b"HTTP/1.1 200 OK\r\n")
+    for_a_while(w, b"X-More: again\r\n")
+
+
+def endless_continue(w):
+    for_a_while(w, b"HTTP/1.1 100 Continue\r\n\r\n")
+
+
+def trickled_head(w):
+    w.write(b"HTTP/1.1 200 OK\r\nX-Slow: ")
+    for_a_while(w, b"s", 0.02)
+
+
+def endless_chunks(w):
+    w.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+    for_a_while(w, b"4000\r\n" + b"c" * 0x4000 + b"\r\n")
+
+
+ENDLESS = {"/endless-headers": endless_headers, "/endless-continue": endless_continue,
+           "/trickle": trickled_head, "/endless-chunked": endless_chunks}
+
+
+def serve_endless(kind):
+    s = socket.socket()
+    s.bind(("127.0.0.1", 0))
+    s.listen(8)
+    print(s.getsockname()[1], flush=True)
+
+    def one(c):
+        with c:
+            f = c.makefile("wb")
+            try:
+                if kind == "ftp-lines":
+                    f.write(b"220-welcome\r\n")
+                    for_a_while(f, b" and more of it\r\n")
+                else:
+                    f.write(b"220-welc")
+                    for_a_while(f, b"o", 0.02)
+                f.flush()
+            except OSError:
+                pass
+
+    while True:
+        c, _ = s.accept()
+        threading.Thread(target=one, args=(c,), daemon=True).start()
 
 
 class Threaded(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -169,6 +240,8 @@ def main():
         serve_ftp(sys.argv[2], sys.argv[3] if len(sys.argv) > 3 else None)
     elif mode == "echo":
         serve_echo()
+    elif mode == "endless":
+        serve_endless(sys.argv[2])
 
 
 if __name__ == "__main__":

@@ -1,6 +1,9 @@
 // The image loader with its PNG and BMP readers, against pictures made and decoded by PIL and
 // netpbm, real pictures from Debian packages, and broken files.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <filesystem>
@@ -257,6 +260,31 @@ TEST_F(ImageLoad, BrokenFilesGiveTheirErrorWithoutAPicture) {
     EXPECT_EQ(got.pixels, nullptr);
     EXPECT_EQ(got.width, -1);
   }
+}
+
+// A text chunk that claims 2 GB in a file of a hundred bytes is refused before anything of its
+// size is allocated: the child that loads it stays far below that at its peak.
+TEST_F(ImageLoad, AChunkLongerThanItsFileTakesNoMemory) {
+  std::string bytes = ReadWholeFile(Path("rgb8.png")).substr(0, 33);  // signature and IHDR
+  bytes += std::string("\x7F\xFF\xFF\xFFtEXtComment\0", 16) + std::string(64, 'x');
+  WriteFile(Path("longchunk.png"), bytes);
+  long pageKb = sysconf(_SC_PAGESIZE) / 1024, pages = 0, resident = 0;
+  if (FILE *f = std::fopen("/proc/self/statm", "r")) {
+    if (std::fscanf(f, "%ld %ld", &pages, &resident) != 2) resident = 0;
+    std::fclose(f);
+  }
+  pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    Loaded got;
+    Load(Path("longchunk.png"), &got);
+    _exit(got.err == ERR_LOADPICTURE2 && got.pixels == nullptr ? 0 : 1);
+  }
+  int status = 0;
+  rusage use{};
+  ASSERT_EQ(wait4(child, &status, 0, &use), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+  EXPECT_LT(use.ru_maxrss - resident * pageKb, 512L << 10);  // kilobytes
 }
 
 TEST_F(ImageLoad, FailedAllocationsFreeEverything) {

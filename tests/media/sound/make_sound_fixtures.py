@@ -71,6 +71,11 @@ open(path("list_odd.wav"), "wb").write(riff([fmt16(1, 8000, 8), chunk(b"LIST", b
 # A data chunk that claims more than the file holds.
 cut = riff([fmt16(1, 8000, 8), b"data" + struct.pack("<I", 100000) + ramp8(300)])
 open(path("short_data.wav"), "wb").write(cut)
+# Rates that a file may claim: the highest one taken, and one no recording uses (the byte rate
+# field, which nothing reads, wraps).
+for name, rate in (("rate_top.wav", 1000000), ("rate_huge.wav", 0xFFFFFF00)):
+    fmt = chunk(b"fmt ", struct.pack("<HHIIHH", 1, 1, rate, rate * 2 & 0xFFFFFFFF, 2, 16))
+    open(path(name), "wb").write(riff([fmt, chunk(b"data", sine16(250, 1))]))
 
 
 def iff(form, chunks):

@@ -166,6 +166,22 @@ TEST(SoundMusic, OpenMusicAndIsMusic) {
   }
 }
 
+// A rate read from a file sizes the stream's buffer and its resampling: one beyond every rate
+// in use is refused when the file is opened, before anything is allocated for it.
+TEST(SoundMusic, ARateNoRecordingUsesIsRefused) {
+  SoundVm vm;
+  const struct {
+    const char *file;
+    uint32_t open, play;
+  } rows[] = {{"rate_top.wav", 0, 0}, {"rate_huge.wav", ERR_OPENSOUND2, ERR_FINDMUSIC}};
+  for (const auto &r : rows) {
+    EXPECT_EQ(vm.SndCode("OpenMusic", {1, Fixture(r.file)}), r.open) << r.file;
+    EXPECT_EQ(vm.SndCode("PlayMusic", {1}), r.play) << r.file;
+    vm.SndCode("StopMusic", {1});
+    vm.SndCode("CloseMusic", {1});
+  }
+}
+
 TEST(SoundMusic, ModuleCommands) {
   SoundVm vm;
   ASSERT_EQ(vm.SndCode("LoadModule", {1, Fixture("song.mod")}), 0u);

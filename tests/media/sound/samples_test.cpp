@@ -52,6 +52,46 @@ TEST(SoundSamples, CreateSampleErrors) {
   EXPECT_EQ(vm.SndNum("GetAttribute", {2, 0, 60}), 0);  // ATTRCOUNT: nothing was made
 }
 
+// With a frame count, the table's values land at their indices, the values it lacks are
+// silence, and entries past the count or with other keys are not read; a count far beyond the
+// table costs no look-up per frame.
+TEST(SoundSamples, CreateSampleTakesTheTablesOwnValues) {
+  SoundVm vm;
+  VmState *L = vm.L;
+  const struct {
+    const char *name;
+    int32_t frames;
+  } rows[] = {{"a few frames", 6}, {"64 M frames", 1 << 26}};
+  for (const auto &r : rows) {
+    vm_settop(L, 0);
+    vm.PushCommand("CreateSample");
+    vm_pushnumber(L, 1);
+    vm_newtable(L);
+    for (auto [key, value] : {std::pair{0, 5}, {2, -9}, {5, 127}, {6, -128}}) {
+      vm_pushnumber(L, value);
+      vm_rawseti(L, -2, key);
+    }
+    vm_pushstring(L, "name");
+    vm_pushnumber(L, 120);
+    vm_rawset(L, -3);
+    vm_pushnumber(L, 8000);
+    vm_pushnumber(L, MONO8);
+    vm_pushnumber(L, r.frames);
+    ASSERT_EQ(vm_pcall(L, 5, 0, 0), 0u) << r.name;
+    EXPECT_EQ(vm.SndNum("GetAttribute", {2, 1, 11}), r.frames) << r.name;  // ATTRNUMFRAMES
+    if (r.frames > 100) continue;
+    DosCall data = vm.Snd("GetSampleData", {1}, true);
+    ASSERT_EQ(data.code, 0u);
+    std::vector<double> got;
+    for (int i = 0; i < r.frames; i++) {
+      vm_rawgeti(L, 1, i);
+      got.push_back(vm_tonumber(L, -1));
+      vm_pop(L, 1);
+    }
+    EXPECT_EQ(got, (std::vector<double>{5, 0, -9, 0, 0, 127})) << r.name;
+  }
+}
+
 TEST(SoundSamples, NoSoundMakesTheCommandsSilentNoOps) {
   SoundVm vm;
   SetAudioSink(nullptr);  // no device can be opened

@@ -80,7 +80,7 @@ TEST(E2eEvents, AQuitSignalEndsEveryWaitWithoutInput) {
   PlayerDir d;
   for (const char *wait : {"waitleftmouse", "waitevent", "waitmidmouse"}) {
     qmtools::WriteBytes(d / "wait.qma", AppletOf(WaitApplet(wait)));
-    PlayerResult r = d.Run({"-QUIET", d / "wait.qma"}, {}, "", 400);
+    PlayerResult r = d.Run({"-QUIET", d / "wait.qma"}, {}, "", d.WhenPrinted("waiting\n"));
     EXPECT_EQ(r.status, 0) << wait << r.err;
     EXPECT_EQ(r.out, "waiting\n") << wait << ": the script ends in the wait";
   }

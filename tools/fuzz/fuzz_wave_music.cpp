@@ -1,0 +1,35 @@
+// libFuzzer target: any bytes as a sound file opened as music, the way OpenMusic and PlayMusic
+// take it: the stream plays on a mixer channel of the null sink for a few renders, then stops.
+#include <vector>
+
+#include "media/sound/channels.h"
+#include "media/sound/sound_stream.h"
+#include "platform/audio.h"
+#include "tools/fuzz/fuzz_applet.h"
+
+namespace {
+bool AudioReady() {
+  static const bool ready = [] {
+    SetAudioSink(&kNullAudioSink);
+    return InitAudio() == 0 && InitSoundChannels() == 0 && OpenAudioOutput() == 0;
+  }();
+  return ready;
+}
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+  if (!AudioReady()) return 0;
+  FuzzInputFile input(data, size, "fuzz.wav");
+  if (!input.name[0]) return 0;
+  qmSound *s;
+  if (OpenSoundStream(input.name, 0, &s) != 0) return 0;
+  int index;
+  if (StartStreamChannel(s, qmObjectId{1, 0}, 2, 1, 64, &index) == 0) {
+    std::vector<float> out(2 * 2048);
+    for (int i = 0; i < 6; i++) RenderAudioOutput(out.data(), 2048);
+    FinishMusicChannel(GetMixerChannel(index), false, nullptr);
+  }
+  UpdateAudioChannels();
+  CloseSoundStream(s);
+  return 0;
+}
