@@ -17,7 +17,6 @@
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
