@@ -8,7 +8,6 @@
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 

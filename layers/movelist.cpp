@@ -12,7 +12,6 @@
 #include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"

@@ -15,7 +15,6 @@
 #include "layers/layerimage.h"
 #include "platform/env.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/objtypes.h"
 
 void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32_t oy, int32_t ow, int32_t oh) {

@@ -3,7 +3,6 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
