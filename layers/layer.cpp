@@ -228,10 +228,10 @@ void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer) {
   layer->userData = nullptr;
 }
 
-void FreeBGPicLayers(VmState *L, qmBGPic *pic) {
+void FreeBGPicLayers(qmScene *scene, qmBGPic *pic) {
   while (qmLayer *l = FirstLayer(pic)) {
-    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(ObjectRegistryOf(L), l);
-    RemovePictureLayerButton(GetPlayerContext(L)->scene, pic, l);  // a layer button must not outlive its layer
+    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(scene->objects, l);
+    RemovePictureLayerButton(scene, pic, l);  // a layer button must not outlive its layer
     UnlinkLayer(l);
     MemFree(l);
   }
