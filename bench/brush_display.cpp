@@ -11,6 +11,7 @@
 #include "display/brush.h"
 #include "display/display/displaylib.h"
 #include "display/imagecore.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "display/displaywindow.h"
@@ -18,6 +19,7 @@
 #include "player/libtable.h"
 #include "player/startup.h"
 #include "player/wiring.h"
+#include "runtime/context.h"
 #include "runtime/objtypes.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
@@ -76,7 +78,7 @@ void DisplayBrush(benchmark::State &state, uint32_t id) {
   r.kind = QMTYPE_BRUSH;
   r.id = {id, 0};
   for (auto _ : state) {
-    if (DisplayImageCore(s.L, &r)) state.SkipWithError("DisplayBrush failed");
+    if (DisplayImageCore(GetPlayerContext(s.L)->scene, &r)) state.SkipWithError("DisplayBrush failed");
     PushPendingWindowUpdates();
   }
   state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);

@@ -54,8 +54,7 @@ bool InsertsBelowLayers(const qmBGPic *picture, const qmDisplayTags *tags) {
   return tags && tags->insertPosition > 0 && tags->insertPosition <= n;
 }
 
-uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *req) {
   qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
 
@@ -110,10 +109,10 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
   FinishDisplayTags(scene->picture, width, height, &transform, &tags);
 
   // 4. Position.
-  int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, reqX, width, 0, transform.anchorX);
-  int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, reqY, height, 0, transform.anchorY);
-  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(GetPlayerContext(L)->scene, req->srcX, width, srcWidth, 0);
-  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(GetPlayerContext(L)->scene, req->srcY, height, srcHeight, 0);
+  int32_t x = ResolvePositionX(scene, reqX, width, 0, transform.anchorX);
+  int32_t y = ResolvePositionY(scene, reqY, height, 0, transform.anchorY);
+  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(scene, req->srcX, width, srcWidth, 0);
+  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(scene, req->srcY, height, srcHeight, 0);
 
   // 5. The source rectangle.
   if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
@@ -133,7 +132,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
 
   // With layers on the layer keeps the untouched picture: the layer engine renders its
   // transform and filters, and renders them again when a style changes.
-  qmPlayerContext *ctx = GetPlayerContext(L);
+  const qmPlayerContext *ctx = scene->context;
   const bool asLayer = d->layersOn && !req->pictureOut && !(req->flags & IMGCORE_REPLACE) && ctx &&
                        ctx->addImageLayer &&
                        (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
@@ -190,7 +189,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     layer.position = req->layerPosition ? req->layerPosition : -1;
     // A display that scales layers shows the layer rendered again at its scale.
     layer.flags = (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT)) | IMGCORE_RENDERSCALED;
-    if (uint32_t code = ctx->addImageLayer(ctx->scene, &layer)) return code;
+    if (uint32_t code = ctx->addImageLayer(scene, &layer)) return code;
     // The layer engine refreshed what it had to; an untouched picture on top is composed below.
     if (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden || tags.transparency || !identity ||
         HasFilters(tags.filters))
@@ -271,6 +270,6 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
                       pic.mask,
                       pic.alpha,
                       target ? target->activeClip : nullptr};
-  SafeBlt(GetPlayerContext(L)->scene, &blt);
+  SafeBlt(scene, &blt);
   return 0;
 }

@@ -4,10 +4,11 @@
 #pragma once
 #include <cstdint>
 
+struct qmScene;
+
 #include "display/displaytags.h"
 #include "runtime/objectid.h"
 
-struct VmState;
 struct qmBGPic;
 struct qmTextRequest;
 struct qmShapeLayerData;
@@ -76,7 +77,7 @@ struct qmImageLayer {
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed
 // unless it went to the caller through pictureOut.
-uint32_t DisplayImageCore(VmState *L, const qmImageRequest *request);
+uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *request);
 // Whether a picture inserted at the tags' position would lie under layers of the picture drawn
 // into: then only the layer refresh may show it, never a direct blit.
 bool InsertsBelowLayers(const qmBGPic *picture, const qmDisplayTags *tags);

@@ -330,7 +330,7 @@ uint32_t InsertObjectLayer(qmScene *scene, int32_t position, int32_t type, const
     req.id = *id;
     req.x = x, req.y = y;
     req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
-    if (uint32_t code = DisplayImageCore(ObjectRegistryOwner(scene->objects), &req)) return code;
+    if (uint32_t code = DisplayImageCore(scene, &req)) return code;
   }
   qmLayer *layer = GetNthLayer(pic, position);
   if (!layer) return ERR_LAYERRANGE;

@@ -122,7 +122,7 @@ uint32_t DrawBrushOnTop(qmScene *scene, qmMoveEntry *e) {
   req.x = e->x, req.y = e->y;
   req.layerPosition = -1;
   req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED;
-  if (uint32_t code = DisplayImageCore(ObjectRegistryOwner(scene->objects), &req)) return code;
+  if (uint32_t code = DisplayImageCore(scene, &req)) return code;
   qmLayer *top = LastLayer(scene->picture);
   if (!top) return ERR_LAYERRANGE;
   TakeBox(scene, e, Bounds(scene, top));

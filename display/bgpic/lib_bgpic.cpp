@@ -205,7 +205,7 @@ uint32_t BgpDisplayBGPicPart(VmState *L) {
   qmDisplayTags tags;
   if (vm_gettop(L) == 8 && vm_type(L, 8) == VM_TTABLE)
     ReadImageRequestTags(L, GetPlayerContext(L)->scene, 8, 0, &transform, &tags, &r);
-  return DisplayImageCore(L, &r);
+  return DisplayImageCore(GetPlayerContext(L)->scene, &r);
 }
 
 uint32_t BgpFreeBGPic(VmState *L) {

@@ -142,7 +142,7 @@ uint32_t BrsDisplayBrush(VmState *L) {
   qmTransform transform;
   qmDisplayTags tags;
   ReadImageRequestTags(L, GetPlayerContext(L)->scene, 4, 1, &transform, &tags, &r);
-  return DisplayImageCore(L, &r);
+  return DisplayImageCore(GetPlayerContext(L)->scene, &r);
 }
 
 uint32_t BrsDisplayBrushPart(VmState *L) {
@@ -159,7 +159,7 @@ uint32_t BrsDisplayBrushPart(VmState *L) {
   qmTransform transform;
   qmDisplayTags tags;
   ReadImageRequestTags(L, GetPlayerContext(L)->scene, 8, 1, &transform, &tags, &r);
-  return DisplayImageCore(L, &r);
+  return DisplayImageCore(GetPlayerContext(L)->scene, &r);
 }
 
 uint32_t BrsScaleBrush(VmState *L) {

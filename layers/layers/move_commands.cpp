@@ -236,7 +236,7 @@ uint32_t LayCreateLayer(VmState *L) {
   qmTransform transform;
   qmDisplayTags tags;
   if (table) ReadImageRequestTags(L, GetPlayerContext(L)->scene, 5, 1, &transform, &tags, &req);
-  if (uint32_t code = DisplayImageCore(L, &req)) {
+  if (uint32_t code = DisplayImageCore(GetPlayerContext(L)->scene, &req)) {
     FreeBrushNode(GetPlayerContext(L)->scene, &id, 0);
     return code;
   }

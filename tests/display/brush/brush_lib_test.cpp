@@ -495,7 +495,7 @@ TEST(BrushDisplay, PictureOutBelongsToTheCaller) {
   r.id = {1, 0};
   qmPictureOut out{};
   r.pictureOut = &out;
-  ASSERT_EQ(DisplayImageCore(vm.L, &r), 0u);
+  ASSERT_EQ(DisplayImageCore(GetPlayerContext(vm.L)->scene, &r), 0u);
   EXPECT_EQ(out.mustFree, 0);
   EXPECT_EQ(out.bitmap, brush->bitmap) << "untouched: the brush's own planes";
 
@@ -505,7 +505,7 @@ TEST(BrushDisplay, PictureOutBelongsToTheCaller) {
   tags.transparency = 128;
   r.transform = &t;
   r.tags = &tags;
-  ASSERT_EQ(DisplayImageCore(vm.L, &r), 0u);
+  ASSERT_EQ(DisplayImageCore(GetPlayerContext(vm.L)->scene, &r), 0u);
   ASSERT_EQ(out.mustFree, 1);
   ASSERT_NE(out.alpha, nullptr);
   EXPECT_EQ(out.mask, nullptr);
