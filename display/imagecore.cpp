@@ -190,7 +190,7 @@ uint32_t DisplayImageCore(VmState *L, const qmImageRequest *req) {
     layer.position = req->layerPosition ? req->layerPosition : -1;
     // A display that scales layers shows the layer rendered again at its scale.
     layer.flags = (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT)) | IMGCORE_RENDERSCALED;
-    if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
+    if (uint32_t code = ctx->addImageLayer(ctx->scene, &layer)) return code;
     // The layer engine refreshed what it had to; an untouched picture on top is composed below.
     if (req->flags & (IMGCORE_HIDDEN | IMGCORE_INSERT) || tags.hidden || tags.transparency || !identity ||
         HasFilters(tags.filters))

@@ -14,6 +14,7 @@ struct qmObjectRegistry;
 struct qmDisplayOps;
 struct qmLayerHooks;
 struct qmButtonHooks;
+struct qmPlayerContext;
 
 struct qmScene {
   qmObjectRegistry *objects;  // the run's object lists
@@ -35,6 +36,9 @@ struct qmScene {
   const qmDisplayOps *displayOps;
   const qmLayerHooks *layerHooks;
   const qmButtonHooks *buttonHooks;
+  // The context of the run the scene belongs to, whose library entries taking the scene the
+  // engines call (runtime/context.h); null for a scene made outside a run.
+  const qmPlayerContext *context;
 };
 
 // 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.

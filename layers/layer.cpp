@@ -226,10 +226,10 @@ void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer) {
   layer->userData = nullptr;
 }
 
-void FreeBGPicLayers(VmState *L, qmBGPic *pic) {
+void FreeBGPicLayers(qmScene *scene, qmBGPic *pic) {
   while (qmLayer *l = FirstLayer(pic)) {
-    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(ObjectRegistryOf(L), l);
-    RemovePictureLayerButton(L, pic, l);  // a layer button must not outlive its layer
+    if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(scene->objects, l);
+    RemovePictureLayerButton(ObjectRegistryOwner(scene->objects), pic, l);  // a layer button must not outlive its layer
     UnlinkLayer(l);
     MemFree(l);
   }

@@ -8,7 +8,7 @@
 #include "display/displaytags.h"
 #include "graphics/shape_draw.h"
 
-struct VmState;
+struct qmScene;
 struct qmObjectRegistry;
 struct qmClipRegion;
 struct qmTextRequest;
@@ -126,4 +126,4 @@ void FreeLayerState(qmObjectRegistry *objects, qmLayerState *state);
 // Frees each distinct state record with its images, the name and the user data.
 void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer);
 // Takes every layer of the picture out and frees it (NOOBJECT layers without their states).
-void FreeBGPicLayers(VmState *L, qmBGPic *pic);
+void FreeBGPicLayers(qmScene *scene, qmBGPic *pic);

@@ -29,30 +29,30 @@ void SetImage(qmLayerImage *out, const qmPlaneSet &set, int32_t width, int32_t h
 }
 
 // The image of the layer's object itself, for layers that keep no picture of their own.
-uint32_t GetObjectImage(VmState *L, qmLayer *layer, const qmLayerState *S, qmLayerImage *out) {
+uint32_t GetObjectImage(qmScene *scene, qmLayer *layer, const qmLayerState *S, qmLayerImage *out) {
   switch (layer->type) {
   case QMTYPE_BRUSH:
   case QMTYPE_BRUSHPART: {
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
+    if (uint32_t code = FindBrush(scene->objects, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
       return code;
     *out = {b->bitmap, b->mask, b->alpha, b->width, b->height, 0, 0, b->sourceImage};
     break;
   }
   case QMTYPE_BGPICPART: {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+    if (uint32_t code = FindBGPic(scene->objects, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
     SetImage(out, pic->unscaled, pic->unscaledWidth, pic->unscaledHeight);
     break;
   }
   case QMTYPE_TEXTOBJECT: {
-    qmPlayerContext *ctx = GetPlayerContext(L);
+    const qmPlayerContext *ctx = scene->context;
     if (!ctx || !ctx->textObjectPicture) return MissingObjectError(&layer->object, ERR_FINDTEXTOBJECT);
     const qmBitmap *b = nullptr;
     const qmMask *m = nullptr;
     const qmAlphaChannel *a = nullptr;
     int32_t w = 0, h = 0;
-    if (uint32_t code = ctx->textObjectPicture(L, &layer->object, &b, &m, &a, &w, &h)) return code;
+    if (uint32_t code = ctx->textObjectPicture(scene, &layer->object, &b, &m, &a, &w, &h)) return code;
     // Borrowed: the layer code only reads the text object's planes.
     *out = {const_cast<qmBitmap *>(b), const_cast<qmMask *>(m), const_cast<qmAlphaChannel *>(a), w, h, 0, 0, nullptr};
     break;
@@ -76,7 +76,7 @@ bool DegreeTables(const double **cosine, const double **sine) {
 }
 
 // The shape of state S drawn by the shape renderers at the placement.
-uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
+uint32_t RenderLayerShape(qmScene *scene, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
                           qmShapeImage *out) {
   const qmShapeLayerData &shape = S->shape;
   if (type == QMTYPE_LINE)
@@ -86,7 +86,7 @@ uint32_t RenderLayerShape(VmState *L, int32_t type, const qmLayerState *S, const
   if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
     qmObjectId id = shape.style.texture;
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_DELETED)) return code;
+    if (uint32_t code = FindBrush(scene->objects, &id, &b, FINDBRUSH_DELETED)) return code;
     texture = b->bitmap;
   }
   return RenderShapeOfType(type, &shape.style, at, &shape, S->objectWidth, S->objectHeight, S->shapeColor, texture,
@@ -108,13 +108,13 @@ const qmPlaneSet *StatePicture(const qmLayerState *S, int32_t useFilters, int32_
   return nullptr;
 }
 
-uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
+uint32_t GetLayerImage(qmScene *scene, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
                        int32_t frame, qmLayerImage *out) {
   if (layer->type == QMTYPE_NOOBJECT) return ERR_WRONGUSAGE;
   if (useFilters && !S->filtered.bitmap && HasFilters(layer->filters)) {
     // Failures here are not reported: the layer then shows its picture without filters.
     qmLayerImage plain{};
-    if (!GetLayerImage(L, layer, S, 0, useTransform, frame, &plain) && plain.bitmap) {
+    if (!GetLayerImage(scene, layer, S, 0, useTransform, frame, &plain) && plain.bitmap) {
       qmPlaneSet f{};
       if (!CopyBitmap(plain.bitmap, plain.mask, plain.alpha, plain.originX, plain.originY, S->width, S->height, 0,
                       &f.bitmap, &f.mask, &f.alpha)) {
@@ -126,15 +126,15 @@ uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useF
   // The filtered image is made from the transformed one when there is one, so it shows the
   // filters over the transform whatever kind of filter is set.
   const qmPlaneSet *held = StatePicture(S, useFilters, useTransform);
-  if (!held) return GetObjectImage(L, layer, S, out);
+  if (!held) return GetObjectImage(scene, layer, S, out);
   SetImage(out, *held, S->width, S->height);
   return 0;
 }
 
-uint32_t RenderShapeLayerImage(VmState *L, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out) {
+uint32_t RenderShapeLayerImage(qmScene *scene, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out) {
   *out = {};
   qmShapePlacement at{S->anchoredX, S->anchoredY, {1, 0, 0, 1}, layer->anchorX, layer->anchorY};
-  return RenderLayerShape(L, layer->type, S, &at, out);
+  return RenderLayerShape(scene, layer->type, S, &at, out);
 }
 
 void UpdateTransform(qmTransform *t, int32_t width, int32_t height) {
@@ -192,9 +192,8 @@ bool IsShapeLayer(const qmLayer *layer) {
   return layer->type != QMTYPE_LINE || layer->base->shape.thickness >= 1;
 }
 
-uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
+uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
-  qmScene *scene = GetPlayerContext(L)->scene;
   switch (layer->type) {
   case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
   case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
@@ -214,7 +213,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
     }
     std::memcpy(at.matrix, transform->matrix, sizeof at.matrix);
     qmShapeImage img{};
-    if (uint32_t code = RenderLayerShape(L, layer->type, base, &at, &img)) return code;
+    if (uint32_t code = RenderLayerShape(scene, layer->type, base, &at, &img)) return code;
     if (!img.bitmap) return ERR_WRONGUSAGE;
     N->transformed = {img.bitmap, img.mask, img.alpha};
     N->x = img.x, N->y = img.y;
@@ -225,7 +224,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   // given (shapes and text), turned about the layer's anchor.
   qmLayerState *base = layer->base;
   qmLayerImage img{};
-  if (uint32_t code = GetLayerImage(L, layer, base, 0, 0, -1, &img)) return code;
+  if (uint32_t code = GetLayerImage(scene, layer, base, 0, 0, -1, &img)) return code;
   if (!img.bitmap) return ERR_WRONGUSAGE;
   // Turns by whole quarters carry rounding noise of about 1e-16 in the matrix (cos 90 is not 0
   // in doubles), enough to truncate the placed corner one pixel off: such terms count as exact.
@@ -234,7 +233,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   // Scaled text is rendered again at its scaled size rather than its picture enlarged.
   if (IsTextType(layer->type)) {
     int32_t drawn = 0;
-    if (uint32_t code = DrawTextLayerObject(L, layer, N, transform, m, flags, &drawn)) return code;
+    if (uint32_t code = DrawTextLayerObject(scene, layer, N, transform, m, flags, &drawn)) return code;
     if (drawn) return 0;
   }
   // Rendered for the display scale, the picture lies where the caller put N's corner.
@@ -250,8 +249,7 @@ uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTr
   return 0;
 }
 
-uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t RenderLayerImage(qmScene *scene, qmLayer *layer, uint32_t mode) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   const bool scaled = mode & LRENDERMODE_SCALED;
   const qmDisplay *d = scene->current;
@@ -261,7 +259,7 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
   // The old current state goes unless it is one of the others or the caller keeps it.
   auto dropCurrent = [&] {
     if (current != base && current != unscaled && !(mode & LRENDERMODE_KEEPCURRENT))
-      FreeLayerState(ObjectRegistryOf(L), current);
+      FreeLayerState(scene->objects, current);
   };
   if (scaled) {
     // At a factor of 1.0 the display shows the unscaled state itself.
@@ -283,10 +281,10 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
                                                           : LRENDERMODE_SCALED;
   // Untransformed, the layer shows its base state again.
   if (!scaled && IsIdentityMatrix(T.matrix)) {
-    if (current != base && current != unscaled) FreeLayerState(ObjectRegistryOf(L), current);
-    if (unscaled != base) FreeLayerState(ObjectRegistryOf(L), unscaled);
+    if (current != base && current != unscaled) FreeLayerState(scene->objects, current);
+    if (unscaled != base) FreeLayerState(scene->objects, unscaled);
     layer->unscaled = layer->current = base;
-    return follow ? RenderLayerImage(L, layer, followMode) : 0;
+    return follow ? RenderLayerImage(scene, layer, followMode) : 0;
   }
   auto *N = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
   if (!N) return ERR_MEM;
@@ -322,15 +320,15 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
                          : layer->nocliptransform ? TransformClipRegion(c, 0, 0, kIdentity)
                                                   : TransformClipRegion(c, layer->anchorX, layer->anchorY, T.matrix);
     if (!copy) {
-      FreeLayerState(ObjectRegistryOf(L), N);
+      FreeLayerState(scene->objects, N);
       return ERR_MEM;
     }
     if (scaled) copy->x = int32_t(c->x * sx), copy->y = int32_t(c->y * sy);
     N->clip = copy;
   }
   const uint32_t renderFlags = scaled ? LRENDER_INTOSTATE | LRENDER_SCALED : LRENDER_INTOSTATE;
-  if (uint32_t code = DrawLayerObject(L, layer, N, &T, renderFlags)) {
-    FreeLayerState(ObjectRegistryOf(L), N);
+  if (uint32_t code = DrawLayerObject(scene, layer, N, &T, renderFlags)) {
+    FreeLayerState(scene->objects, N);
     return code;
   }
   if (scaled) {
@@ -338,23 +336,23 @@ uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode) {
     layer->current = N;
     return 0;
   }
-  if (current != base && current != unscaled) FreeLayerState(ObjectRegistryOf(L), current);
-  if (unscaled != base) FreeLayerState(ObjectRegistryOf(L), unscaled);
+  if (current != base && current != unscaled) FreeLayerState(scene->objects, current);
+  if (unscaled != base) FreeLayerState(scene->objects, unscaled);
   layer->unscaled = layer->current = N;
-  return follow ? RenderLayerImage(L, layer, followMode) : 0;
+  return follow ? RenderLayerImage(scene, layer, followMode) : 0;
 }
 
-uint32_t RenderLayerImageScaled(VmState *L, qmLayer *layer) {
-  return RenderLayerImage(L, layer, LRENDERMODE_SCALED | LRENDERMODE_FOLLOW);
+uint32_t RenderLayerImageScaled(qmScene *scene, qmLayer *layer) {
+  return RenderLayerImage(scene, layer, LRENDERMODE_SCALED | LRENDERMODE_FOLLOW);
 }
 
-uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t, qmMask ***mask, qmAlphaChannel ***alpha) {
+uint32_t GetLayerMaskRefs(qmScene *scene, qmLayer *layer, int32_t, qmMask ***mask, qmAlphaChannel ***alpha) {
   *mask = nullptr, *alpha = nullptr;
   switch (layer->type) {
   case QMTYPE_BRUSH:
   case QMTYPE_BRUSHPART: {
     qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
+    if (uint32_t code = FindBrush(scene->objects, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
       return code;
     *mask = &b->mask, *alpha = &b->alpha;
     return 0;
@@ -367,7 +365,7 @@ uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t, qmMask ***mask, q
       return 0;
     }
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+    if (uint32_t code = FindBGPic(scene->objects, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
     *mask = &pic->master.mask, *alpha = &pic->master.alpha;
     return 0;
   }

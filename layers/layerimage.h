@@ -6,7 +6,7 @@
 
 #include "layers/layer.h"
 
-struct VmState;
+struct qmScene;
 
 // The image of a state. Planes are borrowed: they belong to the state or to the object.
 struct qmLayerImage {
@@ -27,7 +27,7 @@ const qmPlaneSet *StatePicture(const qmLayerState *S, int32_t useFilters, int32_
 // The image the layer shows from state S; frame -1 is the layer's current frame. The filtered
 // image is built on first use when filters are asked for and enabled. 0, ERR_WRONGUSAGE for a
 // layer being taken out or a kind without an image, or the object lookup's error.
-uint32_t GetLayerImage(VmState *L, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
+uint32_t GetLayerImage(qmScene *scene, qmLayer *layer, qmLayerState *S, int32_t useFilters, int32_t useTransform,
                        int32_t frame, qmLayerImage *out);
 
 // The kinds drawn by the shape commands: BOX, CIRCLE, ELLIPSE, LINE, POLYGON, ARC.
@@ -38,7 +38,7 @@ bool IsTextType(int32_t type);
 // thickness): it is drawn again, not its picture turned, when transformed.
 bool IsShapeLayer(const qmLayer *layer);
 // The shape of state S untransformed at S's box corner: the layer's own picture. 0 or an error.
-uint32_t RenderShapeLayerImage(VmState *L, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out);
+uint32_t RenderShapeLayerImage(qmScene *scene, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out);
 
 // The transform's matrix from its user matrix, or from target size, object size, scales and
 // rotation.
@@ -54,7 +54,7 @@ enum : uint32_t { LRENDER_REPLACE = 8, LRENDER_INTOSTATE = 16, LRENDER_SCALED = 
 // Renders the layer's object through the transform into the state N: its transformed planes
 // (none for the identity), on-screen corner and size. With LRENDER_SCALED the untransformed
 // picture is taken to lie at N's corner (x, y) rather than the base state's. 0 or an error code.
-uint32_t DrawLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t flags);
+uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const qmTransform *transform, uint32_t flags);
 
 // RenderLayerImage modes.
 enum : uint32_t { LRENDERMODE_SCALED = 1, LRENDERMODE_FOLLOW = 2, LRENDERMODE_KEEPCURRENT = 4 };
@@ -65,10 +65,10 @@ enum : uint32_t { LRENDERMODE_SCALED = 1, LRENDERMODE_FOLLOW = 2, LRENDERMODE_KE
 // current state (the unscaled state stays); without it a display that scales this picture's
 // layers gets that rendering as well. LRENDERMODE_FOLLOW passes itself on to that rendering,
 // LRENDERMODE_KEEPCURRENT leaves the old current state to the caller.
-uint32_t RenderLayerImage(VmState *L, qmLayer *layer, uint32_t mode);
+uint32_t RenderLayerImage(qmScene *scene, qmLayer *layer, uint32_t mode);
 // The rendering at the display's scale that a display change asks for.
-uint32_t RenderLayerImageScaled(VmState *L, qmLayer *layer);
+uint32_t RenderLayerImageScaled(qmScene *scene, qmLayer *layer);
 
 // Where the mask and the alpha channel of what the layer shows are kept, so that a caller can
 // replace them; both null for kinds without such planes. 0 or the object lookup's error.
-uint32_t GetLayerMaskRefs(VmState *L, qmLayer *layer, int32_t frame, qmMask ***mask, qmAlphaChannel ***alpha);
+uint32_t GetLayerMaskRefs(qmScene *scene, qmLayer *layer, int32_t frame, qmMask ***mask, qmAlphaChannel ***alpha);

@@ -32,10 +32,9 @@ bool OnPicture(int32_t x, int32_t y, int32_t w, int32_t h, int32_t W, int32_t H)
 
 }  // namespace
 
-uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
+uint32_t AddLayer(qmScene *scene, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
                   int32_t height, const qmTransform *transform, qmDisplayTags *tags, const qmPlaneSet &planes,
                   qmLayerState *state, int32_t position, uint32_t flags) {
-  qmScene *scene = GetPlayerContext(L)->scene;
   qmBGPic *pic = scene->picture;
   qmDisplay *d = scene->current;
   auto *layer = pic ? static_cast<qmLayer *>(MemAlloc(sizeof(qmLayer), 1)) : nullptr;
@@ -43,7 +42,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
     // Planes and state were handed over: nothing of them may stay behind.
     qmPlaneSet handed = planes;
     FreePlaneSet(&handed);
-    if (state) FreeLayerState(ObjectRegistryOf(L), state);
+    if (state) FreeLayerState(scene->objects, state);
     return pic ? ERR_MEM : ERR_WRONGUSAGE;
   }
   state->own = planes;
@@ -57,7 +56,7 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   state->width = width, state->height = height;
 
   auto fail = [&](uint32_t code) {
-    FreeLayerState(ObjectRegistryOf(L), state);
+    FreeLayerState(scene->objects, state);
     MemFree(layer->name);
     MemFree(layer);
     return code;
@@ -119,12 +118,11 @@ uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int
   // EndSelect shows it: nothing else puts it on the display.
   if (layer->deferred) refresh = true;
   if (!refresh && !AnyFilter(layer) && !layer->transparency && !layer->shadow.on && !layer->border.on) return 0;
-  if (!layer->hidden) RefreshLayer(L, scene, layer);
+  if (!layer->hidden) RefreshLayer(scene, layer);
   return 0;
 }
 
-void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+void DestroyLayer(qmScene *scene, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch) {
   int32_t x, y, w, h;
   GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
   if (bounds) bounds[0] = x, bounds[1] = y, bounds[2] = w, bounds[3] = h;
@@ -133,15 +131,15 @@ void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds
     const int32_t type = layer->type;
     layer->type = QMTYPE_NOOBJECT;
     if (batch) AppendRect(batch, x, y, w, h);
-    else RefreshRect(L, scene, x, y, w, h);
+    else RefreshRect(scene, x, y, w, h);
     layer->type = type;
   }
-  RemovePictureLayerButton(L, scene->picture, layer);
+  RemovePictureLayerButton(ObjectRegistryOwner(scene->objects), scene->picture, layer);
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
-  FreeLayerContents(ObjectRegistryOf(L), layer);
+  FreeLayerContents(scene->objects, layer);
   UnlinkLayer(layer);
   MemFree(layer);
-  if (sweep) SweepUnusedObjects(L, sweep);
+  if (sweep) SweepUnusedObjects(scene, sweep);
 }
 
 namespace {
@@ -167,7 +165,7 @@ void MoveState(const qmLayer *layer, qmLayerState *st, int32_t objectWidth, int3
 
 }  // namespace
 
-void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
+void PlaceLayer(qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
                 int32_t returnOnly, uint32_t flags, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base, *unscaled = layer->unscaled, *current = layer->current;
   // Placed only, the layer needs none of the rectangles below.
@@ -208,12 +206,11 @@ void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *forme
     UnionRect(&rect[0], &rect[1], &rect[2], &rect[3], after[0], after[1], after[2], after[3]);
   }
   if (batch) AppendRect(batch, rect[0], rect[1], rect[2], rect[3]);
-  else RefreshRect(L, scene, rect[0], rect[1], rect[2], rect[3]);
+  else RefreshRect(scene, rect[0], rect[1], rect[2], rect[3]);
 }
 
-void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
+void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
                        int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags) {
-  qmScene *scene = GetPlayerContext(L)->scene;
   qmLayerState *s = layer->current;
   s->width = width, s->height = height;
   if (layer->type != QMTYPE_LINE) {
@@ -246,12 +243,11 @@ void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t
   DropDerivedImages(s);
   if (scene->picture) scene->picture->layersChanged = 1;
   if (layer->hidden || layer->deferred || former->noRefresh) return;
-  RefreshRect(L, scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)),
+  RefreshRect(scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)),
               int32_t(std::min<int64_t>(rh, INT32_MAX)));
 }
 
-uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t SwapLayerPositions(qmScene *scene, int32_t pos1, int32_t pos2) {
   qmBGPic *pic = scene->picture;
   qmLayer *a = pos1 >= 1 ? GetNthLayer(pic, pos1) : nullptr;
   qmLayer *b = pos2 >= 1 ? GetNthLayer(pic, pos2) : nullptr;
@@ -281,7 +277,7 @@ uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2) {
   for (qmLayer *l : {a, b}) {
     int32_t x, y, w, h;
     GetLayerBounds(scene->current, l, l->current, &x, &y, &w, &h);
-    if (OnPicture(x, y, w, h, pic->shownWidth, pic->shownHeight)) RefreshRect(L, scene, x, y, w, h);
+    if (OnPicture(x, y, w, h, pic->shownWidth, pic->shownHeight)) RefreshRect(scene, x, y, w, h);
   }
   return 0;
 }
@@ -315,17 +311,16 @@ uint32_t FindGuardedLayer(const qmScene *scene, int32_t position, qmLayer **out)
   return *out ? 0u : uint32_t(ERR_LAYERRANGE);
 }
 
-uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
+uint32_t InsertObjectLayer(qmScene *scene, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out) {
-  qmScene *scene = GetPlayerContext(L)->scene;
   if (uint32_t code = LayerGuard(scene)) return code;
   if (position < 0) return ERR_INVINSERT;
   qmBGPic *pic = scene->picture;
   const int32_t n = CountLayers(pic);
   if (position == 0 || (n > 0 && position > n + 1)) position = n + 1;
-  qmPlayerContext *ctx = GetPlayerContext(L);
+  const qmPlayerContext *ctx = scene->context;
   if (type == QMTYPE_TEXTOBJECT && ctx && ctx->insertTextObjectLayer) {
-    if (uint32_t code = ctx->insertTextObjectLayer(L, id, x, y, position, hidden)) return code;
+    if (uint32_t code = ctx->insertTextObjectLayer(scene, id, x, y, position, hidden)) return code;
   } else {
     // Anims are drawn as layers by their own library, which does not exist yet.
     if (type != QMTYPE_BRUSH) return ERR_WRONGUSAGE;
@@ -335,11 +330,11 @@ uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmO
     req.id = *id;
     req.x = x, req.y = y;
     req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED | (hidden ? IMGCORE_HIDDEN : 0u);
-    if (uint32_t code = DisplayImageCore(L, &req)) return code;
+    if (uint32_t code = DisplayImageCore(ObjectRegistryOwner(scene->objects), &req)) return code;
   }
   qmLayer *layer = GetNthLayer(pic, position);
   if (!layer) return ERR_LAYERRANGE;
-  if (!noRefresh && !hidden) RefreshLayer(L, scene, layer);
+  if (!noRefresh && !hidden) RefreshLayer(scene, layer);
   if (out) *out = layer;
   return 0;
 }

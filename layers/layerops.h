@@ -7,7 +7,6 @@
 
 struct qmScene;
 
-struct VmState;
 
 // AddLayer flags.
 enum : uint32_t {
@@ -21,12 +20,12 @@ enum : uint32_t {
 // into the current picture's list at position (-1 or 0 top, 1 bottom, n: the n-th). The planes
 // and the state record belong to AddLayer from the call on, also when it fails: then they are
 // freed and the list is as before. 0 or ERR_MEM, ERR_NAMETOOLONG, ERR_NAMEUSED.
-uint32_t AddLayer(VmState *L, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
+uint32_t AddLayer(qmScene *scene, int32_t type, const qmObjectId *id, int32_t x, int32_t y, int32_t width,
                   int32_t height, const qmTransform *transform, qmDisplayTags *tags, const qmPlaneSet &planes,
                   qmLayerState *state, int32_t position, uint32_t flags);
 // Refreshes the layer's area without it (into the batch when one is given), deletes its
 // button, frees it and unlinks it. bounds (x, y, width, height) may be null.
-void DestroyLayer(VmState *L, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch);
+void DestroyLayer(qmScene *scene, qmLayer *layer, int32_t noRefresh, int32_t *bounds, qmDirtyRectList *batch);
 // PlaceLayer flags: the coordinate is added to the requested position.
 enum : uint32_t {
   PLACE_RELATIVEX = 1,
@@ -36,7 +35,7 @@ enum : uint32_t {
 // coordinate), moving every distinct state. The rectangle it left and the one it covers now
 // (widened to formerSize {width, height} when given, and to the bounds with shadow and border)
 // go into the batch when one is given, else are refreshed; returnOnly refreshes nothing.
-void PlaceLayer(VmState *L, qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
+void PlaceLayer(qmScene *scene, qmLayer *layer, const int32_t *formerSize, int32_t x, int32_t y,
                 int32_t returnOnly, uint32_t flags, qmDirtyRectList *batch);
 
 // The rectangle a layer covered before its image changed; width -1 stands for the new one.
@@ -49,11 +48,11 @@ enum : uint32_t { REPLACE_KEEPLINEPOS = 64 };
 // Gives the layer's current state a new image (bitmap, mask, alpha, owned by the state from the
 // call on; a null bitmap keeps the old image) of width x height at (x, y), renews its caches and
 // refreshes the old and new rectangles together.
-void ReplaceLayerImage(VmState *L, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
+void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
                        int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags);
 
 // Exchanges the layers at the two positions: 0 or ERR_LAYERRANGE.
-uint32_t SwapLayerPositions(VmState *L, int32_t pos1, int32_t pos2);
+uint32_t SwapLayerPositions(qmScene *scene, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.
 qmLayer *FindObjectLayer(const qmBGPic *pic, int32_t type, const qmObjectId *id, int32_t level);
 
@@ -68,6 +67,6 @@ uint32_t FindGuardedLayer(const qmScene *scene, int32_t position, qmLayer **out)
 // without drawing it directly; refreshes its box unless noRefresh or hidden. The new layer is
 // handed back when out is given. 0, ERR_INVINSERT, ERR_WRONGUSAGE for other types, the
 // lookup's and the drawing's errors.
-uint32_t InsertObjectLayer(VmState *L, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
+uint32_t InsertObjectLayer(qmScene *scene, int32_t position, int32_t type, const qmObjectId *id, int32_t x, int32_t y,
                            int32_t noRefresh, int32_t hidden, qmLayer **out);
 

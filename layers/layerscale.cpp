@@ -8,7 +8,6 @@
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
@@ -18,14 +17,13 @@ bool DisplayScalesPictureLayers(const qmDisplay *d, const qmBGPic *pic) {
   return DisplayScalesLayers(d) && d->bgpic == pic && (d->scaleX != 1.0 || d->scaleY != 1.0);
 }
 
-uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t RerenderBGPicLayers(qmScene *scene, qmDisplay *display, qmBGPic *pic) {
   qmDisplay *const oldDisplay = scene->current;
   qmBGPic *const oldPic = scene->picture;
   scene->current = display, scene->picture = pic;
   uint32_t code = 0;
   for (qmLayer *l = FirstLayer(pic); l && !code; l = LayerAbove(l))
-    if (l->type != QMTYPE_NOOBJECT) code = RenderLayerImageScaled(L, l);
+    if (l->type != QMTYPE_NOOBJECT) code = RenderLayerImageScaled(scene, l);
   scene->current = oldDisplay, scene->picture = oldPic;
   return code;
 }
@@ -41,8 +39,7 @@ void GiveClearedPlanes(qmLayerState *s, bool withMask) {
 
 }  // namespace
 
-void ResetBGPicLayerScale(VmState *L, qmBGPic *pic) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+void ResetBGPicLayerScale(qmScene *scene, qmBGPic *pic) {
   qmBGPic *const oldPic = scene->picture;
   scene->picture = pic;
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) {
@@ -50,12 +47,12 @@ void ResetBGPicLayerScale(VmState *L, qmBGPic *pic) {
     qmLayerState *current = l->current, *unscaled = l->unscaled;
     if (current == unscaled || current == l->base) continue;
     const bool hadAlpha = !current->transformed.mask && current->transformed.alpha;
-    FreeLayerState(ObjectRegistryOf(L), current);
+    FreeLayerState(scene->objects, current);
     l->current = unscaled;
     // The unscaled state of a transformed layer keeps its own rendering; one that holds none is
     // rendered again, and failing that shows nothing instead of whatever memory it would get.
     if (unscaled == l->base || unscaled->transformed.bitmap) continue;
-    if (RenderLayerImage(L, l, 0)) GiveClearedPlanes(l->unscaled, !hadAlpha);
+    if (RenderLayerImage(scene, l, 0)) GiveClearedPlanes(l->unscaled, !hadAlpha);
   }
   scene->picture = oldPic;
 }

@@ -4,7 +4,7 @@
 #pragma once
 #include <cstdint>
 
-struct VmState;
+struct qmScene;
 struct qmDisplay;
 struct qmBGPic;
 
@@ -14,8 +14,8 @@ bool DisplayScalesLayers(const qmDisplay *display);
 bool DisplayScalesPictureLayers(const qmDisplay *display, const qmBGPic *pic);
 // Every layer of the picture rendered at the display's scale, in list order, with the display
 // and the picture current for the time of the call. 0 or the first error, which ends the run.
-uint32_t RerenderBGPicLayers(VmState *L, qmDisplay *display, qmBGPic *pic);
+uint32_t RerenderBGPicLayers(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 // Every layer of the picture back to its unscaled state: the scaled current states are freed.
 // A transformed layer whose unscaled state lost its rendering is rendered again (unscaled);
 // when that fails it shows nothing (cleared planes) rather than stale memory.
-void ResetBGPicLayerScale(VmState *L, qmBGPic *pic);
+void ResetBGPicLayerScale(qmScene *scene, qmBGPic *pic);

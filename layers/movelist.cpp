@@ -12,7 +12,6 @@
 #include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -90,13 +89,13 @@ void TakeBox(const qmScene *scene, qmMoveEntry *e, const qmBox &b) {
 }
 
 // Removes the layer; the entry takes the box it covered.
-void RemoveAndTakeBox(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *e) {
+void RemoveAndTakeBox(qmScene *scene, qmLayer *layer, qmMoveEntry *e) {
   const qmBox b = Bounds(scene, layer);
-  DestroyLayer(L, layer, 1, nullptr, nullptr);
+  DestroyLayer(scene, layer, 1, nullptr, nullptr);
   TakeBox(scene, e, b);
 }
 
-void RefreshEntries(VmState *L, qmScene *scene, qmMoveList *list) {
+void RefreshEntries(qmScene *scene, qmMoveList *list) {
   MergeMoveRects(list->entries, list->count);
   const qmDisplay *d = scene->current;
   if (d && d->outputType == DISPOUT_DISPLAY) {
@@ -104,26 +103,26 @@ void RefreshEntries(VmState *L, qmScene *scene, qmMoveList *list) {
     std::vector<qmDirtyRect> rects;
     for (int32_t i = 0; i < list->count; i++)
       if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
-    RefreshRectList(L, scene, rects.data(), int32_t(rects.size()));
+    RefreshRectList(scene, rects.data(), int32_t(rects.size()));
     return;
   }
   for (int32_t i = 0; i < list->count; i++) {
     const qmMoveEntry &e = list->entries[i];
     if (!e.hasRect) continue;
-    RefreshRect(L, scene, e.rect.x1, e.rect.y1, int32_t(int64_t(e.rect.x2) - e.rect.x1 + 1),
+    RefreshRect(scene, e.rect.x1, e.rect.y1, int32_t(int64_t(e.rect.x2) - e.rect.x1 + 1),
                 int32_t(int64_t(e.rect.y2) - e.rect.y1 + 1));
   }
 }
 
 // Draws the entry's brush as a new top layer and takes its box.
-uint32_t DrawBrushOnTop(VmState *L, qmScene *scene, qmMoveEntry *e) {
+uint32_t DrawBrushOnTop(qmScene *scene, qmMoveEntry *e) {
   qmImageRequest req{};
   req.kind = QMTYPE_BRUSH;
   req.id = e->object;
   req.x = e->x, req.y = e->y;
   req.layerPosition = -1;
   req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED;
-  if (uint32_t code = DisplayImageCore(L, &req)) return code;
+  if (uint32_t code = DisplayImageCore(ObjectRegistryOwner(scene->objects), &req)) return code;
   qmLayer *top = LastLayer(scene->picture);
   if (!top) return ERR_LAYERRANGE;
   TakeBox(scene, e, Bounds(scene, top));
@@ -150,30 +149,30 @@ struct qmLayerIndex {
   }
 };
 
-uint32_t FirstPassStep(VmState *L, qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
+uint32_t FirstPassStep(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
   qmBGPic *pic = scene->picture;
   switch (e->kind) {
   case QMTYPE_UNDO: {
     qmLayer *l = FindObjectLayer(pic, e->x, &e->object, e->y < 1 ? 1 : e->y);
     e->done = 1;  // nothing to take back is no error, as with Undo
-    if (l) RemoveAndTakeBox(L, scene, l, e);
+    if (l) RemoveAndTakeBox(scene, l, e);
     return 0;
   }
   case QMTYPE_REMOVELAYER: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
-    RemoveAndTakeBox(L, scene, l, e);
+    RemoveAndTakeBox(scene, l, e);
     return 0;
   }
   case QMTYPE_LAYER: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
-    MoveLayerStep(L, scene, l, e, 1);
+    MoveLayerStep(scene, l, e, 1);
     return 0;
   }
   case QMTYPE_INSERTBRUSH: {
     qmLayer *l = nullptr;
-    if (uint32_t code = InsertObjectLayer(L, e->extra, QMTYPE_BRUSH, &e->object, e->x, e->y, 1, 0, &l)) return code;
+    if (uint32_t code = InsertObjectLayer(scene, e->extra, QMTYPE_BRUSH, &e->object, e->x, e->y, 1, 0, &l)) return code;
     TakeBox(scene, e, Bounds(scene, l));
     return 0;
   }
@@ -194,15 +193,15 @@ uint32_t FirstPassStep(VmState *L, qmScene *scene, qmMoveEntry *e, qmLayerIndex 
   }
 }
 
-uint32_t FirstPass(VmState *L, qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
-  const uint32_t code = FirstPassStep(L, scene, e, index);
+uint32_t FirstPass(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
+  const uint32_t code = FirstPassStep(scene, e, index);
   // Entries that add or take out layers shift the positions after them.
   if (e->kind == QMTYPE_UNDO || e->kind == QMTYPE_REMOVELAYER || e->kind == QMTYPE_INSERTBRUSH) index->stale = true;
   return code;
 }
 
 // Each entry not done yet acts on the bottom-most layer made for its object.
-void SecondPass(VmState *L, qmScene *scene, qmMoveList *list) {
+void SecondPass(qmScene *scene, qmMoveList *list) {
   // Entries done in the first pass stay done: only the others are looked at for each layer.
   std::vector<int32_t> waiting;
   for (int32_t i = 0; i < list->count; i++)
@@ -213,7 +212,7 @@ void SecondPass(VmState *L, qmScene *scene, qmMoveList *list) {
       qmMoveEntry *e = &list->entries[i];
       if (e->done) continue;
       if ((e->kind == QMTYPE_BRUSH || e->kind == QMTYPE_TEXTOBJECT) && Matches(l, e->kind, e->object)) {
-        MoveLayerStep(L, scene, l, e, 0);
+        MoveLayerStep(scene, l, e, 0);
       } else if (e->kind == QMTYPE_HIDEBRUSH && Matches(l, QMTYPE_BRUSH, e->object)) {
         l->hidden = 1;
         TakeBox(scene, e, Bounds(scene, l));
@@ -223,9 +222,9 @@ void SecondPass(VmState *L, qmScene *scene, qmMoveList *list) {
   }
 }
 
-uint32_t ThirdPass(VmState *L, qmScene *scene, qmMoveEntry *e) {
+uint32_t ThirdPass(qmScene *scene, qmMoveEntry *e) {
   switch (e->kind) {
-  case QMTYPE_BRUSH: return DrawBrushOnTop(L, scene, e);
+  case QMTYPE_BRUSH: return DrawBrushOnTop(scene, e);
   // The anim and text-object libraries do not make layers yet: their objects cannot be found.
   case QMTYPE_NEXTFRAME: return MissingObjectError(&e->object, ERR_FINDANIM);
   case QMTYPE_TEXTOBJECT: return MissingObjectError(&e->object, ERR_FINDTEXTOBJECT);
@@ -235,14 +234,14 @@ uint32_t ThirdPass(VmState *L, qmScene *scene, qmMoveEntry *e) {
 
 }  // namespace
 
-void MoveLayerStep(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *e, int32_t layerKind) {
+void MoveLayerStep(qmScene *scene, qmLayer *layer, qmMoveEntry *e, int32_t layerKind) {
   const qmBox old = Bounds(scene, layer);
   const qmLayerState *base = layer->base;
   int32_t x = e->x, y = e->y;
-  if (x != kKeepPosition) x = ResolvePositionX(GetPlayerContext(L)->scene, x, base->objectWidth, 0, layer->anchorX);
-  if (y != kKeepPosition) y = ResolvePositionY(GetPlayerContext(L)->scene, y, base->objectHeight, 0, layer->anchorY);
+  if (x != kKeepPosition) x = ResolvePositionX(scene, x, base->objectWidth, 0, layer->anchorX);
+  if (y != kKeepPosition) y = ResolvePositionY(scene, y, base->objectHeight, 0, layer->anchorY);
   // Placed without a refresh: the entry's rectangle stands for both places.
-  PlaceLayer(L, scene, layer, nullptr, x, y, 1, 0, nullptr);
+  PlaceLayer(scene, layer, nullptr, x, y, 1, 0, nullptr);
   if (layerKind) {
     if (e->extra == 0) layer->hidden = 0;
     else if (e->extra == 1) layer->hidden = 1;
@@ -287,17 +286,17 @@ int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count) {
   return left;
 }
 
-uint32_t ExecuteMoveList(VmState *L, qmScene *scene, qmMoveList *list) {
+uint32_t ExecuteMoveList(qmScene *scene, qmMoveList *list) {
   // A list may be carried out again and again: each run starts from its entries as added.
   for (int32_t i = 0; i < list->count; i++) list->entries[i].done = list->entries[i].hasRect = 0;
   scene->picture->layersChanged = 1;
   uint32_t code = 0;
   qmLayerIndex index{scene->picture, {}, true};
-  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(L, scene, &list->entries[i], &index);
-  if (!code) SecondPass(L, scene, list);
+  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(scene, &list->entries[i], &index);
+  if (!code) SecondPass(scene, list);
   for (int32_t i = 0; i < list->count && !code; i++)
-    if (!list->entries[i].done) code = ThirdPass(L, scene, &list->entries[i]);
+    if (!list->entries[i].done) code = ThirdPass(scene, &list->entries[i]);
   // What was carried out before an error is shown too, so the display matches the layers.
-  RefreshEntries(L, scene, list);
+  RefreshEntries(scene, list);
   return code;
 }

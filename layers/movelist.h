@@ -8,7 +8,6 @@
 #include "layers/layer.h"
 #include "runtime/objectid.h"
 
-struct VmState;
 struct qmScene;
 
 inline constexpr int32_t kMoveListSize = 512;
@@ -41,11 +40,11 @@ void FreeAllMoveLists(qmScene *scene);
 
 // Moves the layer to the entry's position (resolved against the layer's size and anchor)
 // without refreshing, shows or hides it, and gives the entry the rectangle to refresh.
-void MoveLayerStep(VmState *L, qmScene *scene, qmLayer *layer, qmMoveEntry *entry, int32_t layerKind);
+void MoveLayerStep(qmScene *scene, qmLayer *layer, qmMoveEntry *entry, int32_t layerKind);
 // Merges the refresh rectangles that overlap (touching ones stay apart): the first of two
 // becomes the box of both, the second loses its rectangle. Returns how many are left.
 int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count);
 // Carries the list out on the scene's background picture (layers on, output checked by the
 // caller) and refreshes the merged rectangles. On an error the entries carried out before stay
 // carried out and their rectangles are refreshed all the same.
-uint32_t ExecuteMoveList(VmState *L, qmScene *scene, qmMoveList *list);
+uint32_t ExecuteMoveList(qmScene *scene, qmMoveList *list);

@@ -12,15 +12,13 @@
 #include "layers/layerscale.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
-#include "runtime/bindings/constant_lookup.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "text/textobject.h"
 
-uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t LayersAddImageLayer(qmScene *scene, qmImageLayer *r) {
   auto *state = static_cast<qmLayerState *>(MemAlloc(sizeof(qmLayerState), 1));
   qmPlaneSet planes{r->bitmap, r->mask, r->alpha};
   if (!state) {
@@ -41,7 +39,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
       FreePlaneSet(&planes);
-      FreeLayerState(ObjectRegistryOf(L), state);
+      FreeLayerState(scene->objects, state);
       return ERR_MEM;
     }
   }
@@ -51,7 +49,7 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   // AddLayer places the picture at x minus the anchor's share of the object's size.
   const double ax = r->transform ? r->transform->anchorX : 0, ay = r->transform ? r->transform->anchorY : 0;
   const int32_t x = r->x + int32_t(r->objectWidth * ax), y = r->y + int32_t(r->objectHeight * ay);
-  if (uint32_t code = AddLayer(L, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
+  if (uint32_t code = AddLayer(scene, int32_t(r->kind), &r->id, x, y, r->width, r->height, r->transform, r->tags, planes,
                                state, r->position, flags))
     return code;
   const bool transformed = r->transform && !IsIdentityMatrix(r->transform->matrix);
@@ -66,15 +64,15 @@ uint32_t LayersAddImageLayer(VmState *L, qmImageLayer *r) {
   GetLayerBounds(scene->current, layer, layer->current, &before[0], &before[1], &before[2], &before[3]);
   const uint32_t mode = (r->flags & IMGCORE_INSERT) ? LRENDERMODE_SCALED | LRENDERMODE_FOLLOW | LRENDERMODE_KEEPCURRENT
                                                     : LRENDERMODE_SCALED | LRENDERMODE_KEEPCURRENT;
-  const uint32_t code = RenderLayerImage(L, layer, transformed ? 0 : mode);
+  const uint32_t code = RenderLayerImage(scene, layer, transformed ? 0 : mode);
   if (!layer->hidden) {
-    RefreshRect(L, scene, before[0], before[1], before[2], before[3]);
-    RefreshLayer(L, scene, layer);
+    RefreshRect(scene, before[0], before[1], before[2], before[3]);
+    RefreshLayer(scene, layer);
   }
   return code;
 }
 
-uint32_t LayersAddTextLayer(VmState *L, const qmTextRequest *request, qmImageLayer *layer) {
+uint32_t LayersAddTextLayer(qmScene *scene, const qmTextRequest *request, qmImageLayer *layer) {
   auto *copy = static_cast<qmTextRequest *>(MemAlloc(sizeof(qmTextRequest), 1));
   if (!copy || CopyTextRequest(request, copy)) {
     MemFree(copy);
@@ -84,7 +82,7 @@ uint32_t LayersAddTextLayer(VmState *L, const qmTextRequest *request, qmImageLay
     return ERR_MEM;
   }
   layer->textRequest = copy;
-  return LayersAddImageLayer(L, layer);
+  return LayersAddImageLayer(scene, layer);
 }
 
 void FreeLayerTextRequest(qmLayerState *state) {
@@ -94,31 +92,29 @@ void FreeLayerTextRequest(qmLayerState *state) {
   state->textRequest = nullptr;
 }
 
-uint32_t LayersRemoveAllLayers(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t LayersRemoveAllLayers(qmScene *scene) {
   qmDisplay *d = scene->current;
   qmBGPic *pic = scene->picture;
   if (!d || !pic) return 0;
   // A layer an asynchronous draw object still draws may not go (ERR_REMADLAYER); the player
   // has no such objects yet, so every layer can be taken.
   const bool selected = d->outputType == DISPOUT_BGPIC;
-  while (qmLayer *layer = FirstLayer(pic)) DestroyLayer(L, layer, !selected || layer->hidden, nullptr, nullptr);
+  while (qmLayer *layer = FirstLayer(pic)) DestroyLayer(scene, layer, !selected || layer->hidden, nullptr, nullptr);
   pic->layersChanged = 1;
   return 0;
 }
 
-uint32_t LayersRemoveLastLayer(VmState *L, int32_t type) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+uint32_t LayersRemoveLastLayer(qmScene *scene, int32_t type) {
   qmBGPic *pic = scene->picture;
   const qmObjectId none{0, 0};
   qmLayer *layer = pic ? FindObjectLayer(pic, type, &none, 1) : nullptr;
   if (!layer) return 0;
-  DestroyLayer(L, layer, 0, nullptr, nullptr);
+  DestroyLayer(scene, layer, 0, nullptr, nullptr);
   pic->layersChanged = 1;
   return 0;
 }
 
-uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
+uint32_t DrawTextLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                              const double m[4], uint32_t flags, int32_t *drawn) {
   *drawn = 0;
   const qmLayerState *base = layer->base;
@@ -139,7 +135,8 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   if (sx < 1e-6 || sy < 1e-6 || (std::fabs(sx - 1.0) < 1e-9 && std::fabs(sy - 1.0) < 1e-9)) return 0;
   qmTextBox box{};
   int32_t fontScaled = 0;
-  if (uint32_t code = RenderTextAtScale(request, type, sx, sy, LookupTagConstant, L, 0, &box, &fontScaled)) {
+  if (uint32_t code = RenderTextAtScale(request, type, sx, sy, scene->context ? scene->context->tagConstant : nullptr, scene, 0,
+                                        &box, &fontScaled)) {
     FreeTextBox(&box);
     return code;
   }
@@ -157,7 +154,7 @@ uint32_t DrawTextLayerObject(VmState *L, qmLayer *layer, qmLayerState *N, const 
   const double px = (scaled ? N->x : base->x) + base->width * ax, py = (scaled ? N->y : base->y) + base->height * ay;
   const auto cx = int32_t(std::lround(px - box.width * ax)), cy = int32_t(std::lround(py - box.height * ay));
   qmTransformedImage t{};
-  const qmDisplay *display = GetPlayerContext(L)->scene->current;
+  const qmDisplay *display = scene->current;
   const uint32_t code = TransformImageBitmaps(display, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, cx, cy,
                                               box.width, box.height, ax, ay, rest, transform->smooth, &t);
   FreeTextBox(&box);

@@ -15,7 +15,6 @@
 #include "layers/layerimage.h"
 #include "platform/env.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/objtypes.h"
 
 void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32_t oy, int32_t ow, int32_t oh) {
@@ -52,7 +51,7 @@ bool Intersect(const qmRect &a, const qmRect &b, qmRect *out) {
 // One layer picture into the destination, cut by the state's clip region: copied through its
 // mask or alpha channel, or mixed in at 255 - transparency. A region with a mask takes the mix
 // through a copy of the destination, which then goes back through the region.
-void BlitLayerImage(VmState *L, const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX,
+void BlitLayerImage(qmScene *scene, const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX,
                     int32_t dstY, int32_t width, int32_t height, int32_t W, int32_t H, const qmMask *mask,
                     const qmAlphaChannel *alpha, int32_t transparency, const qmClipRegion *clip) {
   if (transparency >= 255) return;
@@ -70,7 +69,7 @@ void BlitLayerImage(VmState *L, const qmBitmap *src, int32_t srcX, int32_t srcY,
       // The mix reads the planes over the source, so the copy is mixed at the source's place.
       MixBitmap(tmp, src, mask, srcX, srcY, 0, 0, width, height, 255 - transparency, alpha);
       b.src = tmp, b.srcX = 0, b.srcY = 0, b.srcWidth = width, b.srcHeight = height;
-      SafeBlt(GetPlayerContext(L)->scene, &b);
+      SafeBlt(scene, &b);
       FreeBitmap(tmp);
       return;
     }
@@ -78,7 +77,7 @@ void BlitLayerImage(VmState *L, const qmBitmap *src, int32_t srcX, int32_t srcY,
   }
   if (transparency <= 0) {
     b.mask = mask, b.alpha = alpha;
-    SafeBlt(GetPlayerContext(L)->scene, &b);
+    SafeBlt(scene, &b);
     return;
   }
   MixBitmap(dst, src, mask, srcX, srcY, dstX, dstY, width, height, 255 - transparency, alpha);
@@ -108,7 +107,7 @@ qmRect ShadowRect(const qmDisplay *d, const qmLayer *l, const qmLayerState *s) {
 
 // The state's shadow plane, made from the border image when there is one, else from the
 // layer's picture. Null when it cannot be made.
-const qmAlphaChannel *EnsureShadowAlpha(VmState *L, qmLayer *l, qmLayerState *s) {
+const qmAlphaChannel *EnsureShadowAlpha(qmScene *scene, qmLayer *l, qmLayerState *s) {
   if (s->shadowAlpha) return s->shadowAlpha;
   const qmShadowBlock &sh = l->shadow;
   int32_t v = 255 - int32_t(sh.color >> 24);
@@ -118,7 +117,7 @@ const qmAlphaChannel *EnsureShadowAlpha(VmState *L, qmLayer *l, qmLayerState *s)
                                        sh.radius, sh.sigma, v, 0, 0);
   } else {
     qmLayerImage img{};
-    if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) return nullptr;
+    if (GetLayerImage(scene, l, s, 1, 1, -1, &img) || !img.bitmap) return nullptr;
     s->shadowAlpha = CreateShadowAlpha(img.alpha, img.mask, img.originX, img.originY, s->width, s->height, sh.radius,
                                        sh.sigma, v, 0, 0);
   }
@@ -126,11 +125,11 @@ const qmAlphaChannel *EnsureShadowAlpha(VmState *L, qmLayer *l, qmLayerState *s)
 }
 
 // The shadow colour through the shadow plane, cut to the clip rectangle and region.
-void DrawShadow(VmState *L, const qmDisplay *display, qmLayer *l, qmLayerState *s, const qmRect &clipRect,
+void DrawShadow(qmScene *scene, const qmDisplay *display, qmLayer *l, qmLayerState *s, const qmRect &clipRect,
                 qmBitmap *dst, int32_t W, int32_t H) {
   // Without its border image the shadow falls from the layer's own rectangle.
   if (l->border.on) EnsureBorderImage(display, l, s);
-  const qmAlphaChannel *alpha = EnsureShadowAlpha(L, l, s);
+  const qmAlphaChannel *alpha = EnsureShadowAlpha(scene, l, s);
   if (!alpha) return;
   const qmRect r = ShadowRect(display, l, s);
   qmRect part;
@@ -143,13 +142,13 @@ void DrawShadow(VmState *L, const qmDisplay *display, qmLayer *l, qmLayerState *
   if (!tmp) return;
   FillBitmapRect(tmp, 0, 0, part.w, part.h, l->shadow.color & 0xFFFFFF);
   if (s->clip && s->clip->mask)
-    BlitLayerImage(L, tmp, 0, 0, dst, part.x, part.y, part.w, part.h, W, H, nullptr, &view, 0, s->clip);
+    BlitLayerImage(scene, tmp, 0, 0, dst, part.x, part.y, part.w, part.h, W, H, nullptr, &view, 0, s->clip);
   else
     BltAlphaBitmap(tmp, 0, 0, dst, part.x, part.y, part.w, part.h, &view);
   FreeBitmap(tmp);
 }
 
-void DrawBorder(VmState *L, const qmDisplay *display, const qmLayer *l, qmLayerState *s, const qmRect &clipRect,
+void DrawBorder(qmScene *scene, const qmDisplay *display, const qmLayer *l, qmLayerState *s, const qmRect &clipRect,
                 qmBitmap *dst, int32_t W, int32_t H) {
   if (!EnsureBorderImage(display, l, s)) return;
   const qmRect r = BorderRect(s);
@@ -157,7 +156,7 @@ void DrawBorder(VmState *L, const qmDisplay *display, const qmLayer *l, qmLayerS
   if (!Intersect(r, clipRect, &part)) return;
   int32_t o = 255 - l->transparency;
   if (l->borderFade) o = (l->borderFade - 1) * o / 255;
-  BlitLayerImage(L, s->border.bitmap, part.x - r.x, part.y - r.y, dst, part.x, part.y, part.w, part.h, W, H,
+  BlitLayerImage(scene, s->border.bitmap, part.x - r.x, part.y - r.y, dst, part.x, part.y, part.w, part.h, W, H,
                  s->border.mask, s->border.alpha, 255 - o, s->clip);
 }
 
@@ -227,20 +226,20 @@ qmLayerState *RedrawState(const qmLayer *l, uint32_t flags) {
 }
 
 // What one layer draws into the area: shadow, border and picture, each cut by its clip region.
-void DrawLayerPart(VmState *L, const qmDisplay *display, qmLayer *l, qmLayerState *s, const qmRect &area,
+void DrawLayerPart(qmScene *scene, const qmDisplay *display, qmLayer *l, qmLayerState *s, const qmRect &area,
                    qmBitmap *dst, int32_t W, int32_t H) {
   // A clip region cuts everything the layer draws: shadow, border and picture.
   qmRect clipRect = area;
   if (s->clip && !Intersect(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) return;
   if (l->hidden || l->deferred) return;
-  if (l->shadow.on) DrawShadow(L, display, l, s, clipRect, dst, W, H);
-  if (l->border.on) DrawBorder(L, display, l, s, clipRect, dst, W, H);
+  if (l->shadow.on) DrawShadow(scene, display, l, s, clipRect, dst, W, H);
+  if (l->border.on) DrawBorder(scene, display, l, s, clipRect, dst, W, H);
   if (BorderReplacesImage(l)) return;
   qmRect part;
   if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) return;
   qmLayerImage img{};
-  if (GetLayerImage(L, l, s, 1, 1, -1, &img) || !img.bitmap) return;
-  BlitLayerImage(L, img.bitmap, img.originX + part.x - s->x, img.originY + part.y - s->y, dst, part.x, part.y,
+  if (GetLayerImage(scene, l, s, 1, 1, -1, &img) || !img.bitmap) return;
+  BlitLayerImage(scene, img.bitmap, img.originX + part.x - s->x, img.originY + part.y - s->y, dst, part.x, part.y,
                  part.w, part.h, W, H, img.mask, img.alpha, l->transparency, s->clip);
 }
 
@@ -271,14 +270,14 @@ bool CellRange(const qmLayerGrid &g, const qmRect &r, int32_t *c0, int32_t *r0, 
 
 }  // namespace
 
-void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
+void Redraw(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
             int32_t height, uint32_t flags) {
   int32_t W, H;
   if (!PrepareRedraw(pic, dst, flags, &x, &y, &width, &height, &W, &H)) return;
   const qmRect area{x, y, width, height};
   DrawBackgroundPart(display, pic, dst, area, flags);
   for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l))
-    if (qmLayerState *s = RedrawState(l, flags)) DrawLayerPart(L, display, l, s, area, dst, W, H);
+    if (qmLayerState *s = RedrawState(l, flags)) DrawLayerPart(scene, display, l, s, area, dst, W, H);
 }
 
 void BuildLayerGrid(const qmDisplay *display, qmBGPic *pic, uint32_t flags, qmLayerGrid *g) {
@@ -313,7 +312,7 @@ void BuildLayerGrid(const qmDisplay *display, qmBGPic *pic, uint32_t flags, qmLa
         g->cellLayers[size_t(fill[size_t(r) * g->columns + c]++)] = int32_t(i);
 }
 
-void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitmap *dst, int32_t x, int32_t y,
+void RedrawFromGrid(qmScene *scene, qmDisplay *display, const qmLayerGrid *g, qmBitmap *dst, int32_t x, int32_t y,
                     int32_t width, int32_t height) {
   int32_t W, H;
   if (!PrepareRedraw(g->pic, dst, g->flags, &x, &y, &width, &height, &W, &H)) return;
@@ -323,7 +322,7 @@ void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitm
     const qmLayerGrid::Entry &e = g->layers[size_t(i)];
     qmRect part;
     if (Intersect(area, {e.x, e.y, e.width, e.height}, &part))
-      DrawLayerPart(L, display, e.layer, e.state, area, dst, W, H);
+      DrawLayerPart(scene, display, e.layer, e.state, area, dst, W, H);
   };
   int32_t c0, r0, c1, r1;
   if (!CellRange(*g, area, &c0, &r0, &c1, &r1)) return;
@@ -349,20 +348,20 @@ void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *g, qmBitm
   for (int32_t i : found) draw(i);
 }
 
-void RedrawRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height) {
+void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height) {
   qmDisplay *d = scene->current;
   qmBGPic *pic = scene->picture;
   if (!d || !pic || !d->layerBuffer) return;
   if (!ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &width, &height)) return;
-  Redraw(L, d, pic, d->layerBuffer, x, y, width, height, 0);
+  Redraw(scene, d, pic, d->layerBuffer, x, y, width, height, 0);
   BltToDisplay(d->layerBuffer, x, y, d, x, y, width, height, 1);
 }
 
-void RefreshRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height) {
+void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height) {
   qmDisplay *d = scene->current;
   if (!d) return;
   if (d->outputType == DISPOUT_DISPLAY) {
-    RedrawRect(L, scene, x, y, width, height);
+    RedrawRect(scene, x, y, width, height);
   } else if (d->outputType == DISPOUT_BGPIC) {
     qmDirtyRectList list{d->dirtyRects, d->dirtyCount, d->dirtyCapacity};
     AppendRect(&list, x, y, width, height);
@@ -370,13 +369,13 @@ void RefreshRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width
   }
 }
 
-void RefreshLayer(VmState *L, qmScene *scene, const qmLayer *layer) {
+void RefreshLayer(qmScene *scene, const qmLayer *layer) {
   int32_t x, y, w, h;
   GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
-  RefreshRect(L, scene, x, y, w, h);
+  RefreshRect(scene, x, y, w, h);
 }
 
-void RefreshRectList(VmState *L, qmScene *scene, const qmDirtyRect *entries, int32_t count) {
+void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count) {
   qmDisplay *d = scene->current;
   qmBGPic *pic = scene->picture;
   if (!d || !pic || !d->layerBuffer || count < 1) return;
@@ -390,7 +389,7 @@ void RefreshRectList(VmState *L, qmScene *scene, const qmDirtyRect *entries, int
     int32_t w = int32_t(std::min<int64_t>(int64_t(r.x2) - r.x1 + 1, INT32_MAX));
     int32_t h = int32_t(std::min<int64_t>(int64_t(r.y2) - r.y1 + 1, INT32_MAX));
     if (!ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &w, &h)) continue;
-    RedrawFromGrid(L, d, &grid, d->layerBuffer, x, y, w, h);
+    RedrawFromGrid(scene, d, &grid, d->layerBuffer, x, y, w, h);
     BltToDisplay(d->layerBuffer, x, y, d, x, y, w, h, 1);
   }
 }

@@ -7,7 +7,6 @@
 #include "display/dirtyrects.h"
 #include "layers/layer.h"
 
-struct VmState;
 struct qmDisplay;
 struct qmScene;
 
@@ -23,7 +22,7 @@ enum : uint32_t {
 // Composes (x, y, width, height) of the picture into dst at the same place, shadows and borders
 // at the display's scale (null: unscaled; its background copy is the background when it shows
 // the picture). Bad arguments are reported on the debug output and nothing is drawn.
-void Redraw(VmState *L, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
+void Redraw(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
             int32_t height, uint32_t flags);
 // The layers of a picture that can draw, each with the area it reaches (picture, border and
 // shadow, cut by its clip region), sorted once into square cells of the picture, so that
@@ -47,7 +46,7 @@ struct qmLayerGrid {
 };
 void BuildLayerGrid(const qmDisplay *display, qmBGPic *pic, uint32_t flags, qmLayerGrid *grid);
 // The same picture as Redraw of the grid's picture with its flags.
-void RedrawFromGrid(VmState *L, qmDisplay *display, const qmLayerGrid *grid, qmBitmap *dst, int32_t x, int32_t y,
+void RedrawFromGrid(qmScene *scene, qmDisplay *display, const qmLayerGrid *grid, qmBitmap *dst, int32_t x, int32_t y,
                     int32_t width, int32_t height);
 // The rectangle a layer covers when drawn from the state, border and shadow included (at the
 // display's scale; null: unscaled).
@@ -59,13 +58,13 @@ void UnionRect(int32_t *x, int32_t *y, int32_t *width, int32_t *height, int32_t 
 // Cuts a rectangle to a picture of W x H: false when nothing is left.
 bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
 // Redraws the rectangle of the scene's picture into the display's layer buffer and shows it.
-void RedrawRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
+void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 // By the output of the scene's display: redrawn and shown at once (the display), recorded in the
 // display's dirty list (a picture selected with SelectBGPic), or nothing.
-void RefreshRect(VmState *L, qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
-void RefreshLayer(VmState *L, qmScene *scene, const qmLayer *layer);
+void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
+void RefreshLayer(qmScene *scene, const qmLayer *layer);
 // Each entry of the list not taken by a merge, redrawn and shown on its own.
-void RefreshRectList(VmState *L, qmScene *scene, const qmDirtyRect *entries, int32_t count);
+void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count);
 // Whether a layer that is drawn lies over any pixel of the rectangle.
 bool LayersCoverRect(const qmDisplay *display, const qmBGPic *pic, int32_t x, int32_t y, int32_t width,
                      int32_t height);

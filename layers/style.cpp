@@ -30,19 +30,19 @@ void CollectLayer(const qmScene *scene, const qmLayer *layer, qmDirtyRectList *b
 }
 
 // The part rectangle of a brush or picture as the layer's new own picture.
-uint32_t ReplaceContent(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+uint32_t ReplaceContent(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base;
   const bool newObject = c.object.id != layer->object.id || c.object.handle != layer->object.handle;
   qmPlaneSet src{};
   int32_t W = 0, H = 0;
   if (c.type == QMTYPE_BGPICPART) {
     qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &c.object, &pic, newObject ? 0 : FINDBGPIC_DELETED)) return code;
+    if (uint32_t code = FindBGPic(scene->objects, &c.object, &pic, newObject ? 0 : FINDBGPIC_DELETED)) return code;
     src = pic->unscaled, W = pic->unscaledWidth, H = pic->unscaledHeight;
   } else {
     qmBrush *b = nullptr;
     const int32_t flags = FINDBRUSH_HARDWARE | (newObject ? 0 : FINDBRUSH_DELETED);
-    if (uint32_t code = FindBrush(ObjectRegistryOf(L), &c.object, &b, flags)) return code;
+    if (uint32_t code = FindBrush(scene->objects, &c.object, &b, flags)) return code;
     src = {b->bitmap, b->mask, b->alpha}, W = b->width, H = b->height;
   }
   int32_t px = c.partX, py = c.partY, pw = c.partWidth, ph = c.partHeight;
@@ -69,14 +69,14 @@ uint32_t ReplaceContent(VmState *L, qmScene *scene, qmLayer *layer, const qmStyl
   layer->object = c.object;
   base->shapeData = 0;  // a picture now, no longer a shape
   UpdateTransform(&layer->transform, pw, ph);
-  const uint32_t code = RenderLayerImage(L, layer, 0);
+  const uint32_t code = RenderLayerImage(scene, layer, 0);
   CollectLayer(scene, layer, batch);
   return code;
 }
 
 // The shape of the change drawn as the layer's new own picture at the layer's place; the
 // layer's transform then draws it again.
-uint32_t ReplaceShape(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+uint32_t ReplaceShape(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   qmLayerState *base = layer->base;
   // The new content in a state of its own first: on failure the layer stays as it was.
   qmLayerState next{};
@@ -107,7 +107,7 @@ uint32_t ReplaceShape(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleC
   const int32_t oldType = layer->type;
   layer->type = c.type;  // the renderer draws by the layer's type
   qmShapeImage img{};
-  uint32_t code = RenderShapeLayerImage(L, layer, &next, &img);
+  uint32_t code = RenderShapeLayerImage(scene, layer, &next, &img);
   if (!code && !img.bitmap) code = ERR_WRONGUSAGE;
   if (code) {
     layer->type = oldType;
@@ -131,7 +131,7 @@ uint32_t ReplaceShape(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleC
   base->partX = base->partY = 0;
   layer->object = {};
   UpdateTransform(&layer->transform, w, h);
-  code = RenderLayerImage(L, layer, 0);
+  code = RenderLayerImage(scene, layer, 0);
   CollectLayer(scene, layer, batch);
   return code;
 }
@@ -171,7 +171,7 @@ void FreeStyleChange(qmStyleChange *c) {
   c->shape.vertices = nullptr, c->shape.vertexCount = 0;
 }
 
-uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+uint32_t ApplyStyleChange(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   const qmLayer &look = c.look;
   const bool filtersChanged = std::memcmp(look.filters, layer->filters, sizeof look.filters) != 0;
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
@@ -208,14 +208,14 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
   if (c.contentChanged) {
     layer->transform = c.transform;
     const bool shape = IsShapeType(c.type);
-    if (uint32_t code = shape ? ReplaceShape(L, scene, layer, c, batch) : ReplaceContent(L, scene, layer, c, batch))
+    if (uint32_t code = shape ? ReplaceShape(scene, layer, c, batch) : ReplaceContent(scene, layer, c, batch))
       return code;
   }
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));
   if (c.clipGiven) {
     // The base state refers to the region; rendered states get it on their next rendering.
     if (c.clip) c.clip->layerUses++;
-    ReleaseLayerClip(ObjectRegistryOf(L), layer->base);
+    ReleaseLayerClip(scene->objects, layer->base);
     layer->base->clip = c.clip;
     if (layer->unscaled != layer->base || layer->current != layer->base) transformChanged = true;
   }
@@ -241,7 +241,7 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
       if (c.shape.vertices && y != kKeepPosition && !c.relativeY) y = offset(y, c.vertexOffsetY);
       const uint32_t flags =
           (c.relativeX ? uint32_t(PLACE_RELATIVEX) : 0u) | (c.relativeY ? uint32_t(PLACE_RELATIVEY) : 0u);
-      PlaceLayer(L, scene, layer, nullptr, x, y, 0, flags, batch);
+      PlaceLayer(scene, layer, nullptr, x, y, 0, flags, batch);
     } else if (!anchorChanged) {
       CollectLayer(scene, layer, batch);
     }
@@ -256,7 +256,7 @@ uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmSt
                            layer->base->objectHeight, T.scaleX, T.scaleY, T.rotation);
     layer->transform = T;
     CollectLayer(scene, layer, batch);
-    const uint32_t code = RenderLayerImage(L, layer, LRENDERMODE_FOLLOW);
+    const uint32_t code = RenderLayerImage(scene, layer, LRENDERMODE_FOLLOW);
     CollectLayer(scene, layer, batch);
     return code;
   }

@@ -7,7 +7,6 @@
 #include "layers/layer.h"
 #include "layers/redraw.h"
 
-struct VmState;
 struct qmScene;
 
 // One style table read for one layer: the layer's look and transform as they are to become,
@@ -44,5 +43,5 @@ void InitStyleChange(const qmLayer *layer, qmStyleChange *change);
 
 // Applies the change to a layer of the scene's picture; the rectangles to refresh go into the
 // batch. 0 or an error code; the layer keeps what was written before the error.
-uint32_t ApplyStyleChange(VmState *L, qmScene *scene, qmLayer *layer, const qmStyleChange &change,
+uint32_t ApplyStyleChange(qmScene *scene, qmLayer *layer, const qmStyleChange &change,
                           qmDirtyRectList *batch);

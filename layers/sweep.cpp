@@ -3,7 +3,6 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "platform/memory.h"
-#include "runtime/context.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
@@ -55,28 +54,28 @@ int32_t RebindLayerObjects(const qmObjectRegistry *objects, int32_t type, const 
   return n;
 }
 
-void SweepUnusedObjects(VmState *L, uint32_t flags) {
+void SweepUnusedObjects(qmScene *scene, uint32_t flags) {
   if (flags & SWEEP_BRUSHES) {
-    for (qmObjectHeader *h = FirstObject(L, QMTYPE_BRUSH); h;) {
+    for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BRUSH); h;) {
       auto *b = reinterpret_cast<qmBrush *>(h);
       h = h->next;
       const qmObjectId id = IdOf(&b->header);
-      if (!b->deleted || IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BRUSH, &id, nullptr)) continue;
-      RemoveObject(L, &b->header);
-      FreeBrushContents(ObjectRegistryOf(L), b);
+      if (!b->deleted || IsObjectInAnyLayer(scene->objects, QMTYPE_BRUSH, &id, nullptr)) continue;
+      RemoveObject(scene->objects, &b->header);
+      FreeBrushContents(scene->objects, b);
       MemFree(b);
     }
   }
   if (flags & SWEEP_BGPICS) {
-    for (qmObjectHeader *h = FirstObject(L, QMTYPE_BGPIC); h;) {
+    for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BGPIC); h;) {
       auto *pic = reinterpret_cast<qmBGPic *>(h);
       h = h->next;
       const qmObjectId id = IdOf(&pic->header);
-      if (!pic->deleted || DisplayShowingBGPic(GetPlayerContext(L)->scene, pic) ||
-          IsObjectInAnyLayer(ObjectRegistryOf(L), QMTYPE_BGPICPART, &id, nullptr))
+      if (!pic->deleted || DisplayShowingBGPic(scene, pic) ||
+          IsObjectInAnyLayer(scene->objects, QMTYPE_BGPICPART, &id, nullptr))
         continue;
-      RemoveObject(L, &pic->header);
-      FreeBGPicContents(L, pic);
+      RemoveObject(scene->objects, &pic->header);
+      FreeBGPicContents(ObjectRegistryOwner(scene->objects), pic);
       MemFree(pic);
     }
   }

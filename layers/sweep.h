@@ -6,7 +6,7 @@
 
 #include "layers/layer.h"
 
-struct VmState;
+struct qmScene;
 struct qmObjectRegistry;
 
 // SweepUnusedObjects flags.
@@ -29,4 +29,4 @@ int32_t RebindLayerObjects(const qmObjectRegistry *objects, int32_t type, const 
                            const qmObjectId *to);
 // Frees the flagged objects of the kinds in flags that no layer shows any more. Anims and text
 // objects are never flagged for layers yet: their libraries make no layers.
-void SweepUnusedObjects(VmState *L, uint32_t flags);
+void SweepUnusedObjects(qmScene *scene, uint32_t flags);

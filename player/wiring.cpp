@@ -161,6 +161,7 @@ uint32_t OpenScene(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (ctx->scene) return 0;
   if (uint32_t code = NewScene(ctx->objects, &ctx->scene)) return code;
+  ctx->scene->context = ctx;
   ctx->freeScene = FreeScene;
   return 0;
 }
@@ -224,6 +225,7 @@ void WireLibraryServices(VmState *L) {
   if (!ctx) return;
   ctx->textObjectPicture = TextObjectPicture;
   ctx->insertTextObjectLayer = TextInsertObjectLayer;
+  ctx->tagConstant = TextTagConstant;
   ctx->readTextAttribute = TextReadAttribute;
   ctx->readSoundAttribute = SoundReadAttribute;
   ctx->readDosAttribute = DosReadAttribute;
@@ -236,6 +238,7 @@ void UnwireLibraryServices(VmState *L) {
   if (!ctx) return;
   ctx->textObjectPicture = nullptr;
   ctx->insertTextObjectLayer = nullptr;
+  ctx->tagConstant = nullptr;
   ctx->readTextAttribute = nullptr;
   ctx->readSoundAttribute = nullptr;
   ctx->readDosAttribute = nullptr;

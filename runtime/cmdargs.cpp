@@ -327,7 +327,7 @@ int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found
   } else if (type == VM_TSTRING) {
     const char *name = vm_tostring(L, -1);
     qmPlayerContext *ctx = GetPlayerContext(L);
-    int32_t position = ctx && ctx->findLayerByName ? ctx->findLayerByName(L, name) : 0;
+    int32_t position = ctx && ctx->findLayerByName ? ctx->findLayerByName(ctx->scene, name) : 0;
     if (position <= 0) KeyError(L, name, ERR_FINDLAYER);
     *out = position;
   } else {

@@ -3,6 +3,7 @@
 // own state off it in its init and takes it down in its free, and the services one layer
 // answers for another are entries here, filled by the player's wiring at start-up.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 struct VmState;
@@ -53,20 +54,20 @@ struct qmPlayerContext {
   void (*deliverAudioEvents)();
   void (*updateAudioChannels)();
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
-  int32_t (*findLayerByName)(VmState *L, const char *name);
+  int32_t (*findLayerByName)(const qmScene *scene, const char *name);
   // The layers library: with layers on, the picture of a text block (PRINT, TEXTOUT) or of a shown
   // text object (TEXTOBJECT) becomes a layer of that kind that keeps a copy of the request (its
   // planes are handed over). 0 or an error.
-  uint32_t (*addTextLayer)(VmState *L, const qmTextRequest *request, qmImageLayer *layer);
+  uint32_t (*addTextLayer)(qmScene *scene, const qmTextRequest *request, qmImageLayer *layer);
   // The layers library: with layers on, the picture the image display core made becomes a
   // layer of the current picture (its planes are handed over). 0 or an error.
-  uint32_t (*addImageLayer)(VmState *L, qmImageLayer *request);
+  uint32_t (*addImageLayer)(qmScene *scene, qmImageLayer *request);
   // The layers library: Cls with layers on takes every layer of the current picture away. 0 or
   // an error.
-  uint32_t (*removeAllLayers)(VmState *L);
+  uint32_t (*removeAllLayers)(qmScene *scene);
   // The layers library: the most recent layer of that type drawn for no object goes (InKeyStr's
   // echoed characters). 0 or an error.
-  uint32_t (*removeLastLayer)(VmState *L, int32_t type);
+  uint32_t (*removeLastLayer)(qmScene *scene, int32_t type);
   // The layers library's answers to GetAttribute for a layer (the layer is argument 2): the
   // results pushed or an error.
   uint32_t (*readLayerAttribute)(VmState *L, int32_t attribute);
@@ -76,12 +77,16 @@ struct qmPlayerContext {
   uint32_t (*readSoundAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The text library: the current picture of a text object (borrowed: its planes, mask and
   // alpha may be null, and its size). 0 or the missing-object error.
-  uint32_t (*textObjectPicture)(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
+  uint32_t (*textObjectPicture)(const qmScene *scene, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                                 const qmMask **alpha, int32_t *width, int32_t *height);
   // The text library: InsertLayer of a text object, a TEXTOBJECT layer at the 1-based position
   // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
-  uint32_t (*insertTextObjectLayer)(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+  uint32_t (*insertTextObjectLayer)(qmScene *scene, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                     int32_t hidden);
+  // The text library: the number of the script's constant named at the start of text (after a
+  // formatting tag's '#'), for the text layers drawn anew; a qmConstantLookup whose context is
+  // the scene.
+  uint32_t (*tagConstant)(void *scene, const char *text, size_t *consumed, double *number);
   // The text library's answers to GetAttribute for fonts, text objects and the current font of
   // a display (the object type, the attribute; argument 2 names the object): the results pushed
   // or an error.

@@ -86,7 +86,7 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     qmPlayerContext *ctx = GetPlayerContext(L);
     if (!ctx || !ctx->textObjectPicture) return ERR_WRONGUSAGE;
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
-    if (uint32_t code = ctx->textObjectPicture(L, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
+    if (uint32_t code = ctx->textObjectPicture(ctx->scene, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
     if (!bitmap) return ERR_WRONGUSAGE;
   } else {
     // Anims, layers and sprites have no pictures in this player yet.

@@ -251,7 +251,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.flags = IMGCORE_RENDERSCALED;
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;
     layer.shape = &shape;
-    if (uint32_t code = ctx->addImageLayer(L, &layer)) return code;
+    if (uint32_t code = ctx->addImageLayer(ctx->scene, &layer)) return code;
     if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(GetPlayerContext(L)->scene, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
     return 0;
   }
@@ -517,7 +517,7 @@ uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, i
   layer.position = -1;
   layer.flags = IMGCORE_RENDERSCALED;
   std::copy(ends, ends + 4, layer.lineEnds);
-  if (uint32_t code = GetPlayerContext(L)->addImageLayer(L, &layer)) return code;
+  if (uint32_t code = GetPlayerContext(L)->addImageLayer(GetPlayerContext(L)->scene, &layer)) return code;
   if (o.onDisplay) RefreshDisplayRect(GetPlayerContext(L)->scene, layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
   return 0;
 }
@@ -640,7 +640,7 @@ uint32_t DrawCls(VmState *L) {
   // With layers on every layer of the picture goes first.
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (LayersTakeOutput(o.display) && ctx && ctx->removeAllLayers) {
-    if (uint32_t code = ctx->removeAllLayers(L)) return code;
+    if (uint32_t code = ctx->removeAllLayers(ctx->scene)) return code;
     if (!o.onDisplay) return 0;
   }
   if (o.onDisplay) {

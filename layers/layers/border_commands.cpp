@@ -45,7 +45,7 @@ void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &val
   } else {
     block->on = 0;
   }
-  RefreshRect(L, scene, r[0], r[1], r[2], r[3]);
+  RefreshRect(scene, r[0], r[1], r[2], r[3]);
 }
 
 }  // namespace

@@ -141,7 +141,7 @@ uint32_t LaySwapLayers(VmState *L) {
   if (uint32_t code = GetLayerArg(L, 2, &b)) return code;
   if (uint32_t code = LayerGuard(scene)) return code;
   if (a == b) return ERR_WRONGUSAGE;
-  return SwapLayerPositions(L, a, b);
+  return SwapLayerPositions(scene, a, b);
 }
 
 uint32_t LayLayerToBack(VmState *L) {
@@ -151,7 +151,7 @@ uint32_t LayLayerToBack(VmState *L) {
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
   if (uint32_t code = LayerGuard(scene)) return code;
   if (pos == 1) return 0;
-  return SwapLayerPositions(L, pos, 1);
+  return SwapLayerPositions(scene, pos, 1);
 }
 
 uint32_t LayLayerToFront(VmState *L) {
@@ -162,7 +162,7 @@ uint32_t LayLayerToFront(VmState *L) {
   if (uint32_t code = LayerGuard(scene)) return code;
   const int32_t n = CountLayers(scene->picture);
   if (pos == n) return 0;
-  return SwapLayerPositions(L, pos, n);
+  return SwapLayerPositions(scene, pos, n);
 }
 
 uint32_t LaySetLayerZPos(VmState *L) {
@@ -178,7 +178,7 @@ uint32_t LaySetLayerZPos(VmState *L) {
   if (!layer) return ERR_LAYERRANGE;
   if (!MoveLayerToPos(pic, layer, z)) return 0;
   pic->layersChanged = 1;
-  RefreshLayer(L, scene, layer);
+  RefreshLayer(scene, layer);
   return 0;
 }
 
@@ -190,11 +190,11 @@ uint32_t LayRemoveLayer(VmState *L) {
   if (uint32_t code = LayerGuard(scene)) return code;
   qmDisplay *d = scene->current;
   if (d->outputType == DISPOUT_BGPIC) {
-    DestroyLayer(L, layer, 0, nullptr, nullptr);
+    DestroyLayer(scene, layer, 0, nullptr, nullptr);
   } else {
     scene->layerBatch.count = 0;
-    DestroyLayer(L, layer, 0, nullptr, &scene->layerBatch);
-    RefreshRectList(L, scene, scene->layerBatch.entries, scene->layerBatch.count);
+    DestroyLayer(scene, layer, 0, nullptr, &scene->layerBatch);
+    RefreshRectList(scene, scene->layerBatch.entries, scene->layerBatch.count);
   }
   scene->picture->layersChanged = 1;
   return 0;
@@ -211,7 +211,7 @@ uint32_t LayUndo(VmState *L) {
   if (uint32_t code = LayerGuard(scene)) return code;
   qmLayer *layer = FindObjectLayer(scene->picture, type, &id, level);
   if (!layer) return 0;
-  DestroyLayer(L, layer, noRefresh, nullptr, nullptr);
+  DestroyLayer(scene, layer, noRefresh, nullptr, nullptr);
   return 0;
 }
 
@@ -228,18 +228,18 @@ uint32_t LayFreeLayers(VmState *L) {
   if (keep) {
     // What the layers show becomes part of the background.
     if (d->layerBuffer && d->backgroundCopy && d->bgpic == pic) {
-      Redraw(L, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES);
+      Redraw(scene, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES);
       BltBitmap(d->layerBuffer, 0, 0, d->backgroundCopy, 0, 0, W, H);
     }
-    FreeBGPicLayers(L, pic);
-    SweepUnusedObjects(L, SWEEP_ALL);
+    FreeBGPicLayers(scene, pic);
+    SweepUnusedObjects(scene, SWEEP_ALL);
     return 0;
   }
-  FreeBGPicLayers(L, pic);
-  SweepUnusedObjects(L, SWEEP_ALL);
+  FreeBGPicLayers(scene, pic);
+  SweepUnusedObjects(scene, SWEEP_ALL);
   if (d->outputType != DISPOUT_BGPIC) {
     if (d->layerBuffer && d->backgroundCopy && d->bgpic == pic) {
-      Redraw(L, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+      Redraw(scene, d, pic, d->layerBuffer, 0, 0, W, H, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
       BltBitmap(d->layerBuffer, 0, 0, d->backgroundCopy, 0, 0, W, H);
       BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, W, H, 1);
     }
@@ -365,9 +365,9 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
   scene->layerBatch.count = 0;
   for (qmLayer *l : layers) {
     l->hidden = hide;
-    PlaceLayer(L, scene, l, nullptr, x, y, 0, placeFlags, batch ? &scene->layerBatch : nullptr);
+    PlaceLayer(scene, l, nullptr, x, y, 0, placeFlags, batch ? &scene->layerBatch : nullptr);
   }
-  if (batch) RefreshRectList(L, scene, scene->layerBatch.entries, scene->layerBatch.count);
+  if (batch) RefreshRectList(scene, scene->layerBatch.entries, scene->layerBatch.count);
   return 0;
 }
 
@@ -388,7 +388,7 @@ uint32_t LayTranslateLayer(VmState *L) {
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   const int32_t dx = vm_checkint32(L, 2), dy = vm_checkint32(L, 3);
   if (uint32_t code = LayerGuard(scene)) return code;
-  PlaceLayer(L, scene, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
+  PlaceLayer(scene, layer, nullptr, dx, dy, 0, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
   return 0;
 }
 
@@ -400,7 +400,7 @@ uint32_t LayInsertLayer(VmState *L) {
   const qmObjectId id = GetObjectIdArg(L, 3);
   int32_t x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
   const int32_t hidden = vm_optint32(L, 6, 0);
-  return InsertObjectLayer(L, pos, type, &id, x, y, 0, hidden, nullptr);
+  return InsertObjectLayer(GetPlayerContext(L)->scene, pos, type, &id, x, y, 0, hidden, nullptr);
 }
 
 const qmCommandEntry kLayersCommands[] = {
@@ -482,8 +482,15 @@ void EndSelectLayerPicture(VmState *L, void *record) {
   qmLayerState *s = l->current;
   FreePlaneSet(&s->filtered);
   scene->picture->layersChanged = 1;
-  RefreshLayer(L, scene, l);
+  RefreshLayer(scene, l);
 }
+
+// The layer engine's answers to the display engine's hooks, handed the run's scene.
+void FreeLayers(VmState *L, qmBGPic *pic) { FreeBGPicLayers(GetPlayerContext(L)->scene, pic); }
+uint32_t RerenderLayers(VmState *L, qmDisplay *display, qmBGPic *pic) {
+  return RerenderBGPicLayers(GetPlayerContext(L)->scene, display, pic);
+}
+void ResetLayerScale(VmState *L, qmBGPic *pic) { ResetBGPicLayerScale(GetPlayerContext(L)->scene, pic); }
 
 int32_t RebindObject(VmState *L, int32_t type, const qmObjectId *from, const qmObjectId *to) {
   return RebindLayerObjects(ObjectRegistryOf(L), type, from, to);
@@ -491,9 +498,8 @@ int32_t RebindObject(VmState *L, int32_t type, const qmObjectId *from, const qmO
 
 }  // namespace
 
-const qmLayerHooks kLayerHooks = {FreeBGPicLayers,    ShowDeferred,          RebindObject,        LayerAt,
-                                  DescribeLayer,      HitLayer,              SelectLayerPicture,  EndSelectLayerPicture,
-                                  RerenderBGPicLayers, ResetBGPicLayerScale};
+const qmLayerHooks kLayerHooks = {FreeLayers,   ShowDeferred, RebindObject, LayerAt,        DescribeLayer,
+                                  HitLayer,     SelectLayerPicture, EndSelectLayerPicture, RerenderLayers, ResetLayerScale};
 
 namespace {
 
@@ -589,17 +595,17 @@ uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
   return 1;
 }
 
-int32_t LayersFindLayerByName(VmState *L, const char *name) {
-  return FindLayerByName(GetPlayerContext(L)->scene->picture, name);
+int32_t LayersFindLayerByName(const qmScene *scene, const char *name) {
+  return FindLayerByName(scene->picture, name);
 }
 
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!d || !d->layerBuffer || !d->bgpic) return;
-  Redraw(L, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
+  Redraw(GetPlayerContext(L)->scene, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
 }
 
 void LayersComposeDisplayPicture(VmState *L, qmDisplay *d, qmBitmap *dst) {
-  if (d && d->bgpic && dst) Redraw(L, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
+  if (d && d->bgpic && dst) Redraw(GetPlayerContext(L)->scene, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -6,6 +6,7 @@
 #include "runtime/library.h"
 
 struct VmState;
+struct qmScene;
 struct qmDisplay;
 struct qmBitmap;
 struct qmLayerHooks;
@@ -16,7 +17,7 @@ extern const qmLayerHooks kLayerHooks;
 
 // Player-context and display services of the layer engine (player/wiring.cpp).
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute);
-int32_t LayersFindLayerByName(VmState *L, const char *name);
+int32_t LayersFindLayerByName(const qmScene *scene, const char *name);
 void LayersRedrawDisplayRect(VmState *L, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 void LayersComposeDisplayPicture(VmState *L, qmDisplay *display, qmBitmap *dst);
 int LayersCoverDisplayRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);

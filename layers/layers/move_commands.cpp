@@ -169,7 +169,7 @@ uint32_t LayDoMove(VmState *L) {
   if (uint32_t code = LayerGuard(scene)) return code;
   qmMoveList *list = FindMoveList(scene, &id);
   if (!list) return MissingObjectError(&id, ERR_FINDMOVE);
-  return ExecuteMoveList(L, scene, list);
+  return ExecuteMoveList(scene, list);
 }
 
 // NextFrame(layer [, x [, y [, frame]]]).

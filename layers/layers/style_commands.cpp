@@ -64,7 +64,7 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
     }
     InitStyleChange(layer, change);
     code = ReadLayerStyle(L, i + 1, layer, 1, change);
-    if (!code) code = ApplyStyleChange(L, scene, layer, *change, batch);
+    if (!code) code = ApplyStyleChange(scene, layer, *change, batch);
     FreeStyleChange(change);
     MemFree(change);
   }
@@ -82,7 +82,7 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
     // A layer's old and new rectangle mostly overlap, and so do neighbours': each area is
     // composed once after merging (the pixels are the same as entry by entry).
     MergeRectArray(batch->entries, batch->count);
-    RefreshRectList(L, scene, batch->entries, batch->count);
+    RefreshRectList(scene, batch->entries, batch->count);
     batch->count = 0;
   }
   pic->layersChanged = 1;

@@ -202,7 +202,7 @@ uint32_t EvtMakeButton(VmState *L) {
     if (vm_type(L, 3) == VM_TSTRING) {
       const char *name = vm_tostring(L, 3);
       qmPlayerContext *ctx = GetPlayerContext(L);
-      position = ctx && ctx->findLayerByName ? ctx->findLayerByName(L, name) : 0;
+      position = ctx && ctx->findLayerByName ? ctx->findLayerByName(ctx->scene, name) : 0;
       if (position <= 0) {
         SetErrorArgument(name);
         return ERR_FINDLAYER;

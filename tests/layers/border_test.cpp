@@ -90,7 +90,7 @@ struct BorderVm : DisplayVm {
   void ExpectFullRecomposition(const std::string &what) {
     qmBitmap *full = AllocBitmap(width, height);
     ASSERT_NE(full, nullptr);
-    Redraw(L, d, Pic(), full, 0, 0, width, height, 0);
+    Redraw(GetPlayerContext(L)->scene, d, Pic(), full, 0, 0, width, height, 0);
     for (int y = 0; y < height; y++)
       for (int x = 0; x < width; x++)
         if (WindowPixel(d, x, y) != BitmapPixel(full, x, y)) {
@@ -341,7 +341,7 @@ TEST(LayerClip, RegionCutsPictureShadowAndBorder) {
     l->transparency = c.transparency;
     l->border = {1, kBorder, 2};
     l->shadow = {1, kShadow, 5, 3, 1.0, 0.1};
-    RefreshRect(vm.L, GetPlayerContext(vm.L)->scene, 0, 0, kW, kH);
+    RefreshRect(GetPlayerContext(vm.L)->scene, 0, 0, kW, kH);
     const Rect frame{layer.x - 2, layer.y - 2, layer.w + 4, layer.h + 4};
     const Rect shadow{frame.x + 5, frame.y + 5, frame.w, frame.h};
     const uint32_t level = uint32_t(255 - c.transparency);
@@ -369,8 +369,8 @@ TEST(LayerRedraw, RectanglePastTheEdgeDrawsNothing) {
   qmBitmap *dst = AllocBitmap(kW, kH);
   ASSERT_NE(dst, nullptr);
   FillBitmapRect(dst, 0, 0, kW, kH, 0x123456);
-  Redraw(vm.L, vm.d, vm.Pic(), dst, kW, 0, 10, 10, 0);
-  Redraw(vm.L, vm.d, vm.Pic(), dst, 0, kH + 3, 10, 10, 0);
+  Redraw(GetPlayerContext(vm.L)->scene, vm.d, vm.Pic(), dst, kW, 0, 10, 10, 0);
+  Redraw(GetPlayerContext(vm.L)->scene, vm.d, vm.Pic(), dst, 0, kH + 3, 10, 10, 0);
   for (int y = 0; y < kH; y++)
     for (int x = 0; x < kW; x++) ASSERT_EQ(DisplayVm::BitmapPixel(dst, x, y), 0x123456u) << x << "," << y;
   FreeBitmap(dst);
@@ -382,7 +382,7 @@ TEST(PlaceLayer, KeepingBothCoordinatesRefreshesTheDrawnRectangle) {
   ASSERT_EQ(vm.Show(b, 11, 13), 0u);
   qmLayer *l = vm.Layer(1);
   qmDirtyRectList batch{};
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, kKeepPosition, kKeepPosition, 0, 0, &batch);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, nullptr, kKeepPosition, kKeepPosition, 0, 0, &batch);
   ASSERT_EQ(batch.count, 1);
   EXPECT_EQ(batch.entries[0].x1, 11);
   EXPECT_EQ(batch.entries[0].y1, 13);
@@ -392,15 +392,15 @@ TEST(PlaceLayer, KeepingBothCoordinatesRefreshesTheDrawnRectangle) {
   EXPECT_EQ(l->current->requestedY, 13);
   // A former size widens it; return-only collects nothing.
   const int32_t former[2] = {20, 3};
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, former, kKeepPosition, kKeepPosition, 0, 0, &batch);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, former, kKeepPosition, kKeepPosition, 0, 0, &batch);
   ASSERT_EQ(batch.count, 2);
   EXPECT_EQ(batch.entries[1].x2, 11 + 20 - 1);
   EXPECT_EQ(batch.entries[1].y2, 13 + 7 - 1);
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 30, 30, 1, 0, &batch);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, nullptr, 30, 30, 1, 0, &batch);
   EXPECT_EQ(batch.count, 2);
   EXPECT_EQ(l->current->x, 30);
   // A move: the union of the old and the new place.
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, -4, 2, 0, PLACE_RELATIVEX, &batch);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, nullptr, -4, 2, 0, PLACE_RELATIVEX, &batch);
   ASSERT_EQ(batch.count, 3);
   EXPECT_EQ(l->current->x, 26);
   EXPECT_EQ(l->current->y, 2);
@@ -419,7 +419,7 @@ TEST(PlaceLayer, LineEndsMoveWithTheLayer) {
   l->type = QMTYPE_LINE;
   qmLayerState *s = l->base;
   s->lineX1 = 11, s->lineY1 = 19, s->lineX2 = 19, s->lineY2 = 13;
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 5, -3, 1, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, nullptr, 5, -3, 1, PLACE_RELATIVEX | PLACE_RELATIVEY, nullptr);
   EXPECT_EQ(s->lineX1, 16);
   EXPECT_EQ(s->lineY1, 16);
   EXPECT_EQ(s->lineX2, 24);
@@ -442,7 +442,7 @@ TEST(PlaceLayer, ScaledCurrentStateAndAnchor) {
   l->current = current;
   const double sx = vm.d->scaleX, sy = vm.d->scaleY;
   vm.d->scaleX = vm.d->scaleY = 2.0;
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 10, kKeepPosition, 1, 0, nullptr);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, nullptr, 10, kKeepPosition, 1, 0, nullptr);
   EXPECT_EQ(l->base->x, 10);
   EXPECT_EQ(current->x, 20);
   EXPECT_EQ(current->y, 8);
@@ -451,7 +451,7 @@ TEST(PlaceLayer, ScaledCurrentStateAndAnchor) {
   MemFree(current);
 
   l->anchorX = 0.5, l->anchorY = 1.0;
-  PlaceLayer(vm.L, GetPlayerContext(vm.L)->scene, l, nullptr, 30, 20, 1, 0, nullptr);
+  PlaceLayer(GetPlayerContext(vm.L)->scene, l, nullptr, 30, 20, 1, 0, nullptr);
   EXPECT_EQ(l->base->requestedX, 30);
   EXPECT_EQ(l->base->anchoredX, 30 - 5);
   EXPECT_EQ(l->base->anchoredY, 20 - 6);
@@ -515,7 +515,7 @@ TEST(ReplaceLayerImage, RenewsTheTransformedImageAndRefreshesBothPlaces) {
   qmBitmap *next = AllocBitmap(12, 6);
   FillBitmapRect(next, 0, 0, 12, 6, 0x00FF00);
   qmFormerRect former{-1, 0, -1, 0, 1};
-  ReplaceLayerImage(vm.L, l, &former, 30, 20, 12, 6, next, nullptr, nullptr, 0);
+  ReplaceLayerImage(GetPlayerContext(vm.L)->scene, l, &former, 30, 20, 12, 6, next, nullptr, nullptr, 0);
   EXPECT_EQ(s->own.bitmap, next);
   EXPECT_EQ(former.x, 30);  // width -1 stood for the new rectangle
   EXPECT_EQ(former.width, 12);
@@ -542,7 +542,7 @@ TEST(ReplaceLayerImage, RenewsTheTransformedImageAndRefreshesBothPlaces) {
   qmFormerRect old{30, 20, 12, 6, 0};
   qmBitmap *third = AllocBitmap(5, 5);
   FillBitmapRect(third, 0, 0, 5, 5, 0x0000FF);
-  ReplaceLayerImage(vm.L, l, &old, 2, 3, 5, 5, third, nullptr, nullptr, 0);
+  ReplaceLayerImage(GetPlayerContext(vm.L)->scene, l, &old, 2, 3, 5, 5, third, nullptr, nullptr, 0);
   vm.ExpectScreen([](int x, int y) { return Rect{2, 3, 5, 5}.Has(x, y) ? 0x0000FFu : kBackground; }, "replaced");
 }
 
@@ -610,7 +610,7 @@ TEST(LayerClip, ActiveRegionIsKeptByTheLayer) {
     EXPECT_EQ(vm.Layer(1)->current->clip->layerUses, 2);
     // Freed by the script while two layers clip with it: the picture keeps its shape.
     ASSERT_EQ(vm.Call("FreeClipRegion", {1}).code, 0u);
-    RefreshRect(vm.L, GetPlayerContext(vm.L)->scene, 0, 0, kW, kH);
+    RefreshRect(GetPlayerContext(vm.L)->scene, 0, 0, kW, kH);
     const Rect clip{0, 0, 30, 30}, first{20, 20, 20, 20}, second{25, 5, 20, 20};
     vm.ExpectScreen(
         [&](int x, int y) {
@@ -687,8 +687,8 @@ TEST(LayerGrid, ComposesLikeTheWalkOverEveryLayer) {
     for (const Case &c : all) {
       FillBitmapRect(walked, 0, 0, W, H, 0x5A5A5A);
       FillBitmapRect(gridded, 0, 0, W, H, 0x5A5A5A);
-      Redraw(vm.L, vm.d, vm.Pic(), walked, c.x, c.y, c.w, c.h, 0);
-      RedrawFromGrid(vm.L, vm.d, &grid, gridded, c.x, c.y, c.w, c.h);
+      Redraw(GetPlayerContext(vm.L)->scene, vm.d, vm.Pic(), walked, c.x, c.y, c.w, c.h, 0);
+      RedrawFromGrid(GetPlayerContext(vm.L)->scene, vm.d, &grid, gridded, c.x, c.y, c.w, c.h);
       bool same = true;
       for (int y = 0; y < H && same; y++)
         for (int x = 0; x < W && same; x++)

@@ -418,7 +418,7 @@ TEST(Layers, FailedAddLeavesNothingBehind) {
   vm.ExpectScreen({{0, 0, 0, 0}}, "after the refused layer");
   // A redraw rectangle that lies past the picture's edge is empty: nothing is drawn.
   const uint32_t before = DisplayVm::BitmapPixel(vm.d->layerBuffer, kW - 1, 0);
-  Redraw(vm.L, vm.d, vm.Pic(), vm.d->layerBuffer, kW, 0, 10, 10, 0);
+  Redraw(GetPlayerContext(vm.L)->scene, vm.d, vm.Pic(), vm.d->layerBuffer, kW, 0, 10, 10, 0);
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, kW - 1, 0), before);
 }
 

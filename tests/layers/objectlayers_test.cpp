@@ -680,6 +680,31 @@ TEST(TextLayers, ScaledTextLayerIsRenderedAtTheScaledSize) {
   EXPECT_EQ(InkDistance(InkOf(vm.Capture(), kBackground), object, kBackground), 0);
 }
 
+// A text layer drawn anew at a scale reads the script's constants in its formatting tags as the
+// text command read them: a colour named by a constant and the same colour as a number give
+// the same scaled layer.
+TEST(TextLayers, ScaledTextLayerReadsConstantsInItsTags) {
+  ObjectLayersVm vm;
+  const char *spellings[] = {"A[color=$FF0000]g[/color]", "A[color=#RED]g[/color]"};
+  std::vector<Screen> shown;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 12}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  const Screen blank = vm.Capture();
+  for (const char *text : spellings) {
+    ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+    ASSERT_EQ(vm.Call("TextOut", {30, 40, CmdArg::Str(text)}).code, 0u) << text;
+    ASSERT_EQ(vm.CallWith("setlayerstyle", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("scalex", 3), vm.Set("scaley", 3);
+      return 2;
+    }).code, 0u) << text;
+    shown.push_back(vm.Capture());
+  }
+  EXPECT_FALSE(SameScreen(shown[0], blank));
+  EXPECT_TRUE(SameScreen(shown[0], shown[1]));
+}
+
 // The border of a text layer thinner than 8 pixels is the text's shape widened: the mask
 // stamped at every offset 0..2e, or the alpha summed over the (2e + 1)^2 neighbourhood and
 // divided by 2e + 1, in a picture one pixel wider and higher than the widened text; from 8

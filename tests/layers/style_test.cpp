@@ -739,12 +739,12 @@ TEST(LayerStyle, MaskRefsByKind) {
   ASSERT_EQ(FindBrush(ObjectRegistryOf(vm.L), &id, &brush, FINDBRUSH_HARDWARE), 0u);
   qmMask **mask = nullptr;
   qmAlphaChannel **alpha = nullptr;
-  ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(1), 0, &mask, &alpha), 0u);
+  ASSERT_EQ(GetLayerMaskRefs(GetPlayerContext(vm.L)->scene, vm.Layer(1), 0, &mask, &alpha), 0u);
   EXPECT_EQ(mask, &brush->mask);
   EXPECT_EQ(alpha, &brush->alpha);
-  ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(2), 0, &mask, &alpha), 0u);
+  ASSERT_EQ(GetLayerMaskRefs(GetPlayerContext(vm.L)->scene, vm.Layer(2), 0, &mask, &alpha), 0u);
   EXPECT_EQ(mask, &vm.Layer(2)->base->own.mask);
-  ASSERT_EQ(GetLayerMaskRefs(vm.L, vm.Layer(3), 0, &mask, &alpha), 0u);
+  ASSERT_EQ(GetLayerMaskRefs(GetPlayerContext(vm.L)->scene, vm.Layer(3), 0, &mask, &alpha), 0u);
   EXPECT_EQ(mask, nullptr);
   EXPECT_EQ(alpha, nullptr);
 }

@@ -20,6 +20,7 @@ struct Entry {
 const Entry kLibraryEntries[] = {
     {"textObjectPicture", [](const qmPlayerContext *c) { return c->textObjectPicture != nullptr; }},
     {"insertTextObjectLayer", [](const qmPlayerContext *c) { return c->insertTextObjectLayer != nullptr; }},
+    {"tagConstant", [](const qmPlayerContext *c) { return c->tagConstant != nullptr; }},
     {"readTextAttribute", [](const qmPlayerContext *c) { return c->readTextAttribute != nullptr; }},
     {"readSoundAttribute", [](const qmPlayerContext *c) { return c->readSoundAttribute != nullptr; }},
     {"readDosAttribute", [](const qmPlayerContext *c) { return c->readDosAttribute != nullptr; }},

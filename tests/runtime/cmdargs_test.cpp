@@ -200,7 +200,7 @@ TEST(OptionFields, ReadersAndTheirErrors) {
   EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "name", Table); })), uint32_t(ERR_STRTABLEARG));
 
   // Layer names go through the layer subsystem's resolver.
-  GetPlayerContext(vm.L)->findLayerByName = [](VmState *, const char *name) {
+  GetPlayerContext(vm.L)->findLayerByName = [](const qmScene *, const char *name) {
     return std::strcmp(name, "Title") == 0 ? 3 : 0;
   };
   VmCFunction readLayer = [](VmState *L) -> uint32_t {

@@ -655,7 +655,7 @@ bool EchoesAsLayers(VmState *L, const qmDisplay *d) {
 
 void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
   if (save.layer) {
-    GetPlayerContext(L)->removeLastLayer(L, QM_TEXT_PRINT);
+    GetPlayerContext(L)->removeLastLayer(GetPlayerContext(L)->scene, QM_TEXT_PRINT);
     save.layer = false;
   }
   if (save.strip) {
@@ -862,10 +862,10 @@ const qmConstantEntry kTextConstants[] = {
 
 }  // namespace
 
-uint32_t TextObjectPicture(VmState *L, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
-                           const qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
+uint32_t TextObjectPicture(const qmScene *scene, const qmObjectId *id, const qmBitmap **bitmap,
+                           const qmMask **mask, const qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
   qmTextObject *o = nullptr;
-  if (uint32_t err = FindTextObject(L, *id, &o)) return err;
+  if (uint32_t err = FindTextObject(ObjectRegistryOwner(scene->objects), *id, &o)) return err;
   *bitmap = o->bitmap, *mask = o->mask, *alpha = o->alpha;
   *width = o->width, *height = o->height;
   return 0;
@@ -893,14 +893,20 @@ uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
 
 // InsertLayer of a text object: its picture as a TEXTOBJECT layer at the position, placed
 // like DisplayTextObject without tags places it.
-uint32_t TextInsertObjectLayer(VmState *L, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
+uint32_t TextInsertObjectLayer(qmScene *scene, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                int32_t hidden) {
+  VmState *L = ObjectRegistryOwner(scene->objects);
   qmTextObject *o;
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
-  x = ResolvePositionX(GetPlayerContext(L)->scene, x, o->width, 0, 0);
-  y = ResolvePositionY(GetPlayerContext(L)->scene, y, o->height, 0, 0);
+  x = ResolvePositionX(scene, x, o->width, 0, 0);
+  y = ResolvePositionY(scene, y, o->height, 0, 0);
   return ShowTextObjectLayer(L, o, x, y, nullptr, nullptr, position,
                              IMGCORE_INSERT | (hidden ? uint32_t(IMGCORE_HIDDEN) : 0u));
+}
+
+// The script's constants for the formatting tags of a text layer redrawn by the layer engine.
+uint32_t TextTagConstant(void *scene, const char *text, size_t *consumed, double *number) {
+  return LookupTagConstant(ObjectRegistryOwner(static_cast<qmScene *>(scene)->objects), text, consumed, number);
 }
 
 namespace {

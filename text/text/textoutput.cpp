@@ -84,7 +84,7 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   layer.position = position;
   // On a display that scales layers the text is set again at the display's scale.
   layer.flags = (flags & (IMGCORE_INSERT | IMGCORE_HIDDEN)) | IMGCORE_RENDERSCALED;
-  if (uint32_t err = ctx->addTextLayer(L, request, &layer)) return err;
+  if (uint32_t err = ctx->addTextLayer(ctx->scene, request, &layer)) return err;
   // The rectangle is composed anew from the background and the layers; drawn into the picture
   // selected with SelectBGPic, the layer shows when the selection ends.
   if (D->outputType == DISPOUT_DISPLAY && !(flags & IMGCORE_INSERT))

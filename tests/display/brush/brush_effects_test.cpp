@@ -305,7 +305,7 @@ TEST(BrushConversions, BrushesAndBackgroundPicturesBecomeBrushes) {
   const qmBitmap *bitmap = nullptr;
   const qmMask *mask = nullptr, *alpha = nullptr;
   int32_t w = 0, h = 0;
-  ASSERT_EQ(GetPlayerContext(vm.L)->textObjectPicture(vm.L, &text, &bitmap, &mask, &alpha, &w, &h), 0u);
+  ASSERT_EQ(GetPlayerContext(vm.L)->textObjectPicture(GetPlayerContext(vm.L)->scene, &text, &bitmap, &mask, &alpha, &w, &h), 0u);
   ASSERT_GT(w * h, 0);
   EXPECT_EQ(vm.Attr(10, ATTRWIDTH) * 1000 + vm.Attr(10, ATTRHEIGHT), uint32_t(w * 1000 + h));
   for (int y = 0; y < h; y++)

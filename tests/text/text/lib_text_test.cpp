@@ -452,7 +452,7 @@ TEST_F(TextLib, InKeyStrFiltersAndEchoes) {
 TEST_F(TextLib, TextLayersGoThroughTheHook) {
   static std::vector<std::string> seen;
   seen.clear();
-  GetPlayerContext(vm.L)->addTextLayer = [](VmState *, const qmTextRequest *r, qmImageLayer *layer) -> uint32_t {
+  GetPlayerContext(vm.L)->addTextLayer = [](qmScene *, const qmTextRequest *r, qmImageLayer *layer) -> uint32_t {
     seen.push_back(std::to_string(layer->kind) + ":" + r->text + ":" + std::to_string(layer->requestedX) + "," +
                    std::to_string(layer->requestedY) + ":" + std::to_string(layer->width));
     // The planes were handed over.
