@@ -12,7 +12,7 @@
 #include "graphics/bitmap.h"
 #include "graphics/draw_style.h"
 #include "graphics/shape_render.h"
-#include "graphics/safeblt.h"
+#include "display/safeblt.h"
 #include "runtime/objtypes.h"
 
 namespace {

@@ -10,6 +10,7 @@
 #include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
 #include "display/doublebuffer.h"
+#include "runtime/context.h"
 #include "platform/desktop.h"
 #include "display/displaywindow.h"
 #include "platform/present.h"
@@ -45,7 +46,7 @@ struct Setup {
     parsed.scaleHeight = kH;
     if (CreateDisplayCore(L, &parsed, {2, 0}, &scaled)) return;
     MakeDisplayCurrent(L, flipped);
-    if (OpenDisplayWindow(L, flipped, 0) || OpenDisplayWindow(L, scaled, 0) || BeginDoubleBufferCore(L, flipped, 0))
+    if (OpenDisplayWindow(L, flipped, 0) || OpenDisplayWindow(L, scaled, 0) || BeginDoubleBufferCore(GetPlayerContext(L)->scene, flipped, 0))
       flipped = scaled = nullptr;
   }
 };
@@ -69,7 +70,7 @@ void Flip(benchmark::State &state, int rects) {
       for (int i = 0; i < rects; i++)
         AddDirtyRect(s.flipped, (i % 14) * (kTile * 2), (i / 14) * (kTile + 8), kTile, kTile, kW, kH);
     }
-    FlipCore(s.L, s.flipped, 0);
+    FlipCore(s.flipped);
     PushPendingWindowUpdates();
   }
   const int64_t bytes = rects ? int64_t(rects) * kTile * kTile * 4 : int64_t(kW) * kH * 4;

@@ -6,8 +6,8 @@
 
 #include "graphics/bitmap.h"
 #include "graphics/blit_kernels.h"
-#include "graphics/position.h"
-#include "graphics/safeblt.h"
+#include "display/position.h"
+#include "display/safeblt.h"
 
 namespace {
 

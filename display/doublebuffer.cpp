@@ -8,7 +8,7 @@
 #include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
-#include "graphics/safeblt.h"
+#include "display/safeblt.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

@@ -10,7 +10,7 @@
 #include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
-#include "graphics/safeblt.h"
+#include "display/safeblt.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"

@@ -8,7 +8,7 @@
 #include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"

@@ -10,7 +10,7 @@
 #include "graphics/alphaops.h"
 #include "graphics/bitmap_effects.h"
 #include "graphics/clipregion.h"
-#include "graphics/safeblt.h"
+#include "display/safeblt.h"
 #include "layers/border.h"
 #include "layers/layerimage.h"
 #include "platform/env.h"

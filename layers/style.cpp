@@ -13,7 +13,7 @@
 #include "graphics/shape_draw.h"
 #include "graphics/bitmapops.h"
 #include "graphics/clipregion.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "platform/memory.h"

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "text/font.h"
 
 // Output kinds of a text request.

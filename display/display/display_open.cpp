@@ -11,7 +11,7 @@
 #include "display/displayops.h"
 #include "display/doublebuffer.h"
 #include "display/outputselect.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"

@@ -9,7 +9,7 @@
 #include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
-#include "graphics/safeblt.h"
+#include "display/safeblt.h"
 #include "platform/desktop.h"
 #include "platform/window.h"
 #include "display/displaywindow.h"

@@ -11,7 +11,7 @@
 #include "display/scene.h"
 #include "display/displayops.h"
 #include "graphics/colors.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "platform/window.h"

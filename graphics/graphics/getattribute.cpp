@@ -4,7 +4,7 @@
 #include "display/brush.h"
 #include "display/display.h"
 #include "display/scene.h"
-#include "graphics/output.h"
+#include "display/output.h"
 #include "platform/desktop.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"

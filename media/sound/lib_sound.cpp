@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "runtime/attributes.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "io/fileobject.h"
 #include "io/memblock.h"
 #include "media/sound/channels.h"

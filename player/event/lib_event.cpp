@@ -6,7 +6,7 @@
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displayops.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "platform/desktop.h"
 #include "platform/env.h"
 #include "platform/joystick.h"

@@ -8,7 +8,7 @@
 #include "display/brush.h"
 #include "display/dirtyrects.h"
 #include "display/imagecore.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "runtime/attributes.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"

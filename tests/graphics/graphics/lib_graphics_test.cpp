@@ -7,7 +7,7 @@
 #include "display/scene.h"
 #include "graphics/graphics/clipregion.h"
 #include "graphics/colors.h"
-#include "graphics/output.h"
+#include "display/output.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "display/bgpic.h"
-#include "graphics/position.h"
+#include "display/position.h"
 #include "player/event/event_buttons.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"

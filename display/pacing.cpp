@@ -1,4 +1,4 @@
-#include "graphics/pacing.h"
+#include "display/pacing.h"
 
 #include "display/display.h"
 #include "display/displaywindow.h"

@@ -1,4 +1,4 @@
-#include "graphics/output.h"
+#include "display/output.h"
 
 #include "graphics/alpha_kernels.h"
 #include "display/bgpic.h"

@@ -1,4 +1,4 @@
-#include "graphics/safeblt.h"
+#include "display/safeblt.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -12,7 +12,7 @@
 #include "graphics/alphaops.h"
 #include "graphics/clipregion.h"
 #include "graphics/geometry.h"
-#include "graphics/output.h"
+#include "display/output.h"
 
 namespace {
 

@@ -1,10 +1,10 @@
-#include "graphics/position.h"
+#include "display/position.h"
 
 #include <algorithm>
 #include <climits>
 
 #include "graphics/clipregion.h"
-#include "graphics/output.h"
+#include "display/output.h"
 
 namespace {
 
