@@ -61,10 +61,10 @@ uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   return 0;
 }
 
-uint32_t TransformBrushCore(qmBrush *b, const double m[4], int32_t smooth) {
+uint32_t TransformBrushCore(const qmDisplay *display, qmBrush *b, const double m[4], int32_t smooth) {
   if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
   int64_t w = 0, h = 0;
-  PredictTransformedSize(CurrentDisplay, m, b->width, b->height, &w, &h);
+  PredictTransformedSize(display, m, b->width, b->height, &w, &h);
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   qmTransformOutputs o{};
   if (uint32_t code = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth, &o))

@@ -6,6 +6,7 @@
 #include "display/brush.h"
 
 struct VmState;
+struct qmDisplay;
 
 // The checks of every command that changes a brush: not the selected output (ERR_MODIFYABR),
 // found without the deletion flag, a pixel brush and no hardware brush unless flags say
@@ -17,8 +18,9 @@ uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id);
 // New size from script numbers (kKeepAspect for one side): checked in 64 bits first. 0,
 // ERR_BADDIMENSIONS, ERR_WRONGUSAGE or ERR_MEM.
 uint32_t ScaleBrushCore(qmBrush *brush, double width, double height, int32_t smooth);
-// Turned by the 2x2 matrix (x' = m0 x + m2 y, y' = m1 x + m3 y) with mask and alpha.
-uint32_t TransformBrushCore(qmBrush *brush, const double m[4], int32_t smooth);
+// Turned by the 2x2 matrix (x' = m0 x + m2 y, y' = m1 x + m3 y) with mask and alpha; the
+// display (may be null) lends its layer-scale factors to the size it predicts.
+uint32_t TransformBrushCore(const qmDisplay *display, qmBrush *brush, const double m[4], int32_t smooth);
 // count pairs of 0xRRGGBB colours {from, to}.
 uint32_t ReplaceBrushColors(qmBrush *brush, const uint32_t *pairs, int32_t count);
 // A colour-key mask for the colour (none for 0xFFFFFFFF); the old mask and alpha go.

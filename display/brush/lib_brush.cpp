@@ -265,7 +265,7 @@ uint32_t BrsRotateBrush(VmState *L) {
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
   BuildTransformMatrix(m, 0, 0, b->width, b->height, sx, sy, angle);
-  return TransformBrushCore(b, m, smooth);
+  return TransformBrushCore(GetPlayerContext(L)->scene->current, b, m, smooth);
 }
 
 uint32_t BrsCopyBrush(VmState *L) {
@@ -483,7 +483,7 @@ uint32_t BrsTransformBrush(VmState *L) {
   if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
-  return TransformBrushCore(b, m, smooth);
+  return TransformBrushCore(GetPlayerContext(L)->scene->current, b, m, smooth);
 }
 
 // A new plain brush that takes over the bitmap; the bitmap is freed when that fails.

@@ -165,7 +165,7 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
   qmMask *shapeAlpha = d->scaledAlpha ? d->scaledAlpha : pic ? pic->shown.alpha : nullptr;
   const qmDesktopFit before = CaptureDesktopFit(d);
   if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha,
-                                           int32_t(FullScreenActive)))
+                                           int32_t(GetPlayerContext(L)->scene->fullScreen)))
     return code;
   GetWindowFrameWidths(d);
   int32_t desktopW, desktopH;
