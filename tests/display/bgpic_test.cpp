@@ -4,12 +4,16 @@
 
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "display/display.h"
+#include "display/displayops.h"
 #include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/fillarea.h"
 #include "platform/memory.h"
+#include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 
 namespace {
@@ -67,6 +71,78 @@ TEST(BGPicRecord, CopyKeepsThePlaneSharing) {
     MemFree(p);
   }
   FreeObjectRegistry(objects);
+}
+
+// What the layer and button entries were handed when a picture went: the scene each time.
+std::vector<const qmScene *> gLayersFreed, gButtonsFreed;
+
+// Freeing a picture needs only the scene: its layers and buttons go through the scene's entries,
+// and one that a display still shows waits, flagged, until no display does.
+TEST(BGPicRecord, FreeingGoesThroughTheScene) {
+  struct Case {
+    const char *name;
+    bool shown;        // a display shows the picture when it is freed
+    int32_t strict;
+    qmObjectId freed;  // the id handed to FreeBGPicCore
+    uint32_t code;
+    size_t hooksAtOnce;  // entry calls made by FreeBGPicCore itself
+  };
+  const Case cases[] = {
+      {"unshown picture goes at once", false, 1, {1, 0}, 0, 1},
+      {"shown picture is only flagged", true, 1, {1, 0}, 0, 0},
+      {"missing id, lenient", false, 0, {9, 0}, 0, 0},
+      {"missing id, strict", false, 1, {9, 0}, ERR_FINDBGPIC, 0},
+  };
+  qmLayerHooks layers{};
+  layers.freeAll = [](qmScene *scene, qmBGPic *) { gLayersFreed.push_back(scene); };
+  qmButtonHooks buttons{};
+  buttons.freeAll = [](qmScene *scene, qmBGPic *) { gButtonsFreed.push_back(scene); };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    gLayersFreed.clear();
+    gButtonsFreed.clear();
+    qmObjectRegistry *objects = nullptr;
+    ASSERT_EQ(NewObjectRegistry(nullptr, &objects), 0u);
+    qmScene scene{};
+    scene.objects = objects;
+    scene.layerHooks = &layers;
+    scene.buttonHooks = &buttons;
+    qmDisplay *d = NewDisplayRecord(1);
+    ASSERT_NE(d, nullptr);
+    scene.displays = d;
+    qmObjectId id{1, 0};
+    qmBGPic *pic = nullptr;
+    ASSERT_EQ(NewBGPicRecord(objects, &id, 0, 4, 4, {AllocBitmap(4, 4), nullptr, nullptr}, kNoTransparency,
+                             nullptr, &pic),
+              0u);
+    if (c.shown) d->bgpic = pic;
+
+    EXPECT_EQ(FreeBGPicCore(&scene, &c.freed, c.strict), c.code);
+    EXPECT_EQ(gLayersFreed.size(), c.hooksAtOnce);
+    EXPECT_EQ(gButtonsFreed.size(), c.hooksAtOnce);
+    const bool gone = c.hooksAtOnce == 1;
+    qmBGPic *found = nullptr;
+    EXPECT_EQ(FindBGPic(objects, &id, &found, 0) == 0, !gone && !c.shown) << "the number id is free once freed";
+    if (c.shown) {
+      EXPECT_EQ(pic->deleted, 1u);
+      FreeMarkedBGPics(&scene);
+      EXPECT_TRUE(gLayersFreed.empty()) << "a shown picture stays";
+      d->bgpic = nullptr;
+    }
+    FreeMarkedBGPics(&scene);
+    if (c.shown) {
+      EXPECT_EQ(gLayersFreed.size(), 1u) << "freed once no display shows it";
+    }
+    for (const qmScene *handed : gLayersFreed) EXPECT_EQ(handed, &scene);
+    for (const qmScene *handed : gButtonsFreed) EXPECT_EQ(handed, &scene);
+    if (!gone && !c.shown) {
+      RemoveObject(objects, &pic->header);
+      FreeBGPicContents(&scene, pic);
+      MemFree(pic);
+    }
+    FreeDisplayRecord(d);
+    FreeObjectRegistry(objects);
+  }
 }
 
 }  // namespace
