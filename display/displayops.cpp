@@ -10,7 +10,6 @@
 #include "platform/memory.h"
 #include "platform/mutex.h"
 #include "runtime/errcodes.h"
-#include "runtime/rtsupport.h"
 
 namespace {
 qmUpdatePresenter gPresenter = nullptr;
