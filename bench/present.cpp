@@ -7,9 +7,10 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/displaywindow.h"
+#include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "platform/desktop.h"
-#include "display/displaywindow.h"
 #include "platform/present.h"
 #include "platform/window.h"
 
@@ -17,15 +18,16 @@ namespace {
 constexpr int kW = 1920, kH = 1080;
 
 struct Setup {
+  qmScene *scene = nullptr;
   qmDisplay *display = nullptr;
   qmBitmap *bitmap = nullptr;
   Setup() {
     setenv("SDL_VIDEODRIVER", "dummy", 0);
-    if (InitDesktop() != 0) return;
+    if (InitDesktop() != 0 || NewScene(nullptr, &scene) != 0) return;
     display = NewDisplayRecord(1);
     display->width = kW;
     display->height = kH;
-    LinkDisplay(ActiveScene, display);
+    LinkDisplay(scene, display);
     if (CreatePlatformWindowRecord(display) || OpenPlatformWindow(display, 0, nullptr, nullptr, 0)) {
       display = nullptr;
       return;

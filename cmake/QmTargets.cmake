@@ -29,9 +29,6 @@ function(qm_library target)
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})
   endif()
-  # Engines still reach into library folders while they are moved apart: the linker walks
-  # such cycles of archives more than twice.
-  set_property(TARGET ${target} PROPERTY LINK_INTERFACE_MULTIPLICITY 4)
 endfunction()
 
 # qm_test(<target> [SUBDIRS <dirs>...] [DEPS <libs>...]): one GoogleTest program of every .cpp

@@ -119,13 +119,18 @@ uint32_t PushClipboardPictureAsBrush(VmState *L, void *image) {
   return 0;
 }
 
-void BeginDialog() {
-  if (CurrentDisplay) CurrentDisplay->requesterOpen = 1;
+qmDisplay *CurrentDisplayOf(VmState *L) {
+  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  return ctx && ctx->scene ? ctx->scene->current : nullptr;
+}
+
+void BeginDialog(VmState *L) {
+  if (qmDisplay *d = CurrentDisplayOf(L)) d->requesterOpen = 1;
 }
 
 // Buttons and keys that went down before or during the dialog will not come up in the window.
-void EndDialog() {
-  qmDisplay *d = CurrentDisplay;
+void EndDialog(VmState *L) {
+  qmDisplay *d = CurrentDisplayOf(L);
   if (!d) return;
   d->requesterOpen = 0;
   d->leftButton = d->rightButton = d->middleButton = 0;

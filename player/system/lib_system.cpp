@@ -817,12 +817,13 @@ constexpr uint32_t kMaxRequestText = kStringRequestSize - 1;
 
 // Flags the display as showing a requester for as long as the dialog runs.
 struct DialogScope {
+  VmState *L;
   const qmSystemRequesters &requesters;
-  explicit DialogScope(const qmSystemRequesters &r) : requesters(r) {
-    if (requesters.begin) requesters.begin();
+  DialogScope(VmState *vm, const qmSystemRequesters &r) : L(vm), requesters(r) {
+    if (requesters.begin) requesters.begin(L);
   }
   ~DialogScope() {
-    if (requesters.end) requesters.end();
+    if (requesters.end) requesters.end(L);
   }
 };
 
@@ -876,7 +877,7 @@ uint32_t SysSystemRequest(VmState *L) {
   int32_t button = 0;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.message(title, body, buttons, icon, &button);
   }
   if (code) return code;
@@ -907,7 +908,7 @@ uint32_t SysFileRequest(VmState *L) {
   int32_t confirmed = 0;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.file(title, pattern, static_cast<int32_t>(mode), folder[0] ? folder : nullptr,
                     file[0] ? file : nullptr, &confirmed, &result);
   }
@@ -954,7 +955,7 @@ uint32_t SysPathRequest(VmState *L) {
   char *path = nullptr;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.path(title, folder[0] ? folder : nullptr, &path);
   }
   if (code) return code;
@@ -986,7 +987,7 @@ uint32_t SysStringRequest(VmState *L) {
   int32_t confirmed = 0;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.text(title, body, start.c_str(), type == STRREQ_NUMBER, static_cast<int32_t>(maxLength), password,
                     out, &confirmed);
   }
@@ -1027,7 +1028,7 @@ uint32_t SysListRequest(VmState *L) {
   int32_t index = -1;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.list(title, body, entries.data(), count, active, &index);
   }
   if (code) return code;
@@ -1046,7 +1047,7 @@ uint32_t SysColorRequest(VmState *L) {
   int32_t chosen = -1;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.color(title, colour, &chosen);
   }
   if (code) return code;
@@ -1067,7 +1068,7 @@ uint32_t SysFontRequest(VmState *L) {
   int32_t confirmed = 0;
   uint32_t code;
   {
-    DialogScope scope(req);
+    DialogScope scope(L, req);
     code = req.font(title, font, size, &confirmed, &r);
   }
   if (code) return code;

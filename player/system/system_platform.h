@@ -34,10 +34,10 @@ struct qmSystemRequesters {
   // colour -1 starts on black; *out -1 when cancelled.
   uint32_t (*color)(const char *title, int32_t colour, int32_t *out);
   uint32_t (*font)(const char *title, const char *font, int32_t size, int32_t *confirmed, qmFontRequestResult *out);
-  // Around every dialog: flag the current display as showing a requester; afterwards clear
-  // its input states.
-  void (*begin)();
-  void (*end)();
+  // Around every dialog: flag the run's current display as showing a requester; afterwards
+  // clear its input states.
+  void (*begin)(VmState *L);
+  void (*end)(VmState *L);
 };
 
 // Clipboard kinds as the script sees them.

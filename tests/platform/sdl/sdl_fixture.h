@@ -83,7 +83,7 @@ class DesktopTest : public testing::Test {
   void StopDesktop() {
     if (display) {
       FreePlatformWindowRecord(display);
-      UnlinkDisplay(ActiveScene, display);
+      UnlinkDisplay(scene, display);
       FreeDisplayRecord(display);
       display = nullptr;
     }

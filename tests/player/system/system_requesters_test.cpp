@@ -72,8 +72,8 @@ struct InstallFakes {
     r->text = FakeText;
     r->list = FakeList;
     r->font = FakeFont;
-    r->begin = [] { gFake.begins++; };
-    r->end = [] { gFake.ends++; };
+    r->begin = [](VmState *) { gFake.begins++; };
+    r->end = [](VmState *) { gFake.ends++; };
   }
 };
 
