@@ -4,6 +4,7 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
 #include "graphics/fillarea.h"

@@ -129,5 +129,3 @@ uint32_t PrepareBlackDisplayBuffers(qmDisplay *display, qmBGPic *pic);
 // What a refresh copies to the window: the background copy, or with layers on the layer buffer
 // composed anew over the whole picture.
 qmBitmap *GetBGPicRefreshSource(qmScene *scene, qmDisplay *display, qmBGPic *pic);
-
-#include "display/scene.h"

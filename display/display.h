@@ -208,5 +208,3 @@ inline bool LayersTakeOutput(const qmDisplay *display) {
   return display && display->layersOn &&
          (display->outputType == DISPOUT_DISPLAY || display->outputType == DISPOUT_BGPIC);
 }
-
-#include "display/scene.h"

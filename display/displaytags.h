@@ -124,5 +124,3 @@ void TintPixels(qmBitmap *bitmap, int32_t width, int32_t height, uint32_t rgb, i
 // Filters and transparency of the tags applied in place to a picture that the caller owns.
 void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
                             int32_t width, int32_t height);
-
-#include "display/scene.h"

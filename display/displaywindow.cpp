@@ -1,5 +1,7 @@
 #include "display/displaywindow.h"
 
+#include <cstddef>
+
 #include "display/display.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"

@@ -28,5 +28,3 @@ uint32_t EndSelectCore(qmScene *scene, qmDisplay *display, int32_t noRefresh);
 // EndSelect gives back.
 void SaveDisplayForSelect(qmDisplay *display, uint32_t outputType, int32_t targetWidth);
 void RestoreDisplayAfterSelect(qmDisplay *display);
-
-#include "display/scene.h"

@@ -44,16 +44,3 @@ struct qmScene {
 // 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.
 uint32_t NewScene(qmObjectRegistry *objects, qmScene **out);
 void FreeScene(qmScene *scene);
-
-// The scene of the run in progress, while the engines are moved to take theirs as an argument.
-extern qmScene *ActiveScene;
-#define DisplayList (ActiveScene->displays)
-#define DisplayListMutex (ActiveScene->displaysLock)
-#define CurrentDisplay (ActiveScene->current)
-#define CurrentBGPic (ActiveScene->picture)
-#define LayerRefreshBatch (ActiveScene->layerBatch)
-#define FullScreenActive (ActiveScene->fullScreen)
-#define VideoRecordingActive (ActiveScene->videoRecording)
-#define OutputComboValue (ActiveScene->outputCombo)
-#define DefaultTransform (ActiveScene->defaultTransform)
-#define DefaultDisplayTags (ActiveScene->defaultTags)

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "io/dos/dos_checksum.h"
 #include "io/dos/dos_copy.h"
 #include "io/dos/dos_files.h"

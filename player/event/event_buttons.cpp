@@ -32,6 +32,12 @@ qmBGPicButton *&head(const qmBGPic *pic) {
   return *reinterpret_cast<qmBGPicButton **>(const_cast<void **>(&pic->buttons));
 }
 
+// The run's scene; null for a VM without the player's start-up (no layers to hit then).
+const qmScene *SceneOfRun(VmState *L) {
+  const qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  return ctx ? ctx->scene : nullptr;
+}
+
 void release(VmState *L, int32_t &ref) {
   if (ref != kNoHandler && L) vm_unref(L, VM_REGISTRYINDEX, ref);
   ref = kNoHandler;
@@ -51,12 +57,12 @@ void setmessage(qmEventMessage *msg, qmDisplay *d, qmBGPic *pic, qmBGPicButton *
 
 // One change of the hover pass: a flag set or cleared, the message set. False when every button
 // already shows where the mouse is.
-bool hoverstep(qmDisplay *d, qmBGPic *pic, int32_t wx, int32_t wy, qmEventMessage *msg) {
+bool hoverstep(const qmScene *scene, qmDisplay *d, qmBGPic *pic, int32_t wx, int32_t wy, qmEventMessage *msg) {
   qmBGPicButton *held = nullptr, *hovered = nullptr;
   for (qmBGPicButton *b = head(pic); b; b = b->next) {
-    if (!ButtonActive(b)) continue;
+    if (!ButtonActive(scene, b)) continue;
     if (!held && anydown(b)) held = b;
-    if (!hovered && HitTestButton(b, d, wx, wy)) hovered = b;
+    if (!hovered && HitTestButton(scene, b, d, wx, wy)) hovered = b;
   }
   for (qmBGPicButton *b = head(pic); b; b = b->next) {
     if (held && b != held) continue;  // a held button keeps the others as they are
@@ -67,7 +73,7 @@ bool hoverstep(qmDisplay *d, qmBGPic *pic, int32_t wx, int32_t wy, qmEventMessag
         for (qmBGPicButton *o = head(pic); o; o = o->next) {
           if (o == b || !o->over) continue;
           o->over = 0;
-          if (ButtonActive(o) && o->handlers[BTNH_ONMOUSEOUT] != kNoHandler) {
+          if (ButtonActive(scene, o) && o->handlers[BTNH_ONMOUSEOUT] != kNoHandler) {
             setmessage(msg, d, pic, o, BTNH_ONMOUSEOUT);
             return true;
           }
@@ -155,12 +161,12 @@ void ResetButtonStates(qmBGPic *pic) {
   for (qmBGPicButton *b = head(pic); b; b = b->next) b->leftDown = b->rightDown = b->midDown = 0;
 }
 
-bool ButtonActive(const qmBGPicButton *button) {
+bool ButtonActive(const qmScene *scene, const qmBGPicButton *button) {
   if (!button->enabled) return false;
   if (button->kind != BUTTON_LAYER || button->activeWhenHidden) return true;
   const char *name;
   int32_t hidden;
-  DescribePictureLayer(ActiveScene, nullptr, button->layer, &name, &hidden);
+  DescribePictureLayer(scene, nullptr, button->layer, &name, &hidden);
   return !hidden;
 }
 
@@ -177,16 +183,17 @@ void WindowToPicture(const qmDisplay *d, int32_t wx, int32_t wy, int32_t *px, in
   *py = static_cast<int32_t>((wy - oy) / sy);
 }
 
-int HitTestButton(const qmBGPicButton *b, const qmDisplay *d, int32_t wx, int32_t wy) {
+int HitTestButton(const qmScene *scene, const qmBGPicButton *b, const qmDisplay *d, int32_t wx, int32_t wy) {
   int32_t x, y;
   WindowToPicture(d, wx, wy, &x, &y);
   if (b->kind == BUTTON_LAYER)
-    return b->layer && HitPictureLayer(ActiveScene, b->layer, x, y, int32_t(b->pixelExact)) ? 1 : 0;
+    return b->layer && HitPictureLayer(scene, b->layer, x, y, int32_t(b->pixelExact)) ? 1 : 0;
   if (b->kind != BUTTON_SIMPLE) return 0;
   return x >= b->x1 && x <= b->x2 && y >= b->y1 && y <= b->y2;
 }
 
-int DispatchButtonEvent(VmState *, qmHeldEvent *h, qmEventMessage *msg) {
+int DispatchButtonEvent(VmState *L, qmHeldEvent *h, qmEventMessage *msg) {
+  const qmScene *scene = SceneOfRun(L);
   qmDisplay *d = h->owner;
   qmBGPic *pic = d ? d->bgpic : nullptr;
   if (!pic) return 0;
@@ -199,7 +206,7 @@ int DispatchButtonEvent(VmState *, qmHeldEvent *h, qmEventMessage *msg) {
     default: return 0;
   }
   for (qmBGPicButton *b = head(pic); b; b = b->next) {
-    if (!ButtonActive(b) || !HitTestButton(b, d, h->x, h->y)) continue;
+    if (!ButtonActive(scene, b) || !HitTestButton(scene, b, d, h->x, h->y)) continue;
     if (h->down) {
       b->*flag = 1;
       setmessage(msg, d, pic, b, downHandler);
@@ -213,17 +220,18 @@ int DispatchButtonEvent(VmState *, qmHeldEvent *h, qmEventMessage *msg) {
   // A release away from the button it was pressed on clicks nothing.
   if (!h->down)
     for (qmBGPicButton *b = head(pic); b; b = b->next)
-      if (ButtonActive(b)) b->*flag = 0;
+      if (ButtonActive(scene, b)) b->*flag = 0;
   return 0;
 }
 
-int DispatchButtonHover(VmState *, qmDisplay *d, qmEventMessage *msg) {
+int DispatchButtonHover(VmState *L, qmDisplay *d, qmEventMessage *msg) {
+  const qmScene *scene = SceneOfRun(L);
   qmBGPic *pic = d->bgpic;
   if (!pic || !head(pic) || !d->platform) return 0;
   int32_t wx, wy;
   GetPlatformPointer(d, &wx, &wy);
   // Each step changes one flag, so this ends; steps without a handler only change the flags.
-  while (hoverstep(d, pic, wx, wy, msg)) {
+  while (hoverstep(scene, d, pic, wx, wy, msg)) {
     if (msg->function != kNoHandler) return 1;
     ClearEventMessage(msg);
   }

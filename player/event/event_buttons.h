@@ -54,13 +54,13 @@ void FreeBGPicButtons(VmState *L, qmBGPic *pic);
 // Clears the three pressed states of every button of the picture.
 void ResetButtonStates(qmBGPic *pic);
 // enabled and, for a layer button on a hidden layer, active when hidden.
-bool ButtonActive(const qmBGPicButton *button);
+bool ButtonActive(const qmScene *scene, const qmBGPicButton *button);
 int32_t CountButtons(const qmBGPic *pic);
 
 // A window position of a display in picture pixels: (window - offset) / scale, cut to zero.
 void WindowToPicture(const qmDisplay *display, int32_t wx, int32_t wy, int32_t *px, int32_t *py);
 // 1 when the window point of the display lies on the button.
-int HitTestButton(const qmBGPicButton *button, const qmDisplay *display, int32_t wx, int32_t wy);
+int HitTestButton(const qmScene *scene, const qmBGPicButton *button, const qmDisplay *display, int32_t wx, int32_t wy);
 
 // The dispatcher's button work: a queued mouse button event of the held event's display, and
 // the hover pass of a display. Each returns 1 with the message set (its function may be -1:

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "platform/eventpump.h"
 #include "player/event/event_pump.h"
 #include "platform/process.h"

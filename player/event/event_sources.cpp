@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "platform/memory.h"
 #include "platform/timers.h"
 #include "platform/window.h"

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "display/display.h"
+#include "display/scene.h"
 #include "platform/memory.h"
 #include "platform/process.h"
 #include "platform/eventpump.h"

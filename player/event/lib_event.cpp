@@ -7,6 +7,7 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/position.h"
+#include "display/scene.h"
 #include "platform/desktop.h"
 #include "platform/env.h"
 #include "platform/joystick.h"

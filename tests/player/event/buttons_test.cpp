@@ -30,7 +30,7 @@ TEST(ButtonHitTest, PicturePixelsInclusiveAndScaled) {
   for (const Row &r : rows) {
     d->scaleX = d->scaleY = r.scale;
     d->marginLeft = d->marginTop = r.offset;
-    EXPECT_EQ(HitTestButton(&one, d, r.wx, r.wy), r.hit) << r.scale << " " << r.offset << " " << r.wx;
+    EXPECT_EQ(HitTestButton(nullptr, &one, d, r.wx, r.wy), r.hit) << r.scale << " " << r.offset << " " << r.wx;
   }
   FreeDisplayRecord(d);
 }

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "display/scene.h"
 #include "runtime/eventdispatch.h"
 #include "player/event/event_labels.h"
 #include "runtime/eventtimers.h"
