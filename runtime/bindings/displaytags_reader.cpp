@@ -104,13 +104,7 @@ uint32_t ParseDisplayTags(VmState *L, const qmScene *scene, int32_t index, int32
   double v = 0;
   auto level = [](double n) { return n < 0 ? 0 : n > 255 ? 255 : int32_t(n); };
   if (GetFieldNumberOrPercent(L, index, "transparency", 255, 0, &v, nullptr, nullptr)) tags->transparency = level(v);
-  qmFilterSlot &tint = tags->filters[kTintFilterSlot];
-  if (GetFieldNumberOrPercent(L, index, "tint", 255, 0, &v, nullptr, nullptr)) {
-    tint.params[1] = level(v);
-    tint.enabled = tint.params[1] != 0;
-  }
-  uint32_t tintColor = 0;
-  if (GetFieldUInt(L, index, "tintcolor", &tintColor, nullptr)) tint.params[0] = int32_t(tintColor);
+  ReadTintOptions(L, index, tags->filters);
 
   int32_t insert = 0;
   if (GetFieldLayerId(L, index, "insertpos", &insert, nullptr)) {

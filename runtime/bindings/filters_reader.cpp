@@ -122,3 +122,14 @@ uint32_t ReadFilterTable(VmState *L, int32_t table, qmFilterSlot *filters, int32
   if (!code && given) *given = 1;
   return code;
 }
+
+void ReadTintOptions(VmState *L, int32_t table, qmFilterSlot *filters) {
+  qmFilterSlot &tint = filters[kTintFilterSlot];
+  double level = 0;
+  if (GetFieldNumberOrPercent(L, table, "tint", 255, 0, &level, nullptr, nullptr)) {
+    tint.params[1] = level < 0 ? 0 : level > 255 ? 255 : int32_t(level);
+    tint.enabled = tint.params[1] != 0;
+  }
+  uint32_t color = 0;
+  if (GetFieldUInt(L, table, "tintcolor", &color, nullptr)) tint.params[0] = int32_t(color);
+}

@@ -11,3 +11,6 @@ struct VmState;
 // ERR_TABEXPECTED2, ERR_NOFILTERNAME, ERR_STRTABLEARG, ERR_UNKNOWNFILTER, ERR_TABEXPECTED or
 // ERR_NUMTABLEARG; the slots may be partly written on an error.
 uint32_t ReadFilterTable(VmState *L, int32_t table, qmFilterSlot *filters, int32_t *given);
+// The "tint" level (0..255 or "n%", switching the tint slot on when not 0) and "tintcolor" of the
+// table into the tint slot; slots of keys not given stay.
+void ReadTintOptions(VmState *L, int32_t table, qmFilterSlot *filters);

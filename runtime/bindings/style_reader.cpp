@@ -310,13 +310,7 @@ uint32_t ReadCommonKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChan
   }
   int32_t given = 0;
   if (uint32_t code = ReadFilterTable(L, t, look.filters, &given)) return code;
-  qmFilterSlot &tint = look.filters[kTintFilterSlot];
-  if (GetFieldNumberOrPercent(L, t, "tint", 255, 0, &v, nullptr, nullptr)) {
-    tint.params[1] = Level(v);
-    tint.enabled = tint.params[1] != 0;
-  }
-  uint32_t color = 0;
-  if (GetFieldUInt(L, t, "tintcolor", &color, nullptr)) tint.params[0] = int32_t(color);
+  ReadTintOptions(L, t, look.filters);
   int32_t clear = 0;
   if (GetFieldInt(L, t, "clearfilters", &clear, nullptr) && clear) std::memset(look.filters, 0, sizeof look.filters);
   if (std::memcmp(look.filters, layer->filters, sizeof look.filters)) c->lookChanged = 1;

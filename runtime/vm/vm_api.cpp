@@ -706,6 +706,7 @@ void vm_runfinalisers(VmState *L) {
   vm_closeupvals(L, L->stack);
   vm_separateudata(L);
   L->errfunc = 0;
+  // A finaliser that fails leaves the rest of the list to the next round.
   do {
     L->ci = L->base_ci;
     L->base = L->top = L->ci->base;

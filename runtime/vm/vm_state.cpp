@@ -207,21 +207,9 @@ VmState *vm_open() {
   return L;
 }
 
-namespace {
-void callallgctm(VmState *L, void *) { vm_callgctm(L); }
-}  // namespace
-
 void vm_close(VmState *L) {
   L = G(L)->mainthread;
-  vm_closeupvals(L, L->stack);
-  vm_separateudata(L);  // outside a collection nothing is marked: every pending finaliser runs
-  L->errfunc = 0;
-  // A finaliser that fails leaves the rest of the list to the next round.
-  do {
-    L->ci = L->base_ci;
-    L->base = L->top = L->ci->base;
-    L->nCcalls = 0;
-  } while (vm_rawrunprotected(L, callallgctm, nullptr) != 0);
+  vm_runfinalisers(L);  // outside a collection nothing is marked: every pending finaliser runs
   freestate(L);
 }
 
