@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "runtime/errcodes.h"
+#include "tests/player/system/recording_handler.h"
 #include "tests/player/system/system_test_util.h"
 
 namespace {
@@ -57,19 +58,7 @@ class ProgramWriter {
     std::string program = ".func maxstack=12\n  .k";
     for (const std::string &k : constants_) program += " " + k;
     program += "\n" + body;
-    // handler(code, message, command, line) records its arguments and succeeds.
-    program += R"(  .func maxstack=10 params=4
-    .k "record"
-        GETGLOBAL 4 k0
-        MOVE      5 0
-        MOVE      6 1
-        MOVE      7 2
-        MOVE      8 3
-        CALL      4 5 1
-        RETURN    0 1
-  .end
-.end
-)";
+    program += std::string(kRecordingHandler) + ".end\n";
     return program;
   }
 

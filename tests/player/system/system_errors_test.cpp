@@ -6,6 +6,7 @@
 #include "player/system/system_debug.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "tests/player/system/recording_handler.h"
 #include "tests/player/system/system_test_util.h"
 
 namespace {
@@ -20,21 +21,6 @@ struct CaptureOutput {
   }
   ~CaptureOutput() { SetDebugSink(nullptr); }
 };
-
-// handler(code, message, command, line): records its arguments; a handler body shared by the
-// programs below as their first nested function.
-constexpr const char *kRecordingHandler = R"(
-  .func maxstack=10 params=4
-    .k "record"
-        GETGLOBAL 4 k0
-        MOVE      5 0
-        MOVE      6 1
-        MOVE      7 2
-        MOVE      8 3
-        CALL      4 5 1
-        RETURN    0 1
-  .end
-)";
 
 }  // namespace
 
