@@ -150,12 +150,18 @@ ENDLESS = {"/endless-headers": endless_headers, "/endless-continue": endless_con
            "/trickle": trickled_head, "/endless-chunked": endless_chunks}
 
 
-def serve_endless(kind):
+def serve_connections(one):
+    """Prints a free loopback port, then gives every connection to one(c) on a thread."""
     s = socket.socket()
     s.bind(("127.0.0.1", 0))
     s.listen(8)
     print(s.getsockname()[1], flush=True)
+    while True:
+        c, _ = s.accept()
+        threading.Thread(target=one, args=(c,), daemon=True).start()
 
+
+def serve_endless(kind):
     def one(c):
         with c:
             f = c.makefile("wb")
@@ -170,9 +176,7 @@ def serve_endless(kind):
             except OSError:
                 pass
 
-    while True:
-        c, _ = s.accept()
-        threading.Thread(target=one, args=(c,), daemon=True).start()
+    serve_connections(one)
 
 
 class Threaded(socketserver.ThreadingMixIn, http.server.HTTPServer):
@@ -183,11 +187,6 @@ class Threaded(socketserver.ThreadingMixIn, http.server.HTTPServer):
 
 
 def serve_echo():
-    s = socket.socket()
-    s.bind(("127.0.0.1", 0))
-    s.listen(8)
-    print(s.getsockname()[1], flush=True)
-
     def one(c):
         with c:
             while True:
@@ -196,9 +195,7 @@ def serve_echo():
                     return
                 c.sendall(d)
 
-    while True:
-        c, _ = s.accept()
-        threading.Thread(target=one, args=(c,), daemon=True).start()
+    serve_connections(one)
 
 
 def serve_ftp(root, masq):
