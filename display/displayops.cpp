@@ -12,7 +12,6 @@
 #include "runtime/errcodes.h"
 
 namespace {
-qmUpdatePresenter gPresenter = nullptr;
 // Raised by producers and lowered by a flush, so that the per-line event check can skip the
 // walk over every display's lock.
 std::atomic<bool> gUpdatesQueued{false};
@@ -158,8 +157,6 @@ void ResetPictureLayerScale(qmScene *scene, qmBGPic *pic) {
   if (layers && layers->resetScale && pic) layers->resetScale(scene, pic);
 }
 
-void SetUpdatePresenter(qmUpdatePresenter present) { gPresenter = present; }
-
 void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update) {
   update->next = nullptr;
   MutexLock(display->updateLock);
@@ -170,19 +167,19 @@ void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update) {
   MutexUnlock(display->updateLock);
 }
 
-void FlushDisplayUpdatesOf(qmDisplay *display) {
+void FlushDisplayUpdatesOf(const qmScene *scene, qmDisplay *display) {
+  const qmUpdatePresenter present = scene ? scene->presentUpdate : nullptr;
   MutexLock(display->updateLock);
   qmDisplayUpdate *list = display->pendingUpdates;
   display->pendingUpdates = nullptr;
-  for (qmDisplayUpdate *n = list; n && gPresenter; n = n->next)
-    gPresenter(n->bitmap, display, n->x, n->y, n->width, n->height);
+  for (qmDisplayUpdate *n = list; n && present; n = n->next) present(n->bitmap, display, n->x, n->y, n->width, n->height);
   FreeUpdates(list);
   MutexUnlock(display->updateLock);
 }
 
 void FlushDisplayUpdates(const qmScene *scene) {
   if (!scene || !gUpdatesQueued.exchange(false, std::memory_order_acq_rel)) return;
-  for (qmDisplay *d = scene->displays; d; d = d->next) FlushDisplayUpdatesOf(d);
+  for (qmDisplay *d = scene->displays; d; d = d->next) FlushDisplayUpdatesOf(scene, d);
 }
 
 void DiscardDisplayUpdates(qmDisplay *display) {

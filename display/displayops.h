@@ -50,17 +50,14 @@ bool DisplayRectCovered(const qmScene *scene, qmDisplay *display, int32_t x, int
 // Without the display library: nothing.
 void RefreshDisplay(qmScene *scene, qmDisplay *display, uint32_t mode);
 
-// Window updates queued by other threads. The presenter is the desktop layer's present call,
-// installed at its start; without one, flushing frees the updates unshown.
-using qmUpdatePresenter = void (*)(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
-                                   int32_t height);
-void SetUpdatePresenter(qmUpdatePresenter present);
+// Window updates queued by other threads, presented by the scene's presentUpdate on the main
+// thread; without one, flushing frees the updates unshown.
 // Appends an update (any thread); the node and its bitmap now belong to the display.
 void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update);
 // Main thread: presents and frees every queued update of every display of the scene, in queue
 // order.
 void FlushDisplayUpdates(const qmScene *scene);
-void FlushDisplayUpdatesOf(qmDisplay *display);
+void FlushDisplayUpdatesOf(const qmScene *scene, qmDisplay *display);
 // Frees a display's queued updates unshown.
 void DiscardDisplayUpdates(qmDisplay *display);
 // A cheap test for the pump's fast path: whether any thread queued an update since the last flush.

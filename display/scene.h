@@ -15,6 +15,11 @@ struct qmDisplayOps;
 struct qmLayerHooks;
 struct qmButtonHooks;
 struct qmPlayerContext;
+struct qmBitmap;
+
+// Shows one window update that another thread queued (display/displayops.h).
+using qmUpdatePresenter = void (*)(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                                   int32_t height);
 
 struct qmScene {
   qmObjectRegistry *objects;  // the run's object lists
@@ -36,6 +41,7 @@ struct qmScene {
   const qmDisplayOps *displayOps;
   const qmLayerHooks *layerHooks;
   const qmButtonHooks *buttonHooks;
+  qmUpdatePresenter presentUpdate;
   // The context of the run the scene belongs to, whose library entries taking the scene the
   // engines call (runtime/context.h); null for a scene made outside a run.
   const qmPlayerContext *context;

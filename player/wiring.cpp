@@ -213,10 +213,10 @@ void WireDisplayServices(VmState *L) {
     scene->displayOps = &ops;
     scene->layerHooks = &kLayerHooks;
     scene->buttonHooks = &kButtonHooks;
+    scene->presentUpdate = PresentDisplayUpdate;  // other threads' window updates reach the windows
   }
   ctx->openFirstDisplay = OpenFirstDisplay;
   ctx->setDisplayAttributes = SetDisplayAttributesCore;
-  SetUpdatePresenter(PresentDisplayUpdate);  // other threads' window updates reach the windows
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
   ctx->addTextLayer = LayersAddTextLayer;

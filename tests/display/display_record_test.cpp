@@ -94,9 +94,9 @@ TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
   qmDisplay *d = NewDisplayRecord(1);
   qmScene scene{};
   LinkDisplay(&scene, d);
-  SetUpdatePresenter([](qmBitmap *b, qmDisplay *, int32_t x, int32_t y, int32_t w, int32_t h) {
+  scene.presentUpdate = [](qmBitmap *b, qmDisplay *, int32_t x, int32_t y, int32_t w, int32_t h) {
     gPresented.push_back({x, y, w, h, b->pixels[0]});
-  });
+  };
   EXPECT_FALSE(DisplayUpdatesPending());
   std::thread producer([d] {
     for (int i = 0; i < 200; i++) {
@@ -121,7 +121,7 @@ TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
   auto *u = static_cast<qmDisplayUpdate *>(MemAlloc(sizeof(qmDisplayUpdate), 1));
   u->bitmap = AllocBitmap(2, 2);
   QueueDisplayUpdate(d, u);
-  SetUpdatePresenter(nullptr);
+  scene.presentUpdate = nullptr;
   UnlinkDisplay(&scene, d);
   FreeDisplayRecord(d);
   FlushDisplayUpdates(&scene);
