@@ -46,7 +46,7 @@ struct Setup {
     parsed.scaleHeight = kH;
     if (CreateDisplayCore(L, &parsed, {2, 0}, &scaled)) return;
     MakeDisplayCurrent(L, flipped);
-    if (OpenDisplayWindow(L, flipped, 0) || OpenDisplayWindow(L, scaled, 0) || BeginDoubleBufferCore(GetPlayerContext(L)->scene, flipped, 0))
+    if (OpenDisplayWindow(L, flipped, 0) || OpenDisplayWindow(L, scaled, 0) || BeginDoubleBufferCore(GetScene(L), flipped, 0))
       flipped = scaled = nullptr;
   }
 };

@@ -37,7 +37,6 @@ using qmWindowRegionHit = int32_t (*)(void *owner, int32_t x, int32_t y);
 uint32_t NewSystemWindow(void *owner, qmWindowRegionHit regionHit, qmPlatformWindow **out);
 // Closes the window when open and frees the record.
 void FreeSystemWindow(qmPlatformWindow *window);
-void *SystemWindowOwner(const qmPlatformWindow *window);
 // Whether the record has its window open.
 bool SystemWindowOpen(const qmPlatformWindow *window);
 

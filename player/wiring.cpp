@@ -86,7 +86,7 @@ const qmClipboardImageCoder kClipboardCoder = {EncodeClipboardPng, DecodeClipboa
 
 // A change the script made to the clipboard reaches the displays that watch it at once.
 uint32_t TellClipboardChange(VmState *L, uint32_t code) {
-  if (!code) TellClipboardWatchers(GetPlayerContext(L)->scene);
+  if (!code) TellClipboardWatchers(GetScene(L));
   return code;
 }
 
@@ -120,8 +120,8 @@ uint32_t PushClipboardPictureAsBrush(VmState *L, void *image) {
 }
 
 qmDisplay *CurrentDisplayOf(VmState *L) {
-  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
-  return ctx && ctx->scene ? ctx->scene->current : nullptr;
+  qmScene *scene = GetScene(L);
+  return scene ? scene->current : nullptr;
 }
 
 void BeginDialog(VmState *L) {

@@ -8,6 +8,11 @@
 
 qmPlayerContext *GetPlayerContext(VmState *L) { return static_cast<qmPlayerContext *>(G(L)->context); }
 
+qmScene *GetScene(VmState *L) {
+  qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  return ctx ? ctx->scene : nullptr;
+}
+
 uint32_t OpenPlayerContext(VmState *L) {
   if (G(L)->context) return 0;  // already bound: the runtime support started twice
   auto *ctx = new (std::nothrow) qmPlayerContext{};

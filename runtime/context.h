@@ -103,6 +103,8 @@ struct qmPlayerContext {
 
 // The context of the state's run, or null for a VM that runs without the runtime support.
 qmPlayerContext *GetPlayerContext(VmState *L);
+// The run's scene, or null for a null state or a VM opened without the player's start-up.
+qmScene *GetScene(VmState *L);
 // 0 or ERR_MEM: a new context, bound to L's global state.
 uint32_t OpenPlayerContext(VmState *L);
 // Frees what the runtime itself keeps in the context and unbinds it.

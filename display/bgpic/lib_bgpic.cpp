@@ -32,7 +32,7 @@ namespace {
 constexpr int32_t kPositionNotGiven = 99999;
 
 // A number id frees the picture it names first; nothing is an error but a locked one.
-uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBGPicCore(GetPlayerContext(L)->scene, &id, 0); }
+uint32_t FreeOldOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBGPicCore(GetScene(L), &id, 0); }
 
 uint32_t BgpCreateBGPic(VmState *L) {
   CheckArgCount(L, 3, 4);
@@ -61,7 +61,7 @@ uint32_t BgpCreateGradientBGPic(VmState *L) {
   g.kind = vm_checkinteger(L, 2);
   g.startColor = vm_checkinteger(L, 3);
   g.endColor = vm_checkinteger(L, 4);
-  const qmBGPic *current = GetPlayerContext(L)->scene->picture;
+  const qmBGPic *current = GetScene(L)->picture;
   const int32_t w = vm_optint32(L, 5, current ? current->unscaledWidth : 0);
   const int32_t h = vm_optint32(L, 6, current ? current->unscaledHeight : 0);
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
@@ -85,7 +85,7 @@ uint32_t BgpCreateTexturedBGPic(VmState *L) {
   qmFillStyle fill{};
   fill.fillStyle = FILLTEXTURE;
   fill.textureBrush = GetObjectIdArg(L, 2);
-  const qmBGPic *current = GetPlayerContext(L)->scene->picture;
+  const qmBGPic *current = GetScene(L)->picture;
   const int32_t w = vm_optint32(L, 3, current ? current->unscaledWidth : 0);
   const int32_t h = vm_optint32(L, 4, current ? current->unscaledHeight : 0);
   fill.textureX = vm_optint32(L, 5, 0);
@@ -125,7 +125,7 @@ uint32_t BgpBGPicToBrush(VmState *L) {
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(ObjectRegistryOf(L), &picId, &pic, 0)) return code;
   if (!id.handle)
-    if (uint32_t code = FreeBrushNode(GetPlayerContext(L)->scene, &id, 0)) return code;
+    if (uint32_t code = FreeBrushNode(GetScene(L), &id, 0)) return code;
   if (uint32_t code = BGPicToBrushCore(ObjectRegistryOf(L), pic, &id, nullptr)) return code;
   return PushNewId(L, id);
 }
@@ -204,14 +204,14 @@ uint32_t BgpDisplayBGPicPart(VmState *L) {
   qmTransform transform;
   qmDisplayTags tags;
   if (vm_gettop(L) == 8 && vm_type(L, 8) == VM_TTABLE)
-    ReadImageRequestTags(L, GetPlayerContext(L)->scene, 8, 0, &transform, &tags, &r);
-  return DisplayImageCore(GetPlayerContext(L)->scene, &r);
+    ReadImageRequestTags(L, GetScene(L), 8, 0, &transform, &tags, &r);
+  return DisplayImageCore(GetScene(L), &r);
 }
 
 uint32_t BgpFreeBGPic(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  return FreeBGPicCore(GetPlayerContext(L)->scene, &id, 1);
+  return FreeBGPicCore(GetScene(L), &id, 1);
 }
 
 uint32_t BgpCopyBGPic(VmState *L) {
@@ -238,7 +238,7 @@ bool IsCurrentOutput(const qmScene *scene, const qmBGPic *pic) {
 uint32_t BgpScaleBGPic(VmState *L) {
   CheckArgCount(L, 3, 4);
   qmObjectId id = GetObjectIdArg(L, 1);
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(scene->objects, &id, &pic, FINDBGPIC_MODIFY)) return code;
   for (const qmDisplay *d = scene->displays; d; d = d->next)
@@ -259,7 +259,7 @@ uint32_t BgpScaleBGPic(VmState *L) {
 uint32_t BgpDisplayBGPic(VmState *L) {
   CheckArgCount(L, 1, 2);
   qmObjectId id = GetObjectIdArg(L, 1);
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(scene->objects, &id, &pic, 0)) return code;
   if (!scene->current) return ERR_WRONGUSAGE;
@@ -281,12 +281,12 @@ uint32_t BgpSelectBGPic(VmState *L) {
   CheckArgCount(L, 1, 3);
   const uint32_t mode = vm_optinteger(L, 2, SELMODE_LAYERS);
   const uint32_t flags = vm_optinteger(L, 3, 0);
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
   if (mode != SELMODE_LAYERS) {
     qmObjectId id = GetObjectIdArg(L, 1);
-    return SelectOutputCore(GetPlayerContext(L)->scene, QMTYPE_BGPIC, &id, DISPOUT_BRUSH, 0, mode, flags);
+    return SelectOutputCore(GetScene(L), QMTYPE_BGPIC, &id, DISPOUT_BRUSH, 0, mode, flags);
   }
   qmBGPic *pic = d->bgpic;
   if (!vm_isnoneornil(L, 1)) {
@@ -295,7 +295,7 @@ uint32_t BgpSelectBGPic(VmState *L) {
   }
   if (d->outputType == DISPOUT_BGPIC && scene->picture == pic) return 0;
   if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
-    if (uint32_t code = EndSelectCore(GetPlayerContext(L)->scene, d, 0)) return code;
+    if (uint32_t code = EndSelectCore(GetScene(L), d, 0)) return code;
   if (!d->layersOn) return ERR_NOLAYERS;
   if (pic != d->bgpic)
     for (const qmDisplay *o = scene->displays; o; o = o->next)
@@ -313,10 +313,10 @@ uint32_t BgpSelectBGPic(VmState *L) {
 
 uint32_t BgpEndSelect(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return 0;
   if (d->doubleBuffer) return ERR_WRONGUSAGE;
-  return EndSelectCore(GetPlayerContext(L)->scene, d, 0);
+  return EndSelectCore(GetScene(L), d, 0);
 }
 
 const qmCommandEntry kBGPicCommands[] = {
@@ -349,7 +349,7 @@ void FreeAllBGPics(VmState *L) {
     for (qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)
       if (d->bgpic == pic) d->bgpic = nullptr;
     if (scene && scene->picture == pic) scene->picture = nullptr;
-    FreeBGPicContents(GetPlayerContext(L)->scene, pic);
+    FreeBGPicContents(GetScene(L), pic);
     MemFree(pic);
   }
 }

@@ -257,7 +257,7 @@ uint32_t BrsTrimBrush(VmState *L) {
 uint32_t BrsRasterizeBrush(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetScene(L), &id)) return code;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY)) return code;
   if (b->kind != BRUSHKIND_VECTOR) return ERR_WRONGUSAGE;

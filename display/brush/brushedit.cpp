@@ -36,12 +36,12 @@ bool Inside(const qmBrush *b, int32_t x, int32_t y) { return x >= 0 && y >= 0 &&
 }  // namespace
 
 uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_t flags) {
-  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetScene(L), id)) return code;
   const int32_t kinds = (flags & FINDBRUSH_HARDWARE) ? FINDBRUSH_HARDWARE : FINDBRUSH_NOVECTOR;
   return FindBrush(ObjectRegistryOf(L), id, out, FINDBRUSH_MODIFY | kinds);
 }
 
-uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(GetPlayerContext(L)->scene, &id, 0); }
+uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(GetScene(L), &id, 0); }
 
 uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;

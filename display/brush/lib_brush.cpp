@@ -106,7 +106,7 @@ uint32_t BrushFromArgbTable(VmState *L, int t, qmObjectId *id, int32_t w, int32_
   UnlockBitmap();
   if (code) {
     qmObjectId own{b->header.id, b->header.handle};
-    FreeBrushNode(GetPlayerContext(L)->scene, &own, 0);
+    FreeBrushNode(GetScene(L), &own, 0);
   }
   return code;
 }
@@ -141,8 +141,8 @@ uint32_t BrsDisplayBrush(VmState *L) {
   r.y = vm_checkint32(L, 3);
   qmTransform transform;
   qmDisplayTags tags;
-  ReadImageRequestTags(L, GetPlayerContext(L)->scene, 4, 1, &transform, &tags, &r);
-  return DisplayImageCore(GetPlayerContext(L)->scene, &r);
+  ReadImageRequestTags(L, GetScene(L), 4, 1, &transform, &tags, &r);
+  return DisplayImageCore(GetScene(L), &r);
 }
 
 uint32_t BrsDisplayBrushPart(VmState *L) {
@@ -158,8 +158,8 @@ uint32_t BrsDisplayBrushPart(VmState *L) {
   r.height = vm_checkint32(L, 7);
   qmTransform transform;
   qmDisplayTags tags;
-  ReadImageRequestTags(L, GetPlayerContext(L)->scene, 8, 1, &transform, &tags, &r);
-  return DisplayImageCore(GetPlayerContext(L)->scene, &r);
+  ReadImageRequestTags(L, GetScene(L), 8, 1, &transform, &tags, &r);
+  return DisplayImageCore(GetScene(L), &r);
 }
 
 uint32_t BrsScaleBrush(VmState *L) {
@@ -176,7 +176,7 @@ uint32_t BrsScaleBrush(VmState *L) {
 uint32_t BrsFreeBrush(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  return FreeBrushNode(GetPlayerContext(L)->scene, &id, 1);
+  return FreeBrushNode(GetScene(L), &id, 1);
 }
 
 uint32_t BrsTintBrush(VmState *L) {
@@ -259,13 +259,13 @@ uint32_t BrsRotateBrush(VmState *L) {
   const double angle = vm_checknumber(L, 2);
   const double sx = vm_optnumber(L, 3, 1.0), sy = vm_optnumber(L, 4, 1.0);
   const int32_t smooth = vm_optint32(L, 5, 0);
-  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetScene(L), &id)) return code;
   if (sx == 0 || sy == 0) return ERR_WRONGUSAGE;
   double m[4];
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
   BuildTransformMatrix(m, 0, 0, b->width, b->height, sx, sy, angle);
-  return TransformBrushCore(GetPlayerContext(L)->scene->current, b, m, smooth);
+  return TransformBrushCore(GetScene(L)->current, b, m, smooth);
 }
 
 uint32_t BrsCopyBrush(VmState *L) {
@@ -301,7 +301,7 @@ uint32_t BrsSelectBrush(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   const uint32_t mode = vm_optinteger(L, 2, SELMODE_NORMAL);
   const uint32_t combo = vm_optinteger(L, 3, 0);
-  return SelectOutputCore(GetPlayerContext(L)->scene, QMTYPE_BRUSH, &id, DISPOUT_BRUSH, 0, mode, combo);
+  return SelectOutputCore(GetScene(L), QMTYPE_BRUSH, &id, DISPOUT_BRUSH, 0, mode, combo);
 }
 
 // SelectMask and SelectAlphaChannel: an anim needs its frame.
@@ -311,7 +311,7 @@ uint32_t SelectPlane(VmState *L, uint32_t outputType) {
   const uint32_t type = vm_optinteger(L, 2, QMTYPE_BRUSH);
   if (type == QMTYPE_ANIM && vm_gettop(L) < 3) return ERR_MISSINGPARAMTR;
   const int32_t frame = vm_optint32(L, 3, 0);
-  return SelectOutputCore(GetPlayerContext(L)->scene, type, &id, outputType, frame, SELMODE_NORMAL, 0);
+  return SelectOutputCore(GetScene(L), type, &id, outputType, frame, SELMODE_NORMAL, 0);
 }
 
 constexpr int32_t kMessageLoadingBrush = 101;
@@ -406,7 +406,7 @@ uint32_t BrsCropBrush(VmState *L) {
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return CropBrushCore(b, ResolvePositionX(GetPlayerContext(L)->scene, x, w, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, h, b->height, 0), w, h);
+  return CropBrushCore(b, ResolvePositionX(GetScene(L), x, w, b->width, 0), ResolvePositionY(GetScene(L), y, h, b->height, 0), w, h);
 }
 
 uint32_t BrsInvertMask(VmState *L) {
@@ -432,7 +432,7 @@ uint32_t BrsFloodFill(VmState *L) {
   const uint32_t border = vm_optinteger(L, 4, 0), fill = vm_optinteger(L, 5, 0);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  return FloodFillBrush(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), border,
+  return FloodFillBrush(b, ResolvePositionX(GetScene(L), x, 1, b->width, 0), ResolvePositionY(GetScene(L), y, 1, b->height, 0), border,
                         fill);
 }
 
@@ -450,14 +450,14 @@ uint32_t BrsDeleteMask(VmState *L) {
 uint32_t BrsBeginDoubleBuffer(VmState *L) {
   CheckArgCount(L, 0, 1);
   const int32_t hardware = vm_optint32(L, 1, 0);
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   if (!scene->current) return ERR_WRONGUSAGE;
   return BeginDoubleBufferCore(scene, scene->current, hardware);
 }
 
 uint32_t BrsEndDoubleBuffer(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   if (!scene->current) return ERR_NODOUBLEBUFFER;
   return EndDoubleBufferCore(scene, scene->current);
 }
@@ -465,11 +465,11 @@ uint32_t BrsEndDoubleBuffer(VmState *L) {
 uint32_t BrsFlip(VmState *L) {
   CheckArgCount(L, 0, 1);
   const int32_t sync = vm_optint32(L, 1, 1);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return ERR_NODOUBLEBUFFER;
   if (uint32_t code = FlipCore(d)) return code;
   // Shown first, so that the wait paces the frame just shown.
-  if (sync) FlushDisplayFrame(GetPlayerContext(L)->scene);
+  if (sync) FlushDisplayFrame(GetScene(L));
   return 0;
 }
 
@@ -480,10 +480,10 @@ uint32_t BrsTransformBrush(VmState *L) {
   for (int i = 0; i < 4; i++) m[i] = vm_checknumber(L, 2 + i);
   const int32_t smooth = vm_optint32(L, 6, 0);
   if (m[0] == 0 || m[3] == 0) return ERR_WRONGUSAGE;
-  if (uint32_t code = CheckNotSelectedBrush(GetPlayerContext(L)->scene, &id)) return code;
+  if (uint32_t code = CheckNotSelectedBrush(GetScene(L), &id)) return code;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, FINDBRUSH_MODIFY | FINDBRUSH_HARDWARE)) return code;
-  return TransformBrushCore(GetPlayerContext(L)->scene->current, b, m, smooth);
+  return TransformBrushCore(GetScene(L)->current, b, m, smooth);
 }
 
 // A new plain brush that takes over the bitmap; the bitmap is freed when that fails.
@@ -591,7 +591,7 @@ uint32_t BrsReadBrushPixel(VmState *L) {
   if (uint32_t code = FindBrush(ObjectRegistryOf(L), &id, &b, 0)) return code;
   uint32_t rgb = 0;
   int32_t plane = 0;
-  ReadBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), &rgb, &plane);
+  ReadBrushPixelAt(b, ResolvePositionX(GetScene(L), x, 1, b->width, 0), ResolvePositionY(GetScene(L), y, 1, b->height, 0), &rgb, &plane);
   vm_pushnumber(L, rgb);
   vm_pushnumber(L, plane);
   return 2;
@@ -605,7 +605,7 @@ uint32_t BrsWriteBrushPixel(VmState *L) {
   const int32_t transparency = vm_optint32(L, 5, -1);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
-  WriteBrushPixelAt(b, ResolvePositionX(GetPlayerContext(L)->scene, x, 1, b->width, 0), ResolvePositionY(GetPlayerContext(L)->scene, y, 1, b->height, 0), color,
+  WriteBrushPixelAt(b, ResolvePositionX(GetScene(L), x, 1, b->width, 0), ResolvePositionY(GetScene(L), y, 1, b->height, 0), color,
                     transparency);
   return 0;
 }

@@ -99,18 +99,18 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
   uint32_t code = 0;
 
   if (newPic) {
-    qmScene *scene = GetPlayerContext(L)->scene;
+    qmScene *scene = GetScene(L);
     if (d->doubleBuffer) EndDoubleBufferCore(scene, d);
-    if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(GetPlayerContext(L)->scene, d, 1);
+    if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(GetScene(L), d, 1);
     d->bgpic = newPic;
     d->ownsBGPic = 0;
-    ResetBGPicScale(GetPlayerContext(L)->scene, nullptr, pic);
+    ResetBGPicScale(GetScene(L), nullptr, pic);
     if (d == scene->current) scene->picture = newPic;
     d->width = newPic->unscaledWidth;
     d->height = newPic->unscaledHeight;
     pic = newPic;
     code = PrepareDisplayBuffers(d, pic, 1);
-    FreeMarkedBGPics(GetPlayerContext(L)->scene);
+    FreeMarkedBGPics(GetScene(L));
   } else if (d->ownsBGPic) {
     qmFillStyle f{};
     f.fillStyle = work.fillStyle;
@@ -133,7 +133,7 @@ uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRef
     d->scaleWidth = d->scaleHeight = 0;
     d->marginLeft = d->marginTop = d->marginRight = d->marginBottom = 0;
     if (old.scaleMode) {
-      ResetBGPicScale(GetPlayerContext(L)->scene, d, pic);
+      ResetBGPicScale(GetScene(L), d, pic);
       d->width = pic->unscaledWidth;
       d->height = pic->unscaledHeight;
       code = PrepareDisplayBuffers(d, pic, 1);

@@ -17,7 +17,7 @@ constexpr int32_t kMessageChooseMode = 288, kMessageModeButtons = 445;
 }
 
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   mode = mode ? 1 : 0;
   if (mode == scene->fullScreen) {
     if (!mode) return 0;
@@ -60,7 +60,7 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
 }
 
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   const qmObjectId one{1, 0};
   qmDisplay *first = FindDisplayOf(scene, &one);
   if (!first) {

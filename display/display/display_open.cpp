@@ -36,7 +36,7 @@ uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d, bool *black) {
   // Display 1 made by the declarations gets background picture 1, which replaces an older one.
   if (d->id == 1 && !d->handle && DeclarationsRunning()) {
     picId = {1, 0};
-    if (uint32_t code = FreeBGPicCore(GetPlayerContext(L)->scene, &picId, 0)) return code;
+    if (uint32_t code = FreeBGPicCore(GetScene(L), &picId, 0)) return code;
   }
   qmFillStyle fill{};
   fill.fillStyle = d->fillStyle;
@@ -69,11 +69,11 @@ void FreeOwnBGPic(VmState *L, qmDisplay *d) {
   d->bgpic = nullptr;
   if (!pic) return;
   if (!d->ownsBGPic) {
-    if (pic->deleted) FreeMarkedBGPics(GetPlayerContext(L)->scene);
+    if (pic->deleted) FreeMarkedBGPics(GetScene(L));
     return;
   }
   RemoveObject(L, &pic->header);
-  FreeBGPicContents(GetPlayerContext(L)->scene, pic);
+  FreeBGPicContents(GetScene(L), pic);
   MemFree(pic);
 }
 
@@ -124,7 +124,7 @@ uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, q
     FreeDisplayRecord(d);
     return code;
   }
-  LinkDisplay(GetPlayerContext(L)->scene, d);
+  LinkDisplay(GetScene(L), d);
   *out = d;
   return 0;
 }
@@ -140,11 +140,11 @@ void ResolveDisplayPosition(VmState *L, qmDisplay *d) {
   }
   // A value between the windows of the special positions comes back unchanged and stays.
   if (IsSpecial(d->x)) {
-    int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, d->x, d->width + d->frameWidth, area[2] > 0 ? area[2] : d->width, 0);
+    int32_t x = ResolvePositionX(GetScene(L), d->x, d->width + d->frameWidth, area[2] > 0 ? area[2] : d->width, 0);
     if (x != d->x) d->x = x + area[0];
   }
   if (IsSpecial(d->y)) {
-    int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, d->y, d->height + d->frameHeight, area[3] > 0 ? area[3] : d->height, 0);
+    int32_t y = ResolvePositionY(GetScene(L), d->y, d->height + d->frameHeight, area[3] > 0 ? area[3] : d->height, 0);
     if (y != d->y) d->y = y + area[1];
   }
 }
@@ -165,7 +165,7 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
   qmMask *shapeAlpha = d->scaledAlpha ? d->scaledAlpha : pic ? pic->shown.alpha : nullptr;
   const qmDesktopFit before = CaptureDesktopFit(d);
   if (uint32_t code = OpenPlatformWindow(d, activate, reinterpret_cast<qmBitmap *>(shapeMask), shapeAlpha,
-                                           int32_t(GetPlayerContext(L)->scene->fullScreen)))
+                                           int32_t(GetScene(L)->fullScreen)))
     return code;
   GetWindowFrameWidths(d);
   int32_t desktopW, desktopH;
@@ -187,7 +187,7 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
 void CloseDisplayWindow(VmState *L, qmDisplay *d) {
   ClosePlatformWindow(d);
   RestoreDisplayFromDesktop(L, d);
-  ResetDisplayInput(GetPlayerContext(L)->scene, d);
+  ResetDisplayInput(GetScene(L), d);
   d->state = DISPSTATE_CLOSED;
   d->activateOnOpen = 0;
 }
@@ -224,7 +224,7 @@ void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
 }
 
 uint32_t RemoveDisplay(VmState *L, qmDisplay *d) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   if (d == scene->current) return ERR_FREEADISPLAY;
   if (d->satellites) return ERR_SATFREEDISP;
   UnlinkDisplay(scene, d);
@@ -255,9 +255,9 @@ void FreeDisplays(VmState *L) {
 }
 
 void MakeDisplayCurrent(VmState *L, qmDisplay *d) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   qmDisplay *prev = scene->current;
-  if (prev && prev != d && !prev->doubleBuffer && prev->outputType != DISPOUT_DISPLAY) EndSelectCore(GetPlayerContext(L)->scene, prev, 0);
+  if (prev && prev != d && !prev->doubleBuffer && prev->outputType != DISPOUT_DISPLAY) EndSelectCore(GetScene(L), prev, 0);
   scene->current = d;
   scene->picture = d->doubleBuffer ? d->doubleBufferBGPic : d->bgpic;
 }

@@ -89,7 +89,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
     // The logical size changes; the window keeps its size.
     if (w != pic->unscaledWidth || h != pic->unscaledHeight) {
       if (uint32_t code = SetBGPicSize(pic, w, h, smooth)) return code;
-      if (uint32_t code = ScaleBGPicForDisplay(GetPlayerContext(L)->scene, d, pic)) return code;
+      if (uint32_t code = ScaleBGPicForDisplay(GetScene(L), d, pic)) return code;
       if (uint32_t code = PrepareDisplayBuffers(d, pic, 1)) return code;
       if (!noWindow) RefreshDisplayCore(L, d, 0);
     }
@@ -132,8 +132,8 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
       }
     }
     if (!script && d->scaleLayer) {
-      if (d->scaleWidth == pic->unscaledWidth && d->scaleHeight == pic->unscaledHeight) ResetBGPicScale(GetPlayerContext(L)->scene, d, pic);
-      else if (uint32_t code = ScaleBGPicForDisplay(GetPlayerContext(L)->scene, d, pic)) return code;
+      if (d->scaleWidth == pic->unscaledWidth && d->scaleHeight == pic->unscaledHeight) ResetBGPicScale(GetScene(L), d, pic);
+      else if (uint32_t code = ScaleBGPicForDisplay(GetScene(L), d, pic)) return code;
     } else if (!script && d->scaleAuto) {
       autoShape = true;
       FreeMask(d->scaledMask);
@@ -171,7 +171,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
       } else {
         DrawLetterboxBars(d);
         if (d->doubleBuffer) PresentDoubleBuffer(d, 1, 64);
-        else BltToDisplay(GetBGPicRefreshSource(GetPlayerContext(L)->scene, d, pic), 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, 73);
+        else BltToDisplay(GetBGPicRefreshSource(GetScene(L), d, pic), 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, 73);
       }
     }
   }
@@ -289,7 +289,7 @@ void RefreshDisplayCore(VmState *L, qmDisplay *d, uint32_t flags) {
   if (!d->doubleBuffer && !d->doubleBufferPaused) {
     qmBGPic *pic = d->bgpic;
     if (!pic || !d->layerBuffer) return;
-    RedrawDisplayRect(GetPlayerContext(L)->scene, d, 0, 0, pic->shownWidth, pic->shownHeight);
+    RedrawDisplayRect(GetScene(L), d, 0, 0, pic->shownWidth, pic->shownHeight);
     BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, flags | 9);
   } else {
     PresentDoubleBuffer(d, 1, flags);

@@ -89,7 +89,7 @@ void SetDisplayDefaults(qmDisplay *d) {
 }
 
 uint32_t ParseDisplayTagTable(VmState *L, int t, qmDisplay *d, int32_t creating, int32_t *scaleGiven) {
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   if (creating || !scene->videoRecording) {
     if (uint32_t code = ReadDisplayRegions(L, t, "dragregion", d->dragRegions, d->dragRegionsUnscaled,
                                            &d->dragRegionCount, &d->dragRegionsGiven))

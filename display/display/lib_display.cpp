@@ -26,22 +26,16 @@ namespace {
 
 constexpr int32_t kCenter = -100000;
 
-// Null for a VM that runs without the runtime support: it has no displays.
-qmScene *SceneOf(VmState *L) {
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  return ctx ? ctx->scene : nullptr;
-}
-
-uint32_t CheckRecording(VmState *L) { return SceneOf(L)->videoRecording ? uint32_t(ERR_WRONGCMDRECVIDEO) : 0u; }
+uint32_t CheckRecording(VmState *L) { return GetScene(L)->videoRecording ? uint32_t(ERR_WRONGCMDRECVIDEO) : 0u; }
 
 uint32_t DisplayArg(VmState *L, int i, qmDisplay **out) {
   qmObjectId id = GetObjectIdArg(L, i);
-  return FindDisplay(SceneOf(L), &id, out);
+  return FindDisplay(GetScene(L), &id, out);
 }
 
 uint32_t DspCreateDisplay(VmState *L) {
   CheckArgCount(L, 1, 2);
-  if (SceneOf(L)->videoRecording) return ERR_VIDRECMULTI;
+  if (GetScene(L)->videoRecording) return ERR_VIDRECMULTI;
   qmObjectId id = GetNewObjectIdArg(L, 1);
   // Read first, into a record of the stack: a table error leaves nothing behind.
   static qmDisplay parsed;
@@ -57,7 +51,7 @@ uint32_t DspCreateDisplay(VmState *L) {
     GetFieldInt(L, 2, "private3", &parsed.private3, nullptr);
   }
   if (!id.handle) {
-    if (qmDisplay *old = FindDisplayOf(SceneOf(L), &id)) {
+    if (qmDisplay *old = FindDisplayOf(GetScene(L), &id)) {
       // A display that shows its own picture of the new one's, or is the new one's picture, goes first.
       if (parsed.bgpic && parsed.bgpic == old->bgpic) parsed.bgpic = nullptr;
       if (uint32_t code = RemoveDisplay(L, old)) return code;
@@ -75,7 +69,7 @@ uint32_t DspCreateDisplay(VmState *L) {
   }
   qmDisplay *d = nullptr;
   if (uint32_t code = CreateDisplayCore(L, &parsed, id, &d)) return code;
-  if (!SceneOf(L)->current) MakeDisplayCurrent(L, d);
+  if (!GetScene(L)->current) MakeDisplayCurrent(L, d);
   if (id.handle) {
     vm_pushlightuserdata(L, d);
     return 1;
@@ -119,7 +113,7 @@ uint32_t DspSelectDisplay(VmState *L) {
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   const bool passive = vm_optflag(L, 2, false);
-  if (d == SceneOf(L)->current) return 0;
+  if (d == GetScene(L)->current) return 0;
   if (d->state == DISPSTATE_OPEN && !passive) ActivatePlatformWindow(d);
   MakeDisplayCurrent(L, d);
   return 0;
@@ -138,7 +132,7 @@ uint32_t DspActivateDisplay(VmState *L) {
 uint32_t DspHideDisplay(VmState *L) {
   CheckArgCount(L, 0, 0);
   if (uint32_t code = CheckRecording(L)) return code;
-  qmDisplay *d = SceneOf(L)->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
   if (uint32_t code = MinimizePlatformWindow(d, 1)) return code;
   d->state = DISPSTATE_MINIMIZED;
@@ -149,7 +143,7 @@ uint32_t DspHideDisplay(VmState *L) {
 uint32_t DspShowDisplay(VmState *L) {
   CheckArgCount(L, 0, 0);
   if (uint32_t code = CheckRecording(L)) return code;
-  qmDisplay *d = SceneOf(L)->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d || d->state != DISPSTATE_MINIMIZED) return ERR_WRONGUSAGE;
   if (uint32_t code = MinimizePlatformWindow(d, 0)) return code;
   d->state = DISPSTATE_OPEN;
@@ -161,7 +155,7 @@ uint32_t DspSetTitle(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len = 0;
   const char *title = vm_checkstring(L, 1, &len);
-  qmDisplay *d = SceneOf(L)->current;
+  qmDisplay *d = GetScene(L)->current;
   if (len > 255 || !d) return ERR_WRONGUSAGE;
   std::memcpy(d->title, title, len + 1);
   if (d->state != DISPSTATE_CLOSED) SetPlatformWindowTitle(d);
@@ -170,7 +164,7 @@ uint32_t DspSetTitle(VmState *L) {
 
 uint32_t DspMoveDisplay(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmDisplay *d = SceneOf(L)->current;
+  qmDisplay *d = GetScene(L)->current;
   const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   if (!d) return ERR_WRONGUSAGE;
   d->x = x;
@@ -182,7 +176,7 @@ uint32_t DspMoveDisplay(VmState *L) {
 
 uint32_t DspChangeDisplaySize(VmState *L) {
   CheckArgCount(L, 2, 3);
-  qmDisplay *d = SceneOf(L)->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d || !d->bgpic) return ERR_WRONGUSAGE;
   const double w = GetNumberOrPercentArg(L, 1, d->bgpic->unscaledWidth, 1, nullptr);
   const double h = GetNumberOrPercentArg(L, 2, d->bgpic->unscaledHeight, 1, nullptr);
@@ -206,7 +200,7 @@ uint32_t DspChangeDisplaySize(VmState *L) {
 uint32_t DspSetDisplayAttributes(VmState *L) {
   CheckArgCount(L, 1, 1);
   vm_checktable(L, 1);
-  qmDisplay *d = SceneOf(L)->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return ERR_WRONGUSAGE;
   return SetDisplayAttributesCore(L, 1, d, 0);
 }
@@ -297,7 +291,7 @@ const qmDisplayOps kDisplayOps = {OpResize, OpApplyScreenMode, OpRefresh, nullpt
 namespace {
 
 uint32_t InitDisplayLibrary(VmState *L) {
-  qmScene *scene = SceneOf(L);
+  qmScene *scene = GetScene(L);
   if (scene && !scene->displaysLock) {
     scene->displaysLock = MutexCreate();
     if (!scene->displaysLock) return ERR_SEMAPHORE;
@@ -307,7 +301,7 @@ uint32_t InitDisplayLibrary(VmState *L) {
 
 void FreeDisplayLibrary(VmState *L) {
   FreeDisplays(L);
-  if (qmScene *scene = SceneOf(L)) {
+  if (qmScene *scene = GetScene(L)) {
     MutexFree(scene->displaysLock);
     scene->displaysLock = nullptr;
   }

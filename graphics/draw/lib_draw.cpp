@@ -56,15 +56,15 @@ struct DrawOutput {
 // draw into gives ERR_WRONGUSAGE.
 uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
   *out = {};
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   qmOutputPicture pic{};
-  if (!d || !GetOutputPicture(GetPlayerContext(L)->scene, &pic)) return ERR_WRONGUSAGE;
-  if (uint32_t code = PrepareMaskOrAlphaOutput(GetPlayerContext(L)->scene)) return code;
+  if (!d || !GetOutputPicture(GetScene(L), &pic)) return ERR_WRONGUSAGE;
+  if (uint32_t code = PrepareMaskOrAlphaOutput(GetScene(L))) return code;
   out->display = d;
   out->width = pic.width, out->height = pic.height;
   out->clip = *pic.activeClip;
   out->onDisplay = d->outputType == DISPOUT_DISPLAY;
-  out->doubleBuffered = d->doubleBuffer && GetPlayerContext(L)->scene->picture == d->doubleBufferBGPic;
+  out->doubleBuffered = d->doubleBuffer && GetScene(L)->picture == d->doubleBufferBGPic;
   qmDrawTarget &t = out->target;
   if (out->onDisplay) {
     t.bitmap = d->backgroundCopy;
@@ -109,7 +109,7 @@ void ShowDrawnRect(VmState *L, const DrawOutput &o, int64_t x, int64_t y, int64_
   // A display shown scaled presents from its layer buffer, which gets the new pixels too.
   if (d->scaleMode && d->layerBuffer && d->backgroundCopy)
     BltBitmap(d->backgroundCopy, rx, ry, d->layerBuffer, rx, ry, rw, rh);
-  RefreshDisplayRect(GetPlayerContext(L)->scene, rx, ry, d, rx, ry, rw, rh);
+  RefreshDisplayRect(GetScene(L), rx, ry, d, rx, ry, rw, rh);
 }
 
 // The image into the output through the one blit that knows every kind of output.
@@ -124,7 +124,7 @@ void BlitShapeImage(VmState *L, const DrawOutput &o, const qmShapeImage &img) {
   b.flags = o.onDisplay ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
   b.mask = img.mask, b.alpha = img.alpha;
   b.clip = o.clip;
-  SafeBlt(GetPlayerContext(L)->scene, &b);
+  SafeBlt(GetScene(L), &b);
   if (o.doubleBuffered) ShowDrawnRect(L, o, img.x, img.y, img.bitmap->width, img.bitmap->height);
 }
 
@@ -146,7 +146,7 @@ uint32_t FindTexture(VmState *L, const qmDrawStyle &style, const double m[4], co
   const int64_t w = std::max<int64_t>(1, std::llround(brush->width * sx));
   const int64_t h = std::max<int64_t>(1, std::llround(brush->height * sy));
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  const qmDisplay *display = GetPlayerContext(L)->scene->current;
+  const qmDisplay *display = GetScene(L)->current;
   const int32_t smooth = display ? int32_t(display->smoothScale) : 0;
   qmScaleOutputs copy{};
   if (uint32_t code = ScaleBitmap(brush->bitmap, nullptr, nullptr, 0, 0, nullptr, brush->width, brush->height,
@@ -167,8 +167,8 @@ bool HasTagEffects(const qmDisplayTags &tags) {
 // The top-left of the shape's box: the position resolved with the anchor, then moved so that
 // the anchor point lies there.
 void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
-  req->x = ResolvePositionX(GetPlayerContext(L)->scene, req->x, req->width, 0, req->anchorX);
-  req->y = ResolvePositionY(GetPlayerContext(L)->scene, req->y, req->height, 0, req->anchorY);
+  req->x = ResolvePositionX(GetScene(L), req->x, req->width, 0, req->anchorX);
+  req->y = ResolvePositionY(GetScene(L), req->y, req->height, 0, req->anchorY);
   req->x = int32_t(std::clamp<int64_t>(int64_t(req->x) - int64_t(req->width * req->anchorX), INT32_MIN, INT32_MAX));
   req->y = int32_t(std::clamp<int64_t>(int64_t(req->y) - int64_t(req->height * req->anchorY), INT32_MIN, INT32_MAX));
 }
@@ -199,7 +199,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     shape.vertices = const_cast<double *>(req->points), shape.vertexCount = req->pointCount;
   }
   if (layerTransform) {
-    CopyDefaultTransform(GetPlayerContext(L)->scene, &transform);
+    CopyDefaultTransform(GetScene(L), &transform);
     std::copy(req->matrix, req->matrix + 4, transform.userMatrix);
     std::copy(req->matrix, req->matrix + 4, transform.matrix);
     transform.userMatrixSet = 1;
@@ -252,7 +252,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;
     layer.shape = &shape;
     if (uint32_t code = ctx->addImageLayer(ctx->scene, &layer)) return code;
-    if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(GetPlayerContext(L)->scene, img.x, img.y, d, img.x, img.y, layer.width, layer.height);
+    if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(GetScene(L), img.x, img.y, d, img.x, img.y, layer.width, layer.height);
     return 0;
   }
   BlitShapeImage(L, o, img);
@@ -280,7 +280,7 @@ template <class F> bool ReadShapeTable(VmState *L, int i, F &&read) {
 // argument, read at the shape's box size. Its matrix and anchor go into the request.
 uint32_t ReadShapeTags(VmState *L, int index, int32_t flags, qmShapeRequest *req, qmDisplayTags *tags) {
   qmTransform t;
-  if (uint32_t code = ParseDisplayTags(L, GetPlayerContext(L)->scene, index, req->width, req->height, 0, 0, 0, &t, tags, DTAG_INIT | flags))
+  if (uint32_t code = ParseDisplayTags(L, GetScene(L), index, req->width, req->height, 0, 0, 0, &t, tags, DTAG_INIT | flags))
     return code;
   if (!IsIdentityMatrix(t.matrix)) std::copy(t.matrix, t.matrix + 4, req->matrix);
   req->anchorX = t.anchorX, req->anchorY = t.anchorY;
@@ -517,8 +517,8 @@ uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, i
   layer.position = -1;
   layer.flags = IMGCORE_RENDERSCALED;
   std::copy(ends, ends + 4, layer.lineEnds);
-  if (uint32_t code = GetPlayerContext(L)->addImageLayer(GetPlayerContext(L)->scene, &layer)) return code;
-  if (o.onDisplay) RefreshDisplayRect(GetPlayerContext(L)->scene, layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
+  if (uint32_t code = GetPlayerContext(L)->addImageLayer(GetScene(L), &layer)) return code;
+  if (o.onDisplay) RefreshDisplayRect(GetScene(L), layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
   return 0;
 }
 
@@ -545,7 +545,7 @@ uint32_t DrawLine(VmState *L) {
 
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   x1 = ResolvePositionX(scene, x1, 1, 0, 0), y1 = ResolvePositionY(scene, y1, 1, 0, 0);
   x2 = ResolvePositionX(scene, x2, 1, 0, 0), y2 = ResolvePositionY(scene, y2, 1, 0, 0);
   const double *m = box.matrix;
@@ -595,10 +595,10 @@ uint32_t DrawPlot(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   const uint32_t color = vm_optinteger(L, 3, 0);
   // A pixel cannot be a layer: with layers on only a Select* target takes it.
-  if (LayersTakeOutput(GetPlayerContext(L)->scene->current)) return ERR_LAYERSUPPORT2;
+  if (LayersTakeOutput(GetScene(L)->current)) return ERR_LAYERSUPPORT2;
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   DrawTargetPixel(&o.target, x, y, color);
   ShowDrawnRect(L, o, x, y, 1, 1);
@@ -616,7 +616,7 @@ uint32_t DrawReadPixel(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   DrawOutput o;
   if (uint32_t code = GetDrawOutput(L, &o)) return code;
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   if (!InsideClip(o.target, x, y)) return ERR_PIXELRANGE;
   uint32_t value = 0;
@@ -652,7 +652,7 @@ uint32_t DrawCls(VmState *L) {
       const int32_t h = std::min(pic->shown.bitmap->height, d->backgroundCopy->height);
       BltBitmap(pic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, w, h);
       if (d->layerBuffer) BltBitmap(d->backgroundCopy, 0, 0, d->layerBuffer, 0, 0, w, h);
-      RefreshDisplayRect(GetPlayerContext(L)->scene, 0, 0, d, 0, 0, w, h);
+      RefreshDisplayRect(GetScene(L), 0, 0, d, 0, 0, w, h);
     }
     return 0;
   }

@@ -6,7 +6,7 @@
 #include "display/scene.h"
 #include "display/output.h"
 #include "platform/desktop.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"
 #include "platform/pointer.h"
 #include "display/displaywindow.h"
@@ -36,7 +36,7 @@ uint32_t PushNumber(VmState *L, double v) {
 uint32_t ReadClipRegion(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
   qmClipRegion *r = nullptr;
-  if (uint32_t code = FindClipRegion(L, &id, &r, 0)) return code;
+  if (uint32_t code = FindClipRegion(ObjectRegistryOf(L), &id, &r, 0)) return code;
   switch (attribute) {
   case ATTRWIDTH: return PushNumber(L, r->width);
   case ATTRHEIGHT: return PushNumber(L, r->height);
@@ -68,7 +68,7 @@ uint32_t PushId(VmState *L, uint32_t id, uintptr_t handle) {
 // The id of the clip region active on the current output; 0 without one.
 uint32_t PushActiveClip(VmState *L) {
   qmOutputPicture pic{};
-  if (!GetOutputPicture(GetPlayerContext(L)->scene, &pic) || !*pic.activeClip) return PushNumber(L, 0);
+  if (!GetOutputPicture(GetScene(L), &pic) || !*pic.activeClip) return PushNumber(L, 0);
   const qmClipRegion *r = *pic.activeClip;
   return PushId(L, r->header.id, r->header.handle);
 }
@@ -124,7 +124,7 @@ uint32_t ReadTextObject(VmState *L, uint32_t type, int32_t attribute) {
 // The id is a display, or 0 / nil for the current one; ATTRCOUNT counts the display list.
 uint32_t ReadDisplay(VmState *L, int32_t attribute) {
   qmObjectId id = GetObjectIdArg(L, 2);
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   if (attribute == ATTRCOUNT) {
     uint32_t n = 0;
     for (const qmDisplay *d = scene->displays; d; d = d->next) n++;

@@ -10,7 +10,7 @@
 #include "display/displayops.h"
 #include "display/displaytags.h"
 #include "graphics/bitmapops.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/colors.h"
 #include "graphics/graphics/getattribute.h"
 #include "display/output.h"
@@ -74,7 +74,7 @@ uint32_t GfxGetPen(VmState *L) {
   int32_t pen = vm_checkint32(L, 1);
   pen = pen < 0 ? 0 : pen > 255 ? 255 : pen;
   qmOutputPicture pic;
-  if (!GetOutputPicture(GetPlayerContext(L)->scene, &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
+  if (!GetOutputPicture(GetScene(L), &pic) || !pic.pens) return PushColor(L, 0xFFFFFFFFu);
   return PushColor(L, pic.pens[pen]);
 }
 
@@ -101,9 +101,9 @@ uint32_t GfxGetRandomColor(VmState *L) {
 // still clip with it until they let go.
 void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
   qmOutputPicture pic;
-  if (GetOutputPicture(GetPlayerContext(L)->scene, &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
+  if (GetOutputPicture(GetScene(L), &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
   if (r->layerUses == 0) {
-    DestroyClipRegion(L, r);
+    DestroyClipRegion(ObjectRegistryOf(L), r);
     return;
   }
   // Listed again under its own address, so its number is free for a new region at once.
@@ -113,7 +113,7 @@ void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
   r->deleted = 1;
   if (AddObject(L, &r->header) != 0) {
     r->layerUses = 0;
-    DestroyClipRegion(L, r);
+    DestroyClipRegion(ObjectRegistryOf(L), r);
   }
 }
 
@@ -161,20 +161,20 @@ uint32_t GfxCreateClipRegion(VmState *L) {
     return ERR_WRONGUSAGE;
   }
   qmOutputPicture pic{};
-  GetOutputPicture(GetPlayerContext(L)->scene, &pic);
+  GetOutputPicture(GetScene(L), &pic);
   // Against the picture itself, not an active region.
-  x = ResolvePositionX(GetPlayerContext(L)->scene, x, w, pic.width, 0);
-  y = ResolvePositionY(GetPlayerContext(L)->scene, y, h, pic.height, 0);
+  x = ResolvePositionX(GetScene(L), x, w, pic.width, 0);
+  y = ResolvePositionY(GetScene(L), y, h, pic.height, 0);
   qmClipRegion *r = nullptr;
   if (uint32_t code = NewClipRegion(x, y, w, h, mask, &r)) return code;
   if (r->mask && !GetScratchPlane(240000)) {
-    DestroyClipRegion(L, r);
+    DestroyClipRegion(ObjectRegistryOf(L), r);
     return ERR_MEM;
   }
   // A region of the same number goes only now, so that a refused request leaves it in place.
   if (!id.handle) {
     qmClipRegion *old = nullptr;
-    if (FindClipRegion(L, &id, &old, 0) == 0) ReleaseClipRegion(L, old);
+    if (FindClipRegion(ObjectRegistryOf(L), &id, &old, 0) == 0) ReleaseClipRegion(L, old);
   }
   SetObjectHeader(&r->header, QMTYPE_CLIPREGION, &id);
   if (uint32_t code = AddObject(L, &r->header)) {
@@ -192,10 +192,10 @@ uint32_t GfxCreateClipRegion(VmState *L) {
 uint32_t GfxSetClipRegion(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (d && (d->outputType == DISPOUT_MASK || d->outputType == DISPOUT_ALPHA)) return ERR_WRONGUSAGE;
   qmOutputPicture pic{};
-  const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
+  const bool havePicture = GetOutputPicture(GetScene(L), &pic) != 0;
   if (!id.handle && (id.id == 0 || id.id == 0xFFFFFFFFu)) {
     if (havePicture) *pic.activeClip = nullptr;
     if (d) {
@@ -206,7 +206,7 @@ uint32_t GfxSetClipRegion(VmState *L) {
     return 0;
   }
   qmClipRegion *r = nullptr;
-  if (uint32_t code = FindClipRegion(L, &id, &r, 0)) return code;
+  if (uint32_t code = FindClipRegion(ObjectRegistryOf(L), &id, &r, 0)) return code;
   if (!havePicture || int64_t(r->x) + r->width > pic.width || int64_t(r->y) + r->height > pic.height)
     return ERR_WRONGCLIPREG;
   *pic.activeClip = r;
@@ -222,7 +222,7 @@ uint32_t GfxFreeClipRegion(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
   qmClipRegion *r = nullptr;
-  if (uint32_t code = FindClipRegion(L, &id, &r, 0)) return code;
+  if (uint32_t code = FindClipRegion(ObjectRegistryOf(L), &id, &r, 0)) return code;
   ReleaseClipRegion(L, r);
   return 0;
 }
@@ -268,7 +268,7 @@ uint32_t GfxSetPointer(VmState *L) {
   qmObjectId id = GetObjectIdArg(L, 1);
   qmPointerImage *p = nullptr;
   if (uint32_t code = FindPointerImage(L, &id, &p)) return code;
-  if (qmDisplay *d = GetPlayerContext(L)->scene->current) {
+  if (qmDisplay *d = GetScene(L)->current) {
     const int32_t kind = p->kind == STDPTR_SYSTEM ? PLATPTR_SYSTEM : p->kind == STDPTR_BUSY ? PLATPTR_BUILTIN
                                                                                           : PLATPTR_IMAGE;
     SetPlatformPointer(d, p->platformImage, kind, p);
@@ -279,28 +279,28 @@ uint32_t GfxSetPointer(VmState *L) {
 
 uint32_t GfxShowPointer(VmState *L) {
   CheckArgCount(L, 0, 1);
-  if (qmDisplay *d = GetPlayerContext(L)->scene->current) ShowPlatformPointer(d);
+  if (qmDisplay *d = GetScene(L)->current) ShowPlatformPointer(d);
   return 0;
 }
 
 uint32_t GfxHidePointer(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (qmDisplay *d = GetPlayerContext(L)->scene->current) HidePlatformPointer(d);
+  if (qmDisplay *d = GetScene(L)->current) HidePlatformPointer(d);
   return 0;
 }
 
 uint32_t GfxMovePointer(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return 0;
   // Special positions place the pointer's picture: its size is the current pointer's.
   int32_t w = kPlatformPointerSize, h = kPlatformPointerSize;
   if (auto *p = static_cast<const qmPointerImage *>(PlatformPointerOwner(d))) w = p->width, h = p->height;
   qmOutputPicture pic{};
-  const bool havePicture = GetOutputPicture(GetPlayerContext(L)->scene, &pic) != 0;
-  x = ResolvePositionX(GetPlayerContext(L)->scene, x, w, havePicture ? pic.width : d->width, 0);
-  y = ResolvePositionY(GetPlayerContext(L)->scene, y, h, havePicture ? pic.height : d->height, 0);
+  const bool havePicture = GetOutputPicture(GetScene(L), &pic) != 0;
+  x = ResolvePositionX(GetScene(L), x, w, havePicture ? pic.width : d->width, 0);
+  y = ResolvePositionY(GetScene(L), y, h, havePicture ? pic.height : d->height, 0);
   if (d->state == DISPSTATE_OPEN)
     MovePointerTo(d, static_cast<int32_t>(x * d->scaleX), static_cast<int32_t>(y * d->scaleY));
   return 0;
@@ -308,7 +308,7 @@ uint32_t GfxMovePointer(VmState *L) {
 
 uint32_t GfxVWait(VmState *L) {
   CheckArgCount(L, 0, 0);
-  FlushDisplayFrame(GetPlayerContext(L)->scene);
+  FlushDisplayFrame(GetScene(L));
   return 0;
 }
 
@@ -328,10 +328,10 @@ uint32_t GfxSaveSnapshot(VmState *L) {
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 4, &quality, &colors, &dither);
   qmSnapshot snap{};
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (type == SNAPDISPLAY && SnapshotComposesLayers(d)) {
     if (uint32_t code = NewLayeredSnapshot(d, &snap)) return code;
-    ComposeDisplayPicture(GetPlayerContext(L)->scene, d, snap.owned);
+    ComposeDisplayPicture(GetScene(L), d, snap.owned);
   } else if (uint32_t code = TakeSnapshot(d, type, &snap)) {
     return code;
   }
@@ -353,7 +353,7 @@ uint32_t GfxSetDrawTagsDefault(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmTransform transform;
   qmDisplayTags tags;
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CopyDefaultTransform(scene, &transform);
   CopyDefaultDisplayTags(scene, &tags);
   // Sizes belong to each object, so the defaults take no "width" and "height".
@@ -595,7 +595,7 @@ void FreeGraphicsObjects(VmState *L) {
     auto *r = reinterpret_cast<qmClipRegion *>(h);
     h = h->next;
     if (r->layerUses > 0) r->deleted = 1;
-    else DestroyClipRegion(L, r);
+    else DestroyClipRegion(ObjectRegistryOf(L), r);
   }
   FreeImageCache();
   FreeAllPointerImages(L);

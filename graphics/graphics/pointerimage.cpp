@@ -21,7 +21,7 @@ bool ShownByAnyDisplay(const qmScene *scene, const qmPointerImage *p) {
 }
 
 void DestroyPointerImage(VmState *L, qmPointerImage *p) {
-  for (qmDisplay *d = GetPlayerContext(L)->scene->displays; d; d = d->next)
+  for (qmDisplay *d = GetScene(L)->displays; d; d = d->next)
     if (PlatformPointerOwner(d) == p) SetPlatformPointer(d, nullptr, PLATPTR_SYSTEM, nullptr);
   RemoveObject(L, &p->header);
   FreePlatformPointer(p->platformImage);
@@ -91,7 +91,7 @@ uint32_t FindPointerImage(VmState *L, const qmObjectId *id, qmPointerImage **out
 }
 
 void ReleasePointerImage(VmState *L, qmPointerImage *p) {
-  if (!ShownByAnyDisplay(GetPlayerContext(L)->scene, p)) {
+  if (!ShownByAnyDisplay(GetScene(L), p)) {
     DestroyPointerImage(L, p);
     return;
   }
@@ -107,7 +107,7 @@ void PurgeReleasedPointers(VmState *L) {
   for (qmObjectHeader *h = FirstObject(L, QMTYPE_POINTER); h;) {
     auto *p = reinterpret_cast<qmPointerImage *>(h);
     h = h->next;
-    if (p->freed && !ShownByAnyDisplay(GetPlayerContext(L)->scene, p)) DestroyPointerImage(L, p);
+    if (p->freed && !ShownByAnyDisplay(GetScene(L), p)) DestroyPointerImage(L, p);
   }
 }
 

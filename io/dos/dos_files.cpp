@@ -111,11 +111,6 @@ uint32_t OpenFileObject(VmState *L, const qmObjectId *id, const char *name, int3
   return 0;
 }
 
-uint32_t FindDirectoryObject(VmState *L, const qmObjectId *id, qmDirectoryObject **out) {
-  *out = reinterpret_cast<qmDirectoryObject *>(FindObject(L, QMTYPE_DIRECTORY, id));
-  return *out ? 0 : MissingObjectError(id, ERR_FINDDIR);
-}
-
 void CloseDirectoryObject(VmState *L, qmDirectoryObject *d) {
   RemoveObject(L, &d->header);
   UnlockVirtualPath(d->lock);

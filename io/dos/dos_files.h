@@ -59,7 +59,6 @@ uint32_t OpenFileObject(VmState *L, const qmObjectId *id, const char *name, int3
 // 0, or ERR_READFILE with the name as error argument.
 uint32_t OpenFileForReading(const char *name, qmFileHandle **out);
 
-uint32_t FindDirectoryObject(VmState *L, const qmObjectId *id, qmDirectoryObject **out);
 void CloseDirectoryObject(VmState *L, qmDirectoryObject *d);
 
 // Reads one line for ReadLine: bytes up to a line feed (consumed, not stored) or the object's

@@ -699,7 +699,7 @@ uint32_t ExecuteProgram(VmState *L, int async) {
     path = copy;
   }
   uint32_t code = LaunchProgram(path.c_str(), *rest ? rest : nullptr, async);
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   if (reset && scene->current) ResetDisplayInput(scene, scene->current);
   return code;
 }

@@ -32,7 +32,7 @@ void FreeDecorations(qmLayer *layer, bool border) {
 // area it covered before and covers now refreshed together.
 template <typename Block>
 void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &value, bool on, bool border) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   scene->picture->layersChanged = 1;
   int32_t r[4];
   GetLayerBounds(scene->current, layer, layer->current, &r[0], &r[1], &r[2], &r[3]);
@@ -51,7 +51,7 @@ void SwitchDecoration(VmState *L, qmLayer *layer, Block *block, const Block &val
 }  // namespace
 
 uint32_t LaySetLayerBorder(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 4);
   int32_t position = 0;
   if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
@@ -67,7 +67,7 @@ uint32_t LaySetLayerBorder(VmState *L) {
 }
 
 uint32_t LaySetLayerShadow(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 7);
   int32_t position = 0;
   if (uint32_t code = GetLayerArg(L, 1, &position)) return code;

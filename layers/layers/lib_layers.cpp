@@ -45,7 +45,7 @@
 
 // A layer argument: a position (truncated, not range-checked) or a layer name.
 uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   const int type = vm_type(L, i);
   if (type == VM_TNUMBER) {
     *position = NumberToInt(vm_tonumber(L, i));
@@ -64,7 +64,7 @@ uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, i, &pos)) return code;
   *out = GetNthLayer(scene->picture, pos);
@@ -117,13 +117,13 @@ uint32_t GetLayerOrGroupArg(VmState *L, int i, const qmBGPic *pic, qmLayer **out
 namespace {
 
 uint32_t LayEnableLayers(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 0, 0);
   return scene->current ? SwitchLayersOn(scene->current) : ERR_WRONGUSAGE;
 }
 
 uint32_t LayDisableLayers(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 0, 0);
   qmDisplay *d = scene->current;
   if (!d) return ERR_WRONGUSAGE;
@@ -134,7 +134,7 @@ uint32_t LayDisableLayers(VmState *L) {
 }
 
 uint32_t LaySwapLayers(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 2);
   int32_t a = 0, b = 0;
   if (uint32_t code = GetLayerArg(L, 1, &a)) return code;
@@ -145,7 +145,7 @@ uint32_t LaySwapLayers(VmState *L) {
 }
 
 uint32_t LayLayerToBack(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 1);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
@@ -155,7 +155,7 @@ uint32_t LayLayerToBack(VmState *L) {
 }
 
 uint32_t LayLayerToFront(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 1);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
@@ -166,7 +166,7 @@ uint32_t LayLayerToFront(VmState *L) {
 }
 
 uint32_t LaySetLayerZPos(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 2);
   int32_t pos = 0, z = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
@@ -183,7 +183,7 @@ uint32_t LaySetLayerZPos(VmState *L) {
 }
 
 uint32_t LayRemoveLayer(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 1);
   qmLayer *layer = nullptr;
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
@@ -201,7 +201,7 @@ uint32_t LayRemoveLayer(VmState *L) {
 }
 
 uint32_t LayUndo(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 4);
   const int32_t type = vm_checkint32(L, 1);
   const qmObjectId id = vm_isnoneornil(L, 2) ? qmObjectId{0, 0} : GetObjectIdArg(L, 2);
@@ -216,7 +216,7 @@ uint32_t LayUndo(VmState *L) {
 }
 
 uint32_t LayFreeLayers(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 0, 1);
   const bool keep = vm_optint32(L, 1, 1) != 0;
   if (uint32_t code = LayerGuard(scene)) return code;
@@ -252,7 +252,7 @@ uint32_t LayFreeLayers(VmState *L) {
 }
 
 uint32_t LaySetLayerName(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 2);
   const int32_t pos = vm_checkint32(L, 1);
   const char *name = vm_checkstring(L, 2, nullptr);
@@ -267,7 +267,7 @@ uint32_t LaySetLayerName(VmState *L) {
 }
 
 uint32_t LayLayerExists(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 1);
   const char *name = vm_checkstring(L, 1, nullptr);
   if (uint32_t code = LayerGuard(scene)) return code;
@@ -276,7 +276,7 @@ uint32_t LayLayerExists(VmState *L) {
 }
 
 uint32_t LayGetLayerAtPos(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 2);
   const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   if (uint32_t code = LayerGuard(scene)) return code;
@@ -300,7 +300,7 @@ uint32_t LayGetLayerAtPos(VmState *L) {
 constexpr int32_t kLayerRecordSize = 1072;
 
 uint32_t LayDumpLayers(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 0, 1);
   const int32_t mode = vm_optint32(L, 1, 0);
   if (uint32_t code = LayerGuard(scene)) return code;
@@ -325,7 +325,7 @@ uint32_t LayDumpLayers(VmState *L) {
 // hidden, their areas refreshed together. A group shown at (x, y) moves as one: its box (of the
 // layers' anchored object rectangles) goes there and the distances between them stay.
 uint32_t SetLayerVisible(VmState *L, int32_t hide) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   int32_t x = kKeepPosition, y = kKeepPosition;
   if (!hide) x = vm_optint32(L, 2, kKeepPosition), y = vm_optint32(L, 3, kKeepPosition);
   if (uint32_t code = LayerGuard(scene)) return code;
@@ -341,8 +341,8 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
   uint32_t placeFlags = 0;
   if (layers.size() == 1 || hide) {
     const qmLayer *one = layers[0];
-    if (x != kKeepPosition) x = ResolvePositionX(GetPlayerContext(L)->scene, x, one->base->objectWidth, 0, one->anchorX);
-    if (y != kKeepPosition) y = ResolvePositionY(GetPlayerContext(L)->scene, y, one->base->objectHeight, 0, one->anchorY);
+    if (x != kKeepPosition) x = ResolvePositionX(GetScene(L), x, one->base->objectWidth, 0, one->anchorX);
+    if (y != kKeepPosition) y = ResolvePositionY(GetScene(L), y, one->base->objectHeight, 0, one->anchorY);
   } else {
     int64_t left = INT64_MAX, top = INT64_MAX, right = INT64_MIN, bottom = INT64_MIN;
     for (const qmLayer *l : layers) {
@@ -356,8 +356,8 @@ uint32_t SetLayerVisible(VmState *L, int32_t hide) {
     auto offset = [](int64_t to, int64_t from) {
       return int32_t(std::clamp<int64_t>(to - from, -kKeepPosition, kKeepPosition));
     };
-    x = x != kKeepPosition ? offset(ResolvePositionX(GetPlayerContext(L)->scene, x, boxW, 0, 0), left) : 0;
-    y = y != kKeepPosition ? offset(ResolvePositionY(GetPlayerContext(L)->scene, y, boxH, 0, 0), top) : 0;
+    x = x != kKeepPosition ? offset(ResolvePositionX(GetScene(L), x, boxW, 0, 0), left) : 0;
+    y = y != kKeepPosition ? offset(ResolvePositionY(GetScene(L), y, boxH, 0, 0), top) : 0;
     placeFlags = PLACE_RELATIVEX | PLACE_RELATIVEY;
   }
   pic->layersChanged = 1;
@@ -382,7 +382,7 @@ uint32_t LayHideLayer(VmState *L) {
 }
 
 uint32_t LayTranslateLayer(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 3, 3);
   qmLayer *layer = nullptr;
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
@@ -400,7 +400,7 @@ uint32_t LayInsertLayer(VmState *L) {
   const qmObjectId id = GetObjectIdArg(L, 3);
   int32_t x = vm_checkint32(L, 4), y = vm_checkint32(L, 5);
   const int32_t hidden = vm_optint32(L, 6, 0);
-  return InsertObjectLayer(GetPlayerContext(L)->scene, pos, type, &id, x, y, 0, hidden, nullptr);
+  return InsertObjectLayer(GetScene(L), pos, type, &id, x, y, 0, hidden, nullptr);
 }
 
 const qmCommandEntry kLayersCommands[] = {
@@ -497,14 +497,8 @@ const qmLayerHooks kLayerHooks = {FreeBGPicLayers,     ShowDeferred,        Rebi
 
 namespace {
 
-// The scene of the run, null for a VM opened without the player's start-up.
-qmScene *SceneOf(VmState *L) {
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  return ctx ? ctx->scene : nullptr;
-}
-
 uint32_t InitLayersLibrary(VmState *L) {
-  if (qmScene *scene = SceneOf(L)) {
+  if (qmScene *scene = GetScene(L)) {
     qmDirtyRectList &batch = scene->layerBatch;
     FreeRectList(&batch);
     batch.entries = static_cast<qmDirtyRect *>(MemAlloc(kRectListStep * sizeof(qmDirtyRect), 0));
@@ -515,7 +509,7 @@ uint32_t InitLayersLibrary(VmState *L) {
 }
 
 void FreeLayersLibrary(VmState *L) {
-  if (qmScene *scene = SceneOf(L)) {
+  if (qmScene *scene = GetScene(L)) {
     FreeAllMoveLists(scene);
     FreeRectList(&scene->layerBatch);
   }
@@ -532,7 +526,7 @@ uint32_t SwitchLayersOn(qmDisplay *d) {
 }
 
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 2, &pos)) return code;
   qmDisplay *d = scene->current;

@@ -60,7 +60,7 @@ uint32_t SpriteObject(VmState *L, int i) {
 }  // namespace
 
 uint32_t LayCollision(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 3, 9);
   const int32_t kind = vm_checkint32(L, 1);
   qmCollisionObject a{}, b{};
@@ -149,19 +149,19 @@ uint32_t LayAddMove(VmState *L) {
       e.extra = vm_optint32(L, 6, 0);
     }
   }
-  if (handle && !FindMoveList(GetPlayerContext(L)->scene, &id)) return MissingObjectError(&id, ERR_FINDMOVE);
-  if (uint32_t code = AddMoveEntry(GetPlayerContext(L)->scene, &id, e, nullptr)) return code;
+  if (handle && !FindMoveList(GetScene(L), &id)) return MissingObjectError(&id, ERR_FINDMOVE);
+  if (uint32_t code = AddMoveEntry(GetScene(L), &id, e, nullptr)) return code;
   return id.handle && !handle ? PushNewId(L, id) : 0;
 }
 
 uint32_t LayClearMove(VmState *L) {
   CheckArgCount(L, 1, 1);
   const qmObjectId id = GetObjectIdArg(L, 1);
-  return ClearMoveList(GetPlayerContext(L)->scene, &id);
+  return ClearMoveList(GetScene(L), &id);
 }
 
 uint32_t LayDoMove(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 1);
   const qmObjectId id = GetObjectIdArg(L, 1);
   qmDisplay *d = scene->current;
@@ -174,7 +174,7 @@ uint32_t LayDoMove(VmState *L) {
 
 // NextFrame(layer [, x [, y [, frame]]]).
 uint32_t LayNextFrame(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 4);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
@@ -189,19 +189,19 @@ uint32_t LayNextFrame(VmState *L) {
 
 // SelectLayer(layer [, mode [, frame [, combo]]]).
 uint32_t LaySelectLayer(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 4);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
   const int32_t mode = vm_optint32(L, 2, 0), frame = vm_optint32(L, 3, 0), combo = vm_optint32(L, 4, 0);
   if (uint32_t code = LayerGuard(scene)) return code;
   const qmObjectId id{uint32_t(pos), 0};
-  return SelectOutputCore(GetPlayerContext(L)->scene, QMTYPE_LAYER, &id, DISPOUT_BRUSH, frame, uint32_t(mode), uint32_t(combo));
+  return SelectOutputCore(GetScene(L), QMTYPE_LAYER, &id, DISPOUT_BRUSH, frame, uint32_t(mode), uint32_t(combo));
 }
 
 // CreateLayer(x, y, width, height [, options and display tags]).
 uint32_t LayCreateLayer(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 4, 5);
   const int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   const int32_t width = vm_checkint32(L, 3), height = vm_checkint32(L, 4);
@@ -235,9 +235,9 @@ uint32_t LayCreateLayer(VmState *L) {
   req.x = x, req.y = y;
   qmTransform transform;
   qmDisplayTags tags;
-  if (table) ReadImageRequestTags(L, GetPlayerContext(L)->scene, 5, 1, &transform, &tags, &req);
-  if (uint32_t code = DisplayImageCore(GetPlayerContext(L)->scene, &req)) {
-    FreeBrushNode(GetPlayerContext(L)->scene, &id, 0);
+  if (table) ReadImageRequestTags(L, GetScene(L), 5, 1, &transform, &tags, &req);
+  if (uint32_t code = DisplayImageCore(GetScene(L), &req)) {
+    FreeBrushNode(GetScene(L), &id, 0);
     return code;
   }
   // The brush lives exactly as long as layers show it.
@@ -247,7 +247,7 @@ uint32_t LayCreateLayer(VmState *L) {
 
 // ModifyLayerFrames(layer, count [, pos]).
 uint32_t LayModifyLayerFrames(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 2, 3);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;

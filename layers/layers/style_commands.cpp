@@ -45,7 +45,7 @@ void SetSmoothFromArg(VmState *L, int i, int top) {
 }  // namespace
 
 uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFinalRefresh) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   if (uint32_t code = LayerGuard(scene)) return code;
   // The output of the current display takes layer commands only with a picture to hold them.
   qmBGPic *pic = scene->picture;
@@ -91,7 +91,7 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
 
 uint32_t SetLayerPosFrame(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t, int32_t noFinalRefresh) {
   if (layer->name) vm_pushstring(L, layer->name);
-  else vm_pushnumber(L, FindLayerIndex(GetPlayerContext(L)->scene->picture, layer));
+  else vm_pushnumber(L, FindLayerIndex(GetScene(L)->picture, layer));
   vm_newtable(L);
   SetFieldInt(L, "x", x);
   SetFieldInt(L, "y", y);
@@ -273,7 +273,7 @@ void PushShapeFields(VmState *L, int32_t type, const qmLayerState *base) {
 }  // namespace
 
 uint32_t LayGetLayerStyle(VmState *L) {
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   CheckArgCount(L, 1, 1);
   qmDisplay *d = scene->current;
   if (!d) return ERR_NOLAYERS;

@@ -69,7 +69,6 @@ void FreeSystemWindow(qmPlatformWindow *window) {
   MemFree(window);
 }
 
-void *SystemWindowOwner(const qmPlatformWindow *window) { return window ? window->owner : nullptr; }
 bool SystemWindowOpen(const qmPlatformWindow *window) { return window && window->window; }
 
 void GetSystemWindowPointer(const qmPlatformWindow *window, int32_t *x, int32_t *y) {

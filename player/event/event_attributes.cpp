@@ -40,7 +40,7 @@ uint32_t ReadScriptTimer(VmState *L, int32_t attribute, bool interval) {
 uint32_t ReadEventHandler(VmState *L, int32_t attribute) {
   const char *name = vm_checkstring(L, 2, nullptr);
   const qmHandlerSlot *slot = nullptr;
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   for (int i = 0; i < kDisplayEventCount && !slot; i++)
     if (Stricmp(name, DisplayEventNames[i]) == 0) {
       // Without a display no window handler is set.

@@ -32,12 +32,6 @@ qmBGPicButton *&head(const qmBGPic *pic) {
   return *reinterpret_cast<qmBGPicButton **>(const_cast<void **>(&pic->buttons));
 }
 
-// The run's scene; null for a VM without the player's start-up (no layers to hit then).
-const qmScene *SceneOfRun(VmState *L) {
-  const qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
-  return ctx ? ctx->scene : nullptr;
-}
-
 void release(VmState *L, int32_t &ref) {
   if (ref != kNoHandler && L) vm_unref(L, VM_REGISTRYINDEX, ref);
   ref = kNoHandler;
@@ -193,7 +187,7 @@ int HitTestButton(const qmScene *scene, const qmBGPicButton *b, const qmDisplay 
 }
 
 int DispatchButtonEvent(VmState *L, qmHeldEvent *h, qmEventMessage *msg) {
-  const qmScene *scene = SceneOfRun(L);
+  const qmScene *scene = GetScene(L);
   qmDisplay *d = h->owner;
   qmBGPic *pic = d ? d->bgpic : nullptr;
   if (!pic) return 0;
@@ -225,7 +219,7 @@ int DispatchButtonEvent(VmState *L, qmHeldEvent *h, qmEventMessage *msg) {
 }
 
 int DispatchButtonHover(VmState *L, qmDisplay *d, qmEventMessage *msg) {
-  const qmScene *scene = SceneOfRun(L);
+  const qmScene *scene = GetScene(L);
   qmBGPic *pic = d->bgpic;
   if (!pic || !head(pic) || !d->platform) return 0;
   int32_t wx, wy;
@@ -257,7 +251,7 @@ void FillButtonMessage(VmState *L, qmEventMessage *msg) {
     const char *name;
     int32_t hidden;
     SetFieldInt(L, "layer",
-                DescribePictureLayer(GetPlayerContext(L)->scene, msg->bgpic, b->layer, &name, &hidden));
+                DescribePictureLayer(GetScene(L), msg->bgpic, b->layer, &name, &hidden));
     SetFieldString(L, "layername", name);
   }
 }

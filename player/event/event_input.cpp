@@ -51,7 +51,7 @@ uint32_t closeevents() {
 // One step of a wait: block until the platform has an event, pump once. 0 to go on, else why
 // the wait ends (WAITEND_*).
 int waitstep(VmState *L, uint32_t closesBefore) {
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   if (!displayopen(scene->current)) return WAITEND_QUIT;
   WaitPlatformEvent();
   if (PumpEvents(L)) return WAITEND_QUIT;
@@ -101,7 +101,7 @@ void MousePosition(const qmDisplay *d, int32_t *x, int32_t *y) {
 
 int WaitWhileInput(VmState *L, uint32_t input, uint32_t keyCode, int down) {
   uint32_t closes = closeevents();
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   for (;;) {
     qmDisplay *d = scene->current;
     if (!displayopen(d)) return WAITEND_QUIT;
@@ -126,7 +126,7 @@ void WaitForKeyPress(VmState *L, uint32_t keyCode) {
 uint32_t WhileMouseOn(VmState *L) {
   qmEventMessage msg{};
   uint32_t closes = closeevents();
-  const qmScene *scene = GetPlayerContext(L)->scene;
+  const qmScene *scene = GetScene(L);
   for (;;) {
     const qmLabelEvent *e = LabelEvents.lastHover;
     if (!e) return 0;

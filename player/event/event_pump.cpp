@@ -186,11 +186,6 @@ int EndPass(void *data, int secondDue) {
 
 qmPumpClient ClientOf(qmPumpPass *pass) { return {pass, FlushUpdates, OnReport, EndPass}; }
 
-qmScene *SceneOf(VmState *L) {
-  qmPlayerContext *ctx = GetPlayerContext(L);
-  return ctx ? ctx->scene : nullptr;
-}
-
 }  // namespace
 
 int PumpSceneEvents(VmState *L, qmScene *scene) {
@@ -211,9 +206,9 @@ uint32_t WaitSceneEvents(VmState *L, qmScene *scene, uint32_t ms) {
   return WaitWithEventTimer(&client, ms);
 }
 
-int PumpEvents(VmState *L) { return PumpSceneEvents(L, SceneOf(L)); }
-int PumpEventsIfDue(VmState *L) { return PumpSceneEventsIfDue(L, SceneOf(L)); }
-uint32_t WaitEvents(VmState *L, uint32_t ms) { return WaitSceneEvents(L, SceneOf(L), ms); }
+int PumpEvents(VmState *L) { return PumpSceneEvents(L, GetScene(L)); }
+int PumpEventsIfDue(VmState *L) { return PumpSceneEventsIfDue(L, GetScene(L)); }
+uint32_t WaitEvents(VmState *L, uint32_t ms) { return WaitSceneEvents(L, GetScene(L), ms); }
 
 void TellClipboardWatchers(qmScene *scene) {
   for (qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)

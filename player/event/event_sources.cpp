@@ -29,7 +29,7 @@
 namespace {
 
 // The scene of the run the dispatcher serves.
-qmScene *sceneof(VmState *L) { return GetPlayerContext(L)->scene; }
+qmScene *sceneof(VmState *L) { return GetScene(L); }
 
 qmDisplay *nextdisplay(const qmScene *scene, qmDisplayCursor &c) {
   qmDisplay *d = c.started ? c.next : scene->displays;

@@ -60,7 +60,7 @@ uint32_t WaitOrCheckEvent(VmState *L, int wait) {
       return 1;
     }
     while (msg.type == MSG_NONE) {
-      if (!GetPlayerContext(L)->scene->videoRecording) WaitPlatformEvent();
+      if (!GetScene(L)->videoRecording) WaitPlatformEvent();
       if (PumpEvents(L)) return 0;
       if (IsQuitRequested()) {
         vm_setendrequested(L, 1);

@@ -132,19 +132,19 @@ uint32_t EvtRemoveButton(VmState *L) {
 
 uint32_t EvtEnableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 1, GetPlayerContext(L)->scene->current);
+  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 1, GetScene(L)->current);
   return 0;
 }
 
 uint32_t EvtDisableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 0, GetPlayerContext(L)->scene->current);
+  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 0, GetScene(L)->current);
   return 0;
 }
 
 uint32_t EvtClearEvents(VmState *L) {
   CheckArgCount(L, 0, 0);
-  ClearLabelEvents(GetPlayerContext(L)->scene->current);
+  ClearLabelEvents(GetScene(L)->current);
   return 0;
 }
 
@@ -182,7 +182,7 @@ uint32_t EvtMakeButton(VmState *L) {
   qmObjectId id = GetNewObjectIdArg(L, 1);
   uint32_t kind = vm_checkinteger(L, 2);
   qmBGPic *pic = nullptr;
-  if (uint32_t err = GetButtonPicture(GetPlayerContext(L)->scene, &pic)) return err;
+  if (uint32_t err = GetButtonPicture(GetScene(L), &pic)) return err;
   if (!id.handle)
     if (qmBGPicButton *old = FindButton(pic, &id)) DeleteButtonRecord(L, pic, old);
   qmBGPicButton fields{};
@@ -193,8 +193,8 @@ uint32_t EvtMakeButton(VmState *L) {
     int32_t x = vm_checkint32(L, 3), y = vm_checkint32(L, 4);
     int32_t width = vm_checkint32(L, 5), height = vm_checkint32(L, 6);
     if (width < 1 || height < 1) return ERR_WRONGUSAGE;
-    fields.x1 = ResolvePositionX(GetPlayerContext(L)->scene, x, width, pic->unscaledWidth, 0);
-    fields.y1 = ResolvePositionY(GetPlayerContext(L)->scene, y, height, pic->unscaledHeight, 0);
+    fields.x1 = ResolvePositionX(GetScene(L), x, width, pic->unscaledWidth, 0);
+    fields.y1 = ResolvePositionY(GetScene(L), y, height, pic->unscaledHeight, 0);
     fields.x2 = fields.x1 + width - 1;
     fields.y2 = fields.y1 + height - 1;
     events = 7;
@@ -216,7 +216,7 @@ uint32_t EvtMakeButton(VmState *L) {
     }
     fields.pixelExact = vm_checkint32(L, 4) != 0;
     fields.activeWhenHidden = vm_checkint32(L, 5) != 0;
-    fields.layer = PictureLayerAt(GetPlayerContext(L)->scene, pic, position);
+    fields.layer = PictureLayerAt(GetScene(L), pic, position);
     if (!fields.layer) return ERR_LAYERRANGE;
     if (FindLayerButton(pic, fields.layer)) return ERR_WRONGUSAGE;
     events = 6;
@@ -272,7 +272,7 @@ uint32_t EvtMakeButton(VmState *L) {
 uint32_t findbutton(VmState *L, qmBGPic **pic, qmBGPicButton **button) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
-  if (uint32_t err = GetButtonPicture(GetPlayerContext(L)->scene, pic)) return err;
+  if (uint32_t err = GetButtonPicture(GetScene(L), pic)) return err;
   *button = FindButton(*pic, &id);
   return *button ? 0 : MissingObjectError(&id, ERR_FINDBUTTON);
 }
@@ -306,7 +306,7 @@ uint32_t EvtDisableButton(VmState *L) {
 uint32_t EvtDumpButtons(VmState *L) {
   CheckArgCount(L, 0, 0);
   qmBGPic *pic = nullptr;
-  if (uint32_t err = GetButtonPicture(GetPlayerContext(L)->scene, &pic)) return err;
+  if (uint32_t err = GetButtonPicture(GetScene(L), &pic)) return err;
   DebugPrintf("BUTTON SYSTEM INFO - BGPIC: %d (%p)\nsizeof(qmBGPicButton): %d\nButtons: %d\n",
               static_cast<int>(pic->header.id), static_cast<void *>(pic), 100, static_cast<int>(CountButtons(pic)));
   int n = 1;
@@ -322,7 +322,7 @@ uint32_t EvtIsKeyDown(VmState *L) {
   CheckArgCount(L, 1, 1);
   uint32_t code;
   if (uint32_t err = ParseKeyArgument(vm_checkstring(L, 1, nullptr), KEYROW_RCONTROL, &code)) return err;
-  vm_pushnumber(L, KeyIsDown(GetPlayerContext(L)->scene->current, code, GetQualifierKeys()));
+  vm_pushnumber(L, KeyIsDown(GetScene(L)->current, code, GetQualifierKeys()));
   return 1;
 }
 
@@ -336,7 +336,7 @@ uint32_t EvtWaitKeyDown(VmState *L) {
 
 uint32_t mousebutton(VmState *L, uint32_t input) {
   CheckArgCount(L, 0, 0);
-  const qmDisplay *d = GetPlayerContext(L)->scene->current;
+  const qmDisplay *d = GetScene(L)->current;
   uint32_t down = 0;
   if (d) down = input == WAITON_LEFT ? d->leftButton : input == WAITON_RIGHT ? d->rightButton : d->middleButton;
   vm_pushnumber(L, down ? 1 : 0);
@@ -387,7 +387,7 @@ uint32_t EvtBreakWhileMouseOn(VmState *L) {
 uint32_t mousecoord(VmState *L, bool wantX) {
   CheckArgCount(L, 0, 0);
   int32_t x, y;
-  MousePosition(GetPlayerContext(L)->scene->current, &x, &y);
+  MousePosition(GetScene(L)->current, &x, &y);
   vm_pushnumber(L, wantX ? x : y);
   return 1;
 }
@@ -396,7 +396,7 @@ uint32_t EvtMouseY(VmState *L) { return mousecoord(L, false); }
 
 uint32_t EvtResetKeyStates(VmState *L) {
   CheckArgCount(L, 0, 0);
-  qmScene *scene = GetPlayerContext(L)->scene;
+  qmScene *scene = GetScene(L);
   ResetDisplayInput(scene, scene->current);
   return 0;
 }
@@ -436,7 +436,7 @@ uint32_t EvtCreatePort(VmState *L) {
   CheckArgCount(L, 1, 1);
   size_t len;
   vm_checkstring(L, 1, &len);
-  const qmDisplay *d = GetPlayerContext(L)->scene->current;
+  const qmDisplay *d = GetScene(L)->current;
   if (len > 127 || !d || d->state != DISPSTATE_OPEN) return ERR_WRONGUSAGE;
   return ERR_CREATEPORT;
 }
@@ -462,7 +462,7 @@ uint32_t EvtSendMessage(VmState *L) {
 // LeftMouseQuit, EscapeQuit, CtrlCQuit: the platform's quit switches.
 uint32_t quitswitch(VmState *L, int32_t selector) {
   CheckArgCount(L, 1, 1);
-  SetPlatformAttr(GetPlayerContext(L)->scene->current, selector, vm_checkint32(L, 1) != 0);
+  SetPlatformAttr(GetScene(L)->current, selector, vm_checkint32(L, 1) != 0);
   return 0;
 }
 uint32_t EvtLeftMouseQuit(VmState *L) { return quitswitch(L, PLATATTR_LEFTMOUSEQUIT); }
@@ -489,7 +489,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
     if (t != VM_TNIL && t != VM_TNUMBER && t != VM_TFUNCTION) bad = ERR_FUNCEXPECTED;
     vm_pop(L, 1);
   };
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (d)
     for (int i = 0; i < kDisplayEventCount; i++) check(DisplayEventNames[i]);
   for (int i = 0; i < kObjectEventCount; i++) check(ObjectEventNames[i]);

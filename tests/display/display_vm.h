@@ -23,7 +23,7 @@ struct DisplayVm : MathVm {
     setenv("SDL_VIDEODRIVER", driver, 1);
     InitEventQueue();
     WireDisplayServices(L);
-    running = GetPlayerContext(L)->scene;
+    running = GetScene(L);
   }
   ~DisplayVm() {
     Close();
@@ -69,7 +69,7 @@ struct DisplayVm : MathVm {
 
   // The scene of the VM made last, which the static readers look into.
   static inline qmScene *running = nullptr;
-  qmScene *Scene() const { return GetPlayerContext(L)->scene; }
+  qmScene *Scene() const { return GetScene(L); }
 
   static qmDisplay *Display(uint32_t id) {
     for (qmDisplay *d = running ? running->displays : nullptr; d; d = d->next)

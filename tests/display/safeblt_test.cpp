@@ -30,7 +30,7 @@ struct PictureVm : PlayerVm {
     picture = qmBGPic{};
     picture.unscaledWidth = w;
     picture.unscaledHeight = h;
-    scene = GetPlayerContext(L)->scene;
+    scene = GetScene(L);
     scene->picture = &picture;
   }
   ~PictureVm() { scene->picture = nullptr; }

@@ -90,7 +90,7 @@ struct BorderVm : DisplayVm {
   void ExpectFullRecomposition(const std::string &what) {
     qmBitmap *full = AllocBitmap(width, height);
     ASSERT_NE(full, nullptr);
-    Redraw(GetPlayerContext(L)->scene, d, Pic(), full, 0, 0, width, height, 0);
+    Redraw(GetScene(L), d, Pic(), full, 0, 0, width, height, 0);
     for (int y = 0; y < height; y++)
       for (int x = 0; x < width; x++)
         if (WindowPixel(d, x, y) != BitmapPixel(full, x, y)) {

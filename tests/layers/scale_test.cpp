@@ -126,7 +126,7 @@ struct ScaledVm : DisplayVm {
   // A window change, as when the user sizes the window: the window first, then the display.
   uint32_t ResizeWindow(int w, int h) {
     SDL_SetWindowSize(d->platform->window, w, h);
-    return ResizeDisplay(GetPlayerContext(L)->scene, d, kKeepPosition, kKeepPosition, w, h, 0, 2);
+    return ResizeDisplay(GetScene(L), d, kKeepPosition, kKeepPosition, w, h, 0, 2);
   }
 };
 

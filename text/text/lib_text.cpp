@@ -124,13 +124,13 @@ uint32_t TxtTextWidth(VmState *L) {
 
 uint32_t TxtResetTabs(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (qmDisplay *d = GetPlayerContext(L)->scene->current) d->tabCount = 0;
+  if (qmDisplay *d = GetScene(L)->current) d->tabCount = 0;
   return 0;
 }
 
 uint32_t TxtAddTab(VmState *L) {
   CheckArgCount(L, 1, VM_ANYARGS);
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   int n = vm_gettop(L);
   for (int i = 1; i <= n; i++) {
     int32_t stop = vm_checkint32(L, i);
@@ -151,7 +151,7 @@ uint32_t TxtLocate(VmState *L) {
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
   if (x == POS_CENTER || x == POS_LEFT || x == POS_RIGHT || y == POS_CENTER || y == POS_TOP || y == POS_BOTTOM)
     return ERR_NOCOORDCST;
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return 0;
   d->cursorX = x >= d->textMarginLeft && x <= d->textMarginRight ? x : d->textMarginLeft;
   d->cursorY = y;
@@ -162,9 +162,9 @@ uint32_t TxtSetMargins(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t left = vm_checkint32(L, 1), right = vm_checkint32(L, 2);
   if (left >= right) return ERR_WRONGUSAGE;
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return 0;
-  const qmBGPic *picture = GetPlayerContext(L)->scene->picture;
+  const qmBGPic *picture = GetScene(L)->picture;
   int32_t width = picture ? picture->unscaledWidth : d->width;
   d->textMarginLeft = std::max(left, 0);
   d->textMarginRight = std::min(right, width - 1);
@@ -203,7 +203,7 @@ uint32_t TxtSetFontStyle(VmState *L) {
 
 // Print text at the cursor of the current display.
 uint32_t PrintText(VmState *L, const std::string &text, int32_t plain) {
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (!d) return 0;
   qmTextRequest r{};
   r.x = POS_CENTER;
@@ -256,7 +256,7 @@ uint32_t TxtTextOut(VmState *L) {
   // apply to it.
   qmTransform transform;
   qmDisplayTags tags;
-  if (uint32_t code = ParseDisplayTags(L, GetPlayerContext(L)->scene, 4, 0, 0, 0, 0, 0, &transform, &tags, DTAG_INIT | DTAG_NOSIZE)) return code;
+  if (uint32_t code = ParseDisplayTags(L, GetScene(L), 4, 0, 0, 0, 0, 0, &transform, &tags, DTAG_INIT | DTAG_NOSIZE)) return code;
   std::vector<int32_t> table;
   if (n == 4 && vm_type(L, 4) == VM_TTABLE) {
     int found;
@@ -398,14 +398,14 @@ uint32_t TxtDisplayTextObject(VmState *L) {
   const int32_t argX = vm_checkint32(L, 2), argY = vm_checkint32(L, 3);
   qmTransform t;
   qmDisplayTags tags;
-  if (uint32_t err = ParseDisplayTags(L, GetPlayerContext(L)->scene, 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
-  if (LayersTakeOutput(GetPlayerContext(L)->scene->current)) {
-    const int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX);
-    const int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY);
+  if (uint32_t err = ParseDisplayTags(L, GetScene(L), 4, o->baseWidth, o->baseHeight, 0, 0, 0, &t, &tags, DTAG_INIT)) return err;
+  if (LayersTakeOutput(GetScene(L)->current)) {
+    const int32_t x = ResolvePositionX(GetScene(L), argX, o->width, 0, t.anchorX);
+    const int32_t y = ResolvePositionY(GetScene(L), argY, o->height, 0, t.anchorY);
     return ShowTextObjectLayer(L, o, x, y, &t, &tags, -1, 0);
   }
-  int32_t x = ResolvePositionX(GetPlayerContext(L)->scene, argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
-  int32_t y = ResolvePositionY(GetPlayerContext(L)->scene, argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
+  int32_t x = ResolvePositionX(GetScene(L), argX, o->width, 0, t.anchorX) - int32_t(o->width * t.anchorX);
+  int32_t y = ResolvePositionY(GetScene(L), argY, o->height, 0, t.anchorY) - int32_t(o->height * t.anchorY);
   bool effects = tags.transparency != 0;
   for (const qmFilterSlot &f : tags.filters) effects = effects || f.enabled;
   if (!effects || !o->bitmap) {
@@ -655,7 +655,7 @@ bool EchoesAsLayers(VmState *L, const qmDisplay *d) {
 
 void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
   if (save.layer) {
-    GetPlayerContext(L)->removeLastLayer(GetPlayerContext(L)->scene, QM_TEXT_PRINT);
+    GetPlayerContext(L)->removeLastLayer(GetScene(L), QM_TEXT_PRINT);
     save.layer = false;
   }
   if (save.strip) {
@@ -666,7 +666,7 @@ void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
     b.height = b.srcHeight = save.strip->height;
     b.dstWidth = b.dstHeight = 0x7FFFFFFF;
     b.flags = SAFEBLT_BACKGROUND | SAFEBLT_NOCLIP;
-    SafeBlt(GetPlayerContext(L)->scene, &b);
+    SafeBlt(GetScene(L), &b);
     FreeBitmap(save.strip);
     save.strip = nullptr;
   }
@@ -696,7 +696,7 @@ uint32_t TxtInKeyStr(VmState *L) {
   int32_t maxLength = vm_optint32(L, 2, 0);
   bool password = vm_optint32(L, 3, 0) != 0;
   if (maxLength <= 0 || maxLength > 1024) maxLength = 1024;
-  qmDisplay *d = GetPlayerContext(L)->scene->current;
+  qmDisplay *d = GetScene(L)->current;
   if (d && d->outputType != DISPOUT_DISPLAY) {
     if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
     switch (d->outputType) {

@@ -36,10 +36,10 @@ void ResetTextState(qmFont *font) {
 
 void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
                      int32_t y, int32_t width, int32_t height) {
-  qmDisplay *D = GetPlayerContext(L)->scene->current;
+  qmDisplay *D = GetScene(L)->current;
   if (!D || !bitmap) return;
   qmOutputPicture picture{};
-  qmClipRegion *clip = GetOutputPicture(GetPlayerContext(L)->scene, &picture) ? *picture.activeClip : nullptr;
+  qmClipRegion *clip = GetOutputPicture(GetScene(L), &picture) ? *picture.activeClip : nullptr;
   qmSafeBlt b{};
   b.src = bitmap;
   b.dst = D->outputType == DISPOUT_DISPLAY ? nullptr : D->outputBitmap;
@@ -53,14 +53,14 @@ void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, con
   b.mask = mask;
   b.alpha = alpha;
   b.clip = clip;
-  SafeBlt(GetPlayerContext(L)->scene, &b);
+  SafeBlt(GetScene(L), &b);
 }
 
 uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind, const qmObjectId *id,
                          const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t width,
                          int32_t height, int32_t x, int32_t y, const qmTransform *transform,
                          const qmDisplayTags *tags, int32_t position, uint32_t flags) {
-  qmDisplay *D = GetPlayerContext(L)->scene->current;
+  qmDisplay *D = GetScene(L)->current;
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!D || !ctx || !ctx->addTextLayer || !bitmap) return 0;
   const double anchorX = transform ? transform->anchorX : 0.0, anchorY = transform ? transform->anchorY : 0.0;
@@ -88,13 +88,13 @@ uint32_t ShowTextAsLayer(VmState *L, const qmTextRequest *request, int32_t kind,
   // The rectangle is composed anew from the background and the layers; drawn into the picture
   // selected with SelectBGPic, the layer shows when the selection ends.
   if (D->outputType == DISPOUT_DISPLAY && !(flags & IMGCORE_INSERT))
-    RefreshDisplayRect(GetPlayerContext(L)->scene, left, top, D, left, top, width, height);
+    RefreshDisplayRect(GetScene(L), left, top, D, left, top, width, height);
   return 0;
 }
 
 uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32_t plain, const qmTransform *transform,
                          const qmDisplayTags *tags) {
-  qmDisplay *D = GetPlayerContext(L)->scene->current;
+  qmDisplay *D = GetScene(L)->current;
   qmPlayerContext *ctx = GetPlayerContext(L);
   const bool layered = LayersTakeOutput(D) && ctx && ctx->addTextLayer;
   // As a layer, the text's edge, shadow and transparency become the layer's border, shadow and
@@ -105,7 +105,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
   if (layered && (kind == QM_TEXT_TEXTOUT || kind == QM_TEXT_PRINT)) {
     qmTextStyle &st = plainRequest.style;
     if (tags) layerTags = *tags;
-    else CopyDefaultDisplayTags(GetPlayerContext(L)->scene, &layerTags);
+    else CopyDefaultDisplayTags(GetScene(L), &layerTags);
     if (st.style & QM_STYLE_EDGE) {
       st.style &= ~QM_STYLE_EDGE;
       layerTags.border.on = 1, layerTags.border.color = st.edgeColor, layerTags.border.size = st.edgeSize;
@@ -135,8 +135,8 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
     x = request->marginLeft + box.firstLineOffset + box.x;
     y = request->cursorY + box.y;
   } else {
-    x = ResolvePositionX(GetPlayerContext(L)->scene, request->x, box.width, 0, anchorX) + box.x;
-    y = ResolvePositionY(GetPlayerContext(L)->scene, request->y, box.height, 0, anchorY) + box.y;
+    x = ResolvePositionX(GetScene(L), request->x, box.width, 0, anchorX) + box.x;
+    y = ResolvePositionY(GetScene(L), request->y, box.height, 0, anchorY) + box.y;
   }
   if (layered) {
     // The layer keeps the request at the block's resolved place and with its picture's size.
@@ -158,7 +158,7 @@ uint32_t RenderTextBlock(VmState *L, qmTextRequest *request, int32_t kind, int32
       double m[4];
       SnapMatrixNoise(transform->matrix, m);
       qmTransformedImage t{};
-      if (uint32_t err = TransformImageBitmaps(GetPlayerContext(L)->scene->current, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
+      if (uint32_t err = TransformImageBitmaps(GetScene(L)->current, TFKIND_PIXEL, box.bitmap, box.mask, box.alpha, 0, 0, x, y, box.width,
                                                box.height, anchorX, anchorY, m, transform->smooth, &t)) {
         FreeTextBox(&box);
         return err;

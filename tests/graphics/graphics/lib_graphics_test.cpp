@@ -5,7 +5,7 @@
 
 #include "display/bgpic.h"
 #include "display/scene.h"
-#include "graphics/graphics/clipregion.h"
+#include "graphics/clipregion.h"
 #include "graphics/colors.h"
 #include "display/output.h"
 #include "runtime/context.h"
@@ -29,7 +29,7 @@ struct GraphicsVm : MathVm {
     picture.unscaledHeight = 480;
     for (int i = 0; i < 256; i++) pens[i] = uint32_t(i * 0x010101);
     picture.palette = pens;
-    scene = GetPlayerContext(L)->scene;
+    scene = GetScene(L);
     scene->picture = &picture;
   }
   ~GraphicsVm() { scene->picture = nullptr; }
@@ -185,10 +185,10 @@ TEST(GraphicsCommands, ClipRegionsCreateSetFree) {
   EXPECT_EQ(vm.Call("CreateClipRegion", {2, BOX, 1, 1, 5, 5}).code, 0u);
   EXPECT_EQ(Region(vm, 2)->width, 5);
   EXPECT_EQ(vm.Call("FreeClipRegion", {2}).code, 0u);
-  PurgeClipRegions(vm.L);
+  PurgeClipRegions(ObjectRegistryOf(vm.L));
   EXPECT_NE(FirstObject(vm.L, QMTYPE_CLIPREGION), nullptr);
   kept->layerUses = 0;
-  PurgeClipRegions(vm.L);
+  PurgeClipRegions(ObjectRegistryOf(vm.L));
   EXPECT_EQ(FirstObject(vm.L, QMTYPE_CLIPREGION), nullptr);
 }
 

@@ -42,7 +42,7 @@ struct EventVm : FakeClockFirst, PlayerVm {
     Log().clear();
   }
   // The run's scene: a display a test makes current is freed with the run's displays.
-  qmScene *Scene() { return GetPlayerContext(L)->scene; }
+  qmScene *Scene() { return GetScene(L); }
   ~EventVm() {
     Close();
     FreeAllPlatformTimers();
