@@ -39,6 +39,9 @@ struct qmPluginLibraryEntries {
   qmFreeLibraryFn freeLibrary;
 };
 qmPluginLibraryEntries GetLibraryEntries(const qmPluginSymbols *symbols);
+// The vector entries of a plug-in with PLUGINFEAT_VECTOR, in the engine's record.
+struct qmVectorEngine;
+void GetVectorEntries(const qmPluginSymbols *symbols, qmVectorEngine *out);
 qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *symbols, uint32_t feature);
 
 // The player's host table.

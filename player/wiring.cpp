@@ -22,6 +22,8 @@
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
+#include "player/pluginmanager.h"
+#include "player/plugins.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_pump.h"
 #include "player/event/event_wait.h"
@@ -33,6 +35,8 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "text/text/lib_text.h"
+#include "text/text/textstate.h"
+#include "graphics/vector_requests.h"
 
 namespace {
 
@@ -137,6 +141,16 @@ void EndDialog(VmState *L) {
   std::memset(d->keyStates, 0, sizeof d->keyStates);
 }
 
+int FindVectorEngine(qmVectorEngine *out) {
+  const qmPluginSymbols *symbols = GetVectorEngine();
+  if (!symbols) return 0;
+  GetVectorEntries(symbols, out);
+  return 1;
+}
+
+qmFont *CurrentTextFont(VmState *) { return GetCurrentFont(); }
+int32_t DefaultTextEncoding(VmState *) { return GetDefaultEncoding(); }
+
 void WireRequesters(qmSystemServices *sys) {
   SetDialogDesktop(&kDesktopDialogs);
   qmSystemRequesters &r = sys->requesters;
@@ -236,6 +250,9 @@ void WireLibraryServices(VmState *L) {
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
+  ctx->findVectorEngine = FindVectorEngine;
+  ctx->currentFont = CurrentTextFont;
+  ctx->defaultEncoding = DefaultTextEncoding;
 }
 
 void UnwireLibraryServices(VmState *L) {
@@ -249,6 +266,9 @@ void UnwireLibraryServices(VmState *L) {
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;
+  ctx->findVectorEngine = nullptr;
+  ctx->currentFont = nullptr;
+  ctx->defaultEncoding = nullptr;
 }
 
 void UnwirePlayerContext(VmState *L) {

@@ -21,6 +21,7 @@ struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
 struct qmScene;
 struct qmDisplay;
+struct qmVectorEngine;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -97,6 +98,12 @@ struct qmPlayerContext {
   uint32_t (*readDosAttribute)(VmState *L, uint32_t type, int32_t attribute);
   uint32_t (*readMemoryAttribute)(VmState *L, uint32_t type, int32_t attribute);
   uint32_t (*readEventAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  // The plug-in manager: 1 with the entries of the loaded vector plug-in (graphics/
+  // vector_requests.h), 0 when none is loaded.
+  int (*findVectorEngine)(qmVectorEngine *out);
+  // The text library: the current font and the default text encoding, for vector text.
+  struct qmFont *(*currentFont)(VmState *L);
+  int32_t (*defaultEncoding)(VmState *L);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
 };
