@@ -46,6 +46,7 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out) {
     FreeShapeImage(out);
     return ERR_MEM;
   }
+  out->x = int32_t(box[0]), out->y = int32_t(box[1]);
   const qmDrawStyle *s = p->drawStyle;
   uint32_t code = 0;
   if (s->fillStyle == DRAWFILL_GRADIENT) {

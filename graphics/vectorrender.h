@@ -22,6 +22,6 @@ struct qmPathPicture {
 // ERR_DRAWPATH when the plug-in refuses.
 uint32_t MeasurePath(const qmPathPicture *p, double box[4]);
 // The picture of the path, its top-left corner at the extents' origin: out->bitmap and
-// out->alpha new, out->x and out->y 0. 0, ERR_EMPTYPATH (no commands, or a box under half a
+// out->alpha new, out->x and out->y that origin truncated to whole pixels. 0, ERR_EMPTYPATH (no commands, or a box under half a
 // pixel), ERR_MEM (also for a box beyond the largest picture) or ERR_DRAWPATH.
 uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out);
