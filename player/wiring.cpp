@@ -37,6 +37,7 @@
 #include "text/text/lib_text.h"
 #include "text/text/textstate.h"
 #include "graphics/vector_requests.h"
+#include "graphics/vectorgraphics/lib_vectorgraphics.h"
 
 namespace {
 
@@ -251,6 +252,7 @@ void WireLibraryServices(VmState *L) {
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
   ctx->findVectorEngine = FindVectorEngine;
+  ctx->drawShapeAsPath = VectorDrawShapeAsPath;
   ctx->currentFont = CurrentTextFont;
   ctx->defaultEncoding = DefaultTextEncoding;
 }
@@ -267,6 +269,7 @@ void UnwireLibraryServices(VmState *L) {
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;
   ctx->findVectorEngine = nullptr;
+  ctx->drawShapeAsPath = nullptr;
   ctx->currentFont = nullptr;
   ctx->defaultEncoding = nullptr;
 }

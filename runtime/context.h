@@ -101,6 +101,9 @@ struct qmPlayerContext {
   // The plug-in manager: 1 with the entries of the loaded vector plug-in (graphics/
   // vector_requests.h), 0 when none is loaded.
   int (*findVectorEngine)(qmVectorEngine *out);
+  // The vectorgraphics library: a shape of the draw library (its position not yet resolved, its
+  // tags read) drawn as a path while ForcePathUse is on. 0 or an error.
+  uint32_t (*drawShapeAsPath)(VmState *L, const struct qmShapeRequest *req, const struct qmDisplayTags *tags);
   // The text library: the current font and the default text encoding, for vector text.
   struct qmFont *(*currentFont)(VmState *L);
   int32_t (*defaultEncoding)(VmState *L);

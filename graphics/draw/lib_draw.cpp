@@ -19,6 +19,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/draw_style.h"
+#include "graphics/vectorpath.h"
 #include "graphics/shape_draw.h"
 #include "graphics/shape_geometry.h"
 #include "graphics/shape_render.h"
@@ -87,9 +88,17 @@ void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
   req->y = int32_t(std::clamp<int64_t>(int64_t(req->y) - int64_t(req->height * req->anchorY), INT32_MIN, INT32_MAX));
 }
 
+// ForcePathUse sends the shapes through the path renderer.
+bool PathsForced(VmState *L) {
+  const qmScene *scene = GetScene(L);
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  return scene->vector && scene->vector->forcePathUse && ctx && ctx->drawShapeAsPath;
+}
+
 // Renders the request into the output: straight through its coverage, or through an image
 // when an edge, a shadow or a fill picture has to be composed first.
 uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags) {
+  if (PathsForced(L)) return GetPlayerContext(L)->drawShapeAsPath(L, req, &tags);
   qmDrawOutput o;
   if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   PlaceShapeBox(L, req);
@@ -227,7 +236,7 @@ uint32_t DrawBox(VmState *L) {
 
   // A plain opaque box without effects is filled straight into the output.
   const qmDrawStyle &st = *GetDrawStyle();
-  const bool plain = !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
+  const bool plain = !PathsForced(L) && !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
                      IsIdentityMatrix(req.matrix) && !(st.formStyle & (FORM_ANTIALIAS | FORM_EDGE | FORM_SHADOW)) &&
                      !(req.color >> 24) && !HasTagEffects(tags) &&
                      (st.fillStyle == DRAWFILL_COLOR || (st.fillStyle == DRAWFILL_NONE && st.lineWidth <= 1));

@@ -17,6 +17,7 @@
 #include "display/safeblt.h"
 #include "display/scene.h"
 #include "graphics/draw_style.h"
+#include "graphics/shape_geometry.h"
 #include "graphics/vectorpath.h"
 #include "graphics/vectorrender.h"
 #include "platform/memory.h"
@@ -336,37 +337,26 @@ const qmBitmap *TextureOf(VmState *L, const qmDrawStyle &style) {
   return FindBrush(ObjectRegistryOf(L), &id, &brush, 0) == 0 ? brush->bitmap : nullptr;
 }
 
-// DrawPath(id, x, y [, colour [, tags]]): the picture of the path placed at the position, with
-// the tags' anchor, transparency and filters, into the current output or as a layer.
-uint32_t VecDrawPath(VmState *L) {
-  CheckArgCount(L, 3, 5);
+// The picture of the commands at (x, y) (the position constants allowed), placed by the tags'
+// anchor, with their transparency and filters, into the current output or as a layer.
+uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const uint8_t *commands, int32_t x, int32_t y,
+                          uint32_t color, const qmDisplayTags &givenTags, double anchorX, double anchorY) {
   qmScene *scene = GetScene(L);
-  qmVectorEngine engine;
-  if (uint32_t code = FindEngine(L, &engine)) return code;
-  qmPath *path;
-  qmObjectId id;
-  if (uint32_t code = GetPathArg(L, 1, &path, &id)) return code;
-  const int32_t x = vm_checkint32(L, 2), y = vm_checkint32(L, 3);
-  const uint32_t color = vm_optinteger(L, 4, 0);
-  if (PathIsEmpty(path)) return ERR_EMPTYPATH;
+  if (!commands) return ERR_EMPTYPATH;
   qmDrawOutput o;
   if (uint32_t code = GetDrawOutput(scene, &o)) return code;
   qmDrawStyle style = *GetDrawStyle();
   ValidateDrawStyle(&style);
-  const qmPathPicture p{&engine, path->commands, StateOf(L), &style, color, TextureOf(L, style)};
+  const qmPathPicture p{&engine, commands, StateOf(L), &style, color, TextureOf(L, style)};
   qmShapeImage img;
   if (uint32_t code = RenderPathPicture(&p, &img)) return code;
   const int32_t w = img.bitmap->width, h = img.bitmap->height;
-  qmTransform t;
-  qmDisplayTags tags;
-  if (uint32_t code = ParseDisplayTags(L, scene, vm_gettop(L) >= 5 ? 5 : 0, w, h, 0, 0, 0, &t, &tags, DTAG_INIT)) {
-    FreeShapeImage(&img);
-    return code;
-  }
-  const int32_t rx = ResolvePositionX(scene, x, w, 0, t.anchorX), ry = ResolvePositionY(scene, y, h, 0, t.anchorY);
-  img.x = rx - int32_t(w * t.anchorX), img.y = ry - int32_t(h * t.anchorY);
+  const int32_t rx = ResolvePositionX(scene, x, w, 0, anchorX), ry = ResolvePositionY(scene, y, h, 0, anchorY);
+  img.x = rx - int32_t(w * anchorX), img.y = ry - int32_t(h * anchorY);
+  qmDisplayTags tags = givenTags;  // a layer writes a clamped insert position back
   const qmPlayerContext *ctx = GetPlayerContext(L);
   if (LayersTakeOutput(o.display) && ctx && ctx->addImageLayer) {
+    // The planes go to the layer, which frees them also when it is refused.
     qmImageLayer layer{};
     layer.kind = QMTYPE_VECTORPATH;
     layer.bitmap = img.bitmap, layer.alpha = img.alpha;
@@ -384,6 +374,75 @@ uint32_t VecDrawPath(VmState *L) {
   BlitShapeImage(scene, o, img);
   FreeShapeImage(&img);
   return 0;
+}
+
+// DrawPath(id, x, y [, colour [, tags]]).
+uint32_t VecDrawPath(VmState *L) {
+  CheckArgCount(L, 3, 5);
+  qmVectorEngine engine;
+  if (uint32_t code = FindEngine(L, &engine)) return code;
+  qmPath *path;
+  if (uint32_t code = GetPathArg(L, 1, &path)) return code;
+  const int32_t x = vm_checkint32(L, 2), y = vm_checkint32(L, 3);
+  const uint32_t color = vm_optinteger(L, 4, 0);
+  if (PathIsEmpty(path)) return ERR_EMPTYPATH;
+  // The tags are read for the size of the path's picture.
+  qmDrawStyle style = *GetDrawStyle();
+  ValidateDrawStyle(&style);
+  const qmPathPicture p{&engine, path->commands, StateOf(L), &style, color, nullptr};
+  double box[4];
+  if (uint32_t code = MeasurePath(&p, box)) return code;
+  const int32_t w = int32_t(std::fmin(box[2] - box[0] + 0.5, 32767)), h = int32_t(std::fmin(box[3] - box[1] + 0.5, 32767));
+  qmTransform t;
+  qmDisplayTags tags;
+  if (uint32_t code =
+          ParseDisplayTags(L, GetScene(L), vm_gettop(L) >= 5 ? 5 : 0, w, h, 0, 0, 0, &t, &tags, DTAG_INIT))
+    return code;
+  return DrawPathCommands(L, engine, path->commands, x, y, color, tags, t.anchorX, t.anchorY);
+}
+
+// The draw library's shapes while ForcePathUse is on: the shape as a path of an automatic id,
+// ended by a close, drawn at the shape's position and then freed again.
+uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayTags *tags) {
+  qmVectorEngine engine;
+  if (uint32_t code = FindEngine(L, &engine)) return code;
+  const qmObjectId automatic{0, 1};
+  qmPath *path;
+  if (uint32_t code = CreatePath(L, &automatic, &path)) return code;
+  auto add = [&](uint32_t op, const std::vector<qmPathOperand> &ops) {
+    return AppendPathCommand(path, op, int32_t(ops.size()), ops.data());
+  };
+  const double rx = req->radiusX, ry = req->radiusY;
+  uint32_t code = 0;
+  switch (req->type) {
+  case QMTYPE_BOX: {
+    std::vector<qmPathOperand> ops{Number(0), Number(0), Number(req->width), Number(req->height)};
+    int32_t corners[4] = {req->corners[0], req->corners[1], req->corners[2], req->corners[3]};
+    ClampBoxCorners(corners);
+    for (int32_t c : corners) ops.push_back(Word(uint32_t(c)));
+    code = add(PATHOP_BOX, ops);
+    break;
+  }
+  case QMTYPE_CIRCLE:
+  case QMTYPE_ELLIPSE:
+    code = add(PATHOP_ARC, {Number(rx), Number(ry), Number(rx), Number(ry), Number(0), Number(360), Word(1)});
+    break;
+  case QMTYPE_POLYGON:
+    for (int32_t i = 0; i < req->pointCount && !code; i++)
+      code = add(i ? PATHOP_LINE : PATHOP_MOVE, {Word(0), Number(req->points[2 * i]), Number(req->points[2 * i + 1])});
+    break;
+  case QMTYPE_ARC:
+    code = add(PATHOP_MOVE, {Word(0), Number(rx), Number(ry)});
+    if (!code)
+      code = add(PATHOP_ARC, {Number(rx), Number(ry), Number(rx), Number(ry), Number(req->startAngle),
+                              Number(req->endAngle), Word(uint32_t(req->clockwise))});
+    break;
+  default: break;
+  }
+  if (!code) code = add(PATHOP_CLOSE, {});
+  if (!code) code = DrawPathCommands(L, engine, path->commands, req->x, req->y, req->color, *tags, req->anchorX, req->anchorY);
+  FreePath(L, path);
+  return code;
 }
 
 // ---- Stroke settings ------------------------------------------------------------------------
@@ -436,6 +495,14 @@ uint32_t VecForcePathUse(VmState *L) {
 }
 
 // ---- Library --------------------------------------------------------------------------------
+
+}  // namespace
+
+uint32_t VectorDrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayTags *tags) {
+  return DrawShapeAsPath(L, req, tags);
+}
+
+namespace {
 
 uint32_t InitVectorGraphicsLibrary(VmState *L) {
   qmScene *scene = GetScene(L);

@@ -369,6 +369,22 @@ std::vector<std::string> RunPeer(const std::string &script) {
   return lines;
 }
 
+// Compares brush 1 with the peer's picture: the worst channel difference and how many pixels
+// the peer changed.
+void ComparePicture(VectorVm &vm, const std::string &peer, int *worst, int *changed) {
+  const qmBitmap *b = vm.Brush(1)->bitmap;
+  std::istringstream want(peer);
+  *worst = *changed = 0;
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      std::string word;
+      want >> word;
+      const uint32_t w = uint32_t(std::stoul(word, nullptr, 16)), got = VectorVm::BitmapPixel(b, x, y);
+      if (w != kBackground) (*changed)++;
+      for (int s = 0; s < 24; s += 8) *worst = std::max(*worst, std::abs(int((w >> s) & 255) - int((got >> s) & 255)));
+    }
+}
+
 const PathCase kCases[] = {
     {"filled triangle, aliased", {"move 0 4 2", "line 0 30 8", "line 0 10 25", "close"}, {1, 1, 0, 0, 0, 0}, {},
      3, 4, 0xFF2010},
@@ -414,17 +430,8 @@ TEST(VectorLibrary, PathsDrawnIntoBrushesMatchCairo) {
     BuildPath(vm, c);
     ASSERT_EQ(vm.Call("DrawPath", {1, c.x, c.y, double(c.color)}).code, 0u);
     ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
-    const qmBitmap *b = vm.Brush(1)->bitmap;
-    std::istringstream want(peer[i++]);
-    int worst = 0, changed = 0;
-    for (int y = 0; y < kH; y++)
-      for (int x = 0; x < kW; x++) {
-        std::string word;
-        want >> word;
-        const uint32_t w = uint32_t(std::stoul(word, nullptr, 16)), got = VectorVm::BitmapPixel(b, x, y);
-        if (w != kBackground) changed++;
-        for (int s = 0; s < 24; s += 8) worst = std::max(worst, std::abs(int((w >> s) & 255) - int((got >> s) & 255)));
-      }
+    int worst, changed;
+    ComparePicture(vm, peer[i++], &worst, &changed);
     EXPECT_GT(changed, 20);
     // Both rasterise with cairo; only the final blend may round apart.
     EXPECT_LE(worst, 2);
@@ -467,6 +474,48 @@ TEST(VectorLibrary, ExtentsAndCurrentPointMatchCairo) {
   ASSERT_EQ(vm.Call("ClearPath", {1}).code, 0u);
   EXPECT_EQ(vm.Call("GetPathExtents", {1}).results, (std::vector<double>{0, 0, 0, 0}));
   EXPECT_EQ(vm.Call("GetCurrentPoint", {1}).results, (std::vector<double>{0, 0}));
+}
+
+TEST(VectorLibrary, ForcedShapesAreDrawnAsPaths) {
+  struct Row {
+    const char *command;
+    std::vector<CmdArg> args;
+    std::string peer;  // the path the shape becomes, drawn filled at the shape's position
+  } rows[] = {
+      {"Box", {5, 6, 30, 20, 0xFFEE00, 60}, "box 0 0 30 20 60 60 60 60\nclose\ndraw 5 6 16772608"},
+      {"Circle", {4, 3, 12, 0x00FF80}, "arc 12 12 12 12 0 360 1\nclose\ndraw 4 3 65408"},
+      {"Ellipse", {2, 8, 20, 9, double(0x8000FFFF)}, "arc 20 9 20 9 0 360 1\nclose\ndraw 2 8 2147549183"},
+  };
+  std::string script;
+  for (const Row &r : rows)
+    script += "picture " + std::to_string(kW) + " " + std::to_string(kH) + " " + std::to_string(kBackground) +
+              "\nstyle 1 1 1 0 0 0\n" + r.peer + "\n";
+  const std::vector<std::string> peer = RunPeer(script);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  VectorVm vm;
+  vm.UsePlugin();
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {16}).code, 0u);
+  ASSERT_EQ(vm.Call("ForcePathUse", {1}).code, 0u);
+  for (size_t i = 0; i < std::size(rows); i++) {
+    SCOPED_TRACE(rows[i].command);
+    ASSERT_EQ(vm.Call("CreateBrush", {1, kW, kH, double(kBackground)}).code, 0u);
+    ASSERT_EQ(vm.Call("SelectBrush", {1}).code, 0u);
+    ASSERT_EQ(vm.Call(rows[i].command, rows[i].args).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    // The temporary path is gone again.
+    EXPECT_EQ(vm.Count(), 0u);
+    int worst, changed;
+    ComparePicture(vm, peer[i], &worst, &changed);
+    EXPECT_GT(changed, 20);
+    EXPECT_LE(worst, 2);
+  }
+  // Without the plug-in the forced route has nothing to draw with.
+  GetPlayerContext(vm.L)->findVectorEngine = nullptr;
+  EXPECT_EQ(vm.Call("Box", {0, 0, 10, 10, 0xFF}).code, uint32_t(ERR_VECGFXPLUGIN));
+  EXPECT_EQ(vm.Count(), 0u);
+  ASSERT_EQ(vm.Call("ForcePathUse", {0}).code, 0u);
+  EXPECT_EQ(vm.Call("Box", {0, 0, 10, 10, 0xFF}).code, 0u);
 }
 
 TEST(VectorLibrary, PicturesTooSmallOrTooLargeAreRefused) {
