@@ -117,7 +117,8 @@ struct Ours {
       const qmPathPicture p{&engine, paths[i]->commands, &state, shapes[i].fill ? &filled : &stroked,
                             shapes[i].color, nullptr};
       qmShapeImage img;
-      if (RenderPathPicture(&p, &img)) continue;
+      int32_t offset[2];
+      if (RenderPathPicture(&p, &img, offset)) continue;
       qmSafeBlt b{};
       b.src = img.bitmap;
       b.dst = bitmap;

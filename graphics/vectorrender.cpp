@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "graphics/alphaops.h"
 #include "graphics/blit.h"
 #include "graphics/fillarea.h"
 #include "runtime/errcodes.h"
@@ -9,6 +10,10 @@
 namespace {
 
 bool Filled(const qmDrawStyle *s) { return s->fillStyle != DRAWFILL_NONE; }
+// An edge and a drop shadow belong to filled paths only.
+bool HasEdge(const qmDrawStyle *s) { return Filled(s) && (s->formStyle & FORM_EDGE); }
+bool HasShadow(const qmDrawStyle *s) { return Filled(s) && (s->formStyle & FORM_SHADOW); }
+int32_t Level(uint32_t color) { return 255 - int32_t(color >> 24); }
 
 // A side of the picture: the extent rounded to whole pixels, 0 for nothing or for no number.
 int64_t PixelSide(double extent) {
@@ -17,27 +22,75 @@ int64_t PixelSide(double extent) {
   return int64_t(extent + 0.5);
 }
 
-}  // namespace
-
-uint32_t MeasurePath(const qmPathPicture *p, double box[4]) {
+uint32_t Extents(const qmPathPicture *p, int32_t fill, int32_t lineWidth, double box[4]) {
   const qmVectorStyle style = VectorStyleOf(p->state, int32_t(p->drawStyle->formStyle & FORM_ANTIALIAS));
   qmPathExtentsRequest q{};
   q.commands = p->commands;
   q.style = &style;
-  q.fill = Filled(p->drawStyle) ? 1 : 0;
-  q.lineWidth = p->drawStyle->lineWidth;
+  q.fill = fill;
+  q.lineWidth = lineWidth;
   if (!p->engine->getPathExtents(&q)) return ERR_DRAWPATH;
   box[0] = q.x1, box[1] = q.y1, box[2] = q.x2, box[3] = q.y2;
   return 0;
 }
 
-uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out) {
+// The plug-in's coverage of the path added to the plane, the point (originX, originY) of the
+// path landing on the plane's (0, 0).
+uint32_t Cover(const qmPathPicture *p, qmAlphaChannel *plane, int32_t fill, int32_t lineWidth, uint32_t color,
+               double originX, double originY) {
+  const qmVectorStyle style = VectorStyleOf(p->state, int32_t(p->drawStyle->formStyle & FORM_ANTIALIAS));
+  static const double kIdentity[6] = {1, 0, 0, 1, 0, 0};
+  qmDrawPathRequest q{};
+  q.commands = p->commands;
+  q.style = &style;
+  q.fill = fill;
+  q.lineWidth = lineWidth;
+  q.color = color;
+  q.alpha = plane->memory;
+  q.bytesPerRow = plane->bytesPerRow;
+  q.width = AlphaPlaneWidth(plane), q.height = plane->height;
+  q.originX = originX, q.originY = originY;
+  q.matrix = kIdentity;
+  return p->engine->drawPath(&q) ? 0u : uint32_t(ERR_DRAWPATH);
+}
+
+// The gradient or texture of the draw style over the whole picture; the colour fills otherwise.
+uint32_t PaintFill(const qmPathPicture *p, qmBitmap *bitmap, int32_t w, int32_t h) {
+  const qmDrawStyle *s = p->drawStyle;
+  if (s->fillStyle == DRAWFILL_GRADIENT) {
+    const qmGradientFill g = GradientFillOf(&s->gradient);
+    return DrawGradient(bitmap, 0, 0, w, h, &g);
+  }
+  if (s->fillStyle == DRAWFILL_TEXTURE && p->texture) {
+    const qmBitmap *t = p->texture;
+    TileBitmap(bitmap, 0, 0, w, h, t, s->textureX, s->textureY, t->width, t->height);
+    return 0;
+  }
+  FillBitmapRect(bitmap, 0, 0, w, h, p->color & 0xFFFFFF);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t MeasurePath(const qmPathPicture *p, double box[4]) {
+  const qmDrawStyle *s = p->drawStyle;
+  if (HasEdge(s)) return Extents(p, 0, 2 * s->edgeSize, box);
+  return Extents(p, Filled(s) ? 1 : 0, s->lineWidth, box);
+}
+
+uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, int32_t offset[2]) {
   *out = {};
+  offset[0] = offset[1] = 0;
   if (!p->commands) return ERR_EMPTYPATH;
+  const qmDrawStyle *s = p->drawStyle;
   double box[4];
   if (uint32_t code = MeasurePath(p, box)) return code;
-  const int64_t w = PixelSide(box[2] - box[0]), h = PixelSide(box[3] - box[1]);
+  int64_t w = PixelSide(box[2] - box[0]), h = PixelSide(box[3] - box[1]);
   if (w == 0 || h == 0) return ERR_EMPTYPATH;
+  // The drop shadow's room on the sides its direction reaches.
+  int32_t left = 0, top = 0, right = 0, bottom = 0;
+  if (HasShadow(s)) GetShadowMargins(s->shadowSize, s->shadowDirection, &left, &top, &right, &bottom);
+  w += left + right, h += top + bottom;
   // The plug-in's box decides the size: a path far out must not make a picture past the cap.
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   out->bitmap = AllocBitmap(int32_t(w), int32_t(h));
@@ -46,32 +99,39 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out) {
     FreeShapeImage(out);
     return ERR_MEM;
   }
-  out->x = int32_t(box[0]), out->y = int32_t(box[1]);
-  const qmDrawStyle *s = p->drawStyle;
+  out->x = int32_t(box[0]) - left, out->y = int32_t(box[1]) - top;
+  offset[0] = left, offset[1] = top;
   uint32_t code = 0;
-  if (s->fillStyle == DRAWFILL_GRADIENT) {
-    const qmGradientFill g = GradientFillOf(&s->gradient);
-    code = DrawGradient(out->bitmap, 0, 0, int32_t(w), int32_t(h), &g);
-  } else if (s->fillStyle == DRAWFILL_TEXTURE && p->texture) {
-    const qmBitmap *t = p->texture;
-    TileBitmap(out->bitmap, 0, 0, int32_t(w), int32_t(h), t, s->textureX, s->textureY, t->width, t->height);
-  } else {
-    FillBitmapRect(out->bitmap, 0, 0, int32_t(w), int32_t(h), p->color & 0xFFFFFF);
+  if (!HasEdge(s) && !HasShadow(s)) {
+    // The plug-in takes the colour's transparency into the coverage.
+    code = PaintFill(p, out->bitmap, int32_t(w), int32_t(h));
+    if (!code) code = Cover(p, out->alpha, Filled(s) ? 1 : 0, s->lineWidth, p->color, box[0], box[1]);
+    if (code) FreeShapeImage(out);
+    return code;
   }
-  const qmVectorStyle style = VectorStyleOf(p->state, int32_t(s->formStyle & FORM_ANTIALIAS));
-  static const double kIdentity[6] = {1, 0, 0, 1, 0, 0};
-  qmDrawPathRequest q{};
-  q.commands = p->commands;
-  q.style = &style;
-  q.fill = Filled(s) ? 1 : 0;
-  q.lineWidth = s->lineWidth;
-  q.color = p->color;
-  q.alpha = out->alpha->memory;
-  q.bytesPerRow = out->alpha->bytesPerRow;
-  q.width = int32_t(w), q.height = int32_t(h);
-  q.originX = box[0], q.originY = box[1];
-  q.matrix = kIdentity;
-  if (!code && !p->engine->drawPath(&q)) code = ERR_DRAWPATH;
+  // Shadow, edge and fill are laid on each other by their coverage, each at its own level.
+  qmAlphaChannel *cov = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+  qmBitmap *fill = nullptr;
+  if (!cov) code = ERR_MEM;
+  if (!code && (s->fillStyle == DRAWFILL_GRADIENT || (s->fillStyle == DRAWFILL_TEXTURE && p->texture))) {
+    fill = AllocBitmap(int32_t(w), int32_t(h));
+    code = fill ? PaintFill(p, fill, int32_t(w), int32_t(h)) : uint32_t(ERR_MEM);
+  }
+  const uint32_t rgb = p->color & 0xFFFFFF;
+  auto pass = [&](bool edge, bool body, int32_t x, int32_t y, uint32_t color, int32_t level, const qmBitmap *source) {
+    if (code) return;
+    FillAlphaRect(cov, 0, 0, int32_t(w), int32_t(h), 0);
+    const double ox = box[0] - x, oy = box[1] - y;
+    if (edge) code = Cover(p, cov, 0, 2 * s->edgeSize, rgb, ox, oy);
+    if (!code && body) code = Cover(p, cov, 1, 1, rgb, ox, oy);
+    if (!code) CoverShapeImage(out, cov, color, level, source);
+  };
+  // The shadow is the silhouette of edge and fill, moved to the far side of its margins.
+  if (HasShadow(s)) pass(HasEdge(s), true, right, bottom, s->shadowColor & 0xFFFFFF, Level(s->shadowColor), nullptr);
+  if (HasEdge(s)) pass(true, false, left, top, s->edgeColor & 0xFFFFFF, Level(s->edgeColor), nullptr);
+  pass(false, true, left, top, rgb, Level(p->color), fill);
+  FreeAlphaChannel(cov);
+  FreeBitmap(fill);
   if (code) FreeShapeImage(out);
   return code;
 }

@@ -18,10 +18,12 @@ struct qmPathPicture {
   const qmBitmap *texture;   // the brush picture of a texture fill, or null (the colour then)
 };
 
-// The path's box as the draw style strokes or fills it: the plug-in's extents. 0, or
+// The path's box as the draw style strokes, edges or fills it: the plug-in's extents. 0, or
 // ERR_DRAWPATH when the plug-in refuses.
 uint32_t MeasurePath(const qmPathPicture *p, double box[4]);
-// The picture of the path, its top-left corner at the extents' origin: out->bitmap and
-// out->alpha new, out->x and out->y that origin truncated to whole pixels. 0, ERR_EMPTYPATH (no commands, or a box under half a
-// pixel), ERR_MEM (also for a box beyond the largest picture) or ERR_DRAWPATH.
-uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out);
+// The picture of the path with the draw style's edge and drop shadow: out->bitmap and
+// out->alpha new, (out->x, out->y) the picture's top-left in the path's own coordinates (whole
+// pixels), offset where the path's box begins inside the picture (the shadow's room before it).
+// 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box beyond
+// the largest picture) or ERR_DRAWPATH.
+uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, int32_t offset[2]);

@@ -349,10 +349,12 @@ uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const uint8_
   ValidateDrawStyle(&style);
   const qmPathPicture p{&engine, commands, StateOf(L), &style, color, TextureOf(L, style)};
   qmShapeImage img;
-  if (uint32_t code = RenderPathPicture(&p, &img)) return code;
+  int32_t offset[2];
+  if (uint32_t code = RenderPathPicture(&p, &img, offset)) return code;
   const int32_t w = img.bitmap->width, h = img.bitmap->height;
   const int32_t rx = ResolvePositionX(scene, x, w, 0, anchorX), ry = ResolvePositionY(scene, y, h, 0, anchorY);
-  img.x = rx - int32_t(w * anchorX), img.y = ry - int32_t(h * anchorY);
+  // The path's box lands on the position; a drop shadow's room lies before it.
+  img.x = rx - int32_t(w * anchorX) - offset[0], img.y = ry - int32_t(h * anchorY) - offset[1];
   qmDisplayTags tags = givenTags;  // a layer writes a clamped insert position back
   const qmPlayerContext *ctx = GetPlayerContext(L);
   if (LayersTakeOutput(o.display) && ctx && ctx->addImageLayer) {

@@ -175,11 +175,14 @@ TEST(VectorLibrary, CommandErrors) {
       {"SetDash", {0, 0, 0}, ERR_WRONGUSAGE},
       {"AddTextToPath", {2, CmdArg::Str("x"), CmdArg::Table()}, ERR_VFONTTYPE},
       {"ForcePathUse", {}, ERR_MISSINGPARAMTR},
+      {"GetAttribute", {int(QMTYPE_VECTORPATH), 9, 1}, ERR_FINDPATH},
+      {"GetAttribute", {int(QMTYPE_VECTORPATH), 1, 1}, ERR_UNKNOWNATTR},
   };
   for (const Row &r : rows) EXPECT_EQ(vm.Call(r.name, r.args).code, r.code) << r.name;
   // A refused change leaves the path as it was.
   EXPECT_EQ(vm.Count(), 2u);
   EXPECT_EQ(vm.Call("IsPathEmpty", {1}).results, std::vector<double>{1});
+  EXPECT_EQ(vm.Call("GetAttribute", {int(QMTYPE_VECTORPATH), 0, 60}).results, std::vector<double>{2});  // ATTRCOUNT
 }
 
 TEST(VectorLibrary, PathsAsObjects) {
@@ -474,6 +477,61 @@ TEST(VectorLibrary, ExtentsAndCurrentPointMatchCairo) {
   ASSERT_EQ(vm.Call("ClearPath", {1}).code, 0u);
   EXPECT_EQ(vm.Call("GetPathExtents", {1}).results, (std::vector<double>{0, 0, 0, 0}));
   EXPECT_EQ(vm.Call("GetCurrentPoint", {1}).results, (std::vector<double>{0, 0}));
+}
+
+TEST(VectorLibrary, EdgeAndShadowMatchCairo) {
+  struct Row {
+    const char *name;
+    std::vector<std::string> commands;
+    int edge;
+    uint32_t edgeColor;
+    int shadow, direction;
+    uint32_t shadowColor;
+    int x, y;
+    uint32_t color;
+  } rows[] = {
+      {"edged triangle", {"move 0 4 2", "line 0 30 8", "line 0 10 25", "close"}, 3, 0xFFFFFF, 0, 0, 0, 8, 6, 0xFF0000},
+      {"circle with a shadow down-right", {"arc 10 10 10 10 0 360 1"}, 0, 0, 5, 3, 0x000000, 6, 6, 0x00FF00},
+      {"edged box with a shadow up-left", {"box 0 0 20 14 30 30 30 30"}, 2, 0x0000FF, 4, 7, 0x101010, 12, 12,
+       0xFFFF00},
+      {"transparent fill cuts into the edge", {"box 0 0 20 14 0 0 0 0"}, 4, 0xFFFFFF, 0, 0, 0, 10, 10,
+       0xFF808080},
+  };
+  std::string script;
+  for (const Row &r : rows) {
+    std::ostringstream o;
+    o << "picture " << kW << " " << kH << " " << kBackground << "\nstyle 1 1 0 0 0 0\neffects " << r.edge << " "
+      << r.edgeColor << " " << r.shadow << " " << r.direction << " " << r.shadowColor << "\n";
+    for (const std::string &c : r.commands) o << c << "\n";
+    o << "draw " << r.x << " " << r.y << " " << r.color << "\n";
+    script += o.str();
+  }
+  const std::vector<std::string> peer = RunPeer(script);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  VectorVm vm;
+  vm.UsePlugin();
+  for (size_t i = 0; i < std::size(rows); i++) {
+    const Row &r = rows[i];
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+    ASSERT_EQ(vm.Call("SetFormStyle", {1}).code, 0u);
+    if (r.edge) {
+      ASSERT_EQ(vm.Call("SetFormStyle", {64, double(r.edgeColor), r.edge}).code, 0u);
+    }
+    if (r.shadow) {
+      ASSERT_EQ(vm.Call("SetFormStyle", {32, double(r.shadowColor), r.shadow, r.direction}).code, 0u);
+    }
+    ASSERT_EQ(vm.Call("CreateBrush", {1, kW, kH, double(kBackground)}).code, 0u);
+    ASSERT_EQ(vm.Call("SelectBrush", {1}).code, 0u);
+    PathCase c{r.name, r.commands, {1, 1, 0, 0, 0, 0}, {}, r.x, r.y, r.color};
+    BuildPath(vm, c);
+    ASSERT_EQ(vm.Call("DrawPath", {1, r.x, r.y, double(r.color)}).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    int worst, changed;
+    ComparePicture(vm, peer[i], &worst, &changed);
+    EXPECT_GT(changed, 20);
+    EXPECT_LE(worst, 2);
+  }
 }
 
 TEST(VectorLibrary, ForcedShapesAreDrawnAsPaths) {
