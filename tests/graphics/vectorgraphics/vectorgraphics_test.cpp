@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graphics/vectorpath.h"
+#include "layers/layer.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/brush/brush_vm.h"
@@ -574,6 +575,52 @@ TEST(VectorLibrary, ForcedShapesAreDrawnAsPaths) {
   EXPECT_EQ(vm.Count(), 0u);
   ASSERT_EQ(vm.Call("ForcePathUse", {0}).code, 0u);
   EXPECT_EQ(vm.Call("Box", {0, 0, 10, 10, 0xFF}).code, 0u);
+}
+
+// The window's pixels of display 1 (64 x 48), and the box of those unlike the background.
+struct Screen {
+  std::vector<uint32_t> px;
+  int x0 = 64, y0 = 48, x1 = -1, y1 = -1;
+};
+Screen Capture(VectorVm &vm) {
+  Screen s;
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      const uint32_t p = DisplayVm::WindowPixel(vm.d, x, y);
+      s.px.push_back(p);
+      if (p == 0x102030) continue;
+      s.x0 = std::min(s.x0, x), s.y0 = std::min(s.y0, y), s.x1 = std::max(s.x1, x), s.y1 = std::max(s.y1, y);
+    }
+  return s;
+}
+
+TEST(VectorLibrary, WithLayersOnAPathBecomesAPathLayer) {
+  VectorVm vm;
+  vm.UsePlugin();
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("AddEllipseToPath", {1, 0, 0, 12, 5}).code, 0u);
+  ASSERT_EQ(vm.Call("DrawPath", {1, 30, 28, 0xFF0000}).code, 0u);
+  const Screen direct = Capture(vm);
+  EXPECT_EQ(direct.x1 - direct.x0 + 1, 24);
+  EXPECT_EQ(direct.y1 - direct.y0 + 1, 10);
+  ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DrawPath", {1, 30, 28, 0xFF0000}).code, 0u);
+  const qmLayer *layer = FirstLayer(vm.Scene()->picture);
+  ASSERT_NE(layer, nullptr);
+  EXPECT_EQ(layer->type, int32_t(QMTYPE_VECTORPATH));
+  EXPECT_EQ(Capture(vm).px, direct.px);
+  // Turned a quarter, the layer's ink stands upright.
+  ASSERT_EQ(vm.CallWith("setlayerstyle", [&] {
+    vm_pushnumber(vm.L, 1);
+    vm_newtable(vm.L);
+    vm.Set("rotate", 90);
+    return 2;
+  }).code, 0u);
+  const Screen turned = Capture(vm);
+  EXPECT_EQ(turned.x1 - turned.x0 + 1, 10);
+  EXPECT_EQ(turned.y1 - turned.y0 + 1, 24);
 }
 
 TEST(VectorLibrary, PicturesTooSmallOrTooLargeAreRefused) {
