@@ -2,6 +2,8 @@
 // the player's 8-bit coverage planes, and text outlines through cairo's FreeType faces.
 #include <cairo-ft.h>
 #include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
 
 #include <algorithm>
 #include <cmath>
@@ -18,6 +20,46 @@ namespace {
 // Vector fonts are handed out as small numbers: the stream keeps them in 32-bit words.
 constexpr int kFontSlots = 256;
 cairo_font_face_t *gFonts[kFontSlots + 1];  // slot 0 unused
+
+// Each vector font opens its own FreeType face of the player's font file or memory, so that it
+// outlives the player's font: cairo keeps faces in its caches after they are released, and
+// frees the face with its last use.
+FT_Library gFreeType;
+struct OwnFace {
+  FT_Face face;
+  unsigned char *bytes;  // a memory face's copy, or null
+};
+const cairo_user_data_key_t kOwnFaceKey{};
+
+void DropOwnFace(void *data) {
+  auto *own = static_cast<OwnFace *>(data);
+  FT_Done_Face(own->face);
+  delete[] own->bytes;
+  delete own;
+}
+
+// A face of its own for the player's face: from the same file, or from a copy of its memory.
+OwnFace *OpenOwnFace(FT_Face theirs) {
+  if (!gFreeType && FT_Init_FreeType(&gFreeType)) return nullptr;
+  FT_Stream stream = theirs->stream;
+  auto *own = new OwnFace{};
+  FT_Error e;
+  if (stream->base && stream->size) {
+    own->bytes = new unsigned char[stream->size];
+    std::memcpy(own->bytes, stream->base, stream->size);
+    e = FT_New_Memory_Face(gFreeType, own->bytes, FT_Long(stream->size), theirs->face_index, &own->face);
+  } else if (stream->pathname.pointer) {
+    e = FT_New_Face(gFreeType, static_cast<const char *>(stream->pathname.pointer), theirs->face_index, &own->face);
+  } else {
+    e = 1;
+  }
+  if (e) {
+    delete[] own->bytes;
+    delete own;
+    return nullptr;
+  }
+  return own;
+}
 
 struct Reader {
   uint8_t *at;
@@ -91,6 +133,12 @@ void TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
   if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return;
   cairo_set_font_face(cr, gFonts[font]);
   cairo_set_font_size(cr, size);
+  // Outlines are not fitted to the pixel grid: the path may be moved, scaled or turned later.
+  cairo_font_options_t *options = cairo_font_options_create();
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_set_font_options(cr, options);
+  cairo_font_options_destroy(options);
   if (!cairo_has_current_point(cr)) {
     cairo_font_extents_t fe;
     cairo_font_extents(cr, &fe);
@@ -301,17 +349,20 @@ QM_EXPORT int32_t GetCurrentPoint(const uint8_t *commands, const qmVectorStyle *
 
 QM_EXPORT void *CreateVectorFont(void *face) {
   if (!face) return nullptr;
-  for (int slot = 1; slot <= kFontSlots; slot++) {
-    if (gFonts[slot]) continue;
-    cairo_font_face_t *f = cairo_ft_font_face_create_for_ft_face(static_cast<FT_Face>(face), 0);
-    if (cairo_font_face_status(f) != CAIRO_STATUS_SUCCESS) {
-      cairo_font_face_destroy(f);
-      return nullptr;
-    }
-    gFonts[slot] = f;
-    return reinterpret_cast<void *>(uintptr_t(slot));
+  int slot = 1;
+  while (slot <= kFontSlots && gFonts[slot]) slot++;
+  if (slot > kFontSlots) return nullptr;
+  OwnFace *own = OpenOwnFace(static_cast<FT_Face>(face));
+  if (!own) return nullptr;
+  cairo_font_face_t *f = cairo_ft_font_face_create_for_ft_face(own->face, 0);
+  if (cairo_font_face_status(f) != CAIRO_STATUS_SUCCESS ||
+      cairo_font_face_set_user_data(f, &kOwnFaceKey, own, DropOwnFace) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(f);
+    DropOwnFace(own);
+    return nullptr;
   }
-  return nullptr;
+  gFonts[slot] = f;
+  return reinterpret_cast<void *>(uintptr_t(slot));
 }
 
 QM_EXPORT void FreeVectorFont(void *font) {

@@ -9,6 +9,8 @@ Reads cases from standard input, one command per line:
   dash OFFSET L1 L2 ...     (no dash line: solid)
   move|line REL X Y, curve REL X1 Y1 X2 Y2 X3 Y3, arc CX CY RX RY START END CW,
   box X Y W H A B C D, sub, close
+  text SIZE WORD            the word's outline in Bitstream Vera Sans at SIZE, from the current
+                            point or else with its ascent on the top edge; not hinted
   draw X Y COLOR            the path's box placed with its top-left corner at (X, Y)
   extents                   prints "x1 y1 x2 y2" of the path as styled instead
   effects EDGE EDGECOLOR SHADOW DIRECTION SHADOWCOLOR   a filled path's edge (EDGE pixels, its
@@ -77,6 +79,16 @@ def build(cr, cmds):
             else:
                 cr.line_to(x, y)
             cr.close_path()
+        elif op == 'text':
+            cr.select_font_face('Bitstream Vera Sans')
+            cr.set_font_size(a[0])
+            options = cairo.FontOptions()
+            options.set_hint_style(cairo.HINT_STYLE_NONE)
+            options.set_hint_metrics(cairo.HINT_METRICS_OFF)
+            cr.set_font_options(options)
+            if not cr.has_current_point():
+                cr.move_to(0, cr.font_extents()[0])
+            cr.text_path(a[1])
         previous = op
 
 
@@ -198,7 +210,7 @@ def main():
         t = line.split()
         if not t:
             continue
-        op, a = t[0], [float(v) if '.' in v else int(v, 0) for v in t[1:]]
+        op, a = t[0], [float(v) if '.' in v else int(v, 0) for v in t[1:]] if t[0] != 'text' else (int(t[1]), t[2])
         if op == 'picture':
             picture = a
         elif op == 'style':

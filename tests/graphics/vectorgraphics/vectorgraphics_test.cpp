@@ -577,6 +577,50 @@ TEST(VectorLibrary, ForcedShapesAreDrawnAsPaths) {
   EXPECT_EQ(vm.Call("Box", {0, 0, 10, 10, 0xFF}).code, 0u);
 }
 
+TEST(VectorLibrary, TextOutlinesMatchCairo) {
+  const std::vector<std::string> peer =
+      RunPeer("style 1 1 1 0 0 0\ntext 18 Hi\nextents\nstyle 1 1 1 0 0 0\nmove 0 5 30\ntext 24 \xC3\xA9t\xC3\xA9\nextents\n");
+  ASSERT_EQ(peer.size(), 2u);
+  VectorVm vm;
+  vm.UsePlugin();
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+  // The built-in bitmap font has no outlines: nothing is appended.
+  EXPECT_EQ(vm.Call("AddTextToPath", {1, CmdArg::Str("Hi")}).code, uint32_t(ERR_VFONTTYPE));
+  EXPECT_EQ(vm.Call("IsPathEmpty", {1}).results, std::vector<double>{1});
+  struct Row {
+    double size;
+    std::vector<CmdArg> args;
+    bool moveFirst;
+  } rows[] = {
+      {18, {1, CmdArg::Str("Hi")}, false},
+      // ISO-8859-1 by default: "\xE9t\xE9" is the peer's UTF-8 word.
+      {24, {1, CmdArg::Str("\xE9t\xE9")}, true},
+  };
+  for (size_t i = 0; i < std::size(rows); i++) {
+    ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), rows[i].size}).code, 0u);
+    ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+    if (rows[i].moveFirst) {
+      ASSERT_EQ(vm.Call("MoveTo", {1, 5, 30}).code, 0u);
+    }
+    ASSERT_EQ(vm.Call("AddTextToPath", rows[i].args).code, 0u);
+    const CommandCall r = vm.Call("GetPathExtents", {1});
+    ASSERT_EQ(r.code, 0u);
+    std::istringstream want(peer[i]);
+    const std::vector<double> w = Numbers(want);
+    ASSERT_EQ(r.results.size(), 4u);
+    for (int k = 0; k < 4; k++) EXPECT_NEAR(r.results[k], w[k], 0.5) << i << " " << k;
+  }
+  // Another encoding than the two is refused.
+  EXPECT_EQ(vm.CallWith("addtexttopath", [&] {
+    vm_pushnumber(vm.L, 1);
+    vm_pushstring(vm.L, "x");
+    vm_newtable(vm.L);
+    vm.Set("encoding", 5);
+    return 3;
+  }).code, uint32_t(ERR_WRONGUSAGE));
+}
+
 // The window's pixels of display 1 (64 x 48), and the box of those unlike the background.
 struct Screen {
   std::vector<uint32_t> px;
