@@ -115,10 +115,10 @@ struct Ours {
     const std::vector<Shape> &shapes = TheShapes();
     for (size_t i = 0; i < shapes.size(); i++) {
       const qmPathPicture p{&engine, paths[i]->commands, &state, shapes[i].fill ? &filled : &stroked,
-                            shapes[i].color, nullptr};
+                            shapes[i].color, nullptr, nullptr, 0, 0};
       qmShapeImage img;
-      int32_t offset[2];
-      if (RenderPathPicture(&p, &img, offset)) continue;
+      qmPathBox box;
+      if (RenderPathPicture(&p, &img, &box)) continue;
       qmSafeBlt b{};
       b.src = img.bitmap;
       b.dst = bitmap;

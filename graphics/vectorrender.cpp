@@ -1,5 +1,6 @@
 #include "graphics/vectorrender.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "graphics/alphaops.h"
@@ -34,12 +35,16 @@ uint32_t Extents(const qmPathPicture *p, int32_t fill, int32_t lineWidth, double
   return 0;
 }
 
-// The plug-in's coverage of the path added to the plane, the point (originX, originY) of the
-// path landing on the plane's (0, 0).
+// Where the path's points land on the picture: matrix * (p - origin) + offset.
+struct Placement {
+  double matrix[6];
+  double originX, originY, offsetX, offsetY;
+};
+
+// The plug-in's coverage of the path added to the plane.
 uint32_t Cover(const qmPathPicture *p, qmAlphaChannel *plane, int32_t fill, int32_t lineWidth, uint32_t color,
-               double originX, double originY) {
+               const Placement &at) {
   const qmVectorStyle style = VectorStyleOf(p->state, int32_t(p->drawStyle->formStyle & FORM_ANTIALIAS));
-  static const double kIdentity[6] = {1, 0, 0, 1, 0, 0};
   qmDrawPathRequest q{};
   q.commands = p->commands;
   q.style = &style;
@@ -49,8 +54,9 @@ uint32_t Cover(const qmPathPicture *p, qmAlphaChannel *plane, int32_t fill, int3
   q.alpha = plane->memory;
   q.bytesPerRow = plane->bytesPerRow;
   q.width = AlphaPlaneWidth(plane), q.height = plane->height;
-  q.originX = originX, q.originY = originY;
-  q.matrix = kIdentity;
+  q.originX = at.originX, q.originY = at.originY;
+  q.offsetX = at.offsetX, q.offsetY = at.offsetY;
+  q.matrix = at.matrix;
   return p->engine->drawPath(&q) ? 0u : uint32_t(ERR_DRAWPATH);
 }
 
@@ -78,15 +84,39 @@ uint32_t MeasurePath(const qmPathPicture *p, double box[4]) {
   return Extents(p, Filled(s) ? 1 : 0, s->lineWidth, box);
 }
 
-uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, int32_t offset[2]) {
+uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright) {
   *out = {};
-  offset[0] = offset[1] = 0;
+  *upright = {};
   if (!p->commands) return ERR_EMPTYPATH;
   const qmDrawStyle *s = p->drawStyle;
   double box[4];
   if (uint32_t code = MeasurePath(p, box)) return code;
   int64_t w = PixelSide(box[2] - box[0]), h = PixelSide(box[3] - box[1]);
   if (w == 0 || h == 0) return ERR_EMPTYPATH;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  upright->width = int32_t(w), upright->height = int32_t(h);
+  Placement at{{1, 0, 0, 1, 0, 0}, box[0], box[1], 0, 0};
+  // Turned, the picture holds the box's corners turned about the anchor; the box's own corner
+  // then lies at (turnX, turnY) from the picture's.
+  int64_t turnX = 0, turnY = 0;
+  if (p->matrix && (p->matrix[0] != 1 || p->matrix[1] != 0 || p->matrix[2] != 0 || p->matrix[3] != 1)) {
+    const double *m = p->matrix;
+    const double px = double(w) * p->anchorX, py = double(h) * p->anchorY;
+    double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+    const double corners[4][2] = {{0, 0}, {double(w), 0}, {double(w), double(h)}, {0, double(h)}};
+    for (const auto &c : corners) {
+      const double tx = m[0] * (c[0] - px) + m[2] * (c[1] - py), ty = m[1] * (c[0] - px) + m[3] * (c[1] - py);
+      x0 = std::min(x0, tx), y0 = std::min(y0, ty), x1 = std::max(x1, tx), y1 = std::max(y1, ty);
+    }
+    if (!(x1 - x0 < double(QM_MAX_PICTURE_SIDE) && y1 - y0 < double(QM_MAX_PICTURE_SIDE))) return ERR_MEM;
+    const double fx = std::floor(x0), fy = std::floor(y0);
+    w = int64_t(std::ceil(x1) - fx), h = int64_t(std::ceil(y1) - fy);
+    if (w == 0 || h == 0) return ERR_EMPTYPATH;
+    std::copy(m, m + 4, at.matrix);
+    // A point q of the box lands on M (q - pivot) + pivot, less the picture's corner.
+    at.offsetX = -fx - (m[0] * px + m[2] * py), at.offsetY = -fy - (m[1] * px + m[3] * py);
+    turnX = int64_t(px + fx), turnY = int64_t(py + fy);
+  }
   // The drop shadow's room on the sides its direction reaches.
   int32_t left = 0, top = 0, right = 0, bottom = 0;
   if (HasShadow(s)) GetShadowMargins(s->shadowSize, s->shadowDirection, &left, &top, &right, &bottom);
@@ -99,13 +129,14 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, int32_t of
     FreeShapeImage(out);
     return ERR_MEM;
   }
-  out->x = int32_t(box[0]) - left, out->y = int32_t(box[1]) - top;
-  offset[0] = left, offset[1] = top;
+  out->x = int32_t(box[0] + double(turnX)) - left, out->y = int32_t(box[1] + double(turnY)) - top;
+  upright->x = left - int32_t(turnX), upright->y = top - int32_t(turnY);
   uint32_t code = 0;
   if (!HasEdge(s) && !HasShadow(s)) {
     // The plug-in takes the colour's transparency into the coverage.
     code = PaintFill(p, out->bitmap, int32_t(w), int32_t(h));
-    if (!code) code = Cover(p, out->alpha, Filled(s) ? 1 : 0, s->lineWidth, p->color, box[0], box[1]);
+    at.offsetX += left, at.offsetY += top;
+    if (!code) code = Cover(p, out->alpha, Filled(s) ? 1 : 0, s->lineWidth, p->color, at);
     if (code) FreeShapeImage(out);
     return code;
   }
@@ -121,9 +152,10 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, int32_t of
   auto pass = [&](bool edge, bool body, int32_t x, int32_t y, uint32_t color, int32_t level, const qmBitmap *source) {
     if (code) return;
     FillAlphaRect(cov, 0, 0, int32_t(w), int32_t(h), 0);
-    const double ox = box[0] - x, oy = box[1] - y;
-    if (edge) code = Cover(p, cov, 0, 2 * s->edgeSize, rgb, ox, oy);
-    if (!code && body) code = Cover(p, cov, 1, 1, rgb, ox, oy);
+    Placement moved = at;
+    moved.offsetX += x, moved.offsetY += y;
+    if (edge) code = Cover(p, cov, 0, 2 * s->edgeSize, rgb, moved);
+    if (!code && body) code = Cover(p, cov, 1, 1, rgb, moved);
     if (!code) CoverShapeImage(out, cov, color, level, source);
   };
   // The shadow is the silhouette of edge and fill, moved to the far side of its margins.

@@ -16,14 +16,22 @@ struct qmPathPicture {
   const qmDrawStyle *drawStyle;
   uint32_t color;            // 0xTTRRGGBB: TT a transparency (0 opaque)
   const qmBitmap *texture;   // the brush picture of a texture fill, or null (the colour then)
+  // The drawing's 2x2 matrix (x' = m0 x + m2 y, y' = m1 x + m3 y) turning the path's box about
+  // its anchor (fractions of the box); null: upright.
+  const double *matrix;
+  double anchorX, anchorY;
 };
 
 // The path's box as the draw style strokes, edges or fills it: the plug-in's extents. 0, or
 // ERR_DRAWPATH when the plug-in refuses.
 uint32_t MeasurePath(const qmPathPicture *p, double box[4]);
+// Where the path's upright box lies in its picture: its corner from the picture's top-left (the
+// shadow's room before it, and how far a matrix turns the box out of its place) and its size.
+struct qmPathBox {
+  int32_t x, y, width, height;
+};
 // The picture of the path with the draw style's edge and drop shadow: out->bitmap and
 // out->alpha new, (out->x, out->y) the picture's top-left in the path's own coordinates (whole
-// pixels), offset where the path's box begins inside the picture (the shadow's room before it).
-// 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box beyond
-// the largest picture) or ERR_DRAWPATH.
-uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, int32_t offset[2]);
+// pixels). 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box
+// beyond the largest picture) or ERR_DRAWPATH.
+uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright);

@@ -3,6 +3,7 @@
 // plug-in (graphics/vector_requests.h) that the player found.
 #include "graphics/vectorgraphics/lib_vectorgraphics.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <string>
@@ -18,6 +19,7 @@
 #include "display/scene.h"
 #include "graphics/draw_style.h"
 #include "graphics/shape_geometry.h"
+#include "graphics/transform.h"
 #include "graphics/vectorpath.h"
 #include "graphics/vectorrender.h"
 #include "platform/memory.h"
@@ -337,34 +339,41 @@ const qmBitmap *TextureOf(VmState *L, const qmDrawStyle &style) {
   return FindBrush(ObjectRegistryOf(L), &id, &brush, 0) == 0 ? brush->bitmap : nullptr;
 }
 
-// The picture of the commands at (x, y) (the position constants allowed), placed by the tags'
-// anchor, with their transparency and filters, into the current output or as a layer.
+// The picture of the commands at (x, y) (the position constants allowed), placed and turned by
+// the tags' transform, with their transparency and filters, into the current output or as a
+// layer (which turns its upright picture itself).
 uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const uint8_t *commands, int32_t x, int32_t y,
-                          uint32_t color, const qmDisplayTags &givenTags, double anchorX, double anchorY) {
+                          uint32_t color, const qmTransform &transform, const qmDisplayTags &givenTags) {
   qmScene *scene = GetScene(L);
   if (!commands) return ERR_EMPTYPATH;
   qmDrawOutput o;
   if (uint32_t code = GetDrawOutput(scene, &o)) return code;
   qmDrawStyle style = *GetDrawStyle();
   ValidateDrawStyle(&style);
-  const qmPathPicture p{&engine, commands, StateOf(L), &style, color, TextureOf(L, style)};
-  qmShapeImage img;
-  int32_t offset[2];
-  if (uint32_t code = RenderPathPicture(&p, &img, offset)) return code;
-  const int32_t w = img.bitmap->width, h = img.bitmap->height;
-  const int32_t rx = ResolvePositionX(scene, x, w, 0, anchorX), ry = ResolvePositionY(scene, y, h, 0, anchorY);
-  // The path's box lands on the position; a drop shadow's room lies before it.
-  img.x = rx - int32_t(w * anchorX) - offset[0], img.y = ry - int32_t(h * anchorY) - offset[1];
-  qmDisplayTags tags = givenTags;  // a layer writes a clamped insert position back
   const qmPlayerContext *ctx = GetPlayerContext(L);
-  if (LayersTakeOutput(o.display) && ctx && ctx->addImageLayer) {
+  const bool toLayer = LayersTakeOutput(o.display) && ctx && ctx->addImageLayer;
+  double m[4];
+  SnapMatrixNoise(transform.matrix, m);
+  const double ax = transform.anchorX, ay = transform.anchorY;
+  const qmPathPicture p{&engine, commands, StateOf(L), &style, color, TextureOf(L, style), toLayer ? nullptr : m,
+                        ax, ay};
+  qmShapeImage img;
+  qmPathBox box;
+  if (uint32_t code = RenderPathPicture(&p, &img, &box)) return code;
+  const int32_t w = img.bitmap->width, h = img.bitmap->height;
+  const int32_t rx = ResolvePositionX(scene, x, box.width, 0, ax), ry = ResolvePositionY(scene, y, box.height, 0, ay);
+  // The path's upright box lands on the position less the anchor's share.
+  img.x = rx - int32_t(box.width * ax) - box.x, img.y = ry - int32_t(box.height * ay) - box.y;
+  qmDisplayTags tags = givenTags;  // a layer writes a clamped insert position back
+  if (toLayer) {
     // The planes go to the layer, which frees them also when it is refused.
     qmImageLayer layer{};
     layer.kind = QMTYPE_VECTORPATH;
     layer.bitmap = img.bitmap, layer.alpha = img.alpha;
     layer.requestedX = rx, layer.requestedY = ry;
-    layer.objectWidth = w, layer.objectHeight = h;
+    layer.objectWidth = box.width, layer.objectHeight = box.height;
     layer.x = img.x, layer.y = img.y, layer.width = w, layer.height = h;
+    if (!IsIdentityMatrix(m)) layer.transform = &transform;
     layer.tags = &tags;
     layer.position = -1;
     if (uint32_t code = ctx->addImageLayer(scene, &layer)) return code;
@@ -391,7 +400,7 @@ uint32_t VecDrawPath(VmState *L) {
   // The tags are read for the size of the path's picture.
   qmDrawStyle style = *GetDrawStyle();
   ValidateDrawStyle(&style);
-  const qmPathPicture p{&engine, path->commands, StateOf(L), &style, color, nullptr};
+  const qmPathPicture p{&engine, path->commands, StateOf(L), &style, color, nullptr, nullptr, 0, 0};
   double box[4];
   if (uint32_t code = MeasurePath(&p, box)) return code;
   const int32_t w = int32_t(std::fmin(box[2] - box[0] + 0.5, 32767)), h = int32_t(std::fmin(box[3] - box[1] + 0.5, 32767));
@@ -400,7 +409,7 @@ uint32_t VecDrawPath(VmState *L) {
   if (uint32_t code =
           ParseDisplayTags(L, GetScene(L), vm_gettop(L) >= 5 ? 5 : 0, w, h, 0, 0, 0, &t, &tags, DTAG_INIT))
     return code;
-  return DrawPathCommands(L, engine, path->commands, x, y, color, tags, t.anchorX, t.anchorY);
+  return DrawPathCommands(L, engine, path->commands, x, y, color, t, tags);
 }
 
 // The draw library's shapes while ForcePathUse is on: the shape as a path of an automatic id,
@@ -442,7 +451,16 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
   default: break;
   }
   if (!code) code = add(PATHOP_CLOSE, {});
-  if (!code) code = DrawPathCommands(L, engine, path->commands, req->x, req->y, req->color, *tags, req->anchorX, req->anchorY);
+  if (!code) {
+    // The shape's turn and anchor, as its tags gave them.
+    qmTransform t;
+    CopyDefaultTransform(GetScene(L), &t);
+    std::copy(req->matrix, req->matrix + 4, t.matrix);
+    std::copy(req->matrix, req->matrix + 4, t.userMatrix);
+    t.userMatrixSet = !IsIdentityMatrix(req->matrix);
+    t.anchorX = req->anchorX, t.anchorY = req->anchorY;
+    code = DrawPathCommands(L, engine, path->commands, req->x, req->y, req->color, t, *tags);
+  }
   FreePath(L, path);
   return code;
 }

@@ -11,7 +11,10 @@ Reads cases from standard input, one command per line:
   box X Y W H A B C D, sub, close
   text SIZE WORD            the word's outline in Bitstream Vera Sans at SIZE, from the current
                             point or else with its ascent on the top edge; not hinted
-  draw X Y COLOR            the path's box placed with its top-left corner at (X, Y)
+  turn A B C D AX AY        the next draw's matrix (x' = A x + C y, y' = B x + D y), turning
+                            the path's box about its anchor (fractions of the box)
+  draw X Y COLOR            the path's box placed with its top-left corner at (X, Y), or with
+                            its anchor there when turned
   extents                   prints "x1 y1 x2 y2" of the path as styled instead
   effects EDGE EDGECOLOR SHADOW DIRECTION SHADOWCOLOR   a filled path's edge (EDGE pixels, its
                             stroke 2 * EDGE wide) and drop shadow (0 none) under the fill, without
@@ -133,6 +136,27 @@ def draw(picture, cmds, style, dash, x, y, color):
     return pixels(out, w0, h0)
 
 
+def draw_turned(picture, cmds, style, turn, x, y, color):
+    w0, h0, bg = picture
+    x1, y1, x2, y2 = extents(cmds, style, None)
+    w, h = int(x2 - x1 + 0.5), int(y2 - y1 + 0.5)
+    a, b, c, d, ax, ay = turn
+    out = cairo.ImageSurface(cairo.FORMAT_RGB24, w0, h0)
+    o = cairo.Context(out)
+    o.set_source_rgb(((bg >> 16) & 255) / 255.0, ((bg >> 8) & 255) / 255.0, (bg & 255) / 255.0)
+    o.paint()
+    # The anchor point stays at (x, y); the box turns about it.
+    o.translate(x, y)
+    o.transform(cairo.Matrix(a, b, c, d, 0, 0))
+    o.translate(-w * ax - x1, -h * ay - y1)
+    styled(o, style, None)
+    o.set_source_rgb(((color >> 16) & 255) / 255.0, ((color >> 8) & 255) / 255.0, (color & 255) / 255.0)
+    build(o, cmds)
+    o.fill() if style[0] else o.stroke()
+    out.flush()
+    return pixels(out, w0, h0)
+
+
 def margins(size, direction):
     l = size if direction in (5, 6, 7) else 0
     t = size if direction in (0, 1, 7) else 0
@@ -205,7 +229,7 @@ def pixels(out, w0, h0):
 
 
 def main():
-    picture, style, dash, cmds, effects = None, (1, 1, 1, 0, 0, 0), None, [], None
+    picture, style, dash, cmds, effects, turn = None, (1, 1, 1, 0, 0, 0), None, [], None, None
     for line in sys.stdin:
         t = line.split()
         if not t:
@@ -219,12 +243,16 @@ def main():
             dash = a
         elif op == 'effects':
             effects = a
+        elif op == 'turn':
+            turn = a
         elif op == 'draw':
-            if effects:
+            if turn:
+                print(draw_turned(picture, cmds, style, turn, a[0], a[1], a[2]))
+            elif effects:
                 print(draw_effects(picture, cmds, style, effects, a[0], a[1], a[2]))
             else:
                 print(draw(picture, cmds, style, dash, a[0], a[1], a[2]))
-            style, dash, cmds, effects = (1, 1, 1, 0, 0, 0), None, [], None
+            style, dash, cmds, effects, turn = (1, 1, 1, 0, 0, 0), None, [], None, None
         elif op == 'extents':
             print('%.6f %.6f %.6f %.6f' % extents(cmds, style, dash))
             style, dash, cmds = (1, 1, 1, 0, 0, 0), None, []

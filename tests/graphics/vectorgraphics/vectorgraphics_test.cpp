@@ -535,6 +535,60 @@ TEST(VectorLibrary, EdgeAndShadowMatchCairo) {
   }
 }
 
+TEST(VectorLibrary, TurnedPathsMatchCairo) {
+  struct Row {
+    const char *name;
+    std::vector<std::string> commands;
+    double m[4];
+    double anchor;
+  } rows[] = {
+      {"ellipse turned 30 degrees about its centre", {"arc 0 0 16 6 0 360 1"}, {0.866025, 0.5, -0.5, 0.866025}, 0.5},
+      {"triangle sheared", {"move 0 0 0", "line 0 20 4", "line 0 6 18", "close"}, {1, 0, 0.5, 1}, 0.5},
+      {"box mirrored about its corner", {"box 0 0 16 10 40 0 0 40"}, {-1, 0, 0, 1}, 0},
+  };
+  std::string script;
+  for (const Row &r : rows) {
+    std::ostringstream o;
+    o << "picture " << kW << " " << kH << " " << kBackground << "\nstyle 1 1 1 0 0 0\nturn " << r.m[0] << " "
+      << r.m[1] << " " << r.m[2] << " " << r.m[3] << " " << r.anchor << " " << r.anchor << "\n";
+    for (const std::string &c : r.commands) o << c << "\n";
+    o << "draw 24 20 " << 0xFFC000 << "\n";
+    script += o.str();
+  }
+  const std::vector<std::string> peer = RunPeer(script);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  VectorVm vm;
+  vm.UsePlugin();
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("SetFormStyle", {16}).code, 0u);
+  for (size_t i = 0; i < std::size(rows); i++) {
+    const Row &r = rows[i];
+    SCOPED_TRACE(r.name);
+    ASSERT_EQ(vm.Call("CreateBrush", {1, kW, kH, double(kBackground)}).code, 0u);
+    ASSERT_EQ(vm.Call("SelectBrush", {1}).code, 0u);
+    PathCase c{r.name, r.commands, {1, 1, 1, 0, 0, 0}, {}, 0, 0, 0};
+    BuildPath(vm, c);
+    ASSERT_EQ(vm.CallWith("drawpath", [&] {
+      for (double v : {1.0, 24.0, 20.0, double(0xFFC000)}) vm_pushnumber(vm.L, v);
+      vm_newtable(vm.L);
+      vm_pushstring(vm.L, "transform");
+      vm_newtable(vm.L);
+      for (int k = 0; k < 4; k++) {
+        vm_pushnumber(vm.L, r.m[k]);
+        vm_rawseti(vm.L, -2, k);
+      }
+      vm_settable(vm.L, -3);
+      vm.Set("anchorx", r.anchor), vm.Set("anchory", r.anchor);
+      return 5;
+    }).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    int worst, changed;
+    ComparePicture(vm, peer[i], &worst, &changed);
+    EXPECT_GT(changed, 20);
+    EXPECT_LE(worst, 2);
+  }
+}
+
 TEST(VectorLibrary, ForcedShapesAreDrawnAsPaths) {
   struct Row {
     const char *command;
