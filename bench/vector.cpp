@@ -9,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <random>
 #include <vector>
 
 #include "display/safeblt.h"
@@ -22,14 +23,6 @@ namespace {
 
 constexpr int kW = 1920, kH = 1080, kPaths = 10000, kPoints = 8;
 
-uint32_t Hash(uint32_t x) {
-  x ^= x >> 16;
-  x *= 0x7feb352d;
-  x ^= x >> 15;
-  x *= 0x846ca68b;
-  return x ^ (x >> 16);
-}
-int Rand(uint32_t i, int n) { return int(Hash(i) % uint32_t(n)); }
 
 // One path: a star or polyline of whole-pixel points, or a circle; its box lies on whole pixels
 // (round caps and joins reach exactly half the width), so that both sides place it alike.
@@ -40,15 +33,17 @@ struct Shape {
 };
 
 std::vector<Shape> MakeShapes() {
+  std::mt19937 random(12345);  // the same paths in every run
+  auto below = [&](int n) { return int(random() % uint32_t(n)); };
   std::vector<Shape> shapes;
   for (int i = 0; i < kPaths; i++) {
-    Shape s{i % 2 == 0, i % 6 == 0, {}, Hash(i + 7) & 0xFFFFFF};
-    const int cx = 60 + Rand(3 * i, kW - 120), cy = 60 + Rand(3 * i + 1, kH - 120);
+    Shape s{i % 2 == 0, i % 6 == 0, {}, uint32_t(random()) & 0xFFFFFF};
+    const int cx = 60 + below(kW - 120), cy = 60 + below(kH - 120);
     if (s.circle) {
-      s.pts = {double(cx), double(cy), double(10 + Rand(3 * i + 2, 40))};
+      s.pts = {double(cx), double(cy), double(10 + below(40))};
     } else {
       for (int k = 0; k < kPoints; k++) {
-        const double a = 2 * M_PI * k / kPoints, r = (k % 2 ? 15 : 45) + Rand(31 * i + k, 10);
+        const double a = 2 * M_PI * k / kPoints, r = (k % 2 ? 15 : 45) + below(10);
         s.pts.push_back(cx + std::lround(r * std::cos(a)));
         s.pts.push_back(cy + std::lround(r * std::sin(a)));
       }
