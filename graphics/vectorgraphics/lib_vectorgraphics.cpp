@@ -43,11 +43,17 @@ qmVectorState *StateOf(VmState *L) {
   return scene ? scene->vector : nullptr;
 }
 
-// 0 with the plug-in's entries, or ERR_VECGFXPLUGIN.
+// 0 with the plug-in's entries, or ERR_VECGFXPLUGIN (also in a VM without the player's scene).
 uint32_t FindEngine(VmState *L, qmVectorEngine *engine) {
   const qmPlayerContext *ctx = GetPlayerContext(L);
-  if (ctx && ctx->findVectorEngine && ctx->findVectorEngine(engine)) return 0;
+  if (StateOf(L) && ctx && ctx->findVectorEngine && ctx->findVectorEngine(engine)) return 0;
   return ERR_VECGFXPLUGIN;
+}
+
+// The stroke settings the setters change: 0, or ERR_WRONGUSAGE in a VM without the player's scene.
+uint32_t SettingsOf(VmState *L, qmVectorState **out) {
+  *out = StateOf(L);
+  return *out ? 0u : uint32_t(ERR_WRONGUSAGE);
 }
 
 uint32_t GetPathArg(VmState *L, int i, qmPath **out, qmObjectId *id = nullptr) {
@@ -469,19 +475,28 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
 
 uint32_t VecSetLineJoin(VmState *L) {
   CheckArgCount(L, 1, 1);
-  StateOf(L)->join = NumberToInt(vm_checknumber(L, 1));
+  const int32_t value = NumberToInt(vm_checknumber(L, 1));
+  qmVectorState *s;
+  if (uint32_t code = SettingsOf(L, &s)) return code;
+  s->join = value;
   return 0;
 }
 
 uint32_t VecSetLineCap(VmState *L) {
   CheckArgCount(L, 1, 1);
-  StateOf(L)->cap = NumberToInt(vm_checknumber(L, 1));
+  const int32_t value = NumberToInt(vm_checknumber(L, 1));
+  qmVectorState *s;
+  if (uint32_t code = SettingsOf(L, &s)) return code;
+  s->cap = value;
   return 0;
 }
 
 uint32_t VecSetFillRule(VmState *L) {
   CheckArgCount(L, 1, 1);
-  StateOf(L)->fillRule = NumberToInt(vm_checknumber(L, 1));
+  const int32_t value = NumberToInt(vm_checknumber(L, 1));
+  qmVectorState *s;
+  if (uint32_t code = SettingsOf(L, &s)) return code;
+  s->fillRule = value;
   return 0;
 }
 
@@ -493,7 +508,8 @@ uint32_t VecSetDash(VmState *L) {
   const double offset = vm_checknumber(L, 1);
   std::vector<double> lengths;
   for (int i = 2; i <= n; i++) lengths.push_back(vm_checknumber(L, i));
-  qmVectorState *s = StateOf(L);
+  qmVectorState *s;
+  if (uint32_t code = SettingsOf(L, &s)) return code;
   if (lengths[0] < 0) {
     MemFree(s->dashes);
     s->dashes = nullptr, s->dashCount = 0, s->dashOffset = 0;
@@ -510,7 +526,10 @@ uint32_t VecSetDash(VmState *L) {
 
 uint32_t VecForcePathUse(VmState *L) {
   CheckArgCount(L, 1, 1);
-  StateOf(L)->forcePathUse = NumberToInt(vm_checknumber(L, 1));
+  const int32_t value = NumberToInt(vm_checknumber(L, 1));
+  qmVectorState *s;
+  if (uint32_t code = SettingsOf(L, &s)) return code;
+  s->forcePathUse = value;
   return 0;
 }
 
