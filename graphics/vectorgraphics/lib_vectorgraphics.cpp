@@ -409,7 +409,9 @@ uint32_t VecDrawPath(VmState *L) {
   const qmPathPicture p{&engine, path->commands, StateOf(L), &style, color, nullptr, nullptr, 0, 0};
   double box[4];
   if (uint32_t code = MeasurePath(&p, box)) return code;
-  const int32_t w = int32_t(std::fmin(box[2] - box[0] + 0.5, 32767)), h = int32_t(std::fmin(box[3] - box[1] + 0.5, 32767));
+  // Whole pixels, at most the largest picture; nothing (or no number) reads as 0.
+  auto side = [](double extent) { return extent > 0 ? int32_t(std::fmin(extent + 0.5, QM_MAX_PICTURE_SIDE)) : 0; };
+  const int32_t w = side(box[2] - box[0]), h = side(box[3] - box[1]);
   qmTransform t;
   qmDisplayTags tags;
   if (uint32_t code =
