@@ -17,7 +17,7 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   if ((o->loadAlpha || o->globalAlpha != -1) && o->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
   uint32_t *pixels = nullptr;
   uint32_t loaderKey = kNoTransparentColor;
-  int32_t w = 0, h = 0, hasAlpha = 0;
+  int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
   // While the applet's declarations run, a file declared again is taken from the graphics
   // cache instead of being decoded again.
   const bool declaring = DeclarationsRunning();
@@ -26,8 +26,8 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
     if (uint32_t code = FindCachedImage(o->cachedLoad, &w, &h, &loaderKey, &alphaWord, &pixels)) return code;
     hasAlpha = int32_t(alphaWord);
   } else {
-    if (uint32_t code = LoadImageFile(file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr, &loaderKey, &w, &h,
-                                      &hasAlpha))
+    if (uint32_t code = LoadImageWithPlugins(o->plugins, file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr,
+                                             &loaderKey, &w, &h, &hasAlpha, &forcedAlpha))
       return code;
     if (declaring && o->cache && *o->cache)
       if (uint32_t code = AddCachedImage(o->cache, w, h, loaderKey, uint32_t(hasAlpha), pixels)) {
@@ -35,7 +35,9 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
         return code;
       }
   }
-  if (o->loadAlpha && !hasAlpha) {
+  // A plug-in may ask for its picture's alpha channel to be loaded always.
+  const int32_t loadAlpha = o->loadAlpha || (forcedAlpha && o->transparentColor == kNoTransparentColor);
+  if (loadAlpha && !hasAlpha) {
     FreeImagePixels(pixels);
     return ERR_NOALPHA;  // the loader left the file name as the error argument
   }
@@ -55,7 +57,7 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
     if (int64_t(o->y) + ch > h) ch = h - o->y;
     if (cw < 1 || ch < 1) code = ERR_BADDIMENSIONS;
   }
-  if (!code && o->loadAlpha) {
+  if (!code && loadAlpha) {
     alpha = AllocAlphaChannel(w, h, 0);
     if (alpha) ArgbToAlphaChannel(pixels, w, h, w, alpha->memory, alpha->bytesPerRow);
     else code = ERR_MEM;

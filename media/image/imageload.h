@@ -18,6 +18,17 @@ uint32_t LoadImageFile(const char *name, uint32_t *paletteIn, int32_t pen, int32
                        uint32_t **pixelsOut, uint32_t **paletteOut, uint32_t *transparentOut, int32_t *widthOut,
                        int32_t *heightOut, int32_t *alphaOut);
 
+struct qmFormatPlugins;
+
+// LoadImageFile after the image-loader plug-ins (plugins may be null): the first plug-in that
+// takes the file gives the picture (no palette, no transparent colour); the others go to the
+// program's own reader. forcedAlphaOut (may be null) is 1 when the picture's alpha channel is
+// to be loaded whether asked for or not.
+uint32_t LoadImageWithPlugins(const qmFormatPlugins *plugins, const char *name, uint32_t *paletteIn, int32_t pen,
+                              int32_t uniqueTransparency, uint32_t **pixelsOut, uint32_t **paletteOut,
+                              uint32_t *transparentOut, int32_t *widthOut, int32_t *heightOut, int32_t *alphaOut,
+                              int32_t *forcedAlphaOut);
+
 // IFF ILBM: 1 to 8 planes with a colour map, extra-half-brite, HAM6, HAM8 and 24 planes.
 // 0, ERR_READFILE, ERR_LOADPICTURE2, ERR_MEM.
 uint32_t LoadILBM(const char *name, uint32_t *paletteIn, int32_t pen, int32_t uniqueTransparency,
