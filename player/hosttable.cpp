@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <new>
 #include <type_traits>
 
@@ -413,12 +414,15 @@ void *const kVm[68] = {
     Safe<&vm_getmetatable_byname>(), Safe<&vm_checkudata>(), Safe<&vm_buffinit>(), Fn(&HostPrepBuffer), Safe<&vm_addlstring>(),
     Safe<&vm_addstring>(), Safe<&vm_addvalue>(), Safe<&vm_pushresult>(), Safe<&vm_findstring>(), Safe<&vm_checkstack>()};
 
-// The built-in faces' data, then their sizes in bytes, as data pointers.
+// The built-in faces' data in the table's order, then their sizes in bytes, as data pointers.
 void *const *FontDataTable() {
+  static const char *const kOrder[] = {"Bitstream Vera Sans", "Bitstream Vera Sans Mono", "Bitstream Vera Serif"};
+  static_assert(std::size(kOrder) == kBuiltinFaceCount);
   static void *table[2 * kBuiltinFaceCount];
   for (int i = 0; i < kBuiltinFaceCount; i++) {
-    table[i] = const_cast<uint8_t *>(kBuiltinFaces[i].data);
-    table[kBuiltinFaceCount + i] = reinterpret_cast<void *>(uintptr_t(kBuiltinFaces[i].size));
+    const qmBuiltinFace *face = FindBuiltinFace(kOrder[i]);
+    table[i] = face ? const_cast<uint8_t *>(face->data) : nullptr;
+    table[kBuiltinFaceCount + i] = reinterpret_cast<void *>(uintptr_t(face ? face->size : 0));
   }
   return table;
 }
