@@ -33,7 +33,7 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
   int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
   uint32_t code = LoadImageWithPlugins(plugins, file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h,
-                                       &hasAlpha, &forcedAlpha);
+                                       &hasAlpha, {&forcedAlpha, nullptr});
   // A plug-in may ask for its picture's alpha channel to be loaded always.
   if (forcedAlpha && transparentColor == kNoTransparency) loadAlpha = 1;
   if (!code && loadAlpha && !hasAlpha) code = ERR_NOALPHA;  // the loader left the file name as argument

@@ -219,7 +219,7 @@ struct HostImage {
 };
 int HostGetImageSize(const char *file, int32_t *width, int32_t *height, int32_t *alpha) {
   int32_t w = 0, h = 0, a = 0;
-  if (LoadImageWithPlugins(RunFormats(), file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &a, nullptr))
+  if (LoadImageWithPlugins(RunFormats(), file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &a))
     return 0;
   if (width) *width = w;
   if (height) *height = h;
@@ -229,7 +229,7 @@ int HostGetImageSize(const char *file, int32_t *width, int32_t *height, int32_t 
 HostImage *HostLoadImage(const char *file, void *, int32_t *width, int32_t *height, int32_t *alpha) {
   uint32_t *pixels = nullptr;
   int32_t w = 0, h = 0, a = 0;
-  if (LoadImageWithPlugins(RunFormats(), file, nullptr, -1, 0, &pixels, nullptr, nullptr, &w, &h, &a, nullptr))
+  if (LoadImageWithPlugins(RunFormats(), file, nullptr, -1, 0, &pixels, nullptr, nullptr, &w, &h, &a))
     return nullptr;
   auto *image = static_cast<HostImage *>(MemAlloc(sizeof(HostImage), 1));
   if (!image) {

@@ -45,7 +45,7 @@ uint32_t *CopyRows(const uint32_t *rows, const qmPluginImageInfo &info) {
   return pixels;
 }
 
-uint32_t LoadPluginImage(const char *name, uint32_t **pixels, qmPluginImageInfo *info) {
+uint32_t LoadPluginImage(const char *name, uint32_t **pixels, qmPluginImageInfo *info, qmPluginDecoder *source) {
   uint32_t result = ERR_LOADPICTURE2;
   ForEachWith(PLUGINFEAT_IMAGE, [&](const qmPluginSymbols *sym) {
     qmPluginImageInfo found{};
@@ -63,7 +63,11 @@ uint32_t LoadPluginImage(const char *name, uint32_t **pixels, qmPluginImageInfo 
     const uint32_t *rows = nullptr;
     if (!failed) failed = CallPlugin([&] { rows = GetFeatureEntry<qmGetImageFn>(sym, PLUGINFEAT_IMAGE, 2)(handle, &found); });
     uint32_t *copy = failed ? nullptr : CopyRows(rows, found);
-    CallPlugin([&] { GetFeatureEntry<qmFreeImageFn>(sym, PLUGINFEAT_IMAGE, 3)(handle); });
+    // A vector picture is kept for renderings at other sizes, when the caller keeps sources.
+    if (copy && source && found.kind == 1)
+      *source = {sym, handle};
+    else
+      CallPlugin([&] { GetFeatureEntry<qmFreeImageFn>(sym, PLUGINFEAT_IMAGE, 3)(handle); });
     if (failed) {
       result = failed;
     } else if (!copy) {
@@ -78,6 +82,31 @@ uint32_t LoadPluginImage(const char *name, uint32_t **pixels, qmPluginImageInfo 
   });
   if (result) SetErrorArgument(name);
   return result;
+}
+
+uint32_t TransformPluginImage(const qmPluginDecoder *source, const double values[6], int32_t width, int32_t height,
+                              uint32_t **pixels) {
+  if (width < 1 || height < 1) return ERR_TFIMAGE;
+  int ok = 0;
+  double block[6];
+  std::memcpy(block, values, sizeof block);
+  uint32_t failed = CallPlugin([&] { ok = Entry<qmTransformImageFn>(source, PLUGINFEAT_IMAGE, 4)(source->handle, block, width, height); });
+  if (failed) return failed;
+  if (!ok) return ERR_TFIMAGE;
+  qmPluginImageInfo found{};
+  const uint32_t *rows = nullptr;
+  if ((failed = CallPlugin([&] { rows = Entry<qmGetImageFn>(source, PLUGINFEAT_IMAGE, 2)(source->handle, &found); })))
+    return failed;
+  // The rendering must be of the size asked for: the caller's planes are made for it.
+  if (!rows || found.width != width || found.height != height) return ERR_TFIMAGE;
+  uint32_t *copy = CopyRows(rows, found);
+  if (!copy) return ERR_MEM;
+  *pixels = copy;
+  return 0;
+}
+
+void FreePluginImage(const qmPluginDecoder *source) {
+  CallPlugin([&] { Entry<qmFreeImageFn>(source, PLUGINFEAT_IMAGE, 3)(source->handle); });
 }
 
 // The first plug-in whose saver of this feature registered the format.
@@ -202,8 +231,9 @@ void CloseVideo(const qmPluginDecoder *d) {
 }
 
 const qmFormatPlugins kFormatPlugins = {
-    LoadPluginImage, ImageSaverFlags, SaveImage, SaveSample, OpenSound, ReadSound, SeekSound, SoundName, CloseSound,
-    OpenAnim,        LoadFrame,       FreeFrame, FrameDelay, CloseAnim, OpenVideo, CloseVideo};
+    LoadPluginImage, TransformPluginImage, FreePluginImage, ImageSaverFlags, SaveImage, SaveSample, OpenSound,
+    ReadSound,       SeekSound,            SoundName,       CloseSound,      OpenAnim,  LoadFrame,  FreeFrame,
+    FrameDelay,      CloseAnim,            OpenVideo,       CloseVideo};
 
 }  // namespace
 

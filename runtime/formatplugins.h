@@ -60,10 +60,18 @@ struct qmPluginDecoder {
 };
 
 struct qmFormatPlugins {
-  // Image loaders. Probe (pixels null): 1 and the picture's information when a loader takes the
+  // Image loaders. Probe (pixels null): 0 and the picture's information when a loader takes the
   // file. Load: 0 with a new MemAlloc'd array of width x height 0xAARRGGBB words (rows without
-  // gaps) and its information; ERR_LOADPICTURE2 when no loader takes it; ERR_MEM.
-  uint32_t (*loadImage)(const char *name, uint32_t **pixels, qmPluginImageInfo *info);
+  // gaps) and its information; ERR_LOADPICTURE2 when no loader takes it; ERR_MEM. With source
+  // given, a vector picture (kind 1) keeps the plug-in's image there for renderings at other
+  // sizes, until freeImage; otherwise (and for other pictures) the plug-in's image is freed.
+  uint32_t (*loadImage)(const char *name, uint32_t **pixels, qmPluginImageInfo *info, qmPluginDecoder *source);
+  // The kept image rendered anew under {a, b, c, d, dx, dy} (the 2 x 2 matrix, then an offset)
+  // at width x height: 0 with a new MemAlloc'd array as above, ERR_TFIMAGE when the plug-in
+  // refuses, ERR_MEM.
+  uint32_t (*transformImage)(const qmPluginDecoder *source, const double values[6], int32_t width, int32_t height,
+                             uint32_t **pixels);
+  void (*freeImage)(const qmPluginDecoder *source);
   // Image and sample savers of a format number: -1 when no plug-in registered it, else the
   // saver's flags (SAVERFLAG_); the save itself: 0, or ERR_SAVEIMAGE / ERR_SAVESAMPLE when the
   // plug-in refuses, ERR_UNKNOWNIMGOUT / ERR_UNKNOWNSMPOUT without a saver.

@@ -123,7 +123,7 @@ uint32_t GfxIsPicture(VmState *L) {
   const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
   int32_t w = 0, h = 0, alpha = 0;
   const bool ok = LoadImageWithPlugins(GetPlayerContext(L)->formatPlugins, file, nullptr, -1, 0, nullptr, nullptr,
-                                       nullptr, &w, &h, &alpha, nullptr) == 0;
+                                       nullptr, &w, &h, &alpha) == 0;
   vm_pushboolean(L, ok);
   vm_newtable(L);
   if (ok) {

@@ -220,3 +220,33 @@ TEST(E2eFormats, FailuresOfFormatPlugins) {
     EXPECT_EQ(r.out, c.out) << c.name;
   }
 }
+
+// A vector picture of the plug-in stays a vector brush: scaled, it is drawn anew by the plug-in
+// (not scaled from its pixels) and keeps its alpha channel; copies share its source, which the
+// plug-in frees once, when the last brush goes.
+TEST(E2eFormats, VectorPictureIsDrawnAnewWhenScaled) {
+  PlayerDir d({"tpic.qmp"});
+  qmtools::WriteBytes(d / "vec.tpic", TpicFile(4, 2, 1 | 2 | 4, kPicture));  // alpha always loaded
+  const std::string script = ScriptOf({
+      {false, "LoadBrush", {1, d / "vec.tpic"}},
+      {false, "CopyBrush", {1, 2}},
+      {false, "FreeBrush", {1}},
+      {false, "ScaleBrush", {2, 8, 6}},
+      {true, "GetAttribute", {kBrush, 2, kWidth}},
+      {true, "GetAttribute", {kBrush, 2, kHeight}},
+      {true, "GetAttribute", {kBrush, 2, kHasAlpha}},
+      {false, "RasterizeBrush", {2}},  // a vector brush is not saved as it is
+      {false, "SaveBrush", {2, d / "scaled.tpic", kNone, 40}},
+  });
+  qmtools::WriteBytes(d / "f.qma", AppletOf(script));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "f.qma"}, {"TPIC_LOG=" + (d / "log.txt")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "8\n6\n1\n");
+  EXPECT_EQ(ReadWholeFile(d / "log.txt"), "transform 8x6\nfreeimage\n");
+  // 8 x 6 from 4 x 2: pixel (x, y) is the stored (x / 2, y / 3), alpha included.
+  std::string scaled = ReadWholeFile(d / "scaled.tpic");
+  ASSERT_EQ(scaled.size(), 9u + 48 * 4);
+  for (int y = 0; y < 6; y++)
+    for (int x = 0; x < 8; x++)
+      EXPECT_EQ(Le32(scaled, 9 + 4 * size_t(y * 8 + x)), kPicture[size_t(y / 3 * 4 + x / 2)]) << x << "," << y;
+}

@@ -99,15 +99,14 @@ TEST_F(FormatPlugins, PictureLoaderRowsAndAlpha) {
   uint32_t *pixels = nullptr;
   int32_t w = 0, h = 0, alpha = 0, forced = 0;
   ASSERT_EQ(LoadImageWithPlugins(formats, pic.c_str(), nullptr, -1, 0, &pixels, nullptr, nullptr, &w, &h, &alpha,
-                                 &forced),
+                                 {&forced, nullptr}),
             0u);
   EXPECT_EQ(std::vector<int32_t>({w, h, alpha, forced}), std::vector<int32_t>({3, 2, 1, 1}));
   for (uint32_t i = 0; i < 6; i++) EXPECT_EQ(pixels[i], 0x01000000u * (i + 1) + i) << i;
   MemFree(pixels);
   // A broken file of the format goes on to the player's own reader, which knows it not.
   const std::string broken = Write("b.tpic", {'T', 'P', 'I', 'C', 3, 0, 2, 0, 3, 1, 2});
-  EXPECT_EQ(LoadImageWithPlugins(formats, broken.c_str(), nullptr, -1, 0, &pixels, nullptr, nullptr, &w, &h, &alpha,
-                                 nullptr),
+  EXPECT_EQ(LoadImageWithPlugins(formats, broken.c_str(), nullptr, -1, 0, &pixels, nullptr, nullptr, &w, &h, &alpha),
             uint32_t(ERR_LOADPICTURE2));
 }
 

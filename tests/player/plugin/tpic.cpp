@@ -4,10 +4,11 @@
 //
 // A TPIC file: "TPIC", width and height (16 bits each, little-endian), a flags byte (bit 0 the
 // picture has alpha, bit 1 its alpha is always loaded), then frames of width x height 32-bit
-// little-endian 0xAARRGGBB words, rows top to bottom.
+// little-endian 0xAARRGGBB words, rows top to bottom. Flag bit 2 makes it a vector picture:
+// TransformImage renders it at any size, each pixel the stored one under its centre.
 //
-// TPIC_INIT_FAILS makes InitPlugin refuse, TPIC_SAVE_FAILS makes SaveImage refuse; FreeImage
-// and FreeFrame calls are appended to the file named by TPIC_LOG.
+// TPIC_INIT_FAILS makes InitPlugin refuse, TPIC_SAVE_FAILS makes SaveImage refuse; FreeImage,
+// FreeFrame and TransformImage calls are appended to the file named by TPIC_LOG.
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -35,6 +36,8 @@ constexpr int kRowPadding = 3;
 struct Picture {
   int width = 0, height = 0, flags = 0, frames = 0;
   std::vector<uint32_t> words;  // every frame, rows of width + kRowPadding words
+  int renderedWidth = 0, renderedHeight = 0;
+  std::vector<uint32_t> rendered;  // the last rendering, rows without gaps
 };
 
 void Log(const char *what) {
@@ -70,7 +73,8 @@ bool ReadPicture(const char *file, Picture *p) {
 }
 
 void Describe(const Picture &p, qmPluginImageInfo *info) {
-  *info = {p.width, p.height, p.width + kRowPadding, p.flags & 1, (p.flags >> 1) & 1, 0};
+  *info = {p.width, p.height, p.width + kRowPadding, p.flags & 1, (p.flags >> 1) & 1, (p.flags >> 2) & 1};
+  if (!p.rendered.empty()) info->width = p.renderedWidth, info->height = p.renderedHeight, info->pixelsPerRow = p.renderedWidth;
 }
 
 }  // namespace
@@ -108,7 +112,7 @@ EXPORT void *LoadImage(const char *file, qmPluginImageInfo *info) {
 EXPORT const uint32_t *GetImage(void *handle, qmPluginImageInfo *info) {
   auto *p = static_cast<Picture *>(handle);
   Describe(*p, info);
-  return p->words.data();
+  return p->rendered.empty() ? p->words.data() : p->rendered.data();
 }
 
 EXPORT void FreeImage(void *handle) {
@@ -116,7 +120,26 @@ EXPORT void FreeImage(void *handle) {
   delete static_cast<Picture *>(handle);
 }
 
-EXPORT int TransformImage(void *, const double *, int32_t, int32_t) { return 0; }
+// Output pixel (x, y) shows the stored pixel under the centre mapped back through the matrix.
+EXPORT int TransformImage(void *handle, const double *m, int32_t width, int32_t height) {
+  auto *p = static_cast<Picture *>(handle);
+  const double det = m[0] * m[3] - m[1] * m[2];
+  if (!(p->flags & 4) || det == 0 || width < 1 || height < 1) return 0;
+  p->rendered.assign(size_t(width) * height, 0);
+  for (int y = 0; y < height; y++)
+    for (int x = 0; x < width; x++) {
+      const double u = x + 0.5 - m[4], v = y + 0.5 - m[5];
+      const int sx = int((m[3] * u - m[1] * v) / det), sy = int((-m[2] * u + m[0] * v) / det);
+      if (sx >= 0 && sx < p->width && sy >= 0 && sy < p->height)
+        p->rendered[size_t(y) * width + x] = p->words[size_t(sy) * (p->width + kRowPadding) + sx];
+    }
+  p->renderedWidth = width;
+  p->renderedHeight = height;
+  char line[64];
+  std::snprintf(line, sizeof line, "transform %dx%d", width, height);
+  Log(line);
+  return 1;
+}
 
 EXPORT void *OpenAnim(const char *file, uint32_t *info) {
   auto *p = new Picture;
