@@ -7,52 +7,6 @@
 
 namespace {
 
-// A constant argument of a script call.
-struct Arg {
-  bool text;
-  std::string s;
-  double n;
-  Arg(const char *t) : text(true), s(t), n(0) {}
-  Arg(const std::string &t) : text(true), s(t), n(0) {}
-  Arg(double v) : text(false), n(v) {}
-};
-// One line of the script: name(args...), its results printed by DebugPrint when print is set.
-struct Line {
-  bool print;
-  std::string name;
-  std::vector<Arg> args;
-};
-
-// The assembled script of the lines, line i at source line i + 1.
-std::string ScriptOf(const std::vector<Line> &lines) {
-  std::vector<std::string> constants;
-  auto k = [&](const Arg &a) {
-    char buf[64];
-    std::string text = a.text ? "\"" + a.s + "\"" : (std::snprintf(buf, sizeof buf, "%.17g", a.n), std::string(buf));
-    for (size_t i = 0; i < constants.size(); i++)
-      if (constants[i] == text) return "k" + std::to_string(i);
-    constants.push_back(text);
-    return "k" + std::to_string(constants.size() - 1);
-  };
-  std::string code;
-  for (size_t i = 0; i < lines.size(); i++) {
-    const Line &l = lines[i];
-    std::string lower;
-    for (char c : l.name) lower += char(std::tolower(uint8_t(c)));
-    const int f = l.print ? 1 : 0;  // the register of the called function
-    if (l.print) code += "      GETGLOBAL 0 " + k(Arg("debugprint")) + " @" + std::to_string(i + 1) + "\n";
-    code += "      GETGLOBAL " + std::to_string(f) + " " + k(Arg(lower)) + (l.print ? "" : " @" + std::to_string(i + 1)) + "\n";
-    for (size_t a = 0; a < l.args.size(); a++)
-      code += "      LOADK " + std::to_string(f + 1 + int(a)) + " " + k(l.args[a]) + "\n";
-    const std::string argc = std::to_string(l.args.size() + 1);
-    if (l.print) code += "      CALL 1 " + argc + " 0\n      CALL 0 0 1\n";
-    else code += "      CALL 0 " + argc + " 1\n";
-  }
-  std::string head = ".func source=\"f.qms\" maxstack=16\n  .k";
-  for (const std::string &c : constants) head += " " + c;
-  return head + "\n" + code + "      RETURN 0 1 @" + std::to_string(lines.size() + 1) + "\n.end\n";
-}
-
 void PutLe(std::vector<uint8_t> &out, uint32_t v, int bytes) {
   for (int i = 0; i < bytes; i++) out.push_back(uint8_t(v >> (8 * i)));
 }
@@ -186,7 +140,7 @@ TEST(E2eFormats, FailuresOfFormatPlugins) {
   qmtools::WriteBytes(d / "tone.tsnd", TsndFile(&frames));
   struct Case {
     const char *name;
-    std::vector<Line> lines;
+    std::vector<ScriptLine> lines;
     std::string env;
     std::string out;
   } cases[] = {

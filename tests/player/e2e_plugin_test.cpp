@@ -138,25 +138,9 @@ TEST(E2ePlugin, FailingHostCallBecomesTheCommandsError) {
 // events registered and posted (a name taken already is refused).
 TEST(E2ePlugin, HostSlotsReachTheRun) {
   PlayerDir d({"tp.qmp"});
-  qmtools::WriteBytes(d / "h.qma", AppletOf(
-      ".func source=\"p.qms\" maxstack=6\n"
-      "  .k \"debugprint\" \"tpdate\" \"tpevent\" \"onplugin\" \"onkeydown\"\n"
-      "      GETGLOBAL 0 k0 @1\n"
-      "      GETGLOBAL 1 k1\n"
-      "      CALL 1 1 0\n"
-      "      CALL 0 0 1\n"
-      "      GETGLOBAL 0 k0 @2\n"
-      "      GETGLOBAL 1 k2\n"
-      "      LOADK 2 k3\n"
-      "      CALL 1 2 0\n"
-      "      CALL 0 0 1\n"
-      "      GETGLOBAL 0 k0 @3\n"
-      "      GETGLOBAL 1 k2\n"
-      "      LOADK 2 k4\n"
-      "      CALL 1 2 0\n"
-      "      CALL 0 0 1\n"
-      "      RETURN 0 1 @4\n"
-      ".end\n"));
+  qmtools::WriteBytes(d / "h.qma", AppletOf(ScriptOf({{true, "TpDate", {}},
+                                                      {true, "TpEvent", {"onplugin"}},
+                                                      {true, "TpEvent", {"onkeydown"}}})));
   PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "h.qma"});
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string months = "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)";

@@ -72,6 +72,13 @@ bool ReadPicture(const char *file, Picture *p) {
   return true;
 }
 
+Picture *OpenPicture(const char *file) {
+  auto *p = new Picture;
+  if (ReadPicture(file, p)) return p;
+  delete p;
+  return nullptr;
+}
+
 void Describe(const Picture &p, qmPluginImageInfo *info) {
   *info = {p.width, p.height, p.width + kRowPadding, p.flags & 1, (p.flags >> 1) & 1, (p.flags >> 2) & 1};
   if (!p.rendered.empty()) info->width = p.renderedWidth, info->height = p.renderedHeight, info->pixelsPerRow = p.renderedWidth;
@@ -100,12 +107,8 @@ EXPORT int IsImage(const char *file, qmPluginImageInfo *info) {
 }
 
 EXPORT void *LoadImage(const char *file, qmPluginImageInfo *info) {
-  auto *p = new Picture;
-  if (!ReadPicture(file, p)) {
-    delete p;
-    return nullptr;
-  }
-  Describe(*p, info);
+  Picture *p = OpenPicture(file);
+  if (p) Describe(*p, info);
   return p;
 }
 
@@ -142,11 +145,8 @@ EXPORT int TransformImage(void *handle, const double *m, int32_t width, int32_t 
 }
 
 EXPORT void *OpenAnim(const char *file, uint32_t *info) {
-  auto *p = new Picture;
-  if (!ReadPicture(file, p)) {
-    delete p;
-    return nullptr;
-  }
+  Picture *p = OpenPicture(file);
+  if (!p) return nullptr;
   info[ANIMINFO_WIDTH] = uint32_t(p->width);
   info[ANIMINFO_HEIGHT] = uint32_t(p->height);
   info[ANIMINFO_FRAMES] = uint32_t(p->frames);
