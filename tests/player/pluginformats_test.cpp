@@ -1,8 +1,9 @@
 // The formats of loaded plug-ins as the readers and writers see them: the anim loader's hook,
 // the savers found by format number, and sound streams decoded by a plug-in, over the test
-// plug-ins tpic.qmp, tpic8.qmp and tsnd.qmp loaded in this process.
+// plug-ins tpic.qmp, tpic8.qmp, tsnd.qmp and tvid.qmp loaded in this process.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ struct FormatPlugins : testing::Test {
   TempDir dir;
   const qmFormatPlugins *formats = GetFormatPlugins();
   void SetUp() override {
-    for (const char *p : {"tpic.qmp", "tpic8.qmp", "tsnd.qmp"})
+    for (const char *p : {"tpic.qmp", "tpic8.qmp", "tsnd.qmp", "tvid.qmp"})
       std::filesystem::copy_file(std::string(QM_TEST_PLUGIN_DIR) + "/" + p, dir / p);
     ScanPluginDirectory((dir / "player").c_str(), nullptr);
   }
@@ -154,4 +155,19 @@ TEST_F(FormatPlugins, SoundStreamsOfADecoder) {
   // Without plug-ins the file is no sound the player reads.
   qmSound *s = nullptr;
   EXPECT_NE(OpenSoundStream(Tsnd("t.tsnd", 1, 8, 0, 5).c_str(), 0, &s, nullptr), 0u);
+}
+
+// The video reader's hook: a decoder plug-in that takes the file fills the zeroed record.
+TEST_F(FormatPlugins, VideoDecoderTakesItsFiles) {
+  uint32_t info[8];
+  std::memset(info, 0xAB, sizeof info);
+  qmPluginDecoder decoder{};
+  ASSERT_EQ(formats->openVideo(Write("v.tvid", {'T', 'V', 'I', 'D', 0x40, 1, 0xF0, 0}).c_str(), info, sizeof info,
+                               &decoder),
+            1);
+  EXPECT_EQ(info[0], 320u);
+  EXPECT_EQ(info[1], 240u);
+  EXPECT_EQ(info[2], 0u);  // cleared before the plug-in saw it
+  formats->closeVideo(&decoder);
+  EXPECT_EQ(formats->openVideo(Write("v.bin", {'T', 'P', 'I', 'C'}).c_str(), info, sizeof info, &decoder), 0);
 }
