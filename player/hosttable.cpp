@@ -333,15 +333,15 @@ void HostUnlockSample(SampleLock *lock) {
 int HostMessageRequester(const char *title, const char *text, const char *buttons) {
   return ShowMessageRequester(title, text, buttons);
 }
-// The chosen file's folder and name joined into path (kMaxPathLength + 1 bytes).
+// The chosen file's folder and name joined into path (kHostPathSize bytes).
 int HostFileRequester(const char *title, char *path) {
   int32_t confirmed = 0;
   qmFileRequestResult result{};
   const uint32_t code = ShowFileRequester(title, "#?", 0, nullptr, nullptr, &confirmed, &result);
   int ok = 0;
   if (!code && confirmed && result.folder && result.names && result.count) {
-    CopyString(path, result.folder, kMaxPathLength + 1);
-    ok = AddPart(path, kMaxPathLength + 1, result.names);
+    ok = CopyString(path, result.folder, kHostPathSize) < size_t(kHostPathSize) &&
+         AddPart(path, kHostPathSize, result.names);
   }
   MemFree(result.folder);
   MemFree(result.names);
@@ -350,7 +350,7 @@ int HostFileRequester(const char *title, char *path) {
 int HostPathRequester(const char *title, char *path) {
   char *chosen = nullptr;
   if (ShowPathRequester(title, nullptr, &chosen) || !chosen) return 0;
-  const bool ok = CopyString(path, chosen, kMaxPathLength + 1) <= size_t(kMaxPathLength);
+  const bool ok = CopyString(path, chosen, kHostPathSize) < size_t(kHostPathSize);
   MemFree(chosen);
   return ok ? 1 : 0;
 }

@@ -91,7 +91,10 @@ enum : int32_t {
   HOSTDISP_RESIZEHOOKEDDISPLAY,
 };
 enum : int32_t { HOSTSOUND_LOCKSAMPLE, HOSTSOUND_UNLOCKSAMPLE };
+// Requesters: the message box (title, text, buttons) answers the button; the file and folder
+// requesters (title, path out of kHostPathSize bytes) answer 1 when one was chosen.
 enum : int32_t { HOSTREQ_MESSAGE, HOSTREQ_FILE, HOSTREQ_PATH };
+inline constexpr int32_t kHostPathSize = 1024;
 
 // An object id as HostGetObjectIdArg gives it: {number, handle}; brushes and samples are named so.
 using qmHostObjectId = uintptr_t[2];
