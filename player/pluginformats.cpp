@@ -34,10 +34,18 @@ bool ForEachWith(uint32_t feature, Visit visit) {
   return false;
 }
 
-// Copies a plug-in's rows (pixelsPerRow words apart) into a picture without gaps.
+int32_t PitchOf(const qmPluginImageInfo &info) { return info.pixelsPerRow > 0 ? info.pixelsPerRow : info.width; }
+
+// Rows a picture can be made of: some, of a size, no shorter than the picture is wide.
+bool UsableRows(const uint32_t *rows, const qmPluginImageInfo &info) {
+  return rows && info.width > 0 && info.height > 0 && PitchOf(info) >= info.width;
+}
+
+// Copies a plug-in's rows (pixelsPerRow words apart) into a picture without gaps; null without
+// memory or usable rows.
 uint32_t *CopyRows(const uint32_t *rows, const qmPluginImageInfo &info) {
-  const int32_t pitch = info.pixelsPerRow > 0 ? info.pixelsPerRow : info.width;
-  if (!rows || info.width < 1 || info.height < 1 || pitch < info.width) return nullptr;
+  const int32_t pitch = PitchOf(info);
+  if (!UsableRows(rows, info)) return nullptr;
   auto *pixels = static_cast<uint32_t *>(MemAlloc(size_t(info.width) * size_t(info.height) * 4, 0));
   if (!pixels) return nullptr;
   for (int32_t y = 0; y < info.height; y++)
@@ -71,8 +79,7 @@ uint32_t LoadPluginImage(const char *name, uint32_t **pixels, qmPluginImageInfo 
     if (failed) {
       result = failed;
     } else if (!copy) {
-      // A picture without rows or of no size is a broken file; no memory is no memory.
-      result = rows && found.width > 0 && found.height > 0 ? ERR_MEM : ERR_LOADPICTURE2;
+      result = UsableRows(rows, found) ? ERR_MEM : ERR_LOADPICTURE2;
     } else {
       *pixels = copy;
       *info = found;
