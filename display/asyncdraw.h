@@ -48,6 +48,7 @@ struct qmAsyncDraw {
   qmAsyncFreeFn free;
   qmAsyncControlFn control;  // or null
   void *userData;            // the producer's state, handed to every callback
+  int32_t ending;            // its finish or free callback runs: nothing else may end it
 };
 
 // Appends an object for the scene's current display: 0 or ERR_MEM (nothing added). *out (when
@@ -67,10 +68,15 @@ int32_t IsObjectInAsyncDraw(const qmScene *scene, const void *object);
 // The object an id names: 0, ERR_FINDARRAY for an automatic id, else ERR_FINDASYNCDRAW with the
 // number as error argument.
 uint32_t FindAsyncDraw(const qmScene *scene, const qmObjectId *id, qmAsyncDraw **out);
-// One frame, or (frame >= 0) a jump to that frame, as AsyncDrawFrame does once the output and
-// the id are checked; *done is 1 when the object ended here (it is freed then). 0 or an error
-// code (ERR_NOLAYERS, ERR_ANIMFRAME, the callbacks' own); on an error the object stays.
-uint32_t AdvanceAsyncDraw(qmScene *scene, qmAsyncDraw *ad, int32_t hasFrame, double frame, int32_t *done);
+// AsyncDrawFrame once the output and the id are checked: without hasFrame the next frame, or
+// the end after the last one; with it a jump to that frame (0: the next one). *result is the
+// command's answer: 1 when the object ended here (it is freed then) or a jump reached the last
+// frame. 0 or an error code (ERR_NOLAYERS, ERR_ANIMFRAME, the callbacks' own); on an error the
+// object stays.
+uint32_t AdvanceAsyncDraw(qmScene *scene, qmAsyncDraw *ad, int32_t hasFrame, double frame, int32_t *result);
+// 0 when the scene's output takes asynchronous frames (the display or its double buffer), else
+// the Select* target's code.
+uint32_t CheckAsyncDrawOutput(const qmScene *scene);
 // FinishAsyncDraw: finish and free with the finished word, then the record goes.
 void FinishAsyncDrawObject(qmScene *scene, qmAsyncDraw *ad);
 // CancelAsyncDraw: free callback with 0, then the record goes.
