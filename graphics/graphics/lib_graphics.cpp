@@ -340,23 +340,21 @@ uint32_t GfxAsyncDrawFrame(VmState *L) {
   return 1;
 }
 
-uint32_t GfxCancelAsyncDraw(VmState *L) {
+// CancelAsyncDraw abandons the object; FinishAsyncDraw brings it to its final state first.
+uint32_t EndAsyncDrawCommand(VmState *L, bool finish) {
   CheckArgCount(L, 1, 1);
   qmObjectId id = GetObjectIdArg(L, 1);
   qmAsyncDraw *ad = nullptr;
   if (uint32_t code = FindAsyncDraw(GetScene(L), &id, &ad)) return code;
-  CancelAsyncDrawObject(GetScene(L), ad);
+  if (finish)
+    FinishAsyncDrawObject(GetScene(L), ad);
+  else
+    CancelAsyncDrawObject(GetScene(L), ad);
   return 0;
 }
 
-uint32_t GfxFinishAsyncDraw(VmState *L) {
-  CheckArgCount(L, 1, 1);
-  qmObjectId id = GetObjectIdArg(L, 1);
-  qmAsyncDraw *ad = nullptr;
-  if (uint32_t code = FindAsyncDraw(GetScene(L), &id, &ad)) return code;
-  FinishAsyncDrawObject(GetScene(L), ad);
-  return 0;
-}
+uint32_t GfxCancelAsyncDraw(VmState *L) { return EndAsyncDrawCommand(L, false); }
+uint32_t GfxFinishAsyncDraw(VmState *L) { return EndAsyncDrawCommand(L, true); }
 
 uint32_t GfxSaveSnapshot(VmState *L) {
   CheckArgCount(L, 1, 4);

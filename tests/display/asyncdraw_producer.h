@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "display/asyncdraw.h"
+#include "display/display.h"
 #include "display/scene.h"
 
 struct FakeProducer {
@@ -22,6 +23,10 @@ struct FakeProducer {
   void *pending = nullptr;  // answered to ADOP_PENDINGPICTURE
   bool withControl = true;
   bool withFinish = true;
+  // A display the free callback reads, as a producer that refreshes its layer does: under the
+  // address sanitizer a display freed before its objects shows.
+  const qmDisplay *readOnFree = nullptr;
+  int32_t widthOnFree = -1;
   std::vector<std::pair<int32_t, intptr_t>> ops;  // control calls, in order
 
   void CheckAlive(const char *what) const {
@@ -46,6 +51,7 @@ struct FakeProducer {
     p->CheckAlive("free");
     p->frees++;
     p->freeFlag = flag;
+    if (p->readOnFree) p->widthOnFree = p->readOnFree->width;
   }
   static intptr_t Control(int32_t op, intptr_t arg, void *ud) {
     auto *p = static_cast<FakeProducer *>(ud);
