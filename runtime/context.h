@@ -22,6 +22,7 @@ struct qmMask;  // an alpha channel is a qmMask too
 struct qmScene;
 struct qmDisplay;
 struct qmVectorEngine;
+struct qmFormatPlugins;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -109,6 +110,9 @@ struct qmPlayerContext {
   int32_t (*defaultEncoding)(VmState *L);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
+  // The plug-in manager: the formats loader and saver plug-ins add (runtime/formatplugins.h);
+  // null: the player's own formats alone.
+  const qmFormatPlugins *formatPlugins;
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.
