@@ -15,6 +15,7 @@
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
 #include "text/text/lib_text.h"
+#include "transitions/transitionfx/lib_transitionfx.h"
 
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
@@ -32,5 +33,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kBGPicLibrary,
     &kMemblockLibrary,
     &kNetworkLibrary,
+    &kTransitionFxLibrary,
     nullptr,
 };

@@ -44,23 +44,7 @@
 #include "text/textlayout.h"
 
 // A layer argument: a position (truncated, not range-checked) or a layer name.
-uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
-  qmScene *scene = GetScene(L);
-  const int type = vm_type(L, i);
-  if (type == VM_TNUMBER) {
-    *position = NumberToInt(vm_tonumber(L, i));
-    return 0;
-  }
-  if (type == VM_TSTRING) {
-    const char *name = vm_tostring(L, i);
-    *position = FindLayerByName(scene->picture, name);
-    if (*position > 0) return 0;
-    SetErrorArgument(name);
-    return ERR_FINDLAYER;
-  }
-  SetErrorNumber(uint32_t(i));
-  return ERR_STRORNUM;
-}
+uint32_t GetLayerArg(VmState *L, int i, int32_t *position) { return GetLayerPositionArg(L, i, position); }
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
