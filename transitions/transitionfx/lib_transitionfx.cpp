@@ -120,9 +120,11 @@ uint32_t LeaveImageLayer(VmState *L, uint32_t kind, const qmObjectId &id, int32_
   return DisplayImageCore(scene, &ir);
 }
 
-uint32_t FxDisplayBrushFX(VmState *L) {
+// DisplayBrushFX and DisplayTextObjectFX: id, x, y, then the effect arguments or a table whose
+// "dx" and "dy" replace x and y.
+qmFxRequest ReadPlacedObject(VmState *L, int32_t objectType) {
   CheckArgCount(L, 3, 6);
-  qmFxRequest r = NewRequest(L, FXTARGET_BRUSH);
+  qmFxRequest r = NewRequest(L, objectType);
   r.objectId = GetObjectIdArg(L, 1);
   r.x = vm_checkint32(L, 2);
   r.y = vm_checkint32(L, 3);
@@ -131,6 +133,11 @@ uint32_t FxDisplayBrushFX(VmState *L) {
     if (o.haveDx) r.x = o.dx;
     if (o.haveDy) r.y = o.dy;
   }
+  return r;
+}
+
+uint32_t FxDisplayBrushFX(VmState *L) {
+  qmFxRequest r = ReadPlacedObject(L, FXTARGET_BRUSH);
   if (uint32_t code = RefuseAsync(r)) return code;
   const int32_t x = r.x, y = r.y;
   if (uint32_t code = Run(&r)) return code;
@@ -138,16 +145,7 @@ uint32_t FxDisplayBrushFX(VmState *L) {
 }
 
 uint32_t FxDisplayTextObjectFX(VmState *L) {
-  CheckArgCount(L, 3, 6);
-  qmFxRequest r = NewRequest(L, FXTARGET_TEXTOBJECT);
-  r.objectId = GetObjectIdArg(L, 1);
-  r.x = vm_checkint32(L, 2);
-  r.y = vm_checkint32(L, 3);
-  qmFxOptions o;
-  if (ReadTrailing(L, 4, &r, &o)) {
-    if (o.haveDx) r.x = o.dx;
-    if (o.haveDy) r.y = o.dy;
-  }
+  qmFxRequest r = ReadPlacedObject(L, FXTARGET_TEXTOBJECT);
   if (uint32_t code = RefuseAsync(r)) return code;
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx->textObjectPicture) return ERR_FINDTEXTOBJECT;
