@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/display/displaylib.h"
 #include "display/scene.h"
@@ -103,6 +104,7 @@ uint32_t DspCloseDisplay(VmState *L) {
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   if (d->state == DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
+  EndDisplayAsyncDraws(GetScene(L), d);
   CloseDisplayWindow(L, d);
   return 0;
 }
