@@ -1,15 +1,18 @@
 #include "transitions/fxasync.h"
 
+#include "display/asyncdraw.h"
 #include "display/display.h"
 #include "display/safeblt.h"
 #include "display/scene.h"
-#include "layers/layer.h"
-#include "layers/redraw.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrunner.h"
 #include "transitions/fxtable.h"
 
-uint32_t AsyncFxFrame(qmFxRequest *fx, int32_t *done) { return RunFxFrame(fx, done); }
+uint32_t AsyncFxFrame(void *userData, int32_t *done) { return RunFxFrame(static_cast<qmFxRequest *>(userData), done); }
+
+void AsyncFxFinish(void *userData, int32_t complete) { FinishFx(static_cast<qmFxRequest *>(userData), complete); }
+
+void AsyncFxFree(void *userData, int32_t complete) { ReleaseFxRequest(static_cast<qmFxRequest *>(userData), complete); }
 
 uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
   if (n < 0) n = 0;
@@ -40,18 +43,19 @@ uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
   return code;
 }
 
-intptr_t AsyncFxControl(int32_t op, intptr_t argument, qmFxRequest *fx) {
+intptr_t AsyncFxControl(int32_t op, intptr_t argument, void *userData) {
+  auto *fx = static_cast<qmFxRequest *>(userData);
   switch (op) {
-    case FXCTL_FRAME_COUNT: return fx->stepCount;
-    case FXCTL_CURRENT_FRAME: return fx->frameNo;
-    case FXCTL_GOTO_FRAME: return intptr_t(RerenderFx(fx, *reinterpret_cast<int32_t *>(argument), 0));
-    case FXCTL_REFRESH:
-      if (fx->layer) RefreshLayer(fx->scene, fx->layer);
-      return 0;
-    case FXCTL_DRAWN_OBJECT:
+    case ADOP_FRAMECOUNT: return fx->stepCount;
+    case ADOP_CURFRAME: return fx->frameNo;
+    case ADOP_SEEK: return intptr_t(RerenderFx(fx, *reinterpret_cast<int32_t *>(argument), 0));
+    case ADOP_REDRAW:
+      // The frame is drawn on the screen, not into the layer: draw it again.
+      return intptr_t(RerenderFx(fx, fx->frameNo, 1));
+    case ADOP_DRAWNOBJECT:
       *reinterpret_cast<void **>(argument) = fx->layer;
       return 0;
-    case FXCTL_DOUBLE_BUFFER:
+    case ADOP_DOUBLEBUFFER:
       fx->rerender = argument ? 1 : 0;
       return 0;
     default:

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -21,6 +22,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxasync.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -79,6 +81,7 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
     fx->layer = GetNthLayer(pic, int32_t(fx->objectId.id));
     if (!fx->layer) return ERR_LAYERRANGE;
   }
+  if (IsObjectInAsyncDraw(fx->scene, fx->layer)) return ERR_ALREADYASYNC;
   const qmLayerState *s = fx->layer->current;
   int32_t w = 0, h = 0;
   GetLayerBounds(d, fx->layer, s, &fx->x, &fx->y, &w, &h);
@@ -189,12 +192,24 @@ uint32_t FindTarget(qmFxRequest *fx, qmDisplay *d) {
       return 0;
     }
     case FXTARGET_TEXTOBJECT:
-    case FXTARGET_BGPICPART:
       // The command hands the object's planes in; only the place is resolved here.
       if (!fx->srcImage) return ERR_WRONGUSAGE;
       fx->x = ResolvePositionX(scene, fx->x, fx->width, 0, 0.0);
       fx->y = ResolvePositionY(scene, fx->y, fx->height, 0, 0.0);
+      // Frames driven later must not read the object's planes, which the script may free.
+      return fx->async ? FlattenSource(fx, d) : 0;
+    case FXTARGET_BGPICPART: {
+      qmBGPic *pic = nullptr;
+      if (uint32_t code = FindBGPic(scene->objects, &fx->objectId, &pic, 0)) return code;
+      if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+      fx->srcImage = AllocClearedBitmap(fx->width, fx->height);
+      if (!fx->srcImage) return ERR_MEM;
+      fx->ownsImage = 1;
+      BltBitmapClipped(pic->unscaled.bitmap, fx->partX, fx->partY, fx->srcImage, 0, 0, fx->width, fx->height);
+      fx->x = ResolvePositionX(scene, fx->x, fx->width, 0, 0.0);
+      fx->y = ResolvePositionY(scene, fx->y, fx->height, 0, 0.0);
       return 0;
+    }
     case FXTARGET_LAYER:
     case FXTARGET_HIDELAYER:
     case FXTARGET_REMOVELAYER:
@@ -221,13 +236,21 @@ void FinishFx(qmFxRequest *fx, int32_t) {
     if (*fx->useCount) --*fx->useCount;
     fx->useCount = nullptr;
   }
+  // A transition ended before its last frame (FinishAsyncDraw) shows its end now; after the
+  // last frame the screen shows it already.
+  const int32_t early = fx->frameNo < fx->stepCount;
   if (fx->layer) {
-    // The screen shows the end already: the layer's record is brought in step without a refresh.
-    if (fx->objectType == FXTARGET_HIDELAYER) fx->layer->hidden = 1;
+    fx->layer->hidden = fx->objectType == FXTARGET_HIDELAYER ? 1 : 0;
+    fx->layer->deferred = 0;
     if (fx->objectType == FXTARGET_REMOVELAYER) {
-      DestroyLayer(fx->scene, fx->layer, 1, nullptr, nullptr);
+      DestroyLayer(fx->scene, fx->layer, early ? 0 : 1, nullptr, nullptr);
       fx->layer = nullptr;
+    } else if (early) {
+      RefreshLayer(fx->scene, fx->layer);
     }
+  } else if (early && fx->srcImage && !fx->newBGPic) {
+    DrawFxPiece(fx, 0, 0, fx->width, fx->height);
+    FxFrameTail(fx);
   }
   fx->finished = 1;
 }
@@ -264,8 +287,8 @@ uint32_t RunFxFrame(qmFxRequest *fx, int32_t *done) {
   return fx->frameFn(fx, done);
 }
 
-uint32_t RunTransition(qmFxRequest *request, qmFxRequest **prepared) {
-  if (prepared) *prepared = nullptr;
+uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
+  if (asyncOut) *asyncOut = nullptr;
   qmScene *scene = request->scene;
   qmDisplay *d = scene ? scene->current : nullptr;
   if (!d || !d->bgpic) return ERR_WRONGUSAGE;
@@ -337,8 +360,14 @@ uint32_t RunTransition(qmFxRequest *request, qmFxRequest **prepared) {
     return code;
   }
   fx->phase = FXPHASE_FRAME;
-  if (fx->async && prepared) {
-    *prepared = fx;
+  if (fx->async) {
+    qmAsyncDraw *ad = nullptr;
+    if (!asyncOut || CreateAsyncDraw(scene, ADF_FX, AsyncFxFrame, 0, AsyncFxFinish, AsyncFxFree, AsyncFxControl, fx,
+                                     &ad) != 0) {
+      ReleaseFxRequest(fx, 0);
+      return asyncOut ? uint32_t(ERR_MEM) : uint32_t(ERR_WRONGUSAGE);
+    }
+    *asyncOut = ad;
     return 0;
   }
 

@@ -5,11 +5,13 @@
 
 #include "transitions/fxrequest.h"
 
+struct qmAsyncDraw;
+
 // Runs the transition the request describes (the request is copied; a restart is asked for in
-// it). 0 after a synchronous transition, or an error code. With request->async the prepared
-// copy is handed out in *prepared after the init call, the frames to be driven by the caller;
-// it ends with FinishFx and ReleaseFxRequest.
-uint32_t RunTransition(qmFxRequest *request, qmFxRequest **prepared);
+// it). 0 after a synchronous transition, or an error code. With request->async the copy is
+// prepared up to the init call and becomes an asynchronous draw object of the current display
+// (*asyncOut), whose frames the script drives.
+uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut);
 // Completes the transition: the use counter lowered, finished set.
 void FinishFx(qmFxRequest *fx, int32_t complete);
 // Frees everything the request owns, and the request.

@@ -1,6 +1,10 @@
-// A transition driven from outside, frame by frame, sent to other frames, finished and
-// cancelled, against the frames of the same transition run at once.
+// Transitions driven from the script's loop as asynchronous draw objects: frame by frame, sent
+// to other frames, finished and cancelled, against the frames of the same transition run at
+// once; and the end of one whose display closes.
+#include "display/asyncdraw.h"
+#include "layers/layer.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/fxasync.h"
 #include "transitions/fxrunner.h"
@@ -13,24 +17,38 @@ struct Case {
   int32_t effect, speed;
 };
 
-// The brush of seed 8 (20x10) at (5, 6) of a 40x30 display, through the effect.
-qmFxRequest BrushRequest(FxVm &vm, const Case &c, int32_t async) {
-  qmFxRequest r{};
-  r.scene = vm.Scene();
-  r.objectType = FXTARGET_BRUSH;
-  r.objectId = {1, 0};
-  r.x = 5;
-  r.y = 6;
-  r.effect = c.effect;
-  r.step = c.speed;
-  r.parameter = 2;
-  r.async = async;
-  return r;
-}
-
 const Case kCases[] = {
     {"stripes replay their frames", FX_HSTRIPES, 3},
     {"crossfade draws any frame at once", FX_CROSSFADE, 30},
+};
+
+// A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).
+struct AsyncFx : FxVm {
+  AsyncFx() : FxVm(40, 30, true) {
+    MakeBrush(1, 20, 10, 8);
+    EXPECT_EQ(Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    EXPECT_EQ(Call("HideLayer", {1}).code, 0u);
+    StartCapture();
+  }
+  // ShowLayerFX(1, {type, speed, async}); the draw object, or null.
+  qmAsyncDraw *Start(const Case &c, int32_t async) {
+    CommandCall r = CallWith("showlayerfx", [&] {
+      vm_pushnumber(L, 1);
+      vm_newtable(L);
+      Set("type", c.effect);
+      Set("speed", c.speed);
+      Set("async", async);
+      return 2;
+    });
+    EXPECT_EQ(r.code, 0u);
+    return async && r.code == 0 ? reinterpret_cast<qmAsyncDraw *>(FirstObject(Scene()->objects, QMTYPE_ASYNCDRAW)) : nullptr;
+  }
+  // AsyncDrawFrame(ad [, frame]): the command's answer.
+  int32_t Advance(qmAsyncDraw *ad, int32_t hasFrame = 0, double frame = 0) {
+    int32_t result = -1;
+    EXPECT_EQ(AdvanceAsyncDraw(Scene(), ad, hasFrame, frame, &result), 0u);
+    return result;
+  }
 };
 
 TEST(AsyncTransitions, FramesMatchTheSynchronousRun) {
@@ -38,63 +56,91 @@ TEST(AsyncTransitions, FramesMatchTheSynchronousRun) {
     SCOPED_TRACE(c.name);
     std::vector<std::vector<uint32_t>> sync;
     {
-      FxVm vm(40, 30);
-      vm.MakeBrush(1, 20, 10, 8);
-      vm.StartCapture();
-      qmFxRequest r = BrushRequest(vm, c, 0);
-      ASSERT_EQ(RunTransition(&r, nullptr), 0u);
+      AsyncFx vm;
+      vm.Start(c, 0);
       sync = FxVm::Frames();
     }
     ASSERT_GE(sync.size(), 6u);
     const int32_t total = int32_t(sync.size());
 
-    FxVm vm(40, 30);
-    qmBrush *brush = vm.MakeBrush(1, 20, 10, 8);
-    vm.StartCapture();
-    qmFxRequest r = BrushRequest(vm, c, 1);
-    qmFxRequest *fx = nullptr;
-    ASSERT_EQ(RunTransition(&r, &fx), 0u);
-    ASSERT_NE(fx, nullptr);
-    EXPECT_TRUE(FxVm::Frames().empty()) << "nothing is drawn before the first frame is asked for";
-    EXPECT_EQ(AsyncFxControl(FXCTL_FRAME_COUNT, 0, fx), total);
-    EXPECT_EQ(brush->lock, 1u);
+    AsyncFx vm;
+    const std::vector<uint32_t> before = vm.Window();
+    qmAsyncDraw *ad = vm.Start(c, 1);
+    ASSERT_NE(ad, nullptr);
+    EXPECT_EQ(vm.Window(), before) << "nothing is drawn before the first frame is asked for";
+    EXPECT_EQ(ad->control(ADOP_FRAMECOUNT, 0, ad->userData), total);
 
-    int32_t done = 0;
     for (int32_t k = 1; k <= 5; k++) {
-      ASSERT_EQ(AsyncFxFrame(fx, &done), 0u);
+      ASSERT_EQ(vm.Advance(ad), 0);
       ASSERT_EQ(vm.Window(), sync[size_t(k) - 1]) << "frame " << k;
-      ASSERT_EQ(AsyncFxControl(FXCTL_CURRENT_FRAME, 0, fx), k);
     }
-    // Back to frame 2, forward to frame 4, then on frame by frame from there.
-    int32_t target = 2;
-    ASSERT_EQ(AsyncFxControl(FXCTL_GOTO_FRAME, reinterpret_cast<intptr_t>(&target), fx), 0);
+    EXPECT_EQ(vm.Advance(ad, 1, 2), 0);
     EXPECT_EQ(vm.Window(), sync[1]) << "back to frame 2";
-    target = 4;
-    ASSERT_EQ(AsyncFxControl(FXCTL_GOTO_FRAME, reinterpret_cast<intptr_t>(&target), fx), 0);
+    EXPECT_EQ(vm.Advance(ad, 1, 4), 0);
     EXPECT_EQ(vm.Window(), sync[3]) << "forward to frame 4";
-    ASSERT_EQ(AsyncFxFrame(fx, &done), 0u);
-    EXPECT_EQ(vm.Window(), sync[4]) << "frame 5 after the jump";
-    for (int32_t k = 6; k <= total && !done; k++) ASSERT_EQ(AsyncFxFrame(fx, &done), 0u);
-    EXPECT_EQ(done, 1);
+    EXPECT_EQ(vm.Advance(ad), 0);
+    EXPECT_EQ(vm.Window(), sync[4]) << "frame 5 after the jumps";
+    // Finished at once from there: the last picture, the layer shown, the object gone.
+    FinishAsyncDrawObject(vm.Scene(), ad);
     EXPECT_EQ(vm.Window(), sync.back());
-    FinishFx(fx, 1);
-    ReleaseFxRequest(fx, 1);
-    EXPECT_EQ(brush->lock, 0u);
+    EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 0);
+    EXPECT_EQ(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
     EXPECT_TRUE(FxVm::Frames().empty()) << "no frame end was waited for";
   }
 }
 
-TEST(AsyncTransitions, CancelledHalfWayReleasesTheObject) {
-  FxVm vm(40, 30);
-  qmBrush *brush = vm.MakeBrush(1, 20, 10, 8);
-  qmFxRequest r = BrushRequest(vm, kCases[0], 1);
-  qmFxRequest *fx = nullptr;
-  ASSERT_EQ(RunTransition(&r, &fx), 0u);
-  int32_t done = 0;
-  ASSERT_EQ(AsyncFxFrame(fx, &done), 0u);
-  ASSERT_EQ(brush->lock, 1u);
-  ReleaseFxRequest(fx, 0);
-  EXPECT_EQ(brush->lock, 0u);
+TEST(AsyncTransitions, RunToTheEndThenFreedByTheNextCall) {
+  std::vector<std::vector<uint32_t>> sync;
+  {
+    AsyncFx once;
+    once.Start(kCases[0], 0);
+    sync = FxVm::Frames();
+  }
+  AsyncFx vm;
+  qmAsyncDraw *ad = vm.Start(kCases[0], 1);
+  ASSERT_NE(ad, nullptr);
+  for (size_t k = 0; k < sync.size(); k++) ASSERT_EQ(vm.Advance(ad), 0) << k;
+  EXPECT_EQ(vm.Window(), sync.back());
+  EXPECT_EQ(vm.Advance(ad), 1) << "the call after the last frame ends it";
+  EXPECT_EQ(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
+  EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 0);
+}
+
+TEST(AsyncTransitions, CancelledHalfWayHidesTheLayerAgain) {
+  AsyncFx vm;
+  const std::vector<uint32_t> before = vm.Window();
+  qmAsyncDraw *ad = vm.Start(kCases[0], 1);
+  ASSERT_NE(ad, nullptr);
+  vm.Advance(ad);
+  vm.Advance(ad);
+  EXPECT_NE(vm.Window(), before);
+  EXPECT_EQ(vm.Call("ShowLayerFX", {1, FX_HSTRIPES}).code, uint32_t(ERR_ALREADYASYNC)) << "one transition a layer";
+  CancelAsyncDrawObject(vm.Scene(), ad);
+  EXPECT_EQ(vm.Window(), before);
+  EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 1);
+}
+
+TEST(AsyncTransitions, ClosingTheDisplayEndsTheTransition) {
+  AsyncFx vm;
+  qmAsyncDraw *ad = vm.Start(kCases[1], 1);
+  ASSERT_NE(ad, nullptr);
+  vm.Advance(ad);
+  FxFrames::display = nullptr;
+  ASSERT_EQ(vm.Call("CloseDisplay", {1}).code, 0u);
+  EXPECT_EQ(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
+}
+
+TEST(AsyncTransitions, BackgroundPicturesAreNeverAsynchronous) {
+  AsyncFx vm;
+  vm.MakeBGPic(2, 40, 30, 3);
+  CommandCall r = vm.CallWith("displaytransitionfx", [&] {
+    vm_pushnumber(vm.L, 2);
+    vm_newtable(vm.L);
+    vm.Set("async", 1);
+    return 2;
+  });
+  EXPECT_EQ(r.code, uint32_t(ERR_WRONGUSAGE));
+  EXPECT_EQ(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
 }
 
 }  // namespace

@@ -34,7 +34,8 @@ struct FxFrames {
   }
   // What the window shows of the display's picture (a window not yet resized cuts it).
   static std::vector<uint32_t> Shot(qmDisplay *d) {
-    SDL_Surface *s = SDL_GetWindowSurface(d->platform->window);
+    SDL_Surface *s = d->platform && d->platform->window ? SDL_GetWindowSurface(d->platform->window) : nullptr;
+    if (!s) return {};
     const int w = std::min(d->width, s->w), h = std::min(d->height, s->h);
     std::vector<uint32_t> shot(size_t(w) * h);
     for (int y = 0; y < h; y++)

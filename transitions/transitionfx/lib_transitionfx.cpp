@@ -4,11 +4,13 @@
 
 #include <cstdlib>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/imagecore.h"
 #include "display/scene.h"
 #include "graphics/blit.h"
+#include "layers/layer.h"
 #include "runtime/bindings/fxoptions_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -78,17 +80,17 @@ bool ReadTrailing(VmState *L, int p, qmFxRequest *r, qmFxOptions *o) {
   return false;
 }
 
-// Runs the request until it asks for no restart.
-uint32_t Run(qmFxRequest *r) {
+// Runs the request until it asks for no restart; an asynchronous one gives its draw object's
+// handle as the result.
+uint32_t Run(VmState *L, qmFxRequest *r) {
   do {
     r->restart = 0;
-    if (uint32_t code = RunTransition(r, nullptr)) return code;
+    qmAsyncDraw *ad = nullptr;
+    if (uint32_t code = RunTransition(r, &ad)) return code;
+    if (ad) return PushNewId(L, qmObjectId{0, reinterpret_cast<uintptr_t>(ad)});
   } while (r->restart);
   return 0;
 }
-
-// Asynchronous transitions need the graphics library's draw objects, which are not here yet.
-uint32_t RefuseAsync(const qmFxRequest &r) { return r.async ? uint32_t(ERR_WRONGUSAGE) : 0u; }
 
 uint32_t FxDisplayTransitionFX(VmState *L) {
   CheckArgCount(L, 1, 4);
@@ -100,24 +102,33 @@ uint32_t FxDisplayTransitionFX(VmState *L) {
     GetFieldInt(L, 2, "x", &r.bgpicX, nullptr);
     GetFieldInt(L, 2, "y", &r.bgpicY, nullptr);
   }
-  return Run(&r);
+  return Run(L, &r);
 }
 
-// The picture stays on the display as a layer when layers are on, drawn by the image core.
-uint32_t LeaveImageLayer(VmState *L, uint32_t kind, const qmObjectId &id, int32_t srcX, int32_t srcY, int32_t x,
-                         int32_t y, int32_t width, int32_t height) {
-  qmScene *scene = GetScene(L);
-  if (!scene->current || !scene->current->layersOn) return 0;
+// With layers on an object's picture becomes the newest layer of the picture, not yet shown,
+// and the transition shows that layer.
+bool LayersOn(const qmFxRequest &r) { return r.scene->current && r.scene->current->layersOn; }
+
+void ShowNewestLayer(qmFxRequest *r) {
+  r->objectType = FXTARGET_LAYER;
+  r->objectId = {uint32_t(CountLayers(r->scene->current->bgpic)), 0};
+}
+
+uint32_t AddHiddenImageLayer(qmFxRequest *r, uint32_t kind, int32_t srcX, int32_t srcY, int32_t width,
+                             int32_t height) {
   qmImageRequest ir{};
   ir.kind = kind;
-  ir.id = id;
+  ir.id = r->objectId;
   ir.srcX = srcX;
   ir.srcY = srcY;
-  ir.x = x;
-  ir.y = y;
+  ir.x = r->x;
+  ir.y = r->y;
   ir.width = width;
   ir.height = height;
-  return DisplayImageCore(scene, &ir);
+  ir.flags = IMGCORE_HIDDEN;
+  if (uint32_t code = DisplayImageCore(r->scene, &ir)) return code;
+  ShowNewestLayer(r);
+  return 0;
 }
 
 // DisplayBrushFX and DisplayTextObjectFX: id, x, y, then the effect arguments or a table whose
@@ -138,16 +149,21 @@ qmFxRequest ReadPlacedObject(VmState *L, int32_t objectType) {
 
 uint32_t FxDisplayBrushFX(VmState *L) {
   qmFxRequest r = ReadPlacedObject(L, FXTARGET_BRUSH);
-  if (uint32_t code = RefuseAsync(r)) return code;
-  const int32_t x = r.x, y = r.y;
-  if (uint32_t code = Run(&r)) return code;
-  return LeaveImageLayer(L, QMTYPE_BRUSH, r.objectId, 0, 0, x, y, 0, 0);
+  if (LayersOn(r))
+    if (uint32_t code = AddHiddenImageLayer(&r, QMTYPE_BRUSH, 0, 0, 0, 0)) return code;
+  return Run(L, &r);
 }
 
 uint32_t FxDisplayTextObjectFX(VmState *L) {
   qmFxRequest r = ReadPlacedObject(L, FXTARGET_TEXTOBJECT);
-  if (uint32_t code = RefuseAsync(r)) return code;
   qmPlayerContext *ctx = GetPlayerContext(L);
+  if (LayersOn(r)) {
+    if (!ctx->insertTextObjectLayer) return ERR_FINDTEXTOBJECT;
+    const int32_t top = CountLayers(r.scene->current->bgpic) + 1;
+    if (uint32_t code = ctx->insertTextObjectLayer(r.scene, &r.objectId, r.x, r.y, top, 1)) return code;
+    ShowNewestLayer(&r);
+    return Run(L, &r);
+  }
   if (!ctx->textObjectPicture) return ERR_FINDTEXTOBJECT;
   const qmBitmap *bitmap = nullptr;
   const qmMask *mask = nullptr, *alpha = nullptr;
@@ -156,11 +172,7 @@ uint32_t FxDisplayTextObjectFX(VmState *L) {
   r.srcImage = const_cast<qmBitmap *>(bitmap);
   r.srcMask = mask;
   r.srcAlpha = alpha;
-  const int32_t x = r.x, y = r.y;
-  if (uint32_t code = Run(&r)) return code;
-  if (r.scene->current && r.scene->current->layersOn && ctx->insertTextObjectLayer)
-    return ctx->insertTextObjectLayer(r.scene, &r.objectId, x, y, -1, 0);
-  return 0;
+  return Run(L, &r);
 }
 
 uint32_t FxDisplayBGPicPartFX(VmState *L) {
@@ -181,20 +193,18 @@ uint32_t FxDisplayBGPicPartFX(VmState *L) {
     r.y = vm_optint32(L, 10, py);
     layers = vm_optint32(L, 11, 0);
   }
-  if (uint32_t code = RefuseAsync(r)) return code;
   qmScene *scene = r.scene;
-  if (layers && (!scene->current || !scene->current->layersOn)) return ERR_WRONGUSAGE;
+  if (layers && !LayersOn(r)) return ERR_WRONGUSAGE;
   qmBGPic *pic = nullptr;
   if (uint32_t code = FindBGPic(scene->objects, &r.objectId, &pic, 0)) return code;
   if (r.width < 1 || r.height < 1) return ERR_WRONGUSAGE;
-  r.srcImage = AllocClearedBitmap(r.width, r.height);
-  if (!r.srcImage) return ERR_MEM;
-  BltBitmapClipped(pic->unscaled.bitmap, px, py, r.srcImage, 0, 0, r.width, r.height);
-  const int32_t x = r.x, y = r.y;
-  uint32_t code = Run(&r);
-  FreeBitmap(r.srcImage);
-  if (code || !layers) return code;
-  return LeaveImageLayer(L, QMTYPE_BGPICPART, r.objectId, px, py, x, y, r.width, r.height);
+  if (layers) {
+    if (uint32_t code = AddHiddenImageLayer(&r, QMTYPE_BGPICPART, px, py, r.width, r.height)) return code;
+    return Run(L, &r);
+  }
+  r.partX = px;
+  r.partY = py;
+  return Run(L, &r);
 }
 
 // ShowLayerFX, HideLayerFX and RemoveLayerFX: the layer (a position or a name), then the
@@ -208,8 +218,7 @@ uint32_t LayerTransition(VmState *L, int32_t objectType) {
   r.layerTarget = objectType != FXTARGET_LAYER;
   qmFxOptions o;
   ReadTrailing(L, 2, &r, &o);
-  if (uint32_t code = RefuseAsync(r)) return code;
-  return Run(&r);
+  return Run(L, &r);
 }
 
 uint32_t FxShowLayerFX(VmState *L) { return LayerTransition(L, FXTARGET_LAYER); }
@@ -226,9 +235,8 @@ uint32_t FxUndoFX(VmState *L) {
   if (ReadTrailing(L, 3, &r, &o)) r.undoLevel = o.undoLevel;
   else r.undoLevel = vm_optint32(L, 6, 1);
   if (r.undoLevel < 1) r.undoLevel = 1;
-  if (uint32_t code = RefuseAsync(r)) return code;
   if (!r.scene->current || !r.scene->current->layersOn) return ERR_NOLAYERS;
-  return Run(&r);
+  return Run(L, &r);
 }
 
 uint32_t FxClearScreen(VmState *L) {
@@ -258,7 +266,7 @@ uint32_t FxClearScreen(VmState *L) {
     return code;
   }
   r.objectId = id;
-  uint32_t code = Run(&r);
+  uint32_t code = Run(L, &r);
   FreeBGPicCore(scene, &id, 0);
   return code;
 }
