@@ -41,7 +41,53 @@ const char kTransitionScript[] =
     "      RETURN 0 1 @6\n"
     ".end\n";
 
+// EnableLayers(); CreateBrush(1, 20, 10, $FF0000);
+// h = DisplayBrushFX(1, 0, 0, {type = #HSTRIPES, speed = 5, async = True});
+// n = 0; Repeat n = n + 1 Until AsyncDrawFrame(h); DebugPrint(n)
+const char kAsyncScript[] = R"(
+.func source="a.qms" maxstack=10
+  .k "enablelayers" "createbrush" 1 20 10 16711680 "displaybrushfx" 0 "type" "speed" "async" 5 "asyncdrawframe" "debugprint" "readpixel" 15
+      GETGLOBAL 0 k0  @1
+      CALL      0 1 1
+      GETGLOBAL 0 k1  @2
+      LOADK     1 k2
+      LOADK     2 k3
+      LOADK     3 k4
+      LOADK     4 k5
+      CALL      0 5 1
+      GETGLOBAL 0 k6  @3
+      LOADK     1 k2
+      LOADK     2 k7
+      LOADK     3 k7
+      NEWTABLE  4 0 3
+      SETTABLE  4 k8 k7
+      SETTABLE  4 k9 k11
+      SETTABLE  4 k10 k2
+      CALL      0 5 2
+      LOADK     1 k7
+loop: ADD       1 1 k2  @4
+      GETGLOBAL 2 k12
+      MOVE      3 0
+      CALL      2 2 2
+      TEST      2 2 0
+      JMP       loop
+      GETGLOBAL 2 k13 @5
+      MOVE      3 1
+      CALL      2 2 1
+      RETURN    0 1   @6
+.end
+)";
+
 }  // namespace
+
+TEST(E2eTransitions, AsynchronousBrushDrivenToItsEnd) {
+  PlayerDir d;
+  qmtools::WriteBytes(d / "a.qma", AppletOf(kAsyncScript));
+  PlayerResult r = d.Run({"-QUIET", d / "a.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // 20 pixels at 5 a frame: 15 in 3 frames, one more; the call after the last one ends it.
+  EXPECT_EQ(r.out, "5\n") << r.err;
+}
 
 TEST(E2eTransitions, CrossfadeThenClearScreen) {
   PlayerDir d;
