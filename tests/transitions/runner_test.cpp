@@ -43,6 +43,12 @@ TEST(Transitions, FramesRunEqualTheEffectsStepCount) {
       {"HSTRIPES at 25: 115 pixels in 5 frames, one more", 140, 40, 0, 25, 6},
       {"VSTRIPES4 normal on 48 rows: step 1", 64, 48, 9, FX_NORMALSPEED, 48},
       {"VSTRIPES64 above the height: step height - 1", 64, 48, 13, 500, 2},
+      {"VBLINDS16 normal: 16/8 = 2 a frame in every slat", 100, 40, 20, FX_NORMALSPEED, 8},
+      {"HBLINDS8 fast: 8/3 = 2 a frame", 64, 48, 14, FX_FASTSPEED, 4},
+      {"HCLOSECURTAIN at 1000 on 200 rows: step 1, two rows a frame", 64, 200, 27, 1000, 51},
+      {"VOPENCURTAIN normal on 140: step 1, 69 columns two a frame", 140, 40, 24, FX_NORMALSPEED, 36},
+      {"BARS normal: 23 counts two a frame whatever the size", 100, 40, 28, FX_NORMALSPEED, 13},
+      {"QUARTERS normal on 140x40: step 2, 17 rows three a frame", 140, 40, 29, FX_NORMALSPEED, 7},
       {"CROSSFADE normal: levels 10..250, then 255", 64, 48, 115, FX_NORMALSPEED, 26},
       {"CROSSFADE fast: 20 a frame", 64, 48, 115, FX_FASTSPEED, 13},
       {"CROSSFADE slow: 5 a frame", 64, 48, 115, FX_SLOWSPEED, 51},
@@ -103,6 +109,40 @@ TEST(Transitions, StripesRevealPiecesInPlaceAndNothingOutside) {
   for (int y = 20; y < 60; y++)
     for (int x = 10; x < 110; x++) ASSERT_TRUE(shown[size_t(y) * 140 + x]) << x << "," << y;
   EXPECT_EQ(vm.Brush(1)->lock, 0u);
+}
+
+TEST(Transitions, EveryBlockWipeEndsOnTheWholeNewPictureAndNothingElse) {
+  // Each block wipe over a brush of odd and of even size at (5, 4): outside the area nothing
+  // changes; inside a pixel is old or new, never goes back once new, and all are new at the end.
+  const int W = 60, H = 40;
+  for (int32_t effect = 0; effect <= 29; effect++)
+    for (auto [w, h] : {std::pair{37, 23}, std::pair{40, 24}}) {
+      SCOPED_TRACE(testing::Message() << "effect " << effect << " on " << w << "x" << h);
+      FxVm vm(W, H);
+      const std::vector<uint32_t> before = vm.Window();
+      vm.MakeBrush(1, w, h, 3);
+      vm.StartCapture();
+      ASSERT_EQ(vm.Call("DisplayBrushFX", {1, 5, 4, effect, FX_NORMALSPEED, 3}).code, 0u);
+      ASSERT_FALSE(FxVm::Frames().empty());
+      std::vector<bool> shown(size_t(W) * H, false);
+      for (const auto &frame : FxVm::Frames())
+        for (int y = 0; y < H; y++)
+          for (int x = 0; x < W; x++) {
+            const uint32_t p = At(frame, W, x, y), old = At(before, W, x, y);
+            const bool inside = x >= 5 && x < 5 + w && y >= 4 && y < 4 + h;
+            if (!inside) {
+              ASSERT_EQ(p, old) << "outside at " << x << "," << y;
+              continue;
+            }
+            const bool isNew = p == FxVm::Pattern(3, x - 5, y - 4);
+            ASSERT_TRUE(isNew || p == old) << x << "," << y;
+            ASSERT_TRUE(isNew || !shown[size_t(y) * W + x]) << "went back at " << x << "," << y;
+            shown[size_t(y) * W + x] = shown[size_t(y) * W + x] || isNew;
+          }
+      for (int y = 4; y < 4 + h; y++)
+        for (int x = 5; x < 5 + w; x++) ASSERT_TRUE(shown[size_t(y) * W + x]) << "never shown at " << x << "," << y;
+      EXPECT_EQ(FxVm::Frames().back(), vm.Window());
+    }
 }
 
 TEST(Transitions, CrossfadeMixesByTheLevel) {

@@ -15,9 +15,17 @@ const qmFxRoutines *FindFxRoutines(int32_t effect);
 // Whether the effect id has routines (the random choice draws only these).
 bool IsFxBuilt(int32_t effect);
 
-// Block wipes: stripes.
+// Block wipes: stripes, blinds, curtains, bars and quarters.
 uint32_t HStripesFx(qmFxRequest *fx, int32_t *done);
 uint32_t VStripesFx(qmFxRequest *fx, int32_t *done);
+uint32_t HBlindsFx(qmFxRequest *fx, int32_t *done);
+uint32_t VBlindsFx(qmFxRequest *fx, int32_t *done);
+uint32_t OpenCurtainVFx(qmFxRequest *fx, int32_t *done);
+uint32_t CloseCurtainVFx(qmFxRequest *fx, int32_t *done);
+uint32_t OpenCurtainHFx(qmFxRequest *fx, int32_t *done);
+uint32_t CloseCurtainHFx(qmFxRequest *fx, int32_t *done);
+uint32_t BarsFx(qmFxRequest *fx, int32_t *done);
+uint32_t QuartersFx(qmFxRequest *fx, int32_t *done);
 // Pushes.
 uint32_t PushFx(qmFxRequest *fx, int32_t *done);
 // Mixing.
