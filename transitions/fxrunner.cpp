@@ -108,7 +108,9 @@ uint32_t SwitchBGPicForFx(qmFxRequest *fx, qmDisplay *d, qmBGPic *pic) {
     d->ownsBGPic = 0;
     ResetBGPicScale(scene, nullptr, old);
     if (d == scene->current) scene->picture = pic;
-    if (d->scaleMode) code = ScaleBGPicForDisplay(scene, d, pic);
+    // A display that scales layers shows its pictures rendered at its size; one that scales
+    // automatically stretches them in the window.
+    if (d->scaleLayer && d->scaleWidth && d->scaleHeight) code = ScaleBGPicForDisplay(scene, d, pic);
     if (!code) code = PrepareDisplayBuffers(d, pic, 1);
     FreeMarkedBGPics(scene);
   } else {

@@ -240,9 +240,9 @@ TEST(Transitions, AResizeRunsAnObjectTransitionAgain) {
   EXPECT_EQ(vm.Brush(1)->lock, 0u);
 }
 
-TEST(Transitions, ScaledDisplayEndsOnTheScaledPicture) {
-  // A display of 40x30 scaled to 80x60 shows its pictures rendered at 80x60: the wipe runs over
-  // the 80 shown columns (step 10: 70 columns in 7 frames, one more) and ends on that rendering.
+TEST(Transitions, AScaledDisplayShowsEachFrameStretched) {
+  // A display of 40x30 scaled to 80x60: the wipe runs over the picture's 40 columns (step 10: 30
+  // in 3 frames, one more) and the window shows picture pixel (x/2, y/2) at (x, y) at the end.
   FxVm vm(40, 30);
   vm.CallWith("setdisplayattributes", [&] {
     vm_newtable(vm.L);
@@ -253,16 +253,20 @@ TEST(Transitions, ScaledDisplayEndsOnTheScaledPicture) {
   });
   vm.d = DisplayVm::Display(1);
   ASSERT_EQ(vm.d->scaleWidth, 80);
-  qmBGPic *pic = vm.MakeBGPic(2, 40, 30, 2);
+  const std::vector<uint32_t> before = vm.Window();
+  vm.MakeBGPic(2, 40, 30, 2);
   vm.StartCapture();
-  ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, 0, 10}).code, 0u);
-  EXPECT_EQ(FxVm::Frames().size(), 8u);
-  ASSERT_EQ(pic->shownWidth, 80);
+  ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, 3, 10}).code, 0u);
+  ASSERT_EQ(FxVm::Frames().size(), 4u);
   for (int y = 0; y < 60; y++)
-    for (int x = 0; x < 80; x++)
-      ASSERT_EQ(DisplayVm::WindowPixel(vm.d, x, y), DisplayVm::BitmapPixel(pic->shown.bitmap, x, y)) << x << "," << y;
-  // Nearest neighbour at twice the size: the rendering shows the picture's own pixels.
-  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 79, 59) , FxVm::Pattern(2, 39, 29));
+    for (int x = 0; x < 80; x++) ASSERT_EQ(DisplayVm::WindowPixel(vm.d, x, y), FxVm::Pattern(2, x / 2, y / 2)) << x << "," << y;
+  // Frame 1 shows columns 0..9 of the even bands of 8 rows, stretched: window columns 0..19.
+  const auto &first = FxVm::Frames()[0];
+  for (int y = 0; y < 60; y++)
+    for (int x = 0; x < 80; x++) {
+      const bool isNew = (y / 16) % 2 == 0 ? x < 20 : x >= 60;
+      ASSERT_EQ(At(first, 80, x, y), isNew ? FxVm::Pattern(2, x / 2, y / 2) : At(before, 80, x, y)) << x << "," << y;
+    }
 }
 
 TEST(Transitions, BrushWithLayersStaysAsALayer) {
