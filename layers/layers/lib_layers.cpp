@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <vector>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -172,6 +173,7 @@ uint32_t LayRemoveLayer(VmState *L) {
   qmLayer *layer = nullptr;
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   if (uint32_t code = LayerGuard(scene)) return code;
+  if (IsObjectInAsyncDraw(scene, layer)) return ERR_REMADLAYER;
   qmDisplay *d = scene->current;
   if (d->outputType == DISPOUT_BGPIC) {
     DestroyLayer(scene, layer, 0, nullptr, nullptr);
@@ -195,6 +197,7 @@ uint32_t LayUndo(VmState *L) {
   if (uint32_t code = LayerGuard(scene)) return code;
   qmLayer *layer = FindObjectLayer(scene->picture, type, &id, level);
   if (!layer) return 0;
+  if (IsObjectInAsyncDraw(scene, layer)) return ERR_REMADLAYER;
   DestroyLayer(scene, layer, noRefresh, nullptr, nullptr);
   return 0;
 }

@@ -115,6 +115,11 @@ TEST(AsyncTransitions, CancelledHalfWayHidesTheLayerAgain) {
   vm.Advance(ad);
   EXPECT_NE(vm.Window(), before);
   EXPECT_EQ(vm.Call("ShowLayerFX", {1, FX_HSTRIPES}).code, uint32_t(ERR_ALREADYASYNC)) << "one transition a layer";
+  // The layer stays while the transition draws it.
+  EXPECT_EQ(vm.Call("RemoveLayer", {1}).code, uint32_t(ERR_REMADLAYER));
+  EXPECT_EQ(vm.Call("Undo", {3, 1}).code, uint32_t(ERR_REMADLAYER));
+  EXPECT_EQ(vm.Call("Cls", {}).code, uint32_t(ERR_REMADLAYER));
+  ASSERT_EQ(CountLayers(vm.d->bgpic), 1);
   CancelAsyncDrawObject(vm.Scene(), ad);
   EXPECT_EQ(vm.Window(), before);
   EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 1);
