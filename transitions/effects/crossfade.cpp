@@ -1,7 +1,7 @@
 // Crossfade: the old picture mixed into the new one with a weight falling by the step each frame.
 // The whole rectangle fades; the new picture's mask and alpha play no part.
-#include "graphics/bitmap_effects.h"
 #include "graphics/blit.h"
+#include "graphics/color_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
@@ -47,10 +47,16 @@ uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done) {
     last = 1;
   }
   fx->borderLevel = fx->layerTarget ? 255 - level : level;
-  BltBitmap(fx->srcImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
-  // A failed mix leaves the new picture alone in this frame; the next one tries again.
-  if (level < 255 && fx->oldImage)
-    MixBitmap(s->work, fx->oldImage, nullptr, 0, 0, 0, 0, fx->width, fx->height, 255 - level, nullptr);
+  if (level < 255 && fx->oldImage) {
+    // The old picture mixed into the new one with weight 255 - level, written to the work
+    // picture in the same pass.
+    const qmBitmap *n = fx->srcImage, *o = fx->oldImage;
+    qmMixRequest mix{o->pixels, n->pixels, nullptr, 0, fx->width, fx->height, 255 - level, QM_BITMAP_FORMAT,
+                     o->bytesPerRow / 4, n->bytesPerRow / 4, 0, s->work->pixels, s->work->bytesPerRow / 4};
+    MixPixels(&mix);
+  } else {
+    BltBitmap(fx->srcImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
+  }
   BlitFxToScreen(fx, s->work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
   // The next frame follows the one drawn last, also after a jump.
   s->level = level;
