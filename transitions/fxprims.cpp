@@ -2,6 +2,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/displaywindow.h"
 #include "display/safeblt.h"
 #include "display/scene.h"
 #include "graphics/blit.h"
@@ -41,6 +42,21 @@ void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t 
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height) {
   if (px < 0 || py < 0 || width < 1 || height < 1) return;
   BlitFxToScreen(fx, fx->srcImage, px, py, fx->x + px, fx->y + py, width, height, fx->srcMask, fx->srcAlpha);
+}
+
+void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb) {
+  qmDisplay *d = fx->scene->current;
+  if (!d) return;
+  x += fx->x;
+  y += fx->y;
+  // Cut to the screen: the window and the buffer take nothing outside it.
+  if (x < 0) width += x, x = 0;
+  if (y < 0) height += y, y = 0;
+  if (width > fx->screenWidth - x) width = fx->screenWidth - x;
+  if (height > fx->screenHeight - y) height = fx->screenHeight - y;
+  if (width < 1 || height < 1) return;
+  if (fx->scaledDisplay && d->layerBuffer) FillBitmapRect(d->layerBuffer, x, y, width, height, rgb);
+  else FillPlatformRect(d, x, y, width, height, rgb);
 }
 
 void FxFrameTail(qmFxRequest *fx) {

@@ -14,6 +14,9 @@ void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t 
                     int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha);
 // A piece of the new picture at (px, py) of the area, to the same place on the screen.
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
+// Fills (x, y, width x height) of the area with the colour $RRGGBB: straight in the window, or
+// on a scaled display in the buffer the frame's end presents.
+void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb);
 // The end of every frame routine's frame: a scaled display gets its whole buffer presented
 // (the pieces only went into it), unless the frame is re-rendered; frameNo grows by one.
 void FxFrameTail(qmFxRequest *fx);

@@ -11,6 +11,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/transitions/fx_vm.h"
+#include "transitions/fxprims.h"
 #include "transitions/fxrunner.h"
 #include "transitions/fxtable.h"
 
@@ -397,6 +398,42 @@ TEST(Transitions, GetRandomFXOnlyForObjects) {
     const int32_t e = int32_t(r.results.at(0));
     ASSERT_FALSE(IsWholeDisplayFx(e)) << e;
     ASSERT_TRUE(e >= 0 && e < 140 && e != 113) << e;
+  }
+}
+
+}  // namespace
+
+namespace {
+
+TEST(FramePrimitives, ClearFxRectFillsTheCutRectangle) {
+  // A 40x30 display, the area at (10, 5): rectangles of the area, some beyond the screen's edges.
+  struct Row {
+    const char *name;
+    int x, y, w, h;
+  };
+  const Row rows[] = {
+      {"inside", 2, 3, 6, 4},
+      {"over the left and top edges", -15, -9, 20, 10},
+      {"over the right and bottom edges", 25, 20, 30, 30},
+      {"wholly outside", 40, 0, 5, 5},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    FxVm vm(40, 30);
+    const std::vector<uint32_t> before = vm.Window();
+    qmFxRequest fx{};
+    fx.scene = vm.Scene();
+    fx.x = 10;
+    fx.y = 5;
+    fx.screenWidth = 40;
+    fx.screenHeight = 30;
+    ClearFxRect(&fx, r.x, r.y, r.w, r.h, 0xFF8000);
+    const std::vector<uint32_t> after = vm.Window();
+    for (int y = 0; y < 30; y++)
+      for (int x = 0; x < 40; x++) {
+        const bool in = x >= 10 + r.x && x < 10 + r.x + r.w && y >= 5 + r.y && y < 5 + r.y + r.h;
+        ASSERT_EQ(after[size_t(y) * 40 + x], in ? 0xFF8000u : before[size_t(y) * 40 + x]) << x << "," << y;
+      }
   }
 }
 
