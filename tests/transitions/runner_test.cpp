@@ -73,6 +73,19 @@ TEST(Transitions, FramesRunEqualTheEffectsStepCount) {
   }
 }
 
+TEST(Transitions, APictureOfAnotherSizeResizesTheWindowFirst) {
+  FxVm vm(64, 48);
+  vm.MakeBGPic(2, 100, 40, 7);
+  vm.StartCapture();
+  // 100 columns at 10: 90 in 9 frames, one more.
+  ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, 3, 10}).code, 0u);
+  vm.d = DisplayVm::Display(1);
+  EXPECT_EQ(vm.d->width, 100);
+  EXPECT_EQ(vm.d->height, 40);
+  EXPECT_EQ(FxVm::Frames().size(), 10u);
+  EXPECT_EQ(vm.Window(), Picture(7, 100, 40));
+}
+
 TEST(Transitions, StripesRevealPiecesInPlaceAndNothingOutside) {
   // HSTRIPES8 of a 100x40 brush at (10, 20) on 140x80, step 10: bands of 8 rows, even bands from
   // the left, odd ones from the right; frame 1 shows x 0..9 of bands 0, 2, 4 and x 90..99 of 1, 3.
