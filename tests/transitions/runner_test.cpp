@@ -86,6 +86,17 @@ TEST(Transitions, APictureOfAnotherSizeResizesTheWindowFirst) {
   EXPECT_EQ(vm.Window(), Picture(7, 100, 40));
 }
 
+TEST(Transitions, AnAreaOffTheScreenStillRunsEveryFrame) {
+  FxVm vm(40, 30);
+  const std::vector<uint32_t> before = vm.Window();
+  vm.MakeBrush(1, 20, 10, 8);
+  vm.StartCapture();
+  // HSTRIPES at 5 on 20 columns: 15 in 3 frames, one more.
+  ASSERT_EQ(vm.Call("DisplayBrushFX", {1, 300, -200, FX_HSTRIPES, 5}).code, 0u);
+  EXPECT_EQ(FxVm::Frames().size(), 4u);
+  EXPECT_EQ(vm.Window(), before);
+}
+
 TEST(Transitions, StripesRevealPiecesInPlaceAndNothingOutside) {
   // HSTRIPES8 of a 100x40 brush at (10, 20) on 140x80, step 10: bands of 8 rows, even bands from
   // the left, odd ones from the right; frame 1 shows x 0..9 of bands 0, 2, 4 and x 90..99 of 1, 3.
