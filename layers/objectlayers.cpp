@@ -98,8 +98,8 @@ uint32_t LayersRemoveAllLayers(qmScene *scene) {
   qmBGPic *pic = scene->picture;
   if (!d || !pic) return 0;
   // A layer an asynchronous draw object still draws may not go: then none goes.
-  for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l))
-    if (IsObjectInAsyncDraw(scene, l)) return ERR_REMADLAYER;
+  for (qmLayer *layer = FirstLayer(pic); layer; layer = LayerAbove(layer))
+    if (IsObjectInAsyncDraw(scene, layer)) return ERR_REMADLAYER;
   const bool selected = d->outputType == DISPOUT_BGPIC;
   while (qmLayer *layer = FirstLayer(pic)) DestroyLayer(scene, layer, !selected || layer->hidden, nullptr, nullptr);
   pic->layersChanged = 1;

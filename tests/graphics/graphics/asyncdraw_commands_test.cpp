@@ -4,6 +4,7 @@
 // and when the player shuts down.
 #include <gtest/gtest.h>
 
+#include "display/displayops.h"
 #include "runtime/attributes.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -143,6 +144,23 @@ TEST(AsyncDrawCommands, FrameJumpsAndFinish) {
   EXPECT_EQ(p.frees, 1);
   EXPECT_EQ(p.freeFlag, 1);
   EXPECT_EQ(vm.Call("GetAttribute", {int(QMTYPE_ASYNCDRAW), 99, ATTRCOUNT}).results, std::vector<double>{0});
+}
+
+TEST(AsyncDrawCommands, ClsKeepsEveryLayerWhileOneIsDrawnAsynchronously) {
+  AsyncVm vm;
+  ASSERT_EQ(vm.Call("Box", {0, 0, 10, 10, 0xFF0000}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {5, 5, 10, 10, 0x00FF00}).code, 0u);
+  auto layers = [&] { return vm.Call("GetAttribute", {int(QMTYPE_DISPLAY), 0, ATTRLAYERS}).results; };
+  ASSERT_EQ(layers(), std::vector<double>{2});
+  FakeProducer p;
+  p.drawn = PictureLayerAt(vm.Scene(), vm.Scene()->picture, 2);
+  ASSERT_NE(p.drawn, nullptr);
+  qmAsyncDraw *ad = p.Start(vm.Scene());
+  EXPECT_EQ(vm.Call("Cls", {}).code, uint32_t(ERR_REMADLAYER));
+  EXPECT_EQ(layers(), std::vector<double>{2});
+  EXPECT_EQ(vm.Run("cancelasyncdraw", ad).code, 0u);
+  EXPECT_EQ(vm.Call("Cls", {}).code, 0u);
+  EXPECT_EQ(layers(), std::vector<double>{0});
 }
 
 TEST(AsyncDrawCommands, ObjectsEndWithTheirDisplayAndAtExit) {
