@@ -16,6 +16,7 @@
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
 #include "text/text/lib_text.h"
+#include "transitions/transitionfx/lib_transitionfx.h"
 
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
@@ -34,5 +35,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kMemblockLibrary,
     &kNetworkLibrary,
     &kVectorGraphicsLibrary,
+    &kTransitionFxLibrary,
     nullptr,
 };
