@@ -463,4 +463,43 @@ TEST(Layers, RectangleListGrowsInSteps) {
   }
 }
 
+// The merge before a refresh: one pass over the pairs in list order, touching rectangles join,
+// a free column or row keeps them apart. Each row: the list, then what is left of it (x1 = M
+// for an entry taken into another).
+TEST(Layers, DirtyRectanglesMergeInOnePass) {
+  constexpr int32_t M = kMergedRect;
+  struct Row {
+    const char *name;
+    std::vector<qmDirtyRect> in, out;
+  } rows[] = {
+      {"touching at the side", {{0, 0, 9, 9}, {10, 0, 20, 9}}, {{0, 0, 20, 9}, {M, 0, 20, 9}}},
+      {"one free column between", {{0, 0, 9, 9}, {11, 0, 20, 9}}, {{0, 0, 9, 9}, {11, 0, 20, 9}}},
+      {"one free row between", {{0, 0, 9, 9}, {0, 11, 9, 20}}, {{0, 0, 9, 9}, {0, 11, 9, 20}}},
+      {"touching corner to corner", {{0, 0, 9, 9}, {10, 10, 19, 19}}, {{0, 0, 19, 19}, {M, 10, 19, 19}}},
+      {"the later one left of the earlier", {{10, 0, 20, 9}, {0, 0, 9, 9}}, {{0, 0, 20, 9}, {M, 0, 9, 9}}},
+      {"one inside the other", {{5, 5, 6, 6}, {0, 0, 9, 9}}, {{0, 0, 9, 9}, {M, 0, 9, 9}}},
+      {"taken entries stay taken", {{M, 0, 9, 9}, {5, 0, 20, 9}}, {{M, 0, 9, 9}, {5, 0, 20, 9}}},
+      {"far apart, no overflow", {{-2000000000, 0, -1999999990, 9}, {2000000000, 0, 2000000010, 9}},
+       {{-2000000000, 0, -1999999990, 9}, {2000000000, 0, 2000000010, 9}}},
+      // The first grows by the third and then touches the second, which it has passed; the
+      // second, at its turn, takes the first in.
+      {"the one whose turn comes takes the passed one",
+       {{0, 0, 9, 9}, {30, 0, 39, 9}, {10, 0, 29, 9}},
+       {{M, 0, 29, 9}, {0, 0, 39, 9}, {M, 0, 29, 9}}},
+      // The second grows by the third into the corner of the first, whose turn is over: one
+      // pass leaves both.
+      {"no second pass",
+       {{40, 0, 49, 9}, {20, 10, 29, 19}, {30, 20, 39, 29}},
+       {{40, 0, 49, 9}, {20, 10, 39, 29}, {M, 20, 39, 29}}},
+  };
+  for (Row &r : rows) {
+    MergeRectArray(r.in.data(), int32_t(r.in.size()));
+    for (size_t i = 0; i < r.in.size(); i++) {
+      const qmDirtyRect &got = r.in[i], &want = r.out[i];
+      EXPECT_TRUE(got.x1 == want.x1 && got.y1 == want.y1 && got.x2 == want.x2 && got.y2 == want.y2)
+          << r.name << ", entry " << i << ": {" << got.x1 << "," << got.y1 << "," << got.x2 << "," << got.y2 << "}";
+    }
+  }
+}
+
 }  // namespace
