@@ -4,6 +4,7 @@
 
 #include "platform/desktop.h"
 #include "platform/memory.h"
+#include "platform/sdl/present_kernels.h"
 #include "platform/sdl/sdl_internal.h"
 
 namespace {
@@ -43,12 +44,6 @@ SDL_Surface *SurfaceOf(qmPlatformWindow *pw) {
   return s;
 }
 
-// PIXELS_XRGB_BYTES rows are bytes unused, R, G, B; a byte swap of each word gives the 0x00RRGGBB words of
-// the usual window surface.
-void ConvertRow(const uint32_t *src, uint32_t *dst, int32_t n, uint32_t fill) {
-  for (int32_t i = 0; i < n; i++) dst[i] = (__builtin_bswap32(src[i]) & 0x00FFFFFFu) | fill;
-}
-
 // Surfaces of other layouts go through SDL's converter, row by row.
 void ConvertRowOther(const uint32_t *src, void *dst, int32_t n, const SDL_Surface *s) {
   SDL_ConvertPixels(n, 1, SDL_PIXELFORMAT_BGRX8888, src, n * 4, s->format->format, dst, n * s->format->BytesPerPixel);
@@ -63,7 +58,7 @@ int32_t FillOf(const SDL_Surface *s) {
 void WriteRow(SDL_Surface *s, int32_t x, int32_t y, const uint32_t *src, int32_t n) {
   auto *row = static_cast<uint8_t *>(s->pixels) + int64_t(y) * s->pitch;
   int32_t fill = FillOf(s);
-  if (fill != -1) ConvertRow(src, reinterpret_cast<uint32_t *>(row) + x, n, uint32_t(fill));
+  if (fill != -1) ConvertXrgbRow(src, reinterpret_cast<uint32_t *>(row) + x, n, uint32_t(fill));
   else ConvertRowOther(src, row + int64_t(x) * s->format->BytesPerPixel, n, s);
 }
 

@@ -1,0 +1,10 @@
+// The byte order of presenting: rows of pictures whose bytes are unused, R, G, B into the
+// 0x00RRGGBB words of a window surface, the top byte set to `fill`'s.
+#pragma once
+#include <cstdint>
+
+void ConvertXrgbRow(const uint32_t *src, uint32_t *dst, int32_t count, uint32_t fill);
+void ConvertXrgbRowScalar(const uint32_t *src, uint32_t *dst, int32_t count, uint32_t fill);
+#ifdef QM_HAVE_AVX2
+void ConvertXrgbRowAvx2(const uint32_t *src, uint32_t *dst, int32_t count, uint32_t fill);
+#endif

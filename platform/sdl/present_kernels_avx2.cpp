@@ -1,0 +1,24 @@
+// Vector byte order of presenting: one byte shuffle per eight pixels.
+#include <immintrin.h>
+
+#include "platform/sdl/present_kernels.h"
+
+__attribute__((target("avx2"))) void ConvertXrgbRowAvx2(const uint32_t *src, uint32_t *dst, int32_t count,
+                                                        uint32_t fill) {
+  // Within each word: bytes 3, 2, 1 become 0, 1, 2; byte 3 is cleared (index with the top bit).
+  const __m256i order = _mm256_setr_epi8(3, 2, 1, -128, 7, 6, 5, -128, 11, 10, 9, -128, 15, 14, 13, -128, 3, 2, 1,
+                                         -128, 7, 6, 5, -128, 11, 10, 9, -128, 15, 14, 13, -128);
+  const __m256i top = _mm256_set1_epi32(int32_t(fill));
+  int32_t i = 0;
+  for (; i + 16 <= count; i += 16) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
+    const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i + 8));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), _mm256_or_si256(_mm256_shuffle_epi8(a, order), top));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i + 8), _mm256_or_si256(_mm256_shuffle_epi8(b, order), top));
+  }
+  for (; i + 8 <= count; i += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), _mm256_or_si256(_mm256_shuffle_epi8(a, order), top));
+  }
+  ConvertXrgbRowScalar(src + i, dst + i, count - i, fill);
+}
