@@ -141,6 +141,32 @@ void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *view, cons
   AddPending(pw, vis);
 }
 
+int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
+                                   int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch) {
+  qmPlatformWindow *pw = OpenWindowOf(window);
+  if (!pw || !view || !view->pixels || !keep || view->format != PIXELS_XRGB_BYTES || rect->scaledWidth ||
+      rect->scaledHeight || rect->width <= 0 || rect->height <= 0)
+    return 0;
+  SDL_Surface *s = SurfaceOf(pw);
+  if (!s || SDL_MUSTLOCK(s) || FillOf(s) == -1) return 0;
+  // The whole rectangle must lie in the view and, at its place, in the window.
+  Rect src{rect->srcX, rect->srcY, rect->width, rect->height};
+  if (!ClipTo(src, view->width, view->height) || src.x != rect->srcX || src.y != rect->srcY || src.w != rect->width ||
+      src.h != rect->height)
+    return 0;
+  const Rect dst{rect->dstX + offsetX, rect->dstY + offsetY, src.w, src.h};
+  Rect vis = dst;
+  if (!ClipTo(vis, s->w, s->h) || vis.x != dst.x || vis.y != dst.y || vis.w != dst.w || vis.h != dst.h) return 0;
+  const uint32_t fill = uint32_t(FillOf(s));
+  for (int32_t j = 0; j < src.h; j++) {
+    const uint32_t *from = view->pixels + int64_t(src.y + j) * (view->pitch / 4) + src.x;
+    uint32_t *to = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(s->pixels) + int64_t(vis.y + j) * s->pitch) + vis.x;
+    ConvertXrgbRowKeeping(from, to, keep + int64_t(src.y + j) * (keepPitch / 4) + src.x, src.w, fill);
+  }
+  AddPending(pw, vis);
+  return 1;
+}
+
 void FlushWindowFrame(qmPlatformWindow *pw) {
   if (!pw) return;
   uint64_t now = DesktopMicros();
