@@ -502,4 +502,31 @@ TEST(Layers, DirtyRectanglesMergeInOnePass) {
   }
 }
 
+// What a refresh of a list composes, on a picture of kW x kH: each entry cut to the picture, or
+// the box around them all when they would compose more pixels than it holds.
+TEST(Layers, RefreshPlanNeverComposesMoreThanTheBox) {
+  constexpr int32_t M = kMergedRect;
+  struct Row {
+    const char *name;
+    std::vector<qmDirtyRect> in, plan;
+  } rows[] = {
+      {"apart: each on its own", {{0, 0, 9, 9}, {20, 20, 29, 29}}, {{0, 0, 9, 9}, {20, 20, 29, 29}}},
+      {"cut to the picture", {{-5, -5, 9, 9}, {60, 40, 70, 50}}, {{0, 0, 9, 9}, {60, 40, 63, 47}}},
+      {"merged and outside entries left out", {{M, 0, 9, 9}, {64, 0, 70, 9}, {0, 48, 9, 50}, {5, 5, 6, 6}},
+       {{5, 5, 6, 6}}},
+      // 200 + 2 x 100 pixels in a box of 200: the box once.
+      {"overlapping beyond the box", {{0, 0, 19, 9}, {0, 0, 19, 4}, {0, 5, 19, 9}}, {{0, 0, 19, 9}}},
+      {"one inside the other", {{10, 2, 29, 7}, {0, 0, 39, 9}}, {{0, 0, 39, 9}}},
+      {"overlapping within the box", {{0, 0, 29, 9}, {20, 5, 39, 14}}, {{0, 0, 29, 9}, {20, 5, 39, 14}}},
+  };
+  for (Row &r : rows) {
+    const std::vector<qmDirtyRect> plan = PlanRefresh(r.in.data(), int32_t(r.in.size()), kW, kH);
+    ASSERT_EQ(plan.size(), r.plan.size()) << r.name;
+    for (size_t i = 0; i < plan.size(); i++)
+      EXPECT_TRUE(plan[i].x1 == r.plan[i].x1 && plan[i].y1 == r.plan[i].y1 && plan[i].x2 == r.plan[i].x2 &&
+                  plan[i].y2 == r.plan[i].y2)
+          << r.name << ", rectangle " << i;
+  }
+}
+
 }  // namespace
