@@ -1,6 +1,8 @@
 // Vector byte order of presenting: one byte shuffle per eight pixels.
 #include <immintrin.h>
 
+#include <cstdint>
+
 #include "platform/sdl/present_kernels.h"
 
 namespace {
@@ -36,6 +38,19 @@ __attribute__((target("avx2"))) void ConvertXrgbRowKeepingAvx2(const uint32_t *s
   const __m256i order = ByteOrder();
   const __m256i top = _mm256_set1_epi32(int32_t(fill));
   int32_t i = 0;
+  // Both targets on 16-byte boundaries: stores that bypass the cache, as neither is read back
+  // soon and a frame is larger than the cache.
+  if (((reinterpret_cast<uintptr_t>(dst) | reinterpret_cast<uintptr_t>(keep)) & 15) == 0) {
+    for (; i + 8 <= count; i += 8) {
+      const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
+      const __m256i c = _mm256_or_si256(_mm256_shuffle_epi8(a, order), top);
+      _mm_stream_si128(reinterpret_cast<__m128i *>(keep + i), _mm256_castsi256_si128(a));
+      _mm_stream_si128(reinterpret_cast<__m128i *>(keep + i + 4), _mm256_extracti128_si256(a, 1));
+      _mm_stream_si128(reinterpret_cast<__m128i *>(dst + i), _mm256_castsi256_si128(c));
+      _mm_stream_si128(reinterpret_cast<__m128i *>(dst + i + 4), _mm256_extracti128_si256(c, 1));
+    }
+    _mm_sfence();
+  }
   for (; i + 8 <= count; i += 8) {
     const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(keep + i), a);
