@@ -38,29 +38,31 @@ uint32_t PixelAt(int x, int y) { return uint32_t(x * 2654435761u ^ y * 40503u) &
 uint8_t AlphaAt(int x, int y) { return uint8_t((x + y) % 256); }
 bool MaskAt(int x, int y) { return ((x >> 3) + (y >> 3)) & 1; }
 
+// A display of w x h and brushes of its size: 1 with an alpha channel, 2 with a mask.
 struct Setup {
   VmState *L = nullptr;
   qmDisplay *display = nullptr;
   qmBrush *alpha = nullptr, *mask = nullptr;
-  Setup() {
+  int w, h;
+  Setup(int w_, int h_) : w(w_), h(h_) {
     setenv("SDL_VIDEODRIVER", "dummy", 0);
     L = vm_open();
     if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
     WireDisplayServices(L);
     static qmDisplay parsed;
     SetDisplayDefaults(&parsed);
-    parsed.width = kW;
-    parsed.height = kH;
+    parsed.width = w;
+    parsed.height = h;
     qmDisplay *d = nullptr;
     if (CreateDisplayCore(L, &parsed, {1, 0}, &d)) return;
     MakeDisplayCurrent(L, d);
     if (OpenDisplayWindow(L, d, 0)) return;
     qmObjectId a{1, 0}, m{2, 0};
-    if (CreateBrushNode(ObjectRegistryOf(L), &a, kW, kH, 0, 0, 1, 0, 0, &alpha) ||
-        CreateBrushNode(ObjectRegistryOf(L), &m, kW, kH, 0, 1, 0, 1, 0, &mask))
+    if (CreateBrushNode(ObjectRegistryOf(L), &a, w, h, 0, 0, 1, 0, 0, &alpha) ||
+        CreateBrushNode(ObjectRegistryOf(L), &m, w, h, 0, 1, 0, 1, 0, &mask))
       return;
-    for (int y = 0; y < kH; y++)
-      for (int x = 0; x < kW; x++) {
+    for (int y = 0; y < h; y++)
+      for (int x = 0; x < w; x++) {
         SetBitmapPixel(alpha->bitmap, x, y, PixelAt(x, y), 0);
         SetBitmapPixel(mask->bitmap, x, y, PixelAt(x, y), 0);
         alpha->alpha->memory[size_t(y) * alpha->alpha->bytesPerRow + x] = AlphaAt(x, y);
@@ -68,10 +70,12 @@ struct Setup {
       }
     display = d;
   }
+  // The display's picture back to one colour.
+  void Clear() { FillBitmapRect(display->backgroundCopy, 0, 0, w, h, 0x102030); }
 };
 
 Setup &S() {
-  static Setup s;
+  static Setup s(kW, kH);
   return s;
 }
 
@@ -135,44 +139,13 @@ void Pixman(benchmark::State &state, bool withAlpha) {
 
 constexpr int kSmallW = 960, kSmallH = 540;
 
-// A display and a brush with an alpha channel, both 960x540.
-struct SmallSetup {
-  VmState *L = nullptr;
-  qmDisplay *display = nullptr;
-  qmBrush *brush = nullptr;
-  SmallSetup() {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    L = vm_open();
-    if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
-    WireDisplayServices(L);
-    static qmDisplay parsed;
-    SetDisplayDefaults(&parsed);
-    parsed.width = kSmallW;
-    parsed.height = kSmallH;
-    qmDisplay *d = nullptr;
-    if (CreateDisplayCore(L, &parsed, {1, 0}, &d)) return;
-    MakeDisplayCurrent(L, d);
-    if (OpenDisplayWindow(L, d, 0)) return;
-    qmObjectId a{1, 0};
-    if (CreateBrushNode(ObjectRegistryOf(L), &a, kSmallW, kSmallH, 0, 0, 1, 0, 0, &brush)) return;
-    for (int y = 0; y < kSmallH; y++)
-      for (int x = 0; x < kSmallW; x++) {
-        SetBitmapPixel(brush->bitmap, x, y, PixelAt(x, y), 0);
-        brush->alpha->memory[size_t(y) * brush->alpha->bytesPerRow + x] = AlphaAt(x, y);
-      }
-    display = d;
-  }
-  // The display's picture back to one colour, as the pixman side starts.
-  void Clear() { FillBitmapRect(display->backgroundCopy, 0, 0, kSmallW, kSmallH, 0x102030); }
-};
-
-SmallSetup &Small() {
-  static SmallSetup s;
+Setup &Small() {
+  static Setup s(kSmallW, kSmallH);
   return s;
 }
 
 void DisplayBrushSmall(benchmark::State &state) {
-  SmallSetup &s = Small();
+  Setup &s = Small();
   if (!s.display) {
     state.SkipWithError("no display");
     return;
@@ -188,7 +161,7 @@ void DisplayBrushSmall(benchmark::State &state) {
 }
 
 void PixmanPresentSmall(benchmark::State &state) {
-  SmallSetup &s = Small();
+  Setup &s = Small();
   if (!s.display) {
     state.SkipWithError("no display");
     return;

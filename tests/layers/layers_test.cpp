@@ -463,6 +463,15 @@ TEST(Layers, RectangleListGrowsInSteps) {
   }
 }
 
+void ExpectRects(const std::vector<qmDirtyRect> &got, const std::vector<qmDirtyRect> &want, const char *name) {
+  ASSERT_EQ(got.size(), want.size()) << name;
+  for (size_t i = 0; i < got.size(); i++) {
+    const qmDirtyRect &g = got[i], &w = want[i];
+    EXPECT_TRUE(g.x1 == w.x1 && g.y1 == w.y1 && g.x2 == w.x2 && g.y2 == w.y2)
+        << name << ", rectangle " << i << ": {" << g.x1 << "," << g.y1 << "," << g.x2 << "," << g.y2 << "}";
+  }
+}
+
 // The merge before a refresh: one pass over the pairs in list order, touching rectangles join,
 // a free column or row keeps them apart. Each row: the list, then what is left of it (x1 = M
 // for an entry taken into another).
@@ -494,11 +503,7 @@ TEST(Layers, DirtyRectanglesMergeInOnePass) {
   };
   for (Row &r : rows) {
     MergeRectArray(r.in.data(), int32_t(r.in.size()));
-    for (size_t i = 0; i < r.in.size(); i++) {
-      const qmDirtyRect &got = r.in[i], &want = r.out[i];
-      EXPECT_TRUE(got.x1 == want.x1 && got.y1 == want.y1 && got.x2 == want.x2 && got.y2 == want.y2)
-          << r.name << ", entry " << i << ": {" << got.x1 << "," << got.y1 << "," << got.x2 << "," << got.y2 << "}";
-    }
+    ExpectRects(r.in, r.out, r.name);
   }
 }
 
@@ -519,14 +524,7 @@ TEST(Layers, RefreshPlanNeverComposesMoreThanTheBox) {
       {"one inside the other", {{10, 2, 29, 7}, {0, 0, 39, 9}}, {{0, 0, 39, 9}}},
       {"overlapping within the box", {{0, 0, 29, 9}, {20, 5, 39, 14}}, {{0, 0, 29, 9}, {20, 5, 39, 14}}},
   };
-  for (Row &r : rows) {
-    const std::vector<qmDirtyRect> plan = PlanRefresh(r.in.data(), int32_t(r.in.size()), kW, kH);
-    ASSERT_EQ(plan.size(), r.plan.size()) << r.name;
-    for (size_t i = 0; i < plan.size(); i++)
-      EXPECT_TRUE(plan[i].x1 == r.plan[i].x1 && plan[i].y1 == r.plan[i].y1 && plan[i].x2 == r.plan[i].x2 &&
-                  plan[i].y2 == r.plan[i].y2)
-          << r.name << ", rectangle " << i;
-  }
+  for (Row &r : rows) ExpectRects(PlanRefresh(r.in.data(), int32_t(r.in.size()), kW, kH), r.plan, r.name);
 }
 
 }  // namespace
