@@ -1,7 +1,9 @@
 #include "display/dirtyrects.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "display/display.h"
 #include "platform/memory.h"
@@ -28,24 +30,34 @@ void AddDirtyRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t hei
   d->dirtyRects[d->dirtyCount++] = {x, y, int32_t(int64_t(x) + width - 1), int32_t(int64_t(y) + height - 1)};
 }
 
-void MergeRectArray(qmDirtyRect *r, int32_t count) {
-  for (bool merged = true; merged;) {
-    merged = false;
-    for (int32_t i = 0; i < count; i++) {
-      if (r[i].x1 == kMergedRect) continue;
-      for (int32_t j = i + 1; j < count; j++) {
-        if (r[j].x1 == kMergedRect) continue;
-        // Overlapping or touching, with a gap of at most one pixel.
-        if (r[j].x1 > r[i].x2 + 2 || r[i].x1 > r[j].x2 + 2 || r[j].y1 > r[i].y2 + 2 || r[i].y1 > r[j].y2 + 2) continue;
-        if (r[j].x1 < r[i].x1) r[i].x1 = r[j].x1;
-        if (r[j].y1 < r[i].y1) r[i].y1 = r[j].y1;
-        if (r[j].x2 > r[i].x2) r[i].x2 = r[j].x2;
-        if (r[j].y2 > r[i].y2) r[i].y2 = r[j].y2;
-        r[j].x1 = kMergedRect;
-        merged = true;
-      }
+int32_t MergeLiveRects(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach) {
+  int32_t left = 0;
+  for (int32_t i = 0; i < count; i++) {
+    if (!live[i]) continue;
+    left++;
+    qmDirtyRect &a = r[i];
+    for (int32_t j = 0; j < count; j++) {
+      const qmDirtyRect &b = r[j];
+      // In 64 bits: corners far apart must not wrap. One branch for the whole test, as joins are
+      // rare and a chain of branches mispredicts.
+      const bool hit = (j != i) & (live[j] != 0) & (int64_t(b.x1) - a.x2 <= reach) & (int64_t(a.x1) - b.x2 <= reach) &
+                       (int64_t(b.y1) - a.y2 <= reach) & (int64_t(a.y1) - b.y2 <= reach);
+      if (!hit) continue;
+      a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2), std::max(a.y2, b.y2)};
+      live[j] = 0;
+      if (j < i) left--;  // counted already when its own turn came
     }
   }
+  return left;
+}
+
+void MergeRectArray(qmDirtyRect *r, int32_t count) {
+  if (count < 1) return;
+  std::vector<uint8_t> live(static_cast<size_t>(count));
+  for (int32_t i = 0; i < count; i++) live[size_t(i)] = r[i].x1 != kMergedRect;
+  MergeLiveRects(r, live.data(), count, 1);
+  for (int32_t i = 0; i < count; i++)
+    if (!live[size_t(i)]) r[i].x1 = kMergedRect;
 }
 
 void MergeDirtyRects(qmDisplay *d) {

@@ -18,8 +18,14 @@ uint32_t ResetDirtyRects(qmDisplay *display);
 void AddDirtyRect(qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height, int32_t pictureWidth,
                   int32_t pictureHeight);
 bool AllDirty(const qmDisplay *display);
-// Merges entries that overlap or lie at most one pixel apart, until none do; an entry taken
-// into another gets x1 = kMergedRect.
+// One pass over every ordered pair (i, j), i != j, both in list order: a live entry j joins
+// the live entry i, which becomes the box of both, when the two overlap or lie at most `reach`
+// pixels apart (x1j - x2i <= reach, x1i - x2j <= reach, and so for y); j is then no longer
+// live and never joins again. Reach 1 merges touching rectangles, reach 0 only overlapping
+// ones. Returns how many are left live.
+int32_t MergeLiveRects(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach);
+// MergeLiveRects with reach 1 over the entries whose x1 is not kMergedRect; an entry taken into
+// another gets x1 = kMergedRect.
 void MergeRectArray(qmDirtyRect *rects, int32_t count);
 void MergeDirtyRects(qmDisplay *display);
 void FreeDirtyRects(qmDisplay *display);

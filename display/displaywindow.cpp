@@ -148,6 +148,15 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
   PresentWindowPixels(display->platform, &view, &rect, display->marginLeft, display->marginTop);
 }
 
+bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t width, int32_t height, qmBitmap *keep) {
+  if (!display || !bitmap || !keep || display->state != DISPSTATE_OPEN || width > keep->width || height > keep->height)
+    return false;
+  const qmPixelView view{bitmap->pixels, bitmap->width, bitmap->height, bitmap->bytesPerRow, PIXELS_XRGB_BYTES};
+  const qmPresentRect rect{0, 0, 0, 0, width, height, 0, 0};
+  return PresentWindowPixelsKeeping(display->platform, &view, &rect, display->marginLeft, display->marginTop,
+                                    keep->pixels, keep->bytesPerRow) != 0;
+}
+
 void PresentDisplayUpdate(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
   PresentBackBuffer(bitmap, 0, 0, display, x, y, width, height, 0, 0, PRESENT_NO_MOVIE_CLIP);
 }

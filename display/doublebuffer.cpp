@@ -5,6 +5,7 @@
 #include "display/bgpic.h"
 #include "display/dirtyrects.h"
 #include "display/display.h"
+#include "display/displaywindow.h"
 #include "display/scene.h"
 #include "graphics/blit.h"
 #include "graphics/bitmapops.h"
@@ -68,6 +69,22 @@ uint32_t BeginDoubleBufferCore(qmScene *scene, qmDisplay *d, int32_t) {
   return 0;
 }
 
+namespace {
+
+// The size of the present buffer's picture that reaches the window.
+void PresentSize(const qmDisplay *d, int32_t *w, int32_t *h) {
+  if (DisplayScales(d)) {
+    *w = d->scaleWidth;
+    *h = d->scaleHeight;
+    return;
+  }
+  const qmBGPic *rec = d->doubleBufferBGPic;
+  *w = std::min(PictureWidth(d), rec ? rec->unscaledWidth : d->backBuffer1->width);
+  *h = std::min(PictureHeight(d), rec ? rec->unscaledHeight : d->backBuffer1->height);
+}
+
+}  // namespace
+
 uint32_t FlipCore(qmDisplay *d) {
   if (!d->doubleBuffer) return ERR_NODOUBLEBUFFER;
   qmBitmap *draw = d->backBuffer2, *present = d->backBuffer1;
@@ -77,6 +94,14 @@ uint32_t FlipCore(qmDisplay *d) {
                                     int32_t(d->smoothScale), nullptr))
       return code;
   } else if (AllDirty(d)) {
+    // Where the window shows the whole buffer, one reading of it fills both the present buffer
+    // and the window.
+    int32_t shownWidth, shownHeight;
+    PresentSize(d, &shownWidth, &shownHeight);
+    if (shownWidth == w && shownHeight == h && PresentBackBufferKeeping(draw, d, w, h, present)) {
+      d->dirtyCount = 0;
+      return 0;
+    }
     BltBitmap(draw, 0, 0, present, 0, 0, w, h);
   } else {
     MergeDirtyRects(d);
@@ -103,14 +128,7 @@ void PresentDoubleBuffer(qmDisplay *d, int32_t whole, uint32_t flags) {
   if (!present) return;
   const bool scaled = DisplayScales(d);
   int32_t w, h;
-  if (scaled) {
-    w = d->scaleWidth;
-    h = d->scaleHeight;
-  } else {
-    const qmBGPic *rec = d->doubleBufferBGPic;
-    w = std::min(PictureWidth(d), rec ? rec->unscaledWidth : present->width);
-    h = std::min(PictureHeight(d), rec ? rec->unscaledHeight : present->height);
-  }
+  PresentSize(d, &w, &h);
   if (whole || scaled || !d->dirtyRects || AllDirty(d)) {
     BltToDisplay(present, 0, 0, d, 0, 0, w, h, flags);
     return;

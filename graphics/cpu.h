@@ -1,11 +1,3 @@
-// Which vector paths this processor can run; every such path has a scalar twin.
-// QM_HAVE_AVX2 marks a build that has the AVX2 kernels (x86-64 and a compiler that targets
-// AVX2); without it the dispatch sites are compiled with their scalar paths alone.
+// The processor's vector paths, as the platform finds them.
 #pragma once
-
-#ifdef QM_HAVE_AVX2
-inline bool CpuHasAvx2() {
-  static const bool has = __builtin_cpu_supports("avx2");
-  return has;
-}
-#endif
+#include "platform/cpu.h"

@@ -263,25 +263,10 @@ int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count) {
   std::vector<qmDirtyRect> rects(size_t(std::max(count, 0)));
   std::vector<uint8_t> has(rects.size());
   for (int32_t i = 0; i < count; i++) rects[size_t(i)] = entries[i].rect, has[size_t(i)] = entries[i].hasRect != 0;
-  for (int32_t i = 0; i < count; i++) {
-    if (!has[size_t(i)]) continue;
-    qmDirtyRect &a = rects[size_t(i)];
-    for (int32_t j = 0; j < count; j++) {
-      const qmDirtyRect &b = rects[size_t(j)];
-      // Overlapping with inclusive corners merges, touching does not. One branch for the whole
-      // test: merges are rare, and a chain of branches mispredicts.
-      const bool hit = (j != i) & (has[size_t(j)] != 0) & (a.x1 <= b.x2) & (b.x1 <= a.x2) & (a.y1 <= b.y2) &
-                       (b.y1 <= a.y2);
-      if (!hit) continue;
-      a = {std::min(a.x1, b.x1), std::min(a.y1, b.y1), std::max(a.x2, b.x2), std::max(a.y2, b.y2)};
-      has[size_t(j)] = 0;
-    }
-  }
-  int32_t left = 0;
+  const int32_t left = MergeLiveRects(rects.data(), has.data(), count, 0);
   for (int32_t i = 0; i < count; i++) {
     entries[i].rect = rects[size_t(i)];
     entries[i].hasRect = has[size_t(i)];
-    left += has[size_t(i)];
   }
   return left;
 }

@@ -375,6 +375,26 @@ void RefreshLayer(qmScene *scene, const qmLayer *layer) {
   RefreshRect(scene, x, y, w, h);
 }
 
+std::vector<qmDirtyRect> PlanRefresh(const qmDirtyRect *entries, int32_t count, int32_t W, int32_t H) {
+  std::vector<qmDirtyRect> plan;
+  int64_t pixels = 0;
+  qmDirtyRect box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
+  for (int32_t i = 0; i < count; i++) {
+    const qmDirtyRect &r = entries[i];
+    if (r.x1 == kMergedRect) continue;
+    int32_t x = r.x1, y = r.y1;
+    int32_t w = int32_t(std::min<int64_t>(int64_t(r.x2) - r.x1 + 1, INT32_MAX));
+    int32_t h = int32_t(std::min<int64_t>(int64_t(r.y2) - r.y1 + 1, INT32_MAX));
+    if (!ClipRectToPicture(W, H, &x, &y, &w, &h)) continue;
+    plan.push_back({x, y, x + w - 1, y + h - 1});
+    pixels += int64_t(w) * h;
+    box = {std::min(box.x1, x), std::min(box.y1, y), std::max(box.x2, x + w - 1), std::max(box.y2, y + h - 1)};
+  }
+  // Each pixel of the box is composed the same from the layers whichever rectangle takes it.
+  if (plan.size() > 1 && pixels > int64_t(box.x2 - box.x1 + 1) * (box.y2 - box.y1 + 1)) plan.assign(1, box);
+  return plan;
+}
+
 void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count) {
   qmDisplay *d = scene->current;
   qmBGPic *pic = scene->picture;
@@ -382,13 +402,8 @@ void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count) 
   // The layers are sorted into the grid once for the whole batch.
   qmLayerGrid grid;
   BuildLayerGrid(d, pic, 0, &grid);
-  for (int32_t i = 0; i < count; i++) {
-    const qmDirtyRect &r = entries[i];
-    if (r.x1 == kMergedRect) continue;
-    int32_t x = r.x1, y = r.y1;
-    int32_t w = int32_t(std::min<int64_t>(int64_t(r.x2) - r.x1 + 1, INT32_MAX));
-    int32_t h = int32_t(std::min<int64_t>(int64_t(r.y2) - r.y1 + 1, INT32_MAX));
-    if (!ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &w, &h)) continue;
+  for (const qmDirtyRect &r : PlanRefresh(entries, count, pic->shownWidth, pic->shownHeight)) {
+    const int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
     RedrawFromGrid(scene, d, &grid, d->layerBuffer, x, y, w, h);
     BltToDisplay(d->layerBuffer, x, y, d, x, y, w, h, 1);
   }

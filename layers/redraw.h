@@ -63,7 +63,12 @@ void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t hei
 // display's dirty list (a picture selected with SelectBGPic), or nothing.
 void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 void RefreshLayer(qmScene *scene, const qmLayer *layer);
-// Each entry of the list not taken by a merge, redrawn and shown on its own.
+// The rectangles that bring the entries of a list not taken by a merge to a picture of W x H,
+// each cut to it (inclusive corners): the entries themselves, or, when their pixels add up to
+// more than the box around them all, that box alone, so that a refresh never composes more
+// than the whole picture.
+std::vector<qmDirtyRect> PlanRefresh(const qmDirtyRect *entries, int32_t count, int32_t W, int32_t H);
+// The rectangles PlanRefresh gives for the list, redrawn and shown.
 void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count);
 // Whether a layer that is drawn lies over any pixel of the rectangle.
 bool LayersCoverRect(const qmDisplay *display, const qmBGPic *pic, int32_t x, int32_t y, int32_t width,

@@ -31,6 +31,11 @@ struct qmPresentRect {
 // window is open. The pixels reach the screen at the next frame end or pump.
 void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *pixels, const qmPresentRect *rect,
                          int32_t offsetX, int32_t offsetY);
+// PresentWindowPixels of an unscaled rectangle that lies whole in the view and in the window,
+// which in the same pass copies it, unchanged, to the same place of `keep` (a picture of the
+// view's layout, pitch in bytes). 1 when both were done; 0, with nothing done, otherwise.
+int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *pixels, const qmPresentRect *rect,
+                                   int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch);
 // Ends a frame: pushes the changed rectangles to the screen (with a frame-rate limit above the
 // refresh rate at most once per refresh period), then sleeps the rest of the frame time.
 void FlushWindowFrame(qmPlatformWindow *window);

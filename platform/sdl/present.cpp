@@ -4,6 +4,7 @@
 
 #include "platform/desktop.h"
 #include "platform/memory.h"
+#include "platform/sdl/present_kernels.h"
 #include "platform/sdl/sdl_internal.h"
 
 namespace {
@@ -43,12 +44,6 @@ SDL_Surface *SurfaceOf(qmPlatformWindow *pw) {
   return s;
 }
 
-// PIXELS_XRGB_BYTES rows are bytes unused, R, G, B; a byte swap of each word gives the 0x00RRGGBB words of
-// the usual window surface.
-void ConvertRow(const uint32_t *src, uint32_t *dst, int32_t n, uint32_t fill) {
-  for (int32_t i = 0; i < n; i++) dst[i] = (__builtin_bswap32(src[i]) & 0x00FFFFFFu) | fill;
-}
-
 // Surfaces of other layouts go through SDL's converter, row by row.
 void ConvertRowOther(const uint32_t *src, void *dst, int32_t n, const SDL_Surface *s) {
   SDL_ConvertPixels(n, 1, SDL_PIXELFORMAT_BGRX8888, src, n * 4, s->format->format, dst, n * s->format->BytesPerPixel);
@@ -63,7 +58,7 @@ int32_t FillOf(const SDL_Surface *s) {
 void WriteRow(SDL_Surface *s, int32_t x, int32_t y, const uint32_t *src, int32_t n) {
   auto *row = static_cast<uint8_t *>(s->pixels) + int64_t(y) * s->pitch;
   int32_t fill = FillOf(s);
-  if (fill != -1) ConvertRow(src, reinterpret_cast<uint32_t *>(row) + x, n, uint32_t(fill));
+  if (fill != -1) ConvertXrgbRow(src, reinterpret_cast<uint32_t *>(row) + x, n, uint32_t(fill));
   else ConvertRowOther(src, row + int64_t(x) * s->format->BytesPerPixel, n, s);
 }
 
@@ -144,6 +139,32 @@ void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *view, cons
   for (int32_t j = 0; j < vis.h; j++)
     WriteRow(s, vis.x, vis.y + j, view->pixels + int64_t(src.y + j) * pitch + src.x, vis.w);
   AddPending(pw, vis);
+}
+
+int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
+                                   int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch) {
+  qmPlatformWindow *pw = OpenWindowOf(window);
+  if (!pw || !view || !view->pixels || !keep || view->format != PIXELS_XRGB_BYTES || rect->scaledWidth ||
+      rect->scaledHeight || rect->width <= 0 || rect->height <= 0)
+    return 0;
+  SDL_Surface *s = SurfaceOf(pw);
+  if (!s || SDL_MUSTLOCK(s) || FillOf(s) == -1) return 0;
+  // The whole rectangle must lie in the view and, at its place, in the window.
+  Rect src{rect->srcX, rect->srcY, rect->width, rect->height};
+  if (!ClipTo(src, view->width, view->height) || src.x != rect->srcX || src.y != rect->srcY || src.w != rect->width ||
+      src.h != rect->height)
+    return 0;
+  const Rect dst{rect->dstX + offsetX, rect->dstY + offsetY, src.w, src.h};
+  Rect vis = dst;
+  if (!ClipTo(vis, s->w, s->h) || vis.x != dst.x || vis.y != dst.y || vis.w != dst.w || vis.h != dst.h) return 0;
+  const uint32_t fill = uint32_t(FillOf(s));
+  for (int32_t j = 0; j < src.h; j++) {
+    const uint32_t *from = view->pixels + int64_t(src.y + j) * (view->pitch / 4) + src.x;
+    uint32_t *to = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(s->pixels) + int64_t(vis.y + j) * s->pitch) + vis.x;
+    ConvertXrgbRowKeeping(from, to, keep + int64_t(src.y + j) * (keepPitch / 4) + src.x, src.w, fill);
+  }
+  AddPending(pw, vis);
+  return 1;
 }
 
 void FlushWindowFrame(qmPlatformWindow *pw) {

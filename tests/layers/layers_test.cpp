@@ -463,4 +463,68 @@ TEST(Layers, RectangleListGrowsInSteps) {
   }
 }
 
+void ExpectRects(const std::vector<qmDirtyRect> &got, const std::vector<qmDirtyRect> &want, const char *name) {
+  ASSERT_EQ(got.size(), want.size()) << name;
+  for (size_t i = 0; i < got.size(); i++) {
+    const qmDirtyRect &g = got[i], &w = want[i];
+    EXPECT_TRUE(g.x1 == w.x1 && g.y1 == w.y1 && g.x2 == w.x2 && g.y2 == w.y2)
+        << name << ", rectangle " << i << ": {" << g.x1 << "," << g.y1 << "," << g.x2 << "," << g.y2 << "}";
+  }
+}
+
+// The merge before a refresh: one pass over the pairs in list order, touching rectangles join,
+// a free column or row keeps them apart. Each row: the list, then what is left of it (x1 = M
+// for an entry taken into another).
+TEST(Layers, DirtyRectanglesMergeInOnePass) {
+  constexpr int32_t M = kMergedRect;
+  struct Row {
+    const char *name;
+    std::vector<qmDirtyRect> in, out;
+  } rows[] = {
+      {"touching at the side", {{0, 0, 9, 9}, {10, 0, 20, 9}}, {{0, 0, 20, 9}, {M, 0, 20, 9}}},
+      {"one free column between", {{0, 0, 9, 9}, {11, 0, 20, 9}}, {{0, 0, 9, 9}, {11, 0, 20, 9}}},
+      {"one free row between", {{0, 0, 9, 9}, {0, 11, 9, 20}}, {{0, 0, 9, 9}, {0, 11, 9, 20}}},
+      {"touching corner to corner", {{0, 0, 9, 9}, {10, 10, 19, 19}}, {{0, 0, 19, 19}, {M, 10, 19, 19}}},
+      {"the later one left of the earlier", {{10, 0, 20, 9}, {0, 0, 9, 9}}, {{0, 0, 20, 9}, {M, 0, 9, 9}}},
+      {"one inside the other", {{5, 5, 6, 6}, {0, 0, 9, 9}}, {{0, 0, 9, 9}, {M, 0, 9, 9}}},
+      {"taken entries stay taken", {{M, 0, 9, 9}, {5, 0, 20, 9}}, {{M, 0, 9, 9}, {5, 0, 20, 9}}},
+      {"far apart, no overflow", {{-2000000000, 0, -1999999990, 9}, {2000000000, 0, 2000000010, 9}},
+       {{-2000000000, 0, -1999999990, 9}, {2000000000, 0, 2000000010, 9}}},
+      // The first grows by the third and then touches the second, which it has passed; the
+      // second, at its turn, takes the first in.
+      {"the one whose turn comes takes the passed one",
+       {{0, 0, 9, 9}, {30, 0, 39, 9}, {10, 0, 29, 9}},
+       {{M, 0, 29, 9}, {0, 0, 39, 9}, {M, 0, 29, 9}}},
+      // The second grows by the third into the corner of the first, whose turn is over: one
+      // pass leaves both.
+      {"no second pass",
+       {{40, 0, 49, 9}, {20, 10, 29, 19}, {30, 20, 39, 29}},
+       {{40, 0, 49, 9}, {20, 10, 39, 29}, {M, 20, 39, 29}}},
+  };
+  for (Row &r : rows) {
+    MergeRectArray(r.in.data(), int32_t(r.in.size()));
+    ExpectRects(r.in, r.out, r.name);
+  }
+}
+
+// What a refresh of a list composes, on a picture of kW x kH: each entry cut to the picture, or
+// the box around them all when they would compose more pixels than it holds.
+TEST(Layers, RefreshPlanNeverComposesMoreThanTheBox) {
+  constexpr int32_t M = kMergedRect;
+  struct Row {
+    const char *name;
+    std::vector<qmDirtyRect> in, plan;
+  } rows[] = {
+      {"apart: each on its own", {{0, 0, 9, 9}, {20, 20, 29, 29}}, {{0, 0, 9, 9}, {20, 20, 29, 29}}},
+      {"cut to the picture", {{-5, -5, 9, 9}, {60, 40, 70, 50}}, {{0, 0, 9, 9}, {60, 40, 63, 47}}},
+      {"merged and outside entries left out", {{M, 0, 9, 9}, {64, 0, 70, 9}, {0, 48, 9, 50}, {5, 5, 6, 6}},
+       {{5, 5, 6, 6}}},
+      // 200 + 2 x 100 pixels in a box of 200: the box once.
+      {"overlapping beyond the box", {{0, 0, 19, 9}, {0, 0, 19, 4}, {0, 5, 19, 9}}, {{0, 0, 19, 9}}},
+      {"one inside the other", {{10, 2, 29, 7}, {0, 0, 39, 9}}, {{0, 0, 39, 9}}},
+      {"overlapping within the box", {{0, 0, 29, 9}, {20, 5, 39, 14}}, {{0, 0, 29, 9}, {20, 5, 39, 14}}},
+  };
+  for (Row &r : rows) ExpectRects(PlanRefresh(r.in.data(), int32_t(r.in.size()), kW, kH), r.plan, r.name);
+}
+
 }  // namespace

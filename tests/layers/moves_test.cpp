@@ -349,6 +349,32 @@ TEST(MoveList, OverlappingRectanglesMergeTouchingOnesDoNot) {
   EXPECT_EQ(order[1].rect.y2, 9);
 }
 
+// Many layers crowded together and moved a few pixels each: the refresh rectangles overlap and
+// chain, so their sum outgrows the box around them, and the screen must still be the layers.
+TEST(DoMove, CrowdedMovesShowTheLayers) {
+  MovesVm vm;
+  // Opaque and masked pictures: the rule of blending is not what this test looks at.
+  for (int i = 0; i < 3; i++) vm.AddBrush(MakePicture(14 + 3 * i, 5 + i, 4 + i, i == 1 ? MASKED : OPAQUE));
+  std::mt19937 rng(43);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<ModelLayer> model;
+  for (int i = 0; i < 40; i++) {
+    model.push_back({i % 3, pick(-4, kW - 4), pick(-4, kH - 4), 0});
+    ASSERT_EQ(vm.Show(model.back().brush, model.back().x, model.back().y, model.back().transparency), 0u);
+  }
+  vm.ExpectScreen(model, "shown");
+  for (int round = 0; round < 6; round++) {
+    const int list = 10 + round;
+    for (int i = 0; i < 40; i++) {
+      ModelLayer &m = model[size_t(i)];
+      m.x += pick(-3, 3), m.y += pick(-3, 3);
+      ASSERT_EQ(vm.AddMove(list, QMTYPE_LAYER, i + 1, m.x, m.y, 2), 0u);
+    }
+    ASSERT_EQ(vm.Call("DoMove", {list}).code, 0u);
+    vm.ExpectScreen(model, "round " + std::to_string(round));
+  }
+}
+
 TEST(DoMove, EntriesOfEachKind) {
   MovesVm vm;
   for (int i = 0; i < 4; i++) vm.AddBrush(MakePicture(20 + i, 8 + i, 6 + i, PlaneKind(i % 3)));

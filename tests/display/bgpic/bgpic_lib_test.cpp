@@ -199,10 +199,22 @@ TEST(DoubleBuffer, FlipPresentsTheDirtyRectanglesOnly) {
   EXPECT_TRUE(AllDirty(d));
   ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
   EXPECT_EQ(DisplayVm::WindowPixel(d, 63, 47), 0xFFFFFFu);
+  // A whole Flip of a picture whose every pixel differs: the window and the present buffer both
+  // get each pixel (one pass fills both).
+  auto colour = [](int x, int y) { return uint32_t(x * 4) << 16 | uint32_t(y * 5) << 8 | uint32_t((x ^ y) * 3); };
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) SetBitmapPixel(d->backBuffer2, x, y, colour(x, y), 0);
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), colour(x, y)) << x << "," << y;
+      ASSERT_EQ(DisplayVm::BitmapPixel(d->backBuffer1, x, y), colour(x, y)) << x << "," << y;
+    }
   // EndDoubleBuffer keeps the last picture as the display's.
   ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
   EXPECT_EQ(vm.Call("EndDoubleBuffer", {}).code, ERR_NODOUBLEBUFFER);
-  EXPECT_EQ(DisplayVm::BitmapPixel(d->backgroundCopy, 0, 0), 0xFFFFFFu);
+  EXPECT_EQ(DisplayVm::BitmapPixel(d->backgroundCopy, 5, 7), colour(5, 7));
 }
 
 TEST(DoubleBuffer, RefusedOnLayeredDisplays) {

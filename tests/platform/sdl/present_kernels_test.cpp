@@ -1,0 +1,44 @@
+// The vector byte order of presenting (alone, and keeping a copy of the source) against its
+// scalar twin, bit for bit, on random rows of every length around the vector widths and at
+// every alignment of the source and target.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <random>
+#include <vector>
+
+#include "platform/sdl/present_kernels.h"
+
+namespace {
+
+TEST(SimdDiff, PresentByteOrder) {
+  std::mt19937 rng(20261210);
+  for (uint32_t fill : {0u, 0xFF000000u}) {
+    for (int count = 0; count <= 70; count++) {
+      for (int offset = 0; offset < 8; offset++) {
+        std::vector<uint32_t> src(size_t(count + offset));
+        for (uint32_t &p : src) p = rng();
+        // One word past the row on each side shows that nothing outside it is written.
+        std::vector<uint32_t> fast(size_t(count + offset + 1), 0x5A5A5A5Au), slow = fast;
+        ConvertXrgbRow(src.data() + offset, fast.data() + offset, count, fill);
+        ConvertXrgbRowScalar(src.data() + offset, slow.data() + offset, count, fill);
+        ASSERT_EQ(fast, slow) << "count " << count << ", offset " << offset << ", fill " << fill;
+        // The pass that also keeps the source: the same window row, and the source unchanged.
+        std::vector<uint32_t> window(fast.size(), 0x5A5A5A5Au), kept(fast.size(), 0x5A5A5A5Au);
+        ConvertXrgbRowKeeping(src.data() + offset, window.data() + offset, kept.data() + offset, count, fill);
+        ASSERT_EQ(window, slow) << "keeping, count " << count << ", offset " << offset;
+        for (int i = 0; i <= count + offset; i++)
+          ASSERT_EQ(kept[size_t(i)], i >= offset && i < count + offset ? src[size_t(i)] : 0x5A5A5A5Au) << i;
+      }
+    }
+  }
+  // The layout itself: bytes unused, R, G, B in memory become 0xFFRRGGBB.
+  const uint8_t bytes[4] = {0xA5, 0x12, 0x34, 0x56};
+  uint32_t in;
+  std::memcpy(&in, bytes, 4);
+  std::vector<uint32_t> row(16, in), got(16);
+  ConvertXrgbRow(row.data(), got.data(), 16, 0xFF000000u);
+  for (uint32_t p : got) EXPECT_EQ(p, 0xFF123456u);
+}
+
+}  // namespace
