@@ -1,12 +1,16 @@
 #include "display/bgpicload.h"
 
+#include <string>
+
 #include "display/brush.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
+#include "graphics/imagecache.h"
 #include "media/image/imageload.h"
 #include "runtime/errcodes.h"
+#include "runtime/rttags.h"
 
 uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill) {
   if (fill->fillStyle != FILLTEXTURE) return 0;
@@ -22,8 +26,15 @@ uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill) {
   return 0;
 }
 
+namespace {
+// Background pictures keep their cache entries apart from the brushes', which may decode an
+// ILBM file with another pen.
+std::string CacheKey(const char *name) { return std::string("bgpic:") + name; }
+}  // namespace
+
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
-                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, qmBGPic **out) {
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, const char *cache,
+                       const char *cachedLoad, qmBGPic **out) {
   if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
   qmFillStyle fill{};
   if (fillIn) fill = *fillIn;
@@ -31,7 +42,17 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   if (uint32_t code = AttachFillTexture(objects, &fill)) return code;
   uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
   int32_t w = 0, h = 0, hasAlpha = 0;
-  uint32_t code = LoadImageFile(file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha);
+  const bool declaring = DeclarationsRunning() && !paletteIn;
+  uint32_t alphaWord = 0, code = 0;
+  if (declaring && cachedLoad && *cachedLoad &&
+      FindCachedImage(CacheKey(cachedLoad).c_str(), &w, &h, &loaderKey, &alphaWord, &pixels) == 0) {
+    hasAlpha = int32_t(alphaWord);
+  } else {
+    code = LoadImageFile(file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha);
+    // A picture with a palette of its own (ILBM) is decoded for each declaration.
+    if (!code && declaring && cache && *cache && !palette)
+      code = AddCachedImage(CacheKey(cache).c_str(), w, h, loaderKey, uint32_t(hasAlpha), pixels);
+  }
   if (!code && loadAlpha && !hasAlpha) code = ERR_NOALPHA;  // the loader left the file name as argument
   // The picture's own transparent colour wins over the one asked for.
   uint32_t key = loaderKey != kNoTransparency ? loaderKey & 0xFFFFFF : transparentColor;

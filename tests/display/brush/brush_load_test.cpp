@@ -172,6 +172,43 @@ TEST(BrushLoading, DeclarationsShareDecodedPicturesThroughTheCache) {
       << "outside the declarations the file itself is read";
 }
 
+// Background pictures of one file declared twice: the second comes from the cache too, kept
+// apart from the brushes' entries; a name the cache lacks is decoded from the file.
+TEST(BrushLoading, DeclaredBackgroundPicturesShareOneDecoding) {
+  LoadVm vm;
+  const std::string copy = vm.File("copy.png");
+  ASSERT_EQ(std::system(("cp " + vm.File("rgba.png") + " " + copy).c_str()), 0);
+  auto declaring = [](uintptr_t on) {
+    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+    SetRuntimeTags(nullptr, tags);
+  };
+  auto loadPic = [&](double id, const char *key, const std::string &name) {
+    return vm.CallWith("loadbgpic", [&] {
+      vm_pushnumber(vm.L, id);
+      vm_pushstring(vm.L, copy.c_str());
+      vm_newtable(vm.L);
+      vm.SetText(key, name.c_str());
+      return 3;
+    });
+  };
+  auto pixelsOf = [&](double pic, double brush) {
+    EXPECT_EQ(vm.Call("BGPicToBrush", {pic, brush}).code, 0u);
+    return vm.Pixels(brush);
+  };
+  std::string upper = copy;
+  for (char &c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+  declaring(1);
+  ASSERT_EQ(loadPic(11, "cache", copy).code, 0u);
+  ASSERT_EQ(std::remove(copy.c_str()), 0);
+  ASSERT_EQ(loadPic(12, "cachedload", upper).code, 0u) << "taken from the cache, the file is gone";
+  EXPECT_EQ(pixelsOf(12, 22), pixelsOf(11, 21));
+  EXPECT_EQ(vm.Load(13, copy, [&] { vm.SetText("cachedload", copy.c_str()); }).code, ERR_CACHEERROR)
+      << "a brush does not find the picture's entry";
+  EXPECT_EQ(loadPic(14, "cachedload", "never kept").code, ERR_READFILE) << "decoded from the file";
+  declaring(0);
+  EXPECT_EQ(loadPic(15, "cachedload", copy).code, ERR_READFILE) << "outside the declarations the file is read";
+}
+
 TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {
   LoadVm vm;
   {
