@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "display/brush.h"
 #include "media/image/imagewriter.h"
 #include "runtime/attributes.h"
 #include "runtime/errcodes.h"
@@ -170,6 +171,39 @@ TEST(BrushLoading, DeclarationsShareDecodedPicturesThroughTheCache) {
   declaring(0);
   EXPECT_EQ(vm.Load(4, copy, [&] { vm.SetText("cachedload", copy.c_str()); }).code, ERR_READFILE)
       << "outside the declarations the file itself is read";
+}
+
+// While the declarations run a brush keeps its decoded (cropped) pixels; the bitmap is made when
+// the first display opens, or at once when the brush is looked up before.
+TEST(BrushLoading, DeclaredBrushesWaitForTheFirstDisplay) {
+  LoadVm vm;
+  Reference png;
+  ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
+  auto declaring = [](uintptr_t on) {
+    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+    SetRuntimeTags(nullptr, tags);
+  };
+  auto record = [&](uint32_t id) {
+    const qmObjectId oid{id, 0};
+    return reinterpret_cast<const qmBrush *>(FindObject(ObjectRegistryOf(vm.L), QMTYPE_BRUSH, &oid));
+  };
+  declaring(1);
+  ASSERT_EQ(vm.Load(30, vm.File("rgba.png"), [&] {
+    vm.Set("x", 10), vm.Set("y", 5), vm.Set("width", 20), vm.Set("height", 10);
+  }).code, 0u);
+  ASSERT_EQ(vm.Load(31, vm.File("rgba.png"), [&] { vm.Set("loadalpha", 1); }).code, 0u);
+  declaring(0);
+  for (uint32_t id : {30u, 31u}) {
+    ASSERT_NE(record(id), nullptr);
+    EXPECT_EQ(record(id)->bitmap, nullptr) << id << " is no bitmap yet";
+    EXPECT_NE(record(id)->preloadPixels, nullptr) << id;
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BRUSH), 30, ATTRWIDTH}).results, std::vector<double>{20});
+  EXPECT_NE(record(30)->bitmap, nullptr) << "looked up, it is made at once";
+  ASSERT_EQ(RealizePreloadedBrushes(ObjectRegistryOf(vm.L)), 0u);
+  EXPECT_EQ(record(31)->preloadPixels, nullptr);
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(30), png, 10, 5, 20, 10, false));
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(31), png, 0, 0, 100, 50, true));
 }
 
 // Background pictures of one file declared twice: the second comes from the cache too, kept
