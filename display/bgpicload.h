@@ -25,6 +25,12 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
                        uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, const char *cache,
                        const char *cachedLoad, qmBGPic **out);
 
+// A picture loaded while the declarations ran keeps its decoded pixels: its planes are made
+// (RealizeBGPic: 0 or ERR_MEM, nothing changed on failure) when the first display opens
+// (RealizePreloadedBGPics, every such picture) or when it is looked up before.
+uint32_t RealizeBGPic(qmBGPic *pic);
+uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects);
+
 // A new background picture of copies of the brush's planes: 0, ERR_TFVBRUSHBGPIC or ERR_MEM.
 uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *brush, qmObjectId *id, qmBGPic **out);
 // A new brush of copies of the picture's unscaled planes: 0, ERR_TFVBGPICBRUSH or ERR_MEM.

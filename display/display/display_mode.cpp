@@ -3,6 +3,7 @@
 
 #include "display/backfill.h"
 #include "display/bgpic.h"
+#include "display/bgpicload.h"
 #include "display/brush.h"
 #include "graphics/blit.h"
 #include "graphics/bitmap.h"
@@ -136,8 +137,9 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
     scene->fullScreen = 1;
     SetFullscreenUIMode(2);
   }
-  // The brushes the declarations loaded become bitmaps now.
+  // The brushes and pictures the declarations loaded become bitmaps now.
   if (uint32_t code = RealizePreloadedBrushes(scene->objects)) return code;
+  if (uint32_t code = RealizePreloadedBGPics(scene->objects)) return code;
   if (desktop)
     if (uint32_t code = TakeDesktopPicture(first)) return code;
   for (qmDisplay *d = scene->displays; d; d = d->next)

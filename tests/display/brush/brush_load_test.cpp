@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "display/bgpicload.h"
 #include "display/brush.h"
 #include "media/image/imagewriter.h"
 #include "runtime/attributes.h"
@@ -204,6 +205,46 @@ TEST(BrushLoading, DeclaredBrushesWaitForTheFirstDisplay) {
   EXPECT_EQ(record(31)->preloadPixels, nullptr);
   EXPECT_TRUE(SameAsPeer(vm.Pixels(30), png, 10, 5, 20, 10, false));
   EXPECT_TRUE(SameAsPeer(vm.Pixels(31), png, 0, 0, 100, 50, true));
+}
+
+// Background pictures too keep their decoded pixels until the first display opens.
+TEST(BrushLoading, DeclaredBackgroundPicturesWaitForTheFirstDisplay) {
+  LoadVm vm;
+  Reference png;
+  ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
+  auto declaring = [](uintptr_t on) {
+    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+    SetRuntimeTags(nullptr, tags);
+  };
+  auto record = [&](uint32_t id) {
+    const qmObjectId oid{id, 0};
+    return reinterpret_cast<const qmBGPic *>(FindObject(ObjectRegistryOf(vm.L), QMTYPE_BGPIC, &oid));
+  };
+  declaring(1);
+  for (double id : {40.0, 41.0})
+    ASSERT_EQ(vm.CallWith("loadbgpic",
+                          [&] {
+                            vm_pushnumber(vm.L, id);
+                            vm_pushstring(vm.L, vm.File("rgba.png").c_str());
+                            vm_newtable(vm.L);
+                            vm.Set("loadalpha", 1);
+                            return 3;
+                          })
+                  .code,
+              0u);
+  declaring(0);
+  for (uint32_t id : {40u, 41u}) {
+    ASSERT_NE(record(id), nullptr);
+    EXPECT_EQ(record(id)->master.bitmap, nullptr) << id << " has no bitmap yet";
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BGPIC), 40, ATTRHASALPHA}).results, std::vector<double>{1});
+  EXPECT_NE(record(40)->master.bitmap, nullptr) << "looked up, it is made at once";
+  ASSERT_EQ(RealizePreloadedBGPics(ObjectRegistryOf(vm.L)), 0u);
+  EXPECT_EQ(record(41)->preloadPixels, nullptr);
+  for (double id : {40.0, 41.0}) {
+    ASSERT_EQ(vm.Call("BGPicToBrush", {id, id + 10}).code, 0u);
+    EXPECT_TRUE(SameAsPeer(vm.Pixels(id + 10), png, 0, 0, 100, 50, true)) << id;
+  }
 }
 
 // Background pictures of one file declared twice: the second comes from the cache too, kept
