@@ -607,4 +607,25 @@ TEST(SelectLayer, AScaledLayerIsDrawnUntransformedAndShownScaled) {
       << "the brush the layer was drawn from is untouched";
 }
 
+// Two layers show one brush: drawing into the selected one leaves the other, and the brush, as
+// they were.
+TEST(SelectLayer, TheOtherLayerOfTheSameBrushKeepsItsPicture) {
+  MovesVm vm;
+  vm.AddBrush(MakePicture(64, 8, 6, OPAQUE));
+  vm.AddBrush(MakePicture(65, 3, 3, OPAQUE));
+  ASSERT_EQ(vm.Show(0, 2, 2), 0u);
+  ASSERT_EQ(vm.Show(0, 30, 20), 0u);
+  ASSERT_EQ(vm.Call("SelectLayer", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {2, 1, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  Picture drawn = vm.pics[0];
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 3; x++) drawn.px[size_t((1 + y) * 8 + 1 + x)] = vm.pics[1].px[size_t(y * 3 + x)];
+  vm.pics.push_back(drawn);
+  vm.ExpectScreen({{0, 2, 2, 0}, {2, 30, 20, 0}}, "only the selected layer changed", 0);
+  // The brush itself, shown again, is what it was.
+  ASSERT_EQ(vm.Show(0, 50, 30), 0u);
+  vm.ExpectScreen({{0, 2, 2, 0}, {2, 30, 20, 0}, {0, 50, 30, 0}}, "the brush is untouched", 0);
+}
+
 }  // namespace
