@@ -148,27 +148,32 @@ TEST(XvfbBackdrop, FullScreenBarsShowTheBackfill) {
        true, {{400, 50, 0}, {400, 300, kDisplayColor}}},
   };
   [[maybe_unused]] LeakCheckPause pause;
+  // One player for every row: a window system that manages windows may take a new client's
+  // window for one of a client gone just before it, whose ids the server hands out again.
+  DisplayVm vm("x11");
+  ASSERT_EQ(vm.CallWith("rgbarraytobrush",
+                        [&] {
+                          vm_pushnumber(vm.L, 5);
+                          vm_newtable(vm.L);
+                          for (size_t i = 0; i < texture.size(); i++) {
+                            vm_pushnumber(vm.L, 0xFF000000u | texture[i]);
+                            vm_rawseti(vm.L, -2, int(i));
+                          }
+                          vm_pushnumber(vm.L, 3);
+                          vm_pushnumber(vm.L, 2);
+                          return 4;
+                        })
+                .code,
+            0u);
+  ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 400), vm.Set("height", 200), vm.Set("color", kDisplayColor); }).code,
+            0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
   for (const Row &r : rows) {
-    DisplayVm vm("x11");
-    ASSERT_EQ(vm.CallWith("rgbarraytobrush",
-                          [&] {
-                            vm_pushnumber(vm.L, 5);
-                            vm_newtable(vm.L);
-                            for (size_t i = 0; i < texture.size(); i++) {
-                              vm_pushnumber(vm.L, 0xFF000000u | texture[i]);
-                              vm_rawseti(vm.L, -2, int(i));
-                            }
-                            vm_pushnumber(vm.L, 3);
-                            vm_pushnumber(vm.L, 2);
-                            return 4;
-                          })
-                  .code,
-              0u);
-    ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 400), vm.Set("height", 200), vm.Set("color", kDisplayColor); }).code,
-              0u);
-    r.set(vm.Scene()->backfill);
+    qmBackfillSettings &b = vm.Scene()->backfill;
+    b = {};
+    b.startColor = b.endColor = b.transparentColor = kNoBackfillColor;
+    r.set(b);
     vm.Scene()->backfillForced = r.forced ? 1 : 0;
-    ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u) << r.name;
     ASSERT_EQ(vm.Call("ChangeDisplayMode", {2, 400, 200}).code, 0u) << r.name;
     Settle(vm);
     WindowDump dump;
