@@ -79,25 +79,29 @@ uint32_t MakeLoadedPlanes(const uint32_t *pixels, int32_t w, int32_t h, uint32_t
 
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
                        uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, const char *cache,
-                       const char *cachedLoad, qmBGPic **out) {
+                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins) {
   if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
   qmFillStyle fill{};
   if (fillIn) fill = *fillIn;
   fill.textureBitmap = nullptr;
   if (uint32_t code = AttachFillTexture(objects, &fill)) return code;
   uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
-  int32_t w = 0, h = 0, hasAlpha = 0;
+  int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
   const bool declaring = DeclarationsRunning();
   uint32_t alphaWord = 0, code = 0;
   if (declaring && !paletteIn && cachedLoad && *cachedLoad &&
       FindCachedImage(CacheKey(cachedLoad).c_str(), &w, &h, &loaderKey, &alphaWord, &pixels) == 0) {
     hasAlpha = int32_t(alphaWord);
   } else {
-    code = LoadImageFile(file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha);
-    // A picture with a palette of its own (ILBM) is decoded for each declaration.
-    if (!code && declaring && !paletteIn && cache && *cache && !palette)
+    code = LoadImageWithPlugins(plugins, file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha,
+                                {&forcedAlpha, nullptr});
+    // A picture with a palette of its own (ILBM), or one a plug-in wants loaded with its alpha
+    // channel, is decoded for each declaration.
+    if (!code && declaring && !paletteIn && cache && *cache && !palette && !forcedAlpha)
       code = AddCachedImage(CacheKey(cache).c_str(), w, h, loaderKey, uint32_t(hasAlpha), pixels);
   }
+  // A plug-in may ask for its picture's alpha channel to be loaded always.
+  if (forcedAlpha && transparentColor == kNoTransparency) loadAlpha = 1;
   if (!code && loadAlpha && !hasAlpha) code = ERR_NOALPHA;  // the loader left the file name as argument
   // The picture's own transparent colour wins over the one asked for.
   uint32_t key = loaderKey != kNoTransparency ? loaderKey & 0xFFFFFF : transparentColor;

@@ -11,6 +11,7 @@
 #include "display/scene.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
+#include "media/image/pluginimage.h"
 #include "runtime/bindings/layerarg_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -292,6 +293,7 @@ uint32_t BrsRasterizeBrush(VmState *L) {
   if (b->kind != BRUSHKIND_VECTOR) return ERR_WRONGUSAGE;
   // The rendered planes stay; the source it was rendered from is no longer the brush's.
   b->kind = BRUSHKIND_PIXEL;
+  ReleasePluginImage(static_cast<qmPluginImage *>(b->sourceImage));
   b->sourceImage = nullptr;
   return 0;
 }
