@@ -174,26 +174,32 @@ TEST(BrushLoading, DeclarationsShareDecodedPicturesThroughTheCache) {
       << "outside the declarations the file itself is read";
 }
 
+// The runtime's declaration phase switched on or off, as start-up does around the declarations.
+void Declaring(uintptr_t on) {
+  qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+  SetRuntimeTags(nullptr, tags);
+}
+
+// The listed record of that type and number, looked at without a lookup that would finish it.
+template <typename T>
+const T *Listed(DisplayVm &vm, uint32_t type, uint32_t id) {
+  const qmObjectId oid{id, 0};
+  return reinterpret_cast<const T *>(FindObject(ObjectRegistryOf(vm.L), type, &oid));
+}
+
 // While the declarations run a brush keeps its decoded (cropped) pixels; the bitmap is made when
 // the first display opens, or at once when the brush is looked up before.
 TEST(BrushLoading, DeclaredBrushesWaitForTheFirstDisplay) {
   LoadVm vm;
   Reference png;
   ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
-  auto declaring = [](uintptr_t on) {
-    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
-    SetRuntimeTags(nullptr, tags);
-  };
-  auto record = [&](uint32_t id) {
-    const qmObjectId oid{id, 0};
-    return reinterpret_cast<const qmBrush *>(FindObject(ObjectRegistryOf(vm.L), QMTYPE_BRUSH, &oid));
-  };
-  declaring(1);
+  auto record = [&](uint32_t id) { return Listed<qmBrush>(vm, QMTYPE_BRUSH, id); };
+  Declaring(1);
   ASSERT_EQ(vm.Load(30, vm.File("rgba.png"), [&] {
     vm.Set("x", 10), vm.Set("y", 5), vm.Set("width", 20), vm.Set("height", 10);
   }).code, 0u);
   ASSERT_EQ(vm.Load(31, vm.File("rgba.png"), [&] { vm.Set("loadalpha", 1); }).code, 0u);
-  declaring(0);
+  Declaring(0);
   for (uint32_t id : {30u, 31u}) {
     ASSERT_NE(record(id), nullptr);
     EXPECT_EQ(record(id)->bitmap, nullptr) << id << " is no bitmap yet";
@@ -212,15 +218,8 @@ TEST(BrushLoading, DeclaredBackgroundPicturesWaitForTheFirstDisplay) {
   LoadVm vm;
   Reference png;
   ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
-  auto declaring = [](uintptr_t on) {
-    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
-    SetRuntimeTags(nullptr, tags);
-  };
-  auto record = [&](uint32_t id) {
-    const qmObjectId oid{id, 0};
-    return reinterpret_cast<const qmBGPic *>(FindObject(ObjectRegistryOf(vm.L), QMTYPE_BGPIC, &oid));
-  };
-  declaring(1);
+  auto record = [&](uint32_t id) { return Listed<qmBGPic>(vm, QMTYPE_BGPIC, id); };
+  Declaring(1);
   for (double id : {40.0, 41.0})
     ASSERT_EQ(vm.CallWith("loadbgpic",
                           [&] {
@@ -232,7 +231,7 @@ TEST(BrushLoading, DeclaredBackgroundPicturesWaitForTheFirstDisplay) {
                           })
                   .code,
               0u);
-  declaring(0);
+  Declaring(0);
   for (uint32_t id : {40u, 41u}) {
     ASSERT_NE(record(id), nullptr);
     EXPECT_EQ(record(id)->master.bitmap, nullptr) << id << " has no bitmap yet";
@@ -253,10 +252,6 @@ TEST(BrushLoading, DeclaredBackgroundPicturesShareOneDecoding) {
   LoadVm vm;
   const std::string copy = vm.File("copy.png");
   ASSERT_EQ(std::system(("cp " + vm.File("rgba.png") + " " + copy).c_str()), 0);
-  auto declaring = [](uintptr_t on) {
-    qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
-    SetRuntimeTags(nullptr, tags);
-  };
   auto loadPic = [&](double id, const char *key, const std::string &name) {
     return vm.CallWith("loadbgpic", [&] {
       vm_pushnumber(vm.L, id);
@@ -272,7 +267,7 @@ TEST(BrushLoading, DeclaredBackgroundPicturesShareOneDecoding) {
   };
   std::string upper = copy;
   for (char &c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
-  declaring(1);
+  Declaring(1);
   ASSERT_EQ(loadPic(11, "cache", copy).code, 0u);
   ASSERT_EQ(std::remove(copy.c_str()), 0);
   ASSERT_EQ(loadPic(12, "cachedload", upper).code, 0u) << "taken from the cache, the file is gone";
@@ -280,7 +275,7 @@ TEST(BrushLoading, DeclaredBackgroundPicturesShareOneDecoding) {
   EXPECT_EQ(vm.Load(13, copy, [&] { vm.SetText("cachedload", copy.c_str()); }).code, ERR_CACHEERROR)
       << "a brush does not find the picture's entry";
   EXPECT_EQ(loadPic(14, "cachedload", "never kept").code, ERR_READFILE) << "decoded from the file";
-  declaring(0);
+  Declaring(0);
   EXPECT_EQ(loadPic(15, "cachedload", copy).code, ERR_READFILE) << "outside the declarations the file is read";
 }
 
