@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "display/bgpicload.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/scene.h"
@@ -95,6 +96,7 @@ uint32_t FindBGPic(const qmObjectRegistry *objects, const qmObjectId *id, qmBGPi
   auto *pic = reinterpret_cast<qmBGPic *>(FindObject(objects, QMTYPE_BGPIC, id));
   if (!pic || (pic->deleted && !(flags & FINDBGPIC_DELETED))) return MissingObjectError(id, ERR_FINDBGPIC);
   if ((flags & FINDBGPIC_MODIFY) && pic->lock) return ERR_LOCKEDOBJ;
+  if (uint32_t code = RealizeBGPic(pic)) return code;
   *out = pic;
   return 0;
 }
@@ -162,6 +164,8 @@ void FreeBGPicContents(qmScene *scene, qmBGPic *pic) {
   pic->shown = pic->unscaled = {};
   MemFree(pic->palette);
   pic->palette = nullptr;
+  MemFree(pic->preloadPixels);
+  pic->preloadPixels = nullptr;
   FreeBitmap(pic->fill.textureBitmap);
   pic->fill.textureBitmap = nullptr;
   FreeObjectDataList(scene->objects, static_cast<qmObjectData *>(pic->header.userData));

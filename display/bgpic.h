@@ -69,6 +69,10 @@ struct qmBGPic {
   qmClipRegion *activeClip;
   qmFillStyle fill;
   uint32_t kind;  // 0 raster; 1 scalable (re-rendered from its source or its fill)
+  // Loaded while the applet's declarations ran: the decoded pixels (master size, rows without
+  // gaps) the planes are made from, and whether an alpha channel is made of them; null once made.
+  uint32_t *preloadPixels;
+  uint32_t preloadAlpha;
 };
 
 inline constexpr uint32_t kNoTransparency = 0xFFFFFFFFu;

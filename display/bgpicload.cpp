@@ -1,12 +1,18 @@
 #include "display/bgpicload.h"
 
+#include <string>
+
 #include "display/brush.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
+#include "graphics/imagecache.h"
 #include "media/image/imageload.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
+#include "runtime/rttags.h"
 
 uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill) {
   if (fill->fillStyle != FILLTEXTURE) return 0;
@@ -22,33 +28,27 @@ uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill) {
   return 0;
 }
 
-uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
-                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, qmBGPic **out,
-                       const qmFormatPlugins *plugins) {
-  if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
-  qmFillStyle fill{};
-  if (fillIn) fill = *fillIn;
-  fill.textureBitmap = nullptr;
-  if (uint32_t code = AttachFillTexture(objects, &fill)) return code;
-  uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
-  int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
-  uint32_t code = LoadImageWithPlugins(plugins, file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h,
-                                       &hasAlpha, {&forcedAlpha, nullptr});
-  // A plug-in may ask for its picture's alpha channel to be loaded always.
-  if (forcedAlpha && transparentColor == kNoTransparency) loadAlpha = 1;
-  if (!code && loadAlpha && !hasAlpha) code = ERR_NOALPHA;  // the loader left the file name as argument
-  // The picture's own transparent colour wins over the one asked for.
-  uint32_t key = loaderKey != kNoTransparency ? loaderKey & 0xFFFFFF : transparentColor;
+namespace {
+// Background pictures keep their cache entries apart from the brushes', which may decode an
+// ILBM file with another pen.
+std::string CacheKey(const char *name) { return std::string("bgpic:") + name; }
+}  // namespace
+
+namespace {
+// The planes of decoded pixels: a mask from the colour key (kNoTransparency: none), an alpha
+// channel when asked; over a fill (style 1 to 3) a picture with a mask or alpha is laid on the
+// fill and keeps neither, and *key becomes kNoTransparency. 0 or ERR_MEM (nothing made).
+uint32_t MakeLoadedPlanes(const uint32_t *pixels, int32_t w, int32_t h, uint32_t *key, int32_t loadAlpha,
+                          const qmFillStyle &fill, qmPlaneSet *out) {
   qmBitmap *bitmap = nullptr;
   qmMask *mask = nullptr;
   qmAlphaChannel *alpha = nullptr;
-  if (!code) code = uint32_t(BitmapFromArgb(pixels, key, w, h, w, 0, &bitmap, &mask));
+  uint32_t code = uint32_t(BitmapFromArgb(pixels, *key, w, h, w, 0, &bitmap, &mask));
   if (!code && loadAlpha) {
     alpha = AllocAlphaChannel(w, h, 0);
     if (alpha) ArgbToAlphaChannel(pixels, w, h, w, alpha->memory, alpha->bytesPerRow);
     else code = ERR_MEM;
   }
-  FreeImagePixels(pixels);
   // Over a fill the picture is composed once and keeps no planes.
   if (!code && fill.fillStyle != FILLNONE && (mask || alpha)) {
     qmBitmap *under = AllocBitmap(w, h);
@@ -61,23 +61,91 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
       FreeMask(mask);
       FreeAlphaChannel(alpha);
       bitmap = under, mask = nullptr, alpha = nullptr;
-      key = kNoTransparency;
+      *key = kNoTransparency;
     } else {
       FreeBitmap(under);
     }
   }
-  qmBGPic *pic = nullptr;
-  if (!code) code = NewBGPicRecord(objects, id, 0, w, h, {bitmap, mask, alpha}, key, &fill, &pic);
   if (code) {
     FreeBitmap(bitmap);
     FreeMask(mask);
     FreeAlphaChannel(alpha);
+    return code;
+  }
+  *out = {bitmap, mask, alpha};
+  return 0;
+}
+}  // namespace
+
+uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, const char *cache,
+                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins) {
+  if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
+  qmFillStyle fill{};
+  if (fillIn) fill = *fillIn;
+  fill.textureBitmap = nullptr;
+  if (uint32_t code = AttachFillTexture(objects, &fill)) return code;
+  uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
+  int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
+  const bool declaring = DeclarationsRunning();
+  uint32_t alphaWord = 0, code = 0;
+  if (declaring && !paletteIn && cachedLoad && *cachedLoad &&
+      FindCachedImage(CacheKey(cachedLoad).c_str(), &w, &h, &loaderKey, &alphaWord, &pixels) == 0) {
+    hasAlpha = int32_t(alphaWord);
+  } else {
+    code = LoadImageWithPlugins(plugins, file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha,
+                                {&forcedAlpha, nullptr});
+    // A picture with a palette of its own (ILBM), or one a plug-in wants loaded with its alpha
+    // channel, is decoded for each declaration.
+    if (!code && declaring && !paletteIn && cache && *cache && !palette && !forcedAlpha)
+      code = AddCachedImage(CacheKey(cache).c_str(), w, h, loaderKey, uint32_t(hasAlpha), pixels);
+  }
+  // A plug-in may ask for its picture's alpha channel to be loaded always.
+  if (forcedAlpha && transparentColor == kNoTransparency) loadAlpha = 1;
+  if (!code && loadAlpha && !hasAlpha) code = ERR_NOALPHA;  // the loader left the file name as argument
+  // The picture's own transparent colour wins over the one asked for.
+  uint32_t key = loaderKey != kNoTransparency ? loaderKey & 0xFFFFFF : transparentColor;
+  // While the declarations run the picture keeps its decoded pixels; its planes are made when
+  // the first display opens.
+  qmPlaneSet planes{};
+  if (!code && !declaring) code = MakeLoadedPlanes(pixels, w, h, &key, loadAlpha, fill, &planes);
+  qmBGPic *pic = nullptr;
+  if (!code) code = NewBGPicRecord(objects, id, 0, w, h, planes, key, &fill, &pic);
+  if (code) {
+    FreePlaneSet(&planes);
+    FreeImagePixels(pixels);
     FreeImagePixels(palette);
     FreeBitmap(fill.textureBitmap);
     return code;
   }
+  if (declaring) {
+    pic->preloadPixels = pixels;
+    pic->preloadAlpha = loadAlpha ? 1 : 0;
+  } else {
+    FreeImagePixels(pixels);
+  }
   pic->palette = palette;
   if (out) *out = pic;
+  return 0;
+}
+
+uint32_t RealizeBGPic(qmBGPic *pic) {
+  if (!pic->preloadPixels) return 0;
+  uint32_t key = pic->transparentColor;
+  qmPlaneSet planes{};
+  if (uint32_t code = MakeLoadedPlanes(pic->preloadPixels, pic->masterWidth, pic->masterHeight, &key,
+                                       int32_t(pic->preloadAlpha), pic->fill, &planes))
+    return code;
+  FreeImagePixels(pic->preloadPixels);
+  pic->preloadPixels = nullptr;
+  pic->shown = pic->unscaled = pic->master = planes;
+  pic->transparentColor = key;
+  return 0;
+}
+
+uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects) {
+  for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC); h; h = h->next)
+    if (uint32_t code = RealizeBGPic(reinterpret_cast<qmBGPic *>(h))) return code;
   return 0;
 }
 

@@ -18,9 +18,19 @@ uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill);
 // mask or alpha is laid over the fill and keeps neither. paletteIn (256 entries ended by
 // 0xFFFFFFFF) or null. 0, ERR_MASKNALPHA, ERR_NOALPHA, the loader's error or ERR_MEM; nothing
 // is left behind on failure. Image-loader plug-ins (may be null) are asked first.
+// While the applet's declarations run, a picture file declared more than once is decoded once:
+// the first declaration names it to cache (the decoded picture is kept under that name), the
+// later ones name it to cachedLoad (taken from there; decoded when it is not there). Null
+// names, or names given outside the declarations, change nothing.
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
-                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, qmBGPic **out,
-                       const qmFormatPlugins *plugins = nullptr);
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, const char *cache,
+                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins = nullptr);
+
+// A picture loaded while the declarations ran keeps its decoded pixels: its planes are made
+// (RealizeBGPic: 0 or ERR_MEM, nothing changed on failure) when the first display opens
+// (RealizePreloadedBGPics, every such picture) or when it is looked up before.
+uint32_t RealizeBGPic(qmBGPic *pic);
+uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects);
 
 // A new background picture of copies of the brush's planes: 0, ERR_TFVBRUSHBGPIC or ERR_MEM.
 uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *brush, qmObjectId *id, qmBGPic **out);

@@ -37,6 +37,31 @@ uint32_t CheckNotSelectedBrush(const qmScene *scene, const qmObjectId *id) {
   return 0;
 }
 
+namespace {
+// The bitmap (and the colour-key mask) of a brush kept as decoded pixels.
+uint32_t RealizeBrush(qmBrush *b) {
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  if (BitmapFromArgb(b->preloadPixels, b->transparentColor, b->width, b->height, b->sourcePitch, 0, &bitmap, &mask))
+    return ERR_MEM;
+  MemFree(b->preloadPixels);
+  b->preloadPixels = nullptr;
+  b->bitmap = bitmap;
+  b->mask = mask;
+  b->sourcePitch = b->width;
+  return 0;
+}
+}  // namespace
+
+uint32_t RealizePreloadedBrushes(const qmObjectRegistry *objects) {
+  for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BRUSH); h; h = h->next) {
+    auto *b = reinterpret_cast<qmBrush *>(h);
+    if (b->preloadPixels)
+      if (uint32_t code = RealizeBrush(b)) return code;
+  }
+  return 0;
+}
+
 uint32_t FindBrush(const qmObjectRegistry *objects, const qmObjectId *id, qmBrush **out, int32_t flags) {
   // A flagged record keeps only its own handle, so no number finds it.
   auto *b = reinterpret_cast<qmBrush *>(FindObject(objects, QMTYPE_BRUSH, id));
@@ -45,6 +70,8 @@ uint32_t FindBrush(const qmObjectRegistry *objects, const qmObjectId *id, qmBrus
   if (!(flags & FINDBRUSH_HARDWARE) && b->hardware) return ERR_HWBRUSH;
   if (b->deleted && !(flags & FINDBRUSH_DELETED)) return MissingObjectError(id, ERR_FINDBRUSH);
   if ((flags & FINDBRUSH_MODIFY) && b->lock) return ERR_LOCKEDOBJ;
+  if (b->preloadPixels)
+    if (uint32_t code = RealizeBrush(b)) return code;
   // Layers that show the brush would get their own copy here; a display without layers has
   // none to give.
   *out = b;
@@ -161,6 +188,8 @@ void FreeBrushContents(qmObjectRegistry *objects, qmBrush *b) {
   b->alpha = nullptr;
   ReleasePluginImage(static_cast<qmPluginImage *>(b->sourceImage));
   b->sourceImage = nullptr;
+  MemFree(b->preloadPixels);
+  b->preloadPixels = nullptr;
   FreeObjectDataList(objects, static_cast<qmObjectData *>(b->header.userData));
   b->header.userData = nullptr;
 }

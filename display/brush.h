@@ -32,6 +32,10 @@ struct qmBrush {
   int32_t cropX, cropY, cropWidth, cropHeight;
   uint32_t hardware;      // never set on this platform: no bitmaps live in video memory
   uint32_t hardwarePlanes;
+  // Loaded while the applet's declarations ran: the decoded pixels (width x height, rows of
+  // sourcePitch words) the bitmap and colour-key mask are made from when the first display
+  // opens, or when the brush is looked up before; null otherwise.
+  uint32_t *preloadPixels;
 };
 
 // FindBrush flags.
@@ -71,6 +75,9 @@ uint32_t FreeBrushNode(qmScene *scene, const qmObjectId *id, int32_t reportMissi
 // Frees planes and user data; not the record.
 void FreeBrushContents(qmObjectRegistry *objects, qmBrush *brush);
 void FreeMarkedBrushes(qmObjectRegistry *objects);
+// Makes the bitmaps of every brush still kept as decoded pixels: 0 or ERR_MEM (the brushes
+// after the failing one stay as they are).
+uint32_t RealizePreloadedBrushes(const qmObjectRegistry *objects);
 void FreeAllBrushes(qmObjectRegistry *objects);
 // For plug-ins: 1 with the brush's planes and size, 0 when there is no such pixel brush.
 int32_t GetBrushInfo(const qmObjectRegistry *objects, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask,

@@ -134,7 +134,7 @@ int32_t HitPictureLayer(const qmScene *scene, const void *layer, int32_t x, int3
   return layers && layers->hitLayer ? layers->hitLayer(layer, x, y, pixelExact) : 0;
 }
 
-uint32_t SelectPictureLayer(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+uint32_t SelectPictureLayer(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
                             int32_t *height, void **layer) {
   const qmLayerHooks *layers = LayerHooksOf(scene);
   if (!layers || !layers->selectLayer) return ERR_LAYERRANGE;

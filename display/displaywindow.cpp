@@ -1,5 +1,6 @@
 #include "display/displaywindow.h"
 
+#include <algorithm>
 #include <cstddef>
 
 #include "display/display.h"
@@ -11,6 +12,7 @@
 #include "platform/pointer.h"
 #include "platform/present.h"
 #include "platform/window.h"
+#include "runtime/errcodes.h"
 
 // Pictures the platform decodes must fit in a bitmap.
 static_assert(kMaxImageSide == QM_MAX_PLANE_SIDE);
@@ -75,7 +77,25 @@ void GetWindowFrameWidths(qmDisplay *display) {
   display->frameHeight = frame[3];
 }
 
-uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask *, int32_t fullScreen) {
+// The window's shape at the content's size: a brush mask's set bits, or an alpha plane's
+// values; nothing outside the plane shows. Null when out of memory.
+static uint8_t *ShapeOfPlanes(const qmMask *mask, const qmAlphaChannel *alpha, int32_t width, int32_t height) {
+  auto *shape = static_cast<uint8_t *>(MemAlloc(uint32_t(width) * uint32_t(height), 1));
+  if (!shape) return nullptr;
+  const qmMask *plane = alpha ? alpha : mask;
+  // A wrapped plane tells no size of its own: it covers the content.
+  const int32_t w = plane->width ? std::min(width, plane->width) : width;
+  const int32_t h = plane->height ? std::min(height, plane->height) : height;
+  for (int32_t y = 0; y < h; y++) {
+    const uint8_t *row = plane->memory + size_t(y) * size_t(plane->bytesPerRow);
+    uint8_t *out = shape + size_t(y) * size_t(width);
+    for (int32_t x = 0; x < w; x++) out[x] = alpha ? row[x] : (row[x >> 3] & (0x80 >> (x & 7))) ? 255 : 0;
+  }
+  return shape;
+}
+
+uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *shapeBrush, qmMask *shapeAlpha,
+                            int32_t fullScreen) {
   if (!display->platform) {
     if (uint32_t err = InitDesktop()) return err;
     if (uint32_t err = CreatePlatformWindowRecord(display)) return err;
@@ -88,8 +108,16 @@ uint32_t OpenPlatformWindow(qmDisplay *display, int32_t show, qmBitmap *, qmMask
   opening.fullScreen = fullScreen ? 1 : 0;
   opening.show = show;
   opening.mayCentre = display->scaleWidth == 0 && display->marginLeft == 0 && display->marginTop == 0;
-  if (uint32_t err = OpenSystemWindow(display->platform, &opening, &display->marginLeft, &display->marginTop))
-    return err;
+  // The shape comes as the picture's mask (handed over in place of a brush) or alpha plane.
+  uint8_t *shape = nullptr;
+  if ((shapeBrush || shapeAlpha) && !fullScreen) {
+    shape = ShapeOfPlanes(reinterpret_cast<const qmMask *>(shapeBrush), shapeAlpha, display->width, display->height);
+    if (!shape) return ERR_MEM;
+  }
+  opening.shape = shape;
+  const uint32_t err = OpenSystemWindow(display->platform, &opening, &display->marginLeft, &display->marginTop);
+  MemFree(shape);
+  if (err) return err;
   GetWindowFrameWidths(display);
   return 0;
 }

@@ -2,12 +2,15 @@
 
 #include <new>
 
+#include "graphics/bitmap.h"
 #include "runtime/errcodes.h"
 
 uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
   auto *scene = new (std::nothrow) qmScene{};
   if (!scene) return ERR_MEM;
   scene->objects = objects;
+  scene->backfill.startColor = scene->backfill.endColor = kNoBackfillColor;
+  scene->backfill.transparentColor = kNoBackfillColor;
   ResetDefaultDrawTags(&scene->defaultTransform, &scene->defaultTags);
   *out = scene;
   return 0;
@@ -16,5 +19,6 @@ uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
 void FreeScene(qmScene *scene) {
   if (!scene) return;
   FreeRectList(&scene->layerBatch);
+  FreeBitmap(scene->backfillPicture);
   delete scene;
 }

@@ -21,6 +21,7 @@ enum : uint32_t {
   REPORT_QUIT,           // no window: the desktop (or a signal) asks the program to end
   REPORT_CLIPBOARD,      // no window: another program changed the clipboard
   REPORT_ENDRUN,         // no window: the script is to stop; sent by every pump while it stands
+  REPORT_DROP,           // files dropped on the window: payload, x, y as below
 };
 
 enum : uint32_t {
@@ -36,6 +37,10 @@ struct qmPlatformReport {
   uint32_t down;
   uint32_t modifiers;  // REPORTMOD_*
   uint64_t micros;     // the desktop clock when the report was made
+  // REPORT_DROP: the dropped paths in ISO Latin-1, each ended by a zero byte, then an empty one
+  // (MemFree; it belongs to the client from the report on); x, y the pointer's last place in
+  // the content, as the window system tells no drop point.
+  void *payload;
 };
 
 // The pump's caller: the owners' side of the reports. Every entry may be null.

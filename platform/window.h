@@ -27,6 +27,10 @@ struct qmWindowOpening {
   int32_t fullScreen;   // 1: the window covers the screen
   int32_t show;         // 1: raised and given the focus
   int32_t mayCentre;    // 1: in full screen a picture smaller than the screen is centred
+  // A shaped window: width x height bytes, rows without gaps, 0 where the desktop shows through
+  // the content; null for a rectangle. Where the window system cannot shape windows (or in
+  // full screen) the window stays a rectangle.
+  const uint8_t *shape;
 };
 
 // Which part of a borderless window's content the owner gives over to the window system:

@@ -97,6 +97,8 @@ void PushImageTable(VmState *L, const qmDeclaration *d) {
   SetInt(L, "loadalpha", d->param2);
   if (d->type == DECL_BGPIC) {
     const qmBGPicDecl *b = static_cast<const qmBGPicDecl *>(d->record);
+    if (b->cache) SetText(L, "cache", d->fileName ? d->fileName : "");
+    if (b->cachedLoad) SetText(L, "cachedload", d->fileName ? d->fileName : "");
     if (b->fillStyle == 0) return;
     SetInt(L, "fillstyle", b->fillStyle);
     if (b->fillStyle == 2) {
@@ -383,6 +385,17 @@ void MarkSharedLoads(qmPlayerApplet *applet) {
       static_cast<qmImageDecl *>(m->record)->cachedLoad = 1;
       nr->cache = 1;
       if (m->param2 == 1 && n->param2 == 0) nr->cacheAlpha = 1;
+    }
+  }
+  // Background pictures of one file likewise, among themselves.
+  for (qmDeclaration *n = Declarations(applet); n; n = n->next) {
+    if (n->type != DECL_BGPIC || !n->fileName || !n->record) continue;
+    auto *nr = static_cast<qmBGPicDecl *>(n->record);
+    if (nr->cachedLoad) continue;
+    for (qmDeclaration *m = n->next; m; m = m->next) {
+      if (m->type != DECL_BGPIC || !m->fileName || !m->record || Stricmp(m->fileName, n->fileName) != 0) continue;
+      static_cast<qmBGPicDecl *>(m->record)->cachedLoad = 1;
+      nr->cache = 1;
     }
   }
 }

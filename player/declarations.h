@@ -37,6 +37,7 @@ struct qmBGPicDecl {
   qmGradient gradient;
   uint32_t textureBrush;
   int32_t textureX, textureY;
+  uint32_t cache, cachedLoad;  // a file declared again: decoded once (MarkSharedLoads)
 };
 
 // Brushes, anims and sprites.

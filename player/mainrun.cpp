@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "display/scene.h"
 #include "platform/memory.h"
 #include "player/appletrecord.h"
 #include "player/clargs.h"
@@ -122,6 +123,19 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
   vm_pop(L, 1);
   const qmDisplaySettings &ds = applet->settings;
   qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx->scene) {
+    // What full-screen windows show around a smaller picture.
+    qmBackfillSettings &b = ctx->scene->backfill;
+    b.type = uint32_t(ds.backfill.mode);
+    b.startColor = ds.backfill.startColor;
+    b.endColor = ds.backfill.endColor;
+    b.pictureX = ds.backfill.pictureX;
+    b.pictureY = ds.backfill.pictureY;
+    b.brush = {uint32_t(ds.backfill.brushId), 0};
+    b.scalePicture = ds.backfill.scalePicture;
+    b.transparentColor = ds.backfill.transparentColor;
+    std::snprintf(b.brushFile, sizeof b.brushFile, "%s", ds.backfill.imageFile);
+  }
   if (displays && ctx->openFirstDisplay)
     if (uint32_t e = ctx->openFirstDisplay(L, ds.displayMode, ds.screenWidth, ds.screenHeight)) return e;
   SetTag(RTTAG_LINEINFO, 1);

@@ -143,7 +143,10 @@ uint32_t BgpLoadBGPic(VmState *L) {
   uint32_t palette[257];
   uint32_t *paletteIn = nullptr;
   const int n = vm_gettop(L);
+  char cache[1024] = "", cachedLoad[1024] = "";
   if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
+    GetFieldString(L, 3, "cache", cache, sizeof cache, nullptr);
+    GetFieldString(L, 3, "cachedload", cachedLoad, sizeof cachedLoad, nullptr);
     GetFieldUInt(L, 3, "transparency", &key, nullptr);
     GetFieldFlag(L, 3, "loadalpha", &loadAlpha, nullptr);
     int32_t style = FILLNONE;
@@ -183,8 +186,8 @@ uint32_t BgpLoadBGPic(VmState *L) {
   }
   if (uint32_t code = FreeOldOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBGPic), shown, 1);
-  if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, nullptr,
-                                      GetPlayerContext(L)->formatPlugins))
+  if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, cache,
+                                    cachedLoad, nullptr, GetPlayerContext(L)->formatPlugins))
     return code;
   PrintDoneMessage();
   return PushNewId(L, id);

@@ -7,7 +7,12 @@
 #include "graphics/effect_kernels.h"
 #include "graphics/bitmap_effects.h"
 #include "graphics/bitmapops.h"
+#include "display/display.h"
+#include "display/scene.h"
+#include "layers/layer.h"
+#include "layers/layerimage.h"
 #include "media/image/pluginimage.h"
+#include "runtime/bindings/layerarg_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -15,6 +20,9 @@
 #include "runtime/vm/vm_api.h"
 
 namespace {
+
+// The transparent colour a brush made from a masked layer's picture carries.
+constexpr uint32_t kLayerMaskTransparentColor = 0x123456;
 
 // The brush of the first argument, through every check of a command that changes it in place.
 uint32_t BrushToChange(VmState *L, qmBrush **out) {
@@ -62,13 +70,34 @@ uint32_t DistortCommand(VmState *L, int32_t method, int minArgs, int maxParams) 
 // ConvertToBrush and GetBrushLink: a copy of the planes of another object as a new brush.
 uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
   qmObjectId id = GetNewObjectIdArg(L, newIdArg);
-  qmObjectId src = GetObjectIdArg(L, sourceArg);
+  qmObjectId src{};
+  int32_t layerPos = 0;
+  if (type == int32_t(QMTYPE_LAYER)) {
+    const qmDisplay *d = GetScene(L)->current;
+    if (!d || !d->layersOn) return ERR_NOLAYERS;
+    if (uint32_t code = GetLayerArg(L, sourceArg, &layerPos)) return code;
+  } else {
+    src = GetObjectIdArg(L, sourceArg);
+  }
   const qmBitmap *bitmap = nullptr;
   const qmMask *mask = nullptr;
   const qmAlphaChannel *alpha = nullptr;
-  int32_t w = 0, h = 0;
+  int32_t x = 0, y = 0, w = 0, h = 0;
   uint32_t transparent = kNoTransparentColor;
-  if (type == int32_t(QMTYPE_BRUSH)) {
+  if (type == int32_t(QMTYPE_LAYER)) {
+    if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
+    qmScene *scene = GetScene(L);
+    qmLayer *l = GetNthLayer(scene->picture, layerPos);
+    if (!l) return ERR_LAYERRANGE;
+    // What the layer shows now; a part of a brush or picture is cut from the whole image.
+    qmLayerImage img{};
+    if (uint32_t code = GetLayerImage(scene, l, l->current, 1, 1, -1, &img)) return code;
+    if (!img.bitmap) return ERR_WRONGUSAGE;
+    bitmap = img.bitmap, mask = img.mask, alpha = img.alpha;
+    x = img.originX, y = img.originY, w = l->current->width, h = l->current->height;
+    if (x < 0 || y < 0 || w < 1 || h < 1 || x + w > img.width || y + h > img.height) return ERR_WRONGUSAGE;
+    transparent = mask ? kLayerMaskTransparentColor : kNoTransparentColor;
+  } else if (type == int32_t(QMTYPE_BRUSH)) {
     if (!id.handle && !src.handle && id.id == src.id) return ERR_WRONGUSAGE;
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
     qmBrush *b = nullptr;
@@ -90,13 +119,13 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     if (uint32_t code = ctx->textObjectPicture(ctx->scene, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
     if (!bitmap) return ERR_WRONGUSAGE;
   } else {
-    // Anims, layers and sprites have no pictures in this player yet.
+    // Anims and sprites have no pictures in this player yet.
     return ERR_WRONGUSAGE;
   }
   qmBitmap *nb = nullptr;
   qmMask *nm = nullptr;
   qmAlphaChannel *na = nullptr;
-  if (uint32_t code = CopyBitmap(bitmap, mask, alpha, 0, 0, w, h, 0, &nb, &nm, &na)) return code;
+  if (uint32_t code = CopyBitmap(bitmap, mask, alpha, x, y, w, h, 0, &nb, &nm, &na)) return code;
   if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, nb, transparent,
                                      nm, na, nullptr)) {
     FreePlanes(nb, nm, na);

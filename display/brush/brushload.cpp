@@ -82,12 +82,22 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   if (!code) code = CropArgbPixels(pixels, alpha, o->x, o->y, cw, ch, w, h, &cropped, &croppedAlpha);
   // A colour the picture carries itself wins over the one asked for.
   if (loaderKey != kNoTransparentColor) key = loaderKey & 0xFFFFFF;
-  if (!code) code = uint32_t(BitmapFromArgb(cropped, key, cw, ch, cw, 0, &bitmap, &mask));
+  // While the declarations run the brush keeps the decoded pixels; its bitmap is made when the
+  // first display opens.
+  const bool preload = declaring && !o->hardware;
+  if (!code && !preload) code = uint32_t(BitmapFromArgb(cropped, key, cw, ch, cw, 0, &bitmap, &mask));
   qmAlphaChannel *brushAlpha = const_cast<qmAlphaChannel *>(croppedAlpha);
+  qmBrush *made = nullptr;
   if (!code)
     code = NewBrushRecord(objects, id, vector ? BRUSHKIND_VECTOR : BRUSHKIND_PIXEL, cw, ch, cw, 0, vector, bitmap,
                           key == kNoTransparentColor ? key : key & 0xFFFFFF,
-                          mask, brushAlpha, out);
+                          mask, brushAlpha, &made);
+  if (!code && preload) {
+    made->preloadPixels = const_cast<uint32_t *>(cropped);
+    if (cropped == pixels) pixels = nullptr;
+    cropped = nullptr;
+  }
+  if (!code && out) *out = made;
   if (cropped != pixels) MemFree(const_cast<uint32_t *>(cropped));
   FreeImagePixels(pixels);
   if (croppedAlpha != alpha) FreeAlphaChannel(alpha);

@@ -1,5 +1,12 @@
 // Switching between windowed and full-screen operation, and the first display at start-up.
+#include <algorithm>
+
+#include "display/backfill.h"
 #include "display/bgpic.h"
+#include "display/bgpicload.h"
+#include "display/brush.h"
+#include "graphics/blit.h"
+#include "graphics/bitmap.h"
 #include "display/display/displaylib.h"
 #include "display/scene.h"
 #include "platform/desktop.h"
@@ -14,6 +21,26 @@ namespace {
 constexpr int32_t kCenter = -100000;
 // Message-table entries of the question start mode 3 asks.
 constexpr int32_t kMessageChooseMode = 288, kMessageModeButtons = 445;
+
+// The desktop as it is now becomes the picture of the display (at the display's size, from the
+// desktop's top-left corner), before its window covers the desktop.
+uint32_t TakeDesktopPicture(qmDisplay *d) {
+  if (uint32_t code = InitDesktop()) return code;
+  qmBGPic *pic = d->bgpic;
+  if (!pic || !pic->master.bitmap) return ERR_MEM;
+  const int32_t w = std::min(pic->unscaledWidth, GetPlatformAttr(nullptr, 14));
+  const int32_t h = std::min(pic->unscaledHeight, GetPlatformAttr(nullptr, 15));
+  qmBitmap *grab = w > 0 && h > 0 ? GrabScreenPixels(0, 0, w, h) : nullptr;
+  if (!grab) return ERR_MEM;
+  // The picture's sets share their bitmap until it is scaled; each distinct one gets the grab.
+  qmBitmap *targets[3] = {pic->master.bitmap, pic->unscaled.bitmap, pic->shown.bitmap};
+  for (int i = 0; i < 3; i++) {
+    if (!targets[i] || (i > 0 && targets[i] == targets[0]) || (i > 1 && targets[i] == targets[1])) continue;
+    BltBitmap(grab, 0, 0, targets[i], 0, 0, std::min(w, targets[i]->width), std::min(h, targets[i]->height));
+  }
+  FreeBitmap(grab);
+  return PrepareDisplayBuffers(d, pic, 1);
+}
 }
 
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height) {
@@ -42,6 +69,13 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     if (!code) scene->fullScreen = 0;
   }
   SetFullscreenUIMode(scene->fullScreen ? 2 : 0);
+  // The bars of the full screen show the applet's backfill unless the start-up mode asked
+  // for black ones.
+  FreeBitmap(scene->backfillPicture);
+  scene->backfillPicture = nullptr;
+  if (!code && scene->fullScreen && scene->backfill.type != BACKFILL_NONE && !scene->backfillForced)
+    code = BuildBackfillPicture(scene, &scene->backfill, GetPlatformAttr(nullptr, 14), GetPlatformAttr(nullptr, 15),
+                                &scene->backfillPicture);
   for (qmDisplay *d = scene->displays; d; d = d->next) {
     if (!d->reopen) continue;
     d->reopen = 0;
@@ -68,13 +102,22 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
     return ERR_FINDDISPLAY;
   }
   if (startMode == 0) startMode = 1;
-  if (startMode == 3) {
+  // Desktop mode (display 1 declared at the desktop's size): the display shows the desktop as
+  // it was, in a window that covers it.
+  const bool desktop = first->private2 != 0;
+  if (desktop) {
+    if (scene->videoRecording) return ERR_DDRECVIDEO;
+    if (first->scaleAuto || first->scaleLayer) return ERR_DDAUTOSCALE;
+    startMode = 1;
+    first->flags = DISPF_ACTIVE | DISPF_NOHIDE | DISPF_NOMODESWITCH | DISPF_FIXED | DISPF_BORDERLESS;
+  } else if (startMode == 3) {
     // The left button is full screen, the right one windowed; when no dialog could ask, the
     // screen is switched all the same, only without the borderless window of mode 2.
     const int answer =
         ShowMessageRequester(first->title, GetErrorText(kMessageChooseMode), GetErrorText(kMessageModeButtons));
     startMode = answer == 1 ? 2 : answer == 0 ? 1 : 3;
   }
+  if (startMode == 2 || startMode == 4) scene->backfillForced = 1;
   if (startMode == 2 || startMode == 4 || startMode == 6)
     first->flags = (first->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
   if (startMode == 6) {
@@ -94,6 +137,11 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
     scene->fullScreen = 1;
     SetFullscreenUIMode(2);
   }
+  // The brushes and pictures the declarations loaded become bitmaps now.
+  if (uint32_t code = RealizePreloadedBrushes(scene->objects)) return code;
+  if (uint32_t code = RealizePreloadedBGPics(scene->objects)) return code;
+  if (desktop)
+    if (uint32_t code = TakeDesktopPicture(first)) return code;
   for (qmDisplay *d = scene->displays; d; d = d->next)
     if (uint32_t code = FitDisplayToScreen(L, d)) return code;
   qmDisplay *current = nullptr;

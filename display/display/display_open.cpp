@@ -37,6 +37,9 @@ uint32_t MakeOwnBGPic(VmState *L, qmDisplay *d, bool *black) {
   // Display 1 made by the declarations gets background picture 1, which replaces an older one.
   if (d->id == 1 && !d->handle && DeclarationsRunning()) {
     picId = {1, 0};
+    // In desktop mode display 1's picture is the desktop's: a declared picture 1 cannot be it.
+    qmBGPic *declared = nullptr;
+    if (d->private2 && FindBGPic(ObjectRegistryOf(L), &picId, &declared, 0) == 0) return ERR_DISPLAYDESKTOP;
     if (uint32_t code = FreeBGPicCore(GetScene(L), &picId, 0)) return code;
   }
   qmFillStyle fill{};

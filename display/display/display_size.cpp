@@ -169,7 +169,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
         CloseDisplayWindow(L, d);
         if (uint32_t code = OpenDisplayWindow(L, d, int32_t(d->activateOnOpen))) return code;
       } else {
-        DrawLetterboxBars(d);
+        DrawLetterboxBars(GetScene(L), d);
         if (d->doubleBuffer) PresentDoubleBuffer(d, 1, 64);
         else BltToDisplay(GetBGPicRefreshSource(GetScene(L), d, pic), 0, 0, d, 0, 0, pic->shownWidth, pic->shownHeight, 73);
       }
@@ -275,9 +275,18 @@ void RestoreDisplayFromDesktop(VmState *L, qmDisplay *d) {
   FitPresentBuffer(d);
 }
 
-void DrawLetterboxBars(qmDisplay *d) {
+void DrawLetterboxBars(const qmScene *scene, qmDisplay *d) {
   const int32_t l = d->marginLeft, t = d->marginTop, r = d->marginRight, b = d->marginBottom;
   const int32_t W = d->width, H = d->height;
+  // A full screen shows the backfill in the bars; it is made at the window's size.
+  const qmBitmap *fill = scene && scene->fullScreen ? scene->backfillPicture : nullptr;
+  if (fill && fill->width == W && fill->height == H) {
+    const int32_t bars[4][4] = {{0, 0, l, H}, {0, 0, W, t}, {W - r, 0, r, H}, {0, H - b, W, b}};
+    for (const auto &bar : bars)
+      if (bar[2] > 0 && bar[3] > 0)
+        PresentBackBuffer(fill, bar[0], bar[1], d, bar[0] - l, bar[1] - t, bar[2], bar[3], 0, 0, 0);
+    return;
+  }
   if (l) FillPlatformRect(d, -l, -t, l, H, 0);
   if (t) FillPlatformRect(d, -l, -t, W, t, 0);
   if (r) FillPlatformRect(d, W - l - r, -t, r, H, 0);
@@ -285,7 +294,7 @@ void DrawLetterboxBars(qmDisplay *d) {
 }
 
 void RefreshDisplayCore(VmState *L, qmDisplay *d, uint32_t flags) {
-  DrawLetterboxBars(d);
+  DrawLetterboxBars(GetScene(L), d);
   if (!d->doubleBuffer && !d->doubleBufferPaused) {
     qmBGPic *pic = d->bgpic;
     if (!pic || !d->layerBuffer) return;

@@ -55,7 +55,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *display, int32_t x, int32_t y,
                            uint32_t flags, int32_t smooth);
 uint32_t FitDisplayToScreen(VmState *L, qmDisplay *display);
 void RefreshDisplayCore(VmState *L, qmDisplay *display, uint32_t flags);
-void DrawLetterboxBars(qmDisplay *display);
+void DrawLetterboxBars(const qmScene *scene, qmDisplay *display);
 // A window that covers a width x height desktop without a mode switch shows the display scaled
 // to fit it, proportions kept, with black bars: the display is scaled as under SCALEMODE_AUTO
 // (a SCALEMODE_LAYER display keeps its own mode) until RestoreDisplayFromDesktop gives back

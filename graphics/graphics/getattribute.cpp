@@ -253,6 +253,7 @@ uint32_t ReadClient(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_CLIENT
 uint32_t ReadServer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_SERVER, ERR_FINDSERVER); }
 uint32_t ReadVectorPath(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_VECTORPATH, ERR_FINDPATH); }
 uint32_t ReadUdpObject(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
+uint32_t ReadMoveList(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_MOVELIST, ERR_FINDMOVE); }
 
 // Samples and music: the sound library answers (an error when it is not open).
 uint32_t ReadSoundObject(VmState *L, uint32_t type, int32_t attribute) {
@@ -292,6 +293,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_CLIENT, true, ReadClient},
     {QMTYPE_SERVER, true, ReadServer},
     {QMTYPE_UDPOBJECT, true, ReadUdpObject},
+    {QMTYPE_MOVELIST, true, ReadMoveList},
     {QMTYPE_VECTORPATH, true, ReadVectorPath},
     {QMTYPE_FONT, true, ReadFont},
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},

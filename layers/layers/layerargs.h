@@ -3,12 +3,10 @@
 #include <cstdint>
 
 #include "layers/layer.h"
+#include "runtime/bindings/layerarg_reader.h"
 
 struct VmState;
 
-// A layer argument: a position (truncated, not range-checked) or a layer name. 0, or
-// ERR_FINDLAYER for a name no layer has, ERR_STRORNUM for another type.
-uint32_t GetLayerArg(VmState *L, int i, int32_t *position);
 // A layer argument that must name an existing layer: also ERR_LAYERRANGE.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position);
 // A layer argument that may name a group: a position or a layer name gives that layer and

@@ -13,6 +13,7 @@
 #include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
+#include "graphics/bitmapops.h"
 #include "graphics/blit.h"
 #include "display/safeblt.h"
 #include "runtime/attributes.h"
@@ -43,9 +44,6 @@
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 #include "text/textlayout.h"
-
-// A layer argument: a position (truncated, not range-checked) or a layer name.
-uint32_t GetLayerArg(VmState *L, int i, int32_t *position) { return GetLayerPositionArg(L, i, position); }
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
@@ -453,14 +451,26 @@ void LayerBounds(const void *layer, int32_t *x, int32_t *y, int32_t *width, int3
   *x = s->x, *y = s->y, *width = s->width, *height = s->height;
 }
 
-// SelectLayer draws into the picture the layer keeps of its own; its caches are built anew
-// from it afterwards.
-uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
-                            int32_t *height, void **record) {
+// SelectLayer draws into the untransformed picture the layer keeps of its own; a layer that
+// shows its object's picture gets a copy of it first, so that the object and the other layers
+// showing it stay as they are. The caches are built anew from it afterwards.
+uint32_t SelectLayerPicture(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
+                            void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
-  qmLayerState *s = l->current;
-  if (!s->own.bitmap) return ERR_WRONGUSAGE;
+  qmLayerState *s = l->base;
+  if (!s->own.bitmap) {
+    qmLayerImage img{};
+    if (uint32_t code = GetLayerImage(scene, l, s, 0, 0, -1, &img)) return code;
+    if (!img.bitmap || s->width < 1 || s->height < 1 || img.originX + s->width > img.width ||
+        img.originY + s->height > img.height)
+      return ERR_WRONGUSAGE;
+    qmPlaneSet copy{};
+    if (uint32_t code = CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0,
+                                   &copy.bitmap, img.mask ? &copy.mask : nullptr, img.alpha ? &copy.alpha : nullptr))
+      return code;
+    s->own = copy;
+  }
   *planes = s->own;
   *width = s->own.bitmap->width, *height = s->own.bitmap->height;
   *record = l;
@@ -470,8 +480,15 @@ uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *
 void EndSelectLayerPicture(qmScene *scene, void *record) {
   auto *l = static_cast<qmLayer *>(record);
   if (FindLayerIndex(scene->picture, l) < 0) return;
-  qmLayerState *s = l->current;
-  FreePlaneSet(&s->filtered);
+  int32_t before[4];
+  GetLayerBounds(scene->current, l, l->current, &before[0], &before[1], &before[2], &before[3]);
+  FreePlaneSet(&l->base->filtered);
+  if (l->current != l->base) {
+    FreePlaneSet(&l->current->filtered);
+    // A turned or scaled layer shows its new picture through its transform again.
+    RenderLayerImage(scene, l, 0);
+    RefreshRect(scene, before[0], before[1], before[2], before[3]);
+  }
   scene->picture->layersChanged = 1;
   RefreshLayer(scene, l);
 }
@@ -517,8 +534,23 @@ uint32_t SwitchLayersOn(qmDisplay *d) {
   return 0;
 }
 
+namespace {
+// The attributes a layer has; any other is refused before the layer is looked up.
+bool IsLayerAttribute(int32_t attribute) {
+  switch (attribute) {
+  case ATTRWIDTH: case ATTRHEIGHT: case ATTRXPOS: case ATTRYPOS: case ATTRRAWXPOS: case ATTRRAWYPOS:
+  case ATTRRAWWIDTH: case ATTRRAWHEIGHT: case ATTRTYPE: case ATTRVISIBLE: case ATTRLAYERID: case ATTRZPOS:
+  case ATTRGROUP: case ATTRNUMFRAMES: case ATTRCURFRAME: case ATTRFRAMEDELAY: case ATTRFONTASCENDER:
+  case ATTRFONTDESCENDER: case ATTRFONTNAME: case ATTRFONTSIZE: case ATTRFONTSCALABLE: case ATTRFONTAA:
+  case ATTRTEXT: case ATTRLAYERS: return true;
+  default: return false;
+  }
+}
+}  // namespace
+
 uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
   qmScene *scene = GetScene(L);
+  if (!IsLayerAttribute(attribute)) return ERR_UNKNOWNATTR;
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 2, &pos)) return code;
   qmDisplay *d = scene->current;

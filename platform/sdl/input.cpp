@@ -5,9 +5,11 @@
 
 #include "platform/desktop.h"
 #include "platform/eventpump.h"
+#include "platform/memory.h"
 #include "platform/pointer.h"
 #include "platform/sdl/keytable.h"
 #include "platform/sdl/sdl_internal.h"
+#include "platform/systemtext.h"
 
 namespace {
 
@@ -152,7 +154,75 @@ int HandleWindowEvent(qmPlatformWindow *pw, const SDL_WindowEvent &w, const qmPu
   return 0;
 }
 
+// One dropped file's name (UTF-8, as the window system gives it) joins the drop in progress.
+void CollectDroppedPath(qmPlatformWindow *pw, const char *utf8) {
+  const size_t n = std::strlen(utf8);
+  const size_t room = 2 * n + 1;  // TextFromSystem's bound
+  if (uint64_t(pw->dropLength) + room + 1 > UINT32_MAX) return;
+  auto *grown = static_cast<char *>(MemAlloc(uint32_t(pw->dropLength + room), 0));
+  if (!grown) return;  // out of memory: this name is left out
+  if (pw->dropLength) std::memcpy(grown, pw->dropPaths, pw->dropLength);
+  if (TextFromSystem(utf8, grown + pw->dropLength, room) == 0 && grown[pw->dropLength])
+    pw->dropLength += uint32_t(std::strlen(grown + pw->dropLength) + 1);
+  MemFree(pw->dropPaths);
+  pw->dropPaths = grown;
+}
+
+// The drop is over: its names go to the client in one report, the list ended by an empty name.
+void ReportDrop(qmPlatformWindow *pw, const qmPumpClient *client) {
+  char *paths = pw->dropPaths;
+  const uint32_t length = pw->dropLength;
+  pw->dropPaths = nullptr;
+  pw->dropLength = 0;
+  pw->dropping = 0;
+  if (!length) {
+    MemFree(paths);
+    return;
+  }
+  auto *list = static_cast<char *>(MemAlloc(length + 1, 0));
+  if (list) {
+    std::memcpy(list, paths, length);
+    list[length] = 0;
+  }
+  MemFree(paths);
+  if (!list) return;
+  if (!client || !client->report) {
+    MemFree(list);
+    return;
+  }
+  qmPlatformReport r = About(pw, REPORT_DROP);
+  r.x = pw->pointerX;
+  r.y = pw->pointerY;
+  r.payload = list;
+  Report(client, r);
+}
+
+int HandleDrop(const SDL_DropEvent &drop, const qmPumpClient *client) {
+  qmPlatformWindow *pw = FindWindowById(drop.windowID);
+  if (drop.type == SDL_DROPFILE && pw) CollectDroppedPath(pw, drop.file);
+  // Text dropped is no file; every name the window system hands over is ours to free.
+  if (drop.file) SDL_free(drop.file);
+  if (!pw) return 0;
+  switch (drop.type) {
+  case SDL_DROPBEGIN: DiscardDrop(pw); pw->dropping = 1; break;
+  case SDL_DROPCOMPLETE: ReportDrop(pw, client); break;
+  case SDL_DROPFILE:
+    // A window system that tells no beginning drops one file at a time.
+    if (!pw->dropping) ReportDrop(pw, client);
+    break;
+  default: break;
+  }
+  return 0;
+}
+
 }  // namespace
+
+void DiscardDrop(qmPlatformWindow *window) {
+  MemFree(window->dropPaths);
+  window->dropPaths = nullptr;
+  window->dropLength = 0;
+  window->dropping = 0;
+}
 
 qmPlatformWindow *FindWindowById(uint32_t windowId) {
   if (!windowId) return nullptr;
@@ -216,6 +286,10 @@ int HandleSystemEvent(const SDL_Event *e, const qmPumpClient *client) {
   case SDL_TEXTINPUT:
     if (qmPlatformWindow *pw = FindWindowById(e->text.windowID)) HandleText(pw, e->text.text, client);
     return 0;
+  case SDL_DROPBEGIN:
+  case SDL_DROPFILE:
+  case SDL_DROPTEXT:
+  case SDL_DROPCOMPLETE: return HandleDrop(e->drop, client);
   default: return 0;
   }
 }

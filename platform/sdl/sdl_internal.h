@@ -42,6 +42,10 @@ struct qmPlatformWindow {
   qmPlatformRect pending[kMaxPendingRects];
   int32_t pendingCount;
   uint32_t surfaceLost;  // the surface was re-made (size change): its old contents are gone
+  // The paths of a drop in progress, each ended by a zero byte (MemFree), and their length.
+  char *dropPaths;
+  uint32_t dropLength;
+  uint32_t dropping;  // between the drop's beginning and its end
 };
 
 struct qmDesktopState {
@@ -77,12 +81,18 @@ int HandleSystemEvent(const SDL_Event *event, const qmPumpClient *client);
 // Records queued mouse motion (all of it at once) as the pointer's place in its window, and
 // reports the last place of each window.
 void DrainMouseMotion(const qmPumpClient *client);
+// Forgets a drop in progress (its paths are freed).
+void DiscardDrop(qmPlatformWindow *window);
 // Puts the window's chosen pointer in place when the window has the pointer or the focus.
 void ApplyWindowPointer(qmPlatformWindow *window);
 
 // The pointers the desktop layer makes itself (built-in, empty); freed before SDL's video
 // closes, which takes every cursor with it.
 void FreeStandardPointers();
+
+// Gives the window the shape of the coverage bytes (width x height, rows without gaps; shown
+// from 1 up) where the window system shapes windows (X11); elsewhere it stays a rectangle.
+void ShapeSystemWindow(SDL_Window *window, const uint8_t *shape, int32_t width, int32_t height);
 
 // The X server's root window read through Xlib (screengrab.cpp), as ReadScreenPixels gives it;
 // null without an X server.

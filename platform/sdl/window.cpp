@@ -61,6 +61,7 @@ uint32_t NewSystemWindow(void *owner, qmWindowRegionHit regionHit, qmPlatformWin
 void FreeSystemWindow(qmPlatformWindow *window) {
   if (!window) return;
   if (window->window) CloseSystemWindow(window);
+  DiscardDrop(window);
   for (qmPlatformWindow **p = &gWindows; *p; p = &(*p)->next) {
     if (*p != window) continue;
     *p = window->next;
@@ -141,6 +142,10 @@ uint32_t OpenSystemWindow(qmPlatformWindow *pw, const qmWindowOpening *opening, 
     framed.frameTop = frame[1];
     PlaceWindow(pw, &framed);
   }
+  // The window system's window may be made anew when its surface is first taken: the shape
+  // goes on the one that stays.
+  if (opening->shape && !pw->fullscreen && SDL_GetWindowSurface(w))
+    ShapeSystemWindow(w, opening->shape, place.width, place.height);
   pw->pendingCount = 0;
   pw->surfaceLost = 1;
   uint64_t now = DesktopMicros();
@@ -160,6 +165,7 @@ int32_t GetSystemWindowPosition(const qmPlatformWindow *pw, int32_t *x, int32_t 
 int32_t CloseSystemWindow(qmPlatformWindow *pw) {
   if (!pw || !pw->window) return 0;
   SDL_DestroyWindow(pw->window);
+  DiscardDrop(pw);
   const int32_t centred = int32_t(pw->centred);
   pw->centred = 0;
   pw->window = nullptr;

@@ -9,6 +9,7 @@
 #include "platform/desktop.h"
 #include "platform/eventpump.h"
 #include "platform/keycodes.h"
+#include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/eventqueue.h"
 #include "runtime/vm/vm_api.h"
@@ -68,6 +69,14 @@ void OnKey(qmPumpPass *pass, qmDisplay *d, const qmPlatformReport &r) {
   if (r.code == KEY_NONE) return;
   SetKeyState(d, r.code, pressed);
   Post(d, EVENT_KEY, pressed ? 1 : 0, 0, uint32_t(r.code));
+}
+
+// Files dropped on a display reach its drop handler; a display without one ignores them.
+void OnDrop(qmDisplay *d, const qmPlatformReport &r) {
+  if (d && d->handlers[DISPH_ONDROPFILE].function != kNoHandler &&
+      PostEvent(d, EVENT_FILESDROPPED, uint32_t(r.x), uint32_t(r.y), 0, r.payload))
+    return;
+  MemFree(r.payload);
 }
 
 // The window events of a display: 1 when a close box nobody handles ends the script.
@@ -136,6 +145,9 @@ int OnReport(void *data, const qmPlatformReport *r) {
   }
   case REPORT_CLIPBOARD:
     TellClipboardWatchers(scene);
+    return 0;
+  case REPORT_DROP:
+    OnDrop(static_cast<qmDisplay *>(r->owner), *r);
     return 0;
   default: break;
   }

@@ -12,6 +12,7 @@
 #include "display/bgpic.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
+#include "runtime/attributes.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
@@ -321,6 +322,27 @@ TEST(Layers, AttributesAndDump) {
   }
   EXPECT_EQ(vm.Call("GetAttribute", {kLayer, 3, 0}).code, ERR_LAYERRANGE);
   EXPECT_EQ(vm.Call("GetAttribute", {kLayer, 1, 60}).code, ERR_UNKNOWNATTR);
+  // The attribute is checked before the layer is looked up, and layers that are off before
+  // the position.
+  struct Order {
+    const char *name;
+    CmdArg layer;
+    double attribute;
+    bool layersOn;
+    uint32_t code;
+  } order[] = {
+      {"count of a missing layer", 3, ATTRCOUNT, true, ERR_UNKNOWNATTR},
+      {"display attribute of a missing layer", 3, ATTRHOSTWIDTH, true, ERR_UNKNOWNATTR},
+      {"width of a missing layer", 3, ATTRWIDTH, true, ERR_LAYERRANGE},
+      {"count with layers off", 1, ATTRCOUNT, false, ERR_UNKNOWNATTR},
+      {"width with layers off", 1, ATTRWIDTH, false, ERR_NOLAYERS},
+      {"width of a missing layer with layers off", 3, ATTRWIDTH, false, ERR_NOLAYERS},
+  };
+  for (const Order &o : order) {
+    ASSERT_EQ(vm.Call(o.layersOn ? "EnableLayers" : "DisableLayers", {}).code, 0u) << o.name;
+    EXPECT_EQ(vm.Call("GetAttribute", {kLayer, o.layer, o.attribute}).code, o.code) << o.name;
+  }
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
   testing::internal::CaptureStdout();
   EXPECT_EQ(vm.Call("DumpLayers", {}).code, 0u);
   const std::string dump = testing::internal::GetCapturedStdout();
@@ -525,6 +547,70 @@ TEST(Layers, RefreshPlanNeverComposesMoreThanTheBox) {
       {"overlapping within the box", {{0, 0, 29, 9}, {20, 5, 39, 14}}, {{0, 0, 29, 9}, {20, 5, 39, 14}}},
   };
   for (Row &r : rows) ExpectRects(PlanRefresh(r.in.data(), int32_t(r.in.size()), kW, kH), r.plan, r.name);
+}
+
+}  // namespace
+
+namespace {
+
+// ReadBrushPixel's two results: the colour and the mask bit (or alpha, or -1).
+std::pair<uint32_t, int> BrushPixel(DisplayVm &vm, CmdArg id, int x, int y) {
+  const CommandCall c = vm.Call("ReadBrushPixel", {id, x, y});
+  EXPECT_EQ(c.code, 0u);
+  if (c.results.size() != 2) return {0, -2};
+  return {uint32_t(c.results[0]), int(c.results[1])};
+}
+
+TEST(Layers, ConvertToBrushCopiesWhatALayerShows) {
+  LayersVm vm;
+  vm.AddBrush(MakePicture(21, 9, 7, MASKED));
+  ASSERT_EQ(vm.Show(0, 3, 4, 0, "whole"), 0u);
+  // A 4x3 part of the brush from (2, 1), shown at (30, 20).
+  ASSERT_EQ(vm.Call("DisplayBrushPart", {1, 2, 1, 30, 20, 4, 3}).code, 0u);
+  constexpr double kLayer = QMTYPE_LAYER;
+  ASSERT_EQ(vm.Call("ConvertToBrush", {kLayer, CmdArg::Str("whole"), 10}).code, 0u);
+  ASSERT_EQ(vm.Call("GetBrushLink", {11, kLayer, 2}).code, 0u);
+  const Picture &p = vm.pics[0];
+  struct Want {
+    int brush, w, h, fromX, fromY;
+  } wants[] = {{10, 9, 7, 0, 0}, {11, 4, 3, 2, 1}};
+  for (const Want &w : wants) {
+    EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BRUSH), w.brush, ATTRWIDTH}).results, std::vector<double>{double(w.w)});
+    EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BRUSH), w.brush, ATTRHEIGHT}).results, std::vector<double>{double(w.h)});
+    EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BRUSH), w.brush, ATTRTRANSPARENTCOLOR}).results,
+              std::vector<double>{double(0x123456)})
+        << "a masked layer picture's brush";
+    for (int y = 0; y < w.h; y++)
+      for (int x = 0; x < w.w; x++) {
+        const uint32_t src = p.px[size_t((y + w.fromY) * p.w + x + w.fromX)];
+        const auto got = BrushPixel(vm, w.brush, x, y);
+        ASSERT_EQ(got.first, src & 0xFFFFFF) << w.brush << " at " << x << "," << y;
+        ASSERT_EQ(got.second, (src >> 24) ? 1 : 0) << w.brush << " at " << x << "," << y;
+      }
+  }
+  // An automatic id comes back as the result.
+  const CommandCall automatic = vm.Call("ConvertToBrush", {kLayer, 1, CmdArg::Nil()});
+  ASSERT_EQ(automatic.code, 0u);
+  EXPECT_EQ(automatic.results.size(), 1u);
+
+  struct Bad {
+    const char *name;
+    CmdArg layer;
+    bool layersOn;
+    uint32_t code;
+  } bad[] = {
+      {"no layer there", 3, true, ERR_LAYERRANGE},
+      {"no layer of that name", CmdArg::Str("nothing"), true, ERR_FINDLAYER},
+      {"neither a number nor a name", CmdArg::Nil(), true, ERR_STRORNUM},
+      {"layers off", 1, false, ERR_NOLAYERS},
+  };
+  for (const Bad &b : bad) {
+    ASSERT_EQ(vm.Call(b.layersOn ? "EnableLayers" : "DisableLayers", {}).code, 0u) << b.name;
+    EXPECT_EQ(vm.Call("ConvertToBrush", {kLayer, b.layer, 12}).code, b.code) << b.name;
+    EXPECT_EQ(vm.Call("GetBrushLink", {12, kLayer, b.layer}).code, b.code) << b.name;
+    EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BRUSH), 0, ATTRCOUNT}).results, std::vector<double>{4})
+        << b.name << ": no brush was made";
+  }
 }
 
 }  // namespace

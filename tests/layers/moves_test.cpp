@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "display/brush.h"
+#include "graphics/blit.h"
 #include "graphics/clipregion.h"
 #include "layers/collision.h"
 #include "layers/layer.h"
 #include "layers/movelist.h"
+#include "runtime/attributes.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
@@ -278,6 +280,24 @@ TEST(MoveList, AddAndClear) {
   EXPECT_EQ(vm.AddMove(9, QMTYPE_LAYER, CmdArg::Str("none"), 0, 0), uint32_t(ERR_FINDLAYER));
   const qmObjectId nine{9, 0};
   EXPECT_EQ(FindMoveList(GetPlayerContext(vm.L)->scene, &nine), nullptr);
+  // GetAttribute knows move lists by their count alone; other attributes still look the list up.
+  struct Attr {
+    const char *name;
+    double id, attribute;
+    uint32_t code;
+    double want;
+  } attrs[] = {
+      {"count without a lookup", 99, ATTRCOUNT, 0, 2},
+      {"missing list", 99, ATTRWIDTH, ERR_FINDMOVE, 0},
+      {"no other attribute", 7, ATTRWIDTH, ERR_UNKNOWNATTR, 0},
+  };
+  for (const Attr &a : attrs) {
+    const CommandCall c = vm.Call("GetAttribute", {double(QMTYPE_MOVELIST), a.id, a.attribute});
+    EXPECT_EQ(c.code, a.code) << a.name;
+    if (!a.code) {
+      EXPECT_EQ(c.results, std::vector<double>{a.want}) << a.name;
+    }
+  }
   EXPECT_EQ(vm.Call("ClearMove", {7}).code, 0u);
   EXPECT_EQ(FindMoveList(GetPlayerContext(vm.L)->scene, &seven), nullptr);
   EXPECT_EQ(vm.Call("ClearMove", {7}).code, uint32_t(ERR_FINDMOVE));
@@ -577,6 +597,61 @@ TEST(SelectLayer, DrawsIntoTheLayersPicture) {
   vm.pics.push_back(changed);
   model[0].brush = 2;
   vm.ExpectScreen(model, "after EndSelect");
+}
+
+// A layer shown through its transform keeps its untouched picture: SelectLayer draws into that,
+// and EndSelect shows it through the transform again.
+TEST(SelectLayer, AScaledLayerIsDrawnUntransformedAndShownScaled) {
+  MovesVm vm;
+  vm.AddBrush(MakePicture(62, 6, 5, OPAQUE));
+  vm.AddBrush(MakePicture(63, 2, 2, OPAQUE));
+  ASSERT_EQ(vm.CallWith("displaybrush",
+                        [&] {
+                          for (double v : {1.0, 4.0, 6.0}) vm_pushnumber(vm.L, v);
+                          vm_newtable(vm.L);
+                          vm.Set("scalex", 2), vm.Set("scaley", 2);
+                          return 4;
+                        })
+                .code,
+            0u);
+  ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {2, 3, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  // The picture as drawn, then doubled in both directions by nearest neighbour.
+  Picture drawn = vm.pics[0];
+  for (int y = 0; y < 2; y++)
+    for (int x = 0; x < 2; x++) drawn.px[size_t((1 + y) * 6 + 3 + x)] = vm.pics[1].px[size_t(y * 2 + x)];
+  Picture doubled{12, 10, OPAQUE, {}};
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 12; x++) doubled.px.push_back(drawn.px[size_t((y / 2) * 6 + x / 2)]);
+  vm.pics.push_back(doubled);
+  vm.ExpectScreen({{2, 4, 6, 0}}, "the scaled layer after EndSelect", 0);
+  qmBrush *original = nullptr;
+  const qmObjectId one{1, 0};
+  ASSERT_EQ(FindBrush(ObjectRegistryOf(vm.L), &one, &original, 0), 0u);
+  EXPECT_EQ(GetBitmapPixel(original->bitmap, 3, 1, 0) & 0xFFFFFF, vm.pics[0].px[1 * 6 + 3] & 0xFFFFFF)
+      << "the brush the layer was drawn from is untouched";
+}
+
+// Two layers show one brush: drawing into the selected one leaves the other, and the brush, as
+// they were.
+TEST(SelectLayer, TheOtherLayerOfTheSameBrushKeepsItsPicture) {
+  MovesVm vm;
+  vm.AddBrush(MakePicture(64, 8, 6, OPAQUE));
+  vm.AddBrush(MakePicture(65, 3, 3, OPAQUE));
+  ASSERT_EQ(vm.Show(0, 2, 2), 0u);
+  ASSERT_EQ(vm.Show(0, 30, 20), 0u);
+  ASSERT_EQ(vm.Call("SelectLayer", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {2, 1, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  Picture drawn = vm.pics[0];
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 3; x++) drawn.px[size_t((1 + y) * 8 + 1 + x)] = vm.pics[1].px[size_t(y * 3 + x)];
+  vm.pics.push_back(drawn);
+  vm.ExpectScreen({{0, 2, 2, 0}, {2, 30, 20, 0}}, "only the selected layer changed", 0);
+  // The brush itself, shown again, is what it was.
+  ASSERT_EQ(vm.Show(0, 50, 30), 0u);
+  vm.ExpectScreen({{0, 2, 2, 0}, {2, 30, 20, 0}, {0, 50, 30, 0}}, "the brush is untouched", 0);
 }
 
 }  // namespace

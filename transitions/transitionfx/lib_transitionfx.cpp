@@ -12,6 +12,7 @@
 #include "graphics/blit.h"
 #include "layers/layer.h"
 #include "runtime/bindings/fxoptions_reader.h"
+#include "runtime/bindings/layerarg_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -213,7 +214,7 @@ uint32_t LayerTransition(VmState *L, int32_t objectType) {
   CheckArgCount(L, 1, 4);
   qmFxRequest r = NewRequest(L, objectType);
   int32_t position = 0;
-  if (uint32_t code = GetLayerPositionArg(L, 1, &position)) return code;
+  if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
   r.objectId = {uint32_t(position), 0};
   r.layerTarget = objectType != FXTARGET_LAYER;
   qmFxOptions o;

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "display/bgpicload.h"
+#include "display/brush.h"
 #include "media/image/imagewriter.h"
 #include "runtime/attributes.h"
 #include "runtime/errcodes.h"
@@ -170,6 +172,111 @@ TEST(BrushLoading, DeclarationsShareDecodedPicturesThroughTheCache) {
   declaring(0);
   EXPECT_EQ(vm.Load(4, copy, [&] { vm.SetText("cachedload", copy.c_str()); }).code, ERR_READFILE)
       << "outside the declarations the file itself is read";
+}
+
+// The runtime's declaration phase switched on or off, as start-up does around the declarations.
+void Declaring(uintptr_t on) {
+  qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+  SetRuntimeTags(nullptr, tags);
+}
+
+// The listed record of that type and number, looked at without a lookup that would finish it.
+template <typename T>
+const T *Listed(DisplayVm &vm, uint32_t type, uint32_t id) {
+  const qmObjectId oid{id, 0};
+  return reinterpret_cast<const T *>(FindObject(ObjectRegistryOf(vm.L), type, &oid));
+}
+
+// While the declarations run a brush keeps its decoded (cropped) pixels; the bitmap is made when
+// the first display opens, or at once when the brush is looked up before.
+TEST(BrushLoading, DeclaredBrushesWaitForTheFirstDisplay) {
+  LoadVm vm;
+  Reference png;
+  ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
+  auto record = [&](uint32_t id) { return Listed<qmBrush>(vm, QMTYPE_BRUSH, id); };
+  Declaring(1);
+  ASSERT_EQ(vm.Load(30, vm.File("rgba.png"), [&] {
+    vm.Set("x", 10), vm.Set("y", 5), vm.Set("width", 20), vm.Set("height", 10);
+  }).code, 0u);
+  ASSERT_EQ(vm.Load(31, vm.File("rgba.png"), [&] { vm.Set("loadalpha", 1); }).code, 0u);
+  Declaring(0);
+  for (uint32_t id : {30u, 31u}) {
+    ASSERT_NE(record(id), nullptr);
+    EXPECT_EQ(record(id)->bitmap, nullptr) << id << " is no bitmap yet";
+    EXPECT_NE(record(id)->preloadPixels, nullptr) << id;
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BRUSH), 30, ATTRWIDTH}).results, std::vector<double>{20});
+  EXPECT_NE(record(30)->bitmap, nullptr) << "looked up, it is made at once";
+  ASSERT_EQ(RealizePreloadedBrushes(ObjectRegistryOf(vm.L)), 0u);
+  EXPECT_EQ(record(31)->preloadPixels, nullptr);
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(30), png, 10, 5, 20, 10, false));
+  EXPECT_TRUE(SameAsPeer(vm.Pixels(31), png, 0, 0, 100, 50, true));
+}
+
+// Background pictures too keep their decoded pixels until the first display opens.
+TEST(BrushLoading, DeclaredBackgroundPicturesWaitForTheFirstDisplay) {
+  LoadVm vm;
+  Reference png;
+  ASSERT_TRUE(ReadRef(vm.File("rgba.png.ref"), &png));
+  auto record = [&](uint32_t id) { return Listed<qmBGPic>(vm, QMTYPE_BGPIC, id); };
+  Declaring(1);
+  for (double id : {40.0, 41.0})
+    ASSERT_EQ(vm.CallWith("loadbgpic",
+                          [&] {
+                            vm_pushnumber(vm.L, id);
+                            vm_pushstring(vm.L, vm.File("rgba.png").c_str());
+                            vm_newtable(vm.L);
+                            vm.Set("loadalpha", 1);
+                            return 3;
+                          })
+                  .code,
+              0u);
+  Declaring(0);
+  for (uint32_t id : {40u, 41u}) {
+    ASSERT_NE(record(id), nullptr);
+    EXPECT_EQ(record(id)->master.bitmap, nullptr) << id << " has no bitmap yet";
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {double(QMTYPE_BGPIC), 40, ATTRHASALPHA}).results, std::vector<double>{1});
+  EXPECT_NE(record(40)->master.bitmap, nullptr) << "looked up, it is made at once";
+  ASSERT_EQ(RealizePreloadedBGPics(ObjectRegistryOf(vm.L)), 0u);
+  EXPECT_EQ(record(41)->preloadPixels, nullptr);
+  for (double id : {40.0, 41.0}) {
+    ASSERT_EQ(vm.Call("BGPicToBrush", {id, id + 10}).code, 0u);
+    EXPECT_TRUE(SameAsPeer(vm.Pixels(id + 10), png, 0, 0, 100, 50, true)) << id;
+  }
+}
+
+// Background pictures of one file declared twice: the second comes from the cache too, kept
+// apart from the brushes' entries; a name the cache lacks is decoded from the file.
+TEST(BrushLoading, DeclaredBackgroundPicturesShareOneDecoding) {
+  LoadVm vm;
+  const std::string copy = vm.File("copy.png");
+  ASSERT_EQ(std::system(("cp " + vm.File("rgba.png") + " " + copy).c_str()), 0);
+  auto loadPic = [&](double id, const char *key, const std::string &name) {
+    return vm.CallWith("loadbgpic", [&] {
+      vm_pushnumber(vm.L, id);
+      vm_pushstring(vm.L, copy.c_str());
+      vm_newtable(vm.L);
+      vm.SetText(key, name.c_str());
+      return 3;
+    });
+  };
+  auto pixelsOf = [&](double pic, double brush) {
+    EXPECT_EQ(vm.Call("BGPicToBrush", {pic, brush}).code, 0u);
+    return vm.Pixels(brush);
+  };
+  std::string upper = copy;
+  for (char &c : upper) c = char(std::toupper(static_cast<unsigned char>(c)));
+  Declaring(1);
+  ASSERT_EQ(loadPic(11, "cache", copy).code, 0u);
+  ASSERT_EQ(std::remove(copy.c_str()), 0);
+  ASSERT_EQ(loadPic(12, "cachedload", upper).code, 0u) << "taken from the cache, the file is gone";
+  EXPECT_EQ(pixelsOf(12, 22), pixelsOf(11, 21));
+  EXPECT_EQ(vm.Load(13, copy, [&] { vm.SetText("cachedload", copy.c_str()); }).code, ERR_CACHEERROR)
+      << "a brush does not find the picture's entry";
+  EXPECT_EQ(loadPic(14, "cachedload", "never kept").code, ERR_READFILE) << "decoded from the file";
+  Declaring(0);
+  EXPECT_EQ(loadPic(15, "cachedload", copy).code, ERR_READFILE) << "outside the declarations the file is read";
 }
 
 TEST(BrushLoading, BadRequestsAndBadFilesLeaveNoBrush) {

@@ -259,3 +259,89 @@ TEST(EventInput, WhileMouseOnRunsUntilTheMouseLeavesTheLabelButton) {
 }
 
 }  // namespace
+
+namespace {
+
+// Files dropped on the window, as the window system hands them over: each name a copy of SDL's
+// own allocation, which the player frees.
+SDL_Event Drop(const InputVm &vm, uint32_t type, const char *name = nullptr) {
+  SDL_Event e{};
+  e.type = type;
+  e.drop.windowID = vm.d->platform->windowId;
+  e.drop.file = name ? SDL_strdup(name) : nullptr;
+  return e;
+}
+
+TEST(EventInput, DroppedFilesReachOnDropFile) {
+  InputVm vm;
+  // The handler logs the names, their count and the place of the drop.
+  static std::vector<std::string> received;
+  received.clear();
+  InputVm::Actions()["drop"] = [](VmState *L) {
+    std::string line;
+    for (const char *key : {"numdropfiles", "x", "y"}) {
+      vm_pushstring(L, key);
+      vm_gettable(L, 1);
+      line += std::to_string(int(vm_tonumber(L, -1))) + " ";
+      vm_pop(L, 1);
+    }
+    vm_pushstring(L, "dropfiles");
+    vm_gettable(L, 1);
+    for (int i = 0; vm_type(L, -1) == VM_TTABLE; i++) {
+      vm_rawgeti(L, -1, i);
+      const bool end = vm_type(L, -1) != VM_TSTRING;
+      if (!end) line += std::string("[") + vm_tostring(L, -1) + "]";
+      vm_pop(L, 1);
+      if (end) break;
+    }
+    vm_pop(L, 1);
+    received.push_back(line);
+  };
+  auto install = [&](bool on) {
+    ASSERT_EQ(vm.CallWith("installeventhandler",
+                          [&] {
+                            vm_newtable(vm.L);
+                            vm_pushstring(vm.L, "ondropfile");
+                            if (on) vm.PushHandler("drop");
+                            else vm_pushnumber(vm.L, 0);
+                            vm_settable(vm.L, -3);
+                            return 1;
+                          })
+                  .code,
+              0u);
+  };
+  vm.MoveTo(40, 30);
+  struct Row {
+    const char *name;
+    bool handler;
+    std::vector<std::pair<uint32_t, const char *>> events;
+    std::vector<std::string> want;
+  } rows[] = {
+      {"three files in one drop",
+       true,
+       {{SDL_DROPBEGIN, nullptr}, {SDL_DROPFILE, "/tmp/a.png"}, {SDL_DROPFILE, "/tmp/b c.txt"},
+        {SDL_DROPFILE, "/x"}, {SDL_DROPCOMPLETE, nullptr}},
+       {"3 40 30 [/tmp/a.png][/tmp/b c.txt][/x]"}},
+      {"a name in UTF-8 reads as Latin-1", true,
+       {{SDL_DROPBEGIN, nullptr}, {SDL_DROPFILE, "/tmp/caf\xc3\xa9"}, {SDL_DROPCOMPLETE, nullptr}},
+       {"1 40 30 [/tmp/caf\xe9]"}},
+      {"a file without a beginning", true, {{SDL_DROPFILE, "/one"}}, {"1 40 30 [/one]"}},
+      {"dropped text is no file", true,
+       {{SDL_DROPBEGIN, nullptr}, {SDL_DROPTEXT, "words"}, {SDL_DROPCOMPLETE, nullptr}},
+       {}},
+      {"no handler, no event", false,
+       {{SDL_DROPBEGIN, nullptr}, {SDL_DROPFILE, "/tmp/a.png"}, {SDL_DROPCOMPLETE, nullptr}},
+       {}},
+  };
+  for (const Row &r : rows) {
+    received.clear();
+    install(r.handler);
+    for (const auto &[type, name] : r.events) vm.Push(Drop(vm, type, name));
+    vm.PumpAll();
+    vm.Drain();
+    EXPECT_EQ(received, r.want) << r.name;
+  }
+  InputVm::Actions().erase("drop");
+}
+
+}  // namespace
