@@ -429,7 +429,7 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   std::vector<int32_t> unsure(size_t(width) / 8 + 1);
   PassChoice across, down;
   // Padded row p is the horizontal result of picture row p - w/2, the edge rows repeated.
-  auto horizontal = [&](int64_t p) {
+  auto horizontal = [&](int64_t p) __attribute__((target("avx2,fma"))) {
     const uint32_t *src = pixels + std::clamp<int64_t>(p - half, 0, height - 1) * pitch;
     if (across.Doubles()) {
       double *planes[3] = {rowD.data(), rowD.data() + padded, rowD.data() + 2 * padded};
