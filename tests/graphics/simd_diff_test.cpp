@@ -346,7 +346,10 @@ TEST(SimdDiff, SwirlRows) {
   for (int round = 0; round < 60; round++) {
     req.width = Rand(1, 90), req.height = Rand(1, 90);
     const int32_t degrees = Rand(0, 720);
-    const qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+    qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+    std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
+    SwirlRootIndex(&g, rootIndex.data());
+    g.rootIndex = rootIndex.data();
     std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
     for (int32_t y = 0; y < req.height; y++) {
       SwirlSourceRow(&g, y, vx.data(), vy.data());
