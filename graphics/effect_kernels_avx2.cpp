@@ -424,6 +424,14 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   std::vector<double> rowD(rowSize), ringD(ringSize), sumsD(3 * size_t(width));
   std::vector<int64_t> ringHolds(size_t(w) * 3, -1), ringHoldsF(size_t(w) * 3, -1);
   auto ringAt = [&](int64_t p, int c) { return (size_t(p % w) * 3 + size_t(c)) * size_t(width); };
+  // Ring row p of channel c as `to` holds it (the slot's record in holds), made from `from` first
+  // where the slot holds an older row.
+  auto held = [&](auto &to, const auto &from, std::vector<int64_t> &holds, auto convert, int64_t p, int c) {
+    const size_t at = ringAt(p, c);
+    int64_t &slot = holds[size_t(p % w) * 3 + size_t(c)];
+    if (slot != p) convert(from.data() + at, width, to.data() + at), slot = p;
+    return to.data() + at;
+  };
   std::vector<const float *> taps(static_cast<size_t>(w));
   std::vector<const double *> tapsD(static_cast<size_t>(w));
   std::vector<int32_t> unsure(size_t(width) / 8 + 1);
@@ -467,13 +475,7 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
     uint32_t *out = pixels + int64_t(y) * pitch;
     if (down.Doubles()) {
       for (int c = 0; c < 3; c++) {
-        for (int32_t t = 0; t < w; t++) {
-          const int64_t p = int64_t(y) + t;
-          const size_t at = ringAt(p, c);
-          int64_t &holds = ringHolds[size_t(p % w) * 3 + size_t(c)];
-          if (holds != p) FloatsToDoubles(ring.data() + at, width, ringD.data() + at), holds = p;
-          tapsD[size_t(t)] = ringD.data() + at;
-        }
+        for (int32_t t = 0; t < w; t++) tapsD[size_t(t)] = held(ringD, ring, ringHolds, FloatsToDoubles, int64_t(y) + t, c);
         ConvolveTapsRows<true>(tapsD.data(), kernel, w, width, sumsD.data() + size_t(c) * size_t(width));
       }
       const double *r = sumsD.data(), *g = r + width, *b = g + width;
@@ -482,13 +484,7 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
     }
     int32_t settled = 0;
     for (int c = 0; c < 3; c++) {
-      for (int32_t t = 0; t < w; t++) {
-        const int64_t p = int64_t(y) + t;
-        const size_t at = ringAt(p, c);
-        int64_t &holds = ringHoldsF[size_t(p % w) * 3 + size_t(c)];
-        if (holds != p) DoublesToFloats(ringD.data() + at, width, ring.data() + at), holds = p;
-        taps[size_t(t)] = ring.data() + at;
-      }
+      for (int32_t t = 0; t < w; t++) taps[size_t(t)] = held(ring, ringD, ringHoldsF, DoublesToFloats, int64_t(y) + t, c);
       settled += CertifiedRow(taps.data(), k, width, sums.data() + size_t(c) * size_t(width), unsure.data());
     }
     down.After(settled, groups);
