@@ -377,18 +377,22 @@ __attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *tap
 
 // Rows where many windows have to be settled (flat areas, gradients of a level or so per pixel,
 // whose sums fall on whole numbers) cost more by the float path than by the double sums alone:
-// after such a row a pass takes the double sums for kDoubleRows rows, then tries again.
-constexpr int32_t kDoubleRows = 64;
-
+// after such a row a pass takes the double sums for a stretch of rows and then tries again, the
+// stretch doubling (from 16 up to 1024 rows) while the tries keep failing.
 struct PassChoice {
-  int32_t doubleRowsLeft = 0;
+  int32_t doubleRowsLeft = 0, stretch = 16;
   bool Doubles() {
     if (doubleRowsLeft <= 0) return false;
     doubleRowsLeft--;
     return true;
   }
   void After(int32_t settled, int64_t groups) {
-    if (int64_t(settled) * 4 > groups) doubleRowsLeft = kDoubleRows;
+    if (int64_t(settled) * 4 <= groups) {
+      stretch = 16;
+      return;
+    }
+    doubleRowsLeft = stretch;
+    stretch = std::min(2 * stretch, 1024);
   }
 };
 
