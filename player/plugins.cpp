@@ -148,3 +148,8 @@ qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *s, uint32_t featur
   int row = FeatureRowOf(feature);
   return row < 0 ? nullptr : reinterpret_cast<qmRegisterSaverFn>(s->entries[row][0]);
 }
+
+void *FeatureEntry(const qmPluginSymbols *s, uint32_t feature, int index) {
+  int row = FeatureRowOf(feature);
+  return row < 0 || index < 0 || index >= kMaxFeatureEntries ? nullptr : s->entries[row][index];
+}

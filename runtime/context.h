@@ -21,6 +21,7 @@ struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
 struct qmScene;
 struct qmDisplay;
+struct qmFormatPlugins;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -99,6 +100,9 @@ struct qmPlayerContext {
   uint32_t (*readEventAttribute)(VmState *L, uint32_t type, int32_t attribute);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
+  // The plug-in manager: the formats loader and saver plug-ins add (runtime/formatplugins.h);
+  // null: the player's own formats alone.
+  const qmFormatPlugins *formatPlugins;
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

@@ -1,5 +1,6 @@
 #include "graphics/graphics/getattribute.h"
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -54,6 +55,19 @@ uint32_t ReadPointer(VmState *L, int32_t attribute) {
   case ATTRWIDTH: return PushNumber(L, p->width);
   case ATTRHEIGHT: return PushNumber(L, p->height);
   case ATTRTYPE: return PushNumber(L, p->kind);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
+// Frame counts come from the producer's control callback; 0 without one.
+uint32_t ReadAsyncDraw(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmAsyncDraw *ad = nullptr;
+  if (uint32_t code = FindAsyncDraw(GetScene(L), &id, &ad)) return code;
+  switch (attribute) {
+  case ATTRTYPE: return PushNumber(L, ad->kind);
+  case ATTRNUMFRAMES: return PushNumber(L, ad->control ? double(ad->control(ADOP_FRAMECOUNT, 0, ad->userData)) : 0);
+  case ATTRCURFRAME: return PushNumber(L, ad->control ? double(ad->control(ADOP_CURFRAME, 0, ad->userData)) : 0);
   default: return ERR_UNKNOWNATTR;
   }
 }
@@ -264,6 +278,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_LAYER, false, ReadLayer},
     {QMTYPE_CLIPREGION, true, ReadClipRegion},
     {QMTYPE_POINTER, true, ReadPointer},
+    {QMTYPE_ASYNCDRAW, true, ReadAsyncDraw},
     {QMTYPE_EVENTHANDLER, false, ReadEventHandler},
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},
