@@ -40,6 +40,9 @@ struct qmPluginLibraryEntries {
   qmFreeLibraryFn freeLibrary;
 };
 qmPluginLibraryEntries GetLibraryEntries(const qmPluginSymbols *symbols);
+// The vector entries of a plug-in with PLUGINFEAT_VECTOR, in the engine's record.
+struct qmVectorEngine;
+void GetVectorEntries(const qmPluginSymbols *symbols, qmVectorEngine *out);
 qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *symbols, uint32_t feature);
 // Entry index (in the feature's entry order) of a feature the plug-in offers, as resolved.
 void *FeatureEntry(const qmPluginSymbols *symbols, uint32_t feature, int index);

@@ -25,6 +25,8 @@
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
+#include "player/pluginmanager.h"
+#include "player/plugins.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_pump.h"
 #include "player/event/event_user.h"
@@ -41,6 +43,9 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "text/text/lib_text.h"
+#include "text/text/textstate.h"
+#include "graphics/vector_requests.h"
+#include "graphics/vectorgraphics/lib_vectorgraphics.h"
 
 namespace {
 
@@ -144,6 +149,16 @@ void EndDialog(VmState *L) {
   d->leftButton = d->rightButton = d->middleButton = 0;
   std::memset(d->keyStates, 0, sizeof d->keyStates);
 }
+
+int FindVectorEngine(qmVectorEngine *out) {
+  const qmPluginSymbols *symbols = GetVectorEngine();
+  if (!symbols) return 0;
+  GetVectorEntries(symbols, out);
+  return 1;
+}
+
+qmFont *CurrentTextFont(VmState *) { return GetCurrentFont(); }
+int32_t DefaultTextEncoding(VmState *) { return GetDefaultEncoding(); }
 
 void WireRequesters(qmSystemServices *sys) {
   SetDialogDesktop(&kDesktopDialogs);
@@ -270,6 +285,10 @@ void WireLibraryServices(VmState *L) {
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
+  ctx->findVectorEngine = FindVectorEngine;
+  ctx->drawShapeAsPath = VectorDrawShapeAsPath;
+  ctx->currentFont = CurrentTextFont;
+  ctx->defaultEncoding = DefaultTextEncoding;
 }
 
 void UnwireLibraryServices(VmState *L) {
@@ -283,6 +302,10 @@ void UnwireLibraryServices(VmState *L) {
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;
+  ctx->findVectorEngine = nullptr;
+  ctx->drawShapeAsPath = nullptr;
+  ctx->currentFont = nullptr;
+  ctx->defaultEncoding = nullptr;
 }
 
 void UnwirePlayerContext(VmState *L) {
