@@ -18,6 +18,7 @@ extern "C" {
 #include <libswscale/swscale.h>
 }
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <map>
@@ -73,6 +74,68 @@ void OpenCvGaussianBlur(benchmark::State &state) {
   }
 }
 BENCHMARK(OpenCvGaussianBlur)->Arg(2)->Arg(10)->Unit(benchmark::kMillisecond);
+
+// Blur of fresh copies of four kinds of picture, each side copying the picture before every blur
+// (the copy is the same 8 MB on both sides): a photograph-like picture (soft shapes with fine
+// grain), noise, a flat picture and gradients of one level per pixel (whose sums fall on whole
+// numbers). Args: kind, radius. OurBlurDoubles is the blur by double sums alone, the path all
+// processors took before the float path.
+enum BlurPictureKind { kPhoto, kNoise, kFlat, kGradient };
+
+std::vector<uint32_t> BlurPicture(int kind) {
+  std::vector<uint32_t> px(size_t(kW) * kH);
+  uint32_t s = 7;
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      s = s * 1664525u + 1013904223u;
+      uint32_t v = 0;
+      if (kind == kPhoto) {
+        for (int c = 0; c < 3; c++) {
+          const double shade = 128 + 80 * std::sin(x * 0.013 * (c + 1) + y * 0.021) + 30 * std::cos((x - y) * 0.004 * (c + 2));
+          v |= uint32_t(std::clamp(shade + double((s >> (8 + 4 * c)) & 7) - 3.5, 0.0, 255.0)) << (8 + 8 * c);
+        }
+      } else if (kind == kNoise) {
+        v = s & 0xFFFFFF00u;
+      } else if (kind == kFlat) {
+        v = 0x6699CC00u;
+      } else {
+        v = (uint32_t(x & 255) << 24) | (uint32_t(y & 255) << 16) | (uint32_t((x + y) & 255) << 8);
+      }
+      px[size_t(y) * kW + x] = v;
+    }
+  return px;
+}
+
+template <int32_t (*Blur)(const qmConvolveRequest *)> void BlurFresh(benchmark::State &state) {
+  const auto picture = BlurPicture(int(state.range(0)));
+  std::vector<uint32_t> px(picture.size());
+  const double radius = double(state.range(1));
+  for (auto _ : state) {
+    px = picture;
+    qmConvolveRequest req{px.data(), kW, kH, kW, PIXFMT_BGRX, 4, nullptr, 0, radius, radius / 3, CONVOLVE_BLUR};
+    Blur(&req);
+    benchmark::DoNotOptimize(px.data());
+  }
+}
+void OurBlurOn(benchmark::State &state) { BlurFresh<ConvolvePixels>(state); }
+void OurBlurDoubles(benchmark::State &state) { BlurFresh<BlurPixelsScalar>(state); }
+
+void OpenCvGaussianBlurOn(benchmark::State &state) {
+  const auto picture = BlurPicture(int(state.range(0)));
+  std::vector<uint32_t> px(picture.size());
+  const int radius = int(state.range(1));
+  for (auto _ : state) {
+    px = picture;
+    cv::Mat img(kH, kW, CV_8UC4, px.data());
+    cv::GaussianBlur(img, img, cv::Size(2 * radius + 1, 2 * radius + 1), radius / 3.0, radius / 3.0, cv::BORDER_REPLICATE);
+    benchmark::DoNotOptimize(px.data());
+  }
+}
+#define QM_BLUR_CASES ->ArgsProduct({{kPhoto, kNoise, kFlat, kGradient}, {2, 10}})->Unit(benchmark::kMillisecond)
+BENCHMARK(OurBlurOn) QM_BLUR_CASES;
+BENCHMARK(OurBlurDoubles) QM_BLUR_CASES;
+BENCHMARK(OpenCvGaussianBlurOn) QM_BLUR_CASES;
+#undef QM_BLUR_CASES
 
 void OurSharpen(benchmark::State &state) {
   auto px = Picture();
@@ -392,6 +455,22 @@ int main(int argc, char **argv) {
     const char *ours, *peer, *what;
   } pairs[] = {{"OurBlur/2", "OpenCvGaussianBlur/2", "Gaussian blur, 5 taps"},
                {"OurBlur/10", "OpenCvGaussianBlur/10", "Gaussian blur, 21 taps"},
+               {"OurBlurOn/0/2", "OpenCvGaussianBlurOn/0/2", "blur of a fresh photograph-like picture, 5 taps"},
+               {"OurBlurOn/0/10", "OpenCvGaussianBlurOn/0/10", "as above, 21 taps"},
+               {"OurBlurOn/1/2", "OpenCvGaussianBlurOn/1/2", "blur of fresh noise, 5 taps"},
+               {"OurBlurOn/1/10", "OpenCvGaussianBlurOn/1/10", "as above, 21 taps"},
+               {"OurBlurOn/2/2", "OpenCvGaussianBlurOn/2/2", "blur of a fresh flat picture, 5 taps"},
+               {"OurBlurOn/2/10", "OpenCvGaussianBlurOn/2/10", "as above, 21 taps"},
+               {"OurBlurOn/3/2", "OpenCvGaussianBlurOn/3/2", "blur of fresh one-level-per-pixel gradients, 5 taps"},
+               {"OurBlurOn/3/10", "OpenCvGaussianBlurOn/3/10", "as above, 21 taps"},
+               {"OurBlurOn/0/2", "OurBlurDoubles/0/2", "float path / double sums alone: photograph, 5 taps"},
+               {"OurBlurOn/0/10", "OurBlurDoubles/0/10", "as above, 21 taps"},
+               {"OurBlurOn/1/2", "OurBlurDoubles/1/2", "as above: noise, 5 taps"},
+               {"OurBlurOn/1/10", "OurBlurDoubles/1/10", "as above, 21 taps"},
+               {"OurBlurOn/2/2", "OurBlurDoubles/2/2", "as above: flat, 5 taps"},
+               {"OurBlurOn/2/10", "OurBlurDoubles/2/10", "as above, 21 taps"},
+               {"OurBlurOn/3/2", "OurBlurDoubles/3/2", "as above: gradients, 5 taps"},
+               {"OurBlurOn/3/10", "OurBlurDoubles/3/10", "as above, 21 taps"},
                {"OurSharpen", "OpenCvFilter2D", "7x7 sharpen"},
                {"OurModulate", "OpenCvHlsRoundTrip", "ours HSL in doubles; peer HLS round trip"},
                {"OurModulateRuns/16", "OpenCvHlsRoundTrip", "as above, ours on runs of 16 equal pixels"},

@@ -20,6 +20,8 @@ void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t
                       int32_t shiftB, uint32_t *out);
 void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
                        double *b);
+void BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const double *kernel, int32_t w,
+                           int32_t shiftR, int32_t shiftG, int32_t shiftB, const uint8_t *flat);
 void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double hueShift, double satFactor,
                      double lightFactor);
 #endif
@@ -173,11 +175,12 @@ void BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, co
   }
 }
 
-int32_t Blur(const qmConvolveRequest *req) {
+// The blur's kernel of w weights (empty when the blur does nothing).
+std::vector<double> BlurKernel(const qmConvolveRequest *req) {
   const double sigma = req->sigma;
-  if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return 0;
+  if (!std::isfinite(sigma) || std::fabs(sigma) <= 1e-10) return {};
   const int32_t w = GaussWidth1D(req->radius, sigma);
-  if (w < 1) return 0;
+  if (w < 1) return {};
   std::vector<double> kernel(w, 0.0);
   const int32_t bias = (3 * w) / 2;
   for (int32_t i = -bias; i <= bias; i++)
@@ -185,8 +188,29 @@ int32_t Blur(const qmConvolveRequest *req) {
   double sum = 0;
   for (double k : kernel) sum += k;
   for (double &k : kernel) k /= sum;
+  return kernel;
+}
 
-  if (req->pixels) BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, ShiftsOf(req->format));
+int32_t Blur(const qmConvolveRequest *req) {
+  const std::vector<double> kernel = BlurKernel(req);
+  const int32_t w = int32_t(kernel.size());
+  if (!w) return 0;
+  if (req->pixels) {
+    const ChannelShifts sh = ShiftsOf(req->format);
+#ifdef QM_HAVE_AVX2
+    if (CpuHasAvx2Fma()) {
+      // What a window of one value sums to, by the definition's own sums.
+      uint8_t flat[256];
+      for (int32_t v = 0; v < 256; v++) {
+        double s = 0;
+        for (double k : kernel) s += k * double(v);
+        flat[v] = uint8_t(ClampChannel(s));
+      }
+      BlurRowsCertifiedAvx2(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh.r, sh.g, sh.b, flat);
+    } else
+#endif
+      BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh);
+  }
   if (!req->alpha) return 0;
   int32_t padRow = 0;
   std::unique_ptr<uint8_t, MemFreeDeleter> apad(PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow));
@@ -357,6 +381,17 @@ uint8_t *PadBytes(const uint8_t *plane, int32_t width, int32_t height, int32_t b
   }
   *outBytesPerRow = int32_t(pr);
   return out;
+}
+
+int32_t BlurPixelsScalar(const qmConvolveRequest *req) {
+  if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1 || !req->pixels) return 0;
+  try {
+    const std::vector<double> kernel = BlurKernel(req);
+    if (!kernel.empty()) BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), int32_t(kernel.size()), ShiftsOf(req->format));
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
+  return 0;
 }
 
 int32_t ConvolvePixels(const qmConvolveRequest *req) {

@@ -60,6 +60,10 @@ void PackChannelsScalar(const double *r, const double *g, const double *b, int32
 // except that a blur keeps its passes over the pixels when the alpha plane's copy fails).
 int32_t ConvolvePixels(const qmConvolveRequest *req);
 
+// The blur of a request's pixels (not its alpha plane) by the double sums alone: the twin of the
+// float path that ConvolvePixels takes where the processor has AVX2 and FMA. 0 or ERR_MEM.
+int32_t BlurPixelsScalar(const qmConvolveRequest *req);
+
 void SolarizePixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, int32_t threshold);
 
 struct qmGammaRequest {

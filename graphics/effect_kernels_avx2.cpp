@@ -3,8 +3,10 @@
 // are the scalar ones bit for bit.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "graphics/pixelformat.h"
 
@@ -271,4 +273,233 @@ __attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, i
   if (hueShift >= 0 && hueShift <= 1) ModulateRow<0, 1>(row, n, p);
   else if (hueShift < 0 && hueShift >= -1) ModulateRow<1, 0>(row, n, p);
   else ModulateRow<2, 2>(row, n, p);
+}
+
+namespace {
+
+// The blur's passes in float32 with the definition's results. Each output is a float sum S of
+// the taps with fused multiply-adds; the sum D of the definition (doubles, multiply then add,
+// from tap 0) lies within E = 255 (w + 2) 2^-24 of S: the weights' rounding to float costs at
+// most 255 u, the w roundings of the float sum at most 255 u each (every partial sum stays below
+// 255 (1 + 2u), u = 2^-24), and the double sum's 2w roundings far less than the 255 u left over.
+// Where S - 2E and S + 2E truncate to the same value, so does D (the doubled bound also covers
+// the rounding of S +- 2E). Elsewhere a window of one value takes the table of
+// such windows, and any other the definition's own sums, from double copies of the planes.
+struct CertifiedKernel {
+  const float *weights;
+  const double *exact;
+  int32_t count;
+  __m256 bound;
+  const float *flat; // the definition's truncated sum of a window all of value v, for v 0..255
+};
+
+__attribute__((target("avx2"))) inline __m256d Truncated(__m256d v) {
+  const __m256d clamped = _mm256_min_pd(_mm256_max_pd(v, _mm256_setzero_pd()), _mm256_set1_pd(255.0));
+  return _mm256_round_pd(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+}
+
+// The lanes of unsure settled, by the table or by the double sums.
+__attribute__((target("avx2"))) __m256 SettleGroup(const float *const *taps, const CertifiedKernel &k, int64_t x, __m256 sure,
+                                                   __m256 unsure) {
+  const __m256 first = _mm256_loadu_ps(taps[0] + x);
+  __m256 flat = unsure;
+  for (int32_t i = 1; i < k.count; i++) {
+    flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
+    if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
+  }
+  __m256 out = sure;
+  // The taps are whole numbers 0..255, so every lane's index is inside the table.
+  if (!_mm256_testz_ps(flat, flat)) out = _mm256_blendv_ps(sure, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
+  const __m256 rest = _mm256_andnot_ps(flat, unsure);
+  if (_mm256_testz_ps(rest, rest)) return out;
+  __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
+  for (int32_t i = 0; i < k.count; i++) {
+    const __m256d e = _mm256_set1_pd(k.exact[i]);
+    lo = _mm256_add_pd(lo, _mm256_mul_pd(e, _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x))));
+    hi = _mm256_add_pd(hi, _mm256_mul_pd(e, _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x + 4))));
+  }
+  const __m256 sums = _mm256_set_m128(_mm256_cvtpd_ps(Truncated(hi)), _mm256_cvtpd_ps(Truncated(lo)));
+  return _mm256_blendv_ps(out, sums, rest);
+}
+
+// Where S - 2E and S + 2E truncate alike the lane is sure, and then inside 0..254 (S stays below
+// 255 + E, and at or above 2E); sums near 0 or 255 are settled with the others. The groups to
+// settle are listed (without a branch) and settled after the row, so that the row's loop does
+// not guess.
+__attribute__((target("avx2,fma"))) inline void FinishGroup(int64_t x, __m256 s, __m256 bound, float *out, int32_t *unsure,
+                                                            int32_t *count) {
+  const __m256 lo = _mm256_floor_ps(_mm256_sub_ps(s, bound)), hi = _mm256_floor_ps(_mm256_add_ps(s, bound));
+  _mm256_storeu_ps(out + x, lo);
+  unsure[*count] = int32_t(x);
+  *count += !_mm256_testz_ps(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ), _mm256_castsi256_ps(_mm256_set1_epi32(-1)));
+}
+
+__attribute__((target("avx2"))) inline float DefinitionSum(const float *const *taps, const CertifiedKernel &k, int64_t x) {
+  double s = 0;
+  for (int32_t i = 0; i < k.count; i++) s += k.exact[i] * double(taps[i][x]);
+  return float(ClampChannel(s));
+}
+
+// out[x] = the truncated blur sum over the taps at x, for x < n; unsure holds n / 8 entries.
+// Returns the number of groups of eight that had to be settled.
+__attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *taps, const CertifiedKernel &k, int64_t n, float *out,
+                                                        int32_t *unsure) {
+  int32_t count = 0;
+  int64_t x = 0;
+  // Eight independent sums hide the latency of the fused additions.
+  for (; x + 64 <= n; x += 64) {
+    __m256 a[8];
+    for (__m256 &v : a) v = _mm256_setzero_ps();
+    for (int32_t i = 0; i < k.count; i++) {
+      const __m256 e = _mm256_set1_ps(k.weights[i]);
+      const float *t = taps[i] + x;
+      for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_loadu_ps(t + 8 * j), a[j]);
+    }
+    for (int j = 0; j < 8; j++) FinishGroup(x + 8 * j, a[j], k.bound, out, unsure, &count);
+  }
+  for (; x + 8 <= n; x += 8) {
+    __m256 a = _mm256_setzero_ps();
+    for (int32_t i = 0; i < k.count; i++) a = _mm256_fmadd_ps(_mm256_set1_ps(k.weights[i]), _mm256_loadu_ps(taps[i] + x), a);
+    FinishGroup(x, a, k.bound, out, unsure, &count);
+  }
+  for (; x < n; x++) out[x] = DefinitionSum(taps, k, x);
+  for (int32_t i = 0; i < count; i++) {
+    const int64_t at = unsure[i];
+    const __m256 lo = _mm256_loadu_ps(out + at);
+    // The sums again (the same operations give the same bits), for the bounds.
+    __m256 s = _mm256_setzero_ps();
+    for (int32_t t = 0; t < k.count; t++) s = _mm256_fmadd_ps(_mm256_set1_ps(k.weights[t]), _mm256_loadu_ps(taps[t] + at), s);
+    const __m256 hi = _mm256_floor_ps(_mm256_add_ps(s, k.bound));
+    _mm256_storeu_ps(out + at, SettleGroup(taps, k, at, lo, _mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ)));
+  }
+  return count;
+}
+
+// Rows where many windows have to be settled (flat areas, gradients of a level or so per pixel,
+// whose sums fall on whole numbers) cost more by the float path than by the double sums alone:
+// after such a row a pass takes the double sums for a stretch of rows and then tries again, the
+// stretch doubling (from 16 up to 1024 rows) while the tries keep failing.
+struct PassChoice {
+  int32_t doubleRowsLeft = 0, stretch = 16;
+  bool Doubles() {
+    if (doubleRowsLeft <= 0) return false;
+    doubleRowsLeft--;
+    return true;
+  }
+  void After(int32_t settled, int64_t groups) {
+    if (int64_t(settled) * 4 <= groups) {
+      stretch = 16;
+      return;
+    }
+    doubleRowsLeft = stretch;
+    stretch = std::min(2 * stretch, 1024);
+  }
+};
+
+__attribute__((target("avx2"))) void FloatsToDoubles(const float *f, int64_t n, double *d) {
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4) _mm256_storeu_pd(d + i, _mm256_cvtps_pd(_mm_loadu_ps(f + i)));
+  for (; i < n; i++) d[i] = double(f[i]);
+}
+
+__attribute__((target("avx2"))) void DoublesToFloats(const double *d, int64_t n, float *f) {
+  int64_t i = 0;
+  for (; i + 4 <= n; i += 4) _mm_storeu_ps(f + i, _mm256_cvtpd_ps(_mm256_loadu_pd(d + i)));
+  for (; i < n; i++) f[i] = float(d[i]);
+}
+
+} // namespace
+
+__attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch,
+                                                              const double *kernel, int32_t w, int32_t shiftR, int32_t shiftG,
+                                                              int32_t shiftB, const uint8_t *flat) {
+  const int32_t half = w / 2;
+  const int64_t padded = int64_t(width) + w - 1, groups = 3 * (int64_t(width) / 8);
+  std::vector<float> weights(static_cast<size_t>(w)), flatSums(256);
+  for (int32_t i = 0; i < w; i++) weights[size_t(i)] = float(kernel[i]);
+  for (int32_t v = 0; v < 256; v++) flatSums[size_t(v)] = float(flat[v]);
+  const CertifiedKernel k{weights.data(), kernel, w, _mm256_set1_ps(float(2.0 * 255.0 * (w + 2) / 16777216.0)), flatSums.data()};
+  const __m128i shifts[3] = {_mm_cvtsi32_si128(shiftR), _mm_cvtsi32_si128(shiftG), _mm_cvtsi32_si128(shiftB)};
+  // One padded row's three planes; the last w horizontal results of each channel in a ring;
+  // both also as doubles where the double sums take them (ringHolds, ringHoldsF: the padded row
+  // whose doubles and floats each slot holds, -1 for none).
+  const size_t rowSize = size_t(3 * padded), ringSize = size_t(w) * 3 * size_t(width);
+  std::vector<float> row(rowSize), ring(ringSize), sums(3 * size_t(width));
+  std::vector<double> rowD(rowSize), ringD(ringSize), sumsD(3 * size_t(width));
+  std::vector<int64_t> ringHolds(size_t(w) * 3, -1), ringHoldsF(size_t(w) * 3, -1);
+  auto ringAt = [&](int64_t p, int c) { return (size_t(p % w) * 3 + size_t(c)) * size_t(width); };
+  // Ring row p of channel c as `to` holds it (the slot's record in holds), made from `from` first
+  // where the slot holds an older row.
+  auto held = [&](auto &to, const auto &from, std::vector<int64_t> &holds, auto convert, int64_t p, int c) {
+    const size_t at = ringAt(p, c);
+    int64_t &slot = holds[size_t(p % w) * 3 + size_t(c)];
+    if (slot != p) convert(from.data() + at, width, to.data() + at), slot = p;
+    return to.data() + at;
+  };
+  std::vector<const float *> taps(static_cast<size_t>(w));
+  std::vector<const double *> tapsD(static_cast<size_t>(w));
+  std::vector<int32_t> unsure(size_t(width) / 8 + 1);
+  PassChoice across, down;
+  // Padded row p is the horizontal result of picture row p - w/2, the edge rows repeated.
+  auto horizontal = [&](int64_t p) __attribute__((target("avx2,fma"))) {
+    const uint32_t *src = pixels + std::clamp<int64_t>(p - half, 0, height - 1) * pitch;
+    if (across.Doubles()) {
+      double *planes[3] = {rowD.data(), rowD.data() + padded, rowD.data() + 2 * padded};
+      SplitChannelsAvx2(src, width, shiftR, shiftG, shiftB, planes[0] + half, planes[1] + half, planes[2] + half);
+      for (int c = 0; c < 3; c++) {
+        std::fill(planes[c], planes[c] + half, planes[c][half]);
+        std::fill(planes[c] + half + width, planes[c] + padded, planes[c][half + width - 1]);
+        for (int32_t t = 0; t < w; t++) tapsD[size_t(t)] = planes[c] + t;
+        const size_t at = ringAt(p, c);
+        ConvolveTapsRows<true>(tapsD.data(), kernel, w, width, ringD.data() + at);
+        ringHolds[size_t(p % w) * 3 + size_t(c)] = p;
+      }
+      return;
+    }
+    int32_t settled = 0;
+    for (int c = 0; c < 3; c++) {
+      float *plane = row.data() + c * padded, *inner = plane + half;
+      int32_t x = 0;
+      for (; x + 8 <= width; x += 8) {
+        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+        _mm256_storeu_ps(inner + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, shifts[c]), _mm256_set1_epi32(0xFF))));
+      }
+      for (; x < width; x++) inner[x] = float((src[x] >> _mm_cvtsi128_si32(shifts[c])) & 0xFF);
+      std::fill(plane, inner, inner[0]);
+      std::fill(inner + width, plane + padded, inner[width - 1]);
+      for (int32_t t = 0; t < w; t++) taps[size_t(t)] = plane + t;
+      settled += CertifiedRow(taps.data(), k, width, ring.data() + ringAt(p, c), unsure.data());
+      ringHoldsF[size_t(p % w) * 3 + size_t(c)] = p;
+    }
+    across.After(settled, groups);
+  };
+  for (int32_t p = 0; p + 1 < w; p++) horizontal(p);
+  for (int32_t y = 0; y < height; y++) {
+    horizontal(int64_t(y) + w - 1);
+    uint32_t *out = pixels + int64_t(y) * pitch;
+    if (down.Doubles()) {
+      for (int c = 0; c < 3; c++) {
+        for (int32_t t = 0; t < w; t++) tapsD[size_t(t)] = held(ringD, ring, ringHolds, FloatsToDoubles, int64_t(y) + t, c);
+        ConvolveTapsRows<true>(tapsD.data(), kernel, w, width, sumsD.data() + size_t(c) * size_t(width));
+      }
+      const double *r = sumsD.data(), *g = r + width, *b = g + width;
+      PackChannelsAvx2(r, g, b, width, shiftR, shiftG, shiftB, out);
+      continue;
+    }
+    int32_t settled = 0;
+    for (int c = 0; c < 3; c++) {
+      for (int32_t t = 0; t < w; t++) taps[size_t(t)] = held(ring, ringD, ringHoldsF, DoublesToFloats, int64_t(y) + t, c);
+      settled += CertifiedRow(taps.data(), k, width, sums.data() + size_t(c) * size_t(width), unsure.data());
+    }
+    down.After(settled, groups);
+    const float *r = sums.data(), *g = r + width, *b = g + width;
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+      const __m256i vr = _mm256_sll_epi32(_mm256_cvttps_epi32(_mm256_loadu_ps(r + x)), shifts[0]);
+      const __m256i vg = _mm256_sll_epi32(_mm256_cvttps_epi32(_mm256_loadu_ps(g + x)), shifts[1]);
+      const __m256i vb = _mm256_sll_epi32(_mm256_cvttps_epi32(_mm256_loadu_ps(b + x)), shifts[2]);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_or_si256(_mm256_or_si256(vr, vg), vb));
+    }
+    for (; x < width; x++) out[x] = (uint32_t(r[x]) << shiftR) | (uint32_t(g[x]) << shiftG) | (uint32_t(b[x]) << shiftB);
+  }
 }

@@ -108,18 +108,37 @@ void PrepareRipple(qmRippleRequest *req) {
     }
 }
 
+namespace {
+
+// The turn of a point whose squared distance has the whole root `root`, in radians.
+inline double SwirlAngle(const qmSwirlGeometry *g, int32_t root) {
+  const double f = 1.0 - root / g->r;
+  return g->angle * f * f;
+}
+
+inline int32_t SwirlTableEntry(double a) {
+  const double t = a / 0.001;
+  return t < 0 ? 0 : t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t);
+}
+
+} // namespace
+
+int32_t SwirlRootCount(const qmSwirlGeometry *g) { return int32_t(std::ceil(g->r)) + 1; }
+
+void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index) {
+  for (int32_t root = 0, n = SwirlRootCount(g); root < n; root++) index[root] = SwirlTableEntry(SwirlAngle(g, root));
+}
+
 void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
   const double dy = g->ys * (y - g->h2);
   for (int32_t x = from; x < g->width; x++) {
     const double dx = g->xs * (x - g->w2);
     int32_t sx = x, sy = y;
     if (dx * dx + dy * dy < g->r * g->r) {
-      const double f = 1.0 - IntegerSqrt(int64_t(dx * dx + dy * dy)) / g->r;
-      const double a = g->angle * f * f;
+      const double a = SwirlAngle(g, IntegerSqrt(int64_t(dx * dx + dy * dy)));
       double sn, cs;
       if (g->useTables) {
-        const double t = a / 0.001;
-        const int32_t i = t < 0 ? 0 : t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t);
+        const int32_t i = SwirlTableEntry(a);
         sn = g->sine[i], cs = g->cosine[i];
       } else {
         sn = std::sin(a), cs = std::cos(a);
@@ -135,7 +154,7 @@ void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, i
 
 void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy) {
 #ifdef QM_HAVE_AVX2
-  if (g->useTables && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
+  if (g->useTables && g->rootIndex && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
 #endif
   SwirlSourceRowScalar(g, y, sx, sy);
 }
@@ -150,6 +169,7 @@ qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees) {
   g.ys = g.width <= g.height ? 1.0 : double(g.width) / double(g.height);
   g.sine = req->sine, g.cosine = req->cosine;
   g.useTables = degrees >= 0;
+  g.rootIndex = nullptr;
   return g;
 }
 
@@ -157,8 +177,14 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   const int32_t width = req->width, height = req->height;
   if (width < 1 || height < 1) return 0;
   const int32_t m = std::clamp(int32_t(int64_t(degrees) * 255 / 720), 0, 255);
-  const qmSwirlGeometry g = SwirlGeometryOf(req, degrees);
+  qmSwirlGeometry g = SwirlGeometryOf(req, degrees);
   const bool fade = req->alphaFade && req->alpha;
+  std::vector<int32_t> rootIndex;
+  if (g.useTables) {
+    rootIndex.resize(size_t(SwirlRootCount(&g)));
+    SwirlRootIndex(&g, rootIndex.data());
+    g.rootIndex = rootIndex.data();
+  }
 
   SourceCopies src;
   if (!src.Take(req->srcCopy, req->srcPitch, req->dst, req->dstPitch, req->maskCopy, req->mask, req->maskBytesPerRow,

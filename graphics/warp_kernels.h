@@ -72,9 +72,14 @@ struct qmSwirlGeometry {
   double angle; // radians
   double w2, h2, r, xs, ys;
   const double *sine, *cosine;
-  int32_t useTables; // 0: sine and cosine computed (negative degrees)
+  int32_t useTables;        // 0: sine and cosine computed (negative degrees)
+  const int32_t *rootIndex; // or null: SwirlRootIndex's table, which the vector path needs
 };
 qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);
+// A point inside the radius takes its table entry from the whole root of its squared distance
+// alone: index[root] for root 0..SwirlRootCount(g) - 1, worked out once per call.
+int32_t SwirlRootCount(const qmSwirlGeometry *g);
+void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index);
 void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
 // The same one pixel at a time (from column `from` on), kept to check the vector path.
 void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy, int32_t from = 0);

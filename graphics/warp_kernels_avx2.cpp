@@ -1,6 +1,7 @@
 // Vector rows of the swirl's source positions, four pixels at a time with the scalar arithmetic
-// step for step. The integer square root is floor(sqrt(n)) in doubles: n stays below 2^28 inside
-// the swirl's radius, where a correctly rounded root never crosses the next integer.
+// step for step, the turn's table entry looked up by root (SwirlRootIndex). The integer square
+// root is floor(sqrt(n)) in doubles: n stays below 2^28 inside the swirl's radius, where a
+// correctly rounded root never crosses the next integer.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -10,7 +11,7 @@
 __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut) {
   const double dyS = g->ys * (y - g->h2);
   const __m256d dy = _mm256_set1_pd(dyS), xs = _mm256_set1_pd(g->xs), w2 = _mm256_set1_pd(g->w2), h2 = _mm256_set1_pd(g->h2);
-  const __m256d r = _mm256_set1_pd(g->r), rr = _mm256_set1_pd(g->r * g->r), angle = _mm256_set1_pd(g->angle);
+  const __m256d rr = _mm256_set1_pd(g->r * g->r);
   const __m256d lastX = _mm256_set1_pd(g->width - 1), lastY = _mm256_set1_pd(g->height - 1), zero = _mm256_setzero_pd();
   const bool divX = g->xs != 1.0, divY = g->ys != 1.0;
   int32_t x = 0;
@@ -23,12 +24,8 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
     __m128i sx = xi, sy = _mm_set1_epi32(y);
     if (mask) {
       const __m256d root = _mm256_floor_pd(_mm256_sqrt_pd(_mm256_round_pd(d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
-      const __m256d f = _mm256_sub_pd(_mm256_set1_pd(1.0), _mm256_div_pd(root, r));
-      const __m256d a = _mm256_mul_pd(_mm256_mul_pd(angle, f), f);
-      const __m256d t = _mm256_div_pd(a, _mm256_set1_pd(0.001));
-      const __m256d tc = _mm256_min_pd(_mm256_max_pd(t, zero), _mm256_set1_pd(QM_WARP_TABLE_SIZE - 1));
-      // Outside the radius the values are not used; the index stays in the table all the same.
-      const __m128i idx = _mm256_cvttpd_epi32(_mm256_blendv_pd(zero, tc, inside));
+      // Outside the radius the values are not used; the root 0 keeps the index in the table.
+      const __m128i idx = _mm_i32gather_epi32(g->rootIndex, _mm256_cvttpd_epi32(_mm256_blendv_pd(zero, root, inside)), 4);
       const __m256d sn = _mm256_i32gather_pd(g->sine, idx, 8), cs = _mm256_i32gather_pd(g->cosine, idx, 8);
       __m256d ru = _mm256_sub_pd(_mm256_mul_pd(dx, cs), _mm256_mul_pd(dy, sn));
       __m256d rv = _mm256_add_pd(_mm256_mul_pd(dx, sn), _mm256_mul_pd(dy, cs));

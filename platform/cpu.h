@@ -8,4 +8,9 @@ inline bool CpuHasAvx2() {
   static const bool has = __builtin_cpu_supports("avx2");
   return has;
 }
+// Fused multiply-add is a flag of its own, which the float paths that use it check as well.
+inline bool CpuHasAvx2Fma() {
+  static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
+  return has;
+}
 #endif

@@ -7,8 +7,10 @@
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
+#include "graphics/pixelformat.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "text/glyph_paint.h"
 #include "text/textlayout.h"
 
 namespace {
@@ -32,37 +34,27 @@ uint32_t Opacity(uint32_t color) { return 255 - (color >> 24); }
 
 // Paints the colour through the coverage at (ox, oy) of the picture. Mask pictures take
 // covered pixels whole; alpha pictures blend over what is there and keep the larger opacity.
+// The colour is turned into the picture's format once (pictures here are AllocBitmap's).
 void Paint(Picture *pic, Coverage &cov, int32_t ox, int32_t oy, uint32_t color) {
-  uint32_t opacity = Opacity(color);
-  uint32_t rgb = color & 0xFFFFFF;
-  uint8_t r = uint8_t(rgb >> 16), g = uint8_t(rgb >> 8), b = uint8_t(rgb);
-  int32_t pitch = pic->bitmap->bytesPerRow / 4;
+  const int32_t format = pic->bitmap->pixelFormat;
+  const uint32_t stored = ArgbToStored(format, 0xFF000000u | (color & 0xFFFFFF));
+  const int32_t x0 = std::max(0, -ox), x1 = std::min(cov.width, pic->width - ox);
+  if (x0 >= x1) return;
+  const int32_t pitch = pic->bitmap->bytesPerRow / 4;
   for (int32_t y = 0; y < cov.height; y++) {
-    int32_t py = oy + y;
+    const int32_t py = oy + y;
     if (py < 0 || py >= pic->height) continue;
-    for (int32_t x = 0; x < cov.width; x++) {
-      uint8_t c = cov.At(x, y);
-      int32_t px = ox + x;
-      if (!c || px < 0 || px >= pic->width) continue;
-      uint32_t &pixel = pic->bitmap->pixels[size_t(py) * size_t(pitch) + size_t(px)];
-      if (pic->mask) {
-        if (c < 128) continue;
-        pixel = ArgbToStored(pic->bitmap->pixelFormat, 0xFF000000u | rgb);
-        pic->mask->memory[size_t(py) * size_t(pic->mask->bytesPerRow) + size_t(px / 8)] |= uint8_t(0x80 >> (px % 8));
-        continue;
-      }
-      uint8_t &a = pic->alpha->memory[size_t(py) * size_t(pic->alpha->bytesPerRow) + size_t(px)];
-      auto level = uint8_t(c * opacity / 255);
-      if (a == 0) {
-        pixel = ArgbToStored(pic->bitmap->pixelFormat, 0xFF000000u | rgb);
-      } else {
-        uint32_t old = StoredToArgb(pic->bitmap->pixelFormat, pixel);
-        auto mix = [c](uint32_t from, uint8_t to) { return uint32_t(int32_t(from) + ((int32_t(to) - int32_t(from)) * c) / 255); };
-        uint32_t nr = mix((old >> 16) & 255, r), ng = mix((old >> 8) & 255, g), nb = mix(old & 255, b);
-        pixel = ArgbToStored(pic->bitmap->pixelFormat, 0xFF000000u | nr << 16 | ng << 8 | nb);
-      }
-      if (level > a) a = level;
+    const uint8_t *c = &cov.At(0, y);
+    uint32_t *row = pic->bitmap->pixels + size_t(py) * size_t(pitch) + ox;
+    if (pic->mask) {
+      uint8_t *bits = pic->mask->memory + size_t(py) * size_t(pic->mask->bytesPerRow);
+      for (int32_t x = x0; x < x1; x++)
+        if (c[x] >= 128) row[x] = stored, SetMaskBit(bits, ox + x, true);
+      continue;
     }
+    const qmGlyphSpan span{c + x0, row + x0, pic->alpha->memory + size_t(py) * size_t(pic->alpha->bytesPerRow) + ox + x0, x1 - x0,
+                           stored, FourthByteMask(format), Opacity(color)};
+    PaintGlyphSpan(&span);
   }
 }
 

@@ -16,6 +16,7 @@
 #include "graphics/distort.h"
 #include "graphics/shape_render.h"
 #include "graphics/effect_kernels.h"
+#include "graphics/pixelformat.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
 #include "graphics/warp_kernels.h"
@@ -188,6 +189,45 @@ TEST(SimdDiff, ConvolutionRows) {
 }
 
 // YUV rows in every 32-bit word order, at widths and pitches that leave every remainder.
+// The blur's float path against the double sums it must reproduce: noise, flat areas and ramps
+// of one level per pixel (whose sums sit on whole numbers, where truncation is decided by the
+// last bits), steps, every channel order, widths around the vector blocks, repeated blurs.
+TEST(SimdDiff, Blur) {
+  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth };
+  const struct {
+    double radius, sigma;
+  } kernels[] = {{0, 1}, {1, 1.0 / 3}, {2, 2.0 / 3}, {3.5, 1.2}, {10, 10.0 / 3}, {4, 0.5}};
+  const int32_t formats[] = {PIXFMT_XRGB, PIXFMT_BGRX, PIXFMT_RGBX, PIXFMT_XBGR};
+  for (int round = 0; round < 60; round++) {
+    const int32_t w = Rand(1, 150), h = Rand(1, 40), pitch = w + Rand(0, 3);
+    const Kind kind = Kind(round % 6);
+    std::vector<uint32_t> px(size_t(pitch) * h, 0xA5A5A5A5u);
+    for (int32_t y = 0; y < h; y++)
+      for (int32_t x = 0; x < w; x++) {
+        uint32_t &v = px[size_t(y) * pitch + x];
+        switch (kind) {
+        case kNoise: v = uint32_t(Rng()()); break;
+        case kFlat: v = (x < w / 2 ? 0x00FFFFFFu : 0x00808001u) | uint32_t(Rand(0, 1) << 24); break;
+        case kRampAcross: v = uint32_t(x & 255) * 0x01010101u; break;
+        case kRampDown: v = uint32_t((y * 3) & 255) * 0x00010101u | uint32_t(x & 255) << 24; break;
+        case kSteps: v = (uint32_t(x / 7) * 0x203040u + uint32_t(y / 5) * 0x0A0B0Cu) & 0x00FFFFFFu; break;
+        case kSmooth: v = uint32_t(128 + 100 * std::sin(x * 0.11 + y * 0.07)) * 0x010101u ^ uint32_t(Rand(0, 3)); break;
+        }
+      }
+    const auto &k = kernels[Rand(0, 5)];
+    const int32_t fmt = formats[Rand(0, 3)];
+    std::vector<uint32_t> ref = px;
+    for (int pass = 0; pass < 3; pass++) {
+      qmConvolveRequest a{px.data(), w, h, pitch, fmt, 4, nullptr, 0, k.radius, k.sigma, CONVOLVE_BLUR};
+      qmConvolveRequest b = a;
+      b.pixels = ref.data();
+      ASSERT_EQ(ConvolvePixels(&a), 0);
+      ASSERT_EQ(BlurPixelsScalar(&b), 0);
+      ASSERT_EQ(px, ref) << "round " << round << " kind " << kind << " " << w << "x" << h << " radius " << k.radius << " pass " << pass;
+    }
+  }
+}
+
 TEST(SimdDiff, YuvFrame) {
   for (int round = 0; round < 60; round++) {
     const int w = Rand(1, 70), h = Rand(1, 9), cw = (w + 1) / 2, ch = (h + 1) / 2;
@@ -306,7 +346,10 @@ TEST(SimdDiff, SwirlRows) {
   for (int round = 0; round < 60; round++) {
     req.width = Rand(1, 90), req.height = Rand(1, 90);
     const int32_t degrees = Rand(0, 720);
-    const qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+    qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+    std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
+    SwirlRootIndex(&g, rootIndex.data());
+    g.rootIndex = rootIndex.data();
     std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
     for (int32_t y = 0; y < req.height; y++) {
       SwirlSourceRow(&g, y, vx.data(), vy.data());
