@@ -16,6 +16,8 @@ struct qmBGPic;
 struct qmPlaneSet;
 
 inline constexpr int32_t kKeepPosition = 100000;
+// A resize flag: the display's satellites are not told (the display library's RESIZE_NONOTIFY).
+inline constexpr uint32_t kResizeNoNotify = 4;
 
 struct qmDisplayOps {
   // New window size, refresh buffers, layers redrawn; x and y may be kKeepPosition.

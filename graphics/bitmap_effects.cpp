@@ -295,7 +295,7 @@ uint32_t MixBitmap(qmBitmap *dst, const qmBitmap *src, const qmMask *mask, int32
         srcY >= 0 && dstX >= 0 && dstY >= 0) {
       const uint8_t *m = mask ? mask->memory + size_t(srcY) * mask->bytesPerRow : nullptr;
       qmMixRequest req{s.base + size_t(srcY) * s.pitch + srcX, v.base + size_t(dstY) * v.pitch + dstX, m, srcX,
-                       width, height, level, v.pixelFormat, s.pitch, v.pitch, mask ? mask->bytesPerRow : 0};
+                       width, height, level, v.pixelFormat, s.pitch, v.pitch, mask ? mask->bytesPerRow : 0, nullptr, 0};
       MixPixels(&req);
     }
   }

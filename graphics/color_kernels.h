@@ -30,6 +30,10 @@ struct qmMixRequest {
   int32_t format;
   int32_t srcPitch, dstPitch; // in pixels
   int32_t maskBytesPerRow;
+  // Or null: the blend goes back into dst. Given, dst is only read and every pixel of out is
+  // written (the dst pixel where the mask leaves it).
+  uint32_t *out;
+  int32_t outPitch;  // in pixels
 };
 void MixPixels(const qmMixRequest *req);
 

@@ -5,6 +5,7 @@
 #include "display/display/lib_display.h"
 #include "graphics/draw/lib_draw.h"
 #include "graphics/graphics/lib_graphics.h"
+#include "graphics/vectorgraphics/lib_vectorgraphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
 #include "media/sound/lib_sound.h"
@@ -15,6 +16,7 @@
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
 #include "text/text/lib_text.h"
+#include "transitions/transitionfx/lib_transitionfx.h"
 
 const qmLibrary *const kPlayerLibraries[] = {
     &kStringLibrary,
@@ -32,5 +34,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kBGPicLibrary,
     &kMemblockLibrary,
     &kNetworkLibrary,
+    &kVectorGraphicsLibrary,
+    &kTransitionFxLibrary,
     nullptr,
 };

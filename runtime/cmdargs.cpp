@@ -319,6 +319,24 @@ int GetFieldObjectId(VmState *L, int t, const char *key, qmObjectId *out, int *f
   return Found(L, found);
 }
 
+uint32_t GetLayerPositionArg(VmState *L, int i, int32_t *position) {
+  const int type = vm_type(L, i);
+  if (type == VM_TNUMBER) {
+    *position = NumberToInt(vm_tonumber(L, i));
+    return 0;
+  }
+  if (type == VM_TSTRING) {
+    const char *name = vm_tostring(L, i);
+    qmPlayerContext *ctx = GetPlayerContext(L);
+    *position = ctx && ctx->findLayerByName ? ctx->findLayerByName(ctx->scene, name) : 0;
+    if (*position > 0) return 0;
+    SetErrorArgument(name);
+    return ERR_FINDLAYER;
+  }
+  SetErrorNumber(uint32_t(i));
+  return ERR_STRORNUM;
+}
+
 int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found) {
   if (!PushField(L, t, key)) return 0;
   int type = vm_type(L, -1);

@@ -62,6 +62,9 @@ inline int NumberToInt64(double d, int64_t *out) {
 uint32_t CheckResultLength(size_t base, size_t count, size_t each);
 
 qmObjectId GetObjectIdArg(VmState *L, int i);
+// A layer argument: a position (truncated, not range-checked) or the name of a layer of the
+// current picture. 0, or ERR_FINDLAYER for a name no layer has, ERR_STRORNUM for another type.
+uint32_t GetLayerPositionArg(VmState *L, int i, int32_t *position);
 // An automatic id's handle pushed as the command's only result; gives the count of results.
 uint32_t PushNewId(VmState *L, const qmObjectId &id);
 // {the number (nil counts as 0), handle 1 when an automatic id is wanted (nil)}.

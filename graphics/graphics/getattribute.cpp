@@ -251,6 +251,7 @@ uint32_t ReadDirectory(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_DIR
 uint32_t ReadTimer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_TIMER, ERR_FINDTIMER); }
 uint32_t ReadClient(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_CLIENT, ERR_FINDCLIENT); }
 uint32_t ReadServer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_SERVER, ERR_FINDSERVER); }
+uint32_t ReadVectorPath(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_VECTORPATH, ERR_FINDPATH); }
 uint32_t ReadUdpObject(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
 
 // Samples and music: the sound library answers (an error when it is not open).
@@ -291,6 +292,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_CLIENT, true, ReadClient},
     {QMTYPE_SERVER, true, ReadServer},
     {QMTYPE_UDPOBJECT, true, ReadUdpObject},
+    {QMTYPE_VECTORPATH, true, ReadVectorPath},
     {QMTYPE_FONT, true, ReadFont},
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},
 };

@@ -123,7 +123,8 @@ uint32_t GfxIsPicture(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
   int32_t w = 0, h = 0, alpha = 0;
-  const bool ok = LoadImageFile(file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &alpha) == 0;
+  const bool ok = LoadImageWithPlugins(GetPlayerContext(L)->formatPlugins, file, nullptr, -1, 0, nullptr, nullptr,
+                                       nullptr, &w, &h, &alpha) == 0;
   vm_pushboolean(L, ok);
   vm_newtable(L);
   if (ok) {
@@ -372,7 +373,7 @@ uint32_t GfxSaveSnapshot(VmState *L) {
     return code;
   }
   const uint32_t code = SaveBitmapFile(format, snap.bitmap, snap.width, snap.height, file, nullptr, 0xFFFFFFFFu,
-                                       nullptr, quality, colors, dither);
+                                       nullptr, quality, colors, dither, GetPlayerContext(L)->formatPlugins);
   FreeSnapshot(&snap);
   return code;
 }

@@ -6,6 +6,7 @@
 #include <cinttypes>
 #include <vector>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -44,23 +45,7 @@
 #include "text/textlayout.h"
 
 // A layer argument: a position (truncated, not range-checked) or a layer name.
-uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
-  qmScene *scene = GetScene(L);
-  const int type = vm_type(L, i);
-  if (type == VM_TNUMBER) {
-    *position = NumberToInt(vm_tonumber(L, i));
-    return 0;
-  }
-  if (type == VM_TSTRING) {
-    const char *name = vm_tostring(L, i);
-    *position = FindLayerByName(scene->picture, name);
-    if (*position > 0) return 0;
-    SetErrorArgument(name);
-    return ERR_FINDLAYER;
-  }
-  SetErrorNumber(uint32_t(i));
-  return ERR_STRORNUM;
-}
+uint32_t GetLayerArg(VmState *L, int i, int32_t *position) { return GetLayerPositionArg(L, i, position); }
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
@@ -188,6 +173,7 @@ uint32_t LayRemoveLayer(VmState *L) {
   qmLayer *layer = nullptr;
   if (uint32_t code = GetExistingLayerArg(L, 1, &layer, nullptr)) return code;
   if (uint32_t code = LayerGuard(scene)) return code;
+  if (IsObjectInAsyncDraw(scene, layer)) return ERR_REMADLAYER;
   qmDisplay *d = scene->current;
   if (d->outputType == DISPOUT_BGPIC) {
     DestroyLayer(scene, layer, 0, nullptr, nullptr);
@@ -211,6 +197,7 @@ uint32_t LayUndo(VmState *L) {
   if (uint32_t code = LayerGuard(scene)) return code;
   qmLayer *layer = FindObjectLayer(scene->picture, type, &id, level);
   if (!layer) return 0;
+  if (IsObjectInAsyncDraw(scene, layer)) return ERR_REMADLAYER;
   DestroyLayer(scene, layer, noRefresh, nullptr, nullptr);
   return 0;
 }

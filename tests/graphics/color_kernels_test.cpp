@@ -176,7 +176,7 @@ TEST(ColorKernels, GrayTintMixAndMonochrome) {
   const uint32_t src[3] = {0x102030, 0x102030, 0x102030};
   uint32_t dst[3] = {0xF0E0D0, 0xF0E0D0, 0xF0E0D0};
   const uint8_t mask[1] = {0xA0}; // the row's pixels start at bit 1: only pixel 1 (bit 2) is set
-  qmMixRequest mix{src, dst, mask, 1, 3, 1, 255, PIXFMT_XRGB, 3, 3, 1};
+  qmMixRequest mix{src, dst, mask, 1, 3, 1, 255, PIXFMT_XRGB, 3, 3, 1, nullptr, 0};
   MixPixels(&mix);
   EXPECT_EQ(dst[0], 0xF0E0D0u); // bit 1 clear
   EXPECT_EQ(dst[1], 0x102030u); // bit 2 set
@@ -194,6 +194,37 @@ TEST(ColorKernels, GrayTintMixAndMonochrome) {
                             std::pair{PIXFMT_XBGR, 0x00FFFFFFu}, std::pair{PIXFMT_RGB24, 0u}}) {
     IndexToMonochromePixels(mono, 2, 2, fmt, 2, idx);
     EXPECT_EQ(std::vector<uint32_t>(mono, mono + 4), (std::vector<uint32_t>{0, white, white, 0})) << fmt;
+  }
+}
+
+// Mix of the pictures' own word order (bytes unused, R, G, B) without a mask goes two channels to
+// a word and eight pixels at a time: each channel s + (((d - s) * (255 - level)) >> 8), the unused
+// byte 0, for every level, rows of any length, in place or into a third row.
+TEST(ColorKernels, PackedMixEqualsTheChannelFormula) {
+  const int32_t n = 37;  // four vector steps and a tail
+  uint32_t src[n], dst[n], out[n], inPlace[n];
+  for (int32_t i = 0; i < n; i++) {
+    src[i] = uint32_t(i * 2654435761u) | 0xA5;  // unused byte set: it must not matter
+    dst[i] = uint32_t((i + 7) * 40503u * 65537u) | 0x5A;
+  }
+  auto channel = [](uint32_t s, uint32_t d, int shift, int32_t w) {
+    const int32_t sc = int32_t(s >> shift & 255), dc = int32_t(d >> shift & 255);
+    return uint32_t(sc + (((dc - sc) * w) >> 8)) << shift;
+  };
+  for (int32_t level = 0; level <= 255; level++) {
+    std::memcpy(inPlace, dst, sizeof dst);
+    qmMixRequest mix{src, inPlace, nullptr, 0, n, 1, level, PIXFMT_BGRX, n, n, 0, nullptr, 0};
+    MixPixels(&mix);
+    mix.dst = dst;
+    mix.out = out;
+    mix.outPitch = n;
+    MixPixels(&mix);
+    const int32_t w = 255 - level;
+    for (int32_t i = 0; i < n; i++) {
+      const uint32_t want = channel(src[i], dst[i], 24, w) | channel(src[i], dst[i], 16, w) | channel(src[i], dst[i], 8, w);
+      ASSERT_EQ(inPlace[i], want) << "level " << level << " pixel " << i;
+      ASSERT_EQ(out[i], want) << "level " << level << " pixel " << i;
+    }
   }
 }
 

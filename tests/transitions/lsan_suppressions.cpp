@@ -1,0 +1,1 @@
+#include "tests/platform/sdl_lsan_suppressions.h"

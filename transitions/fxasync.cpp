@@ -1,0 +1,64 @@
+#include "transitions/fxasync.h"
+
+#include "display/asyncdraw.h"
+#include "display/display.h"
+#include "display/safeblt.h"
+#include "display/scene.h"
+#include "transitions/fxprims.h"
+#include "transitions/fxrunner.h"
+#include "transitions/fxtable.h"
+
+uint32_t AsyncFxFrame(void *userData, int32_t *done) { return RunFxFrame(static_cast<qmFxRequest *>(userData), done); }
+
+void AsyncFxFinish(void *userData, int32_t complete) { FinishFx(static_cast<qmFxRequest *>(userData), complete); }
+
+void AsyncFxFree(void *userData, int32_t complete) { ReleaseFxRequest(static_cast<qmFxRequest *>(userData), complete); }
+
+uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
+  if (n < 0) n = 0;
+  if (n > fx->stepCount) n = fx->stepCount;
+  if (n == fx->frameNo && !force) return 0;
+  if (IsSelfDrawingFx(fx->effect) && n > 0) {
+    fx->phase = FXPHASE_DRAW;
+    fx->frameNo = n;
+    uint32_t code = fx->frameFn(fx, nullptr);
+    fx->phase = FXPHASE_FRAME;
+    return code;
+  }
+  // The area as it stood before the first frame, then the frames again.
+  if (fx->oldImage) BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  fx->rerender = 1;
+  fx->frameNo = 0;
+  uint32_t code = 0;
+  for (int32_t i = 0; i < n && !code; i++) {
+    int32_t done = 0;
+    code = RunFxFrame(fx, &done);
+  }
+  fx->rerender = 0;
+  fx->frameNo = n;
+  if (fx->scaledDisplay) {
+    qmDisplay *d = fx->scene->current;
+    if (d && d->layerBuffer) BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, fx->screenWidth, fx->screenHeight, 1);
+  }
+  return code;
+}
+
+intptr_t AsyncFxControl(int32_t op, intptr_t argument, void *userData) {
+  auto *fx = static_cast<qmFxRequest *>(userData);
+  switch (op) {
+    case ADOP_FRAMECOUNT: return fx->stepCount;
+    case ADOP_CURFRAME: return fx->frameNo;
+    case ADOP_SEEK: return intptr_t(RerenderFx(fx, *reinterpret_cast<int32_t *>(argument), 0));
+    case ADOP_REDRAW:
+      // The frame is drawn on the screen, not into the layer: draw it again.
+      return intptr_t(RerenderFx(fx, fx->frameNo, 1));
+    case ADOP_DRAWNOBJECT:
+      *reinterpret_cast<void **>(argument) = fx->layer;
+      return 0;
+    case ADOP_DOUBLEBUFFER:
+      fx->rerender = argument ? 1 : 0;
+      return 0;
+    default:
+      return 0;
+  }
+}

@@ -1,0 +1,25 @@
+// The drawing operations every effect routine shares: a piece of a picture to the screen, the
+// end of a frame, and the clipped copies between pictures.
+#pragma once
+#include <cstdint>
+
+#include "graphics/bitmap.h"
+
+struct qmFxRequest;
+
+// Copies the rectangle (srcX, srcY, width x height) of src, a picture of the area's size, to
+// (dstX, dstY) of the display, through the mask or alpha when given, clipped to the area's
+// picture, to the screen and to the picture's active clip region, with the request's blit flags.
+void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                    int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha);
+// A piece of the new picture at (px, py) of the area, to the same place on the screen.
+void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
+// Fills (x, y, width x height) of the area with the colour $RRGGBB: straight in the window, or
+// on a scaled display in the buffer the frame's end presents.
+void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t rgb);
+// The end of every frame routine's frame: a scaled display gets its whole buffer presented
+// (the pieces only went into it), unless the frame is re-rendered; frameNo grows by one.
+void FxFrameTail(qmFxRequest *fx);
+// A copy clipped to both bitmaps; negative positions cut the rectangle, never wrap it.
+void BltBitmapClipped(const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX, int32_t dstY,
+                      int32_t width, int32_t height);

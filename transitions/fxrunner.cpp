@@ -1,0 +1,399 @@
+#include "transitions/fxrunner.h"
+
+#include <cstdlib>
+#include <cstring>
+
+#include "display/asyncdraw.h"
+#include "display/bgpic.h"
+#include "display/brush.h"
+#include "display/display.h"
+#include "display/doublebuffer.h"
+#include "display/outputselect.h"
+#include "display/pacing.h"
+#include "display/position.h"
+#include "display/safeblt.h"
+#include "display/scene.h"
+#include "display/displayops.h"
+#include "graphics/blit.h"
+#include "layers/layer.h"
+#include "layers/layerops.h"
+#include "layers/redraw.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objtypes.h"
+#include "transitions/effects/fxroutines.h"
+#include "transitions/fxasync.h"
+#include "transitions/fxprims.h"
+#include "transitions/fxtable.h"
+
+namespace {
+
+bool ScaledDisplay(const qmDisplay *d) { return d->scaleMode == 1 && d->scaleWidth && d->scaleHeight; }
+
+bool Opaque(const qmBGPic *pic) {
+  return !pic->shown.mask && !pic->shown.alpha && pic->transparentColor == kNoTransparency;
+}
+
+// The output check: 0 when the transition may draw, else the selection's error.
+uint32_t CheckOutput(const qmFxRequest *fx, const qmDisplay *d, const void *target) {
+  if (d->outputType == DISPOUT_DISPLAY) return 0;
+  const qmBGPic *sel = d->selectBGPic;
+  if (d->outputType == DISPOUT_BGPIC) return fx->objectType == FXTARGET_BGPIC && target == fx->scene->picture ? 0u : uint32_t(ERR_SELECTBG);
+  if (sel && sel->selectedRecord == target && target) return 0;
+  if (d->outputType == DISPOUT_MASK) return ERR_SELECTMASK;
+  if (d->outputType == DISPOUT_ALPHA) return ERR_SELECTALPHACHANNEL;
+  if (sel && sel->selectedType == QMTYPE_ANIM) return ERR_SELECTANIM;
+  if (sel && sel->selectedType == QMTYPE_BGPIC) return ERR_SELECTBG;
+  return ERR_SELECTBRUSH;
+}
+
+// The area as the display composes it with the layer shown (hidden 0) or not (1).
+qmBitmap *ComposedArea(qmFxRequest *fx, qmDisplay *d, int32_t hidden) {
+  qmBitmap *out = AllocClearedBitmap(fx->width, fx->height);
+  if (!out || !d->layerBuffer) return out;
+  const int32_t was = fx->layer->hidden;
+  fx->layer->hidden = hidden;
+  RedrawDisplayRect(fx->scene, d, fx->x, fx->y, fx->width, fx->height);
+  fx->layer->hidden = was;
+  BltBitmapClipped(d->layerBuffer, fx->x, fx->y, out, 0, 0, fx->width, fx->height);
+  return out;
+}
+
+// A new bitmap of the area's size holding what the screen shows under it (black outside).
+qmBitmap *ScreenUnderArea(qmFxRequest *fx, qmDisplay *d) {
+  if (fx->layer) return ComposedArea(fx, d, fx->layerTarget ? 0 : 1);
+  qmBitmap *out = AllocClearedBitmap(fx->width, fx->height);
+  if (!out) return nullptr;
+  const qmBitmap *screen = GetBGPicRefreshSource(fx->scene, d, d->bgpic);
+  BltBitmapClipped(screen, fx->x, fx->y, out, 0, 0, fx->width, fx->height);
+  return out;
+}
+
+// A layer target: the area is the layer's rectangle; the new picture is that rectangle as the
+// display will show it at the end (with the layer, or without it when it is taken away).
+uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
+  if (!d->layersOn) return ERR_NOLAYERS;
+  qmBGPic *pic = d->bgpic;
+  if (fx->objectType == FXTARGET_REMOVELAYER && fx->undoLevel > 0) {
+    fx->layer = FindObjectLayer(pic, fx->undoType, &fx->objectId, fx->undoLevel);
+    if (!fx->layer) return ERR_FINDARRAY;
+  } else {
+    fx->layer = GetNthLayer(pic, int32_t(fx->objectId.id));
+    if (!fx->layer) return ERR_LAYERRANGE;
+  }
+  if (IsObjectInAsyncDraw(fx->scene, fx->layer)) return ERR_ALREADYASYNC;
+  const qmLayerState *s = fx->layer->current;
+  int32_t w = 0, h = 0;
+  GetLayerBounds(d, fx->layer, s, &fx->x, &fx->y, &w, &h);
+  fx->width = w > 0 ? w : 1;
+  fx->height = h > 0 ? h : 1;
+  fx->srcImage = ComposedArea(fx, d, fx->layerTarget ? 1 : 0);
+  fx->ownsImage = 1;
+  return fx->srcImage ? 0u : uint32_t(ERR_MEM);
+}
+
+// The display shows pic from now on while the window keeps what it showed: the old screen is
+// kept in prevScreen (at the new picture's size) and stands in the display's buffers.
+uint32_t SwitchBGPicForFx(qmFxRequest *fx, qmDisplay *d, qmBGPic *pic) {
+  qmScene *scene = fx->scene;
+  qmBGPic *old = d->bgpic;
+  const qmBitmap *before = GetBGPicRefreshSource(scene, d, old);
+  qmBitmap *snapshot = before ? AllocBitmap(before->width, before->height) : nullptr;
+  if (!snapshot) return ERR_MEM;
+  BltBitmap(before, 0, 0, snapshot, 0, 0, before->width, before->height);
+  uint32_t code = 0;
+  const bool sameSize = old->unscaledWidth == pic->unscaledWidth && old->unscaledHeight == pic->unscaledHeight;
+  if (sameSize) {
+    d->bgpic = pic;
+    d->ownsBGPic = 0;
+    ResetBGPicScale(scene, nullptr, old);
+    if (d == scene->current) scene->picture = pic;
+    // A display that scales layers shows its pictures rendered at its size; one that scales
+    // automatically stretches them in the window.
+    if (d->scaleLayer && d->scaleWidth && d->scaleHeight) code = ScaleBGPicForDisplay(scene, d, pic);
+    if (!code) code = PrepareDisplayBuffers(d, pic, 1);
+    FreeMarkedBGPics(scene);
+  } else {
+    code = fx->showResized ? fx->showResized(fx->pumpData, pic) : ERR_WRONGUSAGE;
+  }
+  if (!code && d->bgpic != pic) code = ERR_WRONGUSAGE;
+  if (code) {
+    FreeBitmap(snapshot);
+    return code;
+  }
+  fx->width = pic->shownWidth;
+  fx->height = pic->shownHeight;
+  fx->prevScreen = AllocClearedBitmap(fx->width, fx->height);
+  fx->srcImage = AllocBitmap(fx->width, fx->height);
+  fx->ownsImage = 1;
+  if (!fx->prevScreen || !fx->srcImage) {
+    FreeBitmap(snapshot);
+    return ERR_MEM;
+  }
+  BltBitmapClipped(snapshot, 0, 0, fx->prevScreen, 0, 0, snapshot->width, snapshot->height);
+  FreeBitmap(snapshot);
+  BltBitmap(pic->shown.bitmap, 0, 0, fx->srcImage, 0, 0, fx->width, fx->height);
+  BltBitmapClipped(fx->prevScreen, 0, 0, d->backgroundCopy, 0, 0, fx->width, fx->height);
+  BltBitmapClipped(fx->prevScreen, 0, 0, d->layerBuffer, 0, 0, fx->width, fx->height);
+  // A window opened anew for the new size shows the old screen until the frames draw.
+  if (!sameSize) BltToDisplay(fx->prevScreen, 0, 0, d, 0, 0, fx->width, fx->height, 1);
+  return 0;
+}
+
+// A picture with a mask or alpha plane becomes an opaque one: the screen under the area with
+// the picture drawn over it through its planes.
+uint32_t FlattenSource(qmFxRequest *fx, qmDisplay *d) {
+  qmBitmap *flat = ScreenUnderArea(fx, d);
+  if (!flat) return ERR_MEM;
+  qmSafeBlt b{};
+  b.src = fx->srcImage;
+  b.dst = flat;
+  b.width = b.srcWidth = b.dstWidth = fx->width;
+  b.height = b.srcHeight = b.dstHeight = fx->height;
+  b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP;
+  b.mask = fx->srcMask;
+  b.alpha = fx->srcAlpha;
+  SafeBlt(fx->scene, &b);
+  if (fx->ownsImage) FreeBitmap(fx->srcImage);
+  if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
+  if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
+  fx->srcImage = flat;
+  fx->srcMask = nullptr;
+  fx->srcAlpha = nullptr;
+  fx->ownsImage = 1;
+  fx->ownsMask = fx->ownsAlpha = 0;
+  return 0;
+}
+
+// The target's pictures into the request: 0 or the lookup's error.
+uint32_t FindTarget(qmFxRequest *fx, qmDisplay *d) {
+  qmScene *scene = fx->scene;
+  switch (fx->objectType) {
+    case FXTARGET_BGPIC: {
+      qmBGPic *pic = nullptr;
+      if (uint32_t code = FindBGPic(scene->objects, &fx->objectId, &pic, 0)) return code;
+      if (!Opaque(pic) || !d->bgpic || !Opaque(d->bgpic)) return ERR_WRONGUSAGE;
+      fx->prevBGPic = d->bgpic;
+      fx->newBGPic = pic;
+      pic->lock++;
+      fx->useCount = &pic->lock;
+      return SwitchBGPicForFx(fx, d, pic);
+    }
+    case FXTARGET_BRUSH: {
+      qmBrush *b = nullptr;
+      if (uint32_t code = FindBrush(scene->objects, &fx->objectId, &b, 0)) return code;
+      b->lock++;
+      fx->useCount = &b->lock;
+      fx->x = ResolvePositionX(scene, fx->x, b->width, 0, 0.0);
+      fx->y = ResolvePositionY(scene, fx->y, b->height, 0, 0.0);
+      fx->width = b->width;
+      fx->height = b->height;
+      fx->srcImage = b->bitmap;
+      fx->srcMask = b->mask;
+      fx->srcAlpha = b->alpha;
+      return 0;
+    }
+    case FXTARGET_TEXTOBJECT:
+      // The command hands the object's planes in; only the place is resolved here.
+      if (!fx->srcImage) return ERR_WRONGUSAGE;
+      fx->x = ResolvePositionX(scene, fx->x, fx->width, 0, 0.0);
+      fx->y = ResolvePositionY(scene, fx->y, fx->height, 0, 0.0);
+      // Frames driven later must not read the object's planes, which the script may free.
+      return fx->async ? FlattenSource(fx, d) : 0;
+    case FXTARGET_BGPICPART: {
+      qmBGPic *pic = nullptr;
+      if (uint32_t code = FindBGPic(scene->objects, &fx->objectId, &pic, 0)) return code;
+      if (fx->width < 1 || fx->height < 1) return ERR_WRONGUSAGE;
+      fx->srcImage = AllocClearedBitmap(fx->width, fx->height);
+      if (!fx->srcImage) return ERR_MEM;
+      fx->ownsImage = 1;
+      BltBitmapClipped(pic->unscaled.bitmap, fx->partX, fx->partY, fx->srcImage, 0, 0, fx->width, fx->height);
+      fx->x = ResolvePositionX(scene, fx->x, fx->width, 0, 0.0);
+      fx->y = ResolvePositionY(scene, fx->y, fx->height, 0, 0.0);
+      return 0;
+    }
+    case FXTARGET_LAYER:
+    case FXTARGET_HIDELAYER:
+    case FXTARGET_REMOVELAYER:
+      return FindLayerTarget(fx, d);
+    default:
+      return ERR_WRONGUSAGE;
+  }
+}
+
+// The last frame's picture whole on the screen and in the display's buffers.
+void ShowWholeNewPicture(qmFxRequest *fx, qmDisplay *d) {
+  if (!fx->newBGPic || d->bgpic != fx->newBGPic) return;
+  BltToDisplay(fx->srcImage, 0, 0, d, 0, 0, fx->width, fx->height, 1);
+  BltBitmapClipped(fx->newBGPic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, fx->width, fx->height);
+  BltBitmapClipped(fx->srcImage, 0, 0, d->layerBuffer, 0, 0, fx->width, fx->height);
+}
+
+bool BuiltFx(int32_t effect) { return IsFxBuilt(effect); }
+
+}  // namespace
+
+void FinishFx(qmFxRequest *fx, int32_t) {
+  if (fx->useCount) {
+    if (*fx->useCount) --*fx->useCount;
+    fx->useCount = nullptr;
+  }
+  // A transition ended before its last frame (FinishAsyncDraw) shows its end now; after the
+  // last frame the screen shows it already.
+  const int32_t early = fx->frameNo < fx->stepCount;
+  if (fx->layer) {
+    fx->layer->hidden = fx->objectType == FXTARGET_HIDELAYER ? 1 : 0;
+    fx->layer->deferred = 0;
+    if (fx->objectType == FXTARGET_REMOVELAYER) {
+      DestroyLayer(fx->scene, fx->layer, early ? 0 : 1, nullptr, nullptr);
+      fx->layer = nullptr;
+    } else if (early) {
+      RefreshLayer(fx->scene, fx->layer);
+    }
+  } else if (early && fx->srcImage && !fx->newBGPic) {
+    DrawFxPiece(fx, 0, 0, fx->width, fx->height);
+    FxFrameTail(fx);
+  }
+  fx->finished = 1;
+}
+
+void ReleaseFxRequest(qmFxRequest *fx, int32_t complete) {
+  if (!fx) return;
+  if (fx->useCount && *fx->useCount) --*fx->useCount;
+  fx->useCount = nullptr;
+  // A layer brought in that did not arrive goes back to hidden, and the screen shows it so.
+  if (fx->layer && !complete && !fx->finished && fx->objectType == FXTARGET_LAYER) {
+    fx->layer->hidden = 1;
+    RefreshLayer(fx->scene, fx->layer);
+  }
+  if (fx->fxState) {
+    if (fx->freeFn) fx->freeFn(fx, complete);
+    MemFree(fx->fxState);
+    fx->fxState = nullptr;
+  }
+  if (fx->ownsImage) FreeBitmap(fx->srcImage);
+  if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
+  if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
+  if (fx->oldImage != fx->prevScreen) FreeBitmap(fx->oldImage);
+  FreeBitmap(fx->prevScreen);
+  MemFree(fx);
+}
+
+uint32_t RunFxFrame(qmFxRequest *fx, int32_t *done) {
+  fx->phase = FXPHASE_FRAME;
+  // The layer counts as shown from the first frame on.
+  if (fx->layer) {
+    fx->layer->hidden = 0;
+    fx->layer->deferred = 0;
+  }
+  return fx->frameFn(fx, done);
+}
+
+uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
+  if (asyncOut) *asyncOut = nullptr;
+  qmScene *scene = request->scene;
+  qmDisplay *d = scene ? scene->current : nullptr;
+  if (!d || !d->bgpic) return ERR_WRONGUSAGE;
+  auto *fx = static_cast<qmFxRequest *>(MemAlloc(sizeof(qmFxRequest), 0));
+  if (!fx) return ERR_MEM;
+  std::memcpy(fx, request, sizeof *fx);
+  fx->speed = fx->step;
+  if (fx->effect == FX_UNUSED) fx->effect = FX_RANDOMEFFECT;
+
+  if (d->doubleBuffer) EndDoubleBufferCore(scene, d);
+  const void *outputTarget = nullptr;
+  if (fx->objectType == FXTARGET_BGPIC) {
+    qmBGPic *pic = nullptr;
+    if (FindBGPic(scene->objects, &fx->objectId, &pic, 0) == 0) outputTarget = pic;
+  } else if (fx->objectType == FXTARGET_BRUSH) {
+    qmBrush *b = nullptr;
+    if (FindBrush(scene->objects, &fx->objectId, &b, 0) == 0) outputTarget = b;
+  }
+  if (uint32_t code = CheckOutput(fx, d, outputTarget)) {
+    MemFree(fx);
+    return code;
+  }
+  const bool wholePicture = fx->objectType == FXTARGET_BGPIC;
+  if (fx->effect == FX_RANDOMEFFECT)
+    fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture, BuiltFx);
+  if (!wholePicture && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
+  if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(scene, d, 0);
+  if (fx->layerTarget) fx->effect = ReverseFxForHide(fx->effect);
+  // A caller that brings its own routine pair keeps it; else the effect's pair.
+  if (!fx->frameFn) {
+    const qmFxRoutines *routines = FindFxRoutines(fx->effect);
+    if (!routines) {
+      MemFree(fx);
+      return ERR_WRONGUSAGE;
+    }
+    fx->frameFn = routines->frame;
+    fx->freeFn = routines->free;
+  }
+
+  if (uint32_t code = FindTarget(fx, d)) {
+    ReleaseFxRequest(fx, 0);
+    return code;
+  }
+  fx->screenWidth = scene->picture->shownWidth;
+  fx->screenHeight = scene->picture->shownHeight;
+  const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < fx->screenWidth &&
+                       fx->y < fx->screenHeight;
+  if (!wholePicture && (fx->srcMask || fx->srcAlpha) && !IsMovingFx(fx->effect) && visible)
+    if (uint32_t code = FlattenSource(fx, d)) {
+      ReleaseFxRequest(fx, 0);
+      return code;
+    }
+  const int32_t rule = FxOldPictureRule(fx->effect);
+  // An asynchronous transition may be asked for an earlier frame: it keeps the old picture.
+  if (rule == 1 || rule == 3 || fx->async) {
+    fx->oldImage = wholePicture ? fx->prevScreen : ScreenUnderArea(fx, d);
+    if (!fx->oldImage) {
+      ReleaseFxRequest(fx, 0);
+      return ERR_MEM;
+    }
+  }
+  fx->scaledDisplay = ScaledDisplay(d) ? 1 : 0;
+  fx->bltFlags = uint32_t(SAFEBLT_BACKGROUND) | (fx->scaledDisplay ? uint32_t(SAFEBLT_NOPRESENT) : 0u) |
+                 (wholePicture && d->layersOn ? uint32_t(SAFEBLT_TOBACKGROUND) : 0u);
+
+  fx->phase = FXPHASE_INIT;
+  if (uint32_t code = fx->frameFn(fx, nullptr)) {
+    ReleaseFxRequest(fx, 0);
+    return code;
+  }
+  fx->phase = FXPHASE_FRAME;
+  if (fx->async) {
+    qmAsyncDraw *ad = nullptr;
+    if (!asyncOut || CreateAsyncDraw(scene, ADF_FX, AsyncFxFrame, 0, AsyncFxFinish, AsyncFxFree, AsyncFxControl, fx,
+                                     &ad) != 0) {
+      ReleaseFxRequest(fx, 0);
+      return asyncOut ? uint32_t(ERR_MEM) : uint32_t(ERR_WRONGUSAGE);
+    }
+    *asyncOut = ad;
+    return 0;
+  }
+
+  const int32_t pictureWidth = d->bgpic->unscaledWidth, pictureHeight = d->bgpic->unscaledHeight;
+  int32_t done = 0;
+  uint32_t failure = 0;
+  while (!done) {
+    if (fx->pump && fx->pump(fx->pumpData)) break;
+    if (scene->current != d) break;
+    if ((d->bgpic->unscaledWidth != pictureWidth || d->bgpic->unscaledHeight != pictureHeight) && d->scaleMode != 1) {
+      fx->resized = 1;
+      if (!wholePicture) request->restart = 1;
+      // The layer goes back to where it stood before this run.
+      if (fx->layer) {
+        fx->layer->hidden = fx->layerTarget ? 0 : 1;
+        RefreshLayer(scene, fx->layer);
+      }
+      break;
+    }
+    if ((failure = RunFxFrame(fx, &done)) != 0) break;
+    FlushDisplayFrame(scene);
+  }
+  if (done) FinishFx(fx, 1);
+  if (wholePicture && !fx->resized && scene->current == d) ShowWholeNewPicture(fx, d);
+  ReleaseFxRequest(fx, failure ? 0 : 1);
+  return failure;
+}

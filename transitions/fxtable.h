@@ -1,0 +1,66 @@
+// The effect vocabulary: effect ids and their names, the speed constants, speed to step size,
+// the frame count, the random choice of an effect and the groups the runner tests.
+#pragma once
+#include <cstdint>
+
+struct qmConstantEntry;
+
+enum : int32_t {
+  FX_HSTRIPES = 0,
+  FX_VSTRIPES = 7,
+  FX_HBLINDS8 = 14,
+  FX_VBLINDS8 = 19,
+  FX_VOPENCURTAIN = 24,
+  FX_VCLOSECURTAIN = 25,
+  FX_HOPENCURTAIN = 26,
+  FX_HCLOSECURTAIN = 27,
+  FX_REVEALLEFT = 30,
+  FX_REVEALRIGHT = 31,
+  FX_REVEALTOP = 32,
+  FX_REVEALBOTTOM = 33,
+  FX_RECTCENTER = 38,
+  FX_RECTNORTHWEST = 46,
+  FX_PUSHLEFT = 78,
+  FX_PUSHRIGHT = 79,
+  FX_PUSHTOP = 80,
+  FX_PUSHBOTTOM = 81,
+  FX_RECTBACKCENTER = 88,
+  FX_UNUSED = 113,  // names nothing; a transition asked for it draws one at random
+  FX_CROSSFADE = 115,
+  FX_RANDOMEFFECT = 140,
+  FX_RANDOMPARAMETER = -1,
+  FX_EFFECT_SLOTS = 141,  // ids 0..140
+};
+
+enum : int32_t { FX_NORMALSPEED = -1, FX_FASTSPEED = -2, FX_SLOWSPEED = -3, FX_DEFAULTSPEED = -4 };
+
+// The script's effect constants (145 names and the empty end row), for the library table.
+extern const qmConstantEntry kFxConstants[];
+
+// The step in pixels a speed asks for over size: the speed constants divide the size by the
+// effect's divisors, any other speed is the step itself; never below 1.
+int32_t FxSpeedToStep(int32_t speed, int32_t size, int32_t normal, int32_t fast, int32_t slow);
+// Frames that cover distance at step: 1 below a distance of 1, else the quotient rounded up,
+// plus one unless noExtra.
+int32_t FxStepCount(int32_t distance, int32_t step, int32_t noExtra);
+
+// Effects that show only on a whole background picture (gates, pushes, slides, cards...).
+bool IsWholeDisplayFx(int32_t effect);
+bool IsScrollFx(int32_t effect);
+// Effects that work on an opaque rectangle and handle masks themselves.
+bool IsMovingFx(int32_t effect);
+// Effects that draw any frame directly (a re-render calls them once with phase 2).
+bool IsSelfDrawingFx(int32_t effect);
+// Effects whose layer planes take an alpha plane rather than a mask.
+bool IsAlphaFx(int32_t effect);
+// 0: never gets the old picture; 1: always; 2: in real-time layer mode only; 3: outside it.
+int32_t FxOldPictureRule(int32_t effect);
+
+// A uniform double in [0, 1).
+using qmUniformSource = double (*)();
+// An effect id drawn uniformly from 0..139 without 113; without the whole-display set when
+// noWholeDisplay. accept, when given, draws again while it answers false.
+int32_t DrawRandomFx(qmUniformSource uniform, int32_t noWholeDisplay, bool (*accept)(int32_t effect));
+// The effect that takes a layer away where effect brings one in: curtains, reveals and the
+// rectangle wipes swap their opening and closing members; others are their own reverse.
+int32_t ReverseFxForHide(int32_t effect);
