@@ -96,7 +96,8 @@ int EchoPort() {
                f);
     std::fclose(f);
     int p = FreePort();
-    std::system(("python3 " + script + " " + std::to_string(p) + " & echo $! > " + Dir() + "/echo.pid").c_str());
+    // Debian's python, which another python first on the PATH would otherwise stand in for.
+    std::system(("/usr/bin/python3 " + script + " " + std::to_string(p) + " & echo $! > " + Dir() + "/echo.pid").c_str());
     std::atexit([] { std::system(("kill $(cat " + Dir() + "/echo.pid) 2>/dev/null").c_str()); });
     usleep(300000);
     return p;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -160,6 +161,7 @@ int FileClose(qmFileHandle *h) {
     if (std::fclose(h->stream) != 0) ok = 0;
   }
   if (h->memoryWindow) ReleaseMemoryWindow(h->memoryWindow);
+  std::free(h->lineBuffer);
   MemFree(h);
   return ok;
 }
@@ -211,31 +213,57 @@ int FileGetc(qmFileHandle *h) {
   return FileRead(h, &byte, 1) == 1 ? byte : -1;
 }
 
-uint64_t FileReadLineBytes(qmFileHandle *h, void *buffer, uint64_t max) {
+namespace {
+
+// Room for at least need bytes in the handle's line buffer; false when memory is short.
+bool ReserveLine(qmFileHandle *h, size_t need) {
+  if (need <= h->lineCapacity) return true;
+  size_t capacity = std::max<size_t>(need, std::max<size_t>(h->lineCapacity * 2, 128));
+  auto *grown = static_cast<char *>(std::realloc(h->lineBuffer, capacity));
+  if (!grown) return false;
+  h->lineBuffer = grown;
+  h->lineCapacity = capacity;
+  return true;
+}
+
+}  // namespace
+
+uint64_t FileReadLine(qmFileHandle *h, uint64_t max, char **line) {
   if (h->isVirtual) max = std::min(max, h->size - h->position);
-  auto *out = static_cast<unsigned char *>(buffer);
   uint64_t count = 0;
-  if (h->memoryBase) {
-    const unsigned char *from = h->memoryBase + h->position;
+  if (max == 0) {
+  } else if (h->memoryBase) {
+    const uint8_t *from = h->memoryBase + h->position;
     const void *lf = std::memchr(from, '\n', max);
-    count = lf ? uint64_t(static_cast<const unsigned char *>(lf) - from) + 1 : max;
-    std::memcpy(out, from, count);
+    count = lf ? uint64_t(static_cast<const uint8_t *>(lf) - from) + 1 : max;
+    if (!ReserveLine(h, size_t(count))) return 0;
+    std::memcpy(h->lineBuffer, from, count);
   } else if (h->stream) {
     if (h->writePending) {
       fseeko(h->stream, 0, SEEK_CUR);
       h->writePending = 0;
     }
-    // One lock for the whole line rather than one per byte.
-    flockfile(h->stream);
-    while (count < max) {
-      int c = getc_unlocked(h->stream);
-      if (c == EOF) break;
-      out[count++] = static_cast<unsigned char>(c);
-      if (c == '\n') break;
+    if (!h->isVirtual) {
+      // The line straight from stdio's buffer; what passed max is given back to the stream.
+      ssize_t got = getdelim(&h->lineBuffer, &h->lineCapacity, '\n', h->stream);
+      count = got > 0 ? uint64_t(got) : 0;
+      if (count > max) {
+        fseeko(h->stream, -static_cast<off_t>(count - max), SEEK_CUR);
+        count = max;
+      }
+    } else {
+      // A window of a container stops at its end, so the container's next bytes stay unread.
+      flockfile(h->stream);
+      for (int c; count < max && (c = getc_unlocked(h->stream)) != EOF;) {
+        if (!ReserveLine(h, size_t(count) + 1)) break;
+        h->lineBuffer[count++] = static_cast<char>(c);
+        if (c == '\n') break;
+      }
+      funlockfile(h->stream);
     }
-    funlockfile(h->stream);
   }
   h->position += count;
+  *line = h->lineBuffer;
   return count;
 }
 

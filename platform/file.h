@@ -29,6 +29,8 @@ struct qmFileHandle {
   uint32_t writePending;      // the last access was a write: reposition before reading
   const uint8_t *memoryBase;  // first byte of a memory window
   int32_t memoryWindow;       // the registered window's reference; 0 otherwise
+  char *lineBuffer;           // FileReadLine's line, malloc'd, grown as lines need; freed on close
+  size_t lineCapacity;        // bytes at lineBuffer
 };
 
 // nullptr when the name is null, a virtual name is opened for writing or is malformed or
@@ -53,9 +55,10 @@ uint64_t FileRead(qmFileHandle *h, void *buffer, uint64_t n);
 uint64_t FileReadBytes(qmFileHandle *h, void *buffer, uint64_t n);
 // The next byte (0..255), or -1 at the end.
 int FileGetc(qmFileHandle *h);
-// Reads up to max bytes into buffer, stopping after the first line feed (which is stored):
-// the count read. Line readers use it instead of one FileGetc per byte.
-uint64_t FileReadLineBytes(qmFileHandle *h, void *buffer, uint64_t max);
+// Reads up to max bytes, stopping after the first line feed (which is kept): the count read,
+// 0 at the end. *line points at the bytes in the handle's line buffer, which the caller may
+// change and which stays valid until the next read or the close.
+uint64_t FileReadLine(qmFileHandle *h, uint64_t max, char **line);
 // The count written; short when the system refused part of it.
 uint64_t FileWrite(qmFileHandle *h, const void *buffer, uint64_t n);
 uint64_t FileWriteBytes(qmFileHandle *h, const void *buffer, uint64_t n);

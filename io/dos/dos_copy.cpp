@@ -19,10 +19,11 @@
 
 namespace {
 
-// Without a callback nothing sees the blocks, so they can be large; with one, every block of
-// 16,384 bytes is reported (the dos rules fix that size, and so how often the callback runs).
+// With a callback every block of 16,384 bytes is reported (the dos rules fix that size, and so
+// how often the callback runs). The system copies larger pieces, whose blocks are then reported
+// in turn: the script sees the same counts, and an abort removes the target either way.
 constexpr uint64_t kReportedBlock = 16384;
-constexpr uint64_t kSilentBlock = uint64_t(1) << 20;
+constexpr uint64_t kSystemPiece = uint64_t(1) << 20;
 
 struct Walk {
   const char *patterns;
@@ -179,7 +180,7 @@ uint32_t CopyOne(Walk *w, const std::string &source, const std::string &targetDi
   if (uint32_t code = OpenFileForReading(source.c_str(), &in)) return code;
   FileSeek(in, 0, FILE_SEEK_END);
   uint64_t length = FileSeek(in, 0, FILE_SEEK_START);
-  uint64_t blockSize = w->callback ? kReportedBlock : kSilentBlock;
+  uint64_t blockSize = w->callback ? kReportedBlock : kSystemPiece;
   auto *buffer = static_cast<uint8_t *>(MemAlloc(blockSize, 0));
   if (!buffer) {
     FileClose(in);
@@ -193,7 +194,7 @@ uint32_t CopyOne(Walk *w, const std::string &source, const std::string &targetDi
   // one go); where it cannot, or stops early, the buffer carries on from the same place.
   bool direct = true;
   while (code == 0) {
-    uint64_t got = direct ? FileCopyRange(in, out, w->callback ? kReportedBlock : UINT64_MAX) : 0;
+    uint64_t got = direct ? FileCopyRange(in, out, w->callback ? kSystemPiece : UINT64_MAX) : 0;
     if (got == 0) {
       direct = false;
       got = FileRead(in, buffer, blockSize);
@@ -203,14 +204,16 @@ uint32_t CopyOne(Walk *w, const std::string &source, const std::string &targetDi
         break;
       }
     }
-    copied += got;
-    if (w->callback) {
-      double answer;
-      int isNumber;
-      qmWalkMessage m{COPYFILE_STATUS, sourceName.c_str(), target.c_str(), nullptr, double(copied), double(length)};
-      code = Ask(w, m, &answer, &isNumber);
-      if (code == 0 && !isNumber) code = ERR_NUMCALLBACK;
-      if (code == 0 && answer == 1) code = ERR_USERABORT;
+    for (uint64_t end = copied + got; code == 0 && copied < end;) {
+      copied = w->callback ? std::min(copied + kReportedBlock, end) : end;
+      if (w->callback) {
+        double answer;
+        int isNumber;
+        qmWalkMessage m{COPYFILE_STATUS, sourceName.c_str(), target.c_str(), nullptr, double(copied), double(length)};
+        code = Ask(w, m, &answer, &isNumber);
+        if (code == 0 && !isNumber) code = ERR_NUMCALLBACK;
+        if (code == 0 && answer == 1) code = ERR_USERABORT;
+      }
     }
   }
   MemFree(buffer);

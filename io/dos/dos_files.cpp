@@ -2,6 +2,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "platform/memory.h"
@@ -118,19 +119,25 @@ void CloseDirectoryObject(VmState *L, qmDirectoryObject *d) {
   MemFree(d);
 }
 
-uint32_t ReadLineFromObject(qmFileObject *f, std::string *line) {
-  char block[4096];
-  for (;;) {
-    uint64_t left = f->size - f->position;
-    if (left == 0) return 0;
-    uint64_t got = FileReadLineBytes(f->file, block, left < sizeof block ? left : sizeof block);
-    f->position += got;
-    if (got == 0) return 0;  // the file shrank under us: the line ends where the data does
-    bool ended = block[got - 1] == '\n';
-    for (uint64_t i = 0; i < got - (ended ? 1 : 0); i++)
-      if (block[i] != '\r') line->push_back(block[i]);
-    if (ended) return 0;
-  }
+bool ReadTextLine(qmFileHandle *h, uint64_t max, const char **line, uint64_t *length) {
+  char *bytes = nullptr;
+  uint64_t got = FileReadLine(h, max, &bytes);
+  *line = bytes;
+  *length = 0;
+  if (got == 0) return false;
+  uint64_t n = bytes[got - 1] == '\n' ? got - 1 : got;
+  // Carriage returns are rare: the line is only compacted from the first one on.
+  char *cr = static_cast<char *>(std::memchr(bytes, '\r', n));
+  if (cr) n = uint64_t(std::remove(cr, bytes + n, '\r') - bytes);
+  *length = n;
+  return true;
+}
+
+void ReadLineFromObject(qmFileObject *f, const char **line, uint64_t *length) {
+  uint64_t before = f->file->position;
+  // A file that shrank under us ends the line where its data does.
+  ReadTextLine(f->file, f->size - f->position, line, length);
+  f->position += f->file->position - before;
 }
 
 void FreeDosObjects(VmState *L) {

@@ -61,9 +61,14 @@ uint32_t OpenFileForReading(const char *name, qmFileHandle **out);
 
 void CloseDirectoryObject(VmState *L, qmDirectoryObject *d);
 
-// Reads one line for ReadLine: bytes up to a line feed (consumed, not stored) or the object's
-// size, carriage returns dropped. The caller has checked access and that a byte is left.
-uint32_t ReadLineFromObject(qmFileObject *f, std::string *line);
+// Reads one line from a handle: bytes up to a line feed (consumed, not stored) or max bytes,
+// carriage returns dropped. *line points into the handle's line buffer (valid until its next
+// read) and *length is the line's; 0 bytes consumed means the end: false.
+bool ReadTextLine(qmFileHandle *h, uint64_t max, const char **line, uint64_t *length);
+
+// Reads one line for ReadLine up to the object's size, as ReadTextLine. The caller has checked
+// access and that a byte is left.
+void ReadLineFromObject(qmFileObject *f, const char **line, uint64_t *length);
 
 // Shut-down: every file closed, every temporary file deleted, every listing ended and every
 // string file released.

@@ -155,9 +155,10 @@ uint32_t DosReadLine(VmState *L) {
   qmFileObject *f;
   if (uint32_t code = ReadableFileArg(L, 1, &f)) return code;
   if (f->position >= f->size) return ERR_READRANGE;
-  std::string line;
-  if (uint32_t code = ReadLineFromObject(f, &line)) return code;
-  vm_pushlstring(L, line.data(), line.size());
+  const char *line;
+  uint64_t length;
+  ReadLineFromObject(f, &line, &length);
+  vm_pushlstring(L, line, length);
   return 1;
 }
 
@@ -315,23 +316,14 @@ uint32_t CloseLines(VmState *L) {
 uint32_t NextLine(VmState *L) {
   auto *s = static_cast<LinesState *>(vm_touserdata(L, vm_upvalueindex(1)));
   if (s == nullptr || s->h == nullptr) return 0;
-  std::string line;
-  char block[4096];
-  uint64_t got = 0;
-  bool any = false;
-  while ((got = FileReadLineBytes(s->h, block, sizeof block)) > 0) {
-    any = true;
-    bool ended = block[got - 1] == '\n';
-    for (uint64_t i = 0; i < got - (ended ? 1 : 0); i++)
-      if (block[i] != '\r') line.push_back(block[i]);
-    if (ended) break;
-  }
-  if (!any) {
+  const char *line;
+  uint64_t length;
+  if (!ReadTextLine(s->h, UINT64_MAX, &line, &length)) {
     FileClose(s->h);
     s->h = nullptr;
     return 0;
   }
-  vm_pushlstring(L, line.data(), line.size());
+  vm_pushlstring(L, line, length);
   return 1;
 }
 

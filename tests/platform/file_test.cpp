@@ -154,6 +154,65 @@ TEST(MemoryWindow, ReadsOnlyRegisteredMemory) {
   EXPECT_EQ(UnregisterMemoryWindow(small), static_cast<uint32_t>(ERR_WRONGUSAGE));
 }
 
+// Lines from every kind of handle: whole however long, cut at the bound given, and the next
+// read carrying on right after what the previous one took.
+TEST(FileLines, EachReadTakesOneLineUpToItsBound) {
+  TempDir dir;
+  const std::string longLine = std::string(70000, 'q') + "\n";  // past stdio's buffer
+  const std::string text = "ab\r\n\nlast" + longLine + "tail";
+  WriteFile(dir / "lines.txt", text);
+  WriteFile(dir / "box.bin", "HEAD" + text + "\nNEXT\n");
+  static std::string memory;
+  memory = text;
+  int32_t ref = RegisterMemoryWindow(memory.data(), memory.size());
+  ASSERT_GT(ref, 0);
+  struct Source {
+    const char *name;
+    std::string file;
+  } sources[] = {
+      {"plain file", dir / "lines.txt"},
+      {"window of a container", ChunkName(4, text.size(), dir / "box.bin")},
+      {"memory window", ":::chunkS" + std::to_string(ref) + ":" + std::to_string(text.size()) + "*t/0"},
+  };
+  struct Read {
+    uint64_t max;
+    std::string expected;
+  } reads[] = {
+      {UINT64_MAX, "ab\r\n"},
+      {1, "\n"},
+      {3, "las"},  // cut: the rest of the line is the next read's
+      {UINT64_MAX, "t" + longLine},
+      {2, "ta"},
+      {UINT64_MAX, "il"},  // the end without a line feed; a window stops at its own end
+      {UINT64_MAX, ""},
+  };
+  for (const Source &src : sources) {
+    qmFileHandle *h = FileOpen(src.file.c_str(), FILE_MODE_READ);
+    ASSERT_NE(h, nullptr) << src.name;
+    uint64_t at = 0;
+    for (const Read &r : reads) {
+      char *line = nullptr;
+      uint64_t got = FileReadLine(h, r.max, &line);
+      EXPECT_EQ(std::string(line ? line : "", got), r.expected) << src.name << " at " << at;
+      at += got;
+      EXPECT_EQ(FileSeek(h, 0, FILE_SEEK_CURRENT), at) << src.name;
+    }
+    EXPECT_EQ(FileClose(h), 1);
+  }
+  EXPECT_EQ(UnregisterMemoryWindow(ref), 0u);
+
+  // Reading after a write starts where the write ended.
+  std::string rw = dir / "rw.txt";
+  WriteFile(rw, "one\ntwo\nthree\n");
+  qmFileHandle *h = FileOpen(rw.c_str(), FILE_MODE_READWRITE);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(FileWrite(h, "ONE\n", 4), 4u);
+  char *line = nullptr;
+  uint64_t got = FileReadLine(h, UINT64_MAX, &line);
+  EXPECT_EQ(std::string(line, got), "two\n");
+  EXPECT_EQ(FileClose(h), 1);
+}
+
 TEST(PlainFile, ReadWriteSwitchesDirectionAtTheRightPlace) {
   TempDir dir;
   std::string path = dir / "rw.bin";
