@@ -221,11 +221,12 @@ struct ScalarKernels {
   static double Ceil(double x) { return ::Ceil(x); }
   static bool StoreBilinearGroup(const qmDistortRequest *, const Mapped *, const EwaShape *, int64_t, int64_t) { return false; }
   template <int32_t> static int64_t PointRowGroups(const qmDistortRequest *, int64_t) { return 0; }
+  template <int32_t> static int64_t SmoothRowGroups(const qmDistortRequest *, int64_t, Mapped *, EwaShape *, uint8_t *) { return 0; }
   static void ShapeRow(const Mapped *m, EwaShape *e, int64_t n, double w, double h) {
     for (int64_t i = 0; i < n; i++) e[i] = EwaShapeOf(m[i], w, h);
   }
-  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
-    MapRowScalar<Method, WithDerivatives>(req, y, row, 0);
+  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row, int64_t from) {
+    MapRowScalar<Method, WithDerivatives>(req, y, row, from);
   }
 };
 

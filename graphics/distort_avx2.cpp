@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "graphics/alpha_kernels.h"
@@ -81,7 +82,9 @@ template <bool WithDerivatives> struct BarrelRow {
   // Within kEps of the centre the scalar returns fixed values (with no half-pixel shift).
   const __m256d centreU = Set(c[8] - 0.5), centreV = Set(c[9] - 0.5), eps = Set(kEps);
   BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
-  Mapped4 At(int64_t i) const {
+  // Rough: the derivatives by one reciprocal instead of four quotients, within a few units in
+  // the last place of the exact ones; only for telling an ellipse that is surely small.
+  Mapped4 At(int64_t i, bool rough = false) const {
     const __m256d zero = _mm256_setzero_pd();
     Mapped4 m{zero, zero, Set(1), zero, zero, zero, zero};
     const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
@@ -96,6 +99,18 @@ template <bool WithDerivatives> struct BarrelRow {
       const __m256d gx = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
       const __m256d gy = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c4x3, r), c5x2), r), c6);
       const __m256d a = _mm256_mul_pd(dx, gx), b = _mm256_mul_pd(dy, gy);
+      if (rough) {
+        const __m256d inv = _mm256_div_pd(Set(1), r);
+        m.p = _mm256_add_pd(fx, _mm256_mul_pd(_mm256_mul_pd(a, dx), inv)), m.q = _mm256_mul_pd(_mm256_mul_pd(a, dy), inv);
+        m.r = _mm256_mul_pd(_mm256_mul_pd(b, dx), inv), m.s = _mm256_add_pd(fy, _mm256_mul_pd(_mm256_mul_pd(b, dy), inv));
+        // Where the polynomials are large, terms that cancel could be far off: no answer there.
+        const __m256d large = _mm256_or_pd(_mm256_cmp_pd(_mm256_andnot_pd(Set(-0.0), fx), Set(1e6), _CMP_NLT_UQ),
+                                           _mm256_cmp_pd(_mm256_andnot_pd(Set(-0.0), fy), Set(1e6), _CMP_NLT_UQ));
+        m.p = _mm256_blendv_pd(m.p, Set(NAN), large);
+        m.p = _mm256_blendv_pd(m.p, c3, centre), m.q = _mm256_blendv_pd(m.q, zero, centre);
+        m.r = _mm256_blendv_pd(m.r, zero, centre), m.s = _mm256_blendv_pd(m.s, c7, centre);
+        return m;
+      }
       const __m256d p = _mm256_add_pd(fx, _mm256_div_pd(_mm256_mul_pd(a, dx), r));
       const __m256d q = _mm256_div_pd(_mm256_mul_pd(a, dy), r);
       const __m256d rr = _mm256_div_pd(_mm256_mul_pd(b, dx), r);
@@ -140,8 +155,8 @@ template <bool WithDerivatives> struct PerspectiveRow {
 };
 
 // Maps the row four pixels at a time; returns the first pixel left to do.
-template <typename Row> int64_t MapRowGroups(const Row &mapper, bool derivatives, Mapped *row) {
-  int64_t i = 0;
+template <typename Row> int64_t MapRowGroups(const Row &mapper, bool derivatives, Mapped *row, int64_t from) {
+  int64_t i = from;
   for (; i + 4 <= mapper.req->resultWidth; i += 4) mapper.At(i).Write(row + i, derivatives);
   return i;
 }
@@ -179,24 +194,31 @@ template <typename Row> int64_t PointRowGroups(const Row &mapper, int64_t j) {
   return i;
 }
 
-// The four bytes of the words in a, each as doubles.
-inline void BytesOf(__m128i a, __m256d *b) {
-  const __m128i low = _mm_set1_epi32(0xFF);
-  for (int k = 0; k < 4; k++) b[k] = _mm256_cvtepi32_pd(_mm_and_si128(_mm_srli_epi32(a, 8 * k), low));
+// The four bytes of the left (side 0) or right (side 1) words of the pairs, each as doubles:
+// a byte put under the exponent of 2^52 is that double plus the byte, exactly.
+inline void BytesOf(__m256i pairs, int side, __m256d *b) {
+  const __m256d magic = _mm256_castsi256_pd(_mm256_set1_epi64x(0x4330000000000000));
+  for (int k = 0; k < 4; k++) {
+    const char at = char(4 * side + k), z = char(0x80);
+    const __m256i pick = _mm256_setr_epi8(at, z, z, z, z, z, z, z, char(at + 8), z, z, z, z, z, z, z, //
+                                          at, z, z, z, z, z, z, z, char(at + 8), z, z, z, z, z, z, z);
+    b[k] = _mm256_sub_pd(_mm256_or_pd(_mm256_castsi256_pd(_mm256_shuffle_epi8(pairs, pick)), magic), magic);
+  }
+}
+
+// The two words from p on.
+inline int64_t Pair(const uint32_t *p) {
+  int64_t v;
+  std::memcpy(&v, p, sizeof v);
+  return v;
 }
 
 // Ewa and Store for result pixels i..i+3 of row j where each takes the bilinear mix of four
 // pixels inside the picture, lanes being pixels: the same operations in the same order as
 // there, pixel by pixel. False, with nothing written, where any of them does otherwise.
-bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaShape *e, int64_t i, int64_t j) {
+bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d valid, int64_t i, int64_t j) {
   const qmDistortPicture &pic = req->src, &d = req->dst;
   const __m256d zero = _mm256_setzero_pd(), one = Set(1);
-  // Ewa's choice of the bilinear mix, made by the shapes.
-  if (e[0].taps | e[1].taps | e[2].taps | e[3].taps) return false;
-  // Field by field from the records (loads of what was stored as it is read, so nothing waits
-  // on a store of another width).
-  const __m256d u = _mm256_setr_pd(m[0].u, m[1].u, m[2].u, m[3].u), v = _mm256_setr_pd(m[0].v, m[1].v, m[2].v, m[3].v);
-  const __m256d valid = _mm256_setr_pd(m[0].valid, m[1].valid, m[2].valid, m[3].valid);
   const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
   __m256d ok = _mm256_cmp_pd(valid, zero, _CMP_GT_OQ);
   ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(fu, zero, _CMP_GE_OQ), _mm256_cmp_pd(fv, zero, _CMP_GE_OQ)));
@@ -208,9 +230,13 @@ bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaS
   const __m256d weights[4] = {_mm256_mul_pd(rx, ry), _mm256_mul_pd(tx, ry), _mm256_mul_pd(rx, ty), _mm256_mul_pd(tx, ty)};
   const __m128i x = _mm256_cvttpd_epi32(fu), y = _mm256_cvttpd_epi32(fv);
   const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(x));
-  const int *base = reinterpret_cast<const int *>(pic.pixels);
-  const __m128i words[4] = {_mm256_i64gather_epi32(base, at, 4), _mm256_i64gather_epi32(base + 1, at, 4),
-                            _mm256_i64gather_epi32(base + pic.pitch, at, 4), _mm256_i64gather_epi32(base + pic.pitch + 1, at, 4)};
+  // Each lane's two neighbours along a row in one load of 64 bits (plain loads: gathers are slow
+  // on some processors).
+  alignas(32) int64_t ats[4];
+  _mm256_store_si256(reinterpret_cast<__m256i *>(ats), at);
+  const uint32_t *upper = pic.pixels, *lower = pic.pixels + pic.pitch;
+  const __m256i pairs[2] = {_mm256_setr_epi64x(Pair(upper + ats[0]), Pair(upper + ats[1]), Pair(upper + ats[2]), Pair(upper + ats[3])),
+                            _mm256_setr_epi64x(Pair(lower + ats[0]), Pair(lower + ats[1]), Pair(lower + ats[2]), Pair(lower + ats[3]))};
   __m256d opacity[4] = {Set(255), Set(255), Set(255), Set(255)};
   if (pic.alpha || pic.mask) {
     alignas(32) int32_t o[4][4];
@@ -228,14 +254,15 @@ bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaS
     }
     for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_pd(_mm_load_si128(reinterpret_cast<const __m128i *>(o[t])));
   }
-  // The sums from zero, tap by tap, as Bilinear adds them.
-  __m256d sum[4] = {zero, zero, zero, zero}, sumA = zero;
+  // The sums tap by tap, as Bilinear adds them from zero: the first terms stand for their sums
+  // with zero, which they equal, being at least +0 or not numbers.
+  __m256d sum[4], sumA = zero;
   for (int t = 0; t < 4; t++) {
     const __m256d a = _mm256_mul_pd(opacity[t], weights[t]);
     __m256d bytes[4];
-    BytesOf(words[t], bytes);
-    for (int c = 0; c < 4; c++) sum[c] = _mm256_add_pd(sum[c], _mm256_mul_pd(a, bytes[c]));
-    sumA = _mm256_add_pd(sumA, a);
+    BytesOf(pairs[t >> 1], t & 1, bytes);
+    for (int c = 0; c < 4; c++) sum[c] = t ? _mm256_add_pd(sum[c], _mm256_mul_pd(a, bytes[c])) : _mm256_mul_pd(a, bytes[c]);
+    sumA = t ? _mm256_add_pd(sumA, a) : a;
   }
   // Store with a total of 1: the opacity is the sum itself (a quotient by 1), the bytes the
   // sums over it where it is above 0. Max and min are the clamp, for numbers and for the
@@ -249,13 +276,26 @@ bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaS
   const __m128i some = _mm256_cvtpd_epi32(_mm256_and_pd(_mm256_cmp_pd(sumA, zero, _CMP_GT_OQ), Set(-1.0))); // -1 where above 0
   _mm_storeu_si128(reinterpret_cast<__m128i *>(d.pixels + j * d.pitch + i), _mm_and_si128(word, some));
   const __m128i opacityOut = _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(_mm256_add_pd(sumA, half), zero), top));
-  alignas(16) int32_t o[4];
-  _mm_store_si128(reinterpret_cast<__m128i *>(o), opacityOut);
-  for (int k = 0; k < 4; k++) {
-    if (d.alpha) d.alpha[j * d.alphaBytesPerRow + i + k] = uint8_t(o[k]);
-    if (d.mask) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), o[k] >= 128);
+  if (d.alpha) {
+    const int32_t bytes = _mm_cvtsi128_si32(_mm_shuffle_epi8(opacityOut, _mm_setr_epi8(0, 4, 8, 12, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1, -1)));
+    std::memcpy(d.alpha + j * d.alphaBytesPerRow + i, &bytes, sizeof bytes);
+  }
+  if (d.mask) {
+    alignas(16) int32_t o[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(o), opacityOut);
+    for (int k = 0; k < 4; k++) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), o[k] >= 128);
   }
   return true;
+}
+
+bool StoreBilinearGroup(const qmDistortRequest *req, const Mapped *m, const EwaShape *e, int64_t i, int64_t j) {
+  // Ewa's choice of the bilinear mix, made by the shapes.
+  if (e[0].taps | e[1].taps | e[2].taps | e[3].taps) return false;
+  // Field by field from the records (loads of what was stored as it is read, so nothing waits
+  // on a store of another width).
+  const __m256d u = _mm256_setr_pd(m[0].u, m[1].u, m[2].u, m[3].u), v = _mm256_setr_pd(m[0].v, m[1].v, m[2].v, m[3].v);
+  const __m256d valid = _mm256_setr_pd(m[0].valid, m[1].valid, m[2].valid, m[3].valid);
+  return BilinearGroup(req, u, v, valid, i, j);
 }
 
 // EwaShapeOf for four points at a time (every lane takes every step; the lanes that EwaShapeOf
@@ -291,6 +331,28 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
   for (; i < n; i++, m++, out++) *out = EwaShapeOf(*m, w, h);
 }
 
+// RenderSmooth's mapping, shaping and bilinear groups for result row j, four pixels at a time,
+// with no records where a group's ellipses are surely within a pixel: there alpha gamma, which
+// F never exceeds, is below 4 by a margin far beyond the rough derivatives' error. Other groups
+// are left mapped and shaped exactly (stored 0). Returns the first pixel left to do.
+template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
+  const qmDistortRequest *req = mapper.req;
+  const __m256d one = Set(1), small = Set(3.99);
+  int64_t i = 0;
+  for (; i + 4 <= req->resultWidth; i += 4) {
+    const Mapped4 m = mapper.At(i, true);
+    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m.r, m.r), _mm256_mul_pd(m.s, m.s)), one);
+    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m.p, m.p), _mm256_mul_pd(m.q, m.q)), one);
+    const bool bilinear = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), small, _CMP_LT_OQ)) == 15;
+    const bool done = bilinear && BilinearGroup(req, m.u, m.v, m.valid, i, j);
+    for (int k = 0; k < 4; k++) stored[i + k] = done;
+    if (done) continue;
+    mapper.At(i).Write(mapped + i, true);
+    ShapeRow(mapped + i, shapes + i, 4, req->src.width, req->src.height);
+  }
+  return i;
+}
+
 struct Avx2Kernels {
   using Sums = ByteSums4;
   // The rounding instruction: the same values as the portable Floor and Ceil, without branches.
@@ -312,10 +374,14 @@ struct Avx2Kernels {
     if constexpr (Method == DISTORT_PERSPECTIVE) return ::PointRowGroups(PerspectiveRow<false>(req, y), j);
     return 0;
   }
-  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row) {
-    int64_t done = 0;
-    if constexpr (Method == DISTORT_BARREL) done = MapRowGroups(BarrelRow<WithDerivatives>(req, y), WithDerivatives, row);
-    if constexpr (Method == DISTORT_PERSPECTIVE) done = MapRowGroups(PerspectiveRow<WithDerivatives>(req, y), WithDerivatives, row);
+  template <int32_t Method> static int64_t SmoothRowGroups(const qmDistortRequest *req, int64_t j, Mapped *m, EwaShape *e, uint8_t *stored) {
+    if constexpr (Method == DISTORT_BARREL) return ::SmoothRowGroups(BarrelRow<true>(req, req->originY + j + 0.5), j, m, e, stored);
+    return 0;
+  }
+  template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row, int64_t from) {
+    int64_t done = from;
+    if constexpr (Method == DISTORT_BARREL) done = MapRowGroups(BarrelRow<WithDerivatives>(req, y), WithDerivatives, row, from);
+    if constexpr (Method == DISTORT_PERSPECTIVE) done = MapRowGroups(PerspectiveRow<WithDerivatives>(req, y), WithDerivatives, row, from);
     // Arc and polar take an arc tangent and a hypotenuse from the maths library, lane by lane.
     MapRowScalar<Method, WithDerivatives>(req, y, row, done);
   }

@@ -1,8 +1,9 @@
 // The rendering of a prepared distortion, shared by the scalar path (distort.cpp) and the AVX2
 // path (distort_avx2.cpp). A kernel set K gives the byte sums of a sample (K::Sums), Floor and
 // Ceil, the mapping of a row (K::MapRow), and may take groups of pixels off this code's hands
-// (K::StoreBilinearGroup, K::PointRowGroups); the rest is this one code, and each kernel does
-// what it replaces in the same order of double operations, so both paths give the same bits.
+// (K::StoreBilinearGroup, K::SmoothRowGroups, K::PointRowGroups); the rest is this one code, and
+// each kernel does what it replaces in the same order of double operations, so both paths give
+// the same bits.
 // Everything here has internal linkage: each path compiles its own copy for its own processor.
 #pragma once
 #include <algorithm>
@@ -277,11 +278,15 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
   std::vector<uint8_t> stored(n);
   std::vector<EwaShape> shapes(n);
   for (int64_t j = 0; j < req->resultHeight; j++) {
-    K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data());
-    K::ShapeRow(mapped.data(), shapes.data(), int64_t(n), src.pic->width, src.pic->height);
+    // The kernels may map, sample and store groups from the row's start themselves; of those,
+    // the pixels they leave (stored 0) come back mapped and shaped.
+    const size_t from = size_t(K::template SmoothRowGroups<Method>(req, j, mapped.data(), shapes.data(), stored.data()));
+    K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data(), int64_t(from));
+    K::ShapeRow(mapped.data() + from, shapes.data() + from, int64_t(n - from), src.pic->width, src.pic->height);
     for (size_t i = 0; i < n; i++) {
+      if (i < from && stored[i]) continue;
       // A group of four that the kernels sample and store at once, where they can.
-      if (i % 4 == 0 && i + 4 <= n && K::StoreBilinearGroup(req, mapped.data() + i, shapes.data() + i, int64_t(i), j)) {
+      if (i >= from && i % 4 == 0 && i + 4 <= n && K::StoreBilinearGroup(req, mapped.data() + i, shapes.data() + i, int64_t(i), j)) {
         for (size_t k = i; k < i + 4; k++) stored[k] = 1;
         i += 3;
         continue;
