@@ -252,6 +252,26 @@ TEST(HttpClient, RepliesThatNeverEnd) {
   }
 }
 
+// Bodies that keep coming a byte at a time end once a network time-out passed without another
+// 16 KiB, to memory and to a file, whether their length is known, chunked or up to the close;
+// one that comes in steady pieces completes though it takes longer than the time-out.
+TEST(HttpClient, BodiesThatCrawlEnd) {
+  HttpPeer vm;
+  if (!vm.server.ok()) GTEST_SKIP() << "no python peer";
+  vm.One("SetNetworkTimeout", {300});
+  for (const char *path : {"/trickle-body", "/trickle-chunked", "/trickle-to-close"}) {
+    EXPECT_EQ(vm.Get(path).code, uint32_t(ERR_RECVTIMEOUT)) << path;
+    EXPECT_EQ(Download(vm, vm.U(path), {{"file", vm.Path("crawl.bin")}}).code, uint32_t(ERR_RECVTIMEOUT)) << path;
+  }
+  // 20 pieces of 32 KiB 100 ms apart: two seconds in all against a time-out of 1.5.
+  vm.One("SetNetworkTimeout", {1500});
+  std::string steady;
+  for (int i = 0; i < 20; i++) steady += std::string(32768, char('A' + i));
+  DosCall c = vm.Get("/slow-but-steady");
+  ASSERT_EQ(c.code, 0u);
+  EXPECT_TRUE(c.results[0].str == steady);
+}
+
 namespace {
 // Asks the player to quit once a megabyte came, as the user closing the window would.
 uint32_t QuitAfterAMegabyte(VmState *L) {
