@@ -142,6 +142,7 @@ uint32_t CharcoalBitmap(qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, 
   if (!l.wide()) return 0;
   const qmBitmapView &v = l.view();
   const int32_t w = l.Width(width), h = l.Height(height);
+  if (uint32_t code = PollCancel(cancel)) return code;  // before the grey changes anything
   GrayPixels(v.base, w, h, v.pixelFormat, v.pitch, 0);
   if (uint32_t err = ConvolveBitmap(CONVOLVE_EDGE, bitmap, nullptr, w, h, radius, sigma, &v, cancel)) return err;
   if (uint32_t err = ConvolveBitmap(CONVOLVE_BLUR, bitmap, alpha, w, h, radius, sigma, &v, cancel)) return err;
