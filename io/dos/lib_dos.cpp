@@ -789,7 +789,7 @@ uint32_t DosCompressFile(VmState *L) {
   const char *source = vm_checkstring(L, 1, nullptr);
   const char *target = vm_checkstring(L, 2, nullptr);
   uint64_t size = 0;
-  if (uint32_t code = PackQMPK(kMagicQMPK, source, target, &size)) return code;
+  if (uint32_t code = PackQMPK(kMagicQMPK, source, target, &size, CommandCancel(L))) return code;
   vm_pushnumber(L, double(size));
   return 1;
 }
@@ -799,7 +799,7 @@ uint32_t DosDecompressFile(VmState *L) {
   const char *source = vm_checkstring(L, 1, nullptr);
   const char *target = vm_checkstring(L, 2, nullptr);
   uint64_t size = 0;
-  if (uint32_t code = UnpackQMPK(kMagicQMPK, source, target, 0, &size)) return code;
+  if (uint32_t code = UnpackQMPK(kMagicQMPK, source, target, 0, &size, UINT64_MAX, CommandCancel(L))) return code;
   vm_pushnumber(L, double(size));
   return 1;
 }

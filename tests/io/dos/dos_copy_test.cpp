@@ -213,14 +213,15 @@ TEST(DosCopy, DeletingTreesStaysInside) {
   EXPECT_EQ(Walk(vm, "DeleteFile", {":::chunk0:1*a/b"}, false), uint32_t(ERR_WRONGUSAGE));
 }
 
-// A quit request pending while a copy, a deletion or a checksum runs ends it with the user
-// abort (not the success a callback's stop gives), and leaves no partial copy.
+// A quit request pending while a copy, a deletion, a checksum or a packing runs ends it with
+// the user abort (not the success a callback's stop gives), and leaves no partial copy.
 TEST(DosCopy, AQuitEndsLongFileWork) {
   DosVm vm;
   std::string big(3 << 20, 'b');
   WriteFileBytes(vm.Path("big.bin"), big);
   mkdir(vm.Path("tree").c_str(), 0755);
   for (const char *f : {"tree/a", "tree/b", "tree/c"}) WriteFileBytes(vm.Path(f), "t");
+  vm.One("CompressFile", {vm.Path("big.bin"), vm.Path("big.qmpk")});
   struct Row {
     const char *command;
     std::vector<DosVal> args;
@@ -234,13 +235,14 @@ TEST(DosCopy, AQuitEndsLongFileWork) {
       {"DeleteFile", {vm.Path("tree")}, false, nullptr, "tree/a"},
       {"MD5", {vm.Path("big.bin")}, false, nullptr, nullptr},
       {"CRC32", {vm.Path("big.bin")}, false, nullptr, nullptr},
+      {"CompressFile", {vm.Path("big.bin"), vm.Path("again.qmpk")}, false, nullptr, nullptr},
+      {"DecompressFile", {vm.Path("big.qmpk"), vm.Path("unpacked.bin")}, false, nullptr, nullptr},
   };
   for (const Row &r : rows) {
     std::string name = std::string(r.command) + (r.callback ? " with a callback" : "");
     vm_setendrequested(vm.L, 1);
-    uint32_t code = r.callback || std::string(r.command).find("File") != std::string::npos
-                        ? Walk(vm, r.command, r.args, r.callback)
-                        : vm.Code(r.command, r.args);
+    bool walk = std::string(r.command) == "CopyFile" || std::string(r.command) == "DeleteFile";
+    uint32_t code = walk ? Walk(vm, r.command, r.args, r.callback) : vm.Code(r.command, r.args);
     vm_setendrequested(vm.L, 0);
     EXPECT_EQ(code, uint32_t(ERR_USERABORT)) << name;
     if (r.mustNotExist) {
