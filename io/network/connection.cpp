@@ -59,6 +59,15 @@ void Paced(const qmNetWait *w, uint64_t n) {
   p->deadline = GetTimeSeconds() + w->timeoutMs / 1000.0;
 }
 
+// The script's progress callback: the time it takes is the script's, not the peer's, so the
+// pace's deadline moves on by it.
+uint32_t CallProgress(const qmNetWait *w, qmConnection *c) {
+  double before = GetTimeSeconds();
+  uint32_t code = w->progress(w->ud, c);
+  if (w->pace && w->pace->deadline != 0) w->pace->deadline += GetTimeSeconds() - before;
+  return code;
+}
+
 }  // namespace
 
 void StartPace(qmNetPace *pace, uint32_t timeoutMs) {
@@ -293,7 +302,7 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
     if (code) break;
     if (c->progress && w->progress) {
       c->progressCount += take;
-      if ((code = w->progress(w->ud, c))) break;
+      if ((code = CallProgress(w, c))) break;
     }
     if (done) {
       st = 0;
@@ -340,7 +349,7 @@ uint32_t SendWithProgress(const qmNetWait *w, qmConnection *c, const void *data,
       Paced(w, n);
       if (c->progress && w->progress) {
         c->progressCount += n;
-        if ((code = w->progress(w->ud, c))) break;
+        if ((code = CallProgress(w, c))) break;
       }
     }
     if (st == 0) continue;
