@@ -17,14 +17,6 @@ function(qm_library target)
   if(NOT QM_HAVE_AVX2)
     list(FILTER sources EXCLUDE REGEX "_avx2\\.cpp$")
   endif()
-  # The kernels run only where the processor has AVX2 (chosen at run time); clang does not take
-  # the target from a pragma, so the whole file gets the flag. COMPILE_FLAGS, not COMPILE_OPTIONS,
-  # which folders set for their own reasons.
-  foreach(source ${sources})
-    if(source MATCHES "_avx2\\.cpp$")
-      set_property(SOURCE ${source} APPEND_STRING PROPERTY COMPILE_FLAGS " -mavx2")
-    endif()
-  endforeach()
   add_library(${target} STATIC ${sources})
   if(ARG_DEPS)
     target_link_libraries(${target} PUBLIC ${ARG_DEPS})

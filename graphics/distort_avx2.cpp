@@ -15,9 +15,14 @@
 #include "graphics/distort.h"
 
 // The shared rendering is compiled here for AVX2. The headers above come first, so that their
-// inline functions, which other files share, keep the baseline instruction set.
+// inline functions, which other files share, keep the baseline instruction set (the file has no
+// -mavx2: a shared inline copy with AVX2 code could be the one the linker keeps for everyone).
+#if defined(__clang__)
+#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#else
 #pragma GCC push_options
 #pragma GCC target("avx2")
+#endif
 #include "graphics/distort_render.h"
 
 namespace {
@@ -323,4 +328,8 @@ int32_t RenderDistortionAvx2(qmDistortRequest *req) {
   return 0;
 }
 
+#if defined(__clang__)
+#pragma clang attribute pop
+#else
 #pragma GCC pop_options
+#endif
