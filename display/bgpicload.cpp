@@ -23,15 +23,19 @@ uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill) {
 }
 
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
-                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, qmBGPic **out) {
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, qmBGPic **out,
+                       const qmFormatPlugins *plugins) {
   if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
   qmFillStyle fill{};
   if (fillIn) fill = *fillIn;
   fill.textureBitmap = nullptr;
   if (uint32_t code = AttachFillTexture(objects, &fill)) return code;
   uint32_t *pixels = nullptr, *palette = nullptr, loaderKey = kNoTransparency;
-  int32_t w = 0, h = 0, hasAlpha = 0;
-  uint32_t code = LoadImageFile(file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha);
+  int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
+  uint32_t code = LoadImageWithPlugins(plugins, file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h,
+                                       &hasAlpha, {&forcedAlpha, nullptr});
+  // A plug-in may ask for its picture's alpha channel to be loaded always.
+  if (forcedAlpha && transparentColor == kNoTransparency) loadAlpha = 1;
   if (!code && loadAlpha && !hasAlpha) code = ERR_NOALPHA;  // the loader left the file name as argument
   // The picture's own transparent colour wins over the one asked for.
   uint32_t key = loaderKey != kNoTransparency ? loaderKey & 0xFFFFFF : transparentColor;

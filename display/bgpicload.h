@@ -7,6 +7,7 @@
 
 struct qmBrush;
 struct qmObjectRegistry;
+struct qmFormatPlugins;
 
 // A fill of style FILLTEXTURE gets a private copy of its texture brush's bitmap (an older copy
 // is freed); other styles are left alone. 0, ERR_MEM or the missing-brush error.
@@ -16,9 +17,10 @@ uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill);
 // picture's own), an alpha channel when asked; with a fill (style 1 to 3) a picture with a
 // mask or alpha is laid over the fill and keeps neither. paletteIn (256 entries ended by
 // 0xFFFFFFFF) or null. 0, ERR_MASKNALPHA, ERR_NOALPHA, the loader's error or ERR_MEM; nothing
-// is left behind on failure.
+// is left behind on failure. Image-loader plug-ins (may be null) are asked first.
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
-                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, qmBGPic **out);
+                       uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, qmBGPic **out,
+                       const qmFormatPlugins *plugins = nullptr);
 
 // A new background picture of copies of the brush's planes: 0, ERR_TFVBRUSHBGPIC or ERR_MEM.
 uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *brush, qmObjectId *id, qmBGPic **out);

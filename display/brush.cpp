@@ -8,6 +8,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "media/image/imagewriter.h"
+#include "media/image/pluginimage.h"
 #include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
 #include "display/scene.h"
@@ -142,6 +143,7 @@ uint32_t CopyBrushRecord(qmObjectRegistry *objects, const qmBrush *src, qmObject
   if (!code)
     code = NewBrushRecord(objects, newId, src->kind, src->width, src->height, src->width, src->transformed,
                           src->sourceImage, bitmap, src->transparentColor, mask, alpha, &b);
+  if (!code) RetainPluginImage(static_cast<qmPluginImage *>(src->sourceImage));
   if (code) {
     FreePlanes(bitmap, mask, alpha);
     FreeObjectDataList(objects, data);
@@ -157,6 +159,7 @@ void FreeBrushContents(qmObjectRegistry *objects, qmBrush *b) {
   b->bitmap = nullptr;
   b->mask = nullptr;
   b->alpha = nullptr;
+  ReleasePluginImage(static_cast<qmPluginImage *>(b->sourceImage));
   b->sourceImage = nullptr;
   FreeObjectDataList(objects, static_cast<qmObjectData *>(b->header.userData));
   b->header.userData = nullptr;

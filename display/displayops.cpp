@@ -157,6 +157,14 @@ void ResetPictureLayerScale(qmScene *scene, qmBGPic *pic) {
   if (layers && layers->resetScale && pic) layers->resetScale(scene, pic);
 }
 
+bool PictureLayerBounds(const qmScene *scene, const void *layer, int32_t *x, int32_t *y, int32_t *width,
+                        int32_t *height) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  if (!layers || !layers->layerBounds || !layer) return false;
+  layers->layerBounds(layer, x, y, width, height);
+  return true;
+}
+
 void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update) {
   update->next = nullptr;
   MutexLock(display->updateLock);

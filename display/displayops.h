@@ -16,6 +16,8 @@ struct qmBGPic;
 struct qmPlaneSet;
 
 inline constexpr int32_t kKeepPosition = 100000;
+// A resize flag: the display's satellites are not told (the display library's RESIZE_NONOTIFY).
+inline constexpr uint32_t kResizeNoNotify = 4;
 
 struct qmDisplayOps {
   // New window size, refresh buffers, layers redrawn; x and y may be kKeepPosition.
@@ -93,6 +95,7 @@ struct qmLayerHooks {
   void (*endSelectLayer)(qmScene *scene, void *layer);
   uint32_t (*rerender)(qmScene *scene, qmDisplay *display, qmBGPic *pic);
   void (*resetScale)(qmScene *scene, qmBGPic *pic);
+  void (*layerBounds)(const void *layer, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
 };
 void FreePictureLayers(qmScene *scene, qmBGPic *pic);
 void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic);
@@ -116,3 +119,6 @@ void EndSelectPictureLayer(qmScene *scene, void *layer);
 uint32_t RerenderPictureLayers(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 // The picture's layers back to their unscaled states.
 void ResetPictureLayerScale(qmScene *scene, qmBGPic *pic);
+// Where a layer lies on its picture now; false (nothing written) without the layer engine.
+bool PictureLayerBounds(const qmScene *scene, const void *layer, int32_t *x, int32_t *y, int32_t *width,
+                        int32_t *height);

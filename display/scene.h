@@ -16,6 +16,7 @@ struct qmLayerHooks;
 struct qmButtonHooks;
 struct qmPlayerContext;
 struct qmBitmap;
+struct qmVectorState;
 
 // Shows one window update that another thread queued (display/displayops.h).
 using qmUpdatePresenter = void (*)(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
@@ -42,6 +43,9 @@ struct qmScene {
   const qmLayerHooks *layerHooks;
   const qmButtonHooks *buttonHooks;
   qmUpdatePresenter presentUpdate;
+  // The vectorgraphics library's stroke settings and its switch for the draw library's shapes
+  // (graphics/vectorpath.h); null while that library is closed.
+  qmVectorState *vector;
   // The context of the run the scene belongs to, whose library entries taking the scene the
   // engines call (runtime/context.h); null for a scene made outside a run.
   const qmPlayerContext *context;

@@ -31,40 +31,6 @@ constexpr int64_t kAheadRows = 4;
 
 uint32_t Stored(uint32_t rgb) { return ColorToPixel(rgb, QM_BITMAP_FORMAT); }
 
-// Moves the image's pixels and alpha toward the colour (or the fill picture's pixel) at level
-// by each coverage byte: a full coverage replaces what is there, so a transparent fill cuts a
-// hole in an edge beneath it.
-void CoverImage(qmShapeImage *img, const qmAlphaChannel *cov, uint32_t rgb, int32_t level, const qmBitmap *fill) {
-  qmBitmap *b = img->bitmap;
-  const int32_t pitch = b->bytesPerRow / 4;
-  const int32_t fillPitch = fill ? fill->bytesPerRow / 4 : 0;
-  const int32_t sr = (rgb >> 16) & 0xFF, sg = (rgb >> 8) & 0xFF, sb = rgb & 0xFF;
-  for (int32_t y = 0; y < b->height; y++) {
-    const uint8_t *c = cov->memory + int64_t(y) * cov->bytesPerRow;
-    uint8_t *a = img->alpha->memory + int64_t(y) * img->alpha->bytesPerRow;
-    uint32_t *p = b->pixels + int64_t(y) * pitch;
-    for (int32_t x = 0; x < b->width; x++) {
-      const int32_t k = c[x];
-      if (!k) continue;
-      int32_t r = sr, g = sg, bl = sb;
-      if (fill) {
-        const uint32_t f = __builtin_bswap32(fill->pixels[int64_t(y) * fillPitch + x]);
-        r = (f >> 16) & 0xFF, g = (f >> 8) & 0xFF, bl = f & 0xFF;
-      }
-      const int32_t da = a[x];
-      if (k == 255 || da == 0) {
-        p[x] = Stored(uint32_t(r << 16 | g << 8 | bl));
-      } else {
-        const uint32_t d = __builtin_bswap32(p[x]);
-        const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
-        p[x] = Stored(uint32_t((dr + (r - dr) * k / 255) << 16 | (dg + (g - dg) * k / 255) << 8 |
-                               (db + (bl - db) * k / 255)));
-      }
-      a[x] = uint8_t(da + (level - da) * k / 255);
-    }
-  }
-}
-
 // points moved by (dx, dy) into the scratch table.
 const int32_t *Moved(const int32_t *points, int32_t count, int32_t dx, int32_t dy) {
   int32_t *out = GetDrawTables()->points[2];
@@ -287,6 +253,37 @@ constexpr Span kNoLimit{INT64_MIN, INT64_MIN, INT64_MAX, INT64_MAX};
 
 } // namespace
 
+void CoverShapeImage(qmShapeImage *img, const qmAlphaChannel *cov, uint32_t rgb, int32_t level, const qmBitmap *fill) {
+  qmBitmap *b = img->bitmap;
+  const int32_t pitch = b->bytesPerRow / 4;
+  const int32_t fillPitch = fill ? fill->bytesPerRow / 4 : 0;
+  const int32_t sr = (rgb >> 16) & 0xFF, sg = (rgb >> 8) & 0xFF, sb = rgb & 0xFF;
+  for (int32_t y = 0; y < b->height; y++) {
+    const uint8_t *c = cov->memory + int64_t(y) * cov->bytesPerRow;
+    uint8_t *a = img->alpha->memory + int64_t(y) * img->alpha->bytesPerRow;
+    uint32_t *p = b->pixels + int64_t(y) * pitch;
+    for (int32_t x = 0; x < b->width; x++) {
+      const int32_t k = c[x];
+      if (!k) continue;
+      int32_t r = sr, g = sg, bl = sb;
+      if (fill) {
+        const uint32_t f = __builtin_bswap32(fill->pixels[int64_t(y) * fillPitch + x]);
+        r = (f >> 16) & 0xFF, g = (f >> 8) & 0xFF, bl = f & 0xFF;
+      }
+      const int32_t da = a[x];
+      if (k == 255 || da == 0) {
+        p[x] = Stored(uint32_t(r << 16 | g << 8 | bl));
+      } else {
+        const uint32_t d = __builtin_bswap32(p[x]);
+        const int32_t dr = (d >> 16) & 0xFF, dg = (d >> 8) & 0xFF, db = d & 0xFF;
+        p[x] = Stored(uint32_t((dr + (r - dr) * k / 255) << 16 | (dg + (g - dg) * k / 255) << 8 |
+                               (db + (bl - db) * k / 255)));
+      }
+      a[x] = uint8_t(da + (level - da) * k / 255);
+    }
+  }
+}
+
 // Stored pixels hold the fourth byte first in memory, then red, green and blue: as a word, the
 // colour bytes sit at bits 8, 16 and 24.
 void CoverPixelsScalar(uint32_t *row, const uint8_t *c, int64_t n, uint32_t pixel) {
@@ -473,7 +470,7 @@ uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeI
     const int32_t *p = Moved(pts + 2 * skip, count - skip, dx + pad, dy + pad);
     code = outline ? DrawCoverageOutline(cov, p, count - skip, lineWidth, aa)
                    : FillCoveragePolygon(cov, p, count - skip, aa);
-    if (!code) CoverImage(out, cov, rgb, level, source);
+    if (!code) CoverShapeImage(out, cov, rgb, level, source);
   };
   if (req->hasShadow) {
     if (req->hasEdge) pass(edge, en, req->shadowX, req->shadowY, req->shadowColor, 255 - req->shadowAlpha, nullptr);
@@ -510,7 +507,7 @@ uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_
   if (!code)
     code = DrawCoverageLine(cov, int32_t(x1 - ox), int32_t(y1 - oy), int32_t(x2 - ox), int32_t(y2 - oy), thickness,
                             antialias);
-  if (!code) CoverImage(out, cov, color & 0xFFFFFF, 255 - int32_t(color >> 24), nullptr);
+  if (!code) CoverShapeImage(out, cov, color & 0xFFFFFF, 255 - int32_t(color >> 24), nullptr);
   FreeAlphaChannel(cov);
   if (!code) code = FinishImage(out, antialias || (color >> 24));
   if (code) FreeShapeImage(out);

@@ -14,6 +14,10 @@ struct qmShapeImage {
   int32_t x, y;            // where the image goes on the output
 };
 void FreeShapeImage(qmShapeImage *image);
+// Moves the image's pixels and alpha toward the colour (or the fill picture's pixel, a picture
+// of the image's size) at level by each coverage byte: a full coverage replaces what is there,
+// so a transparent fill cuts a hole in an edge beneath it.
+void CoverShapeImage(qmShapeImage *img, const qmAlphaChannel *cov, uint32_t rgb, int32_t level, const qmBitmap *fill);
 
 // Renders the request (position resolved, style copied) into a new image. texture is the brush
 // picture of a texture fill (null: none found, the caller reports it). 0 or ERR_MEM.

@@ -196,7 +196,6 @@ uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const 
                          uint32_t flags) {
   switch (layer->type) {
   case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
-  case QMTYPE_VECTORPATH: return MissingObjectError(&layer->object, ERR_FINDPATH);
   case QMTYPE_NOOBJECT: return 0;
   default: break;
   }
@@ -221,7 +220,7 @@ uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const 
     return 0;
   }
   // Every kind that exists here draws from its picture: the object's, or the one the layer was
-  // given (shapes and text), turned about the layer's anchor.
+  // given (shapes, text and paths), turned about the layer's anchor.
   qmLayerState *base = layer->base;
   qmLayerImage img{};
   if (uint32_t code = GetLayerImage(scene, layer, base, 0, 0, -1, &img)) return code;

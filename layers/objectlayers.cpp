@@ -2,6 +2,7 @@
 
 #include <cmath>
 
+#include "display/asyncdraw.h"
 #include "display/display.h"
 #include "display/displaytags.h"
 #include "display/imagecore.h"
@@ -96,8 +97,9 @@ uint32_t LayersRemoveAllLayers(qmScene *scene) {
   qmDisplay *d = scene->current;
   qmBGPic *pic = scene->picture;
   if (!d || !pic) return 0;
-  // A layer an asynchronous draw object still draws may not go (ERR_REMADLAYER); the player
-  // has no such objects yet, so every layer can be taken.
+  // A layer an asynchronous draw object still draws may not go: then none goes.
+  for (qmLayer *layer = FirstLayer(pic); layer; layer = LayerAbove(layer))
+    if (IsObjectInAsyncDraw(scene, layer)) return ERR_REMADLAYER;
   const bool selected = d->outputType == DISPOUT_BGPIC;
   while (qmLayer *layer = FirstLayer(pic)) DestroyLayer(scene, layer, !selected || layer->hidden, nullptr, nullptr);
   pic->layersChanged = 1;

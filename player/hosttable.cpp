@@ -1,6 +1,11 @@
-// The host table: the player functions every plug-in receives. The display, sound, requester
-// and font groups are empty, and the slots marked null below are not offered yet.
-// Every slot that can fail by an exception is guarded (see SwapHostCallError).
+// The host table: the player functions every plug-in receives, each slot a thin adapter to the
+// player's own. Every slot that can fail by an exception is guarded (see SwapHostCallError);
+// slots that serve the run reach it through the bound qmHostRun.
+#include <ft2build.h>
+#include FT_FREETYPE_H
+#include FT_GLYPH_H
+#include FT_OUTLINE_H
+#include FT_TRUETYPE_TABLES_H
 #include <sys/time.h>
 
 #include <cmath>
@@ -9,25 +14,35 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <iterator>
 #include <new>
 #include <type_traits>
 
+#include "display/brush.h"
+#include "display/displayhooks.h"
+#include "display/scene.h"
+#include "media/image/imageload.h"
 #include "platform/dir.h"
 #include "platform/env.h"
 #include "platform/file.h"
 #include "platform/fileops.h"
 #include "platform/memory.h"
+#include "platform/path.h"
+#include "platform/requesters.h"
 #include "platform/time.h"
 #include "player/appletrecord.h"
 #include "player/plugins.h"
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vnames.h"
+#include "text/builtin_faces.h"
+#include "text/fontscan.h"
 
 namespace {
 
@@ -154,6 +169,192 @@ char *HostPrepBuffer(VmStrBuffer *B) {
   return p ? p : B->buffer;
 }
 
+// The run plug-ins serve; null outside one.
+const qmHostRun *gRun = nullptr;
+
+qmScene *RunScene() { return gRun ? GetScene(gRun->L) : nullptr; }
+const qmFormatPlugins *RunFormats() {
+  const qmPlayerContext *ctx = gRun ? GetPlayerContext(gRun->L) : nullptr;
+  return ctx ? ctx->formatPlugins : nullptr;
+}
+
+void FormatCurrentDate(char *out, size_t size) {
+  if (gRun && gRun->formatCurrentDate) gRun->formatCurrentDate(out, size);
+  else if (size) out[0] = 0;
+}
+uint32_t HostRegisterUserEvent(const char *name) {
+  return gRun && gRun->registerUserEvent && name ? gRun->registerUserEvent(name) : 0;
+}
+int HostPostUserEvent(uint32_t number, void *payload) {
+  return gRun && gRun->postUserEvent ? gRun->postUserEvent(number, payload) : 0;
+}
+void HostPostHookedDisplayEvent(qmDisplayHook *node, uint32_t kind, uint32_t d1, uint32_t d2, uint32_t d3) {
+  if (qmScene *scene = RunScene()) PostHookedDisplayEvent(scene, node, kind, d1, d2, d3);
+}
+
+int HostExamine(qmVirtualLock *lock, qmHostExamineRecord *record) {
+  qmFileInfo info{};
+  ExamineVirtualPath(lock, &info);
+  *record = {nullptr, info.isDirectory, uint32_t(info.size), info.protection};
+  return 1;
+}
+int HostExamineNext(qmVirtualLock *lock, void *, qmHostExamineRecord *record) {
+  const char *name = nullptr;
+  uint32_t isDirectory = 0;
+  qmFileInfo info{};
+  if (!ExamineNextVirtualEntry(lock, &name, &isDirectory, &info)) return 0;
+  *record = {name, isDirectory, uint32_t(info.size), info.protection};
+  return 1;
+}
+// The current folder, as GetCurrentDirectory gives it; empty when it cannot be named.
+char *GetCurrentDirName(char *buffer, size_t size) {
+  if (size && !GetFullPath(".", buffer, size)) buffer[0] = 0;
+  return buffer;
+}
+const char *GetFilePart(const char *path) { return ChunkDisplayName(path); }
+
+// A picture loaded for a plug-in: its pixels, ABGR.
+struct HostImage {
+  uint32_t *pixels;
+};
+int HostGetImageSize(const char *file, int32_t *width, int32_t *height, int32_t *alpha) {
+  int32_t w = 0, h = 0, a = 0;
+  if (LoadImageWithPlugins(RunFormats(), file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &a))
+    return 0;
+  if (width) *width = w;
+  if (height) *height = h;
+  if (alpha) *alpha = a;
+  return 1;
+}
+HostImage *HostLoadImage(const char *file, void *, int32_t *width, int32_t *height, int32_t *alpha) {
+  uint32_t *pixels = nullptr;
+  int32_t w = 0, h = 0, a = 0;
+  if (LoadImageWithPlugins(RunFormats(), file, nullptr, -1, 0, &pixels, nullptr, nullptr, &w, &h, &a))
+    return nullptr;
+  auto *image = static_cast<HostImage *>(MemAlloc(sizeof(HostImage), 1));
+  if (!image) {
+    MemFree(pixels);
+    return nullptr;
+  }
+  for (size_t i = 0, n = size_t(w) * size_t(h); i < n; i++) {
+    const uint32_t p = pixels[i];
+    pixels[i] = (a ? p & 0xFF000000u : 0xFF000000u) | (p & 0xFF00) | (p >> 16 & 0xFF) | (p & 0xFF) << 16;
+  }
+  image->pixels = pixels;
+  if (width) *width = w;
+  if (height) *height = h;
+  if (alpha) *alpha = a;
+  return image;
+}
+uint32_t *HostGetBitmapPixels(HostImage *image) { return image ? image->pixels : nullptr; }
+void HostFreeImage(HostImage *image) {
+  if (!image) return;
+  MemFree(image->pixels);
+  MemFree(image);
+}
+
+qmBrush *FindRunBrush(const uintptr_t *id) {
+  qmScene *scene = RunScene();
+  if (!scene || !id) return nullptr;
+  const qmObjectId oid{uint32_t(id[0]), id[1]};
+  qmBrush *brush = nullptr;
+  if (FindBrush(scene->objects, &oid, &brush, FINDBRUSH_NOVECTOR)) return nullptr;
+  return brush;
+}
+// A brush stays as it is while a plug-in holds its view: the lock is the brush itself.
+void *HostLockBrush(const uintptr_t *id, void *, qmHostBrushView *view) {
+  qmBrush *b = FindRunBrush(id);
+  if (!b || !b->bitmap) return nullptr;
+  *view = {b->bitmap->pixels, b->bitmap->bytesPerRow / 4, b->alpha ? b->alpha->memory : nullptr,
+           b->alpha ? b->alpha->bytesPerRow : 0, b->mask ? b->mask->memory : nullptr,
+           b->mask ? b->mask->bytesPerRow : 0, b->bitmap->pixelFormat, b->bitmap->bytesPerPixel, b->width,
+           b->height};
+  return b;
+}
+void HostUnlockBrush(void *) {}
+uint32_t *HostGetBrushArgb(const uintptr_t *id, qmTagItem *tags) {
+  qmBrush *b = FindRunBrush(id);
+  if (!b) return nullptr;
+  int32_t hasAlpha = 0;
+  uint32_t *argb = BrushToArgb(b, &hasAlpha);
+  if (!argb) return nullptr;
+  for (qmTagItem *t = tags; t && t->tag; t++) {
+    auto *out = reinterpret_cast<int32_t *>(t->value);
+    if (!out) continue;
+    if (t->tag == 1) *out = b->width;
+    if (t->tag == 2) *out = b->height;
+    if (t->tag == 3) *out = !b->mask && !b->alpha;
+  }
+  return argb;
+}
+void HostFreeBrushArgb(uint32_t *argb) { MemFree(argb); }
+
+qmDisplayHook *HostAttachDisplayHook(const uintptr_t *id, qmDisplayHookFunction function, void *userData,
+                                     qmTagItem *tags) {
+  qmScene *scene = RunScene();
+  if (!scene || !id) return nullptr;
+  const qmObjectId oid{uint32_t(id[0]), id[1]};
+  return AttachDisplayHook(scene, &oid, function, userData, tags);
+}
+void HostDetachDisplayHook(qmDisplayHook *node) { DetachDisplayHook(RunScene(), node); }
+void HostRefreshHookedDisplay(qmDisplayHook *node) { RefreshHookedDisplay(RunScene(), node); }
+uint32_t HostResizeHookedDisplay(qmDisplayHook *node, int32_t width, int32_t height) {
+  return ResizeHookedDisplay(RunScene(), node, width, height);
+}
+
+// A sample's lock owns the copy it handed out, if any.
+struct SampleLock {
+  void *copy;
+};
+SampleLock *HostLockSample(const uintptr_t *id, int32_t noCopy, void *, qmHostSampleLock *out) {
+  if (!gRun || !id) return nullptr;
+  const qmObjectId oid{uint32_t(id[0]), id[1]};
+  qmHostSampleLock found{};
+  if (!gRun->describeSample || !gRun->describeSample(gRun->L, &oid, &found)) return nullptr;
+  auto *lock = static_cast<SampleLock *>(MemAlloc(sizeof(SampleLock), 1));
+  if (!lock) return nullptr;
+  if (!noCopy) {
+    if (!(lock->copy = MemAlloc(found.bytes ? found.bytes : 1, 0))) {
+      MemFree(lock);
+      return nullptr;
+    }
+    std::memcpy(lock->copy, found.data, found.bytes);
+    found.data = lock->copy;
+  }
+  *out = found;
+  return lock;
+}
+void HostUnlockSample(SampleLock *lock) {
+  if (!lock) return;
+  MemFree(lock->copy);
+  MemFree(lock);
+}
+
+int HostMessageRequester(const char *title, const char *text, const char *buttons) {
+  return ShowMessageRequester(title, text, buttons);
+}
+// The chosen file's folder and name joined into path (kHostPathSize bytes).
+int HostFileRequester(const char *title, char *path) {
+  int32_t confirmed = 0;
+  qmFileRequestResult result{};
+  const uint32_t code = ShowFileRequester(title, "#?", 0, nullptr, nullptr, &confirmed, &result);
+  int ok = 0;
+  if (!code && confirmed && result.folder && result.names && result.count) {
+    ok = CopyString(path, result.folder, kHostPathSize) < size_t(kHostPathSize) &&
+         AddPart(path, kHostPathSize, result.names);
+  }
+  MemFree(result.folder);
+  MemFree(result.names);
+  return ok;
+}
+int HostPathRequester(const char *title, char *path) {
+  char *chosen = nullptr;
+  if (ShowPathRequester(title, nullptr, &chosen) || !chosen) return 0;
+  const bool ok = CopyString(path, chosen, kHostPathSize) < size_t(kHostPathSize);
+  MemFree(chosen);
+  return ok ? 1 : 0;
+}
+
 void *const kStdlib[32] = {
     Fn(&malloc),  Fn(&calloc),   Fn(&realloc),  Fn(&free),         Fn(&strdup),        Fn(&fopen),
     Fn(&fclose),  Fn(&fseek),    Fn(&ftell),    Fn(&fread),        Fn(&fwrite),        Fn(&fgetc),
@@ -165,24 +366,38 @@ void *const kStdlib[32] = {
 void *const kSystem[17] = {
     Fn(&HostGetAppletTags), Fn(&AddUserError), Fn(&SetErrorArgument), Fn(&SetErrorNumber),
     Fn(&FormatErrorMessage), Fn(&GetTimeval), Fn(&SubTimeval), Fn(&AddTimeval), Fn(&CmpTimeval),
-    Fn(&SleepMilliseconds),
-    nullptr,  // FormatCurrentDate: system library
-    Fn(&HostMemAlloc), Fn(&HostMemFree), Fn(&AddPluginHook),
-    nullptr, nullptr,  // RegisterUserEvent, PostUserEvent: event library
-    nullptr};          // PostHookedDisplayEvent: display library
+    Fn(&SleepMilliseconds), Fn(&FormatCurrentDate), Fn(&HostMemAlloc), Fn(&HostMemFree), Fn(&AddPluginHook),
+    Safe<&HostRegisterUserEvent>(), Fn(&HostPostUserEvent), Safe<&HostPostHookedDisplayEvent>()};
 
 void *const kFile[23] = {
     Safe<&FileOpen>(), Fn(&FileClose), Fn(&HostFileSeek), Fn(&FileReadBytes), Fn(&FileWriteBytes), Fn(&FileGetc),
     Fn(&FilePutc), Fn(&FileEof), Safe<&RemoveFile>(), Safe<&LockVirtualPath>(), Fn(&UnlockVirtualPath),
-    Safe<&GetVirtualLockName>(),
-    nullptr,  // HostExamine: dos library
-    Fn(&CheckVirtualDirectory), Fn(&EndDirectoryScan),
-    nullptr,  // HostExamineNext: dos library
-    Safe<&CreateDir, uint32_t(ERR_MEM)>(), Safe<&RenameFile>(),
-    nullptr,  // GetCurrentDirName: dos library
-    Safe<&TempFileName>(), Fn(&AddPart),
-    nullptr,  // GetFilePart: dos library
+    Safe<&GetVirtualLockName>(), Safe<&HostExamine>(), Fn(&CheckVirtualDirectory), Fn(&EndDirectoryScan),
+    Safe<&HostExamineNext>(), Safe<&CreateDir, uint32_t(ERR_MEM)>(), Safe<&RenameFile>(), Safe<&GetCurrentDirName>(),
+    Safe<&TempFileName>(), Fn(&AddPart), Fn(&GetFilePart),
     Fn(static_cast<const char *(*)(const char *)>(&ChunkDisplayName))};
+
+void *const kDisplay[12] = {
+    Safe<&HostGetImageSize>(), Safe<&HostLoadImage>(), Fn(&HostGetBitmapPixels), Fn(&HostFreeImage),
+    Fn(&HostLockBrush), Fn(&HostUnlockBrush), Safe<&HostGetBrushArgb>(), Fn(&HostFreeBrushArgb),
+    Safe<&HostAttachDisplayHook>(), Fn(&HostDetachDisplayHook), Safe<&HostRefreshHookedDisplay>(),
+    Safe<&HostResizeHookedDisplay, uint32_t(ERR_MEM)>()};
+
+void *const kSound[2] = {Safe<&HostLockSample>(), Fn(&HostUnlockSample)};
+
+void *const kRequesters[3] = {Safe<&HostMessageRequester, -1>(), Safe<&HostFileRequester>(),
+                              Safe<&HostPathRequester>()};
+
+void *const kFont[1] = {Safe<&MapFontNameToFile>()};
+
+void *const kFreeType[26] = {
+    Fn(&FT_Init_FreeType),     Fn(&FT_Done_FreeType),     Fn(&FT_New_Face),         Fn(&FT_New_Memory_Face),
+    Fn(&FT_Load_Glyph),        Fn(&FT_Render_Glyph),      Fn(&FT_Get_Glyph),        Fn(&FT_Done_Glyph),
+    Fn(&FT_Outline_Transform), Fn(&FT_Outline_Translate), Fn(&FT_Outline_Get_Bitmap), Fn(&FT_Outline_Get_CBox),
+    Fn(&FT_Outline_Decompose), Fn(&FT_Done_Face),         Fn(&FT_Get_Char_Index),   Fn(&FT_Get_First_Char),
+    Fn(&FT_Get_Next_Char),     Fn(&FT_Set_Transform),     Fn(&FT_Select_Charmap),   Fn(&FT_Set_Pixel_Sizes),
+    Fn(&FT_Set_Char_Size),     Fn(&FT_MulFix),            Fn(&FT_Vector_Transform), Fn(&FT_Get_Kerning),
+    Fn(&FT_Get_Sfnt_Table),    Fn(&FT_Load_Sfnt_Table)};
 
 void *const kVm[68] = {
     Safe<&vm_gettop>(), Safe<&vm_settop>(), Safe<&vm_pushvalue>(), Safe<&vm_remove>(), Safe<&vm_insert>(), Safe<&vm_replace>(),
@@ -199,13 +414,28 @@ void *const kVm[68] = {
     Safe<&vm_getmetatable_byname>(), Safe<&vm_checkudata>(), Safe<&vm_buffinit>(), Fn(&HostPrepBuffer), Safe<&vm_addlstring>(),
     Safe<&vm_addstring>(), Safe<&vm_addvalue>(), Safe<&vm_pushresult>(), Safe<&vm_findstring>(), Safe<&vm_checkstack>()};
 
-void *const kEmpty[32] = {};
-
-const qmHostTable kHost = {5, 2, {kStdlib, kSystem, kFile, kEmpty, kEmpty, kEmpty, kEmpty, kEmpty, kVm, kEmpty}};
+// The built-in faces' data in the table's order, then their sizes in bytes, as data pointers.
+void *const *FontDataTable() {
+  static const char *const kOrder[] = {"Bitstream Vera Sans", "Bitstream Vera Sans Mono", "Bitstream Vera Serif"};
+  static_assert(std::size(kOrder) == kBuiltinFaceCount);
+  static void *table[2 * kBuiltinFaceCount];
+  for (int i = 0; i < kBuiltinFaceCount; i++) {
+    const qmBuiltinFace *face = FindBuiltinFace(kOrder[i]);
+    table[i] = face ? const_cast<uint8_t *>(face->data) : nullptr;
+    table[kBuiltinFaceCount + i] = reinterpret_cast<void *>(uintptr_t(face ? face->size : 0));
+  }
+  return table;
+}
 
 }  // namespace
 
-const qmHostTable *GetHostTable() { return &kHost; }
+const qmHostTable *GetHostTable() {
+  static const qmHostTable host = {
+      5, 2, {kStdlib, kSystem, kFile, kDisplay, kSound, kRequesters, kFont, kFreeType, kVm, FontDataTable()}};
+  return &host;
+}
+
+void BindHostRun(const qmHostRun *run) { gRun = run; }
 
 qmHostCallError SwapHostCallError(qmHostCallError next) {
   qmHostCallError previous = tFailure;

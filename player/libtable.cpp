@@ -5,6 +5,7 @@
 #include "display/display/lib_display.h"
 #include "graphics/draw/lib_draw.h"
 #include "graphics/graphics/lib_graphics.h"
+#include "graphics/vectorgraphics/lib_vectorgraphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
 #include "media/sound/lib_sound.h"
@@ -32,5 +33,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kBGPicLibrary,
     &kMemblockLibrary,
     &kNetworkLibrary,
+    &kVectorGraphicsLibrary,
     nullptr,
 };

@@ -7,6 +7,7 @@
 struct VmState;
 struct qmPluginHandle;
 struct qmPluginSymbols;
+struct qmFormatPlugins;
 
 struct qmPlugin {
   qmPlugin *next;
@@ -32,3 +33,5 @@ void FreePlugins();
 qmPlugin *GetPluginList();
 // The symbol block of the vector-graphics engine, or null.
 qmPluginSymbols *GetVectorEngine();
+// The loader and saver formats of the loaded plug-ins, for the context's formatPlugins.
+const qmFormatPlugins *GetFormatPlugins();

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "graphics/vector_requests.h"
 #include "platform/fileops.h"
 #include "platform/memory.h"
 #include "platform/path.h"
@@ -144,7 +145,19 @@ qmPluginLibraryEntries GetLibraryEntries(const qmPluginSymbols *s) {
           reinterpret_cast<qmFreeLibraryFn>(e[4])};
 }
 
+void GetVectorEntries(const qmPluginSymbols *s, qmVectorEngine *out) {
+  void *const *e = s->entries[FeatureRowOf(PLUGINFEAT_VECTOR)];
+  *out = {reinterpret_cast<qmGetPathExtentsFn>(e[0]), reinterpret_cast<qmDrawPathFn>(e[1]),
+          reinterpret_cast<qmTranslatePathFn>(e[2]), reinterpret_cast<qmGetCurrentPointFn>(e[3]),
+          reinterpret_cast<qmCreateVectorFontFn>(e[4]), reinterpret_cast<qmFreeVectorFontFn>(e[5])};
+}
+
 qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *s, uint32_t feature) {
   int row = FeatureRowOf(feature);
   return row < 0 ? nullptr : reinterpret_cast<qmRegisterSaverFn>(s->entries[row][0]);
+}
+
+void *FeatureEntry(const qmPluginSymbols *s, uint32_t feature, int index) {
+  int row = FeatureRowOf(feature);
+  return row < 0 || index < 0 || index >= kMaxFeatureEntries ? nullptr : s->entries[row][index];
 }

@@ -1,6 +1,7 @@
 // Loading one plug-in: the dynamic library, its required entries, the checks of its
 // information block, and the host table handed to every plug-in.
 #pragma once
+#include <cstddef>
 #include <cstdint>
 
 #include "player/plugin_api.h"
@@ -39,10 +40,33 @@ struct qmPluginLibraryEntries {
   qmFreeLibraryFn freeLibrary;
 };
 qmPluginLibraryEntries GetLibraryEntries(const qmPluginSymbols *symbols);
+// The vector entries of a plug-in with PLUGINFEAT_VECTOR, in the engine's record.
+struct qmVectorEngine;
+void GetVectorEntries(const qmPluginSymbols *symbols, qmVectorEngine *out);
 qmRegisterSaverFn GetSaverRegistration(const qmPluginSymbols *symbols, uint32_t feature);
+// Entry index (in the feature's entry order) of a feature the plug-in offers, as resolved.
+void *FeatureEntry(const qmPluginSymbols *symbols, uint32_t feature, int index);
+template <typename F>
+F GetFeatureEntry(const qmPluginSymbols *symbols, uint32_t feature, int index) {
+  return reinterpret_cast<F>(FeatureEntry(symbols, feature, index));
+}
 
 // The player's host table.
 const qmHostTable *GetHostTable();
+
+struct qmObjectId;
+// What the host table's slots reach of the run plug-ins serve: its script state (and through it
+// the scene and the formats of plug-ins) and what libraries answer. Bound by the wiring, unbound
+// (null) before the libraries are freed; a slot then answers 0 or does nothing.
+struct qmHostRun {
+  VmState *L;
+  void (*formatCurrentDate)(char *out, size_t size);  // GetDate's long text
+  uint32_t (*registerUserEvent)(const char *name);    // 0: refused
+  int (*postUserEvent)(uint32_t number, void *payload);
+  // 1 with the sample of that id described (its own data, not a copy), 0 when there is none.
+  int (*describeSample)(VmState *L, const qmObjectId *id, qmHostSampleLock *out);
+};
+void BindHostRun(const qmHostRun *run);
 
 // Nothing thrown by the player unwinds through a plug-in's frames: a host function that fails
 // (the VM's error, RaiseError included, or no memory) records it here and answers a neutral

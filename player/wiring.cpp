@@ -15,24 +15,37 @@
 #include "layers/objectlayers.h"
 #include "media/sound/channels.h"
 #include "media/sound/lib_sound.h"
+#include "media/sound/sound_state.h"
+#include "media/sound/sound_stream.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
+#include "platform/date.h"
 #include "platform/dialogs.h"
 #include "platform/imagecodec.h"
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "player/clargs.h"
+#include "player/pluginmanager.h"
+#include "player/plugins.h"
 #include "player/event/event_buttons.h"
 #include "player/event/event_pump.h"
+#include "player/event/event_user.h"
 #include "player/event/event_wait.h"
 #include "player/event/lib_event.h"
 #include "runtime/eventdispatch.h"
 #include "player/playerrun.h"
+#include "player/pluginmanager.h"
+#include "player/plugins.h"
+#include "player/system/system_dates.h"
 #include "player/system/system_platform.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "text/text/lib_text.h"
+#include "text/text/textstate.h"
+#include "graphics/vector_requests.h"
+#include "graphics/vectorgraphics/lib_vectorgraphics.h"
 
 namespace {
 
@@ -137,6 +150,16 @@ void EndDialog(VmState *L) {
   std::memset(d->keyStates, 0, sizeof d->keyStates);
 }
 
+int FindVectorEngine(qmVectorEngine *out) {
+  const qmPluginSymbols *symbols = GetVectorEngine();
+  if (!symbols) return 0;
+  GetVectorEntries(symbols, out);
+  return 1;
+}
+
+qmFont *CurrentTextFont(VmState *) { return GetCurrentFont(); }
+int32_t DefaultTextEncoding(VmState *) { return GetDefaultEncoding(); }
+
 void WireRequesters(qmSystemServices *sys) {
   SetDialogDesktop(&kDesktopDialogs);
   qmSystemRequesters &r = sys->requesters;
@@ -158,6 +181,28 @@ void WireRequesters(qmSystemServices *sys) {
   c.peek = PeekClipboardKind;
   c.writeText = WriteClipboardTextAndTell;
   c.clear = ClearClipboardAndTell;
+}
+
+// What plug-ins reach of the run through the host table.
+void FormatCurrentDateText(char *out, size_t size) {
+  char date[kDateTextSize], time[kDateTextSize];
+  GetDateTimeString(DATE_TEXT_NUMERIC, date, time);
+  FormatLongDate(date, time, out, size);
+}
+
+uint32_t RegisterPluginUserEvent(const char *name) { return RegisterUserEvent(name, nullptr); }
+
+int DescribePluginSample(VmState *L, const qmObjectId *id, qmHostSampleLock *out) {
+  auto *s = reinterpret_cast<qmSample *>(FindObject(L, QMTYPE_SAMPLE, id));
+  if (!s || !s->data) return 0;
+  const qmSampleData *d = s->data;
+  const int32_t f = d->format;
+  const uint32_t channels = f == SMPFMT_STEREO8U || f == SMPFMT_STEREO8 || f == SMPFMT_STEREO16 ? 2 : 1;
+  const uint32_t bits = f == SMPFMT_MONO16 || f == SMPFMT_STEREO16 ? 16 : 8;
+  // Bit 1: signed data (every code above the unsigned ones); bit 0: big-endian data.
+  const uint32_t flags = (f > SMPFMT_STEREO8U ? 2u : 0u) | (d->flags & AUDIOFMT_BIGENDIAN ? 1u : 0u);
+  *out = {d->data, d->frames * d->bytesPerFrame, d->frames, channels, bits, uint32_t(s->pitch), flags};
+  return 1;
 }
 
 }  // namespace
@@ -182,6 +227,10 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   ctx->deliverAudioEvents = ServiceAudioEvents;
   ctx->updateAudioChannels = UpdateAudioChannels;
   ctx->showErrorRequester = ShowErrorRequester;
+  ctx->formatPlugins = GetFormatPlugins();
+  static qmHostRun hostRun;
+  hostRun = {L, FormatCurrentDateText, RegisterPluginUserEvent, PostUserEvent, DescribePluginSample};
+  BindHostRun(&hostRun);
   SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it
   if (qmSystemServices *sys = ctx->system) {
     // Waits pump events, so that a quit ends them.
@@ -236,6 +285,10 @@ void WireLibraryServices(VmState *L) {
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
+  ctx->findVectorEngine = FindVectorEngine;
+  ctx->drawShapeAsPath = VectorDrawShapeAsPath;
+  ctx->currentFont = CurrentTextFont;
+  ctx->defaultEncoding = DefaultTextEncoding;
 }
 
 void UnwireLibraryServices(VmState *L) {
@@ -249,6 +302,10 @@ void UnwireLibraryServices(VmState *L) {
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;
+  ctx->findVectorEngine = nullptr;
+  ctx->drawShapeAsPath = nullptr;
+  ctx->currentFont = nullptr;
+  ctx->defaultEncoding = nullptr;
 }
 
 void UnwirePlayerContext(VmState *L) {
@@ -272,6 +329,8 @@ void UnwirePlayerContext(VmState *L) {
   ctx->removeAllLayers = nullptr;
   ctx->removeLastLayer = nullptr;
   ctx->readLayerAttribute = nullptr;
+  ctx->formatPlugins = nullptr;
+  BindHostRun(nullptr);
   if (qmSystemServices *sys = ctx->system) SetDefaultSystemServices(sys);
   SetClipboardImageCoder(nullptr);
 }

@@ -23,6 +23,8 @@ struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
 struct qmScene;
 struct qmDisplay;
+struct qmVectorEngine;
+struct qmFormatPlugins;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -99,8 +101,20 @@ struct qmPlayerContext {
   uint32_t (*readDosAttribute)(VmState *L, uint32_t type, int32_t attribute);
   uint32_t (*readMemoryAttribute)(VmState *L, uint32_t type, int32_t attribute);
   uint32_t (*readEventAttribute)(VmState *L, uint32_t type, int32_t attribute);
+  // The plug-in manager: 1 with the entries of the loaded vector plug-in (graphics/
+  // vector_requests.h), 0 when none is loaded.
+  int (*findVectorEngine)(qmVectorEngine *out);
+  // The vectorgraphics library: a shape of the draw library (its position not yet resolved, its
+  // tags read) drawn as a path while ForcePathUse is on. 0 or an error.
+  uint32_t (*drawShapeAsPath)(VmState *L, const struct qmShapeRequest *req, const struct qmDisplayTags *tags);
+  // The text library: the current font and the default text encoding, for vector text.
+  struct qmFont *(*currentFont)(VmState *L);
+  int32_t (*defaultEncoding)(VmState *L);
   // The desktop's error requester for the final report; null: standard output.
   void (*showErrorRequester)(const char *title, const char *text);
+  // The plug-in manager: the formats loader and saver plug-ins add (runtime/formatplugins.h);
+  // null: the player's own formats alone.
+  const qmFormatPlugins *formatPlugins;
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

@@ -183,7 +183,8 @@ uint32_t BgpLoadBGPic(VmState *L) {
   }
   if (uint32_t code = FreeOldOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBGPic), shown, 1);
-  if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, nullptr))
+  if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, nullptr,
+                                      GetPlayerContext(L)->formatPlugins))
     return code;
   PrintDoneMessage();
   return PushNewId(L, id);

@@ -7,6 +7,7 @@
 #include "graphics/effect_kernels.h"
 #include "graphics/bitmap_effects.h"
 #include "graphics/bitmapops.h"
+#include "media/image/pluginimage.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -263,6 +264,7 @@ uint32_t BrsRasterizeBrush(VmState *L) {
   if (b->kind != BRUSHKIND_VECTOR) return ERR_WRONGUSAGE;
   // The rendered planes stay; the source it was rendered from is no longer the brush's.
   b->kind = BRUSHKIND_PIXEL;
+  ReleasePluginImage(static_cast<qmPluginImage *>(b->sourceImage));
   b->sourceImage = nullptr;
   return 0;
 }

@@ -14,6 +14,7 @@
 #include "graphics/colors.h"
 #include "graphics/floodfill.h"
 #include "graphics/pixelformat.h"
+#include "media/image/pluginimage.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
@@ -43,6 +44,35 @@ uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_
 
 uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(GetScene(L), &id, 0); }
 
+// A vector brush drawn anew by its plug-in at a size: its picture scaled from the size it was
+// loaded at, with its alpha channel when the picture has one.
+uint32_t RenderVectorBrush(qmBrush *b, int32_t width, int32_t height) {
+  const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
+  const double values[6] = {double(width) / source->width, 0, 0, double(height) / source->height, 0, 0};
+  uint32_t *pixels = nullptr;
+  if (uint32_t code = TransformPluginImage(source, values, width, height, &pixels)) return code;
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  // A colour key keyed into the old mask keys the new one.
+  const uint32_t key = b->mask && b->transparentColor != kOwnMaskColor ? b->transparentColor : kNoTransparentColor;
+  uint32_t code = uint32_t(BitmapFromArgb(pixels, key, width, height, width, 0, &bitmap, &mask));
+  if (!code && b->alpha) {
+    if ((alpha = AllocAlphaChannel(width, height, 0)) != nullptr)
+      ArgbToAlphaChannel(pixels, width, height, width, alpha->memory, alpha->bytesPerRow);
+    else
+      code = ERR_MEM;
+  }
+  FreeImagePixels(pixels);
+  if (code) {
+    FreeBitmap(bitmap);
+    FreeMask(mask);
+    return code;
+  }
+  ReplaceBrushPlanes(b, bitmap, mask, alpha, width, height);
+  return 0;
+}
+
 uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;
   if ((w > QM_MAX_PICTURE_SIDE && w != kKeepAspect) || (h > QM_MAX_PICTURE_SIDE && h != kKeepAspect)) return ERR_MEM;
@@ -51,7 +81,7 @@ uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
   if (width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   if (width == b->width && height == b->height) return 0;
-  if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;  // no vector images are loaded here
+  if (b->kind == BRUSHKIND_VECTOR) return RenderVectorBrush(b, width, height);
   qmScaleOutputs o{};
   if (uint32_t code = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, width, height,
                                   smooth, &o))

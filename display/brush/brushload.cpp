@@ -8,6 +8,7 @@
 #include "graphics/alphaops.h"
 #include "graphics/imagecache.h"
 #include "media/image/imageload.h"
+#include "media/image/pluginimage.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/rttags.h"
@@ -17,7 +18,8 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   if ((o->loadAlpha || o->globalAlpha != -1) && o->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
   uint32_t *pixels = nullptr;
   uint32_t loaderKey = kNoTransparentColor;
-  int32_t w = 0, h = 0, hasAlpha = 0;
+  int32_t w = 0, h = 0, hasAlpha = 0, forcedAlpha = 0;
+  qmPluginImage *vector = nullptr;
   // While the applet's declarations run, a file declared again is taken from the graphics
   // cache instead of being decoded again.
   const bool declaring = DeclarationsRunning();
@@ -26,16 +28,25 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
     if (uint32_t code = FindCachedImage(o->cachedLoad, &w, &h, &loaderKey, &alphaWord, &pixels)) return code;
     hasAlpha = int32_t(alphaWord);
   } else {
-    if (uint32_t code = LoadImageFile(file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr, &loaderKey, &w, &h,
-                                      &hasAlpha))
+    if (uint32_t code = LoadImageWithPlugins(o->plugins, file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr,
+                                             &loaderKey, &w, &h, &hasAlpha, {&forcedAlpha, &vector}))
       return code;
+    // A vector picture stays one while the brush is the whole picture as loaded.
+    const bool whole = o->x == 0 && o->y == 0 && (o->width == 0 || o->width == w) && (o->height == 0 || o->height == h);
+    if (vector && (!whole || o->globalAlpha != -1 || (declaring && o->cache && *o->cache))) {
+      ReleasePluginImage(vector);
+      vector = nullptr;
+    }
     if (declaring && o->cache && *o->cache)
       if (uint32_t code = AddCachedImage(o->cache, w, h, loaderKey, uint32_t(hasAlpha), pixels)) {
         FreeImagePixels(pixels);
         return code;
       }
   }
-  if (o->loadAlpha && !hasAlpha) {
+  // A plug-in may ask for its picture's alpha channel to be loaded always.
+  const int32_t loadAlpha = o->loadAlpha || (forcedAlpha && o->transparentColor == kNoTransparentColor);
+  if (loadAlpha && !hasAlpha) {
+    ReleasePluginImage(vector);
     FreeImagePixels(pixels);
     return ERR_NOALPHA;  // the loader left the file name as the error argument
   }
@@ -55,7 +66,7 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
     if (int64_t(o->y) + ch > h) ch = h - o->y;
     if (cw < 1 || ch < 1) code = ERR_BADDIMENSIONS;
   }
-  if (!code && o->loadAlpha) {
+  if (!code && loadAlpha) {
     alpha = AllocAlphaChannel(w, h, 0);
     if (alpha) ArgbToAlphaChannel(pixels, w, h, w, alpha->memory, alpha->bytesPerRow);
     else code = ERR_MEM;
@@ -74,13 +85,14 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   if (!code) code = uint32_t(BitmapFromArgb(cropped, key, cw, ch, cw, 0, &bitmap, &mask));
   qmAlphaChannel *brushAlpha = const_cast<qmAlphaChannel *>(croppedAlpha);
   if (!code)
-    code = NewBrushRecord(objects, id, BRUSHKIND_PIXEL, cw, ch, cw, 0, nullptr, bitmap,
+    code = NewBrushRecord(objects, id, vector ? BRUSHKIND_VECTOR : BRUSHKIND_PIXEL, cw, ch, cw, 0, vector, bitmap,
                           key == kNoTransparentColor ? key : key & 0xFFFFFF,
                           mask, brushAlpha, out);
   if (cropped != pixels) MemFree(const_cast<uint32_t *>(cropped));
   FreeImagePixels(pixels);
   if (croppedAlpha != alpha) FreeAlphaChannel(alpha);
   if (code) {
+    ReleasePluginImage(vector);
     FreeBitmap(bitmap);
     FreeMask(mask);
     FreeAlphaChannel(brushAlpha);

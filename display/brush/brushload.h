@@ -4,6 +4,8 @@
 
 #include "display/brush.h"
 
+struct qmFormatPlugins;
+
 struct qmBrushLoadOptions {
   uint32_t transparentColor;  // 0xRRGGBB keyed into a mask, or kNoTransparentColor
   int32_t pen;                // palette index made transparent by palette readers; -1 none
@@ -14,9 +16,10 @@ struct qmBrushLoadOptions {
   int32_t hardware;
   const char *cache;        // while declarations run: keep the decoded picture under this name
   const char *cachedLoad;   // while declarations run: take the picture kept under this name
+  const qmFormatPlugins *plugins;  // image-loader plug-ins asked first; null: none
 };
 
-inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0, nullptr, nullptr};
+inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr};
 
 // Decodes the file (a plain path or a ":::chunk" name) and appends the brush. 0 or
 // ERR_MASKNALPHA (checked before the file is read), the loader's error, ERR_NOALPHA (alpha

@@ -324,6 +324,7 @@ uint32_t BrsLoadBrush(VmState *L) {
   qmBrushLoadOptions o = kDefaultBrushLoad;
   char cache[1024] = "", cachedLoad[1024] = "";
   o.cache = cache, o.cachedLoad = cachedLoad;
+  o.plugins = GetPlayerContext(L)->formatPlugins;
   const int n = vm_gettop(L);
   if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
     bool loadAlpha = false, hardware = false;
@@ -367,7 +368,7 @@ uint32_t BrsSaveBrush(VmState *L) {
   if (b->hardware) return ERR_HWBRUSH;
   if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
   return SaveBitmapFile(format, b->bitmap, b->width, b->height, file, b->mask, transparent, b->alpha, quality, colors,
-                        dither);
+                        dither, GetPlayerContext(L)->formatPlugins);
 }
 
 uint32_t BrsSelectAlphaChannel(VmState *L) { return SelectPlane(L, DISPOUT_ALPHA); }

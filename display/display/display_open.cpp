@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/bgpicload.h"
 #include "display/dirtyrects.h"
@@ -193,6 +194,8 @@ void CloseDisplayWindow(VmState *L, qmDisplay *d) {
 }
 
 void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
+  // Its asynchronous drawing ends while everything it draws on still exists.
+  EndDisplayAsyncDraws(GetScene(L), d);
   if (d->state != DISPSTATE_CLOSED) CloseDisplayWindow(L, d);
   if (!atExit) FreeOwnBGPic(L, d);
   for (qmBitmap **b : {&d->backgroundCopy, &d->layerBuffer, &d->backBuffer1, &d->backBuffer2}) {
@@ -226,6 +229,7 @@ void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
 uint32_t RemoveDisplay(VmState *L, qmDisplay *d) {
   qmScene *scene = GetScene(L);
   if (d == scene->current) return ERR_FREEADISPLAY;
+  if (IsDisplayInAsyncDraw(scene, d)) return ERR_ADFFREEDISP;
   if (d->satellites) return ERR_SATFREEDISP;
   UnlinkDisplay(scene, d);
   FreeDisplayData(L, d, 0);

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <vector>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/display/displaylib.h"
 #include "display/scene.h"
@@ -103,6 +104,7 @@ uint32_t DspCloseDisplay(VmState *L) {
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   if (d->state == DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
+  EndDisplayAsyncDraws(GetScene(L), d);
   CloseDisplayWindow(L, d);
   return 0;
 }
@@ -274,8 +276,10 @@ const qmConstantEntry kDisplayConstants[] = {
 
 // The operations the desktop's event pump and window handler call; the window work tells the
 // script of resizes, so it runs on the scene's VM.
-uint32_t OpResize(qmScene *scene, qmDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t, uint32_t) {
-  return ResizeDisplayCore(ObjectRegistryOwner(scene->objects), d, x, y, w, h, 0, int32_t(d->smoothScale));
+uint32_t OpResize(qmScene *scene, qmDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags, uint32_t) {
+  static_assert(kResizeNoNotify == RESIZE_NONOTIFY);
+  return ResizeDisplayCore(ObjectRegistryOwner(scene->objects), d, x, y, w, h, flags & RESIZE_NONOTIFY,
+                           int32_t(d->smoothScale));
 }
 uint32_t OpApplyScreenMode(qmScene *scene, uint32_t mode, int32_t w, int32_t h) {
   return ApplyScreenModeCore(ObjectRegistryOwner(scene->objects), mode, w, h);

@@ -12,12 +12,14 @@
 #include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/displaytags.h"
+#include "display/drawoutput.h"
 #include "display/imagecore.h"
 #include "display/outputselect.h"
 #include "display/scene.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/draw_style.h"
+#include "graphics/vectorpath.h"
 #include "graphics/shape_draw.h"
 #include "graphics/shape_geometry.h"
 #include "graphics/shape_render.h"
@@ -40,93 +42,6 @@ namespace {
 // Most polygon points the command takes; with the closing point an outline fits the work
 // tables.
 constexpr int32_t kPolygonPointMax = 999;
-
-// ---- Where drawing goes -------------------------------------------------------------------
-
-struct DrawOutput {
-  qmDisplay *display;
-  qmDrawTarget target;
-  int32_t width, height;      // the picture drawn into
-  const qmClipRegion *clip;   // its active clip region, or null
-  bool onDisplay;             // the display's background copy and window
-  bool doubleBuffered;        // the draw buffer of double buffering
-};
-
-// 0 with out filled, or an error of preparing a selected mask or alpha channel; nothing to
-// draw into gives ERR_WRONGUSAGE.
-uint32_t GetDrawOutput(VmState *L, DrawOutput *out) {
-  *out = {};
-  qmDisplay *d = GetScene(L)->current;
-  qmOutputPicture pic{};
-  if (!d || !GetOutputPicture(GetScene(L), &pic)) return ERR_WRONGUSAGE;
-  if (uint32_t code = PrepareMaskOrAlphaOutput(GetScene(L))) return code;
-  out->display = d;
-  out->width = pic.width, out->height = pic.height;
-  out->clip = *pic.activeClip;
-  out->onDisplay = d->outputType == DISPOUT_DISPLAY;
-  out->doubleBuffered = d->doubleBuffer && GetScene(L)->picture == d->doubleBufferBGPic;
-  qmDrawTarget &t = out->target;
-  if (out->onDisplay) {
-    t.bitmap = d->backgroundCopy;
-  } else {
-    t.bitmap = d->outputBitmap, t.mask = d->outputMask, t.alpha = d->outputAlpha;
-  }
-  if (out->clip) {
-    t.clipX = out->clip->x, t.clipY = out->clip->y;
-    t.clipWidth = out->clip->width, t.clipHeight = out->clip->height;
-    t.clipMask = out->clip->mask;
-  } else {
-    t.clipWidth = pic.width, t.clipHeight = pic.height;
-  }
-  // Never past the records themselves, whatever the picture claims.
-  auto cut = [&](int32_t w, int32_t h) {
-    t.clipWidth = int32_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(t.clipX) + t.clipWidth, w) - t.clipX));
-    t.clipHeight = int32_t(std::max<int64_t>(0, std::min<int64_t>(int64_t(t.clipY) + t.clipHeight, h) - t.clipY));
-  };
-  if (t.bitmap) cut(t.bitmap->width, t.bitmap->height);
-  if (t.mask) cut(MaskPlaneWidth(t.mask), PlaneHeight(t.mask));
-  if (t.alpha) cut(AlphaPlaneWidth(t.alpha), PlaneHeight(t.alpha));
-  if (t.clipX < 0) t.clipWidth += t.clipX, t.clipX = 0;
-  if (t.clipY < 0) t.clipHeight += t.clipY, t.clipY = 0;
-  // A mask selected together with a bitmap is drawn in copy mode.
-  t.maskMode = t.bitmap ? int32_t(MASKVANILLACOPY) : int32_t(GetOutputMaskMode());
-  const uint32_t alphaValue = GetOutputAlphaValue();
-  t.alphaValue = alphaValue == kNoAlphaValue ? -1 : int32_t(std::min<uint32_t>(alphaValue, 255));
-  return 0;
-}
-
-// After drawing straight into the target: the window shows the rectangle, or double buffering
-// notes it.
-void ShowDrawnRect(VmState *L, const DrawOutput &o, int64_t x, int64_t y, int64_t w, int64_t h) {
-  const int64_t x0 = std::max<int64_t>(x, o.target.clipX), y0 = std::max<int64_t>(y, o.target.clipY);
-  const int64_t x1 = std::min<int64_t>(x + w, int64_t(o.target.clipX) + o.target.clipWidth);
-  const int64_t y1 = std::min<int64_t>(y + h, int64_t(o.target.clipY) + o.target.clipHeight);
-  if (x0 >= x1 || y0 >= y1) return;
-  const int32_t rx = int32_t(x0), ry = int32_t(y0), rw = int32_t(x1 - x0), rh = int32_t(y1 - y0);
-  if (o.doubleBuffered) AddDirtyRect(o.display, rx, ry, rw, rh, o.width, o.height);
-  if (!o.onDisplay) return;
-  qmDisplay *d = o.display;
-  // A display shown scaled presents from its layer buffer, which gets the new pixels too.
-  if (d->scaleMode && d->layerBuffer && d->backgroundCopy)
-    BltBitmap(d->backgroundCopy, rx, ry, d->layerBuffer, rx, ry, rw, rh);
-  RefreshDisplayRect(GetScene(L), rx, ry, d, rx, ry, rw, rh);
-}
-
-// The image into the output through the one blit that knows every kind of output.
-void BlitShapeImage(VmState *L, const DrawOutput &o, const qmShapeImage &img) {
-  qmSafeBlt b{};
-  b.src = img.bitmap;
-  b.dst = o.onDisplay ? nullptr : o.target.bitmap;
-  b.dstX = img.x, b.dstY = img.y;
-  b.width = b.srcWidth = img.bitmap->width;
-  b.height = b.srcHeight = img.bitmap->height;
-  b.dstWidth = o.width, b.dstHeight = o.height;
-  b.flags = o.onDisplay ? uint32_t(SAFEBLT_BACKGROUND) : 0u;
-  b.mask = img.mask, b.alpha = img.alpha;
-  b.clip = o.clip;
-  SafeBlt(GetScene(L), &b);
-  if (o.doubleBuffered) ShowDrawnRect(L, o, img.x, img.y, img.bitmap->width, img.bitmap->height);
-}
 
 // ---- Shapes -----------------------------------------------------------------------------
 
@@ -173,11 +88,19 @@ void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
   req->y = int32_t(std::clamp<int64_t>(int64_t(req->y) - int64_t(req->height * req->anchorY), INT32_MIN, INT32_MAX));
 }
 
+// ForcePathUse sends the shapes through the path renderer.
+bool PathsForced(VmState *L) {
+  const qmScene *scene = GetScene(L);
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  return scene->vector && scene->vector->forcePathUse && ctx && ctx->drawShapeAsPath;
+}
+
 // Renders the request into the output: straight through its coverage, or through an image
 // when an edge, a shadow or a fill picture has to be composed first.
 uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags) {
-  DrawOutput o;
-  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  if (PathsForced(L)) return GetPlayerContext(L)->drawShapeAsPath(L, req, &tags);
+  qmDrawOutput o;
+  if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   PlaceShapeBox(L, req);
   req->style = *GetDrawStyle();
   ValidateDrawStyle(&req->style);
@@ -214,7 +137,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   if (!toLayer && !effects && CanDrawShapeDirect(req)) {
     qmDrawnRect drawn;
     if (uint32_t code = DrawShapeDirect(req, &o.target, &drawn)) return code;
-    if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
+    if (drawn.width) ShowDrawnRect(GetScene(L), o, drawn.x, drawn.y, drawn.width, drawn.height);
     return 0;
   }
   const qmBitmap *texture = nullptr;
@@ -255,7 +178,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     if (d->outputType == DISPOUT_DISPLAY) RefreshDisplayRect(GetScene(L), img.x, img.y, d, img.x, img.y, layer.width, layer.height);
     return 0;
   }
-  BlitShapeImage(L, o, img);
+  BlitShapeImage(GetScene(L), o, img);
   FreeShapeImage(&img);
   return 0;
 }
@@ -313,13 +236,13 @@ uint32_t DrawBox(VmState *L) {
 
   // A plain opaque box without effects is filled straight into the output.
   const qmDrawStyle &st = *GetDrawStyle();
-  const bool plain = !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
+  const bool plain = !PathsForced(L) && !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
                      IsIdentityMatrix(req.matrix) && !(st.formStyle & (FORM_ANTIALIAS | FORM_EDGE | FORM_SHADOW)) &&
                      !(req.color >> 24) && !HasTagEffects(tags) &&
                      (st.fillStyle == DRAWFILL_COLOR || (st.fillStyle == DRAWFILL_NONE && st.lineWidth <= 1));
   if (!plain) return RenderShape(L, &req, tags);
-  DrawOutput o;
-  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  qmDrawOutput o;
+  if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   // With layers on every box is a layer: the shape path hands it over.
   const bool toLayers = LayersTakeOutput(o.display);
   if (o.target.clipMask || toLayers) return RenderShape(L, &req, tags);
@@ -341,7 +264,7 @@ uint32_t DrawBox(VmState *L) {
       if (w > 1) side(int64_t(x) + w - 1, int64_t(y) + 1, 1, h - 2);
     }
   }
-  ShowDrawnRect(L, o, x, y, w, h);
+  ShowDrawnRect(GetScene(L), o, x, y, w, h);
   return 0;
 }
 
@@ -470,7 +393,7 @@ uint32_t DrawPolygon(VmState *L) {
 // With layers on a line is a LINE layer: its picture is the line's colour seen through the
 // line's coverage, rendered where it can reach the picture, and the layer keeps the two end
 // points. A line wholly off the picture leaves no layer.
-uint32_t AddLineLayer(VmState *L, const DrawOutput &o, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
+uint32_t AddLineLayer(VmState *L, const qmDrawOutput &o, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
                       int32_t thickness, bool antialias, qmDisplayTags *tags) {
   const int32_t ends[4] = {x1, y1, x2, y2};
   const int64_t margin = thickness + 4;
@@ -543,8 +466,8 @@ uint32_t DrawLine(VmState *L) {
   if (thickness < 1) thickness = 1;
   if (thickness > QM_MAX_PICTURE_SIDE) return ERR_MEM;
 
-  DrawOutput o;
-  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  qmDrawOutput o;
+  if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   const qmScene *scene = GetScene(L);
   x1 = ResolvePositionX(scene, x1, 1, 0, 0), y1 = ResolvePositionY(scene, y1, 1, 0, 0);
   x2 = ResolvePositionX(scene, x2, 1, 0, 0), y2 = ResolvePositionY(scene, y2, 1, 0, 0);
@@ -567,7 +490,7 @@ uint32_t DrawLine(VmState *L) {
   if (thickness == 1) {
     DrawTargetLine(&o.target, x1, y1, x2, y2, color, antialias);
     const int64_t bx = std::min(x1, x2), by = std::min(y1, y2);
-    ShowDrawnRect(L, o, bx - 1, by - 1, std::llabs(int64_t(x2) - x1) + 3, std::llabs(int64_t(y2) - y1) + 3);
+    ShowDrawnRect(GetScene(L), o, bx - 1, by - 1, std::llabs(int64_t(x2) - x1) + 3, std::llabs(int64_t(y2) - y1) + 3);
     return 0;
   }
   // Thick lines need their coverage: only the part that can reach the output is rendered.
@@ -584,7 +507,7 @@ uint32_t DrawLine(VmState *L) {
     return 0;
   qmDrawnRect drawn;
   if (uint32_t code = DrawLineDirect(&o.target, x1, y1, x2, y2, color, thickness, antialias, &drawn)) return code;
-  if (drawn.width) ShowDrawnRect(L, o, drawn.x, drawn.y, drawn.width, drawn.height);
+  if (drawn.width) ShowDrawnRect(GetScene(L), o, drawn.x, drawn.y, drawn.width, drawn.height);
   return 0;
 }
 
@@ -596,12 +519,12 @@ uint32_t DrawPlot(VmState *L) {
   const uint32_t color = vm_optinteger(L, 3, 0);
   // A pixel cannot be a layer: with layers on only a Select* target takes it.
   if (LayersTakeOutput(GetScene(L)->current)) return ERR_LAYERSUPPORT2;
-  DrawOutput o;
-  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  qmDrawOutput o;
+  if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   const qmScene *scene = GetScene(L);
   x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   DrawTargetPixel(&o.target, x, y, color);
-  ShowDrawnRect(L, o, x, y, 1, 1);
+  ShowDrawnRect(GetScene(L), o, x, y, 1, 1);
   return 0;
 }
 
@@ -614,8 +537,8 @@ bool InsideClip(const qmDrawTarget &t, int32_t x, int32_t y) {
 uint32_t DrawReadPixel(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t x = vm_checkint32(L, 1), y = vm_checkint32(L, 2);
-  DrawOutput o;
-  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  qmDrawOutput o;
+  if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   const qmScene *scene = GetScene(L);
   x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   if (!InsideClip(o.target, x, y)) return ERR_PIXELRANGE;
@@ -635,8 +558,8 @@ uint32_t DrawReadPixel(VmState *L) {
 uint32_t DrawCls(VmState *L) {
   CheckArgCount(L, 0, 1);
   const uint32_t color = vm_optinteger(L, 1, 0);
-  DrawOutput o;
-  if (uint32_t code = GetDrawOutput(L, &o)) return code;
+  qmDrawOutput o;
+  if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   // With layers on every layer of the picture goes first.
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (LayersTakeOutput(o.display) && ctx && ctx->removeAllLayers) {

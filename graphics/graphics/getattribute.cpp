@@ -1,5 +1,6 @@
 #include "graphics/graphics/getattribute.h"
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -54,6 +55,19 @@ uint32_t ReadPointer(VmState *L, int32_t attribute) {
   case ATTRWIDTH: return PushNumber(L, p->width);
   case ATTRHEIGHT: return PushNumber(L, p->height);
   case ATTRTYPE: return PushNumber(L, p->kind);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
+// Frame counts come from the producer's control callback; 0 without one.
+uint32_t ReadAsyncDraw(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmAsyncDraw *ad = nullptr;
+  if (uint32_t code = FindAsyncDraw(GetScene(L), &id, &ad)) return code;
+  switch (attribute) {
+  case ATTRTYPE: return PushNumber(L, ad->kind);
+  case ATTRNUMFRAMES: return PushNumber(L, ad->control ? double(ad->control(ADOP_FRAMECOUNT, 0, ad->userData)) : 0);
+  case ATTRCURFRAME: return PushNumber(L, ad->control ? double(ad->control(ADOP_CURFRAME, 0, ad->userData)) : 0);
   default: return ERR_UNKNOWNATTR;
   }
 }
@@ -237,6 +251,7 @@ uint32_t ReadDirectory(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_DIR
 uint32_t ReadTimer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_TIMER, ERR_FINDTIMER); }
 uint32_t ReadClient(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_CLIENT, ERR_FINDCLIENT); }
 uint32_t ReadServer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_SERVER, ERR_FINDSERVER); }
+uint32_t ReadVectorPath(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_VECTORPATH, ERR_FINDPATH); }
 uint32_t ReadUdpObject(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
 
 // Samples and music: the sound library answers (an error when it is not open).
@@ -264,6 +279,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_LAYER, false, ReadLayer},
     {QMTYPE_CLIPREGION, true, ReadClipRegion},
     {QMTYPE_POINTER, true, ReadPointer},
+    {QMTYPE_ASYNCDRAW, true, ReadAsyncDraw},
     {QMTYPE_EVENTHANDLER, false, ReadEventHandler},
     {QMTYPE_INTERVAL, false, ReadInterval},
     {QMTYPE_TIMEOUT, false, ReadTimeout},
@@ -276,6 +292,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_CLIENT, true, ReadClient},
     {QMTYPE_SERVER, true, ReadServer},
     {QMTYPE_UDPOBJECT, true, ReadUdpObject},
+    {QMTYPE_VECTORPATH, true, ReadVectorPath},
     {QMTYPE_FONT, true, ReadFont},
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},
 };

@@ -5,6 +5,7 @@
 #include "display/scene.h"
 #include "graphics/graphics/lib_graphics.h"
 
+#include "display/asyncdraw.h"
 #include "display/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
@@ -122,7 +123,8 @@ uint32_t GfxIsPicture(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
   int32_t w = 0, h = 0, alpha = 0;
-  const bool ok = LoadImageFile(file, nullptr, -1, 0, nullptr, nullptr, nullptr, &w, &h, &alpha) == 0;
+  const bool ok = LoadImageWithPlugins(GetPlayerContext(L)->formatPlugins, file, nullptr, -1, 0, nullptr, nullptr,
+                                       nullptr, &w, &h, &alpha) == 0;
   vm_pushboolean(L, ok);
   vm_newtable(L);
   if (ok) {
@@ -320,6 +322,41 @@ uint32_t GfxSetFPSLimit(VmState *L) {
 
 // The window as the screen shows it, the display's own picture or the whole desktop, into an
 // image file; alpha is not kept.
+// Asynchronous draw objects: the producing libraries make them; the script advances, finishes
+// or abandons them here.
+
+uint32_t GfxAsyncDrawFrame(VmState *L) {
+  CheckArgCount(L, 1, 2);
+  qmScene *scene = GetScene(L);
+  if (uint32_t code = CheckAsyncDrawOutput(scene)) return code;
+  qmObjectId id = GetObjectIdArg(L, 1);
+  const bool hasFrame = !vm_isnoneornil(L, 2);
+  const double frame = hasFrame ? vm_checknumber(L, 2) : 0;
+  qmAsyncDraw *ad = nullptr;
+  if (uint32_t code = FindAsyncDraw(scene, &id, &ad)) return code;
+  if (ad->display != scene->current) return ERR_ADFWRONGDISP;
+  int32_t result = 0;
+  if (uint32_t code = AdvanceAsyncDraw(scene, ad, hasFrame, frame, &result)) return code;
+  vm_pushboolean(L, result);
+  return 1;
+}
+
+// CancelAsyncDraw abandons the object; FinishAsyncDraw brings it to its final state first.
+uint32_t EndAsyncDrawCommand(VmState *L, bool finish) {
+  CheckArgCount(L, 1, 1);
+  qmObjectId id = GetObjectIdArg(L, 1);
+  qmAsyncDraw *ad = nullptr;
+  if (uint32_t code = FindAsyncDraw(GetScene(L), &id, &ad)) return code;
+  if (finish)
+    FinishAsyncDrawObject(GetScene(L), ad);
+  else
+    CancelAsyncDrawObject(GetScene(L), ad);
+  return 0;
+}
+
+uint32_t GfxCancelAsyncDraw(VmState *L) { return EndAsyncDrawCommand(L, false); }
+uint32_t GfxFinishAsyncDraw(VmState *L) { return EndAsyncDrawCommand(L, true); }
+
 uint32_t GfxSaveSnapshot(VmState *L) {
   CheckArgCount(L, 1, 4);
   const char *file = vm_checkstring(L, 1, nullptr);
@@ -336,7 +373,7 @@ uint32_t GfxSaveSnapshot(VmState *L) {
     return code;
   }
   const uint32_t code = SaveBitmapFile(format, snap.bitmap, snap.width, snap.height, file, nullptr, 0xFFFFFFFFu,
-                                       nullptr, quality, colors, dither);
+                                       nullptr, quality, colors, dither, GetPlayerContext(L)->formatPlugins);
   FreeSnapshot(&snap);
   return code;
 }
@@ -396,6 +433,9 @@ const qmCommandEntry kGraphicsCommands[] = {
     {"FreeClipRegion", GfxFreeClipRegion},
     {"CreatePointer", GfxCreatePointer},
     {"FreePointer", GfxFreePointer},
+    {"AsyncDrawFrame", GfxAsyncDrawFrame},
+    {"CancelAsyncDraw", GfxCancelAsyncDraw},
+    {"FinishAsyncDraw", GfxFinishAsyncDraw},
     {"DumpVideoTime", GfxDumpVideoTime},
     {"GetRandomColor", GfxGetRandomColor},
     {"SetDrawTagsDefault", GfxSetDrawTagsDefault},
@@ -589,6 +629,7 @@ uint32_t InitGraphicsLibrary(VmState *) {
 }
 
 void FreeGraphicsObjects(VmState *L) {
+  if (qmScene *scene = GetScene(L)) FreeAllAsyncDraws(scene);
   // A region that layers of a listed picture still clip with is freed by the last of them when
   // the pictures go; every other region goes now.
   for (auto *h = FirstObject(L, QMTYPE_CLIPREGION); h;) {

@@ -461,6 +461,11 @@ int32_t HitLayer(const void *layer, int32_t x, int32_t y, int32_t pixelExact) {
   return LayerPixelTest(static_cast<const qmLayer *>(layer), x, y, pixelExact);
 }
 
+void LayerBounds(const void *layer, int32_t *x, int32_t *y, int32_t *width, int32_t *height) {
+  const qmLayerState *s = static_cast<const qmLayer *>(layer)->current;
+  *x = s->x, *y = s->y, *width = s->width, *height = s->height;
+}
+
 // SelectLayer draws into the picture the layer keeps of its own; its caches are built anew
 // from it afterwards.
 uint32_t SelectLayerPicture(const qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
@@ -493,7 +498,7 @@ int32_t RebindObject(qmScene *scene, int32_t type, const qmObjectId *from, const
 const qmLayerHooks kLayerHooks = {FreeBGPicLayers,     ShowDeferred,        RebindObject,
                                   LayerAt,             DescribeLayer,       HitLayer,
                                   SelectLayerPicture,  EndSelectLayerPicture, RerenderBGPicLayers,
-                                  ResetBGPicLayerScale};
+                                  ResetBGPicLayerScale, LayerBounds};
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "media/image/pluginimage.h"
+#include "runtime/formatplugins.h"
 
 namespace {
 
@@ -73,5 +75,35 @@ uint32_t LoadImageFile(const char *name, uint32_t *paletteIn, int32_t pen, int32
   if (alphaOut) *alphaOut = alpha;
   *widthOut = width;
   *heightOut = height;
+  return 0;
+}
+
+uint32_t LoadImageWithPlugins(const qmFormatPlugins *plugins, const char *name, uint32_t *paletteIn, int32_t pen,
+                              int32_t uniqueTransparency, uint32_t **pixelsOut, uint32_t **paletteOut,
+                              uint32_t *transparentOut, int32_t *widthOut, int32_t *heightOut, int32_t *alphaOut,
+                              const qmPluginLoadExtras &extras) {
+  if (extras.forcedAlpha) *extras.forcedAlpha = 0;
+  if (extras.vector) *extras.vector = nullptr;
+  qmPluginImageInfo info{};
+  qmPluginDecoder source{};
+  uint32_t code = plugins ? plugins->loadImage(name, pixelsOut, &info, extras.vector && pixelsOut ? &source : nullptr)
+                          : ERR_LOADPICTURE2;
+  if (code == ERR_LOADPICTURE2)
+    return LoadImageFile(name, paletteIn, pen, uniqueTransparency, pixelsOut, paletteOut, transparentOut, widthOut,
+                         heightOut, alphaOut);
+  if (code) return code;
+  if (paletteOut) *paletteOut = nullptr;
+  if (transparentOut) *transparentOut = 0xFFFFFFFFu;
+  if (alphaOut) *alphaOut = info.alpha || info.loadAlpha;
+  if (extras.forcedAlpha) *extras.forcedAlpha = info.loadAlpha != 0;
+  if (source.handle) {
+    *extras.vector = NewPluginImage(plugins, source, info.width, info.height, info.alpha || info.loadAlpha);
+    if (!*extras.vector) {
+      MemFree(*pixelsOut);
+      return ERR_MEM;
+    }
+  }
+  *widthOut = info.width;
+  *heightOut = info.height;
   return 0;
 }

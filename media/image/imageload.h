@@ -18,6 +18,23 @@ uint32_t LoadImageFile(const char *name, uint32_t *paletteIn, int32_t pen, int32
                        uint32_t **pixelsOut, uint32_t **paletteOut, uint32_t *transparentOut, int32_t *widthOut,
                        int32_t *heightOut, int32_t *alphaOut);
 
+struct qmFormatPlugins;
+struct qmPluginImage;
+
+// LoadImageWithPlugins's outputs beyond LoadImageFile's (each may be null).
+struct qmPluginLoadExtras {
+  int32_t *forcedAlpha;      // 1: the picture's alpha channel is loaded whether asked for or not
+  qmPluginImage **vector;    // a vector picture's source (one use, the caller's), else null
+};
+
+// LoadImageFile after the image-loader plug-ins (plugins may be null): the first plug-in that
+// takes the file gives the picture (no palette, no transparent colour); the others go to the
+// program's own reader.
+uint32_t LoadImageWithPlugins(const qmFormatPlugins *plugins, const char *name, uint32_t *paletteIn, int32_t pen,
+                              int32_t uniqueTransparency, uint32_t **pixelsOut, uint32_t **paletteOut,
+                              uint32_t *transparentOut, int32_t *widthOut, int32_t *heightOut, int32_t *alphaOut,
+                              const qmPluginLoadExtras &extras = {});
+
 // IFF ILBM: 1 to 8 planes with a colour map, extra-half-brite, HAM6, HAM8 and 24 planes.
 // 0, ERR_READFILE, ERR_LOADPICTURE2, ERR_MEM.
 uint32_t LoadILBM(const char *name, uint32_t *paletteIn, int32_t pen, int32_t uniqueTransparency,

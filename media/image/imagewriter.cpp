@@ -12,6 +12,7 @@
 #include "platform/imagecodec.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/formatplugins.h"
 
 namespace {
 
@@ -73,20 +74,69 @@ uint32_t SaveJPEG(const uint32_t *pixels, int32_t width, int32_t height, const c
   return err;
 }
 
-uint32_t SaveGIF(const uint32_t *pixels, int32_t width, int32_t height, const char *name, uint32_t transparent,
-                 int32_t colors, int32_t dither) {
+// The picture reduced to at most colors entries: a new index array (MemFree) and the palette,
+// the transparent colour (when given) its last entry. 0 or ERR_MEM.
+uint32_t ReduceColors(const uint32_t *pixels, int32_t width, int32_t height, uint32_t transparent, int32_t colors,
+                      int32_t dither, uint8_t **indicesOut, uint32_t palette[256], int32_t *count,
+                      int32_t *transparentIndex) {
   auto *indices = static_cast<uint8_t *>(MemAlloc(uint32_t(int64_t(width) * height), 0));
   if (!indices) return ERR_MEM;
-  uint32_t palette[256];
-  int32_t count = 0;
   const uint32_t key = transparent == 0xFFFFFFFFu ? transparent : transparent & 0xFFFFFF;
-  if (!QuantizeImage(pixels, width, height, width, colors, key, 0, dither, indices, palette, &count)) {
+  if (!QuantizeImage(pixels, width, height, width, colors, key, 0, dither, indices, palette, count)) {
     MemFree(indices);
     return ERR_MEM;
   }
   // The transparent colour, when given, is the entry after the box colours: the last one.
-  const int32_t transparentIndex = key == 0xFFFFFFFFu ? -1 : count - 1;
+  *transparentIndex = key == 0xFFFFFFFFu ? -1 : *count - 1;
+  *indicesOut = indices;
+  return 0;
+}
+
+uint32_t SaveGIF(const uint32_t *pixels, int32_t width, int32_t height, const char *name, uint32_t transparent,
+                 int32_t colors, int32_t dither) {
+  uint8_t *indices = nullptr;
+  uint32_t palette[256];
+  int32_t count = 0, transparentIndex = -1;
+  if (uint32_t err = ReduceColors(pixels, width, height, transparent, colors, dither, &indices, palette, &count,
+                                  &transparentIndex))
+    return err;
   uint32_t err = SaveImageGIF(name, indices, width, height, palette, count, transparentIndex);
+  MemFree(indices);
+  return err;
+}
+
+// The image saver a plug-in registered for the format; one that takes no ARGB data gets the
+// picture reduced as for a GIF.
+uint32_t SaveWithPlugin(const qmFormatPlugins *plugins, int32_t format, const uint32_t *pixels, int32_t width,
+                        int32_t height, const char *name, uint32_t transparent, int32_t alpha, int32_t quality,
+                        int32_t colors, int32_t dither) {
+  const int32_t flags = plugins ? plugins->imageSaverFlags(format) : -1;
+  if (flags < 0) return ERR_UNKNOWNIMGOUT;
+  if (width < 1 || height < 1) return ERR_SAVEIMAGE;
+  qmImageSaveRequest r{};
+  r.width = width;
+  r.height = height;
+  r.quality = quality;
+  r.transparentIndex = -1;
+  if (flags & SAVERFLAG_ARGB) {
+    r.pixels = pixels;
+    r.bytesPerRow = width * 4;
+    if (alpha && (flags & SAVERFLAG_ALPHA)) r.flags |= SAVEREQ_ALPHA;
+    return plugins->saveImage(format, name, &r);
+  }
+  uint8_t *indices = nullptr;
+  uint32_t palette[256];
+  int32_t count = 0;
+  if (uint32_t err = ReduceColors(pixels, width, height, transparent, colors, dither, &indices, palette, &count,
+                                  &r.transparentIndex))
+    return err;
+  r.pixels = indices;
+  r.palette = palette;
+  r.bytesPerRow = width;
+  r.indexed = 1;
+  r.colors = count;
+  if (r.transparentIndex >= 0) r.flags |= SAVEREQ_TRANSPARENT;
+  uint32_t err = plugins->saveImage(format, name, &r);
   MemFree(indices);
   return err;
 }
@@ -95,7 +145,7 @@ uint32_t SaveGIF(const uint32_t *pixels, int32_t width, int32_t height, const ch
 
 uint32_t SaveImageFile(int32_t format, const uint32_t *pixels, int32_t width, int32_t height, const char *name,
                        const qmMask *, uint32_t transparentColor, int32_t alpha, int32_t quality, int32_t colors,
-                       int32_t dither) {
+                       int32_t dither, const qmFormatPlugins *plugins) {
   quality = std::clamp(quality, 1, 100);
   colors = std::clamp(colors, 1, 256);
   // Only a BMP can stand without pixels (its header alone).
@@ -106,7 +156,9 @@ uint32_t SaveImageFile(int32_t format, const uint32_t *pixels, int32_t width, in
     case IMGFMT_JPEG: return SaveJPEG(pixels, width, height, name, quality);
     case IMGFMT_GIF: return SaveGIF(pixels, width, height, name, transparentColor, colors, dither);
     case IMGFMT_ILBM: return SaveILBM(name, pixels, width, height);
-    default: return ERR_UNKNOWNIMGOUT;
+    default:
+      return SaveWithPlugin(plugins, format, pixels, width, height, name, transparentColor, alpha, quality, colors,
+                            dither);
   }
 }
 
@@ -141,11 +193,11 @@ uint32_t *BitmapToArgbMasked(const qmBitmap *bitmap, int32_t width, int32_t heig
 
 uint32_t SaveBitmapFile(int32_t format, const qmBitmap *bitmap, int32_t width, int32_t height, const char *name,
                         const qmMask *mask, uint32_t transparentColor, const qmAlphaChannel *alpha, int32_t quality,
-                        int32_t colors, int32_t dither) {
+                        int32_t colors, int32_t dither, const qmFormatPlugins *plugins) {
   uint32_t *pixels = BitmapToArgbMasked(bitmap, width, height, mask, alpha, transparentColor, 0);
   if (!pixels) return ERR_MEM;
   uint32_t err = SaveImageFile(format, pixels, width, height, name, mask, transparentColor, alpha != nullptr, quality,
-                               colors, dither);
+                               colors, dither, plugins);
   MemFree(pixels);
   return err;
 }

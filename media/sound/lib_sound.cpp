@@ -131,7 +131,7 @@ uint32_t SndLoadSample(VmState *L) {
   FileClose(f);
   PrintStatusMessage(GetErrorText(kMessageLoadingSample), vm_tostring(L, 2), 1);
   qmSampleData *d;
-  if (uint32_t code = LoadSoundWhole(name, &d)) return code;
+  if (uint32_t code = LoadSoundWhole(name, &d, GetPlayerContext(L)->formatPlugins)) return code;
   qmSample *s;
   if (uint32_t code = AddSample(L, id, d, &s)) return code;
   PrintDoneMessage();
@@ -154,7 +154,7 @@ uint32_t SndIsSound(VmState *L) {
 
 uint32_t SndIsSample(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushNumber(L, ProbeSampleFile(ResolveLinkedFileArg(L, 1, 0, nullptr)));
+  return PushNumber(L, ProbeSampleFile(ResolveLinkedFileArg(L, 1, 0, nullptr), GetPlayerContext(L)->formatPlugins));
 }
 
 struct qmPlayRequest {
@@ -545,10 +545,15 @@ uint32_t SndSaveSample(VmState *L) {
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   const char *name = vm_checkstring(L, 2, nullptr);
   int32_t format = vm_optint32(L, 3, 0);
-  if (format != 0) return ERR_UNKNOWNSMPOUT;  // no sample-saver plug-ins in this player
   qmSampleData d = *s->data;
   d.rate = uint32_t(s->pitch);
-  return WriteWaveFile(name, &d);
+  if (format == 0) return WriteWaveFile(name, &d);
+  // Other numbers are the formats of sample-saver plug-ins.
+  const qmFormatPlugins *plugins = GetPlayerContext(L)->formatPlugins;
+  if (!plugins) return ERR_UNKNOWNSMPOUT;
+  const qmSampleSaveRequest request = {d.data,     d.frames * d.bytesPerFrame, d.frames, d.channels, d.rate, d.bits,
+                                       d.flags & (AUDIOFMT_BIGENDIAN | AUDIOFMT_SIGNED)};
+  return plugins->saveSample(format, name, &request);
 }
 
 // ---- music ----
@@ -663,7 +668,7 @@ void FreeMusicRecord(VmState *L, qmMusic *m) {
 }
 
 // The file as music: a module when "M.K." stands at 1080, else a sound stream.
-uint32_t OpenMusicStream(const char *name, qmMusic *m) {
+uint32_t OpenMusicStream(const char *name, qmMusic *m, const qmFormatPlugins *plugins) {
   qmFileHandle *f = FileOpen(name, FILE_MODE_READ);
   if (!f) {
     SetErrorArgument(name);
@@ -697,7 +702,7 @@ uint32_t OpenMusicStream(const char *name, qmMusic *m) {
     return 0;
   }
   FileClose(f);
-  uint32_t code = OpenSoundStream(name, 1, &m->stream);
+  uint32_t code = OpenSoundStream(name, 1, &m->stream, plugins);
   if (code == ERR_OPENSOUND) return ERR_UNKNOWNMUSFMT;
   if (code) return code;
   m->kind = MUSKIND_STREAM;
@@ -726,7 +731,7 @@ uint32_t SndOpenMusic(VmState *L) {
   PrintStatusMessage(GetErrorText(kMessageLoadingMusic), vm_tostring(L, 2), 1);
   qmMusic *m = NewMusic(id);
   if (!m) return ERR_MEM;
-  if (uint32_t code = OpenMusicStream(name, m)) {
+  if (uint32_t code = OpenMusicStream(name, m, GetPlayerContext(L)->formatPlugins)) {
     delete m;
     return code;
   }
@@ -831,7 +836,7 @@ uint32_t SndIsMusic(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *name = ResolveLinkedFileArg(L, 1, 0, nullptr);
   qmMusic probe{};
-  uint32_t code = OpenMusicStream(name, &probe);
+  uint32_t code = OpenMusicStream(name, &probe, GetPlayerContext(L)->formatPlugins);
   const char *format = "Unknown";
   if (!code) format = probe.kind == MUSKIND_MODULE ? "Protracker" : SoundStreamName(probe.stream);
   vm_pushnumber(L, code ? 0 : 1);

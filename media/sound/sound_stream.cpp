@@ -40,7 +40,30 @@ int32_t ScriptTypeToFormat(int32_t type) {
   }
 }
 
-uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out) {
+namespace {
+
+// Kind 5: the plug-in's description of the file.
+void TakePluginSound(qmSound *s, const qmFormatPlugins *plugins, const qmPluginDecoder &decoder,
+                     const qmPluginSoundInfo &info) {
+  s->kind = SNDKIND_PLUGIN;
+  s->plugins = plugins;
+  s->decoder = decoder;
+  s->rate = info.rate;
+  s->channels = info.channels;
+  s->bits = info.bits;
+  s->flags = info.flags & (AUDIOFMT_BIGENDIAN | AUDIOFMT_SIGNED);
+  const uint64_t frameBytes = uint64_t(info.channels) * info.bits / 8;
+  s->bytesPerFrame = uint32_t(frameBytes > kMaxFrameBytes ? kMaxFrameBytes + 1 : frameBytes);
+  s->frames = s->packets = info.frames;
+  s->totalBytes = s->frames * s->bytesPerFrame;
+  s->framesPerPacket = 1;
+  s->bytesPerPacket = s->bytesPerFrame;
+  s->seekable = (info.flags & PLUGINSOUND_SEEKABLE) != 0;
+}
+
+}  // namespace
+
+uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out, const qmFormatPlugins *plugins) {
   *out = nullptr;
   qmFileHandle *f = FileOpen(name, FILE_MODE_READ);
   if (!f) {
@@ -55,7 +78,12 @@ uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out) {
   s->seekable = 1;
   s->mode = mode;
   int accepted = 0;
-  if (std::memcmp(head, "FORM", 4) == 0 && std::memcmp(head + 8, "8SVX", 4) == 0)
+  qmPluginSoundInfo pluginInfo{};
+  qmPluginDecoder decoder{};
+  if (plugins && plugins->openSound(name, &pluginInfo, &decoder)) {
+    TakePluginSound(s, plugins, decoder, pluginInfo);
+    accepted = 1;
+  } else if (std::memcmp(head, "FORM", 4) == 0 && std::memcmp(head + 8, "8SVX", 4) == 0)
     accepted = OpenIffSound(name, s, 0);
   else if (std::memcmp(head, "FORM", 4) == 0 && std::memcmp(head + 8, "16SV", 4) == 0)
     accepted = OpenIffSound(name, s, 1);
@@ -83,7 +111,8 @@ uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out) {
   }
   s->format = FormatCodeOf(s->channels, s->bits, s->flags);
   // A rate no recording uses would size the stream's buffers and resampling steps by gigabytes.
-  if (s->rate > kMaxSoundRate) {
+  // A plug-in's frame beyond any layout would overflow the sizes computed from it.
+  if (s->rate > kMaxSoundRate || s->bytesPerFrame > kMaxFrameBytes) {
     CloseSoundStream(s);
     SetErrorArgument(name);
     return ERR_OPENSOUND2;
@@ -97,6 +126,7 @@ void CloseSoundStream(qmSound *s) {
   if (s->file) FileClose(s->file);
   if (s->system) CloseSoundFile(s->system);
   if (s->custom) FreeCustomStream(s->custom);
+  if (s->kind == SNDKIND_PLUGIN) s->plugins->closeSound(&s->decoder);
   std::free(s->scratch);
   std::free(s);
 }
@@ -118,6 +148,15 @@ uint64_t ReadSoundFrames(qmSound *s, void *buffer, uint64_t frames, int *end) {
       n = ReadCustomStream(s->custom, buffer, frames, &e);
       s->position += n;
       break;
+    case SNDKIND_PLUGIN: {
+      qmPluginSoundRead read = {buffer, uint32_t(frames > UINT32_MAX ? UINT32_MAX : frames), 0};
+      n = s->bytesPerFrame ? s->plugins->readSound(&s->decoder, &read) : 0;
+      e = read.end || n == 0;
+      s->position += n;
+      s->lastFrames = uint32_t(n);
+      s->lastBytes = uint32_t(n * s->bytesPerFrame);
+      break;
+    }
     default: e = 1; break;
   }
   if (end) *end = e;
@@ -128,6 +167,11 @@ void SeekSoundStream(qmSound *s, uint64_t frame) {
   if (s->kind == SNDKIND_SYSTEM) {
     SeekSoundFile(s->system, frame);
     if (frame < s->frames) s->position = frame;
+  } else if (s->kind == SNDKIND_PLUGIN) {
+    if (frame < s->frames) {
+      s->plugins->seekSound(&s->decoder, frame);
+      s->position = frame;
+    }
   } else if (s->kind != SNDKIND_CUSTOM && frame < s->frames) {
     s->position = frame;
   }
@@ -144,16 +188,17 @@ const char *SoundStreamName(const qmSound *s) {
     case SNDKIND_WAVE: return "RIFF WAVE";
     case SNDKIND_SYSTEM: return GetSoundFileFormatName(s->system);
     case SNDKIND_CUSTOM: return "Custom stream";
+    case SNDKIND_PLUGIN: return s->plugins->soundName(&s->decoder);
     default: return "Unknown";
   }
 }
 
 uint64_t SoundDurationMs(const qmSound *s) { return s->rate ? s->frames * 1000 / s->rate : 0; }
 
-uint32_t LoadSoundWhole(const char *name, qmSampleData **out) {
+uint32_t LoadSoundWhole(const char *name, qmSampleData **out, const qmFormatPlugins *plugins) {
   *out = nullptr;
   qmSound *s;
-  if (uint32_t code = OpenSoundStream(name, 0, &s)) return code;
+  if (uint32_t code = OpenSoundStream(name, 0, &s, plugins)) return code;
   uint32_t code = 0;
   if (s->frames == 0 || s->bytesPerFrame == 0 || s->bits == 0) code = ERR_STREAMASSAMPLE;
   else if (s->format < 0) code = ERR_8OR16BITONLY;
@@ -194,9 +239,9 @@ uint32_t LoadSoundWhole(const char *name, qmSampleData **out) {
   return code;
 }
 
-int ProbeSampleFile(const char *name) {
+int ProbeSampleFile(const char *name, const qmFormatPlugins *plugins) {
   qmSound *s;
-  if (OpenSoundStream(name, 0, &s)) return 0;
+  if (OpenSoundStream(name, 0, &s, plugins)) return 0;
   int ok = s->totalBytes != 0 && s->bytesPerFrame != 0 && s->bits != 0;
   CloseSoundStream(s);
   return ok;

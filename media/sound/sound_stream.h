@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "platform/audio.h"
+#include "runtime/formatplugins.h"
 
 struct qmFileHandle;
 struct qmSoundFile;
@@ -65,6 +66,8 @@ struct qmSound {
   int32_t mode;  // 1 music, 0 read whole
   int32_t seekable;
   qmCustomStream *custom;  // kind 6
+  const qmFormatPlugins *plugins;  // kind 5: the plug-in's decoder
+  qmPluginDecoder decoder;
 };
 
 // Bytes per frame of a format code; 0 for an unknown one.
@@ -77,9 +80,12 @@ int32_t ScriptTypeToFormat(int32_t type);
 
 // Frames per second above every rate in use; a file that claims more is refused.
 inline constexpr uint32_t kMaxSoundRate = 1000000;
+// Bytes of one frame above every layout in use (eight channels of 32 bits).
+inline constexpr uint64_t kMaxFrameBytes = 32;
 // 0, ERR_READFILE (name stored), ERR_MEM, ERR_OPENSOUND2 (name stored) for a rate beyond
-// kMaxSoundRate, or the system reader's error.
-uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out);
+// kMaxSoundRate or a frame beyond kMaxFrameBytes, or the system reader's error. The sound
+// decoders of plugins (may be null) are asked before the program's own.
+uint32_t OpenSoundStream(const char *name, int32_t mode, qmSound **out, const qmFormatPlugins *plugins = nullptr);
 void CloseSoundStream(qmSound *s);
 uint64_t ReadSoundFrames(qmSound *s, void *buffer, uint64_t frames, int *end);
 void SeekSoundStream(qmSound *s, uint64_t frame);
@@ -89,8 +95,8 @@ uint64_t SoundDurationMs(const qmSound *s);
 
 // Reads a sound file whole: 0, ERR_STREAMASSAMPLE, ERR_8OR16BITONLY, ERR_MEM, or the
 // stream's error. *out is a new record owned by the caller.
-uint32_t LoadSoundWhole(const char *name, qmSampleData **out);
-int ProbeSampleFile(const char *name);
+uint32_t LoadSoundWhole(const char *name, qmSampleData **out, const qmFormatPlugins *plugins = nullptr);
+int ProbeSampleFile(const char *name, const qmFormatPlugins *plugins = nullptr);
 // Wraps PCM (taken over) as sample data of a signed format code: 0 or ERR_MEM.
 uint32_t CreateMemorySound(uint8_t *data, uint32_t frames, uint32_t rate, int32_t format, qmSampleData **out);
 void ReplaceSoundData(qmSampleData *d, int32_t format, uint8_t *data, uint32_t frames, uint32_t rate);

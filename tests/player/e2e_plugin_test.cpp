@@ -1,6 +1,8 @@
 // Plug-ins through the real player: loading from the executable's folder, each load failure
 // with its reason, commands and constants of a library plug-in, requirements, the information
 // file and the order of the plug-ins' calls at shut-down.
+#include <regex>
+
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -66,7 +68,7 @@ TEST(E2ePlugin, InformationFile) {
   std::string info = ReadWholeFile(d / "info.txt");
   std::string tp =
       "::plugin\n1.7\n0x00000002\nTest author\nA plug-in for the tests\n\n\n\n\n\n\n"
-      "::commands\nTpAdd\nTpFail\n::constants\nTP_ANSWER\nTP_TEXT\n";
+      "::commands\nTpAdd\nTpFail\nTpDate\nTpEvent\n::constants\nTP_ANSWER\nTP_TEXT\n";
   std::string saver = "::plugin\n1.7\n0x00000200\nTest author\nA plug-in for the tests\n\n\n\n\n\n\n";
   // Directory order decides which comes first.
   EXPECT_TRUE(info == tp + saver + "::end\n" || info == saver + tp + "::end\n") << info;
@@ -130,4 +132,19 @@ TEST(E2ePlugin, FailingHostCallBecomesTheCommandsError) {
   PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "bad.qma"});
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "p.qms:1: Number expected in argument 1!\n") << r.err;
+}
+
+// The host table's run slots through the real wiring: the date text of GetDate(1), and user
+// events registered and posted (a name taken already is refused).
+TEST(E2ePlugin, HostSlotsReachTheRun) {
+  PlayerDir d({"tp.qmp"});
+  qmtools::WriteBytes(d / "h.qma", AppletOf(ScriptOf({{true, "TpDate", {}},
+                                                      {true, "TpEvent", {"onplugin"}},
+                                                      {true, "TpEvent", {"onkeydown"}}})));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "h.qma"});
+  EXPECT_EQ(r.status, 0) << r.err;
+  const std::string months = "(Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec)";
+  EXPECT_TRUE(std::regex_match(r.out, std::regex("[0-3][0-9]-" + months + "-20[0-9][0-9] [0-2][0-9]:[0-5][0-9]:[0-5][0-9]\n"
+                                                 "22 1\n0 0\n")))
+      << r.out;
 }

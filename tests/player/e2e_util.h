@@ -8,7 +8,9 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -128,4 +130,50 @@ inline std::vector<uint8_t> ChunkOf(const std::string &text) {
   qmtools::AsmResult a = qmtools::AssembleText(text);
   EXPECT_TRUE(a.proto.has_value()) << a.error;
   return a.proto ? qmtools::BuildChunk(*a.proto) : std::vector<uint8_t>{};
+}
+
+// A constant argument of a script call.
+struct ScriptArg {
+  bool text;
+  std::string s;
+  double n;
+  ScriptArg(const char *t) : text(true), s(t), n(0) {}
+  ScriptArg(const std::string &t) : text(true), s(t), n(0) {}
+  ScriptArg(double v) : text(false), n(v) {}
+};
+// One line of the script: name(args...), its results printed by DebugPrint when print is set.
+struct ScriptLine {
+  bool print;
+  std::string name;
+  std::vector<ScriptArg> args;
+};
+
+// The assembled script of the lines, line i at source line i + 1.
+inline std::string ScriptOf(const std::vector<ScriptLine> &lines) {
+  std::vector<std::string> constants;
+  auto k = [&](const ScriptArg &a) {
+    char buf[64];
+    std::string text = a.text ? "\"" + a.s + "\"" : (std::snprintf(buf, sizeof buf, "%.17g", a.n), std::string(buf));
+    for (size_t i = 0; i < constants.size(); i++)
+      if (constants[i] == text) return "k" + std::to_string(i);
+    constants.push_back(text);
+    return "k" + std::to_string(constants.size() - 1);
+  };
+  std::string code;
+  for (size_t i = 0; i < lines.size(); i++) {
+    const ScriptLine &l = lines[i];
+    std::string lower;
+    for (char c : l.name) lower += char(std::tolower(uint8_t(c)));
+    const int f = l.print ? 1 : 0;  // the register of the called function
+    if (l.print) code += "      GETGLOBAL 0 " + k(ScriptArg("debugprint")) + " @" + std::to_string(i + 1) + "\n";
+    code += "      GETGLOBAL " + std::to_string(f) + " " + k(ScriptArg(lower)) + (l.print ? "" : " @" + std::to_string(i + 1)) + "\n";
+    for (size_t a = 0; a < l.args.size(); a++)
+      code += "      LOADK " + std::to_string(f + 1 + int(a)) + " " + k(l.args[a]) + "\n";
+    const std::string argc = std::to_string(l.args.size() + 1);
+    if (l.print) code += "      CALL 1 " + argc + " 0\n      CALL 0 0 1\n";
+    else code += "      CALL 0 " + argc + " 1\n";
+  }
+  std::string head = ".func source=\"f.qms\" maxstack=16\n  .k";
+  for (const std::string &c : constants) head += " " + c;
+  return head + "\n" + code + "      RETURN 0 1 @" + std::to_string(lines.size() + 1) + "\n.end\n";
 }

@@ -1,6 +1,7 @@
 // Test plug-in: one source, built as several ".qmp" files whose switches make each load
 // failure of the loader happen. TP_NAME is the plug-in's name (its file name without ".qmp").
 // Calls of the entries are appended to the file named by TP_LOG when it is set.
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 
@@ -54,7 +55,29 @@ uint32_t TpFail(VmState *L) noexcept {
   return uint32_t(Vm<double (*)(VmState *, int)>(HOSTVM_CHECKNUMBER)(L, 1));
 }
 
-const qmPluginCommand kCommands[] = {{"TpAdd", TpAdd}, {"TpFail", TpFail}, {nullptr, nullptr}};
+// TpDate(): the host's current date text.
+uint32_t TpDate(VmState *L) noexcept {
+  char text[64];
+  reinterpret_cast<void (*)(char *, size_t)>(gHost->sub[HOSTSUB_SYSTEM][HOSTSYS_FORMATCURRENTDATE])(text, sizeof text);
+  Vm<void (*)(VmState *, const char *)>(HOSTVM_PUSHSTRING)(L, text);
+  return 1;
+}
+
+// TpEvent(name): the user event registered under the name and whether posting it queued it.
+uint32_t TpEvent(VmState *L) noexcept {
+  const char *name = Vm<const char *(*)(VmState *, int, size_t *)>(HOSTVM_CHECKSTRING)(L, 1, nullptr);
+  const uint32_t number =
+      reinterpret_cast<uint32_t (*)(const char *)>(gHost->sub[HOSTSUB_SYSTEM][HOSTSYS_REGISTERUSEREVENT])(name);
+  const int queued = number ? reinterpret_cast<int (*)(uint32_t, void *)>(
+                                  gHost->sub[HOSTSUB_SYSTEM][HOSTSYS_POSTUSEREVENT])(number, nullptr)
+                            : 0;
+  Vm<void (*)(VmState *, double)>(HOSTVM_PUSHNUMBER)(L, number);
+  Vm<void (*)(VmState *, double)>(HOSTVM_PUSHNUMBER)(L, queued);
+  return 2;
+}
+
+const qmPluginCommand kCommands[] = {
+    {"TpAdd", TpAdd}, {"TpFail", TpFail}, {"TpDate", TpDate}, {"TpEvent", TpEvent}, {nullptr, nullptr}};
 const qmPluginConstant kConstants[] = {{"TP_ANSWER", nullptr, 42}, {"TP_TEXT", "text", 0}, {nullptr, nullptr, 0}};
 
 }  // namespace

@@ -1,0 +1,102 @@
+#include "graphics/transition_kernels.h"
+
+#include <cmath>
+#include <cstring>
+
+namespace {
+
+inline bool MaskBit(const uint8_t *row, int32_t x) { return row[x >> 3] & (0x80 >> (x & 7)); }
+inline void SetMaskBit(uint8_t *row, int32_t x) { row[x >> 3] |= uint8_t(0x80 >> (x & 7)); }
+inline void ClearMaskBit(uint8_t *row, int32_t x) { row[x >> 3] &= uint8_t(~(0x80 >> (x & 7))); }
+
+// Alpha output: each byte is the source byte masked by the pixel's visibility, in a form the
+// compiler turns into vector code.
+void ThresholdAlphaRow(const uint8_t *map, const uint8_t *src, uint8_t *dst,
+                       int32_t width, int32_t level, uint8_t flip) {
+  for (int32_t x = 0; x < width; x++) dst[x] = src[x] & (uint8_t(-int32_t(map[x] < level)) ^ flip);
+}
+
+// Mask output, eight pixels to a byte; bits of the last byte past the width are kept.
+void ThresholdMaskRow(const uint8_t *map, const uint8_t *src, uint8_t *dst,
+                      int32_t width, int32_t level, uint8_t flip) {
+  for (int32_t x = 0; x < width; x += 8) {
+    const int32_t n = width - x < 8 ? width - x : 8;
+    uint8_t bits = 0;
+    for (int32_t i = 0; i < n; i++) bits |= uint8_t((map[x + i] < level) << (7 - i));
+    bits ^= flip;
+    if (src) bits &= src[x >> 3];
+    const uint8_t inside = uint8_t(0xFF00 >> n);
+    dst[x >> 3] = uint8_t((dst[x >> 3] & ~inside) | (bits & inside));
+  }
+}
+
+}  // namespace
+
+void ThresholdPlane(const qmThresholdRequest *req, int32_t level) {
+  const uint8_t flip = req->reverse ? 0xFF : 0;
+  for (int32_t y = 0; y < req->height; y++) {
+    const uint8_t *map = req->map + size_t(y) * size_t(req->width);
+    uint8_t *dst = req->dst + size_t(y) * size_t(req->dstBytesPerRow);
+    const uint8_t *src = req->src ? req->src + size_t(y) * size_t(req->srcBytesPerRow) : nullptr;
+    if (req->alphaOutput)
+      ThresholdAlphaRow(map, src, dst, req->width, level, flip);
+    else
+      ThresholdMaskRow(map, src, dst, req->width, level, flip);
+  }
+}
+
+void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t dx,
+                     int32_t dy) {
+  for (int32_t row = 0; row < height; row++) {
+    const uint32_t *src = req->src + size_t(sy + row) * size_t(req->srcPitch) + sx;
+    uint32_t *dst = req->dst + size_t(dy + row) * size_t(req->dstPitch) + dx;
+    if (req->srcMask) {
+      const uint8_t *sm = req->srcMask + size_t(sy + row) * size_t(req->srcMaskBytesPerRow);
+      uint8_t *dm = req->dstMask ? req->dstMask + size_t(dy + row) * size_t(req->dstMaskBytesPerRow) : nullptr;
+      for (int32_t i = 0; i < width; i++) {
+        if (MaskBit(sm, sx + i)) {
+          dst[i] = src[i];
+          if (dm) SetMaskBit(dm, dx + i);
+        } else if (dm) {
+          ClearMaskBit(dm, dx + i);
+        }
+      }
+    } else if (req->srcAlpha) {
+      const uint8_t *sa = req->srcAlpha + size_t(sy + row) * size_t(req->srcAlphaBytesPerRow) + sx;
+      uint8_t *da = req->dstAlpha ? req->dstAlpha + size_t(dy + row) * size_t(req->dstAlphaBytesPerRow) + dx : nullptr;
+      for (int32_t i = 0; i < width; i++) {
+        if (sa[i]) {
+          dst[i] = src[i];
+          if (da) da[i] = sa[i];
+        } else if (da) {
+          da[i] = 0;
+        }
+      }
+    } else {
+      std::memmove(dst, src, size_t(width) * sizeof(uint32_t));
+    }
+  }
+}
+
+void WavePixels(qmWaveRequest *req) {
+  req->linesCopied = 0;
+  req->firstLine = kNoWaveLine;
+  req->positionReached = req->position;
+  const int32_t n = req->strips;
+  if (n <= 0 || req->bytesPerPixel != 4) return;
+  const double step = 6.283185307179586 / n;
+  const int64_t lines = req->vertical ? req->width : req->height;
+  for (int32_t i = 0; i < n; i++) {
+    const int64_t to = int64_t(req->position) - n + 1 + i;
+    // In doubles first: a wild offset must not overflow the line number.
+    const double from = double(req->position) + std::trunc(req->offsets[i] / step);
+    if (to < 0 || to >= lines || !(from >= 0 && from < double(lines))) continue;
+    const int32_t s = int32_t(from), d = int32_t(to);
+    if (req->vertical)
+      CopyStripPixels(req, s, 0, 1, req->height, d, 0);
+    else
+      CopyStripPixels(req, 0, s, req->width, 1, 0, d);
+    if (req->firstLine == kNoWaveLine) req->firstLine = d;
+    req->linesCopied++;
+  }
+}

@@ -1,0 +1,56 @@
+// Per-frame pixel work of the transition effects: a threshold plane that turns a map of reveal
+// times into the frame's mask or alpha plane, and a wave that shifts rows or columns by a sine
+// offset. The swirl and ripple tables are built by PrepareSwirl and PrepareRipple
+// (graphics/warp_kernels.h), which the picture effects share.
+#pragma once
+#include <cstdint>
+
+#include "graphics/warp_kernels.h"
+
+struct qmThresholdRequest {
+  const uint8_t *src;  // alpha plane or mask; may be null for mask output
+  uint8_t *dst;
+  int32_t width, height;
+  int32_t srcBytesPerRow, dstBytesPerRow;
+  const uint8_t *map;  // reveal time of every pixel, width bytes per row
+  int32_t alphaOutput;  // 1: 8-bit alpha planes, 0: 1-bit masks (most significant bit first)
+  int32_t reverse;      // 1: pixels whose map value is at or above the level are shown
+};
+
+// Shows a pixel when (map value < level) differs from reverse; level 0..255. Shown pixels take
+// the source byte or bit (set when a mask has no source); hidden ones are cleared.
+void ThresholdPlane(const qmThresholdRequest *req, int32_t level);
+
+// No line copied yet.
+inline constexpr int32_t kNoWaveLine = -100000;
+
+struct qmWaveRequest {
+  const uint32_t *src;
+  uint32_t *dst;
+  const uint8_t *srcMask;  // or null
+  uint8_t *dstMask;
+  const uint8_t *srcAlpha;  // or null
+  uint8_t *dstAlpha;
+  const double *offsets;  // strips entries, radians
+  int32_t srcPitch, dstPitch;  // in pixels
+  int32_t width, height;
+  int32_t srcMaskBytesPerRow, dstMaskBytesPerRow;
+  int32_t srcAlphaBytesPerRow, dstAlphaBytesPerRow;
+  int32_t vertical;  // 1: columns move, 0: rows
+  int32_t strips;    // n
+  int32_t position;
+  int32_t bytesPerPixel;  // only 4 is drawn
+  // Written by WavePixels.
+  int32_t linesCopied;
+  int32_t firstLine;  // kNoWaveLine when none
+  int32_t positionReached;
+};
+
+// Lines position - n + 1 .. position take the lines shifted by truncate(offset[i] / (2 pi / n));
+// pairs with either line outside the picture are skipped.
+void WavePixels(qmWaveRequest *req);
+// Copies a rectangle with its planes: through the source mask (bits set or cleared) when there
+// is one, else through the source alpha (pixel and byte where it is not 0, byte 0 elsewhere),
+// else the pixels alone. No clipping: the caller keeps both rectangles inside.
+void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t dx,
+                     int32_t dy);

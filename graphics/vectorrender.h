@@ -1,0 +1,37 @@
+// Paths turned into pictures through the vector plug-in: the picture's size from the path's
+// extents, its colour, gradient or texture from the draw style, and its coverage drawn by the
+// plug-in into the picture's alpha channel.
+#pragma once
+#include <cstdint>
+
+#include "graphics/draw_style.h"
+#include "graphics/shape_render.h"
+#include "graphics/vectorpath.h"
+
+// What a path is drawn with; the style's anti-alias switch comes from the draw style.
+struct qmPathPicture {
+  const qmVectorEngine *engine;
+  const uint8_t *commands;  // null: an empty path
+  const qmVectorState *state;
+  const qmDrawStyle *drawStyle;
+  uint32_t color;            // 0xTTRRGGBB: TT a transparency (0 opaque)
+  const qmBitmap *texture;   // the brush picture of a texture fill, or null (the colour then)
+  // The drawing's 2x2 matrix (x' = m0 x + m2 y, y' = m1 x + m3 y) turning the path's box about
+  // its anchor (fractions of the box); null: upright.
+  const double *matrix;
+  double anchorX, anchorY;
+};
+
+// The path's box as the draw style strokes, edges or fills it: the plug-in's extents. 0, or
+// ERR_DRAWPATH when the plug-in refuses.
+uint32_t MeasurePath(const qmPathPicture *p, double box[4]);
+// Where the path's upright box lies in its picture: its corner from the picture's top-left (the
+// shadow's room before it, and how far a matrix turns the box out of its place) and its size.
+struct qmPathBox {
+  int32_t x, y, width, height;
+};
+// The picture of the path with the draw style's edge and drop shadow: out->bitmap and
+// out->alpha new, (out->x, out->y) the picture's top-left in the path's own coordinates (whole
+// pixels). 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box
+// beyond the largest picture) or ERR_DRAWPATH.
+uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright);

@@ -1,0 +1,377 @@
+// The player's vector plug-in: path command streams measured and drawn by cairo, straight into
+// the player's 8-bit coverage planes, and text outlines through cairo's FreeType faces.
+#include <cairo-ft.h>
+#include <cairo.h>
+#include <ft2build.h>
+#include FT_FREETYPE_H
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+#include "graphics/vector_requests.h"
+#include "graphics/vectorpath.h"
+#include "player/plugin_api.h"
+
+#define QM_EXPORT extern "C" __attribute__((visibility("default")))
+
+namespace {
+
+// Vector fonts are handed out as small numbers: the stream keeps them in 32-bit words.
+constexpr int kFontSlots = 256;
+cairo_font_face_t *gFonts[kFontSlots + 1];  // slot 0 unused
+
+// Each vector font opens its own FreeType face of the player's font file or memory, so that it
+// outlives the player's font: cairo keeps faces in its caches after they are released, and
+// frees the face with its last use.
+FT_Library gFreeType;
+struct OwnFace {
+  FT_Face face;
+  unsigned char *bytes;  // a memory face's copy, or null
+};
+const cairo_user_data_key_t kOwnFaceKey{};
+
+void DropOwnFace(void *data) {
+  auto *own = static_cast<OwnFace *>(data);
+  FT_Done_Face(own->face);
+  delete[] own->bytes;
+  delete own;
+}
+
+// A face of its own for the player's face: from the same file, or from a copy of its memory.
+OwnFace *OpenOwnFace(FT_Face theirs) {
+  if (!gFreeType && FT_Init_FreeType(&gFreeType)) return nullptr;
+  FT_Stream stream = theirs->stream;
+  auto *own = new OwnFace{};
+  FT_Error e;
+  if (stream->base && stream->size) {
+    own->bytes = new unsigned char[stream->size];
+    std::memcpy(own->bytes, stream->base, stream->size);
+    e = FT_New_Memory_Face(gFreeType, own->bytes, FT_Long(stream->size), theirs->face_index, &own->face);
+  } else if (stream->pathname.pointer) {
+    e = FT_New_Face(gFreeType, static_cast<const char *>(stream->pathname.pointer), theirs->face_index, &own->face);
+  } else {
+    e = 1;
+  }
+  if (e) {
+    delete[] own->bytes;
+    delete own;
+    return nullptr;
+  }
+  return own;
+}
+
+struct Reader {
+  uint8_t *at;
+  uint32_t Word() {
+    uint32_t w;
+    std::memcpy(&w, at, 4);
+    at += 4;
+    return w;
+  }
+  double Number() {
+    double d;
+    std::memcpy(&d, at, 8);
+    at += 8;
+    return d;
+  }
+  // The number's place, for rewriting it.
+  uint8_t *NumberPlace() {
+    uint8_t *p = at;
+    at += 8;
+    return p;
+  }
+  const char *Text() {
+    const char *t = reinterpret_cast<const char *>(at);
+    at += ((std::strlen(t) + 1) & ~size_t(3)) + 4;
+    return t;
+  }
+};
+
+void Move(uint8_t *place, double by) {
+  double d;
+  std::memcpy(&d, place, 8);
+  d += by;
+  std::memcpy(place, &d, 8);
+}
+
+void RoundedBox(cairo_t *cr, double x, double y, double w, double h, const uint32_t level[4]) {
+  if (w < 0) x += w, w = -w;
+  if (h < 0) y += h, h = -h;
+  // Levels are per cent of half the shorter side: top-left, bottom-left, bottom-right, top-right.
+  double r[4];
+  for (int i = 0; i < 4; i++) r[i] = std::min(level[i], 100u) / 100.0 * std::min(w, h) / 2;
+  const double quarter = M_PI / 2;
+  cairo_new_sub_path(cr);
+  cairo_move_to(cr, x + r[0], y);
+  if (r[3] > 0) cairo_arc(cr, x + w - r[3], y + r[3], r[3], -quarter, 0);
+  else cairo_line_to(cr, x + w, y);
+  if (r[2] > 0) cairo_arc(cr, x + w - r[2], y + h - r[2], r[2], 0, quarter);
+  else cairo_line_to(cr, x + w, y + h);
+  if (r[1] > 0) cairo_arc(cr, x + r[1], y + h - r[1], r[1], quarter, 2 * quarter);
+  else cairo_line_to(cr, x, y + h);
+  if (r[0] > 0) cairo_arc(cr, x + r[0], y + r[0], r[0], 2 * quarter, 3 * quarter);
+  else cairo_line_to(cr, x, y);
+  cairo_close_path(cr);
+}
+
+void EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double start, double end, bool clockwise,
+                 bool joinCurrent) {
+  if (!(rx > 0 && ry > 0)) return;
+  if (!joinCurrent) cairo_new_sub_path(cr);
+  cairo_save(cr);
+  cairo_translate(cr, cx, cy);
+  cairo_scale(cr, rx, ry);
+  // Angles in degrees; with y growing downwards cairo's positive direction turns clockwise.
+  const double a = start * M_PI / 180, b = end * M_PI / 180;
+  if (clockwise) cairo_arc(cr, 0, 0, 1, a, b);
+  else cairo_arc_negative(cr, 0, 0, 1, a, b);
+  cairo_restore(cr);
+}
+
+void TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
+  if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return;
+  cairo_set_font_face(cr, gFonts[font]);
+  cairo_set_font_size(cr, size);
+  // Outlines are not fitted to the pixel grid: the path may be moved, scaled or turned later.
+  cairo_font_options_t *options = cairo_font_options_create();
+  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  cairo_set_font_options(cr, options);
+  cairo_font_options_destroy(options);
+  if (!cairo_has_current_point(cr)) {
+    cairo_font_extents_t fe;
+    cairo_font_extents(cr, &fe);
+    cairo_move_to(cr, 0, fe.ascent);
+  }
+  cairo_text_path(cr, text);
+}
+
+// The stream as cairo's current path, every coordinate moved by (dx, dy). False for an opcode
+// it does not know.
+bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
+  cairo_new_path(cr);
+  Reader r{const_cast<uint8_t *>(commands)};
+  uint32_t previous = PATHOP_END;
+  for (;;) {
+    const uint32_t op = r.Word();
+    switch (op) {
+    case PATHOP_END: return true;
+    case PATHOP_MOVE:
+    case PATHOP_LINE:
+    case PATHOP_CURVE: {
+      const bool relative = r.Word() != 0;
+      double v[6];
+      const int n = op == PATHOP_CURVE ? 6 : 2;
+      for (int i = 0; i < n; i++) v[i] = r.Number();
+      // Relative to the current point, or to the origin when there is none yet.
+      double bx = dx, by = dy;
+      if (relative && cairo_has_current_point(cr)) cairo_get_current_point(cr, &bx, &by);
+      if (!relative) bx = dx, by = dy;
+      for (int i = 0; i < n; i += 2) v[i] += bx, v[i + 1] += by;
+      if (op == PATHOP_MOVE) cairo_move_to(cr, v[0], v[1]);
+      else if (op == PATHOP_LINE) cairo_line_to(cr, v[0], v[1]);
+      else cairo_curve_to(cr, v[0], v[1], v[2], v[3], v[4], v[5]);
+      break;
+    }
+    case PATHOP_SUBPATH: cairo_new_sub_path(cr); break;
+    case PATHOP_CLOSE: cairo_close_path(cr); break;
+    case PATHOP_ARC: {
+      double v[6];
+      for (double &d : v) d = r.Number();
+      const uint32_t clockwise = r.Word();
+      // A move just before joins the arc to it (a pie slice); otherwise the arc starts apart.
+      EllipticArc(cr, v[0] + dx, v[1] + dy, v[2], v[3], v[4], v[5], clockwise != 0, previous == PATHOP_MOVE);
+      break;
+    }
+    case PATHOP_BOX: {
+      double v[4];
+      for (double &d : v) d = r.Number();
+      uint32_t level[4];
+      for (uint32_t &l : level) l = r.Word();
+      RoundedBox(cr, v[0] + dx, v[1] + dy, v[2], v[3], level);
+      break;
+    }
+    case PATHOP_TEXT: {
+      const uint32_t font = r.Word(), size = r.Word();
+      TextOutline(cr, font, size, r.Text());
+      break;
+    }
+    default: return false;
+    }
+    previous = op;
+  }
+}
+
+bool DashesUsable(const qmVectorStyle *s) {
+  if (s->dashCount <= 0 || !s->dashes) return false;
+  bool any = false;
+  for (int32_t i = 0; i < s->dashCount; i++) {
+    if (!(s->dashes[i] >= 0) || !std::isfinite(s->dashes[i])) return false;
+    any = any || s->dashes[i] > 0;
+  }
+  return any;
+}
+
+// The style's settings, each brought into what cairo takes.
+void ApplyStyle(cairo_t *cr, const qmVectorStyle *s, int32_t lineWidth) {
+  cairo_set_line_join(cr, cairo_line_join_t(std::clamp(s->join, 0, 2)));
+  cairo_set_line_cap(cr, cairo_line_cap_t(std::clamp(s->cap, 0, 2)));
+  cairo_set_fill_rule(cr, cairo_fill_rule_t(std::clamp(s->fillRule, 0, 1)));
+  cairo_set_line_width(cr, std::max(lineWidth, 1));
+  cairo_set_antialias(cr, s->antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+  if (DashesUsable(s)) cairo_set_dash(cr, s->dashes, s->dashCount, std::isfinite(s->dashOffset) ? s->dashOffset : 0);
+}
+
+// A context for measuring: a surface of one pixel, which no drawing touches.
+struct Measure {
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+  cairo_t *cr = cairo_create(surface);
+  ~Measure() {
+    cairo_destroy(cr);
+    cairo_surface_destroy(surface);
+  }
+  bool Ok() const { return cairo_status(cr) == CAIRO_STATUS_SUCCESS; }
+};
+
+}  // namespace
+
+QM_EXPORT int InitPlugin(qmPluginInfo *info, const qmHostTable *, const char *) {
+  info->features = PLUGINFEAT_VECTOR;
+  info->version = 1;
+  info->revision = 0;
+  info->name = "vectorcairo";
+  info->info1 = "Quenmoor team";
+  info->info2to8[0] = "Vector paths drawn by cairo";
+  return 1;
+}
+
+QM_EXPORT void ClosePlugin(void) {
+  for (cairo_font_face_t *&f : gFonts) {
+    if (f) cairo_font_face_destroy(f);
+    f = nullptr;
+  }
+}
+
+QM_EXPORT int32_t GetPathExtents(qmPathExtentsRequest *q) {
+  if (!q || !q->commands || !q->style) return 0;
+  Measure m;
+  if (!m.Ok()) return 0;
+  ApplyStyle(m.cr, q->style, q->lineWidth);
+  if (!BuildPath(m.cr, q->commands, q->offsetX, q->offsetY)) return 0;
+  if (q->fill) cairo_fill_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
+  else cairo_stroke_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
+  return m.Ok() ? 1 : 0;
+}
+
+QM_EXPORT int32_t DrawPath(qmDrawPathRequest *q) {
+  if (!q || !q->commands || !q->style || !q->alpha || !q->matrix) return 0;
+  if (q->width < 1 || q->height < 1 || q->bytesPerRow < q->width || q->bytesPerRow % 4) return 0;
+  cairo_surface_t *surface =
+      cairo_image_surface_create_for_data(q->alpha, CAIRO_FORMAT_A8, q->width, q->height, q->bytesPerRow);
+  cairo_t *cr = cairo_create(surface);
+  const double *m = q->matrix;
+  cairo_matrix_t mx;
+  cairo_matrix_init(&mx, m[0], m[1], m[2], m[3], m[4] + q->offsetX, m[5] + q->offsetY);
+  cairo_set_matrix(cr, &mx);
+  cairo_translate(cr, -q->originX, -q->originY);
+  ApplyStyle(cr, q->style, q->lineWidth);
+  // The colour's top byte is its transparency.
+  cairo_set_source_rgba(cr, 0, 0, 0, (255 - (q->color >> 24)) / 255.0);
+  bool ok = BuildPath(cr, q->commands, 0, 0);
+  if (ok) {
+    if (q->fill) cairo_fill(cr);
+    else cairo_stroke(cr);
+  }
+  ok = ok && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  cairo_destroy(cr);
+  cairo_surface_flush(surface);
+  cairo_surface_destroy(surface);
+  return ok ? 1 : 0;
+}
+
+QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
+  if (!q || !q->commands) return 0;
+  Reader r{q->commands};
+  bool hasPoint = false;
+  for (;;) {
+    const uint32_t op = r.Word();
+    switch (op) {
+    case PATHOP_END: return 1;
+    case PATHOP_MOVE:
+    case PATHOP_LINE:
+    case PATHOP_CURVE: {
+      // A relative command moves with the path only where it counts from the origin.
+      const bool moves = r.Word() == 0 || !hasPoint;
+      const int n = op == PATHOP_CURVE ? 3 : 1;
+      for (int i = 0; i < n; i++) {
+        uint8_t *x = r.NumberPlace(), *y = r.NumberPlace();
+        if (moves) Move(x, q->dx), Move(y, q->dy);
+      }
+      hasPoint = true;
+      break;
+    }
+    case PATHOP_SUBPATH: hasPoint = false; break;
+    case PATHOP_CLOSE: break;
+    case PATHOP_ARC: {
+      uint8_t *x = r.NumberPlace(), *y = r.NumberPlace();
+      Move(x, q->dx), Move(y, q->dy);
+      for (int i = 0; i < 4; i++) r.Number();
+      r.Word();
+      hasPoint = true;
+      break;
+    }
+    case PATHOP_BOX: {
+      uint8_t *x = r.NumberPlace(), *y = r.NumberPlace();
+      Move(x, q->dx), Move(y, q->dy);
+      r.Number(), r.Number();
+      for (int i = 0; i < 4; i++) r.Word();
+      hasPoint = true;
+      break;
+    }
+    case PATHOP_TEXT:
+      r.Word(), r.Word(), r.Text();
+      hasPoint = true;
+      break;
+    default: return 0;
+    }
+  }
+}
+
+QM_EXPORT int32_t GetCurrentPoint(const uint8_t *commands, const qmVectorStyle *style, double *x, double *y) {
+  if (!commands || !style || !x || !y) return 0;
+  Measure m;
+  if (!m.Ok() || !BuildPath(m.cr, commands, 0, 0)) return 0;
+  *x = *y = 0;
+  if (cairo_has_current_point(m.cr)) cairo_get_current_point(m.cr, x, y);
+  return 1;
+}
+
+QM_EXPORT void *CreateVectorFont(void *face) {
+  if (!face) return nullptr;
+  int slot = 1;
+  while (slot <= kFontSlots && gFonts[slot]) slot++;
+  if (slot > kFontSlots) return nullptr;
+  OwnFace *own = OpenOwnFace(static_cast<FT_Face>(face));
+  if (!own) return nullptr;
+  cairo_font_face_t *f = cairo_ft_font_face_create_for_ft_face(own->face, 0);
+  if (cairo_font_face_status(f) != CAIRO_STATUS_SUCCESS ||
+      cairo_font_face_set_user_data(f, &kOwnFaceKey, own, DropOwnFace) != CAIRO_STATUS_SUCCESS) {
+    cairo_font_face_destroy(f);
+    DropOwnFace(own);
+    return nullptr;
+  }
+  gFonts[slot] = f;
+  return reinterpret_cast<void *>(uintptr_t(slot));
+}
+
+QM_EXPORT void FreeVectorFont(void *font) {
+  const auto slot = uintptr_t(font);
+  if (slot == 0 || slot > uintptr_t(kFontSlots) || !gFonts[slot]) return;
+  cairo_font_face_destroy(gFonts[slot]);
+  gFonts[slot] = nullptr;
+}
+
+// The text library opens and closes its fonts itself.
+QM_EXPORT void *OpenFont(const char *, int32_t) { return nullptr; }
+QM_EXPORT void CloseFont(void *) {}
