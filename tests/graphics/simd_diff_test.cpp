@@ -375,6 +375,24 @@ TEST(SimdDiff, CoverPixels) {
   }
 }
 
+// A prepared distortion rendered by the vector path (pass 0) and the portable one (pass 1),
+// each into fresh outputs of the result's size with the planes the result carries.
+struct DistortOutputs {
+  std::vector<uint32_t> pixels[2];
+  std::vector<uint8_t> mask[2], alpha[2];
+};
+void RenderBothPaths(qmDistortRequest &req, DistortOutputs *out) {
+  const int32_t rw = req.resultWidth, rh = req.resultHeight, mbpr = MaskBytesPerRow(rw);
+  for (int pass = 0; pass < 2; pass++) {
+    out->pixels[pass].assign(size_t(rw) * rh, 0xDEADBEEF);
+    out->mask[pass].assign(size_t(mbpr) * rh, 0xAA), out->alpha[pass].assign(size_t(rw) * rh, 0xAA);
+    req.dst = {out->pixels[pass].data(), rw, rh, rw, nullptr, mbpr, nullptr, rw};
+    if (DistortResultHasMask(req.src, req.smooth)) req.dst.mask = out->mask[pass].data();
+    if (DistortResultHasAlpha(req.src, req.smooth)) req.dst.alpha = out->alpha[pass].data();
+    ASSERT_EQ(pass ? RenderDistortionScalar(&req) : RenderDistortion(&req), 0);
+  }
+}
+
 // Distortions of every method, by point and smooth, over random pictures with no plane, a mask
 // or an alpha plane: parameters near the usual ones, centres on pixel centres (where the barrel
 // takes its fixed values), perspectives whose horizon crosses the result, and rows whose length
@@ -410,17 +428,11 @@ TEST(SimdDiff, Distortions) {
     }
     if (PrepareDistortion(&req) || int64_t(req.resultWidth) * req.resultHeight > 20000) continue;
     rendered++;
-    const int32_t rw = req.resultWidth, rh = req.resultHeight, mbpr = MaskBytesPerRow(rw);
-    std::vector<uint32_t> out[2];
-    std::vector<uint8_t> outMask[2], outAlpha[2];
-    for (int pass = 0; pass < 2; pass++) {
-      out[pass].assign(size_t(rw) * rh, 0xDEADBEEF);
-      outMask[pass].assign(size_t(mbpr) * rh, 0xAA), outAlpha[pass].assign(size_t(rw) * rh, 0xAA);
-      req.dst = {out[pass].data(), rw, rh, rw, nullptr, mbpr, nullptr, rw};
-      if (DistortResultHasMask(req.src, req.smooth)) req.dst.mask = outMask[pass].data();
-      if (DistortResultHasAlpha(req.src, req.smooth)) req.dst.alpha = outAlpha[pass].data();
-      ASSERT_EQ(pass ? RenderDistortionScalar(&req) : RenderDistortion(&req), 0);
-    }
+    DistortOutputs outs;
+    RenderBothPaths(req, &outs);
+    ASSERT_FALSE(HasFatalFailure());
+    const auto &out = outs.pixels;
+    const auto &outMask = outs.mask, &outAlpha = outs.alpha;
     ASSERT_EQ(out[0], out[1]) << "method " << req.method << " smooth " << req.smooth << " iteration " << iter;
     ASSERT_EQ(outMask[0], outMask[1]) << "method " << req.method << " smooth " << req.smooth << " iteration " << iter;
     ASSERT_EQ(outAlpha[0], outAlpha[1]) << "method " << req.method << " smooth " << req.smooth << " iteration " << iter;
@@ -456,17 +468,11 @@ TEST(SimdDiff, SmoothLenses) {
       req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = lens.paramCount;
       std::copy(lens.params, lens.params + 8, req.params);
       ASSERT_EQ(PrepareDistortion(&req), 0) << lens.what;
-      const int32_t mbpr = MaskBytesPerRow(w);
-      std::vector<uint32_t> out[2];
-      std::vector<uint8_t> outMask[2], outAlpha[2];
-      for (int pass = 0; pass < 2; pass++) {
-        out[pass].assign(size_t(w) * h, 0xDEADBEEF);
-        outMask[pass].assign(size_t(mbpr) * h, 0xAA), outAlpha[pass].assign(size_t(w) * h, 0xAA);
-        req.dst = {out[pass].data(), w, h, w, nullptr, mbpr, nullptr, w};
-        if (DistortResultHasMask(req.src, 1)) req.dst.mask = outMask[pass].data();
-        if (DistortResultHasAlpha(req.src, 1)) req.dst.alpha = outAlpha[pass].data();
-        ASSERT_EQ(pass ? RenderDistortionScalar(&req) : RenderDistortion(&req), 0);
-      }
+      DistortOutputs outs;
+      RenderBothPaths(req, &outs);
+      ASSERT_FALSE(HasFatalFailure());
+      const auto &out = outs.pixels;
+      const auto &outMask = outs.mask, &outAlpha = outs.alpha;
       EXPECT_EQ(out[0], out[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outMask[0], outMask[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outAlpha[0], outAlpha[1]) << lens.what << ", planes " << planes;
