@@ -57,7 +57,9 @@ void FreeAudioConverter(qmAudioConverter *c);
 // than asked only once the input ended.
 uint32_t ConvertAudio(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight);
 // The same output frame by frame, decoding each input frame as it is reached: the plain form
-// ConvertAudio must equal bit for bit. A converter is rendered by one of the two only.
+// ConvertAudio must equal bit for bit; and ConvertAudio's scalar path, which it takes on
+// processors without AVX2. A converter is rendered by one of the three only.
+uint32_t ConvertAudioBatched(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight);
 uint32_t ConvertAudioStepwise(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight);
 
 // A sink pulls RenderAudioOutput at its own pace. open gives the output rate.

@@ -121,10 +121,16 @@ uint32_t FromLoop(void *arg, void *buffer, uint32_t max) {
   return uint32_t(n);
 }
 
-// The converter's fast render equals the frame-by-frame one bit for bit over random setups:
-// every layout, rates below, at and far above the output's, gains, short fetches, loops and
-// ends, and pulls of every size down to one frame.
+// The converter's render (vector where the processor has AVX2) and its scalar path equal the
+// frame-by-frame render bit for bit over random setups: every layout, rates below, at and far
+// above the output's, gains, short fetches, loops and ends, and pulls of every size down to one
+// frame.
 TEST(AudioOutput, FastRenderEqualsStepwiseRender) {
+  using Render = uint32_t (*)(qmAudioConverter *, float *, uint32_t, float, float);
+  const struct {
+    const char *name;
+    Render render;
+  } paths[] = {{"ConvertAudio", ConvertAudio}, {"ConvertAudioBatched", ConvertAudioBatched}};
   std::mt19937 rng(20261210);
   const uint32_t rates[] = {1, 7, 8000, 11025, 22050, 32000, 44100, 47999, 48000, 48001, 96000, 192000, 1000003};
   const uint32_t flags[] = {0, AUDIOFMT_SIGNED, AUDIOFMT_SIGNED | AUDIOFMT_BIGENDIAN, AUDIOFMT_BIGENDIAN};
@@ -132,34 +138,39 @@ TEST(AudioOutput, FastRenderEqualsStepwiseRender) {
     qmAudioFormat f;
     uint32_t bits = rng() % 2 ? 16 : 8, channels = rng() % 2 + 1;
     FillStreamDescription(&f, rates[rng() % std::size(rates)], bits, channels, flags[rng() % 4]);
-    LoopSource a;
-    a.bytesPerFrame = f.bytesPerFrame;
-    a.bytes.resize(size_t(rng() % 700 + 1) * f.bytesPerFrame);
-    for (uint8_t &b : a.bytes) b = uint8_t(rng());
-    a.chunk = rng() % 3 == 0 ? rng() % 5 + 1 : 1000;
-    a.passes = rng() % 4;
-    LoopSource b = a;
+    LoopSource plainSource;
+    plainSource.bytesPerFrame = f.bytesPerFrame;
+    plainSource.bytes.resize(size_t(rng() % 700 + 1) * f.bytesPerFrame);
+    for (uint8_t &b : plainSource.bytes) b = uint8_t(rng());
+    plainSource.chunk = rng() % 3 == 0 ? rng() % 5 + 1 : 1000;
+    plainSource.passes = rng() % 4;
+    LoopSource sources[2] = {plainSource, plainSource};
     float gl = float(rng() % 1000) / 999, gr = float(rng() % 1000) / 999;
-    qmAudioConverter *fast = nullptr, *plain = nullptr;
-    ASSERT_EQ(NewAudioConverter(&f, 48000, FromLoop, &a, &fast), 0u);
-    ASSERT_EQ(NewAudioConverter(&f, 48000, FromLoop, &b, &plain), 0u);
-    // Both add into the same noise, as the mixer adds the channels into one block.
-    std::vector<float> outFast(2 * 3000), outPlain;
-    for (float &v : outFast) v = float(int32_t(rng() % 2001) - 1000) / 1000;
-    outPlain = outFast;
+    qmAudioConverter *plain = nullptr, *converters[2] = {nullptr, nullptr};
+    ASSERT_EQ(NewAudioConverter(&f, 48000, FromLoop, &plainSource, &plain), 0u);
+    for (int p = 0; p < 2; p++) ASSERT_EQ(NewAudioConverter(&f, 48000, FromLoop, &sources[p], &converters[p]), 0u);
+    // All add into the same noise, as the mixer adds the channels into one block.
+    std::vector<float> outPlain(2 * 3000), outs[2];
+    for (float &v : outPlain) v = float(int32_t(rng() % 2001) - 1000) / 1000;
+    outs[0] = outs[1] = outPlain;
     uint32_t at = 0;
     for (int pull = 0; pull < 12 && at < 3000; pull++) {
-      uint32_t want = rng() % 3 == 0 ? 1 : rng() % 700 + 1;
+      uint32_t want = rng() % 3 == 0 ? rng() % 5 + 1 : rng() % 700 + 1;
       if (want > 3000 - at) want = 3000 - at;
-      uint32_t madeFast = ConvertAudio(fast, outFast.data() + 2 * at, want, gl, gr);
-      uint32_t madePlain = ConvertAudioStepwise(plain, outPlain.data() + 2 * at, want, gl, gr);
-      ASSERT_EQ(madeFast, madePlain) << "round " << round << " pull " << pull;
-      ASSERT_EQ(fast->ended, plain->ended) << "round " << round;
+      uint32_t made = ConvertAudioStepwise(plain, outPlain.data() + 2 * at, want, gl, gr);
+      for (int p = 0; p < 2; p++) {
+        ASSERT_EQ(paths[p].render(converters[p], outs[p].data() + 2 * at, want, gl, gr), made)
+            << paths[p].name << ", round " << round << " pull " << pull;
+        ASSERT_EQ(converters[p]->ended, plain->ended) << paths[p].name << ", round " << round;
+      }
       at += want;
     }
-    ASSERT_EQ(std::memcmp(outFast.data(), outPlain.data(), outFast.size() * sizeof(float)), 0)
-        << "round " << round << ": rate " << f.rate << ", " << bits << " bits, " << channels << " channels";
-    FreeAudioConverter(fast);
+    for (int p = 0; p < 2; p++) {
+      ASSERT_EQ(std::memcmp(outs[p].data(), outPlain.data(), outPlain.size() * sizeof(float)), 0)
+          << paths[p].name << ", round " << round << ": rate " << f.rate << ", " << bits << " bits, " << channels
+          << " channels";
+      FreeAudioConverter(converters[p]);
+    }
     FreeAudioConverter(plain);
   }
 }
