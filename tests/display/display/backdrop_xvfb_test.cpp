@@ -107,6 +107,21 @@ void WriteBmp(const std::string &path, int w, int h, const std::vector<uint32_t>
   std::fclose(f);
 }
 
+// Brush 5: the 3 x 2 opaque 0xRRGGBB pixels, rows top to bottom. The command's error code.
+uint32_t MakeTextureBrush(DisplayVm &vm, const std::vector<uint32_t> &px) {
+  return vm.CallWith("rgbarraytobrush", [&] {
+    vm_pushnumber(vm.L, 5);
+    vm_newtable(vm.L);
+    for (size_t i = 0; i < px.size(); i++) {
+      vm_pushnumber(vm.L, 0xFF000000u | px[i]);
+      vm_rawseti(vm.L, -2, int(i));
+    }
+    vm_pushnumber(vm.L, 3);
+    vm_pushnumber(vm.L, 2);
+    return 4;
+  }).code;
+}
+
 TEST(XvfbBackdrop, FullScreenBarsShowTheBackfill) {
   XServer x;
   if (!x.usable()) GTEST_SKIP() << "no Xvfb or xwd here";
@@ -151,20 +166,7 @@ TEST(XvfbBackdrop, FullScreenBarsShowTheBackfill) {
   // One player for every row: a window system that manages windows may take a new client's
   // window for one of a client gone just before it, whose ids the server hands out again.
   DisplayVm vm("x11");
-  ASSERT_EQ(vm.CallWith("rgbarraytobrush",
-                        [&] {
-                          vm_pushnumber(vm.L, 5);
-                          vm_newtable(vm.L);
-                          for (size_t i = 0; i < texture.size(); i++) {
-                            vm_pushnumber(vm.L, 0xFF000000u | texture[i]);
-                            vm_rawseti(vm.L, -2, int(i));
-                          }
-                          vm_pushnumber(vm.L, 3);
-                          vm_pushnumber(vm.L, 2);
-                          return 4;
-                        })
-                .code,
-            0u);
+  ASSERT_EQ(MakeTextureBrush(vm, texture), 0u);
   ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 400), vm.Set("height", 200), vm.Set("color", kDisplayColor); }).code,
             0u);
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
@@ -310,20 +312,7 @@ TEST(XvfbBackdrop, WindowedBackfillFillsTheScreenBehindTheWindow) {
     TempDir dir;
     [[maybe_unused]] LeakCheckPause pause;
     DisplayVm vm("x11");
-    ASSERT_EQ(vm.CallWith("rgbarraytobrush",
-                          [&] {
-                            vm_pushnumber(vm.L, 5);
-                            vm_newtable(vm.L);
-                            for (size_t i = 0; i < texture.size(); i++) {
-                              vm_pushnumber(vm.L, 0xFF000000u | texture[i]);
-                              vm_rawseti(vm.L, -2, int(i));
-                            }
-                            vm_pushnumber(vm.L, 3);
-                            vm_pushnumber(vm.L, 2);
-                            return 4;
-                          })
-                  .code,
-              0u);
+    ASSERT_EQ(MakeTextureBrush(vm, texture), 0u);
     ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 400), vm.Set("height", 200), vm.Set("color", kDisplayColor); }).code,
               0u);
     qmBackfillSettings &b = vm.Scene()->backfill;
