@@ -1,7 +1,8 @@
 // The network library next to its peers in the same run: DownloadFile of a large file from a
 // loopback nginx to a file and to memory beside curl (a whole process; wall and CPU time),
 // SendData/ReceiveData through a loopback echo beside a plain blocking socket loop, and the
-// CPU time of a silent two-second receive (which must sleep, not spin). QM_BENCH_MB sets the download size (256 by default).
+// CPU time of a silent two-second receive (which must sleep, not spin). QM_BENCH_MB sets the
+// download size (256 by default).
 #include <benchmark/benchmark.h>
 #include <arpa/inet.h>
 #include <sys/resource.h>
