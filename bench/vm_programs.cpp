@@ -432,13 +432,19 @@ int main(int argc, char **argv) {
     std::printf("\nnet of start-up (the empty program's medians subtracted), ours/peer\n%-11s", "program");
     for (size_t p = 1; p < commands.size(); p++) std::printf(" | %12s wall %9s", commands[p].label.c_str(), "cpu");
     std::printf("\n");
-    auto net = [](double o, double oe, double q, double qe) { return q - qe > 0 ? (o - oe) / (q - qe) : NAN; };
+    // A program no slower than the empty one on either side is lost in start-up's spread: "-".
+    auto net = [](double o, double oe, double q, double qe, int width) {
+      if (o - oe > 0 && q - qe > 0) std::printf(" %*.2f", width, (o - oe) / (q - qe));
+      else std::printf(" %*s", width, "-");
+    };
     for (size_t i = 1; i < medians.size(); i++) {
       const Medians &m = medians[i];
       std::printf("%-11s", m.name.c_str());
-      for (size_t p = 1; p < commands.size(); p++)
-        std::printf(" | %17.2f %9.2f", net(m.wall[0], e.wall[0], m.wall[p], e.wall[p]),
-                    net(m.cpu[0], e.cpu[0], m.cpu[p], e.cpu[p]));
+      for (size_t p = 1; p < commands.size(); p++) {
+        std::printf(" |");
+        net(m.wall[0], e.wall[0], m.wall[p], e.wall[p], 17);
+        net(m.cpu[0], e.cpu[0], m.cpu[p], e.cpu[p], 9);
+      }
       std::printf("\n");
     }
   }
