@@ -8,8 +8,8 @@
 #include "graphics/blit.h"
 #include "transitions/fxrequest.h"
 
-void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
-                    int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha) {
+void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                  int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha, qmSafeBlt *out) {
   qmScene *scene = fx->scene;
   qmSafeBlt b{};
   b.src = src;
@@ -36,7 +36,14 @@ void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t 
     b.dstHeight = d->layerBuffer->height;
     b.flags = SAFEBLT_PIXELSONLY;
   }
-  SafeBlt(scene, &b);
+  *out = b;
+}
+
+void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                    int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha) {
+  qmSafeBlt b;
+  FxScreenBlit(fx, src, srcX, srcY, dstX, dstY, width, height, mask, alpha, &b);
+  SafeBlt(fx->scene, &b);
 }
 
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height) {

@@ -6,12 +6,16 @@
 #include "graphics/bitmap.h"
 
 struct qmFxRequest;
+struct qmSafeBlt;
 
 // Copies the rectangle (srcX, srcY, width x height) of src, a picture of the area's size, to
 // (dstX, dstY) of the display, through the mask or alpha when given, clipped to the area's
 // picture, to the screen and to the picture's active clip region, with the request's blit flags.
 void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                     int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha);
+// The request BlitFxToScreen hands to SafeBlt, for a routine that writes the pixels itself.
+void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                  int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha, qmSafeBlt *out);
 // A piece of the new picture at (px, py) of the area, to the same place on the screen.
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
 // Fills (x, y, width x height) of the area with the colour $RRGGBB: straight in the window, or
