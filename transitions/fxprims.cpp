@@ -63,10 +63,10 @@ void BlitFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t
     else if (p.mask) FillMaskRect(p.mask, px, py, width, height, MASKVISIBLE);
     BltBitmap(fx->srcImage, px, py, p.bitmap, px, py, width, height);
   }
-  if (!(flags & FXPIECE_NOPRESENT)) PresentFxRect(fx, fx->x + px, fx->y + py, width, height, flags);
+  if (!(flags & FXPIECE_NOPRESENT)) PresentFxRect(fx, fx->x + px, fx->y + py, width, height);
 }
 
-void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags) {
+void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height) {
   qmScene *scene = fx->scene;
   qmDisplay *d = scene->current;
   if (!d || !d->layerBuffer) return;
@@ -90,7 +90,7 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
   }
   if (!ClipRectToPicture(fx->screenWidth, fx->screenHeight, &x, &y, &width, &height)) return;
   RedrawDisplayRect(scene, d, x, y, width, height);
-  if (fx->scaledDisplay && !(flags & FXPIECE_WHOLE)) return;  // the frame's end presents the buffer
+  if (fx->scaledDisplay) return;  // the frame's end presents the buffer
   BltToDisplay(d->layerBuffer, x, y, d, x, y, width, height, 0);
 }
 
@@ -114,7 +114,7 @@ void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t h
   if (width < 1 || height < 1) return;
   if (fx->realtime && fx->layer && fx->layer->current->own.bitmap) {
     FillBitmapRect(fx->layer->current->own.bitmap, x - fx->x, y - fx->y, width, height, rgb);
-    PresentFxRect(fx, x, y, width, height, 0);
+    PresentFxRect(fx, x, y, width, height);
     return;
   }
   if (fx->scaledDisplay && d->layerBuffer) FillBitmapRect(d->layerBuffer, x, y, width, height, rgb);
@@ -122,12 +122,9 @@ void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t h
 }
 
 void FxFrameTail(qmFxRequest *fx) {
-  if (!fx->rerender && fx->realtime && fx->layerDecorated) {
-    // The border's fade follows the frame: the whole layer once more.
-    PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height, FXPIECE_WHOLE);
-    fx->frameNo++;
-    return;
-  }
+  // The border's fade follows the frame: the whole layer once more (on a scaled display into
+  // the buffer presented below).
+  if (!fx->rerender && fx->realtime && fx->layerDecorated) PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height);
   if (!fx->rerender && fx->scaledDisplay) {
     qmDisplay *d = fx->scene->current;
     if (d && d->layerBuffer) BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, fx->screenWidth, fx->screenHeight, 1);

@@ -24,14 +24,13 @@ void FxFrameTail(qmFxRequest *fx);
 enum : uint32_t {
   FXPIECE_ERASE = 4,      // the piece becomes transparent in the layer instead of copied
   FXPIECE_NOPRESENT = 8,  // the planes change, the screen not yet
-  FXPIECE_WHOLE = 32,     // present even on a scaled display
 };
 // Real-time layer mode: the piece (px, py, width x height) of the new picture into the layer's
 // planes (or erased from them), then presented unless FXPIECE_NOPRESENT.
 void BlitFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height, uint32_t flags);
 // Brings the screen rectangle up to date with the layers composed over it; a decorated layer's
 // whole bounds are redrawn, its border faded to the transition's progress.
-void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height, uint32_t flags);
+void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height);
 // A copy clipped to both bitmaps; negative positions cut the rectangle, never wrap it.
 void BltBitmapClipped(const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height);

@@ -98,13 +98,7 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
   qmLayerState *s = fx->layer->current;
   const bool withAlpha = fx->srcAlpha != nullptr;
   qmPlaneSet p{};
-  p.bitmap = AllocBitmap(fx->width, fx->height);
-  if (withAlpha) p.alpha = AllocAlphaChannel(fx->width, fx->height, 1);
-  else p.mask = AllocMask(fx->width, fx->height, 1);
-  if (!p.bitmap || (!p.alpha && !p.mask)) {
-    FreePlaneSet(&p);
-    return ERR_MEM;
-  }
+  if (!AllocClearedPlanes(fx->width, fx->height, !withAlpha, withAlpha, &p)) return ERR_MEM;
   fx->savedOwn = s->own;
   fx->savedTransformed = s->transformed;
   fx->savedFiltered = s->filtered;
