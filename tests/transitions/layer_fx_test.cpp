@@ -213,6 +213,7 @@ TEST(LayerTransitions, ABorderFadesWithItsLayer) {
   const Row rows[] = {
       {"shown", "ShowLayerFX", 0},
       {"hidden", "HideLayerFX", 0},
+      {"removed", "RemoveLayerFX", 0},
       {"shown without the fade", "ShowLayerFX", 1},
   };
   constexpr uint32_t kWhite = 0xFFFFFF;
@@ -252,6 +253,10 @@ TEST(LayerTransitions, ABorderFadesWithItsLayer) {
       EXPECT_GE(between, 3) << "the border passes through shades, not at once";
     }
     EXPECT_EQ(DisplayVm::WindowPixel(vm.d, px, py), showing ? kWhite : kBackdrop);
+    EXPECT_EQ(vm.Layers(), std::string(r.command) == "RemoveLayerFX" ? 0 : 1);
+    if (!showing) {
+      EXPECT_TRUE(vm.Bare(10, 10, 20, 10));
+    }
   }
 }
 
