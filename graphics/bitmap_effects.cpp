@@ -48,12 +48,12 @@ void Stretch(const qmBitmapView &v, int32_t w, int32_t h) {
 } // namespace
 
 uint32_t ConvolveBitmap(int32_t operation, qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, int32_t height,
-                        double radius, double sigma, const qmBitmapView *view) {
+                        double radius, double sigma, const qmBitmapView *view, const qmCancel &cancel) {
   if (!(radius > 0)) radius = 0;
   if (radius == 0) sigma = 1.0;
   if (!bitmap) {
     if (operation != CONVOLVE_BLUR || !alpha) return 0;
-    qmConvolveRequest req{nullptr, width, height, 0, QM_BITMAP_FORMAT, 4, alpha->memory, alpha->bytesPerRow, radius, sigma, operation};
+    qmConvolveRequest req{nullptr, width, height, 0, QM_BITMAP_FORMAT, 4, alpha->memory, alpha->bytesPerRow, radius, sigma, operation, cancel};
     return uint32_t(ConvolvePixels(&req));
   }
   Locked l(bitmap, view);
@@ -61,7 +61,7 @@ uint32_t ConvolveBitmap(int32_t operation, qmBitmap *bitmap, qmAlphaChannel *alp
   if (!l.wide()) return 0;
   const qmBitmapView &v = l.view();
   qmConvolveRequest req{v.base, l.Width(width), l.Height(height), v.pitch, v.pixelFormat, 4,
-                        alpha ? alpha->memory : nullptr, alpha ? alpha->bytesPerRow : 0, radius, sigma, operation};
+                        alpha ? alpha->memory : nullptr, alpha ? alpha->bytesPerRow : 0, radius, sigma, operation, cancel};
   return uint32_t(ConvolvePixels(&req));
 }
 
@@ -136,27 +136,28 @@ uint32_t GammaBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double red
 }
 
 uint32_t CharcoalBitmap(qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, int32_t height, double radius,
-                        double sigma) {
+                        double sigma, const qmCancel &cancel) {
   Locked l(bitmap, nullptr);
   if (!l.ok()) return ERR_LOCKBMAP;
   if (!l.wide()) return 0;
   const qmBitmapView &v = l.view();
   const int32_t w = l.Width(width), h = l.Height(height);
+  if (uint32_t code = PollCancel(cancel)) return code;  // before the grey changes anything
   GrayPixels(v.base, w, h, v.pixelFormat, v.pitch, 0);
-  if (uint32_t err = ConvolveBitmap(CONVOLVE_EDGE, bitmap, nullptr, w, h, radius, sigma, &v)) return err;
-  if (uint32_t err = ConvolveBitmap(CONVOLVE_BLUR, bitmap, alpha, w, h, radius, sigma, &v)) return err;
+  if (uint32_t err = ConvolveBitmap(CONVOLVE_EDGE, bitmap, nullptr, w, h, radius, sigma, &v, cancel)) return err;
+  if (uint32_t err = ConvolveBitmap(CONVOLVE_BLUR, bitmap, alpha, w, h, radius, sigma, &v, cancel)) return err;
   Stretch(v, w, h);
   InvertPixels(v.base, w, h, v.pitch);
   GrayPixels(v.base, w, h, v.pixelFormat, v.pitch, 0);
   return 0;
 }
 
-uint32_t OilPaintBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double radius) {
+uint32_t OilPaintBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double radius, const qmCancel &cancel) {
   Locked l(bitmap, nullptr);
   if (!l.ok()) return ERR_LOCKBMAP;
   if (!l.wide()) return 0;
   const qmBitmapView &v = l.view();
-  qmOilPaintRequest req{v.base, l.Width(width), l.Height(height), v.pitch, v.pixelFormat, radius};
+  qmOilPaintRequest req{v.base, l.Width(width), l.Height(height), v.pitch, v.pixelFormat, radius, cancel};
   return uint32_t(OilPaintPixels(&req));
 }
 

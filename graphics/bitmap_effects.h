@@ -5,13 +5,15 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
+#include "runtime/cancel.h"
 
 // Blur (98), emboss (101), edge (103) or sharpen (115) of the top-left width x height. A
 // negative radius counts as 0, and a radius of 0 takes the sigma 1.0. A blur also blurs the
 // alpha channel when one is given; with no bitmap it blurs the alpha channel alone. A view that
-// the caller locked is used as it is.
+// the caller locked is used as it is. The convolutions, the charcoal and the oil paint poll the
+// cancel once per row and stop with its code.
 uint32_t ConvolveBitmap(int32_t operation, qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, int32_t height,
-                        double radius, double sigma, const qmBitmapView *view);
+                        double radius, double sigma, const qmBitmapView *view, const qmCancel &cancel = {});
 uint32_t SolarizeBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t threshold);
 // Raises the contrast with the flag set, lowers it without, repeat times (below 1: nothing).
 uint32_t ContrastBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_t sharpen, int32_t repeat,
@@ -24,8 +26,8 @@ uint32_t SepiaToneBitmap(qmBitmap *bitmap, int32_t width, int32_t height, int32_
 uint32_t GammaBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double red, double green, double blue);
 // Grey, edges, blur, level stretch, invert and grey again.
 uint32_t CharcoalBitmap(qmBitmap *bitmap, qmAlphaChannel *alpha, int32_t width, int32_t height, double radius,
-                        double sigma);
-uint32_t OilPaintBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double radius);
+                        double sigma, const qmCancel &cancel = {});
+uint32_t OilPaintBitmap(qmBitmap *bitmap, int32_t width, int32_t height, double radius, const qmCancel &cancel = {});
 // degrees are clamped to -359..359; mask and alpha turn with the pixels.
 uint32_t SwirlBitmap(qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width, int32_t height, int32_t degrees);
 // Only block sizes above 1 change anything.

@@ -108,9 +108,9 @@ void ConvolveRow(PlaneRing &ring, int64_t y, const std::vector<std::pair<int32_t
 // One convolution pass: rowsUsed padded rows and columnsUsed padded columns feed each output
 // pixel. Every padded row is converted once, into a ring; columns go in strips so that the ring
 // stays small whatever the kernel's size.
-void ConvolvePass(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const RowSource &src,
-                  int32_t rowsUsed, int32_t columnsUsed, const std::vector<std::pair<int32_t, int32_t>> &taps,
-                  const double *kernel, const ChannelShifts &sh) {
+uint32_t ConvolvePass(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const RowSource &src,
+                      int32_t rowsUsed, int32_t columnsUsed, const std::vector<std::pair<int32_t, int32_t>> &taps,
+                      const double *kernel, const ChannelShifts &sh, const qmCancel &cancel) {
   const int32_t strip = std::min(width, 512);
   PlaneRing ring(rowsUsed, int64_t(strip) + columnsUsed - 1);
   std::vector<double> sums[3] = {std::vector<double>(strip), std::vector<double>(strip), std::vector<double>(strip)};
@@ -121,10 +121,12 @@ void ConvolvePass(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch
     auto load = [&](int64_t r) { src.Load(r, x0, len, sh, ring.Plane(r, 0), ring.Plane(r, 1), ring.Plane(r, 2)); };
     for (int32_t r = 0; r + 1 < rowsUsed; r++) load(r);
     for (int32_t y = 0; y < height; y++) {
+      if (uint32_t code = PollCancel(cancel)) return code;
       load(int64_t(y) + rowsUsed - 1);
       ConvolveRow(ring, y, taps, kernel, n, sums, ptrs, pixels + int64_t(y) * pitch + x0, sh);
     }
   }
+  return 0;
 }
 
 void BlurPassBytes(uint8_t *plane, int32_t width, int32_t height, int32_t bytesPerRow, const uint8_t *pad, int64_t padRow,
@@ -148,8 +150,8 @@ void BlurPassBytes(uint8_t *plane, int32_t width, int32_t height, int32_t bytesP
 // w rows; the vertical sums over the ring give the output row. The horizontal pass reads row y +
 // w/2 before output row y is written, so the picture is read as it was; and the values the
 // vertical pass sees are those that a first pass would have written, so the result is the same.
-void BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const double *kernel, int32_t w,
-              const ChannelShifts &sh) {
+uint32_t BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const double *kernel, int32_t w,
+                  const ChannelShifts &sh, const qmCancel &cancel) {
   const int32_t half = w / 2;
   const RowSource source{pixels, width, height, pitch, half, half};
   PlaneRing row(1, int64_t(width) + w - 1), across(w, width);
@@ -166,6 +168,7 @@ void BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, co
   };
   for (int32_t p = 0; p + 1 < w; p++) horizontal(p);
   for (int32_t y = 0; y < height; y++) {
+    if (uint32_t code = PollCancel(cancel)) return code;
     horizontal(int64_t(y) + w - 1);
     for (int32_t c = 0; c < 3; c++) {
       for (int32_t k = 0; k < w; k++) ptrs[k] = across.Plane(int64_t(y) + k, c);
@@ -173,6 +176,7 @@ void BlurRows(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, co
     }
     PackChannels(sums[0].data(), sums[1].data(), sums[2].data(), width, sh.r, sh.g, sh.b, pixels + int64_t(y) * pitch);
   }
+  return 0;
 }
 
 // The blur's kernel of w weights (empty when the blur does nothing).
@@ -199,6 +203,8 @@ int32_t Blur(const qmConvolveRequest *req) {
     const ChannelShifts sh = ShiftsOf(req->format);
 #ifdef QM_HAVE_AVX2
     if (CpuHasAvx2Fma()) {
+      // The vector path runs whole; a quit is seen before it starts.
+      if (uint32_t code = PollCancel(req->cancel)) return int32_t(code);
       // What a window of one value sums to, by the definition's own sums.
       uint8_t flat[256];
       for (int32_t v = 0; v < 256; v++) {
@@ -209,7 +215,8 @@ int32_t Blur(const qmConvolveRequest *req) {
       BlurRowsCertifiedAvx2(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh.r, sh.g, sh.b, flat);
     } else
 #endif
-      BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh);
+      if (uint32_t code = BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh, req->cancel))
+        return int32_t(code);
   }
   if (!req->alpha) return 0;
   int32_t padRow = 0;
@@ -263,8 +270,8 @@ int32_t Convolve2D(const qmConvolveRequest *req) {
   if (!pad) return ERR_MEM;
   // The padded copy is the source, so the window may reach into columns already written.
   const RowSource padded{pad.get(), int32_t(PaddedPitch(req->width, w)), req->height + w - 1, padPitch, 0, 0};
-  ConvolvePass(req->pixels, req->width, req->height, req->pitch, padded, w, w, taps, kernel.data(), ShiftsOf(req->format));
-  return 0;
+  return int32_t(ConvolvePass(req->pixels, req->width, req->height, req->pitch, padded, w, w, taps, kernel.data(),
+                              ShiftsOf(req->format), req->cancel));
 }
 
 } // namespace
@@ -387,7 +394,9 @@ int32_t BlurPixelsScalar(const qmConvolveRequest *req) {
   if (req->bytesPerPixel != 4 || req->width < 1 || req->height < 1 || !req->pixels) return 0;
   try {
     const std::vector<double> kernel = BlurKernel(req);
-    if (!kernel.empty()) BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), int32_t(kernel.size()), ShiftsOf(req->format));
+    if (!kernel.empty())
+      return int32_t(BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), int32_t(kernel.size()),
+                              ShiftsOf(req->format), req->cancel));
   } catch (const std::bad_alloc &) {
     return ERR_MEM;
   }
@@ -638,6 +647,7 @@ int32_t OilPaintPixels(const qmOilPaintRequest *req) {
   for (int64_t i = 0; i < rows * padPitch; i++) level[i] = uint8_t(std::min(255, int32_t(PixelIntensity(PixelToCanonical(req->format, pad[i])))));
   int32_t histogram[256];
   for (int32_t y = 0; y < req->height; y++) {
+    if (uint32_t code = PollCancel(req->cancel)) return int32_t(code);
     uint32_t *row = req->pixels + int64_t(y) * req->pitch;
     for (int32_t x = 0; x < req->width; x++) {
       std::memset(histogram, 0, sizeof histogram);

@@ -5,6 +5,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cancel.h"
+
 // Operation codes: the character code of the operation's initial.
 enum : int32_t { CONVOLVE_BLUR = 98, CONVOLVE_EMBOSS = 101, CONVOLVE_EDGE = 103, CONVOLVE_SHARPEN = 115 };
 
@@ -21,6 +23,7 @@ struct qmConvolveRequest {
   int32_t alphaBytesPerRow;
   double radius, sigma;
   int32_t operation; // CONVOLVE_*
+  qmCancel cancel{}; // polled once per row of pixels
 };
 
 // Odd kernel widths of a Gaussian of this radius and sigma; 0 when the width would pass
@@ -104,8 +107,9 @@ struct qmOilPaintRequest {
   uint32_t *pixels;
   int32_t width, height, pitch, format;
   double radius;
+  qmCancel cancel{}; // polled once per row
 };
-// 0 or ERR_MEM (unchanged).
+// 0, ERR_MEM (unchanged), or the code of the cancel (the rows above it painted).
 int32_t OilPaintPixels(const qmOilPaintRequest *req);
 
 // Intensity of a canonical colour, as the effects weigh it.

@@ -52,7 +52,8 @@ void PutMagic(uint8_t *header, uint32_t magic) {
 
 }  // namespace
 
-uint32_t PackQMPK(uint32_t magic, const char *source, const char *target, uint64_t *outSize) {
+uint32_t PackQMPK(uint32_t magic, const char *source, const char *target, uint64_t *outSize,
+                  const qmCancel &cancel) {
   if (outSize) *outSize = 0;
   PackJob job;
   if (!job.AllocBuffers()) return ERR_MEM;
@@ -73,6 +74,7 @@ uint32_t PackQMPK(uint32_t magic, const char *source, const char *target, uint64
   uint32_t code = 0;
   bool finished = false;
   while (!finished && code == 0) {
+    if ((code = PollCancel(cancel))) break;
     uint64_t got = FileReadBytes(job.source, job.in, kBlockSize);
     bool atEnd = FileEof(job.source) != 0;
     if (got < kBlockSize && !atEnd) {
@@ -107,7 +109,7 @@ uint32_t PackQMPK(uint32_t magic, const char *source, const char *target, uint64
 }
 
 uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint64_t offset, uint64_t *outSize,
-                    uint64_t limit) {
+                    uint64_t limit, const qmCancel &cancel) {
   if (outSize) *outSize = 0;
   PackJob job;
   if (!job.AllocBuffers()) return ERR_MEM;
@@ -145,6 +147,7 @@ uint32_t UnpackQMPK(uint32_t magic, const char *source, const char *target, uint
     zs.next_in = job.in;
     zs.avail_in = uInt(got);
     do {
+      if ((code = PollCancel(cancel))) break;  // a small input may inflate for a long time
       zs.next_out = job.out;
       zs.avail_out = kBlockSize;
       last = inflate(&zs, Z_NO_FLUSH);

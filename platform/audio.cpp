@@ -4,6 +4,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/audio_kernels.h"
+#include "platform/cpu.h"
 #include "platform/mutex.h"
 #include "runtime/errcodes.h"
 
@@ -53,20 +55,124 @@ inline void DecodeFrame(const qmAudioFormat &f, const uint8_t *p, float lr[2]) {
   }
 }
 
-// The next input frame into lr: false once the input has ended (lr is silence then).
+// Decodes the n fetched frames into float pairs, one loop per layout.
+template <uint32_t kBits, uint32_t kChannels>
+void DecodeRunAs(const qmAudioFormat &f, const uint8_t *p, float *lr, uint32_t n) {
+  bool sig = f.flags & AUDIOFMT_SIGNED, be = f.flags & AUDIOFMT_BIGENDIAN;
+  for (uint32_t i = 0; i < n; i++, p += kBits / 8 * kChannels, lr += 2) {
+    if (kBits == 8) {
+      lr[0] = Sample8(p[0], sig);
+      lr[1] = kChannels == 2 ? Sample8(p[1], sig) : lr[0];
+    } else {
+      lr[0] = Sample16(p, be);
+      lr[1] = kChannels == 2 ? Sample16(p + 2, be) : lr[0];
+    }
+  }
+}
+
+void DecodeRun(const qmAudioFormat &f, const uint8_t *p, float *lr, uint32_t n) {
+  if (f.bits == 8) {
+    if (f.channels == 1) DecodeRunAs<8, 1>(f, p, lr, n);
+    else DecodeRunAs<8, 2>(f, p, lr, n);
+  } else {
+    if (f.channels == 1) DecodeRunAs<16, 1>(f, p, lr, n);
+    else DecodeRunAs<16, 2>(f, p, lr, n);
+  }
+}
+
+// The next input frame into lr: false once the input has ended (lr is silence then). kBatch
+// decodes each fetch whole and reads the decoded pairs; otherwise each frame is decoded here.
+template <bool kBatch>
 bool FetchFrame(qmAudioConverter *c, float lr[2]) {
   if (!c->inputEnded && c->used == c->have) {
     c->have = c->proc(c->arg, c->buffer, c->bufferFrames);
     c->used = 0;
     if (c->have == 0) c->inputEnded = 1;
+    else if (kBatch) DecodeRun(c->in, c->buffer, c->decoded, c->have);
   }
   if (c->inputEnded) {
     lr[0] = lr[1] = 0;
     return false;
   }
-  DecodeFrame(c->in, c->buffer + size_t(c->used) * c->in.bytesPerFrame, lr);
+  if (kBatch) {
+    lr[0] = c->decoded[size_t(c->used) * 2];
+    lr[1] = c->decoded[size_t(c->used) * 2 + 1];
+  } else {
+    DecodeFrame(c->in, c->buffer + size_t(c->used) * c->in.bytesPerFrame, lr);
+  }
   c->used++;
   return true;
+}
+
+// The render of one converter. kBatch: frames are decoded a fetch at a time, and an advance
+// that stays within the fetched frames jumps there at once instead of frame by frame; kAvx2:
+// runs within the fetched frames go four output frames at a time (a batch converter's cur and
+// next are the decoded pairs before used once used is 2 or more).
+template <bool kBatch, bool kAvx2>
+uint32_t Convert(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight) {
+  if (c->ended) return 0;
+  if (!c->primed) {
+    c->primed = 1;
+    if (!FetchFrame<kBatch>(c, c->cur)) {
+      c->ended = 1;
+      return 0;
+    }
+    FetchFrame<kBatch>(c, c->next);
+  }
+  float cur0 = c->cur[0], cur1 = c->cur[1], next0 = c->next[0], next1 = c->next[1];
+  uint64_t phase = c->phase;
+  const uint64_t step = c->step;
+  const float *dec = c->decoded;
+  uint32_t made = 0;
+  while (made < frames) {
+#ifdef QM_HAVE_AVX2
+    if (kAvx2 && frames - made >= 4 && c->used >= 2 && !c->inputEnded) {
+      uint32_t n = ResampleRunAvx2(dec, c->have, &c->used, &phase, step, out, frames - made, gainLeft, gainRight);
+      if (n > 0) {
+        made += n;
+        out += 2 * size_t(n);
+        cur0 = dec[size_t(c->used) * 2 - 4], cur1 = dec[size_t(c->used) * 2 - 3];
+        next0 = dec[size_t(c->used) * 2 - 2], next1 = dec[size_t(c->used) * 2 - 1];
+        if (made == frames) break;
+      }
+    }
+#endif
+    float frac = float(uint32_t(phase)) * (1.0f / 4294967296.0f);
+    out[0] += (cur0 + (next0 - cur0) * frac) * gainLeft;
+    out[1] += (cur1 + (next1 - cur1) * frac) * gainRight;
+    out += 2;
+    made++;
+    phase += step;
+    if (phase < (uint64_t(1) << 32)) continue;
+    uint64_t k = phase >> 32;
+    if (kBatch && !c->inputEnded && k <= c->have - c->used) {
+      // cur and next become the k-1th and kth frames from used, all already decoded
+      phase &= 0xFFFFFFFFu;
+      uint32_t at = c->used + uint32_t(k);
+      if (k >= 2) cur0 = dec[size_t(at) * 2 - 4], cur1 = dec[size_t(at) * 2 - 3];
+      else cur0 = next0, cur1 = next1;
+      next0 = dec[size_t(at) * 2 - 2], next1 = dec[size_t(at) * 2 - 1];
+      c->used = at;
+      continue;
+    }
+    while (phase >= (uint64_t(1) << 32)) {
+      phase -= uint64_t(1) << 32;
+      if (c->inputEnded && c->used == c->have) {
+        // cur was the last frame (next is the silence behind it)
+        c->ended = 1;
+        c->phase = phase;
+        c->cur[0] = cur0, c->cur[1] = cur1, c->next[0] = next0, c->next[1] = next1;
+        return made;
+      }
+      cur0 = next0, cur1 = next1;
+      FetchFrame<kBatch>(c, c->next);
+      next0 = c->next[0], next1 = c->next[1];
+      dec = c->decoded;
+    }
+  }
+  c->phase = phase;
+  c->cur[0] = cur0, c->cur[1] = cur1, c->next[0] = next0, c->next[1] = next1;
+  return made;
 }
 
 }  // namespace
@@ -90,7 +196,10 @@ uint32_t NewAudioConverter(const qmAudioFormat *in, uint32_t outRate, qmAudioInp
   auto *c = static_cast<qmAudioConverter *>(std::calloc(1, sizeof(qmAudioConverter)));
   if (!c) return ERR_MEM;
   c->buffer = static_cast<uint8_t *>(std::malloc(size_t(kConverterFrames) * in->bytesPerFrame));
-  if (!c->buffer) {
+  c->decoded = static_cast<float *>(std::malloc(sizeof(float) * 2 * kConverterFrames));
+  if (!c->buffer || !c->decoded) {
+    std::free(c->buffer);
+    std::free(c->decoded);
     std::free(c);
     return ERR_MEM;
   }
@@ -107,40 +216,23 @@ uint32_t NewAudioConverter(const qmAudioFormat *in, uint32_t outRate, qmAudioInp
 void FreeAudioConverter(qmAudioConverter *c) {
   if (!c) return;
   std::free(c->buffer);
+  std::free(c->decoded);
   std::free(c);
 }
 
+uint32_t ConvertAudioBatched(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight) {
+  return Convert<true, false>(c, out, frames, gainLeft, gainRight);
+}
+
 uint32_t ConvertAudio(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight) {
-  if (c->ended) return 0;
-  if (!c->primed) {
-    c->primed = 1;
-    if (!FetchFrame(c, c->cur)) {
-      c->ended = 1;
-      return 0;
-    }
-    FetchFrame(c, c->next);
-  }
-  uint32_t made = 0;
-  while (made < frames) {
-    float frac = float(uint32_t(c->phase)) * (1.0f / 4294967296.0f);
-    out[0] += (c->cur[0] + (c->next[0] - c->cur[0]) * frac) * gainLeft;
-    out[1] += (c->cur[1] + (c->next[1] - c->cur[1]) * frac) * gainRight;
-    out += 2;
-    made++;
-    c->phase += c->step;
-    while (c->phase >= (uint64_t(1) << 32)) {
-      c->phase -= uint64_t(1) << 32;
-      if (c->inputEnded && c->used == c->have) {
-        // cur was the last frame (next is the silence behind it)
-        c->ended = 1;
-        return made;
-      }
-      c->cur[0] = c->next[0];
-      c->cur[1] = c->next[1];
-      FetchFrame(c, c->next);
-    }
-  }
-  return made;
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return Convert<true, true>(c, out, frames, gainLeft, gainRight);
+#endif
+  return Convert<true, false>(c, out, frames, gainLeft, gainRight);
+}
+
+uint32_t ConvertAudioStepwise(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight) {
+  return Convert<false, false>(c, out, frames, gainLeft, gainRight);
 }
 
 void SetAudioSink(const qmAudioSink *sink) { gSink = sink; }

@@ -45,6 +45,7 @@ struct qmAudioConverter {
   qmAudioInputProc proc;
   void *arg;
   uint8_t *buffer;  // input frames fetched but not yet used
+  float *decoded;   // the fetched frames as float left/right pairs (ConvertAudio fills it per fetch)
   uint32_t bufferFrames, have, used;
 };
 
@@ -55,6 +56,11 @@ void FreeAudioConverter(qmAudioConverter *c);
 // Renders frames of stereo float into out (added, times the gains): the frames made; fewer
 // than asked only once the input ended.
 uint32_t ConvertAudio(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight);
+// The same output frame by frame, decoding each input frame as it is reached: the plain form
+// ConvertAudio must equal bit for bit; and ConvertAudio's scalar path, which it takes on
+// processors without AVX2. A converter is rendered by one of the three only.
+uint32_t ConvertAudioBatched(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight);
+uint32_t ConvertAudioStepwise(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight);
 
 // A sink pulls RenderAudioOutput at its own pace. open gives the output rate.
 struct qmAudioSink {

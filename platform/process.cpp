@@ -15,8 +15,18 @@ struct PlatformState {
 
 PlatformState gPlatform{};
 volatile std::sig_atomic_t gQuitRequested = 0;
+volatile std::sig_atomic_t gQuitSignalled = 0;
 
-void OnQuitSignal(int) { gQuitRequested = 1; }
+// The first signal asks the script to end; a second one ends a process that did not listen.
+void OnQuitSignal(int signal) {
+  if (gQuitSignalled) {
+    std::signal(signal, SIG_DFL);
+    std::raise(signal);
+    return;
+  }
+  gQuitSignalled = 1;
+  gQuitRequested = 1;
+}
 
 }  // namespace
 
@@ -39,6 +49,7 @@ int ShutdownPlatform() {
   }
   gPlatform = PlatformState{};
   gQuitRequested = 0;
+  gQuitSignalled = 0;
   return 0;
 }
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 
 // 0. Marks the layer initialised, takes the start time and turns SIGINT and SIGTERM into quit
-// requests.
+// requests; a second such signal ends the process as if nothing had caught it.
 uint32_t InitPlatform();
 // Undoes InitPlatform; 0.
 int ShutdownPlatform();

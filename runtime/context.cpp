@@ -13,6 +13,16 @@ qmScene *GetScene(VmState *L) {
   return ctx ? ctx->scene : nullptr;
 }
 
+namespace {
+uint32_t PollQuit(void *ud) {
+  auto *L = static_cast<VmState *>(ud);
+  if (qmPlayerContext *ctx = GetPlayerContext(L); ctx && ctx->serviceEvents) ctx->serviceEvents(L);
+  return G(L)->endrequested ? uint32_t(ERR_USERABORT) : 0;
+}
+}  // namespace
+
+qmCancel CommandCancel(VmState *L) { return qmCancel{PollQuit, L}; }
+
 uint32_t OpenPlayerContext(VmState *L) {
   if (G(L)->context) return 0;  // already bound: the runtime support started twice
   auto *ctx = new (std::nothrow) qmPlayerContext{};

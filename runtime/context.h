@@ -6,6 +6,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "runtime/cancel.h"
+
 struct VmState;
 struct qmObjectRegistry;
 struct qmEventState;
@@ -119,6 +121,9 @@ struct qmPlayerContext {
 qmPlayerContext *GetPlayerContext(VmState *L);
 // The run's scene, or null for a null state or a VM opened without the player's start-up.
 qmScene *GetScene(VmState *L);
+// What a command that runs long hands its engine: each poll runs the event pump when due and
+// answers ERR_USERABORT once the script is asked to quit.
+qmCancel CommandCancel(VmState *L);
 // 0 or ERR_MEM: a new context, bound to L's global state.
 uint32_t OpenPlayerContext(VmState *L);
 // Frees what the runtime itself keeps in the context and unbinds it.

@@ -39,7 +39,7 @@ uint32_t ConvolveCommand(VmState *L, int32_t operation, double sigma) {
   qmBrush *b = nullptr;
   if (uint32_t code = BrushToChange(L, &b)) return code;
   return ConvolveBitmap(operation, b->bitmap, operation == CONVOLVE_BLUR ? b->alpha : nullptr, b->width, b->height,
-                        radius, sigma, nullptr);
+                        radius, sigma, nullptr, CommandCancel(L));
 }
 
 // A threshold given as a number or as a percentage of 255.
@@ -228,7 +228,7 @@ uint32_t BrsCharcoalBrush(VmState *L) {
   qmBrush *b = nullptr;
   double radius = 0;
   if (uint32_t code = RadiusCommand(L, &b, &radius)) return code;
-  return CharcoalBitmap(b->bitmap, b->alpha, b->width, b->height, radius, 1.0);
+  return CharcoalBitmap(b->bitmap, b->alpha, b->width, b->height, radius, 1.0, CommandCancel(L));
 }
 
 uint32_t BrsSwirlBrush(VmState *L) {
@@ -270,7 +270,7 @@ uint32_t BrsOilPaintBrush(VmState *L) {
   qmBrush *b = nullptr;
   double radius = 0;
   if (uint32_t code = RadiusCommand(L, &b, &radius)) return code;
-  return OilPaintBitmap(b->bitmap, b->width, b->height, radius);
+  return OilPaintBitmap(b->bitmap, b->width, b->height, radius, CommandCancel(L));
 }
 
 uint32_t BrsTrimBrush(VmState *L) {

@@ -21,7 +21,7 @@ struct Buffer {
 
 // Feeds every block of the file to step.
 template <class Step>
-uint32_t ForEachBlock(const char *name, Step step) {
+uint32_t ForEachBlock(const char *name, const qmCancel &cancel, Step step) {
   Buffer buffer(kChecksumBlock);
   if (!buffer.p) return ERR_MEM;
   qmFileHandle *h = nullptr;
@@ -30,6 +30,10 @@ uint32_t ForEachBlock(const char *name, Step step) {
   for (uint64_t got; (got = FileRead(h, buffer.p, kChecksumBlock)) > 0;) {
     step(buffer.p, got);
     total += got;
+    if (uint32_t code = PollCancel(cancel)) {
+      FileClose(h);
+      return code;
+    }
   }
   // A read that stopped before the file's end is an error, not a checksum of part of it.
   bool complete = total >= h->size;
@@ -39,10 +43,10 @@ uint32_t ForEachBlock(const char *name, Step step) {
 
 }  // namespace
 
-uint32_t MD5OfFile(const char *name, char hex[33]) {
+uint32_t MD5OfFile(const char *name, const qmCancel &cancel, char hex[33]) {
   qmMD5Context ctx;
   MD5Init(&ctx);
-  uint32_t code = ForEachBlock(name, [&](const uint8_t *p, uint64_t n) { MD5Digest(&ctx, p, n); });
+  uint32_t code = ForEachBlock(name, cancel, [&](const uint8_t *p, uint64_t n) { MD5Digest(&ctx, p, n); });
   if (code) return code;
   uint8_t digest[16];
   MD5Final(&ctx, digest);
@@ -50,9 +54,9 @@ uint32_t MD5OfFile(const char *name, char hex[33]) {
   return 0;
 }
 
-uint32_t CRC32OfFile(const char *name, uint32_t *crc) {
+uint32_t CRC32OfFile(const char *name, const qmCancel &cancel, uint32_t *crc) {
   uint32_t c = 0xFFFFFFFFu;
-  uint32_t code = ForEachBlock(name, [&](const uint8_t *p, uint64_t n) { c = UpdateCRC32(c, p, n); });
+  uint32_t code = ForEachBlock(name, cancel, [&](const uint8_t *p, uint64_t n) { c = UpdateCRC32(c, p, n); });
   if (code) return code;
   *crc = ~c;
   return 0;

@@ -3,12 +3,15 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cancel.h"
+
 struct qmFileObject;
 
 // 0 and the 32 hexadecimal digits (and terminator) in hex; ERR_READFILE (the name as error
-// argument), ERR_READ for a read error part-way, ERR_MEM.
-uint32_t MD5OfFile(const char *name, char hex[33]);
-uint32_t CRC32OfFile(const char *name, uint32_t *crc);
+// argument), ERR_READ for a read error part-way, ERR_MEM, or the code of a cancel polled
+// between blocks.
+uint32_t MD5OfFile(const char *name, const qmCancel &cancel, char hex[33]);
+uint32_t CRC32OfFile(const char *name, const qmCancel &cancel, uint32_t *crc);
 
 struct qmPatchProgress {
   // Called when the whole percentage done changes (1 to 100); 0 or the error that stops.

@@ -24,11 +24,15 @@ namespace {
 // in turn: the script sees the same counts, and an abort removes the target either way.
 constexpr uint64_t kReportedBlock = 16384;
 constexpr uint64_t kSystemPiece = uint64_t(1) << 20;
+// Without a callback the system's own copy goes in pieces this large, so that a quit is seen
+// between them.
+constexpr uint64_t kDirectPiece = uint64_t(64) << 20;
 
 struct Walk {
   const char *patterns;
   int directoryFilter;
   const qmWalkCallback *callback;
+  qmCancel cancel;
   std::vector<qmFileIdentity> path;     // directories being walked, to stop on loops
   std::vector<qmFileIdentity> targets;  // directories a copy writes into: never copied themselves
 };
@@ -85,8 +89,7 @@ uint32_t Ask(Walk *w, const qmWalkMessage &m, double *answer, int *isNumber) {
   if (code) return code;
   if (!number) *answer = 0;
   if (isNumber) *isNumber = number;
-  if (w->callback->quitRequested && w->callback->quitRequested(w->callback->ud)) return ERR_USERABORT;
-  return 0;
+  return PollCancel(w->cancel);
 }
 
 // The process's current directory for the time of one directory's walk.
@@ -190,11 +193,11 @@ uint32_t CopyOne(Walk *w, const std::string &source, const std::string &targetDi
   qmFileHandle *out = FileOpen(target.c_str(), FILE_MODE_WRITE);
   uint32_t code = out ? 0 : uint32_t(ERR_WRITEFILE);
   uint64_t copied = 0;
-  // The system copies the blocks itself while it can (without a callback, the whole file in
-  // one go); where it cannot, or stops early, the buffer carries on from the same place.
+  // The system copies the blocks itself while it can (without a callback, in large pieces);
+  // where it cannot, or stops early, the buffer carries on from the same place.
   bool direct = true;
   while (code == 0) {
-    uint64_t got = direct ? FileCopyRange(in, out, w->callback ? kSystemPiece : UINT64_MAX) : 0;
+    uint64_t got = direct ? FileCopyRange(in, out, w->callback ? kSystemPiece : kDirectPiece) : 0;
     if (got == 0) {
       direct = false;
       got = FileRead(in, buffer, blockSize);
@@ -213,6 +216,8 @@ uint32_t CopyOne(Walk *w, const std::string &source, const std::string &targetDi
         code = Ask(w, m, &answer, &isNumber);
         if (code == 0 && !isNumber) code = ERR_NUMCALLBACK;
         if (code == 0 && answer == 1) code = ERR_USERABORT;
+      } else {
+        code = PollCancel(w->cancel);
       }
     }
   }
@@ -260,7 +265,7 @@ uint32_t CopyDirectory(Walk *w, const std::string &source, const std::string &ta
   uint32_t code = 0;
   for (const ListedEntry &e : entries) {
     std::string full;
-    if ((code = Join(source, e.name.c_str(), &full))) break;
+    if ((code = PollCancel(w->cancel)) || (code = Join(source, e.name.c_str(), &full))) break;
     if (e.id.isLink) continue;  // links are not followed out of the tree
     if (e.id.isDirectory) {
       if (Contains(w->path, e.id) || Contains(w->targets, e.id)) continue;  // a loop, or our own output
@@ -332,7 +337,7 @@ uint32_t DeleteDirectory(Walk *w, const std::string &dir, bool keep) {
     w->path.push_back(id);
     for (const ListedEntry &e : entries) {
       std::string full;
-      if ((code = Join(dir, e.name.c_str(), &full))) break;
+      if ((code = PollCancel(w->cancel)) || (code = Join(dir, e.name.c_str(), &full))) break;
       if (e.id.isDirectory && !e.id.isLink) {
         if (w->patterns && w->directoryFilter && !MatchPatternList(w->patterns, e.name.c_str())) continue;
         code = DeleteDirectory(w, full, false);
@@ -356,7 +361,7 @@ bool EndsInSeparator(const std::string &s) { return !s.empty() && (s.back() == '
 }  // namespace
 
 uint32_t CopyFiles(const qmCopyRequest *r) {
-  Walk w{r->patterns, r->directoryFilter, r->callback, {}, {}};
+  Walk w{r->patterns, r->directoryFilter, r->callback, r->cancel, {}, {}};
   std::string source = r->source;
   if (r->patterns && EndsInSeparator(source) && source.size() > 1) source.pop_back();
   qmVirtualLock *dest = LockVirtualPath(r->destination, 0);
@@ -381,7 +386,7 @@ uint32_t CopyFiles(const qmCopyRequest *r) {
 }
 
 uint32_t DeleteFiles(const qmDeleteRequest *r) {
-  Walk w{r->patterns, r->directoryFilter, r->callback, {}, {}};
+  Walk w{r->patterns, r->directoryFilter, r->callback, r->cancel, {}, {}};
   std::string name = r->name;
   bool keep = r->patterns != nullptr;
   if (EndsInSeparator(name) && name.size() > 1) {

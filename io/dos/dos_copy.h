@@ -6,6 +6,8 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cancel.h"
+
 enum : int32_t {
   COPYFILE_STATUS = 0,
   COPYFILE_OVERWRITE = 1,
@@ -29,8 +31,6 @@ struct qmWalkCallback {
   // 0 with the answer (*isNumber 0 when the callback's result was no number), or the error
   // that ends the walk (the callback's run-time error).
   uint32_t (*ask)(void *ud, const qmWalkMessage *message, double *answer, int *isNumber);
-  // Non-zero when the program is to stop; asked after every callback.
-  int (*quitRequested)(void *ud);
   void *ud;
 };
 
@@ -41,6 +41,7 @@ struct qmCopyRequest {
   const char *patterns;              // null: every file
   int directoryFilter;               // with patterns: enter only sub-directories that match
   const qmWalkCallback *callback;    // null: none
+  qmCancel cancel;                   // polled after each file, block and callback
 };
 
 struct qmDeleteRequest {
@@ -48,6 +49,7 @@ struct qmDeleteRequest {
   const char *patterns;
   int directoryFilter;
   const qmWalkCallback *callback;
+  qmCancel cancel;
 };
 
 // 0 or the first error (the offending name as error argument); a stop asked for by the

@@ -781,7 +781,7 @@ uint32_t DosCompressFile(VmState *L) {
   const char *source = vm_checkstring(L, 1, nullptr);
   const char *target = vm_checkstring(L, 2, nullptr);
   uint64_t size = 0;
-  if (uint32_t code = PackQMPK(kMagicQMPK, source, target, &size)) return code;
+  if (uint32_t code = PackQMPK(kMagicQMPK, source, target, &size, CommandCancel(L))) return code;
   vm_pushnumber(L, double(size));
   return 1;
 }
@@ -791,7 +791,7 @@ uint32_t DosDecompressFile(VmState *L) {
   const char *source = vm_checkstring(L, 1, nullptr);
   const char *target = vm_checkstring(L, 2, nullptr);
   uint64_t size = 0;
-  if (uint32_t code = UnpackQMPK(kMagicQMPK, source, target, 0, &size)) return code;
+  if (uint32_t code = UnpackQMPK(kMagicQMPK, source, target, 0, &size, UINT64_MAX, CommandCancel(L))) return code;
   vm_pushnumber(L, double(size));
   return 1;
 }
@@ -803,7 +803,7 @@ uint32_t DosMD5(VmState *L) {
   const char *name = vm_checkstring(L, 1, nullptr);
   if (!name[0]) return ERR_WRONGUSAGE;
   char hex[33];
-  if (uint32_t code = MD5OfFile(name, hex)) return code;
+  if (uint32_t code = MD5OfFile(name, CommandCancel(L), hex)) return code;
   vm_pushstring(L, hex);
   return 1;
 }
@@ -813,7 +813,7 @@ uint32_t DosCRC32(VmState *L) {
   const char *name = vm_checkstring(L, 1, nullptr);
   if (!name[0]) return ERR_WRONGUSAGE;
   uint32_t crc;
-  if (uint32_t code = CRC32OfFile(name, &crc)) return code;
+  if (uint32_t code = CRC32OfFile(name, CommandCancel(L), &crc)) return code;
   vm_pushnumber(L, crc);
   return 1;
 }
@@ -833,11 +833,7 @@ uint32_t ReportPatch(void *ud, int32_t percent) {
   return code;
 }
 
-uint32_t ServicePatch(void *ud) {
-  VmState *L = static_cast<PatchContext *>(ud)->L;
-  if (qmPlayerContext *ctx = GetPlayerContext(L); ctx && ctx->serviceEvents) ctx->serviceEvents(L);
-  return QuitRequested(L) ? uint32_t(ERR_USERABORT) : 0;
-}
+uint32_t ServicePatch(void *ud) { return PollCancel(CommandCancel(static_cast<PatchContext *>(ud)->L)); }
 
 uint32_t DosApplyPatch(VmState *L) {
   CheckArgCount(L, 3, 4);
@@ -924,8 +920,6 @@ uint32_t AskScript(void *ud, const qmWalkMessage *m, double *answer, int *isNumb
   return 0;
 }
 
-int WalkQuit(void *ud) { return QuitRequested(static_cast<WalkContext *>(ud)->L); }
-
 // The callback at position i (Nil or absent: none) and the user data after it.
 bool WalkCallbackArgs(VmState *L, int i, WalkContext *w, qmWalkCallback *cb) {
   *w = {L, 0, 0};
@@ -933,7 +927,7 @@ bool WalkCallbackArgs(VmState *L, int i, WalkContext *w, qmWalkCallback *cb) {
   if (vm_isnoneornil(L, i)) return false;
   vm_checkfunction(L, i);
   w->callback = i;
-  *cb = {AskScript, WalkQuit, w};
+  *cb = {AskScript, w};
   return true;
 }
 
@@ -942,7 +936,8 @@ const char *OptionalPatterns(VmState *L, int i) {
   return vm_checkstring(L, i, nullptr);
 }
 
-uint32_t Absorbed(uint32_t code) { return code == ERR_USERABORT ? 0 : code; }
+// A stop the callback asked for is success; a quit request is not.
+uint32_t Absorbed(VmState *L, uint32_t code) { return code == ERR_USERABORT && !QuitRequested(L) ? 0 : code; }
 
 uint32_t DosCopyFile(VmState *L) {
   CheckArgCount(L, 2, 7);
@@ -955,8 +950,8 @@ uint32_t DosCopyFile(VmState *L) {
   const char *patterns = OptionalPatterns(L, 6);
   bool filter = vm_optflag(L, 7, true);
   if (!source[0] && !destination[0]) return ERR_WRONGUSAGE;
-  qmCopyRequest r{source, destination, newName, patterns, filter, hasCallback ? &cb : nullptr};
-  return Absorbed(CopyFiles(&r));
+  qmCopyRequest r{source, destination, newName, patterns, filter, hasCallback ? &cb : nullptr, CommandCancel(L)};
+  return Absorbed(L, CopyFiles(&r));
 }
 
 uint32_t DosDeleteFile(VmState *L) {
@@ -968,8 +963,8 @@ uint32_t DosDeleteFile(VmState *L) {
   const char *patterns = OptionalPatterns(L, 4);
   bool filter = vm_optflag(L, 5, true);
   if (!name[0] || IsVirtual(name)) return ERR_WRONGUSAGE;
-  qmDeleteRequest r{name, patterns, filter, hasCallback ? &cb : nullptr};
-  return Absorbed(DeleteFiles(&r));
+  qmDeleteRequest r{name, patterns, filter, hasCallback ? &cb : nullptr, CommandCancel(L)};
+  return Absorbed(L, DeleteFiles(&r));
 }
 
 const qmCommandEntry kDosCommands[] = {

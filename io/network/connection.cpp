@@ -42,7 +42,38 @@ bool SilenceTooLong(const qmNetWait *w, double lastData) {
 
 const qmTimeout kNoWait{0.0, 0.0, 0.0};
 
+bool PastDeadline(const qmNetWait *w) {
+  double now = GetTimeSeconds();
+  return (w->deadline != 0 && now > w->deadline) || (w->pace && w->pace->deadline != 0 && now > w->pace->deadline);
+}
+
+// n more bytes moved: each full kPaceBytes grants another network time-out from now.
+void Paced(const qmNetWait *w, uint64_t n) {
+  qmNetPace *p = w->pace;
+  if (!p || p->deadline == 0) return;
+  if (n < p->owed) {
+    p->owed -= n;
+    return;
+  }
+  p->owed = kPaceBytes - (n - p->owed) % kPaceBytes;
+  p->deadline = GetTimeSeconds() + w->timeoutMs / 1000.0;
+}
+
+// The script's progress callback: the time it takes is the script's, not the peer's, so the
+// pace's deadline moves on by it.
+uint32_t CallProgress(const qmNetWait *w, qmConnection *c) {
+  double before = GetTimeSeconds();
+  uint32_t code = w->progress(w->ud, c);
+  if (w->pace && w->pace->deadline != 0) w->pace->deadline += GetTimeSeconds() - before;
+  return code;
+}
+
 }  // namespace
+
+void StartPace(qmNetPace *pace, uint32_t timeoutMs) {
+  pace->owed = kPaceBytes;
+  pace->deadline = timeoutMs ? GetTimeSeconds() + timeoutMs / 1000.0 : 0;
+}
 
 uint32_t WrapTcpSocket(int handle, qmTcpSocket **out) {
   auto *s = static_cast<qmTcpSocket *>(MemAlloc(sizeof(qmTcpSocket), 1));
@@ -196,7 +227,7 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
   uint8_t *scratch = nullptr;
   for (;;) {
     if (w->service && (code = w->service(w->ud))) break;
-    if (w->deadline != 0 && GetTimeSeconds() > w->deadline) {
+    if (PastDeadline(w)) {
       st = SOCK_TIMEOUT;
       break;
     }
@@ -265,12 +296,13 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
       break;
     }
     lastData = GetTimeSeconds();
+    Paced(w, take);
     s->received += take;
     got += take;
     if (code) break;
     if (c->progress && w->progress) {
       c->progressCount += take;
-      if ((code = w->progress(w->ud, c))) break;
+      if ((code = CallProgress(w, c))) break;
     }
     if (done) {
       st = 0;
@@ -305,14 +337,19 @@ uint32_t SendWithProgress(const qmNetWait *w, qmConnection *c, const void *data,
   int st = 0;
   while (total < length) {
     if (w->service && (code = w->service(w->ud))) break;
+    if (PastDeadline(w)) {
+      st = SOCK_TIMEOUT;
+      break;
+    }
     size_t n = 0;
     st = SocketSend(s->handle, p + total, std::min(length - total, kNetBufferSize), &n, &s->timeout);
     total += n;
     if (n) {
       lastProgress = GetTimeSeconds();
+      Paced(w, n);
       if (c->progress && w->progress) {
         c->progressCount += n;
-        if ((code = w->progress(w->ud, c))) break;
+        if ((code = CallProgress(w, c))) break;
       }
     }
     if (st == 0) continue;

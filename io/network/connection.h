@@ -49,6 +49,14 @@ struct qmUdpObject {
   uint32_t dataEvent;
 };
 
+// A transfer's pace: within every network time-out it moves at least kPaceBytes more or ends,
+// so that a body that keeps trickling ends while a slow honest one goes on.
+inline constexpr uint64_t kPaceBytes = 16384;
+struct qmNetPace {
+  uint64_t owed;    // bytes still to move before the deadline
+  double deadline;  // seconds of GetTimeSeconds
+};
+
 // How a waiting loop keeps the program alive and reports progress.
 struct qmNetWait {
   void *ud;
@@ -56,7 +64,11 @@ struct qmNetWait {
   uint32_t (*progress)(void *ud, qmConnection *conn);  // the transfer's callback; non-zero stops
   uint32_t timeoutMs;                                  // longest silence; 0: no limit
   double deadline = 0;  // seconds of GetTimeSeconds when the wait gives up whatever arrives; 0: none
+  qmNetPace *pace = nullptr;  // counts the bytes moved and ends a wait that fell behind; null: none
 };
+
+// Starts a pace from now; a time-out of 0 (no limit) leaves it without a deadline.
+void StartPace(qmNetPace *pace, uint32_t timeoutMs);
 
 // Memory a byte buffer may borrow instead of its own: a string being built in place, so that
 // received bytes need no copy afterwards. resize makes the block (nullptr: none yet) capacity
@@ -118,8 +130,8 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
 
 // Receives by mode into the sink: all (until nothing more comes; with wait until the network
 // time-out passes without data or the peer closes), count bytes, or one line (CR dropped, LF
-// consumed and not stored; a line over lineLimit bytes gives ERR_MEM). Past the wait's deadline
-// it ends with the time-out status even while data flows. *status is the socket
+// consumed and not stored; a line over lineLimit bytes gives ERR_MEM). Past the wait's deadline,
+// or behind its pace, it ends with the time-out status even while data flows. *status is the socket
 // status that ended it (0 when the mode was satisfied); the result is 0 or the code that
 // stopped it (the event pump, the progress callback, the sink).
 uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, uint64_t count, int waitFlag,

@@ -57,11 +57,7 @@ struct CommandWait {
   int userData;  // stack position; 0: none
 };
 
-uint32_t ServiceCommand(void *ud) {
-  VmState *L = static_cast<CommandWait *>(ud)->L;
-  if (qmPlayerContext *ctx = GetPlayerContext(L); ctx && ctx->serviceEvents) ctx->serviceEvents(L);
-  return vm_endrequested(L) ? uint32_t(ERR_USERABORT) : 0;
-}
+uint32_t ServiceCommand(void *ud) { return PollCancel(CommandCancel(static_cast<CommandWait *>(ud)->L)); }
 
 // The transfer's callback: { action, count, total [, userdata] }; True stops the transfer.
 uint32_t CallProgressCallback(void *ud, qmConnection *c) {

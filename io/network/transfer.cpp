@@ -65,6 +65,10 @@ struct Transfer {
   // slowly its bytes trickle in.
   double ReplyDeadline() const { return w->timeoutMs ? GetTimeSeconds() + w->timeoutMs / 1000.0 : 0; }
 
+  // A body, sent or received, keeps the pace of qmNetPace from now until PaceEnds.
+  void PaceStarts() { StartPace(w->pace, w->timeoutMs); }
+  void PaceEnds() { w->pace->deadline = 0; }
+
   uint32_t Connect(OwnConnection *oc, const std::string &host, uint16_t port) {
     oc->Close();
     return ConnectTcpSocket(host.c_str(), port, w->timeoutMs, w, &oc->c.socket);
@@ -172,8 +176,11 @@ uint32_t Transfer::Http(const qmUrl &url, const std::string &sendUrl, bool follo
     head += "Content-Type: " + req.postType + "\r\nContent-Length: " + std::to_string(req.postData.size()) + "\r\n";
   head += "\r\n";
   if (uint32_t code = Send(&oc, head)) return code;
-  if (req.post)
+  if (req.post) {
+    PaceStarts();
     if (uint32_t code = Send(&oc, req.postData)) return code;
+    PaceEnds();
+  }
 
   std::string line;
   int32_t status = 0;
@@ -205,6 +212,7 @@ uint32_t Transfer::Http(const qmUrl &url, const std::string &sendUrl, bool follo
 
 uint32_t Transfer::HttpBody(OwnConnection *oc, const qmHttpHeaders &h) {
   if (uint32_t code = OpenOutput()) return code;
+  PaceStarts();
   StartProgress(oc, h.contentLength > 0 ? uint64_t(h.contentLength) : 16384);
   if (!file && !h.chunked && h.contentLength >= 0 && uint64_t(h.contentLength) <= SIZE_MAX - out->data.length)
     out->data.expected = out->data.length + size_t(h.contentLength);
@@ -281,6 +289,7 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
     return fail(0);
   }
   int32_t transferReply = code;
+  PaceStarts();
   if (!req.upload) {
     if (uint32_t e = OpenOutput()) return e;
     StartProgress(&data, code == 150 ? ParseFtpSize(text) : 0);
@@ -308,6 +317,7 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
     }
   }
   data.Close();
+  PaceEnds();
   if (transferReply / 100 == 1) {
     if (uint32_t e = FtpReply(&control, &code, nullptr)) return e;
     if (code / 100 != 2) return fail(0);
@@ -322,7 +332,10 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
 }  // namespace
 
 uint32_t TransferFile(const qmNetWait *w, const qmTransferRequest &req, qmTransferResult *out) {
-  Transfer t{w, req, out};
+  qmNetPace pace{0, 0};
+  qmNetWait paced = *w;
+  paced.pace = &pace;
+  Transfer t{&paced, req, out};
   if (!IsSafeHeaderText(req.userAgent) || !IsSafeHeaderText(req.postType) || !IsSafeHeaderText(req.proxy))
     return ERR_WRONGUSAGE;
   std::string raw = req.url, sendUrl = UrlEncode(req.url);

@@ -452,7 +452,11 @@ uint32_t SndMixSample(VmState *L) {
   size_t bytes = size_t(frames) * FormatBytesPerFrame(format);
   auto *data = static_cast<uint8_t *>(std::calloc(bytes ? bytes : 1, 1));
   if (!data) return ERR_MEM;
-  MixSampleSources(sources.data(), int(sources.size()), uint32_t(frames), uint32_t(rate), format, data);
+  if (uint32_t code = MixSampleSources(sources.data(), int(sources.size()), uint32_t(frames), uint32_t(rate), format,
+                                       data, CommandCancel(L))) {
+    std::free(data);
+    return code;
+  }
   FreeSampleWithId(L, id);
   return AddMemorySample(L, id, data, frames, rate, format);
 }
@@ -524,7 +528,7 @@ uint32_t SndInsertSample(VmState *L) {
   size_t before = size_t(position) * t->bytesPerFrame;
   std::memcpy(data, t->data, before);
   if (uint32_t code = ConvertSampleFrames(source->data, o, data + before, t->format,
-                                          (t->flags & AUDIOFMT_BIGENDIAN) != 0, uint32_t(frames))) {
+                                          (t->flags & AUDIOFMT_BIGENDIAN) != 0, uint32_t(frames), CommandCancel(L))) {
     std::free(data);
     return code;
   }
@@ -1033,7 +1037,8 @@ uint32_t SndFillMusicBuffer(VmState *L) {
     if (!s) return MissingObjectError(&sid, ERR_FINDSAMPLE);
     qmConvertOptions o;
     ReadConvertOptions(L, 4, &o);
-    if (uint32_t code = ConvertSampleFrames(s->data, o, pcm.data(), c->format, false, uint32_t(frames))) return code;
+    if (uint32_t code = ConvertSampleFrames(s->data, o, pcm.data(), c->format, false, uint32_t(frames), CommandCancel(L)))
+      return code;
     int32_t freeIt = 0;
     GetFieldInt(L, 4, "free", &freeIt, &found);
     if (freeIt) FreeSampleRecord(L, s);

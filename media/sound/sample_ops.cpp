@@ -24,8 +24,8 @@ void StoreSampleValue(uint8_t *data, int32_t format, uint64_t index, int32_t val
   }
 }
 
-void MixSampleSources(const qmMixSource *sources, int count, uint32_t frames, uint32_t rate, int32_t format,
-                      uint8_t *out) {
+uint32_t MixSampleSources(const qmMixSource *sources, int count, uint32_t frames, uint32_t rate, int32_t format,
+                          uint8_t *out, const qmCancel &cancel) {
   struct Cursor {
     double position, step;
     int64_t contributed;
@@ -38,6 +38,8 @@ void MixSampleSources(const qmMixSource *sources, int count, uint32_t frames, ui
   bool stereoOut = format == SMPFMT_STEREO8 || format == SMPFMT_STEREO16;
   bool sixteen = format == SMPFMT_MONO16 || format == SMPFMT_STEREO16;
   for (uint64_t f = 0; f < frames; f++) {
+    if (f % kFramesPerPoll == kFramesPerPoll - 1)
+      if (uint32_t code = PollCancel(cancel)) return code;
     int64_t left = 0, right = 0;
     for (int i = 0; i < count; i++) {
       const qmMixSource &s = sources[i];
@@ -75,10 +77,11 @@ void MixSampleSources(const qmMixSource *sources, int count, uint32_t frames, ui
       StoreSampleValue(out, format, f, int32_t((left + right) >> (sixteen ? 9 : 17)));
     }
   }
+  return 0;
 }
 
 uint32_t ConvertSampleFrames(const qmSampleData *src, const qmConvertOptions &o, uint8_t *dst, int32_t dstFormat,
-                             bool bigEndian, uint32_t frames) {
+                             bool bigEndian, uint32_t frames, const qmCancel &cancel) {
   int64_t end = o.end ? o.end : int64_t(src->frames);
   if (o.offset < 0 || o.start < 0 || o.end < 0 || o.end > int64_t(src->frames) || (o.end && o.start >= o.end))
     return ERR_SMPRANGE;
@@ -87,6 +90,8 @@ uint32_t ConvertSampleFrames(const qmSampleData *src, const qmConvertOptions &o,
   bool sixteen = dstFormat == SMPFMT_MONO16 || dstFormat == SMPFMT_STEREO16;
   int64_t counter = o.offset;
   for (uint64_t f = 0; f < frames; f++) {
+    if (f % kFramesPerPoll == kFramesPerPoll - 1)
+      if (uint32_t code = PollCancel(cancel)) return code;
     int32_t l = 0, r = 0;
     bool silent = window <= 0;
     if (!silent && counter >= window) {

@@ -3,7 +3,12 @@
 #pragma once
 #include <cstdint>
 
+#include "runtime/cancel.h"
+
 struct qmSampleData;
+
+// Long loops below poll their cancel once per this many frames.
+inline constexpr uint64_t kFramesPerPoll = uint64_t(1) << 20;
 
 // The value at index (frames x channels, stereo alternating) as a signed number: 8-bit
 // unsigned data centred on 0, 16-bit big-endian data swapped.
@@ -21,15 +26,16 @@ struct qmMixSource {
   bool loop;
   double scale;
 };
-// Mixes into out (frames x bytes per frame of format, zeroed by the caller).
-void MixSampleSources(const qmMixSource *sources, int count, uint32_t frames, uint32_t rate, int32_t format,
-                      uint8_t *out);
+// Mixes into out (frames x bytes per frame of format, zeroed by the caller). 0, or the code
+// of the cancel that stopped it.
+uint32_t MixSampleSources(const qmMixSource *sources, int count, uint32_t frames, uint32_t rate, int32_t format,
+                          uint8_t *out, const qmCancel &cancel);
 
 struct qmConvertOptions {
   bool loop = true;
   int64_t offset = 0, start = 0, end = 0;
 };
-// ERR_SMPRANGE for a bad window, else 0: frames target frames from the source's window.
-// bigEndian: a 16-bit target keeps its values big-endian.
+// ERR_SMPRANGE for a bad window, the code of the cancel that stopped it, else 0: frames target
+// frames from the source's window. bigEndian: a 16-bit target keeps its values big-endian.
 uint32_t ConvertSampleFrames(const qmSampleData *src, const qmConvertOptions &o, uint8_t *dst, int32_t dstFormat,
-                             bool bigEndian, uint32_t frames);
+                             bool bigEndian, uint32_t frames, const qmCancel &cancel);

@@ -12,7 +12,7 @@ void DeviceCallback(void *, Uint8 *stream, int len) {
 }
 
 uint32_t OpenDevice(uint32_t *rate) {
-  if (SDL_InitSubSystem(SDL_INIT_AUDIO) != 0) return ERR_OPENAUDIO;
+  if (InitSdlSubSystem(SDL_INIT_AUDIO) != 0) return ERR_OPENAUDIO;
   SDL_AudioSpec want{}, have{};
   want.freq = int(kOutputRate);
   want.format = AUDIO_F32SYS;

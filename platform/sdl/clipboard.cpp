@@ -10,6 +10,7 @@
 #include "platform/helperprogram.h"
 #include "platform/memory.h"
 #include "platform/sdl/sdl_internal.h"
+#include "platform/time.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -51,6 +52,20 @@ int32_t KindWithoutText() {
 // The window system learns of our ownership only when the request leaves our buffer; a
 // program that asks at once must find it.
 void Announce() { SDL_PumpEvents(); }
+
+// Seconds a clipboard tool's background owner has to make its offer known.
+constexpr double kOfferDeadline = 10.0;
+
+// The clipboard tools take the selection in a child they leave running, whose request to the
+// window system may leave after the tool itself has ended (and an earlier owner may still
+// answer until then): the data is there once the clipboard gives back these very bytes.
+bool WaitForOffer(const char *type, const std::string &bytes) {
+  for (double end = GetTimeSeconds() + kOfferDeadline; GetTimeSeconds() < end;) {
+    qmHelperRun run = RunClipboardTool(type, nullptr);
+    if (run.started && run.exitStatus == 0 && run.output == bytes) return true;
+  }
+  return false;
+}
 
 }  // namespace
 
@@ -102,7 +117,7 @@ uint32_t WriteClipboardImage(const uint32_t *argb, int32_t width, int32_t height
   if (uint32_t code = coder->encodePng(argb, width, height, hasAlpha, &png)) return code;
   qmHelperRun run = RunClipboardTool("image/png", &png);
   if (!run.started || run.exitStatus != 0) return ERR_CLIPWRITE;
-  return 0;
+  return WaitForOffer("image/png", png) ? 0 : uint32_t(ERR_CLIPWRITE);
 }
 
 uint32_t ReadClipboardImage(uint32_t **argb, int32_t *width, int32_t *height, int32_t *hasAlpha) {

@@ -43,7 +43,7 @@ uint32_t InitDesktop() {
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
   SkipUnreachableWayland();
-  if (SDL_InitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return ERR_XDISPLAY;
+  if (InitSdlSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return ERR_XDISPLAY;
   uint32_t type = SDL_RegisterEvents(1);
   if (type == UINT32_MAX) {
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);

@@ -6,6 +6,7 @@
 #include <SDL.h>
 
 #include "platform/memory.h"
+#include "platform/sdl/sdl_internal.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -24,7 +25,7 @@ uint32_t StartJoysticks() {
   if (gStarted) return 0;
   // Sticks are read whether or not a window of ours has the keyboard focus.
   SDL_SetHint(SDL_HINT_JOYSTICK_ALLOW_BACKGROUND_EVENTS, "1");
-  if (SDL_InitSubSystem(SDL_INIT_JOYSTICK) != 0) return ERR_JOYSTICK;
+  if (InitSdlSubSystem(SDL_INIT_JOYSTICK) != 0) return ERR_JOYSTICK;
   // Read by polling: no joystick events crowd the window events in the queue.
   SDL_JoystickEventState(SDL_IGNORE);
   gStarted = true;

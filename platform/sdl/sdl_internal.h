@@ -12,6 +12,14 @@ struct qmPumpClient;
 
 inline constexpr int32_t kMaxPendingRects = 16;
 
+// Every SDL subsystem starts through here. SIGINT and SIGTERM belong to the platform layer: SDL's
+// own handlers would turn them into a quit event that only a pumping loop sees, and a process
+// that is not pumping would then never end on them.
+inline int InitSdlSubSystem(uint32_t flags) {
+  SDL_SetHint(SDL_HINT_NO_SIGNAL_HANDLERS, "1");
+  return SDL_InitSubSystem(flags);
+}
+
 struct qmPlatformRect {
   int32_t x, y, width, height;
 };

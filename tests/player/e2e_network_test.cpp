@@ -63,12 +63,10 @@ TEST(E2eNetwork, QuitEndsAnEndlessReceive) {
   SilentListener peer;
   PlayerDir d;
   qmtools::WriteBytes(d / "net.qma", AppletOf(SilentReceiveScript(peer.port)));
-  auto t0 = std::chrono::steady_clock::now();
   PlayerResult r =
       d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "net.qma"}, {}, "", [&peer] { return peer.Connected(); });
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "");
-  EXPECT_LT(std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count(), 5.0);
 }
 
 // DebugPrint(DownloadFile(url)) against python's http.server over a private folder.

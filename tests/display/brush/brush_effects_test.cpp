@@ -66,6 +66,21 @@ TEST(BrushEffects, EachEffectMatchesTheReference) {
   }
 }
 
+// A quit request pending while a convolution or an oil paint runs ends it before its first row
+// with the user abort.
+TEST(BrushEffects, AQuitEndsTheLongEffects) {
+  BrushVm vm;
+  const std::vector<uint32_t> px = Opaque(fxtest::Fixture(kW, kH, 7));
+  for (const char *command : {"BlurBrush", "EmbossBrush", "EdgeBrush", "SharpenBrush", "CharcoalBrush", "OilPaintBrush"}) {
+    ASSERT_EQ(vm.FromArray(1, px, kW, kH).code, 0u);
+    const std::vector<int64_t> before = Rgb(vm, 1);
+    vm_setendrequested(vm.L, 1);
+    EXPECT_EQ(vm.Call(command, {1, 2}).code, uint32_t(ERR_USERABORT)) << command;
+    vm_setendrequested(vm.L, 0);
+    EXPECT_EQ(Rgb(vm, 1), before) << command;
+  }
+}
+
 TEST(BrushEffects, BlurCarriesTheAlphaChannel) {
   BrushVm vm;
   const std::vector<uint32_t> px = fxtest::Fixture(kW, kH, 3);

@@ -213,4 +213,48 @@ TEST(DosCopy, DeletingTreesStaysInside) {
   EXPECT_EQ(Walk(vm, "DeleteFile", {":::chunk0:1*a/b"}, false), uint32_t(ERR_WRONGUSAGE));
 }
 
+// A quit request pending while a copy, a deletion, a checksum or a packing runs ends it with
+// the user abort (not the success a callback's stop gives), and leaves no partial copy.
+TEST(DosCopy, AQuitEndsLongFileWork) {
+  DosVm vm;
+  std::string big(3 << 20, 'b');
+  WriteFileBytes(vm.Path("big.bin"), big);
+  mkdir(vm.Path("tree").c_str(), 0755);
+  for (const char *f : {"tree/a", "tree/b", "tree/c"}) WriteFileBytes(vm.Path(f), "t");
+  vm.One("CompressFile", {vm.Path("big.bin"), vm.Path("big.qmpk")});
+  struct Row {
+    const char *command;
+    std::vector<DosVal> args;
+    bool callback;
+    const char *mustNotExist;  // relative to the folder; null: nothing
+    const char *mustStay;
+  } rows[] = {
+      {"CopyFile", {vm.Path("big.bin"), vm.Path("out"), ""}, false, "out/big.bin", nullptr},
+      {"CopyFile", {vm.Path("big.bin"), vm.Path("out"), ""}, true, "out/big.bin", nullptr},
+      {"CopyFile", {vm.Path("tree"), vm.Path("treecopy"), ""}, false, "treecopy/a", nullptr},
+      {"DeleteFile", {vm.Path("tree")}, false, nullptr, "tree/a"},
+      {"MD5", {vm.Path("big.bin")}, false, nullptr, nullptr},
+      {"CRC32", {vm.Path("big.bin")}, false, nullptr, nullptr},
+      {"CompressFile", {vm.Path("big.bin"), vm.Path("again.qmpk")}, false, nullptr, nullptr},
+      {"DecompressFile", {vm.Path("big.qmpk"), vm.Path("unpacked.bin")}, false, nullptr, nullptr},
+  };
+  for (const Row &r : rows) {
+    std::string name = std::string(r.command) + (r.callback ? " with a callback" : "");
+    vm_setendrequested(vm.L, 1);
+    bool walk = std::string(r.command) == "CopyFile" || std::string(r.command) == "DeleteFile";
+    uint32_t code = walk ? Walk(vm, r.command, r.args, r.callback) : vm.Code(r.command, r.args);
+    vm_setendrequested(vm.L, 0);
+    EXPECT_EQ(code, uint32_t(ERR_USERABORT)) << name;
+    if (r.mustNotExist) {
+      EXPECT_EQ(vm.One("Exists", {vm.Path(r.mustNotExist)}).num, 0) << name;
+    }
+    if (r.mustStay) {
+      EXPECT_EQ(vm.One("Exists", {vm.Path(r.mustStay)}).num, 1) << name;
+    }
+  }
+  // Without the request the same work completes.
+  EXPECT_EQ(Walk(vm, "CopyFile", {vm.Path("big.bin"), vm.Path("out"), ""}, false), 0u);
+  EXPECT_EQ(ReadFileBytes(vm.Path("out/big.bin")), big);
+}
+
 }  // namespace

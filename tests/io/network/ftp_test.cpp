@@ -187,3 +187,36 @@ TEST(FtpClient, RepliesThatNeverEnd) {
     }
   }
 }
+
+// Data connections that crawl without ever falling silent: a download of one byte each 20 ms
+// ends with the receive time-out, an upload read 256 bytes each 20 ms with the send error,
+// each once a network time-out passed without another 16 KiB.
+TEST(FtpClient, DataThatCrawlsEnds) {
+  Peer server({SystemPython(), PeersScript(), "slowftp"});
+  if (!server.ok()) GTEST_SKIP() << "no python peer";
+  NetVm vm;
+  vm.One("SetNetworkTimeout", {1000});
+  std::string url = "ftp://127.0.0.1:" + std::to_string(server.port()) + "/crawl";
+  EXPECT_EQ(vm.Call("DownloadFile", {url}).code, uint32_t(ERR_RECVTIMEOUT));
+  std::string file = vm.Path("crawl.bin");
+  vm_settop(vm.L, 0);
+  vm.PushCommand("DownloadFile");
+  vm_pushstring(vm.L, url.c_str());
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, "file");
+  vm_pushstring(vm.L, file.c_str());
+  vm_settable(vm.L, -3);
+  EXPECT_EQ(vm_pcall(vm.L, 2, VM_MULTRET, 0), uint32_t(ERR_RECVTIMEOUT)) << "to a file";
+  vm_settop(vm.L, 0);
+  // More than the socket buffers of both ends hold, so that the peer's reading sets the pace.
+  std::string big(8 << 20, 'p');
+  vm_settop(vm.L, 0);
+  vm.PushCommand("UploadFile");
+  vm_pushstring(vm.L, url.c_str());
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, "data");
+  vm_pushlstring(vm.L, big.data(), big.size());
+  vm_settable(vm.L, -3);
+  EXPECT_EQ(vm_pcall(vm.L, 2, VM_MULTRET, 0), uint32_t(ERR_SENDDATA)) << "upload";
+  vm_settop(vm.L, 0);
+}

@@ -11,6 +11,8 @@ serves until killed.
   peers.py endless KIND    a TCP server whose every connection gets a reply that never ends:
                            KIND ftp-lines (a multi-line FTP reply) or ftp-trickle (one byte
                            of a reply line each 20 ms)
+  peers.py slowftp         a passive FTP server whose data connections crawl: a download gets
+                           one byte each 20 ms, an upload is read 256 bytes each 20 ms
 """
 import functools
 import http.server
@@ -146,8 +148,37 @@ def endless_chunks(w):
     for_a_while(w, b"4000\r\n" + b"c" * 0x4000 + b"\r\n")
 
 
+def trickled_body(w):
+    w.write(b"HTTP/1.1 200 OK\r\nContent-Length: 100000\r\n\r\n")
+    for_a_while(w, b"t", 0.02)
+
+
+def trickled_chunks(w):
+    w.write(b"HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n")
+    for_a_while(w, b"1\r\nc\r\n", 0.02)
+
+
+def trickled_to_close(w):
+    w.write(b"HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n")
+    for_a_while(w, b"r", 0.02)
+
+
+# Slow but steady: 20 pieces of 32 KiB, one each 100 ms, two seconds in all.
+SLOW_PIECE, SLOW_PIECES = 32768, 20
+
+
+def slow_but_steady(w):
+    w.write(b"HTTP/1.1 200 OK\r\nContent-Length: %d\r\n\r\n" % (SLOW_PIECE * SLOW_PIECES))
+    for i in range(SLOW_PIECES):
+        w.write(bytes([i + 65]) * SLOW_PIECE)
+        w.flush()
+        time.sleep(0.1)
+
+
 ENDLESS = {"/endless-headers": endless_headers, "/endless-continue": endless_continue,
-           "/trickle": trickled_head, "/endless-chunked": endless_chunks}
+           "/trickle": trickled_head, "/endless-chunked": endless_chunks,
+           "/trickle-body": trickled_body, "/trickle-chunked": trickled_chunks,
+           "/trickle-to-close": trickled_to_close, "/slow-but-steady": slow_but_steady}
 
 
 def serve_connections(one):
@@ -175,6 +206,54 @@ def serve_endless(kind):
                 f.flush()
             except OSError:
                 pass
+
+    serve_connections(one)
+
+
+def serve_slow_ftp():
+    def one(c):
+        data = socket.socket()
+        # A small receive buffer opens the upload's window a little at a time, never all at once.
+        data.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
+        data.bind(("127.0.0.1", 0))
+        data.listen(1)
+        port = data.getsockname()[1]
+        f = c.makefile("rwb")
+
+        def reply(text):
+            f.write(text.encode() + b"\r\n")
+            f.flush()
+
+        try:
+            reply("220 slow peer")
+            for line in f:
+                verb = line.split()[0].lower() if line.split() else b""
+                if verb == b"pasv":
+                    reply("227 Entering Passive Mode (127,0,0,1,%d,%d)" % (port // 256, port % 256))
+                elif verb == b"type":
+                    reply("200 type set")
+                elif verb in (b"retr", b"stor"):
+                    reply("150 here it comes")
+                    d, _ = data.accept()
+                    with d:
+                        if verb == b"retr":
+                            for_a_while(d.makefile("wb"), b"f", 0.02)
+                        else:
+                            end = time.monotonic() + STOP_AFTER
+                            while time.monotonic() < end and d.recv(256):
+                                time.sleep(0.02)
+                            while d.recv(65536):
+                                pass
+                    reply("226 done")
+                elif verb == b"quit":
+                    return
+                else:
+                    reply("230 fine")
+        except OSError:
+            pass
+        finally:
+            c.close()
+            data.close()
 
     serve_connections(one)
 
@@ -239,6 +318,8 @@ def main():
         serve_echo()
     elif mode == "endless":
         serve_endless(sys.argv[2])
+    elif mode == "slowftp":
+        serve_slow_ftp()
 
 
 if __name__ == "__main__":

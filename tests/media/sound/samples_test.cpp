@@ -295,6 +295,33 @@ TEST(SoundSamples, MixSampleLoopsOrFallsSilent) {
   }
 }
 
+// A quit request pending while a long mix or an insertion converts its frames ends it with the
+// user abort; the samples stay as they were.
+TEST(SoundSamples, AQuitEndsLongFrameWork) {
+  SoundVm vm;
+  SndTable one{{7}, {}, {}};
+  ASSERT_EQ(vm.SndCode("CreateSample", {1, one, 8000, MONO16}), 0u);
+  ASSERT_EQ(vm.SndCode("CreateSample", {2, one, 8000, MONO16, 3 << 20}), 0u);  // silence after the 7
+  SndTable loop{{}, {{"loop", 1}}, {}};
+  const struct {
+    const char *name;
+    const char *command;
+    std::vector<SndArg> args;
+  } rows[] = {
+      {"mix", "MixSample", {3, 3 << 20, 8000, MONO16, 1, loop}},
+      {"insert", "InsertSample", {1, 2, 1}},
+  };
+  for (const auto &r : rows) {
+    vm_setendrequested(vm.L, 1);
+    EXPECT_EQ(vm.SndCode(r.command, r.args), uint32_t(ERR_USERABORT)) << r.name;
+    vm_setendrequested(vm.L, 0);
+  }
+  EXPECT_EQ(vm.SndCode("GetSampleData", {3}), uint32_t(ERR_FINDSAMPLE));
+  DosCall d = vm.Snd("GetSampleData", {1});
+  ASSERT_EQ(d.code, 0u);
+  EXPECT_EQ(d.results[1].num, 1) << "the target keeps its one frame";
+}
+
 TEST(SoundSamples, InsertCopyAndPlayingGuard) {
   SoundVm vm;
   SndTable a{{1000, 2000, 3000}, {}, {}};

@@ -192,8 +192,7 @@ TEST_F(RealClockTest, WakeFromAnotherThreadEndsTheWait) {
   EXPECT_EQ(WaitPlatformEvent(), 0u);
   double took = GetTimeSeconds() - start;
   waker.join();
-  EXPECT_GE(took, 0.02);
-  EXPECT_LT(took, 0.9);
+  EXPECT_GE(took, 0.02);  // without the wake the wait would never end
 }
 
 TEST_F(RealClockTest, TimedWaitRunsItsTimeAndStopsOnQuit) {
@@ -201,7 +200,6 @@ TEST_F(RealClockTest, TimedWaitRunsItsTimeAndStopsOnQuit) {
   EXPECT_EQ(Wait(40), 0u);
   double took = GetTimeSeconds() - start;
   EXPECT_GE(took, 0.039);
-  EXPECT_LT(took, 0.5);
   Push(Window(SDL_WINDOWEVENT_CLOSE));
   EXPECT_EQ(Wait(5000), uint32_t(ERR_USERABORT));
 }
@@ -218,8 +216,7 @@ TEST_F(RealClockTest, IntervalEndsABlockingWait) {
   double took = GetTimeSeconds() - start;
   NextFiredTimer(nullptr, &kind, &who);
   EXPECT_EQ(kind, uint32_t(TIMER_INTERVAL));
-  EXPECT_GE(took, 0.025);
-  EXPECT_LT(took, 0.5);
+  EXPECT_GE(took, 0.025);  // without the interval the wait would never end
 }
 
 }  // namespace
