@@ -1,7 +1,8 @@
 // The network library next to its peers in the same run: DownloadFile of a large file from a
-// loopback nginx to a file and to memory beside curl, SendData/ReceiveData through a loopback
-// echo beside a plain blocking socket loop, and the CPU time of a silent two-second receive
-// (which must sleep, not spin). QM_BENCH_MB sets the download size (256 by default).
+// loopback nginx to a file and to memory beside curl (a whole process; wall and CPU time),
+// SendData/ReceiveData through a loopback echo beside a plain blocking socket loop, and the
+// CPU time of a silent two-second receive (which must sleep, not spin). QM_BENCH_MB sets the
+// download size (256 by default).
 #include <benchmark/benchmark.h>
 #include <arpa/inet.h>
 #include <sys/resource.h>
@@ -14,10 +15,13 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "player/libtable.h"
 #include "player/startup.h"
 #include "runtime/rtsupport.h"
@@ -128,13 +132,6 @@ struct BenchVm {
   uint32_t Call(int args) { return vm_pcall(L, args, VM_MULTRET, 0); }
 };
 
-double Median(std::vector<double> v) {
-  if (v.empty()) return 0;
-  std::sort(v.begin(), v.end());
-  size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
-
 void Report(benchmark::State &state, double ours, double peer, const char *peerName) {
   state.SetIterationTime(ours);
   state.counters["ours_ms"] = ours * 1e3;
@@ -142,70 +139,87 @@ void Report(benchmark::State &state, double ours, double peer, const char *peerN
   state.counters["ours_over_peer"] = ours / peer;  // the goal: at or below 1.2
 }
 
-// curl's own time for the transfer (its -w time_total: from the start of the transfer to the
-// last byte written), so that starting and ending a process does not count on its side.
-double CurlSeconds(const std::string &url, const std::string &output) {
-  std::string command = "curl -s -w '%{time_total}' -o " + output + " " + url;
-  FILE *p = popen(command.c_str(), "r");
-  double seconds = -1;
-  if (p) {
-    if (std::fscanf(p, "%lf", &seconds) != 1) seconds = -1;
-    pclose(p);
-  }
-  return seconds;
+// curl as a whole process, from spawn to exit; false when it failed.
+bool RunCurl(const std::string &url, const std::string &output) {
+  return std::system(("curl -sf -o " + output + " " + url).c_str()) == 0;
+}
+
+std::string FileBytes(const std::string &path) {
+  std::ifstream in(path, std::ios::binary);
+  std::ostringstream bytes;
+  bytes << in.rdbuf();
+  return bytes.str();
 }
 
 // To a file: both write the same file system. To memory: our string keeps every byte, so curl
 // keeps them too, in a file on a memory file system (/dev/shm); the row also shows curl
-// throwing the bytes away (/dev/null), which no script download can do. Between rounds, and
-// outside the times, the previous round's string is collected, as a script that dropped it
-// would have it, and curl's file is removed.
+// throwing the bytes away (/dev/null), which no script download can do. Ours runs in this
+// process, curl as a whole process, in alternating order; the outputs are compared once
+// before timing. Between rounds, and outside the times, the previous round's string is
+// collected, as a script that dropped it would have it, and curl's file is removed.
 void DownloadBench(benchmark::State &state, bool toFile) {
   std::string url = "http://127.0.0.1:" + std::to_string(NginxPort()) + "/big.bin";
   std::string ourFile = Dir() + "/ours.bin", curlFile = Dir() + "/curl.bin";
   std::string shmFile = "/dev/shm/qm_bench_net_" + std::to_string(getpid()) + ".bin";
+  const std::string &peerFile = toFile ? curlFile : shmFile;
   BenchVm vm;
-  std::vector<double> ours_s, peer_s, ratios, discarding_s, discardingRatios;
-  for (auto _ : state) {
-    vm_setgcthreshold(vm.L, 0);
-    double ours = Seconds([&] {
-      vm.Push("DownloadFile");
-      vm_pushstring(vm.L, url.c_str());
-      if (toFile) {
-        vm_newtable(vm.L);
-        vm_pushstring(vm.L, "file");
-        vm_pushstring(vm.L, ourFile.c_str());
-        vm_settable(vm.L, -3);
-      }
-      if (uint32_t code = vm.Call(toFile ? 2 : 1)) {
-        std::string message = "DownloadFile failed with code " + std::to_string(code);
-        state.SkipWithError(message.c_str());
-      }
-    });
+  bool failed = false;
+  auto ours = [&] {
+    vm.Push("DownloadFile");
+    vm_pushstring(vm.L, url.c_str());
+    if (toFile) {
+      vm_newtable(vm.L);
+      vm_pushstring(vm.L, "file");
+      vm_pushstring(vm.L, ourFile.c_str());
+      vm_settable(vm.L, -3);
+    }
+    if (vm.Call(toFile ? 2 : 1)) failed = true;
+  };
+  auto peer = [&] {
+    if (!RunCurl(url, peerFile)) failed = true;
+  };
+  auto collect = [&] {
     vm_settop(vm.L, 0);
     vm_setgcthreshold(vm.L, 0);
-    double peer = CurlSeconds(url, toFile ? curlFile : shmFile);
     std::remove(shmFile.c_str());
-    if (peer <= 0) state.SkipWithError("curl failed");
-    state.SetIterationTime(ours);
-    ours_s.push_back(ours);
-    peer_s.push_back(peer);
-    ratios.push_back(ours / peer);
+  };
+
+  ours();
+  peer();
+  std::string peerBytes = FileBytes(peerFile);
+  bool same = false;
+  if (toFile) {
+    same = !failed && FileBytes(ourFile) == peerBytes;
+  } else {
+    // The string is the first of the results: the bytes, then their count.
+    const char *bytes = failed || !vm_isstring(vm.L, 1) ? nullptr : vm_tostring(vm.L, 1);
+    same = bytes && std::string(bytes, vm_strlen(vm.L, 1)) == peerBytes;
+  }
+  peerBytes.clear();
+  peerBytes.shrink_to_fit();
+  collect();
+  if (!same) {
+    state.SkipWithError(failed ? "a download failed" : "the downloads differ");
+    return;
+  }
+
+  qmSideBySide s;
+  std::vector<double> discardingWall, discardingCpu;
+  for (auto _ : state) {
+    collect();
+    s.Round(state, ours, peer);
     if (!toFile) {
-      double discarding = CurlSeconds(url, "/dev/null");
-      discarding_s.push_back(discarding);
-      discardingRatios.push_back(ours / discarding);
+      qmBenchTimes d = BenchMeasure([&] { RunCurl(url, "/dev/null"); });
+      discardingWall.push_back(d.wall);
+      discardingCpu.push_back(d.cpu);
     }
   }
-  // Medians over the rounds, each round's ratio taken from runs next to one another.
-  state.counters["ours_ms"] = Median(ours_s) * 1e3;
-  state.counters[toFile ? "curl_ms" : "curl_kept_ms"] = Median(peer_s) * 1e3;
-  state.counters["ours_over_peer"] = Median(ratios);  // the goal: at or below 1.2
-  state.counters["ratio_min"] = *std::min_element(ratios.begin(), ratios.end());
-  state.counters["ratio_max"] = *std::max_element(ratios.begin(), ratios.end());
+  collect();
+  if (failed) state.SkipWithError("a download failed");
+  s.Report(state, toFile ? "curl" : "curl_kept");
   if (!toFile) {
-    state.counters["curl_discarding_ms"] = Median(discarding_s) * 1e3;
-    state.counters["ours_over_discarding"] = Median(discardingRatios);
+    state.counters["curl_discarding_wall_ms"] = BenchMedian(discardingWall) * 1e3;
+    state.counters["curl_discarding_cpu_ms"] = BenchMedian(discardingCpu) * 1e3;
   }
 }
 void BM_DownloadToFileVersusCurl(benchmark::State &state) { DownloadBench(state, true); }

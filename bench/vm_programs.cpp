@@ -1,9 +1,10 @@
 // The interpreter on four small programs (recursive calls, a sieve, numeric loops over a
-// table, string building), each run as a whole process: the player on an applet, and the
+// table, string building) and an empty one (start-up alone), each run as a whole process: the player on an applet, and the
 // same algorithm under the peer interpreters lua5.1 and luajit -joff (Debian's packages).
 // Every round starts each command once, in a rotating order, and times it from spawn to
 // exit with the same clock; a program's ratio is the median of its per-round ratios ours /
 // peer. Every run's last output line must be the expected result, or the run counts as failed.
+// After the table, each program's medians net of the empty program's, ours over each peer's.
 //
 //   bench_vm_programs [rounds] [program ...]     (default 7 rounds, all programs)
 #include <fcntl.h>
@@ -38,7 +39,20 @@ struct Program {
   const char *script;  // the same algorithm for the peers
 };
 
+// "empty" comes first: its medians, start-up and one print alone, are what the net rows
+// after the table subtract from every other program's.
 const Program kPrograms[] = {
+    {"empty", "ready", R"(
+; DebugPrint("ready")
+.func source="empty" maxstack=2
+  .k "debugprint" "ready"
+      GETGLOBAL 0 k0
+      LOADK     1 k1
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)",
+     "print(\"ready\")\n"},
     {"fib", "2178309", R"(
 ; local function fib(n) if n < 2 then return n end return fib(n - 1) + fib(n - 2) end
 ; DebugPrint(fib(32))
@@ -327,6 +341,11 @@ int main(int argc, char **argv) {
   std::vector<std::vector<double>> ratioColumns(npeers);
   std::vector<std::vector<double>> cpuRatioColumns(npeers);
   bool anyFailure = false;
+  struct Medians {
+    std::string name;
+    std::vector<double> wall, cpu;  // per command, ms
+  };
+  std::vector<Medians> medians;
 
   std::printf("whole processes, %d rounds; wall ms and cpu ms are medians, ratio is the median of ours/peer per round\n",
               rounds);
@@ -365,6 +384,12 @@ int main(int argc, char **argv) {
         if (t.wall >= 0) v.push_back(cpu ? t.cpu : t.wall);
       return Median(v) * 1e3;
     };
+    Medians m{prog.name, {}, {}};
+    for (size_t c = 0; c < commands.size(); c++) {
+      m.wall.push_back(medianOf(c, false));
+      m.cpu.push_back(medianOf(c, true));
+    }
+    medians.push_back(m);
     std::printf("%-11s %9.1f %9.1f", prog.name, medianOf(0, false), medianOf(0, true));
     for (size_t p = 1; p < commands.size(); p++) {
       std::vector<double> ratios, cpuRatios;
@@ -375,8 +400,10 @@ int main(int argc, char **argv) {
         if (q.cpu > 0) cpuRatios.push_back(o.cpu / q.cpu);
       }
       double ratio = Median(ratios), cpuRatio = Median(cpuRatios);
-      if (!ratios.empty()) ratioColumns[p - 1].push_back(ratio);
-      if (!cpuRatios.empty()) cpuRatioColumns[p - 1].push_back(cpuRatio);
+      // The geometric mean is over the programs proper; the empty row is start-up alone.
+      bool proper = std::strcmp(prog.name, "empty") != 0;
+      if (proper && !ratios.empty()) ratioColumns[p - 1].push_back(ratio);
+      if (proper && !cpuRatios.empty()) cpuRatioColumns[p - 1].push_back(cpuRatio);
       std::printf(" | %17.1f %9.1f %7.2f %9.2f", medianOf(p, false), medianOf(p, true), ratio, cpuRatio);
     }
     std::printf("\n");
@@ -399,5 +426,27 @@ int main(int argc, char **argv) {
   for (size_t p = 0; p < npeers; p++)
     std::printf(" | %27s %7.2f %9.2f", "", geomean(ratioColumns[p]), geomean(cpuRatioColumns[p]));
   std::printf("\n");
+  // Net of start-up: (ours - ours on empty) / (peer - peer on empty), from the medians.
+  if (!medians.empty() && medians[0].name == "empty" && medians.size() > 1) {
+    const Medians &e = medians[0];
+    std::printf("\nnet of start-up (the empty program's medians subtracted), ours/peer\n%-11s", "program");
+    for (size_t p = 1; p < commands.size(); p++) std::printf(" | %12s wall %9s", commands[p].label.c_str(), "cpu");
+    std::printf("\n");
+    // A program no slower than the empty one on either side is lost in start-up's spread: "-".
+    auto net = [](double o, double oe, double q, double qe, int width) {
+      if (o - oe > 0 && q - qe > 0) std::printf(" %*.2f", width, (o - oe) / (q - qe));
+      else std::printf(" %*s", width, "-");
+    };
+    for (size_t i = 1; i < medians.size(); i++) {
+      const Medians &m = medians[i];
+      std::printf("%-11s", m.name.c_str());
+      for (size_t p = 1; p < commands.size(); p++) {
+        std::printf(" |");
+        net(m.wall[0], e.wall[0], m.wall[p], e.wall[p], 17);
+        net(m.cpu[0], e.cpu[0], m.cpu[p], e.cpu[p], 9);
+      }
+      std::printf("\n");
+    }
+  }
   return anyFailure ? 1 : 0;
 }

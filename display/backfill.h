@@ -26,6 +26,7 @@ struct qmBackfillSettings {
   uint32_t scalePicture;          // the picture is first scaled to the whole size
   uint32_t transparentColor;      // keyed out of the picture file; kNoBackfillColor: none
   char brushFile[1024];           // empty: the brush
+  uint32_t coverTitleBar;         // a windowed backdrop also covers the band above the work area
 };
 
 // A new picture of width x height painted by the settings (FreeBitmap): 0, ERR_MEM, the picture

@@ -70,23 +70,30 @@ void BltToDisplay(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay 
   PresentBackBuffer(bitmap, srcX, srcY, display, dstX, dstY, width, height, 0, 0, 0);
 }
 
-void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
-  qmSafeBlt b = *request;
-  qmDisplay *D = scene ? scene->current : nullptr;
+namespace {
+
+enum { RESOLVE_SKIP, RESOLVE_REDRAW, RESOLVE_GO };
+
+// Chooses the display, the target bitmap (null: the window or only the output planes) and the
+// clipped rectangle of a blit; the caller of RESOLVE_REDRAW rebuilds r from the layers.
+int ResolveSafeBlt(qmScene *scene, qmSafeBlt &b, qmDisplay *&D, qmBitmap *&target, bool &toWindow, bool &present,
+                   qmBlitRect &r) {
+  D = scene ? scene->current : nullptr;
   if (!D) {
     if (!b.dst || !(b.flags & SAFEBLT_PIXELSONLY)) {
       std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stderr);
-      return;
+      return RESOLVE_SKIP;
     }
     D = &fallbackDisplay;
     b.flags |= SAFEBLT_NOSPRITES;
   }
-  if (!b.src || b.srcX < 0 || b.srcY < 0) return;
+  if (!b.src || b.srcX < 0 || b.srcY < 0) return RESOLVE_SKIP;
 
   // Choose the target of a blit without a destination.
   const bool toDisplay = b.dst == nullptr;
-  qmBitmap *target = b.dst;
-  bool toWindow = false, present = false;
+  target = b.dst;
+  toWindow = false;
+  present = false;
   if (toDisplay) {
     if (D->outputType != DISPOUT_DISPLAY) {
       target = nullptr;  // only the selected planes change
@@ -94,16 +101,12 @@ void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
       target = D->backgroundCopy;
       present = !(b.flags & SAFEBLT_NOPRESENT);
     } else if (D->layersOn && (b.flags & SAFEBLT_REDRAWLAYERS)) {
-      // The rectangle is composed anew in the layer buffer and shown; the source is not drawn.
-      qmBlitRect r{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
+      r = qmBlitRect{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
       if (!D->layerBuffer ||
           !ClipBlitRect(b.clip, &r, b.srcWidth, b.srcHeight, std::min(b.dstWidth, D->layerBuffer->width),
                         std::min(b.dstHeight, D->layerBuffer->height), !(b.flags & SAFEBLT_NOCLIP) && b.clip))
-        return;
-      RedrawDisplayRect(scene, D, r.dstX, r.dstY, r.width, r.height);
-      if (!(b.flags & SAFEBLT_NOPRESENT))
-        BltToDisplay(D->layerBuffer, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
-      return;
+        return RESOLVE_SKIP;
+      return RESOLVE_REDRAW;
     } else {
       toWindow = true;
     }
@@ -135,9 +138,41 @@ void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
     b.dstWidth = std::min(b.dstWidth, AlphaPlaneWidth(D->outputAlpha));
     b.dstHeight = std::min(b.dstHeight, PlaneHeight(D->outputAlpha));
   }
+  r = qmBlitRect{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
+  return ClipBlitRect(b.clip, &r, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, !(b.flags & SAFEBLT_NOCLIP) && b.clip)
+             ? RESOLVE_GO
+             : RESOLVE_SKIP;
+}
+
+} // namespace
+
+qmBitmap *SafeBltPixelTarget(qmScene *scene, const qmSafeBlt *request, qmBlitRect *rect) {
+  qmSafeBlt b = *request;
+  qmDisplay *D;
+  qmBitmap *target;
+  bool toWindow, present;
+  if (b.mask || b.alpha || ResolveSafeBlt(scene, b, D, target, toWindow, present, *rect) != RESOLVE_GO) return nullptr;
+  if (!(b.flags & SAFEBLT_NOCLIP) && b.clip && b.clip->mask) return nullptr;
+  return target;
+}
+
+void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
+  qmSafeBlt b = *request;
+  qmDisplay *D;
+  qmBitmap *target;
+  bool toWindow, present;
+  qmBlitRect r;
+  const int resolved = ResolveSafeBlt(scene, b, D, target, toWindow, present, r);
+  if (resolved == RESOLVE_SKIP) return;
+  if (resolved == RESOLVE_REDRAW) {
+    // The rectangle is composed anew in the layer buffer and shown; the source is not drawn.
+    RedrawDisplayRect(scene, D, r.dstX, r.dstY, r.width, r.height);
+    if (!(b.flags & SAFEBLT_NOPRESENT))
+      BltToDisplay(D->layerBuffer, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
+    return;
+  }
+  const bool toDisplay = request->dst == nullptr;
   const bool useClip = !(b.flags & SAFEBLT_NOCLIP) && b.clip;
-  qmBlitRect r{b.srcX, b.srcY, b.dstX, b.dstY, b.width, b.height};
-  if (!ClipBlitRect(b.clip, &r, b.srcWidth, b.srcHeight, b.dstWidth, b.dstHeight, useClip)) return;
 
   // A clip region with a mask turns a plain blit into a masked one.
   qmMask clipPlane;
@@ -165,7 +200,7 @@ void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
     if (toWindow) {
       const bool ownBuffer = b.src == D->backgroundCopy || b.src == D->layerBuffer;
       BltToDisplay(b.src, r.srcX, r.srcY, D, r.dstX, r.dstY, r.width, r.height, ownBuffer && IsScaled(D) ? 1 : 0);
-    } else if (target) {
+    } else if (target && !(b.flags & SAFEBLT_INTARGET)) {
       BltBitmap(b.src, r.srcX, r.srcY, target, r.dstX, r.dstY, r.width, r.height);
     }
     if (pixelsOnly) return;

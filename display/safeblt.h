@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
+#include "graphics/geometry.h"
 
 struct qmDisplay;
 struct qmScene;
@@ -19,6 +20,7 @@ enum : uint32_t {
   SAFEBLT_PIXELSONLY = 16,    // no output planes, no scaled copy; allowed without a display
   SAFEBLT_NOPRESENT = 32,     // do not present
   SAFEBLT_TOBACKGROUND = 64,  // with no destination: draw into the background copy and present
+  SAFEBLT_INTARGET = 128,     // the caller wrote the pixels into SafeBltPixelTarget's rectangle; the rest follows
 };
 
 struct qmSafeBlt {
@@ -37,6 +39,11 @@ struct qmSafeBlt {
 
 // A null scene, or one without a current display, allows SAFEBLT_PIXELSONLY into a given bitmap only.
 void SafeBlt(qmScene *scene, const qmSafeBlt *blt);
+
+// The bitmap and clipped rectangle a blit without mask, alpha or clip mask would write its pixels
+// into, for a caller that produces them there itself; null when it goes to the window, only to the
+// output planes, through a mask, or nowhere.
+qmBitmap *SafeBltPixelTarget(qmScene *scene, const qmSafeBlt *blt, qmBlitRect *rect);
 
 // Presents a rectangle of a bitmap in the display's window; with flag 1 a scaled display gets
 // the whole bitmap stretched to its scaled size.

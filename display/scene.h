@@ -35,9 +35,10 @@ struct qmScene {
   uint32_t fullScreen;
   uint32_t videoRecording;
   uint32_t outputCombo;  // the third argument of SelectBrush in combo mode; the blitter reads it
-  // What full-screen windows show around a smaller picture: the applet's settings (the player
-  // fills them before the first display opens), whether the start-up mode chose black bars
-  // instead, and the picture built for the full screen (null: black).
+  // What full-screen windows show around a smaller picture, and a windowed applet's backdrop
+  // display behind its windows: the applet's settings (the player fills them before the first
+  // display opens), whether the start-up mode chose black bars instead, and the picture built
+  // for the full screen (null: black).
   qmBackfillSettings backfill;
   uint32_t backfillForced;
   qmBitmap *backfillPicture;

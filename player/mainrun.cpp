@@ -135,6 +135,7 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
     b.scalePicture = ds.backfill.scalePicture;
     b.transparentColor = ds.backfill.transparentColor;
     std::snprintf(b.brushFile, sizeof b.brushFile, "%s", ds.backfill.imageFile);
+    b.coverTitleBar = ds.hideTitleBar > 0 ? 1 : 0;
   }
   if (displays && ctx->openFirstDisplay)
     if (uint32_t e = ctx->openFirstDisplay(L, ds.displayMode, ds.screenWidth, ds.screenHeight)) return e;

@@ -6,12 +6,16 @@
 #include "graphics/bitmap.h"
 
 struct qmFxRequest;
+struct qmSafeBlt;
 
 // Copies the rectangle (srcX, srcY, width x height) of src, a picture of the area's size, to
 // (dstX, dstY) of the display, through the mask or alpha when given, clipped to the area's
 // picture, to the screen and to the picture's active clip region, with the request's blit flags.
 void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                     int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha);
+// The request BlitFxToScreen hands to SafeBlt, for a routine that writes the pixels itself.
+void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
+                  int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha, qmSafeBlt *out);
 // A piece of the new picture at (px, py) of the area, to the same place on the screen.
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
 // Fills (x, y, width x height) of the area with the colour $RRGGBB: straight in the window, or
@@ -20,6 +24,17 @@ void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t h
 // The end of every frame routine's frame: a scaled display gets its whole buffer presented
 // (the pieces only went into it), unless the frame is re-rendered; frameNo grows by one.
 void FxFrameTail(qmFxRequest *fx);
+// Flags of the pieces drawn into a layer's planes (real-time layer mode).
+enum : uint32_t {
+  FXPIECE_ERASE = 4,      // the piece becomes transparent in the layer instead of copied
+  FXPIECE_NOPRESENT = 8,  // the planes change, the screen not yet
+};
+// Real-time layer mode: the piece (px, py, width x height) of the new picture into the layer's
+// planes (or erased from them), then presented unless FXPIECE_NOPRESENT.
+void BlitFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height, uint32_t flags);
+// Brings the screen rectangle up to date with the layers composed over it; a decorated layer's
+// whole bounds are redrawn, its border faded to the transition's progress.
+void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height);
 // A copy clipped to both bitmaps; negative positions cut the rectangle, never wrap it.
 void BltBitmapClipped(const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height);

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "display/bgpic.h"
 #include "graphics/bitmap.h"
 #include "runtime/objectid.h"
 
@@ -96,6 +97,11 @@ struct qmFxRequest {
   int32_t noBorderFade;
   int32_t layerDecorated;
   int32_t borderLevel;
+  // Real-time layer mode: the layer's own, transformed and filtered pictures and part origin
+  // while the transition's planes stand in its current state.
+  int32_t realtimePrepared;
+  qmPlaneSet savedOwn, savedTransformed, savedFiltered;
+  int32_t savedPartX, savedPartY;
 
   void *fxState;  // the effect routine's own state
   int32_t phase;

@@ -8,14 +8,17 @@
 #include "display/brush.h"
 #include "display/display.h"
 #include "display/doublebuffer.h"
+#include "display/filters.h"
 #include "display/outputselect.h"
 #include "display/pacing.h"
 #include "display/position.h"
 #include "display/safeblt.h"
 #include "display/scene.h"
 #include "display/displayops.h"
+#include "graphics/bitmapops.h"
 #include "graphics/blit.h"
 #include "layers/layer.h"
+#include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
@@ -69,6 +72,67 @@ qmBitmap *ScreenUnderArea(qmFxRequest *fx, qmDisplay *d) {
   return out;
 }
 
+bool Overlap(const qmLayerState *a, const qmLayerState *b) {
+  return a->x < b->x + b->width && b->x < a->x + a->width && a->y < b->y + b->height && b->y < a->y + a->height;
+}
+
+// Whether the layer goes in or out through its own planes: when its looks (shadow, border, mask,
+// transparency, clip region) or a layer above it would make a screen-only wipe show it wrong, or
+// when asked. Moving, whole-display and alpha effects and asynchronous runs keep the screen path,
+// as do filtered layers (their filters would run over the planes a second time).
+bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, const qmLayerImage &img) {
+  if (fx->async || IsMovingFx(fx->effect) || IsWholeDisplayFx(fx->effect) || IsAlphaFx(fx->effect)) return false;
+  if (HasFilters(l->filters) || !img.bitmap) return false;
+  if (fx->forceRealtime) return true;
+  const qmLayerState *s = l->current;
+  if (l->transparency > 0 || l->shadow.on || l->border.on || img.mask || s->clip) return true;
+  if (ScaledDisplay(d)) return true;
+  for (const qmLayer *a = LayerAbove(l); a; a = LayerAbove(a))
+    if (a->current && a->type != QMTYPE_NOOBJECT && Overlap(a->current, s)) return true;
+  return false;
+}
+
+// The layer's current state shows the transition's planes from now on: a copy of its picture
+// with a mask (or alpha plane) that shows nothing of a layer brought in and all of one taken away.
+uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
+  qmLayerState *s = fx->layer->current;
+  const bool withAlpha = fx->srcAlpha != nullptr;
+  qmPlaneSet p{};
+  if (!AllocClearedPlanes(fx->width, fx->height, !withAlpha, withAlpha, &p)) return ERR_MEM;
+  fx->savedOwn = s->own;
+  fx->savedTransformed = s->transformed;
+  fx->savedFiltered = s->filtered;
+  fx->savedPartX = s->partX;
+  fx->savedPartY = s->partY;
+  s->own = p;
+  s->transformed = {};
+  s->filtered = {};
+  s->partX = s->partY = 0;
+  // The shadow falls from what the planes show; the border keeps its shape and fades.
+  FreeAlphaChannel(s->shadowAlpha);
+  s->shadowAlpha = nullptr;
+  fx->realtimePrepared = 1;
+  if (fx->layerTarget) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
+  return 0;
+}
+
+// The layer's own pictures back in place, shown as they are.
+void RestoreRealtimeLayer(qmFxRequest *fx) {
+  if (!fx->realtimePrepared) return;
+  fx->realtimePrepared = 0;
+  qmLayer *l = fx->layer;
+  if (!l) return;
+  qmLayerState *s = l->current;
+  FreePlaneSet(&s->own);
+  DropDerivedImages(s);
+  s->own = fx->savedOwn;
+  s->transformed = fx->savedTransformed;
+  s->filtered = fx->savedFiltered;
+  s->partX = fx->savedPartX;
+  s->partY = fx->savedPartY;
+  l->borderFade = l->shadowFade = 0;
+}
+
 // A layer target: the area is the layer's rectangle; the new picture is that rectangle as the
 // display will show it at the end (with the layer, or without it when it is taken away).
 uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
@@ -82,7 +146,30 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
     if (!fx->layer) return ERR_LAYERRANGE;
   }
   if (IsObjectInAsyncDraw(fx->scene, fx->layer)) return ERR_ALREADYASYNC;
-  const qmLayerState *s = fx->layer->current;
+  qmLayerState *s = fx->layer->current;
+  qmLayerImage img{};
+  if (GetLayerImage(fx->scene, fx->layer, s, 1, 1, -1, &img)) img = {};
+  if (WantsRealtime(fx, d, fx->layer, img)) {
+    fx->realtime = 1;
+    fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask ? 1 : 0;
+    fx->x = s->x;
+    fx->y = s->y;
+    fx->width = s->width;
+    fx->height = s->height;
+    qmBitmap *bm = nullptr;
+    qmMask *mask = nullptr;
+    qmAlphaChannel *alpha = nullptr;
+    if (CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0, &bm, &mask,
+                   &alpha))
+      return ERR_MEM;
+    fx->srcImage = bm;
+    fx->srcMask = mask;
+    fx->srcAlpha = alpha;
+    fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 1;
+    if (uint32_t code = PrepareRealtimeLayer(fx)) return code;
+    if (d->outputType == DISPOUT_DISPLAY && !fx->layer->hidden && !fx->layer->deferred) RefreshLayer(fx->scene, fx->layer);
+    return 0;
+  }
   int32_t w = 0, h = 0;
   GetLayerBounds(d, fx->layer, s, &fx->x, &fx->y, &w, &h);
   fx->width = w > 0 ? w : 1;
@@ -241,13 +328,15 @@ void FinishFx(qmFxRequest *fx, int32_t) {
   // A transition ended before its last frame (FinishAsyncDraw) shows its end now; after the
   // last frame the screen shows it already.
   const int32_t early = fx->frameNo < fx->stepCount;
+  const int32_t realtime = fx->realtimePrepared;
+  RestoreRealtimeLayer(fx);
   if (fx->layer) {
     fx->layer->hidden = fx->objectType == FXTARGET_HIDELAYER ? 1 : 0;
     fx->layer->deferred = 0;
     if (fx->objectType == FXTARGET_REMOVELAYER) {
-      DestroyLayer(fx->scene, fx->layer, early ? 0 : 1, nullptr, nullptr);
+      DestroyLayer(fx->scene, fx->layer, early || realtime ? 0 : 1, nullptr, nullptr);
       fx->layer = nullptr;
-    } else if (early) {
+    } else if (early || realtime) {
       RefreshLayer(fx->scene, fx->layer);
     }
   } else if (early && fx->srcImage && !fx->newBGPic) {
@@ -261,6 +350,10 @@ void ReleaseFxRequest(qmFxRequest *fx, int32_t complete) {
   if (!fx) return;
   if (fx->useCount && *fx->useCount) --*fx->useCount;
   fx->useCount = nullptr;
+  if (fx->realtimePrepared) {
+    RestoreRealtimeLayer(fx);
+    if (fx->layer && (complete || fx->objectType != FXTARGET_LAYER || fx->finished)) RefreshLayer(fx->scene, fx->layer);
+  }
   // A layer brought in that did not arrive goes back to hidden, and the screen shows it so.
   if (fx->layer && !complete && !fx->finished && fx->objectType == FXTARGET_LAYER) {
     fx->layer->hidden = 1;
@@ -338,7 +431,7 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
   fx->screenHeight = scene->picture->shownHeight;
   const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < fx->screenWidth &&
                        fx->y < fx->screenHeight;
-  if (!wholePicture && (fx->srcMask || fx->srcAlpha) && !IsMovingFx(fx->effect) && visible)
+  if (!wholePicture && !fx->realtime && (fx->srcMask || fx->srcAlpha) && !IsMovingFx(fx->effect) && visible)
     if (uint32_t code = FlattenSource(fx, d)) {
       ReleaseFxRequest(fx, 0);
       return code;

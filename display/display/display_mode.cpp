@@ -10,6 +10,7 @@
 #include "display/display/displaylib.h"
 #include "display/scene.h"
 #include "platform/desktop.h"
+#include "platform/memory.h"
 #include "platform/requesters.h"
 #include "platform/window.h"
 #include "runtime/context.h"
@@ -41,6 +42,60 @@ uint32_t TakeDesktopPicture(qmDisplay *d) {
   FreeBitmap(grab);
   return PrepareDisplayBuffers(d, pic, 1);
 }
+
+// The backdrop display heads the list while it exists.
+qmDisplay *BackdropDisplay(const qmScene *scene) {
+  return scene->displays && scene->displays->private1 ? scene->displays : nullptr;
+}
+
+// A closed, borderless display of the screen (below the band above the work area unless the
+// backfill covers it) showing the backfill, made behind a windowed applet's windows; it owns
+// its picture. 0 or an error code (nothing is left).
+uint32_t CreateBackdropDisplay(VmState *L) {
+  qmScene *scene = GetScene(L);
+  if (uint32_t code = InitDesktop()) return code;
+  const int32_t top = scene->backfill.coverTitleBar ? 0 : std::max(GetPlatformAttr(nullptr, 22), 0);
+  const int32_t w = GetPlatformAttr(nullptr, 14), h = GetPlatformAttr(nullptr, 15) - top;
+  qmBitmap *b = nullptr;
+  if (uint32_t code = BuildBackfillPicture(scene, &scene->backfill, w, h, &b)) return code;
+  qmObjectId picId{0, 1};
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = NewBGPicRecord(scene->objects, &picId, 0, w, h, {b, nullptr, nullptr}, kNoTransparency,
+                                     nullptr, &pic)) {
+    FreeBitmap(b);
+    return code;
+  }
+  auto *parsed = static_cast<qmDisplay *>(MemAlloc(sizeof(qmDisplay), 1));
+  if (!parsed) {
+    FreeBGPicCore(scene, &picId, 0);
+    return ERR_MEM;
+  }
+  SetDisplayDefaults(parsed);
+  parsed->x = 0;
+  parsed->y = top;
+  parsed->width = w;
+  parsed->height = h;
+  parsed->flags = DISPF_BORDERLESS | DISPF_FIXED | DISPF_HIDEPOINTER;
+  parsed->private1 = 1;
+  parsed->bgpic = pic;
+  parsed->ownsBGPic = 1;
+  qmDisplay *d = nullptr;
+  const uint32_t code = CreateDisplayCore(L, parsed, {0, 1}, &d);
+  MemFree(parsed);
+  // A record that failed before it took the picture over leaves it listed.
+  if (code && FindBGPic(scene->objects, &picId, &pic, 0) == 0) FreeBGPicCore(scene, &picId, 0);
+  return code;
+}
+
+void FreeBackdropDisplay(VmState *L) {
+  if (qmDisplay *d = BackdropDisplay(GetScene(L))) RemoveDisplay(L, d);
+}
+
+// A windowed applet with backfill shows it behind its windows, unless the start mode chose
+// plain full-screen bars.
+bool WantsBackdrop(const qmScene *scene) {
+  return !scene->fullScreen && scene->backfill.type != BACKFILL_NONE && !scene->backfillForced;
+}
 }
 
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height) {
@@ -58,6 +113,8 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
     CloseDisplayWindow(L, d);
     d->activateOnOpen = activate;
   }
+  // Every switch makes the backdrop anew, for the new mode's screen.
+  FreeBackdropDisplay(L);
   uint32_t code;
   if (mode) {
     // Without a mode of that size the windows cover the desktop in its own mode.
@@ -76,6 +133,10 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   if (!code && scene->fullScreen && scene->backfill.type != BACKFILL_NONE && !scene->backfillForced)
     code = BuildBackfillPicture(scene, &scene->backfill, GetPlatformAttr(nullptr, 14), GetPlatformAttr(nullptr, 15),
                                 &scene->backfillPicture);
+  if (!code && WantsBackdrop(scene)) {
+    code = CreateBackdropDisplay(L);
+    if (!code) BackdropDisplay(scene)->reopen = 1;
+  }
   for (qmDisplay *d = scene->displays; d; d = d->next) {
     if (!d->reopen) continue;
     d->reopen = 0;
@@ -121,9 +182,17 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
   if (startMode == 2 || startMode == 4 || startMode == 6)
     first->flags = (first->flags | DISPF_BORDERLESS | DISPF_FIXED) & ~DISPF_SIZEABLE;
   if (startMode == 6) {
+    // A borderless window on a black backdrop that covers the whole screen.
     first->flags |= DISPF_FAKEFULLSCREEN;
+    qmBackfillSettings &b = scene->backfill;
+    b = {};
+    b.type = BACKFILL_COLOR;
+    b.startColor = 0;
+    b.endColor = b.transparentColor = kNoBackfillColor;
+    b.coverTitleBar = 1;
     startMode = 1;
   }
+  if (desktop) scene->backfill.type = BACKFILL_NONE;
   if (startMode != 1) {
     if (uint32_t code = InitDesktop()) return code;
     // -1 takes the display's size with its frame, 0 the desktop's.
@@ -140,6 +209,8 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
   // The brushes and pictures the declarations loaded become bitmaps now.
   if (uint32_t code = RealizePreloadedBrushes(scene->objects)) return code;
   if (uint32_t code = RealizePreloadedBGPics(scene->objects)) return code;
+  if (WantsBackdrop(scene))
+    if (uint32_t code = CreateBackdropDisplay(L)) return code;
   if (desktop)
     if (uint32_t code = TakeDesktopPicture(first)) return code;
   for (qmDisplay *d = scene->displays; d; d = d->next)

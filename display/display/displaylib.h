@@ -72,9 +72,10 @@ void ResolveDisplayPosition(VmState *L, qmDisplay *display);
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height);
 uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *display, int32_t noRefresh);
 
-// Start-up: display 1 must exist; a full-screen start mode switches the screen; every display
-// not hidden opens; the current display is chosen. Start modes: 1 windowed, 2 and 4 full
-// screen, 3 ask the user (full screen as 2, windowed as 1), 6 a borderless window over the screen.
+// Start-up: display 1 must exist; a full-screen start mode switches the screen; a windowed
+// applet with backfill gets its backdrop display; every display not hidden opens; the current
+// display is chosen. Start modes: 1 windowed, 2 and 4 full screen, 3 ask the user (full screen
+// as 2, windowed as 1), 6 a borderless window on a black backdrop.
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
 
 // What the display library answers for the desktop's event pump (player/wiring.cpp).

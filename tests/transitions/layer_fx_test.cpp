@@ -5,6 +5,7 @@
 
 #include "display/displayops.h"
 #include "layers/layer.h"
+#include "layers/redraw.h"
 #include "runtime/errcodes.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/fxtable.h"
@@ -26,6 +27,25 @@ struct LayerFx : FxVm {
       for (int i = 0; i < w; i++)
         if (WindowPixel(d, x + i, y + j) != Pattern(seed, i, j)) return false;
     return true;
+  }
+  // ShowLayerFX / HideLayerFX of layer 1 with the options table.
+  uint32_t LayerFxWith(const char *command, const std::function<void()> &fill) {
+    std::string name = command;
+    for (char &c : name) c = char(std::tolower(static_cast<unsigned char>(c)));
+    return CallWith(name.c_str(), [&] {
+      vm_pushnumber(L, 1);
+      vm_newtable(L);
+      fill();
+      return 2;
+    }).code;
+  }
+  uint32_t Style(int pos, const std::function<void()> &fill) {
+    return CallWith("setlayerstyle", [&] {
+      vm_pushnumber(L, pos);
+      vm_newtable(L);
+      fill();
+      return 2;
+    }).code;
   }
   bool Bare(int x, int y, int w, int h) {
     for (int j = 0; j < h; j++)
@@ -127,6 +147,116 @@ TEST(LayerTransitions, Errors) {
     if (std::string(r.command) == "UndoFX") args.push_back(1);
     EXPECT_EQ(vm.Call(r.command, args).code, r.code);
     EXPECT_TRUE(FxVm::Frames().empty());
+  }
+}
+
+TEST(LayerTransitions, ARefreshMidTransitionShowsThePartDrawnSoFar) {
+  struct Row {
+    const char *name;
+    const char *command;
+    int forced;
+    bool coveredByAnother;
+  };
+  const Row rows[] = {
+      {"shown, planes asked for", "ShowLayerFX", 1, false},
+      {"hidden, planes asked for", "HideLayerFX", 1, false},
+      {"shown under another layer", "ShowLayerFX", 0, true},
+      {"hidden under another layer", "HideLayerFX", 0, true},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    LayerFx vm;
+    ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    if (r.coveredByAnother) {
+      ASSERT_EQ(vm.Call("DisplayBrush", {2, 20, 12}).code, 0u);
+    }
+    if (std::string(r.command) == "ShowLayerFX") {
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    }
+    vm.StartCapture();
+    qmScene *scene = vm.Scene();
+    std::vector<uint32_t> refreshed;
+    FxFrames::onFrame = [&](int frame) {
+      if (frame != 2) return;
+      RefreshLayer(scene, vm.Layer(1));
+      refreshed = vm.Window();
+    };
+    ASSERT_EQ(vm.LayerFxWith(r.command, [&] {
+      vm.Set("type", FX_HSTRIPES), vm.Set("speed", 5), vm.Set("forcerealtimelayers", r.forced);
+    }), 0u);
+    ASSERT_GE(FxVm::Frames().size(), 3u);
+    const std::vector<uint32_t> &before = FxVm::Frames()[1];
+    EXPECT_TRUE(refreshed == before) << "the refresh shows what the transition drew, no more";
+    // Half way the layer's rectangle holds some of its pixels and some of the backdrop.
+    int layerPixels = 0, backdropPixels = 0;
+    for (int y = 6; y < 16; y++)
+      for (int x = 5; x < 20; x++) {
+        const uint32_t p = before[size_t(y) * vm.width + x];
+        layerPixels += p == FxVm::Pattern(8, x - 5, y - 6);
+        backdropPixels += p == kBackdrop;
+      }
+    EXPECT_GT(layerPixels, 0);
+    EXPECT_GT(backdropPixels, 0);
+    if (r.coveredByAnother) {
+      for (const std::vector<uint32_t> &f : FxVm::Frames())
+        EXPECT_EQ(f[size_t(12) * vm.width + 20], FxVm::Pattern(5, 0, 0)) << "the layer above stays above";
+    }
+  }
+}
+
+TEST(LayerTransitions, ABorderFadesWithItsLayer) {
+  struct Row {
+    const char *name;
+    const char *command;
+    int noBorderFade;
+  };
+  const Row rows[] = {
+      {"shown", "ShowLayerFX", 0},
+      {"hidden", "HideLayerFX", 0},
+      {"removed", "RemoveLayerFX", 0},
+      {"shown without the fade", "ShowLayerFX", 1},
+  };
+  constexpr uint32_t kWhite = 0xFFFFFF;
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    LayerFx vm;
+    ASSERT_EQ(vm.Call("DisplayBrush", {1, 10, 10}).code, 0u);
+    ASSERT_EQ(vm.Style(1, [&] { vm.Set("border", 1), vm.Set("bordersize", 3), vm.Set("bordercolor", kWhite); }), 0u);
+    // Left of the layer, half way down: border only.
+    const int px = 8, py = 15;
+    ASSERT_EQ(DisplayVm::WindowPixel(vm.d, px, py), kWhite);
+    const bool showing = std::string(r.command) == "ShowLayerFX";
+    if (showing) {
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+      ASSERT_EQ(DisplayVm::WindowPixel(vm.d, px, py), kBackdrop);
+    }
+    vm.StartCapture();
+    ASSERT_EQ(vm.LayerFxWith(r.command, [&] {
+      vm.Set("type", FX_VSTRIPES), vm.Set("speed", 1), vm.Set("noborderfade", r.noBorderFade);
+    }), 0u);
+    const auto &frames = FxVm::Frames();
+    ASSERT_GE(frames.size(), 5u);
+    // The border's green channel, from the backdrop's 0x20 to white's 0xFF.
+    std::vector<int> green;
+    for (const std::vector<uint32_t> &f : frames) green.push_back(int(f[size_t(py) * vm.width + px] >> 8 & 255));
+    const int from = showing ? 0x20 : 0xFF, to = showing ? 0xFF : 0x20;
+    int between = 0;
+    for (size_t i = 0; i < green.size(); i++) {
+      between += green[i] != from && green[i] != to;
+      if (i && !r.noBorderFade) {
+        EXPECT_TRUE(showing ? green[i] >= green[i - 1] : green[i] <= green[i - 1]) << "frame " << i;
+      }
+    }
+    if (r.noBorderFade) {
+      EXPECT_EQ(between, 0);
+    } else {
+      EXPECT_GE(between, 3) << "the border passes through shades, not at once";
+    }
+    EXPECT_EQ(DisplayVm::WindowPixel(vm.d, px, py), showing ? kWhite : kBackdrop);
+    EXPECT_EQ(vm.Layers(), std::string(r.command) == "RemoveLayerFX" ? 0 : 1);
+    if (!showing) {
+      EXPECT_TRUE(vm.Bare(10, 10, 20, 10));
+    }
   }
 }
 

@@ -194,6 +194,66 @@ TEST(Transitions, CrossfadeMixesByTheLevel) {
   }
 }
 
+TEST(Transitions, CrossfadeOfAPartMixesOnlyWhereItMayDraw) {
+  // A 30x20 brush at (40, 25) of a 60x40 display: cut by the window's edges, and by a box or a
+  // mask-shaped clip region. Inside what is left frame k mixes at level 10k; all else stays.
+  const int W = 60, H = 40, bx = 40, by = 25;
+  const uint32_t key = FxVm::Pattern(8, 3, 0);
+  struct Row {
+    const char *name;
+    int region;  // 0 none, 14 box, 28 mask
+    std::function<bool(int x, int y)> inside;
+  };
+  const Row rows[] = {
+      {"the window's edges only", 0, [](int, int) { return true; }},
+      {"a box region", 14, [](int x, int y) { return x >= 45 && x < 55 && y >= 28 && y < 38; }},
+      {"a mask region", 28,
+       [key](int x, int y) {
+         const int mx = x - 36, my = y - 22;
+         return mx >= 0 && my >= 0 && mx < 20 && my < 12 && FxVm::Pattern(8, mx, my) != key;
+       }},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    FxVm vm(W, H);
+    vm.MakeBGPic(2, W, H, 4);
+    ASSERT_EQ(vm.Call("DisplayBGPic", {2}).code, 0u);
+    vm.MakeBrush(1, 30, 20, 5);
+    if (r.region == 14) {
+      ASSERT_EQ(vm.Call("CreateClipRegion", {1, 14, 45, 28, 10, 10}).code, 0u);
+    }
+    if (r.region == 28) {
+      vm.MakeBrush(3, 20, 12, 8);
+      ASSERT_EQ(vm.Call("SetBrushTransparency", {3, double(key)}).code, 0u);
+      ASSERT_EQ(vm.Call("CreateClipRegion", {1, 28, 3, 36, 22}).code, 0u);
+    }
+    if (r.region) {
+      ASSERT_EQ(vm.Call("SetClipRegion", {1}).code, 0u);
+    }
+    const std::vector<uint32_t> before = vm.Window();
+    vm.StartCapture();
+    ASSERT_EQ(vm.Call("DisplayBrushFX", {1, bx, by, FX_CROSSFADE}).code, 0u);
+    ASSERT_EQ(FxVm::Frames().size(), 26u);
+    for (int k : {1, 13, 25, 26}) {
+      const int level = k == 26 ? 256 : 10 * k;
+      for (int y = 0; y < H; y++)
+        for (int x = 0; x < W; x++) {
+          const uint32_t o = At(before, W, x, y);
+          uint32_t want = o;
+          if (x >= bx && y >= by && r.inside(x, y)) {
+            const uint32_t n = FxVm::Pattern(5, x - bx, y - by);
+            want = 0;
+            for (int shift : {16, 8, 0}) {
+              const int oc = int(o >> shift & 255), nc = int(n >> shift & 255);
+              want |= uint32_t(oc + ((nc - oc) * level >> 8)) << shift;
+            }
+          }
+          ASSERT_EQ(At(FxVm::Frames()[size_t(k) - 1], W, x, y), want) << "frame " << k << " at " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(Transitions, PushMovesBothPicturesWhole) {
   struct Row {
     int32_t effect;

@@ -107,6 +107,21 @@ void WriteBmp(const std::string &path, int w, int h, const std::vector<uint32_t>
   std::fclose(f);
 }
 
+// Brush 5: the 3 x 2 opaque 0xRRGGBB pixels, rows top to bottom. The command's error code.
+uint32_t MakeTextureBrush(DisplayVm &vm, const std::vector<uint32_t> &px) {
+  return vm.CallWith("rgbarraytobrush", [&] {
+    vm_pushnumber(vm.L, 5);
+    vm_newtable(vm.L);
+    for (size_t i = 0; i < px.size(); i++) {
+      vm_pushnumber(vm.L, 0xFF000000u | px[i]);
+      vm_rawseti(vm.L, -2, int(i));
+    }
+    vm_pushnumber(vm.L, 3);
+    vm_pushnumber(vm.L, 2);
+    return 4;
+  }).code;
+}
+
 TEST(XvfbBackdrop, FullScreenBarsShowTheBackfill) {
   XServer x;
   if (!x.usable()) GTEST_SKIP() << "no Xvfb or xwd here";
@@ -151,20 +166,7 @@ TEST(XvfbBackdrop, FullScreenBarsShowTheBackfill) {
   // One player for every row: a window system that manages windows may take a new client's
   // window for one of a client gone just before it, whose ids the server hands out again.
   DisplayVm vm("x11");
-  ASSERT_EQ(vm.CallWith("rgbarraytobrush",
-                        [&] {
-                          vm_pushnumber(vm.L, 5);
-                          vm_newtable(vm.L);
-                          for (size_t i = 0; i < texture.size(); i++) {
-                            vm_pushnumber(vm.L, 0xFF000000u | texture[i]);
-                            vm_rawseti(vm.L, -2, int(i));
-                          }
-                          vm_pushnumber(vm.L, 3);
-                          vm_pushnumber(vm.L, 2);
-                          return 4;
-                        })
-                .code,
-            0u);
+  ASSERT_EQ(MakeTextureBrush(vm, texture), 0u);
   ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 400), vm.Set("height", 200), vm.Set("color", kDisplayColor); }).code,
             0u);
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
@@ -286,6 +288,58 @@ TEST(XvfbBackdrop, AMaskShapesTheWindow) {
       wrong += dump.At(uint32_t(wx + px), uint32_t(wy + py)) != want;
     }
   EXPECT_EQ(wrong, 0) << "of " << W * H << " pixels at " << wx << "," << wy;
+}
+
+// A windowed applet's backfill fills the screen behind its window: a display of its own,
+// opened first, so that the applet's window stays on top of it.
+TEST(XvfbBackdrop, WindowedBackfillFillsTheScreenBehindTheWindow) {
+  const std::vector<uint32_t> texture = {0x112233, 0x445566, 0x778899, 0xAABBCC, 0xDDEEFF, 0x013579};
+  constexpr uint32_t kDisplayColor = 0xC0FFEE;
+  const struct {
+    const char *name;
+    uint32_t type, color;
+    // The backfill at a point of the backdrop, from the settings alone.
+    std::function<uint32_t(int, int)> want;
+  } rows[] = {
+      {"colour", BACKFILL_COLOR, 0x33AA55, [](int, int) { return 0x33AA55u; }},
+      // The 3 x 2 brush tiled from the backdrop's top-left corner.
+      {"texture of a brush", BACKFILL_TEXTURE, kNoBackfillColor,
+       [&](int bx, int by) { return texture[size_t(bx % 3 + by % 2 * 3)]; }},
+  };
+  for (const auto &r : rows) {
+    XServer x;
+    if (!x.usable()) GTEST_SKIP() << "no Xvfb or xwd here";
+    TempDir dir;
+    [[maybe_unused]] LeakCheckPause pause;
+    DisplayVm vm("x11");
+    ASSERT_EQ(MakeTextureBrush(vm, texture), 0u);
+    ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 400), vm.Set("height", 200), vm.Set("color", kDisplayColor); }).code,
+              0u);
+    qmBackfillSettings &b = vm.Scene()->backfill;
+    b.type = r.type;
+    b.startColor = r.color;
+    b.brush = {5, 0};
+    ASSERT_EQ(OpenFirstDisplay(vm.L, 1, -1, -1), 0u) << r.name;
+    Settle(vm);
+    qmDisplay *backdrop = vm.Scene()->displays;
+    ASSERT_TRUE(backdrop->private1) << r.name;
+    const int top = backdrop->y;
+    int wx = 0, wy = 0;
+    SDL_GetWindowPosition(DisplayVm::Display(1)->platform->window, &wx, &wy);
+    ASSERT_TRUE(wx > 10 && wy > top + 10 && wx + 410 < kScreenW && wy + 210 < kScreenH) << wx << "," << wy;
+    WindowDump dump;
+    ASSERT_TRUE(DumpScreen(x.name, dir.path() + "/screen.xwd", &dump)) << r.name;
+    ASSERT_EQ(dump.width * 1000 + dump.height, uint32_t(kScreenW * 1000 + kScreenH));
+    int wrong = 0, probed = 0;
+    for (int sy = top; sy < kScreenH; sy += 7)
+      for (int sx = 0; sx < kScreenW; sx += 5) {
+        const bool inWindow = sx >= wx && sx < wx + 400 && sy >= wy && sy < wy + 200;
+        const uint32_t want = inWindow ? kDisplayColor : r.want(sx, sy - top);
+        wrong += dump.At(uint32_t(sx), uint32_t(sy)) != want;
+        probed++;
+      }
+    EXPECT_EQ(wrong, 0) << r.name << ": of " << probed << " probes";
+  }
 }
 
 }  // namespace

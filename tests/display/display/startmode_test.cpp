@@ -105,4 +105,75 @@ TEST(StartMode, DesktopModeRefusals) {
   declaring(0);
 }
 
+// A windowed applet with backfill gets a screen-sized display behind its windows, heading the
+// list; the full-screen modes and every switch drop it, and a switch back to windowed makes it
+// anew from the applet's backfill.
+TEST(StartMode, BackdropBehindWindowedApplets) {
+  const struct {
+    const char *name;
+    int startMode;
+    uint32_t type, color;
+    bool backdrop;          // after start-up
+    uint32_t backdropColor;
+    bool backdropWindowed;  // after a switch to full screen and back
+  } rows[] = {
+      {"windowed with a colour", 1, BACKFILL_COLOR, 0x33AA55, true, 0x33AA55, true},
+      {"windowed without backfill", 1, BACKFILL_NONE, 0, false, 0, false},
+      {"fake full screen: black", 6, BACKFILL_COLOR, 0x33AA55, true, 0, true},
+      {"full screen chose plain bars", 2, BACKFILL_COLOR, 0x33AA55, false, 0, false},
+  };
+  for (const auto &r : rows) {
+    DisplayVm vm;
+    ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 200), vm.Set("height", 100), vm.Set("color", 0x123456); }).code, 0u);
+    qmBackfillSettings &b = vm.Scene()->backfill;
+    b.type = r.type;
+    b.startColor = r.color;
+    ASSERT_EQ(OpenFirstDisplay(vm.L, r.startMode, 0, 0), 0u) << r.name;
+    qmDisplay *head = vm.Scene()->displays;
+    ASSERT_NE(head, nullptr);
+    EXPECT_EQ(head->private1 != 0, r.backdrop) << r.name;
+    EXPECT_EQ(vm.Scene()->current, DisplayVm::Display(1)) << r.name << ": the backdrop is never current";
+    if (r.backdrop) {
+      EXPECT_EQ(head->state, uint32_t(DISPSTATE_OPEN)) << r.name;
+      EXPECT_EQ(head->width, GetPlatformAttr(nullptr, 14)) << r.name;
+      EXPECT_EQ(head->height + head->y, GetPlatformAttr(nullptr, 15)) << r.name;
+      EXPECT_EQ(head->flags & (DISPF_BORDERLESS | DISPF_FIXED), uint32_t(DISPF_BORDERLESS | DISPF_FIXED)) << r.name;
+      EXPECT_EQ(DisplayVm::BitmapPixel(head->bgpic->master.bitmap, 0, 0), r.backdropColor) << r.name;
+      EXPECT_EQ(DisplayVm::BitmapPixel(head->bgpic->master.bitmap, head->width - 1, head->height - 1), r.backdropColor)
+          << r.name;
+      // Full screen shows the backfill in its own bars: the backdrop and its picture go.
+      const qmObjectId pic{0, reinterpret_cast<uintptr_t>(head->bgpic)};
+      qmBGPic *found = nullptr;
+      ASSERT_EQ(FindBGPic(vm.Scene()->objects, &pic, &found, 0), 0u) << r.name;
+      ASSERT_EQ(ApplyScreenModeCore(vm.L, 1, 0, 0), 0u) << r.name;
+      EXPECT_EQ(vm.Scene()->displays->private1, 0) << r.name;
+      EXPECT_NE(FindBGPic(vm.Scene()->objects, &pic, &found, FINDBGPIC_DELETED), 0u) << r.name;
+    } else if (!vm.Scene()->fullScreen) {
+      ASSERT_EQ(ApplyScreenModeCore(vm.L, 1, 0, 0), 0u) << r.name;
+    }
+    ASSERT_EQ(ApplyScreenModeCore(vm.L, 0, 0, 0), 0u) << r.name;
+    head = vm.Scene()->displays;
+    EXPECT_EQ(head->private1 != 0, r.backdropWindowed) << r.name << ", windowed again";
+    if (r.backdropWindowed) {
+      EXPECT_EQ(head->state, uint32_t(DISPSTATE_OPEN)) << r.name;
+      EXPECT_EQ(DisplayVm::BitmapPixel(head->bgpic->master.bitmap, 0, 0), r.backdropColor) << r.name;
+      EXPECT_EQ(head->next, DisplayVm::Display(1)) << r.name << ": one backdrop, not one per switch";
+      EXPECT_EQ(DisplayVm::Display(1)->next, nullptr) << r.name;
+    }
+    EXPECT_EQ(DisplayVm::Display(1)->state, uint32_t(DISPSTATE_OPEN)) << r.name;
+  }
+}
+
+// A backdrop that cannot be made fails the start and leaves no backdrop display behind.
+TEST(StartMode, BackdropOfAMissingBrushFailsTheStart) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Create(1, [] {}).code, 0u);
+  qmBackfillSettings &b = vm.Scene()->backfill;
+  b.type = BACKFILL_TEXTURE;
+  b.brush = {9, 0};
+  EXPECT_EQ(OpenFirstDisplay(vm.L, 1, 0, 0), uint32_t(ERR_FINDBRUSH));
+  EXPECT_EQ(vm.Scene()->displays, DisplayVm::Display(1));
+  EXPECT_EQ(vm.Scene()->displays->next, nullptr);
+}
+
 }  // namespace
