@@ -151,9 +151,10 @@ int32_t Transform(const qmTransformRequest *req, bool vector) {
   const Box box = BoundingBox(req);
   const bool pixels = req->bytesPerPixel == 4 && req->srcPixels && req->dstPixels;
 #ifdef QM_HAVE_AVX2
-  // The vector path does the pixels of unmasked sources; planes always go one by one.
+  // The vector path does the pixels of unmasked sources, and without smoothing the planes too;
+  // smoothed planes go one by one.
   const bool vectorPixels = vector && pixels && CpuHasAvx2() && !(req->smooth && req->srcMask && !req->srcAlpha);
-  const bool planes = req->dstMask || (req->srcAlpha && req->dstAlpha);
+  const bool planes = req->smooth && (req->dstMask || (req->srcAlpha && req->dstAlpha));
   const double invArr[6] = {inv.ia, inv.ib, inv.ic, inv.id, req->e, req->f};
 #else
   (void)vector;

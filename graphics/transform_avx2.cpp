@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "graphics/alpha_kernels.h"
 #include "graphics/pixelformat.h"
 #include "graphics/transform.h"
 
@@ -16,7 +17,8 @@ __attribute__((target("avx2"))) inline __m256d Channel(__m128i p, int shift) {
 
 } // namespace
 
-// inv: ia, ib, ic, id, e, f. Writes pixels [x0, x1) of row y.
+// inv: ia, ib, ic, id, e, f. Writes pixels [x0, x1) of row y; without smoothing the mask and
+// alpha planes too, from the same source pixel.
 __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y,
                                                       int32_t x0, int32_t x1) {
   const __m256d ia = _mm256_set1_pd(inv[0]), ib = _mm256_set1_pd(inv[1]);
@@ -29,6 +31,9 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
   const __m128i keep = _mm_set1_epi32(int32_t(~FourthByteMask(req->format)));
   const int *src = reinterpret_cast<const int *>(req->srcPixels);
   uint32_t *dst = req->dstPixels + int64_t(y) * req->dstPitch;
+  const bool alpha = req->srcAlpha && req->dstAlpha;
+  uint8_t *dstAlpha = alpha ? req->dstAlpha + int64_t(y) * req->dstAlphaBytesPerRow : nullptr;
+  uint8_t *dstMask = req->dstMask ? req->dstMask + int64_t(y) * req->dstMaskBytesPerRow : nullptr;
   for (int32_t x = x0; x < x1; x += 4) {
     // Same operations, in the same order, as the one-pixel path.
     __m256d xd = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));
@@ -40,6 +45,18 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
       __m128i ix = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_floor_pd(cx), maxX), zero));
       __m128i iy = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_floor_pd(cy), maxY), zero));
       out = _mm_i32gather_epi32(src, _mm_add_epi32(_mm_mullo_epi32(iy, pitch), ix), 4);
+      if (alpha || dstMask) {
+        int32_t cols[4], rows[4];
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(cols), ix);
+        _mm_storeu_si128(reinterpret_cast<__m128i *>(rows), iy);
+        for (int32_t k = 0; k < 4 && x + k < x1; k++) {
+          if (alpha) dstAlpha[x + k] = req->srcAlpha[int64_t(rows[k]) * req->srcAlphaBytesPerRow + cols[k]];
+          if (dstMask)
+            SetMaskBit(dstMask, x + k,
+                       req->srcMask ? GetMaskBit(req->srcMask + int64_t(rows[k]) * req->srcMaskBytesPerRow, cols[k])
+                                    : true);
+        }
+      }
     } else {
       __m256d sx = _mm256_sub_pd(cx, half), sy = _mm256_sub_pd(cy, half);
       __m256d flx = _mm256_floor_pd(sx), fly = _mm256_floor_pd(sy);

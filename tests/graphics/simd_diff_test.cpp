@@ -144,6 +144,52 @@ TEST(SimdDiff, Transform) {
   }
 }
 
+// The transform's planes beside its pixels: an alpha plane, a mask read from the source, and a
+// mask made whole where the source has none, nearest and smoothed, with padded plane rows.
+TEST(SimdDiff, TransformPlanes) {
+  struct Case {
+    const char *name;
+    bool srcAlpha, srcMask, dstMask;
+  };
+  const Case cases[] = {{"alpha", true, false, false}, {"mask", false, true, true}, {"whole mask", false, false, true}};
+  for (const Case &c : cases)
+    for (int iter = 0; iter < 60; iter++) {
+      const int sw = Rand(1, 40), sh = Rand(1, 40), smooth = iter & 1, format = Rand(10, 13);
+      const double angle = Rand(0, 359) * M_PI / 180 + Rand(0, 99) * 1e-3, scale = Rand(30, 250) / 100.0;
+      const double a = std::cos(angle) * scale, b = std::sin(angle) * scale;
+      const double cc = -std::sin(angle) * scale, d = std::cos(angle) * scale;
+      double minX = 1e30, minY = 1e30, maxX = -1e30, maxY = -1e30;
+      for (const double x : {0.0, double(sw)})
+        for (const double y : {0.0, double(sh)}) {
+          minX = std::min(minX, a * x + cc * y), maxX = std::max(maxX, a * x + cc * y);
+          minY = std::min(minY, b * x + d * y), maxY = std::max(maxY, b * x + d * y);
+        }
+      const int dw = int(std::ceil(maxX - minX)) + 1, dh = int(std::ceil(maxY - minY)) + 1;
+      const int srcMaskRow = (sw + 7) / 8 + 1, dstMaskRow = (dw + 7) / 8 + 1, srcAlphaRow = sw + 3, dstAlphaRow = dw + 5;
+      const auto src = RandomVector<uint32_t>(size_t(sw) * sh);
+      const auto srcAlpha = RandomAlpha(size_t(srcAlphaRow) * sh);
+      const auto srcMask = RandomVector<uint8_t>(size_t(srcMaskRow) * sh);
+      struct Out {
+        std::vector<uint32_t> pixels;
+        std::vector<uint8_t> alpha, mask;
+      } vec{std::vector<uint32_t>(size_t(dw) * dh), std::vector<uint8_t>(size_t(dstAlphaRow) * dh),
+            std::vector<uint8_t>(size_t(dstMaskRow) * dh)},
+          ref = vec;
+      auto request = [&](Out &o) {
+        return qmTransformRequest{src.data(), c.srcMask ? srcMask.data() : nullptr, c.srcAlpha ? srcAlpha.data() : nullptr,
+                                  o.pixels.data(), c.dstMask ? o.mask.data() : nullptr,
+                                  c.srcAlpha ? o.alpha.data() : nullptr, sw, sh, dw, dh, sw, srcMaskRow, srcAlphaRow, dw,
+                                  dstMaskRow, dstAlphaRow, a, b, cc, d, -minX, -minY, smooth, format, 4};
+      };
+      const qmTransformRequest vr = request(vec), rr = request(ref);
+      ASSERT_EQ(TransformPixels(&vr), 0);
+      ASSERT_EQ(TransformPixelsScalar(&rr), 0);
+      ASSERT_EQ(vec.pixels, ref.pixels) << c.name << " iteration " << iter;
+      ASSERT_EQ(vec.alpha, ref.alpha) << c.name << " iteration " << iter;
+      ASSERT_EQ(vec.mask, ref.mask) << c.name << " iteration " << iter;
+    }
+}
+
 // Convolution rows: random weights of both signs and sizes, taps at random offsets into one row,
 // lengths that leave every kind of remainder.
 TEST(SimdDiff, ConvolutionRows) {
