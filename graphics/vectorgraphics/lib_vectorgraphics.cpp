@@ -475,32 +475,22 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
 
 // ---- Stroke settings ------------------------------------------------------------------------
 
-uint32_t VecSetLineJoin(VmState *L) {
+// The stroke settings that take one whole number: SetLineJoin, SetLineCap, SetFillRule and
+// ForcePathUse (join, cap and rule are clamped where a path is drawn).
+uint32_t SetSettingsWord(VmState *L, int32_t qmVectorState::*field) {
   CheckArgCount(L, 1, 1);
   const int32_t value = NumberToInt(vm_checknumber(L, 1));
   qmVectorState *s;
   if (uint32_t code = SettingsOf(L, &s)) return code;
-  s->join = value;
+  s->*field = value;
   return 0;
 }
 
-uint32_t VecSetLineCap(VmState *L) {
-  CheckArgCount(L, 1, 1);
-  const int32_t value = NumberToInt(vm_checknumber(L, 1));
-  qmVectorState *s;
-  if (uint32_t code = SettingsOf(L, &s)) return code;
-  s->cap = value;
-  return 0;
-}
+uint32_t VecSetLineJoin(VmState *L) { return SetSettingsWord(L, &qmVectorState::join); }
 
-uint32_t VecSetFillRule(VmState *L) {
-  CheckArgCount(L, 1, 1);
-  const int32_t value = NumberToInt(vm_checknumber(L, 1));
-  qmVectorState *s;
-  if (uint32_t code = SettingsOf(L, &s)) return code;
-  s->fillRule = value;
-  return 0;
-}
+uint32_t VecSetLineCap(VmState *L) { return SetSettingsWord(L, &qmVectorState::cap); }
+
+uint32_t VecSetFillRule(VmState *L) { return SetSettingsWord(L, &qmVectorState::fillRule); }
 
 // SetDash(offset, length1 [, length2 ...]): a negative first length turns dashing off; a list
 // with a negative length elsewhere, or with no length above 0, is refused and the old one kept.
@@ -526,14 +516,7 @@ uint32_t VecSetDash(VmState *L) {
   return 0;
 }
 
-uint32_t VecForcePathUse(VmState *L) {
-  CheckArgCount(L, 1, 1);
-  const int32_t value = NumberToInt(vm_checknumber(L, 1));
-  qmVectorState *s;
-  if (uint32_t code = SettingsOf(L, &s)) return code;
-  s->forcePathUse = value;
-  return 0;
-}
+uint32_t VecForcePathUse(VmState *L) { return SetSettingsWord(L, &qmVectorState::forcePathUse); }
 
 // ---- Library --------------------------------------------------------------------------------
 

@@ -22,10 +22,10 @@ namespace {
 // It writes 'r' once the desktop is up, 'q' once it saw the quit request, then waits on
 // without ever looking again.
 TEST(QuitSignals, DISABLED_Child) {
-  const char *spec = std::getenv("QM_SIGNAL_CHILD");
-  if (!spec) GTEST_SKIP();
-  int fd = std::atoi(spec);
-  bool handlers = std::string(spec).find(' ') != std::string::npos && std::string(spec).back() == '1';
+  const char *childArgs = std::getenv("QM_SIGNAL_CHILD");
+  if (!childArgs) GTEST_SKIP();
+  int fd = std::atoi(childArgs);
+  bool handlers = std::string(childArgs).find(' ') != std::string::npos && std::string(childArgs).back() == '1';
   // Signals wait blocked until sigsuspend opens them, so none slips between a look and a wait.
   sigset_t quitSignals, open;
   sigemptyset(&quitSignals);
@@ -67,8 +67,8 @@ TEST(QuitSignals, EndTheProcess) {
     SCOPED_TRACE(r.name);
     int pipeFds[2];
     ASSERT_EQ(pipe(pipeFds), 0);
-    std::string spec = "QM_SIGNAL_CHILD=" + std::to_string(pipeFds[1]) + (r.handlers ? " 1" : " 0");
-    std::vector<std::string> envStore{spec};
+    std::string childVar = "QM_SIGNAL_CHILD=" + std::to_string(pipeFds[1]) + (r.handlers ? " 1" : " 0");
+    std::vector<std::string> envStore{childVar};
     for (char **e = environ; *e; e++)
       if (std::string(*e).rfind("QM_SIGNAL_CHILD=", 0) != 0) envStore.push_back(*e);
     std::vector<char *> envp;
