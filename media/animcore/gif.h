@@ -49,6 +49,7 @@ struct qmGifWriter {
   uint8_t *previous;           // indices of the frame written last (made with the first optimised frame)
   uint8_t *work;               // width x height bytes
   uint32_t previousPalette[256];
+  int32_t previousDisposed;    // the frame written last goes back to the background when shown
   int32_t failed;              // a write fell short: later frames and the close report it
 };
 
