@@ -660,8 +660,9 @@ uint32_t GifWriteFrame(qmGifWriter *w, uint8_t *indices, int32_t width, int32_t 
     }
   }
   const int32_t rectWidth = right - left + 1, rectHeight = bottom - top + 1;
-  for (int32_t y = top; y <= bottom; y++)
-    std::memcpy(w->work + int64_t(y) * width + left, indices + int64_t(y) * width + left, size_t(rectWidth));
+  // The whole frame, not only its rectangle: outside it the old indices belong to the old
+  // palette, and the next frame is compared in this frame's palette.
+  std::memcpy(w->work, indices, size_t(n));
   if (optimised)
     for (int32_t y = top; y <= bottom; y++)
       for (int32_t x = left; x <= right; x++) {
@@ -690,8 +691,7 @@ uint32_t GifWriteFrame(qmGifWriter *w, uint8_t *indices, int32_t width, int32_t 
 
   // The frame as shown, for the next frame's comparison.
   if (w->previous) {
-    for (int32_t y = top; y <= bottom; y++)
-      std::memcpy(w->previous + int64_t(y) * width + left, w->work + int64_t(y) * width + left, size_t(rectWidth));
+    std::swap(w->previous, w->work);
     std::memcpy(w->previousPalette, palette, sizeof w->previousPalette);
   }
   // A frame disposed to the background no longer shows under the next one.
