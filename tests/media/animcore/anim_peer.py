@@ -274,7 +274,7 @@ def bmhd(w, h, depth, compression, masking=0):
 
 
 def argb_of(idx, pal, w, h, mode):
-    """RGBA bytes of index rows: a palette lookup, or HAM6 from black at each row start."""
+    """RGBA bytes of index rows: a palette lookup, or HAM6 or HAM8 from black at each row start."""
     out = bytearray()
     for y in range(h):
         r = g = b = 0
@@ -290,6 +290,17 @@ def argb_of(idx, pal, w, h, mode):
                     r = v << 4
                 else:
                     g = v << 4
+                out += bytes([r, g, b, 255])
+            elif mode == "ham8":
+                k, v = c >> 6, c & 63
+                if k == 0:
+                    r, g, b = pal[v]
+                elif k == 1:
+                    b = v << 2
+                elif k == 2:
+                    r = v << 2
+                else:
+                    g = v << 2
                 out += bytes([r, g, b, 255])
             else:
                 out += bytes(list(pal[c]) + [255])
@@ -396,6 +407,10 @@ def iff(d):
     pal = pal_of(16, 9)
     frames = [[(x * 7 + y * 5 + k * 3) % 64 for y in range(h) for x in range(w)] for k in range(3)]
     save("ham6", make_anim(w, h, 6, frames, pal, camg=0x800), w, h, [argb_of(f, pal, w, h, "ham6") for f in frames])
+    # HAM8: 64 base colours, modify codes in the top two bits.
+    pal = pal_of(64, 11)
+    frames = [[(x * 29 + y * 11 + k * 7) % 256 for y in range(h) for x in range(w)] for k in range(3)]
+    save("ham8", make_anim(w, h, 8, frames, pal, camg=0x800), w, h, [argb_of(f, pal, w, h, "ham8") for f in frames])
 
     # A colour map of 300 entries is cut to 256; a DPAN of 5000 frames to the 3 present.
     pal = pal_of(300, 4)

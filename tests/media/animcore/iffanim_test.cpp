@@ -61,7 +61,7 @@ TEST_F(IffAnimReader, FixturesShowTheirFrames) {
       {"first_small", 10},  // the first FORM's size falls short of its BODY
       {"first_big", 10},    // the first FORM's size covers the whole file
       {"xor", 10},          // deltas XORed onto the frame before
-      {"ehb", 3},           {"ehb_camg_first", 3}, {"ham6", 3},
+      {"ehb", 3},           {"ehb_camg_first", 3}, {"ham6", 3}, {"ham8", 3},
       {"bigmap", 3},        // 300 colours cut to 256; DPAN's 5000 frames to the 3 present
       {"skip_to_last_row", 3},
   };
