@@ -125,12 +125,12 @@ class Lzw:
         return blocks + b"\0"
 
 
-def gif_head(w, h, colours):
+def gif_head(w, h, colours, background=0):
     n = 1
     while (2 << (n - 1)) < len(colours):
         n += 1
     table = b"".join(bytes(c) for c in colours) + b"\0" * (3 * ((2 << (n - 1)) - len(colours)))
-    return b"GIF89a" + struct.pack("<HHBBB", w, h, 0x80 | (n - 1), 0, 0) + table
+    return b"GIF89a" + struct.pack("<HHBBB", w, h, 0x80 | (n - 1), background, 0) + table
 
 
 def gce(disposal=0, transparent=None, delay=0):
@@ -165,6 +165,12 @@ def make_hostile(d):
     files["truncated"] = (gif_head(4, 4, pal) + good)[:-12]
     files["noframes"] = gif_head(4, 4, pal) + b"\x3B"
     files["zeroscreen"] = gif_head(0, 4, pal) + good + b"\x3B"
+    # Disposal 2 without a transparent index clears to the background colour (red here);
+    # disposal 3 puts back what the frame covered.
+    files["dispose2"] = gif_head(4, 4, pal, background=2) + gce(disposal=2) + good + \
+        image(0, 0, 1, 1, Lzw(2).pixels([3]).data()) + b"\x3B"
+    files["dispose3"] = gif_head(4, 4, pal) + good + gce(disposal=3) + \
+        image(1, 1, 2, 2, Lzw(2).pixels([2] * 4).data()) + image(0, 0, 1, 1, Lzw(2).pixels([3]).data()) + b"\x3B"
     # A frame of width 0 carries no pixels and no harm.
     # Three full frames of one colour each.
     files["three"] = gif_head(4, 4, pal) + b"".join(image(0, 0, 4, 4, Lzw(2).pixels([c] * 16).data()) for c in (1, 2, 3)) + \

@@ -125,7 +125,7 @@ TEST_F(GifReader, RandomAccessEqualsSequential) {
   }
 }
 
-TEST_F(GifReader, HostileFiles) {
+TEST_F(GifReader, HandMadeFiles) {
   if (!PeerReady()) GTEST_SKIP() << "python3-pil is missing";
   ASSERT_EQ(RunAnimPeer("hostile '" + dir_.path() + "'"), 0);
   const uint32_t black = 0, white = 0xFFFFFF, red = 0xFF0000, blue = 0x0000FF;
@@ -148,6 +148,9 @@ TEST_F(GifReader, HostileFiles) {
       {"offscreen", 2, std::vector<uint32_t>(16, white)},
       {"emptyframe", 2, std::vector<uint32_t>(16, white)},
       {"three", 3, std::vector<uint32_t>(16, blue)},
+      {"dispose2", 2, {blue, red, red, red, red, red, red, red, red, red, red, red, red, red, red, red}},
+      {"dispose3", 3, {blue, white, white, white, white, white, white, white, white, white, white, white, white, white,
+                       white, white}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
