@@ -79,7 +79,9 @@ TEST_F(IffAnimReader, FixturesShowTheirFrames) {
     for (int32_t i = 0; i < n; i++) {
       const uint32_t ms = i < int32_t(jiffies.size()) ? uint32_t(std::floor(jiffies[size_t(i)] * 1000.0 / 60.0)) : 0;
       // A frame's delay is known once it was decoded (the first frame's from the start).
-      if (i > 0) EXPECT_EQ(IffAnimGetFrameDelay(a, i), 0u) << i;
+      if (i > 0) {
+        EXPECT_EQ(IffAnimGetFrameDelay(a, i), 0u) << i;
+      }
       EXPECT_EQ(Frame(a, i), Words(ref.rgba[size_t(i)])) << "frame " << i;
       EXPECT_EQ(IffAnimGetFrameDelay(a, i), ms) << i;
     }
