@@ -171,6 +171,10 @@ def make_hostile(d):
         image(0, 0, 1, 1, Lzw(2).pixels([3]).data()) + b"\x3B"
     files["dispose3"] = gif_head(4, 4, pal) + good + gce(disposal=3) + \
         image(1, 1, 2, 2, Lzw(2).pixels([2] * 4).data()) + image(0, 0, 1, 1, Lzw(2).pixels([3]).data()) + b"\x3B"
+    # A frame of the screen's size placed one column right covers no more than the rest of
+    # the screen: it cannot start a decode on its own.
+    files["shifted"] = gif_head(4, 4, pal) + good + image(1, 0, 4, 4, Lzw(2).pixels([2] * 16).data()) + \
+        image(0, 0, 1, 1, Lzw(2).pixels([3]).data()) + b"\x3B"
     # A frame of width 0 carries no pixels and no harm.
     # Three full frames of one colour each.
     files["three"] = gif_head(4, 4, pal) + b"".join(image(0, 0, 4, 4, Lzw(2).pixels([c] * 16).data()) for c in (1, 2, 3)) + \

@@ -163,6 +163,21 @@ TEST_F(GifReader, HandMadeFiles) {
     EXPECT_EQ(Frame(r, n - 1), c.last);
     GifCloseReader(r);
   }
+  // Only a frame at the screen's origin can be a key frame: frame 1 of "shifted" leaves column
+  // 0 as frame 0 painted it, whatever was loaded before.
+  {
+    int32_t w, h, n;
+    qmGifReader *r = GifOpen(Path("shifted.gif").c_str(), &w, &h, &n, 0);
+    ASSERT_NE(r, nullptr);
+    ASSERT_EQ(n, 3);
+    EXPECT_EQ(r->frames[0].keyFrame, 1);
+    EXPECT_EQ(r->frames[1].keyFrame, 0);
+    std::vector<uint32_t> one(16, red);
+    for (int32_t y = 0; y < 4; y++) one[size_t(y) * 4] = white;
+    EXPECT_EQ(Frame(r, 2)[0], blue);
+    EXPECT_EQ(Frame(r, 1), one);
+    GifCloseReader(r);
+  }
   // The size alone, without a reader.
   int32_t w = 0, h = 0, n = 0;
   EXPECT_EQ(GifOpen(Path("three.gif").c_str(), &w, &h, &n, 1), nullptr);
@@ -420,23 +435,35 @@ TEST_F(GifWriter, TransparencyAndItsEntry) {
     const char *name;
     int32_t width;
     std::vector<uint8_t> first, second;
-    int32_t optimize, transparentIndex;
+    int32_t optimize, transparentIndex, firstTransparentIndex;
     uint8_t control;                    // of the second frame
     std::vector<int32_t> secondRect;    // left, top, width, height
     std::vector<uint32_t> shown;        // the second frame as PIL shows it; alpha 0 is 0
   } cases[] = {
       // Pixels on the last entry: nothing is flagged transparent, the frame goes whole.
-      {"used", 2, {0, 3, 1, 2}, {0, 3, 1, 2}, 1, -1, 0x04, {0, 0, 2, 2}, {0xFF0000, 0xFFFF00, 0x00FF00, 0x0000FF}},
+      {"used", 2, {0, 3, 1, 2}, {0, 3, 1, 2}, 1, -1, -1, 0x04, {0, 0, 2, 2}, {0xFF0000, 0xFFFF00, 0x00FF00, 0x0000FF}},
       // The caller's transparent index: disposal 2, whole frames, its pixels see through.
-      {"given", 2, {0, 1, 1, 2}, {3, 3, 1, 2}, 1, 3, 0x09, {0, 0, 2, 2}, {0, 0, 0x00FF00, 0x0000FF}},
+      {"given", 2, {0, 1, 1, 2}, {3, 3, 1, 2}, 1, 3, 3, 0x09, {0, 0, 2, 2}, {0, 0, 0x00FF00, 0x0000FF}},
+      // After a frame that goes back to the background nothing of it can be kept: the same
+      // pixels again are written whole.
+      {"after_disposed", 2, {0, 1, 1, 2}, {0, 1, 1, 2}, 1, -1, 3, 0x05, {0, 0, 2, 2},
+       {0xFF0000, 0x00FF00, 0x00FF00, 0x0000FF}},
       // A picture one pixel wide repeated: the unchanged region stays inside it.
-      {"narrow", 1, {0, 1}, {0, 1}, 1, -1, 0x05, {0, 0, 1, 1}, {0xFF0000, 0x00FF00}},
+      {"narrow", 1, {0, 1}, {0, 1}, 1, -1, -1, 0x05, {0, 0, 1, 1}, {0xFF0000, 0x00FF00}},
   };
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
     const int32_t h = int32_t(c.first.size()) / c.width;
     const std::string name = std::string(c.name) + ".gif";
-    ASSERT_EQ(Write(name, c.width, h, {c.first, c.second}, {pal, pal}, c.optimize, c.transparentIndex), 0u);
+    qmGifWriter *writer = nullptr;
+    ASSERT_EQ(GifCreate(Path(name).c_str(), c.width, h, &writer), 0u);
+    std::vector<uint32_t> p0 = pal, p1 = pal;
+    p0.resize(256);
+    p1.resize(256);
+    std::vector<uint8_t> first = c.first, second = c.second;
+    EXPECT_EQ(GifWriteFrame(writer, first.data(), c.width, h, 40, p0.data(), 4, c.firstTransparentIndex, c.optimize), 0u);
+    EXPECT_EQ(GifWriteFrame(writer, second.data(), c.width, h, 40, p1.data(), 4, c.transparentIndex, c.optimize), 0u);
+    ASSERT_EQ(GifClose(writer), 0u);
     GifLayout layout;
     ASSERT_TRUE(ParseGif(ReadWholeFile(Path(name)), &layout));
     ASSERT_EQ(layout.images.size(), 2u);
