@@ -361,8 +361,8 @@ bool Walk(qmGifReader *r, int32_t target) {
 qmGifReader *GifOpen(const char *fileName, int32_t *width, int32_t *height, int32_t *frames, int32_t sizeOnly) {
   *width = *height = 0;
   if (frames) *frames = 0;
-  qmFileHandle *f = FileOpen(fileName, FILE_MODE_READ);
-  if (!f) return nullptr;
+  qmFileHandle *f = nullptr;
+  if (FileOpenRegular(fileName, &f)) return nullptr;  // never a FIFO that would wait for a writer
   uint8_t head[13];
   if (FileRead(f, head, 13) != 13 || (std::memcmp(head, "GIF87", 5) && std::memcmp(head, "GIF89", 5))) {
     FileClose(f);

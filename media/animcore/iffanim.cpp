@@ -216,7 +216,7 @@ qmIffAnim *IffAnimOpen(const char *fileName, int32_t *width, int32_t *height, in
   if (!a) return nullptr;
   a->delayCapacity = kDelaySlots;
   a->delays = static_cast<uint32_t *>(MemAlloc(kDelaySlots * 4, 1));
-  a->file = FileOpen(fileName, FILE_MODE_READ);
+  FileOpenRegular(fileName, &a->file);  // never a FIFO that would wait for a writer
   uint8_t head[24];
   uint64_t bodyStart = 0;
   uint32_t bodySize = 0;

@@ -3,6 +3,7 @@
 #include "media/animcore/gif.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <filesystem>
 #include <map>
@@ -130,8 +131,10 @@ TEST_F(GifReader, HandMadeFiles) {
   ASSERT_EQ(RunAnimPeer("hostile '" + dir_.path() + "'"), 0);
   const uint32_t black = 0, white = 0xFFFFFF, red = 0xFF0000, blue = 0x0000FF;
   const uint32_t colours[4] = {black, white, red, blue};
-  // Files that must not open at all.
-  for (const char *name : {"badcode", "shortdata", "bigmincode", "truncated", "noframes", "zeroscreen", "missing"}) {
+  // Files that must not open at all; a FIFO without a writer must not hold the reader up.
+  ASSERT_EQ(mkfifo(Path("fifo.gif").c_str(), 0600), 0);
+  for (const char *name :
+       {"badcode", "shortdata", "bigmincode", "truncated", "noframes", "zeroscreen", "missing", "fifo"}) {
     SCOPED_TRACE(name);
     int32_t w = -1, h = -1, n = -1;
     EXPECT_EQ(GifOpen(Path(std::string(name) + ".gif").c_str(), &w, &h, &n, 0), nullptr);

@@ -3,6 +3,7 @@
 #include "media/animcore/iffanim.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <cmath>
 #include <cstdio>
@@ -165,8 +166,9 @@ TEST_F(IffAnimReader, FilesThatDoNotOpen) {
   patched("planes0", 40, std::string("\0", 1));
   patched("notanim", 8, "ANIX");
   std::ofstream(Path("cut.anim"), std::ios::binary) << two.substr(0, 120);
+  ASSERT_EQ(mkfifo(Path("fifo.anim").c_str(), 0600), 0);  // no writer: opening must not wait for one
   for (const char *name : {"only_first", "junk_after", "width0", "height0", "planes9", "planes0", "notanim", "cut",
-                           "missing"}) {
+                           "missing", "fifo"}) {
     SCOPED_TRACE(name);
     int32_t w = -1, h = -1, n = -1;
     EXPECT_EQ(IffAnimOpen(Path(std::string(name) + ".anim").c_str(), &w, &h, &n), nullptr);
