@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "media/animcore/gif.h"
+#include "media/animcore/iffanim.h"
 #include "platform/file.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -17,10 +19,14 @@ uint32_t KindOfHead(const uint8_t *head) {
   return 0;
 }
 
-// The decoder of a recognised head, or null when its open fails.
+// The decoder of a recognised head, or null when its open fails. AVI files are read by the
+// video formats, which this player does not have yet.
 void *OpenByKind(uint32_t kind, const char *fileName, int32_t *width, int32_t *height, int32_t *frames) {
-  (void)kind, (void)fileName, (void)width, (void)height, (void)frames;
-  return nullptr;
+  switch (kind) {
+  case ANIMFILE_IFFANIM: return IffAnimOpen(fileName, width, height, frames);
+  case ANIMFILE_GIF: return GifOpen(fileName, width, height, frames, 0);
+  default: return nullptr;
+  }
 }
 
 qmPluginDecoder PluginDecoderOf(const qmAnimFile *file) { return {file->plugin, file->decoder}; }
@@ -70,6 +76,8 @@ uint32_t ProbeAnimFile(const char *fileName, const qmFormatPlugins *plugins, qmA
 
 uint32_t *LoadAnimFileFrame(qmAnimFile *file, int32_t index) {
   switch (file->kind) {
+  case ANIMFILE_IFFANIM: return IffAnimLoadFrame(static_cast<qmIffAnim *>(file->decoder), index);
+  case ANIMFILE_GIF: return GifLoadFrame(static_cast<qmGifReader *>(file->decoder), index);
   case ANIMFILE_PLUGIN: {
     const qmPluginDecoder d = PluginDecoderOf(file);
     return file->plugins->loadFrame ? const_cast<uint32_t *>(file->plugins->loadFrame(&d, index)) : nullptr;
@@ -90,6 +98,8 @@ void FreeAnimFileFrame(qmAnimFile *file, uint32_t *pixels) {
 
 uint32_t GetAnimFileFrameDelay(qmAnimFile *file, int32_t index) {
   switch (file->kind) {
+  case ANIMFILE_IFFANIM: return IffAnimGetFrameDelay(static_cast<qmIffAnim *>(file->decoder), index);
+  case ANIMFILE_GIF: return GifGetFrameDelay(static_cast<qmGifReader *>(file->decoder), index);
   case ANIMFILE_PLUGIN: {
     const qmPluginDecoder d = PluginDecoderOf(file);
     const int32_t ms = file->plugins->frameDelay ? file->plugins->frameDelay(&d, index) : 0;
@@ -102,6 +112,8 @@ uint32_t GetAnimFileFrameDelay(qmAnimFile *file, int32_t index) {
 void CloseAnimFile(qmAnimFile *file) {
   if (!file) return;
   switch (file->kind) {
+  case ANIMFILE_IFFANIM: IffAnimClose(static_cast<qmIffAnim *>(file->decoder)); break;
+  case ANIMFILE_GIF: GifCloseReader(static_cast<qmGifReader *>(file->decoder)); break;
   case ANIMFILE_PLUGIN: {
     const qmPluginDecoder d = PluginDecoderOf(file);
     if (file->plugins->closeAnim) file->plugins->closeAnim(&d);
