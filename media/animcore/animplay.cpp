@@ -77,13 +77,13 @@ void DrawFrame(qmAnimPlay *p, const qmBitmap *b, const qmMask *m, const qmAlphaC
                          p->drawWidth, p->drawHeight, SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP, m, a, nullptr};
     SafeBlt(p->scene, &onto);
     b = p->work, w = p->drawWidth, h = p->drawHeight;
-    const qmSafeBlt out{b, 0, 0, nullptr, p->drawX, p->drawY, p->drawWidth, p->drawHeight, w, h, pw, ph, 0,
-                        nullptr, nullptr, clip};
+    const qmSafeBlt out{b, 0, 0, p->display->outputBitmap, p->drawX, p->drawY, p->drawWidth, p->drawHeight, w, h,
+                        pw, ph, SAFEBLT_BACKGROUND, nullptr, nullptr, clip};
     SafeBlt(p->scene, &out);
     return;
   }
-  const qmSafeBlt out{b, p->clipX, p->clipY, nullptr, p->drawX, p->drawY, p->drawWidth, p->drawHeight, w, h, pw, ph,
-                      0, nullptr, nullptr, clip};
+  const qmSafeBlt out{b, p->clipX, p->clipY, p->display->outputBitmap, p->drawX, p->drawY, p->drawWidth,
+                      p->drawHeight, w, h, pw, ph, SAFEBLT_BACKGROUND, nullptr, nullptr, clip};
   SafeBlt(p->scene, &out);
 }
 
