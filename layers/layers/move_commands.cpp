@@ -10,6 +10,8 @@
 #include "layers/layerops.h"
 #include "layers/layers/layerargs.h"
 #include "layers/movelist.h"
+#include "layers/layers/style_commands.h"
+#include "media/animcore/anim.h"
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -178,13 +180,13 @@ uint32_t LayNextFrame(VmState *L) {
   CheckArgCount(L, 1, 4);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
-  vm_optint32(L, 2, kKeepPosition);
-  vm_optint32(L, 3, kKeepPosition);
-  vm_optint32(L, 4, 0);
+  const int32_t x = vm_optint32(L, 2, kKeepPosition);
+  const int32_t y = vm_optint32(L, 3, kKeepPosition);
+  const int32_t frame = vm_optint32(L, 4, 0);
   qmLayer *l = nullptr;
   if (uint32_t code = FindGuardedLayer(scene, pos, &l)) return code;
-  // Only anim layers have frames, and the anim library makes no layers yet.
-  return ERR_NOANMLAYER;
+  if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
+  return SetLayerPosFrame(L, l, x, y, frame, 0);
 }
 
 // SelectLayer(layer [, mode [, frame [, combo]]]).
@@ -251,10 +253,11 @@ uint32_t LayModifyLayerFrames(VmState *L) {
   CheckArgCount(L, 2, 3);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
-  vm_checkint32(L, 2);
-  vm_optint32(L, 3, 0);
+  const int32_t count = vm_checkint32(L, 2);
+  const int32_t position = vm_optint32(L, 3, 0);
   qmLayer *l = nullptr;
   if (uint32_t code = FindGuardedLayer(scene, pos, &l)) return code;
-  // The layer's object is looked up as an anim; the anim library keeps none yet.
-  return MissingObjectError(&l->object, ERR_FINDANIM);
+  if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
+  // The anim the layer shows changes as the layer's own: no lock, no copy for other layers.
+  return ChangeAnimFrameCount(scene, &l->object, count, position, 1);
 }

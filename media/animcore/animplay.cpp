@@ -4,6 +4,8 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
+#include "display/displayops.h"
+#include "display/imagecore.h"
 #include "display/pacing.h"
 #include "display/position.h"
 #include "display/safeblt.h"
@@ -87,6 +89,48 @@ void DrawFrame(qmAnimPlay *p, const qmBitmap *b, const qmMask *m, const qmAlphaC
   SafeBlt(p->scene, &out);
 }
 
+// Layers off: the frame drawn at the playback's place, turned when the playback is.
+uint32_t DrawCurrentFrame(qmAnimPlay *p) {
+  qmBitmap *b = nullptr;
+  qmMask *m = nullptr;
+  qmAlphaChannel *a = nullptr;
+  if (uint32_t code = FetchAnimFrame(p->anim, p->frame - 1, 0, 1, &b, &m, &a)) return code;
+  const bool fetchedOwn = p->anim->onDisk;
+  if (p->transformed) {
+    qmTransformedImage t{};
+    const uint32_t code = TransformImageBitmaps(p->display, TFKIND_PIXEL, b, m, a, 0, 0, 0, 0, p->width, p->height,
+                                                p->transform.anchorX, p->transform.anchorY, p->transform.matrix,
+                                                p->transform.smooth, &t);
+    if (fetchedOwn) FreePlanes(b, m, a);
+    if (code) return code;
+    DrawFrame(p, t.bitmap, t.mask, t.alpha, t.width, t.height);
+    FreePlanes(t.bitmap, t.mask, t.alpha);
+    return 0;
+  }
+  DrawFrame(p, b, m, a, p->width, p->height);
+  if (fetchedOwn) FreePlanes(b, m, a);
+  return 0;
+}
+
+uint32_t InsertPlaybackLayer(qmAnimPlay *p, const qmAnimPlayRequest *r) {
+  qmImageRequest req{};
+  req.kind = QMTYPE_ANIM;
+  req.id = r->id;
+  req.x = r->x, req.y = r->y;
+  req.width = p->width, req.height = p->height;
+  req.transform = &p->transform;
+  if (uint32_t code = FetchAnimFrame(p->anim, 0, 0, 1, &req.frame.bitmap, &req.frame.mask, &req.frame.alpha))
+    return code;
+  req.frameNumber = 1, req.frameCount = p->anim->frameCount;
+  req.frameDelay = GetAnimFrameDelay(p->anim, 0);
+  const uint32_t code = DisplayImageCore(p->scene, &req);
+  if (p->anim->onDisk) FreePlanes(req.frame.bitmap, req.frame.mask, req.frame.alpha);
+  if (code) return code;
+  p->layered = 1;
+  p->layerPosition = CountPictureLayers(p->scene->picture);
+  return 0;
+}
+
 uint32_t AsyncFrame(void *ud, int32_t *finished) { return PlayAnimFrameStep(static_cast<qmAnimPlay *>(ud), finished); }
 void AsyncFree(void *ud, int32_t) { FreeAnimPlayback(static_cast<qmAnimPlay *>(ud)); }
 
@@ -109,24 +153,11 @@ uint32_t PlayAnimFrameStep(qmAnimPlay *p, int32_t *finished) {
     if (now < p->nextTime) return 0;
     p->nextTime = now;
   }
-  qmBitmap *b = nullptr;
-  qmMask *m = nullptr;
-  qmAlphaChannel *a = nullptr;
-  if (uint32_t code = FetchAnimFrame(p->anim, p->frame - 1, 0, 1, &b, &m, &a)) return code;
-  const bool fetchedOwn = p->anim->onDisk;
-  int32_t w = p->width, h = p->height;
-  if (p->transformed) {
-    qmTransformedImage t{};
-    const uint32_t code = TransformImageBitmaps(p->display, TFKIND_PIXEL, b, m, a, 0, 0, 0, 0, w, h,
-                                                p->transform.anchorX, p->transform.anchorY, p->transform.matrix,
-                                                p->transform.smooth, &t);
-    if (fetchedOwn) FreePlanes(b, m, a);
-    if (code) return code;
-    DrawFrame(p, t.bitmap, t.mask, t.alpha, t.width, t.height);
-    FreePlanes(t.bitmap, t.mask, t.alpha);
-  } else {
-    DrawFrame(p, b, m, a, w, h);
-    if (fetchedOwn) FreePlanes(b, m, a);
+  if (p->layered) {
+    void *layer = PictureLayerAt(p->scene, p->scene->picture, p->layerPosition);
+    if (uint32_t code = SetPictureLayerFrame(p->scene, layer, p->frame)) return code;
+  } else if (uint32_t code = DrawCurrentFrame(p)) {
+    return code;
   }
   const uint32_t d = FrameDelay(p);
   if (p->async) {
@@ -196,7 +227,13 @@ uint32_t PlayAnimCore(qmScene *scene, const qmAnimPlayRequest *r, qmAsyncDraw **
   }
   x -= int32_t(w * p->transform.anchorX);
   y -= int32_t(h * p->transform.anchorY);
-  if (uint32_t code = SaveAnimBackground(p, x, y, w, h)) {
+  if (d->layersOn) {
+    // The first frame becomes a layer, which the later frames change.
+    if (uint32_t code = InsertPlaybackLayer(p, r)) {
+      FreeAnimPlayback(p);
+      return code;
+    }
+  } else if (uint32_t code = SaveAnimBackground(p, x, y, w, h)) {
     FreeAnimPlayback(p);
     return code;
   }

@@ -48,6 +48,8 @@ struct qmAnimPlay {
   qmTransform transform;
   int32_t transformed;
   int32_t width, height;        // the anim's native size
+  int32_t layered;              // layers on: the frames are shown by a layer of the picture
+  int32_t layerPosition;        // that layer's position (from 1)
 };
 
 // Synchronous: plays to the end (0 or the first error); async: *out is the draw object whose

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "display/displayops.h"
 #include "display/position.h"
 #include "media/animcore/anim.h"
 #include "media/animcore/animload.h"
@@ -256,6 +257,65 @@ TEST(AnimLib, ScaleAndShow) {
   ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, POS_CENTER, 0, 1}).code, 0u);
   EXPECT_EQ(vm.Background(12, 0), Pixel(0, 0));
   EXPECT_EQ(vm.Background(51, 29), Pixel(19, 14));
+}
+
+// With layers on an anim frame is a layer that keeps the anim's id and its frame: NextFrame
+// steps it on, and it keeps working after the script freed the anim, which goes with the layer.
+TEST(AnimLib, AnimLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  auto shown = [&](int x, int y) { return DisplayVm::BitmapPixel(vm.d->layerBuffer, x, y); };
+  auto attribute = [&](int a) { return vm.Call("GetAttribute", {22, 1, a}).results.at(0); };
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 4, 5, 2}).code, 0u);
+  EXPECT_EQ(shown(4, 5), Pixel(20, 0));
+  EXPECT_EQ(attribute(12), 2);  // the current frame
+  EXPECT_EQ(attribute(11), 3);  // frames
+  struct Step {
+    std::vector<CmdArg> args;
+    int frame;
+    int x, y;
+  } steps[] = {{{1}, 3, 4, 5}, {{1}, 1, 4, 5}, {{1, 10, 12, -1}, 3, 10, 12}, {{1, kKeepPosition, kKeepPosition, 2}, 2, 10, 12}};
+  for (const Step &s : steps) {
+    ASSERT_EQ(vm.Call("NextFrame", s.args).code, 0u) << s.frame;
+    EXPECT_EQ(attribute(12), s.frame);
+    const int fx = ((s.frame - 1) % 2) * 20, fy = ((s.frame - 1) / 2) * 15;
+    EXPECT_EQ(shown(s.x, s.y), Pixel(fx, fy)) << s.frame;
+    EXPECT_EQ(shown(s.x + 19, s.y + 14), Pixel(fx + 19, fy + 14)) << s.frame;
+  }
+  EXPECT_EQ(vm.Call("NextFrame", {1, kKeepPosition, kKeepPosition, 4}).code, ERR_ANIMFRAME);
+  // Freed by the script, the anim lives on for its layer.
+  ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
+  EXPECT_EQ(vm.Anim(2), nullptr);
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  EXPECT_EQ(shown(10, 12), Pixel(0, 15));
+  ASSERT_EQ(vm.Call("ModifyLayerFrames", {1, -1}).code, 0u);
+  EXPECT_EQ(attribute(11), 2);
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 1u);
+  ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
+}
+
+// NextFrame and ModifyLayerFrames need an anim layer.
+TEST(AnimLib, FrameCommandsOnOtherLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+  EXPECT_EQ(vm.Call("NextFrame", {1}).code, ERR_NOANMLAYER);
+  EXPECT_EQ(vm.Call("ModifyLayerFrames", {1, 1}).code, ERR_NOANMLAYER);
+  EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).code, ERR_NOANMLAYER);
+}
+
+// With layers on the playback shows its frames through one layer, which stays at the end.
+TEST(AnimLib, PlaybackWithLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 4, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayAnim", {2, 5, 6}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 0, 6}).results, std::vector<double>{1});  // the display's layers
+  EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).results, std::vector<double>{4});
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 5, 6), Pixel(20, 15));
+  EXPECT_EQ(vm.Anim(2)->lockCount, 0);
 }
 
 }  // namespace
