@@ -14,6 +14,7 @@
 #include "graphics/transform.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
+#include "media/animcore/anim.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -194,6 +195,12 @@ bool IsShapeLayer(const qmLayer *layer) {
 uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
   switch (layer->type) {
+  case QMTYPE_ANIM: {
+    // The frame is the layer's own picture; the anim it belongs to must still be there.
+    qmAnim *anim = nullptr;
+    if (uint32_t code = FindAnim(scene, &layer->object, &anim, FINDANIM_FREED)) return code;
+    break;
+  }
   case QMTYPE_NOOBJECT: return 0;
   default: break;
   }

@@ -114,18 +114,10 @@ uint32_t DrawCurrentFrame(qmAnimPlay *p) {
 
 uint32_t InsertPlaybackLayer(qmAnimPlay *p, const qmAnimPlayRequest *r) {
   qmImageRequest req{};
-  req.kind = QMTYPE_ANIM;
   req.id = r->id;
   req.x = r->x, req.y = r->y;
-  req.width = p->width, req.height = p->height;
   req.transform = &p->transform;
-  if (uint32_t code = FetchAnimFrame(p->anim, 0, 0, 1, &req.frame.bitmap, &req.frame.mask, &req.frame.alpha))
-    return code;
-  req.frameNumber = 1, req.frameCount = p->anim->frameCount;
-  req.frameDelay = GetAnimFrameDelay(p->anim, 0);
-  const uint32_t code = DisplayImageCore(p->scene, &req);
-  if (p->anim->onDisk) FreePlanes(req.frame.bitmap, req.frame.mask, req.frame.alpha);
-  if (code) return code;
+  if (uint32_t code = DrawAnimFrame(p->scene, p->anim, 1, &req)) return code;
   p->layered = 1;
   p->layerPosition = CountPictureLayers(p->scene->picture);
   return 0;
@@ -135,6 +127,19 @@ uint32_t AsyncFrame(void *ud, int32_t *finished) { return PlayAnimFrameStep(stat
 void AsyncFree(void *ud, int32_t) { FreeAnimPlayback(static_cast<qmAnimPlay *>(ud)); }
 
 }  // namespace
+
+uint32_t DrawAnimFrame(qmScene *scene, qmAnim *anim, int32_t frame, qmImageRequest *req) {
+  if (frame < 1 || frame > anim->frameCount) return ERR_ANIMFRAME;
+  req->kind = QMTYPE_ANIM;
+  if (uint32_t code = FetchAnimFrame(anim, frame - 1, 0, 1, &req->frame.bitmap, &req->frame.mask, &req->frame.alpha))
+    return code;
+  req->width = anim->nativeWidth, req->height = anim->nativeHeight;
+  req->frameNumber = frame, req->frameCount = anim->frameCount;
+  req->frameDelay = GetAnimFrameDelay(anim, frame - 1);
+  const uint32_t code = DisplayImageCore(scene, req);
+  if (anim->onDisk) FreePlanes(req->frame.bitmap, req->frame.mask, req->frame.alpha);
+  return code;
+}
 
 int32_t AnimSpeedDelay(int32_t speed) {
   switch (speed) {

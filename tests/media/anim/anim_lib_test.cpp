@@ -134,6 +134,12 @@ TEST(AnimLib, RefusalsComeBeforeChanges) {
   for (const Case &c : cases) EXPECT_EQ(vm.Call(c.command, c.args).code, c.expected) << c.name;
   EXPECT_EQ(vm.Brush(5), nullptr);
   EXPECT_EQ(vm.Anim(2)->frameCount, 3);
+  // A frame as a brush (type 4, ANIM): ConvertToBrush and GetBrushLink name the frame from 1.
+  EXPECT_EQ(vm.Call("ConvertToBrush", {4, 2, 5, 0}).code, ERR_ANIMFRAME);
+  ASSERT_EQ(vm.Call("ConvertToBrush", {4, 2, 5, 3}).code, 0u);
+  EXPECT_EQ(vm.Read(5, 9, 9).first, Pixel(29, 9));
+  ASSERT_EQ(vm.Call("GetBrushLink", {6, 4, 2, 2}).code, 0u);
+  EXPECT_EQ(vm.Read(6, 0, 0).first, Pixel(10, 0));
   // A copy replaces an anim of the new number.
   ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 5, 5, 1, 1}).code, 0u);
   ASSERT_EQ(vm.Call("CopyAnim", {2, 3}).code, 0u);
@@ -296,14 +302,38 @@ TEST(AnimLib, AnimLayers) {
   EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
 }
 
-// NextFrame and ModifyLayerFrames need an anim layer.
+// NextFrame needs an anim layer; ModifyLayerFrames looks the layer's object up as an anim.
 TEST(AnimLib, FrameCommandsOnOtherLayers) {
   AnimVm vm;
   ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
   ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
   EXPECT_EQ(vm.Call("NextFrame", {1}).code, ERR_NOANMLAYER);
-  EXPECT_EQ(vm.Call("ModifyLayerFrames", {1, 1}).code, ERR_NOANMLAYER);
+  EXPECT_EQ(vm.Call("ModifyLayerFrames", {1, 1}).code, ERR_FINDANIM);
   EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).code, ERR_NOANMLAYER);
+}
+
+// ModifyLayerFrames changes a copy of its own when the anim is the script's: the script's anim
+// keeps its frames, and the layer keeps showing its frame at its new place.
+TEST(AnimLib, LayerFramesChangeTheLayersCopy) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 0, 0, 2}).code, 0u);
+  auto attribute = [&](int a) { return vm.Call("GetAttribute", {22, 1, a}).results.at(0); };
+  struct Case {
+    int32_t count, position;
+    int frames, shown;
+  } cases[] = {{2, 1, 5, 4}, {1, 0, 6, 4}, {-1, 4, 5, 0}};
+  for (const Case &c : cases) {
+    ASSERT_EQ(vm.Call("ModifyLayerFrames", {1, c.count, c.position}).code, 0u) << c.count;
+    EXPECT_EQ(attribute(11), c.frames) << c.count;
+    EXPECT_EQ(attribute(12), c.shown) << c.count;
+  }
+  EXPECT_EQ(vm.Anim(2)->frameCount, 3);
+  // From frame 0 the next frame is the first, one of the blank ones inserted at 1.
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  EXPECT_EQ(attribute(12), 1);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0), 0u);
 }
 
 // With layers on the playback shows its frames through one layer, which stays at the end.
@@ -316,6 +346,31 @@ TEST(AnimLib, PlaybackWithLayers) {
   EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).results, std::vector<double>{4});
   EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 5, 6), Pixel(20, 15));
   EXPECT_EQ(vm.Anim(2)->lockCount, 0);
+}
+
+// CreateLayer with frames makes an anim of blank frames that lives as long as its layer.
+TEST(AnimLib, CreateLayerWithFrames) {
+  for (int clear : {0, 1}) {
+    AnimVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    const uint32_t code = vm.CallWith("createlayer", [&] {
+                              for (double v : {3.0, 4.0, 10.0, 8.0}) vm_pushnumber(vm.L, v);
+                              vm_newtable(vm.L);
+                              vm.Set("frames", 2);
+                              vm.Set("mask", 1);
+                              vm.Set("clear", clear);
+                              vm.Set("color", 0xFF8000);
+                              return 5;
+                            }).code;
+    ASSERT_EQ(code, 0u) << clear;
+    EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 11}).results, std::vector<double>{2});
+    EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 9}).results, std::vector<double>{QMTYPE_ANIM});
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 3, 4), clear ? 0x102030u : 0xFF8000u) << clear;
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 12, 11), clear ? 0x102030u : 0xFF8000u) << clear;
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 1u);
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
+  }
 }
 
 }  // namespace
