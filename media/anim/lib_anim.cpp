@@ -185,6 +185,7 @@ uint32_t AnmLoadAnim(VmState *L) {
   r.cache = cache, r.cachedLoad = cachedLoad;
   r.plugins = Plugins(L);
   ReadLoadOptions(L, &r, cache, cachedLoad, sizeof cache);
+  if (uint32_t code = CheckAnimLoadRequest(&r)) return code;
   if (uint32_t code = FreeOldAnimOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingAnim), shown, 1);
   if (uint32_t code = LoadAnimObject(GetScene(L), &r, &id, nullptr)) return code;

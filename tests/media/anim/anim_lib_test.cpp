@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <string>
 #include <vector>
 
 #include "display/displayops.h"
@@ -14,6 +17,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/display/brush/brush_vm.h"
+#include "tests/platform/tempdir.h"
 
 namespace {
 
@@ -371,6 +375,156 @@ TEST(AnimLib, CreateLayerWithFrames) {
     ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
     EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
   }
+}
+
+// Anim files through LoadAnim, IsAnim, LoadAnimFrame and GetAttribute: GIF animations that
+// Pillow made (tests/media/animcore/anim_gifs.py), in memory and from disk.
+struct GifFiles {
+  TempDir dir;
+  bool made = std::system(("/usr/bin/python3 " QM_SOURCE_DIR "/tests/media/animcore/anim_gifs.py make " + dir.path())
+                              .c_str()) == 0;
+  std::string strip = dir / "strip.gif", one = dir / "one.gif";
+};
+constexpr uint32_t kStripLeft[] = {0xF80000, 0x00FC00, 0x0000F8};
+constexpr uint32_t kStripRight[] = {0xF8F800, 0x808080, 0xF800F8};
+
+TEST(AnimLib, AnimFiles) {
+  GifFiles gifs;
+  if (!gifs.made) GTEST_SKIP() << "python3-pil is missing";
+  AnimVm vm;
+  auto load = [&](double id, const std::function<void()> &options) {
+    return vm.CallWith("loadanim", [&] {
+      vm_pushnumber(vm.L, id);
+      vm_pushstring(vm.L, gifs.strip.c_str());
+      if (!options) return 2;
+      options();
+      return 3;
+    }).code;
+  };
+  struct Case {
+    const char *name;
+    std::function<void()> options;
+    uint32_t code;
+    uint32_t onDisk;
+    int frames, width;
+  } cases[] = {
+      {"plain", nullptr, 0, 0, 3, 8},
+      {"transparent colour as a number", [&] { vm_pushnumber(vm.L, 0xF80000); }, 0, 0, 3, 8},
+      {"from disk", [&] { vm_newtable(vm.L), vm.Set("fromdisk", 1); }, 0, 1, 3, 8},
+      {"as a picture", [&] { vm_newtable(vm.L), vm.Set("frames", 2), vm.Set("width", 4), vm.Set("height", 6); }, 0,
+       0, 2, 4},
+      {"frames from disk", [&] { vm_newtable(vm.L), vm.Set("frames", 2), vm.Set("fromdisk", 1); }, ERR_WRONGUSAGE, 0,
+       0, 0},
+      {"alpha of a GIF", [&] { vm_newtable(vm.L), vm.Set("loadalpha", 1); }, ERR_NOALPHA, 0, 0, 0},
+      {"alpha and a colour", [&] { vm_newtable(vm.L), vm.Set("loadalpha", 1), vm.Set("transparency", 0); },
+       ERR_MASKNALPHA, 0, 0, 0},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(load(3, c.options), c.code) << c.name;
+    qmAnim *a = vm.Anim(3);
+    if (c.code) {
+      EXPECT_EQ(a, nullptr) << c.name;
+      continue;
+    }
+    ASSERT_NE(a, nullptr) << c.name;
+    EXPECT_EQ(a->onDisk, c.onDisk) << c.name;
+    EXPECT_EQ(a->frameCount, c.frames) << c.name;
+    EXPECT_EQ(a->width, c.width) << c.name;
+    if (c.width == 8)
+      for (int f = 0; f < 3; f++) {
+        EXPECT_EQ(vm.FramePixel(3, f + 1, 3, 5), kStripLeft[f]) << c.name;
+        EXPECT_EQ(vm.FramePixel(3, f + 1, 4, 0), kStripRight[f]) << c.name;
+        // The file's delays, read through GetAttribute (#ANIM, id, #ATTRFRAMEDELAY, frame).
+        EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 37, f + 1}).results, std::vector<double>{100.0 * (f + 1)});
+      }
+    ASSERT_EQ(vm.Call("FreeAnim", {3}).code, 0u);
+  }
+  // The transparent colour keys the frames' masks.
+  ASSERT_EQ(load(3, [&] { vm_pushnumber(vm.L, 0xF80000); }), 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 16}).results, std::vector<double>{1});  // a mask
+  EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 37, 0}).code, ERR_ANIMFRAME);
+  // A one-frame GIF loads, but it is no anim to IsAnim; a missing file neither.
+  EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str(gifs.strip.c_str())}).results, std::vector<double>{1});
+  EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str(gifs.one.c_str())}).results, std::vector<double>{0});
+  EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str("/nonexistent.gif")}).results, std::vector<double>{0});
+  ASSERT_EQ(vm.Call("LoadAnim", {4, CmdArg::Str(gifs.one.c_str())}).code, 0u);
+  EXPECT_EQ(vm.Anim(4)->frameCount, 1);
+  // LoadAnimFrame: -1 is the last frame; 4 is out of range and makes no brush.
+  ASSERT_EQ(vm.Call("LoadAnimFrame", {5, -1, CmdArg::Str(gifs.strip.c_str())}).code, 0u);
+  EXPECT_EQ(vm.Read(5, 0, 0).first, kStripLeft[2]);
+  EXPECT_EQ(vm.Call("LoadAnimFrame", {6, 4, CmdArg::Str(gifs.strip.c_str())}).code, ERR_ANIMFRAME);
+  EXPECT_EQ(vm.Brush(6), nullptr);
+}
+
+// A disk-based anim decodes a frame per fetch; scaled, it fetches at the new size, and a copy
+// made after the scaling decodes alike; playing it shows the last frame.
+TEST(AnimLib, DiskAnims) {
+  GifFiles gifs;
+  if (!gifs.made) GTEST_SKIP() << "python3-pil is missing";
+  AnimVm vm;
+  ASSERT_EQ(vm.CallWith("loadanim", [&] {
+                vm_pushnumber(vm.L, 3);
+                vm_pushstring(vm.L, gifs.strip.c_str());
+                vm_newtable(vm.L);
+                vm.Set("fromdisk", 1);
+                return 3;
+              }).code,
+            0u);
+  EXPECT_EQ(vm.Call("ModifyAnimFrames", {3, 1}).code, ERR_ANIMDISK);
+  EXPECT_EQ(vm.Call("SelectAnim", {3, 1}).code, ERR_ANIMDISK);
+  ASSERT_EQ(vm.Call("SetAnimFrameDelay", {3, 2, 40}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 37, 2}).results, std::vector<double>{40});
+  ASSERT_EQ(vm.Call("ScaleAnim", {3, 16, 12}).code, 0u);
+  ASSERT_EQ(vm.Call("CopyAnim", {3, 4}).code, 0u);
+  for (double id : {3.0, 4.0}) {
+    EXPECT_EQ(vm.FramePixel(id, 2, 15, 11), kStripRight[1]);
+    EXPECT_EQ(vm.FramePixel(id, 2, 7, 0), kStripLeft[1]);
+    EXPECT_EQ(vm.Call("GetAttribute", {4, id, 0}).results, std::vector<double>{16});
+  }
+  ASSERT_EQ(vm.Call("PlayAnim", {4, 0.0, 0.0}).code, 0u);
+  EXPECT_EQ(vm.Background(15, 11), kStripRight[2]);
+  ASSERT_EQ(vm.Call("PlayAnimDisk", {CmdArg::Str(gifs.strip.c_str()), 30, 30}).code, 0u);
+  EXPECT_EQ(vm.Background(30, 30), kStripLeft[2]);
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 2u);
+}
+
+// SelectAnim draws into a frame of the anim; freeing or playing it meanwhile is refused.
+TEST(AnimLib, SelectedAnim) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 10, 10, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectAnim", {2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
+  EXPECT_EQ(vm.Call("FreeAnim", {2}).code, ERR_MODIFYAANIM);
+  EXPECT_EQ(vm.Call("ModifyAnimFrames", {2, 1}).code, ERR_MODIFYAANIM);
+  EXPECT_EQ(vm.Call("ScaleAnim", {2, 5, 5}).code, ERR_MODIFYAANIM);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(vm.FramePixel(2, 2, 0, 0), Pixel(5, 5));
+  EXPECT_EQ(vm.FramePixel(2, 1, 0, 0), Pixel(0, 0));
+}
+
+// An asynchronous frame is due its delay after the one before was shown: a step before that
+// draws nothing. The delay of 20 s is far beyond the time between two calls.
+TEST(AnimLib, AsyncFramesWaitForTheirDelay) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
+  CommandCall play = vm.CallWith("playanim", [&] {
+    for (double v : {2.0, 0.0, 0.0}) vm_pushnumber(vm.L, v);
+    vm_newtable(vm.L);
+    vm.Set("async", 1);
+    vm.Set("speed", 1000);
+    return 4;
+  });
+  ASSERT_EQ(play.code, 0u);
+  qmObjectHeader *ad = FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW);
+  ASSERT_NE(ad, nullptr);
+  for (int i = 0; i < 2; i++)
+    ASSERT_EQ(vm.CallWith("asyncdrawframe", [&] {
+                  vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
+                  return 1;
+                }).code,
+              0u);
+  EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0)) << "the second frame is not due yet";
+  EXPECT_EQ(vm.Anim(2)->lockCount, 1);
 }
 
 }  // namespace

@@ -2,7 +2,8 @@
 """GIF animations for the anim tests, made and read by Pillow, the independent peer.
 
 make DIR   writes DIR/strip.gif: 3 frames of 8 x 6, frame i showing colour LEFT[i] in columns
-           0..3 and RIGHT[i] in columns 4..7, shown 100, 200 and 300 ms.
+           0..3 and RIGHT[i] in columns 4..7, shown 100, 200 and 300 ms; and DIR/one.gif, its
+           first frame alone.
 dump FILE  prints one line per frame of the composed animation: its duration in ms, then every
            pixel as RRGGBB, row by row.
 """
@@ -29,6 +30,7 @@ def make(folder):
         frames.append(im)
     frames[0].save(folder + "/strip.gif", save_all=True, append_images=frames[1:], duration=[100, 200, 300],
                    loop=0, optimize=False)
+    frames[0].save(folder + "/one.gif")
 
 
 def dump(path):
