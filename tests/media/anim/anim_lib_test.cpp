@@ -17,6 +17,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/display/brush/brush_vm.h"
+#include "tests/media/animcore/anim_test_util.h"
 #include "tests/platform/tempdir.h"
 
 namespace {
@@ -378,11 +379,10 @@ TEST(AnimLib, CreateLayerWithFrames) {
 }
 
 // Anim files through LoadAnim, IsAnim, LoadAnimFrame and GetAttribute: GIF animations that
-// Pillow made (tests/media/animcore/anim_gifs.py), in memory and from disk.
+// Pillow made (anim_peer.py strip), in memory and from disk.
 struct GifFiles {
   TempDir dir;
-  bool made = std::system(("/usr/bin/python3 " QM_SOURCE_DIR "/tests/media/animcore/anim_gifs.py make " + dir.path())
-                              .c_str()) == 0;
+  bool made = RunAnimPeer("strip " + dir.path()) == 0;
   std::string strip = dir / "strip.gif", one = dir / "one.gif";
 };
 constexpr uint32_t kStripLeft[] = {0xF80000, 0x00FC00, 0x0000F8};
