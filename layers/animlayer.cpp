@@ -21,6 +21,11 @@ uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t no
   if (frame < 1 || frame > n) return ERR_ANIMFRAME;
   qmPlaneSet next{};
   if (uint32_t code = FetchAnimFrame(a, frame - 1, 1, 1, &next.bitmap, &next.mask, &next.alpha)) return code;
+  // Every frame of the layer has the size it was drawn in.
+  if (next.bitmap->width != base->objectWidth || next.bitmap->height != base->objectHeight) {
+    FreePlaneSet(&next);
+    return ERR_WRONGUSAGE;
+  }
   int32_t before[4];
   GetLayerBounds(scene->current, l, l->current, &before[0], &before[1], &before[2], &before[3]);
   FreePlaneSet(&base->own);

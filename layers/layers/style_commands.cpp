@@ -306,6 +306,10 @@ uint32_t LayGetLayerStyle(VmState *L) {
     SetFieldInt(L, "partheight", base->objectHeight);
     break;
   case QMTYPE_TEXTOBJECT: SetFieldObjectId(L, "id", &l->object); break;
+  case QMTYPE_ANIM:
+    SetFieldObjectId(L, "id", &l->object);
+    SetFieldInt(L, "frame", l->base->frame);
+    break;
   default:
     // Texts are kept as pictures: nothing more to report.
     if (IsShapeType(l->type) && base->shapeData) PushShapeFields(L, l->type, base);

@@ -126,6 +126,38 @@ uint32_t InsertPlaybackLayer(qmAnimPlay *p, const qmAnimPlayRequest *r) {
 uint32_t AsyncFrame(void *ud, int32_t *finished) { return PlayAnimFrameStep(static_cast<qmAnimPlay *>(ud), finished); }
 void AsyncFree(void *ud, int32_t) { FreeAnimPlayback(static_cast<qmAnimPlay *>(ud)); }
 
+void *PlaybackLayer(const qmAnimPlay *p) {
+  return p->layered ? PictureLayerAt(p->scene, p->scene->picture, p->layerPosition) : nullptr;
+}
+
+// Frame t (from 1) shown at once; the next step shows the frame after it.
+uint32_t ShowFrame(qmAnimPlay *p, int32_t t) {
+  p->frame = t;
+  const uint32_t code = p->layered ? SetPictureLayerFrame(p->scene, PlaybackLayer(p), t) : DrawCurrentFrame(p);
+  if (code) return code;
+  p->shown = t;
+  p->frame = t >= p->anim->frameCount ? 1 : t + 1;
+  return 0;
+}
+
+// The draw object's questions: frames of one pass, the frame shown, a jump, the layer it drives.
+intptr_t AsyncControl(int32_t op, intptr_t arg, void *ud) {
+  auto *p = static_cast<qmAnimPlay *>(ud);
+  switch (op) {
+  case ADOP_FRAMECOUNT: return p->anim->frameCount;
+  case ADOP_CURFRAME: return p->shown;
+  case ADOP_SEEK: return intptr_t(ShowFrame(p, *reinterpret_cast<int32_t *>(arg)));
+  case ADOP_REDRAW: return p->layered || !p->shown ? 0 : intptr_t(ShowFrame(p, p->shown));
+  case ADOP_DRAWNOBJECT: *reinterpret_cast<void **>(arg) = PlaybackLayer(p); return 0;
+  case ADOP_REPLACELAYER:
+    // The layer goes in favour of the one below it, which the playback drives from now on.
+    if (p->layered && arg && reinterpret_cast<void *>(arg) == PlaybackLayer(p) && p->layerPosition > 1)
+      p->layerPosition--;
+    return 0;
+  default: return 0;
+  }
+}
+
 }  // namespace
 
 uint32_t DrawAnimFrame(qmScene *scene, qmAnim *anim, int32_t frame, qmImageRequest *req) {
@@ -164,6 +196,7 @@ uint32_t PlayAnimFrameStep(qmAnimPlay *p, int32_t *finished) {
   } else if (uint32_t code = DrawCurrentFrame(p)) {
     return code;
   }
+  p->shown = p->frame;
   const uint32_t d = FrameDelay(p);
   if (p->async) {
     // The next frame is due d ms after this one was shown, however late that was.
@@ -244,7 +277,7 @@ uint32_t PlayAnimCore(qmScene *scene, const qmAnimPlayRequest *r, qmAsyncDraw **
   }
   p->nextTime = GetTimeSeconds();
   if (r->async) {
-    if (uint32_t code = CreateAsyncDraw(scene, ADF_ANIM, AsyncFrame, 0, nullptr, AsyncFree, nullptr, p, out)) {
+    if (uint32_t code = CreateAsyncDraw(scene, ADF_ANIM, AsyncFrame, 0, nullptr, AsyncFree, AsyncControl, p, out)) {
       FreeAnimPlayback(p);
       return code;
     }

@@ -43,7 +43,8 @@ struct qmAnimPlay {
   int32_t times;
   int32_t drawX, drawY, drawWidth, drawHeight;  // clipped to the picture
   int32_t clipX, clipY;         // how far the rectangle was cut at the left and top
-  int32_t frame, loop;          // from 1
+  int32_t frame, loop;          // from 1: the frame to show next and its pass
+  int32_t shown;                // the frame shown last, 0 before the first
   double nextTime;              // seconds: when the next frame is due (async), or the last was shown
   int32_t async;
   qmTransform transform;

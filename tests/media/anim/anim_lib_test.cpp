@@ -249,6 +249,15 @@ TEST(AnimLib, AsyncPlaybackLocksTheAnim) {
   EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0));
   ASSERT_EQ(step().code, 0u);
   EXPECT_EQ(vm.Background(0, 0), Pixel(20, 0));
+  // GetAttribute(#ASYNCDRAW, handle, #ATTRNUMFRAMES / #ATTRCURFRAME).
+  for (auto [attribute, value] : {std::pair{11, 2.0}, std::pair{12, 2.0}})
+    EXPECT_EQ(vm.CallWith("getattribute", [&] {
+                    vm_pushnumber(vm.L, QMTYPE_ASYNCDRAW);
+                    vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
+                    vm_pushnumber(vm.L, attribute);
+                    return 3;
+                  }).results,
+              std::vector<double>{value});
   // The step after the last frame ends the object and unlocks the anim.
   ASSERT_EQ(step().code, 0u);
   EXPECT_EQ(FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW), nullptr);
@@ -525,6 +534,52 @@ TEST(AnimLib, AsyncFramesWaitForTheirDelay) {
               0u);
   EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0)) << "the second frame is not due yet";
   EXPECT_EQ(vm.Anim(2)->lockCount, 1);
+}
+
+// SetLayerStyle and GetLayerStyle of an anim layer: "frame" (0 the next, after the last the
+// first) and "id", another anim of the same size.
+TEST(AnimLib, AnimLayerStyle) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 20, 15, 2, 2, 0, 15}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {4, 1, 10, 15, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 0, 0, 2}).code, 0u);
+  auto style = [&](std::function<void()> fill) {
+    return vm.CallWith("setlayerstyle", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      fill();
+      return 2;
+    }).code;
+  };
+  auto frame = [&] { return vm.Call("GetAttribute", {22, 1, 12}).results.at(0); };
+  auto shown = [&] { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0); };
+  ASSERT_EQ(style([&] { vm.Set("frame", 0); }), 0u);
+  EXPECT_EQ(frame(), 1);
+  EXPECT_EQ(shown(), Pixel(0, 0));
+  ASSERT_EQ(style([&] { vm.Set("id", 3); }), 0u);
+  EXPECT_EQ(frame(), 1);
+  EXPECT_EQ(shown(), Pixel(0, 15));
+  ASSERT_EQ(style([&] { vm.Set("id", 2), vm.Set("frame", 2); }), 0u);
+  EXPECT_EQ(shown(), Pixel(20, 0));
+  EXPECT_EQ(style([&] { vm.Set("id", 4); }), ERR_WRONGUSAGE) << "another size";
+  EXPECT_EQ(style([&] { vm.Set("id", 9); }), ERR_FINDANIM);
+  EXPECT_EQ(style([&] { vm.Set("frame", 3); }), ERR_ANIMFRAME);
+  EXPECT_EQ(shown(), Pixel(20, 0));
+  // GetLayerStyle(1).id and .frame.
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getlayerstyle");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0);
+  for (auto [key, value] : {std::pair{"id", 2.0}, std::pair{"frame", 2.0}}) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, 1);
+    EXPECT_EQ(vm_tonumber(vm.L, -1), value) << key;
+    vm_pop(vm.L, 1);
+  }
+  vm_settop(vm.L, 0);
 }
 
 }  // namespace
