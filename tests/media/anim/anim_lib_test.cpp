@@ -39,6 +39,25 @@ struct AnimVm : BrushVm {
     if (Call("GetAnimFrame", {99, frame, anim}).code) return -1;
     return Read(99, x, y).first;
   }
+  // PlayAnim(id, 0, 0, {async = 1, speed = speed}): the draw object, null on failure.
+  qmObjectHeader *PlayAsync(double id, double speed) {
+    const CommandCall play = CallWith("playanim", [&] {
+      for (double v : {id, 0.0, 0.0}) vm_pushnumber(L, v);
+      vm_newtable(L);
+      Set("async", 1);
+      Set("speed", speed);
+      return 4;
+    });
+    EXPECT_EQ(play.code, 0u);
+    return play.code ? nullptr : FirstObject(ObjectRegistryOf(L), QMTYPE_ASYNCDRAW);
+  }
+  // AsyncDrawFrame(handle).
+  uint32_t Step(const qmObjectHeader *ad) {
+    return CallWith("asyncdrawframe", [&] {
+      vm_pushlightuserdata(L, reinterpret_cast<void *>(ad->handle));
+      return 1;
+    }).code;
+  }
   qmAnim *Anim(uint32_t id) {
     qmObjectId oid{id, 0};
     qmAnim *a = nullptr;
@@ -224,30 +243,15 @@ TEST(AnimLib, MaskedFramesReplaceEachOther) {
 TEST(AnimLib, AsyncPlaybackLocksTheAnim) {
   AnimVm vm;
   ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
-  CommandCall play = vm.CallWith("playanim", [&] {
-    for (double v : {2.0, 0.0, 0.0}) vm_pushnumber(vm.L, v);
-    vm_newtable(vm.L);
-    vm.Set("async", 1);
-    vm.Set("speed", -2);
-    return 4;
-  });
-  ASSERT_EQ(play.code, 0u);
+  qmObjectHeader *ad = vm.PlayAsync(2, ANIMSPEED_FAST);
+  ASSERT_NE(ad, nullptr);
   EXPECT_EQ(vm.Anim(2)->lockCount, 1);
   EXPECT_EQ(vm.Call("FreeAnim", {2}).code, ERR_LOCKEDOBJ);
   EXPECT_EQ(vm.Call("ModifyAnimFrames", {2, 1}).code, ERR_LOCKEDOBJ);
   EXPECT_EQ(vm.Call("ScaleAnim", {2, 5, 5}).code, ERR_LOCKEDOBJ);
-  // The handle is light user data: the draw object is the one record of its type.
-  qmObjectHeader *ad = FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW);
-  ASSERT_NE(ad, nullptr);
-  auto step = [&] {
-    return vm.CallWith("asyncdrawframe", [&] {
-      vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
-      return 1;
-    });
-  };
-  ASSERT_EQ(step().code, 0u);
+  ASSERT_EQ(vm.Step(ad), 0u);
   EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0));
-  ASSERT_EQ(step().code, 0u);
+  ASSERT_EQ(vm.Step(ad), 0u);
   EXPECT_EQ(vm.Background(0, 0), Pixel(20, 0));
   // GetAttribute(#ASYNCDRAW, handle, #ATTRNUMFRAMES / #ATTRCURFRAME).
   for (auto [attribute, value] : {std::pair{11, 2.0}, std::pair{12, 2.0}})
@@ -259,7 +263,7 @@ TEST(AnimLib, AsyncPlaybackLocksTheAnim) {
                   }).results,
               std::vector<double>{value});
   // The step after the last frame ends the object and unlocks the anim.
-  ASSERT_EQ(step().code, 0u);
+  ASSERT_EQ(vm.Step(ad), 0u);
   EXPECT_EQ(FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW), nullptr);
   EXPECT_EQ(vm.Anim(2)->lockCount, 0);
   EXPECT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
@@ -516,22 +520,9 @@ TEST(AnimLib, SelectedAnim) {
 TEST(AnimLib, AsyncFramesWaitForTheirDelay) {
   AnimVm vm;
   ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
-  CommandCall play = vm.CallWith("playanim", [&] {
-    for (double v : {2.0, 0.0, 0.0}) vm_pushnumber(vm.L, v);
-    vm_newtable(vm.L);
-    vm.Set("async", 1);
-    vm.Set("speed", 1000);
-    return 4;
-  });
-  ASSERT_EQ(play.code, 0u);
-  qmObjectHeader *ad = FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW);
+  qmObjectHeader *ad = vm.PlayAsync(2, 1000);
   ASSERT_NE(ad, nullptr);
-  for (int i = 0; i < 2; i++)
-    ASSERT_EQ(vm.CallWith("asyncdrawframe", [&] {
-                  vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
-                  return 1;
-                }).code,
-              0u);
+  for (int i = 0; i < 2; i++) ASSERT_EQ(vm.Step(ad), 0u);
   EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0)) << "the second frame is not due yet";
   EXPECT_EQ(vm.Anim(2)->lockCount, 1);
 }
