@@ -573,4 +573,30 @@ TEST(AnimLib, AnimLayerStyle) {
   vm_settop(vm.L, 0);
 }
 
+// Move lists: a NEXTFRAME entry draws an anim that no layer shows as a new layer (its second
+// frame), and later steps that layer on and moves it; NEXTFRAME2 names the layer by position.
+TEST(AnimLib, MoveListFrames) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  auto frame = [&] { return vm.Call("GetAttribute", {22, 1, 12}).results.at(0); };
+  auto shown = [&](int x, int y) { return DisplayVm::BitmapPixel(vm.d->layerBuffer, x, y); };
+  ASSERT_EQ(vm.Call("AddMove", {7, int(QMTYPE_NEXTFRAME), 2, 0.0, 0.0}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {7}).code, 0u);
+  EXPECT_EQ(frame(), 2);
+  EXPECT_EQ(shown(0, 0), Pixel(20, 0));
+  ASSERT_EQ(vm.Call("AddMove", {8, int(QMTYPE_NEXTFRAME), 2, 5, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {8}).code, 0u);
+  EXPECT_EQ(frame(), 3);
+  EXPECT_EQ(shown(5, 6), Pixel(0, 15));
+  EXPECT_EQ(shown(0, 0), 0x102030u) << "the old place is composed anew";
+  ASSERT_EQ(vm.Call("AddMove", {9, int(QMTYPE_NEXTFRAME2), 1, 5, 6, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {9}).code, 0u);
+  EXPECT_EQ(frame(), 2);
+  EXPECT_EQ(shown(5, 6), Pixel(20, 0));
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("AddMove", {10, int(QMTYPE_NEXTFRAME2), 2, 0.0, 0.0}).code, 0u);
+  EXPECT_EQ(vm.Call("DoMove", {10}).code, ERR_WRONGUSAGE);
+}
+
 }  // namespace
