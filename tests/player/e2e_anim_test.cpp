@@ -92,3 +92,35 @@ TEST(E2eAnim, ErrorsNameTheirArguments) {
     EXPECT_EQ(r.out, c.expected) << c.name;
   }
 }
+
+// Declared anims are loaded before the script runs, in memory (their frames kept as decoded
+// pixels until the first display opens) or from disk.
+TEST(E2eAnim, DeclaredAnims) {
+  PlayerDir d;
+  if (RunAnimPeer("strip " + d / "")) GTEST_SKIP() << "python3-pil is missing";
+  auto decl = [&](uint32_t id, uint8_t fromDisk) {
+    qmtools::AppletDecl a;
+    a.type = 2;  // an anim
+    a.id = id;
+    a.name = d / "strip.gif";
+    a.line = 1;
+    a.param1 = 0xFFFFFFFFu;  // no transparent colour
+    a.typeData.push_back(fromDisk);
+    for (int i = 0; i < 6; i++) a.typeData.insert(a.typeData.end(), {0, 0});  // size, frames, per row, x, y
+    return a;
+  };
+  const std::string script = ScriptOf({
+      {true, "GetAttribute", {4, 1, 11}},
+      {true, "GetAttribute", {4, 2, 37, 3}},
+      {false, "GetAnimFrame", {3, 2, 1}},
+      {true, "ReadBrushPixel", {3, 5, 1}},
+      {false, "GetAnimFrame", {4, 3, 2}},
+      {true, "ReadBrushPixel", {4, 0.0, 0.0}},
+  });
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "f.qms"}}).Declarations({decl(1, 0), decl(2, 1)}).Bytecode(ChunkOf(script));
+  qmtools::WriteBytes(d / "a.qma", b.Bytes());
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "a.qma"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "3\n300\n" + std::to_string(kRight[1]) + " -1\n" + std::to_string(kLeft[2]) + " -1\n");
+}
