@@ -599,4 +599,53 @@ TEST(AnimLib, MoveListFrames) {
   EXPECT_EQ(vm.Call("DoMove", {10}).code, ERR_WRONGUSAGE);
 }
 
+// An anim stream: a brush smaller than the stream at CENTER lies centred on the transparent
+// colour, which the GIF leaves transparent; a brush of the stream's size is written whole.
+// Pillow decodes the file.
+TEST(AnimLib, AnimStreamFrames) {
+  TempDir dir;
+  if (RunAnimPeer("strip " + dir.path())) GTEST_SKIP() << "python3-pil is missing";
+  AnimVm vm;
+  const std::string file = dir / "stream.gif";
+  std::vector<uint32_t> small, whole;
+  for (int i = 0; i < 4 * 2; i++) small.push_back(0xFF000000u | 0xF80000u);
+  for (int i = 0; i < 10 * 8; i++) whole.push_back(0xFF000000u | (i % 2 ? 0x0000F8u : 0xF8F800u));
+  ASSERT_EQ(vm.FromArray(2, small, 4, 2).code, 0u);
+  ASSERT_EQ(vm.FromArray(3, whole, 10, 8).code, 0u);
+  ASSERT_EQ(vm.Call("BeginAnimStream", {1, CmdArg::Str(file.c_str()), 10, 8}).code, 0u);
+  EXPECT_EQ(vm.Call("WriteAnimFrame", {9, 2}).code, ERR_FINDANIMSTREAM);
+  const uint32_t code = vm.CallWith("writeanimframe", [&] {
+                            vm_pushnumber(vm.L, 1);
+                            vm_pushnumber(vm.L, 2);
+                            vm_newtable(vm.L);
+                            vm.Set("x", POS_CENTER);
+                            vm.Set("y", POS_CENTER);
+                            vm.Set("transparency", 0x00FC00);
+                            vm.Set("delay", 120);
+                            return 3;
+                          }).code;
+  ASSERT_EQ(code, 0u);
+  ASSERT_EQ(vm.Call("WriteAnimFrame", {1, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("FinishAnimStream", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("FinishAnimStream", {1}).code, ERR_FINDANIMSTREAM);
+  ASSERT_EQ(RunAnimPeer("gif-frames " + dir / "back" + " " + file), 0);
+  PeerFrames back;
+  ASSERT_TRUE(ReadFrames(dir / "back/stream.frames", &back));
+  ASSERT_EQ(back.rgba.size(), 2u);
+  // The quantizer's palette holds the centres of its 5-6-5 cells.
+  auto rgba = [&](size_t f, int x, int y) {
+    const auto *q = reinterpret_cast<const uint8_t *>(back.rgba[f].data()) + (y * 10 + x) * 4;
+    return uint32_t(q[0]) << 24 | uint32_t(q[1]) << 16 | uint32_t(q[2]) << 8 | q[3];
+  };
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 10; x++) {
+      const bool inside = x >= 3 && x < 7 && y >= 3 && y < 5;
+      EXPECT_EQ(rgba(0, x, y) & 0xFF, inside ? 255u : 0u) << x << "," << y;
+      if (inside) {
+        EXPECT_EQ(rgba(0, x, y) >> 8, 0xFC0204u) << x << "," << y;
+      }
+      EXPECT_EQ(rgba(1, x, y), ((y * 10 + x) % 2 ? 0x0402FCu : 0xFCFA04u) << 8 | 0xFF) << x << "," << y;
+    }
+}
+
 }  // namespace
