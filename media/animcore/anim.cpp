@@ -448,7 +448,7 @@ uint32_t ScaleAnimFrames(qmAnim *a, int32_t width, int32_t height, int32_t smoot
   a->bitmaps = bitmaps, a->masks = masks, a->alphas = alphas;
   a->width = a->nativeWidth = width;
   a->height = a->nativeHeight = height;
-  a->smoothScale = 1;
+  a->smoothScale = smooth != 0;
   return 0;
 }
 
