@@ -648,4 +648,31 @@ TEST(AnimLib, AnimStreamFrames) {
     }
 }
 
+// With layers on an asynchronous playback drives its layer: each step shows the next frame,
+// a jump shows the frame asked for, and the layer cannot be removed while it plays.
+TEST(AnimLib, AsyncPlaybackWithLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  qmObjectHeader *ad = vm.PlayAsync(2, ANIMSPEED_FAST);
+  ASSERT_NE(ad, nullptr);
+  auto frame = [&] { return vm.Call("GetAttribute", {22, 1, 12}).results.at(0); };
+  auto shown = [&] { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0); };
+  EXPECT_EQ(frame(), 1);
+  ASSERT_EQ(vm.Step(ad), 0u);
+  ASSERT_EQ(vm.Step(ad), 0u);
+  EXPECT_EQ(frame(), 2);
+  EXPECT_EQ(shown(), Pixel(20, 0));
+  EXPECT_EQ(vm.Call("RemoveLayer", {1}).code, ERR_REMADLAYER);
+  // AsyncDrawFrame(handle, 3): a jump.
+  ASSERT_EQ(vm.CallWith("asyncdrawframe", [&] {
+                vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
+                vm_pushnumber(vm.L, 3);
+                return 2;
+              }).code,
+            0u);
+  EXPECT_EQ(frame(), 3);
+  EXPECT_EQ(shown(), Pixel(0, 15));
+}
+
 }  // namespace
