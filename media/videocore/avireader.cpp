@@ -58,7 +58,9 @@ bool ReadStreamFormat(qmAviReader *r, int32_t stream, uint32_t size) {
   }
   if (!std::memcmp(r->streamType[stream], "vids", 4)) {
     if (size < 40 || !ReadExact(r->file, b, 40)) return false;
-    if (int32_t(Le32(b + 4)) != r->width || int32_t(Le32(b + 8)) != r->height) return false;
+    const int32_t height = int32_t(Le32(b + 8));
+    r->topDown = height < 0 && height == -r->height;
+    if (int32_t(Le32(b + 4)) != r->width || (height != r->height && !r->topDown)) return false;
     r->planes = int32_t(Le16(b + 12));
     r->bitCount = int32_t(Le16(b + 14));
     std::memcpy(r->compression, b + 16, 4);
@@ -205,7 +207,8 @@ bool FindFrameChunk(qmAviReader *r, int32_t n, uint32_t *size) {
   }
 }
 
-// Bottom-up B, G, R rows; rows padded to 4 bytes are taken as well.
+// B, G, R rows, bottom-up unless the format says otherwise; rows padded to 4 bytes are taken
+// as well.
 uint32_t *DecodeRaw(qmAviReader *r, uint32_t size) {
   const uint64_t w = uint64_t(r->width), h = uint64_t(r->height);
   uint64_t stride = w * 3;
@@ -214,7 +217,7 @@ uint32_t *DecodeRaw(qmAviReader *r, uint32_t size) {
   auto *out = static_cast<uint32_t *>(MemAlloc(uint32_t(w * h * 4), 0));
   if (!out) return nullptr;
   for (uint64_t y = 0; y < h; y++) {
-    const uint8_t *row = r->frameBuffer + (h - 1 - y) * stride;
+    const uint8_t *row = r->frameBuffer + (r->topDown ? y : h - 1 - y) * stride;
     for (uint64_t x = 0; x < w; x++, row += 3) out[y * w + x] = uint32_t(row[2]) << 16 | uint32_t(row[1]) << 8 | row[0];
   }
   return out;

@@ -23,6 +23,7 @@ struct qmAviReader {
   int32_t streamCount;
   int32_t audioChannels, sampleRate, blockAlign, bitsPerSample;
   int32_t planes, bitCount;
+  int32_t topDown;  // uncompressed rows stored top first (a negative "strf" height)
   uint64_t moviStart;  // just after the movi list type
   int32_t currentFrame, totalFrames;
   uint32_t flags;  // avih

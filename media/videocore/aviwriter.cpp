@@ -204,7 +204,7 @@ bool StartExtensionRiff(qmAviWriter *w) {
   PutId(b, "RIFF"), PutId(b + 8, "AVIX"), PutId(b + 12, "LIST"), PutId(b + 20, "movi");
   w->riffStart = EndOf(w);
   w->moviList = w->riffStart + 12;
-  w->riffLimit = kAviRiffLimit;
+  w->riffLimit = w->extensionRiffLimit;
   return FileWrite(w->file, b, 24) == 24;
 }
 
@@ -295,6 +295,7 @@ uint32_t AviCreate(const char *fileName, int32_t fps, int32_t flags, int32_t wid
   }
   w->moviList = end;
   w->riffLimit = kAviFirstRiffLimit;
+  w->extensionRiffLimit = kAviRiffLimit;
   w->legacyIndexPending = 1;
   *out = w;
   return 0;

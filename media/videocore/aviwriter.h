@@ -51,7 +51,8 @@ struct qmAviWriter {
   int32_t standardCount;  // entries of the open pair (one per frame, both streams)
   int32_t moviPairs;      // pairs reserved in the current movi list
   uint64_t pairBase;      // the RIFF start that the open pair's offsets count from
-  uint64_t riffLimit;
+  uint64_t riffLimit;           // of the current RIFF: first, then extension
+  uint64_t extensionRiffLimit;  // of the AVIX RIFFs
   uint64_t riffStart, moviList;  // positions of "RIFF" and of the movi "LIST"
   int32_t legacyIndexPending;    // 1 until the first RIFF is closed
   uint8_t copyBuffer[kAviIndexChunkSize];
