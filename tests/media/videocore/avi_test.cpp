@@ -172,7 +172,7 @@ std::vector<std::string> ColourJpegs(int w, int h, bool tables) {
 
 std::string Write(const TempDir &dir, const std::string &name, const std::string &bytes) {
   const std::string path = dir / name;
-  WriteWholeFile(path, bytes);
+  WriteFile(path, bytes);
   return path;
 }
 

@@ -68,7 +68,7 @@ struct CdxlFixture {
 
 std::string Save(const TempDir &dir, const std::string &name, const std::string &bytes) {
   const std::string path = dir / name;
-  WriteWholeFile(path, bytes);
+  WriteFile(path, bytes);
   return path;
 }
 

@@ -44,13 +44,6 @@ inline std::vector<std::string> PeerRgbFrames(const std::string &file, const std
   return frames;
 }
 
-inline void WriteWholeFile(const std::string &path, const std::string &bytes) {
-  if (FILE *f = std::fopen(path.c_str(), "wb")) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::fclose(f);
-  }
-}
-
 inline uint32_t FileLe32(const std::string &b, size_t at) {
   if (at + 4 > b.size()) return 0;
   const auto *p = reinterpret_cast<const uint8_t *>(b.data() + at);
