@@ -1,0 +1,182 @@
+// Objects moved on a display whose clock moves only when a frame waits: every frame the window
+// shows is captured and compared with the background and the object drawn where the path puts
+// it, with layers on and off, to the end and asynchronously.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "display/bgpic.h"
+#include "layers/layer.h"
+#include "runtime/errcodes.h"
+#include "runtime/vm/vm_api.h"
+#include "tests/transitions/fx_vm.h"
+
+namespace {
+
+constexpr uint32_t kBack = 0x102030;
+
+struct MoveVm : FxVm {
+  using FxVm::FxVm;
+  // The window of the fixture's size with pictures of (seed, w x h) at their places, drawn in order.
+  struct Placed {
+    int seed, x, y, w, h;
+  };
+  std::vector<uint32_t> Expected(const std::vector<Placed> &objects) const {
+    std::vector<uint32_t> out(size_t(width) * height, kBack);
+    for (const Placed &p : objects)
+      for (int y = 0; y < p.h; y++)
+        for (int x = 0; x < p.w; x++) {
+          const int X = p.x + x, Y = p.y + y;
+          if (X >= 0 && Y >= 0 && X < width && Y < height) out[size_t(Y) * width + X] = Pattern(p.seed, x, y);
+        }
+    return out;
+  }
+  // A command whose one result is a handle: the handle, or null (the code in *code).
+  void *CallForHandle(const char *name, const std::function<int()> &push, uint32_t *code) {
+    vm_settop(L, 0);
+    vm_pushstring(L, name);
+    vm_gettable(L, VM_GLOBALSINDEX);
+    const int n = push();
+    *code = vm_pcall(L, n, VM_MULTRET, 0);
+    void *handle = *code == 0 && vm_gettop(L) >= 1 ? vm_touserdata(L, 1) : nullptr;
+    if (*code) vm_setendrequested(L, 0);
+    vm_settop(L, 0);
+    return handle;
+  }
+  // MoveBrush(id, x1, y1, x2, y2, {speed, async = True}): the asynchronous draw object's handle.
+  void *StartAsync(int id, int x1, int y1, int x2, int y2, int speed) {
+    uint32_t code = 0;
+    void *h = CallForHandle("movebrush", [&] {
+      for (int v : {id, x1, y1, x2, y2}) vm_pushnumber(L, v);
+      vm_newtable(L);
+      Set("speed", speed);
+      vm_pushstring(L, "async");
+      vm_pushboolean(L, 1);
+      vm_settable(L, -3);
+      return 6;
+    }, &code);
+    EXPECT_EQ(code, 0u);
+    return h;
+  }
+  // AsyncDrawFrame(handle): whether the object ended.
+  bool Advance(void *handle) {
+    vm_settop(L, 0);
+    vm_pushstring(L, "asyncdrawframe");
+    vm_gettable(L, VM_GLOBALSINDEX);
+    vm_pushlightuserdata(L, handle);
+    EXPECT_EQ(vm_pcall(L, 1, 1, 0), 0u);
+    const bool ended = vm_toboolean(L, -1);
+    vm_settop(L, 0);
+    return ended;
+  }
+};
+
+TEST(MoveObject, EveryFrameShowsTheObjectOnlyWhereThePathIs) {
+  struct Case {
+    const char *name;
+    bool layers;
+    const char *command;
+    std::vector<CmdArg> args;
+    std::vector<int> xs;  // where the brush stands after each frame (y follows the same steps)
+    std::vector<int> ys;
+  } cases[] = {
+      {"brush, layers off", false, "MoveBrush", {1, 0, 10, 40, 10, 10}, {10, 20, 30, 40}, {10, 10, 10, 10}},
+      {"brush diagonally, layers off", false, "MoveBrush", {1, 50, 30, 20, 0, 15}, {35, 20}, {15, 0}},
+      {"brush off the edge, layers off", false, "MoveBrush", {1, 40, 5, 70, 5, 20}, {60, 70}, {5, 5}},
+      {"brush, layers on", true, "MoveBrush", {1, 0, 10, 40, 10, 10}, {10, 20, 30, 40}, {10, 10, 10, 10}},
+      {"layer", true, "MoveLayer", {1, 0, 0, 0, 24, 12}, {0, 0}, {12, 24}},
+  };
+  for (const Case &c : cases) {
+    MoveVm vm(64, 48, c.layers);
+    vm.MakeBrush(1, 8, 6, 3);
+    if (std::string(c.command) == "MoveLayer") {
+      ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+    }
+    vm.StartCapture();
+    ASSERT_EQ(vm.Call(c.command, c.args).code, 0u) << c.name;
+    const auto &frames = MoveVm::Frames();
+    ASSERT_EQ(frames.size(), c.xs.size()) << c.name << ": one frame per step";
+    for (size_t i = 0; i < frames.size(); i++) {
+      EXPECT_EQ(frames[i], vm.Expected({{3, c.xs[i], c.ys[i], 8, 6}})) << c.name << " frame " << i;
+    }
+    if (c.layers) {
+      EXPECT_EQ(CountLayers(vm.d->bgpic), 1) << c.name << ": the object's own layer moved";
+    }
+  }
+}
+
+TEST(MoveObject, SpritesPlayTheirFramesAndStayShown) {
+  MoveVm vm;
+  qmBrush *b = vm.MakeBrush(1, 12, 6, 0);
+  // Two 6x6 frames: the left and right halves of the pattern.
+  ASSERT_NE(b, nullptr);
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 6, 6, 2, 2}).code, 0u);
+  vm.StartCapture();
+  // animspeed FASTSPEED: no delay, so the frame turns after every step that time passed before;
+  // the first step is drawn at the start's own time.
+  ASSERT_EQ(vm.Call("MoveSprite", {1, 0, 0, 30, 0, 10, -2}).code, 0u);
+  const auto &frames = MoveVm::Frames();
+  ASSERT_EQ(frames.size(), 3u);
+  const int shownFrame[3] = {0, 0, 1};
+  for (size_t i = 0; i < frames.size(); i++) {
+    const int x = 10 * int(i + 1), frame = shownFrame[i];
+    // The frame's pixels are the pattern's from its half.
+    std::vector<uint32_t> want(size_t(vm.width) * vm.height, kBack);
+    for (int y = 0; y < 6; y++)
+      for (int px = 0; px < 6; px++) want[size_t(y) * vm.width + x + px] = FxVm::Pattern(0, px + 6 * frame, y);
+    EXPECT_EQ(frames[i], want) << "frame " << i;
+  }
+  ASSERT_NE(vm.d->bgpic->shownSprites, nullptr);
+  EXPECT_EQ(vm.d->bgpic->shownSprites->x, 30);
+  // It ends shown: RemoveSprite takes it away.
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  EXPECT_EQ(vm.Window(), vm.Expected({}));
+}
+
+TEST(MoveObject, AsynchronousMovesHoldTheBrushUntilTheLastEnds) {
+  MoveVm vm;
+  vm.MakeBrush(1, 8, 6, 5);
+  void *a = vm.StartAsync(1, 0, 0, 20, 0, 10);   // two steps
+  void *b = vm.StartAsync(1, 0, 30, 40, 30, 10);  // four steps
+  ASSERT_NE(a, nullptr);
+  ASSERT_NE(b, nullptr);
+  EXPECT_EQ(vm.Call("FreeBrush", {1}).code, uint32_t(ERR_LOCKEDOBJ));
+  int steps = 0;
+  while (!vm.Advance(a)) steps++;
+  EXPECT_EQ(steps, 2);
+  EXPECT_EQ(vm.Call("FreeBrush", {1}).code, uint32_t(ERR_LOCKEDOBJ)) << "the other move still holds it";
+  while (!vm.Advance(b)) {
+  }
+  // Both ended at their targets, drawn into the background.
+  EXPECT_EQ(vm.Window(), vm.Expected({{5, 20, 0, 8, 6}, {5, 40, 30, 8, 6}}));
+  EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
+}
+
+TEST(MoveObject, RefusalsAndMovesThatGoNowhere) {
+  MoveVm vm;
+  vm.MakeBrush(1, 8, 6, 5);
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+  vm.StartCapture();
+  ASSERT_EQ(vm.Call("MoveBrush", {1, 5, 5, 5, 5}).code, 0u);
+  EXPECT_TRUE(MoveVm::Frames().empty());
+  EXPECT_EQ(vm.Window(), vm.Expected({})) << "nothing drawn";
+  struct Case {
+    const char *name;
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } cases[] = {
+      {"speed 0", "MoveBrush", {1, 0, 0, 9, 9, 0}, ERR_WRONGUSAGE},
+      {"DEFAULTSPEED as speed", "MoveSprite", {1, 0, 0, 9, 9, -4}, ERR_WRONGUSAGE},
+      {"missing brush", "MoveBrush", {7, 0, 0, 9, 9}, ERR_FINDBRUSH},
+      {"missing sprite", "MoveSprite", {7, 0, 0, 9, 9}, ERR_FINDSPRITE},
+      {"a layer without layers", "MoveLayer", {1, 0, 0, 9, 9}, ERR_NOLAYERS},
+  };
+  for (const Case &c : cases) EXPECT_EQ(vm.Call(c.command, c.args).code, c.code) << c.name;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  EXPECT_EQ(vm.Call("MoveSprite", {1, 0, 0, 9, 9}).code, uint32_t(ERR_LAYERSOFF));
+  EXPECT_EQ(vm.Call("MoveLayer", {3, 0, 0, 9, 9}).code, uint32_t(ERR_LAYERRANGE));
+  EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u) << "a refused move holds nothing";
+}
+
+}  // namespace
