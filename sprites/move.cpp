@@ -17,6 +17,7 @@
 #include "graphics/blit.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
+#include "media/animcore/anim.h"
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -142,8 +143,35 @@ void DrawComposed(qmMove *m) {
   SafeBlt(m->scene, &out);
 }
 
+// The delay after the frame in microseconds.
+uint64_t FrameDelayMicros(const qmMove *m, int32_t frame) {
+  if (m->anim && m->frameDelay == MOVESPEED_DEFAULT) return uint64_t(GetAnimFrameDelay(m->anim, frame)) * 1000u;
+  return uint64_t(std::max(m->frameDelay, 0)) * 1000u;
+}
+
+// Drops the current anim frame's planes (freed when the move fetched them for itself).
+void DropAnimFrame(qmMove *m) {
+  if (m->framesOwned) {
+    FreeBitmap(const_cast<qmBitmap *>(m->image));
+    FreeMask(const_cast<qmMask *>(m->imageMask));
+    FreeAlphaChannel(const_cast<qmAlphaChannel *>(m->imageAlpha));
+  }
+  m->image = nullptr, m->imageMask = nullptr, m->imageAlpha = nullptr;
+}
+
+uint32_t FetchCurrentFrame(qmMove *m) {
+  qmBitmap *b = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (uint32_t code = FetchAnimFrame(m->anim, m->frame, 0, 0, &b, &mask, &alpha)) return code;
+  m->image = b, m->imageMask = mask, m->imageAlpha = alpha;
+  return 0;
+}
+
 // Lowers the counters the move raised.
 void ReleaseCounters(qmMove *m) {
+  if (m->anim && m->anim->lockCount > 0) --m->anim->lockCount;
+  m->anim = nullptr;
   if (m->useCounter && *m->useCounter) --*m->useCounter;
   m->useCounter = nullptr;
   if (m->frameCounters) {
@@ -182,6 +210,17 @@ uint32_t HoldObject(qmMove *m, void **object) {
     ++b->lock;
     *object = b;
     return 0;
+  }
+  case QMTYPE_ANIM: {
+    qmAnim *a = nullptr;
+    if (uint32_t code = FindAnim(scene, &m->objectId, &a, 0)) return code;
+    m->anim = a;
+    ++a->lockCount;
+    m->width = a->width, m->height = a->height;
+    m->frame = 0, m->frameCount = a->frameCount;
+    m->framesOwned = a->onDisk;
+    *object = a;
+    return FetchCurrentFrame(m);
   }
   case QMTYPE_TEXTOBJECT: {
     const qmPlayerContext *ctx = scene->context;
@@ -228,10 +267,17 @@ uint32_t TakeLayer(qmMove *m) {
   if (m->objectType == QMTYPE_LAYER) return 0;
   qmLayer *l = FindObjectLayer(pic, m->objectType, &m->objectId, 1);
   if (!l) {
-    if (m->objectType == QMTYPE_BRUSH) {
+    if (m->objectType == QMTYPE_BRUSH || m->objectType == QMTYPE_ANIM) {
       qmImageRequest r{};
-      r.kind = QMTYPE_BRUSH, r.id = m->objectId, r.x = m->x, r.y = m->y;
+      r.kind = uint32_t(m->objectType), r.id = m->objectId, r.x = m->x, r.y = m->y;
       r.srcX = m->x, r.srcY = m->y;
+      if (m->anim) {
+        r.frame = {const_cast<qmBitmap *>(m->image), const_cast<qmMask *>(m->imageMask),
+                   const_cast<qmAlphaChannel *>(m->imageAlpha)};
+        r.width = m->width, r.height = m->height;
+        r.frameNumber = m->frame + 1, r.frameCount = m->frameCount;
+        r.frameDelay = uint32_t(FrameDelayMicros(m, m->frame) / 1000u);
+      }
       if (uint32_t code = DisplayImageCore(scene, &r)) return code;
     } else {
       const qmPlayerContext *ctx = scene->context;
@@ -253,6 +299,7 @@ void FinishFrameStep(qmMove *m) {
     m->frame = (m->frame + 1) % m->frameCount;
     m->nextFrameTime = now;
     m->frameDue = 1;
+    if (m->anim) DropAnimFrame(m);  // the next step fetches the new one
   }
 }
 
@@ -407,13 +454,20 @@ uint32_t MoveStep(qmMove *m, int32_t *done) {
     if (code) return code;
     if (uint32_t shown = ShowSprite(m->scene, s, m->x, m->y, m->frame + 1)) return shown;
     if (m->frameDue) {
-      m->nextFrameTime += uint64_t(m->frameDelay) * 1000u;
+      m->nextFrameTime += FrameDelayMicros(m, m->frame);
       m->frameDue = 0;
     }
-  } else if (m->layer) {
-    PlaceLayer(m->scene, m->layer, nullptr, m->x, m->y, 0, 0, nullptr);
   } else {
-    DrawComposed(m);
+    if (m->anim && !m->image) {
+      if (uint32_t code = FetchCurrentFrame(m)) return code;
+    }
+    // A frame changed: its delay counts from now, whichever way the object is drawn.
+    if (m->frameDue) {
+      m->nextFrameTime += FrameDelayMicros(m, m->frame);
+      m->frameDue = 0;
+    }
+    if (m->layer) PlaceLayer(m->scene, m->layer, nullptr, m->x, m->y, 0, 0, nullptr);
+    else DrawComposed(m);
   }
   m->previousX = m->x, m->previousY = m->y;
   FinishFrameStep(m);
@@ -422,12 +476,13 @@ uint32_t MoveStep(qmMove *m, int32_t *done) {
 
 void MoveFree(qmMove *m) {
   if (!m) return;
-  ReleaseCounters(m);
   FreeBitmap(m->work), FreeBitmap(m->savedBackground);
   m->work = m->savedBackground = nullptr;
+  if (m->anim) DropAnimFrame(m);
   FreeBitmap(m->ownedImage), FreeMask(m->ownedMask), FreeAlphaChannel(m->ownedAlpha);
   m->ownedImage = nullptr, m->ownedMask = nullptr, m->ownedAlpha = nullptr;
   m->image = nullptr, m->imageMask = nullptr, m->imageAlpha = nullptr;
+  ReleaseCounters(m);
   if (!m->embedded) MemFree(m);
 }
 
@@ -447,7 +502,9 @@ uint32_t RunMove(qmMove *m, qmAsyncDraw **asyncOut) {
     return code;
   }
   m->speed = m->baseSpeed = speed;
-  m->frameDelay = ResolveFrameDelay(m->animSpeedOption);
+  m->frameDelay = m->objectType == QMTYPE_ANIM && m->animSpeedOption == MOVESPEED_DEFAULT
+                      ? MOVESPEED_DEFAULT
+                      : ResolveFrameDelay(m->animSpeedOption);
   void *object = nullptr;
   if ((code = HoldObject(m, &object))) {
     MoveFree(m);
@@ -486,7 +543,7 @@ uint32_t RunMove(qmMove *m, qmAsyncDraw **asyncOut) {
     MoveFree(m);
     return code;
   }
-  m->nextFrameTime = DesktopClockMicros() + uint64_t(m->frameDelay) * 1000u;
+  m->nextFrameTime = DesktopClockMicros() + FrameDelayMicros(m, 0);
   if (m->embedded) return 0;
   if (m->async) {
     qmAsyncDraw *ad = nullptr;

@@ -1,6 +1,6 @@
-// Objects moved across the current display frame by frame: a brush, a text object, a layer or a
-// sprite travels from a start point to an end point along a straight line or one of the effect
-// paths, while a sprite plays its frames. A move runs to its end in one call, runs as an
+// Objects moved across the current display frame by frame: a brush, an anim, a text object, a
+// layer or a sprite travels from a start point to an end point along a straight line or one of
+// the effect paths, while an anim or a sprite plays its frames. A move runs to its end in one call, runs as an
 // asynchronous draw object, or is driven step by step by an embedding caller.
 #pragma once
 #include <cstdint>
@@ -12,6 +12,7 @@
 struct qmScene;
 struct qmLayer;
 struct qmAsyncDraw;
+struct qmAnim;
 
 // Path kinds; other values move like MOVEPATH_LINE.
 enum : uint32_t {
@@ -34,7 +35,7 @@ inline constexpr int32_t kMoveCurveHeight = 150;
 struct qmMove {
   qmScene *scene;
   // What the caller asks.
-  int32_t objectType;  // QMTYPE_BRUSH, TEXTOBJECT, LAYER or SPRITE
+  int32_t objectType;  // QMTYPE_BRUSH, ANIM, TEXTOBJECT, LAYER or SPRITE
   qmObjectId objectId;  // a layer's position for LAYER
   uint32_t path;        // MOVEPATH_*
   int32_t startX, startY, endX, endY;  // as given: special positions and KEEPPOSITION allowed
@@ -58,7 +59,7 @@ struct qmMove {
   int32_t speed;      // the x step, and the step of both axes in the overshoot phases
   int32_t ySpeed;     // the y step of the straight phase
   int32_t baseSpeed;  // the unit of the overshoot distances
-  int32_t frameDelay;  // milliseconds between frames
+  int32_t frameDelay;  // milliseconds between frames; MOVESPEED_DEFAULT: each anim frame's own
   uint32_t phase;      // 0 straight, 1-6 bounce, 7-8 damped, 9 end of a sine
   int32_t slowZoneX, slowZoneY, slowStepX, slowStepY;
   int32_t frame, frameCount;
@@ -71,13 +72,15 @@ struct qmMove {
   int32_t layerPosition;
   uint64_t nextFrameTime;  // microseconds on the desktop clock
   uint32_t frameDue;
+  qmAnim *anim;            // the anim moved, held by its lock counter
+  uint32_t framesOwned;    // each anim frame's planes are fetched for the move and freed after use
   uint32_t *useCounter;    // the object's lock counter, raised for the move's lifetime
   uint32_t **frameCounters;  // null-terminated: the lock counters of a sprite's sources
 };
 
 // The speed in pixels per frame: 0 or ERR_WRONGUSAGE (0, DEFAULTSPEED and other negatives).
 uint32_t ResolveMoveSpeed(int32_t speed, int32_t *out);
-// The frame delay in milliseconds of an animspeed value.
+// The frame delay in milliseconds of an animspeed value; DEFAULTSPEED gives 60 (a sprite's).
 int32_t ResolveFrameDelay(int32_t animSpeed);
 // The direction, steps and path tables of a move from (x1, y1) to (x2, y2) of the resolved
 // speed; pictureHeight is the shown height BIGSINE swings over.

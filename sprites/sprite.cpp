@@ -14,6 +14,7 @@
 #include "graphics/clipregion.h"
 #include "graphics/colors.h"
 #include "layers/layer.h"
+#include "media/animcore/anim.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -438,6 +439,25 @@ uint32_t NewSpriteFromPicture(qmObjectRegistry *objects, qmObjectId *id, const q
   }
   const uint32_t code = NewSpriteRecord(objects, id, width, height, bitmaps, masks, alphas, frames,
                                         transparentColor, nullptr, out);
+  if (code) FreeFramePlanes(frames, bitmaps, masks, alphas);
+  return code;
+}
+
+uint32_t NewSpriteFromAnim(qmObjectRegistry *objects, qmObjectId *id, qmAnim *anim, qmSprite **out) {
+  const int32_t frames = anim->frameCount;
+  if (frames < 1) return ERR_ANIMFRAME;
+  qmBitmap **bitmaps;
+  qmMask **masks;
+  qmAlphaChannel **alphas;
+  if (AllocFrameArrays(frames, &bitmaps, &masks, &alphas)) return ERR_MEM;
+  for (int32_t i = 0; i < frames; i++) {
+    if (uint32_t code = FetchAnimFrame(anim, i, 1, 0, &bitmaps[i], &masks[i], &alphas[i])) {
+      FreeFramePlanes(frames, bitmaps, masks, alphas);
+      return code;
+    }
+  }
+  const uint32_t code = NewSpriteRecord(objects, id, anim->width, anim->height, bitmaps, masks, alphas, frames,
+                                        anim->transparentColour, nullptr, out);
   if (code) FreeFramePlanes(frames, bitmaps, masks, alphas);
   return code;
 }

@@ -12,6 +12,7 @@ struct qmObjectRegistry;
 struct qmScene;
 struct qmDisplay;
 struct qmBrush;
+struct qmAnim;
 
 struct qmSprite {
   qmObjectHeader header;  // type SPRITE
@@ -89,6 +90,9 @@ uint32_t NewSpriteFromPicture(qmObjectRegistry *objects, qmObjectId *id, const q
                               const qmAlphaChannel *alpha, int32_t pictureWidth, int32_t pictureHeight, int32_t width,
                               int32_t height, int32_t frames, int32_t perRow, int32_t x, int32_t y,
                               uint32_t transparentColor, qmSprite **out);
+// A sprite of copies of every frame of the anim at its current size. 0, ERR_MEM or the anim's
+// frame errors.
+uint32_t NewSpriteFromAnim(qmObjectRegistry *objects, qmObjectId *id, qmAnim *anim, qmSprite **out);
 // A linked sprite of the sources in order (count of them, all of one size). 0,
 // ERR_WRONGSPRITESIZE or ERR_MEM.
 uint32_t NewLinkedSprite(qmObjectRegistry *objects, qmObjectId *id, qmSprite *const *sources, int32_t count,

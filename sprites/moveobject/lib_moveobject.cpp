@@ -1,4 +1,4 @@
-// The moveobject library: brushes, text objects, layers and sprites moved across the current
+// The moveobject library: brushes, anims, text objects, layers and sprites moved across the current
 // display along a line or an effect path, to the end or asynchronously.
 #include "sprites/moveobject/lib_moveobject.h"
 
@@ -56,11 +56,7 @@ uint32_t MoveCommand(VmState *L, int32_t type, bool withFrames) {
 }
 
 uint32_t MovMoveBrush(VmState *L) { return MoveCommand(L, QMTYPE_BRUSH, false); }
-uint32_t MovMoveAnim(VmState *L) {
-  CheckArgCount(L, 5, 8);
-  qmObjectId id = GetObjectIdArg(L, 1);
-  return MissingObjectError(&id, ERR_FINDANIM);
-}
+uint32_t MovMoveAnim(VmState *L) { return MoveCommand(L, QMTYPE_ANIM, true); }
 uint32_t MovMoveTextObject(VmState *L) { return MoveCommand(L, QMTYPE_TEXTOBJECT, false); }
 uint32_t MovMoveLayer(VmState *L) { return MoveCommand(L, QMTYPE_LAYER, false); }
 uint32_t MovMoveSprite(VmState *L) { return MoveCommand(L, QMTYPE_SPRITE, true); }

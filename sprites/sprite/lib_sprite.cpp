@@ -1,4 +1,4 @@
-// The sprite library: sprites made from brushes, text objects, other sprites and picture files,
+// The sprite library: sprites made from brushes, anims, text objects, other sprites and files,
 // shown over the current display's background picture while layers are off.
 #include "sprites/sprite/lib_sprite.h"
 
@@ -6,9 +6,8 @@
 
 #include "display/brush.h"
 #include "display/scene.h"
-#include "graphics/alpha_kernels.h"
-#include "graphics/blit.h"
-#include "media/image/imageload.h"
+#include "media/animcore/anim.h"
+#include "media/animcore/animload.h"
 #include "platform/memory.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -53,27 +52,6 @@ std::vector<qmObjectId> ReadIdList(VmState *L, int i) {
   return ids;
 }
 
-// A sprite of frames cut from a picture given as 0xAARRGGBB words.
-uint32_t SpriteFromArgb(qmObjectRegistry *objects, qmObjectId *id, const uint32_t *argb, int32_t width, int32_t height,
-                        uint32_t key, bool withAlpha, const int32_t cut[6]) {
-  qmBitmap *bitmap = nullptr;
-  qmMask *mask = nullptr;
-  qmAlphaChannel *alpha = nullptr;
-  if (BitmapFromArgb(argb, key, width, height, width, 0, &bitmap, &mask)) return ERR_MEM;
-  if (withAlpha) {
-    alpha = AllocAlphaChannel(width, height, 0);
-    if (!alpha) {
-      FreePlanes(bitmap, mask, nullptr);
-      return ERR_MEM;
-    }
-    ArgbToAlphaChannel(argb, width, height, width, alpha->memory, alpha->bytesPerRow);
-  }
-  const uint32_t code = NewSpriteFromPicture(objects, id, bitmap, mask, alpha, width, height, cut[0], cut[1], cut[2],
-                                             cut[3], cut[4], cut[5], key, nullptr);
-  FreePlanes(bitmap, mask, alpha);
-  return code;
-}
-
 uint32_t SprCreateSprite(VmState *L) {
   CheckArgCount(L, 3, 9);
   qmObjectId id = GetNewObjectIdArg(L, 1);
@@ -91,6 +69,13 @@ uint32_t SprCreateSprite(VmState *L) {
     if ((code = FindBrush(scene->objects, &brushId, &b, FINDBRUSH_NOVECTOR))) return code;
     code = NewSpriteFromPicture(scene->objects, &id, b->bitmap, b->mask, b->alpha, b->width, b->height, cut[0], cut[1],
                                 cut[2], cut[3], cut[4], cut[5], b->transparentColor, nullptr);
+    break;
+  }
+  case QMTYPE_ANIM: {
+    qmObjectId animId = GetObjectIdArg(L, 3);
+    qmAnim *a = nullptr;
+    if ((code = FindAnim(scene, &animId, &a, 0))) return code;
+    code = NewSpriteFromAnim(scene->objects, &id, a, nullptr);
     break;
   }
   case QMTYPE_TEXTOBJECT: {
@@ -148,32 +133,39 @@ uint32_t SprFreeSprite(VmState *L) {
   return FreeSpriteById(GetScene(L), &id, 1);
 }
 
-// LoadSprite(id, file[, {transparency, loadalpha, x, y, width, height, frames, fpr}]): the
-// picture's frames cut as CreateSprite cuts a brush.
+// LoadSprite(id, file[, {transparency, loadalpha, x, y, width, height, frames, fpr}]): the frames
+// of an anim file, or of a picture cut as CreateSprite cuts a brush, loaded as the anim library
+// loads them.
 uint32_t SprLoadSprite(VmState *L) {
   CheckArgCount(L, 2, 3);
   qmObjectId id = GetNewObjectIdArg(L, 1);
-  const char *file = ResolveLinkedFileArg(L, 2, 0, nullptr);
-  uint32_t key = kNoTransparentColor;
-  bool loadAlpha = false;
-  int32_t cut[6] = {0, 0, 0, 0, 0, 0};  // width, height, frames, per row, x, y
+  qmAnimLoadRequest r{};
+  r.file = ResolveLinkedFileArg(L, 2, 0, nullptr);
+  r.transparentColour = kNoTransparentColor;
+  r.cache = r.cachedLoad = "";
+  r.plugins = GetPlayerContext(L)->formatPlugins;
   if (vm_gettop(L) == 3 && !vm_isnoneornil(L, 3)) {
     vm_checktable(L, 3);
-    GetFieldUInt(L, 3, "transparency", &key, nullptr);
+    bool loadAlpha = false;
+    GetFieldUInt(L, 3, "transparency", &r.transparentColour, nullptr);
     GetFieldFlag(L, 3, "loadalpha", &loadAlpha, nullptr);
-    const char *keys[6] = {"width", "height", "frames", "fpr", "x", "y"};
-    for (int k = 0; k < 6; k++) GetFieldInt(L, 3, keys[k], &cut[k], nullptr);
+    r.loadAlpha = loadAlpha;
+    GetFieldInt(L, 3, "x", &r.x, nullptr);
+    GetFieldInt(L, 3, "y", &r.y, nullptr);
+    GetFieldInt(L, 3, "width", &r.width, nullptr);
+    GetFieldInt(L, 3, "height", &r.height, nullptr);
+    GetFieldInt(L, 3, "fpr", &r.framesPerRow, nullptr);
+    GetFieldInt(L, 3, "frames", &r.frames, nullptr);
   }
   qmScene *scene = GetScene(L);
   if (!id.handle)
     if (uint32_t code = FreeSpriteById(scene, &id, 0)) return code;
-  uint32_t *pixels = nullptr;
-  int32_t w = 0, h = 0, hasAlpha = 0;
-  if (uint32_t code = LoadImageWithPlugins(GetPlayerContext(L)->formatPlugins, file, nullptr, -1, 0, &pixels, nullptr,
-                                           nullptr, &w, &h, &hasAlpha))
-    return code;
-  const uint32_t code = SpriteFromArgb(scene->objects, &id, pixels, w, h, key, loadAlpha && hasAlpha, cut);
-  FreeImagePixels(pixels);
+  // The frames are made as an anim's, whose copies the sprite takes.
+  qmObjectId animId{0, 1};
+  qmAnim *anim = nullptr;
+  if (uint32_t code = LoadAnimObject(scene, &r, &animId, &anim)) return code;
+  const uint32_t code = NewSpriteFromAnim(scene->objects, &id, anim, nullptr);
+  DeleteAnim(scene, &animId, 0);
   return code ? code : PushNewId(L, id);
 }
 

@@ -3,12 +3,16 @@
 // it, with layers on and off, to the end and asynchronously.
 #include <gtest/gtest.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <string>
 #include <vector>
 
 #include "display/bgpic.h"
 #include "layers/layer.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
+#include "sprites/sprite.h"
 #include "tests/transitions/fx_vm.h"
 
 namespace {
@@ -105,32 +109,75 @@ TEST(MoveObject, EveryFrameShowsTheObjectOnlyWhereThePathIs) {
   }
 }
 
-TEST(MoveObject, SpritesPlayTheirFramesAndStayShown) {
-  MoveVm vm;
-  qmBrush *b = vm.MakeBrush(1, 12, 6, 0);
-  // Two 6x6 frames: the left and right halves of the pattern.
-  ASSERT_NE(b, nullptr);
-  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 6, 6, 2, 2}).code, 0u);
-  vm.StartCapture();
-  // animspeed FASTSPEED: no delay, so the frame turns after every step that time passed before;
-  // the first step is drawn at the start's own time.
-  ASSERT_EQ(vm.Call("MoveSprite", {1, 0, 0, 30, 0, 10, -2}).code, 0u);
+// The two 6x6 halves of a 12x6 pattern of seed 0 moved 10 pixels a step with animspeed
+// FASTSPEED: the frame turns after every step that time passed before, and the first step is
+// drawn at the start's own time.
+void ExpectHalvesMoving(MoveVm &vm, const char *what) {
   const auto &frames = MoveVm::Frames();
-  ASSERT_EQ(frames.size(), 3u);
+  ASSERT_EQ(frames.size(), 3u) << what;
   const int shownFrame[3] = {0, 0, 1};
   for (size_t i = 0; i < frames.size(); i++) {
-    const int x = 10 * int(i + 1), frame = shownFrame[i];
-    // The frame's pixels are the pattern's from its half.
+    const int x = 10 * int(i + 1);
     std::vector<uint32_t> want(size_t(vm.width) * vm.height, kBack);
     for (int y = 0; y < 6; y++)
-      for (int px = 0; px < 6; px++) want[size_t(y) * vm.width + x + px] = FxVm::Pattern(0, px + 6 * frame, y);
-    EXPECT_EQ(frames[i], want) << "frame " << i;
+      for (int px = 0; px < 6; px++)
+        want[size_t(y) * vm.width + x + px] = FxVm::Pattern(0, px + 6 * shownFrame[i], y);
+    EXPECT_EQ(frames[i], want) << what << " frame " << i;
   }
+}
+
+TEST(MoveObject, SpritesPlayTheirFramesAndStayShown) {
+  MoveVm vm;
+  vm.MakeBrush(1, 12, 6, 0);
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 6, 6, 2, 2}).code, 0u);
+  vm.StartCapture();
+  ASSERT_EQ(vm.Call("MoveSprite", {1, 0, 0, 30, 0, 10, -2}).code, 0u);
+  ExpectHalvesMoving(vm, "sprite");
   ASSERT_NE(vm.d->bgpic->shownSprites, nullptr);
   EXPECT_EQ(vm.d->bgpic->shownSprites->x, 30);
   // It ends shown: RemoveSprite takes it away.
   ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
   EXPECT_EQ(vm.Window(), vm.Expected({}));
+}
+
+TEST(MoveObject, AnimsPlayTheirFramesAlongThePath) {
+  MoveVm vm;
+  vm.MakeBrush(1, 12, 6, 0);
+  ASSERT_EQ(vm.Call("CreateAnim", {1, 1, 6, 6, 2, 2}).code, 0u);
+  vm.StartCapture();
+  ASSERT_EQ(vm.Call("MoveAnim", {1, 0, 0, 30, 0, 10, -2}).code, 0u);
+  ExpectHalvesMoving(vm, "anim");
+  EXPECT_EQ(vm.Call("FreeAnim", {1}).code, 0u) << "the move let go of the anim";
+}
+
+TEST(MoveObject, SpritesFromAnimsAndAnimFiles) {
+  MoveVm vm;
+  vm.MakeBrush(1, 12, 6, 0);
+  ASSERT_EQ(vm.Call("CreateAnim", {1, 1, 6, 6, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 4, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("FreeAnim", {1}).code, 0u) << "the sprite keeps its own frames";
+  vm.StartCapture();
+  ASSERT_EQ(vm.Call("MoveSprite", {1, 0, 0, 30, 0, 10, -2}).code, 0u);
+  ExpectHalvesMoving(vm, "sprite of an anim");
+  // A GIF animation made by Pillow: three 8x6 frames, each two colours left and right of column 4.
+  char dir[] = "/tmp/qmspritesXXXXXX";
+  ASSERT_NE(mkdtemp(dir), nullptr);
+  const std::string make = "/usr/bin/python3 " QM_SOURCE_DIR "/tests/media/animcore/anim_gifs.py make " +
+                           std::string(dir) + " >/dev/null 2>&1";
+  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "python3-pil is missing";
+  const std::string gif = std::string(dir) + "/strip.gif";
+  ASSERT_EQ(vm.Call("LoadSprite", {2, CmdArg::Str(gif.c_str())}).code, 0u);
+  std::remove(gif.c_str());
+  std::remove(dir);
+  constexpr uint32_t kLeft[] = {0xF80000, 0x00FC00, 0x0000F8}, kRight[] = {0xF8F800, 0x808080, 0xF800F8};
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  for (int frame = 1; frame <= 3; frame++) {
+    ASSERT_EQ(vm.Call("DisplaySprite", {2, 20, 10, frame}).code, 0u);
+    EXPECT_EQ(MoveVm::WindowPixel(vm.d, 21, 12), kLeft[frame - 1]) << "frame " << frame;
+    EXPECT_EQ(MoveVm::WindowPixel(vm.d, 26, 15), kRight[frame - 1]) << "frame " << frame;
+  }
+  EXPECT_EQ(vm.Call("DisplaySprite", {2, 20, 10, 4}).code, uint32_t(ERR_ANIMFRAME));
+  EXPECT_EQ(vm.Call("LoadSprite", {3, CmdArg::Str(gif.c_str())}).code, uint32_t(ERR_READFILE)) << "gone";
 }
 
 TEST(MoveObject, AsynchronousMovesHoldTheBrushUntilTheLastEnds) {
