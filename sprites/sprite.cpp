@@ -254,12 +254,23 @@ uint32_t ShowSprite(qmScene *scene, qmSprite *sprite, int32_t x, int32_t y, int3
   return 0;
 }
 
+namespace {
+uint32_t NotShownError(const qmSprite *sprite) {
+  if (sprite->header.handle) return ERR_SPRITEONSCREEN2;
+  qmObjectId id{sprite->header.id, 0};
+  return MissingObjectError(&id, ERR_SPRITEONSCREEN);
+}
+}  // namespace
+
+uint32_t LookUpShownSprite(const qmScene *scene, const qmObjectId *id, qmShownSprite **out) {
+  qmSprite *s = nullptr;
+  if (uint32_t code = FindSprite(scene->objects, id, &s, 0)) return code;
+  *out = FindShownSprite(scene, s);
+  return *out ? 0 : NotShownError(s);
+}
+
 uint32_t RemoveShownSprite(qmScene *scene, qmSprite *sprite) {
-  if (!FindShownSprite(scene, sprite)) {
-    if (sprite->header.handle) return ERR_SPRITEONSCREEN2;
-    qmObjectId id{sprite->header.id, 0};
-    return MissingObjectError(&id, ERR_SPRITEONSCREEN);
-  }
+  if (!FindShownSprite(scene, sprite)) return NotShownError(sprite);
   DropNode(scene, scene->current->bgpic, scene->current, sprite);
   return 0;
 }

@@ -57,6 +57,9 @@ uint32_t CheckSpriteOutput(const qmScene *scene);
 uint32_t ShowSprite(qmScene *scene, qmSprite *sprite, int32_t x, int32_t y, int32_t frame);
 // The sprite's node on the current display's picture, or null.
 qmShownSprite *FindShownSprite(const qmScene *scene, const qmSprite *sprite);
+// The node of the unflagged sprite of that id on the current display's picture: 0, the sprite's
+// look-up error, or ERR_SPRITEONSCREEN (id as argument) / ERR_SPRITEONSCREEN2 when not shown.
+uint32_t LookUpShownSprite(const qmScene *scene, const qmObjectId *id, qmShownSprite **out);
 // Whether any display's picture or listed picture shows the sprite.
 bool SpriteIsShownAnywhere(const qmScene *scene, const qmSprite *sprite);
 // Takes the sprite off the current display's picture and refreshes its rectangle: 0, or

@@ -249,3 +249,76 @@ TEST(Sprites, FreeingReachesEveryDisplayAndEveryLink) {
 }
 
 }  // namespace
+
+namespace {
+
+// What other libraries read of sprites: attributes, collisions, brushes and pointers made of a frame.
+TEST(Sprites, OtherCommandsSeeShownSprites) {
+  SpritesVm vm;
+  // Two 4x4 masked frames of brush 1, and a solid one-pixel brush 2.
+  vm.AddBrush(MakePicture(6, 8, 4, MASKED));
+  vm.AddBrush(MakePicture(7, 1, 1, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 4, 4, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 2}).code, 0u);
+  constexpr int kSprite = 32, kSpriteVsBox = 48, kPointer = 36;
+  constexpr int kWidth = 0, kXPos = 7, kNumFrames = 11, kCurFrame = 12, kHasMask = 16, kOnScreen = 23;
+  struct Attr {
+    int attribute;
+    uint32_t code;
+    double value;
+  } hidden[] = {{kWidth, 0, 4}, {kNumFrames, 0, 2}, {kOnScreen, 0, 0}, {kHasMask, 0, 1},
+                {kXPos, ERR_SPRITEONSCREEN, 0}, {kCurFrame, ERR_SPRITEONSCREEN, 0}};
+  for (const Attr &a : hidden) {
+    const CommandCall r = vm.Call("GetAttribute", {kSprite, 1, a.attribute});
+    EXPECT_EQ(r.code, a.code) << "attribute " << a.attribute;
+    if (!a.code) {
+      EXPECT_EQ(r.results, std::vector<double>{a.value}) << "attribute " << a.attribute;
+    }
+  }
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 12, 2}).code, 0u);
+  for (const Attr &a : {Attr{kXPos, 0, 10}, Attr{kCurFrame, 0, 2}, Attr{kOnScreen, 0, 1}})
+    EXPECT_EQ(vm.Call("GetAttribute", {kSprite, 1, a.attribute}).results, std::vector<double>{a.value});
+  // Collisions go by the current frame's mask: the model picture says which pixels are set.
+  const Picture frame2 = SpritesVm::Crop(vm.pics[0], 4, 0, 4, 4);
+  int setX = -1, setY = -1, clearX = -1, clearY = -1;
+  for (int i = 0; i < 16; i++) {
+    const bool set = frame2.px[i] >> 24;
+    (set ? setX : clearX) = i % 4, (set ? setY : clearY) = i / 4;
+  }
+  ASSERT_TRUE(setX >= 0 && clearX >= 0);
+  struct Hit {
+    const char *name;
+    std::vector<CmdArg> args;
+    double hit;
+  } hits[] = {
+      {"box on a set pixel", {kSpriteVsBox, 1, 10 + setX, 12 + setY, 1, 1}, 1},
+      {"box on a clear pixel", {kSpriteVsBox, 1, 10 + clearX, 12 + clearY, 1, 1}, 0},
+      {"box beside it", {kSpriteVsBox, 1, 14, 12, 5, 5}, 0},
+  };
+  for (const Hit &h : hits) EXPECT_EQ(vm.Call("Collision", h.args).results, std::vector<double>{h.hit}) << h.name;
+  // The one-pixel sprite over a set and over a clear pixel of the masked one.
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 10 + setX, 12 + setY}).code, 0u);
+  EXPECT_EQ(vm.Call("Collision", {kSprite, 1, 2}).results, std::vector<double>{1});
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 10 + clearX, 12 + clearY}).code, 0u);
+  EXPECT_EQ(vm.Call("Collision", {kSprite, 1, 2}).results, std::vector<double>{0});
+  ASSERT_EQ(vm.Call("RemoveSprite", {2}).code, 0u);
+  EXPECT_EQ(vm.Call("Collision", {kSprite, 1, 2}).code, uint32_t(ERR_SPRITEONSCREEN));
+  // A brush of frame 2 shows the frame's pixels; frame 0 is out of range.
+  ASSERT_EQ(vm.Call("ConvertToBrush", {kSprite, 1, 10, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("ConvertToBrush", {kSprite, 1, 11, 0}).code, uint32_t(ERR_ANIMFRAME));
+  EXPECT_EQ(vm.Call("GetBrushLink", {11, kSprite, 1, 3}).code, uint32_t(ERR_ANIMFRAME));
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  const int model = vm.AddModel(frame2);
+  ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+                for (double v : {10.0, 30.0, 30.0}) vm_pushnumber(vm.L, v);
+                return 3;
+              }).code,
+            0u);
+  vm.ExpectScreen({{model, 30, 30, 0}}, "brush of the second frame");
+  // A pointer of a frame.
+  ASSERT_EQ(vm.Call("CreatePointer", {5, kSprite, 1, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {kPointer, 5, kWidth}).results, std::vector<double>{4});
+  EXPECT_EQ(vm.Call("CreatePointer", {6, kSprite, 1, 3}).code, uint32_t(ERR_ANIMFRAME));
+}
+
+}  // namespace
