@@ -180,6 +180,33 @@ TEST(MoveObject, SpritesFromAnimsAndAnimFiles) {
   EXPECT_EQ(vm.Call("LoadSprite", {3, CmdArg::Str(gif.c_str())}).code, uint32_t(ERR_READFILE)) << "gone";
 }
 
+TEST(MoveObject, ScaledDisplaysShowTheEndStateScaled) {
+  MoveVm vm;
+  ASSERT_EQ(vm.Create(2, [&] {
+                vm.Set("width", 40), vm.Set("height", 30), vm.Set("scalemode", 1), vm.Set("scalewidth", 80),
+                    vm.Set("scaleheight", 60), vm.Set("color", kBack);
+              }).code,
+            0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectDisplay", {2}).code, 0u);
+  qmDisplay *d2 = MoveVm::Display(2);
+  vm.MakeBrush(1, 8, 6, 3);
+  vm.MakeBrush(2, 5, 5, 9);
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 4, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("MoveSprite", {1, 4, 4, 24, 14, 10}).code, 0u);
+  ASSERT_EQ(vm.Call("MoveBrush", {2, 30, 0, 0, 20, 10}).code, 0u);
+  // The brush lies in the background, the sprite over it; each picture pixel is 2 x 2 in the window.
+  for (int y = 0; y < 30; y++)
+    for (int x = 0; x < 40; x++) {
+      uint32_t want = kBack;
+      if (x < 5 && y >= 20 && y < 25) want = FxVm::Pattern(9, x, y - 20);
+      if (x >= 24 && x < 32 && y >= 14 && y < 20) want = FxVm::Pattern(3, x - 24, y - 14);
+      for (int k = 0; k < 4; k++)
+        ASSERT_EQ(MoveVm::WindowPixel(d2, 2 * x + k % 2, 2 * y + k / 2), want) << x << "," << y;
+    }
+}
+
 TEST(MoveObject, AsynchronousMovesHoldTheBrushUntilTheLastEnds) {
   MoveVm vm;
   vm.MakeBrush(1, 8, 6, 5);
