@@ -73,22 +73,6 @@ constexpr int32_t kPhaseWay[9] = {1, 1, -1, 1, -1, 1, -1, 1, -1};
 
 qmDisplay *CurrentDisplay(const qmMove *m) { return m->scene ? m->scene->current : nullptr; }
 
-uint32_t CheckMoveOutput(const qmScene *scene) {
-  const qmDisplay *d = scene->current;
-  if (!d) return 0;
-  switch (d->outputType) {
-  case DISPOUT_DISPLAY: return 0;
-  case DISPOUT_BGPIC: return ERR_SELECTBG;
-  case DISPOUT_MASK: return ERR_SELECTMASK;
-  case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
-  default:
-    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
-    if (d->outputType == DISPOUT_ANIM || (d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_ANIM))
-      return ERR_SELECTANIM;
-    return ERR_SELECTBRUSH;
-  }
-}
-
 // The saved background and the work bitmap at the picture's shown size (layers off).
 uint32_t PrepareMoveBackground(qmMove *m) {
   const qmDisplay *d = CurrentDisplay(m);
@@ -489,12 +473,10 @@ void MoveFree(qmMove *m) {
 uint32_t RunMove(qmMove *m, qmAsyncDraw **asyncOut) {
   if (asyncOut) *asyncOut = nullptr;
   qmScene *scene = m->scene;
-  uint32_t code = 0;
-  if (!m->embedded) code = CheckMoveOutput(scene);
+  // Sprites need layers off; an embedding caller has checked its own output.
+  uint32_t code = m->objectType == QMTYPE_SPRITE ? CheckSpriteOutput(scene) : m->embedded ? 0 : CheckDisplayOutput(scene);
   const qmDisplay *d = scene->current;
   qmBGPic *pic = d ? d->bgpic : nullptr;
-  if (!code && m->objectType == QMTYPE_SPRITE && d && (d->layersOn || (pic && !LayerListEmpty(pic))))
-    code = ERR_LAYERSOFF;
   int32_t speed = 0;
   if (!code) code = ResolveMoveSpeed(m->speedOption, &speed);
   if (code) {

@@ -170,11 +170,11 @@ bool SpriteIsSource(const qmObjectRegistry *objects, const qmSprite *sprite) {
   return false;
 }
 
-uint32_t CheckSpriteOutput(const qmScene *scene) {
+uint32_t CheckDisplayOutput(const qmScene *scene) {
   const qmDisplay *d = scene->current;
   if (!d) return 0;
   switch (d->outputType) {
-  case DISPOUT_DISPLAY: break;
+  case DISPOUT_DISPLAY: return 0;
   case DISPOUT_BGPIC: return ERR_SELECTBG;
   case DISPOUT_MASK: return ERR_SELECTMASK;
   case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
@@ -184,7 +184,12 @@ uint32_t CheckSpriteOutput(const qmScene *scene) {
       return ERR_SELECTANIM;
     return ERR_SELECTBRUSH;
   }
-  if (d->layersOn || (d->bgpic && !LayerListEmpty(d->bgpic))) return ERR_LAYERSOFF;
+}
+
+uint32_t CheckSpriteOutput(const qmScene *scene) {
+  if (uint32_t code = CheckDisplayOutput(scene)) return code;
+  const qmDisplay *d = scene->current;
+  if (d && (d->layersOn || (d->bgpic && !LayerListEmpty(d->bgpic)))) return ERR_LAYERSOFF;
   return 0;
 }
 

@@ -48,8 +48,11 @@ void GetSpriteFrame(const qmSprite *sprite, int32_t index, const qmBitmap **bitm
 // Whether another sprite is made of this one.
 bool SpriteIsSource(const qmObjectRegistry *objects, const qmSprite *sprite);
 
-// 0 when sprites may be drawn on the scene's current output: the display itself with layers
-// off and a background picture without layers; else the Select* target's code, ERR_LAYERSOFF.
+// 0 when the scene's output is the current display itself, else the code of what is selected
+// (double buffering, SelectAnim, SelectBrush, SelectBGPic, SelectMask, SelectAlphaChannel).
+uint32_t CheckDisplayOutput(const qmScene *scene);
+// 0 when sprites may be drawn: CheckDisplayOutput, then layers off and a background picture
+// without layers (else ERR_LAYERSOFF).
 uint32_t CheckSpriteOutput(const qmScene *scene);
 // Shows the sprite at (x, y) (special positions resolved against its size) with frame (from 1;
 // 0: the next one, 1 for a sprite not yet shown) on the current display's picture, refreshing
