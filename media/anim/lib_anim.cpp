@@ -185,6 +185,7 @@ uint32_t AnmLoadAnim(VmState *L) {
   r.cache = cache, r.cachedLoad = cachedLoad;
   r.plugins = Plugins(L);
   ReadLoadOptions(L, &r, cache, cachedLoad, sizeof cache);
+  if (uint32_t code = CheckAnimLoadRequest(&r)) return code;
   if (uint32_t code = FreeOldAnimOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingAnim), shown, 1);
   if (uint32_t code = LoadAnimObject(GetScene(L), &r, &id, nullptr)) return code;
@@ -272,13 +273,7 @@ uint32_t AnmDisplayAnimFrame(VmState *L) {
   // Drawing the anim that is being drawn into ends that selection first.
   if (CheckNotSelectedAnim(scene, &r.id))
     if (uint32_t code = EndSelectCore(scene, scene->current, 0)) return code;
-  if (uint32_t code = FetchAnimFrame(a, frame - 1, 0, 1, &r.frame.bitmap, &r.frame.mask, &r.frame.alpha)) return code;
-  r.width = a->nativeWidth, r.height = a->nativeHeight;
-  r.frameNumber = frame, r.frameCount = a->frameCount;
-  r.frameDelay = GetAnimFrameDelay(a, frame - 1);
-  const uint32_t code = DisplayImageCore(scene, &r);
-  if (a->onDisk) FreePlanes(r.frame.bitmap, r.frame.mask, r.frame.alpha);
-  return code;
+  return DrawAnimFrame(scene, a, frame, &r);
 }
 
 uint32_t AnmModifyAnimFrames(VmState *L) {

@@ -97,20 +97,19 @@ uint32_t DecodeDiskFrame(qmAnim *a, int32_t index, qmBitmap **bitmap, qmMask **m
   return 0;
 }
 
-// A blank frame of the anim's size: black, opaque through a full mask or alpha channel when
-// the first frame has one.
-uint32_t MakeBlankFrame(const qmAnim *a, bool withMask, bool withAlpha, qmBitmap **bitmap, qmMask **mask,
-                        qmAlphaChannel **alpha) {
-  qmBitmap *b = AllocBitmap(a->width, a->height);
-  qmMask *m = withMask ? AllocMask(a->width, a->height, 0) : nullptr;
-  qmAlphaChannel *al = withAlpha ? AllocAlphaChannel(a->width, a->height, 0) : nullptr;
+// A frame of one colour, its mask or alpha channel fully visible or, with clear, transparent.
+uint32_t MakeBlankFrame(int32_t w, int32_t h, uint32_t colour, bool withMask, bool withAlpha, bool clear,
+                        qmBitmap **bitmap, qmMask **mask, qmAlphaChannel **alpha) {
+  qmBitmap *b = AllocBitmap(w, h);
+  qmMask *m = withMask ? AllocMask(w, h, 1) : nullptr;
+  qmAlphaChannel *al = withAlpha ? AllocAlphaChannel(w, h, 1) : nullptr;
   if (!b || (withMask && !m) || (withAlpha && !al)) {
     FreePlanes(b, m, al);
     return ERR_MEM;
   }
-  FillBitmapRect(b, 0, 0, a->width, a->height, 0);
-  if (m) FillMaskRect(m, 0, 0, a->width, a->height, MASKVISIBLE);
-  if (al) FillAlphaRect(al, 0, 0, a->width, a->height, 255);
+  FillBitmapRect(b, 0, 0, w, h, colour & 0xFFFFFF);
+  if (m && !clear) FillMaskRect(m, 0, 0, w, h, MASKVISIBLE);
+  if (al && !clear) FillAlphaRect(al, 0, 0, w, h, 255);
   *bitmap = b, *mask = m, *alpha = al;
   return 0;
 }
@@ -175,6 +174,32 @@ uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width,
     return ERR_MEM;
   }
   id->handle = a->header.handle;
+  if (out) *out = a;
+  return 0;
+}
+
+uint32_t NewBlankAnim(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, int32_t frames,
+                      uint32_t colour, int32_t withMask, int32_t withAlpha, int32_t clear, qmAnim **out) {
+  qmBitmap **bitmaps = AllocSlots<qmBitmap>(frames);
+  qmMask **masks = AllocSlots<qmMask>(frames);
+  qmAlphaChannel **alphas = AllocSlots<qmAlphaChannel>(frames);
+  uint32_t **raw = AllocSlots<uint32_t>(frames);
+  uint32_t *delays = AllocDelays(frames);
+  uint32_t code = (!bitmaps || !masks || !alphas || !raw || !delays) ? uint32_t(ERR_MEM) : 0u;
+  for (int32_t i = 0; !code && i < frames; i++)
+    code = MakeBlankFrame(width, height, colour, withMask, withAlpha, clear, &bitmaps[i], &masks[i], &alphas[i]);
+  qmAnim *a = nullptr;
+  if (!code)
+    code = NewAnimRecord(objects, id, width, height, raw, bitmaps, masks, alphas, frames,
+                         withMask ? kOwnMaskColor : kNoTransparentColor, 0, 0, &a);
+  if (code) {
+    for (int32_t i = 0; bitmaps && i < frames; i++)
+      FreePlanes(bitmaps[i], masks ? masks[i] : nullptr, alphas ? alphas[i] : nullptr);
+    MemFree(bitmaps), MemFree(masks), MemFree(alphas), MemFree(raw), MemFree(delays);
+    return code;
+  }
+  std::memset(delays, 0xFF, size_t(frames) * 4);
+  a->delays = delays;
   if (out) *out = a;
   return 0;
 }
@@ -360,7 +385,7 @@ uint32_t ChangeAnimFrameCount(qmScene *scene, const qmObjectId *id, int32_t coun
     if ((code = RealizeFrame(a, 0)) == 0) {
       const bool withMask = a->masks[0] != nullptr, withAlpha = a->alphas[0] != nullptr;
       for (int32_t i = p; !code && i < p + count; i++)
-        code = MakeBlankFrame(a, withMask, withAlpha, &bitmaps[i], &masks[i], &alphas[i]);
+        code = MakeBlankFrame(a->width, a->height, 0, withMask, withAlpha, false, &bitmaps[i], &masks[i], &alphas[i]);
     }
   }
   if (code) {
@@ -423,7 +448,7 @@ uint32_t ScaleAnimFrames(qmAnim *a, int32_t width, int32_t height, int32_t smoot
   a->bitmaps = bitmaps, a->masks = masks, a->alphas = alphas;
   a->width = a->nativeWidth = width;
   a->height = a->nativeHeight = height;
-  a->smoothScale = 1;
+  a->smoothScale = smooth != 0;
   return 0;
 }
 

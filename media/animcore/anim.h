@@ -55,6 +55,11 @@ uint32_t FindAnim(qmScene *scene, const qmObjectId *id, qmAnim **out, int32_t fl
 uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, uint32_t **rawFrames,
                        qmBitmap **bitmaps, qmMask **masks, qmAlphaChannel **alphas, int32_t frameCount,
                        uint32_t transparentColour, uint32_t hasAlpha, uint32_t onDisk, qmAnim **out);
+// A listed anim of frames blank frames of width x height filled with the colour; with a mask
+// every pixel visible (clear: none), with an alpha channel 255 (clear: 0); its transparent
+// colour is kOwnMaskColor with a mask. 0 or ERR_MEM (nothing is left).
+uint32_t NewBlankAnim(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, int32_t frames,
+                      uint32_t colour, int32_t withMask, int32_t withAlpha, int32_t clear, qmAnim **out);
 // Frees what the record holds (frames, delays, name, file, user data), not the record.
 void FreeAnimRecord(qmObjectRegistry *objects, qmAnim *anim);
 // FreeAnim: ERR_MODIFYAANIM while it is the selected output, ERR_LOCKEDOBJ while it plays,

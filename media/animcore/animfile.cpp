@@ -36,8 +36,12 @@ qmPluginDecoder PluginDecoderOf(const qmAnimFile *file) { return {file->plugin, 
 uint32_t ProbeAnimFile(const char *fileName, const qmFormatPlugins *plugins, qmAnimFile **out, int32_t *width,
                        int32_t *height, int32_t *frames, uint32_t *hasAlpha) {
   SetErrorArgument(fileName);
-  qmFileHandle *f = FileOpen(fileName, FILE_MODE_READ);
-  if (!f) return ERR_READFILE;
+  // Regular files only: a FIFO without a writer would hold the open up for ever.
+  qmFileHandle *f = nullptr;
+  if (FileOpenRegular(fileName, &f)) {
+    SetErrorArgument(fileName);
+    return ERR_READFILE;
+  }
   uint8_t head[64] = {};
   FileRead(f, head, sizeof head);
   FileClose(f);

@@ -253,9 +253,14 @@ uint32_t BuildAnimFrames(qmScene *scene, const qmAnimSource *s, qmObjectId *id, 
   return 0;
 }
 
-uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *id, qmAnim **out) {
+uint32_t CheckAnimLoadRequest(const qmAnimLoadRequest *r) {
   if (r->loadAlpha && r->transparentColour != kNoTransparentColor) return ERR_MASKNALPHA;
   if (r->frames && r->fromDisk) return ERR_WRONGUSAGE;
+  return 0;
+}
+
+uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *id, qmAnim **out) {
+  if (uint32_t code = CheckAnimLoadRequest(r)) return code;
   const bool preload = DeclarationsRunning();
   qmAnimSource s{};
   s.fileName = r->file;

@@ -66,6 +66,9 @@ struct qmAnimLoadRequest {
   const qmFormatPlugins *plugins;
 };
 
+// The option rules: ERR_MASKNALPHA for alpha with a transparent colour, ERR_WRONGUSAGE for
+// frames from disk; else 0.
+uint32_t CheckAnimLoadRequest(const qmAnimLoadRequest *request);
 // An anim file (or a picture, when frames is given or the file is no anim) loaded as a new
 // anim. 0, ERR_MASKNALPHA, ERR_WRONGUSAGE, ERR_NOALPHA, the loaders' errors or
 // BuildAnimFrames's.

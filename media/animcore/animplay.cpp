@@ -4,6 +4,8 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
+#include "display/displayops.h"
+#include "display/imagecore.h"
 #include "display/pacing.h"
 #include "display/position.h"
 #include "display/safeblt.h"
@@ -87,10 +89,89 @@ void DrawFrame(qmAnimPlay *p, const qmBitmap *b, const qmMask *m, const qmAlphaC
   SafeBlt(p->scene, &out);
 }
 
+// Layers off: the frame drawn at the playback's place, turned when the playback is.
+uint32_t DrawCurrentFrame(qmAnimPlay *p) {
+  qmBitmap *b = nullptr;
+  qmMask *m = nullptr;
+  qmAlphaChannel *a = nullptr;
+  if (uint32_t code = FetchAnimFrame(p->anim, p->frame - 1, 0, 1, &b, &m, &a)) return code;
+  const bool fetchedOwn = p->anim->onDisk;
+  if (p->transformed) {
+    qmTransformedImage t{};
+    const uint32_t code = TransformImageBitmaps(p->display, TFKIND_PIXEL, b, m, a, 0, 0, 0, 0, p->width, p->height,
+                                                p->transform.anchorX, p->transform.anchorY, p->transform.matrix,
+                                                p->transform.smooth, &t);
+    if (fetchedOwn) FreePlanes(b, m, a);
+    if (code) return code;
+    DrawFrame(p, t.bitmap, t.mask, t.alpha, t.width, t.height);
+    FreePlanes(t.bitmap, t.mask, t.alpha);
+    return 0;
+  }
+  DrawFrame(p, b, m, a, p->width, p->height);
+  if (fetchedOwn) FreePlanes(b, m, a);
+  return 0;
+}
+
+uint32_t InsertPlaybackLayer(qmAnimPlay *p, const qmAnimPlayRequest *r) {
+  qmImageRequest req{};
+  req.id = r->id;
+  req.x = r->x, req.y = r->y;
+  req.transform = &p->transform;
+  if (uint32_t code = DrawAnimFrame(p->scene, p->anim, 1, &req)) return code;
+  p->layered = 1;
+  p->layerPosition = CountPictureLayers(p->scene->picture);
+  return 0;
+}
+
 uint32_t AsyncFrame(void *ud, int32_t *finished) { return PlayAnimFrameStep(static_cast<qmAnimPlay *>(ud), finished); }
 void AsyncFree(void *ud, int32_t) { FreeAnimPlayback(static_cast<qmAnimPlay *>(ud)); }
 
+void *PlaybackLayer(const qmAnimPlay *p) {
+  return p->layered ? PictureLayerAt(p->scene, p->scene->picture, p->layerPosition) : nullptr;
+}
+
+// Frame t (from 1) shown at once; the next step shows the frame after it.
+uint32_t ShowFrame(qmAnimPlay *p, int32_t t) {
+  p->frame = t;
+  const uint32_t code = p->layered ? SetPictureLayerFrame(p->scene, PlaybackLayer(p), t) : DrawCurrentFrame(p);
+  if (code) return code;
+  p->shown = t;
+  p->frame = t >= p->anim->frameCount ? 1 : t + 1;
+  return 0;
+}
+
+// The draw object's questions: frames of one pass, the frame shown, a jump, the layer it drives.
+intptr_t AsyncControl(int32_t op, intptr_t arg, void *ud) {
+  auto *p = static_cast<qmAnimPlay *>(ud);
+  switch (op) {
+  case ADOP_FRAMECOUNT: return p->anim->frameCount;
+  case ADOP_CURFRAME: return p->shown;
+  case ADOP_SEEK: return intptr_t(ShowFrame(p, *reinterpret_cast<int32_t *>(arg)));
+  case ADOP_REDRAW: return p->layered || !p->shown ? 0 : intptr_t(ShowFrame(p, p->shown));
+  case ADOP_DRAWNOBJECT: *reinterpret_cast<void **>(arg) = PlaybackLayer(p); return 0;
+  case ADOP_REPLACELAYER:
+    // The layer goes in favour of the one below it, which the playback drives from now on.
+    if (p->layered && arg && reinterpret_cast<void *>(arg) == PlaybackLayer(p) && p->layerPosition > 1)
+      p->layerPosition--;
+    return 0;
+  default: return 0;
+  }
+}
+
 }  // namespace
+
+uint32_t DrawAnimFrame(qmScene *scene, qmAnim *anim, int32_t frame, qmImageRequest *req) {
+  if (frame < 1 || frame > anim->frameCount) return ERR_ANIMFRAME;
+  req->kind = QMTYPE_ANIM;
+  if (uint32_t code = FetchAnimFrame(anim, frame - 1, 0, 1, &req->frame.bitmap, &req->frame.mask, &req->frame.alpha))
+    return code;
+  req->width = anim->nativeWidth, req->height = anim->nativeHeight;
+  req->frameNumber = frame, req->frameCount = anim->frameCount;
+  req->frameDelay = GetAnimFrameDelay(anim, frame - 1);
+  const uint32_t code = DisplayImageCore(scene, req);
+  if (anim->onDisk) FreePlanes(req->frame.bitmap, req->frame.mask, req->frame.alpha);
+  return code;
+}
 
 int32_t AnimSpeedDelay(int32_t speed) {
   switch (speed) {
@@ -109,25 +190,13 @@ uint32_t PlayAnimFrameStep(qmAnimPlay *p, int32_t *finished) {
     if (now < p->nextTime) return 0;
     p->nextTime = now;
   }
-  qmBitmap *b = nullptr;
-  qmMask *m = nullptr;
-  qmAlphaChannel *a = nullptr;
-  if (uint32_t code = FetchAnimFrame(p->anim, p->frame - 1, 0, 1, &b, &m, &a)) return code;
-  const bool fetchedOwn = p->anim->onDisk;
-  int32_t w = p->width, h = p->height;
-  if (p->transformed) {
-    qmTransformedImage t{};
-    const uint32_t code = TransformImageBitmaps(p->display, TFKIND_PIXEL, b, m, a, 0, 0, 0, 0, w, h,
-                                                p->transform.anchorX, p->transform.anchorY, p->transform.matrix,
-                                                p->transform.smooth, &t);
-    if (fetchedOwn) FreePlanes(b, m, a);
-    if (code) return code;
-    DrawFrame(p, t.bitmap, t.mask, t.alpha, t.width, t.height);
-    FreePlanes(t.bitmap, t.mask, t.alpha);
-  } else {
-    DrawFrame(p, b, m, a, w, h);
-    if (fetchedOwn) FreePlanes(b, m, a);
+  if (p->layered) {
+    void *layer = PictureLayerAt(p->scene, p->scene->picture, p->layerPosition);
+    if (uint32_t code = SetPictureLayerFrame(p->scene, layer, p->frame)) return code;
+  } else if (uint32_t code = DrawCurrentFrame(p)) {
+    return code;
   }
+  p->shown = p->frame;
   const uint32_t d = FrameDelay(p);
   if (p->async) {
     // The next frame is due d ms after this one was shown, however late that was.
@@ -196,13 +265,19 @@ uint32_t PlayAnimCore(qmScene *scene, const qmAnimPlayRequest *r, qmAsyncDraw **
   }
   x -= int32_t(w * p->transform.anchorX);
   y -= int32_t(h * p->transform.anchorY);
-  if (uint32_t code = SaveAnimBackground(p, x, y, w, h)) {
+  if (d->layersOn) {
+    // The first frame becomes a layer, which the later frames change.
+    if (uint32_t code = InsertPlaybackLayer(p, r)) {
+      FreeAnimPlayback(p);
+      return code;
+    }
+  } else if (uint32_t code = SaveAnimBackground(p, x, y, w, h)) {
     FreeAnimPlayback(p);
     return code;
   }
   p->nextTime = GetTimeSeconds();
   if (r->async) {
-    if (uint32_t code = CreateAsyncDraw(scene, ADF_ANIM, AsyncFrame, 0, nullptr, AsyncFree, nullptr, p, out)) {
+    if (uint32_t code = CreateAsyncDraw(scene, ADF_ANIM, AsyncFrame, 0, nullptr, AsyncFree, AsyncControl, p, out)) {
       FreeAnimPlayback(p);
       return code;
     }

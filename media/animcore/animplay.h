@@ -12,6 +12,7 @@ struct qmScene;
 struct qmDisplay;
 struct qmAnim;
 struct qmAsyncDraw;
+struct qmImageRequest;
 
 // Speeds: a positive step is 20 ms per unit.
 enum : int32_t { ANIMSPEED_NORMAL = -1, ANIMSPEED_FAST = -2, ANIMSPEED_SLOW = -3, ANIMSPEED_DEFAULT = -4 };
@@ -42,13 +43,22 @@ struct qmAnimPlay {
   int32_t times;
   int32_t drawX, drawY, drawWidth, drawHeight;  // clipped to the picture
   int32_t clipX, clipY;         // how far the rectangle was cut at the left and top
-  int32_t frame, loop;          // from 1
+  int32_t frame, loop;          // from 1: the frame to show next and its pass
+  int32_t shown;                // the frame shown last, 0 before the first
   double nextTime;              // seconds: when the next frame is due (async), or the last was shown
   int32_t async;
   qmTransform transform;
   int32_t transformed;
   int32_t width, height;        // the anim's native size
+  int32_t layered;              // layers on: the frames are shown by a layer of the picture
+  int32_t layerPosition;        // that layer's position (from 1)
 };
+
+// Draws frame (from 1) of the anim through the image display core at its native size (with
+// layers on, as a layer that keeps the anim's id and the frame). The request's id, position and
+// tags are the caller's; kind, size and frame fields are filled here. 0, ERR_ANIMFRAME, the
+// frame's or the core's error.
+uint32_t DrawAnimFrame(qmScene *scene, qmAnim *anim, int32_t frame, qmImageRequest *request);
 
 // Synchronous: plays to the end (0 or the first error); async: *out is the draw object whose
 // handle the script receives. ERR_ENDDOUBLEBUFFER, ERR_SELECTANIM, ERR_SELECTBRUSH,

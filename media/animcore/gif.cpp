@@ -116,10 +116,12 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
     SkipSubBlocks(f);
     return true;
   }
-  auto *prefix = static_cast<uint16_t *>(MemAlloc(kMaxCodes * 2 + kMaxCodes + kMaxCodes + 1, 0));
+  // Per code: its prefix code, its string's length and last byte; and room for one string.
+  auto *prefix = static_cast<uint16_t *>(MemAlloc(kMaxCodes * 2 + kMaxCodes * 2 + kMaxCodes + kMaxCodes + 1, 0));
   if (!prefix) return false;
-  uint8_t *suffix = reinterpret_cast<uint8_t *>(prefix + kMaxCodes);
-  uint8_t *stack = suffix + kMaxCodes;  // kMaxCodes + 1 bytes: one string written backwards
+  uint16_t *length = prefix + kMaxCodes;
+  uint8_t *suffix = reinterpret_cast<uint8_t *>(length + kMaxCodes);
+  uint8_t *stack = suffix + kMaxCodes;
   BlockSource src = {f, {}, 0, 0, false};
 
   const int32_t clear = 1 << minSize, end = clear + 1;
@@ -130,7 +132,10 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
   int32_t bitCount = 0;
   const int32_t total = sink->height;
   bool broken = false;
-  for (int32_t i = 0; i < clear; i++) suffix[i] = uint8_t(i);
+  for (int32_t i = 0; i < clear; i++) {
+    suffix[i] = uint8_t(i);
+    length[i] = 1;
+  }
 
   while (sink->rowsDone < total) {
     while (bitCount < width) {
@@ -156,27 +161,33 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
       broken = true;
       break;
     }
-    // The string of code, written backwards onto the stack.
-    int32_t depth = 0;
-    int32_t c = code;
-    if (code == next) {  // the string of previous plus its own first byte
-      stack[depth++] = firstOfPrevious;
-      c = previous;
-    }
-    while (c >= clear) {
-      if (depth >= kMaxCodes) break;
-      stack[depth++] = suffix[c];
-      c = prefix[c];
-    }
-    if (depth >= kMaxCodes) {
+    // Each entry is one longer than an earlier code, so the lengths are exact and the chain
+    // ends at a root after length - 1 steps. code == next: previous's string and its first byte.
+    const bool repeat = code == next;
+    const int32_t len = repeat ? length[previous] + 1 : length[code];
+    if (len > kMaxCodes) {
       broken = true;
       break;
     }
-    stack[depth++] = uint8_t(c);
+    // The string is written backwards: straight into the row when it fits there.
+    const bool direct = len <= sink->width - sink->filled;
+    uint8_t *out = direct ? sink->line + sink->filled : stack;
+    int32_t pos = len - 1;
+    int32_t c = code;
+    if (repeat) {
+      out[pos--] = firstOfPrevious;
+      c = previous;
+    }
+    while (c >= clear) {
+      out[pos--] = suffix[c];
+      c = prefix[c];
+    }
+    out[pos] = uint8_t(c);
     const uint8_t first = uint8_t(c);
     if (previous >= 0 && next < kMaxCodes) {
       prefix[next] = uint16_t(previous);
       suffix[next] = first;
+      length[next] = uint16_t(length[previous] + 1);
       next++;
       if (next == limit && width < 12) {
         width++;
@@ -185,10 +196,15 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
     }
     previous = code;
     firstOfPrevious = first;
-    while (depth > 0 && sink->rowsDone < total) {
-      int32_t take = std::min(depth, sink->width - sink->filled);
-      uint8_t *dst = sink->line + sink->filled;
-      for (int32_t k = 0; k < take; k++) dst[k] = stack[--depth];
+    if (direct) {
+      sink->filled += len;
+      if (sink->filled == sink->width) EmitRow(sink);
+      continue;
+    }
+    for (int32_t k = 0; k < len && sink->rowsDone < total;) {
+      const int32_t take = std::min(len - k, sink->width - sink->filled);
+      std::memcpy(sink->line + sink->filled, stack + k, size_t(take));
+      k += take;
       sink->filled += take;
       if (sink->filled == sink->width) EmitRow(sink);
     }
@@ -306,8 +322,9 @@ bool Walk(qmGifReader *r, int32_t target) {
       if (!ReadPalette(r->file, r->localPalette, 2 << (packed & 7))) return false;
       r->palette = r->localPalette;
     }
-    if (r->framesDecoded == 0 && r->transparent >= 0 && r->disposal == 2) FillCanvas(r, r->palette[r->transparent]);
-    if (r->disposal == 3) SaveArea(r);
+    if (!scanning && r->framesDecoded == 0 && r->transparent >= 0 && r->disposal == 2)
+      FillCanvas(r, r->palette[r->transparent]);
+    if (!scanning && r->disposal == 3) SaveArea(r);
 
     RowSink sink = {};
     sink.canvas = r->canvas;
@@ -317,7 +334,8 @@ bool Walk(qmGifReader *r, int32_t target) {
     sink.top = r->top;
     sink.width = r->frameWidth;
     sink.height = r->frameHeight;
-    sink.visible = std::max(0, std::min(r->frameWidth, r->width - r->left));
+    // The scan only checks the data: what it would paint is painted again by the loads.
+    sink.visible = scanning ? 0 : std::max(0, std::min(r->frameWidth, r->width - r->left));
     sink.palette = r->palette;
     sink.transparent = r->transparent;
     sink.interlaced = (packed & 0x40) != 0;
@@ -331,7 +349,7 @@ bool Walk(qmGifReader *r, int32_t target) {
     if (scanning) r->frameCount++;
     r->framesDecoded++;
     if (r->framesDecoded == target + 1) return true;
-    Dispose(r);
+    if (!scanning) Dispose(r);
     resetFrame();
     delay = 0;
     frameStart = Tell(r->file);
@@ -343,8 +361,8 @@ bool Walk(qmGifReader *r, int32_t target) {
 qmGifReader *GifOpen(const char *fileName, int32_t *width, int32_t *height, int32_t *frames, int32_t sizeOnly) {
   *width = *height = 0;
   if (frames) *frames = 0;
-  qmFileHandle *f = FileOpen(fileName, FILE_MODE_READ);
-  if (!f) return nullptr;
+  qmFileHandle *f = nullptr;
+  if (FileOpenRegular(fileName, &f)) return nullptr;  // never a FIFO that would wait for a writer
   uint8_t head[13];
   if (FileRead(f, head, 13) != 13 || (std::memcmp(head, "GIF87", 5) && std::memcmp(head, "GIF89", 5))) {
     FileClose(f);
@@ -660,8 +678,9 @@ uint32_t GifWriteFrame(qmGifWriter *w, uint8_t *indices, int32_t width, int32_t 
     }
   }
   const int32_t rectWidth = right - left + 1, rectHeight = bottom - top + 1;
-  for (int32_t y = top; y <= bottom; y++)
-    std::memcpy(w->work + int64_t(y) * width + left, indices + int64_t(y) * width + left, size_t(rectWidth));
+  // The whole frame, not only its rectangle: outside it the old indices belong to the old
+  // palette, and the next frame is compared in this frame's palette.
+  std::memcpy(w->work, indices, size_t(n));
   if (optimised)
     for (int32_t y = top; y <= bottom; y++)
       for (int32_t x = left; x <= right; x++) {
@@ -690,8 +709,7 @@ uint32_t GifWriteFrame(qmGifWriter *w, uint8_t *indices, int32_t width, int32_t 
 
   // The frame as shown, for the next frame's comparison.
   if (w->previous) {
-    for (int32_t y = top; y <= bottom; y++)
-      std::memcpy(w->previous + int64_t(y) * width + left, w->work + int64_t(y) * width + left, size_t(rectWidth));
+    std::swap(w->previous, w->work);
     std::memcpy(w->previousPalette, palette, sizeof w->previousPalette);
   }
   // A frame disposed to the background no longer shows under the next one.

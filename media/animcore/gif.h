@@ -58,11 +58,12 @@ struct qmGifWriter {
 uint32_t GifCreate(const char *fileName, int32_t width, int32_t height, qmGifWriter **out);
 // One frame of width x height palette indices (the writer's size). palette holds 256 0x00RRGGBB
 // words of which colours (1..256) are used; entries colours..255 are set to 0xFFFFFFFF. With
-// transparentIndex -1 the entry colours - 1 is still flagged transparent, so the caller keeps
-// that entry for the pixels a frame leaves alone. With optimize only the changed rectangle is
-// written and unchanged pixels in it become index colours - 1 in the caller's array.
-// delayMs is stored in hundredths. 0, ERR_MEM, ERR_WRONGUSAGE (size or colours out of range),
-// ERR_WRITEFILE.
+// transparentIndex -1 the entry colours - 1 is flagged transparent all the same, for the pixels
+// an optimised frame leaves alone: callers keep it free, and a frame whose pixels use it goes
+// out whole without the flag. With optimize only the rectangle that changed since the frame
+// before is written, and its unchanged pixels become colours - 1 in the caller's array.
+// delayMs is stored in hundredths. 0, ERR_MEM, ERR_WRONGUSAGE (size, colours, transparent
+// index or a pixel out of range; nothing is written), ERR_WRITEFILE.
 uint32_t GifWriteFrame(qmGifWriter *writer, uint8_t *indices, int32_t width, int32_t height, int32_t delayMs,
                        uint32_t *palette, int32_t colours, int32_t transparentIndex, int32_t optimize);
 // Writes the trailer, closes the file and frees the writer. 0, or ERR_WRITEFILE when any write

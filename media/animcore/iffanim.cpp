@@ -152,7 +152,7 @@ bool DecodeDelta(qmIffAnim *a, int32_t frame, uint8_t **planesOut) {
 
 // The walk of the first FORM ILBM up to its BODY: 0 with the BODY's data start and size.
 bool ReadFirstForm(qmIffAnim *a, uint64_t *bodyStart, uint32_t *bodySize, int32_t *dpanFrames) {
-  bool haveBmhd = false, haveCmap = false;
+  bool haveBmhd = false, haveCmap = false, ham = false;
   FileSeek(a->file, 24, FILE_SEEK_START);
   for (;;) {
     uint8_t chunk[8];
@@ -181,10 +181,7 @@ bool ReadFirstForm(qmIffAnim *a, uint64_t *bodyStart, uint32_t *bodySize, int32_
       if (size < 4 || FileRead(a->file, m, 4) != 4) return false;
       const uint32_t modes = Be(m, 4);
       a->ehb = (modes & 0x80) != 0;
-      if (modes & 0x800) {
-        a->ham8 = a->depth > 6;
-        a->ham6 = !a->ham8;
-      }
+      ham = (modes & 0x800) != 0;
     } else if (!std::memcmp(chunk, "DPAN", 4)) {
       uint8_t d[4];
       if (size < 4 || FileRead(a->file, d, 4) != 4) return false;
@@ -200,9 +197,9 @@ bool ReadFirstForm(qmIffAnim *a, uint64_t *bodyStart, uint32_t *bodySize, int32_
   if (!haveBmhd || a->depth < 1 || a->depth > 8) return false;
   // CAMG may follow CMAP: the halves are made once both are known.
   if (haveCmap) HalveBrite(a);
-  if (a->ham8 && a->depth <= 6) a->ham8 = 0;
-  if (a->ham6 || a->ham8) a->outputDepth = 24;
-  else a->outputDepth = a->depth;
+  a->ham8 = ham && a->depth > 6;
+  a->ham6 = ham && a->depth <= 6;
+  a->outputDepth = ham ? 24 : a->depth;
   return true;
 }
 
@@ -219,7 +216,7 @@ qmIffAnim *IffAnimOpen(const char *fileName, int32_t *width, int32_t *height, in
   if (!a) return nullptr;
   a->delayCapacity = kDelaySlots;
   a->delays = static_cast<uint32_t *>(MemAlloc(kDelaySlots * 4, 1));
-  a->file = FileOpen(fileName, FILE_MODE_READ);
+  FileOpenRegular(fileName, &a->file);  // never a FIFO that would wait for a writer
   uint8_t head[24];
   uint64_t bodyStart = 0;
   uint32_t bodySize = 0;

@@ -2,15 +2,15 @@
 // frame, played, given a delay and saved; Pillow decodes the saved file, and every pixel and
 // delay must be what the animation holds.
 #include <cstdio>
-#include <sstream>
+#include <vector>
 
+#include "tests/media/animcore/anim_test_util.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
 
-const std::string kGifs = "/usr/bin/python3 " QM_SOURCE_DIR "/tests/media/animcore/anim_gifs.py";
-
-// The colours the fixture's frames show left and right of column 4 (anim_gifs.py).
+// The colours of the peer's strip.gif (anim_peer.py strip): frame i shows kLeft[i] in columns
+// 0..3 and kRight[i] in columns 4..7.
 constexpr uint32_t kLeft[] = {0xF80000, 0x00FC00, 0x0000F8};
 constexpr uint32_t kRight[] = {0xF8F800, 0x808080, 0xF800F8};
 
@@ -32,27 +32,11 @@ uint32_t CellCentre(uint32_t c) {
   return r << 16 | g << 8 | b;
 }
 
-// The lines Pillow's dump of a saved strip.gif must print with these delays.
-std::string ExpectedDump(const std::vector<int> &delays) {
-  std::string out;
-  for (size_t i = 0; i < delays.size(); i++) {
-    out += std::to_string(delays[i]);
-    for (int y = 0; y < 6; y++)
-      for (int x = 0; x < 8; x++) {
-        char px[8];
-        std::snprintf(px, sizeof px, "%06X", CellCentre(x < 4 ? kLeft[i] : kRight[i]));
-        out += std::string(" ") + px;
-      }
-    out += "\n";
-  }
-  return out;
-}
-
 }  // namespace
 
 TEST(E2eAnim, LoadPlayAndSaveAGif) {
   PlayerDir d;
-  if (RunCommand(kGifs + " make " + d / "" + " && echo ok") != "ok\n") GTEST_SKIP() << "python3-pil is missing";
+  if (RunAnimPeer("strip " + d / "")) GTEST_SKIP() << "python3-pil is missing";
   const std::string in = d / "strip.gif", out = d / "out.gif";
   const std::string script = ScriptOf({
       {false, "LoadAnim", {1, in}},
@@ -70,7 +54,22 @@ TEST(E2eAnim, LoadPlayAndSaveAGif) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   // ReadBrushPixel gives the colour and -1 for a brush without mask or alpha channel.
   EXPECT_EQ(r.out, std::to_string(kRight[1]) + " -1\n1\n");
-  EXPECT_EQ(RunCommand(kGifs + " dump " + out), ExpectedDump({100, 250, 300}));
+  // Pillow reads the saved file back: every pixel and every delay.
+  EXPECT_EQ(RunCommand(std::string(kPeerPython) + " " QM_SOURCE_DIR "/tests/media/animcore/anim_peer.py gif-delays " + out),
+            "100\n250\n300\n");
+  ASSERT_EQ(RunAnimPeer("gif-frames " + d / "back" + " " + out), 0);
+  PeerFrames back;
+  ASSERT_TRUE(ReadFrames(d / "back/out.frames", &back));
+  ASSERT_EQ(back.rgba.size(), 3u);
+  ASSERT_EQ(back.width, 8);
+  ASSERT_EQ(back.height, 6);
+  for (size_t f = 0; f < 3; f++) {
+    std::vector<uint32_t> expect;
+    for (int y = 0; y < 6; y++)
+      for (int x = 0; x < 8; x++) expect.push_back(CellCentre(x < 4 ? kLeft[f] : kRight[f]));
+    EXPECT_TRUE(SameOpaquePixels(expect.data(), back, f));
+    for (int i = 0; i < 48; i++) EXPECT_EQ(uint8_t(back.rgba[f][4 * i + 3]), 255) << "frame " << f << " pixel " << i;
+  }
 }
 
 // Errors a script sees, each stopping the program with its message and line.
@@ -92,4 +91,36 @@ TEST(E2eAnim, ErrorsNameTheirArguments) {
     EXPECT_EQ(r.status, 1) << c.name << r.err;
     EXPECT_EQ(r.out, c.expected) << c.name;
   }
+}
+
+// Declared anims are loaded before the script runs, in memory (their frames kept as decoded
+// pixels until the first display opens) or from disk.
+TEST(E2eAnim, DeclaredAnims) {
+  PlayerDir d;
+  if (RunAnimPeer("strip " + d / "")) GTEST_SKIP() << "python3-pil is missing";
+  auto decl = [&](uint32_t id, uint8_t fromDisk) {
+    qmtools::AppletDecl a;
+    a.type = 2;  // an anim
+    a.id = id;
+    a.name = d / "strip.gif";
+    a.line = 1;
+    a.param1 = 0xFFFFFFFFu;  // no transparent colour
+    a.typeData.push_back(fromDisk);
+    for (int i = 0; i < 6; i++) a.typeData.insert(a.typeData.end(), {0, 0});  // size, frames, per row, x, y
+    return a;
+  };
+  const std::string script = ScriptOf({
+      {true, "GetAttribute", {4, 1, 11}},
+      {true, "GetAttribute", {4, 2, 37, 3}},
+      {false, "GetAnimFrame", {3, 2, 1}},
+      {true, "ReadBrushPixel", {3, 5, 1}},
+      {false, "GetAnimFrame", {4, 3, 2}},
+      {true, "ReadBrushPixel", {4, 0.0, 0.0}},
+  });
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "f.qms"}}).Declarations({decl(1, 0), decl(2, 1)}).Bytecode(ChunkOf(script));
+  qmtools::WriteBytes(d / "a.qma", b.Bytes());
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "a.qma"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "3\n300\n" + std::to_string(kRight[1]) + " -1\n" + std::to_string(kLeft[2]) + " -1\n");
 }

@@ -5,7 +5,10 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
@@ -22,6 +25,7 @@
 #include "runtime/formatplugins.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
+#include "tests/platform/tempdir.h"
 
 namespace {
 
@@ -497,6 +501,37 @@ TEST(AnimRecord, PendingFramesConvert) {
     // The transparent colour is keyed out of the mask.
     EXPECT_EQ(GetBitmapPixel(a->masks[i], 1, 1, 1), 0u);
     EXPECT_EQ(GetBitmapPixel(a->masks[i], 0, 1, 1), 1u);
+  }
+}
+
+// Files that open as no anim: the code, and the file's name in the message.
+TEST(AnimRecord, ProbeRefusals) {
+  TempDir dir;
+  const std::string missing = dir / "missing.gif", fifo = dir / "fifo.gif", text = dir / "text.anim";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);  // no writer: opening must not wait for one
+  {
+    std::ofstream(text) << "FORM....ILBM not an anim at all";
+  }
+  struct Case {
+    const char *name;
+    std::string file;
+    uint32_t expected;
+    const char *message;
+  } cases[] = {
+      {"missing", missing, ERR_READFILE, "Cannot read file missing.gif !"},
+      {"a FIFO", fifo, ERR_READFILE, "Cannot read file fifo.gif !"},
+      {"a folder", dir.path(), ERR_READFILE, nullptr},
+      {"no anim head", text, ERR_OPENANIM2, "Animation file \"text.anim\" is in an unknown/unsupported format!"},
+  };
+  for (const Case &c : cases) {
+    qmAnimFile *file = nullptr;
+    int32_t w = 0, h = 0, n = 0;
+    EXPECT_EQ(ProbeAnimFile(c.file.c_str(), nullptr, &file, &w, &h, &n, nullptr), c.expected) << c.name;
+    if (c.message) {
+      char out[512];
+      EXPECT_STREQ(FormatErrorMessage(c.expected, out, sizeof out), c.message) << c.name;
+    }
+    EXPECT_EQ(IsAnimFile(c.file.c_str(), nullptr), 0) << c.name;
   }
 }
 
