@@ -15,6 +15,7 @@
 #include "display/scene.h"
 #include "graphics/bitmapops.h"
 #include "graphics/blit.h"
+#include "layers/animlayer.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
 #include "media/animcore/anim.h"
@@ -273,18 +274,25 @@ uint32_t TakeLayer(qmMove *m) {
     if (!l) return ERR_LAYERRANGE;
   }
   m->layer = l;
-  m->layerPosition = FindLayerIndex(pic, l) + 1;
+  m->layerPosition = FindLayerIndex(pic, l);
   return 0;
 }
 
-void FinishFrameStep(qmMove *m) {
+uint32_t FinishFrameStep(qmMove *m) {
   const uint64_t now = DesktopClockMicros();
-  if (m->frameCount > 0 && m->nextFrameTime < now) {
-    m->frame = (m->frame + 1) % m->frameCount;
-    m->nextFrameTime = now;
-    m->frameDue = 1;
-    if (m->anim) DropAnimFrame(m);  // the next step fetches the new one
+  if (m->frameCount < 1 || m->nextFrameTime >= now) return 0;
+  m->frame = (m->frame + 1) % m->frameCount;
+  m->nextFrameTime = now;
+  m->frameDue = 1;
+  if (m->anim) DropAnimFrame(m);  // the next step fetches the new one
+  if (m->layer && m->objectType == QMTYPE_ANIM) {
+    if (uint32_t code = SetAnimLayerFrame(m->scene, m->layer, m->frame + 1, 0)) return code;
+    // Found again by its place: a layer may be replaced by another record.
+    const qmDisplay *d = m->scene->current;
+    m->layer = d ? GetNthLayer(d->bgpic, m->layerPosition) : nullptr;
+    if (!m->layer) return ERR_LAYERRANGE;
   }
+  return 0;
 }
 
 uint32_t AsyncStep(void *data, int32_t *finished) { return MoveStep(static_cast<qmMove *>(data), finished); }
@@ -442,7 +450,7 @@ uint32_t MoveStep(qmMove *m, int32_t *done) {
       m->frameDue = 0;
     }
   } else {
-    if (m->anim && !m->image) {
+    if (m->anim && !m->image && !m->layer) {
       if (uint32_t code = FetchCurrentFrame(m)) return code;
     }
     // A frame changed: its delay counts from now, whichever way the object is drawn.
@@ -454,8 +462,7 @@ uint32_t MoveStep(qmMove *m, int32_t *done) {
     else DrawComposed(m);
   }
   m->previousX = m->x, m->previousY = m->y;
-  FinishFrameStep(m);
-  return 0;
+  return FinishFrameStep(m);
 }
 
 void MoveFree(qmMove *m) {

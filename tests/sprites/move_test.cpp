@@ -150,6 +150,33 @@ TEST(MoveObject, AnimsPlayTheirFramesAlongThePath) {
   EXPECT_EQ(vm.Call("FreeAnim", {1}).code, 0u) << "the move let go of the anim";
 }
 
+TEST(MoveObject, AnimFramesKeepTheirDelayWithLayersOnAndOff) {
+  // Which of the anim's two frames each captured frame shows, moving 4 pixels a step at
+  // animspeed 5 (100 ms a frame); the clock moves only as frames are paced.
+  auto framesShown = [](bool layers) {
+    MoveVm vm(64, 48, layers);
+    vm.MakeBrush(1, 12, 6, 0);
+    EXPECT_EQ(vm.Call("CreateAnim", {1, 1, 6, 6, 2, 2}).code, 0u);
+    vm.StartCapture();
+    EXPECT_EQ(vm.Call("MoveAnim", {1, 0, 0, 56, 0, 4, 5}).code, 0u);
+    std::vector<int> shown;
+    for (size_t i = 0; i < MoveVm::Frames().size(); i++) {
+      const uint32_t px = MoveVm::Frames()[i][size_t(1) * vm.width + 4 * int(i + 1) + 1];
+      shown.push_back(px == FxVm::Pattern(0, 1, 1) ? 0 : px == FxVm::Pattern(0, 7, 1) ? 1 : -1);
+    }
+    return shown;
+  };
+  const std::vector<int> off = framesShown(false), on = framesShown(true);
+  ASSERT_EQ(off.size(), 14u);
+  ASSERT_EQ(on.size(), 14u);
+  // The layer takes a new frame as soon as it is due; the picture draws it with the next step.
+  for (size_t i = 0; i + 1 < off.size(); i++) EXPECT_EQ(on[i], off[i + 1]) << "step " << i;
+  int changes = 0;
+  for (size_t i = 1; i < off.size(); i++) changes += off[i] != off[i - 1];
+  EXPECT_GE(changes, 1);
+  EXPECT_LE(changes, 4) << "a frame stays for its delay, not one step";
+}
+
 TEST(MoveObject, SpritesFromAnimsAndAnimFiles) {
   MoveVm vm;
   vm.MakeBrush(1, 12, 6, 0);
