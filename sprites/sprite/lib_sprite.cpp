@@ -142,7 +142,8 @@ uint32_t SprLoadSprite(VmState *L) {
   qmAnimLoadRequest r{};
   r.file = ResolveLinkedFileArg(L, 2, 0, nullptr);
   r.transparentColour = kNoTransparentColor;
-  r.cache = r.cachedLoad = "";
+  char cache[1024] = "", cachedLoad[1024] = "";
+  r.cache = cache, r.cachedLoad = cachedLoad;
   r.plugins = GetPlayerContext(L)->formatPlugins;
   if (vm_gettop(L) == 3 && !vm_isnoneornil(L, 3)) {
     vm_checktable(L, 3);
@@ -156,6 +157,12 @@ uint32_t SprLoadSprite(VmState *L) {
     GetFieldInt(L, 3, "height", &r.height, nullptr);
     GetFieldInt(L, 3, "fpr", &r.framesPerRow, nullptr);
     GetFieldInt(L, 3, "frames", &r.frames, nullptr);
+    // Declared sprites may share one decoding through the picture cache, as declared anims do.
+    GetFieldString(L, 3, "cache", cache, sizeof cache, nullptr);
+    GetFieldString(L, 3, "cachedload", cachedLoad, sizeof cachedLoad, nullptr);
+    bool cacheAlpha = false;
+    GetFieldFlag(L, 3, "cachealpha", &cacheAlpha, nullptr);
+    r.cacheAlpha = cacheAlpha && !loadAlpha;
   }
   qmScene *scene = GetScene(L);
   if (!id.handle)

@@ -13,6 +13,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
 #include "sprites/sprite.h"
+#include "tests/media/animcore/anim_test_util.h"
 #include "tests/transitions/fx_vm.h"
 
 namespace {
@@ -189,9 +190,7 @@ TEST(MoveObject, SpritesFromAnimsAndAnimFiles) {
   // A GIF animation made by Pillow: three 8x6 frames, each two colours left and right of column 4.
   char dir[] = "/tmp/qmspritesXXXXXX";
   ASSERT_NE(mkdtemp(dir), nullptr);
-  const std::string make = "/usr/bin/python3 " QM_SOURCE_DIR "/tests/media/animcore/anim_peer.py strip " +
-                           std::string(dir) + " >/dev/null 2>&1";
-  if (std::system(make.c_str()) != 0) GTEST_SKIP() << "python3-pil is missing";
+  if (RunAnimPeer("strip " + std::string(dir) + " >/dev/null") != 0) GTEST_SKIP() << "python3-pil is missing";
   const std::string gif = std::string(dir) + "/strip.gif";
   ASSERT_EQ(vm.Call("LoadSprite", {2, CmdArg::Str(gif.c_str())}).code, 0u);
   for (const char *name : {"/strip.gif", "/one.gif"}) std::remove((std::string(dir) + name).c_str());
