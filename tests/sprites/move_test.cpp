@@ -12,6 +12,7 @@
 #include "layers/layer.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
+#include "sprites/move.h"
 #include "sprites/sprite.h"
 #include "tests/media/animcore/anim_test_util.h"
 #include "tests/transitions/fx_vm.h"
@@ -250,6 +251,39 @@ TEST(MoveObject, AsynchronousMovesHoldTheBrushUntilTheLastEnds) {
   // Both ended at their targets, drawn into the background.
   EXPECT_EQ(vm.Window(), vm.Expected({{5, 20, 0, 8, 6}, {5, 40, 30, 8, 6}}));
   EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
+}
+
+// A caller that embeds a move drives it step by step and ends it; a start on the end begins 10
+// pixels up and left of it.
+TEST(MoveObject, EmbeddedMovesAreDrivenByTheirOwner) {
+  struct Case {
+    int x1, y1, x2, y2;
+    std::vector<int> xs;
+  } cases[] = {{0, 20, 30, 20, {10, 20, 30}}, {30, 20, 30, 20, {30}}};
+  for (const Case &c : cases) {
+    MoveVm vm;
+    vm.MakeBrush(1, 8, 6, 4);
+    qmMove m{};
+    m.scene = vm.Scene();
+    m.objectType = QMTYPE_BRUSH;
+    m.objectId = {1, 0};
+    m.startX = c.x1, m.startY = c.y1, m.endX = c.x2, m.endY = c.y2;
+    m.speedOption = 10;
+    m.animSpeedOption = MOVESPEED_NORMAL;
+    m.embedded = 1;
+    ASSERT_EQ(RunMove(&m, nullptr), 0u);
+    EXPECT_EQ(vm.Call("FreeBrush", {1}).code, uint32_t(ERR_LOCKEDOBJ)) << "held while embedded";
+    std::vector<int> xs;
+    for (int32_t done = 0; !done && xs.size() < 100;) {
+      ASSERT_EQ(MoveStep(&m, &done), 0u);
+      xs.push_back(m.x);
+    }
+    EXPECT_EQ(xs, c.xs);
+    EXPECT_EQ(m.y, c.y2);
+    EXPECT_EQ(vm.Window(), vm.Expected({{4, c.x2, c.y2, 8, 6}}));
+    MoveFree(&m);
+    EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u) << "let go by its owner";
+  }
 }
 
 TEST(MoveObject, RefusalsAndMovesThatGoNowhere) {
