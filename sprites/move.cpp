@@ -255,7 +255,6 @@ uint32_t TakeLayer(qmMove *m) {
     if (m->objectType == QMTYPE_BRUSH || m->objectType == QMTYPE_ANIM) {
       qmImageRequest r{};
       r.kind = uint32_t(m->objectType), r.id = m->objectId, r.x = m->x, r.y = m->y;
-      r.srcX = m->x, r.srcY = m->y;
       if (m->anim) {
         r.frame = {const_cast<qmBitmap *>(m->image), const_cast<qmMask *>(m->imageMask),
                    const_cast<qmAlphaChannel *>(m->imageAlpha)};
