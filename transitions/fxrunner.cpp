@@ -78,12 +78,15 @@ bool Overlap(const qmLayerState *a, const qmLayerState *b) {
 
 // Whether the layer goes in or out through its own planes: when its looks (shadow, border, mask,
 // transparency, clip region) or a layer above it would make a screen-only wipe show it wrong, or
-// when asked. Moving, whole-display and alpha effects and asynchronous runs keep the screen path,
-// as do filtered layers (their filters would run over the planes a second time).
+// when asked, and always for asynchronous runs (a refresh between frames then shows the frame).
+// Scrolls move the layer itself and keep the screen path, as do filtered layers (their filters
+// would run over the planes a second time).
 bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, const qmLayerImage &img) {
-  if (fx->async || IsMovingFx(fx->effect) || IsWholeDisplayFx(fx->effect) || IsAlphaFx(fx->effect)) return false;
+  if (IsScrollFx(fx->effect) || IsWholeDisplayFx(fx->effect)) return false;
   if (HasFilters(l->filters) || !img.bitmap) return false;
-  if (fx->forceRealtime) return true;
+  if (fx->forceRealtime || fx->async) return true;
+  // Moving pictures taken away have no screen-only picture to move to.
+  if (fx->layerTarget && IsMovingFx(fx->effect)) return true;
   const qmLayerState *s = l->current;
   if (l->transparency > 0 || l->shadow.on || l->border.on || img.mask || s->clip) return true;
   if (ScaledDisplay(d)) return true;
@@ -96,9 +99,16 @@ bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, 
 // with a mask (or alpha plane) that shows nothing of a layer brought in and all of one taken away.
 uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
   qmLayerState *s = fx->layer->current;
-  const bool withAlpha = fx->srcAlpha != nullptr;
+  const bool blends = IsAlphaFx(fx->effect);
+  const bool withAlpha = fx->srcAlpha != nullptr || blends;
   qmPlaneSet p{};
   if (!AllocClearedPlanes(fx->width, fx->height, !withAlpha, withAlpha, &p)) return ERR_MEM;
+  // Blends show the layer's whole picture at a share that grows or falls: the pixels are there
+  // from the start, the alpha plane gives the share.
+  if (blends) {
+    BltBitmap(fx->srcImage, 0, 0, p.bitmap, 0, 0, fx->width, fx->height);
+    if (fx->layerTarget) FillAlphaFromPlanes(p.alpha, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
+  }
   fx->savedOwn = s->own;
   fx->savedTransformed = s->transformed;
   fx->savedFiltered = s->filtered;
@@ -112,7 +122,7 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
   FreeAlphaChannel(s->shadowAlpha);
   s->shadowAlpha = nullptr;
   fx->realtimePrepared = 1;
-  if (fx->layerTarget) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
+  if (fx->layerTarget && !blends) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
   return 0;
 }
 
@@ -438,7 +448,7 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
     }
   const int32_t rule = FxOldPictureRule(fx->effect);
   // An asynchronous transition may be asked for an earlier frame: it keeps the old picture.
-  if (rule == 1 || rule == 3 || fx->async) {
+  if (rule == 1 || (rule == 2 && fx->realtime) || (rule == 3 && !fx->realtime) || fx->async) {
     fx->oldImage = wholePicture ? fx->prevScreen : ScreenUnderArea(fx, d);
     if (!fx->oldImage) {
       ReleaseFxRequest(fx, 0);
