@@ -1,8 +1,11 @@
 // Transitions driven from the script's loop as asynchronous draw objects: frame by frame, sent
 // to other frames, finished and cancelled, against the frames of the same transition run at
-// once; and the end of one whose display closes.
+// once; refreshed and moved between frames; and the end of one whose display closes.
 #include "display/asyncdraw.h"
+#include "display/displayops.h"
+#include "display/safeblt.h"
 #include "layers/layer.h"
+#include "layers/redraw.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/transitions/fx_vm.h"
@@ -123,6 +126,56 @@ TEST(AsyncTransitions, CancelledHalfWayHidesTheLayerAgain) {
   CancelAsyncDrawObject(vm.Scene(), ad);
   EXPECT_EQ(vm.Window(), before);
   EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 1);
+}
+
+TEST(AsyncTransitions, ARefreshBetweenFramesShowsThePartDrawnSoFar) {
+  for (const Case &c : kCases) {
+    SCOPED_TRACE(c.name);
+    AsyncFx vm;
+    const std::vector<uint32_t> before = vm.Window();
+    qmAsyncDraw *ad = vm.Start(c, 1);
+    ASSERT_NE(ad, nullptr);
+    vm.Advance(ad);
+    vm.Advance(ad);
+    const std::vector<uint32_t> drawn = vm.Window();
+    ASSERT_NE(drawn, before);
+    qmLayer *layer = GetNthLayer(vm.d->bgpic, 1);
+    RefreshLayer(vm.Scene(), layer);
+    EXPECT_EQ(vm.Window(), drawn) << "the layer shows what the frames drew, no more";
+    // A display refresh over the whole window, as after an expose, the same.
+    RedrawDisplayRect(vm.Scene(), vm.d, 0, 0, vm.width, vm.height);
+    BltToDisplay(vm.d->layerBuffer, 0, 0, vm.d, 0, 0, vm.width, vm.height, 0);
+    EXPECT_EQ(vm.Window(), drawn);
+    // Neither the layer's shown nor its whole picture: some of each.
+    int layerPixels = 0, backdropPixels = 0;
+    for (int y = 6; y < 16; y++)
+      for (int x = 5; x < 25; x++) {
+        const uint32_t p = drawn[size_t(y) * vm.width + x];
+        layerPixels += p == FxVm::Pattern(8, x - 5, y - 6);
+        backdropPixels += p == 0x102030;
+      }
+    if (c.effect == FX_HSTRIPES) {
+      EXPECT_GT(layerPixels, 0);
+      EXPECT_GT(backdropPixels, 0);
+    } else {
+      EXPECT_EQ(layerPixels + backdropPixels, 0) << "a crossfade mixes every pixel";
+    }
+    FinishAsyncDrawObject(vm.Scene(), ad);
+  }
+}
+
+TEST(AsyncTransitions, AMovedLayerIsDrawnWhereItStands) {
+  AsyncFx vm;
+  qmAsyncDraw *ad = vm.Start(kCases[0], 1);
+  ASSERT_NE(ad, nullptr);
+  vm.Advance(ad);
+  ASSERT_EQ(vm.Call("TranslateLayer", {1, 10, 8}).code, 0u);
+  while (vm.Advance(ad) == 0) {
+  }
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++)
+      ASSERT_EQ(DisplayVm::WindowPixel(vm.d, 15 + x, 14 + y), FxVm::Pattern(8, x, y)) << x << "," << y;
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5, 6), 0x102030u) << "nothing is left where it stood";
 }
 
 TEST(AsyncTransitions, ClosingTheDisplayEndsTheTransition) {
