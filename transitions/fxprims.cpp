@@ -248,6 +248,8 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
   if (!d || !d->layerBuffer) return;
   if (qmLayer *l = fx->layer) {
     qmLayerState *s = l->current;
+    // The filters run again over what the planes show now.
+    if (fx->realtimePrepared && s->filtered.bitmap) FreePlaneSet(&s->filtered);
     if (fx->layerDecorated) {
       GetLayerBounds(d, l, s, &x, &y, &width, &height);
       // The shadow falls from the part shown so far: made anew from the planes.

@@ -78,13 +78,12 @@ bool Overlap(const qmLayerState *a, const qmLayerState *b) {
 
 // Whether the layer goes in or out through its own planes: when its looks (shadow, border, mask,
 // transparency, clip region) or a layer above it would make a screen-only wipe show it wrong, or
-// when asked, and always for asynchronous runs (a refresh between frames then shows the frame).
-// Scrolls move the layer itself and keep the screen path, as do filtered layers (their filters
-// would run over the planes a second time).
+// when asked, and always for asynchronous runs (a refresh between frames then shows the frame)
+// and filtered layers (the filters apply to what the planes show). Scrolls move the layer itself
+// and keep the screen path.
 bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, const qmLayerImage &img) {
-  if (IsScrollFx(fx->effect) || IsWholeDisplayFx(fx->effect)) return false;
-  if (HasFilters(l->filters) || !img.bitmap) return false;
-  if (fx->forceRealtime || fx->async) return true;
+  if (IsScrollFx(fx->effect) || IsWholeDisplayFx(fx->effect) || !img.bitmap) return false;
+  if (fx->forceRealtime || fx->async || HasFilters(l->filters)) return true;
   // Moving pictures taken away have no screen-only picture to move to.
   if (fx->layerTarget && IsMovingFx(fx->effect)) return true;
   const qmLayerState *s = l->current;
@@ -160,8 +159,11 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
   qmLayerImage img{};
   if (GetLayerImage(fx->scene, fx->layer, s, 1, 1, -1, &img)) img = {};
   if (WantsRealtime(fx, d, fx->layer, img)) {
+    // The planes hold the layer's picture before its filters, which the layer applies to them.
+    if (HasFilters(fx->layer->filters) && GetLayerImage(fx->scene, fx->layer, s, 0, 1, -1, &img)) return ERR_WRONGUSAGE;
     fx->realtime = 1;
-    fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask ? 1 : 0;
+    // Filters may carry a change in the planes beyond its rectangle: the whole layer is shown anew.
+    fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask || HasFilters(fx->layer->filters);
     fx->x = s->x;
     fx->y = s->y;
     fx->width = s->width;
