@@ -103,6 +103,7 @@ struct qmFxRequest {
   qmPlaneSet savedOwn, savedTransformed, savedFiltered;
   int32_t savedPartX, savedPartY;
 
+  int32_t layerSuspended;  // the layer holds its own pictures again while its look changes
   // Real-time layer mode: the part of the area written into the planes since the last present.
   int32_t pendingX, pendingY, pendingWidth, pendingHeight;
 

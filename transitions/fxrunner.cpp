@@ -1,5 +1,6 @@
 #include "transitions/fxrunner.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -126,7 +127,7 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
 }
 
 // The layer's own pictures back in place, shown as they are.
-void RestoreRealtimeLayer(qmFxRequest *fx) {
+void PutBackLayerPictures(qmFxRequest *fx) {
   if (!fx->realtimePrepared) return;
   fx->realtimePrepared = 0;
   qmLayer *l = fx->layer;
@@ -140,6 +141,26 @@ void RestoreRealtimeLayer(qmFxRequest *fx) {
   s->partX = fx->savedPartX;
   s->partY = fx->savedPartY;
   l->borderFade = l->shadowFade = 0;
+}
+
+// Real-time layer mode: the area is the layer's rectangle and the new picture a copy of img, the
+// layer's picture there.
+uint32_t TakeLayerPicture(qmFxRequest *fx, const qmLayerImage &img) {
+  const qmLayerState *s = fx->layer->current;
+  fx->x = s->x;
+  fx->y = s->y;
+  fx->width = s->width;
+  fx->height = s->height;
+  qmBitmap *bm = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0, &bm, &mask, &alpha))
+    return ERR_MEM;
+  fx->srcImage = bm;
+  fx->srcMask = mask;
+  fx->srcAlpha = alpha;
+  fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 1;
+  return 0;
 }
 
 // A layer target: the area is the layer's rectangle; the new picture is that rectangle as the
@@ -164,20 +185,7 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
     fx->realtime = 1;
     // Filters may carry a change in the planes beyond its rectangle: the whole layer is shown anew.
     fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask || HasFilters(fx->layer->filters);
-    fx->x = s->x;
-    fx->y = s->y;
-    fx->width = s->width;
-    fx->height = s->height;
-    qmBitmap *bm = nullptr;
-    qmMask *mask = nullptr;
-    qmAlphaChannel *alpha = nullptr;
-    if (CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0, &bm, &mask,
-                   &alpha))
-      return ERR_MEM;
-    fx->srcImage = bm;
-    fx->srcMask = mask;
-    fx->srcAlpha = alpha;
-    fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 1;
+    if (uint32_t code = TakeLayerPicture(fx, img)) return code;
     if (uint32_t code = PrepareRealtimeLayer(fx)) return code;
     if (d->outputType == DISPOUT_DISPLAY && !fx->layer->hidden && !fx->layer->deferred) RefreshLayer(fx->scene, fx->layer);
     return 0;
@@ -332,6 +340,62 @@ bool BuiltFx(int32_t effect) { return IsFxBuilt(effect); }
 
 }  // namespace
 
+void RestoreRealtimeLayer(qmFxRequest *fx) {
+  fx->layerSuspended = 0;
+  PutBackLayerPictures(fx);
+}
+
+uint32_t FollowFxLayer(qmFxRequest *fx) {
+  if (!fx->layerSuspended) return 0;
+  fx->layerSuspended = 0;
+  qmScene *scene = fx->scene;
+  qmDisplay *d = scene->current;
+  qmLayer *l = fx->layer;
+  if (!l || !l->current || !d) return ERR_WRONGUSAGE;
+  const int32_t oldWidth = fx->width, oldHeight = fx->height;
+  if (fx->ownsImage) FreeBitmap(fx->srcImage);
+  if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
+  if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
+  fx->srcImage = nullptr;
+  fx->srcMask = fx->srcAlpha = nullptr;
+  fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 0;
+  qmLayerImage img{};
+  if (GetLayerImage(scene, l, l->current, 0, 1, -1, &img) || !img.bitmap) return ERR_WRONGUSAGE;
+  if (uint32_t code = TakeLayerPicture(fx, img)) return code;
+  fx->layerDecorated = l->shadow.on || l->border.on || fx->srcMask || HasFilters(l->filters);
+  if (fx->width != oldWidth || fx->height != oldHeight) {
+    // The old picture under the area, at the new size.
+    if (fx->oldImage) {
+      FreeBitmap(fx->oldImage);
+      fx->oldImage = ScreenUnderArea(fx, d);
+      if (!fx->oldImage) return ERR_MEM;
+    }
+    // The effect again from its init call, at the same share of its frames.
+    const double share = fx->stepCount > 0 ? double(fx->frameNo) / fx->stepCount : 0.0;
+    const int32_t wasDrawing = fx->frameNo;
+    if (fx->fxState) {
+      if (fx->freeFn) fx->freeFn(fx, 0);
+      MemFree(fx->fxState);
+      fx->fxState = nullptr;
+    }
+    fx->phase = FXPHASE_INIT;
+    fx->frameNo = fx->stepCount = 0;
+    fx->step = fx->speed;
+    if (uint32_t code = fx->frameFn(fx, nullptr)) return code;
+    fx->phase = FXPHASE_FRAME;
+    if (wasDrawing) {
+      int32_t n = int32_t(std::lround(share * fx->stepCount));
+      fx->frameNo = n < 1 ? 1 : n > fx->stepCount ? fx->stepCount : n;
+    }
+  }
+  if (uint32_t code = PrepareRealtimeLayer(fx)) return code;
+  const int32_t n = fx->frameNo;
+  fx->restarting = 1;
+  const uint32_t code = n > 0 ? RerenderFx(fx, n, 1) : 0u;
+  fx->restarting = 0;
+  return code;
+}
+
 void FinishFx(qmFxRequest *fx, int32_t) {
   if (fx->useCount) {
     if (*fx->useCount) --*fx->useCount;
@@ -340,7 +404,7 @@ void FinishFx(qmFxRequest *fx, int32_t) {
   // A transition ended before its last frame (FinishAsyncDraw) shows its end now; after the
   // last frame the screen shows it already.
   const int32_t early = fx->frameNo < fx->stepCount;
-  const int32_t realtime = fx->realtimePrepared;
+  const int32_t realtime = fx->realtimePrepared || fx->layerSuspended;
   RestoreRealtimeLayer(fx);
   if (fx->layer) {
     fx->layer->hidden = fx->objectType == FXTARGET_HIDELAYER ? 1 : 0;
