@@ -444,6 +444,43 @@ TEST(AviWriter, LongFilesGoOnInExtensionRiffs) {
   AviReaderClose(r);
 }
 
+// Each allocation of a frame failing in turn: the frame is refused and the file closes with
+// the frames written before it.
+TEST(AviWriter, AFailedFrameLeavesTheFramesBeforeIt) {
+  TempDir dir;
+  const std::string file = dir / "fail.avi";
+  qmAviWriter *w = nullptr;
+  ASSERT_EQ(AviCreate(file.c_str(), 5, 1, 24, 16, 80, 0, 0, "fail", nullptr, &w), 0u);
+  ASSERT_EQ(WriteFrames(w, 2, 24, 16), 0u);
+  int written = 2, failures = 0;
+  for (uint64_t n = 1; n < 20; n++) {
+    qmBitmap *b = Flat(12, 8, kColours[written % 7]);  // scaled to the writer's size
+    SetMemAllocFailure(n);
+    const uint32_t code = AviWriteFrame(w, b, 12, 8, 1, 0);
+    const bool failed = MemAllocFailureUsed();
+    SetMemAllocFailure(0);
+    FreeBitmap(b);
+    if (!failed) {
+      ASSERT_EQ(code, 0u);
+      written++;
+      break;
+    }
+    EXPECT_NE(code, 0u) << "allocation " << n;
+    failures++;
+  }
+  EXPECT_GT(failures, 0);
+  ASSERT_EQ(AviClose(w), 0u);
+  int32_t n = 0;
+  qmAviReader *r = AviReaderOpen(file.c_str(), nullptr, nullptr, &n);
+  ASSERT_NE(r, nullptr);
+  EXPECT_EQ(n, written);
+  for (int i = 0; i < n; i++) EXPECT_TRUE(ReadsFrame(r, i, kColours[i % 7]));
+  AviReaderClose(r);
+  if (HaveFfmpeg()) {
+    EXPECT_EQ(ProbeFrameCount(file), written);
+  }
+}
+
 TEST(AviWriter, RefusedCallsAndAnEmptyFile) {
   TempDir dir;
   qmAviWriter *w = nullptr;
