@@ -22,6 +22,22 @@ const Row kRows[] = {
     {29, 29, {QuartersFx, nullptr}},
     {78, 81, {PushFx, nullptr}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree}},
+    {30, 30, {RevealLeftFx, nullptr}},
+    {31, 31, {RevealRightFx, nullptr}},
+    {32, 32, {RevealTopFx, nullptr}},
+    {33, 33, {RevealBottomFx, nullptr}},
+    {34, 34, {VLines2Fx, nullptr}},
+    {35, 35, {HLines2Fx, nullptr}},
+    {36, 36, {HLinesFx, nullptr}},
+    {37, 37, {VLinesFx, nullptr}},
+    {38, 46, {RectFx, nullptr}},
+    {88, 96, {RectBackFx, nullptr}},
+    {82, 82, {PuzzleFx, PuzzleFxFree}},
+    {83, 83, {DiagonalFx, nullptr}},
+    {105, 105, {SpiralFx, nullptr}},
+    {106, 106, {SwissFx, nullptr}},
+    {107, 107, {QuadRectFx, nullptr}},
+    {108, 109, {SplitFx, nullptr}},
 };
 
 }  // namespace
