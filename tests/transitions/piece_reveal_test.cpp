@@ -100,6 +100,8 @@ TEST(PieceReveals, FramesDrawTheirPieces) {
        [&](int x, int y) { return band(x, 270, 370) && band(y, 202, 278); }},
       {"RECTCENTER at 100: the second ring", 38, 640, 480, 100, 7, 2,
        [&](int x, int y) { return band(x, 220, 420) && band(y, 164, 316) && !(band(x, 270, 370) && band(y, 202, 278)); }},
+      {"RECTCENTER: the last frame draws all outside the rectangle two steps back", 38, 640, 480, 100, 7, 7,
+       [&](int x, int y) { return !(band(x, 70, 570) && band(y, 52, 428)); }},
       {"RECTNORTHWEST keeps the top-left corner", 46, 640, 480, 100, 7, 1, [&](int x, int y) { return x < 100 && y < 76; }},
       {"RECTSOUTHEAST keeps the bottom-right corner", 42, 640, 480, 100, 7, 1,
        [&](int x, int y) { return x >= 540 && y >= 404; }},
