@@ -5,9 +5,11 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "tests/transitions/fx_stage.h"
+#include "transitions/effects/fxroutines.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -35,18 +37,25 @@ void Memcpy(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(Memcpy)->Name("MemcpyArea")->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, hstripes8, 3, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, vstripes, 7, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, pushleft, FX_PUSHLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, crossfade, FX_CROSSFADE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, revealleft, FX_REVEALLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, vlines, FX_VLINES, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, hlines2, FX_HLINES2, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, rectcenter, FX_RECTCENTER, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, rectbacknorthwest, FX_RECTBACKNORTHWEST, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, puzzle, FX_PUZZLE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, diagonal, FX_DIAGONAL, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, spiral, FX_SPIRAL, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, swiss, FX_SWISS, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, quadrect, FX_QUADRECT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, hsplit, FX_HSPLIT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+
+namespace {
+
+// One entry per routine of the routine table (its first id), so every family built joins.
+const bool kEffectsRegistered = [] {
+  const qmFxRoutines *previous = nullptr;
+  for (int32_t id = 0; id < FX_EFFECT_SLOTS; id++) {
+    const qmFxRoutines *r = FindFxRoutines(id);
+    if (!r || (previous && r->frame == previous->frame)) {
+      previous = r;
+      continue;
+    }
+    previous = r;
+    benchmark::RegisterBenchmark(("Effect/id" + std::to_string(id)).c_str(),
+                                 [id](benchmark::State &state) { Effect(state, id, FX_NORMALSPEED); })
+        ->Args({640, 480})
+        ->Args({1920, 1080});
+  }
+  return true;
+}();
+
+}  // namespace
