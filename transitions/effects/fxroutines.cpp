@@ -34,7 +34,7 @@ const Row kRows[] = {
     {88, 96, {RectBackFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {82, 82, {PuzzleFx, PuzzleFxFree, FXFAMILY_PIECEREVEAL}},
     {83, 83, {DiagonalFx, nullptr, FXFAMILY_PIECEREVEAL}},
-    {105, 105, {SpiralFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {105, 105, {SpiralFx, SpiralFxFree, FXFAMILY_PIECEREVEAL}},
     {106, 106, {SwissFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {107, 107, {QuadRectFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {108, 109, {SplitFx, nullptr, FXFAMILY_PIECEREVEAL}},

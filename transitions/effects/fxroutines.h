@@ -60,6 +60,7 @@ uint32_t DrawPuzzleOrder(int32_t *order, int32_t n);
 uint32_t DiagonalFx(qmFxRequest *fx, int32_t *done);
 // Spiral.
 uint32_t SpiralFx(qmFxRequest *fx, int32_t *done);
+void SpiralFxFree(qmFxRequest *fx, int32_t complete);
 // Splits, quadrants and corners.
 uint32_t SwissFx(qmFxRequest *fx, int32_t *done);
 uint32_t QuadRectFx(qmFxRequest *fx, int32_t *done);
