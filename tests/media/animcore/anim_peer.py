@@ -12,6 +12,10 @@ width x height RGBA bytes.
   anim_peer.py big-gif DIR             a 640 x 480 GIF of 40 frames for the benchmark (DIR/big.gif)
   anim_peer.py iff DIR                 IFF ANIM files (NAME.anim) with the frames they hold
                                        (NAME.frames) and their delays in jiffies (NAME.delays)
+  anim_peer.py strip DIR               DIR/strip.gif: 3 frames of 8 x 6, frame i LEFT[i] in
+                                       columns 0..3 and RIGHT[i] in 4..7, shown 100, 200 and 300 ms;
+                                       DIR/one.gif: its first frame alone
+  anim_peer.py gif-delays GIF          each frame's delay in ms as PIL reads it, one a line
 """
 import os
 import struct
@@ -71,6 +75,32 @@ def gifs(d):
     frames[0].save(os.path.join(d, "boxes.gif"), save_all=True, append_images=frames[1:], duration=40, loop=0,
                    optimize=False, interlace=False)
     write_frames(os.path.join(d, "boxes.frames"), w, h, [f.convert("RGBA").tobytes() for f in frames])
+
+
+STRIP_LEFT = [0xF80000, 0x00FC00, 0x0000F8]
+STRIP_RIGHT = [0xF8F800, 0x808080, 0xF800F8]
+
+
+def strip(d):
+    os.makedirs(d, exist_ok=True)
+    frames = []
+    for i in range(3):
+        im = Image.new("RGB", (8, 6))
+        for y in range(6):
+            for x in range(8):
+                c = STRIP_LEFT[i] if x < 4 else STRIP_RIGHT[i]
+                im.putpixel((x, y), (c >> 16 & 255, c >> 8 & 255, c & 255))
+        frames.append(im)
+    frames[0].save(os.path.join(d, "strip.gif"), save_all=True, append_images=frames[1:], duration=[100, 200, 300],
+                   loop=0, optimize=False)
+    frames[0].save(os.path.join(d, "one.gif"))
+
+
+def gif_delays(path):
+    im = Image.open(path)
+    for i in range(getattr(im, "n_frames", 1)):
+        im.seek(i)
+        print(im.info.get("duration", 0))
 
 
 def big_gif(d):
@@ -485,6 +515,10 @@ def main():
         big_gif(sys.argv[2])
     elif cmd == "iff":
         iff(sys.argv[2])
+    elif cmd == "strip":
+        strip(sys.argv[2])
+    elif cmd == "gif-delays":
+        gif_delays(sys.argv[2])
     else:
         sys.exit("unknown command " + cmd)
 
