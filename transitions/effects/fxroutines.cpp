@@ -22,6 +22,22 @@ const Row kRows[] = {
     {29, 29, {QuartersFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {78, 81, {PushFx, nullptr, 0}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree, 0}},
+    {30, 30, {RevealLeftFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {31, 31, {RevealRightFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {32, 32, {RevealTopFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {33, 33, {RevealBottomFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {34, 34, {VLines2Fx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {35, 35, {HLines2Fx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {36, 36, {HLinesFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {37, 37, {VLinesFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {38, 46, {RectFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {88, 96, {RectBackFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {82, 82, {PuzzleFx, PuzzleFxFree, FXFAMILY_PIECEREVEAL}},
+    {83, 83, {DiagonalFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {105, 105, {SpiralFx, SpiralFxFree, FXFAMILY_PIECEREVEAL}},
+    {106, 106, {SwissFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {107, 107, {QuadRectFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {108, 109, {SplitFx, nullptr, FXFAMILY_PIECEREVEAL}},
 };
 
 }  // namespace
