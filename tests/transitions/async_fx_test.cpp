@@ -20,6 +20,9 @@ struct Case {
 const Case kCases[] = {
     {"stripes replay their frames", FX_HSTRIPES, 3},
     {"crossfade draws any frame at once", FX_CROSSFADE, 30},
+    {"up-and-down replays its frames", FX_UPNDOWN, 3},
+    {"a flow from the left draws any frame at once", FX_VFLOWLEFT, 3},
+    {"a flow from the bottom draws any frame at once", FX_HFLOWBOTTOM, 1},
 };
 
 // A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).

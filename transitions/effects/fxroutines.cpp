@@ -20,7 +20,18 @@ const Row kRows[] = {
     {27, 27, {CloseCurtainHFx, nullptr}},
     {28, 28, {BarsFx, nullptr}},
     {29, 29, {QuartersFx, nullptr}},
+    {70, 70, {FlowTopFx, FlowFxFree}},
+    {71, 71, {FlowBottomFx, FlowFxFree}},
+    {72, 72, {FlowLeftFx, FlowFxFree}},
+    {73, 73, {FlowRightFx, FlowFxFree}},
+    {74, 74, {OpenGateHFx, nullptr}},
+    {75, 75, {CloseGateHFx, nullptr}},
+    {76, 76, {OpenGateVFx, nullptr}},
+    {77, 77, {CloseGateVFx, nullptr}},
     {78, 81, {PushFx, nullptr}},
+    {101, 104, {SlideFx, nullptr}},
+    {110, 110, {UpNDownFx, nullptr}},
+    {111, 112, {CardFx, nullptr}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree}},
 };
 

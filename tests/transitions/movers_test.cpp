@@ -1,0 +1,135 @@
+// Pushes, slides, gates and cards between two whole background pictures: the frame count, and
+// every frame against where the effect's geometry puts each line of the two pictures.
+#include "tests/transitions/fx_vm.h"
+#include "transitions/fxtable.h"
+
+namespace {
+
+constexpr int kOldSeed = 4, kNewSeed = 9;
+
+// Where one line of the window comes from at position p: a line of the old or the new picture,
+// or the slides' plain colour.
+struct From {
+  enum { COLOUR, OLD, NEW } pic;
+  int line;
+};
+
+bool Vertical(int32_t e) {
+  return e == FX_PUSHTOP || e == FX_PUSHBOTTOM || e == FX_SLIDETOP || e == FX_SLIDEBOTTOM || e == FX_HOPENGATE ||
+         e == FX_HCLOSEGATE || e == FX_CARDTOP || e == FX_CARDBOTTOM;
+}
+
+// The line at r of a member of axis size at position p (p at its end on the last frame).
+From Model(int32_t e, int size, int p, bool last, int r) {
+  const int half = size / 2, half2 = size - half;
+  switch (e) {
+    case FX_PUSHLEFT: case FX_PUSHTOP:
+      return r < p ? From{From::NEW, r - p + size} : From{From::OLD, r - p};
+    case FX_PUSHRIGHT: case FX_PUSHBOTTOM:
+      return r >= size - p ? From{From::NEW, r - size + p} : From{From::OLD, r + p};
+    case FX_SLIDELEFT: case FX_SLIDETOP:
+      if (last) return {From::NEW, r};
+      if (p <= size) return r >= p ? From{From::OLD, r - p} : From{From::COLOUR, 0};
+      return r >= 2 * size - p ? From{From::NEW, r - 2 * size + p} : From{From::COLOUR, 0};
+    case FX_SLIDERIGHT: case FX_SLIDEBOTTOM:
+      if (last) return {From::NEW, r};
+      if (p <= size) return r < size - p ? From{From::OLD, r + p} : From{From::COLOUR, 0};
+      return r < p - size ? From{From::NEW, r + 2 * size - p} : From{From::COLOUR, 0};
+    case FX_HCLOSEGATE: case FX_VCLOSEGATE:
+      // The new halves close from both edges: the top half's lower rows above, the bottom half's
+      // upper rows below, the old picture between until they meet.
+      if (last) return {From::NEW, r};
+      if (r < p) return {From::NEW, r + half - p};
+      if (r >= size - p) return {From::NEW, r - size + p + half};
+      return {From::OLD, r};
+    case FX_HOPENGATE: case FX_VOPENGATE: {
+      const int nearEdge = half2 - p, farEdge = size - half2 + p;
+      if (r < nearEdge) return {From::OLD, r + half - nearEdge};
+      if (r >= farEdge) return {From::OLD, half + r - farEdge};
+      return {From::NEW, r};
+    }
+    case FX_CARDTOP: {
+      // A band of height a: of the new picture from its row a at the top, the old pushed below.
+      const bool first = 2 * p < size;
+      const int a = first ? p : size - p, split = first ? a : size - a;
+      return r < split ? From{From::NEW, a + r} : From{From::OLD, r - a};
+    }
+    default: {  // FX_CARDBOTTOM
+      const bool first = 2 * p < size;
+      const int a = first ? p : size - p, split = first ? size - a : a;
+      return r < split ? From{From::OLD, a + r} : From{From::NEW, r - a};
+    }
+  }
+}
+
+// The end position of each member.
+int End(int32_t e, int size) {
+  if (e >= FX_SLIDELEFT && e <= FX_SLIDEBOTTOM) return 2 * size;
+  if (e == FX_HCLOSEGATE || e == FX_VCLOSEGATE) return size / 2;
+  if (e == FX_HOPENGATE || e == FX_VOPENGATE) return size - size / 2;
+  return size;
+}
+
+TEST(Movers, EveryFrameShowsThePicturesWholeWhereTheyStand) {
+  struct Row {
+    const char *name;
+    int32_t effect;
+    int w, h;
+    int32_t speed;
+    int step;       // the step the speed gives
+    size_t frames;  // worked out by hand from the step and the end
+    int32_t parameter;
+    uint32_t colour;
+  };
+  const Row rows[] = {
+      {"PUSHLEFT, odd width", FX_PUSHLEFT, 61, 30, 7, 7, 9, -1, 0},
+      {"PUSHBOTTOM, odd height", FX_PUSHBOTTOM, 60, 31, 7, 7, 5, -1, 0},
+      {"SLIDELEFT of 100 at 30: 30, 60, 90, 120, 150, 180, 200", FX_SLIDELEFT, 100, 40, 30, 30, 7, -1, 0},
+      {"SLIDERIGHT in an orange colour", FX_SLIDERIGHT, 61, 30, 13, 13, 10, 0xFF8000, 0xFF8000},
+      {"SLIDETOP: a step above 30 is 30", FX_SLIDETOP, 60, 31, 50, 30, 3, -1, 0},
+      {"SLIDEBOTTOM turning between two steps", FX_SLIDEBOTTOM, 60, 31, 9, 9, 7, 0x00FF80, 0x00FF80},
+      {"SLIDELEFT turning between two steps: 30, 60, 90, 100", FX_SLIDELEFT, 50, 20, 30, 30, 4, -1, 0},
+      {"HOPENGATE, odd height: the first bands share the middle row", FX_HOPENGATE, 60, 31, 4, 4, 4, -1, 0},
+      {"HCLOSEGATE, odd height", FX_HCLOSEGATE, 60, 31, 4, 4, 4, -1, 0},
+      {"HCLOSEGATE normal: 40 / 80 rounds up to 1", FX_HCLOSEGATE, 60, 40, FX_NORMALSPEED, 1, 20, -1, 0},
+      {"VOPENGATE, odd width", FX_VOPENGATE, 61, 30, 5, 5, 7, -1, 0},
+      {"VCLOSEGATE, even width", FX_VCLOSEGATE, 60, 30, 5, 5, 6, -1, 0},
+      {"VCLOSEGATE: a step above the half closes at once", FX_VCLOSEGATE, 60, 30, 40, 40, 1, -1, 0},
+      {"CARDTOP, odd height, through the middle position 15", FX_CARDTOP, 60, 31, 5, 5, 7, -1, 0},
+      {"CARDTOP, even height: the second half from 15 on", FX_CARDTOP, 60, 30, 5, 5, 6, -1, 0},
+      {"CARDBOTTOM, odd height, through the middle position 13", FX_CARDBOTTOM, 61, 27, 13, 13, 3, -1, 0},
+      {"CARDBOTTOM", FX_CARDBOTTOM, 61, 30, 4, 4, 8, -1, 0},
+      {"CARDTOP normal: the step comes from the longer side", FX_CARDTOP, 120, 40, FX_NORMALSPEED, 2, 20, -1, 0},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    FxVm vm(r.w, r.h);
+    vm.MakeBGPic(3, r.w, r.h, kOldSeed);
+    ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
+    vm.MakeBGPic(2, r.w, r.h, kNewSeed);
+    vm.StartCapture();
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect, r.speed, r.parameter}).code, 0u);
+    const auto &frames = FxVm::Frames();
+    ASSERT_EQ(frames.size(), r.frames);
+    const bool vertical = Vertical(r.effect);
+    const int size = vertical ? r.h : r.w, end = End(r.effect, size);
+    for (size_t k = 1; k <= frames.size(); k++) {
+      const bool last = k == frames.size();
+      const int p = last ? end : int(k) * r.step;
+      ASSERT_LE(p, end);
+      for (int y = 0; y < r.h; y++)
+        for (int x = 0; x < r.w; x++) {
+          const From f = Model(r.effect, size, p, last, vertical ? y : x);
+          uint32_t want = r.colour;
+          if (f.pic != From::COLOUR) {
+            ASSERT_TRUE(f.line >= 0 && f.line < size) << "line " << f.line << " frame " << k << " at " << x << "," << y;
+            const int seed = f.pic == From::NEW ? kNewSeed : kOldSeed;
+            want = vertical ? FxVm::Pattern(seed, x, f.line) : FxVm::Pattern(seed, f.line, y);
+          }
+          ASSERT_EQ(frames[k - 1][size_t(y) * r.w + x], want) << "frame " << k << " at " << x << "," << y;
+        }
+    }
+  }
+}
+
+}  // namespace

@@ -1,0 +1,211 @@
+// Flows: the new picture is uncovered band by band from one edge while the line (row or column)
+// at the edge of the uncovered part runs over the rest of the area like paint. A layer taken
+// away flows backwards: its picture retreats to the edge, and the last frame shows the area
+// without it.
+// "Lines" are rows for the H members and columns for the V members; the display mode composes
+// each frame in a work bitmap of the area's size and presents the part that changed.
+#include "display/safeblt.h"
+#include "graphics/bitmap.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "transitions/effects/fxroutines.h"
+#include "transitions/fxprims.h"
+#include "transitions/fxtable.h"
+
+namespace {
+
+struct FlowState {
+  qmBitmap *work;  // display mode: the area as composed so far
+  int32_t pos;     // the edge line of the uncovered part
+};
+
+bool Columns(int32_t effect) { return effect == FX_VFLOWLEFT || effect == FX_VFLOWRIGHT; }
+// The members that start at the bottom or right edge.
+bool FromEnd(int32_t effect) { return effect == FX_HFLOWBOTTOM || effect == FX_VFLOWRIGHT; }
+int32_t Lines(const qmFxRequest *fx) { return Columns(fx->effect) ? fx->width : fx->height; }
+
+// The rectangle of n lines from line a.
+void LineRect(const qmFxRequest *fx, int32_t a, int32_t n, int32_t *x, int32_t *y, int32_t *w, int32_t *h) {
+  if (Columns(fx->effect)) *x = a, *y = 0, *w = n, *h = fx->height;
+  else *x = 0, *y = a, *w = fx->width, *h = n;
+}
+
+// What the frames draw from: the new picture, or, when a layer is taken away on the screen, the
+// area as it shows the layer (its picture is what retreats).
+bool Backward(const qmFxRequest *fx) { return fx->layerTarget != 0; }
+const qmBitmap *Source(const qmFxRequest *fx) { return Backward(fx) && !fx->realtime ? fx->oldImage : fx->srcImage; }
+bool Planes(const qmFxRequest *fx) { return !(Backward(fx) && !fx->realtime) && (fx->srcMask || fx->srcAlpha); }
+
+// n lines of the source from line src into the work bitmap at line dst, through the source's
+// planes when it has them.
+void ToWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t n, int32_t dst) {
+  if (n < 1) return;
+  int32_t sx, sy, w, h, dx, dy, dw, dh;
+  LineRect(fx, src, n, &sx, &sy, &w, &h);
+  LineRect(fx, dst, n, &dx, &dy, &dw, &dh);
+  if (!Planes(fx)) return BltBitmapClipped(Source(fx), sx, sy, s->work, dx, dy, w, h);
+  qmSafeBlt b;
+  FxScreenBlit(fx, Source(fx), sx, sy, dx, dy, w, h, fx->srcMask, fx->srcAlpha, &b);
+  b.dst = s->work;
+  b.dstWidth = s->work->width;
+  b.dstHeight = s->work->height;
+  b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP;
+  b.clip = nullptr;
+  SafeBlt(fx->scene, &b);
+}
+
+// Lines [from, to) of the work bitmap become copies of the source's line src.
+void SmearWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t from, int32_t to) {
+  if (src < 0 || to <= from) return;
+  if (Planes(fx)) {
+    // Each copy goes through the line's planes over what lies there.
+    for (int32_t l = from; l < to; l++) ToWork(fx, s, src, 1, l);
+    return;
+  }
+  ToWork(fx, s, src, 1, from);
+  // Doubling the copied run keeps the work to the area's bytes in few calls.
+  for (int32_t done = 1; done < to - from;) {
+    const int32_t n = done < to - from - done ? done : to - from - done;
+    int32_t sx, sy, w, h, dx, dy, dw, dh;
+    LineRect(fx, from, n, &sx, &sy, &w, &h);
+    LineRect(fx, from + done, n, &dx, &dy, &dw, &dh);
+    BltBitmapClipped(s->work, sx, sy, s->work, dx, dy, w, h);
+    done += n;
+  }
+}
+
+// The layer mode draws into the layer's planes: the band as a piece; the smear one line at a
+// time from the band's edge.
+void ToPlanes(qmFxRequest *fx, int32_t a, int32_t n) {
+  int32_t x, y, w, h;
+  LineRect(fx, a, n, &x, &y, &w, &h);
+  BlitFxPiece(fx, x, y, w, h, FXPIECE_NOPRESENT);
+}
+
+// Lines [a, b) of the work bitmap (or of the layer) to the screen.
+void Present(qmFxRequest *fx, FlowState *s, int32_t a, int32_t b) {
+  if (a < 0) a = 0;
+  if (b > Lines(fx)) b = Lines(fx);
+  if (b <= a) return;
+  int32_t x, y, w, h;
+  LineRect(fx, a, b - a, &x, &y, &w, &h);
+  if (fx->realtime) {
+    if (!fx->rerender) PresentFxRect(fx, fx->x + x, fx->y + y, w, h);
+    return;
+  }
+  BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+}
+
+// The area with its picture gone: a layer's planes emptied, or on the screen what lies under the
+// layer (the new picture of a layer taken away).
+void ClearArea(qmFxRequest *fx, FlowState *s) {
+  if (fx->realtime) {
+    BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_ERASE | (fx->rerender ? FXPIECE_NOPRESENT : 0u));
+    return;
+  }
+  BltBitmapClipped(fx->srcImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
+  Present(fx, s, 0, Lines(fx));
+}
+
+// The picture of the flow whose edge stands at e: the uncovered part whole, the rest smeared.
+void DrawAt(qmFxRequest *fx, FlowState *s, int32_t e) {
+  const int32_t size = Lines(fx);
+  const bool fromEnd = FromEnd(fx->effect);
+  const int32_t a = fromEnd ? e : 0, n = fromEnd ? size - e : e;
+  if (fx->realtime) {
+    ToPlanes(fx, a, n);
+    return;
+  }
+  if (Planes(fx)) BltBitmapClipped(fx->oldImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
+  ToWork(fx, s, a, n, a);
+  if (fromEnd) SmearWork(fx, s, e - 1, 0, e);
+  else SmearWork(fx, s, e - 1, e, size);
+  Present(fx, s, 0, size);
+}
+
+uint32_t Flow(qmFxRequest *fx, int32_t *done) {
+  const int32_t size = Lines(fx);
+  const bool fromEnd = FromEnd(fx->effect), backward = Backward(fx);
+  if (fx->phase == FXPHASE_INIT) {
+    auto *s = static_cast<FlowState *>(MemAlloc(sizeof(FlowState), 1));
+    if (!s) return ERR_MEM;
+    fx->fxState = s;
+    // An area without pixels has nothing to compose: its one frame draws nothing.
+    if (!fx->realtime && fx->width > 0 && fx->height > 0 && !(s->work = AllocBitmap(fx->width, fx->height)))
+      return ERR_MEM;
+    fx->step = Columns(fx->effect) ? FxSpeedToStep(fx->step, size, 30, 10, 80) : FxSpeedToStep(fx->step, size, 50, 20, 120);
+    if (fx->step > 30) fx->step = 30;
+    const int32_t step = fx->step;
+    s->pos = fromEnd == backward ? step : size - step;
+    fx->stepCount = FxStepCount(backward ? size - 2 * step : size - step, step, 0);
+    return 0;
+  }
+  auto *s = static_cast<FlowState *>(fx->fxState);
+  if ((fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) || (!s->work && !fx->realtime)) {
+    if (fx->phase == FXPHASE_FRAME) {
+      *done = 1;
+      fx->frameNo++;
+    }
+    return 0;
+  }
+  const int32_t step = fx->step;
+  // The edge runs from its start towards the far side; the forward flow of the end members and
+  // the backward flow of the others run the other way.
+  const int32_t dir = fromEnd == backward ? 1 : -1;
+  if (fx->phase == FXPHASE_DRAW) {
+    const int32_t d = fx->frameNo * step;
+    int32_t e = fromEnd == backward ? d : size - d;
+    if (e < 0) e = 0;
+    if (e > size) e = size;
+    const bool gone = backward && (fromEnd ? e >= size - step : e <= step);
+    if (gone) ClearArea(fx, s);
+    else DrawAt(fx, s, e);
+    s->pos = e + dir * step;
+    return 0;
+  }
+  bool last = false;
+  if (!backward && !fromEnd && s->pos >= size) last = true, s->pos = size;
+  if (!backward && fromEnd && s->pos < 1) last = true, s->pos = 0;
+  if (backward && !fromEnd && s->pos <= step) last = true, s->pos = step;
+  if (backward && fromEnd && s->pos >= size - step) last = true, s->pos = size - step;
+  const int32_t pos = s->pos;
+  if (last && backward) {
+    ClearArea(fx, s);
+  } else {
+    // The band and the smear beyond it; the part presented runs from the band to the far edge.
+    const int32_t band = fromEnd ? pos : pos - step;
+    int32_t first = band, end = size;
+    if (fromEnd) first = 0, end = pos + step;
+    if (fx->realtime) {
+      ToPlanes(fx, band, step);
+    } else {
+      if (Planes(fx)) {
+        int32_t x, y, w, h;
+        LineRect(fx, first, end - first, &x, &y, &w, &h);
+        BltBitmapClipped(fx->oldImage, x, y, s->work, x, y, w, h);
+      }
+      ToWork(fx, s, band, step, band);
+      if (fromEnd) SmearWork(fx, s, pos - 1, 0, pos);
+      else SmearWork(fx, s, pos - 1, pos, size);
+    }
+    Present(fx, s, first, end);
+  }
+  s->pos += dir * step;
+  if (last) *done = 1;
+  FxFrameTail(fx);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t FlowTopFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
+uint32_t FlowBottomFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
+uint32_t FlowLeftFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
+uint32_t FlowRightFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
+
+void FlowFxFree(qmFxRequest *fx, int32_t) {
+  auto *s = static_cast<FlowState *>(fx->fxState);
+  if (!s) return;
+  FreeBitmap(s->work);
+  s->work = nullptr;
+}
