@@ -32,8 +32,9 @@ struct Stage {
   qmBGPic pic{};
   qmFxRequest fx{};
   qmBitmap *newPicture, *oldPicture;
+  int32_t speed;
 
-  Stage(int w, int h, int32_t effect, int32_t speed) {
+  Stage(int w, int h, int32_t effect, int32_t speed) : speed(speed) {
     NewScene(nullptr, &scene);
     display = NewDisplayRecord(1);
     display->outputType = DISPOUT_DISPLAY;
@@ -79,18 +80,19 @@ struct Stage {
     FreeDisplayRecord(display);
     FreeScene(scene);
   }
-  // One frame in the middle of the effect; the wipe starts over once it is through.
+  // One frame as a running transition draws it; the effect starts over once it is through.
   void Frame() {
     int32_t done = 0;
-    if (IsSelfDrawingFx(fx.effect)) {
-      fx.phase = FXPHASE_DRAW;
-      fx.frameNo = 1 + fx.frameNo % (fx.stepCount > 1 ? fx.stepCount - 1 : 1);
-    } else {
-      fx.phase = FXPHASE_FRAME;
-    }
+    fx.phase = FXPHASE_FRAME;
     fx.frameFn(&fx, &done);
-    if (fx.phase == FXPHASE_DRAW) fx.frameNo++;
-    if (done) fx.frameNo = 0;
+    if (!done) return;
+    if (fx.freeFn) fx.freeFn(&fx, 0);
+    MemFree(fx.fxState);
+    fx.fxState = nullptr;
+    fx.frameNo = 0;
+    fx.step = speed;
+    fx.phase = FXPHASE_INIT;
+    fx.frameFn(&fx, nullptr);
   }
 };
 

@@ -144,7 +144,7 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
   if ((fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) || (!s->work && !fx->realtime)) {
     if (fx->phase == FXPHASE_FRAME) {
       *done = 1;
-      fx->frameNo++;
+      FxFrameTail(fx);
     }
     return 0;
   }
