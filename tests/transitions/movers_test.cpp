@@ -1,6 +1,10 @@
 // Pushes, slides, gates and cards between two whole background pictures: the frame count, and
 // every frame against where the effect's geometry puts each line of the two pictures.
+#include "display/safeblt.h"
+#include "platform/memory.h"
 #include "tests/transitions/fx_vm.h"
+#include "transitions/effects/fxroutines.h"
+#include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -129,6 +133,58 @@ TEST(Movers, EveryFrameShowsThePicturesWholeWhereTheyStand) {
           ASSERT_EQ(frames[k - 1][size_t(y) * r.w + x], want) << "frame " << k << " at " << x << "," << y;
         }
     }
+  }
+}
+
+TEST(Movers, AFrameDrawnAfreshMatchesTheRunningFrame) {
+  // A frame drawn from its number alone (as when an asynchronous transition is sent to it) over a
+  // window painted over: the same picture as that frame of the running transition.
+  const int W = 41, H = 27;
+  for (int32_t effect : {FX_PUSHRIGHT, FX_SLIDELEFT, FX_SLIDEBOTTOM, FX_HOPENGATE, FX_VOPENGATE, FX_HCLOSEGATE,
+                         FX_VCLOSEGATE, FX_CARDTOP, FX_CARDBOTTOM}) {
+    SCOPED_TRACE(effect);
+    FxVm vm(W, H);
+    vm.MakeBGPic(3, W, H, kOldSeed);
+    ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
+    qmBitmap *fresh = AllocBitmap(W, H), *old = AllocBitmap(W, H);
+    FxVm::Paint(fresh, kNewSeed);
+    FxVm::Paint(old, kOldSeed);
+    auto start = [&](qmFxRequest *fx) {
+      *fx = {};
+      fx->scene = vm.Scene();
+      fx->effect = effect;
+      fx->step = 4;
+      fx->parameter = FX_RANDOMPARAMETER;
+      fx->width = fx->screenWidth = W;
+      fx->height = fx->screenHeight = H;
+      fx->srcImage = fresh;
+      fx->oldImage = old;
+      fx->bltFlags = SAFEBLT_BACKGROUND;
+      fx->phase = FXPHASE_INIT;
+      ASSERT_EQ(FindFxRoutines(effect)->frame(fx, nullptr), 0u);
+    };
+    qmFxRequest fx;
+    start(&fx);
+    std::vector<std::vector<uint32_t>> running;
+    for (int32_t done = 0; !done;) {
+      fx.phase = FXPHASE_FRAME;
+      ASSERT_EQ(FindFxRoutines(effect)->frame(&fx, &done), 0u);
+      running.push_back(vm.Window());
+    }
+    ASSERT_EQ(running.size(), size_t(fx.stepCount));
+    MemFree(fx.fxState);
+    for (int32_t n = 1; n <= int32_t(running.size()); n++) {
+      start(&fx);
+      ClearFxRect(&fx, 0, 0, W, H, 0x5A5A5A);
+      fx.phase = FXPHASE_DRAW;
+      fx.frameNo = n;
+      ASSERT_EQ(FindFxRoutines(effect)->frame(&fx, nullptr), 0u);
+      EXPECT_EQ(fx.frameNo, n) << "drawing a frame afresh does not count it";
+      ASSERT_EQ(vm.Window(), running[size_t(n) - 1]) << "frame " << n;
+      MemFree(fx.fxState);
+    }
+    FreeBitmap(fresh);
+    FreeBitmap(old);
   }
 }
 

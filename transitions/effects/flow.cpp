@@ -2,8 +2,9 @@
 // at the edge of the uncovered part runs over the rest of the area like paint. A layer taken
 // away flows backwards: its picture retreats to the edge, and the last frame shows the area
 // without it.
-// "Lines" are rows for the H members and columns for the V members; the display mode composes
-// each frame in a work bitmap of the area's size and presents the part that changed.
+// "Lines" are rows for the H members and columns for the V members. Each frame is composed in a
+// work bitmap of the area's size and the part that changed goes to the screen; the runner keeps
+// moving effects on the screen for layers too (never in a layer's planes).
 #include "display/safeblt.h"
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
@@ -15,7 +16,7 @@
 namespace {
 
 struct FlowState {
-  qmBitmap *work;  // display mode: the area as composed so far
+  qmBitmap *work;  // the area as composed so far
   int32_t pos;     // the edge line of the uncovered part
 };
 
@@ -30,11 +31,11 @@ void LineRect(const qmFxRequest *fx, int32_t a, int32_t n, int32_t *x, int32_t *
   else *x = 0, *y = a, *w = fx->width, *h = n;
 }
 
-// What the frames draw from: the new picture, or, when a layer is taken away on the screen, the
-// area as it shows the layer (its picture is what retreats).
+// What the frames draw from: the new picture, or, when a layer is taken away, the area as it
+// shows the layer (its picture is what retreats; the new picture is the area without it).
 bool Backward(const qmFxRequest *fx) { return fx->layerTarget != 0; }
-const qmBitmap *Source(const qmFxRequest *fx) { return Backward(fx) && !fx->realtime ? fx->oldImage : fx->srcImage; }
-bool Planes(const qmFxRequest *fx) { return !(Backward(fx) && !fx->realtime) && (fx->srcMask || fx->srcAlpha); }
+const qmBitmap *Source(const qmFxRequest *fx) { return Backward(fx) ? fx->oldImage : fx->srcImage; }
+bool Planes(const qmFxRequest *fx) { return !Backward(fx) && (fx->srcMask || fx->srcAlpha); }
 
 // n lines of the source from line src into the work bitmap at line dst, through the source's
 // planes when it has them.
@@ -74,53 +75,35 @@ void SmearWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t from, int32_t
   }
 }
 
-// The layer mode draws into the layer's planes: the band as a piece; the smear one line at a
-// time from the band's edge.
-void ToPlanes(qmFxRequest *fx, int32_t a, int32_t n) {
-  int32_t x, y, w, h;
-  LineRect(fx, a, n, &x, &y, &w, &h);
-  BlitFxPiece(fx, x, y, w, h, FXPIECE_NOPRESENT);
-}
-
-// Lines [a, b) of the work bitmap (or of the layer) to the screen.
+// Lines [a, b) of the work bitmap to the screen.
 void Present(qmFxRequest *fx, FlowState *s, int32_t a, int32_t b) {
   if (a < 0) a = 0;
   if (b > Lines(fx)) b = Lines(fx);
   if (b <= a) return;
   int32_t x, y, w, h;
   LineRect(fx, a, b - a, &x, &y, &w, &h);
-  if (fx->realtime) {
-    if (!fx->rerender) PresentFxRect(fx, fx->x + x, fx->y + y, w, h);
-    return;
-  }
   BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
 }
 
-// The area with its picture gone: a layer's planes emptied, or on the screen what lies under the
-// layer (the new picture of a layer taken away).
+// The area with the layer gone: what lies under it, which is the new picture of a layer taken
+// away.
 void ClearArea(qmFxRequest *fx, FlowState *s) {
-  if (fx->realtime) {
-    BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_ERASE | (fx->rerender ? FXPIECE_NOPRESENT : 0u));
-    return;
-  }
   BltBitmapClipped(fx->srcImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
   Present(fx, s, 0, Lines(fx));
 }
 
-// The picture of the flow whose edge stands at e: the uncovered part whole, the rest smeared.
-void DrawAt(qmFxRequest *fx, FlowState *s, int32_t e) {
-  const int32_t size = Lines(fx);
-  const bool fromEnd = FromEnd(fx->effect);
-  const int32_t a = fromEnd ? e : 0, n = fromEnd ? size - e : e;
-  if (fx->realtime) {
-    ToPlanes(fx, a, n);
-    return;
+// Lines [a, a + n) of the source with the edge line e - 1 smeared beyond e, over the old picture
+// where the source has planes; then lines [p, q) to the screen.
+void Compose(qmFxRequest *fx, FlowState *s, int32_t a, int32_t n, int32_t e, int32_t p, int32_t q) {
+  if (Planes(fx)) {
+    int32_t x, y, w, h;
+    LineRect(fx, p, q - p, &x, &y, &w, &h);
+    BltBitmapClipped(fx->oldImage, x, y, s->work, x, y, w, h);
   }
-  if (Planes(fx)) BltBitmapClipped(fx->oldImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
   ToWork(fx, s, a, n, a);
-  if (fromEnd) SmearWork(fx, s, e - 1, 0, e);
-  else SmearWork(fx, s, e - 1, e, size);
-  Present(fx, s, 0, size);
+  if (FromEnd(fx->effect)) SmearWork(fx, s, e - 1, 0, e);
+  else SmearWork(fx, s, e - 1, e, Lines(fx));
+  Present(fx, s, p, q);
 }
 
 uint32_t Flow(qmFxRequest *fx, int32_t *done) {
@@ -131,7 +114,7 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
     if (!s) return ERR_MEM;
     fx->fxState = s;
     // An area without pixels has nothing to compose: its one frame draws nothing.
-    if (!fx->realtime && fx->width > 0 && fx->height > 0 && !(s->work = AllocBitmap(fx->width, fx->height)))
+    if (fx->width > 0 && fx->height > 0 && !(s->work = AllocBitmap(fx->width, fx->height)))
       return ERR_MEM;
     fx->step = Columns(fx->effect) ? FxSpeedToStep(fx->step, size, 30, 10, 80) : FxSpeedToStep(fx->step, size, 50, 20, 120);
     if (fx->step > 30) fx->step = 30;
@@ -141,7 +124,7 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   auto *s = static_cast<FlowState *>(fx->fxState);
-  if ((fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) || (!s->work && !fx->realtime)) {
+  if ((fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) || !s->work) {
     if (fx->phase == FXPHASE_FRAME) {
       *done = 1;
       FxFrameTail(fx);
@@ -158,8 +141,10 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
     if (e < 0) e = 0;
     if (e > size) e = size;
     const bool gone = backward && (fromEnd ? e >= size - step : e <= step);
+    // Drawn afresh: the whole uncovered part.
     if (gone) ClearArea(fx, s);
-    else DrawAt(fx, s, e);
+    else if (fromEnd) Compose(fx, s, e, size - e, e, 0, size);
+    else Compose(fx, s, 0, e, e, 0, size);
     s->pos = e + dir * step;
     return 0;
   }
@@ -172,23 +157,9 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
   if (last && backward) {
     ClearArea(fx, s);
   } else {
-    // The band and the smear beyond it; the part presented runs from the band to the far edge.
-    const int32_t band = fromEnd ? pos : pos - step;
-    int32_t first = band, end = size;
-    if (fromEnd) first = 0, end = pos + step;
-    if (fx->realtime) {
-      ToPlanes(fx, band, step);
-    } else {
-      if (Planes(fx)) {
-        int32_t x, y, w, h;
-        LineRect(fx, first, end - first, &x, &y, &w, &h);
-        BltBitmapClipped(fx->oldImage, x, y, s->work, x, y, w, h);
-      }
-      ToWork(fx, s, band, step, band);
-      if (fromEnd) SmearWork(fx, s, pos - 1, 0, pos);
-      else SmearWork(fx, s, pos - 1, pos, size);
-    }
-    Present(fx, s, first, end);
+    // This frame's band; the part presented runs from it to the far edge.
+    if (fromEnd) Compose(fx, s, pos, step, pos, 0, pos + step);
+    else Compose(fx, s, pos - step, step, pos, pos - step, size);
   }
   s->pos += dir * step;
   if (last) *done = 1;
