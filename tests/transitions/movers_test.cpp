@@ -136,6 +136,49 @@ TEST(Movers, EveryFrameShowsThePicturesWholeWhereTheyStand) {
   }
 }
 
+TEST(Movers, AScaledDisplayShowsEachFrameStretched) {
+  // A 40x30 display scaled to 80x60: each frame of a slide and a gate is the picture the model
+  // gives, stretched (window pixel (x, y) shows picture pixel (x / 2, y / 2)).
+  for (int32_t effect : {FX_SLIDERIGHT, FX_VOPENGATE, FX_CARDBOTTOM}) {
+    SCOPED_TRACE(effect);
+    FxVm vm(40, 30);
+    vm.CallWith("setdisplayattributes", [&] {
+      vm_newtable(vm.L);
+      vm.Set("scalemode", 1);
+      vm.Set("scalewidth", 80);
+      vm.Set("scaleheight", 60);
+      return 1;
+    });
+    vm.d = DisplayVm::Display(1);
+    ASSERT_EQ(vm.d->scaleWidth, 80);
+    vm.MakeBGPic(3, 40, 30, kOldSeed);
+    ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
+    vm.MakeBGPic(2, 40, 30, kNewSeed);
+    vm.StartCapture();
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, effect, 6, 0x3060C0}).code, 0u);
+    const auto &frames = FxVm::Frames();
+    const bool vertical = Vertical(effect);
+    const int size = vertical ? 30 : 40, end = End(effect, size);
+    ASSERT_FALSE(frames.empty());
+    for (size_t k = 1; k <= frames.size(); k++) {
+      const bool last = k == frames.size();
+      const int p = last ? end : int(k) * 6;
+      ASSERT_EQ(frames[k - 1].size(), size_t(80) * 60);
+      for (int y = 0; y < 60; y++)
+        for (int x = 0; x < 80; x++) {
+          const int px = x / 2, py = y / 2;
+          const From f = Model(effect, size, p, last, vertical ? py : px);
+          uint32_t want = 0x3060C0;
+          if (f.pic != From::COLOUR) {
+            const int seed = f.pic == From::NEW ? kNewSeed : kOldSeed;
+            want = vertical ? FxVm::Pattern(seed, px, f.line) : FxVm::Pattern(seed, f.line, py);
+          }
+          ASSERT_EQ(frames[k - 1][size_t(y) * 80 + x], want) << "frame " << k << " at " << x << "," << y;
+        }
+    }
+  }
+}
+
 TEST(Movers, AFrameDrawnAfreshMatchesTheRunningFrame) {
   // A frame drawn from its number alone (as when an asynchronous transition is sent to it) over a
   // window painted over: the same picture as that frame of the running transition.
