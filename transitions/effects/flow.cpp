@@ -2,9 +2,10 @@
 // at the edge of the uncovered part runs over the rest of the area like paint. A layer taken
 // away flows backwards: its picture retreats to the edge, and the last frame shows the area
 // without it.
-// "Lines" are rows for the H members and columns for the V members. Each frame is composed in a
-// work bitmap of the area's size and the part that changed goes to the screen; the runner keeps
-// moving effects on the screen for layers too (never in a layer's planes).
+// "Lines" are rows for the H members and columns for the V members. On the screen each frame is
+// composed in a work bitmap of the area's size and the part that changed is presented; in a
+// layer's planes the lines go straight in, from a copy of the layer's picture (pieces of the
+// new picture itself would take the layer away in a hide).
 #include "display/safeblt.h"
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
@@ -16,7 +17,7 @@
 namespace {
 
 struct FlowState {
-  qmBitmap *work;  // the area as composed so far
+  qmBitmap *work;  // on the screen the area as composed so far; in planes the picture's copy
   int32_t pos;     // the edge line of the uncovered part
 };
 
@@ -31,11 +32,24 @@ void LineRect(const qmFxRequest *fx, int32_t a, int32_t n, int32_t *x, int32_t *
   else *x = 0, *y = a, *w = fx->width, *h = n;
 }
 
-// What the frames draw from: the new picture, or, when a layer is taken away, the area as it
-// shows the layer (its picture is what retreats; the new picture is the area without it).
+// On the screen the frames draw from the new picture, or, when a layer is taken away, from the
+// area as it shows the layer (its picture is what retreats; the new picture is the area
+// without it). In planes the picture is the layer's own.
 bool Backward(const qmFxRequest *fx) { return fx->layerTarget != 0; }
 const qmBitmap *Source(const qmFxRequest *fx) { return Backward(fx) ? fx->oldImage : fx->srcImage; }
-bool Planes(const qmFxRequest *fx) { return !Backward(fx) && (fx->srcMask || fx->srcAlpha); }
+// On the screen a masked picture flows over the old one.
+bool Masked(const qmFxRequest *fx) { return !Backward(fx) && (fx->srcMask || fx->srcAlpha); }
+
+// In planes: n lines of the picture from line src to line dst of the layer, through the picture's
+// mask or alpha at the source line; the frame's end presents them.
+void ToPlanes(qmFxRequest *fx, FlowState *s, int32_t src, int32_t n, int32_t dst) {
+  int32_t sx, sy, w, h, dx, dy, dw, dh;
+  LineRect(fx, src, n, &sx, &sy, &w, &h);
+  LineRect(fx, dst, n, &dx, &dy, &dw, &dh);
+  qmSafeBlt b;
+  FxScreenBlit(fx, s->work, sx, sy, fx->x + dx, fx->y + dy, w, h, fx->srcMask, fx->srcAlpha, &b);
+  SafeBlt(fx->scene, &b);
+}
 
 // n lines of the source from line src into the work bitmap at line dst, through the source's
 // planes when it has them.
@@ -44,7 +58,7 @@ void ToWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t n, int32_t dst) 
   int32_t sx, sy, w, h, dx, dy, dw, dh;
   LineRect(fx, src, n, &sx, &sy, &w, &h);
   LineRect(fx, dst, n, &dx, &dy, &dw, &dh);
-  if (!Planes(fx)) return BltBitmapClipped(Source(fx), sx, sy, s->work, dx, dy, w, h);
+  if (!Masked(fx)) return BltBitmapClipped(Source(fx), sx, sy, s->work, dx, dy, w, h);
   qmSafeBlt b;
   FxScreenBlit(fx, Source(fx), sx, sy, dx, dy, w, h, fx->srcMask, fx->srcAlpha, &b);
   b.dst = s->work;
@@ -55,10 +69,14 @@ void ToWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t n, int32_t dst) 
   SafeBlt(fx->scene, &b);
 }
 
-// Lines [from, to) of the work bitmap become copies of the source's line src.
-void SmearWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t from, int32_t to) {
+// Lines [from, to) become copies of the source's line src.
+void Smear(qmFxRequest *fx, FlowState *s, int32_t src, int32_t from, int32_t to) {
   if (src < 0 || to <= from) return;
-  if (Planes(fx)) {
+  if (fx->realtime) {
+    for (int32_t l = from; l < to; l++) ToPlanes(fx, s, src, 1, l);
+    return;
+  }
+  if (Masked(fx)) {
     // Each copy goes through the line's planes over what lies there.
     for (int32_t l = from; l < to; l++) ToWork(fx, s, src, 1, l);
     return;
@@ -85,25 +103,30 @@ void Present(qmFxRequest *fx, FlowState *s, int32_t a, int32_t b) {
   BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
 }
 
-// The area with the layer gone: what lies under it, which is the new picture of a layer taken
-// away.
+// The area with the layer gone: its planes emptied, or on the screen what lies under it, which is
+// the new picture of a layer taken away.
 void ClearArea(qmFxRequest *fx, FlowState *s) {
+  if (fx->realtime) return BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_ERASE);
   BltBitmapClipped(fx->srcImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
   Present(fx, s, 0, Lines(fx));
 }
 
-// Lines [a, a + n) of the source with the edge line e - 1 smeared beyond e, over the old picture
-// where the source has planes; then lines [p, q) to the screen.
+// Lines [a, a + n) of the source with the edge line e - 1 smeared beyond e; on the screen over
+// the old picture where the source is masked, then lines [p, q) presented.
 void Compose(qmFxRequest *fx, FlowState *s, int32_t a, int32_t n, int32_t e, int32_t p, int32_t q) {
-  if (Planes(fx)) {
-    int32_t x, y, w, h;
-    LineRect(fx, p, q - p, &x, &y, &w, &h);
-    BltBitmapClipped(fx->oldImage, x, y, s->work, x, y, w, h);
+  if (fx->realtime) {
+    if (n > 0) ToPlanes(fx, s, a, n, a);
+  } else {
+    if (Masked(fx)) {
+      int32_t x, y, w, h;
+      LineRect(fx, p, q - p, &x, &y, &w, &h);
+      BltBitmapClipped(fx->oldImage, x, y, s->work, x, y, w, h);
+    }
+    ToWork(fx, s, a, n, a);
   }
-  ToWork(fx, s, a, n, a);
-  if (FromEnd(fx->effect)) SmearWork(fx, s, e - 1, 0, e);
-  else SmearWork(fx, s, e - 1, e, Lines(fx));
-  Present(fx, s, p, q);
+  if (FromEnd(fx->effect)) Smear(fx, s, e - 1, 0, e);
+  else Smear(fx, s, e - 1, e, Lines(fx));
+  if (!fx->realtime) Present(fx, s, p, q);
 }
 
 uint32_t Flow(qmFxRequest *fx, int32_t *done) {
@@ -116,6 +139,7 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
     // An area without pixels has nothing to compose: its one frame draws nothing.
     if (fx->width > 0 && fx->height > 0 && !(s->work = AllocBitmap(fx->width, fx->height)))
       return ERR_MEM;
+    if (s->work && fx->realtime) BltBitmapClipped(fx->srcImage, 0, 0, s->work, 0, 0, fx->width, fx->height);
     fx->step = Columns(fx->effect) ? FxSpeedToStep(fx->step, size, 30, 10, 80) : FxSpeedToStep(fx->step, size, 50, 20, 120);
     if (fx->step > 30) fx->step = 30;
     const int32_t step = fx->step;
@@ -145,6 +169,8 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
     if (gone) ClearArea(fx, s);
     else if (fromEnd) Compose(fx, s, e, size - e, e, 0, size);
     else Compose(fx, s, 0, e, e, 0, size);
+    // In planes nothing else brings this frame to the screen.
+    if (fx->realtime && !fx->rerender) PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height);
     s->pos = e + dir * step;
     return 0;
   }

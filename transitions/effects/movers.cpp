@@ -1,7 +1,7 @@
 // Direct movers: pushes, slides, gates and cards. Whole pictures, or runs of their whole rows or
 // columns, move across the area; a frame is drawn from its position alone, so the picture of any
-// frame can be drawn from its number. Positions are relative to the drawing target's top left:
-// these effects only run over whole pictures.
+// frame can be drawn from its number. These effects run over whole pictures (a background
+// picture, or a layer standing in for one): positions are relative to the area's top left.
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
@@ -38,12 +38,12 @@ bool Vertical(int32_t effect) {
 }
 int32_t AxisSize(const qmFxRequest *fx) { return Vertical(fx->effect) ? fx->height : fx->width; }
 
-// n whole rows (or columns) of pic from src on, with the first at dst; the blitter cuts what
-// lies outside the target.
+// n whole rows (or columns) of pic from src on, with the first at dst of the area; the blitter
+// cuts what lies outside it.
 void Band(qmFxRequest *fx, const qmBitmap *pic, int32_t src, int32_t n, int32_t dst) {
   if (n < 1) return;
-  if (Vertical(fx->effect)) BlitFxToScreen(fx, pic, 0, src, 0, dst, fx->width, n, nullptr, nullptr);
-  else BlitFxToScreen(fx, pic, src, 0, dst, 0, n, fx->height, nullptr, nullptr);
+  if (Vertical(fx->effect)) BlitFxToScreen(fx, pic, 0, src, fx->x, fx->y + dst, fx->width, n, nullptr, nullptr);
+  else BlitFxToScreen(fx, pic, src, 0, fx->x + dst, fx->y, n, fx->height, nullptr, nullptr);
 }
 void Whole(qmFxRequest *fx, const qmBitmap *pic, int32_t at) { Band(fx, pic, 0, AxisSize(fx), at); }
 
@@ -96,12 +96,13 @@ void SlideDraw(qmFxRequest *fx, MoverState *s, bool last) {
 // old picture from both edges, or the old picture's halves open from the middle. Each half has
 // half = size / 2 and rest = size - half rows.
 int32_t CloseGateEnd(const qmFxRequest *fx) { return AxisSize(fx) / 2; }
-// Layer planes start from the old picture, which the halves close over.
+// A layer's planes start empty: the old picture goes in first, for the halves to close over.
 void CloseGateStart(qmFxRequest *fx) {
   if (fx->realtime) Whole(fx, fx->oldImage, 0);
 }
 void CloseGateDraw(qmFxRequest *fx, MoverState *s, bool last) {
   const int32_t size = AxisSize(fx), half = size / 2, p = s->pos;
+  // Drawn afresh, the old picture lies under the gate first.
   if (fx->phase == FXPHASE_DRAW) Whole(fx, fx->oldImage, 0);
   if (last) {
     Whole(fx, fx->srcImage, 0);
