@@ -1,5 +1,5 @@
-// Flows of a brush on the plain display, and of a layer taken away: every frame against the
-// band reached and the line smeared beyond it.
+// Flows of a brush on the plain display, of a layer through its planes, and of a layer taken
+// away: every frame against the band reached and the line smeared beyond it.
 #include "layers/layer.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/fxtable.h"
@@ -27,30 +27,50 @@ TEST(Flows, TheEdgeLineRunsOverTheRestOfTheArea) {
     int step;
     size_t frames;  // worked out by hand
     bool masked;
+    bool planes;  // a hidden layer shown through its own planes, else the brush on the display
   };
   const Row rows[] = {
-      {"HFLOWTOP of 100 rows at 20: bands end at 20, 40, 60, 80, 100", FX_HFLOWTOP, 30, 100, 20, 20, 5, false},
-      {"HFLOWTOP: a step above 30 is 30", FX_HFLOWTOP, 30, 100, 50, 30, 4, false},
-      {"HFLOWBOTTOM: edges at 35, 25, 15, 5, 0", FX_HFLOWBOTTOM, 30, 45, 10, 10, 5, false},
-      {"VFLOWLEFT, odd width", FX_VFLOWLEFT, 47, 20, 6, 6, 8, false},
-      {"VFLOWLEFT normal: 47 / 30 is 1 a frame", FX_VFLOWLEFT, 47, 12, FX_NORMALSPEED, 1, 47, false},
-      {"VFLOWRIGHT: edges at 43 down to 1, then 0", FX_VFLOWRIGHT, 50, 20, 7, 7, 8, false},
-      {"HFLOWTOP of a masked brush", FX_HFLOWTOP, 30, 41, 8, 8, 6, true},
-      {"VFLOWRIGHT of a masked brush", FX_VFLOWRIGHT, 33, 17, 5, 5, 7, true},
+      {"HFLOWTOP of 100 rows at 20: bands end at 20, 40, 60, 80, 100", FX_HFLOWTOP, 30, 100, 20, 20, 5, false, false},
+      {"HFLOWTOP: a step above 30 is 30", FX_HFLOWTOP, 30, 100, 50, 30, 4, false, false},
+      {"HFLOWBOTTOM: edges at 35, 25, 15, 5, 0", FX_HFLOWBOTTOM, 30, 45, 10, 10, 5, false, false},
+      {"VFLOWLEFT, odd width", FX_VFLOWLEFT, 47, 20, 6, 6, 8, false, false},
+      {"VFLOWLEFT normal: 47 / 30 is 1 a frame", FX_VFLOWLEFT, 47, 12, FX_NORMALSPEED, 1, 47, false, false},
+      {"VFLOWRIGHT: edges at 43 down to 1, then 0", FX_VFLOWRIGHT, 50, 20, 7, 7, 8, false, false},
+      {"HFLOWTOP of a masked brush", FX_HFLOWTOP, 30, 41, 8, 8, 6, true, false},
+      {"VFLOWRIGHT of a masked brush", FX_VFLOWRIGHT, 33, 17, 5, 5, 7, true, false},
+      {"HFLOWBOTTOM of a layer in its planes", FX_HFLOWBOTTOM, 30, 45, 10, 10, 5, false, true},
+      {"HFLOWTOP of a masked layer in its planes", FX_HFLOWTOP, 30, 41, 8, 8, 6, true, true},
+      {"VFLOWRIGHT of a masked layer in its planes", FX_VFLOWRIGHT, 33, 17, 5, 5, 7, true, true},
   };
   const int bx = 5, by = 3;
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);
     const int W = r.w + 12, H = r.h + 8;
-    FxVm vm(W, H);
+    FxVm vm(W, H, r.planes);
     vm.MakeBrush(1, r.w, r.h, kSeed);
     const uint32_t key = FxVm::Pattern(kSeed, 3, 0);
     if (r.masked) {
       ASSERT_EQ(vm.Call("SetBrushTransparency", {1, double(key)}).code, 0u);
     }
+    if (r.planes) {
+      ASSERT_EQ(vm.Call("DisplayBrush", {1, bx, by}).code, 0u);
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    }
     const std::vector<uint32_t> before = vm.Window();
     vm.StartCapture();
-    ASSERT_EQ(vm.Call("DisplayBrushFX", {1, bx, by, r.effect, r.speed}).code, 0u);
+    if (r.planes) {
+      ASSERT_EQ(vm.CallWith("showlayerfx", [&] {
+                  vm_pushnumber(vm.L, 1);
+                  vm_newtable(vm.L);
+                  vm.Set("type", r.effect);
+                  vm.Set("speed", r.speed);
+                  vm.Set("forcerealtimelayers", 1);
+                  return 2;
+                }).code,
+                0u);
+    } else {
+      ASSERT_EQ(vm.Call("DisplayBrushFX", {1, bx, by, r.effect, r.speed}).code, 0u);
+    }
     const auto &frames = FxVm::Frames();
     ASSERT_EQ(frames.size(), r.frames);
     const int size = Columns(r.effect) ? r.w : r.h;
