@@ -142,14 +142,7 @@ TEST(Movers, AScaledDisplayShowsEachFrameStretched) {
   for (int32_t effect : {FX_SLIDERIGHT, FX_VOPENGATE, FX_CARDBOTTOM}) {
     SCOPED_TRACE(effect);
     FxVm vm(40, 30);
-    vm.CallWith("setdisplayattributes", [&] {
-      vm_newtable(vm.L);
-      vm.Set("scalemode", 1);
-      vm.Set("scalewidth", 80);
-      vm.Set("scaleheight", 60);
-      return 1;
-    });
-    vm.d = DisplayVm::Display(1);
+    vm.ScaleDisplay(80, 60);
     ASSERT_EQ(vm.d->scaleWidth, 80);
     vm.MakeBGPic(3, 40, 30, kOldSeed);
     ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
