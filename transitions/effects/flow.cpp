@@ -51,8 +51,8 @@ void ToPlanes(qmFxRequest *fx, FlowState *s, int32_t src, int32_t n, int32_t dst
   SafeBlt(fx->scene, &b);
 }
 
-// n lines of the source from line src into the work bitmap at line dst, through the source's
-// planes when it has them.
+// n lines of the source from line src into the work bitmap at line dst, through the source's mask
+// or alpha when it is masked.
 void ToWork(qmFxRequest *fx, FlowState *s, int32_t src, int32_t n, int32_t dst) {
   if (n < 1) return;
   int32_t sx, sy, w, h, dx, dy, dw, dh;
@@ -77,7 +77,7 @@ void Smear(qmFxRequest *fx, FlowState *s, int32_t src, int32_t from, int32_t to)
     return;
   }
   if (Masked(fx)) {
-    // Each copy goes through the line's planes over what lies there.
+    // Each copy goes through the source line's mask or alpha over what lies there.
     for (int32_t l = from; l < to; l++) ToWork(fx, s, src, 1, l);
     return;
   }
