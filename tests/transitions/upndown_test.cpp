@@ -22,6 +22,7 @@ TEST(UpNDown, RevealsEveryPixelOnceAndNothingOutside) {
       {"37x23 normal: 37 / 60 rounds up to 1", 37, 23, FX_NORMALSPEED, 93},
       {"40x10 at 30: the step passes over the middle passes", 40, 10, 30, 3},
       {"24x7 at 4", 24, 7, 4, 8},
+      {"640x8 at 3: columns of 81, the eighth from 567 cut at 640", 640, 8, 3, 12},
   };
   const int bx = 4, by = 5;
   for (const Row &r : rows) {
@@ -55,20 +56,27 @@ TEST(UpNDown, RevealsEveryPixelOnceAndNothingOutside) {
 }
 
 TEST(UpNDown, TheFirstFrameStartsTheFirstPairAtBothEnds) {
-  // 64x20 at step 3: columns of 64 / 8 + 1 = 9. Column 0 shows rows 0..4 (a step and two rows),
-  // column 1 rows 16..19 (from height - step - 1, cut at the bottom); nothing else is new.
-  FxVm vm(64, 20);
-  const std::vector<uint32_t> before = vm.Window();
-  vm.MakeBrush(1, 64, 20, kSeed);
-  vm.StartCapture();
-  ASSERT_EQ(vm.Call("DisplayBrushFX", {1, 0, 0, FX_UPNDOWN, 3}).code, 0u);
-  ASSERT_FALSE(FxVm::Frames().empty());
-  const auto &first = FxVm::Frames()[0];
-  for (int y = 0; y < 20; y++)
-    for (int x = 0; x < 64; x++) {
-      const bool isNew = (x < 9 && y < 5) || (x >= 9 && x < 18 && y >= 16);
-      ASSERT_EQ(first[size_t(y) * 64 + x], isNew ? FxVm::Pattern(kSeed, x, y) : before[size_t(y) * 64 + x]) << x << "," << y;
-    }
+  // At step 3 column 0 shows rows 0..4 (a step and two rows) and column 1 the rows from
+  // height - step - 1 on, cut at the bottom; nothing else is new. Columns are width / 8 + 1 wide.
+  struct Row {
+    int w, h, column;
+  };
+  for (const Row &r : {Row{64, 20, 9}, Row{640, 12, 81}}) {
+    SCOPED_TRACE(r.w);
+    FxVm vm(r.w, r.h);
+    const std::vector<uint32_t> before = vm.Window();
+    vm.MakeBrush(1, r.w, r.h, kSeed);
+    vm.StartCapture();
+    ASSERT_EQ(vm.Call("DisplayBrushFX", {1, 0, 0, FX_UPNDOWN, 3}).code, 0u);
+    ASSERT_FALSE(FxVm::Frames().empty());
+    const auto &first = FxVm::Frames()[0];
+    for (int y = 0; y < r.h; y++)
+      for (int x = 0; x < r.w; x++) {
+        const bool isNew = (x < r.column && y < 5) || (x >= r.column && x < 2 * r.column && y >= r.h - 4);
+        const size_t i = size_t(y) * r.w + x;
+        ASSERT_EQ(first[i], isNew ? FxVm::Pattern(kSeed, x, y) : before[i]) << x << "," << y;
+      }
+  }
 }
 
 TEST(UpNDown, AnAreaWithoutRowsEndsOnItsFirstFrame) {
