@@ -225,3 +225,60 @@ TEST(Movers, AFrameDrawnAfreshMatchesTheRunningFrame) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ThinAreas, OneLineAreasRunToTheNewPicture) {
+  // Areas one pixel wide or high: every step stays at least 1, and the last frame is the new
+  // picture. The movers run over a layer standing in for a background picture (a display is never
+  // that thin), the others over a brush.
+  const int32_t movers[] = {FX_HOPENGATE, FX_HCLOSEGATE, FX_VOPENGATE, FX_VCLOSEGATE, FX_PUSHLEFT,
+                            FX_PUSHBOTTOM, FX_SLIDERIGHT, FX_SLIDETOP, FX_CARDTOP, FX_CARDBOTTOM};
+  const int32_t others[] = {FX_HFLOWTOP, FX_HFLOWBOTTOM, FX_VFLOWLEFT, FX_VFLOWRIGHT, FX_UPNDOWN};
+  const int W = 20, H = 20, ax = 2, ay = 3;
+  for (auto [w, h] : {std::pair{1, 6}, std::pair{6, 1}})
+    for (int32_t speed : {int32_t(FX_NORMALSPEED), int32_t(FX_SLOWSPEED), 5}) {
+      for (int32_t e : movers) {
+        SCOPED_TRACE(testing::Message() << "effect " << e << " on " << w << "x" << h << " at " << speed);
+        FxVm vm(W, H, true);
+        vm.MakeBrush(1, w, h, kNewSeed);
+        ASSERT_EQ(vm.Call("DisplayBrush", {1, ax, ay}).code, 0u);
+        ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+        // The picture the layer stands in for shows the brush where the layer lies.
+        qmBGPic *emu = vm.MakeBGPic(2, W, H, 0);
+        ASSERT_NE(emu, nullptr);
+        for (int y = 0; y < H; y++)
+          for (int x = 0; x < W; x++)
+            emu->master.bitmap->pixels[y * (emu->master.bitmap->bytesPerRow / 4) + x] =
+                __builtin_bswap32(FxVm::Pattern(kNewSeed, x - ax, y - ay));
+        vm.StartCapture();
+        ASSERT_EQ(vm.CallWith("showlayerfx", [&] {
+                    vm_pushnumber(vm.L, 1);
+                    vm_newtable(vm.L);
+                    vm.Set("type", e);
+                    vm.Set("speed", speed);
+                    vm.Set("bgpicemu", 1);
+                    vm.Set("bgpic", 2);
+                    return 2;
+                  }).code,
+                  0u);
+        ASSERT_FALSE(FxVm::Frames().empty());
+        for (int y = 0; y < h; y++)
+          for (int x = 0; x < w; x++)
+            ASSERT_EQ(vm.Window()[size_t(y + ay) * W + x + ax], FxVm::Pattern(kNewSeed, x, y)) << x << "," << y;
+      }
+      for (int32_t e : others) {
+        SCOPED_TRACE(testing::Message() << "effect " << e << " on " << w << "x" << h << " at " << speed);
+        FxVm vm(W, H);
+        vm.MakeBrush(1, w, h, kNewSeed);
+        vm.StartCapture();
+        ASSERT_EQ(vm.Call("DisplayBrushFX", {1, ax, ay, e, speed}).code, 0u);
+        ASSERT_FALSE(FxVm::Frames().empty());
+        for (int y = 0; y < h; y++)
+          for (int x = 0; x < w; x++)
+            ASSERT_EQ(vm.Window()[size_t(y + ay) * W + x + ax], FxVm::Pattern(kNewSeed, x, y)) << x << "," << y;
+      }
+    }
+}
+
+}  // namespace
