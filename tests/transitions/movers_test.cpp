@@ -1,6 +1,9 @@
 // Pushes, slides, gates and cards between two whole background pictures: the frame count, and
 // every frame against where the effect's geometry puts each line of the two pictures.
+#include "display/asyncdraw.h"
 #include "display/safeblt.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
 #include "platform/memory.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/effects/fxroutines.h"
@@ -171,6 +174,43 @@ TEST(Movers, AScaledDisplayShowsEachFrameStretched) {
     }
   }
 }
+
+TEST(Movers, ALayerStandingInTakesItsPictureAgainWhenItChanges) {
+  // A hidden 20x10 layer at (5, 6) pushed in, driven frame by frame, standing in for background
+  // picture 2. After three frames (the push at 6 of step 2) the picture's pixels change: the next
+  // frame shows the new picture's columns 12..19 in the area's first 8 columns, taken anew.
+  FxVm vm(60, 40, true);
+  vm.MakeBrush(1, 20, 10, 8);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+  qmBGPic *emu = vm.MakeBGPic(2, 60, 40, 4);
+  ASSERT_NE(emu, nullptr);
+  ASSERT_EQ(vm.CallWith("showlayerfx", [&] {
+              vm_pushnumber(vm.L, 1);
+              vm_newtable(vm.L);
+              vm.Set("type", FX_PUSHLEFT);
+              vm.Set("speed", 2);
+              vm.Set("async", 1);
+              vm.Set("bgpicemu", 1);
+              vm.Set("bgpic", 2);
+              return 2;
+            }).code,
+            0u);
+  auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+  ASSERT_NE(ad, nullptr);
+  int32_t result = 0;
+  for (int k = 0; k < 3; k++) ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5, 6), FxVm::Pattern(4, 5 + 14, 6));
+  FxVm::Paint(emu->master.bitmap, 6);
+  emu->layersChanged = 1;
+  ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+  EXPECT_EQ(emu->layersChanged, 0u);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 8; x++)
+      ASSERT_EQ(DisplayVm::WindowPixel(vm.d, 5 + x, 6 + y), FxVm::Pattern(6, 5 + x + 12, 6 + y)) << x << "," << y;
+  CancelAsyncDrawObject(vm.Scene(), ad);
+}
+
 
 TEST(Movers, AFrameDrawnAfreshMatchesTheRunningFrame) {
   // A frame drawn from its number alone (as when an asynchronous transition is sent to it) over a

@@ -21,8 +21,10 @@ struct Mover {
   int32_t normal, fast, slow;  // speed divisors
   int32_t maxStep;             // 0: none
   bool speedOverLongerSide;    // the speed divides the longer side rather than the axis
+  bool turns;                  // past the axis size only the new picture shows (slides)
   int32_t (*end)(const qmFxRequest *fx);
-  void (*draw)(qmFxRequest *fx, MoverState *s, bool last);
+  // renewed: the FXSOURCE_* pictures taken again for this frame.
+  void (*draw)(qmFxRequest *fx, MoverState *s, bool last, uint32_t renewed);
   void (*start)(qmFxRequest *fx);  // after the set-up, or null
 };
 
@@ -49,7 +51,7 @@ void Whole(qmFxRequest *fx, const qmBitmap *pic, int32_t at) { Band(fx, pic, 0, 
 
 // Pushes: the new picture comes in at one edge and pushes the old one out at the other.
 int32_t PushEnd(const qmFxRequest *fx) { return AxisSize(fx); }
-void PushDraw(qmFxRequest *fx, MoverState *s, bool) {
+void PushDraw(qmFxRequest *fx, MoverState *s, bool, uint32_t) {
   const int32_t size = AxisSize(fx), p = s->pos;
   // The two pictures never overlap.
   const bool fromStart = fx->effect == FX_PUSHLEFT || fx->effect == FX_PUSHTOP;
@@ -68,7 +70,7 @@ void SlideClear(qmFxRequest *fx, int32_t at, int32_t n) {
   if (Vertical(fx->effect)) ClearFxRect(fx, 0, at, fx->width, n, rgb);
   else ClearFxRect(fx, at, 0, n, fx->height, rgb);
 }
-void SlideDraw(qmFxRequest *fx, MoverState *s, bool last) {
+void SlideDraw(qmFxRequest *fx, MoverState *s, bool last, uint32_t) {
   const int32_t size = AxisSize(fx), p = s->pos;
   const bool outwards = fx->effect == FX_SLIDELEFT || fx->effect == FX_SLIDETOP;  // the old one moves right or down
   if (fx->phase == FXPHASE_DRAW) SlideClear(fx, 0, size);
@@ -100,10 +102,12 @@ int32_t CloseGateEnd(const qmFxRequest *fx) { return AxisSize(fx) / 2; }
 void CloseGateStart(qmFxRequest *fx) {
   if (fx->realtime) Whole(fx, fx->oldImage, 0);
 }
-void CloseGateDraw(qmFxRequest *fx, MoverState *s, bool last) {
+void CloseGateDraw(qmFxRequest *fx, MoverState *s, bool last, uint32_t renewed) {
   const int32_t size = AxisSize(fx), half = size / 2, p = s->pos;
-  // Drawn afresh, the old picture lies under the gate first.
+  // Drawn afresh, the old picture lies under the gate first; taken again, it shows between the
+  // halves anew.
   if (fx->phase == FXPHASE_DRAW) Whole(fx, fx->oldImage, 0);
+  else if (renewed & FXSOURCE_OLD) Band(fx, fx->oldImage, p, size - 2 * p + 1, p);
   if (last) {
     Whole(fx, fx->srcImage, 0);
     return;
@@ -114,11 +118,13 @@ void CloseGateDraw(qmFxRequest *fx, MoverState *s, bool last) {
 // Opening: the inner edges start at the middle (an odd size puts them one apart, sharing the
 // middle row) and reach the outer edges at the end.
 int32_t OpenGateEnd(const qmFxRequest *fx) { return AxisSize(fx) - AxisSize(fx) / 2; }
-void OpenGateDraw(qmFxRequest *fx, MoverState *s, bool) {
+void OpenGateDraw(qmFxRequest *fx, MoverState *s, bool, uint32_t renewed) {
   const int32_t size = AxisSize(fx), half = size / 2, half2 = size - half, step = fx->step;
   const int32_t nearEdge = half2 - s->pos, farEdge = size - half2 + s->pos;
-  // A frame drawn afresh has the whole middle uncovered; a running one only this frame's bands.
-  if (fx->phase == FXPHASE_DRAW) Band(fx, fx->srcImage, nearEdge, farEdge - nearEdge + 1, nearEdge);
+  // A frame drawn afresh, or over a new picture taken again, has the whole middle uncovered; a
+  // running one only this frame's bands.
+  if (fx->phase == FXPHASE_DRAW || (renewed & FXSOURCE_NEW))
+    Band(fx, fx->srcImage, nearEdge, farEdge - nearEdge + 1, nearEdge);
   Band(fx, fx->oldImage, 0, half, nearEdge - half);
   if (fx->phase == FXPHASE_FRAME) {
     Band(fx, fx->srcImage, nearEdge, step, nearEdge);
@@ -130,7 +136,7 @@ void OpenGateDraw(qmFxRequest *fx, MoverState *s, bool) {
 // Cards: the picture turns over its top (or bottom) edge: a band of the new picture of height a
 // grows over the edge while the old picture is pushed away, then the new picture takes over.
 int32_t CardEnd(const qmFxRequest *fx) { return fx->height; }
-void CardDraw(qmFxRequest *fx, MoverState *s, bool) {
+void CardDraw(qmFxRequest *fx, MoverState *s, bool, uint32_t) {
   const int32_t h = fx->height, p = s->pos;
   // The first half while 2 pos < h: on an odd height the middle position stays in it, where the
   // bands still fill all h rows.
@@ -154,11 +160,11 @@ void CardDraw(qmFxRequest *fx, MoverState *s, bool) {
   }
 }
 
-const Mover kPush = {40, 10, 100, 0, false, PushEnd, PushDraw, nullptr};
-const Mover kSlide = {60, 30, 120, 30, false, SlideEnd, SlideDraw, SlideStart};
-const Mover kCloseGate = {80, 30, 200, 0, false, CloseGateEnd, CloseGateDraw, CloseGateStart};
-const Mover kOpenGate = {80, 30, 200, 0, false, OpenGateEnd, OpenGateDraw, nullptr};
-const Mover kCard = {60, 30, 120, 30, true, CardEnd, CardDraw, nullptr};
+const Mover kPush = {40, 10, 100, 0, false, false, PushEnd, PushDraw, nullptr};
+const Mover kSlide = {60, 30, 120, 30, false, true, SlideEnd, SlideDraw, SlideStart};
+const Mover kCloseGate = {80, 30, 200, 0, false, false, CloseGateEnd, CloseGateDraw, CloseGateStart};
+const Mover kOpenGate = {80, 30, 200, 0, false, false, OpenGateEnd, OpenGateDraw, nullptr};
+const Mover kCard = {60, 30, 120, 30, true, false, CardEnd, CardDraw, nullptr};
 
 uint32_t Move(qmFxRequest *fx, int32_t *done, const Mover &m) {
   if (fx->phase == FXPHASE_INIT) {
@@ -179,7 +185,14 @@ uint32_t Move(qmFxRequest *fx, int32_t *done, const Mover &m) {
   const int32_t end = m.end(fx);
   const bool last = s->pos >= end;
   if (last) s->pos = end;
-  m.draw(fx, s, last);
+  // A layer standing in for a background picture: the pictures follow the script's changes to
+  // the layers they come from (a slide past its turn shows only the new one).
+  uint32_t renewed = 0;
+  if (fx->bgpicEmu) {
+    const bool newOnly = m.turns && s->pos > AxisSize(fx);
+    renewed = UpdateFxSources(fx, newOnly ? FXSOURCE_NEW : FXSOURCE_OLD | FXSOURCE_NEW);
+  }
+  m.draw(fx, s, last, renewed);
   s->pos += fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (last) *done = 1;
