@@ -21,7 +21,13 @@ const Row kRows[] = {
     {28, 28, {BarsFx, nullptr}},
     {29, 29, {QuartersFx, nullptr}},
     {78, 81, {PushFx, nullptr}},
+    {84, 87, {RollFx, RollFxFree}},
+    {97, 97, {ClockWipeFx, ShapeWipeFxFree}},
+    {98, 98, {StarFx, ShapeWipeFxFree}},
+    {114, 114, {SunFx, ShapeWipeFxFree}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree}},
+    {116, 117, {FadeFx, FadeFxFree}},
+    {139, 139, {DissolveFx, DissolveFxFree}},
 };
 
 }  // namespace
