@@ -20,6 +20,14 @@ struct Case {
 const Case kCases[] = {
     {"stripes replay their frames", FX_HSTRIPES, 3},
     {"crossfade draws any frame at once", FX_CROSSFADE, 30},
+    {"fade draws any frame at once", FX_FADE, 40},
+    {"blend draws any frame at once", FX_BLEND, 40},
+    {"dissolve draws any frame from its reveal times", FX_DISSOLVE, 8},
+    {"sun draws any frame from its size", FX_SUN, FX_SLOWSPEED},
+    {"star draws any frame from its size", FX_STAR, FX_NORMALSPEED},
+    {"clock wipe walks its hand to any frame", FX_CLOCKWIPE, FX_SLOWSPEED},
+    {"roll draws any frame from its edge", FX_ROLLLEFT, FX_NORMALSPEED},
+    {"wallpaper draws any frame from its edge", FX_WALLPAPERLEFT, FX_NORMALSPEED},
 };
 
 // A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).

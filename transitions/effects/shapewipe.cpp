@@ -57,19 +57,16 @@ int32_t ClipToArea(const qmFxRequest *fx, ShapeState *s, int32_t count) {
   return count;
 }
 
-// The clipped polygon into the reveal mask (cleared first when the frame is drawn whole), then
-// the new picture through it over the old one in the rectangle given, or the whole area.
-void RevealShape(qmFxRequest *fx, ShapeState *s, int32_t count, int32_t x, int32_t y, int32_t width, int32_t height) {
-  if (fx->phase == FXPHASE_DRAW) {
-    FillMaskRect(s->reveal, 0, 0, fx->width, fx->height, MASKINVISIBLE);
-    x = y = 0;
-    width = fx->width;
-    height = fx->height;
-  }
+void FillPolygon(const qmFxRequest *fx, ShapeState *s, int32_t count) {
   PolygonMaskPixels(s->reveal->memory, s->reveal->bytesPerRow, fx->width, fx->height, s->crossings, s->points, count);
+}
+
+// The new picture through the reveal mask (and its own mask) over the old one in the rectangle.
+void RevealMask(qmFxRequest *fx, ShapeState *s, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (fx->srcMask) CopyMaskRect(fx->srcMask, x, y, s->reveal, x, y, width, height, MASKAND);
   ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, s->reveal, nullptr, s->work);
 }
+
 
 // The last frame: the new picture through its own planes.
 void ShowWholePicture(qmFxRequest *fx, ShapeState *s) {
@@ -83,8 +80,15 @@ int32_t GrowStep(const qmFxRequest *fx) {
 
 int32_t MakeOdd(int32_t v) { return v % 2 ? v : v + 1; }
 
-// One frame of SUN at s->size: drawn unless only counting; true when the ellipse covers the area.
-bool SunStep(qmFxRequest *fx, ShapeState *s, bool counting) {
+// What a step of a shape does: only decide whether it ends, fill its shape into the reveal mask,
+// or fill it and show the new picture through the mask.
+enum ShapeMode { SHAPE_COUNT, SHAPE_FILL, SHAPE_DRAW };
+
+// The reveal mask as the frames before frame n left it (the shapes of frames 1..n - 1).
+void ClearReveal(const qmFxRequest *fx, ShapeState *s) { FillMaskRect(s->reveal, 0, 0, fx->width, fx->height, MASKINVISIBLE); }
+
+// One frame of SUN at s->size; true when the ellipse covers the area.
+bool SunStep(qmFxRequest *fx, ShapeState *s, ShapeMode mode) {
   const double ratio = double(SmallerSide(fx)) / double(LargerSide(fx));
   const int32_t along = MakeOdd(s->size), across = MakeOdd(std::max(3, int32_t(s->size * ratio + 1)));
   const int32_t boxW = fx->width >= fx->height ? along : across, boxH = fx->width >= fx->height ? across : along;
@@ -102,8 +106,12 @@ bool SunStep(qmFxRequest *fx, ShapeState *s, bool counting) {
   if (s->size >= s->maxSize) covered = true;
   // The covering frame shows the whole picture: a polygon of the corners alone may fill nothing
   // (an area of one pixel).
-  if (!counting && covered) ShowWholePicture(fx, s);
-  else if (!counting) RevealShape(fx, s, count, 0, 0, fx->width, fx->height);
+  if (mode == SHAPE_DRAW && covered) {
+    ShowWholePicture(fx, s);
+  } else if (mode != SHAPE_COUNT) {
+    FillPolygon(fx, s, count);
+    if (mode == SHAPE_DRAW) RevealMask(fx, s, 0, 0, fx->width, fx->height);
+  }
   return covered;
 }
 
@@ -112,6 +120,30 @@ void StarSize(const qmFxRequest *fx, int32_t size, int32_t *w, int32_t *h) {
   const int32_t across = std::max(1, int32_t(double(size) * SmallerSide(fx) / LargerSide(fx) + 1));
   *w = fx->width < fx->height ? across : size;
   *h = fx->width < fx->height ? size : across;
+}
+
+// The star of a size into the reveal mask, its box within the area in box (x, y, width, height)
+// when given; false when the star has outgrown the area (the last frame).
+bool FillStar(const qmFxRequest *fx, ShapeState *s, int32_t size, int32_t *box) {
+  int32_t w, h;
+  StarSize(fx, size, &w, &h);
+  if (w >= 4 * fx->width) return false;
+  const int32_t L = (fx->width - w) / 2, T = (fx->height - h) / 2, a = int32_t(0.375 * h);
+  const int32_t star[11][2] = {{L, T + a},
+                               {L + int32_t(0.4 * w), T + a},
+                               {L + w / 2, T},
+                               {L + w - int32_t(0.4 * w), T + a},
+                               {L + w - 1, T + a},
+                               {L + w - int32_t(0.3 * w), T + int32_t(0.6 * h)},
+                               {L + w - w / 5, T + h - 1},
+                               {L + w / 2, T + h - h / 4},
+                               {L + w / 5, T + h - 1},
+                               {L + int32_t(0.3 * w), T + int32_t(0.6 * h)},
+                               {L, T + a}};
+  for (int32_t i = 0; i < 11; i++) s->points[2 * i] = star[i][0], s->points[2 * i + 1] = star[i][1];
+  FillPolygon(fx, s, ClipToArea(fx, s, 11));
+  if (box) box[0] = std::max(L, 0), box[1] = std::max(T, 0), box[2] = std::min(w, fx->width), box[3] = std::min(h, fx->height);
+  return true;
 }
 
 // CLOCKWIPE: the hand one step on along the border, carrying the surplus round a corner (at most
@@ -167,32 +199,28 @@ void AddPoint(ShapeState *s, int32_t *n, int32_t x, int32_t y) {
   ++*n;
 }
 
-// The wedge swept this frame, or with whole set everything swept so far.
-void DrawWedge(qmFxRequest *fx, ShapeState *s, bool whole) {
+// The wedge swept this frame; with whole the area is composed, not only the wedge's box.
+void DrawWedge(qmFxRequest *fx, ShapeState *s, ShapeMode mode, bool whole) {
   const int32_t w = fx->width, h = fx->height, cx = w / 2, cy = h / 2;
   int32_t n = 0;
   AddPoint(s, &n, cx, cy);
-  if (whole) {
-    AddPoint(s, &n, cx, 0);
-    const int32_t corners[4][2] = {{w - 1, 0}, {w - 1, h - 1}, {0, h - 1}, {0, 0}};
-    for (int32_t i = 0; i < 4 && i < s->segment; i++) AddPoint(s, &n, corners[i][0], corners[i][1]);
-  } else {
-    AddPoint(s, &n, s->prevX, s->prevY);
-    if (s->cornered) {
-      switch (s->segment) {
-        case 1: AddPoint(s, &n, w - 1, s->prevY); break;
-        case 2: AddPoint(s, &n, w - 1, h - 1); break;
-        case 3: AddPoint(s, &n, 0, h - 1); break;
-        case 4: AddPoint(s, &n, 0, 0); break;
-        default: break;
-      }
+  AddPoint(s, &n, s->prevX, s->prevY);
+  if (s->cornered) {
+    switch (s->segment) {
+      case 1: AddPoint(s, &n, w - 1, s->prevY); break;
+      case 2: AddPoint(s, &n, w - 1, h - 1); break;
+      case 3: AddPoint(s, &n, 0, h - 1); break;
+      case 4: AddPoint(s, &n, 0, 0); break;
+      default: break;
     }
   }
   AddPoint(s, &n, s->handX, s->handY);
   AddPoint(s, &n, cx, cy);
-  n = ClipToArea(fx, s, n);
-  const int32_t left = std::max(0, std::min({cx, s->prevX, s->handX})), top = std::max(0, std::min({cy, s->prevY, s->handY}));
-  RevealShape(fx, s, n, left, top, w - left, h - top);
+  FillPolygon(fx, s, ClipToArea(fx, s, n));
+  if (mode != SHAPE_DRAW) return;
+  const int32_t left = whole ? 0 : std::max(0, std::min({cx, s->prevX, s->handX}));
+  const int32_t top = whole ? 0 : std::max(0, std::min({cy, s->prevY, s->handY}));
+  RevealMask(fx, s, left, top, w - left, h - top);
 }
 
 }  // namespace
@@ -205,14 +233,19 @@ uint32_t SunFx(qmFxRequest *fx, int32_t *done) {
     s->maxSize = 4 * LargerSide(fx) + fx->step + 16;
     // The frames are counted by growing the ellipse until it covers the area.
     fx->stepCount = 1;
-    for (s->size = fx->step + 10; !SunStep(fx, s, true); s->size += fx->step) fx->stepCount++;
+    for (s->size = fx->step + 10; !SunStep(fx, s, SHAPE_COUNT); s->size += fx->step) fx->stepCount++;
     s->size = fx->step + 10;
     return 0;
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
-  if (fx->phase == FXPHASE_DRAW) s->size = fx->step + 10 + (std::max(fx->frameNo, 1) - 1) * fx->step;
-  else if (fx->phase != FXPHASE_FRAME) return 0;
-  const bool covered = SunStep(fx, s, false);
+  if (fx->phase == FXPHASE_DRAW) {
+    ClearReveal(fx, s);
+    for (s->size = fx->step + 10; s->size < fx->step + 10 + (fx->frameNo - 1) * fx->step; s->size += fx->step)
+      SunStep(fx, s, SHAPE_FILL);
+  } else if (fx->phase != FXPHASE_FRAME) {
+    return 0;
+  }
+  const bool covered = SunStep(fx, s, SHAPE_DRAW);
   s->size += fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (covered) *done = 1;
@@ -231,30 +264,18 @@ uint32_t StarFx(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
-  if (fx->phase == FXPHASE_DRAW) s->size = fx->step + 10 + (std::max(fx->frameNo, 1) - 1) * fx->step;
-  else if (fx->phase != FXPHASE_FRAME) return 0;
-  int32_t w, h;
-  StarSize(fx, s->size, &w, &h);
-  const bool last = w >= 4 * fx->width;
-  if (!last) {
-    const int32_t L = (fx->width - w) / 2, T = (fx->height - h) / 2, a = int32_t(0.375 * h);
-    const int32_t star[11][2] = {{L, T + a},
-                                 {L + int32_t(0.4 * w), T + a},
-                                 {L + w / 2, T},
-                                 {L + w - int32_t(0.4 * w), T + a},
-                                 {L + w - 1, T + a},
-                                 {L + w - int32_t(0.3 * w), T + int32_t(0.6 * h)},
-                                 {L + w - w / 5, T + h - 1},
-                                 {L + w / 2, T + h - h / 4},
-                                 {L + w / 5, T + h - 1},
-                                 {L + int32_t(0.3 * w), T + int32_t(0.6 * h)},
-                                 {L, T + a}};
-    for (int32_t i = 0; i < 11; i++) s->points[2 * i] = star[i][0], s->points[2 * i + 1] = star[i][1];
-    const int32_t count = ClipToArea(fx, s, 11);
-    RevealShape(fx, s, count, std::max(L, 0), std::max(T, 0), std::min(w, fx->width), std::min(h, fx->height));
-  } else {
-    ShowWholePicture(fx, s);
+  if (fx->phase == FXPHASE_DRAW) {
+    ClearReveal(fx, s);
+    for (int32_t k = 1; k < fx->frameNo; k++) FillStar(fx, s, fx->step + 10 + (k - 1) * fx->step, nullptr);
+    s->size = fx->step + 10 + (std::max(fx->frameNo, 1) - 1) * fx->step;
+  } else if (fx->phase != FXPHASE_FRAME) {
+    return 0;
   }
+  int32_t box[4];
+  const bool last = !FillStar(fx, s, s->size, box);
+  if (last) ShowWholePicture(fx, s);
+  else if (fx->phase == FXPHASE_DRAW) RevealMask(fx, s, 0, 0, fx->width, fx->height);
+  else RevealMask(fx, s, box[0], box[1], box[2], box[3]);
   s->size += fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (last) *done = 1;
@@ -278,16 +299,22 @@ uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done) {
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
   if (fx->phase == FXPHASE_DRAW) {
+    // The wedges of the frames before, then this frame's with the whole area composed.
+    ClearReveal(fx, s);
     ResetHand(fx, s);
-    for (int32_t i = 1; i < fx->frameNo; i++) AdvanceHand(fx, s);
-    DrawWedge(fx, s, true);
+    for (int32_t i = 1; i < fx->frameNo; i++) {
+      DrawWedge(fx, s, SHAPE_FILL, false);
+      AdvanceHand(fx, s);
+    }
+    if (fx->frameNo >= fx->stepCount) ShowWholePicture(fx, s);
+    else DrawWedge(fx, s, SHAPE_DRAW, true);
     AdvanceHand(fx, s);
     return 0;
   }
   if (fx->phase != FXPHASE_FRAME) return 0;
   const bool last = fx->frameNo + 1 >= fx->stepCount;
   if (last) ShowWholePicture(fx, s);
-  else DrawWedge(fx, s, false);
+  else DrawWedge(fx, s, SHAPE_DRAW, false);
   if (AdvanceHand(fx, s) || last) *done = 1;
   FxFrameTail(fx);
   return 0;
