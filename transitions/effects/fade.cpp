@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "display/safeblt.h"
+#include "graphics/alphaops.h"
 #include "graphics/blit.h"
 #include "graphics/pixelformat.h"
 #include "platform/memory.h"
@@ -24,6 +25,10 @@ struct FadeState {
   uint32_t *colourRow;  // width pixels of the colour, the tint's second picture
   qmBitmap *tinted;     // the tinted picture
   qmBitmap *composed;   // the tinted picture over the old one, for an alpha plane
+  // In a layer's planes: the colour as a picture, the new picture's coverage, and that coverage
+  // scaled by the tint.
+  qmBitmap *colour;
+  qmAlphaChannel *coverage, *scaled;
 };
 
 // Level units a frame: the speed constants below 1, a positive step up to 255.
@@ -54,6 +59,14 @@ uint32_t FadeInit(qmFxRequest *fx) {
   const uint32_t colour = ColorToPixel(uint32_t(fx->parameter) & 0xFFFFFF, QM_BITMAP_FORMAT);
   for (int32_t x = 0; x < fx->width; x++) s->colourRow[x] = colour;
   if (fx->srcAlpha && !(s->composed = AllocBitmap(fx->width, fx->height))) return ERR_MEM;
+  if (fx->realtime) {
+    s->colour = AllocBitmap(fx->width, fx->height);
+    s->coverage = AllocAlphaChannel(fx->width, fx->height, 0);
+    s->scaled = AllocAlphaChannel(fx->width, fx->height, 0);
+    if (!s->colour || !s->coverage || !s->scaled) return ERR_MEM;
+    FillBitmapRect(s->colour, 0, 0, fx->width, fx->height, uint32_t(fx->parameter) & 0xFFFFFF);
+    FillAlphaFromPlanes(s->coverage, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
+  }
   fx->stepCount = FxStepCount(kFadeEnd - fx->step, fx->step, 0);
   return 0;
 }
@@ -78,7 +91,22 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
   const qmBitmap *source = fx->effect == FX_FADE && level <= 255 && fx->oldImage ? fx->oldImage : fx->srcImage;
   const qmFxPixels colour{s->colourRow, 0};
   const qmBitmap *old = fx->oldImage ? fx->oldImage : fx->srcImage;
-  if (!fx->srcMask && !fx->srcAlpha) {
+  fx->borderLevel = 255;
+  if (fx->realtime) {
+    // In a layer's planes FADE brings in the plain colour first (taking the layer away, the
+    // colour fades out last), its coverage growing with the tint; else the tinted picture shows
+    // with its whole coverage.
+    const bool colourPhase = fx->layerTarget ? level >= 257 : fx->effect == FX_FADE && level < 256;
+    if (colourPhase) {
+      ScaleAlphaChannel(s->coverage, s->scaled, fx->height, tint);
+      BlitFxToScreen(fx, s->colour, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, s->scaled);
+      fx->borderLevel = tint;
+    } else {
+      MixFxPixels(FxPixelsOf(fx->srcImage), colour, nullptr, 255 - tint, 0, 0, fx->width, fx->height,
+                  s->tinted->pixels, s->tinted->bytesPerRow / 4);
+      BlitFxToScreen(fx, s->tinted, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, s->coverage);
+    }
+  } else if (!fx->srcMask && !fx->srcAlpha) {
     MixFxToScreen(fx, FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->x, fx->y, fx->width, fx->height,
                   s->tinted);
   } else if (!fx->srcAlpha) {
@@ -102,7 +130,6 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
     SafeBlt(fx->scene, &b);
     BlitFxToScreen(fx, s->composed, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
   }
-  fx->borderLevel = 255;
   s->level = level + fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (last) *done = 1;
@@ -116,6 +143,10 @@ void FadeFxFree(qmFxRequest *fx, int32_t) {
   MemFree(s->colourRow);
   FreeBitmap(s->tinted);
   FreeBitmap(s->composed);
+  FreeBitmap(s->colour);
+  FreeAlphaChannel(s->coverage);
+  FreeAlphaChannel(s->scaled);
   s->colourRow = nullptr;
-  s->tinted = s->composed = nullptr;
+  s->tinted = s->composed = s->colour = nullptr;
+  s->coverage = s->scaled = nullptr;
 }
