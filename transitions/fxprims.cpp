@@ -172,6 +172,50 @@ void AddFxPending(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_
   fx->pendingHeight = y2 - fx->pendingY;
 }
 
+bool RenderEmulatedFxPicture(qmFxRequest *fx) {
+  const qmBGPic *emu = fx->emuBGPic;
+  if (!emu || !fx->srcImage) return false;
+  qmBitmap *whole = AllocClearedBitmap(emu->shownWidth, emu->shownHeight);
+  if (!whole) return false;
+  // Composed at the area's place, then cut out: the picture lies where the screen will show it.
+  int32_t x = fx->x, y = fx->y, w = fx->width, h = fx->height;
+  if (ClipRectToPicture(whole->width, whole->height, &x, &y, &w, &h))
+    Redraw(fx->scene, nullptr, fx->emuBGPic, whole, x, y, w, h, REDRAW_FROMSHOWN | REDRAW_NOSPRITES);
+  FillBitmapRect(fx->srcImage, 0, 0, fx->width, fx->height, 0);
+  BltBitmapClipped(whole, fx->x, fx->y, fx->srcImage, 0, 0, fx->width, fx->height);
+  FreeBitmap(whole);
+  return true;
+}
+
+uint32_t UpdateFxSources(qmFxRequest *fx, uint32_t flags) {
+  uint32_t did = 0;
+  qmScene *scene = fx->scene;
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = d ? d->bgpic : nullptr;
+  if ((flags & FXSOURCE_OLD) && pic && pic->layersChanged && fx->oldImage && d->layerBuffer) {
+    // The screen under the area without the layer, composed anew.
+    qmLayer *l = fx->layer;
+    const int32_t was = l ? l->hidden : 0;
+    if (l) l->hidden = 1;
+    qmBitmap *whole = AllocClearedBitmap(pic->shownWidth, pic->shownHeight);
+    if (whole) {
+      int32_t x = fx->x, y = fx->y, w = fx->width, h = fx->height;
+      if (ClipRectToPicture(whole->width, whole->height, &x, &y, &w, &h))
+        Redraw(scene, d, pic, whole, x, y, w, h, REDRAW_NOSPRITES);
+      BltBitmapClipped(whole, fx->x, fx->y, fx->oldImage, 0, 0, fx->width, fx->height);
+      FreeBitmap(whole);
+      pic->layersChanged = 0;
+      did |= FXSOURCE_OLD;
+    }
+    if (l) l->hidden = was;
+  }
+  if ((flags & FXSOURCE_NEW) && fx->emuBGPic && fx->emuBGPic->layersChanged && RenderEmulatedFxPicture(fx)) {
+    fx->emuBGPic->layersChanged = 0;
+    did |= FXSOURCE_NEW;
+  }
+  return did;
+}
+
 bool ResetFxPlanes(qmFxRequest *fx) {
   qmPlaneSet *p = FxPlanes(fx);
   if (!p) return false;
