@@ -3,7 +3,6 @@
 // picture's shape only: its mask or alpha plane composes the tinted picture over the old one.
 #include <cstdlib>
 
-#include "display/safeblt.h"
 #include "graphics/alphaops.h"
 #include "graphics/blit.h"
 #include "graphics/pixelformat.h"
@@ -11,6 +10,7 @@
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/effects/maskcompose.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -24,7 +24,7 @@ struct FadeState {
   int32_t level;
   uint32_t *colourRow;  // width pixels of the colour, the tint's second picture
   qmBitmap *tinted;     // the tinted picture
-  qmBitmap *composed;   // the tinted picture over the old one, for an alpha plane
+  qmBitmap *composed;   // the tinted picture over the old one through the new picture's planes
   // In a layer's planes: the colour as a picture, the new picture's coverage, and that coverage
   // scaled by the tint.
   qmBitmap *colour;
@@ -58,7 +58,7 @@ uint32_t FadeInit(qmFxRequest *fx) {
   if (!s->colourRow || !s->tinted) return ERR_MEM;
   const uint32_t colour = ColorToPixel(uint32_t(fx->parameter) & 0xFFFFFF, QM_BITMAP_FORMAT);
   for (int32_t x = 0; x < fx->width; x++) s->colourRow[x] = colour;
-  if (fx->srcAlpha && !(s->composed = AllocBitmap(fx->width, fx->height))) return ERR_MEM;
+  if ((fx->srcMask || fx->srcAlpha) && !(s->composed = AllocBitmap(fx->width, fx->height))) return ERR_MEM;
   if (fx->realtime) {
     s->colour = AllocBitmap(fx->width, fx->height);
     s->coverage = AllocAlphaChannel(fx->width, fx->height, 0);
@@ -90,7 +90,6 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
   // FADE tints the old picture until the level passes 255, then the new one.
   const qmBitmap *source = fx->effect == FX_FADE && level <= 255 && fx->oldImage ? fx->oldImage : fx->srcImage;
   const qmFxPixels colour{s->colourRow, 0};
-  const qmBitmap *old = fx->oldImage ? fx->oldImage : fx->srcImage;
   fx->borderLevel = 255;
   if (fx->realtime) {
     // In a layer's planes FADE brings in the plain colour first (taking the layer away, the
@@ -109,26 +108,11 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
   } else if (!fx->srcMask && !fx->srcAlpha) {
     MixFxToScreen(fx, FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->x, fx->y, fx->width, fx->height,
                   s->tinted);
-  } else if (!fx->srcAlpha) {
-    // The tinted picture inside the mask, the old one around it.
-    MixFxPixels(FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->width, fx->height, s->tinted->pixels,
-                s->tinted->bytesPerRow / 4);
-    MixFxToScreen(fx, FxPixelsOf(s->tinted), FxPixelsOf(old), fx->srcMask, 255, 0, 0, fx->x, fx->y, fx->width,
-                  fx->height, s->composed ? s->composed : s->tinted);
   } else {
+    // The tinted picture inside the new picture's shape, the old one around it.
     MixFxPixels(FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->width, fx->height, s->tinted->pixels,
                 s->tinted->bytesPerRow / 4);
-    BltBitmap(old, 0, 0, s->composed, 0, 0, fx->width, fx->height);
-    qmSafeBlt b{};
-    b.src = s->tinted;
-    b.dst = s->composed;
-    b.width = b.srcWidth = b.dstWidth = fx->width;
-    b.height = b.srcHeight = b.dstHeight = fx->height;
-    b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP;
-    b.mask = fx->srcMask;
-    b.alpha = fx->srcAlpha;
-    SafeBlt(fx->scene, &b);
-    BlitFxToScreen(fx, s->composed, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+    ComposeMaskedFx(fx, s->tinted, 0, 0, fx->width, fx->height, fx->srcMask, fx->srcAlpha, s->composed);
   }
   s->level = level + fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
