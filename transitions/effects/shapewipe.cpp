@@ -67,8 +67,8 @@ void FillPolygon(const qmFxRequest *fx, ShapeState *s, int32_t count) {
 
 // The new picture as far as it is revealed, over the old one in the rectangle.
 void RevealMask(qmFxRequest *fx, ShapeState *s, int32_t x, int32_t y, int32_t width, int32_t height) {
-  RevealCoverage(fx, s->reveal, x, y, width, height, s->shown, s->alpha);
-  ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, s->alpha ? nullptr : s->shown, s->alpha, s->work);
+  const qmMask *shown = RevealCoverage(fx, s->reveal, x, y, width, height, s->shown, s->alpha);
+  ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, shown, shown ? nullptr : s->alpha, s->work);
 }
 
 
