@@ -682,12 +682,17 @@ Screen Capture(VectorVm &vm) {
   return s;
 }
 
-TEST(VectorLibrary, WithLayersOnAPathBecomesAPathLayer) {
-  VectorVm vm;
+// Path 1: an ellipse of 24 x 10, filled, with the plug-in at hand.
+void FilledEllipsePath(VectorVm &vm) {
   vm.UsePlugin();
   ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
   ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
   ASSERT_EQ(vm.Call("AddEllipseToPath", {1, 0, 0, 12, 5}).code, 0u);
+}
+
+TEST(VectorLibrary, WithLayersOnAPathBecomesAPathLayer) {
+  VectorVm vm;
+  FilledEllipsePath(vm);
   ASSERT_EQ(vm.Call("DrawPath", {1, 30, 28, 0xFF0000}).code, 0u);
   const Screen direct = Capture(vm);
   EXPECT_EQ(direct.x1 - direct.x0 + 1, 24);
@@ -860,10 +865,7 @@ TEST(VectorLibrary, PathLayerContentKeysDrawAnotherPathOrStyle) {
 
 TEST(VectorLibrary, WhatIsDrawnIntoAPathLayerStaysWhenItIsScaled) {
   VectorVm vm;
-  vm.UsePlugin();
-  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
-  ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
-  ASSERT_EQ(vm.Call("AddEllipseToPath", {1, 0, 0, 12, 5}).code, 0u);
+  FilledEllipsePath(vm);
   ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
   ASSERT_EQ(vm.Call("DrawPath", {1, 4, 4, 0xFF0000}).code, 0u);
   // A blue band across the middle of the ellipse's own picture.
