@@ -52,6 +52,18 @@ void FlowFxFree(qmFxRequest *fx, int32_t complete);
 // Mixing.
 uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done);
 void CrossfadeFxFree(qmFxRequest *fx, int32_t complete);
+// Fade (the old picture through a colour to the new one) and blend (the new one tinted and back).
+uint32_t FadeFx(qmFxRequest *fx, int32_t *done);
+void FadeFxFree(qmFxRequest *fx, int32_t complete);
+// Mask reveals: dissolve, the shape wipes, roll and wallpaper.
+uint32_t DissolveFx(qmFxRequest *fx, int32_t *done);
+void DissolveFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t SunFx(qmFxRequest *fx, int32_t *done);
+uint32_t StarFx(qmFxRequest *fx, int32_t *done);
+uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done);
+void ShapeWipeFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t RollFx(qmFxRequest *fx, int32_t *done);
+void RollFxFree(qmFxRequest *fx, int32_t complete);
 // Line and reveal wipes.
 uint32_t RevealLeftFx(qmFxRequest *fx, int32_t *done);
 uint32_t RevealRightFx(qmFxRequest *fx, int32_t *done);
