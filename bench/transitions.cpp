@@ -23,20 +23,6 @@ void Effect(benchmark::State &state, int32_t effect, int32_t speed) {
   state.counters["frames"] = s.fx.stepCount;
 }
 
-// The frames as a synchronous run draws them, one after the other from the first; the effect
-// starts over from frame 0 once it is through.
-void EffectInOrder(benchmark::State &state, int32_t effect, int32_t speed) {
-  Stage s(int(state.range(0)), int(state.range(1)), effect, speed);
-  for (auto _ : state) {
-    int32_t done = 0;
-    s.fx.phase = FXPHASE_FRAME;
-    s.fx.frameFn(&s.fx, &done);
-    if (done) s.fx.frameNo = 0;
-    benchmark::ClobberMemory();
-  }
-  state.counters["frames"] = s.fx.stepCount;
-}
-
 // The yardstick: the area's bytes copied once.
 void Memcpy(benchmark::State &state) {
   const size_t bytes = size_t(state.range(0)) * size_t(state.range(1)) * 4;
@@ -51,16 +37,8 @@ void Memcpy(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(Memcpy)->Name("MemcpyArea")->Args({640, 480})->Args({1920, 1080});
-// The fades and reveals also with their frames in order (the run at once), and the thick roll
-// (its routine is registered by the thin one's id).
+// The thick roll: its routine is registered by the thin one's id.
 BENCHMARK_CAPTURE(Effect, wallpaperleft, FX_WALLPAPERLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, fade, FX_FADE, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, dissolve, FX_DISSOLVE, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, sun, FX_SUN, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, star, FX_STAR, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, clockwipe, FX_CLOCKWIPE, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, rolltop, FX_ROLLTOP, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(EffectInOrder, wallpaperleft, FX_WALLPAPERLEFT, FX_NORMALSPEED)->Args({1920, 1080});
 
 namespace {
 
