@@ -20,6 +20,11 @@ struct Case {
 const Case kCases[] = {
     {"stripes replay their frames", FX_HSTRIPES, 3},
     {"crossfade draws any frame at once", FX_CROSSFADE, 30},
+    {"a stretch draws any frame at once", FX_STRETCHLEFT, 3},
+    {"a zoom draws any frame at once", FX_ZOOMCENTER, 3},
+    {"pixel zoom draws any frame at once", FX_PIXELZOOM1, FX_NORMALSPEED},
+    {"water draws any frame at once", FX_WATER1, 5},
+    {"strudel draws any frame at once", FX_STRUDEL, 16},
 };
 
 // A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).

@@ -22,6 +22,14 @@ const Row kRows[] = {
     {29, 29, {QuartersFx, nullptr}},
     {78, 81, {PushFx, nullptr}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree}},
+    {55, 69, {StretchZoomFx, StretchZoomFxFree}},
+    {118, 119, {ZoomInOutFx, ZoomInOutFxFree}},
+    {120, 123, {CrushFx, SquashFxFree}},
+    {124, 127, {FlipCoinFx, SquashFxFree}},
+    {128, 131, {TurndownFx, SquashFxFree}},
+    {132, 133, {PixelZoomFx, PixelZoomFxFree}},
+    {134, 137, {WaterFx, WaterFxFree}},
+    {138, 138, {StrudelFx, StrudelFxFree}},
 };
 
 }  // namespace

@@ -31,3 +31,19 @@ uint32_t PushFx(qmFxRequest *fx, int32_t *done);
 // Mixing.
 uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done);
 void CrossfadeFxFree(qmFxRequest *fx, int32_t complete);
+// Scalers: stretches and zooms, zoom in and out, crushes, flip coins and turndowns.
+uint32_t StretchZoomFx(qmFxRequest *fx, int32_t *done);
+void StretchZoomFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t ZoomInOutFx(qmFxRequest *fx, int32_t *done);
+void ZoomInOutFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t CrushFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlipCoinFx(qmFxRequest *fx, int32_t *done);
+uint32_t TurndownFx(qmFxRequest *fx, int32_t *done);
+void SquashFxFree(qmFxRequest *fx, int32_t complete);
+// Per-pixel: pixel zoom, water and strudel.
+uint32_t PixelZoomFx(qmFxRequest *fx, int32_t *done);
+void PixelZoomFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t WaterFx(qmFxRequest *fx, int32_t *done);
+void WaterFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t StrudelFx(qmFxRequest *fx, int32_t *done);
+void StrudelFxFree(qmFxRequest *fx, int32_t complete);

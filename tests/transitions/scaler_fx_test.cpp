@@ -1,0 +1,282 @@
+// The scaling and per-pixel effects run through the commands on a display of the dummy driver:
+// frames counted at the frame ends, chosen frames against the scaler's own copy of the same size
+// or the mixing formula, and the ends.
+#include <algorithm>
+#include <cstdlib>
+#include <functional>
+
+#include "graphics/bitmapops.h"
+#include "tests/transitions/fx_vm.h"
+#include "transitions/fxtable.h"
+
+namespace {
+
+using Frame = std::vector<uint32_t>;
+
+Frame Picture(int seed, int w, int h) {
+  Frame out(size_t(w) * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) out[size_t(y) * w + x] = FxVm::Pattern(seed, x, y);
+  return out;
+}
+
+// The display shows the picture of seed 4 (w x h) before the transition to the one of seed 9.
+struct TwoPictures : FxVm {
+  TwoPictures(int w, int h) : FxVm(w, h) {
+    MakeBGPic(3, w, h, 4);
+    EXPECT_EQ(Call("DisplayBGPic", {3}).code, 0u);
+    MakeBGPic(2, w, h, 9);
+    StartCapture();
+  }
+};
+
+// What one scaled band of a patterned picture adds to an expected frame: the rectangle (sx, sy,
+// sw x sh) of the picture of seed scaled by ScaleBitmap to dw x dh and put at (dx, dy).
+struct Scaled {
+  int seed, sx, sy, sw, sh, dx, dy, dw, dh;
+};
+
+void Put(Frame &f, int w, int h, const Scaled &s) {
+  qmBitmap *src = AllocBitmap(w, h);
+  ASSERT_NE(src, nullptr);
+  FxVm::Paint(src, s.seed);
+  qmScaleOutputs out{};
+  ASSERT_EQ(ScaleBitmap(src, nullptr, nullptr, s.sx, s.sy, nullptr, s.sw, s.sh, s.dw, s.dh, 0, &out), 0u);
+  for (int y = 0; y < s.dh; y++)
+    for (int x = 0; x < s.dw; x++) f[size_t(s.dy + y) * w + s.dx + x] = DisplayVm::BitmapPixel(out.bitmap, x, y);
+  FreeBitmap(out.bitmap);
+  FreeBitmap(src);
+}
+
+void Fill(Frame &f, int w, int x0, int y0, int fw, int fh, uint32_t rgb) {
+  for (int y = y0; y < y0 + fh; y++)
+    for (int x = x0; x < x0 + fw; x++) f[size_t(y) * w + x] = rgb;
+}
+
+TEST(ScalerFx, FramesRunAsTheSpeedRuleSaysAndEndOnTheNewPicture) {
+  // Counts worked out by hand from each effect's step and frame-count rule.
+  struct Row {
+    const char *name;
+    int w, h;
+    int32_t effect, speed;
+    size_t frames;
+  };
+  const Row rows[] = {
+      {"STRETCHLEFT normal: 100/30 = 3, from 3 to 100", 100, 40, FX_STRETCHLEFT, FX_NORMALSPEED, 34},
+      {"STRETCHRIGHT at 30: its left edge 70, 40, 10, then done", 100, 40, FX_STRETCHRIGHT, 30, 4},
+      {"HSTRETCHCENTER fast: 48/10 = 4 over the height", 64, 48, FX_HSTRETCHCENTER, FX_FASTSPEED, 12},
+      {"ZOOMCENTER slow on an odd area: 101/80 = 1", 101, 41, FX_ZOOMCENTER, FX_SLOWSPEED, 101},
+      {"ZOOMNORTHWEST on a tall area: the height leads", 40, 90, FX_ZOOMCENTER + 8, 30, 3},
+      {"ZOOMIN normal: 120/60 = 2 over twice the larger side", 120, 48, FX_ZOOMIN, FX_NORMALSPEED, 120},
+      {"ZOOMOUT at 25 over 2 x 50", 50, 31, FX_ZOOMOUT, 25, 4},
+      {"CRUSHLEFT normal on 640: 10 a frame", 640, 24, FX_CRUSHLEFT, FX_NORMALSPEED, 64},
+      {"CRUSHBOTTOM at 7 on 41 rows", 30, 41, FX_CRUSHBOTTOM, 7, 6},
+      {"TURNDOWNTOP normal on 480: 8 a frame", 24, 480, FX_TURNDOWNTOP, FX_NORMALSPEED, 60},
+      {"TURNDOWNRIGHT at 9 on 61 columns", 61, 20, FX_TURNDOWNRIGHT, 9, 7},
+      {"VFLIPCOIN normal on 48 rows: step 1 over twice the height", 64, 48, FX_VFLIPCOIN, FX_NORMALSPEED, 96},
+      {"HLOWFLIPCOIN at 20 over 2 x 50", 50, 30, FX_HLOWFLIPCOIN, 20, 5},
+      {"WATER1 normal: 50", 40, 30, FX_WATER1, FX_NORMALSPEED, 50},
+      {"WATER2 at 200 is held to 100", 40, 30, FX_WATER1 + 1, 200, 200},
+      {"WATER3 at 1 is raised to 5", 41, 31, FX_WATER1 + 2, 1, 10},
+      {"WATER4 fast: 20", 40, 30, FX_WATER4, FX_FASTSPEED, 20},
+      {"STRUDEL normal: 8 degrees a frame", 40, 30, FX_STRUDEL, FX_NORMALSPEED, 90},
+      {"STRUDEL slow on an odd area: 4 degrees", 41, 29, FX_STRUDEL, FX_SLOWSPEED, 180},
+      {"STRUDEL at 100 is held to 16", 40, 30, FX_STRUDEL, 100, 45},
+      {"PIXELZOOM1: 24 block sizes and the end", 40, 30, FX_PIXELZOOM1, FX_NORMALSPEED, 25},
+      {"PIXELZOOM1 takes no speed", 41, 31, FX_PIXELZOOM1, 3, 25},
+      {"PIXELZOOM2: the old picture coarsened first", 40, 30, FX_PIXELZOOM2, FX_FASTSPEED, 49},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    TwoPictures vm(r.w, r.h);
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect, r.speed}).code, 0u);
+    EXPECT_EQ(FxVm::Frames().size(), r.frames);
+    ASSERT_FALSE(FxVm::Frames().empty());
+    EXPECT_EQ(FxVm::Frames().back(), Picture(9, r.w, r.h)) << "the last frame is the new picture";
+    EXPECT_EQ(vm.d->bgpic->lock, 0u);
+  }
+}
+
+TEST(ScalerFx, FramesShowTheScaledPicturesWhereTheEffectPutsThem) {
+  // On 100 x 40, new picture seed 9 over old seed 4. Each row: the effect, its speed, the frame
+  // looked at, and what that frame shows over the old picture.
+  const int W = 100, H = 40;
+  struct Row {
+    const char *name;
+    int32_t effect, speed;
+    int frame;
+    std::function<void(Frame &)> draw;
+  };
+  auto band = [](Scaled s) { return [s](Frame &f) { Put(f, W, H, s); }; };
+  auto whole = [](int seed, int dx, int dy, int dw, int dh) { return Scaled{seed, 0, 0, W, H, dx, dy, dw, dh}; };
+  const Row rows[] = {
+      {"STRETCHLEFT from the left edge", FX_STRETCHLEFT, 30, 1, band(whole(9, 0, 0, 30, 40))},
+      {"STRETCHRIGHT from the right edge", FX_STRETCHRIGHT, 30, 1, band(whole(9, 70, 0, 30, 40))},
+      {"STRETCHTOP from the top", FX_STRETCHTOP, 10, 1, band(whole(9, 0, 0, 100, 10))},
+      {"STRETCHBOTTOM from the bottom", FX_STRETCHBOTTOM, 10, 1, band(whole(9, 0, 30, 100, 10))},
+      {"HSTRETCHCENTER about the middle row", FX_HSTRETCHCENTER, 10, 2, band(whole(9, 0, 10, 100, 20))},
+      {"VSTRETCHCENTER about the middle column", FX_VSTRETCHCENTER, 30, 2, band(whole(9, 20, 0, 60, 40))},
+      {"ZOOMCENTER keeps the proportion", FX_ZOOMCENTER, 50, 1, band(whole(9, 25, 10, 50, 20))},
+      {"ZOOMNORTHEAST", FX_ZOOMCENTER + 2, 50, 1, band(whole(9, 50, 0, 50, 20))},
+      {"ZOOMSOUTHWEST", FX_ZOOMCENTER + 6, 50, 1, band(whole(9, 0, 20, 50, 20))},
+      {"ZOOMWEST", FX_ZOOMCENTER + 7, 50, 1, band(whole(9, 0, 10, 50, 20))},
+      {"a zoom's smaller side is at least one pixel", FX_ZOOMCENTER + 5, 2, 1, band(whole(9, 49, 39, 2, 1))},
+      {"CRUSHLEFT: both pictures squeezed side by side", FX_CRUSHLEFT, 30, 1,
+       [](Frame &f) { Put(f, W, H, {9, 0, 0, W, H, 0, 0, 30, 40}), Put(f, W, H, {4, 0, 0, W, H, 30, 0, 70, 40}); }},
+      {"CRUSHBOTTOM", FX_CRUSHBOTTOM, 10, 1,
+       [](Frame &f) { Put(f, W, H, {9, 0, 0, W, H, 0, 30, 100, 10}), Put(f, W, H, {4, 0, 0, W, H, 0, 0, 100, 30}); }},
+      {"TURNDOWNTOP: the new top half unfolds over the old one", FX_TURNDOWNTOP, 5, 1,
+       [](Frame &f) { Put(f, W, H, {9, 0, 0, W, 20, 0, 0, 100, 5}), Put(f, W, H, {4, 0, 0, W, 20, 0, 5, 100, 15}); }},
+      {"TURNDOWNTOP past the middle", FX_TURNDOWNTOP, 5, 6,
+       [](Frame &f) { Put(f, W, H, {9, 0, 0, W, 20, 0, 0, 100, 20}), Put(f, W, H, {9, 0, 20, W, 20, 0, 20, 100, 10}); }},
+      {"TURNDOWNBOTTOM from the bottom edge", FX_TURNDOWNBOTTOM, 5, 1,
+       [](Frame &f) { Put(f, W, H, {9, 0, 20, W, 20, 0, 35, 100, 5}), Put(f, W, H, {4, 0, 20, W, 20, 0, 20, 100, 15}); }},
+      {"TURNDOWNLEFT past the middle", FX_TURNDOWNLEFT, 10, 7,
+       [](Frame &f) { Put(f, W, H, {9, 0, 0, 50, H, 0, 0, 50, 40}), Put(f, W, H, {9, 50, 0, 50, H, 50, 0, 20, 40}); }},
+      {"VFLIPCOIN: the old picture shrinks about the middle over black", FX_VFLIPCOIN, 10, 1,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0), Put(f, W, H, {4, 0, 0, W, H, 0, 5, 100, 30}); }},
+      {"VFLIPCOIN's middle frame is one row", FX_VFLIPCOIN, 10, 4,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0), Put(f, W, H, {4, 0, 0, W, H, 0, 19, 100, 1}); }},
+      {"VFLIPCOIN's new picture opens out", FX_VFLIPCOIN, 10, 6,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0), Put(f, W, H, {9, 0, 0, W, H, 0, 10, 100, 20}); }},
+      {"VLOWFLIPCOIN sinks to the bottom", FX_VLOWFLIPCOIN, 10, 2,
+       [](Frame &f) { Fill(f, W, 0, 0, W, 20, 0), Put(f, W, H, {4, 0, 0, W, H, 0, 20, 100, 20}); }},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    TwoPictures vm(W, H);
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect, r.speed}).code, 0u);
+    ASSERT_GE(FxVm::Frames().size(), size_t(r.frame));
+    Frame want = Picture(4, W, H);
+    r.draw(want);
+    if (::testing::Test::HasFatalFailure()) return;
+    const Frame &got = FxVm::Frames()[size_t(r.frame) - 1];
+    for (int y = 0; y < H; y++)
+      for (int x = 0; x < W; x++)
+        ASSERT_EQ(got[size_t(y) * W + x], want[size_t(y) * W + x]) << "frame " << r.frame << " at " << x << "," << y;
+  }
+}
+
+TEST(ScalerFx, ZoomInAndFlipCoinFillWithTheParameterColour) {
+  const int W = 60, H = 30;
+  struct Row {
+    const char *name;
+    int32_t effect, speed, parameter;
+    int frame;
+    std::function<void(Frame &)> draw;
+  };
+  const Row rows[] = {
+      // ZOOMIN at 10: M 60, size 10, d 50 wide, 50 x 30 / 60 + 1 = 26 high, at (5, 2).
+      {"ZOOMIN in black by default", FX_ZOOMIN, 10, -1, 1,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0), Put(f, W, H, {4, 0, 0, W, H, 5, 2, 50, 26}); }},
+      {"ZOOMIN in red", FX_ZOOMIN, 10, 0xFF0000, 1,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0xFF0000), Put(f, W, H, {4, 0, 0, W, H, 5, 2, 50, 26}); }},
+      // Size 80: the new picture 20 wide and 11 high out of the centre, the colour around it.
+      {"ZOOMIN's new picture grows from the centre", FX_ZOOMIN, 10, 0x00FF00, 8,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0x00FF00), Put(f, W, H, {9, 0, 0, W, H, 20, 9, 20, 11}); }},
+      // ZOOMOUT at 10: the old picture's centre 50 x 26 at (5, 2) magnified to the whole area.
+      {"ZOOMOUT magnifies the centre", FX_ZOOMOUT, 10, -1, 1, [](Frame &f) { Put(f, W, H, {4, 5, 2, 50, 26, 0, 0, W, H}); }},
+      // HFLIPCOIN at 20: R 60, d 40 at x 10; the strips left and right in blue.
+      {"HFLIPCOIN in blue", FX_HFLIPCOIN, 20, 0x0000FF, 1,
+       [](Frame &f) { Fill(f, W, 0, 0, W, H, 0x0000FF), Put(f, W, H, {4, 0, 0, W, H, 10, 0, 40, 30}); }},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    TwoPictures vm(W, H);
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect, r.speed, r.parameter}).code, 0u);
+    ASSERT_GE(FxVm::Frames().size(), size_t(r.frame));
+    Frame want = Picture(4, W, H);
+    r.draw(want);
+    if (::testing::Test::HasFatalFailure()) return;
+    EXPECT_EQ(FxVm::Frames()[size_t(r.frame) - 1], want) << "frame " << r.frame;
+    EXPECT_EQ(FxVm::Frames().back(), Picture(9, W, H));
+  }
+}
+
+TEST(ScalerFx, OddSizesUnfoldTheLongerHalfSecond) {
+  // TURNDOWNTOP on 41 rows at 5: the top 20 rows, then the bottom 21 rows from row 20.
+  const int W = 30, H = 41;
+  TwoPictures vm(W, H);
+  ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, FX_TURNDOWNTOP, 5}).code, 0u);
+  ASSERT_EQ(FxVm::Frames().size(), 9u);  // 36 rows at 5 in 8 frames, one more
+  Frame want = Picture(4, W, H);
+  Put(want, W, H, {9, 0, 0, W, 20, 0, 0, W, 20});
+  Put(want, W, H, {9, 0, 20, W, 21, 0, 20, W, 15});
+  EXPECT_EQ(FxVm::Frames()[6], want) << "counter 35: 15 rows of the lower half";
+}
+
+// 0xRRGGBB of old + (new - old) * m / 256 in each channel, m = level * 255 / total.
+uint32_t Mixed(uint32_t o, uint32_t n, int level, int total) {
+  const int m = level * 255 / total;
+  uint32_t out = 0;
+  for (int shift : {16, 8, 0}) {
+    const int oc = int(o >> shift & 255), nc = int(n >> shift & 255);
+    out |= uint32_t(oc + ((nc - oc) * m >> 8)) << shift;
+  }
+  return out;
+}
+
+TEST(PixelFx, TheCentreMixesTheOldPictureIntoTheNewByTheLevel) {
+  // The centre pixel neither ripples nor turns: it is the plain mix of the two pictures there.
+  const int W = 40, H = 30;
+  struct Row {
+    const char *name;
+    int32_t effect, speed;
+    int frame, level, total;
+  };
+  const Row rows[] = {
+      {"WATER1 normal, frame 10 of 50", FX_WATER1, FX_NORMALSPEED, 10, 10, 50},
+      {"WATER4 normal, the strongest ripple", FX_WATER4, FX_NORMALSPEED, 25, 25, 50},
+      {"WATER2 at 5, frame 9 of 10", FX_WATER1 + 1, 5, 9, 9, 10},
+      {"STRUDEL normal, 240 degrees", FX_STRUDEL, FX_NORMALSPEED, 30, 240, 720},
+      {"STRUDEL fast, 704 degrees", FX_STRUDEL, FX_FASTSPEED, 44, 704, 720},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    TwoPictures vm(W, H);
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect, r.speed}).code, 0u);
+    ASSERT_GE(FxVm::Frames().size(), size_t(r.frame));
+    const Frame &f = FxVm::Frames()[size_t(r.frame) - 1];
+    const int cx = W / 2, cy = H / 2;
+    EXPECT_EQ(f[size_t(cy) * W + cx], Mixed(FxVm::Pattern(4, cx, cy), FxVm::Pattern(9, cx, cy), r.level, r.total));
+  }
+}
+
+TEST(PixelFx, PixelZoomShowsBlocksOfOnePictureThatGrowFiner) {
+  // Frame k of PIXELZOOM1 shows blocks of 25 - k pixels of the new picture, aligned to the area;
+  // PIXELZOOM2 first coarsens the old picture (blocks of k + 1), then refines the new one.
+  const int W = 41, H = 30;
+  struct Row {
+    const char *name;
+    int32_t effect;
+    int frame, block, seed;
+  };
+  const Row rows[] = {
+      {"PIXELZOOM1 first frame", FX_PIXELZOOM1, 1, 24, 9},
+      {"PIXELZOOM1 middle", FX_PIXELZOOM1, 17, 8, 9},
+      {"PIXELZOOM1 sharp frame is the picture", FX_PIXELZOOM1, 24, 1, 9},
+      {"PIXELZOOM2 coarsens the old picture", FX_PIXELZOOM2, 3, 4, 4},
+      {"PIXELZOOM2 turns to the new one at its coarsest", FX_PIXELZOOM2, 24, 25, 9},
+      {"PIXELZOOM2 refines the new one", FX_PIXELZOOM2, 45, 4, 9},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    TwoPictures vm(W, H);
+    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect}).code, 0u);
+    ASSERT_GE(FxVm::Frames().size(), size_t(r.frame));
+    const Frame &f = FxVm::Frames()[size_t(r.frame) - 1];
+    for (int by = 0; by < H; by += r.block)
+      for (int bx = 0; bx < W; bx += r.block) {
+        const uint32_t c = f[size_t(by) * W + bx];
+        bool fromBlock = false;
+        for (int y = by; y < std::min(H, by + r.block); y++)
+          for (int x = bx; x < std::min(W, bx + r.block); x++) {
+            ASSERT_EQ(f[size_t(y) * W + x], c) << "block at " << bx << "," << by;
+            fromBlock = fromBlock || FxVm::Pattern(r.seed, x, y) == c;
+          }
+        ASSERT_TRUE(fromBlock) << "the block's colour is one of its own pixels, at " << bx << "," << by;
+      }
+  }
+}
+
+}  // namespace
