@@ -524,3 +524,28 @@ TEST(SimdDiff, SmoothLenses) {
       EXPECT_EQ(outAlpha[0], outAlpha[1]) << lens.what << ", planes " << planes;
     }
 }
+
+// The one blend of pictures: in the pictures' word order and another, with and without a mask
+// at any bit offset, a colour row repeated by a pitch of 0, in place and into a third picture,
+// at levels over the whole range and beyond it.
+TEST(SimdDiff, Mix) {
+  const int32_t levels[] = {-7, 0, 1, 127, 128, 254, 255, 256, 400};
+  for (int round = 0; round < 240; round++) {
+    const int w = Rand(1, 70), h = Rand(1, 5), maskX = Rand(0, 13), mbpr = (maskX + w) / 8 + 1;
+    const int sp = round % 5 == 0 ? 0 : w + Rand(0, 3), dp = w + Rand(0, 3), op = w + Rand(0, 3);
+    const auto src = RandomVector<uint32_t>(size_t(sp ? sp : w) * h);
+    const auto mask = RandomAlpha(size_t(mbpr) * h);
+    auto dst = RandomVector<uint32_t>(size_t(dp) * h);
+    const bool masked = round % 3 != 0, inPlace = round % 2 == 0;
+    const int32_t format = round % 7 == 0 ? PIXFMT_XRGB : PIXFMT_BGRX;
+    const int32_t level = levels[round % 9];
+    std::vector<uint32_t> vec = inPlace ? dst : RandomVector<uint32_t>(size_t(op) * h), ref = vec;
+    qmMixRequest req{src.data(), inPlace ? vec.data() : dst.data(), masked ? mask.data() : nullptr, maskX, w, h, level,
+                     format, sp, dp, mbpr, inPlace ? nullptr : vec.data(), op};
+    MixPixels(&req);
+    if (inPlace) req.dst = ref.data();
+    else req.out = ref.data();
+    MixPixelsScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}

@@ -25,6 +25,14 @@ const Case kCases[] = {
     {"pixel zoom draws any frame at once", FX_PIXELZOOM1, FX_NORMALSPEED},
     {"water draws any frame at once", FX_WATER1, 5},
     {"strudel draws any frame at once", FX_STRUDEL, 16},
+    {"fade draws any frame at once", FX_FADE, 40},
+    {"blend draws any frame at once", FX_BLEND, 40},
+    {"dissolve draws any frame from its reveal times", FX_DISSOLVE, 8},
+    {"sun draws any frame from its size", FX_SUN, FX_SLOWSPEED},
+    {"star draws any frame from its size", FX_STAR, FX_NORMALSPEED},
+    {"clock wipe walks its hand to any frame", FX_CLOCKWIPE, FX_SLOWSPEED},
+    {"roll draws any frame from its edge", FX_ROLLLEFT, FX_NORMALSPEED},
+    {"wallpaper draws any frame from its edge", FX_WALLPAPERLEFT, FX_NORMALSPEED},
 };
 
 // A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).

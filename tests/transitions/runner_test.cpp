@@ -58,6 +58,28 @@ TEST(Transitions, FramesRunEqualTheEffectsStepCount) {
       {"PUSHRIGHT at 30: 30, 60, 90, then 100", 100, 40, 79, 30, 4},
       {"PUSHTOP fast: 40/10 = 4 a frame", 100, 40, 80, FX_FASTSPEED, 10},
       {"PUSHBOTTOM at 1000 goes in one frame", 100, 40, 81, 1000, 1},
+      {"FADE normal: levels 10..510, then 511", 64, 48, 116, FX_NORMALSPEED, 52},
+      {"FADE fast: 20 a frame over 491", 64, 48, 116, FX_FASTSPEED, 26},
+      {"FADE slow: 5 a frame over 506", 64, 48, 116, FX_SLOWSPEED, 103},
+      {"FADE above 255 is cut to 255", 64, 48, 116, 300, 3},
+      {"BLEND normal as FADE", 64, 48, 117, FX_NORMALSPEED, 52},
+      {"DISSOLVE normal: 4 a frame to 256", 64, 48, 139, FX_NORMALSPEED, 64},
+      {"DISSOLVE fast: 8 a frame", 64, 48, 139, FX_FASTSPEED, 32},
+      {"DISSOLVE slow: 2 a frame", 64, 48, 139, FX_SLOWSPEED, 128},
+      {"DISSOLVE at 100 is cut to 8", 64, 48, 139, 100, 32},
+      {"DISSOLVE at 0 is raised to 1", 64, 48, 139, 0, 256},
+      {"ROLLTOP normal on 480 rows: 2 a frame", 30, 480, 84, FX_NORMALSPEED, 240},
+      {"ROLLLEFT fast: 5 a frame over 64 columns", 64, 48, 85, FX_FASTSPEED, 13},
+      {"WALLPAPERTOP at 30: 6 a frame", 64, 48, 86, 30, 8},
+      {"WALLPAPERLEFT at 100 is cut to 8", 64, 48, 87, 100, 8},
+      // The hand travels step pixels of the border a frame from twelve o'clock and stops one pixel
+      // past it: (2 (w - 1) + 2 (h - 1) + 1) / step frames, and the one that sees it there.
+      {"CLOCKWIPE normal: 10 a frame round 221", 64, 48, 97, FX_NORMALSPEED, 23},
+      {"CLOCKWIPE fast: 15 a frame", 64, 48, 97, FX_FASTSPEED, 15},
+      {"CLOCKWIPE slow: 5 a frame", 64, 48, 97, FX_SLOWSPEED, 45},
+      // The star grows by 64 / 12 = 5 from 15 until its width is four times the area's.
+      {"STAR normal, wide: 15..255 in steps of 5", 64, 48, 98, FX_NORMALSPEED, 50},
+      {"STAR normal, tall: width 3/4 of the size reaches 192 at 255", 48, 64, 98, FX_NORMALSPEED, 49},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);

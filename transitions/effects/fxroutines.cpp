@@ -20,9 +20,14 @@ const Row kRows[] = {
     {27, 27, {CloseCurtainHFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {28, 28, {BarsFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {29, 29, {QuartersFx, nullptr, FXFAMILY_PIECEREVEAL}},
-    {78, 81, {PushFx, nullptr, 0}},
-    {115, 115, {CrossfadeFx, CrossfadeFxFree, 0}},
     {55, 69, {StretchZoomFx, StretchZoomFxFree, 0}},
+    {78, 81, {PushFx, nullptr, 0}},
+    {84, 87, {RollFx, RollFxFree, 0}},
+    {97, 97, {ClockWipeFx, ShapeWipeFxFree, 0}},
+    {98, 98, {StarFx, ShapeWipeFxFree, 0}},
+    {114, 114, {SunFx, ShapeWipeFxFree, 0}},
+    {115, 115, {CrossfadeFx, CrossfadeFxFree, 0}},
+    {116, 117, {FadeFx, FadeFxFree, 0}},
     {118, 119, {ZoomInOutFx, ZoomInOutFxFree, 0}},
     {120, 123, {CrushFx, SquashFxFree, 0}},
     {124, 127, {FlipCoinFx, SquashFxFree, 0}},
@@ -30,6 +35,7 @@ const Row kRows[] = {
     {132, 133, {PixelZoomFx, PixelZoomFxFree, 0}},
     {134, 137, {WaterFx, WaterFxFree, 0}},
     {138, 138, {StrudelFx, StrudelFxFree, 0}},
+    {139, 139, {DissolveFx, DissolveFxFree, 0}},
 };
 
 }  // namespace

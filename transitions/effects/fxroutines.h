@@ -54,3 +54,15 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done);
 void WaterFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t StrudelFx(qmFxRequest *fx, int32_t *done);
 void StrudelFxFree(qmFxRequest *fx, int32_t complete);
+// Fade (the old picture through a colour to the new one) and blend (the new one tinted and back).
+uint32_t FadeFx(qmFxRequest *fx, int32_t *done);
+void FadeFxFree(qmFxRequest *fx, int32_t complete);
+// Mask reveals: dissolve, the shape wipes, roll and wallpaper.
+uint32_t DissolveFx(qmFxRequest *fx, int32_t *done);
+void DissolveFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t SunFx(qmFxRequest *fx, int32_t *done);
+uint32_t StarFx(qmFxRequest *fx, int32_t *done);
+uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done);
+void ShapeWipeFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t RollFx(qmFxRequest *fx, int32_t *done);
+void RollFxFree(qmFxRequest *fx, int32_t complete);

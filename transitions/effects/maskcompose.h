@@ -1,0 +1,14 @@
+// The composition step of the mask-revealing effects (dissolve, the shape wipes, the rolls): the
+// new picture over the old one through the frame's mask or alpha plane.
+#pragma once
+#include <cstdint>
+
+#include "graphics/bitmap.h"
+
+struct qmFxRequest;
+
+// The area's rectangle (srcX, srcY, width x height): image through mask and alpha over the old
+// picture, to the same place on the screen; work is a picture of the area's size. In layer mode
+// the image goes into the layer's planes through mask and alpha instead.
+void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32_t srcY, int32_t width, int32_t height,
+                     const qmMask *mask, const qmAlphaChannel *alpha, qmBitmap *work);
