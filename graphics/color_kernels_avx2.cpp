@@ -216,6 +216,8 @@ __attribute__((target("avx2"))) int32_t MixRowMaskedBgrxAvx2(const uint32_t *src
                                                             int32_t n, uint32_t ws, const uint8_t *mask, int32_t maskX) {
   const __m256i srcWeight = _mm256_set1_epi16(int16_t(ws)), dstWeight = _mm256_set1_epi16(int16_t(256 - ws));
   const __m256i bitOfLane = _mm256_setr_epi32(0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01);
+  const __m256i keep = _mm256_set1_epi32(int32_t(0xFFFFFF00u));
+  const bool whole = ws == 256;
   int32_t x = 0;
   for (; x + 8 <= n; x += 8) {
     const int32_t bit = maskX + x, shift = bit & 7;
@@ -228,8 +230,14 @@ __attribute__((target("avx2"))) int32_t MixRowMaskedBgrxAvx2(const uint32_t *src
       continue;
     }
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+    // The full source weight (a selection through the mask) is the source with its unused byte cleared.
+    const __m256i mixed = whole ? _mm256_and_si256(s, keep) : MixEight(s, d, srcWeight, dstWeight);
+    if (bits == 0xFF) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), mixed);
+      continue;
+    }
     const __m256i lanes = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(bits)), bitOfLane), bitOfLane);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_blendv_epi8(d, MixEight(s, d, srcWeight, dstWeight), lanes));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_blendv_epi8(d, mixed, lanes));
   }
   return x;
 }

@@ -19,6 +19,7 @@
 #include "graphics/pixelformat.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
+#include "graphics/transition_kernels.h"
 #include "graphics/warp_kernels.h"
 
 namespace {
@@ -547,5 +548,22 @@ TEST(SimdDiff, Mix) {
     else req.out = ref.data();
     MixPixelsScalar(&req);
     ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
+// Reveal times against a level into masks, with and without a source mask, either way round, at
+// widths that leave every remainder and levels at and beyond the ends.
+TEST(SimdDiff, ThresholdMask) {
+  const int32_t levels[] = {-3, 0, 1, 2, 100, 128, 129, 254, 255, 256, 300};
+  for (int round = 0; round < 200; round++) {
+    const int w = Rand(1, 100), h = Rand(1, 4), sbpr = w / 8 + 1 + Rand(0, 2), dbpr = w / 8 + 1 + Rand(0, 2);
+    const auto map = RandomVector<uint8_t>(size_t(w) * h), src = RandomVector<uint8_t>(size_t(sbpr) * h);
+    std::vector<uint8_t> vec = RandomVector<uint8_t>(size_t(dbpr) * h), ref = vec;
+    qmThresholdRequest req{round % 2 ? src.data() : nullptr, vec.data(), w, h, sbpr, dbpr, map.data(), 0, round % 3 == 0};
+    const int32_t level = levels[round % 11];
+    ThresholdPlane(&req, level);
+    req.dst = ref.data();
+    ThresholdPlaneScalar(&req, level);
+    ASSERT_EQ(vec, ref) << "round " << round << ": width " << w << " level " << level;
   }
 }

@@ -3,10 +3,13 @@
 #include <cctype>
 #include <string>
 
+#include "display/asyncdraw.h"
 #include "display/displayops.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/fxtable.h"
 
@@ -201,6 +204,72 @@ TEST(LayerTransitions, ARefreshMidTransitionShowsThePartDrawnSoFar) {
       for (const std::vector<uint32_t> &f : FxVm::Frames())
         EXPECT_EQ(f[size_t(12) * vm.width + 20], FxVm::Pattern(5, 0, 0)) << "the layer above stays above";
     }
+  }
+}
+
+TEST(LayerTransitions, AFilteredLayerEndsAsItsPlainShowLooks) {
+  struct Row {
+    const char *name;
+    std::vector<const char *> filters;
+    int32_t effect;
+    int32_t async;
+  };
+  const Row rows[] = {
+      {"inverted, stripes", {"invert"}, FX_HSTRIPES, 0},
+      {"blurred and sepia, stripes", {"blur", "sepiatone"}, FX_VSTRIPES, 0},
+      {"inverted, crossfade", {"invert"}, FX_CROSSFADE, 0},
+      {"blurred, driven frame by frame", {"blur"}, FX_HSTRIPES, 1},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    auto filtered = [&](LayerFx &vm) {
+      ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+      ASSERT_EQ(vm.Style(1, [&] {
+        vm_pushstring(vm.L, "filters");
+        vm_newtable(vm.L);
+        for (size_t i = 0; i < r.filters.size(); i++) {
+          vm_newtable(vm.L);
+          vm.SetText("name", r.filters[i]);
+          vm_rawseti(vm.L, -2, int(i));
+        }
+        vm_settable(vm.L, -3);
+      }), 0u);
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    };
+    std::vector<uint32_t> plain, hidden;
+    {
+      LayerFx vm;
+      filtered(vm);
+      hidden = vm.Window();
+      ASSERT_EQ(vm.Call("ShowLayer", {1}).code, 0u);
+      plain = vm.Window();
+    }
+    ASSERT_NE(plain, hidden);
+    EXPECT_NE(plain[size_t(8) * 60 + 10], FxVm::Pattern(8, 5, 2)) << "the filters change the look";
+    LayerFx vm;
+    filtered(vm);
+    vm.StartCapture();
+    CommandCall c = vm.CallWith("showlayerfx", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("type", r.effect), vm.Set("speed", FX_FASTSPEED), vm.Set("async", r.async);
+      return 2;
+    });
+    ASSERT_EQ(c.code, 0u);
+    if (r.async) {
+      auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+      ASSERT_NE(ad, nullptr);
+      int32_t result = 0;
+      for (int k = 0; k < 1000 && !result; k++) ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+      EXPECT_EQ(result, 1);
+    } else {
+      ASSERT_GE(FxVm::Frames().size(), 3u);
+      EXPECT_EQ(FxVm::Frames().back(), plain) << "the last frame";
+      const std::vector<uint32_t> &mid = FxVm::Frames()[FxVm::Frames().size() / 2];
+      EXPECT_NE(mid, plain);
+      EXPECT_NE(mid, hidden);
+    }
+    EXPECT_EQ(vm.Window(), plain);
   }
 }
 

@@ -2,7 +2,6 @@
 // The whole rectangle fades; the new picture's mask and alpha play no part.
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
-#include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
@@ -46,11 +45,7 @@ uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done) {
     last = 1;
   }
   fx->borderLevel = fx->layerTarget ? 255 - level : level;
-  const qmBitmap *n = fx->srcImage, *o = fx->oldImage;
-  // The old picture mixed into the new one with weight 255 - level; the last level shows the new
-  // picture alone.
-  if (level < 255 && o) MixFxToScreen(fx, FxPixelsOf(o), FxPixelsOf(n), nullptr, 255 - level, 0, 0, fx->x, fx->y, fx->width, fx->height, s->work);
-  else MixFxToScreen(fx, FxPixelsOf(n), FxPixelsOf(n), nullptr, 255, 0, 0, fx->x, fx->y, fx->width, fx->height, s->work);
+  MixFxPictures(fx, level, s->work);
   // The next frame follows the one drawn last, also after a jump.
   s->level = level;
   if (fx->phase == FXPHASE_DRAW) return 0;

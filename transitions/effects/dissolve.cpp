@@ -49,7 +49,8 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
   }
   auto *s = static_cast<DissolveState *>(fx->fxState);
   int32_t level;
-  if (fx->phase == FXPHASE_FRAME) level = s->level + fx->step;
+  // A run sent back to its start (frame 0) begins again.
+  if (fx->phase == FXPHASE_FRAME) level = (fx->frameNo ? s->level : 0) + fx->step;
   else if (fx->phase == FXPHASE_DRAW) level = fx->frameNo * fx->step;
   else return 0;
   s->level = level;

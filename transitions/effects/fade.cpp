@@ -64,7 +64,8 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
   if (fx->phase == FXPHASE_INIT) return FadeInit(fx);
   auto *s = static_cast<FadeState *>(fx->fxState);
   int32_t level;
-  if (fx->phase == FXPHASE_FRAME) level = s->level;
+  // A run sent back to its start (frame 0) begins again.
+  if (fx->phase == FXPHASE_FRAME) level = fx->frameNo ? s->level : fx->step;
   else if (fx->phase == FXPHASE_DRAW) level = fx->frameNo * fx->step;
   else return 0;
   int32_t last = 0;

@@ -23,9 +23,9 @@ const Row kRows[] = {
     {55, 69, {StretchZoomFx, StretchZoomFxFree, 0}},
     {78, 81, {PushFx, nullptr, 0}},
     {84, 87, {RollFx, RollFxFree, 0}},
-    {97, 97, {ClockWipeFx, ShapeWipeFxFree, 0}},
-    {98, 98, {StarFx, ShapeWipeFxFree, 0}},
-    {114, 114, {SunFx, ShapeWipeFxFree, 0}},
+    {97, 97, {ClockWipeFx, ShapeWipeFxFree, FXFAMILY_PIECEREVEAL}},
+    {98, 98, {StarFx, ShapeWipeFxFree, FXFAMILY_PIECEREVEAL}},
+    {114, 114, {SunFx, ShapeWipeFxFree, FXFAMILY_PIECEREVEAL}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree, 0}},
     {116, 117, {FadeFx, FadeFxFree, 0}},
     {118, 119, {ZoomInOutFx, ZoomInOutFxFree, 0}},
@@ -35,7 +35,7 @@ const Row kRows[] = {
     {132, 133, {PixelZoomFx, PixelZoomFxFree, 0}},
     {134, 137, {WaterFx, WaterFxFree, 0}},
     {138, 138, {StrudelFx, StrudelFxFree, 0}},
-    {139, 139, {DissolveFx, DissolveFxFree, 0}},
+    {139, 139, {DissolveFx, DissolveFxFree, FXFAMILY_PIECEREVEAL}},
 };
 
 }  // namespace

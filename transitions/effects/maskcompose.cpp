@@ -14,7 +14,7 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
   if (height > fx->height - srcY) height = fx->height - srcY;
   if (width < 1 || height < 1) return;
   const int32_t dstX = fx->x + srcX, dstY = fx->y + srcY;
-  if (fx->realtime || !fx->oldImage) {
+  if (fx->realtime || !fx->oldImage || (!mask && !alpha)) {
     BlitFxToScreen(fx, image, srcX, srcY, dstX, dstY, width, height, mask, alpha);
     return;
   }

@@ -84,7 +84,7 @@ int32_t MakeOdd(int32_t v) { return v % 2 ? v : v + 1; }
 // or fill it and show the new picture through the mask.
 enum ShapeMode { SHAPE_COUNT, SHAPE_FILL, SHAPE_DRAW };
 
-// The reveal mask as the frames before frame n left it (the shapes of frames 1..n - 1).
+// Nothing revealed yet.
 void ClearReveal(const qmFxRequest *fx, ShapeState *s) { FillMaskRect(s->reveal, 0, 0, fx->width, fx->height, MASKINVISIBLE); }
 
 // One frame of SUN at s->size; true when the ellipse covers the area.
@@ -110,7 +110,18 @@ bool SunStep(qmFxRequest *fx, ShapeState *s, ShapeMode mode) {
     ShowWholePicture(fx, s);
   } else if (mode != SHAPE_COUNT) {
     FillPolygon(fx, s, count);
-    if (mode == SHAPE_DRAW) RevealMask(fx, s, 0, 0, fx->width, fx->height);
+    if (mode != SHAPE_DRAW) return covered;
+    // A frame in order changes only the ellipse's box; one drawn whole, everything.
+    int32_t left = 0, top = 0, right = fx->width - 1, bottom = fx->height - 1;
+    if (fx->phase == FXPHASE_FRAME && count > 0) {
+      left = right = s->points[0];
+      top = bottom = s->points[1];
+      for (int32_t i = 1; i < count; i++) {
+        left = std::min(left, s->points[2 * i]), right = std::max(right, s->points[2 * i]);
+        top = std::min(top, s->points[2 * i + 1]), bottom = std::max(bottom, s->points[2 * i + 1]);
+      }
+    }
+    RevealMask(fx, s, left, top, right - left + 1, bottom - top + 1);
   }
   return covered;
 }
@@ -244,6 +255,9 @@ uint32_t SunFx(qmFxRequest *fx, int32_t *done) {
       SunStep(fx, s, SHAPE_FILL);
   } else if (fx->phase != FXPHASE_FRAME) {
     return 0;
+  } else if (fx->frameNo == 0) {
+    ClearReveal(fx, s);
+    s->size = fx->step + 10;
   }
   const bool covered = SunStep(fx, s, SHAPE_DRAW);
   s->size += fx->step;
@@ -270,6 +284,9 @@ uint32_t StarFx(qmFxRequest *fx, int32_t *done) {
     s->size = fx->step + 10 + (std::max(fx->frameNo, 1) - 1) * fx->step;
   } else if (fx->phase != FXPHASE_FRAME) {
     return 0;
+  } else if (fx->frameNo == 0) {
+    ClearReveal(fx, s);
+    s->size = fx->step + 10;
   }
   int32_t box[4];
   const bool last = !FillStar(fx, s, s->size, box);
@@ -312,6 +329,10 @@ uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   if (fx->phase != FXPHASE_FRAME) return 0;
+  if (fx->frameNo == 0) {
+    ClearReveal(fx, s);
+    ResetHand(fx, s);
+  }
   const bool last = fx->frameNo + 1 >= fx->stepCount;
   if (last) ShowWholePicture(fx, s);
   else DrawWedge(fx, s, SHAPE_DRAW, false);
