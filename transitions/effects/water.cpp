@@ -4,6 +4,7 @@
 // last frame is the new picture itself. Any frame follows from its number alone.
 #include <algorithm>
 
+#include "display/safeblt.h"
 #include "graphics/warp_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -53,8 +54,21 @@ void ShowNewPicture(qmFxRequest *fx) {
   BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
 }
 
-// Where the old picture is not kept (a layer's own planes), the new one stands in for it.
-const qmBitmap *OldPicture(const qmFxRequest *fx) { return fx->oldImage ? fx->oldImage : fx->srcImage; }
+// The frame's warped pixels to the screen; in a layer's own planes they show at the level's share
+// of the layer's coverage, over whatever lies under the layer.
+void ShowWarped(qmFxRequest *fx, const qmBitmap *work, int32_t level) {
+  if (!fx->realtime) return BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  qmSafeBlt b;
+  FxScreenBlit(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
+  SafeBlt(fx->scene, &b);
+  MixFxPictures(fx, level, nullptr);
+}
+
+// In a layer's own planes (or where no old picture is kept) the new picture stands in for the old
+// one: the warp then moves the new picture alone, and what lies under the layer shows through.
+const qmBitmap *OldPicture(const qmFxRequest *fx) {
+  return fx->oldImage && !fx->realtime ? fx->oldImage : fx->srcImage;
+}
 
 uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
   if (code || fx->phase == FXPHASE_DRAW) return code;
@@ -95,7 +109,8 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
   const int32_t end = 2 * fx->step;
   s->counter = fx->phase == FXPHASE_DRAW ? fx->frameNo : s->counter + 1;
   const int32_t t = std::min(s->counter, end);
-  ReportLevel(fx, int32_t(int64_t(t) * 255 / end));
+  const int32_t level = int32_t(int64_t(t) * 255 / end);
+  ReportLevel(fx, level);
   if (t >= end) {
     ShowNewPicture(fx);
     return EndFrame(fx, 0, 1, done);
@@ -109,7 +124,7 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
   r.dst = s->work->pixels;
   r.dstPitch = s->work->bytesPerRow / 4;
   const uint32_t code = uint32_t(RipplePixels(&r, t));
-  if (!code) BlitFxToScreen(fx, s->work, 0, 0, fx->x, fx->y, w, h, nullptr, nullptr);
+  if (!code) ShowWarped(fx, s->work, level);
   return EndFrame(fx, code, 0, done);
 }
 
@@ -146,7 +161,8 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
   auto *s = static_cast<StrudelState *>(fx->fxState);
   s->angle = fx->phase == FXPHASE_DRAW ? fx->frameNo * fx->step : s->angle + fx->step;
   const int32_t angle = std::min(s->angle, 720);
-  ReportLevel(fx, angle * 255 / 720);
+  const int32_t level = angle * 255 / 720;
+  ReportLevel(fx, level);
   if (angle >= 720) {
     ShowNewPicture(fx);
     return EndFrame(fx, 0, 1, done);
@@ -160,7 +176,7 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
   r.dst = s->work->pixels;
   r.dstPitch = s->work->bytesPerRow / 4;
   const uint32_t code = uint32_t(SwirlPixels(&r, angle));
-  if (!code) BlitFxToScreen(fx, s->work, 0, 0, fx->x, fx->y, w, h, nullptr, nullptr);
+  if (!code) ShowWarped(fx, s->work, level);
   return EndFrame(fx, code, 0, done);
 }
 
