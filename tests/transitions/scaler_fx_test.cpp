@@ -4,9 +4,14 @@
 #include <algorithm>
 #include <cstdlib>
 #include <functional>
+#include <string>
+#include <utility>
 
 #include "graphics/bitmapops.h"
 #include "tests/transitions/fx_vm.h"
+#include "transitions/effects/fxroutines.h"
+#include "transitions/fxprims.h"
+#include "transitions/fxrunner.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -203,6 +208,57 @@ TEST(ScalerFx, OddSizesUnfoldTheLongerHalfSecond) {
   Put(want, W, H, {9, 0, 0, W, 20, 0, 0, W, 20});
   Put(want, W, H, {9, 0, 20, W, 21, 0, 20, W, 15});
   EXPECT_EQ(FxVm::Frames()[6], want) << "counter 35: 15 rows of the lower half";
+}
+
+// Each frame drawn on its own from its number (as a jump of an asynchronous run draws it), in
+// place of the frame that follows the one before.
+uint32_t EachFrameOnItsOwn(qmFxRequest *fx, int32_t *done) {
+  const qmFxRoutines *r = FindFxRoutines(fx->effect);
+  if (fx->phase != FXPHASE_FRAME) return r->frame(fx, done);
+  const int32_t n = fx->frameNo + 1;
+  fx->phase = FXPHASE_DRAW;
+  fx->frameNo = n;
+  const uint32_t code = r->frame(fx, nullptr);
+  fx->phase = FXPHASE_FRAME;
+  fx->frameNo = n - 1;
+  if (n >= fx->stepCount) *done = 1;
+  FxFrameTail(fx);
+  return code;
+}
+
+void FreeOwn(qmFxRequest *fx, int32_t complete) {
+  if (const qmFxRoutines *r = FindFxRoutines(fx->effect); r->free) r->free(fx, complete);
+}
+
+TEST(ScalerFx, AnyFrameDrawnOnItsOwnIsTheFrameInOrder) {
+  // The whole-display effects, which no layer plays: their frames drawn from the number alone
+  // against the run in order, on an odd and an even area.
+  const int32_t effects[] = {FX_ZOOMIN, FX_ZOOMOUT, FX_CRUSHLEFT, FX_CRUSHBOTTOM, FX_VFLIPCOIN, FX_HLOWFLIPCOIN,
+                             FX_TURNDOWNTOP, FX_TURNDOWNBOTTOM, FX_TURNDOWNLEFT, FX_TURNDOWNRIGHT, FX_PIXELZOOM2};
+  for (int32_t effect : effects)
+    for (auto [w, h] : {std::pair{40, 24}, std::pair{37, 23}}) {
+      SCOPED_TRACE(std::to_string(effect) + " on " + std::to_string(w) + "x" + std::to_string(h));
+      std::vector<Frame> inOrder;
+      {
+        TwoPictures vm(w, h);
+        ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, effect, 3, 0xFF00FF}).code, 0u);
+        inOrder = FxVm::Frames();
+      }
+      TwoPictures vm(w, h);
+      qmFxRequest r{};
+      r.scene = vm.Scene();
+      r.frameFn = EachFrameOnItsOwn;
+      r.freeFn = FreeOwn;
+      r.objectType = FXTARGET_BGPIC;
+      r.objectId = {2, 0};
+      r.effect = effect;
+      r.step = 3;
+      r.parameter = 0xFF00FF;
+      r.bgpicX = r.bgpicY = 99999;
+      ASSERT_EQ(RunTransition(&r, nullptr), 0u);
+      ASSERT_EQ(FxVm::Frames().size(), inOrder.size());
+      for (size_t k = 0; k < inOrder.size(); k++) ASSERT_EQ(FxVm::Frames()[k], inOrder[k]) << "frame " << k + 1;
+    }
 }
 
 // 0xRRGGBB of old + (new - old) * m / 256 in each channel, m = level * 255 / total.

@@ -130,8 +130,10 @@ uint32_t FlipCoinFx(qmFxRequest *fx, int32_t *done) {
   const bool low = fx->effect == FX_VLOWFLIPCOIN || fx->effect == FX_HLOWFLIPCOIN;
   const int32_t at = low ? r - d : (r - d) / 2;
   const bool oldShown = s->counter <= r;
-  if (oldShown && !direct) {
-    // The space the shrinking picture gave up; a centred band's strips reach one pixel into it.
+  if (!direct) {
+    // The space the band gave up: while the old picture shrinks, and where the new one, one
+    // pixel thinner, starts beside the old one's last band. A centred band's strips reach one
+    // pixel into it.
     if (low) {
       FillBand(fx, s->prevStart, s->prevSize - d, colour);
     } else {
