@@ -71,6 +71,13 @@ inline uint32_t MixWords(uint32_t second, uint32_t source, int32_t m) {
   return rb | ag;
 }
 
+// One row of a warp: each pixel from its source place in both pictures, mixed by m.
+void MixRow(uint32_t *drow, const int32_t *sxs, const int32_t *sys, int32_t width, const uint32_t *pixels, int32_t pitch,
+            const uint32_t *second, int32_t secondPitch, int32_t m) {
+  for (int32_t x = 0; x < width; x++)
+    drow[x] = MixWords(second[int64_t(sys[x]) * secondPitch + sxs[x]], pixels[int64_t(sys[x]) * pitch + sxs[x]], m);
+}
+
 inline int32_t LimitCoordinate(double v, int32_t size) {
   if (!(v >= 0)) return 0;
   if (v >= size - 1) return size - 1;
@@ -199,10 +206,7 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
     SwirlSourceRow(&g, y, sxs.data(), sys.data());
     if (mixOnly) {
-      for (int32_t x = 0; x < width; x++) {
-        const int64_t so = int64_t(sys[x]) * pitch + sxs[x], oo = int64_t(sys[x]) * secondPitch + sxs[x];
-        drow[x] = MixWords(second[oo], pixels[so], m);
-      }
+      MixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
       continue;
     }
     for (int32_t x = 0; x < width; x++) {
@@ -322,10 +326,7 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
       sys[x] = LimitCoordinate(y + dy * k, height);
     }
     if (second && !fade) {
-      for (int32_t x = 0; x < width; x++) {
-        const int64_t so = int64_t(sys[x]) * pitch + sxs[x], oo = int64_t(sys[x]) * secondPitch + sxs[x];
-        drow[x] = MixWords(second[oo], pixels[so], m);
-      }
+      MixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
       continue;
     }
     for (int32_t x = 0; x < width; x++) {

@@ -58,50 +58,6 @@ void Fill(Frame &f, int w, int x0, int y0, int fw, int fh, uint32_t rgb) {
     for (int x = x0; x < x0 + fw; x++) f[size_t(y) * w + x] = rgb;
 }
 
-TEST(ScalerFx, FramesRunAsTheSpeedRuleSaysAndEndOnTheNewPicture) {
-  // Counts worked out by hand from each effect's step and frame-count rule.
-  struct Row {
-    const char *name;
-    int w, h;
-    int32_t effect, speed;
-    size_t frames;
-  };
-  const Row rows[] = {
-      {"STRETCHLEFT normal: 100/30 = 3, from 3 to 100", 100, 40, FX_STRETCHLEFT, FX_NORMALSPEED, 34},
-      {"STRETCHRIGHT at 30: its left edge 70, 40, 10, then done", 100, 40, FX_STRETCHRIGHT, 30, 4},
-      {"HSTRETCHCENTER fast: 48/10 = 4 over the height", 64, 48, FX_HSTRETCHCENTER, FX_FASTSPEED, 12},
-      {"ZOOMCENTER slow on an odd area: 101/80 = 1", 101, 41, FX_ZOOMCENTER, FX_SLOWSPEED, 101},
-      {"ZOOMNORTHWEST on a tall area: the height leads", 40, 90, FX_ZOOMCENTER + 8, 30, 3},
-      {"ZOOMIN normal: 120/60 = 2 over twice the larger side", 120, 48, FX_ZOOMIN, FX_NORMALSPEED, 120},
-      {"ZOOMOUT at 25 over 2 x 50", 50, 31, FX_ZOOMOUT, 25, 4},
-      {"CRUSHLEFT normal on 640: 10 a frame", 640, 24, FX_CRUSHLEFT, FX_NORMALSPEED, 64},
-      {"CRUSHBOTTOM at 7 on 41 rows", 30, 41, FX_CRUSHBOTTOM, 7, 6},
-      {"TURNDOWNTOP normal on 480: 8 a frame", 24, 480, FX_TURNDOWNTOP, FX_NORMALSPEED, 60},
-      {"TURNDOWNRIGHT at 9 on 61 columns", 61, 20, FX_TURNDOWNRIGHT, 9, 7},
-      {"VFLIPCOIN normal on 48 rows: step 1 over twice the height", 64, 48, FX_VFLIPCOIN, FX_NORMALSPEED, 96},
-      {"HLOWFLIPCOIN at 20 over 2 x 50", 50, 30, FX_HLOWFLIPCOIN, 20, 5},
-      {"WATER1 normal: 50", 40, 30, FX_WATER1, FX_NORMALSPEED, 50},
-      {"WATER2 at 200 is held to 100", 40, 30, FX_WATER1 + 1, 200, 200},
-      {"WATER3 at 1 is raised to 5", 41, 31, FX_WATER1 + 2, 1, 10},
-      {"WATER4 fast: 20", 40, 30, FX_WATER4, FX_FASTSPEED, 20},
-      {"STRUDEL normal: 8 degrees a frame", 40, 30, FX_STRUDEL, FX_NORMALSPEED, 90},
-      {"STRUDEL slow on an odd area: 4 degrees", 41, 29, FX_STRUDEL, FX_SLOWSPEED, 180},
-      {"STRUDEL at 100 is held to 16", 40, 30, FX_STRUDEL, 100, 45},
-      {"PIXELZOOM1: 24 block sizes and the end", 40, 30, FX_PIXELZOOM1, FX_NORMALSPEED, 25},
-      {"PIXELZOOM1 takes no speed", 41, 31, FX_PIXELZOOM1, 3, 25},
-      {"PIXELZOOM2: the old picture coarsened first", 40, 30, FX_PIXELZOOM2, FX_FASTSPEED, 49},
-  };
-  for (const Row &r : rows) {
-    SCOPED_TRACE(r.name);
-    TwoPictures vm(r.w, r.h);
-    ASSERT_EQ(vm.Call("DisplayTransitionFX", {2, r.effect, r.speed}).code, 0u);
-    EXPECT_EQ(FxVm::Frames().size(), r.frames);
-    ASSERT_FALSE(FxVm::Frames().empty());
-    EXPECT_EQ(FxVm::Frames().back(), Picture(9, r.w, r.h)) << "the last frame is the new picture";
-    EXPECT_EQ(vm.d->bgpic->lock, 0u);
-  }
-}
-
 TEST(ScalerFx, FramesShowTheScaledPicturesWhereTheEffectPutsThem) {
   // On 100 x 40, new picture seed 9 over old seed 4. Each row: the effect, its speed, the frame
   // looked at, and what that frame shows over the old picture.

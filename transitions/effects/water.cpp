@@ -47,13 +47,6 @@ int32_t StrudelStep(int32_t speed) {
   return std::clamp(speed, 2, 16);
 }
 
-// Both share the level's border fade and their end: the new picture as it is.
-void ReportLevel(qmFxRequest *fx, int32_t level) { fx->borderLevel = fx->layerTarget ? 255 - level : level; }
-
-void ShowNewPicture(qmFxRequest *fx) {
-  BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
-}
-
 // The frame's warped pixels to the screen; in a layer's own planes they show at the level's share
 // of the layer's coverage, over whatever lies under the layer.
 void ShowWarped(qmFxRequest *fx, const qmBitmap *work, int32_t level) {
@@ -75,6 +68,28 @@ uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
   if (last) *done = 1;
   FxFrameTail(fx);
   return 0;
+}
+
+// One frame of either warp at level 0..255: the kernel moves the new picture and mixes it over
+// the old one into work, shown whole; the last frame is the new picture itself.
+template <typename Request, typename Kernel>
+uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, bool last, int32_t *done,
+                   Kernel kernel) {
+  fx->borderLevel = fx->layerTarget ? 255 - level : level;
+  if (last) {
+    BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
+    return EndFrame(fx, 0, 1, done);
+  }
+  const qmBitmap *old = OldPicture(fx);
+  r.srcCopy = fx->srcImage->pixels;
+  r.srcPitch = fx->srcImage->bytesPerRow / 4;
+  r.second = old->pixels;
+  r.secondPitch = old->bytesPerRow / 4;
+  r.dst = work->pixels;
+  r.dstPitch = work->bytesPerRow / 4;
+  const uint32_t code = uint32_t(kernel(&r));
+  if (!code) ShowWarped(fx, work, level);
+  return EndFrame(fx, code, 0, done);
 }
 
 }  // namespace
@@ -109,23 +124,8 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
   const int32_t end = 2 * fx->step;
   s->counter = fx->phase == FXPHASE_DRAW ? fx->frameNo : s->counter + 1;
   const int32_t t = std::min(s->counter, end);
-  const int32_t level = int32_t(int64_t(t) * 255 / end);
-  ReportLevel(fx, level);
-  if (t >= end) {
-    ShowNewPicture(fx);
-    return EndFrame(fx, 0, 1, done);
-  }
-  qmRippleRequest &r = s->ripple;
-  const qmBitmap *old = OldPicture(fx);
-  r.srcCopy = fx->srcImage->pixels;
-  r.srcPitch = fx->srcImage->bytesPerRow / 4;
-  r.second = old->pixels;
-  r.secondPitch = old->bytesPerRow / 4;
-  r.dst = s->work->pixels;
-  r.dstPitch = s->work->bytesPerRow / 4;
-  const uint32_t code = uint32_t(RipplePixels(&r, t));
-  if (!code) ShowWarped(fx, s->work, level);
-  return EndFrame(fx, code, 0, done);
+  return WarpFrame(fx, s->ripple, s->work, int32_t(int64_t(t) * 255 / end), t >= end, done,
+                   [t](qmRippleRequest *r) { return RipplePixels(r, t); });
 }
 
 void WaterFxFree(qmFxRequest *fx, int32_t) {
@@ -161,23 +161,8 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
   auto *s = static_cast<StrudelState *>(fx->fxState);
   s->angle = fx->phase == FXPHASE_DRAW ? fx->frameNo * fx->step : s->angle + fx->step;
   const int32_t angle = std::min(s->angle, 720);
-  const int32_t level = angle * 255 / 720;
-  ReportLevel(fx, level);
-  if (angle >= 720) {
-    ShowNewPicture(fx);
-    return EndFrame(fx, 0, 1, done);
-  }
-  qmSwirlRequest &r = s->swirl;
-  const qmBitmap *old = OldPicture(fx);
-  r.srcCopy = fx->srcImage->pixels;
-  r.srcPitch = fx->srcImage->bytesPerRow / 4;
-  r.second = old->pixels;
-  r.secondPitch = old->bytesPerRow / 4;
-  r.dst = s->work->pixels;
-  r.dstPitch = s->work->bytesPerRow / 4;
-  const uint32_t code = uint32_t(SwirlPixels(&r, angle));
-  if (!code) ShowWarped(fx, s->work, level);
-  return EndFrame(fx, code, 0, done);
+  return WarpFrame(fx, s->swirl, s->work, angle * 255 / 720, angle >= 720, done,
+                   [angle](qmSwirlRequest *r) { return SwirlPixels(r, angle); });
 }
 
 void StrudelFxFree(qmFxRequest *fx, int32_t) {
