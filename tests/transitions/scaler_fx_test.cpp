@@ -78,10 +78,10 @@ TEST(ScalerFx, FramesShowTheScaledPicturesWhereTheEffectPutsThem) {
       {"HSTRETCHCENTER about the middle row", FX_HSTRETCHCENTER, 10, 2, band(whole(9, 0, 10, 100, 20))},
       {"VSTRETCHCENTER about the middle column", FX_VSTRETCHCENTER, 30, 2, band(whole(9, 20, 0, 60, 40))},
       {"ZOOMCENTER keeps the proportion", FX_ZOOMCENTER, 50, 1, band(whole(9, 25, 10, 50, 20))},
-      {"ZOOMNORTHEAST", FX_ZOOMCENTER + 2, 50, 1, band(whole(9, 50, 0, 50, 20))},
-      {"ZOOMSOUTHWEST", FX_ZOOMCENTER + 6, 50, 1, band(whole(9, 0, 20, 50, 20))},
-      {"ZOOMWEST", FX_ZOOMCENTER + 7, 50, 1, band(whole(9, 0, 10, 50, 20))},
-      {"a zoom's smaller side is at least one pixel", FX_ZOOMCENTER + 5, 2, 1, band(whole(9, 49, 39, 2, 1))},
+      {"ZOOMNORTHEAST", FX_ZOOMNORTHEAST, 50, 1, band(whole(9, 50, 0, 50, 20))},
+      {"ZOOMSOUTHWEST", FX_ZOOMSOUTHWEST, 50, 1, band(whole(9, 0, 20, 50, 20))},
+      {"ZOOMWEST", FX_ZOOMWEST, 50, 1, band(whole(9, 0, 10, 50, 20))},
+      {"a zoom's smaller side is at least one pixel", FX_ZOOMSOUTH, 2, 1, band(whole(9, 49, 39, 2, 1))},
       {"CRUSHLEFT: both pictures squeezed side by side", FX_CRUSHLEFT, 30, 1,
        [](Frame &f) { Put(f, W, H, {9, 0, 0, W, H, 0, 0, 30, 40}), Put(f, W, H, {4, 0, 0, W, H, 30, 0, 70, 40}); }},
       {"CRUSHBOTTOM", FX_CRUSHBOTTOM, 10, 1,
@@ -239,7 +239,7 @@ TEST(PixelFx, TheCentreMixesTheOldPictureIntoTheNewByTheLevel) {
   const Row rows[] = {
       {"WATER1 normal, frame 10 of 50", FX_WATER1, FX_NORMALSPEED, 10, 10, 50},
       {"WATER4 normal, the strongest ripple", FX_WATER4, FX_NORMALSPEED, 25, 25, 50},
-      {"WATER2 at 5, frame 9 of 10", FX_WATER1 + 1, 5, 9, 9, 10},
+      {"WATER2 at 5, frame 9 of 10", FX_WATER2, 5, 9, 9, 10},
       {"STRUDEL normal, 240 degrees", FX_STRUDEL, FX_NORMALSPEED, 30, 240, 720},
       {"STRUDEL fast, 704 degrees", FX_STRUDEL, FX_FASTSPEED, 44, 704, 720},
   };

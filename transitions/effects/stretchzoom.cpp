@@ -70,14 +70,14 @@ Rect StretchRect(const qmFxRequest *fx, int32_t e) {
   const int32_t cx = (w - rw) / 2, cy = (h - rh) / 2, right = w - rw, bottom = h - rh;
   switch (fx->effect) {
     case FX_ZOOMCENTER: return {cx, cy, rw, rh};
-    case FX_ZOOMCENTER + 1: return {cx, 0, rw, rh};           // north
-    case FX_ZOOMCENTER + 2: return {right, 0, rw, rh};        // north-east
-    case FX_ZOOMCENTER + 3: return {right, cy, rw, rh};       // east
-    case FX_ZOOMCENTER + 4: return {right, bottom, rw, rh};   // south-east
-    case FX_ZOOMCENTER + 5: return {cx, bottom, rw, rh};      // south
-    case FX_ZOOMCENTER + 6: return {0, bottom, rw, rh};       // south-west
-    case FX_ZOOMCENTER + 7: return {0, cy, rw, rh};           // west
-    default: return {0, 0, rw, rh};                           // north-west
+    case FX_ZOOMNORTH: return {cx, 0, rw, rh};
+    case FX_ZOOMNORTHEAST: return {right, 0, rw, rh};
+    case FX_ZOOMEAST: return {right, cy, rw, rh};
+    case FX_ZOOMSOUTHEAST: return {right, bottom, rw, rh};
+    case FX_ZOOMSOUTH: return {cx, bottom, rw, rh};
+    case FX_ZOOMSOUTHWEST: return {0, bottom, rw, rh};
+    case FX_ZOOMWEST: return {0, cy, rw, rh};
+    default: return {0, 0, rw, rh};  // FX_ZOOMNORTHWEST
   }
 }
 
