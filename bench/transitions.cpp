@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "display/bgpic.h"
@@ -131,18 +132,8 @@ void Memcpy(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(Memcpy)->Name("MemcpyArea")->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, hstripes8, 3, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, vstripes, 7, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, pushleft, FX_PUSHLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, crossfade, FX_CROSSFADE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-// Fades and reveals: any frame drawn at once (as an asynchronous jump), and the frames in order.
-BENCHMARK_CAPTURE(Effect, fade, FX_FADE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, blend, FX_BLEND, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, dissolve, FX_DISSOLVE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, sun, FX_SUN, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, star, FX_STAR, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, clockwipe, FX_CLOCKWIPE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, rolltop, FX_ROLLTOP, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+// The fades and reveals also with their frames in order (the run at once), and the thick roll
+// (its routine is registered by the thin one's id).
 BENCHMARK_CAPTURE(Effect, wallpaperleft, FX_WALLPAPERLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
 BENCHMARK_CAPTURE(EffectInOrder, fade, FX_FADE, FX_NORMALSPEED)->Args({1920, 1080});
 BENCHMARK_CAPTURE(EffectInOrder, dissolve, FX_DISSOLVE, FX_NORMALSPEED)->Args({1920, 1080});
@@ -151,14 +142,29 @@ BENCHMARK_CAPTURE(EffectInOrder, star, FX_STAR, FX_NORMALSPEED)->Args({1920, 108
 BENCHMARK_CAPTURE(EffectInOrder, clockwipe, FX_CLOCKWIPE, FX_NORMALSPEED)->Args({1920, 1080});
 BENCHMARK_CAPTURE(EffectInOrder, rolltop, FX_ROLLTOP, FX_NORMALSPEED)->Args({1920, 1080});
 BENCHMARK_CAPTURE(EffectInOrder, wallpaperleft, FX_WALLPAPERLEFT, FX_NORMALSPEED)->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, stretchleft, FX_STRETCHLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+// Members of a routine drawn apart from its first id.
 BENCHMARK_CAPTURE(Effect, zoomcenter, FX_ZOOMCENTER, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, zoomin, FX_ZOOMIN, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
 BENCHMARK_CAPTURE(Effect, zoomout, FX_ZOOMOUT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, crushleft, FX_CRUSHLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, vflipcoin, FX_VFLIPCOIN, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, turndowntop, FX_TURNDOWNTOP, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, pixelzoom1, FX_PIXELZOOM1, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
 BENCHMARK_CAPTURE(Effect, pixelzoom2, FX_PIXELZOOM2, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, water1, FX_WATER1, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, strudel, FX_STRUDEL, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+
+namespace {
+
+// One entry per routine of the routine table (its first id), so every family built joins.
+const bool kEffectsRegistered = [] {
+  const qmFxRoutines *previous = nullptr;
+  for (int32_t id = 0; id < FX_EFFECT_SLOTS; id++) {
+    const qmFxRoutines *r = FindFxRoutines(id);
+    if (!r || (previous && r->frame == previous->frame)) {
+      previous = r;
+      continue;
+    }
+    previous = r;
+    benchmark::RegisterBenchmark(("Effect/id" + std::to_string(id)).c_str(),
+                                 [id](benchmark::State &state) { Effect(state, id, FX_NORMALSPEED); })
+        ->Args({640, 480})
+        ->Args({1920, 1080});
+  }
+  return true;
+}();
+
+}  // namespace

@@ -15,8 +15,14 @@ uint32_t AsyncFxFrame(void *userData, int32_t *done) {
   auto *fx = static_cast<qmFxRequest *>(userData);
   // A layer that could not be followed after a change has no planes to draw into.
   if (fx->realtime && !fx->realtimePrepared) return ERR_WRONGUSAGE;
-  // The script may have moved the layer since the last frame: the frame draws where it stands.
-  if (fx->realtimePrepared && fx->layer && fx->layer->current) {
+  if (fx->bgpicEmu && !IsWholeDisplayFx(fx->effect) && !IsScrollFx(fx->effect)) {
+    // The emulated picture's layers changed: the frames so far again from the new picture.
+    if (UpdateFxSources(fx, FXSOURCE_NEW)) {
+      if (uint32_t code = RerenderFx(fx, fx->frameNo, 1)) return code;
+      if (fx->layer) RefreshLayer(fx->scene, fx->layer);
+    }
+  } else if (fx->realtimePrepared && fx->layer && fx->layer->current) {
+    // The script may have moved the layer since the last frame: the frame draws where it stands.
     fx->x = fx->layer->current->x;
     fx->y = fx->layer->current->y;
   }
@@ -82,6 +88,9 @@ intptr_t AsyncFxControl(int32_t op, intptr_t argument, void *userData) {
       return intptr_t(RerenderFx(fx, fx->frameNo, 1));
     case ADOP_DRAWNOBJECT:
       *reinterpret_cast<void **>(argument) = fx->layer;
+      return 0;
+    case ADOP_PENDINGPICTURE:
+      if (fx->bgpicEmu) *reinterpret_cast<void **>(argument) = fx->emuBGPic;
       return 0;
     case ADOP_DOUBLEBUFFER:
       fx->rerender = argument ? 1 : 0;

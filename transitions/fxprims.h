@@ -40,6 +40,17 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
 // Real-time layer mode: (px, py, width x height) of the area changed in the layer's planes
 // outside the primitives (pixels written into FxScreenBlit's target); the frame's end presents it.
 void AddFxPending(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
+// bgpicemu: the area of the emulated background picture, its layers composed, into srcImage
+// (a picture of the area's size). false when there is none or no memory.
+bool RenderEmulatedFxPicture(qmFxRequest *fx);
+// Bits of UpdateFxSources.
+enum : uint32_t {
+  FXSOURCE_OLD = 1,  // the old picture, when the current picture's layers changed
+  FXSOURCE_NEW = 2,  // the new picture, when the emulated picture's layers changed
+};
+// The old and new picture of a transition taken again where the script changed the layers they
+// come from since the last frame (the layer itself left out of the old one); the bits done.
+uint32_t UpdateFxSources(qmFxRequest *fx, uint32_t flags);
 // Real-time layer mode: the planes as they stood before the first frame (nothing of a layer
 // brought in, all of one taken away), nothing presented; false outside that mode.
 bool ResetFxPlanes(qmFxRequest *fx);

@@ -83,8 +83,8 @@ bool Overlap(const qmLayerState *a, const qmLayerState *b) {
 // and filtered layers (the filters apply to what the planes show). Scrolls move the layer itself
 // and keep the screen path.
 bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, const qmLayerImage &img) {
-  if (IsScrollFx(fx->effect) || IsWholeDisplayFx(fx->effect) || !img.bitmap) return false;
-  if (fx->forceRealtime || fx->async || HasFilters(l->filters)) return true;
+  if (IsScrollFx(fx->effect) || !img.bitmap) return false;
+  if (fx->forceRealtime || fx->async || fx->bgpicEmu || HasFilters(l->filters)) return true;
   // Moving pictures taken away have no screen-only picture to move to.
   if (fx->layerTarget && IsMovingFx(fx->effect)) return true;
   const qmLayerState *s = l->current;
@@ -163,6 +163,16 @@ uint32_t TakeLayerPicture(qmFxRequest *fx, const qmLayerImage &img) {
   return 0;
 }
 
+// bgpicemu: the new picture is the area of the emulated background picture with its layers,
+// opaque.
+uint32_t TakeEmulatedPicture(qmFxRequest *fx) {
+  if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
+  if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
+  fx->srcMask = fx->srcAlpha = nullptr;
+  fx->ownsMask = fx->ownsAlpha = 0;
+  return RenderEmulatedFxPicture(fx) ? 0u : uint32_t(ERR_MEM);
+}
+
 // A layer target: the area is the layer's rectangle; the new picture is that rectangle as the
 // display will show it at the end (with the layer, or without it when it is taken away).
 uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
@@ -186,6 +196,14 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
     // Filters may carry a change in the planes beyond its rectangle: the whole layer is shown anew.
     fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask || HasFilters(fx->layer->filters);
     if (uint32_t code = TakeLayerPicture(fx, img)) return code;
+    if (fx->bgpicEmu) {
+      if (uint32_t code = TakeEmulatedPicture(fx)) return code;
+      fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || HasFilters(fx->layer->filters);
+      d->bgpic->layersChanged = 0;
+      // The picture shown stays while the transition reads it.
+      fx->emuBGPic->lock++;
+      fx->useCount = &fx->emuBGPic->lock;
+    }
     if (uint32_t code = PrepareRealtimeLayer(fx)) return code;
     if (d->outputType == DISPOUT_DISPLAY && !fx->layer->hidden && !fx->layer->deferred) RefreshLayer(fx->scene, fx->layer);
     return 0;
@@ -362,6 +380,8 @@ uint32_t FollowFxLayer(qmFxRequest *fx) {
   qmLayerImage img{};
   if (GetLayerImage(scene, l, l->current, 0, 1, -1, &img) || !img.bitmap) return ERR_WRONGUSAGE;
   if (uint32_t code = TakeLayerPicture(fx, img)) return code;
+  if (fx->bgpicEmu)
+    if (uint32_t code = TakeEmulatedPicture(fx)) return code;
   fx->layerDecorated = l->shadow.on || l->border.on || fx->srcMask || HasFilters(l->filters);
   if (fx->width != oldWidth || fx->height != oldHeight) {
     // The old picture under the area, at the new size.
@@ -483,9 +503,12 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
     return code;
   }
   const bool wholePicture = fx->objectType == FXTARGET_BGPIC;
+  // A layer standing in for a background picture takes the whole-display effects too.
+  const bool emulated = fx->bgpicEmu && fx->emuBGPic && fx->objectType == FXTARGET_LAYER;
+  if (!emulated) fx->bgpicEmu = 0, fx->emuBGPic = nullptr;
   if (fx->effect == FX_RANDOMEFFECT)
-    fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture, BuiltFx);
-  if (!wholePicture && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
+    fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture && !emulated, BuiltFx);
+  if (!wholePicture && !emulated && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
   if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(scene, d, 0);
   if (fx->layerTarget) fx->effect = ReverseFxForHide(fx->effect);
   // A caller that brings its own routine pair keeps it; else the effect's pair.

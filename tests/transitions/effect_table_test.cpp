@@ -1,5 +1,6 @@
 // Every effect id that has routines, run through the runner on small areas: on the display and
-// in layers (shown and hidden, on the screen and through the layer's planes), opaque and masked
+// in layers (shown and hidden, on the screen and through the layer's planes, standing in for a
+// background picture), opaque and masked
 // pictures, odd and even sizes, three speeds. The counts, the last picture and the untouched
 // surroundings are checked against the effect's own step count and pictures made by formula;
 // driven asynchronously frame by frame, the same pictures as the run at once.
@@ -8,6 +9,7 @@
 #include <vector>
 
 #include "display/asyncdraw.h"
+#include "display/bgpic.h"
 #include "display/brush.h"
 #include "layers/layer.h"
 #include "runtime/objlist.h"
@@ -26,8 +28,10 @@ enum Mode {
   kShowInPlanes,   // a hidden layer shown through its own planes
   kHideOnScreen,   // a shown layer hidden, drawn on the screen
   kHideInPlanes,   // a shown layer hidden through its own planes
+  kShowEmulated,   // a hidden layer shown standing in for a change to a background picture
 };
-const char *const kModeNames[] = {"display", "show on screen", "show in planes", "hide on screen", "hide in planes"};
+const char *const kModeNames[] = {"display",        "show on screen", "show in planes",
+                                  "hide on screen", "hide in planes", "show as a background picture"};
 
 struct Size {
   int w, h;
@@ -79,7 +83,8 @@ struct Case {
     return "effect " + std::to_string(effect) + ", " + kModeNames[mode] + (masked ? ", masked, " : ", opaque, ") +
            std::to_string(size.w) + "x" + std::to_string(size.h) + ", speed " + std::to_string(speed);
   }
-  bool WholeDisplay() const { return IsWholeDisplayFx(effect); }
+  // Whole-display effects on a display replace its background picture.
+  bool OnBGPic() const { return IsWholeDisplayFx(effect) && mode == kOnDisplay; }
   bool Hides() const { return mode == kHideOnScreen || mode == kHideInPlanes; }
   bool Layers() const { return mode != kOnDisplay; }
 };
@@ -91,19 +96,27 @@ struct Stage : FxVm {
   int ax, ay, aw, ah;  // the effect area on the display
   std::vector<uint32_t> before, after;
 
-  static int Width(const Case &c) { return c.WholeDisplay() ? c.size.w : c.size.w + 2 * kMarginX; }
-  static int Height(const Case &c) { return c.WholeDisplay() ? c.size.h : c.size.h + 2 * kMarginY; }
+  static int Width(const Case &c) { return c.OnBGPic() ? c.size.w : c.size.w + 2 * kMarginX; }
+  static int Height(const Case &c) { return c.OnBGPic() ? c.size.h : c.size.h + 2 * kMarginY; }
 
   explicit Stage(const Case &k) : FxVm(Width(k), Height(k), k.Layers()), c(k) {
-    ax = c.WholeDisplay() ? 0 : kMarginX;
-    ay = c.WholeDisplay() ? 0 : kMarginY;
+    ax = c.OnBGPic() ? 0 : kMarginX;
+    ay = c.OnBGPic() ? 0 : kMarginY;
     aw = c.size.w;
     ah = c.size.h;
     MakeBGPic(3, width, height, kBackSeed);
     EXPECT_EQ(Call("DisplayBGPic", {3}).code, 0u);
-    if (c.WholeDisplay()) {
+    if (c.OnBGPic()) {
       MakeBGPic(2, aw, ah, kNewSeed);
     } else {
+      if (c.mode == kShowEmulated) {
+        // The picture the layer stands in for holds the layer's pixels where the layer lies.
+        qmBGPic *emu = MakeBGPic(2, width, height, 0);
+        for (int y = 0; emu && y < height; y++)
+          for (int x = 0; x < width; x++)
+            emu->master.bitmap->pixels[y * (emu->master.bitmap->bytesPerRow / 4) + x] =
+                __builtin_bswap32(Pattern(kNewSeed, x - ax, y - ay));
+      }
       qmBrush *b = MakeBrush(1, aw, ah, kNewSeed);
       if (b && c.masked) {
         b->mask = AllocMask(aw, ah, 1);
@@ -146,7 +159,7 @@ struct Stage : FxVm {
     r.parameter = FX_RANDOMPARAMETER;
     r.bgpicX = r.bgpicY = 99999;
     r.async = async;
-    if (c.WholeDisplay()) {
+    if (c.OnBGPic()) {
       r.objectType = FXTARGET_BGPIC;
       r.objectId = {2, 0};
     } else if (!c.Layers()) {
@@ -159,6 +172,11 @@ struct Stage : FxVm {
       r.layerTarget = c.Hides();
       r.objectId = {1, 0};
       r.forceRealtime = c.mode == kShowInPlanes || c.mode == kHideInPlanes;
+      if (c.mode == kShowEmulated) {
+        qmObjectId emu{2, 0};
+        r.bgpicEmu = 1;
+        EXPECT_EQ(FindBGPic(Scene()->objects, &emu, &r.emuBGPic, 0), 0u);
+      }
     }
     seen = {};
     // A random stripe size draws from rand: every run of a case draws the same.
@@ -176,14 +194,16 @@ std::vector<int32_t> BuiltEffects() {
 }
 
 bool Applies(const Case &c) {
-  // Whole-display effects replace a background picture, which is always opaque and never a layer.
-  if (c.WholeDisplay()) return c.mode == kOnDisplay && !c.masked;
+  // Background pictures, and the layers standing in for them, are opaque; whole-display effects
+  // reach layers only so.
+  if (c.mode == kShowEmulated) return !c.masked;
+  if (IsWholeDisplayFx(c.effect)) return c.mode == kOnDisplay && !c.masked;
   return true;
 }
 
 std::vector<Case> CasesOf(int32_t effect, const std::vector<int32_t> &speeds) {
   std::vector<Case> out;
-  for (int m = kOnDisplay; m <= kHideInPlanes; m++)
+  for (int m = kOnDisplay; m <= kShowEmulated; m++)
     for (bool masked : {false, true})
       for (const Size &s : kSizes)
         for (int32_t speed : speeds) {
@@ -213,9 +233,10 @@ TEST_P(EffectTable, FramesLastPictureAndSurroundings) {
     if (c.Layers()) {
       EXPECT_EQ(GetNthLayer(s.d->bgpic, 1)->hidden, c.Hides() ? 1 : 0);
     }
-    if (c.mode == kShowInPlanes || c.mode == kHideInPlanes) {
+    if (c.mode == kShowInPlanes || c.mode == kHideInPlanes || c.mode == kShowEmulated) {
       EXPECT_EQ(seen.realtime, 1) << "drawn through the layer's planes";
     }
+    EXPECT_EQ(seen.effect, c.Hides() ? ReverseFxForHide(c.effect) : c.effect) << "the effect asked for ran";
     // Every frame: nothing outside the area moves; a piece reveal shows the old or the new
     // picture at each pixel and never takes the new one back.
     std::vector<bool> reached(s.before.size(), false);
@@ -243,7 +264,7 @@ TEST_P(EffectTable, DrivenFrameByFrameShowsTheSamePictures) {
   for (const Case &c : CasesOf(effect, {FX_NORMALSPEED})) {
     // A background picture is never asynchronous; a layer driven so always draws through its
     // planes, so its run at once is the one through the planes.
-    if (c.WholeDisplay() || c.mode == kShowOnScreen || c.mode == kHideOnScreen) continue;
+    if (c.OnBGPic() || c.mode == kShowOnScreen || c.mode == kHideOnScreen) continue;
     SCOPED_TRACE(c.Name());
     std::vector<std::vector<uint32_t>> sync;
     int32_t stepCount = 0;

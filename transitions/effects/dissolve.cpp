@@ -20,6 +20,7 @@ struct DissolveState {
   int32_t level;
   uint8_t *times;  // width x height reveal times, rows without gaps
   qmMask *reveal;  // the pixels shown so far
+  qmAlphaChannel *alpha;  // the same for a picture with an alpha plane in a layer's planes
   qmBitmap *work;
 };
 
@@ -43,6 +44,8 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
     s->reveal = AllocMask(fx->width, fx->height, 1);
     s->work = AllocBitmap(fx->width, fx->height);
     if (!s->times || !s->reveal || !s->work) return ERR_MEM;
+    if (fx->realtime && fx->srcAlpha && !fx->srcMask && !(s->alpha = AllocAlphaChannel(fx->width, fx->height, 1)))
+      return ERR_MEM;
     for (uint64_t i = 0; i < pixels; i++) s->times[i] = uint8_t(std::rand() % 255);
     fx->stepCount = FxStepCount(kDissolveEnd, fx->step, 1);
     return 0;
@@ -54,22 +57,39 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
   else if (fx->phase == FXPHASE_DRAW) level = fx->frameNo * fx->step;
   else return 0;
   s->level = level;
-  const qmMask *mask = fx->srcMask;
-  if (level < kDissolveEnd) {
-    qmThresholdRequest t{fx->srcMask ? fx->srcMask->memory : nullptr,
-                         s->reveal->memory,
+  if (fx->realtime) {
+    // The layer shows the revealed pixels within its own mask or alpha plane (taking it away, the
+    // ones not yet revealed); past 255 all of them, or none.
+    const qmMask *src = s->alpha ? nullptr : fx->srcMask;
+    qmThresholdRequest t{s->alpha ? fx->srcAlpha->memory : src ? src->memory : nullptr,
+                         s->alpha ? s->alpha->memory : s->reveal->memory,
                          fx->width,
                          fx->height,
-                         fx->srcMask ? fx->srcMask->bytesPerRow : 0,
-                         s->reveal->bytesPerRow,
+                         s->alpha ? fx->srcAlpha->bytesPerRow : src ? src->bytesPerRow : 0,
+                         s->alpha ? s->alpha->bytesPerRow : s->reveal->bytesPerRow,
                          s->times,
-                         0,
-                         0};
+                         s->alpha ? 1 : 0,
+                         fx->layerTarget ? 1 : 0};
     ThresholdPlane(&t, level);
-    mask = s->reveal;
+    ComposeMaskedFx(fx, fx->srcImage, 0, 0, fx->width, fx->height, s->alpha ? nullptr : s->reveal, s->alpha, s->work);
+  } else {
+    const qmMask *mask = fx->srcMask;
+    if (level < kDissolveEnd) {
+      qmThresholdRequest t{fx->srcMask ? fx->srcMask->memory : nullptr,
+                           s->reveal->memory,
+                           fx->width,
+                           fx->height,
+                           fx->srcMask ? fx->srcMask->bytesPerRow : 0,
+                           s->reveal->bytesPerRow,
+                           s->times,
+                           0,
+                           0};
+      ThresholdPlane(&t, level);
+      mask = s->reveal;
+    }
+    ComposeMaskedFx(fx, fx->srcImage, 0, 0, fx->width, fx->height, mask, level < kDissolveEnd ? nullptr : fx->srcAlpha,
+                    s->work);
   }
-  ComposeMaskedFx(fx, fx->srcImage, 0, 0, fx->width, fx->height, mask, level < kDissolveEnd ? nullptr : fx->srcAlpha,
-                  s->work);
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (level >= kDissolveEnd) *done = 1;
   FxFrameTail(fx);
@@ -81,8 +101,10 @@ void DissolveFxFree(qmFxRequest *fx, int32_t) {
   if (!s) return;
   MemFree(s->times);
   FreeMask(s->reveal);
+  FreeAlphaChannel(s->alpha);
   FreeBitmap(s->work);
   s->times = nullptr;
   s->reveal = nullptr;
+  s->alpha = nullptr;
   s->work = nullptr;
 }

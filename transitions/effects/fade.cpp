@@ -3,13 +3,14 @@
 // picture's shape only: its mask or alpha plane composes the tinted picture over the old one.
 #include <cstdlib>
 
-#include "display/safeblt.h"
+#include "graphics/alphaops.h"
 #include "graphics/blit.h"
 #include "graphics/pixelformat.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/effects/maskcompose.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -23,7 +24,11 @@ struct FadeState {
   int32_t level;
   uint32_t *colourRow;  // width pixels of the colour, the tint's second picture
   qmBitmap *tinted;     // the tinted picture
-  qmBitmap *composed;   // the tinted picture over the old one, for an alpha plane
+  qmBitmap *composed;   // the tinted picture over the old one through the new picture's planes
+  // In a layer's planes: the colour as a picture, the new picture's coverage, and that coverage
+  // scaled by the tint.
+  qmBitmap *colour;
+  qmAlphaChannel *coverage, *scaled;
 };
 
 // Level units a frame: the speed constants below 1, a positive step up to 255.
@@ -53,7 +58,15 @@ uint32_t FadeInit(qmFxRequest *fx) {
   if (!s->colourRow || !s->tinted) return ERR_MEM;
   const uint32_t colour = ColorToPixel(uint32_t(fx->parameter) & 0xFFFFFF, QM_BITMAP_FORMAT);
   for (int32_t x = 0; x < fx->width; x++) s->colourRow[x] = colour;
-  if (fx->srcAlpha && !(s->composed = AllocBitmap(fx->width, fx->height))) return ERR_MEM;
+  if ((fx->srcMask || fx->srcAlpha) && !(s->composed = AllocBitmap(fx->width, fx->height))) return ERR_MEM;
+  if (fx->realtime) {
+    s->colour = AllocBitmap(fx->width, fx->height);
+    s->coverage = AllocAlphaChannel(fx->width, fx->height, 0);
+    s->scaled = AllocAlphaChannel(fx->width, fx->height, 0);
+    if (!s->colour || !s->coverage || !s->scaled) return ERR_MEM;
+    FillBitmapRect(s->colour, 0, 0, fx->width, fx->height, uint32_t(fx->parameter) & 0xFFFFFF);
+    FillAlphaFromPlanes(s->coverage, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
+  }
   fx->stepCount = FxStepCount(kFadeEnd - fx->step, fx->step, 0);
   return 0;
 }
@@ -77,32 +90,30 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
   // FADE tints the old picture until the level passes 255, then the new one.
   const qmBitmap *source = fx->effect == FX_FADE && level <= 255 && fx->oldImage ? fx->oldImage : fx->srcImage;
   const qmFxPixels colour{s->colourRow, 0};
-  const qmBitmap *old = fx->oldImage ? fx->oldImage : fx->srcImage;
-  if (!fx->srcMask && !fx->srcAlpha) {
+  fx->borderLevel = 255;
+  if (fx->realtime) {
+    // In a layer's planes FADE brings in the plain colour first (taking the layer away, the
+    // colour fades out last), its coverage growing with the tint; else the tinted picture shows
+    // with its whole coverage.
+    const bool colourPhase = fx->layerTarget ? level >= 257 : fx->effect == FX_FADE && level < 256;
+    if (colourPhase) {
+      ScaleAlphaChannel(s->coverage, s->scaled, fx->height, tint);
+      BlitFxToScreen(fx, s->colour, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, s->scaled);
+      fx->borderLevel = tint;
+    } else {
+      MixFxPixels(FxPixelsOf(fx->srcImage), colour, nullptr, 255 - tint, 0, 0, fx->width, fx->height,
+                  s->tinted->pixels, s->tinted->bytesPerRow / 4);
+      BlitFxToScreen(fx, s->tinted, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, s->coverage);
+    }
+  } else if (!fx->srcMask && !fx->srcAlpha) {
     MixFxToScreen(fx, FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->x, fx->y, fx->width, fx->height,
                   s->tinted);
-  } else if (!fx->srcAlpha) {
-    // The tinted picture inside the mask, the old one around it.
-    MixFxPixels(FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->width, fx->height, s->tinted->pixels,
-                s->tinted->bytesPerRow / 4);
-    MixFxToScreen(fx, FxPixelsOf(s->tinted), FxPixelsOf(old), fx->srcMask, 255, 0, 0, fx->x, fx->y, fx->width,
-                  fx->height, s->composed ? s->composed : s->tinted);
   } else {
+    // The tinted picture inside the new picture's shape, the old one around it.
     MixFxPixels(FxPixelsOf(source), colour, nullptr, 255 - tint, 0, 0, fx->width, fx->height, s->tinted->pixels,
                 s->tinted->bytesPerRow / 4);
-    BltBitmap(old, 0, 0, s->composed, 0, 0, fx->width, fx->height);
-    qmSafeBlt b{};
-    b.src = s->tinted;
-    b.dst = s->composed;
-    b.width = b.srcWidth = b.dstWidth = fx->width;
-    b.height = b.srcHeight = b.dstHeight = fx->height;
-    b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP;
-    b.mask = fx->srcMask;
-    b.alpha = fx->srcAlpha;
-    SafeBlt(fx->scene, &b);
-    BlitFxToScreen(fx, s->composed, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+    ComposeMaskedFx(fx, s->tinted, 0, 0, fx->width, fx->height, fx->srcMask, fx->srcAlpha, s->composed);
   }
-  fx->borderLevel = 255;
   s->level = level + fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (last) *done = 1;
@@ -116,6 +127,10 @@ void FadeFxFree(qmFxRequest *fx, int32_t) {
   MemFree(s->colourRow);
   FreeBitmap(s->tinted);
   FreeBitmap(s->composed);
+  FreeBitmap(s->colour);
+  FreeAlphaChannel(s->coverage);
+  FreeAlphaChannel(s->scaled);
   s->colourRow = nullptr;
-  s->tinted = s->composed = nullptr;
+  s->tinted = s->composed = s->colour = nullptr;
+  s->coverage = s->scaled = nullptr;
 }

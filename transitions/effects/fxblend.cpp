@@ -60,6 +60,7 @@ void MixFxToScreen(qmFxRequest *fx, qmFxPixels a, qmFxPixels b, const qmMask *ma
     SafeBlt(fx->scene, &blt);
     return;
   }
+  if (!work) return;
   const int32_t wp = work->bytesPerRow / 4;
   MixFxPixels(a, b, mask, level, srcX, srcY, width, height, work->pixels + int64_t(srcY) * wp + srcX, wp);
   BlitFxToScreen(fx, work, srcX, srcY, dstX, dstY, width, height, nullptr, nullptr);

@@ -1,6 +1,7 @@
 #include "transitions/effects/maskcompose.h"
 
 #include "display/safeblt.h"
+#include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "transitions/effects/fxblend.h"
 #include "transitions/fxprims.h"
@@ -14,7 +15,18 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
   if (height > fx->height - srcY) height = fx->height - srcY;
   if (width < 1 || height < 1) return;
   const int32_t dstX = fx->x + srcX, dstY = fx->y + srcY;
-  if (fx->realtime || !fx->oldImage || (!mask && !alpha)) {
+  if (fx->realtime) {
+    // The mask or alpha plane is what the layer shows. Taking a layer away, a piece of the new
+    // picture itself would erase the rectangle: its pixels go from a copy.
+    const qmBitmap *pixels = image;
+    if (fx->layerTarget && image == fx->srcImage && work) {
+      BltBitmap(image, srcX, srcY, work, srcX, srcY, width, height);
+      pixels = work;
+    }
+    BlitFxToScreen(fx, pixels, srcX, srcY, dstX, dstY, width, height, mask, alpha);
+    return;
+  }
+  if (!fx->oldImage || (!mask && !alpha)) {
     BlitFxToScreen(fx, image, srcX, srcY, dstX, dstY, width, height, mask, alpha);
     return;
   }
@@ -39,4 +51,26 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
   b.alpha = alpha;
   SafeBlt(fx->scene, &b);
   BlitFxToScreen(fx, work, srcX, srcY, dstX, dstY, width, height, nullptr, nullptr);
+}
+
+void RevealCoverage(const qmFxRequest *fx, const qmMask *reveal, int32_t x, int32_t y, int32_t width, int32_t height,
+                    qmMask *shown, qmAlphaChannel *alpha) {
+  if (x < 0) width += x, x = 0;
+  if (y < 0) height += y, y = 0;
+  if (width > fx->width - x) width = fx->width - x;
+  if (height > fx->height - y) height = fx->height - y;
+  if (width < 1 || height < 1) return;
+  const bool invert = fx->realtime && fx->layerTarget;
+  if (alpha && fx->srcAlpha && !fx->srcMask) {
+    for (int32_t row = y; row < y + height; row++) {
+      const uint8_t *bits = reveal->memory + int64_t(row) * reveal->bytesPerRow;
+      const uint8_t *from = fx->srcAlpha->memory + int64_t(row) * fx->srcAlpha->bytesPerRow;
+      uint8_t *to = alpha->memory + int64_t(row) * alpha->bytesPerRow;
+      for (int32_t i = x; i < x + width; i++) to[i] = GetMaskBit(bits, i) != invert ? from[i] : 0;
+    }
+    return;
+  }
+  CopyMaskRect(reveal, x, y, shown, x, y, width, height, MASKVANILLACOPY);
+  if (invert) FillMaskRect(shown, x, y, width, height, MASKXOR);
+  if (fx->srcMask) CopyMaskRect(fx->srcMask, x, y, shown, x, y, width, height, MASKAND);
 }

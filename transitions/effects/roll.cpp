@@ -92,11 +92,68 @@ uint32_t RollInit(qmFxRequest *fx) {
   return 0;
 }
 
+
+// The band of the roll at the position: its first line and its line count (0: none).
+void RenderBand(RollState *s, int32_t pos, int32_t *first, int32_t *lines) {
+  s->wave.position = pos;
+  WavePixels(&s->wave);
+  *first = s->wave.firstLine;
+  *lines = s->wave.linesCopied;
+}
+
+// The band's lines to the screen (or the planes), through its coverage when it has one.
+void DrawBand(qmFxRequest *fx, RollState *s, int32_t first, int32_t lines) {
+  int32_t x, y, w, h;
+  Lines(fx, first, first + lines, &x, &y, &w, &h);
+  if (s->bandMask || s->bandAlpha) ComposeMaskedFx(fx, s->band, x, y, w, h, s->bandMask, s->bandAlpha, s->work);
+  else BlitFxToScreen(fx, s->band, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+}
+
+// Lines [from, to) of the layer taken away: a piece of the new picture erases them.
+void EraseLines(qmFxRequest *fx, int32_t from, int32_t to) {
+  int32_t x, y, w, h;
+  Lines(fx, std::max(from, 0), to, &x, &y, &w, &h);
+  if (w > 0 && h > 0) BlitFxToScreen(fx, fx->srcImage, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+}
+
+// A layer taken away through its planes rolls back up: the edge runs back from the far side.
+uint32_t RollAwayFx(qmFxRequest *fx, RollState *s, int32_t *done) {
+  const int32_t length = AlongX(fx->effect) ? fx->width : fx->height;
+  if (fx->phase == FXPHASE_FRAME) {
+    if (fx->frameNo == 0) s->pos = length;
+    s->pos -= fx->step;
+  } else if (fx->phase == FXPHASE_DRAW) {
+    s->pos = length - fx->frameNo * fx->step;
+    ResetFxPlanes(fx);
+  } else {
+    return 0;
+  }
+  const bool last = s->pos < 1;
+  if (last) {
+    EraseLines(fx, 0, length);
+  } else {
+    int32_t first, lines;
+    RenderBand(s, s->pos, &first, &lines);
+    // Behind the band the layer is gone; before it, it lies flat as it was.
+    if (lines > 0) {
+      EraseLines(fx, first + lines, length);
+      DrawBand(fx, s, first, lines);
+    } else {
+      EraseLines(fx, s->pos, length);
+    }
+  }
+  if (fx->phase == FXPHASE_DRAW) return 0;
+  if (last) *done = 1;
+  FxFrameTail(fx);
+  return 0;
+}
+
 }  // namespace
 
 uint32_t RollFx(qmFxRequest *fx, int32_t *done) {
   if (fx->phase == FXPHASE_INIT) return RollInit(fx);
   auto *s = static_cast<RollState *>(fx->fxState);
+  if (fx->realtime && fx->layerTarget) return RollAwayFx(fx, s, done);
   const int32_t length = AlongX(fx->effect) ? fx->width : fx->height;
   if (fx->phase == FXPHASE_FRAME) {
     if (fx->frameNo == 0) s->pos = s->flatEdge = 0;
@@ -104,8 +161,9 @@ uint32_t RollFx(qmFxRequest *fx, int32_t *done) {
   } else if (fx->phase == FXPHASE_DRAW) {
     s->pos = fx->frameNo * fx->step;
     s->flatEdge = 0;
-    // The frame is drawn whole: what the roll has not reached shows the old picture.
-    if (fx->oldImage && !fx->realtime)
+    // The frame is drawn whole: what the roll has not reached shows the old picture (in a layer's
+    // planes, nothing yet).
+    if (!ResetFxPlanes(fx) && fx->oldImage)
       BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
   } else {
     return 0;
@@ -115,15 +173,11 @@ uint32_t RollFx(qmFxRequest *fx, int32_t *done) {
     DrawFlat(fx, s, s->flatEdge, length);
     s->flatEdge = length;
   } else {
-    s->wave.position = s->pos;
-    WavePixels(&s->wave);
-    const int32_t first = s->wave.firstLine, lines = s->wave.linesCopied;
+    int32_t first, lines;
+    RenderBand(s, s->pos, &first, &lines);
     if (lines > 0) {
       DrawFlat(fx, s, s->flatEdge, first);
-      int32_t x, y, w, h;
-      Lines(fx, first, first + lines, &x, &y, &w, &h);
-      if (s->bandMask || s->bandAlpha) ComposeMaskedFx(fx, s->band, x, y, w, h, s->bandMask, s->bandAlpha, s->work);
-      else BlitFxToScreen(fx, s->band, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+      DrawBand(fx, s, first, lines);
       s->flatEdge = first;
     } else {
       DrawFlat(fx, s, s->flatEdge, s->pos);

@@ -21,7 +21,9 @@ namespace {
 constexpr int32_t kShapePoints = 16 * (kArcPolygonMax + 16);
 
 struct ShapeState {
-  qmMask *reveal;
+  qmMask *reveal;             // the shapes filled so far
+  qmMask *shown;              // what the frame shows of the new picture
+  qmAlphaChannel *alpha;      // the same for a picture with an alpha plane
   qmBitmap *work;
   int32_t *points, *clipped;  // kShapePoints {x, y} pairs each
   int32_t *crossings;         // kShapePoints integers, the fill's scratch
@@ -41,11 +43,13 @@ uint32_t ShapeInit(qmFxRequest *fx, ShapeState **out) {
   fx->fxState = s;
   *out = s;
   s->reveal = AllocMask(fx->width, fx->height, 1);
+  s->shown = AllocMask(fx->width, fx->height, 1);
+  if (fx->srcAlpha && !(s->alpha = AllocAlphaChannel(fx->width, fx->height, 1))) return ERR_MEM;
   s->work = AllocBitmap(fx->width, fx->height);
   s->points = static_cast<int32_t *>(MemAlloc(kShapePoints * 8, 0));
   s->clipped = static_cast<int32_t *>(MemAlloc(kShapePoints * 8, 0));
   s->crossings = static_cast<int32_t *>(MemAlloc(kShapePoints * 4, 0));
-  return s->reveal && s->work && s->points && s->clipped && s->crossings ? 0u : uint32_t(ERR_MEM);
+  return s->reveal && s->shown && s->work && s->points && s->clipped && s->crossings ? 0u : uint32_t(ERR_MEM);
 }
 
 // The polygon in s->points clipped to the area, into s->points again; the new count.
@@ -61,16 +65,18 @@ void FillPolygon(const qmFxRequest *fx, ShapeState *s, int32_t count) {
   PolygonMaskPixels(s->reveal->memory, s->reveal->bytesPerRow, fx->width, fx->height, s->crossings, s->points, count);
 }
 
-// The new picture through the reveal mask (and its own mask) over the old one in the rectangle.
+// The new picture as far as it is revealed, over the old one in the rectangle.
 void RevealMask(qmFxRequest *fx, ShapeState *s, int32_t x, int32_t y, int32_t width, int32_t height) {
-  if (fx->srcMask) CopyMaskRect(fx->srcMask, x, y, s->reveal, x, y, width, height, MASKAND);
-  ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, s->reveal, nullptr, s->work);
+  RevealCoverage(fx, s->reveal, x, y, width, height, s->shown, s->alpha);
+  ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, s->alpha ? nullptr : s->shown, s->alpha, s->work);
 }
 
 
-// The last frame: the new picture through its own planes.
+// The last frame: the new picture through its own planes; a layer taken away through its planes
+// is gone (a piece of the new picture erases it).
 void ShowWholePicture(qmFxRequest *fx, ShapeState *s) {
-  ComposeMaskedFx(fx, fx->srcImage, 0, 0, fx->width, fx->height, fx->srcMask, fx->srcAlpha, s->work);
+  if (fx->realtime && fx->layerTarget) BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  else ComposeMaskedFx(fx, fx->srcImage, 0, 0, fx->width, fx->height, fx->srcMask, fx->srcAlpha, s->work);
 }
 
 // Speed to step of SUN and STAR, along the larger side.
@@ -345,11 +351,14 @@ void ShapeWipeFxFree(qmFxRequest *fx, int32_t) {
   auto *s = static_cast<ShapeState *>(fx->fxState);
   if (!s) return;
   FreeMask(s->reveal);
+  FreeMask(s->shown);
+  FreeAlphaChannel(s->alpha);
   FreeBitmap(s->work);
   MemFree(s->points);
   MemFree(s->clipped);
   MemFree(s->crossings);
-  s->reveal = nullptr;
+  s->reveal = s->shown = nullptr;
+  s->alpha = nullptr;
   s->work = nullptr;
   s->points = s->clipped = s->crossings = nullptr;
 }
