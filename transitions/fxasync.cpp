@@ -66,6 +66,17 @@ uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
 intptr_t AsyncFxControl(int32_t op, intptr_t argument, void *userData) {
   auto *fx = static_cast<qmFxRequest *>(userData);
   switch (op) {
+    case ADOP_REPLACELAYER: {
+      // The record before the layer takes its place: the transition goes on in that one.
+      qmLayer *old = reinterpret_cast<qmLayer *>(argument);
+      if (old != fx->layer || !old || !LayerBelow(old)) return 0;
+      if (fx->realtimePrepared) {
+        RestoreRealtimeLayer(fx);
+        fx->layerSuspended = 1;
+      }
+      fx->layer = LayerBelow(old);
+      return intptr_t(FollowFxLayer(fx));
+    }
     case ADOP_LAYERCHANGING:
       // The layer's own pictures go back for the change; the planes follow it afterwards.
       if (reinterpret_cast<qmLayer *>(argument) == fx->layer && fx->realtimePrepared) {

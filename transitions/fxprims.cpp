@@ -65,12 +65,11 @@ void CoverPlanes(qmPlaneSet *p, int32_t sx, int32_t sy, int32_t px, int32_t py, 
 
 // A piece of src into the planes at (px, py) of the area, shown or (erase) made transparent; the
 // rectangle written, in area coordinates, or false when none.
-bool PieceIntoPlanes(qmFxRequest *fx, qmPlaneSet *p, const qmBitmap *src, int32_t sx, int32_t sy, int32_t *px,
-                     int32_t *py, int32_t *w, int32_t *h, const qmMask *mask, const qmAlphaChannel *alpha, bool erase) {
+bool PieceIntoPlanes(qmPlaneSet *p, const qmBitmap *src, int32_t sx, int32_t sy, int32_t *px, int32_t *py, int32_t *w,
+                     int32_t *h, const qmMask *mask, const qmAlphaChannel *alpha, bool erase) {
   if (!ClipCopy(src->width, src->height, p->bitmap->width, p->bitmap->height, &sx, &sy, px, py, w, h)) return false;
   CoverPlanes(p, sx, sy, *px, *py, *w, *h, mask, alpha, erase);
   if (!erase) BltBitmap(src, sx, sy, p->bitmap, *px, *py, *w, *h);
-  (void)fx;
   return true;
 }
 
@@ -116,7 +115,8 @@ void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t sr
     b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP;
     b.clip = nullptr;
     int32_t sx = srcX, sy = srcY, px = b.dstX, py = b.dstY, w = width, h = height;
-    if (ClipCopy(fx->width, fx->height, b.dstWidth, b.dstHeight, &sx, &sy, &px, &py, &w, &h)) {
+    const int32_t sw = src ? std::min(fx->width, src->width) : 0, sh = src ? std::min(fx->height, src->height) : 0;
+    if (ClipCopy(sw, sh, b.dstWidth, b.dstHeight, &sx, &sy, &px, &py, &w, &h)) {
       CoverPlanes(p, sx, sy, px, py, w, h, mask, alpha, ErasesLayer(fx, src));
       AddFxPending(fx, px, py, w, h);
     }
@@ -140,7 +140,7 @@ void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t 
                     int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha) {
   if (qmPlaneSet *p = FxPlanes(fx)) {
     int32_t px = dstX - fx->x, py = dstY - fx->y;
-    if (src && PieceIntoPlanes(fx, p, src, srcX, srcY, &px, &py, &width, &height, mask, alpha, ErasesLayer(fx, src)))
+    if (src && PieceIntoPlanes(p, src, srcX, srcY, &px, &py, &width, &height, mask, alpha, ErasesLayer(fx, src)))
       PresentPlanesRect(fx, px, py, width, height);
     return;
   }
@@ -152,7 +152,7 @@ void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t 
 void BlitFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height, uint32_t flags) {
   qmPlaneSet *p = fx->layer && fx->layer->current ? &fx->layer->current->own : nullptr;
   if (!p || !p->bitmap || !fx->srcImage || px < 0 || py < 0) return;
-  if (!PieceIntoPlanes(fx, p, fx->srcImage, px, py, &px, &py, &width, &height, fx->srcMask, fx->srcAlpha,
+  if (!PieceIntoPlanes(p, fx->srcImage, px, py, &px, &py, &width, &height, fx->srcMask, fx->srcAlpha,
                        (flags & FXPIECE_ERASE) != 0))
     return;
   if (!(flags & FXPIECE_NOPRESENT)) PresentPlanesRect(fx, px, py, width, height);

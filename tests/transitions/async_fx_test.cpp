@@ -1,6 +1,6 @@
 // Transitions driven from the script's loop as asynchronous draw objects: frame by frame, sent
 // to other frames, finished and cancelled, against the frames of the same transition run at
-// once; refreshed, moved and changed between frames; and the end of one whose display closes.
+// once; refreshed, moved, changed and replaced between frames; and the end of one whose display closes.
 #include "display/asyncdraw.h"
 #include "display/displayops.h"
 #include "display/safeblt.h"
@@ -254,6 +254,39 @@ TEST(AsyncTransitions, ALayerChangedHalfWayIsFollowed) {
     EXPECT_EQ(vm.Window(), plain);
     EXPECT_EQ(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
   }
+}
+
+TEST(AsyncTransitions, ALayerReplacedByTheRecordBeforeItIsFollowed) {
+  AsyncFx vm;
+  // Layer 2 is the one drawn; layer 1, below it, is the record that takes its place.
+  vm.MakeBrush(2, 20, 10, 5);
+  ASSERT_EQ(vm.Call("InsertLayer", {1, 3, 2, 5, 6, 1}).code, 0u);
+  const Case stripes8{"stripes of 8", 3, FX_NORMALSPEED};
+  CommandCall r = vm.CallWith("showlayerfx", [&] {
+    vm_pushnumber(vm.L, 2);
+    vm_newtable(vm.L);
+    vm.Set("type", stripes8.effect), vm.Set("speed", stripes8.speed), vm.Set("async", 1);
+    return 2;
+  });
+  ASSERT_EQ(r.code, 0u);
+  auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+  ASSERT_NE(ad, nullptr);
+  for (int k = 0; k < 4; k++) vm.Advance(ad);
+  qmLayer *replaced = GetNthLayer(vm.d->bgpic, 2), *replacing = GetNthLayer(vm.d->bgpic, 1);
+  ASSERT_EQ(ad->control(ADOP_REPLACELAYER, reinterpret_cast<intptr_t>(replaced), ad->userData), 0);
+  EXPECT_TRUE(IsObjectInAsyncDraw(vm.Scene(), replacing));
+  EXPECT_FALSE(IsObjectInAsyncDraw(vm.Scene(), replaced));
+  ASSERT_EQ(vm.Call("RemoveLayer", {2}).code, 0u) << "the replaced record goes";
+  EXPECT_EQ(ad->control(ADOP_CURFRAME, 0, ad->userData), 4);
+  // Four columns of the even bands show the replacing layer's picture, the rest not yet.
+  for (int x = 0; x < 4; x++) EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5 + x, 6), FxVm::Pattern(5, x, 0)) << x;
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 9, 6), 0x102030u);
+  int32_t result = 0;
+  for (int k = 0; k < 100 && !result; k++) result = vm.Advance(ad);
+  EXPECT_EQ(result, 1);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++) ASSERT_EQ(DisplayVm::WindowPixel(vm.d, 5 + x, 6 + y), FxVm::Pattern(5, x, y));
+  EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 0);
 }
 
 TEST(AsyncTransitions, ClosingTheDisplayEndsTheTransition) {
