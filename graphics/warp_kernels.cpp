@@ -13,6 +13,10 @@
 
 #ifdef QM_HAVE_AVX2
 void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
+void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                    int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                         int32_t *sx, int32_t *sy);
 #endif
 
 namespace {
@@ -71,13 +75,6 @@ inline uint32_t MixWords(uint32_t second, uint32_t source, int32_t m) {
   return rb | ag;
 }
 
-// One row of a warp: each pixel from its source place in both pictures, mixed by m.
-void MixRow(uint32_t *drow, const int32_t *sxs, const int32_t *sys, int32_t width, const uint32_t *pixels, int32_t pitch,
-            const uint32_t *second, int32_t secondPitch, int32_t m) {
-  for (int32_t x = 0; x < width; x++)
-    drow[x] = MixWords(second[int64_t(sys[x]) * secondPitch + sxs[x]], pixels[int64_t(sys[x]) * pitch + sxs[x]], m);
-}
-
 inline int32_t LimitCoordinate(double v, int32_t size) {
   if (!(v >= 0)) return 0;
   if (v >= size - 1) return size - 1;
@@ -93,6 +90,20 @@ void FillTable(double *sine, double *cosine) {
 }
 
 } // namespace
+
+void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                      int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from) {
+  for (int32_t x = from; x < width; x++)
+    dst[x] = MixWords(second[int64_t(sy[x]) * secondPitch + sx[x]], pixels[int64_t(sy[x]) * pitch + sx[x]], m);
+}
+
+void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return WarpMixRowAvx2(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
+#endif
+  WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
+}
 
 int32_t IntegerSqrt(int64_t n) {
   if (n < 0) return -1;
@@ -206,7 +217,7 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
     SwirlSourceRow(&g, y, sxs.data(), sys.data());
     if (mixOnly) {
-      MixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
+      WarpMixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
       continue;
     }
     for (int32_t x = 0; x < width; x++) {
@@ -276,6 +287,26 @@ double RippleFactor(int32_t level, int32_t d, const qmRippleRequest *req) {
 
 } // namespace
 
+void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                           int32_t *sx, int32_t *sy, int32_t from, int32_t to) {
+  const int32_t *dist = req->distance + int64_t(y) * req->width;
+  const int32_t dy = y - req->centerY, cx = req->centerX;
+  for (int32_t x = from; x < to; x++) {
+    const int32_t d = dist[x];
+    const double k = d >= 0 && d < count ? factor[d] : RippleFactor(level, d, req);
+    sx[x] = LimitCoordinate(x + (x - cx) * k, req->width);
+    sy[x] = LimitCoordinate(y + dy * k, req->height);
+  }
+}
+
+void RippleSourceRow(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                     int32_t *sx, int32_t *sy) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return RippleSourceRowAvx2(req, level, factor, count, y, sx, sy);
+#endif
+  RippleSourceRowScalar(req, level, factor, count, y, sx, sy, 0, req->width);
+}
+
 void RippleDisplace(int32_t level, int32_t x, int32_t y, qmRippleRequest *req) {
   const int32_t d = req->distance[int64_t(y) * req->width + x];
   const int32_t dx = x - req->centerX, dy = y - req->centerY;
@@ -311,22 +342,15 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
   for (size_t d = 0; d < factor.size(); d++) factor[d] = RippleFactor(level, int32_t(d), req);
   // Locals, not the request's fields: the pixel stores could alias them and force reloads.
   const double *kOf = factor.data();
-  const int32_t kCount = int32_t(factor.size()), cx = req->centerX;
+  const int32_t kCount = int32_t(factor.size());
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
   std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
-    const int32_t *dist = req->distance + int64_t(y) * width;
-    const int32_t dy = y - req->centerY;
-    for (int32_t x = 0; x < width; x++) {
-      const int32_t d = dist[x];
-      const double k = d >= 0 && d < kCount ? kOf[d] : RippleFactor(level, d, req);
-      sxs[x] = LimitCoordinate(x + (x - cx) * k, width);
-      sys[x] = LimitCoordinate(y + dy * k, height);
-    }
+    RippleSourceRow(req, level, kOf, kCount, y, sxs.data(), sys.data());
     if (second && !fade) {
-      MixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
+      WarpMixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
       continue;
     }
     for (int32_t x = 0; x < width; x++) {
