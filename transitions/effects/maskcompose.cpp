@@ -53,24 +53,27 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
   BlitFxToScreen(fx, work, srcX, srcY, dstX, dstY, width, height, nullptr, nullptr);
 }
 
-void RevealCoverage(const qmFxRequest *fx, const qmMask *reveal, int32_t x, int32_t y, int32_t width, int32_t height,
-                    qmMask *shown, qmAlphaChannel *alpha) {
+const qmMask *RevealCoverage(const qmFxRequest *fx, const qmMask *reveal, int32_t x, int32_t y, int32_t width,
+                             int32_t height, qmMask *shown, qmAlphaChannel *alpha) {
+  const bool invert = fx->realtime && fx->layerTarget;
+  const bool byAlpha = alpha && fx->srcAlpha && !fx->srcMask;
+  if (!byAlpha && !invert && !fx->srcMask) return reveal;
   if (x < 0) width += x, x = 0;
   if (y < 0) height += y, y = 0;
   if (width > fx->width - x) width = fx->width - x;
   if (height > fx->height - y) height = fx->height - y;
-  if (width < 1 || height < 1) return;
-  const bool invert = fx->realtime && fx->layerTarget;
-  if (alpha && fx->srcAlpha && !fx->srcMask) {
+  if (width < 1 || height < 1) return byAlpha ? nullptr : shown;
+  if (byAlpha) {
     for (int32_t row = y; row < y + height; row++) {
       const uint8_t *bits = reveal->memory + int64_t(row) * reveal->bytesPerRow;
       const uint8_t *from = fx->srcAlpha->memory + int64_t(row) * fx->srcAlpha->bytesPerRow;
       uint8_t *to = alpha->memory + int64_t(row) * alpha->bytesPerRow;
       for (int32_t i = x; i < x + width; i++) to[i] = GetMaskBit(bits, i) != invert ? from[i] : 0;
     }
-    return;
+    return nullptr;
   }
   CopyMaskRect(reveal, x, y, shown, x, y, width, height, MASKVANILLACOPY);
   if (invert) FillMaskRect(shown, x, y, width, height, MASKXOR);
   if (fx->srcMask) CopyMaskRect(fx->srcMask, x, y, shown, x, y, width, height, MASKAND);
+  return shown;
 }

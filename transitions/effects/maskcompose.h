@@ -15,6 +15,7 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
 // What a frame shows of the new picture in the area's rectangle (x, y, width x height), from the
 // pixels revealed so far: those within the new picture's own mask into shown or, for a picture
 // with an alpha plane, its alpha bytes there (0 elsewhere) into alpha. A layer taken away through
-// its planes shows the pixels not yet revealed instead.
-void RevealCoverage(const qmFxRequest *fx, const qmMask *reveal, int32_t x, int32_t y, int32_t width, int32_t height,
-                    qmMask *shown, qmAlphaChannel *alpha);
+// its planes shows the pixels not yet revealed instead. The mask to compose with: reveal itself
+// when it says all, else shown; null when the alpha plane carries it.
+const qmMask *RevealCoverage(const qmFxRequest *fx, const qmMask *reveal, int32_t x, int32_t y, int32_t width,
+                             int32_t height, qmMask *shown, qmAlphaChannel *alpha);

@@ -27,6 +27,7 @@ struct ShapeState {
   qmBitmap *work;
   int32_t *points, *clipped;  // kShapePoints {x, y} pairs each
   int32_t *crossings;         // kShapePoints integers, the fill's scratch
+  int32_t filled;             // the frames whose shapes the reveal mask holds (1..filled)
   int32_t size;               // SUN and STAR: the shape's extent along the larger side
   int32_t maxSize;            // SUN: a size past which the area is covered whatever the rounding
   // CLOCKWIPE: the hand, where it was a frame ago, the border segment it is on (0..5) and
@@ -67,8 +68,8 @@ void FillPolygon(const qmFxRequest *fx, ShapeState *s, int32_t count) {
 
 // The new picture as far as it is revealed, over the old one in the rectangle.
 void RevealMask(qmFxRequest *fx, ShapeState *s, int32_t x, int32_t y, int32_t width, int32_t height) {
-  RevealCoverage(fx, s->reveal, x, y, width, height, s->shown, s->alpha);
-  ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, s->alpha ? nullptr : s->shown, s->alpha, s->work);
+  const qmMask *shown = RevealCoverage(fx, s->reveal, x, y, width, height, s->shown, s->alpha);
+  ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, shown, shown ? nullptr : s->alpha, s->work);
 }
 
 
@@ -91,7 +92,18 @@ int32_t MakeOdd(int32_t v) { return v % 2 ? v : v + 1; }
 enum ShapeMode { SHAPE_COUNT, SHAPE_FILL, SHAPE_DRAW };
 
 // Nothing revealed yet.
-void ClearReveal(const qmFxRequest *fx, ShapeState *s) { FillMaskRect(s->reveal, 0, 0, fx->width, fx->height, MASKINVISIBLE); }
+void ClearReveal(const qmFxRequest *fx, ShapeState *s) {
+  FillMaskRect(s->reveal, 0, 0, fx->width, fx->height, MASKINVISIBLE);
+  s->filled = 0;
+}
+
+// Frame n drawn whole needs the shapes of frames 1..n - 1 in the reveal mask: those filled so far
+// stay when none lies beyond them (a jump forward), else the mask starts empty. The first frame
+// whose shape is still to fill.
+int32_t RevealBefore(const qmFxRequest *fx, ShapeState *s, int32_t n) {
+  if (s->filled > n - 1) ClearReveal(fx, s);
+  return s->filled + 1;
+}
 
 // One frame of SUN at s->size; true when the ellipse covers the area.
 bool SunStep(qmFxRequest *fx, ShapeState *s, ShapeMode mode) {
@@ -255,10 +267,13 @@ uint32_t SunFx(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
+  const int32_t n = std::max(fx->phase == FXPHASE_DRAW ? fx->frameNo : fx->frameNo + 1, 1);
   if (fx->phase == FXPHASE_DRAW) {
-    ClearReveal(fx, s);
-    for (s->size = fx->step + 10; s->size < fx->step + 10 + (fx->frameNo - 1) * fx->step; s->size += fx->step)
+    for (int32_t k = RevealBefore(fx, s, n); k < n; k++) {
+      s->size = fx->step + 10 + (k - 1) * fx->step;
       SunStep(fx, s, SHAPE_FILL);
+    }
+    s->size = fx->step + 10 + (n - 1) * fx->step;
   } else if (fx->phase != FXPHASE_FRAME) {
     return 0;
   } else if (fx->frameNo == 0) {
@@ -266,6 +281,7 @@ uint32_t SunFx(qmFxRequest *fx, int32_t *done) {
     s->size = fx->step + 10;
   }
   const bool covered = SunStep(fx, s, SHAPE_DRAW);
+  s->filled = n;
   s->size += fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (covered) *done = 1;
@@ -284,10 +300,10 @@ uint32_t StarFx(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
+  const int32_t n = std::max(fx->phase == FXPHASE_DRAW ? fx->frameNo : fx->frameNo + 1, 1);
   if (fx->phase == FXPHASE_DRAW) {
-    ClearReveal(fx, s);
-    for (int32_t k = 1; k < fx->frameNo; k++) FillStar(fx, s, fx->step + 10 + (k - 1) * fx->step, nullptr);
-    s->size = fx->step + 10 + (std::max(fx->frameNo, 1) - 1) * fx->step;
+    for (int32_t k = RevealBefore(fx, s, n); k < n; k++) FillStar(fx, s, fx->step + 10 + (k - 1) * fx->step, nullptr);
+    s->size = fx->step + 10 + (n - 1) * fx->step;
   } else if (fx->phase != FXPHASE_FRAME) {
     return 0;
   } else if (fx->frameNo == 0) {
@@ -296,6 +312,7 @@ uint32_t StarFx(qmFxRequest *fx, int32_t *done) {
   }
   int32_t box[4];
   const bool last = !FillStar(fx, s, s->size, box);
+  s->filled = n;
   if (last) ShowWholePicture(fx, s);
   else if (fx->phase == FXPHASE_DRAW) RevealMask(fx, s, 0, 0, fx->width, fx->height);
   else RevealMask(fx, s, box[0], box[1], box[2], box[3]);
@@ -323,14 +340,15 @@ uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done) {
   auto *s = static_cast<ShapeState *>(fx->fxState);
   if (fx->phase == FXPHASE_DRAW) {
     // The wedges of the frames before, then this frame's with the whole area composed.
-    ClearReveal(fx, s);
+    const int32_t n = std::max(fx->frameNo, 1), first = RevealBefore(fx, s, n);
     ResetHand(fx, s);
-    for (int32_t i = 1; i < fx->frameNo; i++) {
-      DrawWedge(fx, s, SHAPE_FILL, false);
+    for (int32_t k = 1; k < n; k++) {
+      if (k >= first) DrawWedge(fx, s, SHAPE_FILL, false);
       AdvanceHand(fx, s);
     }
-    if (fx->frameNo >= fx->stepCount) ShowWholePicture(fx, s);
+    if (n >= fx->stepCount) ShowWholePicture(fx, s);
     else DrawWedge(fx, s, SHAPE_DRAW, true);
+    s->filled = n;
     AdvanceHand(fx, s);
     return 0;
   }
@@ -342,6 +360,7 @@ uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done) {
   const bool last = fx->frameNo + 1 >= fx->stepCount;
   if (last) ShowWholePicture(fx, s);
   else DrawWedge(fx, s, SHAPE_DRAW, false);
+  s->filled = fx->frameNo + 1;
   if (AdvanceHand(fx, s) || last) *done = 1;
   FxFrameTail(fx);
   return 0;
