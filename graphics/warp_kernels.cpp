@@ -246,6 +246,17 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
 void PixelatePixels(const qmPixelateRequest *req) {
   const int32_t n = req->blockSize;
   if (n < 1) return;
+  if (!req->srcMask && !req->srcAlpha && !req->dstMask && !req->dstAlpha) {
+    // Every block shows: each band's first row is made once and copied to the band's other rows.
+    for (int32_t by = 0; by < req->height; by += n) {
+      const uint32_t *srow = req->src + int64_t(by) * req->srcPitch;
+      uint32_t *first = req->dst + int64_t(by) * req->dstPitch;
+      for (int32_t bx = 0; bx < req->width; bx += n) std::fill_n(first + bx, std::min(n, req->width - bx), srow[bx]);
+      for (int32_t y = by + 1; y < std::min(req->height, by + n); y++)
+        std::memcpy(req->dst + int64_t(y) * req->dstPitch, first, size_t(req->width) * 4);
+    }
+    return;
+  }
   for (int32_t by = 0; by < req->height; by += n) {
     const int32_t bh = std::min(n, req->height - by);
     for (int32_t bx = 0; bx < req->width; bx += n) {
