@@ -1,6 +1,8 @@
 // Transitions driven from the script's loop as asynchronous draw objects: frame by frame, sent
 // to other frames, finished and cancelled, against the frames of the same transition run at
 // once; refreshed, moved, changed and replaced between frames; and the end of one whose display closes.
+#include <cstdlib>
+
 #include "display/asyncdraw.h"
 #include "display/displayops.h"
 #include "display/safeblt.h"
@@ -49,6 +51,8 @@ struct AsyncFx : FxVm {
   }
   // ShowLayerFX(1, {type, speed, async}); the draw object, or null.
   qmAsyncDraw *Start(const Case &c, int32_t async) {
+    // A dissolve's reveal times come from rand: every run of a case draws the same.
+    std::srand(11);
     CommandCall r = CallWith("showlayerfx", [&] {
       vm_pushnumber(L, 1);
       vm_newtable(L);

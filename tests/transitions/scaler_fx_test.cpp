@@ -167,14 +167,16 @@ TEST(ScalerFx, OddSizesUnfoldTheLongerHalfSecond) {
 }
 
 // Each frame drawn on its own from its number (as a jump of an asynchronous run draws it), in
-// place of the frame that follows the one before.
+// place of the frame that follows the one before, and each after a jump back from the last frame.
 uint32_t EachFrameOnItsOwn(qmFxRequest *fx, int32_t *done) {
   const qmFxRoutines *r = FindFxRoutines(fx->effect);
   if (fx->phase != FXPHASE_FRAME) return r->frame(fx, done);
   const int32_t n = fx->frameNo + 1;
   fx->phase = FXPHASE_DRAW;
+  fx->frameNo = fx->stepCount;
+  uint32_t code = r->frame(fx, nullptr);
   fx->frameNo = n;
-  const uint32_t code = r->frame(fx, nullptr);
+  if (!code) code = r->frame(fx, nullptr);
   fx->phase = FXPHASE_FRAME;
   fx->frameNo = n - 1;
   if (n >= fx->stepCount) *done = 1;
@@ -187,10 +189,11 @@ void FreeOwn(qmFxRequest *fx, int32_t complete) {
 }
 
 TEST(ScalerFx, AnyFrameDrawnOnItsOwnIsTheFrameInOrder) {
-  // The whole-display effects, which no layer plays: their frames drawn from the number alone
-  // against the run in order, on an odd and an even area.
-  const int32_t effects[] = {FX_ZOOMIN, FX_ZOOMOUT, FX_CRUSHLEFT, FX_CRUSHBOTTOM, FX_VFLIPCOIN, FX_HLOWFLIPCOIN,
-                             FX_TURNDOWNTOP, FX_TURNDOWNBOTTOM, FX_TURNDOWNLEFT, FX_TURNDOWNRIGHT, FX_PIXELZOOM2};
+  // Frames drawn from the number alone, after the last one, against the run in order on the
+  // display (the whole-display effects play nowhere else), on an odd and an even area.
+  const int32_t effects[] = {FX_STRETCHRIGHT, FX_VSTRETCHCENTER, FX_ZOOMSOUTHEAST, FX_ZOOMIN, FX_ZOOMOUT, FX_CRUSHLEFT,
+                             FX_CRUSHBOTTOM, FX_VFLIPCOIN, FX_HLOWFLIPCOIN, FX_TURNDOWNTOP, FX_TURNDOWNBOTTOM,
+                             FX_TURNDOWNLEFT, FX_TURNDOWNRIGHT, FX_PIXELZOOM1, FX_PIXELZOOM2, FX_WATER3, FX_STRUDEL};
   for (int32_t effect : effects)
     for (auto [w, h] : {std::pair{40, 24}, std::pair{37, 23}}) {
       SCOPED_TRACE(std::to_string(effect) + " on " + std::to_string(w) + "x" + std::to_string(h));
