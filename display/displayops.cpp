@@ -115,6 +115,11 @@ int32_t RebindLayerObjectId(qmScene *scene, int32_t type, const qmObjectId *from
   return layers && layers->rebindObject ? layers->rebindObject(scene, type, from, to) : 0;
 }
 
+uint32_t SetPictureLayerFrame(qmScene *scene, void *layer, int32_t frame) {
+  const qmLayerHooks *layers = LayerHooksOf(scene);
+  return layers && layers->setAnimFrame && layer ? layers->setAnimFrame(scene, layer, frame) : uint32_t(ERR_NOLAYERS);
+}
+
 void *PictureLayerAt(const qmScene *scene, const qmBGPic *pic, int32_t position) {
   const qmLayerHooks *layers = LayerHooksOf(scene);
   return layers && layers->layerAt && pic ? layers->layerAt(pic, position) : nullptr;

@@ -96,6 +96,7 @@ struct qmLayerHooks {
   uint32_t (*rerender)(qmScene *scene, qmDisplay *display, qmBGPic *pic);
   void (*resetScale)(qmScene *scene, qmBGPic *pic);
   void (*layerBounds)(const void *layer, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
+  uint32_t (*setAnimFrame)(qmScene *scene, void *layer, int32_t frame);
 };
 void FreePictureLayers(qmScene *scene, qmBGPic *pic);
 void ShowDeferredLayers(const qmScene *scene, qmBGPic *pic);
@@ -119,6 +120,9 @@ void EndSelectPictureLayer(qmScene *scene, void *layer);
 uint32_t RerenderPictureLayers(qmScene *scene, qmDisplay *display, qmBGPic *pic);
 // The picture's layers back to their unscaled states.
 void ResetPictureLayerScale(qmScene *scene, qmBGPic *pic);
+// An anim layer shows the frame (from 1; 0 the next) from now on, refreshed: 0 or an error;
+// ERR_NOLAYERS without the layer engine.
+uint32_t SetPictureLayerFrame(qmScene *scene, void *layer, int32_t frame);
 // Where a layer lies on its picture now; false (nothing written) without the layer engine.
 bool PictureLayerBounds(const qmScene *scene, const void *layer, int32_t *x, int32_t *y, int32_t *width,
                         int32_t *height);

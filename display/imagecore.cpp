@@ -79,6 +79,10 @@ uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *req) {
     srcHeight = pic->unscaledHeight;
     if (reqX == -1) reqX = req->srcX;
     if (reqY == -1) reqY = req->srcY;
+  } else if (req->kind == QMTYPE_ANIM) {
+    source = {req->frame.bitmap, req->frame.mask, req->frame.alpha};
+    srcWidth = width = req->width;
+    srcHeight = height = req->height;
   } else {
     if (SelectedIsBrush(scene, d, &id))
       if (uint32_t code = EndSelectCore(scene, d, 0)) return code;
@@ -111,8 +115,9 @@ uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *req) {
   // 4. Position.
   int32_t x = ResolvePositionX(scene, reqX, width, 0, transform.anchorX);
   int32_t y = ResolvePositionY(scene, reqY, height, 0, transform.anchorY);
-  int32_t srcX = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionX(scene, req->srcX, width, srcWidth, 0);
-  int32_t srcY = req->kind == QMTYPE_BRUSH ? 0 : ResolvePositionY(scene, req->srcY, height, srcHeight, 0);
+  const bool whole = req->kind == QMTYPE_BRUSH || req->kind == QMTYPE_ANIM;
+  int32_t srcX = whole ? 0 : ResolvePositionX(scene, req->srcX, width, srcWidth, 0);
+  int32_t srcY = whole ? 0 : ResolvePositionY(scene, req->srcY, height, srcHeight, 0);
 
   // 5. The source rectangle.
   if (srcX < 0 || srcY < 0) return ERR_NEGCOORDS;
@@ -180,7 +185,8 @@ uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *req) {
     layer.id = id;
     layer.requestedX = x, layer.requestedY = y;
     layer.objectWidth = width, layer.objectHeight = height;
-    layer.partX = req->kind == QMTYPE_BRUSH ? 0 : srcX, layer.partY = req->kind == QMTYPE_BRUSH ? 0 : srcY;
+    layer.partX = whole ? 0 : srcX, layer.partY = whole ? 0 : srcY;
+    layer.frame = req->frameNumber, layer.frameCount = req->frameCount, layer.frameDelay = req->frameDelay;
     layer.x = x - int32_t(width * transform.anchorX);
     layer.y = y - int32_t(height * transform.anchorY);
     layer.width = width, layer.height = height;

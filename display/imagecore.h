@@ -34,7 +34,7 @@ struct qmPictureOut {
 
 struct qmImageRequest {
   int32_t layerPosition;  // with IMGCORE_REPLACE: the layer to replace
-  uint32_t kind;          // QMTYPE_BRUSH, QMTYPE_BRUSHPART or QMTYPE_BGPICPART
+  uint32_t kind;          // QMTYPE_BRUSH, QMTYPE_BRUSHPART, QMTYPE_BGPICPART or QMTYPE_ANIM
   qmObjectId id;          // a background picture's -1: the current display's own
   int32_t srcX, srcY;     // parts: the rectangle inside the object
   int32_t x, y;           // background-picture parts: -1 is the source position
@@ -47,6 +47,16 @@ struct qmImageRequest {
   uint32_t tagsError;
   qmPictureOut *pictureOut;      // or null: the picture is drawn
   uint32_t flags;                // IMGCORE_*
+  // ANIM: the frame the anim engine fetched at the anim's native size (width x height; its
+  // planes stay the caller's), its number from 1, the anim's frame count and the frame's
+  // delay in milliseconds, which a layer made of it keeps.
+  struct {
+    qmBitmap *bitmap;
+    qmMask *mask;
+    qmAlphaChannel *alpha;
+  } frame;
+  int32_t frameNumber, frameCount;
+  uint32_t frameDelay;
 };
 
 // A picture handed to the layer engine: the planes (copies of the drawn rectangle, or the
@@ -73,6 +83,9 @@ struct qmImageLayer {
   // Shapes: the rest of what the command was given, copied by the layer engine (its vertices
   // too), so that the shape can be drawn again; null for other pictures.
   const qmShapeLayerData *shape;
+  // ANIM: the frame shown (from 1), the anim's frame count and the frame's delay in ms.
+  int32_t frame, frameCount;
+  uint32_t frameDelay;
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed

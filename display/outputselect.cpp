@@ -161,7 +161,17 @@ uint32_t SelectOutputCore(qmScene *scene, uint32_t objectType, const qmObjectId 
     break;
   default: return ERR_WRONGUSAGE;
   }
+  return SelectOutputPlanes(scene, objectType, id, outputType, frame, mode, comboValue, planes, width, height, record);
+}
 
+uint32_t SelectOutputPlanes(qmScene *scene, uint32_t objectType, const qmObjectId *id, uint32_t outputType,
+                            int32_t frame, uint32_t mode, uint32_t comboValue, const qmPlaneSet &planes, int32_t width,
+                            int32_t height, void *record) {
+  qmDisplay *d = scene->current;
+  if (!d) return ERR_WRONGUSAGE;
+  if (d->outputType == outputType && SameTarget(d->selectBGPic, objectType, id, frame)) return 0;
+  if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
+    if (uint32_t code = EndSelectCore(scene, d, 0)) return code;
   if (!d->selectBGPic) {
     d->selectBGPic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
     if (!d->selectBGPic) return ERR_MEM;
@@ -203,7 +213,8 @@ uint32_t PrepareMaskOrAlphaOutput(const qmScene *scene) {
   qmBGPic *sel = d->selectBGPic;
   if ((out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) || !sel || sel->prepared) return 0;
   if (sel->selectedType == QMTYPE_BRUSH) return PrepareBrushOutput(scene, d, sel, out);
-  if (sel->selectedType == QMTYPE_LAYER) {  // the layer's own pictures, drawn as they are
+  // A layer's or an anim frame's own pictures are drawn as they are.
+  if (sel->selectedType == QMTYPE_LAYER || (sel->selectedType == QMTYPE_ANIM && out == DISPOUT_BRUSH)) {
     sel->prepared = 1;
     return 0;
   }

@@ -46,6 +46,10 @@ struct qmLayerState {
   qmTextRequest *textRequest;
   // The rest of what the shape command was given; its vertex array belongs to this record.
   qmShapeLayerData shape;
+  // Anim layers: the frame shown (from 1, its picture is own), the anim's frame count then and
+  // the frame's delay in milliseconds.
+  int32_t frame, frameCount;
+  uint32_t frameDelay;
 };
 
 struct qmLayer {

@@ -14,6 +14,7 @@
 #include "graphics/transform.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
+#include "media/animcore/anim.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -57,8 +58,7 @@ uint32_t GetObjectImage(qmScene *scene, qmLayer *layer, const qmLayerState *S, q
     *out = {const_cast<qmBitmap *>(b), const_cast<qmMask *>(m), const_cast<qmAlphaChannel *>(a), w, h, 0, 0, nullptr};
     break;
   }
-  case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);  // no anims in this player yet
-  default: return ERR_WRONGUSAGE;
+  default: return ERR_WRONGUSAGE;  // an anim layer always holds its frame as its own picture
   }
   if (IsPartType(layer->type)) out->originX = S->partX, out->originY = S->partY;
   return 0;
@@ -195,7 +195,12 @@ bool IsShapeLayer(const qmLayer *layer) {
 uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const qmTransform *transform,
                          uint32_t flags) {
   switch (layer->type) {
-  case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
+  case QMTYPE_ANIM: {
+    // The frame is the layer's own picture; the anim it belongs to must still be there.
+    qmAnim *anim = nullptr;
+    if (uint32_t code = FindAnim(scene, &layer->object, &anim, FINDANIM_FREED)) return code;
+    break;
+  }
   case QMTYPE_NOOBJECT: return 0;
   default: break;
   }
@@ -356,7 +361,9 @@ uint32_t GetLayerMaskRefs(qmScene *scene, qmLayer *layer, int32_t, qmMask ***mas
     *mask = &b->mask, *alpha = &b->alpha;
     return 0;
   }
-  case QMTYPE_ANIM: return MissingObjectError(&layer->object, ERR_FINDANIM);
+  case QMTYPE_ANIM:
+    *mask = &layer->base->own.mask, *alpha = &layer->base->own.alpha;
+    return 0;
   case QMTYPE_BGPICPART: {
     qmLayerState *base = layer->base;
     if (base->own.bitmap) {

@@ -9,7 +9,11 @@
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "display/position.h"
+#include "layers/animlayer.h"
+#include "layers/layer.h"
 #include "layers/layerops.h"
+#include "media/animcore/anim.h"
+#include "media/animcore/animplay.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -149,6 +153,13 @@ struct qmLayerIndex {
   }
 };
 
+// An anim layer shows frame extra (0 the next) and moves as the entry says.
+uint32_t StepAnimLayer(qmScene *scene, qmLayer *l, qmMoveEntry *e) {
+  if (uint32_t code = SetAnimLayerFrame(scene, l, e->extra, 1)) return code;
+  MoveLayerStep(scene, l, e, 0);
+  return 0;
+}
+
 uint32_t FirstPassStep(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
   qmBGPic *pic = scene->picture;
   switch (e->kind) {
@@ -186,8 +197,8 @@ uint32_t FirstPassStep(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
   case QMTYPE_NEXTFRAME2: {
     qmLayer *l = index->At(int32_t(e->object.id));
     if (!l) return ERR_LAYERRANGE;
-    // Only anim layers change frames, and no anim layer can be made yet.
-    return ERR_WRONGUSAGE;
+    if (l->type != QMTYPE_ANIM) return ERR_WRONGUSAGE;
+    return StepAnimLayer(scene, l, e);
   }
   default: return 0;
   }
@@ -200,13 +211,14 @@ uint32_t FirstPass(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
   return code;
 }
 
-// Each entry not done yet acts on the bottom-most layer made for its object.
-void SecondPass(qmScene *scene, qmMoveList *list) {
+// Each entry not done yet acts on the bottom-most layer made for its object; 0 or the first
+// frame change's error.
+uint32_t SecondPass(qmScene *scene, qmMoveList *list) {
   // Entries done in the first pass stay done: only the others are looked at for each layer.
   std::vector<int32_t> waiting;
   for (int32_t i = 0; i < list->count; i++)
     if (!list->entries[i].done) waiting.push_back(i);
-  if (waiting.empty()) return;
+  if (waiting.empty()) return 0;
   for (qmLayer *l = FirstLayer(scene->picture); l; l = LayerAbove(l)) {
     for (int32_t i : waiting) {
       qmMoveEntry *e = &list->entries[i];
@@ -216,17 +228,39 @@ void SecondPass(qmScene *scene, qmMoveList *list) {
       } else if (e->kind == QMTYPE_HIDEBRUSH && Matches(l, QMTYPE_BRUSH, e->object)) {
         l->hidden = 1;
         TakeBox(scene, e, Bounds(scene, l));
+      } else if (e->kind == QMTYPE_NEXTFRAME && Matches(l, QMTYPE_ANIM, e->object)) {
+        if (uint32_t code = StepAnimLayer(scene, l, e)) return code;
       }
-      // NEXTFRAME entries would match anim layers here; none can be made yet.
     }
   }
+  return 0;
+}
+
+// Draws the entry's anim as a new top layer (frame extra; 0 the second when there is one, -1
+// the last) and takes its box.
+uint32_t DrawAnimOnTop(qmScene *scene, qmMoveEntry *e) {
+  qmAnim *a = nullptr;
+  if (uint32_t code = FindAnim(scene, &e->object, &a, 0)) return code;
+  int32_t frame = e->extra;
+  if (frame == 0) frame = a->frameCount > 1 ? 2 : 1;
+  else if (frame == -1) frame = a->frameCount;
+  qmImageRequest req{};
+  req.id = e->object;
+  req.x = e->x, req.y = e->y;
+  req.layerPosition = -1;
+  req.flags = IMGCORE_INSERT | IMGCORE_RENDERSCALED;
+  if (uint32_t code = DrawAnimFrame(scene, a, frame, &req)) return code;
+  qmLayer *top = LastLayer(scene->picture);
+  if (!top) return ERR_LAYERRANGE;
+  TakeBox(scene, e, Bounds(scene, top));
+  return 0;
 }
 
 uint32_t ThirdPass(qmScene *scene, qmMoveEntry *e) {
   switch (e->kind) {
   case QMTYPE_BRUSH: return DrawBrushOnTop(scene, e);
-  // The anim and text-object libraries do not make layers yet: their objects cannot be found.
-  case QMTYPE_NEXTFRAME: return MissingObjectError(&e->object, ERR_FINDANIM);
+  case QMTYPE_NEXTFRAME: return DrawAnimOnTop(scene, e);
+  // The text-object library does not make layers yet: its objects cannot be found.
   case QMTYPE_TEXTOBJECT: return MissingObjectError(&e->object, ERR_FINDTEXTOBJECT);
   default: return ERR_WRONGUSAGE;
   }
@@ -278,7 +312,7 @@ uint32_t ExecuteMoveList(qmScene *scene, qmMoveList *list) {
   uint32_t code = 0;
   qmLayerIndex index{scene->picture, {}, true};
   for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(scene, &list->entries[i], &index);
-  if (!code) SecondPass(scene, list);
+  if (!code) code = SecondPass(scene, list);
   for (int32_t i = 0; i < list->count && !code; i++)
     if (!list->entries[i].done) code = ThirdPass(scene, &list->entries[i]);
   // What was carried out before an error is shown too, so the display matches the layers.

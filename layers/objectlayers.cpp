@@ -37,6 +37,7 @@ uint32_t LayersAddImageLayer(qmScene *scene, qmImageLayer *r) {
   state->objectWidth = r->objectWidth, state->objectHeight = r->objectHeight;
   state->partX = r->partX, state->partY = r->partY;
   state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
+  state->frame = r->frame, state->frameCount = r->frameCount, state->frameDelay = r->frameDelay;
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
       FreePlaneSet(&planes);

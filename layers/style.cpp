@@ -18,6 +18,9 @@
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "platform/memory.h"
+#include "layers/animlayer.h"
+#include "layers/sweep.h"
+#include "media/animcore/anim.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -28,6 +31,27 @@ void CollectLayer(const qmScene *scene, const qmLayer *layer, qmDirtyRectList *b
   int32_t x, y, w, h;
   GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
   AppendRect(batch, x, y, w, h);
+}
+
+// Another anim of the layer's size, or another frame: the frame becomes the layer's picture.
+uint32_t ChangeAnimContent(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+  const qmObjectId was = layer->object;
+  if (c.animGiven) {
+    qmAnim *a = nullptr;
+    if (uint32_t code = FindAnim(scene, &c.object, &a, 0)) return code;
+    if (a->nativeWidth != layer->base->objectWidth || a->nativeHeight != layer->base->objectHeight)
+      return ERR_WRONGUSAGE;
+    layer->object = c.object;
+  }
+  CollectLayer(scene, layer, batch);
+  if (uint32_t code = SetAnimLayerFrame(scene, layer, c.frameGiven ? c.frame : 1, 1)) {
+    layer->object = was;
+    return code;
+  }
+  CollectLayer(scene, layer, batch);
+  // The anim left behind may have lived for this layer alone.
+  if (c.animGiven) SweepUnusedObjects(scene, SWEEP_ANIMS);
+  return 0;
 }
 
 // The part rectangle of a brush or picture as the layer's new own picture.
@@ -214,6 +238,8 @@ uint32_t ApplyStyleToLayer(qmScene *scene, qmLayer *layer, const qmStyleChange &
     if (uint32_t code = shape ? ReplaceShape(scene, layer, c, batch) : ReplaceContent(scene, layer, c, batch))
       return code;
   }
+  if (layer->type == QMTYPE_ANIM && (c.animGiven || c.frameGiven))
+    if (uint32_t code = ChangeAnimContent(scene, layer, c, batch)) return code;
   bool transformChanged = c.transformChanged || (anchorChanged && !IsIdentityMatrix(c.transform.matrix));
   if (c.clipGiven) {
     // The base state refers to the region; rendered states get it on their next rendering.

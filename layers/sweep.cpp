@@ -3,6 +3,7 @@
 #include "display/bgpic.h"
 #include "display/scene.h"
 #include "display/brush.h"
+#include "media/animcore/anim.h"
 #include "platform/memory.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -67,6 +68,7 @@ void SweepUnusedObjects(qmScene *scene, uint32_t flags) {
       MemFree(b);
     }
   }
+  if (flags & SWEEP_ANIMS) PurgeFreedAnims(scene);
   if (flags & SWEEP_BGPICS) {
     for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BGPIC); h;) {
       auto *pic = reinterpret_cast<qmBGPic *>(h);

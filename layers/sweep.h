@@ -27,6 +27,6 @@ bool IsObjectInAnyLayer(const qmObjectRegistry *objects, int32_t type, const qmO
 // many layers it changed.
 int32_t RebindLayerObjects(const qmObjectRegistry *objects, int32_t type, const qmObjectId *from,
                            const qmObjectId *to);
-// Frees the flagged objects of the kinds in flags that no layer shows any more. Anims and text
-// objects are never flagged for layers yet: their libraries make no layers.
+// Frees the flagged objects of the kinds in flags that no layer shows any more. Text objects
+// are never flagged for layers yet: their library makes no layers.
 void SweepUnusedObjects(qmScene *scene, uint32_t flags);

@@ -1,6 +1,6 @@
 // The system's picture decoder and encoder: JPEG (libjpeg-turbo), TIFF (libtiff), PNG (libpng)
-// and the first picture of a GIF (giflib) are decoded here; PNG and JPEG are encoded here, and a still GIF is
-// written from palette indices. Pixel words are 0xAARRGGBB, rows top to bottom, no gap.
+// and the first picture of a GIF (giflib) are decoded here; PNG and JPEG are encoded here. Pixel
+// words are 0xAARRGGBB, rows top to bottom, no gap.
 #pragma once
 #include <cstdint>
 
@@ -64,8 +64,3 @@ void FreeEncodedImage(qmImageData *data);
 // A PNG file of 0xAARRGGBB words, rows width x 4 bytes: 0, ERR_WRITEFILE or ERR_SAVEPNG.
 uint32_t SaveImagePNG(const char *path, const uint32_t *pixels, int32_t width, int32_t height, int32_t hasAlpha);
 
-// A GIF89a file of one picture: one index byte per pixel, a palette of count 0x00RRGGBB words
-// (1..256), and the index of the transparent colour or -1. 0, ERR_WRITEFILE, ERR_MEM or
-// ERR_SAVEIMAGE.
-uint32_t SaveImageGIF(const char *path, const uint8_t *indices, int32_t width, int32_t height,
-                      const uint32_t *palette, int32_t count, int32_t transparentIndex);

@@ -8,6 +8,7 @@
 #include "graphics/vectorgraphics/lib_vectorgraphics.h"
 #include "io/dos/lib_dos.h"
 #include "io/memblock/lib_memblock.h"
+#include "media/anim/lib_anim.h"
 #include "media/sound/lib_sound.h"
 #include "io/network/lib_network.h"
 #include "layers/layers/lib_layers.h"
@@ -36,5 +37,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kNetworkLibrary,
     &kVectorGraphicsLibrary,
     &kTransitionFxLibrary,
+    &kAnimLibrary,
     nullptr,
 };

@@ -2,6 +2,7 @@
 
 #include "display/bgpic.h"
 #include "display/brush.h"
+#include "media/animcore/anim.h"
 #include "display/brush/brushedit.h"
 #include "graphics/blit.h"
 #include "graphics/effect_kernels.h"
@@ -67,6 +68,17 @@ uint32_t DistortCommand(VmState *L, int32_t method, int minArgs, int maxParams) 
   return DistortBrushCore(b, method, count, params, smooth);
 }
 
+// The planes (taken over) as a new brush; freed on failure.
+uint32_t NewConvertedBrush(VmState *L, qmObjectId id, qmBitmap *nb, qmMask *nm, qmAlphaChannel *na, int32_t w,
+                           int32_t h, uint32_t transparent) {
+  if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, nb, transparent,
+                                     nm, na, nullptr)) {
+    FreePlanes(nb, nm, na);
+    return code;
+  }
+  return PushNewId(L, id);
+}
+
 // ConvertToBrush and GetBrushLink: a copy of the planes of another object as a new brush.
 uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
   qmObjectId id = GetNewObjectIdArg(L, newIdArg);
@@ -118,20 +130,27 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
     if (uint32_t code = ctx->textObjectPicture(ctx->scene, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
     if (!bitmap) return ERR_WRONGUSAGE;
+  } else if (type == int32_t(QMTYPE_ANIM)) {
+    // The frame as a copy of its own (a disk-based frame is decoded for it).
+    const int32_t frame = vm_optint32(L, 4, 0);
+    qmAnim *a = nullptr;
+    if (uint32_t code = FindAnim(GetScene(L), &src, &a, 0)) return code;
+    if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+    if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
+    qmBitmap *nb = nullptr;
+    qmMask *nm = nullptr;
+    qmAlphaChannel *na = nullptr;
+    if (uint32_t code = FetchAnimFrame(a, frame - 1, 1, 0, &nb, &nm, &na)) return code;
+    return NewConvertedBrush(L, id, nb, nm, na, a->width, a->height, a->transparentColour);
   } else {
-    // Anims and sprites have no pictures in this player yet.
+    // Sprites have no pictures in this player yet.
     return ERR_WRONGUSAGE;
   }
   qmBitmap *nb = nullptr;
   qmMask *nm = nullptr;
   qmAlphaChannel *na = nullptr;
   if (uint32_t code = CopyBitmap(bitmap, mask, alpha, x, y, w, h, 0, &nb, &nm, &na)) return code;
-  if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, nb, transparent,
-                                     nm, na, nullptr)) {
-    FreePlanes(nb, nm, na);
-    return code;
-  }
-  return PushNewId(L, id);
+  return NewConvertedBrush(L, id, nb, nm, na, w, h, transparent);
 }
 
 // CreateShadowBrush and CreateBorderBrush: a brush of the colour, larger than the source by the

@@ -5,6 +5,7 @@
 #include "display/bgpic.h"
 #include "display/bgpicload.h"
 #include "display/brush.h"
+#include "media/animcore/anim.h"
 #include "graphics/blit.h"
 #include "graphics/bitmap.h"
 #include "display/display/displaylib.h"
@@ -209,6 +210,7 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
   // The brushes and pictures the declarations loaded become bitmaps now.
   if (uint32_t code = RealizePreloadedBrushes(scene->objects)) return code;
   if (uint32_t code = RealizePreloadedBGPics(scene->objects)) return code;
+  if (uint32_t code = ConvertPendingAnimFrames(scene->objects)) return code;
   if (WantsBackdrop(scene))
     if (uint32_t code = CreateBackdropDisplay(L)) return code;
   if (desktop)

@@ -9,6 +9,7 @@
 #include "platform/desktop.h"
 #include "graphics/clipregion.h"
 #include "graphics/graphics/pointerimage.h"
+#include "media/animcore/anim.h"
 #include "platform/pointer.h"
 #include "display/displaywindow.h"
 #include "runtime/attributes.h"
@@ -128,6 +129,36 @@ uint32_t ReadBrush(VmState *L, int32_t attribute) {
   }
 }
 
+// The first frame's planes answer for the mask and the alpha channel; argument 4 names the frame
+// whose delay is asked (from 1).
+uint32_t ReadAnim(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmAnim *a = nullptr;
+  if (uint32_t code = FindAnim(GetScene(L), &id, &a, 0)) return code;
+  auto firstHas = [&](bool alpha) -> uint32_t {
+    qmBitmap *b = nullptr;
+    qmMask *m = nullptr;
+    qmAlphaChannel *al = nullptr;
+    if (uint32_t code = FetchAnimFrame(a, 0, 0, 1, &b, &m, &al)) return code;
+    const bool has = alpha ? al != nullptr : m != nullptr;
+    if (a->onDisk) FreePlanes(b, m, al);
+    return PushNumber(L, has ? 1 : 0);
+  };
+  switch (attribute) {
+  case ATTRWIDTH: return PushNumber(L, a->width);
+  case ATTRHEIGHT: return PushNumber(L, a->height);
+  case ATTRTRANSPARENTCOLOR: return PushNumber(L, a->transparentColour);
+  case ATTRNUMFRAMES: return PushNumber(L, a->frameCount);
+  case ATTRHASMASK: return firstHas(false);
+  case ATTRHASALPHA: return a->onDisk ? PushNumber(L, a->hasAlpha) : firstHas(true);
+  case ATTRFRAMEDELAY: {
+    const int32_t frame = vm_optint32(L, 4, 0);
+    if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+    return PushNumber(L, GetAnimFrameDelay(a, frame - 1));
+  }
+  default: return ERR_UNKNOWNATTR;
+  }
+}
 // Fonts, text objects and the current font of a display: the text library answers (an error
 // when it is not open).
 uint32_t ReadTextObject(VmState *L, uint32_t type, int32_t attribute) {
@@ -252,6 +283,7 @@ uint32_t ReadTimer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_TIMER, 
 uint32_t ReadClient(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_CLIENT, ERR_FINDCLIENT); }
 uint32_t ReadServer(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_SERVER, ERR_FINDSERVER); }
 uint32_t ReadVectorPath(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_VECTORPATH, ERR_FINDPATH); }
+uint32_t ReadAnimStream(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_ANIMSTREAM, ERR_FINDANIMSTREAM); }
 uint32_t ReadUdpObject(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_UDPOBJECT, ERR_FINDUDPOBJECT); }
 uint32_t ReadMoveList(VmState *L, int32_t) { return ReadCountOnly(L, QMTYPE_MOVELIST, ERR_FINDMOVE); }
 
@@ -297,6 +329,8 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_VECTORPATH, true, ReadVectorPath},
     {QMTYPE_FONT, true, ReadFont},
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},
+    {QMTYPE_ANIM, true, ReadAnim},
+    {QMTYPE_ANIMSTREAM, true, ReadAnimStream},
 };
 
 } // namespace

@@ -20,7 +20,9 @@
 #include "display/position.h"
 #include "graphics/transform.h"
 #include "layers/collision.h"
+#include "layers/animlayer.h"
 #include "layers/layer.h"
+#include "media/animcore/anim.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layerscale.h"
@@ -497,12 +499,16 @@ int32_t RebindObject(qmScene *scene, int32_t type, const qmObjectId *from, const
   return RebindLayerObjects(scene->objects, type, from, to);
 }
 
+uint32_t SetLayerFrame(qmScene *scene, void *layer, int32_t frame) {
+  return SetAnimLayerFrame(scene, static_cast<qmLayer *>(layer), frame, 0);
+}
+
 }  // namespace
 
 const qmLayerHooks kLayerHooks = {FreeBGPicLayers,     ShowDeferred,        RebindObject,
                                   LayerAt,             DescribeLayer,       HitLayer,
                                   SelectLayerPicture,  EndSelectLayerPicture, RerenderBGPicLayers,
-                                  ResetBGPicLayerScale, LayerBounds};
+                                  ResetBGPicLayerScale, LayerBounds,         SetLayerFrame};
 
 namespace {
 
@@ -578,9 +584,16 @@ uint32_t LayersReadAttribute(VmState *L, int32_t attribute) {
   case ATTRGROUP: vm_pushstring(L, l->name ? l->name : ""); break;
   case ATTRNUMFRAMES:
   case ATTRCURFRAME:
-  case ATTRFRAMEDELAY:
+  case ATTRFRAMEDELAY: {
     if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
-    return MissingObjectError(&l->object, ERR_FINDANIM);  // no anims in this player yet
+    qmAnim *a = nullptr;
+    if (uint32_t code = FindAnim(scene, &l->object, &a, FINDANIM_FREED)) return code;
+    const double v = attribute == ATTRNUMFRAMES  ? a->frameCount
+                     : attribute == ATTRCURFRAME ? l->base->frame
+                                                 : GetAnimFrameDelay(a, l->base->frame - 1);
+    vm_pushnumber(L, v);
+    break;
+  }
   case ATTRFONTASCENDER:
   case ATTRFONTDESCENDER:
   case ATTRFONTNAME:

@@ -6,10 +6,14 @@
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "display/outputselect.h"
+#include "layers/animlayer.h"
 #include "layers/collision.h"
 #include "layers/layerops.h"
 #include "layers/layers/layerargs.h"
 #include "layers/movelist.h"
+#include "layers/layers/style_commands.h"
+#include "media/animcore/anim.h"
+#include "media/animcore/animplay.h"
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -178,13 +182,13 @@ uint32_t LayNextFrame(VmState *L) {
   CheckArgCount(L, 1, 4);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
-  vm_optint32(L, 2, kKeepPosition);
-  vm_optint32(L, 3, kKeepPosition);
-  vm_optint32(L, 4, 0);
+  const int32_t x = vm_optint32(L, 2, kKeepPosition);
+  const int32_t y = vm_optint32(L, 3, kKeepPosition);
+  const int32_t frame = vm_optint32(L, 4, 0);
   qmLayer *l = nullptr;
   if (uint32_t code = FindGuardedLayer(scene, pos, &l)) return code;
-  // Only anim layers have frames, and the anim library makes no layers yet.
-  return ERR_NOANMLAYER;
+  if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
+  return SetLayerPosFrame(L, l, x, y, frame, 0);
 }
 
 // SelectLayer(layer [, mode [, frame [, combo]]]).
@@ -219,13 +223,25 @@ uint32_t LayCreateLayer(VmState *L) {
   }
   if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
-  // An anim of that many frames would be made and drawn here; the anim library cannot make
-  // one yet, so the request fails as drawing a missing anim does.
-  if (frames > 0) {
-    const qmObjectId none{0, 0};
-    return MissingObjectError(&none, ERR_FINDANIM);
-  }
   qmObjectId id{0, 1};
+  if (frames > 0) {
+    // An anim of blank frames, its first shown as the layer; it lives as long as layers show it.
+    qmAnim *anim = nullptr;
+    if (uint32_t code = NewBlankAnim(ObjectRegistryOf(L), &id, width, height, frames, color, mask, alpha, clear, &anim))
+      return code;
+    qmImageRequest req{};
+    req.id = id;
+    req.x = x, req.y = y;
+    qmTransform transform;
+    qmDisplayTags tags;
+    if (table) ReadImageRequestTags(L, GetScene(L), 5, 1, &transform, &tags, &req);
+    if (uint32_t code = DrawAnimFrame(GetScene(L), anim, 1, &req)) {
+      DeleteAnim(GetScene(L), &id, 0);
+      return code;
+    }
+    anim->freed = 1;
+    return 0;
+  }
   qmBrush *brush = nullptr;
   if (uint32_t code = CreateBrushNode(ObjectRegistryOf(L), &id, width, height, color, mask, alpha, clear, 0, &brush))
     return code;
@@ -251,10 +267,9 @@ uint32_t LayModifyLayerFrames(VmState *L) {
   CheckArgCount(L, 2, 3);
   int32_t pos = 0;
   if (uint32_t code = GetLayerArg(L, 1, &pos)) return code;
-  vm_checkint32(L, 2);
-  vm_optint32(L, 3, 0);
+  const int32_t count = vm_checkint32(L, 2);
+  const int32_t position = vm_optint32(L, 3, 0);
   qmLayer *l = nullptr;
   if (uint32_t code = FindGuardedLayer(scene, pos, &l)) return code;
-  // The layer's object is looked up as an anim; the anim library keeps none yet.
-  return MissingObjectError(&l->object, ERR_FINDANIM);
+  return ChangeAnimLayerFrames(scene, l, count, position);
 }

@@ -4,9 +4,11 @@
 #include "layers/layers/style_commands.h"
 
 #include "display/display.h"
+#include "display/displayops.h"
 #include "display/scene.h"
 #include "display/filters.h"
 #include "graphics/clipregion.h"
+#include "layers/animlayer.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layers/layerargs.h"
@@ -89,13 +91,18 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
   return code;
 }
 
-uint32_t SetLayerPosFrame(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t, int32_t noFinalRefresh) {
+uint32_t SetLayerPosFrame(VmState *L, qmLayer *layer, int32_t x, int32_t y, int32_t frame, int32_t noFinalRefresh) {
+  // An anim layer takes its frame first; the move below refreshes both at once.
+  if (layer->type == QMTYPE_ANIM) {
+    const bool moves = x != kKeepPosition || y != kKeepPosition;
+    if (uint32_t code = SetAnimLayerFrame(GetScene(L), layer, frame, moves || noFinalRefresh)) return code;
+    if (!moves) return 0;
+  }
   if (layer->name) vm_pushstring(L, layer->name);
   else vm_pushnumber(L, FindLayerIndex(GetScene(L)->picture, layer));
   vm_newtable(L);
   SetFieldInt(L, "x", x);
   SetFieldInt(L, "y", y);
-  // Frames belong to anims, which this player does not have yet: the frame stays.
   const int32_t top = vm_gettop(L);
   const uint32_t code = ApplyLayerStyle(L, top - 1, 2, noFinalRefresh);
   vm_settop(L, top - 2);
@@ -299,6 +306,10 @@ uint32_t LayGetLayerStyle(VmState *L) {
     SetFieldInt(L, "partheight", base->objectHeight);
     break;
   case QMTYPE_TEXTOBJECT: SetFieldObjectId(L, "id", &l->object); break;
+  case QMTYPE_ANIM:
+    SetFieldObjectId(L, "id", &l->object);
+    SetFieldInt(L, "frame", l->base->frame);
+    break;
   default:
     // Texts are kept as pictures: nothing more to report.
     if (IsShapeType(l->type) && base->shapeData) PushShapeFields(L, l->type, base);

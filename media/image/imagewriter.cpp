@@ -6,6 +6,7 @@
 
 #include "graphics/blit.h"
 #include "graphics/quantize.h"
+#include "media/animcore/gif.h"
 #include "media/image/ilbm.h"
 #include "platform/errorarg.h"
 #include "platform/file.h"
@@ -75,14 +76,15 @@ uint32_t SaveJPEG(const uint32_t *pixels, int32_t width, int32_t height, const c
 }
 
 // The picture reduced to at most colors entries: a new index array (MemFree) and the palette,
-// the transparent colour (when given) its last entry. 0 or ERR_MEM.
+// the transparent colour (when given) its last entry. With reserve and no transparent colour
+// the last entry is kept free of pixels all the same. 0 or ERR_MEM.
 uint32_t ReduceColors(const uint32_t *pixels, int32_t width, int32_t height, uint32_t transparent, int32_t colors,
-                      int32_t dither, uint8_t **indicesOut, uint32_t palette[256], int32_t *count,
+                      int32_t dither, int32_t reserve, uint8_t **indicesOut, uint32_t palette[256], int32_t *count,
                       int32_t *transparentIndex) {
   auto *indices = static_cast<uint8_t *>(MemAlloc(uint32_t(int64_t(width) * height), 0));
   if (!indices) return ERR_MEM;
   const uint32_t key = transparent == 0xFFFFFFFFu ? transparent : transparent & 0xFFFFFF;
-  if (!QuantizeImage(pixels, width, height, width, colors, key, 0, dither, indices, palette, count)) {
+  if (!QuantizeImage(pixels, width, height, width, colors, key, reserve, dither, indices, palette, count)) {
     MemFree(indices);
     return ERR_MEM;
   }
@@ -94,13 +96,22 @@ uint32_t ReduceColors(const uint32_t *pixels, int32_t width, int32_t height, uin
 
 uint32_t SaveGIF(const uint32_t *pixels, int32_t width, int32_t height, const char *name, uint32_t transparent,
                  int32_t colors, int32_t dither) {
+  if (width < 1 || height < 1 || width > 0xFFFF || height > 0xFFFF) return ERR_SAVEIMAGE;  // the format's sides
   uint8_t *indices = nullptr;
   uint32_t palette[256];
   int32_t count = 0, transparentIndex = -1;
-  if (uint32_t err = ReduceColors(pixels, width, height, transparent, colors, dither, &indices, palette, &count,
+  // The GIF writer flags the last entry transparent even without a transparent colour: it is
+  // kept free of pixels.
+  if (uint32_t err = ReduceColors(pixels, width, height, transparent, colors, dither, 1, &indices, palette, &count,
                                   &transparentIndex))
     return err;
-  uint32_t err = SaveImageGIF(name, indices, width, height, palette, count, transparentIndex);
+  qmGifWriter *writer = nullptr;
+  uint32_t err = GifCreate(name, width, height, &writer);
+  if (!err) {
+    err = GifWriteFrame(writer, indices, width, height, 0, palette, count, transparentIndex, 0);
+    const uint32_t closeErr = GifClose(writer);
+    if (!err) err = closeErr;
+  }
   MemFree(indices);
   return err;
 }
@@ -127,7 +138,7 @@ uint32_t SaveWithPlugin(const qmFormatPlugins *plugins, int32_t format, const ui
   uint8_t *indices = nullptr;
   uint32_t palette[256];
   int32_t count = 0;
-  if (uint32_t err = ReduceColors(pixels, width, height, transparent, colors, dither, &indices, palette, &count,
+  if (uint32_t err = ReduceColors(pixels, width, height, transparent, colors, dither, 0, &indices, palette, &count,
                                   &r.transparentIndex))
     return err;
   r.pixels = indices;

@@ -217,11 +217,16 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
     c->type = type;
     c->contentChanged = 1;
   }
-  if (layer->type == QMTYPE_ANIM || layer->type == QMTYPE_VECTORPATH) {
-    // Neither anims nor paths exist in this player: a new one cannot be found.
+  if (layer->type == QMTYPE_ANIM) {
+    // The anim is looked up when the change is applied.
+    if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->animGiven = 1;
+    if (GetFieldInt(L, t, "frame", &c->frame, nullptr)) c->frameGiven = 1;
+    return 0;
+  }
+  if (layer->type == QMTYPE_VECTORPATH) {
+    // Paths are kept as pictures here: a new one cannot be found.
     qmObjectId id{};
-    if (GetFieldObjectId(L, t, "id", &id, nullptr))
-      return MissingObjectError(&id, layer->type == QMTYPE_ANIM ? ERR_FINDANIM : ERR_FINDPATH);
+    if (GetFieldObjectId(L, t, "id", &id, nullptr)) return MissingObjectError(&id, ERR_FINDPATH);
     return 0;
   }
   if (IsShapeType(c->type)) return ReadShapeKeys(L, t, c);

@@ -219,14 +219,16 @@ TEST(CreateLayer, PlanesPixelsAndErrors) {
   } rows[] = {
       {"mask and alpha channel", [&] { vm.Set("mask", 1), vm.Set("alphachannel", 1); }, 5, ERR_WRONGUSAGE},
       {"negative frame count", [&] { vm.Set("frames", -1); }, 5, ERR_WRONGUSAGE},
-      // Anims cannot be made yet: a frame count asks for one.
-      {"frames need an anim", [&] { vm.Set("frames", 2), vm.Set("mask", 1); }, 5, ERR_FINDANIM},
+      // A frame count makes an anim, which goes again when its layer cannot be made.
+      {"frames, a name in use", [&] { vm.Set("frames", 2), vm.Set("mask", 1), vm.SetText("name", "RED"); }, 5,
+       ERR_NAMEUSED},
       {"zero width", [&] {}, 0, ERR_BADDIMENSIONS},
       {"a name in use", [&] { vm.SetText("name", "RED"); }, 5, ERR_NAMEUSED},
   };
   for (const Row &r : rows) EXPECT_EQ(vm.CreateLayer(0, 0, r.w, 5, r.fill), r.code) << r.name;
   EXPECT_EQ(CountLayers(vm.Pic()), 6) << "failed calls add no layer";
   EXPECT_EQ(vm.Brushes(), brushes + 6) << "and leave no brush behind";
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u) << "nor an anim";
   vm.ExpectScreen(model, "after the failures");
 }
 

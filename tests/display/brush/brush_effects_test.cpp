@@ -392,7 +392,7 @@ TEST(BrushEffects, RefusalsComeBeforeAnyChange) {
       {"RasterizeBrush", {1}, ERR_WRONGUSAGE},
       {"ChangeBrushTransparency", {1, 3}, ERR_WRONGUSAGE},
       {"ConvertToBrush", {3, 1, 1}, ERR_WRONGUSAGE},
-      {"ConvertToBrush", {4, 1, 5}, ERR_WRONGUSAGE},
+      {"ConvertToBrush", {4, 1, 5}, ERR_FINDANIM},
       {"ConvertToBrush", {3, 99, 5}, ERR_FINDBRUSH},
       {"BarrelDistortBrush", {1, 1, 0, 0, 1, 2}, ERR_WRONGUSAGE},
       {"PolarDistortBrush", {1, 4, 2, 3}, ERR_WRONGUSAGE},

@@ -1,0 +1,18 @@
+// Layers that show an anim: the frame shown is the layer's own picture, replaced when the
+// layer moves to another frame.
+#pragma once
+#include <cstdint>
+
+struct qmScene;
+struct qmLayer;
+
+// Frame from 1; 0 the next (the first after the last), -1 the last. The layer shows it from
+// now on, refreshed on the display unless noRefresh. 0, ERR_NOANMLAYER, ERR_ANIMFRAME, the
+// anim's look-up error, ERR_LOADFRAME or ERR_MEM (the layer keeps its frame).
+uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *layer, int32_t frame, int32_t noRefresh);
+// ModifyLayerFrames: the anim of the layer's object gets frames inserted (count > 0) or
+// removed at position as ChangeAnimFrameCount does; unless the anim lives only for this layer,
+// the layer is first given a copy of its own. The layer keeps the frame it shows where that
+// frame still exists (else it is at frame 0 and refreshed). 0, the look-up, copy or change
+// error.
+uint32_t ChangeAnimLayerFrames(qmScene *scene, qmLayer *layer, int32_t count, int32_t position);

@@ -1,0 +1,6 @@
+// The "anim" library of script commands.
+#pragma once
+
+#include "runtime/library.h"
+
+extern const qmLibrary kAnimLibrary;

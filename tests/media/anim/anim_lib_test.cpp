@@ -1,0 +1,678 @@
+// The anim library as a script calls it, on one open display: strips cut from a brush, the
+// refusals that come before any change, frames read back and shown, playback onto the display
+// (synchronous and as an asynchronous draw object), and the speed map.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "display/displayops.h"
+#include "display/position.h"
+#include "media/animcore/anim.h"
+#include "media/animcore/animload.h"
+#include "media/animcore/animplay.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "tests/display/brush/brush_vm.h"
+#include "tests/media/animcore/anim_test_util.h"
+#include "tests/platform/tempdir.h"
+
+namespace {
+
+constexpr int kW = 40, kH = 30;
+
+// The fixture brush: pixel (x, y) holds x | y << 8 | 0x800000.
+uint32_t Pixel(int x, int y) { return uint32_t(x) | uint32_t(y) << 8 | 0x800000u; }
+
+struct AnimVm : BrushVm {
+  AnimVm() {
+    std::vector<uint32_t> px;
+    for (int y = 0; y < kH; y++)
+      for (int x = 0; x < kW; x++) px.push_back(0xFF000000u | Pixel(x, y));
+    EXPECT_EQ(FromArray(1, px, kW, kH).code, 0u);
+  }
+  // The colour of the anim's frame at (x, y), read through a brush made by GetAnimFrame.
+  double FramePixel(double anim, int frame, int x, int y) {
+    if (Call("GetAnimFrame", {99, frame, anim}).code) return -1;
+    return Read(99, x, y).first;
+  }
+  // PlayAnim(id, 0, 0, {async = 1, speed = speed}): the draw object, null on failure.
+  qmObjectHeader *PlayAsync(double id, double speed) {
+    const CommandCall play = CallWith("playanim", [&] {
+      for (double v : {id, 0.0, 0.0}) vm_pushnumber(L, v);
+      vm_newtable(L);
+      Set("async", 1);
+      Set("speed", speed);
+      return 4;
+    });
+    EXPECT_EQ(play.code, 0u);
+    return play.code ? nullptr : FirstObject(ObjectRegistryOf(L), QMTYPE_ASYNCDRAW);
+  }
+  // AsyncDrawFrame(handle).
+  uint32_t Step(const qmObjectHeader *ad) {
+    return CallWith("asyncdrawframe", [&] {
+      vm_pushlightuserdata(L, reinterpret_cast<void *>(ad->handle));
+      return 1;
+    }).code;
+  }
+  qmAnim *Anim(uint32_t id) {
+    qmObjectId oid{id, 0};
+    qmAnim *a = nullptr;
+    return FindAnim(GetScene(L), &oid, &a, FINDANIM_FREED) == 0 ? a : nullptr;
+  }
+};
+
+TEST(AnimLib, StripsCutInRowOrder) {
+  struct Case {
+    const char *name;
+    std::vector<CmdArg> args;  // after the new id and the brush: width, height, frames, per row, x, y
+    uint32_t expected;
+  } cases[] = {
+      {"ten frames, four a row", {10, 10, 10, 4}, 0},
+      {"from an origin", {8, 5, 6, 3, 4, 2}, 0},
+      {"one row of all frames", {5, 30, 8, 0}, 0},
+      {"too wide", {10, 10, 5, 5}, ERR_BRUSHSIZE},
+      {"too many rows", {10, 10, 13, 4}, ERR_BRUSHSIZE},
+      {"more per row than frames", {10, 10, 2, 5}, ERR_BRUSHSIZE},
+      {"negative x", {10, 10, 2, 2, -1, 0}, ERR_NEGCOORDS},
+      {"negative y", {10, 10, 2, 2, 0, -1}, ERR_NEGCOORDS},
+      {"no frames", {10, 10, 0, 2}, ERR_WRONGUSAGE},
+      {"no width", {0, 10, 2, 2}, ERR_WRONGUSAGE},
+      {"missing brush", {}, ERR_FINDBRUSH},
+  };
+  for (const Case &c : cases) {
+    AnimVm vm;
+    std::vector<CmdArg> args = {2, c.args.empty() ? 7 : 1};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    if (c.args.empty()) args.insert(args.end(), {10, 10, 1, 1});
+    EXPECT_EQ(vm.Call("CreateAnim", args).code, c.expected) << c.name;
+    if (c.expected) {
+      EXPECT_EQ(vm.Anim(2), nullptr) << c.name;
+      continue;
+    }
+    qmAnim *a = vm.Anim(2);
+    ASSERT_NE(a, nullptr) << c.name;
+    const int fw = int(c.args[0].num), fh = int(c.args[1].num), n = int(c.args[2].num);
+    const int perRow = c.args[3].num < 1 ? n : int(c.args[3].num);
+    const int x0 = c.args.size() > 4 ? int(c.args[4].num) : 0, y0 = c.args.size() > 5 ? int(c.args[5].num) : 0;
+    EXPECT_EQ(a->frameCount, n) << c.name;
+    EXPECT_EQ(a->width, fw) << c.name;
+    for (int i = 0; i < n; i++) {
+      const int fx = x0 + (i % perRow) * fw, fy = y0 + (i / perRow) * fh;
+      EXPECT_EQ(vm.FramePixel(2, i + 1, 0, 0), Pixel(fx, fy)) << c.name << " frame " << i + 1;
+      EXPECT_EQ(vm.FramePixel(2, i + 1, fw - 1, fh - 1), Pixel(fx + fw - 1, fy + fh - 1)) << c.name;
+    }
+  }
+}
+
+// A raw picture whose rows lie further apart than its width is cut along its rows.
+TEST(AnimLib, StripOfARawPictureStepsByItsPitch) {
+  AnimVm vm;
+  constexpr int w = 6, h = 4, pitch = 9;
+  std::vector<uint32_t> picture(size_t(pitch) * h, 0xFFFFFFFFu);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) picture[size_t(y) * pitch + x] = 0xFF000000u | Pixel(x, y);
+  qmAnimSource s{};
+  s.sourceType = QMTYPE_BRUSH;
+  s.picture = picture.data();
+  s.sourcePitch = pitch;
+  s.sourceWidth = w, s.sourceHeight = h;
+  s.frameWidth = 3, s.frameHeight = 2, s.frames = 4, s.framesPerRow = 2;
+  s.argCount = 7;
+  s.transparentColour = kNoTransparentColor;
+  qmObjectId id{5, 0};
+  ASSERT_EQ(BuildAnimFrames(GetScene(vm.L), &s, &id, nullptr), 0u);
+  for (int i = 0; i < 4; i++)
+    for (int y = 0; y < 2; y++)
+      for (int x = 0; x < 3; x++)
+        EXPECT_EQ(vm.FramePixel(5, i + 1, x, y), Pixel((i % 2) * 3 + x, (i / 2) * 2 + y)) << i << " " << x << "," << y;
+}
+
+TEST(AnimLib, RefusalsComeBeforeChanges) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 10, 10, 3, 3}).code, 0u);
+  struct Case {
+    const char *name;
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t expected;
+  } cases[] = {
+      {"copy onto itself", "CopyAnim", {2, 2}, ERR_WRONGUSAGE},
+      {"copy of a missing anim", "CopyAnim", {8, 3}, ERR_FINDANIM},
+      {"frame 0", "GetAnimFrame", {5, 0, 2}, ERR_ANIMFRAME},
+      {"frame past the end", "GetAnimFrame", {5, 4, 2}, ERR_ANIMFRAME},
+      {"negative delay of a missing anim", "SetAnimFrameDelay", {9, 1, -1}, ERR_WRONGUSAGE},
+      {"delay of a missing anim", "SetAnimFrameDelay", {9, 1, 5}, ERR_FINDANIM},
+      {"delay of frame 4", "SetAnimFrameDelay", {2, 4, 5}, ERR_ANIMFRAME},
+      {"shown frame past the end", "DisplayAnimFrame", {2, 0, 0, 4}, ERR_ANIMFRAME},
+      {"insert beyond the end", "ModifyAnimFrames", {2, 1, 5}, ERR_WRONGUSAGE},
+      {"remove past the end", "ModifyAnimFrames", {2, -2, 3}, ERR_WRONGUSAGE},
+      {"unknown format", "SaveAnim", {2, CmdArg::Str("/nonexistent/x"), 7}, ERR_UNKNOWNANMOUT},
+      {"not a file", "LoadAnimFrame", {5, 1, CmdArg::Str("/nonexistent/x.gif")}, ERR_READFILE},
+      {"stream of no size", "BeginAnimStream", {1, CmdArg::Str("s.gif"), 0, 5}, ERR_WRONGUSAGE},
+      {"missing stream", "FinishAnimStream", {4}, ERR_FINDANIMSTREAM},
+  };
+  for (const Case &c : cases) EXPECT_EQ(vm.Call(c.command, c.args).code, c.expected) << c.name;
+  EXPECT_EQ(vm.Brush(5), nullptr);
+  EXPECT_EQ(vm.Anim(2)->frameCount, 3);
+  // A frame as a brush (type 4, ANIM): ConvertToBrush and GetBrushLink name the frame from 1.
+  EXPECT_EQ(vm.Call("ConvertToBrush", {4, 2, 5, 0}).code, ERR_ANIMFRAME);
+  ASSERT_EQ(vm.Call("ConvertToBrush", {4, 2, 5, 3}).code, 0u);
+  EXPECT_EQ(vm.Read(5, 9, 9).first, Pixel(29, 9));
+  ASSERT_EQ(vm.Call("GetBrushLink", {6, 4, 2, 2}).code, 0u);
+  EXPECT_EQ(vm.Read(6, 0, 0).first, Pixel(10, 0));
+  // A copy replaces an anim of the new number.
+  ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 5, 5, 1, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("CopyAnim", {2, 3}).code, 0u);
+  EXPECT_EQ(vm.Anim(3)->frameCount, 3);
+  EXPECT_EQ(vm.FramePixel(3, 2, 0, 0), Pixel(10, 0));
+}
+
+// Save options read from a table: the mask-or-alpha rule and the colour range.
+TEST(AnimLib, SaveOptionChecks) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 10, 10, 2, 2}).code, 0u);
+  struct Case {
+    const char *name;
+    double transparency;  // < 0: not given
+    double useAlpha, colors;
+    uint32_t expected;
+  } cases[] = {
+      {"alpha and transparency", 0xFF0000, 1, 256, ERR_MASKNALPHA},
+      {"one colour", -1, 0, 1, ERR_WRONGUSAGE},
+      {"257 colours", -1, 0, 257, ERR_WRONGUSAGE},
+  };
+  for (const Case &c : cases) {
+    const uint32_t code = vm.CallWith("saveanim", [&] {
+                              vm_pushnumber(vm.L, 2);
+                              vm_pushstring(vm.L, "never.gif");
+                              vm_pushnumber(vm.L, 0);
+                              vm_newtable(vm.L);
+                              if (c.transparency >= 0) vm.Set("transparency", c.transparency);
+                              vm.Set("usealpha", c.useAlpha);
+                              vm.Set("colors", c.colors);
+                              return 4;
+                            }).code;
+    EXPECT_EQ(code, c.expected) << c.name;
+  }
+}
+
+TEST(AnimLib, SpeedMap) {
+  struct Case {
+    int32_t speed, delay;
+  } cases[] = {{0, 0}, {5, 100}, {ANIMSPEED_FAST, 0}, {ANIMSPEED_NORMAL, 60}, {ANIMSPEED_SLOW, 160},
+               {ANIMSPEED_DEFAULT, kPerFrameDelay}, {-7, 0}};
+  for (const Case &c : cases) EXPECT_EQ(AnimSpeedDelay(c.speed), c.delay) << c.speed;
+}
+
+// Playing draws every frame in turn and leaves the last on the display; a playback at x = -10
+// shows the frames from their column 10 on.
+TEST(AnimLib, PlaybackLeavesTheLastFrame) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 4, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayAnim", {2, 5, 6}).code, 0u);
+  EXPECT_EQ(vm.Background(5, 6), Pixel(20, 15));
+  EXPECT_EQ(vm.Background(24, 20), Pixel(39, 29));
+  EXPECT_EQ(vm.Background(25, 6), 0x102030u);
+  ASSERT_EQ(vm.Call("PlayAnim", {2, -10, 30, -2, 2}).code, 0u);
+  EXPECT_EQ(vm.Background(0, 30), Pixel(30, 15));
+  EXPECT_EQ(vm.Background(9, 44), Pixel(39, 29));
+  EXPECT_EQ(vm.Background(10, 30), 0x102030u);
+  EXPECT_EQ(vm.Anim(2)->lockCount, 0);
+}
+
+// Masked frames are laid on the background saved at the start, so that nothing of the frame
+// before shows through the next one.
+TEST(AnimLib, MaskedFramesReplaceEachOther) {
+  AnimVm vm;
+  std::vector<uint32_t> px;
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++) px.push_back((x < 15 ? 0xFF000000u : 0u) | Pixel(x, y));
+  ASSERT_EQ(vm.FromArray(3, px, 20, 10, 28).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 3, 10, 10, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayAnim", {2, 30, 20}).code, 0u);
+  for (int x = 0; x < 10; x++)
+    EXPECT_EQ(vm.Background(30 + x, 25), x < 5 ? Pixel(10 + x, 5) : 0x102030u) << x;
+}
+
+// An asynchronous playback is a draw object that shows one frame per step and locks the anim
+// until it ends.
+TEST(AnimLib, AsyncPlaybackLocksTheAnim) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
+  qmObjectHeader *ad = vm.PlayAsync(2, ANIMSPEED_FAST);
+  ASSERT_NE(ad, nullptr);
+  EXPECT_EQ(vm.Anim(2)->lockCount, 1);
+  EXPECT_EQ(vm.Call("FreeAnim", {2}).code, ERR_LOCKEDOBJ);
+  EXPECT_EQ(vm.Call("ModifyAnimFrames", {2, 1}).code, ERR_LOCKEDOBJ);
+  EXPECT_EQ(vm.Call("ScaleAnim", {2, 5, 5}).code, ERR_LOCKEDOBJ);
+  ASSERT_EQ(vm.Step(ad), 0u);
+  EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0));
+  ASSERT_EQ(vm.Step(ad), 0u);
+  EXPECT_EQ(vm.Background(0, 0), Pixel(20, 0));
+  // GetAttribute(#ASYNCDRAW, handle, #ATTRNUMFRAMES / #ATTRCURFRAME).
+  for (auto [attribute, value] : {std::pair{11, 2.0}, std::pair{12, 2.0}})
+    EXPECT_EQ(vm.CallWith("getattribute", [&] {
+                    vm_pushnumber(vm.L, QMTYPE_ASYNCDRAW);
+                    vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
+                    vm_pushnumber(vm.L, attribute);
+                    return 3;
+                  }).results,
+              std::vector<double>{value});
+  // The step after the last frame ends the object and unlocks the anim.
+  ASSERT_EQ(vm.Step(ad), 0u);
+  EXPECT_EQ(FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW), nullptr);
+  EXPECT_EQ(vm.Anim(2)->lockCount, 0);
+  EXPECT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
+}
+
+// A scaled anim shows and hands out frames of its new size; a failing scaling is checked
+// in the record tests.
+TEST(AnimLib, ScaleAndShow) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("ScaleAnim", {2, 40, CmdArg::Str("200%")}).code, 0u);
+  EXPECT_EQ(vm.Anim(2)->width, 40);
+  EXPECT_EQ(vm.Anim(2)->height, 30);
+  EXPECT_EQ(vm.FramePixel(2, 2, 39, 29), Pixel(39, 14));
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, POS_CENTER, 0, 1}).code, 0u);
+  EXPECT_EQ(vm.Background(12, 0), Pixel(0, 0));
+  EXPECT_EQ(vm.Background(51, 29), Pixel(19, 14));
+}
+
+// With layers on an anim frame is a layer that keeps the anim's id and its frame: NextFrame
+// steps it on, and it keeps working after the script freed the anim, which goes with the layer.
+TEST(AnimLib, AnimLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  auto shown = [&](int x, int y) { return DisplayVm::BitmapPixel(vm.d->layerBuffer, x, y); };
+  auto attribute = [&](int a) { return vm.Call("GetAttribute", {22, 1, a}).results.at(0); };
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 4, 5, 2}).code, 0u);
+  EXPECT_EQ(shown(4, 5), Pixel(20, 0));
+  EXPECT_EQ(attribute(12), 2);  // the current frame
+  EXPECT_EQ(attribute(11), 3);  // frames
+  struct Step {
+    std::vector<CmdArg> args;
+    int frame;
+    int x, y;
+  } steps[] = {{{1}, 3, 4, 5}, {{1}, 1, 4, 5}, {{1, 10, 12, -1}, 3, 10, 12}, {{1, kKeepPosition, kKeepPosition, 2}, 2, 10, 12}};
+  for (const Step &s : steps) {
+    ASSERT_EQ(vm.Call("NextFrame", s.args).code, 0u) << s.frame;
+    EXPECT_EQ(attribute(12), s.frame);
+    const int fx = ((s.frame - 1) % 2) * 20, fy = ((s.frame - 1) / 2) * 15;
+    EXPECT_EQ(shown(s.x, s.y), Pixel(fx, fy)) << s.frame;
+    EXPECT_EQ(shown(s.x + 19, s.y + 14), Pixel(fx + 19, fy + 14)) << s.frame;
+  }
+  EXPECT_EQ(vm.Call("NextFrame", {1, kKeepPosition, kKeepPosition, 4}).code, ERR_ANIMFRAME);
+  // Freed by the script, the anim lives on for its layer.
+  ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
+  EXPECT_EQ(vm.Anim(2), nullptr);
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  EXPECT_EQ(shown(10, 12), Pixel(0, 15));
+  ASSERT_EQ(vm.Call("ModifyLayerFrames", {1, -1}).code, 0u);
+  EXPECT_EQ(attribute(11), 2);
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 1u);
+  ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
+}
+
+// NextFrame needs an anim layer; ModifyLayerFrames looks the layer's object up as an anim.
+TEST(AnimLib, FrameCommandsOnOtherLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+  EXPECT_EQ(vm.Call("NextFrame", {1}).code, ERR_NOANMLAYER);
+  EXPECT_EQ(vm.Call("ModifyLayerFrames", {1, 1}).code, ERR_FINDANIM);
+  EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).code, ERR_NOANMLAYER);
+}
+
+// ModifyLayerFrames changes a copy of its own when the anim is the script's: the script's anim
+// keeps its frames, and the layer keeps showing its frame at its new place.
+TEST(AnimLib, LayerFramesChangeTheLayersCopy) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 0, 0, 2}).code, 0u);
+  auto attribute = [&](int a) { return vm.Call("GetAttribute", {22, 1, a}).results.at(0); };
+  struct Case {
+    int32_t count, position;
+    int frames, shown;
+  } cases[] = {{2, 1, 5, 4}, {1, 0, 6, 4}, {-1, 4, 5, 0}};
+  for (const Case &c : cases) {
+    ASSERT_EQ(vm.Call("ModifyLayerFrames", {1, c.count, c.position}).code, 0u) << c.count;
+    EXPECT_EQ(attribute(11), c.frames) << c.count;
+    EXPECT_EQ(attribute(12), c.shown) << c.count;
+  }
+  EXPECT_EQ(vm.Anim(2)->frameCount, 3);
+  // From frame 0 the next frame is the first, one of the blank ones inserted at 1.
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  EXPECT_EQ(attribute(12), 1);
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0), 0u);
+}
+
+// With layers on the playback shows its frames through one layer, which stays at the end.
+TEST(AnimLib, PlaybackWithLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 4, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayAnim", {2, 5, 6}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {21, 0, 6}).results, std::vector<double>{1});  // the display's layers
+  EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).results, std::vector<double>{4});
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 5, 6), Pixel(20, 15));
+  EXPECT_EQ(vm.Anim(2)->lockCount, 0);
+}
+
+// CreateLayer with frames makes an anim of blank frames that lives as long as its layer.
+TEST(AnimLib, CreateLayerWithFrames) {
+  for (int clear : {0, 1}) {
+    AnimVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    const uint32_t code = vm.CallWith("createlayer", [&] {
+                              for (double v : {3.0, 4.0, 10.0, 8.0}) vm_pushnumber(vm.L, v);
+                              vm_newtable(vm.L);
+                              vm.Set("frames", 2);
+                              vm.Set("mask", 1);
+                              vm.Set("clear", clear);
+                              vm.Set("color", 0xFF8000);
+                              return 5;
+                            }).code;
+    ASSERT_EQ(code, 0u) << clear;
+    EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 11}).results, std::vector<double>{2});
+    EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 9}).results, std::vector<double>{QMTYPE_ANIM});
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 3, 4), clear ? 0x102030u : 0xFF8000u) << clear;
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 12, 11), clear ? 0x102030u : 0xFF8000u) << clear;
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 1u);
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
+  }
+}
+
+// Anim files through LoadAnim, IsAnim, LoadAnimFrame and GetAttribute: GIF animations that
+// Pillow made (anim_peer.py strip), in memory and from disk.
+struct GifFiles {
+  TempDir dir;
+  bool made = RunAnimPeer("strip " + dir.path()) == 0;
+  std::string strip = dir / "strip.gif", one = dir / "one.gif";
+};
+constexpr uint32_t kStripLeft[] = {0xF80000, 0x00FC00, 0x0000F8};
+constexpr uint32_t kStripRight[] = {0xF8F800, 0x808080, 0xF800F8};
+
+TEST(AnimLib, AnimFiles) {
+  GifFiles gifs;
+  if (!gifs.made) GTEST_SKIP() << "python3-pil is missing";
+  AnimVm vm;
+  auto load = [&](double id, const std::function<void()> &options) {
+    return vm.CallWith("loadanim", [&] {
+      vm_pushnumber(vm.L, id);
+      vm_pushstring(vm.L, gifs.strip.c_str());
+      if (!options) return 2;
+      options();
+      return 3;
+    }).code;
+  };
+  struct Case {
+    const char *name;
+    std::function<void()> options;
+    uint32_t code;
+    uint32_t onDisk;
+    int frames, width;
+  } cases[] = {
+      {"plain", nullptr, 0, 0, 3, 8},
+      {"transparent colour as a number", [&] { vm_pushnumber(vm.L, 0xF80000); }, 0, 0, 3, 8},
+      {"from disk", [&] { vm_newtable(vm.L), vm.Set("fromdisk", 1); }, 0, 1, 3, 8},
+      {"as a picture", [&] { vm_newtable(vm.L), vm.Set("frames", 2), vm.Set("width", 4), vm.Set("height", 6); }, 0,
+       0, 2, 4},
+      {"frames from disk", [&] { vm_newtable(vm.L), vm.Set("frames", 2), vm.Set("fromdisk", 1); }, ERR_WRONGUSAGE, 0,
+       0, 0},
+      {"alpha of a GIF", [&] { vm_newtable(vm.L), vm.Set("loadalpha", 1); }, ERR_NOALPHA, 0, 0, 0},
+      {"alpha and a colour", [&] { vm_newtable(vm.L), vm.Set("loadalpha", 1), vm.Set("transparency", 0); },
+       ERR_MASKNALPHA, 0, 0, 0},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(load(3, c.options), c.code) << c.name;
+    qmAnim *a = vm.Anim(3);
+    if (c.code) {
+      EXPECT_EQ(a, nullptr) << c.name;
+      continue;
+    }
+    ASSERT_NE(a, nullptr) << c.name;
+    EXPECT_EQ(a->onDisk, c.onDisk) << c.name;
+    EXPECT_EQ(a->frameCount, c.frames) << c.name;
+    EXPECT_EQ(a->width, c.width) << c.name;
+    if (c.width == 8)
+      for (int f = 0; f < 3; f++) {
+        EXPECT_EQ(vm.FramePixel(3, f + 1, 3, 5), kStripLeft[f]) << c.name;
+        EXPECT_EQ(vm.FramePixel(3, f + 1, 4, 0), kStripRight[f]) << c.name;
+        // The file's delays, read through GetAttribute (#ANIM, id, #ATTRFRAMEDELAY, frame).
+        EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 37, f + 1}).results, std::vector<double>{100.0 * (f + 1)});
+      }
+    ASSERT_EQ(vm.Call("FreeAnim", {3}).code, 0u);
+  }
+  // The transparent colour keys the frames' masks.
+  ASSERT_EQ(load(3, [&] { vm_pushnumber(vm.L, 0xF80000); }), 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 16}).results, std::vector<double>{1});  // a mask
+  EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 37, 0}).code, ERR_ANIMFRAME);
+  // A one-frame GIF loads, but it is no anim to IsAnim; a missing file neither.
+  EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str(gifs.strip.c_str())}).results, std::vector<double>{1});
+  EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str(gifs.one.c_str())}).results, std::vector<double>{0});
+  EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str("/nonexistent.gif")}).results, std::vector<double>{0});
+  ASSERT_EQ(vm.Call("LoadAnim", {4, CmdArg::Str(gifs.one.c_str())}).code, 0u);
+  EXPECT_EQ(vm.Anim(4)->frameCount, 1);
+  // LoadAnimFrame: -1 is the last frame; 4 is out of range and makes no brush.
+  ASSERT_EQ(vm.Call("LoadAnimFrame", {5, -1, CmdArg::Str(gifs.strip.c_str())}).code, 0u);
+  EXPECT_EQ(vm.Read(5, 0, 0).first, kStripLeft[2]);
+  EXPECT_EQ(vm.Call("LoadAnimFrame", {6, 4, CmdArg::Str(gifs.strip.c_str())}).code, ERR_ANIMFRAME);
+  EXPECT_EQ(vm.Brush(6), nullptr);
+}
+
+// A disk-based anim decodes a frame per fetch; scaled, it fetches at the new size, and a copy
+// made after the scaling decodes alike; playing it shows the last frame.
+TEST(AnimLib, DiskAnims) {
+  GifFiles gifs;
+  if (!gifs.made) GTEST_SKIP() << "python3-pil is missing";
+  AnimVm vm;
+  ASSERT_EQ(vm.CallWith("loadanim", [&] {
+                vm_pushnumber(vm.L, 3);
+                vm_pushstring(vm.L, gifs.strip.c_str());
+                vm_newtable(vm.L);
+                vm.Set("fromdisk", 1);
+                return 3;
+              }).code,
+            0u);
+  EXPECT_EQ(vm.Call("ModifyAnimFrames", {3, 1}).code, ERR_ANIMDISK);
+  EXPECT_EQ(vm.Call("SelectAnim", {3, 1}).code, ERR_ANIMDISK);
+  ASSERT_EQ(vm.Call("SetAnimFrameDelay", {3, 2, 40}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {4, 3, 37, 2}).results, std::vector<double>{40});
+  ASSERT_EQ(vm.Call("ScaleAnim", {3, 16, 12}).code, 0u);
+  ASSERT_EQ(vm.Call("CopyAnim", {3, 4}).code, 0u);
+  for (double id : {3.0, 4.0}) {
+    EXPECT_EQ(vm.FramePixel(id, 2, 15, 11), kStripRight[1]);
+    EXPECT_EQ(vm.FramePixel(id, 2, 7, 0), kStripLeft[1]);
+    EXPECT_EQ(vm.Call("GetAttribute", {4, id, 0}).results, std::vector<double>{16});
+  }
+  ASSERT_EQ(vm.Call("PlayAnim", {4, 0.0, 0.0}).code, 0u);
+  EXPECT_EQ(vm.Background(15, 11), kStripRight[2]);
+  ASSERT_EQ(vm.Call("PlayAnimDisk", {CmdArg::Str(gifs.strip.c_str()), 30, 30}).code, 0u);
+  EXPECT_EQ(vm.Background(30, 30), kStripLeft[2]);
+  EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 2u);
+}
+
+// SelectAnim draws into a frame of the anim; freeing or playing it meanwhile is refused.
+TEST(AnimLib, SelectedAnim) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 10, 10, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectAnim", {2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
+  EXPECT_EQ(vm.Call("FreeAnim", {2}).code, ERR_MODIFYAANIM);
+  EXPECT_EQ(vm.Call("ModifyAnimFrames", {2, 1}).code, ERR_MODIFYAANIM);
+  EXPECT_EQ(vm.Call("ScaleAnim", {2, 5, 5}).code, ERR_MODIFYAANIM);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(vm.FramePixel(2, 2, 0, 0), Pixel(5, 5));
+  EXPECT_EQ(vm.FramePixel(2, 1, 0, 0), Pixel(0, 0));
+}
+
+// An asynchronous frame is due its delay after the one before was shown: a step before that
+// draws nothing. The delay of 20 s is far beyond the time between two calls.
+TEST(AnimLib, AsyncFramesWaitForTheirDelay) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
+  qmObjectHeader *ad = vm.PlayAsync(2, 1000);
+  ASSERT_NE(ad, nullptr);
+  for (int i = 0; i < 2; i++) ASSERT_EQ(vm.Step(ad), 0u);
+  EXPECT_EQ(vm.Background(0, 0), Pixel(0, 0)) << "the second frame is not due yet";
+  EXPECT_EQ(vm.Anim(2)->lockCount, 1);
+}
+
+// SetLayerStyle and GetLayerStyle of an anim layer: "frame" (0 the next, after the last the
+// first) and "id", another anim of the same size.
+TEST(AnimLib, AnimLayerStyle) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 20, 15, 2, 2, 0, 15}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {4, 1, 10, 15, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 0, 0, 2}).code, 0u);
+  auto style = [&](std::function<void()> fill) {
+    return vm.CallWith("setlayerstyle", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      fill();
+      return 2;
+    }).code;
+  };
+  auto frame = [&] { return vm.Call("GetAttribute", {22, 1, 12}).results.at(0); };
+  auto shown = [&] { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0); };
+  ASSERT_EQ(style([&] { vm.Set("frame", 0); }), 0u);
+  EXPECT_EQ(frame(), 1);
+  EXPECT_EQ(shown(), Pixel(0, 0));
+  ASSERT_EQ(style([&] { vm.Set("id", 3); }), 0u);
+  EXPECT_EQ(frame(), 1);
+  EXPECT_EQ(shown(), Pixel(0, 15));
+  ASSERT_EQ(style([&] { vm.Set("id", 2), vm.Set("frame", 2); }), 0u);
+  EXPECT_EQ(shown(), Pixel(20, 0));
+  EXPECT_EQ(style([&] { vm.Set("id", 4); }), ERR_WRONGUSAGE) << "another size";
+  EXPECT_EQ(style([&] { vm.Set("id", 9); }), ERR_FINDANIM);
+  EXPECT_EQ(style([&] { vm.Set("frame", 3); }), ERR_ANIMFRAME);
+  EXPECT_EQ(shown(), Pixel(20, 0));
+  // GetLayerStyle(1).id and .frame.
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getlayerstyle");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0);
+  for (auto [key, value] : {std::pair{"id", 2.0}, std::pair{"frame", 2.0}}) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, 1);
+    EXPECT_EQ(vm_tonumber(vm.L, -1), value) << key;
+    vm_pop(vm.L, 1);
+  }
+  vm_settop(vm.L, 0);
+}
+
+// Move lists: a NEXTFRAME entry draws an anim that no layer shows as a new layer (its second
+// frame), and later steps that layer on and moves it; NEXTFRAME2 names the layer by position.
+TEST(AnimLib, MoveListFrames) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  auto frame = [&] { return vm.Call("GetAttribute", {22, 1, 12}).results.at(0); };
+  auto shown = [&](int x, int y) { return DisplayVm::BitmapPixel(vm.d->layerBuffer, x, y); };
+  ASSERT_EQ(vm.Call("AddMove", {7, int(QMTYPE_NEXTFRAME), 2, 0.0, 0.0}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {7}).code, 0u);
+  EXPECT_EQ(frame(), 2);
+  EXPECT_EQ(shown(0, 0), Pixel(20, 0));
+  ASSERT_EQ(vm.Call("AddMove", {8, int(QMTYPE_NEXTFRAME), 2, 5, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {8}).code, 0u);
+  EXPECT_EQ(frame(), 3);
+  EXPECT_EQ(shown(5, 6), Pixel(0, 15));
+  EXPECT_EQ(shown(0, 0), 0x102030u) << "the old place is composed anew";
+  ASSERT_EQ(vm.Call("AddMove", {9, int(QMTYPE_NEXTFRAME2), 1, 5, 6, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {9}).code, 0u);
+  EXPECT_EQ(frame(), 2);
+  EXPECT_EQ(shown(5, 6), Pixel(20, 0));
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("AddMove", {10, int(QMTYPE_NEXTFRAME2), 2, 0.0, 0.0}).code, 0u);
+  EXPECT_EQ(vm.Call("DoMove", {10}).code, ERR_WRONGUSAGE);
+}
+
+// An anim stream: a brush smaller than the stream at CENTER lies centred on the transparent
+// colour, which the GIF leaves transparent; a brush of the stream's size is written whole.
+// Pillow decodes the file.
+TEST(AnimLib, AnimStreamFrames) {
+  TempDir dir;
+  if (RunAnimPeer("strip " + dir.path())) GTEST_SKIP() << "python3-pil is missing";
+  AnimVm vm;
+  const std::string file = dir / "stream.gif";
+  std::vector<uint32_t> small, whole;
+  for (int i = 0; i < 4 * 2; i++) small.push_back(0xFF000000u | 0xF80000u);
+  for (int i = 0; i < 10 * 8; i++) whole.push_back(0xFF000000u | (i % 2 ? 0x0000F8u : 0xF8F800u));
+  ASSERT_EQ(vm.FromArray(2, small, 4, 2).code, 0u);
+  ASSERT_EQ(vm.FromArray(3, whole, 10, 8).code, 0u);
+  ASSERT_EQ(vm.Call("BeginAnimStream", {1, CmdArg::Str(file.c_str()), 10, 8}).code, 0u);
+  EXPECT_EQ(vm.Call("WriteAnimFrame", {9, 2}).code, ERR_FINDANIMSTREAM);
+  const uint32_t code = vm.CallWith("writeanimframe", [&] {
+                            vm_pushnumber(vm.L, 1);
+                            vm_pushnumber(vm.L, 2);
+                            vm_newtable(vm.L);
+                            vm.Set("x", POS_CENTER);
+                            vm.Set("y", POS_CENTER);
+                            vm.Set("transparency", 0x00FC00);
+                            vm.Set("delay", 120);
+                            return 3;
+                          }).code;
+  ASSERT_EQ(code, 0u);
+  ASSERT_EQ(vm.Call("WriteAnimFrame", {1, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("FinishAnimStream", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("FinishAnimStream", {1}).code, ERR_FINDANIMSTREAM);
+  ASSERT_EQ(RunAnimPeer("gif-frames " + dir / "back" + " " + file), 0);
+  PeerFrames back;
+  ASSERT_TRUE(ReadFrames(dir / "back/stream.frames", &back));
+  ASSERT_EQ(back.rgba.size(), 2u);
+  // The quantizer's palette holds the centres of its 5-6-5 cells.
+  auto rgba = [&](size_t f, int x, int y) {
+    const auto *q = reinterpret_cast<const uint8_t *>(back.rgba[f].data()) + (y * 10 + x) * 4;
+    return uint32_t(q[0]) << 24 | uint32_t(q[1]) << 16 | uint32_t(q[2]) << 8 | q[3];
+  };
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 10; x++) {
+      const bool inside = x >= 3 && x < 7 && y >= 3 && y < 5;
+      EXPECT_EQ(rgba(0, x, y) & 0xFF, inside ? 255u : 0u) << x << "," << y;
+      if (inside) {
+        EXPECT_EQ(rgba(0, x, y) >> 8, 0xFC0204u) << x << "," << y;
+      }
+      EXPECT_EQ(rgba(1, x, y), ((y * 10 + x) % 2 ? 0x0402FCu : 0xFCFA04u) << 8 | 0xFF) << x << "," << y;
+    }
+}
+
+// With layers on an asynchronous playback drives its layer: each step shows the next frame,
+// a jump shows the frame asked for, and the layer cannot be removed while it plays.
+TEST(AnimLib, AsyncPlaybackWithLayers) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  qmObjectHeader *ad = vm.PlayAsync(2, ANIMSPEED_FAST);
+  ASSERT_NE(ad, nullptr);
+  auto frame = [&] { return vm.Call("GetAttribute", {22, 1, 12}).results.at(0); };
+  auto shown = [&] { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0); };
+  EXPECT_EQ(frame(), 1);
+  ASSERT_EQ(vm.Step(ad), 0u);
+  ASSERT_EQ(vm.Step(ad), 0u);
+  EXPECT_EQ(frame(), 2);
+  EXPECT_EQ(shown(), Pixel(20, 0));
+  EXPECT_EQ(vm.Call("RemoveLayer", {1}).code, ERR_REMADLAYER);
+  // AsyncDrawFrame(handle, 3): a jump.
+  ASSERT_EQ(vm.CallWith("asyncdrawframe", [&] {
+                vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(ad->handle));
+                vm_pushnumber(vm.L, 3);
+                return 2;
+              }).code,
+            0u);
+  EXPECT_EQ(frame(), 3);
+  EXPECT_EQ(shown(), Pixel(0, 15));
+}
+
+}  // namespace
