@@ -16,6 +16,8 @@
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
+#include "sprites/moveobject/lib_moveobject.h"
+#include "sprites/sprite/lib_sprite.h"
 #include "text/text/lib_text.h"
 #include "transitions/transitionfx/lib_transitionfx.h"
 
@@ -24,6 +26,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kMathLibrary,
     &kGraphicsLibrary,
     &kDrawLibrary,
+    &kMoveObjectLibrary,
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
@@ -38,5 +41,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kVectorGraphicsLibrary,
     &kTransitionFxLibrary,
     &kAnimLibrary,
+    &kSpriteLibrary,
     nullptr,
 };
