@@ -51,7 +51,7 @@ struct AsyncFx : FxVm {
   }
   // ShowLayerFX(1, {type, speed, async}); the draw object, or null.
   qmAsyncDraw *Start(const Case &c, int32_t async) {
-    // A dissolve's reveal times come from rand: every run of a case draws the same.
+    // Random stripe sizes and reveal times: every run of a case draws the same.
     std::srand(11);
     CommandCall r = CallWith("showlayerfx", [&] {
       vm_pushnumber(L, 1);

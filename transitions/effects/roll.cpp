@@ -161,10 +161,7 @@ uint32_t RollFx(qmFxRequest *fx, int32_t *done) {
   } else if (fx->phase == FXPHASE_DRAW) {
     s->pos = fx->frameNo * fx->step;
     s->flatEdge = 0;
-    // The frame is drawn whole: what the roll has not reached shows the old picture (in a layer's
-    // planes, nothing yet).
-    if (!ResetFxPlanes(fx) && fx->oldImage)
-      BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+    ResetFxPlanes(fx);
   } else {
     return 0;
   }
@@ -175,6 +172,12 @@ uint32_t RollFx(qmFxRequest *fx, int32_t *done) {
   } else {
     int32_t first, lines;
     RenderBand(s, s->pos, &first, &lines);
+    // A frame drawn whole: beyond the roll the old picture (in a layer's planes, nothing).
+    if (fx->phase == FXPHASE_DRAW && !fx->realtime && fx->oldImage) {
+      int32_t x, y, w, h;
+      Lines(fx, lines > 0 ? first + lines : s->pos, length, &x, &y, &w, &h);
+      if (w > 0 && h > 0) BlitFxToScreen(fx, fx->oldImage, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+    }
     if (lines > 0) {
       DrawFlat(fx, s, s->flatEdge, first);
       DrawBand(fx, s, first, lines);
