@@ -66,3 +66,30 @@ uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done);
 void ShapeWipeFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t RollFx(qmFxRequest *fx, int32_t *done);
 void RollFxFree(qmFxRequest *fx, int32_t complete);
+// Line and reveal wipes.
+uint32_t RevealLeftFx(qmFxRequest *fx, int32_t *done);
+uint32_t RevealRightFx(qmFxRequest *fx, int32_t *done);
+uint32_t RevealTopFx(qmFxRequest *fx, int32_t *done);
+uint32_t RevealBottomFx(qmFxRequest *fx, int32_t *done);
+uint32_t VLines2Fx(qmFxRequest *fx, int32_t *done);
+uint32_t HLines2Fx(qmFxRequest *fx, int32_t *done);
+uint32_t HLinesFx(qmFxRequest *fx, int32_t *done);
+uint32_t VLinesFx(qmFxRequest *fx, int32_t *done);
+// Rectangle wipes.
+uint32_t RectFx(qmFxRequest *fx, int32_t *done);
+uint32_t RectBackFx(qmFxRequest *fx, int32_t *done);
+// Tiles.
+uint32_t PuzzleFx(qmFxRequest *fx, int32_t *done);
+void PuzzleFxFree(qmFxRequest *fx, int32_t complete);
+// The puzzle's tile order, a permutation of 0..n-1 drawn with drand48, one draw a tile: the tile
+// drawn when it is still free, else the nearest free one below it, else the nearest above. 0 or
+// ERR_MEM.
+uint32_t DrawPuzzleOrder(int32_t *order, int32_t n);
+uint32_t DiagonalFx(qmFxRequest *fx, int32_t *done);
+// Spiral.
+uint32_t SpiralFx(qmFxRequest *fx, int32_t *done);
+void SpiralFxFree(qmFxRequest *fx, int32_t complete);
+// Splits, quadrants and corners.
+uint32_t SwissFx(qmFxRequest *fx, int32_t *done);
+uint32_t QuadRectFx(qmFxRequest *fx, int32_t *done);
+uint32_t SplitFx(qmFxRequest *fx, int32_t *done);
