@@ -39,6 +39,9 @@ const Case kCases[] = {
     {"clock wipe walks its hand to any frame", FX_CLOCKWIPE, FX_SLOWSPEED},
     {"roll draws any frame from its edge", FX_ROLLLEFT, FX_NORMALSPEED},
     {"wallpaper draws any frame from its edge", FX_WALLPAPERLEFT, FX_NORMALSPEED},
+    {"up-and-down replays its frames", FX_UPNDOWN, 3},
+    {"a flow from the left draws any frame at once", FX_VFLOWLEFT, 3},
+    {"a flow from the bottom draws any frame at once", FX_HFLOWBOTTOM, 1},
 };
 
 // A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).
