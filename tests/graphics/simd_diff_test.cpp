@@ -407,6 +407,54 @@ TEST(SimdDiff, SwirlRows) {
   }
 }
 
+// Ripple source places: random factors (large, negative, tiny) for a table that covers some of the
+// distances, so that both the table and the one-by-one way are taken, on odd and even sizes.
+TEST(SimdDiff, RippleRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE);
+  for (int round = 0; round < 60; round++) {
+    qmRippleRequest req{};
+    req.width = Rand(1, 60), req.height = Rand(1, 40);
+    req.centerX = Rand(0, req.width - 1), req.centerY = Rand(0, req.height - 1);
+    req.waves = 10, req.amplitude = Rand(0, 40) / 8.0, req.wavelength = Rand(2, 64);
+    req.maxDistance = Rand(1, 40);
+    std::vector<int32_t> dist(size_t(req.width) * req.height);
+    req.sine = sine.data(), req.distance = dist.data();
+    PrepareRipple(&req);
+    std::vector<double> factor(size_t(Rand(1, 50)));
+    for (double &f : factor) f = (Rand(0, 2000) - 1000) / double(Rand(1, 300));
+    const int32_t level = Rand(0, 20);
+    std::vector<int32_t> vx(size_t(req.width)), vy(size_t(req.width)), rx(size_t(req.width)), ry(size_t(req.width));
+    for (int32_t y = 0; y < req.height; y++) {
+      RippleSourceRow(&req, level, factor.data(), int32_t(factor.size()), y, vx.data(), vy.data());
+      RippleSourceRowScalar(&req, level, factor.data(), int32_t(factor.size()), y, rx.data(), ry.data(), 0, req.width);
+      ASSERT_EQ(vx, rx) << "round " << round << " row " << y;
+      ASSERT_EQ(vy, ry) << "round " << round << " row " << y;
+    }
+  }
+}
+
+// The warps' mixing row: random source places in two pictures of random pitches, every weight's
+// end and the middle, row lengths that leave every remainder after whole groups.
+TEST(SimdDiff, WarpMixRows) {
+  for (int round = 0; round < 200; round++) {
+    const int32_t width = Rand(0, 40), height = Rand(1, 20);
+    const int32_t pitch = Rand(1, 50), secondPitch = Rand(1, 50);
+    const std::vector<uint32_t> pixels = RandomVector<uint32_t>(size_t(pitch) * height);
+    const std::vector<uint32_t> second = RandomVector<uint32_t>(size_t(secondPitch) * height);
+    const size_t n = size_t(width);
+    std::vector<int32_t> sx(n), sy(n);
+    for (int32_t x = 0; x < width; x++) {
+      sx[size_t(x)] = Rand(0, std::min(pitch, secondPitch) - 1);
+      sy[size_t(x)] = Rand(0, height - 1);
+    }
+    const int32_t m = round % 3 == 0 ? 0 : round % 3 == 1 ? 255 : Rand(0, 255);
+    std::vector<uint32_t> vec(n), ref(n);
+    WarpMixRow(vec.data(), sx.data(), sy.data(), width, pixels.data(), pitch, second.data(), secondPitch, m);
+    WarpMixRowScalar(ref.data(), sx.data(), sy.data(), width, pixels.data(), pitch, second.data(), secondPitch, m);
+    ASSERT_EQ(vec, ref) << "round " << round << " weight " << m;
+  }
+}
+
 // Line coverage laid on stored pixels: random rows with runs of empty, full and partial
 // coverage, lengths that leave every remainder after whole groups.
 TEST(SimdDiff, CoverPixels) {

@@ -26,6 +26,11 @@ struct Case {
 const Case kCases[] = {
     {"stripes replay their frames", FX_HSTRIPES, 3},
     {"crossfade draws any frame at once", FX_CROSSFADE, 30},
+    {"a stretch draws any frame at once", FX_STRETCHLEFT, 3},
+    {"a zoom draws any frame at once", FX_ZOOMCENTER, 3},
+    {"pixel zoom draws any frame at once", FX_PIXELZOOM1, FX_NORMALSPEED},
+    {"water draws any frame at once", FX_WATER1, 5},
+    {"strudel draws any frame at once", FX_STRUDEL, 16},
     {"fade draws any frame at once", FX_FADE, 40},
     {"blend draws any frame at once", FX_BLEND, 40},
     {"dissolve draws any frame from its reveal times", FX_DISSOLVE, 8},
@@ -173,8 +178,11 @@ TEST(AsyncTransitions, ARefreshBetweenFramesShowsThePartDrawnSoFar) {
     if (FindFxRoutines(c.effect)->family & FXFAMILY_PIECEREVEAL) {
       EXPECT_GT(layerPixels, 0);
       EXPECT_GT(backdropPixels, 0);
-    } else if (c.effect >= FX_ROLLTOP && c.effect <= FX_WALLPAPERLEFT) {
-      EXPECT_GT(backdropPixels, 0) << "a roll has only begun";
+    } else if (c.effect == FX_PIXELZOOM1) {
+      EXPECT_EQ(backdropPixels, 0) << "coarse blocks of the layer cover it whole";
+    } else if ((c.effect >= FX_ROLLTOP && c.effect <= FX_WALLPAPERLEFT) || c.effect == FX_STRETCHLEFT ||
+               c.effect == FX_ZOOMCENTER) {
+      EXPECT_GT(backdropPixels, 0) << "a roll or a stretch has only begun";
     } else if (IsAlphaFx(c.effect)) {
       EXPECT_EQ(layerPixels + backdropPixels, 0) << "a blend mixes every pixel";
     }

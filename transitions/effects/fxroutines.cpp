@@ -29,6 +29,7 @@ const Row kRows[] = {
     {36, 36, {HLinesFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {37, 37, {VLinesFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {38, 46, {RectFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {55, 69, {StretchZoomFx, StretchZoomFxFree, 0}},
     {70, 70, {FlowTopFx, FlowFxFree, 0}},
     {71, 71, {FlowBottomFx, FlowFxFree, 0}},
     {72, 72, {FlowLeftFx, FlowFxFree, 0}},
@@ -54,6 +55,13 @@ const Row kRows[] = {
     {114, 114, {SunFx, ShapeWipeFxFree, FXFAMILY_PIECEREVEAL}},
     {115, 115, {CrossfadeFx, CrossfadeFxFree, 0}},
     {116, 117, {FadeFx, FadeFxFree, 0}},
+    {118, 119, {ZoomInOutFx, ZoomInOutFxFree, 0}},
+    {120, 123, {CrushFx, SquashFxFree, 0}},
+    {124, 127, {FlipCoinFx, SquashFxFree, 0}},
+    {128, 131, {TurndownFx, SquashFxFree, 0}},
+    {132, 133, {PixelZoomFx, PixelZoomFxFree, 0}},
+    {134, 137, {WaterFx, WaterFxFree, 0}},
+    {138, 138, {StrudelFx, StrudelFxFree, 0}},
     {139, 139, {DissolveFx, DissolveFxFree, FXFAMILY_PIECEREVEAL}},
 };
 
