@@ -103,6 +103,12 @@ TEST(Transitions, FramesRunEqualTheEffectsStepCount) {
       // The star grows by 64 / 12 = 5 from 15 until its width is four times the area's.
       {"STAR normal, wide: 15..255 in steps of 5", 64, 48, 98, FX_NORMALSPEED, 50},
       {"STAR normal, tall: width 3/4 of the size reaches 192 at 255", 48, 64, 98, FX_NORMALSPEED, 49},
+      // Strange pushes: the step is made even, and the rows meet after reach / step frames.
+      {"HSTRANGEPUSH normal on 100: 100/60 = 1, made 2", 100, 40, FX_HSTRANGEPUSH, FX_NORMALSPEED, 50},
+      {"HSTRANGEPUSH at 5 moves 6 a frame: 6..96, then 100", 100, 40, FX_HSTRANGEPUSH, 5, 17},
+      {"VSTRANGEPUSH fast on 48 rows: 48/30 = 1, made 2", 64, 48, FX_VSTRANGEPUSH, FX_FASTSPEED, 24},
+      {"VSTRANGEPUSH slow on 480 rows: 480/120 = 4", 30, 480, FX_VSTRANGEPUSH, FX_SLOWSPEED, 120},
+      {"VSTRANGEPUSH at 1000 goes in one frame", 64, 48, FX_VSTRANGEPUSH, 1000, 1},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);

@@ -45,6 +45,7 @@ const Row kRows[] = {
     {88, 96, {RectBackFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {97, 97, {ClockWipeFx, ShapeWipeFxFree, FXFAMILY_PIECEREVEAL}},
     {98, 98, {StarFx, ShapeWipeFxFree, FXFAMILY_PIECEREVEAL}},
+    {99, 100, {StrangePushFx, StrangePushFxFree, 0}},
     {101, 104, {SlideFx, nullptr, 0}},
     {105, 105, {SpiralFx, SpiralFxFree, FXFAMILY_PIECEREVEAL}},
     {106, 106, {SwissFx, nullptr, FXFAMILY_PIECEREVEAL}},

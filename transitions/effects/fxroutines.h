@@ -107,3 +107,6 @@ void SpiralFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t SwissFx(qmFxRequest *fx, int32_t *done);
 uint32_t QuadRectFx(qmFxRequest *fx, int32_t *done);
 uint32_t SplitFx(qmFxRequest *fx, int32_t *done);
+// Strange push: odd and even rows from opposite sides.
+uint32_t StrangePushFx(qmFxRequest *fx, int32_t *done);
+void StrangePushFxFree(qmFxRequest *fx, int32_t complete);
