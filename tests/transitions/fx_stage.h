@@ -29,7 +29,9 @@ struct FxStage {
         b->pixels[y * (b->bytesPerRow / 4) + x] = uint32_t(x * 2654435761u ^ (y + seed) * 40503u);
   }
 
-  FxStage(int w, int h, int32_t effect, int32_t speed, int32_t parameter = 8) {
+  int32_t speed;
+
+  FxStage(int w, int h, int32_t effect, int32_t speed, int32_t parameter = 8) : speed(speed) {
     NewScene(nullptr, &scene);
     display = NewDisplayRecord(1);
     display->outputType = DISPOUT_DISPLAY;
@@ -82,17 +84,18 @@ struct FxStage {
     fx.frameFn(&fx, &done);
     return done;
   }
-  // One frame in the middle of the effect; the wipe starts over once it is through.
+  // One frame as a running transition draws it; the effect starts over once it is through.
   void Frame() {
     int32_t done = 0;
-    if (IsSelfDrawingFx(fx.effect)) {
-      fx.phase = FXPHASE_DRAW;
-      fx.frameNo = 1 + fx.frameNo % (fx.stepCount > 1 ? fx.stepCount - 1 : 1);
-    } else {
-      fx.phase = FXPHASE_FRAME;
-    }
+    fx.phase = FXPHASE_FRAME;
     fx.frameFn(&fx, &done);
-    if (fx.phase == FXPHASE_DRAW) fx.frameNo++;
-    if (done) fx.frameNo = 0;
+    if (!done) return;
+    if (fx.freeFn) fx.freeFn(&fx, 0);
+    MemFree(fx.fxState);
+    fx.fxState = nullptr;
+    fx.frameNo = 0;
+    fx.step = speed;
+    fx.phase = FXPHASE_INIT;
+    fx.frameFn(&fx, nullptr);
   }
 };

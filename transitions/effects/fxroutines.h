@@ -33,8 +33,22 @@ uint32_t OpenCurtainHFx(qmFxRequest *fx, int32_t *done);
 uint32_t CloseCurtainHFx(qmFxRequest *fx, int32_t *done);
 uint32_t BarsFx(qmFxRequest *fx, int32_t *done);
 uint32_t QuartersFx(qmFxRequest *fx, int32_t *done);
-// Pushes.
+// Direct movers: pushes, slides, gates and cards.
 uint32_t PushFx(qmFxRequest *fx, int32_t *done);
+uint32_t SlideFx(qmFxRequest *fx, int32_t *done);
+uint32_t OpenGateHFx(qmFxRequest *fx, int32_t *done);
+uint32_t CloseGateHFx(qmFxRequest *fx, int32_t *done);
+uint32_t OpenGateVFx(qmFxRequest *fx, int32_t *done);
+uint32_t CloseGateVFx(qmFxRequest *fx, int32_t *done);
+uint32_t CardFx(qmFxRequest *fx, int32_t *done);
+// Up-and-down.
+uint32_t UpNDownFx(qmFxRequest *fx, int32_t *done);
+// Flows.
+uint32_t FlowTopFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlowBottomFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlowLeftFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlowRightFx(qmFxRequest *fx, int32_t *done);
+void FlowFxFree(qmFxRequest *fx, int32_t complete);
 // Mixing.
 uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done);
 void CrossfadeFxFree(qmFxRequest *fx, int32_t complete);
