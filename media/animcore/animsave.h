@@ -1,5 +1,5 @@
-// Saving anims: every frame of an anim written to a GIF animation or to the format of a saver
-// plug-in, and anim streams that write frames one by one from brushes.
+// Saving anims: every frame of an anim written to a GIF animation, a motion-JPEG AVI or the
+// format of a saver plug-in, and anim streams that write frames one by one from brushes.
 #pragma once
 #include <cstdint>
 
@@ -11,6 +11,7 @@ struct qmScene;
 struct qmAnim;
 struct qmObjectRegistry;
 struct qmGifWriter;
+struct qmAviWriter;
 
 enum : int32_t { ANMFMT_GIF = 0, ANMFMT_MJPEG = 1 };
 
@@ -50,7 +51,8 @@ struct qmAnimStream {
   int32_t writerKind;     // the format number
   int32_t indexed;        // frames are reduced to a palette before writing
   int32_t useAlpha;
-  qmGifWriter *gif;
+  qmGifWriter *gif;   // format 0
+  qmAviWriter *avi;   // format 1
   qmAnimSaver saver;  // other format numbers
 };
 
