@@ -204,7 +204,10 @@ std::vector<std::string> ZenityFileArgs(const qmFilePanelRequest &request) {
     }
     if (!request.extensions.empty()) {
       std::string filter = "--file-filter=";
-      for (size_t i = 0; i < request.extensions.size(); i++) filter += (i ? " " : "") + CaselessGlob(request.extensions[i]);
+      for (size_t i = 0; i < request.extensions.size(); i++) {
+        if (i) filter += ' ';
+        filter += CaselessGlob(request.extensions[i]);
+      }
       args.push_back(filter);
     }
   }
