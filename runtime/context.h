@@ -25,6 +25,8 @@ struct qmScene;
 struct qmDisplay;
 struct qmVectorEngine;
 struct qmFormatPlugins;
+struct qmVideoState;
+struct qmVideoAudioOps;
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -115,6 +117,9 @@ struct qmPlayerContext {
   // The plug-in manager: the formats loader and saver plug-ins add (runtime/formatplugins.h);
   // null: the player's own formats alone.
   const qmFormatPlugins *formatPlugins;
+  // The video library's state of the run; the sound library's channel and end event for videos.
+  qmVideoState *video;
+  const qmVideoAudioOps *videoAudio;
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

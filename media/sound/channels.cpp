@@ -466,6 +466,10 @@ void SetVideoChannelVolume(int index, int32_t volume) {
   MutexUnlock(AudioMutex());
 }
 
+void PostVideoEndEvent(const qmObjectId *id) {
+  if (gSoundHandlers.videoEnd) PostSoundEvent(SNDEVT_VIDEOEND, *id, 0, 0, 0);
+}
+
 void StopVideoChannel(int index) {
   qmMixerChannel *ch = GetMixerChannel(index);
   if (ch && ch->state.load() == CHAN_VIDEO) RetireChannel(ch);

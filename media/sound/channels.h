@@ -81,6 +81,8 @@ uint32_t StartVideoChannel(uint32_t rate, uint32_t channels, qmAudioInputProc in
 void SetVideoChannelVolume(int index, int32_t volume);
 // Detaches the video's channel and frees it.
 void StopVideoChannel(int index);
+// The video's end event, when the script handles it (any thread).
+void PostVideoEndEvent(const qmObjectId *id);
 // Stops the channel's music; with keep, the stream's position is where playing stopped and
 // *pass the pass it was in. The channel is free afterwards.
 void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass);

@@ -18,8 +18,10 @@
 
 namespace {
 
-// The sources in the order they are offered a file.
-const qmVideoSourceOps *const kSources[] = {&kFFmpegVideoSource};
+// The sources of each back end in the order they are offered a file; null ends a list. The
+// program's own readers join the first list.
+const qmVideoSourceOps *const kOwnSources[] = {nullptr};
+const qmVideoSourceOps *const kSystemSources[] = {&kFFmpegVideoSource, nullptr};
 
 void FreeMutexes(qmVideoEngine *e) {
   for (qmMutex **m : {&e->engineLock, &e->pictureLock, &e->pauseLock, &e->wakeLock, &e->sourceLock}) {
@@ -98,7 +100,7 @@ int64_t VideoSeekUnits(const qmVideoEngine *e, int64_t ms) {
   return ms * int64_t(e->info.seekUnits) / 1000;
 }
 
-uint32_t OpenVideoEngine(const char *path, qmVideoEngine **out) {
+uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out) {
   *out = nullptr;
   qmVideoEngine *e = new (std::nothrow) qmVideoEngine{};
   if (!e) return ERR_MEM;
@@ -112,7 +114,8 @@ uint32_t OpenVideoEngine(const char *path, qmVideoEngine **out) {
   FileSeek(f, 0, SEEK_END);
   e->fileSize = FileSeek(f, 0, SEEK_CUR);  // the position before this seek: the end
   FileClose(f);
-  for (const qmVideoSourceOps *ops : kSources) {
+  for (const qmVideoSourceOps *const *o = backend == VIDBACKEND_OWN ? kOwnSources : kSystemSources; *o; o++) {
+    const qmVideoSourceOps *ops = *o;
     qmVideoInfo info{};
     if (void *h = ops->open(path, &info)) {
       e->ops = ops;
@@ -151,6 +154,17 @@ uint32_t OpenVideoEngine(const char *path, qmVideoEngine **out) {
   e->grabCounter = -1;
   *out = e;
   return 0;
+}
+
+uint32_t OpenVideoBackend(const char *path, int32_t driver, qmVideoEngine **out, uint32_t *backend) {
+  uint32_t code = ERR_LOADVIDEO;
+  if (driver != VIDDRV_OS) {
+    *backend = VIDBACKEND_OWN;
+    code = OpenVideoEngine(path, VIDBACKEND_OWN, out);
+    if (code == 0 || driver == VIDDRV_QUENMOOR) return code;
+  }
+  *backend = VIDBACKEND_SYSTEM;
+  return OpenVideoEngine(path, VIDBACKEND_SYSTEM, out);
 }
 
 void FreeVideoEngine(qmVideoEngine *e) {

@@ -37,8 +37,17 @@ struct qmVideoStart {
   void *endUser;
 };
 
-// 0, ERR_READFILE, ERR_LOADVIDEO, ERR_MEM, ERR_SEMAPHORE or ERR_SIGNAL.
-uint32_t OpenVideoEngine(const char *path, qmVideoEngine **out);
+// Back ends: the system's movie playback (here the engine over FFmpeg) and the program's own
+// readers on the engine.
+enum : uint32_t { VIDBACKEND_SYSTEM = 0, VIDBACKEND_OWN = 1 };
+// Driver choices: the system's only, the own only, any other value the own first.
+enum : int32_t { VIDDRV_OS = 0, VIDDRV_QUENMOOR = 1 };
+
+// The engine over the back end's sources: 0, ERR_READFILE, ERR_LOADVIDEO, ERR_MEM,
+// ERR_SEMAPHORE or ERR_SIGNAL.
+uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out);
+// In the driver choice's order; *backend tells which opened it. The last back end's error.
+uint32_t OpenVideoBackend(const char *path, int32_t driver, qmVideoEngine **out, uint32_t *backend);
 // Stops the engine when it runs, then frees it.
 void FreeVideoEngine(qmVideoEngine *e);
 const qmVideoInfo *VideoEngineInfo(const qmVideoEngine *e);

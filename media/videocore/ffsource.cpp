@@ -255,9 +255,9 @@ int Seek(void *h, int64_t ms, uint32_t) {
   if (av_seek_frame(s->format, s->videoIndex, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
   FlushVideo(s);
   FlushAudio(s);
-  // Half a picture's time of slack, so that the picture shown at ms is the one kept.
-  int64_t slack = s->frameSeconds > 0.0 ? av_rescale_q(int64_t(s->frameSeconds * 500.0), AVRational{1, 1000}, st->time_base) : 0;
-  s->skipBefore = ms > 0 ? target - slack : AV_NOPTS_VALUE;
+  // The picture kept is the one in view at ms: the last that starts at or before it.
+  int64_t span = s->frameSeconds > 0.0 ? int64_t(s->frameSeconds / av_q2d(st->time_base) + 0.5) : 0;
+  s->skipBefore = ms > 0 ? target - span + 1 : AV_NOPTS_VALUE;
   return 0;
 }
 

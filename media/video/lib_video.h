@@ -1,0 +1,4 @@
+#pragma once
+#include "runtime/library.h"
+
+extern const qmLibrary kVideoLibrary;
