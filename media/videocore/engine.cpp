@@ -319,6 +319,8 @@ uint32_t SeekVideoEngine(qmVideoEngine *e, uint32_t ms) {
     return e->seekResult.exchange(0);
   }
   // Paused: the decoder leaves seeks alone, so this thread seeks and shows the picture there.
+  // Locks in the threads' order: the picture lock before the source lock.
+  MutexLock(e->pictureLock);
   MutexLock(e->sourceLock);
   int r = SourceSeek(e, ms);
   if (r == 0) {
@@ -327,7 +329,6 @@ uint32_t SeekVideoEngine(qmVideoEngine *e, uint32_t ms) {
     e->endReported = 0;
   }
   qmPictureSlot *slot = &e->slots[e->readIndex];
-  MutexLock(e->pictureLock);
   qmDecodedFrame f{slot->pixels, slot->width, slot->height, slot->bytesPerRow, e->smooth, 0, -1, -1.0, -1.0};
   int got = r == 0 ? DecodeNextPicture(e, &f) : 0;
   MutexUnlock(e->sourceLock);
