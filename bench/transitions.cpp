@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "display/bgpic.h"
@@ -117,7 +118,25 @@ void Memcpy(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(Memcpy)->Name("MemcpyArea")->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, hstripes8, 3, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, vstripes, 7, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, pushleft, FX_PUSHLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
-BENCHMARK_CAPTURE(Effect, crossfade, FX_CROSSFADE, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+
+namespace {
+
+// One entry per routine of the routine table (its first id), so every family built joins.
+const bool kEffectsRegistered = [] {
+  const qmFxRoutines *previous = nullptr;
+  for (int32_t id = 0; id < FX_EFFECT_SLOTS; id++) {
+    const qmFxRoutines *r = FindFxRoutines(id);
+    if (!r || (previous && r->frame == previous->frame)) {
+      previous = r;
+      continue;
+    }
+    previous = r;
+    benchmark::RegisterBenchmark(("Effect/id" + std::to_string(id)).c_str(),
+                                 [id](benchmark::State &state) { Effect(state, id, FX_NORMALSPEED); })
+        ->Args({640, 480})
+        ->Args({1920, 1080});
+  }
+  return true;
+}();
+
+}  // namespace

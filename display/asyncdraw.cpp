@@ -121,12 +121,14 @@ void *QueryPendingAsyncDraw(const qmScene *scene) {
 }
 
 uint32_t BroadcastAsyncDraws(const qmScene *scene, int32_t op, intptr_t arg) {
+  uint32_t first = 0;
   for (qmAsyncDraw *ad = FirstAsyncDraw(scene); ad;) {
     qmAsyncDraw *next = NextAsyncDraw(ad);
-    if (ad->control) ad->control(op, arg, ad->userData);
+    const intptr_t answer = ad->control ? ad->control(op, arg, ad->userData) : 0;
+    if (!first && answer) first = uint32_t(answer);
     ad = next;
   }
-  return 0;
+  return first;
 }
 
 int32_t IsObjectInAsyncDraw(const qmScene *scene, const void *object) {

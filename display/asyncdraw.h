@@ -25,6 +25,7 @@ enum : int32_t {
   ADOP_DRAWNOBJECT = 6,   // arg: void ** receiving the object drawn (its layer record on a double buffer)
   ADOP_PENDINGPICTURE = 7,  // arg: void ** receiving the picture a pending operation will show
   ADOP_DOUBLEBUFFER = 8,  // arg 1 before, 0 after a frame drawn into the double buffer
+  ADOP_LAYERCHANGING = 9,  // arg: a layer whose image or filters are about to change (op 1 follows); 0
 };
 
 // Draws one frame and sets *finished when it was the last: 0 or an error code.
@@ -60,7 +61,8 @@ uint32_t CreateAsyncDraw(qmScene *scene, int32_t kind, qmAsyncFrameFn frame, uin
 int32_t IsDisplayInAsyncDraw(const qmScene *scene, const qmDisplay *display);
 // The first non-null picture an ADF_FX object names through ADOP_PENDINGPICTURE, else null.
 void *QueryPendingAsyncDraw(const qmScene *scene);
-// Calls the control callback of every object that has one with (op, arg); 0.
+// Calls the control callback of every object that has one with (op, arg); the first non-zero
+// answer (an error code for the ops that answer one), else 0.
 uint32_t BroadcastAsyncDraws(const qmScene *scene, int32_t op, intptr_t arg);
 // 1 when an object names that object through ADOP_DRAWNOBJECT.
 int32_t IsObjectInAsyncDraw(const qmScene *scene, const void *object);

@@ -156,8 +156,18 @@ void FreeDerivedSets(qmBGPic *pic) {
   pic->shown = pic->unscaled = pic->master;
 }
 
+void FreeBGPicSpriteList(qmBGPic *pic) {
+  for (qmShownSprite *n = pic->shownSprites; n;) {
+    qmShownSprite *next = n->next;
+    MemFree(n);
+    n = next;
+  }
+  pic->shownSprites = nullptr;
+}
+
 void FreeBGPicContents(qmScene *scene, qmBGPic *pic) {
   FreePictureLayers(scene, pic);
+  FreeBGPicSpriteList(pic);
   FreePictureButtons(scene, pic);
   FreeDerivedSets(pic);
   FreePlaneSet(&pic->master);

@@ -38,6 +38,19 @@ struct qmPlaneSet {
 // Frees the planes of a set and clears it.
 void FreePlaneSet(qmPlaneSet *set);
 
+// A sprite shown on a picture (the sprite engine's, sprites/sprite.h); the list is in drawing
+// order, later nodes on top. The clip rectangle is the one active when the sprite was first shown.
+struct qmSprite;
+struct qmShownSprite {
+  qmShownSprite *next;
+  qmObjectId id;
+  int32_t x, y, width, height;
+  int32_t frame;  // from 1
+  qmSprite *sprite;
+  int32_t clipped;
+  int32_t clipX, clipY, clipWidth, clipHeight;
+};
+
 struct qmLayerListHead {
   void *head, *tail, *tailPred;
 };
@@ -54,7 +67,7 @@ struct qmBGPic {
   uint32_t transparentColor;  // kNoTransparency for none
   uint32_t *palette;          // 256 RGB entries, or null; owned
   qmLayerListHead layers;
-  void *shownSprites;
+  qmShownSprite *shownSprites;
   uint32_t lock;
   uint32_t deleted;  // freed by the script but still shown by a display or a layer
   void *buttons;
@@ -95,7 +108,9 @@ uint32_t CopyBGPicRecord(qmObjectRegistry *objects, const qmBGPic *pic, qmObject
 uint32_t FreeBGPicCore(qmScene *scene, const qmObjectId *id, int32_t strict);
 // Frees every flagged picture that no display shows any more.
 void FreeMarkedBGPics(qmScene *scene);
-// Frees the planes (each once), palette, texture copy and user data; not the record.
+// Frees the shown-sprite nodes (the sprites stay) without a refresh.
+void FreeBGPicSpriteList(qmBGPic *pic);
+// Frees the planes (each once), palette, texture copy, shown-sprite nodes and user data; not the record.
 void FreeBGPicContents(qmScene *scene, qmBGPic *pic);
 // The display of the scene that shows the picture as its background, or null.
 qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic);

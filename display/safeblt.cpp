@@ -5,6 +5,7 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/bgpic.h"
 #include "display/displaywindow.h"
 #include "display/scene.h"
 #include "graphics/alpha_kernels.h"
@@ -227,6 +228,13 @@ void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
   }
 
   if (present && target) {
+    // Sprites shown over the background stay on top: the rectangle is composed anew with them.
+    if (!(b.flags & SAFEBLT_NOSPRITES) && target == D->backgroundCopy && D->layerBuffer && D->bgpic &&
+        D->bgpic->shownSprites && DisplayRectCovered(scene, D, r.dstX, r.dstY, r.width, r.height)) {
+      RedrawDisplayRect(scene, D, r.dstX, r.dstY, r.width, r.height);
+      BltToDisplay(D->layerBuffer, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
+      return;
+    }
     const qmBitmap *shown = IsScaled(D) && D->layerBuffer ? D->layerBuffer : target;
     BltToDisplay(shown, r.dstX, r.dstY, D, r.dstX, r.dstY, r.width, r.height, 1);
   }

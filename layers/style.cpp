@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -195,7 +196,9 @@ void FreeStyleChange(qmStyleChange *c) {
   c->shape.vertices = nullptr, c->shape.vertexCount = 0;
 }
 
-uint32_t ApplyStyleChange(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+namespace {
+
+uint32_t ApplyStyleToLayer(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   const qmLayer &look = c.look;
   const bool filtersChanged = std::memcmp(look.filters, layer->filters, sizeof look.filters) != 0;
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
@@ -289,4 +292,17 @@ uint32_t ApplyStyleChange(qmScene *scene, qmLayer *layer, const qmStyleChange &c
   layer->transform = c.transform;
   if (lookChanged) CollectLayer(scene, layer, batch);
   return 0;
+}
+
+}  // namespace
+
+uint32_t ApplyStyleChange(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+  // A transition drawing the layer gives the layer its own pictures back for the change, and
+  // follows the new look after it.
+  if (!IsObjectInAsyncDraw(scene, layer)) return ApplyStyleToLayer(scene, layer, c, batch);
+  BroadcastAsyncDraws(scene, ADOP_LAYERCHANGING, reinterpret_cast<intptr_t>(layer));
+  const uint32_t code = ApplyStyleToLayer(scene, layer, c, batch);
+  const uint32_t followed = BroadcastAsyncDraws(scene, ADOP_LAYERCHANGED, reinterpret_cast<intptr_t>(layer));
+  CollectLayer(scene, layer, batch);
+  return code ? code : followed;
 }

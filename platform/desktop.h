@@ -15,6 +15,8 @@ bool DesktopStarted();
 // The clock behind pacing, the 10 ms rule and the timers, and the sleep of frame pacing.
 // Tests put a controllable pair here; null restores the monotonic clock and nanosleep.
 void SetDesktopClock(void (*now)(qmTimeval *out), void (*sleepMicros)(uint32_t us));
+// Now on that clock, in microseconds.
+uint64_t DesktopClockMicros();
 
 enum : int32_t {
   PLATATTR_CTRLCQUIT = 8,

@@ -17,6 +17,8 @@
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
+#include "sprites/moveobject/lib_moveobject.h"
+#include "sprites/sprite/lib_sprite.h"
 #include "text/text/lib_text.h"
 #include "transitions/transitionfx/lib_transitionfx.h"
 
@@ -25,6 +27,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kMathLibrary,
     &kGraphicsLibrary,
     &kDrawLibrary,
+    &kMoveObjectLibrary,
     &kDosLibrary,
     &kEventLibrary,
     &kSystemLibrary,
@@ -39,6 +42,7 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kVectorGraphicsLibrary,
     &kTransitionFxLibrary,
     &kAnimLibrary,
+    &kSpriteLibrary,
     &kVideoLibrary,
     nullptr,
 };

@@ -4,11 +4,30 @@
 #include "display/display.h"
 #include "display/safeblt.h"
 #include "display/scene.h"
+#include "runtime/errcodes.h"
+#include "layers/layer.h"
+#include "layers/redraw.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrunner.h"
 #include "transitions/fxtable.h"
 
-uint32_t AsyncFxFrame(void *userData, int32_t *done) { return RunFxFrame(static_cast<qmFxRequest *>(userData), done); }
+uint32_t AsyncFxFrame(void *userData, int32_t *done) {
+  auto *fx = static_cast<qmFxRequest *>(userData);
+  // A layer that could not be followed after a change has no planes to draw into.
+  if (fx->realtime && !fx->realtimePrepared) return ERR_WRONGUSAGE;
+  if (fx->bgpicEmu && !IsWholeDisplayFx(fx->effect) && !IsScrollFx(fx->effect)) {
+    // The emulated picture's layers changed: the frames so far again from the new picture.
+    if (UpdateFxSources(fx, FXSOURCE_NEW)) {
+      if (uint32_t code = RerenderFx(fx, fx->frameNo, 1)) return code;
+      if (fx->layer) RefreshLayer(fx->scene, fx->layer);
+    }
+  } else if (fx->realtimePrepared && fx->layer && fx->layer->current) {
+    // The script may have moved the layer since the last frame: the frame draws where it stands.
+    fx->x = fx->layer->current->x;
+    fx->y = fx->layer->current->y;
+  }
+  return RunFxFrame(fx, done);
+}
 
 void AsyncFxFinish(void *userData, int32_t complete) { FinishFx(static_cast<qmFxRequest *>(userData), complete); }
 
@@ -26,7 +45,8 @@ uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
     return code;
   }
   // The area as it stood before the first frame, then the frames again.
-  if (fx->oldImage) BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  if (!ResetFxPlanes(fx) && fx->oldImage)
+    BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
   fx->rerender = 1;
   fx->frameNo = 0;
   uint32_t code = 0;
@@ -46,14 +66,42 @@ uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
 intptr_t AsyncFxControl(int32_t op, intptr_t argument, void *userData) {
   auto *fx = static_cast<qmFxRequest *>(userData);
   switch (op) {
+    case ADOP_REPLACELAYER: {
+      // The record before the layer takes its place: the transition goes on in that one.
+      qmLayer *old = reinterpret_cast<qmLayer *>(argument);
+      if (old != fx->layer || !old || !LayerBelow(old)) return 0;
+      if (fx->realtimePrepared) {
+        RestoreRealtimeLayer(fx);
+        fx->layerSuspended = 1;
+      }
+      fx->layer = LayerBelow(old);
+      return intptr_t(FollowFxLayer(fx));
+    }
+    case ADOP_LAYERCHANGING:
+      // The layer's own pictures go back for the change; the planes follow it afterwards.
+      if (reinterpret_cast<qmLayer *>(argument) == fx->layer && fx->realtimePrepared) {
+        RestoreRealtimeLayer(fx);
+        fx->layerSuspended = 1;
+      }
+      return 0;
+    case ADOP_LAYERCHANGED:
+      if (reinterpret_cast<qmLayer *>(argument) != fx->layer) return 0;
+      return intptr_t(FollowFxLayer(fx));
     case ADOP_FRAMECOUNT: return fx->stepCount;
     case ADOP_CURFRAME: return fx->frameNo;
     case ADOP_SEEK: return intptr_t(RerenderFx(fx, *reinterpret_cast<int32_t *>(argument), 0));
     case ADOP_REDRAW:
-      // The frame is drawn on the screen, not into the layer: draw it again.
+      // The layer's planes hold the frame; on the screen path it is drawn again.
+      if (fx->realtimePrepared && fx->layer) {
+        RefreshLayer(fx->scene, fx->layer);
+        return 0;
+      }
       return intptr_t(RerenderFx(fx, fx->frameNo, 1));
     case ADOP_DRAWNOBJECT:
       *reinterpret_cast<void **>(argument) = fx->layer;
+      return 0;
+    case ADOP_PENDINGPICTURE:
+      if (fx->bgpicEmu) *reinterpret_cast<void **>(argument) = fx->emuBGPic;
       return 0;
     case ADOP_DOUBLEBUFFER:
       fx->rerender = argument ? 1 : 0;

@@ -1,5 +1,7 @@
 #include "transitions/fxprims.h"
 
+#include <algorithm>
+
 #include "display/bgpic.h"
 #include "display/display.h"
 #include "display/displaywindow.h"
@@ -9,11 +11,79 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/alphaops.h"
 #include "graphics/blit.h"
+#include "graphics/color_kernels.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
 #include "runtime/objtypes.h"
 #include "transitions/fxtable.h"
 #include "transitions/fxrequest.h"
+
+namespace {
+
+// Real-time layer mode: the layer's own planes the routines draw into; null otherwise.
+qmPlaneSet *FxPlanes(qmFxRequest *fx) {
+  if (!fx->realtime || !fx->realtimePrepared || !fx->layer || !fx->layer->current) return nullptr;
+  qmPlaneSet *p = &fx->layer->current->own;
+  return p->bitmap ? p : nullptr;
+}
+
+// Cuts a copy of (sx, sy, w x h) of a picture of sw x sh to (dx, dy) of one of dw x dh; false
+// when nothing is left.
+bool ClipCopy(int32_t sw, int32_t sh, int32_t dw, int32_t dh, int32_t *sx, int32_t *sy, int32_t *dx, int32_t *dy,
+              int32_t *w, int32_t *h) {
+  if (*sx < 0) *dx -= *sx, *w += *sx, *sx = 0;
+  if (*sy < 0) *dy -= *sy, *h += *sy, *sy = 0;
+  if (*dx < 0) *sx -= *dx, *w += *dx, *dx = 0;
+  if (*dy < 0) *sy -= *dy, *h += *dy, *dy = 0;
+  if (*w > sw - *sx) *w = sw - *sx;
+  if (*w > dw - *dx) *w = dw - *dx;
+  if (*h > sh - *sy) *h = sh - *sy;
+  if (*h > dh - *dy) *h = dh - *dy;
+  return *w > 0 && *h > 0;
+}
+
+// Which part of (px, py, w x h) of the planes shows: all of it, or what the source's mask or alpha
+// (lying over the source at sx, sy) shows; with erase none of it.
+void CoverPlanes(qmPlaneSet *p, int32_t sx, int32_t sy, int32_t px, int32_t py, int32_t w, int32_t h,
+                 const qmMask *mask, const qmAlphaChannel *alpha, bool erase) {
+  if (erase) {
+    if (p->alpha) FillAlphaRect(p->alpha, px, py, w, h, 0);
+    if (p->mask) FillMaskRect(p->mask, px, py, w, h, MASKINVISIBLE);
+    return;
+  }
+  if (p->alpha) {
+    if (mask) MaskToAlphaRect(mask, sx, sy, p->alpha, px, py, w, h, 255);
+    else if (alpha) CombineAlphaRect(alpha, sx, sy, p->alpha, px, py, w, h, 0, 0);
+    else FillAlphaRect(p->alpha, px, py, w, h, 255);
+  }
+  if (p->mask) {
+    if (mask) CopyMaskRect(mask, sx, sy, p->mask, px, py, w, h, MASKVANILLACOPY);
+    else if (alpha) MaskFromAlphaRect(alpha, sx, sy, p->mask, px, py, w, h, MASKVANILLACOPY);
+    else FillMaskRect(p->mask, px, py, w, h, MASKVISIBLE);
+  }
+}
+
+// A piece of src into the planes at (px, py) of the area, shown or (erase) made transparent; the
+// rectangle written, in area coordinates, or false when none.
+bool PieceIntoPlanes(qmPlaneSet *p, const qmBitmap *src, int32_t sx, int32_t sy, int32_t *px, int32_t *py, int32_t *w,
+                     int32_t *h, const qmMask *mask, const qmAlphaChannel *alpha, bool erase) {
+  if (!ClipCopy(src->width, src->height, p->bitmap->width, p->bitmap->height, &sx, &sy, px, py, w, h)) return false;
+  CoverPlanes(p, sx, sy, *px, *py, *w, *h, mask, alpha, erase);
+  if (!erase) BltBitmap(src, sx, sy, p->bitmap, *px, *py, *w, *h);
+  return true;
+}
+
+// A rectangle of the area (area coordinates) changed in the planes: on the screen now, or at
+// the frame's end for a decorated layer (whole) and never while frames are replayed.
+void PresentPlanesRect(qmFxRequest *fx, int32_t px, int32_t py, int32_t w, int32_t h) {
+  if (fx->rerender || fx->layerDecorated) return;
+  PresentFxRect(fx, fx->x + px, fx->y + py, w, h);
+}
+
+// In a hide the new picture's pieces take the layer away; any other picture is drawn into it.
+bool ErasesLayer(const qmFxRequest *fx, const qmBitmap *src) { return fx->layerTarget && src == fx->srcImage; }
+
+}  // namespace
 
 void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                   int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha, qmSafeBlt *out) {
@@ -34,6 +104,26 @@ void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t sr
   b.mask = mask;
   b.alpha = alpha;
   b.clip = scene->picture ? scene->picture->activeClip : nullptr;
+  if (qmPlaneSet *p = FxPlanes(fx)) {
+    // Into the layer's planes at the same place of the area; the part written shows from now on
+    // and reaches the screen at the frame's end.
+    b.dst = p->bitmap;
+    b.dstX = dstX - fx->x;
+    b.dstY = dstY - fx->y;
+    b.dstWidth = p->bitmap->width;
+    b.dstHeight = p->bitmap->height;
+    b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP;
+    b.clip = nullptr;
+    int32_t sx = srcX, sy = srcY, px = b.dstX, py = b.dstY, w = width, h = height;
+    const int32_t sw = src ? std::min(fx->width, src->width) : 0, sh = src ? std::min(fx->height, src->height) : 0;
+    if (ClipCopy(sw, sh, b.dstWidth, b.dstHeight, &sx, &sy, &px, &py, &w, &h)) {
+      CoverPlanes(p, sx, sy, px, py, w, h, mask, alpha, ErasesLayer(fx, src));
+      AddFxPending(fx, px, py, w, h);
+    }
+    if (ErasesLayer(fx, src)) b.width = b.height = 0;
+    *out = b;
+    return;
+  }
   // With layers on a scaled display the pieces go into the layer buffer, which the frame's end
   // presents whole; the background copy keeps the background alone.
   qmDisplay *d = scene->current;
@@ -48,29 +138,152 @@ void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t sr
 
 void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                     int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha) {
+  if (qmPlaneSet *p = FxPlanes(fx)) {
+    int32_t px = dstX - fx->x, py = dstY - fx->y;
+    if (src && PieceIntoPlanes(p, src, srcX, srcY, &px, &py, &width, &height, mask, alpha, ErasesLayer(fx, src)))
+      PresentPlanesRect(fx, px, py, width, height);
+    return;
+  }
   qmSafeBlt b;
   FxScreenBlit(fx, src, srcX, srcY, dstX, dstY, width, height, mask, alpha, &b);
   SafeBlt(fx->scene, &b);
 }
 
 void BlitFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height, uint32_t flags) {
-  qmLayerState *s = fx->layer ? fx->layer->current : nullptr;
-  if (!s || !s->own.bitmap || px < 0 || py < 0) return;
-  // The layer's planes are of the area's size: the piece is cut to them.
-  if (width > fx->width - px) width = fx->width - px;
-  if (height > fx->height - py) height = fx->height - py;
+  qmPlaneSet *p = fx->layer && fx->layer->current ? &fx->layer->current->own : nullptr;
+  if (!p || !p->bitmap || !fx->srcImage || px < 0 || py < 0) return;
+  if (!PieceIntoPlanes(p, fx->srcImage, px, py, &px, &py, &width, &height, fx->srcMask, fx->srcAlpha,
+                       (flags & FXPIECE_ERASE) != 0))
+    return;
+  if (!(flags & FXPIECE_NOPRESENT)) PresentPlanesRect(fx, px, py, width, height);
+}
+
+void AddFxPending(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height) {
   if (width < 1 || height < 1) return;
-  qmPlaneSet &p = s->own;
-  if (flags & FXPIECE_ERASE) {
-    if (p.alpha) FillAlphaRect(p.alpha, px, py, width, height, 0);
-    else if (p.mask) FillMaskRect(p.mask, px, py, width, height, MASKINVISIBLE);
-  } else {
-    if (fx->srcMask && p.mask) CopyMaskRect(fx->srcMask, px, py, p.mask, px, py, width, height, MASKVANILLACOPY);
-    else if (fx->srcAlpha && p.alpha) CombineAlphaRect(fx->srcAlpha, px, py, p.alpha, px, py, width, height, 0, 0);
-    else if (p.mask) FillMaskRect(p.mask, px, py, width, height, MASKVISIBLE);
-    BltBitmap(fx->srcImage, px, py, p.bitmap, px, py, width, height);
+  if (fx->pendingWidth < 1) {
+    fx->pendingX = px, fx->pendingY = py, fx->pendingWidth = width, fx->pendingHeight = height;
+    return;
   }
-  if (!(flags & FXPIECE_NOPRESENT)) PresentFxRect(fx, fx->x + px, fx->y + py, width, height);
+  const int32_t x2 = std::max(fx->pendingX + fx->pendingWidth, px + width);
+  const int32_t y2 = std::max(fx->pendingY + fx->pendingHeight, py + height);
+  fx->pendingX = std::min(fx->pendingX, px);
+  fx->pendingY = std::min(fx->pendingY, py);
+  fx->pendingWidth = x2 - fx->pendingX;
+  fx->pendingHeight = y2 - fx->pendingY;
+}
+
+bool RenderEmulatedFxPicture(qmFxRequest *fx) {
+  const qmBGPic *emu = fx->emuBGPic;
+  if (!emu || !fx->srcImage) return false;
+  qmBitmap *whole = AllocClearedBitmap(emu->shownWidth, emu->shownHeight);
+  if (!whole) return false;
+  // Composed at the area's place, then cut out: the picture lies where the screen will show it.
+  int32_t x = fx->x, y = fx->y, w = fx->width, h = fx->height;
+  if (ClipRectToPicture(whole->width, whole->height, &x, &y, &w, &h))
+    Redraw(fx->scene, nullptr, fx->emuBGPic, whole, x, y, w, h, REDRAW_FROMSHOWN | REDRAW_NOSPRITES);
+  FillBitmapRect(fx->srcImage, 0, 0, fx->width, fx->height, 0);
+  BltBitmapClipped(whole, fx->x, fx->y, fx->srcImage, 0, 0, fx->width, fx->height);
+  FreeBitmap(whole);
+  return true;
+}
+
+uint32_t UpdateFxSources(qmFxRequest *fx, uint32_t flags) {
+  uint32_t did = 0;
+  qmScene *scene = fx->scene;
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = d ? d->bgpic : nullptr;
+  if ((flags & FXSOURCE_OLD) && pic && pic->layersChanged && fx->oldImage && d->layerBuffer) {
+    // The screen under the area without the layer, composed anew.
+    qmLayer *l = fx->layer;
+    const int32_t was = l ? l->hidden : 0;
+    if (l) l->hidden = 1;
+    qmBitmap *whole = AllocClearedBitmap(pic->shownWidth, pic->shownHeight);
+    if (whole) {
+      int32_t x = fx->x, y = fx->y, w = fx->width, h = fx->height;
+      if (ClipRectToPicture(whole->width, whole->height, &x, &y, &w, &h))
+        Redraw(scene, d, pic, whole, x, y, w, h, REDRAW_NOSPRITES);
+      BltBitmapClipped(whole, fx->x, fx->y, fx->oldImage, 0, 0, fx->width, fx->height);
+      FreeBitmap(whole);
+      pic->layersChanged = 0;
+      did |= FXSOURCE_OLD;
+    }
+    if (l) l->hidden = was;
+  }
+  if ((flags & FXSOURCE_NEW) && fx->emuBGPic && fx->emuBGPic->layersChanged && RenderEmulatedFxPicture(fx)) {
+    fx->emuBGPic->layersChanged = 0;
+    did |= FXSOURCE_NEW;
+  }
+  return did;
+}
+
+bool ResetFxPlanes(qmFxRequest *fx) {
+  qmPlaneSet *p = FxPlanes(fx);
+  if (!p) return false;
+  if (fx->layerTarget) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
+  else CoverPlanes(p, 0, 0, 0, 0, p->bitmap->width, p->bitmap->height, nullptr, nullptr, true);
+  fx->pendingWidth = fx->pendingHeight = 0;
+  return true;
+}
+
+void FillAlphaFromPlanes(qmAlphaChannel *alpha, const qmMask *mask, const qmAlphaChannel *srcAlpha, int32_t width,
+                         int32_t height) {
+  if (!alpha) return;
+  if (mask) MaskToAlphaRect(mask, 0, 0, alpha, 0, 0, width, height, 255);
+  else if (srcAlpha) CombineAlphaRect(srcAlpha, 0, 0, alpha, 0, 0, width, height, 0, 0);
+  else FillAlphaRect(alpha, 0, 0, width, height, 255);
+}
+
+void MixFxPictures(qmFxRequest *fx, int32_t level, qmBitmap *work) {
+  if (qmPlaneSet *p = FxPlanes(fx)) {
+    // The layer's own picture over what lies under it, at the share of the one shown at the end.
+    const int32_t share = fx->layerTarget ? 255 - level : level;
+    if (p->alpha) {
+      FillAlphaFromPlanes(p->alpha, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
+      if (share < 255) ScaleAlphaChannel(p->alpha, p->alpha, fx->height, share);
+    }
+    PresentPlanesRect(fx, 0, 0, fx->width, fx->height);
+    return;
+  }
+  const qmBitmap *n = fx->srcImage, *o = fx->oldImage;
+  const bool mixing = level < 255 && o;
+  qmSafeBlt b;
+  FxScreenBlit(fx, n, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
+  qmBlitRect r;
+  qmBitmap *target = SafeBltPixelTarget(fx->scene, &b, &r);
+  if (target && target != o && target != n) {
+    // Straight into the target's clipped rectangle, each picture read once; the blit then does
+    // only what follows the pixels (output planes, scaled copy, present).
+    if (mixing) {
+      const int32_t tp = target->bytesPerRow / 4, op = o->bytesPerRow / 4, np = n->bytesPerRow / 4;
+      qmMixRequest mix{o->pixels + int64_t(r.srcY) * op + r.srcX, n->pixels + int64_t(r.srcY) * np + r.srcX, nullptr, 0,
+                       r.width, r.height, 255 - level, QM_BITMAP_FORMAT, op, np, 0,
+                       target->pixels + int64_t(r.dstY) * tp + r.dstX, tp};
+      MixPixels(&mix);
+    } else {
+      BltBitmap(n, r.srcX, r.srcY, target, r.dstX, r.dstY, r.width, r.height);
+    }
+    b.src = target;
+    b.srcX = b.dstX = r.dstX;
+    b.srcY = b.dstY = r.dstY;
+    b.width = r.width;
+    b.height = r.height;
+    b.srcWidth = target->width;
+    b.srcHeight = target->height;
+    b.flags |= SAFEBLT_INTARGET;
+    SafeBlt(fx->scene, &b);
+    return;
+  }
+  if (!work) return;
+  if (mixing) {
+    // The old picture mixed into the new one with weight 255 - level, written to the work
+    // picture in the same pass.
+    qmMixRequest mix{o->pixels, n->pixels, nullptr, 0, fx->width, fx->height, 255 - level, QM_BITMAP_FORMAT,
+                     o->bytesPerRow / 4, n->bytesPerRow / 4, 0, work->pixels, work->bytesPerRow / 4};
+    MixPixels(&mix);
+  } else {
+    BltBitmap(n, 0, 0, work, 0, 0, fx->width, fx->height);
+  }
+  BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
 }
 
 void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height) {
@@ -79,6 +292,8 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
   if (!d || !d->layerBuffer) return;
   if (qmLayer *l = fx->layer) {
     qmLayerState *s = l->current;
+    // The filters run again over what the planes show now.
+    if (fx->realtimePrepared && s->filtered.bitmap) FreePlaneSet(&s->filtered);
     if (fx->layerDecorated) {
       GetLayerBounds(d, l, s, &x, &y, &width, &height);
       // The shadow falls from the part shown so far: made anew from the planes.
@@ -87,7 +302,10 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
         s->shadowAlpha = nullptr;
       }
     }
-    if (!fx->noBorderFade && fx->stepCount > 0) {
+    if (!fx->noBorderFade && IsAlphaFx(fx->effect)) {
+      // Blends fade the border and the shadow with the layer's own share.
+      l->borderFade = l->shadowFade = fx->borderLevel + 1;
+    } else if (!fx->noBorderFade && fx->stepCount > 0) {
       // 1 + 0..255: the border's share of its opacity (0 would mean no fade at all).
       int32_t level = int32_t(int64_t(fx->frameNo) * 255 / fx->stepCount);
       if (level > 255) level = 255;
@@ -119,9 +337,13 @@ void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t h
   if (width > fx->screenWidth - x) width = fx->screenWidth - x;
   if (height > fx->screenHeight - y) height = fx->screenHeight - y;
   if (width < 1 || height < 1) return;
-  if (fx->realtime && fx->layer && fx->layer->current->own.bitmap) {
-    FillBitmapRect(fx->layer->current->own.bitmap, x - fx->x, y - fx->y, width, height, rgb);
-    PresentFxRect(fx, x, y, width, height);
+  if (qmPlaneSet *p = FxPlanes(fx)) {
+    int32_t sx = 0, sy = 0, px = x - fx->x, py = y - fx->y;
+    if (!ClipCopy(fx->width, fx->height, p->bitmap->width, p->bitmap->height, &sx, &sy, &px, &py, &width, &height))
+      return;
+    FillBitmapRect(p->bitmap, px, py, width, height, rgb);
+    CoverPlanes(p, 0, 0, px, py, width, height, nullptr, nullptr, false);
+    PresentPlanesRect(fx, px, py, width, height);
     return;
   }
   if (fx->scaledDisplay && d->layerBuffer) FillBitmapRect(d->layerBuffer, x, y, width, height, rgb);
@@ -129,6 +351,11 @@ void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t h
 }
 
 void FxFrameTail(qmFxRequest *fx) {
+  // What the routine wrote into the planes itself reaches the screen now.
+  if (fx->pendingWidth > 0) {
+    PresentPlanesRect(fx, fx->pendingX, fx->pendingY, fx->pendingWidth, fx->pendingHeight);
+    fx->pendingWidth = fx->pendingHeight = 0;
+  }
   // The border's fade follows the frame: the whole layer once more (on a scaled display into
   // the buffer presented below).
   if (!fx->rerender && fx->realtime && fx->layerDecorated) PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height);

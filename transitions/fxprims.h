@@ -9,11 +9,13 @@ struct qmFxRequest;
 struct qmSafeBlt;
 
 // Copies the rectangle (srcX, srcY, width x height) of src, a picture of the area's size, to
-// (dstX, dstY) of the display, through the mask or alpha when given, clipped to the area's
+// (dstX, dstY) of the display (in real-time layer mode to the same place of the layer's planes,
+// which then show it; in a hide the new picture's pieces are taken out of the layer instead), through the mask or alpha when given, clipped to the area's
 // picture, to the screen and to the picture's active clip region, with the request's blit flags.
 void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                     int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha);
-// The request BlitFxToScreen hands to SafeBlt, for a routine that writes the pixels itself.
+// The request BlitFxToScreen hands to SafeBlt, for a routine that writes the pixels itself; in
+// real-time layer mode it targets the layer's planes, and the frame's end presents what changed.
 void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                   int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha, qmSafeBlt *out);
 // A piece of the new picture at (px, py) of the area, to the same place on the screen.
@@ -35,6 +37,31 @@ void BlitFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t
 // Brings the screen rectangle up to date with the layers composed over it; a decorated layer's
 // whole bounds are redrawn, its border faded to the transition's progress.
 void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height);
+// Real-time layer mode: (px, py, width x height) of the area changed in the layer's planes
+// outside the primitives (pixels written into FxScreenBlit's target); the frame's end presents it.
+void AddFxPending(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
+// bgpicemu: the area of the emulated background picture, its layers composed, into srcImage
+// (a picture of the area's size). false when there is none or no memory.
+bool RenderEmulatedFxPicture(qmFxRequest *fx);
+// Bits of UpdateFxSources.
+enum : uint32_t {
+  FXSOURCE_OLD = 1,  // the old picture, when the current picture's layers changed
+  FXSOURCE_NEW = 2,  // the new picture, when the emulated picture's layers changed
+};
+// The old and new picture of a transition taken again where the script changed the layers they
+// come from since the last frame (the layer itself left out of the old one); the bits done.
+uint32_t UpdateFxSources(qmFxRequest *fx, uint32_t flags);
+// Real-time layer mode: the planes as they stood before the first frame (nothing of a layer
+// brought in, all of one taken away), nothing presented; false outside that mode.
+bool ResetFxPlanes(qmFxRequest *fx);
+// An 8-bit plane of width x height that shows what the planes show: 255 where the mask is set and
+// 0 elsewhere, else a copy of srcAlpha, else 255 throughout.
+void FillAlphaFromPlanes(qmAlphaChannel *alpha, const qmMask *mask, const qmAlphaChannel *srcAlpha, int32_t width,
+                         int32_t height);
+// The old picture under the new one, the new at level / 255 (255: the new alone), over the area;
+// work is a picture of the area's size for the mix where the screen takes no pixels directly.
+// In real-time layer mode the layer's own picture is shown at that share through its alpha plane.
+void MixFxPictures(qmFxRequest *fx, int32_t level, qmBitmap *work);
 // A copy clipped to both bitmaps; negative positions cut the rectangle, never wrap it.
 void BltBitmapClipped(const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height);

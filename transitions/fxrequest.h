@@ -103,6 +103,12 @@ struct qmFxRequest {
   qmPlaneSet savedOwn, savedTransformed, savedFiltered;
   int32_t savedPartX, savedPartY;
 
+  int32_t bgpicEmu;    // a layer shown stands in for a change of background picture
+  qmBGPic *emuBGPic;   // bgpicEmu: the picture the layer shows the change to
+  int32_t layerSuspended;  // the layer holds its own pictures again while its look changes
+  // Real-time layer mode: the part of the area written into the planes since the last present.
+  int32_t pendingX, pendingY, pendingWidth, pendingHeight;
+
   void *fxState;  // the effect routine's own state
   int32_t phase;
   int32_t frameNo;    // frames drawn so far

@@ -1,5 +1,6 @@
 #include "transitions/fxrunner.h"
 
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 
@@ -78,12 +79,14 @@ bool Overlap(const qmLayerState *a, const qmLayerState *b) {
 
 // Whether the layer goes in or out through its own planes: when its looks (shadow, border, mask,
 // transparency, clip region) or a layer above it would make a screen-only wipe show it wrong, or
-// when asked. Moving, whole-display and alpha effects and asynchronous runs keep the screen path,
-// as do filtered layers (their filters would run over the planes a second time).
+// when asked, and always for asynchronous runs (a refresh between frames then shows the frame)
+// and filtered layers (the filters apply to what the planes show). Scrolls move the layer itself
+// and keep the screen path.
 bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, const qmLayerImage &img) {
-  if (fx->async || IsMovingFx(fx->effect) || IsWholeDisplayFx(fx->effect) || IsAlphaFx(fx->effect)) return false;
-  if (HasFilters(l->filters) || !img.bitmap) return false;
-  if (fx->forceRealtime) return true;
+  if (IsScrollFx(fx->effect) || !img.bitmap) return false;
+  if (fx->forceRealtime || fx->async || fx->bgpicEmu || HasFilters(l->filters)) return true;
+  // Moving pictures taken away have no screen-only picture to move to.
+  if (fx->layerTarget && IsMovingFx(fx->effect)) return true;
   const qmLayerState *s = l->current;
   if (l->transparency > 0 || l->shadow.on || l->border.on || img.mask || s->clip) return true;
   if (ScaledDisplay(d)) return true;
@@ -96,9 +99,16 @@ bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, 
 // with a mask (or alpha plane) that shows nothing of a layer brought in and all of one taken away.
 uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
   qmLayerState *s = fx->layer->current;
-  const bool withAlpha = fx->srcAlpha != nullptr;
+  const bool blends = IsAlphaFx(fx->effect);
+  const bool withAlpha = fx->srcAlpha != nullptr || blends;
   qmPlaneSet p{};
   if (!AllocClearedPlanes(fx->width, fx->height, !withAlpha, withAlpha, &p)) return ERR_MEM;
+  // Blends show the layer's whole picture at a share that grows or falls: the pixels are there
+  // from the start, the alpha plane gives the share.
+  if (blends) {
+    BltBitmap(fx->srcImage, 0, 0, p.bitmap, 0, 0, fx->width, fx->height);
+    if (fx->layerTarget) FillAlphaFromPlanes(p.alpha, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
+  }
   fx->savedOwn = s->own;
   fx->savedTransformed = s->transformed;
   fx->savedFiltered = s->filtered;
@@ -112,12 +122,12 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
   FreeAlphaChannel(s->shadowAlpha);
   s->shadowAlpha = nullptr;
   fx->realtimePrepared = 1;
-  if (fx->layerTarget) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
+  if (fx->layerTarget && !blends) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
   return 0;
 }
 
 // The layer's own pictures back in place, shown as they are.
-void RestoreRealtimeLayer(qmFxRequest *fx) {
+void PutBackLayerPictures(qmFxRequest *fx) {
   if (!fx->realtimePrepared) return;
   fx->realtimePrepared = 0;
   qmLayer *l = fx->layer;
@@ -131,6 +141,36 @@ void RestoreRealtimeLayer(qmFxRequest *fx) {
   s->partX = fx->savedPartX;
   s->partY = fx->savedPartY;
   l->borderFade = l->shadowFade = 0;
+}
+
+// Real-time layer mode: the area is the layer's rectangle and the new picture a copy of img, the
+// layer's picture there.
+uint32_t TakeLayerPicture(qmFxRequest *fx, const qmLayerImage &img) {
+  const qmLayerState *s = fx->layer->current;
+  fx->x = s->x;
+  fx->y = s->y;
+  fx->width = s->width;
+  fx->height = s->height;
+  qmBitmap *bm = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0, &bm, &mask, &alpha))
+    return ERR_MEM;
+  fx->srcImage = bm;
+  fx->srcMask = mask;
+  fx->srcAlpha = alpha;
+  fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 1;
+  return 0;
+}
+
+// bgpicemu: the new picture is the area of the emulated background picture with its layers,
+// opaque.
+uint32_t TakeEmulatedPicture(qmFxRequest *fx) {
+  if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
+  if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
+  fx->srcMask = fx->srcAlpha = nullptr;
+  fx->ownsMask = fx->ownsAlpha = 0;
+  return RenderEmulatedFxPicture(fx) ? 0u : uint32_t(ERR_MEM);
 }
 
 // A layer target: the area is the layer's rectangle; the new picture is that rectangle as the
@@ -150,22 +190,20 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
   qmLayerImage img{};
   if (GetLayerImage(fx->scene, fx->layer, s, 1, 1, -1, &img)) img = {};
   if (WantsRealtime(fx, d, fx->layer, img)) {
+    // The planes hold the layer's picture before its filters, which the layer applies to them.
+    if (HasFilters(fx->layer->filters) && GetLayerImage(fx->scene, fx->layer, s, 0, 1, -1, &img)) return ERR_WRONGUSAGE;
     fx->realtime = 1;
-    fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask ? 1 : 0;
-    fx->x = s->x;
-    fx->y = s->y;
-    fx->width = s->width;
-    fx->height = s->height;
-    qmBitmap *bm = nullptr;
-    qmMask *mask = nullptr;
-    qmAlphaChannel *alpha = nullptr;
-    if (CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0, &bm, &mask,
-                   &alpha))
-      return ERR_MEM;
-    fx->srcImage = bm;
-    fx->srcMask = mask;
-    fx->srcAlpha = alpha;
-    fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 1;
+    // Filters may carry a change in the planes beyond its rectangle: the whole layer is shown anew.
+    fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || img.mask || HasFilters(fx->layer->filters);
+    if (uint32_t code = TakeLayerPicture(fx, img)) return code;
+    if (fx->bgpicEmu) {
+      if (uint32_t code = TakeEmulatedPicture(fx)) return code;
+      fx->layerDecorated = fx->layer->shadow.on || fx->layer->border.on || HasFilters(fx->layer->filters);
+      d->bgpic->layersChanged = 0;
+      // The picture shown stays while the transition reads it.
+      fx->emuBGPic->lock++;
+      fx->useCount = &fx->emuBGPic->lock;
+    }
     if (uint32_t code = PrepareRealtimeLayer(fx)) return code;
     if (d->outputType == DISPOUT_DISPLAY && !fx->layer->hidden && !fx->layer->deferred) RefreshLayer(fx->scene, fx->layer);
     return 0;
@@ -320,6 +358,64 @@ bool BuiltFx(int32_t effect) { return IsFxBuilt(effect); }
 
 }  // namespace
 
+void RestoreRealtimeLayer(qmFxRequest *fx) {
+  fx->layerSuspended = 0;
+  PutBackLayerPictures(fx);
+}
+
+uint32_t FollowFxLayer(qmFxRequest *fx) {
+  if (!fx->layerSuspended) return 0;
+  fx->layerSuspended = 0;
+  qmScene *scene = fx->scene;
+  qmDisplay *d = scene->current;
+  qmLayer *l = fx->layer;
+  if (!l || !l->current || !d) return ERR_WRONGUSAGE;
+  const int32_t oldWidth = fx->width, oldHeight = fx->height;
+  if (fx->ownsImage) FreeBitmap(fx->srcImage);
+  if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
+  if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
+  fx->srcImage = nullptr;
+  fx->srcMask = fx->srcAlpha = nullptr;
+  fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 0;
+  qmLayerImage img{};
+  if (GetLayerImage(scene, l, l->current, 0, 1, -1, &img) || !img.bitmap) return ERR_WRONGUSAGE;
+  if (uint32_t code = TakeLayerPicture(fx, img)) return code;
+  if (fx->bgpicEmu)
+    if (uint32_t code = TakeEmulatedPicture(fx)) return code;
+  fx->layerDecorated = l->shadow.on || l->border.on || fx->srcMask || HasFilters(l->filters);
+  if (fx->width != oldWidth || fx->height != oldHeight) {
+    // The old picture under the area, at the new size.
+    if (fx->oldImage) {
+      FreeBitmap(fx->oldImage);
+      fx->oldImage = ScreenUnderArea(fx, d);
+      if (!fx->oldImage) return ERR_MEM;
+    }
+    // The effect again from its init call, at the same share of its frames.
+    const double share = fx->stepCount > 0 ? double(fx->frameNo) / fx->stepCount : 0.0;
+    const int32_t wasDrawing = fx->frameNo;
+    if (fx->fxState) {
+      if (fx->freeFn) fx->freeFn(fx, 0);
+      MemFree(fx->fxState);
+      fx->fxState = nullptr;
+    }
+    fx->phase = FXPHASE_INIT;
+    fx->frameNo = fx->stepCount = 0;
+    fx->step = fx->speed;
+    if (uint32_t code = fx->frameFn(fx, nullptr)) return code;
+    fx->phase = FXPHASE_FRAME;
+    if (wasDrawing) {
+      int32_t n = int32_t(std::lround(share * fx->stepCount));
+      fx->frameNo = n < 1 ? 1 : n > fx->stepCount ? fx->stepCount : n;
+    }
+  }
+  if (uint32_t code = PrepareRealtimeLayer(fx)) return code;
+  const int32_t n = fx->frameNo;
+  fx->restarting = 1;
+  const uint32_t code = n > 0 ? RerenderFx(fx, n, 1) : 0u;
+  fx->restarting = 0;
+  return code;
+}
+
 void FinishFx(qmFxRequest *fx, int32_t) {
   if (fx->useCount) {
     if (*fx->useCount) --*fx->useCount;
@@ -328,7 +424,7 @@ void FinishFx(qmFxRequest *fx, int32_t) {
   // A transition ended before its last frame (FinishAsyncDraw) shows its end now; after the
   // last frame the screen shows it already.
   const int32_t early = fx->frameNo < fx->stepCount;
-  const int32_t realtime = fx->realtimePrepared;
+  const int32_t realtime = fx->realtimePrepared || fx->layerSuspended;
   RestoreRealtimeLayer(fx);
   if (fx->layer) {
     fx->layer->hidden = fx->objectType == FXTARGET_HIDELAYER ? 1 : 0;
@@ -407,9 +503,12 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
     return code;
   }
   const bool wholePicture = fx->objectType == FXTARGET_BGPIC;
+  // A layer standing in for a background picture takes the whole-display effects too.
+  const bool emulated = fx->bgpicEmu && fx->emuBGPic && fx->objectType == FXTARGET_LAYER;
+  if (!emulated) fx->bgpicEmu = 0, fx->emuBGPic = nullptr;
   if (fx->effect == FX_RANDOMEFFECT)
-    fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture, BuiltFx);
-  if (!wholePicture && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
+    fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture && !emulated, BuiltFx);
+  if (!wholePicture && !emulated && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
   if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(scene, d, 0);
   if (fx->layerTarget) fx->effect = ReverseFxForHide(fx->effect);
   // A caller that brings its own routine pair keeps it; else the effect's pair.
@@ -438,7 +537,7 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
     }
   const int32_t rule = FxOldPictureRule(fx->effect);
   // An asynchronous transition may be asked for an earlier frame: it keeps the old picture.
-  if (rule == 1 || rule == 3 || fx->async) {
+  if (rule == 1 || (rule == 2 && fx->realtime) || (rule == 3 && !fx->realtime) || fx->async) {
     fx->oldImage = wholePicture ? fx->prevScreen : ScreenUnderArea(fx, d);
     if (!fx->oldImage) {
       ReleaseFxRequest(fx, 0);

@@ -18,3 +18,10 @@ void FinishFx(qmFxRequest *fx, int32_t complete);
 void ReleaseFxRequest(qmFxRequest *fx, int32_t complete);
 // One frame of a prepared request: 0 or the routine's error; *done set on the last frame.
 uint32_t RunFxFrame(qmFxRequest *fx, int32_t *done);
+// Real-time layer mode: the layer's own pictures back in place (the transition's planes freed).
+void RestoreRealtimeLayer(qmFxRequest *fx);
+// After a change of the layer's look while the transition's planes were out of it: the new
+// picture taken from the layer, the planes prepared again at its size and brought to the frame
+// drawn last; of another size the effect starts again at the same share of its frames. 0 or an
+// error code (the frames then refuse to draw until the layer changes again).
+uint32_t FollowFxLayer(qmFxRequest *fx);

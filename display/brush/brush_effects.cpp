@@ -19,6 +19,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
+#include "sprites/sprite.h"
 
 namespace {
 
@@ -130,6 +131,16 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
     if (uint32_t code = ctx->textObjectPicture(ctx->scene, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
     if (!bitmap) return ERR_WRONGUSAGE;
+  } else if (type == int32_t(QMTYPE_SPRITE)) {
+    const int32_t frame = vm_optint32(L, 4, 0);
+    if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
+    qmSprite *s = nullptr;
+    if (uint32_t code = FindSprite(ObjectRegistryOf(L), &src, &s, 0)) return code;
+    if (frame < 1 || frame > s->frameCount) return ERR_ANIMFRAME;
+    GetSpriteFrame(s, frame - 1, &bitmap, &mask, &alpha);
+    if (!bitmap) return ERR_ANIMFRAME;
+    w = s->width, h = s->height;
+    transparent = s->transparentColor;
   } else if (type == int32_t(QMTYPE_ANIM)) {
     // The frame as a copy of its own (a disk-based frame is decoded for it).
     const int32_t frame = vm_optint32(L, 4, 0);
@@ -143,7 +154,6 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     if (uint32_t code = FetchAnimFrame(a, frame - 1, 1, 0, &nb, &nm, &na)) return code;
     return NewConvertedBrush(L, id, nb, nm, na, a->width, a->height, a->transparentColour);
   } else {
-    // Sprites have no pictures in this player yet.
     return ERR_WRONGUSAGE;
   }
   qmBitmap *nb = nullptr;

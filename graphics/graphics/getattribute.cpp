@@ -19,6 +19,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/vm/vm_api.h"
+#include "sprites/sprite.h"
 
 namespace {
 
@@ -304,6 +305,33 @@ uint32_t ReadTextObj(VmState *L, int32_t attribute) { return ReadTextObject(L, Q
 uint32_t ReadSample(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_SAMPLE, attribute); }
 uint32_t ReadMusic(VmState *L, int32_t attribute) { return ReadSoundObject(L, QMTYPE_MUSIC, attribute); }
 
+uint32_t ReadSprite(VmState *L, int32_t attribute) {
+  qmObjectId id = GetObjectIdArg(L, 2);
+  qmScene *scene = GetScene(L);
+  qmSprite *s = nullptr;
+  if (uint32_t code = FindSprite(scene->objects, &id, &s, 0)) return code;
+  const qmBitmap *bitmap;
+  const qmMask *mask;
+  const qmAlphaChannel *alpha;
+  GetSpriteFrame(s, 0, &bitmap, &mask, &alpha);
+  qmShownSprite *n = nullptr;
+  switch (attribute) {
+  case ATTRWIDTH: return PushNumber(L, s->width);
+  case ATTRHEIGHT: return PushNumber(L, s->height);
+  case ATTRTRANSPARENTCOLOR: return PushNumber(L, s->transparentColor);
+  case ATTRNUMFRAMES: return PushNumber(L, s->frameCount);
+  case ATTRONSCREEN: return PushNumber(L, FindShownSprite(scene, s) ? 1 : 0);
+  case ATTRHASMASK: return PushNumber(L, mask ? 1 : 0);
+  case ATTRHASALPHA: return PushNumber(L, alpha ? 1 : 0);
+  case ATTRXPOS:
+  case ATTRYPOS:
+  case ATTRCURFRAME:
+    if (uint32_t code = LookUpShownSprite(scene, &id, &n)) return code;
+    return PushNumber(L, attribute == ATTRXPOS ? n->x : attribute == ATTRYPOS ? n->y : n->frame);
+  default: return ERR_UNKNOWNATTR;
+  }
+}
+
 // Each library adds the rows of its object types here.
 const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_BGPIC, true, ReadBGPic},
@@ -331,6 +359,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_TEXTOBJECT, true, ReadTextObj},
     {QMTYPE_ANIM, true, ReadAnim},
     {QMTYPE_ANIMSTREAM, true, ReadAnimStream},
+    {QMTYPE_SPRITE, true, ReadSprite},
 };
 
 } // namespace

@@ -35,6 +35,7 @@
 #include "runtime/rttags.h"
 #include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
+#include "sprites/sprite.h"
 
 namespace {
 
@@ -248,10 +249,22 @@ uint32_t GfxCreatePointer(VmState *L) {
     MemFree(argb);
     return result;
   }
-  // Sprites do not exist yet: every sprite is missing.
   if (type == QMTYPE_SPRITE) {
-    qmObjectId sprite = GetObjectIdArg(L, 3);
-    return MissingObjectError(&sprite, ERR_FINDSPRITE);
+    qmObjectId spriteId = GetObjectIdArg(L, 3);
+    const int32_t frame = vm_optint32(L, 4, 1), hotX = vm_optint32(L, 5, -1), hotY = vm_optint32(L, 6, -1);
+    qmSprite *s = nullptr;
+    if (uint32_t code = FindSprite(ObjectRegistryOf(L), &spriteId, &s, 0)) return code;
+    if (frame < 1 || frame > s->frameCount) return ERR_ANIMFRAME;
+    const qmBitmap *bitmap;
+    const qmMask *mask;
+    const qmAlphaChannel *alpha;
+    GetSpriteFrame(s, frame - 1, &bitmap, &mask, &alpha);
+    if (!bitmap) return ERR_ANIMFRAME;
+    uint32_t *argb = BitmapToArgbMasked(bitmap, s->width, s->height, mask, alpha, 0xFFFFFFFFu, 1);
+    if (!argb) return ERR_MEM;
+    uint32_t result = CreatePointerFromArgb(L, &id, argb, s->width, s->height, hotX, hotY);
+    MemFree(argb);
+    return result;
   }
   return ERR_WRONGUSAGE;
 }

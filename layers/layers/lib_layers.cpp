@@ -46,6 +46,7 @@
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 #include "text/textlayout.h"
+#include "sprites/sprite.h"
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {
@@ -624,17 +625,24 @@ int32_t LayersFindLayerByName(const qmScene *scene, const char *name) {
   return FindLayerByName(scene->picture, name);
 }
 
+// The sprites shown over the picture (only while layers are off) come after its layers.
 void LayersRedrawDisplayRect(qmScene *scene, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!d || !d->layerBuffer || !d->bgpic) return;
   Redraw(scene, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
+  DrawShownSprites(scene, d->bgpic, d->layerBuffer, x, y, width, height);
 }
 
 void LayersComposeDisplayPicture(qmScene *scene, qmDisplay *d, qmBitmap *dst) {
-  if (d && d->bgpic && dst) Redraw(scene, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
+  if (!d || !d->bgpic || !dst) return;
+  Redraw(scene, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
+  DrawShownSprites(scene, d->bgpic, dst, 0, 0, dst->width, dst->height);
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
-  return d && d->bgpic && LayersCoverRect(d, d->bgpic, x, y, width, height) ? 1 : 0;
+  return d && d->bgpic &&
+                 (LayersCoverRect(d, d->bgpic, x, y, width, height) || SpritesCoverRect(d->bgpic, x, y, width, height))
+             ? 1
+             : 0;
 }
 
 const qmLibrary kLayersLibrary = {"layers", kLayersCommands, nullptr, InitLayersLibrary, FreeLayersLibrary,

@@ -21,6 +21,7 @@
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
+#include "sprites/sprite.h"
 
 namespace {
 
@@ -55,10 +56,15 @@ uint32_t LayerObject(const qmScene *scene, int32_t position, qmCollisionObject *
   return 0;
 }
 
-// Sprites do not exist yet: every sprite id is missing.
-uint32_t SpriteObject(VmState *L, int i) {
+// A shown sprite where it stands, with the planes of its current frame.
+uint32_t SpriteObject(VmState *L, int i, qmCollisionObject *out) {
   const qmObjectId id = GetObjectIdArg(L, i);
-  return MissingObjectError(&id, ERR_FINDSPRITE);
+  qmShownSprite *n = nullptr;
+  if (uint32_t code = LookUpShownSprite(GetScene(L), &id, &n)) return code;
+  const qmBitmap *bitmap;
+  GetSpriteFrame(n->sprite, n->frame - 1, &bitmap, &out->mask, &out->alpha);
+  out->x = n->x, out->y = n->y, out->width = n->width, out->height = n->height;
+  return 0;
 }
 
 }  // namespace
@@ -87,10 +93,14 @@ uint32_t LayCollision(VmState *L) {
     return 1;
   case QMTYPE_SPRITE:
     CheckArgCount(L, 3, 3);
-    return SpriteObject(L, 2);
+    if (uint32_t code = SpriteObject(L, 2, &a)) return code;
+    if (uint32_t code = SpriteObject(L, 3, &b)) return code;
+    break;
   case COLLIDE_SPRITE_VS_BOX:
     CheckArgCount(L, 6, 6);
-    return SpriteObject(L, 2);
+    if (uint32_t code = SpriteObject(L, 2, &a)) return code;
+    b = BoxObject(L, 3, 1, 1);
+    break;
   case QMTYPE_LAYER: {
     CheckArgCount(L, 3, 3);
     int32_t p1 = 0, p2 = 0;

@@ -87,6 +87,8 @@ uint64_t DesktopMicros() {
   return uint64_t(ts.tv_sec) * 1000000u + uint64_t(ts.tv_nsec) / 1000u;
 }
 
+uint64_t DesktopClockMicros() { return DesktopMicros(); }
+
 void DesktopSleepMicros(uint32_t us) {
   if (gSleep) {
     gSleep(us);

@@ -1,8 +1,11 @@
 // Transitions driven from the script's loop as asynchronous draw objects: frame by frame, sent
 // to other frames, finished and cancelled, against the frames of the same transition run at
-// once; and the end of one whose display closes.
+// once; refreshed, moved, changed and replaced between frames; and the end of one whose display closes.
 #include "display/asyncdraw.h"
+#include "display/displayops.h"
+#include "display/safeblt.h"
 #include "layers/layer.h"
+#include "layers/redraw.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "tests/transitions/fx_vm.h"
@@ -123,6 +126,149 @@ TEST(AsyncTransitions, CancelledHalfWayHidesTheLayerAgain) {
   CancelAsyncDrawObject(vm.Scene(), ad);
   EXPECT_EQ(vm.Window(), before);
   EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 1);
+}
+
+TEST(AsyncTransitions, ARefreshBetweenFramesShowsThePartDrawnSoFar) {
+  for (const Case &c : kCases) {
+    SCOPED_TRACE(c.name);
+    AsyncFx vm;
+    const std::vector<uint32_t> before = vm.Window();
+    qmAsyncDraw *ad = vm.Start(c, 1);
+    ASSERT_NE(ad, nullptr);
+    vm.Advance(ad);
+    vm.Advance(ad);
+    const std::vector<uint32_t> drawn = vm.Window();
+    ASSERT_NE(drawn, before);
+    qmLayer *layer = GetNthLayer(vm.d->bgpic, 1);
+    RefreshLayer(vm.Scene(), layer);
+    EXPECT_EQ(vm.Window(), drawn) << "the layer shows what the frames drew, no more";
+    // A display refresh over the whole window, as after an expose, the same.
+    RedrawDisplayRect(vm.Scene(), vm.d, 0, 0, vm.width, vm.height);
+    BltToDisplay(vm.d->layerBuffer, 0, 0, vm.d, 0, 0, vm.width, vm.height, 0);
+    EXPECT_EQ(vm.Window(), drawn);
+    // Neither the layer's shown nor its whole picture: some of each.
+    int layerPixels = 0, backdropPixels = 0;
+    for (int y = 6; y < 16; y++)
+      for (int x = 5; x < 25; x++) {
+        const uint32_t p = drawn[size_t(y) * vm.width + x];
+        layerPixels += p == FxVm::Pattern(8, x - 5, y - 6);
+        backdropPixels += p == 0x102030;
+      }
+    if (c.effect == FX_HSTRIPES) {
+      EXPECT_GT(layerPixels, 0);
+      EXPECT_GT(backdropPixels, 0);
+    } else {
+      EXPECT_EQ(layerPixels + backdropPixels, 0) << "a crossfade mixes every pixel";
+    }
+    FinishAsyncDrawObject(vm.Scene(), ad);
+  }
+}
+
+TEST(AsyncTransitions, AMovedLayerIsDrawnWhereItStands) {
+  AsyncFx vm;
+  qmAsyncDraw *ad = vm.Start(kCases[0], 1);
+  ASSERT_NE(ad, nullptr);
+  vm.Advance(ad);
+  ASSERT_EQ(vm.Call("TranslateLayer", {1, 10, 8}).code, 0u);
+  while (vm.Advance(ad) == 0) {
+  }
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++)
+      ASSERT_EQ(DisplayVm::WindowPixel(vm.d, 15 + x, 14 + y), FxVm::Pattern(8, x, y)) << x << "," << y;
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5, 6), 0x102030u) << "nothing is left where it stood";
+}
+
+TEST(AsyncTransitions, ALayerChangedHalfWayIsFollowed) {
+  // HSTRIPES8 at normal speed takes one column a frame: 20 frames on 20 columns, 40 on 40.
+  struct Row {
+    const char *name;
+    std::function<uint32_t(AsyncFx &)> change;
+    int32_t frameCount, frameAfter;
+  };
+  const Row rows[] = {
+      {"scaled to twice its size: frame 10 of 20 becomes 20 of 40",
+       [](AsyncFx &vm) { return vm.Call("ScaleLayer", {1, 40, 20}).code; }, 40, 20},
+      {"filtered: the same frames",
+       [](AsyncFx &vm) {
+         return vm.CallWith("setlayerstyle", [&] {
+           vm_pushnumber(vm.L, 1);
+           vm_newtable(vm.L);
+           vm_pushstring(vm.L, "filters");
+           vm_newtable(vm.L);
+           vm_newtable(vm.L);
+           vm.SetText("name", "invert");
+           vm_rawseti(vm.L, -2, 0);
+           vm_settable(vm.L, -3);
+           return 2;
+         }).code;
+       },
+       20, 10},
+  };
+  const Case stripes8{"stripes of 8", 3, FX_NORMALSPEED};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    // The changed layer's own transition, driven to the frame the follow lands on, and its end.
+    std::vector<uint32_t> atFrame, plain;
+    {
+      AsyncFx vm;
+      ASSERT_EQ(vm.Call("ShowLayer", {1}).code, 0u);
+      ASSERT_EQ(r.change(vm), 0u);
+      plain = vm.Window();
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+      qmAsyncDraw *ad = vm.Start(stripes8, 1);
+      ASSERT_NE(ad, nullptr);
+      ASSERT_EQ(ad->control(ADOP_FRAMECOUNT, 0, ad->userData), r.frameCount);
+      for (int32_t k = 0; k < r.frameAfter; k++) vm.Advance(ad);
+      atFrame = vm.Window();
+    }
+    AsyncFx vm;
+    qmAsyncDraw *ad = vm.Start(stripes8, 1);
+    ASSERT_NE(ad, nullptr);
+    ASSERT_EQ(ad->control(ADOP_FRAMECOUNT, 0, ad->userData), 20);
+    for (int k = 0; k < 10; k++) vm.Advance(ad);
+    ASSERT_EQ(r.change(vm), 0u);
+    EXPECT_EQ(ad->control(ADOP_FRAMECOUNT, 0, ad->userData), r.frameCount);
+    EXPECT_EQ(ad->control(ADOP_CURFRAME, 0, ad->userData), r.frameAfter);
+    EXPECT_EQ(vm.Window(), atFrame) << "the changed layer, drawn as far as the transition had come";
+    int32_t result = 0;
+    for (int k = 0; k < 100 && !result; k++) result = vm.Advance(ad);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(vm.Window(), plain);
+    EXPECT_EQ(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
+  }
+}
+
+TEST(AsyncTransitions, ALayerReplacedByTheRecordBeforeItIsFollowed) {
+  AsyncFx vm;
+  // Layer 2 is the one drawn; layer 1, below it, is the record that takes its place.
+  vm.MakeBrush(2, 20, 10, 5);
+  ASSERT_EQ(vm.Call("InsertLayer", {1, 3, 2, 5, 6, 1}).code, 0u);
+  const Case stripes8{"stripes of 8", 3, FX_NORMALSPEED};
+  CommandCall r = vm.CallWith("showlayerfx", [&] {
+    vm_pushnumber(vm.L, 2);
+    vm_newtable(vm.L);
+    vm.Set("type", stripes8.effect), vm.Set("speed", stripes8.speed), vm.Set("async", 1);
+    return 2;
+  });
+  ASSERT_EQ(r.code, 0u);
+  auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+  ASSERT_NE(ad, nullptr);
+  for (int k = 0; k < 4; k++) vm.Advance(ad);
+  qmLayer *replaced = GetNthLayer(vm.d->bgpic, 2), *replacing = GetNthLayer(vm.d->bgpic, 1);
+  ASSERT_EQ(ad->control(ADOP_REPLACELAYER, reinterpret_cast<intptr_t>(replaced), ad->userData), 0);
+  EXPECT_TRUE(IsObjectInAsyncDraw(vm.Scene(), replacing));
+  EXPECT_FALSE(IsObjectInAsyncDraw(vm.Scene(), replaced));
+  ASSERT_EQ(vm.Call("RemoveLayer", {2}).code, 0u) << "the replaced record goes";
+  EXPECT_EQ(ad->control(ADOP_CURFRAME, 0, ad->userData), 4);
+  // Four columns of the even bands show the replacing layer's picture, the rest not yet.
+  for (int x = 0; x < 4; x++) EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5 + x, 6), FxVm::Pattern(5, x, 0)) << x;
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 9, 6), 0x102030u);
+  int32_t result = 0;
+  for (int k = 0; k < 100 && !result; k++) result = vm.Advance(ad);
+  EXPECT_EQ(result, 1);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 20; x++) ASSERT_EQ(DisplayVm::WindowPixel(vm.d, 5 + x, 6 + y), FxVm::Pattern(5, x, y));
+  EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->hidden, 0);
 }
 
 TEST(AsyncTransitions, ClosingTheDisplayEndsTheTransition) {

@@ -3,10 +3,13 @@
 #include <cctype>
 #include <string>
 
+#include "display/asyncdraw.h"
 #include "display/displayops.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/fxtable.h"
 
@@ -202,6 +205,151 @@ TEST(LayerTransitions, ARefreshMidTransitionShowsThePartDrawnSoFar) {
         EXPECT_EQ(f[size_t(12) * vm.width + 20], FxVm::Pattern(5, 0, 0)) << "the layer above stays above";
     }
   }
+}
+
+TEST(LayerTransitions, AFilteredLayerEndsAsItsPlainShowLooks) {
+  struct Row {
+    const char *name;
+    std::vector<const char *> filters;
+    int32_t effect;
+    int32_t async;
+  };
+  const Row rows[] = {
+      {"inverted, stripes", {"invert"}, FX_HSTRIPES, 0},
+      {"blurred and sepia, stripes", {"blur", "sepiatone"}, FX_VSTRIPES, 0},
+      {"inverted, crossfade", {"invert"}, FX_CROSSFADE, 0},
+      {"blurred, driven frame by frame", {"blur"}, FX_HSTRIPES, 1},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    auto filtered = [&](LayerFx &vm) {
+      ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+      ASSERT_EQ(vm.Style(1, [&] {
+        vm_pushstring(vm.L, "filters");
+        vm_newtable(vm.L);
+        for (size_t i = 0; i < r.filters.size(); i++) {
+          vm_newtable(vm.L);
+          vm.SetText("name", r.filters[i]);
+          vm_rawseti(vm.L, -2, int(i));
+        }
+        vm_settable(vm.L, -3);
+      }), 0u);
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    };
+    std::vector<uint32_t> plain, hidden;
+    {
+      LayerFx vm;
+      filtered(vm);
+      hidden = vm.Window();
+      ASSERT_EQ(vm.Call("ShowLayer", {1}).code, 0u);
+      plain = vm.Window();
+    }
+    ASSERT_NE(plain, hidden);
+    EXPECT_NE(plain[size_t(8) * 60 + 10], FxVm::Pattern(8, 5, 2)) << "the filters change the look";
+    LayerFx vm;
+    filtered(vm);
+    vm.StartCapture();
+    CommandCall c = vm.CallWith("showlayerfx", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("type", r.effect), vm.Set("speed", FX_FASTSPEED), vm.Set("async", r.async);
+      return 2;
+    });
+    ASSERT_EQ(c.code, 0u);
+    if (r.async) {
+      auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+      ASSERT_NE(ad, nullptr);
+      int32_t result = 0;
+      for (int k = 0; k < 1000 && !result; k++) ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+      EXPECT_EQ(result, 1);
+    } else {
+      ASSERT_GE(FxVm::Frames().size(), 3u);
+      EXPECT_EQ(FxVm::Frames().back(), plain) << "the last frame";
+      const std::vector<uint32_t> &mid = FxVm::Frames()[FxVm::Frames().size() / 2];
+      EXPECT_NE(mid, plain);
+      EXPECT_NE(mid, hidden);
+    }
+    EXPECT_EQ(vm.Window(), plain);
+  }
+}
+
+TEST(LayerTransitions, ALayerStandingInForABackgroundPicture) {
+  struct Row {
+    const char *name;
+    int32_t emulate, picture;  // picture 0: no "bgpic" key
+    int32_t effect;
+    uint32_t code;
+    size_t frames;
+  };
+  const Row rows[] = {
+      {"whole-display effects reach it", 1, 2, FX_PUSHLEFT, 0, 20},
+      {"without it they become stripes", 0, 2, FX_PUSHLEFT, 0, 20},
+      {"no picture named", 1, 0, FX_PUSHLEFT, ERR_MISSINGPARAMTR, 0},
+      {"no such picture", 1, 9, FX_PUSHLEFT, ERR_FINDBGPIC, 0},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    LayerFx vm;
+    // Picture 2 holds, where layer 1 lies, a pattern of its own.
+    qmBGPic *emu = vm.MakeBGPic(2, 60, 40, 0);
+    for (int y = 0; y < 40; y++)
+      for (int x = 0; x < 60; x++)
+        emu->master.bitmap->pixels[y * (emu->master.bitmap->bytesPerRow / 4) + x] =
+            __builtin_bswap32(FxVm::Pattern(4, x, y));
+    ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    vm.StartCapture();
+    ASSERT_EQ(vm.LayerFxWith("ShowLayerFX", [&] {
+      vm.Set("type", r.effect), vm.Set("speed", 1), vm.Set("bgpicemu", r.emulate);
+      if (r.picture) vm.Set("bgpic", r.picture);
+    }), r.code);
+    EXPECT_EQ(emu->lock, 0u) << "the picture is free again";
+    if (r.code) {
+      EXPECT_TRUE(FxVm::Frames().empty());
+      EXPECT_EQ(vm.Layer(1)->hidden, 1);
+      continue;
+    }
+    // PUSHLEFT at 1 on 20 columns: 1..19, then 20; HSTRIPES at 1: 19 columns, one more.
+    ASSERT_EQ(FxVm::Frames().size(), r.frames);
+    const std::vector<uint32_t> &last = FxVm::Frames().back();
+    bool fromPicture = true, fromLayer = true;
+    for (int y = 0; y < 10; y++)
+      for (int x = 0; x < 20; x++) {
+        fromPicture &= last[size_t(6 + y) * 60 + 5 + x] == FxVm::Pattern(4, 5 + x, 6 + y);
+        fromLayer &= last[size_t(6 + y) * 60 + 5 + x] == FxVm::Pattern(8, x, y);
+      }
+    EXPECT_EQ(fromPicture, r.emulate != 0) << "the last frame shows the picture stood in for";
+    EXPECT_EQ(fromLayer, r.emulate == 0);
+    // Half way a push shows both pictures side by side, moved; stripes show them in place.
+    const std::vector<uint32_t> &mid = FxVm::Frames()[9];
+    EXPECT_EQ(mid[size_t(6) * 60 + 5], r.emulate ? FxVm::Pattern(4, 5 + 10, 6) : FxVm::Pattern(8, 0, 0));
+    EXPECT_EQ(vm.Layer(1)->hidden, 0);
+    EXPECT_TRUE(vm.Shows(8, 5, 6, 20, 10)) << "the layer shows its own picture afterwards";
+  }
+}
+
+TEST(LayerTransitions, ABackgroundPictureChangedMidwayIsTakenAgain) {
+  LayerFx vm;
+  qmBGPic *emu = vm.MakeBGPic(2, 60, 40, 4);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+  ASSERT_EQ(vm.LayerFxWith("ShowLayerFX", [&] {
+    vm.Set("type", 3), vm.Set("speed", 1), vm.Set("async", 1), vm.Set("bgpicemu", 1), vm.Set("bgpic", 2);
+  }), 0u);
+  auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+  ASSERT_NE(ad, nullptr);
+  int32_t result = 0;
+  for (int k = 0; k < 3; k++) ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+  // Columns 0..2 of the even bands show the picture; then its pixels change under the script.
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5, 6), FxVm::Pattern(4, 5, 6));
+  FxVm::Paint(emu->master.bitmap, 6);
+  emu->layersChanged = 1;
+  ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+  EXPECT_EQ(emu->layersChanged, 0u);
+  for (int x = 0; x < 4; x++) EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5 + x, 6), FxVm::Pattern(6, 5 + x, 6)) << x;
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 5 + 4, 6), 0x102030u) << "no further than the frames drawn";
+  CancelAsyncDrawObject(vm.Scene(), ad);
+  EXPECT_EQ(emu->lock, 0u);
 }
 
 TEST(LayerTransitions, ABorderFadesWithItsLayer) {

@@ -10,18 +10,18 @@ struct Row {
 };
 
 const Row kRows[] = {
-    {0, 6, {HStripesFx, nullptr}},
-    {7, 13, {VStripesFx, nullptr}},
-    {14, 18, {HBlindsFx, nullptr}},
-    {19, 23, {VBlindsFx, nullptr}},
-    {24, 24, {OpenCurtainVFx, nullptr}},
-    {25, 25, {CloseCurtainVFx, nullptr}},
-    {26, 26, {OpenCurtainHFx, nullptr}},
-    {27, 27, {CloseCurtainHFx, nullptr}},
-    {28, 28, {BarsFx, nullptr}},
-    {29, 29, {QuartersFx, nullptr}},
-    {78, 81, {PushFx, nullptr}},
-    {115, 115, {CrossfadeFx, CrossfadeFxFree}},
+    {0, 6, {HStripesFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {7, 13, {VStripesFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {14, 18, {HBlindsFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {19, 23, {VBlindsFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {24, 24, {OpenCurtainVFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {25, 25, {CloseCurtainVFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {26, 26, {OpenCurtainHFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {27, 27, {CloseCurtainHFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {28, 28, {BarsFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {29, 29, {QuartersFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {78, 81, {PushFx, nullptr, 0}},
+    {115, 115, {CrossfadeFx, CrossfadeFxFree, 0}},
 };
 
 }  // namespace

@@ -5,9 +5,16 @@
 
 #include "transitions/fxrequest.h"
 
+// What a family promises about its frames, for whoever checks them.
+enum : uint32_t {
+  // Each pixel of the area shows the old picture or the new one, and keeps the new one once shown.
+  FXFAMILY_PIECEREVEAL = 1,
+};
+
 struct qmFxRoutines {
   qmFxFrameFn frame;
   qmFxFreeFn free;  // null: nothing of its own to free
+  uint32_t family;  // FXFAMILY_* flags
 };
 
 // The pair for an effect id, or null when the id names no effect built here.

@@ -50,8 +50,8 @@ uint32_t PushFx(qmFxRequest *fx, int32_t *done) {
   int32_t nx, ny, ox, oy;
   PushOffsets(fx->effect, s->pos, fx->width, fx->height, &nx, &ny, &ox, &oy);
   // The two pictures never overlap: each goes whole, the blitter cuts what lies outside.
-  BlitFxToScreen(fx, fx->srcImage, 0, 0, nx, ny, fx->width, fx->height, nullptr, nullptr);
-  BlitFxToScreen(fx, fx->oldImage, 0, 0, ox, oy, fx->width, fx->height, nullptr, nullptr);
+  BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x + nx, fx->y + ny, fx->width, fx->height, nullptr, nullptr);
+  BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x + ox, fx->y + oy, fx->width, fx->height, nullptr, nullptr);
   s->pos += fx->step;
   if (fx->phase == FXPHASE_DRAW) return 0;
   if (stop) *done = 1;

@@ -218,7 +218,18 @@ uint32_t LayerTransition(VmState *L, int32_t objectType) {
   r.objectId = {uint32_t(position), 0};
   r.layerTarget = objectType != FXTARGET_LAYER;
   qmFxOptions o;
-  ReadTrailing(L, 2, &r, &o);
+  if (ReadTrailing(L, 2, &r, &o) && objectType == FXTARGET_LAYER) {
+    // The layer stands in for a change to the background picture named by "bgpic".
+    GetFieldInt(L, 2, "bgpicemu", &r.bgpicEmu, nullptr);
+    if (r.bgpicEmu) {
+      qmObjectId id{};
+      int found = 0;
+      GetFieldObjectId(L, 2, "bgpic", &id, &found);
+      if (!found) return ERR_MISSINGPARAMTR;
+      if (uint32_t code = FindBGPic(r.scene->objects, &id, &r.emuBGPic, 0)) return code;
+      r.emuBGPic->layersChanged = 0;
+    }
+  }
   return Run(L, &r);
 }
 

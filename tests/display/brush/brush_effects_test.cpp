@@ -326,7 +326,7 @@ TEST(BrushConversions, BrushesAndBackgroundPicturesBecomeBrushes) {
   for (int y = 0; y < h; y++)
     for (int x = 0; x < w; x++) ASSERT_EQ(vm.Read(10, x, y).first, GetBitmapPixel(bitmap, x, y, 0) & 0xFFFFFF);
   EXPECT_EQ(vm.Call("ConvertToBrush", {8, 99, 11}).code, ERR_FINDTEXTOBJECT);
-  EXPECT_EQ(vm.Call("ConvertToBrush", {32, 1, 11}).code, ERR_WRONGUSAGE) << "no sprites yet";
+  EXPECT_EQ(vm.Call("ConvertToBrush", {32, 1, 11}).code, ERR_FINDSPRITE) << "no such sprite";
 }
 
 TEST(BrushConversions, ShadowsAndBordersAreTheBlurredShape) {

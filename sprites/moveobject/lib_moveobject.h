@@ -1,0 +1,6 @@
+// The "moveobject" library of script commands.
+#pragma once
+
+#include "runtime/library.h"
+
+extern const qmLibrary kMoveObjectLibrary;

@@ -1,0 +1,515 @@
+#include "sprites/sprite.h"
+
+#include <algorithm>
+#include <cstdlib>
+
+#include "display/brush.h"
+#include "display/display.h"
+#include "display/displayops.h"
+#include "display/position.h"
+#include "display/safeblt.h"
+#include "display/scene.h"
+#include "graphics/bitmapops.h"
+#include "graphics/blit.h"
+#include "graphics/clipregion.h"
+#include "graphics/colors.h"
+#include "layers/layer.h"
+#include "media/animcore/anim.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "runtime/objdata.h"
+#include "runtime/objlist.h"
+
+namespace {
+
+struct Rect {
+  int32_t x, y, w, h;
+};
+
+bool Intersect(const Rect &a, const Rect &b, Rect *out) {
+  const int64_t x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+  const int64_t x1 = std::min(int64_t(a.x) + a.w, int64_t(b.x) + b.w);
+  const int64_t y1 = std::min(int64_t(a.y) + a.h, int64_t(b.y) + b.h);
+  if (x0 >= x1 || y0 >= y1) return false;
+  *out = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
+  return true;
+}
+
+// Every picture a sprite node can hang on: each display's picture, then the listed pictures
+// that no display shows now. f(pic, display showing it or null).
+template <typename F>
+void ForEachSpritePicture(const qmScene *scene, F f) {
+  for (qmDisplay *d = scene->displays; d; d = d->next)
+    if (d->bgpic) f(d->bgpic, d);
+  for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BGPIC); h; h = h->next) {
+    auto *pic = reinterpret_cast<qmBGPic *>(h);
+    if (!DisplayShowingBGPic(scene, pic)) f(pic, nullptr);
+  }
+}
+
+void FreeFrameArrays(qmSprite *s) {
+  for (int32_t i = 0; i < s->frameCount; i++) {
+    if (s->bitmaps) FreeBitmap(s->bitmaps[i]);
+    if (s->masks) FreeMask(s->masks[i]);
+    if (s->alphas) FreeAlphaChannel(s->alphas[i]);
+  }
+  MemFree(s->bitmaps), MemFree(s->masks), MemFree(s->alphas);
+  s->bitmaps = nullptr, s->masks = nullptr, s->alphas = nullptr;
+}
+
+// The three plane arrays of n frames, zeroed: 0 or ERR_MEM (none kept).
+uint32_t AllocFrameArrays(int32_t n, qmBitmap ***bitmaps, qmMask ***masks, qmAlphaChannel ***alphas) {
+  const uint32_t bytes = uint32_t(std::max(n, 1)) * sizeof(void *);
+  *bitmaps = static_cast<qmBitmap **>(MemAlloc(bytes, 1));
+  *masks = static_cast<qmMask **>(MemAlloc(bytes, 1));
+  *alphas = static_cast<qmAlphaChannel **>(MemAlloc(bytes, 1));
+  if (*bitmaps && *masks && *alphas) return 0;
+  MemFree(*bitmaps), MemFree(*masks), MemFree(*alphas);
+  *bitmaps = nullptr, *masks = nullptr, *alphas = nullptr;
+  return ERR_MEM;
+}
+
+void FreeFramePlanes(int32_t n, qmBitmap **bitmaps, qmMask **masks, qmAlphaChannel **alphas) {
+  for (int32_t i = 0; i < n; i++) FreeBitmap(bitmaps[i]), FreeMask(masks[i]), FreeAlphaChannel(alphas[i]);
+  MemFree(bitmaps), MemFree(masks), MemFree(alphas);
+}
+
+qmMask *MaskOf(const qmSprite *s, int32_t i) { return s->masks ? s->masks[i] : nullptr; }
+qmAlphaChannel *AlphaOf(const qmSprite *s, int32_t i) { return s->alphas ? s->alphas[i] : nullptr; }
+
+bool HasSource(const qmSprite *linked, const qmSprite *source) {
+  if (!linked->sources) return false;
+  for (qmSprite *const *s = linked->sources; *s; s++)
+    if (*s == source) return true;
+  return false;
+}
+
+// Unlinks the sprite's node from the picture; the display showing it is refreshed there.
+void DropNode(qmScene *scene, qmBGPic *pic, qmDisplay *display, const qmSprite *sprite) {
+  for (qmShownSprite **p = &pic->shownSprites; *p; p = &(*p)->next) {
+    if ((*p)->sprite != sprite) continue;
+    qmShownSprite *n = *p;
+    *p = n->next;
+    if (display) RefreshSpriteRect(scene, display, n->x, n->y, n->width, n->height);
+    MemFree(n);
+    return;
+  }
+}
+
+void DrawNode(qmScene *scene, const qmShownSprite *n, qmBitmap *dst, const Rect &area, int32_t W, int32_t H) {
+  Rect part;
+  if (!Intersect(area, {n->x, n->y, n->width, n->height}, &part)) return;
+  if (n->clipped && !Intersect(part, {n->clipX, n->clipY, n->clipWidth, n->clipHeight}, &part)) return;
+  const qmBitmap *bitmap;
+  const qmMask *mask;
+  const qmAlphaChannel *alpha;
+  GetSpriteFrame(n->sprite, n->frame - 1, &bitmap, &mask, &alpha);
+  if (!bitmap) return;
+  qmSafeBlt b{};
+  b.src = bitmap, b.srcX = part.x - n->x, b.srcY = part.y - n->y;
+  b.dst = dst, b.dstX = part.x, b.dstY = part.y;
+  b.width = part.w, b.height = part.h;
+  b.srcWidth = n->width, b.srcHeight = n->height;
+  b.dstWidth = W, b.dstHeight = H;
+  b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOSPRITES;
+  b.mask = mask, b.alpha = alpha;
+  SafeBlt(scene, &b);
+}
+
+}  // namespace
+
+uint32_t FindSprite(const qmObjectRegistry *objects, const qmObjectId *id, qmSprite **out, int32_t flags) {
+  auto *s = reinterpret_cast<qmSprite *>(FindObject(objects, QMTYPE_SPRITE, id));
+  if (!s || (s->deleted && !(flags & FINDSPRITE_DELETED))) return MissingObjectError(id, ERR_FINDSPRITE);
+  if ((flags & FINDSPRITE_MODIFY) && s->lock) return ERR_LOCKEDOBJ;
+  *out = s;
+  return 0;
+}
+
+uint32_t NewSpriteRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, qmBitmap **bitmaps, qmMask **masks, qmAlphaChannel **alphas, int32_t frameCount,
+                         uint32_t transparentColor, qmSprite **sources, qmSprite **out) {
+  auto *s = static_cast<qmSprite *>(MemAlloc(sizeof(qmSprite), 1));
+  if (!s) return ERR_MEM;
+  SetObjectHeader(&s->header, QMTYPE_SPRITE, id);
+  s->width = width, s->height = height, s->frameCount = frameCount;
+  s->transparentColor = transparentColor;
+  s->sources = sources;
+  s->bitmaps = bitmaps, s->masks = masks, s->alphas = alphas;
+  if (AddObject(objects, &s->header)) {
+    MemFree(s);
+    return ERR_MEM;
+  }
+  id->handle = s->header.handle;
+  if (out) *out = s;
+  return 0;
+}
+
+void GetSpriteFrame(const qmSprite *sprite, int32_t index, const qmBitmap **bitmap, const qmMask **mask,
+                    const qmAlphaChannel **alpha) {
+  *bitmap = nullptr, *mask = nullptr, *alpha = nullptr;
+  if (index < 0) return;
+  if (sprite->sources) {
+    for (qmSprite *const *s = sprite->sources; *s; s++) {
+      if (index < (*s)->frameCount) {
+        GetSpriteFrame(*s, index, bitmap, mask, alpha);
+        return;
+      }
+      index -= (*s)->frameCount;
+    }
+    return;
+  }
+  if (index >= sprite->frameCount || !sprite->bitmaps) return;
+  *bitmap = sprite->bitmaps[index];
+  *mask = MaskOf(sprite, index);
+  *alpha = AlphaOf(sprite, index);
+}
+
+bool SpriteIsSource(const qmObjectRegistry *objects, const qmSprite *sprite) {
+  for (qmObjectHeader *h = FirstObject(objects, QMTYPE_SPRITE); h; h = h->next)
+    if (HasSource(reinterpret_cast<qmSprite *>(h), sprite)) return true;
+  return false;
+}
+
+uint32_t CheckDisplayOutput(const qmScene *scene) {
+  const qmDisplay *d = scene->current;
+  if (!d) return 0;
+  switch (d->outputType) {
+  case DISPOUT_DISPLAY: return 0;
+  case DISPOUT_BGPIC: return ERR_SELECTBG;
+  case DISPOUT_MASK: return ERR_SELECTMASK;
+  case DISPOUT_ALPHA: return ERR_SELECTALPHACHANNEL;
+  default:
+    if (d->doubleBuffer) return ERR_ENDDOUBLEBUFFER;
+    if (d->outputType == DISPOUT_ANIM || (d->selectBGPic && d->selectBGPic->selectedType == QMTYPE_ANIM))
+      return ERR_SELECTANIM;
+    return ERR_SELECTBRUSH;
+  }
+}
+
+uint32_t CheckSpriteOutput(const qmScene *scene) {
+  if (uint32_t code = CheckDisplayOutput(scene)) return code;
+  const qmDisplay *d = scene->current;
+  if (d && (d->layersOn || (d->bgpic && !LayerListEmpty(d->bgpic)))) return ERR_LAYERSOFF;
+  return 0;
+}
+
+void RefreshSpriteRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
+  const qmBGPic *pic = display ? display->bgpic : nullptr;
+  if (!pic || !display->layerBuffer) return;
+  Rect r;
+  if (!Intersect({x, y, width, height}, {0, 0, pic->shownWidth, pic->shownHeight}, &r)) return;
+  RedrawDisplayRect(scene, display, r.x, r.y, r.w, r.h);
+  BltToDisplay(display->layerBuffer, r.x, r.y, display, r.x, r.y, r.w, r.h, 1);
+}
+
+qmShownSprite *FindShownSprite(const qmScene *scene, const qmSprite *sprite) {
+  const qmBGPic *pic = scene->current ? scene->current->bgpic : nullptr;
+  for (qmShownSprite *n = pic ? pic->shownSprites : nullptr; n; n = n->next)
+    if (n->sprite == sprite) return n;
+  return nullptr;
+}
+
+bool SpriteIsShownAnywhere(const qmScene *scene, const qmSprite *sprite) {
+  bool shown = false;
+  ForEachSpritePicture(scene, [&](qmBGPic *pic, qmDisplay *) {
+    for (const qmShownSprite *n = pic->shownSprites; n && !shown; n = n->next) shown = n->sprite == sprite;
+  });
+  return shown;
+}
+
+uint32_t ShowSprite(qmScene *scene, qmSprite *sprite, int32_t x, int32_t y, int32_t frame) {
+  if (frame < 0 || frame > sprite->frameCount) return ERR_ANIMFRAME;
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = d ? d->bgpic : nullptr;
+  if (!pic) return 0;
+  x = ResolvePositionX(scene, x, sprite->width, 0, 0.0);
+  y = ResolvePositionY(scene, y, sprite->height, 0, 0.0);
+  const int32_t w = sprite->width, h = sprite->height;
+  if (qmShownSprite *n = FindShownSprite(scene, sprite)) {
+    const int32_t next = frame ? frame : n->frame >= sprite->frameCount ? 1 : n->frame + 1;
+    if (next == n->frame && x == n->x && y == n->y) return 0;
+    const Rect before{n->x, n->y, n->width, n->height};
+    n->x = x, n->y = y, n->frame = next, n->width = w, n->height = h;
+    Rect overlap;
+    if (!Intersect(before, {x, y, w, h}, &overlap)) {
+      RefreshSpriteRect(scene, d, before.x, before.y, before.w, before.h);
+      RefreshSpriteRect(scene, d, x, y, w, h);
+    } else {
+      const int64_t left = std::min(before.x, x), top = std::min(before.y, y);
+      const int64_t right = std::max(int64_t(before.x) + before.w, int64_t(x) + w);
+      const int64_t bottom = std::max(int64_t(before.y) + before.h, int64_t(y) + h);
+      RefreshSpriteRect(scene, d, int32_t(left), int32_t(top), int32_t(right - left), int32_t(bottom - top));
+    }
+    return 0;
+  }
+  auto *n = static_cast<qmShownSprite *>(MemAlloc(sizeof(qmShownSprite), 1));
+  if (!n) return ERR_MEM;
+  n->id = {sprite->header.id, sprite->header.handle};
+  n->x = x, n->y = y, n->width = w, n->height = h;
+  n->frame = frame ? frame : 1;
+  n->sprite = sprite;
+  if (const qmClipRegion *clip = pic->activeClip) {
+    n->clipped = 1;
+    n->clipX = clip->x, n->clipY = clip->y, n->clipWidth = clip->width, n->clipHeight = clip->height;
+  }
+  qmShownSprite **tail = &pic->shownSprites;
+  while (*tail) tail = &(*tail)->next;
+  *tail = n;
+  RefreshSpriteRect(scene, d, x, y, w, h);
+  return 0;
+}
+
+namespace {
+uint32_t NotShownError(const qmSprite *sprite) {
+  if (sprite->header.handle) return ERR_SPRITEONSCREEN2;
+  qmObjectId id{sprite->header.id, 0};
+  return MissingObjectError(&id, ERR_SPRITEONSCREEN);
+}
+}  // namespace
+
+uint32_t LookUpShownSprite(const qmScene *scene, const qmObjectId *id, qmShownSprite **out) {
+  qmSprite *s = nullptr;
+  if (uint32_t code = FindSprite(scene->objects, id, &s, 0)) return code;
+  *out = FindShownSprite(scene, s);
+  return *out ? 0 : NotShownError(s);
+}
+
+uint32_t RemoveShownSprite(qmScene *scene, qmSprite *sprite) {
+  if (!FindShownSprite(scene, sprite)) return NotShownError(sprite);
+  DropNode(scene, scene->current->bgpic, scene->current, sprite);
+  return 0;
+}
+
+uint32_t RemoveAllShownSprites(qmScene *scene, int32_t keep) {
+  qmDisplay *d = scene->current;
+  qmBGPic *pic = d ? d->bgpic : nullptr;
+  if (!pic) return 0;
+  for (const qmShownSprite *n = pic->shownSprites; n; n = n->next)
+    if (n->sprite->lock) return ERR_LOCKEDOBJ;
+  if (keep) {
+    RefreshSpriteRect(scene, d, 0, 0, pic->shownWidth, pic->shownHeight);
+    if (d->layerBuffer && d->backgroundCopy)
+      BltBitmap(d->layerBuffer, 0, 0, d->backgroundCopy, 0, 0, std::min(d->layerBuffer->width, d->backgroundCopy->width),
+                std::min(d->layerBuffer->height, d->backgroundCopy->height));
+    FreeBGPicSpriteList(pic);
+    return 0;
+  }
+  while (pic->shownSprites) DropNode(scene, pic, d, pic->shownSprites->sprite);
+  return 0;
+}
+
+void FreeSpriteRecord(qmScene *scene, qmSprite *sprite) {
+  if (!sprite->sources) {
+    // The sprites made of this one go first: they would show freed frames.
+    for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_SPRITE); h;) {
+      auto *linked = reinterpret_cast<qmSprite *>(h);
+      h = h->next;
+      if (HasSource(linked, sprite)) {
+        FreeSpriteRecord(scene, linked);
+        h = FirstObject(scene->objects, QMTYPE_SPRITE);  // the walk may have lost its place
+      }
+    }
+  }
+  ForEachSpritePicture(scene, [&](qmBGPic *pic, qmDisplay *d) { DropNode(scene, pic, d, sprite); });
+  RemoveObject(scene->objects, &sprite->header);
+  if (sprite->sources) MemFree(sprite->sources);
+  else FreeFrameArrays(sprite);
+  FreeObjectDataList(scene->objects, static_cast<qmObjectData *>(sprite->header.userData));
+  MemFree(sprite);
+}
+
+uint32_t FreeSpriteById(qmScene *scene, const qmObjectId *id, int32_t strict) {
+  qmSprite *s = nullptr;
+  if (uint32_t code = FindSprite(scene->objects, id, &s, FINDSPRITE_MODIFY)) {
+    if (code == ERR_LOCKEDOBJ || strict) return code;
+    return 0;
+  }
+  FreeSpriteRecord(scene, s);
+  return 0;
+}
+
+void FreeAllSprites(qmScene *scene) {
+  ForEachSpritePicture(scene, [](qmBGPic *pic, qmDisplay *) { FreeBGPicSpriteList(pic); });
+  while (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_SPRITE)) {
+    auto *s = reinterpret_cast<qmSprite *>(h);
+    RemoveObject(scene->objects, h);
+    if (s->sources) MemFree(s->sources);
+    else FreeFrameArrays(s);
+    FreeObjectDataList(scene->objects, static_cast<qmObjectData *>(h->userData));
+    MemFree(s);
+  }
+}
+
+uint32_t ScaleSpriteFrames(qmSprite *sprite, double w, double h, int32_t smooth) {
+  if (!(w >= 1 && h >= 1)) return ERR_BADDIMENSIONS;
+  if ((w > QM_MAX_PICTURE_SIDE && w != kKeepAspect) || (h > QM_MAX_PICTURE_SIDE && h != kKeepAspect)) return ERR_MEM;
+  int32_t width = int32_t(w), height = int32_t(h);
+  if (uint32_t code = ApplyKeepAspect(sprite->width, sprite->height, &width, &height)) return code;
+  if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  if (width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (width == sprite->width && height == sprite->height) return 0;
+  if (!sprite->bitmaps || sprite->frameCount < 1) {
+    sprite->width = width, sprite->height = height;
+    return 0;
+  }
+  qmBitmap **bitmaps;
+  qmMask **masks;
+  qmAlphaChannel **alphas;
+  if (AllocFrameArrays(sprite->frameCount, &bitmaps, &masks, &alphas)) return ERR_MEM;
+  for (int32_t i = 0; i < sprite->frameCount; i++) {
+    if (!sprite->bitmaps[i]) continue;
+    qmScaleOutputs out{};
+    const uint32_t code = ScaleBitmap(sprite->bitmaps[i], MaskOf(sprite, i), AlphaOf(sprite, i), 0, 0, nullptr,
+                                      sprite->width, sprite->height, width, height, smooth, &out);
+    if (code) {
+      // The sprite keeps its frames and size: never frames of one size under the other.
+      FreeFramePlanes(sprite->frameCount, bitmaps, masks, alphas);
+      return code;
+    }
+    bitmaps[i] = out.bitmap, masks[i] = out.mask, alphas[i] = out.alpha;
+  }
+  FreeFramePlanes(sprite->frameCount, sprite->bitmaps, sprite->masks, sprite->alphas);
+  sprite->bitmaps = bitmaps, sprite->masks = masks, sprite->alphas = alphas;
+  sprite->width = width, sprite->height = height;
+  return 0;
+}
+
+uint32_t FlipSpriteFrames(qmSprite *sprite, int32_t direction) {
+  for (int32_t i = 0; sprite->bitmaps && i < sprite->frameCount; i++) {
+    if (!sprite->bitmaps[i]) continue;
+    if (uint32_t code = FlipBitmap(sprite->bitmaps[i], MaskOf(sprite, i), AlphaOf(sprite, i), sprite->width,
+                                   sprite->height, direction))
+      return code;
+  }
+  return 0;
+}
+
+uint32_t CopySpriteRecord(qmObjectRegistry *objects, const qmSprite *src, qmObjectId *newId, qmSprite **out) {
+  qmSprite **sources = nullptr;
+  qmBitmap **bitmaps = nullptr;
+  qmMask **masks = nullptr;
+  qmAlphaChannel **alphas = nullptr;
+  const int32_t n = src->frameCount;
+  if (src->sources) {
+    int32_t count = 0;
+    while (src->sources[count]) count++;
+    sources = static_cast<qmSprite **>(MemAlloc(uint32_t(count + 1) * sizeof(qmSprite *), 1));
+    if (!sources) return ERR_MEM;
+    std::copy(src->sources, src->sources + count, sources);
+  } else {
+    if (AllocFrameArrays(n, &bitmaps, &masks, &alphas)) return ERR_MEM;
+    for (int32_t i = 0; i < n && src->bitmaps; i++) {
+      if (!src->bitmaps[i]) continue;
+      const qmMask *mask = MaskOf(src, i);
+      const qmAlphaChannel *alpha = AlphaOf(src, i);
+      if (CopyBitmap(src->bitmaps[i], mask, alpha, 0, 0, src->width, src->height, 0, &bitmaps[i],
+                     mask ? &masks[i] : nullptr, alpha ? &alphas[i] : nullptr)) {
+        FreeFramePlanes(n, bitmaps, masks, alphas);
+        return ERR_MEM;
+      }
+    }
+  }
+  qmSprite *s = nullptr;
+  uint32_t code = NewSpriteRecord(objects, newId, src->width, src->height, bitmaps, masks, alphas, n,
+                                  src->transparentColor, sources, &s);
+  if (!code) {
+    qmObjectData *data = nullptr;
+    code = CopyObjectDataList(objects, static_cast<const qmObjectData *>(src->header.userData), &data);
+    if (!code) {
+      s->header.userData = data;
+      *out = s;
+      return 0;
+    }
+    RemoveObject(objects, &s->header);
+    MemFree(s);
+  }
+  if (sources) MemFree(sources);
+  else FreeFramePlanes(n, bitmaps, masks, alphas);
+  return code;
+}
+
+uint32_t NewSpriteFromPicture(qmObjectRegistry *objects, qmObjectId *id, const qmBitmap *bitmap, const qmMask *mask,
+                              const qmAlphaChannel *alpha, int32_t pictureWidth, int32_t pictureHeight, int32_t width,
+                              int32_t height, int32_t frames, int32_t perRow, int32_t x, int32_t y,
+                              uint32_t transparentColor, qmSprite **out) {
+  if (width == 0) width = pictureWidth;
+  if (height == 0) height = pictureHeight;
+  if (frames == 0) frames = 1;
+  if (perRow == 0) perRow = frames;
+  if (width < 1 || height < 1 || frames < 1 || perRow < 1) return ERR_BADDIMENSIONS;
+  // Every frame must lie inside the picture: the last row and the widest row are checked.
+  const int64_t rows = (int64_t(frames) + perRow - 1) / perRow, columns = std::min(frames, perRow);
+  if (x < 0 || y < 0 || x + columns * width > pictureWidth || y + rows * height > pictureHeight)
+    return ERR_COORDSRANGE;
+  qmBitmap **bitmaps;
+  qmMask **masks;
+  qmAlphaChannel **alphas;
+  if (AllocFrameArrays(frames, &bitmaps, &masks, &alphas)) return ERR_MEM;
+  for (int32_t i = 0; i < frames; i++) {
+    const int32_t fx = x + (i % perRow) * width, fy = y + (i / perRow) * height;
+    if (CopyBitmap(bitmap, mask, alpha, fx, fy, width, height, 0, &bitmaps[i], mask ? &masks[i] : nullptr,
+                   alpha ? &alphas[i] : nullptr)) {
+      FreeFramePlanes(frames, bitmaps, masks, alphas);
+      return ERR_MEM;
+    }
+  }
+  const uint32_t code = NewSpriteRecord(objects, id, width, height, bitmaps, masks, alphas, frames,
+                                        transparentColor, nullptr, out);
+  if (code) FreeFramePlanes(frames, bitmaps, masks, alphas);
+  return code;
+}
+
+uint32_t NewSpriteFromAnim(qmObjectRegistry *objects, qmObjectId *id, qmAnim *anim, qmSprite **out) {
+  const int32_t frames = anim->frameCount;
+  if (frames < 1) return ERR_ANIMFRAME;
+  qmBitmap **bitmaps;
+  qmMask **masks;
+  qmAlphaChannel **alphas;
+  if (AllocFrameArrays(frames, &bitmaps, &masks, &alphas)) return ERR_MEM;
+  for (int32_t i = 0; i < frames; i++) {
+    if (uint32_t code = FetchAnimFrame(anim, i, 1, 0, &bitmaps[i], &masks[i], &alphas[i])) {
+      FreeFramePlanes(frames, bitmaps, masks, alphas);
+      return code;
+    }
+  }
+  const uint32_t code = NewSpriteRecord(objects, id, anim->width, anim->height, bitmaps, masks, alphas, frames,
+                                        anim->transparentColour, nullptr, out);
+  if (code) FreeFramePlanes(frames, bitmaps, masks, alphas);
+  return code;
+}
+
+uint32_t NewLinkedSprite(qmObjectRegistry *objects, qmObjectId *id, qmSprite *const *sources, int32_t count,
+                         qmSprite **out) {
+  if (count < 1) return ERR_WRONGUSAGE;
+  int64_t frames = 0;
+  for (int32_t i = 0; i < count; i++) {
+    if (sources[i]->width != sources[0]->width || sources[i]->height != sources[0]->height)
+      return ERR_WRONGSPRITESIZE;
+    if (sources[i]->sources) return ERR_SPRITELINK;  // a link of links would free its frames twice
+    frames += sources[i]->frameCount;
+  }
+  if (frames > INT32_MAX) return ERR_MEM;
+  auto *list = static_cast<qmSprite **>(MemAlloc(uint32_t(count + 1) * sizeof(qmSprite *), 1));
+  if (!list) return ERR_MEM;
+  std::copy(sources, sources + count, list);
+  const uint32_t code = NewSpriteRecord(objects, id, sources[0]->width, sources[0]->height, nullptr, nullptr,
+                                        nullptr, int32_t(frames), kNoTransparentColor, list, out);
+  if (code) MemFree(list);
+  return code;
+}
+
+void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
+                      int32_t height) {
+  if (!pic || !dst) return;
+  const int32_t W = std::min(pic->shownWidth, dst->width), H = std::min(pic->shownHeight, dst->height);
+  Rect area;
+  if (!Intersect({x, y, width, height}, {0, 0, W, H}, &area)) return;
+  for (const qmShownSprite *n = pic->shownSprites; n; n = n->next) DrawNode(scene, n, dst, area, W, H);
+}
+
+bool SpritesCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height) {
+  Rect part;
+  for (const qmShownSprite *n = pic ? pic->shownSprites : nullptr; n; n = n->next)
+    if (Intersect({x, y, width, height}, {n->x, n->y, n->width, n->height}, &part)) return true;
+  return false;
+}

@@ -1,0 +1,324 @@
+// Sprites shown over a display with layers off. Expected screens come from the compositing rule
+// of layers_vm.h over pictures the test knows pixel by pixel; what a command refreshed is read
+// from a window painted with a marker colour beforehand: only refreshed pixels lose it.
+#include <SDL.h>
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "display/bgpic.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/vm/vm_state.h"
+#include "sprites/sprite.h"
+#include "tests/layers/layers_vm.h"
+
+namespace {
+
+using namespace layertest;
+
+constexpr uint32_t kMarker = 0xFF00FF;
+
+struct SpritesVm : LayersVm {
+  SpritesVm() { EXPECT_EQ(Call("DisableLayers", {}).code, 0u); }
+
+  // The model picture of the rectangle of p (same kind of planes).
+  static Picture Crop(const Picture &p, int x, int y, int w, int h) {
+    Picture out{w, h, p.kind, {}};
+    for (int row = 0; row < h; row++)
+      for (int col = 0; col < w; col++) out.px.push_back(p.px[(y + row) * p.w + x + col]);
+    return out;
+  }
+  int AddModel(const Picture &p) {
+    pics.push_back(p);
+    return int(pics.size()) - 1;
+  }
+  // CreateSprite(id, SPRITE, {sources}): a sprite showing the frames of the others in order.
+  uint32_t Link(int id, const std::vector<int> &sources) {
+    return CallWith("createsprite", [&] {
+      vm_pushnumber(L, id);
+      vm_pushnumber(L, 32);
+      vm_newtable(L);
+      for (size_t i = 0; i < sources.size(); i++) {
+        vm_pushnumber(L, sources[i]);
+        vm_rawseti(L, -2, int(i));
+      }
+      return 3;
+    }).code;
+  }
+  qmSprite *Sprite(uint32_t id) {
+    qmObjectId oid{id, 0};
+    qmSprite *s = nullptr;
+    return FindSprite(Scene()->objects, &oid, &s, FINDSPRITE_DELETED) == 0 ? s : nullptr;
+  }
+  void PaintWindow(uint32_t rgb) {
+    SDL_Surface *s = SDL_GetWindowSurface(d->platform->window);
+    SDL_FillRect(s, nullptr, rgb);
+  }
+  // Whether the window pixel still shows the marker: nothing refreshed it.
+  bool Marked(int x, int y) { return WindowPixel(d, x, y) == kMarker; }
+};
+
+TEST(Sprites, FramesOverTheBackgroundFollowTheCompositingRule) {
+  SpritesVm vm;
+  // Brush 1: two 6x5 frames side by side, masked; brush 2: one 7x7 frame with alpha.
+  vm.AddBrush(MakePicture(3, 12, 5, MASKED));
+  vm.AddBrush(MakePicture(8, 7, 7, ALPHA));
+  const int frame1 = vm.AddModel(SpritesVm::Crop(vm.pics[0], 0, 0, 6, 5));
+  const int frame2 = vm.AddModel(SpritesVm::Crop(vm.pics[0], 6, 0, 6, 5));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 6, 5, 2, 2, 0, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 10}).code, 0u);
+  vm.ExpectScreen({{frame1, 10, 10, 0}}, "first frame");
+  // The second sprite goes over the first; showing the first again keeps the drawing order.
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 13, 8}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 12, 9}).code, 0u);  // frame 0: the next one
+  vm.ExpectScreen({{frame2, 12, 9, 0}, {1, 13, 8, 0}}, "second frame under the alpha sprite");
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 12, 9}).code, 0u);  // after the last frame: the first
+  vm.ExpectScreen({{frame1, 12, 9, 0}, {1, 13, 8, 0}}, "wrapped to the first frame");
+  // Off the picture's edge: only the visible part is drawn.
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, kW - 3, -2}).code, 0u);
+  vm.ExpectScreen({{frame1, 12, 9, 0}, {1, kW - 3, -2, 0}}, "cut at the edge");
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  vm.ExpectScreen({{1, kW - 3, -2, 0}}, "removed");
+  // A brush drawn under a shown sprite leaves the sprite on top.
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 20, 20}).code, 0u);
+  ASSERT_EQ(vm.Show(0, 18, 18), 0u);
+  vm.ExpectScreen({{0, 18, 18, 0}, {1, 20, 20, 0}}, "brush drawn under the sprite");
+}
+
+TEST(Sprites, RefreshesOnlyWhatChanged) {
+  SpritesVm vm;
+  vm.AddBrush(MakePicture(1, 10, 10, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 5, 5, 1}).code, 0u);
+  vm.PaintWindow(kMarker);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 5, 5, 1}).code, 0u);
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) ASSERT_TRUE(vm.Marked(x, y)) << "unchanged sprite refreshed " << x << "," << y;
+  // A near move: one rectangle around both places, its corner outside both sprites included.
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 9, 8, 1}).code, 0u);
+  EXPECT_FALSE(vm.Marked(18, 5)) << "the union's top-right corner is refreshed";
+  EXPECT_FALSE(vm.Marked(5, 17)) << "the union's bottom-left corner is refreshed";
+  EXPECT_TRUE(vm.Marked(19, 5)) << "right of the union";
+  EXPECT_TRUE(vm.Marked(5, 18)) << "below the union";
+  // A far move: the two rectangles alone.
+  vm.PaintWindow(kMarker);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 40, 30, 1}).code, 0u);
+  EXPECT_FALSE(vm.Marked(9, 8)) << "the old place is refreshed";
+  EXPECT_FALSE(vm.Marked(49, 39)) << "the new place is refreshed";
+  EXPECT_TRUE(vm.Marked(25, 20)) << "between them nothing is refreshed";
+  EXPECT_TRUE(vm.Marked(40, 8)) << "the corner of a union is not refreshed";
+}
+
+TEST(Sprites, CommandErrors) {
+  SpritesVm vm;
+  vm.AddBrush(MakePicture(1, 8, 8, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 4, 4, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 1, 4, 4}).code, 0u);
+  ASSERT_EQ(vm.Link(3, {1, 2}), 0u);
+  ASSERT_NE(vm.Sprite(3), nullptr);
+  EXPECT_EQ(vm.Sprite(3)->frameCount, 3);
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 0, 0}).code, 0u);
+  struct Case {
+    const char *name;
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t code;
+    uint32_t argument;  // the id in the message, where one is named
+  } cases[] = {
+      {"frame one past the count", "DisplaySprite", {1, 0, 0, 3}, ERR_ANIMFRAME, 0},
+      {"negative frame", "DisplaySprite", {1, 0, 0, -1}, ERR_ANIMFRAME, 0},
+      {"missing sprite", "DisplaySprite", {9, 0, 0}, ERR_FINDSPRITE, 9},
+      {"removing one not shown", "RemoveSprite", {1}, ERR_SPRITEONSCREEN, 1},
+      {"scaling a shown sprite", "ScaleSprite", {2, 8, 8}, ERR_MODIFYSPRITE, 0},
+      {"flipping a shown sprite", "FlipSprite", {2, 1}, ERR_MODIFYSPRITE, 0},
+      {"scaling a linked sprite", "ScaleSprite", {3, 8, 8}, ERR_MODIFYSPRITE2, 0},
+      {"flipping a link's source", "FlipSprite", {1, 0}, ERR_MODIFYSPRITE2, 0},
+      {"copy onto itself", "CopySprite", {1, 1}, ERR_WRONGUSAGE, 0},
+      {"frames outside the brush", "CreateSprite", {4, 3, 1, 4, 4, 3, 3}, ERR_COORDSRANGE, 0},
+      {"a frame of no width", "CreateSprite", {4, 3, 1, -1, 4}, ERR_BADDIMENSIONS, 0},
+      {"freeing a missing sprite", "FreeSprite", {9}, ERR_FINDSPRITE, 9},
+  };
+  for (const Case &c : cases) {
+    G(vm.L)->err.argnum = 0;
+    EXPECT_EQ(vm.Call(c.command, c.args).code, c.code) << c.name;
+    if (c.argument) {
+      EXPECT_EQ(G(vm.L)->err.argnum, c.argument) << c.name;
+    }
+  }
+  // Sprites of other sizes make no link.
+  ASSERT_EQ(vm.Call("CreateBrush", {5, 3, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {5, 3, 5}).code, 0u);
+  EXPECT_EQ(vm.Link(6, {1, 5}), uint32_t(ERR_WRONGSPRITESIZE));
+  // Layers cannot come on over shown sprites; every sprite command that draws needs them off.
+  EXPECT_EQ(vm.Call("EnableLayers", {}).code, uint32_t(ERR_NOSPRITES));
+  ASSERT_EQ(vm.Call("RemoveSprites", {}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  for (const char *command : {"DisplaySprite", "RemoveSprite", "RemoveSprites"}) {
+    std::vector<CmdArg> args = std::string(command) == "DisplaySprite" ? std::vector<CmdArg>{2, 0, 0}
+                               : std::string(command) == "RemoveSprite" ? std::vector<CmdArg>{2}
+                                                                        : std::vector<CmdArg>{};
+    EXPECT_EQ(vm.Call(command, args).code, uint32_t(ERR_LAYERSOFF)) << command;
+  }
+}
+
+TEST(Sprites, RemovingAllKeepsOrRestoresTheBackground) {
+  for (int keep : {0, 1}) {
+    SpritesVm vm;
+    vm.AddBrush(MakePicture(2, 9, 6, MASKED));
+    ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+    ASSERT_EQ(vm.Call("CopySprite", {1, 2}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplaySprite", {1, 3, 4}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplaySprite", {2, 30, 20}).code, 0u);
+    ASSERT_EQ(vm.Call("RemoveSprites", {keep}).code, 0u);
+    EXPECT_EQ(vm.Pic()->shownSprites, nullptr);
+    if (keep) {
+      vm.ExpectScreen({{0, 3, 4, 0}, {0, 30, 20, 0}}, "kept as background");
+    } else {
+      vm.ExpectScreen({}, "background restored");
+    }
+    // What stays is background now: a sprite shown and removed again brings it back as it was.
+    ASSERT_EQ(vm.Call("DisplaySprite", {1, 6, 6}).code, 0u);
+    ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+    if (keep) {
+      vm.ExpectScreen({{0, 3, 4, 0}, {0, 30, 20, 0}}, "background after a new sprite left");
+    } else {
+      vm.ExpectScreen({}, "bare background after a new sprite left");
+    }
+  }
+}
+
+TEST(Sprites, ChangedFramesReadBack) {
+  SpritesVm vm;
+  vm.AddBrush(MakePicture(4, 8, 4, ALPHA));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 4, 4, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CopySprite", {1, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("FlipSprite", {1, 1}).code, 0u);  // left to right
+  ASSERT_EQ(vm.Call("FlipSprite", {2, 0}).code, 0u);  // the copy: top to bottom
+  Picture left = SpritesVm::Crop(vm.pics[0], 0, 0, 4, 4), right = SpritesVm::Crop(vm.pics[0], 4, 0, 4, 4);
+  Picture mirrored = left, upsideDown = right;
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 4; x++) {
+      mirrored.px[y * 4 + x] = left.px[y * 4 + 3 - x];
+      upsideDown.px[y * 4 + x] = right.px[(3 - y) * 4 + x];
+    }
+  const int a = vm.AddModel(mirrored), b = vm.AddModel(upsideDown);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 2, 2, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 20, 2, 2}).code, 0u);
+  vm.ExpectScreen({{a, 2, 2, 0}, {b, 20, 2, 0}}, "flipped frames");
+  // Doubled by nearest scaling: every pixel becomes a 2x2 block.
+  ASSERT_EQ(vm.Call("RemoveSprites", {}).code, 0u);
+  ASSERT_EQ(vm.Call("ScaleSprite", {1, CmdArg::Str("200%"), 100000}).code, 0u);
+  EXPECT_EQ(vm.Sprite(1)->width, 8);
+  EXPECT_EQ(vm.Sprite(1)->height, 8);
+  Picture doubled{8, 8, ALPHA, {}};
+  for (int y = 0; y < 8; y++)
+    for (int x = 0; x < 8; x++) doubled.px.push_back(mirrored.px[(y / 2) * 4 + x / 2]);
+  const int c = vm.AddModel(doubled);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 30, 30, 1}).code, 0u);
+  vm.ExpectScreen({{c, 30, 30, 0}}, "scaled frame");
+}
+
+TEST(Sprites, FreeingReachesEveryDisplayAndEveryLink) {
+  SpritesVm vm;
+  vm.AddBrush(MakePicture(5, 6, 6, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 1}).code, 0u);
+  ASSERT_EQ(vm.Link(3, {1, 2}), 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 4, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {3, 20, 4}).code, 0u);
+  // A second display becomes the current one; display 1 still shows both sprites.
+  ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 32), vm.Set("height", 24); }).code, 0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectDisplay", {2}).code, 0u);
+  ASSERT_NE(vm.Scene()->current, vm.d);
+  EXPECT_EQ(vm.Call("ScaleSprite", {1, 3, 3}).code, uint32_t(ERR_MODIFYSPRITE)) << "shown on the other display";
+  EXPECT_EQ(vm.Call("FlipSprite", {2, 0}).code, uint32_t(ERR_MODIFYSPRITE2)) << "a link's source";
+  // Freeing sprite 1 frees the link made of it, and both leave display 1's picture.
+  ASSERT_EQ(vm.Call("FreeSprite", {1}).code, 0u);
+  EXPECT_EQ(vm.Sprite(1), nullptr);
+  EXPECT_EQ(vm.Sprite(3), nullptr);
+  EXPECT_EQ(vm.Pic()->shownSprites, nullptr);
+  vm.ExpectScreen({}, "display 1 refreshed without them");
+  // Display 1 composes again: under AddressSanitizer a freed sprite left in its list would show.
+  ASSERT_EQ(vm.Call("SelectDisplay", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 30, 30}).code, 0u);
+  vm.ExpectScreen({{0, 30, 30, 0}}, "the remaining sprite");
+}
+
+}  // namespace
+
+namespace {
+
+// What other libraries read of sprites: attributes, collisions, brushes and pointers made of a frame.
+TEST(Sprites, OtherCommandsSeeShownSprites) {
+  SpritesVm vm;
+  // Two 4x4 masked frames of brush 1, and a solid one-pixel brush 2.
+  vm.AddBrush(MakePicture(6, 8, 4, MASKED));
+  vm.AddBrush(MakePicture(7, 1, 1, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 4, 4, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 2}).code, 0u);
+  constexpr int kSprite = 32, kSpriteVsBox = 48, kPointer = 36;
+  constexpr int kWidth = 0, kXPos = 7, kNumFrames = 11, kCurFrame = 12, kHasMask = 16, kOnScreen = 23;
+  struct Attr {
+    int attribute;
+    uint32_t code;
+    double value;
+  } hidden[] = {{kWidth, 0, 4}, {kNumFrames, 0, 2}, {kOnScreen, 0, 0}, {kHasMask, 0, 1},
+                {kXPos, ERR_SPRITEONSCREEN, 0}, {kCurFrame, ERR_SPRITEONSCREEN, 0}};
+  for (const Attr &a : hidden) {
+    const CommandCall r = vm.Call("GetAttribute", {kSprite, 1, a.attribute});
+    EXPECT_EQ(r.code, a.code) << "attribute " << a.attribute;
+    if (!a.code) {
+      EXPECT_EQ(r.results, std::vector<double>{a.value}) << "attribute " << a.attribute;
+    }
+  }
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 12, 2}).code, 0u);
+  for (const Attr &a : {Attr{kXPos, 0, 10}, Attr{kCurFrame, 0, 2}, Attr{kOnScreen, 0, 1}})
+    EXPECT_EQ(vm.Call("GetAttribute", {kSprite, 1, a.attribute}).results, std::vector<double>{a.value});
+  // Collisions go by the current frame's mask: the model picture says which pixels are set.
+  const Picture frame2 = SpritesVm::Crop(vm.pics[0], 4, 0, 4, 4);
+  int setX = -1, setY = -1, clearX = -1, clearY = -1;
+  for (int i = 0; i < 16; i++) {
+    const bool set = frame2.px[i] >> 24;
+    (set ? setX : clearX) = i % 4, (set ? setY : clearY) = i / 4;
+  }
+  ASSERT_TRUE(setX >= 0 && clearX >= 0);
+  struct Hit {
+    const char *name;
+    std::vector<CmdArg> args;
+    double hit;
+  } hits[] = {
+      {"box on a set pixel", {kSpriteVsBox, 1, 10 + setX, 12 + setY, 1, 1}, 1},
+      {"box on a clear pixel", {kSpriteVsBox, 1, 10 + clearX, 12 + clearY, 1, 1}, 0},
+      {"box beside it", {kSpriteVsBox, 1, 14, 12, 5, 5}, 0},
+  };
+  for (const Hit &h : hits) EXPECT_EQ(vm.Call("Collision", h.args).results, std::vector<double>{h.hit}) << h.name;
+  // The one-pixel sprite over a set and over a clear pixel of the masked one.
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 10 + setX, 12 + setY}).code, 0u);
+  EXPECT_EQ(vm.Call("Collision", {kSprite, 1, 2}).results, std::vector<double>{1});
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 10 + clearX, 12 + clearY}).code, 0u);
+  EXPECT_EQ(vm.Call("Collision", {kSprite, 1, 2}).results, std::vector<double>{0});
+  ASSERT_EQ(vm.Call("RemoveSprite", {2}).code, 0u);
+  EXPECT_EQ(vm.Call("Collision", {kSprite, 1, 2}).code, uint32_t(ERR_SPRITEONSCREEN));
+  // A brush of frame 2 shows the frame's pixels; frame 0 is out of range.
+  ASSERT_EQ(vm.Call("ConvertToBrush", {kSprite, 1, 10, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("ConvertToBrush", {kSprite, 1, 11, 0}).code, uint32_t(ERR_ANIMFRAME));
+  EXPECT_EQ(vm.Call("GetBrushLink", {11, kSprite, 1, 3}).code, uint32_t(ERR_ANIMFRAME));
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  const int model = vm.AddModel(frame2);
+  ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+                for (double v : {10.0, 30.0, 30.0}) vm_pushnumber(vm.L, v);
+                return 3;
+              }).code,
+            0u);
+  vm.ExpectScreen({{model, 30, 30, 0}}, "brush of the second frame");
+  // A pointer of a frame.
+  ASSERT_EQ(vm.Call("CreatePointer", {5, kSprite, 1, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {kPointer, 5, kWidth}).results, std::vector<double>{4});
+  EXPECT_EQ(vm.Call("CreatePointer", {6, kSprite, 1, 3}).code, uint32_t(ERR_ANIMFRAME));
+}
+
+}  // namespace
