@@ -15,6 +15,7 @@
 #include "layers/objectlayers.h"
 #include "media/sound/channels.h"
 #include "media/sound/lib_sound.h"
+#include "media/video/lib_video.h"
 #include "media/sound/sound_state.h"
 #include "media/sound/sound_stream.h"
 #include "media/videocore/engine.h"
@@ -287,6 +288,7 @@ void WireLibraryServices(VmState *L) {
   ctx->readTextAttribute = TextReadAttribute;
   ctx->readSoundAttribute = SoundReadAttribute;
   ctx->videoAudio = &kVideoSound;
+  ctx->videosOfDisplay = VideosOfDisplay;
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
@@ -305,6 +307,7 @@ void UnwireLibraryServices(VmState *L) {
   ctx->readTextAttribute = nullptr;
   ctx->readSoundAttribute = nullptr;
   ctx->videoAudio = nullptr;
+  ctx->videosOfDisplay = nullptr;
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;

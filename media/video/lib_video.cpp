@@ -387,5 +387,27 @@ const qmCommandEntry kVideoCommands[] = {
 
 }  // namespace
 
+void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->video) return;
+  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
+    auto *v = reinterpret_cast<qmVideo *>(h);
+    if (v->display != d) continue;
+    uint32_t state = v->state.load();
+    if (op == DISPVIDEO_STOP) {
+      StopVideoEngine(v->engine);
+      v->state = VIDSTATE_STOPPED;
+      v->display = nullptr;
+    } else if (op == DISPVIDEO_PAUSE && state != VIDSTATE_DISPLAYPAUSE && VideoShown(v)) {
+      SetVideoEnginePauseByDisplay(v->engine, true);
+      v->savedState = state;
+      v->state = VIDSTATE_DISPLAYPAUSE;
+    } else if (op == DISPVIDEO_RESUME && state == VIDSTATE_DISPLAYPAUSE) {
+      SetVideoEnginePauseByDisplay(v->engine, false);
+      v->state = v->savedState;
+    }
+  }
+}
+
 const qmLibrary kVideoLibrary = {"video", kVideoCommands, kVideoConstants, VideoInit, VideoFree,
                                  FREERANK_VIDEOPLAYBACK};

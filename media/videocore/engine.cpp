@@ -263,6 +263,7 @@ void StopVideoEngine(qmVideoEngine *e) {
   e->channel = -1;
   FreeSlots(e);
   if (e->display) DiscardDisplayUpdatesOf(e->display, e);
+  e->display = nullptr;  // a stopped engine knows no display: it may go before the engine
   MutexLock(e->sourceLock);
   FreePacketQueue(e, &e->audioQueue);
   FreePacketQueue(e, &e->videoQueue);

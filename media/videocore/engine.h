@@ -4,7 +4,6 @@
 #pragma once
 #include <cstdint>
 
-#include "display/scene.h"
 #include "media/videocore/videosource.h"
 #include "platform/audio.h"
 #include "runtime/objectid.h"
