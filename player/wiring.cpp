@@ -289,6 +289,7 @@ void WireLibraryServices(VmState *L) {
   ctx->readSoundAttribute = SoundReadAttribute;
   ctx->videoAudio = &kVideoSound;
   ctx->videosOfDisplay = VideosOfDisplay;
+  ctx->readVideoAttribute = VideoReadAttribute;
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
@@ -308,6 +309,7 @@ void UnwireLibraryServices(VmState *L) {
   ctx->readSoundAttribute = nullptr;
   ctx->videoAudio = nullptr;
   ctx->videosOfDisplay = nullptr;
+  ctx->readVideoAttribute = nullptr;
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;

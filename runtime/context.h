@@ -125,6 +125,8 @@ struct qmPlayerContext {
   qmVideoState *video;
   const qmVideoAudioOps *videoAudio;
   void (*videosOfDisplay)(VmState *L, qmDisplay *display, int32_t op);
+  // GetAttribute of a video (argument 2 names it): the results pushed or an error.
+  uint32_t (*readVideoAttribute)(VmState *L, int32_t attribute);
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

@@ -16,6 +16,7 @@
 #include "media/videocore/engine.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
+#include "runtime/attributes.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -407,6 +408,29 @@ void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
       v->state = v->savedState;
     }
   }
+}
+
+uint32_t VideoReadAttribute(VmState *L, int32_t attribute) {
+  qmVideo *v = nullptr;
+  if (uint32_t code = FindVideo(L, GetObjectIdArg(L, 2), &v)) return code;
+  double n;
+  switch (attribute) {
+    case ATTRWIDTH: n = v->nativeWidth; break;
+    case ATTRHEIGHT: n = v->nativeHeight; break;
+    case ATTRDURATION: n = v->duration; break;
+    case ATTRNUMFRAMES: n = VideoEngineFrameCount(v->engine); break;
+    case ATTRPOSITION: n = VideoEnginePosition(v->engine); break;
+    case ATTRCANSEEK: n = v->seekable; break;
+    case ATTRDRIVER: n = v->backend == VIDBACKEND_SYSTEM ? VIDDRV_OS : VIDDRV_QUENMOOR; break;
+    case ATTRFORMAT: {
+      const char *name = VideoEngineFormatName(v->engine);
+      vm_pushstring(L, name ? name : "");
+      return 1;
+    }
+    default: return ERR_UNKNOWNATTR;
+  }
+  vm_pushnumber(L, n);
+  return 1;
 }
 
 const qmLibrary kVideoLibrary = {"video", kVideoCommands, kVideoConstants, VideoInit, VideoFree,

@@ -33,6 +33,15 @@ struct VideoVm : BrushVm {
   TempDir dir;
   std::string clip = MakeClip(dir, 1.0);
   CmdArg Clip() const { return CmdArg::Str(clip.c_str()); }
+  static std::string Shell(const std::string &command) {
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+      char buf[256];
+      while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+      pclose(p);
+    }
+    return out;
+  }
   qmVideo *Video(uint32_t id) {
     qmObjectId oid{id, 0};
     return reinterpret_cast<qmVideo *>(FindObject(L, QMTYPE_VIDEO, &oid));
@@ -119,6 +128,30 @@ TEST(VideoLib, DriverChoiceDecidesWhoOpens) {
     EXPECT_EQ(vm.Call("IsVideo", {vm.Clip()}).results, std::vector<double>{c.isVideo});
     EXPECT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, c.code);
   }
+}
+
+// GetAttribute's rows of a video; the frame count as ffprobe counts it.
+TEST(VideoLib, AnswersItsAttributes) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  ASSERT_EQ(vm.Call("SeekVideo", {1, 400}).code, 0u);
+  int frames = std::atoi(
+      vm.Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
+               vm.clip).c_str());
+  struct Case {
+    const char *name;
+    int attribute;
+    double value;
+  } cases[] = {
+      {"width", 0, 32}, {"height", 1, 24}, {"frames", 11, double(frames)}, {"duration", 14, 1000},
+      {"position after a seek while stopped", 18, 400}, {"can seek", 72, 1}, {"driver", 75, 0}, {"count", 60, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(vm.Call("GetAttribute", {50, 1, c.attribute}).results, std::vector<double>{c.value});
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {50, 9, 0}).code, uint32_t(ERR_FINDVIDEO));
+  EXPECT_EQ(vm.Call("GetAttribute", {50, 1, 5}).code, uint32_t(ERR_UNKNOWNATTR));
 }
 
 TEST(VideoLib, SizeAndVolumeFollowTheirRules) {
