@@ -28,7 +28,7 @@
 #include "runtime/objlist.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 namespace {
 

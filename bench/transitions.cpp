@@ -8,95 +8,14 @@
 #include <string>
 #include <vector>
 
-#include "display/bgpic.h"
-#include "display/display.h"
-#include "display/safeblt.h"
-#include "display/scene.h"
-#include "graphics/bitmap.h"
-#include "platform/memory.h"
+#include "tests/transitions/fx_stage.h"
 #include "transitions/effects/fxroutines.h"
-#include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
 
 namespace {
 
-void Fill(qmBitmap *b, uint32_t seed) {
-  for (int y = 0; y < b->height; y++)
-    for (int x = 0; x < b->width; x++)
-      b->pixels[y * (b->bytesPerRow / 4) + x] = uint32_t(x * 2654435761u ^ (y + seed) * 40503u);
-}
-
-// A display without a window showing a picture of the area's size, and a request on it.
-struct Stage {
-  qmScene *scene = nullptr;
-  qmDisplay *display = nullptr;
-  qmBGPic pic{};
-  qmFxRequest fx{};
-  qmBitmap *newPicture, *oldPicture;
-
-  Stage(int w, int h, int32_t effect, int32_t speed) {
-    NewScene(nullptr, &scene);
-    display = NewDisplayRecord(1);
-    display->outputType = DISPOUT_DISPLAY;
-    display->width = w;
-    display->height = h;
-    display->backgroundCopy = AllocBitmap(w, h);
-    display->layerBuffer = AllocBitmap(w, h);
-    pic.shownWidth = pic.unscaledWidth = w;
-    pic.shownHeight = pic.unscaledHeight = h;
-    display->bgpic = &pic;
-    scene->current = display;
-    scene->picture = &pic;
-    newPicture = AllocBitmap(w, h);
-    oldPicture = AllocBitmap(w, h);
-    Fill(newPicture, 1);
-    Fill(oldPicture, 2);
-    fx.scene = scene;
-    fx.effect = effect;
-    fx.step = speed;
-    fx.parameter = 8;
-    fx.width = fx.screenWidth = w;
-    fx.height = fx.screenHeight = h;
-    fx.srcImage = newPicture;
-    fx.oldImage = oldPicture;
-    fx.bltFlags = SAFEBLT_BACKGROUND;
-    const qmFxRoutines *r = FindFxRoutines(effect);
-    fx.frameFn = r->frame;
-    fx.freeFn = r->free;
-    fx.phase = FXPHASE_INIT;
-    fx.frameFn(&fx, nullptr);
-  }
-  ~Stage() {
-    if (fx.freeFn) fx.freeFn(&fx, 0);
-    MemFree(fx.fxState);
-    FreeBitmap(newPicture);
-    FreeBitmap(oldPicture);
-    FreeBitmap(display->backgroundCopy);
-    FreeBitmap(display->layerBuffer);
-    display->backgroundCopy = display->layerBuffer = nullptr;
-    display->bgpic = nullptr;
-    scene->current = nullptr;
-    scene->picture = nullptr;
-    FreeDisplayRecord(display);
-    FreeScene(scene);
-  }
-  // One frame in the middle of the effect; the wipe starts over once it is through.
-  void Frame() {
-    int32_t done = 0;
-    if (IsSelfDrawingFx(fx.effect)) {
-      fx.phase = FXPHASE_DRAW;
-      fx.frameNo = 1 + fx.frameNo % (fx.stepCount > 1 ? fx.stepCount - 1 : 1);
-    } else {
-      fx.phase = FXPHASE_FRAME;
-    }
-    fx.frameFn(&fx, &done);
-    if (fx.phase == FXPHASE_DRAW) fx.frameNo++;
-    if (done) fx.frameNo = 0;
-  }
-};
-
 void Effect(benchmark::State &state, int32_t effect, int32_t speed) {
-  Stage s(int(state.range(0)), int(state.range(1)), effect, speed);
+  FxStage s(int(state.range(0)), int(state.range(1)), effect, speed);
   for (auto _ : state) {
     s.Frame();
     benchmark::ClobberMemory();

@@ -17,8 +17,8 @@
 #include "player/math/lib_math.h"
 #include "player/string/lib_string.h"
 #include "player/system/lib_system.h"
-#include "sprites/moveobject/lib_moveobject.h"
-#include "sprites/sprite/lib_sprite.h"
+#include "layers/moveobject/lib_moveobject.h"
+#include "layers/sprite/lib_sprite.h"
 #include "text/text/lib_text.h"
 #include "transitions/transitionfx/lib_transitionfx.h"
 

@@ -19,7 +19,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 namespace {
 

@@ -35,7 +35,7 @@
 #include "runtime/rttags.h"
 #include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 namespace {
 

@@ -46,7 +46,7 @@
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 #include "text/textlayout.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 // A layer argument that must name an existing layer.
 uint32_t GetExistingLayerArg(VmState *L, int i, qmLayer **out, int32_t *position) {

@@ -21,7 +21,7 @@
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 namespace {
 

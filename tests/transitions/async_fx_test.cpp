@@ -23,6 +23,9 @@ struct Case {
 const Case kCases[] = {
     {"stripes replay their frames", FX_HSTRIPES, 3},
     {"crossfade draws any frame at once", FX_CROSSFADE, 30},
+    {"up-and-down replays its frames", FX_UPNDOWN, 3},
+    {"a flow from the left draws any frame at once", FX_VFLOWLEFT, 3},
+    {"a flow from the bottom draws any frame at once", FX_HFLOWBOTTOM, 1},
 };
 
 // A display with layers and the brush of seed 8 (20x10) as its hidden layer 1 at (5, 6).
@@ -154,10 +157,10 @@ TEST(AsyncTransitions, ARefreshBetweenFramesShowsThePartDrawnSoFar) {
         layerPixels += p == FxVm::Pattern(8, x - 5, y - 6);
         backdropPixels += p == 0x102030;
       }
-    if (c.effect == FX_HSTRIPES) {
+    if (c.effect == FX_HSTRIPES || c.effect == FX_UPNDOWN) {
       EXPECT_GT(layerPixels, 0);
       EXPECT_GT(backdropPixels, 0);
-    } else {
+    } else if (c.effect == FX_CROSSFADE) {
       EXPECT_EQ(layerPixels + backdropPixels, 0) << "a crossfade mixes every pixel";
     }
     FinishAsyncDrawObject(vm.Scene(), ad);

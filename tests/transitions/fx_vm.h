@@ -111,6 +111,17 @@ struct FxVm : DisplayVm {
     if (b) Paint(b->bitmap, seed);
     return b;
   }
+  // Scales the display automatically to w x h (the window shows its picture stretched).
+  void ScaleDisplay(int w, int h) {
+    CallWith("setdisplayattributes", [&] {
+      vm_newtable(L);
+      Set("scalemode", 1);
+      Set("scalewidth", w);
+      Set("scaleheight", h);
+      return 1;
+    });
+    d = Display(1);
+  }
   // The window now, as a frame is captured.
   std::vector<uint32_t> Window() const { return FxFrames::Shot(d); }
 };

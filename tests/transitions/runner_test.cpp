@@ -329,14 +329,7 @@ TEST(Transitions, AScaledDisplayShowsEachFrameStretched) {
   // A display of 40x30 scaled to 80x60: the wipe runs over the picture's 40 columns (step 10: 30
   // in 3 frames, one more) and the window shows picture pixel (x/2, y/2) at (x, y) at the end.
   FxVm vm(40, 30);
-  vm.CallWith("setdisplayattributes", [&] {
-    vm_newtable(vm.L);
-    vm.Set("scalemode", 1);
-    vm.Set("scalewidth", 80);
-    vm.Set("scaleheight", 60);
-    return 1;
-  });
-  vm.d = DisplayVm::Display(1);
+  vm.ScaleDisplay(80, 60);
   ASSERT_EQ(vm.d->scaleWidth, 80);
   const std::vector<uint32_t> before = vm.Window();
   vm.MakeBGPic(2, 40, 30, 2);

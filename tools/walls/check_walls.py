@@ -19,10 +19,10 @@ import re
 import sys
 
 TOPS = ('runtime', 'platform', 'player', 'graphics', 'display', 'layers', 'text', 'media', 'io',
-        'transitions', 'sprites')
-ENGINE_TOPS = ('graphics', 'display', 'layers', 'text', 'media', 'io', 'transitions', 'sprites')
+        'transitions')
+ENGINE_TOPS = ('graphics', 'display', 'layers', 'text', 'media', 'io', 'transitions')
 ABOVE_PLATFORM = ('display/', 'graphics/', 'layers/', 'text/', 'media/', 'io/', 'player/',
-                  'transitions/', 'sprites/', 'runtime/vm/')
+                  'transitions/', 'runtime/vm/')
 VM_PUBLIC = ('runtime/vm/vm_api.h', 'runtime/vm/vm_number.h')
 LIBRARY_READERS = ('player/libtable.cpp', 'player/wiring.cpp')
 SOURCE_SUFFIXES = ('.h', '.cpp', '.inc', '.def', '.hpp', '.cc')

@@ -1,13 +1,10 @@
-// Block wipes: the new picture is revealed in place, piece by piece. One skeleton runs every
-// member (state, step and frame count at init; each frame: restart at frame 0, clamp at the end,
-// the frame's pieces, advance, frame tail); a member gives its set-up and its pieces.
-// "Along" is the axis a member's pieces are revealed on, "across" the one they stack on.
+// Block wipes: the new picture is revealed in place, piece by piece, through the piece-reveal
+// skeleton; a member gives its set-up and its pieces (each frame clamps at the end, draws, then
+// advances). "Along" is the axis a member's pieces are revealed on, "across" the one they stack on.
 #include <cstdlib>
 
-#include "platform/memory.h"
-#include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
-#include "transitions/fxprims.h"
+#include "transitions/effects/piecereveal.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -18,18 +15,11 @@ struct WipeState {
   int32_t c;     // quarters: the half height
 };
 
-struct Member {
-  bool vertical;  // the pieces run top to bottom rather than left to right
-  // Piece size and step into the state and the request; the frame count.
-  void (*setup)(qmFxRequest *fx, WipeState *s, bool vertical);
-  // The start of the progress (frame 0).
-  void (*start)(const qmFxRequest *fx, WipeState *s, bool vertical);
-  // This frame's pieces after clamping (*done set at the end), then the advance.
-  void (*frame)(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done);
-};
+// The variant: 1 when the pieces run top to bottom rather than left to right.
+using Member = qmPieceReveal<WipeState>;
 
-int32_t Along(const qmFxRequest *fx, bool vertical) { return vertical ? fx->height : fx->width; }
-int32_t Across(const qmFxRequest *fx, bool vertical) { return vertical ? fx->width : fx->height; }
+int32_t Along(const qmFxRequest *fx, int32_t vertical) { return vertical ? fx->height : fx->width; }
+int32_t Across(const qmFxRequest *fx, int32_t vertical) { return vertical ? fx->width : fx->height; }
 
 // The piece at (a, c) along and across, of extent (la, lc).
 void Piece(qmFxRequest *fx, bool vertical, int32_t a, int32_t c, int32_t la, int32_t lc) {
@@ -40,7 +30,7 @@ void Piece(qmFxRequest *fx, bool vertical, int32_t a, int32_t c, int32_t la, int
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
 // Stripes: bands of thickness size; even bands come from the start, odd ones from the end.
-void StripesSetup(qmFxRequest *fx, WipeState *s, bool vertical) {
+uint32_t StripesSetup(qmFxRequest *fx, WipeState *s, int32_t vertical) {
   const int32_t along = Along(fx, vertical);
   const int32_t member = fx->effect - (vertical ? FX_VSTRIPES : FX_HSTRIPES);
   if (member > 0) {
@@ -57,9 +47,10 @@ void StripesSetup(qmFxRequest *fx, WipeState *s, bool vertical) {
   if (s->size < 1) s->size = 1;
   fx->step = Clamp(FxSpeedToStep(fx->step, along, 70, 30, 200), 1, along - 1 > 1 ? along - 1 : 1);
   fx->stepCount = FxStepCount(along - fx->step, fx->step, 0);
+  return 0;
 }
-void StripesStart(const qmFxRequest *, WipeState *s, bool) { s->a = 0; }
-void StripesFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
+void StripesStart(const qmFxRequest *, WipeState *s, int32_t) { s->a = 0; }
+void StripesFrame(qmFxRequest *fx, WipeState *s, int32_t vertical, int32_t *done) {
   const int32_t along = Along(fx, vertical), step = fx->step;
   const int32_t end = along - step > 0 ? along - step : 0;
   if (s->a >= end) {
@@ -74,13 +65,14 @@ void StripesFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
 }
 
 // Blinds: slats of size b across, each filled from its start by step a frame.
-void BlindsSetup(qmFxRequest *fx, WipeState *s, bool vertical) {
+uint32_t BlindsSetup(qmFxRequest *fx, WipeState *s, int32_t vertical) {
   s->size = 8 << (fx->effect - (vertical ? FX_VBLINDS8 : FX_HBLINDS8));
   fx->step = Clamp(FxSpeedToStep(fx->step, s->size, 8, 3, 20), 1, s->size / 2);
   fx->stepCount = FxStepCount(s->size - fx->step, fx->step, 0);
+  return 0;
 }
-void BlindsStart(const qmFxRequest *fx, WipeState *s, bool) { s->a = fx->step; }
-void BlindsFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
+void BlindsStart(const qmFxRequest *fx, WipeState *s, int32_t) { s->a = fx->step; }
+void BlindsFrame(qmFxRequest *fx, WipeState *s, int32_t vertical, int32_t *done) {
   if (s->a >= s->size) {
     s->a = s->size;
     *done = 1;
@@ -91,16 +83,17 @@ void BlindsFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
 }
 
 // Opening curtains: from the centre line outward; a is the far edge, b the near one.
-void OpenSetup(qmFxRequest *fx, WipeState *, bool vertical) {
+uint32_t OpenSetup(qmFxRequest *fx, WipeState *, int32_t vertical) {
   const int32_t along = Along(fx, vertical);
   fx->step = Clamp(FxSpeedToStep(fx->step, along, 140, 60, 320), 0, along / 4);
   fx->stepCount = FxStepCount(along - fx->step - (along / 2 - 1) - 1, fx->step + 1, 0);
+  return 0;
 }
-void OpenStart(const qmFxRequest *fx, WipeState *s, bool vertical) {
+void OpenStart(const qmFxRequest *fx, WipeState *s, int32_t vertical) {
   s->a = Along(fx, vertical) / 2 - 1;
   s->b = Along(fx, vertical) / 2;
 }
-void OpenFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
+void OpenFrame(qmFxRequest *fx, WipeState *s, int32_t vertical, int32_t *done) {
   const int32_t along = Along(fx, vertical), step = fx->step;
   if (s->a >= along - step - 1) {
     s->a = along - step - 1;
@@ -114,17 +107,18 @@ void OpenFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
 }
 
 // Closing curtains: from both edges inward; a is the near edge, b the far one.
-void CloseSetup(qmFxRequest *fx, WipeState *, bool vertical) {
+uint32_t CloseSetup(qmFxRequest *fx, WipeState *, int32_t vertical) {
   const int32_t along = Along(fx, vertical);
   fx->step = FxSpeedToStep(fx->step, along, 140, 60, 320);
   if (fx->step > along / 2) fx->step = 1;
   fx->stepCount = FxStepCount(along / 2, fx->step + 1, 0);
+  return 0;
 }
-void CloseStart(const qmFxRequest *fx, WipeState *s, bool vertical) {
+void CloseStart(const qmFxRequest *fx, WipeState *s, int32_t vertical) {
   s->a = 0;
   s->b = Along(fx, vertical) - 1;
 }
-void CloseFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
+void CloseFrame(qmFxRequest *fx, WipeState *s, int32_t vertical, int32_t *done) {
   const int32_t along = Along(fx, vertical), step = fx->step;
   if (s->a >= along / 2) {
     s->a = along / 2;
@@ -138,12 +132,13 @@ void CloseFrame(qmFxRequest *fx, WipeState *s, bool vertical, int32_t *done) {
 
 // Bars: 16-pixel cells filled column by column for nine frames' worth, then row by row.
 constexpr int32_t kBarCell = 16;
-void BarsSetup(qmFxRequest *fx, WipeState *, bool) {
+uint32_t BarsSetup(qmFxRequest *fx, WipeState *, int32_t) {
   fx->step = Clamp(FxSpeedToStep(fx->step, kBarCell, 16, 8, 40), 1, 8);
   fx->stepCount = FxStepCount(23, fx->step + 1, 0);
+  return 0;
 }
-void BarsStart(const qmFxRequest *, WipeState *s, bool) { s->a = 0; }
-void BarsFrame(qmFxRequest *fx, WipeState *s, bool, int32_t *done) {
+void BarsStart(const qmFxRequest *, WipeState *s, int32_t) { s->a = 0; }
+void BarsFrame(qmFxRequest *fx, WipeState *s, int32_t, int32_t *done) {
   if (s->a > 22) {
     s->a = 23;
     *done = 1;
@@ -158,14 +153,15 @@ void BarsFrame(qmFxRequest *fx, WipeState *s, bool, int32_t *done) {
 }
 
 // Quarters: the left half's two quarters grow downward, the right half's upward.
-void QuartersSetup(qmFxRequest *fx, WipeState *s, bool) {
+uint32_t QuartersSetup(qmFxRequest *fx, WipeState *s, int32_t) {
   s->size = fx->width / 2;
   s->c = fx->height / 2;
   fx->step = Clamp(FxSpeedToStep(fx->step, fx->width, 70, 30, 200), 0, fx->height / 4);
   fx->stepCount = FxStepCount(fx->height - s->c - fx->step - 1, fx->step + 1, 0);
+  return 0;
 }
-void QuartersStart(const qmFxRequest *, WipeState *s, bool) { s->a = 0; }
-void QuartersFrame(qmFxRequest *fx, WipeState *s, bool, int32_t *done) {
+void QuartersStart(const qmFxRequest *, WipeState *s, int32_t) { s->a = 0; }
+void QuartersFrame(qmFxRequest *fx, WipeState *s, int32_t, int32_t *done) {
   const int32_t w2 = s->size, h2 = s->c, h = fx->height, rows = fx->step + 1;
   const int32_t end = h - h2 - fx->step - 1;
   if (s->a >= end) {
@@ -182,38 +178,22 @@ void QuartersFrame(qmFxRequest *fx, WipeState *s, bool, int32_t *done) {
   s->a += rows;
 }
 
-const Member kStripes[2] = {{false, StripesSetup, StripesStart, StripesFrame}, {true, StripesSetup, StripesStart, StripesFrame}};
-const Member kBlinds[2] = {{false, BlindsSetup, BlindsStart, BlindsFrame}, {true, BlindsSetup, BlindsStart, BlindsFrame}};
-const Member kOpen[2] = {{false, OpenSetup, OpenStart, OpenFrame}, {true, OpenSetup, OpenStart, OpenFrame}};
-const Member kClose[2] = {{false, CloseSetup, CloseStart, CloseFrame}, {true, CloseSetup, CloseStart, CloseFrame}};
-const Member kBars = {false, BarsSetup, BarsStart, BarsFrame};
-const Member kQuarters = {false, QuartersSetup, QuartersStart, QuartersFrame};
-
-uint32_t BlockWipe(qmFxRequest *fx, int32_t *done, const Member &m) {
-  if (fx->phase == FXPHASE_INIT) {
-    auto *s = static_cast<WipeState *>(MemAlloc(sizeof(WipeState), 1));
-    if (!s) return ERR_MEM;
-    fx->fxState = s;
-    m.setup(fx, s, m.vertical);
-    return 0;
-  }
-  if (fx->phase != FXPHASE_FRAME) return 0;
-  auto *s = static_cast<WipeState *>(fx->fxState);
-  if (fx->frameNo == 0) m.start(fx, s, m.vertical);
-  m.frame(fx, s, m.vertical, done);
-  FxFrameTail(fx);
-  return 0;
-}
+const Member kStripes[2] = {{0, StripesSetup, StripesStart, StripesFrame}, {1, StripesSetup, StripesStart, StripesFrame}};
+const Member kBlinds[2] = {{0, BlindsSetup, BlindsStart, BlindsFrame}, {1, BlindsSetup, BlindsStart, BlindsFrame}};
+const Member kOpen[2] = {{0, OpenSetup, OpenStart, OpenFrame}, {1, OpenSetup, OpenStart, OpenFrame}};
+const Member kClose[2] = {{0, CloseSetup, CloseStart, CloseFrame}, {1, CloseSetup, CloseStart, CloseFrame}};
+const Member kBars = {0, BarsSetup, BarsStart, BarsFrame};
+const Member kQuarters = {0, QuartersSetup, QuartersStart, QuartersFrame};
 
 }  // namespace
 
-uint32_t HStripesFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kStripes[0]); }
-uint32_t VStripesFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kStripes[1]); }
-uint32_t HBlindsFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kBlinds[0]); }
-uint32_t VBlindsFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kBlinds[1]); }
-uint32_t OpenCurtainVFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kOpen[0]); }
-uint32_t OpenCurtainHFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kOpen[1]); }
-uint32_t CloseCurtainVFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kClose[0]); }
-uint32_t CloseCurtainHFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kClose[1]); }
-uint32_t BarsFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kBars); }
-uint32_t QuartersFx(qmFxRequest *fx, int32_t *done) { return BlockWipe(fx, done, kQuarters); }
+uint32_t HStripesFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kStripes[0]); }
+uint32_t VStripesFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kStripes[1]); }
+uint32_t HBlindsFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kBlinds[0]); }
+uint32_t VBlindsFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kBlinds[1]); }
+uint32_t OpenCurtainVFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kOpen[0]); }
+uint32_t OpenCurtainHFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kOpen[1]); }
+uint32_t CloseCurtainVFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kClose[0]); }
+uint32_t CloseCurtainHFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kClose[1]); }
+uint32_t BarsFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kBars); }
+uint32_t QuartersFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kQuarters); }

@@ -33,8 +33,49 @@ uint32_t OpenCurtainHFx(qmFxRequest *fx, int32_t *done);
 uint32_t CloseCurtainHFx(qmFxRequest *fx, int32_t *done);
 uint32_t BarsFx(qmFxRequest *fx, int32_t *done);
 uint32_t QuartersFx(qmFxRequest *fx, int32_t *done);
-// Pushes.
+// Direct movers: pushes, slides, gates and cards.
 uint32_t PushFx(qmFxRequest *fx, int32_t *done);
+uint32_t SlideFx(qmFxRequest *fx, int32_t *done);
+uint32_t OpenGateHFx(qmFxRequest *fx, int32_t *done);
+uint32_t CloseGateHFx(qmFxRequest *fx, int32_t *done);
+uint32_t OpenGateVFx(qmFxRequest *fx, int32_t *done);
+uint32_t CloseGateVFx(qmFxRequest *fx, int32_t *done);
+uint32_t CardFx(qmFxRequest *fx, int32_t *done);
+// Up-and-down.
+uint32_t UpNDownFx(qmFxRequest *fx, int32_t *done);
+// Flows.
+uint32_t FlowTopFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlowBottomFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlowLeftFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlowRightFx(qmFxRequest *fx, int32_t *done);
+void FlowFxFree(qmFxRequest *fx, int32_t complete);
 // Mixing.
 uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done);
 void CrossfadeFxFree(qmFxRequest *fx, int32_t complete);
+// Line and reveal wipes.
+uint32_t RevealLeftFx(qmFxRequest *fx, int32_t *done);
+uint32_t RevealRightFx(qmFxRequest *fx, int32_t *done);
+uint32_t RevealTopFx(qmFxRequest *fx, int32_t *done);
+uint32_t RevealBottomFx(qmFxRequest *fx, int32_t *done);
+uint32_t VLines2Fx(qmFxRequest *fx, int32_t *done);
+uint32_t HLines2Fx(qmFxRequest *fx, int32_t *done);
+uint32_t HLinesFx(qmFxRequest *fx, int32_t *done);
+uint32_t VLinesFx(qmFxRequest *fx, int32_t *done);
+// Rectangle wipes.
+uint32_t RectFx(qmFxRequest *fx, int32_t *done);
+uint32_t RectBackFx(qmFxRequest *fx, int32_t *done);
+// Tiles.
+uint32_t PuzzleFx(qmFxRequest *fx, int32_t *done);
+void PuzzleFxFree(qmFxRequest *fx, int32_t complete);
+// The puzzle's tile order, a permutation of 0..n-1 drawn with drand48, one draw a tile: the tile
+// drawn when it is still free, else the nearest free one below it, else the nearest above. 0 or
+// ERR_MEM.
+uint32_t DrawPuzzleOrder(int32_t *order, int32_t n);
+uint32_t DiagonalFx(qmFxRequest *fx, int32_t *done);
+// Spiral.
+uint32_t SpiralFx(qmFxRequest *fx, int32_t *done);
+void SpiralFxFree(qmFxRequest *fx, int32_t complete);
+// Splits, quadrants and corners.
+uint32_t SwissFx(qmFxRequest *fx, int32_t *done);
+uint32_t QuadRectFx(qmFxRequest *fx, int32_t *done);
+uint32_t SplitFx(qmFxRequest *fx, int32_t *done);

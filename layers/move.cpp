@@ -1,4 +1,4 @@
-#include "sprites/move.h"
+#include "layers/move.h"
 
 #include <algorithm>
 #include <cmath>
@@ -24,7 +24,7 @@
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 // The sprite library: sprites made from brushes, anims, text objects, other sprites and files,
 // shown over the current display's background picture while layers are off.
-#include "sprites/sprite/lib_sprite.h"
+#include "layers/sprite/lib_sprite.h"
 
 #include <vector>
 
@@ -15,7 +15,7 @@
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vnames.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 namespace {
 

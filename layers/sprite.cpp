@@ -1,4 +1,4 @@
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 
 #include <algorithm>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 // The moveobject library: brushes, anims, text objects, layers and sprites moved across the current
 // display along a line or an effect path, to the end or asynchronously.
-#include "sprites/moveobject/lib_moveobject.h"
+#include "layers/moveobject/lib_moveobject.h"
 
 #include "display/asyncdraw.h"
 #include "platform/memory.h"
@@ -10,7 +10,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
-#include "sprites/move.h"
+#include "layers/move.h"
 
 namespace {
 

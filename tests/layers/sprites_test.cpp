@@ -11,7 +11,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/vm/vm_state.h"
-#include "sprites/sprite.h"
+#include "layers/sprite.h"
 #include "tests/layers/layers_vm.h"
 
 namespace {

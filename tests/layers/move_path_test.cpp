@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "runtime/errcodes.h"
-#include "sprites/move.h"
+#include "layers/move.h"
 
 namespace {
 

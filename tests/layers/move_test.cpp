@@ -12,8 +12,8 @@
 #include "layers/layer.h"
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_api.h"
-#include "sprites/move.h"
-#include "sprites/sprite.h"
+#include "layers/move.h"
+#include "layers/sprite.h"
 #include "tests/media/animcore/anim_test_util.h"
 #include "tests/transitions/fx_vm.h"
 
