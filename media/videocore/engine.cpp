@@ -325,23 +325,33 @@ uint32_t SeekVideoEngine(qmVideoEngine *e, uint32_t ms) {
   MutexLock(e->sourceLock);
   int r = SourceSeek(e, ms);
   if (r == 0) {
-    FlushPacketQueuesForSeek(e);
+    // No marker for the pictures: the decoder keeps the reference of the picture shown below,
+    // which the pictures after it need.
+    FlushPacketQueuesForSeek(e, false);
     e->eof = 0;
     e->endReported = 0;
   }
-  qmPictureSlot *slot = &e->slots[e->readIndex];
+  if (r != 0) {
+    MutexUnlock(e->sourceLock);
+    MutexUnlock(e->pictureLock);
+    return ERR_SEEKRANGE;
+  }
+  // The source stays locked until the picture is read, so the decoder reads on after it.
+  ResetPictureTiming(e);  // the queued pictures were from before the seek
+  qmPictureSlot *slot = &e->slots[0];
   qmDecodedFrame f{slot->pixels, slot->width, slot->height, slot->bytesPerRow, e->smooth, 0, -1, -1.0, -1.0};
-  int got = r == 0 ? DecodeNextPicture(e, &f) : 0;
+  int got = slot->pixels ? DecodeNextPicture(e, &f) : 0;
   MutexUnlock(e->sourceLock);
   if (got) {
-    e->shownSlot = e->readIndex;
     MutexLock(e->engineLock);
+    e->shownSlot = 0;
     e->lastShown = ms / 1000.0;
+    // Resuming counts the pause from now: the next picture follows this one.
+    e->drift = e->lastShown - GetTimeSeconds();
     MutexUnlock(e->engineLock);
-    PresentVideoSlot(e, e->readIndex);
+    PresentVideoSlot(e, 0);
   }
   MutexUnlock(e->pictureLock);
-  if (r != 0) return ERR_SEEKRANGE;
   e->seekAck = 1;
   e->seekPosition = ms;
   return 0;

@@ -97,8 +97,11 @@ void ResetPacketQueue(qmPacketQueue *q);
 // Frees the queued packets through the source and the queue's mutex and signal.
 void FreePacketQueue(qmVideoEngine *e, qmPacketQueue *q);
 bool PacketQueueEmpty(qmPacketQueue *q);
-// Drops the queued packets and queues a flush marker in each queue.
-void FlushPacketQueuesForSeek(qmVideoEngine *e);
+// Drops the queued packets and queues a flush marker in the sound queue, and with markPictures
+// in the picture queue too (whose reader then flushes the picture decoder).
+void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures);
+// Empties the picture queue and starts the pictures' clock values afresh.
+void ResetPictureTiming(qmVideoEngine *e);
 void FreeSoundBuffers(qmVideoEngine *e);
 
 // 0 or ERR_THREAD (what started is left for StopVideoThreads).

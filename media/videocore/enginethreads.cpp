@@ -123,7 +123,7 @@ void *DecoderThread(void *record) {
       MutexLock(e->sourceLock);
       int r = e->ops->seek(e->source, VideoSeekUnits(e, e->seekTarget), e->info.seekStream);
       MutexUnlock(e->sourceLock);
-      if (r == 0) FlushPacketQueuesForSeek(e);
+      if (r == 0) FlushPacketQueuesForSeek(e, true);
       e->seekResult = r == 0 ? 0u : uint32_t(ERR_SEEKRANGE);
       e->eof = 0;
       e->endReported = 0;
@@ -174,6 +174,12 @@ void ResetAfterFlush(qmVideoEngine *e) {
   MutexLock(e->sourceLock);
   e->ops->flushVideo(e->source);
   MutexUnlock(e->sourceLock);
+  ResetPictureTiming(e);
+}
+
+}  // namespace
+
+void ResetPictureTiming(qmVideoEngine *e) {
   MutexLock(e->pictureLock);
   MutexLock(e->engineLock);
   e->count = e->readIndex = e->writeIndex = 0;
@@ -190,6 +196,8 @@ void ResetAfterFlush(qmVideoEngine *e) {
   MutexUnlock(e->engineLock);
   MutexUnlock(e->pictureLock);
 }
+
+namespace {
 
 // With sound, a picture ahead of the sound waits longer and one behind comes at once.
 double SyncedDelay(qmVideoEngine *e, double delay, double now) {
@@ -492,10 +500,10 @@ bool PacketQueueEmpty(qmPacketQueue *q) {
   return empty;
 }
 
-void FlushPacketQueuesForSeek(qmVideoEngine *e) {
+void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures) {
   for (qmPacketQueue *q : {&e->audioQueue, &e->videoQueue}) {
     DropQueued(e, q);
-    PutPacket(q, qmVideoPacket{nullptr, 0, 0, -1.0});
+    if (q == &e->audioQueue || markPictures) PutPacket(q, qmVideoPacket{nullptr, 0, 0, -1.0});
   }
 }
 
