@@ -136,10 +136,11 @@ void *DecoderThread(void *record) {
       SleepMilliseconds(10);
       continue;
     }
+    // The packet is queued, or the end noted, before a seek of the main thread can come
+    // between: neither may outlive the seek.
     qmVideoPacket p{};
     MutexLock(e->sourceLock);
     int r = e->ops->nextPacket(e->source, &p);
-    MutexUnlock(e->sourceLock);
     if (r == -1) {
       e->eof = 1;
     } else if (r == 0) {
@@ -147,6 +148,7 @@ void *DecoderThread(void *record) {
       else if (keepSound) PutPacket(&e->audioQueue, p);
       else FreePacket(e, &p);
     }
+    MutexUnlock(e->sourceLock);
   }
   ThreadWaitJoin(t);
   ThreadExit(t, 0);
