@@ -37,6 +37,12 @@ void Memcpy(benchmark::State &state) {
 }  // namespace
 
 BENCHMARK(Memcpy)->Name("MemcpyArea")->Args({640, 480})->Args({1920, 1080});
+// The thick roll: its routine is registered by the thin one's id.
+BENCHMARK_CAPTURE(Effect, wallpaperleft, FX_WALLPAPERLEFT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+// Members of a routine drawn apart from its first id.
+BENCHMARK_CAPTURE(Effect, zoomcenter, FX_ZOOMCENTER, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+BENCHMARK_CAPTURE(Effect, zoomout, FX_ZOOMOUT, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
+BENCHMARK_CAPTURE(Effect, pixelzoom2, FX_PIXELZOOM2, FX_NORMALSPEED)->Args({640, 480})->Args({1920, 1080});
 
 namespace {
 

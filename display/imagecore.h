@@ -12,6 +12,7 @@ struct qmScene;
 struct qmBGPic;
 struct qmTextRequest;
 struct qmShapeLayerData;
+struct qmPathLayerData;
 
 // Flags of a drawing, handed on to the layer engine.
 enum : uint32_t {
@@ -86,6 +87,8 @@ struct qmImageLayer {
   // ANIM: the frame shown (from 1), the anim's frame count and the frame's delay in ms.
   int32_t frame, frameCount;
   uint32_t frameDelay;
+  // VECTORPATH: what the path is drawn again from, copied by the layer engine; null otherwise.
+  const qmPathLayerData *path;
 };
 
 // 0 or the first error; nothing is drawn when a check fails, and every private copy is freed

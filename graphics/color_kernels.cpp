@@ -14,6 +14,9 @@ void ConvertYuvRowsAvx2(const qmYuvFrameRequest *req);
 void ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out, int32_t format);
 // The pixels of the row it blended (a multiple of eight); the caller finishes the rest.
 int32_t MixRowBgrxAvx2(const uint32_t *src, const uint32_t *dst, uint32_t *out, int32_t n, uint32_t ws);
+// The same where the mask row's bit (from bit maskX on) is set; dst elsewhere.
+int32_t MixRowMaskedBgrxAvx2(const uint32_t *src, const uint32_t *dst, uint32_t *out, int32_t n, uint32_t ws,
+                             const uint8_t *mask, int32_t maskX);
 #endif
 
 namespace {
@@ -75,45 +78,53 @@ void TintPixels(const qmTintRequest *req) {
   }
 }
 
-void MixPixels(const qmMixRequest *req) {
-  const int32_t w = 255 - req->level;
-  if (req->format == PIXFMT_BGRX && !req->mask) {
-    // The same blend two channels at a time: s + ((d - s) * w >> 8) is (s * (256 - w) + d * w) >> 8,
-    // and each 16-bit lane holds up to 255 * 256. Red and blue share one word, green and the
-    // unused byte the other, which comes out 0 as in the canonical path.
-    const uint32_t ws = uint32_t(256 - w), wd = uint32_t(w);
-    for (int32_t y = 0; y < req->height; y++) {
-      const uint32_t *src = req->src + int64_t(y) * req->srcPitch;
-      const uint32_t *dst = req->dst + int64_t(y) * req->dstPitch;
-      uint32_t *out = req->out ? req->out + int64_t(y) * req->outPitch : req->dst + int64_t(y) * req->dstPitch;
-      int32_t x = 0;
-#ifdef QM_HAVE_AVX2
-      if (CpuHasAvx2()) x = MixRowBgrxAvx2(src, dst, out, req->width, ws);
-#endif
-      for (; x < req->width; x++) {
-        const uint32_t s = src[x], d = dst[x];
-        const uint32_t rb = ((((s >> 8) & 0x00FF00FFu) * ws + ((d >> 8) & 0x00FF00FFu) * wd) >> 8) & 0x00FF00FFu;
-        const uint32_t g = (((s & 0x00FF0000u) >> 8) * ws + ((d & 0x00FF0000u) >> 8) * wd) & 0x00FF0000u;
-        out[x] = rb << 8 | g;
-      }
-    }
-    return;
-  }
+namespace {
+
+// One pixel of the packed blend in the pictures' own word order: s + ((d - s) * w >> 8) is
+// (s * (256 - w) + d * w) >> 8, and each 16-bit lane holds up to 255 * 256. Red and blue share one
+// word, green and the unused byte the other, which comes out 0 as in the canonical path.
+inline uint32_t MixBgrx(uint32_t s, uint32_t d, uint32_t ws, uint32_t wd) {
+  const uint32_t rb = ((((s >> 8) & 0x00FF00FFu) * ws + ((d >> 8) & 0x00FF00FFu) * wd) >> 8) & 0x00FF00FFu;
+  const uint32_t g = (((s & 0x00FF0000u) >> 8) * ws + ((d & 0x00FF0000u) >> 8) * wd) & 0x00FF0000u;
+  return rb << 8 | g;
+}
+
+void MixRows(const qmMixRequest *req, bool vector) {
+  // A level outside 0..255 would overflow the packed lanes: it counts as the nearest end.
+  const int32_t w = 255 - std::clamp(req->level, 0, 255);
+  const uint32_t ws = uint32_t(256 - w), wd = uint32_t(w);
+  const bool packed = req->format == PIXFMT_BGRX;
+  (void)vector;
   for (int32_t y = 0; y < req->height; y++) {
     const uint32_t *src = req->src + int64_t(y) * req->srcPitch;
     const uint32_t *dst = req->dst + int64_t(y) * req->dstPitch;
     uint32_t *out = req->out ? req->out + int64_t(y) * req->outPitch : req->dst + int64_t(y) * req->dstPitch;
     const uint8_t *mrow = req->mask ? req->mask + int64_t(y) * req->maskBytesPerRow : nullptr;
-    for (int32_t x = 0; x < req->width; x++) {
+    int32_t x = 0;
+#ifdef QM_HAVE_AVX2
+    if (vector && packed)
+      x = mrow ? MixRowMaskedBgrxAvx2(src, dst, out, req->width, ws, mrow, req->maskX) : MixRowBgrxAvx2(src, dst, out, req->width, ws);
+#endif
+    for (; x < req->width; x++) {
       if (mrow && !GetMaskBit(mrow, req->maskX + x)) {
         out[x] = dst[x];
         continue;
       }
-      const uint32_t s = PixelToCanonical(req->format, src[x]), d = PixelToCanonical(req->format, dst[x]);
-      out[x] = CanonicalToPixel(req->format, BlendCanonical(s, d, w));
+      if (packed) {
+        out[x] = MixBgrx(src[x], dst[x], ws, wd);
+      } else {
+        const uint32_t s = PixelToCanonical(req->format, src[x]), d = PixelToCanonical(req->format, dst[x]);
+        out[x] = CanonicalToPixel(req->format, BlendCanonical(s, d, w));
+      }
     }
   }
 }
+
+} // namespace
+
+void MixPixels(const qmMixRequest *req) { MixRows(req, CpuHasAvx2()); }
+
+void MixPixelsScalar(const qmMixRequest *req) { MixRows(req, false); }
 
 void RgbToHsl(int32_t red, int32_t green, int32_t blue, double *hue, double *saturation, double *lightness) {
   const double scale = 0.00392156862745098;

@@ -26,16 +26,21 @@ struct qmMixRequest {
   const uint8_t *mask; // or null: every pixel
   int32_t maskX;       // bit of each mask row that belongs to the first pixel
   int32_t width, height;
-  int32_t level; // 0..255: 255 gives the source
+  int32_t level; // 0..255: 255 gives the source; beyond, the nearest end
   int32_t format;
-  int32_t srcPitch, dstPitch; // in pixels
+  int32_t srcPitch, dstPitch; // in pixels; a pitch of 0 repeats one row (a row of one colour tints)
   int32_t maskBytesPerRow;
   // Or null: the blend goes back into dst. Given, dst is only read and every pixel of out is
   // written (the dst pixel where the mask leaves it).
   uint32_t *out;
   int32_t outPitch;  // in pixels
 };
+// Each channel s + (((d - s) * (255 - level)) >> 8), the shift arithmetic: the one blend of
+// pictures and colours (crossfades, tints, masked composition), eight pixels a step where the
+// processor can.
 void MixPixels(const qmMixRequest *req);
+// The same one pixel at a time, kept to check the vector path.
+void MixPixelsScalar(const qmMixRequest *req);
 
 // All three results in 0..1.
 void RgbToHsl(int32_t red, int32_t green, int32_t blue, double *hue, double *saturation, double *lightness);

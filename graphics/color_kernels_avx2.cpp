@@ -179,23 +179,65 @@ __attribute__((target("avx2"))) void ConvertYuvRowAvx2(const uint8_t *py, const 
   for (; x < n; x++) out[x] = ColorToPixel(YuvToRgb(py[x], pu[x >> 1], pv[x >> 1]), format);
 }
 
-// MixPixels' packed blend of 32-bit pixels into out (which may be dst), eight at a time: each byte widened to a 16-bit
-// lane, s * ws + d * (256 - ws) (at most 255 * 256) shifted down by 8, the unused byte cleared.
+namespace {
+
+// Eight pixels of the packed blend: each byte widened to a 16-bit lane, s * ws + d * (256 - ws)
+// (at most 255 * 256) shifted down by 8, the unused byte cleared.
+__attribute__((target("avx2"))) inline __m256i MixEight(__m256i s, __m256i d, __m256i srcWeight, __m256i dstWeight) {
+  const __m256i zero = _mm256_setzero_si256(), keep = _mm256_set1_epi32(int32_t(0xFFFFFF00u));
+  const __m256i lo = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(s, zero), srcWeight),
+                                                        _mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), dstWeight)),
+                                       8);
+  const __m256i hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(s, zero), srcWeight),
+                                                        _mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), dstWeight)),
+                                       8);
+  return _mm256_and_si256(_mm256_packus_epi16(lo, hi), keep);
+}
+
+} // namespace
+
+// MixPixels' packed blend of 32-bit pixels into out (which may be dst), eight at a time.
 __attribute__((target("avx2"))) int32_t MixRowBgrxAvx2(const uint32_t *src, const uint32_t *dst, uint32_t *out, int32_t n,
                                                       uint32_t ws) {
   const __m256i srcWeight = _mm256_set1_epi16(int16_t(ws)), dstWeight = _mm256_set1_epi16(int16_t(256 - ws));
-  const __m256i zero = _mm256_setzero_si256(), keep = _mm256_set1_epi32(int32_t(0xFFFFFF00u));
   int32_t x = 0;
   for (; x + 8 <= n; x += 8) {
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
     const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dst + x));
-    const __m256i lo = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpacklo_epi8(s, zero), srcWeight),
-                                                          _mm256_mullo_epi16(_mm256_unpacklo_epi8(d, zero), dstWeight)),
-                                         8);
-    const __m256i hi = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_unpackhi_epi8(s, zero), srcWeight),
-                                                          _mm256_mullo_epi16(_mm256_unpackhi_epi8(d, zero), dstWeight)),
-                                         8);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_and_si256(_mm256_packus_epi16(lo, hi), keep));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), MixEight(s, d, srcWeight, dstWeight));
+  }
+  return x;
+}
+
+// The same through a mask row (most significant bit first, the row's pixel x at bit maskX + x):
+// pixels under a clear bit take dst. The eight bits of a step straddle at most two bytes, and the
+// second is read only when some of them lie in it, so the row is never read past its last pixel.
+__attribute__((target("avx2"))) int32_t MixRowMaskedBgrxAvx2(const uint32_t *src, const uint32_t *dst, uint32_t *out,
+                                                            int32_t n, uint32_t ws, const uint8_t *mask, int32_t maskX) {
+  const __m256i srcWeight = _mm256_set1_epi16(int16_t(ws)), dstWeight = _mm256_set1_epi16(int16_t(256 - ws));
+  const __m256i bitOfLane = _mm256_setr_epi32(0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01);
+  const __m256i keep = _mm256_set1_epi32(int32_t(0xFFFFFF00u));
+  const bool whole = ws == 256;
+  int32_t x = 0;
+  for (; x + 8 <= n; x += 8) {
+    const int32_t bit = maskX + x, shift = bit & 7;
+    uint32_t bits = uint32_t(mask[bit >> 3]) << shift;
+    if (shift) bits |= uint32_t(mask[(bit >> 3) + 1]) >> (8 - shift);
+    bits &= 0xFF;
+    const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dst + x));
+    if (!bits) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), d);
+      continue;
+    }
+    const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+    // The full source weight (a selection through the mask) is the source with its unused byte cleared.
+    const __m256i mixed = whole ? _mm256_and_si256(s, keep) : MixEight(s, d, srcWeight, dstWeight);
+    if (bits == 0xFF) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), mixed);
+      continue;
+    }
+    const __m256i lanes = _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(bits)), bitOfLane), bitOfLane);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_blendv_epi8(d, mixed, lanes));
   }
   return x;
 }

@@ -34,6 +34,30 @@ void CopyMaskRect(const qmMask *src, int32_t srcX, int32_t srcY, qmMask *dst, in
   w = std::min({w, PlaneWidth(src) - sx, PlaneWidth(dst) - dx});
   h = std::min({h, PlaneHeight(src) - sy, PlaneHeight(dst) - dy});
   if (w < 1 || h < 1) return;
+  if (sx % 8 == 0 && dx % 8 == 0) {
+    // Both rows start on a byte: the mode applies to eight bits at once, the last byte's bits
+    // past the rectangle kept.
+    const int64_t bytes = (w + 7) / 8;
+    const uint8_t lastBits = uint8_t(0xFF00 >> (w - (bytes - 1) * 8));
+    for (int64_t j = 0; j < h; j++) {
+      const uint8_t *s = src->memory + (sy + j) * src->bytesPerRow + sx / 8;
+      uint8_t *d = dst->memory + (dy + j) * dst->bytesPerRow + dx / 8;
+      for (int64_t k = 0; k < bytes; k++) {
+        const uint8_t a = s[k], b = d[k];
+        uint8_t v;
+        switch (mode) {
+          case MASKINVISIBLE: v = uint8_t(b & ~a); break;
+          case MASKVANILLACOPY: v = a; break;
+          case MASKXOR: v = uint8_t(b ^ a); break;
+          case MASKAND: v = uint8_t(b & a); break;
+          default: v = uint8_t(b | a); break;  // MASKVISIBLE, MASKOR
+        }
+        const uint8_t inside = k == bytes - 1 ? lastBits : uint8_t(0xFF);
+        d[k] = uint8_t((b & ~inside) | (v & inside));
+      }
+    }
+    return;
+  }
   for (int64_t j = 0; j < h; j++) {
     const uint8_t *s = src->memory + (sy + j) * src->bytesPerRow;
     uint8_t *d = dst->memory + (dy + j) * dst->bytesPerRow;

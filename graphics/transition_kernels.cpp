@@ -2,6 +2,15 @@
 
 #include <cmath>
 #include <cstring>
+#include <utility>
+#include <vector>
+
+#include "graphics/cpu.h"
+
+#ifdef QM_HAVE_AVX2
+int32_t ThresholdMaskRowAvx2(const uint8_t *map, const uint8_t *src, uint8_t *dst, int32_t width, int32_t level,
+                             uint8_t flip);
+#endif
 
 namespace {
 
@@ -16,10 +25,11 @@ void ThresholdAlphaRow(const uint8_t *map, const uint8_t *src, uint8_t *dst,
   for (int32_t x = 0; x < width; x++) dst[x] = src[x] & (uint8_t(-int32_t(map[x] < level)) ^ flip);
 }
 
-// Mask output, eight pixels to a byte; bits of the last byte past the width are kept.
+// Mask output, eight pixels to a byte, from pixel x on (a multiple of 8); bits of the last byte
+// past the width are kept.
 void ThresholdMaskRow(const uint8_t *map, const uint8_t *src, uint8_t *dst,
-                      int32_t width, int32_t level, uint8_t flip) {
-  for (int32_t x = 0; x < width; x += 8) {
+                      int32_t x, int32_t width, int32_t level, uint8_t flip) {
+  for (; x < width; x += 8) {
     const int32_t n = width - x < 8 ? width - x : 8;
     uint8_t bits = 0;
     for (int32_t i = 0; i < n; i++) bits |= uint8_t((map[x + i] < level) << (7 - i));
@@ -30,20 +40,31 @@ void ThresholdMaskRow(const uint8_t *map, const uint8_t *src, uint8_t *dst,
   }
 }
 
-}  // namespace
-
-void ThresholdPlane(const qmThresholdRequest *req, int32_t level) {
+void ThresholdRows(const qmThresholdRequest *req, int32_t level, bool vector) {
   const uint8_t flip = req->reverse ? 0xFF : 0;
+  (void)vector;
   for (int32_t y = 0; y < req->height; y++) {
     const uint8_t *map = req->map + size_t(y) * size_t(req->width);
     uint8_t *dst = req->dst + size_t(y) * size_t(req->dstBytesPerRow);
     const uint8_t *src = req->src ? req->src + size_t(y) * size_t(req->srcBytesPerRow) : nullptr;
-    if (req->alphaOutput)
+    if (req->alphaOutput) {
       ThresholdAlphaRow(map, src, dst, req->width, level, flip);
-    else
-      ThresholdMaskRow(map, src, dst, req->width, level, flip);
+      continue;
+    }
+    int32_t x = 0;
+#ifdef QM_HAVE_AVX2
+    // Levels outside 1..255 show all or nothing: the plain row handles them.
+    if (vector && level >= 1 && level <= 255) x = ThresholdMaskRowAvx2(map, src, dst, req->width, level, flip);
+#endif
+    ThresholdMaskRow(map, src, dst, x, req->width, level, flip);
   }
 }
+
+}  // namespace
+
+void ThresholdPlane(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, CpuHasAvx2()); }
+
+void ThresholdPlaneScalar(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, false); }
 
 void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t dx,
                      int32_t dy) {
@@ -86,17 +107,31 @@ void WavePixels(qmWaveRequest *req) {
   if (n <= 0 || req->bytesPerPixel != 4) return;
   const double step = 6.283185307179586 / n;
   const int64_t lines = req->vertical ? req->width : req->height;
+  // Destination and source line of each strip that lies inside on both ends.
+  std::vector<std::pair<int32_t, int32_t>> pairs;
+  pairs.reserve(size_t(n));
   for (int32_t i = 0; i < n; i++) {
     const int64_t to = int64_t(req->position) - n + 1 + i;
     // In doubles first: a wild offset must not overflow the line number.
     const double from = double(req->position) + std::trunc(req->offsets[i] / step);
     if (to < 0 || to >= lines || !(from >= 0 && from < double(lines))) continue;
-    const int32_t s = int32_t(from), d = int32_t(to);
-    if (req->vertical)
-      CopyStripPixels(req, s, 0, 1, req->height, d, 0);
-    else
-      CopyStripPixels(req, 0, s, req->width, 1, 0, d);
-    if (req->firstLine == kNoWaveLine) req->firstLine = d;
-    req->linesCopied++;
+    pairs.emplace_back(int32_t(to), int32_t(from));
+  }
+  if (pairs.empty()) return;
+  req->firstLine = pairs.front().first;
+  req->linesCopied = int32_t(pairs.size());
+  if (!req->vertical) {
+    for (auto [d, s] : pairs) CopyStripPixels(req, 0, s, req->width, 1, 0, d);
+    return;
+  }
+  // Columns move: row by row, so that each row is read and written once.
+  for (int32_t y = 0; y < req->height; y++) {
+    if (req->srcMask || req->srcAlpha) {
+      for (auto [d, s] : pairs) CopyStripPixels(req, s, y, 1, 1, d, y);
+      continue;
+    }
+    const uint32_t *src = req->src + size_t(y) * size_t(req->srcPitch);
+    uint32_t *dst = req->dst + size_t(y) * size_t(req->dstPitch);
+    for (auto [d, s] : pairs) dst[d] = src[s];
   }
 }

@@ -20,6 +20,8 @@ struct qmThresholdRequest {
 // Shows a pixel when (map value < level) differs from reverse; level 0..255. Shown pixels take
 // the source byte or bit (set when a mask has no source); hidden ones are cleared.
 void ThresholdPlane(const qmThresholdRequest *req, int32_t level);
+// The same a pixel at a time, kept to check the vector path.
+void ThresholdPlaneScalar(const qmThresholdRequest *req, int32_t level);
 
 // No line copied yet.
 inline constexpr int32_t kNoWaveLine = -100000;

@@ -2,10 +2,12 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "graphics/alphaops.h"
 #include "graphics/blit.h"
 #include "graphics/fillarea.h"
+#include "platform/memory.h"
 #include "runtime/errcodes.h"
 
 namespace {
@@ -103,7 +105,9 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox 
     const double *m = p->matrix;
     const double px = double(w) * p->anchorX, py = double(h) * p->anchorY;
     double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
-    const double corners[4][2] = {{0, 0}, {double(w), 0}, {double(w), double(h)}, {0, double(h)}};
+    // The box as measured, not as rounded: rounding down would cut ink off the turned picture.
+    const double ew = box[2] - box[0], eh = box[3] - box[1];
+    const double corners[4][2] = {{0, 0}, {ew, 0}, {ew, eh}, {0, eh}};
     for (const auto &c : corners) {
       const double tx = m[0] * (c[0] - px) + m[2] * (c[1] - py), ty = m[1] * (c[0] - px) + m[3] * (c[1] - py);
       x0 = std::min(x0, tx), y0 = std::min(y0, ty), x1 = std::max(x1, tx), y1 = std::max(y1, ty);
@@ -166,4 +170,42 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox 
   FreeBitmap(fill);
   if (code) FreeShapeImage(out);
   return code;
+}
+
+uint32_t CopyPathLayerData(const qmPathLayerData *from, qmPathLayerData **out) {
+  *out = nullptr;
+  auto *d = static_cast<qmPathLayerData *>(MemAlloc(sizeof(qmPathLayerData), 1));
+  if (!d) return ERR_MEM;
+  *d = *from;
+  d->commands = nullptr, d->settings.dashes = nullptr;
+  if (from->commands && from->bytes) {
+    d->commands = static_cast<uint8_t *>(MemAlloc(from->bytes, 0));
+    if (!d->commands) {
+      FreePathLayerData(d);
+      return ERR_MEM;
+    }
+    std::memcpy(d->commands, from->commands, from->bytes);
+  } else {
+    d->bytes = 0;
+  }
+  const uint32_t n = from->settings.dashes ? from->settings.dashCount : 0;
+  if (n) {
+    d->settings.dashes = static_cast<double *>(MemAlloc(n * uint32_t(sizeof(double)), 0));
+    if (!d->settings.dashes) {
+      FreePathLayerData(d);
+      return ERR_MEM;
+    }
+    std::memcpy(d->settings.dashes, from->settings.dashes, n * sizeof(double));
+  } else {
+    d->settings.dashCount = 0;
+  }
+  *out = d;
+  return 0;
+}
+
+void FreePathLayerData(qmPathLayerData *data) {
+  if (!data) return;
+  MemFree(data->commands);
+  MemFree(data->settings.dashes);
+  MemFree(data);
 }

@@ -35,3 +35,16 @@ struct qmPathBox {
 // pixels). 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box
 // beyond the largest picture) or ERR_DRAWPATH.
 uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright);
+
+// What a path layer keeps to draw its path again at any transform: its own copies of the
+// stream (with its end word) and of the dash list, the settings, draw style and colour.
+struct qmPathLayerData {
+  uint8_t *commands;
+  uint32_t bytes;
+  qmVectorState settings;  // dashes owned
+  qmDrawStyle style;
+  uint32_t color;
+};
+// A copy with a stream and dash list of its own: 0 or ERR_MEM (*out null).
+uint32_t CopyPathLayerData(const qmPathLayerData *from, qmPathLayerData **out);
+void FreePathLayerData(qmPathLayerData *data);

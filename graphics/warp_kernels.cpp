@@ -13,6 +13,10 @@
 
 #ifdef QM_HAVE_AVX2
 void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
+void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                    int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                         int32_t *sx, int32_t *sy);
 #endif
 
 namespace {
@@ -62,14 +66,13 @@ struct SourceCopies {
   }
 };
 
-// Byte-wise second + (((source - second) * m) >> 8) over all four bytes of the words.
+// Byte-wise second + (((source - second) * m) >> 8) over all four bytes of the words, m 0..255:
+// the same as (second * (256 - m) + source * m) >> 8, which two bytes at a time never overflow.
 inline uint32_t MixWords(uint32_t second, uint32_t source, int32_t m) {
-  uint32_t out = 0;
-  for (int shift = 0; shift < 32; shift += 8) {
-    const int32_t a = int32_t((second >> shift) & 0xFF), b = int32_t((source >> shift) & 0xFF);
-    out |= uint32_t(a + (((b - a) * m) >> 8)) << shift;
-  }
-  return out;
+  const uint32_t k = uint32_t(m), rest = 256 - k;
+  const uint32_t rb = (((second & 0x00FF00FFu) * rest + (source & 0x00FF00FFu) * k) >> 8) & 0x00FF00FFu;
+  const uint32_t ag = (((second >> 8) & 0x00FF00FFu) * rest + ((source >> 8) & 0x00FF00FFu) * k) & 0xFF00FF00u;
+  return rb | ag;
 }
 
 inline int32_t LimitCoordinate(double v, int32_t size) {
@@ -87,6 +90,20 @@ void FillTable(double *sine, double *cosine) {
 }
 
 } // namespace
+
+void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                      int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from) {
+  for (int32_t x = from; x < width; x++)
+    dst[x] = MixWords(second[int64_t(sy[x]) * secondPitch + sx[x]], pixels[int64_t(sy[x]) * pitch + sx[x]], m);
+}
+
+void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return WarpMixRowAvx2(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
+#endif
+  WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
+}
 
 int32_t IntegerSqrt(int64_t n) {
   if (n < 0) return -1;
@@ -191,10 +208,18 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
                 req->alphaCopy, req->alpha, req->alphaBytesPerRow, height))
     return ERR_MEM;
 
+  // Two pictures mixed and no planes: the common case, on locals the pixel stores cannot alias.
+  const uint32_t *pixels = src.pixels, *second = req->second;
+  const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
+  const bool mixOnly = second && !fade && !src.mask && !src.alpha;
   std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
     SwirlSourceRow(&g, y, sxs.data(), sys.data());
+    if (mixOnly) {
+      WarpMixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
+      continue;
+    }
     for (int32_t x = 0; x < width; x++) {
       const int32_t sx = sxs[x], sy = sys[x];
       const uint32_t source = src.pixels[int64_t(sy) * src.pitch + sx];
@@ -221,6 +246,17 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
 void PixelatePixels(const qmPixelateRequest *req) {
   const int32_t n = req->blockSize;
   if (n < 1) return;
+  if (!req->srcMask && !req->srcAlpha && !req->dstMask && !req->dstAlpha) {
+    // Every block shows: each band's first row is made once and copied to the band's other rows.
+    for (int32_t by = 0; by < req->height; by += n) {
+      const uint32_t *srow = req->src + int64_t(by) * req->srcPitch;
+      uint32_t *first = req->dst + int64_t(by) * req->dstPitch;
+      for (int32_t bx = 0; bx < req->width; bx += n) std::fill_n(first + bx, std::min(n, req->width - bx), srow[bx]);
+      for (int32_t y = by + 1; y < std::min(req->height, by + n); y++)
+        std::memcpy(req->dst + int64_t(y) * req->dstPitch, first, size_t(req->width) * 4);
+    }
+    return;
+  }
   for (int32_t by = 0; by < req->height; by += n) {
     const int32_t bh = std::min(n, req->height - by);
     for (int32_t bx = 0; bx < req->width; bx += n) {
@@ -243,10 +279,11 @@ void PixelatePixels(const qmPixelateRequest *req) {
   }
 }
 
-void RippleDisplace(int32_t level, int32_t x, int32_t y, qmRippleRequest *req) {
+namespace {
+
+// How far a pixel at distance d from the centre moves, as a share of its offset from the centre.
+double RippleFactor(int32_t level, int32_t d, const qmRippleRequest *req) {
   const double twoPi = 6.28318530717959;
-  const int32_t d = req->distance[int64_t(y) * req->width + x];
-  const int32_t dx = x - req->centerX, dy = y - req->centerY;
   double phase = d / req->wavelength * twoPi - level;
   if (!std::isfinite(phase)) phase = 0;
   if (std::fabs(phase) > 1024 * twoPi) phase = std::fmod(phase, twoPi);
@@ -256,6 +293,35 @@ void RippleDisplace(int32_t level, int32_t x, int32_t y, qmRippleRequest *req) {
   const double s = req->sine[t >= QM_WARP_TABLE_SIZE ? QM_WARP_TABLE_SIZE - 1 : int32_t(t)];
   double k = req->maxDistance > 0 ? req->amplitude * s * (req->maxDistance - d) / req->maxDistance : 0.0;
   if (d != 0) k *= req->wavelength / d;
+  return k;
+}
+
+} // namespace
+
+void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                           int32_t *sx, int32_t *sy, int32_t from, int32_t to) {
+  const int32_t *dist = req->distance + int64_t(y) * req->width;
+  const int32_t dy = y - req->centerY, cx = req->centerX;
+  for (int32_t x = from; x < to; x++) {
+    const int32_t d = dist[x];
+    const double k = d >= 0 && d < count ? factor[d] : RippleFactor(level, d, req);
+    sx[x] = LimitCoordinate(x + (x - cx) * k, req->width);
+    sy[x] = LimitCoordinate(y + dy * k, req->height);
+  }
+}
+
+void RippleSourceRow(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                     int32_t *sx, int32_t *sy) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return RippleSourceRowAvx2(req, level, factor, count, y, sx, sy);
+#endif
+  RippleSourceRowScalar(req, level, factor, count, y, sx, sy, 0, req->width);
+}
+
+void RippleDisplace(int32_t level, int32_t x, int32_t y, qmRippleRequest *req) {
+  const int32_t d = req->distance[int64_t(y) * req->width + x];
+  const int32_t dx = x - req->centerX, dy = y - req->centerY;
+  const double k = RippleFactor(level, d, req);
   req->outX = LimitCoordinate(x + dx * k, req->width);
   req->outY = LimitCoordinate(y + dy * k, req->height);
 }
@@ -280,12 +346,27 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
                 req->maskBytesPerRow, fade ? nullptr : req->alphaCopy, alphaPlane, alphaRow, height))
     return ERR_MEM;
 
+  // The factor depends on the distance alone: worked out once per distance the picture has (the
+  // farthest corner's), not once per pixel.
+  const int64_t fx = std::max(req->centerX, width - 1 - req->centerX), fy = std::max(req->centerY, height - 1 - req->centerY);
+  std::vector<double> factor(size_t(std::max(IntegerSqrt(fx * fx + fy * fy), 0)) + 1);
+  for (size_t d = 0; d < factor.size(); d++) factor[d] = RippleFactor(level, int32_t(d), req);
+  // Locals, not the request's fields: the pixel stores could alias them and force reloads.
+  const double *kOf = factor.data();
+  const int32_t kCount = int32_t(factor.size());
+  const uint32_t *pixels = src.pixels, *second = req->second;
+  const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
+  std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
+    RippleSourceRow(req, level, kOf, kCount, y, sxs.data(), sys.data());
+    if (second && !fade) {
+      WarpMixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
+      continue;
+    }
     for (int32_t x = 0; x < width; x++) {
-      RippleDisplace(level, x, y, req);
-      const int32_t sx = req->outX, sy = req->outY;
-      const uint32_t source = src.pixels[int64_t(sy) * src.pitch + sx];
+      const int32_t sx = sxs[x], sy = sys[x];
+      const uint32_t source = pixels[int64_t(sy) * pitch + sx];
       if (fade) {
         const uint8_t a = src.alpha[int64_t(sy) * alphaRow + sx];
         uint8_t *out = req->fadeAlpha + int64_t(y) * alphaRow + x;
@@ -295,10 +376,6 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
           drow[x] = source;
           *out = uint8_t((req->reverse ? 255 - m : m) * a / 255);
         }
-        continue;
-      }
-      if (req->second) {
-        drow[x] = MixWords(req->second[int64_t(sy) * req->secondPitch + sx], source, m);
         continue;
       }
       drow[x] = source;

@@ -87,6 +87,21 @@ void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int3
 // Floor of the square root for n >= 0; -1 for a negative n.
 int32_t IntegerSqrt(int64_t n);
 
+// Row y of a ripple's source places: factor[d] (count entries) is the displacement factor of
+// distance d at this call's level; distances beyond the table are worked out one by one.
+void RippleSourceRow(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                     int32_t *sx, int32_t *sy);
+// The same one pixel at a time for columns from..to - 1, kept to check the vector path.
+void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
+                           int32_t *sx, int32_t *sy, int32_t from, int32_t to);
+// One row of a warp: each pixel taken from its source place (sx[x], sy[x]) in both pictures and
+// the second mixed toward the first by m (0..255) byte by byte: second + ((first - second) * m >> 8).
+void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+// The same one pixel at a time (from column `from` on), kept to check the vector path.
+void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                      int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from = 0);
+
 void PrepareSwirl(qmSwirlRequest *req);
 // Fills the sine table and the distance table (width x height entries, from the centre).
 void PrepareRipple(qmRippleRequest *req);

@@ -1,7 +1,8 @@
 // Vector rows of the swirl's source positions, four pixels at a time with the scalar arithmetic
 // step for step, the turn's table entry looked up by root (SwirlRootIndex). The integer square
 // root is floor(sqrt(n)) in doubles: n stays below 2^28 inside the swirl's radius, where a
-// correctly rounded root never crosses the next integer.
+// correctly rounded root never crosses the next integer. The ripple's source places four at a time
+// the same way, and the warps' mixing row, eight pixels gathered from each picture at a time.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -42,4 +43,60 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
   }
   // The last few pixels by the scalar twin.
   SwirlSourceRowScalar(g, y, sxOut, syOut, x);
+}
+
+// Offsets sy * pitch + sx stay far below 2^31: pictures are at most 2^28 pixels.
+__attribute__((target("avx2"))) void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width,
+                                                    const uint32_t *pixels, int32_t pitch, const uint32_t *second,
+                                                    int32_t secondPitch, int32_t m) {
+  const __m256i lowBytes = _mm256_set1_epi32(0x00FF00FF), highBytes = _mm256_set1_epi32(int32_t(0xFF00FF00u));
+  const __m256i k = _mm256_set1_epi16(int16_t(m)), rest = _mm256_set1_epi16(int16_t(256 - m));
+  const __m256i p = _mm256_set1_epi32(pitch), q = _mm256_set1_epi32(secondPitch);
+  const int *src = reinterpret_cast<const int *>(pixels), *sec = reinterpret_cast<const int *>(second);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    const __m256i vx = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sx + x));
+    const __m256i vy = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sy + x));
+    const __m256i b = _mm256_i32gather_epi32(src, _mm256_add_epi32(_mm256_mullo_epi32(vy, p), vx), 4);
+    const __m256i a = _mm256_i32gather_epi32(sec, _mm256_add_epi32(_mm256_mullo_epi32(vy, q), vx), 4);
+    // (a * (256 - m) + b * m) >> 8 in each byte, two bytes of a word at a time in 16-bit lanes.
+    const __m256i rb = _mm256_srli_epi16(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_and_si256(a, lowBytes), rest),
+                                                          _mm256_mullo_epi16(_mm256_and_si256(b, lowBytes), k)),
+                                         8);
+    const __m256i ag = _mm256_and_si256(_mm256_add_epi16(_mm256_mullo_epi16(_mm256_srli_epi16(a, 8), rest),
+                                                         _mm256_mullo_epi16(_mm256_srli_epi16(b, 8), k)),
+                                        highBytes);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), _mm256_or_si256(rb, ag));
+  }
+  WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m, x);
+}
+
+// x + (x - cx) * k and y + dy * k in doubles, multiplied then added as the scalar twin does, then
+// held to the picture (anything not at least 0, NaN included, becomes 0) and truncated.
+__attribute__((target("avx2"))) void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double *factor,
+                                                         int32_t count, int32_t y, int32_t *sxOut, int32_t *syOut) {
+  const int32_t width = req->width;
+  const int32_t *dist = req->distance + int64_t(y) * width;
+  const __m256d zero = _mm256_setzero_pd(), lastX = _mm256_set1_pd(width - 1), lastY = _mm256_set1_pd(req->height - 1);
+  const __m256d yd = _mm256_set1_pd(y), dy = _mm256_set1_pd(y - req->centerY);
+  const __m128i limit = _mm_set1_epi32(count), cx = _mm_set1_epi32(req->centerX);
+  int32_t x = 0;
+  for (; x + 4 <= width; x += 4) {
+    const __m128i d = _mm_loadu_si128(reinterpret_cast<const __m128i *>(dist + x));
+    // A distance outside the table (never from PrepareRipple's) goes the scalar way.
+    const __m128i inTable = _mm_and_si128(_mm_cmpgt_epi32(d, _mm_set1_epi32(-1)), _mm_cmplt_epi32(d, limit));
+    if (_mm_movemask_epi8(inTable) != 0xFFFF) {
+      RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, x + 4);
+      continue;
+    }
+    const __m256d k = _mm256_i32gather_pd(factor, d, 8);
+    const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
+    const __m256d u = _mm256_add_pd(_mm256_cvtepi32_pd(xi), _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(xi, cx)), k));
+    const __m256d v = _mm256_add_pd(yd, _mm256_mul_pd(dy, k));
+    const __m256d uc = _mm256_min_pd(_mm256_blendv_pd(zero, u, _mm256_cmp_pd(u, zero, _CMP_GE_OQ)), lastX);
+    const __m256d vc = _mm256_min_pd(_mm256_blendv_pd(zero, v, _mm256_cmp_pd(v, zero, _CMP_GE_OQ)), lastY);
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(sxOut + x), _mm256_cvttpd_epi32(uc));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(syOut + x), _mm256_cvttpd_epi32(vc));
+  }
+  RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, width);
 }

@@ -6,6 +6,7 @@
 #include "display/scene.h"
 #include "graphics/bitmap.h"
 #include "graphics/clipregion.h"
+#include "graphics/vectorrender.h"
 #include "layers/objectlayers.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -216,6 +217,7 @@ void FreeLayerState(qmObjectRegistry *objects, qmLayerState *s) {
   ReleaseLayerClip(objects, s);
   FreeLayerStateImages(s);
   FreeLayerTextRequest(s);
+  FreePathLayerData(s->path);
   MemFree(s);
 }
 

@@ -12,6 +12,7 @@ struct qmScene;
 struct qmObjectRegistry;
 struct qmClipRegion;
 struct qmTextRequest;
+struct qmPathLayerData;
 
 inline constexpr int32_t kMaxLayerName = 255;
 inline constexpr int32_t kMaxLayerGroup = 64;
@@ -50,6 +51,8 @@ struct qmLayerState {
   // the frame's delay in milliseconds.
   int32_t frame, frameCount;
   uint32_t frameDelay;
+  // Path layers: the path it is drawn again from when transformed (base state only; owned).
+  qmPathLayerData *path;
 };
 
 struct qmLayer {

@@ -3,6 +3,7 @@
 #include <cmath>
 #include <cstring>
 
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
@@ -12,6 +13,7 @@
 #include "graphics/bitmapops.h"
 #include "graphics/clipregion.h"
 #include "graphics/transform.h"
+#include "graphics/vectorrender.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
 #include "media/animcore/anim.h"
@@ -187,6 +189,35 @@ bool IsTextType(int32_t type) {
   return type == QMTYPE_TEXTOBJECT || type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT;
 }
 
+uint32_t RenderPathLayer(qmScene *scene, const qmLayer *layer, const qmPathLayerData *path, const double matrix[4],
+                         qmShapeImage *out, qmPathBox *box) {
+  *out = {};
+  *box = {};
+  const qmPlayerContext *ctx = scene->context;
+  qmVectorEngine engine{};
+  if (!ctx || !ctx->findVectorEngine || !ctx->findVectorEngine(&engine)) return ERR_VECGFXPLUGIN;
+  const qmBitmap *texture = nullptr;
+  if (path->style.fillStyle == DRAWFILL_TEXTURE) {
+    qmObjectId id = path->style.texture;
+    qmBrush *b = nullptr;
+    if (FindBrush(scene->objects, &id, &b, FINDBRUSH_DELETED) == 0) texture = b->bitmap;
+  }
+  const qmPathPicture p{&engine, path->commands, &path->settings, &path->style, path->color, texture, matrix,
+                        layer->anchorX, layer->anchorY};
+  return RenderPathPicture(&p, out, box);
+}
+
+uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer) {
+  if (IsObjectInAsyncDraw(scene, layer)) return ERR_RENDERADLAYER;
+  qmLayerState *base = layer->base;
+  if (layer->type == QMTYPE_VECTORPATH) {
+    FreePathLayerData(base->path);
+    base->path = nullptr;
+  }
+  if (IsShapeType(layer->type)) base->shapeData = 0;
+  return 0;
+}
+
 bool IsShapeLayer(const qmLayer *layer) {
   if (!IsShapeType(layer->type) || !layer->base || !layer->base->shapeData) return false;
   return layer->type != QMTYPE_LINE || layer->base->shape.thickness >= 1;
@@ -203,6 +234,25 @@ uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const 
   }
   case QMTYPE_NOOBJECT: return 0;
   default: break;
+  }
+  if (layer->type == QMTYPE_VECTORPATH && layer->base && layer->base->path) {
+    // Paths too are drawn again through the matrix, about the layer's anchor.
+    const qmLayerState *base = layer->base;
+    int32_t x = base->anchoredX, y = base->anchoredY;
+    if (flags & LRENDER_SCALED) {
+      const qmDisplay *d = scene->current;
+      x = ScaledCorner(base->anchoredX, base->objectWidth * layer->anchorX, d ? d->scaleX : 1.0);
+      y = ScaledCorner(base->anchoredY, base->objectHeight * layer->anchorY, d ? d->scaleY : 1.0);
+    }
+    double m[4];
+    SnapMatrixNoise(transform->matrix, m);
+    qmShapeImage img{};
+    qmPathBox box{};
+    if (uint32_t code = RenderPathLayer(scene, layer, base->path, m, &img, &box)) return code;
+    N->transformed = {img.bitmap, img.mask, img.alpha};
+    N->x = x - box.x, N->y = y - box.y;
+    N->width = img.bitmap->width, N->height = img.bitmap->height;
+    return 0;
   }
   if (IsShapeLayer(layer)) {
     // Shapes are drawn again at the transformed geometry rather than turning their picture.

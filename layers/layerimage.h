@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 
+#include "graphics/vectorrender.h"
 #include "layers/layer.h"
 
 struct qmScene;
@@ -39,6 +40,17 @@ bool IsTextType(int32_t type);
 bool IsShapeLayer(const qmLayer *layer);
 // The shape of state S untransformed at S's box corner: the layer's own picture. 0 or an error.
 uint32_t RenderShapeLayerImage(qmScene *scene, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out);
+
+// The path of a path layer drawn by the vector plug-in through the matrix about the layer's
+// anchor: the picture, and where the path's upright box lies in it. 0 or an error code.
+uint32_t RenderPathLayer(qmScene *scene, const qmLayer *layer, const qmPathLayerData *path, const double matrix[4],
+                         qmShapeImage *out, qmPathBox *box);
+
+// Readies the layer as a drawing target: a layer drawn again from what it describes (a path, a
+// shape) keeps only its untransformed picture from now on, so that what is drawn into that
+// picture stays when the layer is turned or scaled. 0, or ERR_RENDERADLAYER for a layer an
+// asynchronous draw object draws.
+uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer);
 
 // The transform's matrix from its user matrix, or from target size, object size, scales and
 // rotation.

@@ -8,6 +8,7 @@
 #include "display/imagecore.h"
 #include "display/scene.h"
 #include "graphics/transform.h"
+#include "graphics/vectorrender.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
 #include "layers/layerscale.h"
@@ -38,6 +39,11 @@ uint32_t LayersAddImageLayer(qmScene *scene, qmImageLayer *r) {
   state->partX = r->partX, state->partY = r->partY;
   state->shapeData = r->shapeData, state->fillStyle = r->fillStyle, state->shapeColor = r->shapeColor;
   state->frame = r->frame, state->frameCount = r->frameCount, state->frameDelay = r->frameDelay;
+  if (r->path && CopyPathLayerData(r->path, &state->path)) {
+    FreePlaneSet(&planes);
+    FreeLayerState(scene->objects, state);
+    return ERR_MEM;
+  }
   if (r->shape) {
     if (CopyShapeData(r->shape, &state->shape)) {
       FreePlaneSet(&planes);

@@ -14,6 +14,7 @@
 #include "graphics/shape_draw.h"
 #include "graphics/bitmapops.h"
 #include "graphics/clipregion.h"
+#include "graphics/vectorrender.h"
 #include "display/position.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
@@ -161,6 +162,37 @@ uint32_t ReplaceShape(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qm
   return code;
 }
 
+// The path of the change drawn as the layer's new own picture; the requested point stays and
+// the new box hangs from it by the anchor. The layer's transform then draws it again.
+uint32_t ReplacePath(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+  static constexpr double kUpright[4] = {1, 0, 0, 1};
+  qmShapeImage img{};
+  qmPathBox box{};
+  if (uint32_t code = RenderPathLayer(scene, layer, c.path, kUpright, &img, &box)) return code;
+  qmPathLayerData *data = nullptr;
+  if (uint32_t code = CopyPathLayerData(c.path, &data)) {
+    FreeShapeImage(&img);
+    return code;
+  }
+  qmLayerState *base = layer->base;
+  CollectLayer(scene, layer, batch);
+  ForEachLayerState(layer, DropDerivedImages);
+  FreePlaneSet(&base->own);
+  FreePlaneSet(&base->transformed);
+  FreePathLayerData(base->path);
+  base->path = data;
+  base->own = {img.bitmap, img.mask, img.alpha};
+  base->objectWidth = box.width, base->objectHeight = box.height;
+  base->anchoredX = base->requestedX - int32_t(box.width * layer->anchorX);
+  base->anchoredY = base->requestedY - int32_t(box.height * layer->anchorY);
+  base->x = base->anchoredX - box.x, base->y = base->anchoredY - box.y;
+  base->width = img.bitmap->width, base->height = img.bitmap->height;
+  UpdateTransform(&layer->transform, box.width, box.height);
+  const uint32_t code = RenderLayerImage(scene, layer, 0);
+  CollectLayer(scene, layer, batch);
+  return code;
+}
+
 // A new anchor: the anchored corner of every state follows, the requested position stays.
 void Reanchor(qmLayer *layer) {
   const qmLayerState *base = layer->base;
@@ -192,6 +224,8 @@ void InitStyleChange(const qmLayer *layer, qmStyleChange *c) {
 }
 
 void FreeStyleChange(qmStyleChange *c) {
+  FreePathLayerData(c->path);
+  c->path = nullptr;
   MemFree(c->shape.vertices);
   c->shape.vertices = nullptr, c->shape.vertexCount = 0;
 }
@@ -235,8 +269,10 @@ uint32_t ApplyStyleToLayer(qmScene *scene, qmLayer *layer, const qmStyleChange &
   if (c.contentChanged) {
     layer->transform = c.transform;
     const bool shape = IsShapeType(c.type);
-    if (uint32_t code = shape ? ReplaceShape(scene, layer, c, batch) : ReplaceContent(scene, layer, c, batch))
-      return code;
+    const uint32_t code = c.path && c.type == QMTYPE_VECTORPATH ? ReplacePath(scene, layer, c, batch)
+                          : shape                               ? ReplaceShape(scene, layer, c, batch)
+                                                                : ReplaceContent(scene, layer, c, batch);
+    if (code) return code;
   }
   if (layer->type == QMTYPE_ANIM && (c.animGiven || c.frameGiven))
     if (uint32_t code = ChangeAnimContent(scene, layer, c, batch)) return code;

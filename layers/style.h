@@ -36,6 +36,8 @@ struct qmStyleChange {
   // Anim layers: another anim of the same size (animGiven) and the frame to show (frameGiven;
   // from 1, 0 the next, -1 the last; another anim starts at 1 without one).
   int32_t animGiven, frameGiven, frame;
+  // Path layers: the path, colour, draw style and stroke settings to draw anew (owned), or null.
+  qmPathLayerData *path;
 };
 
 // Frees what the change owns (new vertices); the record stays.

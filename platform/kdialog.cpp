@@ -121,7 +121,10 @@ std::vector<std::string> KdialogFileArgs(const qmFilePanelRequest &request) {
   args.insert(args.end(), {"--getopenfilename", start});
   if (!request.extensions.empty()) {
     std::string filter;
-    for (size_t i = 0; i < request.extensions.size(); i++) filter += (i ? " " : "") + CaselessGlob(request.extensions[i]);
+    for (size_t i = 0; i < request.extensions.size(); i++) {
+      if (i) filter += ' ';
+      filter += CaselessGlob(request.extensions[i]);
+    }
     args.push_back(filter);
   }
   return args;

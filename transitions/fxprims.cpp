@@ -11,10 +11,10 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/alphaops.h"
 #include "graphics/blit.h"
-#include "graphics/color_kernels.h"
 #include "layers/layer.h"
 #include "layers/redraw.h"
 #include "runtime/objtypes.h"
+#include "transitions/effects/fxblend.h"
 #include "transitions/fxtable.h"
 #include "transitions/fxrequest.h"
 
@@ -245,45 +245,10 @@ void MixFxPictures(qmFxRequest *fx, int32_t level, qmBitmap *work) {
     return;
   }
   const qmBitmap *n = fx->srcImage, *o = fx->oldImage;
-  const bool mixing = level < 255 && o;
-  qmSafeBlt b;
-  FxScreenBlit(fx, n, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
-  qmBlitRect r;
-  qmBitmap *target = SafeBltPixelTarget(fx->scene, &b, &r);
-  if (target && target != o && target != n) {
-    // Straight into the target's clipped rectangle, each picture read once; the blit then does
-    // only what follows the pixels (output planes, scaled copy, present).
-    if (mixing) {
-      const int32_t tp = target->bytesPerRow / 4, op = o->bytesPerRow / 4, np = n->bytesPerRow / 4;
-      qmMixRequest mix{o->pixels + int64_t(r.srcY) * op + r.srcX, n->pixels + int64_t(r.srcY) * np + r.srcX, nullptr, 0,
-                       r.width, r.height, 255 - level, QM_BITMAP_FORMAT, op, np, 0,
-                       target->pixels + int64_t(r.dstY) * tp + r.dstX, tp};
-      MixPixels(&mix);
-    } else {
-      BltBitmap(n, r.srcX, r.srcY, target, r.dstX, r.dstY, r.width, r.height);
-    }
-    b.src = target;
-    b.srcX = b.dstX = r.dstX;
-    b.srcY = b.dstY = r.dstY;
-    b.width = r.width;
-    b.height = r.height;
-    b.srcWidth = target->width;
-    b.srcHeight = target->height;
-    b.flags |= SAFEBLT_INTARGET;
-    SafeBlt(fx->scene, &b);
-    return;
-  }
-  if (!work) return;
-  if (mixing) {
-    // The old picture mixed into the new one with weight 255 - level, written to the work
-    // picture in the same pass.
-    qmMixRequest mix{o->pixels, n->pixels, nullptr, 0, fx->width, fx->height, 255 - level, QM_BITMAP_FORMAT,
-                     o->bytesPerRow / 4, n->bytesPerRow / 4, 0, work->pixels, work->bytesPerRow / 4};
-    MixPixels(&mix);
-  } else {
-    BltBitmap(n, 0, 0, work, 0, 0, fx->width, fx->height);
-  }
-  BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  if (level < 255 && o)
+    MixFxToScreen(fx, FxPixelsOf(o), FxPixelsOf(n), nullptr, 255 - level, 0, 0, fx->x, fx->y, fx->width, fx->height, work);
+  else
+    BlitFxToScreen(fx, n, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
 }
 
 void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t height) {

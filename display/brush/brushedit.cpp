@@ -44,11 +44,12 @@ uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_
 
 uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(GetScene(L), &id, 0); }
 
-// A vector brush drawn anew by its plug-in at a size: its picture scaled from the size it was
-// loaded at, with its alpha channel when the picture has one.
-uint32_t RenderVectorBrush(qmBrush *b, int32_t width, int32_t height) {
+// A vector brush drawn anew by its plug-in onto planes of width x height: values map the
+// picture as loaded ({a, b, c, d, tx, ty}, x' = a x + c y + tx, y' = b x + d y + ty). The
+// alpha channel stays when the brush has one; a turned brush without one hides what lies
+// outside the picture with a mask of its own.
+uint32_t RenderVectorBrush(qmBrush *b, const double values[6], int32_t width, int32_t height, bool turned) {
   const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
-  const double values[6] = {double(width) / source->width, 0, 0, double(height) / source->height, 0, 0};
   uint32_t *pixels = nullptr;
   if (uint32_t code = TransformPluginImage(source, values, width, height, &pixels)) return code;
   qmBitmap *bitmap = nullptr;
@@ -57,18 +58,28 @@ uint32_t RenderVectorBrush(qmBrush *b, int32_t width, int32_t height) {
   // A colour key keyed into the old mask keys the new one.
   const uint32_t key = b->mask && b->transparentColor != kOwnMaskColor ? b->transparentColor : kNoTransparentColor;
   uint32_t code = uint32_t(BitmapFromArgb(pixels, key, width, height, width, 0, &bitmap, &mask));
-  if (!code && b->alpha) {
+  const bool hideOutside = turned && !b->alpha && !mask;
+  if (!code && (b->alpha || hideOutside)) {
     if ((alpha = AllocAlphaChannel(width, height, 0)) != nullptr)
       ArgbToAlphaChannel(pixels, width, height, width, alpha->memory, alpha->bytesPerRow);
     else
       code = ERR_MEM;
   }
+  if (!code && hideOutside) {
+    mask = AllocMask(width, height, 1);
+    if (mask) MaskFromAlphaRect(alpha, 0, 0, mask, 0, 0, width, height, MASKVANILLACOPY);
+    else code = ERR_MEM;
+    FreeAlphaChannel(alpha);
+    alpha = nullptr;
+  }
   FreeImagePixels(pixels);
   if (code) {
     FreeBitmap(bitmap);
     FreeMask(mask);
+    FreeAlphaChannel(alpha);
     return code;
   }
+  if (hideOutside) b->transparentColor = kOwnMaskColor;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, width, height);
   return 0;
 }
@@ -81,7 +92,11 @@ uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
   if (width > QM_MAX_PICTURE_SIDE || height > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   if (width == b->width && height == b->height) return 0;
-  if (b->kind == BRUSHKIND_VECTOR) return RenderVectorBrush(b, width, height);
+  if (b->kind == BRUSHKIND_VECTOR) {
+    const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
+    const double values[6] = {double(width) / source->width, 0, 0, double(height) / source->height, 0, 0};
+    return RenderVectorBrush(b, values, width, height, false);
+  }
   qmScaleOutputs o{};
   if (uint32_t code = ScaleBitmap(b->bitmap, b->mask, b->alpha, 0, 0, nullptr, b->width, b->height, width, height,
                                   smooth, &o))
@@ -92,10 +107,28 @@ uint32_t ScaleBrushCore(qmBrush *b, double w, double h, int32_t smooth) {
 }
 
 uint32_t TransformBrushCore(const qmDisplay *display, qmBrush *b, const double m[4], int32_t smooth) {
-  if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
   int64_t w = 0, h = 0;
   PredictTransformedSize(display, m, b->width, b->height, &w, &h);
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (b->kind == BRUSHKIND_VECTOR) {
+    // The plug-in draws the picture as loaded through its present scale, then the matrix, moved
+    // so that the turned box starts at (0, 0).
+    const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
+    const double sx = double(b->width) / source->width, sy = double(b->height) / source->height;
+    double x0 = 0, y0 = 0;
+    const double W = b->width, H = b->height;
+    const double corners[3][2] = {{W, 0}, {0, H}, {W, H}};
+    for (const auto &c : corners) {
+      x0 = std::min(x0, m[0] * c[0] + m[2] * c[1]);
+      y0 = std::min(y0, m[1] * c[0] + m[3] * c[1]);
+    }
+    const double values[6] = {m[0] * sx, m[1] * sx, m[2] * sy, m[3] * sy, -x0, -y0};
+    if (uint32_t code = RenderVectorBrush(b, values, int32_t(std::max<int64_t>(w, 1)), int32_t(std::max<int64_t>(h, 1)),
+                                          !(m[1] == 0 && m[2] == 0)))
+      return code;
+    b->transformed = 1;
+    return 0;
+  }
   qmTransformOutputs o{};
   if (uint32_t code = TransformBitmap(b->bitmap, b->mask, b->alpha, 0, 0, b->width, b->height, m, smooth, &o))
     return code;

@@ -348,8 +348,9 @@ const qmBitmap *TextureOf(VmState *L, const qmDrawStyle &style) {
 // The picture of the commands at (x, y) (the position constants allowed), placed and turned by
 // the tags' transform, with their transparency and filters, into the current output or as a
 // layer (which turns its upright picture itself).
-uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const uint8_t *commands, int32_t x, int32_t y,
+uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const qmPath *path, int32_t x, int32_t y,
                           uint32_t color, const qmTransform &transform, const qmDisplayTags &givenTags) {
+  const uint8_t *commands = path->commands;
   qmScene *scene = GetScene(L);
   if (!commands) return ERR_EMPTYPATH;
   qmDrawOutput o;
@@ -382,6 +383,9 @@ uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const uint8_
     if (!IsIdentityMatrix(m)) layer.transform = &transform;
     layer.tags = &tags;
     layer.position = -1;
+    // The layer draws the path again when it is turned or scaled.
+    const qmPathLayerData data{path->commands, uint32_t(PathCommandBytes(path) + 4), *StateOf(L), style, color};
+    layer.path = &data;
     if (uint32_t code = ctx->addImageLayer(scene, &layer)) return code;
     if (o.display->outputType == DISPOUT_DISPLAY)
       RefreshDisplayRect(scene, img.x, img.y, o.display, img.x, img.y, w, h);
@@ -417,7 +421,7 @@ uint32_t VecDrawPath(VmState *L) {
   if (uint32_t code =
           ParseDisplayTags(L, GetScene(L), vm_gettop(L) >= 5 ? 5 : 0, w, h, 0, 0, 0, &t, &tags, DTAG_INIT))
     return code;
-  return DrawPathCommands(L, engine, path->commands, x, y, color, t, tags);
+  return DrawPathCommands(L, engine, path, x, y, color, t, tags);
 }
 
 // The draw library's shapes while ForcePathUse is on: the shape as a path of an automatic id,
@@ -467,7 +471,7 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
     std::copy(req->matrix, req->matrix + 4, t.userMatrix);
     t.userMatrixSet = !IsIdentityMatrix(req->matrix);
     t.anchorX = req->anchorX, t.anchorY = req->anchorY;
-    code = DrawPathCommands(L, engine, path->commands, req->x, req->y, req->color, t, *tags);
+    code = DrawPathCommands(L, engine, path, req->x, req->y, req->color, t, *tags);
   }
   FreePath(L, path);
   return code;

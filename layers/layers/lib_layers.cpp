@@ -461,6 +461,7 @@ uint32_t SelectLayerPicture(qmScene *scene, int32_t position, qmPlaneSet *planes
                             void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
+  if (uint32_t code = RasterizeVectorLayer(scene, l)) return code;
   qmLayerState *s = l->base;
   if (!s->own.bitmap) {
     qmLayerImage img{};

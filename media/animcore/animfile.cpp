@@ -4,6 +4,7 @@
 
 #include "media/animcore/gif.h"
 #include "media/animcore/iffanim.h"
+#include "media/videocore/avireader.h"
 #include "platform/file.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -19,12 +20,12 @@ uint32_t KindOfHead(const uint8_t *head) {
   return 0;
 }
 
-// The decoder of a recognised head, or null when its open fails. AVI files are read by the
-// video formats, which this player does not have yet.
+// The decoder of a recognised head, or null when its open fails.
 void *OpenByKind(uint32_t kind, const char *fileName, int32_t *width, int32_t *height, int32_t *frames) {
   switch (kind) {
   case ANIMFILE_IFFANIM: return IffAnimOpen(fileName, width, height, frames);
   case ANIMFILE_GIF: return GifOpen(fileName, width, height, frames, 0);
+  case ANIMFILE_AVI: return AviReaderOpen(fileName, width, height, frames);
   default: return nullptr;
   }
 }
@@ -82,6 +83,7 @@ uint32_t *LoadAnimFileFrame(qmAnimFile *file, int32_t index) {
   switch (file->kind) {
   case ANIMFILE_IFFANIM: return IffAnimLoadFrame(static_cast<qmIffAnim *>(file->decoder), index);
   case ANIMFILE_GIF: return GifLoadFrame(static_cast<qmGifReader *>(file->decoder), index);
+  case ANIMFILE_AVI: return AviReaderLoadFrame(static_cast<qmAviReader *>(file->decoder), index);
   case ANIMFILE_PLUGIN: {
     const qmPluginDecoder d = PluginDecoderOf(file);
     return file->plugins->loadFrame ? const_cast<uint32_t *>(file->plugins->loadFrame(&d, index)) : nullptr;
@@ -104,6 +106,7 @@ uint32_t GetAnimFileFrameDelay(qmAnimFile *file, int32_t index) {
   switch (file->kind) {
   case ANIMFILE_IFFANIM: return IffAnimGetFrameDelay(static_cast<qmIffAnim *>(file->decoder), index);
   case ANIMFILE_GIF: return GifGetFrameDelay(static_cast<qmGifReader *>(file->decoder), index);
+  case ANIMFILE_AVI: return AviReaderGetFrameDelay(static_cast<qmAviReader *>(file->decoder));
   case ANIMFILE_PLUGIN: {
     const qmPluginDecoder d = PluginDecoderOf(file);
     const int32_t ms = file->plugins->frameDelay ? file->plugins->frameDelay(&d, index) : 0;
@@ -118,6 +121,7 @@ void CloseAnimFile(qmAnimFile *file) {
   switch (file->kind) {
   case ANIMFILE_IFFANIM: IffAnimClose(static_cast<qmIffAnim *>(file->decoder)); break;
   case ANIMFILE_GIF: GifCloseReader(static_cast<qmGifReader *>(file->decoder)); break;
+  case ANIMFILE_AVI: AviReaderClose(static_cast<qmAviReader *>(file->decoder)); break;
   case ANIMFILE_PLUGIN: {
     const qmPluginDecoder d = PluginDecoderOf(file);
     if (file->plugins->closeAnim) file->plugins->closeAnim(&d);

@@ -8,11 +8,13 @@
 #include "graphics/quantize.h"
 #include "media/animcore/anim.h"
 #include "media/animcore/gif.h"
+#include "media/videocore/aviwriter.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
+#include "runtime/vnames.h"
 
 namespace {
 
@@ -22,11 +24,18 @@ uint32_t CheckOptions(const qmAnimSaveOptions *o) {
   return 0;
 }
 
-// The writer of a format: GIF only; motion-JPEG AVI and plug-in savers are not in this player.
-uint32_t OpenWriter(const char *file, int32_t width, int32_t height, int32_t format, qmGifWriter **gif) {
-  if (format != ANMFMT_GIF) return ERR_UNKNOWNANMOUT;
-  return GifCreate(file, width, height, gif);
+// The writer of a format: GIF, or motion-JPEG AVI at the options' frame rate and quality
+// (titled with the file's display name); plug-in savers are not in this player.
+uint32_t OpenWriter(const char *file, int32_t width, int32_t height, int32_t format, const qmAnimSaveOptions *o,
+                    qmGifWriter **gif, qmAviWriter **avi) {
+  if (format == ANMFMT_GIF) return GifCreate(file, width, height, gif);
+  if (format != ANMFMT_MJPEG) return ERR_UNKNOWNANMOUT;
+  char title[1024];
+  ChunkDisplayNameInto(file, title, sizeof title);
+  return AviCreate(file, o->fps, 1, width, height, o->quality, 0, 0, title, nullptr, avi);
 }
+
+uint32_t CloseWriter(qmGifWriter *gif, qmAviWriter *avi) { return avi ? AviClose(avi) : GifClose(gif); }
 
 // The picture reduced to the palette and written as the GIF's next frame. Without a
 // transparent colour the quantizer still keeps the last entry free, which the writer flags
@@ -56,19 +65,24 @@ uint8_t *AllocIndices(int32_t w, int32_t h) {
 uint32_t SaveAnimCore(qmAnim *anim, const char *file, int32_t format, const qmAnimSaveOptions *o) {
   if (uint32_t code = CheckOptions(o)) return code;
   qmGifWriter *gif = nullptr;
-  if (uint32_t code = OpenWriter(file, anim->width, anim->height, format, &gif)) return code;
-  uint8_t *indices = AllocIndices(anim->width, anim->height);
-  uint32_t code = indices ? 0u : uint32_t(ERR_MEM);
+  qmAviWriter *avi = nullptr;
+  if (uint32_t code = OpenWriter(file, anim->width, anim->height, format, o, &gif, &avi)) return code;
+  // AVI frames are written in full colour; GIF frames go through the palette.
+  uint8_t *indices = avi ? nullptr : AllocIndices(anim->width, anim->height);
+  uint32_t code = indices || avi ? 0u : uint32_t(ERR_MEM);
   for (int32_t i = 0; !code && i < anim->frameCount; i++) {
     qmBitmap *b = nullptr;
     qmMask *m = nullptr;
     qmAlphaChannel *a = nullptr;
     if ((code = FetchAnimFrame(anim, i, 0, 0, &b, &m, &a))) break;
-    code = WriteGifFrame(gif, b, anim->width, anim->height, int32_t(GetAnimFrameDelay(anim, i)), o->colors,
-                         o->transparentColour, o->dither, o->optimize, indices);
+    if (avi)
+      code = AviWriteFrame(avi, b, anim->width, anim->height, 1, 0);
+    else
+      code = WriteGifFrame(gif, b, anim->width, anim->height, int32_t(GetAnimFrameDelay(anim, i)), o->colors,
+                           o->transparentColour, o->dither, o->optimize, indices);
     if (anim->onDisk) FreePlanes(b, m, a);
   }
-  const uint32_t closed = GifClose(gif);
+  const uint32_t closed = CloseWriter(gif, avi);
   MemFree(indices);
   return code ? code : closed;
 }
@@ -84,20 +98,22 @@ uint32_t BeginAnimStream(qmObjectRegistry *objects, qmObjectId *id, const char *
                          int32_t format, const qmAnimSaveOptions *o, qmAnimStream **out) {
   if (!file || !*file || width < 1 || height < 1) return ERR_WRONGUSAGE;
   qmGifWriter *gif = nullptr;
-  if (uint32_t code = OpenWriter(file, width, height, format, &gif)) return code;
+  qmAviWriter *avi = nullptr;
+  if (uint32_t code = OpenWriter(file, width, height, format, o, &gif, &avi)) return code;
   auto *s = static_cast<qmAnimStream *>(MemAlloc(sizeof(qmAnimStream), 1));
   if (!s) {
-    GifClose(gif);
+    CloseWriter(gif, avi);
     return ERR_MEM;
   }
   SetObjectHeader(&s->header, QMTYPE_ANIMSTREAM, id);
   s->width = width, s->height = height;
   s->writerKind = format;
-  s->indexed = 1;
+  s->indexed = avi == nullptr;
   s->useAlpha = o->useAlpha;
   s->gif = gif;
+  s->avi = avi;
   if (AddObject(objects, &s->header)) {
-    GifClose(gif);
+    CloseWriter(gif, avi);
     MemFree(s);
     return ERR_MEM;
   }
@@ -130,9 +146,11 @@ uint32_t WriteAnimStreamFrame(qmScene *scene, qmAnimStream *s, const qmBitmap *b
     }
     frame = made;
   }
-  uint8_t *indices = AllocIndices(s->width, s->height);
-  uint32_t code = indices ? 0u : uint32_t(ERR_MEM);
-  if (!code)
+  uint8_t *indices = s->avi ? nullptr : AllocIndices(s->width, s->height);
+  uint32_t code = indices || s->avi ? 0u : uint32_t(ERR_MEM);
+  if (s->avi)
+    code = AviWriteFrame(s->avi, frame, s->width, s->height, 1, 0);
+  else if (!code)
     code = WriteGifFrame(s->gif, frame, s->width, s->height, o->delay, o->colors, o->transparentColour, o->dither,
                          o->optimize, indices);
   MemFree(indices);
@@ -144,7 +162,7 @@ uint32_t CloseAnimStream(qmObjectRegistry *objects, const qmObjectId *id) {
   qmAnimStream *s = nullptr;
   if (uint32_t code = FindAnimStream(objects, id, &s)) return code;
   RemoveObject(objects, &s->header);
-  const uint32_t code = GifClose(s->gif);
+  const uint32_t code = CloseWriter(s->gif, s->avi);
   FreeObjectDataList(objects, static_cast<qmObjectData *>(s->header.userData));
   MemFree(s);
   return code;

@@ -1,5 +1,5 @@
-// Saving anims: every frame of an anim written to a GIF animation, and anim streams that write
-// frames one by one from brushes.
+// Saving anims: every frame of an anim written to a GIF animation or a motion-JPEG AVI, and anim
+// streams that write frames one by one from brushes.
 #pragma once
 #include <cstdint>
 
@@ -10,6 +10,7 @@ struct qmScene;
 struct qmAnim;
 struct qmObjectRegistry;
 struct qmGifWriter;
+struct qmAviWriter;
 
 enum : int32_t { ANMFMT_GIF = 0, ANMFMT_MJPEG = 1 };
 
@@ -40,7 +41,8 @@ struct qmAnimStream {
   int32_t writerKind;     // the format number
   int32_t indexed;        // frames are reduced to a palette before writing
   int32_t useAlpha;
-  qmGifWriter *gif;
+  qmGifWriter *gif;  // format 0
+  qmAviWriter *avi;  // format 1
 };
 
 // 0, ERR_MASKNALPHA, ERR_WRONGUSAGE (colours), ERR_UNKNOWNANMOUT, the writer's errors, ERR_MEM,

@@ -125,7 +125,7 @@ uint32_t VidOpenVideo(VmState *L) {
   v->nativeWidth = v->width = v->screenWidth = info->width;
   v->nativeHeight = v->height = v->screenHeight = info->height;
   v->duration = info->duration;
-  v->seekable = (info->flags & VIDINFO_SEEKABLE) != 0;
+  v->seekable = (info->flags & VIDEOINFO_SEEKABLE) != 0;
   v->backend = backend;
   v->volume = 64;
   MutexLock(st->listLock);

@@ -129,7 +129,7 @@ uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out
     SetErrorArgument(path);
     return ERR_LOADVIDEO;
   }
-  e->noSound = e->info.audioChannels == 0;
+  e->noSound = e->info.channels == 0;
   e->engineLock = MutexCreate();
   e->pictureLock = MutexCreate();
   e->pauseLock = MutexCreate();

@@ -24,11 +24,11 @@ constexpr uint32_t kPictureQueueCap = 1310720;  // bytes of pictures read ahead
 constexpr uint32_t kThreadStack = 200000;
 
 void FreePacket(qmVideoEngine *e, qmVideoPacket *p) {
-  if (!p->handle) return;
+  if (!p->data) return;
   MutexLock(e->sourceLock);
   e->ops->freePacket(e->source, p);
   MutexUnlock(e->sourceLock);
-  p->handle = nullptr;
+  p->data = nullptr;
 }
 
 void PutPacket(qmPacketQueue *q, const qmVideoPacket &p) {
@@ -105,7 +105,7 @@ void PostQueue(qmPacketQueue *q, bool abort) {
   MutexUnlock(q->mutex);
 }
 
-uint32_t BytesPerSecond(const qmVideoEngine *e) { return e->info.audioRate * e->info.audioChannels * 2; }
+uint32_t BytesPerSecond(const qmVideoEngine *e) { return e->info.sampleRate * e->info.channels * 2; }
 
 // The sound's position: the end of the decoded sound less what was decoded and not yet handed on.
 double AudioSeconds(const qmVideoEngine *e) {
@@ -225,7 +225,7 @@ void *ServerThread(void *record) {
     }
     qmVideoPacket p{};
     if (PacketQueueGet(t, &e->videoQueue, &p, true, false) < 0) break;
-    if (!p.handle) {
+    if (!p.data) {
       ResetAfterFlush(e);
       continue;
     }
@@ -393,7 +393,7 @@ int DecodeVideoSound(qmVideoEngine *e, uint8_t *dst, uint32_t bytes, qmThread *t
         std::memset(dst + done, 0, bytes - done);
         return 0;
       }
-      if (!p.handle) {
+      if (!p.data) {
         MutexLock(e->sourceLock);
         e->ops->flushAudio(e->source);
         MutexUnlock(e->sourceLock);
@@ -426,7 +426,7 @@ int DecodeVideoSound(qmVideoEngine *e, uint8_t *dst, uint32_t bytes, qmThread *t
 // end once the video's end was reported and the ring ran out.
 uint32_t RingInput(void *arg, void *buffer, uint32_t maxFrames) {
   auto *e = static_cast<qmVideoEngine *>(arg);
-  uint32_t frameBytes = e->info.audioChannels * 2;
+  uint32_t frameBytes = e->info.channels * 2;
   uint64_t r = e->ringRead.load(std::memory_order_relaxed);
   uint64_t w = e->ringWrite.load(std::memory_order_acquire);
   uint32_t have = uint32_t((w - r) / frameBytes);
@@ -444,7 +444,7 @@ void *AudioServerThread(void *record) {
   auto *e = static_cast<qmVideoEngine *>(GetThreadUserData(t));
   PrepareAudioThread();
   ThreadSignalStarted(t);
-  const uint32_t block = kVideoSoundBlockFrames * e->info.audioChannels * 2;
+  const uint32_t block = kVideoSoundBlockFrames * e->info.channels * 2;
   uint8_t *scratch = static_cast<uint8_t *>(std::malloc(block));
   while (scratch && !ThreadQuitRequested(t)) {
     uint64_t fill = e->ringWrite.load(std::memory_order_relaxed) - e->ringRead.load(std::memory_order_acquire);
@@ -523,7 +523,7 @@ uint32_t StartVideoThreads(qmVideoEngine *e) {
     e->soundBuffer = static_cast<uint8_t *>(std::malloc(kVideoSoundBuffer));
     e->ring = static_cast<uint8_t *>(std::calloc(kVideoSoundRing, 1));
     if (!e->soundBuffer || !e->ring) return ERR_MEM;
-    if (uint32_t code = e->audio->start(e->info.audioRate, e->info.audioChannels, RingInput, e, e->volume, &e->channel))
+    if (uint32_t code = e->audio->start(e->info.sampleRate, e->info.channels, RingInput, e, e->volume, &e->channel))
       return code;
   }
   e->server = ThreadStart("Quenmoor video server", ServerThread, e, 0, kThreadStack, 0);

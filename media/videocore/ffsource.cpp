@@ -76,8 +76,8 @@ bool OpenAudio(FFSource *s, qmVideoInfo *info) {
                               &s->audio->ch_layout, s->audio->sample_fmt, s->audio->sample_rate, 0, nullptr);
   av_channel_layout_uninit(&outLayout);
   if (r < 0 || swr_init(s->resampler) < 0) return false;
-  info->audioRate = uint32_t(s->audio->sample_rate);
-  info->audioChannels = s->outChannels;
+  info->sampleRate = uint32_t(s->audio->sample_rate);
+  info->channels = s->outChannels;
   return true;
 }
 
@@ -105,7 +105,7 @@ void *OpenSource(const char *path, qmVideoInfo *info) {
     avcodec_free_context(&s->audio);
     swr_free(&s->resampler);
     s->audioIndex = -1;
-    info->audioRate = info->audioChannels = 0;
+    info->sampleRate = info->channels = 0;
   }
   for (unsigned i = 0; i < s->format->nb_streams; i++)
     if (int(i) != s->videoIndex && int(i) != s->audioIndex) s->format->streams[i]->discard = AVDISCARD_ALL;
@@ -118,7 +118,7 @@ void *OpenSource(const char *path, qmVideoInfo *info) {
   info->seekStream = 0;
   info->seekUnits = 1000;
   info->pixelFrames = 1;
-  info->flags = (s->format->pb && (s->format->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? uint32_t(VIDINFO_SEEKABLE) : 0u;
+  info->flags = (s->format->pb && (s->format->pb->seekable & AVIO_SEEKABLE_NORMAL)) ? uint32_t(VIDEOINFO_SEEKABLE) : 0u;
   AVRational rate = vs->avg_frame_rate.num > 0 ? vs->avg_frame_rate : vs->r_frame_rate;
   s->frameSeconds = rate.num > 0 && rate.den > 0 ? av_q2d(av_inv_q(rate)) : 0.0;
   info->frameDuration = s->frameSeconds;
@@ -145,7 +145,7 @@ int NextPacket(void *h, qmVideoPacket *p) {
     av_packet_unref(pkt);
   }
   AVStream *st = s->format->streams[pkt->stream_index];
-  p->handle = pkt;
+  p->data = pkt;
   p->stream = pkt->stream_index == s->videoIndex ? 0 : 1;
   p->size = uint32_t(pkt->size);
   p->timeStamp = Seconds(pkt->pts != AV_NOPTS_VALUE ? pkt->pts : pkt->dts, st->time_base);
@@ -153,9 +153,9 @@ int NextPacket(void *h, qmVideoPacket *p) {
 }
 
 void FreePacket(void *, qmVideoPacket *p) {
-  AVPacket *pkt = static_cast<AVPacket *>(p->handle);
+  AVPacket *pkt = static_cast<AVPacket *>(p->data);
   av_packet_free(&pkt);
-  p->handle = nullptr;
+  p->data = nullptr;
 }
 
 int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
@@ -195,7 +195,7 @@ int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
 
 int DecodeVideo(void *h, const qmVideoPacket *p, qmDecodedFrame *f) {
   FFSource *s = static_cast<FFSource *>(h);
-  const AVPacket *pkt = static_cast<const AVPacket *>(p->handle);
+  const AVPacket *pkt = static_cast<const AVPacket *>(p->data);
   if (pkt->size == 0 && !pkt->data) {
     if (!s->drainSent) avcodec_send_packet(s->video, nullptr);
     s->drainSent = 1;
@@ -218,7 +218,7 @@ int32_t DecodeAudio(void *h, const qmVideoPacket *p, uint8_t *out, uint32_t capa
   FFSource *s = static_cast<FFSource *>(h);
   *usedUp = 1;
   if (!s->audio) return 0;
-  const AVPacket *pkt = static_cast<const AVPacket *>(p->handle);
+  const AVPacket *pkt = static_cast<const AVPacket *>(p->data);
   if (s->audioSent != pkt) {
     s->audioSent = pkt;
     if (avcodec_send_packet(s->audio, pkt) < 0) return 0;

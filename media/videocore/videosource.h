@@ -1,29 +1,44 @@
-// A decoder source of the video engine: what a reader of video files answers. The FFmpeg back
-// end is one; the program's own readers plug in through the same record of operations.
+// The records a video source fills for the video engine: what a file holds, one packet of it,
+// and one decoded picture or block of sound; and a source's operations, by which the engine
+// reads it (the FFmpeg back end is one; the own readers plug in through the same record).
 #pragma once
 #include <cstdint>
 
-// What a source's open fills in; the engine zeroes it first.
 struct qmVideoInfo {
   int32_t width, height;
-  uint32_t duration;       // milliseconds
-  uint32_t audioRate;      // sample frames per second
-  uint32_t audioChannels;  // 0: no sound
-  uint32_t seekStream;     // handed back to seek; 0: the source seeks in milliseconds
-  uint32_t seekUnits;      // seek units per second when seekStream is not 0
-  uint32_t pixelFrames;    // 1: frames come as 32-bit pixels
-  uint32_t flags;          // VIDINFO_*
+  uint32_t duration;        // ms
+  uint32_t sampleRate;      // Hz
+  uint32_t channels;        // 0 = no sound
+  uint32_t seekStream;      // handed back to the source's seek; 0 = the source seeks in ms
+  uint32_t seekUnits;       // per second, for a source whose seek stream word is not 0
+  uint32_t pixelFrames;     // 1 = decoded frames are 32-bit pixels, 0 = planar YUV 4:2:0
+  uint32_t flags;           // VIDEOINFO_*
   uint32_t reserved;
-  double frameDuration;  // seconds; 0: the frames' own time stamps time them
+  double frameDuration;     // s; 0 = take the frames' time stamps
 };
-enum : uint32_t { VIDINFO_SEEKABLE = 1 };
+enum : uint32_t { VIDEOINFO_SEEKABLE = 1 };
 
-// One packet read from the file.
 struct qmVideoPacket {
-  void *handle;  // the source's own; null marks a flush in the engine's queues
-  int32_t stream;  // 0 video, any other sound
-  uint32_t size;   // bytes
-  double timeStamp;  // seconds; -1.0 none
+  void *data;         // the source's buffer; freed by the source's free-packet operation
+  int32_t stream;     // 0 video, any other value sound
+  uint32_t size;      // bytes
+  double timeStamp;   // s; -1.0 = none
+};
+
+struct qmVideoFrame {
+  uint8_t *pixels;      // the engine's buffer: height rows of bytesPerRow
+  int32_t bytesPerRow;  // out
+  uint32_t repeat;      // extra frame durations, each counted as half a frame
+  uint32_t position;
+  double decodeTime, presentTime;  // s; -1.0 = none
+};
+
+// 16-bit signed samples into the caller's buffer of capacity bytes.
+struct qmVideoSamples {
+  int16_t *data;
+  uint32_t capacity;  // bytes at data
+  uint32_t size;      // out: bytes written
+  uint32_t channels;  // out
 };
 
 // Where a decoded picture goes: the engine gives the buffer and its size; the source scales.

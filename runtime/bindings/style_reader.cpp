@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <vector>
 
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/bindings/filters_reader.h"
@@ -10,6 +11,8 @@
 #include "display/filters.h"
 #include "graphics/clipregion.h"
 #include "graphics/draw_style.h"
+#include "graphics/vectorpath.h"
+#include "graphics/vectorrender.h"
 #include "layers/layerimage.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
@@ -184,6 +187,84 @@ uint32_t ReadShapeKeys(VmState *L, int32_t t, qmStyleChange *c) {
   return 0;
 }
 
+// "dashes": lengths from index 0 up to the first missing one. 0 or ERR_TABEXPECTED,
+// ERR_NUMTABLEARG, ERR_WRONGUSAGE (a list that cannot dash a line).
+uint32_t ReadDashes(VmState *L, int32_t t, std::vector<double> *out, int *given) {
+  vm_pushstring(L, "dashes");
+  vm_gettable(L, t);
+  const int type = vm_type(L, -1);
+  if (type == VM_TNIL) {
+    vm_pop(L, 1);
+    return 0;
+  }
+  if (type != VM_TTABLE) {
+    vm_pop(L, 1);
+    return ERR_TABEXPECTED;
+  }
+  *given = 1;
+  uint32_t code = 0;
+  for (int32_t k = 0; !code; k++) {
+    vm_rawgeti(L, -1, k);
+    const int at = vm_type(L, -1);
+    if (at == VM_TNIL) {
+      vm_pop(L, 1);
+      break;
+    }
+    if (!vm_isnumber(L, -1)) code = ERR_NUMTABLEARG;
+    else out->push_back(vm_tonumber(L, -1));
+    vm_pop(L, 1);
+  }
+  vm_pop(L, 1);
+  if (code) return code;
+  // As SetDash: none, or a negative first length, draws solid lines.
+  if (out->empty() || (*out)[0] < 0) {
+    out->clear();
+    return 0;
+  }
+  return CheckDashes(out->data(), uint32_t(out->size()));
+}
+
+// The content keys of a path layer: another path, its colour, draw style and stroke settings.
+uint32_t ReadPathKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChange *c) {
+  const qmPathLayerData *now = layer->base->path;
+  qmObjectId id{};
+  const int idGiven = GetFieldObjectId(L, t, "id", &id, nullptr);
+  const qmPath *path = nullptr;
+  if (idGiven) {
+    path = reinterpret_cast<const qmPath *>(FindObject(L, QMTYPE_VECTORPATH, &id));
+    if (!path) return MissingObjectError(&id, ERR_FINDPATH);
+    if (PathIsEmpty(path)) return ERR_EMPTYPATH;
+  }
+  if (!now) return 0;  // a layer made without its path is kept as its picture
+  qmPathLayerData next = *now;  // borrowed until copied below
+  if (path) next.commands = path->commands, next.bytes = uint32_t(PathCommandBytes(path) + 4);
+  int given = idGiven;
+  GetFieldUInt(L, t, "color", &next.color, &given);
+  int32_t styleGiven = 0, switched = 0;
+  if (uint32_t code = ReadFormStyleOptions(L, &c->look, t, &next.style, &styleGiven, &switched)) return code;
+  if (switched) c->lookChanged = 1;
+  GetFieldInt(L, t, "linejoin", &next.settings.join, &given);
+  GetFieldInt(L, t, "linecap", &next.settings.cap, &given);
+  GetFieldInt(L, t, "fillrule", &next.settings.fillRule, &given);
+  GetFieldNumber(L, t, "dashoffset", &next.settings.dashOffset, &given);
+  std::vector<double> dashes;
+  int dashesGiven = 0;
+  if (uint32_t code = ReadDashes(L, t, &dashes, &dashesGiven)) return code;
+  if (dashesGiven) {
+    next.settings.dashes = dashes.empty() ? nullptr : dashes.data();
+    next.settings.dashCount = uint32_t(dashes.size());
+    if (dashes.empty()) next.settings.dashOffset = 0;
+  }
+  if (!given && !styleGiven && !dashesGiven) return 0;
+  ValidateDrawStyle(&next.style);
+  qmPathLayerData *copy = nullptr;
+  if (uint32_t code = CopyPathLayerData(&next, &copy)) return code;
+  FreePathLayerData(c->path);
+  c->path = copy;
+  c->contentChanged = 1;
+  return 0;
+}
+
 // Content keys of one layer: another object, another part of it, another type.
 uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChange *c) {
   int32_t type = layer->type;
@@ -223,12 +304,7 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
     if (GetFieldInt(L, t, "frame", &c->frame, nullptr)) c->frameGiven = 1;
     return 0;
   }
-  if (layer->type == QMTYPE_VECTORPATH) {
-    // Paths are kept as pictures here: a new one cannot be found.
-    qmObjectId id{};
-    if (GetFieldObjectId(L, t, "id", &id, nullptr)) return MissingObjectError(&id, ERR_FINDPATH);
-    return 0;
-  }
+  if (layer->type == QMTYPE_VECTORPATH) return ReadPathKeys(L, t, layer, c);
   if (IsShapeType(c->type)) return ReadShapeKeys(L, t, c);
   if (!IsBrushContent(c->type)) return 0;
   if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = 1;

@@ -228,6 +228,24 @@ TEST(ColorKernels, PackedMixEqualsTheChannelFormula) {
   }
 }
 
+// A level beyond 0..255 mixes as the nearest end of the range, never wrapping the channels.
+TEST(ColorKernels, MixLevelStaysInRange) {
+  const uint32_t src[9] = {0x10203000, 0xFFFFFF00, 0, 0x80808000, 0x01020300, 0xFEFDFC00, 0x7F7F7F00, 0x10101000, 0xF0F0F000};
+  uint32_t dst[9] = {0xF0E0D000, 0, 0xFFFFFF00, 0x80808000, 0xFEFDFC00, 0x01020300, 0x80808000, 0xF0F0F000, 0x10101000};
+  const struct {
+    int32_t level, same;
+  } rows[] = {{-1, 0}, {-300, 0}, {256, 255}, {1000, 255}, {int32_t(0x80000000u), 0}, {0x7FFFFFFF, 255}};
+  for (auto r : rows) {
+    uint32_t got[9], want[9];
+    qmMixRequest mix{src, dst, nullptr, 0, 9, 1, r.level, PIXFMT_BGRX, 9, 9, 0, got, 9};
+    MixPixels(&mix);
+    mix.level = r.same;
+    mix.out = want;
+    MixPixelsScalar(&mix);
+    EXPECT_EQ(std::vector<uint32_t>(got, got + 9), std::vector<uint32_t>(want, want + 9)) << "level " << r.level;
+  }
+}
+
 TEST(ColorKernels, RgbToHslTable) {
   struct Row {
     int32_t r, g, b;

@@ -19,6 +19,7 @@
 #include "graphics/pixelformat.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
+#include "graphics/transition_kernels.h"
 #include "graphics/warp_kernels.h"
 
 namespace {
@@ -406,6 +407,54 @@ TEST(SimdDiff, SwirlRows) {
   }
 }
 
+// Ripple source places: random factors (large, negative, tiny) for a table that covers some of the
+// distances, so that both the table and the one-by-one way are taken, on odd and even sizes.
+TEST(SimdDiff, RippleRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE);
+  for (int round = 0; round < 60; round++) {
+    qmRippleRequest req{};
+    req.width = Rand(1, 60), req.height = Rand(1, 40);
+    req.centerX = Rand(0, req.width - 1), req.centerY = Rand(0, req.height - 1);
+    req.waves = 10, req.amplitude = Rand(0, 40) / 8.0, req.wavelength = Rand(2, 64);
+    req.maxDistance = Rand(1, 40);
+    std::vector<int32_t> dist(size_t(req.width) * req.height);
+    req.sine = sine.data(), req.distance = dist.data();
+    PrepareRipple(&req);
+    std::vector<double> factor(size_t(Rand(1, 50)));
+    for (double &f : factor) f = (Rand(0, 2000) - 1000) / double(Rand(1, 300));
+    const int32_t level = Rand(0, 20);
+    std::vector<int32_t> vx(size_t(req.width)), vy(size_t(req.width)), rx(size_t(req.width)), ry(size_t(req.width));
+    for (int32_t y = 0; y < req.height; y++) {
+      RippleSourceRow(&req, level, factor.data(), int32_t(factor.size()), y, vx.data(), vy.data());
+      RippleSourceRowScalar(&req, level, factor.data(), int32_t(factor.size()), y, rx.data(), ry.data(), 0, req.width);
+      ASSERT_EQ(vx, rx) << "round " << round << " row " << y;
+      ASSERT_EQ(vy, ry) << "round " << round << " row " << y;
+    }
+  }
+}
+
+// The warps' mixing row: random source places in two pictures of random pitches, every weight's
+// end and the middle, row lengths that leave every remainder after whole groups.
+TEST(SimdDiff, WarpMixRows) {
+  for (int round = 0; round < 200; round++) {
+    const int32_t width = Rand(0, 40), height = Rand(1, 20);
+    const int32_t pitch = Rand(1, 50), secondPitch = Rand(1, 50);
+    const std::vector<uint32_t> pixels = RandomVector<uint32_t>(size_t(pitch) * height);
+    const std::vector<uint32_t> second = RandomVector<uint32_t>(size_t(secondPitch) * height);
+    const size_t n = size_t(width);
+    std::vector<int32_t> sx(n), sy(n);
+    for (int32_t x = 0; x < width; x++) {
+      sx[size_t(x)] = Rand(0, std::min(pitch, secondPitch) - 1);
+      sy[size_t(x)] = Rand(0, height - 1);
+    }
+    const int32_t m = round % 3 == 0 ? 0 : round % 3 == 1 ? 255 : Rand(0, 255);
+    std::vector<uint32_t> vec(n), ref(n);
+    WarpMixRow(vec.data(), sx.data(), sy.data(), width, pixels.data(), pitch, second.data(), secondPitch, m);
+    WarpMixRowScalar(ref.data(), sx.data(), sy.data(), width, pixels.data(), pitch, second.data(), secondPitch, m);
+    ASSERT_EQ(vec, ref) << "round " << round << " weight " << m;
+  }
+}
+
 // Line coverage laid on stored pixels: random rows with runs of empty, full and partial
 // coverage, lengths that leave every remainder after whole groups.
 TEST(SimdDiff, CoverPixels) {
@@ -523,4 +572,46 @@ TEST(SimdDiff, SmoothLenses) {
       EXPECT_EQ(outMask[0], outMask[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outAlpha[0], outAlpha[1]) << lens.what << ", planes " << planes;
     }
+}
+
+// The one blend of pictures: in the pictures' word order and another, with and without a mask
+// at any bit offset, a colour row repeated by a pitch of 0, in place and into a third picture,
+// at levels over the whole range and beyond it.
+TEST(SimdDiff, Mix) {
+  const int32_t levels[] = {-7, 0, 1, 127, 128, 254, 255, 256, 400};
+  for (int round = 0; round < 240; round++) {
+    const int w = Rand(1, 70), h = Rand(1, 5), maskX = Rand(0, 13), mbpr = (maskX + w) / 8 + 1;
+    const int sp = round % 5 == 0 ? 0 : w + Rand(0, 3), dp = w + Rand(0, 3), op = w + Rand(0, 3);
+    const auto src = RandomVector<uint32_t>(size_t(sp ? sp : w) * h);
+    const auto mask = RandomAlpha(size_t(mbpr) * h);
+    auto dst = RandomVector<uint32_t>(size_t(dp) * h);
+    const bool masked = round % 3 != 0, inPlace = round % 2 == 0;
+    const int32_t format = round % 7 == 0 ? PIXFMT_XRGB : PIXFMT_BGRX;
+    const int32_t level = levels[round % 9];
+    std::vector<uint32_t> vec = inPlace ? dst : RandomVector<uint32_t>(size_t(op) * h), ref = vec;
+    qmMixRequest req{src.data(), inPlace ? vec.data() : dst.data(), masked ? mask.data() : nullptr, maskX, w, h, level,
+                     format, sp, dp, mbpr, inPlace ? nullptr : vec.data(), op};
+    MixPixels(&req);
+    if (inPlace) req.dst = ref.data();
+    else req.out = ref.data();
+    MixPixelsScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
+// Reveal times against a level into masks, with and without a source mask, either way round, at
+// widths that leave every remainder and levels at and beyond the ends.
+TEST(SimdDiff, ThresholdMask) {
+  const int32_t levels[] = {-3, 0, 1, 2, 100, 128, 129, 254, 255, 256, 300};
+  for (int round = 0; round < 200; round++) {
+    const int w = Rand(1, 100), h = Rand(1, 4), sbpr = w / 8 + 1 + Rand(0, 2), dbpr = w / 8 + 1 + Rand(0, 2);
+    const auto map = RandomVector<uint8_t>(size_t(w) * h), src = RandomVector<uint8_t>(size_t(sbpr) * h);
+    std::vector<uint8_t> vec = RandomVector<uint8_t>(size_t(dbpr) * h), ref = vec;
+    qmThresholdRequest req{round % 2 ? src.data() : nullptr, vec.data(), w, h, sbpr, dbpr, map.data(), 0, round % 3 == 0};
+    const int32_t level = levels[round % 11];
+    ThresholdPlane(&req, level);
+    req.dst = ref.data();
+    ThresholdPlaneScalar(&req, level);
+    ASSERT_EQ(vec, ref) << "round " << round << ": width " << w << " level " << level;
+  }
 }

@@ -1,6 +1,7 @@
 // Formats that plug-ins add, through the real player: the test picture format (tpic.qmp,
 // tpic8.qmp) and sound format (tsnd.qmp) load, save and answer GetAttribute; a plug-in that
 // fails its init adds nothing; savers that refuse and formats nobody registered fail as such.
+#include <cmath>
 #include <cstdlib>
 
 #include "tests/player/e2e_util.h"
@@ -203,4 +204,37 @@ TEST(E2eFormats, VectorPictureIsDrawnAnewWhenScaled) {
   for (int y = 0; y < 6; y++)
     for (int x = 0; x < 8; x++)
       EXPECT_EQ(Le32(scaled, 9 + 4 * size_t(y * 8 + x)), kPicture[size_t(y / 3 * 4 + x / 2)]) << x << "," << y;
+}
+
+// Turned, a vector brush is drawn anew by the plug-in through its present scale and the matrix:
+// a shear of the brush scaled to 8 x 4 shows each stored pixel under its centre, and nothing
+// (alpha 0) outside the picture.
+TEST(E2eFormats, VectorPictureIsDrawnAnewWhenTurned) {
+  PlayerDir d({"tpic.qmp"});
+  qmtools::WriteBytes(d / "vec.tpic", TpicFile(4, 2, 1 | 2 | 4, kPicture));
+  const std::string script = ScriptOf({
+      {false, "LoadBrush", {1, d / "vec.tpic"}},
+      {false, "ScaleBrush", {1, 8, 4}},
+      {false, "TransformBrush", {1, 1.0, 0.0, 1.0, 1.0}},  // x' = x + y
+      {true, "GetAttribute", {kBrush, 1, kWidth}},
+      {true, "GetAttribute", {kBrush, 1, kHeight}},
+      {false, "RasterizeBrush", {1}},
+      {false, "SaveBrush", {1, d / "turned.tpic", kNone, 40}},
+  });
+  qmtools::WriteBytes(d / "f.qma", AppletOf(script));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "f.qma"}, {"TPIC_LOG=" + (d / "log.txt")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "12\n4\n");
+  EXPECT_EQ(ReadWholeFile(d / "log.txt"), "transform 8x4\ntransform 12x4\nfreeimage\n");
+  std::string turned = ReadWholeFile(d / "turned.tpic");
+  ASSERT_EQ(turned.size(), 9u + 48 * 4);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 12; x++) {
+      // The centre (x + 0.5, y + 0.5) comes from (x - y, y + 0.5) of the 8 x 4 brush, whose
+      // pixels are the stored ones doubled.
+      const int sx = int(std::floor((x - y) / 2.0)), sy = y / 2;
+      const uint32_t got = Le32(turned, 9 + 4 * size_t(y * 12 + x));
+      if (sx >= 0 && sx < 4) EXPECT_EQ(got, kPicture[size_t(sy * 4 + sx)]) << x << "," << y;
+      else EXPECT_EQ(got >> 24, 0u) << x << "," << y;
+    }
 }

@@ -52,6 +52,34 @@ void FlowFxFree(qmFxRequest *fx, int32_t complete);
 // Mixing.
 uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done);
 void CrossfadeFxFree(qmFxRequest *fx, int32_t complete);
+// Scalers: stretches and zooms, zoom in and out, crushes, flip coins and turndowns.
+uint32_t StretchZoomFx(qmFxRequest *fx, int32_t *done);
+void StretchZoomFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t ZoomInOutFx(qmFxRequest *fx, int32_t *done);
+void ZoomInOutFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t CrushFx(qmFxRequest *fx, int32_t *done);
+uint32_t FlipCoinFx(qmFxRequest *fx, int32_t *done);
+uint32_t TurndownFx(qmFxRequest *fx, int32_t *done);
+void SquashFxFree(qmFxRequest *fx, int32_t complete);
+// Per-pixel: pixel zoom, water and strudel.
+uint32_t PixelZoomFx(qmFxRequest *fx, int32_t *done);
+void PixelZoomFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t WaterFx(qmFxRequest *fx, int32_t *done);
+void WaterFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t StrudelFx(qmFxRequest *fx, int32_t *done);
+void StrudelFxFree(qmFxRequest *fx, int32_t complete);
+// Fade (the old picture through a colour to the new one) and blend (the new one tinted and back).
+uint32_t FadeFx(qmFxRequest *fx, int32_t *done);
+void FadeFxFree(qmFxRequest *fx, int32_t complete);
+// Mask reveals: dissolve, the shape wipes, roll and wallpaper.
+uint32_t DissolveFx(qmFxRequest *fx, int32_t *done);
+void DissolveFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t SunFx(qmFxRequest *fx, int32_t *done);
+uint32_t StarFx(qmFxRequest *fx, int32_t *done);
+uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done);
+void ShapeWipeFxFree(qmFxRequest *fx, int32_t complete);
+uint32_t RollFx(qmFxRequest *fx, int32_t *done);
+void RollFxFree(qmFxRequest *fx, int32_t complete);
 // Line and reveal wipes.
 uint32_t RevealLeftFx(qmFxRequest *fx, int32_t *done);
 uint32_t RevealRightFx(qmFxRequest *fx, int32_t *done);

@@ -136,9 +136,9 @@ def draw(picture, cmds, style, dash, x, y, color):
     return pixels(out, w0, h0)
 
 
-def draw_turned(picture, cmds, style, turn, x, y, color):
+def draw_turned(picture, cmds, style, dash, turn, x, y, color):
     w0, h0, bg = picture
-    x1, y1, x2, y2 = extents(cmds, style, None)
+    x1, y1, x2, y2 = extents(cmds, style, dash)
     w, h = int(x2 - x1 + 0.5), int(y2 - y1 + 0.5)
     a, b, c, d, ax, ay = turn
     out = cairo.ImageSurface(cairo.FORMAT_RGB24, w0, h0)
@@ -149,7 +149,7 @@ def draw_turned(picture, cmds, style, turn, x, y, color):
     o.translate(x, y)
     o.transform(cairo.Matrix(a, b, c, d, 0, 0))
     o.translate(-w * ax - x1, -h * ay - y1)
-    styled(o, style, None)
+    styled(o, style, dash)
     o.set_source_rgb(((color >> 16) & 255) / 255.0, ((color >> 8) & 255) / 255.0, (color & 255) / 255.0)
     build(o, cmds)
     o.fill() if style[0] else o.stroke()
@@ -247,7 +247,7 @@ def main():
             turn = a
         elif op == 'draw':
             if turn:
-                print(draw_turned(picture, cmds, style, turn, a[0], a[1], a[2]))
+                print(draw_turned(picture, cmds, style, dash, turn, a[0], a[1], a[2]))
             elif effects:
                 print(draw_effects(picture, cmds, style, effects, a[0], a[1], a[2]))
             else:

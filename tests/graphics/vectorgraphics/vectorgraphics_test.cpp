@@ -4,6 +4,7 @@
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -681,12 +682,17 @@ Screen Capture(VectorVm &vm) {
   return s;
 }
 
-TEST(VectorLibrary, WithLayersOnAPathBecomesAPathLayer) {
-  VectorVm vm;
+// Path 1: an ellipse of 24 x 10, filled, with the plug-in at hand.
+void FilledEllipsePath(VectorVm &vm) {
   vm.UsePlugin();
   ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
   ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
   ASSERT_EQ(vm.Call("AddEllipseToPath", {1, 0, 0, 12, 5}).code, 0u);
+}
+
+TEST(VectorLibrary, WithLayersOnAPathBecomesAPathLayer) {
+  VectorVm vm;
+  FilledEllipsePath(vm);
   ASSERT_EQ(vm.Call("DrawPath", {1, 30, 28, 0xFF0000}).code, 0u);
   const Screen direct = Capture(vm);
   EXPECT_EQ(direct.x1 - direct.x0 + 1, 24);
@@ -708,6 +714,171 @@ TEST(VectorLibrary, WithLayersOnAPathBecomesAPathLayer) {
   const Screen turned = Capture(vm);
   EXPECT_EQ(turned.x1 - turned.x0 + 1, 10);
   EXPECT_EQ(turned.y1 - turned.y0 + 1, 24);
+}
+
+// The window's pixels against the peer's picture of the whole window: the worst channel
+// difference and how many pixels the peer changed.
+void CompareScreen(const Screen &s, const std::string &peer, int *worst, int *changed) {
+  std::istringstream want(peer);
+  *worst = *changed = 0;
+  for (uint32_t got : s.px) {
+    std::string word;
+    want >> word;
+    const uint32_t w = uint32_t(std::stoul(word, nullptr, 16));
+    if (w != 0x102030) (*changed)++;
+    for (int k = 0; k < 24; k += 8) *worst = std::max(*worst, std::abs(int((w >> k) & 255) - int((got >> k) & 255)));
+  }
+}
+
+// SetLayerStyle(1, {key = {numbers from index 0}, ...}) with number keys beside.
+CommandCall LayerStyle(VectorVm &vm, const std::vector<std::pair<const char *, std::vector<double>>> &lists,
+                       const std::vector<std::pair<const char *, double>> &numbers) {
+  return vm.CallWith("setlayerstyle", [&] {
+    vm_pushnumber(vm.L, 1);
+    vm_newtable(vm.L);
+    for (auto &l : lists) {
+      vm_pushstring(vm.L, l.first);
+      vm_newtable(vm.L);
+      for (size_t k = 0; k < l.second.size(); k++) {
+        vm_pushnumber(vm.L, l.second[k]);
+        vm_rawseti(vm.L, -2, int(k));
+      }
+      vm_settable(vm.L, -3);
+    }
+    for (auto &n : numbers) vm.Set(n.first, n.second);
+    return 2;
+  });
+}
+
+TEST(VectorLibrary, PathLayersAreDrawnAgainFromTheirPathWhenTransformed) {
+  // Scaled or sheared pixels of the first picture would show blocks and smears where cairo,
+  // drawing the path through the matrix, draws thin smooth edges.
+  struct Row {
+    PathCase path;
+    std::vector<double> m;
+  } rows[] = {
+      {{"thin outline scaled three times", {"move 0 1 1", "line 0 12 3", "line 0 4 10", "close"}, {0, 1, 1, 0, 0, 0},
+        {}, 4, 4, 0xFFFFFF},
+       {3, 0, 0, 3}},
+      {{"ellipse sheared", {"arc 8 5 8 5 0 360 1"}, {1, 1, 1, 0, 0, 0}, {}, 6, 8, 0x40E080}, {1, 0, 0.5, 1}},
+      {{"dashed curve stretched", {"move 0 0 10", "curve 0 6 -4 12 14 20 4"}, {0, 2, 1, 1, 1, 0}, {0, 3, 2}, 3, 5,
+        0xFF8000},
+       {2.5, 0, 0, 1.5}},
+  };
+  std::string script;
+  for (const Row &r : rows) {
+    std::ostringstream o;
+    o << "turn " << r.m[0] << " " << r.m[1] << " " << r.m[2] << " " << r.m[3] << " 0 0";
+    // The peer's picture is the window: 64 x 48 over the display's background.
+    std::string c = PeerCase(r.path, ("draw " + std::to_string(r.path.x) + " " + std::to_string(r.path.y) + " " +
+                                      std::to_string(r.path.color)).c_str());
+    c = "picture 64 48 " + std::to_string(0x102030) + c.substr(c.find('\n')) ;
+    c.insert(c.find("\ndraw") + 1, o.str() + "\n");
+    script += c;
+  }
+  const std::vector<std::string> peer = RunPeer(script);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  for (size_t i = 0; i < std::size(rows); i++) {
+    const Row &r = rows[i];
+    SCOPED_TRACE(r.path.name);
+    VectorVm vm;
+    vm.UsePlugin();
+    ApplyStyle(vm, r.path);
+    BuildPath(vm, r.path);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("DrawPath", {1, r.path.x, r.path.y, double(r.path.color)}).code, 0u);
+    ASSERT_EQ(LayerStyle(vm, {{"transform", r.m}}, {}).code, 0u);
+    int worst, changed;
+    CompareScreen(Capture(vm), peer[i], &worst, &changed);
+    EXPECT_GT(changed, 20);
+    EXPECT_LE(worst, 2);
+  }
+}
+
+TEST(VectorLibrary, PathLayerContentKeysDrawAnotherPathOrStyle) {
+  // Path 1 becomes path 2 stroked with round joins and caps, dashed, in another colour.
+  const PathCase after{"zigzag", {"move 0 2 2", "line 0 14 20", "line 0 26 4", "line 0 38 22"}, {0, 3, 1, 1, 1, 0},
+                       {1, 4, 2}, 5, 6, 0xFF40FF};
+  const std::vector<std::string> peer =
+      RunPeer("picture 64 48 " + std::to_string(0x102030) + PeerCase(after, "draw 5 6 16728319").substr(
+                                                              PeerCase(after, "").find('\n')));
+  ASSERT_EQ(peer.size(), 1u);
+  VectorVm vm;
+  vm.UsePlugin();
+  ApplyStyle(vm, {"", {}, {0, 3, 1, 0, 0, 0}, {}, 0, 0, 0});
+  ASSERT_EQ(vm.Call("StartPath", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("StartPath", {3}).code, 0u);
+  ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("AddCircleToPath", {1, 8, 8, 8}).code, 0u);
+  for (const std::string &line : after.commands) {
+    std::istringstream in(line);
+    std::string op;
+    in >> op;
+    std::vector<double> v = Numbers(in);
+    ASSERT_EQ(vm.Call(op == "move" ? "MoveTo" : "LineTo", {2, v[1], v[2]}).code, 0u);
+  }
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DrawPath", {1, 5, 6, 0x00FF00}).code, 0u);
+  const Screen circle = Capture(vm);
+  // Refusals leave the layer as it was.
+  struct Bad {
+    const char *name;
+    std::vector<std::pair<const char *, std::vector<double>>> lists;
+    std::vector<std::pair<const char *, double>> numbers;
+    uint32_t code;
+  } bad[] = {
+      {"no such path", {}, {{"id", 9}}, ERR_FINDPATH},
+      {"an empty path", {}, {{"id", 3}}, ERR_EMPTYPATH},
+      {"dashes not a table", {}, {{"dashes", 4}}, ERR_TABEXPECTED},
+      {"dashes that cannot dash", {{"dashes", {0, 0}}}, {}, ERR_WRONGUSAGE},
+  };
+  for (const Bad &b : bad) {
+    EXPECT_EQ(LayerStyle(vm, b.lists, b.numbers).code, b.code) << b.name;
+    EXPECT_EQ(Capture(vm).px, circle.px) << b.name;
+  }
+  EXPECT_EQ(vm.CallWith("setlayerstyle", [&] {
+    vm_pushnumber(vm.L, 1);
+    vm_newtable(vm.L);
+    vm_pushstring(vm.L, "dashes");
+    vm_newtable(vm.L);
+    vm_pushnumber(vm.L, 2);
+    vm_rawseti(vm.L, -2, 0);
+    vm_pushstring(vm.L, "x");
+    vm_rawseti(vm.L, -2, 1);
+    vm_settable(vm.L, -3);
+    return 2;
+  }).code, uint32_t(ERR_NUMTABLEARG));
+  ASSERT_EQ(LayerStyle(vm, {{"dashes", {4, 2}}},
+                       {{"id", 2}, {"color", 0xFF40FF}, {"linejoin", 1}, {"linecap", 1}, {"dashoffset", 1}})
+                .code,
+            0u);
+  int worst, changed;
+  CompareScreen(Capture(vm), peer[0], &worst, &changed);
+  EXPECT_GT(changed, 20);
+  EXPECT_LE(worst, 2);
+  // The layer keeps its own copy: the path may change or go.
+  ASSERT_EQ(vm.Call("FreePath", {2}).code, 0u);
+  ASSERT_EQ(LayerStyle(vm, {{"transform", {1.5, 0, 0, 1.5}}}, {}).code, 0u);
+  const Screen grown = Capture(vm);
+  EXPECT_GT(grown.x1 - grown.x0, 50);
+}
+
+TEST(VectorLibrary, WhatIsDrawnIntoAPathLayerStaysWhenItIsScaled) {
+  VectorVm vm;
+  FilledEllipsePath(vm);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DrawPath", {1, 4, 4, 0xFF0000}).code, 0u);
+  // A blue band across the middle of the ellipse's own picture.
+  ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {0, 4, 24, 2, 0x0000FF}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  auto blue = [&] {
+    const Screen s = Capture(vm);
+    return std::count(s.px.begin(), s.px.end(), 0x0000FFu);
+  };
+  EXPECT_GT(blue(), 30);
+  ASSERT_EQ(LayerStyle(vm, {{"transform", {2, 0, 0, 2}}}, {}).code, 0u);
+  EXPECT_GT(blue(), 150);
 }
 
 TEST(VectorLibrary, PicturesTooSmallOrTooLargeAreRefused) {

@@ -19,6 +19,7 @@
 #include "tests/display/brush/brush_vm.h"
 #include "tests/media/animcore/anim_test_util.h"
 #include "tests/platform/tempdir.h"
+#include "tests/media/videocore/video_test_util.h"
 
 namespace {
 
@@ -673,6 +674,35 @@ TEST(AnimLib, AsyncPlaybackWithLayers) {
             0u);
   EXPECT_EQ(frame(), 3);
   EXPECT_EQ(shown(), Pixel(0, 15));
+}
+
+}  // namespace
+
+namespace {
+
+// SaveAnim and anim streams in format 1 write motion-JPEG AVIs: ffprobe counts their frames,
+// and LoadAnim reads them back with their colours (within JPEG rounding).
+TEST(AnimLib, AnimsSaveAsAviAndLoadBack) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is missing";
+  TempDir dir;
+  AnimVm vm;
+  std::vector<uint32_t> strip;
+  for (int y = 0; y < 16; y++)
+    for (int x = 0; x < 32; x++) strip.push_back(0xFF000000u | (x < 16 ? 0xE02020u : 0x2020E0u));
+  ASSERT_EQ(vm.FromArray(3, strip, 32, 16).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 3, 16, 16, 2, 2}).code, 0u);
+  const std::string saved = dir / "saved.avi";
+  ASSERT_EQ(vm.Call("SaveAnim", {2, CmdArg::Str(saved.c_str()), 1}).code, 0u);
+  EXPECT_EQ(ProbeFrameCount(saved), 2);
+  ASSERT_EQ(vm.Call("LoadAnim", {4, CmdArg::Str(saved.c_str())}).code, 0u);
+  EXPECT_LE(ColourDistance(uint32_t(vm.FramePixel(4, 1, 8, 8)), 0xE02020u), 12);
+  EXPECT_LE(ColourDistance(uint32_t(vm.FramePixel(4, 2, 8, 8)), 0x2020E0u), 12);
+
+  const std::string streamed = dir / "stream.avi";
+  ASSERT_EQ(vm.Call("BeginAnimStream", {5, CmdArg::Str(streamed.c_str()), 32, 16, 1}).code, 0u);
+  for (int i = 0; i < 3; i++) ASSERT_EQ(vm.Call("WriteAnimFrame", {5, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("FinishAnimStream", {5}).code, 0u);
+  EXPECT_EQ(ProbeFrameCount(streamed), 3);
 }
 
 }  // namespace

@@ -133,8 +133,8 @@ TEST(VideoEngine, ReportsSizeDurationAndFrameCountOfTheFile) {
   EXPECT_EQ(info->width, 32);
   EXPECT_EQ(info->height, 24);
   EXPECT_EQ(info->duration, 2000u);
-  EXPECT_EQ(info->audioChannels, 0u);
-  EXPECT_TRUE(info->flags & VIDINFO_SEEKABLE);
+  EXPECT_EQ(info->channels, 0u);
+  EXPECT_TRUE(info->flags & VIDEOINFO_SEEKABLE);
   EXPECT_EQ(VideoEngineFrameCount(g.e), ProbeFrameCount(file));
   EXPECT_STRNE(VideoEngineFormatName(g.e), "");
 }
@@ -314,7 +314,7 @@ TEST(VideoEngine, PlaysSoundOnItsChannelAndEndsOnce) {
   Playback p;  // outlives the engine, which withdraws its updates from the display
   Engine g;
   ASSERT_EQ(OpenVideoEngine(file.c_str(), VIDBACKEND_SYSTEM, &g.e), 0u);
-  EXPECT_GT(VideoEngineInfo(g.e)->audioChannels, 0u);
+  EXPECT_GT(VideoEngineInfo(g.e)->channels, 0u);
   qmVideoStart s = p.Start(32, 24);
   s.audio = &kFakeSound;
   s.volume = 40;

@@ -9,6 +9,7 @@
 //
 // TPIC_INIT_FAILS makes InitPlugin refuse, TPIC_SAVE_FAILS makes SaveImage refuse; FreeImage,
 // FreeFrame and TransformImage calls are appended to the file named by TPIC_LOG.
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,7 +133,7 @@ EXPORT int TransformImage(void *handle, const double *m, int32_t width, int32_t 
   for (int y = 0; y < height; y++)
     for (int x = 0; x < width; x++) {
       const double u = x + 0.5 - m[4], v = y + 0.5 - m[5];
-      const int sx = int((m[3] * u - m[1] * v) / det), sy = int((-m[2] * u + m[0] * v) / det);
+      const int sx = int(std::floor((m[3] * u - m[2] * v) / det)), sy = int(std::floor((-m[1] * u + m[0] * v) / det));
       if (sx >= 0 && sx < p->width && sy >= 0 && sy < p->height)
         p->rendered[size_t(y) * width + x] = p->words[size_t(sy) * (p->width + kRowPadding) + sx];
     }

@@ -1,0 +1,176 @@
+// Water and strudel: the old picture turns into the new one under a ripple or a swirl that grows
+// to the middle of the effect and dies away again, the new picture mixed in by a weight that
+// rises from 0 to 255. The sine, distance and swirl tables are built once at the init call; the
+// last frame is the new picture itself. Any frame follows from its number alone.
+#include <algorithm>
+
+#include "display/safeblt.h"
+#include "graphics/warp_kernels.h"
+#include "platform/memory.h"
+#include "runtime/errcodes.h"
+#include "transitions/effects/fxroutines.h"
+#include "transitions/fxprims.h"
+#include "transitions/fxtable.h"
+
+namespace {
+
+struct WaterState {
+  qmRippleRequest ripple;  // tables and geometry; pictures filled in each frame
+  int32_t counter;         // frames drawn, 0..2D
+  qmBitmap *work;          // the frame's pixels
+};
+
+struct StrudelState {
+  qmSwirlRequest swirl;
+  int32_t angle;  // degrees, 0..720
+  qmBitmap *work;
+};
+
+// The wave constant of each water effect, in pixels.
+double WaveLength(int32_t effect) {
+  static const double kWave[] = {32.0, 64.0, 16.0, 8.0};
+  return kWave[std::clamp(effect - FX_WATER1, 0, 3)];
+}
+
+// Frames to the strongest ripple: the speed constants name three, any other speed counts itself.
+int32_t WaterDuration(int32_t speed) {
+  if (speed == FX_FASTSPEED) speed = 10;
+  else if (speed == FX_NORMALSPEED) speed = 25;
+  else if (speed == FX_SLOWSPEED) speed = 50;
+  return std::clamp(speed, 5, 100);
+}
+
+int32_t StrudelStep(int32_t speed) {
+  if (speed == FX_FASTSPEED) speed = 16;
+  else if (speed == FX_NORMALSPEED) speed = 8;
+  else if (speed == FX_SLOWSPEED) speed = 4;
+  return std::clamp(speed, 2, 16);
+}
+
+// The frame's warped pixels to the screen; in a layer's own planes they show at the level's share
+// of the layer's coverage, over whatever lies under the layer.
+void ShowWarped(qmFxRequest *fx, const qmBitmap *work, int32_t level) {
+  if (!fx->realtime) return BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  qmSafeBlt b;
+  FxScreenBlit(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
+  SafeBlt(fx->scene, &b);
+  MixFxPictures(fx, level, nullptr);
+}
+
+// In a layer's own planes (or where no old picture is kept) the new picture stands in for the old
+// one: the warp then moves the new picture alone, and what lies under the layer shows through.
+const qmBitmap *OldPicture(const qmFxRequest *fx) {
+  return fx->oldImage && !fx->realtime ? fx->oldImage : fx->srcImage;
+}
+
+uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
+  if (code || fx->phase == FXPHASE_DRAW) return code;
+  if (last) *done = 1;
+  FxFrameTail(fx);
+  return 0;
+}
+
+// One frame of either warp at level 0..255: the kernel moves the new picture and mixes it over
+// the old one into work, shown whole; the last frame is the new picture itself.
+template <typename Request, typename Kernel>
+uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, bool last, int32_t *done,
+                   Kernel kernel) {
+  fx->borderLevel = fx->layerTarget ? 255 - level : level;
+  if (last) {
+    BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
+    return EndFrame(fx, 0, 1, done);
+  }
+  const qmBitmap *old = OldPicture(fx);
+  r.srcCopy = fx->srcImage->pixels;
+  r.srcPitch = fx->srcImage->bytesPerRow / 4;
+  r.second = old->pixels;
+  r.secondPitch = old->bytesPerRow / 4;
+  r.dst = work->pixels;
+  r.dstPitch = work->bytesPerRow / 4;
+  const uint32_t code = uint32_t(kernel(&r));
+  if (!code) ShowWarped(fx, work, level);
+  return EndFrame(fx, code, 0, done);
+}
+
+}  // namespace
+
+uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
+  const int32_t w = fx->width, h = fx->height;
+  if (fx->phase == FXPHASE_INIT) {
+    auto *s = static_cast<WaterState *>(MemAlloc(sizeof(WaterState), 1));
+    if (!s) return ERR_MEM;
+    fx->fxState = s;
+    const int32_t duration = WaterDuration(fx->step);
+    fx->step = duration;
+    qmRippleRequest &r = s->ripple;
+    r.waves = duration;
+    r.amplitudeStep = 0.05;
+    r.wavelength = WaveLength(fx->effect);
+    r.width = w;
+    r.height = h;
+    r.centerX = w / 2;
+    r.centerY = h / 2;
+    r.maxDistance = std::max(w / 2, h / 2);
+    r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
+    r.distance = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
+    s->work = AllocBitmap(w, h);
+    if (!r.sine || !r.distance || !s->work) return ERR_MEM;
+    PrepareRipple(&r);
+    fx->stepCount = FxStepCount(2 * duration, 1, 1);
+    return 0;
+  }
+  if (fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) return 0;
+  auto *s = static_cast<WaterState *>(fx->fxState);
+  const int32_t end = 2 * fx->step;
+  s->counter = fx->phase == FXPHASE_DRAW ? fx->frameNo : s->counter + 1;
+  const int32_t t = std::min(s->counter, end);
+  return WarpFrame(fx, s->ripple, s->work, int32_t(int64_t(t) * 255 / end), t >= end, done,
+                   [t](qmRippleRequest *r) { return RipplePixels(r, t); });
+}
+
+void WaterFxFree(qmFxRequest *fx, int32_t) {
+  auto *s = static_cast<WaterState *>(fx->fxState);
+  if (!s) return;
+  MemFree(s->ripple.sine);
+  MemFree(s->ripple.distance);
+  FreeBitmap(s->work);
+  s->ripple.sine = nullptr;
+  s->ripple.distance = nullptr;
+  s->work = nullptr;
+}
+
+uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
+  const int32_t w = fx->width, h = fx->height;
+  if (fx->phase == FXPHASE_INIT) {
+    auto *s = static_cast<StrudelState *>(MemAlloc(sizeof(StrudelState), 1));
+    if (!s) return ERR_MEM;
+    fx->fxState = s;
+    fx->step = StrudelStep(fx->step);
+    qmSwirlRequest &r = s->swirl;
+    r.width = w;
+    r.height = h;
+    r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
+    r.cosine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
+    s->work = AllocBitmap(w, h);
+    if (!r.sine || !r.cosine || !s->work) return ERR_MEM;
+    PrepareSwirl(&r);
+    fx->stepCount = FxStepCount(720, fx->step, 1);
+    return 0;
+  }
+  if (fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) return 0;
+  auto *s = static_cast<StrudelState *>(fx->fxState);
+  s->angle = fx->phase == FXPHASE_DRAW ? fx->frameNo * fx->step : s->angle + fx->step;
+  const int32_t angle = std::min(s->angle, 720);
+  return WarpFrame(fx, s->swirl, s->work, angle * 255 / 720, angle >= 720, done,
+                   [angle](qmSwirlRequest *r) { return SwirlPixels(r, angle); });
+}
+
+void StrudelFxFree(qmFxRequest *fx, int32_t) {
+  auto *s = static_cast<StrudelState *>(fx->fxState);
+  if (!s) return;
+  MemFree(s->swirl.sine);
+  MemFree(s->swirl.cosine);
+  FreeBitmap(s->work);
+  s->swirl.sine = s->swirl.cosine = nullptr;
+  s->work = nullptr;
+}
