@@ -122,7 +122,7 @@ std::string WithoutTables(const std::string &jpeg) {
 
 enum class Idx { none, relative, absolute };
 
-struct AviSpec {
+struct AviShape {
   int w = 16, h = 8;
   uint32_t frames = 0;   // avih total; 0 = the number of chunks
   uint32_t streams = 1;  // avih stream count
@@ -134,7 +134,7 @@ struct AviSpec {
   uint32_t idxOffsetBias = 0; // added to every idx1 offset
 };
 
-std::string BuildAvi(const AviSpec &s, const std::vector<std::string> &chunks) {
+std::string BuildAvi(const AviShape &s, const std::vector<std::string> &chunks) {
   const uint32_t frames = s.frames ? s.frames : uint32_t(chunks.size());
   std::string avih(56, '\0');
   avih.replace(16, 4, Le32(frames));
@@ -219,9 +219,9 @@ TEST(AviReader, IndexKindsAndTablelessFramesGiveTheSameFrames) {
                {"no tables, no index", Idx::none, false}};
   for (const auto &c : cases) {
     SCOPED_TRACE(c.name);
-    AviSpec spec;
-    spec.idx = c.idx;
-    const std::string path = Write(dir, "f.avi", BuildAvi(spec, ColourJpegs(16, 8, c.tables)));
+    AviShape shape;
+    shape.idx = c.idx;
+    const std::string path = Write(dir, "f.avi", BuildAvi(shape, ColourJpegs(16, 8, c.tables)));
     int32_t w = 0, h = 0, n = 0;
     qmAviReader *r = AviReaderOpen(path.c_str(), &w, &h, &n);
     ASSERT_NE(r, nullptr);
@@ -240,17 +240,17 @@ TEST(AviReader, OversizedFramesAndIndexesAreTakenSafely) {
   std::vector<std::string> frames = ColourJpegs(4, 2, false);
   const std::string comment = std::string("\xFF\xFE", 2) + char(3002 >> 8) + char(3002 & 255) + std::string(3000, 'c');
   frames[2].insert(2, comment);
-  AviSpec spec;
-  spec.w = 4, spec.h = 2;
-  spec.extraIndexEntries = 40;
-  const std::string path = Write(dir, "big.avi", BuildAvi(spec, frames));
+  AviShape shape;
+  shape.w = 4, shape.h = 2;
+  shape.extraIndexEntries = 40;
+  const std::string path = Write(dir, "big.avi", BuildAvi(shape, frames));
   qmAviReader *r = AviReaderOpen(path.c_str(), nullptr, nullptr, nullptr);
   ASSERT_NE(r, nullptr);
   EXPECT_EQ(r->indexCount[0], 7);
   for (int i : {2, 6, 2}) EXPECT_TRUE(ReadsFrame(r, i, kColours[i]));
   AviReaderClose(r);
 
-  AviSpec far;
+  AviShape far;
   far.idxOffsetBias = 0x7FFFFFF0;
   const std::string farPath = Write(dir, "far.avi", BuildAvi(far, ColourJpegs(16, 8, true)));
   r = AviReaderOpen(farPath.c_str(), nullptr, nullptr, nullptr);
@@ -263,8 +263,8 @@ TEST(AviReader, BrokenFilesGiveNoReaderOrNoFrame) {
   TempDir dir;
   const std::vector<std::string> good = ColourJpegs(16, 8, true);
   const std::string whole = BuildAvi({}, good);
-  auto spec = [](auto change) {
-    AviSpec s;
+  auto shape = [](auto change) {
+    AviShape s;
     change(s);
     return s;
   };
@@ -276,13 +276,13 @@ TEST(AviReader, BrokenFilesGiveNoReaderOrNoFrame) {
       {"RIFF of another form", "RIFF" + Le32(4) + "WAVE"},
       {"header cut short", whole.substr(0, 60)},
       {"no movi list", whole.substr(0, 12 + 8 + 4 + 8 + 56)},
-      {"negative frame count", BuildAvi(spec([](AviSpec &s) { s.frames = 0xFFFFFFFF; }), good)},
-      {"17 streams", BuildAvi(spec([](AviSpec &s) { s.streams = 17; }), good)},
-      {"17 stream headers", BuildAvi(spec([](AviSpec &s) { s.strhCount = 17; }), good)},
-      {"format width differs", BuildAvi(spec([](AviSpec &s) { s.strfWidth = 17; }), good)},
-      {"unknown codec", BuildAvi(spec([](AviSpec &s) { s.handler = "XVID"; }), good)},
-      {"no width", BuildAvi(spec([](AviSpec &s) { s.w = 0, s.strfWidth = 0; }), good)},
-      {"huge picture", BuildAvi(spec([](AviSpec &s) { s.w = 60000, s.h = 60000; }), good)},
+      {"negative frame count", BuildAvi(shape([](AviShape &s) { s.frames = 0xFFFFFFFF; }), good)},
+      {"17 streams", BuildAvi(shape([](AviShape &s) { s.streams = 17; }), good)},
+      {"17 stream headers", BuildAvi(shape([](AviShape &s) { s.strhCount = 17; }), good)},
+      {"format width differs", BuildAvi(shape([](AviShape &s) { s.strfWidth = 17; }), good)},
+      {"unknown codec", BuildAvi(shape([](AviShape &s) { s.handler = "XVID"; }), good)},
+      {"no width", BuildAvi(shape([](AviShape &s) { s.w = 0, s.strfWidth = 0; }), good)},
+      {"huge picture", BuildAvi(shape([](AviShape &s) { s.w = 60000, s.h = 60000; }), good)},
   };
   for (const auto &c : refused) {
     SCOPED_TRACE(c.name);
