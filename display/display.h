@@ -87,7 +87,7 @@ struct qmDisplayHook {
 // A window update that another thread queued; the main thread presents and frees it.
 struct qmDisplayUpdate {
   qmDisplayUpdate *next;
-  uint32_t unused;
+  const void *owner;  // who queued it, so that it can withdraw its updates; may be null
   qmBitmap *bitmap;  // owned by the node
   int32_t x, y, width, height;
 };

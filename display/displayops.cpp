@@ -202,4 +202,19 @@ void DiscardDisplayUpdates(qmDisplay *display) {
   MutexUnlock(display->updateLock);
 }
 
+void DiscardDisplayUpdatesOf(qmDisplay *display, const void *owner) {
+  MutexLock(display->updateLock);
+  for (qmDisplayUpdate **link = &display->pendingUpdates; *link;) {
+    qmDisplayUpdate *n = *link;
+    if (n->owner != owner) {
+      link = &n->next;
+      continue;
+    }
+    *link = n->next;
+    n->next = nullptr;
+    FreeUpdates(n);
+  }
+  MutexUnlock(display->updateLock);
+}
+
 bool DisplayUpdatesPending() { return gUpdatesQueued.load(std::memory_order_acquire); }

@@ -62,6 +62,8 @@ void FlushDisplayUpdates(const qmScene *scene);
 void FlushDisplayUpdatesOf(const qmScene *scene, qmDisplay *display);
 // Frees a display's queued updates unshown.
 void DiscardDisplayUpdates(qmDisplay *display);
+// Frees, unshown, the display's queued updates of one owner (any thread).
+void DiscardDisplayUpdatesOf(qmDisplay *display, const void *owner);
 // A cheap test for the pump's fast path: whether any thread queued an update since the last flush.
 bool DisplayUpdatesPending();
 // Without the display library: the button entries' reset of the display's picture, else nothing.

@@ -18,3 +18,5 @@ void SignalPost(qmSignal *s);
 // The caller holds the mutex exactly once (a wait releases one level of a recursive lock).
 // Consumes a pending post at once, else waits for one; returns 0.
 int SignalWait(qmSignal *s, qmMutex *mutex);
+// The same with a deadline: 0 when a post was consumed, 1 when ms milliseconds passed first.
+int SignalWaitFor(qmSignal *s, qmMutex *mutex, uint32_t ms);

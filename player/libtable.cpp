@@ -10,6 +10,7 @@
 #include "io/memblock/lib_memblock.h"
 #include "media/anim/lib_anim.h"
 #include "media/sound/lib_sound.h"
+#include "media/video/lib_video.h"
 #include "io/network/lib_network.h"
 #include "layers/layers/lib_layers.h"
 #include "player/event/lib_event.h"
@@ -42,5 +43,6 @@ const qmLibrary *const kPlayerLibraries[] = {
     &kTransitionFxLibrary,
     &kAnimLibrary,
     &kSpriteLibrary,
+    &kVideoLibrary,
     nullptr,
 };

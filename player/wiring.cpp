@@ -15,8 +15,10 @@
 #include "layers/objectlayers.h"
 #include "media/sound/channels.h"
 #include "media/sound/lib_sound.h"
+#include "media/video/lib_video.h"
 #include "media/sound/sound_state.h"
 #include "media/sound/sound_stream.h"
+#include "media/videocore/engine.h"
 #include "platform/audio.h"
 #include "platform/clipboard.h"
 #include "platform/date.h"
@@ -205,6 +207,9 @@ int DescribePluginSample(VmState *L, const qmObjectId *id, qmHostSampleLock *out
   return 1;
 }
 
+// A video's sound plays on a mixer channel of the sound library, which also posts its end event.
+const qmVideoAudioOps kVideoSound = {StartVideoChannel, SetVideoChannelVolume, StopVideoChannel, PostVideoEndEvent};
+
 }  // namespace
 
 uint32_t OpenScene(VmState *L) {
@@ -282,6 +287,9 @@ void WireLibraryServices(VmState *L) {
   ctx->tagConstant = TextTagConstant;
   ctx->readTextAttribute = TextReadAttribute;
   ctx->readSoundAttribute = SoundReadAttribute;
+  ctx->videoAudio = &kVideoSound;
+  ctx->videosOfDisplay = VideosOfDisplay;
+  ctx->readVideoAttribute = VideoReadAttribute;
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
@@ -299,6 +307,9 @@ void UnwireLibraryServices(VmState *L) {
   ctx->tagConstant = nullptr;
   ctx->readTextAttribute = nullptr;
   ctx->readSoundAttribute = nullptr;
+  ctx->videoAudio = nullptr;
+  ctx->videosOfDisplay = nullptr;
+  ctx->readVideoAttribute = nullptr;
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;

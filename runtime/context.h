@@ -25,6 +25,10 @@ struct qmScene;
 struct qmDisplay;
 struct qmVectorEngine;
 struct qmFormatPlugins;
+struct qmVideoState;
+struct qmVideoAudioOps;
+
+enum : int32_t { DISPVIDEO_STOP, DISPVIDEO_PAUSE, DISPVIDEO_RESUME };
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -115,6 +119,14 @@ struct qmPlayerContext {
   // The plug-in manager: the formats loader and saver plug-ins add (runtime/formatplugins.h);
   // null: the player's own formats alone.
   const qmFormatPlugins *formatPlugins;
+  // The video library's state of the run; the sound library's channel and end event for videos;
+  // the video library's answer to a display whose window closes (DISPVIDEO_PAUSE), opens again
+  // (DISPVIDEO_RESUME) or goes (DISPVIDEO_STOP).
+  qmVideoState *video;
+  const qmVideoAudioOps *videoAudio;
+  void (*videosOfDisplay)(VmState *L, qmDisplay *display, int32_t op);
+  // GetAttribute of a video (argument 2 names it): the results pushed or an error.
+  uint32_t (*readVideoAttribute)(VmState *L, int32_t attribute);
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

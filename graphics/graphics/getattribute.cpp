@@ -294,6 +294,12 @@ uint32_t ReadSoundObject(VmState *L, uint32_t type, int32_t attribute) {
   if (!ctx || !ctx->readSoundAttribute) return ERR_WRONGUSAGE;
   return ctx->readSoundAttribute(L, type, attribute);
 }
+// Videos: the video library answers (an error when it is not open).
+uint32_t ReadVideo(VmState *L, int32_t attribute) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->readVideoAttribute) return ERR_WRONGUSAGE;
+  return ctx->readVideoAttribute(L, attribute);
+}
 // Layers: the layers library answers (an error when it is not open).
 uint32_t ReadLayer(VmState *L, int32_t attribute) {
   qmPlayerContext *ctx = GetPlayerContext(L);
@@ -360,6 +366,7 @@ const qmAttributeRow kAttributeRows[] = {
     {QMTYPE_ANIM, true, ReadAnim},
     {QMTYPE_ANIMSTREAM, true, ReadAnimStream},
     {QMTYPE_SPRITE, true, ReadSprite},
+    {QMTYPE_VIDEO, true, ReadVideo},
 };
 
 } // namespace

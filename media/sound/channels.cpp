@@ -438,6 +438,43 @@ uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, ui
   return 0;
 }
 
+uint32_t StartVideoChannel(uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg, int32_t volume,
+                           int *index) {
+  int i;
+  if (uint32_t code = ClaimFree(&i)) return code;
+  qmMixerChannel *ch = &gChannels[i];
+  qmAudioFormat fmt;
+  FillStreamDescription(&fmt, rate, 16, channels, AUDIOFMT_SIGNED);
+  if (uint32_t code = NewAudioConverter(&fmt, AudioOutputRate(), input, arg, &ch->converter)) return code;
+  ch->volume = volume;
+  ch->pan = 128;
+  MutexLock(AudioMutex());
+  SetChannelVolumePan(i, volume, 128);
+  AttachMixerInput(i, ch->converter);
+  ch->state = CHAN_VIDEO;
+  MutexUnlock(AudioMutex());
+  *index = i;
+  return 0;
+}
+
+void SetVideoChannelVolume(int index, int32_t volume) {
+  qmMixerChannel *ch = GetMixerChannel(index);
+  if (!ch || ch->state.load() != CHAN_VIDEO) return;
+  MutexLock(AudioMutex());
+  ch->volume = volume;
+  SetChannelVolumePan(index, volume, ch->pan);
+  MutexUnlock(AudioMutex());
+}
+
+void PostVideoEndEvent(const qmObjectId *id) {
+  if (gSoundHandlers.videoEnd) PostSoundEvent(SNDEVT_VIDEOEND, *id, 0, 0, 0);
+}
+
+void StopVideoChannel(int index) {
+  qmMixerChannel *ch = GetMixerChannel(index);
+  if (ch && ch->state.load() == CHAN_VIDEO) RetireChannel(ch);
+}
+
 void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass) {
   MutexLock(AudioMutex());
   AttachMixerInput(IndexOf(ch), nullptr);

@@ -72,6 +72,17 @@ uint32_t StartModuleChannel(qmModule *m, const qmObjectId &id, int32_t volume, i
 // freed. 0, ERR_NOCHANNEL, ERR_AUDIOCONVERTER, ERR_THREAD or ERR_MEM.
 uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, uint32_t startPass, int32_t volume,
                             void (*ended)(qmMixerChannel *ch), int *index);
+// A video's sound on a free channel: signed 16-bit frames pulled from input, which must hand
+// silence rather than 0 while it has nothing yet (0 ends the channel's input). 0, ERR_NOCHANNEL,
+// ERR_AUDIOCONVERTER or ERR_MEM.
+uint32_t StartVideoChannel(uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg, int32_t volume,
+                           int *index);
+// Volume 0..64 of a video's channel.
+void SetVideoChannelVolume(int index, int32_t volume);
+// Detaches the video's channel and frees it.
+void StopVideoChannel(int index);
+// The video's end event, when the script handles it (any thread).
+void PostVideoEndEvent(const qmObjectId *id);
 // Stops the channel's music; with keep, the stream's position is where playing stopped and
 // *pass the pass it was in. The channel is free afterwards.
 void FinishMusicChannel(qmMixerChannel *ch, bool keep, uint32_t *pass);

@@ -1,0 +1,240 @@
+// The video library as a script calls it, on one open display: the refusals before anything
+// changes, pictures grabbed into brushes by number and time, the driver choice, and a video
+// played, paused, resumed and run to its end. Clips come from ffmpeg's lavfi; picture n has a
+// colour given by a formula.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "media/video/video.h"
+#include "runtime/errcodes.h"
+#include "runtime/objlist.h"
+#include "runtime/objtypes.h"
+#include "tests/display/brush/brush_vm.h"
+#include "tests/platform/tempdir.h"
+
+namespace {
+
+// Picture n: red 3n, green 250 - 3n, blue 2n + 40.
+uint32_t Rgb(int n) { return uint32_t(3 * n) << 16 | uint32_t(250 - 3 * n) << 8 | uint32_t(2 * n + 40); }
+
+std::string MakeClip(const TempDir &dir, double seconds) {
+  std::string file = dir / "clip.mkv";
+  std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i color=c=black:s=32x24:r=10:d=" + std::to_string(seconds) +
+                    " -vf \"format=gbrp,geq=r='3*N':g='250-3*N':b='2*N+40'\" -c:v png -pix_fmt rgb24 " + file;
+  EXPECT_EQ(std::system(cmd.c_str()), 0);
+  return file;
+}
+
+struct VideoVm : BrushVm {
+  TempDir dir;
+  std::string clip = MakeClip(dir, 1.0);
+  CmdArg Clip() const { return CmdArg::Str(clip.c_str()); }
+  static std::string Shell(const std::string &command) {
+    std::string out;
+    if (FILE *p = popen(command.c_str(), "r")) {
+      char buf[256];
+      while (size_t n = std::fread(buf, 1, sizeof buf, p)) out.append(buf, n);
+      pclose(p);
+    }
+    return out;
+  }
+  qmVideo *Video(uint32_t id) {
+    qmObjectId oid{id, 0};
+    return reinterpret_cast<qmVideo *>(FindObject(L, QMTYPE_VIDEO, &oid));
+  }
+  // The grabbed brush's top-left colour as 0xRRGGBB, or -1.
+  double Grabbed(double video, double position, double mode) {
+    if (Call("GetVideoFrame", {50, video, position, mode}).code) return -1;
+    return double(uint32_t(Read(50, 0, 0).first) & 0xFFFFFF);
+  }
+  bool WaitForState(uint32_t id, uint32_t state) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (Video(id)->state.load() == state) return true;
+      std::this_thread::yield();
+    }
+    return false;
+  }
+};
+
+TEST(VideoLib, RefusesBeforeChangingAnything) {
+  VideoVm vm;
+  std::string text = vm.dir / "text.txt";
+  std::FILE *f = std::fopen(text.c_str(), "w");
+  std::fputs("no video", f);
+  std::fclose(f);
+  std::string missing = vm.dir / "none.mkv";
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  struct Case {
+    const char *name;
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } cases[] = {
+      {"seek before the start", "SeekVideo", {1, -1}, ERR_SEEKRANGE},
+      {"seek to the duration", "SeekVideo", {1, 1000}, ERR_SEEKRANGE},
+      {"seek to the last millisecond", "SeekVideo", {1, 999}, 0},
+      {"frame 0", "GetVideoFrame", {5, 1, 0}, ERR_VIDEOFRAME},
+      {"frame past the end", "GetVideoFrame", {5, 1, 11}, ERR_VIDEOFRAME},
+      {"mode 2", "GetVideoFrame", {5, 1, 1, 2}, ERR_WRONGUSAGE},
+      {"negative time", "GetVideoFrame", {5, 1, -1, 1}, ERR_SEEKRANGE},
+      {"pause while stopped", "PauseVideo", {1}, ERR_VIDNOTPLAYING},
+      {"resume while stopped", "ResumeVideo", {1}, ERR_VIDNOTPAUSED},
+      {"no such video", "CloseVideo", {9}, ERR_FINDVIDEO},
+      {"no such video to play", "PlayVideo", {9}, ERR_FINDVIDEO},
+      {"a side of 0", "SetVideoSize", {1, 0, 10}, ERR_BADDIMENSIONS},
+      {"no such file", "OpenVideo", {2, CmdArg::Str(missing.c_str())}, ERR_READFILE},
+      {"no video in the file", "OpenVideo", {2, CmdArg::Str(text.c_str())}, ERR_LOADVIDEO},
+      {"too few arguments", "SetVideoPosition", {1, 0}, ERR_MISSINGPARAMTR},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(vm.Call(c.command, c.args).code, c.code);
+  }
+  EXPECT_EQ(vm.Video(2), nullptr);  // failed opens leave no record
+  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_STOPPED));
+}
+
+TEST(VideoLib, GrabsPicturesIntoBrushesByNumberAndTime) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  struct Case {
+    double position, mode;
+    int picture;
+  } cases[] = {{1, 0, 0}, {10, 0, 9}, {4, 0, 3}, {500, 1, 5}, {7, 0, 6}, {0, 1, 0}, {999, 1, 9}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.position);
+    EXPECT_EQ(vm.Grabbed(1, c.position, c.mode), double(Rgb(c.picture)));
+  }
+  ASSERT_NE(vm.Brush(50), nullptr);
+  EXPECT_EQ(vm.Brush(50)->width, 32);
+  EXPECT_EQ(vm.Brush(50)->height, 24);
+}
+
+TEST(VideoLib, DriverChoiceDecidesWhoOpens) {
+  VideoVm vm;
+  struct Case {
+    double driver;
+    uint32_t code;
+    double isVideo;
+  } cases[] = {{1, ERR_LOADVIDEO, 0}, {0, 0, 1}, {-1, 0, 1}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.driver);
+    ASSERT_EQ(vm.Call("ForceVideoDriver", {c.driver}).code, 0u);
+    EXPECT_EQ(vm.Call("IsVideo", {vm.Clip()}).results, std::vector<double>{c.isVideo});
+    EXPECT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, c.code);
+  }
+}
+
+// GetAttribute's rows of a video; the frame count as ffprobe counts it.
+TEST(VideoLib, AnswersItsAttributes) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  ASSERT_EQ(vm.Call("SeekVideo", {1, 400}).code, 0u);
+  int frames = std::atoi(
+      vm.Shell("ffprobe -v error -count_frames -select_streams v:0 -show_entries stream=nb_read_frames -of csv=p=0 " +
+               vm.clip).c_str());
+  struct Case {
+    const char *name;
+    int attribute;
+    double value;
+  } cases[] = {
+      {"width", 0, 32}, {"height", 1, 24}, {"frames", 11, double(frames)}, {"duration", 14, 1000},
+      {"position after a seek while stopped", 18, 400}, {"can seek", 72, 1}, {"driver", 75, 0}, {"count", 60, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(vm.Call("GetAttribute", {50, 1, c.attribute}).results, std::vector<double>{c.value});
+  }
+  EXPECT_EQ(vm.Call("GetAttribute", {50, 9, 0}).code, uint32_t(ERR_FINDVIDEO));
+  EXPECT_EQ(vm.Call("GetAttribute", {50, 1, 5}).code, uint32_t(ERR_UNKNOWNATTR));
+}
+
+TEST(VideoLib, SizeAndVolumeFollowTheirRules) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  qmVideo *v = vm.Video(1);
+  struct Case {
+    CmdArg width, height;
+    int32_t w, h;
+  } sizes[] = {{CmdArg::Str("200%"), CmdArg::Str("50%"), 64, 12}, {16, 100000, 16, 12}, {100000, 48, 64, 48}};
+  for (const Case &c : sizes) {
+    ASSERT_EQ(vm.Call("SetVideoSize", {1, c.width, c.height}).code, 0u);
+    EXPECT_EQ(v->width, c.w);
+    EXPECT_EQ(v->height, c.h);
+  }
+  struct Volume {
+    CmdArg given;
+    int32_t stored;
+  } volumes[] = {{100, 64}, {CmdArg::Str("50%"), 32}, {-5, 0}, {20, 20}};
+  for (const Volume &c : volumes) {
+    ASSERT_EQ(vm.Call("SetVideoVolume", {1, c.given}).code, 0u);
+    EXPECT_EQ(v->volume, c.stored);
+  }
+}
+
+TEST(VideoLib, PlaysPausesAndEndsWithTheLastPictureShown) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  auto playing = [&] { return vm.Call("IsVideoPlaying", {1}).results; };
+  const std::vector<double> yes{1}, no{0};
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 8, 4}).code, 0u);
+  EXPECT_EQ(playing(), yes);
+  EXPECT_EQ(vm.Video(1)->x, 8);
+  EXPECT_EQ(vm.Call("PlayVideo", {1}).code, uint32_t(ERR_VIDPLAYING));
+  EXPECT_EQ(vm.Call("GetVideoFrame", {5, 1, 1}).code, uint32_t(ERR_FGRABVIDSTATE));
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  EXPECT_EQ(playing(), no);
+  EXPECT_EQ(vm.Call("PlayVideo", {1}).code, uint32_t(ERR_VIDPAUSED));
+  ASSERT_EQ(vm.Call("ResumeVideo", {1}).code, 0u);
+  EXPECT_EQ(playing(), yes);
+  ASSERT_TRUE(vm.WaitForState(1, VIDSTATE_ENDED));
+  EXPECT_EQ(playing(), no);
+  // Ended: played again from the beginning.
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  EXPECT_EQ(playing(), yes);
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
+  EXPECT_EQ(playing(), no);
+  EXPECT_EQ(vm.Video(1)->display, nullptr);
+  // A number in use is taken over by the new video; closing a playing one stops it first.
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  EXPECT_EQ(playing(), no);
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("CloseVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Video(1), nullptr);
+  // Left playing at the end of the run: the library's shut-down stops it.
+  ASSERT_EQ(vm.Call("OpenVideo", {3, vm.Clip()}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {3}).code, 0u);
+}
+
+// Videos follow their display: a closed window holds them back, an opened one shows them again,
+// and a display that goes stops them before anything of it is freed.
+TEST(VideoLib, FollowsItsDisplay) {
+  VideoVm vm;
+  std::string longer = vm.dir / "long.mkv";
+  std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("CloseDisplay", {1}).code, 0u);
+  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_DISPLAYPAUSE));
+  EXPECT_EQ(vm.Call("IsVideoPlaying", {1}).results, std::vector<double>{0});
+  ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
+  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
+  ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 64), vm.Set("height", 48); }).code, 0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectDisplay", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("OpenVideo", {2, CmdArg::Str(longer.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {2}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectDisplay", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("FreeDisplay", {2}).code, 0u);
+  EXPECT_EQ(vm.Video(2)->state.load(), uint32_t(VIDSTATE_STOPPED));
+  EXPECT_EQ(vm.Video(2)->display, nullptr);
+  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
+}
+
+}  // namespace
