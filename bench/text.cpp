@@ -1,6 +1,6 @@
-// Text against two peers in the same run: SDL2_ttf (a 2,000-character paragraph in Vera,
-// anti-aliased, rendered wrapped and blitted into a 1920x1080 picture; the width of 10,000 short
-// strings) and FreeType's own FT_Load_Char + FT_Render_Glyph loop over the same paragraph.
+// Text against two peers in the same run: SDL2_ttf (200 short lines one by one, a
+// 2,000-character paragraph and an 8,000-character page in Vera, anti-aliased, rendered and
+// blitted into a 1920x1080 picture; the width of 10,000 short strings) and FreeType's own FT_Load_Char + FT_Render_Glyph loop over the same paragraph.
 // Both sides draw the same glyphs: our font of 24-pixel lines renders Vera at 19 pixels to the
 // em, so SDL2_ttf opens Vera at 19 points (72 dpi: 19 pixels to the em). Each SDL2_ttf bench
 // first checks once that a line of ours and of the peer's has the same ink: the same height of
@@ -116,36 +116,61 @@ bool SameInk(benchmark::State &state) {
   return same;
 }
 
-void Paragraph_Ours(benchmark::State &state) {
-  std::string text = Paragraph();
-  qmBitmap *screen = AllocBitmap(1920, 1080);
+// One block of text as a script draws it: laid out (wrapped at 1900 pixels), rendered and
+// blitted into the screen.
+void OurDraw(std::string &text, qmBitmap *screen) {
   qmTextRequest r{};
   r.style = {QM_STYLE_ANTIALIAS, 0xFFFFFF, 0, 0, 4, 3, 2, OurFont()};
   r.align = POS_LEFT;
   r.wrap = 1900;
   r.text = text.data();
-  for (auto _ : state) {
-    qmTextLayout layout;
-    LayoutTextBlock(&r, QM_TEXT_TEXTOUT, 0, nullptr, nullptr, 0, &layout);
-    qmTextBox box;
-    RenderTextRuns(&r, &layout, 1900, &box);
-    BltAlphaBitmap(box.bitmap, 0, 0, screen, 10, 10, std::min(box.width, 1900), std::min(box.height, 1060), box.alpha);
-    FreeTextBox(&box);
+  qmTextLayout layout;
+  LayoutTextBlock(&r, QM_TEXT_TEXTOUT, 0, nullptr, nullptr, 0, &layout);
+  qmTextBox box;
+  RenderTextRuns(&r, &layout, 1900, &box);
+  BltAlphaBitmap(box.bitmap, 0, 0, screen, 10, 10, std::min(box.width, 1900), std::min(box.height, 1060), box.alpha);
+  FreeTextBox(&box);
+}
+
+// The same with the peer: a line alone is rendered unwrapped, a block wrapped at 1900 pixels.
+void PeerDraw(const std::string &text, bool wrapped, SDL_Surface *screen) {
+  const SDL_Color white{255, 255, 255, 255};
+  SDL_Surface *s = wrapped ? TTF_RenderUTF8_Blended_Wrapped(PeerFont(), text.c_str(), white, 1900)
+                           : TTF_RenderUTF8_Blended(PeerFont(), text.c_str(), white);
+  SDL_Rect at{10, 10, 0, 0};
+  SDL_BlitSurface(s, nullptr, screen, &at);
+  SDL_FreeSurface(s);
+}
+
+// The texts drawn per iteration: 200 short lines one by one, the 2,000-character paragraph, and
+// a page of 8,000 characters (about 43 lines of 24 pixels: the height of the screen).
+enum TextCase { kShortLines, kParagraph, kPage };
+
+std::vector<std::string> Texts(TextCase c) {
+  if (c == kShortLines) {
+    auto v = ShortStrings();
+    v.resize(200);
+    return v;
   }
+  std::string p = Paragraph();
+  if (c == kPage) p = p + p + p + p;
+  return {p};
+}
+
+void Text_Ours(benchmark::State &state, TextCase c) {
+  auto texts = Texts(c);
+  qmBitmap *screen = AllocBitmap(1920, 1080);
+  for (auto _ : state)
+    for (std::string &t : texts) OurDraw(t, screen);
   FreeBitmap(screen);
 }
 
-void Paragraph_SdlTtf(benchmark::State &state) {
+void Text_SdlTtf(benchmark::State &state, TextCase c) {
   if (!SameInk(state)) return;
-  std::string text = Paragraph();
+  const auto texts = Texts(c);
   SDL_Surface *screen = SDL_CreateRGBSurfaceWithFormat(0, 1920, 1080, 32, SDL_PIXELFORMAT_ARGB8888);
-  SDL_Color white{255, 255, 255, 255};
-  for (auto _ : state) {
-    SDL_Surface *s = TTF_RenderUTF8_Blended_Wrapped(PeerFont(), text.c_str(), white, 1900);
-    SDL_Rect at{10, 10, 0, 0};
-    SDL_BlitSurface(s, nullptr, screen, &at);
-    SDL_FreeSurface(s);
-  }
+  for (auto _ : state)
+    for (const std::string &t : texts) PeerDraw(t, c != kShortLines, screen);
   SDL_FreeSurface(screen);
 }
 
@@ -198,8 +223,12 @@ void Widths_SdlTtf(benchmark::State &state) {
   }
 }
 
-BENCHMARK(Paragraph_Ours)->Unit(benchmark::kMillisecond);
-BENCHMARK(Paragraph_SdlTtf)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Text_Ours, ShortLine, kShortLines)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Text_SdlTtf, ShortLine, kShortLines)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Text_Ours, Paragraph, kParagraph)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Text_SdlTtf, Paragraph, kParagraph)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Text_Ours, Page, kPage)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(Text_SdlTtf, Page, kPage)->Unit(benchmark::kMillisecond);
 BENCHMARK(Paragraph_FreeTypeLoop)->Unit(benchmark::kMillisecond);
 BENCHMARK(Widths_Ours)->Unit(benchmark::kMillisecond);
 BENCHMARK(Widths_SdlTtf)->Unit(benchmark::kMillisecond);

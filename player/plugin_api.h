@@ -175,6 +175,12 @@ typedef const uint32_t *(*qmLoadFrameFn)(void *handle, int32_t index, void *scra
 typedef void (*qmFreeFrameFn)(void *handle, const uint32_t *pixels);
 typedef int32_t (*qmGetFrameDelayFn)(void *handle, int32_t index);
 typedef void (*qmCloseAnimFn)(void *handle);
+// Anim saver: BeginAnimStream (file, width, height, ANIMSAVE_ flags, quality, fps) answers a
+// stream handle or null; WriteAnimFrame non-zero on success.
+typedef void *(*qmBeginAnimStreamFn)(const char *file, int32_t width, int32_t height, uint32_t flags, int32_t quality,
+                                     int32_t fps);
+typedef int (*qmWriteAnimFrameFn)(void *handle, const qmAnimSaveFrame *frame);
+typedef void (*qmFinishAnimStreamFn)(void *handle);
 // Video decoder: OpenVideo answers a handle or null.
 typedef void *(*qmOpenVideoFn)(const char *file, void *info);
 typedef void (*qmCloseVideoFn)(void *handle);

@@ -127,10 +127,12 @@ const qmPluginSymbols *FindSaver(uint32_t feature, int slot, int32_t format) {
   return found;
 }
 
-int32_t ImageSaverFlags(int32_t format) {
-  const qmPluginSymbols *sym = FindSaver(PLUGINFEAT_IMGSAVER, 0, format);
-  return sym ? int32_t(sym->savers[0].flags & 0x7FFFFFFF) : -1;
+int32_t SaverFlags(uint32_t feature, int slot, int32_t format) {
+  const qmPluginSymbols *sym = FindSaver(feature, slot, format);
+  return sym ? int32_t(sym->savers[slot].flags & 0x7FFFFFFF) : -1;
 }
+
+int32_t ImageSaverFlags(int32_t format) { return SaverFlags(PLUGINFEAT_IMGSAVER, 0, format); }
 
 uint32_t SaveWithSaver(uint32_t feature, int slot, int32_t format, uint32_t unknown, uint32_t refused,
                        const char *name, const void *request) {
@@ -237,10 +239,43 @@ void CloseVideo(const qmPluginDecoder *d) {
   CallPlugin([&] { Entry<qmCloseVideoFn>(d, PLUGINFEAT_VIDEO, 1)(d->handle); });
 }
 
+int32_t AnimSaverFlags(int32_t format) { return SaverFlags(PLUGINFEAT_ANMSAVER, 1, format); }
+
+void FinishAnimSave(const qmPluginDecoder *d) {
+  CallPlugin([&] { Entry<qmFinishAnimStreamFn>(d, PLUGINFEAT_ANMSAVER, 3)(d->handle); });
+}
+
+uint32_t BeginAnimSave(int32_t format, const char *name, int32_t width, int32_t height, uint32_t flags,
+                       int32_t quality, int32_t fps, qmPluginDecoder *stream) {
+  const qmPluginSymbols *sym = FindSaver(PLUGINFEAT_ANMSAVER, 1, format);
+  if (!sym) return ERR_UNKNOWNANMOUT;
+  void *handle = nullptr;
+  const uint32_t failed = CallPlugin([&] {
+    handle = GetFeatureEntry<qmBeginAnimStreamFn>(sym, PLUGINFEAT_ANMSAVER, 1)(name, width, height, flags, quality, fps);
+  });
+  if (!handle) return failed ? failed : uint32_t(ERR_SAVEANIM);
+  const qmPluginDecoder begun{sym, handle};
+  // A stream begun while a host call failed is finished here: the caller never sees it.
+  if (failed) {
+    FinishAnimSave(&begun);
+    return failed;
+  }
+  *stream = begun;
+  return 0;
+}
+
+uint32_t WriteAnimSaveFrame(const qmPluginDecoder *d, const qmAnimSaveFrame *frame) {
+  int ok = 0;
+  const uint32_t failed = CallPlugin([&] { ok = Entry<qmWriteAnimFrameFn>(d, PLUGINFEAT_ANMSAVER, 2)(d->handle, frame); });
+  if (failed) return failed;
+  return ok ? 0 : uint32_t(ERR_SAVEANIM);
+}
+
 const qmFormatPlugins kFormatPlugins = {
     LoadPluginImage, TransformPluginImage, FreePluginImage, ImageSaverFlags, SaveImage, SaveSample, OpenSound,
     ReadSound,       SeekSound,            SoundName,       CloseSound,      OpenAnim,  LoadFrame,  FreeFrame,
-    FrameDelay,      CloseAnim,            OpenVideo,       CloseVideo};
+    FrameDelay,      CloseAnim,            OpenVideo,       CloseVideo,      AnimSaverFlags, BeginAnimSave,
+    WriteAnimSaveFrame, FinishAnimSave};
 
 }  // namespace
 

@@ -53,6 +53,20 @@ struct qmPluginSoundRead {
 // The first words of the 16-word block an anim-loader plug-in's OpenAnim fills.
 enum : int32_t { ANIMINFO_WIDTH = 0, ANIMINFO_HEIGHT = 1, ANIMINFO_FRAMES = 3, ANIMINFO_ALPHA = 4, ANIMINFO_WORDS = 16 };
 
+// A frame handed to an anim saver: palette indices (one byte a pixel) or 0xAARRGGBB words.
+enum : uint32_t { ANIMSAVEFRAME_ALPHA = 1, ANIMSAVEFRAME_TRANSPARENT = 2 };
+struct qmAnimSaveFrame {
+  const void *pixels;
+  const uint32_t *palette;   // 256 entries 0x00RRGGBB for indexed frames, else null
+  int32_t bytesPerRow;       // width, or width x 4
+  int32_t colors;            // palette entries in use; 0 for ARGB frames
+  int32_t transparentIndex;  // valid with ANIMSAVEFRAME_TRANSPARENT
+  int32_t delay;             // ms
+  uint32_t flags;            // ANIMSAVEFRAME_
+};
+// What an anim saver's stream is told at its start: frames come indexed, they may carry alpha.
+enum : uint32_t { ANIMSAVE_INDEXED = 1, ANIMSAVE_ALPHA = 4 };
+
 // A decoder a plug-in opened (sound stream, anim or video), and the plug-in that answers it.
 struct qmPluginDecoder {
   const void *plugin;  // the plug-in's symbol block
@@ -95,4 +109,13 @@ struct qmFormatPlugins {
   // the video, zeroed, infoSize bytes), else 0.
   int (*openVideo)(const char *name, void *info, uint32_t infoSize, qmPluginDecoder *decoder);
   void (*closeVideo)(const qmPluginDecoder *decoder);
+  // Anim savers of a format number: -1 when no plug-in registered it, else the saver's flags
+  // (SAVERFLAG_). A stream of width x height (flags ANIMSAVE_): 0 and the stream,
+  // ERR_UNKNOWNANMOUT without a saver, ERR_SAVEANIM when it refuses. A frame: 0 or
+  // ERR_SAVEANIM. Every stream begun is finished once.
+  int32_t (*animSaverFlags)(int32_t format);
+  uint32_t (*beginAnimSave)(int32_t format, const char *name, int32_t width, int32_t height, uint32_t flags,
+                            int32_t quality, int32_t fps, qmPluginDecoder *stream);
+  uint32_t (*writeAnimSaveFrame)(const qmPluginDecoder *stream, const qmAnimSaveFrame *frame);
+  void (*finishAnimSave)(const qmPluginDecoder *stream);
 };

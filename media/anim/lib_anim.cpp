@@ -325,6 +325,7 @@ uint32_t AnmSaveAnim(VmState *L) {
   const int32_t format = vm_optint32(L, 3, ANMFMT_GIF);
   qmAnimSaveOptions o = kDefaultAnimSave;
   ReadSaveOptions(L, 4, &o);
+  o.plugins = Plugins(L);
   qmAnim *a = nullptr;
   if (uint32_t code = FindAnim(GetScene(L), &id, &a, 0)) return code;
   return SaveAnimCore(a, file, format, &o);
@@ -339,6 +340,7 @@ uint32_t AnmBeginAnimStream(VmState *L) {
   const int32_t format = vm_optint32(L, 5, ANMFMT_GIF);
   qmAnimSaveOptions o = kDefaultAnimSave;
   ReadSaveOptions(L, 6, &o);
+  o.plugins = Plugins(L);
   if (!*file || w < 1 || h < 1) return ERR_WRONGUSAGE;
   if (!id.handle) CloseAnimStream(ObjectRegistryOf(L), &id);
   if (uint32_t code = BeginAnimStream(ObjectRegistryOf(L), &id, file, w, h, format, &o, nullptr)) return code;

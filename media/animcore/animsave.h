@@ -1,9 +1,10 @@
-// Saving anims: every frame of an anim written to a GIF animation or a motion-JPEG AVI, and anim
-// streams that write frames one by one from brushes.
+// Saving anims: every frame of an anim written to a GIF animation, a motion-JPEG AVI or the
+// format of a saver plug-in, and anim streams that write frames one by one from brushes.
 #pragma once
 #include <cstdint>
 
 #include "graphics/bitmap.h"
+#include "runtime/formatplugins.h"
 #include "runtime/objectid.h"
 
 struct qmScene;
@@ -22,8 +23,17 @@ struct qmAnimSaveOptions {
   int32_t quality;
   int32_t fps;
   int32_t useAlpha;
+  const qmFormatPlugins *plugins;  // the savers of other format numbers; null: none
 };
-inline constexpr qmAnimSaveOptions kDefaultAnimSave{0, 256, 0xFFFFFFFFu, 1, 90, 25, 0};
+inline constexpr qmAnimSaveOptions kDefaultAnimSave{0, 256, 0xFFFFFFFFu, 1, 90, 25, 0, nullptr};
+
+// The stream of a saver plug-in that writes a format number other than GIF's and AVI's.
+struct qmAnimSaver {
+  const qmFormatPlugins *plugins;  // null while no saver stream is open
+  qmPluginDecoder stream;
+  int32_t indexed;   // the saver takes palette indices, not ARGB words
+  int32_t useAlpha;  // frames keep their alpha (the saver said it can)
+};
 
 // Options of one stream frame.
 struct qmAnimFrameOptions {
@@ -41,15 +51,17 @@ struct qmAnimStream {
   int32_t writerKind;     // the format number
   int32_t indexed;        // frames are reduced to a palette before writing
   int32_t useAlpha;
-  qmGifWriter *gif;  // format 0
-  qmAviWriter *avi;  // format 1
+  qmGifWriter *gif;   // format 0
+  qmAviWriter *avi;   // format 1
+  qmAnimSaver saver;  // other format numbers
 };
 
-// 0, ERR_MASKNALPHA, ERR_WRONGUSAGE (colours), ERR_UNKNOWNANMOUT, the writer's errors, ERR_MEM,
+// 0, ERR_MASKNALPHA, ERR_WRONGUSAGE (colours), ERR_UNKNOWNANMOUT, ERR_SAVERALPHA (usealpha for a
+// saver without alpha), ERR_SAVEANIM (a saver refused), the writer's errors, ERR_MEM,
 // ERR_LOCKBMAP, or the first frame's error; the file begun is closed in every case.
 uint32_t SaveAnimCore(qmAnim *anim, const char *file, int32_t format, const qmAnimSaveOptions *options);
-// A new listed stream of width x height. 0, ERR_WRONGUSAGE, ERR_UNKNOWNANMOUT, ERR_MEM or the
-// writer's error.
+// A new listed stream of width x height. 0, ERR_WRONGUSAGE, ERR_UNKNOWNANMOUT, ERR_SAVERALPHA,
+// ERR_SAVEANIM, ERR_MEM or the writer's error.
 uint32_t BeginAnimStream(qmObjectRegistry *objects, qmObjectId *id, const char *file, int32_t width, int32_t height,
                          int32_t format, const qmAnimSaveOptions *options, qmAnimStream **out);
 // The picture (a brush's planes, width x height) written as the stream's next frame.

@@ -1,6 +1,7 @@
 // Formats that plug-ins add, through the real player: the test picture format (tpic.qmp,
-// tpic8.qmp) and sound format (tsnd.qmp) load, save and answer GetAttribute; a plug-in that
-// fails its init adds nothing; savers that refuse and formats nobody registered fail as such.
+// tpic8.qmp), anim format (tanm.qmp, tanm8.qmp) and sound format (tsnd.qmp) load, save and
+// answer GetAttribute; a plug-in that fails its init adds nothing; savers that refuse and
+// formats nobody registered fail as such.
 #include <cmath>
 #include <cstdlib>
 
@@ -48,8 +49,25 @@ std::vector<uint8_t> TsndFile(std::vector<int16_t> *frames) {
   return out;
 }
 
-enum { kBGPic = 1, kSample = 2, kBrush = 3, kMusic = 33 };
-enum { kWidth = 0, kHeight = 1, kType = 9, kNumFrames = 11, kPitch = 15, kHasAlpha = 17 };
+// A TANM file (the layout tanm.cpp reads and writes): frames of w x h words after their delays.
+std::vector<uint8_t> TanmFile(int w, int h, uint8_t flags, const std::vector<std::pair<int, std::vector<uint32_t>>> &frames) {
+  std::vector<uint8_t> out = {'T', 'A', 'N', 'M'};
+  PutLe(out, uint32_t(w), 2);
+  PutLe(out, uint32_t(h), 2);
+  out.push_back(flags);
+  for (const auto &[delay, pixels] : frames) {
+    PutLe(out, uint32_t(delay), 2);
+    for (uint32_t p : pixels) PutLe(out, p, 4);
+  }
+  return out;
+}
+
+// Two opaque frames of 3 x 2, shown 40 and 120 ms.
+const std::vector<uint32_t> kFrame1 = {0xFFFF0000, 0xFF00FF00, 0xFF0000FF, 0xFFFFFFFF, 0xFF000000, 0xFF808080};
+const std::vector<uint32_t> kFrame2 = {0xFF102030, 0xFFC0B0A0, 0xFFFFFF00, 0xFF00FFFF, 0xFFFF00FF, 0xFF405060};
+
+enum { kBGPic = 1, kSample = 2, kBrush = 3, kAnim = 4, kMusic = 33 };
+enum { kWidth = 0, kHeight = 1, kType = 9, kNumFrames = 11, kPitch = 15, kHasAlpha = 17, kFrameDelay = 37 };
 const double kNone = 4294967295.0;
 
 }  // namespace
@@ -99,6 +117,61 @@ TEST(E2eFormats, PictureFormatLoadsAndSaves) {
   }
 }
 
+// The anim loader takes its files for LoadAnim and LoadAnimFrame; SaveAnim and anim streams of
+// the saver's format numbers write files that it reads back.
+TEST(E2eFormats, AnimFormatLoadsAndSaves) {
+  PlayerDir d({"tanm.qmp", "tanm8.qmp"});
+  const std::vector<uint8_t> input = TanmFile(3, 2, 0, {{40, kFrame1}, {120, kFrame2}});
+  qmtools::WriteBytes(d / "in.tanm", input);
+  const std::string script = ScriptOf({
+      {false, "LoadAnim", {1, d / "in.tanm"}},
+      {true, "GetAttribute", {kAnim, 1, kNumFrames}},
+      {true, "GetAttribute", {kAnim, 1, kWidth}},
+      {true, "GetAttribute", {kAnim, 1, kHeight}},
+      {true, "GetAttribute", {kAnim, 1, kFrameDelay, 2}},
+      {false, "SaveAnim", {1, d / "argb.tanm", 50}},
+      {false, "SaveAnim", {1, d / "indexed.tanm", 51}},
+      {false, "LoadAnimFrame", {5, 2, d / "in.tanm"}},
+      {false, "BeginAnimStream", {2, d / "stream.tanm", 3, 2, 50}},
+      {false, "WriteAnimFrame", {2, 5}},
+      {false, "WriteAnimFrame", {2, 5}},
+      {false, "FinishAnimStream", {2}},
+      {false, "LoadAnim", {3, d / "argb.tanm"}},
+      {false, "GetAnimFrame", {6, 2, 3}},
+      {true, "ReadBrushPixel", {6, 1, 0.0}},
+  });
+  qmtools::WriteBytes(d / "f.qma", AppletOf(script));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "f.qma"}, {"TANM_LOG=" + (d / "log.txt")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "2\n3\n2\n120\n" + std::to_string(kFrame2[1] & 0xFFFFFF) + " -1\n");
+  // Every anim the loader opened was closed, every stream begun was finished.
+  EXPECT_EQ(ReadWholeFile(d / "log.txt"), "closeanim\nfinish\nfinish\ncloseanim\nfinish\ncloseanim\n");
+
+  // The ARGB saver got every frame as loaded, with its delay.
+  const std::string argb = ReadWholeFile(d / "argb.tanm");
+  EXPECT_EQ(argb, std::string(input.begin(), input.end()));
+  // The stream wrote the brush twice, without delays.
+  const std::vector<uint8_t> streamed = TanmFile(3, 2, 0, {{0, kFrame2}, {0, kFrame2}});
+  EXPECT_EQ(ReadWholeFile(d / "stream.tanm"), std::string(streamed.begin(), streamed.end()));
+
+  // The indexed saver was told so and got palette indices: every colour comes back within the
+  // quantizer's 5-6-5 steps, opaque, the delays kept.
+  const std::string indexed = ReadWholeFile(d / "indexed.tanm");
+  ASSERT_EQ(indexed.size(), 9u + 2 * (2 + 6 * 4));
+  EXPECT_EQ(indexed.substr(0, 9), std::string("TANM\3\0\2\0\1", 9));
+  for (size_t f = 0; f < 2; f++) {
+    const size_t at = 9 + f * (2 + 6 * 4);
+    EXPECT_EQ(uint8_t(indexed[at]) | uint8_t(indexed[at + 1]) << 8, f ? 120 : 40);
+    const std::vector<uint32_t> &want = f ? kFrame2 : kFrame1;
+    for (size_t i = 0; i < 6; i++) {
+      const uint32_t got = Le32(indexed, at + 2 + 4 * i);
+      EXPECT_EQ(got >> 24, 0xFFu) << f << " " << i;
+      for (int shift : {0, 8, 16})
+        EXPECT_LE(std::abs(int(got >> shift & 0xFF) - int(want[i] >> shift & 0xFF)), 8) << f << " " << i << " " << shift;
+    }
+  }
+}
+
 TEST(E2eFormats, SoundFormatLoadsAndSaves) {
   PlayerDir d({"tsnd.qmp"});
   std::vector<int16_t> frames;
@@ -135,8 +208,9 @@ TEST(E2eFormats, SoundFormatLoadsAndSaves) {
 }
 
 TEST(E2eFormats, FailuresOfFormatPlugins) {
-  PlayerDir d({"tpic.qmp", "tsnd.qmp"});
+  PlayerDir d({"tpic.qmp", "tsnd.qmp", "tanm.qmp"});
   qmtools::WriteBytes(d / "pic.tpic", TpicFile(4, 2, 1, kPicture));
+  qmtools::WriteBytes(d / "in.tanm", TanmFile(3, 2, 0, {{40, kFrame1}}));
   std::vector<int16_t> frames;
   qmtools::WriteBytes(d / "tone.tsnd", TsndFile(&frames));
   struct Case {
@@ -165,6 +239,24 @@ TEST(E2eFormats, FailuresOfFormatPlugins) {
        {{false, "LoadSample", {1, d / "tone.tsnd"}}, {false, "SaveSample", {1, d / "out.x", 61}}},
        "",
        "f.qms:2: Unknown sample format specified!\n"},
+      {"an anim saver that refuses to begin",
+       {{false, "LoadAnim", {1, d / "in.tanm"}}, {false, "SaveAnim", {1, d / "out.tanm", 50}}},
+       "TANM_BEGIN_FAILS=1",
+       "f.qms:2: Error saving anim!\n"},
+      {"an anim saver that refuses a frame",
+       {{false, "LoadAnim", {1, d / "in.tanm"}}, {false, "SaveAnim", {1, d / "out.tanm", 50}}},
+       "TANM_WRITE_FAILS=1",
+       "f.qms:2: Error saving anim!\n"},
+      {"an anim stream whose saver refuses a frame",
+       {{false, "LoadAnimFrame", {1, 1, d / "in.tanm"}},
+        {false, "BeginAnimStream", {2, d / "out.tanm", 3, 2, 50}},
+        {false, "WriteAnimFrame", {2, 1}}},
+       "TANM_WRITE_FAILS=1",
+       "f.qms:3: Error saving anim!\n"},
+      {"an anim format nobody registered",
+       {{false, "LoadAnim", {1, d / "in.tanm"}}, {false, "SaveAnim", {1, d / "out.x", 51}}},
+       "",
+       "f.qms:2: Unknown anim format specified!\n"},
   };
   for (const Case &c : cases) {
     qmtools::WriteBytes(d / "f.qma", AppletOf(ScriptOf(c.lines)));

@@ -1,10 +1,12 @@
 // The formats of loaded plug-ins as the readers and writers see them: the anim loader's hook,
 // the savers found by format number, and sound streams decoded by a plug-in, over the test
-// plug-ins tpic.qmp, tpic8.qmp, tsnd.qmp and tvid.qmp loaded in this process.
+// plug-ins tpic.qmp, tpic8.qmp, tanm.qmp, tanm8.qmp, tsnd.qmp and tvid.qmp loaded in this process.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -29,7 +31,7 @@ struct FormatPlugins : testing::Test {
   TempDir dir;
   const qmFormatPlugins *formats = GetFormatPlugins();
   void SetUp() override {
-    for (const char *p : {"tpic.qmp", "tpic8.qmp", "tsnd.qmp", "tvid.qmp"})
+    for (const char *p : {"tpic.qmp", "tpic8.qmp", "tanm.qmp", "tanm8.qmp", "tsnd.qmp", "tvid.qmp"})
       std::filesystem::copy_file(std::string(QM_TEST_PLUGIN_DIR) + "/" + p, dir / p);
     ScanPluginDirectory((dir / "player").c_str(), nullptr);
   }
@@ -90,6 +92,33 @@ TEST_F(FormatPlugins, SaversAreFoundByFormatNumber) {
   EXPECT_EQ(formats->saveImage(7, (dir / "x").c_str(), &picture), uint32_t(ERR_UNKNOWNIMGOUT));
   const qmSampleSaveRequest sample = {};
   EXPECT_EQ(formats->saveSample(40, (dir / "x").c_str(), &sample), uint32_t(ERR_UNKNOWNSMPOUT));
+  EXPECT_EQ(formats->animSaverFlags(50), int32_t(SAVERFLAG_ARGB | SAVERFLAG_ALPHA));
+  EXPECT_EQ(formats->animSaverFlags(51), 0);
+  EXPECT_EQ(formats->animSaverFlags(40), -1);  // a picture format, not an anim one
+  qmPluginDecoder stream{};
+  EXPECT_EQ(formats->beginAnimSave(40, (dir / "x").c_str(), 1, 1, 0, 90, 25, &stream), uint32_t(ERR_UNKNOWNANMOUT));
+}
+
+// An anim saver's stream: begun with its flags, frames written as handed over, finished.
+TEST_F(FormatPlugins, AnimSaverStream) {
+  PlayerVm vm;
+  ASSERT_EQ(RegisterAllPlugins(vm.L), 0u);
+  const std::string name = dir / "out.tanm";
+  qmPluginDecoder stream{};
+  ASSERT_EQ(formats->beginAnimSave(50, name.c_str(), 2, 1, ANIMSAVE_ALPHA, 90, 25, &stream), 0u);
+  const uint32_t pixels[2] = {0x80112233u, 0x00445566u};
+  const qmAnimSaveFrame frame = {pixels, nullptr, 8, 0, -1, 300, ANIMSAVEFRAME_ALPHA};
+  EXPECT_EQ(formats->writeAnimSaveFrame(&stream, &frame), 0u);
+  formats->finishAnimSave(&stream);
+  std::vector<uint8_t> want = {'T', 'A', 'N', 'M', 2, 0, 1, 0, ANIMSAVE_ALPHA};
+  PutLe(want, 300, 2);
+  for (uint32_t p : pixels) PutLe(want, p, 4);
+  std::ifstream in(name, std::ios::binary);
+  const std::vector<uint8_t> got((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  EXPECT_EQ(got, want);
+  // A saver that cannot open its file refuses the stream.
+  EXPECT_EQ(formats->beginAnimSave(50, (dir / "no/such/dir/x").c_str(), 2, 1, 0, 90, 25, &stream),
+            uint32_t(ERR_SAVEANIM));
 }
 
 TEST_F(FormatPlugins, PictureLoaderRowsAndAlpha) {

@@ -1,12 +1,13 @@
 // Anim records in a bare object registry and scene, with no VM: look-ups and their errors,
 // frame-count changes, frees while a layer shows the anim, disk-based frames decoded through a
-// stand-in anim-loader plug-in, copies and scaling.
+// stand-in anim-loader plug-in, copies and scaling, and saving through a stand-in saver plug-in.
 #include "media/animcore/anim.h"
 
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <string>
@@ -19,6 +20,7 @@
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "media/animcore/animfile.h"
+#include "media/animcore/animsave.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -536,3 +538,182 @@ TEST(AnimRecord, ProbeRefusals) {
 }
 
 }  // namespace
+
+namespace {
+
+// A stand-in anim-saver plug-in of format 70: it keeps what it was handed.
+struct SavedFrame {
+  uint32_t flags;
+  int32_t bytesPerRow, colors, transparentIndex, delay;
+  bool hasPalette;
+  uint32_t first;  // pixel (0, 0): the word, or the palette entry of its index
+  std::vector<uint32_t> words;  // an ARGB frame of kDiskW x kDiskH
+};
+struct FakeSaver {
+  int32_t flags = SAVERFLAG_ARGB | SAVERFLAG_ALPHA;
+  bool refuseBegin = false;
+  int refuseFrame = -1;
+  int begun = 0, finished = 0;
+  uint32_t beginFlags = 0;
+  std::vector<SavedFrame> frames;
+};
+FakeSaver gSaver;
+
+int32_t FakeSaverFlags(int32_t format) { return format == 70 ? gSaver.flags : -1; }
+uint32_t FakeBegin(int32_t format, const char *, int32_t w, int32_t h, uint32_t flags, int32_t, int32_t,
+                   qmPluginDecoder *stream) {
+  if (format != 70) return ERR_UNKNOWNANMOUT;
+  if (gSaver.refuseBegin || w != kDiskW || h != kDiskH) return ERR_SAVEANIM;
+  gSaver.begun++;
+  gSaver.beginFlags = flags;
+  *stream = {&gSaver, &gSaver};
+  return 0;
+}
+uint32_t FakeWrite(const qmPluginDecoder *, const qmAnimSaveFrame *f) {
+  if (int(gSaver.frames.size()) == gSaver.refuseFrame) return ERR_SAVEANIM;
+  const uint8_t *px = static_cast<const uint8_t *>(f->pixels);
+  uint32_t first = 0;
+  std::vector<uint32_t> words;
+  if (f->palette) {
+    first = f->palette[px[0]];
+  } else {
+    std::memcpy(&first, px, 4);
+    words.resize(kDiskW * kDiskH);
+    for (int y = 0; y < kDiskH; y++) std::memcpy(&words[size_t(y) * kDiskW], px + size_t(y) * f->bytesPerRow, kDiskW * 4);
+  }
+  gSaver.frames.push_back(
+      {f->flags, f->bytesPerRow, f->colors, f->transparentIndex, f->delay, f->palette != nullptr, first, words});
+  return 0;
+}
+void FakeFinish(const qmPluginDecoder *) { gSaver.finished++; }
+
+}  // namespace
+
+// SaveAnim of a saver's format: the stream is told whether frames come indexed and keep alpha;
+// each frame arrives with its delay, in ARGB (alpha only when asked for and kept) or as indices
+// with the transparent colour as the last entry; a stream begun is finished whatever happens.
+TEST(AnimRecord, SavedThroughASaverPlugin) {
+  constexpr int32_t kArgb = SAVERFLAG_ARGB | SAVERFLAG_ALPHA;
+  struct Case {
+    const char *name;
+    int32_t saverFlags, format, useAlpha;
+    uint32_t transparent;
+    bool refuseBegin;
+    int refuseFrame;
+    uint32_t result, beginFlags;
+    int frames, finished;
+  } cases[] = {
+      {"alpha kept", kArgb, 70, 1, kNoTransparentColor, false, -1, 0, ANIMSAVE_ALPHA, 3, 1},
+      {"alpha not asked for", kArgb, 70, 0, kNoTransparentColor, false, -1, 0, 0, 3, 1},
+      {"a saver without alpha", SAVERFLAG_ARGB, 70, 1, kNoTransparentColor, false, -1, ERR_SAVERALPHA, 0, 0, 0},
+      {"indexed with a transparent colour", 0, 70, 0, 0x030201, false, -1, 0, ANIMSAVE_INDEXED, 3, 1},
+      {"nobody's format", kArgb, 71, 0, kNoTransparentColor, false, -1, ERR_UNKNOWNANMOUT, 0, 0, 0},
+      {"begin refused", kArgb, 70, 0, kNoTransparentColor, true, -1, ERR_SAVEANIM, 0, 0, 0},
+      {"second frame refused", kArgb, 70, 0, kNoTransparentColor, false, 1, ERR_SAVEANIM, 0, 1, 1},
+  };
+  for (const Case &c : cases) {
+    DiskAnim d;
+    d.plugins.animSaverFlags = FakeSaverFlags;
+    d.plugins.beginAnimSave = FakeBegin;
+    d.plugins.writeAnimSaveFrame = FakeWrite;
+    d.plugins.finishAnimSave = FakeFinish;
+    gSaver = {};
+    gSaver.flags = c.saverFlags;
+    gSaver.refuseBegin = c.refuseBegin;
+    gSaver.refuseFrame = c.refuseFrame;
+    qmAnimSaveOptions o = kDefaultAnimSave;
+    o.useAlpha = c.useAlpha;
+    o.transparentColour = c.transparent;
+    o.plugins = &d.plugins;
+    EXPECT_EQ(SaveAnimCore(d.anim, "unused", c.format, &o), c.result) << c.name;
+    EXPECT_EQ(gSaver.begun, c.finished) << c.name;
+    EXPECT_EQ(gSaver.finished, c.finished) << c.name;
+    if (gSaver.begun) {
+      EXPECT_EQ(gSaver.beginFlags, c.beginFlags) << c.name;
+    }
+    ASSERT_EQ(int(gSaver.frames.size()), c.frames) << c.name;
+    for (int i = 0; i < c.frames; i++) {
+      const SavedFrame &f = gSaver.frames[size_t(i)];
+      EXPECT_EQ(f.delay, 100 * (i + 1)) << c.name << i;
+      if (c.saverFlags & SAVERFLAG_ARGB) {
+        EXPECT_FALSE(f.hasPalette) << c.name;
+        EXPECT_EQ(f.bytesPerRow, kDiskW * 4) << c.name;
+        EXPECT_EQ(f.colors, 0) << c.name;
+        EXPECT_EQ(f.flags, c.useAlpha ? ANIMSAVEFRAME_ALPHA : 0u) << c.name;
+        EXPECT_EQ(f.first, c.useAlpha ? DiskPixel(i, 0, 0) : DiskPixel(i, 0, 0) | 0xFF000000u) << c.name << i;
+      } else {
+        EXPECT_TRUE(f.hasPalette) << c.name;
+        EXPECT_EQ(f.bytesPerRow, kDiskW) << c.name;
+        EXPECT_EQ(f.flags, ANIMSAVEFRAME_TRANSPARENT) << c.name;
+        EXPECT_GE(f.colors, 2) << c.name;
+        EXPECT_EQ(f.transparentIndex, f.colors - 1) << c.name;
+        // Pixel (0, 0) of frame i is i << 16, dark: within the quantizer's 5-6-5 steps.
+        EXPECT_LE(std::abs(int(f.first >> 16 & 0xFF) - i), 8) << c.name << i;
+        EXPECT_LE(int(f.first >> 8 & 0xFF), 8) << c.name << i;
+        EXPECT_LE(int(f.first & 0xFF), 8) << c.name << i;
+      }
+    }
+  }
+}
+
+// An anim-stream frame of a smaller brush placed in the stream: a saver that keeps alpha gets
+// the brush's own colours and alpha bytes there and alpha 0 around it; one without alpha gets
+// the brush blended over black, opaque. The stream is finished when it is closed.
+TEST(AnimRecord, StreamFramesOfASaverPlugin) {
+  constexpr int kW = 2, kH = 2;
+  const uint32_t colour[kW * kH] = {0xFF0000, 0x00FF00, 0x0000FF, 0xFFFFFF};
+  const uint8_t alphaBytes[kW * kH] = {255, 128, 0, 64};
+  for (const int useAlpha : {1, 0}) {
+    AnimScene s;
+    qmFormatPlugins plugins{};
+    plugins.animSaverFlags = FakeSaverFlags;
+    plugins.beginAnimSave = FakeBegin;
+    plugins.writeAnimSaveFrame = FakeWrite;
+    plugins.finishAnimSave = FakeFinish;
+    gSaver = {};
+    qmAnimSaveOptions o = kDefaultAnimSave;
+    o.useAlpha = useAlpha;
+    o.plugins = &plugins;
+    qmObjectId id{1, 0};
+    qmAnimStream *stream = nullptr;
+    ASSERT_EQ(BeginAnimStream(s.objects, &id, "unused", kDiskW, kDiskH, 70, &o, &stream), 0u);
+    EXPECT_EQ(gSaver.beginFlags, useAlpha ? ANIMSAVE_ALPHA : 0u);
+    qmBitmap *b = AllocBitmap(kW, kH);
+    qmAlphaChannel *a = AllocAlphaChannel(kW, kH, 1);
+    ASSERT_TRUE(b && a);
+    for (int i = 0; i < kW * kH; i++) {
+      SetBitmapPixel(b, i % kW, i / kW, colour[i], 0);
+      a->memory[(i / kW) * a->bytesPerRow + i % kW] = alphaBytes[i];
+    }
+    qmAnimFrameOptions f = kDefaultAnimFrame;
+    f.x = 3, f.y = 1, f.delay = 25;
+    EXPECT_EQ(WriteAnimStreamFrame(s.scene, stream, b, nullptr, a, kW, kH, &f), 0u);
+    FreePlanes(b, nullptr, a);
+    ASSERT_EQ(gSaver.frames.size(), 1u);
+    const SavedFrame &got = gSaver.frames[0];
+    EXPECT_EQ(got.delay, 25);
+    EXPECT_EQ(got.flags, useAlpha ? ANIMSAVEFRAME_ALPHA : 0u);
+    for (int y = 0; y < kDiskH; y++)
+      for (int x = 0; x < kDiskW; x++) {
+        const bool inside = x >= 3 && x < 3 + kW && y >= 1 && y < 1 + kH;
+        const int i = inside ? (y - 1) * kW + (x - 3) : 0;
+        uint32_t want = useAlpha ? 0 : 0xFF000000u;
+        // A pixel of alpha 0 takes the colour around the picture (black).
+        if (inside && useAlpha && alphaBytes[i]) want = uint32_t(alphaBytes[i]) << 24 | colour[i];
+        const uint32_t word = got.words[size_t(y) * kDiskW + x];
+        if (inside && !useAlpha) {
+          // Blended over black: each channel scaled by the alpha byte, within rounding.
+          EXPECT_EQ(word >> 24, 0xFFu) << x << "," << y;
+          for (int shift : {0, 8, 16}) {
+            const int expect = int((colour[i] >> shift & 0xFF) * alphaBytes[i] / 255);
+            EXPECT_LE(std::abs(int(word >> shift & 0xFF) - expect), 1) << x << "," << y << " " << shift;
+          }
+        } else {
+          EXPECT_EQ(word, want) << useAlpha << " " << x << "," << y;
+        }
+      }
+    EXPECT_EQ(gSaver.finished, 0);
+    EXPECT_EQ(CloseAnimStream(s.objects, &id), 0u);
+    EXPECT_EQ(gSaver.finished, 1);
+  }
+}

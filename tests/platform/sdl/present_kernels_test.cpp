@@ -1,6 +1,6 @@
 // The vector byte order of presenting (alone, and keeping a copy of the source) against its
 // scalar twin, bit for bit, on random rows of every length around the vector widths and at
-// every alignment of the source and target.
+// every alignment of the source and of each target.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -23,12 +23,16 @@ TEST(SimdDiff, PresentByteOrder) {
         ConvertXrgbRow(src.data() + offset, fast.data() + offset, count, fill);
         ConvertXrgbRowScalar(src.data() + offset, slow.data() + offset, count, fill);
         ASSERT_EQ(fast, slow) << "count " << count << ", offset " << offset << ", fill " << fill;
-        // The pass that also keeps the source: the same window row, and the source unchanged.
-        std::vector<uint32_t> window(fast.size(), 0x5A5A5A5Au), kept(fast.size(), 0x5A5A5A5Au);
-        ConvertXrgbRowKeeping(src.data() + offset, window.data() + offset, kept.data() + offset, count, fill);
-        ASSERT_EQ(window, slow) << "keeping, count " << count << ", offset " << offset;
-        for (int i = 0; i <= count + offset; i++)
-          ASSERT_EQ(kept[size_t(i)], i >= offset && i < count + offset ? src[size_t(i)] : 0x5A5A5A5Au) << i;
+        // The pass that also keeps the source: the same window row, and the source unchanged,
+        // with the kept row at every alignment apart from the window's.
+        for (int keepOffset = 0; keepOffset < 8; keepOffset++) {
+          std::vector<uint32_t> window(fast.size(), 0x5A5A5A5Au), kept(size_t(count + keepOffset + 1), 0x5A5A5A5Au);
+          ConvertXrgbRowKeeping(src.data() + offset, window.data() + offset, kept.data() + keepOffset, count, fill);
+          ASSERT_EQ(window, slow) << "keeping, count " << count << ", offset " << offset << ", kept at " << keepOffset;
+          for (int i = 0; i <= count + keepOffset; i++)
+            ASSERT_EQ(kept[size_t(i)], i >= keepOffset && i < count + keepOffset ? src[size_t(offset + i - keepOffset)] : 0x5A5A5A5Au)
+                << "count " << count << ", kept at " << keepOffset << ", word " << i;
+        }
       }
     }
   }
