@@ -215,6 +215,71 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
   return !broken && sink->rowsDone >= total;
 }
 
+// Checks one image's LZW data as DecodeImageData would decode it, without building a pixel:
+// only each code's string length is kept, which is all the checks and the pixel count need.
+// Same verdict as DecodeImageData for a width x height frame; the file is left after the data.
+bool CheckImageData(qmFileHandle *f, int32_t frameWidth, int32_t frameHeight) {
+  const int minSize = FileGetc(f);
+  if (minSize < 1 || minSize > 8) return false;
+  if (frameWidth == 0 || frameHeight == 0) {
+    SkipSubBlocks(f);
+    return true;
+  }
+  uint16_t length[kMaxCodes];
+  BlockSource src = {f, {}, 0, 0, false};
+  const int32_t clear = 1 << minSize, end = clear + 1;
+  int32_t width = minSize + 1, limit = 1 << width, next = clear + 2;
+  int32_t previous = -1;
+  uint32_t bits = 0;
+  int32_t bitCount = 0;
+  const int64_t total = int64_t(frameWidth) * frameHeight;
+  int64_t pixels = 0;
+  bool broken = false;
+  for (int32_t i = 0; i < clear; i++) length[i] = 1;
+
+  while (pixels < total) {
+    while (bitCount < width) {
+      const int b = NextDataByte(&src);
+      if (b < 0) break;
+      bits |= uint32_t(b) << bitCount;
+      bitCount += 8;
+    }
+    if (bitCount < width) break;  // the data ended
+    const int32_t code = int32_t(bits & uint32_t(limit - 1));
+    bits >>= width;
+    bitCount -= width;
+    if (code == clear) {
+      width = minSize + 1;
+      limit = 1 << width;
+      next = clear + 2;
+      previous = -1;
+      continue;
+    }
+    if (code == end) break;
+    if (code > next || (previous < 0 && code >= clear)) {
+      broken = true;
+      break;
+    }
+    const int32_t len = code == next ? length[previous] + 1 : length[code];
+    if (len > kMaxCodes) {
+      broken = true;
+      break;
+    }
+    if (previous >= 0 && next < kMaxCodes) {
+      length[next] = uint16_t(length[previous] + 1);
+      next++;
+      if (next == limit && width < 12) {
+        width++;
+        limit <<= 1;
+      }
+    }
+    previous = code;
+    pixels += len;
+  }
+  if (!src.ended) SkipSubBlocks(f);
+  return !broken && pixels >= total;
+}
+
 void FillCanvas(qmGifReader *r, uint32_t colour) {
   std::fill(r->canvas, r->canvas + int64_t(r->width) * r->height, colour);
 }
@@ -322,10 +387,18 @@ bool Walk(qmGifReader *r, int32_t target) {
       if (!ReadPalette(r->file, r->localPalette, 2 << (packed & 7))) return false;
       r->palette = r->localPalette;
     }
-    if (!scanning && r->framesDecoded == 0 && r->transparent >= 0 && r->disposal == 2)
-      FillCanvas(r, r->palette[r->transparent]);
-    if (!scanning && r->disposal == 3) SaveArea(r);
+    if (r->framesDecoded == 0 && r->transparent >= 0 && r->disposal == 2) FillCanvas(r, r->palette[r->transparent]);
+    if (r->disposal == 3) SaveArea(r);
 
+    if (scanning) {  // the loads paint the frames; the scan only needs the data to be sound
+      if (!CheckImageData(r->file, r->frameWidth, r->frameHeight)) return false;
+      r->frameCount++;
+      r->framesDecoded++;
+      resetFrame();
+      delay = 0;
+      frameStart = Tell(r->file);
+      continue;
+    }
     RowSink sink = {};
     sink.canvas = r->canvas;
     sink.canvasWidth = r->width;
@@ -334,8 +407,7 @@ bool Walk(qmGifReader *r, int32_t target) {
     sink.top = r->top;
     sink.width = r->frameWidth;
     sink.height = r->frameHeight;
-    // The scan only checks the data: what it would paint is painted again by the loads.
-    sink.visible = scanning ? 0 : std::max(0, std::min(r->frameWidth, r->width - r->left));
+    sink.visible = std::max(0, std::min(r->frameWidth, r->width - r->left));
     sink.palette = r->palette;
     sink.transparent = r->transparent;
     sink.interlaced = (packed & 0x40) != 0;
@@ -346,10 +418,9 @@ bool Walk(qmGifReader *r, int32_t target) {
     const bool ok = DecodeImageData(r->file, &sink);
     MemFree(sink.line);
     if (!ok) return false;
-    if (scanning) r->frameCount++;
     r->framesDecoded++;
     if (r->framesDecoded == target + 1) return true;
-    if (!scanning) Dispose(r);
+    Dispose(r);
     resetFrame();
     delay = 0;
     frameStart = Tell(r->file);

@@ -9,7 +9,7 @@ width x height RGBA bytes.
   anim_peer.py gifs DIR                GIFs written by PIL (NAME.gif) with their source frames
                                        (NAME.frames, alpha 0 where a frame leaves the screen alone)
   anim_peer.py hostile DIR             hand-made GIFs the reader must survive (see make_hostile)
-  anim_peer.py big-gif DIR             a 640 x 480 GIF of 40 frames for the benchmark (DIR/big.gif)
+  anim_peer.py big-gif DIR             a 640 x 480 GIF of 100 frames for the benchmark (DIR/big.gif)
   anim_peer.py iff DIR                 IFF ANIM files (NAME.anim) with the frames they hold
                                        (NAME.frames) and their delays in jiffies (NAME.delays)
   anim_peer.py strip DIR               DIR/strip.gif: 3 frames of 8 x 6, frame i LEFT[i] in
@@ -111,7 +111,7 @@ def big_gif(d):
     first = Image.merge("RGB", (base, noise, base.transpose(Image.FLIP_LEFT_RIGHT))).quantize(255)
     frames = [first]
     # Moving boxes of fresh noise over the first picture: PIL writes the changed rectangles.
-    for k in range(1, 40):
+    for k in range(1, 100):
         img = frames[-1].copy()
         box = Image.effect_noise((160, 120), 80).convert("RGB").quantize(palette=first)
         img.paste(box, ((k * 37) % (w - 160), (k * 23) % (h - 120)))
@@ -190,6 +190,10 @@ def make_hostile(d):
     files["badcode"] = gif_head(4, 4, pal) + good + image(0, 0, 4, 4, bad_code) + good + b"\x3B"
     files["shortdata"] = gif_head(4, 4, pal) + good + image(0, 0, 4, 4, Lzw(2).pixels([2] * 7, end=False).data()) + \
         good + b"\x3B"
+    # A string code straight after the clear code, before any root code: nothing to extend.
+    files["rootless"] = gif_head(4, 4, pal) + good + image(0, 0, 4, 4, bytes([2, 1, 0x34, 0])) + good + b"\x3B"
+    # More pixels than the frame holds: the rest is dropped, the frame stands.
+    files["overlong"] = gif_head(4, 4, pal) + good + image(0, 0, 4, 4, Lzw(2).pixels([2] * 23).data()) + b"\x3B"
     files["bigmincode"] = gif_head(4, 4, pal) + good + image(0, 0, 4, 4, bytes([9, 1, 0, 0])) + good + b"\x3B"
     # Ends inside the first image's data: nothing opens.
     files["truncated"] = (gif_head(4, 4, pal) + good)[:-12]

@@ -134,7 +134,7 @@ TEST_F(GifReader, HandMadeFiles) {
   // Files that must not open at all; a FIFO without a writer must not hold the reader up.
   ASSERT_EQ(mkfifo(Path("fifo.gif").c_str(), 0600), 0);
   for (const char *name :
-       {"badcode", "shortdata", "bigmincode", "truncated", "noframes", "zeroscreen", "missing", "fifo"}) {
+       {"badcode", "rootless", "shortdata", "bigmincode", "truncated", "noframes", "zeroscreen", "missing", "fifo"}) {
     SCOPED_TRACE(name);
     int32_t w = -1, h = -1, n = -1;
     EXPECT_EQ(GifOpen(Path(std::string(name) + ".gif").c_str(), &w, &h, &n, 0), nullptr);
@@ -151,6 +151,7 @@ TEST_F(GifReader, HandMadeFiles) {
       {"offscreen", 2, std::vector<uint32_t>(16, white)},
       {"emptyframe", 2, std::vector<uint32_t>(16, white)},
       {"three", 3, std::vector<uint32_t>(16, blue)},
+      {"overlong", 2, std::vector<uint32_t>(16, red)},
       {"dispose2", 2, {blue, red, red, red, red, red, red, red, red, red, red, red, red, red, red, red}},
       {"dispose3", 3, {blue, white, white, white, white, white, white, white, white, white, white, white, white, white,
                        white, white}},
