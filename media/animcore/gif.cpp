@@ -107,6 +107,65 @@ void EmitRow(RowSink *s) {
   }
 }
 
+// The code stream of one image: the bits not yet used, the code width and the table's fill.
+struct LzwStream {
+  BlockSource src;
+  int32_t minSize, clear, end;
+  int32_t width, limit, next, previous;  // previous: the last string's code, -1 after a clear
+  uint32_t bits;
+  int32_t bitCount;
+};
+
+constexpr int32_t kLzwEnd = -1, kLzwBroken = -2;
+
+void StartLzw(LzwStream *z, qmFileHandle *f, int32_t minSize) {
+  z->src = {f, {}, 0, 0, false};
+  z->minSize = minSize;
+  z->clear = 1 << minSize, z->end = z->clear + 1;
+  z->width = minSize + 1, z->limit = 1 << z->width, z->next = z->clear + 2;
+  z->previous = -1;
+  z->bits = 0, z->bitCount = 0;
+}
+
+// The next code that names a string (clear codes are taken on the way): kLzwEnd at the end code
+// or where the data end, kLzwBroken for a code the table cannot know yet.
+[[gnu::always_inline]] inline int32_t NextLzwCode(LzwStream *z) {
+  for (;;) {
+    while (z->bitCount < z->width) {
+      const int b = NextDataByte(&z->src);
+      if (b < 0) break;
+      z->bits |= uint32_t(b) << z->bitCount;
+      z->bitCount += 8;
+    }
+    if (z->bitCount < z->width) return kLzwEnd;
+    const int32_t code = int32_t(z->bits & uint32_t(z->limit - 1));
+    z->bits >>= z->width;
+    z->bitCount -= z->width;
+    if (code == z->clear) {
+      z->width = z->minSize + 1;
+      z->limit = 1 << z->width;
+      z->next = z->clear + 2;
+      z->previous = -1;
+      continue;
+    }
+    if (code == z->end) return kLzwEnd;
+    if (code > z->next || (z->previous < 0 && code >= z->clear)) return kLzwBroken;
+    return code;
+  }
+}
+
+// The slot of the entry the last code makes (the previous string and one byte), or -1 when
+// there is no previous string or the table is full; codes widen as the table reaches their limit.
+[[gnu::always_inline]] inline int32_t NewLzwEntry(LzwStream *z) {
+  if (z->previous < 0 || z->next >= kMaxCodes) return -1;
+  const int32_t slot = z->next++;
+  if (z->next == z->limit && z->width < 12) {
+    z->width++;
+    z->limit <<= 1;
+  }
+  return slot;
+}
+
 // Decodes one image's LZW data into the sink. Returns false on a broken code stream or when
 // the data ends before every row was filled; the file is left after the data either way.
 bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
@@ -122,14 +181,10 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
   uint16_t *length = prefix + kMaxCodes;
   uint8_t *suffix = reinterpret_cast<uint8_t *>(length + kMaxCodes);
   uint8_t *stack = suffix + kMaxCodes;
-  BlockSource src = {f, {}, 0, 0, false};
-
-  const int32_t clear = 1 << minSize, end = clear + 1;
-  int32_t width = minSize + 1, limit = 1 << width, next = clear + 2;
-  int32_t previous = -1;
+  LzwStream z;
+  StartLzw(&z, f, minSize);
+  const int32_t clear = z.clear;
   uint8_t firstOfPrevious = 0;
-  uint32_t bits = 0;
-  int32_t bitCount = 0;
   const int32_t total = sink->height;
   bool broken = false;
   for (int32_t i = 0; i < clear; i++) {
@@ -138,32 +193,16 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
   }
 
   while (sink->rowsDone < total) {
-    while (bitCount < width) {
-      const int b = NextDataByte(&src);
-      if (b < 0) break;
-      bits |= uint32_t(b) << bitCount;
-      bitCount += 8;
-    }
-    if (bitCount < width) break;  // the data ended
-    const int32_t code = int32_t(bits & uint32_t(limit - 1));
-    bits >>= width;
-    bitCount -= width;
-
-    if (code == clear) {
-      width = minSize + 1;
-      limit = 1 << width;
-      next = clear + 2;
-      previous = -1;
-      continue;
-    }
-    if (code == end) break;
-    if (code > next || (previous < 0 && code >= clear)) {
+    const int32_t code = NextLzwCode(&z);
+    if (code == kLzwEnd) break;
+    if (code == kLzwBroken) {
       broken = true;
       break;
     }
     // Each entry is one longer than an earlier code, so the lengths are exact and the chain
     // ends at a root after length - 1 steps. code == next: previous's string and its first byte.
-    const bool repeat = code == next;
+    const int32_t previous = z.previous;
+    const bool repeat = code == z.next;
     const int32_t len = repeat ? length[previous] + 1 : length[code];
     if (len > kMaxCodes) {
       broken = true;
@@ -184,17 +223,13 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
     }
     out[pos] = uint8_t(c);
     const uint8_t first = uint8_t(c);
-    if (previous >= 0 && next < kMaxCodes) {
-      prefix[next] = uint16_t(previous);
-      suffix[next] = first;
-      length[next] = uint16_t(length[previous] + 1);
-      next++;
-      if (next == limit && width < 12) {
-        width++;
-        limit <<= 1;
-      }
+    const int32_t slot = NewLzwEntry(&z);
+    if (slot >= 0) {
+      prefix[slot] = uint16_t(previous);
+      suffix[slot] = first;
+      length[slot] = uint16_t(length[previous] + 1);
     }
-    previous = code;
+    z.previous = code;
     firstOfPrevious = first;
     if (direct) {
       sink->filled += len;
@@ -211,7 +246,7 @@ bool DecodeImageData(qmFileHandle *f, RowSink *sink) {
   }
   MemFree(prefix);
   // Whatever follows the end code up to the empty block belongs to this image.
-  if (!src.ended) SkipSubBlocks(f);
+  if (!z.src.ended) SkipSubBlocks(f);
   return !broken && sink->rowsDone >= total;
 }
 
@@ -226,57 +261,31 @@ bool CheckImageData(qmFileHandle *f, int32_t frameWidth, int32_t frameHeight) {
     return true;
   }
   uint16_t length[kMaxCodes];
-  BlockSource src = {f, {}, 0, 0, false};
-  const int32_t clear = 1 << minSize, end = clear + 1;
-  int32_t width = minSize + 1, limit = 1 << width, next = clear + 2;
-  int32_t previous = -1;
-  uint32_t bits = 0;
-  int32_t bitCount = 0;
+  LzwStream z;
+  StartLzw(&z, f, minSize);
   const int64_t total = int64_t(frameWidth) * frameHeight;
   int64_t pixels = 0;
   bool broken = false;
-  for (int32_t i = 0; i < clear; i++) length[i] = 1;
+  for (int32_t i = 0; i < z.clear; i++) length[i] = 1;
 
   while (pixels < total) {
-    while (bitCount < width) {
-      const int b = NextDataByte(&src);
-      if (b < 0) break;
-      bits |= uint32_t(b) << bitCount;
-      bitCount += 8;
-    }
-    if (bitCount < width) break;  // the data ended
-    const int32_t code = int32_t(bits & uint32_t(limit - 1));
-    bits >>= width;
-    bitCount -= width;
-    if (code == clear) {
-      width = minSize + 1;
-      limit = 1 << width;
-      next = clear + 2;
-      previous = -1;
-      continue;
-    }
-    if (code == end) break;
-    if (code > next || (previous < 0 && code >= clear)) {
+    const int32_t code = NextLzwCode(&z);
+    if (code == kLzwEnd) break;
+    if (code == kLzwBroken) {
       broken = true;
       break;
     }
-    const int32_t len = code == next ? length[previous] + 1 : length[code];
+    const int32_t len = code == z.next ? length[z.previous] + 1 : length[code];
     if (len > kMaxCodes) {
       broken = true;
       break;
     }
-    if (previous >= 0 && next < kMaxCodes) {
-      length[next] = uint16_t(length[previous] + 1);
-      next++;
-      if (next == limit && width < 12) {
-        width++;
-        limit <<= 1;
-      }
-    }
-    previous = code;
+    const int32_t slot = NewLzwEntry(&z);
+    if (slot >= 0) length[slot] = uint16_t(length[z.previous] + 1);
+    z.previous = code;
     pixels += len;
   }
-  if (!src.ended) SkipSubBlocks(f);
+  if (!z.src.ended) SkipSubBlocks(f);
   return !broken && pixels >= total;
 }
 
