@@ -252,6 +252,23 @@ void DrawWedge(qmFxRequest *fx, ShapeState *s, ShapeMode mode, bool whole) {
   RevealMask(fx, s, left, top, w - left, h - top);
 }
 
+// Readies the mask for frame n (from 1) of a shape that grows by the step from step + 10: a
+// frame drawn whole gets the shapes of the frames before it filled in again, the first frame of
+// a run an empty mask. n, or 0 for a phase that draws nothing.
+int32_t BeginGrowingShape(qmFxRequest *fx, ShapeState *s, void (*fill)(qmFxRequest *, ShapeState *, int32_t size)) {
+  const int32_t n = std::max(fx->phase == FXPHASE_DRAW ? fx->frameNo : fx->frameNo + 1, 1);
+  if (fx->phase == FXPHASE_DRAW) {
+    for (int32_t k = RevealBefore(fx, s, n); k < n; k++) fill(fx, s, fx->step + 10 + (k - 1) * fx->step);
+    s->size = fx->step + 10 + (n - 1) * fx->step;
+  } else if (fx->phase != FXPHASE_FRAME) {
+    return 0;
+  } else if (fx->frameNo == 0) {
+    ClearReveal(fx, s);
+    s->size = fx->step + 10;
+  }
+  return n;
+}
+
 }  // namespace
 
 uint32_t SunFx(qmFxRequest *fx, int32_t *done) {
@@ -267,19 +284,11 @@ uint32_t SunFx(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
-  const int32_t n = std::max(fx->phase == FXPHASE_DRAW ? fx->frameNo : fx->frameNo + 1, 1);
-  if (fx->phase == FXPHASE_DRAW) {
-    for (int32_t k = RevealBefore(fx, s, n); k < n; k++) {
-      s->size = fx->step + 10 + (k - 1) * fx->step;
-      SunStep(fx, s, SHAPE_FILL);
-    }
-    s->size = fx->step + 10 + (n - 1) * fx->step;
-  } else if (fx->phase != FXPHASE_FRAME) {
-    return 0;
-  } else if (fx->frameNo == 0) {
-    ClearReveal(fx, s);
-    s->size = fx->step + 10;
-  }
+  const int32_t n = BeginGrowingShape(fx, s, [](qmFxRequest *f, ShapeState *st, int32_t size) {
+    st->size = size;
+    SunStep(f, st, SHAPE_FILL);
+  });
+  if (!n) return 0;
   const bool covered = SunStep(fx, s, SHAPE_DRAW);
   s->filled = n;
   s->size += fx->step;
@@ -300,16 +309,9 @@ uint32_t StarFx(qmFxRequest *fx, int32_t *done) {
     return 0;
   }
   auto *s = static_cast<ShapeState *>(fx->fxState);
-  const int32_t n = std::max(fx->phase == FXPHASE_DRAW ? fx->frameNo : fx->frameNo + 1, 1);
-  if (fx->phase == FXPHASE_DRAW) {
-    for (int32_t k = RevealBefore(fx, s, n); k < n; k++) FillStar(fx, s, fx->step + 10 + (k - 1) * fx->step, nullptr);
-    s->size = fx->step + 10 + (n - 1) * fx->step;
-  } else if (fx->phase != FXPHASE_FRAME) {
-    return 0;
-  } else if (fx->frameNo == 0) {
-    ClearReveal(fx, s);
-    s->size = fx->step + 10;
-  }
+  const int32_t n = BeginGrowingShape(
+      fx, s, [](qmFxRequest *f, ShapeState *st, int32_t size) { FillStar(f, st, size, nullptr); });
+  if (!n) return 0;
   int32_t box[4];
   const bool last = !FillStar(fx, s, s->size, box);
   s->filled = n;
