@@ -18,9 +18,8 @@
 
 namespace {
 
-// The sources of each back end in the order they are offered a file; null ends a list. The
-// program's own readers join the first list.
-const qmVideoSourceOps *const kOwnSources[] = {nullptr};
+// The sources of each back end in the order they are offered a file; null ends a list.
+const qmVideoSourceOps *const kOwnSources[] = {&kCdxlVideoSource, nullptr};
 const qmVideoSourceOps *const kSystemSources[] = {&kFFmpegVideoSource, nullptr};
 
 void FreeMutexes(qmVideoEngine *e) {
@@ -94,6 +93,8 @@ int DecodeNextPicture(qmVideoEngine *e, qmDecodedFrame *out) {
 }
 
 }  // namespace
+
+void RewindVideoSource(qmVideoEngine *e) { Rewind(e); }
 
 int64_t VideoSeekUnits(const qmVideoEngine *e, int64_t ms) {
   if (e->info.seekStream == 0) return ms;

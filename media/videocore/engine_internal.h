@@ -107,6 +107,8 @@ void FreeSoundBuffers(qmVideoEngine *e);
 // 0 or ERR_THREAD (what started is left for StopVideoThreads).
 uint32_t StartVideoThreads(qmVideoEngine *e);
 void StopVideoThreads(qmVideoEngine *e);
+// The source back at its beginning, its decoders emptied.
+void RewindVideoSource(qmVideoEngine *e);
 // Queues the slot's visible part to the display; the caller holds the picture lock.
 void PresentVideoSlot(qmVideoEngine *e, int slot);
 // Seconds into the video: the sound's position with sound, else the pictures'.

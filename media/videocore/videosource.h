@@ -76,3 +76,5 @@ struct qmVideoSourceOps {
 
 // The back end over libavformat and libavcodec: any file FFmpeg reads with a picture stream.
 extern const qmVideoSourceOps kFFmpegVideoSource;
+// The program's own CDXL reader (media/videocore/cdxl.h) in the same record.
+extern const qmVideoSourceOps kCdxlVideoSource;
