@@ -461,6 +461,16 @@ void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
   }
 }
 
+int IsVideoOnDisplay(VmState *L, const qmDisplay *d) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->video) return 0;
+  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
+    auto *v = reinterpret_cast<qmVideo *>(h);
+    if (v->display == d && VideoShown(v)) return 1;
+  }
+  return 0;
+}
+
 uint32_t VideoReadAttribute(VmState *L, int32_t attribute) {
   qmVideo *v = nullptr;
   if (uint32_t code = FindVideo(L, GetObjectIdArg(L, 2), &v)) return code;

@@ -390,4 +390,24 @@ TEST(VideoLib, DumpVideoRefusesWhatItCannotDump) {
   EXPECT_EQ(vm.Call("DumpVideo", {1}).code, uint32_t(ERR_WRONGUSAGE));
 }
 
+// The engine presents pictures straight into the window: double buffering waits until no video
+// is shown on the display, an ended one with its last picture in view included.
+TEST(VideoLib, DoubleBufferingWaitsForShownVideos) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  EXPECT_EQ(vm.Call("PlayVideo", {1}).code, uint32_t(ERR_SELECTBRUSH));
+  ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("ResumeVideo", {1}).code, 0u);
+  ASSERT_TRUE(vm.WaitForState(1, VIDSTATE_ENDED));
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  EXPECT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+}
+
 }  // namespace
