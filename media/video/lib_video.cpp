@@ -135,7 +135,7 @@ uint32_t VidOpenVideo(VmState *L) {
   }
   qmVideoEngine *e = nullptr;
   uint32_t backend = VIDBACKEND_OWN;
-  uint32_t code = OpenVideoBackend(file, st->driver, &e, &backend);
+  uint32_t code = OpenVideoBackend(file, st->driver, &e, &backend, GetPlayerContext(L)->formatPlugins);
   void *mem = code ? nullptr : MemAlloc(sizeof(qmVideo), 1);
   if (!mem) {
     FreeVideoEngine(e);
@@ -274,7 +274,7 @@ uint32_t VidIsVideo(VmState *L) {
   const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
   qmVideoEngine *e = nullptr;
   uint32_t backend;
-  int ok = OpenVideoBackend(file, State(L)->driver, &e, &backend) == 0;
+  int ok = OpenVideoBackend(file, State(L)->driver, &e, &backend, GetPlayerContext(L)->formatPlugins) == 0;
   FreeVideoEngine(e);
   vm_pushnumber(L, ok);
   return 1;

@@ -1,11 +1,9 @@
 // The CDXL reader as a source of the video engine: its packets as they are, its pictures decoded
 // at the file's size and scaled to the size the engine asks for, its sound as 16-bit mono.
 #include <cmath>
-#include <cstring>
 
-#include "graphics/pixelformat.h"
-#include "graphics/scale.h"
 #include "media/videocore/cdxl.h"
+#include "media/videocore/sourcepicture.h"
 #include "media/videocore/videosource.h"
 #include "platform/memory.h"
 
@@ -49,24 +47,7 @@ int DecodeCdxlVideo(void *h, const qmVideoPacket *p, qmDecodedFrame *f) {
   const qmCdxlReader *r = s->reader;
   qmVideoFrame frame{s->picture, 0, 0, 0, -1.0, -1.0};
   CdxlDecodeVideoFrame(s->reader, p, &frame);
-  if (f->width == r->width && f->height == r->height) {
-    for (int32_t y = 0; y < r->height; y++)
-      std::memcpy(f->pixels + int64_t(y) * f->bytesPerRow, s->picture + int64_t(y) * frame.bytesPerRow,
-                  size_t(r->width) * 4);
-  } else {
-    if (EnsureScaleBuffers(&s->scale, f->width, f->height)) return -1;
-    qmScaleRequest q{};
-    q.srcPixels = reinterpret_cast<const uint32_t *>(s->picture);
-    q.dstPixels = reinterpret_cast<uint32_t *>(f->pixels);
-    q.srcWidth = r->width, q.srcHeight = r->height;
-    q.dstWidth = f->width, q.dstHeight = f->height;
-    q.srcPitch = r->width, q.dstPitch = f->bytesPerRow / 4;
-    q.smooth = int32_t(f->smooth);
-    q.format = PIXFMT_BGRX;  // A, R, G, B bytes: the word's low byte carries no colour
-    q.bytesPerPixel = 4;
-    q.buffers = &s->scale;
-    ScalePixels(&q);
-  }
+  if (PutSourcePicture(s->picture, r->width, r->height, frame.bytesPerRow, f, &s->scale)) return -1;
   f->repeat = 0;
   f->dts = frame.decodeTime;
   f->pts = frame.presentTime;
@@ -75,7 +56,7 @@ int DecodeCdxlVideo(void *h, const qmVideoPacket *p, qmDecodedFrame *f) {
 }
 
 int32_t DecodeCdxlAudio(void *h, const qmVideoPacket *p, uint8_t *out, uint32_t capacity, int32_t *usedUp) {
-  qmVideoSamples samples{reinterpret_cast<int16_t *>(out), capacity, 0, 0};
+  qmVideoSamples samples{reinterpret_cast<int16_t *>(out), capacity, 0, 0, 0};
   CdxlDecodeAudioFrame(static_cast<CdxlSource *>(h)->reader, p, &samples);
   *usedUp = 1;
   return int32_t(samples.size);

@@ -39,6 +39,7 @@ struct qmVideoSamples {
   uint32_t capacity;  // bytes at data
   uint32_t size;      // out: bytes written
   uint32_t channels;  // out
+  int32_t usedUp;     // out: 1 once the packet gives nothing more
 };
 
 // Where a decoded picture goes: the engine gives the buffer and its size; the source scales.

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/media/image/image_test_util.h"
 #include "tests/media/videocore/cdxl_fixture.h"
 #include "tests/player/e2e_util.h"
 
@@ -81,4 +82,44 @@ TEST(E2eVideo, DeclaredAndLinkedVideosOpenBeforeTheScript) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, Answers(fx) + Answers(fx) + Answers(fx) + "16711680 -1\n");
   EXPECT_EQ(d.TempEntries(), 0u) << "the copies of linked videos go with their videos";
+}
+
+// A video plug-in is a source of the own engine: tvid.qmp's pictures (one colour each) are
+// grabbed, played, and dumped to PNG files that PIL reads back.
+TEST(E2eVideo, PluginDecodesForTheOwnEngine) {
+  PlayerDir d({"tvid.qmp"});
+  const uint32_t colours[] = {0x102030, 0xF08000, 0x00FF7F};
+  std::string file = "TVID";
+  file += {char(12), 0, char(6), 0};
+  for (uint32_t c : colours) file += {char(c >> 16), char(c >> 8), char(c)};
+  WriteFile(d / "clip.tvid", file);
+  const std::string base = d / "out";
+  const std::string script = ScriptOf({
+      {false, "ForceVideoDriver", {1}},
+      {true, "IsVideo", {d / "clip.tvid"}},
+      {false, "OpenVideo", {1, d / "clip.tvid"}},
+      {true, "GetAttribute", {50, 1, 11}},
+      {true, "GetAttribute", {50, 1, 14}},
+      {false, "GetVideoFrame", {2, 1, 3}},
+      {true, "ReadBrushPixel", {2, 11, 5}},
+      {false, "GetVideoFrame", {2, 1, 150, 1}},
+      {true, "ReadBrushPixel", {2, 0.0, 0.0}},
+      {false, "DumpVideo", {1, 0.0, 0.0, base, 1}},
+      {false, "SetVideoSize", {1, 48, 24}},
+      {false, "PlayVideo", {1}},
+      {false, "StopVideo", {1}},
+  });
+  qmtools::WriteBytes(d / "p.qma", AppletOf(script));
+  PlayerResult r = d.Run({"-QUIET", d / "p.qma"}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "1\n3\n300\n" + std::to_string(colours[2]) + " -1\n" + std::to_string(colours[1]) + " -1\n");
+  for (int f = 0; f < 3; f++) {
+    PeerPicture pic;
+    ASSERT_TRUE(PeerDecode(base + std::to_string(f) + ".png", d / "ref", &pic)) << f;
+    ASSERT_EQ(pic.width, 12);
+    ASSERT_EQ(pic.height, 6);
+    const auto *p = reinterpret_cast<const uint8_t *>(pic.rgba.data()) + (5 * 12 + 11) * 4;
+    EXPECT_EQ(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2], colours[f]);
+  }
+  EXPECT_EQ(ReadWholeFile(base + ".wav").size(), 44u);
 }

@@ -102,7 +102,7 @@ TEST(CdxlReader, PacketsComeAsPictureThenSound) {
     for (int y = 0; y < fx.height; y++)
       for (int x = 0; x < fx.width; x++) ASSERT_EQ(px[size_t(y * fx.width + x)], fx.Colour(fx.index(f, x, y))) << x << "," << y;
     std::vector<int16_t> samples(64, 7);
-    qmVideoSamples out{samples.data(), uint32_t(samples.size() * 2), 0, 0};
+    qmVideoSamples out{samples.data(), uint32_t(samples.size() * 2), 0, 0, 0};
     EXPECT_EQ(CdxlDecodeAudioFrame(r, &s, &out), 0);
     EXPECT_EQ(out.size, 80u);
     EXPECT_EQ(out.channels, 1u);
