@@ -3,13 +3,11 @@
 // the whole sound track written to one WAVE file.
 #include "media/videocore/videodump.h"
 
-#include <algorithm>
 #include <cstdio>
 #include <cstring>
 
 #include "display/display.h"
 #include "display/displayops.h"
-#include "graphics/bitmap.h"
 #include "media/image/imagewriter.h"
 #include "media/videocore/engine_internal.h"
 #include "platform/file.h"
@@ -58,26 +56,11 @@ bool FinishWave(qmFileHandle *f, uint32_t length) {
   return ok;
 }
 
-// The part of the picture inside the display, queued and shown at once.
+// The part of the picture inside the display, shown at once.
 void ShowPicture(const qmVideoDumpRequest *req, const uint8_t *pixels, int32_t width, int32_t height) {
   qmDisplay *d = req->display;
-  if (!d) return;
-  const int32_t left = std::max(0, req->x), top = std::max(0, req->y);
-  const int32_t right = std::min(req->x + width, d->width), bottom = std::min(req->y + height, d->height);
-  if (right <= left || bottom <= top) return;
-  qmBitmap *b = AllocBitmap(right - left, bottom - top);
-  auto *u = static_cast<qmDisplayUpdate *>(MemAlloc(sizeof(qmDisplayUpdate), 1));
-  if (!b || !u) {
-    FreeBitmap(b);
-    MemFree(u);
-    return;
-  }
-  for (int32_t row = top; row < bottom; row++)
-    std::memcpy(reinterpret_cast<uint8_t *>(b->pixels) + size_t(row - top) * b->bytesPerRow,
-                pixels + (size_t(row - req->y) * width + size_t(left - req->x)) * 4, size_t(right - left) * 4);
-  *u = {nullptr, req, b, left, top, right - left, bottom - top};
-  QueueDisplayUpdate(d, u);
-  FlushDisplayUpdatesOf(req->scene, d);
+  if (d && QueueVideoPicture(d, req, pixels, width * 4, req->x, req->y, width, height, d->width, d->height))
+    FlushDisplayUpdatesOf(req->scene, d);
 }
 
 uint32_t SavePicture(const qmVideoDumpRequest *req, const uint8_t *pixels, uint32_t *argb, int32_t width,
