@@ -471,6 +471,19 @@ int IsVideoOnDisplay(VmState *L, const qmDisplay *d) {
   return 0;
 }
 
+int IsVideoAtPoint(VmState *L, const qmDisplay *d, int32_t x, int32_t y) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->video) return 0;
+  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
+    auto *v = reinterpret_cast<qmVideo *>(h);
+    if (v->display != d || !VideoShown(v)) continue;
+    if (x >= v->screenX && y >= v->screenY && int64_t(x) < int64_t(v->screenX) + v->screenWidth &&
+        int64_t(y) < int64_t(v->screenY) + v->screenHeight)
+      return 1;
+  }
+  return 0;
+}
+
 uint32_t VideoReadAttribute(VmState *L, int32_t attribute) {
   qmVideo *v = nullptr;
   if (uint32_t code = FindVideo(L, GetObjectIdArg(L, 2), &v)) return code;

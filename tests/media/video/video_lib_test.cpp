@@ -410,4 +410,27 @@ TEST(VideoLib, DoubleBufferingWaitsForShownVideos) {
   EXPECT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
 }
 
+// A shown video covers its on-screen rectangle, left and top edges included: Plot leaves the
+// window there to the video and puts the pixel into the background copy alone.
+TEST(VideoLib, CoversItsRectangleOfTheWindow) {
+  VideoVm vm;
+  const qmPlayerContext *ctx = GetPlayerContext(vm.L);
+  qmDisplay *d = vm.Scene()->current;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  EXPECT_EQ(ctx->videoAtPoint(vm.L, d, 10, 10), 0);  // stopped: not shown
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 8, 4}).code, 0u);
+  struct Case {
+    int32_t x, y;
+    int covered;
+  } cases[] = {{8, 4, 1}, {39, 27, 1}, {40, 27, 0}, {39, 28, 0}, {7, 10, 0}, {20, 3, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    EXPECT_EQ(ctx->videoAtPoint(vm.L, d, c.x, c.y), c.covered);
+  }
+  ASSERT_EQ(vm.Call("Plot", {9, 5, 0xABCDEF}).code, 0u);
+  EXPECT_EQ(vm.Call("ReadPixel", {9, 5}).results, std::vector<double>{0xABCDEF});
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
+  EXPECT_EQ(ctx->videoAtPoint(vm.L, d, 8, 4), 0);
+}
+
 }  // namespace
