@@ -272,10 +272,14 @@ uint32_t VidSeekVideo(VmState *L) {
 uint32_t VidIsVideo(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
+  // A linked file is tried as OpenVideo plays it, from a copy: the answer is the same.
+  char temp[kMaxPathLength + 1] = "";
+  if (std::strncmp(file, ":::chunk", 8) == 0 && CopyLinkedVideo(file, temp) == 0) file = temp;
   qmVideoEngine *e = nullptr;
   uint32_t backend;
   int ok = OpenVideoBackend(file, State(L)->driver, &e, &backend, GetPlayerContext(L)->formatPlugins) == 0;
   FreeVideoEngine(e);
+  if (temp[0]) RemoveFile(temp);
   vm_pushnumber(L, ok);
   return 1;
 }

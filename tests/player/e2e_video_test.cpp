@@ -56,6 +56,7 @@ TEST(E2eVideo, DeclaredAndLinkedVideosOpenBeforeTheScript) {
     lines.insert(lines.end(), more.begin(), more.end());
   }
   // A file only the FFmpeg back end reads plays from a copy of the linked bytes.
+  lines.push_back({true, "IsVideo", {"red.mkv"}});
   lines.push_back({false, "OpenVideo", {4, "red.mkv"}});
   lines.push_back({false, "GetVideoFrame", {4, 4, 2}});
   lines.push_back({true, "ReadBrushPixel", {4, 3, 1}});
@@ -80,7 +81,7 @@ TEST(E2eVideo, DeclaredAndLinkedVideosOpenBeforeTheScript) {
   qmtools::WriteBytes(d / "v.qma", b.Bytes());
   PlayerResult r = d.Run({"-QUIET", d / "v.qma"}, {"SDL_AUDIODRIVER=dummy"});
   ASSERT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, Answers(fx) + Answers(fx) + Answers(fx) + "16711680 -1\n");
+  EXPECT_EQ(r.out, Answers(fx) + Answers(fx) + Answers(fx) + "1\n16711680 -1\n");
   EXPECT_EQ(d.TempEntries(), 0u) << "the copies of linked videos go with their videos";
 }
 
