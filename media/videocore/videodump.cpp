@@ -105,7 +105,7 @@ uint32_t DumpVideoEngine(qmVideoEngine *e, const qmVideoDumpRequest *req) {
     if (!wave) {
       SetErrorArgument(name);
       code = ERR_WRITEFILE;
-    } else if (!WriteWaveHeader(wave, e->info.channels ? e->info.channels : 1, e->info.sampleRate)) {
+    } else if (!WriteWaveHeader(wave, e->info.channels >= 2 ? 2 : 1, e->info.sampleRate)) {
       SetErrorArgument(name);
       code = ERR_WRITE;
     }
