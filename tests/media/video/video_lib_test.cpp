@@ -284,20 +284,24 @@ TEST(VideoLib, FollowsAResizedOrRefreshedDisplay) {
   expectPlaced("refreshed", 1, paused);
   RefreshDisplayCore(vm.L, d, 0);
   expectPlaced("refreshed again", 1, paused);
+  // Grown by the script without a scale mode: the window is painted anew, the video over it.
+  ASSERT_EQ(vm.Call("ChangeDisplaySize", {96, 64}).code, 0u);
+  ASSERT_EQ(d->width, 96);
+  expectPlaced("grown", 1, paused);
   // Scaled by the script (the window is made again at twice the size), then by the user's resize.
   ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
                  vm_newtable(vm.L);
                  vm.Set("scalemode", 1);
-                 vm.Set("scalewidth", 128);
-                 vm.Set("scaleheight", 96);
+                 vm.Set("scalewidth", 192);
+                 vm.Set("scaleheight", 128);
                  return 1;
                }).code,
             0u);
   d = vm.Display(1);
   ASSERT_EQ(d->scaleX, 2.0);
   expectPlaced("scaled by the script", 2, paused);
-  SDL_SetWindowSize(d->platform->window, 192, 144);
-  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 192, 144, 0, d->scaleMode), 0u);
+  SDL_SetWindowSize(d->platform->window, 288, 192);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 288, 192, 0, d->scaleMode), 0u);
   ASSERT_EQ(d->scaleX, 3.0);
   expectPlaced("scaled by the window", 3, paused);
   EXPECT_EQ(vm.Video(1)->screenWidth, 96);
