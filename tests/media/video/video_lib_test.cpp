@@ -319,4 +319,39 @@ TEST(VideoLib, FollowsAResizedOrRefreshedDisplay) {
   EXPECT_TRUE(near(DisplayVm::WindowPixel(d, 48 + 95, 24 + 71), moved));
 }
 
+// A video that runs past the right edge of its display is cut at the picture's edge, not at the
+// window's: in a letterboxed window the bar beside the picture stays black.
+TEST(VideoLib, StaysInsideItsPictureInALetterboxedWindow) {
+  VideoVm vm;
+  std::string longer = vm.dir / "long.mkv";
+  std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+                 vm_newtable(vm.L);
+                 vm.Set("scalemode", 1);
+                 vm.Set("scalewidth", 128);
+                 vm.Set("scaleheight", 96);
+                 vm.Set("keepproportions", 1);
+                 return 1;
+               }).code,
+            0u);
+  qmDisplay *d = vm.Display(1);
+  // Wider than the picture's proportions: 128 x 96 of picture between bars of 36.
+  SDL_SetWindowSize(d->platform->window, 200, 96);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
+  ASSERT_EQ(d->marginLeft, 36);
+  ASSERT_EQ(d->scaleWidth, 128);
+  // At x 48 of 64 the video's right half lies past the picture; at 2x from window column 132.
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 48, 4}).code, 0u);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (DisplayVm::WindowPixel(d, 140, 20) == 0x102030 && std::chrono::steady_clock::now() < deadline) {
+    FlushDisplayUpdates(vm.Scene());
+    std::this_thread::yield();
+  }
+  const uint32_t shown = DisplayVm::WindowPixel(d, 140, 20);
+  ASSERT_NE(shown, 0x102030u);
+  EXPECT_EQ(DisplayVm::WindowPixel(d, 163, 20), shown);
+  for (int x : {164, 180, 199}) EXPECT_EQ(DisplayVm::WindowPixel(d, x, 20), 0u) << x;
+}
+
 }  // namespace
