@@ -28,7 +28,7 @@ struct qmFormatPlugins;
 struct qmVideoState;
 struct qmVideoAudioOps;
 
-enum : int32_t { DISPVIDEO_STOP, DISPVIDEO_PAUSE, DISPVIDEO_RESUME };
+enum : int32_t { DISPVIDEO_STOP, DISPVIDEO_PAUSE, DISPVIDEO_RESUME, DISPVIDEO_RESCALE, DISPVIDEO_REDRAW };
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -124,7 +124,8 @@ struct qmPlayerContext {
   const qmFormatPlugins *formatPlugins;
   // The video library's state of the run; the sound library's channel and end event for videos;
   // the video library's answer to a display whose window closes (DISPVIDEO_PAUSE), opens again
-  // (DISPVIDEO_RESUME) or goes (DISPVIDEO_STOP).
+  // (DISPVIDEO_RESUME) or goes (DISPVIDEO_STOP), that changed its size or scale (DISPVIDEO_RESCALE)
+  // or was drawn again (DISPVIDEO_REDRAW).
   qmVideoState *video;
   const qmVideoAudioOps *videoAudio;
   void (*videosOfDisplay)(VmState *L, qmDisplay *display, int32_t op);
