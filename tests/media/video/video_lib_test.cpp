@@ -481,6 +481,34 @@ TEST(VideoLib, DumpsPicturesAndSoundToFiles) {
   EXPECT_EQ(files(), before);
 }
 
+// Dumped pictures keep to the picture of a letterboxed display, as played ones do.
+TEST(VideoLib, DumpedPicturesStayInsideALetterboxedPicture) {
+  VideoVm vm;
+  const CdxlFixture fx = SmallCdxl(2, 3);
+  const std::string file = vm.dir / "clip.cdxl", base = vm.dir / "out";
+  WriteFile(file, fx.File());
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+                 vm_newtable(vm.L);
+                 vm.Set("scalemode", 1);
+                 vm.Set("scalewidth", 128);
+                 vm.Set("scaleheight", 96);
+                 vm.Set("keepproportions", 1);
+                 return 1;
+               }).code,
+            0u);
+  qmDisplay *d = vm.Display(1);
+  SDL_SetWindowSize(d->platform->window, 200, 96);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
+  ASSERT_EQ(d->marginLeft, 36);
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
+  // Shown unscaled from window column 36 + 120: its first 8 columns lie in the picture, the rest
+  // over the bar on the right, which stays black.
+  ASSERT_EQ(vm.Call("DumpVideo", {1, 120, 4, CmdArg::Str(base.c_str()), 1}).code, 0u);
+  FlushDisplayUpdates(vm.Scene());
+  for (int x : {156, 163}) EXPECT_NE(DisplayVm::WindowPixel(d, x, 8), 0x102030u) << x;
+  for (int x : {164, 180, 187}) EXPECT_EQ(DisplayVm::WindowPixel(d, x, 8), 0u) << x;
+}
+
 TEST(VideoLib, DumpVideoRefusesWhatItCannotDump) {
   NullAudio audio;
   VideoVm vm;
