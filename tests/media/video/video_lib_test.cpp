@@ -219,18 +219,23 @@ TEST(VideoLib, PlaysPausesAndEndsWithTheLastPictureShown) {
   ASSERT_EQ(vm.Call("PlayVideo", {3}).code, 0u);
 }
 
-// Videos follow their display: a closed window holds them back, an opened one shows them again,
-// and a display that goes stops them before anything of it is freed.
+// Videos follow their display: closing its window is refused while they are shown on it, a
+// paused one counts as shown, a stopped one does not; a display that goes stops them before
+// anything of it is freed.
 TEST(VideoLib, FollowsItsDisplay) {
   VideoVm vm;
   std::string longer = vm.dir / "long.mkv";
   std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
   ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
   ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("CloseDisplay", {1}).code, uint32_t(ERR_VIDATTACHED));
+  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("CloseDisplay", {1}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
   ASSERT_EQ(vm.Call("CloseDisplay", {1}).code, 0u);
-  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_DISPLAYPAUSE));
-  EXPECT_EQ(vm.Call("IsVideoPlaying", {1}).results, std::vector<double>{0});
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
   EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
   ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 64), vm.Set("height", 48); }).code, 0u);
   ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
