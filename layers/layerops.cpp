@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "display/asyncdraw.h"
 #include "display/display.h"
 #include "display/scene.h"
 #include "display/displayops.h"
@@ -135,6 +136,7 @@ void DestroyLayer(qmScene *scene, qmLayer *layer, int32_t noRefresh, int32_t *bo
     layer->type = type;
   }
   RemovePictureLayerButton(scene, scene->picture, layer);
+  BroadcastAsyncDraws(scene, ADOP_LAYERGONE, reinterpret_cast<intptr_t>(layer));
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
   FreeLayerContents(scene->objects, layer);
   UnlinkLayer(layer);
