@@ -325,6 +325,30 @@ TEST(AnimLib, AnimLayers) {
   EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
 }
 
+// An anim layer stepping between a frame that is opaque and one that is partly transparent
+// shows each frame's own mask or alpha channel, not the one of the frame before.
+TEST(AnimLib, AnimLayerFramesShowTheirOwnTransparency) {
+  for (double plane : {28.0, 30.0}) {
+    SCOPED_TRACE(plane == 28 ? "mask" : "alpha channel");
+    AnimVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    std::vector<uint32_t> px;
+    for (int y = 0; y < 10; y++)
+      for (int x = 0; x < 20; x++) px.push_back((x < 15 ? 0xFF000000u : 0u) | Pixel(x, y));
+    ASSERT_EQ(vm.FromArray(3, px, 20, 10, plane).code, 0u);
+    ASSERT_EQ(vm.Call("CreateAnim", {2, 3, 10, 10, 2, 2}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 30, 20, 1}).code, 0u);
+    auto shown = [&](int x) { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 30 + x, 25); };
+    for (int frame : {2, 1, 2}) {
+      ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+      for (int x = 0; x < 10; x++) {
+        const uint32_t expected = frame == 1 ? Pixel(x, 5) : x < 5 ? Pixel(10 + x, 5) : 0x102030u;
+        EXPECT_EQ(shown(x), expected) << "frame " << frame << ", column " << x;
+      }
+    }
+  }
+}
+
 // NextFrame needs an anim layer; ModifyLayerFrames looks the layer's object up as an anim.
 TEST(AnimLib, FrameCommandsOnOtherLayers) {
   AnimVm vm;
