@@ -284,6 +284,7 @@ void WireLibraryServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   ctx->textObjectPicture = TextObjectPicture;
+  ctx->textObjectOffset = TextObjectOffset;
   ctx->insertTextObjectLayer = TextInsertObjectLayer;
   ctx->tagConstant = TextTagConstant;
   ctx->readTextAttribute = TextReadAttribute;
@@ -307,6 +308,7 @@ void UnwireLibraryServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   ctx->textObjectPicture = nullptr;
+  ctx->textObjectOffset = nullptr;
   ctx->insertTextObjectLayer = nullptr;
   ctx->tagConstant = nullptr;
   ctx->readTextAttribute = nullptr;
