@@ -10,6 +10,7 @@
 #include "display/brush.h"
 #include "layers/layer.h"
 #include "tests/transitions/fx_vm.h"
+#include "transitions/fxrunner.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -97,6 +98,51 @@ TEST(Scroll, EveryFrameShowsThePictureWhereTheMovePutsIt) {
     }
     EXPECT_EQ(b->lock, 0u) << "the brush is no longer held";
   }
+}
+
+TEST(Scroll, TheParameterNamesTheMovesPath) {
+  // BOUNCE overshoots its place and swings back: some frame shows the picture's left column
+  // right of its place, and the last one has it home; the straight path (parameter -1 taken as
+  // the line) never passes it.
+  for (int32_t parameter : {-1, 1}) {
+    SCOPED_TRACE(parameter);
+    FxVm vm(kW, kH);
+    vm.MakeBGPic(3, kW, kH, kBack);
+    ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
+    ASSERT_NE(vm.MakeBrush(1, 8, 6, kNew), nullptr);
+    vm.StartCapture();
+    ASSERT_EQ(vm.Call("DisplayBrushFX", {1, kAx, kAy, FX_SCROLLLEFT, kSpeed, parameter}).code, 0u);
+    const auto &frames = FxVm::Frames();
+    ASSERT_FALSE(frames.empty());
+    bool passed = false;
+    for (const auto &f : frames)
+      for (int x = kAx + 1; x < kW; x++) passed |= f[size_t(kAy) * kW + x] == FxVm::Pattern(kNew, 0, 0);
+    EXPECT_EQ(passed, parameter == 1);
+    for (int y = 0; y < kH; y++)
+      for (int x = 0; x < kW; x++) {
+        const bool on = x >= kAx && y >= kAy && x < kAx + 8 && y < kAy + 6;
+        ASSERT_EQ(frames.back()[size_t(y) * kW + x], on ? FxVm::Pattern(kNew, x - kAx, y - kAy) : FxVm::Pattern(kBack, x, y));
+      }
+  }
+}
+
+TEST(Scroll, ARandomEffectMayBeAScroll) {
+  // The draw lands on SCROLLLEFT: 20 columns from -20 to 3 at 10 a frame.
+  FxVm vm(40, 30);
+  ASSERT_NE(vm.MakeBrush(1, 20, 10, kNew), nullptr);
+  vm.StartCapture();
+  qmFxRequest r{};
+  r.scene = vm.Scene();
+  r.uniform = [] { return (double(FX_SCROLLLEFT) + 0.5) / 141.0; };
+  r.objectType = FXTARGET_BRUSH;
+  r.objectId = {1, 0};
+  r.x = 3, r.y = 2;
+  r.effect = FX_RANDOMEFFECT;
+  r.step = FX_NORMALSPEED;
+  r.parameter = FX_RANDOMPARAMETER;
+  r.bgpicX = r.bgpicY = 99999;
+  ASSERT_EQ(RunTransition(&r, nullptr), 0u);
+  EXPECT_EQ(FxVm::Frames().size(), 3u);
 }
 
 }  // namespace
