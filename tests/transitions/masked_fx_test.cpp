@@ -17,14 +17,6 @@ constexpr int kBack = 3, kNew = 8;  // pattern seeds
 
 bool Shows(int x, int y) { return (x + 2 * y) % 3 != 0; }
 
-void MaskBrush(qmBrush *b, int w, int h) {
-  b->mask = AllocMask(w, h, 1);
-  b->transparentColor = kOwnMaskColor;
-  for (int y = 0; y < h; y++)
-    for (int x = 0; x < w; x++)
-      if (Shows(x, y)) b->mask->memory[y * b->mask->bytesPerRow + x / 8] |= uint8_t(0x80 >> (x % 8));
-}
-
 TEST(MaskedFx, RollBandLiesOverTheNewPicture) {
   // ROLLTOP at 2 rows a frame on 48 rows: the table has n = 20 entries, entry k the angle
   // asin(1 - 2k / n) + pi / 2; band row p - n + 1 + k shows the picture's row p + trunc(angle n /
@@ -39,7 +31,7 @@ TEST(MaskedFx, RollBandLiesOverTheNewPicture) {
     ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
     qmBrush *b = vm.MakeBrush(1, W, H, kNew);
     ASSERT_NE(b, nullptr);
-    MaskBrush(b, W, H);
+    FxVm::MaskBrush(b, Shows);
     if (inLayer) {
       ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
       ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
@@ -101,7 +93,7 @@ TEST(MaskedFx, WarpsMoveTheLayersOutlineWithItsPixels) {
     ASSERT_NE(b, nullptr);
     for (int y = 0; y < kAh; y++)
       for (int x = 0; x < kAw; x++) b->bitmap->pixels[y * (b->bitmap->bytesPerRow / 4) + x] = uint32_t(x << 12 | y);
-    MaskBrush(b, kAw, kAh);
+    FxVm::MaskBrush(b, Shows);
     ASSERT_EQ(vm.Call("DisplayBrush", {1, kAx, kAy}).code, 0u);
     if (!r.hides) {
       ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);

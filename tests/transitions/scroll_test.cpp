@@ -53,13 +53,7 @@ TEST(Scroll, EveryFrameShowsThePictureWhereTheMovePutsIt) {
     ASSERT_EQ(vm.Call("DisplayBGPic", {3}).code, 0u);
     qmBrush *b = vm.MakeBrush(1, kAw, kAh, kNew);
     ASSERT_NE(b, nullptr);
-    if (r.masked) {
-      b->mask = AllocMask(kAw, kAh, 1);
-      b->transparentColor = kOwnMaskColor;
-      for (int y = 0; y < kAh; y++)
-        for (int x = 0; x < kAw; x++)
-          if (Shows(x, y)) b->mask->memory[y * b->mask->bytesPerRow + x / 8] |= uint8_t(0x80 >> (x % 8));
-    }
+    if (r.masked) FxVm::MaskBrush(b, Shows);
     int x0 = r.startX, y0 = r.startY, x1 = kAx, y1 = kAy;
     if (r.hides) {
       std::swap(x0, x1), std::swap(y0, y1);

@@ -4,7 +4,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "display/safeblt.h"
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
 #include "graphics/transition_kernels.h"
@@ -109,24 +108,6 @@ void RenderBand(RollState *s, int32_t pos, int32_t *first, int32_t *lines) {
   *lines = s->wave.linesCopied;
 }
 
-// (x, y, w x h) of the area's picture src into work through mask and alpha.
-void Over(qmFxRequest *fx, const qmBitmap *src, const qmMask *mask, const qmAlphaChannel *alpha, qmBitmap *work,
-          int32_t x, int32_t y, int32_t w, int32_t h) {
-  qmSafeBlt b{};
-  b.src = src;
-  b.dst = work;
-  b.srcX = b.dstX = x;
-  b.srcY = b.dstY = y;
-  b.width = w;
-  b.height = h;
-  b.srcWidth = b.dstWidth = fx->width;
-  b.srcHeight = b.dstHeight = fx->height;
-  b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOCLIP | SAFEBLT_NOSPRITES;
-  b.mask = mask;
-  b.alpha = alpha;
-  SafeBlt(fx->scene, &b);
-}
-
 // The band's lines to the screen (or the planes). A band with a coverage of its own lies over the
 // new picture through the new picture's planes, both over the old picture: where the roll shows
 // nothing the new picture already lies flat.
@@ -146,14 +127,14 @@ void DrawBand(qmFxRequest *fx, RollState *s, int32_t first, int32_t lines) {
   if (w < 1 || h < 1) return;
   if (!fx->realtime) {
     BltBitmap(fx->oldImage, x, y, s->work, x, y, w, h);
-    Over(fx, fx->srcImage, fx->srcMask, fx->srcAlpha, s->work, x, y, w, h);
-    Over(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
+    OverFxPicture(fx, fx->srcImage, fx->srcMask, fx->srcAlpha, s->work, x, y, w, h);
+    OverFxPicture(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
     BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
     return;
   }
   // A piece replaces the planes' coverage in its rectangle: the two are joined into one piece.
   BltBitmap(fx->srcImage, x, y, s->work, x, y, w, h);
-  Over(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
+  OverFxPicture(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
   if (s->coverMask) {
     CopyMaskRect(fx->srcMask, x, y, s->coverMask, x, y, w, h, MASKVANILLACOPY);
     CopyMaskRect(s->bandMask, x, y, s->coverMask, x, y, w, h, MASKOR);
