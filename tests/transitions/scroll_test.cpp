@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "display/brush.h"
+#include "runtime/errcodes.h"
 #include "layers/layer.h"
 #include "tests/transitions/fx_vm.h"
 #include "transitions/fxrunner.h"
@@ -117,6 +118,20 @@ TEST(Scroll, TheParameterNamesTheMovesPath) {
         const bool on = x >= kAx && y >= kAy && x < kAx + 8 && y < kAy + 6;
         ASSERT_EQ(frames.back()[size_t(y) * kW + x], on ? FxVm::Pattern(kNew, x - kAx, y - kAy) : FxVm::Pattern(kBack, x, y));
       }
+  }
+}
+
+TEST(Scroll, ASpeedTheMoveRefusesFailsAndHoldsNothing) {
+  // 0 and DEFAULTSPEED name no move speed.
+  for (int32_t speed : {0, -4}) {
+    SCOPED_TRACE(speed);
+    FxVm vm(40, 30);
+    qmBrush *b = vm.MakeBrush(1, 20, 10, kNew);
+    ASSERT_NE(b, nullptr);
+    const std::vector<uint32_t> before = vm.Window();
+    EXPECT_EQ(vm.Call("DisplayBrushFX", {1, 3, 2, FX_SCROLLTOP, speed}).code, uint32_t(ERR_WRONGUSAGE));
+    EXPECT_EQ(b->lock, 0u);
+    EXPECT_EQ(vm.Window(), before);
   }
 }
 

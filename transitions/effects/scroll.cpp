@@ -63,14 +63,16 @@ uint32_t ScrollInit(qmFxRequest *fx) {
     m->startX = sx, m->startY = sy, m->endX = fx->x, m->endY = fx->y;
   }
   m->path = uint32_t(fx->parameter == FX_RANDOMPARAMETER ? 0 : fx->parameter);
-  // The speed asked for is the move's own speed value, not a step size of the effect table.
-  m->speedOption = fx->speed;
+  // The speed asked for (what step holds at the init call) is the move's own speed value, not a
+  // step size of the effect table.
+  m->speedOption = fx->step;
   m->animSpeedOption = MOVESPEED_NORMAL;
   // The display-blit flags beyond the background copy the move always names.
   m->extraBlitFlags = fx->bltFlags & ~uint32_t(SAFEBLT_BACKGROUND);
   if (uint32_t code = RunMove(m, nullptr)) {
-    // An embedded record is left to its owner; its buffers are gone already.
+    // The buffers are gone already; the record stays the state's (embedded: never freed itself).
     *m = {};
+    m->embedded = 1;
     return code;
   }
   s->start = *m;
