@@ -26,6 +26,7 @@ enum : int32_t {
   ADOP_PENDINGPICTURE = 7,  // arg: void ** receiving the picture a pending operation will show
   ADOP_DOUBLEBUFFER = 8,  // arg 1 before, 0 after a frame drawn into the double buffer
   ADOP_LAYERCHANGING = 9,  // arg: a layer whose image or filters are about to change (op 1 follows); 0
+  ADOP_LAYERGONE = 10,     // arg: a layer about to be freed; a producer holding it lets it go; 0
 };
 
 // Draws one frame and sets *finished when it was the last: 0 or an error code.

@@ -12,6 +12,7 @@
 #include "graphics/alphaops.h"
 #include "display/safeblt.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 
@@ -62,6 +63,29 @@ uint32_t SyncImageSets(qmBGPic *pic) {
   return 0;
 }
 
+// The anim engine's answer for a frame of an anim; without it no anim can exist.
+uint32_t AnimFramePlanes(qmScene *scene, const qmObjectId *id, int32_t frame, uint32_t out, int32_t prepare,
+                         qmPlaneSet *planes, int32_t *width, int32_t *height, void **record) {
+  const qmPlayerContext *ctx = scene->context;
+  if (!ctx || !ctx->animFramePlanes) return MissingObjectError(id, ERR_FINDANIM);
+  return ctx->animFramePlanes(scene, id, frame, out, prepare, planes, width, height, record);
+}
+
+// A selected anim frame gets the plane that drawing into its mask or alpha channel needs.
+uint32_t PrepareAnimOutput(qmScene *scene, qmDisplay *d, qmBGPic *sel, uint32_t out) {
+  qmPlaneSet planes{};
+  int32_t width = 0, height = 0;
+  void *record = nullptr;
+  if (uint32_t code =
+          AnimFramePlanes(scene, &sel->selectedId, sel->selectedFrame, out, 1, &planes, &width, &height, &record))
+    return code;
+  if (out == DISPOUT_MASK) d->outputMask = planes.mask;
+  else d->outputAlpha = planes.alpha;
+  sel->shown = sel->unscaled = sel->master = planes;
+  sel->prepared = 1;
+  return 0;
+}
+
 // A selected brush gets the plane that drawing into its mask or alpha channel needs.
 uint32_t PrepareBrushOutput(const qmScene *scene, qmDisplay *d, qmBGPic *sel, uint32_t out) {
   qmBrush *b = nullptr;
@@ -92,6 +116,45 @@ uint32_t PrepareBrushOutput(const qmScene *scene, qmDisplay *d, qmBGPic *sel, ui
   sel->shown = sel->unscaled = sel->master = qmPlaneSet{b->bitmap, b->mask, b->alpha};
   sel->prepared = 1;
   sel->modified = 1;
+  return 0;
+}
+
+// The found object's planes become the display's output; its record is kept as the selected
+// object's.
+uint32_t InstallSelection(qmScene *scene, qmDisplay *d, uint32_t objectType, const qmObjectId *id,
+                          uint32_t outputType, int32_t frame, uint32_t mode, uint32_t comboValue,
+                          const qmPlaneSet &planes, int32_t width, int32_t height, void *record) {
+  if (!d->selectBGPic) {
+    d->selectBGPic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
+    if (!d->selectBGPic) return ERR_MEM;
+  }
+  qmBGPic *sel = d->selectBGPic;
+  InitSelectRecord(sel, objectType, record, frame, nullptr, planes, width, height, 1);
+  sel->selectedId = *id;
+  sel->header.id = id->id;
+  sel->header.handle = id->handle;
+  scene->picture = sel;
+  SaveDisplayForSelect(d, outputType, width);
+  d->outputType = outputType;
+  if (d->doubleBuffer) {
+    d->doubleBuffer = 0;
+    d->doubleBufferPaused = 1;
+  }
+  d->outputBitmap = nullptr;
+  d->outputMask = nullptr;
+  d->outputAlpha = nullptr;
+  if (outputType == DISPOUT_MASK) {
+    d->outputMask = planes.mask;
+  } else if (outputType == DISPOUT_ALPHA) {
+    d->outputAlpha = planes.alpha;
+  } else {
+    d->outputBitmap = planes.bitmap;
+    if (mode == SELMODE_COMBO) {
+      d->outputMask = planes.mask;
+      d->outputAlpha = planes.alpha;
+      scene->outputCombo = comboValue;
+    }
+  }
   return 0;
 }
 
@@ -154,67 +217,28 @@ uint32_t SelectOutputCore(qmScene *scene, uint32_t objectType, const qmObjectId 
     record = brush;
     break;
   }
-  // Anims and layers are found by their own libraries.
-  case QMTYPE_ANIM: return MissingObjectError(id, ERR_FINDANIM);
+  // Anims and layers are found by their own engines.
+  case QMTYPE_ANIM:
+    if (uint32_t code = AnimFramePlanes(scene, id, frame, outputType, 0, &planes, &width, &height, &record)) return code;
+    break;
   case QMTYPE_LAYER:
     if (uint32_t code = SelectPictureLayer(scene, int32_t(id->id), &planes, &width, &height, &record)) return code;
     break;
   default: return ERR_WRONGUSAGE;
   }
-  return SelectOutputPlanes(scene, objectType, id, outputType, frame, mode, comboValue, planes, width, height, record);
+  return InstallSelection(scene, d, objectType, id, outputType, frame, mode, comboValue, planes, width, height, record);
 }
 
-uint32_t SelectOutputPlanes(qmScene *scene, uint32_t objectType, const qmObjectId *id, uint32_t outputType,
-                            int32_t frame, uint32_t mode, uint32_t comboValue, const qmPlaneSet &planes, int32_t width,
-                            int32_t height, void *record) {
-  qmDisplay *d = scene->current;
-  if (!d) return ERR_WRONGUSAGE;
-  if (d->outputType == outputType && SameTarget(d->selectBGPic, objectType, id, frame)) return 0;
-  if (d->outputType != DISPOUT_DISPLAY && !d->doubleBuffer)
-    if (uint32_t code = EndSelectCore(scene, d, 0)) return code;
-  if (!d->selectBGPic) {
-    d->selectBGPic = static_cast<qmBGPic *>(MemAlloc(sizeof(qmBGPic), 1));
-    if (!d->selectBGPic) return ERR_MEM;
-  }
-  qmBGPic *sel = d->selectBGPic;
-  InitSelectRecord(sel, objectType, record, frame, nullptr, planes, width, height, 1);
-  sel->selectedId = *id;
-  sel->header.id = id->id;
-  sel->header.handle = id->handle;
-  scene->picture = sel;
-  SaveDisplayForSelect(d, outputType, width);
-  d->outputType = outputType;
-  if (d->doubleBuffer) {
-    d->doubleBuffer = 0;
-    d->doubleBufferPaused = 1;
-  }
-  d->outputBitmap = nullptr;
-  d->outputMask = nullptr;
-  d->outputAlpha = nullptr;
-  if (outputType == DISPOUT_MASK) {
-    d->outputMask = planes.mask;
-  } else if (outputType == DISPOUT_ALPHA) {
-    d->outputAlpha = planes.alpha;
-  } else {
-    d->outputBitmap = planes.bitmap;
-    if (mode == SELMODE_COMBO) {
-      d->outputMask = planes.mask;
-      d->outputAlpha = planes.alpha;
-      scene->outputCombo = comboValue;
-    }
-  }
-  return 0;
-}
-
-uint32_t PrepareMaskOrAlphaOutput(const qmScene *scene) {
+uint32_t PrepareMaskOrAlphaOutput(qmScene *scene) {
   qmDisplay *d = scene->current;
   if (!d || (d->doubleBuffer && scene->picture == d->doubleBufferBGPic)) return 0;
   const uint32_t out = d->outputType;
   qmBGPic *sel = d->selectBGPic;
   if ((out != DISPOUT_BRUSH && out != DISPOUT_MASK && out != DISPOUT_ALPHA) || !sel || sel->prepared) return 0;
   if (sel->selectedType == QMTYPE_BRUSH) return PrepareBrushOutput(scene, d, sel, out);
+  if (sel->selectedType == QMTYPE_ANIM && out != DISPOUT_BRUSH) return PrepareAnimOutput(scene, d, sel, out);
   // A layer's or an anim frame's own pictures are drawn as they are.
-  if (sel->selectedType == QMTYPE_LAYER || (sel->selectedType == QMTYPE_ANIM && out == DISPOUT_BRUSH)) {
+  if (sel->selectedType == QMTYPE_LAYER || sel->selectedType == QMTYPE_ANIM) {
     sel->prepared = 1;
     return 0;
   }

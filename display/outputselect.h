@@ -17,15 +17,10 @@ enum : uint32_t { SELMODE_NORMAL = 0, SELMODE_COMBO = 1, SELMODE_LAYERS = 2 };
 // else 0) the current output of type outputType (BRUSH for pixels, MASK, ALPHACHANNEL).
 uint32_t SelectOutputCore(qmScene *scene, uint32_t objectType, const qmObjectId *id, uint32_t outputType, int32_t frame,
                           uint32_t mode, uint32_t comboValue);
-// The same for planes the caller found (an anim frame's own, which the anim engine fetches): the
-// record is kept as the selected object's.
-uint32_t SelectOutputPlanes(qmScene *scene, uint32_t objectType, const qmObjectId *id, uint32_t outputType,
-                            int32_t frame, uint32_t mode, uint32_t comboValue, const qmPlaneSet &planes, int32_t width,
-                            int32_t height, void *record);
 // Before the first drawing into a selected mask or alpha channel of the scene's current display:
 // the target gets a fully visible mask (and loses its alpha channel) or an opaque alpha channel
 // (and loses its mask).
-uint32_t PrepareMaskOrAlphaOutput(const qmScene *scene);
+uint32_t PrepareMaskOrAlphaOutput(qmScene *scene);
 // Ends the display's selection: back to the display, or back to double buffering when the
 // selection suspended it. The selected picture's image sets are brought in step.
 uint32_t EndSelectCore(qmScene *scene, qmDisplay *display, int32_t noRefresh);

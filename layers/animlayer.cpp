@@ -1,14 +1,38 @@
 #include "layers/animlayer.h"
 
+#include <cstring>
+
 #include "display/bgpic.h"
 #include "display/scene.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
+#include "layers/layerops.h"
 #include "layers/redraw.h"
 #include "layers/sweep.h"
 #include "media/animcore/anim.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
+
+namespace {
+
+// An in-memory frame with the planes of the layer's own picture is copied into that picture:
+// no planes are made and freed at every frame. False when the planes differ.
+bool RefillOwnPicture(qmPlaneSet &own, const qmBitmap *b, const qmMask *m, const qmAlphaChannel *al, int32_t w,
+                      int32_t h) {
+  if (!own.bitmap || !b || !m != !own.mask || !al != !own.alpha) return false;
+  if (b->width != w || b->height != h || own.bitmap->width != w || own.bitmap->height != h) return false;
+  BltBitmap(b, 0, 0, own.bitmap, 0, 0, w, h);
+  if (m) CopyMaskRect(m, 0, 0, own.mask, 0, 0, w, h, MASKVANILLACOPY);
+  if (al)
+    for (int32_t y = 0; y < h; y++)
+      std::memcpy(own.alpha->memory + size_t(y) * own.alpha->bytesPerRow, al->memory + size_t(y) * al->bytesPerRow,
+                  size_t(w));
+  return true;
+}
+
+}  // namespace
 
 uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t noRefresh) {
   if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
@@ -19,6 +43,18 @@ uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t no
   if (frame == 0) frame = base->frame >= n ? 1 : base->frame + 1;
   else if (frame == -1) frame = n;
   if (frame < 1 || frame > n) return ERR_ANIMFRAME;
+  if (!a->onDisk) {
+    qmBitmap *b = nullptr;
+    qmMask *m = nullptr;
+    qmAlphaChannel *al = nullptr;
+    if (uint32_t code = FetchAnimFrame(a, frame - 1, 0, 1, &b, &m, &al)) return code;
+    if (RefillOwnPicture(base->own, b, m, al, base->objectWidth, base->objectHeight)) {
+      base->frame = frame;
+      base->frameCount = n;
+      base->frameDelay = GetAnimFrameDelay(a, frame - 1);
+      return RenewLayerPicture(scene, l, noRefresh);
+    }
+  }
   qmPlaneSet next{};
   if (uint32_t code = FetchAnimFrame(a, frame - 1, 1, 1, &next.bitmap, &next.mask, &next.alpha)) return code;
   // Every frame of the layer has the size it was drawn in.
@@ -26,23 +62,11 @@ uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t no
     FreePlaneSet(&next);
     return ERR_WRONGUSAGE;
   }
-  int32_t before[4];
-  GetLayerBounds(scene->current, l, l->current, &before[0], &before[1], &before[2], &before[3]);
-  FreePlaneSet(&base->own);
-  base->own = next;
   base->frame = frame;
   base->frameCount = n;
   base->frameDelay = GetAnimFrameDelay(a, frame - 1);
-  DropDerivedImages(base);
-  uint32_t code = 0;
-  if (l->current != base) {
-    DropDerivedImages(l->current);
-    // A turned or scaled layer shows the new frame through its transform again.
-    code = RenderLayerImage(scene, l, 0);
-    if (!noRefresh) RefreshRect(scene, before[0], before[1], before[2], before[3]);
-  }
-  if (scene->picture) scene->picture->layersChanged = 1;
-  if (!noRefresh) RefreshLayer(scene, l);
+  const uint32_t code = SwapLayerPicture(scene, l, &next, noRefresh);
+  FreePlaneSet(&next);
   return code;
 }
 

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "display/asyncdraw.h"
 #include "display/displayops.h"
 #include "display/scene.h"
 #include "graphics/bitmap.h"
@@ -232,6 +233,7 @@ void FreeLayerContents(qmObjectRegistry *objects, qmLayer *layer) {
 
 void FreeBGPicLayers(qmScene *scene, qmBGPic *pic) {
   while (qmLayer *l = FirstLayer(pic)) {
+    BroadcastAsyncDraws(scene, ADOP_LAYERGONE, reinterpret_cast<intptr_t>(l));
     if (l->type != QMTYPE_NOOBJECT) FreeLayerContents(scene->objects, l);
     RemovePictureLayerButton(scene, pic, l);  // a layer button must not outlive its layer
     UnlinkLayer(l);

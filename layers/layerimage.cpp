@@ -274,15 +274,74 @@ void DropLayerDescription(qmLayerState *s) {
   s->partX = s->partY = 0;
 }
 
+// The layer's own untransformed picture as the drawing target.
+uint32_t OwnPictureTarget(const qmLayerState *s, qmPlaneSet *planes, int32_t *width, int32_t *height) {
+  if (!s->own.bitmap) return ERR_WRONGUSAGE;
+  *planes = s->own;
+  *width = s->own.bitmap->width, *height = s->own.bitmap->height;
+  return 0;
+}
+
+// A part layer draws into the whole brush it shows a part of: the brush itself when it lives
+// only for this layer, else a copy of it made for the layer, which goes with the layer.
+uint32_t TakeLayerBrush(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t *width, int32_t *height) {
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(scene->objects, &layer->object, &b, FINDBRUSH_DELETED)) return code;
+  if (b->kind == BRUSHKIND_VECTOR) return ERR_BRUSHTYPE;
+  if (!b->deleted || IsObjectInAnyLayer(scene->objects, QMTYPE_BRUSH, &layer->object, layer)) {
+    qmObjectId id{0, 0};
+    qmBrush *copy = nullptr;
+    if (uint32_t code = CopyBrushRecord(scene->objects, b, &id, 0, &copy)) return code;
+    layer->object = id;
+    b = copy;
+  }
+  b->deleted = 1;
+  b->kind = BRUSHKIND_PIXEL;
+  ReleasePluginImage(static_cast<qmPluginImage *>(b->sourceImage));
+  b->sourceImage = nullptr;
+  *planes = {b->bitmap, b->mask, b->alpha};
+  *width = b->width, *height = b->height;
+  return 0;
+}
+
+// A picture-part layer draws into the picture it keeps of its own; one that keeps none draws
+// into the whole background picture, taken for the layer alone (a copy when it is shared) and
+// made a plain raster picture whose sets are all its master.
+uint32_t TakeLayerPicture(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t *width, int32_t *height) {
+  if (layer->base->own.bitmap) return OwnPictureTarget(layer->base, planes, width, height);
+  qmBGPic *pic = nullptr;
+  if (uint32_t code = FindBGPic(scene->objects, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
+  if (!pic->deleted || DisplayShowingBGPic(scene, pic) ||
+      IsObjectInAnyLayer(scene->objects, QMTYPE_BGPICPART, &layer->object, layer)) {
+    qmObjectId id{0, 0};
+    qmBGPic *copy = nullptr;
+    if (uint32_t code = CopyBGPicRecord(scene->objects, pic, &id, &copy)) return code;
+    layer->object = id;
+    pic = copy;
+  }
+  pic->deleted = 1;
+  pic->kind = 0;
+  ReleasePluginImage(static_cast<qmPluginImage *>(pic->pluginImage));
+  pic->pluginImage = nullptr;
+  FreeDerivedSets(pic);
+  pic->shownWidth = pic->unscaledWidth = pic->masterWidth;
+  pic->shownHeight = pic->unscaledHeight = pic->masterHeight;
+  *planes = pic->master;
+  *width = pic->masterWidth, *height = pic->masterHeight;
+  return 0;
+}
+
 }  // namespace
 
-uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer) {
+uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t *width, int32_t *height) {
+  *planes = {};
+  *width = *height = 0;
   if (IsObjectInAsyncDraw(scene, layer)) return ERR_RENDERADLAYER;
   switch (layer->type) {
-  case QMTYPE_ANIM: return 0;  // the layer holds its frame as its own picture already
+  case QMTYPE_ANIM: break;  // the layer holds its frame as its own picture already
+  case QMTYPE_BRUSHPART: return TakeLayerBrush(scene, layer, planes, width, height);
+  case QMTYPE_BGPICPART: return TakeLayerPicture(scene, layer, planes, width, height);
   case QMTYPE_BRUSH:
-  case QMTYPE_BRUSHPART:
-  case QMTYPE_BGPICPART:
   case QMTYPE_TEXTOBJECT:
   case QMTYPE_TEXTOUT:
   case QMTYPE_PRINT:
@@ -304,21 +363,21 @@ uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer) {
       return code;
     s->own = copy;
   }
-  if (!DrawsFromDescription(scene, layer)) return 0;
+  if (!DrawsFromDescription(scene, layer)) return OwnPictureTarget(s, planes, width, height);
   // The layer becomes a layer of a pixel brush of its picture, kept only for it (flagged as
   // freed, it goes with the layer); a later SelectLayer finds a brush layer and keeps it.
   const qmPlaneSet &own = s->own;
   const int32_t w = own.bitmap->width, h = own.bitmap->height;
-  qmPlaneSet planes{};
-  if (uint32_t code = CopyBitmap(own.bitmap, own.mask, own.alpha, 0, 0, w, h, 0, &planes.bitmap,
-                                 own.mask ? &planes.mask : nullptr, own.alpha ? &planes.alpha : nullptr))
+  qmPlaneSet picture{};
+  if (uint32_t code = CopyBitmap(own.bitmap, own.mask, own.alpha, 0, 0, w, h, 0, &picture.bitmap,
+                                 own.mask ? &picture.mask : nullptr, own.alpha ? &picture.alpha : nullptr))
     return code;
   qmObjectId id{0, 0};
   qmBrush *brush = nullptr;
-  if (uint32_t code = NewBrushRecord(scene->objects, &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, planes.bitmap,
-                                     planes.mask ? kOwnMaskColor : kNoTransparentColor, planes.mask, planes.alpha,
+  if (uint32_t code = NewBrushRecord(scene->objects, &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, picture.bitmap,
+                                     picture.mask ? kOwnMaskColor : kNoTransparentColor, picture.mask, picture.alpha,
                                      &brush)) {
-    FreePlaneSet(&planes);
+    FreePlaneSet(&picture);
     return code;
   }
   brush->deleted = 1;
@@ -328,6 +387,23 @@ uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer) {
   layer->object = id;
   // What the layer showed before may have lived only for it.
   if (sweep) SweepUnusedObjects(scene, sweep);
+  return OwnPictureTarget(s, planes, width, height);
+}
+
+uint32_t RefreshPartPicture(qmScene *scene, qmLayer *layer) {
+  if (layer->type != QMTYPE_BRUSHPART) return 0;
+  qmBrush *b = nullptr;
+  if (uint32_t code = FindBrush(scene->objects, &layer->object, &b, FINDBRUSH_DELETED)) return code;
+  qmLayerState *s = layer->base;
+  if (s->partX < 0 || s->partY < 0 || int64_t(s->partX) + s->width > b->width ||
+      int64_t(s->partY) + s->height > b->height)
+    return ERR_WRONGUSAGE;
+  qmPlaneSet part{};
+  if (uint32_t code = CopyBitmap(b->bitmap, b->mask, b->alpha, s->partX, s->partY, s->width, s->height, 0,
+                                 &part.bitmap, b->mask ? &part.mask : nullptr, b->alpha ? &part.alpha : nullptr))
+    return code;
+  FreePlaneSet(&s->own);
+  s->own = part;
   return 0;
 }
 

@@ -46,12 +46,18 @@ uint32_t RenderShapeLayerImage(qmScene *scene, const qmLayer *layer, const qmLay
 uint32_t RenderPathLayer(qmScene *scene, const qmLayer *layer, const qmPathLayerData *path, const double matrix[4],
                          qmShapeImage *out, qmPathBox *box);
 
-// Readies the layer as a drawing target: its base state holds its untransformed picture, and a
-// layer that would draw that picture anew (text, shape, path, brush or picture part, vector
-// brush) becomes a layer of a pixel brush of it, kept only for the layer, so that what is drawn
-// stays when the layer is turned or scaled. Anim layers keep their frame. 0, ERR_RENDERADLAYER
-// for a layer an asynchronous draw object draws, ERR_WRONGUSAGE for other kinds, ERR_MEM.
-uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer);
+// Readies the layer as a drawing target and hands out the planes to draw into and their size.
+// A layer that would draw its picture anew (text, shape, path, vector brush) becomes a layer of
+// a pixel brush of it, kept only for the layer, so that what is drawn stays when the layer is
+// turned or scaled; brush and anim layers draw into their own untransformed picture. A brush
+// part layer draws into its whole brush (whole-brush coordinates), a copy made for the layer
+// unless the brush lives only for it; a picture part layer into its own picture, or when it has
+// none into the whole background picture taken the same way. 0, ERR_RENDERADLAYER for a layer
+// an asynchronous draw object draws, ERR_WRONGUSAGE for other kinds, ERR_MEM.
+uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t *width, int32_t *height);
+// A brush part layer takes its part of its brush as its own picture again, after the brush
+// was drawn into; other kinds are left alone. 0 or an error code.
+uint32_t RefreshPartPicture(qmScene *scene, qmLayer *layer);
 
 // The transform's matrix from its user matrix, or from target size, object size, scales and
 // rotation.

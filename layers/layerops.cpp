@@ -3,12 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
+#include "display/asyncdraw.h"
 #include "display/display.h"
 #include "display/scene.h"
 #include "display/displayops.h"
 #include "display/imagecore.h"
 #include "graphics/bitmap.h"
 #include "graphics/clipregion.h"
+#include "layers/layerimage.h"
 #include "layers/sweep.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
@@ -135,6 +137,7 @@ void DestroyLayer(qmScene *scene, qmLayer *layer, int32_t noRefresh, int32_t *bo
     layer->type = type;
   }
   RemovePictureLayerButton(scene, scene->picture, layer);
+  BroadcastAsyncDraws(scene, ADOP_LAYERGONE, reinterpret_cast<intptr_t>(layer));
   const uint32_t sweep = SweepFlagOfLayerType(layer->type);
   FreeLayerContents(scene->objects, layer);
   UnlinkLayer(layer);
@@ -245,6 +248,28 @@ void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int
   if (layer->hidden || layer->deferred || former->noRefresh) return;
   RefreshRect(scene, left, top, int32_t(std::min<int64_t>(rw, INT32_MAX)),
               int32_t(std::min<int64_t>(rh, INT32_MAX)));
+}
+
+uint32_t SwapLayerPicture(qmScene *scene, qmLayer *l, qmPlaneSet *planes, int32_t noRefresh) {
+  std::swap(l->base->own, *planes);
+  return RenewLayerPicture(scene, l, noRefresh);
+}
+
+uint32_t RenewLayerPicture(qmScene *scene, qmLayer *l, int32_t noRefresh) {
+  qmLayerState *base = l->base;
+  int32_t before[4];
+  GetLayerBounds(scene->current, l, l->current, &before[0], &before[1], &before[2], &before[3]);
+  DropDerivedImages(base);
+  uint32_t code = 0;
+  if (l->current != base) {
+    DropDerivedImages(l->current);
+    // A turned or scaled layer shows the new picture through its transform again.
+    code = RenderLayerImage(scene, l, 0);
+    if (!noRefresh) RefreshRect(scene, before[0], before[1], before[2], before[3]);
+  }
+  if (scene->picture) scene->picture->layersChanged = 1;
+  if (!noRefresh) RefreshLayer(scene, l);
+  return code;
 }
 
 uint32_t SwapLayerPositions(qmScene *scene, int32_t pos1, int32_t pos2) {

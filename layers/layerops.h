@@ -51,6 +51,13 @@ enum : uint32_t { REPLACE_KEEPLINEPOS = 64 };
 void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int32_t x, int32_t y, int32_t width,
                        int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags);
 
+// The layer's own picture becomes planes (of the size it showed) and the picture it showed
+// goes back in *planes, without a copy; then as RenewLayerPicture. 0 or the render's error.
+uint32_t SwapLayerPicture(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t noRefresh);
+// After the layer's own picture changed (its size kept): what was made of it (turned, filtered,
+// bordered) is made anew and the layer refreshed unless noRefresh. 0 or the render's error.
+uint32_t RenewLayerPicture(qmScene *scene, qmLayer *layer, int32_t noRefresh);
+
 // Exchanges the layers at the two positions: 0 or ERR_LAYERRANGE.
 uint32_t SwapLayerPositions(qmScene *scene, int32_t pos1, int32_t pos2);
 // The level-th most recent layer (1 the top-most) of that type made for that object, or null.

@@ -13,6 +13,7 @@
 #include "io/memblock/lib_memblock.h"
 #include "layers/layers/lib_layers.h"
 #include "layers/objectlayers.h"
+#include "media/animcore/anim.h"
 #include "media/sound/channels.h"
 #include "media/sound/lib_sound.h"
 #include "media/video/lib_video.h"
@@ -287,6 +288,7 @@ void WireLibraryServices(VmState *L) {
   ctx->insertTextObjectLayer = TextInsertObjectLayer;
   ctx->tagConstant = TextTagConstant;
   ctx->readTextAttribute = TextReadAttribute;
+  ctx->animFramePlanes = AnimFrameOutputPlanes;
   ctx->readSoundAttribute = SoundReadAttribute;
   ctx->videoAudio = &kVideoSound;
   ctx->videosOfDisplay = VideosOfDisplay;
@@ -310,6 +312,7 @@ void UnwireLibraryServices(VmState *L) {
   ctx->insertTextObjectLayer = nullptr;
   ctx->tagConstant = nullptr;
   ctx->readTextAttribute = nullptr;
+  ctx->animFramePlanes = nullptr;
   ctx->readSoundAttribute = nullptr;
   ctx->videoAudio = nullptr;
   ctx->videosOfDisplay = nullptr;

@@ -21,6 +21,7 @@ struct qmTextRequest;
 struct qmObjectId;
 struct qmBitmap;
 struct qmMask;  // an alpha channel is a qmMask too
+struct qmPlaneSet;
 struct qmScene;
 struct qmDisplay;
 struct qmVectorEngine;
@@ -98,6 +99,11 @@ struct qmPlayerContext {
   // formatting tag's '#'), for the text layers drawn anew; a qmConstantLookup whose context is
   // the scene.
   uint32_t (*tagConstant)(void *scene, const char *text, size_t *consumed, double *number);
+  // The anim engine: for a Select* command (output type 3, 28 or 30), the planes of an anim's
+  // frame (from 1) to draw into, the anim's size and record; with prepare, the frame first gets
+  // the mask or alpha channel that output needs. 0 or an error.
+  uint32_t (*animFramePlanes)(qmScene *scene, const qmObjectId *id, int32_t frame, uint32_t outputType,
+                              int32_t prepare, qmPlaneSet *planes, int32_t *width, int32_t *height, void **record);
   // The text library's answers to GetAttribute for fonts, text objects and the current font of
   // a display (the object type, the attribute; argument 2 names the object): the results pushed
   // or an error.

@@ -104,6 +104,9 @@ uint32_t DspCloseDisplay(VmState *L) {
   qmDisplay *d;
   if (uint32_t code = DisplayArg(L, 1, &d)) return code;
   if (d->state == DISPSTATE_CLOSED) return ERR_WRONGUSAGE;
+  // The engine's threads draw shown videos into the window: they must be stopped first.
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx && ctx->videoOnDisplay && ctx->videoOnDisplay(L, d)) return ERR_VIDATTACHED;
   EndDisplayAsyncDraws(GetScene(L), d);
   CloseDisplayWindow(L, d);
   return 0;

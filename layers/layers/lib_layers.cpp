@@ -454,19 +454,14 @@ void LayerBounds(const void *layer, int32_t *x, int32_t *y, int32_t *width, int3
   *x = s->x, *y = s->y, *width = s->width, *height = s->height;
 }
 
-// SelectLayer draws into the untransformed picture the layer keeps of its own, which the
-// object and the other layers showing it never share. A layer that would draw its picture anew
-// (text, shapes, paths, parts, vector brushes) becomes a brush layer of that picture first, so
-// that what is drawn stays when it is turned or scaled. The caches are built anew afterwards.
+// SelectLayer draws into a picture that the layer alone shows: its own untransformed picture,
+// or for a part layer the whole object it takes its part from (a copy kept for the layer where
+// the object is shared). The caches are built anew afterwards.
 uint32_t SelectLayerPicture(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
                             void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
-  if (uint32_t code = RasterizeVectorLayer(scene, l)) return code;
-  qmLayerState *s = l->base;
-  if (!s->own.bitmap) return ERR_WRONGUSAGE;
-  *planes = s->own;
-  *width = s->own.bitmap->width, *height = s->own.bitmap->height;
+  if (uint32_t code = RasterizeVectorLayer(scene, l, planes, width, height)) return code;
   *record = l;
   return 0;
 }
@@ -476,6 +471,8 @@ void EndSelectLayerPicture(qmScene *scene, void *record) {
   if (FindLayerIndex(scene->picture, l) < 0) return;
   int32_t before[4];
   GetLayerBounds(scene->current, l, l->current, &before[0], &before[1], &before[2], &before[3]);
+  // Out of memory the layer keeps showing its part as it was before the drawing.
+  RefreshPartPicture(scene, l);
   FreePlaneSet(&l->base->filtered);
   if (l->current != l->base) {
     FreePlaneSet(&l->current->filtered);

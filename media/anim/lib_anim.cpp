@@ -293,14 +293,7 @@ uint32_t AnmSelectAnim(VmState *L) {
   const int32_t frame = vm_checkint32(L, 2);
   const uint32_t mode = vm_optinteger(L, 3, SELMODE_NORMAL);
   const uint32_t combo = vm_optinteger(L, 4, 0);
-  qmAnim *a = nullptr;
-  if (uint32_t code = FindAnim(scene, &id, &a, FINDANIM_MODIFY)) return code;
-  if (a->onDisk) return ERR_ANIMDISK;
-  if (uint32_t code = CheckFrame(a, frame)) return code;
-  qmPlaneSet planes{};
-  if (uint32_t code = FetchAnimFrame(a, frame - 1, 0, 0, &planes.bitmap, &planes.mask, &planes.alpha)) return code;
-  return SelectOutputPlanes(scene, QMTYPE_ANIM, &id, DISPOUT_BRUSH, frame, mode, combo, planes, a->width, a->height,
-                            a);
+  return SelectOutputCore(scene, QMTYPE_ANIM, &id, DISPOUT_BRUSH, frame, mode, combo);
 }
 
 // The options of SaveAnim and BeginAnimStream at argument t.

@@ -134,6 +134,38 @@ uint32_t CheckNotSelectedAnim(const qmScene *scene, const qmObjectId *id) {
   return 0;
 }
 
+uint32_t AnimFrameOutputPlanes(qmScene *scene, const qmObjectId *id, int32_t frame, uint32_t outputType,
+                               int32_t prepare, qmPlaneSet *planes, int32_t *width, int32_t *height, void **record) {
+  qmAnim *a = nullptr;
+  if (uint32_t code = FindAnim(scene, id, &a, FINDANIM_MODIFY)) return code;
+  if (a->onDisk) return ERR_ANIMDISK;
+  if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  const int32_t i = frame - 1, w = a->width, h = a->height;
+  if (prepare && outputType == DISPOUT_MASK) {
+    if (!a->masks[i]) {
+      qmMask *mask = AllocMask(w, h, 0);
+      if (!mask) return ERR_MEM;
+      FillMaskRect(mask, 0, 0, w, h, 0);
+      a->masks[i] = mask;
+    }
+    FreeAlphaChannel(a->alphas[i]);
+    a->alphas[i] = nullptr;
+  } else if (prepare && outputType == DISPOUT_ALPHA) {
+    if (!a->alphas[i]) {
+      qmAlphaChannel *alpha = AllocAlphaChannel(w, h, 0);
+      if (!alpha) return ERR_MEM;
+      FillAlphaRect(alpha, 0, 0, w, h, 255);
+      a->alphas[i] = alpha;
+    }
+    FreeMask(a->masks[i]);
+    a->masks[i] = nullptr;
+  }
+  *planes = {a->bitmaps[i], a->masks[i], a->alphas[i]};
+  *width = w, *height = h;
+  *record = a;
+  return 0;
+}
+
 uint32_t FindAnim(qmScene *scene, const qmObjectId *id, qmAnim **out, int32_t flags) {
   auto *a = reinterpret_cast<qmAnim *>(FindObject(scene->objects, QMTYPE_ANIM, id));
   if (!a || (a->freed && !(flags & FINDANIM_FREED))) return MissingObjectError(id, ERR_FINDANIM);

@@ -11,6 +11,7 @@
 struct qmScene;
 struct qmObjectRegistry;
 struct qmAnimFile;
+struct qmPlaneSet;
 
 // A delays entry that was never set: the file's delay (disk-based), else 0.
 inline constexpr uint32_t kAnimDelayUnset = 0xFFFFFFFFu;
@@ -72,6 +73,14 @@ void PurgeFreedAnims(qmScene *scene);
 void FreeAllAnims(qmObjectRegistry *objects);
 // ERR_MODIFYAANIM when the anim of that id is what a Select* command draws into now, else 0.
 uint32_t CheckNotSelectedAnim(const qmScene *scene, const qmObjectId *id);
+
+// SelectAnim, SelectMask and SelectAlphaChannel: the planes of frame (from 1) of an in-memory
+// anim, drawn into in place, and the anim's size. With prepare, output DISPOUT_MASK first gives
+// the frame a fully visible mask (its alpha channel goes) unless it has one, DISPOUT_ALPHA an
+// opaque alpha channel (its mask goes). 0, the look-up errors of FINDANIM_MODIFY, ERR_ANIMDISK,
+// ERR_ANIMFRAME or ERR_MEM (the frame unchanged).
+uint32_t AnimFrameOutputPlanes(qmScene *scene, const qmObjectId *id, int32_t frame, uint32_t outputType,
+                               int32_t prepare, qmPlaneSet *planes, int32_t *width, int32_t *height, void **record);
 
 // Frame index (from 0): a disk-based frame is decoded, made bitmap (mask, alpha) and scaled
 // to the current size unless nativeSize; it is always the caller's. An in-memory frame is the

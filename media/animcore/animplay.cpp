@@ -117,23 +117,24 @@ uint32_t InsertPlaybackLayer(qmAnimPlay *p, const qmAnimPlayRequest *r) {
   req.id = r->id;
   req.x = r->x, req.y = r->y;
   req.transform = &p->transform;
+  qmBGPic *pic = p->scene->picture;
+  // The layer goes on top, or where the default tags insert.
+  const int32_t n = CountPictureLayers(pic), insert = p->scene->defaultTags.insertPosition;
+  const int32_t position = insert > 0 && insert <= n ? insert : n + 1;
   if (uint32_t code = DrawAnimFrame(p->scene, p->anim, 1, &req)) return code;
   p->layered = 1;
-  p->layerPosition = CountPictureLayers(p->scene->picture);
+  p->picture = pic;
+  p->layer = PictureLayerAt(p->scene, pic, position);
   return 0;
 }
 
 uint32_t AsyncFrame(void *ud, int32_t *finished) { return PlayAnimFrameStep(static_cast<qmAnimPlay *>(ud), finished); }
 void AsyncFree(void *ud, int32_t) { FreeAnimPlayback(static_cast<qmAnimPlay *>(ud)); }
 
-void *PlaybackLayer(const qmAnimPlay *p) {
-  return p->layered ? PictureLayerAt(p->scene, p->scene->picture, p->layerPosition) : nullptr;
-}
-
 // Frame t (from 1) shown at once; the next step shows the frame after it.
 uint32_t ShowFrame(qmAnimPlay *p, int32_t t) {
   p->frame = t;
-  const uint32_t code = p->layered ? SetPictureLayerFrame(p->scene, PlaybackLayer(p), t) : DrawCurrentFrame(p);
+  const uint32_t code = p->layered ? SetPictureLayerFrame(p->scene, p->layer, t) : DrawCurrentFrame(p);
   if (code) return code;
   p->shown = t;
   p->frame = t >= p->anim->frameCount ? 1 : t + 1;
@@ -148,11 +149,19 @@ intptr_t AsyncControl(int32_t op, intptr_t arg, void *ud) {
   case ADOP_CURFRAME: return p->shown;
   case ADOP_SEEK: return intptr_t(ShowFrame(p, *reinterpret_cast<int32_t *>(arg)));
   case ADOP_REDRAW: return p->layered || !p->shown ? 0 : intptr_t(ShowFrame(p, p->shown));
-  case ADOP_DRAWNOBJECT: *reinterpret_cast<void **>(arg) = PlaybackLayer(p); return 0;
+  case ADOP_DRAWNOBJECT: *reinterpret_cast<void **>(arg) = p->layer; return 0;
   case ADOP_REPLACELAYER:
     // The layer goes in favour of the one below it, which the playback drives from now on.
-    if (p->layered && arg && reinterpret_cast<void *>(arg) == PlaybackLayer(p) && p->layerPosition > 1)
-      p->layerPosition--;
+    if (p->layer && reinterpret_cast<void *>(arg) == p->layer) {
+      const char *name = nullptr;
+      int32_t hidden = 0;
+      const int32_t position = DescribePictureLayer(p->scene, p->picture, p->layer, &name, &hidden);
+      p->layer = position > 1 ? PictureLayerAt(p->scene, p->picture, position - 1) : nullptr;
+      if (!p->layer) p->picture = nullptr;
+    }
+    return 0;
+  case ADOP_LAYERGONE:
+    if (p->layer && reinterpret_cast<void *>(arg) == p->layer) p->layer = nullptr, p->picture = nullptr;
     return 0;
   default: return 0;
   }
@@ -190,9 +199,13 @@ uint32_t PlayAnimFrameStep(qmAnimPlay *p, int32_t *finished) {
     if (now < p->nextTime) return 0;
     p->nextTime = now;
   }
+  if (p->layered && !p->layer) {
+    // Its layer went: the playback ends here.
+    *finished = 1;
+    return 0;
+  }
   if (p->layered) {
-    void *layer = PictureLayerAt(p->scene, p->scene->picture, p->layerPosition);
-    if (uint32_t code = SetPictureLayerFrame(p->scene, layer, p->frame)) return code;
+    if (uint32_t code = SetPictureLayerFrame(p->scene, p->layer, p->frame)) return code;
   } else if (uint32_t code = DrawCurrentFrame(p)) {
     return code;
   }

@@ -10,6 +10,7 @@
 
 struct qmScene;
 struct qmDisplay;
+struct qmBGPic;
 struct qmAnim;
 struct qmAsyncDraw;
 struct qmImageRequest;
@@ -51,7 +52,9 @@ struct qmAnimPlay {
   int32_t transformed;
   int32_t width, height;        // the anim's native size
   int32_t layered;              // layers on: the frames are shown by a layer of the picture
-  int32_t layerPosition;        // that layer's position (from 1)
+  // That layer and its picture; both null once the layer went (the playback then ends).
+  void *layer;
+  qmBGPic *picture;
 };
 
 // Draws frame (from 1) of the anim through the image display core at its native size (with

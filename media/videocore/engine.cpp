@@ -83,13 +83,8 @@ void Rewind(qmVideoEngine *e) {
   MutexUnlock(e->sourceLock);
 }
 
-// Where the picture of a display lies in its window: pictures are clipped to it.
 void TakeDisplayClip(qmVideoEngine *e) {
-  const qmDisplay *d = e->display;
-  if (!d) return;
-  const bool scaled = DisplayScales(d);
-  e->clipWidth = scaled ? d->scaleWidth : d->width;
-  e->clipHeight = scaled ? d->scaleHeight : d->height;
+  if (e->display) DisplayPictureArea(e->display, &e->clipWidth, &e->clipHeight);
 }
 
 // The picture in view, scaled into a slot of the new size, so that a paused or slow video shows
@@ -518,4 +513,10 @@ uint32_t GrabVideoEngineFrame(qmVideoEngine *e, int32_t mode, int64_t where, int
   *width = w;
   *height = h;
   return 0;
+}
+
+void DisplayPictureArea(const qmDisplay *d, int32_t *width, int32_t *height) {
+  const bool scaled = DisplayScales(d);
+  *width = scaled ? d->scaleWidth : d->width;
+  *height = scaled ? d->scaleHeight : d->height;
 }

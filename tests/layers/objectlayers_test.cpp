@@ -13,12 +13,14 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "display/brush.h"
 #include "graphics/blit.h"
 #include "layers/border.h"
 #include "layers/layer.h"
 #include "platform/keycodes.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "tests/display/display_vm.h"
 #include "tests/text/text_test_util.h"
@@ -824,8 +826,7 @@ TEST(TextLayers, EdgeAndShadowBecomeTheLayersBorderAndShadow) {
   EXPECT_EQ(layer->base->own.alpha, nullptr);
 }
 
-// SelectLayer on a layer that would draw its picture anew (text, a text object, a brush part, a
-// shape) turns it into a layer of a brush of its picture, kept only for it: what is drawn into
+// SelectLayer on a layer that would draw its picture anew (text, a text object, a shape) turns it into a layer of a brush of its picture, kept only for it: what is drawn into
 // it stays when the layer is scaled, each pixel of the doubled layer being the drawn layer's
 // pixel at half its place. A second selection keeps that brush; it goes with the layer.
 TEST(SelectLayer, LayersThatDrawAnewBecomeBrushLayersOfTheirPicture) {
@@ -845,14 +846,6 @@ TEST(SelectLayer, LayersThatDrawAnewBecomeBrushLayersOfTheirPicture) {
          ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
          ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
          ASSERT_EQ(vm.Call("DisplayTextObject", {1, 4, 4}).code, 0u);
-       }},
-      {"brush part", QMTYPE_BRUSHPART,
-       [](ObjectLayersVm &vm) {
-         ASSERT_EQ(vm.Call("CreateBrush", {1, 24, 16, 0xC08040}).code, 0u);
-         ASSERT_EQ(vm.Call("SelectBrush", {1}).code, 0u);
-         ASSERT_EQ(vm.Call("Box", {6, 5, 9, 7, 0x30F060}).code, 0u);
-         ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
-         ASSERT_EQ(vm.Call("DisplayBrushPart", {1, 3, 2, 4, 4, 16, 12}).code, 0u);
        }},
       {"box", QMTYPE_BOX,
        [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("Box", {4, 4, 18, 11, 0x40C040}).code, 0u); }},
@@ -909,6 +902,137 @@ TEST(SelectLayer, LayersThatDrawAnewBecomeBrushLayersOfTheirPicture) {
     EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes + 1);
     ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
     EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes) << "the layer's brush goes with it";
+  }
+}
+
+constexpr uint32_t kBlue = 0x0000FF;
+
+// SelectLayer on a brush part layer draws into the whole brush at whole-brush coordinates; the
+// layer stays a part layer and shows its part of the changed brush. The brush is drawn into as
+// it is only when the script freed it and no other layer shows it; otherwise the layer gets a
+// copy of its own, and the script's brush and the other layer stay as they were. The copy goes
+// with the layer.
+TEST(SelectLayer, BrushPartLayersDrawIntoTheirWholeBrush) {
+  constexpr uint32_t kBrush = 0xC08040;
+  // The part: brush (3, 2) to (18, 13) shown at (4, 4); the other layer shows it whole at (50, 30).
+  constexpr int kPartX = 3, kPartY = 2, kAtX = 4, kAtY = 4, kPartW = 16, kPartH = 12, kOtherX = 50, kOtherY = 30;
+  struct Row {
+    const char *name;
+    bool freeFirst;    // FreeBrush before the selection
+    bool otherLayer;   // a layer below shows the same brush whole
+    int x, y;          // whole-brush coordinates drawn at
+    bool copy;         // the layer gets a copy of the brush
+  } rows[] = {
+      {"inside the part, brush kept by the script", false, false, 5, 6, true},
+      {"outside the part", false, false, 1, 0, true},
+      {"freed brush that this layer alone shows", true, false, 10, 8, false},
+      {"freed brush that another layer shows too", true, true, 10, 8, true},
+      {"brush that another layer shows, right of the part", false, true, 20, 14, true},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    ObjectLayersVm vm;
+    const uint32_t none = CountObjectsOfType(vm.L, QMTYPE_BRUSH);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("CreateBrush", {1, 24, 16, double(kBrush)}).code, 0u);
+    if (r.otherLayer) { ASSERT_EQ(vm.Call("DisplayBrush", {1, kOtherX, kOtherY}).code, 0u); }
+    ASSERT_EQ(vm.Call("DisplayBrushPart", {1, kPartX, kPartY, kAtX, kAtY, kPartW, kPartH}).code, 0u);
+    if (r.freeFirst) { ASSERT_EQ(vm.Call("FreeBrush", {1}).code, 0u); }
+    qmLayer *part = LastLayer(vm.Pic());
+    qmLayer *other = r.otherLayer ? FirstLayer(vm.Pic()) : nullptr;
+    const qmObjectId shown = part->object;
+    const int position = r.otherLayer ? 2 : 1;
+    const uint32_t brushes = CountObjectsOfType(vm.L, QMTYPE_BRUSH);
+    const Screen before = vm.Capture();
+
+    ASSERT_EQ(vm.Call("SelectLayer", {position}).code, 0u);
+    ASSERT_EQ(vm.Call("Box", {double(r.x), double(r.y), 1, 1, double(kBlue)}).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+
+    EXPECT_EQ(part->type, int32_t(QMTYPE_BRUSHPART));
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes + (r.copy ? 1 : 0));
+    EXPECT_EQ(part->object.id == shown.id && part->object.handle == shown.handle, !r.copy);
+    qmBrush *drawn = nullptr;
+    ASSERT_EQ(FindBrush(ObjectRegistryOf(vm.L), &part->object, &drawn, FINDBRUSH_DELETED), 0u);
+    EXPECT_EQ(drawn->deleted, 1u) << "kept only for the layer";
+    EXPECT_EQ(DisplayVm::BitmapPixel(drawn->bitmap, r.x, r.y), kBlue);
+    qmObjectId first{1, 0};
+    qmBrush *scripts = nullptr;
+    if (!r.freeFirst) {
+      ASSERT_EQ(FindBrush(ObjectRegistryOf(vm.L), &first, &scripts, 0), 0u);
+      EXPECT_EQ(DisplayVm::BitmapPixel(scripts->bitmap, r.x, r.y), kBrush) << "the script's brush is untouched";
+    }
+    if (other) { EXPECT_TRUE(other->object.id == shown.id && other->object.handle == shown.handle); }
+
+    const Screen after = vm.Capture();
+    const bool inside = r.x >= kPartX && r.x < kPartX + kPartW && r.y >= kPartY && r.y < kPartY + kPartH;
+    EXPECT_EQ(std::count(after.begin(), after.end(), kBlue), inside ? 1 : 0);
+    if (inside) { EXPECT_EQ(after[size_t((kAtY + r.y - kPartY) * kW + kAtX + r.x - kPartX)], kBlue); }
+    int changed = 0;
+    for (size_t i = 0; i < after.size(); i++) changed += after[i] != before[i];
+    EXPECT_EQ(changed, inside ? 1 : 0) << "the other layer shows the brush it showed";
+
+    // Selected again, the layer draws into the brush it has now.
+    ASSERT_EQ(vm.Call("SelectLayer", {position}).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes + (r.copy ? 1 : 0));
+    ASSERT_EQ(vm.Call("RemoveLayer", {position}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes - (r.copy ? 0 : 1)) << "the layer's brush goes with it";
+    if (r.otherLayer) { ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u); }
+    if (!r.freeFirst) { ASSERT_EQ(vm.Call("FreeBrush", {1}).code, 0u); }
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), none);
+  }
+}
+
+// SelectLayer on a background-picture part layer draws into the picture the layer keeps of its
+// own, at the layer's coordinates. A layer that keeps none draws into the whole picture at
+// whole-picture coordinates, into a copy made for it while the script holds the picture.
+TEST(SelectLayer, PicturePartLayersDrawIntoTheirOwnPictureOrTheWholePicture) {
+  constexpr uint32_t kPicture = 0x808000;
+  constexpr int kPartX = 4, kPartY = 5, kAtX = 10, kAtY = 10;
+  struct Row {
+    const char *name;
+    bool dropOwn;  // the layer reads the picture itself rather than a picture of its own
+    int x, y;      // drawn at
+  } rows[] = {
+      {"own picture, layer coordinates", false, 3, 3},
+      {"no own picture, whole-picture coordinates", true, kPartX + 3, kPartY + 3},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("CreateBGPic", {2, 32, 24, double(kPicture)}).code, 0u);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayBGPicPart", {2, kPartX, kPartY, 16, 12, kAtX, kAtY}).code, 0u);
+    qmLayer *layer = FirstLayer(vm.Pic());
+    ASSERT_NE(layer, nullptr);
+    if (r.dropOwn) FreePlaneSet(&layer->base->own);
+    const qmObjectId shown = layer->object;
+    const uint32_t pictures = CountObjectsOfType(vm.L, QMTYPE_BGPIC);
+
+    ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+    ASSERT_EQ(vm.Call("Box", {double(r.x), double(r.y), 1, 1, double(kBlue)}).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+
+    EXPECT_EQ(layer->type, int32_t(QMTYPE_BGPICPART));
+    const Screen after = vm.Capture();
+    EXPECT_EQ(std::count(after.begin(), after.end(), kBlue), 1);
+    EXPECT_EQ(after[size_t((kAtY + 3) * kW + kAtX + 3)], kBlue);
+    qmObjectId two{2, 0};
+    qmBGPic *scripts = nullptr;
+    ASSERT_EQ(FindBGPic(ObjectRegistryOf(vm.L), &two, &scripts, 0), 0u);
+    EXPECT_EQ(DisplayVm::BitmapPixel(scripts->master.bitmap, kPartX + 3, kPartY + 3), kPicture)
+        << "the script's picture is untouched";
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BGPIC), pictures + (r.dropOwn ? 1 : 0));
+    if (r.dropOwn) {
+      EXPECT_FALSE(layer->object.id == shown.id && layer->object.handle == shown.handle);
+      qmBGPic *copy = nullptr;
+      ASSERT_EQ(FindBGPic(ObjectRegistryOf(vm.L), &layer->object, &copy, FINDBGPIC_DELETED), 0u);
+      EXPECT_EQ(copy->deleted, 1u);
+      EXPECT_EQ(DisplayVm::BitmapPixel(copy->master.bitmap, r.x, r.y), kBlue);
+    }
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BGPIC), pictures) << "the layer's copy goes with it";
   }
 }
 

@@ -11,6 +11,10 @@
 
 #include "display/displayops.h"
 #include "display/position.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/draw_style.h"
+#include "layers/layer.h"
+#include "layers/layerops.h"
 #include "media/animcore/anim.h"
 #include "media/animcore/animload.h"
 #include "media/animcore/animplay.h"
@@ -321,6 +325,30 @@ TEST(AnimLib, AnimLayers) {
   EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u);
 }
 
+// An anim layer stepping between a frame that is opaque and one that is partly transparent
+// shows each frame's own mask or alpha channel, not the one of the frame before.
+TEST(AnimLib, AnimLayerFramesShowTheirOwnTransparency) {
+  for (double plane : {28.0, 30.0}) {
+    SCOPED_TRACE(plane == 28 ? "mask" : "alpha channel");
+    AnimVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    std::vector<uint32_t> px;
+    for (int y = 0; y < 10; y++)
+      for (int x = 0; x < 20; x++) px.push_back((x < 15 ? 0xFF000000u : 0u) | Pixel(x, y));
+    ASSERT_EQ(vm.FromArray(3, px, 20, 10, plane).code, 0u);
+    ASSERT_EQ(vm.Call("CreateAnim", {2, 3, 10, 10, 2, 2}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 30, 20, 1}).code, 0u);
+    auto shown = [&](int x) { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 30 + x, 25); };
+    for (int frame : {2, 1, 2}) {
+      ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+      for (int x = 0; x < 10; x++) {
+        const uint32_t expected = frame == 1 ? Pixel(x, 5) : x < 5 ? Pixel(10 + x, 5) : 0x102030u;
+        EXPECT_EQ(shown(x), expected) << "frame " << frame << ", column " << x;
+      }
+    }
+  }
+}
+
 // NextFrame needs an anim layer; ModifyLayerFrames looks the layer's object up as an anim.
 TEST(AnimLib, FrameCommandsOnOtherLayers) {
   AnimVm vm;
@@ -516,6 +544,74 @@ TEST(AnimLib, SelectedAnim) {
   EXPECT_EQ(vm.FramePixel(2, 1, 0, 0), Pixel(0, 0));
 }
 
+// SelectMask and SelectAlphaChannel of a frame draw into that frame's own plane: the first
+// drawing gives it a visible mask (or an opaque alpha channel, its mask going), the frame store
+// keeps what was drawn and the other frames stay as they were.
+TEST(AnimLib, DrawingIntoAFramesMaskAndAlphaChannel) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 10, 10, 3, 3}).code, 0u);
+  auto inBox = [](int x, int y, int bx, int by, int bw, int bh) {
+    return x >= bx && x < bx + bw && y >= by && y < by + bh;
+  };
+  ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectMask", {2, 4, 2}).code, 0u);
+  EXPECT_EQ(vm.Call("FreeAnim", {2}).code, ERR_MODIFYAANIM);
+  ASSERT_EQ(vm.Call("SetMaskMode", {int(MASKINVISIBLE)}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {2, 3, 4, 5, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("SetMaskMode", {int(MASKVANILLACOPY)}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  const qmAnim *a = vm.Anim(2);
+  ASSERT_NE(a->masks[1], nullptr);
+  EXPECT_EQ(a->masks[0], nullptr);
+  EXPECT_EQ(a->masks[2], nullptr);
+  EXPECT_EQ(a->alphas[1], nullptr);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 10; x++) {
+      const uint8_t *row = a->masks[1]->memory + y * a->masks[1]->bytesPerRow;
+      ASSERT_EQ(GetMaskBit(row, x), !inBox(x, y, 2, 3, 4, 5)) << x << "," << y;
+      ASSERT_EQ(vm.FramePixel(2, 2, x, y), Pixel(10 + x, y)) << "the colours stay";
+    }
+
+  ASSERT_EQ(vm.Call("SelectAlphaChannel", {2, 4, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("SetAlphaIntensity", {64}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {0, 0, 3, 7, 0}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  EXPECT_EQ(a->masks[1], nullptr) << "an alpha channel replaces the mask";
+  ASSERT_NE(a->alphas[1], nullptr);
+  EXPECT_EQ(a->alphas[0], nullptr);
+  for (int y = 0; y < 10; y++)
+    for (int x = 0; x < 10; x++)
+      ASSERT_EQ(a->alphas[1]->memory[y * a->alphas[1]->bytesPerRow + x], inBox(x, y, 0, 0, 3, 7) ? 64 : 255)
+          << x << "," << y;
+}
+
+// What a frame selection refuses before it changes anything.
+TEST(AnimLib, FrameSelectionRefusals) {
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 10, 10, 3, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 10, 10, 2, 2}).code, 0u);
+  ASSERT_NE(vm.PlayAsync(3, 1000), nullptr);
+  struct Case {
+    const char *name;
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t expected;
+  } cases[] = {
+      {"no frame", "SelectMask", {2, 4}, ERR_MISSINGPARAMTR},
+      {"frame 0", "SelectMask", {2, 4, 0}, ERR_ANIMFRAME},
+      {"past the last frame", "SelectAlphaChannel", {2, 4, 4}, ERR_ANIMFRAME},
+      {"no such anim", "SelectAlphaChannel", {9, 4, 1}, ERR_FINDANIM},
+      {"an anim that plays", "SelectMask", {3, 4, 1}, ERR_LOCKEDOBJ},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(vm.Call(c.command, c.args).code, c.expected);
+    EXPECT_EQ(vm.d->outputType, uint32_t(DISPOUT_DISPLAY));
+  }
+  for (uint32_t id : {2u, 3u})
+    for (int32_t i = 0; i < vm.Anim(id)->frameCount; i++) EXPECT_EQ(vm.Anim(id)->masks[i], nullptr);
+}
+
 // An asynchronous frame is due its delay after the one before was shown: a step before that
 // draws nothing. The delay of 20 s is far beyond the time between two calls.
 TEST(AnimLib, AsyncFramesWaitForTheirDelay) {
@@ -674,6 +770,64 @@ TEST(AnimLib, AsyncPlaybackWithLayers) {
             0u);
   EXPECT_EQ(frame(), 3);
   EXPECT_EQ(shown(), Pixel(0, 15));
+}
+
+// The playback holds its layer, not a position: layers inserted or removed below it leave it
+// driving its own layer, and when its layer goes by a removal that does not ask the draw
+// objects, the playback lets go of it and ends at its next step.
+TEST(AnimLib, AsyncPlaybackFollowsItsLayer) {
+  struct Case {
+    const char *name;
+    std::function<void(AnimVm &)> removeAll;
+  } cases[] = {
+      {"FreeLayers", [](AnimVm &vm) { ASSERT_EQ(vm.Call("FreeLayers", {}).code, 0u); }},
+      {"the layer engine's removal",
+       [](AnimVm &vm) {
+         qmScene *scene = GetScene(vm.L);
+         while (qmLayer *l = FirstLayer(scene->picture)) DestroyLayer(scene, l, 0, nullptr, nullptr);
+       }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    AnimVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 4, 2}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayBrush", {1, 30, 30}).code, 0u);
+    qmObjectHeader *ad = vm.PlayAsync(2, ANIMSPEED_FAST);
+    ASSERT_NE(ad, nullptr);
+    auto frameAt = [&](int position) { return vm.Call("GetAttribute", {22, position, 12}).results.at(0); };
+    auto shown = [&] { return DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0); };
+    // A brush layer slipped in under everything.
+    ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+                  for (double v : {1.0, 30.0, 0.0}) vm_pushnumber(vm.L, v);
+                  vm_newtable(vm.L);
+                  vm.Set("insertpos", 1);
+                  return 4;
+                }).code,
+              0u);
+    ASSERT_EQ(vm.Step(ad), 0u);
+    ASSERT_EQ(vm.Step(ad), 0u);
+    EXPECT_EQ(frameAt(3), 2);
+    EXPECT_EQ(shown(), Pixel(20, 0));
+    EXPECT_EQ(vm.Call("RemoveLayer", {3}).code, ERR_REMADLAYER);
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    ASSERT_EQ(vm.Step(ad), 0u);
+    EXPECT_EQ(frameAt(2), 3);
+    EXPECT_EQ(shown(), Pixel(0, 15));
+    EXPECT_EQ(vm.Call("RemoveLayer", {2}).code, ERR_REMADLAYER);
+
+    c.removeAll(vm);
+    EXPECT_EQ(vm.Anim(2)->lockCount, 1);
+    const uintptr_t handle = ad->handle;
+    ASSERT_EQ(vm.Step(ad), 0u) << "the step after its layer went ends the playback";
+    const CommandCall last = vm.CallWith("asyncdrawframe", [&] {
+      vm_pushlightuserdata(vm.L, reinterpret_cast<void *>(handle));
+      return 1;
+    });
+    EXPECT_EQ(last.code, 0u);
+    EXPECT_EQ(FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW), nullptr) << "ended";
+    EXPECT_EQ(vm.Anim(2)->lockCount, 0);
+  }
 }
 
 }  // namespace

@@ -219,18 +219,23 @@ TEST(VideoLib, PlaysPausesAndEndsWithTheLastPictureShown) {
   ASSERT_EQ(vm.Call("PlayVideo", {3}).code, 0u);
 }
 
-// Videos follow their display: a closed window holds them back, an opened one shows them again,
-// and a display that goes stops them before anything of it is freed.
+// Videos follow their display: closing its window is refused while they are shown on it, a
+// paused one counts as shown, a stopped one does not; a display that goes stops them before
+// anything of it is freed.
 TEST(VideoLib, FollowsItsDisplay) {
   VideoVm vm;
   std::string longer = vm.dir / "long.mkv";
   std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
   ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
   ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("CloseDisplay", {1}).code, uint32_t(ERR_VIDATTACHED));
+  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("CloseDisplay", {1}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
   ASSERT_EQ(vm.Call("CloseDisplay", {1}).code, 0u);
-  EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_DISPLAYPAUSE));
-  EXPECT_EQ(vm.Call("IsVideoPlaying", {1}).results, std::vector<double>{0});
   ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
   EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
   ASSERT_EQ(vm.Create(2, [&] { vm.Set("width", 64), vm.Set("height", 48); }).code, 0u);
   ASSERT_EQ(vm.Call("OpenDisplay", {2}).code, 0u);
@@ -479,6 +484,34 @@ TEST(VideoLib, DumpsPicturesAndSoundToFiles) {
   const auto before = files();
   ASSERT_EQ(vm.Call("DumpVideo", {2, -8, 100}).code, 0u);
   EXPECT_EQ(files(), before);
+}
+
+// Dumped pictures keep to the picture of a letterboxed display, as played ones do.
+TEST(VideoLib, DumpedPicturesStayInsideALetterboxedPicture) {
+  VideoVm vm;
+  const CdxlFixture fx = SmallCdxl(2, 3);
+  const std::string file = vm.dir / "clip.cdxl", base = vm.dir / "out";
+  WriteFile(file, fx.File());
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+                 vm_newtable(vm.L);
+                 vm.Set("scalemode", 1);
+                 vm.Set("scalewidth", 128);
+                 vm.Set("scaleheight", 96);
+                 vm.Set("keepproportions", 1);
+                 return 1;
+               }).code,
+            0u);
+  qmDisplay *d = vm.Display(1);
+  SDL_SetWindowSize(d->platform->window, 200, 96);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
+  ASSERT_EQ(d->marginLeft, 36);
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
+  // Shown unscaled from window column 36 + 120: its first 8 columns lie in the picture, the rest
+  // over the bar on the right, which stays black.
+  ASSERT_EQ(vm.Call("DumpVideo", {1, 120, 4, CmdArg::Str(base.c_str()), 1}).code, 0u);
+  FlushDisplayUpdates(vm.Scene());
+  for (int x : {156, 163}) EXPECT_NE(DisplayVm::WindowPixel(d, x, 8), 0x102030u) << x;
+  for (int x : {164, 180, 187}) EXPECT_EQ(DisplayVm::WindowPixel(d, x, 8), 0u) << x;
 }
 
 TEST(VideoLib, DumpVideoRefusesWhatItCannotDump) {
