@@ -243,6 +243,14 @@ uint32_t HoldObject(qmMove *m, void **object) {
     m->width = m->layer->current->width, m->height = m->layer->current->height;
     return 0;
   }
+  case QMTYPE_NOOBJECT:
+    if (m->layer) {
+      if (!m->layer->current) return ERR_LAYERRANGE;
+      if (!scene->current || !scene->current->layersOn) return ERR_NOLAYERS;
+    } else if (!m->image) {
+      return ERR_WRONGUSAGE;
+    }
+    return m->width > 0 && m->height > 0 ? 0u : uint32_t(ERR_WRONGUSAGE);
   default: return ERR_WRONGUSAGE;
   }
 }
@@ -252,7 +260,7 @@ uint32_t HoldObject(qmMove *m, void **object) {
 uint32_t TakeLayer(qmMove *m) {
   qmScene *scene = m->scene;
   qmBGPic *pic = scene->current->bgpic;
-  if (m->objectType == QMTYPE_LAYER) return 0;
+  if (m->objectType == QMTYPE_LAYER || m->objectType == QMTYPE_NOOBJECT) return 0;
   qmLayer *l = FindObjectLayer(pic, m->objectType, &m->objectId, 1);
   if (!l) {
     if (m->objectType == QMTYPE_BRUSH || m->objectType == QMTYPE_ANIM) {
@@ -440,6 +448,17 @@ void AdvanceMovePath(qmMove *m, int32_t *done) {
   }
 }
 
+int32_t CountMoveSteps(const qmMove *m) {
+  qmMove dry = *m;
+  int32_t steps = 0, done = 0;
+  // Every path ends; the bound only keeps a broken record from spinning.
+  while (!done && steps < INT32_MAX) {
+    AdvanceMovePath(&dry, &done);
+    steps++;
+  }
+  return steps;
+}
+
 uint32_t MoveStep(qmMove *m, int32_t *done) {
   AdvanceMovePath(m, done);
   if (m->objectType == QMTYPE_SPRITE) {
@@ -503,7 +522,7 @@ uint32_t RunMove(qmMove *m, qmAsyncDraw **asyncOut) {
   }
   double anchorX = 0, anchorY = 0;
   int32_t x1 = m->startX, y1 = m->startY, x2 = m->endX, y2 = m->endY;
-  if (m->objectType == QMTYPE_LAYER) {
+  if (m->layer) {
     anchorX = m->layer->anchorX, anchorY = m->layer->anchorY;
     const qmLayerState *s = m->layer->current;
     if (x1 == kKeepPosition) x1 = s->x;
@@ -527,7 +546,9 @@ uint32_t RunMove(qmMove *m, qmAsyncDraw **asyncOut) {
   SetupMovePath(m, x1, y1, x2, y2, pic ? pic->shownHeight : 0);
   if (m->objectType == QMTYPE_SPRITE) {
     code = ShowSprite(scene, static_cast<qmSprite *>(object), x1, y1, m->frame + 1);
-  } else if (d && d->layersOn) {
+  } else if (m->objectType == QMTYPE_NOOBJECT && m->layer) {
+    PlaceLayer(scene, m->layer, nullptr, x1, y1, 0, 0, nullptr);
+  } else if (d && d->layersOn && m->objectType != QMTYPE_NOOBJECT) {
     code = TakeLayer(m);
     if (!code) PlaceLayer(scene, m->layer, nullptr, x1, y1, 0, 0, nullptr);
   } else {

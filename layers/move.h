@@ -35,7 +35,9 @@ inline constexpr int32_t kMoveCurveHeight = 150;
 struct qmMove {
   qmScene *scene;
   // What the caller asks.
-  int32_t objectType;  // QMTYPE_BRUSH, ANIM, TEXTOBJECT, LAYER or SPRITE
+  // QMTYPE_BRUSH, ANIM, TEXTOBJECT, LAYER or SPRITE; NOOBJECT: the caller hands in the layer, or
+  // the picture (image, planes, width and height), drawn over the display without a layer.
+  int32_t objectType;
   qmObjectId objectId;  // a layer's position for LAYER
   uint32_t path;        // MOVEPATH_*
   int32_t startX, startY, endX, endY;  // as given: special positions and KEEPPOSITION allowed
@@ -88,6 +90,9 @@ int32_t ResolveFrameDelay(int32_t animSpeed);
 void SetupMovePath(qmMove *m, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t pictureHeight);
 // One step along the path: x, y and the phase; *done once the move has ended.
 void AdvanceMovePath(qmMove *m, int32_t *done);
+// The steps a move set up by SetupMovePath takes to its end, the last included (a dry run on a
+// copy; m is untouched).
+int32_t CountMoveSteps(const qmMove *m);
 
 // Checks the output, holds the object, resolves the points and places the object at the start;
 // then runs the move to its end (the record is freed), or hands it to a new asynchronous draw

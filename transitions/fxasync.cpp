@@ -21,8 +21,9 @@ uint32_t AsyncFxFrame(void *userData, int32_t *done) {
       if (uint32_t code = RerenderFx(fx, fx->frameNo, 1)) return code;
       if (fx->layer) RefreshLayer(fx->scene, fx->layer);
     }
-  } else if (fx->realtimePrepared && fx->layer && fx->layer->current) {
-    // The script may have moved the layer since the last frame: the frame draws where it stands.
+  } else if (fx->realtimePrepared && fx->layer && fx->layer->current && !IsScrollFx(fx->effect)) {
+    // The script may have moved the layer since the last frame: the frame draws where it stands
+    // (a scroll moves the layer itself).
     fx->x = fx->layer->current->x;
     fx->y = fx->layer->current->y;
   }
@@ -44,8 +45,9 @@ uint32_t RerenderFx(qmFxRequest *fx, int32_t n, int32_t force) {
     fx->phase = FXPHASE_FRAME;
     return code;
   }
-  // The area as it stood before the first frame, then the frames again.
-  if (!ResetFxPlanes(fx) && fx->oldImage)
+  // The area as it stood before the first frame, then the frames again. A scroll goes back to
+  // its start itself, clearing where its picture or layer stands now, which may be beyond the area.
+  if (!ResetFxPlanes(fx) && fx->oldImage && !IsScrollFx(fx->effect))
     BlitFxToScreen(fx, fx->oldImage, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
   fx->rerender = 1;
   fx->frameNo = 0;

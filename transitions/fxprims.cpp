@@ -18,14 +18,13 @@
 #include "transitions/fxtable.h"
 #include "transitions/fxrequest.h"
 
-namespace {
-
-// Real-time layer mode: the layer's own planes the routines draw into; null otherwise.
 qmPlaneSet *FxPlanes(qmFxRequest *fx) {
   if (!fx->realtime || !fx->realtimePrepared || !fx->layer || !fx->layer->current) return nullptr;
   qmPlaneSet *p = &fx->layer->current->own;
   return p->bitmap ? p : nullptr;
 }
+
+namespace {
 
 // Cuts a copy of (sx, sy, w x h) of a picture of sw x sh to (dx, dy) of one of dw x dh; false
 // when nothing is left.

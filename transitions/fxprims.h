@@ -6,6 +6,7 @@
 #include "graphics/bitmap.h"
 
 struct qmFxRequest;
+struct qmPlaneSet;
 struct qmSafeBlt;
 
 // Copies the rectangle (srcX, srcY, width x height) of src, a picture of the area's size, to
@@ -26,6 +27,8 @@ void ClearFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t h
 // The end of every frame routine's frame: a scaled display gets its whole buffer presented
 // (the pieces only went into it), unless the frame is re-rendered; frameNo grows by one.
 void FxFrameTail(qmFxRequest *fx);
+// Real-time layer mode: the layer's own planes the routines draw into; null otherwise.
+qmPlaneSet *FxPlanes(qmFxRequest *fx);
 // Flags of the pieces drawn into a layer's planes (real-time layer mode).
 enum : uint32_t {
   FXPIECE_ERASE = 4,      // the piece becomes transparent in the layer instead of copied

@@ -83,6 +83,7 @@ struct qmFxRequest {
   qmLayer *layer;      // layer targets: the layer shown or taken away
   int32_t undoType, undoLevel;  // UndoFX: the object type and which of its layers, 1 the newest
 
+  int32_t layerX, layerY;  // scrolls: the layer's position before the move
   int32_t partX, partY;  // BGPICPART: the part's top left inside its picture
   int32_t layerTarget;  // the transition takes a layer away
   uint32_t bltFlags;    // SafeBlt flags of the routines' display blits

@@ -95,10 +95,11 @@ bool WantsRealtime(const qmFxRequest *fx, const qmDisplay *d, const qmLayer *l, 
   return false;
 }
 
+void SwapInLayerPlanes(qmFxRequest *fx, const qmPlaneSet &p);
+
 // The layer's current state shows the transition's planes from now on: a copy of its picture
 // with a mask (or alpha plane) that shows nothing of a layer brought in and all of one taken away.
 uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
-  qmLayerState *s = fx->layer->current;
   const bool blends = IsAlphaFx(fx->effect);
   const bool withAlpha = fx->srcAlpha != nullptr || blends;
   qmPlaneSet p{};
@@ -109,6 +110,15 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
     BltBitmap(fx->srcImage, 0, 0, p.bitmap, 0, 0, fx->width, fx->height);
     if (fx->layerTarget) FillAlphaFromPlanes(p.alpha, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
   }
+  SwapInLayerPlanes(fx, p);
+  if (fx->layerTarget && !blends) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
+  return 0;
+}
+
+// The layer's current state shows p (which it owns from now on) in place of its own pictures,
+// which wait in the request until put back.
+void SwapInLayerPlanes(qmFxRequest *fx, const qmPlaneSet &p) {
+  qmLayerState *s = fx->layer->current;
   fx->savedOwn = s->own;
   fx->savedTransformed = s->transformed;
   fx->savedFiltered = s->filtered;
@@ -122,8 +132,6 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
   FreeAlphaChannel(s->shadowAlpha);
   s->shadowAlpha = nullptr;
   fx->realtimePrepared = 1;
-  if (fx->layerTarget && !blends) BlitFxPiece(fx, 0, 0, fx->width, fx->height, FXPIECE_NOPRESENT);
-  return 0;
 }
 
 // The layer's own pictures back in place, shown as they are.
@@ -173,6 +181,27 @@ uint32_t TakeEmulatedPicture(qmFxRequest *fx) {
   return RenderEmulatedFxPicture(fx) ? 0u : uint32_t(ERR_MEM);
 }
 
+// A scroll moves the layer itself from (or to) its position: the area is its rectangle on the
+// screen at that position. Standing in for a background picture, the layer shows the emulated
+// picture's area through stand-in planes while it travels.
+uint32_t ScrollLayerTarget(qmFxRequest *fx, qmDisplay *d, const qmLayerImage &img) {
+  const qmLayerState *s = fx->layer->current;
+  fx->x = fx->layerX = s->x;
+  fx->y = fx->layerY = s->y;
+  if (!fx->bgpicEmu) return 0;
+  if (!img.bitmap) return ERR_WRONGUSAGE;
+  if (uint32_t code = TakeLayerPicture(fx, img)) return code;
+  if (uint32_t code = TakeEmulatedPicture(fx)) return code;
+  d->bgpic->layersChanged = 0;
+  fx->emuBGPic->lock++;
+  fx->useCount = &fx->emuBGPic->lock;
+  qmPlaneSet p{};
+  if (!AllocClearedPlanes(fx->width, fx->height, false, false, &p)) return ERR_MEM;
+  BltBitmap(fx->srcImage, 0, 0, p.bitmap, 0, 0, fx->width, fx->height);
+  SwapInLayerPlanes(fx, p);
+  return 0;
+}
+
 // A layer target: the area is the layer's rectangle; the new picture is that rectangle as the
 // display will show it at the end (with the layer, or without it when it is taken away).
 uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
@@ -212,6 +241,7 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
   GetLayerBounds(d, fx->layer, s, &fx->x, &fx->y, &w, &h);
   fx->width = w > 0 ? w : 1;
   fx->height = h > 0 ? h : 1;
+  if (IsScrollFx(fx->effect)) return ScrollLayerTarget(fx, d, img);
   fx->srcImage = ComposedArea(fx, d, fx->layerTarget ? 1 : 0);
   fx->ownsImage = 1;
   return fx->srcImage ? 0u : uint32_t(ERR_MEM);
@@ -575,7 +605,9 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
       fx->resized = 1;
       if (!wholePicture) request->restart = 1;
       // The layer goes back to where it stood before this run.
-      if (fx->layer) {
+      if (fx->layer && IsScrollFx(fx->effect)) {
+        PlaceLayer(scene, fx->layer, nullptr, fx->layerX, fx->layerY, 0, 0, nullptr);
+      } else if (fx->layer) {
         fx->layer->hidden = fx->layerTarget ? 0 : 1;
         RefreshLayer(scene, fx->layer);
       }

@@ -111,6 +111,14 @@ struct FxVm : DisplayVm {
     if (b) Paint(b->bitmap, seed);
     return b;
   }
+  // Gives the brush a mask of its own, set where shows(x, y).
+  static void MaskBrush(qmBrush *b, bool (*shows)(int x, int y)) {
+    b->mask = AllocMask(b->width, b->height, 1);
+    b->transparentColor = kOwnMaskColor;
+    for (int y = 0; y < b->height; y++)
+      for (int x = 0; x < b->width; x++)
+        if (shows(x, y)) b->mask->memory[y * b->mask->bytesPerRow + x / 8] |= uint8_t(0x80 >> (x % 8));
+  }
   // Scales the display automatically to w x h (the window shows its picture stretched).
   void ScaleDisplay(int w, int h) {
     CallWith("setdisplayattributes", [&] {

@@ -273,6 +273,36 @@ TEST(LayerTransitions, AFilteredLayerEndsAsItsPlainShowLooks) {
   }
 }
 
+TEST(LayerTransitions, AScrollStandingInForABackgroundPictureCarriesThatPicture) {
+  // SCROLLTOP at 1 from y = -10 to 6: frame k has the layer's top at -10 + k, showing the picture
+  // stood in for (its area at the layer's place), not the layer's own brush; afterwards the
+  // layer's own picture again.
+  LayerFx vm;
+  qmBGPic *emu = vm.MakeBGPic(2, 60, 40, 0);
+  for (int y = 0; y < 40; y++)
+    for (int x = 0; x < 60; x++)
+      emu->master.bitmap->pixels[y * (emu->master.bitmap->bytesPerRow / 4) + x] = __builtin_bswap32(FxVm::Pattern(4, x, y));
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+  vm.StartCapture();
+  ASSERT_EQ(vm.LayerFxWith("ShowLayerFX", [&] {
+    vm.Set("type", FX_SCROLLTOP), vm.Set("speed", 1), vm.Set("bgpicemu", 1), vm.Set("bgpic", 2);
+  }), 0u);
+  ASSERT_EQ(FxVm::Frames().size(), 16u);
+  for (int k : {4, 10, 16}) {
+    const int top = -10 + k;
+    for (int ly = 0; ly < 10; ly++)
+      for (int x = 0; x < 20; x++)
+        if (top + ly >= 0) {
+          ASSERT_EQ(FxVm::Frames()[size_t(k) - 1][size_t(top + ly) * 60 + 5 + x], FxVm::Pattern(4, 5 + x, 6 + ly))
+              << "frame " << k << " at " << x << "," << ly;
+        }
+  }
+  EXPECT_EQ(emu->lock, 0u) << "the picture is free again";
+  EXPECT_EQ(vm.Layer(1)->hidden, 0);
+  EXPECT_TRUE(vm.Shows(8, 5, 6, 20, 10)) << "the layer shows its own picture afterwards";
+}
+
 TEST(LayerTransitions, ALayerStandingInForABackgroundPicture) {
   struct Row {
     const char *name;

@@ -109,6 +109,16 @@ TEST(Transitions, FramesRunEqualTheEffectsStepCount) {
       {"VSTRANGEPUSH fast on 48 rows: 48/30 = 1, made 2", 64, 48, FX_VSTRANGEPUSH, FX_FASTSPEED, 24},
       {"VSTRANGEPUSH slow on 480 rows: 480/120 = 4", 30, 480, FX_VSTRANGEPUSH, FX_SLOWSPEED, 120},
       {"VSTRANGEPUSH at 1000 goes in one frame", 64, 48, FX_VSTRANGEPUSH, 1000, 1},
+      // Scrolls: the move engine's speed in pixels a frame (normal 10, fast 15, slow 5) from
+      // outside the display to the place; a diagonal takes the leading axis' step count.
+      {"SCROLLLEFT normal on 100: -100 to 0 at 10", 100, 40, FX_SCROLLLEFT, FX_NORMALSPEED, 10},
+      {"SCROLLRIGHT at 30 on 100: 70, 40, 10, 0", 100, 40, FX_SCROLLRIGHT, 30, 4},
+      {"SCROLLTOP fast on 40 rows: -25, -10, 0", 100, 40, FX_SCROLLTOP, FX_FASTSPEED, 3},
+      {"SCROLLBOTTOM slow on 48 rows: 5 a frame", 64, 48, FX_SCROLLBOTTOM, FX_SLOWSPEED, 10},
+      {"SCROLLNORTHEAST normal on a wide area: 100 columns lead", 100, 40, FX_SCROLLNORTHEAST, FX_NORMALSPEED, 10},
+      {"SCROLLSOUTHEAST at 1000 goes in one frame", 64, 48, FX_SCROLLSOUTHEAST, 1000, 1},
+      {"SCROLLSOUTHWEST at 7 on a tall area: 90 rows lead", 40, 90, FX_SCROLLSOUTHWEST, 7, 13},
+      {"SCROLLNORTHWEST slow on 41x41: 9 frames", 41, 41, FX_SCROLLNORTHWEST, FX_SLOWSPEED, 9},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);
@@ -457,7 +467,7 @@ TEST(Transitions, CommandErrors) {
   const Row rows[] = {
       {"async is refused for a background picture", "DisplayTransitionFX", {2, CmdArg::Table()}, "async", 1, nullptr, ERR_WRONGUSAGE},
       {"a transparent background picture", "DisplayTransitionFX", {3}, nullptr, 0, nullptr, ERR_WRONGUSAGE},
-      {"an effect not built here", "DisplayTransitionFX", {2, 47}, nullptr, 0, nullptr, ERR_WRONGUSAGE},
+      {"an effect id beyond the table", "DisplayTransitionFX", {2, 141}, nullptr, 0, nullptr, ERR_WRONGUSAGE},
       {"a missing picture", "DisplayTransitionFX", {9}, nullptr, 0, nullptr, ERR_FINDBGPIC},
       {"a missing brush", "DisplayBrushFX", {9, 0, 0}, nullptr, 0, nullptr, ERR_FINDBRUSH},
       {"a table in the wrong place", "DisplayTransitionFX", {2, CmdArg::Table(), 1}, nullptr, 0, nullptr, ERR_NUMEXPECTED},

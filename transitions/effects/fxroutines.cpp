@@ -29,6 +29,7 @@ const Row kRows[] = {
     {36, 36, {HLinesFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {37, 37, {VLinesFx, nullptr, FXFAMILY_PIECEREVEAL}},
     {38, 46, {RectFx, nullptr, FXFAMILY_PIECEREVEAL}},
+    {47, 54, {ScrollFx, ScrollFxFree, FXFAMILY_TRAVELS}},
     {55, 69, {StretchZoomFx, StretchZoomFxFree, 0}},
     {70, 70, {FlowTopFx, FlowFxFree, 0}},
     {71, 71, {FlowBottomFx, FlowFxFree, 0}},

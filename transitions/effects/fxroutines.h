@@ -9,6 +9,9 @@
 enum : uint32_t {
   // Each pixel of the area shows the old picture or the new one, and keeps the new one once shown.
   FXFAMILY_PIECEREVEAL = 1,
+  // The picture travels in from outside the display (or a layer out of it): frames show it beyond
+  // the area, and a layer moves rather than being drawn through its planes.
+  FXFAMILY_TRAVELS = 2,
 };
 
 struct qmFxRoutines {
@@ -107,6 +110,9 @@ void SpiralFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t SwissFx(qmFxRequest *fx, int32_t *done);
 uint32_t QuadRectFx(qmFxRequest *fx, int32_t *done);
 uint32_t SplitFx(qmFxRequest *fx, int32_t *done);
+// Scrolls: the picture or the layer moved in from outside by the move engine.
+uint32_t ScrollFx(qmFxRequest *fx, int32_t *done);
+void ScrollFxFree(qmFxRequest *fx, int32_t complete);
 // Strange push: odd and even rows from opposite sides.
 uint32_t StrangePushFx(qmFxRequest *fx, int32_t *done);
 void StrangePushFxFree(qmFxRequest *fx, int32_t complete);

@@ -37,11 +37,17 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
     return;
   }
   BltBitmap(fx->oldImage, srcX, srcY, work, srcX, srcY, width, height);
+  OverFxPicture(fx, image, mask, alpha, work, srcX, srcY, width, height);
+  BlitFxToScreen(fx, work, srcX, srcY, dstX, dstY, width, height, nullptr, nullptr);
+}
+
+void OverFxPicture(qmFxRequest *fx, const qmBitmap *image, const qmMask *mask, const qmAlphaChannel *alpha,
+                   qmBitmap *work, int32_t x, int32_t y, int32_t width, int32_t height) {
   qmSafeBlt b{};
   b.src = image;
   b.dst = work;
-  b.srcX = b.dstX = srcX;
-  b.srcY = b.dstY = srcY;
+  b.srcX = b.dstX = x;
+  b.srcY = b.dstY = y;
   b.width = width;
   b.height = height;
   b.srcWidth = b.dstWidth = fx->width;
@@ -50,7 +56,6 @@ void ComposeMaskedFx(qmFxRequest *fx, const qmBitmap *image, int32_t srcX, int32
   b.mask = mask;
   b.alpha = alpha;
   SafeBlt(fx->scene, &b);
-  BlitFxToScreen(fx, work, srcX, srcY, dstX, dstY, width, height, nullptr, nullptr);
 }
 
 const qmMask *RevealCoverage(const qmFxRequest *fx, const qmMask *reveal, int32_t x, int32_t y, int32_t width,

@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
 #include "graphics/transition_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -20,6 +22,8 @@ struct RollState {
   qmBitmap *work;      // composition through the planes
   qmMask *bandMask;    // the band's coverage, when the new picture has a mask
   qmAlphaChannel *bandAlpha;  // or an alpha plane
+  qmMask *coverMask;          // layer planes: the band's coverage joined with the new picture's
+  qmAlphaChannel *coverAlpha;
   double *angles;      // the roll's table: asin(1 - 2k / n) + pi / 2, from pi down toward 0
   qmWaveRequest wave;
   int32_t pos;       // the moving edge, along the axis
@@ -62,7 +66,10 @@ uint32_t RollInit(qmFxRequest *fx) {
   s->work = AllocBitmap(fx->width, fx->height);
   if (fx->srcMask) s->bandMask = AllocMask(fx->width, fx->height, 1);
   else if (fx->srcAlpha) s->bandAlpha = AllocAlphaChannel(fx->width, fx->height, 1);
-  if (!s->angles || !s->band || !s->work || (fx->srcMask && !s->bandMask) || (fx->srcAlpha && !fx->srcMask && !s->bandAlpha))
+  if (fx->realtime && s->bandMask) s->coverMask = AllocMask(fx->width, fx->height, 1);
+  if (fx->realtime && s->bandAlpha) s->coverAlpha = AllocAlphaChannel(fx->width, fx->height, 1);
+  if (!s->angles || !s->band || !s->work || (fx->srcMask && !s->bandMask) || (fx->srcAlpha && !fx->srcMask && !s->bandAlpha) ||
+      (fx->realtime && s->bandMask && !s->coverMask) || (fx->realtime && s->bandAlpha && !s->coverAlpha))
     return ERR_MEM;
   for (int32_t k = 0; k < n; k++) s->angles[k] = std::asin(1.0 - 2.0 * k / n) + M_PI / 2;
   fx->step = RollStep(fx->step);
@@ -101,12 +108,46 @@ void RenderBand(RollState *s, int32_t pos, int32_t *first, int32_t *lines) {
   *lines = s->wave.linesCopied;
 }
 
-// The band's lines to the screen (or the planes), through its coverage when it has one.
+// The band's lines to the screen (or the planes). A band with a coverage of its own lies over the
+// new picture through the new picture's planes, both over the old picture: where the roll shows
+// nothing the new picture already lies flat.
 void DrawBand(qmFxRequest *fx, RollState *s, int32_t first, int32_t lines) {
   int32_t x, y, w, h;
   Lines(fx, first, first + lines, &x, &y, &w, &h);
-  if (s->bandMask || s->bandAlpha) ComposeMaskedFx(fx, s->band, x, y, w, h, s->bandMask, s->bandAlpha, s->work);
-  else BlitFxToScreen(fx, s->band, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+  if (!s->bandMask && !s->bandAlpha) return BlitFxToScreen(fx, s->band, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+  if (!fx->realtime && !fx->oldImage) {
+    ComposeMaskedFx(fx, fx->srcImage, x, y, w, h, fx->srcMask, fx->srcAlpha, s->work);
+    ComposeMaskedFx(fx, s->band, x, y, w, h, s->bandMask, s->bandAlpha, s->work);
+    return;
+  }
+  if (x < 0) w += x, x = 0;
+  if (y < 0) h += y, y = 0;
+  w = std::min(w, fx->width - x);
+  h = std::min(h, fx->height - y);
+  if (w < 1 || h < 1) return;
+  if (!fx->realtime) {
+    BltBitmap(fx->oldImage, x, y, s->work, x, y, w, h);
+    OverFxPicture(fx, fx->srcImage, fx->srcMask, fx->srcAlpha, s->work, x, y, w, h);
+    OverFxPicture(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
+    BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, nullptr, nullptr);
+    return;
+  }
+  // A piece replaces the planes' coverage in its rectangle: the two are joined into one piece.
+  BltBitmap(fx->srcImage, x, y, s->work, x, y, w, h);
+  OverFxPicture(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
+  if (s->coverMask) {
+    CopyMaskRect(fx->srcMask, x, y, s->coverMask, x, y, w, h, MASKVANILLACOPY);
+    CopyMaskRect(s->bandMask, x, y, s->coverMask, x, y, w, h, MASKOR);
+  } else {
+    // The band's alpha over the flat picture's.
+    for (int32_t row = y; row < y + h; row++) {
+      const uint8_t *under = fx->srcAlpha->memory + int64_t(row) * fx->srcAlpha->bytesPerRow;
+      const uint8_t *over = s->bandAlpha->memory + int64_t(row) * s->bandAlpha->bytesPerRow;
+      uint8_t *out = s->coverAlpha->memory + int64_t(row) * s->coverAlpha->bytesPerRow;
+      for (int32_t i = x; i < x + w; i++) out[i] = uint8_t(over[i] + under[i] * (255 - over[i]) / 255);
+    }
+  }
+  BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, s->coverMask, s->coverMask ? nullptr : s->coverAlpha);
 }
 
 // Lines [from, to) of the layer taken away: a piece of the new picture erases them.
@@ -200,9 +241,13 @@ void RollFxFree(qmFxRequest *fx, int32_t) {
   FreeBitmap(s->work);
   FreeMask(s->bandMask);
   FreeAlphaChannel(s->bandAlpha);
+  FreeMask(s->coverMask);
+  FreeAlphaChannel(s->coverAlpha);
   MemFree(s->angles);
   s->band = s->work = nullptr;
   s->bandMask = nullptr;
   s->bandAlpha = nullptr;
+  s->coverMask = nullptr;
+  s->coverAlpha = nullptr;
   s->angles = nullptr;
 }

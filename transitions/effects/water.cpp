@@ -4,6 +4,7 @@
 // last frame is the new picture itself. Any frame follows from its number alone.
 #include <algorithm>
 
+#include "display/bgpic.h"
 #include "display/safeblt.h"
 #include "graphics/warp_kernels.h"
 #include "platform/memory.h"
@@ -47,21 +48,24 @@ int32_t StrudelStep(int32_t speed) {
   return std::clamp(speed, 2, 16);
 }
 
-// The frame's warped pixels to the screen; in a layer's own planes they show at the level's share
-// of the layer's coverage, over whatever lies under the layer.
-void ShowWarped(qmFxRequest *fx, const qmBitmap *work, int32_t level) {
-  if (!fx->realtime) return BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
-  qmSafeBlt b;
-  FxScreenBlit(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
-  SafeBlt(fx->scene, &b);
-  MixFxPictures(fx, level, nullptr);
+// The kernels' fade through an alpha plane: the plane holds the coverage on entry and receives it
+// moved with the pixels, scaled by the level (by 255 - level when reverse). Null: no fade.
+void SetCoverageFade(qmRippleRequest &r, qmAlphaChannel *a, int32_t reverse) {
+  r.fadeAlpha = a ? a->memory : nullptr;
+  r.fadeAlphaBytesPerRow = a ? a->bytesPerRow : 0;
+  r.reverse = reverse;
+}
+void SetCoverageFade(qmSwirlRequest &r, qmAlphaChannel *a, int32_t reverse) {
+  r.alphaFade = a ? 1 : 0;
+  r.alpha = a ? a->memory : nullptr;
+  r.alphaBytesPerRow = a ? a->bytesPerRow : 0;
+  r.alphaCopy = nullptr;
+  r.reverse = reverse;
 }
 
-// In a layer's own planes (or where no old picture is kept) the new picture stands in for the old
-// one: the warp then moves the new picture alone, and what lies under the layer shows through.
-const qmBitmap *OldPicture(const qmFxRequest *fx) {
-  return fx->oldImage && !fx->realtime ? fx->oldImage : fx->srcImage;
-}
+// Where no old picture is kept the new picture stands in for it: the warp then moves the new
+// picture alone.
+const qmBitmap *OldPicture(const qmFxRequest *fx) { return fx->oldImage ? fx->oldImage : fx->srcImage; }
 
 uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
   if (code || fx->phase == FXPHASE_DRAW) return code;
@@ -80,15 +84,29 @@ uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, b
     BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
     return EndFrame(fx, 0, 1, done);
   }
-  const qmBitmap *old = OldPicture(fx);
   r.srcCopy = fx->srcImage->pixels;
   r.srcPitch = fx->srcImage->bytesPerRow / 4;
+  if (qmPlaneSet *p = FxPlanes(fx); p && p->alpha) {
+    // In the layer's own planes the layer's outline moves with its pixels: its coverage is warped
+    // like them and shown at the level's share, over whatever lies under the layer.
+    FillAlphaFromPlanes(p->alpha, fx->srcMask, fx->srcAlpha, fx->width, fx->height);
+    r.second = nullptr;
+    r.dst = p->bitmap->pixels;
+    r.dstPitch = p->bitmap->bytesPerRow / 4;
+    SetCoverageFade(r, p->alpha, fx->layerTarget);
+    const uint32_t code = uint32_t(kernel(&r));
+    // A decorated layer is presented whole at the frame's end.
+    if (!fx->rerender && !fx->layerDecorated) PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height);
+    return EndFrame(fx, code, 0, done);
+  }
+  const qmBitmap *old = OldPicture(fx);
   r.second = old->pixels;
   r.secondPitch = old->bytesPerRow / 4;
   r.dst = work->pixels;
   r.dstPitch = work->bytesPerRow / 4;
+  SetCoverageFade(r, nullptr, 0);
   const uint32_t code = uint32_t(kernel(&r));
-  if (!code) ShowWarped(fx, work, level);
+  if (!code) BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
   return EndFrame(fx, code, 0, done);
 }
 
