@@ -22,6 +22,10 @@ struct qmSwirlRequest {
   int32_t maskBytesPerRow;
   int32_t reverse;          // 1: 255 - level scales the faded alpha
   const uint8_t *alphaCopy; // or null: copied from alpha; rows of alphaBytesPerRow
+  // Or null: width x height entries in raster order, each point's whole root of its squared
+  // distance from the centre, -1 outside the radius; filled by PrepareSwirl, so that a swirl run
+  // frame after frame takes no square root per pixel.
+  int32_t *roots;
 };
 
 struct qmPixelateRequest {
@@ -74,6 +78,9 @@ struct qmSwirlGeometry {
   const double *sine, *cosine;
   int32_t useTables;        // 0: sine and cosine computed (negative degrees)
   const int32_t *rootIndex; // or null: SwirlRootIndex's table, which the vector path needs
+  // Or null: the request's roots, with the sine and cosine of this call's turn per root.
+  const int32_t *roots;
+  const double *rootSine, *rootCosine;
 };
 qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);
 // A point inside the radius takes its table entry from the whole root of its squared distance
@@ -98,10 +105,15 @@ void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const doub
 // the second mixed toward the first by m (0..255) byte by byte: second + ((first - second) * m >> 8).
 void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                 int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+// One row of a warp of one picture: each pixel taken from its source place (sx[x], sy[x]). Plain
+// loads: this processor family's gathers cost more than they save.
+void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                 int32_t pitch);
 // The same one pixel at a time (from column `from` on), kept to check the vector path.
 void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                       int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from = 0);
 
+// Fills the sine and cosine tables, and the roots when the request has them (width and height set).
 void PrepareSwirl(qmSwirlRequest *req);
 // Fills the sine table and the distance table (width x height entries, from the centre).
 void PrepareRipple(qmRippleRequest *req);

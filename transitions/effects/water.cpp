@@ -1,6 +1,6 @@
 // Water and strudel: the old picture turns into the new one under a ripple or a swirl that grows
 // to the middle of the effect and dies away again, the new picture mixed in by a weight that
-// rises from 0 to 255. The sine, distance and swirl tables are built once at the init call; the
+// rises from 0 to 255. The sine, distance, swirl and root tables are built once at the init call; the
 // last frame is the new picture itself. Any frame follows from its number alone.
 #include <algorithm>
 
@@ -8,6 +8,7 @@
 #include "graphics/warp_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
@@ -18,12 +19,14 @@ struct WaterState {
   qmRippleRequest ripple;  // tables and geometry; pictures filled in each frame
   int32_t counter;         // frames drawn, 0..2D
   qmBitmap *work;          // the frame's pixels
+  qmBitmap *mixed;         // the two pictures mixed at the frame's weight, before the warp; or null
 };
 
 struct StrudelState {
   qmSwirlRequest swirl;
   int32_t angle;  // degrees, 0..720
   qmBitmap *work;
+  qmBitmap *mixed;
 };
 
 // The wave constant of each water effect, in pixels.
@@ -70,11 +73,16 @@ uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
   return 0;
 }
 
-// One frame of either warp at level 0..255: the kernel moves the new picture and mixes it over
-// the old one into work, shown whole; the last frame is the new picture itself.
+// The picture both warps' mixing needs beside the work bitmap, when there are two pictures to mix.
+bool NeedsMixed(const qmFxRequest *fx) { return fx->oldImage && !fx->realtime; }
+
+// One frame of either warp at level 0..255: the new picture mixed over the old one, moved by the
+// kernel and shown whole; the last frame is the new picture itself. Both pictures are moved to the
+// same place, so they are mixed first, in order, and the kernel moves the one mix; it writes
+// straight into the screen's picture when that takes the whole area, else into work.
 template <typename Request, typename Kernel>
-uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, bool last, int32_t *done,
-                   Kernel kernel) {
+uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, qmBitmap *mixed, int32_t level, bool last,
+                   int32_t *done, Kernel kernel) {
   fx->borderLevel = fx->layerTarget ? 255 - level : level;
   if (last) {
     BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
@@ -85,11 +93,47 @@ uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, b
   r.srcPitch = fx->srcImage->bytesPerRow / 4;
   r.second = old->pixels;
   r.secondPitch = old->bytesPerRow / 4;
+  if (old == fx->srcImage) {
+    // One picture mixed with itself is that picture.
+    r.second = nullptr;
+  } else if (mixed) {
+    // The old picture toward the new by level: the mix gives its first picture at 255.
+    MixFxPixels(FxPixelsOf(old), FxPixelsOf(fx->srcImage), nullptr, 255 - level, 0, 0, fx->width, fx->height,
+                mixed->pixels, mixed->bytesPerRow / 4);
+    r.srcCopy = mixed->pixels;
+    r.srcPitch = mixed->bytesPerRow / 4;
+    r.second = nullptr;
+  }
   r.dst = work->pixels;
   r.dstPitch = work->bytesPerRow / 4;
+  qmSafeBlt b;
+  qmBlitRect rect;
+  qmBitmap *target = nullptr;
+  if (!fx->realtime) {
+    FxScreenBlit(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
+    target = SafeBltPixelTarget(fx->scene, &b, &rect);
+    if (target && (target == fx->srcImage || target == old || rect.width != fx->width || rect.height != fx->height))
+      target = nullptr;
+  }
+  if (target) {
+    r.dstPitch = target->bytesPerRow / 4;
+    r.dst = target->pixels + int64_t(rect.dstY) * r.dstPitch + rect.dstX;
+  }
   const uint32_t code = uint32_t(kernel(&r));
-  if (!code) ShowWarped(fx, work, level);
-  return EndFrame(fx, code, 0, done);
+  if (code) return EndFrame(fx, code, 0, done);
+  if (target) {
+    // The pixels are in place: the blit does only what follows them.
+    b.src = target;
+    b.srcX = b.dstX = rect.dstX;
+    b.srcY = b.dstY = rect.dstY;
+    b.srcWidth = target->width;
+    b.srcHeight = target->height;
+    b.flags |= SAFEBLT_INTARGET;
+    SafeBlt(fx->scene, &b);
+  } else {
+    ShowWarped(fx, work, level);
+  }
+  return EndFrame(fx, 0, 0, done);
 }
 
 }  // namespace
@@ -114,7 +158,8 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.distance = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
     s->work = AllocBitmap(w, h);
-    if (!r.sine || !r.distance || !s->work) return ERR_MEM;
+    if (NeedsMixed(fx)) s->mixed = AllocBitmap(w, h);
+    if (!r.sine || !r.distance || !s->work || (NeedsMixed(fx) && !s->mixed)) return ERR_MEM;
     PrepareRipple(&r);
     fx->stepCount = FxStepCount(2 * duration, 1, 1);
     return 0;
@@ -124,7 +169,7 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
   const int32_t end = 2 * fx->step;
   s->counter = fx->phase == FXPHASE_DRAW ? fx->frameNo : s->counter + 1;
   const int32_t t = std::min(s->counter, end);
-  return WarpFrame(fx, s->ripple, s->work, int32_t(int64_t(t) * 255 / end), t >= end, done,
+  return WarpFrame(fx, s->ripple, s->work, s->mixed, int32_t(int64_t(t) * 255 / end), t >= end, done,
                    [t](qmRippleRequest *r) { return RipplePixels(r, t); });
 }
 
@@ -134,9 +179,10 @@ void WaterFxFree(qmFxRequest *fx, int32_t) {
   MemFree(s->ripple.sine);
   MemFree(s->ripple.distance);
   FreeBitmap(s->work);
+  FreeBitmap(s->mixed);
   s->ripple.sine = nullptr;
   s->ripple.distance = nullptr;
-  s->work = nullptr;
+  s->work = s->mixed = nullptr;
 }
 
 uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
@@ -151,8 +197,10 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
     r.height = h;
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.cosine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
+    r.roots = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
     s->work = AllocBitmap(w, h);
-    if (!r.sine || !r.cosine || !s->work) return ERR_MEM;
+    if (NeedsMixed(fx)) s->mixed = AllocBitmap(w, h);
+    if (!r.sine || !r.cosine || !r.roots || !s->work || (NeedsMixed(fx) && !s->mixed)) return ERR_MEM;
     PrepareSwirl(&r);
     fx->stepCount = FxStepCount(720, fx->step, 1);
     return 0;
@@ -161,7 +209,7 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
   auto *s = static_cast<StrudelState *>(fx->fxState);
   s->angle = fx->phase == FXPHASE_DRAW ? fx->frameNo * fx->step : s->angle + fx->step;
   const int32_t angle = std::min(s->angle, 720);
-  return WarpFrame(fx, s->swirl, s->work, angle * 255 / 720, angle >= 720, done,
+  return WarpFrame(fx, s->swirl, s->work, s->mixed, angle * 255 / 720, angle >= 720, done,
                    [angle](qmSwirlRequest *r) { return SwirlPixels(r, angle); });
 }
 
@@ -170,7 +218,10 @@ void StrudelFxFree(qmFxRequest *fx, int32_t) {
   if (!s) return;
   MemFree(s->swirl.sine);
   MemFree(s->swirl.cosine);
+  MemFree(s->swirl.roots);
   FreeBitmap(s->work);
+  FreeBitmap(s->mixed);
   s->swirl.sine = s->swirl.cosine = nullptr;
-  s->work = nullptr;
+  s->swirl.roots = nullptr;
+  s->work = s->mixed = nullptr;
 }
