@@ -122,14 +122,7 @@ uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, qmBitmap *mixed,
   const uint32_t code = uint32_t(kernel(&r));
   if (code) return EndFrame(fx, code, 0, done);
   if (target) {
-    // The pixels are in place: the blit does only what follows them.
-    b.src = target;
-    b.srcX = b.dstX = rect.dstX;
-    b.srcY = b.dstY = rect.dstY;
-    b.srcWidth = target->width;
-    b.srcHeight = target->height;
-    b.flags |= SAFEBLT_INTARGET;
-    SafeBlt(fx->scene, &b);
+    ShowFxPixelTarget(fx, &b, target, &rect);
   } else {
     ShowWarped(fx, work, level);
   }
