@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "graphics/alpha_kernels.h"
+#include "graphics/bitmap.h"
+#include "graphics/color_kernels.h"
 #include "graphics/cpu.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -75,23 +77,55 @@ inline uint32_t MixWords(uint32_t second, uint32_t source, int32_t m) {
   return rb | ag;
 }
 
-// A warp of one picture moved band by band: the source places of a band of rows first, then the
-// band copied a short run of columns at a time, so that the source pixels one run reads stay in
-// the cache however the warp turns them. sourceRow(y, sx, sy) gives row y's places.
+// What a warp of pixels alone reads: one picture, or two mixed by m (second toward pixels) row by
+// row into the request's scratch just ahead of the rows the move reads, while they are still in
+// the cache.
+struct WarpSource {
+  const uint32_t *pixels;
+  int32_t pitch;
+  const uint32_t *second;  // or null: pixels moved as they are
+  int32_t secondPitch, m;
+  uint32_t *scratch;       // width words a row
+  int32_t mixedRows;       // rows of scratch mixed so far
+};
+
+// The source rows up to `rows` (exclusive) ready to be read; the picture and pitch to read.
+const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32_t *pitch) {
+  if (!s->second) {
+    *pitch = s->pitch;
+    return s->pixels;
+  }
+  if (rows > s->mixedRows) {
+    const int64_t y = s->mixedRows;
+    qmMixRequest mix{s->second + y * s->secondPitch, const_cast<uint32_t *>(s->pixels + y * s->pitch), nullptr, 0, width,
+                     rows - s->mixedRows, 255 - s->m, QM_BITMAP_FORMAT, s->secondPitch, s->pitch, 0,
+                     s->scratch + y * width, width};
+    MixPixels(&mix);
+    s->mixedRows = rows;
+  }
+  *pitch = width;
+  return s->scratch;
+}
+
+// A warp of pixels alone moved band by band: the source places of a band of rows first, so that
+// the rows it reads are known before they are mixed. sourceRow(y, sx, sy) gives row y's places.
 template <typename SourceRow>
-void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, const uint32_t *pixels,
-                   int32_t pitch, SourceRow sourceRow) {
-  constexpr int32_t kBand = 16, kRun = 64;
+void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, WarpSource source,
+                   SourceRow sourceRow) {
+  constexpr int32_t kBand = 16;
   std::vector<int32_t> sxs(size_t(width) * kBand), sys(size_t(width) * kBand);
   for (int32_t y0 = 0; y0 < height; y0 += kBand) {
     const int32_t rows = std::min(kBand, height - y0);
     for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
-    for (int32_t x0 = 0; x0 < width; x0 += kRun)
-      for (int32_t r = 0; r < rows; r++) {
-        const int64_t at = int64_t(r) * width + x0;
-        WarpCopyRow(dst + int64_t(y0 + r) * dstPitch + x0, sxs.data() + at, sys.data() + at, std::min(kRun, width - x0),
-                    pixels, pitch);
-      }
+    int32_t lastRow = 0;
+    if (source.second)
+      for (int64_t i = 0, n = int64_t(rows) * width; i < n; i++) lastRow = std::max(lastRow, sys[size_t(i)]);
+    int32_t pitch;
+    const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch);
+    for (int32_t r = 0; r < rows; r++) {
+      const int64_t at = int64_t(r) * width;
+      WarpCopyRow(dst + int64_t(y0 + r) * dstPitch, sxs.data() + at, sys.data() + at, width, pixels, pitch);
+    }
   }
 }
 
@@ -267,8 +301,8 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
   const bool mixOnly = second && !fade && !src.mask && !src.alpha;
-  if (!second && !fade && !src.mask && !src.alpha) {
-    WarpCopyBands(req->dst, req->dstPitch, width, height, pixels, pitch,
+  if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
                   [&g](int32_t y, int32_t *sx, int32_t *sy) { SwirlSourceRow(&g, y, sx, sy); });
     return 0;
   }
@@ -416,10 +450,9 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
   const int32_t kCount = int32_t(factor.size());
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
-  if (!second && !fade && !src.mask && !src.alpha) {
-    WarpCopyBands(req->dst, req->dstPitch, width, height, pixels, pitch, [&](int32_t y, int32_t *sx, int32_t *sy) {
-      RippleSourceRow(req, level, kOf, kCount, y, sx, sy);
-    });
+  if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
+                  [&](int32_t y, int32_t *sx, int32_t *sy) { RippleSourceRow(req, level, kOf, kCount, y, sx, sy); });
     return 0;
   }
   std::vector<int32_t> sxs(width), sys(width);

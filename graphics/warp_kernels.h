@@ -22,6 +22,9 @@ struct qmSwirlRequest {
   int32_t maskBytesPerRow;
   int32_t reverse;          // 1: 255 - level scales the faded alpha
   const uint8_t *alphaCopy; // or null: copied from alpha; rows of alphaBytesPerRow
+  // Or null: width x height words where, with a second picture and no planes, the two pictures
+  // are mixed (MixPixels, the unused byte 0) ahead of the move, instead of each moved pixel.
+  uint32_t *mixScratch;
   // Or null: width x height entries in raster order, each point's whole root of its squared
   // distance from the centre, -1 outside the radius; filled by PrepareSwirl, so that a swirl run
   // frame after frame takes no square root per pixel.
@@ -67,6 +70,7 @@ struct qmRippleRequest {
   const uint8_t *alphaCopy;
   int32_t alphaBytesPerRow;
   int32_t outX, outY; // RippleDisplace's result
+  uint32_t *mixScratch; // or null: as the swirl's
 };
 
 // Where a swirl takes its pixels from: the geometry of one call, and per row the source column

@@ -83,8 +83,8 @@ TEST(WarpKernels, SwirlMovesPixelsMaskAndAlphaLikeReference) {
 }
 
 TEST(WarpKernels, PixelsAloneMoveLikeReference) {
-  // No planes and no second picture: the pixels are moved band by band (16 rows, runs of 64
-  // columns), here across several bands and runs; the swirl with and without its root table.
+  // No planes and no second picture: the pixels are moved band by band (16 rows), here across
+  // several bands; the swirl with and without its root table.
   struct Case {
     const char *name;
     int32_t w, h;

@@ -53,8 +53,8 @@ std::vector<uint32_t> KernelFrame(const FxStage &s, int32_t effect, int frame) {
 }
 
 TEST(WarpFx, FramesAreTheTwoPicturesWarpedAndMixed) {
-  // Sizes wider and taller than the kernels' bands and runs; frames from the start, the middle and
-  // near the end.
+  // Sizes taller than the kernels' bands of rows, mixed ahead band by band; frames from the start,
+  // the middle and near the end.
   struct Row {
     int32_t effect;
     int w, h;

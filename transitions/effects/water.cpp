@@ -8,7 +8,6 @@
 #include "graphics/warp_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
-#include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
@@ -19,14 +18,12 @@ struct WaterState {
   qmRippleRequest ripple;  // tables and geometry; pictures filled in each frame
   int32_t counter;         // frames drawn, 0..2D
   qmBitmap *work;          // the frame's pixels
-  qmBitmap *mixed;         // the two pictures mixed at the frame's weight, before the warp; or null
 };
 
 struct StrudelState {
   qmSwirlRequest swirl;
   int32_t angle;  // degrees, 0..720
   qmBitmap *work;
-  qmBitmap *mixed;
 };
 
 // The wave constant of each water effect, in pixels.
@@ -73,16 +70,21 @@ uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
   return 0;
 }
 
-// The picture both warps' mixing needs beside the work bitmap, when there are two pictures to mix.
-bool NeedsMixed(const qmFxRequest *fx) { return fx->oldImage && !fx->realtime; }
+// Both warps mix their two pictures in a scratch of the area's size ahead of the move, when there
+// are two pictures to mix: the scratch, or null with failed set when it cannot be had.
+uint32_t *NewMixScratch(const qmFxRequest *fx, bool *failed) {
+  if (!fx->oldImage || fx->realtime) return nullptr;
+  auto *scratch = static_cast<uint32_t *>(MemAlloc(uint32_t(int64_t(fx->width) * fx->height * 4), 0));
+  *failed = !scratch;
+  return scratch;
+}
 
-// One frame of either warp at level 0..255: the new picture mixed over the old one, moved by the
-// kernel and shown whole; the last frame is the new picture itself. Both pictures are moved to the
-// same place, so they are mixed first, in order, and the kernel moves the one mix; it writes
-// straight into the screen's picture when that takes the whole area, else into work.
+// One frame of either warp at level 0..255: the kernel moves the new picture and mixes it over
+// the old one, shown whole; the last frame is the new picture itself. The kernel writes straight
+// into the screen's picture when that takes the whole area, else into work.
 template <typename Request, typename Kernel>
-uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, qmBitmap *mixed, int32_t level, bool last,
-                   int32_t *done, Kernel kernel) {
+uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, bool last, int32_t *done,
+                   Kernel kernel) {
   fx->borderLevel = fx->layerTarget ? 255 - level : level;
   if (last) {
     BlitFxToScreen(fx, fx->srcImage, 0, 0, fx->x, fx->y, fx->width, fx->height, fx->srcMask, fx->srcAlpha);
@@ -93,17 +95,8 @@ uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, qmBitmap *mixed,
   r.srcPitch = fx->srcImage->bytesPerRow / 4;
   r.second = old->pixels;
   r.secondPitch = old->bytesPerRow / 4;
-  if (old == fx->srcImage) {
-    // One picture mixed with itself is that picture.
-    r.second = nullptr;
-  } else if (mixed) {
-    // The old picture toward the new by level: the mix gives its first picture at 255.
-    MixFxPixels(FxPixelsOf(old), FxPixelsOf(fx->srcImage), nullptr, 255 - level, 0, 0, fx->width, fx->height,
-                mixed->pixels, mixed->bytesPerRow / 4);
-    r.srcCopy = mixed->pixels;
-    r.srcPitch = mixed->bytesPerRow / 4;
-    r.second = nullptr;
-  }
+  // One picture mixed with itself is that picture.
+  if (old == fx->srcImage) r.second = nullptr;
   r.dst = work->pixels;
   r.dstPitch = work->bytesPerRow / 4;
   qmSafeBlt b;
@@ -151,8 +144,9 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.distance = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
     s->work = AllocBitmap(w, h);
-    if (NeedsMixed(fx)) s->mixed = AllocBitmap(w, h);
-    if (!r.sine || !r.distance || !s->work || (NeedsMixed(fx) && !s->mixed)) return ERR_MEM;
+    bool failed = false;
+    r.mixScratch = NewMixScratch(fx, &failed);
+    if (!r.sine || !r.distance || !s->work || failed) return ERR_MEM;
     PrepareRipple(&r);
     fx->stepCount = FxStepCount(2 * duration, 1, 1);
     return 0;
@@ -162,7 +156,7 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
   const int32_t end = 2 * fx->step;
   s->counter = fx->phase == FXPHASE_DRAW ? fx->frameNo : s->counter + 1;
   const int32_t t = std::min(s->counter, end);
-  return WarpFrame(fx, s->ripple, s->work, s->mixed, int32_t(int64_t(t) * 255 / end), t >= end, done,
+  return WarpFrame(fx, s->ripple, s->work, int32_t(int64_t(t) * 255 / end), t >= end, done,
                    [t](qmRippleRequest *r) { return RipplePixels(r, t); });
 }
 
@@ -171,11 +165,12 @@ void WaterFxFree(qmFxRequest *fx, int32_t) {
   if (!s) return;
   MemFree(s->ripple.sine);
   MemFree(s->ripple.distance);
+  MemFree(s->ripple.mixScratch);
   FreeBitmap(s->work);
-  FreeBitmap(s->mixed);
   s->ripple.sine = nullptr;
   s->ripple.distance = nullptr;
-  s->work = s->mixed = nullptr;
+  s->ripple.mixScratch = nullptr;
+  s->work = nullptr;
 }
 
 uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
@@ -192,8 +187,9 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
     r.cosine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.roots = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
     s->work = AllocBitmap(w, h);
-    if (NeedsMixed(fx)) s->mixed = AllocBitmap(w, h);
-    if (!r.sine || !r.cosine || !r.roots || !s->work || (NeedsMixed(fx) && !s->mixed)) return ERR_MEM;
+    bool failed = false;
+    r.mixScratch = NewMixScratch(fx, &failed);
+    if (!r.sine || !r.cosine || !r.roots || !s->work || failed) return ERR_MEM;
     PrepareSwirl(&r);
     fx->stepCount = FxStepCount(720, fx->step, 1);
     return 0;
@@ -202,7 +198,7 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
   auto *s = static_cast<StrudelState *>(fx->fxState);
   s->angle = fx->phase == FXPHASE_DRAW ? fx->frameNo * fx->step : s->angle + fx->step;
   const int32_t angle = std::min(s->angle, 720);
-  return WarpFrame(fx, s->swirl, s->work, s->mixed, angle * 255 / 720, angle >= 720, done,
+  return WarpFrame(fx, s->swirl, s->work, angle * 255 / 720, angle >= 720, done,
                    [angle](qmSwirlRequest *r) { return SwirlPixels(r, angle); });
 }
 
@@ -212,9 +208,10 @@ void StrudelFxFree(qmFxRequest *fx, int32_t) {
   MemFree(s->swirl.sine);
   MemFree(s->swirl.cosine);
   MemFree(s->swirl.roots);
+  MemFree(s->swirl.mixScratch);
   FreeBitmap(s->work);
-  FreeBitmap(s->mixed);
   s->swirl.sine = s->swirl.cosine = nullptr;
   s->swirl.roots = nullptr;
-  s->work = s->mixed = nullptr;
+  s->swirl.mixScratch = nullptr;
+  s->work = nullptr;
 }
