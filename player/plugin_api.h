@@ -181,7 +181,18 @@ typedef void *(*qmBeginAnimStreamFn)(const char *file, int32_t width, int32_t he
                                      int32_t fps);
 typedef int (*qmWriteAnimFrameFn)(void *handle, const qmAnimSaveFrame *frame);
 typedef void (*qmFinishAnimStreamFn)(void *handle);
-// Video decoder: OpenVideo answers a handle or null.
+// Video decoder, over the video engine's records (media/videocore/videosource.h): OpenVideo
+// fills a qmVideoInfo and answers a handle or null; NextPacket fills a qmVideoPacket (0, or -1
+// at the end); DecodeVideoFrame writes a picture of the file's size as A, R, G, B bytes into
+// the qmVideoFrame's buffer (0 when complete); DecodeAudioFrame fills qmVideoSamples; SeekVideo
+// answers 0 on success.
 typedef void *(*qmOpenVideoFn)(const char *file, void *info);
 typedef void (*qmCloseVideoFn)(void *handle);
+typedef int (*qmNextVideoPacketFn)(void *handle, void *packet);
+typedef void (*qmFreeVideoPacketFn)(void *handle, void *packet);
+typedef int (*qmDecodeVideoFrameFn)(void *handle, const void *packet, void *frame);
+typedef void (*qmDecodeAudioFrameFn)(void *handle, const void *packet, void *samples);
+typedef int (*qmSeekVideoFn)(void *handle, int64_t position, uint32_t seekStream);
+typedef void (*qmFlushVideoFn)(void *handle);
+typedef int32_t (*qmGetVideoFramesFn)(void *handle);
 }

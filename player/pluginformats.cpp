@@ -239,6 +239,54 @@ void CloseVideo(const qmPluginDecoder *d) {
   CallPlugin([&] { Entry<qmCloseVideoFn>(d, PLUGINFEAT_VIDEO, 1)(d->handle); });
 }
 
+int VideoNextPacket(const qmPluginDecoder *d, void *packet) {
+  int r = -1;
+  const uint32_t failed = CallPlugin([&] { r = Entry<qmNextVideoPacketFn>(d, PLUGINFEAT_VIDEO, 2)(d->handle, packet); });
+  return failed ? -1 : r;
+}
+
+void VideoFreePacket(const qmPluginDecoder *d, void *packet) {
+  CallPlugin([&] { Entry<qmFreeVideoPacketFn>(d, PLUGINFEAT_VIDEO, 3)(d->handle, packet); });
+}
+
+int VideoDecodePicture(const qmPluginDecoder *d, const void *packet, void *frame) {
+  int r = -1;
+  const uint32_t failed =
+      CallPlugin([&] { r = Entry<qmDecodeVideoFrameFn>(d, PLUGINFEAT_VIDEO, 4)(d->handle, packet, frame); });
+  return failed ? -1 : r;
+}
+
+void VideoDecodeSound(const qmPluginDecoder *d, const void *packet, void *samples) {
+  CallPlugin([&] { Entry<qmDecodeAudioFrameFn>(d, PLUGINFEAT_VIDEO, 5)(d->handle, packet, samples); });
+}
+
+int VideoSeek(const qmPluginDecoder *d, int64_t position, uint32_t seekStream) {
+  int r = -1;
+  const uint32_t failed =
+      CallPlugin([&] { r = Entry<qmSeekVideoFn>(d, PLUGINFEAT_VIDEO, 6)(d->handle, position, seekStream); });
+  return failed ? -1 : r;
+}
+
+void VideoFlushSound(const qmPluginDecoder *d) {
+  CallPlugin([&] { Entry<qmFlushVideoFn>(d, PLUGINFEAT_VIDEO, 7)(d->handle); });
+}
+
+void VideoFlushPictures(const qmPluginDecoder *d) {
+  CallPlugin([&] { Entry<qmFlushVideoFn>(d, PLUGINFEAT_VIDEO, 8)(d->handle); });
+}
+
+int32_t VideoFrameCount(const qmPluginDecoder *d) {
+  int32_t n = 0;
+  CallPlugin([&] { n = Entry<qmGetVideoFramesFn>(d, PLUGINFEAT_VIDEO, 9)(d->handle); });
+  return n < 0 ? 0 : n;
+}
+
+const char *VideoFormatName(const qmPluginDecoder *d) {
+  const char *name = nullptr;
+  CallPlugin([&] { name = Entry<qmGetFormatNameFn>(d, PLUGINFEAT_VIDEO, 10)(d->handle); });
+  return name ? name : "";
+}
+
 int32_t AnimSaverFlags(int32_t format) { return SaverFlags(PLUGINFEAT_ANMSAVER, 1, format); }
 
 void FinishAnimSave(const qmPluginDecoder *d) {
@@ -275,7 +323,8 @@ const qmFormatPlugins kFormatPlugins = {
     LoadPluginImage, TransformPluginImage, FreePluginImage, ImageSaverFlags, SaveImage, SaveSample, OpenSound,
     ReadSound,       SeekSound,            SoundName,       CloseSound,      OpenAnim,  LoadFrame,  FreeFrame,
     FrameDelay,      CloseAnim,            OpenVideo,       CloseVideo,      AnimSaverFlags, BeginAnimSave,
-    WriteAnimSaveFrame, FinishAnimSave};
+    WriteAnimSaveFrame, FinishAnimSave, VideoNextPacket, VideoFreePacket, VideoDecodePicture, VideoDecodeSound,
+    VideoSeek, VideoFlushSound, VideoFlushPictures, VideoFrameCount, VideoFormatName};
 
 }  // namespace
 

@@ -290,6 +290,8 @@ void WireLibraryServices(VmState *L) {
   ctx->videoAudio = &kVideoSound;
   ctx->videosOfDisplay = VideosOfDisplay;
   ctx->readVideoAttribute = VideoReadAttribute;
+  ctx->videoOnDisplay = IsVideoOnDisplay;
+  ctx->videoAtPoint = IsVideoAtPoint;
   ctx->readDosAttribute = DosReadAttribute;
   ctx->readMemoryAttribute = MemblockReadAttribute;
   ctx->readEventAttribute = EventReadAttribute;
@@ -310,6 +312,8 @@ void UnwireLibraryServices(VmState *L) {
   ctx->videoAudio = nullptr;
   ctx->videosOfDisplay = nullptr;
   ctx->readVideoAttribute = nullptr;
+  ctx->videoOnDisplay = nullptr;
+  ctx->videoAtPoint = nullptr;
   ctx->readDosAttribute = nullptr;
   ctx->readMemoryAttribute = nullptr;
   ctx->readEventAttribute = nullptr;

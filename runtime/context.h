@@ -127,6 +127,10 @@ struct qmPlayerContext {
   void (*videosOfDisplay)(VmState *L, qmDisplay *display, int32_t op);
   // GetAttribute of a video (argument 2 names it): the results pushed or an error.
   uint32_t (*readVideoAttribute)(VmState *L, int32_t attribute);
+  // 1 when a video is shown on the display (playing, paused or ended in view).
+  int (*videoOnDisplay)(VmState *L, const qmDisplay *display);
+  // 1 when a video shown on the display covers the pixel of its window.
+  int (*videoAtPoint)(VmState *L, const qmDisplay *display, int32_t x, int32_t y);
 };
 
 // The context of the state's run, or null for a VM that runs without the runtime support.

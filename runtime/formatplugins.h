@@ -118,4 +118,17 @@ struct qmFormatPlugins {
                             int32_t quality, int32_t fps, qmPluginDecoder *stream);
   uint32_t (*writeAnimSaveFrame)(const qmPluginDecoder *stream, const qmAnimSaveFrame *frame);
   void (*finishAnimSave)(const qmPluginDecoder *stream);
+  // A video decoder's reading, on the video engine's threads, with the engine's records
+  // (media/videocore/videosource.h): the next packet (0, -1 at the end of the file, other
+  // negative values skipped), its release, a picture (0 when one is complete), sound, a seek
+  // (0 on success), the decoders emptied, the frame count and the format's name.
+  int (*videoNextPacket)(const qmPluginDecoder *decoder, void *packet);
+  void (*videoFreePacket)(const qmPluginDecoder *decoder, void *packet);
+  int (*videoDecodePicture)(const qmPluginDecoder *decoder, const void *packet, void *frame);
+  void (*videoDecodeSound)(const qmPluginDecoder *decoder, const void *packet, void *samples);
+  int (*videoSeek)(const qmPluginDecoder *decoder, int64_t position, uint32_t seekStream);
+  void (*videoFlushSound)(const qmPluginDecoder *decoder);
+  void (*videoFlushPictures)(const qmPluginDecoder *decoder);
+  int32_t (*videoFrameCount)(const qmPluginDecoder *decoder);
+  const char *(*videoFormatName)(const qmPluginDecoder *decoder);
 };

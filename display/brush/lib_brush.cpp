@@ -453,6 +453,9 @@ uint32_t BrsBeginDoubleBuffer(VmState *L) {
   const int32_t hardware = vm_optint32(L, 1, 0);
   qmScene *scene = GetScene(L);
   if (!scene->current) return ERR_WRONGUSAGE;
+  // The engine's threads present videos into the window, past any buffer.
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (ctx && ctx->videoOnDisplay && ctx->videoOnDisplay(L, scene->current)) return ERR_VIDATTACHED;
   return BeginDoubleBufferCore(scene, scene->current, hardware);
 }
 

@@ -524,6 +524,9 @@ uint32_t DrawPlot(VmState *L) {
   const qmScene *scene = GetScene(L);
   x = ResolvePositionX(scene, x, 1, 0, 0), y = ResolvePositionY(scene, y, 1, 0, 0);
   DrawTargetPixel(&o.target, x, y, color);
+  // The window keeps a video's picture where one covers the pixel; the background copy has it.
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (o.onDisplay && ctx && ctx->videoAtPoint && ctx->videoAtPoint(L, o.display, x, y)) return 0;
   ShowDrawnRect(GetScene(L), o, x, y, 1, 1);
   return 0;
 }

@@ -4,6 +4,7 @@
 #include "media/video/lib_video.h"
 
 #include <cmath>
+#include <cstring>
 
 #include "display/bgpic.h"
 #include "display/brush.h"
@@ -14,8 +15,11 @@
 #include "graphics/colors.h"
 #include "media/video/video.h"
 #include "media/videocore/engine.h"
+#include "media/videocore/videodump.h"
+#include "platform/fileops.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
+#include "platform/path.h"
 #include "runtime/attributes.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -25,6 +29,7 @@
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "runtime/rttags.h"
+#include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vnames.h"
 
@@ -65,8 +70,21 @@ void FreeVideoRecord(VmState *L, qmVideo *v) {
   RemoveObject(L, &v->header);
   MutexUnlock(st->listLock);
   FreeVideoEngine(v->engine);
+  if (v->tempFile[0]) RemoveFile(v->tempFile);
   v->~qmVideo();
   MemFree(v);
+}
+
+// A linked file plays from a temporary copy: the system's back end reads real files only.
+// 0 with the copy's name in temp (kMaxPathLength + 1 bytes), or the copy's error with no file left.
+uint32_t CopyLinkedVideo(const char *file, char *temp) {
+  if (!MakeTempChunkFileName(temp, file)) return ERR_WRITEFILE;
+  if (uint32_t code = ExtractChunkToFile(file, temp)) {
+    RemoveFile(temp);
+    temp[0] = 0;
+    return code;
+  }
+  return 0;
 }
 
 // The on-screen rectangle: scaled with the display when it is.
@@ -110,15 +128,22 @@ uint32_t VidOpenVideo(VmState *L) {
     }
   }
   PrintStatusMessage(GetErrorText(kMessageLoadingVideo), shown, 1);
+  char temp[kMaxPathLength + 1] = "";
+  if (std::strncmp(file, ":::chunk", 8) == 0) {
+    if (uint32_t code = CopyLinkedVideo(file, temp)) return code;
+    file = temp;
+  }
   qmVideoEngine *e = nullptr;
   uint32_t backend = VIDBACKEND_OWN;
-  if (uint32_t code = OpenVideoBackend(file, st->driver, &e, &backend)) return code;
-  void *mem = MemAlloc(sizeof(qmVideo), 1);
+  uint32_t code = OpenVideoBackend(file, st->driver, &e, &backend, GetPlayerContext(L)->formatPlugins);
+  void *mem = code ? nullptr : MemAlloc(sizeof(qmVideo), 1);
   if (!mem) {
     FreeVideoEngine(e);
-    return ERR_MEM;
+    if (temp[0]) RemoveFile(temp);
+    return code ? code : uint32_t(ERR_MEM);
   }
   auto *v = new (mem) qmVideo{};
+  CopyString(v->tempFile, temp, sizeof v->tempFile);
   SetObjectHeader(&v->header, QMTYPE_VIDEO, &id);
   const qmVideoInfo *info = VideoEngineInfo(e);
   v->engine = e;
@@ -133,6 +158,7 @@ uint32_t VidOpenVideo(VmState *L) {
   MutexUnlock(st->listLock);
   if (added) {
     FreeVideoEngine(e);
+    if (temp[0]) RemoveFile(temp);
     v->~qmVideo();
     MemFree(v);
     return ERR_MEM;
@@ -246,10 +272,14 @@ uint32_t VidSeekVideo(VmState *L) {
 uint32_t VidIsVideo(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *file = ResolveLinkedFileArg(L, 1, 0, nullptr);
+  // A linked file is tried as OpenVideo plays it, from a copy: the answer is the same.
+  char temp[kMaxPathLength + 1] = "";
+  if (std::strncmp(file, ":::chunk", 8) == 0 && CopyLinkedVideo(file, temp) == 0) file = temp;
   qmVideoEngine *e = nullptr;
   uint32_t backend;
-  int ok = OpenVideoBackend(file, State(L)->driver, &e, &backend) == 0;
+  int ok = OpenVideoBackend(file, State(L)->driver, &e, &backend, GetPlayerContext(L)->formatPlugins) == 0;
   FreeVideoEngine(e);
+  if (temp[0]) RemoveFile(temp);
   vm_pushnumber(L, ok);
   return 1;
 }
@@ -333,6 +363,30 @@ uint32_t VidForceVideoDriver(VmState *L) {
   return 0;
 }
 
+// Served between the dumped packets: 1 when the run is to stop.
+int PumpDuringDump(void *user) {
+  auto *L = static_cast<VmState *>(user);
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  return ctx->pumpEvents ? ctx->pumpEvents(L) : 0;
+}
+
+uint32_t VidDumpVideo(VmState *L) {
+  CheckArgCount(L, 1, 5);
+  qmVideo *v = nullptr;
+  if (uint32_t code = FindVideo(L, GetObjectIdArg(L, 1), &v)) return code;
+  qmScene *scene = GetScene(L);
+  int32_t x = ResolvePositionX(scene, vm_optint32(L, 2, 0), v->width, 0, 0.0);
+  int32_t y = ResolvePositionY(scene, vm_optint32(L, 3, 0), v->height, 0, 0.0);
+  const char *base = vm_isnoneornil(L, 4) ? nullptr : vm_checkstring(L, 4, nullptr);
+  int32_t format = vm_optint32(L, 5, 0);
+  if (v->state.load() != VIDSTATE_STOPPED || format < 0 || format > 4) return ERR_WRONGUSAGE;
+  // The system's movies cannot be dumped, only the own engine's sources.
+  if (v->backend == VIDBACKEND_SYSTEM) return ERR_WRONGUSAGE;
+  const qmVideoDumpRequest req{scene, scene->current, x, y, base, format, GetPlayerContext(L)->formatPlugins,
+                               PumpDuringDump, L};
+  return DumpVideoEngine(v->engine, &req);
+}
+
 uint32_t VideoInit(VmState *L) {
   auto *st = static_cast<qmVideoState *>(MemAlloc(sizeof(qmVideoState), 1));
   if (!st) return ERR_MEM;
@@ -383,6 +437,7 @@ const qmCommandEntry kVideoCommands[] = {
     {"GetVideoFrame", VidGetVideoFrame},
     {"IsVideoPlaying", VidIsVideoPlaying},
     {"ForceVideoDriver", VidForceVideoDriver},
+    {"DumpVideo", VidDumpVideo},
     {nullptr, nullptr},
 };
 
@@ -408,6 +463,29 @@ void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
       v->state = v->savedState;
     }
   }
+}
+
+int IsVideoOnDisplay(VmState *L, const qmDisplay *d) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->video) return 0;
+  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
+    auto *v = reinterpret_cast<qmVideo *>(h);
+    if (v->display == d && VideoShown(v)) return 1;
+  }
+  return 0;
+}
+
+int IsVideoAtPoint(VmState *L, const qmDisplay *d, int32_t x, int32_t y) {
+  const qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->video) return 0;
+  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
+    auto *v = reinterpret_cast<qmVideo *>(h);
+    if (v->display != d || !VideoShown(v)) continue;
+    if (x >= v->screenX && y >= v->screenY && int64_t(x) < int64_t(v->screenX) + v->screenWidth &&
+        int64_t(y) < int64_t(v->screenY) + v->screenHeight)
+      return 1;
+  }
+  return 0;
 }
 
 uint32_t VideoReadAttribute(VmState *L, int32_t attribute) {

@@ -27,6 +27,7 @@ struct qmVideo {
   int32_t volume;               // 0..64
   uint32_t seekable;
   uint32_t backend;  // VIDBACKEND_*
+  char tempFile[1024];  // the copy a linked file plays from, removed with the record; or empty
 };
 
 struct qmVideoState {

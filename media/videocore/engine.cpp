@@ -10,6 +10,7 @@
 #include "display/display.h"
 #include "display/displayops.h"
 #include "media/videocore/engine_internal.h"
+#include "media/videocore/pluginsource.h"
 #include "platform/file.h"
 #include "platform/memory.h"
 #include "platform/time.h"
@@ -18,9 +19,8 @@
 
 namespace {
 
-// The sources of each back end in the order they are offered a file; null ends a list. The
-// program's own readers join the first list.
-const qmVideoSourceOps *const kOwnSources[] = {nullptr};
+// The sources of each back end in the order they are offered a file; null ends a list.
+const qmVideoSourceOps *const kOwnSources[] = {&kCdxlVideoSource, nullptr};
 const qmVideoSourceOps *const kSystemSources[] = {&kFFmpegVideoSource, nullptr};
 
 void FreeMutexes(qmVideoEngine *e) {
@@ -80,6 +80,16 @@ void Rewind(qmVideoEngine *e) {
   MutexUnlock(e->sourceLock);
 }
 
+// The first video plug-in that takes the file becomes the engine's source.
+void OpenPluginSource(qmVideoEngine *e, const char *path, const qmFormatPlugins *plugins) {
+  qmVideoInfo info{};
+  if (void *h = OpenPluginVideoSource(plugins, path, &info)) {
+    e->ops = &kPluginVideoSource;
+    e->source = h;
+    e->info = info;
+  }
+}
+
 // Pictures of a stopped engine in frame order; 1 with one converted into out, 0 at the end.
 int DecodeNextPicture(qmVideoEngine *e, qmDecodedFrame *out) {
   for (;;) {
@@ -95,12 +105,14 @@ int DecodeNextPicture(qmVideoEngine *e, qmDecodedFrame *out) {
 
 }  // namespace
 
+void RewindVideoSource(qmVideoEngine *e) { Rewind(e); }
+
 int64_t VideoSeekUnits(const qmVideoEngine *e, int64_t ms) {
   if (e->info.seekStream == 0) return ms;
   return ms * int64_t(e->info.seekUnits) / 1000;
 }
 
-uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out) {
+uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out, const qmFormatPlugins *plugins) {
   *out = nullptr;
   qmVideoEngine *e = new (std::nothrow) qmVideoEngine{};
   if (!e) return ERR_MEM;
@@ -114,7 +126,9 @@ uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out
   FileSeek(f, 0, SEEK_END);
   e->fileSize = FileSeek(f, 0, SEEK_CUR);  // the position before this seek: the end
   FileClose(f);
-  for (const qmVideoSourceOps *const *o = backend == VIDBACKEND_OWN ? kOwnSources : kSystemSources; *o; o++) {
+  if (backend == VIDBACKEND_OWN) OpenPluginSource(e, path, plugins);
+  for (const qmVideoSourceOps *const *o = backend == VIDBACKEND_OWN ? kOwnSources : kSystemSources; *o && !e->source;
+       o++) {
     const qmVideoSourceOps *ops = *o;
     qmVideoInfo info{};
     if (void *h = ops->open(path, &info)) {
@@ -156,11 +170,12 @@ uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out
   return 0;
 }
 
-uint32_t OpenVideoBackend(const char *path, int32_t driver, qmVideoEngine **out, uint32_t *backend) {
+uint32_t OpenVideoBackend(const char *path, int32_t driver, qmVideoEngine **out, uint32_t *backend,
+                          const qmFormatPlugins *plugins) {
   uint32_t code = ERR_LOADVIDEO;
   if (driver != VIDDRV_OS) {
     *backend = VIDBACKEND_OWN;
-    code = OpenVideoEngine(path, VIDBACKEND_OWN, out);
+    code = OpenVideoEngine(path, VIDBACKEND_OWN, out, plugins);
     if (code == 0 || driver == VIDDRV_QUENMOOR) return code;
   }
   *backend = VIDBACKEND_SYSTEM;

@@ -9,6 +9,7 @@
 #include "runtime/objectid.h"
 
 struct qmDisplay;
+struct qmFormatPlugins;
 struct qmVideoEngine;
 
 // What the sound library answers for a video: its mixer channel and its end event. Filled by the
@@ -42,11 +43,13 @@ enum : uint32_t { VIDBACKEND_SYSTEM = 0, VIDBACKEND_OWN = 1 };
 // Driver choices: the system's only, the own only, any other value the own first.
 enum : int32_t { VIDDRV_OS = 0, VIDDRV_QUENMOOR = 1 };
 
-// The engine over the back end's sources: 0, ERR_READFILE, ERR_LOADVIDEO, ERR_MEM,
-// ERR_SEMAPHORE or ERR_SIGNAL.
-uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out);
+// The engine over the back end's sources (the own back end offers the file to the video
+// plug-ins first): 0, ERR_READFILE, ERR_LOADVIDEO, ERR_MEM, ERR_SEMAPHORE or ERR_SIGNAL.
+uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out,
+                         const qmFormatPlugins *plugins = nullptr);
 // In the driver choice's order; *backend tells which opened it. The last back end's error.
-uint32_t OpenVideoBackend(const char *path, int32_t driver, qmVideoEngine **out, uint32_t *backend);
+uint32_t OpenVideoBackend(const char *path, int32_t driver, qmVideoEngine **out, uint32_t *backend,
+                          const qmFormatPlugins *plugins = nullptr);
 // Stops the engine when it runs, then frees it.
 void FreeVideoEngine(qmVideoEngine *e);
 const qmVideoInfo *VideoEngineInfo(const qmVideoEngine *e);

@@ -107,6 +107,12 @@ void FreeSoundBuffers(qmVideoEngine *e);
 // 0 or ERR_THREAD (what started is left for StopVideoThreads).
 uint32_t StartVideoThreads(qmVideoEngine *e);
 void StopVideoThreads(qmVideoEngine *e);
+// The source back at its beginning, its decoders emptied.
+void RewindVideoSource(qmVideoEngine *e);
+// Queues the part of a picture of A, R, G, B bytes at x, y that lies inside clipWidth x
+// clipHeight to the display, in place of the owner's update still pending; false when none is.
+bool QueueVideoPicture(qmDisplay *display, const void *owner, const uint8_t *pixels, int32_t bytesPerRow, int32_t x,
+                       int32_t y, int32_t width, int32_t height, int32_t clipWidth, int32_t clipHeight);
 // Queues the slot's visible part to the display; the caller holds the picture lock.
 void PresentVideoSlot(qmVideoEngine *e, int slot);
 // Seconds into the video: the sound's position with sound, else the pictures'.

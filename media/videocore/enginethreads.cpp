@@ -561,29 +561,35 @@ void PresentVideoSlot(qmVideoEngine *e, int index) {
   if (hidden) return;
   const qmPictureSlot *slot = &e->slots[index];
   if (!slot->pixels) return;
-  int32_t left = std::max(0, e->x), top = std::max(0, e->y);
-  int32_t right = std::min(e->x + slot->width, e->clipWidth), bottom = std::min(e->y + slot->height, e->clipHeight);
-  if (right <= left || bottom <= top) return;
+  if (QueueVideoPicture(d, e, slot->pixels, slot->bytesPerRow, e->x, e->y, slot->width, slot->height, e->clipWidth,
+                        e->clipHeight))
+    WakeMainLoop();
+}
+
+bool QueueVideoPicture(qmDisplay *d, const void *owner, const uint8_t *pixels, int32_t bytesPerRow, int32_t x,
+                       int32_t y, int32_t width, int32_t height, int32_t clipWidth, int32_t clipHeight) {
+  int32_t left = std::max(0, x), top = std::max(0, y);
+  int32_t right = std::min(x + width, clipWidth), bottom = std::min(y + height, clipHeight);
+  if (right <= left || bottom <= top) return false;
   qmBitmap *b = AllocBitmap(right - left, bottom - top);
   auto *u = static_cast<qmDisplayUpdate *>(MemAlloc(sizeof(qmDisplayUpdate), 1));
   if (!b || !u) {
     FreeBitmap(b);
     MemFree(u);
-    return;
+    return false;
   }
   for (int32_t row = top; row < bottom; row++)
     std::memcpy(reinterpret_cast<uint8_t *>(b->pixels) + size_t(row - top) * b->bytesPerRow,
-                slot->pixels + size_t(row - e->y) * slot->bytesPerRow + size_t(left - e->x) * 4,
-                size_t(right - left) * 4);
-  u->owner = e;
+                pixels + size_t(row - y) * bytesPerRow + size_t(left - x) * 4, size_t(right - left) * 4);
+  u->owner = owner;
   u->bitmap = b;
   u->x = left;
   u->y = top;
   u->width = right - left;
   u->height = bottom - top;
-  DiscardDisplayUpdatesOf(d, e);
+  DiscardDisplayUpdatesOf(d, owner);
   QueueDisplayUpdate(d, u);
-  WakeMainLoop();
+  return true;
 }
 
 double CurrentVideoSeconds(qmVideoEngine *e) {

@@ -39,6 +39,7 @@ struct qmVideoSamples {
   uint32_t capacity;  // bytes at data
   uint32_t size;      // out: bytes written
   uint32_t channels;  // out
+  int32_t usedUp;     // out: 1 once the packet gives nothing more
 };
 
 // Where a decoded picture goes: the engine gives the buffer and its size; the source scales.
@@ -76,3 +77,5 @@ struct qmVideoSourceOps {
 
 // The back end over libavformat and libavcodec: any file FFmpeg reads with a picture stream.
 extern const qmVideoSourceOps kFFmpegVideoSource;
+// The program's own CDXL reader (media/videocore/cdxl.h) in the same record.
+extern const qmVideoSourceOps kCdxlVideoSource;

@@ -188,7 +188,7 @@ TEST_F(FormatPlugins, SoundStreamsOfADecoder) {
 
 // The video reader's hook: a decoder plug-in that takes the file fills the zeroed record.
 TEST_F(FormatPlugins, VideoDecoderTakesItsFiles) {
-  uint32_t info[8];
+  uint32_t info[12];  // the video engine's record of a video, 48 bytes
   std::memset(info, 0xAB, sizeof info);
   qmPluginDecoder decoder{};
   ASSERT_EQ(formats->openVideo(Write("v.tvid", {'T', 'V', 'I', 'D', 0x40, 1, 0xF0, 0}).c_str(), info, sizeof info,

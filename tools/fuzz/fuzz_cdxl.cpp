@@ -23,7 +23,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
       qmVideoFrame f{pixels.data(), 0, 0, 0, 0, 0};
       CdxlDecodeVideoFrame(r, &p, &f);
     } else {
-      qmVideoSamples s{samples.data(), uint32_t(samples.size() * 2), 0, 0};
+      qmVideoSamples s{samples.data(), uint32_t(samples.size() * 2), 0, 0, 0};
       CdxlDecodeAudioFrame(r, &p, &s);
     }
     CdxlFreePacket(&p);

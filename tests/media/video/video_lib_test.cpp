@@ -6,14 +6,19 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <iterator>
 #include <string>
 #include <thread>
 
 #include "media/video/video.h"
+#include "platform/audio.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 #include "tests/display/brush/brush_vm.h"
+#include "tests/media/videocore/cdxl_fixture.h"
+#include "tests/media/videocore/video_test_util.h"
 #include "tests/platform/tempdir.h"
 
 namespace {
@@ -235,6 +240,197 @@ TEST(VideoLib, FollowsItsDisplay) {
   EXPECT_EQ(vm.Video(2)->state.load(), uint32_t(VIDSTATE_STOPPED));
   EXPECT_EQ(vm.Video(2)->display, nullptr);
   EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
+}
+
+// Sound goes to the null sink while a test's VM lives (declared before it, gone after it).
+struct NullAudio {
+  NullAudio() { SetAudioSink(&kNullAudioSink); }
+  ~NullAudio() { SetAudioSink(nullptr); }
+};
+
+// A CDXL file of 32 x 8 pixels in 4 colours, with 3 bytes of sound a frame.
+CdxlFixture SmallCdxl(int frames, uint32_t soundSize) {
+  CdxlFixture fx;
+  fx.width = 32;
+  fx.height = 8;
+  fx.soundSize = soundSize;
+  fx.frames = frames;
+  fx.index = [](int f, int x, int y) { return (x / 3 + y * 2 + f) % 4; };
+  return fx;
+}
+
+// Every pixel of frame f as the fixture draws it, against 0xRRGGBB colours read at (x, y).
+template <typename Read>
+void ExpectFixtureFrame(const CdxlFixture &fx, int f, Read read) {
+  for (int y = 0; y < fx.height; y++)
+    for (int x = 0; x < fx.width; x++)
+      ASSERT_EQ(read(x, y), fx.Colour(fx.index(f, x, y))) << "frame " << f << " at " << x << "," << y;
+}
+
+// The engine's own reader takes CDXL files: pictures grabbed by number show the fixture's
+// colours, the frame count is ffprobe's, and the video plays, sound and all, to its end.
+TEST(VideoLib, PlaysCdxlFilesOnTheOwnEngine) {
+  NullAudio audio;
+  VideoVm vm;
+  const CdxlFixture fx = SmallCdxl(5, 3);
+  const std::string file = vm.dir / "clip.cdxl";
+  WriteFile(file, fx.File());
+  ASSERT_EQ(vm.Call("ForceVideoDriver", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("IsVideo", {CmdArg::Str(file.c_str())}).results, std::vector<double>{1});
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
+  EXPECT_EQ(vm.Call("GetAttribute", {50, 1, 11}).results, std::vector<double>{5});
+  EXPECT_EQ(vm.Call("GetAttribute", {50, 1, 75}).results, std::vector<double>{1});  // the own driver
+  if (HaveFfmpeg()) {
+    const std::string probed = CommandOutput("ffprobe -v error -f cdxl -count_frames -select_streams v:0 "
+                                             "-show_entries stream=nb_read_frames -of csv=p=0 '" + file + "'");
+    EXPECT_EQ(std::atoi(probed.c_str()), 5);
+  }
+  for (int f : {0, 3, 4, 1}) {
+    ASSERT_EQ(vm.Call("GetVideoFrame", {50, 1, f + 1}).code, 0u);
+    ExpectFixtureFrame(fx, f, [&](int x, int y) { return uint32_t(vm.Read(50, x, y).first) & 0xFFFFFF; });
+  }
+  EXPECT_EQ(vm.Call("GetVideoFrame", {50, 1, 6}).code, uint32_t(ERR_VIDEOFRAME));
+  ASSERT_EQ(vm.Call("SetVideoSize", {1, 64, 16}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 4, 4}).code, 0u);
+  ASSERT_TRUE(vm.WaitForState(1, VIDSTATE_ENDED));
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
+}
+
+// What python's wave module reads of a file: channels, rate, sample width, frames, then the
+// frames' bytes in hexadecimal.
+std::string PeerWave(const std::string &file) {
+  return CommandOutput(std::string(kPeerPython) +
+                       " -c 'import sys, wave\nw = wave.open(sys.argv[1])\n"
+                       "print(w.getnchannels(), w.getframerate(), w.getsampwidth(), w.getnframes(), "
+                       "w.readframes(w.getnframes()).hex())' '" + file + "'");
+}
+
+// DumpVideo saves every picture as base%d.ext (decoded by PIL) and the sound as base.wav (read by
+// python's wave module), its data padded to 4 bytes.
+TEST(VideoLib, DumpsPicturesAndSoundToFiles) {
+  VideoVm vm;
+  const CdxlFixture fx = SmallCdxl(3, 3);
+  const std::string file = vm.dir / "clip.cdxl", base = vm.dir / "out";
+  WriteFile(file, fx.File());
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("GetVideoFrame", {50, 1, 2}).code, 0u);  // the dump starts at the beginning all the same
+  ASSERT_EQ(vm.Call("DumpVideo", {1, 0, 0, CmdArg::Str(base.c_str()), 1}).code, 0u);
+  for (int f = 0; f < 3; f++) {
+    PeerPicture pic;
+    ASSERT_TRUE(PeerDecode(base + std::to_string(f) + ".png", vm.dir / "ref", &pic)) << f;
+    ASSERT_EQ(pic.width, 32);
+    ASSERT_EQ(pic.height, 8);
+    ExpectFixtureFrame(fx, f, [&](int x, int y) {
+      const auto *p = reinterpret_cast<const uint8_t *>(pic.rgba.data()) + (size_t(y) * 32 + size_t(x)) * 4;
+      return uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2];
+    });
+  }
+  EXPECT_TRUE(ReadWholeFile(base + "3.png").empty());
+  // 3 frames of 3 samples, each the fixture's signed byte times 256, little-endian.
+  std::string samples;
+  for (int f = 0; f < 3; f++)
+    for (int i = 0; i < 3; i++) {
+      char hex[8];
+      const int16_t v = int16_t(int8_t(i * 3 - 40 + f) * 256);
+      std::snprintf(hex, sizeof hex, "%02x%02x", unsigned(uint16_t(v) & 255), unsigned(uint16_t(v) >> 8));
+      samples += hex;
+    }
+  const uint32_t rate = uint32_t(3 * (153600.0 / fx.Size()));
+  EXPECT_EQ(PeerWave(base + ".wav"), "1 " + std::to_string(rate) + " 2 9 " + samples);
+  const std::string wave = ReadWholeFile(base + ".wav");
+  EXPECT_EQ(wave.size(), 44u + 20u);
+  EXPECT_EQ(FileLe32(wave, 4), 20u + 36u);
+  EXPECT_EQ(FileLe32(wave, 40), 18u);
+  // The video plays from its beginning after the dump.
+  ASSERT_EQ(vm.Call("GetVideoFrame", {50, 1, 1}).code, 0u);
+  ExpectFixtureFrame(fx, 0, [&](int x, int y) { return uint32_t(vm.Read(50, x, y).first) & 0xFFFFFF; });
+
+  // Without sound the WAVE file is a header alone; without a base name nothing is written.
+  const std::string silent = vm.dir / "silent.cdxl", quiet = vm.dir / "quiet";
+  WriteFile(silent, SmallCdxl(2, 0).File());
+  ASSERT_EQ(vm.Call("OpenVideo", {2, CmdArg::Str(silent.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("DumpVideo", {2, 0, 0, CmdArg::Str(quiet.c_str()), 0}).code, 0u);
+  const std::string header = ReadWholeFile(quiet + ".wav");
+  EXPECT_EQ(header.size(), 44u);
+  EXPECT_EQ(FileLe32(header, 4), 36u);
+  EXPECT_EQ(FileLe32(header, 40), 0u);
+  EXPECT_EQ(ReadWholeFile(quiet + "1.bmp").substr(0, 2), "BM");
+  auto files = [&] {
+    auto it = std::filesystem::directory_iterator(vm.dir.path());
+    return std::distance(it, std::filesystem::directory_iterator());
+  };
+  const auto before = files();
+  ASSERT_EQ(vm.Call("DumpVideo", {2, -8, 100}).code, 0u);
+  EXPECT_EQ(files(), before);
+}
+
+TEST(VideoLib, DumpVideoRefusesWhatItCannotDump) {
+  NullAudio audio;
+  VideoVm vm;
+  const std::string file = vm.dir / "clip.cdxl", unwritable = vm.dir / "none/out";
+  WriteFile(file, SmallCdxl(2, 3).File());
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("OpenVideo", {2, vm.Clip()}).code, 0u);  // the system's back end plays it
+  struct Case {
+    const char *name;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } cases[] = {
+      {"format 5", {1, 0, 0, CmdArg::Str("x"), 5}, ERR_WRONGUSAGE},
+      {"format -1", {1, 0, 0, CmdArg::Str("x"), -1}, ERR_WRONGUSAGE},
+      {"a system movie", {2}, ERR_WRONGUSAGE},
+      {"no such video", {9}, ERR_FINDVIDEO},
+      {"a folder that does not exist", {1, 0, 0, CmdArg::Str(unwritable.c_str()), 1}, ERR_WRITEFILE},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    EXPECT_EQ(vm.Call("DumpVideo", c.args).code, c.code);
+  }
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("DumpVideo", {1}).code, uint32_t(ERR_WRONGUSAGE));
+}
+
+// The engine presents pictures straight into the window: double buffering waits until no video
+// is shown on the display, an ended one with its last picture in view included.
+TEST(VideoLib, DoubleBufferingWaitsForShownVideos) {
+  VideoVm vm;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  EXPECT_EQ(vm.Call("PlayVideo", {1}).code, uint32_t(ERR_SELECTBRUSH));
+  ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("ResumeVideo", {1}).code, 0u);
+  ASSERT_TRUE(vm.WaitForState(1, VIDSTATE_ENDED));
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, uint32_t(ERR_VIDATTACHED));
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
+  EXPECT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  EXPECT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
+}
+
+// A shown video covers its on-screen rectangle, left and top edges included: Plot leaves the
+// window there to the video and puts the pixel into the background copy alone.
+TEST(VideoLib, CoversItsRectangleOfTheWindow) {
+  VideoVm vm;
+  const qmPlayerContext *ctx = GetPlayerContext(vm.L);
+  qmDisplay *d = vm.Scene()->current;
+  ASSERT_EQ(vm.Call("OpenVideo", {1, vm.Clip()}).code, 0u);
+  EXPECT_EQ(ctx->videoAtPoint(vm.L, d, 10, 10), 0);  // stopped: not shown
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 8, 4}).code, 0u);
+  struct Case {
+    int32_t x, y;
+    int covered;
+  } cases[] = {{8, 4, 1}, {39, 27, 1}, {40, 27, 0}, {39, 28, 0}, {7, 10, 0}, {20, 3, 0}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(std::to_string(c.x) + "," + std::to_string(c.y));
+    EXPECT_EQ(ctx->videoAtPoint(vm.L, d, c.x, c.y), c.covered);
+  }
+  ASSERT_EQ(vm.Call("Plot", {9, 5, 0xABCDEF}).code, 0u);
+  EXPECT_EQ(vm.Call("ReadPixel", {9, 5}).results, std::vector<double>{0xABCDEF});
+  ASSERT_EQ(vm.Call("StopVideo", {1}).code, 0u);
+  EXPECT_EQ(ctx->videoAtPoint(vm.L, d, 8, 4), 0);
 }
 
 }  // namespace
