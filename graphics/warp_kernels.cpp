@@ -200,15 +200,15 @@ inline int32_t SwirlTableEntry(double a) {
 
 void PrepareSwirl(qmSwirlRequest *req) {
   FillTable(req->sine, req->cosine);
-  if (!req->roots) return;
+  if (!req->roots || req->width > kSwirlRootSide || req->height > kSwirlRootSide) return;
   // The same place and test as the row functions, which the roots stand in for.
   const qmSwirlGeometry g = SwirlGeometryOf(req, 0);
-  int32_t *root = req->roots;
+  int16_t *root = req->roots;
   for (int32_t y = 0; y < g.height; y++) {
     const double dy = g.ys * (y - g.h2);
     for (int32_t x = 0; x < g.width; x++) {
       const double dx = g.xs * (x - g.w2);
-      *root++ = dx * dx + dy * dy < g.r * g.r ? IntegerSqrt(int64_t(dx * dx + dy * dy)) : -1;
+      *root++ = int16_t(dx * dx + dy * dy < g.r * g.r ? IntegerSqrt(int64_t(dx * dx + dy * dy)) : -1);
     }
   }
 }
@@ -221,7 +221,7 @@ void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index) {
 
 void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
   const double dy = g->ys * (y - g->h2);
-  const int32_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
+  const int16_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
   for (int32_t x = from; x < g->width; x++) {
     const double dx = g->xs * (x - g->w2);
     int32_t sx = x, sy = y;
@@ -282,7 +282,7 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
     rootIndex.resize(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
-    if (req->roots) {
+    if (req->roots && width <= kSwirlRootSide && height <= kSwirlRootSide) {
       rootSine.resize(rootIndex.size());
       rootCosine.resize(rootIndex.size());
       for (size_t i = 0; i < rootIndex.size(); i++)

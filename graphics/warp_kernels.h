@@ -6,6 +6,8 @@
 
 // Entries of the sine and cosine tables: sin and cos of i * 0.001, enough for 0 to 6.3 radians.
 constexpr int32_t QM_WARP_TABLE_SIZE = 6300;
+// The longest side a swirl's root table serves: its roots stay below the radius, at most 32767.
+constexpr int32_t kSwirlRootSide = 65536;
 
 struct qmSwirlRequest {
   const uint32_t *srcCopy; // or null: the kernel copies the destination first
@@ -27,8 +29,8 @@ struct qmSwirlRequest {
   uint32_t *mixScratch;
   // Or null: width x height entries in raster order, each point's whole root of its squared
   // distance from the centre, -1 outside the radius; filled by PrepareSwirl, so that a swirl run
-  // frame after frame takes no square root per pixel.
-  int32_t *roots;
+  // frame after frame takes no square root per pixel. Only for sides of at most kSwirlRootSide.
+  int16_t *roots;
 };
 
 struct qmPixelateRequest {
@@ -83,7 +85,7 @@ struct qmSwirlGeometry {
   int32_t useTables;        // 0: sine and cosine computed (negative degrees)
   const int32_t *rootIndex; // or null: SwirlRootIndex's table, which the vector path needs
   // Or null: the request's roots, with the sine and cosine of this call's turn per root.
-  const int32_t *roots;
+  const int16_t *roots;
   const double *rootSine, *rootCosine;
 };
 qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);

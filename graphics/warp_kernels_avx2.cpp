@@ -15,7 +15,7 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
   const __m256d rr = _mm256_set1_pd(g->r * g->r);
   const __m256d lastX = _mm256_set1_pd(g->width - 1), lastY = _mm256_set1_pd(g->height - 1), zero = _mm256_setzero_pd();
   const bool divX = g->xs != 1.0, divY = g->ys != 1.0;
-  const int32_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
+  const int16_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
   int32_t x = 0;
   for (; x + 4 <= g->width; x += 4) {
     const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
@@ -23,7 +23,7 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
     const __m256d d2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
     __m256d inside;
     if (roots) {
-      const __m128i rt = _mm_loadu_si128(reinterpret_cast<const __m128i *>(roots + x));
+      const __m128i rt = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(roots + x)));
       inside = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_cmpgt_epi32(rt, _mm_set1_epi32(-1))));
     } else {
       inside = _mm256_cmp_pd(d2, rr, _CMP_LT_OQ);

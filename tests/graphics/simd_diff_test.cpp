@@ -415,7 +415,7 @@ TEST(SimdDiff, SwirlRowsFromRoots) {
     qmSwirlRequest req{};
     req.sine = sine.data(), req.cosine = cosine.data();
     req.width = Rand(1, 90), req.height = Rand(1, 90);
-    std::vector<int32_t> roots(size_t(req.width) * size_t(req.height));
+    std::vector<int16_t> roots(size_t(req.width) * size_t(req.height));
     req.roots = roots.data();
     PrepareSwirl(&req);
     const int32_t degrees = Rand(0, 720);

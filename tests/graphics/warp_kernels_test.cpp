@@ -100,7 +100,7 @@ TEST(WarpKernels, PixelsAloneMoveLikeReference) {
     std::string op;
     if (c.swirl) {
       Tables t;
-      std::vector<int32_t> roots(size_t(c.w) * c.h);
+      std::vector<int16_t> roots(size_t(c.w) * c.h);
       qmSwirlRequest req{};
       req.dst = p.px.data(), req.dstPitch = p.pitch;
       req.srcCopy = src.data(), req.srcPitch = p.pitch;

@@ -185,11 +185,13 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
     r.height = h;
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.cosine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
-    r.roots = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
+    // Larger sides take the root of each pixel's distance frame by frame.
+    const bool rootTable = w <= kSwirlRootSide && h <= kSwirlRootSide;
+    if (rootTable) r.roots = static_cast<int16_t *>(MemAlloc(uint32_t(int64_t(w) * h * 2), 0));
     s->work = AllocBitmap(w, h);
     bool failed = false;
     r.mixScratch = NewMixScratch(fx, &failed);
-    if (!r.sine || !r.cosine || !r.roots || !s->work || failed) return ERR_MEM;
+    if (!r.sine || !r.cosine || (rootTable && !r.roots) || !s->work || failed) return ERR_MEM;
     PrepareSwirl(&r);
     fx->stepCount = FxStepCount(720, fx->step, 1);
     return 0;
