@@ -28,7 +28,7 @@ struct qmFormatPlugins;
 struct qmVideoState;
 struct qmVideoAudioOps;
 
-enum : int32_t { DISPVIDEO_STOP, DISPVIDEO_PAUSE, DISPVIDEO_RESUME };
+enum : int32_t { DISPVIDEO_STOP, DISPVIDEO_PAUSE, DISPVIDEO_RESUME, DISPVIDEO_RESCALE, DISPVIDEO_REDRAW };
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
@@ -87,6 +87,9 @@ struct qmPlayerContext {
   // alpha may be null, and its size). 0 or the missing-object error.
   uint32_t (*textObjectPicture)(const qmScene *scene, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                                 const qmMask **alpha, int32_t *width, int32_t *height);
+  // The text library: where a text object's picture stands from the object's own position (its
+  // drawing offset, in pixels). 0 or the missing-object error.
+  uint32_t (*textObjectOffset)(const qmScene *scene, const qmObjectId *id, int32_t *x, int32_t *y);
   // The text library: InsertLayer of a text object, a TEXTOBJECT layer at the 1-based position
   // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
   uint32_t (*insertTextObjectLayer)(qmScene *scene, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
@@ -121,7 +124,8 @@ struct qmPlayerContext {
   const qmFormatPlugins *formatPlugins;
   // The video library's state of the run; the sound library's channel and end event for videos;
   // the video library's answer to a display whose window closes (DISPVIDEO_PAUSE), opens again
-  // (DISPVIDEO_RESUME) or goes (DISPVIDEO_STOP).
+  // (DISPVIDEO_RESUME) or goes (DISPVIDEO_STOP), that changed its size or scale (DISPVIDEO_RESCALE)
+  // or was drawn again (DISPVIDEO_REDRAW).
   qmVideoState *video;
   const qmVideoAudioOps *videoAudio;
   void (*videosOfDisplay)(VmState *L, qmDisplay *display, int32_t op);

@@ -29,8 +29,7 @@
 #include "runtime/rttags.h"
 
 
-// The video library's videos on the display, when that library is open.
-static void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
+void TellVideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
   if (const qmPlayerContext *ctx = GetPlayerContext(L); ctx && ctx->videosOfDisplay) ctx->videosOfDisplay(L, d, op);
 }
 namespace {
@@ -190,12 +189,12 @@ uint32_t OpenDisplayWindow(VmState *L, qmDisplay *d, int32_t activate) {
   if (d->handlers[DISPH_ONDROPFILE].function != kNoHandler)
     if (uint32_t code = SetDropTarget(d)) return code;
   RefreshDisplayCore(L, d, 0);
-  VideosOfDisplay(L, d, DISPVIDEO_RESUME);
+  TellVideosOfDisplay(L, d, DISPVIDEO_RESUME);
   return 0;
 }
 
 void CloseDisplayWindow(VmState *L, qmDisplay *d) {
-  VideosOfDisplay(L, d, DISPVIDEO_PAUSE);
+  TellVideosOfDisplay(L, d, DISPVIDEO_PAUSE);
   ClosePlatformWindow(d);
   RestoreDisplayFromDesktop(L, d);
   ResetDisplayInput(GetScene(L), d);
@@ -206,7 +205,7 @@ void CloseDisplayWindow(VmState *L, qmDisplay *d) {
 void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
   // Its asynchronous drawing and its videos end while everything they draw on still exists.
   EndDisplayAsyncDraws(GetScene(L), d);
-  VideosOfDisplay(L, d, DISPVIDEO_STOP);
+  TellVideosOfDisplay(L, d, DISPVIDEO_STOP);
   if (d->state != DISPSTATE_CLOSED) CloseDisplayWindow(L, d);
   if (!atExit) FreeOwnBGPic(L, d);
   for (qmBitmap **b : {&d->backgroundCopy, &d->layerBuffer, &d->backBuffer1, &d->backBuffer2}) {

@@ -176,6 +176,8 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
     }
   }
   if (script || !(d->scaleAuto || d->scaleLayer)) ResetTextCursor(d);
+  // Placed again at the new scale, and drawn again over the picture just shown.
+  TellVideosOfDisplay(L, d, DISPVIDEO_RESCALE);
   if (!(flags & RESIZE_NONOTIFY) && (d->width != oldW || d->height != oldH)) NotifySatellites(d);
   return 0;
 }
@@ -303,4 +305,5 @@ void RefreshDisplayCore(VmState *L, qmDisplay *d, uint32_t flags) {
   } else {
     PresentDoubleBuffer(d, 1, flags);
   }
+  TellVideosOfDisplay(L, d, DISPVIDEO_REDRAW);
 }

@@ -30,6 +30,8 @@ void ClipDisplayRegion(qmDisplayRegion *region, int32_t width, int32_t height);
 // window record, lock, list. *out gets the listed display. 0 or an error (nothing is left).
 uint32_t CreateDisplayCore(VmState *L, const qmDisplay *parsed, qmObjectId id, qmDisplay **out);
 uint32_t OpenDisplayWindow(VmState *L, qmDisplay *display, int32_t activate);
+// The video library's videos on the display, when that library is open (DISPVIDEO_*).
+void TellVideosOfDisplay(VmState *L, qmDisplay *display, int32_t op);
 void CloseDisplayWindow(VmState *L, qmDisplay *display);
 // Unlinks and frees the display: ERR_FREEADISPLAY for the current one, ERR_SATFREEDISP with
 // satellites.

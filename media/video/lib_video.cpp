@@ -446,6 +446,7 @@ const qmCommandEntry kVideoCommands[] = {
 void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
   const qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx || !ctx->video) return;
+  bool rescaled = false, redrawn = false;
   for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
     auto *v = reinterpret_cast<qmVideo *>(h);
     if (v->display != d) continue;
@@ -461,8 +462,22 @@ void VideosOfDisplay(VmState *L, qmDisplay *d, int32_t op) {
     } else if (op == DISPVIDEO_RESUME && state == VIDSTATE_DISPLAYPAUSE) {
       SetVideoEnginePauseByDisplay(v->engine, false);
       v->state = v->savedState;
+      redrawn = true;
+      RedrawVideoEngine(v->engine);
+    } else if (op == DISPVIDEO_RESCALE && (VideoShown(v) || state == VIDSTATE_DISPLAYPAUSE)) {
+      // A video held back by a closed window is placed too: it shows there when it opens.
+      rescaled = true;
+      ComputeScreenRect(v, d);
+      SetVideoEngineBox(v->engine, v->screenX, v->screenY, v->screenWidth, v->screenHeight, v->smooth);
+    } else if (op == DISPVIDEO_REDRAW && VideoShown(v)) {
+      redrawn = true;
+      RedrawVideoEngine(v->engine);
     }
   }
+  qmScene *scene = GetScene(L);
+  if (rescaled && d->state == DISPSTATE_OPEN) RefreshDisplay(scene, d, kRefreshVideoGone);
+  // Shown now, not at the next event pass: what the refresh painted must not stay over them.
+  if (redrawn) FlushDisplayUpdatesOf(scene, d);
 }
 
 int IsVideoOnDisplay(VmState *L, const qmDisplay *d) {

@@ -8,7 +8,8 @@ extern const qmLibrary kVideoLibrary;
 struct VmState;
 struct qmDisplay;
 
-// The videos shown on a display whose window closes, opens again or that goes (DISPVIDEO_*).
+// The videos shown on a display whose window closes, opens again or that goes, that changes its
+// size or scale or is drawn again (DISPVIDEO_*).
 // player/wiring.cpp puts it on the player context.
 void VideosOfDisplay(VmState *L, qmDisplay *display, int32_t op);
 // 1 when a video is shown on the display. player/wiring.cpp puts it on the player context.

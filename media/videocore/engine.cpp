@@ -9,6 +9,9 @@
 
 #include "display/display.h"
 #include "display/displayops.h"
+#include "display/doublebuffer.h"
+#include "graphics/pixelformat.h"
+#include "graphics/scale.h"
 #include "media/videocore/engine_internal.h"
 #include "media/videocore/pluginsource.h"
 #include "platform/file.h"
@@ -78,6 +81,33 @@ void Rewind(qmVideoEngine *e) {
   e->ops->flushVideo(e->source);
   e->ops->flushAudio(e->source);
   MutexUnlock(e->sourceLock);
+}
+
+void TakeDisplayClip(qmVideoEngine *e) {
+  if (e->display) DisplayPictureArea(e->display, &e->clipWidth, &e->clipHeight);
+}
+
+// The picture in view, scaled into a slot of the new size, so that a paused or slow video shows
+// at once at its new rectangle. Takes the old pixels; the slots are already at the new size.
+void CarryShownPicture(qmVideoEngine *e, uint8_t *old, int32_t width, int32_t height, int32_t bytesPerRow) {
+  qmPictureSlot *s = &e->slots[0];
+  qmScaleBuffers buffers{};
+  if (old && s->pixels && EnsureScaleBuffers(&buffers, s->width, s->height) == 0) {
+    qmScaleRequest r{};
+    r.srcPixels = reinterpret_cast<const uint32_t *>(old);
+    r.dstPixels = reinterpret_cast<uint32_t *>(s->pixels);
+    r.srcWidth = width, r.srcHeight = height;
+    r.dstWidth = s->width, r.dstHeight = s->height;
+    r.srcPitch = bytesPerRow / 4, r.dstPitch = s->bytesPerRow / 4;
+    r.smooth = int32_t(e->smooth);
+    r.format = PIXFMT_BGRX;  // bytes A, R, G, B as in a bitmap
+    r.bytesPerPixel = 4;
+    r.buffers = &buffers;
+    ScalePixels(&r);
+    e->shownSlot = 0;
+  }
+  FreeScaleBuffers(&buffers);
+  std::free(old);
 }
 
 // The first video plug-in that takes the file becomes the engine's source.
@@ -211,8 +241,8 @@ uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start) {
   e->height = start->height > 0 ? start->height : e->info.height;
   e->smooth = start->smooth;
   e->display = start->display;
-  e->clipWidth = start->display ? start->display->width : 0;
-  e->clipHeight = start->display ? start->display->height : 0;
+  e->clipWidth = e->clipHeight = 0;
+  TakeDisplayClip(e);
   e->id = start->id;
   e->ended = start->ended;
   e->endUser = start->endUser;
@@ -380,20 +410,20 @@ uint32_t SetVideoEngineBox(qmVideoEngine *e, int32_t x, int32_t y, int32_t width
   e->x = x;
   e->y = y;
   e->smooth = smooth;
-  if (e->display) {
-    e->clipWidth = e->display->width;
-    e->clipHeight = e->display->height;
-  }
+  TakeDisplayClip(e);
   uint32_t code = 0;
   if (resized) {
     e->width = width;
     e->height = height;
     if (e->started) {
       // The queued pictures are of the old size: they go, and the next ones come at the new.
+      qmPictureSlot shown = e->shownSlot >= 0 ? e->slots[e->shownSlot] : qmPictureSlot{};
+      if (e->shownSlot >= 0) e->slots[e->shownSlot].pixels = nullptr;
       FreeSlots(e);
       code = AllocSlots(e);
       e->count = e->readIndex = e->writeIndex = 0;
       e->shownSlot = -1;
+      CarryShownPicture(e, shown.pixels, shown.width, shown.height, shown.bytesPerRow);
       e->generation++;
       SignalPost(e->pictureSignal);
     }
@@ -483,4 +513,10 @@ uint32_t GrabVideoEngineFrame(qmVideoEngine *e, int32_t mode, int64_t where, int
   *width = w;
   *height = h;
   return 0;
+}
+
+void DisplayPictureArea(const qmDisplay *d, int32_t *width, int32_t *height) {
+  const bool scaled = DisplayScales(d);
+  *width = scaled ? d->scaleWidth : d->width;
+  *height = scaled ? d->scaleHeight : d->height;
 }

@@ -109,6 +109,10 @@ uint32_t StartVideoThreads(qmVideoEngine *e);
 void StopVideoThreads(qmVideoEngine *e);
 // The source back at its beginning, its decoders emptied.
 void RewindVideoSource(qmVideoEngine *e);
+// Where the picture of a display lies in its window (its scaled size when it scales): video
+// pictures are clipped to it, never drawn into the bars around it.
+void DisplayPictureArea(const qmDisplay *display, int32_t *width, int32_t *height);
+
 // Queues the part of a picture of A, R, G, B bytes at x, y that lies inside clipWidth x
 // clipHeight to the display, in place of the owner's update still pending; false when none is.
 bool QueueVideoPicture(qmDisplay *display, const void *owner, const uint8_t *pixels, int32_t bytesPerRow, int32_t x,

@@ -59,7 +59,10 @@ bool FinishWave(qmFileHandle *f, uint32_t length) {
 // The part of the picture inside the display, shown at once.
 void ShowPicture(const qmVideoDumpRequest *req, const uint8_t *pixels, int32_t width, int32_t height) {
   qmDisplay *d = req->display;
-  if (d && QueueVideoPicture(d, req, pixels, width * 4, req->x, req->y, width, height, d->width, d->height))
+  if (!d) return;
+  int32_t clipWidth = 0, clipHeight = 0;
+  DisplayPictureArea(d, &clipWidth, &clipHeight);
+  if (QueueVideoPicture(d, req, pixels, width * 4, req->x, req->y, width, height, clipWidth, clipHeight))
     FlushDisplayUpdatesOf(req->scene, d);
 }
 

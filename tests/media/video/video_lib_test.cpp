@@ -11,6 +11,8 @@
 #include <string>
 #include <thread>
 
+#include "display/displayops.h"
+#include "display/display/displaylib.h"
 #include "media/video/video.h"
 #include "platform/audio.h"
 #include "runtime/errcodes.h"
@@ -242,6 +244,121 @@ TEST(VideoLib, FollowsItsDisplay) {
   EXPECT_EQ(vm.Video(1)->state.load(), uint32_t(VIDSTATE_PLAYING));
 }
 
+// A video keeps its place on a display that is drawn again or changes its scale: the window's
+// pixels show the paused picture at the rectangle scaled with the display, the background
+// elsewhere, and the pictures that follow a resume come at the new size.
+TEST(VideoLib, FollowsAResizedOrRefreshedDisplay) {
+  VideoVm vm;
+  std::string longer = vm.dir / "long.mkv";
+  std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
+  const uint32_t background = 0x102030;
+  qmDisplay *d = vm.d;
+  auto near = [](uint32_t a, uint32_t b) {
+    for (int shift : {16, 8, 0})
+      if (std::abs(int(a >> shift & 0xFF) - int(b >> shift & 0xFF)) > 2) return false;
+    return true;
+  };
+  // Pumps the other threads' window updates until the pixel passes the test.
+  auto waitFor = [&](int x, int y, const std::function<bool(uint32_t)> &ok) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (std::chrono::steady_clock::now() < deadline) {
+      FlushDisplayUpdates(vm.Scene());
+      if (ok(DisplayVm::WindowPixel(d, x, y))) return true;
+      std::this_thread::yield();
+    }
+    return false;
+  };
+  // The video's 32 x 24 at (8, 4), times the scale: inside it the picture's colour, around it the
+  // background.
+  auto expectPlaced = [&](const char *name, int scale, uint32_t colour) {
+    SCOPED_TRACE(name);
+    const int x = 8 * scale, y = 4 * scale, w = 32 * scale, h = 24 * scale;
+    const int inside[][2] = {{x, y}, {x + w - 1, y}, {x + w / 2, y + h / 2}, {x, y + h - 1}, {x + w - 1, y + h - 1}};
+    for (const auto &p : inside) EXPECT_TRUE(near(DisplayVm::WindowPixel(d, p[0], p[1]), colour)) << p[0] << "," << p[1];
+    const int outside[][2] = {{x - 1, y}, {x + w, y}, {x, y + h}, {x + w, y + h}};
+    for (const auto &p : outside) EXPECT_EQ(DisplayVm::WindowPixel(d, p[0], p[1]), background) << p[0] << "," << p[1];
+  };
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 8, 4}).code, 0u);
+  ASSERT_TRUE(waitFor(24, 16, [&](uint32_t c) { return c != background; }));
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  // The refresh paints the picture and the paused video comes back over it at once.
+  RefreshDisplayCore(vm.L, d, 0);
+  const uint32_t paused = DisplayVm::WindowPixel(d, 24, 16);
+  ASSERT_NE(paused, background);
+  expectPlaced("refreshed", 1, paused);
+  RefreshDisplayCore(vm.L, d, 0);
+  expectPlaced("refreshed again", 1, paused);
+  // Grown by the script without a scale mode: the window is painted anew, the video over it.
+  ASSERT_EQ(vm.Call("ChangeDisplaySize", {96, 64}).code, 0u);
+  ASSERT_EQ(d->width, 96);
+  expectPlaced("grown", 1, paused);
+  // Scaled by the script (the window is made again at twice the size), then by the user's resize.
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+                 vm_newtable(vm.L);
+                 vm.Set("scalemode", 1);
+                 vm.Set("scalewidth", 192);
+                 vm.Set("scaleheight", 128);
+                 return 1;
+               }).code,
+            0u);
+  d = vm.Display(1);
+  ASSERT_EQ(d->scaleX, 2.0);
+  expectPlaced("scaled by the script", 2, paused);
+  SDL_SetWindowSize(d->platform->window, 288, 192);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 288, 192, 0, d->scaleMode), 0u);
+  ASSERT_EQ(d->scaleX, 3.0);
+  expectPlaced("scaled by the window", 3, paused);
+  EXPECT_EQ(vm.Video(1)->screenWidth, 96);
+  // Playing on, the next pictures fill the whole new rectangle.
+  ASSERT_EQ(vm.Call("ResumeVideo", {1}).code, 0u);
+  ASSERT_TRUE(waitFor(24 + 95, 12 + 71, [&](uint32_t c) { return !near(c, paused) && c != background; }));
+  expectPlaced("playing at the new scale", 3, DisplayVm::WindowPixel(d, 24, 12));
+  // Moved while paused: drawn at once at its new place, nothing left at the old one.
+  ASSERT_EQ(vm.Call("PauseVideo", {1}).code, 0u);
+  RefreshDisplayCore(vm.L, d, 0);
+  const uint32_t moved = DisplayVm::WindowPixel(d, 24, 12);
+  ASSERT_EQ(vm.Call("SetVideoPosition", {1, 16, 8}).code, 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(d, 24, 12), background);
+  EXPECT_TRUE(near(DisplayVm::WindowPixel(d, 48, 24), moved));
+  EXPECT_TRUE(near(DisplayVm::WindowPixel(d, 48 + 95, 24 + 71), moved));
+}
+
+// A video that runs past the right edge of its display is cut at the picture's edge, not at the
+// window's: in a letterboxed window the bar beside the picture stays black.
+TEST(VideoLib, StaysInsideItsPictureInALetterboxedWindow) {
+  VideoVm vm;
+  std::string longer = vm.dir / "long.mkv";
+  std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+                 vm_newtable(vm.L);
+                 vm.Set("scalemode", 1);
+                 vm.Set("scalewidth", 128);
+                 vm.Set("scaleheight", 96);
+                 vm.Set("keepproportions", 1);
+                 return 1;
+               }).code,
+            0u);
+  qmDisplay *d = vm.Display(1);
+  // Wider than the picture's proportions: 128 x 96 of picture between bars of 36.
+  SDL_SetWindowSize(d->platform->window, 200, 96);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
+  ASSERT_EQ(d->marginLeft, 36);
+  ASSERT_EQ(d->scaleWidth, 128);
+  // At x 48 of 64 the video's right half lies past the picture; at 2x from window column 132.
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
+  ASSERT_EQ(vm.Call("PlayVideo", {1, 48, 4}).code, 0u);
+  auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (DisplayVm::WindowPixel(d, 140, 20) == 0x102030 && std::chrono::steady_clock::now() < deadline) {
+    FlushDisplayUpdates(vm.Scene());
+    std::this_thread::yield();
+  }
+  const uint32_t shown = DisplayVm::WindowPixel(d, 140, 20);
+  ASSERT_NE(shown, 0x102030u);
+  EXPECT_EQ(DisplayVm::WindowPixel(d, 163, 20), shown);
+  for (int x : {164, 180, 199}) EXPECT_EQ(DisplayVm::WindowPixel(d, x, 20), 0u) << x;
+}
+
 // Sound goes to the null sink while a test's VM lives (declared before it, gone after it).
 struct NullAudio {
   NullAudio() { SetAudioSink(&kNullAudioSink); }
@@ -362,6 +479,34 @@ TEST(VideoLib, DumpsPicturesAndSoundToFiles) {
   const auto before = files();
   ASSERT_EQ(vm.Call("DumpVideo", {2, -8, 100}).code, 0u);
   EXPECT_EQ(files(), before);
+}
+
+// Dumped pictures keep to the picture of a letterboxed display, as played ones do.
+TEST(VideoLib, DumpedPicturesStayInsideALetterboxedPicture) {
+  VideoVm vm;
+  const CdxlFixture fx = SmallCdxl(2, 3);
+  const std::string file = vm.dir / "clip.cdxl", base = vm.dir / "out";
+  WriteFile(file, fx.File());
+  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
+                 vm_newtable(vm.L);
+                 vm.Set("scalemode", 1);
+                 vm.Set("scalewidth", 128);
+                 vm.Set("scaleheight", 96);
+                 vm.Set("keepproportions", 1);
+                 return 1;
+               }).code,
+            0u);
+  qmDisplay *d = vm.Display(1);
+  SDL_SetWindowSize(d->platform->window, 200, 96);
+  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
+  ASSERT_EQ(d->marginLeft, 36);
+  ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
+  // Shown unscaled from window column 36 + 120: its first 8 columns lie in the picture, the rest
+  // over the bar on the right, which stays black.
+  ASSERT_EQ(vm.Call("DumpVideo", {1, 120, 4, CmdArg::Str(base.c_str()), 1}).code, 0u);
+  FlushDisplayUpdates(vm.Scene());
+  for (int x : {156, 163}) EXPECT_NE(DisplayVm::WindowPixel(d, x, 8), 0x102030u) << x;
+  for (int x : {164, 180, 187}) EXPECT_EQ(DisplayVm::WindowPixel(d, x, 8), 0u) << x;
 }
 
 TEST(VideoLib, DumpVideoRefusesWhatItCannotDump) {

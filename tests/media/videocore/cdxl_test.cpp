@@ -187,14 +187,15 @@ TEST(CdxlReader, PicturesMatchFfmpeg) {
       const std::vector<uint32_t> ours = packets.Picture(v);
       const auto *q = reinterpret_cast<const uint8_t *>(theirs[f].data());
       // A HAM change sets a component's high four bits; the shared HAM decoder leaves the low
-      // four bits 0 where ffmpeg repeats the nibble.
-      const int tolerance = fx->ham ? 15 : 0;
-      int worst = 0;
-      for (size_t i = 0; i < ours.size(); i++, q += 3) {
-        const int d = ColourDistance(ours[i], uint32_t(q[0]) << 16 | uint32_t(q[1]) << 8 | q[2]);
-        if (d > worst) worst = d;
-      }
-      EXPECT_LE(worst, tolerance) << "frame " << f;
+      // four bits 0 (value x 16) where ffmpeg repeats the nibble (value x 17). Only that
+      // difference is allowed, so a wrong nibble or a component changed from the wrong one shows.
+      auto sameChannel = [&](uint32_t a, uint32_t b) {
+        return a == b || (fx->ham && b % 17 == 0 && a == (b & 0xF0));
+      };
+      int wrong = 0;
+      for (size_t i = 0; i < ours.size(); i++, q += 3)
+        for (int c = 0; c < 3; c++) wrong += !sameChannel(ours[i] >> (16 - 8 * c) & 255, q[c]);
+      EXPECT_EQ(wrong, 0) << "frame " << f;
     }
     CdxlClose(r);
   }
