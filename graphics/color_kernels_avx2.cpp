@@ -225,14 +225,16 @@ __attribute__((target("avx2"))) int32_t MixRowMaskedBgrxAvx2(const uint32_t *src
     if (shift) bits |= uint32_t(mask[(bit >> 3) + 1]) >> (8 - shift);
     bits &= 0xFF;
     const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dst + x));
-    if (!bits) {
+    if (!bits && !whole) {
       _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), d);
       continue;
     }
     const __m256i s = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
-    // The full source weight (a selection through the mask) is the source with its unused byte cleared.
+    // The full source weight (a selection through the mask) is the source with its unused byte
+    // cleared, and goes without branches: a dissolve's mask bits are random, and a guess missed
+    // costs more than the blend.
     const __m256i mixed = whole ? _mm256_and_si256(s, keep) : MixEight(s, d, srcWeight, dstWeight);
-    if (bits == 0xFF) {
+    if (bits == 0xFF && !whole) {
       _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), mixed);
       continue;
     }

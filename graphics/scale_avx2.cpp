@@ -26,7 +26,11 @@ __attribute__((target("avx2"))) inline __m256i Fetch8(const uint32_t *row, __m25
     __m256i hi = _mm256_permutevar8x32_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + first + 8)), rel);
     return _mm256_blendv_epi8(lo, hi, _mm256_cmpgt_epi32(rel, _mm256_set1_epi32(7)));
   }
-  return _mm256_i32gather_epi32(reinterpret_cast<const int *>(row), idx, 4);
+  // Eight plain loads: a gather costs more on processors that split it into loads anyway.
+  alignas(32) int32_t at[8];
+  _mm256_store_si256(reinterpret_cast<__m256i *>(at), idx);
+  return _mm256_setr_epi32(int32_t(row[at[0]]), int32_t(row[at[1]]), int32_t(row[at[2]]), int32_t(row[at[3]]),
+                           int32_t(row[at[4]]), int32_t(row[at[5]]), int32_t(row[at[6]]), int32_t(row[at[7]]));
 }
 
 } // namespace

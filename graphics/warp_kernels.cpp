@@ -7,6 +7,8 @@
 #include <vector>
 
 #include "graphics/alpha_kernels.h"
+#include "graphics/bitmap.h"
+#include "graphics/color_kernels.h"
 #include "graphics/cpu.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -75,6 +77,58 @@ inline uint32_t MixWords(uint32_t second, uint32_t source, int32_t m) {
   return rb | ag;
 }
 
+// What a warp of pixels alone reads: one picture, or two mixed by m (second toward pixels) row by
+// row into the request's scratch just ahead of the rows the move reads, while they are still in
+// the cache.
+struct WarpSource {
+  const uint32_t *pixels;
+  int32_t pitch;
+  const uint32_t *second;  // or null: pixels moved as they are
+  int32_t secondPitch, m;
+  uint32_t *scratch;       // width words a row
+  int32_t mixedRows;       // rows of scratch mixed so far
+};
+
+// The source rows up to `rows` (exclusive) ready to be read; the picture and pitch to read.
+const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32_t *pitch) {
+  if (!s->second) {
+    *pitch = s->pitch;
+    return s->pixels;
+  }
+  if (rows > s->mixedRows) {
+    const int64_t y = s->mixedRows;
+    qmMixRequest mix{s->second + y * s->secondPitch, const_cast<uint32_t *>(s->pixels + y * s->pitch), nullptr, 0, width,
+                     rows - s->mixedRows, 255 - s->m, QM_BITMAP_FORMAT, s->secondPitch, s->pitch, 0,
+                     s->scratch + y * width, width};
+    MixPixels(&mix);
+    s->mixedRows = rows;
+  }
+  *pitch = width;
+  return s->scratch;
+}
+
+// A warp of pixels alone moved band by band: the source places of a band of rows first, so that
+// the rows it reads are known before they are mixed. sourceRow(y, sx, sy) gives row y's places.
+template <typename SourceRow>
+void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, WarpSource source,
+                   SourceRow sourceRow) {
+  constexpr int32_t kBand = 16;
+  std::vector<int32_t> sxs(size_t(width) * kBand), sys(size_t(width) * kBand);
+  for (int32_t y0 = 0; y0 < height; y0 += kBand) {
+    const int32_t rows = std::min(kBand, height - y0);
+    for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
+    int32_t lastRow = 0;
+    if (source.second)
+      for (int64_t i = 0, n = int64_t(rows) * width; i < n; i++) lastRow = std::max(lastRow, sys[size_t(i)]);
+    int32_t pitch;
+    const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch);
+    for (int32_t r = 0; r < rows; r++) {
+      const int64_t at = int64_t(r) * width;
+      WarpCopyRow(dst + int64_t(y0 + r) * dstPitch, sxs.data() + at, sys.data() + at, width, pixels, pitch);
+    }
+  }
+}
+
 inline int32_t LimitCoordinate(double v, int32_t size) {
   if (!(v >= 0)) return 0;
   if (v >= size - 1) return size - 1;
@@ -105,6 +159,11 @@ void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t wid
   WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
 }
 
+void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                 int32_t pitch) {
+  for (int32_t x = 0; x < width; x++) dst[x] = pixels[int64_t(sy[x]) * pitch + sx[x]];
+}
+
 int32_t IntegerSqrt(int64_t n) {
   if (n < 0) return -1;
   int64_t r = int64_t(std::sqrt(double(n)));
@@ -113,7 +172,6 @@ int32_t IntegerSqrt(int64_t n) {
   return int32_t(r);
 }
 
-void PrepareSwirl(qmSwirlRequest *req) { FillTable(req->sine, req->cosine); }
 
 void PrepareRipple(qmRippleRequest *req) {
   FillTable(req->sine, nullptr);
@@ -140,6 +198,21 @@ inline int32_t SwirlTableEntry(double a) {
 
 } // namespace
 
+void PrepareSwirl(qmSwirlRequest *req) {
+  FillTable(req->sine, req->cosine);
+  if (!req->roots || req->width > kSwirlRootSide || req->height > kSwirlRootSide) return;
+  // The same place and test as the row functions, which the roots stand in for.
+  const qmSwirlGeometry g = SwirlGeometryOf(req, 0);
+  int16_t *root = req->roots;
+  for (int32_t y = 0; y < g.height; y++) {
+    const double dy = g.ys * (y - g.h2);
+    for (int32_t x = 0; x < g.width; x++) {
+      const double dx = g.xs * (x - g.w2);
+      *root++ = int16_t(dx * dx + dy * dy < g.r * g.r ? IntegerSqrt(int64_t(dx * dx + dy * dy)) : -1);
+    }
+  }
+}
+
 int32_t SwirlRootCount(const qmSwirlGeometry *g) { return int32_t(std::ceil(g->r)) + 1; }
 
 void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index) {
@@ -148,17 +221,22 @@ void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index) {
 
 void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
   const double dy = g->ys * (y - g->h2);
+  const int16_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
   for (int32_t x = from; x < g->width; x++) {
     const double dx = g->xs * (x - g->w2);
     int32_t sx = x, sy = y;
-    if (dx * dx + dy * dy < g->r * g->r) {
-      const double a = SwirlAngle(g, IntegerSqrt(int64_t(dx * dx + dy * dy)));
+    if (roots ? roots[x] >= 0 : dx * dx + dy * dy < g->r * g->r) {
       double sn, cs;
-      if (g->useTables) {
-        const int32_t i = SwirlTableEntry(a);
-        sn = g->sine[i], cs = g->cosine[i];
+      if (roots) {
+        sn = g->rootSine[roots[x]], cs = g->rootCosine[roots[x]];
       } else {
-        sn = std::sin(a), cs = std::cos(a);
+        const double a = SwirlAngle(g, IntegerSqrt(int64_t(dx * dx + dy * dy)));
+        if (g->useTables) {
+          const int32_t i = SwirlTableEntry(a);
+          sn = g->sine[i], cs = g->cosine[i];
+        } else {
+          sn = std::sin(a), cs = std::cos(a);
+        }
       }
       // One of the scales is 1, and a division by 1 is exact: it is left out.
       const double ru = dx * cs - dy * sn, rv = dx * sn + dy * cs;
@@ -187,6 +265,8 @@ qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees) {
   g.sine = req->sine, g.cosine = req->cosine;
   g.useTables = degrees >= 0;
   g.rootIndex = nullptr;
+  g.roots = nullptr;
+  g.rootSine = g.rootCosine = nullptr;
   return g;
 }
 
@@ -197,10 +277,19 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   qmSwirlGeometry g = SwirlGeometryOf(req, degrees);
   const bool fade = req->alphaFade && req->alpha;
   std::vector<int32_t> rootIndex;
+  std::vector<double> rootSine, rootCosine;
   if (g.useTables) {
     rootIndex.resize(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
+    if (req->roots && width <= kSwirlRootSide && height <= kSwirlRootSide) {
+      rootSine.resize(rootIndex.size());
+      rootCosine.resize(rootIndex.size());
+      for (size_t i = 0; i < rootIndex.size(); i++)
+        rootSine[i] = req->sine[rootIndex[i]], rootCosine[i] = req->cosine[rootIndex[i]];
+      g.roots = req->roots;
+      g.rootSine = rootSine.data(), g.rootCosine = rootCosine.data();
+    }
   }
 
   SourceCopies src;
@@ -212,6 +301,11 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
   const bool mixOnly = second && !fade && !src.mask && !src.alpha;
+  if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
+                  [&g](int32_t y, int32_t *sx, int32_t *sy) { SwirlSourceRow(&g, y, sx, sy); });
+    return 0;
+  }
   std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
@@ -356,6 +450,11 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
   const int32_t kCount = int32_t(factor.size());
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
+  if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
+                  [&](int32_t y, int32_t *sx, int32_t *sy) { RippleSourceRow(req, level, kOf, kCount, y, sx, sy); });
+    return 0;
+  }
   std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;

@@ -6,6 +6,8 @@
 
 // Entries of the sine and cosine tables: sin and cos of i * 0.001, enough for 0 to 6.3 radians.
 constexpr int32_t QM_WARP_TABLE_SIZE = 6300;
+// The longest side a swirl's root table serves: its roots stay below the radius, at most 32767.
+constexpr int32_t kSwirlRootSide = 65536;
 
 struct qmSwirlRequest {
   const uint32_t *srcCopy; // or null: the kernel copies the destination first
@@ -22,6 +24,13 @@ struct qmSwirlRequest {
   int32_t maskBytesPerRow;
   int32_t reverse;          // 1: 255 - level scales the faded alpha
   const uint8_t *alphaCopy; // or null: copied from alpha; rows of alphaBytesPerRow
+  // Or null: width x height words where, with a second picture and no planes, the two pictures
+  // are mixed (MixPixels, the unused byte 0) ahead of the move, instead of each moved pixel.
+  uint32_t *mixScratch;
+  // Or null: width x height entries in raster order, each point's whole root of its squared
+  // distance from the centre, -1 outside the radius; filled by PrepareSwirl, so that a swirl run
+  // frame after frame takes no square root per pixel. Only for sides of at most kSwirlRootSide.
+  int16_t *roots;
 };
 
 struct qmPixelateRequest {
@@ -63,6 +72,7 @@ struct qmRippleRequest {
   const uint8_t *alphaCopy;
   int32_t alphaBytesPerRow;
   int32_t outX, outY; // RippleDisplace's result
+  uint32_t *mixScratch; // or null: as the swirl's
 };
 
 // Where a swirl takes its pixels from: the geometry of one call, and per row the source column
@@ -74,6 +84,9 @@ struct qmSwirlGeometry {
   const double *sine, *cosine;
   int32_t useTables;        // 0: sine and cosine computed (negative degrees)
   const int32_t *rootIndex; // or null: SwirlRootIndex's table, which the vector path needs
+  // Or null: the request's roots, with the sine and cosine of this call's turn per root.
+  const int16_t *roots;
+  const double *rootSine, *rootCosine;
 };
 qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);
 // A point inside the radius takes its table entry from the whole root of its squared distance
@@ -98,10 +111,15 @@ void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const doub
 // the second mixed toward the first by m (0..255) byte by byte: second + ((first - second) * m >> 8).
 void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                 int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+// One row of a warp of one picture: each pixel taken from its source place (sx[x], sy[x]). Plain
+// loads: this processor family's gathers cost more than they save.
+void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                 int32_t pitch);
 // The same one pixel at a time (from column `from` on), kept to check the vector path.
 void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                       int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from = 0);
 
+// Fills the sine and cosine tables, and the roots when the request has them (width and height set).
 void PrepareSwirl(qmSwirlRequest *req);
 // Fills the sine table and the distance table (width x height entries, from the centre).
 void PrepareRipple(qmRippleRequest *req);

@@ -15,19 +15,36 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
   const __m256d rr = _mm256_set1_pd(g->r * g->r);
   const __m256d lastX = _mm256_set1_pd(g->width - 1), lastY = _mm256_set1_pd(g->height - 1), zero = _mm256_setzero_pd();
   const bool divX = g->xs != 1.0, divY = g->ys != 1.0;
+  const int16_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
   int32_t x = 0;
   for (; x + 4 <= g->width; x += 4) {
     const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
     const __m256d dx = _mm256_mul_pd(xs, _mm256_sub_pd(_mm256_cvtepi32_pd(xi), w2));
     const __m256d d2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), _mm256_mul_pd(dy, dy));
-    const __m256d inside = _mm256_cmp_pd(d2, rr, _CMP_LT_OQ);
+    __m256d inside;
+    if (roots) {
+      const __m128i rt = _mm_cvtepi16_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(roots + x)));
+      inside = _mm256_castsi256_pd(_mm256_cvtepi32_epi64(_mm_cmpgt_epi32(rt, _mm_set1_epi32(-1))));
+    } else {
+      inside = _mm256_cmp_pd(d2, rr, _CMP_LT_OQ);
+    }
     const int mask = _mm256_movemask_pd(inside);
     __m128i sx = xi, sy = _mm_set1_epi32(y);
     if (mask) {
-      const __m256d root = _mm256_floor_pd(_mm256_sqrt_pd(_mm256_round_pd(d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
-      // Outside the radius the values are not used; the root 0 keeps the index in the table.
-      const __m128i idx = _mm_i32gather_epi32(g->rootIndex, _mm256_cvttpd_epi32(_mm256_blendv_pd(zero, root, inside)), 4);
-      const __m256d sn = _mm256_i32gather_pd(g->sine, idx, 8), cs = _mm256_i32gather_pd(g->cosine, idx, 8);
+      __m256d sn, cs;
+      if (roots) {
+        // Plain loads of the turn per root: a gather of doubles is slower here. Outside the
+        // radius the root -1 becomes 0, whose values are not used.
+        int32_t r[4];
+        for (int32_t i = 0; i < 4; i++) r[i] = roots[x + i] < 0 ? 0 : roots[x + i];
+        sn = _mm256_setr_pd(g->rootSine[r[0]], g->rootSine[r[1]], g->rootSine[r[2]], g->rootSine[r[3]]);
+        cs = _mm256_setr_pd(g->rootCosine[r[0]], g->rootCosine[r[1]], g->rootCosine[r[2]], g->rootCosine[r[3]]);
+      } else {
+        const __m256d root = _mm256_floor_pd(_mm256_sqrt_pd(_mm256_round_pd(d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
+        // Outside the radius the values are not used; the root 0 keeps the index in the table.
+        const __m128i idx = _mm_i32gather_epi32(g->rootIndex, _mm256_cvttpd_epi32(_mm256_blendv_pd(zero, root, inside)), 4);
+        sn = _mm256_i32gather_pd(g->sine, idx, 8), cs = _mm256_i32gather_pd(g->cosine, idx, 8);
+      }
       __m256d ru = _mm256_sub_pd(_mm256_mul_pd(dx, cs), _mm256_mul_pd(dy, sn));
       __m256d rv = _mm256_add_pd(_mm256_mul_pd(dx, sn), _mm256_mul_pd(dy, cs));
       if (divX) ru = _mm256_div_pd(ru, xs);
@@ -89,7 +106,10 @@ __attribute__((target("avx2"))) void RippleSourceRowAvx2(const qmRippleRequest *
       RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, x + 4);
       continue;
     }
-    const __m256d k = _mm256_i32gather_pd(factor, d, 8);
+    // Four plain loads: a gather of doubles is slower here.
+    alignas(16) int32_t di[4];
+    _mm_store_si128(reinterpret_cast<__m128i *>(di), d);
+    const __m256d k = _mm256_setr_pd(factor[di[0]], factor[di[1]], factor[di[2]], factor[di[3]]);
     const __m128i xi = _mm_add_epi32(_mm_set1_epi32(x), _mm_setr_epi32(0, 1, 2, 3));
     const __m256d u = _mm256_add_pd(_mm256_cvtepi32_pd(xi), _mm256_mul_pd(_mm256_cvtepi32_pd(_mm_sub_epi32(xi, cx)), k));
     const __m256d v = _mm256_add_pd(yd, _mm256_mul_pd(dy, k));

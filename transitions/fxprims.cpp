@@ -283,6 +283,18 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
   BltToDisplay(d->layerBuffer, x, y, d, x, y, width, height, 0);
 }
 
+void ShowFxPixelTarget(qmFxRequest *fx, qmSafeBlt *b, qmBitmap *target, const qmBlitRect *r) {
+  b->src = target;
+  b->srcX = b->dstX = r->dstX;
+  b->srcY = b->dstY = r->dstY;
+  b->width = r->width;
+  b->height = r->height;
+  b->srcWidth = target->width;
+  b->srcHeight = target->height;
+  b->flags |= SAFEBLT_INTARGET;
+  SafeBlt(fx->scene, b);
+}
+
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height) {
   if (px < 0 || py < 0 || width < 1 || height < 1) return;
   // A layer taken away through its planes loses the piece; one brought in gains it.

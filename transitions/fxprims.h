@@ -8,6 +8,7 @@
 struct qmFxRequest;
 struct qmPlaneSet;
 struct qmSafeBlt;
+struct qmBlitRect;
 
 // Copies the rectangle (srcX, srcY, width x height) of src, a picture of the area's size, to
 // (dstX, dstY) of the display (in real-time layer mode to the same place of the layer's planes,
@@ -19,6 +20,9 @@ void BlitFxToScreen(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t 
 // real-time layer mode it targets the layer's planes, and the frame's end presents what changed.
 void FxScreenBlit(qmFxRequest *fx, const qmBitmap *src, int32_t srcX, int32_t srcY, int32_t dstX, int32_t dstY,
                   int32_t width, int32_t height, const qmMask *mask, const qmAlphaChannel *alpha, qmSafeBlt *out);
+// The rest of FxScreenBlit's blit b once the routine wrote its pixels into SafeBltPixelTarget's
+// rectangle r of target: the output planes, the scaled copy and the present.
+void ShowFxPixelTarget(qmFxRequest *fx, qmSafeBlt *b, qmBitmap *target, const qmBlitRect *r);
 // A piece of the new picture at (px, py) of the area, to the same place on the screen.
 void DrawFxPiece(qmFxRequest *fx, int32_t px, int32_t py, int32_t width, int32_t height);
 // Fills (x, y, width x height) of the area with the colour $RRGGBB: straight in the window, or

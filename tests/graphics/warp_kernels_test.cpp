@@ -82,6 +82,62 @@ TEST(WarpKernels, SwirlMovesPixelsMaskAndAlphaLikeReference) {
   }
 }
 
+TEST(WarpKernels, PixelsAloneMoveLikeReference) {
+  // No planes and no second picture: the pixels are moved band by band (16 rows), here across
+  // several bands; the swirl with and without its root table.
+  struct Case {
+    const char *name;
+    int32_t w, h;
+    bool swirl, roots;
+    int32_t level;
+  } cases[] = {{"swirl", 150, 40, true, false, 200},     {"swirl from roots", 150, 40, true, true, 200},
+               {"swirl from roots, tall", 23, 70, true, true, 500}, {"ripple", 150, 40, false, false, 6},
+               {"ripple, odd", 67, 33, false, false, 3}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Indexed p(c.w, c.h);
+    std::vector<uint32_t> src = p.px;
+    std::string op;
+    if (c.swirl) {
+      Tables t;
+      std::vector<int16_t> roots(size_t(c.w) * c.h);
+      qmSwirlRequest req{};
+      req.dst = p.px.data(), req.dstPitch = p.pitch;
+      req.srcCopy = src.data(), req.srcPitch = p.pitch;
+      req.sine = t.sine.data(), req.cosine = t.cosine.data();
+      req.width = c.w, req.height = c.h;
+      req.roots = c.roots ? roots.data() : nullptr;
+      PrepareSwirl(&req);
+      ASSERT_EQ(SwirlPixels(&req, c.level), 0);
+      op = "swirl " + std::to_string(c.level);
+    } else {
+      std::vector<double> sine(QM_WARP_TABLE_SIZE);
+      std::vector<int32_t> dist(size_t(c.w) * c.h);
+      qmRippleRequest req{};
+      req.dst = p.px.data(), req.dstPitch = p.pitch;
+      req.srcCopy = src.data(), req.srcPitch = p.pitch;
+      req.waves = 8, req.amplitudeStep = 0.4, req.wavelength = 3.5;
+      req.sine = sine.data(), req.distance = dist.data();
+      req.centerX = c.w / 2, req.centerY = c.h / 2, req.maxDistance = c.w / 2;
+      req.width = c.w, req.height = c.h;
+      PrepareRipple(&req);
+      ASSERT_EQ(RipplePixels(&req, c.level), 0);
+      char text[160];
+      std::snprintf(text, sizeof text, "ripple 8 %.17g %.17g %d %d %d %d", 0.4, 3.5, c.w / 2, c.h / 2, c.w / 2, c.level);
+      op = text;
+    }
+    const std::vector<int64_t> map = RunReference(op, c.w, c.h, {});
+    ASSERT_EQ(map.size(), size_t(c.w) * c.h);
+    int32_t moved = 0;
+    for (int32_t y = 0; y < c.h; y++)
+      for (int32_t x = 0; x < c.w; x++) {
+        ASSERT_EQ(p.px[size_t(y) * p.pitch + x], uint32_t(map[size_t(y) * c.w + x])) << x << "," << y;
+        moved += map[size_t(y) * c.w + x] != y * c.w + x;
+      }
+    EXPECT_GT(moved, c.w * c.h / 4);
+  }
+}
+
 TEST(WarpKernels, SwirlIdentitiesAndTheEllipse) {
   for (int32_t degrees : {0, 720}) {
     const Indexed orig(16, 16);

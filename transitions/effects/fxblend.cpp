@@ -49,15 +49,7 @@ void MixFxToScreen(qmFxRequest *fx, qmFxPixels a, qmFxPixels b, const qmMask *ma
     const int32_t tp = target->bytesPerRow / 4;
     MixFxPixels(a, b, mask, level, r.srcX, r.srcY, r.width, r.height, target->pixels + int64_t(r.dstY) * tp + r.dstX,
                 tp);
-    blt.src = target;
-    blt.srcX = blt.dstX = r.dstX;
-    blt.srcY = blt.dstY = r.dstY;
-    blt.width = r.width;
-    blt.height = r.height;
-    blt.srcWidth = target->width;
-    blt.srcHeight = target->height;
-    blt.flags |= SAFEBLT_INTARGET;
-    SafeBlt(fx->scene, &blt);
+    ShowFxPixelTarget(fx, &blt, target, &r);
     return;
   }
   if (!work) return;

@@ -29,13 +29,7 @@ uint32_t DrawFxScaled(qmFxRequest *fx, const qmBitmap *pic, const qmMask *mask, 
       view.width = dw;
       view.height = dh;
       if (uint32_t code = ScaleBitmap(pic, nullptr, nullptr, sx, sy, &view, sw, sh, dw, dh, 0, nullptr)) return code;
-      b.src = target;
-      b.srcX = b.dstX = r.dstX;
-      b.srcY = b.dstY = r.dstY;
-      b.srcWidth = target->width;
-      b.srcHeight = target->height;
-      b.flags |= SAFEBLT_INTARGET;
-      SafeBlt(fx->scene, &b);
+      ShowFxPixelTarget(fx, &b, target, &r);
       return 0;
     }
   }

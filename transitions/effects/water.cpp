@@ -1,6 +1,6 @@
 // Water and strudel: the old picture turns into the new one under a ripple or a swirl that grows
 // to the middle of the effect and dies away again, the new picture mixed in by a weight that
-// rises from 0 to 255. The sine, distance and swirl tables are built once at the init call; the
+// rises from 0 to 255. The sine, distance, swirl and root tables are built once at the init call; the
 // last frame is the new picture itself. Any frame follows from its number alone.
 #include <algorithm>
 
@@ -74,8 +74,18 @@ uint32_t EndFrame(qmFxRequest *fx, uint32_t code, int32_t last, int32_t *done) {
   return 0;
 }
 
+// Both warps mix their two pictures in a scratch of the area's size ahead of the move, when there
+// are two pictures to mix: the scratch, or null with failed set when it cannot be had.
+uint32_t *NewMixScratch(const qmFxRequest *fx, bool *failed) {
+  if (!fx->oldImage || fx->realtime) return nullptr;
+  auto *scratch = static_cast<uint32_t *>(MemAlloc(uint32_t(int64_t(fx->width) * fx->height * 4), 0));
+  *failed = !scratch;
+  return scratch;
+}
+
 // One frame of either warp at level 0..255: the kernel moves the new picture and mixes it over
-// the old one into work, shown whole; the last frame is the new picture itself.
+// the old one, shown whole; the last frame is the new picture itself. The kernel writes straight
+// into the screen's picture when that takes the whole area, else into work.
 template <typename Request, typename Kernel>
 uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, bool last, int32_t *done,
                    Kernel kernel) {
@@ -102,12 +112,29 @@ uint32_t WarpFrame(qmFxRequest *fx, Request &r, qmBitmap *work, int32_t level, b
   const qmBitmap *old = OldPicture(fx);
   r.second = old->pixels;
   r.secondPitch = old->bytesPerRow / 4;
+  // One picture mixed with itself is that picture.
+  if (old == fx->srcImage) r.second = nullptr;
   r.dst = work->pixels;
   r.dstPitch = work->bytesPerRow / 4;
   SetCoverageFade(r, nullptr, 0);
+  qmSafeBlt b;
+  qmBlitRect rect;
+  qmBitmap *target = nullptr;
+  if (!fx->realtime) {
+    FxScreenBlit(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr, &b);
+    target = SafeBltPixelTarget(fx->scene, &b, &rect);
+    if (target && (target == fx->srcImage || target == old || rect.width != fx->width || rect.height != fx->height))
+      target = nullptr;
+  }
+  if (target) {
+    r.dstPitch = target->bytesPerRow / 4;
+    r.dst = target->pixels + int64_t(rect.dstY) * r.dstPitch + rect.dstX;
+  }
   const uint32_t code = uint32_t(kernel(&r));
-  if (!code) BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
-  return EndFrame(fx, code, 0, done);
+  if (code) return EndFrame(fx, code, 0, done);
+  if (target) ShowFxPixelTarget(fx, &b, target, &rect);
+  else BlitFxToScreen(fx, work, 0, 0, fx->x, fx->y, fx->width, fx->height, nullptr, nullptr);
+  return EndFrame(fx, 0, 0, done);
 }
 
 }  // namespace
@@ -132,7 +159,9 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.distance = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
     s->work = AllocBitmap(w, h);
-    if (!r.sine || !r.distance || !s->work) return ERR_MEM;
+    bool failed = false;
+    r.mixScratch = NewMixScratch(fx, &failed);
+    if (!r.sine || !r.distance || !s->work || failed) return ERR_MEM;
     PrepareRipple(&r);
     fx->stepCount = FxStepCount(2 * duration, 1, 1);
     return 0;
@@ -151,9 +180,11 @@ void WaterFxFree(qmFxRequest *fx, int32_t) {
   if (!s) return;
   MemFree(s->ripple.sine);
   MemFree(s->ripple.distance);
+  MemFree(s->ripple.mixScratch);
   FreeBitmap(s->work);
   s->ripple.sine = nullptr;
   s->ripple.distance = nullptr;
+  s->ripple.mixScratch = nullptr;
   s->work = nullptr;
 }
 
@@ -169,8 +200,13 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
     r.height = h;
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
     r.cosine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
+    // Larger sides take the root of each pixel's distance frame by frame.
+    const bool rootTable = w <= kSwirlRootSide && h <= kSwirlRootSide;
+    if (rootTable) r.roots = static_cast<int16_t *>(MemAlloc(uint32_t(int64_t(w) * h * 2), 0));
     s->work = AllocBitmap(w, h);
-    if (!r.sine || !r.cosine || !s->work) return ERR_MEM;
+    bool failed = false;
+    r.mixScratch = NewMixScratch(fx, &failed);
+    if (!r.sine || !r.cosine || (rootTable && !r.roots) || !s->work || failed) return ERR_MEM;
     PrepareSwirl(&r);
     fx->stepCount = FxStepCount(720, fx->step, 1);
     return 0;
@@ -188,7 +224,11 @@ void StrudelFxFree(qmFxRequest *fx, int32_t) {
   if (!s) return;
   MemFree(s->swirl.sine);
   MemFree(s->swirl.cosine);
+  MemFree(s->swirl.roots);
+  MemFree(s->swirl.mixScratch);
   FreeBitmap(s->work);
   s->swirl.sine = s->swirl.cosine = nullptr;
+  s->swirl.roots = nullptr;
+  s->swirl.mixScratch = nullptr;
   s->work = nullptr;
 }
