@@ -163,6 +163,9 @@ void FreeBGPicSpriteList(qmBGPic *pic) {
     n = next;
   }
   pic->shownSprites = nullptr;
+  MemFree(pic->spriteSpans);
+  pic->spriteSpans = nullptr;
+  pic->spriteSpanCount = pic->spriteSpanCapacity = 0;
 }
 
 void FreeBGPicContents(qmScene *scene, qmBGPic *pic) {

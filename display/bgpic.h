@@ -49,6 +49,14 @@ struct qmShownSprite {
   qmSprite *sprite;
   int32_t clipped;
   int32_t clipX, clipY, clipWidth, clipHeight;
+  int32_t slot;  // its entry in the picture's sprite spans
+};
+
+// A shown sprite's rectangle (right and bottom edges exclusive) beside its node: a refresh finds
+// the sprites that reach it in one pass over an array rather than a walk along the list.
+struct qmShownSpriteSpan {
+  int32_t x1, y1, x2, y2;
+  qmShownSprite *node;
 };
 
 struct qmLayerListHead {
@@ -68,6 +76,10 @@ struct qmBGPic {
   uint32_t *palette;          // 256 RGB entries, or null; owned
   qmLayerListHead layers;
   qmShownSprite *shownSprites;
+  // One span per shown sprite in drawing order, kept with the list; null when it could not be
+  // allocated, and the list is walked instead.
+  qmShownSpriteSpan *spriteSpans;
+  int32_t spriteSpanCount, spriteSpanCapacity;
   uint32_t lock;
   uint32_t deleted;  // freed by the script but still shown by a display or a layer
   void *buttons;

@@ -154,6 +154,43 @@ uint32_t *BrushToArgb(const qmBrush *brush, int32_t *hasAlpha) {
   return BitmapToArgbMasked(brush->bitmap, brush->width, brush->height, brush->mask, brush->alpha, 0xFFFFFFFFu, 1);
 }
 
+uint32_t RenderVectorBrushPlanes(const qmBrush *b, const double values[6], int32_t width, int32_t height, bool turned,
+                                 qmBitmap **bitmapOut, qmMask **maskOut, qmAlphaChannel **alphaOut, int32_t *ownMask) {
+  *bitmapOut = nullptr, *maskOut = nullptr, *alphaOut = nullptr, *ownMask = 0;
+  const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
+  if (b->kind != BRUSHKIND_VECTOR || !source) return ERR_BRUSHTYPE;
+  uint32_t *pixels = nullptr;
+  if (uint32_t code = TransformPluginImage(source, values, width, height, &pixels)) return code;
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  // A colour key keyed into the old mask keys the new one.
+  const uint32_t key = b->mask && b->transparentColor != kOwnMaskColor ? b->transparentColor : kNoTransparentColor;
+  uint32_t code = uint32_t(BitmapFromArgb(pixels, key, width, height, width, 0, &bitmap, &mask));
+  const bool hideOutside = turned && !b->alpha && !mask;
+  if (!code && (b->alpha || hideOutside)) {
+    if ((alpha = AllocAlphaChannel(width, height, 0)) != nullptr)
+      ArgbToAlphaChannel(pixels, width, height, width, alpha->memory, alpha->bytesPerRow);
+    else
+      code = ERR_MEM;
+  }
+  if (!code && hideOutside) {
+    mask = AllocMask(width, height, 1);
+    if (mask) MaskFromAlphaRect(alpha, 0, 0, mask, 0, 0, width, height, MASKVANILLACOPY);
+    else code = ERR_MEM;
+    FreeAlphaChannel(alpha);
+    alpha = nullptr;
+  }
+  FreeImagePixels(pixels);
+  if (code) {
+    FreePlanes(bitmap, mask, alpha);
+    return code;
+  }
+  *bitmapOut = bitmap, *maskOut = mask, *alphaOut = alpha;
+  *ownMask = hideOutside ? 1 : 0;
+  return 0;
+}
+
 uint32_t CopyBrushRecord(qmObjectRegistry *objects, const qmBrush *src, qmObjectId *newId, int32_t, qmBrush **out) {
   // Hardware copies are software copies here: the platform has no video-memory bitmaps.
   qmBitmap *bitmap = nullptr;

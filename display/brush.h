@@ -66,6 +66,13 @@ uint32_t NewBrushFromArgb(qmObjectRegistry *objects, qmObjectId *id, const uint3
 // The brush's pixels as new 0xAARRGGBB words (MemFree), its mask or alpha channel folded into
 // the alpha byte (255 without either); *hasAlpha tells whether it had one. Null without memory.
 uint32_t *BrushToArgb(const qmBrush *brush, int32_t *hasAlpha);
+// A vector brush's picture drawn anew by its plug-in onto new planes of width x height, under
+// values {a, b, c, d, tx, ty} over the picture as loaded (x' = a x + c y + tx, y' = b x + d y +
+// ty): a colour key of its mask keys the new mask, its alpha channel is made anew, and a turned
+// brush with neither gets a mask of its own (*ownMask 1) hiding what lies outside the picture.
+// 0, ERR_BRUSHTYPE (not a vector brush), ERR_TFIMAGE (the plug-in refuses) or ERR_MEM.
+uint32_t RenderVectorBrushPlanes(const qmBrush *b, const double values[6], int32_t width, int32_t height, bool turned,
+                                 qmBitmap **bitmap, qmMask **mask, qmAlphaChannel **alpha, int32_t *ownMask);
 // A listed copy of every plane and of the user data under the new id. 0 or ERR_MEM.
 uint32_t CopyBrushRecord(qmObjectRegistry *objects, const qmBrush *src, qmObjectId *newId, int32_t hardware,
                          qmBrush **out);

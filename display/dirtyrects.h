@@ -1,6 +1,7 @@
 // The display's list of rectangles that changed and wait for a refresh or a Flip.
 #pragma once
 #include <cstdint>
+#include <vector>
 
 struct qmDisplay;
 
@@ -40,3 +41,11 @@ inline constexpr int32_t kRectListStep = 1024;
 // memory the rectangle is dropped.
 void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height);
 void FreeRectList(qmDirtyRectList *list);
+
+// Cuts a rectangle to a picture of W x H: false when nothing is left.
+bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
+// The rectangles that bring the entries of a list not taken by a merge to a picture of W x H,
+// each cut to it (inclusive corners): the entries themselves, or, when their pixels add up to
+// more than the box around them all, that box alone, so that a refresh never composes more
+// than the whole picture.
+std::vector<qmDirtyRect> PlanRefresh(const qmDirtyRect *entries, int32_t count, int32_t W, int32_t H);

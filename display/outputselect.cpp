@@ -302,11 +302,9 @@ uint32_t EndSelectCore(qmScene *scene, qmDisplay *d, int32_t noRefresh) {
       if (AllDirty(d)) {
         RefreshDisplayRect(scene, 0, 0, d, 0, 0, w, h);
       } else {
-        for (int32_t i = 0; i < d->dirtyCount; i++) {
-          const qmDirtyRect &r = d->dirtyRects[i];
-          if (r.x1 == kMergedRect) continue;
+        // Boxes that overlap more than they leave out are composed once as the box around them.
+        for (const qmDirtyRect &r : PlanRefresh(d->dirtyRects, d->dirtyCount, w, h))
           RefreshDisplayRect(scene, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
-        }
       }
       d->dirtyCount = 0;
     }

@@ -13,9 +13,17 @@ __attribute__((target("avx2"))) void BlendAlphaPixelsAvx2(const qmBlendRequest *
   const int32_t fmt = req->format;
   const __m256i colourBytes = _mm256_set1_epi32(int32_t(~FourthByteMask(fmt)));
   const __m256i zero = _mm256_setzero_si256();
-  const __m256i full = _mm256_set1_epi32(255);
+  const __m256i ones = _mm256_set1_epi8(-1);
   const __m256i k256 = _mm256_set1_epi16(256);
-  const __m256i spread = _mm256_set1_epi32(0x01010101);
+  // Shuffles of the eight alpha bytes (in every 64 bits): each pixel's value in its four bytes
+  // (pixels 0-3 in the low half, 4-7 in the high), and in the 16-bit lanes the low and high
+  // unpacks of the pixels give (pixels 0, 1 / 4, 5 and 2, 3 / 6, 7).
+  const __m256i spreadBytes = _mm256_setr_epi8(0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2, 2, 3, 3, 3, 3,  //
+                                               4, 4, 4, 4, 5, 5, 5, 5, 6, 6, 6, 6, 7, 7, 7, 7);
+  const __m256i spreadLo = _mm256_setr_epi8(0, -1, 0, -1, 0, -1, 0, -1, 1, -1, 1, -1, 1, -1, 1, -1,  //
+                                            4, -1, 4, -1, 4, -1, 4, -1, 5, -1, 5, -1, 5, -1, 5, -1);
+  const __m256i spreadHi = _mm256_setr_epi8(2, -1, 2, -1, 2, -1, 2, -1, 3, -1, 3, -1, 3, -1, 3, -1,  //
+                                            6, -1, 6, -1, 6, -1, 6, -1, 7, -1, 7, -1, 7, -1, 7, -1);
   for (int32_t y = 0; y < req->height; y++) {
     int32_t x = 0;
     for (; x + 8 <= req->width; x += 8) {
@@ -28,9 +36,9 @@ __attribute__((target("avx2"))) void BlendAlphaPixelsAvx2(const qmBlendRequest *
         continue;
       }
       __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(dst + x));
-      __m256i a32 = _mm256_cvtepu8_epi32(_mm_cvtsi64_si128(int64_t(a8)));
-      __m256i aBytes = _mm256_mullo_epi32(a32, spread);
-      __m256i aLo = _mm256_unpacklo_epi8(aBytes, zero), aHi = _mm256_unpackhi_epi8(aBytes, zero);
+      const __m256i a = _mm256_set1_epi64x(int64_t(a8));
+      const __m256i aBytes = _mm256_shuffle_epi8(a, spreadBytes);
+      const __m256i aLo = _mm256_shuffle_epi8(a, spreadLo), aHi = _mm256_shuffle_epi8(a, spreadHi);
       __m256i sLo = _mm256_unpacklo_epi8(s, zero), sHi = _mm256_unpackhi_epi8(s, zero);
       __m256i dLo = _mm256_unpacklo_epi8(d, zero), dHi = _mm256_unpackhi_epi8(d, zero);
       __m256i rLo = _mm256_srli_epi16(
@@ -38,8 +46,8 @@ __attribute__((target("avx2"))) void BlendAlphaPixelsAvx2(const qmBlendRequest *
       __m256i rHi = _mm256_srli_epi16(
           _mm256_add_epi16(_mm256_mullo_epi16(sHi, aHi), _mm256_mullo_epi16(dHi, _mm256_sub_epi16(k256, aHi))), 8);
       __m256i r = _mm256_and_si256(_mm256_packus_epi16(rLo, rHi), colourBytes);
-      r = _mm256_blendv_epi8(r, s, _mm256_cmpeq_epi32(a32, full));
-      r = _mm256_blendv_epi8(r, d, _mm256_cmpeq_epi32(a32, zero));
+      r = _mm256_blendv_epi8(r, s, _mm256_cmpeq_epi8(aBytes, ones));
+      r = _mm256_blendv_epi8(r, d, _mm256_cmpeq_epi8(aBytes, zero));
       _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + x), r);
     }
     for (; x < req->width; x++) {

@@ -1,6 +1,7 @@
 #include "graphics/scale.h"
 
 #include <algorithm>
+#include <cstring>
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/cpu.h"
@@ -13,6 +14,7 @@ void NearestRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex
 void HorizontalRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, const int32_t *xFrac,
                        int32_t srcWidth, int32_t width);
 void StreamRowAvx2(uint32_t *dst, const uint32_t *src, int32_t width);
+void NearestAlphaRowAvx2(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);
 void StreamFence();
 void VerticalBlendAvx2(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, int32_t fy, uint32_t colourMask,
                        int32_t width);
@@ -166,9 +168,14 @@ void ScaleSmoothFast(const qmScaleRequest *req) {
 void ScaleAlphaNearest(const qmScaleRequest *req) {
   const qmScaleBuffers *b = req->buffers;
   for (int32_t j = 0; j < req->dstHeight; j++) {
-    const uint8_t *s = req->srcAlpha + int64_t(b->yIndex[j]) * req->srcAlphaBytesPerRow;
     uint8_t *d = req->dstAlpha + int64_t(j) * req->dstAlphaBytesPerRow;
-    for (int32_t i = 0; i < req->dstWidth; i++) d[i] = s[b->xIndex[i]];
+    // Rows that read the same source row are equal: copy the one above.
+    if (j > 0 && b->yIndex[j] == b->yIndex[j - 1]) {
+      std::memcpy(d, d - req->dstAlphaBytesPerRow, size_t(req->dstWidth));
+      continue;
+    }
+    const uint8_t *s = req->srcAlpha + int64_t(b->yIndex[j]) * req->srcAlphaBytesPerRow;
+    NearestAlphaRow(d, s, b->xIndex, req->dstWidth, req->srcWidth);
   }
 }
 
@@ -246,6 +253,20 @@ void ScaleMaskPixels(const qmScaleRequest *req, float xFactor, float yFactor) {
       SetMaskBit(d, i, GetMaskBit(s, req->srcMaskBit + x));
     }
   }
+}
+
+void NearestAlphaRowScalar(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t) {
+  for (int32_t i = 0; i < width; i++) dst[i] = srcRow[xIndex[i]];
+}
+
+void NearestAlphaRow(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) {
+    NearestAlphaRowAvx2(dst, srcRow, xIndex, width, srcWidth);
+    return;
+  }
+#endif
+  NearestAlphaRowScalar(dst, srcRow, xIndex, width, srcWidth);
 }
 
 void ScalePixels(const qmScaleRequest *req) {

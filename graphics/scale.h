@@ -41,3 +41,7 @@ void ScaleMaskPixels(const qmScaleRequest *req, float xFactor, float yFactor);
 // Straightforward per-pixel versions of the pixel scaling, kept to check the fast ones.
 void ScalePixelsNearestScalar(const qmScaleRequest *req);
 void ScalePixelsSmoothScalar(const qmScaleRequest *req);
+// One row of a byte plane by nearest samples: dst[i] = srcRow[xIndex[i]], the indices ascending
+// and below srcWidth; with its scalar twin.
+void NearestAlphaRow(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);
+void NearestAlphaRowScalar(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);

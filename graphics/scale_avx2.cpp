@@ -42,6 +42,28 @@ __attribute__((target("avx2"))) void NearestRowAvx2(uint32_t *dst, const uint32_
   for (; i < width; i++) dst[i] = srcRow[xIndex[i]];
 }
 
+__attribute__((target("avx2"))) void NearestAlphaRowAvx2(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex,
+                                                         int32_t width, int32_t srcWidth) {
+  int32_t i = 0;
+  // Sixteen samples that lie within 16 bytes of the first: one load and a byte shuffle.
+  for (; i + 16 <= width; i += 16) {
+    const int32_t first = xIndex[i];
+    if (xIndex[i + 15] - first >= 16 || first + 16 > srcWidth) {
+      for (int32_t k = i; k < i + 16; k++) dst[k] = srcRow[xIndex[k]];
+      continue;
+    }
+    const __m256i base = _mm256_set1_epi32(first);
+    const __m256i a = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(xIndex + i)), base);
+    const __m256i b = _mm256_sub_epi32(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(xIndex + i + 8)), base);
+    // 32 to 16 bits works within 128-bit lanes; the permute puts the sixteen offsets in order.
+    const __m256i words = _mm256_permute4x64_epi64(_mm256_packs_epi32(a, b), 0xD8);
+    const __m128i rel = _mm_packus_epi16(_mm256_castsi256_si128(words), _mm256_extracti128_si256(words, 1));
+    const __m128i bytes = _mm_loadu_si128(reinterpret_cast<const __m128i *>(srcRow + first));
+    _mm_storeu_si128(reinterpret_cast<__m128i *>(dst + i), _mm_shuffle_epi8(bytes, rel));
+  }
+  for (; i < width; i++) dst[i] = srcRow[xIndex[i]];
+}
+
 __attribute__((target("avx2"))) void HorizontalRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex,
                                                        const int32_t *xFrac, int32_t srcWidth, int32_t width) {
   const __m256i zero = _mm256_setzero_si256();

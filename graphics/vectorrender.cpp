@@ -86,9 +86,20 @@ uint32_t MeasurePath(const qmPathPicture *p, double box[4]) {
   return Extents(p, Filled(s) ? 1 : 0, s->lineWidth, box);
 }
 
-uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright) {
+namespace {
+
+// Where a path's picture lies: its size (the shadow's margins included), the plug-in's
+// placement of the path in it (before the margins), the margins, and the path's upright box.
+struct PathLayout {
+  int64_t w, h;
+  Placement at;
+  int32_t left, top, right, bottom;
+  int32_t x, y;  // the picture's top-left in the path's own coordinates
+  qmPathBox upright;
+};
+
+uint32_t LayOutPath(const qmPathPicture *p, PathLayout *out) {
   *out = {};
-  *upright = {};
   if (!p->commands) return ERR_EMPTYPATH;
   const qmDrawStyle *s = p->drawStyle;
   double box[4];
@@ -96,7 +107,7 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox 
   int64_t w = PixelSide(box[2] - box[0]), h = PixelSide(box[3] - box[1]);
   if (w == 0 || h == 0) return ERR_EMPTYPATH;
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  upright->width = int32_t(w), upright->height = int32_t(h);
+  out->upright.width = int32_t(w), out->upright.height = int32_t(h);
   Placement at{{1, 0, 0, 1, 0, 0}, box[0], box[1], 0, 0};
   // Turned, the picture holds the box's corners turned about the anchor; the box's own corner
   // then lies at (turnX, turnY) from the picture's.
@@ -127,14 +138,33 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox 
   w += left + right, h += top + bottom;
   // The plug-in's box decides the size: a path far out must not make a picture past the cap.
   if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  out->w = w, out->h = h;
+  out->at = at;
+  out->left = left, out->top = top, out->right = right, out->bottom = bottom;
+  out->x = int32_t(box[0] + double(turnX)) - left, out->y = int32_t(box[1] + double(turnY)) - top;
+  out->upright.x = left - int32_t(turnX), out->upright.y = top - int32_t(turnY);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright) {
+  *out = {};
+  *upright = {};
+  PathLayout lay;
+  if (uint32_t code = LayOutPath(p, &lay)) return code;
+  const qmDrawStyle *s = p->drawStyle;
+  const int64_t w = lay.w, h = lay.h;
+  const int32_t left = lay.left, top = lay.top, right = lay.right, bottom = lay.bottom;
+  Placement at = lay.at;
+  *upright = lay.upright;
   out->bitmap = AllocBitmap(int32_t(w), int32_t(h));
   out->alpha = out->bitmap ? AllocAlphaChannel(int32_t(w), int32_t(h), 1) : nullptr;
   if (!out->alpha) {
     FreeShapeImage(out);
     return ERR_MEM;
   }
-  out->x = int32_t(box[0] + double(turnX)) - left, out->y = int32_t(box[1] + double(turnY)) - top;
-  upright->x = left - int32_t(turnX), upright->y = top - int32_t(turnY);
+  out->x = lay.x, out->y = lay.y;
   uint32_t code = 0;
   if (!HasEdge(s) && !HasShadow(s)) {
     // The plug-in takes the colour's transparency into the coverage.
@@ -170,6 +200,62 @@ uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox 
   FreeBitmap(fill);
   if (code) FreeShapeImage(out);
   return code;
+}
+
+uint32_t RenderPathOutline(const qmPathPicture *p, uint32_t rgb, int32_t size, qmShapeImage *out) {
+  *out = {};
+  if (size < 1 || size > QM_MAX_PICTURE_SIDE / 2) return ERR_MEM;
+  PathLayout lay;
+  if (uint32_t code = LayOutPath(p, &lay)) return code;
+  // The path stroked twice the border wide, in the layer picture's own placement.
+  qmDrawStyle style = *p->drawStyle;
+  style.fillStyle = DRAWFILL_NONE;
+  style.formStyle &= FORM_ANTIALIAS;
+  style.lineWidth = 2 * size;
+  qmPathPicture outline = *p;
+  outline.drawStyle = &style;
+  outline.color = rgb;
+  double box[4];
+  if (uint32_t code = Extents(&outline, 0, 2 * size, box)) return code;
+  Placement at = lay.at;
+  at.offsetX += lay.left, at.offsetY += lay.top;
+  // The outline's box as it lands on the layer's picture, cut to whole pixels around it.
+  const double *m = at.matrix;
+  double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
+  const double corners[4][2] = {{box[0], box[1]}, {box[2], box[1]}, {box[2], box[3]}, {box[0], box[3]}};
+  for (const auto &c : corners) {
+    const double dx = c[0] - at.originX, dy = c[1] - at.originY;
+    const double tx = m[0] * dx + m[2] * dy + at.offsetX, ty = m[1] * dx + m[3] * dy + at.offsetY;
+    x0 = std::min(x0, tx), y0 = std::min(y0, ty), x1 = std::max(x1, tx), y1 = std::max(y1, ty);
+  }
+  const double limit = double(QM_MAX_PICTURE_SIDE);
+  if (!(x0 > -limit && y0 > -limit && x1 < limit && y1 < limit)) return ERR_MEM;
+  const double fx = std::floor(x0), fy = std::floor(y0);
+  const int64_t w = int64_t(std::ceil(x1) - fx), h = int64_t(std::ceil(y1) - fy);
+  if (w < 1 || h < 1) return ERR_EMPTYPATH;
+  if (w > QM_MAX_PICTURE_SIDE || h > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  at.offsetX -= fx, at.offsetY -= fy;
+  out->bitmap = AllocBitmap(int32_t(w), int32_t(h));
+  out->alpha = out->bitmap ? AllocAlphaChannel(int32_t(w), int32_t(h), 1) : nullptr;
+  if (!out->alpha) {
+    FreeShapeImage(out);
+    return ERR_MEM;
+  }
+  FillBitmapRect(out->bitmap, 0, 0, int32_t(w), int32_t(h), rgb & 0xFFFFFF);
+  uint32_t code = Cover(&outline, out->alpha, 0, 2 * size, rgb & 0xFFFFFF, at);
+  // A filled path's border is a solid silhouette: what the fill covers fully is covered too.
+  if (!code && Filled(p->drawStyle)) {
+    qmAlphaChannel *body = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
+    code = body ? Cover(&outline, body, 1, 1, rgb & 0xFFFFFF, at) : uint32_t(ERR_MEM);
+    if (!code) CombineAlphaRect(body, 0, 0, out->alpha, 0, 0, int32_t(w), int32_t(h), 8, 0);
+    FreeAlphaChannel(body);
+  }
+  if (code) {
+    FreeShapeImage(out);
+    return code;
+  }
+  out->x = int32_t(-fx), out->y = int32_t(-fy);
+  return 0;
 }
 
 uint32_t CopyPathLayerData(const qmPathLayerData *from, qmPathLayerData **out) {

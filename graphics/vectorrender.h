@@ -35,6 +35,11 @@ struct qmPathBox {
 // pixels). 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box
 // beyond the largest picture) or ERR_DRAWPATH.
 uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright);
+// The border of the path's picture: the path stroked 2 x size wide in rgb (its dashes, joins
+// and caps kept; a filled path's inside covered as well), placed against the picture that
+// RenderPathPicture makes of p: out->x, out->y say how far the border reaches left of and above
+// that picture. out->bitmap and out->alpha new. 0, ERR_EMPTYPATH, ERR_MEM or ERR_DRAWPATH.
+uint32_t RenderPathOutline(const qmPathPicture *p, uint32_t rgb, int32_t size, qmShapeImage *out);
 
 // What a path layer keeps to draw its path again at any transform: its own copies of the
 // stream (with its end word) and of the dash list, the settings, draw style and colour.
@@ -44,6 +49,8 @@ struct qmPathLayerData {
   qmVectorState settings;  // dashes owned
   qmDrawStyle style;
   uint32_t color;
+  // How the layer finds the vector plug-in to draw the path again with; null: none.
+  int (*findEngine)(qmVectorEngine *out);
 };
 // A copy with a stream and dash list of its own: 0 or ERR_MEM (*out null).
 uint32_t CopyPathLayerData(const qmPathLayerData *from, qmPathLayerData **out);

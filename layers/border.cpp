@@ -10,6 +10,7 @@
 #include "graphics/bitmap_effects.h"
 #include "graphics/geometry.h"
 #include "graphics/transform.h"
+#include "graphics/vectorrender.h"
 #include "layers/layerimage.h"
 #include "layers/objectlayers.h"
 #include "runtime/errcodes.h"
@@ -65,6 +66,34 @@ uint32_t BuildShapeOutline(const qmLayer *layer, const qmLayerState *s, uint32_t
   return 0;
 }
 
+// A path layer's border is its path stroked as wide as the border, drawn through the same
+// matrix as the state's picture (the display's scale included for the scaled state). false
+// when the plug-in cannot be reached: the border is then made from the picture.
+bool BuildPathOutline(const qmDisplay *display, const qmLayer *layer, const qmLayerState *s, uint32_t rgb,
+                      int32_t size, int32_t *offsetX, int32_t *offsetY, qmPlaneSet *out, uint32_t *code) {
+  const qmPathLayerData *path = layer->type == QMTYPE_VECTORPATH ? layer->base->path : nullptr;
+  qmVectorEngine engine{};
+  if (!path || !path->commands || !path->findEngine || !path->findEngine(&engine)) return false;
+  double m[4] = {1, 0, 0, 1};
+  if (s->transformed.bitmap) {
+    double t[4] = {layer->transform.matrix[0], layer->transform.matrix[1], layer->transform.matrix[2],
+                   layer->transform.matrix[3]};
+    if (display && s == layer->current && s != layer->unscaled) {
+      t[0] *= display->scaleX, t[1] *= display->scaleX;
+      t[2] *= display->scaleY, t[3] *= display->scaleY;
+    }
+    SnapMatrixNoise(t, m);
+  }
+  const qmPathPicture p{&engine, path->commands, &path->settings, &path->style, path->color, nullptr, m,
+                        layer->anchorX, layer->anchorY};
+  qmShapeImage img{};
+  *code = RenderPathOutline(&p, rgb, size, &img);
+  if (*code) return true;
+  *offsetX = img.x, *offsetY = img.y;
+  *out = {img.bitmap, img.mask, img.alpha};
+  return true;
+}
+
 }  // namespace
 
 int32_t GetTransformedEdgeOffset(const double m[4], int32_t width, int32_t height, int32_t edge) {
@@ -92,10 +121,12 @@ uint32_t BuildBorderImage(const qmDisplay *display, const qmLayer *layer, const 
   int32_t ox = 0, oy = 0;
   const qmPlaneSet &baseImg = layer->base->own;
   const double *m = layer->transform.matrix;
-  uint32_t textCode = 0;
+  uint32_t textCode = 0, pathCode = 0;
   // A line's border is made from its picture like any other.
   if (IsShapeLayer(layer) && layer->type != QMTYPE_LINE) {
     if (uint32_t code = BuildShapeOutline(layer, s, rgb, size, &ox, &oy, &border)) return code;
+  } else if (BuildPathOutline(display, layer, s, rgb, size, &ox, &oy, &border, &pathCode)) {
+    if (pathCode) return pathCode;
   } else if (BuildTextLayerBorder(layer, s, rgb, size, &border, &textCode)) {
     if (textCode) return textCode;
     ox = oy = size;

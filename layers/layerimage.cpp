@@ -1,5 +1,6 @@
 #include "layers/layerimage.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 
@@ -16,7 +17,9 @@
 #include "graphics/vectorrender.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
+#include "layers/sweep.h"
 #include "media/animcore/anim.h"
+#include "media/image/pluginimage.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -99,6 +102,47 @@ uint32_t RenderLayerShape(qmScene *scene, int32_t type, const qmLayerState *S, c
 // anchor point taken to the scale, less the anchor's unscaled share (the picture turns about it).
 int32_t ScaledCorner(int32_t pos, double share, double scale) {
   return int32_t(std::lround((pos + share) * scale - share));
+}
+
+// The layer's vector brush drawn by its plug-in through the matrix, at the place and size its
+// picture turned as pixels would take; *drawn 0 when the layer's brush is not a vector brush.
+uint32_t DrawVectorBrushLayer(qmScene *scene, const qmLayer *layer, qmLayerState *N, const double m[4],
+                              uint32_t flags, int32_t *drawn) {
+  *drawn = 0;
+  qmObjectId id = layer->object;
+  qmBrush *b = nullptr;
+  if (FindBrush(scene->objects, &id, &b, FINDBRUSH_DELETED) || b->kind != BRUSHKIND_VECTOR || !b->sourceImage)
+    return 0;
+  const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
+  const qmLayerState *base = layer->base;
+  const int32_t width = base->width, height = base->height;
+  if (width < 1 || height < 1 || source->width < 1 || source->height < 1) return 0;
+  const bool scaled = flags & LRENDER_SCALED;
+  qmTransformedImage at{};
+  if (uint32_t code = TransformImageBitmaps(scene->current, TFKIND_GEOMETRY, nullptr, nullptr, nullptr, 0, 0,
+                                            scaled ? N->x : base->x, scaled ? N->y : base->y, width, height,
+                                            layer->anchorX, layer->anchorY, m, 0, &at))
+    return code;
+  // The picture as loaded taken to the layer's size, then through the matrix, moved so that the
+  // turned box starts at (0, 0).
+  const double sx = double(width) / source->width, sy = double(height) / source->height;
+  double x0 = 0, y0 = 0;
+  const double corners[3][2] = {{double(width), 0}, {0, double(height)}, {double(width), double(height)}};
+  for (const auto &c : corners) {
+    x0 = std::min(x0, m[0] * c[0] + m[2] * c[1]);
+    y0 = std::min(y0, m[1] * c[0] + m[3] * c[1]);
+  }
+  const double values[6] = {m[0] * sx, m[1] * sx, m[2] * sy, m[3] * sy, -x0, -y0};
+  qmPlaneSet planes{};
+  int32_t ownMask = 0;
+  if (uint32_t code = RenderVectorBrushPlanes(b, values, at.width, at.height, !(m[1] == 0 && m[2] == 0),
+                                              &planes.bitmap, &planes.mask, &planes.alpha, &ownMask))
+    return code;
+  N->transformed = planes;
+  N->x = at.x, N->y = at.y;
+  N->width = at.width, N->height = at.height;
+  *drawn = 1;
+  return 0;
 }
 
 }  // namespace
@@ -207,14 +251,83 @@ uint32_t RenderPathLayer(qmScene *scene, const qmLayer *layer, const qmPathLayer
   return RenderPathPicture(&p, out, box);
 }
 
+namespace {
+
+// Whether the layer's kind shows its picture through something other than a pixel brush: it
+// would draw the picture anew from its text, shape, path, vector source or object part.
+bool DrawsFromDescription(qmScene *scene, const qmLayer *layer) {
+  if (layer->type != QMTYPE_BRUSH) return true;
+  qmObjectId id = layer->object;
+  qmBrush *b = nullptr;
+  if (FindBrush(scene->objects, &id, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE)) return true;
+  return b->kind == BRUSHKIND_VECTOR;
+}
+
+// The state stops describing its object: only its picture is left to show.
+void DropLayerDescription(qmLayerState *s) {
+  FreeLayerTextRequest(s);
+  FreePathLayerData(s->path);
+  s->path = nullptr;
+  MemFree(s->shape.vertices);
+  s->shape = {};
+  s->shapeData = 0;
+  s->partX = s->partY = 0;
+}
+
+}  // namespace
+
 uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer) {
   if (IsObjectInAsyncDraw(scene, layer)) return ERR_RENDERADLAYER;
-  qmLayerState *base = layer->base;
-  if (layer->type == QMTYPE_VECTORPATH) {
-    FreePathLayerData(base->path);
-    base->path = nullptr;
+  switch (layer->type) {
+  case QMTYPE_ANIM: return 0;  // the layer holds its frame as its own picture already
+  case QMTYPE_BRUSH:
+  case QMTYPE_BRUSHPART:
+  case QMTYPE_BGPICPART:
+  case QMTYPE_TEXTOBJECT:
+  case QMTYPE_TEXTOUT:
+  case QMTYPE_PRINT:
+  case QMTYPE_VECTORPATH: break;
+  default:
+    if (!IsShapeType(layer->type)) return ERR_WRONGUSAGE;
   }
-  if (IsShapeType(layer->type)) base->shapeData = 0;
+  qmLayerState *s = layer->base;
+  if (!s->own.bitmap) {
+    // Layers of an object's picture hold the rectangle they show.
+    qmLayerImage img{};
+    if (uint32_t code = GetLayerImage(scene, layer, s, 0, 0, -1, &img)) return code;
+    if (!img.bitmap || s->width < 1 || s->height < 1 || img.originX < 0 || img.originY < 0 ||
+        int64_t(img.originX) + s->width > img.width || int64_t(img.originY) + s->height > img.height)
+      return ERR_WRONGUSAGE;
+    qmPlaneSet copy{};
+    if (uint32_t code = CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0,
+                                   &copy.bitmap, img.mask ? &copy.mask : nullptr, img.alpha ? &copy.alpha : nullptr))
+      return code;
+    s->own = copy;
+  }
+  if (!DrawsFromDescription(scene, layer)) return 0;
+  // The layer becomes a layer of a pixel brush of its picture, kept only for it (flagged as
+  // freed, it goes with the layer); a later SelectLayer finds a brush layer and keeps it.
+  const qmPlaneSet &own = s->own;
+  const int32_t w = own.bitmap->width, h = own.bitmap->height;
+  qmPlaneSet planes{};
+  if (uint32_t code = CopyBitmap(own.bitmap, own.mask, own.alpha, 0, 0, w, h, 0, &planes.bitmap,
+                                 own.mask ? &planes.mask : nullptr, own.alpha ? &planes.alpha : nullptr))
+    return code;
+  qmObjectId id{0, 0};
+  qmBrush *brush = nullptr;
+  if (uint32_t code = NewBrushRecord(scene->objects, &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, planes.bitmap,
+                                     planes.mask ? kOwnMaskColor : kNoTransparentColor, planes.mask, planes.alpha,
+                                     &brush)) {
+    FreePlaneSet(&planes);
+    return code;
+  }
+  brush->deleted = 1;
+  const uint32_t sweep = SweepFlagOfLayerType(layer->type);
+  ForEachLayerState(layer, DropLayerDescription);
+  layer->type = QMTYPE_BRUSH;
+  layer->object = id;
+  // What the layer showed before may have lived only for it.
+  if (sweep) SweepUnusedObjects(scene, sweep);
   return 0;
 }
 
@@ -284,6 +397,12 @@ uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const 
   // in doubles), enough to truncate the placed corner one pixel off: such terms count as exact.
   double m[4];
   SnapMatrixNoise(transform->matrix, m);
+  // A vector brush is drawn anew by its plug-in through the matrix rather than its pixels turned.
+  if (layer->type == QMTYPE_BRUSH) {
+    int32_t drawn = 0;
+    if (uint32_t code = DrawVectorBrushLayer(scene, layer, N, m, flags, &drawn)) return code;
+    if (drawn) return 0;
+  }
   // Scaled text is rendered again at its scaled size rather than its picture enlarged.
   if (IsTextType(layer->type)) {
     int32_t drawn = 0;

@@ -46,10 +46,11 @@ uint32_t RenderShapeLayerImage(qmScene *scene, const qmLayer *layer, const qmLay
 uint32_t RenderPathLayer(qmScene *scene, const qmLayer *layer, const qmPathLayerData *path, const double matrix[4],
                          qmShapeImage *out, qmPathBox *box);
 
-// Readies the layer as a drawing target: a layer drawn again from what it describes (a path, a
-// shape) keeps only its untransformed picture from now on, so that what is drawn into that
-// picture stays when the layer is turned or scaled. 0, or ERR_RENDERADLAYER for a layer an
-// asynchronous draw object draws.
+// Readies the layer as a drawing target: its base state holds its untransformed picture, and a
+// layer that would draw that picture anew (text, shape, path, brush or picture part, vector
+// brush) becomes a layer of a pixel brush of it, kept only for the layer, so that what is drawn
+// stays when the layer is turned or scaled. Anim layers keep their frame. 0, ERR_RENDERADLAYER
+// for a layer an asynchronous draw object draws, ERR_WRONGUSAGE for other kinds, ERR_MEM.
 uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer);
 
 // The transform's matrix from its user matrix, or from target size, object size, scales and

@@ -214,6 +214,9 @@ uint32_t HoldObject(qmMove *m, void **object) {
     const qmMask *mask, *alpha;
     int32_t w, h;
     if (uint32_t code = ctx->textObjectPicture(scene, &m->objectId, &bitmap, &mask, &alpha, &w, &h)) return code;
+    if (ctx->textObjectOffset) {
+      if (uint32_t code = ctx->textObjectOffset(scene, &m->objectId, &m->offsetX, &m->offsetY)) return code;
+    }
     // The move keeps its own copy: the text object may change or go while an asynchronous move runs.
     if (CopyBitmap(bitmap, mask, alpha, 0, 0, w, h, 0, &m->ownedImage, mask ? &m->ownedMask : nullptr,
                    alpha ? &m->ownedAlpha : nullptr))
@@ -510,6 +513,9 @@ uint32_t RunMove(qmMove *m, qmAsyncDraw **asyncOut) {
   }
   x1 = ResolvePositionX(scene, x1, m->width, 0, anchorX), x2 = ResolvePositionX(scene, x2, m->width, 0, anchorX);
   y1 = ResolvePositionY(scene, y1, m->height, 0, anchorY), y2 = ResolvePositionY(scene, y2, m->height, 0, anchorY);
+  // A text object's picture stands at its offset from the points, as DisplayTextObject puts it.
+  x1 = Clamp32(int64_t(x1) + m->offsetX), x2 = Clamp32(int64_t(x2) + m->offsetX);
+  y1 = Clamp32(int64_t(y1) + m->offsetY), y2 = Clamp32(int64_t(y2) + m->offsetY);
   if (x1 == x2 && y1 == y2) {
     if (!m->embedded) {
       MoveFree(m);

@@ -53,6 +53,7 @@ struct qmMove {
   qmBitmap *ownedImage;  // a text object's picture copied for the move
   qmMask *ownedMask;
   qmAlphaChannel *ownedAlpha;
+  int32_t offsetX, offsetY;  // a text object's drawing offset, added to the resolved points
   // The path.
   int32_t x, y, targetX, targetY, previousX, previousY;
   int32_t width, height;

@@ -24,14 +24,6 @@ void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32
   *w = int32_t(std::min<int64_t>(x1 - x0, INT32_MAX)), *h = int32_t(std::min<int64_t>(y1 - y0, INT32_MAX));
 }
 
-bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w, int32_t *h) {
-  const int64_t x0 = std::max<int64_t>(*x, 0), y0 = std::max<int64_t>(*y, 0);
-  const int64_t x1 = std::min<int64_t>(int64_t(*x) + *w, W), y1 = std::min<int64_t>(int64_t(*y) + *h, H);
-  if (x0 >= x1 || y0 >= y1) return false;
-  *x = int32_t(x0), *y = int32_t(y0), *w = int32_t(x1 - x0), *h = int32_t(y1 - y0);
-  return true;
-}
-
 namespace {
 
 struct qmRect {
@@ -373,26 +365,6 @@ void RefreshLayer(qmScene *scene, const qmLayer *layer) {
   int32_t x, y, w, h;
   GetLayerBounds(scene->current, layer, layer->current, &x, &y, &w, &h);
   RefreshRect(scene, x, y, w, h);
-}
-
-std::vector<qmDirtyRect> PlanRefresh(const qmDirtyRect *entries, int32_t count, int32_t W, int32_t H) {
-  std::vector<qmDirtyRect> plan;
-  int64_t pixels = 0;
-  qmDirtyRect box{INT32_MAX, INT32_MAX, INT32_MIN, INT32_MIN};
-  for (int32_t i = 0; i < count; i++) {
-    const qmDirtyRect &r = entries[i];
-    if (r.x1 == kMergedRect) continue;
-    int32_t x = r.x1, y = r.y1;
-    int32_t w = int32_t(std::min<int64_t>(int64_t(r.x2) - r.x1 + 1, INT32_MAX));
-    int32_t h = int32_t(std::min<int64_t>(int64_t(r.y2) - r.y1 + 1, INT32_MAX));
-    if (!ClipRectToPicture(W, H, &x, &y, &w, &h)) continue;
-    plan.push_back({x, y, x + w - 1, y + h - 1});
-    pixels += int64_t(w) * h;
-    box = {std::min(box.x1, x), std::min(box.y1, y), std::max(box.x2, x + w - 1), std::max(box.y2, y + h - 1)};
-  }
-  // Each pixel of the box is composed the same from the layers whichever rectangle takes it.
-  if (plan.size() > 1 && pixels > int64_t(box.x2 - box.x1 + 1) * (box.y2 - box.y1 + 1)) plan.assign(1, box);
-  return plan;
 }
 
 void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count) {

@@ -55,19 +55,12 @@ void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLaye
 // The bounding box of both rectangles into the first (sizes capped at INT32_MAX).
 void UnionRect(int32_t *x, int32_t *y, int32_t *width, int32_t *height, int32_t otherX, int32_t otherY,
                int32_t otherWidth, int32_t otherHeight);
-// Cuts a rectangle to a picture of W x H: false when nothing is left.
-bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
 // Redraws the rectangle of the scene's picture into the display's layer buffer and shows it.
 void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 // By the output of the scene's display: redrawn and shown at once (the display), recorded in the
 // display's dirty list (a picture selected with SelectBGPic), or nothing.
 void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 void RefreshLayer(qmScene *scene, const qmLayer *layer);
-// The rectangles that bring the entries of a list not taken by a merge to a picture of W x H,
-// each cut to it (inclusive corners): the entries themselves, or, when their pixels add up to
-// more than the box around them all, that box alone, so that a refresh never composes more
-// than the whole picture.
-std::vector<qmDirtyRect> PlanRefresh(const qmDirtyRect *entries, int32_t count, int32_t W, int32_t H);
 // The rectangles PlanRefresh gives for the list, redrawn and shown.
 void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count);
 // Whether a layer that is drawn lies over any pixel of the rectangle.

@@ -84,12 +84,38 @@ bool HasSource(const qmSprite *linked, const qmSprite *source) {
   return false;
 }
 
+qmShownSpriteSpan SpanOf(qmShownSprite *n) {
+  const auto edge = [](int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); };
+  return {n->x, n->y, edge(int64_t(n->x) + n->width), edge(int64_t(n->y) + n->height), n};
+}
+
+// The picture's spans made again from its list after a node came or went; without memory for
+// them they are dropped and the readers walk the list.
+void RebuildSpans(qmBGPic *pic) {
+  int64_t count = 0;
+  for (const qmShownSprite *n = pic->shownSprites; n; n = n->next) count++;
+  if (count > pic->spriteSpanCapacity || !pic->spriteSpans) {
+    const int64_t capacity = std::max<int64_t>(count * 2, 64);
+    const int64_t bytes = capacity * int64_t(sizeof(qmShownSpriteSpan));
+    MemFree(pic->spriteSpans);
+    pic->spriteSpans = bytes <= INT32_MAX ? static_cast<qmShownSpriteSpan *>(MemAlloc(uint32_t(bytes), 0)) : nullptr;
+    pic->spriteSpanCapacity = pic->spriteSpans ? int32_t(capacity) : 0;
+  }
+  pic->spriteSpanCount = 0;
+  if (!pic->spriteSpans) return;
+  for (qmShownSprite *n = pic->shownSprites; n; n = n->next) {
+    n->slot = pic->spriteSpanCount;
+    pic->spriteSpans[pic->spriteSpanCount++] = SpanOf(n);
+  }
+}
+
 // Unlinks the sprite's node from the picture; the display showing it is refreshed there.
 void DropNode(qmScene *scene, qmBGPic *pic, qmDisplay *display, const qmSprite *sprite) {
   for (qmShownSprite **p = &pic->shownSprites; *p; p = &(*p)->next) {
     if ((*p)->sprite != sprite) continue;
     qmShownSprite *n = *p;
     *p = n->next;
+    RebuildSpans(pic);
     if (display) RefreshSpriteRect(scene, display, n->x, n->y, n->width, n->height);
     MemFree(n);
     return;
@@ -230,6 +256,7 @@ uint32_t ShowSprite(qmScene *scene, qmSprite *sprite, int32_t x, int32_t y, int3
     if (next == n->frame && x == n->x && y == n->y) return 0;
     const Rect before{n->x, n->y, n->width, n->height};
     n->x = x, n->y = y, n->frame = next, n->width = w, n->height = h;
+    if (pic->spriteSpans) pic->spriteSpans[n->slot] = SpanOf(n);
     Rect overlap;
     if (!Intersect(before, {x, y, w, h}, &overlap)) {
       RefreshSpriteRect(scene, d, before.x, before.y, before.w, before.h);
@@ -255,6 +282,7 @@ uint32_t ShowSprite(qmScene *scene, qmSprite *sprite, int32_t x, int32_t y, int3
   qmShownSprite **tail = &pic->shownSprites;
   while (*tail) tail = &(*tail)->next;
   *tail = n;
+  RebuildSpans(pic);
   RefreshSpriteRect(scene, d, x, y, w, h);
   return 0;
 }
@@ -504,11 +532,36 @@ void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, int32_t
   const int32_t W = std::min(pic->shownWidth, dst->width), H = std::min(pic->shownHeight, dst->height);
   Rect area;
   if (!Intersect({x, y, width, height}, {0, 0, W, H}, &area)) return;
-  for (const qmShownSprite *n = pic->shownSprites; n; n = n->next) DrawNode(scene, n, dst, area, W, H);
+  if (!pic->spriteSpans) {
+    for (const qmShownSprite *n = pic->shownSprites; n; n = n->next) DrawNode(scene, n, dst, area, W, H);
+    return;
+  }
+  const int32_t x2 = area.x + area.w, y2 = area.y + area.h;  // cut to the picture: no overflow
+  // The spans that reach the area are gathered a block at a time without a branch per span (a
+  // few of many hit, at random), then drawn in order.
+  constexpr int32_t kBlock = 256;
+  int32_t hits[kBlock];
+  for (int32_t first = 0; first < pic->spriteSpanCount; first += kBlock) {
+    const int32_t end = std::min(pic->spriteSpanCount, first + kBlock);
+    int32_t count = 0;
+    for (int32_t i = first; i < end; i++) {
+      const qmShownSpriteSpan &s = pic->spriteSpans[i];
+      hits[count] = i;
+      count += int32_t((s.x1 < x2) & (s.x2 > area.x) & (s.y1 < y2) & (s.y2 > area.y));
+    }
+    for (int32_t k = 0; k < count; k++) DrawNode(scene, pic->spriteSpans[hits[k]].node, dst, area, W, H);
+  }
 }
 
 bool SpritesCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height) {
   Rect part;
+  if (pic && pic->spriteSpans) {
+    for (int32_t i = 0; i < pic->spriteSpanCount; i++) {
+      const qmShownSpriteSpan &s = pic->spriteSpans[i];
+      if (Intersect({x, y, width, height}, {s.x1, s.y1, s.x2 - s.x1, s.y2 - s.y1}, &part)) return true;
+    }
+    return false;
+  }
   for (const qmShownSprite *n = pic ? pic->shownSprites : nullptr; n; n = n->next)
     if (Intersect({x, y, width, height}, {n->x, n->y, n->width, n->height}, &part)) return true;
   return false;

@@ -283,6 +283,7 @@ void WireLibraryServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   ctx->textObjectPicture = TextObjectPicture;
+  ctx->textObjectOffset = TextObjectOffset;
   ctx->insertTextObjectLayer = TextInsertObjectLayer;
   ctx->tagConstant = TextTagConstant;
   ctx->readTextAttribute = TextReadAttribute;
@@ -305,6 +306,7 @@ void UnwireLibraryServices(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx) return;
   ctx->textObjectPicture = nullptr;
+  ctx->textObjectOffset = nullptr;
   ctx->insertTextObjectLayer = nullptr;
   ctx->tagConstant = nullptr;
   ctx->readTextAttribute = nullptr;

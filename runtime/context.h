@@ -87,6 +87,9 @@ struct qmPlayerContext {
   // alpha may be null, and its size). 0 or the missing-object error.
   uint32_t (*textObjectPicture)(const qmScene *scene, const qmObjectId *id, const qmBitmap **bitmap, const qmMask **mask,
                                 const qmMask **alpha, int32_t *width, int32_t *height);
+  // The text library: where a text object's picture stands from the object's own position (its
+  // drawing offset, in pixels). 0 or the missing-object error.
+  uint32_t (*textObjectOffset)(const qmScene *scene, const qmObjectId *id, int32_t *x, int32_t *y);
   // The text library: InsertLayer of a text object, a TEXTOBJECT layer at the 1-based position
   // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
   uint32_t (*insertTextObjectLayer)(qmScene *scene, const qmObjectId *id, int32_t x, int32_t y, int32_t position,

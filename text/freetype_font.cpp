@@ -30,7 +30,7 @@ constexpr FT_Int32 kLoadProbe = FT_LOAD_NO_AUTOHINT | FT_LOAD_RENDER;
 
 struct qmCachedGlyph {
   FT_Glyph glyph;   // an FT_BitmapGlyph
-  FT_Pos advance;   // 1/64 pixel
+  int64_t emAdvance;  // the advance in 1/65536 of an em
 };
 
 struct qmStreamDescriptor {
@@ -52,13 +52,14 @@ struct qmFreeTypeFontData {
   int32_t cache;
   qmCachedGlyph antiAliased[256];
   qmCachedGlyph oneBit[256];
+  uint32_t charIndex[256];  // glyph index + 1 of each code below 256; 0 until looked up
   FT_Fixed xMatrix;  // 16.16 horizontal scale of the transform; 0x10000 without one
 };
 
 // One glyph as the engine hands it out: the bitmap stays valid until the next glyph is got.
 struct qmGlyphImage {
   int32_t left, top;
-  FT_Pos advance;
+  int64_t emAdvance;  // 1/65536 em
   const FT_Bitmap *bitmap;
 };
 
@@ -78,7 +79,7 @@ void FreeCache(qmCachedGlyph *cache) {
   for (int i = 0; i < 256; i++) {
     if (cache[i].glyph) FT_Done_Glyph(cache[i].glyph);
     cache[i].glyph = nullptr;
-    cache[i].advance = 0;
+    cache[i].emAdvance = 0;
   }
 }
 
@@ -175,7 +176,7 @@ int32_t GetFreeTypeGlyph(qmFreeTypeFontData *d, uint32_t code, FT_UInt index, in
   qmCachedGlyph *cache = antiAlias ? d->antiAliased : d->oneBit;
   if (cacheable && cache[code].glyph) {
     auto *g = reinterpret_cast<FT_BitmapGlyph>(cache[code].glyph);
-    *out = {g->left, g->top, cache[code].advance, &g->bitmap};
+    *out = {g->left, g->top, cache[code].emAdvance, &g->bitmap};
     return 0;
   }
   FT_Face face = d->face;
@@ -187,17 +188,26 @@ int32_t GetFreeTypeGlyph(qmFreeTypeFontData *d, uint32_t code, FT_UInt index, in
   // The transform scales the slot's advance too; the caller applies the x scale once itself.
   FT_Pos advance = slot->advance.x;
   if (d->xMatrix != 0x10000 && d->xMatrix > 0) advance = static_cast<FT_Pos>((advance * 65536) / d->xMatrix);
+  const int64_t ppem = face->size->metrics.x_ppem ? face->size->metrics.x_ppem : 1;
+  const int64_t emAdvance = (static_cast<int64_t>(advance) * 1024) / ppem;
   if (cacheable) {
     FT_Glyph glyph;
     if (FT_Get_Glyph(slot, &glyph) == 0) {
-      cache[code] = {glyph, advance};
+      cache[code] = {glyph, emAdvance};
       auto *g = reinterpret_cast<FT_BitmapGlyph>(glyph);
-      *out = {g->left, g->top, advance, &g->bitmap};
+      *out = {g->left, g->top, emAdvance, &g->bitmap};
       return 0;
     }
   }
-  *out = {slot->bitmap_left, slot->bitmap_top, advance, &slot->bitmap};
+  *out = {slot->bitmap_left, slot->bitmap_top, emAdvance, &slot->bitmap};
   return 0;
+}
+
+// The glyph index of a code; those below 256 are looked up once per face.
+FT_UInt CharIndex(qmFreeTypeFontData *d, uint32_t code) {
+  if (code >= 256) return FT_Get_Char_Index(d->face, code);
+  if (!d->charIndex[code]) d->charIndex[code] = FT_Get_Char_Index(d->face, code) + 1;
+  return d->charIndex[code] - 1;
 }
 
 // The codes of the text: decoded UTF-8, or the bytes when the flag is off or decoding fails.
@@ -225,17 +235,17 @@ struct qmCodes {
 };
 
 // Pixels the pen moves for one character, kerning towards the next one included.
-int32_t CharacterAdvance(const qmFont *font, const qmFreeTypeFontData *d, FT_Pos advance, FT_UInt index,
+int32_t CharacterAdvance(const qmFont *font, const qmFreeTypeFontData *d, int64_t emAdvance, FT_UInt index,
                          FT_UInt nextIndex) {
   FT_Face face = d->face;
-  int64_t kerning = 0;
+  int64_t em = emAdvance;
   if (FT_HAS_KERNING(face) && index && nextIndex) {
     FT_Vector v;
-    if (FT_Get_Kerning(face, index, nextIndex, FT_KERNING_UNSCALED, &v) == 0) kerning = v.x;
+    if (FT_Get_Kerning(face, index, nextIndex, FT_KERNING_UNSCALED, &v) == 0 && v.x) {
+      const int64_t units = face->units_per_EM ? face->units_per_EM : 1;
+      em += (static_cast<int64_t>(v.x) * 65536) / units;
+    }
   }
-  int64_t ppem = face->size->metrics.x_ppem ? face->size->metrics.x_ppem : 1;
-  int64_t units = face->units_per_EM ? face->units_per_EM : 1;
-  int64_t em = (static_cast<int64_t>(advance) * 1024) / ppem + (kerning * 65536) / units;
   int64_t pixels = (em * d->pixelSize) / 65536;
   return static_cast<int32_t>(static_cast<double>(pixels) * font->xScale);
 }
@@ -383,9 +393,9 @@ uint32_t MeasureFreeTypeText(qmFont *font, const char *text, int32_t length, int
   auto *d = static_cast<qmFreeTypeFontData *>(font->engineData);
   qmCodes codes(text, length, utf8);
   int32_t pen = 0, minX = 10000, minY = 10000, maxX = 0, maxY = 0, inked = 0;
-  FT_UInt index = codes.count ? FT_Get_Char_Index(d->face, codes.codes[0]) : 0;
+  FT_UInt index = codes.count ? CharIndex(d, codes.codes[0]) : 0;
   for (int32_t i = 0; i < codes.count; i++) {
-    FT_UInt next = i + 1 < codes.count ? FT_Get_Char_Index(d->face, codes.codes[i + 1]) : 0;
+    FT_UInt next = i + 1 < codes.count ? CharIndex(d, codes.codes[i + 1]) : 0;
     qmGlyphImage g;
     if (GetFreeTypeGlyph(d, codes.codes[i], index, style, &g) == 0) {
       if (codes.codes[i] != ' ') {
@@ -397,7 +407,7 @@ uint32_t MeasureFreeTypeText(qmFont *font, const char *text, int32_t length, int
         if (y1 > maxY) maxY = y1;
         inked = 1;
       }
-      pen += CharacterAdvance(font, d, g.advance, index, next);
+      pen += CharacterAdvance(font, d, g.emAdvance, index, next);
     }
     index = next;
   }
@@ -416,13 +426,13 @@ uint32_t RenderFreeTypeText(qmFont *font, void *target, int32_t x, int32_t y, co
   auto *d = static_cast<qmFreeTypeFontData *>(font->engineData);
   qmCodes codes(text, length, utf8);
   int32_t pen = x;
-  FT_UInt index = codes.count ? FT_Get_Char_Index(d->face, codes.codes[0]) : 0;
+  FT_UInt index = codes.count ? CharIndex(d, codes.codes[0]) : 0;
   for (int32_t i = 0; i < codes.count; i++) {
-    FT_UInt next = i + 1 < codes.count ? FT_Get_Char_Index(d->face, codes.codes[i + 1]) : 0;
+    FT_UInt next = i + 1 < codes.count ? CharIndex(d, codes.codes[i + 1]) : 0;
     qmGlyphImage g;
     if (GetFreeTypeGlyph(d, codes.codes[i], index, style, &g) == 0) {
       DrawGlyph(g.bitmap, pen + g.left, y + font->baseline - g.top, target, clip, color);
-      pen += CharacterAdvance(font, d, g.advance, index, next);
+      pen += CharacterAdvance(font, d, g.emAdvance, index, next);
     }
     index = next;
   }

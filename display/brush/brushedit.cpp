@@ -44,42 +44,15 @@ uint32_t FindBrushToEdit(VmState *L, const qmObjectId *id, qmBrush **out, int32_
 
 uint32_t FreeOldBrushOfId(VmState *L, const qmObjectId &id) { return id.handle ? 0 : FreeBrushNode(GetScene(L), &id, 0); }
 
-// A vector brush drawn anew by its plug-in onto planes of width x height: values map the
-// picture as loaded ({a, b, c, d, tx, ty}, x' = a x + c y + tx, y' = b x + d y + ty). The
-// alpha channel stays when the brush has one; a turned brush without one hides what lies
-// outside the picture with a mask of its own.
+// A vector brush drawn anew by its plug-in onto planes of width x height, which replace its own.
 uint32_t RenderVectorBrush(qmBrush *b, const double values[6], int32_t width, int32_t height, bool turned) {
-  const auto *source = static_cast<const qmPluginImage *>(b->sourceImage);
-  uint32_t *pixels = nullptr;
-  if (uint32_t code = TransformPluginImage(source, values, width, height, &pixels)) return code;
   qmBitmap *bitmap = nullptr;
   qmMask *mask = nullptr;
   qmAlphaChannel *alpha = nullptr;
-  // A colour key keyed into the old mask keys the new one.
-  const uint32_t key = b->mask && b->transparentColor != kOwnMaskColor ? b->transparentColor : kNoTransparentColor;
-  uint32_t code = uint32_t(BitmapFromArgb(pixels, key, width, height, width, 0, &bitmap, &mask));
-  const bool hideOutside = turned && !b->alpha && !mask;
-  if (!code && (b->alpha || hideOutside)) {
-    if ((alpha = AllocAlphaChannel(width, height, 0)) != nullptr)
-      ArgbToAlphaChannel(pixels, width, height, width, alpha->memory, alpha->bytesPerRow);
-    else
-      code = ERR_MEM;
-  }
-  if (!code && hideOutside) {
-    mask = AllocMask(width, height, 1);
-    if (mask) MaskFromAlphaRect(alpha, 0, 0, mask, 0, 0, width, height, MASKVANILLACOPY);
-    else code = ERR_MEM;
-    FreeAlphaChannel(alpha);
-    alpha = nullptr;
-  }
-  FreeImagePixels(pixels);
-  if (code) {
-    FreeBitmap(bitmap);
-    FreeMask(mask);
-    FreeAlphaChannel(alpha);
+  int32_t ownMask = 0;
+  if (uint32_t code = RenderVectorBrushPlanes(b, values, width, height, turned, &bitmap, &mask, &alpha, &ownMask))
     return code;
-  }
-  if (hideOutside) b->transparentColor = kOwnMaskColor;
+  if (ownMask) b->transparentColor = kOwnMaskColor;
   ReplaceBrushPlanes(b, bitmap, mask, alpha, width, height);
   return 0;
 }

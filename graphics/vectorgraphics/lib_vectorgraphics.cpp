@@ -384,7 +384,8 @@ uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const qmPath
     layer.tags = &tags;
     layer.position = -1;
     // The layer draws the path again when it is turned or scaled.
-    const qmPathLayerData data{path->commands, uint32_t(PathCommandBytes(path) + 4), *StateOf(L), style, color};
+    const qmPathLayerData data{path->commands, uint32_t(PathCommandBytes(path) + 4), *StateOf(L), style, color,
+                               ctx->findVectorEngine};
     layer.path = &data;
     if (uint32_t code = ctx->addImageLayer(scene, &layer)) return code;
     if (o.display->outputType == DISPOUT_DISPLAY)

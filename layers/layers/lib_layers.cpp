@@ -454,27 +454,17 @@ void LayerBounds(const void *layer, int32_t *x, int32_t *y, int32_t *width, int3
   *x = s->x, *y = s->y, *width = s->width, *height = s->height;
 }
 
-// SelectLayer draws into the untransformed picture the layer keeps of its own; a layer that
-// shows its object's picture gets a copy of it first, so that the object and the other layers
-// showing it stay as they are. The caches are built anew from it afterwards.
+// SelectLayer draws into the untransformed picture the layer keeps of its own, which the
+// object and the other layers showing it never share. A layer that would draw its picture anew
+// (text, shapes, paths, parts, vector brushes) becomes a brush layer of that picture first, so
+// that what is drawn stays when it is turned or scaled. The caches are built anew afterwards.
 uint32_t SelectLayerPicture(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
                             void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
   if (uint32_t code = RasterizeVectorLayer(scene, l)) return code;
   qmLayerState *s = l->base;
-  if (!s->own.bitmap) {
-    qmLayerImage img{};
-    if (uint32_t code = GetLayerImage(scene, l, s, 0, 0, -1, &img)) return code;
-    if (!img.bitmap || s->width < 1 || s->height < 1 || img.originX + s->width > img.width ||
-        img.originY + s->height > img.height)
-      return ERR_WRONGUSAGE;
-    qmPlaneSet copy{};
-    if (uint32_t code = CopyBitmap(img.bitmap, img.mask, img.alpha, img.originX, img.originY, s->width, s->height, 0,
-                                   &copy.bitmap, img.mask ? &copy.mask : nullptr, img.alpha ? &copy.alpha : nullptr))
-      return code;
-    s->own = copy;
-  }
+  if (!s->own.bitmap) return ERR_WRONGUSAGE;
   *planes = s->own;
   *width = s->own.bitmap->width, *height = s->own.bitmap->height;
   *record = l;

@@ -179,6 +179,36 @@ TEST(BitmapOps, TurnOntoATargetEqualsTheTurnedCopyBlended) {
   FreeBitmap(target), FreeBitmap(src), FreeAlphaChannel(alpha);
 }
 
+// Nearest scaling takes the alpha plane's samples where it takes the pixels': with every alpha
+// byte equal to its pixel's low byte, the two planes agree after enlarging and shrinking a part
+// of the picture (rows repeated, columns repeated or skipped, the part's offset kept).
+TEST(BitmapOps, NearestScaleSamplesAlphaLikePixels) {
+  const int w = 70, h = 23;
+  qmBitmap *b = AllocBitmap(w, h);
+  qmAlphaChannel *a = AllocAlphaChannel(w, h, 1);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const uint8_t v = uint8_t(x * 7 + y * 31);
+      Put(b, x, y, v);
+      a->memory[y * a->bytesPerRow + x] = v;
+    }
+  struct Case {
+    int srcX, srcY, srcW, srcH, outW, outH;
+  } cases[] = {{3, 2, 40, 11, 160, 35}, {0, 0, 70, 23, 13, 9}, {5, 1, 64, 20, 64, 41}, {60, 20, 10, 3, 33, 7}};
+  for (const Case &c : cases) {
+    qmScaleOutputs out{};
+    ASSERT_EQ(ScaleBitmap(b, nullptr, a, c.srcX, c.srcY, nullptr, c.srcW, c.srcH, c.outW, c.outH, 0, &out), 0u);
+    ASSERT_NE(out.alpha, nullptr);
+    for (int y = 0; y < c.outH; y++)
+      for (int x = 0; x < c.outW; x++)
+        ASSERT_EQ(out.alpha->memory[y * out.alpha->bytesPerRow + x], Get(out.bitmap, x, y) & 0xFF)
+            << c.outW << "x" << c.outH << " at " << x << "," << y;
+    FreeBitmap(out.bitmap), FreeAlphaChannel(out.alpha);
+  }
+  FreeBitmap(b), FreeAlphaChannel(a);
+  FreeScaleTables();
+}
+
 TEST(BitmapOps, ScaleMakesPlanesOrFillsTheTarget) {
   qmBitmap *b = Numbered(8, 8);
   qmMask *m = AllocMask(8, 8, 1);

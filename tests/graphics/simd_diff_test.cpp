@@ -120,6 +120,23 @@ TEST(SimdDiff, Scale) {
   FreeScaleBuffers(&buffers);
 }
 
+// Byte rows by nearest samples: enlarged (samples repeat), shrunk (steps wider than the vector's
+// window) and samples at the row's very end, against the one-by-one loop.
+TEST(SimdDiff, NearestAlphaRow) {
+  for (int iter = 0; iter < 300; iter++) {
+    const int srcWidth = Rand(1, 200), width = Rand(1, 300);
+    const int64_t step = int64_t(double(srcWidth) / width * 65536.0);
+    std::vector<int32_t> index(static_cast<size_t>(width));
+    for (int i = 0; i < width; i++) index[size_t(i)] = int32_t(std::min<int64_t>((i * step) >> 16, srcWidth - 1));
+    // The source row exactly as long as srcWidth, so a read past it shows under the sanitizer.
+    const auto src = RandomVector<uint8_t>(size_t(srcWidth));
+    std::vector<uint8_t> fast(static_cast<size_t>(width)), slow(static_cast<size_t>(width));
+    NearestAlphaRow(fast.data(), src.data(), index.data(), width, srcWidth);
+    NearestAlphaRowScalar(slow.data(), src.data(), index.data(), width, srcWidth);
+    ASSERT_EQ(fast, slow) << srcWidth << " -> " << width;
+  }
+}
+
 TEST(SimdDiff, Transform) {
   for (int iter = 0; iter < 80; iter++) {
     int sw = Rand(1, 40), sh = Rand(1, 40), smooth = iter & 1;

@@ -314,3 +314,32 @@ TEST(MoveObject, RefusalsAndMovesThatGoNowhere) {
 }
 
 }  // namespace
+
+namespace {
+
+// A text object whose picture stands off its origin (an edge reaches left of and above the
+// letters): a move ends where DisplayTextObject would show it, with layers on and off.
+TEST(MoveObject, TextObjectsEndWhereTheyWouldBeShown) {
+  auto screen = [](bool layers, bool moved) {
+    MoveVm vm(64, 48, layers);
+    EXPECT_EQ(vm.Call("SetFontStyle", {64, 0xFF4020, 3}).code, 0u);
+    EXPECT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+    int32_t ox = 0, oy = 0;
+    const qmObjectId id{1, 0};
+    EXPECT_EQ(GetPlayerContext(vm.L)->textObjectOffset(vm.Scene(), &id, &ox, &oy), 0u);
+    EXPECT_TRUE(ox < 0 && oy < 0) << "the edge puts the picture at " << ox << "," << oy;
+    if (moved) {
+      EXPECT_EQ(vm.Call("MoveTextObject", {1, 2, 3, 22, 13, 4}).code, 0u);
+    } else {
+      EXPECT_EQ(vm.Call("DisplayTextObject", {1, 22, 13}).code, 0u);
+    }
+    return vm.Window();
+  };
+  for (bool layers : {false, true}) {
+    const std::vector<uint32_t> shown = screen(layers, false);
+    EXPECT_NE(shown, std::vector<uint32_t>(64 * 48, kBack)) << "the text is drawn";
+    EXPECT_EQ(screen(layers, true), shown) << (layers ? "layers on" : "layers off");
+  }
+}
+
+}  // namespace

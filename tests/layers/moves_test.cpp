@@ -397,6 +397,36 @@ TEST(DoMove, CrowdedMovesShowTheLayers) {
   }
 }
 
+// Two crowded lists carried out while the display's picture is selected: the screen keeps the
+// old places until EndSelect, which refreshes what both lists gathered at once.
+TEST(DoMove, ListsGatheredWhileSelectedShowAtEndSelect) {
+  MovesVm vm;
+  for (int i = 0; i < 3; i++) vm.AddBrush(MakePicture(30 + i, 6 + i, 5 + i, i == 2 ? OPAQUE : MASKED));
+  std::mt19937 rng(7);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  std::vector<ModelLayer> model;
+  for (int i = 0; i < 30; i++) {
+    model.push_back({i % 3, pick(-4, kW - 4), pick(-4, kH - 4), 0});
+    ASSERT_EQ(vm.Show(model.back().brush, model.back().x, model.back().y), 0u);
+  }
+  for (int round = 0; round < 3; round++) {
+    const std::vector<ModelLayer> before = model;
+    ASSERT_EQ(vm.Call("SelectBGPic", {CmdArg::Nil()}).code, 0u);
+    for (int half = 0; half < 2; half++) {
+      const int list = 20 + 2 * round + half;
+      for (int i = 15 * half; i < 15 * half + 15; i++) {
+        ModelLayer &m = model[size_t(i)];
+        m.x += pick(-4, 4), m.y += pick(-4, 4);
+        ASSERT_EQ(vm.AddMove(list, QMTYPE_LAYER, i + 1, m.x, m.y, 2), 0u);
+      }
+      ASSERT_EQ(vm.Call("DoMove", {list}).code, 0u);
+    }
+    vm.ExpectScreen(before, "round " + std::to_string(round) + " while selected");
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    vm.ExpectScreen(model, "round " + std::to_string(round) + " after EndSelect");
+  }
+}
+
 TEST(DoMove, EntriesOfEachKind) {
   MovesVm vm;
   for (int i = 0; i < 4; i++) vm.AddBrush(MakePicture(20 + i, 8 + i, 6 + i, PlaneKind(i % 3)));

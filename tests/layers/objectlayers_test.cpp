@@ -824,4 +824,92 @@ TEST(TextLayers, EdgeAndShadowBecomeTheLayersBorderAndShadow) {
   EXPECT_EQ(layer->base->own.alpha, nullptr);
 }
 
+// SelectLayer on a layer that would draw its picture anew (text, a text object, a brush part, a
+// shape) turns it into a layer of a brush of its picture, kept only for it: what is drawn into
+// it stays when the layer is scaled, each pixel of the doubled layer being the drawn layer's
+// pixel at half its place. A second selection keeps that brush; it goes with the layer.
+TEST(SelectLayer, LayersThatDrawAnewBecomeBrushLayersOfTheirPicture) {
+  struct Row {
+    const char *name;
+    int32_t type;
+    std::function<void(ObjectLayersVm &)> draw;
+  } rows[] = {
+      {"TextOut", QMTYPE_TEXTOUT,
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+         ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
+         ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("Ag")}).code, 0u);
+       }},
+      {"text object", QMTYPE_TEXTOBJECT,
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+         ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+         ASSERT_EQ(vm.Call("DisplayTextObject", {1, 4, 4}).code, 0u);
+       }},
+      {"brush part", QMTYPE_BRUSHPART,
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("CreateBrush", {1, 24, 16, 0xC08040}).code, 0u);
+         ASSERT_EQ(vm.Call("SelectBrush", {1}).code, 0u);
+         ASSERT_EQ(vm.Call("Box", {6, 5, 9, 7, 0x30F060}).code, 0u);
+         ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+         ASSERT_EQ(vm.Call("DisplayBrushPart", {1, 3, 2, 4, 4, 16, 12}).code, 0u);
+       }},
+      {"box", QMTYPE_BOX,
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("Box", {4, 4, 18, 11, 0x40C040}).code, 0u); }},
+  };
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.name);
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    r.draw(vm);
+    qmLayer *layer = FirstLayer(vm.Pic());
+    ASSERT_NE(layer, nullptr);
+    ASSERT_EQ(layer->type, r.type);
+    // A pixel drawn where the picture shows fully (drawing leaves its mask and alpha).
+    const qmPlaneSet &own = layer->base->own;
+    ASSERT_NE(own.bitmap, nullptr);
+    auto shows = [&](int x, int y) {
+      if (own.alpha) return own.alpha->memory[size_t(y) * own.alpha->bytesPerRow + x] == 255;
+      if (own.mask) return (own.mask->memory[size_t(y) * own.mask->bytesPerRow + x / 8] & (0x80 >> (x % 8))) != 0;
+      return true;
+    };
+    int bx = -1, by = -1;
+    for (int y = 0; y < own.bitmap->height && bx < 0; y++)
+      for (int x = 0; x < own.bitmap->width && bx < 0; x++)
+        if (shows(x, y)) bx = x, by = y;
+    ASSERT_GE(bx, 0);
+    const uint32_t brushes = CountObjectsOfType(vm.L, QMTYPE_BRUSH);
+    ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+    ASSERT_EQ(vm.Call("Box", {double(bx), double(by), 1, 1, 0x0000FF}).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    EXPECT_EQ(layer->type, int32_t(QMTYPE_BRUSH));
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes + 1) << "a brush of the layer's picture";
+    const Screen drawn = vm.Capture();
+    const int x = layer->current->x, y = layer->current->y, w = layer->current->width, h = layer->current->height;
+    ASSERT_EQ(std::count(drawn.begin(), drawn.end(), 0x0000FFu), 1);
+    ASSERT_EQ(vm.CallWith("setlayerstyle", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("scalex", 2), vm.Set("scaley", 2);
+      return 2;
+    }).code, 0u);
+    ASSERT_EQ(layer->current->x, x);
+    ASSERT_EQ(layer->current->y, y);
+    ASSERT_EQ(layer->current->width, 2 * w);
+    ASSERT_EQ(layer->current->height, 2 * h);
+    const Screen scaled = vm.Capture();
+    int wrong = 0;
+    for (int dy = 0; dy < 2 * h && y + dy < kH; dy++)
+      for (int dx = 0; dx < 2 * w && x + dx < kW; dx++)
+        wrong += scaled[size_t((y + dy) * kW + x + dx)] != drawn[size_t((y + dy / 2) * kW + x + dx / 2)];
+    EXPECT_EQ(wrong, 0);
+    // Selected again, the layer draws into the brush it has.
+    ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes + 1);
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes) << "the layer's brush goes with it";
+  }
+}
+
 }  // namespace

@@ -4,6 +4,8 @@
 #include <SDL.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -187,6 +189,45 @@ TEST(Sprites, RemovingAllKeepsOrRestoresTheBackground) {
     } else {
       vm.ExpectScreen({}, "bare background after a new sprite left");
     }
+  }
+}
+
+// A seeded run of shows, moves (near and far, over the edges) and removals of crowded sprites:
+// after every command the screen is the background with the shown sprites in the order they
+// were first shown, as the model keeps them.
+TEST(Sprites, CrowdedShowsMovesAndRemovalsKeepTheOrder) {
+  SpritesVm vm;
+  constexpr int kSprites = 8;
+  for (int i = 0; i < kSprites; i++) {
+    vm.AddBrush(MakePicture(40 + i, 7 + i % 3, 6 + i % 4, PlaneKind(i % 3)));
+    ASSERT_EQ(vm.Call("CreateSprite", {i + 1, 3, i + 1}).code, 0u);
+  }
+  struct Shown {
+    int sprite, x, y;
+  };
+  std::vector<Shown> shown;  // drawing order
+  std::mt19937 rng(11);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  for (int step = 0; step < 120; step++) {
+    const int sprite = pick(0, kSprites - 1);
+    auto at = std::find_if(shown.begin(), shown.end(), [&](const Shown &s) { return s.sprite == sprite; });
+    std::string what;
+    if (at != shown.end() && pick(0, 4) == 0) {
+      ASSERT_EQ(vm.Call("RemoveSprite", {sprite + 1}).code, 0u);
+      shown.erase(at);
+      what = "removed";
+    } else {
+      const bool near = at != shown.end() && pick(0, 2) > 0;
+      const int x = near ? at->x + pick(-3, 3) : pick(-6, kW - 2), y = near ? at->y + pick(-3, 3) : pick(-6, kH - 2);
+      ASSERT_EQ(vm.Call("DisplaySprite", {sprite + 1, x, y, 1}).code, 0u);
+      if (at != shown.end()) at->x = x, at->y = y;
+      else shown.push_back({sprite, x, y});
+      what = near ? "moved near" : "shown or moved far";
+    }
+    std::vector<ModelLayer> model;
+    for (const Shown &s : shown) model.push_back({s.sprite, s.x, s.y, 0});
+    vm.ExpectScreen(model, "step " + std::to_string(step) + ", sprite " + std::to_string(sprite + 1) + " " + what);
+    if (::testing::Test::HasFailure()) return;
   }
 }
 

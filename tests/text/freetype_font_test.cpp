@@ -199,6 +199,33 @@ TEST_F(FreeTypeTest, CachedGlyphsDrawLikeFreshOnes) {
   CloseFontRecord(fresh);
 }
 
+// Measuring reads the per-code cache (glyph indices, advances) once it is filled: extents stay
+// those of a font without the cache, on first and later passes, after a scale too, with kerned
+// pairs, a code beyond 255 and synthetic styles in the text.
+TEST_F(FreeTypeTest, CachedGlyphsMeasureLikeFreshOnes) {
+  qmFont *cached = Open("Bitstream Vera Sans", 23, 1);
+  qmFont *fresh = Open("Bitstream Vera Sans", 23, 0);
+  ASSERT_TRUE(cached && fresh);
+  const char *text = "AVAW To Ty \xE2\x82\xAC LT yA";
+  auto same = [](const qmTextExtent &a, const qmTextExtent &b) {
+    return a.width == b.width && a.minX == b.minX && a.maxX == b.maxX && a.minY == b.minY && a.maxY == b.maxY;
+  };
+  for (double scale : {1.0, 1.5}) {
+    SetFontScale(cached, scale, scale);
+    SetFontScale(fresh, scale, scale);
+    for (int32_t style : {0, int32_t(QM_STYLE_ANTIALIAS), QM_STYLE_BOLD | QM_STYLE_ANTIALIAS, int32_t(QM_STYLE_ITALIC)})
+      for (int pass = 0; pass < 2; pass++) {
+        qmTextExtent a{}, b{};
+        ASSERT_EQ(MeasureFontText(cached, text, int32_t(strlen(text)), style, 1, &a), 0u);
+        ASSERT_EQ(MeasureFontText(fresh, text, int32_t(strlen(text)), style, 1, &b), 0u);
+        EXPECT_TRUE(same(a, b)) << "scale " << scale << " style " << style << " pass " << pass << ": " << a.width
+                                << " against " << b.width;
+      }
+  }
+  CloseFontRecord(cached);
+  CloseFontRecord(fresh);
+}
+
 // Scaling applies the factor once: twice the scale is about twice the width, not four times.
 TEST_F(FreeTypeTest, ScaleWidensOnce) {
   qmFont *f = Open("Bitstream Vera Sans", 20);

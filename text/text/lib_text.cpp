@@ -871,6 +871,13 @@ uint32_t TextObjectPicture(const qmScene *scene, const qmObjectId *id, const qmB
   return 0;
 }
 
+uint32_t TextObjectOffset(const qmScene *scene, const qmObjectId *id, int32_t *x, int32_t *y) {
+  qmTextObject *o = nullptr;
+  if (uint32_t err = FindTextObject(ObjectRegistryOwner(scene->objects), *id, &o)) return err;
+  *x = o->xOffset, *y = o->yOffset;
+  return 0;
+}
+
 // GetAttribute of a font object (its font's attributes), a text object (its picture's size, its
 // text and its font's attributes) or a display (the current font's attributes).
 uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {

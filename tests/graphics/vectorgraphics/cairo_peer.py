@@ -11,6 +11,9 @@ Reads cases from standard input, one command per line:
   box X Y W H A B C D, sub, close
   text SIZE WORD            the word's outline in Bitstream Vera Sans at SIZE, from the current
                             point or else with its ascent on the top edge; not hinted
+  border SIZE COLOR         the next draw has a border under it: the path stroked 2 * SIZE wide
+                            in COLOR (with the path's dashes, joins and caps), and a filled path
+                            filled in COLOR as well, through the same matrix
   turn A B C D AX AY        the next draw's matrix (x' = A x + C y, y' = B x + D y), turning
                             the path's box about its anchor (fractions of the box)
   draw X Y COLOR            the path's box placed with its top-left corner at (X, Y), or with
@@ -136,7 +139,7 @@ def draw(picture, cmds, style, dash, x, y, color):
     return pixels(out, w0, h0)
 
 
-def draw_turned(picture, cmds, style, dash, turn, x, y, color):
+def draw_turned(picture, cmds, style, dash, turn, x, y, color, border=None):
     w0, h0, bg = picture
     x1, y1, x2, y2 = extents(cmds, style, dash)
     w, h = int(x2 - x1 + 0.5), int(y2 - y1 + 0.5)
@@ -149,6 +152,16 @@ def draw_turned(picture, cmds, style, dash, turn, x, y, color):
     o.translate(x, y)
     o.transform(cairo.Matrix(a, b, c, d, 0, 0))
     o.translate(-w * ax - x1, -h * ay - y1)
+    if border:
+        size, bc = border
+        styled(o, style, dash)
+        o.set_line_width(2 * size)
+        o.set_source_rgb(((bc >> 16) & 255) / 255.0, ((bc >> 8) & 255) / 255.0, (bc & 255) / 255.0)
+        build(o, cmds)
+        o.stroke()
+        if style[0]:
+            build(o, cmds)
+            o.fill()
     styled(o, style, dash)
     o.set_source_rgb(((color >> 16) & 255) / 255.0, ((color >> 8) & 255) / 255.0, (color & 255) / 255.0)
     build(o, cmds)
@@ -229,7 +242,7 @@ def pixels(out, w0, h0):
 
 
 def main():
-    picture, style, dash, cmds, effects, turn = None, (1, 1, 1, 0, 0, 0), None, [], None, None
+    picture, style, dash, cmds, effects, turn, border = None, (1, 1, 1, 0, 0, 0), None, [], None, None, None
     for line in sys.stdin:
         t = line.split()
         if not t:
@@ -245,14 +258,16 @@ def main():
             effects = a
         elif op == 'turn':
             turn = a
+        elif op == 'border':
+            border = a
         elif op == 'draw':
-            if turn:
-                print(draw_turned(picture, cmds, style, dash, turn, a[0], a[1], a[2]))
+            if turn or border:
+                print(draw_turned(picture, cmds, style, dash, turn or (1, 0, 0, 1, 0, 0), a[0], a[1], a[2], border))
             elif effects:
                 print(draw_effects(picture, cmds, style, effects, a[0], a[1], a[2]))
             else:
                 print(draw(picture, cmds, style, dash, a[0], a[1], a[2]))
-            style, dash, cmds, effects, turn = (1, 1, 1, 0, 0, 0), None, [], None, None
+            style, dash, cmds, effects, turn, border = (1, 1, 1, 0, 0, 0), None, [], None, None, None
         elif op == 'extents':
             print('%.6f %.6f %.6f %.6f' % extents(cmds, style, dash))
             style, dash, cmds = (1, 1, 1, 0, 0, 0), None, []

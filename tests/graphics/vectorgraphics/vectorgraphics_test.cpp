@@ -750,6 +750,36 @@ CommandCall LayerStyle(VectorVm &vm, const std::vector<std::pair<const char *, s
   });
 }
 
+// The peer's pictures of the window (64 x 48 over the display's background), one per case: the
+// path drawn at its place, the case's lines (each ended by a newline) told just before the draw.
+std::vector<std::string> RunWindowPeer(const std::vector<std::pair<PathCase, std::string>> &cases) {
+  std::string script;
+  for (const auto &[path, before] : cases) {
+    std::string c = PeerCase(path, ("draw " + std::to_string(path.x) + " " + std::to_string(path.y) + " " +
+                                    std::to_string(path.color)).c_str());
+    c = "picture 64 48 " + std::to_string(0x102030) + c.substr(c.find('\n'));
+    c.insert(c.find("\ndraw") + 1, before);
+    script += c;
+  }
+  return RunPeer(script);
+}
+
+// The peer's line for a matrix turning the path's box about its top-left corner.
+std::string TurnLine(const std::vector<double> &m) {
+  std::ostringstream o;
+  o << "turn " << m[0] << " " << m[1] << " " << m[2] << " " << m[3] << " 0 0\n";
+  return o.str();
+}
+
+// The case's path drawn as layer 1 of display 1, with the plug-in at hand.
+void DrawPathLayer(VectorVm &vm, const PathCase &path) {
+  vm.UsePlugin();
+  ApplyStyle(vm, path);
+  BuildPath(vm, path);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DrawPath", {1, path.x, path.y, double(path.color)}).code, 0u);
+}
+
 TEST(VectorLibrary, PathLayersAreDrawnAgainFromTheirPathWhenTransformed) {
   // Scaled or sheared pixels of the first picture would show blocks and smears where cairo,
   // drawing the path through the matrix, draws thin smooth edges.
@@ -765,32 +795,59 @@ TEST(VectorLibrary, PathLayersAreDrawnAgainFromTheirPathWhenTransformed) {
         0xFF8000},
        {2.5, 0, 0, 1.5}},
   };
-  std::string script;
-  for (const Row &r : rows) {
-    std::ostringstream o;
-    o << "turn " << r.m[0] << " " << r.m[1] << " " << r.m[2] << " " << r.m[3] << " 0 0";
-    // The peer's picture is the window: 64 x 48 over the display's background.
-    std::string c = PeerCase(r.path, ("draw " + std::to_string(r.path.x) + " " + std::to_string(r.path.y) + " " +
-                                      std::to_string(r.path.color)).c_str());
-    c = "picture 64 48 " + std::to_string(0x102030) + c.substr(c.find('\n')) ;
-    c.insert(c.find("\ndraw") + 1, o.str() + "\n");
-    script += c;
-  }
-  const std::vector<std::string> peer = RunPeer(script);
+  std::vector<std::pair<PathCase, std::string>> cases;
+  for (const Row &r : rows) cases.emplace_back(r.path, TurnLine(r.m));
+  const std::vector<std::string> peer = RunWindowPeer(cases);
   ASSERT_EQ(peer.size(), std::size(rows));
   for (size_t i = 0; i < std::size(rows); i++) {
     const Row &r = rows[i];
     SCOPED_TRACE(r.path.name);
     VectorVm vm;
-    vm.UsePlugin();
-    ApplyStyle(vm, r.path);
-    BuildPath(vm, r.path);
-    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
-    ASSERT_EQ(vm.Call("DrawPath", {1, r.path.x, r.path.y, double(r.path.color)}).code, 0u);
+    DrawPathLayer(vm, r.path);
     ASSERT_EQ(LayerStyle(vm, {{"transform", r.m}}, {}).code, 0u);
     int worst, changed;
     CompareScreen(Capture(vm), peer[i], &worst, &changed);
     EXPECT_GT(changed, 20);
+    EXPECT_LE(worst, 2);
+  }
+}
+
+// A path layer's border is its path stroked twice the border wide (a filled path's inside
+// covered too), drawn through the layer's matrix: not a widened and blurred copy of its picture.
+TEST(VectorLibrary, PathLayerBordersAreDrawnFromThePath) {
+  struct Row {
+    PathCase path;
+    std::vector<double> m;
+    int size;
+    uint32_t color;
+  } rows[] = {
+      {{"filled ellipse", {"arc 10 6 10 6 0 360 1"}, {1, 1, 0, 0, 0, 0}, {}, 8, 8, 0xFF2010}, {1, 0, 0, 1}, 3,
+       0x00FF00},
+      {{"dashed zigzag, round joins", {"move 0 2 2", "line 0 14 20", "line 0 26 4"}, {0, 3, 1, 1, 1, 0}, {0, 6, 3}, 10,
+        10, 0xFFFF80},
+       {1, 0, 0, 1}, 2, 0x4060FF},
+      {{"filled triangle turned", {"move 0 0 0", "line 0 20 4", "line 0 6 16", "close"}, {1, 1, 0, 0, 0, 0}, {}, 30, 8,
+        0x40E080},
+       {0.8, 0.6, -0.6, 0.8}, 2, 0xFF00FF},
+  };
+  std::vector<std::pair<PathCase, std::string>> cases;
+  for (const Row &r : rows)
+    cases.emplace_back(r.path, "border " + std::to_string(r.size) + " " + std::to_string(r.color) + "\n" +
+                                   (r.m != std::vector<double>{1, 0, 0, 1} ? TurnLine(r.m) : ""));
+  const std::vector<std::string> peer = RunWindowPeer(cases);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  auto want = peer.begin();
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.path.name);
+    VectorVm vm;
+    DrawPathLayer(vm, r.path);
+    if (r.m != std::vector<double>{1, 0, 0, 1}) {
+      ASSERT_EQ(LayerStyle(vm, {{"transform", r.m}}, {}).code, 0u);
+    }
+    ASSERT_EQ(vm.Call("SetLayerBorder", {1, 1, double(r.color), double(r.size)}).code, 0u);
+    int worst, changed;
+    CompareScreen(Capture(vm), *want++, &worst, &changed);
+    EXPECT_GT(changed, 40) << "the border adds to the path's own pixels";
     EXPECT_LE(worst, 2);
   }
 }
