@@ -51,6 +51,13 @@ qmTransformRequest TransformRequestOf(const qmBitmap *bitmap, const qmMask *mask
   return req;
 }
 
+// GetTransformedSize at least 1 x 1; false for a picture beyond the limit.
+bool TurnedSize(const double m[4], int32_t width, int32_t height, int32_t *tw, int32_t *th, double *ox, double *oy) {
+  GetTransformedSize(m, width, height, tw, th, ox, oy);
+  *tw = std::max(*tw, 1), *th = std::max(*th, 1);
+  return *tw <= QM_MAX_PICTURE_SIDE && *th <= QM_MAX_PICTURE_SIDE;
+}
+
 } // namespace
 
 uint32_t ClearBitmapPadding(qmBitmap *bitmap, int32_t paddingOnly) {
@@ -202,9 +209,7 @@ uint32_t TransformBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlp
   }
   int32_t tw, th;
   double ox, oy;
-  GetTransformedSize(m, width, height, &tw, &th, &ox, &oy);
-  tw = std::max(tw, 1), th = std::max(th, 1);
-  if (tw > QM_MAX_PICTURE_SIDE || th > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
   qmBitmap *nb = bitmap ? AllocBitmap(tw, th) : nullptr;
   qmAlphaChannel *na = alpha ? AllocAlphaChannel(tw, th, 1) : nullptr;
   qmMask *nm = alpha ? nullptr : AllocMask(tw, th, 1);
@@ -251,9 +256,7 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
     return ERR_WRONGUSAGE;
   int32_t tw, th;
   double ox, oy;
-  GetTransformedSize(m, width, height, &tw, &th, &ox, &oy);
-  tw = std::max(tw, 1), th = std::max(th, 1);
-  if (tw > QM_MAX_PICTURE_SIDE || th > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
   // One row of the result at a time, blended while it is still in the cache.
   std::vector<uint32_t> rowPixels(size_t(tw), 0);
   std::vector<uint8_t> rowAlpha(size_t(tw), 0);
@@ -272,7 +275,7 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
                                r->srcY + r->height, r->dstX - r->srcX, r->dstY - r->srcY};
   const int32_t code = TransformBlendPixels(&req, &onto);
   UnlockBitmap(), UnlockBitmap();
-  return code ? ERR_WRONGUSAGE : 0;
+  return code ? uint32_t(ERR_WRONGUSAGE) : 0u;
 }
 
 uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t srcX,
