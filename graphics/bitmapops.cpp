@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstring>
 #include <utility>
+#include <vector>
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/blit.h"
@@ -25,6 +26,36 @@ qmScaleBuffers scaleTables;
 void CutToBitmap(const qmBitmap *bitmap, int32_t *width, int32_t *height) {
   *width = std::min(*width, bitmap->width);
   *height = std::min(*height, bitmap->height);
+}
+
+// The source side and the matrix of a turn of the top-left width x height of the picture, whose
+// locked view is sv; the caller fills in the result side.
+qmTransformRequest TransformRequestOf(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
+                                      const qmBitmapView &sv, int32_t width, int32_t height, const double m[4],
+                                      int32_t smooth, double ox, double oy) {
+  const int32_t srcW = bitmap ? std::min(width, bitmap->width) : width;
+  const int32_t srcH = bitmap ? std::min(height, bitmap->height) : height;
+  qmTransformRequest req{};
+  req.srcPixels = bitmap ? sv.base : nullptr;
+  req.srcMask = mask ? mask->memory : nullptr;
+  req.srcAlpha = alpha ? alpha->memory : nullptr;
+  req.srcWidth = mask && mask->width ? std::min(srcW, mask->width) : srcW;
+  req.srcHeight = mask && mask->height ? std::min(srcH, mask->height) : srcH;
+  req.srcPitch = sv.pitch;
+  req.srcMaskBytesPerRow = mask ? mask->bytesPerRow : 0;
+  req.srcAlphaBytesPerRow = alpha ? alpha->bytesPerRow : 0;
+  req.a = m[0], req.b = m[1], req.c = m[2], req.d = m[3], req.e = -ox, req.f = -oy;
+  req.smooth = smooth;
+  req.format = bitmap ? sv.pixelFormat : QM_BITMAP_FORMAT;
+  req.bytesPerPixel = bitmap ? sv.bytesPerPixel : 4;
+  return req;
+}
+
+// GetTransformedSize at least 1 x 1; false for a picture beyond the limit.
+bool TurnedSize(const double m[4], int32_t width, int32_t height, int32_t *tw, int32_t *th, double *ox, double *oy) {
+  GetTransformedSize(m, width, height, tw, th, ox, oy);
+  *tw = std::max(*tw, 1), *th = std::max(*th, 1);
+  return *tw <= QM_MAX_PICTURE_SIDE && *th <= QM_MAX_PICTURE_SIDE;
 }
 
 } // namespace
@@ -178,9 +209,7 @@ uint32_t TransformBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlp
   }
   int32_t tw, th;
   double ox, oy;
-  GetTransformedSize(m, width, height, &tw, &th, &ox, &oy);
-  tw = std::max(tw, 1), th = std::max(th, 1);
-  if (tw > QM_MAX_PICTURE_SIDE || th > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
   qmBitmap *nb = bitmap ? AllocBitmap(tw, th) : nullptr;
   qmAlphaChannel *na = alpha ? AllocAlphaChannel(tw, th, 1) : nullptr;
   qmMask *nm = alpha ? nullptr : AllocMask(tw, th, 1);
@@ -197,29 +226,15 @@ uint32_t TransformBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlp
     FreeMask(nm);
     return ERR_LOCKBMAP;
   }
-  const int32_t srcW = bitmap ? std::min(width, bitmap->width) : width;
-  const int32_t srcH = bitmap ? std::min(height, bitmap->height) : height;
-  qmTransformRequest req{};
-  req.srcPixels = bitmap ? sv.base : nullptr;
-  req.srcMask = mask ? mask->memory : nullptr;
-  req.srcAlpha = alpha ? alpha->memory : nullptr;
+  qmTransformRequest req = TransformRequestOf(bitmap, mask, alpha, sv, width, height, m, smooth, ox, oy);
   req.dstPixels = nb ? dv.base : nullptr;
   req.dstMask = nm ? nm->memory : nullptr;
   req.dstAlpha = na ? na->memory : nullptr;
-  req.srcWidth = mask && mask->width ? std::min(srcW, mask->width) : srcW;
-  req.srcHeight = mask && mask->height ? std::min(srcH, mask->height) : srcH;
   req.dstWidth = tw;
   req.dstHeight = th;
-  req.srcPitch = sv.pitch;
-  req.srcMaskBytesPerRow = mask ? mask->bytesPerRow : 0;
-  req.srcAlphaBytesPerRow = alpha ? alpha->bytesPerRow : 0;
   req.dstPitch = dv.pitch;
   req.dstMaskBytesPerRow = nm ? nm->bytesPerRow : 0;
   req.dstAlphaBytesPerRow = na ? na->bytesPerRow : 0;
-  req.a = m[0], req.b = m[1], req.c = m[2], req.d = m[3], req.e = -ox, req.f = -oy;
-  req.smooth = smooth;
-  req.format = bitmap ? sv.pixelFormat : QM_BITMAP_FORMAT;
-  req.bytesPerPixel = bitmap ? sv.bytesPerPixel : 4;
   if (nb) FillPixelsRect(dv.base, dv.pitch, 0, 0, tw, th, 0);
   uint32_t code = uint32_t(TransformPixels(&req));
   if (bitmap) UnlockBitmap(), UnlockBitmap();
@@ -231,6 +246,36 @@ uint32_t TransformBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlp
   }
   *out = qmTransformOutputs{nb, nm, na, ox, oy};
   return 0;
+}
+
+uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                             const double m[4], int32_t smooth, qmBitmap *target, const qmBlitRect *r) {
+  const double det = m[0] * m[3] - m[2] * m[1];
+  if (det == 0.0 || !std::isfinite(det)) return ERR_WRONGUSAGE;
+  if (width < 1 || height < 1 || !bitmap || !target || bitmap->bytesPerPixel != 4 || target->bytesPerPixel != 4)
+    return ERR_WRONGUSAGE;
+  int32_t tw, th;
+  double ox, oy;
+  if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
+  // One row of the result at a time, blended while it is still in the cache.
+  std::vector<uint32_t> rowPixels(size_t(tw), 0);
+  std::vector<uint8_t> rowAlpha(size_t(tw), 0);
+  qmBitmapView sv{}, tv{};
+  if (!LockBitmap(bitmap, &sv)) return ERR_LOCKBMAP;
+  if (!LockBitmap(target, &tv)) {
+    UnlockBitmap();
+    return ERR_LOCKBMAP;
+  }
+  qmTransformRequest req = TransformRequestOf(bitmap, nullptr, alpha, sv, width, height, m, smooth, ox, oy);
+  req.dstPixels = rowPixels.data();
+  req.dstAlpha = rowAlpha.data();
+  req.dstWidth = tw;
+  req.dstHeight = th;
+  const qmTransformTarget onto{tv.base, tv.pitch, tv.pixelFormat, r->srcX, r->srcY, r->srcX + r->width,
+                               r->srcY + r->height, r->dstX - r->srcX, r->dstY - r->srcY};
+  const int32_t code = TransformBlendPixels(&req, &onto);
+  UnlockBitmap(), UnlockBitmap();
+  return code ? uint32_t(ERR_WRONGUSAGE) : 0u;
 }
 
 uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t srcX,

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "graphics/bitmap.h"
+#include "graphics/geometry.h"
 
 // With paddingOnly 0 every pixel word is zeroed; otherwise only the words between the width and
 // the pitch of each row. 0 or ERR_LOCKBMAP.
@@ -45,6 +46,14 @@ struct qmTransformOutputs {
 // matrix without an inverse, ERR_MEM for a picture too large or no memory, ERR_LOCKBMAP.
 uint32_t TransformBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x, int32_t y,
                          int32_t width, int32_t height, const double m[4], int32_t smooth, qmTransformOutputs *out);
+
+// TransformBitmap's turned picture of the top-left width x height blended over the target
+// without being made: result pixel (x, y) of r's source rectangle lands on (x, y) + r's offset.
+// The source has an alpha channel or is opaque (no mask); the pixels equal those of the turned
+// copy blended with BltAlphaBitmap, or copied through its mask. 0, ERR_WRONGUSAGE, ERR_MEM or
+// ERR_LOCKBMAP.
+uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                             const double m[4], int32_t smooth, qmBitmap *target, const qmBlitRect *r);
 
 struct qmScaleOutputs {
   qmBitmap *bitmap;

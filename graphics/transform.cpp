@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "graphics/alpha_kernels.h"
+#include "graphics/blend_kernels.h"
 #include "graphics/cpu.h"
 #include "graphics/pixelformat.h"
 #include "runtime/errcodes.h"
@@ -144,11 +145,15 @@ void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, 
   if (dmask) SetMaskBit(dmask, x, true);
 }
 
-int32_t Transform(const qmTransformRequest *req, bool vector) {
+int32_t Transform(const qmTransformRequest *req, bool vector, const qmTransformTarget *onto) {
   if (req->srcWidth < 1 || req->srcHeight < 1 || req->dstWidth < 1 || req->dstHeight < 1) return 0;
   Inverse inv;
   if (!Invert(req, &inv)) return ERR_BADDIMENSIONS;
-  const Box box = BoundingBox(req);
+  Box box = BoundingBox(req);
+  if (onto) {
+    box.x0 = std::max(box.x0, onto->x0), box.x1 = std::min(box.x1, onto->x1);
+    box.y0 = std::max(box.y0, onto->y0), box.y1 = std::min(box.y1, onto->y1);
+  }
   const bool pixels = req->bytesPerPixel == 4 && req->srcPixels && req->dstPixels;
 #ifdef QM_HAVE_AVX2
   // The vector path does the pixels of unmasked sources, and without smoothing the planes too;
@@ -168,20 +173,34 @@ int32_t Transform(const qmTransformRequest *req, bool vector) {
     AxisSpan(inv.ib, ry, req->srcHeight, box.x0, box.x1, &bx0, &bx1);
     const int32_t x0 = std::max(ax0, bx0), x1 = std::min(ax1, bx1);
     if (x0 >= x1) continue;
+    // An opaque source covers its span whole.
+    if (onto && !req->srcAlpha) std::fill(req->dstAlpha + x0, req->dstAlpha + x1, uint8_t(255));
 #ifdef QM_HAVE_AVX2
     if (vectorPixels) {
       TransformRowAvx2(req, invArr, y, x0, x1);
       if (planes)
         for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, true);
-      continue;
-    }
+    } else
 #endif
-    for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false);
+    {
+      for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false);
+    }
+    if (onto) {
+      const qmBlendRequest blend{req->dstPixels, x0, 0, onto->pixels, x0 + onto->dx, y + onto->dy, x1 - x0, 1, 0,
+                                 onto->pitch, req->dstAlpha, x0, 0, 0, onto->format};
+      BlendAlphaPixels(&blend);
+    }
   }
   return 0;
 }
 
 } // namespace
 
-int32_t TransformPixels(const qmTransformRequest *req) { return Transform(req, true); }
-int32_t TransformPixelsScalar(const qmTransformRequest *req) { return Transform(req, false); }
+int32_t TransformPixels(const qmTransformRequest *req) { return Transform(req, true, nullptr); }
+int32_t TransformPixelsScalar(const qmTransformRequest *req) { return Transform(req, false, nullptr); }
+int32_t TransformBlendPixels(const qmTransformRequest *req, const qmTransformTarget *target) {
+  // Planes and pixels of other sizes take the whole result.
+  if (req->srcMask || req->dstMask || !req->dstAlpha || req->bytesPerPixel != 4 || !req->srcPixels || !req->dstPixels)
+    return ERR_WRONGUSAGE;
+  return Transform(req, true, target);
+}

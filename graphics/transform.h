@@ -27,6 +27,18 @@ int32_t TransformPixels(const qmTransformRequest *req);
 // The same with every pixel computed one at a time, kept to check the vector path.
 int32_t TransformPixelsScalar(const qmTransformRequest *req);
 
+// A target that the result is blended into a row at a time, instead of being kept: the
+// request's dstPixels and dstAlpha are then scratch of one row (dstWidth entries, pitches 0).
+struct qmTransformTarget {
+  uint32_t *pixels;
+  int32_t pitch, format;  // pitch in pixels
+  int32_t x0, y0, x1, y1; // the result's rectangle drawn, [x0, x1) x [y0, y1)
+  int32_t dx, dy;         // result pixel (x, y) lands on target pixel (x + dx, y + dy)
+};
+// The result's pixels over the target as its alpha (or, from a source without mask or alpha,
+// opaque) says: the same as the result made whole and then blended, without the whole.
+int32_t TransformBlendPixels(const qmTransformRequest *req, const qmTransformTarget *target);
+
 // True for the matrix (1 0 / 0 1), which needs no transform at all.
 inline bool IsIdentityMatrix(const double m[4]) { return m[0] == 1.0 && m[1] == 0.0 && m[2] == 0.0 && m[3] == 1.0; }
 // The matrix with terms within 1e-12 of a whole number made whole: turns by whole quarters

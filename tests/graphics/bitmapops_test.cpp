@@ -123,6 +123,62 @@ TEST(BitmapOps, TransformRefusals) {
   FreeBitmap(b);
 }
 
+// Turning straight onto a target gives the pixels of the turned copy then blended (alpha) or
+// copied through its mask (opaque), inside any rectangle of the result, wherever it lands.
+TEST(BitmapOps, TurnOntoATargetEqualsTheTurnedCopyBlended) {
+  const int w = 37, h = 23, tw = 64, th = 48;
+  qmBitmap *src = AllocBitmap(w, h);
+  qmAlphaChannel *alpha = AllocAlphaChannel(w, h, 1);
+  uint32_t seed = 7;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      seed = seed * 1664525u + 1013904223u;
+      Put(src, x, y, seed >> 8);
+      // Every kind of alpha: none, full, partial.
+      alpha->memory[y * alpha->bytesPerRow + x] = uint8_t((x * 7 + y * 13) % 5 == 0 ? 0 : (x + y) % 4 == 0 ? 255 : seed >> 24);
+    }
+  const double c30 = std::cos(M_PI / 6), s30 = std::sin(M_PI / 6), c = 0.7071067811865476;
+  const struct {
+    const char *name;
+    double m[4];
+  } turns[] = {{"30 degrees", {c30, s30, -s30, c30}},
+               {"quarter", {0, 1, -1, 0}},
+               {"45 degrees, larger", {1.3 * c, 1.3 * c, -1.3 * c, 1.3 * c}},
+               {"mirrored", {-1, 0, 0, 1}},
+               {"sheared, smaller", {0.6, 0.2, 0.5, 0.7}}};
+  // Rectangles of the result: whole at an offset, cut on every side, partly off the target.
+  const qmBlitRect rects[] = {{0, 0, 3, 2, 1000, 1000}, {5, 4, 9, 11, 17, 9}, {0, 0, -6, -3, 1000, 1000}, {2, 1, 40, 30, 1000, 1000}};
+  for (const auto &t : turns)
+    for (int smooth = 0; smooth < 2; smooth++)
+      for (int withAlpha = 0; withAlpha < 2; withAlpha++)
+        for (const qmBlitRect &rect : rects) {
+          const qmAlphaChannel *a = withAlpha ? alpha : nullptr;
+          qmTransformOutputs copy{};
+          ASSERT_EQ(TransformBitmap(src, nullptr, a, 0, 0, w, h, t.m, smooth, &copy), 0u) << t.name;
+          // The rectangle cut to the result and the target, as a blit does.
+          qmBlitRect r = rect;
+          ASSERT_TRUE(ClipBlitRect(nullptr, &r, copy.bitmap->width, copy.bitmap->height, tw, th, 0)) << t.name;
+          qmBitmap *expected = AllocBitmap(tw, th), *got = AllocBitmap(tw, th);
+          for (int y = 0; y < th; y++)
+            for (int x = 0; x < tw; x++) Put(expected, x, y, uint32_t(x * 3 + y * 5) * 0x010101u), Put(got, x, y, uint32_t(x * 3 + y * 5) * 0x010101u);
+          if (a) BltAlphaBitmap(copy.bitmap, r.srcX, r.srcY, expected, r.dstX, r.dstY, r.width, r.height, copy.alpha);
+          else BltMask(copy.bitmap, r.srcX, r.srcY, expected, r.dstX, r.dstY, r.width, r.height, copy.mask);
+          ASSERT_EQ(TransformBitmapOnto(src, a, w, h, t.m, smooth, got, &r), 0u) << t.name;
+          int differ = 0;
+          for (int y = 0; y < th; y++)
+            for (int x = 0; x < tw; x++) differ += Get(got, x, y) != Get(expected, x, y);
+          EXPECT_EQ(differ, 0) << t.name << " smooth " << smooth << " alpha " << withAlpha << " rect " << rect.srcX << "," << rect.srcY;
+          FreeBitmap(expected), FreeBitmap(got);
+          FreeBitmap(copy.bitmap), FreeMask(copy.mask), FreeAlphaChannel(copy.alpha);
+        }
+  // A matrix without an inverse draws nothing.
+  qmBitmap *target = AllocBitmap(tw, th);
+  const double singular[4] = {1, 2, 2, 4};
+  const qmBlitRect whole{0, 0, 0, 0, tw, th};
+  EXPECT_EQ(TransformBitmapOnto(src, alpha, w, h, singular, 0, target, &whole), static_cast<uint32_t>(ERR_WRONGUSAGE));
+  FreeBitmap(target), FreeBitmap(src), FreeAlphaChannel(alpha);
+}
+
 // Nearest scaling takes the alpha plane's samples where it takes the pixels': with every alpha
 // byte equal to its pixel's low byte, the two planes agree after enlarging and shrinking a part
 // of the picture (rows repeated, columns repeated or skipped, the part's offset kept).
