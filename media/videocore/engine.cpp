@@ -13,6 +13,7 @@
 #include "graphics/pixelformat.h"
 #include "graphics/scale.h"
 #include "media/videocore/engine_internal.h"
+#include "media/videocore/sourcepicture.h"
 #include "media/videocore/pluginsource.h"
 #include "platform/file.h"
 #include "platform/memory.h"
@@ -92,20 +93,10 @@ void TakeDisplayClip(qmVideoEngine *e) {
 void CarryShownPicture(qmVideoEngine *e, uint8_t *old, int32_t width, int32_t height, int32_t bytesPerRow) {
   qmPictureSlot *s = &e->slots[0];
   qmScaleBuffers buffers{};
-  if (old && s->pixels && EnsureScaleBuffers(&buffers, s->width, s->height) == 0) {
-    qmScaleRequest r{};
-    r.srcPixels = reinterpret_cast<const uint32_t *>(old);
-    r.dstPixels = reinterpret_cast<uint32_t *>(s->pixels);
-    r.srcWidth = width, r.srcHeight = height;
-    r.dstWidth = s->width, r.dstHeight = s->height;
-    r.srcPitch = bytesPerRow / 4, r.dstPitch = s->bytesPerRow / 4;
-    r.smooth = int32_t(e->smooth);
-    r.format = PIXFMT_BGRX;  // bytes A, R, G, B as in a bitmap
-    r.bytesPerPixel = 4;
-    r.buffers = &buffers;
-    ScalePixels(&r);
+  if (old && s->pixels &&
+      ScaleVideoPicture(old, width, height, bytesPerRow, s->pixels, s->width, s->height, s->bytesPerRow,
+                        int32_t(e->smooth), &buffers) == 0)
     e->shownSlot = 0;
-  }
   FreeScaleBuffers(&buffers);
   std::free(old);
 }

@@ -331,10 +331,9 @@ TEST(VideoLib, FollowsAResizedOrRefreshedDisplay) {
 
 // A video that runs past the right edge of its display is cut at the picture's edge, not at the
 // window's: in a letterboxed window the bar beside the picture stays black.
-TEST(VideoLib, StaysInsideItsPictureInALetterboxedWindow) {
-  VideoVm vm;
-  std::string longer = vm.dir / "long.mkv";
-  std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
+// Display 1 scaled to 128 x 96 keeping its proportions in a window of 200 x 96: the picture
+// between bars of 36 columns.
+void Letterbox(VideoVm &vm) {
   ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
                  vm_newtable(vm.L);
                  vm.Set("scalemode", 1);
@@ -345,11 +344,18 @@ TEST(VideoLib, StaysInsideItsPictureInALetterboxedWindow) {
                }).code,
             0u);
   qmDisplay *d = vm.Display(1);
-  // Wider than the picture's proportions: 128 x 96 of picture between bars of 36.
   SDL_SetWindowSize(d->platform->window, 200, 96);
   ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
   ASSERT_EQ(d->marginLeft, 36);
   ASSERT_EQ(d->scaleWidth, 128);
+}
+
+TEST(VideoLib, StaysInsideItsPictureInALetterboxedWindow) {
+  VideoVm vm;
+  std::string longer = vm.dir / "long.mkv";
+  std::rename(MakeClip(vm.dir, 20.0).c_str(), longer.c_str());
+  ASSERT_NO_FATAL_FAILURE(Letterbox(vm));
+  qmDisplay *d = vm.Display(1);
   // At x 48 of 64 the video's right half lies past the picture; at 2x from window column 132.
   ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(longer.c_str())}).code, 0u);
   ASSERT_EQ(vm.Call("PlayVideo", {1, 48, 4}).code, 0u);
@@ -492,19 +498,8 @@ TEST(VideoLib, DumpedPicturesStayInsideALetterboxedPicture) {
   const CdxlFixture fx = SmallCdxl(2, 3);
   const std::string file = vm.dir / "clip.cdxl", base = vm.dir / "out";
   WriteFile(file, fx.File());
-  ASSERT_EQ(vm.CallWith("setdisplayattributes", [&] {
-                 vm_newtable(vm.L);
-                 vm.Set("scalemode", 1);
-                 vm.Set("scalewidth", 128);
-                 vm.Set("scaleheight", 96);
-                 vm.Set("keepproportions", 1);
-                 return 1;
-               }).code,
-            0u);
+  ASSERT_NO_FATAL_FAILURE(Letterbox(vm));
   qmDisplay *d = vm.Display(1);
-  SDL_SetWindowSize(d->platform->window, 200, 96);
-  ASSERT_EQ(ResizeDisplay(vm.Scene(), d, kKeepPosition, kKeepPosition, 200, 96, 0, d->scaleMode), 0u);
-  ASSERT_EQ(d->marginLeft, 36);
   ASSERT_EQ(vm.Call("OpenVideo", {1, CmdArg::Str(file.c_str())}).code, 0u);
   // Shown unscaled from window column 36 + 120: its first 8 columns lie in the picture, the rest
   // over the bar on the right, which stays black.
