@@ -314,6 +314,9 @@ intptr_t MoveAsyncControl(int32_t op, intptr_t arg, void *data) {
     *reinterpret_cast<void **>(arg) = m->layer;
   } else if (op == ADOP_REPLACELAYER && arg && reinterpret_cast<qmLayer *>(arg) == m->layer) {
     m->layer = m->layer->pred;  // the record that takes its place
+  } else if (op == ADOP_LAYERGONE && arg && reinterpret_cast<qmLayer *>(arg) == m->layer) {
+    m->layer = nullptr;
+    m->layerGone = 1;
   }
   return 0;
 }
@@ -460,6 +463,10 @@ int32_t CountMoveSteps(const qmMove *m) {
 }
 
 uint32_t MoveStep(qmMove *m, int32_t *done) {
+  if (m->layerGone) {
+    *done = 1;
+    return 0;
+  }
   AdvanceMovePath(m, done);
   if (m->objectType == QMTYPE_SPRITE) {
     qmSprite *s = nullptr;

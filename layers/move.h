@@ -73,6 +73,7 @@ struct qmMove {
   // The carrier of the object while layers are on, and its 1-based position.
   qmLayer *layer;
   int32_t layerPosition;
+  uint32_t layerGone;  // the carrier was freed under an asynchronous move: it ends at its next step
   uint64_t nextFrameTime;  // microseconds on the desktop clock
   uint32_t frameDue;
   qmAnim *anim;            // the anim moved, held by its lock counter

@@ -253,6 +253,25 @@ TEST(MoveObject, AsynchronousMovesHoldTheBrushUntilTheLastEnds) {
   EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
 }
 
+// FreeLayers takes every layer away, also the one an asynchronous move carries its brush on:
+// the move lets go of it and ends at its next frame, drawing nothing more.
+TEST(MoveObject, AnAsynchronousMoveWhoseLayerGoesEnds) {
+  MoveVm vm(64, 48, true);
+  vm.MakeBrush(1, 8, 6, 5);
+  void *a = vm.StartAsync(1, 0, 0, 40, 0, 10);
+  ASSERT_NE(a, nullptr);
+  EXPECT_FALSE(vm.Advance(a));
+  ASSERT_EQ(CountLayers(vm.d->bgpic), 1);
+  ASSERT_EQ(vm.Call("FreeLayers", {}).code, 0u);  // what the layer showed stays as background
+  // Three steps were left; the step that ends it is reported at the call after it, as any last step.
+  int calls = 1;
+  while (!vm.Advance(a) && calls < 10) calls++;
+  EXPECT_EQ(calls, 2);
+  EXPECT_EQ(CountLayers(vm.d->bgpic), 0);
+  EXPECT_EQ(vm.Window(), vm.Expected({{5, 10, 0, 8, 6}}));
+  EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
+}
+
 // A caller that embeds a move drives it step by step and ends it; a start on the end begins 10
 // pixels up and left of it.
 TEST(MoveObject, EmbeddedMovesAreDrivenByTheirOwner) {
