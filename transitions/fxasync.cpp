@@ -13,6 +13,10 @@
 
 uint32_t AsyncFxFrame(void *userData, int32_t *done) {
   auto *fx = static_cast<qmFxRequest *>(userData);
+  if (fx->layerGone) {
+    *done = 1;
+    return 0;
+  }
   // A layer that could not be followed after a change has no planes to draw into.
   if (fx->realtime && !fx->realtimePrepared) return ERR_WRONGUSAGE;
   if (fx->bgpicEmu && !IsWholeDisplayFx(fx->effect) && !IsScrollFx(fx->effect)) {
@@ -89,6 +93,13 @@ intptr_t AsyncFxControl(int32_t op, intptr_t argument, void *userData) {
     case ADOP_LAYERCHANGED:
       if (reinterpret_cast<qmLayer *>(argument) != fx->layer) return 0;
       return intptr_t(FollowFxLayer(fx));
+    case ADOP_LAYERGONE:
+      // The layer takes its own pictures back, to be freed with them; nothing is drawn any more.
+      if (!fx->layer || reinterpret_cast<qmLayer *>(argument) != fx->layer) return 0;
+      RestoreRealtimeLayer(fx);
+      fx->layer = nullptr;
+      fx->layerGone = 1;
+      return 0;
     case ADOP_FRAMECOUNT: return fx->stepCount;
     case ADOP_CURFRAME: return fx->frameNo;
     case ADOP_SEEK: return intptr_t(RerenderFx(fx, *reinterpret_cast<int32_t *>(argument), 0));

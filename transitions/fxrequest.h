@@ -107,6 +107,7 @@ struct qmFxRequest {
   int32_t bgpicEmu;    // a layer shown stands in for a change of background picture
   qmBGPic *emuBGPic;   // bgpicEmu: the picture the layer shows the change to
   int32_t layerSuspended;  // the layer holds its own pictures again while its look changes
+  int32_t layerGone;       // the layer was freed under an asynchronous run: it ends at its next frame
   // Real-time layer mode: the part of the area written into the planes since the last present.
   int32_t pendingX, pendingY, pendingWidth, pendingHeight;
 

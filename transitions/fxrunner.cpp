@@ -465,7 +465,7 @@ void FinishFx(qmFxRequest *fx, int32_t) {
     } else if (early || realtime) {
       RefreshLayer(fx->scene, fx->layer);
     }
-  } else if (early && fx->srcImage && !fx->newBGPic) {
+  } else if (early && fx->srcImage && !fx->newBGPic && !fx->layerGone) {
     DrawFxPiece(fx, 0, 0, fx->width, fx->height);
     FxFrameTail(fx);
   }

@@ -321,3 +321,25 @@ TEST(AsyncTransitions, BackgroundPicturesAreNeverAsynchronous) {
 }
 
 }  // namespace
+
+namespace {
+// FreeLayers takes the layer a transition draws (it has no guard): the transition lets go of the
+// layer and ends at its next frame without drawing, and what the layers showed stays.
+TEST(AsyncTransitions, FreeingEveryLayerEndsTheTransition) {
+  std::vector<Case> cases(std::begin(kCases), std::end(kCases));
+  cases.push_back({"a scroll moves the layer itself", FX_SCROLLLEFT, 5});
+  for (const Case &c : cases) {
+    AsyncFx vm;
+    qmAsyncDraw *ad = vm.Start(c, 1);
+    ASSERT_NE(ad, nullptr) << c.name;
+    vm.Advance(ad);
+    vm.Advance(ad);
+    ASSERT_EQ(vm.Call("FreeLayers", {}).code, 0u) << c.name;
+    const std::vector<uint32_t> kept = vm.Window();
+    EXPECT_EQ(vm.Advance(ad), 0) << c.name;
+    EXPECT_EQ(vm.Advance(ad), 1) << c.name;
+    EXPECT_EQ(CountLayers(vm.d->bgpic), 0) << c.name;
+    EXPECT_EQ(vm.Window(), kept) << c.name;
+  }
+}
+}  // namespace
