@@ -232,7 +232,9 @@ qmTransform SmallTransform(Setup &s, double scale, double degrees) {
   return t;
 }
 
-void DisplayBrushTransformed(benchmark::State &state, double scale, double degrees) {
+// At (x, y): a quarter turn about the corner leaves all but one row off the display, so that case
+// is also drawn centred.
+void DisplayBrushTransformed(benchmark::State &state, double scale, double degrees, int32_t x = 0, int32_t y = 0) {
   Setup &s = Small();
   if (!s.display) {
     state.SkipWithError("no display");
@@ -242,6 +244,7 @@ void DisplayBrushTransformed(benchmark::State &state, double scale, double degre
   qmImageRequest r{};
   r.kind = QMTYPE_BRUSH;
   r.id = {1, 0};
+  r.x = x, r.y = y;
   r.transform = &t;
   for (auto _ : state) {
     if (DisplayImageCore(GetPlayerContext(s.L)->scene, &r)) state.SkipWithError("DisplayBrush failed");
@@ -250,7 +253,7 @@ void DisplayBrushTransformed(benchmark::State &state, double scale, double degre
   state.SetBytesProcessed(int64_t(state.iterations()) * kSmallW * kSmallH * 4);
 }
 
-void PixmanTransformedPresent(benchmark::State &state, double scale, double degrees) {
+void PixmanTransformedPresent(benchmark::State &state, double scale, double degrees, int32_t x = 0, int32_t y = 0) {
   Setup &s = Small();
   if (!s.display) {
     state.SkipWithError("no display");
@@ -261,7 +264,7 @@ void PixmanTransformedPresent(benchmark::State &state, double scale, double degr
   const double *m = t.matrix;
   // Where our result lands (its box's corner) and where the box lies around the turned brush.
   qmTransformedImage placed{};
-  TransformImageBitmaps(s.display, TFKIND_GEOMETRY, nullptr, nullptr, nullptr, 0, 0, 0, 0, kSmallW, kSmallH,
+  TransformImageBitmaps(s.display, TFKIND_GEOMETRY, nullptr, nullptr, nullptr, 0, 0, x, y, kSmallW, kSmallH,
                         t.anchorX, t.anchorY, m, 0, &placed);
   double ox = 0, oy = 0;
   for (const double cx : {0.0, double(kSmallW)})
@@ -288,6 +291,7 @@ void PixmanTransformedPresent(benchmark::State &state, double scale, double degr
   qmImageRequest r{};
   r.kind = QMTYPE_BRUSH;
   r.id = {1, 0};
+  r.x = x, r.y = y;
   r.transform = &t;
   DisplayImageCore(GetPlayerContext(s.L)->scene, &r);
   pixman_image_composite32(PIXMAN_OP_OVER, ps, nullptr, pd, 0, 0, 0, 0, 0, 0, kSmallW, kSmallH);
@@ -321,6 +325,10 @@ BENCHMARK_CAPTURE(DisplayBrushTransformed, rotated_30_960x540, 1.0, 30.0)->Unit(
 BENCHMARK_CAPTURE(PixmanTransformedPresent, rotated_30_960x540, 1.0, 30.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(DisplayBrushTransformed, rotated_90_960x540, 1.0, 90.0)->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(PixmanTransformedPresent, rotated_90_960x540, 1.0, 90.0)->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(DisplayBrushTransformed, rotated_90_centred_960x540, 1.0, 90.0, 210, -210)
+    ->Unit(benchmark::kMicrosecond);
+BENCHMARK_CAPTURE(PixmanTransformedPresent, rotated_90_centred_960x540, 1.0, 90.0, 210, -210)
+    ->Unit(benchmark::kMicrosecond);
 BENCHMARK(DisplayBrushSmall)->Name("DisplayBrush/alpha_960x540")->Unit(benchmark::kMicrosecond);
 BENCHMARK(PixmanPresentSmall)->Name("PixmanOverPresent/premultiplied_960x540")->Unit(benchmark::kMicrosecond);
 BENCHMARK_CAPTURE(DisplayBrush, alpha_1080p, 1u)->Unit(benchmark::kMillisecond);
