@@ -448,7 +448,9 @@ void *AudioServerThread(void *record) {
   uint8_t *scratch = static_cast<uint8_t *>(std::malloc(block));
   while (scratch && !ThreadQuitRequested(t)) {
     uint64_t fill = e->ringWrite.load(std::memory_order_relaxed) - e->ringRead.load(std::memory_order_acquire);
-    if (fill <= kVideoSoundRing / 2 && !e->endReported) {
+    // At most two blocks ahead of the channel: the pictures are timed by the sound decoded so
+    // far, so sound kept further ahead would run the pictures ahead of what is heard.
+    if (fill <= block && !e->endReported) {
       if (DecodeVideoSound(e, scratch, block, t) < 0) break;
       uint64_t w = e->ringWrite.load(std::memory_order_relaxed);
       for (uint32_t i = 0; i < block; i++) e->ring[(w + i) % kVideoSoundRing] = scratch[i];
