@@ -90,11 +90,19 @@ void FreeRectList(qmDirtyRectList *list) {
   *list = {};
 }
 
-bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w, int32_t *h) {
-  const int64_t x0 = std::max<int64_t>(*x, 0), y0 = std::max<int64_t>(*y, 0);
-  const int64_t x1 = std::min<int64_t>(int64_t(*x) + *w, W), y1 = std::min<int64_t>(int64_t(*y) + *h, H);
+bool IntersectRects(const qmRect &a, const qmRect &b, qmRect *out) {
+  const int64_t x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
+  const int64_t x1 = std::min(int64_t(a.x) + a.w, int64_t(b.x) + b.w);
+  const int64_t y1 = std::min(int64_t(a.y) + a.h, int64_t(b.y) + b.h);
   if (x0 >= x1 || y0 >= y1) return false;
-  *x = int32_t(x0), *y = int32_t(y0), *w = int32_t(x1 - x0), *h = int32_t(y1 - y0);
+  *out = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
+  return true;
+}
+
+bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *w, int32_t *h) {
+  qmRect r;
+  if (!IntersectRects({*x, *y, *w, *h}, {0, 0, W, H}, &r)) return false;
+  *x = r.x, *y = r.y, *w = r.w, *h = r.h;
   return true;
 }
 

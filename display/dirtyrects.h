@@ -42,6 +42,12 @@ inline constexpr int32_t kRectListStep = 1024;
 void AppendRect(qmDirtyRectList *list, int32_t x, int32_t y, int32_t width, int32_t height);
 void FreeRectList(qmDirtyRectList *list);
 
+// A rectangle by its top-left corner and size.
+struct qmRect {
+  int32_t x, y, w, h;
+};
+// The intersection of two rectangles; false when empty.
+bool IntersectRects(const qmRect &a, const qmRect &b, qmRect *out);
 // Cuts a rectangle to a picture of W x H: false when nothing is left.
 bool ClipRectToPicture(int32_t W, int32_t H, int32_t *x, int32_t *y, int32_t *width, int32_t *height);
 // The rectangles that bring the entries of a list not taken by a merge to a picture of W x H,

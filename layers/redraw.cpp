@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
+#include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/scene.h"
 #include "graphics/blit.h"
@@ -25,20 +26,6 @@ void UnionRect(int32_t *x, int32_t *y, int32_t *w, int32_t *h, int32_t ox, int32
 }
 
 namespace {
-
-struct qmRect {
-  int32_t x, y, w, h;
-};
-
-// The intersection of two rectangles; false when empty.
-bool Intersect(const qmRect &a, const qmRect &b, qmRect *out) {
-  const int64_t x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-  const int64_t x1 = std::min(int64_t(a.x) + a.w, int64_t(b.x) + b.w);
-  const int64_t y1 = std::min(int64_t(a.y) + a.h, int64_t(b.y) + b.h);
-  if (x0 >= x1 || y0 >= y1) return false;
-  *out = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
-  return true;
-}
 
 // One layer picture into the destination, cut by the state's clip region: copied through its
 // mask or alpha channel, or mixed in at 255 - transparency. A region with a mask takes the mix
@@ -125,7 +112,7 @@ void DrawShadow(qmScene *scene, const qmDisplay *display, qmLayer *l, qmLayerSta
   if (!alpha) return;
   const qmRect r = ShadowRect(display, l, s);
   qmRect part;
-  if (!Intersect(r, clipRect, &part)) return;
+  if (!IntersectRects(r, clipRect, &part)) return;
   // The part in the shadow's colour, drawn through the part of the plane that lies over it.
   const int32_t px = part.x - r.x, py = part.y - r.y;
   if (px + part.w > alpha->width || py + part.h > alpha->height) return;  // a plane of another size
@@ -145,7 +132,7 @@ void DrawBorder(qmScene *scene, const qmDisplay *display, const qmLayer *l, qmLa
   if (!EnsureBorderImage(display, l, s)) return;
   const qmRect r = BorderRect(s);
   qmRect part;
-  if (!Intersect(r, clipRect, &part)) return;
+  if (!IntersectRects(r, clipRect, &part)) return;
   int32_t o = 255 - l->transparency;
   if (l->borderFade) o = (l->borderFade - 1) * o / 255;
   BlitLayerImage(scene, s->border.bitmap, part.x - r.x, part.y - r.y, dst, part.x, part.y, part.w, part.h, W, H,
@@ -208,7 +195,7 @@ void DrawBackgroundPart(const qmDisplay *display, const qmBGPic *pic, qmBitmap *
     background = display && display->backgroundCopy ? display->backgroundCopy : pic->shown.bitmap;
   else background = pic->shown.bitmap;
   qmRect b;
-  if (background && Intersect(area, {0, 0, background->width, background->height}, &b))
+  if (background && IntersectRects(area, {0, 0, background->width, background->height}, &b))
     BltBitmap(background, b.x, b.y, dst, b.x, b.y, b.w, b.h);
 }
 
@@ -222,13 +209,13 @@ void DrawLayerPart(qmScene *scene, const qmDisplay *display, qmLayer *l, qmLayer
                    qmBitmap *dst, int32_t W, int32_t H) {
   // A clip region cuts everything the layer draws: shadow, border and picture.
   qmRect clipRect = area;
-  if (s->clip && !Intersect(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) return;
+  if (s->clip && !IntersectRects(area, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, &clipRect)) return;
   if (l->hidden || l->deferred) return;
   if (l->shadow.on) DrawShadow(scene, display, l, s, clipRect, dst, W, H);
   if (l->border.on) DrawBorder(scene, display, l, s, clipRect, dst, W, H);
   if (BorderReplacesImage(l)) return;
   qmRect part;
-  if (!Intersect(clipRect, {s->x, s->y, s->width, s->height}, &part)) return;
+  if (!IntersectRects(clipRect, {s->x, s->y, s->width, s->height}, &part)) return;
   qmLayerImage img{};
   if (GetLayerImage(scene, l, s, 1, 1, -1, &img) || !img.bitmap) return;
   BlitLayerImage(scene, img.bitmap, img.originX + part.x - s->x, img.originY + part.y - s->y, dst, part.x, part.y,
@@ -245,7 +232,7 @@ bool LayerReach(const qmDisplay *display, const qmLayer *l, qmLayerState *s, qmR
   } else {
     GetLayerBounds(display, l, s, &reach->x, &reach->y, &reach->w, &reach->h);
   }
-  if (s->clip && !Intersect(*reach, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, reach)) return false;
+  if (s->clip && !IntersectRects(*reach, {s->clip->x, s->clip->y, s->clip->width, s->clip->height}, reach)) return false;
   return reach->w > 0 && reach->h > 0;
 }
 
@@ -313,7 +300,7 @@ void RedrawFromGrid(qmScene *scene, qmDisplay *display, const qmLayerGrid *g, qm
   auto draw = [&](int32_t i) {
     const qmLayerGrid::Entry &e = g->layers[size_t(i)];
     qmRect part;
-    if (Intersect(area, {e.x, e.y, e.width, e.height}, &part))
+    if (IntersectRects(area, {e.x, e.y, e.width, e.height}, &part))
       DrawLayerPart(scene, display, e.layer, e.state, area, dst, W, H);
   };
   int32_t c0, r0, c1, r1;
@@ -390,7 +377,7 @@ bool LayersCoverRect(const qmDisplay *display, const qmBGPic *pic, int32_t x, in
     if (l->type == QMTYPE_NOOBJECT || l->hidden || l->deferred || !l->current) continue;
     qmRect r;
     GetLayerBounds(display, l, l->current, &r.x, &r.y, &r.w, &r.h);
-    if (Intersect(area, r, &part)) return true;
+    if (IntersectRects(area, r, &part)) return true;
   }
   return false;
 }

@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "display/brush.h"
+#include "display/dirtyrects.h"
 #include "display/display.h"
 #include "display/displayops.h"
 #include "display/position.h"
@@ -21,19 +22,6 @@
 #include "runtime/objlist.h"
 
 namespace {
-
-struct Rect {
-  int32_t x, y, w, h;
-};
-
-bool Intersect(const Rect &a, const Rect &b, Rect *out) {
-  const int64_t x0 = std::max(a.x, b.x), y0 = std::max(a.y, b.y);
-  const int64_t x1 = std::min(int64_t(a.x) + a.w, int64_t(b.x) + b.w);
-  const int64_t y1 = std::min(int64_t(a.y) + a.h, int64_t(b.y) + b.h);
-  if (x0 >= x1 || y0 >= y1) return false;
-  *out = {int32_t(x0), int32_t(y0), int32_t(x1 - x0), int32_t(y1 - y0)};
-  return true;
-}
 
 // Every picture a sprite node can hang on: each display's picture, then the listed pictures
 // that no display shows now. f(pic, display showing it or null).
@@ -122,10 +110,10 @@ void DropNode(qmScene *scene, qmBGPic *pic, qmDisplay *display, const qmSprite *
   }
 }
 
-void DrawNode(qmScene *scene, const qmShownSprite *n, qmBitmap *dst, const Rect &area, int32_t W, int32_t H) {
-  Rect part;
-  if (!Intersect(area, {n->x, n->y, n->width, n->height}, &part)) return;
-  if (n->clipped && !Intersect(part, {n->clipX, n->clipY, n->clipWidth, n->clipHeight}, &part)) return;
+void DrawNode(qmScene *scene, const qmShownSprite *n, qmBitmap *dst, const qmRect &area, int32_t W, int32_t H) {
+  qmRect part;
+  if (!IntersectRects(area, {n->x, n->y, n->width, n->height}, &part)) return;
+  if (n->clipped && !IntersectRects(part, {n->clipX, n->clipY, n->clipWidth, n->clipHeight}, &part)) return;
   const qmBitmap *bitmap;
   const qmMask *mask;
   const qmAlphaChannel *alpha;
@@ -222,8 +210,8 @@ uint32_t CheckSpriteOutput(const qmScene *scene) {
 void RefreshSpriteRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {
   const qmBGPic *pic = display ? display->bgpic : nullptr;
   if (!pic || !display->layerBuffer) return;
-  Rect r;
-  if (!Intersect({x, y, width, height}, {0, 0, pic->shownWidth, pic->shownHeight}, &r)) return;
+  qmRect r;
+  if (!IntersectRects({x, y, width, height}, {0, 0, pic->shownWidth, pic->shownHeight}, &r)) return;
   RedrawDisplayRect(scene, display, r.x, r.y, r.w, r.h);
   BltToDisplay(display->layerBuffer, r.x, r.y, display, r.x, r.y, r.w, r.h, 1);
 }
@@ -254,11 +242,11 @@ uint32_t ShowSprite(qmScene *scene, qmSprite *sprite, int32_t x, int32_t y, int3
   if (qmShownSprite *n = FindShownSprite(scene, sprite)) {
     const int32_t next = frame ? frame : n->frame >= sprite->frameCount ? 1 : n->frame + 1;
     if (next == n->frame && x == n->x && y == n->y) return 0;
-    const Rect before{n->x, n->y, n->width, n->height};
+    const qmRect before{n->x, n->y, n->width, n->height};
     n->x = x, n->y = y, n->frame = next, n->width = w, n->height = h;
     if (pic->spriteSpans) pic->spriteSpans[n->slot] = SpanOf(n);
-    Rect overlap;
-    if (!Intersect(before, {x, y, w, h}, &overlap)) {
+    qmRect overlap;
+    if (!IntersectRects(before, {x, y, w, h}, &overlap)) {
       RefreshSpriteRect(scene, d, before.x, before.y, before.w, before.h);
       RefreshSpriteRect(scene, d, x, y, w, h);
     } else {
@@ -530,8 +518,8 @@ void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, int32_t
                       int32_t height) {
   if (!pic || !dst) return;
   const int32_t W = std::min(pic->shownWidth, dst->width), H = std::min(pic->shownHeight, dst->height);
-  Rect area;
-  if (!Intersect({x, y, width, height}, {0, 0, W, H}, &area)) return;
+  qmRect area;
+  if (!IntersectRects({x, y, width, height}, {0, 0, W, H}, &area)) return;
   if (!pic->spriteSpans) {
     for (const qmShownSprite *n = pic->shownSprites; n; n = n->next) DrawNode(scene, n, dst, area, W, H);
     return;
@@ -554,15 +542,15 @@ void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, int32_t
 }
 
 bool SpritesCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height) {
-  Rect part;
+  qmRect part;
   if (pic && pic->spriteSpans) {
     for (int32_t i = 0; i < pic->spriteSpanCount; i++) {
       const qmShownSpriteSpan &s = pic->spriteSpans[i];
-      if (Intersect({x, y, width, height}, {s.x1, s.y1, s.x2 - s.x1, s.y2 - s.y1}, &part)) return true;
+      if (IntersectRects({x, y, width, height}, {s.x1, s.y1, s.x2 - s.x1, s.y2 - s.y1}, &part)) return true;
     }
     return false;
   }
   for (const qmShownSprite *n = pic ? pic->shownSprites : nullptr; n; n = n->next)
-    if (Intersect({x, y, width, height}, {n->x, n->y, n->width, n->height}, &part)) return true;
+    if (IntersectRects({x, y, width, height}, {n->x, n->y, n->width, n->height}, &part)) return true;
   return false;
 }
