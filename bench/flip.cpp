@@ -10,6 +10,7 @@
 #include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
 #include "display/doublebuffer.h"
+#include "graphics/bitmap.h"
 #include "runtime/context.h"
 #include "platform/desktop.h"
 #include "display/displaywindow.h"
@@ -19,6 +20,7 @@
 #include "player/wiring.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
+#include "side_by_side.h"
 
 namespace {
 constexpr int kW = 1920, kH = 1080, kTile = 64;
@@ -99,6 +101,47 @@ BENCHMARK(BM_Flip100Rects)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Memcpy100Rects)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FlipWholeScreen)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyWholeScreen)->Unit(benchmark::kMicrosecond);
+
+// A whole Flip beside memcpy of the picture's bytes, round by round in one run: the Flip copies
+// the draw buffer into the present buffer and converts it into the window; memcpy copies the same
+// bytes once. Checked once: the present buffer holds what memcpy's copy holds.
+void BM_FlipWholeScreenBesideMemcpy(benchmark::State &state) {
+  Setup &s = S();
+  if (!s.flipped) {
+    state.SkipWithError("no display");
+    return;
+  }
+  const qmBitmap *draw = s.flipped->backBuffer2, *present = s.flipped->backBuffer1;
+  std::vector<uint32_t> from(size_t(kW) * kH), to(size_t(kW) * kH);
+  for (int32_t y = 0; y < kH; y++)
+    for (int32_t x = 0; x < kW; x++) {
+      const uint32_t p = uint32_t(x * 7 + y * 13) * 2654435761u;
+      from[size_t(y) * kW + size_t(x)] = p;
+      draw->pixels[size_t(y) * size_t(draw->bytesPerRow / 4) + size_t(x)] = p;
+    }
+  auto flip = [&] {
+    AddDirtyRect(s.flipped, 0, 0, kW, kH, kW, kH);
+    FlipCore(s.flipped);
+    PushPendingWindowUpdates();
+  };
+  auto copy = [&] {
+    std::memcpy(to.data(), from.data(), to.size() * 4);
+    benchmark::ClobberMemory();
+  };
+  flip();
+  copy();
+  for (int32_t y = 0; y < kH; y++)
+    if (std::memcmp(present->pixels + size_t(y) * size_t(present->bytesPerRow / 4), to.data() + size_t(y) * kW,
+                    size_t(kW) * 4) != 0) {
+      state.SkipWithError("the present buffer does not hold the copied picture");
+      return;
+    }
+  qmSideBySide rounds;
+  for (auto _ : state) rounds.Round(state, flip, copy);
+  rounds.Report(state, "memcpy");
+  state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
+}
+BENCHMARK(BM_FlipWholeScreenBesideMemcpy)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 // The desktop's own share of a whole Flip: showing the present buffer.
 void BM_PresentWholeScreen(benchmark::State &state) {
