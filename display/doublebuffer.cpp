@@ -52,6 +52,8 @@ uint32_t BeginDoubleBufferCore(qmScene *scene, qmDisplay *d, int32_t) {
   }
   FreeBitmap(d->backBuffer1);
   FreeBitmap(d->backBuffer2);
+  // A whole Flip passes over all of both buffers.
+  for (qmBitmap *b : {present, draw}) MemAdviseLargePages(b->pixels, uint64_t(b->bytesPerRow) * uint64_t(b->height));
   FillBitmapRect(present, 0, 0, pw, ph, 0);
   FillBitmapRect(draw, 0, 0, w, h, 0);
   d->backBuffer1 = present;
