@@ -10,6 +10,8 @@
 #ifdef QM_HAVE_AVX2
 int32_t ThresholdMaskRowAvx2(const uint8_t *map, const uint8_t *src, uint8_t *dst, int32_t width, int32_t level,
                              uint8_t flip);
+int32_t RevealRowAvx2(const uint8_t *map, const uint8_t *mask, int32_t maskX, const uint32_t *shown,
+                      const uint32_t *hidden, uint32_t *out, int32_t width, int32_t level, uint32_t colorBits);
 #endif
 
 namespace {
@@ -65,6 +67,59 @@ void ThresholdRows(const qmThresholdRequest *req, int32_t level, bool vector) {
 void ThresholdPlane(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, CpuHasAvx2()); }
 
 void ThresholdPlaneScalar(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, false); }
+
+namespace {
+
+void RevealRows(const qmRevealRequest *req, int32_t level, bool vector) {
+  (void)vector;
+  for (int32_t y = 0; y < req->height; y++) {
+    const uint8_t *map = req->map + int64_t(y) * req->mapBytesPerRow;
+    const uint8_t *mask = req->mask ? req->mask + int64_t(y) * req->maskBytesPerRow : nullptr;
+    const uint32_t *shown = req->shown + int64_t(y) * req->shownPitch;
+    const uint32_t *hidden = req->hidden + int64_t(y) * req->hiddenPitch;
+    uint32_t *out = req->out + int64_t(y) * req->outPitch;
+    int32_t x = 0;
+#ifdef QM_HAVE_AVX2
+    if (vector) x = RevealRowAvx2(map, mask, req->maskX, shown, hidden, out, req->width, level, req->colorBits);
+#endif
+    for (; x < req->width; x++) {
+      const bool show = map[x] < level && (!mask || MaskBit(mask, req->maskX + x));
+      out[x] = show ? shown[x] & req->colorBits : hidden[x];
+    }
+  }
+}
+
+}  // namespace
+
+void RevealPixels(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, CpuHasAvx2()); }
+
+void RevealPixelsScalar(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, false); }
+
+void LayAlphaPixelsOver(const qmAlphaOverRequest *req) {
+  for (int32_t y = 0; y < req->height; y++) {
+    const uint32_t *over = req->over + int64_t(y) * req->overPitch;
+    const uint32_t *under = req->under + int64_t(y) * req->underPitch;
+    const uint8_t *ao = req->overAlpha + int64_t(y) * req->overAlphaBytesPerRow;
+    const uint8_t *au = req->underAlpha + int64_t(y) * req->underAlphaBytesPerRow;
+    uint32_t *out = req->out + int64_t(y) * req->outPitch;
+    uint8_t *alpha = req->outAlpha + int64_t(y) * req->outAlphaBytesPerRow;
+    for (int32_t x = 0; x < req->width; x++) {
+      // Weights of the two words in 255ths squared; their sum is the joined alpha's.
+      const uint32_t wo = 255u * ao[x], wu = uint32_t(au[x]) * (255u - ao[x]), sum = wo + wu;
+      alpha[x] = uint8_t((sum + 127) / 255);
+      if (!wo || !wu) {
+        out[x] = wo ? over[x] : under[x];
+        continue;
+      }
+      uint32_t word = 0;
+      for (int32_t shift = 0; shift < 32; shift += 8) {
+        const uint32_t o = (over[x] >> shift) & 0xFF, u = (under[x] >> shift) & 0xFF;
+        word |= ((o * wo + u * wu + sum / 2) / sum) << shift;
+      }
+      out[x] = word;
+    }
+  }
+}
 
 void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t dx,
                      int32_t dy) {

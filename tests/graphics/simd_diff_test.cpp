@@ -649,6 +649,26 @@ TEST(SimdDiff, Mix) {
   }
 }
 
+// Pixels revealed by their map values straight into a picture, with and without a mask at any bit
+// offset, at widths that leave every remainder and levels at and beyond the ends.
+TEST(SimdDiff, RevealPixels) {
+  const int32_t levels[] = {-3, 0, 1, 2, 100, 128, 129, 254, 255, 256, 300};
+  for (int round = 0; round < 300; round++) {
+    const int w = Rand(1, 100), h = Rand(1, 4), maskX = Rand(0, 9), mbpr = (maskX + w + 7) / 8 + Rand(0, 2);
+    const int mapBpr = w + Rand(0, 3), sp = w + Rand(0, 3), hp = w + Rand(0, 3), op = w + Rand(0, 3);
+    const auto map = RandomVector<uint8_t>(size_t(mapBpr) * h), mask = RandomVector<uint8_t>(size_t(mbpr) * h);
+    const auto shown = RandomVector<uint32_t>(size_t(sp) * h), hidden = RandomVector<uint32_t>(size_t(hp) * h);
+    std::vector<uint32_t> vec = RandomVector<uint32_t>(size_t(op) * h), ref = vec;
+    const int32_t level = levels[round % 11];
+    qmRevealRequest req{map.data(), round % 2 ? mask.data() : nullptr, shown.data(), hidden.data(), vec.data(), w, h,
+                        mapBpr, mbpr, maskX, sp, hp, op, round % 3 ? 0xFFFFFF00u : 0xFFFFFFFFu};
+    RevealPixels(&req, level);
+    req.out = ref.data();
+    RevealPixelsScalar(&req, level);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
 // Reveal times against a level into masks, with and without a source mask, either way round, at
 // widths that leave every remainder and levels at and beyond the ends.
 TEST(SimdDiff, ThresholdMask) {
