@@ -10,6 +10,7 @@
 #ifdef QM_HAVE_AVX2
 int32_t ThresholdMaskRowAvx2(const uint8_t *map, const uint8_t *src, uint8_t *dst, int32_t width, int32_t level,
                              uint8_t flip);
+int32_t GatherRowAvx2(const uint32_t *src, const int32_t *from, uint32_t *dst, int32_t n);
 int32_t RevealRowAvx2(const uint8_t *map, const uint8_t *mask, int32_t maskX, const uint32_t *shown,
                       const uint32_t *hidden, uint32_t *out, int32_t width, int32_t level, uint32_t colorBits);
 #endif
@@ -154,7 +155,9 @@ void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t w
   }
 }
 
-void WavePixels(qmWaveRequest *req) {
+namespace {
+
+void WaveLines(qmWaveRequest *req, bool vector) {
   req->linesCopied = 0;
   req->firstLine = kNoWaveLine;
   req->positionReached = req->position;
@@ -179,14 +182,38 @@ void WavePixels(qmWaveRequest *req) {
     for (auto [d, s] : pairs) CopyStripPixels(req, 0, s, req->width, 1, 0, d);
     return;
   }
-  // Columns move: row by row, so that each row is read and written once.
-  for (int32_t y = 0; y < req->height; y++) {
-    if (req->srcMask || req->srcAlpha) {
+  if (req->srcMask || req->srcAlpha) {
+    // Columns move: row by row, so that each row is read and written once.
+    for (int32_t y = 0; y < req->height; y++)
       for (auto [d, s] : pairs) CopyStripPixels(req, s, y, 1, 1, d, y);
-      continue;
-    }
+    return;
+  }
+  // The columns written lie side by side (the strips run in order and only the ends fall
+  // outside): each row is one run gathered from the source columns.
+  std::vector<int32_t> from(pairs.size());
+  bool sideBySide = true;
+  for (size_t k = 0; k < pairs.size(); k++) {
+    from[k] = pairs[k].second;
+    sideBySide = sideBySide && pairs[k].first == pairs[0].first + int32_t(k);
+  }
+  const int32_t count = int32_t(pairs.size()), first = pairs.front().first;
+  for (int32_t y = 0; y < req->height; y++) {
     const uint32_t *src = req->src + size_t(y) * size_t(req->srcPitch);
     uint32_t *dst = req->dst + size_t(y) * size_t(req->dstPitch);
-    for (auto [d, s] : pairs) dst[d] = src[s];
+    if (!sideBySide) {
+      for (auto [d, s] : pairs) dst[d] = src[s];
+      continue;
+    }
+    int32_t k = 0;
+#ifdef QM_HAVE_AVX2
+    if (vector) k = GatherRowAvx2(src, from.data(), dst + first, count);
+#endif
+    for (; k < count; k++) dst[first + k] = src[from[k]];
   }
 }
+
+}  // namespace
+
+void WavePixels(qmWaveRequest *req) { WaveLines(req, CpuHasAvx2()); }
+
+void WavePixelsScalar(qmWaveRequest *req) { WaveLines(req, false); }

@@ -87,6 +87,8 @@ struct qmWaveRequest {
 // Lines position - n + 1 .. position take the lines shifted by truncate(offset[i] / (2 pi / n));
 // pairs with either line outside the picture are skipped.
 void WavePixels(qmWaveRequest *req);
+// The same without vector code, kept to check the vector path.
+void WavePixelsScalar(qmWaveRequest *req);
 // Copies a rectangle with its planes: through the source mask (bits set or cleared) when there
 // is one, else through the source alpha (pixel and byte where it is not 0, byte 0 elsewhere),
 // else the pixels alone. No clipping: the caller keeps both rectangles inside.

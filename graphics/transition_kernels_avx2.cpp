@@ -1,4 +1,4 @@
-// Vector rows of ThresholdPlane's mask output and of RevealPixels.
+// Vector rows of ThresholdPlane's mask output, of RevealPixels and of WavePixels' columns.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -66,4 +66,16 @@ __attribute__((target("avx2"))) int32_t RevealRowAvx2(const uint8_t *map, const 
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_blendv_epi8(h, s, lanes));
   }
   return x;
+}
+
+// dst[k] = src[from[k]], eight a step; the pixels done (a multiple of 8).
+__attribute__((target("avx2"))) int32_t GatherRowAvx2(const uint32_t *src, const int32_t *from, uint32_t *dst,
+                                                     int32_t n) {
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + k));
+    const __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int *>(src), at, 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + k), v);
+  }
+  return k;
 }
