@@ -323,6 +323,17 @@ __attribute__((target("avx2"))) inline __m256d Truncated(__m256d v) {
   return _mm256_round_pd(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
 }
 
+// The definition's sums of four outputs from x, truncated.
+__attribute__((target("avx2"))) inline __m128 DefinitionSums(const float *const *taps, const CertifiedKernel &k, int64_t x) {
+  __m256d sum = _mm256_setzero_pd();
+  for (int32_t i = 0; i < k.count; i++)
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(k.exact[i]), _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x))));
+  return _mm256_cvtpd_ps(Truncated(sum));
+}
+
+// Kernels of fewer taps settle windows of one value by their sums too.
+constexpr int32_t kFlatTableTaps = 9;
+
 // The marked outputs by the table of one-value windows or the definition's own sums, eight at a
 // time; returns how many were marked. Kept apart from the fused row loop (no fma here), so each
 // multiply and add stays two roundings.
@@ -339,26 +350,25 @@ __attribute__((target("avx2"), noinline)) int32_t SettleLanes(const float *const
       const int64_t x = marks.first[m] + 8 * group;
       const __m256 unsure =
           _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(lanes)), bit), bit));
-      const __m256 first = _mm256_loadu_ps(taps[0] + x);
-      __m256 flat = unsure;
-      for (int32_t i = 1; i < k.count; i++) {
-        flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
-        if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
-      }
-      __m256 v = _mm256_loadu_ps(out + x);
-      // The taps are whole numbers 0..255, so every lane's index is inside the table.
-      if (!_mm256_testz_ps(flat, flat)) v = _mm256_blendv_ps(v, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
-      const __m256 rest = _mm256_andnot_ps(flat, unsure);
-      if (!_mm256_testz_ps(rest, rest)) {
-        __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
-        for (int32_t i = 0; i < k.count; i++) {
-          const __m256d e = _mm256_set1_pd(k.exact[i]);
-          lo = _mm256_add_pd(lo, _mm256_mul_pd(e, _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x))));
-          hi = _mm256_add_pd(hi, _mm256_mul_pd(e, _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x + 4))));
+      __m256 v = _mm256_loadu_ps(out + x), flat = _mm256_setzero_ps();
+      // The table gives what the double sums would; it saves time only where they are long.
+      if (k.count >= kFlatTableTaps) {
+        const __m256 first = _mm256_loadu_ps(taps[0] + x);
+        flat = unsure;
+        for (int32_t i = 1; i < k.count; i++) {
+          flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
+          if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
         }
-        v = _mm256_blendv_ps(v, _mm256_set_m128(_mm256_cvtpd_ps(Truncated(hi)), _mm256_cvtpd_ps(Truncated(lo))), rest);
+        // The taps are whole numbers 0..255, so every lane's index is inside the table.
+        if (!_mm256_testz_ps(flat, flat)) v = _mm256_blendv_ps(v, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
       }
-      _mm256_storeu_ps(out + x, v);
+      const __m256 rest = _mm256_andnot_ps(flat, unsure);
+      const int32_t halves = _mm256_movemask_ps(rest);
+      // Each half of four only where one of its lanes is left.
+      __m128 low = _mm256_castps256_ps128(v), high = _mm256_extractf128_ps(v, 1);
+      if (halves & 0x0F) low = _mm_blendv_ps(low, DefinitionSums(taps, k, x), _mm256_castps256_ps128(rest));
+      if (halves & 0xF0) high = _mm_blendv_ps(high, DefinitionSums(taps, k, x + 4), _mm256_extractf128_ps(rest, 1));
+      _mm256_storeu_ps(out + x, _mm256_set_m128(high, low));
     }
   }
   return settled;
@@ -492,15 +502,21 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
       }
       return;
     }
+    // The next call's row is fetched while this one is summed: the picture is read from memory.
+    const uint32_t *next = pixels + std::clamp<int64_t>(p + 1 - half, 0, height - 1) * pitch;
+    for (int32_t x = 0; x < width; x += 16) _mm_prefetch(reinterpret_cast<const char *>(next + x), _MM_HINT_T0);
+    float *planes[3] = {row.data(), row.data() + padded, row.data() + 2 * padded};
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) {
+      const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+      for (int c = 0; c < 3; c++)
+        _mm256_storeu_ps(planes[c] + half + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, shifts[c]), _mm256_set1_epi32(0xFF))));
+    }
+    for (; x < width; x++)
+      for (int c = 0; c < 3; c++) planes[c][half + x] = float((src[x] >> _mm_cvtsi128_si32(shifts[c])) & 0xFF);
     int32_t settled = 0;
     for (int c = 0; c < 3; c++) {
-      float *plane = row.data() + c * padded, *inner = plane + half;
-      int32_t x = 0;
-      for (; x + 8 <= width; x += 8) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
-        _mm256_storeu_ps(inner + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, shifts[c]), _mm256_set1_epi32(0xFF))));
-      }
-      for (; x < width; x++) inner[x] = float((src[x] >> _mm_cvtsi128_si32(shifts[c])) & 0xFF);
+      float *plane = planes[c], *inner = plane + half;
       std::fill(plane, inner, inner[0]);
       std::fill(inner + width, plane + padded, inner[width - 1]);
       for (int32_t t = 0; t < w; t++) taps[size_t(t)] = plane + t;
