@@ -312,10 +312,12 @@ __attribute__((target("avx2"))) inline uint32_t LaneBits(__m256i g0, __m256i g1,
   return uint32_t(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7))));
 }
 
-// Groups of eight outputs to settle: the first output, and a bit per output from it (up to 64).
+// Groups of eight outputs to settle: the first output, and a bit per output from it (up to 64);
+// list has room for every output of a row and three more.
 struct Marks {
   int64_t *first;
   uint64_t *lanes;
+  int32_t *list;
 };
 
 __attribute__((target("avx2"))) inline __m256d Truncated(__m256d v) {
@@ -331,7 +333,8 @@ __attribute__((target("avx2"))) inline __m128 DefinitionSums(const float *const 
   return _mm256_cvtpd_ps(Truncated(sum));
 }
 
-// Kernels of fewer taps settle windows of one value by their sums too.
+// Kernels of fewer taps settle windows of one value by their sums too: the table gives what the
+// sums would, and saves time only where they are long.
 constexpr int32_t kFlatTableTaps = 9;
 
 // The marked outputs by the table of one-value windows or the definition's own sums, eight at a
@@ -339,8 +342,26 @@ constexpr int32_t kFlatTableTaps = 9;
 // multiply and add stays two roundings.
 __attribute__((target("avx2"), noinline)) int32_t SettleLanes(const float *const *taps, const CertifiedKernel &k, const Marks &marks,
                                                              int32_t count, float *out) {
-  const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
   int32_t settled = 0;
+  if (k.count < kFlatTableTaps) {
+    // Short sums: the marked outputs are listed one by one and summed four at a time from
+    // gathered taps, the list filled up to a multiple of four by its last entry.
+    int32_t *list = marks.list;
+    for (int32_t m = 0; m < count; m++)
+      for (uint64_t left = marks.lanes[m]; left; left &= left - 1) list[settled++] = int32_t(marks.first[m] + __builtin_ctzll(left));
+    for (int32_t i = settled; i % 4; i++) list[i] = list[settled - 1];
+    for (int32_t j = 0; j < settled; j += 4) {
+      const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(list + j));
+      __m256d sum = _mm256_setzero_pd();
+      for (int32_t i = 0; i < k.count; i++)
+        sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(k.exact[i]), _mm256_cvtps_pd(_mm_i32gather_ps(taps[i], at, 4))));
+      alignas(16) float v[4];
+      _mm_store_ps(v, _mm256_cvtpd_ps(Truncated(sum)));
+      for (int q = 0; q < 4; q++) out[list[j + q]] = v[q];
+    }
+    return settled;
+  }
+  const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
   for (int32_t m = 0; m < count; m++) {
     settled += __builtin_popcountll(marks.lanes[m]);
     for (uint64_t left = marks.lanes[m]; left;) {
@@ -350,18 +371,15 @@ __attribute__((target("avx2"), noinline)) int32_t SettleLanes(const float *const
       const int64_t x = marks.first[m] + 8 * group;
       const __m256 unsure =
           _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(lanes)), bit), bit));
-      __m256 v = _mm256_loadu_ps(out + x), flat = _mm256_setzero_ps();
-      // The table gives what the double sums would; it saves time only where they are long.
-      if (k.count >= kFlatTableTaps) {
-        const __m256 first = _mm256_loadu_ps(taps[0] + x);
-        flat = unsure;
-        for (int32_t i = 1; i < k.count; i++) {
-          flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
-          if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
-        }
-        // The taps are whole numbers 0..255, so every lane's index is inside the table.
-        if (!_mm256_testz_ps(flat, flat)) v = _mm256_blendv_ps(v, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
+      __m256 v = _mm256_loadu_ps(out + x);
+      const __m256 first = _mm256_loadu_ps(taps[0] + x);
+      __m256 flat = unsure;
+      for (int32_t i = 1; i < k.count; i++) {
+        flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
+        if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
       }
+      // The taps are whole numbers 0..255, so every lane's index is inside the table.
+      if (!_mm256_testz_ps(flat, flat)) v = _mm256_blendv_ps(v, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
       const __m256 rest = _mm256_andnot_ps(flat, unsure);
       const int32_t halves = _mm256_movemask_ps(rest);
       // Each half of four only where one of its lanes is left.
@@ -484,7 +502,8 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   std::vector<const double *> tapsD(static_cast<size_t>(w));
   std::vector<int64_t> markFirst(size_t(width) / 8 + 1);
   std::vector<uint64_t> markLanes(size_t(width) / 8 + 1);
-  const Marks marks{markFirst.data(), markLanes.data()};
+  std::vector<int32_t> markList(size_t(width) + 4);
+  const Marks marks{markFirst.data(), markLanes.data(), markList.data()};
   PassChoice across, down;
   // Padded row p is the horizontal result of picture row p - w/2, the edge rows repeated.
   auto horizontal = [&](int64_t p) __attribute__((target("avx2,fma"))) {
