@@ -452,8 +452,9 @@ __attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *tap
 }
 
 // Rows where many windows have to be settled (flat areas, gradients of a level or so per pixel,
-// whose sums fall on whole numbers) cost more by the float path than by the double sums alone
-// (one output settled alone costs about as much as eight by the double rows): after such a row a pass takes the double sums for a stretch of rows and then tries again, the
+// whose sums fall on whole numbers) cost more by the float path than by the double sums alone,
+// an output settled alone costing several by the double rows: after a row with more than one in
+// eight settled a pass takes the double sums for a stretch of rows and then tries again, the
 // stretch doubling (from 16 up to 1024 rows) while the tries keep failing.
 struct PassChoice {
   int32_t doubleRowsLeft = 0, stretch = 16;
