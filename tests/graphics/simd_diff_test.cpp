@@ -255,16 +255,17 @@ TEST(SimdDiff, ConvolutionRows) {
 // YUV rows in every 32-bit word order, at widths and pitches that leave every remainder.
 // The blur's float path against the double sums it must reproduce: noise, flat areas and ramps
 // of one level per pixel (whose sums sit on whole numbers, where truncation is decided by the
-// last bits), steps, every channel order, widths around the vector blocks, repeated blurs.
+// last bits), steps, black with sparse dim dots (sums just above 0), every channel order,
+// widths around the vector blocks, repeated blurs.
 TEST(SimdDiff, Blur) {
-  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth };
+  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth, kSparse };
   const struct {
     double radius, sigma;
   } kernels[] = {{0, 1}, {1, 1.0 / 3}, {2, 2.0 / 3}, {3.5, 1.2}, {10, 10.0 / 3}, {4, 0.5}};
   const int32_t formats[] = {PIXFMT_XRGB, PIXFMT_BGRX, PIXFMT_RGBX, PIXFMT_XBGR};
   for (int round = 0; round < 60; round++) {
     const int32_t w = Rand(1, 150), h = Rand(1, 40), pitch = w + Rand(0, 3);
-    const Kind kind = Kind(round % 6);
+    const Kind kind = Kind(round % 7);
     std::vector<uint32_t> px(size_t(pitch) * h, 0xA5A5A5A5u);
     for (int32_t y = 0; y < h; y++)
       for (int32_t x = 0; x < w; x++) {
@@ -276,6 +277,7 @@ TEST(SimdDiff, Blur) {
         case kRampDown: v = uint32_t((y * 3) & 255) * 0x00010101u | uint32_t(x & 255) << 24; break;
         case kSteps: v = (uint32_t(x / 7) * 0x203040u + uint32_t(y / 5) * 0x0A0B0Cu) & 0x00FFFFFFu; break;
         case kSmooth: v = uint32_t(128 + 100 * std::sin(x * 0.11 + y * 0.07)) * 0x010101u ^ uint32_t(Rand(0, 3)); break;
+        case kSparse: v = Rand(0, 15) ? 0u : uint32_t(Rand(1, 3)) * 0x01010101u; break;
         }
       }
     const auto &k = kernels[Rand(0, 5)];
