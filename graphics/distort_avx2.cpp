@@ -83,7 +83,37 @@ template <bool WithDerivatives> struct BarrelRow {
   const __m256d c0x3 = Set(3 * c[0]), c1x2 = Set(2 * c[1]), c4x3 = Set(3 * c[4]), c5x2 = Set(2 * c[5]);
   // Within kEps of the centre the scalar returns fixed values (with no half-pixel shift).
   const __m256d centreU = Set(c[8] - 0.5), centreV = Set(c[9] - 0.5), eps = Set(kEps);
+  // Both polynomials the same, bit for bit: then fy is fx, and the map is radial.
+  const bool radial = std::memcmp(c, c + 4, 4 * sizeof(double)) == 0;
   BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
+  // u, v and valid of pixels i..i+3 as At gives them (the derivatives left out), and whether
+  // the ellipse of every one is surely within a pixel (F below 4 by a wide margin). A radial
+  // map's derivatives are f I + (f'(r) / r) d d^T for the offset d from the centre, whose
+  // singular values are f and f + f'(r) r, and whose rows are no longer than the larger: below
+  // 0.99 both, alpha and gamma stay below 1.99 and F, never above their product, below 3.93.
+  // At the centre the derivatives are c3 and c7 alone. Otherwise by the rough derivatives.
+  bool SmallAt(int64_t i, Mapped4 *m) const {
+    const __m256d one = Set(1);
+    if (!radial) {
+      *m = At(i, true);
+      const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->r, m->r), _mm256_mul_pd(m->s, m->s)), one);
+      const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->p, m->p), _mm256_mul_pd(m->q, m->q)), one);
+      return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
+    }
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
+    const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
+    const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
+    const __m256d f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dx), Set(c[8])), half);
+    const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dy), Set(c[9])), half);
+    m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = one;
+    const __m256d slope = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+    const __m256d along = _mm256_add_pd(f, _mm256_mul_pd(slope, r)), sign = Set(-0.0);
+    const __m256d largest = _mm256_blendv_pd(_mm256_max_pd(_mm256_andnot_pd(sign, f), _mm256_andnot_pd(sign, along)),
+                                             _mm256_andnot_pd(sign, c3), centre);
+    // Not numbers compare false: such lanes are not small.
+    return _mm256_movemask_pd(_mm256_cmp_pd(largest, Set(0.99), _CMP_LT_OQ)) == 15;
+  }
   // Rough: the derivatives by one reciprocal instead of four quotients, within a few units in
   // the last place of the exact ones; only for telling an ellipse that is surely small.
   Mapped4 At(int64_t i, bool rough = false) const {
@@ -438,17 +468,11 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
 }
 
 // RenderSmooth's mapping, shaping and bilinear groups for result row j, eight pixels at a time
-// (BilinearGroup8) or else four, with no records where a group's ellipses are surely within a pixel: there alpha gamma, which
-// F never exceeds, is below 4 by a margin far beyond the rough derivatives' error. Other groups
-// are left mapped and shaped exactly (stored 0). Returns the first pixel left to do.
+// (BilinearGroup8) or else four, with no records where a group's ellipses are surely within a
+// pixel (SmallAt). Other groups are left mapped and shaped exactly (stored 0). Returns the first
+// pixel left to do.
 template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
   const qmDistortRequest *req = mapper.req;
-  const __m256d one = Set(1), small = Set(3.99);
-  auto surelySmall = [&](const Mapped4 &m) {
-    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m.r, m.r), _mm256_mul_pd(m.s, m.s)), one);
-    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m.p, m.p), _mm256_mul_pd(m.q, m.q)), one);
-    return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), small, _CMP_LT_OQ)) == 15;
-  };
   // One group of four by the doubles, or left mapped and shaped.
   auto group = [&](const Mapped4 &m, bool bilinear, int64_t at) {
     const bool done = bilinear && BilinearGroup(req, m.u, m.v, m.valid, at, j);
@@ -458,9 +482,9 @@ template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Ma
     ShapeRow(mapped + at, shapes + at, 4, req->src.width, req->src.height);
   };
   int64_t i = 0;
+  Mapped4 lo{}, hi{};
   for (; i + 8 <= req->resultWidth; i += 8) {
-    const Mapped4 lo = mapper.At(i, true), hi = mapper.At(i + 4, true);
-    const bool bilinearLo = surelySmall(lo), bilinearHi = surelySmall(hi);
+    const bool bilinearLo = mapper.SmallAt(i, &lo), bilinearHi = mapper.SmallAt(i + 4, &hi);
     if (bilinearLo && bilinearHi && BilinearGroup8(req, lo, hi, i, j)) {
       for (int k = 0; k < 8; k++) stored[i + k] = 1;
       continue;
@@ -468,8 +492,8 @@ template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Ma
     group(lo, bilinearLo, i), group(hi, bilinearHi, i + 4);
   }
   for (; i + 4 <= req->resultWidth; i += 4) {
-    const Mapped4 m = mapper.At(i, true);
-    group(m, surelySmall(m), i);
+    const bool bilinear = mapper.SmallAt(i, &lo);
+    group(lo, bilinear, i);
   }
   return i;
 }
