@@ -357,9 +357,9 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
   return _mm256_permute4x64_epi64(_mm256_castps_si256(picked), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-// A bilinear mean in floats is within 2.3e-4 of the exact one: the weights, products, sums and
-// the quotient carry at most 13 float units of relative error together, on means of at most 255
-// (nothing cancels, every term being at least 0), and adding the half one more. Beyond this
+// A bilinear mean in floats is within 2.3e-4 of the exact one: the weights, products, sums, the
+// reciprocal and its product carry at most 14 float units of relative error together, on means
+// of at most 255 (nothing cancels, every term being at least 0), and adding the half one more. Beyond this
 // distance from a whole number both truncate to the same byte.
 constexpr float kFloatMargin = 1.0f / 1024;
 // Opacity sums below this are left to the doubles: there the weights lost in floats below the
@@ -381,19 +381,26 @@ bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped
     TapOpacities(pic, tl, o, 0), TapOpacities(pic, th, o, 4);
     for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_ps(_mm256_load_si256(reinterpret_cast<const __m256i *>(o[t])));
   }
-  const __m256i byteMask = _mm256_set1_epi32(0xFF);
+  // Byte c of every word moved to the word's low byte, the others zero.
+  __m256i pickByte[4];
+  for (int c = 0; c < 4; c++) {
+    const char z = char(0x80);
+    pickByte[c] = _mm256_setr_epi8(char(c), z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z, //
+                                   char(c), z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z);
+  }
   __m256 sum[4], sumA = _mm256_setzero_ps();
   for (int t = 0; t < 4; t++) {
     const __m256 a = _mm256_mul_ps(Floats8(tl.weights[t], th.weights[t]), opacity[t]);
     const __m256i words = Words8(tl.pairs[t >> 1], th.pairs[t >> 1], t & 1);
     for (int c = 0; c < 4; c++) {
-      const __m256i byte = c == 3 ? _mm256_srli_epi32(words, 24) : _mm256_and_si256(_mm256_srli_epi32(words, 8 * c), byteMask);
+      const __m256i byte = _mm256_shuffle_epi8(words, pickByte[c]);
       const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(byte));
       sum[c] = t ? _mm256_add_ps(sum[c], term) : term;
     }
     sumA = t ? _mm256_add_ps(sumA, a) : a;
   }
   const __m256 half = _mm256_set1_ps(0.5f), top = _mm256_set1_ps(255), margin = _mm256_set1_ps(kFloatMargin);
+  const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1), sumA);
   const __m256 sign = _mm256_set1_ps(-0.0f);
   // Near a whole number: |x - nearest whole| below the margin.
   auto near = [&](__m256 x) {
@@ -404,7 +411,7 @@ bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped
   __m256 unsure = _mm256_or_ps(_mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ), near(opacityHalf));
   __m256i word = _mm256_setzero_si256();
   for (int c = 0; c < 4; c++) {
-    const __m256 mean = _mm256_add_ps(_mm256_div_ps(sum[c], sumA), half);
+    const __m256 mean = _mm256_add_ps(_mm256_mul_ps(sum[c], reciprocal), half);
     unsure = _mm256_or_ps(unsure, near(mean));
     const __m256i byte = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(mean, _mm256_setzero_ps()), top));
     word = _mm256_or_si256(word, _mm256_slli_epi32(byte, 8 * c));
