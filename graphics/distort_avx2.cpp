@@ -246,26 +246,25 @@ inline int64_t Pair(const uint32_t *p) {
 }
 
 // Where four lanes take their bilinear mix of four pixels inside the picture, as Bilinear: the
-// whole positions, the weights and each lane's two words of its upper and lower row. False where
-// any lane does otherwise.
+// whole positions, the fractions and their rests to 1 and each lane's two words of its upper and
+// lower row. False where any lane does otherwise.
 struct BilinearTaps {
   __m128i x, y;
-  __m256d weights[4];
+  __m256d tx, ty, rx, ry;
   __m256i pairs[2]; // upper and lower row: the left word in the low half of each lane
 };
 
 __attribute__((always_inline)) inline bool TapsOf(const qmDistortPicture &pic, __m256d u, __m256d v, __m256d valid, BilinearTaps *t) {
   const __m256d zero = _mm256_setzero_pd(), one = Set(1);
-  const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
+  // floor(u) >= 0 and floor(u) + 1 < width are u >= 0 and u < width - 1, a whole number.
   __m256d ok = _mm256_cmp_pd(valid, zero, _CMP_GT_OQ);
-  ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(fu, zero, _CMP_GE_OQ), _mm256_cmp_pd(fv, zero, _CMP_GE_OQ)));
-  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fu, one), Set(pic.width), _CMP_LT_OQ));
-  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fv, one), Set(pic.height), _CMP_LT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(u, zero, _CMP_GE_OQ), _mm256_cmp_pd(v, zero, _CMP_GE_OQ)));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(u, Set(pic.width - 1), _CMP_LT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(v, Set(pic.height - 1), _CMP_LT_OQ));
   if (_mm256_movemask_pd(ok) != 15) return false;
-  const __m256d tx = _mm256_sub_pd(u, fu), ty = _mm256_sub_pd(v, fv);
-  const __m256d rx = _mm256_sub_pd(one, tx), ry = _mm256_sub_pd(one, ty);
-  t->weights[0] = _mm256_mul_pd(rx, ry), t->weights[1] = _mm256_mul_pd(tx, ry);
-  t->weights[2] = _mm256_mul_pd(rx, ty), t->weights[3] = _mm256_mul_pd(tx, ty);
+  const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
+  t->tx = _mm256_sub_pd(u, fu), t->ty = _mm256_sub_pd(v, fv);
+  t->rx = _mm256_sub_pd(one, t->tx), t->ry = _mm256_sub_pd(one, t->ty);
   t->x = _mm256_cvttpd_epi32(fu), t->y = _mm256_cvttpd_epi32(fv);
   const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(t->y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(t->x));
   // Each lane's two neighbours along a row in one load of 64 bits (plain loads: gathers are slow
@@ -304,6 +303,8 @@ bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d va
   BilinearTaps taps;
   if (!TapsOf(pic, u, v, valid, &taps)) return false;
   const __m256d zero = _mm256_setzero_pd();
+  const __m256d weights[4] = {_mm256_mul_pd(taps.rx, taps.ry), _mm256_mul_pd(taps.tx, taps.ry), _mm256_mul_pd(taps.rx, taps.ty),
+                              _mm256_mul_pd(taps.tx, taps.ty)};
   __m256d opacity[4] = {Set(255), Set(255), Set(255), Set(255)};
   if (pic.alpha || pic.mask) {
     alignas(32) int32_t o[4][8];
@@ -314,7 +315,7 @@ bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d va
   // with zero, which they equal, being at least +0 or not numbers.
   __m256d sum[4], sumA = zero;
   for (int t = 0; t < 4; t++) {
-    const __m256d a = _mm256_mul_pd(opacity[t], taps.weights[t]);
+    const __m256d a = _mm256_mul_pd(opacity[t], weights[t]);
     __m256d bytes[4];
     BytesOf(taps.pairs[t >> 1], t & 1, bytes);
     for (int c = 0; c < 4; c++) sum[c] = t ? _mm256_add_pd(sum[c], _mm256_mul_pd(a, bytes[c])) : _mm256_mul_pd(a, bytes[c]);
@@ -357,10 +358,13 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
   return _mm256_permute4x64_epi64(_mm256_castps_si256(picked), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-// A bilinear mean in floats is within 2.3e-4 of the exact one: the weights, products, sums, the
-// reciprocal and its product carry at most 14 float units of relative error together, on means
-// of at most 255 (nothing cancels, every term being at least 0), and adding the half one more. Beyond this
-// distance from a whole number both truncate to the same byte.
+// A bilinear mean in floats is within 2.5e-4 of the exact one: the fractions, weights, products,
+// sums, the reciprocal and its product carry at most 15 float units of relative error together,
+// on means of at most 255 (nothing cancels, every term being at least 0), and adding the half
+// one more. Without planes every opacity is 255 and the weights sum to 1 but for a few units of
+// a double, so the mean is the weighted sum itself, with 6 float units. Beyond this distance
+// from a whole number both truncate to the same byte; the means, within it of 0..255, need no
+// clamp before they are truncated.
 constexpr float kFloatMargin = 1.0f / 1024;
 // Opacity sums below this are left to the doubles: there the weights lost in floats below the
 // smallest normal number would matter.
@@ -375,8 +379,9 @@ bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped
   const qmDistortPicture &pic = req->src, &d = req->dst;
   BilinearTaps tl, th;
   if (!TapsOf(pic, lo.u, lo.v, lo.valid, &tl) || !TapsOf(pic, hi.u, hi.v, hi.valid, &th)) return false;
-  __m256 opacity[4] = {_mm256_set1_ps(255), _mm256_set1_ps(255), _mm256_set1_ps(255), _mm256_set1_ps(255)};
-  if (pic.alpha || pic.mask) {
+  const bool opaque = !pic.alpha && !pic.mask;
+  __m256 opacity[4];
+  if (!opaque) {
     alignas(32) int32_t o[4][8];
     TapOpacities(pic, tl, o, 0), TapOpacities(pic, th, o, 4);
     for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_ps(_mm256_load_si256(reinterpret_cast<const __m256i *>(o[t])));
@@ -388,38 +393,44 @@ bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped
     pickByte[c] = _mm256_setr_epi8(char(c), z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z, //
                                    char(c), z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z);
   }
+  // The sums of the bytes by weight, or by weight times opacity, with the opacity sums.
+  const __m256 tx = Floats8(tl.tx, th.tx), ty = Floats8(tl.ty, th.ty), rx = Floats8(tl.rx, th.rx), ry = Floats8(tl.ry, th.ry);
+  const __m256 weights[4] = {_mm256_mul_ps(rx, ry), _mm256_mul_ps(tx, ry), _mm256_mul_ps(rx, ty), _mm256_mul_ps(tx, ty)};
   __m256 sum[4], sumA = _mm256_setzero_ps();
   for (int t = 0; t < 4; t++) {
-    const __m256 a = _mm256_mul_ps(Floats8(tl.weights[t], th.weights[t]), opacity[t]);
+    const __m256 weight = weights[t];
+    const __m256 a = opaque ? weight : _mm256_mul_ps(weight, opacity[t]);
     const __m256i words = Words8(tl.pairs[t >> 1], th.pairs[t >> 1], t & 1);
     for (int c = 0; c < 4; c++) {
-      const __m256i byte = _mm256_shuffle_epi8(words, pickByte[c]);
-      const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(byte));
+      const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c])));
       sum[c] = t ? _mm256_add_ps(sum[c], term) : term;
     }
-    sumA = t ? _mm256_add_ps(sumA, a) : a;
+    if (!opaque) sumA = t ? _mm256_add_ps(sumA, a) : a;
   }
-  const __m256 half = _mm256_set1_ps(0.5f), top = _mm256_set1_ps(255), margin = _mm256_set1_ps(kFloatMargin);
-  const __m256 reciprocal = _mm256_div_ps(_mm256_set1_ps(1), sumA);
+  const __m256 half = _mm256_set1_ps(0.5f), margin = _mm256_set1_ps(kFloatMargin);
   const __m256 sign = _mm256_set1_ps(-0.0f);
   // Near a whole number: |x - nearest whole| below the margin.
   auto near = [&](__m256 x) {
     const __m256 off = _mm256_sub_ps(x, _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
     return _mm256_cmp_ps(_mm256_andnot_ps(sign, off), margin, _CMP_LT_OQ);
   };
-  const __m256 opacityHalf = _mm256_add_ps(sumA, half);
-  __m256 unsure = _mm256_or_ps(_mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ), near(opacityHalf));
+  __m256 unsure = _mm256_setzero_ps(), reciprocal = _mm256_set1_ps(1), opacityHalf = _mm256_set1_ps(255.5f);
+  if (!opaque) {
+    reciprocal = _mm256_div_ps(_mm256_set1_ps(1), sumA);
+    opacityHalf = _mm256_add_ps(sumA, half);
+    unsure = _mm256_or_ps(_mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ), near(opacityHalf));
+  }
   __m256i word = _mm256_setzero_si256();
   for (int c = 0; c < 4; c++) {
-    const __m256 mean = _mm256_add_ps(_mm256_mul_ps(sum[c], reciprocal), half);
+    const __m256 mean = _mm256_add_ps(opaque ? sum[c] : _mm256_mul_ps(sum[c], reciprocal), half);
     unsure = _mm256_or_ps(unsure, near(mean));
-    const __m256i byte = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(mean, _mm256_setzero_ps()), top));
+    const __m256i byte = _mm256_cvttps_epi32(mean);
     word = _mm256_or_si256(word, _mm256_slli_epi32(byte, 8 * c));
   }
   if (_mm256_movemask_ps(unsure)) return false;
   // Every opacity sum is above 0 here, so every word is its mean's.
   _mm256_storeu_si256(reinterpret_cast<__m256i *>(d.pixels + j * d.pitch + i), word);
-  const __m256i opacityOut = _mm256_cvttps_epi32(_mm256_min_ps(_mm256_max_ps(opacityHalf, _mm256_setzero_ps()), top));
+  const __m256i opacityOut = _mm256_cvttps_epi32(opacityHalf);
   const __m128i shorts = _mm_packs_epi32(_mm256_castsi256_si128(opacityOut), _mm256_extracti128_si256(opacityOut, 1));
   const __m128i bytes = _mm_packus_epi16(shorts, shorts);
   if (d.alpha) _mm_storel_epi64(reinterpret_cast<__m128i *>(d.alpha + j * d.alphaBytesPerRow + i), bytes);
