@@ -401,19 +401,24 @@ TEST(SimdDiff, ModulateEveryColour) {
   }
 }
 
-// Swirl source positions for pictures wide, tall and square, at angles across the tables.
+// Swirl source positions for pictures wide, tall and square, at angles across the tables; the
+// vector path looking the turn up by its table entry per root, or (odd rounds) by the sine and
+// cosine per root.
 TEST(SimdDiff, SwirlRows) {
   std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
   qmSwirlRequest req{};
   req.sine = sine.data(), req.cosine = cosine.data();
   PrepareSwirl(&req);
-  for (int round = 0; round < 60; round++) {
+  for (int round = 0; round < 120; round++) {
     req.width = Rand(1, 90), req.height = Rand(1, 90);
     const int32_t degrees = Rand(0, 720);
     qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
     std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
+    std::vector<double> rs(rootIndex.size()), rc(rootIndex.size());
+    for (size_t i = 0; i < rootIndex.size(); i++) rs[i] = sine[size_t(rootIndex[i])], rc[i] = cosine[size_t(rootIndex[i])];
+    if (round % 2) g.rootSine = rs.data(), g.rootCosine = rc.data();
     std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
     for (int32_t y = 0; y < req.height; y++) {
       SwirlSourceRow(&g, y, vx.data(), vy.data());
