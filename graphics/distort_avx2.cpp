@@ -375,7 +375,7 @@ constexpr float kFloatLeast = 0x1p-60f;
 // clear of the whole numbers at which the rounding of the exact mean could go either way (the
 // exact sums are then not needed, as both truncate alike). False, with nothing written, where
 // any pixel does not take the bilinear mix inside the picture or any mean lies too close.
-bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped4 &hi, int64_t i, int64_t j) {
+__attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped4 &hi, int64_t i, int64_t j) {
   const qmDistortPicture &pic = req->src, &d = req->dst;
   BilinearTaps tl, th;
   if (!TapsOf(pic, lo.u, lo.v, lo.valid, &tl) || !TapsOf(pic, hi.u, hi.v, hi.valid, &th)) return false;
