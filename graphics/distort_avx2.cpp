@@ -363,8 +363,8 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
 // on means of at most 255 (nothing cancels, every term being at least 0), and adding the half
 // one more. Without planes every opacity is 255 and the weights sum to 1 but for a few units of
 // a double, so the mean is the weighted sum itself, with 6 float units. Beyond this distance
-// from a whole number both truncate to the same byte; the means, within it of 0..255, need no
-// clamp before they are truncated.
+// from a whole number both truncate to the same byte; and as the means lie within it of 0..255,
+// they are truncated without a clamp.
 constexpr float kFloatMargin = 1.0f / 1024;
 // Opacity sums below this are left to the doubles: there the weights lost in floats below the
 // smallest normal number would matter.
@@ -398,8 +398,7 @@ __attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest
   const __m256 weights[4] = {_mm256_mul_ps(rx, ry), _mm256_mul_ps(tx, ry), _mm256_mul_ps(rx, ty), _mm256_mul_ps(tx, ty)};
   __m256 sum[4], sumA = _mm256_setzero_ps();
   for (int t = 0; t < 4; t++) {
-    const __m256 weight = weights[t];
-    const __m256 a = opaque ? weight : _mm256_mul_ps(weight, opacity[t]);
+    const __m256 a = opaque ? weights[t] : _mm256_mul_ps(weights[t], opacity[t]);
     const __m256i words = Words8(tl.pairs[t >> 1], th.pairs[t >> 1], t & 1);
     for (int c = 0; c < 4; c++) {
       const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c])));
