@@ -403,19 +403,24 @@ TEST(SimdDiff, ModulateEveryColour) {
   }
 }
 
-// Swirl source positions for pictures wide, tall and square, at angles across the tables.
+// Swirl source positions for pictures wide, tall and square, at angles across the tables; the
+// vector path looking the turn up by its table entry per root, or (odd rounds) by the sine and
+// cosine per root.
 TEST(SimdDiff, SwirlRows) {
   std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
   qmSwirlRequest req{};
   req.sine = sine.data(), req.cosine = cosine.data();
   PrepareSwirl(&req);
-  for (int round = 0; round < 60; round++) {
+  for (int round = 0; round < 120; round++) {
     req.width = Rand(1, 90), req.height = Rand(1, 90);
     const int32_t degrees = Rand(0, 720);
     qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
     std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
+    std::vector<double> rs(rootIndex.size()), rc(rootIndex.size());
+    for (size_t i = 0; i < rootIndex.size(); i++) rs[i] = sine[size_t(rootIndex[i])], rc[i] = cosine[size_t(rootIndex[i])];
+    if (round % 2) g.rootSine = rs.data(), g.rootCosine = rc.data();
     std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
     for (int32_t y = 0; y < req.height; y++) {
       SwirlSourceRow(&g, y, vx.data(), vy.data());
@@ -623,6 +628,63 @@ TEST(SimdDiff, SmoothLenses) {
       EXPECT_EQ(out[0], out[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outMask[0], outMask[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outAlpha[0], outAlpha[1]) << lens.what << ", planes " << planes;
+    }
+}
+
+// Lenses that magnify everywhere, so that every pixel takes the bilinear mix, over pictures of
+// random bytes, of a few levels (whose means fall on and near the halves where the rounding
+// turns) and of one colour; random strengths and centres, every plane variant, each against
+// the portable path.
+TEST(SimdDiff, MagnifyingLenses) {
+  auto real = [](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(Rng()); };
+  const uint32_t levels[] = {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF};
+  for (int round = 0; round < 36; round++) {
+    const int w = Rand(40, 130), h = Rand(30, 90), planes = round % 3, kind = round / 3 % 3;
+    auto src = RandomVector<uint32_t>(size_t(w) * h);
+    if (kind == 1)
+      for (uint32_t &p : src) p = levels[Rand(0, 5)] * 0x01010101u ^ (levels[Rand(0, 5)] << 8);
+    if (kind == 2) std::fill(src.begin(), src.end(), 0x80FF017Fu);
+    auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
+    qmDistortRequest req{};
+    req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+    req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = 6;
+    const double scales[] = {0.5, 0.25, 0.75};
+    req.params[0] = round % 4 == 0 ? 0 : real(0, 0.1), req.params[3] = round % 2 ? scales[round % 3] : real(0.3, 0.8);
+    req.params[4] = round % 5 == 0 ? Rand(0, w) + 0.5 : real(0, w), req.params[5] = real(0, h);
+    ASSERT_EQ(PrepareDistortion(&req), 0);
+    DistortOutputs outs;
+    RenderBothPaths(req, &outs);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << "round " << round;
+    EXPECT_EQ(outs.mask[0], outs.mask[1]) << "round " << round;
+    EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "round " << round;
+  }
+}
+
+// Halving lenses a hair off one half, centred on the corner: every other pixel of a row falls
+// a hair beside the middle between two source pixels whose bytes differ by an odd step, so its
+// byte means lie a hair beside the halves where the rounding turns, by amounts from far below
+// to above what arithmetic in floats would resolve.
+TEST(SimdDiff, LensMeansBesideTheHalves) {
+  const int w = 240, h = 24;
+  std::vector<uint32_t> src(size_t(w) * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) src[size_t(y) * w + x] = x % 2 ? 0x65FF01FFu : 0x64000000u | uint32_t(x % 7) << 8;
+  auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
+  const double hairs[] = {1e-10, -1e-10, 1e-9, -1e-9, 7e-9, -7e-9, 3e-8, -3e-8, 2e-7, -2e-7};
+  for (double hair : hairs)
+    for (int planes = 0; planes < 3; planes++) {
+      qmDistortRequest req{};
+      req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+      req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = 6;
+      req.params[3] = 0.5 + hair, req.params[4] = 0.5, req.params[5] = 0.5;
+      ASSERT_EQ(PrepareDistortion(&req), 0);
+      DistortOutputs outs;
+      RenderBothPaths(req, &outs);
+      ASSERT_FALSE(HasFatalFailure());
+      EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << "hair " << hair << ", planes " << planes;
+      EXPECT_EQ(outs.mask[0], outs.mask[1]) << "hair " << hair << ", planes " << planes;
+      EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "hair " << hair << ", planes " << planes;
     }
 }
 
