@@ -257,9 +257,9 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
   int32_t tw, th;
   double ox, oy;
   if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
-  // One row of the result at a time, blended while it is still in the cache.
-  std::vector<uint32_t> rowPixels(size_t(tw), 0);
-  std::vector<uint8_t> rowAlpha(size_t(tw), 0);
+  // A band of rows of the result at a time, blended while it is still in the cache.
+  std::vector<uint32_t> rowPixels(size_t(tw) * kTransformBandRows, 0);
+  std::vector<uint8_t> rowAlpha(size_t(tw) * kTransformBandRows, 0);
   qmBitmapView sv{}, tv{};
   if (!LockBitmap(bitmap, &sv)) return ERR_LOCKBMAP;
   if (!LockBitmap(target, &tv)) {
@@ -338,6 +338,45 @@ uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaCh
   if (!target && out) *out = qmScaleOutputs{nb, nm, na};
   else if (!target) FreeBitmap(nb), FreeMask(nm), FreeAlphaChannel(na);
   return 0;
+}
+
+uint32_t ScaleBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                         int32_t targetWidth, int32_t targetHeight, int32_t smooth, qmBitmap *target, const qmBlitRect *r) {
+  if (!bitmap || !target || bitmap->bytesPerPixel != 4 || target->bytesPerPixel != 4) return ERR_WRONGUSAGE;
+  if (targetWidth < 1 || targetHeight < 1) return 0;
+  if (targetWidth > QM_MAX_PICTURE_SIDE || targetHeight > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  CutToBitmap(bitmap, &width, &height);
+  if (width < 1 || height < 1 || r->width < 1 || r->height < 1) return 0;
+  if (EnsureScaleBuffers(&scaleTables, targetWidth, targetHeight) != 0) return ERR_MEM;
+  // One row of the result at a time, blended while it is still in the cache.
+  std::vector<uint32_t> rowPixels(alpha ? size_t(r->width) : 1);
+  std::vector<uint8_t> rowAlpha(alpha ? size_t(r->width) : 1);
+  qmBitmapView sv{}, tv{};
+  if (!LockBitmap(bitmap, &sv)) return ERR_LOCKBMAP;
+  if (!LockBitmap(target, &tv)) {
+    UnlockBitmap();
+    return ERR_LOCKBMAP;
+  }
+  qmScaleRequest req{};
+  req.srcPixels = sv.base;
+  req.dstPixels = rowPixels.data();
+  if (alpha) {
+    req.srcAlpha = alpha->memory;
+    req.dstAlpha = rowAlpha.data();
+    req.srcAlphaBytesPerRow = alpha->bytesPerRow;
+  }
+  req.srcWidth = width, req.srcHeight = height;
+  req.dstWidth = targetWidth, req.dstHeight = targetHeight;
+  req.srcPitch = sv.pitch;
+  req.smooth = smooth;
+  req.format = sv.pixelFormat;
+  req.bytesPerPixel = 4;
+  req.buffers = &scaleTables;
+  const qmTransformTarget onto{tv.base, tv.pitch, tv.pixelFormat, r->srcX, r->srcY, r->srcX + r->width,
+                               r->srcY + r->height, r->dstX - r->srcX, r->dstY - r->srcY};
+  const int32_t code = ScaleBlendPixels(&req, &onto);
+  UnlockBitmap(), UnlockBitmap();
+  return code ? uint32_t(ERR_WRONGUSAGE) : 0u;
 }
 
 void FreeScaleTables() { FreeScaleBuffers(&scaleTables); }
