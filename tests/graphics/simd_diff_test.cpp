@@ -209,9 +209,10 @@ TEST(SimdDiff, TransformPlanes) {
 }
 
 // Quarter turns go in tiles of whole source rows and columns where the samples allow: turns
-// with the noise cos and sin leave, exact ones, scaled, mirrored, and one nearly a quarter turn
-// whose samples step to the next source row or column inside a tile (offsets put the centres
-// next to whole numbers), so those tiles take the pixel-by-pixel path beside the others.
+// with the noise cos and sin leave, exact ones, scaled, mirrored, and nearly quarter turns whose
+// samples step to the next source column along a row or the next source row down a column inside
+// a tile (offsets put the centres next to whole numbers), so those tiles take the pixel-by-pixel
+// path beside the others.
 TEST(SimdDiff, QuarterTurnTiles) {
   auto turn = [](double degrees, double sx, double sy) {
     const double theta = (360 - degrees) * M_PI / 180, c = std::cos(theta), s = std::sin(theta);
@@ -228,11 +229,15 @@ TEST(SimdDiff, QuarterTurnTiles) {
       {"quarter, halved and stretched", turn(90, 0.5, 1.5), 0.25, 0.75},
       {"exact quarter, moved by a fraction", {0, 1, -1, 0}, 0.5, 0.375},
       {"quarter, mirrored", {0, 1, 1, 0}, 0, 0},
-      {"nearly a quarter", {5e-7, 1, -1, 5e-7}, 0.5 - 3e-5, 0.5 - 2e-5},
+      // Whole-number offsets but for these: a row's samples step to the next source column 40
+      // columns from the right, and a column's to the next source row at row 60.
+      {"nearly a quarter, stepping along a row", {5e-7, 1, -1, 5e-7}, 0.5, 0.5 - 2e-5},
+      {"nearly a quarter, stepping down a column", {5e-7, 1, -1, 5e-7}, 0.5 - 3e-5, 0.5},
   };
   for (const auto &c : cases)
     for (int iter = 0; iter < 12; iter++) {
-      const int sw = Rand(1, 3) == 1 ? Rand(1, 20) : Rand(70, 150), sh = Rand(1, 3) == 1 ? Rand(1, 20) : Rand(70, 150);
+      // Mostly several tiles wide and several bands high.
+      const int sw = Rand(1, 4) == 1 ? Rand(1, 20) : Rand(130, 200), sh = Rand(1, 4) == 1 ? Rand(1, 20) : Rand(130, 200);
       const bool withAlpha = iter & 1;
       const int smooth = iter % 4 == 3, format = Rand(10, 13);
       const double a = c.m[0], b = c.m[1], cc = c.m[2], d = c.m[3];
