@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -258,8 +259,9 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
   double ox, oy;
   if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
   // A band of rows of the result at a time, blended while it is still in the cache.
-  std::vector<uint32_t> rowPixels(size_t(tw) * kTransformBandRows, 0);
-  std::vector<uint8_t> rowAlpha(size_t(tw) * kTransformBandRows, 0);
+  // Every scratch entry blended is written first, so none is cleared.
+  const auto rowPixels = std::make_unique_for_overwrite<uint32_t[]>(size_t(tw) * kTransformBandRows);
+  const auto rowAlpha = std::make_unique_for_overwrite<uint8_t[]>(size_t(tw) * kTransformBandRows);
   qmBitmapView sv{}, tv{};
   if (!LockBitmap(bitmap, &sv)) return ERR_LOCKBMAP;
   if (!LockBitmap(target, &tv)) {
@@ -267,8 +269,8 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
     return ERR_LOCKBMAP;
   }
   qmTransformRequest req = TransformRequestOf(bitmap, nullptr, alpha, sv, width, height, m, smooth, ox, oy);
-  req.dstPixels = rowPixels.data();
-  req.dstAlpha = rowAlpha.data();
+  req.dstPixels = rowPixels.get();
+  req.dstAlpha = rowAlpha.get();
   req.dstWidth = tw;
   req.dstHeight = th;
   const qmTransformTarget onto{tv.base, tv.pitch, tv.pixelFormat, r->srcX, r->srcY, r->srcX + r->width,

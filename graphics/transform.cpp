@@ -185,9 +185,11 @@ bool CopyTurnedTile(const qmTransformRequest *req, const Inverse &inv, int32_t y
   for (int32_t x = a; x < b; x++) {
     MapCentre(req, inv, x, y0, &cx, &cy);
     NearestSource(req, cx, cy, &unused, &first);
-    MapCentre(req, inv, x, y0 + rows - 1, &cx, &cy);
-    NearestSource(req, cx, cy, &unused, &last);
-    if (first != last) return false;
+    if (rows > 1) {
+      MapCentre(req, inv, x, y0 + rows - 1, &cx, &cy);
+      NearestSource(req, cx, cy, &unused, &last);
+      if (first != last) return false;
+    }
     pixelRow[x - a] = int64_t(first) * req->srcPitch;
     alphaRow[x - a] = int64_t(first) * req->srcAlphaBytesPerRow;
   }
