@@ -251,8 +251,10 @@ int32_t Transform(const qmTransformRequest *req, bool vector, const qmTransformT
   // rows and columns, each a band of rows high.
   const bool turnedTiles = vector && pixels && !req->smooth && !req->dstMask && std::fabs(inv.ia) < 1e-6 &&
                            std::fabs(inv.id) < 1e-6;
-  for (int32_t band = box.y0; band < box.y1; band += kTransformBandRows) {
-    const int32_t rows = std::min(kTransformBandRows, box.y1 - band);
+  // Other rows go one at a time, blended while their scratch row is in the nearest cache.
+  const int32_t bandRows = turnedTiles ? kTransformBandRows : 1;
+  for (int32_t band = box.y0; band < box.y1; band += bandRows) {
+    const int32_t rows = std::min(bandRows, box.y1 - band);
     int32_t x0s[kTransformBandRows], x1s[kTransformBandRows];
     qmTransformRowOut outs[kTransformBandRows];
     int32_t lo = box.x1, hi = box.x0;
