@@ -18,6 +18,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "display/bgpic.h"
 #include "graphics/bitmap.h"
 #include "display/dirtyrects.h"
@@ -425,29 +426,29 @@ struct MoveFrame {
   }
 };
 
-// The rectangles planned as a refresh plans them, composed through the layer grid.
+// The rectangles planned as a refresh plans them, composed as a refresh composes them.
 int64_t ComposePlanned(MoveFrame &f, const std::vector<qmDirtyRect> &rects) {
   int64_t pixels = 0;
-  qmLayerGrid grid;
-  BuildLayerGrid(nullptr, &f.scene.pic, REDRAW_NOSPRITES | REDRAW_FROMSHOWN, &grid);
-  for (const qmDirtyRect &r : PlanRefresh(rects.data(), int32_t(rects.size()), kW, kH)) {
-    pixels += int64_t(r.x2 - r.x1 + 1) * (r.y2 - r.y1 + 1);
-    RedrawFromGrid(&gOutside, nullptr, &grid, f.scene.dst, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
-  }
+  const std::vector<qmDirtyRect> plan = PlanRefresh(rects.data(), int32_t(rects.size()), kW, kH);
+  for (const qmDirtyRect &r : plan) pixels += int64_t(r.x2 - r.x1 + 1) * (r.y2 - r.y1 + 1);
+  RedrawPlan(&gOutside, nullptr, &f.scene.pic, f.scene.dst, plan, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
   return pixels;
 }
 
 // Each list refreshed when it is carried out (DoMove on the display); or, oneRefresh, both lists'
 // rectangles gathered as the display's dirty list gathers them while the picture is selected
-// (SelectBGPic ... EndSelect), merged as EndSelect merges them and refreshed once.
-void DoMoveFrame(benchmark::State &state, int side, bool alphaOnly, bool oneRefresh) {
+// (SelectBGPic ... EndSelect), merged as EndSelect merges them and refreshed once. lists: how many
+// of the two lists the frame carries out (one list moves 500 of the 1000 layers; a list holds at
+// most kMoveListSize entries).
+void DoMoveFrame(benchmark::State &state, int side, bool alphaOnly, bool oneRefresh, int lists = 2) {
   MoveFrame f(side, alphaOnly);
   int step = 0;
   int64_t pixels = 0;
   for (auto _ : state) {
     f.Aim(step++);
     std::vector<qmDirtyRect> gathered;
-    for (qmMoveList *list : f.lists) {
+    for (int l = 0; l < lists; l++) {
+      qmMoveList *list = f.lists[l];
       ExecuteMoveList(&f.stage, list);  // the refresh itself is composed below, as a batch
       std::vector<qmDirtyRect> rects;
       for (int32_t i = 0; i < list->count; i++)
@@ -462,6 +463,32 @@ void DoMoveFrame(benchmark::State &state, int side, bool alphaOnly, bool oneRefr
     benchmark::ClobberMemory();
   }
   state.counters["screens/frame"] = double(pixels) / (double(kW) * kH * double(std::max(1, step)));
+}
+
+// A frame of `lists` move lists, each refreshed when carried out, and our full redraw of the same
+// scene, in alternating rounds of one run: what the frame costs over composing the screen once.
+void DoMoveVsRedraw(benchmark::State &state, int lists) {
+  MoveFrame f(kBigMoveSide, true);
+  int step = 0;
+  qmSideBySide rounds;
+  auto frame = [&] {
+    f.Aim(step++);
+    for (int l = 0; l < lists; l++) {
+      qmMoveList *list = f.lists[l];
+      ExecuteMoveList(&f.stage, list);
+      std::vector<qmDirtyRect> rects;
+      for (int32_t i = 0; i < list->count; i++)
+        if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
+      ComposePlanned(f, rects);
+    }
+    benchmark::ClobberMemory();
+  };
+  auto redraw = [&] {
+    Redraw(&gOutside, nullptr, &f.scene.pic, f.scene.dst, 0, 0, kW, kH, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+    benchmark::ClobberMemory();
+  };
+  for (auto _ : state) rounds.Round(state, frame, redraw);
+  rounds.Report(state, "redraw");
 }
 
 void PixmanMoveFrame(benchmark::State &state) {
@@ -563,6 +590,17 @@ BENCHMARK(PixmanMoveFrame)->Name("Pixman1080p1000x32Moved")->Unit(benchmark::kMi
 BENCHMARK_CAPTURE(DoMoveFrame, 64, kBigMoveSide, true, false)->Name("DoMove1080p1000x64Alpha")->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DoMoveFrame, 64, kBigMoveSide, true, true)
     ->Name("DoMove1080p1000x64AlphaOneRefresh")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DoMoveFrame, 64, kBigMoveSide, true, false, 1)
+    ->Name("DoMove1080p500of1000x64Alpha")
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DoMoveVsRedraw, 1, 1)
+    ->Name("DoMove1080p500of1000x64AlphaVsRedraw")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DoMoveVsRedraw, 2, 2)
+    ->Name("DoMove1080p1000x64AlphaVsRedraw")
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RedrawAlphaFrame)->Name("Redraw1080p1000x64AlphaFrame")->Unit(benchmark::kMillisecond);
 BENCHMARK(PixmanAlphaFrame)->Name("Pixman1080p1000x64AlphaFrame")->Unit(benchmark::kMillisecond);

@@ -354,18 +354,27 @@ void RefreshLayer(qmScene *scene, const qmLayer *layer) {
   RefreshRect(scene, x, y, w, h);
 }
 
+void RedrawPlan(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, const std::vector<qmDirtyRect> &plan,
+                uint32_t flags) {
+  // One rectangle (often the box of a crowded batch) gains nothing from sorting the layers first.
+  if (plan.size() == 1) {
+    const qmDirtyRect &r = plan[0];
+    Redraw(scene, display, pic, dst, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1, flags);
+    return;
+  }
+  if (plan.empty()) return;
+  qmLayerGrid grid;
+  BuildLayerGrid(display, pic, flags, &grid);
+  for (const qmDirtyRect &r : plan) RedrawFromGrid(scene, display, &grid, dst, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);
+}
+
 void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count) {
   qmDisplay *d = scene->current;
   qmBGPic *pic = scene->picture;
   if (!d || !pic || !d->layerBuffer || count < 1) return;
-  // The layers are sorted into the grid once for the whole batch.
-  qmLayerGrid grid;
-  BuildLayerGrid(d, pic, 0, &grid);
-  for (const qmDirtyRect &r : PlanRefresh(entries, count, pic->shownWidth, pic->shownHeight)) {
-    const int32_t x = r.x1, y = r.y1, w = r.x2 - r.x1 + 1, h = r.y2 - r.y1 + 1;
-    RedrawFromGrid(scene, d, &grid, d->layerBuffer, x, y, w, h);
-    BltToDisplay(d->layerBuffer, x, y, d, x, y, w, h, 1);
-  }
+  const std::vector<qmDirtyRect> plan = PlanRefresh(entries, count, pic->shownWidth, pic->shownHeight);
+  RedrawPlan(scene, d, pic, d->layerBuffer, plan, 0);
+  for (const qmDirtyRect &r : plan) BltToDisplay(d->layerBuffer, r.x1, r.y1, d, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1, 1);
 }
 
 bool LayersCoverRect(const qmDisplay *display, const qmBGPic *pic, int32_t x, int32_t y, int32_t width,

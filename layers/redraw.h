@@ -61,6 +61,10 @@ void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t hei
 // display's dirty list (a picture selected with SelectBGPic), or nothing.
 void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 void RefreshLayer(qmScene *scene, const qmLayer *layer);
+// Composes the planned rectangles (inclusive corners, on the picture) into dst: a single one as
+// Redraw composes it, several through one layer grid built for them all.
+void RedrawPlan(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, const std::vector<qmDirtyRect> &plan,
+                uint32_t flags);
 // The rectangles PlanRefresh gives for the list, redrawn and shown.
 void RefreshRectList(qmScene *scene, const qmDirtyRect *entries, int32_t count);
 // Whether a layer that is drawn lies over any pixel of the rectangle.
