@@ -141,7 +141,7 @@ bool HasSource(const qmSprite *linked, const qmSprite *source) {
 
 qmShownSpriteSpan SpanOf(qmShownSprite *n) {
   const auto edge = [](int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); };
-  return {n->x, n->y, edge(int64_t(n->x) + n->width), edge(int64_t(n->y) + n->height), n};
+  return {n->x, n->y, edge(int64_t(n->x) + n->width), edge(int64_t(n->y) + n->height), n, n->sprite};
 }
 
 // The picture's spans made again from its list after a node came or went; without memory for
@@ -294,6 +294,11 @@ void RefreshSpriteRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y,
 
 qmShownSprite *FindShownSprite(const qmScene *scene, const qmSprite *sprite) {
   const qmBGPic *pic = scene->current ? scene->current->bgpic : nullptr;
+  if (pic && pic->spriteSpans) {
+    for (int32_t i = 0; i < pic->spriteSpanCount; i++)
+      if (pic->spriteSpans[i].sprite == sprite) return pic->spriteSpans[i].node;
+    return nullptr;
+  }
   for (qmShownSprite *n = pic ? pic->shownSprites : nullptr; n; n = n->next)
     if (n->sprite == sprite) return n;
   return nullptr;

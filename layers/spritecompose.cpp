@@ -134,6 +134,9 @@ void DrawPart(const Piece &p, qmBitmap *dst, int32_t y, int32_t rows, int32_t fr
   }
 }
 
+// How many times over the pieces must cover the area on average before it is planned.
+constexpr int64_t kPlanDepth = 4;
+
 // What the plan draws: columns [from, to) of rows y to y + rows - 1 from the piece (-1: the
 // background), columns counted from the area's left edge.
 struct Part {
@@ -152,7 +155,19 @@ void ComposePieces(std::vector<Piece> &pieces, const qmRect &area, qmBitmap *dst
   for (int32_t w = 0; w < words; w++) whole[size_t(w)] = RangeWord(w, 0, area.w);
   std::vector<Part> parts;
   parts.reserve(size_t(count) * 4 + size_t(area.h));
-  for (int32_t top = area.y; top < area.y + area.h; top += kSpriteBand) {
+  // Few layers deep, the plan saves less than it costs: everything is drawn from the bottom.
+  int64_t depth = 0;
+  for (const Piece &p : pieces) depth += int64_t(p.x1 - p.x0) * (p.y1 - p.y0);
+  const bool plan = depth > kPlanDepth * int64_t(area.w) * area.h;
+  if (!plan) {
+    if (background) parts.push_back({-1, backgroundPart.y, backgroundPart.h, backgroundPart.x - area.x,
+                                     backgroundPart.x - area.x + backgroundPart.w});
+    for (int32_t i = 0; i < count; i++) {
+      const Piece &p = pieces[size_t(i)];
+      parts.push_back({i, p.y0, p.y1 - p.y0, p.x0 - area.x, p.x1 - area.x});
+    }
+  }
+  for (int32_t top = area.y; plan && top < area.y + area.h; top += kSpriteBand) {
     const int32_t bottom = std::min(top + kSpriteBand, area.y + area.h);
     std::fill(cover.begin(), cover.end(), 0);
     bool hidden = false;
@@ -192,6 +207,18 @@ void ComposePieces(std::vector<Piece> &pieces, const qmRect &area, qmBitmap *dst
     const int32_t a = backgroundPart.x - area.x, b = a + backgroundPart.w;
     for (int32_t w = 0; w < words; w++) bits[size_t(w)] = RangeWord(w, a, b) & ~cover[size_t(w)];
     ForEachStretch(bits.data(), 0, words, [&](int32_t from, int32_t to) { parts.push_back({-1, y, rows, from, to}); });
+  }
+  // The area's rows asked of the memory together, before the parts wait on them one by one.
+  for (int32_t y = area.y; y < area.y + area.h; y++) {
+    const uint32_t *row = dst->pixels + int64_t(y) * (dst->bytesPerRow / 4);
+    for (int32_t x = area.x; x < area.x + area.w; x += 16) __builtin_prefetch(row + x, 1);
+    __builtin_prefetch(row + area.x + area.w - 1, 1);
+  }
+  for (int32_t y = backgroundPart.y; background && y < backgroundPart.y + backgroundPart.h; y++) {
+    const uint32_t *row = background->pixels + int64_t(y) * (background->bytesPerRow / 4);
+    const int32_t x0 = backgroundPart.x, x1 = backgroundPart.x + backgroundPart.w;
+    for (int32_t x = x0; x < x1; x += 16) __builtin_prefetch(row + x);
+    __builtin_prefetch(row + x1 - 1);
   }
   // By piece from the background up, each one's bands in order.
   std::vector<int32_t> start(static_cast<size_t>(count) + 2, 0);

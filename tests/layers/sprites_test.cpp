@@ -299,13 +299,13 @@ bool ScreenIsExactly(SpritesVm &vm, const std::vector<ExactSprite> &shown, const
   return true;
 }
 
-// Many overlapping sprites with opaque middles moved about (two or three deep on average, a
-// dozen in places): what lies under an opaque pixel is left out of a refresh, and the screen
+// Many overlapping sprites with opaque middles moved about (six deep on average, more in
+// places): what lies under an opaque pixel is left out of a refresh, and the screen
 // stays exactly what drawing them all from the bottom gives. Some are shown under a clip
 // rectangle, one is a link of two frames that takes turns.
 TEST(Sprites, OpaqueMiddlesHideWhatIsBelowExactly) {
   SpritesVm vm;
-  constexpr int kSprites = 36;
+  constexpr int kSprites = 64;
   std::mt19937 rng(2026);
   auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
   struct Kind {
@@ -388,9 +388,20 @@ TEST(Sprites, ChangedFramesCoverByTheirNewPlanes) {
   vm.AddBrush(MakePicture(32, 50, 36, OPAQUE));
   ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
   ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 2}).code, 0u);
+  // A stack of copies under them, so that a refresh there is many layers deep.
+  std::vector<ExactSprite> under;
+  for (int id = 3; id <= 6; id++) {
+    ASSERT_EQ(vm.Call("CopySprite", {2, id}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplaySprite", {id, id - 1, 6}).code, 0u);
+    under.push_back({1, id - 1, 6});
+  }
+  auto with = [&](std::vector<ExactSprite> top) {
+    top.insert(top.begin(), under.begin(), under.end());
+    return top;
+  };
   ASSERT_EQ(vm.Call("DisplaySprite", {2, 6, 6}).code, 0u);
   ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 12}).code, 0u);
-  ASSERT_TRUE(ScreenIsExactly(vm, {{1, 6, 6}, {0, 10, 12}}, "as made"));
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 6, 6}, {0, 10, 12}}), "as made"));
   ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
   ASSERT_EQ(vm.Call("FlipSprite", {1, 1}).code, 0u);  // the opaque part now on the right
   Picture mirrored = half;
@@ -398,9 +409,9 @@ TEST(Sprites, ChangedFramesCoverByTheirNewPlanes) {
     for (int x = 0; x < half.w; x++) mirrored.px[size_t(y * half.w + x)] = half.px[size_t(y * half.w + half.w - 1 - x)];
   const int m = vm.AddModel(mirrored);
   ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 12}).code, 0u);
-  ASSERT_TRUE(ScreenIsExactly(vm, {{1, 6, 6}, {m, 10, 12}}, "flipped"));
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 6, 6}, {m, 10, 12}}), "flipped"));
   ASSERT_EQ(vm.Call("DisplaySprite", {2, 7, 6}).code, 0u);  // moved under it: composed anew below it
-  ASSERT_TRUE(ScreenIsExactly(vm, {{1, 7, 6}, {m, 10, 12}}, "flipped, the one below moved"));
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 7, 6}, {m, 10, 12}}), "flipped, the one below moved"));
   ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
   ASSERT_EQ(vm.Call("ScaleSprite", {1, 40, 48}).code, 0u);  // twice as high: each row doubled
   Picture high{40, 48, ALPHA, {}};
@@ -408,9 +419,9 @@ TEST(Sprites, ChangedFramesCoverByTheirNewPlanes) {
     for (int x = 0; x < 40; x++) high.px.push_back(mirrored.px[size_t((y / 2) * 40 + x)]);
   const int h = vm.AddModel(high);
   ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 0}).code, 0u);
-  ASSERT_TRUE(ScreenIsExactly(vm, {{1, 7, 6}, {h, 10, 0}}, "scaled"));
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 7, 6}, {h, 10, 0}}), "scaled"));
   ASSERT_EQ(vm.Call("DisplaySprite", {2, 6, 6}).code, 0u);
-  ASSERT_TRUE(ScreenIsExactly(vm, {{1, 6, 6}, {h, 10, 0}}, "scaled, the one below moved"));
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 6, 6}, {h, 10, 0}}), "scaled, the one below moved"));
 }
 
 TEST(Sprites, ChangedFramesReadBack) {
