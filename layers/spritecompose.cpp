@@ -1,8 +1,9 @@
 // Composing a rectangle of the sprites shown over a picture. An opaque sprite pixel (a frame
-// without mask or alpha, or alpha 255) replaces what lies below word for word, so each row is
-// planned from the top sprite down: a sprite is drawn only where no opaque pixel of a sprite
-// above it lies, the background only where none lies at all, and then the plan is carried out
-// bottom-up. Every pixel ends as drawing all of them bottom-up over the background leaves it.
+// without mask or alpha, or alpha 255) replaces what lies below word for word, so a deep
+// rectangle is planned from the top sprite down, a band of rows at a time: a sprite is drawn
+// only where no opaque pixel of a sprite above it lies, the background only where none lies at
+// all, and then the plan is carried out bottom-up. Every pixel ends as drawing all of them
+// bottom-up over the background leaves it.
 #include <algorithm>
 #include <vector>
 
