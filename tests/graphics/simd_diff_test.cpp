@@ -255,16 +255,17 @@ TEST(SimdDiff, ConvolutionRows) {
 // YUV rows in every 32-bit word order, at widths and pitches that leave every remainder.
 // The blur's float path against the double sums it must reproduce: noise, flat areas and ramps
 // of one level per pixel (whose sums sit on whole numbers, where truncation is decided by the
-// last bits), steps, every channel order, widths around the vector blocks, repeated blurs.
+// last bits), steps, black with sparse dim dots (sums just above 0), every channel order,
+// widths around the vector blocks, repeated blurs.
 TEST(SimdDiff, Blur) {
-  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth };
+  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth, kSparse };
   const struct {
     double radius, sigma;
   } kernels[] = {{0, 1}, {1, 1.0 / 3}, {2, 2.0 / 3}, {3.5, 1.2}, {10, 10.0 / 3}, {4, 0.5}};
   const int32_t formats[] = {PIXFMT_XRGB, PIXFMT_BGRX, PIXFMT_RGBX, PIXFMT_XBGR};
   for (int round = 0; round < 60; round++) {
     const int32_t w = Rand(1, 150), h = Rand(1, 40), pitch = w + Rand(0, 3);
-    const Kind kind = Kind(round % 6);
+    const Kind kind = Kind(round % 7);
     std::vector<uint32_t> px(size_t(pitch) * h, 0xA5A5A5A5u);
     for (int32_t y = 0; y < h; y++)
       for (int32_t x = 0; x < w; x++) {
@@ -276,6 +277,7 @@ TEST(SimdDiff, Blur) {
         case kRampDown: v = uint32_t((y * 3) & 255) * 0x00010101u | uint32_t(x & 255) << 24; break;
         case kSteps: v = (uint32_t(x / 7) * 0x203040u + uint32_t(y / 5) * 0x0A0B0Cu) & 0x00FFFFFFu; break;
         case kSmooth: v = uint32_t(128 + 100 * std::sin(x * 0.11 + y * 0.07)) * 0x010101u ^ uint32_t(Rand(0, 3)); break;
+        case kSparse: v = Rand(0, 15) ? 0u : uint32_t(Rand(1, 3)) * 0x01010101u; break;
         }
       }
     const auto &k = kernels[Rand(0, 5)];
@@ -646,6 +648,59 @@ TEST(SimdDiff, Mix) {
     else req.out = ref.data();
     MixPixelsScalar(&req);
     ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
+// Pixels revealed by their map values straight into a picture, with and without a mask at any bit
+// offset, at widths that leave every remainder and levels at and beyond the ends.
+TEST(SimdDiff, RevealPixels) {
+  const int32_t levels[] = {-3, 0, 1, 2, 100, 128, 129, 254, 255, 256, 300};
+  for (int round = 0; round < 300; round++) {
+    const int w = Rand(1, 100), h = Rand(1, 4), maskX = Rand(0, 9), mbpr = (maskX + w + 7) / 8 + Rand(0, 2);
+    const int mapBpr = w + Rand(0, 3), sp = w + Rand(0, 3), hp = w + Rand(0, 3), op = w + Rand(0, 3);
+    const auto map = RandomVector<uint8_t>(size_t(mapBpr) * h), mask = RandomVector<uint8_t>(size_t(mbpr) * h);
+    const auto shown = RandomVector<uint32_t>(size_t(sp) * h), hidden = RandomVector<uint32_t>(size_t(hp) * h);
+    std::vector<uint32_t> vec = RandomVector<uint32_t>(size_t(op) * h), ref = vec;
+    const int32_t level = levels[round % 11];
+    qmRevealRequest req{map.data(), round % 2 ? mask.data() : nullptr, shown.data(), hidden.data(), vec.data(), w, h,
+                        mapBpr, mbpr, maskX, sp, hp, op, round % 3 ? 0xFFFFFF00u : 0xFFFFFFFFu};
+    RevealPixels(&req, level);
+    req.out = ref.data();
+    RevealPixelsScalar(&req, level);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
+// Columns of a roll's band gathered from their source columns, on tables that run in order (the
+// roll's own) and on shuffled ones whose columns do not lie side by side.
+TEST(SimdDiff, WaveColumns) {
+  for (int round = 0; round < 200; round++) {
+    const int w = Rand(1, 90), h = Rand(1, 5), n = Rand(1, 60), sp = w + Rand(0, 3), dp = w + Rand(0, 3);
+    std::vector<double> offsets(static_cast<size_t>(n));
+    for (int k = 0; k < n; k++) offsets[size_t(k)] = std::asin(1.0 - 2.0 * k / n) + M_PI / 2;
+    if (round % 4 == 3)
+      for (double &o : offsets) o = Rand(-200, 200) * 0.05;
+    const auto src = RandomVector<uint32_t>(size_t(sp) * h);
+    std::vector<uint32_t> vec = RandomVector<uint32_t>(size_t(dp) * h), ref = vec;
+    qmWaveRequest req{};
+    req.src = src.data();
+    req.offsets = offsets.data();
+    req.srcPitch = sp;
+    req.dstPitch = dp;
+    req.width = w;
+    req.height = h;
+    req.vertical = 1;
+    req.strips = n;
+    req.position = Rand(-5, w + 5);
+    req.bytesPerPixel = 4;
+    req.dst = vec.data();
+    WavePixels(&req);
+    const int32_t copied = req.linesCopied, first = req.firstLine;
+    req.dst = ref.data();
+    WavePixelsScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " strips " << n;
+    EXPECT_EQ(req.linesCopied, copied);
+    EXPECT_EQ(req.firstLine, first);
   }
 }
 
