@@ -208,6 +208,66 @@ TEST(SimdDiff, TransformPlanes) {
     }
 }
 
+// Quarter turns go in tiles of whole source rows and columns where the samples allow: turns
+// with the noise cos and sin leave, exact ones, scaled, mirrored, and nearly quarter turns whose
+// samples step to the next source column along a row or the next source row down a column inside
+// a tile (offsets put the centres next to whole numbers), so those tiles take the pixel-by-pixel
+// path beside the others.
+TEST(SimdDiff, QuarterTurnTiles) {
+  auto turn = [](double degrees, double sx, double sy) {
+    const double theta = (360 - degrees) * M_PI / 180, c = std::cos(theta), s = std::sin(theta);
+    return std::vector<double>{sx * c, sx * s, -sy * s, sy * c};
+  };
+  const struct {
+    const char *name;
+    std::vector<double> m;
+    double shiftX, shiftY;  // added to the offsets that put the box at (0, 0)
+  } cases[] = {
+      {"quarter", turn(90, 1, 1), 0, 0},
+      {"three quarters", turn(270, 1, 1), 0, 0},
+      {"quarter, doubled", turn(90, 2, 2), 0, 0},
+      {"quarter, halved and stretched", turn(90, 0.5, 1.5), 0.25, 0.75},
+      {"exact quarter, moved by a fraction", {0, 1, -1, 0}, 0.5, 0.375},
+      {"quarter, mirrored", {0, 1, 1, 0}, 0, 0},
+      // Whole-number offsets but for these: a row's samples step to the next source column 40
+      // columns from the right, and a column's to the next source row at row 60.
+      {"nearly a quarter, stepping along a row", {5e-7, 1, -1, 5e-7}, 0.5, 0.5 - 2e-5},
+      {"nearly a quarter, stepping down a column", {5e-7, 1, -1, 5e-7}, 0.5 - 3e-5, 0.5},
+  };
+  for (const auto &c : cases)
+    for (int iter = 0; iter < 12; iter++) {
+      // Mostly several tiles wide and several bands high.
+      const int sw = Rand(1, 4) == 1 ? Rand(1, 20) : Rand(130, 200), sh = Rand(1, 4) == 1 ? Rand(1, 20) : Rand(130, 200);
+      const bool withAlpha = iter & 1;
+      const int smooth = iter % 4 == 3, format = Rand(10, 13);
+      const double a = c.m[0], b = c.m[1], cc = c.m[2], d = c.m[3];
+      double minX = 1e30, minY = 1e30, maxX = -1e30, maxY = -1e30;
+      for (const double x : {0.0, double(sw)})
+        for (const double y : {0.0, double(sh)}) {
+          minX = std::min(minX, a * x + cc * y), maxX = std::max(maxX, a * x + cc * y);
+          minY = std::min(minY, b * x + d * y), maxY = std::max(maxY, b * x + d * y);
+        }
+      const int dw = int(std::ceil(maxX - minX)) + 2, dh = int(std::ceil(maxY - minY)) + 2;
+      const int srcAlphaRow = sw + 3, dstAlphaRow = dw + 5;
+      const auto src = RandomVector<uint32_t>(size_t(sw) * sh);
+      const auto srcAlpha = RandomAlpha(size_t(srcAlphaRow) * sh);
+      struct Out {
+        std::vector<uint32_t> pixels;
+        std::vector<uint8_t> alpha;
+      } vec{std::vector<uint32_t>(size_t(dw) * dh), std::vector<uint8_t>(size_t(dstAlphaRow) * dh)}, ref = vec;
+      auto request = [&](Out &o) {
+        return qmTransformRequest{src.data(), nullptr, withAlpha ? srcAlpha.data() : nullptr, o.pixels.data(), nullptr,
+                                  withAlpha ? o.alpha.data() : nullptr, sw, sh, dw, dh, sw, 0, srcAlphaRow, dw, 0,
+                                  dstAlphaRow, a, b, cc, d, -minX + c.shiftX, -minY + c.shiftY, smooth, format, 4};
+      };
+      const qmTransformRequest vr = request(vec), rr = request(ref);
+      ASSERT_EQ(TransformPixels(&vr), 0);
+      ASSERT_EQ(TransformPixelsScalar(&rr), 0);
+      ASSERT_EQ(vec.pixels, ref.pixels) << c.name << " " << sw << "x" << sh << " alpha " << withAlpha << " smooth " << smooth;
+      ASSERT_EQ(vec.alpha, ref.alpha) << c.name << " " << sw << "x" << sh << " smooth " << smooth;
+    }
+}
+
 // Convolution rows: random weights of both signs and sizes, taps at random offsets into one row,
 // lengths that leave every kind of remainder.
 TEST(SimdDiff, ConvolutionRows) {
@@ -403,19 +463,24 @@ TEST(SimdDiff, ModulateEveryColour) {
   }
 }
 
-// Swirl source positions for pictures wide, tall and square, at angles across the tables.
+// Swirl source positions for pictures wide, tall and square, at angles across the tables; the
+// vector path looking the turn up by its table entry per root, or (odd rounds) by the sine and
+// cosine per root.
 TEST(SimdDiff, SwirlRows) {
   std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
   qmSwirlRequest req{};
   req.sine = sine.data(), req.cosine = cosine.data();
   PrepareSwirl(&req);
-  for (int round = 0; round < 60; round++) {
+  for (int round = 0; round < 120; round++) {
     req.width = Rand(1, 90), req.height = Rand(1, 90);
     const int32_t degrees = Rand(0, 720);
     qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
     std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
+    std::vector<double> rs(rootIndex.size()), rc(rootIndex.size());
+    for (size_t i = 0; i < rootIndex.size(); i++) rs[i] = sine[size_t(rootIndex[i])], rc[i] = cosine[size_t(rootIndex[i])];
+    if (round % 2) g.rootSine = rs.data(), g.rootCosine = rc.data();
     std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
     for (int32_t y = 0; y < req.height; y++) {
       SwirlSourceRow(&g, y, vx.data(), vy.data());
@@ -623,6 +688,63 @@ TEST(SimdDiff, SmoothLenses) {
       EXPECT_EQ(out[0], out[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outMask[0], outMask[1]) << lens.what << ", planes " << planes;
       EXPECT_EQ(outAlpha[0], outAlpha[1]) << lens.what << ", planes " << planes;
+    }
+}
+
+// Lenses that magnify everywhere, so that every pixel takes the bilinear mix, over pictures of
+// random bytes, of a few levels (whose means fall on and near the halves where the rounding
+// turns) and of one colour; random strengths and centres, every plane variant, each against
+// the portable path.
+TEST(SimdDiff, MagnifyingLenses) {
+  auto real = [](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(Rng()); };
+  const uint32_t levels[] = {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF};
+  for (int round = 0; round < 36; round++) {
+    const int w = Rand(40, 130), h = Rand(30, 90), planes = round % 3, kind = round / 3 % 3;
+    auto src = RandomVector<uint32_t>(size_t(w) * h);
+    if (kind == 1)
+      for (uint32_t &p : src) p = levels[Rand(0, 5)] * 0x01010101u ^ (levels[Rand(0, 5)] << 8);
+    if (kind == 2) std::fill(src.begin(), src.end(), 0x80FF017Fu);
+    auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
+    qmDistortRequest req{};
+    req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+    req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = 6;
+    const double scales[] = {0.5, 0.25, 0.75};
+    req.params[0] = round % 4 == 0 ? 0 : real(0, 0.1), req.params[3] = round % 2 ? scales[round % 3] : real(0.3, 0.8);
+    req.params[4] = round % 5 == 0 ? Rand(0, w) + 0.5 : real(0, w), req.params[5] = real(0, h);
+    ASSERT_EQ(PrepareDistortion(&req), 0);
+    DistortOutputs outs;
+    RenderBothPaths(req, &outs);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << "round " << round;
+    EXPECT_EQ(outs.mask[0], outs.mask[1]) << "round " << round;
+    EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "round " << round;
+  }
+}
+
+// Halving lenses a hair off one half, centred on the corner: every other pixel of a row falls
+// a hair beside the middle between two source pixels whose bytes differ by an odd step, so its
+// byte means lie a hair beside the halves where the rounding turns, by amounts from far below
+// to above what arithmetic in floats would resolve.
+TEST(SimdDiff, LensMeansBesideTheHalves) {
+  const int w = 240, h = 24;
+  std::vector<uint32_t> src(size_t(w) * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) src[size_t(y) * w + x] = x % 2 ? 0x65FF01FFu : 0x64000000u | uint32_t(x % 7) << 8;
+  auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
+  const double hairs[] = {1e-10, -1e-10, 1e-9, -1e-9, 7e-9, -7e-9, 3e-8, -3e-8, 2e-7, -2e-7};
+  for (double hair : hairs)
+    for (int planes = 0; planes < 3; planes++) {
+      qmDistortRequest req{};
+      req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+      req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = 6;
+      req.params[3] = 0.5 + hair, req.params[4] = 0.5, req.params[5] = 0.5;
+      ASSERT_EQ(PrepareDistortion(&req), 0);
+      DistortOutputs outs;
+      RenderBothPaths(req, &outs);
+      ASSERT_FALSE(HasFatalFailure());
+      EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << "hair " << hair << ", planes " << planes;
+      EXPECT_EQ(outs.mask[0], outs.mask[1]) << "hair " << hair << ", planes " << planes;
+      EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "hair " << hair << ", planes " << planes;
     }
 }
 
