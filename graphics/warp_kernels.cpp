@@ -19,6 +19,7 @@ void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t
                     int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
 void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
                          int32_t *sx, int32_t *sy);
+void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
 #endif
 
 namespace {
@@ -173,14 +174,27 @@ int32_t IntegerSqrt(int64_t n) {
 }
 
 
+int32_t RippleRingRows(const qmRippleRequest *req) {
+  const int64_t fx = std::max(req->centerX, req->width - 1 - req->centerX);
+  const int64_t fy = std::max(req->centerY, req->height - 1 - req->centerY);
+  if (req->width < 1 || req->height < 1 || fx < 0 || fy < 0 || fx * fx + fy * fy >= 65536ll * 65536ll) return 0;
+  return int32_t(fy) + 1;
+}
+
 void PrepareRipple(qmRippleRequest *req) {
   FillTable(req->sine, nullptr);
-  int32_t *d = req->distance;
-  for (int32_t y = 0; y < req->height; y++)
-    for (int32_t x = 0; x < req->width; x++) {
-      const int64_t dx = x - req->centerX, dy = y - req->centerY;
-      *d++ = IntegerSqrt(dx * dx + dy * dy);
-    }
+  if (int32_t *d = req->distance)
+    for (int32_t y = 0; y < req->height; y++)
+      for (int32_t x = 0; x < req->width; x++) {
+        const int64_t dx = x - req->centerX, dy = y - req->centerY;
+        *d++ = IntegerSqrt(dx * dx + dy * dy);
+      }
+  if (uint16_t *ring = req->rings)
+    for (int32_t dy = 0, rows = RippleRingRows(req); dy < rows; dy++)
+      for (int32_t x = 0; x < req->width; x++) {
+        const int64_t dx = x - req->centerX;
+        *ring++ = uint16_t(IntegerSqrt(dx * dx + int64_t(dy) * dy));
+      }
 }
 
 namespace {
@@ -392,16 +406,58 @@ double RippleFactor(int32_t level, int32_t d, const qmRippleRequest *req) {
 
 } // namespace
 
+namespace {
+
+// The source place of (x, y) at distance d.
+inline void RipplePlace(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t x,
+                        int32_t y, int32_t d, int32_t *sx, int32_t *sy) {
+  const double k = d >= 0 && d < count ? factor[d] : RippleFactor(level, d, req);
+  *sx = LimitCoordinate(x + (x - req->centerX) * k, req->width);
+  *sy = LimitCoordinate(y + (y - req->centerY) * k, req->height);
+}
+
+} // namespace
+
 void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
                            int32_t *sx, int32_t *sy, int32_t from, int32_t to) {
   const int32_t *dist = req->distance + int64_t(y) * req->width;
-  const int32_t dy = y - req->centerY, cx = req->centerX;
-  for (int32_t x = from; x < to; x++) {
-    const int32_t d = dist[x];
-    const double k = d >= 0 && d < count ? factor[d] : RippleFactor(level, d, req);
-    sx[x] = LimitCoordinate(x + (x - cx) * k, req->width);
-    sy[x] = LimitCoordinate(y + dy * k, req->height);
+  for (int32_t x = from; x < to; x++) RipplePlace(req, level, factor, count, x, y, dist[x], sx + x, sy + x);
+}
+
+void RippleFixedOf(const double *factor, int32_t count, int32_t level, int32_t *table, qmRippleFixed *f) {
+  int32_t *scaled = table + QM_RIPPLE_SCALED_PAD;
+  std::fill_n(table, count + 2 * QM_RIPPLE_SCALED_PAD, 0);
+  *f = {factor, count, level, scaled, -1, 0};
+  // |x - centerX| and |y - centerY| are at most the distance d, so the products stay below the
+  // largest |factor[d]| * d.
+  double largest = 0;
+  for (int32_t d = 0; d < count; d++) {
+    if (!std::isfinite(factor[d])) return;
+    largest = std::max(largest, std::fabs(factor[d]) * d);
   }
+  if (!(largest < 1048576.0) || count > 65536) return;
+  int32_t shift = 30;
+  while (shift > 0 && (largest + 1) * std::ldexp(1.0, shift) > 1073741824.0) shift--;
+  // Rounding each factor moves a product by at most half a unit per step from the centre; past
+  // that, 2^-20 keeps the doubles' own rounding (below 2^-31 for these sizes) off every boundary.
+  const int32_t band = (count + 1) / 2 + 1 + (shift >= 20 ? 1 << (shift - 20) : 1);
+  if (shift < 3 || band >= 1 << (shift - 2)) return;
+  scaled[0] = 0; // only the centre itself, whose offsets are 0
+  for (int32_t d = 1; d < count; d++) scaled[d] = int32_t(std::nearbyint(std::ldexp(factor[d], shift)));
+  f->shift = shift, f->band = band;
+}
+
+void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy,
+                         int32_t from, int32_t to) {
+  const uint16_t *ring = req->rings + int64_t(std::abs(y - req->centerY)) * req->width;
+  for (int32_t x = from; x < to; x++) RipplePlace(req, f->level, f->factor, f->count, x, y, ring[x], sx + x, sy + x);
+}
+
+void RippleRingRow(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy) {
+#ifdef QM_HAVE_AVX2
+  if (f->shift > 0 && CpuHasAvx2()) return RippleRingRowAvx2(req, f, y, sx, sy);
+#endif
+  RippleRingRowScalar(req, f, y, sx, sy, 0, req->width);
 }
 
 void RippleSourceRow(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
@@ -450,15 +506,27 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
   const int32_t kCount = int32_t(factor.size());
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
+  // With the ring table the places come from fixed-point products, row by row into the move.
+  std::vector<int32_t> scaled;
+  qmRippleFixed fixed{};
+  const bool rings = req->rings && RippleRingRows(req) > 0;
+  if (rings) {
+    scaled.resize(factor.size() + 2 * QM_RIPPLE_SCALED_PAD);
+    RippleFixedOf(kOf, kCount, level, scaled.data(), &fixed);
+  }
+  auto placesOf = [&](int32_t y, int32_t *sx, int32_t *sy) {
+    if (rings) RippleRingRow(req, &fixed, y, sx, sy);
+    else RippleSourceRow(req, level, kOf, kCount, y, sx, sy);
+  };
   if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
     WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
-                  [&](int32_t y, int32_t *sx, int32_t *sy) { RippleSourceRow(req, level, kOf, kCount, y, sx, sy); });
+                  placesOf);
     return 0;
   }
   std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
-    RippleSourceRow(req, level, kOf, kCount, y, sxs.data(), sys.data());
+    placesOf(y, sxs.data(), sys.data());
     if (second && !fade) {
       WarpMixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
       continue;

@@ -73,7 +73,37 @@ struct qmRippleRequest {
   int32_t alphaBytesPerRow;
   int32_t outX, outY; // RippleDisplace's result
   uint32_t *mixScratch; // or null: as the swirl's
+  // Or null: each point's whole distance from the centre, for the rows |y - centerY| = 0, 1, ...
+  // (RippleRingRows of them, width entries each); filled by PrepareRipple and read instead of
+  // distance, a quarter of its bytes. Only where every distance is below 65536 (RippleRingRows).
+  uint16_t *rings;
 };
+
+// The rows of a ripple's ring table for its size and centre, or 0 where a distance could reach
+// 65536.
+int32_t RippleRingRows(const qmRippleRequest *req);
+
+// One call's factors in fixed point, for the whole-number part of (x - centerX) * factor[d]
+// without doubles: scaled[d] is factor[d] * 2^shift rounded, and a product whose fraction lies
+// within band of a whole number (in units of 2^-shift) is worked out in doubles instead. shift -1:
+// the factors are too large, every place is worked out in doubles.
+struct qmRippleFixed {
+  const double *factor;
+  int32_t count; // factor and scaled entries: every distance of the picture
+  int32_t level;
+  const int32_t *scaled;
+  int32_t shift, band;
+};
+// Entries of zeros on either side of the scaled factors, which the vector path reads in windows.
+constexpr int32_t QM_RIPPLE_SCALED_PAD = 8;
+// Fills table (count + 2 * QM_RIPPLE_SCALED_PAD entries) and the rest of f from factor.
+void RippleFixedOf(const double *factor, int32_t count, int32_t level, int32_t *table, qmRippleFixed *f);
+// Row y of the source places read through the request's rings: the same places as
+// RippleSourceRow with the same factors.
+void RippleRingRow(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
+// The same in doubles one pixel at a time for columns from..to - 1, kept to check the vector path.
+void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy,
+                         int32_t from, int32_t to);
 
 // Where a swirl takes its pixels from: the geometry of one call, and per row the source column
 // and row of every pixel.
@@ -121,7 +151,8 @@ void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32
 
 // Fills the sine and cosine tables, and the roots when the request has them (width and height set).
 void PrepareSwirl(qmSwirlRequest *req);
-// Fills the sine table and the distance table (width x height entries, from the centre).
+// Fills the sine table, the distance table (width x height entries, from the centre) when given
+// and the rings when given.
 void PrepareRipple(qmRippleRequest *req);
 
 // degrees 0..720 for transitions (above 359 the swirl winds back), -359..359 for a picture.

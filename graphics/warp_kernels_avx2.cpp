@@ -62,6 +62,17 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
   SwirlSourceRowScalar(g, y, sxOut, syOut, x);
 }
 
+namespace {
+
+// The eight words of row at rel (0..15) from the sixteen at the row's start.
+__attribute__((target("avx2"))) inline __m256i WindowLanes(const uint32_t *row, __m256i rel, __m256i upper) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + 8));
+  return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rel), _mm256_permutevar8x32_epi32(hi, rel), upper);
+}
+
+} // namespace
+
 // Offsets sy * pitch + sx stay far below 2^31: pictures are at most 2^28 pixels.
 __attribute__((target("avx2"))) void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width,
                                                     const uint32_t *pixels, int32_t pitch, const uint32_t *second,
@@ -119,4 +130,42 @@ __attribute__((target("avx2"))) void RippleSourceRowAvx2(const qmRippleRequest *
     _mm_storeu_si128(reinterpret_cast<__m128i *>(syOut + x), _mm256_cvttpd_epi32(vc));
   }
   RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, width);
+}
+
+// The ring table's places eight at a time: (x - centerX) * scaled[d] and (y - centerY) * scaled[d]
+// in 32-bit lanes, shifted down to the whole offsets; a group with a product near a whole number
+// (outside the centre's own column and row, whose offsets are exactly 0) goes the scalar way.
+__attribute__((target("avx2"))) void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y,
+                                                       int32_t *sxOut, int32_t *syOut) {
+  const int32_t width = req->width;
+  const uint16_t *ring = req->rings + int64_t(y >= req->centerY ? y - req->centerY : req->centerY - y) * width;
+  const int32_t one = 1 << f->shift;
+  const __m128i shift = _mm_cvtsi32_si128(f->shift);
+  const __m256i fraction = _mm256_set1_epi32(one - 1), low = _mm256_set1_epi32(f->band), high = _mm256_set1_epi32(one - f->band);
+  const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(req->height - 1);
+  const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), cx = _mm256_set1_epi32(req->centerX);
+  const __m256i yv = _mm256_set1_epi32(y), dy = _mm256_set1_epi32(y - req->centerY);
+  const __m256i checkY = _mm256_set1_epi32(y == req->centerY ? 0 : -1), seven = _mm256_set1_epi32(7);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    // Neighbours' distances differ by at most 1, so the group's lie within 7 of its first: the
+    // factors from 7 below it to 8 above are two plain loads, picked out by lane.
+    const int32_t d0 = ring[x];
+    const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ring + x)));
+    const __m256i rel = _mm256_sub_epi32(d, _mm256_set1_epi32(d0 - 7));
+    const __m256i k = WindowLanes(reinterpret_cast<const uint32_t *>(f->scaled) + d0 - 7, rel, _mm256_cmpgt_epi32(rel, seven));
+    const __m256i xv = _mm256_add_epi32(_mm256_set1_epi32(x), steps), dx = _mm256_sub_epi32(xv, cx);
+    const __m256i qx = _mm256_mullo_epi32(dx, k), qy = _mm256_mullo_epi32(dy, k);
+    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(xv, _mm256_sra_epi32(qx, shift)), zero), lastX);
+    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(yv, _mm256_sra_epi32(qy, shift)), zero), lastY);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), sx);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), sy);
+    const __m256i fx = _mm256_and_si256(qx, fraction), fy = _mm256_and_si256(qy, fraction);
+    const __m256i nearX = _mm256_andnot_si256(_mm256_cmpeq_epi32(dx, zero),
+                                              _mm256_or_si256(_mm256_cmpgt_epi32(low, fx), _mm256_cmpgt_epi32(fx, high)));
+    const __m256i nearY = _mm256_and_si256(checkY, _mm256_or_si256(_mm256_cmpgt_epi32(low, fy), _mm256_cmpgt_epi32(fy, high)));
+    const __m256i near = _mm256_or_si256(nearX, nearY);
+    if (!_mm256_testz_si256(near, near)) RippleRingRowScalar(req, f, y, sxOut, syOut, x, x + 8);
+  }
+  RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
 }
