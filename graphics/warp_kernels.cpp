@@ -20,6 +20,7 @@ void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t
 void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
                          int32_t *sx, int32_t *sy);
 void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
+int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n);
 #endif
 
 namespace {
@@ -118,9 +119,7 @@ void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t heigh
   for (int32_t y0 = 0; y0 < height; y0 += kBand) {
     const int32_t rows = std::min(kBand, height - y0);
     for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
-    int32_t lastRow = 0;
-    if (source.second)
-      for (int64_t i = 0, n = int64_t(rows) * width; i < n; i++) lastRow = std::max(lastRow, sys[size_t(i)]);
+    const int32_t lastRow = source.second ? WarpLastRow(sys.data(), int64_t(rows) * width) : 0;
     int32_t pitch;
     const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch);
     for (int32_t r = 0; r < rows; r++) {
@@ -158,6 +157,19 @@ void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t wid
   if (CpuHasAvx2()) return WarpMixRowAvx2(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
 #endif
   WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
+}
+
+int32_t WarpLastRowScalar(const int32_t *sy, int64_t n) {
+  int32_t last = 0;
+  for (int64_t i = 0; i < n; i++) last = std::max(last, sy[i]);
+  return last;
+}
+
+int32_t WarpLastRow(const int32_t *sy, int64_t n) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return WarpLastRowAvx2(sy, n);
+#endif
+  return WarpLastRowScalar(sy, n);
 }
 
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,

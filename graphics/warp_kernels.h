@@ -141,6 +141,10 @@ void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const doub
 // the second mixed toward the first by m (0..255) byte by byte: second + ((first - second) * m >> 8).
 void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                 int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+// The largest of n source rows (0 for none): the last row a band of places reads.
+int32_t WarpLastRow(const int32_t *sy, int64_t n);
+// The same one entry at a time, kept to check the vector path.
+int32_t WarpLastRowScalar(const int32_t *sy, int64_t n);
 // One row of a warp of one picture: each pixel taken from its source place (sx[x], sy[x]). Plain
 // loads: this processor family's gathers cost more than they save.
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,

@@ -169,3 +169,14 @@ __attribute__((target("avx2"))) void RippleRingRowAvx2(const qmRippleRequest *re
   }
   RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
 }
+
+__attribute__((target("avx2"))) int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n) {
+  __m256i last = _mm256_setzero_si256();
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) last = _mm256_max_epi32(last, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sy + i)));
+  __m128i half = _mm_max_epi32(_mm256_castsi256_si128(last), _mm256_extracti128_si256(last, 1));
+  half = _mm_max_epi32(half, _mm_shuffle_epi32(half, 0x4E));
+  half = _mm_max_epi32(half, _mm_shuffle_epi32(half, 0xB1));
+  const int32_t vector = _mm_cvtsi128_si32(half), rest = WarpLastRowScalar(sy + i, n - i);
+  return vector > rest ? vector : rest;
+}

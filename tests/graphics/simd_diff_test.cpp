@@ -526,6 +526,19 @@ TEST(SimdDiff, RippleRingRows) {
   }
 }
 
+// The last row a band of places reads: lengths that leave every remainder, rows anywhere in the
+// band, all negative (0 stands).
+TEST(SimdDiff, WarpLastRows) {
+  for (int round = 0; round < 200; round++) {
+    std::vector<int32_t> rows(size_t(Rand(0, 40)));
+    for (int32_t &r : rows) r = round % 4 == 0 ? Rand(-50, -1) : Rand(-5, 3000);
+    const int64_t n = int64_t(rows.size());
+    const int32_t want = std::max(0, rows.empty() ? 0 : *std::max_element(rows.begin(), rows.end()));
+    EXPECT_EQ(WarpLastRow(rows.data(), n), want) << "round " << round;
+    EXPECT_EQ(WarpLastRowScalar(rows.data(), n), want) << "round " << round;
+  }
+}
+
 // The warps' mixing row: random source places in two pictures of random pitches, every weight's
 // end and the middle, row lengths that leave every remainder after whole groups.
 TEST(SimdDiff, WarpMixRows) {
