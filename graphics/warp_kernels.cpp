@@ -21,6 +21,9 @@ void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double
                          int32_t *sx, int32_t *sy);
 void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
 int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n);
+void WarpStreamRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                       int32_t pitch);
+void WarpStreamDoneAvx2();
 #endif
 
 namespace {
@@ -115,6 +118,9 @@ template <typename SourceRow>
 void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, WarpSource source,
                    SourceRow sourceRow) {
   constexpr int32_t kBand = 16;
+  // A frame of more than a core's share of the last-level cache is gone from it before it is
+  // shown: it is written past the cache, without fetching its lines first.
+  const bool stream = int64_t(width) * height * 4 >= kWarpStreamBytes;
   std::vector<int32_t> sxs(size_t(width) * kBand), sys(size_t(width) * kBand);
   for (int32_t y0 = 0; y0 < height; y0 += kBand) {
     const int32_t rows = std::min(kBand, height - y0);
@@ -124,9 +130,12 @@ void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t heigh
     const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch);
     for (int32_t r = 0; r < rows; r++) {
       const int64_t at = int64_t(r) * width;
-      WarpCopyRow(dst + int64_t(y0 + r) * dstPitch, sxs.data() + at, sys.data() + at, width, pixels, pitch);
+      uint32_t *row = dst + int64_t(y0 + r) * dstPitch;
+      if (stream) WarpStreamRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch);
+      else WarpCopyRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch);
     }
   }
+  if (stream) WarpStreamDone();
 }
 
 inline int32_t LimitCoordinate(double v, int32_t size) {
@@ -157,6 +166,20 @@ void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t wid
   if (CpuHasAvx2()) return WarpMixRowAvx2(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
 #endif
   WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
+}
+
+void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                   int32_t pitch) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return WarpStreamRowAvx2(dst, sx, sy, width, pixels, pitch);
+#endif
+  WarpCopyRow(dst, sx, sy, width, pixels, pitch);
+}
+
+void WarpStreamDone() {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) WarpStreamDoneAvx2();
+#endif
 }
 
 int32_t WarpLastRowScalar(const int32_t *sy, int64_t n) {

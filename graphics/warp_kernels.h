@@ -149,6 +149,12 @@ int32_t WarpLastRowScalar(const int32_t *sy, int64_t n);
 // loads: this processor family's gathers cost more than they save.
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                  int32_t pitch);
+// WarpCopyRow with the row written past the cache where the processor can, for frames of at
+// least kWarpStreamBytes; WarpStreamDone after the last row makes the writes visible in order.
+constexpr int64_t kWarpStreamBytes = 4 << 20;
+void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                   int32_t pitch);
+void WarpStreamDone();
 // The same one pixel at a time (from column `from` on), kept to check the vector path.
 void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                       int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from = 0);
