@@ -545,10 +545,11 @@ TEST(SimdDiff, WarpStreamRows) {
   for (int round = 0; round < 200; round++) {
     const int32_t width = Rand(0, 60), height = Rand(1, 20), pitch = Rand(1, 70);
     const std::vector<uint32_t> pixels = RandomVector<uint32_t>(size_t(pitch) * height);
-    std::vector<int32_t> sx(size_t(width)), sy(size_t(width));
+    const size_t n = size_t(width);
+    std::vector<int32_t> sx(n), sy(n);
     for (int32_t x = 0; x < width; x++) sx[size_t(x)] = Rand(0, pitch - 1), sy[size_t(x)] = Rand(0, height - 1);
     const size_t skip = size_t(round % 8);
-    std::vector<uint32_t> vec(size_t(width) + 16, 7), ref(size_t(width) + 16, 7);
+    std::vector<uint32_t> vec(n + 16, 7), ref(n + 16, 7);
     uint32_t *out = reinterpret_cast<uint32_t *>((reinterpret_cast<uintptr_t>(vec.data()) + 31) & ~uintptr_t(31)) + skip;
     const size_t at = size_t(out - vec.data());
     WarpStreamRow(out, sx.data(), sy.data(), width, pixels.data(), pitch);
