@@ -22,7 +22,7 @@ void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double
 void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
 int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n);
 void WarpStreamRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                       int32_t pitch);
+                       int32_t pitch, int32_t rowMask);
 void WarpStreamDoneAvx2();
 #endif
 
@@ -92,22 +92,30 @@ struct WarpSource {
   int32_t secondPitch, m;
   uint32_t *scratch;       // width words a row
   int32_t mixedRows;       // rows of scratch mixed so far
+  // Or 0: a power of two of scratch rows used in turn, row y at y & (ring - 1), when no band reads
+  // rows further apart than that; the mixed rows then stay in the cache and die there.
+  int32_t ring;
 };
 
-// The source rows up to `rows` (exclusive) ready to be read; the picture and pitch to read.
-const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32_t *pitch) {
+// The source rows up to `rows` (exclusive) ready to be read; the picture, pitch and row mask to
+// read them by.
+const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32_t *pitch, int32_t *rowMask) {
+  *rowMask = -1;
   if (!s->second) {
     *pitch = s->pitch;
     return s->pixels;
   }
-  if (rows > s->mixedRows) {
-    const int64_t y = s->mixedRows;
+  const int32_t wrap = s->ring ? s->ring : INT32_MAX;
+  while (rows > s->mixedRows) {
+    const int64_t y = s->mixedRows, slot = y % wrap;
+    const int32_t count = int32_t(std::min<int64_t>(rows - y, wrap - slot));
     qmMixRequest mix{s->second + y * s->secondPitch, const_cast<uint32_t *>(s->pixels + y * s->pitch), nullptr, 0, width,
-                     rows - s->mixedRows, 255 - s->m, QM_BITMAP_FORMAT, s->secondPitch, s->pitch, 0,
-                     s->scratch + y * width, width};
+                     count, 255 - s->m, QM_BITMAP_FORMAT, s->secondPitch, s->pitch, 0,
+                     s->scratch + slot * width, width};
     MixPixels(&mix);
-    s->mixedRows = rows;
+    s->mixedRows += count;
   }
+  if (s->ring) *rowMask = s->ring - 1;
   *pitch = width;
   return s->scratch;
 }
@@ -126,13 +134,13 @@ void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t heigh
     const int32_t rows = std::min(kBand, height - y0);
     for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
     const int32_t lastRow = source.second ? WarpLastRow(sys.data(), int64_t(rows) * width) : 0;
-    int32_t pitch;
-    const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch);
+    int32_t pitch, rowMask;
+    const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch, &rowMask);
     for (int32_t r = 0; r < rows; r++) {
       const int64_t at = int64_t(r) * width;
       uint32_t *row = dst + int64_t(y0 + r) * dstPitch;
-      if (stream) WarpStreamRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch);
-      else WarpCopyRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch);
+      if (stream) WarpStreamRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
+      else WarpCopyRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
     }
   }
   if (stream) WarpStreamDone();
@@ -169,11 +177,11 @@ void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t wid
 }
 
 void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                   int32_t pitch) {
+                   int32_t pitch, int32_t rowMask) {
 #ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return WarpStreamRowAvx2(dst, sx, sy, width, pixels, pitch);
+  if (CpuHasAvx2()) return WarpStreamRowAvx2(dst, sx, sy, width, pixels, pitch, rowMask);
 #endif
-  WarpCopyRow(dst, sx, sy, width, pixels, pitch);
+  WarpCopyRow(dst, sx, sy, width, pixels, pitch, rowMask);
 }
 
 void WarpStreamDone() {
@@ -196,8 +204,8 @@ int32_t WarpLastRow(const int32_t *sy, int64_t n) {
 }
 
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                 int32_t pitch) {
-  for (int32_t x = 0; x < width; x++) dst[x] = pixels[int64_t(sy[x]) * pitch + sx[x]];
+                 int32_t pitch, int32_t rowMask) {
+  for (int32_t x = 0; x < width; x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
 }
 
 int32_t IntegerSqrt(int64_t n) {
@@ -351,7 +359,7 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
   const bool mixOnly = second && !fade && !src.mask && !src.alpha;
   if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
-    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0, 0},
                   [&g](int32_t y, int32_t *sx, int32_t *sy) { SwirlSourceRow(&g, y, sx, sy); });
     return 0;
   }
@@ -462,7 +470,7 @@ void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const doub
 void RippleFixedOf(const double *factor, int32_t count, int32_t level, int32_t *table, qmRippleFixed *f) {
   int32_t *scaled = table + QM_RIPPLE_SCALED_PAD;
   std::fill_n(table, count + 2 * QM_RIPPLE_SCALED_PAD, 0);
-  *f = {factor, count, level, scaled, -1, 0};
+  *f = {factor, count, level, scaled, -1, 0, -1};
   // |x - centerX| and |y - centerY| are at most the distance d, so the products stay below the
   // largest |factor[d]| * d.
   double largest = 0;
@@ -480,6 +488,7 @@ void RippleFixedOf(const double *factor, int32_t count, int32_t level, int32_t *
   scaled[0] = 0; // only the centre itself, whose offsets are 0
   for (int32_t d = 1; d < count; d++) scaled[d] = int32_t(std::nearbyint(std::ldexp(factor[d], shift)));
   f->shift = shift, f->band = band;
+  f->reach = int32_t(std::ceil(largest)) + 1;
 }
 
 void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy,
@@ -554,7 +563,14 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
     else RippleSourceRow(req, level, kOf, kCount, y, sx, sy);
   };
   if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
-    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
+    // A band of 16 rows reads rows at most fixed.reach above and below it.
+    int32_t ring = 0;
+    if (rings && fixed.reach >= 0 && fixed.reach < height) {
+      ring = 64;
+      while (ring < 2 * fixed.reach + 24) ring *= 2;
+      if (ring >= height) ring = 0;
+    }
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0, ring},
                   placesOf);
     return 0;
   }

@@ -93,6 +93,7 @@ struct qmRippleFixed {
   int32_t level;
   const int32_t *scaled;
   int32_t shift, band;
+  int32_t reach; // rows and columns a place lies at most from its pixel, or -1 with shift -1
 };
 // Entries of zeros on either side of the scaled factors, which the vector path reads in windows.
 constexpr int32_t QM_RIPPLE_SCALED_PAD = 8;
@@ -147,13 +148,14 @@ int32_t WarpLastRow(const int32_t *sy, int64_t n);
 int32_t WarpLastRowScalar(const int32_t *sy, int64_t n);
 // One row of a warp of one picture: each pixel taken from its source place (sx[x], sy[x]). Plain
 // loads: this processor family's gathers cost more than they save.
+// rowMask: the source row read for sy is sy & rowMask (rows of a scratch used in turn).
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                 int32_t pitch);
+                 int32_t pitch, int32_t rowMask = -1);
 // WarpCopyRow with the row written past the cache where the processor can, for frames of at
 // least kWarpStreamBytes; WarpStreamDone after the last row makes the writes visible in order.
 constexpr int64_t kWarpStreamBytes = 4 << 20;
 void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                   int32_t pitch);
+                   int32_t pitch, int32_t rowMask = -1);
 void WarpStreamDone();
 // The same one pixel at a time (from column `from` on), kept to check the vector path.
 void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,

@@ -183,17 +183,17 @@ __attribute__((target("avx2"))) int32_t WarpLastRowAvx2(const int32_t *sy, int64
 
 // The picked words go out eight at a time past the cache, from the first 32-byte boundary on.
 __attribute__((target("avx2"))) void WarpStreamRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width,
-                                                     const uint32_t *pixels, int32_t pitch) {
+                                                       const uint32_t *pixels, int32_t pitch, int32_t rowMask) {
   int32_t x = 0;
-  for (; x < width && (reinterpret_cast<uintptr_t>(dst + x) & 31); x++) dst[x] = pixels[int64_t(sy[x]) * pitch + sx[x]];
+  for (; x < width && (reinterpret_cast<uintptr_t>(dst + x) & 31); x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
   for (; x + 8 <= width; x += 8) {
     const uint32_t *at[8];
-    for (int32_t i = 0; i < 8; i++) at[i] = pixels + int64_t(sy[x + i]) * pitch + sx[x + i];
+    for (int32_t i = 0; i < 8; i++) at[i] = pixels + int64_t(sy[x + i] & rowMask) * pitch + sx[x + i];
     const __m256i v = _mm256_setr_epi32(int32_t(*at[0]), int32_t(*at[1]), int32_t(*at[2]), int32_t(*at[3]), int32_t(*at[4]),
                                         int32_t(*at[5]), int32_t(*at[6]), int32_t(*at[7]));
     _mm256_stream_si256(reinterpret_cast<__m256i *>(dst + x), v);
   }
-  for (; x < width; x++) dst[x] = pixels[int64_t(sy[x]) * pitch + sx[x]];
+  for (; x < width; x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
 }
 
 __attribute__((target("avx2"))) void WarpStreamDoneAvx2() { _mm_sfence(); }
