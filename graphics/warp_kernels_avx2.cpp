@@ -2,7 +2,9 @@
 // step for step, the turn's table entry looked up by root (SwirlRootIndex). The integer square
 // root is floor(sqrt(n)) in doubles: n stays below 2^28 inside the swirl's radius, where a
 // correctly rounded root never crosses the next integer. The ripple's source places four at a time
-// the same way, and the warps' mixing row, eight pixels gathered from each picture at a time.
+// the same way, and eight at a time in fixed point through the ring table; the warps' mixing row,
+// eight pixels gathered from each picture at a time; rows written past the cache; a band's last
+// source row.
 #include <immintrin.h>
 
 #include <cstdint>
