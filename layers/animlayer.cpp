@@ -1,11 +1,8 @@
 #include "layers/animlayer.h"
 
-#include <cstring>
-
+#include "display/asyncdraw.h"
 #include "display/bgpic.h"
 #include "display/scene.h"
-#include "graphics/alpha_kernels.h"
-#include "graphics/blit.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
 #include "layers/layerops.h"
@@ -13,28 +10,25 @@
 #include "layers/sweep.h"
 #include "media/animcore/anim.h"
 #include "runtime/errcodes.h"
+#include "runtime/objlist.h"
 #include "runtime/objtypes.h"
 
 namespace {
 
-// An in-memory frame with the planes of the layer's own picture is copied into that picture:
-// no planes are made and freed at every frame. False when the planes differ.
-bool RefillOwnPicture(qmPlaneSet &own, const qmBitmap *b, const qmMask *m, const qmAlphaChannel *al, int32_t w,
-                      int32_t h) {
-  if (!own.bitmap || !b || !m != !own.mask || !al != !own.alpha) return false;
-  if (b->width != w || b->height != h || own.bitmap->width != w || own.bitmap->height != h) return false;
-  BltBitmap(b, 0, 0, own.bitmap, 0, 0, w, h);
-  if (m) CopyMaskRect(m, 0, 0, own.mask, 0, 0, w, h, MASKVANILLACOPY);
-  if (al)
-    for (int32_t y = 0; y < h; y++)
-      std::memcpy(own.alpha->memory + size_t(y) * own.alpha->bytesPerRow, al->memory + size_t(y) * al->bytesPerRow,
-                  size_t(w));
+// The anim's frame i lent to the state when it is in memory at the size the state shows.
+bool LendFrame(const qmAnim *a, int32_t i, qmLayerState *s) {
+  if (!a || a->onDisk || !a->bitmaps || i < 0 || i >= a->frameCount) return false;
+  const qmBitmap *b = a->bitmaps[i];
+  if (!b || b->width != s->objectWidth || b->height != s->objectHeight) return false;
+  DropOwnPicture(s);
+  s->own = {a->bitmaps[i], a->masks[i], a->alphas[i]};
+  s->ownLent = 1;
   return true;
 }
 
 }  // namespace
 
-uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t noRefresh) {
+uint32_t ShowAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t noRefresh) {
   if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
   qmAnim *a = nullptr;
   if (uint32_t code = FindAnim(scene, &l->object, &a, FINDANIM_FREED)) return code;
@@ -43,12 +37,11 @@ uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t no
   if (frame == 0) frame = base->frame >= n ? 1 : base->frame + 1;
   else if (frame == -1) frame = n;
   if (frame < 1 || frame > n) return ERR_ANIMFRAME;
+  // An in-memory frame is shown where it lies, as a brush is: no copy at each step.
   if (!a->onDisk) {
     qmBitmap *b = nullptr;
-    qmMask *m = nullptr;
-    qmAlphaChannel *al = nullptr;
-    if (uint32_t code = FetchAnimFrame(a, frame - 1, 0, 1, &b, &m, &al)) return code;
-    if (RefillOwnPicture(base->own, b, m, al, base->objectWidth, base->objectHeight)) {
+    if (uint32_t code = FetchAnimFrame(a, frame - 1, 0, 1, &b, nullptr, nullptr)) return code;
+    if (LendFrame(a, frame - 1, base)) {
       base->frame = frame;
       base->frameCount = n;
       base->frameDelay = GetAnimFrameDelay(a, frame - 1);
@@ -70,6 +63,25 @@ uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t no
   return code;
 }
 
+uint32_t SetAnimLayerFrame(qmScene *scene, qmLayer *l, int32_t frame, int32_t noRefresh) {
+  // A transition drawing the layer gives the layer its own pictures back for the change, and
+  // follows the new frame after it.
+  if (!IsObjectInAsyncDraw(scene, l)) return ShowAnimLayerFrame(scene, l, frame, noRefresh);
+  BroadcastAsyncDraws(scene, ADOP_LAYERCHANGING, reinterpret_cast<intptr_t>(l));
+  const uint32_t code = ShowAnimLayerFrame(scene, l, frame, noRefresh);
+  const uint32_t followed = BroadcastAsyncDraws(scene, ADOP_LAYERCHANGED, reinterpret_cast<intptr_t>(l));
+  return code ? code : followed;
+}
+
+void FollowLentFrame(const qmObjectRegistry *objects, qmLayer *l) {
+  qmLayerState *s = l->base;
+  if (!s || !s->ownLent) return;
+  const auto *a = reinterpret_cast<const qmAnim *>(FindObject(objects, QMTYPE_ANIM, &l->object));
+  if (l->type == QMTYPE_ANIM && LendFrame(a, s->frame - 1, s)) return;
+  // Out of memory the layer shows nothing rather than planes that may go.
+  if (CopyLentPicture(s)) DropOwnPicture(s);
+}
+
 uint32_t ChangeAnimLayerFrames(qmScene *scene, qmLayer *l, int32_t count, int32_t position) {
   qmAnim *a = nullptr;
   if (uint32_t code = FindAnim(scene, &l->object, &a, FINDANIM_FREED)) return code;
@@ -79,13 +91,16 @@ uint32_t ChangeAnimLayerFrames(qmScene *scene, qmLayer *l, int32_t count, int32_
     if (uint32_t code = CopyAnimRecord(scene->objects, a, &copyId, &copy)) return code;
     copy->freed = 1;
     l->object = copyId;
+    FollowLentFrame(scene->objects, l);
     a = copy;
   }
   const int32_t old = a->frameCount, shown = l->base->frame;
-  if (uint32_t code = ChangeAnimFrameCount(scene, &l->object, count, position, 1)) return code;
-  // Where the frame shown went: before the change it stays, after it moves by the count; a
-  // removed frame leaves the layer at frame 0.
+  // Where the frame shown goes: before the change it stays, after it moves by the count; a
+  // removed frame leaves the layer at frame 0, with its picture kept as its own.
   const int32_t p = position ? position - 1 : (count > 0 ? old : old + count);
+  if (count < 0 && shown - 1 >= p && shown - 1 < p - count)
+    if (uint32_t code = CopyLentPicture(l->base)) return code;
+  if (uint32_t code = ChangeAnimFrameCount(scene, &l->object, count, position, 1)) return code;
   int32_t frame = shown;
   if (shown - 1 >= p) {
     if (count > 0) frame = shown + count;

@@ -6,6 +6,7 @@
 #include "display/displayops.h"
 #include "display/scene.h"
 #include "graphics/bitmap.h"
+#include "graphics/bitmapops.h"
 #include "graphics/clipregion.h"
 #include "graphics/vectorrender.h"
 #include "layers/objectlayers.h"
@@ -178,8 +179,29 @@ void DropDerivedImages(qmLayerState *s) {
   s->shadowAlpha = nullptr;
 }
 
+void DropOwnPicture(qmLayerState *s) {
+  if (s->ownLent) s->own = {};
+  else FreePlaneSet(&s->own);
+  s->ownLent = 0;
+}
+
+uint32_t CopyLentPicture(qmLayerState *s) {
+  if (!s->ownLent) return 0;
+  const qmPlaneSet &lent = s->own;
+  qmPlaneSet copy{};
+  if (lent.bitmap) {
+    const int32_t w = lent.bitmap->width, h = lent.bitmap->height;
+    if (uint32_t code = CopyBitmap(lent.bitmap, lent.mask, lent.alpha, 0, 0, w, h, 0, &copy.bitmap,
+                                   lent.mask ? &copy.mask : nullptr, lent.alpha ? &copy.alpha : nullptr))
+      return code;
+  }
+  s->own = copy;
+  s->ownLent = 0;
+  return 0;
+}
+
 void FreeLayerStateImages(qmLayerState *s) {
-  FreePlaneSet(&s->own);
+  DropOwnPicture(s);
   FreePlaneSet(&s->transformed);
   DropDerivedImages(s);
   // A transformed copy belongs to the state; the picture's regions are only referred to.

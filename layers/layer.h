@@ -20,9 +20,13 @@ inline constexpr int32_t kMaxLayerGroup = 64;
 // picture code can add sizes to them without overflow.
 inline constexpr int64_t kPositionLimit = 1 << 28;
 
-// Where a layer is and what it has cached. Every image set is owned by the state.
+// Where a layer is and what it has cached. Every image set is owned by the state, but for an
+// own picture lent by an anim (ownLent).
 struct qmLayerState {
   qmPlaneSet own;          // the layer's own picture
+  // 1: own holds the planes of frame `frame` of the layer's anim, which the anim keeps; the
+  // state neither frees nor draws into them (CopyLentPicture first).
+  int32_t ownLent;
   qmPlaneSet transformed;  // null: untransformed
   qmPlaneSet filtered;     // cache
   qmPlaneSet border;       // cache
@@ -47,8 +51,8 @@ struct qmLayerState {
   qmTextRequest *textRequest;
   // The rest of what the shape command was given; its vertex array belongs to this record.
   qmShapeLayerData shape;
-  // Anim layers: the frame shown (from 1, its picture is own), the anim's frame count then and
-  // the frame's delay in milliseconds.
+  // Anim layers: the frame shown (from 1, its picture is own, lent or not), the anim's frame
+  // count then and the frame's delay in milliseconds.
   int32_t frame, frameCount;
   uint32_t frameDelay;
   // Path layers: the path it is drawn again from when transformed (base state only; owned).
@@ -113,6 +117,11 @@ void ForEachLayerState(qmLayer *layer, F f) {
   }
 }
 
+// The state lets go of its own picture: freed when it is the state's, left to the anim when lent.
+void DropOwnPicture(qmLayerState *state);
+// A lent own picture becomes a copy of the state's own, to be changed or kept past the anim's
+// frames. 0 or ERR_MEM (still lent).
+uint32_t CopyLentPicture(qmLayerState *state);
 // Frees what one state owns (image sets, a private clip region, a polygon's vertices); the
 // record stays.
 void FreeLayerStateImages(qmLayerState *state);

@@ -274,9 +274,10 @@ void DropLayerDescription(qmLayerState *s) {
   s->partX = s->partY = 0;
 }
 
-// The layer's own untransformed picture as the drawing target.
-uint32_t OwnPictureTarget(const qmLayerState *s, qmPlaneSet *planes, int32_t *width, int32_t *height) {
+// The layer's own untransformed picture as the drawing target (a lent frame is copied first).
+uint32_t OwnPictureTarget(qmLayerState *s, qmPlaneSet *planes, int32_t *width, int32_t *height) {
   if (!s->own.bitmap) return ERR_WRONGUSAGE;
+  if (uint32_t code = CopyLentPicture(s)) return code;
   *planes = s->own;
   *width = s->own.bitmap->width, *height = s->own.bitmap->height;
   return 0;
@@ -350,6 +351,8 @@ uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, qmPlaneSet *planes
     if (!IsShapeType(layer->type)) return ERR_WRONGUSAGE;
   }
   qmLayerState *s = layer->base;
+  // Drawn into, and kept past the anim the layer may stop showing below.
+  if (uint32_t code = CopyLentPicture(s)) return code;
   if (!s->own.bitmap) {
     // Layers of an object's picture hold the rectangle they show.
     qmLayerImage img{};
@@ -402,7 +405,7 @@ uint32_t RefreshPartPicture(qmScene *scene, qmLayer *layer) {
   if (uint32_t code = CopyBitmap(b->bitmap, b->mask, b->alpha, s->partX, s->partY, s->width, s->height, 0,
                                  &part.bitmap, b->mask ? &part.mask : nullptr, b->alpha ? &part.alpha : nullptr))
     return code;
-  FreePlaneSet(&s->own);
+  DropOwnPicture(s);
   s->own = part;
   return 0;
 }
@@ -607,6 +610,8 @@ uint32_t GetLayerMaskRefs(qmScene *scene, qmLayer *layer, int32_t, qmMask ***mas
     return 0;
   }
   case QMTYPE_ANIM:
+    // The planes are changed through the references: a lent frame stays the anim's.
+    if (uint32_t code = CopyLentPicture(layer->base)) return code;
     *mask = &layer->base->own.mask, *alpha = &layer->base->own.alpha;
     return 0;
   case QMTYPE_BGPICPART: {

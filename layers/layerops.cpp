@@ -223,7 +223,11 @@ void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int
     s->x = x, s->y = y;
   }
   if (bitmap) {
-    // The state owns its image: the one it had goes unless it is handed back.
+    // The state owns its image: the one it had goes unless it is handed back or lent.
+    if (s->ownLent) {
+      s->own = {};
+      s->ownLent = 0;
+    }
     if (s->own.bitmap != bitmap) FreeBitmap(s->own.bitmap);
     if (s->own.mask != mask) FreeMask(s->own.mask);
     if (s->own.alpha != alpha) FreeAlphaChannel(s->own.alpha);
@@ -251,7 +255,12 @@ void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int
 }
 
 uint32_t SwapLayerPicture(qmScene *scene, qmLayer *l, qmPlaneSet *planes, int32_t noRefresh) {
-  std::swap(l->base->own, *planes);
+  qmLayerState *base = l->base;
+  qmPlaneSet shown = base->own;
+  if (base->ownLent) shown = {};  // the anim's frame, not the caller's
+  base->own = *planes;
+  base->ownLent = 0;
+  *planes = shown;
   return RenewLayerPicture(scene, l, noRefresh);
 }
 

@@ -52,7 +52,8 @@ void ReplaceLayerImage(qmScene *scene, qmLayer *layer, qmFormerRect *former, int
                        int32_t height, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, uint32_t flags);
 
 // The layer's own picture becomes planes (of the size it showed) and the picture it showed
-// goes back in *planes, without a copy; then as RenewLayerPicture. 0 or the render's error.
+// goes back in *planes, without a copy (empty when it was a lent frame, which stays the
+// anim's); then as RenewLayerPicture. 0 or the render's error.
 uint32_t SwapLayerPicture(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t noRefresh);
 // After the layer's own picture changed (its size kept): what was made of it (turned, filtered,
 // bordered) is made anew and the layer refreshed unless noRefresh. 0 or the render's error.

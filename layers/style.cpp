@@ -45,7 +45,7 @@ uint32_t ChangeAnimContent(qmScene *scene, qmLayer *layer, const qmStyleChange &
     layer->object = c.object;
   }
   CollectLayer(scene, layer, batch);
-  if (uint32_t code = SetAnimLayerFrame(scene, layer, c.frameGiven ? c.frame : 1, 1)) {
+  if (uint32_t code = ShowAnimLayerFrame(scene, layer, c.frameGiven ? c.frame : 1, 1)) {
     layer->object = was;
     return code;
   }
@@ -81,7 +81,7 @@ uint32_t ReplaceContent(qmScene *scene, qmLayer *layer, const qmStyleChange &c, 
     return code;
   CollectLayer(scene, layer, batch);
   ForEachLayerState(layer, DropDerivedImages);
-  FreePlaneSet(&base->own);
+  DropOwnPicture(base);
   FreePlaneSet(&base->transformed);
   base->own = own;
   base->objectWidth = base->width = pw;
@@ -142,7 +142,7 @@ uint32_t ReplaceShape(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qm
   }
   CollectLayer(scene, layer, batch);
   ForEachLayerState(layer, DropDerivedImages);
-  FreePlaneSet(&base->own);
+  DropOwnPicture(base);
   FreePlaneSet(&base->transformed);
   MemFree(base->shape.vertices);
   base->own = {img.bitmap, img.mask, img.alpha};
@@ -177,7 +177,7 @@ uint32_t ReplacePath(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmD
   qmLayerState *base = layer->base;
   CollectLayer(scene, layer, batch);
   ForEachLayerState(layer, DropDerivedImages);
-  FreePlaneSet(&base->own);
+  DropOwnPicture(base);
   FreePlaneSet(&base->transformed);
   FreePathLayerData(base->path);
   base->path = data;

@@ -3,6 +3,7 @@
 #include "display/bgpic.h"
 #include "display/scene.h"
 #include "display/brush.h"
+#include "layers/animlayer.h"
 #include "media/animcore/anim.h"
 #include "platform/memory.h"
 #include "runtime/objlist.h"
@@ -50,7 +51,10 @@ int32_t RebindLayerObjects(const qmObjectRegistry *objects, int32_t type, const 
                            const qmObjectId *to) {
   int32_t n = 0;
   ForEachLayer(objects, [&](qmLayer *l) {
-    if (Shows(l, type, from)) l->object = *to, n++;
+    if (!Shows(l, type, from)) return true;
+    l->object = *to, n++;
+    // A frame lent by the anim left behind must not outlive it.
+    FollowLentFrame(objects, l);
     return true;
   });
   return n;

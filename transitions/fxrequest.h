@@ -102,6 +102,7 @@ struct qmFxRequest {
   // while the transition's planes stand in its current state.
   int32_t realtimePrepared;
   qmPlaneSet savedOwn, savedTransformed, savedFiltered;
+  int32_t savedOwnLent;
   int32_t savedPartX, savedPartY;
 
   int32_t bgpicEmu;    // a layer shown stands in for a change of background picture

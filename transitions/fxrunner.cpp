@@ -120,11 +120,13 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
 void SwapInLayerPlanes(qmFxRequest *fx, const qmPlaneSet &p) {
   qmLayerState *s = fx->layer->current;
   fx->savedOwn = s->own;
+  fx->savedOwnLent = s->ownLent;
   fx->savedTransformed = s->transformed;
   fx->savedFiltered = s->filtered;
   fx->savedPartX = s->partX;
   fx->savedPartY = s->partY;
   s->own = p;
+  s->ownLent = 0;
   s->transformed = {};
   s->filtered = {};
   s->partX = s->partY = 0;
@@ -141,9 +143,10 @@ void PutBackLayerPictures(qmFxRequest *fx) {
   qmLayer *l = fx->layer;
   if (!l) return;
   qmLayerState *s = l->current;
-  FreePlaneSet(&s->own);
+  DropOwnPicture(s);
   DropDerivedImages(s);
   s->own = fx->savedOwn;
+  s->ownLent = fx->savedOwnLent;
   s->transformed = fx->savedTransformed;
   s->filtered = fx->savedFiltered;
   s->partX = fx->savedPartX;
@@ -216,6 +219,8 @@ uint32_t FindLayerTarget(qmFxRequest *fx, qmDisplay *d) {
   }
   if (IsObjectInAsyncDraw(fx->scene, fx->layer)) return ERR_ALREADYASYNC;
   qmLayerState *s = fx->layer->current;
+  // The run keeps the layer's picture as its source: a frame lent by an anim could change under it.
+  if (uint32_t code = CopyLentPicture(fx->layer->base)) return code;
   qmLayerImage img{};
   if (GetLayerImage(fx->scene, fx->layer, s, 1, 1, -1, &img)) img = {};
   if (WantsRealtime(fx, d, fx->layer, img)) {
@@ -407,6 +412,7 @@ uint32_t FollowFxLayer(qmFxRequest *fx) {
   fx->srcImage = nullptr;
   fx->srcMask = fx->srcAlpha = nullptr;
   fx->ownsImage = fx->ownsMask = fx->ownsAlpha = 0;
+  if (uint32_t code = CopyLentPicture(l->base)) return code;
   qmLayerImage img{};
   if (GetLayerImage(scene, l, l->current, 0, 1, -1, &img) || !img.bitmap) return ERR_WRONGUSAGE;
   if (uint32_t code = TakeLayerPicture(fx, img)) return code;

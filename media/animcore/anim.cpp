@@ -259,13 +259,17 @@ uint32_t DeleteAnim(qmScene *scene, const qmObjectId *id, int32_t reportMissing)
   // An anim that layers show lives on for them under its own address, flagged, until the last
   // of them goes; the id is free for a new anim at once.
   const qmObjectId was = IdOf(a), self{0, reinterpret_cast<uintptr_t>(a)};
+  const bool shown = LayersShowing(scene, &was) > 0;
   RemoveObject(scene->objects, &a->header);
-  if (RebindLayerObjectId(scene, QMTYPE_ANIM, &was, &self) > 0) {
+  if (shown) {
     a->header.id = 0;
     a->header.handle = self.handle;
     a->freed = 1;
-    if (AddObject(scene->objects, &a->header) == 0) return 0;
-    // Not listed again: the layers cannot reach it, so it goes now.
+    const bool listed = AddObject(scene->objects, &a->header) == 0;
+    // Listed again, it goes on lending its frames to the layers; else they cannot reach it, take
+    // copies of what they show, and it goes now.
+    RebindLayerObjectId(scene, QMTYPE_ANIM, &was, &self);
+    if (listed) return 0;
   }
   FreeAnimRecord(scene->objects, a);
   MemFree(a);

@@ -12,18 +12,22 @@
 #include "display/displayops.h"
 #include "display/position.h"
 #include "graphics/alpha_kernels.h"
+#include "graphics/blit.h"
 #include "graphics/draw_style.h"
 #include "layers/layer.h"
 #include "layers/layerops.h"
+#include "layers/redraw.h"
 #include "media/animcore/anim.h"
 #include "media/animcore/animload.h"
 #include "media/animcore/animplay.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
+#include "runtime/objtypes.h"
 #include "tests/display/brush/brush_vm.h"
 #include "tests/media/animcore/anim_test_util.h"
 #include "tests/platform/tempdir.h"
 #include "tests/media/videocore/video_test_util.h"
+#include "transitions/fxtable.h"
 
 namespace {
 
@@ -346,6 +350,182 @@ TEST(AnimLib, AnimLayerFramesShowTheirOwnTransparency) {
         EXPECT_EQ(shown(x), expected) << "frame " << frame << ", column " << x;
       }
     }
+  }
+}
+
+// Layers on, anim 2 of three frames of 20x15 cut from brush 1, and count layers of it side by
+// side from (0, 0), each stepped from frame 1 to frame 2.
+void ShowSecondFrames(AnimVm &vm, int count) {
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 20, 15, 3, 2}).code, 0u);
+  for (int i = 0; i < count; i++) ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 20 * i, 0, 1}).code, 0u);
+  for (int i = 1; i <= count; i++) ASSERT_EQ(vm.Call("NextFrame", {i}).code, 0u);
+}
+
+// Layer 1 hidden, then shown again by an asynchronous crossfade run to its end; after its first
+// frame the layer steps to its next frame when asked, and anim 2 is scaled.
+void CrossfadeWhileScaled(AnimVm &vm, bool step) {
+  ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+  ASSERT_EQ(vm.CallWith("showlayerfx", [&] {
+                vm_pushnumber(vm.L, 1);
+                vm_newtable(vm.L);
+                vm.Set("type", FX_CROSSFADE);
+                vm.Set("speed", 30);
+                vm.Set("async", 1);
+                return 2;
+              }).code,
+            0u);
+  qmObjectHeader *ad = FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW);
+  ASSERT_NE(ad, nullptr);
+  ASSERT_EQ(vm.Step(ad), 0u);
+  if (step) {
+    ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+    ASSERT_EQ(vm.Step(ad), 0u);
+  }
+  ASSERT_EQ(vm.Call("ScaleAnim", {2, 10, 5}).code, 0u);
+  while (FirstObject(ObjectRegistryOf(vm.L), QMTYPE_ASYNCDRAW)) ASSERT_EQ(vm.Step(ad), 0u);
+}
+
+// An anim layer shows an in-memory frame where the anim keeps it. Whatever happens next to the
+// layer or to the anim, the layer goes on showing what it showed (or what was drawn into it),
+// the anim keeps its own frames, and nothing is freed twice or read after it went.
+TEST(AnimLib, ShownFramesOutliveWhatHappensAroundThem) {
+  auto framePixel = [](int frame, int x, int y) { return Pixel(((frame - 1) % 2) * 20 + x, ((frame - 1) / 2) * 15 + y); };
+  struct Case {
+    const char *name;
+    std::function<void(AnimVm &)> act;
+    uint32_t topLeft, bottomRight;  // what the layer shows at its corners afterwards
+    bool animKept;                  // the script's anim still holds its three frames as made
+    bool animLayer = true;          // still a layer of an anim (drawn into, it shows a brush)
+  } cases[] = {
+      {"ScaleAnim of the script's anim",
+       [](AnimVm &vm) { ASSERT_EQ(vm.Call("ScaleAnim", {2, 10, 5}).code, 0u); }, framePixel(2, 0, 0),
+       framePixel(2, 19, 14), false},
+      {"ModifyAnimFrames removes the frame shown",
+       [](AnimVm &vm) { ASSERT_EQ(vm.Call("ModifyAnimFrames", {2, -2, 2}).code, 0u); }, framePixel(2, 0, 0),
+       framePixel(2, 19, 14), false},
+      {"SelectAnim draws into the frame shown",
+       [](AnimVm &vm) {
+         ASSERT_EQ(vm.Call("SelectAnim", {2, 2}).code, 0u);
+         ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
+         ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+         EXPECT_EQ(vm.FramePixel(2, 2, 0, 0), Pixel(5, 5));
+       },
+       framePixel(2, 0, 0), framePixel(2, 19, 14), false},
+      {"SelectLayer draws into the layer",
+       [](AnimVm &vm) {
+         ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+         ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
+         ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+       },
+       Pixel(5, 5), Pixel(24, 19), true, false},
+      {"FreeAnim, then SelectLayer draws into the layer",
+       [](AnimVm &vm) {
+         ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
+         ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+         ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
+         ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+         EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u) << "the anim went";
+       },
+       Pixel(5, 5), Pixel(24, 19), false, false},
+      {"FreeAnim, then ModifyLayerFrames removes the frame shown",
+       [](AnimVm &vm) {
+         ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
+         ASSERT_EQ(vm.Call("ModifyLayerFrames", {1, -1, 2}).code, 0u);
+         EXPECT_EQ(vm.Call("GetAttribute", {22, 1, 12}).results.at(0), 0);
+       },
+       framePixel(2, 0, 0), framePixel(2, 19, 14), false},
+      {"ModifyLayerFrames inserts before the frame shown, then FreeAnim",
+       [](AnimVm &vm) {
+         ASSERT_EQ(vm.Call("ModifyLayerFrames", {1, 2, 1}).code, 0u);
+         EXPECT_EQ(vm.FramePixel(2, 1, 0, 0), Pixel(0, 0)) << "the script's anim keeps its frames";
+         ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
+       },
+       framePixel(2, 0, 0), framePixel(2, 19, 14), false},
+      {"the layer's picture swapped for the caller's planes",
+       [](AnimVm &vm) {
+         qmScene *scene = GetScene(vm.L);
+         qmPlaneSet mine{AllocBitmap(20, 15), nullptr, nullptr};
+         ASSERT_NE(mine.bitmap, nullptr);
+         FillBitmapRect(mine.bitmap, 0, 0, 20, 15, 0x123456);
+         ASSERT_EQ(SwapLayerPicture(scene, GetNthLayer(scene->picture, 1), &mine, 0), 0u);
+         EXPECT_EQ(mine.bitmap, nullptr) << "the frame shown before stays the anim's";
+         FreePlaneSet(&mine);
+       },
+       0x123456, 0x123456, true},
+      {"ConvertToBrush and GetBrushLink of the layer",
+       [&](AnimVm &vm) {
+         ASSERT_EQ(vm.Call("ConvertToBrush", {int(QMTYPE_LAYER), 1, 8}).code, 0u);
+         ASSERT_EQ(vm.Call("GetBrushLink", {9, int(QMTYPE_LAYER), 1}).code, 0u);
+         ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+         for (double brush : {8.0, 9.0}) {
+           EXPECT_EQ(vm.Read(brush, 0, 0).first, framePixel(2, 0, 0));
+           EXPECT_EQ(vm.Read(brush, 19, 14).first, framePixel(2, 19, 14));
+           ASSERT_EQ(vm.Call("FreeBrush", {brush}).code, 0u);
+         }
+       },
+       framePixel(3, 0, 0), framePixel(3, 19, 14), true},
+      {"an asynchronous transition on the layer while the anim is scaled",
+       [](AnimVm &vm) { CrossfadeWhileScaled(vm, false); }, framePixel(2, 0, 0), framePixel(2, 19, 14), false},
+      {"an asynchronous transition on the layer while it steps and the anim is scaled",
+       [](AnimVm &vm) { CrossfadeWhileScaled(vm, true); }, framePixel(3, 0, 0), framePixel(3, 19, 14), false},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    AnimVm vm;
+    ShowSecondFrames(vm, 1);
+    if (::testing::Test::HasFatalFailure()) return;
+    c.act(vm);
+    if (::testing::Test::HasFatalFailure()) return;
+    // Composed anew from what the layer holds now.
+    qmScene *scene = GetScene(vm.L);
+    RefreshRect(scene, 0, 0, 40, 30);
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0), c.topLeft);
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 19, 14), c.bottomRight);
+    if (c.animKept)
+      for (int frame = 1; frame <= 3; frame++) {
+        EXPECT_EQ(vm.FramePixel(2, frame, 0, 0), framePixel(frame, 0, 0)) << frame;
+        EXPECT_EQ(vm.FramePixel(2, frame, 19, 14), framePixel(frame, 19, 14)) << frame;
+      }
+    if (c.animLayer) { ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u); }
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    // What lived for the layer alone went with it.
+    const bool scriptsAnim = vm.Anim(2) != nullptr;
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), scriptsAnim ? 1u : 0u);
+  }
+}
+
+// Undo and FreeLayers take lent frames out with their layers; the anim, the script's or freed,
+// goes only when the script and the last layer let it go.
+TEST(AnimLib, LayersOfLentFramesGo) {
+  struct Case {
+    const char *name;
+    bool freeFirst;
+    const char *command;
+    std::vector<CmdArg> args;
+  } cases[] = {
+      {"Undo, the anim the script's", false, "Undo", {int(QMTYPE_ANIM), 2}},
+      {"Undo, the anim freed", true, "Undo", {int(QMTYPE_ANIM), 2}},
+      {"FreeLayers, the anim the script's", false, "FreeLayers", {}},
+      {"FreeLayers, the anim freed", true, "FreeLayers", {}},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    AnimVm vm;
+    ShowSecondFrames(vm, 2);
+    if (::testing::Test::HasFatalFailure()) return;
+    if (c.freeFirst) { ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u); }
+    ASSERT_EQ(vm.Call(c.command, c.args).code, 0u);
+    if (c.args.empty()) {
+      EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), c.freeFirst ? 0u : 1u);
+      continue;
+    }
+    // Undo took the newer layer; the older one still shows frame 2 of the same frames.
+    EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 0, 0), Pixel(20, 0));
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 1u);
+    ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
+    EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), c.freeFirst ? 0u : 1u);
+    if (!c.freeFirst) { EXPECT_EQ(vm.FramePixel(2, 2, 0, 0), Pixel(20, 0)); }
   }
 }
 
