@@ -1,6 +1,7 @@
 // Flip of a 1920x1080 double buffer with 1, 100 and all rectangles dirty, and the refresh of a
 // 960x540 display shown at 1920x1080, each next to a plain memcpy of the bytes it moves. Runs
 // on SDL's dummy video driver: the figures include our own present into the window surface.
+#include <SDL.h>
 #include <benchmark/benchmark.h>
 
 #include <cstdlib>
@@ -10,15 +11,18 @@
 #include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
 #include "display/doublebuffer.h"
+#include "graphics/bitmap.h"
 #include "runtime/context.h"
 #include "platform/desktop.h"
 #include "display/displaywindow.h"
 #include "platform/present.h"
+#include "platform/sdl/sdl_internal.h"
 #include "player/libtable.h"
 #include "player/startup.h"
 #include "player/wiring.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
+#include "side_by_side.h"
 
 namespace {
 constexpr int kW = 1920, kH = 1080, kTile = 64;
@@ -99,6 +103,106 @@ BENCHMARK(BM_Flip100Rects)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_Memcpy100Rects)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_FlipWholeScreen)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_MemcpyWholeScreen)->Unit(benchmark::kMicrosecond);
+
+// A whole Flip of the draw buffer, which holds a pattern of the position; `packed` gets the same
+// pixels, rows one after the other.
+void FillDrawBuffer(const qmBitmap *draw, std::vector<uint32_t> *packed) {
+  packed->assign(size_t(kW) * kH, 0);
+  for (int32_t y = 0; y < kH; y++)
+    for (int32_t x = 0; x < kW; x++) {
+      const uint32_t p = uint32_t(x * 7 + y * 13) * 2654435761u;
+      (*packed)[size_t(y) * kW + size_t(x)] = p;
+      draw->pixels[size_t(y) * size_t(draw->bytesPerRow / 4) + size_t(x)] = p;
+    }
+}
+
+void WholeFlip(Setup &s) {
+  AddDirtyRect(s.flipped, 0, 0, kW, kH, kW, kH);
+  FlipCore(s.flipped);
+  PushPendingWindowUpdates();
+}
+
+// Whether the present buffer holds `packed`'s rows.
+bool PresentHolds(const qmDisplay *d, const uint32_t *packed) {
+  const qmBitmap *present = d->backBuffer1;
+  for (int32_t y = 0; y < kH; y++)
+    if (std::memcmp(present->pixels + size_t(y) * size_t(present->bytesPerRow / 4), packed + size_t(y) * kW,
+                    size_t(kW) * 4) != 0)
+      return false;
+  return true;
+}
+
+// A whole Flip beside memcpy of the picture's bytes, round by round in one run: the Flip copies
+// the draw buffer into the present buffer and converts it into the window; memcpy copies the same
+// bytes once. Checked once: the present buffer holds what memcpy's copy holds.
+void BM_FlipWholeScreenBesideMemcpy(benchmark::State &state) {
+  Setup &s = S();
+  if (!s.flipped) {
+    state.SkipWithError("no display");
+    return;
+  }
+  std::vector<uint32_t> from, to(size_t(kW) * kH);
+  FillDrawBuffer(s.flipped->backBuffer2, &from);
+  auto copy = [&] {
+    std::memcpy(to.data(), from.data(), to.size() * 4);
+    benchmark::ClobberMemory();
+  };
+  WholeFlip(s);
+  copy();
+  if (!PresentHolds(s.flipped, to.data())) {
+    state.SkipWithError("the present buffer does not hold the copied picture");
+    return;
+  }
+  qmSideBySide rounds;
+  for (auto _ : state) rounds.Round(state, [&] { WholeFlip(s); }, copy);
+  rounds.Report(state, "memcpy");
+  state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
+}
+BENCHMARK(BM_FlipWholeScreenBesideMemcpy)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
+
+// The same job done by library calls: memcpy keeps the draw buffer's bytes and SDL converts them
+// into a picture of the window's pixel layout, each in a pass of its own, where the Flip does
+// both in one. Checked once: the copy equals the present buffer and the converted picture the
+// window's.
+void BM_FlipWholeScreenBesideSdl(benchmark::State &state) {
+  Setup &s = S();
+  if (!s.flipped) {
+    state.SkipWithError("no display");
+    return;
+  }
+  const qmBitmap *draw = s.flipped->backBuffer2;
+  SDL_Surface *window = SDL_GetWindowSurface(s.flipped->platform->window);
+  if (!window || window->w < kW || window->h < kH || window->format->BytesPerPixel != 4) {
+    state.SkipWithError("no window surface of 32-bit pixels");
+    return;
+  }
+  std::vector<uint32_t> packed;
+  FillDrawBuffer(draw, &packed);
+  const size_t drawBytes = size_t(draw->bytesPerRow) * size_t(draw->height);
+  std::vector<uint32_t> kept(drawBytes / 4), converted(size_t(kW) * kH);
+  const uint32_t windowFormat = window->format->format;
+  auto peer = [&] {
+    std::memcpy(kept.data(), draw->pixels, drawBytes);
+    SDL_ConvertPixels(kW, kH, SDL_PIXELFORMAT_BGRX8888, draw->pixels, draw->bytesPerRow, windowFormat,
+                      converted.data(), kW * 4);
+    benchmark::ClobberMemory();
+  };
+  WholeFlip(s);
+  peer();
+  bool same = PresentHolds(s.flipped, packed.data()) && std::memcmp(kept.data(), draw->pixels, drawBytes) == 0;
+  for (int32_t y = 0; same && y < kH; y++)
+    same = std::memcmp(static_cast<const uint8_t *>(window->pixels) + size_t(y) * size_t(window->pitch),
+                       converted.data() + size_t(y) * kW, size_t(kW) * 4) == 0;
+  if (!same) {
+    state.SkipWithError("the Flip and the library calls disagree");
+    return;
+  }
+  qmSideBySide rounds;
+  for (auto _ : state) rounds.Round(state, [&] { WholeFlip(s); }, peer);
+  rounds.Report(state, "memcpy_sdl");
+  state.SetBytesProcessed(int64_t(state.iterations()) * kW * kH * 4);
+}
+BENCHMARK(BM_FlipWholeScreenBesideSdl)->UseManualTime()->Unit(benchmark::kMicrosecond)->MinTime(2.0);
 
 // The desktop's own share of a whole Flip: showing the present buffer.
 void BM_PresentWholeScreen(benchmark::State &state) {

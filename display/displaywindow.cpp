@@ -176,11 +176,13 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
   PresentWindowPixels(display->platform, &view, &rect, display->marginLeft, display->marginTop);
 }
 
-bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t width, int32_t height, qmBitmap *keep) {
-  if (!display || !bitmap || !keep || display->state != DISPSTATE_OPEN || width > keep->width || height > keep->height)
+bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                              int32_t height, qmBitmap *keep) {
+  if (!display || !bitmap || !keep || display->state != DISPSTATE_OPEN || x < 0 || y < 0 ||
+      int64_t(x) + width > keep->width || int64_t(y) + height > keep->height)
     return false;
   const qmPixelView view{bitmap->pixels, bitmap->width, bitmap->height, bitmap->bytesPerRow, PIXELS_XRGB_BYTES};
-  const qmPresentRect rect{0, 0, 0, 0, width, height, 0, 0};
+  const qmPresentRect rect{x, y, x, y, width, height, 0, 0};
   return PresentWindowPixelsKeeping(display->platform, &view, &rect, display->marginLeft, display->marginTop,
                                     keep->pixels, keep->bytesPerRow) != 0;
 }

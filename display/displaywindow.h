@@ -51,10 +51,12 @@ int32_t DisplayRegionHit(const qmDisplay *display, int32_t x, int32_t y);
 void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDisplay *display, int32_t dstX,
                        int32_t dstY, int32_t width, int32_t height, int32_t scaledWidth, int32_t scaledHeight,
                        uint32_t flags);
-// PresentBackBuffer of (0, 0, width x height) at the same place, unscaled, that in the same pass
+// PresentBackBuffer of (x, y, width x height) at the same place, unscaled, that in the same pass
 // copies those pixels to the same place of `keep`: false, with nothing done, where one pass
-// cannot do both (the display not open, the rectangle not whole in the window).
-bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t width, int32_t height, qmBitmap *keep);
+// cannot do both (the display not open, the rectangle not whole in the bitmap, `keep` or the
+// window).
+bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                              int32_t height, qmBitmap *keep);
 // A queued cross-thread update of the display (the display library's update presenter).
 void PresentDisplayUpdate(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Ends a frame of the display's window: its changes to the screen, then the rest of the frame time.

@@ -52,6 +52,8 @@ uint32_t BeginDoubleBufferCore(qmScene *scene, qmDisplay *d, int32_t) {
   }
   FreeBitmap(d->backBuffer1);
   FreeBitmap(d->backBuffer2);
+  // A whole Flip passes over all of both buffers.
+  for (qmBitmap *b : {present, draw}) MemAdviseLargePages(b->pixels, uint64_t(b->bytesPerRow) * uint64_t(b->height));
   FillBitmapRect(present, 0, 0, pw, ph, 0);
   FillBitmapRect(draw, 0, 0, w, h, 0);
   d->backBuffer1 = present;
@@ -98,7 +100,7 @@ uint32_t FlipCore(qmDisplay *d) {
     // and the window.
     int32_t shownWidth, shownHeight;
     PresentSize(d, &shownWidth, &shownHeight);
-    if (shownWidth == w && shownHeight == h && PresentBackBufferKeeping(draw, d, w, h, present)) {
+    if (shownWidth == w && shownHeight == h && PresentBackBufferKeeping(draw, d, 0, 0, w, h, present)) {
       d->dirtyCount = 0;
       return 0;
     }
@@ -106,17 +108,19 @@ uint32_t FlipCore(qmDisplay *d) {
   } else {
     MergeDirtyRects(d);
     for (int32_t i = 0; i < d->dirtyCount; i++) {
-      qmDirtyRect &r = d->dirtyRects[i];
+      const qmDirtyRect &r = d->dirtyRects[i];
       if (r.x1 == kMergedRect) continue;
       const int32_t x0 = std::max(r.x1, 0), y0 = std::max(r.y1, 0);
       const int32_t x1 = std::min(r.x2, w - 1), y1 = std::min(r.y2, h - 1);
-      if (x1 < x0 || y1 < y0) {
-        r.x1 = kMergedRect;  // nothing of it lies on the picture
-        continue;
-      }
-      r = {x0, y0, x1, y1};
-      BltBitmap(draw, x0, y0, present, x0, y0, x1 - x0 + 1, y1 - y0 + 1);
+      if (x1 < x0 || y1 < y0) continue;  // nothing of it lies on the picture
+      // One reading of the rectangle fills the present buffer and the window where it can.
+      const int32_t rw = x1 - x0 + 1, rh = y1 - y0 + 1;
+      if (PresentBackBufferKeeping(draw, d, x0, y0, rw, rh, present)) continue;
+      BltBitmap(draw, x0, y0, present, x0, y0, rw, rh);
+      BltToDisplay(present, x0, y0, d, x0, y0, rw, rh, 0);
     }
+    d->dirtyCount = 0;
+    return 0;
   }
   PresentDoubleBuffer(d, 0, 0);
   d->dirtyCount = 0;

@@ -3,6 +3,8 @@
 // the byte sums of a sample as one vector of four doubles; rounding by instruction. Every
 // lane gets the scalar operations in the scalar order (sums, products, quotients and roots are
 // correctly rounded either way, and nothing is fused), so the results are the scalar ones.
+// Smooth barrels also take eight bilinear pixels at once by means in floats, kept only where
+// they provably give the bytes of the exact means (BilinearGroup8).
 #include <immintrin.h>
 
 #include <algorithm>
@@ -81,7 +83,37 @@ template <bool WithDerivatives> struct BarrelRow {
   const __m256d c0x3 = Set(3 * c[0]), c1x2 = Set(2 * c[1]), c4x3 = Set(3 * c[4]), c5x2 = Set(2 * c[5]);
   // Within kEps of the centre the scalar returns fixed values (with no half-pixel shift).
   const __m256d centreU = Set(c[8] - 0.5), centreV = Set(c[9] - 0.5), eps = Set(kEps);
+  // Both polynomials the same, bit for bit: then fy is fx, and the map is radial.
+  const bool radial = std::memcmp(c, c + 4, 4 * sizeof(double)) == 0;
   BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
+  // u, v and valid of pixels i..i+3 as At gives them (the derivatives left out), and whether
+  // the ellipse of every one is surely within a pixel (F below 4 by a wide margin). A radial
+  // map's derivatives are f I + (f'(r) / r) d d^T for the offset d from the centre, whose
+  // singular values are f and f + f'(r) r, and whose rows are no longer than the larger: below
+  // 0.99 both, alpha and gamma stay below 1.99 and F, never above their product, below 3.93.
+  // At the centre the derivatives are c3 and c7 alone. Otherwise by the rough derivatives.
+  bool SmallAt(int64_t i, Mapped4 *m) const {
+    const __m256d one = Set(1);
+    if (!radial) {
+      *m = At(i, true);
+      const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->r, m->r), _mm256_mul_pd(m->s, m->s)), one);
+      const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->p, m->p), _mm256_mul_pd(m->q, m->q)), one);
+      return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
+    }
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
+    const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
+    const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
+    const __m256d f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dx), Set(c[8])), half);
+    const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dy), Set(c[9])), half);
+    m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = one;
+    const __m256d slope = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+    const __m256d along = _mm256_add_pd(f, _mm256_mul_pd(slope, r)), sign = Set(-0.0);
+    const __m256d largest = _mm256_blendv_pd(_mm256_max_pd(_mm256_andnot_pd(sign, f), _mm256_andnot_pd(sign, along)),
+                                             _mm256_andnot_pd(sign, c3), centre);
+    // Not numbers compare false: such lanes are not small.
+    return _mm256_movemask_pd(_mm256_cmp_pd(largest, Set(0.99), _CMP_LT_OQ)) == 15;
+  }
   // Rough: the derivatives by one reciprocal instead of four quotients, within a few units in
   // the last place of the exact ones; only for telling an ellipse that is surely small.
   Mapped4 At(int64_t i, bool rough = false) const {
@@ -213,45 +245,70 @@ inline int64_t Pair(const uint32_t *p) {
   return v;
 }
 
-// Ewa and Store for result pixels i..i+3 of row j where each takes the bilinear mix of four
-// pixels inside the picture, lanes being pixels: the same operations in the same order as
-// there, pixel by pixel. False, with nothing written, where any of them does otherwise.
-bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d valid, int64_t i, int64_t j) {
-  const qmDistortPicture &pic = req->src, &d = req->dst;
+// Where four lanes take their bilinear mix of four pixels inside the picture, as Bilinear: the
+// whole positions, the fractions and their rests to 1 and each lane's two words of its upper and
+// lower row. False where any lane does otherwise.
+struct BilinearTaps {
+  __m128i x, y;
+  __m256d tx, ty, rx, ry;
+  __m256i pairs[2]; // upper and lower row: the left word in the low half of each lane
+};
+
+__attribute__((always_inline)) inline bool TapsOf(const qmDistortPicture &pic, __m256d u, __m256d v, __m256d valid, BilinearTaps *t) {
   const __m256d zero = _mm256_setzero_pd(), one = Set(1);
-  const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
+  // floor(u) >= 0 and floor(u) + 1 < width are u >= 0 and u < width - 1, a whole number.
   __m256d ok = _mm256_cmp_pd(valid, zero, _CMP_GT_OQ);
-  ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(fu, zero, _CMP_GE_OQ), _mm256_cmp_pd(fv, zero, _CMP_GE_OQ)));
-  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fu, one), Set(pic.width), _CMP_LT_OQ));
-  ok = _mm256_and_pd(ok, _mm256_cmp_pd(_mm256_add_pd(fv, one), Set(pic.height), _CMP_LT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_and_pd(_mm256_cmp_pd(u, zero, _CMP_GE_OQ), _mm256_cmp_pd(v, zero, _CMP_GE_OQ)));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(u, Set(pic.width - 1), _CMP_LT_OQ));
+  ok = _mm256_and_pd(ok, _mm256_cmp_pd(v, Set(pic.height - 1), _CMP_LT_OQ));
   if (_mm256_movemask_pd(ok) != 15) return false;
-  const __m256d tx = _mm256_sub_pd(u, fu), ty = _mm256_sub_pd(v, fv);
-  const __m256d rx = _mm256_sub_pd(one, tx), ry = _mm256_sub_pd(one, ty);
-  const __m256d weights[4] = {_mm256_mul_pd(rx, ry), _mm256_mul_pd(tx, ry), _mm256_mul_pd(rx, ty), _mm256_mul_pd(tx, ty)};
-  const __m128i x = _mm256_cvttpd_epi32(fu), y = _mm256_cvttpd_epi32(fv);
-  const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(x));
+  const __m256d fu = _mm256_floor_pd(u), fv = _mm256_floor_pd(v);
+  t->tx = _mm256_sub_pd(u, fu), t->ty = _mm256_sub_pd(v, fv);
+  t->rx = _mm256_sub_pd(one, t->tx), t->ry = _mm256_sub_pd(one, t->ty);
+  t->x = _mm256_cvttpd_epi32(fu), t->y = _mm256_cvttpd_epi32(fv);
+  const __m256i at = _mm256_add_epi64(_mm256_mul_epi32(_mm256_cvtepi32_epi64(t->y), _mm256_set1_epi64x(pic.pitch)), _mm256_cvtepi32_epi64(t->x));
   // Each lane's two neighbours along a row in one load of 64 bits (plain loads: gathers are slow
   // on some processors).
   alignas(32) int64_t ats[4];
   _mm256_store_si256(reinterpret_cast<__m256i *>(ats), at);
   const uint32_t *upper = pic.pixels, *lower = pic.pixels + pic.pitch;
-  const __m256i pairs[2] = {_mm256_setr_epi64x(Pair(upper + ats[0]), Pair(upper + ats[1]), Pair(upper + ats[2]), Pair(upper + ats[3])),
-                            _mm256_setr_epi64x(Pair(lower + ats[0]), Pair(lower + ats[1]), Pair(lower + ats[2]), Pair(lower + ats[3]))};
+  t->pairs[0] = _mm256_setr_epi64x(Pair(upper + ats[0]), Pair(upper + ats[1]), Pair(upper + ats[2]), Pair(upper + ats[3]));
+  t->pairs[1] = _mm256_setr_epi64x(Pair(lower + ats[0]), Pair(lower + ats[1]), Pair(lower + ats[2]), Pair(lower + ats[3]));
+  return true;
+}
+
+// The opacities of the four taps of lanes lane0..lane0+3 of o (tap by tap) from the source's
+// alpha plane or mask, which it has.
+void TapOpacities(const qmDistortPicture &pic, const BilinearTaps &t, int32_t (*o)[8], int lane0) {
+  alignas(16) int32_t xs[4], ys[4];
+  _mm_store_si128(reinterpret_cast<__m128i *>(xs), t.x), _mm_store_si128(reinterpret_cast<__m128i *>(ys), t.y);
+  for (int k = 0; k < 4; k++) {
+    const int l = lane0 + k;
+    if (pic.alpha) {
+      const uint8_t *a = pic.alpha + int64_t(ys[k]) * pic.alphaBytesPerRow + xs[k];
+      o[0][l] = a[0], o[1][l] = a[1], o[2][l] = a[pic.alphaBytesPerRow], o[3][l] = a[pic.alphaBytesPerRow + 1];
+    } else {
+      const uint8_t *m0 = pic.mask + int64_t(ys[k]) * pic.maskBytesPerRow, *m1 = m0 + pic.maskBytesPerRow;
+      o[0][l] = GetMaskBit(m0, xs[k]) ? 255 : 0, o[1][l] = GetMaskBit(m0, xs[k] + 1) ? 255 : 0;
+      o[2][l] = GetMaskBit(m1, xs[k]) ? 255 : 0, o[3][l] = GetMaskBit(m1, xs[k] + 1) ? 255 : 0;
+    }
+  }
+}
+
+// Ewa and Store for result pixels i..i+3 of row j where each takes the bilinear mix of four
+// pixels inside the picture, lanes being pixels: the same operations in the same order as
+// there, pixel by pixel. False, with nothing written, where any of them does otherwise.
+bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d valid, int64_t i, int64_t j) {
+  const qmDistortPicture &pic = req->src, &d = req->dst;
+  BilinearTaps taps;
+  if (!TapsOf(pic, u, v, valid, &taps)) return false;
+  const __m256d zero = _mm256_setzero_pd();
+  const __m256d weights[4] = {_mm256_mul_pd(taps.rx, taps.ry), _mm256_mul_pd(taps.tx, taps.ry), _mm256_mul_pd(taps.rx, taps.ty),
+                              _mm256_mul_pd(taps.tx, taps.ty)};
   __m256d opacity[4] = {Set(255), Set(255), Set(255), Set(255)};
   if (pic.alpha || pic.mask) {
-    alignas(32) int32_t o[4][4];
-    alignas(16) int32_t xs[4], ys[4];
-    _mm_store_si128(reinterpret_cast<__m128i *>(xs), x), _mm_store_si128(reinterpret_cast<__m128i *>(ys), y);
-    for (int k = 0; k < 4; k++) {
-      if (pic.alpha) {
-        const uint8_t *a = pic.alpha + int64_t(ys[k]) * pic.alphaBytesPerRow + xs[k];
-        o[0][k] = a[0], o[1][k] = a[1], o[2][k] = a[pic.alphaBytesPerRow], o[3][k] = a[pic.alphaBytesPerRow + 1];
-      } else {
-        const uint8_t *m0 = pic.mask + int64_t(ys[k]) * pic.maskBytesPerRow, *m1 = m0 + pic.maskBytesPerRow;
-        o[0][k] = GetMaskBit(m0, xs[k]) ? 255 : 0, o[1][k] = GetMaskBit(m0, xs[k] + 1) ? 255 : 0;
-        o[2][k] = GetMaskBit(m1, xs[k]) ? 255 : 0, o[3][k] = GetMaskBit(m1, xs[k] + 1) ? 255 : 0;
-      }
-    }
+    alignas(32) int32_t o[4][8];
+    TapOpacities(pic, taps, o, 0);
     for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_pd(_mm_load_si128(reinterpret_cast<const __m128i *>(o[t])));
   }
   // The sums tap by tap, as Bilinear adds them from zero: the first terms stand for their sums
@@ -260,7 +317,7 @@ bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d va
   for (int t = 0; t < 4; t++) {
     const __m256d a = _mm256_mul_pd(opacity[t], weights[t]);
     __m256d bytes[4];
-    BytesOf(pairs[t >> 1], t & 1, bytes);
+    BytesOf(taps.pairs[t >> 1], t & 1, bytes);
     for (int c = 0; c < 4; c++) sum[c] = t ? _mm256_add_pd(sum[c], _mm256_mul_pd(a, bytes[c])) : _mm256_mul_pd(a, bytes[c]);
     sumA = t ? _mm256_add_pd(sumA, a) : a;
   }
@@ -284,6 +341,102 @@ bool BilinearGroup(const qmDistortRequest *req, __m256d u, __m256d v, __m256d va
     alignas(16) int32_t o[4];
     _mm_store_si128(reinterpret_cast<__m128i *>(o), opacityOut);
     for (int k = 0; k < 4; k++) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), o[k] >= 128);
+  }
+  return true;
+}
+
+// Eight floats from the doubles of lanes 0..3 (lo) and 4..7 (hi).
+inline __m256 Floats8(__m256d lo, __m256d hi) {
+  return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm256_cvtpd_ps(lo)), _mm256_cvtpd_ps(hi), 1);
+}
+
+// The left (side 0) or right (side 1) words of the pairs of lanes 0..3 (lo) and 4..7 (hi), in
+// lane order.
+inline __m256i Words8(__m256i lo, __m256i hi, int side) {
+  const __m256 l = _mm256_castsi256_ps(lo), h = _mm256_castsi256_ps(hi);
+  const __m256 picked = side ? _mm256_shuffle_ps(l, h, _MM_SHUFFLE(3, 1, 3, 1)) : _mm256_shuffle_ps(l, h, _MM_SHUFFLE(2, 0, 2, 0));
+  return _mm256_permute4x64_epi64(_mm256_castps_si256(picked), _MM_SHUFFLE(3, 1, 2, 0));
+}
+
+// A bilinear mean in floats is within 2.5e-4 of the exact one: the fractions, weights, products,
+// sums, the reciprocal and its product carry at most 15 float units of relative error together,
+// on means of at most 255 (nothing cancels, every term being at least 0), and adding the half
+// one more. Without planes every opacity is 255 and the weights sum to 1 but for a few units of
+// a double, so the mean is the weighted sum itself, with 6 float units. Beyond this distance
+// from a whole number both truncate to the same byte; and as the means lie within it of 0..255,
+// they are truncated without a clamp.
+constexpr float kFloatMargin = 1.0f / 1024;
+// Opacity sums below this are left to the doubles: there the weights lost in floats below the
+// smallest normal number would matter.
+constexpr float kFloatLeast = 0x1p-60f;
+
+// BilinearGroup for result pixels i..i+7 of row j, lanes 0..3 of lo and hi being pixels i..i+3
+// and i+4..i+7: the means first in floats, eight pixels at a time, and kept where each lies
+// clear of the whole numbers at which the rounding of the exact mean could go either way (the
+// exact sums are then not needed, as both truncate alike). False, with nothing written, where
+// any pixel does not take the bilinear mix inside the picture or any mean lies too close.
+__attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest *req, const Mapped4 &lo, const Mapped4 &hi, int64_t i, int64_t j) {
+  const qmDistortPicture &pic = req->src, &d = req->dst;
+  BilinearTaps tl, th;
+  if (!TapsOf(pic, lo.u, lo.v, lo.valid, &tl) || !TapsOf(pic, hi.u, hi.v, hi.valid, &th)) return false;
+  const bool opaque = !pic.alpha && !pic.mask;
+  __m256 opacity[4];
+  if (!opaque) {
+    alignas(32) int32_t o[4][8];
+    TapOpacities(pic, tl, o, 0), TapOpacities(pic, th, o, 4);
+    for (int t = 0; t < 4; t++) opacity[t] = _mm256_cvtepi32_ps(_mm256_load_si256(reinterpret_cast<const __m256i *>(o[t])));
+  }
+  // Byte c of every word moved to the word's low byte, the others zero.
+  __m256i pickByte[4];
+  for (int c = 0; c < 4; c++) {
+    const char z = char(0x80);
+    pickByte[c] = _mm256_setr_epi8(char(c), z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z, //
+                                   char(c), z, z, z, char(c + 4), z, z, z, char(c + 8), z, z, z, char(c + 12), z, z, z);
+  }
+  // The sums of the bytes by weight, or by weight times opacity, with the opacity sums.
+  const __m256 tx = Floats8(tl.tx, th.tx), ty = Floats8(tl.ty, th.ty), rx = Floats8(tl.rx, th.rx), ry = Floats8(tl.ry, th.ry);
+  const __m256 weights[4] = {_mm256_mul_ps(rx, ry), _mm256_mul_ps(tx, ry), _mm256_mul_ps(rx, ty), _mm256_mul_ps(tx, ty)};
+  __m256 sum[4], sumA = _mm256_setzero_ps();
+  for (int t = 0; t < 4; t++) {
+    const __m256 a = opaque ? weights[t] : _mm256_mul_ps(weights[t], opacity[t]);
+    const __m256i words = Words8(tl.pairs[t >> 1], th.pairs[t >> 1], t & 1);
+    for (int c = 0; c < 4; c++) {
+      const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c])));
+      sum[c] = t ? _mm256_add_ps(sum[c], term) : term;
+    }
+    if (!opaque) sumA = t ? _mm256_add_ps(sumA, a) : a;
+  }
+  const __m256 half = _mm256_set1_ps(0.5f), margin = _mm256_set1_ps(kFloatMargin);
+  const __m256 sign = _mm256_set1_ps(-0.0f);
+  // Near a whole number: |x - nearest whole| below the margin.
+  auto near = [&](__m256 x) {
+    const __m256 off = _mm256_sub_ps(x, _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
+    return _mm256_cmp_ps(_mm256_andnot_ps(sign, off), margin, _CMP_LT_OQ);
+  };
+  __m256 unsure = _mm256_setzero_ps(), reciprocal = _mm256_set1_ps(1), opacityHalf = _mm256_set1_ps(255.5f);
+  if (!opaque) {
+    reciprocal = _mm256_div_ps(_mm256_set1_ps(1), sumA);
+    opacityHalf = _mm256_add_ps(sumA, half);
+    unsure = _mm256_or_ps(_mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ), near(opacityHalf));
+  }
+  __m256i word = _mm256_setzero_si256();
+  for (int c = 0; c < 4; c++) {
+    const __m256 mean = _mm256_add_ps(opaque ? sum[c] : _mm256_mul_ps(sum[c], reciprocal), half);
+    unsure = _mm256_or_ps(unsure, near(mean));
+    const __m256i byte = _mm256_cvttps_epi32(mean);
+    word = _mm256_or_si256(word, _mm256_slli_epi32(byte, 8 * c));
+  }
+  if (_mm256_movemask_ps(unsure)) return false;
+  // Every opacity sum is above 0 here, so every word is its mean's.
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(d.pixels + j * d.pitch + i), word);
+  const __m256i opacityOut = _mm256_cvttps_epi32(opacityHalf);
+  const __m128i shorts = _mm_packs_epi32(_mm256_castsi256_si128(opacityOut), _mm256_extracti128_si256(opacityOut, 1));
+  const __m128i bytes = _mm_packus_epi16(shorts, shorts);
+  if (d.alpha) _mm_storel_epi64(reinterpret_cast<__m128i *>(d.alpha + j * d.alphaBytesPerRow + i), bytes);
+  if (d.mask) {
+    alignas(16) uint8_t o[16];
+    _mm_store_si128(reinterpret_cast<__m128i *>(o), bytes);
+    for (int k = 0; k < 8; k++) SetMaskBit(d.mask + j * d.maskBytesPerRow, int32_t(i + k), o[k] >= 128);
   }
   return true;
 }
@@ -331,24 +484,33 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
   for (; i < n; i++, m++, out++) *out = EwaShapeOf(*m, w, h);
 }
 
-// RenderSmooth's mapping, shaping and bilinear groups for result row j, four pixels at a time,
-// with no records where a group's ellipses are surely within a pixel: there alpha gamma, which
-// F never exceeds, is below 4 by a margin far beyond the rough derivatives' error. Other groups
-// are left mapped and shaped exactly (stored 0). Returns the first pixel left to do.
+// RenderSmooth's mapping, shaping and bilinear groups for result row j, eight pixels at a time
+// (BilinearGroup8) or else four, with no records where a group's ellipses are surely within a
+// pixel (SmallAt). Other groups are left mapped and shaped exactly (stored 0). Returns the first
+// pixel left to do.
 template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
   const qmDistortRequest *req = mapper.req;
-  const __m256d one = Set(1), small = Set(3.99);
+  // One group of four by the doubles, or left mapped and shaped.
+  auto group = [&](const Mapped4 &m, bool bilinear, int64_t at) {
+    const bool done = bilinear && BilinearGroup(req, m.u, m.v, m.valid, at, j);
+    for (int k = 0; k < 4; k++) stored[at + k] = done;
+    if (done) return;
+    mapper.At(at).Write(mapped + at, true);
+    ShapeRow(mapped + at, shapes + at, 4, req->src.width, req->src.height);
+  };
   int64_t i = 0;
+  Mapped4 lo{}, hi{};
+  for (; i + 8 <= req->resultWidth; i += 8) {
+    const bool bilinearLo = mapper.SmallAt(i, &lo), bilinearHi = mapper.SmallAt(i + 4, &hi);
+    if (bilinearLo && bilinearHi && BilinearGroup8(req, lo, hi, i, j)) {
+      for (int k = 0; k < 8; k++) stored[i + k] = 1;
+      continue;
+    }
+    group(lo, bilinearLo, i), group(hi, bilinearHi, i + 4);
+  }
   for (; i + 4 <= req->resultWidth; i += 4) {
-    const Mapped4 m = mapper.At(i, true);
-    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m.r, m.r), _mm256_mul_pd(m.s, m.s)), one);
-    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m.p, m.p), _mm256_mul_pd(m.q, m.q)), one);
-    const bool bilinear = _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), small, _CMP_LT_OQ)) == 15;
-    const bool done = bilinear && BilinearGroup(req, m.u, m.v, m.valid, i, j);
-    for (int k = 0; k < 4; k++) stored[i + k] = done;
-    if (done) continue;
-    mapper.At(i).Write(mapped + i, true);
-    ShapeRow(mapped + i, shapes + i, 4, req->src.width, req->src.height);
+    const bool bilinear = mapper.SmallAt(i, &lo);
+    group(lo, bilinear, i);
   }
   return i;
 }

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <vector>
 
 #include "graphics/alpha_kernels.h"
@@ -283,7 +284,10 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
     const size_t from = size_t(K::template SmoothRowGroups<Method>(req, j, mapped.data(), shapes.data(), stored.data()));
     K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data(), int64_t(from));
     K::ShapeRow(mapped.data() + from, shapes.data() + from, int64_t(n - from), src.pic->width, src.pic->height);
-    for (size_t i = 0; i < n; i++) {
+    // Where the kernels stored every pixel of their groups, the loops start past them.
+    const void *left = from ? std::memchr(stored.data(), 0, from) : nullptr;
+    const size_t first = left ? size_t(static_cast<const uint8_t *>(left) - stored.data()) : from;
+    for (size_t i = first; i < n; i++) {
       if (i < from && stored[i]) continue;
       // A group of four that the kernels sample and store at once, where they can.
       if (i >= from && i % 4 == 0 && i + 4 <= n && K::StoreBilinearGroup(req, mapped.data() + i, shapes.data() + i, int64_t(i), j)) {
@@ -295,8 +299,8 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
       samples[i] = Sample{};
       totals[i] = mapped[i].valid <= 0 ? 0 : Ewa<K>(src, weight, mapped[i], shapes[i], &samples[i]);
     }
-    for (int64_t i = 0; i < req->resultWidth; i++)
-      if (!stored[size_t(i)]) Store(req, i, j, samples[size_t(i)], totals[size_t(i)]);
+    for (size_t i = first; i < n; i++)
+      if (!stored[i]) Store(req, int64_t(i), j, samples[i], totals[i]);
   }
 }
 

@@ -282,15 +282,43 @@ namespace {
 // from tap 0) lies within E = 255 (w + 2) 2^-24 of S: the weights' rounding to float costs at
 // most 255 u, the w roundings of the float sum at most 255 u each (every partial sum stays below
 // 255 (1 + 2u), u = 2^-24), and the double sum's 2w roundings far less than the 255 u left over.
-// Where S - 2E and S + 2E truncate to the same value, so does D (the doubled bound also covers
-// the rounding of S +- 2E). Elsewhere a window of one value takes the table of
-// such windows, and any other the definition's own sums, from double copies of the planes.
+// Where S - 2E and S + 2E truncate toward zero to the same n, so does D (the doubled bound also
+// covers the rounding of S +- 2E): for n >= 1 both ends lie in n..n+1, and for n = 0 D, a sum of
+// products of non-negative numbers, lies in 0..1; S stays below 255 + E, so n is at most 255,
+// where the clamp gives 255 as well. Elsewhere a window of one value takes the table of such
+// windows, and any other the definition's own sum.
 struct CertifiedKernel {
   const float *weights;
   const double *exact;
   int32_t count;
   __m256 bound;
   const float *flat; // the definition's truncated sum of a window all of value v, for v 0..255
+  bool symmetric;    // weights[i] == weights[count - 1 - i] for every i
+};
+
+// Stores the truncation of S + 2E (S is never negative, so no -0) and returns all ones in the
+// lanes whose truncation S - 2E does not confirm.
+__attribute__((target("avx2"))) inline __m256i FinishGroup(float *out, __m256 s, __m256 bound) {
+  const __m256 lo = _mm256_round_ps(_mm256_sub_ps(s, bound), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  const __m256 hi = _mm256_round_ps(_mm256_add_ps(s, bound), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  _mm256_storeu_ps(out, hi);
+  return _mm256_castps_si256(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ));
+}
+
+// The lanes of four groups' masks as 32 bits, eight per group in order: the packs narrow each
+// 128-bit half, leaving each group's first four lanes in the low half and its last four in the
+// high half, and the permutation puts them back side by side.
+__attribute__((target("avx2"))) inline uint32_t LaneBits(__m256i g0, __m256i g1, __m256i g2, __m256i g3) {
+  const __m256i bytes = _mm256_packs_epi16(_mm256_packs_epi32(g0, g1), _mm256_packs_epi32(g2, g3));
+  return uint32_t(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7))));
+}
+
+// Groups of eight outputs to settle: the first output, and a bit per output from it (up to 64);
+// list has room for every output of a row and three more.
+struct Marks {
+  int64_t *first;
+  uint64_t *lanes;
+  int32_t *list;
 };
 
 __attribute__((target("avx2"))) inline __m256d Truncated(__m256d v) {
@@ -298,86 +326,135 @@ __attribute__((target("avx2"))) inline __m256d Truncated(__m256d v) {
   return _mm256_round_pd(clamped, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
 }
 
-// The lanes of unsure settled, by the table or by the double sums.
-__attribute__((target("avx2"))) __m256 SettleGroup(const float *const *taps, const CertifiedKernel &k, int64_t x, __m256 sure,
-                                                   __m256 unsure) {
-  const __m256 first = _mm256_loadu_ps(taps[0] + x);
-  __m256 flat = unsure;
-  for (int32_t i = 1; i < k.count; i++) {
-    flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
-    if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
+// The definition's sums of four outputs from x, truncated.
+__attribute__((target("avx2"))) inline __m128 DefinitionSums(const float *const *taps, const CertifiedKernel &k, int64_t x) {
+  __m256d sum = _mm256_setzero_pd();
+  for (int32_t i = 0; i < k.count; i++)
+    sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(k.exact[i]), _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x))));
+  return _mm256_cvtpd_ps(Truncated(sum));
+}
+
+// Kernels of fewer taps settle windows of one value by their sums too: the table gives what the
+// sums would, and saves time only where they are long.
+constexpr int32_t kFlatTableTaps = 9;
+
+// The marked outputs by the table of one-value windows or the definition's own sums, eight at a
+// time; returns how many were marked. Kept apart from the fused row loop (no fma here), so each
+// multiply and add stays two roundings.
+__attribute__((target("avx2"), noinline)) int32_t SettleLanes(const float *const *taps, const CertifiedKernel &k, const Marks &marks,
+                                                             int32_t count, float *out) {
+  int32_t settled = 0;
+  if (k.count < kFlatTableTaps) {
+    // Short sums: the marked outputs are listed one by one and summed four at a time from
+    // gathered taps, the list filled up to a multiple of four by its last entry.
+    int32_t *list = marks.list;
+    for (int32_t m = 0; m < count; m++)
+      for (uint64_t left = marks.lanes[m]; left; left &= left - 1) list[settled++] = int32_t(marks.first[m] + __builtin_ctzll(left));
+    for (int32_t i = settled; i % 4; i++) list[i] = list[settled - 1];
+    for (int32_t j = 0; j < settled; j += 4) {
+      const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(list + j));
+      __m256d sum = _mm256_setzero_pd();
+      for (int32_t i = 0; i < k.count; i++)
+        sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(k.exact[i]), _mm256_cvtps_pd(_mm_i32gather_ps(taps[i], at, 4))));
+      alignas(16) float v[4];
+      _mm_store_ps(v, _mm256_cvtpd_ps(Truncated(sum)));
+      for (int q = 0; q < 4; q++) out[list[j + q]] = v[q];
+    }
+    return settled;
   }
-  __m256 out = sure;
-  // The taps are whole numbers 0..255, so every lane's index is inside the table.
-  if (!_mm256_testz_ps(flat, flat)) out = _mm256_blendv_ps(sure, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
-  const __m256 rest = _mm256_andnot_ps(flat, unsure);
-  if (_mm256_testz_ps(rest, rest)) return out;
-  __m256d lo = _mm256_setzero_pd(), hi = _mm256_setzero_pd();
-  for (int32_t i = 0; i < k.count; i++) {
-    const __m256d e = _mm256_set1_pd(k.exact[i]);
-    lo = _mm256_add_pd(lo, _mm256_mul_pd(e, _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x))));
-    hi = _mm256_add_pd(hi, _mm256_mul_pd(e, _mm256_cvtps_pd(_mm_loadu_ps(taps[i] + x + 4))));
+  const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  for (int32_t m = 0; m < count; m++) {
+    settled += __builtin_popcountll(marks.lanes[m]);
+    for (uint64_t left = marks.lanes[m]; left;) {
+      const int32_t group = __builtin_ctzll(left) / 8;
+      const uint32_t lanes = uint32_t(left >> (8 * group)) & 0xFF;
+      left &= ~(uint64_t(0xFF) << (8 * group));
+      const int64_t x = marks.first[m] + 8 * group;
+      const __m256 unsure =
+          _mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(lanes)), bit), bit));
+      __m256 v = _mm256_loadu_ps(out + x);
+      const __m256 first = _mm256_loadu_ps(taps[0] + x);
+      __m256 flat = unsure;
+      for (int32_t i = 1; i < k.count; i++) {
+        flat = _mm256_and_ps(flat, _mm256_cmp_ps(_mm256_loadu_ps(taps[i] + x), first, _CMP_EQ_OQ));
+        if ((i & 3) == 1 && _mm256_testz_ps(flat, flat)) break;
+      }
+      // The taps are whole numbers 0..255, so every lane's index is inside the table.
+      if (!_mm256_testz_ps(flat, flat)) v = _mm256_blendv_ps(v, _mm256_i32gather_ps(k.flat, _mm256_cvttps_epi32(first), 4), flat);
+      const __m256 rest = _mm256_andnot_ps(flat, unsure);
+      const int32_t halves = _mm256_movemask_ps(rest);
+      // Each half of four only where one of its lanes is left.
+      __m128 low = _mm256_castps256_ps128(v), high = _mm256_extractf128_ps(v, 1);
+      if (halves & 0x0F) low = _mm_blendv_ps(low, DefinitionSums(taps, k, x), _mm256_castps256_ps128(rest));
+      if (halves & 0xF0) high = _mm_blendv_ps(high, DefinitionSums(taps, k, x + 4), _mm256_extractf128_ps(rest, 1));
+      _mm256_storeu_ps(out + x, _mm256_set_m128(high, low));
+    }
   }
-  const __m256 sums = _mm256_set_m128(_mm256_cvtpd_ps(Truncated(hi)), _mm256_cvtpd_ps(Truncated(lo)));
-  return _mm256_blendv_ps(out, sums, rest);
+  return settled;
 }
 
-// Where S - 2E and S + 2E truncate alike the lane is sure, and then inside 0..254 (S stays below
-// 255 + E, and at or above 2E); sums near 0 or 255 are settled with the others. The groups to
-// settle are listed (without a branch) and settled after the row, so that the row's loop does
-// not guess.
-__attribute__((target("avx2,fma"))) inline void FinishGroup(int64_t x, __m256 s, __m256 bound, float *out, int32_t *unsure,
-                                                            int32_t *count) {
-  const __m256 lo = _mm256_floor_ps(_mm256_sub_ps(s, bound)), hi = _mm256_floor_ps(_mm256_add_ps(s, bound));
-  _mm256_storeu_ps(out + x, lo);
-  unsure[*count] = int32_t(x);
-  *count += !_mm256_testz_ps(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ), _mm256_castsi256_ps(_mm256_set1_epi32(-1)));
+// The outputs from x to n, fewer than eight, by the definition's own sums.
+__attribute__((target("avx2"), noinline)) void SettleTail(const float *const *taps, const CertifiedKernel &k, int64_t x, int64_t n,
+                                                         float *out) {
+  for (; x < n; x++) {
+    double s = 0;
+    for (int32_t i = 0; i < k.count; i++) s += k.exact[i] * double(taps[i][x]);
+    out[x] = float(ClampChannel(s));
+  }
 }
 
-__attribute__((target("avx2"))) inline float DefinitionSum(const float *const *taps, const CertifiedKernel &k, int64_t x) {
-  double s = 0;
-  for (int32_t i = 0; i < k.count; i++) s += k.exact[i] * double(taps[i][x]);
-  return float(ClampChannel(s));
-}
-
-// out[x] = the truncated blur sum over the taps at x, for x < n; unsure holds n / 8 entries.
-// Returns the number of groups of eight that had to be settled.
+// out[x] = the truncated blur sum over the taps at x, for x < n; marks hold n / 8 entries each.
+// Returns the number of outputs that had to be settled in the groups of eight.
 __attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *taps, const CertifiedKernel &k, int64_t n, float *out,
-                                                        int32_t *unsure) {
+                                                        const Marks &marks) {
   int32_t count = 0;
+  // A block's mark is written and the count moves past it only where a lane is unsure, so the
+  // row's loop has no branch on the data; the marked lanes are settled after the row.
+  auto mark = [&](int64_t x, uint64_t lanes) {
+    marks.first[count] = x;
+    marks.lanes[count] = lanes;
+    count += lanes != 0;
+  };
   int64_t x = 0;
   // Eight independent sums hide the latency of the fused additions.
   for (; x + 64 <= n; x += 64) {
     __m256 a[8];
     for (__m256 &v : a) v = _mm256_setzero_ps();
-    for (int32_t i = 0; i < k.count; i++) {
-      const __m256 e = _mm256_set1_ps(k.weights[i]);
-      const float *t = taps[i] + x;
-      for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_loadu_ps(t + 8 * j), a[j]);
+    if (k.symmetric) {
+      // Mirrored taps share a weight: their sum, at most 510, is exact, so one product stands
+      // for two and the bound above still holds (fewer roundings, the same weights).
+      const int32_t half = k.count / 2;
+      for (int32_t i = 0; i < half; i++) {
+        const __m256 e = _mm256_set1_ps(k.weights[i]);
+        const float *t = taps[i] + x, *m = taps[k.count - 1 - i] + x;
+        for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_add_ps(_mm256_loadu_ps(t + 8 * j), _mm256_loadu_ps(m + 8 * j)), a[j]);
+      }
+      const __m256 e = _mm256_set1_ps(k.weights[half]);
+      for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_loadu_ps(taps[half] + x + 8 * j), a[j]);
+    } else {
+      for (int32_t i = 0; i < k.count; i++) {
+        const __m256 e = _mm256_set1_ps(k.weights[i]);
+        const float *t = taps[i] + x;
+        for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_loadu_ps(t + 8 * j), a[j]);
+      }
     }
-    for (int j = 0; j < 8; j++) FinishGroup(x + 8 * j, a[j], k.bound, out, unsure, &count);
+    __m256i u[8];
+    for (int j = 0; j < 8; j++) u[j] = FinishGroup(out + x + 8 * j, a[j], k.bound);
+    mark(x, uint64_t(LaneBits(u[0], u[1], u[2], u[3])) | uint64_t(LaneBits(u[4], u[5], u[6], u[7])) << 32);
   }
   for (; x + 8 <= n; x += 8) {
     __m256 a = _mm256_setzero_ps();
     for (int32_t i = 0; i < k.count; i++) a = _mm256_fmadd_ps(_mm256_set1_ps(k.weights[i]), _mm256_loadu_ps(taps[i] + x), a);
-    FinishGroup(x, a, k.bound, out, unsure, &count);
+    mark(x, uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(FinishGroup(out + x, a, k.bound)))));
   }
-  for (; x < n; x++) out[x] = DefinitionSum(taps, k, x);
-  for (int32_t i = 0; i < count; i++) {
-    const int64_t at = unsure[i];
-    const __m256 lo = _mm256_loadu_ps(out + at);
-    // The sums again (the same operations give the same bits), for the bounds.
-    __m256 s = _mm256_setzero_ps();
-    for (int32_t t = 0; t < k.count; t++) s = _mm256_fmadd_ps(_mm256_set1_ps(k.weights[t]), _mm256_loadu_ps(taps[t] + at), s);
-    const __m256 hi = _mm256_floor_ps(_mm256_add_ps(s, k.bound));
-    _mm256_storeu_ps(out + at, SettleGroup(taps, k, at, lo, _mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ)));
-  }
-  return count;
+  if (x < n) SettleTail(taps, k, x, n, out);
+  return count ? SettleLanes(taps, k, marks, count, out) : 0;
 }
 
 // Rows where many windows have to be settled (flat areas, gradients of a level or so per pixel,
-// whose sums fall on whole numbers) cost more by the float path than by the double sums alone:
-// after such a row a pass takes the double sums for a stretch of rows and then tries again, the
+// whose sums fall on whole numbers) cost more by the float path than by the double sums alone,
+// an output settled alone costing several by the double rows: after a row with more than one in
+// eight settled a pass takes the double sums for a stretch of rows and then tries again, the
 // stretch doubling (from 16 up to 1024 rows) while the tries keep failing.
 struct PassChoice {
   int32_t doubleRowsLeft = 0, stretch = 16;
@@ -386,8 +463,8 @@ struct PassChoice {
     doubleRowsLeft--;
     return true;
   }
-  void After(int32_t settled, int64_t groups) {
-    if (int64_t(settled) * 4 <= groups) {
+  void After(int32_t settled, int64_t outputs) {
+    if (int64_t(settled) * 8 <= outputs) {
       stretch = 16;
       return;
     }
@@ -408,17 +485,36 @@ __attribute__((target("avx2"))) void DoublesToFloats(const double *d, int64_t n,
   for (; i < n; i++) f[i] = float(d[i]);
 }
 
+// The three channels of n words as floats, in one sweep.
+__attribute__((target("avx2"))) void SplitRow(const uint32_t *src, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
+                                              float *__restrict r, float *__restrict g, float *__restrict b) {
+  const __m128i sr = _mm_cvtsi32_si128(shiftR), sg = _mm_cvtsi32_si128(shiftG), sb = _mm_cvtsi32_si128(shiftB);
+  const __m256i byte = _mm256_set1_epi32(0xFF);
+  int32_t x = 0;
+  for (; x + 8 <= n; x += 8) {
+    const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
+    _mm256_storeu_ps(r + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, sr), byte)));
+    _mm256_storeu_ps(g + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, sg), byte)));
+    _mm256_storeu_ps(b + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, sb), byte)));
+  }
+  for (; x < n; x++)
+    r[x] = float((src[x] >> shiftR) & 0xFF), g[x] = float((src[x] >> shiftG) & 0xFF), b[x] = float((src[x] >> shiftB) & 0xFF);
+}
+
 } // namespace
 
 __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch,
                                                               const double *kernel, int32_t w, int32_t shiftR, int32_t shiftG,
                                                               int32_t shiftB, const uint8_t *flat) {
   const int32_t half = w / 2;
-  const int64_t padded = int64_t(width) + w - 1, groups = 3 * (int64_t(width) / 8);
+  const int64_t padded = int64_t(width) + w - 1, outputs = 3 * int64_t(width);
   std::vector<float> weights(static_cast<size_t>(w)), flatSums(256);
   for (int32_t i = 0; i < w; i++) weights[size_t(i)] = float(kernel[i]);
   for (int32_t v = 0; v < 256; v++) flatSums[size_t(v)] = float(flat[v]);
-  const CertifiedKernel k{weights.data(), kernel, w, _mm256_set1_ps(float(2.0 * 255.0 * (w + 2) / 16777216.0)), flatSums.data()};
+  bool symmetric = true;
+  for (int32_t i = 0; i < w; i++) symmetric = symmetric && weights[size_t(i)] == weights[size_t(w - 1 - i)];
+  const CertifiedKernel k{weights.data(), kernel, w, _mm256_set1_ps(float(2.0 * 255.0 * (w + 2) / 16777216.0)), flatSums.data(),
+                          symmetric};
   const __m128i shifts[3] = {_mm_cvtsi32_si128(shiftR), _mm_cvtsi32_si128(shiftG), _mm_cvtsi32_si128(shiftB)};
   // One padded row's three planes; the last w horizontal results of each channel in a ring;
   // both also as doubles where the double sums take them (ringHolds, ringHoldsF: the padded row
@@ -438,7 +534,10 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   };
   std::vector<const float *> taps(static_cast<size_t>(w));
   std::vector<const double *> tapsD(static_cast<size_t>(w));
-  std::vector<int32_t> unsure(size_t(width) / 8 + 1);
+  std::vector<int64_t> markFirst(size_t(width) / 8 + 1);
+  std::vector<uint64_t> markLanes(size_t(width) / 8 + 1);
+  std::vector<int32_t> markList(size_t(width) + 4);
+  const Marks marks{markFirst.data(), markLanes.data(), markList.data()};
   PassChoice across, down;
   // Padded row p is the horizontal result of picture row p - w/2, the edge rows repeated.
   auto horizontal = [&](int64_t p) __attribute__((target("avx2,fma"))) {
@@ -456,22 +555,21 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
       }
       return;
     }
+    // The next call's row is fetched while this one is summed: the picture is read from memory.
+    const uint32_t *next = pixels + std::clamp<int64_t>(p + 1 - half, 0, height - 1) * pitch;
+    for (int32_t x = 0; x < width; x += 16) _mm_prefetch(reinterpret_cast<const char *>(next + x), _MM_HINT_T0);
+    float *planes[3] = {row.data(), row.data() + padded, row.data() + 2 * padded};
+    SplitRow(src, width, shiftR, shiftG, shiftB, planes[0] + half, planes[1] + half, planes[2] + half);
     int32_t settled = 0;
     for (int c = 0; c < 3; c++) {
-      float *plane = row.data() + c * padded, *inner = plane + half;
-      int32_t x = 0;
-      for (; x + 8 <= width; x += 8) {
-        const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + x));
-        _mm256_storeu_ps(inner + x, _mm256_cvtepi32_ps(_mm256_and_si256(_mm256_srl_epi32(v, shifts[c]), _mm256_set1_epi32(0xFF))));
-      }
-      for (; x < width; x++) inner[x] = float((src[x] >> _mm_cvtsi128_si32(shifts[c])) & 0xFF);
+      float *plane = planes[c], *inner = plane + half;
       std::fill(plane, inner, inner[0]);
       std::fill(inner + width, plane + padded, inner[width - 1]);
       for (int32_t t = 0; t < w; t++) taps[size_t(t)] = plane + t;
-      settled += CertifiedRow(taps.data(), k, width, ring.data() + ringAt(p, c), unsure.data());
+      settled += CertifiedRow(taps.data(), k, width, ring.data() + ringAt(p, c), marks);
       ringHoldsF[size_t(p % w) * 3 + size_t(c)] = p;
     }
-    across.After(settled, groups);
+    across.After(settled, outputs);
   };
   for (int32_t p = 0; p + 1 < w; p++) horizontal(p);
   for (int32_t y = 0; y < height; y++) {
@@ -489,9 +587,9 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
     int32_t settled = 0;
     for (int c = 0; c < 3; c++) {
       for (int32_t t = 0; t < w; t++) taps[size_t(t)] = held(ring, ringD, ringHoldsF, DoublesToFloats, int64_t(y) + t, c);
-      settled += CertifiedRow(taps.data(), k, width, sums.data() + size_t(c) * size_t(width), unsure.data());
+      settled += CertifiedRow(taps.data(), k, width, sums.data() + size_t(c) * size_t(width), marks);
     }
-    down.After(settled, groups);
+    down.After(settled, outputs);
     const float *r = sums.data(), *g = r + width, *b = g + width;
     int32_t x = 0;
     for (; x + 8 <= width; x += 8) {

@@ -10,6 +10,9 @@
 #ifdef QM_HAVE_AVX2
 int32_t ThresholdMaskRowAvx2(const uint8_t *map, const uint8_t *src, uint8_t *dst, int32_t width, int32_t level,
                              uint8_t flip);
+int32_t GatherRowAvx2(const uint32_t *src, const int32_t *from, uint32_t *dst, int32_t n);
+int32_t RevealRowAvx2(const uint8_t *map, const uint8_t *mask, int32_t maskX, const uint32_t *shown,
+                      const uint32_t *hidden, uint32_t *out, int32_t width, int32_t level, uint32_t colorBits);
 #endif
 
 namespace {
@@ -66,6 +69,59 @@ void ThresholdPlane(const qmThresholdRequest *req, int32_t level) { ThresholdRow
 
 void ThresholdPlaneScalar(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, false); }
 
+namespace {
+
+void RevealRows(const qmRevealRequest *req, int32_t level, bool vector) {
+  (void)vector;
+  for (int32_t y = 0; y < req->height; y++) {
+    const uint8_t *map = req->map + int64_t(y) * req->mapBytesPerRow;
+    const uint8_t *mask = req->mask ? req->mask + int64_t(y) * req->maskBytesPerRow : nullptr;
+    const uint32_t *shown = req->shown + int64_t(y) * req->shownPitch;
+    const uint32_t *hidden = req->hidden + int64_t(y) * req->hiddenPitch;
+    uint32_t *out = req->out + int64_t(y) * req->outPitch;
+    int32_t x = 0;
+#ifdef QM_HAVE_AVX2
+    if (vector) x = RevealRowAvx2(map, mask, req->maskX, shown, hidden, out, req->width, level, req->colorBits);
+#endif
+    for (; x < req->width; x++) {
+      const bool show = map[x] < level && (!mask || MaskBit(mask, req->maskX + x));
+      out[x] = show ? shown[x] & req->colorBits : hidden[x];
+    }
+  }
+}
+
+}  // namespace
+
+void RevealPixels(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, CpuHasAvx2()); }
+
+void RevealPixelsScalar(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, false); }
+
+void LayAlphaPixelsOver(const qmAlphaOverRequest *req) {
+  for (int32_t y = 0; y < req->height; y++) {
+    const uint32_t *over = req->over + int64_t(y) * req->overPitch;
+    const uint32_t *under = req->under + int64_t(y) * req->underPitch;
+    const uint8_t *ao = req->overAlpha + int64_t(y) * req->overAlphaBytesPerRow;
+    const uint8_t *au = req->underAlpha + int64_t(y) * req->underAlphaBytesPerRow;
+    uint32_t *out = req->out + int64_t(y) * req->outPitch;
+    uint8_t *alpha = req->outAlpha + int64_t(y) * req->outAlphaBytesPerRow;
+    for (int32_t x = 0; x < req->width; x++) {
+      // Weights of the two words in 255ths squared; their sum is the joined alpha's.
+      const uint32_t wo = 255u * ao[x], wu = uint32_t(au[x]) * (255u - ao[x]), sum = wo + wu;
+      alpha[x] = uint8_t((sum + 127) / 255);
+      if (!wo || !wu) {
+        out[x] = wo ? over[x] : under[x];
+        continue;
+      }
+      uint32_t word = 0;
+      for (int32_t shift = 0; shift < 32; shift += 8) {
+        const uint32_t o = (over[x] >> shift) & 0xFF, u = (under[x] >> shift) & 0xFF;
+        word |= ((o * wo + u * wu + sum / 2) / sum) << shift;
+      }
+      out[x] = word;
+    }
+  }
+}
+
 void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t width, int32_t height, int32_t dx,
                      int32_t dy) {
   for (int32_t row = 0; row < height; row++) {
@@ -99,7 +155,9 @@ void CopyStripPixels(const qmWaveRequest *req, int32_t sx, int32_t sy, int32_t w
   }
 }
 
-void WavePixels(qmWaveRequest *req) {
+namespace {
+
+void WaveLines(qmWaveRequest *req, bool vector) {
   req->linesCopied = 0;
   req->firstLine = kNoWaveLine;
   req->positionReached = req->position;
@@ -124,14 +182,38 @@ void WavePixels(qmWaveRequest *req) {
     for (auto [d, s] : pairs) CopyStripPixels(req, 0, s, req->width, 1, 0, d);
     return;
   }
-  // Columns move: row by row, so that each row is read and written once.
-  for (int32_t y = 0; y < req->height; y++) {
-    if (req->srcMask || req->srcAlpha) {
+  if (req->srcMask || req->srcAlpha) {
+    // Columns move: row by row, so that each row is read and written once.
+    for (int32_t y = 0; y < req->height; y++)
       for (auto [d, s] : pairs) CopyStripPixels(req, s, y, 1, 1, d, y);
-      continue;
-    }
+    return;
+  }
+  // The columns written lie side by side (the strips run in order and only the ends fall
+  // outside): each row is one run gathered from the source columns.
+  std::vector<int32_t> from(pairs.size());
+  bool sideBySide = true;
+  for (size_t k = 0; k < pairs.size(); k++) {
+    from[k] = pairs[k].second;
+    sideBySide = sideBySide && pairs[k].first == pairs[0].first + int32_t(k);
+  }
+  const int32_t count = int32_t(pairs.size()), first = pairs.front().first;
+  for (int32_t y = 0; y < req->height; y++) {
     const uint32_t *src = req->src + size_t(y) * size_t(req->srcPitch);
     uint32_t *dst = req->dst + size_t(y) * size_t(req->dstPitch);
-    for (auto [d, s] : pairs) dst[d] = src[s];
+    if (!sideBySide) {
+      for (auto [d, s] : pairs) dst[d] = src[s];
+      continue;
+    }
+    int32_t k = 0;
+#ifdef QM_HAVE_AVX2
+    if (vector) k = GatherRowAvx2(src, from.data(), dst + first, count);
+#endif
+    for (; k < count; k++) dst[first + k] = src[from[k]];
   }
 }
+
+}  // namespace
+
+void WavePixels(qmWaveRequest *req) { WaveLines(req, CpuHasAvx2()); }
+
+void WavePixelsScalar(qmWaveRequest *req) { WaveLines(req, false); }

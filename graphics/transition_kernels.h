@@ -23,6 +23,42 @@ void ThresholdPlane(const qmThresholdRequest *req, int32_t level);
 // The same a pixel at a time, kept to check the vector path.
 void ThresholdPlaneScalar(const qmThresholdRequest *req, int32_t level);
 
+struct qmRevealRequest {
+  const uint8_t *map;       // reveal time of every pixel
+  const uint8_t *mask;      // or null: the shown picture's own mask, most significant bit first
+  const uint32_t *shown;    // the picture coming in
+  const uint32_t *hidden;   // the picture it replaces
+  uint32_t *out;
+  int32_t width, height;
+  int32_t mapBytesPerRow, maskBytesPerRow;
+  int32_t maskX;            // bit of each mask row that belongs to the first pixel
+  int32_t shownPitch, hiddenPitch, outPitch;  // in pixels
+  uint32_t colorBits;       // what a shown pixel keeps of its word (its unused byte goes)
+};
+
+// Every pixel of out: the shown pixel, and-ed with colorBits, where its map value lies below the
+// level and the mask (when given) has its bit set; the hidden pixel elsewhere. The mask plane
+// that ThresholdPlane makes and the selection through it, in one pass.
+void RevealPixels(const qmRevealRequest *req, int32_t level);
+// The same a pixel at a time, kept to check the vector path.
+void RevealPixelsScalar(const qmRevealRequest *req, int32_t level);
+
+struct qmAlphaOverRequest {
+  const uint32_t *over, *under;
+  const uint8_t *overAlpha, *underAlpha;
+  uint32_t *out;
+  uint8_t *outAlpha;
+  int32_t width, height;
+  int32_t overPitch, underPitch, outPitch;  // in pixels
+  int32_t overAlphaBytesPerRow, underAlphaBytesPerRow, outAlphaBytesPerRow;
+};
+
+// A picture with an alpha plane laid over another with its own, as one picture and plane: shown
+// over any background they give what the under picture and then the over one give. Alpha
+// ao + au (255 - ao) / 255, each byte of the word (ao o 255 + au u (255 - ao)) / (255 ao + au (255
+// - ao)), both rounded to nearest; the under word where both alphas are 0.
+void LayAlphaPixelsOver(const qmAlphaOverRequest *req);
+
 // No line copied yet.
 inline constexpr int32_t kNoWaveLine = -100000;
 
@@ -51,6 +87,8 @@ struct qmWaveRequest {
 // Lines position - n + 1 .. position take the lines shifted by truncate(offset[i] / (2 pi / n));
 // pairs with either line outside the picture are skipped.
 void WavePixels(qmWaveRequest *req);
+// The same without vector code, kept to check the vector path.
+void WavePixelsScalar(qmWaveRequest *req);
 // Copies a rectangle with its planes: through the source mask (bits set or cleared) when there
 // is one, else through the source alpha (pixel and byte where it is not 0, byte 0 elsewhere),
 // else the pixels alone. No clipping: the caller keeps both rectangles inside.

@@ -1,4 +1,4 @@
-// Vector rows of ThresholdPlane's mask output, 32 pixels (four mask bytes) a step.
+// Vector rows of ThresholdPlane's mask output, of RevealPixels and of WavePixels' columns.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -38,4 +38,44 @@ __attribute__((target("avx2"))) int32_t ThresholdMaskRowAvx2(const uint8_t *map,
     }
   }
   return x;
+}
+
+// RevealPixels' row, eight pixels a step: each map byte widened to its lane and compared with
+// the level, each mask bit spread to its lane; the pixels done (a multiple of 8).
+__attribute__((target("avx2"))) int32_t RevealRowAvx2(const uint8_t *map, const uint8_t *mask, int32_t maskX,
+                                                     const uint32_t *shown, const uint32_t *hidden, uint32_t *out,
+                                                     int32_t width, int32_t level, uint32_t colorBits) {
+  const __m256i levels = _mm256_set1_epi32(level);
+  const __m256i bitOfLane = _mm256_setr_epi32(0x80, 0x40, 0x20, 0x10, 0x08, 0x04, 0x02, 0x01);
+  const __m256i keep = _mm256_set1_epi32(int32_t(colorBits));
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    const __m256i times = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(map + x)));
+    __m256i lanes = _mm256_cmpgt_epi32(levels, times);
+    if (mask) {
+      // The eight bits straddle two bytes unless they start on one; the second is read only then.
+      const int32_t bit = maskX + x, shift = bit & 7;
+      uint32_t bits = uint32_t(mask[bit >> 3]) << shift;
+      if (shift) bits |= uint32_t(mask[(bit >> 3) + 1]) >> (8 - shift);
+      const __m256i set = _mm256_and_si256(_mm256_set1_epi32(int32_t(bits & 0xFF)), bitOfLane);
+      lanes = _mm256_and_si256(lanes, _mm256_cmpeq_epi32(set, bitOfLane));
+    }
+    // No branch on the lanes: a dissolve's are random, and a guess missed costs more than a load.
+    const __m256i h = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(hidden + x));
+    const __m256i s = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(shown + x)), keep);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(out + x), _mm256_blendv_epi8(h, s, lanes));
+  }
+  return x;
+}
+
+// dst[k] = src[from[k]], eight a step; the pixels done (a multiple of 8).
+__attribute__((target("avx2"))) int32_t GatherRowAvx2(const uint32_t *src, const int32_t *from, uint32_t *dst,
+                                                     int32_t n) {
+  int32_t k = 0;
+  for (; k + 8 <= n; k += 8) {
+    const __m256i at = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(from + k));
+    const __m256i v = _mm256_i32gather_epi32(reinterpret_cast<const int *>(src), at, 4);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + k), v);
+  }
+  return k;
 }

@@ -339,14 +339,12 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
     rootIndex.resize(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
-    if (req->roots && width <= kSwirlRootSide && height <= kSwirlRootSide) {
-      rootSine.resize(rootIndex.size());
-      rootCosine.resize(rootIndex.size());
-      for (size_t i = 0; i < rootIndex.size(); i++)
-        rootSine[i] = req->sine[rootIndex[i]], rootCosine[i] = req->cosine[rootIndex[i]];
-      g.roots = req->roots;
-      g.rootSine = rootSine.data(), g.rootCosine = rootCosine.data();
-    }
+    rootSine.resize(rootIndex.size());
+    rootCosine.resize(rootIndex.size());
+    for (size_t i = 0; i < rootIndex.size(); i++)
+      rootSine[i] = req->sine[rootIndex[i]], rootCosine[i] = req->cosine[rootIndex[i]];
+    g.rootSine = rootSine.data(), g.rootCosine = rootCosine.data();
+    if (req->roots && width <= kSwirlRootSide && height <= kSwirlRootSide) g.roots = req->roots;
   }
 
   SourceCopies src;

@@ -115,8 +115,10 @@ struct qmSwirlGeometry {
   const double *sine, *cosine;
   int32_t useTables;        // 0: sine and cosine computed (negative degrees)
   const int32_t *rootIndex; // or null: SwirlRootIndex's table, which the vector path needs
-  // Or null: the request's roots, with the sine and cosine of this call's turn per root.
+  // Or null: the request's roots, read with the sine and cosine of this call's turn per root.
   const int16_t *roots;
+  // Or null: sine and cosine of this call's turn per root (the tables at rootIndex), which the
+  // roots need and the vector path reads where it has them.
   const double *rootSine, *rootCosine;
 };
 qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);

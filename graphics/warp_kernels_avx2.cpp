@@ -44,8 +44,17 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
       } else {
         const __m256d root = _mm256_floor_pd(_mm256_sqrt_pd(_mm256_round_pd(d2, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)));
         // Outside the radius the values are not used; the root 0 keeps the index in the table.
-        const __m128i idx = _mm_i32gather_epi32(g->rootIndex, _mm256_cvttpd_epi32(_mm256_blendv_pd(zero, root, inside)), 4);
-        sn = _mm256_i32gather_pd(g->sine, idx, 8), cs = _mm256_i32gather_pd(g->cosine, idx, 8);
+        const __m128i at = _mm256_cvttpd_epi32(_mm256_blendv_pd(zero, root, inside));
+        if (g->rootSine) {
+          // Plain loads, as from the roots.
+          alignas(16) int32_t r[4];
+          _mm_store_si128(reinterpret_cast<__m128i *>(r), at);
+          sn = _mm256_setr_pd(g->rootSine[r[0]], g->rootSine[r[1]], g->rootSine[r[2]], g->rootSine[r[3]]);
+          cs = _mm256_setr_pd(g->rootCosine[r[0]], g->rootCosine[r[1]], g->rootCosine[r[2]], g->rootCosine[r[3]]);
+        } else {
+          const __m128i idx = _mm_i32gather_epi32(g->rootIndex, at, 4);
+          sn = _mm256_i32gather_pd(g->sine, idx, 8), cs = _mm256_i32gather_pd(g->cosine, idx, 8);
+        }
       }
       __m256d ru = _mm256_sub_pd(_mm256_mul_pd(dx, cs), _mm256_mul_pd(dy, sn));
       __m256d rv = _mm256_add_pd(_mm256_mul_pd(dx, sn), _mm256_mul_pd(dy, cs));

@@ -103,11 +103,21 @@ void DrawComposed(qmMove *m) {
   const int32_t right = int32_t(std::min<int64_t>(x1, W)), bottom = int32_t(std::min<int64_t>(y1, H));
   if (left >= right || top >= bottom) return;
   const int32_t w = right - left, h = bottom - top;
-  BltBitmap(m->savedBackground, left, top, m->work, left, top, w, h);
   // The object's part inside the rectangle.
   const int32_t ox = std::max(left, m->x), oy = std::max(top, m->y);
   const int64_t ox1 = std::min<int64_t>(right, int64_t(m->x) + m->width);
   const int64_t oy1 = std::min<int64_t>(bottom, int64_t(m->y) + m->height);
+  const bool opaque = !m->imageMask && !m->imageAlpha && m->image->width >= m->width && m->image->height >= m->height;
+  if (ox < ox1 && oy < oy1 && opaque) {
+    // An opaque object covers its part: the background goes only around it.
+    const int32_t oh = int32_t(oy1 - oy);
+    BltBitmap(m->savedBackground, left, top, m->work, left, top, w, oy - top);
+    BltBitmap(m->savedBackground, left, int32_t(oy1), m->work, left, int32_t(oy1), w, bottom - int32_t(oy1));
+    BltBitmap(m->savedBackground, left, oy, m->work, left, oy, ox - left, oh);
+    BltBitmap(m->savedBackground, int32_t(ox1), oy, m->work, int32_t(ox1), oy, right - int32_t(ox1), oh);
+  } else {
+    BltBitmap(m->savedBackground, left, top, m->work, left, top, w, h);
+  }
   if (ox < ox1 && oy < oy1) {
     qmSafeBlt b{};
     b.src = m->image, b.srcX = ox - m->x, b.srcY = oy - m->y;

@@ -1,5 +1,6 @@
 #include "platform/memory.h"
 
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -31,6 +32,14 @@ void *MemAlloc(uint32_t size, int32_t clear) {
 }
 
 void MemFree(void *block) { std::free(block); }
+
+void MemAdviseLargePages(void *block, uint64_t size) {
+  const long page = sysconf(_SC_PAGESIZE);
+  if (!block || size == 0 || page <= 0) return;
+  // The advice goes by whole pages: from the page holding the block's first byte.
+  const uintptr_t start = reinterpret_cast<uintptr_t>(block) & ~uintptr_t(page - 1);
+  madvise(reinterpret_cast<void *>(start), size_t(size + (reinterpret_cast<uintptr_t>(block) - start)), MADV_HUGEPAGE);
+}
 
 uint32_t PhysicalMemoryFromPages(uint64_t pages, uint64_t pageSize) {
   if (pageSize != 0 && pages > UINT32_MAX / pageSize) return UINT32_MAX;

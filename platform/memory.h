@@ -6,6 +6,10 @@
 // Every caller reports a null result as ERR_MEM.
 void *MemAlloc(uint32_t size, int32_t clear);
 void MemFree(void *block);
+// Asks the system to back a block of `size` bytes with large pages where it can, before its
+// pages are first touched: a pass over a picture of megabytes then misses fewer address
+// translations. Nothing changes for the block's owner; the advice may be ignored.
+void MemAdviseLargePages(void *block, uint64_t size);
 
 // For tests of the out-of-memory paths: the n-th allocation from now (1 = the next one) fails,
 // and so does none after it; 0 switches the failure off. Answers whether the failure was used.

@@ -38,13 +38,15 @@ __attribute__((target("avx2"))) void ConvertXrgbRowKeepingAvx2(const uint32_t *s
   const __m256i order = ByteOrder();
   const __m256i top = _mm256_set1_epi32(int32_t(fill));
   int32_t i = 0;
-  // The kept copy's stores bypass the cache, as it is not read back soon; the window's stay
-  // ordinary: with both bypassing (or neither) the pass costs half as much again on a frame
-  // that nearly fills the cache. The first pixels go one by one up to a 32-byte boundary of the
-  // window's row, as stores across cache lines cost more than the loads do.
+  // On long rows (a frame that nearly fills the cache) the kept copy's stores bypass the cache,
+  // as it is not read back soon; the window's stay ordinary: with both bypassing (or neither)
+  // the pass costs half as much again. Short rows (a small rectangle) keep ordinary stores, as
+  // bypassing writes their partial cache lines at many times the cost. The first pixels go one
+  // by one up to a 32-byte boundary of the window's row, as stores across cache lines cost
+  // more than the loads do.
   const int32_t head = int32_t(((32 - (reinterpret_cast<uintptr_t>(dst) & 31)) & 31) / 4);
   if ((reinterpret_cast<uintptr_t>(dst) & 3) == 0 && ((reinterpret_cast<uintptr_t>(keep + head) & 15) == 0) &&
-      count >= 64) {
+      count >= 1024) {
     ConvertXrgbRowKeepingScalar(src, dst, keep, head, fill);
     for (i = head; i + 8 <= count; i += 8) {
       const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));

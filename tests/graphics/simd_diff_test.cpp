@@ -255,16 +255,17 @@ TEST(SimdDiff, ConvolutionRows) {
 // YUV rows in every 32-bit word order, at widths and pitches that leave every remainder.
 // The blur's float path against the double sums it must reproduce: noise, flat areas and ramps
 // of one level per pixel (whose sums sit on whole numbers, where truncation is decided by the
-// last bits), steps, every channel order, widths around the vector blocks, repeated blurs.
+// last bits), steps, black with sparse dim dots (sums just above 0), every channel order,
+// widths around the vector blocks, repeated blurs.
 TEST(SimdDiff, Blur) {
-  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth };
+  enum Kind { kNoise, kFlat, kRampAcross, kRampDown, kSteps, kSmooth, kSparse };
   const struct {
     double radius, sigma;
   } kernels[] = {{0, 1}, {1, 1.0 / 3}, {2, 2.0 / 3}, {3.5, 1.2}, {10, 10.0 / 3}, {4, 0.5}};
   const int32_t formats[] = {PIXFMT_XRGB, PIXFMT_BGRX, PIXFMT_RGBX, PIXFMT_XBGR};
   for (int round = 0; round < 60; round++) {
     const int32_t w = Rand(1, 150), h = Rand(1, 40), pitch = w + Rand(0, 3);
-    const Kind kind = Kind(round % 6);
+    const Kind kind = Kind(round % 7);
     std::vector<uint32_t> px(size_t(pitch) * h, 0xA5A5A5A5u);
     for (int32_t y = 0; y < h; y++)
       for (int32_t x = 0; x < w; x++) {
@@ -276,6 +277,7 @@ TEST(SimdDiff, Blur) {
         case kRampDown: v = uint32_t((y * 3) & 255) * 0x00010101u | uint32_t(x & 255) << 24; break;
         case kSteps: v = (uint32_t(x / 7) * 0x203040u + uint32_t(y / 5) * 0x0A0B0Cu) & 0x00FFFFFFu; break;
         case kSmooth: v = uint32_t(128 + 100 * std::sin(x * 0.11 + y * 0.07)) * 0x010101u ^ uint32_t(Rand(0, 3)); break;
+        case kSparse: v = Rand(0, 15) ? 0u : uint32_t(Rand(1, 3)) * 0x01010101u; break;
         }
       }
     const auto &k = kernels[Rand(0, 5)];
@@ -401,19 +403,24 @@ TEST(SimdDiff, ModulateEveryColour) {
   }
 }
 
-// Swirl source positions for pictures wide, tall and square, at angles across the tables.
+// Swirl source positions for pictures wide, tall and square, at angles across the tables; the
+// vector path looking the turn up by its table entry per root, or (odd rounds) by the sine and
+// cosine per root.
 TEST(SimdDiff, SwirlRows) {
   std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
   qmSwirlRequest req{};
   req.sine = sine.data(), req.cosine = cosine.data();
   PrepareSwirl(&req);
-  for (int round = 0; round < 60; round++) {
+  for (int round = 0; round < 120; round++) {
     req.width = Rand(1, 90), req.height = Rand(1, 90);
     const int32_t degrees = Rand(0, 720);
     qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
     std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
     SwirlRootIndex(&g, rootIndex.data());
     g.rootIndex = rootIndex.data();
+    std::vector<double> rs(rootIndex.size()), rc(rootIndex.size());
+    for (size_t i = 0; i < rootIndex.size(); i++) rs[i] = sine[size_t(rootIndex[i])], rc[i] = cosine[size_t(rootIndex[i])];
+    if (round % 2) g.rootSine = rs.data(), g.rootCosine = rc.data();
     std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
     for (int32_t y = 0; y < req.height; y++) {
       SwirlSourceRow(&g, y, vx.data(), vy.data());
@@ -702,6 +709,63 @@ TEST(SimdDiff, SmoothLenses) {
     }
 }
 
+// Lenses that magnify everywhere, so that every pixel takes the bilinear mix, over pictures of
+// random bytes, of a few levels (whose means fall on and near the halves where the rounding
+// turns) and of one colour; random strengths and centres, every plane variant, each against
+// the portable path.
+TEST(SimdDiff, MagnifyingLenses) {
+  auto real = [](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(Rng()); };
+  const uint32_t levels[] = {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF};
+  for (int round = 0; round < 36; round++) {
+    const int w = Rand(40, 130), h = Rand(30, 90), planes = round % 3, kind = round / 3 % 3;
+    auto src = RandomVector<uint32_t>(size_t(w) * h);
+    if (kind == 1)
+      for (uint32_t &p : src) p = levels[Rand(0, 5)] * 0x01010101u ^ (levels[Rand(0, 5)] << 8);
+    if (kind == 2) std::fill(src.begin(), src.end(), 0x80FF017Fu);
+    auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
+    qmDistortRequest req{};
+    req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+    req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = 6;
+    const double scales[] = {0.5, 0.25, 0.75};
+    req.params[0] = round % 4 == 0 ? 0 : real(0, 0.1), req.params[3] = round % 2 ? scales[round % 3] : real(0.3, 0.8);
+    req.params[4] = round % 5 == 0 ? Rand(0, w) + 0.5 : real(0, w), req.params[5] = real(0, h);
+    ASSERT_EQ(PrepareDistortion(&req), 0);
+    DistortOutputs outs;
+    RenderBothPaths(req, &outs);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << "round " << round;
+    EXPECT_EQ(outs.mask[0], outs.mask[1]) << "round " << round;
+    EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "round " << round;
+  }
+}
+
+// Halving lenses a hair off one half, centred on the corner: every other pixel of a row falls
+// a hair beside the middle between two source pixels whose bytes differ by an odd step, so its
+// byte means lie a hair beside the halves where the rounding turns, by amounts from far below
+// to above what arithmetic in floats would resolve.
+TEST(SimdDiff, LensMeansBesideTheHalves) {
+  const int w = 240, h = 24;
+  std::vector<uint32_t> src(size_t(w) * h);
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) src[size_t(y) * w + x] = x % 2 ? 0x65FF01FFu : 0x64000000u | uint32_t(x % 7) << 8;
+  auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
+  const double hairs[] = {1e-10, -1e-10, 1e-9, -1e-9, 7e-9, -7e-9, 3e-8, -3e-8, 2e-7, -2e-7};
+  for (double hair : hairs)
+    for (int planes = 0; planes < 3; planes++) {
+      qmDistortRequest req{};
+      req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+      req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = 6;
+      req.params[3] = 0.5 + hair, req.params[4] = 0.5, req.params[5] = 0.5;
+      ASSERT_EQ(PrepareDistortion(&req), 0);
+      DistortOutputs outs;
+      RenderBothPaths(req, &outs);
+      ASSERT_FALSE(HasFatalFailure());
+      EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << "hair " << hair << ", planes " << planes;
+      EXPECT_EQ(outs.mask[0], outs.mask[1]) << "hair " << hair << ", planes " << planes;
+      EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "hair " << hair << ", planes " << planes;
+    }
+}
+
 // The one blend of pictures: in the pictures' word order and another, with and without a mask
 // at any bit offset, a colour row repeated by a pitch of 0, in place and into a third picture,
 // at levels over the whole range and beyond it.
@@ -724,6 +788,59 @@ TEST(SimdDiff, Mix) {
     else req.out = ref.data();
     MixPixelsScalar(&req);
     ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
+// Pixels revealed by their map values straight into a picture, with and without a mask at any bit
+// offset, at widths that leave every remainder and levels at and beyond the ends.
+TEST(SimdDiff, RevealPixels) {
+  const int32_t levels[] = {-3, 0, 1, 2, 100, 128, 129, 254, 255, 256, 300};
+  for (int round = 0; round < 300; round++) {
+    const int w = Rand(1, 100), h = Rand(1, 4), maskX = Rand(0, 9), mbpr = (maskX + w + 7) / 8 + Rand(0, 2);
+    const int mapBpr = w + Rand(0, 3), sp = w + Rand(0, 3), hp = w + Rand(0, 3), op = w + Rand(0, 3);
+    const auto map = RandomVector<uint8_t>(size_t(mapBpr) * h), mask = RandomVector<uint8_t>(size_t(mbpr) * h);
+    const auto shown = RandomVector<uint32_t>(size_t(sp) * h), hidden = RandomVector<uint32_t>(size_t(hp) * h);
+    std::vector<uint32_t> vec = RandomVector<uint32_t>(size_t(op) * h), ref = vec;
+    const int32_t level = levels[round % 11];
+    qmRevealRequest req{map.data(), round % 2 ? mask.data() : nullptr, shown.data(), hidden.data(), vec.data(), w, h,
+                        mapBpr, mbpr, maskX, sp, hp, op, round % 3 ? 0xFFFFFF00u : 0xFFFFFFFFu};
+    RevealPixels(&req, level);
+    req.out = ref.data();
+    RevealPixelsScalar(&req, level);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " level " << level;
+  }
+}
+
+// Columns of a roll's band gathered from their source columns, on tables that run in order (the
+// roll's own) and on shuffled ones whose columns do not lie side by side.
+TEST(SimdDiff, WaveColumns) {
+  for (int round = 0; round < 200; round++) {
+    const int w = Rand(1, 90), h = Rand(1, 5), n = Rand(1, 60), sp = w + Rand(0, 3), dp = w + Rand(0, 3);
+    std::vector<double> offsets(static_cast<size_t>(n));
+    for (int k = 0; k < n; k++) offsets[size_t(k)] = std::asin(1.0 - 2.0 * k / n) + M_PI / 2;
+    if (round % 4 == 3)
+      for (double &o : offsets) o = Rand(-200, 200) * 0.05;
+    const auto src = RandomVector<uint32_t>(size_t(sp) * h);
+    std::vector<uint32_t> vec = RandomVector<uint32_t>(size_t(dp) * h), ref = vec;
+    qmWaveRequest req{};
+    req.src = src.data();
+    req.offsets = offsets.data();
+    req.srcPitch = sp;
+    req.dstPitch = dp;
+    req.width = w;
+    req.height = h;
+    req.vertical = 1;
+    req.strips = n;
+    req.position = Rand(-5, w + 5);
+    req.bytesPerPixel = 4;
+    req.dst = vec.data();
+    WavePixels(&req);
+    const int32_t copied = req.linesCopied, first = req.firstLine;
+    req.dst = ref.data();
+    WavePixelsScalar(&req);
+    ASSERT_EQ(vec, ref) << "round " << round << ": " << w << "x" << h << " strips " << n;
+    EXPECT_EQ(req.linesCopied, copied);
+    EXPECT_EQ(req.firstLine, first);
   }
 }
 

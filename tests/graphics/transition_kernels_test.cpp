@@ -78,6 +78,81 @@ TEST(ThresholdPlane, MaskOutputWithAndWithoutSourceMask) {
   }
 }
 
+TEST(RevealPixels, ShownWhereTheTimeIsBelowTheLevelAndTheMaskShows) {
+  // The two map rows over ten pixels; shown words 0xAABBCC00 + x (unused byte x), hidden
+  // 0x11223300 + x; the mask at bit offset 3 of each row.
+  constexpr int kWidth = 10, kMaskBpr = 3, kOutPitch = 12;
+  const uint8_t map[2][kWidth] = {{0, 1, 127, 128, 254, 255, 0, 50, 100, 200}, {255, 254, 128, 127, 1, 0, 9, 9, 9, 9}};
+  // Bits 3.. of 0001 1111 0101 1000: pixels 0, 1, 2, 3, 4, 6, 8 and 9 shown by the mask.
+  const uint8_t mask[2][kMaskBpr] = {{0x1F, 0x58, 0x00}, {0x1F, 0x58, 0x00}};
+  uint32_t shown[2][kWidth], hidden[2][kWidth];
+  for (int y = 0; y < 2; y++)
+    for (int x = 0; x < kWidth; x++) shown[y][x] = 0xAABBCC00u + uint32_t(x), hidden[y][x] = 0x11223300u + uint32_t(x);
+  struct Case {
+    const char *name;
+    int32_t level;
+    bool masked;
+    const char *row0, *row1;  // s: shown, h: hidden
+  } cases[] = {
+      {"level 0 shows nothing", 0, false, "hhhhhhhhhh", "hhhhhhhhhh"},
+      {"level 1 shows the zeros", 1, false, "shhhhhshhh", "hhhhhshhhh"},
+      {"level 128 shows below 128", 128, false, "ssshhhsssh", "hhhsssssss"},
+      {"level 255 never shows 255", 255, false, "ssssshssss", "hsssssssss"},
+      {"level 256 shows all", 256, false, "ssssssssss", "ssssssssss"},
+      {"through the mask", 128, true, "ssshhhshsh", "hhhsshshss"},
+  };
+  for (const Case &c : cases) {
+    uint32_t out[2][kOutPitch];
+    for (auto &row : out)
+      for (uint32_t &v : row) v = 0xDEADBEEF;
+    const qmRevealRequest req{&map[0][0], c.masked ? &mask[0][0] : nullptr, &shown[0][0], &hidden[0][0], &out[0][0],
+                              kWidth, 2, kWidth, kMaskBpr, 3, kWidth, kWidth, kOutPitch, 0xFFFFFF00u};
+    for (bool vector : {false, true}) {
+      if (vector) RevealPixels(&req, c.level);
+      else RevealPixelsScalar(&req, c.level);
+      for (int y = 0; y < 2; y++) {
+        const char *want = y ? c.row1 : c.row0;
+        for (int x = 0; x < kWidth; x++)
+          EXPECT_EQ(out[y][x], want[x] == 's' ? 0xAABBCC00u : hidden[y][x]) << c.name << " row " << y << " x " << x;
+        EXPECT_EQ(out[y][kWidth], 0xDEADBEEFu) << c.name << ": wrote past the row";
+      }
+    }
+  }
+}
+
+TEST(LayAlphaPixelsOver, ShowsWhatTheTwoPicturesShowOneOverTheOther) {
+  // Over a background g, the joined pixel c at alpha a gives c a + g (1 - a); the two pictures
+  // give (o ao + (u au + g (1 - au)) (1 - ao)). Both agree for every g exactly when a = ao + au
+  // (1 - ao) and c a = o ao + u au (1 - ao). Bytes here are 0..255, alphas in 255ths.
+  struct Case {
+    const char *name;
+    uint32_t over, under;
+    uint8_t ao, au;
+    uint32_t want;
+    uint8_t wantAlpha;
+  } cases[] = {
+      {"opaque over: the over word", 0x10203040, 0x90A0B0C0, 255, 77, 0x10203040, 255},
+      {"clear over: the under word", 0x10203040, 0x90A0B0C0, 0, 77, 0x90A0B0C0, 77},
+      {"over a clear picture: the over word", 0x10203040, 0x90A0B0C0, 90, 0, 0x10203040, 90},
+      {"both clear: the under word", 0x10203040, 0x90A0B0C0, 0, 0, 0x90A0B0C0, 0},
+      // a = 128 + 128 x 127 / 255 = 191.75 -> 192; each byte (o 128 255 + u 128 127) / (128 255 +
+      // 128 127) = (255 o + 127 u) / 382: 0 and 255 give 84.8 -> 85; 255 and 0 give 170.2 -> 170.
+      {"halves", 0x00FF0000, 0xFF00FF00, 128, 128, 0x55AA5500, 192},
+      // a = 200 + 255 x 55 / 255 = 255; bytes (200 o + 55 u) / 255: 100, 200 -> 121.6 -> 122.
+      {"over an opaque picture", 0x64646464, 0xC8C8C8C8, 200, 255, 0x7A7A7A7A, 255},
+      // a = 1 + 1 x 254 / 255 = 1.996 -> 2; bytes (255 o + 254 u) / 509: 0, 255 -> 127.26 -> 127.
+      {"faint over faint", 0x00000000, 0xFFFFFFFF, 1, 1, 0x7F7F7F7F, 2},
+  };
+  for (const Case &c : cases) {
+    uint32_t out = 0xDEADBEEF;
+    uint8_t alpha = 0xEE;
+    const qmAlphaOverRequest req{&c.over, &c.under, &c.ao, &c.au, &out, &alpha, 1, 1, 1, 1, 1, 1, 1, 1};
+    LayAlphaPixelsOver(&req);
+    EXPECT_EQ(out, c.want) << c.name;
+    EXPECT_EQ(alpha, c.wantAlpha) << c.name;
+  }
+}
+
 // A picture of w x h with its planes; pixel values name their position.
 struct Picture {
   int32_t w, h, pitch, maskBpr, alphaBpr;

@@ -1,10 +1,10 @@
 // Dissolve: every pixel of the area gets a random reveal time once; each frame raises the level
 // and shows the new picture wherever the time lies below it.
-#include <cstdlib>
-
 #include "graphics/transition_kernels.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/random.h"
+#include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/maskcompose.h"
 #include "transitions/fxprims.h"
@@ -46,7 +46,7 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
     if (!s->times || !s->reveal || !s->work) return ERR_MEM;
     if (fx->realtime && fx->srcAlpha && !fx->srcMask && !(s->alpha = AllocAlphaChannel(fx->width, fx->height, 1)))
       return ERR_MEM;
-    for (uint64_t i = 0; i < pixels; i++) s->times[i] = uint8_t(std::rand() % 255);
+    FillRandModulo(s->times, size_t(pixels), 255);
     fx->stepCount = FxStepCount(kDissolveEnd, fx->step, 1);
     return 0;
   }
@@ -72,6 +72,9 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
                          fx->layerTarget ? 1 : 0};
     ThresholdPlane(&t, level);
     ComposeMaskedFx(fx, fx->srcImage, 0, 0, fx->width, fx->height, s->alpha ? nullptr : s->reveal, s->alpha, s->work);
+  } else if (level < kDissolveEnd && fx->oldImage) {
+    // The revealed pixels over the old picture in one pass, with no mask plane between.
+    RevealFxToScreen(fx, fx->srcImage, fx->oldImage, s->times, fx->srcMask, level, s->work);
   } else {
     const qmMask *mask = fx->srcMask;
     if (level < kDissolveEnd) {

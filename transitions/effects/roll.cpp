@@ -133,19 +133,28 @@ void DrawBand(qmFxRequest *fx, RollState *s, int32_t first, int32_t lines) {
     return;
   }
   // A piece replaces the planes' coverage in its rectangle: the two are joined into one piece.
-  BltBitmap(fx->srcImage, x, y, s->work, x, y, w, h);
-  OverFxPicture(fx, s->band, s->bandMask, s->bandAlpha, s->work, x, y, w, h);
   if (s->coverMask) {
+    BltBitmap(fx->srcImage, x, y, s->work, x, y, w, h);
+    OverFxPicture(fx, s->band, s->bandMask, nullptr, s->work, x, y, w, h);
     CopyMaskRect(fx->srcMask, x, y, s->coverMask, x, y, w, h, MASKVANILLACOPY);
     CopyMaskRect(s->bandMask, x, y, s->coverMask, x, y, w, h, MASKOR);
   } else {
-    // The band's alpha over the flat picture's.
-    for (int32_t row = y; row < y + h; row++) {
-      const uint8_t *under = fx->srcAlpha->memory + int64_t(row) * fx->srcAlpha->bytesPerRow;
-      const uint8_t *over = s->bandAlpha->memory + int64_t(row) * s->bandAlpha->bytesPerRow;
-      uint8_t *out = s->coverAlpha->memory + int64_t(row) * s->coverAlpha->bytesPerRow;
-      for (int32_t i = x; i < x + w; i++) out[i] = uint8_t(over[i] + under[i] * (255 - over[i]) / 255);
-    }
+    const qmAlphaOverRequest over{
+        s->band->pixels + int64_t(y) * (s->band->bytesPerRow / 4) + x,
+        fx->srcImage->pixels + int64_t(y) * (fx->srcImage->bytesPerRow / 4) + x,
+        s->bandAlpha->memory + int64_t(y) * s->bandAlpha->bytesPerRow + x,
+        fx->srcAlpha->memory + int64_t(y) * fx->srcAlpha->bytesPerRow + x,
+        s->work->pixels + int64_t(y) * (s->work->bytesPerRow / 4) + x,
+        s->coverAlpha->memory + int64_t(y) * s->coverAlpha->bytesPerRow + x,
+        w,
+        h,
+        s->band->bytesPerRow / 4,
+        fx->srcImage->bytesPerRow / 4,
+        s->work->bytesPerRow / 4,
+        s->bandAlpha->bytesPerRow,
+        fx->srcAlpha->bytesPerRow,
+        s->coverAlpha->bytesPerRow};
+    LayAlphaPixelsOver(&over);
   }
   BlitFxToScreen(fx, s->work, x, y, fx->x + x, fx->y + y, w, h, s->coverMask, s->coverMask ? nullptr : s->coverAlpha);
 }

@@ -1,7 +1,10 @@
 // Background pictures, output selection and double buffering as a script uses them.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "display/dirtyrects.h"
+#include "display/doublebuffer.h"
 #include "graphics/blit.h"
 #include "display/outputselect.h"
 #include "runtime/attributes.h"
@@ -215,6 +218,75 @@ TEST(DoubleBuffer, FlipPresentsTheDirtyRectanglesOnly) {
   ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
   EXPECT_EQ(vm.Call("EndDoubleBuffer", {}).code, ERR_NODOUBLEBUFFER);
   EXPECT_EQ(DisplayVm::BitmapPixel(d->backgroundCopy, 5, 7), colour(5, 7));
+}
+
+// What each buffer holds across Flips of some rectangles: the draw buffer keeps all that was
+// drawn (a Flip copies, it never exchanges the buffers), the present buffer and the window hold
+// what the Flips took, and a refresh between Flips shows that, not what was drawn since. Colours
+// come from formulas of the position.
+TEST(DoubleBuffer, EachBufferKeepsItsPictureAcrossFlips) {
+  PictureVm vm;
+  qmDisplay *d = vm.d;
+  ASSERT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  auto first = [](int x, int y) { return uint32_t(x * 3 + 1) << 16 | uint32_t(y * 5 + 2) << 8 | uint32_t(x ^ y); };
+  auto second = [](int x, int y) { return 0x800000u | uint32_t(y * 4) << 8 | uint32_t(x * 2 + 1); };
+  auto third = [](int x, int y) { return uint32_t(y * 5) << 16 | 0x4000u | uint32_t(x * 3); };
+  struct Area {
+    int x, y, w, h;
+    bool Has(int px, int py) const { return px >= x && px < x + w && py >= y && py < y + h; }
+  };
+  auto paint = [&](const Area &a, auto colour) {
+    for (int y = std::max(a.y, 0); y < std::min(a.y + a.h, 48); y++)
+      for (int x = std::max(a.x, 0); x < std::min(a.x + a.w, 64); x++) SetBitmapPixel(d->backBuffer2, x, y, colour(x, y), 0);
+  };
+  // Every pixel drawn; dirty: one rectangle inside, one across the right and bottom edges, one
+  // wholly off the picture.
+  paint({0, 0, 64, 48}, first);
+  const Area inside{3, 4, 20, 9}, across{50, 40, 30, 30}, later{10, 20, 30, 11}, hidden{30, 2, 12, 6};
+  AddDirtyRect(d, inside.x, inside.y, inside.w, inside.h, 64, 48);
+  AddDirtyRect(d, across.x, across.y, across.w, across.h, 64, 48);
+  AddDirtyRect(d, 70, 2, 5, 5, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  auto flipped = [&](int x, int y) { return inside.Has(x, y) || across.Has(x, y) ? first(x, y) : 0u; };
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      ASSERT_EQ(DisplayVm::BitmapPixel(d->backBuffer2, x, y), first(x, y)) << "draw buffer " << x << "," << y;
+      ASSERT_EQ(DisplayVm::BitmapPixel(d->backBuffer1, x, y), flipped(x, y)) << "present buffer " << x << "," << y;
+      const bool taken = inside.Has(x, y) || across.Has(x, y);
+      ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), taken ? first(x, y) : 0x102030u) << "window " << x << "," << y;
+    }
+
+  // Drawn since but not flipped: a whole refresh shows the present buffer as the Flip left it.
+  paint(later, second);
+  AddDirtyRect(d, later.x, later.y, later.w, later.h, 64, 48);
+  PresentDoubleBuffer(d, 1, 0);
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), flipped(x, y)) << "refresh " << x << "," << y;
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  auto shown = [&](int x, int y) { return later.Has(x, y) ? second(x, y) : flipped(x, y); };
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      ASSERT_EQ(DisplayVm::BitmapPixel(d->backBuffer2, x, y), later.Has(x, y) ? second(x, y) : first(x, y)) << x << "," << y;
+      ASSERT_EQ(DisplayVm::BitmapPixel(d->backBuffer1, x, y), shown(x, y)) << "present buffer " << x << "," << y;
+      ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), shown(x, y)) << "window " << x << "," << y;
+    }
+
+  // A Flip while the display is hidden still fills the present buffer, which the window gets
+  // when it is shown again.
+  ASSERT_EQ(vm.Call("HideDisplay", {}).code, 0u);
+  paint(hidden, third);
+  AddDirtyRect(d, hidden.x, hidden.y, hidden.w, hidden.h, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  auto last = [&](int x, int y) { return hidden.Has(x, y) ? third(x, y) : shown(x, y); };
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) {
+      ASSERT_EQ(DisplayVm::BitmapPixel(d->backBuffer1, x, y), last(x, y)) << "hidden, present buffer " << x << "," << y;
+      ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), shown(x, y)) << "hidden, window " << x << "," << y;
+    }
+  ASSERT_EQ(vm.Call("ShowDisplay", {}).code, 0u);
+  PresentDoubleBuffer(d, 1, 0);
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 64; x++) ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), last(x, y)) << "shown " << x << "," << y;
 }
 
 TEST(DoubleBuffer, RefusedOnLayeredDisplays) {

@@ -1,6 +1,6 @@
 // The vector byte order of presenting (alone, and keeping a copy of the source) against its
-// scalar twin, bit for bit, on random rows of every length around the vector widths and at
-// every alignment of the source and of each target.
+// scalar twin, bit for bit, on random rows of every length around the vector widths and the
+// cache-bypassing length, at every alignment of the source and of each target.
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -13,8 +13,13 @@ namespace {
 
 TEST(SimdDiff, PresentByteOrder) {
   std::mt19937 rng(20261210);
+  // Short rows, and rows around the length from which the kept copy bypasses the cache.
+  std::vector<int> counts;
+  for (int count = 0; count <= 70; count++) counts.push_back(count);
+  for (int count = 1016; count <= 1032; count++) counts.push_back(count);
+  counts.push_back(1931);
   for (uint32_t fill : {0u, 0xFF000000u}) {
-    for (int count = 0; count <= 70; count++) {
+    for (int count : counts) {
       for (int offset = 0; offset < 8; offset++) {
         std::vector<uint32_t> src(size_t(count + offset));
         for (uint32_t &p : src) p = rng();
