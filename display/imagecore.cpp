@@ -49,16 +49,16 @@ bool SelectedIsBrush(const qmScene *scene, const qmDisplay *d, const qmObjectId 
          sel->selectedId.handle == id->handle;
 }
 
-// Turns an opaque or alpha picture with no mask straight onto the picture the drawing lands in,
-// where nothing but that picture and the window change: the same pixels as the turned copy
-// blended there, without the copy. False, with nothing done, where the copy must be made.
-bool TurnOntoPicture(qmScene *scene, const qmImageRequest *req, const qmDisplayTags *tags, const qmTransform *transform,
-                     const qmPlaneSet &source, int32_t x, int32_t y, int32_t srcX, int32_t srcY, int32_t width,
-                     int32_t height) {
+// Scales or turns an opaque or alpha picture with no mask straight onto the picture the drawing
+// lands in, where nothing but that picture and the window change: the same pixels as the changed
+// copy blended there, without the copy. False, with nothing done, where the copy must be made.
+bool TransformOntoPicture(qmScene *scene, const qmImageRequest *req, const qmDisplayTags *tags,
+                          const qmTransform *transform, const qmPlaneSet &source, int32_t x, int32_t y, int32_t srcX,
+                          int32_t srcY, int32_t width, int32_t height) {
   qmDisplay *d = scene->current;
   const double *m = transform->matrix;
-  // Pure scales take the scaler's sampling, not the turn's.
-  if (m[1] == 0 && m[2] == 0 && m[0] >= 0 && m[3] >= 0) return false;
+  // Pure scales take the scaler's sampling and size, turns the turn's.
+  const bool scaled = m[1] == 0 && m[2] == 0 && m[0] >= 0 && m[3] >= 0;
   if (req->pictureOut || req->flags & (IMGCORE_REPLACE | IMGCORE_HIDDEN | IMGCORE_INSERT) || tags->hidden) return false;
   if (source.mask || !source.bitmap || source.bitmap->bytesPerPixel != 4 || srcX || srcY) return false;
   if (d->outputType != DISPOUT_DISPLAY || d->layersOn || d->outputMask || d->outputAlpha) return false;
@@ -66,27 +66,39 @@ bool TurnOntoPicture(qmScene *scene, const qmImageRequest *req, const qmDisplayT
   if (d->scaleMode || d->scaleLayer) return false;
   if (int64_t(width) > source.bitmap->width || int64_t(height) > source.bitmap->height) return false;
   if (source.alpha && (AlphaPlaneWidth(source.alpha) < width || PlaneHeight(source.alpha) < height)) return false;
-  int32_t tw = 0, th = 0;
-  double ox = 0, oy = 0;
-  GetTransformedSize(m, width, height, &tw, &th, &ox, &oy);
-  tw = std::max(tw, 1), th = std::max(th, 1);
   qmTransformedImage placed{};
   const int32_t left0 = x - int32_t(width * transform->anchorX), top0 = y - int32_t(height * transform->anchorY);
   if (TransformImageBitmaps(d, TFKIND_GEOMETRY, nullptr, nullptr, nullptr, 0, 0, left0, top0, width, height,
-                            transform->anchorX, transform->anchorY, m, transform->smooth, &placed) ||
-      tw > QM_MAX_PICTURE_SIDE || th > QM_MAX_PICTURE_SIDE)
+                            transform->anchorX, transform->anchorY, m, transform->smooth, &placed))
     return false;
+  int32_t tw = placed.width, th = placed.height;
+  if (!scaled) {
+    double ox = 0, oy = 0;
+    GetTransformedSize(m, width, height, &tw, &th, &ox, &oy);
+    tw = std::max(tw, 1), th = std::max(th, 1);
+    if (tw > QM_MAX_PICTURE_SIDE || th > QM_MAX_PICTURE_SIDE) return false;
+  }
   const qmBGPic *target = scene->picture;
   const int32_t targetWidth = target ? target->unscaledWidth : d->width;
   const int32_t targetHeight = target ? target->unscaledHeight : d->height;
-  // The blit of the whole turned box, for its target and clipped rectangle; its source is only a size.
+  // The blit of the whole changed box, for its target and clipped rectangle; its source is only a size.
   qmBitmap box{};
   box.width = tw, box.height = th, box.bytesPerPixel = 4;
   qmSafeBlt blt{&box, 0, 0, d->outputBitmap, placed.x, placed.y, tw, th, tw, th, targetWidth, targetHeight,
                 SAFEBLT_BACKGROUND | SAFEBLT_REDRAWLAYERS, nullptr, nullptr, target ? target->activeClip : nullptr};
   qmBlitRect r;
   qmBitmap *into = SafeBltPixelTarget(scene, &blt, &r);
-  if (!into || TransformBitmapOnto(source.bitmap, source.alpha, width, height, m, transform->smooth, into, &r)) return false;
+  if (!into) {
+    // Wholly outside the picture or its clip, the copy's blit would draw nothing: none is made.
+    qmBlitRect seen{0, 0, placed.x, placed.y, tw, th};
+    if (ClipBlitRect(blt.clip, &seen, tw, th, targetWidth, targetHeight, blt.clip != nullptr)) return false;
+    if (d->doubleBuffer) AddDirtyRect(d, placed.x, placed.y, tw, th, targetWidth, targetHeight);
+    return true;
+  }
+  const uint32_t drawn =
+      scaled ? ScaleBitmapOnto(source.bitmap, source.alpha, width, height, tw, th, transform->smooth, into, &r)
+             : TransformBitmapOnto(source.bitmap, source.alpha, width, height, m, transform->smooth, into, &r);
+  if (drawn) return false;
   if (d->doubleBuffer) AddDirtyRect(d, placed.x, placed.y, tw, th, targetWidth, targetHeight);
   // The pixels are in place; the blit presents them.
   blt.src = into;
@@ -193,10 +205,10 @@ uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *req) {
   const bool asLayer = d->layersOn && !req->pictureOut && !(req->flags & IMGCORE_REPLACE) && ctx &&
                        ctx->addImageLayer &&
                        (d->outputType == DISPOUT_DISPLAY || d->outputType == DISPOUT_BGPIC);
-  // 8. A turned picture going straight onto the display's picture is blended there a row at a
-  // time; otherwise, without layers, the picture is changed in a private copy.
+  // 8. A scaled or turned picture going straight onto the display's picture is blended there a
+  // row at a time; otherwise, without layers, the picture is changed in a private copy.
   if (!identity && !asLayer && !HasFilters(tags.filters) && !tags.transparency && !hardware &&
-      TurnOntoPicture(scene, req, &tags, &transform, source, x, y, srcX, srcY, width, height))
+      TransformOntoPicture(scene, req, &tags, &transform, source, x, y, srcX, srcY, width, height))
     return 0;
   if (!identity && !asLayer) {
     qmTransformedImage t{};

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 #include <utility>
 #include <vector>
 
@@ -257,9 +258,10 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
   int32_t tw, th;
   double ox, oy;
   if (!TurnedSize(m, width, height, &tw, &th, &ox, &oy)) return ERR_MEM;
-  // One row of the result at a time, blended while it is still in the cache.
-  std::vector<uint32_t> rowPixels(size_t(tw), 0);
-  std::vector<uint8_t> rowAlpha(size_t(tw), 0);
+  // A band of rows of the result at a time, blended while it is still in the cache.
+  // Every scratch entry blended is written first, so none is cleared.
+  const auto rowPixels = std::make_unique_for_overwrite<uint32_t[]>(size_t(tw) * kTransformBandRows);
+  const auto rowAlpha = std::make_unique_for_overwrite<uint8_t[]>(size_t(tw) * kTransformBandRows);
   qmBitmapView sv{}, tv{};
   if (!LockBitmap(bitmap, &sv)) return ERR_LOCKBMAP;
   if (!LockBitmap(target, &tv)) {
@@ -267,8 +269,8 @@ uint32_t TransformBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha
     return ERR_LOCKBMAP;
   }
   qmTransformRequest req = TransformRequestOf(bitmap, nullptr, alpha, sv, width, height, m, smooth, ox, oy);
-  req.dstPixels = rowPixels.data();
-  req.dstAlpha = rowAlpha.data();
+  req.dstPixels = rowPixels.get();
+  req.dstAlpha = rowAlpha.get();
   req.dstWidth = tw;
   req.dstHeight = th;
   const qmTransformTarget onto{tv.base, tv.pitch, tv.pixelFormat, r->srcX, r->srcY, r->srcX + r->width,
@@ -338,6 +340,45 @@ uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaCh
   if (!target && out) *out = qmScaleOutputs{nb, nm, na};
   else if (!target) FreeBitmap(nb), FreeMask(nm), FreeAlphaChannel(na);
   return 0;
+}
+
+uint32_t ScaleBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                         int32_t targetWidth, int32_t targetHeight, int32_t smooth, qmBitmap *target, const qmBlitRect *r) {
+  if (!bitmap || !target || bitmap->bytesPerPixel != 4 || target->bytesPerPixel != 4) return ERR_WRONGUSAGE;
+  if (targetWidth < 1 || targetHeight < 1) return 0;
+  if (targetWidth > QM_MAX_PICTURE_SIDE || targetHeight > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  CutToBitmap(bitmap, &width, &height);
+  if (width < 1 || height < 1 || r->width < 1 || r->height < 1) return 0;
+  if (EnsureScaleBuffers(&scaleTables, targetWidth, targetHeight) != 0) return ERR_MEM;
+  // One row of the result at a time, blended while it is still in the cache.
+  std::vector<uint32_t> rowPixels(alpha ? size_t(r->width) : 1);
+  std::vector<uint8_t> rowAlpha(alpha ? size_t(r->width) : 1);
+  qmBitmapView sv{}, tv{};
+  if (!LockBitmap(bitmap, &sv)) return ERR_LOCKBMAP;
+  if (!LockBitmap(target, &tv)) {
+    UnlockBitmap();
+    return ERR_LOCKBMAP;
+  }
+  qmScaleRequest req{};
+  req.srcPixels = sv.base;
+  req.dstPixels = rowPixels.data();
+  if (alpha) {
+    req.srcAlpha = alpha->memory;
+    req.dstAlpha = rowAlpha.data();
+    req.srcAlphaBytesPerRow = alpha->bytesPerRow;
+  }
+  req.srcWidth = width, req.srcHeight = height;
+  req.dstWidth = targetWidth, req.dstHeight = targetHeight;
+  req.srcPitch = sv.pitch;
+  req.smooth = smooth;
+  req.format = sv.pixelFormat;
+  req.bytesPerPixel = 4;
+  req.buffers = &scaleTables;
+  const qmTransformTarget onto{tv.base, tv.pitch, tv.pixelFormat, r->srcX, r->srcY, r->srcX + r->width,
+                               r->srcY + r->height, r->dstX - r->srcX, r->dstY - r->srcY};
+  const int32_t code = ScaleBlendPixels(&req, &onto);
+  UnlockBitmap(), UnlockBitmap();
+  return code ? uint32_t(ERR_WRONGUSAGE) : 0u;
 }
 
 void FreeScaleTables() { FreeScaleBuffers(&scaleTables); }

@@ -68,5 +68,11 @@ struct qmScaleOutputs {
 uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t srcX,
                      int32_t srcY, qmBitmap *target, int32_t srcWidth, int32_t srcHeight, int32_t targetWidth,
                      int32_t targetHeight, int32_t smooth, qmScaleOutputs *out);
+// ScaleBitmap's result of the top-left width x height at targetWidth x targetHeight drawn over
+// the target without being made, placed as TransformBitmapOnto's: blended as the source's alpha
+// channel says, or copied from an opaque source (no mask). 0, ERR_WRONGUSAGE, ERR_MEM or
+// ERR_LOCKBMAP.
+uint32_t ScaleBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                         int32_t targetWidth, int32_t targetHeight, int32_t smooth, qmBitmap *target, const qmBlitRect *r);
 // The scaler's tables are kept between calls on the main thread; freed at exit.
 void FreeScaleTables();

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "graphics/alpha_kernels.h"
+#include "graphics/blend_kernels.h"
 #include "graphics/cpu.h"
 #include "graphics/pixelformat.h"
 #include "platform/memory.h"
@@ -114,11 +115,22 @@ void ScaleNearestStreaming(const qmScaleRequest *req) {
 }
 #endif
 
+// dst[i] = srcRow[xIndex[i]] for `width` columns, the indices ascending and below srcWidth.
+void NearestPixelRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) {
+    NearestRowAvx2(dst, srcRow, xIndex, width, srcWidth);
+    return;
+  }
+#endif
+  (void)srcWidth;
+  for (int32_t i = 0; i < width; i++) dst[i] = srcRow[xIndex[i]];
+}
+
 void ScaleNearestFast(const qmScaleRequest *req) {
   const qmScaleBuffers *b = req->buffers;
 #ifdef QM_HAVE_AVX2
-  const bool avx2 = CpuHasAvx2();
-  if (avx2 && int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes) {
+  if (CpuHasAvx2() && int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes) {
     ScaleNearestStreaming(req);
     return;
   }
@@ -130,39 +142,48 @@ void ScaleNearestFast(const qmScaleRequest *req) {
       std::copy(dst - req->dstPitch, dst - req->dstPitch + req->dstWidth, dst);
       continue;
     }
-    const uint32_t *srcRow = req->srcPixels + int64_t(b->yIndex[j]) * req->srcPitch;
-#ifdef QM_HAVE_AVX2
-    if (avx2) {
-      NearestRowAvx2(dst, srcRow, b->xIndex, req->dstWidth, req->srcWidth);
-      continue;
-    }
-#endif
-    for (int32_t i = 0; i < req->dstWidth; i++) dst[i] = srcRow[b->xIndex[i]];
+    NearestPixelRow(dst, req->srcPixels + int64_t(b->yIndex[j]) * req->srcPitch, b->xIndex, req->dstWidth,
+                    req->srcWidth);
   }
 }
 
-void ScaleSmoothFast(const qmScaleRequest *req) {
-  const qmScaleBuffers *b = req->buffers;
-  const uint32_t colourMask = ~FourthByteMask(req->format);
-  uint32_t *slot[2] = {b->rowCache, b->rowCache + b->width + 1};
-  int32_t tag[2] = {-1, -1};
-  // Returns the interpolated source row, computing it into a slot other than `keep`.
-  auto row = [&](int32_t r, int32_t keep) -> int32_t {
+// The two horizontally interpolated source rows that a smoothed result row mixes, kept in the
+// buffers' row cache for the next result row, over the columns whose tables start at xIndex.
+struct SmoothRowPair {
+  const qmScaleRequest *req;
+  const int32_t *xIndex, *xFrac;
+  int32_t width;
+  uint32_t *slot[2];
+  int32_t tag[2];
+
+  SmoothRowPair(const qmScaleRequest *r, int32_t firstColumn, int32_t columns)
+      : req(r), xIndex(r->buffers->xIndex + firstColumn), xFrac(r->buffers->xFrac + firstColumn), width(columns),
+        slot{r->buffers->rowCache, r->buffers->rowCache + r->buffers->width + 1}, tag{-1, -1} {}
+
+  // The slot holding source row r, computed into a slot other than `keep` when neither holds it.
+  int32_t Row(int32_t r, int32_t keep) {
     for (int32_t s = 0; s < 2; s++)
       if (tag[s] == r) return s;
-    int32_t s = keep == 0 ? 1 : 0;
-    HorizontalRow(slot[s], req->srcPixels + int64_t(r) * req->srcPitch, b->xIndex, b->xFrac, req->srcWidth,
-                  req->dstWidth);
+    const int32_t s = keep == 0 ? 1 : 0;
+    HorizontalRow(slot[s], req->srcPixels + int64_t(r) * req->srcPitch, xIndex, xFrac, req->srcWidth, width);
     tag[s] = r;
     return s;
-  };
-  uint32_t *dst = req->dstPixels;
-  for (int32_t j = 0; j < req->dstHeight; j++, dst += req->dstPitch) {
-    int32_t r0 = b->yIndex[j], r1 = std::min(r0 + 1, req->srcHeight - 1);
-    int32_t s0 = row(r0, -1);
-    int32_t s1 = row(r1, s0);
-    VerticalBlend(dst, slot[s0], slot[s1], b->yFrac[j], colourMask, req->dstWidth);
   }
+
+  // Result row j of the columns into dst.
+  void Mix(uint32_t *dst, int32_t j) {
+    const qmScaleBuffers *b = req->buffers;
+    const int32_t r0 = b->yIndex[j], r1 = std::min(r0 + 1, req->srcHeight - 1);
+    const int32_t s0 = Row(r0, -1);
+    const int32_t s1 = Row(r1, s0);
+    VerticalBlend(dst, slot[s0], slot[s1], b->yFrac[j], ~FourthByteMask(req->format), width);
+  }
+};
+
+void ScaleSmoothFast(const qmScaleRequest *req) {
+  SmoothRowPair rows(req, 0, req->dstWidth);
+  uint32_t *dst = req->dstPixels;
+  for (int32_t j = 0; j < req->dstHeight; j++, dst += req->dstPitch) rows.Mix(dst, j);
 }
 
 void ScaleAlphaNearest(const qmScaleRequest *req) {
@@ -179,19 +200,23 @@ void ScaleAlphaNearest(const qmScaleRequest *req) {
   }
 }
 
-void ScaleAlphaSmooth(const qmScaleRequest *req) {
+// Result row j of the alpha plane, over `width` columns from firstColumn, into d.
+void SmoothAlphaRow(const qmScaleRequest *req, uint8_t *d, int32_t j, int32_t firstColumn, int32_t width) {
   const qmScaleBuffers *b = req->buffers;
-  for (int32_t j = 0; j < req->dstHeight; j++) {
-    int32_t y = b->yIndex[j], fy = b->yFrac[j];
-    const uint8_t *s0 = req->srcAlpha + int64_t(y) * req->srcAlphaBytesPerRow;
-    const uint8_t *s1 = req->srcAlpha + int64_t(std::min(y + 1, req->srcHeight - 1)) * req->srcAlphaBytesPerRow;
-    uint8_t *d = req->dstAlpha + int64_t(j) * req->dstAlphaBytesPerRow;
-    for (int32_t i = 0; i < req->dstWidth; i++) {
-      int32_t x = b->xIndex[i], x1 = std::min(x + 1, req->srcWidth - 1), fx = b->xFrac[i];
-      int32_t top = Lerp16(s0[x], s0[x1], fx), bottom = Lerp16(s1[x], s1[x1], fx);
-      d[i] = uint8_t(Lerp16(top, bottom, fy));
-    }
+  const int32_t y = b->yIndex[j], fy = b->yFrac[j];
+  const uint8_t *s0 = req->srcAlpha + int64_t(y) * req->srcAlphaBytesPerRow;
+  const uint8_t *s1 = req->srcAlpha + int64_t(std::min(y + 1, req->srcHeight - 1)) * req->srcAlphaBytesPerRow;
+  const int32_t *xIndex = b->xIndex + firstColumn, *xFrac = b->xFrac + firstColumn;
+  for (int32_t i = 0; i < width; i++) {
+    int32_t x = xIndex[i], x1 = std::min(x + 1, req->srcWidth - 1), fx = xFrac[i];
+    int32_t top = Lerp16(s0[x], s0[x1], fx), bottom = Lerp16(s1[x], s1[x1], fx);
+    d[i] = uint8_t(Lerp16(top, bottom, fy));
   }
+}
+
+void ScaleAlphaSmooth(const qmScaleRequest *req) {
+  for (int32_t j = 0; j < req->dstHeight; j++)
+    SmoothAlphaRow(req, req->dstAlpha + int64_t(j) * req->dstAlphaBytesPerRow, j, 0, req->dstWidth);
 }
 
 // The smooth path keeps the mask hard: each bit is the source bit at the sample's whole position.
@@ -290,6 +315,48 @@ void ScalePixels(const qmScaleRequest *req) {
   if (pixels) ScaleSmoothFast(req);
   if (req->srcAlpha && req->dstAlpha) ScaleAlphaSmooth(req);
   if (req->srcMask && req->dstMask) ScaleMaskAtSamples(req);
+}
+
+int32_t ScaleBlendPixels(const qmScaleRequest *req, const qmTransformTarget *onto) {
+  if (req->srcMask || req->dstMask || !req->srcPixels || !req->dstPixels || req->bytesPerPixel != 4 ||
+      (req->srcAlpha && !req->dstAlpha))
+    return ERR_WRONGUSAGE;
+  if (!SizesValid(req)) return 0;
+  if (!BuffersFit(req)) return ERR_WRONGUSAGE;
+  const int32_t x0 = std::max(onto->x0, 0), x1 = std::min(onto->x1, req->dstWidth);
+  const int32_t y0 = std::max(onto->y0, 0), y1 = std::min(onto->y1, req->dstHeight);
+  if (x0 >= x1 || y0 >= y1) return 0;
+  const int32_t width = x1 - x0;
+  const qmScaleBuffers *b = req->buffers;
+  // With an alpha plane each row is made in the scratch row and blended; an opaque source's rows
+  // are the target's pixels themselves.
+  const bool blend = req->srcAlpha != nullptr;
+  if (req->smooth) FillSmoothTables(req);
+  else FillNearestTables(req);
+  SmoothRowPair smoothRows(req, x0, width);
+  const uint32_t *previous = nullptr;  // the last row written, for rows that read the same source row
+  for (int32_t y = y0; y < y1; y++) {
+    uint32_t *out = onto->pixels + int64_t(y + onto->dy) * onto->pitch + x0 + onto->dx;
+    uint32_t *row = blend ? req->dstPixels : out;
+    if (req->smooth) {
+      smoothRows.Mix(row, y);
+      if (blend) SmoothAlphaRow(req, req->dstAlpha, y, x0, width);
+    } else if (y > y0 && b->yIndex[y] == b->yIndex[y - 1]) {
+      if (!blend) std::copy(previous, previous + width, out);
+    } else {
+      const int64_t sy = b->yIndex[y];
+      NearestPixelRow(row, req->srcPixels + sy * req->srcPitch, b->xIndex + x0, width, req->srcWidth);
+      if (blend) NearestAlphaRow(req->dstAlpha, req->srcAlpha + sy * req->srcAlphaBytesPerRow, b->xIndex + x0, width,
+                                 req->srcWidth);
+    }
+    previous = out;
+    if (blend) {
+      const qmBlendRequest r{row, 0, 0, onto->pixels, x0 + onto->dx, y + onto->dy, width, 1, 0, onto->pitch,
+                             req->dstAlpha, 0, 0, 0, onto->format};
+      BlendAlphaPixels(&r);
+    }
+  }
+  return 0;
 }
 
 void ScalePixelsNearestScalar(const qmScaleRequest *req) {

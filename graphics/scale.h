@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "graphics/transform.h"
+
 // Tables and row caches owned by the caller and kept between calls.
 struct qmScaleBuffers {
   int32_t *xIndex; // source column per destination column
@@ -37,6 +39,12 @@ struct qmScaleRequest {
 
 void ScalePixels(const qmScaleRequest *req);
 void ScaleMaskPixels(const qmScaleRequest *req, float xFactor, float yFactor);
+// ScalePixels' result drawn into a target a row at a time instead of being kept: the pixels of a
+// source with an alpha plane blended as it says (dstPixels and dstAlpha are then scratch of one
+// row, the target rectangle's width), those of an opaque one written as they are. The same
+// pixels as the whole result then blended or copied. A mask takes the whole result:
+// ERR_WRONGUSAGE, as for buffers that do not hold the result's size; otherwise 0.
+int32_t ScaleBlendPixels(const qmScaleRequest *req, const qmTransformTarget *onto);
 
 // Straightforward per-pixel versions of the pixel scaling, kept to check the fast ones.
 void ScalePixelsNearestScalar(const qmScaleRequest *req);

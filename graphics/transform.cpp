@@ -10,12 +10,15 @@
 #include "runtime/errcodes.h"
 
 #ifdef QM_HAVE_AVX2
-void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y, int32_t x0, int32_t x1);
+void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y, int32_t x0, int32_t x1,
+                      const qmTransformRowOut *out);
 #endif
 
 namespace {
 
 constexpr double kEps = 1e-10;
+// Columns of a tile of a band drawn as whole source rows and columns (quarter turns).
+constexpr int32_t kTransformTileColumns = 64;
 
 struct Inverse {
   double ia, ib, ic, id; // sx = ia (x - e) + ic (y - f); sy = ib (x - e) + id (y - f)
@@ -89,22 +92,32 @@ inline double Mix(double c00, double c10, double c01, double c11, double fx, dou
   return (c00 * (1 - fx) + c10 * fx) * (1 - fy) + (c01 * (1 - fx) + c11 * fx) * fy + 0.5;
 }
 
-// One destination pixel, computed alone. `pixels` is false when the pixels are not 32-bit.
+// Where the centre of pixel (x, y) maps in the source. Sampling at the centre (not the corner)
+// keeps quarter turns and mirrors exact permutations of the source pixels.
+inline void MapCentre(const qmTransformRequest *req, const Inverse &inv, int32_t x, int32_t y, double *cx, double *cy) {
+  *cx = inv.ia * (x + 0.5 - req->e) + inv.ic * (y + 0.5 - req->f);
+  *cy = inv.ib * (x + 0.5 - req->e) + inv.id * (y + 0.5 - req->f);
+}
+
+// The source pixel under a mapped centre; clamped, since spans are found with a small tolerance.
+inline void NearestSource(const qmTransformRequest *req, double cx, double cy, int32_t *tx, int32_t *ty) {
+  *tx = ClampToInt(std::floor(cx), 0, req->srcWidth - 1);
+  *ty = ClampToInt(std::floor(cy), 0, req->srcHeight - 1);
+}
+
+// One destination pixel, computed alone into the row `out`. `pixels` is false when the pixels
+// are not 32-bit.
 void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, int32_t y, bool pixels,
-                  bool doPlanesOnly) {
-  // The pixel's centre maps to (cx, cy) in the source. Sampling at the centre (not the corner)
-  // keeps quarter turns and mirrors exact permutations of the source pixels.
-  const double cx = inv.ia * (x + 0.5 - req->e) + inv.ic * (y + 0.5 - req->f);
-  const double cy = inv.ib * (x + 0.5 - req->e) + inv.id * (y + 0.5 - req->f);
+                  bool doPlanesOnly, const qmTransformRowOut &out) {
+  double cx, cy;
+  MapCentre(req, inv, x, y, &cx, &cy);
   const int32_t w = req->srcWidth, h = req->srcHeight;
-  uint8_t *dmask = req->dstMask ? req->dstMask + int64_t(y) * req->dstMaskBytesPerRow : nullptr;
+  uint8_t *dmask = out.mask;
   if (!req->smooth) {
-    // The source pixel under the centre; clamped, since spans are found with a small tolerance.
-    const int32_t tx = ClampToInt(std::floor(cx), 0, w - 1), ty = ClampToInt(std::floor(cy), 0, h - 1);
-    if (pixels && !doPlanesOnly)
-      req->dstPixels[int64_t(y) * req->dstPitch + x] = req->srcPixels[int64_t(ty) * req->srcPitch + tx];
-    if (req->srcAlpha && req->dstAlpha)
-      req->dstAlpha[int64_t(y) * req->dstAlphaBytesPerRow + x] = req->srcAlpha[int64_t(ty) * req->srcAlphaBytesPerRow + tx];
+    int32_t tx, ty;
+    NearestSource(req, cx, cy, &tx, &ty);
+    if (pixels && !doPlanesOnly) out.pixels[x] = req->srcPixels[int64_t(ty) * req->srcPitch + tx];
+    if (req->srcAlpha && out.alpha) out.alpha[x] = req->srcAlpha[int64_t(ty) * req->srcAlphaBytesPerRow + tx];
     if (dmask) SetMaskBit(dmask, x, req->srcMask ? GetMaskBit(req->srcMask + int64_t(ty) * req->srcMaskBytesPerRow, tx) : true);
     return;
   }
@@ -133,16 +146,64 @@ void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, 
       if (!vis[k]) p[k] = p[first];
   }
   if (pixels && !doPlanesOnly) {
-    uint32_t out = 0;
-    for (int shift = 0; shift < 32; shift += 8) out |= ChannelMix(p[0], p[1], p[2], p[3], fx, fy, shift) << shift;
-    req->dstPixels[int64_t(y) * req->dstPitch + x] = out & ~FourthByteMask(req->format);
+    uint32_t mixed = 0;
+    for (int shift = 0; shift < 32; shift += 8) mixed |= ChannelMix(p[0], p[1], p[2], p[3], fx, fy, shift) << shift;
+    out.pixels[x] = mixed & ~FourthByteMask(req->format);
   }
-  if (req->srcAlpha && req->dstAlpha) {
+  if (req->srcAlpha && out.alpha) {
     double a[4];
     for (int k = 0; k < 4; k++) a[k] = req->srcAlpha[int64_t(ys[k >> 1]) * req->srcAlphaBytesPerRow + xs[k & 1]];
-    req->dstAlpha[int64_t(y) * req->dstAlphaBytesPerRow + x] = uint8_t(uint32_t(Mix(a[0], a[1], a[2], a[3], fx, fy)));
+    out.alpha[x] = uint8_t(uint32_t(Mix(a[0], a[1], a[2], a[3], fx, fy)));
   }
   if (dmask) SetMaskBit(dmask, x, true);
+}
+
+// The nearest samples of rows [y0, y0 + rows) and columns [c0, c1) when each row of the tile
+// takes one source column and each column one source row, as in a quarter turn: the tile is
+// then a block of the source turned, copied without a sum per pixel. Checked at the tile's
+// edges: with the other coordinate fixed, a mapped centre moves monotonically (each rounded
+// step is), so equal samples at both ends of a row or column hold between them. False, with
+// nothing drawn, for a tile that is not so or whose rows are not all drawn over the same columns.
+bool CopyTurnedTile(const qmTransformRequest *req, const Inverse &inv, int32_t y0, int32_t rows, const int32_t *x0s,
+                    const int32_t *x1s, int32_t c0, int32_t c1, const qmTransformRowOut *outs) {
+  const int32_t a = std::max(x0s[0], c0), b = std::min(x1s[0], c1);
+  for (int32_t i = 1; i < rows; i++)
+    if (std::max(x0s[i], c0) != a || std::min(x1s[i], c1) != b) return false;
+  if (a >= b) return true;
+  int32_t column[kTransformBandRows];
+  int64_t pixelRow[kTransformTileColumns], alphaRow[kTransformTileColumns];
+  double cx, cy;
+  int32_t first, last, unused;
+  for (int32_t i = 0; i < rows; i++) {
+    MapCentre(req, inv, a, y0 + i, &cx, &cy);
+    NearestSource(req, cx, cy, &first, &unused);
+    MapCentre(req, inv, b - 1, y0 + i, &cx, &cy);
+    NearestSource(req, cx, cy, &last, &unused);
+    if (first != last) return false;
+    column[i] = first;
+  }
+  for (int32_t x = a; x < b; x++) {
+    MapCentre(req, inv, x, y0, &cx, &cy);
+    NearestSource(req, cx, cy, &unused, &first);
+    if (rows > 1) {
+      MapCentre(req, inv, x, y0 + rows - 1, &cx, &cy);
+      NearestSource(req, cx, cy, &unused, &last);
+      if (first != last) return false;
+    }
+    pixelRow[x - a] = int64_t(first) * req->srcPitch;
+    alphaRow[x - a] = int64_t(first) * req->srcAlphaBytesPerRow;
+  }
+  const int32_t n = b - a;
+  for (int32_t i = 0; i < rows; i++) {
+    const uint32_t *src = req->srcPixels + column[i];
+    uint32_t *dst = outs[i].pixels + a;
+    for (int32_t k = 0; k < n; k++) dst[k] = src[pixelRow[k]];
+    if (!req->srcAlpha || !outs[i].alpha) continue;
+    const uint8_t *srcAlpha = req->srcAlpha + column[i];
+    uint8_t *dstAlpha = outs[i].alpha + a;
+    for (int32_t k = 0; k < n; k++) dstAlpha[k] = srcAlpha[alphaRow[k]];
+  }
+  return true;
 }
 
 int32_t Transform(const qmTransformRequest *req, bool vector, const qmTransformTarget *onto) {
@@ -164,30 +225,69 @@ int32_t Transform(const qmTransformRequest *req, bool vector, const qmTransformT
 #else
   (void)vector;
 #endif
-  for (int32_t y = box.y0; y < box.y1; y++) {
+  // Columns [x0, x1) of row y whose centres map inside the source; x0 >= x1 when none do.
+  auto span = [&](int32_t y, int32_t *x0, int32_t *x1) {
     // Centre of pixel (x, y) is (x + 0.5, y + 0.5); r is the mapped value at x = 0.
     const double rx = inv.ia * (0 - req->e) + inv.ic * (y + 0.5 - req->f);
     const double ry = inv.ib * (0 - req->e) + inv.id * (y + 0.5 - req->f);
     int32_t ax0, ax1, bx0, bx1;
     AxisSpan(inv.ia, rx, req->srcWidth, box.x0, box.x1, &ax0, &ax1);
     AxisSpan(inv.ib, ry, req->srcHeight, box.x0, box.x1, &bx0, &bx1);
-    const int32_t x0 = std::max(ax0, bx0), x1 = std::min(ax1, bx1);
-    if (x0 >= x1) continue;
-    // An opaque source covers its span whole.
-    if (onto && !req->srcAlpha) std::fill(req->dstAlpha + x0, req->dstAlpha + x1, uint8_t(255));
+    *x0 = std::max(ax0, bx0), *x1 = std::min(ax1, bx1);
+  };
+  auto draw = [&](int32_t y, int32_t x0, int32_t x1, const qmTransformRowOut &out) {
 #ifdef QM_HAVE_AVX2
     if (vectorPixels) {
-      TransformRowAvx2(req, invArr, y, x0, x1);
+      TransformRowAvx2(req, invArr, y, x0, x1, &out);
       if (planes)
-        for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, true);
-    } else
-#endif
-    {
-      for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false);
+        for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, true, out);
+      return;
     }
-    if (onto) {
-      const qmBlendRequest blend{req->dstPixels, x0, 0, onto->pixels, x0 + onto->dx, y + onto->dy, x1 - x0, 1, 0,
-                                 onto->pitch, req->dstAlpha, x0, 0, 0, onto->format};
+#endif
+    for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false, out);
+  };
+  // A row of a quarter turn reads a source column: pixel by pixel every read is a new source
+  // row and the next row reads the same lines again, so such turns go in tiles of whole source
+  // rows and columns, each a band of rows high.
+  const bool turnedTiles = vector && pixels && !req->smooth && !req->dstMask && std::fabs(inv.ia) < 1e-6 &&
+                           std::fabs(inv.id) < 1e-6;
+  // Other rows go one at a time, blended while their scratch row is in the nearest cache.
+  const int32_t bandRows = turnedTiles ? kTransformBandRows : 1;
+  for (int32_t band = box.y0; band < box.y1; band += bandRows) {
+    const int32_t rows = std::min(bandRows, box.y1 - band);
+    int32_t x0s[kTransformBandRows], x1s[kTransformBandRows];
+    qmTransformRowOut outs[kTransformBandRows];
+    int32_t lo = box.x1, hi = box.x0;
+    for (int32_t i = 0; i < rows; i++) {
+      const int32_t y = band + i;
+      span(y, &x0s[i], &x1s[i]);
+      if (onto) {
+        // The band's scratch rows.
+        outs[i] = {req->dstPixels + int64_t(i) * req->dstWidth, req->dstAlpha + int64_t(i) * req->dstWidth, nullptr};
+      } else {
+        outs[i] = {req->dstPixels ? req->dstPixels + int64_t(y) * req->dstPitch : nullptr,
+                   req->dstAlpha ? req->dstAlpha + int64_t(y) * req->dstAlphaBytesPerRow : nullptr,
+                   req->dstMask ? req->dstMask + int64_t(y) * req->dstMaskBytesPerRow : nullptr};
+      }
+      if (x0s[i] >= x1s[i]) continue;
+      lo = std::min(lo, x0s[i]), hi = std::max(hi, x1s[i]);
+      // An opaque source covers its span whole.
+      if (onto && !req->srcAlpha) std::fill(outs[i].alpha + x0s[i], outs[i].alpha + x1s[i], uint8_t(255));
+    }
+    const int32_t tile = turnedTiles ? kTransformTileColumns : std::max(hi - lo, 1);
+    for (int32_t cx = lo; cx < hi; cx += tile) {
+      const int32_t cEnd = std::min(cx + tile, hi);
+      if (turnedTiles && CopyTurnedTile(req, inv, band, rows, x0s, x1s, cx, cEnd, outs)) continue;
+      for (int32_t i = 0; i < rows; i++) {
+        const int32_t x0 = std::max(x0s[i], cx), x1 = std::min(x1s[i], cEnd);
+        if (x0 < x1) draw(band + i, x0, x1, outs[i]);
+      }
+    }
+    if (!onto) continue;
+    for (int32_t i = 0; i < rows; i++) {
+      if (x0s[i] >= x1s[i]) continue;
+      const qmBlendRequest blend{outs[i].pixels, x0s[i], 0, onto->pixels, x0s[i] + onto->dx, band + i + onto->dy,
+                                 x1s[i] - x0s[i], 1, 0, onto->pitch, outs[i].alpha, x0s[i], 0, 0, onto->format};
       BlendAlphaPixels(&blend);
     }
   }

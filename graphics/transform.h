@@ -27,8 +27,19 @@ int32_t TransformPixels(const qmTransformRequest *req);
 // The same with every pixel computed one at a time, kept to check the vector path.
 int32_t TransformPixelsScalar(const qmTransformRequest *req);
 
-// A target that the result is blended into a row at a time, instead of being kept: the
-// request's dstPixels and dstAlpha are then scratch of one row (dstWidth entries, pitches 0).
+// Where one row of the result is written, each indexed by the column (any may be null).
+struct qmTransformRowOut {
+  uint32_t *pixels;
+  uint8_t *alpha;
+  uint8_t *mask;
+};
+
+// Rows made at a time when the result is blended onto a target.
+inline constexpr int32_t kTransformBandRows = 16;
+
+// A target that the result is blended into a band of rows at a time, instead of being kept: the
+// request's dstPixels and dstAlpha are then scratch of kTransformBandRows rows of dstWidth
+// entries each (pitches unused).
 struct qmTransformTarget {
   uint32_t *pixels;
   int32_t pitch, format;  // pitch in pixels

@@ -17,10 +17,10 @@ __attribute__((target("avx2"))) inline __m256d Channel(__m128i p, int shift) {
 
 } // namespace
 
-// inv: ia, ib, ic, id, e, f. Writes pixels [x0, x1) of row y; without smoothing the mask and
-// alpha planes too, from the same source pixel.
+// inv: ia, ib, ic, id, e, f. Writes pixels [x0, x1) of row y into the row `out`; without
+// smoothing the mask and alpha planes too, from the same source pixel.
 __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y,
-                                                      int32_t x0, int32_t x1) {
+                                                      int32_t x0, int32_t x1, const qmTransformRowOut *out) {
   const __m256d ia = _mm256_set1_pd(inv[0]), ib = _mm256_set1_pd(inv[1]);
   const __m256d e = _mm256_set1_pd(inv[4]);
   const __m256d rowX = _mm256_set1_pd(inv[2] * (y + 0.5 - inv[5]));
@@ -30,10 +30,10 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
   const __m128i pitch = _mm_set1_epi32(req->srcPitch);
   const __m128i keep = _mm_set1_epi32(int32_t(~FourthByteMask(req->format)));
   const int *src = reinterpret_cast<const int *>(req->srcPixels);
-  uint32_t *dst = req->dstPixels + int64_t(y) * req->dstPitch;
-  const bool alpha = req->srcAlpha && req->dstAlpha;
-  uint8_t *dstAlpha = alpha ? req->dstAlpha + int64_t(y) * req->dstAlphaBytesPerRow : nullptr;
-  uint8_t *dstMask = req->dstMask ? req->dstMask + int64_t(y) * req->dstMaskBytesPerRow : nullptr;
+  uint32_t *dst = out->pixels;
+  const bool alpha = req->srcAlpha && out->alpha;
+  uint8_t *dstAlpha = alpha ? out->alpha : nullptr;
+  uint8_t *dstMask = out->mask;
   for (int32_t x = x0; x < x1; x += 4) {
     // Same operations, in the same order, as the one-pixel path.
     __m256d xd = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));

@@ -138,11 +138,15 @@ TEST(BitmapOps, TurnOntoATargetEqualsTheTurnedCopyBlended) {
       alpha->memory[y * alpha->bytesPerRow + x] = uint8_t((x * 7 + y * 13) % 5 == 0 ? 0 : (x + y) % 4 == 0 ? 255 : seed >> 24);
     }
   const double c30 = std::cos(M_PI / 6), s30 = std::sin(M_PI / 6), c = 0.7071067811865476;
+  // A quarter turn as degrees give it: cos 270 degrees is about -1.8e-16, not 0.
+  const double c270 = std::cos(1.5 * M_PI), s270 = std::sin(1.5 * M_PI);
   const struct {
     const char *name;
     double m[4];
   } turns[] = {{"30 degrees", {c30, s30, -s30, c30}},
                {"quarter", {0, 1, -1, 0}},
+               {"quarter from degrees", {c270, s270, -s270, c270}},
+               {"quarter from degrees, doubled", {2 * c270, 2 * s270, -2 * s270, 2 * c270}},
                {"45 degrees, larger", {1.3 * c, 1.3 * c, -1.3 * c, 1.3 * c}},
                {"mirrored", {-1, 0, 0, 1}},
                {"sheared, smaller", {0.6, 0.2, 0.5, 0.7}}};
@@ -177,6 +181,57 @@ TEST(BitmapOps, TurnOntoATargetEqualsTheTurnedCopyBlended) {
   const qmBlitRect whole{0, 0, 0, 0, tw, th};
   EXPECT_EQ(TransformBitmapOnto(src, alpha, w, h, singular, 0, target, &whole), static_cast<uint32_t>(ERR_WRONGUSAGE));
   FreeBitmap(target), FreeBitmap(src), FreeAlphaChannel(alpha);
+}
+
+// Scaling straight onto a target gives the pixels of the scaled copy then blended (alpha) or
+// copied (opaque), inside any rectangle of the result, wherever it lands.
+TEST(BitmapOps, ScaleOntoATargetEqualsTheScaledCopyBlended) {
+  const int w = 29, h = 17, tw = 80, th = 60;
+  qmBitmap *src = AllocBitmap(w, h);
+  qmAlphaChannel *alpha = AllocAlphaChannel(w, h, 1);
+  uint32_t seed = 11;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      seed = seed * 1664525u + 1013904223u;
+      Put(src, x, y, seed >> 8);
+      alpha->memory[y * alpha->bytesPerRow + x] = uint8_t((x * 5 + y * 3) % 7 == 0 ? 0 : (x + 2 * y) % 5 == 0 ? 255 : seed >> 24);
+    }
+  const struct {
+    const char *name;
+    int outW, outH;
+  } sizes[] = {{"doubled", 58, 34}, {"halved", 14, 8}, {"wider, shorter", 101, 9}, {"one column", 1, 40}, {"as it is", 29, 17}};
+  // Rectangles of the result: whole at an offset, cut on every side, partly off the target.
+  const qmBlitRect rects[] = {{0, 0, 3, 2, 1000, 1000}, {5, 4, 9, 11, 17, 9}, {0, 0, -6, -3, 1000, 1000}, {2, 1, 70, 50, 1000, 1000}};
+  for (const auto &size : sizes)
+    for (int smooth = 0; smooth < 2; smooth++)
+      for (int withAlpha = 0; withAlpha < 2; withAlpha++)
+        for (const qmBlitRect &rect : rects) {
+          const qmAlphaChannel *a = withAlpha ? alpha : nullptr;
+          // The rectangle cut to the result and the target, as a blit does; some miss a narrow result.
+          qmBlitRect r = rect;
+          if (!ClipBlitRect(nullptr, &r, size.outW, size.outH, tw, th, 0)) continue;
+          qmScaleOutputs copy{};
+          ASSERT_EQ(ScaleBitmap(src, nullptr, a, 0, 0, nullptr, w, h, size.outW, size.outH, smooth, &copy), 0u) << size.name;
+          qmBitmap *expected = AllocBitmap(tw, th), *got = AllocBitmap(tw, th);
+          for (int y = 0; y < th; y++)
+            for (int x = 0; x < tw; x++) Put(expected, x, y, uint32_t(x * 3 + y * 5) * 0x010101u), Put(got, x, y, uint32_t(x * 3 + y * 5) * 0x010101u);
+          if (a) BltAlphaBitmap(copy.bitmap, r.srcX, r.srcY, expected, r.dstX, r.dstY, r.width, r.height, copy.alpha);
+          else BltBitmap(copy.bitmap, r.srcX, r.srcY, expected, r.dstX, r.dstY, r.width, r.height);
+          ASSERT_EQ(ScaleBitmapOnto(src, a, w, h, size.outW, size.outH, smooth, got, &r), 0u) << size.name;
+          int differ = 0;
+          for (int y = 0; y < th; y++)
+            for (int x = 0; x < tw; x++) differ += Get(got, x, y) != Get(expected, x, y);
+          EXPECT_EQ(differ, 0) << size.name << " smooth " << smooth << " alpha " << withAlpha << " rect " << rect.srcX << "," << rect.srcY;
+          FreeBitmap(expected), FreeBitmap(got);
+          FreeBitmap(copy.bitmap), FreeAlphaChannel(copy.alpha);
+        }
+  qmBitmap *target = AllocBitmap(tw, th);
+  const qmBlitRect whole{0, 0, 0, 0, tw, th};
+  EXPECT_EQ(ScaleBitmapOnto(src, alpha, w, h, 40000, 4, 0, target, &whole), static_cast<uint32_t>(ERR_MEM))
+      << "larger than any picture";
+  EXPECT_EQ(ScaleBitmapOnto(nullptr, alpha, w, h, 4, 4, 0, target, &whole), static_cast<uint32_t>(ERR_WRONGUSAGE));
+  FreeBitmap(target), FreeBitmap(src), FreeAlphaChannel(alpha);
+  FreeScaleTables();
 }
 
 // Nearest scaling takes the alpha plane's samples where it takes the pixels': with every alpha

@@ -208,6 +208,66 @@ TEST(SimdDiff, TransformPlanes) {
     }
 }
 
+// Quarter turns go in tiles of whole source rows and columns where the samples allow: turns
+// with the noise cos and sin leave, exact ones, scaled, mirrored, and nearly quarter turns whose
+// samples step to the next source column along a row or the next source row down a column inside
+// a tile (offsets put the centres next to whole numbers), so those tiles take the pixel-by-pixel
+// path beside the others.
+TEST(SimdDiff, QuarterTurnTiles) {
+  auto turn = [](double degrees, double sx, double sy) {
+    const double theta = (360 - degrees) * M_PI / 180, c = std::cos(theta), s = std::sin(theta);
+    return std::vector<double>{sx * c, sx * s, -sy * s, sy * c};
+  };
+  const struct {
+    const char *name;
+    std::vector<double> m;
+    double shiftX, shiftY;  // added to the offsets that put the box at (0, 0)
+  } cases[] = {
+      {"quarter", turn(90, 1, 1), 0, 0},
+      {"three quarters", turn(270, 1, 1), 0, 0},
+      {"quarter, doubled", turn(90, 2, 2), 0, 0},
+      {"quarter, halved and stretched", turn(90, 0.5, 1.5), 0.25, 0.75},
+      {"exact quarter, moved by a fraction", {0, 1, -1, 0}, 0.5, 0.375},
+      {"quarter, mirrored", {0, 1, 1, 0}, 0, 0},
+      // Whole-number offsets but for these: a row's samples step to the next source column 40
+      // columns from the right, and a column's to the next source row at row 60.
+      {"nearly a quarter, stepping along a row", {5e-7, 1, -1, 5e-7}, 0.5, 0.5 - 2e-5},
+      {"nearly a quarter, stepping down a column", {5e-7, 1, -1, 5e-7}, 0.5 - 3e-5, 0.5},
+  };
+  for (const auto &c : cases)
+    for (int iter = 0; iter < 12; iter++) {
+      // Mostly several tiles wide and several bands high.
+      const int sw = Rand(1, 4) == 1 ? Rand(1, 20) : Rand(130, 200), sh = Rand(1, 4) == 1 ? Rand(1, 20) : Rand(130, 200);
+      const bool withAlpha = iter & 1;
+      const int smooth = iter % 4 == 3, format = Rand(10, 13);
+      const double a = c.m[0], b = c.m[1], cc = c.m[2], d = c.m[3];
+      double minX = 1e30, minY = 1e30, maxX = -1e30, maxY = -1e30;
+      for (const double x : {0.0, double(sw)})
+        for (const double y : {0.0, double(sh)}) {
+          minX = std::min(minX, a * x + cc * y), maxX = std::max(maxX, a * x + cc * y);
+          minY = std::min(minY, b * x + d * y), maxY = std::max(maxY, b * x + d * y);
+        }
+      const int dw = int(std::ceil(maxX - minX)) + 2, dh = int(std::ceil(maxY - minY)) + 2;
+      const int srcAlphaRow = sw + 3, dstAlphaRow = dw + 5;
+      const auto src = RandomVector<uint32_t>(size_t(sw) * sh);
+      const auto srcAlpha = RandomAlpha(size_t(srcAlphaRow) * sh);
+      struct Out {
+        std::vector<uint32_t> pixels;
+        std::vector<uint8_t> alpha;
+      } vec{std::vector<uint32_t>(size_t(dw) * dh), std::vector<uint8_t>(size_t(dstAlphaRow) * dh)}, ref = vec;
+      auto request = [&](Out &o) {
+        return qmTransformRequest{src.data(), nullptr, withAlpha ? srcAlpha.data() : nullptr, o.pixels.data(), nullptr,
+                                  withAlpha ? o.alpha.data() : nullptr, sw, sh, dw, dh, sw, 0, srcAlphaRow, dw, 0,
+                                  dstAlphaRow, a, b, cc, d, -minX + c.shiftX, -minY + c.shiftY, smooth, format, 4};
+      };
+      const qmTransformRequest vr = request(vec), rr = request(ref);
+      ASSERT_EQ(TransformPixels(&vr), 0);
+      ASSERT_EQ(TransformPixelsScalar(&rr), 0);
+      ASSERT_EQ(vec.pixels, ref.pixels) << c.name << " " << sw << "x" << sh << " alpha " << withAlpha << " smooth " << smooth;
+      ASSERT_EQ(vec.alpha, ref.alpha) << c.name << " " << sw << "x" << sh << " smooth " << smooth;
+    }
+}
+
 // Convolution rows: random weights of both signs and sizes, taps at random offsets into one row,
 // lengths that leave every kind of remainder.
 TEST(SimdDiff, ConvolutionRows) {

@@ -429,6 +429,57 @@ TEST(BrushDisplay, PlanesTransparencyAndPositions) {
   EXPECT_EQ(vm.Background(54, 43), bg);
 }
 
+// A brush with an alpha channel scaled or turned by tags (anchor 0, 0) at the display's edges and
+// wholly past them: every display pixel is the background blended with the source pixel that the
+// placement puts there, or the background where none does.
+TEST(BrushDisplay, ScaledAndTurnedBrushesAtTheEdges) {
+  const uint32_t bg = 0x102030;
+  const std::vector<uint32_t> px = FixturePixels();
+  // Doubled: display (X, Y) shows source ((X - x) / 2, (Y - y) / 2). Turned by 90 degrees about
+  // the top-left corner: the picture rises to rows y - 3 to y, (X, Y) showing source column
+  // 3 - (Y - y + 3) and row X - x.
+  const struct {
+    const char *name;
+    double scale, rotate;
+    int x, y;
+  } cases[] = {
+      {"doubled, cut at the left and top", 2, 0, -3, -5},
+      {"doubled, cut at the right and bottom", 2, 0, 59, 43},
+      {"doubled, wholly past the right", 2, 0, 64, 10},
+      {"doubled, wholly above", 2, 0, 10, -8},
+      {"turned, cut at the left and top", 1, 90, -2, 1},
+      {"turned, cut at the bottom", 1, 90, 30, 49},
+      {"turned, wholly above", 1, 90, 20, -1},
+      {"turned, wholly past the left", 1, 90, -4, 20},
+  };
+  for (const auto &c : cases) {
+    BrushVm vm;
+    ASSERT_EQ(vm.FromArray(1, px, 4, 4, kAlphaType).code, 0u);
+    ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+      for (double v : {1.0, double(c.x), double(c.y)}) vm_pushnumber(vm.L, v);
+      vm_newtable(vm.L);
+      if (c.scale != 1) vm.Set("scalex", c.scale), vm.Set("scaley", c.scale);
+      if (c.rotate != 0) vm.Set("rotate", c.rotate);
+      return 4;
+    }).code, 0u) << c.name;
+    int differ = 0, drawn = 0;
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 64; x++) {
+        int sx = -1, sy = -1;
+        if (c.rotate == 0 && x >= c.x && x < c.x + 8 && y >= c.y && y < c.y + 8) sx = (x - c.x) / 2, sy = (y - c.y) / 2;
+        if (c.rotate != 0 && x >= c.x && x < c.x + 4 && y > c.y - 4 && y <= c.y) sx = c.y - y, sy = x - c.x;
+        uint32_t expected = bg;
+        if (sx >= 0) {
+          const uint32_t p = px[size_t(sy * 4 + sx)];
+          expected = Blend(bg, p & 0xFFFFFF, int(p >> 24));
+          drawn++;
+        }
+        differ += vm.Background(x, y) != expected;
+      }
+    EXPECT_EQ(differ, 0) << c.name << ", " << drawn << " pixels of the brush on the display";
+  }
+}
+
 TEST(BrushDisplay, DoubleBufferingRecordsEveryRectangle) {
   BrushVm vm;
   ASSERT_EQ(vm.Call("CreateBrush", {1, 5, 3, 0xFFFFFF}).code, 0u);
@@ -481,6 +532,28 @@ TEST(BrushDisplay, ClipRegionFromABrushMask) {
   ASSERT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
   ASSERT_EQ(vm.Call("DisplayBrush", {2, 5, 6}).code, 0u) << "the region keeps its own copy of the mask";
   EXPECT_EQ(vm.Background(5, 6), 0x102030u);
+  // Scaled and turned brushes go through the region's mask too.
+  ASSERT_EQ(vm.Call("CreateBrush", {3, 4, 4, 0xFF0000}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {4, 8, 8, 0x00FF00}).code, 0u);
+  const struct {
+    const char *name;
+    double id, x, y;
+    const char *tag;
+    double value;
+    uint32_t colour;
+  } drawings[] = {{"doubled", 3, 3, 4, "scalex", 2, 0xFF0000}, {"turned", 4, 3, 12, "rotate", 90, 0x00FF00}};
+  for (const auto &dr : drawings) {
+    ASSERT_EQ(vm.CallWith("displaybrush", [&] {
+      for (double v : {dr.id, dr.x, dr.y}) vm_pushnumber(vm.L, v);
+      vm_newtable(vm.L);
+      vm.Set(dr.tag, dr.value);
+      if (dr.id == 3) vm.Set("scaley", 2);
+      return 4;
+    }).code, 0u) << dr.name;
+    for (int i = 0; i < 16; i++)
+      EXPECT_EQ(vm.Background(5 + i % 4, 6 + i / 4), (px[i] >> 24) ? dr.colour : 0x102030u) << dr.name << " " << i;
+    EXPECT_EQ(vm.Background(4, 6), 0x102030u) << dr.name << " outside the region";
+  }
 }
 
 // The picture handed out instead of drawn stays the caller's: it outlives the call, and only a
