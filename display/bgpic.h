@@ -57,6 +57,7 @@ struct qmShownSprite {
 struct qmShownSpriteSpan {
   int32_t x1, y1, x2, y2;
   qmShownSprite *node;
+  const qmSprite *sprite;  // the node's, so that a sprite's node is found without walking the list
 };
 
 struct qmLayerListHead {

@@ -148,6 +148,14 @@ bool BorderReplacesImage(const qmLayer *l) {
 
 }  // namespace
 
+const qmBitmap *RedrawBackground(const qmDisplay *display, const qmBGPic *pic, uint32_t flags) {
+  if (flags & REDRAW_UNSCALED) return pic->unscaled.bitmap;
+  if (flags & REDRAW_FROMSHOWN) return pic->shown.bitmap;
+  if ((flags & REDRAW_FROMCOPY) || (display && pic == display->bgpic && display->backgroundCopy))
+    return display && display->backgroundCopy ? display->backgroundCopy : pic->shown.bitmap;
+  return pic->shown.bitmap;
+}
+
 void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y,
                     int32_t *width, int32_t *height) {
   // The border image is a cache of the state, built here when the layer has none yet.
@@ -188,12 +196,7 @@ bool PrepareRedraw(const qmBGPic *pic, const qmBitmap *dst, uint32_t flags, int3
 
 void DrawBackgroundPart(const qmDisplay *display, const qmBGPic *pic, qmBitmap *dst, const qmRect &area,
                         uint32_t flags) {
-  const qmBitmap *background;
-  if (flags & REDRAW_UNSCALED) background = pic->unscaled.bitmap;
-  else if (flags & REDRAW_FROMSHOWN) background = pic->shown.bitmap;
-  else if ((flags & REDRAW_FROMCOPY) || (display && pic == display->bgpic && display->backgroundCopy))
-    background = display && display->backgroundCopy ? display->backgroundCopy : pic->shown.bitmap;
-  else background = pic->shown.bitmap;
+  const qmBitmap *background = RedrawBackground(display, pic, flags);
   qmRect b;
   if (background && IntersectRects(area, {0, 0, background->width, background->height}, &b))
     BltBitmap(background, b.x, b.y, dst, b.x, b.y, b.w, b.h);

@@ -24,6 +24,8 @@ enum : uint32_t {
 // the picture). Bad arguments are reported on the debug output and nothing is drawn.
 void Redraw(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
             int32_t height, uint32_t flags);
+// The picture Redraw copies the background from with these flags (null: none).
+const qmBitmap *RedrawBackground(const qmDisplay *display, const qmBGPic *pic, uint32_t flags);
 // The layers of a picture that can draw, each with the area it reaches (picture, border and
 // shadow, cut by its clip region), sorted once into square cells of the picture, so that
 // composing the many rectangles of one batch visits only the layers that reach into each.

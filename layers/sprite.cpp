@@ -10,6 +10,7 @@
 #include "display/position.h"
 #include "display/safeblt.h"
 #include "display/scene.h"
+#include "graphics/alphaops.h"
 #include "graphics/bitmapops.h"
 #include "graphics/blit.h"
 #include "graphics/clipregion.h"
@@ -35,7 +36,73 @@ void ForEachSpritePicture(const qmScene *scene, F f) {
   }
 }
 
+void FreeBandRuns(qmSprite *s) {
+  for (int32_t i = 0; s->bandRuns && i < s->frameCount; i++) MemFree(s->bandRuns[i]);
+  MemFree(s->bandRuns);
+  s->bandRuns = nullptr;
+}
+
+// The longest run of columns in [0, width) that pass: from, to (to == from when none).
+template <typename Pass>
+void LongestRun(int32_t width, Pass pass, int32_t *from, int32_t *to) {
+  *from = *to = 0;
+  for (int32_t x = 0; x < width;) {
+    if (!pass(x)) {
+      x++;
+      continue;
+    }
+    const int32_t start = x;
+    while (x < width && pass(x)) x++;
+    if (x - start > *to - *from) *from = start, *to = x;
+  }
+}
+
+// The band runs of one frame's planes (width x height), each row's runs found first: 0 or ERR_MEM.
+uint32_t MakeBandRuns(const qmMask *mask, const qmAlphaChannel *alpha, int32_t width, int32_t height,
+                      qmSpriteBandRuns **out) {
+  const int64_t bytes = (int64_t(height) + kSpriteBand) * int64_t(sizeof(qmSpriteBandRuns));
+  if (bytes > INT32_MAX) return ERR_MEM;
+  auto *rows = static_cast<qmSpriteBandRuns *>(MemAlloc(uint32_t(std::max<int64_t>(height, 1) * sizeof(qmSpriteBandRuns)), 0));
+  auto *bands = static_cast<qmSpriteBandRuns *>(MemAlloc(uint32_t(bytes), 0));
+  if (!rows || !bands) {
+    MemFree(rows), MemFree(bands);
+    return ERR_MEM;
+  }
+  for (int32_t y = 0; y < height; y++) {
+    qmSpriteBandRuns &r = rows[y];
+    r = {0, width, 0, width};
+    if (mask) {
+      const uint8_t *row = mask->memory + int64_t(y) * mask->bytesPerRow;
+      const auto set = [row](int32_t x) { return (row[x >> 3] & (0x80 >> (x & 7))) != 0; };
+      LongestRun(width, set, &r.opaqueFrom, &r.opaqueTo);
+      while (r.shownFrom < width && !set(r.shownFrom)) r.shownFrom++;
+      while (r.shownTo > r.shownFrom && !set(r.shownTo - 1)) r.shownTo--;
+    } else if (alpha) {
+      const uint8_t *row = alpha->memory + int64_t(y) * alpha->bytesPerRow;
+      LongestRun(width, [row](int32_t x) { return row[x] == 255; }, &r.opaqueFrom, &r.opaqueTo);
+      while (r.shownFrom < width && !row[r.shownFrom]) r.shownFrom++;
+      while (r.shownTo > r.shownFrom && !row[r.shownTo - 1]) r.shownTo--;
+    }
+  }
+  for (int32_t start = 1 - kSpriteBand; start < height; start++) {
+    qmSpriteBandRuns band{width, 0, 0, width};
+    const bool inside = start >= 0 && start + kSpriteBand <= height;
+    for (int32_t y = std::max(start, 0); y < std::min(start + kSpriteBand, height); y++) {
+      const qmSpriteBandRuns &r = rows[y];
+      if (r.shownFrom < r.shownTo) band.shownFrom = std::min(band.shownFrom, r.shownFrom), band.shownTo = std::max(band.shownTo, r.shownTo);
+      band.opaqueFrom = std::max(band.opaqueFrom, r.opaqueFrom), band.opaqueTo = std::min(band.opaqueTo, r.opaqueTo);
+    }
+    if (band.shownFrom >= band.shownTo) band.shownFrom = band.shownTo = 0;
+    if (!inside || band.opaqueFrom >= band.opaqueTo) band.opaqueFrom = band.opaqueTo = 0;
+    bands[start + kSpriteBand - 1] = band;
+  }
+  MemFree(rows);
+  *out = bands;
+  return 0;
+}
+
 void FreeFrameArrays(qmSprite *s) {
+  FreeBandRuns(s);
   for (int32_t i = 0; i < s->frameCount; i++) {
     if (s->bitmaps) FreeBitmap(s->bitmaps[i]);
     if (s->masks) FreeMask(s->masks[i]);
@@ -74,7 +141,7 @@ bool HasSource(const qmSprite *linked, const qmSprite *source) {
 
 qmShownSpriteSpan SpanOf(qmShownSprite *n) {
   const auto edge = [](int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); };
-  return {n->x, n->y, edge(int64_t(n->x) + n->width), edge(int64_t(n->y) + n->height), n};
+  return {n->x, n->y, edge(int64_t(n->x) + n->width), edge(int64_t(n->y) + n->height), n, n->sprite};
 }
 
 // The picture's spans made again from its list after a node came or went; without memory for
@@ -108,26 +175,6 @@ void DropNode(qmScene *scene, qmBGPic *pic, qmDisplay *display, const qmSprite *
     MemFree(n);
     return;
   }
-}
-
-void DrawNode(qmScene *scene, const qmShownSprite *n, qmBitmap *dst, const qmRect &area, int32_t W, int32_t H) {
-  qmRect part;
-  if (!IntersectRects(area, {n->x, n->y, n->width, n->height}, &part)) return;
-  if (n->clipped && !IntersectRects(part, {n->clipX, n->clipY, n->clipWidth, n->clipHeight}, &part)) return;
-  const qmBitmap *bitmap;
-  const qmMask *mask;
-  const qmAlphaChannel *alpha;
-  GetSpriteFrame(n->sprite, n->frame - 1, &bitmap, &mask, &alpha);
-  if (!bitmap) return;
-  qmSafeBlt b{};
-  b.src = bitmap, b.srcX = part.x - n->x, b.srcY = part.y - n->y;
-  b.dst = dst, b.dstX = part.x, b.dstY = part.y;
-  b.width = part.w, b.height = part.h;
-  b.srcWidth = n->width, b.srcHeight = n->height;
-  b.dstWidth = W, b.dstHeight = H;
-  b.flags = SAFEBLT_PIXELSONLY | SAFEBLT_NOSPRITES;
-  b.mask = mask, b.alpha = alpha;
-  SafeBlt(scene, &b);
 }
 
 }  // namespace
@@ -178,6 +225,35 @@ void GetSpriteFrame(const qmSprite *sprite, int32_t index, const qmBitmap **bitm
   *alpha = AlphaOf(sprite, index);
 }
 
+const qmSpriteBandRuns *GetSpriteBandRuns(qmSprite *sprite, int32_t index, int32_t *height) {
+  if (index < 0) return nullptr;
+  if (sprite->sources) {
+    for (qmSprite **s = sprite->sources; *s; s++) {
+      if (index < (*s)->frameCount) return GetSpriteBandRuns(*s, index, height);
+      index -= (*s)->frameCount;
+    }
+    return nullptr;
+  }
+  if (index >= sprite->frameCount || !sprite->bitmaps || !sprite->bitmaps[index]) return nullptr;
+  // Over every pixel the planes hold together, whatever part of them a node shows.
+  const qmBitmap *bitmap = sprite->bitmaps[index];
+  const qmMask *mask = MaskOf(sprite, index);
+  const qmAlphaChannel *alpha = mask ? nullptr : AlphaOf(sprite, index);
+  int32_t width = bitmap->width, rows = bitmap->height;
+  if (const qmMask *plane = mask ? mask : alpha) {
+    width = std::min(width, mask ? MaskPlaneWidth(plane) : AlphaPlaneWidth(plane));
+    rows = std::min(rows, PlaneHeight(plane));
+  }
+  width = std::max(width, 0), rows = std::max(rows, 0);
+  if (!sprite->bandRuns) {
+    sprite->bandRuns = static_cast<qmSpriteBandRuns **>(MemAlloc(uint32_t(sprite->frameCount) * sizeof(void *), 1));
+    if (!sprite->bandRuns) return nullptr;
+  }
+  if (!sprite->bandRuns[index] && MakeBandRuns(mask, alpha, width, rows, &sprite->bandRuns[index])) return nullptr;
+  *height = rows;
+  return sprite->bandRuns[index];
+}
+
 bool SpriteIsSource(const qmObjectRegistry *objects, const qmSprite *sprite) {
   for (qmObjectHeader *h = FirstObject(objects, QMTYPE_SPRITE); h; h = h->next)
     if (HasSource(reinterpret_cast<qmSprite *>(h), sprite)) return true;
@@ -218,6 +294,11 @@ void RefreshSpriteRect(qmScene *scene, qmDisplay *display, int32_t x, int32_t y,
 
 qmShownSprite *FindShownSprite(const qmScene *scene, const qmSprite *sprite) {
   const qmBGPic *pic = scene->current ? scene->current->bgpic : nullptr;
+  if (pic && pic->spriteSpans) {
+    for (int32_t i = 0; i < pic->spriteSpanCount; i++)
+      if (pic->spriteSpans[i].sprite == sprite) return pic->spriteSpans[i].node;
+    return nullptr;
+  }
   for (qmShownSprite *n = pic ? pic->shownSprites : nullptr; n; n = n->next)
     if (n->sprite == sprite) return n;
   return nullptr;
@@ -385,12 +466,14 @@ uint32_t ScaleSpriteFrames(qmSprite *sprite, double w, double h, int32_t smooth)
     bitmaps[i] = out.bitmap, masks[i] = out.mask, alphas[i] = out.alpha;
   }
   FreeFramePlanes(sprite->frameCount, sprite->bitmaps, sprite->masks, sprite->alphas);
+  FreeBandRuns(sprite);
   sprite->bitmaps = bitmaps, sprite->masks = masks, sprite->alphas = alphas;
   sprite->width = width, sprite->height = height;
   return 0;
 }
 
 uint32_t FlipSpriteFrames(qmSprite *sprite, int32_t direction) {
+  FreeBandRuns(sprite);
   for (int32_t i = 0; sprite->bitmaps && i < sprite->frameCount; i++) {
     if (!sprite->bitmaps[i]) continue;
     if (uint32_t code = FlipBitmap(sprite->bitmaps[i], MaskOf(sprite, i), AlphaOf(sprite, i), sprite->width,
@@ -512,33 +595,6 @@ uint32_t NewLinkedSprite(qmObjectRegistry *objects, qmObjectId *id, qmSprite *co
                                         nullptr, int32_t(frames), kNoTransparentColor, list, out);
   if (code) MemFree(list);
   return code;
-}
-
-void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
-                      int32_t height) {
-  if (!pic || !dst) return;
-  const int32_t W = std::min(pic->shownWidth, dst->width), H = std::min(pic->shownHeight, dst->height);
-  qmRect area;
-  if (!IntersectRects({x, y, width, height}, {0, 0, W, H}, &area)) return;
-  if (!pic->spriteSpans) {
-    for (const qmShownSprite *n = pic->shownSprites; n; n = n->next) DrawNode(scene, n, dst, area, W, H);
-    return;
-  }
-  const int32_t x2 = area.x + area.w, y2 = area.y + area.h;  // cut to the picture: no overflow
-  // The spans that reach the area are gathered a block at a time without a branch per span (a
-  // few of many hit, at random), then drawn in order.
-  constexpr int32_t kBlock = 256;
-  int32_t hits[kBlock];
-  for (int32_t first = 0; first < pic->spriteSpanCount; first += kBlock) {
-    const int32_t end = std::min(pic->spriteSpanCount, first + kBlock);
-    int32_t count = 0;
-    for (int32_t i = first; i < end; i++) {
-      const qmShownSpriteSpan &s = pic->spriteSpans[i];
-      hits[count] = i;
-      count += int32_t((s.x1 < x2) & (s.x2 > area.x) & (s.y1 < y2) & (s.y2 > area.y));
-    }
-    for (int32_t k = 0; k < count; k++) DrawNode(scene, pic->spriteSpans[hits[k]].node, dst, area, W, H);
-  }
 }
 
 bool SpritesCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -14,6 +14,17 @@ struct qmDisplay;
 struct qmBrush;
 struct qmAnim;
 
+// Rows of a frame taken together when a refresh is planned.
+inline constexpr int32_t kSpriteBand = 8;
+// A band of kSpriteBand rows of a frame: the columns that draw something (through its mask or
+// alpha channel) in any of its rows, and a run of columns that replaces what lies below (mask
+// bit set, alpha 255, or a frame without either) in every one of them, empty unless all its rows
+// lie in the frame. Right ends exclusive; an empty run has from == to.
+struct qmSpriteBandRuns {
+  int32_t shownFrom, shownTo;
+  int32_t opaqueFrom, opaqueTo;
+};
+
 struct qmSprite {
   qmObjectHeader header;  // type SPRITE
   int32_t width, height;  // of every frame
@@ -26,6 +37,9 @@ struct qmSprite {
   qmBitmap **bitmaps;         // frameCount entries each; mask and alpha entries may be null
   qmMask **masks;
   qmAlphaChannel **alphas;
+  // Per frame, the runs of its bands from each row 1 - kSpriteBand to height - 1 (entry
+  // row + kSpriteBand - 1), made when first asked for; dropped whenever the frames change.
+  qmSpriteBandRuns **bandRuns;
 };
 
 // FindSprite flags.
@@ -45,6 +59,10 @@ uint32_t NewSpriteRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t widt
 // index. Nulls when there is no such frame.
 void GetSpriteFrame(const qmSprite *sprite, int32_t index, const qmBitmap **bitmap, const qmMask **mask,
                     const qmAlphaChannel **alpha);
+// The band runs of frame index (from 0) over the part its bitmap and its mask (or else its alpha
+// channel) both hold, from the sprite that holds the frame, with that part's height; null when
+// there is no such frame or no memory for them.
+const qmSpriteBandRuns *GetSpriteBandRuns(qmSprite *sprite, int32_t index, int32_t *height);
 // Whether another sprite is made of this one.
 bool SpriteIsSource(const qmObjectRegistry *objects, const qmSprite *sprite);
 
@@ -105,9 +123,10 @@ uint32_t NewLinkedSprite(qmObjectRegistry *objects, qmObjectId *id, qmSprite *co
                          qmSprite **out);
 
 // Draws the picture's shown sprites that reach the rectangle into dst (composed at the
-// picture's shown size) over what dst holds.
-void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, int32_t x, int32_t y, int32_t width,
-                      int32_t height);
+// picture's shown size): over the background's part of the rectangle when one is given (its
+// pixels under opaque sprite pixels are not copied), else over what dst holds.
+void DrawShownSprites(qmScene *scene, const qmBGPic *pic, qmBitmap *dst, const qmBitmap *background, int32_t x,
+                      int32_t y, int32_t width, int32_t height);
 // Whether a shown sprite of the picture reaches the rectangle.
 bool SpritesCoverRect(const qmBGPic *pic, int32_t x, int32_t y, int32_t width, int32_t height);
 // The sprite's node rectangle recomposed and shown on the display that shows the picture.

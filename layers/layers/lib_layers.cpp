@@ -614,16 +614,25 @@ int32_t LayersFindLayerByName(const qmScene *scene, const char *name) {
 }
 
 // The sprites shown over the picture (only while layers are off) come after its layers.
+// Without layers the background goes in with the sprites, which skip what opaque pixels hide.
 void LayersRedrawDisplayRect(qmScene *scene, qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {
   if (!d || !d->layerBuffer || !d->bgpic) return;
+  if (!FirstLayer(d->bgpic) && x >= 0 && y >= 0 && width > 0 && height > 0) {
+    DrawShownSprites(scene, d->bgpic, d->layerBuffer, RedrawBackground(d, d->bgpic, 0), x, y, width, height);
+    return;
+  }
   Redraw(scene, d, d->bgpic, d->layerBuffer, x, y, width, height, 0);
-  DrawShownSprites(scene, d->bgpic, d->layerBuffer, x, y, width, height);
+  DrawShownSprites(scene, d->bgpic, d->layerBuffer, nullptr, x, y, width, height);
 }
 
 void LayersComposeDisplayPicture(qmScene *scene, qmDisplay *d, qmBitmap *dst) {
   if (!d || !d->bgpic || !dst) return;
+  if (!FirstLayer(d->bgpic) && dst->width > 0 && dst->height > 0) {
+    DrawShownSprites(scene, d->bgpic, dst, RedrawBackground(d, d->bgpic, 0), 0, 0, dst->width, dst->height);
+    return;
+  }
   Redraw(scene, d, d->bgpic, dst, 0, 0, dst->width, dst->height, 0);
-  DrawShownSprites(scene, d->bgpic, dst, 0, 0, dst->width, dst->height);
+  DrawShownSprites(scene, d->bgpic, dst, nullptr, 0, 0, dst->width, dst->height);
 }
 
 int LayersCoverDisplayRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t height) {

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <random>
 #include <string>
 #include <vector>
@@ -229,6 +230,198 @@ TEST(Sprites, CrowdedShowsMovesAndRemovalsKeepTheOrder) {
     vm.ExpectScreen(model, "step " + std::to_string(step) + ", sprite " + std::to_string(sprite + 1) + " " + what);
     if (::testing::Test::HasFailure()) return;
   }
+}
+
+// Sprites with opaque middles over each other, as most real ones are: a disc whose inside is
+// opaque (alpha 255 or mask set), with a rim of partial alpha and clear corners, or a picture
+// without planes. Pixel a of the plane: 255 inside radius r1, falling to 0 at r2.
+Picture MakeDisc(int seed, int side, PlaneKind kind) {
+  Picture p = MakePicture(seed, side, side, OPAQUE);
+  p.kind = kind;
+  const double c = (side - 1) / 2.0, r1 = side * 0.3, r2 = side * 0.5;
+  for (int y = 0; y < side; y++)
+    for (int x = 0; x < side; x++) {
+      const double r = std::hypot(x - c, y - c);
+      uint32_t a = r <= r1 ? 255 : r >= r2 ? 0 : uint32_t(255 * (r2 - r) / (r2 - r1));
+      if (kind == MASKED) a = r < r2 - 1 ? 255 : 0;
+      if (kind == OPAQUE) a = 255;
+      uint32_t &px = p.px[size_t(y * side + x)];
+      px = a << 24 | (px & 0xFFFFFF);
+    }
+  return p;
+}
+
+// The screen the player must show, bit for bit: the background, then each sprite bottom to top
+// by the blend rule of its kernels (alpha 0 keeps the pixel, 255 takes the sprite's, anything
+// else moves each channel by ((s - d) * a) >> 8), cut to the clip rectangle it was shown under.
+struct ExactSprite {
+  int picture, x, y;
+  int clipX = 0, clipY = 0, clipW = kW, clipH = kH;
+};
+std::vector<uint32_t> ComposeExact(const std::vector<Picture> &pics, const std::vector<ExactSprite> &shown) {
+  std::vector<uint32_t> out(kW * kH, kBackground);
+  for (const ExactSprite &e : shown) {
+    const Picture &p = pics[size_t(e.picture)];
+    for (int y = 0; y < p.h; y++)
+      for (int x = 0; x < p.w; x++) {
+        const int X = e.x + x, Y = e.y + y;
+        if (X < std::max(0, e.clipX) || Y < std::max(0, e.clipY) || X >= std::min(kW, e.clipX + e.clipW) ||
+            Y >= std::min(kH, e.clipY + e.clipH))
+          continue;
+        const uint32_t s = p.px[size_t(y * p.w + x)] & 0xFFFFFF, plane = p.px[size_t(y * p.w + x)] >> 24;
+        const int a = p.kind == OPAQUE ? 255 : p.kind == MASKED ? (plane ? 255 : 0) : int(plane);
+        uint32_t &d = out[size_t(Y * kW + X)];
+        if (a == 255) d = s;
+        if (a == 0 || a == 255) continue;
+        uint32_t mixed = 0;
+        for (int shift : {16, 8, 0}) {
+          const int dc = int(Channel(d, shift)), sc = int(Channel(s, shift));
+          mixed |= uint32_t(dc + (((sc - dc) * a) >> 8)) << shift;
+        }
+        d = mixed;
+      }
+  }
+  return out;
+}
+
+// Every window pixel against the exact screen; false (with the first difference) when one differs.
+bool ScreenIsExactly(SpritesVm &vm, const std::vector<ExactSprite> &shown, const std::string &what) {
+  const std::vector<uint32_t> want = ComposeExact(vm.pics, shown);
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      const uint32_t got = SpritesVm::WindowPixel(vm.d, x, y) & 0xFFFFFF;
+      if (got != want[size_t(y * kW + x)]) {
+        ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") is " << std::hex << got << ", expected "
+                      << want[size_t(y * kW + x)];
+        return false;
+      }
+    }
+  return true;
+}
+
+// Many overlapping sprites with opaque middles moved about (six deep on average, more in
+// places): what lies under an opaque pixel is left out of a refresh, and the screen
+// stays exactly what drawing them all from the bottom gives. Some are shown under a clip
+// rectangle, one is a link of two frames that takes turns.
+TEST(Sprites, OpaqueMiddlesHideWhatIsBelowExactly) {
+  SpritesVm vm;
+  constexpr int kSprites = 64;
+  std::mt19937 rng(2026);
+  auto pick = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(rng); };
+  struct Kind {
+    int side;
+    PlaneKind kind;
+  };
+  const Kind kinds[] = {{18, ALPHA}, {13, ALPHA}, {21, ALPHA}, {16, MASKED}, {9, OPAQUE}, {24, ALPHA}};
+  for (int k = 0; k < int(std::size(kinds)); k++) {
+    vm.AddBrush(MakeDisc(60 + k, kinds[k].side, kinds[k].kind));
+    ASSERT_EQ(vm.Call("CreateSprite", {k + 1, 3, k + 1}).code, 0u);
+  }
+  // Sprite 8 takes turns between two frames of one size: disc 1 and a copy of it upside down (7).
+  ASSERT_EQ(vm.Call("CopySprite", {1, 7}).code, 0u);
+  ASSERT_EQ(vm.Call("FlipSprite", {7, 0}).code, 0u);  // its rim differs from sprite 1's upside down
+  ASSERT_EQ(vm.Link(8, {1, 7}), 0u);
+  std::vector<int> pictureOf;  // of each sprite id - 1
+  for (int k = 0; k < int(std::size(kinds)); k++) pictureOf.push_back(k);
+  Picture flipped = vm.pics[0];
+  for (int y = 0; y < flipped.h; y++)
+    for (int x = 0; x < flipped.w; x++)
+      flipped.px[size_t(y * flipped.w + x)] = vm.pics[0].px[size_t((flipped.h - 1 - y) * flipped.w + x)];
+  const int flippedPicture = vm.AddModel(flipped);
+  // Copies make up the crowd: ids 9 on, each of one of the six.
+  std::vector<ExactSprite> shown;
+  std::vector<int> ids;
+  for (int i = 0; i < kSprites; i++) {
+    const int source = i % int(std::size(kinds)), id = 9 + i;
+    ASSERT_EQ(vm.Call("CopySprite", {source + 1, id}).code, 0u);
+    if (i == 5) {
+      ASSERT_EQ(vm.Call("CreateClipRegion", {1, 14, 10, 6, 40, 30}).code, 0u);
+      ASSERT_EQ(vm.Call("SetClipRegion", {1}).code, 0u);
+    }
+    ExactSprite e{source, pick(-8, kW - 8), pick(-8, kH - 8)};
+    if (i >= 5 && i < 9) e.clipX = 10, e.clipY = 6, e.clipW = 40, e.clipH = 30;
+    ASSERT_EQ(vm.Call("DisplaySprite", {id, e.x, e.y, 1}).code, 0u);
+    if (i == 8) {
+      ASSERT_EQ(vm.Call("SetClipRegion", {0}).code, 0u);
+    }
+    shown.push_back(e);
+    ids.push_back(id);
+  }
+  ASSERT_EQ(vm.Call("DisplaySprite", {8, 20, 14, 1}).code, 0u);
+  shown.push_back({0, 20, 14});
+  ids.push_back(8);
+  ASSERT_TRUE(ScreenIsExactly(vm, shown, "all shown"));
+  for (int step = 0; step < 150; step++) {
+    const int k = pick(0, int(shown.size()) - 1);
+    ExactSprite &e = shown[size_t(k)];
+    const bool far = pick(0, 5) == 0;
+    e.x = far ? pick(-10, kW - 4) : e.x + pick(-3, 3);
+    e.y = far ? pick(-10, kH - 4) : e.y + pick(-3, 3);
+    int frame = 1;
+    if (ids[size_t(k)] == 8) {
+      frame = step % 2 + 1;
+      e.picture = frame == 1 ? 0 : flippedPicture;
+    }
+    ASSERT_EQ(vm.Call("DisplaySprite", {ids[size_t(k)], e.x, e.y, frame}).code, 0u);
+    if (!ScreenIsExactly(vm, shown, "step " + std::to_string(step) + ", sprite " + std::to_string(ids[size_t(k)])))
+      return;
+  }
+  // Taken off one by one from the bottom: what each uncovers is composed anew.
+  while (!shown.empty()) {
+    ASSERT_EQ(vm.Call("RemoveSprite", {ids.front()}).code, 0u);
+    shown.erase(shown.begin()), ids.erase(ids.begin());
+    if (!ScreenIsExactly(vm, shown, std::to_string(shown.size()) + " left")) return;
+  }
+}
+
+// A frame whose planes change (flipped, scaled) covers what its new planes cover, not what
+// the old ones did: a half-opaque sprite over a second one, changed while off the screen.
+TEST(Sprites, ChangedFramesCoverByTheirNewPlanes) {
+  SpritesVm vm;
+  Picture half = MakePicture(31, 40, 24, ALPHA);
+  for (int y = 0; y < half.h; y++)
+    for (int x = 0; x < half.w; x++) {
+      uint32_t &px = half.px[size_t(y * half.w + x)];
+      px = (x < 24 ? 255u : 90u) << 24 | (px & 0xFFFFFF);
+    }
+  vm.AddBrush(half);
+  vm.AddBrush(MakePicture(32, 50, 36, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 2}).code, 0u);
+  // A stack of copies under them, so that a refresh there is many layers deep.
+  std::vector<ExactSprite> under;
+  for (int id = 3; id <= 6; id++) {
+    ASSERT_EQ(vm.Call("CopySprite", {2, id}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplaySprite", {id, id - 1, 6}).code, 0u);
+    under.push_back({1, id - 1, 6});
+  }
+  auto with = [&](std::vector<ExactSprite> top) {
+    top.insert(top.begin(), under.begin(), under.end());
+    return top;
+  };
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 6, 6}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 12}).code, 0u);
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 6, 6}, {0, 10, 12}}), "as made"));
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("FlipSprite", {1, 1}).code, 0u);  // the opaque part now on the right
+  Picture mirrored = half;
+  for (int y = 0; y < half.h; y++)
+    for (int x = 0; x < half.w; x++) mirrored.px[size_t(y * half.w + x)] = half.px[size_t(y * half.w + half.w - 1 - x)];
+  const int m = vm.AddModel(mirrored);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 12}).code, 0u);
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 6, 6}, {m, 10, 12}}), "flipped"));
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 7, 6}).code, 0u);  // moved under it: composed anew below it
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 7, 6}, {m, 10, 12}}), "flipped, the one below moved"));
+  ASSERT_EQ(vm.Call("RemoveSprite", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("ScaleSprite", {1, 40, 48}).code, 0u);  // twice as high: each row doubled
+  Picture high{40, 48, ALPHA, {}};
+  for (int y = 0; y < 48; y++)
+    for (int x = 0; x < 40; x++) high.px.push_back(mirrored.px[size_t((y / 2) * 40 + x)]);
+  const int h = vm.AddModel(high);
+  ASSERT_EQ(vm.Call("DisplaySprite", {1, 10, 0}).code, 0u);
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 7, 6}, {h, 10, 0}}), "scaled"));
+  ASSERT_EQ(vm.Call("DisplaySprite", {2, 6, 6}).code, 0u);
+  ASSERT_TRUE(ScreenIsExactly(vm, with({{1, 6, 6}, {h, 10, 0}}), "scaled, the one below moved"));
 }
 
 TEST(Sprites, ChangedFramesReadBack) {
