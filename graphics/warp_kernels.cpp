@@ -19,6 +19,11 @@ void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t
                     int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
 void RippleSourceRowAvx2(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
                          int32_t *sx, int32_t *sy);
+void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
+int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n);
+void WarpStreamRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                       int32_t pitch, int32_t rowMask);
+void WarpStreamDoneAvx2();
 #endif
 
 namespace {
@@ -87,22 +92,30 @@ struct WarpSource {
   int32_t secondPitch, m;
   uint32_t *scratch;       // width words a row
   int32_t mixedRows;       // rows of scratch mixed so far
+  // Or 0: a power of two of scratch rows used in turn, row y at y & (ring - 1), when no band reads
+  // rows further apart than that; the mixed rows then stay in the cache and die there.
+  int32_t ring;
 };
 
-// The source rows up to `rows` (exclusive) ready to be read; the picture and pitch to read.
-const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32_t *pitch) {
+// The source rows up to `rows` (exclusive) ready to be read; the picture, pitch and row mask to
+// read them by.
+const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32_t *pitch, int32_t *rowMask) {
+  *rowMask = -1;
   if (!s->second) {
     *pitch = s->pitch;
     return s->pixels;
   }
-  if (rows > s->mixedRows) {
-    const int64_t y = s->mixedRows;
+  const int32_t wrap = s->ring ? s->ring : INT32_MAX;
+  while (rows > s->mixedRows) {
+    const int64_t y = s->mixedRows, slot = y % wrap;
+    const int32_t count = int32_t(std::min<int64_t>(rows - y, wrap - slot));
     qmMixRequest mix{s->second + y * s->secondPitch, const_cast<uint32_t *>(s->pixels + y * s->pitch), nullptr, 0, width,
-                     rows - s->mixedRows, 255 - s->m, QM_BITMAP_FORMAT, s->secondPitch, s->pitch, 0,
-                     s->scratch + y * width, width};
+                     count, 255 - s->m, QM_BITMAP_FORMAT, s->secondPitch, s->pitch, 0,
+                     s->scratch + slot * width, width};
     MixPixels(&mix);
-    s->mixedRows = rows;
+    s->mixedRows += count;
   }
+  if (s->ring) *rowMask = s->ring - 1;
   *pitch = width;
   return s->scratch;
 }
@@ -113,20 +126,24 @@ template <typename SourceRow>
 void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, WarpSource source,
                    SourceRow sourceRow) {
   constexpr int32_t kBand = 16;
+  // A frame of more than a core's share of the last-level cache is gone from it before it is
+  // shown: it is written past the cache, without fetching its lines first.
+  const bool stream = int64_t(width) * height * 4 >= kWarpStreamBytes;
   std::vector<int32_t> sxs(size_t(width) * kBand), sys(size_t(width) * kBand);
   for (int32_t y0 = 0; y0 < height; y0 += kBand) {
     const int32_t rows = std::min(kBand, height - y0);
     for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
-    int32_t lastRow = 0;
-    if (source.second)
-      for (int64_t i = 0, n = int64_t(rows) * width; i < n; i++) lastRow = std::max(lastRow, sys[size_t(i)]);
-    int32_t pitch;
-    const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch);
+    const int32_t lastRow = source.second ? WarpLastRow(sys.data(), int64_t(rows) * width) : 0;
+    int32_t pitch, rowMask;
+    const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch, &rowMask);
     for (int32_t r = 0; r < rows; r++) {
       const int64_t at = int64_t(r) * width;
-      WarpCopyRow(dst + int64_t(y0 + r) * dstPitch, sxs.data() + at, sys.data() + at, width, pixels, pitch);
+      uint32_t *row = dst + int64_t(y0 + r) * dstPitch;
+      if (stream) WarpStreamRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
+      else WarpCopyRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
     }
   }
+  if (stream) WarpStreamDone();
 }
 
 inline int32_t LimitCoordinate(double v, int32_t size) {
@@ -159,9 +176,36 @@ void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t wid
   WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
 }
 
+void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                   int32_t pitch, int32_t rowMask) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return WarpStreamRowAvx2(dst, sx, sy, width, pixels, pitch, rowMask);
+#endif
+  WarpCopyRow(dst, sx, sy, width, pixels, pitch, rowMask);
+}
+
+void WarpStreamDone() {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) WarpStreamDoneAvx2();
+#endif
+}
+
+int32_t WarpLastRowScalar(const int32_t *sy, int64_t n) {
+  int32_t last = 0;
+  for (int64_t i = 0; i < n; i++) last = std::max(last, sy[i]);
+  return last;
+}
+
+int32_t WarpLastRow(const int32_t *sy, int64_t n) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) return WarpLastRowAvx2(sy, n);
+#endif
+  return WarpLastRowScalar(sy, n);
+}
+
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                 int32_t pitch) {
-  for (int32_t x = 0; x < width; x++) dst[x] = pixels[int64_t(sy[x]) * pitch + sx[x]];
+                 int32_t pitch, int32_t rowMask) {
+  for (int32_t x = 0; x < width; x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
 }
 
 int32_t IntegerSqrt(int64_t n) {
@@ -173,14 +217,27 @@ int32_t IntegerSqrt(int64_t n) {
 }
 
 
+int32_t RippleRingRows(const qmRippleRequest *req) {
+  const int64_t fx = std::max(req->centerX, req->width - 1 - req->centerX);
+  const int64_t fy = std::max(req->centerY, req->height - 1 - req->centerY);
+  if (req->width < 1 || req->height < 1 || fx < 0 || fy < 0 || fx * fx + fy * fy >= 65536ll * 65536ll) return 0;
+  return int32_t(fy) + 1;
+}
+
 void PrepareRipple(qmRippleRequest *req) {
   FillTable(req->sine, nullptr);
-  int32_t *d = req->distance;
-  for (int32_t y = 0; y < req->height; y++)
-    for (int32_t x = 0; x < req->width; x++) {
-      const int64_t dx = x - req->centerX, dy = y - req->centerY;
-      *d++ = IntegerSqrt(dx * dx + dy * dy);
-    }
+  if (int32_t *d = req->distance)
+    for (int32_t y = 0; y < req->height; y++)
+      for (int32_t x = 0; x < req->width; x++) {
+        const int64_t dx = x - req->centerX, dy = y - req->centerY;
+        *d++ = IntegerSqrt(dx * dx + dy * dy);
+      }
+  if (uint16_t *ring = req->rings)
+    for (int32_t dy = 0, rows = RippleRingRows(req); dy < rows; dy++)
+      for (int32_t x = 0; x < req->width; x++) {
+        const int64_t dx = x - req->centerX;
+        *ring++ = uint16_t(IntegerSqrt(dx * dx + int64_t(dy) * dy));
+      }
 }
 
 namespace {
@@ -300,7 +357,7 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
   const bool mixOnly = second && !fade && !src.mask && !src.alpha;
   if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
-    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0, 0},
                   [&g](int32_t y, int32_t *sx, int32_t *sy) { SwirlSourceRow(&g, y, sx, sy); });
     return 0;
   }
@@ -390,16 +447,59 @@ double RippleFactor(int32_t level, int32_t d, const qmRippleRequest *req) {
 
 } // namespace
 
+namespace {
+
+// The source place of (x, y) at distance d.
+inline void RipplePlace(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t x,
+                        int32_t y, int32_t d, int32_t *sx, int32_t *sy) {
+  const double k = d >= 0 && d < count ? factor[d] : RippleFactor(level, d, req);
+  *sx = LimitCoordinate(x + (x - req->centerX) * k, req->width);
+  *sy = LimitCoordinate(y + (y - req->centerY) * k, req->height);
+}
+
+} // namespace
+
 void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
                            int32_t *sx, int32_t *sy, int32_t from, int32_t to) {
   const int32_t *dist = req->distance + int64_t(y) * req->width;
-  const int32_t dy = y - req->centerY, cx = req->centerX;
-  for (int32_t x = from; x < to; x++) {
-    const int32_t d = dist[x];
-    const double k = d >= 0 && d < count ? factor[d] : RippleFactor(level, d, req);
-    sx[x] = LimitCoordinate(x + (x - cx) * k, req->width);
-    sy[x] = LimitCoordinate(y + dy * k, req->height);
+  for (int32_t x = from; x < to; x++) RipplePlace(req, level, factor, count, x, y, dist[x], sx + x, sy + x);
+}
+
+void RippleFixedOf(const double *factor, int32_t count, int32_t level, int32_t *table, qmRippleFixed *f) {
+  int32_t *scaled = table + QM_RIPPLE_SCALED_PAD;
+  std::fill_n(table, count + 2 * QM_RIPPLE_SCALED_PAD, 0);
+  *f = {factor, count, level, scaled, -1, 0, -1};
+  // |x - centerX| and |y - centerY| are at most the distance d, so the products stay below the
+  // largest |factor[d]| * d.
+  double largest = 0;
+  for (int32_t d = 0; d < count; d++) {
+    if (!std::isfinite(factor[d])) return;
+    largest = std::max(largest, std::fabs(factor[d]) * d);
   }
+  if (!(largest < 1048576.0) || count > 65536) return;
+  int32_t shift = 30;
+  while (shift > 0 && (largest + 1) * std::ldexp(1.0, shift) > 1073741824.0) shift--;
+  // Rounding each factor moves a product by at most half a unit per step from the centre; past
+  // that, 2^-20 keeps the doubles' own rounding (below 2^-31 for these sizes) off every boundary.
+  const int32_t band = (count + 1) / 2 + 1 + (shift >= 20 ? 1 << (shift - 20) : 1);
+  if (shift < 3 || band >= 1 << (shift - 2)) return;
+  scaled[0] = 0; // only the centre itself, whose offsets are 0
+  for (int32_t d = 1; d < count; d++) scaled[d] = int32_t(std::nearbyint(std::ldexp(factor[d], shift)));
+  f->shift = shift, f->band = band;
+  f->reach = int32_t(std::ceil(largest)) + 1;
+}
+
+void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy,
+                         int32_t from, int32_t to) {
+  const uint16_t *ring = req->rings + int64_t(std::abs(y - req->centerY)) * req->width;
+  for (int32_t x = from; x < to; x++) RipplePlace(req, f->level, f->factor, f->count, x, y, ring[x], sx + x, sy + x);
+}
+
+void RippleRingRow(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy) {
+#ifdef QM_HAVE_AVX2
+  if (f->shift > 0 && CpuHasAvx2()) return RippleRingRowAvx2(req, f, y, sx, sy);
+#endif
+  RippleRingRowScalar(req, f, y, sx, sy, 0, req->width);
 }
 
 void RippleSourceRow(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
@@ -448,15 +548,34 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
   const int32_t kCount = int32_t(factor.size());
   const uint32_t *pixels = src.pixels, *second = req->second;
   const int32_t pitch = src.pitch, secondPitch = req->secondPitch;
+  // With the ring table the places come from fixed-point products, row by row into the move.
+  std::vector<int32_t> scaled;
+  qmRippleFixed fixed{};
+  const bool rings = req->rings && RippleRingRows(req) > 0;
+  if (rings) {
+    scaled.resize(factor.size() + 2 * QM_RIPPLE_SCALED_PAD);
+    RippleFixedOf(kOf, kCount, level, scaled.data(), &fixed);
+  }
+  auto placesOf = [&](int32_t y, int32_t *sx, int32_t *sy) {
+    if (rings) RippleRingRow(req, &fixed, y, sx, sy);
+    else RippleSourceRow(req, level, kOf, kCount, y, sx, sy);
+  };
   if ((!second || req->mixScratch) && !fade && !src.mask && !src.alpha) {
-    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0},
-                  [&](int32_t y, int32_t *sx, int32_t *sy) { RippleSourceRow(req, level, kOf, kCount, y, sx, sy); });
+    // A band of 16 rows reads rows at most fixed.reach above and below it.
+    int32_t ring = 0;
+    if (rings && fixed.reach >= 0 && fixed.reach < height) {
+      ring = 64;
+      while (ring < 2 * fixed.reach + 24) ring *= 2;
+      if (ring >= height) ring = 0;
+    }
+    WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0, ring},
+                  placesOf);
     return 0;
   }
   std::vector<int32_t> sxs(width), sys(width);
   for (int32_t y = 0; y < height; y++) {
     uint32_t *drow = req->dst + int64_t(y) * req->dstPitch;
-    RippleSourceRow(req, level, kOf, kCount, y, sxs.data(), sys.data());
+    placesOf(y, sxs.data(), sys.data());
     if (second && !fade) {
       WarpMixRow(drow, sxs.data(), sys.data(), width, pixels, pitch, second, secondPitch, m);
       continue;

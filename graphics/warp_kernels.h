@@ -73,7 +73,38 @@ struct qmRippleRequest {
   int32_t alphaBytesPerRow;
   int32_t outX, outY; // RippleDisplace's result
   uint32_t *mixScratch; // or null: as the swirl's
+  // Or null: each point's whole distance from the centre, for the rows |y - centerY| = 0, 1, ...
+  // (RippleRingRows of them, width entries each); filled by PrepareRipple and read instead of
+  // distance, a quarter of its bytes. Only where every distance is below 65536 (RippleRingRows).
+  uint16_t *rings;
 };
+
+// The rows of a ripple's ring table for its size and centre, or 0 where a distance could reach
+// 65536.
+int32_t RippleRingRows(const qmRippleRequest *req);
+
+// One call's factors in fixed point, for the whole-number part of (x - centerX) * factor[d]
+// without doubles: scaled[d] is factor[d] * 2^shift rounded, and a product whose fraction lies
+// within band of a whole number (in units of 2^-shift) is worked out in doubles instead. shift -1:
+// the factors are too large, every place is worked out in doubles.
+struct qmRippleFixed {
+  const double *factor;
+  int32_t count; // factor and scaled entries: every distance of the picture
+  int32_t level;
+  const int32_t *scaled;
+  int32_t shift, band;
+  int32_t reach; // rows and columns a place lies at most from its pixel, or -1 with shift -1
+};
+// Entries of zeros on either side of the scaled factors, which the vector path reads in windows.
+constexpr int32_t QM_RIPPLE_SCALED_PAD = 8;
+// Fills table (count + 2 * QM_RIPPLE_SCALED_PAD entries) and the rest of f from factor.
+void RippleFixedOf(const double *factor, int32_t count, int32_t level, int32_t *table, qmRippleFixed *f);
+// Row y of the source places read through the request's rings: the same places as
+// RippleSourceRow with the same factors.
+void RippleRingRow(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy);
+// The same in doubles one pixel at a time for columns from..to - 1, kept to check the vector path.
+void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy,
+                         int32_t from, int32_t to);
 
 // Where a swirl takes its pixels from: the geometry of one call, and per row the source column
 // and row of every pixel.
@@ -113,17 +144,29 @@ void RippleSourceRowScalar(const qmRippleRequest *req, int32_t level, const doub
 // the second mixed toward the first by m (0..255) byte by byte: second + ((first - second) * m >> 8).
 void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                 int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
+// The largest of n source rows (0 for none): the last row a band of places reads.
+int32_t WarpLastRow(const int32_t *sy, int64_t n);
+// The same one entry at a time, kept to check the vector path.
+int32_t WarpLastRowScalar(const int32_t *sy, int64_t n);
 // One row of a warp of one picture: each pixel taken from its source place (sx[x], sy[x]). Plain
 // loads: this processor family's gathers cost more than they save.
+// rowMask: the source row read for sy is sy & rowMask (rows of a scratch used in turn).
 void WarpCopyRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
-                 int32_t pitch);
+                 int32_t pitch, int32_t rowMask = -1);
+// WarpCopyRow with the row written past the cache where the processor can, for frames of at
+// least kWarpStreamBytes; WarpStreamDone after the last row makes the writes visible in order.
+constexpr int64_t kWarpStreamBytes = 4 << 20;
+void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
+                   int32_t pitch, int32_t rowMask = -1);
+void WarpStreamDone();
 // The same one pixel at a time (from column `from` on), kept to check the vector path.
 void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                       int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m, int32_t from = 0);
 
 // Fills the sine and cosine tables, and the roots when the request has them (width and height set).
 void PrepareSwirl(qmSwirlRequest *req);
-// Fills the sine table and the distance table (width x height entries, from the centre).
+// Fills the sine table, the distance table (width x height entries, from the centre) when given
+// and the rings when given.
 void PrepareRipple(qmRippleRequest *req);
 
 // degrees 0..720 for transitions (above 359 the swirl winds back), -359..359 for a picture.

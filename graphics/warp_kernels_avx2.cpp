@@ -2,7 +2,9 @@
 // step for step, the turn's table entry looked up by root (SwirlRootIndex). The integer square
 // root is floor(sqrt(n)) in doubles: n stays below 2^28 inside the swirl's radius, where a
 // correctly rounded root never crosses the next integer. The ripple's source places four at a time
-// the same way, and the warps' mixing row, eight pixels gathered from each picture at a time.
+// the same way, and eight at a time in fixed point through the ring table; the warps' mixing row,
+// eight pixels gathered from each picture at a time; rows written past the cache; a band's last
+// source row.
 #include <immintrin.h>
 
 #include <cstdint>
@@ -71,6 +73,17 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
   SwirlSourceRowScalar(g, y, sxOut, syOut, x);
 }
 
+namespace {
+
+// The eight words of row at rel (0..15) from the sixteen at the row's start.
+__attribute__((target("avx2"))) inline __m256i WindowLanes(const uint32_t *row, __m256i rel, __m256i upper) {
+  const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));
+  const __m256i hi = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row + 8));
+  return _mm256_blendv_epi8(_mm256_permutevar8x32_epi32(lo, rel), _mm256_permutevar8x32_epi32(hi, rel), upper);
+}
+
+} // namespace
+
 // Offsets sy * pitch + sx stay far below 2^31: pictures are at most 2^28 pixels.
 __attribute__((target("avx2"))) void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width,
                                                     const uint32_t *pixels, int32_t pitch, const uint32_t *second,
@@ -129,3 +142,69 @@ __attribute__((target("avx2"))) void RippleSourceRowAvx2(const qmRippleRequest *
   }
   RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, width);
 }
+
+// The ring table's places eight at a time: (x - centerX) * scaled[d] and (y - centerY) * scaled[d]
+// in 32-bit lanes, shifted down to the whole offsets; a group with a product near a whole number
+// (outside the centre's own column and row, whose offsets are exactly 0) goes the scalar way.
+__attribute__((target("avx2"))) void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y,
+                                                       int32_t *sxOut, int32_t *syOut) {
+  const int32_t width = req->width;
+  const uint16_t *ring = req->rings + int64_t(y >= req->centerY ? y - req->centerY : req->centerY - y) * width;
+  const int32_t one = 1 << f->shift;
+  const __m128i shift = _mm_cvtsi32_si128(f->shift);
+  const __m256i fraction = _mm256_set1_epi32(one - 1), low = _mm256_set1_epi32(f->band), high = _mm256_set1_epi32(one - f->band);
+  const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(req->height - 1);
+  const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), cx = _mm256_set1_epi32(req->centerX);
+  const __m256i yv = _mm256_set1_epi32(y), dy = _mm256_set1_epi32(y - req->centerY);
+  const __m256i checkY = _mm256_set1_epi32(y == req->centerY ? 0 : -1), seven = _mm256_set1_epi32(7);
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8) {
+    // Neighbours' distances differ by at most 1, so the group's lie within 7 of its first: the
+    // factors from 7 below it to 8 above are two plain loads, picked out by lane.
+    const int32_t d0 = ring[x];
+    const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ring + x)));
+    const __m256i rel = _mm256_sub_epi32(d, _mm256_set1_epi32(d0 - 7));
+    const __m256i k = WindowLanes(reinterpret_cast<const uint32_t *>(f->scaled) + d0 - 7, rel, _mm256_cmpgt_epi32(rel, seven));
+    const __m256i xv = _mm256_add_epi32(_mm256_set1_epi32(x), steps), dx = _mm256_sub_epi32(xv, cx);
+    const __m256i qx = _mm256_mullo_epi32(dx, k), qy = _mm256_mullo_epi32(dy, k);
+    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(xv, _mm256_sra_epi32(qx, shift)), zero), lastX);
+    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(yv, _mm256_sra_epi32(qy, shift)), zero), lastY);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), sx);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), sy);
+    const __m256i fx = _mm256_and_si256(qx, fraction), fy = _mm256_and_si256(qy, fraction);
+    const __m256i nearX = _mm256_andnot_si256(_mm256_cmpeq_epi32(dx, zero),
+                                              _mm256_or_si256(_mm256_cmpgt_epi32(low, fx), _mm256_cmpgt_epi32(fx, high)));
+    const __m256i nearY = _mm256_and_si256(checkY, _mm256_or_si256(_mm256_cmpgt_epi32(low, fy), _mm256_cmpgt_epi32(fy, high)));
+    const __m256i near = _mm256_or_si256(nearX, nearY);
+    if (!_mm256_testz_si256(near, near)) RippleRingRowScalar(req, f, y, sxOut, syOut, x, x + 8);
+  }
+  RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
+}
+
+__attribute__((target("avx2"))) int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n) {
+  __m256i last = _mm256_setzero_si256();
+  int64_t i = 0;
+  for (; i + 8 <= n; i += 8) last = _mm256_max_epi32(last, _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sy + i)));
+  __m128i half = _mm_max_epi32(_mm256_castsi256_si128(last), _mm256_extracti128_si256(last, 1));
+  half = _mm_max_epi32(half, _mm_shuffle_epi32(half, 0x4E));
+  half = _mm_max_epi32(half, _mm_shuffle_epi32(half, 0xB1));
+  const int32_t vector = _mm_cvtsi128_si32(half), rest = WarpLastRowScalar(sy + i, n - i);
+  return vector > rest ? vector : rest;
+}
+
+// The picked words go out eight at a time past the cache, from the first 32-byte boundary on.
+__attribute__((target("avx2"))) void WarpStreamRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width,
+                                                       const uint32_t *pixels, int32_t pitch, int32_t rowMask) {
+  int32_t x = 0;
+  for (; x < width && (reinterpret_cast<uintptr_t>(dst + x) & 31); x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
+  for (; x + 8 <= width; x += 8) {
+    const uint32_t *at[8];
+    for (int32_t i = 0; i < 8; i++) at[i] = pixels + int64_t(sy[x + i] & rowMask) * pitch + sx[x + i];
+    const __m256i v = _mm256_setr_epi32(int32_t(*at[0]), int32_t(*at[1]), int32_t(*at[2]), int32_t(*at[3]), int32_t(*at[4]),
+                                        int32_t(*at[5]), int32_t(*at[6]), int32_t(*at[7]));
+    _mm256_stream_si256(reinterpret_cast<__m256i *>(dst + x), v);
+  }
+  for (; x < width; x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
+}
+
+__attribute__((target("avx2"))) void WarpStreamDoneAvx2() { _mm_sfence(); }

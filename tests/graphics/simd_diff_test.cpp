@@ -550,6 +550,84 @@ TEST(SimdDiff, RippleRows) {
   }
 }
 
+// Ripple source places through the ring table in fixed point against the doubles over the whole
+// distance table: factors of every size and sign, some whose products land exactly on whole
+// numbers (halves, quarters, whole factors), and some too large for fixed point; random centres.
+TEST(SimdDiff, RippleRingRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE);
+  for (int round = 0; round < 300; round++) {
+    qmRippleRequest req{};
+    req.width = Rand(1, 120), req.height = Rand(1, 60);
+    req.centerX = Rand(0, req.width - 1), req.centerY = Rand(0, req.height - 1);
+    req.waves = 10, req.wavelength = Rand(2, 64), req.maxDistance = Rand(1, 60);
+    std::vector<int32_t> dist(size_t(req.width) * req.height);
+    std::vector<uint16_t> rings(size_t(req.width) * size_t(RippleRingRows(&req)));
+    req.sine = sine.data(), req.distance = dist.data(), req.rings = rings.data();
+    PrepareRipple(&req);
+    const int64_t fx = std::max(req.centerX, req.width - 1 - req.centerX), fy = std::max(req.centerY, req.height - 1 - req.centerY);
+    std::vector<double> factor(size_t(IntegerSqrt(fx * fx + fy * fy)) + 1);
+    const int kind = round % 4;
+    for (double &f : factor)
+      f = kind == 0   ? (Rand(0, 2000) - 1000) / double(Rand(1, 300))
+          : kind == 1 ? Rand(-8, 8) / 4.0
+          : kind == 2 ? (Rand(0, 2000) - 1000) * 1e-7
+                      : (Rand(0, 2) - 1) * 3e6;
+    const int32_t count = int32_t(factor.size());
+    std::vector<int32_t> table(factor.size() + 2 * QM_RIPPLE_SCALED_PAD);
+    qmRippleFixed f;
+    RippleFixedOf(factor.data(), count, Rand(0, 20), table.data(), &f);
+    if (kind == 3 && count > 1) {
+      EXPECT_EQ(f.shift, -1) << "round " << round;
+    }
+    const size_t n = size_t(req.width);
+    std::vector<int32_t> vx(n), vy(n), sx(n), sy(n), rx(n), ry(n);
+    for (int32_t y = 0; y < req.height; y++) {
+      RippleRingRow(&req, &f, y, vx.data(), vy.data());
+      RippleRingRowScalar(&req, &f, y, sx.data(), sy.data(), 0, req.width);
+      RippleSourceRowScalar(&req, f.level, factor.data(), count, y, rx.data(), ry.data(), 0, req.width);
+      ASSERT_EQ(vx, rx) << "round " << round << " row " << y;
+      ASSERT_EQ(vy, ry) << "round " << round << " row " << y;
+      ASSERT_EQ(sx, rx) << "round " << round << " row " << y;
+      ASSERT_EQ(sy, ry) << "round " << round << " row " << y;
+    }
+  }
+}
+
+// The last row a band of places reads: lengths that leave every remainder, rows anywhere in the
+// band, all negative (0 stands).
+TEST(SimdDiff, WarpLastRows) {
+  for (int round = 0; round < 200; round++) {
+    std::vector<int32_t> rows(size_t(Rand(0, 40)));
+    for (int32_t &r : rows) r = round % 4 == 0 ? Rand(-50, -1) : Rand(-5, 3000);
+    const int64_t n = int64_t(rows.size());
+    const int32_t want = std::max(0, rows.empty() ? 0 : *std::max_element(rows.begin(), rows.end()));
+    EXPECT_EQ(WarpLastRow(rows.data(), n), want) << "round " << round;
+    EXPECT_EQ(WarpLastRowScalar(rows.data(), n), want) << "round " << round;
+  }
+}
+
+// A warp's row written past the cache against the plain one: rows starting at every word of a
+// 32-byte line, lengths that leave every remainder after whole groups; every third round reads
+// rows through a mask of four, as from a scratch whose rows are used in turn.
+TEST(SimdDiff, WarpStreamRows) {
+  for (int round = 0; round < 200; round++) {
+    const int32_t rowMask = round % 3 == 0 ? 3 : -1;
+    const int32_t width = Rand(0, 60), height = rowMask < 0 ? Rand(1, 20) : 4, pitch = Rand(1, 70);
+    const std::vector<uint32_t> pixels = RandomVector<uint32_t>(size_t(pitch) * height);
+    const size_t n = size_t(width);
+    std::vector<int32_t> sx(n), sy(n);
+    for (int32_t x = 0; x < width; x++) sx[size_t(x)] = Rand(0, pitch - 1), sy[size_t(x)] = Rand(0, rowMask < 0 ? height - 1 : 500);
+    const size_t skip = size_t(round % 8);
+    std::vector<uint32_t> vec(n + 16, 7), ref(n + 16, 7);
+    uint32_t *out = reinterpret_cast<uint32_t *>((reinterpret_cast<uintptr_t>(vec.data()) + 31) & ~uintptr_t(31)) + skip;
+    const size_t at = size_t(out - vec.data());
+    WarpStreamRow(out, sx.data(), sy.data(), width, pixels.data(), pitch, rowMask);
+    WarpStreamDone();
+    for (int32_t x = 0; x < width; x++) ref[at + size_t(x)] = pixels[size_t(sy[size_t(x)] & rowMask) * size_t(pitch) + size_t(sx[size_t(x)])];
+    ASSERT_EQ(vec, ref) << "round " << round << " width " << width << " skip " << skip;
+  }
+}
+
 // The warps' mixing row: random source places in two pictures of random pitches, every weight's
 // end and the middle, row lengths that leave every remainder after whole groups.
 TEST(SimdDiff, WarpMixRows) {

@@ -297,4 +297,30 @@ TEST(TransitionTables, SineCosineAndDistances) {
     for (int32_t x = 0; x < kW; x++) EXPECT_EQ(distance[y * kW + x], want[y][x]) << x << "," << y;
 }
 
+// The ring table holds one row per distance from the centre's row, the same as the whole table's
+// rows below (or above) the centre: here the centre (3, 1) of 7 x 4 has rows 0, 1 and 2 away.
+TEST(TransitionTables, RippleRings) {
+  constexpr int32_t kW = 7;
+  std::vector<double> sine(QM_WARP_TABLE_SIZE);
+  qmRippleRequest ripple{};
+  ripple.sine = sine.data();
+  ripple.width = kW;
+  ripple.height = 4;
+  ripple.centerX = 3;
+  ripple.centerY = 1;
+  ASSERT_EQ(RippleRingRows(&ripple), 3);
+  std::vector<uint16_t> rings(3 * kW, 999);
+  ripple.rings = rings.data();
+  PrepareRipple(&ripple);
+  const uint16_t want[3][kW] = {{3, 2, 1, 0, 1, 2, 3}, {3, 2, 1, 1, 1, 2, 3}, {3, 2, 2, 2, 2, 2, 3}};
+  for (int32_t row = 0; row < 3; row++)
+    for (int32_t x = 0; x < kW; x++) EXPECT_EQ(rings[size_t(row) * kW + x], want[row][x]) << x << "," << row;
+
+  // A picture whose far corner is 65536 or more away has no ring table.
+  ripple.width = 65537;
+  ripple.height = 2;
+  ripple.centerX = 0;
+  EXPECT_EQ(RippleRingRows(&ripple), 0);
+}
+
 }  // namespace

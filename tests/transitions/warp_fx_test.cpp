@@ -54,13 +54,14 @@ std::vector<uint32_t> KernelFrame(const FxStage &s, int32_t effect, int frame) {
 
 TEST(WarpFx, FramesAreTheTwoPicturesWarpedAndMixed) {
   // Sizes taller than the kernels' bands of rows, mixed ahead band by band; frames from the start,
-  // the middle and near the end.
+  // the middle and near the end. The tall short-wave ripples move rows less than their height
+  // apart, so their mixed rows are kept in a scratch whose rows are used in turn.
   struct Row {
     int32_t effect;
     int w, h;
     std::vector<int> frames;
   } rows[] = {{FX_WATER1, 150, 70, {1, 25, 49}}, {FX_WATER4, 67, 41, {12, 30}}, {FX_STRUDEL, 150, 70, {1, 45, 89}},
-              {FX_STRUDEL, 41, 67, {20, 60}}};
+              {FX_STRUDEL, 41, 67, {20, 60}}, {FX_WATER4, 37, 301, {1, 24, 25, 38}}, {FX_WATER3, 64, 400, {3, 25, 47}}};
   for (const Row &r : rows) {
     FxStage s(r.w, r.h, r.effect, FX_NORMALSPEED);
     ASSERT_EQ(s.initCode, 0u);

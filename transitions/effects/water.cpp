@@ -157,11 +157,15 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
     r.centerY = h / 2;
     r.maxDistance = std::max(w / 2, h / 2);
     r.sine = static_cast<double *>(MemAlloc(QM_WARP_TABLE_SIZE * sizeof(double), 0));
-    r.distance = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
+    // Each point's distance from the centre: one row per distance from the middle row where
+    // they fit in 16 bits, else the whole area.
+    const int32_t ringRows = RippleRingRows(&r);
+    if (ringRows > 0) r.rings = static_cast<uint16_t *>(MemAlloc(uint32_t(int64_t(w) * ringRows * 2), 0));
+    else r.distance = static_cast<int32_t *>(MemAlloc(uint32_t(int64_t(w) * h * 4), 0));
     s->work = AllocBitmap(w, h);
     bool failed = false;
     r.mixScratch = NewMixScratch(fx, &failed);
-    if (!r.sine || !r.distance || !s->work || failed) return ERR_MEM;
+    if (!r.sine || !(r.rings || r.distance) || !s->work || failed) return ERR_MEM;
     PrepareRipple(&r);
     fx->stepCount = FxStepCount(2 * duration, 1, 1);
     return 0;
@@ -180,10 +184,12 @@ void WaterFxFree(qmFxRequest *fx, int32_t) {
   if (!s) return;
   MemFree(s->ripple.sine);
   MemFree(s->ripple.distance);
+  MemFree(s->ripple.rings);
   MemFree(s->ripple.mixScratch);
   FreeBitmap(s->work);
   s->ripple.sine = nullptr;
   s->ripple.distance = nullptr;
+  s->ripple.rings = nullptr;
   s->ripple.mixScratch = nullptr;
   s->work = nullptr;
 }
