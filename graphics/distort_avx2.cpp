@@ -487,7 +487,8 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
 // RenderSmooth's mapping, shaping and bilinear groups for result row j, eight pixels at a time
 // (BilinearGroup8) or else four, with no records where a group's ellipses are surely within a
 // pixel (SmallAt). Other groups are left mapped and shaped exactly (stored 0). Returns the first
-// pixel left to do.
+// pixel left to do. A stretch of groups is mapped before any of it is sampled, so that the roots
+// of neighbouring groups overlap instead of each waiting behind the previous group's sampling.
 template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
   const qmDistortRequest *req = mapper.req;
   // One group of four by the doubles, or left mapped and shaped.
@@ -498,21 +499,26 @@ template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Ma
     mapper.At(at).Write(mapped + at, true);
     ShapeRow(mapped + at, shapes + at, 4, req->src.width, req->src.height);
   };
-  int64_t i = 0;
-  Mapped4 lo{}, hi{};
-  for (; i + 8 <= req->resultWidth; i += 8) {
-    const bool bilinearLo = mapper.SmallAt(i, &lo), bilinearHi = mapper.SmallAt(i + 4, &hi);
-    if (bilinearLo && bilinearHi && BilinearGroup8(req, lo, hi, i, j)) {
-      for (int k = 0; k < 8; k++) stored[i + k] = 1;
-      continue;
+  // Groups of four per stretch: even, so that the pairs of eight start where the row's do.
+  constexpr int64_t kStretch = 16;
+  Mapped4 m[kStretch];
+  bool small[kStretch];
+  const int64_t groups = std::max<int64_t>(req->resultWidth, 0) / 4;
+  for (int64_t g0 = 0; g0 < groups; g0 += kStretch) {
+    const int64_t count = std::min(kStretch, groups - g0);
+    for (int64_t g = 0; g < count; g++) small[g] = mapper.SmallAt(4 * (g0 + g), &m[g]);
+    int64_t g = 0;
+    for (; g + 2 <= count; g += 2) {
+      const int64_t i = 4 * (g0 + g);
+      if (small[g] && small[g + 1] && BilinearGroup8(req, m[g], m[g + 1], i, j)) {
+        for (int k = 0; k < 8; k++) stored[i + k] = 1;
+        continue;
+      }
+      group(m[g], small[g], i), group(m[g + 1], small[g + 1], i + 4);
     }
-    group(lo, bilinearLo, i), group(hi, bilinearHi, i + 4);
+    if (g < count) group(m[g], small[g], 4 * (g0 + g));
   }
-  for (; i + 4 <= req->resultWidth; i += 4) {
-    const bool bilinear = mapper.SmallAt(i, &lo);
-    group(lo, bilinear, i);
-  }
-  return i;
+  return 4 * groups;
 }
 
 struct Avx2Kernels {
