@@ -4,6 +4,7 @@
 #include <immintrin.h>
 
 #include <algorithm>
+#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -314,7 +315,7 @@ __attribute__((target("avx2"))) inline uint32_t LaneBits(__m256i g0, __m256i g1,
 }
 
 // Groups of eight outputs to settle: the first output, and a bit per output from it (up to 64);
-// list has room for every output of a row and three more.
+// list has room for every output of a row and eight more.
 struct Marks {
   int64_t *first;
   uint64_t *lanes;
@@ -338,6 +339,16 @@ __attribute__((target("avx2"))) inline __m128 DefinitionSums(const float *const 
 // sums would, and saves time only where they are long.
 constexpr int32_t kFlatTableTaps = 9;
 
+// For each byte, the positions of its set bits in increasing order, one per byte of the entry
+// (the bytes past its count are zero).
+constexpr std::array<uint64_t, 256> kSetLanes = [] {
+  std::array<uint64_t, 256> table{};
+  for (uint32_t byte = 0; byte < 256; byte++)
+    for (uint32_t bit = 0, n = 0; bit < 8; bit++)
+      if (byte >> bit & 1) table[byte] |= uint64_t(bit) << (8 * n++);
+  return table;
+}();
+
 // The marked outputs by the table of one-value windows or the definition's own sums, eight at a
 // time; returns how many were marked. Kept apart from the fused row loop (no fma here), so each
 // multiply and add stays two roundings.
@@ -347,9 +358,21 @@ __attribute__((target("avx2"), noinline)) int32_t SettleLanes(const float *const
   if (k.count < kFlatTableTaps) {
     // Short sums: the marked outputs are listed one by one and summed four at a time from
     // gathered taps, the list filled up to a multiple of four by its last entry.
+    // Each byte of a mark lists its set lanes through the table, all eight slots stored and the
+    // list moved on by the byte's count; the slots past it are overwritten by the next byte or
+    // left unused, and stay within the list's room since no more lanes are listed than the row has.
     int32_t *list = marks.list;
-    for (int32_t m = 0; m < count; m++)
-      for (uint64_t left = marks.lanes[m]; left; left &= left - 1) list[settled++] = int32_t(marks.first[m] + __builtin_ctzll(left));
+    for (int32_t m = 0; m < count; m++) {
+      const uint64_t lanes = marks.lanes[m];
+      const __m256i first = _mm256_set1_epi32(int32_t(marks.first[m]));
+      for (int32_t b = 0; b < 8; b++) {
+        const uint32_t byte = uint32_t(lanes >> (8 * b)) & 0xFF;
+        const __m256i at = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(&kSetLanes[byte])));
+        const __m256i x = _mm256_add_epi32(first, _mm256_add_epi32(at, _mm256_set1_epi32(8 * b)));
+        _mm256_storeu_si256(reinterpret_cast<__m256i *>(list + settled), x);
+        settled += __builtin_popcount(byte);
+      }
+    }
     for (int32_t i = settled; i % 4; i++) list[i] = list[settled - 1];
     for (int32_t j = 0; j < settled; j += 4) {
       const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(list + j));
@@ -536,7 +559,7 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   std::vector<const double *> tapsD(static_cast<size_t>(w));
   std::vector<int64_t> markFirst(size_t(width) / 8 + 1);
   std::vector<uint64_t> markLanes(size_t(width) / 8 + 1);
-  std::vector<int32_t> markList(size_t(width) + 4);
+  std::vector<int32_t> markList(size_t(width) + 8);
   const Marks marks{markFirst.data(), markLanes.data(), markList.data()};
   PassChoice across, down;
   // Padded row p is the horizontal result of picture row p - w/2, the edge rows repeated.
