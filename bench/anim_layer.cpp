@@ -9,6 +9,7 @@
 
 #include <cstdlib>
 
+#include "bench/player_setup.h"
 #include "bench/side_by_side.h"
 #include "display/bgpic.h"
 #include "display/brush.h"
@@ -57,10 +58,7 @@ struct Sides {
   qmPlaneSet spare{};  // the brush layer's other picture
 
   Sides() {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    L = vm_open();
-    if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
-    WireDisplayServices(L);
+    if (OpenBenchPlayer(&L)) return;
     static qmDisplay parsed;
     SetDisplayDefaults(&parsed);
     parsed.width = 2 * kW, parsed.height = kH, parsed.fillColor = kBackground;

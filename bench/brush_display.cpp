@@ -12,6 +12,8 @@
 // sampling points are 16.16 fixed point, so a few pixels on sampling borders pick a neighbour:
 // the check asks that 95% of the pixels agree within 2 per channel.
 #include <benchmark/benchmark.h>
+
+#include "bench/player_setup.h"
 #include <pixman.h>
 
 #include <algorithm>
@@ -51,10 +53,7 @@ struct Setup {
   qmBrush *alpha = nullptr, *mask = nullptr;
   int w, h;
   Setup(int w_, int h_) : w(w_), h(h_) {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    L = vm_open();
-    if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
-    WireDisplayServices(L);
+    if (OpenBenchPlayer(&L)) return;
     static qmDisplay parsed;
     SetDisplayDefaults(&parsed);
     parsed.width = w;

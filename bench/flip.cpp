@@ -4,6 +4,8 @@
 #include <SDL.h>
 #include <benchmark/benchmark.h>
 
+#include "bench/player_setup.h"
+
 #include <cstdlib>
 #include <cstring>
 #include <vector>
@@ -31,10 +33,7 @@ struct Setup {
   VmState *L = nullptr;
   qmDisplay *flipped = nullptr, *scaled = nullptr;
   Setup() {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    L = vm_open();
-    if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
-    WireDisplayServices(L);
+    if (OpenBenchPlayer(&L)) return;
     static qmDisplay parsed;
     SetDisplayDefaults(&parsed);
     parsed.width = kW;

@@ -15,6 +15,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench/player_setup.h"
 #include "bench/side_by_side.h"
 #include "display/display.h"
 #include "display/display/displaylib.h"
@@ -74,10 +75,7 @@ struct Ours {
   std::vector<Place> places;
   int w, h;
   Ours(int w_, int h_) : w(w_), h(h_) {
-    setenv("SDL_VIDEODRIVER", "dummy", 0);
-    L = vm_open();
-    if (OpenScriptState(L) || OpenLibraries(L, kPlayerLibraries)) return;
-    WireDisplayServices(L);
+    if (OpenBenchPlayer(&L)) return;
     static qmDisplay parsed;
     SetDisplayDefaults(&parsed);
     parsed.width = w, parsed.height = h, parsed.fillColor = kBackground;
