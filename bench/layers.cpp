@@ -414,14 +414,15 @@ struct MoveFrame {
   ~MoveFrame() {
     MemFree(lists[0]), MemFree(lists[1]);
   }
-  // The entries' targets for the step: every layer 2 pixels right or back left.
+  // The entries' targets for the step, as a script knows them without asking the layers: every
+  // layer 2 pixels right of where it was made on even steps, back there on odd ones.
   void Aim(int step) {
     for (int l = 0; l < 2; l++)
       for (int i = 0; i < 500; i++) {
         const Scene::Entry &src = scene.entries[size_t(l * 500 + i)];
         qmMoveEntry &e = lists[l]->entries[i];
-        e.x = src.layer->base->requestedX + ((step & 1) ? -2 : 2);
-        e.y = src.layer->base->requestedY;
+        e.x = src.x + ((step & 1) ? 0 : 2);
+        e.y = src.y;
       }
   }
 };
@@ -465,26 +466,67 @@ void DoMoveFrame(benchmark::State &state, int side, bool alphaOnly, bool oneRefr
   state.counters["screens/frame"] = double(pixels) / (double(kW) * kH * double(std::max(1, step)));
 }
 
-// A frame of `lists` move lists, each refreshed when carried out, and our full redraw of the same
-// scene, in alternating rounds of one run: what the frame costs over composing the screen once.
+// A frame of `lists` move lists, each refreshed when carried out (DoMove on a display: its 500
+// layers found and placed, the rectangles merged, the refresh plan composed), against the same
+// frames done the cheapest direct way: each list's 500 layers get their position written
+// straight into their records (the shown corner, as RedrawAlphaFrame moves them, and the
+// requested and anchored corners that placing keeps equal to it here), then the whole picture
+// is composed by Redraw. Both sides move the same layers of one scene the same 2 pixels, taking
+// turns, in alternating rounds of one run; once, from twin scenes composed alike, one frame of
+// each is checked to end with the same pixels.
+void MoveFrameLists(MoveFrame &f, int step, int lists) {
+  f.Aim(step);
+  for (int l = 0; l < lists; l++) {
+    qmMoveList *list = f.lists[l];
+    ExecuteMoveList(&f.stage, list);
+    std::vector<qmDirtyRect> rects;
+    for (int32_t i = 0; i < list->count; i++)
+      if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
+    ComposePlanned(f, rects);
+  }
+}
+
+void MoveFrameRedraw(Scene &s, int step, int lists) {
+  const int dx = (step & 1) ? -2 : 2;
+  for (int l = 0; l < lists; l++) {
+    for (int i = l * 500; i < (l + 1) * 500; i++) {
+      qmLayerState *st = s.entries[size_t(i)].layer->current;
+      st->x += dx, st->requestedX += dx, st->anchoredX += dx;
+    }
+    Redraw(&gOutside, nullptr, &s.pic, s.dst, 0, 0, kW, kH, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+  }
+}
+
+// Whether one frame of move lists and one frame moved by hand and redrawn, each from the scene
+// composed whole, end with the same picture.
+bool MovedAsRedrawn(int lists) {
+  MoveFrame moved(kBigMoveSide, true), redrawn(kBigMoveSide, true);
+  for (MoveFrame *f : {&moved, &redrawn})
+    Redraw(&gOutside, nullptr, &f->scene.pic, f->scene.dst, 0, 0, kW, kH, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+  MoveFrameLists(moved, 0, lists);
+  MoveFrameRedraw(redrawn.scene, 0, lists);
+  const qmBitmap *a = moved.scene.dst, *b = redrawn.scene.dst;
+  for (int y = 0; y < kH; y++)
+    if (std::memcmp(a->pixels + size_t(y) * (a->bytesPerRow / 4), b->pixels + size_t(y) * (b->bytesPerRow / 4),
+                    size_t(kW) * 4) != 0)
+      return false;
+  return true;
+}
+
 void DoMoveVsRedraw(benchmark::State &state, int lists) {
+  if (!MovedAsRedrawn(lists)) {
+    state.SkipWithError("the move lists' picture is not the redrawn one");
+    return;
+  }
   MoveFrame f(kBigMoveSide, true);
   int step = 0;
   qmSideBySide rounds;
   auto frame = [&] {
-    f.Aim(step++);
-    for (int l = 0; l < lists; l++) {
-      qmMoveList *list = f.lists[l];
-      ExecuteMoveList(&f.stage, list);
-      std::vector<qmDirtyRect> rects;
-      for (int32_t i = 0; i < list->count; i++)
-        if (list->entries[i].hasRect) rects.push_back(list->entries[i].rect);
-      ComposePlanned(f, rects);
-    }
+    MoveFrameLists(f, step++, lists);
     benchmark::ClobberMemory();
   };
   auto redraw = [&] {
-    Redraw(&gOutside, nullptr, &f.scene.pic, f.scene.dst, 0, 0, kW, kH, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
+    MoveFrameRedraw(f.scene, step++, lists);
     benchmark::ClobberMemory();
   };
   for (auto _ : state) rounds.Round(state, frame, redraw);
