@@ -49,6 +49,7 @@ uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id) {
   qmMoveList *list = FindMoveList(scene, id);
   if (!list) return MissingObjectError(id, ERR_FINDMOVE);
   RemoveObject(scene->objects, &list->header);
+  MemFree(list->found);
   MemFree(list);
   return 0;
 }
@@ -56,6 +57,7 @@ uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id) {
 void FreeAllMoveLists(qmScene *scene) {
   while (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_MOVELIST)) {
     RemoveObject(scene->objects, h);
+    MemFree(reinterpret_cast<qmMoveList *>(h)->found);
     MemFree(h);
   }
 }
@@ -137,21 +139,107 @@ bool Matches(const qmLayer *l, int32_t type, const qmObjectId &id) {
   return l->type == type && l->origin.id == id.id && l->origin.handle == id.handle;
 }
 
-// The layers by position, built again only after an entry changed the list: a list of many
-// LAYER entries then costs one walk of the layer list, not one per entry.
+// The layers by position, found by walking up the layer list only as far as an entry asks and
+// walked again only after an entry changed the list: a list of many LAYER entries then costs at
+// most one walk of the layer list, not one per entry.
 struct qmLayerIndex {
   const qmBGPic *pic;
-  std::vector<qmLayer *> layers;
-  bool stale = true;
+  std::vector<qmLayer *> layers;  // positions 1..size(), as the list stands
+  bool stale = false;
   qmLayer *At(int32_t position) {
     if (stale) {
       layers.clear();
-      for (qmLayer *l = FirstLayer(pic); l; l = LayerAbove(l)) layers.push_back(l);
       stale = false;
     }
-    return position >= 1 && size_t(position) <= layers.size() ? layers[size_t(position) - 1] : nullptr;
+    if (position < 1) return nullptr;
+    while (layers.size() < size_t(position)) {
+      qmLayer *next = layers.empty() ? FirstLayer(pic) : LayerAbove(layers.back());
+      if (!next) return nullptr;
+      layers.push_back(next);
+    }
+    return layers[size_t(position) - 1];
   }
 };
+
+// Entries that add or take out layers shift the positions after them.
+bool ShiftsPositions(int32_t kind) {
+  return kind == QMTYPE_UNDO || kind == QMTYPE_REMOVELAYER || kind == QMTYPE_INSERTBRUSH;
+}
+
+bool AddressesPosition(int32_t kind) {
+  return kind == QMTYPE_REMOVELAYER || kind == QMTYPE_LAYER || kind == QMTYPE_HIDELAYER || kind == QMTYPE_NEXTFRAME2;
+}
+
+inline constexpr int32_t kCheckAhead = 16;
+
+// How many of the layers the list found last time still stand at their positions, up to the
+// highest position its entries address. Each link is checked from the bottom up, a layer read
+// only once it is known to be linked; the reads do not wait on each other as a walk's do.
+int32_t StillLinked(const qmBGPic *pic, const qmMoveList *list) {
+  int32_t highest = 0;
+  for (int32_t i = 0; i < list->count; i++)
+    if (AddressesPosition(list->entries[i].kind) && list->entries[i].object.id <= uint32_t(INT32_MAX))
+      highest = std::max(highest, int32_t(list->entries[i].object.id));
+  const int32_t n = std::min(highest, list->foundCount);
+  qmLayer *const *found = list->found;
+  if (n < 1 || FirstLayer(pic) != found[0]) return 0;
+  int32_t k = 1;
+  for (; k < n && LayerAbove(found[k - 1]) == found[k]; k++)
+    if (k + kCheckAhead < n) __builtin_prefetch(found[k + kCheckAhead]);  // never faults, even if freed
+  return k;
+}
+
+// Entries this far ahead have their records asked for while the current one is carried out: a
+// crowded list's layers and states lie far apart and out of the cache after a composition.
+inline constexpr int32_t kPrefetchAhead = 8;
+
+// The layer an entry addresses by position, when the index already holds it.
+const qmLayer *KnownLayer(const qmMoveList *list, int32_t i, const qmLayerIndex &index) {
+  if (i >= list->count) return nullptr;
+  const qmMoveEntry &e = list->entries[i];
+  if (!AddressesPosition(e.kind) || e.object.id - 1u >= index.layers.size()) return nullptr;
+  return index.layers[e.object.id - 1u];
+}
+
+// Asks for what placing entry i's layer reads (its list word and flags, anchor, shadow and border,
+// state pointers), and for the position words of entry i - kPrefetchAhead's states, whose layer
+// was asked for one distance earlier. Only for lists that neither add nor take out layers, so
+// every layer read here outlives the pass. Inlined: GCC takes a call of a function that only
+// prefetches for one without effect and drops it.
+[[gnu::always_inline]] inline void PrefetchAhead(const qmMoveList *list, int32_t i, const qmLayerIndex &index) {
+  // A field each, as the records need not start on a cache line: two may share one or not.
+  if (const qmLayer *l = KnownLayer(list, i, index)) {
+    for (const void *field : {static_cast<const void *>(&l->type), static_cast<const void *>(&l->hidden),
+                              static_cast<const void *>(&l->anchorY), static_cast<const void *>(&l->border),
+                              static_cast<const void *>(&l->base), static_cast<const void *>(&l->current)})
+      __builtin_prefetch(field);
+  }
+  if (const qmLayer *l = KnownLayer(list, i - kPrefetchAhead, index)) {
+    for (const qmLayerState *s : {l->base, l->current}) {
+      __builtin_prefetch(&s->requestedX);
+      __builtin_prefetch(&s->width);
+    }
+  }
+}
+
+// Keeps what the index found for the next run; without memory the next run walks.
+void KeepFound(qmMoveList *list, const qmLayerIndex &index) {
+  const size_t n = index.stale ? 0 : index.layers.size();
+  if (n > size_t(list->foundCapacity)) {
+    MemFree(list->found);
+    list->foundCapacity = 0;
+    list->found = n * sizeof(qmLayer *) <= INT32_MAX
+                      ? static_cast<qmLayer **>(MemAlloc(uint32_t(n * sizeof(qmLayer *)), 0))
+                      : nullptr;
+    if (!list->found) {
+      list->foundCount = 0;
+      return;
+    }
+    list->foundCapacity = int32_t(n);
+  }
+  if (n) std::memcpy(list->found, index.layers.data(), n * sizeof(qmLayer *));
+  list->foundCount = int32_t(n);
+}
 
 // An anim layer shows frame extra (0 the next) and moves as the entry says.
 uint32_t StepAnimLayer(qmScene *scene, qmLayer *l, qmMoveEntry *e) {
@@ -206,8 +294,7 @@ uint32_t FirstPassStep(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
 
 uint32_t FirstPass(qmScene *scene, qmMoveEntry *e, qmLayerIndex *index) {
   const uint32_t code = FirstPassStep(scene, e, index);
-  // Entries that add or take out layers shift the positions after them.
-  if (e->kind == QMTYPE_UNDO || e->kind == QMTYPE_REMOVELAYER || e->kind == QMTYPE_INSERTBRUSH) index->stale = true;
+  if (ShiftsPositions(e->kind)) index->stale = true;
   return code;
 }
 
@@ -310,8 +397,15 @@ uint32_t ExecuteMoveList(qmScene *scene, qmMoveList *list) {
   for (int32_t i = 0; i < list->count; i++) list->entries[i].done = list->entries[i].hasRect = 0;
   scene->picture->layersChanged = 1;
   uint32_t code = 0;
-  qmLayerIndex index{scene->picture, {}, true};
-  for (int32_t i = 0; i < list->count && !code; i++) code = FirstPass(scene, &list->entries[i], &index);
+  qmLayerIndex index{scene->picture, {}, false};
+  index.layers.assign(list->found, list->found + StillLinked(scene->picture, list));
+  bool steady = true;
+  for (int32_t i = 0; i < list->count; i++) steady = steady && !ShiftsPositions(list->entries[i].kind);
+  for (int32_t i = 0; i < list->count && !code; i++) {
+    if (steady) PrefetchAhead(list, i + 2 * kPrefetchAhead, index);
+    code = FirstPass(scene, &list->entries[i], &index);
+  }
+  KeepFound(list, index);
   if (!code) code = SecondPass(scene, list);
   for (int32_t i = 0; i < list->count && !code; i++)
     if (!list->entries[i].done) code = ThirdPass(scene, &list->entries[i]);

@@ -26,6 +26,10 @@ struct qmMoveList {
   qmObjectHeader header;  // type MOVELIST
   int32_t count;
   qmMoveEntry entries[kMoveListSize];
+  // The layers at positions 1..foundCount when the list last ran: a hint only, each checked to
+  // be still linked at its place before it is used (MemAlloc'd, freed with the list).
+  qmLayer **found;
+  int32_t foundCount, foundCapacity;
 };
 
 // The list of that id in the scene's object lists, or null.

@@ -525,6 +525,90 @@ TEST(DoMove, AnErrorLeavesEarlierEntriesAppliedAndShown) {
   EXPECT_EQ(vm.Call("DoMove", {99}).code, uint32_t(ERR_NOLAYERS));
 }
 
+// A list carried out again after other commands reordered, removed or replaced layers acts on
+// the layers that stand at its positions now, never on those it found the time before (whose
+// records may be gone).
+TEST(DoMove, ARunAgainFindsTheLayersAsTheyStandNow) {
+  MovesVm vm;
+  for (int i = 0; i < 3; i++) vm.AddBrush(MakePicture(50 + i, 9 + i, 7 + i, i == 1 ? MASKED : OPAQUE));
+  std::vector<ModelLayer> model;
+  auto show = [&](int brush, int x, int y) {
+    ASSERT_EQ(vm.Show(brush, x, y), 0u);
+    model.push_back({brush, x, y, 0});
+  };
+  auto showSix = [&] {
+    for (int i = 0; i < 6; i++) show(i % 3, 3 + 8 * i, 2 + 5 * i);
+  };
+  // Entry p moves the layer at position p to (50 - 8p, 4 + 6p); a run moves the first `reached`.
+  auto placed = [&](int reached) {
+    for (int p = 1; p <= reached && p <= int(model.size()); p++) {
+      ModelLayer &m = model[size_t(p - 1)];
+      m.x = 50 - 8 * p, m.y = 4 + 6 * p;
+    }
+  };
+  showSix();
+  for (int p = 1; p <= 6; p++) ASSERT_EQ(vm.AddMove(1, QMTYPE_LAYER, p, 50 - 8 * p, 4 + 6 * p, 2), 0u);
+  ASSERT_EQ(vm.Call("DoMove", {1}).code, 0u);
+  placed(6);
+  vm.ExpectScreen(model, "first run");
+  struct Change {
+    const char *name;
+    std::function<void()> apply;
+    uint32_t code;
+    int reached;
+  } changes[] = {
+      {"two layers swapped",
+       [&] {
+         ASSERT_EQ(vm.Call("SwapLayers", {2, 5}).code, 0u);
+         std::swap(model[1], model[4]);
+       },
+       0, 6},
+      {"the bottom layer brought to the front (it trades places with the top one)",
+       [&] {
+         ASSERT_EQ(vm.Call("LayerToFront", {1}).code, 0u);
+         std::swap(model[0], model[5]);
+       },
+       0, 6},
+      {"a layer removed and another shown on top",
+       [&] {
+         ASSERT_EQ(vm.Call("RemoveLayer", {3}).code, 0u);
+         model.erase(model.begin() + 2);
+         show(2, 20, 20);
+       },
+       0, 6},
+      {"a layer shown at the bottom and the top one removed",
+       [&] {
+         ASSERT_EQ(vm.Show(1, 7, 30, 0, nullptr, 1), 0u);
+         model.insert(model.begin(), {1, 7, 30, 0});
+         ASSERT_EQ(vm.Call("RemoveLayer", {7}).code, 0u);
+         model.pop_back();
+       },
+       0, 6},
+      {"every layer freed and six shown anew",
+       [&] {
+         ASSERT_EQ(vm.Call("FreeLayers", {0}).code, 0u);
+         model.clear();
+         showSix();
+       },
+       0, 6},
+      {"fewer layers than the list addresses: the entries before the missing one move",
+       [&] {
+         ASSERT_EQ(vm.Call("FreeLayers", {0}).code, 0u);
+         model.clear();
+         for (int i = 0; i < 4; i++) show(2 - i % 3, 40 - 9 * i, 30 - 6 * i);
+       },
+       ERR_LAYERRANGE, 4},
+  };
+  for (const Change &c : changes) {
+    c.apply();
+    vm.ExpectScreen(model, std::string(c.name) + ", before the run");
+    EXPECT_EQ(vm.Call("DoMove", {1}).code, c.code) << c.name;
+    placed(c.reached);
+    vm.ExpectScreen(model, c.name);
+    if (HasFailure()) return;
+  }
+}
+
 // Seeded lists of moves, hides and shows over up to 12 layers: after each DoMove the window must
 // equal the full composition of the model, so a missed or wrongly merged rectangle shows.
 TEST(DoMove, RandomListsMatchAFullRecomposition) {
