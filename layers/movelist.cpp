@@ -195,7 +195,7 @@ inline constexpr int32_t kPrefetchAhead = 8;
 
 // The layer an entry addresses by position, when the index already holds it.
 const qmLayer *KnownLayer(const qmMoveList *list, int32_t i, const qmLayerIndex &index) {
-  if (i >= list->count) return nullptr;
+  if (i < 0 || i >= list->count) return nullptr;
   const qmMoveEntry &e = list->entries[i];
   if (!AddressesPosition(e.kind) || e.object.id - 1u >= index.layers.size()) return nullptr;
   return index.layers[e.object.id - 1u];
