@@ -413,6 +413,7 @@ struct MoveFrame {
   }
   ~MoveFrame() {
     MemFree(lists[0]), MemFree(lists[1]);
+    MemFree(stage.foundLayers);
   }
   // The entries' targets for the step, as a script knows them without asking the layers: every
   // layer 2 pixels right of where it was made on even steps, back there on odd ones.

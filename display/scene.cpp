@@ -3,6 +3,7 @@
 #include <new>
 
 #include "graphics/bitmap.h"
+#include "platform/memory.h"
 #include "runtime/errcodes.h"
 
 uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
@@ -20,5 +21,6 @@ void FreeScene(qmScene *scene) {
   if (!scene) return;
   FreeRectList(&scene->layerBatch);
   FreeBitmap(scene->backfillPicture);
+  MemFree(scene->foundLayers);
   delete scene;
 }

@@ -18,6 +18,7 @@ struct qmButtonHooks;
 struct qmPlayerContext;
 struct qmBitmap;
 struct qmVectorState;
+struct qmLayer;
 
 // Shows one window update that another thread queued (display/displayops.h).
 using qmUpdatePresenter = void (*)(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
@@ -57,6 +58,10 @@ struct qmScene {
   // The context of the run the scene belongs to, whose library entries taking the scene the
   // engines call (runtime/context.h); null for a scene made outside a run.
   const qmPlayerContext *context;
+  // The layers at positions 1..foundCount of the picture a move list last ran on: a hint only,
+  // each checked to be still linked at its place before it is used (MemAlloc'd; layers/movelist.h).
+  qmLayer **foundLayers;
+  int32_t foundCount, foundCapacity;
 };
 
 // 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.

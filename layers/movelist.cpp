@@ -49,7 +49,6 @@ uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id) {
   qmMoveList *list = FindMoveList(scene, id);
   if (!list) return MissingObjectError(id, ERR_FINDMOVE);
   RemoveObject(scene->objects, &list->header);
-  MemFree(list->found);
   MemFree(list);
   return 0;
 }
@@ -57,9 +56,11 @@ uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id) {
 void FreeAllMoveLists(qmScene *scene) {
   while (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_MOVELIST)) {
     RemoveObject(scene->objects, h);
-    MemFree(reinterpret_cast<qmMoveList *>(h)->found);
     MemFree(h);
   }
+  MemFree(scene->foundLayers);
+  scene->foundLayers = nullptr;
+  scene->foundCount = scene->foundCapacity = 0;
 }
 
 namespace {
@@ -172,16 +173,18 @@ bool AddressesPosition(int32_t kind) {
 
 inline constexpr int32_t kCheckAhead = 16;
 
-// How many of the layers the list found last time still stand at their positions, up to the
-// highest position its entries address. Each link is checked from the bottom up, a layer read
-// only once it is known to be linked; the reads do not wait on each other as a walk's do.
-int32_t StillLinked(const qmBGPic *pic, const qmMoveList *list) {
+// How many of the layers a move list found last time (lists made anew each frame included) still
+// stand at their positions, up to the highest position this list's entries address. Each link
+// is checked from the bottom up, a layer read only once it is known to be linked; the reads do
+// not wait on each other as a walk's do.
+int32_t StillLinked(const qmScene *scene, const qmMoveList *list) {
   int32_t highest = 0;
   for (int32_t i = 0; i < list->count; i++)
     if (AddressesPosition(list->entries[i].kind) && list->entries[i].object.id <= uint32_t(INT32_MAX))
       highest = std::max(highest, int32_t(list->entries[i].object.id));
-  const int32_t n = std::min(highest, list->foundCount);
-  qmLayer *const *found = list->found;
+  const int32_t n = std::min(highest, scene->foundCount);
+  const qmBGPic *pic = scene->picture;
+  qmLayer *const *found = scene->foundLayers;
   if (n < 1 || FirstLayer(pic) != found[0]) return 0;
   int32_t k = 1;
   for (; k < n && LayerAbove(found[k - 1]) == found[k]; k++)
@@ -222,23 +225,21 @@ const qmLayer *KnownLayer(const qmMoveList *list, int32_t i, const qmLayerIndex 
   }
 }
 
-// Keeps what the index found for the next run; without memory the next run walks.
-void KeepFound(qmMoveList *list, const qmLayerIndex &index) {
+// Keeps what the index found for the next list; without memory the next list walks. Found
+// layers past the index stay: the next list checks them link by link like the others.
+void KeepFound(qmScene *scene, const qmLayerIndex &index) {
   const size_t n = index.stale ? 0 : index.layers.size();
-  if (n > size_t(list->foundCapacity)) {
-    MemFree(list->found);
-    list->foundCapacity = 0;
-    list->found = n * sizeof(qmLayer *) <= INT32_MAX
-                      ? static_cast<qmLayer **>(MemAlloc(uint32_t(n * sizeof(qmLayer *)), 0))
-                      : nullptr;
-    if (!list->found) {
-      list->foundCount = 0;
-      return;
-    }
-    list->foundCapacity = int32_t(n);
+  if (n > size_t(scene->foundCapacity)) {
+    MemFree(scene->foundLayers);
+    scene->foundCount = scene->foundCapacity = 0;
+    scene->foundLayers = n * sizeof(qmLayer *) <= INT32_MAX
+                             ? static_cast<qmLayer **>(MemAlloc(uint32_t(n * sizeof(qmLayer *)), 0))
+                             : nullptr;
+    if (!scene->foundLayers) return;
+    scene->foundCapacity = int32_t(n);
   }
-  if (n) std::memcpy(list->found, index.layers.data(), n * sizeof(qmLayer *));
-  list->foundCount = int32_t(n);
+  if (n) std::memcpy(scene->foundLayers, index.layers.data(), n * sizeof(qmLayer *));
+  scene->foundCount = std::max(scene->foundCount, int32_t(n));
 }
 
 // An anim layer shows frame extra (0 the next) and moves as the entry says.
@@ -398,14 +399,14 @@ uint32_t ExecuteMoveList(qmScene *scene, qmMoveList *list) {
   scene->picture->layersChanged = 1;
   uint32_t code = 0;
   qmLayerIndex index{scene->picture, {}, false};
-  index.layers.assign(list->found, list->found + StillLinked(scene->picture, list));
+  index.layers.assign(scene->foundLayers, scene->foundLayers + StillLinked(scene, list));
   bool steady = true;
   for (int32_t i = 0; i < list->count; i++) steady = steady && !ShiftsPositions(list->entries[i].kind);
   for (int32_t i = 0; i < list->count && !code; i++) {
     if (steady) PrefetchAhead(list, i + 2 * kPrefetchAhead, index);
     code = FirstPass(scene, &list->entries[i], &index);
   }
-  KeepFound(list, index);
+  KeepFound(scene, index);
   if (!code) code = SecondPass(scene, list);
   for (int32_t i = 0; i < list->count && !code; i++)
     if (!list->entries[i].done) code = ThirdPass(scene, &list->entries[i]);

@@ -26,10 +26,6 @@ struct qmMoveList {
   qmObjectHeader header;  // type MOVELIST
   int32_t count;
   qmMoveEntry entries[kMoveListSize];
-  // The layers at positions 1..foundCount when the list last ran: a hint only, each checked to
-  // be still linked at its place before it is used (MemAlloc'd, freed with the list).
-  qmLayer **found;
-  int32_t foundCount, foundCapacity;
 };
 
 // The list of that id in the scene's object lists, or null.
@@ -40,6 +36,7 @@ qmMoveList *FindMoveList(const qmScene *scene, const qmObjectId *id);
 uint32_t AddMoveEntry(qmScene *scene, qmObjectId *id, const qmMoveEntry &entry, qmMoveList **out);
 // Unlists and frees the list: 0, or the missing-object error.
 uint32_t ClearMoveList(qmScene *scene, const qmObjectId *id);
+// Frees every list and the layers the lists last found.
 void FreeAllMoveLists(qmScene *scene);
 
 // Moves the layer to the entry's position (resolved against the layer's size and anchor)

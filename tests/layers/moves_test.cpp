@@ -525,9 +525,9 @@ TEST(DoMove, AnErrorLeavesEarlierEntriesAppliedAndShown) {
   EXPECT_EQ(vm.Call("DoMove", {99}).code, uint32_t(ERR_NOLAYERS));
 }
 
-// A list carried out again after other commands reordered, removed or replaced layers acts on
-// the layers that stand at its positions now, never on those it found the time before (whose
-// records may be gone).
+// A list carried out again, or made anew with the same entries, after other commands reordered,
+// removed or replaced layers acts on the layers that stand at its positions now, never on those
+// a list found the time before (whose records may be gone).
 TEST(DoMove, ARunAgainFindsTheLayersAsTheyStandNow) {
   MovesVm vm;
   for (int i = 0; i < 3; i++) vm.AddBrush(MakePicture(50 + i, 9 + i, 7 + i, i == 1 ? MASKED : OPAQUE));
@@ -547,7 +547,10 @@ TEST(DoMove, ARunAgainFindsTheLayersAsTheyStandNow) {
     }
   };
   showSix();
-  for (int p = 1; p <= 6; p++) ASSERT_EQ(vm.AddMove(1, QMTYPE_LAYER, p, 50 - 8 * p, 4 + 6 * p, 2), 0u);
+  auto makeList = [&] {
+    for (int p = 1; p <= 6; p++) ASSERT_EQ(vm.AddMove(1, QMTYPE_LAYER, p, 50 - 8 * p, 4 + 6 * p, 2), 0u);
+  };
+  makeList();
   ASSERT_EQ(vm.Call("DoMove", {1}).code, 0u);
   placed(6);
   vm.ExpectScreen(model, "first run");
@@ -599,13 +602,24 @@ TEST(DoMove, ARunAgainFindsTheLayersAsTheyStandNow) {
        },
        ERR_LAYERRANGE, 4},
   };
-  for (const Change &c : changes) {
-    c.apply();
-    vm.ExpectScreen(model, std::string(c.name) + ", before the run");
-    EXPECT_EQ(vm.Call("DoMove", {1}).code, c.code) << c.name;
-    placed(c.reached);
-    vm.ExpectScreen(model, c.name);
-    if (HasFailure()) return;
+  for (bool anew : {false, true}) {
+    for (const Change &c : changes) {
+      const std::string name = std::string(c.name) + (anew ? ", the list made anew" : ", the list run again");
+      c.apply();
+      vm.ExpectScreen(model, name + ", before the run");
+      if (anew) {
+        ASSERT_EQ(vm.Call("ClearMove", {1}).code, 0u);
+        makeList();
+      }
+      EXPECT_EQ(vm.Call("DoMove", {1}).code, c.code) << name;
+      placed(c.reached);
+      vm.ExpectScreen(model, name);
+      if (HasFailure()) return;
+    }
+    // Six layers again for the second round.
+    ASSERT_EQ(vm.Call("FreeLayers", {0}).code, 0u);
+    model.clear();
+    showSix();
   }
 }
 
