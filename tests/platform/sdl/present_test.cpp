@@ -186,6 +186,14 @@ TEST_F(PresentTest, HeldPixelsComeBackBeforeTheyCouldBeLost) {
   display->state = DISPSTATE_OPEN;
 }
 
+// The desktop closing takes the window's surface: what it held comes back first.
+TEST_F(PresentTest, HeldPixelsComeBackWhenTheDesktopCloses) {
+  ASSERT_TRUE(PresentBackBufferHeld(bitmap, display, 0, 0, 320, 240, keep));
+  ShutdownDesktop();
+  for (auto [x, y] : {std::pair{0, 0}, {100, 50}, {319, 239}})
+    EXPECT_EQ(__builtin_bswap32(keep->pixels[y * (keep->bytesPerRow / 4) + x]), Colour(x, y)) << x << "," << y;
+}
+
 // Rectangles of the kept picture while the window holds part of it: one inside goes to the window
 // only and stays held; one reaching outside brings the held pixels back first; one covering all
 // that is held needs nothing back. Refused rectangles leave everything as it was.
