@@ -176,26 +176,31 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
   PresentWindowPixels(display->platform, &view, &rect, display->marginLeft, display->marginTop);
 }
 
-bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
-                              int32_t height, qmBitmap *keep) {
+namespace {
+
+// PresentBackBufferKeeping, or with `hold` PresentBackBufferHeld.
+bool PresentKeepingOrHolding(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                             int32_t height, qmBitmap *keep, bool hold) {
   if (!display || !bitmap || !keep || display->state != DISPSTATE_OPEN || x < 0 || y < 0 ||
       int64_t(x) + width > keep->width || int64_t(y) + height > keep->height)
     return false;
   const qmPixelView view{bitmap->pixels, bitmap->width, bitmap->height, bitmap->bytesPerRow, PIXELS_XRGB_BYTES};
   const qmPresentRect rect{x, y, x, y, width, height, 0, 0};
-  return PresentWindowPixelsKeeping(display->platform, &view, &rect, display->marginLeft, display->marginTop,
-                                    keep->pixels, keep->bytesPerRow) != 0;
+  auto present = hold ? PresentWindowPixelsHeld : PresentWindowPixelsKeeping;
+  return present(display->platform, &view, &rect, display->marginLeft, display->marginTop, keep->pixels,
+                 keep->bytesPerRow) != 0;
+}
+
+}  // namespace
+
+bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                              int32_t height, qmBitmap *keep) {
+  return PresentKeepingOrHolding(bitmap, display, x, y, width, height, keep, false);
 }
 
 bool PresentBackBufferHeld(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
                            int32_t height, qmBitmap *keep) {
-  if (!display || !bitmap || !keep || display->state != DISPSTATE_OPEN || x < 0 || y < 0 ||
-      int64_t(x) + width > keep->width || int64_t(y) + height > keep->height)
-    return false;
-  const qmPixelView view{bitmap->pixels, bitmap->width, bitmap->height, bitmap->bytesPerRow, PIXELS_XRGB_BYTES};
-  const qmPresentRect rect{x, y, x, y, width, height, 0, 0};
-  return PresentWindowPixelsHeld(display->platform, &view, &rect, display->marginLeft, display->marginTop,
-                                 keep->pixels, keep->bytesPerRow) != 0;
+  return PresentKeepingOrHolding(bitmap, display, x, y, width, height, keep, true);
 }
 
 void RestoreHeldBackBuffer(qmDisplay *display) {

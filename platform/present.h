@@ -33,7 +33,8 @@ void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *pixels, co
                          int32_t offsetX, int32_t offsetY);
 // PresentWindowPixels of an unscaled rectangle that lies whole in the view and in the window,
 // which in the same pass copies it, unchanged, to the same place of `keep` (a picture of the
-// view's layout, pitch in bytes). 1 when both were done; 0, with nothing done, otherwise.
+// view's layout, pitch in bytes). 1 when both were done; 0, with nothing done, otherwise. Inside
+// a rectangle the window holds for `keep` (below), only the window is written and it stays held.
 int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *pixels, const qmPresentRect *rect,
                                    int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch);
 // PresentWindowPixels of an unscaled rectangle that lies whole in the view and in the window,
