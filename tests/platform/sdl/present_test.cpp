@@ -150,6 +150,7 @@ TEST_F(PresentTest, HeldPixelsComeBackBeforeTheyCouldBeLost) {
        },
        true, false},
       {"the window closed", [&] { ClosePlatformWindow(display); }, true, false},
+      {"the windows faded out and in", [&] { FadeDisplayIn(FadeDisplayOut()); }, true, false},
       {"asked for", [&] { RestoreHeldBackBuffer(display); }, true, false},
       {"dropped, then written over",
        [&] { DropHeldBackBuffer(display, keep), FillPlatformRect(display, 50, 50, 4, 4, 0xFFFFFF); }, false, false},
