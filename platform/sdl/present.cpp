@@ -187,11 +187,15 @@ int32_t PresentKeepingOrHolding(qmPlatformWindow *window, const qmPixelView *vie
     }
   }
   const uint32_t fill = uint32_t(FillOf(s));
-  for (int32_t j = 0; j < src.h; j++) {
-    const uint32_t *from = view->pixels + int64_t(src.y + j) * (view->pitch / 4) + src.x;
-    uint32_t *to = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(s->pixels) + int64_t(dst.y + j) * s->pitch) + dst.x;
-    if (windowOnly) ConvertXrgbRow(from, to, src.w, fill);
-    else ConvertXrgbRowKeeping(from, to, keep + int64_t(src.y + j) * (keepPitch / 4) + src.x, src.w, fill);
+  const uint32_t *from = view->pixels + int64_t(src.y) * (view->pitch / 4) + src.x;
+  auto *to = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(s->pixels) + int64_t(dst.y) * s->pitch) + dst.x;
+  uint32_t *kept = keep + int64_t(src.y) * (keepPitch / 4) + src.x;
+  const int64_t fromStep = view->pitch / 4, toStep = s->pitch / 4, keptStep = keepPitch / 4;
+  if (windowOnly) {
+    for (int32_t j = 0; j < src.h; j++, from += fromStep, to += toStep) ConvertXrgbRow(from, to, src.w, fill);
+  } else {
+    for (int32_t j = 0; j < src.h; j++, from += fromStep, to += toStep, kept += keptStep)
+      ConvertXrgbRowKeeping(from, to, kept, src.w, fill);
   }
   if (hold && !held.pixels) held = {keep, keepPitch, src.x, src.y, src.w, src.h, dst.x, dst.y, s};
   AddPending(pw, dst);
