@@ -427,5 +427,18 @@ TEST(DoubleBuffer, WholeFlipStaysShownThroughRefreshReopenAndResize) {
   paint(second);
   ASSERT_EQ(vm.Call("ChangeDisplaySize", {80, 60}).code, 0u);
   expectWindow("larger window", first);
+
+  // A whole Flip while the display is hidden fills the present buffer, which the window shows
+  // once it is shown again, not the picture it held before.
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  expectWindow("whole Flip before hiding", second);
+  ASSERT_EQ(vm.Call("HideDisplay", {}).code, 0u);
+  paint(first);
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  ASSERT_EQ(vm.Call("ShowDisplay", {}).code, 0u);
+  RefreshDisplayCore(vm.L, d, 0);
+  expectWindow("shown again", first);
   ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
 }
