@@ -1,37 +1,18 @@
 // Pixels a window holds for a picture, on a real X server (Xvfb): when the window is sized from
 // outside (SDL asked directly, as a window manager would size it), the surface is made anew at
 // its next taking; the pump gives the held pixels back first, and they reach the new surface.
-#include <signal.h>
-#include <sys/wait.h>
-
-#include <string>
+#include <cstring>
 
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "platform/present.h"
 #include "platform/time.h"
-#include "sdl_fixture.h"
-#include "tests/platform/xvfb_server.h"
+#include "xvfb_fixture.h"
 
 namespace sdltest {
 namespace {
 
-class XvfbPresentTest : public DesktopTest {
- public:
-  void SetUp() override {
-    int number = 0;
-    xvfb = StartXvfb(&number);
-    if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
-    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
-    StartDesktop("x11", false);
-  }
-  void TearDown() override {
-    if (xvfb < 0) return;
-    StopDesktop();
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
-  }
-  pid_t xvfb = -1;
+class XvfbPresentTest : public XvfbDesktopTest {
   [[maybe_unused]] LeakCheckPause pause;  // the X libraries' own blocks
 };
 
