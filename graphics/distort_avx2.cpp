@@ -91,26 +91,39 @@ template <bool WithDerivatives> struct BarrelRow {
   // map's derivatives are f I + (f'(r) / r) d d^T for the offset d from the centre, whose
   // singular values are f and f + f'(r) r, and whose rows are no longer than the larger: below
   // 0.99 both, alpha and gamma stay below 1.99 and F, never above their product, below 3.93.
-  // At the centre the derivatives are c3 and c7 alone. Otherwise by the rough derivatives.
+  // At the centre the derivatives are c3 and c7 alone (Radial and SmallFrom). Otherwise by the
+  // rough derivatives (here).
   bool SmallAt(int64_t i, Mapped4 *m) const {
     const __m256d one = Set(1);
-    if (!radial) {
-      *m = At(i, true);
-      const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->r, m->r), _mm256_mul_pd(m->s, m->s)), one);
-      const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->p, m->p), _mm256_mul_pd(m->q, m->q)), one);
-      return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
-    }
+    *m = At(i, true);
+    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->r, m->r), _mm256_mul_pd(m->s, m->s)), one);
+    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->p, m->p), _mm256_mul_pd(m->q, m->q)), one);
+    return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
+  }
+  // What a radial map gives pixels i..i+3 by their distance from the centre alone: the squared
+  // distance (the root's operand), whether they are at the centre, f and the larger stretch.
+  void Radial(int64_t i, __m256d *r2, __m256d *centre, __m256d *f, __m256d *largest) const {
     const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
-    const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
-    const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
-    const __m256d f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    *r2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
+    const __m256d r = _mm256_sqrt_pd(*r2);
+    *centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
+    *f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    const __m256d slope = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+    const __m256d along = _mm256_add_pd(*f, _mm256_mul_pd(slope, r)), sign = Set(-0.0);
+    *largest = _mm256_blendv_pd(_mm256_max_pd(_mm256_andnot_pd(sign, *f), _mm256_andnot_pd(sign, along)), _mm256_andnot_pd(sign, c3), *centre);
+  }
+  // The root's operands alone.
+  void Radial2(int64_t i, __m256d *r2) const {
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
+    *r2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
+  }
+  // SmallAt of a radial map from the row's radial values at i..i+3, f and the centre lanes
+  // being what Radial gave.
+  bool SmallFrom(int64_t i, __m256d centre, __m256d f, __m256d largest, Mapped4 *m) const {
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
     const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dx), Set(c[8])), half);
     const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dy), Set(c[9])), half);
-    m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = one;
-    const __m256d slope = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
-    const __m256d along = _mm256_add_pd(f, _mm256_mul_pd(slope, r)), sign = Set(-0.0);
-    const __m256d largest = _mm256_blendv_pd(_mm256_max_pd(_mm256_andnot_pd(sign, f), _mm256_andnot_pd(sign, along)),
-                                             _mm256_andnot_pd(sign, c3), centre);
+    m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = Set(1);
     // Not numbers compare false: such lanes are not small.
     return _mm256_movemask_pd(_mm256_cmp_pd(largest, Set(0.99), _CMP_LT_OQ)) == 15;
   }
@@ -484,13 +497,65 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
   for (; i < n; i++, m++, out++) *out = EwaShapeOf(*m, w, h);
 }
 
+// A radial barrel's values for the groups of one result row that depend on the distance from
+// the centre alone (BarrelRow::Radial), lane k of group g at 4 g + k: the row's mirror about
+// the centre row takes them as they stand, and a group whose columns mirror those of a group
+// already made takes that group's lanes in reverse. Either is taken only where the root's
+// operands are equal, bit for bit, so the values are the ones Radial would give.
+struct RadialRow {
+  std::vector<double> r2, centre, f, largest;
+  double dy2 = NAN; // of the row they were made for; not a number before the first
+  // Columns i and mirror - i lie at opposite offsets from the centre.
+  int64_t mirror = -1;
+  explicit RadialRow(const qmDistortRequest *req) {
+    const size_t n = size_t(std::max(req->resultWidth, 0)) / 4 * 4;
+    r2.resize(n), centre.resize(n), f.resize(n), largest.resize(n);
+    const double m = 2 * (req->coeffs[8] - req->originX) - 1;
+    if (m >= 0 && m <= 2.0 * req->resultWidth && m == std::floor(m)) mirror = int64_t(m);
+  }
+  void Store(int64_t i, __m256d r2v, __m256d centrev, __m256d fv, __m256d largestv) {
+    _mm256_storeu_pd(&r2[size_t(i)], r2v), _mm256_storeu_pd(&centre[size_t(i)], centrev);
+    _mm256_storeu_pd(&f[size_t(i)], fv), _mm256_storeu_pd(&largest[size_t(i)], largestv);
+  }
+  // The values of the row at y, made or kept.
+  template <typename Row> void Fill(const Row &mapper) {
+    if (mapper.dyS * mapper.dyS == dy2) return; // the mirror row, or the same row again
+    dy2 = mapper.dyS * mapper.dyS;
+    const int64_t n = int64_t(r2.size());
+    // The groups from the first column past the centre on are made; those before it mirror them
+    // where their mirrors lie wholly among them.
+    const int64_t split = mirror < 0 ? 0 : std::min(n, (mirror / 2 + 4) / 4 * 4);
+    __m256d a, b, c, d;
+    for (int64_t i = split; i < n; i += 4) mapper.Radial(i, &a, &b, &c, &d), Store(i, a, b, c, d);
+    for (int64_t i = 0; i < split; i += 4) {
+      const int64_t from = mirror - i - 3;
+      if (from >= split && from + 4 <= n) {
+        mapper.Radial2(i, &a);
+        auto back = [&](const std::vector<double> &v) { return _mm256_permute4x64_pd(_mm256_loadu_pd(&v[size_t(from)]), _MM_SHUFFLE(0, 1, 2, 3)); };
+        if (_mm256_movemask_pd(_mm256_cmp_pd(a, back(r2), _CMP_EQ_OQ)) == 15) {
+          Store(i, a, back(centre), back(f), back(largest));
+          continue;
+        }
+      }
+      mapper.Radial(i, &a, &b, &c, &d), Store(i, a, b, c, d);
+    }
+  }
+};
+
 // RenderSmooth's mapping, shaping and bilinear groups for result row j, eight pixels at a time
 // (BilinearGroup8) or else four, with no records where a group's ellipses are surely within a
 // pixel (SmallAt). Other groups are left mapped and shaped exactly (stored 0). Returns the first
 // pixel left to do. A stretch of groups is mapped before any of it is sampled, so that the roots
 // of neighbouring groups overlap instead of each waiting behind the previous group's sampling.
-template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
+template <typename Row>
+int64_t SmoothRowGroups(const Row &mapper, int64_t j, RadialRow *radial, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
   const qmDistortRequest *req = mapper.req;
+  if (mapper.radial) radial->Fill(mapper);
+  auto smallAt = [&](int64_t i, Mapped4 *m) {
+    if (!mapper.radial) return mapper.SmallAt(i, m);
+    const size_t k = size_t(i);
+    return mapper.SmallFrom(i, _mm256_loadu_pd(&radial->centre[k]), _mm256_loadu_pd(&radial->f[k]), _mm256_loadu_pd(&radial->largest[k]), m);
+  };
   // One group of four by the doubles, or left mapped and shaped.
   auto group = [&](const Mapped4 &m, bool bilinear, int64_t at) {
     const bool done = bilinear && BilinearGroup(req, m.u, m.v, m.valid, at, j);
@@ -506,7 +571,7 @@ template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Ma
   const int64_t groups = std::max<int64_t>(req->resultWidth, 0) / 4;
   for (int64_t g0 = 0; g0 < groups; g0 += kStretch) {
     const int64_t count = std::min(kStretch, groups - g0);
-    for (int64_t g = 0; g < count; g++) small[g] = mapper.SmallAt(4 * (g0 + g), &m[g]);
+    for (int64_t g = 0; g < count; g++) small[g] = smallAt(4 * (g0 + g), &m[g]);
     int64_t g = 0;
     for (; g + 2 <= count; g += 2) {
       const int64_t i = 4 * (g0 + g);
@@ -542,8 +607,10 @@ struct Avx2Kernels {
     if constexpr (Method == DISTORT_PERSPECTIVE) return ::PointRowGroups(PerspectiveRow<false>(req, y), j);
     return 0;
   }
-  template <int32_t Method> static int64_t SmoothRowGroups(const qmDistortRequest *req, int64_t j, Mapped *m, EwaShape *e, uint8_t *stored) {
-    if constexpr (Method == DISTORT_BARREL) return ::SmoothRowGroups(BarrelRow<true>(req, req->originY + j + 0.5), j, m, e, stored);
+  using RowCache = RadialRow;
+  template <int32_t Method>
+  static int64_t SmoothRowGroups(const qmDistortRequest *req, int64_t j, RowCache *cache, Mapped *m, EwaShape *e, uint8_t *stored) {
+    if constexpr (Method == DISTORT_BARREL) return ::SmoothRowGroups(BarrelRow<true>(req, req->originY + j + 0.5), j, cache, m, e, stored);
     return 0;
   }
   template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row, int64_t from) {
