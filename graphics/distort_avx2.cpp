@@ -87,12 +87,8 @@ template <bool WithDerivatives> struct BarrelRow {
   const bool radial = std::memcmp(c, c + 4, 4 * sizeof(double)) == 0;
   BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
   // u, v and valid of pixels i..i+3 as At gives them (the derivatives left out), and whether
-  // the ellipse of every one is surely within a pixel (F below 4 by a wide margin). A radial
-  // map's derivatives are f I + (f'(r) / r) d d^T for the offset d from the centre, whose
-  // singular values are f and f + f'(r) r, and whose rows are no longer than the larger: below
-  // 0.99 both, alpha and gamma stay below 1.99 and F, never above their product, below 3.93.
-  // At the centre the derivatives are c3 and c7 alone (Radial and SmallFrom). Otherwise by the
-  // rough derivatives (here).
+  // the ellipse of every one is surely within a pixel (F below 4 by a wide margin), by the
+  // rough derivatives: F is never above alpha gamma. Radial maps are told by Radial instead.
   bool SmallAt(int64_t i, Mapped4 *m) const {
     const __m256d one = Set(1);
     *m = At(i, true);
@@ -101,31 +97,36 @@ template <bool WithDerivatives> struct BarrelRow {
     return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
   }
   // What a radial map gives pixels i..i+3 by their distance from the centre alone: the squared
-  // distance (the root's operand), whether they are at the centre, f and the larger stretch.
-  void Radial(int64_t i, __m256d *r2, __m256d *centre, __m256d *f, __m256d *largest) const {
-    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
+  // distance (the root's operand), whether they are at the centre, f and the F of the ellipse.
+  // The derivatives are f I + (g / r) d d^T for the offset d from the centre and g = f'(r) as
+  // the doubles give them, whose singular values are f and f + g r: so F = 1 + |J|^2 + det J^2
+  // = (1 + f^2) (1 + (f + g r)^2). Where this is below 3.99 every term of F is below 4, and the
+  // F that EwaShapeOf makes from the rounded derivatives lies within 1e-13 of it: the ellipse
+  // is surely within a pixel. At the centre the derivatives are c3 and c7 (here equal) alone.
+  void Radial(int64_t i, __m256d *r2, __m256d *centre, __m256d *f, __m256d *ellipse) const {
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8])), one = Set(1);
     *r2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
     const __m256d r = _mm256_sqrt_pd(*r2);
     *centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
     *f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
-    const __m256d slope = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
-    const __m256d along = _mm256_add_pd(*f, _mm256_mul_pd(slope, r)), sign = Set(-0.0);
-    *largest = _mm256_blendv_pd(_mm256_max_pd(_mm256_andnot_pd(sign, *f), _mm256_andnot_pd(sign, along)), _mm256_andnot_pd(sign, c3), *centre);
+    const __m256d g = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+    const __m256d along = _mm256_blendv_pd(_mm256_add_pd(*f, _mm256_mul_pd(g, r)), c3, *centre);
+    const __m256d across = _mm256_blendv_pd(*f, c3, *centre);
+    *ellipse = _mm256_mul_pd(_mm256_add_pd(one, _mm256_mul_pd(across, across)), _mm256_add_pd(one, _mm256_mul_pd(along, along)));
   }
   // The root's operands alone.
   void Radial2(int64_t i, __m256d *r2) const {
     const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
     *r2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
   }
-  // SmallAt of a radial map from the row's radial values at i..i+3, f and the centre lanes
-  // being what Radial gave.
-  bool SmallFrom(int64_t i, __m256d centre, __m256d f, __m256d largest, Mapped4 *m) const {
+  // SmallAt of a radial map from what Radial gave for pixels i..i+3.
+  bool SmallFrom(int64_t i, __m256d centre, __m256d f, __m256d ellipse, Mapped4 *m) const {
     const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
     const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dx), Set(c[8])), half);
     const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dy), Set(c[9])), half);
     m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = Set(1);
     // Not numbers compare false: such lanes are not small.
-    return _mm256_movemask_pd(_mm256_cmp_pd(largest, Set(0.99), _CMP_LT_OQ)) == 15;
+    return _mm256_movemask_pd(_mm256_cmp_pd(ellipse, Set(3.99), _CMP_LT_OQ)) == 15;
   }
   // Rough: the derivatives by one reciprocal instead of four quotients, within a few units in
   // the last place of the exact ones; only for telling an ellipse that is surely small.
@@ -503,19 +504,19 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
 // already made takes that group's lanes in reverse. Either is taken only where the root's
 // operands are equal, bit for bit, so the values are the ones Radial would give.
 struct RadialRow {
-  std::vector<double> r2, centre, f, largest;
+  std::vector<double> r2, centre, f, ellipse;
   double dy2 = NAN; // of the row they were made for; not a number before the first
   // Columns i and mirror - i lie at opposite offsets from the centre.
   int64_t mirror = -1;
   explicit RadialRow(const qmDistortRequest *req) {
     const size_t n = size_t(std::max(req->resultWidth, 0)) / 4 * 4;
-    r2.resize(n), centre.resize(n), f.resize(n), largest.resize(n);
+    r2.resize(n), centre.resize(n), f.resize(n), ellipse.resize(n);
     const double m = 2 * (req->coeffs[8] - req->originX) - 1;
     if (m >= 0 && m <= 2.0 * req->resultWidth && m == std::floor(m)) mirror = int64_t(m);
   }
-  void Store(int64_t i, __m256d r2v, __m256d centrev, __m256d fv, __m256d largestv) {
+  void Store(int64_t i, __m256d r2v, __m256d centrev, __m256d fv, __m256d ellipsev) {
     _mm256_storeu_pd(&r2[size_t(i)], r2v), _mm256_storeu_pd(&centre[size_t(i)], centrev);
-    _mm256_storeu_pd(&f[size_t(i)], fv), _mm256_storeu_pd(&largest[size_t(i)], largestv);
+    _mm256_storeu_pd(&f[size_t(i)], fv), _mm256_storeu_pd(&ellipse[size_t(i)], ellipsev);
   }
   // The values of the row at y, made or kept.
   template <typename Row> void Fill(const Row &mapper) {
@@ -533,7 +534,7 @@ struct RadialRow {
         mapper.Radial2(i, &a);
         auto back = [&](const std::vector<double> &v) { return _mm256_permute4x64_pd(_mm256_loadu_pd(&v[size_t(from)]), _MM_SHUFFLE(0, 1, 2, 3)); };
         if (_mm256_movemask_pd(_mm256_cmp_pd(a, back(r2), _CMP_EQ_OQ)) == 15) {
-          Store(i, a, back(centre), back(f), back(largest));
+          Store(i, a, back(centre), back(f), back(ellipse));
           continue;
         }
       }
@@ -554,7 +555,7 @@ int64_t SmoothRowGroups(const Row &mapper, int64_t j, RadialRow *radial, Mapped 
   auto smallAt = [&](int64_t i, Mapped4 *m) {
     if (!mapper.radial) return mapper.SmallAt(i, m);
     const size_t k = size_t(i);
-    return mapper.SmallFrom(i, _mm256_loadu_pd(&radial->centre[k]), _mm256_loadu_pd(&radial->f[k]), _mm256_loadu_pd(&radial->largest[k]), m);
+    return mapper.SmallFrom(i, _mm256_loadu_pd(&radial->centre[k]), _mm256_loadu_pd(&radial->f[k]), _mm256_loadu_pd(&radial->ellipse[k]), m);
   };
   // One group of four by the doubles, or left mapped and shaped.
   auto group = [&](const Mapped4 &m, bool bilinear, int64_t at) {
