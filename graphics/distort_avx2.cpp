@@ -372,14 +372,17 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
   return _mm256_permute4x64_epi64(_mm256_castps_si256(picked), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-// A bilinear mean in floats is within 2.5e-4 of the exact one: the fractions, weights, products,
-// sums, the reciprocal and its product carry at most 15 float units of relative error together,
-// on means of at most 255 (nothing cancels, every term being at least 0), and adding the half
-// one more. Without planes every opacity is 255 and the weights sum to 1 but for a few units of
-// a double, so the mean is the weighted sum itself, with 6 float units. Beyond this distance
-// from a whole number both truncate to the same byte; and as the means lie within it of 0..255,
-// they are truncated without a clamp.
-constexpr float kFloatMargin = 1.0f / 1024;
+// How far a bilinear mean in floats may lie from the exact one, counted in float units u = 2^-24
+// of relative error (nothing cancels, every term being at least 0, and the means are at most
+// 255): with planes, the two fractions, their product, the opacity, the byte and three sums make
+// 8u on the byte sums and 7u on the opacity sums, the reciprocal 8u, the product 17u: 2.6e-4,
+// and half a unit of 2^-16 more for adding the half. Without planes every opacity is 255 and
+// the weights sum to 1 but for a few units of a double, so the mean is the weighted sum itself,
+// with 7u: 1.1e-4 with the half. The margins keep about twice that (and four to six times the
+// largest gaps seen over random fractions and bytes): beyond them from a whole number both means
+// truncate to the same byte; and as the means lie within them of 0..255, they are truncated
+// without a clamp.
+constexpr float kFloatMargin = 1.0f / 2048, kFloatMarginOpaque = 1.0f / 4096;
 // Opacity sums below this are left to the doubles: there the weights lost in floats below the
 // smallest normal number would matter.
 constexpr float kFloatLeast = 0x1p-60f;
@@ -420,7 +423,7 @@ __attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest
     }
     if (!opaque) sumA = t ? _mm256_add_ps(sumA, a) : a;
   }
-  const __m256 half = _mm256_set1_ps(0.5f), margin = _mm256_set1_ps(kFloatMargin);
+  const __m256 half = _mm256_set1_ps(0.5f), margin = _mm256_set1_ps(opaque ? kFloatMarginOpaque : kFloatMargin);
   const __m256 sign = _mm256_set1_ps(-0.0f);
   // Near a whole number: |x - nearest whole| below the margin.
   auto near = [&](__m256 x) {
