@@ -375,13 +375,12 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
 // How far a bilinear mean in floats may lie from the exact one, counted in float units u = 2^-24
 // of relative error (nothing cancels, every term being at least 0, and the means are at most
 // 255): with planes, the two fractions, their product, the opacity, the byte and three sums make
-// 8u on the byte sums and 7u on the opacity sums, the reciprocal 8u, the product 17u: 2.6e-4,
-// and half a unit of 2^-16 more for adding the half. Without planes every opacity is 255 and
-// the weights sum to 1 but for a few units of a double, so the mean is the weighted sum itself,
-// with 7u: 1.1e-4 with the half. The margins keep about twice that (and four to six times the
-// largest gaps seen over random fractions and bytes): beyond them from a whole number both means
-// truncate to the same byte; and as the means lie within them of 0..255, they are truncated
-// without a clamp.
+// 8u on the byte sums and 7u on the opacity sums, the reciprocal 8u, the product 17u: 2.6e-4.
+// Without planes every opacity is 255 and the weights sum to 1 but for a few units of a double,
+// so the mean is the weighted sum itself, with 7u: 1.1e-4. The margins keep about twice that
+// (and four to six times the largest gaps seen over random fractions and bytes): beyond them from
+// the halves between whole numbers both means round to the same byte; and as the means lie
+// within them of 0..255, they are rounded without a clamp.
 constexpr float kFloatMargin = 1.0f / 2048, kFloatMarginOpaque = 1.0f / 4096;
 // Opacity sums below this are left to the doubles: there the weights lost in floats below the
 // smallest normal number would matter.
@@ -423,30 +422,30 @@ __attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest
     }
     if (!opaque) sumA = t ? _mm256_add_ps(sumA, a) : a;
   }
-  const __m256 half = _mm256_set1_ps(0.5f), margin = _mm256_set1_ps(opaque ? kFloatMarginOpaque : kFloatMargin);
+  // Each byte is its mean's nearest whole number, and the truncation of the exact mean plus a
+  // half gives the same where the float mean lies farther than the margin from the halves
+  // between whole numbers: |mean - nearest| is then at most 0.5 - margin.
   const __m256 sign = _mm256_set1_ps(-0.0f);
-  // Near a whole number: |x - nearest whole| below the margin.
-  auto near = [&](__m256 x) {
-    const __m256 off = _mm256_sub_ps(x, _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
-    return _mm256_cmp_ps(_mm256_andnot_ps(sign, off), margin, _CMP_LT_OQ);
+  __m256 farthest = _mm256_setzero_ps();
+  auto nearest = [&](__m256 x) {
+    const __m256 whole = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    farthest = _mm256_max_ps(farthest, _mm256_andnot_ps(sign, _mm256_sub_ps(x, whole)));
+    return _mm256_cvttps_epi32(whole);
   };
-  __m256 unsure = _mm256_setzero_ps(), reciprocal = _mm256_set1_ps(1), opacityHalf = _mm256_set1_ps(255.5f);
+  __m256 reciprocal = _mm256_set1_ps(1), tooSmall = _mm256_setzero_ps();
+  __m256i opacityOut = _mm256_set1_epi32(255);
   if (!opaque) {
+    // Sums too small to trust first: the other lanes' quotients are then all numbers.
+    tooSmall = _mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ);
     reciprocal = _mm256_div_ps(_mm256_set1_ps(1), sumA);
-    opacityHalf = _mm256_add_ps(sumA, half);
-    unsure = _mm256_or_ps(_mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ), near(opacityHalf));
+    opacityOut = nearest(sumA);
   }
   __m256i word = _mm256_setzero_si256();
-  for (int c = 0; c < 4; c++) {
-    const __m256 mean = _mm256_add_ps(opaque ? sum[c] : _mm256_mul_ps(sum[c], reciprocal), half);
-    unsure = _mm256_or_ps(unsure, near(mean));
-    const __m256i byte = _mm256_cvttps_epi32(mean);
-    word = _mm256_or_si256(word, _mm256_slli_epi32(byte, 8 * c));
-  }
-  if (_mm256_movemask_ps(unsure)) return false;
+  for (int c = 0; c < 4; c++) word = _mm256_or_si256(word, _mm256_slli_epi32(nearest(opaque ? sum[c] : _mm256_mul_ps(sum[c], reciprocal)), 8 * c));
+  const __m256 limit = _mm256_set1_ps(0.5f - (opaque ? kFloatMarginOpaque : kFloatMargin));
+  if (_mm256_movemask_ps(_mm256_or_ps(tooSmall, _mm256_cmp_ps(farthest, limit, _CMP_GT_OQ)))) return false;
   // Every opacity sum is above 0 here, so every word is its mean's.
   _mm256_storeu_si256(reinterpret_cast<__m256i *>(d.pixels + j * d.pitch + i), word);
-  const __m256i opacityOut = _mm256_cvttps_epi32(opacityHalf);
   const __m128i shorts = _mm_packs_epi32(_mm256_castsi256_si128(opacityOut), _mm256_extracti128_si256(opacityOut, 1));
   const __m128i bytes = _mm_packus_epi16(shorts, shorts);
   if (d.alpha) _mm_storel_epi64(reinterpret_cast<__m128i *>(d.alpha + j * d.alphaBytesPerRow + i), bytes);
