@@ -4,7 +4,8 @@
 // lane gets the scalar operations in the scalar order (sums, products, quotients and roots are
 // correctly rounded either way, and nothing is fused), so the results are the scalar ones.
 // Smooth barrels also take eight bilinear pixels at once by means in floats, kept only where
-// they provably give the bytes of the exact means (BilinearGroup8).
+// they provably give the bytes of the exact means (BilinearGroup8), and radial ones keep what
+// depends on the distance from the centre alone for mirrored rows and columns (RadialRow).
 #include <immintrin.h>
 
 #include <algorithm>
@@ -20,11 +21,13 @@
 // The shared rendering is compiled here for AVX2. The headers above come first, so that their
 // inline functions, which other files share, keep the baseline instruction set (the file has no
 // -mavx2: a shared inline copy with AVX2 code could be the one the linker keeps for everyone).
+// Fused multiply-adds come only where written (the float means): the file is built without
+// contraction (graphics/CMakeLists.txt), so the doubles keep their separate roundings.
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 #endif
 #include "graphics/distort_render.h"
 
@@ -374,8 +377,9 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
 
 // How far a bilinear mean in floats may lie from the exact one, counted in float units u = 2^-24
 // of relative error (nothing cancels, every term being at least 0, and the means are at most
-// 255): with planes, the two fractions, their product, the opacity, the byte and three sums make
-// 8u on the byte sums and 7u on the opacity sums, the reciprocal 8u, the product 17u: 2.6e-4.
+// 255): with planes, the two fractions, their product, the opacity, the byte and three sums (a
+// fused multiply-add rounds once for its product and sum) make at most 8u on the byte sums and
+// 7u on the opacity sums, the reciprocal 8u, the product 17u: 2.6e-4.
 // Without planes every opacity is 255 and the weights sum to 1 but for a few units of a double,
 // so the mean is the weighted sum itself, with 7u: 1.1e-4. The margins keep about twice that
 // (and four to six times the largest gaps seen over random fractions and bytes): beyond them from
@@ -417,8 +421,8 @@ __attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest
     const __m256 a = opaque ? weights[t] : _mm256_mul_ps(weights[t], opacity[t]);
     const __m256i words = Words8(tl.pairs[t >> 1], th.pairs[t >> 1], t & 1);
     for (int c = 0; c < 4; c++) {
-      const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c])));
-      sum[c] = t ? _mm256_add_ps(sum[c], term) : term;
+      const __m256 bytes = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c]));
+      sum[c] = t ? _mm256_fmadd_ps(a, bytes, sum[c]) : _mm256_mul_ps(a, bytes);
     }
     if (!opaque) sumA = t ? _mm256_add_ps(sumA, a) : a;
   }
