@@ -14,6 +14,7 @@
 #include "runtime/errcodes.h"
 
 #ifdef QM_HAVE_AVX2
+void SwirlFloatRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
 void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
 void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                     int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
@@ -276,10 +277,10 @@ void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index) {
   for (int32_t root = 0, n = SwirlRootCount(g); root < n; root++) index[root] = SwirlTableEntry(SwirlAngle(g, root));
 }
 
-void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from, int32_t to) {
   const double dy = g->ys * (y - g->h2);
   const int16_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
-  for (int32_t x = from; x < g->width; x++) {
+  for (int32_t x = from, end = to < 0 ? g->width : to; x < end; x++) {
     const double dx = g->xs * (x - g->w2);
     int32_t sx = x, sy = y;
     if (roots ? roots[x] >= 0 : dx * dx + dy * dy < g->r * g->r) {
@@ -304,8 +305,33 @@ void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, i
   }
 }
 
+bool SwirlFloatOf(const qmSwirlGeometry *g, float *table, qmSwirlFloat *f) {
+  if (!g->roots || !g->rootSine || !g->rootCosine) return false;
+  // Inside the radius every magnitude the float sums meet (offsets, products, places before the
+  // whole part of the centre is added) stays below e, a power of two: each rounding is at most
+  // e * 2^-25, and a factor's own rounding moves its product by at most e * 2^-24. That is four
+  // units of e * 2^-24 at most, the doubles' own rounding far below one more; the band keeps six.
+  double e = 1;
+  while (e < g->r + 2) e *= 2;
+  if (e > 8192) return false;
+  const int32_t count = SwirlRootCount(g), stride = count + 2 * QM_SWIRL_FLOAT_PAD;
+  std::fill_n(table, 3 * stride, 0.0f);
+  float *cosine = table + QM_SWIRL_FLOAT_PAD, *across = cosine + stride, *down = across + stride;
+  for (int32_t root = 0; root < count; root++) {
+    cosine[root] = float(g->rootCosine[root]);
+    // One of the scales is 1 and the other a quotient of the sides: one rounding in doubles each.
+    across[root] = float(g->xs == 1.0 ? g->rootSine[root] * g->ys : g->rootSine[root] / g->xs);
+    down[root] = float(g->xs == 1.0 ? g->rootSine[root] / g->ys : g->rootSine[root] * g->xs);
+  }
+  int32_t still = count;
+  while (g->xs == 1.0 && still > 0 && g->rootSine[still - 1] == 0.0 && g->rootCosine[still - 1] == 1.0) still--;
+  *f = {cosine, across, down, count, float(std::ldexp(6 * e, -24)), still};
+  return true;
+}
+
 void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy) {
 #ifdef QM_HAVE_AVX2
+  if (g->turn && g->roots && CpuHasAvx2()) return SwirlFloatRowAvx2(g, y, sx, sy);
   if (g->useTables && g->rootIndex && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
 #endif
   SwirlSourceRowScalar(g, y, sx, sy);
@@ -324,6 +350,7 @@ qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees) {
   g.rootIndex = nullptr;
   g.roots = nullptr;
   g.rootSine = g.rootCosine = nullptr;
+  g.turn = nullptr;
   return g;
 }
 
@@ -345,6 +372,13 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
       rootSine[i] = req->sine[rootIndex[i]], rootCosine[i] = req->cosine[rootIndex[i]];
     g.rootSine = rootSine.data(), g.rootCosine = rootCosine.data();
     if (req->roots && width <= kSwirlRootSide && height <= kSwirlRootSide) g.roots = req->roots;
+  }
+  // Through the roots the turn is applied in floats.
+  std::vector<float> turnTable;
+  qmSwirlFloat turn;
+  if (g.roots) {
+    turnTable.resize(3 * (size_t(SwirlRootCount(&g)) + 2 * QM_SWIRL_FLOAT_PAD));
+    if (SwirlFloatOf(&g, turnTable.data(), &turn)) g.turn = &turn;
   }
 
   SourceCopies src;

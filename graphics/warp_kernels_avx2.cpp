@@ -75,6 +75,90 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
 
 namespace {
 
+// The eight floats of table at rel (0..15) from the sixteen at its start.
+__attribute__((target("avx2"))) inline __m256 WindowFloats(const float *table, __m256i rel, __m256i upper) {
+  const __m256 lo = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table), rel);
+  const __m256 hi = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 8), rel);
+  return _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(upper));
+}
+
+} // namespace
+
+// Eight places at a time through the roots in floats, the turn's factors picked by root from a
+// window of sixteen entries around the group's first root (neighbours' roots differ by at most the
+// column scale), or one by one where the group's roots spread wider; a place whose fraction lies
+// within the band of a whole number, and the last few columns, go the scalar way in doubles.
+__attribute__((target("avx2"))) void SwirlFloatRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut) {
+  const qmSwirlFloat *f = g->turn;
+  const float *cosineTable = f->cosine, *acrossTable = f->across, *downTable = f->down;
+  const int32_t width = g->width, height = g->height, wHalf = width / 2, hHalf = height / 2;
+  const int16_t *roots = g->roots + int64_t(y) * width;
+  // A point without turn keeps its column; its row is the doubles' dy * 1 + dx * 0, unscaled.
+  const double dy = g->ys * (y - g->h2), still = (g->ys == 1.0 ? dy : dy / g->ys) + g->h2;
+  const int32_t stillRow = !(still >= 0) ? 0 : still >= height - 1 ? height - 1 : int32_t(still);
+  // w2 = wHalf + 0 or 0.5: the half goes into the float sum, the whole part is added after the
+  // floor. a = x - w2 and b = y - h2 are whole or half numbers, exact in floats.
+  const __m256 b = _mm256_set1_ps(float(y - g->h2)), halfX = _mm256_set1_ps(float(g->w2 - wHalf));
+  const __m256 halfY = _mm256_set1_ps(float(g->h2 - hHalf)), eight = _mm256_set1_ps(8.0f);
+  const __m256 low = _mm256_set1_ps(f->band), high = _mm256_set1_ps(1.0f - f->band);
+  const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), none = _mm256_set1_epi32(-1);
+  const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(height - 1);
+  const __m256i wholeX = _mm256_set1_epi32(wHalf), wholeY = _mm256_set1_epi32(hHalf), yv = _mm256_set1_epi32(y);
+  const __m256i stillFrom = _mm256_set1_epi32(f->stillRoot - 1), stillY = _mm256_set1_epi32(stillRow);
+  __m256 a = _mm256_add_ps(_mm256_set1_ps(float(-g->w2)), _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
+  __m256i xv = steps;
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, a = _mm256_add_ps(a, eight), xv = _mm256_add_epi32(xv, _mm256_set1_epi32(8))) {
+    const __m256i root = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(roots + x)));
+    const __m256i inside = _mm256_cmpgt_epi32(root, none);
+    if (_mm256_testz_si256(inside, inside)) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), xv);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), yv);
+      continue;
+    }
+    // The pads let the window start up to 8 entries before the first root (-1 outside the radius).
+    const int32_t base = roots[x] - 7;
+    const __m256i rel = _mm256_sub_epi32(root, _mm256_set1_epi32(base));
+    const __m256i spread = _mm256_and_si256(
+        inside, _mm256_or_si256(_mm256_cmpgt_epi32(rel, _mm256_set1_epi32(15)), _mm256_cmpgt_epi32(zero, rel)));
+    __m256 c, across, down;
+    if (_mm256_testz_si256(spread, spread)) {
+      const __m256i upper = _mm256_cmpgt_epi32(rel, _mm256_set1_epi32(7));
+      c = WindowFloats(cosineTable + base, rel, upper);
+      across = WindowFloats(acrossTable + base, rel, upper);
+      down = WindowFloats(downTable + base, rel, upper);
+    } else {
+      alignas(32) int32_t r[8];
+      _mm256_store_si256(reinterpret_cast<__m256i *>(r), _mm256_max_epi32(root, zero));
+      c = _mm256_setr_ps(cosineTable[r[0]], cosineTable[r[1]], cosineTable[r[2]], cosineTable[r[3]], cosineTable[r[4]],
+                         cosineTable[r[5]], cosineTable[r[6]], cosineTable[r[7]]);
+      across = _mm256_setr_ps(acrossTable[r[0]], acrossTable[r[1]], acrossTable[r[2]], acrossTable[r[3]],
+                              acrossTable[r[4]], acrossTable[r[5]], acrossTable[r[6]], acrossTable[r[7]]);
+      down = _mm256_setr_ps(downTable[r[0]], downTable[r[1]], downTable[r[2]], downTable[r[3]], downTable[r[4]],
+                            downTable[r[5]], downTable[r[6]], downTable[r[7]]);
+    }
+    const __m256 u = _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(a, c), _mm256_mul_ps(b, across)), halfX);
+    const __m256 v = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(a, down), _mm256_mul_ps(b, c)), halfY);
+    const __m256 fu = _mm256_floor_ps(u), fv = _mm256_floor_ps(v);
+    const __m256 ru = _mm256_sub_ps(u, fu), rv = _mm256_sub_ps(v, fv); // exact
+    const __m256 near = _mm256_or_ps(_mm256_or_ps(_mm256_cmp_ps(ru, low, _CMP_LT_OQ), _mm256_cmp_ps(ru, high, _CMP_GT_OQ)),
+                                     _mm256_or_ps(_mm256_cmp_ps(rv, low, _CMP_LT_OQ), _mm256_cmp_ps(rv, high, _CMP_GT_OQ)));
+    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(fu), wholeX), zero), lastX);
+    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(fv), wholeY), zero), lastY);
+    const __m256i stillMask = _mm256_cmpgt_epi32(root, stillFrom), turned = _mm256_andnot_si256(stillMask, inside);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), _mm256_blendv_epi8(xv, sx, turned));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x),
+                        _mm256_blendv_epi8(_mm256_blendv_epi8(yv, stillY, stillMask), sy, turned));
+    for (int lanes = _mm256_movemask_ps(_mm256_and_ps(near, _mm256_castsi256_ps(turned))); lanes; lanes &= lanes - 1) {
+      const int32_t column = x + __builtin_ctz(unsigned(lanes));
+      SwirlSourceRowScalar(g, y, sxOut, syOut, column, column + 1);
+    }
+  }
+  SwirlSourceRowScalar(g, y, sxOut, syOut, x, width);
+}
+
+namespace {
+
 // The eight words of row at rel (0..15) from the sixteen at the row's start.
 __attribute__((target("avx2"))) inline __m256i WindowLanes(const uint32_t *row, __m256i rel, __m256i upper) {
   const __m256i lo = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(row));

@@ -524,6 +524,51 @@ TEST(SimdDiff, SwirlRowsFromRoots) {
   }
 }
 
+// Swirl places through the roots with the turn in floats against the doubles, pixel for pixel:
+// sizes wide, tall and square, odd and even (a half-pixel centre), and turns from none at all
+// (every root still) through small ones (a still ring by the radius) to full and winding back.
+TEST(SimdDiff, SwirlFloatRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
+  const struct {
+    int32_t width, height;
+  } sizes[] = {{641, 479}, {480, 640}, {334, 334}, {97, 33}, {33, 97}, {8, 3}, {1, 1}};
+  for (const auto &size : sizes) {
+    qmSwirlRequest req{};
+    req.sine = sine.data(), req.cosine = cosine.data();
+    req.width = size.width, req.height = size.height;
+    std::vector<int16_t> roots(size_t(req.width) * size_t(req.height));
+    req.roots = roots.data();
+    PrepareSwirl(&req);
+    for (const int32_t degrees : {0, 1, 3, 45, 90, 180, 359, 360, 361, 600, 719, 720, Rand(0, 720)}) {
+      qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+      std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
+      SwirlRootIndex(&g, rootIndex.data());
+      std::vector<double> rs(rootIndex.size()), rc(rootIndex.size());
+      for (size_t i = 0; i < rootIndex.size(); i++) rs[i] = sine[size_t(rootIndex[i])], rc[i] = cosine[size_t(rootIndex[i])];
+      g.rootIndex = rootIndex.data(), g.roots = roots.data(), g.rootSine = rs.data(), g.rootCosine = rc.data();
+      std::vector<float> table(3 * (rootIndex.size() + 2 * QM_SWIRL_FLOAT_PAD));
+      qmSwirlFloat turn;
+      ASSERT_TRUE(SwirlFloatOf(&g, table.data(), &turn));
+      qmSwirlGeometry floats = g;
+      floats.turn = &turn;
+      std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
+      for (int32_t y = 0; y < req.height; y++) {
+        SwirlSourceRow(&floats, y, vx.data(), vy.data());
+        SwirlSourceRowScalar(&g, y, rx.data(), ry.data());
+        ASSERT_EQ(vx, rx) << size.width << "x" << size.height << " degrees " << degrees << " row " << y;
+        ASSERT_EQ(vy, ry) << size.width << "x" << size.height << " degrees " << degrees << " row " << y;
+      }
+    }
+  }
+  // Without roots there is nothing to look the turn up by.
+  qmSwirlRequest req{};
+  req.sine = sine.data(), req.cosine = cosine.data(), req.width = 20, req.height = 10;
+  const qmSwirlGeometry g = SwirlGeometryOf(&req, 90);
+  std::vector<float> table(3 * (size_t(SwirlRootCount(&g)) + 2 * QM_SWIRL_FLOAT_PAD));
+  qmSwirlFloat turn;
+  EXPECT_FALSE(SwirlFloatOf(&g, table.data(), &turn));
+}
+
 // Ripple source places: random factors (large, negative, tiny) for a table that covers some of the
 // distances, so that both the table and the one-by-one way are taken, on odd and even sizes.
 TEST(SimdDiff, RippleRows) {
