@@ -307,10 +307,10 @@ void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, i
 
 bool SwirlFloatOf(const qmSwirlGeometry *g, float *table, qmSwirlFloat *f) {
   if (!g->roots || !g->rootSine || !g->rootCosine) return false;
-  // Inside the radius every magnitude the float sums meet (offsets, products, places before the
-  // whole part of the centre is added) stays below e, a power of two: each rounding is at most
-  // e * 2^-25, and a factor's own rounding moves its product by at most e * 2^-24. That is four
-  // units of e * 2^-24 at most, the doubles' own rounding far below one more; the band keeps six.
+  // Inside the radius the offsets, products and turned offsets stay below e, a power of two, and
+  // the places below 2e: a factor's own rounding moves its product by at most e * 2^-24, the three
+  // roundings below e by at most e * 2^-25 each and the place's by e * 2^-24. That is 4.5 units of
+  // e * 2^-24 at most, the doubles' own rounding far below one more; the band keeps six.
   double e = 1;
   while (e < g->r + 2) e *= 2;
   if (e > 8192) return false;

@@ -7,6 +7,7 @@
 // source row.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "graphics/warp_kernels.h"
@@ -91,19 +92,18 @@ __attribute__((target("avx2"))) inline __m256 WindowFloats(const float *table, _
 __attribute__((target("avx2"))) void SwirlFloatRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut) {
   const qmSwirlFloat *f = g->turn;
   const float *cosineTable = f->cosine, *acrossTable = f->across, *downTable = f->down;
-  const int32_t width = g->width, height = g->height, wHalf = width / 2, hHalf = height / 2;
+  const int32_t width = g->width, height = g->height;
   const int16_t *roots = g->roots + int64_t(y) * width;
   // A point without turn keeps its column; its row is the doubles' dy * 1 + dx * 0, unscaled.
   const double dy = g->ys * (y - g->h2), still = (g->ys == 1.0 ? dy : dy / g->ys) + g->h2;
   const int32_t stillRow = !(still >= 0) ? 0 : still >= height - 1 ? height - 1 : int32_t(still);
-  // w2 = wHalf + 0 or 0.5: the half goes into the float sum, the whole part is added after the
-  // floor. a = x - w2 and b = y - h2 are whole or half numbers, exact in floats.
-  const __m256 b = _mm256_set1_ps(float(y - g->h2)), halfX = _mm256_set1_ps(float(g->w2 - wHalf));
-  const __m256 halfY = _mm256_set1_ps(float(g->h2 - hHalf)), eight = _mm256_set1_ps(8.0f);
+  // a = x - w2 and b = y - h2 are whole or half numbers, exact in floats.
+  const __m256 b = _mm256_set1_ps(float(y - g->h2)), centreX = _mm256_set1_ps(float(g->w2));
+  const __m256 centreY = _mm256_set1_ps(float(g->h2)), eight = _mm256_set1_ps(8.0f);
   const __m256 low = _mm256_set1_ps(f->band), high = _mm256_set1_ps(1.0f - f->band);
   const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), none = _mm256_set1_epi32(-1);
   const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(height - 1);
-  const __m256i wholeX = _mm256_set1_epi32(wHalf), wholeY = _mm256_set1_epi32(hHalf), yv = _mm256_set1_epi32(y);
+  const __m256i yv = _mm256_set1_epi32(y);
   const __m256i stillFrom = _mm256_set1_epi32(f->stillRoot - 1), stillY = _mm256_set1_epi32(stillRow);
   __m256 a = _mm256_add_ps(_mm256_set1_ps(float(-g->w2)), _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
   __m256i xv = steps;
@@ -116,39 +116,59 @@ __attribute__((target("avx2"))) void SwirlFloatRowAvx2(const qmSwirlGeometry *g,
       _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), yv);
       continue;
     }
-    // The pads let the window start up to 8 entries before the first root (-1 outside the radius).
-    const int32_t base = roots[x] - 7;
+    // Roots run one way along most groups: the smaller end root (an end outside the radius, -1,
+    // counts as 65535) starts a window of eight entries, one permute per table.
+    const int32_t base = std::min(uint16_t(roots[x]), uint16_t(roots[x + 7]));
     const __m256i rel = _mm256_sub_epi32(root, _mm256_set1_epi32(base));
     const __m256i spread = _mm256_and_si256(
-        inside, _mm256_or_si256(_mm256_cmpgt_epi32(rel, _mm256_set1_epi32(15)), _mm256_cmpgt_epi32(zero, rel)));
+        inside, _mm256_or_si256(_mm256_cmpgt_epi32(rel, _mm256_set1_epi32(7)), _mm256_cmpgt_epi32(zero, rel)));
     __m256 c, across, down;
     if (_mm256_testz_si256(spread, spread)) {
-      const __m256i upper = _mm256_cmpgt_epi32(rel, _mm256_set1_epi32(7));
-      c = WindowFloats(cosineTable + base, rel, upper);
-      across = WindowFloats(acrossTable + base, rel, upper);
-      down = WindowFloats(downTable + base, rel, upper);
+      c = _mm256_permutevar8x32_ps(_mm256_loadu_ps(cosineTable + base), rel);
+      across = _mm256_permutevar8x32_ps(_mm256_loadu_ps(acrossTable + base), rel);
+      down = _mm256_permutevar8x32_ps(_mm256_loadu_ps(downTable + base), rel);
     } else {
-      alignas(32) int32_t r[8];
-      _mm256_store_si256(reinterpret_cast<__m256i *>(r), _mm256_max_epi32(root, zero));
-      c = _mm256_setr_ps(cosineTable[r[0]], cosineTable[r[1]], cosineTable[r[2]], cosineTable[r[3]], cosineTable[r[4]],
-                         cosineTable[r[5]], cosineTable[r[6]], cosineTable[r[7]]);
-      across = _mm256_setr_ps(acrossTable[r[0]], acrossTable[r[1]], acrossTable[r[2]], acrossTable[r[3]],
-                              acrossTable[r[4]], acrossTable[r[5]], acrossTable[r[6]], acrossTable[r[7]]);
-      down = _mm256_setr_ps(downTable[r[0]], downTable[r[1]], downTable[r[2]], downTable[r[3]], downTable[r[4]],
-                            downTable[r[5]], downTable[r[6]], downTable[r[7]]);
+      // Else a window of sixteen around the first root (the pads let it start up to eight
+      // entries before the table), or each root's own entries.
+      const int32_t first = roots[x] - 7;
+      const __m256i wide = _mm256_sub_epi32(root, _mm256_set1_epi32(first));
+      const __m256i out = _mm256_and_si256(
+          inside, _mm256_or_si256(_mm256_cmpgt_epi32(wide, _mm256_set1_epi32(15)), _mm256_cmpgt_epi32(zero, wide)));
+      if (_mm256_testz_si256(out, out)) {
+        const __m256i upper = _mm256_cmpgt_epi32(wide, _mm256_set1_epi32(7));
+        c = WindowFloats(cosineTable + first, wide, upper);
+        across = WindowFloats(acrossTable + first, wide, upper);
+        down = WindowFloats(downTable + first, wide, upper);
+      } else {
+        alignas(32) int32_t r[8];
+        _mm256_store_si256(reinterpret_cast<__m256i *>(r), _mm256_max_epi32(root, zero));
+        c = _mm256_setr_ps(cosineTable[r[0]], cosineTable[r[1]], cosineTable[r[2]], cosineTable[r[3]],
+                           cosineTable[r[4]], cosineTable[r[5]], cosineTable[r[6]], cosineTable[r[7]]);
+        across = _mm256_setr_ps(acrossTable[r[0]], acrossTable[r[1]], acrossTable[r[2]], acrossTable[r[3]],
+                                acrossTable[r[4]], acrossTable[r[5]], acrossTable[r[6]], acrossTable[r[7]]);
+        down = _mm256_setr_ps(downTable[r[0]], downTable[r[1]], downTable[r[2]], downTable[r[3]], downTable[r[4]],
+                              downTable[r[5]], downTable[r[6]], downTable[r[7]]);
+      }
     }
-    const __m256 u = _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(a, c), _mm256_mul_ps(b, across)), halfX);
-    const __m256 v = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(a, down), _mm256_mul_ps(b, c)), halfY);
-    const __m256 fu = _mm256_floor_ps(u), fv = _mm256_floor_ps(v);
-    const __m256 ru = _mm256_sub_ps(u, fu), rv = _mm256_sub_ps(v, fv); // exact
-    const __m256 near = _mm256_or_ps(_mm256_or_ps(_mm256_cmp_ps(ru, low, _CMP_LT_OQ), _mm256_cmp_ps(ru, high, _CMP_GT_OQ)),
-                                     _mm256_or_ps(_mm256_cmp_ps(rv, low, _CMP_LT_OQ), _mm256_cmp_ps(rv, high, _CMP_GT_OQ)));
-    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(fu), wholeX), zero), lastX);
-    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(_mm256_cvttps_epi32(fv), wholeY), zero), lastY);
+    // Truncated, held to the picture: the doubles' limit. Below 0 the fraction is negative and
+    // the place goes the doubles' way, though it would be 0 either way.
+    const __m256 u = _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(a, c), _mm256_mul_ps(b, across)), centreX);
+    const __m256 v = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(a, down), _mm256_mul_ps(b, c)), centreY);
+    const __m256i iu = _mm256_cvttps_epi32(u), iv = _mm256_cvttps_epi32(v);
+    const __m256 ru = _mm256_sub_ps(u, _mm256_cvtepi32_ps(iu)), rv = _mm256_sub_ps(v, _mm256_cvtepi32_ps(iv)); // exact
+    const __m256 near = _mm256_or_ps(_mm256_cmp_ps(_mm256_min_ps(ru, rv), low, _CMP_LT_OQ),
+                                     _mm256_cmp_ps(_mm256_max_ps(ru, rv), high, _CMP_GT_OQ));
+    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(iu, zero), lastX);
+    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(iv, zero), lastY);
     const __m256i stillMask = _mm256_cmpgt_epi32(root, stillFrom), turned = _mm256_andnot_si256(stillMask, inside);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), _mm256_blendv_epi8(xv, sx, turned));
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x),
-                        _mm256_blendv_epi8(_mm256_blendv_epi8(yv, stillY, stillMask), sy, turned));
+    if (_mm256_testc_si256(turned, none)) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), sx);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), sy);
+    } else {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), _mm256_blendv_epi8(xv, sx, turned));
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x),
+                          _mm256_blendv_epi8(_mm256_blendv_epi8(yv, stillY, stillMask), sy, turned));
+    }
     for (int lanes = _mm256_movemask_ps(_mm256_and_ps(near, _mm256_castsi256_ps(turned))); lanes; lanes &= lanes - 1) {
       const int32_t column = x + __builtin_ctz(unsigned(lanes));
       SwirlSourceRowScalar(g, y, sxOut, syOut, column, column + 1);
