@@ -123,26 +123,40 @@ const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32
 
 // A warp of pixels alone moved band by band: the source places of a band of rows first, so that
 // the rows it reads are known before they are mixed. sourceRow(y, sx, sy) gives row y's places.
+// reach >= 0: no place lies further than reach rows from its pixel, so the rows a band reads are
+// known beforehand, and each row is moved as soon as its places are made, while they are in the
+// nearest cache.
 template <typename SourceRow>
 void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, WarpSource source,
-                   SourceRow sourceRow) {
+                   SourceRow sourceRow, int32_t reach = -1) {
   constexpr int32_t kBand = 16;
   // A frame of more than a core's share of the last-level cache is gone from it before it is
   // shown: it is written past the cache, without fetching its lines first.
   const bool stream = int64_t(width) * height * 4 >= kWarpStreamBytes;
-  std::vector<int32_t> sxs(size_t(width) * kBand), sys(size_t(width) * kBand);
+  const int32_t bufferRows = reach >= 0 ? 1 : kBand;
+  std::vector<int32_t> sxs(size_t(width) * bufferRows), sys(size_t(width) * bufferRows);
+  auto move = [&](int32_t y, const int32_t *sx, const int32_t *sy, const uint32_t *pixels, int32_t pitch, int32_t rowMask) {
+    uint32_t *row = dst + int64_t(y) * dstPitch;
+    if (stream) WarpStreamRow(row, sx, sy, width, pixels, pitch, rowMask);
+    else WarpCopyRow(row, sx, sy, width, pixels, pitch, rowMask);
+  };
   for (int32_t y0 = 0; y0 < height; y0 += kBand) {
     const int32_t rows = std::min(kBand, height - y0);
+    int32_t pitch, rowMask;
+    if (reach >= 0) {
+      const int32_t lastRow = int32_t(std::min<int64_t>(height - 1, int64_t(y0) + rows - 1 + reach));
+      const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch, &rowMask);
+      for (int32_t y = y0; y < y0 + rows; y++) {
+        sourceRow(y, sxs.data(), sys.data());
+        move(y, sxs.data(), sys.data(), pixels, pitch, rowMask);
+      }
+      continue;
+    }
     for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
     const int32_t lastRow = source.second ? WarpLastRow(sys.data(), int64_t(rows) * width) : 0;
-    int32_t pitch, rowMask;
     const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch, &rowMask);
-    for (int32_t r = 0; r < rows; r++) {
-      const int64_t at = int64_t(r) * width;
-      uint32_t *row = dst + int64_t(y0 + r) * dstPitch;
-      if (stream) WarpStreamRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
-      else WarpCopyRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
-    }
+    for (int32_t r = 0; r < rows; r++)
+      move(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width, pixels, pitch, rowMask);
   }
   if (stream) WarpStreamDone();
 }
@@ -603,7 +617,7 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
       if (ring >= height) ring = 0;
     }
     WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0, ring},
-                  placesOf);
+                  placesOf, rings ? fixed.reach : -1);
     return 0;
   }
   std::vector<int32_t> sxs(width), sys(width);
