@@ -247,42 +247,86 @@ __attribute__((target("avx2"))) void RippleSourceRowAvx2(const qmRippleRequest *
   RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, width);
 }
 
+namespace {
+
+// What every group of a ring row shares.
+struct RingRow {
+  const qmRippleRequest *req;
+  const qmRippleFixed *f;
+  const uint16_t *ring;
+  int32_t *sxOut, *syOut;
+  int32_t y, centerX;
+  __m128i shift;
+  __m256i fraction, low, high, zero, lastX, lastY, steps, cx, yv, dy, checkY, seven, reverse, mirror;
+};
+
+// Columns x..x + 7; with mirrored set, also their mirrors 2 * centerX - x - 7..2 * centerX - x.
+__attribute__((target("avx2"))) inline void RingGroup(const RingRow &c, int32_t x, bool mirrored) {
+  // Neighbours' distances differ by at most 1, so the group's lie within 7 of its first: the
+  // factors from 7 below it to 8 above are two plain loads, picked out by lane.
+  const int32_t d0 = c.ring[x];
+  const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c.ring + x)));
+  const __m256i rel = _mm256_sub_epi32(d, _mm256_set1_epi32(d0 - 7));
+  const __m256i k = WindowLanes(reinterpret_cast<const uint32_t *>(c.f->scaled) + d0 - 7, rel, _mm256_cmpgt_epi32(rel, c.seven));
+  const __m256i xv = _mm256_add_epi32(_mm256_set1_epi32(x), c.steps), dx = _mm256_sub_epi32(xv, c.cx);
+  const __m256i qx = _mm256_mullo_epi32(dx, k), qy = _mm256_mullo_epi32(c.dy, k);
+  const __m256i ux = _mm256_add_epi32(xv, _mm256_sra_epi32(qx, c.shift));
+  const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c.yv, _mm256_sra_epi32(qy, c.shift)), c.zero), c.lastY);
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.sxOut + x), _mm256_min_epi32(_mm256_max_epi32(ux, c.zero), c.lastX));
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.syOut + x), sy);
+  const int32_t m = 2 * c.centerX - x - 7;
+  if (mirrored) {
+    const __m256i mx = _mm256_permutevar8x32_epi32(_mm256_sub_epi32(c.mirror, ux), c.reverse);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.sxOut + m), _mm256_min_epi32(_mm256_max_epi32(mx, c.zero), c.lastX));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.syOut + m), _mm256_permutevar8x32_epi32(sy, c.reverse));
+  }
+  const __m256i fx = _mm256_and_si256(qx, c.fraction), fy = _mm256_and_si256(qy, c.fraction);
+  const __m256i nearX = _mm256_andnot_si256(_mm256_cmpeq_epi32(dx, c.zero),
+                                            _mm256_or_si256(_mm256_cmpgt_epi32(c.low, fx), _mm256_cmpgt_epi32(fx, c.high)));
+  const __m256i nearY = _mm256_and_si256(c.checkY, _mm256_or_si256(_mm256_cmpgt_epi32(c.low, fy), _mm256_cmpgt_epi32(fy, c.high)));
+  const __m256i near = _mm256_or_si256(nearX, nearY);
+  if (!_mm256_testz_si256(near, near)) {
+    RippleRingRowScalar(c.req, c.f, c.y, c.sxOut, c.syOut, x, x + 8);
+    if (mirrored) RippleRingRowScalar(c.req, c.f, c.y, c.sxOut, c.syOut, m, m + 8);
+  }
+}
+
+} // namespace
+
 // The ring table's places eight at a time: (x - centerX) * scaled[d] and (y - centerY) * scaled[d]
 // in 32-bit lanes, shifted down to the whole offsets; a group with a product near a whole number
 // (outside the centre's own column and row, whose offsets are exactly 0) goes the scalar way.
+// Columns left of the centre mirror those right of it: the same distance, the column's product
+// negated and the row's the same, so away from a whole number the left place's column is
+// 2 * centerX - 1 - the right one's before both are held to the picture.
 __attribute__((target("avx2"))) void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y,
                                                        int32_t *sxOut, int32_t *syOut) {
-  const int32_t width = req->width;
-  const uint16_t *ring = req->rings + int64_t(y >= req->centerY ? y - req->centerY : req->centerY - y) * width;
-  const int32_t one = 1 << f->shift;
-  const __m128i shift = _mm_cvtsi32_si128(f->shift);
-  const __m256i fraction = _mm256_set1_epi32(one - 1), low = _mm256_set1_epi32(f->band), high = _mm256_set1_epi32(one - f->band);
-  const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(req->height - 1);
-  const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), cx = _mm256_set1_epi32(req->centerX);
-  const __m256i yv = _mm256_set1_epi32(y), dy = _mm256_set1_epi32(y - req->centerY);
-  const __m256i checkY = _mm256_set1_epi32(y == req->centerY ? 0 : -1), seven = _mm256_set1_epi32(7);
-  int32_t x = 0;
-  for (; x + 8 <= width; x += 8) {
-    // Neighbours' distances differ by at most 1, so the group's lie within 7 of its first: the
-    // factors from 7 below it to 8 above are two plain loads, picked out by lane.
-    const int32_t d0 = ring[x];
-    const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ring + x)));
-    const __m256i rel = _mm256_sub_epi32(d, _mm256_set1_epi32(d0 - 7));
-    const __m256i k = WindowLanes(reinterpret_cast<const uint32_t *>(f->scaled) + d0 - 7, rel, _mm256_cmpgt_epi32(rel, seven));
-    const __m256i xv = _mm256_add_epi32(_mm256_set1_epi32(x), steps), dx = _mm256_sub_epi32(xv, cx);
-    const __m256i qx = _mm256_mullo_epi32(dx, k), qy = _mm256_mullo_epi32(dy, k);
-    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(xv, _mm256_sra_epi32(qx, shift)), zero), lastX);
-    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(yv, _mm256_sra_epi32(qy, shift)), zero), lastY);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), sx);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), sy);
-    const __m256i fx = _mm256_and_si256(qx, fraction), fy = _mm256_and_si256(qy, fraction);
-    const __m256i nearX = _mm256_andnot_si256(_mm256_cmpeq_epi32(dx, zero),
-                                              _mm256_or_si256(_mm256_cmpgt_epi32(low, fx), _mm256_cmpgt_epi32(fx, high)));
-    const __m256i nearY = _mm256_and_si256(checkY, _mm256_or_si256(_mm256_cmpgt_epi32(low, fy), _mm256_cmpgt_epi32(fy, high)));
-    const __m256i near = _mm256_or_si256(nearX, nearY);
-    if (!_mm256_testz_si256(near, near)) RippleRingRowScalar(req, f, y, sxOut, syOut, x, x + 8);
+  const int32_t width = req->width, centerX = req->centerX, one = 1 << f->shift;
+  const RingRow c{req, f, req->rings + int64_t(y >= req->centerY ? y - req->centerY : req->centerY - y) * width, sxOut, syOut,
+                  y, centerX, _mm_cvtsi32_si128(f->shift), _mm256_set1_epi32(one - 1), _mm256_set1_epi32(f->band),
+                  _mm256_set1_epi32(one - f->band), _mm256_setzero_si256(), _mm256_set1_epi32(width - 1),
+                  _mm256_set1_epi32(req->height - 1), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(centerX),
+                  _mm256_set1_epi32(y), _mm256_set1_epi32(y - req->centerY), _mm256_set1_epi32(y == req->centerY ? 0 : -1),
+                  _mm256_set1_epi32(7), _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(2 * centerX - 1)};
+  if (width < 16 || centerX < 8 || centerX + 8 >= width) {
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) RingGroup(c, x, false);
+    return RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
   }
-  RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
+  // Right of the centre, each group with its mirror while that lies in the row; the last group,
+  // the centre's own column and the columns left of every mirror in groups that overlap others,
+  // whose places they make again alike. Mirrors cover covered..centerX - 1.
+  int32_t covered = centerX;
+  for (int32_t x = centerX + 1;; x += 8) {
+    if (x + 8 > width) x = width - 8;
+    const int32_t m = 2 * centerX - x - 7;
+    const bool mirrored = m >= 0 && m + 8 >= covered;
+    RingGroup(c, x, mirrored);
+    if (mirrored) covered = std::min(covered, m);
+    if (x == width - 8) break;
+  }
+  RingGroup(c, centerX - 7, false);
+  for (int32_t x = 0; x < covered; x += 8) RingGroup(c, std::min(x, std::max(covered - 8, 0)), false);
 }
 
 __attribute__((target("avx2"))) int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n) {
