@@ -345,11 +345,17 @@ __attribute__((target("avx2"))) void WarpStreamRowAvx2(uint32_t *dst, const int3
                                                        const uint32_t *pixels, int32_t pitch, int32_t rowMask) {
   int32_t x = 0;
   for (; x < width && (reinterpret_cast<uintptr_t>(dst + x) & 31); x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
+  // Offsets (sy & rowMask) * pitch + sx eight at a time (below 2^31: pictures are at most 2^28
+  // pixels), then eight plain loads.
+  const __m256i mask = _mm256_set1_epi32(rowMask), p = _mm256_set1_epi32(pitch);
   for (; x + 8 <= width; x += 8) {
-    const uint32_t *at[8];
-    for (int32_t i = 0; i < 8; i++) at[i] = pixels + int64_t(sy[x + i] & rowMask) * pitch + sx[x + i];
-    const __m256i v = _mm256_setr_epi32(int32_t(*at[0]), int32_t(*at[1]), int32_t(*at[2]), int32_t(*at[3]), int32_t(*at[4]),
-                                        int32_t(*at[5]), int32_t(*at[6]), int32_t(*at[7]));
+    alignas(32) int32_t at[8];
+    const __m256i vy = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(sy + x)), mask);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(at),
+                       _mm256_add_epi32(_mm256_mullo_epi32(vy, p), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sx + x))));
+    const __m256i v = _mm256_setr_epi32(int32_t(pixels[at[0]]), int32_t(pixels[at[1]]), int32_t(pixels[at[2]]),
+                                        int32_t(pixels[at[3]]), int32_t(pixels[at[4]]), int32_t(pixels[at[5]]),
+                                        int32_t(pixels[at[6]]), int32_t(pixels[at[7]]));
     _mm256_stream_si256(reinterpret_cast<__m256i *>(dst + x), v);
   }
   for (; x < width; x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
