@@ -640,6 +640,37 @@ TEST(SimdDiff, RippleRingRows) {
 
 // The last row a band of places reads: lengths that leave every remainder, rows anywhere in the
 // band, all negative (0 stands).
+// Ring rows whose left columns mirror the right ones: centres in the middle of odd and even rows,
+// off the middle, and at the edge of where the mirror is taken.
+TEST(SimdDiff, RippleRingRowsMirrored) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE);
+  const struct {
+    int32_t width, centerX;
+  } cases[] = {{16, 8}, {17, 8}, {24, 12}, {25, 12}, {31, 15}, {40, 31}, {40, 32}, {100, 20}, {100, 91}, {1920, 960}, {1921, 960}};
+  for (const auto &c : cases) {
+    qmRippleRequest req{};
+    req.width = c.width, req.height = 5, req.centerX = c.centerX, req.centerY = 2;
+    req.waves = 10, req.wavelength = 32, req.maxDistance = 60;
+    std::vector<uint16_t> rings(size_t(req.width) * size_t(RippleRingRows(&req)));
+    req.sine = sine.data(), req.rings = rings.data();
+    PrepareRipple(&req);
+    std::vector<double> factor(size_t(std::max(c.centerX, c.width - 1 - c.centerX)) + 4);
+    // Places up to 40 pixels from their pixel, as a ripple moves them.
+    for (size_t d = 0; d < factor.size(); d++) factor[d] = Rand(-1000, 1000) / 25.0 / double(d + 1);
+    std::vector<int32_t> table(factor.size() + 2 * QM_RIPPLE_SCALED_PAD);
+    qmRippleFixed f;
+    RippleFixedOf(factor.data(), int32_t(factor.size()), 3, table.data(), &f);
+    ASSERT_GT(f.shift, 0) << c.width << " " << c.centerX;
+    std::vector<int32_t> vx(size_t(c.width)), vy(vx.size()), sx(vx.size()), sy(vx.size());
+    for (int32_t y = 0; y < req.height; y++) {
+      RippleRingRow(&req, &f, y, vx.data(), vy.data());
+      RippleRingRowScalar(&req, &f, y, sx.data(), sy.data(), 0, req.width);
+      ASSERT_EQ(vx, sx) << c.width << " " << c.centerX << " row " << y;
+      ASSERT_EQ(vy, sy) << c.width << " " << c.centerX << " row " << y;
+    }
+  }
+}
+
 TEST(SimdDiff, WarpLastRows) {
   for (int round = 0; round < 200; round++) {
     std::vector<int32_t> rows(size_t(Rand(0, 40)));
