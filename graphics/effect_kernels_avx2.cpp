@@ -338,26 +338,35 @@ __attribute__((target("avx2"))) inline __m128 DefinitionSums(const float *const 
 constexpr int32_t kFlatTableTaps = 9;
 
 // Output x by the definition's own sum, truncated; Taps is the kernel's count where it is one of
-// the short widths, 0 otherwise. The sum is never negative (products of non-negative numbers).
+// the short widths, 0 otherwise. The first product stands for 0 plus it (it is never -0), and the
+// sum lies in 0..256 (non-negative products, taps at most 255, weights summing to 1 within a few
+// units of the last place), so truncation alone gives the clamped channel.
 template <int32_t Taps>
 __attribute__((target("avx2"), always_inline)) inline void SettleOne(const float *const *taps, const CertifiedKernel &k, int64_t x,
                                                                     float *out) {
   const int32_t count = Taps ? Taps : k.count;
-  double sum = 0;
-  for (int32_t i = 0; i < count; i++) sum += k.exact[i] * double(taps[i][x]);
-  out[x] = float(_mm_cvttsd_si32(_mm_min_sd(_mm_set_sd(sum), _mm_set_sd(255.0))));
+  double sum = k.exact[0] * double(taps[0][x]);
+  for (int32_t i = 1; i < count; i++) sum += k.exact[i] * double(taps[i][x]);
+  out[x] = float(int32_t(sum));
 }
 
 // Short sums: each marked output is summed alone, in place, without gathering taps or listing the
-// outputs first. A mark holds at least one output and mostly just one.
+// outputs first. Each round settles the lowest output of every mark and keeps the marks with
+// outputs left at the front of the list, so no branch hangs on how many a mark holds (mostly one).
 template <int32_t Taps>
 __attribute__((target("avx2"))) void SettleShort(const float *const *taps, const CertifiedKernel &k, const Marks &marks, int32_t count,
                                                  float *out) {
-  for (int32_t m = 0; m < count; m++) {
-    uint64_t lanes = marks.lanes[m];
-    const int64_t first = marks.first[m];
-    SettleOne<Taps>(taps, k, first + __builtin_ctzll(lanes), out);
-    for (lanes &= lanes - 1; lanes; lanes &= lanes - 1) SettleOne<Taps>(taps, k, first + __builtin_ctzll(lanes), out);
+  while (count) {
+    int32_t left = 0;
+    for (int32_t m = 0; m < count; m++) {
+      const uint64_t lanes = marks.lanes[m];
+      const int64_t first = marks.first[m];
+      SettleOne<Taps>(taps, k, first + __builtin_ctzll(lanes), out);
+      marks.first[left] = first;
+      marks.lanes[left] = lanes & (lanes - 1);
+      left += (lanes & (lanes - 1)) != 0;
+    }
+    count = left;
   }
 }
 
