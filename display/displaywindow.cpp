@@ -176,15 +176,46 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
   PresentWindowPixels(display->platform, &view, &rect, display->marginLeft, display->marginTop);
 }
 
-bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
-                              int32_t height, qmBitmap *keep) {
+namespace {
+
+// PresentBackBufferKeeping, or with `hold` PresentBackBufferHeld.
+bool PresentKeepingOrHolding(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                             int32_t height, qmBitmap *keep, bool hold) {
   if (!display || !bitmap || !keep || display->state != DISPSTATE_OPEN || x < 0 || y < 0 ||
       int64_t(x) + width > keep->width || int64_t(y) + height > keep->height)
     return false;
   const qmPixelView view{bitmap->pixels, bitmap->width, bitmap->height, bitmap->bytesPerRow, PIXELS_XRGB_BYTES};
   const qmPresentRect rect{x, y, x, y, width, height, 0, 0};
-  return PresentWindowPixelsKeeping(display->platform, &view, &rect, display->marginLeft, display->marginTop,
-                                    keep->pixels, keep->bytesPerRow) != 0;
+  auto present = hold ? PresentWindowPixelsHeld : PresentWindowPixelsKeeping;
+  return present(display->platform, &view, &rect, display->marginLeft, display->marginTop, keep->pixels,
+                 keep->bytesPerRow) != 0;
+}
+
+}  // namespace
+
+bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                              int32_t height, qmBitmap *keep) {
+  return PresentKeepingOrHolding(bitmap, display, x, y, width, height, keep, false);
+}
+
+bool PresentBackBufferHeld(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                           int32_t height, qmBitmap *keep) {
+  return PresentKeepingOrHolding(bitmap, display, x, y, width, height, keep, true);
+}
+
+void RestoreHeldBackBuffer(qmDisplay *display) {
+  if (display) RestoreHeldPixels(display->platform);
+}
+
+void DropHeldBackBuffer(qmDisplay *display, const qmBitmap *keep) {
+  if (display && keep) DropHeldPixels(display->platform, keep->pixels);
+}
+
+bool RepushHeldBackBuffer(qmDisplay *display, const qmBitmap *keep, int32_t x, int32_t y, int32_t width,
+                          int32_t height) {
+  if (!display || !keep || display->state != DISPSTATE_OPEN) return false;
+  const qmPresentRect rect{x, y, x, y, width, height, 0, 0};
+  return RepushHeldPixels(display->platform, keep->pixels, &rect, display->marginLeft, display->marginTop) != 0;
 }
 
 void PresentDisplayUpdate(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height) {

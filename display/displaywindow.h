@@ -57,6 +57,19 @@ void PresentBackBuffer(const qmBitmap *bitmap, int32_t srcX, int32_t srcY, qmDis
 // window).
 bool PresentBackBufferKeeping(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
                               int32_t height, qmBitmap *keep);
+// PresentBackBufferKeeping that leaves `keep` as it was: the window holds those pixels for it
+// and they go back into it (unused bytes 0) before anything else could write over them or lose
+// them, or at RestoreHeldBackBuffer. False, with nothing done, where it cannot.
+bool PresentBackBufferHeld(const qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width,
+                           int32_t height, qmBitmap *keep);
+// What the display's window holds for a bitmap goes back into it now.
+void RestoreHeldBackBuffer(qmDisplay *display);
+// Forgets what the window holds for `keep`, which the caller is about to write whole or free.
+void DropHeldBackBuffer(qmDisplay *display, const qmBitmap *keep);
+// Where the window holds all of the rectangle of `keep`, placed as PresentBackBuffer places it
+// unscaled, pushes it to the screen again as it stands: true; else false, with nothing done.
+bool RepushHeldBackBuffer(qmDisplay *display, const qmBitmap *keep, int32_t x, int32_t y, int32_t width,
+                          int32_t height);
 // A queued cross-thread update of the display (the display library's update presenter).
 void PresentDisplayUpdate(qmBitmap *bitmap, qmDisplay *display, int32_t x, int32_t y, int32_t width, int32_t height);
 // Ends a frame of the display's window: its changes to the screen, then the rest of the frame time.

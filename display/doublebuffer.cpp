@@ -50,6 +50,7 @@ uint32_t BeginDoubleBufferCore(qmScene *scene, qmDisplay *d, int32_t) {
     FreeBitmap(draw);
     return ERR_MEM;
   }
+  DropHeldBackBuffer(d, d->backBuffer1);
   FreeBitmap(d->backBuffer1);
   FreeBitmap(d->backBuffer2);
   // A whole Flip passes over all of both buffers.
@@ -92,18 +93,20 @@ uint32_t FlipCore(qmDisplay *d) {
   qmBitmap *draw = d->backBuffer2, *present = d->backBuffer1;
   const int32_t w = draw->width, h = draw->height;
   if (DisplayScales(d)) {
+    DropHeldBackBuffer(d, present);
     if (uint32_t code = ScaleBitmap(draw, nullptr, nullptr, 0, 0, present, w, h, present->width, present->height,
                                     int32_t(d->smoothScale), nullptr))
       return code;
   } else if (AllDirty(d)) {
-    // Where the window shows the whole buffer, one reading of it fills both the present buffer
-    // and the window.
+    // Where the window shows the whole buffer, only the window is written: it holds the picture
+    // for the present buffer until something needs it there.
     int32_t shownWidth, shownHeight;
     PresentSize(d, &shownWidth, &shownHeight);
-    if (shownWidth == w && shownHeight == h && PresentBackBufferKeeping(draw, d, 0, 0, w, h, present)) {
+    if (shownWidth == w && shownHeight == h && PresentBackBufferHeld(draw, d, 0, 0, w, h, present)) {
       d->dirtyCount = 0;
       return 0;
     }
+    DropHeldBackBuffer(d, present);
     BltBitmap(draw, 0, 0, present, 0, 0, w, h);
   } else {
     MergeDirtyRects(d);
@@ -116,6 +119,7 @@ uint32_t FlipCore(qmDisplay *d) {
       // One reading of the rectangle fills the present buffer and the window where it can.
       const int32_t rw = x1 - x0 + 1, rh = y1 - y0 + 1;
       if (PresentBackBufferKeeping(draw, d, x0, y0, rw, rh, present)) continue;
+      RestoreHeldBackBuffer(d);
       BltBitmap(draw, x0, y0, present, x0, y0, rw, rh);
       BltToDisplay(present, x0, y0, d, x0, y0, rw, rh, 0);
     }
@@ -134,9 +138,12 @@ void PresentDoubleBuffer(qmDisplay *d, int32_t whole, uint32_t flags) {
   int32_t w, h;
   PresentSize(d, &w, &h);
   if (whole || scaled || !d->dirtyRects || AllDirty(d)) {
+    if (!scaled && RepushHeldBackBuffer(d, present, 0, 0, w, h)) return;
+    RestoreHeldBackBuffer(d);
     BltToDisplay(present, 0, 0, d, 0, 0, w, h, flags);
     return;
   }
+  RestoreHeldBackBuffer(d);
   for (int32_t i = 0; i < d->dirtyCount; i++) {
     const qmDirtyRect &r = d->dirtyRects[i];
     if (r.x1 == kMergedRect || r.x2 < r.x1 || r.y2 < r.y1) continue;
@@ -147,6 +154,7 @@ void PresentDoubleBuffer(qmDisplay *d, int32_t whole, uint32_t flags) {
 uint32_t ResizePresentBuffer(qmDisplay *d, int32_t width, int32_t height) {
   qmBitmap *b = AllocHardwareBitmap(width, height);
   if (!b) return ERR_MEM;
+  DropHeldBackBuffer(d, d->backBuffer1);
   FreeBitmap(d->backBuffer1);
   FillBitmapRect(b, 0, 0, width, height, 0);
   d->backBuffer1 = b;
@@ -163,6 +171,7 @@ uint32_t EndDoubleBufferCore(qmScene *scene, qmDisplay *d) {
   if (DisplayScales(d) && d->layerBuffer)
     BltBitmap(draw, 0, 0, d->layerBuffer, 0, 0, std::min(draw->width, d->layerBuffer->width),
               std::min(draw->height, d->layerBuffer->height));
+  DropHeldBackBuffer(d, d->backBuffer1);
   FreeBitmap(d->backBuffer1);
   FreeBitmap(d->backBuffer2);
   d->backBuffer1 = d->backBuffer2 = nullptr;

@@ -221,7 +221,10 @@ struct ScalarKernels {
   static double Ceil(double x) { return ::Ceil(x); }
   static bool StoreBilinearGroup(const qmDistortRequest *, const Mapped *, const EwaShape *, int64_t, int64_t) { return false; }
   template <int32_t> static int64_t PointRowGroups(const qmDistortRequest *, int64_t) { return 0; }
-  template <int32_t> static int64_t SmoothRowGroups(const qmDistortRequest *, int64_t, Mapped *, EwaShape *, uint8_t *) { return 0; }
+  struct RowCache {
+    explicit RowCache(const qmDistortRequest *) {}
+  };
+  template <int32_t> static int64_t SmoothRowGroups(const qmDistortRequest *, int64_t, RowCache *, Mapped *, EwaShape *, uint8_t *) { return 0; }
   static void ShapeRow(const Mapped *m, EwaShape *e, int64_t n, double w, double h) {
     for (int64_t i = 0; i < n; i++) e[i] = EwaShapeOf(m[i], w, h);
   }

@@ -4,7 +4,8 @@
 // lane gets the scalar operations in the scalar order (sums, products, quotients and roots are
 // correctly rounded either way, and nothing is fused), so the results are the scalar ones.
 // Smooth barrels also take eight bilinear pixels at once by means in floats, kept only where
-// they provably give the bytes of the exact means (BilinearGroup8).
+// they provably give the bytes of the exact means (BilinearGroup8), and radial ones keep what
+// depends on the distance from the centre alone for mirrored rows and columns (RadialRow).
 #include <immintrin.h>
 
 #include <algorithm>
@@ -20,11 +21,13 @@
 // The shared rendering is compiled here for AVX2. The headers above come first, so that their
 // inline functions, which other files share, keep the baseline instruction set (the file has no
 // -mavx2: a shared inline copy with AVX2 code could be the one the linker keeps for everyone).
+// Fused multiply-adds come only where written (the float means): the file is built without
+// contraction (graphics/CMakeLists.txt), so the doubles keep their separate roundings.
 #if defined(__clang__)
-#pragma clang attribute push(__attribute__((target("avx2"))), apply_to = function)
+#pragma clang attribute push(__attribute__((target("avx2,fma"))), apply_to = function)
 #else
 #pragma GCC push_options
-#pragma GCC target("avx2")
+#pragma GCC target("avx2,fma")
 #endif
 #include "graphics/distort_render.h"
 
@@ -87,32 +90,46 @@ template <bool WithDerivatives> struct BarrelRow {
   const bool radial = std::memcmp(c, c + 4, 4 * sizeof(double)) == 0;
   BarrelRow(const qmDistortRequest *r, double y) : req(r), dyS(y - r->coeffs[9]) {}
   // u, v and valid of pixels i..i+3 as At gives them (the derivatives left out), and whether
-  // the ellipse of every one is surely within a pixel (F below 4 by a wide margin). A radial
-  // map's derivatives are f I + (f'(r) / r) d d^T for the offset d from the centre, whose
-  // singular values are f and f + f'(r) r, and whose rows are no longer than the larger: below
-  // 0.99 both, alpha and gamma stay below 1.99 and F, never above their product, below 3.93.
-  // At the centre the derivatives are c3 and c7 alone. Otherwise by the rough derivatives.
+  // the ellipse of every one is surely within a pixel (F below 4 by a wide margin), by the
+  // rough derivatives: F is never above alpha gamma. Radial maps are told by Radial instead.
   bool SmallAt(int64_t i, Mapped4 *m) const {
     const __m256d one = Set(1);
-    if (!radial) {
-      *m = At(i, true);
-      const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->r, m->r), _mm256_mul_pd(m->s, m->s)), one);
-      const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->p, m->p), _mm256_mul_pd(m->q, m->q)), one);
-      return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
-    }
+    *m = At(i, true);
+    const __m256d alpha = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->r, m->r), _mm256_mul_pd(m->s, m->s)), one);
+    const __m256d gamma = _mm256_add_pd(_mm256_add_pd(_mm256_mul_pd(m->p, m->p), _mm256_mul_pd(m->q, m->q)), one);
+    return _mm256_movemask_pd(_mm256_cmp_pd(_mm256_mul_pd(alpha, gamma), Set(3.99), _CMP_LT_OQ)) == 15;
+  }
+  // What a radial map gives pixels i..i+3 by their distance from the centre alone: the squared
+  // distance (the root's operand), whether they are at the centre, f and the F of the ellipse.
+  // The derivatives are f I + (g / r) d d^T for the offset d from the centre and g = f'(r) as
+  // the doubles give them, whose singular values are f and f + g r: so F = 1 + |J|^2 + det J^2
+  // = (1 + f^2) (1 + (f + g r)^2). Where this is below 3.99 every term of F is below 4, and the
+  // F that EwaShapeOf makes from the rounded derivatives lies within 1e-13 of it: the ellipse
+  // is surely within a pixel. At the centre the derivatives are c3 and c7 (here equal) alone.
+  void Radial(int64_t i, __m256d *r2, __m256d *centre, __m256d *f, __m256d *ellipse) const {
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8])), one = Set(1);
+    *r2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
+    const __m256d r = _mm256_sqrt_pd(*r2);
+    *centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
+    *f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    const __m256d g = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
+    const __m256d along = _mm256_blendv_pd(_mm256_add_pd(*f, _mm256_mul_pd(g, r)), c3, *centre);
+    const __m256d across = _mm256_blendv_pd(*f, c3, *centre);
+    *ellipse = _mm256_mul_pd(_mm256_add_pd(one, _mm256_mul_pd(across, across)), _mm256_add_pd(one, _mm256_mul_pd(along, along)));
+  }
+  // The root's operands alone.
+  void Radial2(int64_t i, __m256d *r2) const {
     const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
-    const __m256d r = _mm256_sqrt_pd(_mm256_add_pd(_mm256_mul_pd(dx, dx), dy2));
-    const __m256d centre = _mm256_cmp_pd(r, eps, _CMP_LE_OQ);
-    const __m256d f = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0, r), c1), r), c2), r), c3);
+    *r2 = _mm256_add_pd(_mm256_mul_pd(dx, dx), dy2);
+  }
+  // SmallAt of a radial map from what Radial gave for pixels i..i+3.
+  bool SmallFrom(int64_t i, __m256d centre, __m256d f, __m256d ellipse, Mapped4 *m) const {
+    const __m256d dx = _mm256_sub_pd(ColumnsAt(req, i), Set(c[8]));
     const __m256d u = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dx), Set(c[8])), half);
     const __m256d v = _mm256_sub_pd(_mm256_add_pd(_mm256_mul_pd(f, dy), Set(c[9])), half);
-    m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = one;
-    const __m256d slope = _mm256_add_pd(_mm256_mul_pd(_mm256_add_pd(_mm256_mul_pd(c0x3, r), c1x2), r), c2);
-    const __m256d along = _mm256_add_pd(f, _mm256_mul_pd(slope, r)), sign = Set(-0.0);
-    const __m256d largest = _mm256_blendv_pd(_mm256_max_pd(_mm256_andnot_pd(sign, f), _mm256_andnot_pd(sign, along)),
-                                             _mm256_andnot_pd(sign, c3), centre);
+    m->u = _mm256_blendv_pd(u, centreU, centre), m->v = _mm256_blendv_pd(v, centreV, centre), m->valid = Set(1);
     // Not numbers compare false: such lanes are not small.
-    return _mm256_movemask_pd(_mm256_cmp_pd(largest, Set(0.99), _CMP_LT_OQ)) == 15;
+    return _mm256_movemask_pd(_mm256_cmp_pd(ellipse, Set(3.99), _CMP_LT_OQ)) == 15;
   }
   // Rough: the derivatives by one reciprocal instead of four quotients, within a few units in
   // the last place of the exact ones; only for telling an ellipse that is surely small.
@@ -358,14 +375,17 @@ inline __m256i Words8(__m256i lo, __m256i hi, int side) {
   return _mm256_permute4x64_epi64(_mm256_castps_si256(picked), _MM_SHUFFLE(3, 1, 2, 0));
 }
 
-// A bilinear mean in floats is within 2.5e-4 of the exact one: the fractions, weights, products,
-// sums, the reciprocal and its product carry at most 15 float units of relative error together,
-// on means of at most 255 (nothing cancels, every term being at least 0), and adding the half
-// one more. Without planes every opacity is 255 and the weights sum to 1 but for a few units of
-// a double, so the mean is the weighted sum itself, with 6 float units. Beyond this distance
-// from a whole number both truncate to the same byte; and as the means lie within it of 0..255,
-// they are truncated without a clamp.
-constexpr float kFloatMargin = 1.0f / 1024;
+// How far a bilinear mean in floats may lie from the exact one, counted in float units u = 2^-24
+// of relative error (nothing cancels, every term being at least 0, and the means are at most
+// 255): with planes, the two fractions, their product, the opacity, the byte and three sums (a
+// fused multiply-add rounds once for its product and sum) make at most 8u on the byte sums and
+// 7u on the opacity sums, the reciprocal 8u, the product 17u: 2.6e-4.
+// Without planes every opacity is 255 and the weights sum to 1 but for a few units of a double,
+// so the mean is the weighted sum itself, with 7u: 1.1e-4. The margins keep about twice that
+// (and four to six times the largest gaps seen over random fractions and bytes): beyond them from
+// the halves between whole numbers both means round to the same byte; and as the means lie
+// within them of 0..255, they are rounded without a clamp.
+constexpr float kFloatMargin = 1.0f / 2048, kFloatMarginOpaque = 1.0f / 4096;
 // Opacity sums below this are left to the doubles: there the weights lost in floats below the
 // smallest normal number would matter.
 constexpr float kFloatLeast = 0x1p-60f;
@@ -401,35 +421,35 @@ __attribute__((always_inline)) inline bool BilinearGroup8(const qmDistortRequest
     const __m256 a = opaque ? weights[t] : _mm256_mul_ps(weights[t], opacity[t]);
     const __m256i words = Words8(tl.pairs[t >> 1], th.pairs[t >> 1], t & 1);
     for (int c = 0; c < 4; c++) {
-      const __m256 term = _mm256_mul_ps(a, _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c])));
-      sum[c] = t ? _mm256_add_ps(sum[c], term) : term;
+      const __m256 bytes = _mm256_cvtepi32_ps(_mm256_shuffle_epi8(words, pickByte[c]));
+      sum[c] = t ? _mm256_fmadd_ps(a, bytes, sum[c]) : _mm256_mul_ps(a, bytes);
     }
     if (!opaque) sumA = t ? _mm256_add_ps(sumA, a) : a;
   }
-  const __m256 half = _mm256_set1_ps(0.5f), margin = _mm256_set1_ps(kFloatMargin);
+  // Each byte is its mean's nearest whole number, and the truncation of the exact mean plus a
+  // half gives the same where the float mean lies farther than the margin from the halves
+  // between whole numbers: |mean - nearest| is then at most 0.5 - margin.
   const __m256 sign = _mm256_set1_ps(-0.0f);
-  // Near a whole number: |x - nearest whole| below the margin.
-  auto near = [&](__m256 x) {
-    const __m256 off = _mm256_sub_ps(x, _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC));
-    return _mm256_cmp_ps(_mm256_andnot_ps(sign, off), margin, _CMP_LT_OQ);
+  __m256 farthest = _mm256_setzero_ps();
+  auto nearest = [&](__m256 x) {
+    const __m256 whole = _mm256_round_ps(x, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC);
+    farthest = _mm256_max_ps(farthest, _mm256_andnot_ps(sign, _mm256_sub_ps(x, whole)));
+    return _mm256_cvttps_epi32(whole);
   };
-  __m256 unsure = _mm256_setzero_ps(), reciprocal = _mm256_set1_ps(1), opacityHalf = _mm256_set1_ps(255.5f);
+  __m256 reciprocal = _mm256_set1_ps(1), tooSmall = _mm256_setzero_ps();
+  __m256i opacityOut = _mm256_set1_epi32(255);
   if (!opaque) {
+    // Sums too small to trust first: the other lanes' quotients are then all numbers.
+    tooSmall = _mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ);
     reciprocal = _mm256_div_ps(_mm256_set1_ps(1), sumA);
-    opacityHalf = _mm256_add_ps(sumA, half);
-    unsure = _mm256_or_ps(_mm256_cmp_ps(sumA, _mm256_set1_ps(kFloatLeast), _CMP_LT_OQ), near(opacityHalf));
+    opacityOut = nearest(sumA);
   }
   __m256i word = _mm256_setzero_si256();
-  for (int c = 0; c < 4; c++) {
-    const __m256 mean = _mm256_add_ps(opaque ? sum[c] : _mm256_mul_ps(sum[c], reciprocal), half);
-    unsure = _mm256_or_ps(unsure, near(mean));
-    const __m256i byte = _mm256_cvttps_epi32(mean);
-    word = _mm256_or_si256(word, _mm256_slli_epi32(byte, 8 * c));
-  }
-  if (_mm256_movemask_ps(unsure)) return false;
+  for (int c = 0; c < 4; c++) word = _mm256_or_si256(word, _mm256_slli_epi32(nearest(opaque ? sum[c] : _mm256_mul_ps(sum[c], reciprocal)), 8 * c));
+  const __m256 limit = _mm256_set1_ps(0.5f - (opaque ? kFloatMarginOpaque : kFloatMargin));
+  if (_mm256_movemask_ps(_mm256_or_ps(tooSmall, _mm256_cmp_ps(farthest, limit, _CMP_GT_OQ)))) return false;
   // Every opacity sum is above 0 here, so every word is its mean's.
   _mm256_storeu_si256(reinterpret_cast<__m256i *>(d.pixels + j * d.pitch + i), word);
-  const __m256i opacityOut = _mm256_cvttps_epi32(opacityHalf);
   const __m128i shorts = _mm_packs_epi32(_mm256_castsi256_si128(opacityOut), _mm256_extracti128_si256(opacityOut, 1));
   const __m128i bytes = _mm_packus_epi16(shorts, shorts);
   if (d.alpha) _mm_storel_epi64(reinterpret_cast<__m128i *>(d.alpha + j * d.alphaBytesPerRow + i), bytes);
@@ -484,13 +504,65 @@ void ShapeRow(const Mapped *m, EwaShape *out, int64_t n, double w, double h) {
   for (; i < n; i++, m++, out++) *out = EwaShapeOf(*m, w, h);
 }
 
+// A radial barrel's values for the groups of one result row that depend on the distance from
+// the centre alone (BarrelRow::Radial), lane k of group g at 4 g + k: the row's mirror about
+// the centre row takes them as they stand, and a group whose columns mirror those of a group
+// already made takes that group's lanes in reverse. Either is taken only where the root's
+// operands are equal, bit for bit, so the values are the ones Radial would give.
+struct RadialRow {
+  std::vector<double> r2, centre, f, ellipse;
+  double dy2 = NAN; // of the row they were made for; not a number before the first
+  // Columns i and mirror - i lie at opposite offsets from the centre.
+  int64_t mirror = -1;
+  explicit RadialRow(const qmDistortRequest *req) {
+    const size_t n = size_t(std::max(req->resultWidth, 0)) / 4 * 4;
+    r2.resize(n), centre.resize(n), f.resize(n), ellipse.resize(n);
+    const double m = 2 * (req->coeffs[8] - req->originX) - 1;
+    if (m >= 0 && m <= 2.0 * req->resultWidth && m == std::floor(m)) mirror = int64_t(m);
+  }
+  void Store(int64_t i, __m256d r2v, __m256d centrev, __m256d fv, __m256d ellipsev) {
+    _mm256_storeu_pd(&r2[size_t(i)], r2v), _mm256_storeu_pd(&centre[size_t(i)], centrev);
+    _mm256_storeu_pd(&f[size_t(i)], fv), _mm256_storeu_pd(&ellipse[size_t(i)], ellipsev);
+  }
+  // The values of the row at y, made or kept.
+  template <typename Row> void Fill(const Row &mapper) {
+    if (mapper.dyS * mapper.dyS == dy2) return; // the mirror row, or the same row again
+    dy2 = mapper.dyS * mapper.dyS;
+    const int64_t n = int64_t(r2.size());
+    // The groups from the first column past the centre on are made; those before it mirror them
+    // where their mirrors lie wholly among them.
+    const int64_t split = mirror < 0 ? 0 : std::min(n, (mirror / 2 + 4) / 4 * 4);
+    __m256d a, b, c, d;
+    for (int64_t i = split; i < n; i += 4) mapper.Radial(i, &a, &b, &c, &d), Store(i, a, b, c, d);
+    for (int64_t i = 0; i < split; i += 4) {
+      const int64_t from = mirror - i - 3;
+      if (from >= split && from + 4 <= n) {
+        mapper.Radial2(i, &a);
+        auto back = [&](const std::vector<double> &v) { return _mm256_permute4x64_pd(_mm256_loadu_pd(&v[size_t(from)]), _MM_SHUFFLE(0, 1, 2, 3)); };
+        if (_mm256_movemask_pd(_mm256_cmp_pd(a, back(r2), _CMP_EQ_OQ)) == 15) {
+          Store(i, a, back(centre), back(f), back(ellipse));
+          continue;
+        }
+      }
+      mapper.Radial(i, &a, &b, &c, &d), Store(i, a, b, c, d);
+    }
+  }
+};
+
 // RenderSmooth's mapping, shaping and bilinear groups for result row j, eight pixels at a time
 // (BilinearGroup8) or else four, with no records where a group's ellipses are surely within a
 // pixel (SmallAt). Other groups are left mapped and shaped exactly (stored 0). Returns the first
 // pixel left to do. A stretch of groups is mapped before any of it is sampled, so that the roots
 // of neighbouring groups overlap instead of each waiting behind the previous group's sampling.
-template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
+template <typename Row>
+int64_t SmoothRowGroups(const Row &mapper, int64_t j, RadialRow *radial, Mapped *mapped, EwaShape *shapes, uint8_t *stored) {
   const qmDistortRequest *req = mapper.req;
+  if (mapper.radial) radial->Fill(mapper);
+  auto smallAt = [&](int64_t i, Mapped4 *m) {
+    if (!mapper.radial) return mapper.SmallAt(i, m);
+    const size_t k = size_t(i);
+    return mapper.SmallFrom(i, _mm256_loadu_pd(&radial->centre[k]), _mm256_loadu_pd(&radial->f[k]), _mm256_loadu_pd(&radial->ellipse[k]), m);
+  };
   // One group of four by the doubles, or left mapped and shaped.
   auto group = [&](const Mapped4 &m, bool bilinear, int64_t at) {
     const bool done = bilinear && BilinearGroup(req, m.u, m.v, m.valid, at, j);
@@ -506,7 +578,7 @@ template <typename Row> int64_t SmoothRowGroups(const Row &mapper, int64_t j, Ma
   const int64_t groups = std::max<int64_t>(req->resultWidth, 0) / 4;
   for (int64_t g0 = 0; g0 < groups; g0 += kStretch) {
     const int64_t count = std::min(kStretch, groups - g0);
-    for (int64_t g = 0; g < count; g++) small[g] = mapper.SmallAt(4 * (g0 + g), &m[g]);
+    for (int64_t g = 0; g < count; g++) small[g] = smallAt(4 * (g0 + g), &m[g]);
     int64_t g = 0;
     for (; g + 2 <= count; g += 2) {
       const int64_t i = 4 * (g0 + g);
@@ -542,8 +614,10 @@ struct Avx2Kernels {
     if constexpr (Method == DISTORT_PERSPECTIVE) return ::PointRowGroups(PerspectiveRow<false>(req, y), j);
     return 0;
   }
-  template <int32_t Method> static int64_t SmoothRowGroups(const qmDistortRequest *req, int64_t j, Mapped *m, EwaShape *e, uint8_t *stored) {
-    if constexpr (Method == DISTORT_BARREL) return ::SmoothRowGroups(BarrelRow<true>(req, req->originY + j + 0.5), j, m, e, stored);
+  using RowCache = RadialRow;
+  template <int32_t Method>
+  static int64_t SmoothRowGroups(const qmDistortRequest *req, int64_t j, RowCache *cache, Mapped *m, EwaShape *e, uint8_t *stored) {
+    if constexpr (Method == DISTORT_BARREL) return ::SmoothRowGroups(BarrelRow<true>(req, req->originY + j + 0.5), j, cache, m, e, stored);
     return 0;
   }
   template <int32_t Method, bool WithDerivatives> static void MapRow(const qmDistortRequest *req, double y, Mapped *row, int64_t from) {

@@ -1,7 +1,8 @@
 // The rendering of a prepared distortion, shared by the scalar path (distort.cpp) and the AVX2
 // path (distort_avx2.cpp). A kernel set K gives the byte sums of a sample (K::Sums), Floor and
 // Ceil, the mapping of a row (K::MapRow), and may take groups of pixels off this code's hands
-// (K::StoreBilinearGroup, K::SmoothRowGroups, K::PointRowGroups); the rest is this one code, and
+// (K::StoreBilinearGroup, K::SmoothRowGroups with what it keeps across rows in a K::RowCache,
+// K::PointRowGroups); the rest is this one code, and
 // each kernel does what it replaces in the same order of double operations, so both paths give
 // the same bits.
 // Everything here has internal linkage: each path compiles its own copy for its own processor.
@@ -268,6 +269,29 @@ template <int32_t Method, bool WithDerivatives> void MapRowScalar(const qmDistor
   for (int64_t i = from; i < req->resultWidth; i++) row[i] = MapPoint<Method, WithDerivatives>(req, req->originX + i + 0.5, y);
 }
 
+// The result rows in the order they are rendered: a barrel's rows by pairs mirrored about its
+// centre row (each right after its mirror), so that the kernels may keep what depends on the
+// distance from the centre alone for the second of the pair; other methods from the top.
+template <int32_t Method> std::vector<int32_t> RowOrder(const qmDistortRequest *req) {
+  const int32_t h = req->resultHeight;
+  std::vector<int32_t> order;
+  order.reserve(size_t(std::max(h, 0)));
+  // Row j lies at dy = originY + j + 0.5 - centre, so rows j and mirror - j at opposite offsets.
+  const double mirror = 2 * (req->coeffs[9] - req->originY) - 1;
+  if (Method != DISTORT_BARREL || !(mirror >= 0 && mirror <= 2.0 * h) || mirror != Floor(mirror)) {
+    for (int32_t j = 0; j < h; j++) order.push_back(j);
+    return order;
+  }
+  const int64_t m = int64_t(mirror);
+  for (int32_t j = 0; j < h; j++) {
+    const int64_t other = m - j;
+    if (other < j && other >= 0) continue; // rendered beside its mirror already
+    order.push_back(j);
+    if (other > j && other < h) order.push_back(int32_t(other));
+  }
+  return order;
+}
+
 // A row is mapped first, then sampled, then stored: the steps of one pixel do not wait on each
 // other's results across pixels, so the divisions and roots of neighbours overlap.
 template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, const Source &src, const double *weight) {
@@ -278,10 +302,12 @@ template <typename K, int32_t Method> void RenderSmooth(qmDistortRequest *req, c
   std::vector<double> totals(n);
   std::vector<uint8_t> stored(n);
   std::vector<EwaShape> shapes(n);
-  for (int64_t j = 0; j < req->resultHeight; j++) {
+  typename K::RowCache cache(req);
+  for (const int32_t row : RowOrder<Method>(req)) {
+    const int64_t j = row;
     // The kernels may map, sample and store groups from the row's start themselves; of those,
     // the pixels they leave (stored 0) come back mapped and shaped.
-    const size_t from = size_t(K::template SmoothRowGroups<Method>(req, j, mapped.data(), shapes.data(), stored.data()));
+    const size_t from = size_t(K::template SmoothRowGroups<Method>(req, j, &cache, mapped.data(), shapes.data(), stored.data()));
     K::template MapRow<Method, true>(req, req->originY + j + 0.5, mapped.data(), int64_t(from));
     K::ShapeRow(mapped.data() + from, shapes.data() + from, int64_t(n - from), src.pic->width, src.pic->height);
     // Where the kernels stored every pixel of their groups, the loops start past them.

@@ -33,9 +33,26 @@ void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *pixels, co
                          int32_t offsetX, int32_t offsetY);
 // PresentWindowPixels of an unscaled rectangle that lies whole in the view and in the window,
 // which in the same pass copies it, unchanged, to the same place of `keep` (a picture of the
-// view's layout, pitch in bytes). 1 when both were done; 0, with nothing done, otherwise.
+// view's layout, pitch in bytes). 1 when both were done; 0, with nothing done, otherwise. Inside
+// a rectangle the window holds for `keep` (below), only the window is written and it stays held.
 int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *pixels, const qmPresentRect *rect,
                                    int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch);
+// PresentWindowPixels of an unscaled rectangle that lies whole in the view and in the window,
+// leaving that rectangle of `keep` (a picture of the view's layout, pitch in bytes) as it was:
+// the window's surface holds the pixels for it, and they go back into `keep` (unused bytes 0)
+// before anything else writes the surface, the surface is made anew or the window closes. A
+// rectangle of `keep` already held stays held. 1 when done; 0, with nothing done, otherwise.
+int32_t PresentWindowPixelsHeld(qmPlatformWindow *window, const qmPixelView *pixels, const qmPresentRect *rect,
+                                int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch);
+// What the window holds for a picture goes back into it now.
+void RestoreHeldPixels(qmPlatformWindow *window);
+// Forgets what the window holds for `keep`, which its owner is about to rewrite or free.
+void DropHeldPixels(qmPlatformWindow *window, const uint32_t *keep);
+// Where the window holds the whole rectangle of `keep` at (dstX + offsetX, dstY + offsetY)
+// (source and destination as in qmPresentRect, unscaled), pushes it to the screen again as it
+// stands: 1; else 0, with nothing done.
+int32_t RepushHeldPixels(qmPlatformWindow *window, const uint32_t *keep, const qmPresentRect *rect, int32_t offsetX,
+                         int32_t offsetY);
 // Ends a frame: pushes the changed rectangles to the screen (with a frame-rate limit above the
 // refresh rate at most once per refresh period), then sleeps the rest of the frame time.
 void FlushWindowFrame(qmPlatformWindow *window);

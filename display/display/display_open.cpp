@@ -208,6 +208,7 @@ void FreeDisplayData(VmState *L, qmDisplay *d, int32_t atExit) {
   TellVideosOfDisplay(L, d, DISPVIDEO_STOP);
   if (d->state != DISPSTATE_CLOSED) CloseDisplayWindow(L, d);
   if (!atExit) FreeOwnBGPic(L, d);
+  DropHeldBackBuffer(d, d->backBuffer1);
   for (qmBitmap **b : {&d->backgroundCopy, &d->layerBuffer, &d->backBuffer1, &d->backBuffer2}) {
     FreeBitmap(*b);
     *b = nullptr;

@@ -36,6 +36,7 @@ uint32_t FitPresentBuffer(qmDisplay *d) {
   const int32_t w = scaled ? d->scaleWidth : draw->width, h = scaled ? d->scaleHeight : draw->height;
   if (d->backBuffer1->width != w || d->backBuffer1->height != h)
     if (uint32_t code = ResizePresentBuffer(d, w, h)) return code;
+  DropHeldBackBuffer(d, d->backBuffer1);  // written whole below
   if (!scaled) {
     BltBitmap(draw, 0, 0, d->backBuffer1, 0, 0, w, h);
     return 0;

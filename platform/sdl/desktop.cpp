@@ -5,6 +5,7 @@
 #include <string>
 
 #include "platform/joystick.h"
+#include "platform/present.h"
 #include "platform/sdl/sdl_internal.h"
 #include "platform/timers.h"
 #include "platform/window.h"
@@ -60,6 +61,8 @@ void ShutdownDesktop() {
   ReleaseJoysticks();
   if (gDesktop.started) {
     FreeStandardPointers();
+    // Closing the video takes every window's surface with it.
+    for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) RestoreHeldPixels(pw);
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
   }
   gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};

@@ -6,6 +6,7 @@
 #include "platform/desktop.h"
 #include "platform/eventpump.h"
 #include "platform/memory.h"
+#include "platform/present.h"
 #include "platform/pointer.h"
 #include "platform/sdl/keytable.h"
 #include "platform/sdl/sdl_internal.h"
@@ -109,6 +110,8 @@ int HandleWindowEvent(qmPlatformWindow *pw, const SDL_WindowEvent &w, const qmPu
     Report(client, r);
     break;
   case SDL_WINDOWEVENT_SIZE_CHANGED:
+    // The old surface stays until it is next taken: what it holds goes back now.
+    RestoreHeldPixels(pw);
     pw->surfaceLost = 1;
     if (pw->fullscreen) break;
     r.kind = REPORT_RESIZED;

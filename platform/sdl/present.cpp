@@ -38,10 +38,23 @@ void AddPending(qmPlatformWindow *pw, const Rect &r) {
 
 qmPlatformWindow *OpenWindowOf(qmPlatformWindow *pw) { return pw && pw->window ? pw : nullptr; }
 
+// The surface for a write of anything but held pixels, which go back first: the write may cover
+// them, and taking the surface may make it anew.
 SDL_Surface *SurfaceOf(qmPlatformWindow *pw) {
+  RestoreHeldPixels(pw);
   SDL_Surface *s = SDL_GetWindowSurface(pw->window);
   if (s) pw->surfaceLost = 0;
   return s;
+}
+
+bool Inside(const Rect &inner, const Rect &outer) {
+  return inner.x >= outer.x && inner.y >= outer.y && int64_t(inner.x) + inner.w <= int64_t(outer.x) + outer.w &&
+         int64_t(inner.y) + inner.h <= int64_t(outer.y) + outer.h;
+}
+
+// Whether the window holds pixels of `keep` placed as src goes to dst.
+bool HoldsAlike(const qmHeldPixels &h, const uint32_t *keep, int32_t keepPitch, const Rect &src, const Rect &dst) {
+  return h.pixels == keep && h.pitch == keepPitch && h.windowX - h.x == dst.x - src.x && h.windowY - h.y == dst.y - src.y;
 }
 
 // Surfaces of other layouts go through SDL's converter, row by row.
@@ -141,29 +154,92 @@ void PresentWindowPixels(qmPlatformWindow *window, const qmPixelView *view, cons
   AddPending(pw, vis);
 }
 
-int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
-                                   int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch) {
+namespace {
+
+// The unscaled rectangle to the window and either copied to `keep` or held by the window for
+// it; 0, with nothing done, unless it lies whole in the view and the window.
+int32_t PresentKeepingOrHolding(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
+                                int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch, bool hold) {
   qmPlatformWindow *pw = OpenWindowOf(window);
   if (!pw || !view || !view->pixels || !keep || view->format != PIXELS_XRGB_BYTES || rect->scaledWidth ||
       rect->scaledHeight || rect->width <= 0 || rect->height <= 0)
     return 0;
-  SDL_Surface *s = SurfaceOf(pw);
+  // While pixels are held their surface is the window's.
+  qmHeldPixels &held = pw->held;
+  SDL_Surface *s = held.pixels ? held.surface : SurfaceOf(pw);
   if (!s || SDL_MUSTLOCK(s) || FillOf(s) == -1) return 0;
-  // The whole rectangle must lie in the view and, at its place, in the window.
-  Rect src{rect->srcX, rect->srcY, rect->width, rect->height};
-  if (!ClipTo(src, view->width, view->height) || src.x != rect->srcX || src.y != rect->srcY || src.w != rect->width ||
-      src.h != rect->height)
-    return 0;
+  const Rect src{rect->srcX, rect->srcY, rect->width, rect->height};
   const Rect dst{rect->dstX + offsetX, rect->dstY + offsetY, src.w, src.h};
-  Rect vis = dst;
-  if (!ClipTo(vis, s->w, s->h) || vis.x != dst.x || vis.y != dst.y || vis.w != dst.w || vis.h != dst.h) return 0;
-  const uint32_t fill = uint32_t(FillOf(s));
-  for (int32_t j = 0; j < src.h; j++) {
-    const uint32_t *from = view->pixels + int64_t(src.y + j) * (view->pitch / 4) + src.x;
-    uint32_t *to = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(s->pixels) + int64_t(vis.y + j) * s->pitch) + vis.x;
-    ConvertXrgbRowKeeping(from, to, keep + int64_t(src.y + j) * (keepPitch / 4) + src.x, src.w, fill);
+  if (!Inside(src, {0, 0, view->width, view->height}) || !Inside(dst, {0, 0, s->w, s->h})) return 0;
+
+  // Inside what is held for `keep`, only the window changes; what is held and wholly written
+  // again needs no bringing back; anything else held goes back before it is written over.
+  bool windowOnly = hold;
+  if (held.pixels) {
+    const Rect heldRect{held.x, held.y, held.width, held.height};
+    const bool alike = HoldsAlike(held, keep, keepPitch, src, dst);
+    if (alike && Inside(src, heldRect)) {
+      windowOnly = true;
+    } else if (alike && Inside(heldRect, src)) {
+      held = {};
+    } else {
+      RestoreHeldPixels(pw);
+    }
   }
-  AddPending(pw, vis);
+  const uint32_t fill = uint32_t(FillOf(s));
+  const uint32_t *from = view->pixels + int64_t(src.y) * (view->pitch / 4) + src.x;
+  auto *to = reinterpret_cast<uint32_t *>(static_cast<uint8_t *>(s->pixels) + int64_t(dst.y) * s->pitch) + dst.x;
+  uint32_t *kept = keep + int64_t(src.y) * (keepPitch / 4) + src.x;
+  const int64_t fromStep = view->pitch / 4, toStep = s->pitch / 4, keptStep = keepPitch / 4;
+  if (windowOnly) {
+    for (int32_t j = 0; j < src.h; j++, from += fromStep, to += toStep) ConvertXrgbRow(from, to, src.w, fill);
+  } else {
+    for (int32_t j = 0; j < src.h; j++, from += fromStep, to += toStep, kept += keptStep)
+      ConvertXrgbRowKeeping(from, to, kept, src.w, fill);
+  }
+  if (hold && !held.pixels) held = {keep, keepPitch, src.x, src.y, src.w, src.h, dst.x, dst.y, s};
+  AddPending(pw, dst);
+  return 1;
+}
+
+}  // namespace
+
+int32_t PresentWindowPixelsKeeping(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
+                                   int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch) {
+  return PresentKeepingOrHolding(window, view, rect, offsetX, offsetY, keep, keepPitch, false);
+}
+
+int32_t PresentWindowPixelsHeld(qmPlatformWindow *window, const qmPixelView *view, const qmPresentRect *rect,
+                                int32_t offsetX, int32_t offsetY, uint32_t *keep, int32_t keepPitch) {
+  return PresentKeepingOrHolding(window, view, rect, offsetX, offsetY, keep, keepPitch, true);
+}
+
+void RestoreHeldPixels(qmPlatformWindow *window) {
+  if (!window || !window->held.pixels) return;
+  const qmHeldPixels h = window->held;
+  window->held = {};
+  for (int32_t j = 0; j < h.height; j++) {
+    const auto *from = reinterpret_cast<const uint32_t *>(static_cast<const uint8_t *>(h.surface->pixels) +
+                                                          int64_t(h.windowY + j) * h.surface->pitch) + h.windowX;
+    RestoreXrgbRow(from, h.pixels + int64_t(h.y + j) * (h.pitch / 4) + h.x, h.width);
+  }
+}
+
+void DropHeldPixels(qmPlatformWindow *window, const uint32_t *keep) {
+  if (window && keep && window->held.pixels == keep) window->held = {};
+}
+
+int32_t RepushHeldPixels(qmPlatformWindow *window, const uint32_t *keep, const qmPresentRect *rect, int32_t offsetX,
+                         int32_t offsetY) {
+  qmPlatformWindow *pw = OpenWindowOf(window);
+  if (!pw || !keep || !pw->held.pixels || rect->scaledWidth || rect->scaledHeight || rect->width <= 0 ||
+      rect->height <= 0)
+    return 0;
+  const qmHeldPixels &h = pw->held;
+  const Rect src{rect->srcX, rect->srcY, rect->width, rect->height};
+  const Rect dst{rect->dstX + offsetX, rect->dstY + offsetY, src.w, src.h};
+  if (!HoldsAlike(h, keep, h.pitch, src, dst) || !Inside(src, {h.x, h.y, h.width, h.height})) return 0;
+  AddPending(pw, dst);
   return 1;
 }
 

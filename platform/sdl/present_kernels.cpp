@@ -34,3 +34,17 @@ void ConvertXrgbRowKeeping(const uint32_t *src, uint32_t *dst, uint32_t *keep, i
 #endif
   ConvertXrgbRowKeepingScalar(src, dst, keep, count, fill);
 }
+
+void RestoreXrgbRowScalar(const uint32_t *src, uint32_t *dst, int32_t count) {
+  for (int32_t i = 0; i < count; i++) dst[i] = __builtin_bswap32(src[i]) & 0xFFFFFF00u;
+}
+
+void RestoreXrgbRow(const uint32_t *src, uint32_t *dst, int32_t count) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2()) {
+    RestoreXrgbRowAvx2(src, dst, count);
+    return;
+  }
+#endif
+  RestoreXrgbRowScalar(src, dst, count);
+}

@@ -13,6 +13,12 @@ __attribute__((target("avx2"))) inline __m256i ByteOrder() {
                           -128, 11, 10, 9, -128, 15, 14, 13, -128);
 }
 
+// Within each word: bytes 2, 1, 0 become 3, 2, 1; byte 0 is cleared.
+__attribute__((target("avx2"))) inline __m256i ByteOrderBack() {
+  return _mm256_setr_epi8(-128, 2, 1, 0, -128, 6, 5, 4, -128, 10, 9, 8, -128, 14, 13, 12, -128, 2, 1, 0, -128, 6, 5,
+                          4, -128, 10, 9, 8, -128, 14, 13, 12);
+}
+
 }  // namespace
 
 __attribute__((target("avx2"))) void ConvertXrgbRowAvx2(const uint32_t *src, uint32_t *dst, int32_t count,
@@ -62,4 +68,14 @@ __attribute__((target("avx2"))) void ConvertXrgbRowKeepingAvx2(const uint32_t *s
     _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), _mm256_or_si256(_mm256_shuffle_epi8(a, order), top));
   }
   ConvertXrgbRowKeepingScalar(src + i, dst + i, keep + i, count - i, fill);
+}
+
+__attribute__((target("avx2"))) void RestoreXrgbRowAvx2(const uint32_t *src, uint32_t *dst, int32_t count) {
+  const __m256i order = ByteOrderBack();
+  int32_t i = 0;
+  for (; i + 8 <= count; i += 8) {
+    const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i *>(src + i));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(dst + i), _mm256_shuffle_epi8(a, order));
+  }
+  RestoreXrgbRowScalar(src + i, dst + i, count - i);
 }

@@ -24,6 +24,17 @@ struct qmPlatformRect {
   int32_t x, y, width, height;
 };
 
+// A rectangle of a caller's picture that was shown but not written there: the window's surface
+// holds it until it is brought back (RestoreHeldPixels). While `pixels` is set, `surface` is
+// the window's surface, as every path that could make it anew or write over it restores first.
+struct qmHeldPixels {
+  uint32_t *pixels;  // the caller's picture, null when nothing is held
+  int32_t pitch;     // bytes from one row of it to the next
+  int32_t x, y, width, height;  // the rectangle, in the picture
+  int32_t windowX, windowY;     // where its top left lies in the surface
+  SDL_Surface *surface;
+};
+
 // The window record behind platform/window.h: its owner, the window, the input flags the
 // window handler raises and the pump consumes, presentation bookkeeping.
 struct qmPlatformWindow {
@@ -50,6 +61,7 @@ struct qmPlatformWindow {
   qmPlatformRect pending[kMaxPendingRects];
   int32_t pendingCount;
   uint32_t surfaceLost;  // the surface was re-made (size change): its old contents are gone
+  qmHeldPixels held;
   // The paths of a drop in progress, each ended by a zero byte (MemFree), and their length.
   char *dropPaths;
   uint32_t dropLength;

@@ -5,6 +5,7 @@
 
 #include "platform/desktop.h"
 #include "platform/memory.h"
+#include "platform/present.h"
 #include "platform/sdl/sdl_internal.h"
 #include "runtime/errcodes.h"
 
@@ -164,6 +165,7 @@ int32_t GetSystemWindowPosition(const qmPlatformWindow *pw, int32_t *x, int32_t 
 
 int32_t CloseSystemWindow(qmPlatformWindow *pw) {
   if (!pw || !pw->window) return 0;
+  RestoreHeldPixels(pw);
   SDL_DestroyWindow(pw->window);
   DiscardDrop(pw);
   const int32_t centred = int32_t(pw->centred);
@@ -177,6 +179,7 @@ int32_t CloseSystemWindow(qmPlatformWindow *pw) {
 
 void SetSystemWindowBounds(qmPlatformWindow *pw, const qmWindowPlace *place) {
   if (!pw || !pw->window || pw->fullscreen) return;
+  RestoreHeldPixels(pw);  // the surface is made anew at the new size
   SDL_SetWindowSize(pw->window, place->width & 0xFFFF, place->height & 0xFFFF);
   PlaceWindow(pw, place);
 }
@@ -300,6 +303,7 @@ std::vector<FadeWindow> OpenWindows() {
   std::vector<FadeWindow> out;
   for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) {
     if (!pw->window) continue;
+    RestoreHeldPixels(pw);
     SDL_Surface *s = SDL_GetWindowSurface(pw->window);
     if (!s || s->format->BytesPerPixel != 4 || s->w < 1 || s->h < 1) continue;
     FadeWindow f{pw->window, std::vector<uint32_t>(size_t(s->w) * s->h), s->w, s->h,

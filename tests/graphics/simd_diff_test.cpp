@@ -683,6 +683,23 @@ void RenderBothPaths(qmDistortRequest &req, DistortOutputs *out) {
   }
 }
 
+// A smooth barrel of the given parameters over a w x h picture with no plane (planes 0), a mask
+// (1) or an alpha plane (2), rendered by both paths, which must agree on every plane.
+void ExpectLensPathsAgree(std::vector<uint32_t> &src, std::vector<uint8_t> &mask, std::vector<uint8_t> &alpha, int w, int h, int planes,
+                          int32_t paramCount, const double *params, const char *what) {
+  qmDistortRequest req{};
+  req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
+  req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = paramCount;
+  std::copy(params, params + paramCount, req.params);
+  ASSERT_EQ(PrepareDistortion(&req), 0) << what;
+  DistortOutputs outs;
+  RenderBothPaths(req, &outs);
+  ASSERT_FALSE(::testing::Test::HasFatalFailure());
+  EXPECT_EQ(outs.pixels[0], outs.pixels[1]) << what << ", planes " << planes;
+  EXPECT_EQ(outs.mask[0], outs.mask[1]) << what << ", planes " << planes;
+  EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << what << ", planes " << planes;
+}
+
 // Distortions of every method, by point and smooth, over random pictures with no plane, a mask
 // or an alpha plane: parameters near the usual ones, centres on pixel centres (where the barrel
 // takes its fixed values), perspectives whose horizon crosses the result, and rows whose length
@@ -753,19 +770,8 @@ TEST(SimdDiff, SmoothLenses) {
   auto alpha = RandomAlpha(size_t(w) * h), mask = RandomAlpha(size_t(MaskBytesPerRow(w)) * h);
   for (const Lens &lens : lenses)
     for (int planes = 0; planes < 3; planes++) {
-      qmDistortRequest req{};
-      req.src = {src.data(), w, h, w, planes == 1 ? mask.data() : nullptr, MaskBytesPerRow(w), planes == 2 ? alpha.data() : nullptr, w};
-      req.method = DISTORT_BARREL, req.smooth = 1, req.paramCount = lens.paramCount;
-      std::copy(lens.params, lens.params + 8, req.params);
-      ASSERT_EQ(PrepareDistortion(&req), 0) << lens.what;
-      DistortOutputs outs;
-      RenderBothPaths(req, &outs);
+      ExpectLensPathsAgree(src, mask, alpha, w, h, planes, lens.paramCount, lens.params, lens.what);
       ASSERT_FALSE(HasFatalFailure());
-      const auto &out = outs.pixels;
-      const auto &outMask = outs.mask, &outAlpha = outs.alpha;
-      EXPECT_EQ(out[0], out[1]) << lens.what << ", planes " << planes;
-      EXPECT_EQ(outMask[0], outMask[1]) << lens.what << ", planes " << planes;
-      EXPECT_EQ(outAlpha[0], outAlpha[1]) << lens.what << ", planes " << planes;
     }
 }
 
@@ -824,6 +830,42 @@ TEST(SimdDiff, LensMeansBesideTheHalves) {
       EXPECT_EQ(outs.mask[0], outs.mask[1]) << "hair " << hair << ", planes " << planes;
       EXPECT_EQ(outs.alpha[0], outs.alpha[1]) << "hair " << hair << ", planes " << planes;
     }
+}
+
+// Lenses whose rows and columns pair up about the centre (the default centre of even and odd
+// sides, centres on pixel corners and centres, near an edge so that some mirrors fall outside)
+// and one whose centre pairs nothing; scales and radial stretches around the size where the
+// elliptical average takes over; every plane variant, each against the portable path.
+TEST(SimdDiff, MirroredLenses) {
+  struct Lens {
+    const char *what;
+    int w, h;
+    int32_t paramCount;
+    double params[10];
+  };
+  const Lens lenses[] = {
+      {"default centre, even sides", 64, 48, 4, {0.05, 0, 0, 0.5}},
+      {"default centre, odd sides", 61, 37, 4, {0.05, 0, 0.1, 0.6}},
+      {"centre on a pixel corner", 50, 40, 6, {0.04, 0, 0, 0.5, 20, 13}},
+      {"centre on a pixel centre", 50, 40, 6, {0.04, 0, 0, 0.5, 20.5, 13.5}},
+      {"centre near the left and top edges", 50, 40, 6, {0.04, 0.02, 0, 0.5, 3.5, 2}},
+      {"centre near the right edge, below the picture", 50, 40, 6, {0.04, 0, 0, 0.5, 46.5, 45}},
+      {"centre on quarters", 50, 40, 6, {0.04, 0, 0, 0.5, 20.25, 13.75}},
+      {"scale just below the ellipse size", 44, 30, 4, {0, 0, 0, 0.9985}},
+      {"scale at the ellipse size", 44, 30, 4, {0, 0, 0, 1.0}},
+      {"scale just above the ellipse size", 44, 30, 4, {0, 0, 0, 1.0005}},
+      {"radial stretch crossing the ellipse size", 64, 48, 4, {0.3, 0, 0, 0.6}},
+      {"shrinking across, growing along", 64, 48, 4, {0.2, 0, 0, 0.3}},
+      {"two polynomials about a pixel centre", 50, 40, 10, {0.05, 0, 0, 0.5, 0.02, 0, 0, 0.6, 20.5, 13.5}},
+  };
+  for (const Lens &lens : lenses) {
+    auto src = RandomVector<uint32_t>(size_t(lens.w) * lens.h);
+    auto alpha = RandomAlpha(size_t(lens.w) * lens.h), mask = RandomAlpha(size_t(MaskBytesPerRow(lens.w)) * lens.h);
+    for (int planes = 0; planes < 3; planes++) {
+      ExpectLensPathsAgree(src, mask, alpha, lens.w, lens.h, planes, lens.paramCount, lens.params, lens.what);
+      ASSERT_FALSE(HasFatalFailure());
+    }
+  }
 }
 
 // The one blend of pictures: in the pictures' word order and another, with and without a mask

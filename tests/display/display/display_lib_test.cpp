@@ -2,11 +2,13 @@
 // opening and closing real windows, scaling, freeing, and the allocator failing everywhere.
 #include <gtest/gtest.h>
 
+#include "display/dirtyrects.h"
 #include "display/display/displaylib.h"
 #include "runtime/attributes.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
+#include "graphics/blit.h"
 #include "tests/display/display_vm.h"
 
 namespace {
@@ -375,4 +377,68 @@ TEST(DisplayLibrary, FullScreenWithoutAModeScalesIntoTheDesktopBetweenBars) {
     EXPECT_EQ(d->scaleX, 1.0) << r.name;
     EXPECT_EQ(DisplayVm::WindowPixel(d, 0, 0), 0x00FF00u) << r.name;
   }
+}
+
+// After a Flip of the whole picture, drawing that is not flipped must never reach the window:
+// a refresh, a Flip of one rectangle, the window closed and opened anew, and the window made
+// larger each show what the Flips took. Colours come from formulas of the position.
+TEST(DoubleBuffer, WholeFlipStaysShownThroughRefreshReopenAndResize) {
+  DisplayVm vm;
+  ASSERT_EQ(vm.Create(1, [&] { vm.Set("width", 64), vm.Set("height", 48), vm.Set("color", 0x102030); }).code, 0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
+  qmDisplay *d = DisplayVm::Display(1);
+  ASSERT_EQ(vm.Call("BeginDoubleBuffer", {}).code, 0u);
+  auto first = [](int x, int y) { return uint32_t(x * 3 + 1) << 16 | uint32_t(y * 5 + 2) << 8 | uint32_t(x ^ y); };
+  auto second = [](int x, int y) { return 0x800000u | uint32_t(y * 4) << 8 | uint32_t(x * 2 + 1); };
+  auto paint = [&](auto colour) {
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 64; x++) SetBitmapPixel(d->backBuffer2, x, y, colour(x, y), 0);
+  };
+  const int rx = 20, ry = 10, rw = 9, rh = 7;
+  auto inRect = [&](int x, int y) { return x >= rx && x < rx + rw && y >= ry && y < ry + rh; };
+  auto both = [&](int x, int y) { return inRect(x, y) ? second(x, y) : first(x, y); };
+  auto expectWindow = [&](const char *when, auto colour) {
+    for (int y = 0; y < 48; y++)
+      for (int x = 0; x < 64; x++) ASSERT_EQ(DisplayVm::WindowPixel(d, x, y), colour(x, y)) << when << " " << x << "," << y;
+  };
+
+  paint(first);
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  expectWindow("whole Flip", first);
+  paint(second);
+  RefreshDisplayCore(vm.L, d, 0);
+  expectWindow("refresh", first);
+
+  AddDirtyRect(d, rx, ry, rw, rh, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  expectWindow("Flip of a rectangle", both);
+  RefreshDisplayCore(vm.L, d, 0);
+  expectWindow("refresh after the rectangle", both);
+
+  ASSERT_EQ(vm.Call("CloseDisplay", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("OpenDisplay", {1}).code, 0u);
+  expectWindow("window opened anew", both);
+
+  // A whole Flip again, then the window grows: its surface is made anew.
+  paint(first);
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  paint(second);
+  ASSERT_EQ(vm.Call("ChangeDisplaySize", {80, 60}).code, 0u);
+  expectWindow("larger window", first);
+
+  // A whole Flip while the display is hidden fills the present buffer, which the window shows
+  // once it is shown again, not the picture it held before.
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  expectWindow("whole Flip before hiding", second);
+  ASSERT_EQ(vm.Call("HideDisplay", {}).code, 0u);
+  paint(first);
+  AddDirtyRect(d, 0, 0, 64, 48, 64, 48);
+  ASSERT_EQ(vm.Call("Flip", {0}).code, 0u);
+  ASSERT_EQ(vm.Call("ShowDisplay", {}).code, 0u);
+  RefreshDisplayCore(vm.L, d, 0);
+  expectWindow("shown again", first);
+  ASSERT_EQ(vm.Call("EndDoubleBuffer", {}).code, 0u);
 }

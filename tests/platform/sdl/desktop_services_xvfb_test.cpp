@@ -15,31 +15,24 @@
 #include "platform/pointer.h"
 #include "platform/requesters.h"
 #include "runtime/errcodes.h"
-#include "sdl_fixture.h"
-#include "tests/platform/xvfb_server.h"
+#include "xvfb_fixture.h"
 
 namespace sdltest {
 namespace {
 
 void PumpSdl() { SDL_PumpEvents(); }
 
-class XvfbServicesTest : public DesktopTest {
+class XvfbServicesTest : public XvfbDesktopTest {
  public:
   void SetUp() override {
-    int number = 0;
-    xvfb = StartXvfb(&number);
-    if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
     if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "no xdotool";
-    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
-    StartDesktop("x11", false);
+    XvfbDesktopTest::SetUp();
     SetDialogDesktop(&kDesktopDialogs);
   }
   void TearDown() override {
     if (xvfb < 0) return;
     SetDialogDesktop(nullptr);
-    StopDesktop();
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
+    XvfbDesktopTest::TearDown();
   }
   // A helper program's output while our windows keep answering (we may own the selection).
   std::string Output(const std::vector<std::string> &argv, const std::string *input = nullptr) {
@@ -54,7 +47,6 @@ class XvfbServicesTest : public DesktopTest {
       SDL_Delay(10);
     }
   }
-  pid_t xvfb = -1;
 };
 
 // Runs a shell command in the background; killed and reaped when the guard goes.

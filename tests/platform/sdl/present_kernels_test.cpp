@@ -50,4 +50,33 @@ TEST(SimdDiff, PresentByteOrder) {
   for (uint32_t p : got) EXPECT_EQ(p, 0xFF123456u);
 }
 
+// The way back from the window's words to pixels: vector against scalar at every length and
+// alignment, and a round trip giving each pixel again with its unused byte cleared.
+TEST(SimdDiff, PresentByteOrderBack) {
+  std::mt19937 rng(20261211);
+  for (int count = 0; count <= 70; count++) {
+    for (int offset = 0; offset < 8; offset++) {
+      std::vector<uint32_t> window(size_t(count + offset));
+      for (uint32_t &p : window) p = rng();
+      std::vector<uint32_t> fast(size_t(count + offset + 1), 0x5A5A5A5Au), slow = fast;
+      RestoreXrgbRow(window.data() + offset, fast.data() + offset, count);
+      RestoreXrgbRowScalar(window.data() + offset, slow.data() + offset, count);
+      ASSERT_EQ(fast, slow) << "count " << count << ", offset " << offset;
+    }
+  }
+  for (uint32_t fill : {0u, 0xFF000000u}) {
+    std::vector<uint32_t> pixels(1931), shown(pixels.size()), back(pixels.size());
+    for (uint32_t &p : pixels) p = rng();
+    ConvertXrgbRow(pixels.data(), shown.data(), int32_t(pixels.size()), fill);
+    RestoreXrgbRow(shown.data(), back.data(), int32_t(pixels.size()));
+    for (size_t i = 0; i < pixels.size(); i++) {
+      uint8_t in[4], out[4];
+      std::memcpy(in, &pixels[i], 4);
+      std::memcpy(out, &back[i], 4);
+      ASSERT_EQ(out[0], 0) << i;
+      ASSERT_EQ(std::memcmp(in + 1, out + 1, 3), 0) << "R, G, B of pixel " << i << ", fill " << fill;
+    }
+  }
+}
+
 }  // namespace

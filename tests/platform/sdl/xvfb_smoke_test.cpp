@@ -6,27 +6,16 @@
 #include <algorithm>
 #include <string>
 
-#include "sdl_fixture.h"
-#include "tests/platform/xvfb_server.h"
+#include "xvfb_fixture.h"
 
 namespace sdltest {
 namespace {
 
-class XvfbSmokeTest : public DesktopTest {
+class XvfbSmokeTest : public XvfbDesktopTest {
  public:
   void SetUp() override {
-    int number = 0;
-    xvfb = StartXvfb(&number);
-    if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
     if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "no xdotool";
-    setenv("DISPLAY", (":" + std::to_string(number)).c_str(), 1);
-    StartDesktop("x11", false);
-  }
-  void TearDown() override {
-    if (xvfb < 0) return;
-    StopDesktop();
-    kill(xvfb, SIGTERM);
-    waitpid(xvfb, nullptr, 0);
+    XvfbDesktopTest::SetUp();
   }
   void PumpFor(double seconds) {
     double end = GetTimeSeconds() + seconds;
@@ -36,7 +25,6 @@ class XvfbSmokeTest : public DesktopTest {
     }
   }
   bool Saw(const Ev &e) { return std::find(seen.begin(), seen.end(), e) != seen.end(); }
-  pid_t xvfb = -1;
   std::vector<Ev> seen;
 };
 
