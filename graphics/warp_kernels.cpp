@@ -14,6 +14,7 @@
 #include "runtime/errcodes.h"
 
 #ifdef QM_HAVE_AVX2
+void SwirlFloatRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
 void SwirlSourceRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
 void WarpMixRowAvx2(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                     int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m);
@@ -122,26 +123,40 @@ const uint32_t *WarpSourceRows(WarpSource *s, int32_t width, int32_t rows, int32
 
 // A warp of pixels alone moved band by band: the source places of a band of rows first, so that
 // the rows it reads are known before they are mixed. sourceRow(y, sx, sy) gives row y's places.
+// reach >= 0: no place lies further than reach rows from its pixel, so the rows a band reads are
+// known beforehand, and each row is moved as soon as its places are made, while they are in the
+// nearest cache.
 template <typename SourceRow>
 void WarpCopyBands(uint32_t *dst, int32_t dstPitch, int32_t width, int32_t height, WarpSource source,
-                   SourceRow sourceRow) {
+                   SourceRow sourceRow, int32_t reach = -1) {
   constexpr int32_t kBand = 16;
   // A frame of more than a core's share of the last-level cache is gone from it before it is
   // shown: it is written past the cache, without fetching its lines first.
   const bool stream = int64_t(width) * height * 4 >= kWarpStreamBytes;
-  std::vector<int32_t> sxs(size_t(width) * kBand), sys(size_t(width) * kBand);
+  const int32_t bufferRows = reach >= 0 ? 1 : kBand;
+  std::vector<int32_t> sxs(size_t(width) * bufferRows), sys(size_t(width) * bufferRows);
+  auto move = [&](int32_t y, const int32_t *sx, const int32_t *sy, const uint32_t *pixels, int32_t pitch, int32_t rowMask) {
+    uint32_t *row = dst + int64_t(y) * dstPitch;
+    if (stream) WarpStreamRow(row, sx, sy, width, pixels, pitch, rowMask);
+    else WarpCopyRow(row, sx, sy, width, pixels, pitch, rowMask);
+  };
   for (int32_t y0 = 0; y0 < height; y0 += kBand) {
     const int32_t rows = std::min(kBand, height - y0);
+    int32_t pitch, rowMask;
+    if (reach >= 0) {
+      const int32_t lastRow = int32_t(std::min<int64_t>(height - 1, int64_t(y0) + rows - 1 + reach));
+      const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch, &rowMask);
+      for (int32_t y = y0; y < y0 + rows; y++) {
+        sourceRow(y, sxs.data(), sys.data());
+        move(y, sxs.data(), sys.data(), pixels, pitch, rowMask);
+      }
+      continue;
+    }
     for (int32_t r = 0; r < rows; r++) sourceRow(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width);
     const int32_t lastRow = source.second ? WarpLastRow(sys.data(), int64_t(rows) * width) : 0;
-    int32_t pitch, rowMask;
     const uint32_t *pixels = WarpSourceRows(&source, width, lastRow + 1, &pitch, &rowMask);
-    for (int32_t r = 0; r < rows; r++) {
-      const int64_t at = int64_t(r) * width;
-      uint32_t *row = dst + int64_t(y0 + r) * dstPitch;
-      if (stream) WarpStreamRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
-      else WarpCopyRow(row, sxs.data() + at, sys.data() + at, width, pixels, pitch, rowMask);
-    }
+    for (int32_t r = 0; r < rows; r++)
+      move(y0 + r, sxs.data() + int64_t(r) * width, sys.data() + int64_t(r) * width, pixels, pitch, rowMask);
   }
   if (stream) WarpStreamDone();
 }
@@ -276,10 +291,10 @@ void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index) {
   for (int32_t root = 0, n = SwirlRootCount(g); root < n; root++) index[root] = SwirlTableEntry(SwirlAngle(g, root));
 }
 
-void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from) {
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut, int32_t from, int32_t to) {
   const double dy = g->ys * (y - g->h2);
   const int16_t *roots = g->roots ? g->roots + int64_t(y) * g->width : nullptr;
-  for (int32_t x = from; x < g->width; x++) {
+  for (int32_t x = from, end = to < 0 ? g->width : to; x < end; x++) {
     const double dx = g->xs * (x - g->w2);
     int32_t sx = x, sy = y;
     if (roots ? roots[x] >= 0 : dx * dx + dy * dy < g->r * g->r) {
@@ -304,8 +319,33 @@ void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, i
   }
 }
 
+bool SwirlFloatOf(const qmSwirlGeometry *g, float *table, qmSwirlFloat *f) {
+  if (!g->roots || !g->rootSine || !g->rootCosine) return false;
+  // Inside the radius the offsets, products and turned offsets stay below e, a power of two, and
+  // the places below 2e: a factor's own rounding moves its product by at most e * 2^-24, the three
+  // roundings below e by at most e * 2^-25 each and the place's by e * 2^-24. That is 4.5 units of
+  // e * 2^-24 at most, the doubles' own rounding far below one more; the band keeps six.
+  double e = 1;
+  while (e < g->r + 2) e *= 2;
+  if (e > 8192) return false;
+  const int32_t count = SwirlRootCount(g), stride = count + 2 * QM_SWIRL_FLOAT_PAD;
+  std::fill_n(table, 3 * stride, 0.0f);
+  float *cosine = table + QM_SWIRL_FLOAT_PAD, *across = cosine + stride, *down = across + stride;
+  for (int32_t root = 0; root < count; root++) {
+    cosine[root] = float(g->rootCosine[root]);
+    // One of the scales is 1 and the other a quotient of the sides: one rounding in doubles each.
+    across[root] = float(g->xs == 1.0 ? g->rootSine[root] * g->ys : g->rootSine[root] / g->xs);
+    down[root] = float(g->xs == 1.0 ? g->rootSine[root] / g->ys : g->rootSine[root] * g->xs);
+  }
+  int32_t still = count;
+  while (g->xs == 1.0 && still > 0 && g->rootSine[still - 1] == 0.0 && g->rootCosine[still - 1] == 1.0) still--;
+  *f = {cosine, across, down, count, float(std::ldexp(6 * e, -24)), still};
+  return true;
+}
+
 void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy) {
 #ifdef QM_HAVE_AVX2
+  if (g->turn && g->roots && CpuHasAvx2()) return SwirlFloatRowAvx2(g, y, sx, sy);
   if (g->useTables && g->rootIndex && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
 #endif
   SwirlSourceRowScalar(g, y, sx, sy);
@@ -324,6 +364,7 @@ qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees) {
   g.rootIndex = nullptr;
   g.roots = nullptr;
   g.rootSine = g.rootCosine = nullptr;
+  g.turn = nullptr;
   return g;
 }
 
@@ -345,6 +386,13 @@ int32_t SwirlPixels(const qmSwirlRequest *req, int32_t degrees) {
       rootSine[i] = req->sine[rootIndex[i]], rootCosine[i] = req->cosine[rootIndex[i]];
     g.rootSine = rootSine.data(), g.rootCosine = rootCosine.data();
     if (req->roots && width <= kSwirlRootSide && height <= kSwirlRootSide) g.roots = req->roots;
+  }
+  // Through the roots the turn is applied in floats.
+  std::vector<float> turnTable;
+  qmSwirlFloat turn;
+  if (g.roots) {
+    turnTable.resize(3 * (size_t(SwirlRootCount(&g)) + 2 * QM_SWIRL_FLOAT_PAD));
+    if (SwirlFloatOf(&g, turnTable.data(), &turn)) g.turn = &turn;
   }
 
   SourceCopies src;
@@ -569,7 +617,7 @@ int32_t RipplePixels(qmRippleRequest *req, int32_t level) {
       if (ring >= height) ring = 0;
     }
     WarpCopyBands(req->dst, req->dstPitch, width, height, {pixels, pitch, second, secondPitch, m, req->mixScratch, 0, ring},
-                  placesOf);
+                  placesOf, rings ? fixed.reach : -1);
     return 0;
   }
   std::vector<int32_t> sxs(width), sys(width);

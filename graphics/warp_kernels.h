@@ -106,6 +106,20 @@ void RippleRingRow(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y
 void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy,
                          int32_t from, int32_t to);
 
+// One call's turn per root in floats, for the places inside the radius without doubles: a point
+// at (x - w2, y - h2) = (a, b) takes its column from w2 + a * cosine - b * across and its row
+// from h2 + a * down + b * cosine (across = sin * ys / xs, down = sin * xs / ys); a place whose
+// fraction lies within band of a whole number is worked out in doubles instead.
+struct qmSwirlFloat {
+  const float *cosine, *across, *down; // count entries each, QM_SWIRL_FLOAT_PAD more on either side
+  int32_t count;
+  float band;
+  // Roots from here on have no turn at all (sine 0, cosine 1): with a column scale of 1 their
+  // places are (x, the row's own place in doubles), whole numbers the band would send back.
+  int32_t stillRoot;
+};
+constexpr int32_t QM_SWIRL_FLOAT_PAD = 8;
+
 // Where a swirl takes its pixels from: the geometry of one call, and per row the source column
 // and row of every pixel.
 struct qmSwirlGeometry {
@@ -120,15 +134,23 @@ struct qmSwirlGeometry {
   // Or null: sine and cosine of this call's turn per root (the tables at rootIndex), which the
   // roots need and the vector path reads where it has them.
   const double *rootSine, *rootCosine;
+  // Or null: the turn in floats (SwirlFloatOf), which the vector path reads through the roots.
+  const qmSwirlFloat *turn;
 };
 qmSwirlGeometry SwirlGeometryOf(const qmSwirlRequest *req, int32_t degrees);
 // A point inside the radius takes its table entry from the whole root of its squared distance
 // alone: index[root] for root 0..SwirlRootCount(g) - 1, worked out once per call.
 int32_t SwirlRootCount(const qmSwirlGeometry *g);
 void SwirlRootIndex(const qmSwirlGeometry *g, int32_t *index);
+// Fills table (3 * (SwirlRootCount + 2 * QM_SWIRL_FLOAT_PAD) floats) and f from the geometry's
+// sine and cosine per root; false (f unset) without roots or where the radius is too large for
+// floats to place a pixel.
+bool SwirlFloatOf(const qmSwirlGeometry *g, float *table, qmSwirlFloat *f);
 void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy);
-// The same one pixel at a time (from column `from` on), kept to check the vector path.
-void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy, int32_t from = 0);
+// The same one pixel at a time in doubles (columns from..to - 1, to -1 for the row's end), kept to
+// check the vector paths.
+void SwirlSourceRowScalar(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy, int32_t from = 0,
+                          int32_t to = -1);
 
 // Floor of the square root for n >= 0; -1 for a negative n.
 int32_t IntegerSqrt(int64_t n);

@@ -7,6 +7,7 @@
 // source row.
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "graphics/warp_kernels.h"
@@ -71,6 +72,109 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
   }
   // The last few pixels by the scalar twin.
   SwirlSourceRowScalar(g, y, sxOut, syOut, x);
+}
+
+namespace {
+
+// The eight floats of table at rel (0..15) from the sixteen at its start.
+__attribute__((target("avx2"))) inline __m256 WindowFloats(const float *table, __m256i rel, __m256i upper) {
+  const __m256 lo = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table), rel);
+  const __m256 hi = _mm256_permutevar8x32_ps(_mm256_loadu_ps(table + 8), rel);
+  return _mm256_blendv_ps(lo, hi, _mm256_castsi256_ps(upper));
+}
+
+} // namespace
+
+// Eight places at a time through the roots in floats, the turn's factors picked by root from a
+// window of sixteen entries around the group's first root (neighbours' roots differ by at most the
+// column scale), or one by one where the group's roots spread wider; a place whose fraction lies
+// within the band of a whole number, and the last few columns, go the scalar way in doubles.
+__attribute__((target("avx2"))) void SwirlFloatRowAvx2(const qmSwirlGeometry *g, int32_t y, int32_t *sxOut, int32_t *syOut) {
+  const qmSwirlFloat *f = g->turn;
+  const float *cosineTable = f->cosine, *acrossTable = f->across, *downTable = f->down;
+  const int32_t width = g->width, height = g->height;
+  const int16_t *roots = g->roots + int64_t(y) * width;
+  // A point without turn keeps its column; its row is the doubles' dy * 1 + dx * 0, unscaled.
+  const double dy = g->ys * (y - g->h2), still = (g->ys == 1.0 ? dy : dy / g->ys) + g->h2;
+  const int32_t stillRow = !(still >= 0) ? 0 : still >= height - 1 ? height - 1 : int32_t(still);
+  // a = x - w2 and b = y - h2 are whole or half numbers, exact in floats.
+  const __m256 b = _mm256_set1_ps(float(y - g->h2)), centreX = _mm256_set1_ps(float(g->w2));
+  const __m256 centreY = _mm256_set1_ps(float(g->h2)), eight = _mm256_set1_ps(8.0f);
+  const __m256 low = _mm256_set1_ps(f->band), high = _mm256_set1_ps(1.0f - f->band);
+  const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), none = _mm256_set1_epi32(-1);
+  const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(height - 1);
+  const __m256i yv = _mm256_set1_epi32(y);
+  const __m256i stillFrom = _mm256_set1_epi32(f->stillRoot - 1), stillY = _mm256_set1_epi32(stillRow);
+  __m256 a = _mm256_add_ps(_mm256_set1_ps(float(-g->w2)), _mm256_setr_ps(0, 1, 2, 3, 4, 5, 6, 7));
+  __m256i xv = steps;
+  int32_t x = 0;
+  for (; x + 8 <= width; x += 8, a = _mm256_add_ps(a, eight), xv = _mm256_add_epi32(xv, _mm256_set1_epi32(8))) {
+    const __m256i root = _mm256_cvtepi16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(roots + x)));
+    const __m256i inside = _mm256_cmpgt_epi32(root, none);
+    if (_mm256_testz_si256(inside, inside)) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), xv);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), yv);
+      continue;
+    }
+    // Roots run one way along most groups: the smaller end root (an end outside the radius, -1,
+    // counts as 65535) starts a window of eight entries, one permute per table.
+    const int32_t base = std::min(uint16_t(roots[x]), uint16_t(roots[x + 7]));
+    const __m256i rel = _mm256_sub_epi32(root, _mm256_set1_epi32(base));
+    const __m256i spread = _mm256_and_si256(
+        inside, _mm256_or_si256(_mm256_cmpgt_epi32(rel, _mm256_set1_epi32(7)), _mm256_cmpgt_epi32(zero, rel)));
+    __m256 c, across, down;
+    if (_mm256_testz_si256(spread, spread)) {
+      c = _mm256_permutevar8x32_ps(_mm256_loadu_ps(cosineTable + base), rel);
+      across = _mm256_permutevar8x32_ps(_mm256_loadu_ps(acrossTable + base), rel);
+      down = _mm256_permutevar8x32_ps(_mm256_loadu_ps(downTable + base), rel);
+    } else {
+      // Else a window of sixteen around the first root (the pads let it start up to eight
+      // entries before the table), or each root's own entries.
+      const int32_t first = roots[x] - 7;
+      const __m256i wide = _mm256_sub_epi32(root, _mm256_set1_epi32(first));
+      const __m256i out = _mm256_and_si256(
+          inside, _mm256_or_si256(_mm256_cmpgt_epi32(wide, _mm256_set1_epi32(15)), _mm256_cmpgt_epi32(zero, wide)));
+      if (_mm256_testz_si256(out, out)) {
+        const __m256i upper = _mm256_cmpgt_epi32(wide, _mm256_set1_epi32(7));
+        c = WindowFloats(cosineTable + first, wide, upper);
+        across = WindowFloats(acrossTable + first, wide, upper);
+        down = WindowFloats(downTable + first, wide, upper);
+      } else {
+        alignas(32) int32_t r[8];
+        _mm256_store_si256(reinterpret_cast<__m256i *>(r), _mm256_max_epi32(root, zero));
+        c = _mm256_setr_ps(cosineTable[r[0]], cosineTable[r[1]], cosineTable[r[2]], cosineTable[r[3]],
+                           cosineTable[r[4]], cosineTable[r[5]], cosineTable[r[6]], cosineTable[r[7]]);
+        across = _mm256_setr_ps(acrossTable[r[0]], acrossTable[r[1]], acrossTable[r[2]], acrossTable[r[3]],
+                                acrossTable[r[4]], acrossTable[r[5]], acrossTable[r[6]], acrossTable[r[7]]);
+        down = _mm256_setr_ps(downTable[r[0]], downTable[r[1]], downTable[r[2]], downTable[r[3]], downTable[r[4]],
+                              downTable[r[5]], downTable[r[6]], downTable[r[7]]);
+      }
+    }
+    // Truncated, held to the picture: the doubles' limit. Below 0 the fraction is negative and
+    // the place goes the doubles' way, though it would be 0 either way.
+    const __m256 u = _mm256_add_ps(_mm256_sub_ps(_mm256_mul_ps(a, c), _mm256_mul_ps(b, across)), centreX);
+    const __m256 v = _mm256_add_ps(_mm256_add_ps(_mm256_mul_ps(a, down), _mm256_mul_ps(b, c)), centreY);
+    const __m256i iu = _mm256_cvttps_epi32(u), iv = _mm256_cvttps_epi32(v);
+    const __m256 ru = _mm256_sub_ps(u, _mm256_cvtepi32_ps(iu)), rv = _mm256_sub_ps(v, _mm256_cvtepi32_ps(iv)); // exact
+    const __m256 near = _mm256_or_ps(_mm256_cmp_ps(_mm256_min_ps(ru, rv), low, _CMP_LT_OQ),
+                                     _mm256_cmp_ps(_mm256_max_ps(ru, rv), high, _CMP_GT_OQ));
+    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(iu, zero), lastX);
+    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(iv, zero), lastY);
+    const __m256i stillMask = _mm256_cmpgt_epi32(root, stillFrom), turned = _mm256_andnot_si256(stillMask, inside);
+    if (_mm256_testc_si256(turned, none)) {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), sx);
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), sy);
+    } else {
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), _mm256_blendv_epi8(xv, sx, turned));
+      _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x),
+                          _mm256_blendv_epi8(_mm256_blendv_epi8(yv, stillY, stillMask), sy, turned));
+    }
+    for (int lanes = _mm256_movemask_ps(_mm256_and_ps(near, _mm256_castsi256_ps(turned))); lanes; lanes &= lanes - 1) {
+      const int32_t column = x + __builtin_ctz(unsigned(lanes));
+      SwirlSourceRowScalar(g, y, sxOut, syOut, column, column + 1);
+    }
+  }
+  SwirlSourceRowScalar(g, y, sxOut, syOut, x, width);
 }
 
 namespace {
@@ -143,42 +247,86 @@ __attribute__((target("avx2"))) void RippleSourceRowAvx2(const qmRippleRequest *
   RippleSourceRowScalar(req, level, factor, count, y, sxOut, syOut, x, width);
 }
 
+namespace {
+
+// What every group of a ring row shares.
+struct RingRow {
+  const qmRippleRequest *req;
+  const qmRippleFixed *f;
+  const uint16_t *ring;
+  int32_t *sxOut, *syOut;
+  int32_t y, centerX;
+  __m128i shift;
+  __m256i fraction, low, high, zero, lastX, lastY, steps, cx, yv, dy, checkY, seven, reverse, mirror;
+};
+
+// Columns x..x + 7; with mirrored set, also their mirrors 2 * centerX - x - 7..2 * centerX - x.
+__attribute__((target("avx2"))) inline void RingGroup(const RingRow &c, int32_t x, bool mirrored) {
+  // Neighbours' distances differ by at most 1, so the group's lie within 7 of its first: the
+  // factors from 7 below it to 8 above are two plain loads, picked out by lane.
+  const int32_t d0 = c.ring[x];
+  const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(c.ring + x)));
+  const __m256i rel = _mm256_sub_epi32(d, _mm256_set1_epi32(d0 - 7));
+  const __m256i k = WindowLanes(reinterpret_cast<const uint32_t *>(c.f->scaled) + d0 - 7, rel, _mm256_cmpgt_epi32(rel, c.seven));
+  const __m256i xv = _mm256_add_epi32(_mm256_set1_epi32(x), c.steps), dx = _mm256_sub_epi32(xv, c.cx);
+  const __m256i qx = _mm256_mullo_epi32(dx, k), qy = _mm256_mullo_epi32(c.dy, k);
+  const __m256i ux = _mm256_add_epi32(xv, _mm256_sra_epi32(qx, c.shift));
+  const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(c.yv, _mm256_sra_epi32(qy, c.shift)), c.zero), c.lastY);
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.sxOut + x), _mm256_min_epi32(_mm256_max_epi32(ux, c.zero), c.lastX));
+  _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.syOut + x), sy);
+  const int32_t m = 2 * c.centerX - x - 7;
+  if (mirrored) {
+    const __m256i mx = _mm256_permutevar8x32_epi32(_mm256_sub_epi32(c.mirror, ux), c.reverse);
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.sxOut + m), _mm256_min_epi32(_mm256_max_epi32(mx, c.zero), c.lastX));
+    _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.syOut + m), _mm256_permutevar8x32_epi32(sy, c.reverse));
+  }
+  const __m256i fx = _mm256_and_si256(qx, c.fraction), fy = _mm256_and_si256(qy, c.fraction);
+  const __m256i nearX = _mm256_andnot_si256(_mm256_cmpeq_epi32(dx, c.zero),
+                                            _mm256_or_si256(_mm256_cmpgt_epi32(c.low, fx), _mm256_cmpgt_epi32(fx, c.high)));
+  const __m256i nearY = _mm256_and_si256(c.checkY, _mm256_or_si256(_mm256_cmpgt_epi32(c.low, fy), _mm256_cmpgt_epi32(fy, c.high)));
+  const __m256i near = _mm256_or_si256(nearX, nearY);
+  if (!_mm256_testz_si256(near, near)) {
+    RippleRingRowScalar(c.req, c.f, c.y, c.sxOut, c.syOut, x, x + 8);
+    if (mirrored) RippleRingRowScalar(c.req, c.f, c.y, c.sxOut, c.syOut, m, m + 8);
+  }
+}
+
+} // namespace
+
 // The ring table's places eight at a time: (x - centerX) * scaled[d] and (y - centerY) * scaled[d]
 // in 32-bit lanes, shifted down to the whole offsets; a group with a product near a whole number
 // (outside the centre's own column and row, whose offsets are exactly 0) goes the scalar way.
+// Columns left of the centre mirror those right of it: the same distance, the column's product
+// negated and the row's the same, so away from a whole number the left place's column is
+// 2 * centerX - 1 - the right one's before both are held to the picture.
 __attribute__((target("avx2"))) void RippleRingRowAvx2(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y,
                                                        int32_t *sxOut, int32_t *syOut) {
-  const int32_t width = req->width;
-  const uint16_t *ring = req->rings + int64_t(y >= req->centerY ? y - req->centerY : req->centerY - y) * width;
-  const int32_t one = 1 << f->shift;
-  const __m128i shift = _mm_cvtsi32_si128(f->shift);
-  const __m256i fraction = _mm256_set1_epi32(one - 1), low = _mm256_set1_epi32(f->band), high = _mm256_set1_epi32(one - f->band);
-  const __m256i zero = _mm256_setzero_si256(), lastX = _mm256_set1_epi32(width - 1), lastY = _mm256_set1_epi32(req->height - 1);
-  const __m256i steps = _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), cx = _mm256_set1_epi32(req->centerX);
-  const __m256i yv = _mm256_set1_epi32(y), dy = _mm256_set1_epi32(y - req->centerY);
-  const __m256i checkY = _mm256_set1_epi32(y == req->centerY ? 0 : -1), seven = _mm256_set1_epi32(7);
-  int32_t x = 0;
-  for (; x + 8 <= width; x += 8) {
-    // Neighbours' distances differ by at most 1, so the group's lie within 7 of its first: the
-    // factors from 7 below it to 8 above are two plain loads, picked out by lane.
-    const int32_t d0 = ring[x];
-    const __m256i d = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i *>(ring + x)));
-    const __m256i rel = _mm256_sub_epi32(d, _mm256_set1_epi32(d0 - 7));
-    const __m256i k = WindowLanes(reinterpret_cast<const uint32_t *>(f->scaled) + d0 - 7, rel, _mm256_cmpgt_epi32(rel, seven));
-    const __m256i xv = _mm256_add_epi32(_mm256_set1_epi32(x), steps), dx = _mm256_sub_epi32(xv, cx);
-    const __m256i qx = _mm256_mullo_epi32(dx, k), qy = _mm256_mullo_epi32(dy, k);
-    const __m256i sx = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(xv, _mm256_sra_epi32(qx, shift)), zero), lastX);
-    const __m256i sy = _mm256_min_epi32(_mm256_max_epi32(_mm256_add_epi32(yv, _mm256_sra_epi32(qy, shift)), zero), lastY);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(sxOut + x), sx);
-    _mm256_storeu_si256(reinterpret_cast<__m256i *>(syOut + x), sy);
-    const __m256i fx = _mm256_and_si256(qx, fraction), fy = _mm256_and_si256(qy, fraction);
-    const __m256i nearX = _mm256_andnot_si256(_mm256_cmpeq_epi32(dx, zero),
-                                              _mm256_or_si256(_mm256_cmpgt_epi32(low, fx), _mm256_cmpgt_epi32(fx, high)));
-    const __m256i nearY = _mm256_and_si256(checkY, _mm256_or_si256(_mm256_cmpgt_epi32(low, fy), _mm256_cmpgt_epi32(fy, high)));
-    const __m256i near = _mm256_or_si256(nearX, nearY);
-    if (!_mm256_testz_si256(near, near)) RippleRingRowScalar(req, f, y, sxOut, syOut, x, x + 8);
+  const int32_t width = req->width, centerX = req->centerX, one = 1 << f->shift;
+  const RingRow c{req, f, req->rings + int64_t(y >= req->centerY ? y - req->centerY : req->centerY - y) * width, sxOut, syOut,
+                  y, centerX, _mm_cvtsi32_si128(f->shift), _mm256_set1_epi32(one - 1), _mm256_set1_epi32(f->band),
+                  _mm256_set1_epi32(one - f->band), _mm256_setzero_si256(), _mm256_set1_epi32(width - 1),
+                  _mm256_set1_epi32(req->height - 1), _mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), _mm256_set1_epi32(centerX),
+                  _mm256_set1_epi32(y), _mm256_set1_epi32(y - req->centerY), _mm256_set1_epi32(y == req->centerY ? 0 : -1),
+                  _mm256_set1_epi32(7), _mm256_setr_epi32(7, 6, 5, 4, 3, 2, 1, 0), _mm256_set1_epi32(2 * centerX - 1)};
+  if (width < 16 || centerX < 8 || centerX + 8 >= width) {
+    int32_t x = 0;
+    for (; x + 8 <= width; x += 8) RingGroup(c, x, false);
+    return RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
   }
-  RippleRingRowScalar(req, f, y, sxOut, syOut, x, width);
+  // Right of the centre, each group with its mirror while that lies in the row; the last group,
+  // the centre's own column and the columns left of every mirror in groups that overlap others,
+  // whose places they make again alike. Mirrors cover covered..centerX - 1.
+  int32_t covered = centerX;
+  for (int32_t x = centerX + 1;; x += 8) {
+    if (x + 8 > width) x = width - 8;
+    const int32_t m = 2 * centerX - x - 7;
+    const bool mirrored = m >= 0 && m + 8 >= covered;
+    RingGroup(c, x, mirrored);
+    if (mirrored) covered = std::min(covered, m);
+    if (x == width - 8) break;
+  }
+  RingGroup(c, centerX - 7, false);
+  for (int32_t x = 0; x < covered; x += 8) RingGroup(c, std::min(x, std::max(covered - 8, 0)), false);
 }
 
 __attribute__((target("avx2"))) int32_t WarpLastRowAvx2(const int32_t *sy, int64_t n) {
@@ -197,11 +345,17 @@ __attribute__((target("avx2"))) void WarpStreamRowAvx2(uint32_t *dst, const int3
                                                        const uint32_t *pixels, int32_t pitch, int32_t rowMask) {
   int32_t x = 0;
   for (; x < width && (reinterpret_cast<uintptr_t>(dst + x) & 31); x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];
+  // Offsets (sy & rowMask) * pitch + sx eight at a time (below 2^31: pictures are at most 2^28
+  // pixels), then eight plain loads.
+  const __m256i mask = _mm256_set1_epi32(rowMask), p = _mm256_set1_epi32(pitch);
   for (; x + 8 <= width; x += 8) {
-    const uint32_t *at[8];
-    for (int32_t i = 0; i < 8; i++) at[i] = pixels + int64_t(sy[x + i] & rowMask) * pitch + sx[x + i];
-    const __m256i v = _mm256_setr_epi32(int32_t(*at[0]), int32_t(*at[1]), int32_t(*at[2]), int32_t(*at[3]), int32_t(*at[4]),
-                                        int32_t(*at[5]), int32_t(*at[6]), int32_t(*at[7]));
+    alignas(32) int32_t at[8];
+    const __m256i vy = _mm256_and_si256(_mm256_loadu_si256(reinterpret_cast<const __m256i *>(sy + x)), mask);
+    _mm256_store_si256(reinterpret_cast<__m256i *>(at),
+                       _mm256_add_epi32(_mm256_mullo_epi32(vy, p), _mm256_loadu_si256(reinterpret_cast<const __m256i *>(sx + x))));
+    const __m256i v = _mm256_setr_epi32(int32_t(pixels[at[0]]), int32_t(pixels[at[1]]), int32_t(pixels[at[2]]),
+                                        int32_t(pixels[at[3]]), int32_t(pixels[at[4]]), int32_t(pixels[at[5]]),
+                                        int32_t(pixels[at[6]]), int32_t(pixels[at[7]]));
     _mm256_stream_si256(reinterpret_cast<__m256i *>(dst + x), v);
   }
   for (; x < width; x++) dst[x] = pixels[int64_t(sy[x] & rowMask) * pitch + sx[x]];

@@ -524,6 +524,51 @@ TEST(SimdDiff, SwirlRowsFromRoots) {
   }
 }
 
+// Swirl places through the roots with the turn in floats against the doubles, pixel for pixel:
+// sizes wide, tall and square, odd and even (a half-pixel centre), and turns from none at all
+// (every root still) through small ones (a still ring by the radius) to full and winding back.
+TEST(SimdDiff, SwirlFloatRows) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE), cosine(QM_WARP_TABLE_SIZE);
+  const struct {
+    int32_t width, height;
+  } sizes[] = {{641, 479}, {480, 640}, {334, 334}, {97, 33}, {33, 97}, {8, 3}, {1, 1}};
+  for (const auto &size : sizes) {
+    qmSwirlRequest req{};
+    req.sine = sine.data(), req.cosine = cosine.data();
+    req.width = size.width, req.height = size.height;
+    std::vector<int16_t> roots(size_t(req.width) * size_t(req.height));
+    req.roots = roots.data();
+    PrepareSwirl(&req);
+    for (const int32_t degrees : {0, 1, 3, 45, 90, 180, 359, 360, 361, 600, 719, 720, Rand(0, 720)}) {
+      qmSwirlGeometry g = SwirlGeometryOf(&req, degrees);
+      std::vector<int32_t> rootIndex(size_t(SwirlRootCount(&g)));
+      SwirlRootIndex(&g, rootIndex.data());
+      std::vector<double> rs(rootIndex.size()), rc(rootIndex.size());
+      for (size_t i = 0; i < rootIndex.size(); i++) rs[i] = sine[size_t(rootIndex[i])], rc[i] = cosine[size_t(rootIndex[i])];
+      g.rootIndex = rootIndex.data(), g.roots = roots.data(), g.rootSine = rs.data(), g.rootCosine = rc.data();
+      std::vector<float> table(3 * (rootIndex.size() + 2 * QM_SWIRL_FLOAT_PAD));
+      qmSwirlFloat turn;
+      ASSERT_TRUE(SwirlFloatOf(&g, table.data(), &turn));
+      qmSwirlGeometry floats = g;
+      floats.turn = &turn;
+      std::vector<int32_t> vx(req.width), vy(req.width), rx(req.width), ry(req.width);
+      for (int32_t y = 0; y < req.height; y++) {
+        SwirlSourceRow(&floats, y, vx.data(), vy.data());
+        SwirlSourceRowScalar(&g, y, rx.data(), ry.data());
+        ASSERT_EQ(vx, rx) << size.width << "x" << size.height << " degrees " << degrees << " row " << y;
+        ASSERT_EQ(vy, ry) << size.width << "x" << size.height << " degrees " << degrees << " row " << y;
+      }
+    }
+  }
+  // Without roots there is nothing to look the turn up by.
+  qmSwirlRequest req{};
+  req.sine = sine.data(), req.cosine = cosine.data(), req.width = 20, req.height = 10;
+  const qmSwirlGeometry g = SwirlGeometryOf(&req, 90);
+  std::vector<float> table(3 * (size_t(SwirlRootCount(&g)) + 2 * QM_SWIRL_FLOAT_PAD));
+  qmSwirlFloat turn;
+  EXPECT_FALSE(SwirlFloatOf(&g, table.data(), &turn));
+}
+
 // Ripple source places: random factors (large, negative, tiny) for a table that covers some of the
 // distances, so that both the table and the one-by-one way are taken, on odd and even sizes.
 TEST(SimdDiff, RippleRows) {
@@ -595,6 +640,37 @@ TEST(SimdDiff, RippleRingRows) {
 
 // The last row a band of places reads: lengths that leave every remainder, rows anywhere in the
 // band, all negative (0 stands).
+// Ring rows whose left columns mirror the right ones: centres in the middle of odd and even rows,
+// off the middle, and at the edge of where the mirror is taken.
+TEST(SimdDiff, RippleRingRowsMirrored) {
+  std::vector<double> sine(QM_WARP_TABLE_SIZE);
+  const struct {
+    int32_t width, centerX;
+  } cases[] = {{16, 8}, {17, 8}, {24, 12}, {25, 12}, {31, 15}, {40, 31}, {40, 32}, {100, 20}, {100, 91}, {1920, 960}, {1921, 960}};
+  for (const auto &c : cases) {
+    qmRippleRequest req{};
+    req.width = c.width, req.height = 5, req.centerX = c.centerX, req.centerY = 2;
+    req.waves = 10, req.wavelength = 32, req.maxDistance = 60;
+    std::vector<uint16_t> rings(size_t(req.width) * size_t(RippleRingRows(&req)));
+    req.sine = sine.data(), req.rings = rings.data();
+    PrepareRipple(&req);
+    std::vector<double> factor(size_t(std::max(c.centerX, c.width - 1 - c.centerX)) + 4);
+    // Places up to 40 pixels from their pixel, as a ripple moves them.
+    for (size_t d = 0; d < factor.size(); d++) factor[d] = Rand(-1000, 1000) / 25.0 / double(d + 1);
+    std::vector<int32_t> table(factor.size() + 2 * QM_RIPPLE_SCALED_PAD);
+    qmRippleFixed f;
+    RippleFixedOf(factor.data(), int32_t(factor.size()), 3, table.data(), &f);
+    ASSERT_GT(f.shift, 0) << c.width << " " << c.centerX;
+    std::vector<int32_t> vx(size_t(c.width)), vy(vx.size()), sx(vx.size()), sy(vx.size());
+    for (int32_t y = 0; y < req.height; y++) {
+      RippleRingRow(&req, &f, y, vx.data(), vy.data());
+      RippleRingRowScalar(&req, &f, y, sx.data(), sy.data(), 0, req.width);
+      ASSERT_EQ(vx, sx) << c.width << " " << c.centerX << " row " << y;
+      ASSERT_EQ(vy, sy) << c.width << " " << c.centerX << " row " << y;
+    }
+  }
+}
+
 TEST(SimdDiff, WarpLastRows) {
   for (int round = 0; round < 200; round++) {
     std::vector<int32_t> rows(size_t(Rand(0, 40)));
