@@ -4,7 +4,6 @@
 #include <immintrin.h>
 
 #include <algorithm>
-#include <array>
 #include <cstdint>
 #include <cstring>
 #include <vector>
@@ -279,29 +278,30 @@ __attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, i
 namespace {
 
 // The blur's passes in float32 with the definition's results. Each output is a float sum S of
-// the taps with fused multiply-adds; the sum D of the definition (doubles, multiply then add,
-// from tap 0) lies within E = 255 (w + 2) 2^-24 of S: the weights' rounding to float costs at
-// most 255 u, the w roundings of the float sum at most 255 u each (every partial sum stays below
-// 255 (1 + 2u), u = 2^-24), and the double sum's 2w roundings far less than the 255 u left over.
-// Where S - 2E and S + 2E truncate toward zero to the same n, so does D (the doubled bound also
-// covers the rounding of S +- 2E): for n >= 1 both ends lie in n..n+1, and for n = 0 D, a sum of
-// products of non-negative numbers, lies in 0..1; S stays below 255 + E, so n is at most 255,
-// where the clamp gives 255 as well. Elsewhere a window of one value takes the table of such
-// windows, and any other the definition's own sum.
+// the taps with fused multiply-adds, started from 2E rather than 0, E = 255 (w + 2) u, u = 2^-24.
+// The sum D of the definition (doubles, multiply then add, from tap 0) lies within E - 128 u of
+// S - 2E: the weights' rounding to float costs at most 255 u (1 + 2u), each of the w roundings of
+// the float sum at most 128 u (every partial sum stays below 256), and the double sum's 2w
+// roundings far less than the rest. So S lies above D, and S - 4E, even rounded (128 u more), at
+// or below it: where both truncate toward zero to the same n, so does D. For n >= 1 both ends lie
+// in n..n+1, and for n = 0 D, a sum of products of non-negative numbers, lies in 0..1; S stays
+// below 255 + 3E, so n is at most 255, where the clamp gives 255 as well. 2E and 4E are exact in
+// float. Elsewhere a window of one value takes the table of such windows, and any other the
+// definition's own sum.
 struct CertifiedKernel {
   const float *weights;
   const double *exact;
   int32_t count;
-  __m256 bound;
+  __m256 start, spread; // 2E, where every sum starts, and 4E
   const float *flat; // the definition's truncated sum of a window all of value v, for v 0..255
   bool symmetric;    // weights[i] == weights[count - 1 - i] for every i
 };
 
-// Stores the truncation of S + 2E (S is never negative, so no -0) and returns all ones in the
-// lanes whose truncation S - 2E does not confirm.
-__attribute__((target("avx2"))) inline __m256i FinishGroup(float *out, __m256 s, __m256 bound) {
-  const __m256 lo = _mm256_round_ps(_mm256_sub_ps(s, bound), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-  const __m256 hi = _mm256_round_ps(_mm256_add_ps(s, bound), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+// Stores the truncation of S (S is positive, so no -0) and returns all ones in the lanes whose
+// truncation S - 4E does not confirm.
+__attribute__((target("avx2"))) inline __m256i FinishGroup(float *out, __m256 s, __m256 spread) {
+  const __m256 lo = _mm256_round_ps(_mm256_sub_ps(s, spread), _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+  const __m256 hi = _mm256_round_ps(s, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
   _mm256_storeu_ps(out, hi);
   return _mm256_castps_si256(_mm256_cmp_ps(lo, hi, _CMP_NEQ_UQ));
 }
@@ -314,12 +314,10 @@ __attribute__((target("avx2"))) inline uint32_t LaneBits(__m256i g0, __m256i g1,
   return uint32_t(_mm256_movemask_epi8(_mm256_permutevar8x32_epi32(bytes, _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7))));
 }
 
-// Groups of eight outputs to settle: the first output, and a bit per output from it (up to 64);
-// list has room for every output of a row and eight more.
+// Groups of outputs to settle: the first output, and a bit per output from it (up to 64).
 struct Marks {
   int64_t *first;
   uint64_t *lanes;
-  int32_t *list;
 };
 
 __attribute__((target("avx2"))) inline __m256d Truncated(__m256d v) {
@@ -339,49 +337,52 @@ __attribute__((target("avx2"))) inline __m128 DefinitionSums(const float *const 
 // sums would, and saves time only where they are long.
 constexpr int32_t kFlatTableTaps = 9;
 
-// For each byte, the positions of its set bits in increasing order, one per byte of the entry
-// (the bytes past its count are zero).
-constexpr std::array<uint64_t, 256> kSetLanes = [] {
-  std::array<uint64_t, 256> table{};
-  for (uint32_t byte = 0; byte < 256; byte++)
-    for (uint32_t bit = 0, n = 0; bit < 8; bit++)
-      if (byte >> bit & 1) table[byte] |= uint64_t(bit) << (8 * n++);
-  return table;
-}();
+// Output x by the definition's own sum, truncated; Taps is the kernel's count where it is one of
+// the short widths, 0 otherwise. The first product stands for 0 plus it (it is never -0), and the
+// sum lies in 0..256 (non-negative products, taps at most 255, weights summing to 1 within a few
+// units of the last place), so truncation alone gives the clamped channel.
+template <int32_t Taps>
+__attribute__((target("avx2"), always_inline)) inline void SettleOne(const float *const *taps, const CertifiedKernel &k, int64_t x,
+                                                                    float *out) {
+  const int32_t count = Taps ? Taps : k.count;
+  double sum = k.exact[0] * double(taps[0][x]);
+  for (int32_t i = 1; i < count; i++) sum += k.exact[i] * double(taps[i][x]);
+  out[x] = float(int32_t(sum));
+}
 
-// The marked outputs by the table of one-value windows or the definition's own sums, eight at a
-// time; returns how many were marked. Kept apart from the fused row loop (no fma here), so each
-// multiply and add stays two roundings.
+// Short sums: each marked output is summed alone, in place, without gathering taps or listing the
+// outputs first. Each round settles the lowest output of every mark and keeps the marks with
+// outputs left at the front of the list, so no branch hangs on how many a mark holds (mostly one).
+template <int32_t Taps>
+__attribute__((target("avx2"))) void SettleShort(const float *const *taps, const CertifiedKernel &k, const Marks &marks, int32_t count,
+                                                 float *out) {
+  while (count) {
+    int32_t left = 0;
+    for (int32_t m = 0; m < count; m++) {
+      const uint64_t lanes = marks.lanes[m];
+      const int64_t first = marks.first[m];
+      SettleOne<Taps>(taps, k, first + __builtin_ctzll(lanes), out);
+      marks.first[left] = first;
+      marks.lanes[left] = lanes & (lanes - 1);
+      left += (lanes & (lanes - 1)) != 0;
+    }
+    count = left;
+  }
+}
+
+// The marked outputs by the table of one-value windows or the definition's own sums; returns how
+// many were marked. Kept apart from the fused row loop (no fma here), so each multiply and add
+// stays two roundings.
 __attribute__((target("avx2"), noinline)) int32_t SettleLanes(const float *const *taps, const CertifiedKernel &k, const Marks &marks,
                                                              int32_t count, float *out) {
   int32_t settled = 0;
   if (k.count < kFlatTableTaps) {
-    // Short sums: the marked outputs are listed one by one and summed four at a time from
-    // gathered taps, the list filled up to a multiple of four by its last entry.
-    // Each byte of a mark lists its set lanes through the table, all eight slots stored and the
-    // list moved on by the byte's count; the slots past it are overwritten by the next byte or
-    // left unused, and stay within the list's room since no more lanes are listed than the row has.
-    int32_t *list = marks.list;
-    for (int32_t m = 0; m < count; m++) {
-      const uint64_t lanes = marks.lanes[m];
-      const __m256i first = _mm256_set1_epi32(int32_t(marks.first[m]));
-      for (int32_t b = 0; b < 8; b++) {
-        const uint32_t byte = uint32_t(lanes >> (8 * b)) & 0xFF;
-        const __m256i at = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(&kSetLanes[byte])));
-        const __m256i x = _mm256_add_epi32(first, _mm256_add_epi32(at, _mm256_set1_epi32(8 * b)));
-        _mm256_storeu_si256(reinterpret_cast<__m256i *>(list + settled), x);
-        settled += __builtin_popcount(byte);
-      }
-    }
-    for (int32_t i = settled; i % 4; i++) list[i] = list[settled - 1];
-    for (int32_t j = 0; j < settled; j += 4) {
-      const __m128i at = _mm_loadu_si128(reinterpret_cast<const __m128i *>(list + j));
-      __m256d sum = _mm256_setzero_pd();
-      for (int32_t i = 0; i < k.count; i++)
-        sum = _mm256_add_pd(sum, _mm256_mul_pd(_mm256_set1_pd(k.exact[i]), _mm256_cvtps_pd(_mm_i32gather_ps(taps[i], at, 4))));
-      alignas(16) float v[4];
-      _mm_store_ps(v, _mm256_cvtpd_ps(Truncated(sum)));
-      for (int q = 0; q < 4; q++) out[list[j + q]] = v[q];
+    for (int32_t m = 0; m < count; m++) settled += __builtin_popcountll(marks.lanes[m]);
+    switch (k.count) {
+    case 3: SettleShort<3>(taps, k, marks, count, out); break;
+    case 5: SettleShort<5>(taps, k, marks, count, out); break;
+    case 7: SettleShort<7>(taps, k, marks, count, out); break;
+    default: SettleShort<0>(taps, k, marks, count, out); break;
     }
     return settled;
   }
@@ -427,9 +428,12 @@ __attribute__((target("avx2"), noinline)) void SettleTail(const float *const *ta
 }
 
 // out[x] = the truncated blur sum over the taps at x, for x < n; marks hold n / 8 entries each.
-// Returns the number of outputs that had to be settled in the groups of eight.
-__attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *taps, const CertifiedKernel &k, int64_t n, float *out,
-                                                        const Marks &marks) {
+// Returns the number of outputs that had to be settled in the groups of eight. Taps is the
+// kernel's count where the loops over the taps are unrolled for it, 0 otherwise.
+template <int32_t Taps>
+__attribute__((target("avx2,fma"))) int32_t CertifiedRowOf(const float *const *taps, const CertifiedKernel &k, int64_t n, float *out,
+                                                          const Marks &marks) {
+  const int32_t tapCount = Taps ? Taps : k.count;
   int32_t count = 0;
   // A block's mark is written and the count moves past it only where a lane is unsure, so the
   // row's loop has no branch on the data; the marked lanes are settled after the row.
@@ -442,36 +446,46 @@ __attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *tap
   // Eight independent sums hide the latency of the fused additions.
   for (; x + 64 <= n; x += 64) {
     __m256 a[8];
-    for (__m256 &v : a) v = _mm256_setzero_ps();
+    for (__m256 &v : a) v = k.start;
     if (k.symmetric) {
       // Mirrored taps share a weight: their sum, at most 510, is exact, so one product stands
       // for two and the bound above still holds (fewer roundings, the same weights).
-      const int32_t half = k.count / 2;
+      const int32_t half = tapCount / 2;
       for (int32_t i = 0; i < half; i++) {
         const __m256 e = _mm256_set1_ps(k.weights[i]);
-        const float *t = taps[i] + x, *m = taps[k.count - 1 - i] + x;
+        const float *t = taps[i] + x, *m = taps[tapCount - 1 - i] + x;
         for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_add_ps(_mm256_loadu_ps(t + 8 * j), _mm256_loadu_ps(m + 8 * j)), a[j]);
       }
       const __m256 e = _mm256_set1_ps(k.weights[half]);
       for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_loadu_ps(taps[half] + x + 8 * j), a[j]);
     } else {
-      for (int32_t i = 0; i < k.count; i++) {
+      for (int32_t i = 0; i < tapCount; i++) {
         const __m256 e = _mm256_set1_ps(k.weights[i]);
         const float *t = taps[i] + x;
         for (int j = 0; j < 8; j++) a[j] = _mm256_fmadd_ps(e, _mm256_loadu_ps(t + 8 * j), a[j]);
       }
     }
     __m256i u[8];
-    for (int j = 0; j < 8; j++) u[j] = FinishGroup(out + x + 8 * j, a[j], k.bound);
+    for (int j = 0; j < 8; j++) u[j] = FinishGroup(out + x + 8 * j, a[j], k.spread);
     mark(x, uint64_t(LaneBits(u[0], u[1], u[2], u[3])) | uint64_t(LaneBits(u[4], u[5], u[6], u[7])) << 32);
   }
   for (; x + 8 <= n; x += 8) {
-    __m256 a = _mm256_setzero_ps();
-    for (int32_t i = 0; i < k.count; i++) a = _mm256_fmadd_ps(_mm256_set1_ps(k.weights[i]), _mm256_loadu_ps(taps[i] + x), a);
-    mark(x, uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(FinishGroup(out + x, a, k.bound)))));
+    __m256 a = k.start;
+    for (int32_t i = 0; i < tapCount; i++) a = _mm256_fmadd_ps(_mm256_set1_ps(k.weights[i]), _mm256_loadu_ps(taps[i] + x), a);
+    mark(x, uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(FinishGroup(out + x, a, k.spread)))));
   }
   if (x < n) SettleTail(taps, k, x, n, out);
   return count ? SettleLanes(taps, k, marks, count, out) : 0;
+}
+
+__attribute__((target("avx2,fma"))) int32_t CertifiedRow(const float *const *taps, const CertifiedKernel &k, int64_t n, float *out,
+                                                        const Marks &marks) {
+  switch (k.count) {
+  case 3: return CertifiedRowOf<3>(taps, k, n, out, marks);
+  case 5: return CertifiedRowOf<5>(taps, k, n, out, marks);
+  case 7: return CertifiedRowOf<7>(taps, k, n, out, marks);
+  default: return CertifiedRowOf<0>(taps, k, n, out, marks);
+  }
 }
 
 // Rows where many windows have to be settled (flat areas, gradients of a level or so per pixel,
@@ -536,7 +550,8 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   for (int32_t v = 0; v < 256; v++) flatSums[size_t(v)] = float(flat[v]);
   bool symmetric = true;
   for (int32_t i = 0; i < w; i++) symmetric = symmetric && weights[size_t(i)] == weights[size_t(w - 1 - i)];
-  const CertifiedKernel k{weights.data(), kernel, w, _mm256_set1_ps(float(2.0 * 255.0 * (w + 2) / 16777216.0)), flatSums.data(),
+  const float bound = float(255.0 * (w + 2) / 16777216.0);
+  const CertifiedKernel k{weights.data(), kernel, w, _mm256_set1_ps(2 * bound), _mm256_set1_ps(4 * bound), flatSums.data(),
                           symmetric};
   const __m128i shifts[3] = {_mm_cvtsi32_si128(shiftR), _mm_cvtsi32_si128(shiftG), _mm_cvtsi32_si128(shiftB)};
   // One padded row's three planes; the last w horizontal results of each channel in a ring;
@@ -559,8 +574,7 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
   std::vector<const double *> tapsD(static_cast<size_t>(w));
   std::vector<int64_t> markFirst(size_t(width) / 8 + 1);
   std::vector<uint64_t> markLanes(size_t(width) / 8 + 1);
-  std::vector<int32_t> markList(size_t(width) + 8);
-  const Marks marks{markFirst.data(), markLanes.data(), markList.data()};
+  const Marks marks{markFirst.data(), markLanes.data()};
   PassChoice across, down;
   // Padded row p is the horizontal result of picture row p - w/2, the edge rows repeated.
   auto horizontal = [&](int64_t p) __attribute__((target("avx2,fma"))) {
