@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "display/display.h"
+#include "graphics/cpu.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
@@ -30,7 +31,33 @@ void AddDirtyRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t hei
   d->dirtyRects[d->dirtyCount++] = {x, y, int32_t(int64_t(x) + width - 1), int32_t(int64_t(y) + height - 1)};
 }
 
+#ifdef QM_HAVE_AVX2
+int32_t MergeRectColumnsAvx2(const qmRectColumns &columns, int32_t reach);
+#endif
+
 int32_t MergeLiveRects(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach) {
+#ifdef QM_HAVE_AVX2
+  if (CpuHasAvx2() && count > 0 && reach >= 0) {
+    const int32_t padded = (count + 7) & ~7;
+    std::vector<int32_t> store(size_t(padded) * 5);
+    int32_t *base = store.data();
+    const qmRectColumns c{base, base + padded, base + 2 * padded, base + 3 * padded, base + 4 * padded, count};
+    for (int32_t i = 0; i < count; i++)
+      c.x1[i] = r[i].x1, c.y1[i] = r[i].y1, c.x2[i] = r[i].x2, c.y2[i] = r[i].y2, c.live[i] = live[i] ? -1 : 0;
+    const int32_t left = MergeRectColumnsAvx2(c, reach);
+    // Only the boxes of entries whose turn came can have grown; a live flag only drops to 0.
+    for (int32_t i = 0; i < count; i++) {
+      if (!live[i]) continue;
+      if (!c.live[i]) live[i] = 0;
+      r[i] = {c.x1[i], c.y1[i], c.x2[i], c.y2[i]};
+    }
+    return left;
+  }
+#endif
+  return MergeLiveRectsScalar(r, live, count, reach);
+}
+
+int32_t MergeLiveRectsScalar(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach) {
   int32_t left = 0;
   for (int32_t i = 0; i < count; i++) {
     if (!live[i]) continue;
