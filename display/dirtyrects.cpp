@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "display/display.h"
@@ -32,26 +33,16 @@ void AddDirtyRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t hei
 }
 
 #ifdef QM_HAVE_AVX2
-int32_t MergeRectColumnsAvx2(const qmRectColumns &columns, int32_t reach);
+// scratch: room for 9 x count rounded up to 8 int32 values.
+int32_t MergeLiveRectsAvx2(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach, int32_t *scratch);
 #endif
 
 int32_t MergeLiveRects(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach) {
 #ifdef QM_HAVE_AVX2
+  // A negative reach could push a bound past int32 on the side no corner meets: scalar then.
   if (CpuHasAvx2() && count > 0 && reach >= 0) {
-    const int32_t padded = (count + 7) & ~7;
-    std::vector<int32_t> store(size_t(padded) * 5);
-    int32_t *base = store.data();
-    const qmRectColumns c{base, base + padded, base + 2 * padded, base + 3 * padded, base + 4 * padded, count};
-    for (int32_t i = 0; i < count; i++)
-      c.x1[i] = r[i].x1, c.y1[i] = r[i].y1, c.x2[i] = r[i].x2, c.y2[i] = r[i].y2, c.live[i] = live[i] ? -1 : 0;
-    const int32_t left = MergeRectColumnsAvx2(c, reach);
-    // Only the boxes of entries whose turn came can have grown; a live flag only drops to 0.
-    for (int32_t i = 0; i < count; i++) {
-      if (!live[i]) continue;
-      if (!c.live[i]) live[i] = 0;
-      r[i] = {c.x1[i], c.y1[i], c.x2[i], c.y2[i]};
-    }
-    return left;
+    const auto scratch = std::make_unique_for_overwrite<int32_t[]>((size_t(count + 7) & ~size_t(7)) * 9);
+    return MergeLiveRectsAvx2(r, live, count, reach, scratch.get());
   }
 #endif
   return MergeLiveRectsScalar(r, live, count, reach);

@@ -27,12 +27,6 @@ bool AllDirty(const qmDisplay *display);
 int32_t MergeLiveRects(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach);
 // The same, one pair per step, on any processor: the reference of the vector scan.
 int32_t MergeLiveRectsScalar(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach);
-// Entries of a merge as columns, so that a vector scan reads eight of one corner at once: live is
-// -1 or 0, and each column holds count rounded up to 8, the entries past count not live.
-struct qmRectColumns {
-  int32_t *x1, *y1, *x2, *y2, *live;
-  int32_t count;
-};
 // MergeLiveRects with reach 1 over the entries whose x1 is not kMergedRect; an entry taken into
 // another gets x1 = kMergedRect.
 void MergeRectArray(qmDirtyRect *rects, int32_t count);

@@ -8,36 +8,47 @@
 
 namespace {
 
-// The box of the entry whose turn it is, each corner in every lane, with the bounds that make
-// each reach test one signed 32-bit compare: j joins when x1[j] <= x1Max, x2[j] >= x2Min,
-// y1[j] <= y1Max and y2[j] >= y2Min.
+// The entries as columns, so that a step reads eight of one corner at once. Each corner also
+// moved out by the reach and held within int32 (nearX1 = x1 - reach, farX2 = x2 + reach, ...): j
+// reaches the box a when nearX1[j] <= a.x2, farX2[j] >= a.x1 and so for y, one 32-bit compare
+// each, exact since a held bound holds for every corner. live is -1 or 0; the entries past count,
+// up to a whole step, are not live.
+struct qmRectColumns {
+  int32_t *x1, *y1, *x2, *y2;
+  int32_t *nearX1, *nearY1, *farX2, *farY2;
+  int32_t *live;
+};
+
+// The box of the entry whose turn it is, each corner in every lane.
 struct qmScanBox {
   __m256i x1, y1, x2, y2;
-  __m256i x1Max, x2Min, y1Max, y2Min;
 };
 
-// One step's entries, read once: a join changes only the box, and the lanes tested again are
-// all after the lanes taken.
+// One step's entries as the reach tests read them. A join changes only the box, and the lanes a
+// step tests again all come after the lanes it took, so the step is read once.
 struct qmStep {
-  __m256i x1, y1, x2, y2, live;
+  __m256i nearX1, nearY1, farX2, farY2, live;
 };
 
-// v + reach and v - reach for reach >= 0, held at INT32_MAX and INT32_MIN: a bound past the
-// int32 range holds for every corner, so the compares stay exact.
-__attribute__((target("avx2"))) __m256i AddHeld(__m256i v, __m256i reach) {
-  const __m256i sum = _mm256_add_epi32(v, reach);
-  return _mm256_blendv_epi8(sum, _mm256_set1_epi32(INT32_MAX), _mm256_cmpgt_epi32(v, sum));
-}
-__attribute__((target("avx2"))) __m256i SubHeld(__m256i v, __m256i reach) {
-  const __m256i diff = _mm256_sub_epi32(v, reach);
-  return _mm256_blendv_epi8(diff, _mm256_set1_epi32(INT32_MIN), _mm256_cmpgt_epi32(diff, v));
+__attribute__((target("avx2"))) __m256i Load(const int32_t *p) {
+  return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
 
-__attribute__((target("avx2"))) void SetBounds(qmScanBox *a, __m256i reach) {
-  a->x1Max = AddHeld(a->x2, reach);
-  a->x2Min = SubHeld(a->x1, reach);
-  a->y1Max = AddHeld(a->y2, reach);
-  a->y2Min = SubHeld(a->y1, reach);
+// All ones in the lanes of the step within reach of the box and live.
+__attribute__((target("avx2"))) __m256i HitLanes(const qmScanBox &a, const qmStep &s) {
+  const __m256i out = _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(s.nearX1, a.x2), _mm256_cmpgt_epi32(a.x1, s.farX2)),
+                                      _mm256_or_si256(_mm256_cmpgt_epi32(s.nearY1, a.y2), _mm256_cmpgt_epi32(a.y1, s.farY2)));
+  return _mm256_andnot_si256(out, s.live);
+}
+
+__attribute__((target("avx2"))) uint32_t Bits(__m256i lanes) {
+  return uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(lanes)));
+}
+
+// Lane k all ones where bit k of bits is set.
+__attribute__((target("avx2"))) __m256i LaneMask(uint32_t bits) {
+  const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
+  return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(bits)), bit), bit);
 }
 
 // The least and the greatest of the eight lanes, in every lane.
@@ -52,79 +63,114 @@ __attribute__((target("avx2"))) __m256i AllMax(__m256i v) {
   return _mm256_max_epi32(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
 }
 
-// Lane k all ones where bit k of bits is set.
-__attribute__((target("avx2"))) __m256i LaneMask(uint32_t bits) {
-  const __m256i bit = _mm256_setr_epi32(1, 2, 4, 8, 16, 32, 64, 128);
-  return _mm256_cmpeq_epi32(_mm256_and_si256(_mm256_set1_epi32(int32_t(bits)), bit), bit);
-}
-
-// The box grown by the lanes of `take` (which may be all eight: each lane keeps the box too).
-__attribute__((target("avx2"))) void Grow(qmScanBox *a, const qmStep &s, __m256i take, __m256i reach) {
-  a->x1 = AllMin(_mm256_blendv_epi8(a->x1, _mm256_min_epi32(a->x1, s.x1), take));
-  a->y1 = AllMin(_mm256_blendv_epi8(a->y1, _mm256_min_epi32(a->y1, s.y1), take));
-  a->x2 = AllMax(_mm256_blendv_epi8(a->x2, _mm256_max_epi32(a->x2, s.x2), take));
-  a->y2 = AllMax(_mm256_blendv_epi8(a->y2, _mm256_max_epi32(a->y2, s.y2), take));
-  SetBounds(a, reach);
-}
-
-// Bit k set when lane k is live and within reach of the box.
-__attribute__((target("avx2"))) uint32_t Hits(const qmScanBox &a, const qmStep &s) {
-  const __m256i out = _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(s.x1, a.x1Max), _mm256_cmpgt_epi32(a.x2Min, s.x2)),
-                                      _mm256_or_si256(_mm256_cmpgt_epi32(s.y1, a.y1Max), _mm256_cmpgt_epi32(a.y2Min, s.y2)));
-  return uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_andnot_si256(out, s.live))));
+// The box grown by the lanes of `take` of the step's corners (all eight maybe: every lane keeps
+// the box too).
+__attribute__((target("avx2"))) qmScanBox Grow(const qmScanBox &a, const qmScanBox &corners, __m256i take) {
+  return {AllMin(_mm256_blendv_epi8(a.x1, _mm256_min_epi32(a.x1, corners.x1), take)),
+          AllMin(_mm256_blendv_epi8(a.y1, _mm256_min_epi32(a.y1, corners.y1), take)),
+          AllMax(_mm256_blendv_epi8(a.x2, _mm256_max_epi32(a.x2, corners.x2), take)),
+          AllMax(_mm256_blendv_epi8(a.y2, _mm256_max_epi32(a.y2, corners.y2), take))};
 }
 
 // Takes into the box the lanes of the step that join it, `hits` being those within reach of it
 // as it stands; returns the lanes taken.
-__attribute__((target("avx2"))) uint32_t TakeLanes(qmScanBox *a, const qmStep &s, uint32_t hits, __m256i reach) {
+__attribute__((target("avx2"))) uint32_t TakeLanes(qmScanBox *a, const qmStep &s, const qmScanBox &corners, __m256i hits) {
   // Usually the box grown by all of them at once reaches no other later lane: a lane in between
   // then met a box no larger than that one, so the order could not have mattered.
-  qmScanBox all = *a;
-  Grow(&all, s, LaneMask(hits), reach);
-  if (!(Hits(all, s) & ~hits & (0xFEu << __builtin_ctz(hits)))) {
+  const uint32_t bits = Bits(hits);
+  const qmScanBox all = Grow(*a, corners, hits);
+  if (!(Bits(HitLanes(all, s)) & ~bits & (0xFEu << __builtin_ctz(bits)))) {
     *a = all;
-    return hits;
+    return bits;
   }
   // Else one by one in lane order, the grown box testing the later lanes again.
   uint32_t taken = 0;
-  while (hits) {
-    const uint32_t lane = uint32_t(__builtin_ctz(hits));
+  for (uint32_t next = bits; next;) {
+    const uint32_t lane = uint32_t(__builtin_ctz(next));
     taken |= 1u << lane;
-    Grow(a, s, LaneMask(1u << lane), reach);
-    hits = Hits(*a, s) & (0xFEu << lane);
+    *a = Grow(*a, corners, LaneMask(1u << lane));
+    next = Bits(HitLanes(*a, s)) & (0xFEu << lane);
   }
   return taken;
 }
 
+int32_t Held(int64_t v) { return int32_t(v < INT32_MIN ? INT32_MIN : v > INT32_MAX ? INT32_MAX : v); }
+
+void SetEntry(const qmRectColumns &c, int32_t i, const qmDirtyRect &r, int32_t live, int32_t reach) {
+  c.x1[i] = r.x1, c.y1[i] = r.y1, c.x2[i] = r.x2, c.y2[i] = r.y2;
+  c.nearX1[i] = Held(int64_t(r.x1) - reach), c.nearY1[i] = Held(int64_t(r.y1) - reach);
+  c.farX2[i] = Held(int64_t(r.x2) + reach), c.farY2[i] = Held(int64_t(r.y2) + reach);
+  c.live[i] = live;
+}
+
+// v - reach and v + reach for reach >= 0, held at the ends of int32.
+__attribute__((target("avx2"))) __m256i Near(__m256i v, __m256i reach) {
+  const __m256i d = _mm256_sub_epi32(v, reach);
+  return _mm256_blendv_epi8(d, _mm256_set1_epi32(INT32_MIN), _mm256_cmpgt_epi32(d, v));
+}
+__attribute__((target("avx2"))) __m256i Far(__m256i v, __m256i reach) {
+  const __m256i sum = _mm256_add_epi32(v, reach);
+  return _mm256_blendv_epi8(sum, _mm256_set1_epi32(INT32_MAX), _mm256_cmpgt_epi32(v, sum));
+}
+
+__attribute__((target("avx2"))) void Store(int32_t *p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v); }
+
+// The columns of the rectangles, eight at a time turned from rows.
+__attribute__((target("avx2"))) void FillColumns(const qmRectColumns &c, const qmDirtyRect *r, const uint8_t *live,
+                                                 int32_t count, int32_t reach) {
+  const __m256i reachV = _mm256_set1_epi32(reach), order = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
+  int32_t at = 0;
+  for (; at + 8 <= count; at += 8) {
+    const __m256i *rows = reinterpret_cast<const __m256i *>(r + at);  // two rectangles each
+    const __m256i r01 = _mm256_loadu_si256(rows), r23 = _mm256_loadu_si256(rows + 1);
+    const __m256i r45 = _mm256_loadu_si256(rows + 2), r67 = _mm256_loadu_si256(rows + 3);
+    const __m256i lo0 = _mm256_unpacklo_epi32(r01, r23), hi0 = _mm256_unpackhi_epi32(r01, r23);
+    const __m256i lo1 = _mm256_unpacklo_epi32(r45, r67), hi1 = _mm256_unpackhi_epi32(r45, r67);
+    // Lanes in the order 0 2 4 6 1 3 5 7 until put back.
+    const __m256i x1 = _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(lo0, lo1), order);
+    const __m256i y1 = _mm256_permutevar8x32_epi32(_mm256_unpackhi_epi64(lo0, lo1), order);
+    const __m256i x2 = _mm256_permutevar8x32_epi32(_mm256_unpacklo_epi64(hi0, hi1), order);
+    const __m256i y2 = _mm256_permutevar8x32_epi32(_mm256_unpackhi_epi64(hi0, hi1), order);
+    Store(c.x1 + at, x1), Store(c.y1 + at, y1), Store(c.x2 + at, x2), Store(c.y2 + at, y2);
+    Store(c.nearX1 + at, Near(x1, reachV)), Store(c.nearY1 + at, Near(y1, reachV));
+    Store(c.farX2 + at, Far(x2, reachV)), Store(c.farY2 + at, Far(y2, reachV));
+    const __m256i flags = _mm256_cvtepu8_epi32(_mm_loadl_epi64(reinterpret_cast<const __m128i *>(live + at)));
+    Store(c.live + at, _mm256_xor_si256(_mm256_cmpeq_epi32(flags, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
+  }
+  for (; at < count; at++) SetEntry(c, at, r[at], live[at] ? -1 : 0, reach);
+  for (; at & 7; at++) SetEntry(c, at, {0, 0, 0, 0}, 0, reach);
+}
+
 }  // namespace
 
-__attribute__((target("avx2"))) int32_t MergeRectColumnsAvx2(const qmRectColumns &c, int32_t reach) {
-  const __m256i reachV = _mm256_set1_epi32(reach);
+__attribute__((target("avx2"))) int32_t MergeLiveRectsAvx2(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach,
+                                                          int32_t *scratch) {
+  const int32_t padded = (count + 7) & ~7;
+  const qmRectColumns c{scratch,              scratch + padded,     scratch + 2 * padded,
+                        scratch + 3 * padded, scratch + 4 * padded, scratch + 5 * padded,
+                        scratch + 6 * padded, scratch + 7 * padded, scratch + 8 * padded};
+  FillColumns(c, r, live, count, reach);
   int32_t left = 0;
-  for (int32_t i = 0; i < c.count; i++) {
+  for (int32_t i = 0; i < count; i++) {
     if (!c.live[i]) continue;
     left++;
-    qmScanBox a{_mm256_set1_epi32(c.x1[i]), _mm256_set1_epi32(c.y1[i]), _mm256_set1_epi32(c.x2[i]), _mm256_set1_epi32(c.y2[i]),
-                {}, {}, {}, {}};
-    SetBounds(&a, reachV);
+    qmScanBox a{_mm256_set1_epi32(c.x1[i]), _mm256_set1_epi32(c.y1[i]), _mm256_set1_epi32(c.x2[i]), _mm256_set1_epi32(c.y2[i])};
     c.live[i] = 0;  // not its own partner
-    for (int32_t at = 0; at < c.count; at += 8) {
-      const qmStep s{_mm256_loadu_si256(reinterpret_cast<const __m256i *>(c.x1 + at)),
-                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c.y1 + at)),
-                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c.x2 + at)),
-                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c.y2 + at)),
-                     _mm256_loadu_si256(reinterpret_cast<const __m256i *>(c.live + at))};
-      const uint32_t hits = Hits(a, s);
-      if (!hits) continue;
-      const uint32_t taken = TakeLanes(&a, s, hits, reachV);
-      _mm256_storeu_si256(reinterpret_cast<__m256i *>(c.live + at), _mm256_andnot_si256(LaneMask(taken), s.live));
+    for (int32_t at = 0; at < count; at += 8) {
+      const qmStep s{Load(c.nearX1 + at), Load(c.nearY1 + at), Load(c.farX2 + at), Load(c.farY2 + at), Load(c.live + at)};
+      const __m256i hits = HitLanes(a, s);
+      if (_mm256_testz_si256(hits, hits)) continue;
+      const qmScanBox corners{Load(c.x1 + at), Load(c.y1 + at), Load(c.x2 + at), Load(c.y2 + at)};
+      const uint32_t taken = TakeLanes(&a, s, corners, hits);
+      Store(c.live + at, _mm256_andnot_si256(LaneMask(taken), s.live));
+      for (uint32_t bits = taken; bits; bits &= bits - 1) live[at + __builtin_ctz(bits)] = 0;
       // Those before i were counted already when their own turn came.
       const int32_t before = i - at;
       left -= __builtin_popcount(taken & (before >= 8 ? 0xFFu : before <= 0 ? 0u : (1u << before) - 1));
     }
     c.live[i] = -1;
-    c.x1[i] = _mm256_cvtsi256_si32(a.x1), c.y1[i] = _mm256_cvtsi256_si32(a.y1);
-    c.x2[i] = _mm256_cvtsi256_si32(a.x2), c.y2[i] = _mm256_cvtsi256_si32(a.y2);
+    r[i] = {_mm256_cvtsi256_si32(a.x1), _mm256_cvtsi256_si32(a.y1), _mm256_cvtsi256_si32(a.x2), _mm256_cvtsi256_si32(a.y2)};
+    SetEntry(c, i, r[i], -1, reach);
   }
   return left;
 }
