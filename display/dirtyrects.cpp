@@ -33,7 +33,7 @@ void AddDirtyRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t hei
 }
 
 #ifdef QM_HAVE_AVX2
-// scratch: room for 9 x count rounded up to 8 int32 values.
+// scratch: room for 9 x count rounded up to 16 int32 values.
 int32_t MergeLiveRectsAvx2(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach, int32_t *scratch);
 #endif
 
@@ -41,7 +41,7 @@ int32_t MergeLiveRects(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t rea
 #ifdef QM_HAVE_AVX2
   // A negative reach could push a bound past int32 on the side no corner meets: scalar then.
   if (CpuHasAvx2() && count > 0 && reach >= 0) {
-    const auto scratch = std::make_unique_for_overwrite<int32_t[]>((size_t(count + 7) & ~size_t(7)) * 9);
+    const auto scratch = std::make_unique_for_overwrite<int32_t[]>((size_t(count + 15) & ~size_t(15)) * 9);
     return MergeLiveRectsAvx2(r, live, count, reach, scratch.get());
   }
 #endif

@@ -1,4 +1,4 @@
-// Vector scan of the rectangle merge: eight entries per step, same rule and order as
+// Vector scan of the rectangle merge: sixteen entries per step, same rule and order as
 // MergeLiveRectsScalar.
 #include <immintrin.h>
 
@@ -7,6 +7,8 @@
 #include "display/dirtyrects.h"
 
 namespace {
+
+constexpr int32_t kStep = 16;  // entries per step, two vectors
 
 // The entries as columns, so that a step reads eight of one corner at once. Each corner also
 // moved out by the reach and held within int32 (nearX1 = x1 - reach, farX2 = x2 + reach, ...): j
@@ -24,25 +26,33 @@ struct qmScanBox {
   __m256i x1, y1, x2, y2;
 };
 
-// One step's entries as the reach tests read them. A join changes only the box, and the lanes a
-// step tests again all come after the lanes it took, so the step is read once.
-struct qmStep {
+// Eight entries as the reach tests read them. A join changes only the box, and the lanes a step
+// tests again all come after the lanes it took, so a step is read once.
+struct qmHalf {
   __m256i nearX1, nearY1, farX2, farY2, live;
 };
 
 __attribute__((target("avx2"))) __m256i Load(const int32_t *p) {
   return _mm256_loadu_si256(reinterpret_cast<const __m256i *>(p));
 }
+__attribute__((target("avx2"))) void Store(int32_t *p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v); }
 
-// All ones in the lanes of the step within reach of the box and live.
-__attribute__((target("avx2"))) __m256i HitLanes(const qmScanBox &a, const qmStep &s) {
+__attribute__((target("avx2"))) qmHalf LoadHalf(const qmRectColumns &c, int32_t at) {
+  return {Load(c.nearX1 + at), Load(c.nearY1 + at), Load(c.farX2 + at), Load(c.farY2 + at), Load(c.live + at)};
+}
+__attribute__((target("avx2"))) qmScanBox LoadCorners(const qmRectColumns &c, int32_t at) {
+  return {Load(c.x1 + at), Load(c.y1 + at), Load(c.x2 + at), Load(c.y2 + at)};
+}
+
+// All ones in the lanes within reach of the box and live.
+__attribute__((target("avx2"))) __m256i HitLanes(const qmScanBox &a, const qmHalf &s) {
   const __m256i out = _mm256_or_si256(_mm256_or_si256(_mm256_cmpgt_epi32(s.nearX1, a.x2), _mm256_cmpgt_epi32(a.x1, s.farX2)),
                                       _mm256_or_si256(_mm256_cmpgt_epi32(s.nearY1, a.y2), _mm256_cmpgt_epi32(a.y1, s.farY2)));
   return _mm256_andnot_si256(out, s.live);
 }
 
-__attribute__((target("avx2"))) uint32_t Bits(__m256i lanes) {
-  return uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(lanes)));
+__attribute__((target("avx2"))) uint32_t Bits(__m256i lo, __m256i hi) {
+  return uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(lo))) | uint32_t(_mm256_movemask_ps(_mm256_castsi256_ps(hi))) << 8;
 }
 
 // Lane k all ones where bit k of bits is set.
@@ -63,33 +73,41 @@ __attribute__((target("avx2"))) __m256i AllMax(__m256i v) {
   return _mm256_max_epi32(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
 }
 
-// The box grown by the lanes of `take` of the step's corners (all eight maybe: every lane keeps
-// the box too).
-__attribute__((target("avx2"))) qmScanBox Grow(const qmScanBox &a, const qmScanBox &corners, __m256i take) {
-  return {AllMin(_mm256_blendv_epi8(a.x1, _mm256_min_epi32(a.x1, corners.x1), take)),
-          AllMin(_mm256_blendv_epi8(a.y1, _mm256_min_epi32(a.y1, corners.y1), take)),
-          AllMax(_mm256_blendv_epi8(a.x2, _mm256_max_epi32(a.x2, corners.x2), take)),
-          AllMax(_mm256_blendv_epi8(a.y2, _mm256_max_epi32(a.y2, corners.y2), take))};
+// The box corner `box` moved to the least (or greatest) of it and the lanes of `take`.
+__attribute__((target("avx2"))) __m256i Least(__m256i box, __m256i lo, __m256i hi, __m256i takeLo, __m256i takeHi) {
+  return AllMin(_mm256_min_epi32(_mm256_blendv_epi8(box, lo, takeLo), _mm256_blendv_epi8(box, hi, takeHi)));
+}
+__attribute__((target("avx2"))) __m256i Greatest(__m256i box, __m256i lo, __m256i hi, __m256i takeLo, __m256i takeHi) {
+  return AllMax(_mm256_max_epi32(_mm256_blendv_epi8(box, lo, takeLo), _mm256_blendv_epi8(box, hi, takeHi)));
 }
 
-// Takes into the box the lanes of the step that join it, `hits` being those within reach of it
-// as it stands; returns the lanes taken.
-__attribute__((target("avx2"))) uint32_t TakeLanes(qmScanBox *a, const qmStep &s, const qmScanBox &corners, __m256i hits) {
-  // Usually the box grown by all of them at once reaches no other later lane: a lane in between
+// The box grown by the entries of the step in `takeLo` and `takeHi`.
+__attribute__((target("avx2"))) qmScanBox Grow(const qmScanBox &a, const qmScanBox &lo, const qmScanBox &hi, __m256i takeLo,
+                                                __m256i takeHi) {
+  return {Least(a.x1, lo.x1, hi.x1, takeLo, takeHi), Least(a.y1, lo.y1, hi.y1, takeLo, takeHi),
+          Greatest(a.x2, lo.x2, hi.x2, takeLo, takeHi), Greatest(a.y2, lo.y2, hi.y2, takeLo, takeHi)};
+}
+
+// Takes into the box the entries of the step at `at` that join it, `hitLo` and `hitHi` being
+// those within reach of it as it stands; returns the entries taken, bit k for entry at + k.
+__attribute__((target("avx2"))) uint32_t TakeEntries(qmScanBox *a, const qmRectColumns &c, int32_t at, const qmHalf &sLo,
+                                                     const qmHalf &sHi, __m256i hitLo, __m256i hitHi) {
+  const qmScanBox lo = LoadCorners(c, at), hi = LoadCorners(c, at + 8);
+  const uint32_t hits = Bits(hitLo, hitHi);
+  // Usually the box grown by all of them at once reaches no other later entry: one in between
   // then met a box no larger than that one, so the order could not have mattered.
-  const uint32_t bits = Bits(hits);
-  const qmScanBox all = Grow(*a, corners, hits);
-  if (!(Bits(HitLanes(all, s)) & ~bits & (0xFEu << __builtin_ctz(bits)))) {
+  const qmScanBox all = Grow(*a, lo, hi, hitLo, hitHi);
+  if (!(Bits(HitLanes(all, sLo), HitLanes(all, sHi)) & ~hits & (0xFFFEu << __builtin_ctz(hits)))) {
     *a = all;
-    return bits;
+    return hits;
   }
-  // Else one by one in lane order, the grown box testing the later lanes again.
+  // Else one by one in list order, the grown box testing the later entries again.
   uint32_t taken = 0;
-  for (uint32_t next = bits; next;) {
-    const uint32_t lane = uint32_t(__builtin_ctz(next));
-    taken |= 1u << lane;
-    *a = Grow(*a, corners, LaneMask(1u << lane));
-    next = Bits(HitLanes(*a, s)) & (0xFEu << lane);
+  for (uint32_t next = hits; next;) {
+    const uint32_t k = uint32_t(__builtin_ctz(next));
+    taken |= 1u << k;
+    *a = Grow(*a, lo, hi, LaneMask((1u << k) & 0xFF), LaneMask((1u << k) >> 8));
+    next = Bits(HitLanes(*a, sLo), HitLanes(*a, sHi)) & (0xFFFEu << k);
   }
   return taken;
 }
@@ -112,8 +130,6 @@ __attribute__((target("avx2"))) __m256i Far(__m256i v, __m256i reach) {
   const __m256i sum = _mm256_add_epi32(v, reach);
   return _mm256_blendv_epi8(sum, _mm256_set1_epi32(INT32_MAX), _mm256_cmpgt_epi32(v, sum));
 }
-
-__attribute__((target("avx2"))) void Store(int32_t *p, __m256i v) { _mm256_storeu_si256(reinterpret_cast<__m256i *>(p), v); }
 
 // The columns of the rectangles, eight at a time turned from rows.
 __attribute__((target("avx2"))) void FillColumns(const qmRectColumns &c, const qmDirtyRect *r, const uint8_t *live,
@@ -138,14 +154,14 @@ __attribute__((target("avx2"))) void FillColumns(const qmRectColumns &c, const q
     Store(c.live + at, _mm256_xor_si256(_mm256_cmpeq_epi32(flags, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
   }
   for (; at < count; at++) SetEntry(c, at, r[at], live[at] ? -1 : 0, reach);
-  for (; at & 7; at++) SetEntry(c, at, {0, 0, 0, 0}, 0, reach);
+  for (; at % kStep; at++) SetEntry(c, at, {0, 0, 0, 0}, 0, reach);
 }
 
 }  // namespace
 
 __attribute__((target("avx2"))) int32_t MergeLiveRectsAvx2(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach,
                                                           int32_t *scratch) {
-  const int32_t padded = (count + 7) & ~7;
+  const int32_t padded = (count + kStep - 1) / kStep * kStep;
   const qmRectColumns c{scratch,              scratch + padded,     scratch + 2 * padded,
                         scratch + 3 * padded, scratch + 4 * padded, scratch + 5 * padded,
                         scratch + 6 * padded, scratch + 7 * padded, scratch + 8 * padded};
@@ -156,17 +172,18 @@ __attribute__((target("avx2"))) int32_t MergeLiveRectsAvx2(qmDirtyRect *r, uint8
     left++;
     qmScanBox a{_mm256_set1_epi32(c.x1[i]), _mm256_set1_epi32(c.y1[i]), _mm256_set1_epi32(c.x2[i]), _mm256_set1_epi32(c.y2[i])};
     c.live[i] = 0;  // not its own partner
-    for (int32_t at = 0; at < count; at += 8) {
-      const qmStep s{Load(c.nearX1 + at), Load(c.nearY1 + at), Load(c.farX2 + at), Load(c.farY2 + at), Load(c.live + at)};
-      const __m256i hits = HitLanes(a, s);
-      if (_mm256_testz_si256(hits, hits)) continue;
-      const qmScanBox corners{Load(c.x1 + at), Load(c.y1 + at), Load(c.x2 + at), Load(c.y2 + at)};
-      const uint32_t taken = TakeLanes(&a, s, corners, hits);
-      Store(c.live + at, _mm256_andnot_si256(LaneMask(taken), s.live));
+    for (int32_t at = 0; at < count; at += kStep) {
+      const qmHalf sLo = LoadHalf(c, at), sHi = LoadHalf(c, at + 8);
+      const __m256i hitLo = HitLanes(a, sLo), hitHi = HitLanes(a, sHi);
+      const __m256i any = _mm256_or_si256(hitLo, hitHi);
+      if (_mm256_testz_si256(any, any)) continue;
+      const uint32_t taken = TakeEntries(&a, c, at, sLo, sHi, hitLo, hitHi);
+      Store(c.live + at, _mm256_andnot_si256(LaneMask(taken & 0xFF), sLo.live));
+      Store(c.live + at + 8, _mm256_andnot_si256(LaneMask(taken >> 8), sHi.live));
       for (uint32_t bits = taken; bits; bits &= bits - 1) live[at + __builtin_ctz(bits)] = 0;
       // Those before i were counted already when their own turn came.
       const int32_t before = i - at;
-      left -= __builtin_popcount(taken & (before >= 8 ? 0xFFu : before <= 0 ? 0u : (1u << before) - 1));
+      left -= __builtin_popcount(taken & (before >= kStep ? 0xFFFFu : before <= 0 ? 0u : (1u << before) - 1));
     }
     c.live[i] = -1;
     r[i] = {_mm256_cvtsi256_si32(a.x1), _mm256_cvtsi256_si32(a.y1), _mm256_cvtsi256_si32(a.x2), _mm256_cvtsi256_si32(a.y2)};
