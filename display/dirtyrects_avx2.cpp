@@ -73,12 +73,15 @@ __attribute__((target("avx2"))) __m256i AllMax(__m256i v) {
   return _mm256_max_epi32(v, _mm256_shuffle_epi32(v, _MM_SHUFFLE(2, 3, 0, 1)));
 }
 
-// The box corner `box` moved to the least (or greatest) of it and the lanes of `take`.
+// The box corner `box` moved to the least (or greatest) of it and the lanes of `take`, which may
+// be all of them: every lane keeps the box too.
 __attribute__((target("avx2"))) __m256i Least(__m256i box, __m256i lo, __m256i hi, __m256i takeLo, __m256i takeHi) {
-  return AllMin(_mm256_min_epi32(_mm256_blendv_epi8(box, lo, takeLo), _mm256_blendv_epi8(box, hi, takeHi)));
+  return AllMin(_mm256_min_epi32(_mm256_blendv_epi8(box, _mm256_min_epi32(box, lo), takeLo),
+                                 _mm256_blendv_epi8(box, _mm256_min_epi32(box, hi), takeHi)));
 }
 __attribute__((target("avx2"))) __m256i Greatest(__m256i box, __m256i lo, __m256i hi, __m256i takeLo, __m256i takeHi) {
-  return AllMax(_mm256_max_epi32(_mm256_blendv_epi8(box, lo, takeLo), _mm256_blendv_epi8(box, hi, takeHi)));
+  return AllMax(_mm256_max_epi32(_mm256_blendv_epi8(box, _mm256_max_epi32(box, lo), takeLo),
+                                 _mm256_blendv_epi8(box, _mm256_max_epi32(box, hi), takeHi)));
 }
 
 // The box grown by the entries of the step in `takeLo` and `takeHi`.
