@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "display/display.h"
@@ -41,8 +42,9 @@ int32_t MergeLiveRects(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t rea
 #ifdef QM_HAVE_AVX2
   // A negative reach could push a bound past int32 on the side no corner meets: scalar then.
   if (CpuHasAvx2() && count > 0 && reach >= 0) {
-    const auto scratch = std::make_unique_for_overwrite<int32_t[]>((size_t(count + 15) & ~size_t(15)) * 9);
-    return MergeLiveRectsAvx2(r, live, count, reach, scratch.get());
+    // Without room for the columns the scalar scan, which needs none.
+    const std::unique_ptr<int32_t[]> scratch(new (std::nothrow) int32_t[(size_t(count + 15) & ~size_t(15)) * 9]);
+    if (scratch) return MergeLiveRectsAvx2(r, live, count, reach, scratch.get());
   }
 #endif
   return MergeLiveRectsScalar(r, live, count, reach);
