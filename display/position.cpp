@@ -13,8 +13,15 @@ namespace {
 struct Special {
   int32_t value, kind;
 };
-const Special kXSpecials[] = {{POS_CENTER, 0}, {POS_LEFT, 1}, {POS_RIGHT, 2}, {POS_LEFTOUT, 3}, {POS_RIGHTOUT, 4}};
-const Special kYSpecials[] = {{POS_CENTER, 0}, {POS_TOP, 1}, {POS_BOTTOM, 2}, {POS_TOPOUT, 3}, {POS_BOTTOMOUT, 4}};
+constexpr Special kXSpecials[] = {{POS_CENTER, 0}, {POS_LEFT, 1}, {POS_RIGHT, 2}, {POS_LEFTOUT, 3}, {POS_RIGHTOUT, 4}};
+constexpr Special kYSpecials[] = {{POS_CENTER, 0}, {POS_TOP, 1}, {POS_BOTTOM, 2}, {POS_TOPOUT, 3}, {POS_BOTTOMOUT, 4}};
+
+constexpr bool WindowsInQuickRange(const Special (&specials)[5]) {
+  for (const Special &s : specials)
+    if (!MaybeSpecialPosition(s.value - 4999) || !MaybeSpecialPosition(s.value + 4999)) return false;
+  return true;
+}
+static_assert(WindowsInQuickRange(kXSpecials) && WindowsInQuickRange(kYSpecials));
 
 int32_t Resolve(const qmScene *scene, int32_t v, int32_t size, int32_t reference, double anchor, const Special *specials,
                 bool vertical) {
@@ -47,10 +54,10 @@ int32_t Resolve(const qmScene *scene, int32_t v, int32_t size, int32_t reference
 
 } // namespace
 
-int32_t ResolvePositionX(const qmScene *scene, int32_t x, int32_t width, int32_t reference, double anchor) {
+int32_t ResolveSpecialX(const qmScene *scene, int32_t x, int32_t width, int32_t reference, double anchor) {
   return Resolve(scene, x, width, reference, anchor, kXSpecials, false);
 }
 
-int32_t ResolvePositionY(const qmScene *scene, int32_t y, int32_t height, int32_t reference, double anchor) {
+int32_t ResolveSpecialY(const qmScene *scene, int32_t y, int32_t height, int32_t reference, double anchor) {
   return Resolve(scene, y, height, reference, anchor, kYSpecials, true);
 }

@@ -76,14 +76,13 @@ qmBox Bounds(const qmScene *scene, const qmLayer *layer) {
 }
 
 // Whether the box reaches into the current background picture.
-bool OnPicture(const qmScene *scene, const qmBox &b) {
+inline bool OnPicture(const qmScene *scene, const qmBox &b) {
   const qmBGPic *pic = scene->picture;
-  if (!pic) return false;
-  int32_t x = b.x, y = b.y, w = b.w, h = b.h;
-  return ClipRectToPicture(pic->shownWidth, pic->shownHeight, &x, &y, &w, &h);
+  return pic && pic->shownWidth > 0 && pic->shownHeight > 0 && b.w > 0 && b.h > 0 && b.x < pic->shownWidth &&
+         b.y < pic->shownHeight && int64_t(b.x) + b.w > 0 && int64_t(b.y) + b.h > 0;
 }
 
-void SetRect(qmMoveEntry *e, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
+inline void SetRect(qmMoveEntry *e, int64_t x1, int64_t y1, int64_t x2, int64_t y2) {
   auto cut = [](int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); };
   e->rect = {cut(x1), cut(y1), cut(x2), cut(y2)};
   e->hasRect = 1;

@@ -156,8 +156,8 @@ const qmBitmap *RedrawBackground(const qmDisplay *display, const qmBGPic *pic, u
   return pic->shown.bitmap;
 }
 
-void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y,
-                    int32_t *width, int32_t *height) {
+void GetDecoratedLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x,
+                             int32_t *y, int32_t *width, int32_t *height) {
   // The border image is a cache of the state, built here when the layer has none yet.
   auto *s = const_cast<qmLayerState *>(state);
   qmRect r{s->x, s->y, s->width, s->height};

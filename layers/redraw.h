@@ -52,8 +52,13 @@ void RedrawFromGrid(qmScene *scene, qmDisplay *display, const qmLayerGrid *grid,
                     int32_t width, int32_t height);
 // The rectangle a layer covers when drawn from the state, border and shadow included (at the
 // display's scale; null: unscaled).
-void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x, int32_t *y,
-                    int32_t *width, int32_t *height);
+void GetDecoratedLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x,
+                             int32_t *y, int32_t *width, int32_t *height);
+inline void GetLayerBounds(const qmDisplay *display, const qmLayer *layer, const qmLayerState *state, int32_t *x,
+                           int32_t *y, int32_t *width, int32_t *height) {
+  if (layer->border.on || layer->shadow.on) return GetDecoratedLayerBounds(display, layer, state, x, y, width, height);
+  *x = state->x, *y = state->y, *width = state->width, *height = state->height;
+}
 // The bounding box of both rectangles into the first (sizes capped at INT32_MAX).
 void UnionRect(int32_t *x, int32_t *y, int32_t *width, int32_t *height, int32_t otherX, int32_t otherY,
                int32_t otherWidth, int32_t otherHeight);
