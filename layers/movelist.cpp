@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "display/display.h"
@@ -380,15 +381,16 @@ void MoveLayerStep(qmScene *scene, qmLayer *layer, qmMoveEntry *e, int32_t layer
 }
 
 int32_t MergeMoveRects(qmMoveEntry *entries, int32_t count) {
-  // The rectangles side by side, so that the scan of every pair reads them from a short array.
-  std::vector<qmDirtyRect> rects(size_t(std::max(count, 0)));
-  std::vector<uint8_t> has(rects.size());
+  if (count < 1) return 0;
+  // The rectangles side by side, so that the scan of every pair reads them from a short array;
+  // filled before they are read.
+  const std::unique_ptr<qmDirtyRect[]> rects(new qmDirtyRect[size_t(count)]);
+  const std::unique_ptr<uint8_t[]> has(new uint8_t[size_t(count)]);
   for (int32_t i = 0; i < count; i++) rects[size_t(i)] = entries[i].rect, has[size_t(i)] = entries[i].hasRect != 0;
-  const int32_t left = MergeLiveRects(rects.data(), has.data(), count, 0);
-  for (int32_t i = 0; i < count; i++) {
-    entries[i].rect = rects[size_t(i)];
-    entries[i].hasRect = has[size_t(i)];
-  }
+  const int32_t left = MergeLiveRects(rects.get(), has.get(), count, 0);
+  // An entry without a rectangle stays as it was.
+  for (int32_t i = 0; i < count; i++)
+    if (entries[i].hasRect) entries[i].rect = rects[size_t(i)], entries[i].hasRect = has[size_t(i)];
   return left;
 }
 
