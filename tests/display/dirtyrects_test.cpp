@@ -68,7 +68,7 @@ TEST(SimdDiff, MergeLiveRects) {
   for (int iter = 0; iter < 400; iter++) {
     // Mostly short lists, where the step's tail lanes matter, and some up to 1100.
     const int32_t count = iter % 4 ? Pick(rng, 0, 40) : Pick(rng, 0, 1100);
-    const auto layout = Layout(iter % LAYOUTS);
+    const auto layout = Layout(Pick(rng, 0, LAYOUTS - 1));
     const int32_t reach = reaches[iter % 7];
     MergeCase vec = RandomCase(rng, count, layout), ref = vec;
     const auto deadBefore = std::count(vec.live.begin(), vec.live.end(), 0);
