@@ -399,11 +399,12 @@ struct MoveFrame {
   Scene scene;
   qmMoveList *lists[2];
   qmScene stage{};  // no display: nothing is refreshed while the lists are carried out
-  MoveFrame(int side, bool alphaOnly) : scene(1000, side, alphaOnly) {
+  // Each list moves the first perList of its 500 layers.
+  MoveFrame(int side, bool alphaOnly, int perList = 500) : scene(1000, side, alphaOnly) {
     stage.picture = &scene.pic;
     for (int l = 0; l < 2; l++) {
       lists[l] = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));
-      for (int i = 0; i < 500; i++) {
+      for (int i = 0; i < perList; i++) {
         qmMoveEntry &e = lists[l]->entries[lists[l]->count++];
         e.kind = QMTYPE_LAYER;
         e.object = {uint32_t(l * 500 + i + 1), 0};
@@ -419,7 +420,7 @@ struct MoveFrame {
   // layer 2 pixels right of where it was made on even steps, back there on odd ones.
   void Aim(int step) {
     for (int l = 0; l < 2; l++)
-      for (int i = 0; i < 500; i++) {
+      for (int i = 0; i < lists[l]->count; i++) {
         const Scene::Entry &src = scene.entries[size_t(l * 500 + i)];
         qmMoveEntry &e = lists[l]->entries[i];
         e.x = src.x + ((step & 1) ? 0 : 2);
@@ -468,8 +469,9 @@ void DoMoveFrame(benchmark::State &state, int side, bool alphaOnly, bool oneRefr
 }
 
 // A frame of `lists` move lists, each refreshed when carried out (DoMove on a display: its 500
-// layers found and placed, the rectangles merged, the refresh plan composed), against the same
-// frames done the cheapest direct way: each list's 500 layers get their position written
+// layers, or perList of them, found and placed, the rectangles merged, the refresh plan
+// composed), against the same frames done the cheapest direct way: each list's layers get their
+// position written
 // straight into their records (the shown corner, as RedrawAlphaFrame moves them, and the
 // requested and anchored corners that placing keeps equal to it here), then the whole picture
 // is composed by Redraw. Both sides move the same layers of one scene the same 2 pixels, taking
@@ -487,10 +489,10 @@ void MoveFrameLists(MoveFrame &f, int step, int lists) {
   }
 }
 
-void MoveFrameRedraw(Scene &s, int step, int lists) {
+void MoveFrameRedraw(Scene &s, int step, int lists, int perList) {
   const int dx = (step & 1) ? -2 : 2;
   for (int l = 0; l < lists; l++) {
-    for (int i = l * 500; i < (l + 1) * 500; i++) {
+    for (int i = l * 500; i < l * 500 + perList; i++) {
       qmLayerState *st = s.entries[size_t(i)].layer->current;
       st->x += dx, st->requestedX += dx, st->anchoredX += dx;
     }
@@ -500,12 +502,12 @@ void MoveFrameRedraw(Scene &s, int step, int lists) {
 
 // Whether one frame of move lists and one frame moved by hand and redrawn, each from the scene
 // composed whole, end with the same picture.
-bool MovedAsRedrawn(int lists) {
-  MoveFrame moved(kBigMoveSide, true), redrawn(kBigMoveSide, true);
+bool MovedAsRedrawn(int lists, int perList) {
+  MoveFrame moved(kBigMoveSide, true, perList), redrawn(kBigMoveSide, true, perList);
   for (MoveFrame *f : {&moved, &redrawn})
     Redraw(&gOutside, nullptr, &f->scene.pic, f->scene.dst, 0, 0, kW, kH, REDRAW_NOSPRITES | REDRAW_FROMSHOWN);
   MoveFrameLists(moved, 0, lists);
-  MoveFrameRedraw(redrawn.scene, 0, lists);
+  MoveFrameRedraw(redrawn.scene, 0, lists, perList);
   const qmBitmap *a = moved.scene.dst, *b = redrawn.scene.dst;
   for (int y = 0; y < kH; y++)
     if (std::memcmp(a->pixels + size_t(y) * (a->bytesPerRow / 4), b->pixels + size_t(y) * (b->bytesPerRow / 4),
@@ -514,12 +516,12 @@ bool MovedAsRedrawn(int lists) {
   return true;
 }
 
-void DoMoveVsRedraw(benchmark::State &state, int lists) {
-  if (!MovedAsRedrawn(lists)) {
+void DoMoveVsRedraw(benchmark::State &state, int lists, int perList = 500) {
+  if (!MovedAsRedrawn(lists, perList)) {
     state.SkipWithError("the move lists' picture is not the redrawn one");
     return;
   }
-  MoveFrame f(kBigMoveSide, true);
+  MoveFrame f(kBigMoveSide, true, perList);
   int step = 0;
   qmSideBySide rounds;
   auto frame = [&] {
@@ -527,7 +529,7 @@ void DoMoveVsRedraw(benchmark::State &state, int lists) {
     benchmark::ClobberMemory();
   };
   auto redraw = [&] {
-    MoveFrameRedraw(f.scene, step++, lists);
+    MoveFrameRedraw(f.scene, step++, lists, perList);
     benchmark::ClobberMemory();
   };
   for (auto _ : state) rounds.Round(state, frame, redraw);
@@ -643,6 +645,15 @@ BENCHMARK_CAPTURE(DoMoveVsRedraw, 1, 1)
     ->Unit(benchmark::kMillisecond);
 BENCHMARK_CAPTURE(DoMoveVsRedraw, 2, 2)
     ->Name("DoMove1080p1000x64AlphaVsRedraw")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+// Fewer layers moved: the refresh plan is then smaller than the picture.
+BENCHMARK_CAPTURE(DoMoveVsRedraw, 50, 1, 50)
+    ->Name("DoMove1080p50of1000x64AlphaVsRedraw")
+    ->UseManualTime()
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(DoMoveVsRedraw, 200, 1, 200)
+    ->Name("DoMove1080p200of1000x64AlphaVsRedraw")
     ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 BENCHMARK(RedrawAlphaFrame)->Name("Redraw1080p1000x64AlphaFrame")->Unit(benchmark::kMillisecond);

@@ -47,6 +47,9 @@ struct qmLayerGrid {
   std::vector<int32_t> cellLayers;   // indices into layers, ascending within each cell
 };
 void BuildLayerGrid(const qmDisplay *display, qmBGPic *pic, uint32_t flags, qmLayerGrid *grid);
+// Whether composing the plan's rectangles through the grid would cost more than composing the
+// box around them once (their layers' pixels and parts, and their backgrounds, estimated).
+bool PlanCostsMoreThanBox(const qmLayerGrid *grid, const std::vector<qmDirtyRect> &plan);
 // The same picture as Redraw of the grid's picture with its flags.
 void RedrawFromGrid(qmScene *scene, qmDisplay *display, const qmLayerGrid *grid, qmBitmap *dst, int32_t x, int32_t y,
                     int32_t width, int32_t height);
@@ -69,7 +72,8 @@ void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t hei
 void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 void RefreshLayer(qmScene *scene, const qmLayer *layer);
 // Composes the planned rectangles (inclusive corners, on the picture) into dst: a single one as
-// Redraw composes it, several through one layer grid built for them all.
+// Redraw composes it, several through one layer grid built for them all, or their box as Redraw
+// composes it when that costs less.
 void RedrawPlan(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, const std::vector<qmDirtyRect> &plan,
                 uint32_t flags);
 // The rectangles PlanRefresh gives for the list, redrawn and shown.

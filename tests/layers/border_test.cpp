@@ -705,6 +705,44 @@ TEST(LayerGrid, ComposesLikeTheWalkOverEveryLayer) {
   }
 }
 
+// A plan of many pieces over most of the picture is composed as its box once, a plan of two
+// small pieces through the grid; either way every planned pixel is the walk's.
+TEST(LayerGrid, PlansOfManyPiecesComposeTheirBox) {
+  constexpr int W = GridScene::kGridW, H = GridScene::kGridH;
+  GridScene scene(11);
+  BorderVm &vm = scene.vm;
+  qmScene *sc = GetPlayerContext(vm.L)->scene;
+  std::vector<qmDirtyRect> pieces;
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 3; x++) pieces.push_back({x * 100 + 10, y * 50, x * 100 + 79, y * 50 + 44});
+  const struct {
+    const char *name;
+    std::vector<qmDirtyRect> plan;
+    bool box;
+  } cases[] = {
+      {"twelve pieces over most of the picture", pieces, true},
+      {"two small pieces in opposite corners", {{2, 3, 11, 12}, {285, 185, 294, 194}}, false},
+  };
+  qmBitmap *walked = AllocBitmap(W, H), *planned = AllocBitmap(W, H);
+  ASSERT_TRUE(walked && planned);
+  Redraw(sc, vm.d, vm.Pic(), walked, 0, 0, W, H, 0);
+  for (const auto &c : cases) {
+    qmLayerGrid grid;
+    BuildLayerGrid(vm.d, vm.Pic(), 0, &grid);
+    EXPECT_EQ(PlanCostsMoreThanBox(&grid, c.plan), c.box) << c.name;
+    FillBitmapRect(planned, 0, 0, W, H, 0x5A5A5A);
+    RedrawPlan(sc, vm.d, vm.Pic(), planned, c.plan, 0);
+    int wrong = 0;
+    for (const qmDirtyRect &r : c.plan)
+      for (int y = r.y1; y <= r.y2; y++)
+        for (int x = r.x1; x <= r.x2; x++)
+          wrong += DisplayVm::BitmapPixel(walked, x, y) != DisplayVm::BitmapPixel(planned, x, y);
+    EXPECT_EQ(wrong, 0) << c.name;
+  }
+  FreeBitmap(walked);
+  FreeBitmap(planned);
+}
+
 // A move list that takes every layer somewhere else over a picture of many cells: the window,
 // refreshed as one batch through the grid, matches a full composition.
 TEST(LayerGrid, MoveListOverManyCellsMatchesAFullRecomposition) {
