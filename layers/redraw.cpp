@@ -417,10 +417,10 @@ void RedrawPlan(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst,
   qmLayerGrid grid;
   BuildLayerGrid(display, pic, flags, &grid);
   // Rectangles cut their layers into more parts, and where they overlap they are composed twice:
-  // their box composed once when that costs less.
+  // their box composed once when that costs less, from the grid already made.
   if (PlanCostsMoreThanBox(&grid, plan)) {
     const qmDirtyRect box = BoxOf(plan);
-    Redraw(scene, display, pic, dst, box.x1, box.y1, box.x2 - box.x1 + 1, box.y2 - box.y1 + 1, flags);
+    RedrawFromGrid(scene, display, &grid, dst, box.x1, box.y1, box.x2 - box.x1 + 1, box.y2 - box.y1 + 1);
     return;
   }
   for (const qmDirtyRect &r : plan) RedrawFromGrid(scene, display, &grid, dst, r.x1, r.y1, r.x2 - r.x1 + 1, r.y2 - r.y1 + 1);

@@ -72,8 +72,8 @@ void RedrawRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t hei
 void RefreshRect(qmScene *scene, int32_t x, int32_t y, int32_t width, int32_t height);
 void RefreshLayer(qmScene *scene, const qmLayer *layer);
 // Composes the planned rectangles (inclusive corners, on the picture) into dst: a single one as
-// Redraw composes it, several through one layer grid built for them all, or their box as Redraw
-// composes it when that costs less.
+// Redraw composes it, several through one layer grid built for them all: each of them, or their
+// box when that costs less.
 void RedrawPlan(qmScene *scene, qmDisplay *display, qmBGPic *pic, qmBitmap *dst, const std::vector<qmDirtyRect> &plan,
                 uint32_t flags);
 // The rectangles PlanRefresh gives for the list, redrawn and shown.
