@@ -7,12 +7,16 @@
 #include <unordered_set>
 #include <vector>
 
+#include "platform/memory.h"
 #include "runtime/vm/vm_api.h"
 #include "runtime/vm/vm_state.h"
 #include "runtime/vm/vm_string.h"
 #include "runtime/vm/vm_table.h"
 
 namespace {
+
+// The allocator as the player sets it up at start-up, for the peers as for the tables.
+const bool kLongRunAllocator = (MemSetUpForLongRun(), true);
 
 struct Vm {
   VmState *L = vm_open();

@@ -1,118 +1,17 @@
 // The system audio-file reader on FFmpeg (libavformat, libavcodec, libswresample): the one
-// file that calls them for sound files. The libraries are opened at the first sound file, not
-// at start-up: they bring about a hundred shared objects with them, and most scripts play no
-// sound file.
+// file that decodes sound files through them, opened at the first sound file
+// (platform/avlibrary.h).
 #include "platform/audiofile.h"
-
-#include <dlfcn.h>
 
 #include <cstring>
 #include <vector>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavcodec/version.h>
-#include <libavformat/avformat.h>
-#include <libavformat/version.h>
-#include <libavutil/log.h>
-#include <libavutil/macros.h>
-#include <libavutil/opt.h>
-#include <libavutil/version.h>
-#include <libswresample/swresample.h>
-#include <libswresample/version.h>
-}
-
+#include "platform/avlibrary.h"
 #include "platform/file.h"
 #include "runtime/errcodes.h"
 
-namespace {
-
-// The libraries, by the SONAME of the major version the headers describe.
-enum AvLibrary { kAvFormat, kAvCodec, kSwResample, kAvUtil, kAvLibraryCount };
-constexpr const char *kAvLibraryNames[kAvLibraryCount] = {
-    "libavformat.so." AV_STRINGIFY(LIBAVFORMAT_VERSION_MAJOR),
-    "libavcodec.so." AV_STRINGIFY(LIBAVCODEC_VERSION_MAJOR),
-    "libswresample.so." AV_STRINGIFY(LIBSWRESAMPLE_VERSION_MAJOR),
-    "libavutil.so." AV_STRINGIFY(LIBAVUTIL_VERSION_MAJOR),
-};
-
-// Every FFmpeg function this file calls, with the library that exports it.
-#define QM_AV_FUNCTIONS(X) \
-  X(kAvFormat, avio_alloc_context) \
-  X(kAvFormat, avio_context_free) \
-  X(kAvFormat, avio_seek) \
-  X(kAvFormat, avformat_alloc_context) \
-  X(kAvFormat, avformat_open_input) \
-  X(kAvFormat, avformat_find_stream_info) \
-  X(kAvFormat, av_find_best_stream) \
-  X(kAvFormat, av_read_frame) \
-  X(kAvFormat, av_seek_frame) \
-  X(kAvFormat, avformat_close_input) \
-  X(kAvCodec, avcodec_find_decoder) \
-  X(kAvCodec, avcodec_alloc_context3) \
-  X(kAvCodec, avcodec_parameters_to_context) \
-  X(kAvCodec, avcodec_open2) \
-  X(kAvCodec, avcodec_send_packet) \
-  X(kAvCodec, avcodec_receive_frame) \
-  X(kAvCodec, avcodec_flush_buffers) \
-  X(kAvCodec, avcodec_free_context) \
-  X(kAvCodec, av_packet_alloc) \
-  X(kAvCodec, av_packet_unref) \
-  X(kAvCodec, av_packet_free) \
-  X(kSwResample, swr_alloc_set_opts2) \
-  X(kSwResample, swr_init) \
-  X(kSwResample, swr_get_out_samples) \
-  X(kSwResample, swr_convert) \
-  X(kSwResample, swr_free) \
-  X(kAvUtil, av_log_set_level) \
-  X(kAvUtil, av_malloc) \
-  X(kAvUtil, av_free) \
-  X(kAvUtil, av_freep) \
-  X(kAvUtil, av_frame_alloc) \
-  X(kAvUtil, av_frame_unref) \
-  X(kAvUtil, av_frame_free) \
-  X(kAvUtil, av_channel_layout_default) \
-  X(kAvUtil, av_rescale) \
-  X(kAvUtil, av_rescale_q)
-
-// Typed from the headers' own declarations, so that a pointer cannot drift from its function.
-struct AvFunctions {
-#define QM_AV_POINTER(library, name) decltype(&::name) name;
-  QM_AV_FUNCTIONS(QM_AV_POINTER)
-#undef QM_AV_POINTER
-};
-
-// Opens the libraries and resolves every function: the table, or null when one is missing.
-// The libraries stay loaded for the life of the process.
-const AvFunctions *LoadAv() {
-  static AvFunctions table;
-  void *handles[kAvLibraryCount] = {};
-  bool ok = true;
-  for (int i = 0; i < kAvLibraryCount && ok; i++)
-    ok = (handles[i] = dlopen(kAvLibraryNames[i], RTLD_NOW | RTLD_LOCAL)) != nullptr;
-#define QM_AV_RESOLVE(library, name) \
-  if (ok) ok = (table.name = reinterpret_cast<decltype(table.name)>(dlsym(handles[library], #name))) != nullptr;
-  QM_AV_FUNCTIONS(QM_AV_RESOLVE)
-#undef QM_AV_RESOLVE
-  if (!ok) {
-    for (void *h : handles)
-      if (h) dlclose(h);
-    return nullptr;
-  }
-  table.av_log_set_level(AV_LOG_QUIET);  // failures come back as error codes
-  return &table;
-}
-
-// The loaded table, or null: loaded once, whichever thread asks first.
-const AvFunctions *Av() {
-  static const AvFunctions *const av = LoadAv();
-  return av;
-}
-
-}  // namespace
-
 struct qmSoundFile {
-  const AvFunctions *av;
+  const qmAvFunctions *av;
   qmFileHandle *file;
   AVIOContext *io;
   AVFormatContext *format;
@@ -161,7 +60,7 @@ const char *ContainerName(const char *fmt) {
 
 // Decodes the next frame into pending: false at the end of the stream.
 bool DecodeMore(qmSoundFile *f) {
-  const AvFunctions &av = *f->av;
+  const qmAvFunctions &av = *f->av;
   for (;;) {
     int r = av.avcodec_receive_frame(f->codec, f->frame);
     if (r == 0) {
@@ -199,12 +98,12 @@ uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **ou
   *out = nullptr;
   qmFileHandle *h = FileOpen(name, FILE_MODE_READ);
   if (!h) return ERR_READFILE;
-  const AvFunctions *loaded = Av();
+  const qmAvFunctions *loaded = AvLibrary();
   if (!loaded) {  // no system decoders: the player runs on without them
     FileClose(h);
     return ERR_UNKNOWNMUSFMT;
   }
-  const AvFunctions &av = *loaded;
+  const qmAvFunctions &av = *loaded;
   auto *f = new (std::nothrow) qmSoundFile{};
   if (!f) {
     FileClose(h);
@@ -317,7 +216,7 @@ uint64_t ReadSoundFile(qmSoundFile *f, void *buffer, uint64_t frames, int *end) 
 
 void SeekSoundFile(qmSoundFile *f, uint64_t frame) {
   if (frame >= f->frames) return;
-  const AvFunctions &av = *f->av;
+  const qmAvFunctions &av = *f->av;
   // Packet times are not exact in every container: go back to the start and drop frames up to
   // the target, so that a seek lands on the very frame.
   AVStream *st = f->format->streams[f->stream];
@@ -335,7 +234,7 @@ void SeekSoundFile(qmSoundFile *f, uint64_t frame) {
 
 void CloseSoundFile(qmSoundFile *f) {
   if (!f) return;
-  const AvFunctions &av = *f->av;
+  const qmAvFunctions &av = *f->av;
   av.av_frame_free(&f->frame);
   av.av_packet_free(&f->packet);
   av.swr_free(&f->swr);

@@ -11,6 +11,10 @@ void MemFree(void *block);
 // translations. Nothing changes for the block's owner; the advice may be ignored.
 void MemAdviseLargePages(void *block, uint64_t size);
 
+// Sets the C allocator up for a long run, once at start-up: memory the script frees is kept for
+// its next allocations instead of going back to the kernel and being faulted in again.
+void MemSetUpForLongRun();
+
 // For tests of the out-of-memory paths: the n-th allocation from now (1 = the next one) fails,
 // and so does none after it; 0 switches the failure off. Answers whether the failure was used.
 void SetMemAllocFailure(uint64_t n);

@@ -148,6 +148,7 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
 uint32_t CallScriptMain(VmState *L) { return vm_pcall(L, 0, 0, 0); }
 
 int PlayerMain(int argc, char **argv) {
+  MemSetUpForLongRun();
   qmPlayerRun *run = GetPlayerRun();
   run->args = static_cast<qmClArgs *>(MemAlloc(sizeof(qmClArgs), 1));
   run->applet = static_cast<qmPlayerApplet *>(MemAlloc(sizeof(qmPlayerApplet), 1));

@@ -5,17 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-extern "C" {
-#include <libavcodec/avcodec.h>
-#include <libavformat/avformat.h>
-#include <libavutil/channel_layout.h>
-#include <libavutil/imgutils.h>
-#include <libavutil/log.h>
-#include <libswresample/swresample.h>
-#include <libswscale/swscale.h>
-}
-
 #include "media/videocore/videosource.h"
+#include "platform/avlibrary.h"
 
 namespace {
 
@@ -40,13 +31,14 @@ double Seconds(int64_t ts, AVRational base) {
 }
 
 AVCodecContext *OpenDecoder(AVStream *st) {
-  const AVCodec *codec = avcodec_find_decoder(st->codecpar->codec_id);
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
+  const AVCodec *codec = av.avcodec_find_decoder(st->codecpar->codec_id);
   if (!codec) return nullptr;
-  AVCodecContext *c = avcodec_alloc_context3(codec);
+  AVCodecContext *c = av.avcodec_alloc_context3(codec);
   if (!c) return nullptr;
   c->thread_count = 1;  // the engine's own threads overlap the work
-  if (avcodec_parameters_to_context(c, st->codecpar) < 0 || avcodec_open2(c, codec, nullptr) < 0) {
-    avcodec_free_context(&c);
+  if (av.avcodec_parameters_to_context(c, st->codecpar) < 0 || av.avcodec_open2(c, codec, nullptr) < 0) {
+    av.avcodec_free_context(&c);
     return nullptr;
   }
   return c;
@@ -55,55 +47,59 @@ AVCodecContext *OpenDecoder(AVStream *st) {
 void CloseSource(void *h) {
   FFSource *s = static_cast<FFSource *>(h);
   if (!s) return;
-  sws_freeContext(s->scaler);
-  swr_free(&s->resampler);
-  av_frame_free(&s->frame);
-  av_frame_free(&s->soundFrame);
-  avcodec_free_context(&s->video);
-  avcodec_free_context(&s->audio);
-  avformat_close_input(&s->format);
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
+  av.sws_freeContext(s->scaler);
+  av.swr_free(&s->resampler);
+  av.av_frame_free(&s->frame);
+  av.av_frame_free(&s->soundFrame);
+  av.avcodec_free_context(&s->video);
+  av.avcodec_free_context(&s->audio);
+  av.avformat_close_input(&s->format);
   delete s;
 }
 
 bool OpenAudio(FFSource *s, qmVideoInfo *info) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   AVStream *st = s->format->streams[s->audioIndex];
   s->audio = OpenDecoder(st);
   if (!s->audio || s->audio->sample_rate < 1 || s->audio->ch_layout.nb_channels < 1) return false;
   s->outChannels = s->audio->ch_layout.nb_channels >= 2 ? 2 : 1;
   AVChannelLayout outLayout;
-  av_channel_layout_default(&outLayout, int(s->outChannels));
-  int r = swr_alloc_set_opts2(&s->resampler, &outLayout, AV_SAMPLE_FMT_S16, s->audio->sample_rate,
+  av.av_channel_layout_default(&outLayout, int(s->outChannels));
+  int r = av.swr_alloc_set_opts2(&s->resampler, &outLayout, AV_SAMPLE_FMT_S16, s->audio->sample_rate,
                               &s->audio->ch_layout, s->audio->sample_fmt, s->audio->sample_rate, 0, nullptr);
-  av_channel_layout_uninit(&outLayout);
-  if (r < 0 || swr_init(s->resampler) < 0) return false;
+  av.av_channel_layout_uninit(&outLayout);
+  if (r < 0 || av.swr_init(s->resampler) < 0) return false;
   info->sampleRate = uint32_t(s->audio->sample_rate);
   info->channels = s->outChannels;
   return true;
 }
 
 void *OpenSource(const char *path, qmVideoInfo *info) {
-  av_log_set_level(AV_LOG_QUIET);
+  const qmAvFunctions *loaded = AvLibrary();
+  if (!loaded) return nullptr;  // FFmpeg is not installed: no file opens through it
+  const qmAvFunctions &av = *loaded;
   FFSource *s = new (std::nothrow) FFSource{};
   if (!s) return nullptr;
   s->videoIndex = s->audioIndex = -1;
-  if (avformat_open_input(&s->format, path, nullptr, nullptr) < 0) {
+  if (av.avformat_open_input(&s->format, path, nullptr, nullptr) < 0) {
     delete s;
     return nullptr;
   }
-  if (avformat_find_stream_info(s->format, nullptr) < 0) return CloseSource(s), nullptr;
-  s->videoIndex = av_find_best_stream(s->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+  if (av.avformat_find_stream_info(s->format, nullptr) < 0) return CloseSource(s), nullptr;
+  s->videoIndex = av.av_find_best_stream(s->format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
   if (s->videoIndex < 0) return CloseSource(s), nullptr;
   AVStream *vs = s->format->streams[s->videoIndex];
   if (vs->disposition & AV_DISPOSITION_ATTACHED_PIC) return CloseSource(s), nullptr;
   s->video = OpenDecoder(vs);
-  s->frame = av_frame_alloc();
-  s->soundFrame = av_frame_alloc();
+  s->frame = av.av_frame_alloc();
+  s->soundFrame = av.av_frame_alloc();
   if (!s->video || !s->frame || !s->soundFrame || s->video->width < 1 || s->video->height < 1) return CloseSource(s), nullptr;
-  s->audioIndex = av_find_best_stream(s->format, AVMEDIA_TYPE_AUDIO, -1, s->videoIndex, nullptr, 0);
+  s->audioIndex = av.av_find_best_stream(s->format, AVMEDIA_TYPE_AUDIO, -1, s->videoIndex, nullptr, 0);
   if (s->audioIndex >= 0 && !OpenAudio(s, info)) {
     // A sound track we cannot decode: the picture plays silent.
-    avcodec_free_context(&s->audio);
-    swr_free(&s->resampler);
+    av.avcodec_free_context(&s->audio);
+    av.swr_free(&s->resampler);
     s->audioIndex = -1;
     info->sampleRate = info->channels = 0;
   }
@@ -112,7 +108,7 @@ void *OpenSource(const char *path, qmVideoInfo *info) {
   info->width = s->video->width;
   info->height = s->video->height;
   int64_t d = s->format->duration;
-  if (d == AV_NOPTS_VALUE || d < 0) d = vs->duration == AV_NOPTS_VALUE ? 0 : av_rescale_q(vs->duration, vs->time_base, AV_TIME_BASE_Q);
+  if (d == AV_NOPTS_VALUE || d < 0) d = vs->duration == AV_NOPTS_VALUE ? 0 : av.av_rescale_q(vs->duration, vs->time_base, AV_TIME_BASE_Q);
   int64_t ms = d / 1000;
   info->duration = uint32_t(ms > int64_t(UINT32_MAX) ? UINT32_MAX : ms);
   info->seekStream = 0;
@@ -127,22 +123,23 @@ void *OpenSource(const char *path, qmVideoInfo *info) {
 }
 
 int NextPacket(void *h, qmVideoPacket *p) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   FFSource *s = static_cast<FFSource *>(h);
-  AVPacket *pkt = av_packet_alloc();
+  AVPacket *pkt = av.av_packet_alloc();
   if (!pkt) return -2;
   for (;;) {
-    int r = av_read_frame(s->format, pkt);
+    int r = av.av_read_frame(s->format, pkt);
     if (r < 0) {
       // The end: empty packets drain the pictures the decoder still holds.
       if (s->videoDrained) {
-        av_packet_free(&pkt);
+        av.av_packet_free(&pkt);
         return -1;
       }
       *p = {pkt, 0, 0, -1.0};
       return 0;
     }
     if (pkt->stream_index == s->videoIndex || pkt->stream_index == s->audioIndex) break;
-    av_packet_unref(pkt);
+    av.av_packet_unref(pkt);
   }
   AVStream *st = s->format->streams[pkt->stream_index];
   p->data = pkt;
@@ -153,20 +150,22 @@ int NextPacket(void *h, qmVideoPacket *p) {
 }
 
 void FreePacket(void *, qmVideoPacket *p) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   AVPacket *pkt = static_cast<AVPacket *>(p->data);
-  av_packet_free(&pkt);
+  av.av_packet_free(&pkt);
   p->data = nullptr;
 }
 
 int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   AVStream *st = s->format->streams[s->videoIndex];
   for (;;) {
-    int r = avcodec_receive_frame(s->video, s->frame);
+    int r = av.avcodec_receive_frame(s->video, s->frame);
     if (r == AVERROR_EOF) s->videoDrained = 1;
     if (r < 0) return -1;
     int64_t ts = s->frame->best_effort_timestamp;
     if (s->skipBefore != AV_NOPTS_VALUE && ts != AV_NOPTS_VALUE && ts < s->skipBefore) {
-      av_frame_unref(s->frame);
+      av.av_frame_unref(s->frame);
       continue;
     }
     s->skipBefore = AV_NOPTS_VALUE;
@@ -174,40 +173,41 @@ int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
   }
   AVFrame *fr = s->frame;
   int flags = f->smooth ? SWS_BILINEAR : SWS_POINT;
-  s->scaler = sws_getCachedContext(s->scaler, fr->width, fr->height, AVPixelFormat(fr->format), f->width, f->height,
+  s->scaler = av.sws_getCachedContext(s->scaler, fr->width, fr->height, AVPixelFormat(fr->format), f->width, f->height,
                                    AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr);
   if (!s->scaler) {
-    av_frame_unref(fr);
+    av.av_frame_unref(fr);
     return -1;
   }
   uint8_t *dst[4] = {f->pixels, nullptr, nullptr, nullptr};
   int dstStride[4] = {f->bytesPerRow, 0, 0, 0};
-  sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride);
+  av.sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride);
   f->repeat = uint32_t(fr->repeat_pict > 0 ? fr->repeat_pict : 0);
   f->pts = Seconds(fr->pts, st->time_base);
   f->dts = Seconds(fr->pkt_dts, st->time_base);
   double at = Seconds(fr->best_effort_timestamp, st->time_base);
   double start = st->start_time == AV_NOPTS_VALUE ? 0.0 : Seconds(st->start_time, st->time_base);
   f->position = at >= 0.0 && s->frameSeconds > 0.0 ? int32_t(std::lround((at - start) / s->frameSeconds)) : -1;
-  av_frame_unref(fr);
+  av.av_frame_unref(fr);
   return 0;
 }
 
 int DecodeVideo(void *h, const qmVideoPacket *p, qmDecodedFrame *f) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   FFSource *s = static_cast<FFSource *>(h);
   const AVPacket *pkt = static_cast<const AVPacket *>(p->data);
   if (pkt->size == 0 && !pkt->data) {
-    if (!s->drainSent) avcodec_send_packet(s->video, nullptr);
+    if (!s->drainSent) av.avcodec_send_packet(s->video, nullptr);
     s->drainSent = 1;
     int r = ReceivePicture(s, f);
     if (r < 0) s->videoDrained = 1;
     return r;
   }
-  int r = avcodec_send_packet(s->video, pkt);
+  int r = av.avcodec_send_packet(s->video, pkt);
   if (r == AVERROR(EAGAIN)) {
     // The decoder holds a picture: it comes out first and this packet is offered again.
     int got = ReceivePicture(s, f);
-    avcodec_send_packet(s->video, pkt);
+    av.avcodec_send_packet(s->video, pkt);
     return got;
   }
   if (r < 0) return -1;
@@ -215,44 +215,48 @@ int DecodeVideo(void *h, const qmVideoPacket *p, qmDecodedFrame *f) {
 }
 
 int32_t DecodeAudio(void *h, const qmVideoPacket *p, uint8_t *out, uint32_t capacity, int32_t *usedUp) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   FFSource *s = static_cast<FFSource *>(h);
   *usedUp = 1;
   if (!s->audio) return 0;
   const AVPacket *pkt = static_cast<const AVPacket *>(p->data);
   if (s->audioSent != pkt) {
     s->audioSent = pkt;
-    if (avcodec_send_packet(s->audio, pkt) < 0) return 0;
+    if (av.avcodec_send_packet(s->audio, pkt) < 0) return 0;
   }
-  if (avcodec_receive_frame(s->audio, s->soundFrame) < 0) return 0;
+  if (av.avcodec_receive_frame(s->audio, s->soundFrame) < 0) return 0;
   uint32_t frameBytes = 2 * s->outChannels;
   int room = int(capacity / frameBytes);
   uint8_t *dst[1] = {out};
-  int n = swr_convert(s->resampler, dst, room, const_cast<const uint8_t **>(s->soundFrame->extended_data),
+  int n = av.swr_convert(s->resampler, dst, room, const_cast<const uint8_t **>(s->soundFrame->extended_data),
                       s->soundFrame->nb_samples);
-  av_frame_unref(s->soundFrame);
+  av.av_frame_unref(s->soundFrame);
   *usedUp = 0;  // more pictures of sound may follow from the same packet
   return n > 0 ? int32_t(uint32_t(n) * frameBytes) : 0;
 }
 
 void FlushVideo(void *h) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   FFSource *s = static_cast<FFSource *>(h);
-  avcodec_flush_buffers(s->video);
+  av.avcodec_flush_buffers(s->video);
   s->videoDrained = s->drainSent = 0;
 }
 
 void FlushAudio(void *h) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   FFSource *s = static_cast<FFSource *>(h);
   if (!s->audio) return;
-  avcodec_flush_buffers(s->audio);
+  av.avcodec_flush_buffers(s->audio);
   s->audioSent = nullptr;
 }
 
 int Seek(void *h, int64_t ms, uint32_t) {
+  const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   FFSource *s = static_cast<FFSource *>(h);
   AVStream *st = s->format->streams[s->videoIndex];
   int64_t start = st->start_time == AV_NOPTS_VALUE ? 0 : st->start_time;
-  int64_t target = start + av_rescale_q(ms, AVRational{1, 1000}, st->time_base);
-  if (av_seek_frame(s->format, s->videoIndex, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
+  int64_t target = start + av.av_rescale_q(ms, AVRational{1, 1000}, st->time_base);
+  if (av.av_seek_frame(s->format, s->videoIndex, target, AVSEEK_FLAG_BACKWARD) < 0) return -1;
   FlushVideo(s);
   FlushAudio(s);
   // The picture kept is the one in view at ms: the last that starts at or before it.

@@ -1,0 +1,73 @@
+// The heavy libraries that only some commands need are opened by the first such command, not at
+// start-up: FFmpeg for sound files in the system's formats and for movies. Where such a library
+// is missing, those commands fail as for a file nobody reads, and the player runs on.
+#include <cstdlib>
+
+#include "tests/player/e2e_util.h"
+
+namespace {
+
+// The dynamic loader's own report of every library it maps, on standard error.
+const char kLoaderReport[] = "LD_DEBUG=files";
+
+bool Mapped(const PlayerResult &r, const std::string &soname) { return r.err.find("file=" + soname) != std::string::npos; }
+
+// A FLAC sound and a Matroska movie with a sound track: only FFmpeg reads either.
+void MakeFiles(const PlayerDir &d) {
+  const std::string sound = "ffmpeg -loglevel error -y -f lavfi -i \"sine=frequency=440:sample_rate=22050:duration=0.2\" "
+                            "-c:a flac " + d / "tone.flac";
+  const std::string movie = "ffmpeg -loglevel error -y -f lavfi -i \"color=c=blue:s=16x8:r=10:d=0.3\" "
+                            "-f lavfi -i \"sine=frequency=440:sample_rate=22050:duration=0.3\" "
+                            "-c:v png -c:a pcm_s16le -shortest " + d / "clip.mkv";
+  ASSERT_EQ(std::system(sound.c_str()), 0);
+  ASSERT_EQ(std::system(movie.c_str()), 0);
+}
+
+}  // namespace
+
+TEST(E2eOnDemand, FFmpegOpensAtTheFirstSoundFileOrMovie) {
+  PlayerDir d;
+  MakeFiles(d);
+  struct Case {
+    const char *name;
+    std::vector<ScriptLine> lines;
+    bool mapped;
+    std::string out;
+  };
+  const Case cases[] = {
+      {"a script that plays nothing", {{true, "IsSample", {1}}}, false, "0\n"},
+      {"a sound file", {{false, "LoadSample", {1, d / "tone.flac"}}, {true, "GetAttribute", {2, 1, 11}}}, true, "4410\n"},
+      {"a movie", {{false, "OpenVideo", {1, d / "clip.mkv"}}, {true, "GetAttribute", {50, 1, 11}}}, true, "3\n"},
+  };
+  for (const Case &c : cases) {
+    qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));
+    PlayerResult r = d.Run({"-QUIET", d / "a.qma"}, {kLoaderReport, "SDL_AUDIODRIVER=dummy"});
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.out;
+    EXPECT_EQ(Mapped(r, "libavformat.so."), c.mapped) << c.name;
+    EXPECT_EQ(r.out, c.out) << c.name;
+  }
+}
+
+TEST(E2eOnDemand, WithoutFFmpegThoseFilesFailAsUnreadable) {
+  PlayerDir d;
+  MakeFiles(d);
+  // The shim answers for dlopen alone; a sanitized player must not insist on coming first.
+  const std::vector<std::string> env = {"LD_PRELOAD=" QM_TEST_HIDELIB, "QM_TEST_HIDE_LIBS=libavformat",
+                                        "SDL_AUDIODRIVER=dummy",
+                                        "ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0"};
+  struct Case {
+    const char *name;
+    std::vector<ScriptLine> lines;
+    const char *error;
+  };
+  const Case cases[] = {
+      {"a sound file", {{true, "IsSample", {1}}, {false, "LoadSample", {1, d / "tone.flac"}}}, "Unknown"},
+      {"a movie", {{true, "IsSample", {1}}, {false, "OpenVideo", {1, d / "clip.mkv"}}}, "not recognized as a video stream"},
+  };
+  for (const Case &c : cases) {
+    qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));
+    PlayerResult r = d.Run({"-QUIET", d / "a.qma"}, env);
+    EXPECT_EQ(r.status, 1) << c.name << ": " << r.out << r.err;
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << c.name << ": " << r.err;
+  }
+}
