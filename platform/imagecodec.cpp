@@ -1,9 +1,11 @@
 // The system picture codecs: JPEG through TurboJPEG, TIFF through libtiff, GIF through giflib,
 // PNG through libpng's simplified interface. None of these long-jumps through our
 // frames: TurboJPEG, libtiff and giflib report errors by their results, and the simplified
-// libpng interface keeps its own jump inside libpng.
+// libpng interface keeps its own jump inside libpng. libtiff is opened at the first TIFF
+// picture: it brings seven compression libraries with it, and few scripts load a TIFF.
 #include "platform/imagecodec.h"
 
+#include <dlfcn.h>
 #include <gif_lib.h>
 #include <png.h>
 #include <tiffio.h>
@@ -113,37 +115,85 @@ int TiffMap(thandle_t, void **, toff_t *) { return 0; }
 void TiffUnmap(thandle_t, void *, toff_t) {}
 int TiffQuiet(TIFF *, void *, const char *, const char *, va_list) { return 1; }
 
+// The SONAME of the libtiff version the headers describe.
+constexpr const char *kTiffLibrary = "libtiff.so.6";
+
+// Every libtiff function this file calls.
+#define QM_TIFF_FUNCTIONS(X) \
+  X(TIFFOpenOptionsAlloc) \
+  X(TIFFOpenOptionsSetMaxSingleMemAlloc) \
+  X(TIFFOpenOptionsSetErrorHandlerExtR) \
+  X(TIFFOpenOptionsSetWarningHandlerExtR) \
+  X(TIFFOpenOptionsFree) \
+  X(TIFFClientOpenExt) \
+  X(TIFFGetField) \
+  X(TIFFRGBAImageOK) \
+  X(TIFFReadRGBAImageOriented) \
+  X(TIFFClose)
+
+// Typed from the header's own declarations, so that a pointer cannot drift from its function.
+struct TiffFunctions {
+#define QM_TIFF_POINTER(name) decltype(&::name) name;
+  QM_TIFF_FUNCTIONS(QM_TIFF_POINTER)
+#undef QM_TIFF_POINTER
+};
+
+const TiffFunctions *LoadTiff() {
+  static TiffFunctions table;
+  void *lib = dlopen(kTiffLibrary, RTLD_NOW | RTLD_LOCAL);
+  bool ok = lib != nullptr;
+#define QM_TIFF_RESOLVE(name) \
+  if (ok) ok = (table.name = reinterpret_cast<decltype(table.name)>(dlsym(lib, #name))) != nullptr;
+  QM_TIFF_FUNCTIONS(QM_TIFF_RESOLVE)
+#undef QM_TIFF_RESOLVE
+  if (!ok && lib) dlclose(lib);
+  return ok ? &table : nullptr;
+}
+
+// The table, opened at the first TIFF picture from whichever thread; null when libtiff is
+// missing, then and later. It stays loaded for the life of the process.
+const TiffFunctions *Tiff() {
+  static const TiffFunctions *const tiff = LoadTiff();
+  return tiff;
+}
+
 uint32_t DecodeTiff(const uint8_t *bytes, uint64_t length, bool wantPixels, Decoded *out) {
+  const TiffFunctions *loaded = Tiff();
+  if (!loaded) {
+    SetPlatformErrorArgument(kTiffLibrary);
+    return ERR_OPENLIB;
+  }
+  const TiffFunctions &tiff = *loaded;
   MemoryStream stream = {bytes, length, 0};
-  TIFFOpenOptions *options = TIFFOpenOptionsAlloc();
+  TIFFOpenOptions *options = tiff.TIFFOpenOptionsAlloc();
   if (!options) return ERR_MEM;
   // No single allocation of libtiff's may exceed what one picture of ours may hold.
-  TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(kMaxImagePixels * 4));
-  TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
-  TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
-  TIFF *tif = TIFFClientOpenExt("picture", "rm", &stream, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize,
+  tiff.TIFFOpenOptionsSetMaxSingleMemAlloc(options, tmsize_t(kMaxImagePixels * 4));
+  tiff.TIFFOpenOptionsSetErrorHandlerExtR(options, TiffQuiet, nullptr);
+  tiff.TIFFOpenOptionsSetWarningHandlerExtR(options, TiffQuiet, nullptr);
+  TIFF *tif = tiff.TIFFClientOpenExt("picture", "rm", &stream, TiffRead, TiffWrite, TiffSeek, TiffClose, TiffSize,
                                 TiffMap, TiffUnmap, options);
-  TIFFOpenOptionsFree(options);
+  tiff.TIFFOpenOptionsFree(options);
   if (!tif) return ERR_LOADPICTURE2;
   uint32_t width = 0, height = 0;
   uint16_t extraCount = 0, *extra = nullptr;
-  TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
-  TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
-  TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
+  tiff.TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &width);
+  tiff.TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &height);
+  tiff.TIFFGetField(tif, TIFFTAG_EXTRASAMPLES, &extraCount, &extra);
   // Only alpha that is not premultiplied counts as an alpha channel.
   bool alpha = false;
   for (uint16_t i = 0; i < extraCount && extra; i++)
     if (extra[i] == EXTRASAMPLE_UNASSALPHA) alpha = true;
   uint32_t err = CheckImageSize(width, height, length);
   char message[1024];
-  if (!err && !TIFFRGBAImageOK(tif, message)) err = ERR_LOADPICTURE2;
+  if (!err && !tiff.TIFFRGBAImageOK(tif, message)) err = ERR_LOADPICTURE2;
   if (!err && wantPixels) {
     out->pixels = AllocPixels(int32_t(width), int32_t(height), 0);
     if (!out->pixels) err = ERR_MEM;
-    else if (!TIFFReadRGBAImageOriented(tif, width, height, out->pixels, ORIENTATION_TOPLEFT, 0))
+    else if (!tiff.TIFFReadRGBAImageOriented(tif, width, height, out->pixels, ORIENTATION_TOPLEFT, 0))
       err = ERR_LOADPICTURE2;
   }
-  TIFFClose(tif);
+  tiff.TIFFClose(tif);
   if (err) {
     MemFree(out->pixels);
     out->pixels = nullptr;

@@ -66,7 +66,7 @@ uint32_t LoadImageFile(const char *name, uint32_t *paletteIn, int32_t pen, int32
     // half a result whatever they do.
     MemFree(pixels);
     MemFree(palette);
-    SetErrorArgument(name);
+    if (err != ERR_OPENLIB) SetErrorArgument(name);  // that one names the missing library
     return err;
   }
   if (pixelsOut) *pixelsOut = pixels;

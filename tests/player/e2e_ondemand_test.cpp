@@ -1,6 +1,7 @@
 // The heavy libraries that only some commands need are opened by the first such command, not at
-// start-up: FFmpeg for sound files in the system's formats and for movies. Where such a library
-// is missing, those commands fail as for a file nobody reads, and the player runs on.
+// start-up: FFmpeg for sound files in the system's formats and for movies, libtiff for TIFF
+// pictures. Where FFmpeg is missing, those files fail as files nobody reads; where libtiff is, a
+// TIFF picture fails naming the library.
 #include <cstdlib>
 
 #include "tests/player/e2e_util.h"
@@ -19,40 +20,47 @@ void MakeFiles(const PlayerDir &d) {
   const std::string movie = "ffmpeg -loglevel error -y -f lavfi -i \"color=c=blue:s=16x8:r=10:d=0.3\" "
                             "-f lavfi -i \"sine=frequency=440:sample_rate=22050:duration=0.3\" "
                             "-c:v png -c:a pcm_s16le -shortest " + d / "clip.mkv";
+  const std::string picture = "/usr/bin/python3 -c \"from PIL import Image; Image.new('RGB', (4, 2), (255, 0, 0)).save('" +
+                              d / "red.tif" + "')\"";
   ASSERT_EQ(std::system(sound.c_str()), 0);
   ASSERT_EQ(std::system(movie.c_str()), 0);
+  ASSERT_EQ(std::system(picture.c_str()), 0);
 }
 
 }  // namespace
 
-TEST(E2eOnDemand, FFmpegOpensAtTheFirstSoundFileOrMovie) {
+TEST(E2eOnDemand, LibrariesOpenAtTheFirstFileThatNeedsThem) {
   PlayerDir d;
   MakeFiles(d);
   struct Case {
     const char *name;
     std::vector<ScriptLine> lines;
+    const char *library;
     bool mapped;
     std::string out;
   };
   const Case cases[] = {
-      {"a script that plays nothing", {{true, "IsSample", {1}}}, false, "0\n"},
-      {"a sound file", {{false, "LoadSample", {1, d / "tone.flac"}}, {true, "GetAttribute", {2, 1, 11}}}, true, "4410\n"},
-      {"a movie", {{false, "OpenVideo", {1, d / "clip.mkv"}}, {true, "GetAttribute", {50, 1, 11}}}, true, "3\n"},
+      {"a script that plays nothing", {{true, "IsSample", {1}}}, "libavformat.so.", false, "0\n"},
+      {"nor shows a TIFF", {{true, "IsSample", {1}}}, "libtiff.so.", false, "0\n"},
+      {"a TIFF picture", {{false, "LoadBrush", {1, d / "red.tif"}}, {true, "ReadBrushPixel", {1, 3, 1}}},
+       "libtiff.so.", true, "16711680 -1\n"},
+      {"a sound file", {{false, "LoadSample", {1, d / "tone.flac"}}, {true, "GetAttribute", {2, 1, 11}}}, "libavformat.so.", true, "4410\n"},
+      {"a movie", {{false, "OpenVideo", {1, d / "clip.mkv"}}, {true, "GetAttribute", {50, 1, 11}}}, "libavformat.so.", true, "3\n"},
   };
   for (const Case &c : cases) {
     qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));
     PlayerResult r = d.Run({"-QUIET", d / "a.qma"}, {kLoaderReport, "SDL_AUDIODRIVER=dummy"});
     EXPECT_EQ(r.status, 0) << c.name << ": " << r.out;
-    EXPECT_EQ(Mapped(r, "libavformat.so."), c.mapped) << c.name;
+    EXPECT_EQ(Mapped(r, c.library), c.mapped) << c.name;
     EXPECT_EQ(r.out, c.out) << c.name;
   }
 }
 
-TEST(E2eOnDemand, WithoutFFmpegThoseFilesFailAsUnreadable) {
+TEST(E2eOnDemand, WithoutTheLibraryThoseFilesFail) {
   PlayerDir d;
   MakeFiles(d);
   // The shim answers for dlopen alone; a sanitized player must not insist on coming first.
-  const std::vector<std::string> env = {"LD_PRELOAD=" QM_TEST_HIDELIB, "QM_TEST_HIDE_LIBS=libavformat",
+  const std::vector<std::string> env = {"LD_PRELOAD=" QM_TEST_HIDELIB, "QM_TEST_HIDE_LIBS=libavformat,libtiff",
                                         "SDL_AUDIODRIVER=dummy",
                                         "ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0"};
   struct Case {
@@ -63,6 +71,8 @@ TEST(E2eOnDemand, WithoutFFmpegThoseFilesFailAsUnreadable) {
   const Case cases[] = {
       {"a sound file", {{true, "IsSample", {1}}, {false, "LoadSample", {1, d / "tone.flac"}}}, "Unknown"},
       {"a movie", {{true, "IsSample", {1}}, {false, "OpenVideo", {1, d / "clip.mkv"}}}, "not recognized as a video stream"},
+      {"a TIFF picture", {{true, "IsSample", {1}}, {false, "LoadBrush", {1, d / "red.tif"}}},
+       "Cannot open library libtiff.so.6!"},
   };
   for (const Case &c : cases) {
     qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));
