@@ -1,6 +1,7 @@
 // The rasterisers of coverage.h, reached through the coverage module's table. The module is
 // opened on the first call, beside the running program or else where the build made it, and
-// stays loaded for the life of the process. Without it every call fails with ERR_MEM.
+// stays loaded for the life of the process. Without it every call fails with ERR_OPENLIB, naming
+// the module, so that a user who copied the player without it learns what is missing.
 #include "graphics/coverage.h"
 
 #include <dlfcn.h>
@@ -13,6 +14,7 @@
 #include "graphics/coverage_module.h"
 #include "platform/path.h"
 #include "runtime/errcodes.h"
+#include "runtime/errmessages.h"
 
 const qmCoverageTable *OpenCoverageModule(const char *path) {
   void *handle = dlopen(path, RTLD_NOW | RTLD_LOCAL);
@@ -55,6 +57,11 @@ const qmCoverageTable *LoadTable() {
 std::once_flag loaded;
 std::atomic<const qmCoverageTable *> current{nullptr};
 
+uint32_t ModuleMissing() {
+  SetErrorArgument(QM_COVERAGE_MODULE);
+  return ERR_OPENLIB;
+}
+
 }  // namespace
 
 // Loaded once, whichever thread asks first.
@@ -70,27 +77,27 @@ void SetCoverageTable(const qmCoverageTable *table) {
 
 uint32_t FillCoveragePolygon(qmAlphaChannel *plane, const int32_t *points, int32_t count, int32_t antialias) {
   const qmCoverageTable *t = CoverageTable();
-  return t ? t->fillPolygon(plane, points, count, antialias) : uint32_t(ERR_MEM);
+  return t ? t->fillPolygon(plane, points, count, antialias) : ModuleMissing();
 }
 
 uint32_t DrawCoverageOutline(qmAlphaChannel *plane, const int32_t *points, int32_t count, int32_t width,
                              int32_t antialias) {
   const qmCoverageTable *t = CoverageTable();
-  return t ? t->drawOutline(plane, points, count, width, antialias) : uint32_t(ERR_MEM);
+  return t ? t->drawOutline(plane, points, count, width, antialias) : ModuleMissing();
 }
 
 uint32_t FillBitmapPolygon(qmBitmap *bitmap, const int32_t *points, int32_t count, uint32_t pixel) {
   const qmCoverageTable *t = CoverageTable();
-  return t ? t->fillBitmapPolygon(bitmap, points, count, pixel) : uint32_t(ERR_MEM);
+  return t ? t->fillBitmapPolygon(bitmap, points, count, pixel) : ModuleMissing();
 }
 
 uint32_t DrawBitmapOutline(qmBitmap *bitmap, const int32_t *points, int32_t count, int32_t width, uint32_t pixel) {
   const qmCoverageTable *t = CoverageTable();
-  return t ? t->drawBitmapOutline(bitmap, points, count, width, pixel) : uint32_t(ERR_MEM);
+  return t ? t->drawBitmapOutline(bitmap, points, count, width, pixel) : ModuleMissing();
 }
 
 uint32_t DrawCoverageLine(qmAlphaChannel *plane, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness,
                           int32_t antialias) {
   const qmCoverageTable *t = CoverageTable();
-  return t ? t->drawLine(plane, x1, y1, x2, y2, thickness, antialias) : uint32_t(ERR_MEM);
+  return t ? t->drawLine(plane, x1, y1, x2, y2, thickness, antialias) : ModuleMissing();
 }

@@ -1,7 +1,7 @@
 // The heavy libraries that only some commands need are opened by the first such command, not at
 // start-up: FFmpeg for sound files in the system's formats and for movies, libtiff for TIFF
 // pictures. Where FFmpeg is missing, those files fail as files nobody reads; where libtiff is, a
-// TIFF picture fails naming the library.
+// TIFF picture fails naming the library, as a shape does without the player's shapes module.
 #include <cstdlib>
 
 #include "tests/player/e2e_util.h"
@@ -60,7 +60,7 @@ TEST(E2eOnDemand, WithoutTheLibraryThoseFilesFail) {
   PlayerDir d;
   MakeFiles(d);
   // The shim answers for dlopen alone; a sanitized player must not insist on coming first.
-  const std::vector<std::string> env = {"LD_PRELOAD=" QM_TEST_HIDELIB, "QM_TEST_HIDE_LIBS=libavformat,libtiff",
+  const std::vector<std::string> env = {"LD_PRELOAD=" QM_TEST_HIDELIB, "QM_TEST_HIDE_LIBS=libavformat,libtiff,quenmoorplayer-coverage",
                                         "SDL_AUDIODRIVER=dummy",
                                         "ASAN_OPTIONS=detect_leaks=1:verify_asan_link_order=0"};
   struct Case {
@@ -73,6 +73,9 @@ TEST(E2eOnDemand, WithoutTheLibraryThoseFilesFail) {
       {"a movie", {{true, "IsSample", {1}}, {false, "OpenVideo", {1, d / "clip.mkv"}}}, "not recognized as a video stream"},
       {"a TIFF picture", {{true, "IsSample", {1}}, {false, "LoadBrush", {1, d / "red.tif"}}},
        "Cannot open library libtiff.so.6!"},
+      // The player's own module of shape rasterisers, were it not copied beside the player.
+      {"a shape", {{true, "IsSample", {1}}, {false, "Circle", {20, 20, 5, 255}}},
+       "Cannot open library quenmoorplayer-coverage.so!"},
   };
   for (const Case &c : cases) {
     qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));
