@@ -19,37 +19,38 @@ namespace {
 uint32_t MoveCommand(VmState *L, int32_t type, bool withFrames) {
   const int n = vm_gettop(L);
   CheckArgCount(L, 5, withFrames ? 8 : 7);
-  auto *m = static_cast<qmMove *>(MemAlloc(sizeof(qmMove), 1));
-  if (!m) return ERR_MEM;
-  m->scene = GetScene(L);
-  m->objectType = type;
-  m->speedOption = m->animSpeedOption = MOVESPEED_NORMAL;
-  m->cancel = CommandCancel(L);
+  // The request is read whole before its record is allocated: a reader that raises leaves
+  // nothing behind.
+  qmMove request = {};
+  request.scene = GetScene(L);
+  request.objectType = type;
+  request.speedOption = request.animSpeedOption = MOVESPEED_NORMAL;
+  request.cancel = CommandCancel(L);
   if (type == QMTYPE_LAYER) {
     int32_t position = 0;
-    if (uint32_t code = GetLayerArg(L, 1, &position)) {
-      MemFree(m);
-      return code;
-    }
-    m->objectId = {uint32_t(position), 0};
+    if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
+    request.objectId = {uint32_t(position), 0};
   } else {
-    m->objectId = GetObjectIdArg(L, 1);
+    request.objectId = GetObjectIdArg(L, 1);
   }
-  m->startX = vm_checkint32(L, 2), m->startY = vm_checkint32(L, 3);
-  m->endX = vm_checkint32(L, 4), m->endY = vm_checkint32(L, 5);
+  request.startX = vm_checkint32(L, 2), request.startY = vm_checkint32(L, 3);
+  request.endX = vm_checkint32(L, 4), request.endY = vm_checkint32(L, 5);
   if (n == 6 && vm_type(L, 6) == VM_TTABLE) {
     bool async = false;
-    GetFieldUInt(L, 6, "fx", &m->path, nullptr);
-    GetFieldInt(L, 6, "speed", &m->speedOption, nullptr);
-    GetFieldInt(L, 6, "animspeed", &m->animSpeedOption, nullptr);
+    GetFieldUInt(L, 6, "fx", &request.path, nullptr);
+    GetFieldInt(L, 6, "speed", &request.speedOption, nullptr);
+    GetFieldInt(L, 6, "animspeed", &request.animSpeedOption, nullptr);
     GetFieldFlag(L, 6, "async", &async, nullptr);
-    m->async = async;
+    request.async = async;
   } else {
-    if (n >= 6) m->speedOption = vm_checkint32(L, 6);
-    if (n == 7 && withFrames) m->animSpeedOption = vm_checkint32(L, 7);
-    if (n == 7 && !withFrames) m->path = NumberToUInt(vm_checknumber(L, 7));
-    if (n == 8) m->animSpeedOption = vm_checkint32(L, 7), m->path = NumberToUInt(vm_checknumber(L, 8));
+    if (n >= 6) request.speedOption = vm_checkint32(L, 6);
+    if (n == 7 && withFrames) request.animSpeedOption = vm_checkint32(L, 7);
+    if (n == 7 && !withFrames) request.path = NumberToUInt(vm_checknumber(L, 7));
+    if (n == 8) request.animSpeedOption = vm_checkint32(L, 7), request.path = NumberToUInt(vm_checknumber(L, 8));
   }
+  auto *m = static_cast<qmMove *>(MemAlloc(sizeof(qmMove), 0));
+  if (!m) return ERR_MEM;
+  *m = request;
   qmAsyncDraw *ad = nullptr;
   if (uint32_t code = RunMove(m, &ad)) return code;
   return ad ? PushNewId(L, qmObjectId{0, reinterpret_cast<uintptr_t>(ad)}) : 0;
