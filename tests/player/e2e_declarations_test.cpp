@@ -1,0 +1,146 @@
+// Declarations through the real player: the first one that fails ends the run, and the report
+// names its line in the script and the command it stands for.
+#include <filesystem>
+
+#include "tests/player/e2e_util.h"
+
+namespace {
+
+// DebugPrint("main ran") on line 1: the main chunk must never run after a failed declaration.
+const char kMainPrints[] =
+    ".func source=\"d.qms\" maxstack=3\n"
+    "  .k \"debugprint\" \"main ran\"\n"
+    "      GETGLOBAL 0 k0 @1\n"
+    "      LOADK 1 k1\n"
+    "      CALL 0 2 1\n"
+    "      RETURN 0 1 @2\n"
+    ".end\n";
+
+void PutI16(std::vector<uint8_t> &v, int16_t x) {
+  v.push_back(uint8_t(uint16_t(x) >> 8));
+  v.push_back(uint8_t(x));
+}
+void PutU32(std::vector<uint8_t> &v, uint32_t x) {
+  for (int s = 24; s >= 0; s -= 8) v.push_back(uint8_t(x >> s));
+}
+// A gradient block with no extra colours.
+void PutGradient(std::vector<uint8_t> &v) {
+  v.push_back(2);
+  for (int i = 0; i < 4; i++) PutU32(v, 500000);
+  v.push_back(0);
+}
+
+// The type data of a version 5.2 declaration of each kind, all sizes and places left to the file.
+std::vector<uint8_t> TypeData(uint8_t type) {
+  std::vector<uint8_t> v;
+  switch (type) {
+    case 0:  // background picture: no fill
+      v.push_back(0);
+      for (int i = 0; i < 2; i++) PutU32(v, 0);
+      PutI16(v, 0);
+      for (int i = 0; i < 3; i++) PutU32(v, 0);
+      PutGradient(v);
+      break;
+    case 1:  // brush: size, place, no global alpha, software
+      for (int i = 0; i < 4; i++) PutI16(v, 0);
+      PutI16(v, -1);
+      v.push_back(0);
+      break;
+    case 2:  // anim: from memory, then size, frames, per row, place
+      v.push_back(0);
+      for (int i = 0; i < 6; i++) PutI16(v, 0);
+      break;
+    case 5:  // button: a rectangle
+      for (int16_t x : {0, 0, 10, 10}) PutI16(v, x);
+      break;
+    case 7:  // sprite: size, frames, per row, place
+      for (int i = 0; i < 6; i++) PutI16(v, 0);
+      break;
+    default: break;
+  }
+  return v;
+}
+
+// A display declaration; bgpic (with its flag) when non-zero.
+std::vector<uint8_t> DisplayData(uint32_t id, uint32_t bgpic, int32_t width, int32_t height) {
+  std::vector<uint8_t> v;
+  PutU32(v, bgpic);
+  PutU32(v, uint32_t(-100000));
+  PutU32(v, uint32_t(-100000));
+  PutU32(v, uint32_t(width));
+  PutU32(v, uint32_t(height));
+  PutU32(v, 0);                                // colour
+  PutU32(v, 0x400 | (bgpic ? 0x200u : 0u));    // active, and the picture when given
+  PutU32(v, 0);                                // mask
+  PutU32(v, 0);                                // scale size
+  PutU32(v, 0);
+  PutU32(v, 0);  // drag regions
+  PutU32(v, 0);  // size regions
+  std::string title = "display " + std::to_string(id);
+  PutI16(v, int16_t(title.size()));
+  v.insert(v.end(), title.begin(), title.end());
+  v.push_back(1);  // colour fill
+  PutU32(v, 0);
+  PutI16(v, 0);
+  for (int i = 0; i < 3; i++) PutU32(v, 0);
+  PutGradient(v);
+  PutI16(v, 0);  // no public screen
+  return v;
+}
+
+}  // namespace
+
+// Each kind of declaration that can fail on its own input, on line 22; a second failing one
+// on line 23 must never run. Displays are made after every other kind, so theirs stands alone.
+TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
+  PlayerDir d;
+  const std::string missing = "Cannot read file missing_one.dat !";
+  struct Case {
+    const char *name;
+    uint8_t type;
+    std::vector<uint8_t> typeData;
+    std::string message;  // the report after "d.qms:22: "
+    const char *command;
+  } cases[] = {
+      {"background picture", 0, TypeData(0), missing, "LoadBGPic"},
+      {"brush", 1, TypeData(1), missing, "LoadBrush"},
+      {"anim", 2, TypeData(2), missing, "LoadAnim"},
+      {"music", 3, {}, missing, "OpenMusic"},
+      {"sample", 4, {}, missing, "LoadSample"},
+      {"sprite", 7, TypeData(7), missing, "LoadSprite"},
+      {"file", 8, {}, missing, "OpenFile"},
+      {"font", 9, {}, "Cannot open font missing_one.dat with size 0!", "OpenFont"},
+      {"video", 11, {}, missing, "OpenVideo"},
+      {"display showing an undeclared picture", 10, DisplayData(2, 7, 0, 0), "Could not find BGPic 7!",
+       "CreateDisplay"},
+  };
+  for (const Case &c : cases) {
+    qmtools::AppletDecl decl;
+    decl.type = c.type;
+    decl.id = c.type == 10 ? 2 : 1;
+    decl.name = c.type == 10 ? "" : "missing_one.dat";
+    decl.hasName = c.type != 10;
+    decl.line = 22;
+    decl.typeData = c.typeData;
+    std::vector<qmtools::AppletDecl> decls = {decl};
+    if (c.type != 10) {
+      qmtools::AppletDecl after;
+      after.type = 8;
+      after.id = 2;
+      after.name = "missing_two.dat";
+      after.line = 23;
+      decls.push_back(after);
+    }
+    qmtools::AppletBuilder b;
+    b.Version(5, 2).Includes({{1, 100, 0, "d.qms"}}).Declarations(decls).Bytecode(ChunkOf(kMainPrints));
+    qmtools::WriteBytes(d / "d.qma", b.Bytes());
+    // A sound device to open music and samples on: without one they are quietly skipped.
+    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "d.qma"}, {"SDL_AUDIODRIVER=dummy"});
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.out, "d.qms:22: " + c.message + "\n") << c.name;
+    // The requester's text (on standard error without a desktop) also names the command.
+    r = d.Run({"-QUIET", d / "d.qma"}, {"SDL_AUDIODRIVER=dummy"});
+    EXPECT_EQ(r.status, 1) << c.name;
+    EXPECT_EQ(r.err, c.message + "\nFile: d.qms (current line: 22 - In function: " + c.command + ")\n") << c.name;
+  }
+}
