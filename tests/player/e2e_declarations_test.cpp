@@ -2,6 +2,7 @@
 // names its line in the script and the command it stands for.
 #include <filesystem>
 
+#include "tests/platform/xvfb_server.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -142,5 +143,57 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
     r = d.Run({"-QUIET", d / "d.qma"}, {"SDL_AUDIODRIVER=dummy"});
     EXPECT_EQ(r.status, 1) << c.name;
     EXPECT_EQ(r.err, c.message + "\nFile: d.qms (current line: 22 - In function: " + c.command + ")\n") << c.name;
+  }
+}
+
+// Desktop mode: display 1 takes the desktop's size whatever was declared, so its picture (the
+// grab of the desktop) covers the whole screen of the X server (800 x 600).
+TEST(E2eDeclarations, DesktopModeDisplayTakesTheDesktopSize) {
+  int number = 0;
+  pid_t xvfb = StartXvfb(&number);
+  if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
+  ServerGuard server{xvfb};
+  // DebugPrint(GetAttribute(#DISPLAY, 1, #ATTRWIDTH), GetAttribute(#DISPLAY, 1, #ATTRHEIGHT))
+  const char printsSize[] =
+      ".func source=\"d.qms\" maxstack=8\n"
+      "  .k \"debugprint\" \"getattribute\" 21 1 0\n"
+      "      GETGLOBAL 0 k0 @1\n"
+      "      GETGLOBAL 1 k1\n"
+      "      LOADK 2 k2\n"
+      "      LOADK 3 k3\n"
+      "      LOADK 4 k4\n"
+      "      CALL 1 4 2\n"
+      "      GETGLOBAL 2 k1\n"
+      "      LOADK 3 k2\n"
+      "      LOADK 4 k3\n"
+      "      LOADK 5 k3\n"
+      "      CALL 2 4 2\n"
+      "      CALL 0 3 1\n"
+      "      RETURN 0 1 @2\n"
+      ".end\n";
+  PlayerDir d;
+  struct Case {
+    const char *name;
+    bool declared;  // display 1 declared at 640 x 480, else the default display
+  } cases[] = {{"declared display", true}, {"default display", false}};
+  for (const Case &c : cases) {
+    qmtools::AppletBuilder b;
+    b.Version(5, 2).Includes({{1, 100, 0, "d.qms"}}).U8(7);
+    if (c.declared) {
+      qmtools::AppletDecl display;
+      display.type = 10;
+      display.id = 1;
+      display.hasName = false;
+      display.line = 3;
+      display.typeData = DisplayData(1, 0, 640, 480);
+      b.Declarations({display});
+    }
+    b.Bytecode(ChunkOf(printsSize));
+    qmtools::WriteBytes(d / "d.qma", b.Bytes());
+    // The X libraries keep allocations to the end of the process: not ours to report here.
+    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "d.qma"},
+                           {"SDL_VIDEODRIVER=x11", "DISPLAY=:" + std::to_string(number), "ASAN_OPTIONS=detect_leaks=0"});
+    EXPECT_EQ(r.status, 0) << c.name << ": " << r.out << r.err;
+    EXPECT_EQ(r.out, "800 600\n") << c.name;
   }
 }
