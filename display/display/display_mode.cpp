@@ -116,16 +116,10 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   }
   // Every switch makes the backdrop anew, for the new mode's screen.
   FreeBackdropDisplay(L);
-  uint32_t code;
-  if (mode) {
-    // Without a mode of that size the windows cover the desktop in its own mode.
-    code = SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5));
-    if (code == ERR_SCREEN) code = 0;
-    if (!code) scene->fullScreen = 1;
-  } else {
-    code = RestoreDisplayMode();
-    if (!code) scene->fullScreen = 0;
-  }
+  // A switch that fails is reported; the windows still come back, in the mode they had.
+  const uint32_t switched = mode ? SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5)) : RestoreDisplayMode();
+  if (!switched) scene->fullScreen = mode;
+  uint32_t code = 0;
   SetFullscreenUIMode(scene->fullScreen ? 2 : 0);
   // The bars of the full screen show the applet's backfill unless the start-up mode asked
   // for black ones.
@@ -152,7 +146,7 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   }
   // Also after a failed switch: the windows are open again, in the mode they had.
   FadeDisplayIn(fade);
-  return code;
+  return switched ? switched : code;
 }
 
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
@@ -202,8 +196,8 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
       w = screenWidth == 0 ? GetPlatformAttr(nullptr, 14) : first->width + first->frameWidth;
       h = screenHeight == 0 ? GetPlatformAttr(nullptr, 15) : first->height + first->frameHeight;
     }
-    const uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5));
-    if (code && code != ERR_SCREEN) return code;
+    // No mode to switch to ends the start: the applet asked for a screen it cannot have.
+    if (uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5))) return code;
     scene->fullScreen = 1;
     SetFullscreenUIMode(2);
   }

@@ -102,6 +102,9 @@ TEST(E2eRun, FinalReports) {
       {"no applet", {"-QUIET", "-DEBUGDEVICE", "x", d / "junk.qma"}, "Error: junk.qma is no Quenmoor applet!\n"},
       {"compiling", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", d / "bad.qma"},
        "Error: Compilation is not possible with QuenmoorPlayer!\n"},
+      {"no screen mode of the asked size",
+       {"-QUIET", "-DEBUGDEVICE", "x", "-OWNSCREEN", "-SCRWIDTH", "100000", "-SCRHEIGHT", "100000", d / "bad.qma"},
+       "Error: Unable to open screen!\n"},
       // Refused before DEBUGDEVICE takes effect: the requester's plain message.
       {"option conflict", {"-FULLSCREEN", "-OWNSCREEN", "-DEBUGDEVICE", "x", d / "bad.qma"},
        "Wrong arguments specified!\n", true},
