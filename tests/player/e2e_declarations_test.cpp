@@ -62,8 +62,8 @@ std::vector<uint8_t> TypeData(uint8_t type) {
   return v;
 }
 
-// A display declaration; bgpic (with its flag) when non-zero.
-std::vector<uint8_t> DisplayData(uint32_t id, uint32_t bgpic, int32_t width, int32_t height) {
+// A display declaration; bgpic (with its flag) when non-zero; mask: the window flags the applet fixes.
+std::vector<uint8_t> DisplayData(uint32_t id, uint32_t bgpic, int32_t width, int32_t height, uint32_t mask = 0) {
   std::vector<uint8_t> v;
   PutU32(v, bgpic);
   PutU32(v, uint32_t(-100000));
@@ -72,7 +72,7 @@ std::vector<uint8_t> DisplayData(uint32_t id, uint32_t bgpic, int32_t width, int
   PutU32(v, uint32_t(height));
   PutU32(v, 0);                                // colour
   PutU32(v, 0x400 | (bgpic ? 0x200u : 0u));    // active, and the picture when given
-  PutU32(v, 0);                                // mask
+  PutU32(v, mask);
   PutU32(v, 0);                                // scale size
   PutU32(v, 0);
   PutU32(v, 0);  // drag regions
@@ -196,4 +196,61 @@ TEST(E2eDeclarations, DesktopModeDisplayTakesTheDesktopSize) {
     EXPECT_EQ(r.status, 0) << c.name << ": " << r.out << r.err;
     EXPECT_EQ(r.out, "800 600\n") << c.name;
   }
+}
+
+// The window-style options reach every declared display except where the applet fixed the
+// flag; a program without a display of its own gets the default one.
+TEST(E2eDeclarations, OptionsMergeIntoDisplaysUnlessTheAppletFixedTheFlag) {
+  // DebugPrint(GetAttribute(#DISPLAY, 1, #ATTRBORDERLESS), GetAttribute(#DISPLAY, 2, #ATTRBORDERLESS))
+  const char printsBorderless[] =
+      ".func source=\"d.qms\" maxstack=8\n"
+      "  .k \"debugprint\" \"getattribute\" 21 1 2 46\n"
+      "      GETGLOBAL 0 k0 @1\n"
+      "      GETGLOBAL 1 k1\n"
+      "      LOADK 2 k2\n"
+      "      LOADK 3 k3\n"
+      "      LOADK 4 k5\n"
+      "      CALL 1 4 2\n"
+      "      GETGLOBAL 2 k1\n"
+      "      LOADK 3 k2\n"
+      "      LOADK 4 k4\n"
+      "      LOADK 5 k5\n"
+      "      CALL 2 4 2\n"
+      "      CALL 0 3 1\n"
+      "      RETURN 0 1 @2\n"
+      ".end\n";
+  PlayerDir d;
+  std::vector<qmtools::AppletDecl> decls;
+  for (uint32_t id : {1u, 2u}) {
+    qmtools::AppletDecl display;
+    display.type = 10;
+    display.id = id;
+    display.hasName = false;
+    display.line = id;
+    display.typeData = DisplayData(id, 0, 64, 48, id == 1 ? 0x1 : 0);  // display 1: borderless fixed off
+    decls.push_back(display);
+  }
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "d.qms"}}).Declarations(decls).Bytecode(ChunkOf(printsBorderless));
+  qmtools::WriteBytes(d / "d.qma", b.Bytes());
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", "-BORDERLESS", d / "d.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "0 1\n");
+
+  // DebugPrint(GetAttribute(#DISPLAY, 1, #ATTRWIDTH), ...#ATTRHEIGHT, ...#ATTRTITLE, ...#ATTRBORDERLESS)
+  const char printsDefault[] =
+      ".func source=\"d.qms\" maxstack=12\n"
+      "  .k \"debugprint\" \"getattribute\" 21 1 0 51 46\n"
+      "      GETGLOBAL 0 k0 @1\n"
+      "      GETGLOBAL 1 k1\n      LOADK 2 k2\n      LOADK 3 k3\n      LOADK 4 k4\n      CALL 1 4 2\n"
+      "      GETGLOBAL 2 k1\n      LOADK 3 k2\n      LOADK 4 k3\n      LOADK 5 k3\n      CALL 2 4 2\n"
+      "      GETGLOBAL 3 k1\n      LOADK 4 k2\n      LOADK 5 k3\n      LOADK 6 k5\n      CALL 3 4 2\n"
+      "      GETGLOBAL 4 k1\n      LOADK 5 k2\n      LOADK 6 k3\n      LOADK 7 k6\n      CALL 4 4 2\n"
+      "      CALL 0 5 1\n"
+      "      RETURN 0 1 @2\n"
+      ".end\n";
+  qmtools::WriteBytes(d / "e.qma", AppletOf(printsDefault));
+  r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", "-BORDERLESS", d / "e.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "640 480 Quenmoor 1\n");
 }
