@@ -254,3 +254,71 @@ TEST(E2eDeclarations, OptionsMergeIntoDisplaysUnlessTheAppletFixedTheFlag) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "640 480 Quenmoor 1\n");
 }
+
+// Background picture 1 declared beside display 1: the display shows it at its size, not at
+// the size declared for the display.
+TEST(E2eDeclarations, DisplayOneShowsDeclaredPictureOne) {
+  PlayerDir d;
+  const std::string make = "/usr/bin/python3 -c \"from PIL import Image; Image.new('RGB', (100, 50), (1, 2, 3)).save('" +
+                           (d / "one.png") + "')\"";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  // DebugPrint(GetAttribute(#DISPLAY, 1, #ATTRWIDTH), GetAttribute(#DISPLAY, 1, #ATTRHEIGHT))
+  const char printsSize[] =
+      ".func source=\"d.qms\" maxstack=8\n"
+      "  .k \"debugprint\" \"getattribute\" 21 1 0\n"
+      "      GETGLOBAL 0 k0 @1\n"
+      "      GETGLOBAL 1 k1\n      LOADK 2 k2\n      LOADK 3 k3\n      LOADK 4 k4\n      CALL 1 4 2\n"
+      "      GETGLOBAL 2 k1\n      LOADK 3 k2\n      LOADK 4 k3\n      LOADK 5 k3\n      CALL 2 4 2\n"
+      "      CALL 0 3 1\n"
+      "      RETURN 0 1 @2\n"
+      ".end\n";
+  qmtools::AppletDecl picture;
+  picture.type = 0;
+  picture.id = 1;
+  picture.name = d / "one.png";
+  picture.line = 1;
+  picture.param1 = 0xFFFFFFFFu;  // no transparent colour
+  picture.typeData = TypeData(0);
+  qmtools::AppletDecl display;
+  display.type = 10;
+  display.id = 1;
+  display.hasName = false;
+  display.line = 2;
+  display.typeData = DisplayData(1, 0, 640, 480);
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "d.qms"}}).Declarations({picture, display}).Bytecode(ChunkOf(printsSize));
+  qmtools::WriteBytes(d / "d.qma", b.Bytes());
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "d.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "100 50\n");
+}
+
+// A declared file whose data is linked into the applet is read from there.
+TEST(E2eDeclarations, LinkedFileDeclarationReadsTheAppletsCopy) {
+  // DebugPrint(ReadLine(1)) twice.
+  const char readsTwoLines[] =
+      ".func source=\"d.qms\" maxstack=4\n"
+      "  .k \"debugprint\" \"readline\" 1\n"
+      "      GETGLOBAL 0 k0 @1\n      GETGLOBAL 1 k1\n      LOADK 2 k2\n      CALL 1 2 2\n      CALL 0 2 1\n"
+      "      GETGLOBAL 0 k0 @2\n      GETGLOBAL 1 k1\n      LOADK 2 k2\n      CALL 1 2 2\n      CALL 0 2 1\n"
+      "      RETURN 0 1 @3\n"
+      ".end\n";
+  PlayerDir d;
+  const std::string data = "linked line\nits second\n";
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "d.qms"}});
+  const uint32_t offset = uint32_t(b.Size() + 5);  // after the skip section's type and length
+  b.Skip(std::vector<uint8_t>(data.begin(), data.end()));
+  qmtools::AppletDecl file;
+  file.type = 8;
+  file.id = 1;
+  file.name = "notondisk.txt";  // no such file beside the applet
+  file.line = 1;
+  file.dataOffset = offset;
+  file.dataLength = uint32_t(data.size());
+  b.Declarations({file}).Bytecode(ChunkOf(readsTwoLines));
+  qmtools::WriteBytes(d / "d.qma", b.Bytes());
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "d.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "linked line\nits second\n");
+}
