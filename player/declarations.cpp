@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/desktop.h"
 #include "platform/memory.h"
 #include "player/appletrecord.h"
 #include "runtime/cmdargs.h"
@@ -424,10 +425,23 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
       continue;
     }
     PrepareCall(L, d, "CreateDisplay");
-    vm_pushnumber(L, d->id);
-    // The desktop size comes from the desktop layer once it exists; until then the declared one.
+    // Display 1 of a desktop-mode applet shows the whole desktop, so it takes the desktop's size.
     const auto *r = static_cast<const qmDisplayDecl *>(d->record);
-    PushDisplayTable(L, applet, d, bgpicOne, r->width, r->height);
+    int32_t width = r->width, height = r->height;
+    if (applet->desktopSize && d->id == 1) {
+      if (uint32_t e = InitDesktop()) {
+        vm_pop(L, 1);
+        vm_seterrorplace(L, d->line, "CreateDisplay", source);
+        code = e;
+        break;
+      }
+      if (GetPlatformAttr(nullptr, 14) > 0 && GetPlatformAttr(nullptr, 15) > 0) {
+        width = GetPlatformAttr(nullptr, 14);
+        height = GetPlatformAttr(nullptr, 15);
+      }
+    }
+    vm_pushnumber(L, d->id);
+    PushDisplayTable(L, applet, d, bgpicOne, width, height);
     code = CallDeclared(L, 2, d, "CreateDisplay", source);
   }
   if (code == 0) vm_seterrorplace(L, vm_geterrorline(L), "----", nullptr);

@@ -3,8 +3,7 @@
 
 #include "runtime/library.h"
 
-// The full opening order is string, math, graphics, draw, moveobject, dos, event, system,
-// layers, text, anim, display, sound, brush, bgpic, transitionfx, sprite, memblock,
-// vectorgraphics, network, video; a library not built yet has no row, and its commands are
-// unknown until then. Null-ended.
+// The table's order is the order the libraries' commands are registered, their inits run and
+// the command list is exported in; shut-down goes by each row's free rank instead, and by the
+// table's order only among rows of one rank. Null-ended.
 extern const qmLibrary *const kPlayerLibraries[];

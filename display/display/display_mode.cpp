@@ -1,5 +1,6 @@
 // Switching between windowed and full-screen operation, and the first display at start-up.
 #include <algorithm>
+#include <cstdio>
 
 #include "display/backfill.h"
 #include "display/bgpic.h"
@@ -11,6 +12,7 @@
 #include "display/display/displaylib.h"
 #include "display/scene.h"
 #include "platform/desktop.h"
+#include "platform/hooks.h"
 #include "platform/memory.h"
 #include "platform/requesters.h"
 #include "platform/window.h"
@@ -18,11 +20,15 @@
 #include "display/displaywindow.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
+#include "runtime/errreport.h"
+#include "runtime/rttags.h"
 
 namespace {
 constexpr int32_t kCenter = -100000;
 // Message-table entries of the question start mode 3 asks.
 constexpr int32_t kMessageChooseMode = 288, kMessageModeButtons = 445;
+// The start-up's own status lines.
+constexpr int32_t kMessagePreparingDisplay = 99, kMessageAndAction = 372;
 
 // The desktop as it is now becomes the picture of the display (at the display's size, from the
 // desktop's top-left corner), before its window covers the desktop.
@@ -116,16 +122,10 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   }
   // Every switch makes the backdrop anew, for the new mode's screen.
   FreeBackdropDisplay(L);
-  uint32_t code;
-  if (mode) {
-    // Without a mode of that size the windows cover the desktop in its own mode.
-    code = SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5));
-    if (code == ERR_SCREEN) code = 0;
-    if (!code) scene->fullScreen = 1;
-  } else {
-    code = RestoreDisplayMode();
-    if (!code) scene->fullScreen = 0;
-  }
+  // A switch that fails is reported; the windows still come back, in the mode they had.
+  const uint32_t switched = mode ? SwitchDisplayMode(width, height, GetPlatformAttr(nullptr, 5)) : RestoreDisplayMode();
+  if (!switched) scene->fullScreen = mode;
+  uint32_t code = 0;
   SetFullscreenUIMode(scene->fullScreen ? 2 : 0);
   // The bars of the full screen show the applet's backfill unless the start-up mode asked
   // for black ones.
@@ -152,7 +152,7 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   }
   // Also after a failed switch: the windows are open again, in the mode they had.
   FadeDisplayIn(fade);
-  return code;
+  return switched ? switched : code;
 }
 
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
@@ -202,17 +202,27 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
       w = screenWidth == 0 ? GetPlatformAttr(nullptr, 14) : first->width + first->frameWidth;
       h = screenHeight == 0 ? GetPlatformAttr(nullptr, 15) : first->height + first->frameHeight;
     }
-    const uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5));
-    if (code && code != ERR_SCREEN) return code;
+    // No mode to switch to ends the start: the applet asked for a screen it cannot have.
+    if (uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5))) return code;
     scene->fullScreen = 1;
     SetFullscreenUIMode(2);
   }
+  PrintStatusMessage(GetErrorText(kMessagePreparingDisplay), nullptr, 1);
   // The brushes and pictures the declarations loaded become bitmaps now.
   if (uint32_t code = RealizePreloadedBrushes(scene->objects)) return code;
   if (uint32_t code = RealizePreloadedBGPics(scene->objects)) return code;
   if (uint32_t code = ConvertPendingAnimFrames(scene->objects)) return code;
   if (WantsBackdrop(scene))
     if (uint32_t code = CreateBackdropDisplay(L)) return code;
+  PrintDoneMessage();
+  if (!IsQuiet() && !scene->videoRecording) {
+    std::printf("%s\n", GetErrorText(kMessageAndAction));
+    std::fflush(stdout);
+  }
+  // From here on the script runs: nothing more is printed on the console.
+  CloseConsoleOutput();
+  qmTagItem quiet[] = {{RTTAG_QUIET, 1}, {0, 0}};
+  SetRuntimeTags(nullptr, quiet);
   if (desktop)
     if (uint32_t code = TakeDesktopPicture(first)) return code;
   for (qmDisplay *d = scene->displays; d; d = d->next)

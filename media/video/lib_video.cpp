@@ -400,6 +400,19 @@ uint32_t VideoInit(VmState *L) {
   return 0;
 }
 
+// At the start of shut-down every engine stops, so that no thread of theirs touches the
+// displays, pictures and sounds freed before the videos' own records.
+void StopAllVideos(VmState *L) {
+  qmPlayerContext *ctx = GetPlayerContext(L);
+  if (!ctx || !ctx->video) return;
+  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
+    auto *v = reinterpret_cast<qmVideo *>(h);
+    StopVideoEngine(v->engine);
+    v->state = VIDSTATE_STOPPED;
+    v->display = nullptr;
+  }
+}
+
 // Every engine stops before any record goes, so no thread of theirs outlives what it reports to.
 void VideoFree(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
@@ -527,4 +540,4 @@ uint32_t VideoReadAttribute(VmState *L, int32_t attribute) {
 }
 
 const qmLibrary kVideoLibrary = {"video", kVideoCommands, kVideoConstants, VideoInit, VideoFree,
-                                 FREERANK_VIDEOPLAYBACK};
+                                 FREERANK_VIDEO, StopAllVideos, FREERANK_VIDEOPLAYBACK};

@@ -53,6 +53,7 @@ uint32_t InitDesktop() {
   gDesktop.wakeEventType = type;
   gDesktop.started = true;
   SDL_StartTextInput();
+  WatchDropPoints(true);
   return 0;
 }
 
@@ -63,6 +64,7 @@ void ShutdownDesktop() {
     FreeStandardPointers();
     // Closing the video takes every window's surface with it.
     for (qmPlatformWindow *pw = gWindows; pw; pw = pw->next) RestoreHeldPixels(pw);
+    WatchDropPoints(false);
     SDL_QuitSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS);
   }
   gDesktop = {false, 0, 0, 0, 1, 60, 0, false, {}};

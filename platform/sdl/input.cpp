@@ -196,6 +196,13 @@ void ReportDrop(qmPlatformWindow *pw, const qmPumpClient *client) {
   qmPlatformReport r = About(pw, REPORT_DROP);
   r.x = pw->pointerX;
   r.y = pw->pointerY;
+  if (pw->dropPointKnown && pw->window) {
+    int wx = 0, wy = 0;
+    SDL_GetWindowPosition(pw->window, &wx, &wy);
+    r.x = pw->dropRootX - wx;
+    r.y = pw->dropRootY - wy;
+  }
+  pw->dropPointKnown = 0;
   r.payload = list;
   Report(client, r);
 }

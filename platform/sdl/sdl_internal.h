@@ -66,6 +66,10 @@ struct qmPlatformWindow {
   char *dropPaths;
   uint32_t dropLength;
   uint32_t dropping;  // between the drop's beginning and its end
+  // Where the drag source last said the pointer is, on the screen (X11 only); while known it is
+  // the drop's place instead of the pointer's last place in the window.
+  int32_t dropRootX, dropRootY;
+  uint32_t dropPointKnown;
 };
 
 struct qmDesktopState {
@@ -103,6 +107,9 @@ int HandleSystemEvent(const SDL_Event *event, const qmPumpClient *client);
 void DrainMouseMotion(const qmPumpClient *client);
 // Forgets a drop in progress (its paths are freed).
 void DiscardDrop(qmPlatformWindow *window);
+// Reads the drop positions the window system tells (X11) from its own events, which are
+// then not queued; off again before SDL's events close.
+void WatchDropPoints(bool on);
 // Puts the window's chosen pointer in place when the window has the pointer or the focus.
 void ApplyWindowPointer(qmPlatformWindow *window);
 

@@ -102,6 +102,9 @@ TEST(E2eRun, FinalReports) {
       {"no applet", {"-QUIET", "-DEBUGDEVICE", "x", d / "junk.qma"}, "Error: junk.qma is no Quenmoor applet!\n"},
       {"compiling", {"-QUIET", "-DEBUGDEVICE", "x", "-COMPILE", "out", d / "bad.qma"},
        "Error: Compilation is not possible with QuenmoorPlayer!\n"},
+      {"no screen mode of the asked size",
+       {"-QUIET", "-DEBUGDEVICE", "x", "-OWNSCREEN", "-SCRWIDTH", "100000", "-SCRHEIGHT", "100000", d / "bad.qma"},
+       "Error: Unable to open screen!\n"},
       // Refused before DEBUGDEVICE takes effect: the requester's plain message.
       {"option conflict", {"-FULLSCREEN", "-OWNSCREEN", "-DEBUGDEVICE", "x", d / "bad.qma"},
        "Wrong arguments specified!\n", true},
@@ -376,6 +379,43 @@ TEST(E2eRun, Exports) {
     EXPECT_EQ(r.status, 1) << option;
     EXPECT_EQ(r.out, "Error: Cannot write to file " + (d / "nodir/out.txt") + " !\n") << option;
   }
+}
+
+// The exported command list names the libraries in the order start-up opens them, each with
+// the count of the commands listed under it.
+TEST(E2eRun, ExportedCommandListFollowsTheLibraryOrder) {
+  PlayerDir d;
+  PlayerResult r = d.Run({"-QUIET", "-EXPORTCOMMANDS", d / "cmds.txt"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::string> lines;
+  std::string text = ReadWholeFile(d / "cmds.txt"), line;
+  for (char ch : text) {
+    if (ch != '\n') line += ch;
+    else lines.push_back(line), line.clear();
+  }
+  std::vector<std::string> libraries;
+  for (size_t i = 0; i < lines.size();) {
+    ASSERT_EQ(lines[i].rfind("::", 0), 0u) << "line " << i << ": " << lines[i];
+    if (lines[i] == "::end") {
+      EXPECT_EQ(i + 1, lines.size());
+      break;
+    }
+    libraries.push_back(lines[i].substr(2));
+    ASSERT_LT(i + 1, lines.size());
+    size_t count = std::stoul(lines[i + 1]);
+    EXPECT_GT(count, 0u) << libraries.back();
+    for (size_t k = 0; k < count; k++) {
+      ASSERT_LT(i + 2 + k, lines.size()) << libraries.back();
+      EXPECT_NE(lines[i + 2 + k].rfind("::", 0), 0u) << libraries.back() << " lists fewer commands than it counts";
+    }
+    i += 2 + count;
+  }
+  const std::vector<std::string> expected = {"string", "math",     "graphics",     "draw",   "moveobject",
+                                             "dos",    "event",    "system",       "layers", "text",
+                                             "anim",   "display",  "sound",        "brush",  "bgpic",
+                                             "transitionfx", "sprite", "memblock", "vectorgraphics", "network",
+                                             "video"};
+  EXPECT_EQ(libraries, expected);
 }
 
 // Names arrive from the shell as the system's bytes: each program runs, and the script sees

@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <set>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "player/libtable.h"
 #include "runtime/rtsupport.h"
@@ -57,4 +60,21 @@ TEST(Libraries, SoundStopsFirstAndFreesLast) {
     EXPECT_EQ((*row)->freeRank, FREERANK_SOUND);
   }
   EXPECT_TRUE(found);
+}
+
+// Shut-down stops the sound output and the videos first and frees the rest in a fixed order,
+// whatever the order the libraries open in.
+TEST(Libraries, ShutDownOrder) {
+  std::vector<std::pair<int32_t, std::string>> steps;
+  for (const qmLibrary *const *row = kPlayerLibraries; *row; row++) {
+    if ((*row)->earlyFree) steps.push_back({(*row)->earlyFreeRank, std::string("stop ") + (*row)->name});
+    if ((*row)->free && (*row)->freeRank != FREERANK_LAST) steps.push_back({(*row)->freeRank, (*row)->name});
+  }
+  std::stable_sort(steps.begin(), steps.end(), [](const auto &a, const auto &b) { return a.first < b.first; });
+  std::vector<std::string> order;
+  for (const auto &s : steps) order.push_back(s.second);
+  const std::vector<std::string> expected = {
+      "stop sound", "stop video", "display", "network", "graphics", "draw",   "brush", "bgpic",   "video",
+      "vectorgraphics", "sprite", "system", "text", "anim", "layers", "dos", "memblock", "event", "sound"};
+  EXPECT_EQ(order, expected);
 }
