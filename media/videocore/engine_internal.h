@@ -36,6 +36,7 @@ inline constexpr uint32_t kVideoSoundBuffer = 262144;
 inline constexpr uint32_t kVideoSoundBlockFrames = 1024;
 
 struct qmVideoEngine {
+  uint32_t backend;  // VIDBACKEND_*
   const qmVideoSourceOps *ops;
   void *source;
   qmVideoInfo info;
@@ -54,7 +55,8 @@ struct qmVideoEngine {
   double lastPresentation;
   uint32_t faultyPts, faultyDts;
   qmThread *decoder, *server, *refresh, *audioServer;
-  const qmVideoAudioOps *audio;
+  const qmVideoAudioOps *audio;   // null for a video played silent
+  const qmVideoAudioOps *events;  // posts the end event, with sound or without
   int channel;
   uint8_t *ring;
   std::atomic<uint64_t> ringRead, ringWrite;  // bytes ever read and written

@@ -309,7 +309,7 @@ void ReportEnd(qmVideoEngine *e) {
   double ms = seconds * 1000.0;
   e->endPosition = ms <= 0.0 ? 0u : ms >= 4294967295.0 ? UINT32_MAX : uint32_t(ms);
   e->endReported = 1;
-  if (e->audio && e->audio->postVideoEnd) e->audio->postVideoEnd(&e->id);
+  if (e->events && e->events->postVideoEnd) e->events->postVideoEnd(&e->id);
   if (e->ended) e->ended(e, e->endUser);
   WakeMainLoop();
 }
