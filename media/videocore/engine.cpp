@@ -285,6 +285,7 @@ uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start) {
   e->soundHeld = false;
   e->ringRead = e->ringWrite = 0;
   e->pendingSoundBytes = 0;
+  e->soundSeeks = e->soundSeeksTaken = 0;
   if (uint32_t code = AllocSlots(e)) return code;
   e->generation++;
   if (uint32_t code = StartVideoThreads(e)) {
@@ -368,7 +369,7 @@ uint32_t SeekVideoEngine(qmVideoEngine *e, uint32_t ms) {
   if (r == 0) {
     // No marker for the pictures: the decoder keeps the reference of the picture shown below,
     // which the pictures after it need.
-    FlushPacketQueuesForSeek(e, false);
+    FlushPacketQueuesForSeek(e, false, ms);
     e->eof = 0;
     e->endReported = 0;
   }

@@ -66,6 +66,10 @@ struct qmVideoEngine {
   qmVideoPacket soundPacket;
   bool soundHeld;
   std::atomic<uint32_t> audioStarted;
+  // Seeks whose flush the audio server has yet to take: till then the sound decoded before the
+  // seek is dropped and the position is the sought time.
+  std::atomic<uint32_t> soundSeeks, soundSeeksTaken;
+  std::atomic<double> soughtSeconds;
   qmPictureSlot slots[2];
   qmPictureSlot decodeBuffer;  // the server decodes here, then trades it with a slot
   int count, readIndex, writeIndex;
@@ -100,8 +104,9 @@ void ResetPacketQueue(qmPacketQueue *q);
 void FreePacketQueue(qmVideoEngine *e, qmPacketQueue *q);
 bool PacketQueueEmpty(qmPacketQueue *q);
 // Drops the queued packets and queues a flush marker in the sound queue, and with markPictures
-// in the picture queue too (whose reader then flushes the picture decoder).
-void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures);
+// in the picture queue too (whose reader then flushes the picture decoder); the sound's clock
+// starts again at ms.
+void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures, int64_t ms);
 // Empties the picture queue and starts the pictures' clock values afresh.
 void ResetPictureTiming(qmVideoEngine *e);
 void FreeSoundBuffers(qmVideoEngine *e);

@@ -123,7 +123,7 @@ void *DecoderThread(void *record) {
       MutexLock(e->sourceLock);
       int r = e->ops->seek(e->source, VideoSeekUnits(e, e->seekTarget), e->info.seekStream);
       MutexUnlock(e->sourceLock);
-      if (r == 0) FlushPacketQueuesForSeek(e, true);
+      if (r == 0) FlushPacketQueuesForSeek(e, true, e->seekTarget);
       e->seekResult = r == 0 ? 0u : uint32_t(ERR_SEEKRANGE);
       e->eof = 0;
       e->endReported = 0;
@@ -373,6 +373,13 @@ void *RefreshThread(void *record) {
 int DecodeVideoSound(qmVideoEngine *e, uint8_t *dst, uint32_t bytes, qmThread *t) {
   uint32_t done = 0;
   while (done < bytes) {
+    if (e->soundSeeks != e->soundSeeksTaken && (e->soundRead < e->soundLen || e->soundHeld)) {
+      // A seek came: what was decoded before it is not heard; the flush marker comes next.
+      e->soundRead = e->soundLen;
+      e->pendingSoundBytes = 0;
+      if (e->soundHeld) FreePacket(e, &e->soundPacket);
+      e->soundHeld = false;
+    }
     if (e->soundRead < e->soundLen) {
       uint32_t n = std::min(bytes - done, e->soundLen - e->soundRead);
       std::memcpy(dst + done, e->soundBuffer + e->soundRead, n);
@@ -394,9 +401,13 @@ int DecodeVideoSound(qmVideoEngine *e, uint8_t *dst, uint32_t bytes, qmThread *t
         return 0;
       }
       if (!p.data) {
+        const uint32_t seeks = e->soundSeeks;
         MutexLock(e->sourceLock);
         e->ops->flushAudio(e->source);
         MutexUnlock(e->sourceLock);
+        e->audioClock = e->soughtSeconds.load();
+        e->pendingSoundBytes = 0;
+        e->soundSeeksTaken = seeks;
         continue;
       }
       e->soundPacket = p;
@@ -504,7 +515,10 @@ bool PacketQueueEmpty(qmPacketQueue *q) {
   return empty;
 }
 
-void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures) {
+void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures, int64_t ms) {
+  // Counted before the marker is queued, so that the audio server that takes it sees the count.
+  e->soughtSeconds = double(ms) / 1000.0;
+  e->soundSeeks++;
   for (qmPacketQueue *q : {&e->audioQueue, &e->videoQueue}) {
     DropQueued(e, q);
     if (q == &e->audioQueue || markPictures) PutPacket(q, qmVideoPacket{nullptr, 0, 0, -1.0});
@@ -595,7 +609,7 @@ bool QueueVideoPicture(qmDisplay *d, const void *owner, const uint8_t *pixels, i
 }
 
 double CurrentVideoSeconds(qmVideoEngine *e) {
-  if (!e->noSound && e->audio) return AudioSeconds(e);
+  if (!e->noSound && e->audio) return e->soundSeeks != e->soundSeeksTaken ? e->soughtSeconds.load() : AudioSeconds(e);
   MutexLock(e->engineLock);
   double s = e->paused ? e->lastShown : GetTimeSeconds() + e->drift;
   MutexUnlock(e->engineLock);

@@ -429,6 +429,56 @@ TEST(VideoEngine, PausedSeekShowsThePictureThereAndResumeGoesOn) {
   }
 }
 
+// A seek while paused moves the position there for a clip with sound as for a silent one: once
+// resumed, and when stopped at once, the position counts from the sought time, not from the
+// sound decoded before the seek.
+TEST(VideoEngine, PositionAfterAPausedSeekCountsFromThere) {
+  TempDir dir;
+  struct Case {
+    const char *name, *extra;
+    bool sound;
+  } cases[] = {{"silent.mkv", "-c:v png -pix_fmt rgb24", false},
+               {"sound.mkv", "-f lavfi -i sine=frequency=440:duration=8 -c:v png -pix_fmt rgb24 -c:a pcm_s16le", true}};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    std::string file = MakeClip(dir, c.name, 8.0, c.extra);
+    Playback p;
+    Engine g;
+    ASSERT_EQ(OpenVideoEngine(file.c_str(), VIDBACKEND_SYSTEM, &g.e), 0u);
+    qmVideoStart s = p.Start(32, 24);
+    if (c.sound) {
+      s.audio = &kFakeSound;
+      SetAudioSink(&kNullAudioSink);
+      ASSERT_EQ(InitAudio(), 0u);
+    }
+    ASSERT_EQ(StartVideoEngine(g.e, &s), 0u);
+    // The device pulls the channel like a sound card until the test is done.
+    std::atomic<bool> quit{false};
+    std::thread device([&] {
+      std::vector<int16_t> block(1024 * 2);
+      while (c.sound && !quit && FakeSound::input(FakeSound::arg, block.data(), 1024) != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));  // a device's period, not a wait for a sign
+    });
+    ASSERT_GE(p.WaitForPictureIn(2, 40), 2);
+    PauseVideoEngine(g.e);
+    ASSERT_EQ(SeekVideoEngine(g.e, 3000), 0u);
+    EXPECT_EQ(VideoEnginePosition(g.e), 3000u);
+    ResumeVideoEngine(g.e);
+    const uint32_t resumed = VideoEnginePosition(g.e);
+    StopVideoEngine(g.e);
+    quit = true;
+    device.join();
+    EXPECT_GE(resumed, 3000u);
+    EXPECT_LT(resumed, 8000u);
+    EXPECT_GE(VideoEnginePosition(g.e), 3000u);
+    EXPECT_LT(VideoEnginePosition(g.e), 8000u);
+    if (c.sound) {
+      CloseAudioOutput();
+      SetAudioSink(nullptr);
+    }
+  }
+}
+
 TEST(VideoEngine, SeekBeforeStartBeginsThere) {
   TempDir dir;
   std::string file = LosslessClip(dir, 3.0);
