@@ -16,6 +16,7 @@ struct qmPacketNode {
 struct qmPacketQueue {
   qmPacketNode *first, *last;
   uint32_t bytes;  // sum of the queued packets' sizes
+  uint32_t empties;  // queued packets without bytes (a source's drain requests), not markers
   qmMutex *mutex;
   qmSignal *signal;
   uint32_t abort;  // the end of the file: a waiting reader returns
@@ -79,6 +80,8 @@ struct qmVideoEngine {
   qmMutex *engineLock, *pictureLock, *pauseLock, *wakeLock, *sourceLock;
   qmSignal *refreshSignal, *pictureSignal;
   float speed, skip;
+  // readAll: the source gave its last packet of data (only drain requests or the end follow).
+  std::atomic<uint32_t> readAll;
   std::atomic<uint32_t> pauseRequested, paused, pauseByDisplay, seekRequested, seekAck, eof, endReported,
       presenting, firstFrame;
   std::atomic<int64_t> seekTarget;

@@ -40,12 +40,16 @@ void PutPacket(qmPacketQueue *q, const qmVideoPacket &p) {
   else q->first = n;
   q->last = n;
   q->bytes += p.size;
+  q->empties += p.data && !p.size;
   SignalPost(q->signal);
   MutexUnlock(q->mutex);
 }
 
 // 1 with a packet (a null handle is a flush marker), 0 empty, -1 asked to quit, -2 the end.
-int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block, bool stopAtEnd) {
+// With busy, that flag is set as the packet leaves the queue: whoever sees the queue empty sees
+// the packet in hand.
+int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block, bool stopAtEnd,
+                   std::atomic<uint32_t> *busy = nullptr) {
   MutexLock(q->mutex);
   int r;
   for (;;) {
@@ -57,7 +61,9 @@ int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block
       q->first = n->next;
       if (!q->first) q->last = nullptr;
       q->bytes -= n->packet.size;
+      q->empties -= n->packet.data && !n->packet.size;
       *out = n->packet;
+      if (busy && n->packet.data) *busy = 1;
       MemFree(n);
       r = 1;
       break;
@@ -81,6 +87,7 @@ void DropQueued(qmVideoEngine *e, qmPacketQueue *q) {
   qmPacketNode *n = q->first;
   q->first = q->last = nullptr;
   q->bytes = 0;
+  q->empties = 0;
   q->abort = 0;
   MutexUnlock(q->mutex);
   while (n) {
@@ -96,6 +103,16 @@ uint32_t QueueBytes(qmPacketQueue *q) {
   uint32_t b = q->bytes;
   MutexUnlock(q->mutex);
   return b;
+}
+
+// Packets without bytes waiting in the queue. At the end of the file a source hands out such a
+// packet on every call until the decoder has given up its last pictures: the byte cap never
+// stops that, so one at a time is read ahead.
+uint32_t QueueEmpties(qmPacketQueue *q) {
+  MutexLock(q->mutex);
+  uint32_t n = q->empties;
+  MutexUnlock(q->mutex);
+  return n;
 }
 
 void PostQueue(qmPacketQueue *q, bool abort) {
@@ -126,11 +143,13 @@ void *DecoderThread(void *record) {
       if (r == 0) FlushPacketQueuesForSeek(e, true, e->seekTarget);
       e->seekResult = r == 0 ? 0u : uint32_t(ERR_SEEKRANGE);
       e->eof = 0;
+      e->readAll = 0;
       e->endReported = 0;
       e->seekRequested = 0;
       continue;
     }
-    if (QueueBytes(&e->audioQueue) > kSoundQueueCap || QueueBytes(&e->videoQueue) > kPictureQueueCap || e->eof) {
+    if (QueueBytes(&e->audioQueue) > kSoundQueueCap || QueueBytes(&e->videoQueue) > kPictureQueueCap || e->eof ||
+        QueueEmpties(&e->videoQueue) || QueueEmpties(&e->audioQueue)) {
       PostQueue(&e->audioQueue, e->eof);
       PostQueue(&e->videoQueue, e->eof);
       SleepMilliseconds(10);
@@ -142,8 +161,10 @@ void *DecoderThread(void *record) {
     MutexLock(e->sourceLock);
     int r = e->ops->nextPacket(e->source, &p);
     if (r == -1) {
+      e->readAll = 1;
       e->eof = 1;
     } else if (r == 0) {
+      if (p.stream == 0 && !p.size) e->readAll = 1;
       if (p.stream == 0) PutPacket(&e->videoQueue, p);
       else if (keepSound) PutPacket(&e->audioQueue, p);
       else FreePacket(e, &p);
@@ -224,12 +245,11 @@ void *ServerThread(void *record) {
       continue;
     }
     qmVideoPacket p{};
-    if (PacketQueueGet(t, &e->videoQueue, &p, true, false) < 0) break;
+    if (PacketQueueGet(t, &e->videoQueue, &p, true, false, &e->serverBusy) < 0) break;
     if (!p.data) {
       ResetAfterFlush(e);
       continue;
     }
-    e->serverBusy = 1;
     MutexLock(e->pictureLock);
     uint32_t generation = e->generation;
     qmPictureSlot *buf = &e->decodeBuffer;
@@ -339,7 +359,11 @@ void *RefreshThread(void *record) {
         if (now > next) {
           e->speed *= 1.05f;
           if (e->count < 2) next += 0.5;
-          drop = (now > next || e->count == 2) && now - e->lastPresentation < 1.0;
+          // Only a picture that others are known to follow goes: the last one is always shown,
+          // and one that nothing replaces yet would leave an older picture in view.
+          const bool followed = e->count == 2 || (!e->readAll && !e->eof &&
+                                                  (e->serverBusy || !PacketQueueEmpty(&e->videoQueue)));
+          drop = (now > next || e->count == 2) && now - e->lastPresentation < 1.0 && followed;
         }
         if (!drop) {
           e->lastPresentation = now;
@@ -498,6 +522,7 @@ uint32_t InitPacketQueue(qmPacketQueue *q) {
 void ResetPacketQueue(qmPacketQueue *q) {
   q->first = q->last = nullptr;
   q->bytes = 0;
+  q->empties = 0;
   q->abort = 0;
 }
 

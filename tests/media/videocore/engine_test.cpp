@@ -281,6 +281,27 @@ TEST(VideoEngine, ScalesPicturesToTheRectangleAndRestartsFromTheBeginning) {
   }
 }
 
+// A machine too busy to present in time: the display is held while picture 7 is in view, so
+// the pictures after it come late. Late pictures may go, but the last one is always shown.
+TEST(VideoEngine, ALateLastPictureIsShown) {
+  TempDir dir;
+  std::string file = LosslessClip(dir, 1.0);
+  Playback p;
+  Engine g;
+  ASSERT_EQ(OpenVideoEngine(file.c_str(), VIDBACKEND_SYSTEM, &g.e), 0u);
+  qmVideoStart s = p.Start(32, 24);
+  ASSERT_EQ(StartVideoEngine(g.e, &s), 0u);
+  ASSERT_EQ(p.WaitForPictureIn(7, 7), 7);
+  MutexLock(p.display->updateLock);
+  // Long enough for the pictures after it to be late, short of the second after which a
+  // picture is shown however late it is.
+  std::this_thread::sleep_for(std::chrono::milliseconds(800));
+  MutexUnlock(p.display->updateLock);
+  ASSERT_TRUE(p.WaitForEnd());
+  EXPECT_EQ(p.LastShown(), ColourOf(9));
+  StopVideoEngine(g.e);
+}
+
 // A stand-in for the sound library: a channel pulled by a thread of the test like a device.
 struct FakeSound {
   static inline std::atomic<int> starts{0}, stops{0}, endEvents{0}, volume{-1};
