@@ -383,6 +383,8 @@ void *RefreshThread(void *record) {
     if (empty && e->eof && !e->endReported && !e->serverBusy && PacketQueueEmpty(&e->videoQueue) &&
         (!e->audio || PacketQueueEmpty(&e->audioQueue)))
       ReportEnd(e);
+    // Ended, nothing comes until a seek or a stop: look less often.
+    if (empty && e->endReported) wait = 10;
     if (wait == 0) continue;
     MutexLock(e->wakeLock);
     SignalWaitFor(e->refreshSignal, e->wakeLock, wait);
