@@ -279,7 +279,7 @@ uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start) {
   e->count = e->readIndex = e->writeIndex = 0;
   e->shownSlot = -1;
   e->pauseRequested = e->paused = e->seekRequested = e->seekAck = 0;
-  e->eof = e->endReported = e->presenting = e->readAll = e->serverBusy = 0;
+  e->eof = e->endReported = e->presenting = e->serverBusy = 0;
   e->firstFrame = 2;
   e->soundLen = e->soundRead = 0;
   e->soundHeld = false;
@@ -371,7 +371,6 @@ uint32_t SeekVideoEngine(qmVideoEngine *e, uint32_t ms) {
     // which the pictures after it need.
     FlushPacketQueuesForSeek(e, false, ms);
     e->eof = 0;
-    e->readAll = 0;
     e->endReported = 0;
   }
   if (r != 0) {

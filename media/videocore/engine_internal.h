@@ -75,13 +75,11 @@ struct qmVideoEngine {
   qmPictureSlot decodeBuffer;  // the server decodes here, then trades it with a slot
   int count, readIndex, writeIndex;
   int shownSlot;
-  std::atomic<uint32_t> serverBusy;  // a packet in hand whose picture is not queued yet
+  std::atomic<uint32_t> serverBusy;  // a packet in hand whose picture is not queued yet: 2 with bytes, 1 without
   uint32_t generation;  // bumped by a resize: a picture decoded before it is dropped
   qmMutex *engineLock, *pictureLock, *pauseLock, *wakeLock, *sourceLock;
   qmSignal *refreshSignal, *pictureSignal;
   float speed, skip;
-  // readAll: the source gave its last packet of data (only drain requests or the end follow).
-  std::atomic<uint32_t> readAll;
   std::atomic<uint32_t> pauseRequested, paused, pauseByDisplay, seekRequested, seekAck, eof, endReported,
       presenting, firstFrame;
   std::atomic<int64_t> seekTarget;

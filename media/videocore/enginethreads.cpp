@@ -46,8 +46,8 @@ void PutPacket(qmPacketQueue *q, const qmVideoPacket &p) {
 }
 
 // 1 with a packet (a null handle is a flush marker), 0 empty, -1 asked to quit, -2 the end.
-// With busy, that flag is set as the packet leaves the queue: whoever sees the queue empty sees
-// the packet in hand.
+// With busy, that flag is set as the packet leaves the queue (2 for a packet with bytes, 1 for
+// one without): whoever sees the queue empty sees the packet in hand.
 int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block, bool stopAtEnd,
                    std::atomic<uint32_t> *busy = nullptr) {
   MutexLock(q->mutex);
@@ -63,7 +63,7 @@ int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block
       q->bytes -= n->packet.size;
       q->empties -= n->packet.data && !n->packet.size;
       *out = n->packet;
-      if (busy && n->packet.data) *busy = 1;
+      if (busy && n->packet.data) *busy = n->packet.size ? 2 : 1;
       MemFree(n);
       r = 1;
       break;
@@ -143,7 +143,6 @@ void *DecoderThread(void *record) {
       if (r == 0) FlushPacketQueuesForSeek(e, true, e->seekTarget);
       e->seekResult = r == 0 ? 0u : uint32_t(ERR_SEEKRANGE);
       e->eof = 0;
-      e->readAll = 0;
       e->endReported = 0;
       e->seekRequested = 0;
       continue;
@@ -161,10 +160,8 @@ void *DecoderThread(void *record) {
     MutexLock(e->sourceLock);
     int r = e->ops->nextPacket(e->source, &p);
     if (r == -1) {
-      e->readAll = 1;
       e->eof = 1;
     } else if (r == 0) {
-      if (p.stream == 0 && !p.size) e->readAll = 1;
       if (p.stream == 0) PutPacket(&e->videoQueue, p);
       else if (keepSound) PutPacket(&e->audioQueue, p);
       else FreePacket(e, &p);
@@ -359,10 +356,10 @@ void *RefreshThread(void *record) {
         if (now > next) {
           e->speed *= 1.05f;
           if (e->count < 2) next += 0.5;
-          // Only a picture that others are known to follow goes: the last one is always shown,
-          // and one that nothing replaces yet would leave an older picture in view.
-          const bool followed = e->count == 2 || (!e->readAll && !e->eof &&
-                                                  (e->serverBusy || !PacketQueueEmpty(&e->videoQueue)));
+          // Only a picture that others are known to follow goes (one queued behind it, or picture
+          // data in hand or waiting): the last one is always shown, and one that nothing replaces
+          // yet would leave an older picture in view.
+          const bool followed = e->count == 2 || e->serverBusy == 2 || QueueBytes(&e->videoQueue) > 0;
           drop = (now > next || e->count == 2) && now - e->lastPresentation < 1.0 && followed;
         }
         if (!drop) {

@@ -308,6 +308,8 @@ struct FakeSound {
   static inline qmAudioInputProc input = nullptr;
   static inline void *arg = nullptr;
   static inline std::atomic<uint32_t> rate{0}, channelCount{0};
+  // Each test counts from nothing, whichever ran before it.
+  static void Reset() { starts = stops = endEvents = 0, volume = -1; }
   static uint32_t Start(uint32_t r, uint32_t channels, qmAudioInputProc in, void *a, int32_t v, int *index) {
     EXPECT_GE(channels, 1u);
     rate = r;
@@ -340,6 +342,7 @@ TEST(VideoEngine, PlaysSoundOnItsChannelAndEndsOnce) {
   ASSERT_EQ(OpenVideoEngine(file.c_str(), VIDBACKEND_SYSTEM, &g.e), 0u);
   EXPECT_GT(VideoEngineInfo(g.e)->channels, 0u);
   qmVideoStart s = p.Start(32, 24);
+  FakeSound::Reset();
   s.audio = &kFakeSound;
   s.volume = 40;
   SetAudioSink(&kNullAudioSink);
