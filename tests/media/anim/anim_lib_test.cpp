@@ -719,6 +719,22 @@ TEST(AnimLib, DiskAnims) {
   ASSERT_EQ(vm.Call("PlayAnimDisk", {CmdArg::Str(gifs.strip.c_str()), 30, 30}).code, 0u);
   EXPECT_EQ(vm.Background(30, 30), kStripLeft[2]);
   EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 2u);
+  // A still picture cannot be read frame by frame from disk: it loads into memory.
+  if (!HaveFfmpeg()) return;
+  const std::string still = gifs.dir / "still.png";
+  ASSERT_EQ(RunQuiet("ffmpeg -v error -y -f lavfi -i color=c=0x2020E0:s=6x4 -frames:v 1 '" + still + "'"), 0);
+  ASSERT_EQ(vm.CallWith("loadanim", [&] {
+                vm_pushnumber(vm.L, 5);
+                vm_pushstring(vm.L, still.c_str());
+                vm_newtable(vm.L);
+                vm.Set("fromdisk", 1);
+                return 3;
+              }).code,
+            0u);
+  ASSERT_NE(vm.Anim(5), nullptr);
+  EXPECT_EQ(vm.Anim(5)->onDisk, 0u);
+  EXPECT_EQ(vm.Anim(5)->frameCount, 1);
+  EXPECT_LE(ColourDistance(uint32_t(vm.FramePixel(5, 1, 3, 2)), 0x2020E0u), 4);
 }
 
 // SelectAnim draws into a frame of the anim; freeing or playing it meanwhile is refused.
