@@ -162,7 +162,7 @@ uint32_t AnmLoadAnimFrame(VmState *L) {
   qmMask *m = nullptr;
   qmAlphaChannel *a = nullptr;
   int32_t w = 0, h = 0;
-  if (uint32_t code = LoadAnimFileFramePlanes(file, Plugins(L), frame == -1 ? -1 : frame - 1, transparent, loadAlpha,
+  if (uint32_t code = LoadAnimFileFramePlanes(file, Plugins(L), frame, transparent, loadAlpha,
                                               &b, &m, &a, &w, &h))
     return code;
   const uint32_t key = transparent == kNoTransparentColor ? transparent : transparent & 0xFFFFFF;

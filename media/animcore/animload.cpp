@@ -340,7 +340,7 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *
   return 0;
 }
 
-uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugins, int32_t index,
+uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugins, int32_t frame,
                                  uint32_t transparentColour, int32_t loadAlpha, qmBitmap **bitmap, qmMask **mask,
                                  qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
   qmAnimFile *f = nullptr;
@@ -349,8 +349,9 @@ uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugin
   if (uint32_t code = ProbeAnimFile(file, plugins, &f, &w, &h, &frames, &hasAlpha)) return code;
   uint32_t code = 0;
   if (loadAlpha && !hasAlpha) code = ERR_NOALPHA;
-  if (!code && index == -1) index = frames - 1;
-  if (!code && (index < 0 || index >= frames)) code = ERR_ANIMFRAME;
+  // Frame numbers count from 1, so 0 names no frame; -1 is the last.
+  const int32_t index = frame == -1 ? frames - 1 : frame - 1;
+  if (!code && (frame == 0 || index < 0 || index >= frames)) code = ERR_ANIMFRAME;
   uint32_t *pixels = code ? nullptr : LoadAnimFileFrame(f, index);
   if (!code && !pixels) code = ERR_LOADFRAME;
   qmBitmap *b = nullptr;

@@ -74,8 +74,8 @@ uint32_t CheckAnimLoadRequest(const qmAnimLoadRequest *request);
 // BuildAnimFrames's.
 uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *request, qmObjectId *id, qmAnim **out);
 
-// Frame index (from 0; -1 the last) of an anim file as new planes of the file's size. 0,
+// Frame number (from 1; -1 the last, 0 is none) of an anim file as new planes of the file's size. 0,
 // ERR_ANIMFRAME, ERR_NOALPHA, ERR_LOADFRAME, ERR_MEM or the file's open error.
-uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugins, int32_t index,
+uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugins, int32_t frame,
                                  uint32_t transparentColour, int32_t loadAlpha, qmBitmap **bitmap, qmMask **mask,
                                  qmAlphaChannel **alpha, int32_t *width, int32_t *height);

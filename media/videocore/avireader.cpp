@@ -169,22 +169,29 @@ void Rewind(qmAviReader *r) {
   r->currentFrame = 0;
 }
 
-// Positions the file at frame n's chunk header, or where a scan for it begins.
-void SeekFrame(qmAviReader *r, int32_t n) {
+// Positions the file at frame n's chunk header, or where a scan for it begins; false when the
+// index sends frame n past the end of the file, which then has no such frame (a scan from the
+// start would find some other chunk's data in its place).
+bool SeekFrame(qmAviReader *r, int32_t n) {
   const int32_t v = r->videoStream;
-  if (!r->index[v] || n >= r->indexCount[v]) return Rewind(r);
+  if (!r->index[v] || n >= r->indexCount[v]) {
+    Rewind(r);
+    return true;
+  }
   const uint64_t offset = r->index[v][n].offset;
   uint8_t id[4] = {};
-  FileSeek(r->file, int64_t(offset), FILE_SEEK_START);
-  if (offset <= r->fileSize && ReadExact(r->file, id, 4) && std::isdigit(id[0]) && std::isdigit(id[1]) &&
-      IsDataKind(id)) {
-    FileSeek(r->file, int64_t(offset), FILE_SEEK_START);
-  } else {
-    const uint64_t at = r->moviStart + offset - 4;
-    if (offset < 4 || at > r->fileSize) return Rewind(r);
-    FileSeek(r->file, int64_t(at), FILE_SEEK_START);
-  }
   r->currentFrame = n;
+  if (offset + 8 <= r->fileSize) {
+    FileSeek(r->file, int64_t(offset), FILE_SEEK_START);
+    if (ReadExact(r->file, id, 4) && std::isdigit(id[0]) && std::isdigit(id[1]) && IsDataKind(id)) {
+      FileSeek(r->file, int64_t(offset), FILE_SEEK_START);
+      return true;
+    }
+  }
+  const uint64_t at = r->moviStart + offset - 4;
+  if (offset < 4 || at + 8 > r->fileSize) return false;
+  FileSeek(r->file, int64_t(at), FILE_SEEK_START);
+  return true;
 }
 
 // Scans to frame n's data chunk; its size in *size, the file at its data.
@@ -291,10 +298,10 @@ qmAviReader *AviReaderOpen(const char *path, int32_t *width, int32_t *height, in
 
 uint32_t *AviReaderLoadFrame(qmAviReader *r, int32_t n) {
   if (!r || n < 0 || n >= r->totalFrames) return nullptr;
-  if (n != r->currentFrame) SeekFrame(r, n);
+  bool found = n == r->currentFrame || SeekFrame(r, n);
   uint32_t size = 0;
   uint32_t *pixels = nullptr;
-  if (FindFrameChunk(r, n, &size))
+  if (found && FindFrameChunk(r, n, &size))
     pixels = r->codec == AVICODEC_RAW ? DecodeRaw(r, size) : DecodeMjpeg(r, size);
   if (!pixels) {
     // The position is unknown after a failure: the next frame starts from the movi data.

@@ -164,6 +164,7 @@ uint32_t OpenVideoEngine(const char *path, uint32_t backend, qmVideoEngine **out
     SetErrorArgument(path);
     return ERR_LOADVIDEO;
   }
+  e->backend = backend;
   e->noSound = e->info.channels == 0;
   e->engineLock = MutexCreate();
   e->pictureLock = MutexCreate();
@@ -216,7 +217,10 @@ void FreeVideoEngine(qmVideoEngine *e) {
 const qmVideoInfo *VideoEngineInfo(const qmVideoEngine *e) { return &e->info; }
 bool VideoEngineStarted(const qmVideoEngine *e) { return e->started; }
 int32_t VideoEngineFrameCount(const qmVideoEngine *e) { return e->ops->frameCount(e->source); }
-const char *VideoEngineFormatName(const qmVideoEngine *e) { return e->ops->formatName(e->source); }
+// Scripts see the system's movie playback under one name, whatever the decoder found in the file.
+const char *VideoEngineFormatName(const qmVideoEngine *e) {
+  return e->backend == VIDBACKEND_SYSTEM ? "QuickTime movie" : e->ops->formatName(e->source);
+}
 
 int VideoEngineThreadCount(const qmVideoEngine *e) {
   int n = 0;
@@ -238,6 +242,7 @@ uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start) {
   e->ended = start->ended;
   e->endUser = start->endUser;
   e->audio = e->noSound ? nullptr : start->audio;
+  e->events = start->audio;
   e->volume = start->volume;
   e->channel = -1;
   if (e->audio) {
@@ -274,12 +279,13 @@ uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start) {
   e->count = e->readIndex = e->writeIndex = 0;
   e->shownSlot = -1;
   e->pauseRequested = e->paused = e->seekRequested = e->seekAck = 0;
-  e->eof = e->endReported = e->presenting = 0;
+  e->eof = e->endReported = e->presenting = e->serverBusy = 0;
   e->firstFrame = 2;
   e->soundLen = e->soundRead = 0;
   e->soundHeld = false;
   e->ringRead = e->ringWrite = 0;
   e->pendingSoundBytes = 0;
+  e->soundSeeks = e->soundSeeksTaken = 0;
   if (uint32_t code = AllocSlots(e)) return code;
   e->generation++;
   if (uint32_t code = StartVideoThreads(e)) {
@@ -363,7 +369,7 @@ uint32_t SeekVideoEngine(qmVideoEngine *e, uint32_t ms) {
   if (r == 0) {
     // No marker for the pictures: the decoder keeps the reference of the picture shown below,
     // which the pictures after it need.
-    FlushPacketQueuesForSeek(e, false);
+    FlushPacketQueuesForSeek(e, false, ms);
     e->eof = 0;
     e->endReported = 0;
   }

@@ -32,7 +32,7 @@ struct qmVideoStart {
   int32_t volume;               // 0..64
   uint32_t smooth;
   qmObjectId id;  // of the video, for its end event
-  const qmVideoAudioOps *audio;  // null: the video plays silent
+  const qmVideoAudioOps *audio;  // null: the video plays silent and posts no end event
   qmVideoEndFn ended;
   void *endUser;
 };
@@ -76,6 +76,7 @@ void RedrawVideoEngine(qmVideoEngine *e);
 // Milliseconds into the video.
 uint32_t VideoEnginePosition(qmVideoEngine *e);
 int32_t VideoEngineFrameCount(const qmVideoEngine *e);
+// The system back end's one name, or the own source's (a plug-in's answer, "CDXL").
 const char *VideoEngineFormatName(const qmVideoEngine *e);
 // How many of the engine's threads run (3 without sound, 4 with).
 int VideoEngineThreadCount(const qmVideoEngine *e);

@@ -16,6 +16,7 @@ struct qmPacketNode {
 struct qmPacketQueue {
   qmPacketNode *first, *last;
   uint32_t bytes;  // sum of the queued packets' sizes
+  uint32_t empties;  // queued packets without bytes (a source's drain requests), not markers
   qmMutex *mutex;
   qmSignal *signal;
   uint32_t abort;  // the end of the file: a waiting reader returns
@@ -36,6 +37,7 @@ inline constexpr uint32_t kVideoSoundBuffer = 262144;
 inline constexpr uint32_t kVideoSoundBlockFrames = 1024;
 
 struct qmVideoEngine {
+  uint32_t backend;  // VIDBACKEND_*
   const qmVideoSourceOps *ops;
   void *source;
   qmVideoInfo info;
@@ -54,7 +56,8 @@ struct qmVideoEngine {
   double lastPresentation;
   uint32_t faultyPts, faultyDts;
   qmThread *decoder, *server, *refresh, *audioServer;
-  const qmVideoAudioOps *audio;
+  const qmVideoAudioOps *audio;   // null for a video played silent
+  const qmVideoAudioOps *events;  // posts the end event, with sound or without
   int channel;
   uint8_t *ring;
   std::atomic<uint64_t> ringRead, ringWrite;  // bytes ever read and written
@@ -64,11 +67,15 @@ struct qmVideoEngine {
   qmVideoPacket soundPacket;
   bool soundHeld;
   std::atomic<uint32_t> audioStarted;
+  // Seeks whose flush the audio server has yet to take: till then the sound decoded before the
+  // seek is dropped and the position is the sought time.
+  std::atomic<uint32_t> soundSeeks, soundSeeksTaken;
+  std::atomic<double> soughtSeconds;
   qmPictureSlot slots[2];
   qmPictureSlot decodeBuffer;  // the server decodes here, then trades it with a slot
   int count, readIndex, writeIndex;
   int shownSlot;
-  std::atomic<uint32_t> serverBusy;  // a packet in hand whose picture is not queued yet
+  std::atomic<uint32_t> serverBusy;  // a packet in hand whose picture is not queued yet: 2 with bytes, 1 without
   uint32_t generation;  // bumped by a resize: a picture decoded before it is dropped
   qmMutex *engineLock, *pictureLock, *pauseLock, *wakeLock, *sourceLock;
   qmSignal *refreshSignal, *pictureSignal;
@@ -98,8 +105,9 @@ void ResetPacketQueue(qmPacketQueue *q);
 void FreePacketQueue(qmVideoEngine *e, qmPacketQueue *q);
 bool PacketQueueEmpty(qmPacketQueue *q);
 // Drops the queued packets and queues a flush marker in the sound queue, and with markPictures
-// in the picture queue too (whose reader then flushes the picture decoder).
-void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures);
+// in the picture queue too (whose reader then flushes the picture decoder); the sound's clock
+// starts again at ms.
+void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures, int64_t ms);
 // Empties the picture queue and starts the pictures' clock values afresh.
 void ResetPictureTiming(qmVideoEngine *e);
 void FreeSoundBuffers(qmVideoEngine *e);

@@ -40,12 +40,16 @@ void PutPacket(qmPacketQueue *q, const qmVideoPacket &p) {
   else q->first = n;
   q->last = n;
   q->bytes += p.size;
+  q->empties += p.data && !p.size;
   SignalPost(q->signal);
   MutexUnlock(q->mutex);
 }
 
 // 1 with a packet (a null handle is a flush marker), 0 empty, -1 asked to quit, -2 the end.
-int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block, bool stopAtEnd) {
+// With busy, that flag is set as the packet leaves the queue (2 for a packet with bytes, 1 for
+// one without): whoever sees the queue empty sees the packet in hand.
+int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block, bool stopAtEnd,
+                   std::atomic<uint32_t> *busy = nullptr) {
   MutexLock(q->mutex);
   int r;
   for (;;) {
@@ -57,7 +61,9 @@ int PacketQueueGet(qmThread *t, qmPacketQueue *q, qmVideoPacket *out, bool block
       q->first = n->next;
       if (!q->first) q->last = nullptr;
       q->bytes -= n->packet.size;
+      q->empties -= n->packet.data && !n->packet.size;
       *out = n->packet;
+      if (busy && n->packet.data) *busy = n->packet.size ? 2 : 1;
       MemFree(n);
       r = 1;
       break;
@@ -81,6 +87,7 @@ void DropQueued(qmVideoEngine *e, qmPacketQueue *q) {
   qmPacketNode *n = q->first;
   q->first = q->last = nullptr;
   q->bytes = 0;
+  q->empties = 0;
   q->abort = 0;
   MutexUnlock(q->mutex);
   while (n) {
@@ -96,6 +103,16 @@ uint32_t QueueBytes(qmPacketQueue *q) {
   uint32_t b = q->bytes;
   MutexUnlock(q->mutex);
   return b;
+}
+
+// Packets without bytes waiting in the queue. At the end of the file a source hands out such a
+// packet on every call until the decoder has given up its last pictures: the byte cap never
+// stops that, so one at a time is read ahead.
+uint32_t QueueEmpties(qmPacketQueue *q) {
+  MutexLock(q->mutex);
+  uint32_t n = q->empties;
+  MutexUnlock(q->mutex);
+  return n;
 }
 
 void PostQueue(qmPacketQueue *q, bool abort) {
@@ -123,14 +140,15 @@ void *DecoderThread(void *record) {
       MutexLock(e->sourceLock);
       int r = e->ops->seek(e->source, VideoSeekUnits(e, e->seekTarget), e->info.seekStream);
       MutexUnlock(e->sourceLock);
-      if (r == 0) FlushPacketQueuesForSeek(e, true);
+      if (r == 0) FlushPacketQueuesForSeek(e, true, e->seekTarget);
       e->seekResult = r == 0 ? 0u : uint32_t(ERR_SEEKRANGE);
       e->eof = 0;
       e->endReported = 0;
       e->seekRequested = 0;
       continue;
     }
-    if (QueueBytes(&e->audioQueue) > kSoundQueueCap || QueueBytes(&e->videoQueue) > kPictureQueueCap || e->eof) {
+    if (QueueBytes(&e->audioQueue) > kSoundQueueCap || QueueBytes(&e->videoQueue) > kPictureQueueCap || e->eof ||
+        QueueEmpties(&e->videoQueue) || QueueEmpties(&e->audioQueue)) {
       PostQueue(&e->audioQueue, e->eof);
       PostQueue(&e->videoQueue, e->eof);
       SleepMilliseconds(10);
@@ -224,12 +242,11 @@ void *ServerThread(void *record) {
       continue;
     }
     qmVideoPacket p{};
-    if (PacketQueueGet(t, &e->videoQueue, &p, true, false) < 0) break;
+    if (PacketQueueGet(t, &e->videoQueue, &p, true, false, &e->serverBusy) < 0) break;
     if (!p.data) {
       ResetAfterFlush(e);
       continue;
     }
-    e->serverBusy = 1;
     MutexLock(e->pictureLock);
     uint32_t generation = e->generation;
     qmPictureSlot *buf = &e->decodeBuffer;
@@ -309,7 +326,7 @@ void ReportEnd(qmVideoEngine *e) {
   double ms = seconds * 1000.0;
   e->endPosition = ms <= 0.0 ? 0u : ms >= 4294967295.0 ? UINT32_MAX : uint32_t(ms);
   e->endReported = 1;
-  if (e->audio && e->audio->postVideoEnd) e->audio->postVideoEnd(&e->id);
+  if (e->events && e->events->postVideoEnd) e->events->postVideoEnd(&e->id);
   if (e->ended) e->ended(e, e->endUser);
   WakeMainLoop();
 }
@@ -339,7 +356,11 @@ void *RefreshThread(void *record) {
         if (now > next) {
           e->speed *= 1.05f;
           if (e->count < 2) next += 0.5;
-          drop = (now > next || e->count == 2) && now - e->lastPresentation < 1.0;
+          // Only a picture that others are known to follow goes (one queued behind it, or picture
+          // data in hand or waiting): the last one is always shown, and one that nothing replaces
+          // yet would leave an older picture in view.
+          const bool followed = e->count == 2 || e->serverBusy == 2 || QueueBytes(&e->videoQueue) > 0;
+          drop = (now > next || e->count == 2) && now - e->lastPresentation < 1.0 && followed;
         }
         if (!drop) {
           e->lastPresentation = now;
@@ -359,6 +380,8 @@ void *RefreshThread(void *record) {
     if (empty && e->eof && !e->endReported && !e->serverBusy && PacketQueueEmpty(&e->videoQueue) &&
         (!e->audio || PacketQueueEmpty(&e->audioQueue)))
       ReportEnd(e);
+    // Ended, nothing comes until a seek or a stop: look less often.
+    if (empty && e->endReported) wait = 10;
     if (wait == 0) continue;
     MutexLock(e->wakeLock);
     SignalWaitFor(e->refreshSignal, e->wakeLock, wait);
@@ -373,6 +396,13 @@ void *RefreshThread(void *record) {
 int DecodeVideoSound(qmVideoEngine *e, uint8_t *dst, uint32_t bytes, qmThread *t) {
   uint32_t done = 0;
   while (done < bytes) {
+    if (e->soundSeeks != e->soundSeeksTaken && (e->soundRead < e->soundLen || e->soundHeld)) {
+      // A seek came: what was decoded before it is not heard; the flush marker comes next.
+      e->soundRead = e->soundLen;
+      e->pendingSoundBytes = 0;
+      if (e->soundHeld) FreePacket(e, &e->soundPacket);
+      e->soundHeld = false;
+    }
     if (e->soundRead < e->soundLen) {
       uint32_t n = std::min(bytes - done, e->soundLen - e->soundRead);
       std::memcpy(dst + done, e->soundBuffer + e->soundRead, n);
@@ -394,9 +424,13 @@ int DecodeVideoSound(qmVideoEngine *e, uint8_t *dst, uint32_t bytes, qmThread *t
         return 0;
       }
       if (!p.data) {
+        const uint32_t seeks = e->soundSeeks;
         MutexLock(e->sourceLock);
         e->ops->flushAudio(e->source);
         MutexUnlock(e->sourceLock);
+        e->audioClock = e->soughtSeconds.load();
+        e->pendingSoundBytes = 0;
+        e->soundSeeksTaken = seeks;
         continue;
       }
       e->soundPacket = p;
@@ -487,6 +521,7 @@ uint32_t InitPacketQueue(qmPacketQueue *q) {
 void ResetPacketQueue(qmPacketQueue *q) {
   q->first = q->last = nullptr;
   q->bytes = 0;
+  q->empties = 0;
   q->abort = 0;
 }
 
@@ -504,7 +539,10 @@ bool PacketQueueEmpty(qmPacketQueue *q) {
   return empty;
 }
 
-void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures) {
+void FlushPacketQueuesForSeek(qmVideoEngine *e, bool markPictures, int64_t ms) {
+  // Counted before the marker is queued, so that the audio server that takes it sees the count.
+  e->soughtSeconds = double(ms) / 1000.0;
+  e->soundSeeks++;
   for (qmPacketQueue *q : {&e->audioQueue, &e->videoQueue}) {
     DropQueued(e, q);
     if (q == &e->audioQueue || markPictures) PutPacket(q, qmVideoPacket{nullptr, 0, 0, -1.0});
@@ -595,7 +633,7 @@ bool QueueVideoPicture(qmDisplay *d, const void *owner, const uint8_t *pixels, i
 }
 
 double CurrentVideoSeconds(qmVideoEngine *e) {
-  if (!e->noSound && e->audio) return AudioSeconds(e);
+  if (!e->noSound && e->audio) return e->soundSeeks != e->soundSeeksTaken ? e->soughtSeconds.load() : AudioSeconds(e);
   MutexLock(e->engineLock);
   double s = e->paused ? e->lastShown : GetTimeSeconds() + e->drift;
   MutexUnlock(e->engineLock);

@@ -124,3 +124,116 @@ TEST(E2eVideo, PluginDecodesForTheOwnEngine) {
   }
   EXPECT_EQ(ReadWholeFile(base + ".wav").size(), 44u);
 }
+
+namespace {
+
+// n = 0; ForceVideoDriver(driver); InstallEventHandler({onvideoend = ended})
+// OpenVideo(1, "a"); OpenVideo(2, "b")
+// DebugPrint(GetAttribute(#VIDEO, 1, #ATTRFORMAT), GetAttribute(#VIDEO, 2, #ATTRFORMAT))
+// PlayVideo(1); PlayVideo(2); repeat WaitEvent() forever
+// ended(msg): n = n + 1; DebugPrint(msg.action, msg.id)
+//             if n == 2 then PlayVideo(1) end; if n == 3 then End() end
+std::string EndEventsApplet(int driver, const std::string &a, const std::string &b) {
+  return R"(
+.func source="end.qms" maxstack=10
+  .k "n" 0 "forcevideodriver" )" + std::to_string(driver) + R"( "installeventhandler" "onvideoend" "openvideo" 1 ")" + a +
+         R"(" 2 ")" + b + R"(" "debugprint" "getattribute" 50 19 "playvideo" "waitevent"
+      LOADK     0 k1        @1
+      SETGLOBAL 0 k0
+      GETGLOBAL 0 k2
+      LOADK     1 k3
+      CALL      0 2 1
+      GETGLOBAL 0 k4
+      NEWTABLE  1 0 1
+      CLOSURE   2 p0
+      SETTABLE  1 k5 2
+      CALL      0 2 1
+      GETGLOBAL 0 k6        @2
+      LOADK     1 k7
+      LOADK     2 k8
+      CALL      0 3 1
+      GETGLOBAL 0 k6
+      LOADK     1 k9
+      LOADK     2 k10
+      CALL      0 3 1
+      GETGLOBAL 0 k11       @3
+      GETGLOBAL 1 k12
+      LOADK     2 k13
+      LOADK     3 k7
+      LOADK     4 k14
+      CALL      1 4 2
+      GETGLOBAL 2 k12
+      LOADK     3 k13
+      LOADK     4 k9
+      LOADK     5 k14
+      CALL      2 4 2
+      CALL      0 3 1
+      GETGLOBAL 0 k15       @4
+      LOADK     1 k7
+      CALL      0 2 1
+      GETGLOBAL 0 k15
+      LOADK     1 k9
+      CALL      0 2 1
+loop: GETGLOBAL 0 k16
+      CALL      0 1 1
+      JMP       loop
+      RETURN    0 1
+  .func params=1 maxstack=6 line=5
+    .k "n" 1 "debugprint" "action" "id" 2 "playvideo" 3 "end"
+      GETGLOBAL 1 k0        @6
+      ADD       1 1 k1
+      SETGLOBAL 1 k0
+      GETGLOBAL 2 k2        @7
+      GETTABLE  3 0 k3
+      GETTABLE  4 0 k4
+      CALL      2 3 1
+      EQ        0 1 k5      @8
+      JMP       three
+      GETGLOBAL 2 k6
+      LOADK     3 k1
+      CALL      2 2 1
+three: EQ       0 1 k7      @9
+      JMP       done
+      GETGLOBAL 2 k8
+      CALL      2 1 1
+done: RETURN    0 1
+  .end
+.end
+)";
+}
+
+}  // namespace
+
+// Every video that plays to its end sends one end event, silent or with sound, on the system's
+// back end and on the own engine; the system's back end names its format "QuickTime movie".
+TEST(E2eVideo, EveryFinishedVideoSendsItsEndEvent) {
+  PlayerDir d;
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=16x8:r=10:d=0.4 -c:v png " +
+                         d / "silent.mkv").c_str()),
+            0);
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i color=c=blue:s=16x8:r=10:d=0.4 -f lavfi -i "
+                         "sine=f=440:d=0.4 -c:v png -c:a pcm_s16le -shortest " + d / "sound.mkv").c_str()),
+            0);
+  CdxlFixture fx = Clip();
+  WriteFile(d / "silent.cdxl", fx.File());
+  fx.soundSize = 64;
+  WriteFile(d / "sound.cdxl", fx.File());
+  const struct {
+    int driver;
+    const char *silent, *sound, *format;
+  } cases[] = {{0, "silent.mkv", "sound.mkv", "QuickTime movie"}, {1, "silent.cdxl", "sound.cdxl", "CDXL"}};
+  for (const auto &c : cases) {
+    SCOPED_TRACE(c.format);
+    qmtools::WriteBytes(d / "end.qma", AppletOf(EndEventsApplet(c.driver, d / c.silent, d / c.sound)));
+    // Nothing to wait for but the program's own end: a missing event fails at the deadline.
+    PlayerResult r = d.Run({"-QUIET", d / "end.qma"}, {"SDL_AUDIODRIVER=dummy"}, "", [] { return false; });
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    const std::string names = std::string(c.format) + " " + c.format + "\n";
+    ASSERT_EQ(r.out.substr(0, names.size()), names) << r.out;
+    std::string events = r.out.substr(names.size());
+    // The two first ends come in either order; the replayed silent video ends last.
+    EXPECT_TRUE(events == "OnVideoEnd 1\nOnVideoEnd 2\nOnVideoEnd 1\n" ||
+                events == "OnVideoEnd 2\nOnVideoEnd 1\nOnVideoEnd 1\n")
+        << events;
+  }
+}

@@ -671,11 +671,22 @@ TEST(AnimLib, AnimFiles) {
   EXPECT_EQ(vm.Call("IsAnim", {CmdArg::Str("/nonexistent.gif")}).results, std::vector<double>{0});
   ASSERT_EQ(vm.Call("LoadAnim", {4, CmdArg::Str(gifs.one.c_str())}).code, 0u);
   EXPECT_EQ(vm.Anim(4)->frameCount, 1);
-  // LoadAnimFrame: -1 is the last frame; 4 is out of range and makes no brush.
-  ASSERT_EQ(vm.Call("LoadAnimFrame", {5, -1, CmdArg::Str(gifs.strip.c_str())}).code, 0u);
-  EXPECT_EQ(vm.Read(5, 0, 0).first, kStripLeft[2]);
-  EXPECT_EQ(vm.Call("LoadAnimFrame", {6, 4, CmdArg::Str(gifs.strip.c_str())}).code, ERR_ANIMFRAME);
-  EXPECT_EQ(vm.Brush(6), nullptr);
+  // LoadAnimFrame: frames count from 1 and -1 is the last; a frame out of range makes no brush.
+  struct FrameCase {
+    int frame;
+    uint32_t code;
+    int shown;  // index into the strip's colours
+  } frames[] = {{1, 0, 0}, {3, 0, 2}, {-1, 0, 2}, {0, ERR_ANIMFRAME, 0}, {4, ERR_ANIMFRAME, 0},
+                {-2, ERR_ANIMFRAME, 0}};
+  for (const FrameCase &c : frames) {
+    EXPECT_EQ(vm.Call("LoadAnimFrame", {6, c.frame, CmdArg::Str(gifs.strip.c_str())}).code, c.code) << c.frame;
+    if (c.code) {
+      EXPECT_EQ(vm.Brush(6), nullptr) << c.frame;
+      continue;
+    }
+    EXPECT_EQ(vm.Read(6, 0, 0).first, kStripLeft[c.shown]) << c.frame;
+    ASSERT_EQ(vm.Call("FreeBrush", {6}).code, 0u);
+  }
 }
 
 // A disk-based anim decodes a frame per fetch; scaled, it fetches at the new size, and a copy
@@ -708,6 +719,22 @@ TEST(AnimLib, DiskAnims) {
   ASSERT_EQ(vm.Call("PlayAnimDisk", {CmdArg::Str(gifs.strip.c_str()), 30, 30}).code, 0u);
   EXPECT_EQ(vm.Background(30, 30), kStripLeft[2]);
   EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 2u);
+  // A still picture cannot be read frame by frame from disk: it loads into memory.
+  if (!HaveFfmpeg()) return;
+  const std::string still = gifs.dir / "still.png";
+  ASSERT_EQ(RunQuiet("ffmpeg -v error -y -f lavfi -i color=c=0x2020E0:s=6x4 -frames:v 1 '" + still + "'"), 0);
+  ASSERT_EQ(vm.CallWith("loadanim", [&] {
+                vm_pushnumber(vm.L, 5);
+                vm_pushstring(vm.L, still.c_str());
+                vm_newtable(vm.L);
+                vm.Set("fromdisk", 1);
+                return 3;
+              }).code,
+            0u);
+  ASSERT_NE(vm.Anim(5), nullptr);
+  EXPECT_EQ(vm.Anim(5)->onDisk, 0u);
+  EXPECT_EQ(vm.Anim(5)->frameCount, 1);
+  EXPECT_LE(ColourDistance(uint32_t(vm.FramePixel(5, 1, 3, 2)), 0x2020E0u), 4);
 }
 
 // SelectAnim draws into a frame of the anim; freeing or playing it meanwhile is refused.
@@ -1037,6 +1064,36 @@ TEST(AnimLib, AnimsSaveAsAviAndLoadBack) {
   for (int i = 0; i < 3; i++) ASSERT_EQ(vm.Call("WriteAnimFrame", {5, 3}).code, 0u);
   ASSERT_EQ(vm.Call("FinishAnimStream", {5}).code, 0u);
   EXPECT_EQ(ProbeFrameCount(streamed), 3);
+}
+
+// An AVI whose index sends a frame past the end of the file: that frame gives ERR_LOADFRAME to
+// LoadAnimFrame, while the frames before it load; LoadAnim, which reads the frames in order,
+// finds them all.
+TEST(AnimLib, AviFramePastTheEndOfTheFile) {
+  if (!HaveFfmpeg()) GTEST_SKIP() << "ffmpeg is missing";
+  TempDir dir;
+  const std::string made = dir / "made.avi", bad = dir / "bad.avi";
+  ASSERT_EQ(RunQuiet("ffmpeg -v error -y -f lavfi -i color=c=0x2020E0:s=16x8:r=5 -frames:v 3 -c:v mjpeg '" + made +
+                     "'"),
+            0);
+  std::string b = ReadWholeFile(made);
+  const size_t idx1 = b.rfind("idx1");
+  ASSERT_NE(idx1, std::string::npos);
+  // The third video entry of the index (16 bytes each after the chunk header) points far away.
+  int seen = 0;
+  for (size_t e = idx1 + 8; e + 16 <= b.size(); e += 16)
+    if (b.compare(e, 4, "00dc") == 0 && ++seen == 3) b.replace(e + 8, 4, std::string("\xF0\xFF\xFF\x7F", 4));
+  ASSERT_EQ(seen, 3);
+  WriteFile(bad, b);
+  AnimVm vm;
+  ASSERT_EQ(vm.Call("LoadAnimFrame", {6, 2, CmdArg::Str(bad.c_str())}).code, 0u);
+  EXPECT_LE(ColourDistance(uint32_t(vm.Read(6, 4, 4).first), 0x2020E0u), 12);
+  EXPECT_EQ(vm.Call("LoadAnimFrame", {7, 3, CmdArg::Str(bad.c_str())}).code, ERR_LOADFRAME);
+  EXPECT_EQ(vm.Brush(7), nullptr);
+  // LoadAnim reads the frames in their order, chunk after chunk, and needs no index.
+  ASSERT_EQ(vm.Call("LoadAnim", {4, CmdArg::Str(bad.c_str())}).code, 0u);
+  EXPECT_EQ(vm.Anim(4)->frameCount, 3);
+  EXPECT_LE(ColourDistance(uint32_t(vm.FramePixel(4, 3, 4, 4)), 0x2020E0u), 12);
 }
 
 }  // namespace

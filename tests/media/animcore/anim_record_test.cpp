@@ -340,7 +340,8 @@ void CloseDisk(const qmPluginDecoder *) { gOpenFiles--; }
 struct DiskAnim {
   AnimScene s;
   qmFormatPlugins plugins{};
-  std::string path = std::string(QM_BINARY_DIR) + "/anim_record_fixture.bin";
+  TempDir dir;  // of its own: copies of the test program may run side by side
+  std::string path = dir / "anim_record_fixture.bin";
   qmAnim *anim = nullptr;
   DiskAnim() {
     FILE *f = std::fopen(path.c_str(), "wb");
@@ -369,7 +370,6 @@ struct DiskAnim {
     FreeAllAnims(s.objects);
     EXPECT_EQ(gOpenFiles, 0);
     EXPECT_EQ(gFramesOut, 0);
-    std::remove(path.c_str());
   }
 };
 
