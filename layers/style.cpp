@@ -238,18 +238,16 @@ uint32_t ApplyStyleToLayer(qmScene *scene, qmLayer *layer, const qmStyleChange &
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
   const bool borderChanged = std::memcmp(&look.border, &layer->border, sizeof look.border) != 0;
   const bool anchorChanged = look.anchorX != layer->anchorX || look.anchorY != layer->anchorY;
+  // The area the old shadow and border cover is taken before their caches go: measuring it
+  // builds a missing border picture, which must not be built from the settings being replaced.
+  if (shadowChanged || borderChanged || filtersChanged) CollectLayer(scene, layer, batch);
   if (filtersChanged) ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
-  if (shadowChanged || filtersChanged) {
+  if (shadowChanged || filtersChanged)
     ForEachLayerState(layer, [](qmLayerState *s) {
       FreeAlphaChannel(s->shadowAlpha);
       s->shadowAlpha = nullptr;
     });
-    CollectLayer(scene, layer, batch);
-  }
-  if (borderChanged || filtersChanged) {
-    ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
-    CollectLayer(scene, layer, batch);
-  }
+  if (borderChanged || filtersChanged) ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
   layer->hidden = look.hidden;
   layer->transparency = look.transparency;
   layer->shadow = look.shadow;
