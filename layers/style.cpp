@@ -34,19 +34,40 @@ void CollectLayer(const qmScene *scene, const qmLayer *layer, qmDirtyRectList *b
   AppendRect(batch, x, y, w, h);
 }
 
-// Another anim of the layer's size, or another frame: the frame becomes the layer's picture.
+// Another anim, or another frame: the frame becomes the layer's picture. Another anim may have
+// another size: the layer then hangs from its requested point by its anchor at the new size.
 uint32_t ChangeAnimContent(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   const qmObjectId was = layer->object;
+  qmLayerState *base = layer->base;
+  const qmLayerState before = *base;
+  const qmTransform transformBefore = layer->transform;
+  bool resized = false;
+  qmAnim *a = nullptr;
   if (c.animGiven) {
-    qmAnim *a = nullptr;
     if (uint32_t code = FindAnim(scene, &c.object, &a, 0)) return code;
-    if (a->nativeWidth != layer->base->objectWidth || a->nativeHeight != layer->base->objectHeight)
-      return ERR_WRONGUSAGE;
     layer->object = c.object;
+    resized = a->nativeWidth != base->objectWidth || a->nativeHeight != base->objectHeight;
   }
   CollectLayer(scene, layer, batch);
+  if (resized) {
+    const int32_t w = a->nativeWidth, h = a->nativeHeight;
+    base->objectWidth = base->width = w;
+    base->objectHeight = base->height = h;
+    base->anchoredX = base->requestedX - int32_t(w * layer->anchorX);
+    base->anchoredY = base->requestedY - int32_t(h * layer->anchorY);
+    base->x = base->anchoredX, base->y = base->anchoredY;
+    // A layer shown at a size of its own keeps it; scales and turns apply to the new size.
+    UpdateTransform(&layer->transform, w, h);
+  }
   if (uint32_t code = ShowAnimLayerFrame(scene, layer, c.frameGiven ? c.frame : 1, 1)) {
     layer->object = was;
+    if (resized) {
+      base->objectWidth = before.objectWidth, base->objectHeight = before.objectHeight;
+      base->width = before.width, base->height = before.height;
+      base->anchoredX = before.anchoredX, base->anchoredY = before.anchoredY;
+      base->x = before.x, base->y = before.y;
+      layer->transform = transformBefore;
+    }
     return code;
   }
   CollectLayer(scene, layer, batch);

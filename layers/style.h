@@ -33,7 +33,7 @@ struct qmStyleChange {
   int32_t boxWidth, boxHeight;
   int32_t lineX1, lineY1, lineX2, lineY2;
   int32_t vertexOffsetX, vertexOffsetY;
-  // Anim layers: another anim of the same size (animGiven) and the frame to show (frameGiven;
+  // Anim layers: another anim, of any size (animGiven), and the frame to show (frameGiven;
   // from 1, 0 the next, -1 the last; another anim starts at 1 without one).
   int32_t animGiven, frameGiven, frame;
   // Path layers: the path, colour, draw style and stroke settings to draw anew (owned), or null.
