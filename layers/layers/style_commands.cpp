@@ -23,6 +23,8 @@
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
+#include "text/font.h"
+#include "text/textlayout.h"
 
 namespace {
 
@@ -310,8 +312,21 @@ uint32_t LayGetLayerStyle(VmState *L) {
     SetFieldObjectId(L, "id", &l->object);
     SetFieldInt(L, "frame", l->base->frame);
     break;
+  case QMTYPE_TEXTOUT:
+  case QMTYPE_PRINT:
+    if (const qmTextRequest *r = base->textRequest) {
+      SetFieldNumber(L, "color", r->style.color);
+      SetFieldInt(L, "fontstyle", r->style.style);
+      SetFieldInt(L, "align", r->align);
+      SetFieldInt(L, "leftmargin", r->marginLeft);
+      SetFieldInt(L, "rightmargin", r->wrap);
+      SetFieldInt(L, "fontsize", r->style.font ? r->style.font->size : 8);
+      SetFieldInt(L, "encoding", r->encoding);
+      SetFieldString(L, "text", r->text ? r->text : "");
+      SetFieldString(L, "font", r->style.font ? r->style.font->faceName : "topaz");
+    }
+    break;
   default:
-    // Texts are kept as pictures: nothing more to report.
     if (IsShapeType(l->type) && base->shapeData) PushShapeFields(L, l->type, base);
     break;
   }
