@@ -787,6 +787,46 @@ TEST(SelectLayer, AnAnimLayerIsDrawnIntoTheFrameNamed) {
   EXPECT_EQ(vm.Brushes(), 1) << "no brush was made for the anim layer";
 }
 
+// A style naming an anim of another size: the layer shows the new frame hanging from its
+// requested point by its anchor, and a scaled layer shows it at its scale.
+TEST(AnimLayerStyle, AnotherAnimOfAnotherSize) {
+  struct Case {
+    const char *name;
+    std::function<void(MovesVm &)> style;  // before the anim changes
+    int x, y;                              // where the new frame's picture lies afterwards
+    int scale;
+  } cases[] = {
+      {"anchored at its middle", [](MovesVm &vm) { ASSERT_EQ(vm.Call("SetLayerAnchor", {1, 0.5, 0.5}).code, 0u); },
+       18, 19, 1},
+      {"scaled twice", [](MovesVm &vm) { ASSERT_EQ(vm.Call("ScaleLayer", {1, CmdArg::Str("200%"), CmdArg::Str("200%")}).code, 0u); },
+       20, 20, 2},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    MovesVm vm;
+    vm.AddBrush(MakePicture(70, 8, 6, OPAQUE));
+    vm.AddBrush(MakePicture(71, 4, 3, OPAQUE));
+    ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 8, 6, 1, 1}).code, 0u);
+    ASSERT_EQ(vm.Call("CreateAnim", {4, 2, 4, 3, 1, 1}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayAnimFrame", {3, 20, 20, 1}).code, 0u);
+    c.style(vm);
+    ASSERT_EQ(vm.CallWith("setlayerstyle",
+                          [&] {
+                            vm_pushnumber(vm.L, 1);
+                            vm_newtable(vm.L);
+                            vm.Set("id", 4);
+                            return 2;
+                          })
+                  .code,
+              0u);
+    Picture shown{4 * c.scale, 3 * c.scale, OPAQUE, {}};
+    for (int y = 0; y < shown.h; y++)
+      for (int x = 0; x < shown.w; x++) shown.px.push_back(vm.pics[1].px[size_t((y / c.scale) * 4 + x / c.scale)]);
+    vm.pics.push_back(shown);
+    vm.ExpectScreen({{2, c.x, c.y, 0}}, c.name, 0);
+  }
+}
+
 // A layer shown through its transform keeps its untouched picture: SelectLayer draws into that,
 // and EndSelect shows it through the transform again.
 TEST(SelectLayer, AScaledLayerIsDrawnUntransformedAndShownScaled) {
