@@ -327,7 +327,8 @@ uint32_t LayGetLayerStyle(VmState *L) {
     }
     break;
   default:
-    if (IsShapeType(l->type) && base->shapeData) PushShapeFields(L, l->type, base);
+    // A line drawn by Line keeps its colour, style and ends beside its picture.
+    if (IsShapeType(l->type) && (base->shapeData || l->type == QMTYPE_LINE)) PushShapeFields(L, l->type, base);
     break;
   }
   const qmTransform &t = l->transform;

@@ -373,6 +373,56 @@ TEST(ObjectLayers, LinesBecomeLineLayers) {
   }
 }
 
+// A line layer's content keys draw the line anew in its colour and draw style, and GetLayerStyle
+// reads its colour, thickness and ends back.
+TEST(ObjectLayers, LineStyleKeysDrawTheLineAnew) {
+  struct Case {
+    const char *name;
+    std::function<void(ObjectLayersVm &)> style;
+    std::vector<CmdArg> expected;  // the Line command that draws the same without layers
+    int form;                      // the draw style's form bits the line is drawn with
+  } cases[] = {
+      {"thicker, anti-aliased", [](ObjectLayersVm &vm) { vm.Set("thickness", 3); }, {3, 5, 80, 30, 0xFF0000, 3}, 16},
+      {"other ends", [](ObjectLayersVm &vm) { vm.Set("x1", 10), vm.Set("y1", 40), vm.Set("x2", 60), vm.Set("y2", 8); },
+       {10, 40, 60, 8, 0xFF0000}, 1},
+      {"another colour", [](ObjectLayersVm &vm) { vm.Set("color", 0x00FF00); }, {3, 5, 80, 30, 0x00FF00}, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Screen want;
+    {
+      ObjectLayersVm vm;
+      ASSERT_EQ(vm.Call("SetFormStyle", {c.form}).code, 0u);
+      ASSERT_EQ(vm.Call("Line", c.expected).code, 0u);
+      want = vm.Capture();
+    }
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("SetFormStyle", {c.form}).code, 0u);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("Line", {3, 5, 80, 30, 0xFF0000}).code, 0u);
+    ASSERT_EQ(vm.Call("SetFormStyle", {c.form == 1 ? 16 : 1}).code, 0u) << "the line keeps the style it was drawn with";
+    ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { c.style(vm); }), 0u);
+    EXPECT_TRUE(SameScreen(vm.Capture(), want, 1));
+  }
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Line", {3, 5, 80, 30, 0xFF0000, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("TranslateLayer", {1, 4, 1}).code, 0u);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getlayerstyle");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0);
+  for (auto [key, value] : {std::pair{"color", double(0xFF0000)}, std::pair{"thickness", 2.0}, std::pair{"x1", 7.0},
+                            std::pair{"y1", 6.0}, std::pair{"x2", 84.0}, std::pair{"y2", 31.0}}) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, 1);
+    EXPECT_EQ(vm_isnumber(vm.L, -1) ? vm_tonumber(vm.L, -1) : -1, value) << key;
+    vm_pop(vm.L, 1);
+  }
+  vm_settop(vm.L, 0);
+}
+
 // A line's tags name it and hide it, as any layer's.
 TEST(ObjectLayers, LineTagsActOnTheLayer) {
   ObjectLayersVm vm;
