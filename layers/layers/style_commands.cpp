@@ -11,6 +11,8 @@
 #include "layers/animlayer.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
+#include "graphics/vectorpath.h"
+#include "graphics/vectorrender.h"
 #include "layers/layers/layerargs.h"
 #include "layers/layerops.h"
 #include "layers/redraw.h"
@@ -311,6 +313,24 @@ uint32_t LayGetLayerStyle(VmState *L) {
   case QMTYPE_ANIM:
     SetFieldObjectId(L, "id", &l->object);
     SetFieldInt(L, "frame", l->base->frame);
+    break;
+  case QMTYPE_VECTORPATH:
+    SetFieldObjectId(L, "id", &l->object);
+    if (const qmPathLayerData *p = base->path) {
+      SetFieldNumber(L, "color", p->color);
+      WriteFormStyleFields(L, &p->style);
+      SetFieldInt(L, "linejoin", p->settings.join);
+      SetFieldInt(L, "linecap", p->settings.cap);
+      SetFieldInt(L, "fillrule", p->settings.fillRule);
+      SetFieldNumber(L, "dashoffset", p->settings.dashOffset);
+      vm_pushstring(L, "dashes");
+      vm_newtable(L);
+      for (uint32_t k = 0; p->settings.dashes && k < p->settings.dashCount; k++) {
+        vm_pushnumber(L, p->settings.dashes[k]);
+        vm_rawseti(L, -2, int(k));
+      }
+      vm_settable(L, -3);
+    }
     break;
   case QMTYPE_TEXTOUT:
   case QMTYPE_PRINT:
