@@ -462,9 +462,16 @@ uint32_t SelectLayerPicture(qmScene *scene, int32_t position, int32_t frame, qmP
                             int32_t *height, void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
-  // Only an anim layer has frames, and it has nothing to draw into but one of them.
-  if (frame && l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
-  if (!frame && l->type == QMTYPE_ANIM) return ERR_MISSINGPARAMTR;
+  // Only an anim layer has frames, and it has nothing to draw into but one of them, in memory.
+  if (frame) {
+    if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
+    qmAnim *a = nullptr;
+    if (uint32_t code = FindAnim(scene, &l->object, &a, FINDANIM_FREED)) return code;
+    if (a->onDisk) return ERR_ANIMDISK;
+    if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  } else if (l->type == QMTYPE_ANIM) {
+    return ERR_MISSINGPARAMTR;
+  }
   if (uint32_t code = RasterizeVectorLayer(scene, l, frame, planes, width, height)) return code;
   *record = l;
   return 0;
