@@ -503,8 +503,9 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
     return 0;
   }
   if (layer->type == QMTYPE_VECTORPATH) return ReadPathKeys(L, t, layer, c);
-  if (IsTextBlock(layer->type)) return ReadTextKeys(L, t, layer, c);
-  if (layer->type == QMTYPE_TEXTOBJECT) {
+  // A text layer given another type is read as that type.
+  if (IsTextBlock(c->type)) return ReadTextKeys(L, t, layer, c);
+  if (c->type == QMTYPE_TEXTOBJECT) {
     if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = c->textObjectGiven = 1;
     return 0;
   }

@@ -1262,6 +1262,33 @@ TEST(TextLayerStyle, RefusalsAndReadBack) {
   EXPECT_EQ(GetNthLayer(vm.Pic(), 2)->base->textRequest->cursorX, 6);
 }
 
+// Text layers given another type become layers of that type, read by its own keys.
+TEST(TextLayerStyle, TextLayersTakeOtherTypes) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {5, 6, 4, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("Obj")}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {3, 4, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {40, 30, CmdArg::Str("HH")}).code, 0u);
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { vm.Set("type", QMTYPE_BRUSH), vm.Set("id", 5); }), 0u);
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(2)},
+                        [&] {
+                          vm.Set("type", QMTYPE_BOX), vm.Set("sizex", 7), vm.Set("sizey", 3), vm.Set("color", 0xFF);
+                          vm.Set("fillstyle", 1);
+                        }),
+            0u);
+  const qmLayer *brush = GetNthLayer(vm.Pic(), 1), *box = GetNthLayer(vm.Pic(), 2);
+  EXPECT_EQ(brush->type, QMTYPE_BRUSH);
+  EXPECT_EQ(brush->object.id, 5u);
+  EXPECT_EQ(box->type, QMTYPE_BOX);
+  Screen want(size_t(kW) * kH, kBackground);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 6; x++) want[size_t((4 + y) * kW + 4 + x)] = 0x00FF00;
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 7; x++) want[size_t((30 + y) * kW + 40 + x)] = 0x0000FF;
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+}
+
 // A text object layer shown another text object: it shows that object's picture where it is.
 TEST(TextLayerStyle, TextObjectLayerShowsAnotherObject) {
   Screen want;
