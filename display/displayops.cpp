@@ -139,11 +139,11 @@ int32_t HitPictureLayer(const qmScene *scene, const void *layer, int32_t x, int3
   return layers && layers->hitLayer ? layers->hitLayer(layer, x, y, pixelExact) : 0;
 }
 
-uint32_t SelectPictureLayer(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+uint32_t SelectPictureLayer(qmScene *scene, int32_t position, int32_t frame, qmPlaneSet *planes, int32_t *width,
                             int32_t *height, void **layer) {
   const qmLayerHooks *layers = LayerHooksOf(scene);
   if (!layers || !layers->selectLayer) return ERR_LAYERRANGE;
-  return layers->selectLayer(scene, position, planes, width, height, layer);
+  return layers->selectLayer(scene, position, frame, planes, width, height, layer);
 }
 
 void EndSelectPictureLayer(qmScene *scene, void *layer) {

@@ -92,7 +92,7 @@ struct qmLayerHooks {
   void *(*layerAt)(const qmBGPic *pic, int32_t position);
   int32_t (*describeLayer)(const qmBGPic *pic, const void *layer, const char **name, int32_t *hidden);
   int32_t (*hitLayer)(const void *layer, int32_t x, int32_t y, int32_t pixelExact);
-  uint32_t (*selectLayer)(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+  uint32_t (*selectLayer)(qmScene *scene, int32_t position, int32_t frame, qmPlaneSet *planes, int32_t *width,
                           int32_t *height, void **layer);
   void (*endSelectLayer)(qmScene *scene, void *layer);
   uint32_t (*rerender)(qmScene *scene, qmDisplay *display, qmBGPic *pic);
@@ -114,8 +114,9 @@ int32_t DescribePictureLayer(const qmScene *scene, const qmBGPic *pic, const voi
                              int32_t *hidden);
 int32_t HitPictureLayer(const qmScene *scene, const void *layer, int32_t x, int32_t y, int32_t pixelExact);
 // SelectLayer: the pictures the layer at the position of the scene's picture shows, to be drawn
-// into (ERR_LAYERRANGE when there is none); after the selection the layer is shown anew.
-uint32_t SelectPictureLayer(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width,
+// into (ERR_LAYERRANGE when there is none); an anim layer's are those of the frame (from 1),
+// which it needs. After the selection the layer is shown anew.
+uint32_t SelectPictureLayer(qmScene *scene, int32_t position, int32_t frame, qmPlaneSet *planes, int32_t *width,
                             int32_t *height, void **layer);
 void EndSelectPictureLayer(qmScene *scene, void *layer);
 // The picture's layers rendered at the display's scale factors: 0 or the first error.

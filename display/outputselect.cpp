@@ -222,7 +222,7 @@ uint32_t SelectOutputCore(qmScene *scene, uint32_t objectType, const qmObjectId 
     if (uint32_t code = AnimFramePlanes(scene, id, frame, outputType, 0, &planes, &width, &height, &record)) return code;
     break;
   case QMTYPE_LAYER:
-    if (uint32_t code = SelectPictureLayer(scene, int32_t(id->id), &planes, &width, &height, &record)) return code;
+    if (uint32_t code = SelectPictureLayer(scene, int32_t(id->id), frame, &planes, &width, &height, &record)) return code;
     break;
   default: return ERR_WRONGUSAGE;
   }

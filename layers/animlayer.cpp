@@ -82,7 +82,7 @@ void FollowLentFrame(const qmObjectRegistry *objects, qmLayer *l) {
   if (CopyLentPicture(s)) DropOwnPicture(s);
 }
 
-uint32_t ChangeAnimLayerFrames(qmScene *scene, qmLayer *l, int32_t count, int32_t position) {
+uint32_t OwnLayerAnim(qmScene *scene, qmLayer *l, qmAnim **out) {
   qmAnim *a = nullptr;
   if (uint32_t code = FindAnim(scene, &l->object, &a, FINDANIM_FREED)) return code;
   if (!a->freed || IsObjectInAnyLayer(scene->objects, QMTYPE_ANIM, &l->object, l)) {
@@ -94,6 +94,13 @@ uint32_t ChangeAnimLayerFrames(qmScene *scene, qmLayer *l, int32_t count, int32_
     FollowLentFrame(scene->objects, l);
     a = copy;
   }
+  *out = a;
+  return 0;
+}
+
+uint32_t ChangeAnimLayerFrames(qmScene *scene, qmLayer *l, int32_t count, int32_t position) {
+  qmAnim *a = nullptr;
+  if (uint32_t code = OwnLayerAnim(scene, l, &a)) return code;
   const int32_t old = a->frameCount, shown = l->base->frame;
   // Where the frame shown goes: before the change it stays, after it moves by the count; a
   // removed frame leaves the layer at frame 0, with its picture kept as its own.

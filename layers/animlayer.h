@@ -7,6 +7,7 @@
 struct qmScene;
 struct qmLayer;
 struct qmObjectRegistry;
+struct qmAnim;
 
 // Frame from 1; 0 the next (the first after the last), -1 the last. The layer shows it from
 // now on, refreshed on the display unless noRefresh; a transition drawing the layer is told
@@ -18,6 +19,10 @@ uint32_t ShowAnimLayerFrame(qmScene *scene, qmLayer *layer, int32_t frame, int32
 // The layer's object became another anim record: a lent frame is lent by that record (the
 // same frame), else kept as a copy of the layer's own, else dropped.
 void FollowLentFrame(const qmObjectRegistry *objects, qmLayer *layer);
+// The anim the layer shows, made the layer's own to be changed: the anim itself when it lives
+// only for this layer, else a copy kept for it (the layer then shows the copy's frame). 0, the
+// look-up or the copy's error.
+uint32_t OwnLayerAnim(qmScene *scene, qmLayer *layer, qmAnim **out);
 // ModifyLayerFrames: the anim of the layer's object gets frames inserted (count > 0) or
 // removed at position as ChangeAnimFrameCount does; unless the anim lives only for this layer,
 // the layer is first given a copy of its own. The layer keeps the frame it shows where that

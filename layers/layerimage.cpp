@@ -15,6 +15,7 @@
 #include "graphics/clipregion.h"
 #include "graphics/transform.h"
 #include "graphics/vectorrender.h"
+#include "layers/animlayer.h"
 #include "layers/objectlayers.h"
 #include "layers/layerscale.h"
 #include "layers/sweep.h"
@@ -305,6 +306,25 @@ uint32_t TakeLayerBrush(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int3
   return 0;
 }
 
+// An anim layer draws into the frame of its anim in place: the anim itself when it lives only
+// for this layer, else a copy made for the layer. The layer stays a layer of that anim and
+// shows what was drawn whenever it shows that frame.
+uint32_t TakeLayerAnimFrame(qmScene *scene, qmLayer *layer, int32_t frame, qmPlaneSet *planes, int32_t *width,
+                            int32_t *height) {
+  qmAnim *a = nullptr;
+  if (uint32_t code = FindAnim(scene, &layer->object, &a, FINDANIM_FREED)) return code;
+  if (a->onDisk) return ERR_ANIMDISK;
+  if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  if (uint32_t code = OwnLayerAnim(scene, layer, &a)) return code;
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  if (uint32_t code = FetchAnimFrame(a, frame - 1, 0, 1, &bitmap, &mask, &alpha)) return code;
+  *planes = {bitmap, mask, alpha};
+  *width = bitmap->width, *height = bitmap->height;
+  return 0;
+}
+
 // A picture-part layer draws into the picture it keeps of its own; one that keeps none draws
 // into the whole background picture, taken for the layer alone (a copy when it is shared) and
 // made a plain raster picture whose sets are all its master.
@@ -334,12 +354,13 @@ uint32_t TakeLayerPicture(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, in
 
 }  // namespace
 
-uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t *width, int32_t *height) {
+uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, int32_t frame, qmPlaneSet *planes, int32_t *width,
+                              int32_t *height) {
   *planes = {};
   *width = *height = 0;
   if (IsObjectInAsyncDraw(scene, layer)) return ERR_RENDERADLAYER;
   switch (layer->type) {
-  case QMTYPE_ANIM: break;  // the layer holds its frame as its own picture already
+  case QMTYPE_ANIM: return TakeLayerAnimFrame(scene, layer, frame, planes, width, height);
   case QMTYPE_BRUSHPART: return TakeLayerBrush(scene, layer, planes, width, height);
   case QMTYPE_BGPICPART: return TakeLayerPicture(scene, layer, planes, width, height);
   case QMTYPE_BRUSH:
@@ -351,8 +372,6 @@ uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, qmPlaneSet *planes
     if (!IsShapeType(layer->type)) return ERR_WRONGUSAGE;
   }
   qmLayerState *s = layer->base;
-  // Drawn into, and kept past the anim the layer may stop showing below.
-  if (uint32_t code = CopyLentPicture(s)) return code;
   if (!s->own.bitmap) {
     // Layers of an object's picture hold the rectangle they show.
     qmLayerImage img{};

@@ -52,9 +52,12 @@ uint32_t RenderPathLayer(qmScene *scene, const qmLayer *layer, const qmPathLayer
 // turned or scaled; brush and anim layers draw into their own untransformed picture. A brush
 // part layer draws into its whole brush (whole-brush coordinates), a copy made for the layer
 // unless the brush lives only for it; a picture part layer into its own picture, or when it has
-// none into the whole background picture taken the same way. 0, ERR_RENDERADLAYER for a layer
-// an asynchronous draw object draws, ERR_WRONGUSAGE for other kinds, ERR_MEM.
-uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, qmPlaneSet *planes, int32_t *width, int32_t *height);
+// none into the whole background picture taken the same way. An anim layer draws into the frame
+// (from 1) of its anim, taken the same way, and stays an anim layer. 0, ERR_RENDERADLAYER for a
+// layer an asynchronous draw object draws, ERR_ANIMDISK, ERR_ANIMFRAME, ERR_WRONGUSAGE for other
+// kinds, ERR_MEM.
+uint32_t RasterizeVectorLayer(qmScene *scene, qmLayer *layer, int32_t frame, qmPlaneSet *planes, int32_t *width,
+                              int32_t *height);
 // A brush part layer takes its part of its brush as its own picture again, after the brush
 // was drawn into; other kinds are left alone. 0 or an error code.
 uint32_t RefreshPartPicture(qmScene *scene, qmLayer *layer);

@@ -21,7 +21,10 @@
 #include "platform/memory.h"
 #include "layers/animlayer.h"
 #include "layers/sweep.h"
+#include "layers/objectlayers.h"
 #include "media/animcore/anim.h"
+#include "runtime/context.h"
+#include "text/textobject.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -34,19 +37,40 @@ void CollectLayer(const qmScene *scene, const qmLayer *layer, qmDirtyRectList *b
   AppendRect(batch, x, y, w, h);
 }
 
-// Another anim of the layer's size, or another frame: the frame becomes the layer's picture.
+// Another anim, or another frame: the frame becomes the layer's picture. Another anim may have
+// another size: the layer then hangs from its requested point by its anchor at the new size.
 uint32_t ChangeAnimContent(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
   const qmObjectId was = layer->object;
+  qmLayerState *base = layer->base;
+  const qmLayerState before = *base;
+  const qmTransform transformBefore = layer->transform;
+  bool resized = false;
+  qmAnim *a = nullptr;
   if (c.animGiven) {
-    qmAnim *a = nullptr;
     if (uint32_t code = FindAnim(scene, &c.object, &a, 0)) return code;
-    if (a->nativeWidth != layer->base->objectWidth || a->nativeHeight != layer->base->objectHeight)
-      return ERR_WRONGUSAGE;
     layer->object = c.object;
+    resized = a->nativeWidth != base->objectWidth || a->nativeHeight != base->objectHeight;
   }
   CollectLayer(scene, layer, batch);
+  if (resized) {
+    const int32_t w = a->nativeWidth, h = a->nativeHeight;
+    base->objectWidth = base->width = w;
+    base->objectHeight = base->height = h;
+    base->anchoredX = base->requestedX - int32_t(w * layer->anchorX);
+    base->anchoredY = base->requestedY - int32_t(h * layer->anchorY);
+    base->x = base->anchoredX, base->y = base->anchoredY;
+    // A layer shown at a size of its own keeps it; scales and turns apply to the new size.
+    UpdateTransform(&layer->transform, w, h);
+  }
   if (uint32_t code = ShowAnimLayerFrame(scene, layer, c.frameGiven ? c.frame : 1, 1)) {
     layer->object = was;
+    if (resized) {
+      base->objectWidth = before.objectWidth, base->objectHeight = before.objectHeight;
+      base->width = before.width, base->height = before.height;
+      base->anchoredX = before.anchoredX, base->anchoredY = before.anchoredY;
+      base->x = before.x, base->y = before.y;
+      layer->transform = transformBefore;
+    }
     return code;
   }
   CollectLayer(scene, layer, batch);
@@ -193,6 +217,105 @@ uint32_t ReplacePath(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmD
   return code;
 }
 
+// The layer stops describing what it showed before its new content: no text, path or shape.
+void DropOldDescription(qmLayerState *base) {
+  FreeLayerTextRequest(base);
+  FreePathLayerData(base->path);
+  base->path = nullptr;
+  MemFree(base->shape.vertices);
+  base->shape = {};
+  base->shapeData = 0;
+  base->partX = base->partY = 0;
+}
+
+// The picture becomes the layer's own, its anchor point at (x, y); the layer shows it as a
+// layer of the type, through its transform. The old area and the new are collected; what the
+// layer showed before may have lived for it alone.
+uint32_t TakeNewPicture(qmScene *scene, qmLayer *layer, int32_t type, const qmObjectId &object, qmPlaneSet picture,
+                        qmTextRequest *request, int32_t x, int32_t y, qmDirtyRectList *batch) {
+  qmLayerState *base = layer->base;
+  const uint32_t sweep = layer->type != type || layer->object.id != object.id || layer->object.handle != object.handle
+                             ? SweepFlagOfLayerType(layer->type)
+                             : 0;
+  CollectLayer(scene, layer, batch);
+  ForEachLayerState(layer, DropDerivedImages);
+  DropOwnPicture(base);
+  FreePlaneSet(&base->transformed);
+  DropOldDescription(base);
+  base->textRequest = request;
+  base->own = picture;
+  const int32_t w = picture.bitmap->width, h = picture.bitmap->height;
+  base->requestedX = x, base->requestedY = y;
+  base->objectWidth = base->width = w;
+  base->objectHeight = base->height = h;
+  base->anchoredX = x - int32_t(w * layer->anchorX);
+  base->anchoredY = y - int32_t(h * layer->anchorY);
+  base->x = base->anchoredX, base->y = base->anchoredY;
+  layer->type = type;
+  layer->object = object;
+  UpdateTransform(&layer->transform, w, h);
+  const uint32_t code = RenderLayerImage(scene, layer, 0);
+  CollectLayer(scene, layer, batch);
+  if (sweep) SweepUnusedObjects(scene, sweep);
+  return code;
+}
+
+// The text block of the change set anew (TEXTOUT or PRINT). It hangs from the layer's requested
+// point by the anchor, but a PRINT block given a cursor goes where Print puts it. The layer
+// keeps the request, from which it is set again when scaled.
+uint32_t ReplaceText(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+  auto *request = static_cast<qmTextRequest *>(MemAlloc(sizeof(qmTextRequest), 1));
+  if (!request) return ERR_MEM;
+  if (CopyTextRequest(c.text, request)) {
+    MemFree(request);
+    return ERR_MEM;
+  }
+  qmTextBox box{};
+  int32_t fontScaled = 0;
+  const qmConstantLookup lookup = scene->context ? scene->context->tagConstant : nullptr;
+  uint32_t code = RenderTextAtScale(request, c.type, 1.0, 1.0, lookup, scene, 0, &box, &fontScaled);
+  // A block that sets nothing (no text) leaves nothing to show: the layer keeps what it had.
+  if (!code && !box.bitmap) code = ERR_WRONGUSAGE;
+  if (code) {
+    FreeTextBox(&box);
+    FreeTextRequest(request);
+    MemFree(request);
+    return code;
+  }
+  int32_t x = layer->base->requestedX, y = layer->base->requestedY;
+  if (c.type == QMTYPE_PRINT && c.cursorGiven) {
+    x = request->marginLeft + box.firstLineOffset + box.x + int32_t(box.width * layer->anchorX);
+    y = request->cursorY + box.y + int32_t(box.height * layer->anchorY);
+  }
+  request->x = x - box.x, request->y = y - box.y;
+  request->width = box.width, request->height = box.height;
+  return TakeNewPicture(scene, layer, c.type, qmObjectId{}, {box.bitmap, box.mask, box.alpha}, request, x, y, batch);
+}
+
+// Another text object's picture shown where the layer is.
+uint32_t ReplaceTextObject(qmScene *scene, qmLayer *layer, const qmStyleChange &c, qmDirtyRectList *batch) {
+  const qmPlayerContext *ctx = scene->context;
+  if (!ctx || !ctx->textObjectPicture) return ERR_WRONGUSAGE;
+  const qmBitmap *bitmap = nullptr;
+  const qmMask *mask = nullptr;
+  const qmAlphaChannel *alpha = nullptr;
+  int32_t w = 0, h = 0;
+  if (uint32_t code = ctx->textObjectPicture(scene, &c.object, &bitmap, &mask, &alpha, &w, &h)) return code;
+  if (!bitmap || w < 1 || h < 1) return ERR_WRONGUSAGE;
+  // A text object layer keeps only its place and the object's size beside the picture.
+  auto *place = static_cast<qmTextRequest *>(MemAlloc(sizeof(qmTextRequest), 1));
+  if (!place) return ERR_MEM;
+  qmPlaneSet own{};
+  if (uint32_t code = CopyBitmap(bitmap, mask, alpha, 0, 0, w, h, 0, &own.bitmap, mask ? &own.mask : nullptr,
+                                 alpha ? &own.alpha : nullptr)) {
+    MemFree(place);
+    return code;
+  }
+  const int32_t x = layer->base->requestedX, y = layer->base->requestedY;
+  place->x = x, place->y = y, place->width = w, place->height = h;
+  return TakeNewPicture(scene, layer, QMTYPE_TEXTOBJECT, c.object, own, place, x, y, batch);
+}
+
 // A new anchor: the anchored corner of every state follows, the requested position stays.
 void Reanchor(qmLayer *layer) {
   const qmLayerState *base = layer->base;
@@ -226,6 +349,11 @@ void InitStyleChange(const qmLayer *layer, qmStyleChange *c) {
 void FreeStyleChange(qmStyleChange *c) {
   FreePathLayerData(c->path);
   c->path = nullptr;
+  if (c->text) {
+    FreeTextRequest(c->text);
+    MemFree(c->text);
+    c->text = nullptr;
+  }
   MemFree(c->shape.vertices);
   c->shape.vertices = nullptr, c->shape.vertexCount = 0;
 }
@@ -238,18 +366,16 @@ uint32_t ApplyStyleToLayer(qmScene *scene, qmLayer *layer, const qmStyleChange &
   const bool shadowChanged = std::memcmp(&look.shadow, &layer->shadow, sizeof look.shadow) != 0;
   const bool borderChanged = std::memcmp(&look.border, &layer->border, sizeof look.border) != 0;
   const bool anchorChanged = look.anchorX != layer->anchorX || look.anchorY != layer->anchorY;
+  // The area the old shadow and border cover is taken before their caches go: measuring it
+  // builds a missing border picture, which must not be built from the settings being replaced.
+  if (shadowChanged || borderChanged || filtersChanged) CollectLayer(scene, layer, batch);
   if (filtersChanged) ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->filtered); });
-  if (shadowChanged || filtersChanged) {
+  if (shadowChanged || filtersChanged)
     ForEachLayerState(layer, [](qmLayerState *s) {
       FreeAlphaChannel(s->shadowAlpha);
       s->shadowAlpha = nullptr;
     });
-    CollectLayer(scene, layer, batch);
-  }
-  if (borderChanged || filtersChanged) {
-    ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
-    CollectLayer(scene, layer, batch);
-  }
+  if (borderChanged || filtersChanged) ForEachLayerState(layer, [](qmLayerState *s) { FreePlaneSet(&s->border); });
   layer->hidden = look.hidden;
   layer->transparency = look.transparency;
   layer->shadow = look.shadow;
@@ -270,6 +396,8 @@ uint32_t ApplyStyleToLayer(qmScene *scene, qmLayer *layer, const qmStyleChange &
     layer->transform = c.transform;
     const bool shape = IsShapeType(c.type);
     const uint32_t code = c.path && c.type == QMTYPE_VECTORPATH ? ReplacePath(scene, layer, c, batch)
+                          : c.text                              ? ReplaceText(scene, layer, c, batch)
+                          : c.textObjectGiven                   ? ReplaceTextObject(scene, layer, c, batch)
                           : shape                               ? ReplaceShape(scene, layer, c, batch)
                                                                 : ReplaceContent(scene, layer, c, batch);
     if (code) return code;

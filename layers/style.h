@@ -8,6 +8,7 @@
 #include "layers/redraw.h"
 
 struct qmScene;
+struct qmTextRequest;
 
 // One style table read for one layer: the layer's look and transform as they are to become,
 // and what changed.
@@ -33,11 +34,17 @@ struct qmStyleChange {
   int32_t boxWidth, boxHeight;
   int32_t lineX1, lineY1, lineX2, lineY2;
   int32_t vertexOffsetX, vertexOffsetY;
-  // Anim layers: another anim of the same size (animGiven) and the frame to show (frameGiven;
+  // Anim layers: another anim, of any size (animGiven), and the frame to show (frameGiven;
   // from 1, 0 the next, -1 the last; another anim starts at 1 without one).
   int32_t animGiven, frameGiven, frame;
   // Path layers: the path, colour, draw style and stroke settings to draw anew (owned), or null.
   qmPathLayerData *path;
+  // Text blocks (TEXTOUT, PRINT): the request to set anew (owned, with its text), or null; with
+  // cursorGiven a PRINT block is placed at the request's cursor, else where the layer is.
+  qmTextRequest *text;
+  int32_t cursorGiven;
+  // Text object layers: another text object (object) shown.
+  int32_t textObjectGiven;
 };
 
 // Frees what the change owns (new vertices); the record stays.

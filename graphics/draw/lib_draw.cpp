@@ -440,6 +440,12 @@ uint32_t AddLineLayer(VmState *L, const qmDrawOutput &o, int32_t x1, int32_t y1,
   layer.position = -1;
   layer.flags = IMGCORE_RENDERSCALED;
   std::copy(ends, ends + 4, layer.lineEnds);
+  // What the line was drawn with, for a layer style that draws it anew.
+  qmShapeLayerData shape{};
+  shape.style = *GetDrawStyle();
+  shape.thickness = thickness;
+  layer.shape = &shape;
+  layer.shapeColor = color;
   if (uint32_t code = GetPlayerContext(L)->addImageLayer(GetScene(L), &layer)) return code;
   if (o.onDisplay) RefreshDisplayRect(GetScene(L), layer.x, layer.y, o.display, layer.x, layer.y, layer.width, layer.height);
   return 0;

@@ -455,13 +455,24 @@ void LayerBounds(const void *layer, int32_t *x, int32_t *y, int32_t *width, int3
 }
 
 // SelectLayer draws into a picture that the layer alone shows: its own untransformed picture,
-// or for a part layer the whole object it takes its part from (a copy kept for the layer where
-// the object is shared). The caches are built anew afterwards.
-uint32_t SelectLayerPicture(qmScene *scene, int32_t position, qmPlaneSet *planes, int32_t *width, int32_t *height,
-                            void **record) {
+// or for a part layer the whole object it takes its part from, for an anim layer the frame
+// named (a copy kept for the layer where the object is shared). The caches are built anew
+// afterwards.
+uint32_t SelectLayerPicture(qmScene *scene, int32_t position, int32_t frame, qmPlaneSet *planes, int32_t *width,
+                            int32_t *height, void **record) {
   qmLayer *l = GetNthLayer(scene->picture, position);
   if (!l) return ERR_LAYERRANGE;
-  if (uint32_t code = RasterizeVectorLayer(scene, l, planes, width, height)) return code;
+  // Only an anim layer has frames, and it has nothing to draw into but one of them, in memory.
+  if (frame) {
+    if (l->type != QMTYPE_ANIM) return ERR_NOANMLAYER;
+    qmAnim *a = nullptr;
+    if (uint32_t code = FindAnim(scene, &l->object, &a, FINDANIM_FREED)) return code;
+    if (a->onDisk) return ERR_ANIMDISK;
+    if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;
+  } else if (l->type == QMTYPE_ANIM) {
+    return ERR_MISSINGPARAMTR;
+  }
+  if (uint32_t code = RasterizeVectorLayer(scene, l, frame, planes, width, height)) return code;
   *record = l;
   return 0;
 }
@@ -469,6 +480,13 @@ uint32_t SelectLayerPicture(qmScene *scene, int32_t position, qmPlaneSet *planes
 void EndSelectLayerPicture(qmScene *scene, void *record) {
   auto *l = static_cast<qmLayer *>(record);
   if (FindLayerIndex(scene->picture, l) < 0) return;
+  if (l->type == QMTYPE_ANIM) {
+    // The frame shown may be the one drawn into: it is shown anew from the anim. A layer left
+    // at no frame keeps the picture it holds.
+    scene->picture->layersChanged = 1;
+    if (l->base->frame >= 1) ShowAnimLayerFrame(scene, l, l->base->frame, 0);
+    return;
+  }
   int32_t before[4];
   GetLayerBounds(scene->current, l, l->current, &before[0], &before[1], &before[2], &before[3]);
   // Out of memory the layer keeps showing its part as it was before the drawing.

@@ -11,6 +11,8 @@
 #include "layers/animlayer.h"
 #include "layers/layer.h"
 #include "layers/layerimage.h"
+#include "graphics/vectorpath.h"
+#include "graphics/vectorrender.h"
 #include "layers/layers/layerargs.h"
 #include "layers/layerops.h"
 #include "layers/redraw.h"
@@ -23,6 +25,8 @@
 #include "runtime/errmessages.h"
 #include "runtime/objtypes.h"
 #include "runtime/vm/vm_api.h"
+#include "text/font.h"
+#include "text/textlayout.h"
 
 namespace {
 
@@ -310,9 +314,41 @@ uint32_t LayGetLayerStyle(VmState *L) {
     SetFieldObjectId(L, "id", &l->object);
     SetFieldInt(L, "frame", l->base->frame);
     break;
+  case QMTYPE_VECTORPATH:
+    SetFieldObjectId(L, "id", &l->object);
+    if (const qmPathLayerData *p = base->path) {
+      SetFieldNumber(L, "color", p->color);
+      WriteFormStyleFields(L, &p->style);
+      SetFieldInt(L, "linejoin", p->settings.join);
+      SetFieldInt(L, "linecap", p->settings.cap);
+      SetFieldInt(L, "fillrule", p->settings.fillRule);
+      SetFieldNumber(L, "dashoffset", p->settings.dashOffset);
+      vm_pushstring(L, "dashes");
+      vm_newtable(L);
+      for (uint32_t k = 0; p->settings.dashes && k < p->settings.dashCount; k++) {
+        vm_pushnumber(L, p->settings.dashes[k]);
+        vm_rawseti(L, -2, int(k));
+      }
+      vm_settable(L, -3);
+    }
+    break;
+  case QMTYPE_TEXTOUT:
+  case QMTYPE_PRINT:
+    if (const qmTextRequest *r = base->textRequest) {
+      SetFieldNumber(L, "color", r->style.color);
+      SetFieldInt(L, "fontstyle", r->style.style);
+      SetFieldInt(L, "align", r->align);
+      SetFieldInt(L, "leftmargin", r->marginLeft);
+      SetFieldInt(L, "rightmargin", r->wrap);
+      SetFieldInt(L, "fontsize", r->style.font ? r->style.font->size : 8);
+      SetFieldInt(L, "encoding", r->encoding);
+      SetFieldString(L, "text", r->text ? r->text : "");
+      SetFieldString(L, "font", r->style.font ? r->style.font->faceName : "topaz");
+    }
+    break;
   default:
-    // Texts are kept as pictures: nothing more to report.
-    if (IsShapeType(l->type) && base->shapeData) PushShapeFields(L, l->type, base);
+    // A line drawn by Line keeps its colour, style and ends beside its picture.
+    if (IsShapeType(l->type) && (base->shapeData || l->type == QMTYPE_LINE)) PushShapeFields(L, l->type, base);
     break;
   }
   const qmTransform &t = l->transform;

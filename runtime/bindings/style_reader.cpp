@@ -7,6 +7,9 @@
 #include "runtime/bindings/displaytags_reader.h"
 #include "runtime/bindings/filters_reader.h"
 #include "runtime/bindings/gradient_reader.h"
+#include "display/display.h"
+#include "display/position.h"
+#include "display/scene.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
 #include "graphics/clipregion.h"
@@ -16,6 +19,10 @@
 #include "layers/layerimage.h"
 #include "platform/memory.h"
 #include "runtime/auxlib.h"
+#include "runtime/context.h"
+#include "runtime/strutil.h"
+#include "text/font.h"
+#include "text/textobject.h"
 #include "runtime/cmdargs.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -28,6 +35,11 @@ namespace {
 bool IsBrushContent(int32_t type) {
   return type == QMTYPE_BRUSH || type == QMTYPE_BRUSHPART || type == QMTYPE_BGPICPART;
 }
+
+bool IsTextBlock(int32_t type) { return type == QMTYPE_TEXTOUT || type == QMTYPE_PRINT; }
+
+// Cursor keys of a PRINT style (cursorGiven bits).
+enum : int32_t { CURSOR_X = 1, CURSOR_Y = 2 };
 
 // Most vertices a polygon layer takes, as the polygon command.
 constexpr int32_t kVertexMax = 999;
@@ -51,9 +63,12 @@ uint32_t CheckTypeKeys(VmState *L, int32_t t, int32_t type) {
   static const char *const kArc[] = {"radiusa", "radiusb", "startangle", "endangle", nullptr};
   static const char *const kLine[] = {"x1", "y1", "x2", "y2", nullptr};
   static const char *const kPolygon[] = {"vertices", nullptr};
+  static const char *const kText[] = {"text", nullptr};
   static const char *const kObject[] = {"id", nullptr};
   const char *const *keys = kObject;
   switch (type) {
+  case QMTYPE_TEXTOUT:
+  case QMTYPE_PRINT: keys = kText; break;
   case QMTYPE_BOX: keys = kBox; break;
   case QMTYPE_CIRCLE: keys = kCircle; break;
   case QMTYPE_ELLIPSE: keys = kEllipse; break;
@@ -265,6 +280,178 @@ uint32_t ReadPathKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChange
   return 0;
 }
 
+// The font keys: the request's font opened again by name, size, engine and cache switch, each
+// kept from the font the block has where not given. *given := 1 when a key was given.
+uint32_t ReadFontKeys(VmState *L, int32_t t, qmTextStyle *style, int *given) {
+  const qmFont *font = style->font;
+  char name[kFontNameSize];
+  CopyString(name, font && font->openedName[0] ? font->openedName : font ? font->faceName : "topaz", sizeof name);
+  int32_t size = font ? font->size : 8;
+  int32_t engine = font && font->engineType == QM_FONT_FREETYPE ? FONTENGINE_INBUILT : FONTENGINE_NATIVE;
+  int32_t cache = 1;
+  int found = 0;
+  GetFieldString(L, t, "font", name, sizeof name, &found);
+  GetFieldInt(L, t, "fontsize", &size, &found);
+  GetFieldInt(L, t, "fontengine", &engine, &found);
+  GetFieldInt(L, t, "fontcache", &cache, &found);
+  if (!found) return 0;
+  *given = 1;
+  // A font of the applet's own files is always kept in the cache.
+  const bool linked = std::strncmp(name, ":::chunk", 8) == 0;
+  if (linked) cache = 1;
+  qmFont *opened = nullptr;
+  if (uint32_t code = GetCachedFont(name, size, engine, cache, linked, &opened)) return code;
+  style->font = opened;
+  return 0;
+}
+
+// "tabs": tab stops from index 0 up to the first missing one, at most 31, put in order.
+uint32_t ReadTabStops(VmState *L, int32_t t, qmTextRequest *r, int *given) {
+  vm_pushstring(L, "tabs");
+  vm_gettable(L, t);
+  const int type = vm_type(L, -1);
+  if (type == VM_TNIL) {
+    vm_pop(L, 1);
+    return 0;
+  }
+  if (type != VM_TTABLE) {
+    vm_pop(L, 1);
+    return ERR_TABEXPECTED;
+  }
+  *given = 1;
+  constexpr int32_t kMost = kMaxTabStops - 1;
+  int32_t stops[kMost];
+  int32_t count = 0;
+  uint32_t code = 0;
+  for (int32_t k = 0; !code; k++) {
+    vm_rawgeti(L, -1, k);
+    if (vm_type(L, -1) == VM_TNIL) {
+      vm_pop(L, 1);
+      break;
+    }
+    if (!vm_isnumber(L, -1)) {
+      SetErrorArgument("tabs");
+      code = ERR_NUMTABLEARG;
+    } else if (count == kMost) {
+      code = ERR_INTERNAL;
+    } else {
+      stops[count++] = NumberToInt(vm_tonumber(L, -1));
+    }
+    vm_pop(L, 1);
+  }
+  vm_pop(L, 1);
+  if (code) return code;
+  std::sort(stops, stops + count);
+  std::copy(stops, stops + count, r->tabStops);
+  r->tabCount = count;
+  return 0;
+}
+
+// The content keys of a text block (TEXTOUT, PRINT): its text, colour, font and style, encoding,
+// margins and alignment, a PRINT block's cursor and tabs. A block made from another kind of
+// layer starts from the current font and encoding (a PRINT block also from the display's
+// cursor, margins and tabs). The fontstyle bits 32 and 64 switch the layer's shadow and border,
+// which a text block is drawn with. Anything given makes a request to set anew.
+uint32_t ReadTextKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChange *c) {
+  const int32_t kind = c->type;
+  const qmTextRequest *now = IsTextBlock(layer->type) ? layer->base->textRequest : nullptr;
+  const bool newKind = layer->type != kind;
+  qmTextRequest next{};  // its text and tables are borrowed until copied below
+  if (now) {
+    next = *now;
+  } else {
+    const qmPlayerContext *ctx = GetPlayerContext(L);
+    next.style = {QM_STYLE_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, ctx && ctx->currentFont ? ctx->currentFont(L) : nullptr};
+    next.encoding = ctx && ctx->defaultEncoding ? ctx->defaultEncoding(L) : 0;
+    next.align = POS_LEFT;
+    next.text = const_cast<char *>("");
+  }
+  if (newKind) {
+    next.cursorX = next.cursorY = next.marginLeft = next.wrap = next.tabCount = 0;
+    next.align = POS_LEFT;
+    if (kind == QMTYPE_PRINT)
+      if (const qmDisplay *d = GetScene(L)->current) {
+        next.cursorX = d->cursorX, next.cursorY = d->cursorY;
+        next.marginLeft = d->textMarginLeft, next.wrap = d->textMarginRight;
+        next.tabCount = std::min(d->tabCount, kMaxTabStops);
+        std::copy(d->tabStops, d->tabStops + next.tabCount, next.tabStops);
+      }
+  }
+  int given = newKind, layout = newKind;
+  const char *text = nullptr;
+  size_t length = 0;
+  if (GetFieldBytes(L, t, "text", &text, &length, &layout)) next.text = const_cast<char *>(text);
+  GetFieldUInt(L, t, "color", &next.style.color, &given);
+  qmTextStyle &st = next.style;
+  constexpr uint32_t kGlyphBits = QM_STYLE_BOLD | QM_STYLE_ITALIC | QM_STYLE_UNDERLINED | QM_STYLE_ANTIALIAS;
+  uint32_t bits = 0;
+  if (GetFieldUInt(L, t, "fontstyle", &bits, &layout)) {
+    if (bits & QM_STYLE_NORMAL) st.style = QM_STYLE_NORMAL;
+    if (bits & kGlyphBits) st.style = int32_t((uint32_t(st.style) & ~uint32_t(QM_STYLE_NORMAL)) | (bits & kGlyphBits));
+    if (bits & QM_STYLE_SHADOW) {
+      qmShadowBlock &s = c->look.shadow;
+      s.on = 1, s.color = st.shadowColor, s.size = st.shadowDistance, s.direction = st.shadowDirection;
+      if (!(s.radius >= 1.0)) s.radius = 1.0;
+      if (!(s.sigma > 0)) s.sigma = s.radius / 3;
+      c->lookChanged = 1;
+    }
+    if (bits & QM_STYLE_EDGE) {
+      c->look.border = {1, st.edgeColor, st.edgeSize};
+      c->lookChanged = 1;
+    }
+  }
+  if (GetFieldUInt(L, t, "fontstyleclear", &bits, &layout)) {
+    st.style = int32_t(uint32_t(st.style) & ~(bits & kGlyphBits));
+    if (!(st.style & int32_t(kGlyphBits))) st.style = QM_STYLE_NORMAL;
+    if (bits & QM_STYLE_SHADOW) c->look.shadow.on = 0, c->lookChanged = 1;
+    if (bits & QM_STYLE_EDGE) c->look.border.on = 0, c->lookChanged = 1;
+  }
+  if (GetFieldInt(L, t, "encoding", &next.encoding, &layout) && next.encoding != 0 && next.encoding != 1)
+    return ERR_WRONGUSAGE;
+  if (GetFieldInt(L, t, "rightmargin", &next.wrap, &layout) && next.wrap < 0) return ERR_WRONGUSAGE;
+  if (uint32_t code = ReadFontKeys(L, t, &st, &layout)) return code;
+  if (kind == QMTYPE_TEXTOUT) {
+    GetFieldInt(L, t, "align", &next.align, &layout);
+  } else {
+    if (GetFieldInt(L, t, "leftmargin", &next.marginLeft, &layout) && next.marginLeft < 0) return ERR_WRONGUSAGE;
+    if (GetFieldInt(L, t, "cursorx", &next.cursorX, &layout)) c->cursorGiven |= CURSOR_X;
+    if (GetFieldInt(L, t, "cursory", &next.cursorY, &layout)) c->cursorGiven |= CURSOR_Y;
+    if (uint32_t code = ReadTabStops(L, t, &next, &layout)) return code;
+  }
+  if (!given && !layout) return 0;
+  // Breaks and tab choices recorded for the old block do not fit a new layout.
+  if (layout) next.breaks = nullptr, next.tabChoices = nullptr;
+  auto *copy = static_cast<qmTextRequest *>(MemAlloc(sizeof(qmTextRequest), 1));
+  if (!copy) return ERR_MEM;
+  if (CopyTextRequest(&next, copy)) {
+    MemFree(copy);
+    return ERR_MEM;
+  }
+  if (c->text) {
+    FreeTextRequest(c->text);
+    MemFree(c->text);
+  }
+  c->text = copy;
+  c->contentChanged = 1;
+  return 0;
+}
+
+// The cursor keys of a PRINT style, once the other keys are read: they place the block at the
+// cursor, so no position key may come with them, nor may a cursor be a coordinate constant; a
+// cursor x outside the margins goes to the left margin.
+uint32_t CheckCursorKeys(VmState *L, int32_t t, qmStyleChange *c) {
+  if (!c->cursorGiven || !c->text) return 0;
+  for (const char *key : {"x", "y", "translatex", "translatey"})
+    if (HasField(L, t, key)) return ERR_WRONGUSAGE;
+  qmTextRequest *r = c->text;
+  if (((c->cursorGiven & CURSOR_X) && MaybeSpecialPosition(r->cursorX)) ||
+      ((c->cursorGiven & CURSOR_Y) && MaybeSpecialPosition(r->cursorY)))
+    return ERR_NOCOORDCST;
+  if (r->cursorX < r->marginLeft || r->cursorX > r->wrap) r->cursorX = r->marginLeft;
+  r->x = POS_CENTER;
+  return 0;
+}
+
 // Content keys of one layer: another object, another part of it, another type.
 uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChange *c) {
   int32_t type = layer->type;
@@ -283,8 +470,19 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
       c->contentChanged = 1;
       return ReadShapeKeys(L, t, c);
     }
-    // Text and paths are kept as pictures here: only brush, picture and shape content can be
-    // built anew.
+    if (IsTextBlock(type)) {
+      c->type = type;
+      c->contentChanged = 1;
+      return ReadTextKeys(L, t, layer, c);
+    }
+    if (type == QMTYPE_TEXTOBJECT) {
+      GetFieldObjectId(L, t, "id", &c->object, nullptr);
+      c->type = type;
+      c->contentChanged = c->textObjectGiven = 1;
+      return 0;
+    }
+    // Paths are kept as pictures here: only brush, picture, text and shape content can be built
+    // anew.
     if (!IsBrushContent(type)) {
       if (type == QMTYPE_ANIM || type == QMTYPE_VECTORPATH) {
         qmObjectId id{};
@@ -305,6 +503,12 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
     return 0;
   }
   if (layer->type == QMTYPE_VECTORPATH) return ReadPathKeys(L, t, layer, c);
+  // A text layer given another type is read as that type.
+  if (IsTextBlock(c->type)) return ReadTextKeys(L, t, layer, c);
+  if (c->type == QMTYPE_TEXTOBJECT) {
+    if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = c->textObjectGiven = 1;
+    return 0;
+  }
   if (IsShapeType(c->type)) return ReadShapeKeys(L, t, c);
   if (!IsBrushContent(c->type)) return 0;
   if (GetFieldObjectId(L, t, "id", &c->object, nullptr)) c->contentChanged = 1;
@@ -427,7 +631,8 @@ uint32_t ReadLayerStyle(VmState *L, int32_t t, const qmLayer *layer, int32_t sin
   }
   if (single)
     if (uint32_t code = ReadContentKeys(L, t, layer, c)) return code;
-  return ReadCommonKeys(L, t, layer, c);
+  if (uint32_t code = ReadCommonKeys(L, t, layer, c)) return code;
+  return CheckCursorKeys(L, t, c);
 }
 
 uint32_t ReadFormStyleOptions(VmState *L, qmLayer *layer, int32_t t, qmDrawStyle *style, int32_t *styleGiven,

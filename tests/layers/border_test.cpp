@@ -252,6 +252,48 @@ TEST(LayerBorder, FrameOfTheColourAtItsTransparency) {
   }
 }
 
+// A border changed through a style shows with its new colour and size at once, as GetLayerStyle
+// reports them.
+TEST(LayerBorder, StyleChangesShowTheNewBorder) {
+  const Rect layer{20, 15, 10, 8};
+  struct Case {
+    const char *name;
+    double color, size;       // the style's bordercolor and bordersize (0: not given)
+    int reach;                // how far the border reaches out afterwards
+    uint32_t frame;
+  } cases[] = {
+      {"another colour", 0x0000FF, 0, 2, 0x0000FF},
+      {"grown", 0, 4, 4, 0xFF0000},
+      {"shrunk", 0, 1, 1, 0xFF0000},
+      {"colour and size", 0xFFFF00, 3, 3, 0xFFFF00},
+  };
+  for (const Case &c : cases) {
+    BorderVm vm;
+    const int b = vm.AddSolid(layer.w, layer.h, 0x00FF00);
+    ASSERT_EQ(vm.Show(b, layer.x, layer.y), 0u);
+    ASSERT_EQ(vm.Call("SetLayerBorder", {1, 1, 0xFF0000, 2}).code, 0u);
+    ASSERT_EQ(DisplayVm::WindowPixel(vm.d, layer.x - 1, layer.y), 0xFF0000u) << c.name;
+    ASSERT_EQ(vm.CallWith("setlayerstyle",
+                          [&] {
+                            vm_pushnumber(vm.L, 1);
+                            vm_newtable(vm.L);
+                            if (c.color) vm.Set("bordercolor", c.color);
+                            if (c.size) vm.Set("bordersize", c.size);
+                            return 2;
+                          })
+                  .code,
+              0u)
+        << c.name;
+    const Rect frame{layer.x - c.reach, layer.y - c.reach, layer.w + 2 * c.reach, layer.h + 2 * c.reach};
+    vm.ExpectScreen(
+        [&](int x, int y) {
+          if (layer.Has(x, y)) return 0x00FF00u;
+          return frame.Has(x, y) ? c.frame : kBackground;
+        },
+        c.name);
+  }
+}
+
 TEST(LayerBorder, FullyTransparentColourGivesAZeroAlphaPlane) {
   BorderVm vm;
   // A masked ring: the border follows its shape through a widened alpha plane.

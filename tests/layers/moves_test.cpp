@@ -729,6 +729,104 @@ TEST(SelectLayer, DrawsIntoTheLayersPicture) {
   vm.ExpectScreen(model, "after EndSelect");
 }
 
+// An anim layer made by CreateLayer: SelectLayer draws into the frame it names, the layer stays a
+// layer of the anim, and the drawing shows whenever that frame is shown again.
+TEST(SelectLayer, AnAnimLayerIsDrawnIntoTheFrameNamed) {
+  MovesVm vm;
+  ASSERT_EQ(vm.CreateLayer(10, 8, 12, 10, [&] { vm.Set("color", 0x4080C0), vm.Set("frames", 3); }), 0u);
+  vm.AddBrush(MakePicture(66, 4, 4, OPAQUE));
+  auto plain = [&](const char *what) {
+    for (int y = 8; y < 18; y++)
+      for (int x = 10; x < 22; x++)
+        if (DisplayVm::WindowPixel(vm.d, x, y) != 0x4080C0u) {
+          ADD_FAILURE() << what << ": pixel (" << x << ", " << y << ") is " << std::hex
+                        << DisplayVm::WindowPixel(vm.d, x, y);
+          return;
+        }
+  };
+  auto drawnOn = [&](const char *what) {
+    vm.pics.push_back(Picture{12, 10, OPAQUE, std::vector<uint32_t>(120, 0xFF4080C0u)});
+    Picture &frame = vm.pics.back();
+    for (int y = 0; y < 4; y++)
+      for (int x = 0; x < 4; x++) frame.px[size_t((5 + y) * 12 + 3 + x)] = vm.pics[0].px[size_t(y * 4 + x)];
+    vm.ExpectScreen({{int(vm.pics.size()) - 1, 10, 8, 0}}, what, 0);
+  };
+  struct Refusal {
+    const char *name;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } refusals[] = {
+      {"no frame", {1}, ERR_MISSINGPARAMTR},
+      {"frame past the last", {1, 0, 4}, ERR_ANIMFRAME},
+      {"frame -1", {1, 0, -1}, ERR_ANIMFRAME},
+      {"no such layer", {2, 0, 1}, ERR_LAYERRANGE},
+  };
+  for (const Refusal &r : refusals) EXPECT_EQ(vm.Call("SelectLayer", r.args).code, r.code) << r.name;
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("SelectLayer", {1, 0, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 3, 5}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  drawnOn("the frame shown, drawn into");
+  ASSERT_EQ(vm.Layer(1)->type, int32_t(QMTYPE_ANIM));
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  plain("frame 3");
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  plain("frame 1");
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  drawnOn("frame 2 again");
+  // A frame not shown: nothing changes on the screen until the layer shows it.
+  ASSERT_EQ(vm.Call("SelectLayer", {1, 0, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {1, 3, 5}).code, 0u);
+  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+  drawnOn("frame 2 while frame 3 was drawn into");
+  ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
+  drawnOn("frame 3");
+  // A brush layer has no frames.
+  ASSERT_EQ(vm.Show(0, 40, 30), 0u);
+  EXPECT_EQ(vm.Call("SelectLayer", {2, 0, 1}).code, uint32_t(ERR_NOANMLAYER));
+  EXPECT_EQ(vm.Brushes(), 1) << "no brush was made for the anim layer";
+}
+
+// A style naming an anim of another size: the layer shows the new frame hanging from its
+// requested point by its anchor, and a scaled layer shows it at its scale.
+TEST(AnimLayerStyle, AnotherAnimOfAnotherSize) {
+  struct Case {
+    const char *name;
+    std::function<void(MovesVm &)> style;  // before the anim changes
+    int x, y;                              // where the new frame's picture lies afterwards
+    int scale;
+  } cases[] = {
+      {"anchored at its middle", [](MovesVm &vm) { ASSERT_EQ(vm.Call("SetLayerAnchor", {1, 0.5, 0.5}).code, 0u); },
+       18, 19, 1},
+      {"scaled twice", [](MovesVm &vm) { ASSERT_EQ(vm.Call("ScaleLayer", {1, CmdArg::Str("200%"), CmdArg::Str("200%")}).code, 0u); },
+       20, 20, 2},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    MovesVm vm;
+    vm.AddBrush(MakePicture(70, 8, 6, OPAQUE));
+    vm.AddBrush(MakePicture(71, 4, 3, OPAQUE));
+    ASSERT_EQ(vm.Call("CreateAnim", {3, 1, 8, 6, 1, 1}).code, 0u);
+    ASSERT_EQ(vm.Call("CreateAnim", {4, 2, 4, 3, 1, 1}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayAnimFrame", {3, 20, 20, 1}).code, 0u);
+    c.style(vm);
+    ASSERT_EQ(vm.CallWith("setlayerstyle",
+                          [&] {
+                            vm_pushnumber(vm.L, 1);
+                            vm_newtable(vm.L);
+                            vm.Set("id", 4);
+                            return 2;
+                          })
+                  .code,
+              0u);
+    Picture shown{4 * c.scale, 3 * c.scale, OPAQUE, {}};
+    for (int y = 0; y < shown.h; y++)
+      for (int x = 0; x < shown.w; x++) shown.px.push_back(vm.pics[1].px[size_t((y / c.scale) * 4 + x / c.scale)]);
+    vm.pics.push_back(shown);
+    vm.ExpectScreen({{2, c.x, c.y, 0}}, c.name, 0);
+  }
+}
+
 // A layer shown through its transform keeps its untouched picture: SelectLayer draws into that,
 // and EndSelect shows it through the transform again.
 TEST(SelectLayer, AScaledLayerIsDrawnUntransformedAndShownScaled) {

@@ -14,6 +14,7 @@
 
 #include "display/bgpic.h"
 #include "display/brush.h"
+#include "display/position.h"
 #include "graphics/blit.h"
 #include "layers/border.h"
 #include "layers/layer.h"
@@ -370,6 +371,56 @@ TEST(ObjectLayers, LinesBecomeLineLayers) {
     ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u) << c.name;
     EXPECT_EQ(CountInk(vm.Capture(), kBackground), 0) << c.name;
   }
+}
+
+// A line layer's content keys draw the line anew in its colour and draw style, and GetLayerStyle
+// reads its colour, thickness and ends back.
+TEST(ObjectLayers, LineStyleKeysDrawTheLineAnew) {
+  struct Case {
+    const char *name;
+    std::function<void(ObjectLayersVm &)> style;
+    std::vector<CmdArg> expected;  // the Line command that draws the same without layers
+    int form;                      // the draw style's form bits the line is drawn with
+  } cases[] = {
+      {"thicker, anti-aliased", [](ObjectLayersVm &vm) { vm.Set("thickness", 3); }, {3, 5, 80, 30, 0xFF0000, 3}, 16},
+      {"other ends", [](ObjectLayersVm &vm) { vm.Set("x1", 10), vm.Set("y1", 40), vm.Set("x2", 60), vm.Set("y2", 8); },
+       {10, 40, 60, 8, 0xFF0000}, 1},
+      {"another colour", [](ObjectLayersVm &vm) { vm.Set("color", 0x00FF00); }, {3, 5, 80, 30, 0x00FF00}, 1},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Screen want;
+    {
+      ObjectLayersVm vm;
+      ASSERT_EQ(vm.Call("SetFormStyle", {c.form}).code, 0u);
+      ASSERT_EQ(vm.Call("Line", c.expected).code, 0u);
+      want = vm.Capture();
+    }
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("SetFormStyle", {c.form}).code, 0u);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("Line", {3, 5, 80, 30, 0xFF0000}).code, 0u);
+    ASSERT_EQ(vm.Call("SetFormStyle", {c.form == 1 ? 16 : 1}).code, 0u) << "the line keeps the style it was drawn with";
+    ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { c.style(vm); }), 0u);
+    EXPECT_TRUE(SameScreen(vm.Capture(), want, 1));
+  }
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("Line", {3, 5, 80, 30, 0xFF0000, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("TranslateLayer", {1, 4, 1}).code, 0u);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getlayerstyle");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0);
+  for (auto [key, value] : {std::pair{"color", double(0xFF0000)}, std::pair{"thickness", 2.0}, std::pair{"x1", 7.0},
+                            std::pair{"y1", 6.0}, std::pair{"x2", 84.0}, std::pair{"y2", 31.0}}) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, 1);
+    EXPECT_EQ(vm_isnumber(vm.L, -1) ? vm_tonumber(vm.L, -1) : -1, value) << key;
+    vm_pop(vm.L, 1);
+  }
+  vm_settop(vm.L, 0);
 }
 
 // A line's tags name it and hide it, as any layer's.
@@ -1034,6 +1085,233 @@ TEST(SelectLayer, PicturePartLayersDrawIntoTheirOwnPictureOrTheWholePicture) {
     ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
     EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BGPIC), pictures) << "the layer's copy goes with it";
   }
+}
+
+// SetLayerStyle with the content keys of a text layer sets the text anew: what the layer shows
+// afterwards is what the text command shows, without layers, for the text as the style leaves it.
+TEST(TextLayerStyle, ContentKeysSetTheTextAnew) {
+  struct Case {
+    const char *name;
+    std::function<void(ObjectLayersVm &)> made;      // the layer, drawn with layers on
+    std::function<void(ObjectLayersVm &)> style;     // the table's keys
+    std::function<void(ObjectLayersVm &)> expected;  // the same text drawn without layers
+  } cases[] = {
+      {"another text",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u); },
+       [](ObjectLayersVm &vm) { vm.SetText("text", "Wig"); },
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("Wig")}).code, 0u); }},
+      {"another colour",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u); },
+       [](ObjectLayersVm &vm) { vm.Set("color", 0xFF8000); },
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("SetFontColor", {0xFF8000}).code, 0u);
+         ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u);
+       }},
+      {"another font and size",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u); },
+       [](ObjectLayersVm &vm) { vm.SetText("font", ":::default_serif"), vm.Set("fontsize", 28); },
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_serif"), 28}).code, 0u);
+         ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u);
+       }},
+      {"bold and underlined",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u); },
+       [](ObjectLayersVm &vm) { vm.Set("fontstyle", 2 | 8); },
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("SetFontStyle", {2 | 8}).code, 0u);
+         ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u);
+       }},
+      {"wrapped at a right margin, moved",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u); },
+       [](ObjectLayersVm &vm) { vm.SetText("text", "HH HH"), vm.Set("rightmargin", 40), vm.Set("x", 10); },
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {10, 4, CmdArg::Str("HH HH"), POS_LEFT, 40}).code, 0u); }},
+      {"a Print block at another cursor",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("Print", {CmdArg::Str("Ab")}).code, 0u); },
+       [](ObjectLayersVm &vm) { vm.Set("cursorx", 30), vm.Set("cursory", 20), vm.SetText("text", "Cd"); },
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("Locate", {30, 20}).code, 0u);
+         ASSERT_EQ(vm.Call("Print", {CmdArg::Str("Cd")}).code, 0u);
+       }},
+      {"a Print block with tab stops",
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("Print", {CmdArg::Str("a\tb")}).code, 0u); },
+       [&](ObjectLayersVm &vm) {
+         vm_pushstring(vm.L, "tabs");
+         vm_newtable(vm.L);
+         for (int k = 0; k < 2; k++) {
+           vm_pushnumber(vm.L, k ? 20 : 50);  // put in order by the reader
+           vm_rawseti(vm.L, -2, k);
+         }
+         vm_settable(vm.L, -3);
+       },
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("AddTab", {20}).code, 0u);
+         ASSERT_EQ(vm.Call("AddTab", {50}).code, 0u);
+         ASSERT_EQ(vm.Call("Print", {CmdArg::Str("a\tb")}).code, 0u);
+       }},
+      {"a scaled layer, set at its scale",
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(4), vm.Num(4), vm.Str("HH")}, [&] { vm.Set("scalex", 2); }), 0u);
+       },
+       [](ObjectLayersVm &vm) { vm.SetText("text", "Wig"); },
+       [](ObjectLayersVm &vm) {
+         // A fresh layer of the new text at that scale, as the peer of the changed one.
+         ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+         ASSERT_EQ(vm.CallTags("TextOut", {vm.Num(4), vm.Num(4), vm.Str("Wig")}, [&] { vm.Set("scalex", 2); }), 0u);
+       }},
+      {"a brush layer turned into a text block",
+       [](ObjectLayersVm &vm) {
+         ASSERT_EQ(vm.Call("CreateBrush", {5, 8, 8, 0x00FF00}).code, 0u);
+         ASSERT_EQ(vm.Call("DisplayBrush", {5, 4, 4}).code, 0u);
+       },
+       [](ObjectLayersVm &vm) { vm.Set("type", QMTYPE_TEXTOUT), vm.SetText("text", "Ty"); },
+       [](ObjectLayersVm &vm) { ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("Ty")}).code, 0u); }},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    Screen want, got;
+    {
+      ObjectLayersVm vm;
+      ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 20}).code, 0u);
+      c.expected(vm);
+      want = vm.Capture();
+    }
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 20}).code, 0u);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    c.made(vm);
+    ASSERT_EQ(CountLayers(vm.Pic()), 1);
+    const uint32_t brushes = CountObjectsOfType(vm.L, QMTYPE_BRUSH);
+    ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { c.style(vm); }), 0u);
+    EXPECT_GT(CountInk(want, kBackground), 0);
+    EXPECT_TRUE(SameScreen(vm.Capture(), want));
+    EXPECT_EQ(CountLayers(vm.Pic()), 1);
+    EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes) << "a script's brush stays";
+  }
+}
+
+// The content keys' refusals, each before anything changes, and what GetLayerStyle reads back.
+TEST(TextLayerStyle, RefusalsAndReadBack) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 20}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u);
+  ASSERT_EQ(vm.Call("Print", {CmdArg::Str("Pr")}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {5, 8, 8, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {5, 60, 40}).code, 0u);
+  const Screen before = vm.Capture();
+  auto tabs = [&](int n) {
+    vm_pushstring(vm.L, "tabs");
+    vm_newtable(vm.L);
+    for (int k = 0; k < n; k++) {
+      vm_pushnumber(vm.L, 2 * k + 1);
+      vm_rawseti(vm.L, -2, k);
+    }
+    vm_settable(vm.L, -3);
+  };
+  struct Refusal {
+    const char *name;
+    int layer;
+    std::function<void()> style;
+    uint32_t code;
+  } refusals[] = {
+      {"encoding 2", 1, [&] { vm.Set("encoding", 2); }, ERR_WRONGUSAGE},
+      {"a negative right margin", 1, [&] { vm.Set("rightmargin", -1); }, ERR_WRONGUSAGE},
+      {"a negative left margin", 2, [&] { vm.Set("leftmargin", -1); }, ERR_WRONGUSAGE},
+      {"a cursor with a position", 2, [&] { vm.Set("cursorx", 5), vm.Set("x", 3); }, ERR_WRONGUSAGE},
+      {"a cursor with a relative move", 2, [&] { vm.Set("cursory", 5), vm.Set("translatey", 3); }, ERR_WRONGUSAGE},
+      {"a cursor at CENTER", 2, [&] { vm.Set("cursorx", POS_CENTER); }, ERR_NOCOORDCST},
+      {"a cursor at BOTTOM", 2, [&] { vm.Set("cursory", POS_BOTTOM); }, ERR_NOCOORDCST},
+      {"a 32nd tab", 2, [&] { tabs(32); }, ERR_INTERNAL},
+      {"a tab that is no number", 2, [&] { vm.SetText("tabs", "x"); }, ERR_TABEXPECTED},
+      {"a font that is not there", 1, [&] { vm.SetText("font", "no such face at all"), vm.Set("fontengine", 4); },
+       ERR_OPENFONT},
+      {"a text block without its text", 3, [&] { vm.Set("type", QMTYPE_TEXTOUT); }, ERR_MISSINGPARAMTR},
+      {"a Print block without its text", 3, [&] { vm.Set("type", QMTYPE_PRINT); }, ERR_MISSINGPARAMTR},
+  };
+  for (const Refusal &r : refusals) {
+    EXPECT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(r.layer)}, r.style), r.code) << r.name;
+    EXPECT_TRUE(SameScreen(vm.Capture(), before)) << r.name;
+  }
+  EXPECT_EQ(GetNthLayer(vm.Pic(), 3)->type, QMTYPE_BRUSH);
+  // 31 tabs are taken.
+  EXPECT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(2)}, [&] { tabs(31); }), 0u);
+  // A cursor x outside the margins goes to the left margin.
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(2)}, [&] { vm.Set("leftmargin", 6), vm.Set("cursorx", 500); }), 0u);
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)},
+                        [&] { vm.SetText("text", "Wo"), vm.Set("color", 0x123456), vm.Set("fontsize", 24); }),
+            0u);
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getlayerstyle");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0);
+  auto field = [&](const char *key) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, 1);
+    std::string v = vm_type(vm.L, -1) == VM_TSTRING ? vm_tostring(vm.L, -1) : std::to_string(vm_tonumber(vm.L, -1));
+    vm_pop(vm.L, 1);
+    return v;
+  };
+  EXPECT_EQ(field("text"), "Wo");
+  EXPECT_EQ(field("color"), std::to_string(double(0x123456)));
+  EXPECT_EQ(field("fontsize"), std::to_string(24.0));
+  EXPECT_EQ(field("encoding"), std::to_string(0.0));
+  EXPECT_EQ(field("font"), "Bitstream Vera Sans");
+  EXPECT_EQ(field("x"), std::to_string(4.0));
+  vm_settop(vm.L, 0);
+  EXPECT_EQ(GetNthLayer(vm.Pic(), 2)->base->textRequest->cursorX, 6);
+}
+
+// Text layers given another type become layers of that type, read by its own keys.
+TEST(TextLayerStyle, TextLayersTakeOtherTypes) {
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {5, 6, 4, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("Obj")}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {3, 4, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("TextOut", {40, 30, CmdArg::Str("HH")}).code, 0u);
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { vm.Set("type", QMTYPE_BRUSH), vm.Set("id", 5); }), 0u);
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(2)},
+                        [&] {
+                          vm.Set("type", QMTYPE_BOX), vm.Set("sizex", 7), vm.Set("sizey", 3), vm.Set("color", 0xFF);
+                          vm.Set("fillstyle", 1);
+                        }),
+            0u);
+  const qmLayer *brush = GetNthLayer(vm.Pic(), 1), *box = GetNthLayer(vm.Pic(), 2);
+  EXPECT_EQ(brush->type, QMTYPE_BRUSH);
+  EXPECT_EQ(brush->object.id, 5u);
+  EXPECT_EQ(box->type, QMTYPE_BOX);
+  Screen want(size_t(kW) * kH, kBackground);
+  for (int y = 0; y < 4; y++)
+    for (int x = 0; x < 6; x++) want[size_t((4 + y) * kW + 4 + x)] = 0x00FF00;
+  for (int y = 0; y < 3; y++)
+    for (int x = 0; x < 7; x++) want[size_t((30 + y) * kW + 40 + x)] = 0x0000FF;
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+}
+
+// A text object layer shown another text object: it shows that object's picture where it is.
+TEST(TextLayerStyle, TextObjectLayerShowsAnotherObject) {
+  Screen want;
+  {
+    ObjectLayersVm vm;
+    ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+    ASSERT_EQ(vm.Call("CreateTextObject", {4, CmdArg::Str("Other")}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayTextObject", {4, 10, 12}).code, 0u);
+    want = vm.Capture();
+  }
+  ObjectLayersVm vm;
+  ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 16}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {3, CmdArg::Str("Obj")}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {4, CmdArg::Str("Other")}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayTextObject", {3, 10, 12}).code, 0u);
+  const Screen before = vm.Capture();
+  EXPECT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { vm.Set("id", 9); }), ERR_FINDTEXTOBJECT);
+  EXPECT_TRUE(SameScreen(vm.Capture(), before));
+  ASSERT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { vm.Set("id", 4); }), 0u);
+  EXPECT_TRUE(SameScreen(vm.Capture(), want));
+  EXPECT_EQ(FirstLayer(vm.Pic())->object.id, 4u);
+  EXPECT_EQ(FirstLayer(vm.Pic())->origin.id, 3u) << "the id the layer was drawn with stays";
 }
 
 }  // namespace

@@ -913,6 +913,28 @@ TEST(VectorLibrary, PathLayerContentKeysDrawAnotherPathOrStyle) {
   CompareScreen(Capture(vm), peer[0], &worst, &changed);
   EXPECT_GT(changed, 20);
   EXPECT_LE(worst, 2);
+  // GetLayerStyle reads back what the style set.
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "getlayerstyle");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, 1);
+  ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0);
+  for (auto [key, value] : {std::pair{"color", double(0xFF40FF)}, std::pair{"linejoin", 1.0},
+                            std::pair{"linecap", 1.0}, std::pair{"dashoffset", 1.0}}) {
+    vm_pushstring(vm.L, key);
+    vm_gettable(vm.L, 1);
+    EXPECT_EQ(vm_tonumber(vm.L, -1), value) << key;
+    vm_pop(vm.L, 1);
+  }
+  vm_pushstring(vm.L, "dashes");
+  vm_gettable(vm.L, 1);
+  ASSERT_EQ(vm_type(vm.L, -1), VM_TTABLE);
+  for (int k = 0; k < 3; k++) {
+    vm_rawgeti(vm.L, -1, k);
+    EXPECT_EQ(vm_type(vm.L, -1) == VM_TNUMBER ? vm_tonumber(vm.L, -1) : -1.0, k == 0 ? 4.0 : k == 1 ? 2.0 : -1.0) << k;
+    vm_pop(vm.L, 1);
+  }
+  vm_settop(vm.L, 0);
   // The layer keeps its own copy: the path may change or go.
   ASSERT_EQ(vm.Call("FreePath", {2}).code, 0u);
   ASSERT_EQ(LayerStyle(vm, {{"transform", {1.5, 0, 0, 1.5}}}, {}).code, 0u);

@@ -396,7 +396,6 @@ TEST(AnimLib, ShownFramesOutliveWhatHappensAroundThem) {
     std::function<void(AnimVm &)> act;
     uint32_t topLeft, bottomRight;  // what the layer shows at its corners afterwards
     bool animKept;                  // the script's anim still holds its three frames as made
-    bool animLayer = true;          // still a layer of an anim (drawn into, it shows a brush)
   } cases[] = {
       {"ScaleAnim of the script's anim",
        [](AnimVm &vm) { ASSERT_EQ(vm.Call("ScaleAnim", {2, 10, 5}).code, 0u); }, framePixel(2, 0, 0),
@@ -412,22 +411,22 @@ TEST(AnimLib, ShownFramesOutliveWhatHappensAroundThem) {
          EXPECT_EQ(vm.FramePixel(2, 2, 0, 0), Pixel(5, 5));
        },
        framePixel(2, 0, 0), framePixel(2, 19, 14), false},
-      {"SelectLayer draws into the layer",
+      {"SelectLayer draws into the frame shown, of a copy kept for the layer",
        [](AnimVm &vm) {
-         ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+         ASSERT_EQ(vm.Call("SelectLayer", {1, 0, 2}).code, 0u);
          ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
          ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
        },
-       Pixel(5, 5), Pixel(24, 19), true, false},
-      {"FreeAnim, then SelectLayer draws into the layer",
+       Pixel(5, 5), Pixel(24, 19), true},
+      {"FreeAnim, then SelectLayer draws into the frame shown of the anim",
        [](AnimVm &vm) {
          ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
-         ASSERT_EQ(vm.Call("SelectLayer", {1}).code, 0u);
+         ASSERT_EQ(vm.Call("SelectLayer", {1, 0, 2}).code, 0u);
          ASSERT_EQ(vm.Call("DisplayBrush", {1, -5, -5}).code, 0u);
          ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
-         EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 0u) << "the anim went";
+         EXPECT_EQ(CountObjectsOfType(ObjectRegistryOf(vm.L), QMTYPE_ANIM), 1u) << "the anim lives for the layer";
        },
-       Pixel(5, 5), Pixel(24, 19), false, false},
+       Pixel(5, 5), Pixel(24, 19), false},
       {"FreeAnim, then ModifyLayerFrames removes the frame shown",
        [](AnimVm &vm) {
          ASSERT_EQ(vm.Call("FreeAnim", {2}).code, 0u);
@@ -487,7 +486,7 @@ TEST(AnimLib, ShownFramesOutliveWhatHappensAroundThem) {
         EXPECT_EQ(vm.FramePixel(2, frame, 0, 0), framePixel(frame, 0, 0)) << frame;
         EXPECT_EQ(vm.FramePixel(2, frame, 19, 14), framePixel(frame, 19, 14)) << frame;
       }
-    if (c.animLayer) { ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u); }
+    ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u) << "still a layer of an anim";
     ASSERT_EQ(vm.Call("RemoveLayer", {1}).code, 0u);
     // What lived for the layer alone went with it.
     const bool scriptsAnim = vm.Anim(2) != nullptr;
@@ -832,7 +831,7 @@ TEST(AnimLib, AsyncFramesWaitForTheirDelay) {
 }
 
 // SetLayerStyle and GetLayerStyle of an anim layer: "frame" (0 the next, after the last the
-// first) and "id", another anim of the same size.
+// first) and "id", another anim of any size.
 TEST(AnimLib, AnimLayerStyle) {
   AnimVm vm;
   ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
@@ -858,7 +857,12 @@ TEST(AnimLib, AnimLayerStyle) {
   EXPECT_EQ(shown(), Pixel(0, 15));
   ASSERT_EQ(style([&] { vm.Set("id", 2), vm.Set("frame", 2); }), 0u);
   EXPECT_EQ(shown(), Pixel(20, 0));
-  EXPECT_EQ(style([&] { vm.Set("id", 4); }), ERR_WRONGUSAGE) << "another size";
+  // Another size: the narrower frame is shown from the same corner, the rest composed anew.
+  ASSERT_EQ(style([&] { vm.Set("id", 4); }), 0u) << "another size";
+  EXPECT_EQ(shown(), Pixel(0, 0));
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 9, 14), Pixel(9, 14));
+  EXPECT_EQ(DisplayVm::BitmapPixel(vm.d->layerBuffer, 10, 0), 0x102030u);
+  ASSERT_EQ(style([&] { vm.Set("id", 2), vm.Set("frame", 2); }), 0u);
   EXPECT_EQ(style([&] { vm.Set("id", 9); }), ERR_FINDANIM);
   EXPECT_EQ(style([&] { vm.Set("frame", 3); }), ERR_ANIMFRAME);
   EXPECT_EQ(shown(), Pixel(20, 0));
