@@ -262,6 +262,20 @@ TEST(BrushGeometry, QuarterTurnOfThreeByTwo) {
   EXPECT_EQ(Rgb(vm, 1), (std::vector<int64_t>{a, b, c, d, e, f})) << "and back";
 }
 
+TEST(BrushGeometry, SmoothTransformsWeighThePixelsWhereEachPixelMaps) {
+  BrushVm vm;
+  // Black then white, twice as wide and high: each pair starts on a source pixel, its second
+  // pixel lies halfway to the next, and past the last one the edge repeats.
+  ASSERT_EQ(vm.FromArray(1, Opaque({0x000000, 0xFFFFFF}), 2, 1).code, 0u);
+  ASSERT_EQ(vm.Call("TransformBrush", {1, 2, 0, 0, 2, 1}).code, 0u);
+  ASSERT_EQ(vm.Attr(1, ATTRWIDTH) * 100 + vm.Attr(1, ATTRHEIGHT), 402u);
+  EXPECT_EQ(Rgb(vm, 1), (std::vector<int64_t>{0, 0x808080, 0xFFFFFF, 0xFFFFFF, 0, 0x808080, 0xFFFFFF, 0xFFFFFF}));
+  // Without smoothing each pixel shows the source pixel under its centre.
+  ASSERT_EQ(vm.FromArray(2, Opaque({0x000000, 0xFFFFFF}), 2, 1).code, 0u);
+  ASSERT_EQ(vm.Call("TransformBrush", {2, 2, 0, 0, 2}).code, 0u);
+  EXPECT_EQ(Rgb(vm, 2), (std::vector<int64_t>{0, 0, 0xFFFFFF, 0xFFFFFF, 0, 0, 0xFFFFFF, 0xFFFFFF}));
+}
+
 TEST(BrushGeometry, TrimAndPlaneChanges) {
   BrushVm vm;
   std::vector<uint32_t> px(5 * 4, 0x00123456);
