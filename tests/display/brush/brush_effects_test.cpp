@@ -343,6 +343,40 @@ TEST(BrushConversions, BrushesAndBackgroundPicturesBecomeBrushes) {
   EXPECT_EQ(vm.Call("ConvertToBrush", {32, 1, 11}).code, ERR_FINDSPRITE) << "no such sprite";
 }
 
+// A layer showing an anim names one of the anim's frames: a frame outside 1 to the count is
+// refused; a good one gives what the layer shows.
+TEST(BrushConversions, AnimLayersNameAFrame) {
+  BrushVm vm;
+  // Two 2x2 frames side by side: the first red, the second blue.
+  ASSERT_EQ(vm.FromArray(1, Opaque({0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF, 0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF}),
+                         4, 2)
+                .code,
+            0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 2, 2, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 5, 5, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {3, 2, 2, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {3, 20, 20}).code, 0u);
+  const double layer = 22;
+  struct Case {
+    const char *name;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } cases[] = {
+      {"no frame", {layer, 1, 10}, ERR_ANIMFRAME},
+      {"frame 0", {layer, 1, 10, 0}, ERR_ANIMFRAME},
+      {"one past the count", {layer, 1, 10, 3}, ERR_ANIMFRAME},
+      {"a negative frame", {layer, 1, 10, -1}, ERR_ANIMFRAME},
+      {"the first frame", {layer, 1, 10, 1}, 0},
+      {"the last frame", {layer, 1, 10, 2}, 0},
+      {"a brush layer has no frames", {layer, 2, 11}, 0},
+      {"no such layer", {layer, 3, 12}, ERR_LAYERRANGE},
+  };
+  for (const Case &c : cases) EXPECT_EQ(vm.Call("ConvertToBrush", c.args).code, c.code) << c.name;
+  EXPECT_EQ(vm.Read(10, 1, 1).first, 0xFF0000) << "what the layer shows";
+  EXPECT_EQ(vm.Read(11, 1, 1).first, 0x00FF00);
+}
+
 TEST(BrushConversions, ShadowsAndBordersAreTheBlurredShape) {
   BrushVm vm;
   // A 4x3 brush without planes: its shadow is the blurred rectangle at 255 minus the colour's
