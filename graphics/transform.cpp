@@ -99,6 +99,14 @@ inline void MapCentre(const qmTransformRequest *req, const Inverse &inv, int32_t
   *cy = inv.ib * (x + 0.5 - req->e) + inv.id * (y + 0.5 - req->f);
 }
 
+// Where pixel (x, y) itself maps in the source: smooth sampling weighs the four pixels around
+// that point, so a scaled picture keeps its first row and column exactly and steps evenly from
+// there.
+inline void MapCorner(const qmTransformRequest *req, const Inverse &inv, int32_t x, int32_t y, double *sx, double *sy) {
+  *sx = inv.ia * (x - req->e) + inv.ic * (y - req->f);
+  *sy = inv.ib * (x - req->e) + inv.id * (y - req->f);
+}
+
 // The source pixel under a mapped centre; clamped, since spans are found with a small tolerance.
 inline void NearestSource(const qmTransformRequest *req, double cx, double cy, int32_t *tx, int32_t *ty) {
   *tx = ClampToInt(std::floor(cx), 0, req->srcWidth - 1);
@@ -109,11 +117,11 @@ inline void NearestSource(const qmTransformRequest *req, double cx, double cy, i
 // are not 32-bit.
 void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, int32_t y, bool pixels,
                   bool doPlanesOnly, const qmTransformRowOut &out) {
-  double cx, cy;
-  MapCentre(req, inv, x, y, &cx, &cy);
   const int32_t w = req->srcWidth, h = req->srcHeight;
   uint8_t *dmask = out.mask;
   if (!req->smooth) {
+    double cx, cy;
+    MapCentre(req, inv, x, y, &cx, &cy);
     int32_t tx, ty;
     NearestSource(req, cx, cy, &tx, &ty);
     if (pixels && !doPlanesOnly) out.pixels[x] = req->srcPixels[int64_t(ty) * req->srcPitch + tx];
@@ -121,8 +129,10 @@ void TransformOne(const qmTransformRequest *req, const Inverse &inv, int32_t x, 
     if (dmask) SetMaskBit(dmask, x, req->srcMask ? GetMaskBit(req->srcMask + int64_t(ty) * req->srcMaskBytesPerRow, tx) : true);
     return;
   }
-  // Bilinear between the four pixel centres around the mapped point; edges repeat the border pixels.
-  const double sx = cx - 0.5, sy = cy - 0.5;
+  // Bilinear between the four pixels around the mapped point; a neighbour past the edge (or a
+  // point mapped a rounding step outside) repeats the border pixel, nothing outside is read.
+  double sx, sy;
+  MapCorner(req, inv, x, y, &sx, &sy);
   const double flx = std::floor(sx), fly = std::floor(sy);
   const int32_t xs[2] = {ClampToInt(flx, 0, w - 1), ClampToInt(flx + 1, 0, w - 1)};
   const int32_t ys[2] = {ClampToInt(fly, 0, h - 1), ClampToInt(fly + 1, 0, h - 1)};

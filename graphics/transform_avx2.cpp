@@ -23,8 +23,12 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
                                                       int32_t x0, int32_t x1, const qmTransformRowOut *out) {
   const __m256d ia = _mm256_set1_pd(inv[0]), ib = _mm256_set1_pd(inv[1]);
   const __m256d e = _mm256_set1_pd(inv[4]);
-  const __m256d rowX = _mm256_set1_pd(inv[2] * (y + 0.5 - inv[5]));
-  const __m256d rowY = _mm256_set1_pd(inv[3] * (y + 0.5 - inv[5]));
+  // Nearest samples take the source pixel under each pixel's centre, smooth ones weigh the
+  // pixels around the point the pixel itself maps to.
+  const double rowOffset = req->smooth ? 0.0 : 0.5;
+  const __m256d rowX = _mm256_set1_pd(inv[2] * (y + rowOffset - inv[5]));
+  const __m256d rowY = _mm256_set1_pd(inv[3] * (y + rowOffset - inv[5]));
+  const __m256d columnOffset = _mm256_set1_pd(rowOffset);
   const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5);
   const __m256d maxX = _mm256_set1_pd(req->srcWidth - 1), maxY = _mm256_set1_pd(req->srcHeight - 1);
   const __m128i pitch = _mm_set1_epi32(req->srcPitch);
@@ -37,7 +41,7 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
   for (int32_t x = x0; x < x1; x += 4) {
     // Same operations, in the same order, as the one-pixel path.
     __m256d xd = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));
-    __m256d tx = _mm256_sub_pd(_mm256_add_pd(xd, half), e);
+    __m256d tx = _mm256_sub_pd(_mm256_add_pd(xd, columnOffset), e);
     __m256d cx = _mm256_add_pd(_mm256_mul_pd(ia, tx), rowX);
     __m256d cy = _mm256_add_pd(_mm256_mul_pd(ib, tx), rowY);
     __m128i out;
@@ -58,7 +62,7 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
         }
       }
     } else {
-      __m256d sx = _mm256_sub_pd(cx, half), sy = _mm256_sub_pd(cy, half);
+      const __m256d sx = cx, sy = cy;
       __m256d flx = _mm256_floor_pd(sx), fly = _mm256_floor_pd(sy);
       __m128i ix = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(flx, maxX), zero));
       __m128i iy = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(fly, maxY), zero));

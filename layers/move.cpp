@@ -233,6 +233,13 @@ uint32_t HoldObject(qmMove *m, void **object) {
       return ERR_MEM;
     m->image = m->ownedImage, m->imageMask = m->ownedMask, m->imageAlpha = m->ownedAlpha;
     m->width = w, m->height = h;
+    // Held like a brush: the object cannot be freed or changed while it moves.
+    if (ctx->textObjectLock) {
+      uint32_t *lock = nullptr;
+      if (uint32_t code = ctx->textObjectLock(scene, &m->objectId, &lock)) return code;
+      m->useCounter = lock;
+      ++*lock;
+    }
     return 0;
   }
   case QMTYPE_SPRITE: {

@@ -17,6 +17,7 @@
 #include "media/animcore/animplay.h"
 #include "layers/redraw.h"
 #include "platform/memory.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
@@ -344,12 +345,24 @@ uint32_t DrawAnimOnTop(qmScene *scene, qmMoveEntry *e) {
   return 0;
 }
 
+// Draws the entry's text object as a new top layer, placed as DisplayTextObject places it, and
+// takes its box.
+uint32_t DrawTextObjectOnTop(qmScene *scene, qmMoveEntry *e) {
+  const qmPlayerContext *ctx = scene->context;
+  if (!ctx || !ctx->insertTextObjectLayer) return MissingObjectError(&e->object, ERR_FINDTEXTOBJECT);
+  if (uint32_t code = ctx->insertTextObjectLayer(scene, &e->object, e->x, e->y, CountLayers(scene->picture) + 1, 0))
+    return code;
+  qmLayer *top = LastLayer(scene->picture);
+  if (!top) return ERR_LAYERRANGE;
+  TakeBox(scene, e, Bounds(scene, top));
+  return 0;
+}
+
 uint32_t ThirdPass(qmScene *scene, qmMoveEntry *e) {
   switch (e->kind) {
   case QMTYPE_BRUSH: return DrawBrushOnTop(scene, e);
   case QMTYPE_NEXTFRAME: return DrawAnimOnTop(scene, e);
-  // The text-object library does not make layers yet: its objects cannot be found.
-  case QMTYPE_TEXTOBJECT: return MissingObjectError(&e->object, ERR_FINDTEXTOBJECT);
+  case QMTYPE_TEXTOBJECT: return DrawTextObjectOnTop(scene, e);
   default: return ERR_WRONGUSAGE;
   }
 }
@@ -362,6 +375,15 @@ void MoveLayerStep(qmScene *scene, qmLayer *layer, qmMoveEntry *e, int32_t layer
   int32_t x = e->x, y = e->y;
   if (x != kKeepPosition) x = ResolvePositionX(scene, x, base->objectWidth, 0, layer->anchorX);
   if (y != kKeepPosition) y = ResolvePositionY(scene, y, base->objectHeight, 0, layer->anchorY);
+  // A text object's layer stands where its picture does, off the object's own position as
+  // DisplayTextObject places it: the entry names the object's position.
+  const qmPlayerContext *ctx = scene->context;
+  int32_t ox = 0, oy = 0;
+  if (e->kind == QMTYPE_TEXTOBJECT && ctx && ctx->textObjectOffset &&
+      ctx->textObjectOffset(scene, &e->object, &ox, &oy) == 0) {
+    if (x != kKeepPosition) x += ox;
+    if (y != kKeepPosition) y += oy;
+  }
   // Placed without a refresh: the entry's rectangle stands for both places.
   PlaceLayer(scene, layer, nullptr, x, y, 1, 0, nullptr);
   if (layerKind) {

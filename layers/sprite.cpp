@@ -17,6 +17,7 @@
 #include "graphics/colors.h"
 #include "layers/layer.h"
 #include "media/animcore/anim.h"
+#include "media/animcore/animload.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -558,6 +559,19 @@ uint32_t NewSpriteFromPicture(qmObjectRegistry *objects, qmObjectId *id, const q
   return code;
 }
 
+uint32_t NewSpriteFromFrames(qmObjectRegistry *objects, qmObjectId *id, qmAnimFrames *f, uint32_t transparentColor,
+                             qmSprite **out) {
+  // Frames made outside the declarations are never raw.
+  MemFree(f->rawFrames);
+  f->rawFrames = nullptr;
+  const uint32_t code =
+      NewSpriteRecord(objects, id, f->width, f->height, f->bitmaps, f->masks, f->alphas, f->count, transparentColor,
+                      nullptr, out);
+  if (code) FreeAnimFrames(f, nullptr);
+  else *f = {};
+  return code;
+}
+
 uint32_t NewSpriteFromAnim(qmObjectRegistry *objects, qmObjectId *id, qmAnim *anim, qmSprite **out) {
   const int32_t frames = anim->frameCount;
   if (frames < 1) return ERR_ANIMFRAME;
@@ -582,9 +596,9 @@ uint32_t NewLinkedSprite(qmObjectRegistry *objects, qmObjectId *id, qmSprite *co
   if (count < 1) return ERR_WRONGUSAGE;
   int64_t frames = 0;
   for (int32_t i = 0; i < count; i++) {
+    if (sources[i]->sources) return ERR_SPRITELINK;  // a link of links would free its frames twice
     if (sources[i]->width != sources[0]->width || sources[i]->height != sources[0]->height)
       return ERR_WRONGSPRITESIZE;
-    if (sources[i]->sources) return ERR_SPRITELINK;  // a link of links would free its frames twice
     frames += sources[i]->frameCount;
   }
   if (frames > INT32_MAX) return ERR_MEM;

@@ -13,6 +13,7 @@ struct qmScene;
 struct qmDisplay;
 struct qmBrush;
 struct qmAnim;
+struct qmAnimFrames;
 
 // Rows of a frame taken together when a refresh is planned.
 inline constexpr int32_t kSpriteBand = 8;
@@ -114,11 +115,15 @@ uint32_t NewSpriteFromPicture(qmObjectRegistry *objects, qmObjectId *id, const q
                               const qmAlphaChannel *alpha, int32_t pictureWidth, int32_t pictureHeight, int32_t width,
                               int32_t height, int32_t frames, int32_t perRow, int32_t x, int32_t y,
                               uint32_t transparentColor, qmSprite **out);
+// A sprite of the frames the anim frame builder made (MakeAnimFrames): the record takes the
+// frame arrays over and frees the empty raw-frame array. 0 or ERR_MEM (the frames are freed).
+uint32_t NewSpriteFromFrames(qmObjectRegistry *objects, qmObjectId *id, qmAnimFrames *frames,
+                             uint32_t transparentColor, qmSprite **out);
 // A sprite of copies of every frame of the anim at its current size. 0, ERR_MEM or the anim's
 // frame errors.
 uint32_t NewSpriteFromAnim(qmObjectRegistry *objects, qmObjectId *id, qmAnim *anim, qmSprite **out);
-// A linked sprite of the sources in order (count of them, all of one size). 0,
-// ERR_WRONGSPRITESIZE or ERR_MEM.
+// A linked sprite of the sources in order (count of them, all of one size). 0, ERR_WRONGUSAGE
+// (none), ERR_SPRITELINK (a source is itself linked), ERR_WRONGSPRITESIZE or ERR_MEM.
 uint32_t NewLinkedSprite(qmObjectRegistry *objects, qmObjectId *id, qmSprite *const *sources, int32_t count,
                          qmSprite **out);
 

@@ -285,6 +285,7 @@ void WireLibraryServices(VmState *L) {
   if (!ctx) return;
   ctx->textObjectPicture = TextObjectPicture;
   ctx->textObjectOffset = TextObjectOffset;
+  ctx->textObjectLock = TextObjectLock;
   ctx->insertTextObjectLayer = TextInsertObjectLayer;
   ctx->tagConstant = TextTagConstant;
   ctx->readTextAttribute = TextReadAttribute;
@@ -309,6 +310,7 @@ void UnwireLibraryServices(VmState *L) {
   if (!ctx) return;
   ctx->textObjectPicture = nullptr;
   ctx->textObjectOffset = nullptr;
+  ctx->textObjectLock = nullptr;
   ctx->insertTextObjectLayer = nullptr;
   ctx->tagConstant = nullptr;
   ctx->readTextAttribute = nullptr;

@@ -91,6 +91,9 @@ struct qmPlayerContext {
   // The text library: where a text object's picture stands from the object's own position (its
   // drawing offset, in pixels). 0 or the missing-object error.
   uint32_t (*textObjectOffset)(const qmScene *scene, const qmObjectId *id, int32_t *x, int32_t *y);
+  // The text library: a text object's lock counter, which a holder (a move) raises while it
+  // holds the object; freeing or changing a held object is refused. 0 or the missing-object error.
+  uint32_t (*textObjectLock)(const qmScene *scene, const qmObjectId *id, uint32_t **lock);
   // The text library: InsertLayer of a text object, a TEXTOBJECT layer at the 1-based position
   // with the object's picture at (x, y), hidden on request, not yet shown. 0 or an error.
   uint32_t (*insertTextObjectLayer)(qmScene *scene, const qmObjectId *id, int32_t x, int32_t y, int32_t position,

@@ -15,7 +15,7 @@ struct qmTextObject {
   int32_t width, height;           // the current picture
   int32_t baseWidth, baseHeight;   // the picture as first made; sizes refer to it
   int32_t xOffset, yOffset;        // the picture's place from the object's origin; 0 when turned
-  int32_t locked;
+  uint32_t locked;  // a counter: each holder (a move) raises it
   int32_t temporary;
   qmTextRequest request;    // owned: its text and tables
   int32_t targetWidth, targetHeight;  // the size asked for (the base size at first)

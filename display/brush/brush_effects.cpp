@@ -85,6 +85,7 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
   qmObjectId id = GetNewObjectIdArg(L, newIdArg);
   qmObjectId src{};
   int32_t layerPos = 0;
+  const int32_t frame = vm_optint32(L, 4, 0);
   if (type == int32_t(QMTYPE_LAYER)) {
     const qmDisplay *d = GetScene(L)->current;
     if (!d || !d->layersOn) return ERR_NOLAYERS;
@@ -102,6 +103,8 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     qmScene *scene = GetScene(L);
     qmLayer *l = GetNthLayer(scene->picture, layerPos);
     if (!l) return ERR_LAYERRANGE;
+    // An anim layer is named with one of its frames.
+    if (l->type == QMTYPE_ANIM && (frame < 1 || frame > l->base->frameCount)) return ERR_ANIMFRAME;
     // What the layer shows now; a part of a brush or picture is cut from the whole image.
     qmLayerImage img{};
     if (uint32_t code = GetLayerImage(scene, l, l->current, 1, 1, -1, &img)) return code;
@@ -132,7 +135,6 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     if (uint32_t code = ctx->textObjectPicture(ctx->scene, &src, &bitmap, &mask, &alpha, &w, &h)) return code;
     if (!bitmap) return ERR_WRONGUSAGE;
   } else if (type == int32_t(QMTYPE_SPRITE)) {
-    const int32_t frame = vm_optint32(L, 4, 0);
     if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
     qmSprite *s = nullptr;
     if (uint32_t code = FindSprite(ObjectRegistryOf(L), &src, &s, 0)) return code;
@@ -143,7 +145,6 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     transparent = s->transparentColor;
   } else if (type == int32_t(QMTYPE_ANIM)) {
     // The frame as a copy of its own (a disk-based frame is decoded for it).
-    const int32_t frame = vm_optint32(L, 4, 0);
     qmAnim *a = nullptr;
     if (uint32_t code = FindAnim(GetScene(L), &src, &a, 0)) return code;
     if (frame < 1 || frame > a->frameCount) return ERR_ANIMFRAME;

@@ -32,78 +32,58 @@ uint32_t SpriteToReshape(VmState *L, qmSprite **out) {
   return 0;
 }
 
-// The ids of the table at argument i, from index 0 (or 1 when 0 is empty) to the first nil.
-std::vector<qmObjectId> ReadIdList(VmState *L, int i) {
-  vm_checktable(L, i);
-  std::vector<qmObjectId> ids;
-  vm_rawgeti(L, i, 0);
-  const int first = vm_isnoneornil(L, -1) ? 1 : 0;
-  vm_pop(L, 1);
-  for (int k = first;; k++) {
-    vm_rawgeti(L, i, k);
-    if (vm_isnoneornil(L, -1)) {
-      vm_pop(L, 1);
-      break;
-    }
-    const int top = vm_gettop(L);
-    ids.push_back(GetObjectIdArg(L, top));
-    vm_pop(L, 1);
-  }
-  return ids;
-}
-
+// CreateSprite: the frames of a brush (whole, or cut as a strip of frames), of an anim or of a
+// text object come from the anim frame builder; sprites named by the arguments from the third
+// on make a sprite that shows their frames in order.
 uint32_t SprCreateSprite(VmState *L) {
-  CheckArgCount(L, 3, 9);
+  CheckArgCount(L, 3, VM_ANYARGS);
+  const int argc = vm_gettop(L);
   qmObjectId id = GetNewObjectIdArg(L, 1);
   const int32_t type = vm_checkint32(L, 2);
+  qmAnimSource source{};
+  source.sourceType = type;
+  source.argCount = argc;
+  source.transparentColour = kNoTransparentColor;
+  std::vector<qmObjectId> linked;
+  if (type == QMTYPE_SPRITE) {
+    for (int k = 3; k <= argc; k++) linked.push_back(GetObjectIdArg(L, k));
+  } else if (type == QMTYPE_BRUSH || type == QMTYPE_ANIM || type == QMTYPE_TEXTOBJECT) {
+    source.sourceId = GetObjectIdArg(L, 3);
+    source.hasSourceId = 1;
+    if (type == QMTYPE_BRUSH) {
+      source.frameWidth = vm_optint32(L, 4, 0);
+      source.frameHeight = vm_optint32(L, 5, 0);
+      source.frames = vm_optint32(L, 6, 0);
+      source.framesPerRow = vm_optint32(L, 7, 0);
+      source.x = vm_optint32(L, 8, 0);
+      source.y = vm_optint32(L, 9, 0);
+    }
+  }
   qmScene *scene = GetScene(L);
   if (!id.handle)
     if (uint32_t code = FreeSpriteById(scene, &id, 0)) return code;
-  uint32_t code = ERR_WRONGUSAGE;
-  switch (type) {
-  case QMTYPE_BRUSH: {
-    qmObjectId brushId = GetObjectIdArg(L, 3);
-    int32_t cut[6];
-    for (int k = 0; k < 6; k++) cut[k] = vm_optint32(L, 4 + k, 0);
-    qmBrush *b = nullptr;
-    if ((code = FindBrush(scene->objects, &brushId, &b, FINDBRUSH_NOVECTOR))) return code;
-    code = NewSpriteFromPicture(scene->objects, &id, b->bitmap, b->mask, b->alpha, b->width, b->height, cut[0], cut[1],
-                                cut[2], cut[3], cut[4], cut[5], b->transparentColor, nullptr);
-    break;
-  }
-  case QMTYPE_ANIM: {
-    qmObjectId animId = GetObjectIdArg(L, 3);
-    qmAnim *a = nullptr;
-    if ((code = FindAnim(scene, &animId, &a, 0))) return code;
-    code = NewSpriteFromAnim(scene->objects, &id, a, nullptr);
-    break;
-  }
-  case QMTYPE_TEXTOBJECT: {
-    qmObjectId textId = GetObjectIdArg(L, 3);
-    const qmPlayerContext *ctx = GetPlayerContext(L);
-    if (!ctx->textObjectPicture) return MissingObjectError(&textId, ERR_FINDTEXTOBJECT);
-    const qmBitmap *bitmap;
-    const qmMask *mask, *alpha;
-    int32_t w, h;
-    if ((code = ctx->textObjectPicture(scene, &textId, &bitmap, &mask, &alpha, &w, &h))) return code;
-    code = NewSpriteFromPicture(scene->objects, &id, bitmap, mask, alpha, w, h, 0, 0, 1, 1, 0, 0, kNoTransparentColor,
-                                nullptr);
-    break;
-  }
-  case QMTYPE_SPRITE: {
-    const std::vector<qmObjectId> ids = ReadIdList(L, 3);
+  if (type == QMTYPE_SPRITE) {
     std::vector<qmSprite *> sources;
-    for (const qmObjectId &s : ids) {
+    for (const qmObjectId &s : linked) {
       qmSprite *found = nullptr;
-      if ((code = FindSprite(scene->objects, &s, &found, 0))) return code;
+      if (uint32_t code = FindSprite(scene->objects, &s, &found, 0)) return code;
       sources.push_back(found);
     }
-    code = NewLinkedSprite(scene->objects, &id, sources.data(), int32_t(sources.size()), nullptr);
-    break;
+    if (uint32_t code = NewLinkedSprite(scene->objects, &id, sources.data(), int32_t(sources.size()), nullptr))
+      return code;
+    return PushNewId(L, id);
   }
-  default: break;
-  }
-  return code ? code : PushNewId(L, id);
+  qmAnimFrames frames{};
+  if (uint32_t code = MakeAnimFrames(scene, &source, &frames)) return code;
+  // The frames keep the colour their source's mask was keyed on.
+  uint32_t transparent = kNoTransparentColor;
+  qmBrush *b = nullptr;
+  qmAnim *a = nullptr;
+  if (type == QMTYPE_BRUSH && FindBrush(scene->objects, &source.sourceId, &b, FINDBRUSH_NOVECTOR) == 0)
+    transparent = b->transparentColor;
+  if (type == QMTYPE_ANIM && FindAnim(scene, &source.sourceId, &a, 0) == 0) transparent = a->transparentColour;
+  if (uint32_t code = NewSpriteFromFrames(scene->objects, &id, &frames, transparent, nullptr)) return code;
+  return PushNewId(L, id);
 }
 
 uint32_t SprDisplaySprite(VmState *L) {

@@ -191,10 +191,10 @@ uint32_t *BitmapToArgbMasked(const qmBitmap *bitmap, int32_t width, int32_t heig
     }
     if (alpha) {
       const uint8_t *a = alpha->memory + int64_t(y) * alpha->bytesPerRow;
-      // A fully transparent pixel takes the colour's RGB (transparent white for the usual
-      // 0xFFFFFFFF), so that what lies under alpha 0 carries no leftover picture.
+      // A fully transparent pixel gets the colour's RGB bits ORed in (transparent white for the
+      // usual 0xFFFFFFFF; with 0 it keeps its own colour).
       for (int32_t x = 0; x < width; x++)
-        row[x] = a[x] ? (row[x] & 0xFFFFFF) | uint32_t(a[x]) << 24 : color & 0xFFFFFF;
+        row[x] = (row[x] & 0xFFFFFF) | (a[x] ? uint32_t(a[x]) << 24 : color & 0xFFFFFF);
     }
     if (!mask && !alpha)
       for (int32_t x = 0; x < width; x++) row[x] |= 0xFF000000u;

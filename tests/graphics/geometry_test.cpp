@@ -6,6 +6,7 @@
 
 #include "graphics/alpha_kernels.h"
 #include "graphics/flip.h"
+#include "graphics/pixelformat.h"
 #include "graphics/scale.h"
 #include "graphics/transform.h"
 #include "runtime/errcodes.h"
@@ -233,7 +234,7 @@ TEST(Transform, MaskedNeighboursAndAlpha) {
   f.src[1] = 0xF0F0F000;
   f.srcMask[0] = 0x80; // only pixel 0 visible
   f.req.srcMask = f.srcMask.data();
-  f.req.e = -0.5; // the centre of destination pixel 0 maps to 1.0: halfway between the source centres
+  f.req.e = -0.5; // destination pixel 0 maps to 0.5: halfway between the two source pixels
   f.req.dstWidth = 1;
   ASSERT_EQ(TransformPixels(&f.req), 0);
   EXPECT_EQ(f.dst[0], 0x10203000u);
@@ -252,4 +253,77 @@ TEST(Transform, MaskedNeighboursAndAlpha) {
   h.req.dstAlpha = h.dstAlpha.data();
   ASSERT_EQ(TransformPixels(&h.req), 0);
   for (uint8_t a : h.dstAlpha) EXPECT_EQ(a, 200);
+}
+
+// Smooth transforms weigh the four source pixels around the point each destination pixel itself
+// (not its centre) maps to, every neighbour clamped into the source; nearest ones take the pixel
+// under the centre. The expected pictures follow that rule written out here, per channel and
+// for the alpha plane, over every pixel the transform writes.
+TEST(Transform, SmoothSamplesWhereEachPixelMaps) {
+  struct Case {
+    const char *name;
+    int sw, sh;
+    double a, b, c, d;
+  } cases[] = {
+      {"double size", 5, 4, 2, 0, 0, 2},
+      {"quarter turn", 7, 4, 0, 1, -1, 0},
+      {"half turn", 3, 5, -1, 0, 0, -1},
+      {"wider and sheared", 4, 3, 3, 0, 0.5, 1},
+      {"turned by 30 degrees", 6, 5, 0.8660254037844387, 0.5, -0.5, 0.8660254037844387},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    TransformFixture f(c.sw, c.sh, c.a, c.b, c.c, c.d, 1);
+    for (size_t i = 0; i < f.src.size(); i++) {
+      f.src[i] = uint32_t(i * 37 % 251) << 16 | uint32_t(i * 91 % 256) << 8 | uint32_t(255 - i * 13 % 256);
+      f.srcAlpha[i] = uint8_t(i * 53 % 256);
+    }
+    f.req.srcAlpha = f.srcAlpha.data();
+    f.req.dstAlpha = f.dstAlpha.data();
+    f.req.format = PIXFMT_XRGB;
+    std::vector<uint32_t> scalar(f.dst.size(), 0);
+    ASSERT_EQ(TransformPixels(&f.req), 0);
+    const std::vector<uint32_t> vec = f.dst;
+    f.req.dstPixels = scalar.data();
+    ASSERT_EQ(TransformPixelsScalar(&f.req), 0);
+    EXPECT_EQ(vec, scalar) << "the vector path and the one-pixel path agree";
+    const double det = c.a * c.d - c.c * c.b;
+    const double ia = c.d / det, ic = -c.c / det, ib = -c.b / det, id = c.a / det;
+    auto clampTo = [](double v, int hi) { return int(std::min(std::max(v, 0.0), double(hi))); };
+    auto mix = [](double c00, double c10, double c01, double c11, double fx, double fy) {
+      return uint32_t((c00 * (1 - fx) + c10 * fx) * (1 - fy) + (c01 * (1 - fx) + c11 * fx) * fy + 0.5);
+    };
+    int written = 0;
+    for (int y = 0; y < f.dh; y++)
+      for (int x = 0; x < f.dw; x++) {
+        if (!GetMaskBit(&f.dstMask[y * (f.dw / 8 + 1)], x)) continue;
+        written++;
+        const double sx = ia * (x - f.req.e) + ic * (y - f.req.f), sy = ib * (x - f.req.e) + id * (y - f.req.f);
+        const double fx = sx - std::floor(sx), fy = sy - std::floor(sy);
+        const int x0 = clampTo(std::floor(sx), c.sw - 1), x1 = clampTo(std::floor(sx) + 1, c.sw - 1);
+        const int y0 = clampTo(std::floor(sy), c.sh - 1), y1 = clampTo(std::floor(sy) + 1, c.sh - 1);
+        const int k00 = y0 * c.sw + x0, k10 = y0 * c.sw + x1, k01 = y1 * c.sw + x0, k11 = y1 * c.sw + x1;
+        uint32_t want = 0;
+        for (int shift : {0, 8, 16})
+          want |= mix(f.src[k00] >> shift & 0xFF, f.src[k10] >> shift & 0xFF, f.src[k01] >> shift & 0xFF,
+                      f.src[k11] >> shift & 0xFF, fx, fy)
+                  << shift;
+        ASSERT_EQ(vec[y * f.dw + x] & 0xFFFFFF, want) << x << "," << y;
+        ASSERT_EQ(f.dstAlpha[y * f.dw + x],
+                  mix(f.srcAlpha[k00], f.srcAlpha[k10], f.srcAlpha[k01], f.srcAlpha[k11], fx, fy))
+            << x << "," << y;
+      }
+    EXPECT_GT(written, c.sw * c.sh / 2);
+  }
+
+  // A row black then white at twice its size: the first pixel of each pair is a source pixel,
+  // the second lies halfway, and past the last pixel the edge repeats.
+  TransformFixture row(2, 1, 2, 0, 0, 2, 1);
+  row.src = {0x000000, 0xFFFFFF};
+  row.req.format = PIXFMT_XRGB;
+  ASSERT_EQ(TransformPixels(&row.req), 0);
+  for (int y = 0; y < 2; y++)
+    EXPECT_EQ(std::vector<uint32_t>(row.dst.begin() + y * 4, row.dst.begin() + y * 4 + 4),
+              (std::vector<uint32_t>{0x000000, 0x808080, 0xFFFFFF, 0xFFFFFF}))
+        << "row " << y;
 }

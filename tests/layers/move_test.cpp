@@ -362,3 +362,63 @@ TEST(MoveObject, TextObjectsEndWhereTheyWouldBeShown) {
 }
 
 }  // namespace
+
+namespace {
+
+// A move list entry for a text object that no layer shows draws the object as a new top layer,
+// where DisplayTextObject would show it; the next list moves that layer.
+TEST(MoveObject, MoveListsShowATextObjectAsANewLayer) {
+  auto shown = [](int x, int y) {
+    MoveVm vm(64, 48, true);
+    EXPECT_EQ(vm.Call("SetFontStyle", {64, 0xFF4020, 3}).code, 0u);
+    EXPECT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+    EXPECT_EQ(vm.Call("DisplayTextObject", {1, x, y}).code, 0u);
+    return vm.Window();
+  };
+  const std::vector<uint32_t> first = shown(22, 13), second = shown(5, 20);
+  EXPECT_NE(first, std::vector<uint32_t>(64 * 48, kBack)) << "the text is drawn";
+  MoveVm vm(64, 48, true);
+  ASSERT_EQ(vm.Call("SetFontStyle", {64, 0xFF4020, 3}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+  ASSERT_EQ(vm.Call("AddMove", {1, double(QMTYPE_TEXTOBJECT), 1, 22, 13}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {1}).code, 0u);
+  ASSERT_EQ(CountLayers(vm.d->bgpic), 1);
+  EXPECT_EQ(GetNthLayer(vm.d->bgpic, 1)->type, QMTYPE_TEXTOBJECT);
+  EXPECT_EQ(vm.Window(), first);
+  ASSERT_EQ(vm.Call("AddMove", {2, double(QMTYPE_TEXTOBJECT), 1, 5, 20}).code, 0u);
+  ASSERT_EQ(vm.Call("DoMove", {2}).code, 0u);
+  EXPECT_EQ(CountLayers(vm.d->bgpic), 1) << "the layer moved, none was added";
+  EXPECT_EQ(vm.Window(), second);
+  // A text object that does not exist ends the list with its look-up error.
+  ASSERT_EQ(vm.Call("AddMove", {3, double(QMTYPE_TEXTOBJECT), 9, 0, 0}).code, 0u);
+  EXPECT_EQ(vm.Call("DoMove", {3}).code, uint32_t(ERR_FINDTEXTOBJECT));
+  EXPECT_EQ(CountLayers(vm.d->bgpic), 1);
+}
+
+// While an asynchronous move holds a text object it cannot be freed; once the move ends it can.
+TEST(MoveObject, AMovingTextObjectIsHeld) {
+  for (bool layers : {false, true}) {
+    SCOPED_TRACE(layers ? "layers on" : "layers off");
+    MoveVm vm(64, 48, layers);
+    ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+    uint32_t code = 0;
+    void *h = vm.CallForHandle("movetextobject", [&] {
+      for (int v : {1, 0, 0, 30, 0}) vm_pushnumber(vm.L, v);
+      vm_newtable(vm.L);
+      vm.Set("speed", 10);
+      vm_pushstring(vm.L, "async");
+      vm_pushboolean(vm.L, 1);
+      vm_settable(vm.L, -3);
+      return 6;
+    }, &code);
+    ASSERT_EQ(code, 0u);
+    ASSERT_NE(h, nullptr);
+    EXPECT_EQ(vm.Call("FreeTextObject", {1}).code, uint32_t(ERR_LOCKEDOBJ));
+    int steps = 0;
+    while (!vm.Advance(h) && steps < 10) steps++;
+    EXPECT_EQ(steps, 3);
+    EXPECT_EQ(vm.Call("FreeTextObject", {1}).code, 0u);
+  }
+}
+
+}  // namespace

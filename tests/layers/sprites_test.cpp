@@ -37,18 +37,11 @@ struct SpritesVm : LayersVm {
     pics.push_back(p);
     return int(pics.size()) - 1;
   }
-  // CreateSprite(id, SPRITE, {sources}): a sprite showing the frames of the others in order.
+  // CreateSprite(id, SPRITE, source, ...): a sprite showing the frames of the others in order.
   uint32_t Link(int id, const std::vector<int> &sources) {
-    return CallWith("createsprite", [&] {
-      vm_pushnumber(L, id);
-      vm_pushnumber(L, 32);
-      vm_newtable(L);
-      for (size_t i = 0; i < sources.size(); i++) {
-        vm_pushnumber(L, sources[i]);
-        vm_rawseti(L, -2, int(i));
-      }
-      return 3;
-    }).code;
+    std::vector<CmdArg> args = {id, 32};
+    for (int source : sources) args.push_back(source);
+    return Call("CreateSprite", args).code;
   }
   qmSprite *Sprite(uint32_t id) {
     qmObjectId oid{id, 0};
@@ -119,7 +112,7 @@ TEST(Sprites, CommandErrors) {
   SpritesVm vm;
   vm.AddBrush(MakePicture(1, 8, 8, OPAQUE));
   ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 4, 4, 2, 2}).code, 0u);
-  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 1, 4, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 1, 4, 4, 1, 1}).code, 0u);
   ASSERT_EQ(vm.Link(3, {1, 2}), 0u);
   ASSERT_NE(vm.Sprite(3), nullptr);
   EXPECT_EQ(vm.Sprite(3)->frameCount, 3);
@@ -140,8 +133,8 @@ TEST(Sprites, CommandErrors) {
       {"scaling a linked sprite", "ScaleSprite", {3, 8, 8}, ERR_MODIFYSPRITE2, 0},
       {"flipping a link's source", "FlipSprite", {1, 0}, ERR_MODIFYSPRITE2, 0},
       {"copy onto itself", "CopySprite", {1, 1}, ERR_WRONGUSAGE, 0},
-      {"frames outside the brush", "CreateSprite", {4, 3, 1, 4, 4, 3, 3}, ERR_COORDSRANGE, 0},
-      {"a frame of no width", "CreateSprite", {4, 3, 1, -1, 4}, ERR_BADDIMENSIONS, 0},
+      {"a link of links", "CreateSprite", {4, 32, 1, 3}, ERR_SPRITELINK, 0},
+      {"a missing source of a link", "CreateSprite", {4, 32, 1, 9}, ERR_FINDSPRITE, 9},
       {"freeing a missing sprite", "FreeSprite", {9}, ERR_FINDSPRITE, 9},
   };
   for (const Case &c : cases) {
@@ -165,6 +158,74 @@ TEST(Sprites, CommandErrors) {
                                                                         : std::vector<CmdArg>{};
     EXPECT_EQ(vm.Call(command, args).code, uint32_t(ERR_LAYERSOFF)) << command;
   }
+}
+
+// A brush cut as a strip: frames in rows from the origin, every frame read back through
+// ConvertToBrush; the strip's arguments are refused before any sprite is made.
+TEST(Sprites, BrushStripsAreCutRowByRow) {
+  SpritesVm vm;
+  vm.AddBrush(MakePicture(2, 8, 8, MASKED));
+  // Five 2x2 frames, two to a row, from (2, 1): three rows, the last with one frame.
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 2, 2, 5, 2, 2, 1}).code, 0u);
+  ASSERT_NE(vm.Sprite(1), nullptr);
+  EXPECT_EQ(vm.Sprite(1)->frameCount, 5);
+  for (int i = 0; i < 5; i++) {
+    ASSERT_EQ(vm.Call("ConvertToBrush", {32, 1, 10, i + 1}).code, 0u) << i;
+    for (int y = 0; y < 2; y++)
+      for (int x = 0; x < 2; x++) {
+        const uint32_t want = vm.pics[0].px[(1 + (i / 2) * 2 + y) * 8 + 2 + (i % 2) * 2 + x];
+        const CommandCall r = vm.Call("ReadBrushPixel", {10, x, y});
+        EXPECT_EQ(uint32_t(r.results.at(0)), want & 0xFFFFFF) << "frame " << i + 1 << " at " << x << "," << y;
+        EXPECT_EQ(r.results.at(1), (want >> 24) ? 1 : 0) << "frame " << i + 1 << " at " << x << "," << y;
+      }
+  }
+  // Three arguments: one frame of the whole brush.
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 1}).code, 0u);
+  EXPECT_EQ(vm.Sprite(2)->frameCount * 10000 + vm.Sprite(2)->width * 100 + vm.Sprite(2)->height, 10808);
+
+  struct Case {
+    const char *name;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } cases[] = {
+      {"size without a frame count", {3, 3, 1, 4, 4}, ERR_WRONGUSAGE},
+      {"six arguments", {3, 3, 1, 4, 4, 2}, ERR_WRONGUSAGE},
+      {"a width of 0", {3, 3, 1, 0, 4, 2, 2}, ERR_WRONGUSAGE},
+      {"a negative height", {3, 3, 1, 4, -1, 2, 2}, ERR_WRONGUSAGE},
+      {"no frames", {3, 3, 1, 4, 4, 0, 2}, ERR_WRONGUSAGE},
+      {"a negative x", {3, 3, 1, 4, 4, 1, 1, -1, 0}, ERR_NEGCOORDS},
+      {"a negative y", {3, 3, 1, 4, 4, 1, 1, 0, -2}, ERR_NEGCOORDS},
+      {"a row wider than the brush", {3, 3, 1, 4, 4, 3, 3}, ERR_BRUSHSIZE},
+      {"more per row than frames still counts the row", {3, 3, 1, 4, 4, 1, 3}, ERR_BRUSHSIZE},
+      {"rows below the brush", {3, 3, 1, 4, 4, 4, 2, 0, 4}, ERR_BRUSHSIZE},
+      {"a strip from the edge", {3, 3, 1, 4, 4, 2, 2, 5, 0}, ERR_BRUSHSIZE},
+  };
+  for (const Case &c : cases) {
+    EXPECT_EQ(vm.Call("CreateSprite", c.args).code, c.code) << c.name;
+    EXPECT_EQ(vm.Sprite(3), nullptr) << c.name;
+  }
+  // The last frame may end on the brush's edge.
+  EXPECT_EQ(vm.Call("CreateSprite", {3, 3, 1, 4, 4, 4, 2}).code, 0u);
+}
+
+// A linked sprite names its sources as arguments; a table is no id.
+TEST(Sprites, LinkedSpritesTakeTheirSourcesAsArguments) {
+  SpritesVm vm;
+  vm.AddBrush(MakePicture(4, 6, 2, OPAQUE));
+  ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1, 2, 2, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateSprite", {2, 3, 1, 2, 2, 1, 1, 4, 0}).code, 0u);
+  ASSERT_EQ(vm.Link(3, {2, 1, 2}), 0u);
+  ASSERT_NE(vm.Sprite(3), nullptr);
+  EXPECT_EQ(vm.Sprite(3)->frameCount, 4);
+  // Frames in the order of the arguments: 2's, then 1's two, then 2's again.
+  const int left[] = {4, 0, 2, 4};
+  for (int i = 0; i < 4; i++) {
+    ASSERT_EQ(vm.Call("ConvertToBrush", {32, 3, 10, i + 1}).code, 0u);
+    EXPECT_EQ(uint32_t(vm.Call("ReadBrushPixel", {10, 1, 1}).results.at(0)), vm.pics[0].px[6 + left[i] + 1] & 0xFFFFFF)
+        << "frame " << i + 1;
+  }
+  EXPECT_NE(vm.Call("CreateSprite", {4, 32, CmdArg::Table()}).code, 0u);
+  EXPECT_EQ(vm.Sprite(4), nullptr);
 }
 
 TEST(Sprites, RemovingAllKeepsOrRestoresTheBackground) {

@@ -878,6 +878,13 @@ uint32_t TextObjectOffset(const qmScene *scene, const qmObjectId *id, int32_t *x
   return 0;
 }
 
+uint32_t TextObjectLock(const qmScene *scene, const qmObjectId *id, uint32_t **lock) {
+  qmTextObject *o = nullptr;
+  if (uint32_t err = FindTextObject(ObjectRegistryOwner(scene->objects), *id, &o)) return err;
+  *lock = &o->locked;
+  return 0;
+}
+
 // GetAttribute of a font object (its font's attributes), a text object (its picture's size, its
 // text and its font's attributes) or a display (the current font's attributes).
 uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {

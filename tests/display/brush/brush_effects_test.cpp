@@ -262,6 +262,20 @@ TEST(BrushGeometry, QuarterTurnOfThreeByTwo) {
   EXPECT_EQ(Rgb(vm, 1), (std::vector<int64_t>{a, b, c, d, e, f})) << "and back";
 }
 
+TEST(BrushGeometry, SmoothTransformsWeighThePixelsWhereEachPixelMaps) {
+  BrushVm vm;
+  // Black then white, twice as wide and high: each pair starts on a source pixel, its second
+  // pixel lies halfway to the next, and past the last one the edge repeats.
+  ASSERT_EQ(vm.FromArray(1, Opaque({0x000000, 0xFFFFFF}), 2, 1).code, 0u);
+  ASSERT_EQ(vm.Call("TransformBrush", {1, 2, 0, 0, 2, 1}).code, 0u);
+  ASSERT_EQ(vm.Attr(1, ATTRWIDTH) * 100 + vm.Attr(1, ATTRHEIGHT), 402u);
+  EXPECT_EQ(Rgb(vm, 1), (std::vector<int64_t>{0, 0x808080, 0xFFFFFF, 0xFFFFFF, 0, 0x808080, 0xFFFFFF, 0xFFFFFF}));
+  // Without smoothing each pixel shows the source pixel under its centre.
+  ASSERT_EQ(vm.FromArray(2, Opaque({0x000000, 0xFFFFFF}), 2, 1).code, 0u);
+  ASSERT_EQ(vm.Call("TransformBrush", {2, 2, 0, 0, 2}).code, 0u);
+  EXPECT_EQ(Rgb(vm, 2), (std::vector<int64_t>{0, 0, 0xFFFFFF, 0xFFFFFF, 0, 0, 0xFFFFFF, 0xFFFFFF}));
+}
+
 TEST(BrushGeometry, TrimAndPlaneChanges) {
   BrushVm vm;
   std::vector<uint32_t> px(5 * 4, 0x00123456);
@@ -327,6 +341,40 @@ TEST(BrushConversions, BrushesAndBackgroundPicturesBecomeBrushes) {
     for (int x = 0; x < w; x++) ASSERT_EQ(vm.Read(10, x, y).first, GetBitmapPixel(bitmap, x, y, 0) & 0xFFFFFF);
   EXPECT_EQ(vm.Call("ConvertToBrush", {8, 99, 11}).code, ERR_FINDTEXTOBJECT);
   EXPECT_EQ(vm.Call("ConvertToBrush", {32, 1, 11}).code, ERR_FINDSPRITE) << "no such sprite";
+}
+
+// A layer showing an anim names one of the anim's frames: a frame outside 1 to the count is
+// refused; a good one gives what the layer shows.
+TEST(BrushConversions, AnimLayersNameAFrame) {
+  BrushVm vm;
+  // Two 2x2 frames side by side: the first red, the second blue.
+  ASSERT_EQ(vm.FromArray(1, Opaque({0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF, 0xFF0000, 0xFF0000, 0x0000FF, 0x0000FF}),
+                         4, 2)
+                .code,
+            0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {2, 1, 2, 2, 2, 2}).code, 0u);
+  ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayAnimFrame", {2, 5, 5, 1}).code, 0u);
+  ASSERT_EQ(vm.Call("CreateBrush", {3, 2, 2, 0x00FF00}).code, 0u);
+  ASSERT_EQ(vm.Call("DisplayBrush", {3, 20, 20}).code, 0u);
+  const double layer = 22;
+  struct Case {
+    const char *name;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } cases[] = {
+      {"no frame", {layer, 1, 10}, ERR_ANIMFRAME},
+      {"frame 0", {layer, 1, 10, 0}, ERR_ANIMFRAME},
+      {"one past the count", {layer, 1, 10, 3}, ERR_ANIMFRAME},
+      {"a negative frame", {layer, 1, 10, -1}, ERR_ANIMFRAME},
+      {"the first frame", {layer, 1, 10, 1}, 0},
+      {"the last frame", {layer, 1, 10, 2}, 0},
+      {"a brush layer has no frames", {layer, 2, 11}, 0},
+      {"no such layer", {layer, 3, 12}, ERR_LAYERRANGE},
+  };
+  for (const Case &c : cases) EXPECT_EQ(vm.Call("ConvertToBrush", c.args).code, c.code) << c.name;
+  EXPECT_EQ(vm.Read(10, 1, 1).first, 0xFF0000) << "what the layer shows";
+  EXPECT_EQ(vm.Read(11, 1, 1).first, 0x00FF00);
 }
 
 TEST(BrushConversions, ShadowsAndBordersAreTheBlurredShape) {

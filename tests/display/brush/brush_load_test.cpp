@@ -374,9 +374,14 @@ TEST(BrushSaving, PilReadsBackWhatWasSaved) {
     const char *file;
     int format;
     bool alpha;
-  } rows[] = {{"out.png", IMGFMT_PNG, true}, {"out.bmp", IMGFMT_BMP, false}};
+    uint32_t color;  // the transparent colour argument
+  } rows[] = {{"out.png", IMGFMT_PNG, true, 0},
+              {"keyed.png", IMGFMT_PNG, true, 0x0000F0},
+              {"out.bmp", IMGFMT_BMP, false, 0}};
+  int clear = 0;
   for (const auto &r : rows) {
-    ASSERT_EQ(vm.Call("SaveBrush", {1, CmdArg::Str(vm.File(r.file).c_str()), 0, r.format}).code, 0u) << r.file;
+    ASSERT_EQ(vm.Call("SaveBrush", {1, CmdArg::Str(vm.File(r.file).c_str()), double(r.color), r.format}).code, 0u)
+        << r.file;
     Reference back;
     ASSERT_EQ(Peer("decode " + vm.File(r.file) + " " + vm.File("back.ref")), 0);
     ASSERT_TRUE(ReadRef(vm.File("back.ref"), &back));
@@ -384,8 +389,9 @@ TEST(BrushSaving, PilReadsBackWhatWasSaved) {
     for (uint32_t i = 0; i < 100 * 50; i++) {
       const uint32_t theirs = back.At(i % 100, i / 100);
       if (r.alpha) {
-        // A clear pixel is written in the transparent colour argument (0 here).
-        EXPECT_EQ(theirs, ours[i] >> 24 ? ours[i] : 0u) << r.file << " pixel " << i;
+        // A clear pixel keeps its colour with the transparent colour argument's bits ORed in.
+        clear += (ours[i] >> 24) == 0;
+        EXPECT_EQ(theirs, ours[i] >> 24 ? ours[i] : ours[i] | r.color) << r.file << " pixel " << i;
       } else if ((ours[i] >> 24) != 0) {
         // Without alpha the picture keeps the colours of every pixel that is not fully clear.
         EXPECT_EQ(theirs & 0xFFFFFF, ours[i] & 0xFFFFFF) << r.file << " pixel " << i;
@@ -393,6 +399,7 @@ TEST(BrushSaving, PilReadsBackWhatWasSaved) {
       if (::testing::Test::HasFailure()) break;
     }
   }
+  EXPECT_GT(clear, 0) << "the picture has fully clear pixels";
   EXPECT_EQ(vm.Call("SaveBrush", {9, CmdArg::Str(vm.File("x.png").c_str())}).code, ERR_FINDBRUSH);
 }
 

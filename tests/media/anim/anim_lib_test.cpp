@@ -454,8 +454,10 @@ TEST(AnimLib, ShownFramesOutliveWhatHappensAroundThem) {
        0x123456, 0x123456, true},
       {"ConvertToBrush and GetBrushLink of the layer",
        [&](AnimVm &vm) {
-         ASSERT_EQ(vm.Call("ConvertToBrush", {int(QMTYPE_LAYER), 1, 8}).code, 0u);
-         ASSERT_EQ(vm.Call("GetBrushLink", {9, int(QMTYPE_LAYER), 1}).code, 0u);
+         // An anim layer is named with one of its frames, the one it shows here.
+         EXPECT_EQ(vm.Call("ConvertToBrush", {int(QMTYPE_LAYER), 1, 8}).code, uint32_t(ERR_ANIMFRAME));
+         ASSERT_EQ(vm.Call("ConvertToBrush", {int(QMTYPE_LAYER), 1, 8, 2}).code, 0u);
+         ASSERT_EQ(vm.Call("GetBrushLink", {9, int(QMTYPE_LAYER), 1, 2}).code, 0u);
          ASSERT_EQ(vm.Call("NextFrame", {1}).code, 0u);
          for (double brush : {8.0, 9.0}) {
            EXPECT_EQ(vm.Read(brush, 0, 0).first, framePixel(2, 0, 0));

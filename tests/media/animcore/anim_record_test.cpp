@@ -698,8 +698,8 @@ TEST(AnimRecord, StreamFramesOfASaverPlugin) {
         const bool inside = x >= 3 && x < 3 + kW && y >= 1 && y < 1 + kH;
         const int i = inside ? (y - 1) * kW + (x - 3) : 0;
         uint32_t want = useAlpha ? 0 : 0xFF000000u;
-        // A pixel of alpha 0 takes the colour around the picture (black).
-        if (inside && useAlpha && alphaBytes[i]) want = uint32_t(alphaBytes[i]) << 24 | colour[i];
+        // A pixel of alpha 0 keeps its colour: the transparent colour (none) ORs nothing in.
+        if (inside && useAlpha) want = uint32_t(alphaBytes[i]) << 24 | colour[i];
         const uint32_t word = got.words[size_t(y) * kDiskW + x];
         if (inside && !useAlpha) {
           // Blended over black: each channel scaled by the alpha byte, within rounding.

@@ -141,19 +141,24 @@ TEST_F(ImageWriter, BitmapToArgbFoldsMaskAndAlpha) {
   uint32_t *keyed = BitmapToArgbMasked(bitmap, 10, 2, mask, nullptr, 0x00ABCDEF, 0);
   uint32_t *withAlpha = BitmapToArgbMasked(bitmap, 10, 2, nullptr, alpha, 0xFFFFFFFF, 0);
   uint32_t *plain = BitmapToArgbMasked(bitmap, 10, 2, nullptr, nullptr, 0, 0);
-  ASSERT_TRUE(toAlpha && keyed && withAlpha && plain);
+  uint32_t *clearKept = BitmapToArgbMasked(bitmap, 10, 2, nullptr, alpha, 0, 0);
+  uint32_t *clearOred = BitmapToArgbMasked(bitmap, 10, 2, nullptr, alpha, 0x00F00F0F, 0);
+  ASSERT_TRUE(toAlpha && keyed && withAlpha && plain && clearKept && clearOred);
   EXPECT_EQ(at(toAlpha, 1, 1), 0xFF102041u);
   EXPECT_EQ(at(toAlpha, 3, 1), 0x00102043u);
   EXPECT_EQ(at(keyed, 3, 0), 0x00ABCDEFu);
   EXPECT_EQ(at(keyed, 4, 0) & 0xFFFFFF, 0x102034u);
   EXPECT_EQ(at(withAlpha, 5, 0), 0x64102035u);
-  EXPECT_EQ(at(withAlpha, 0, 1), 0x00FFFFFFu);  // alpha 0 takes the colour's RGB
+  EXPECT_EQ(at(withAlpha, 0, 1), 0x00FFFFFFu);  // alpha 0: the colour's RGB ORed in
+  EXPECT_EQ(at(clearKept, 0, 1), 0x00102040u);
+  EXPECT_EQ(at(clearOred, 0, 1), 0x00F02F4Fu);
+  EXPECT_EQ(at(clearOred, 1, 1), 0x14102041u) << "only clear pixels take the colour";
   EXPECT_EQ(at(plain, 9, 1), 0xFF102049u);
   // The same through the file writer.
   ASSERT_EQ(SaveBitmapFile(IMGFMT_PNG, bitmap, 10, 2, Path("bitmap.png").c_str(), nullptr, 0xFFFFFFFF, alpha, 90, 256,
                            0),
             0u);
-  for (uint32_t *p : {toAlpha, keyed, withAlpha, plain}) MemFree(p);
+  for (uint32_t *p : {toAlpha, keyed, withAlpha, plain, clearKept, clearOred}) MemFree(p);
   FreeBitmap(bitmap);
   FreeMask(mask);
   FreeAlphaChannel(alpha);
