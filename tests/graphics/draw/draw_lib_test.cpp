@@ -566,8 +566,8 @@ TEST(DrawLibrary, OutOfMemoryDrawsNothingAndKeepsNothing) {
   EXPECT_NE(vm.Picture(), before);
 }
 
-// Without the coverage module the shapes that need its rasterisers fail as a failed rasteriser
-// does, drawing nothing; plain boxes and one-pixel lines do not need it.
+// Without the coverage module the shapes that need its rasterisers fail naming the missing
+// module and draw nothing; plain boxes and one-pixel lines do not need it.
 TEST(DrawLibrary, WithoutTheCoverageModuleShapesFailAndDrawNothing) {
   DrawVm vm;
   ASSERT_EQ(vm.Call("SetFillStyle", {int(DRAWFILL_COLOR)}).code, 0u);
@@ -575,12 +575,12 @@ TEST(DrawLibrary, WithoutTheCoverageModuleShapesFailAndDrawNothing) {
   ASSERT_NE(module, nullptr);
   SetCoverageTable(nullptr);
   const std::vector<uint32_t> before = vm.Picture();
-  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_MEM) << "hard-edged, straight into the picture";
-  EXPECT_EQ(vm.Call("Line", {3, 4, 40, 30, 0xFF0000, 5}).code, ERR_MEM) << "thick";
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_OPENLIB) << "hard-edged, straight into the picture";
+  EXPECT_EQ(vm.Call("Line", {3, 4, 40, 30, 0xFF0000, 5}).code, ERR_OPENLIB) << "thick";
   ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_ANTIALIAS)}).code, 0u);
-  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_MEM) << "anti-aliased, through a plane";
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_OPENLIB) << "anti-aliased, through a plane";
   ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_EDGE), 0x00FF00, 2}).code, 0u);
-  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_MEM) << "with an edge, through an image";
+  EXPECT_EQ(vm.Call("Circle", {10, 10, 12, 0xFF0000}).code, ERR_OPENLIB) << "with an edge, through an image";
   EXPECT_EQ(vm.Picture(), before);
   ASSERT_EQ(vm.Call("SetFormStyle", {int(FORM_NORMAL)}).code, 0u);
   EXPECT_EQ(vm.Call("Box", {2, 3, 4, 5, 0x0000FF}).code, 0u);
