@@ -278,6 +278,8 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
     }
   }
   if (!ClipRectToPicture(fx->screenWidth, fx->screenHeight, &x, &y, &width, &height)) return;
+  // While the script batches its layer changes, the frame waits with them for the end of the batch.
+  if (d->outputType == DISPOUT_BGPIC) return RefreshRect(scene, x, y, width, height);
   RedrawDisplayRect(scene, d, x, y, width, height);
   if (fx->scaledDisplay) return;  // the frame's end presents the buffer
   BltToDisplay(d->layerBuffer, x, y, d, x, y, width, height, 0);
@@ -337,7 +339,8 @@ void FxFrameTail(qmFxRequest *fx) {
   if (!fx->rerender && fx->realtime && fx->layerDecorated) PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height);
   if (!fx->rerender && fx->scaledDisplay) {
     qmDisplay *d = fx->scene->current;
-    if (d && d->layerBuffer) BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, fx->screenWidth, fx->screenHeight, 1);
+    if (d && d->layerBuffer && d->outputType != DISPOUT_BGPIC)
+      BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, fx->screenWidth, fx->screenHeight, 1);
   }
   fx->frameNo++;
 }

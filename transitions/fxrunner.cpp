@@ -38,11 +38,20 @@ bool Opaque(const qmBGPic *pic) {
   return !pic->shown.mask && !pic->shown.alpha && pic->transparentColor == kNoTransparency;
 }
 
+// A script that batches its layer changes by selecting the display's own background picture may
+// drive an asynchronous transition meanwhile: the selection stays and the frames join the batch.
+bool KeepsSelection(const qmFxRequest *fx, const qmDisplay *d) {
+  return fx->async && d->layersOn && d->outputType == DISPOUT_BGPIC && fx->scene->picture == d->bgpic;
+}
+
 // The output check: 0 when the transition may draw, else the selection's error.
 uint32_t CheckOutput(const qmFxRequest *fx, const qmDisplay *d, const void *target) {
   if (d->outputType == DISPOUT_DISPLAY) return 0;
   const qmBGPic *sel = d->selectBGPic;
-  if (d->outputType == DISPOUT_BGPIC) return fx->objectType == FXTARGET_BGPIC && target == fx->scene->picture ? 0u : uint32_t(ERR_SELECTBG);
+  if (d->outputType == DISPOUT_BGPIC) {
+    if (fx->objectType == FXTARGET_BGPIC && target == fx->scene->picture) return 0;
+    return KeepsSelection(fx, d) ? 0u : uint32_t(ERR_SELECTBG);
+  }
   if (sel && sel->selectedRecord == target && target) return 0;
   if (d->outputType == DISPOUT_MASK) return ERR_SELECTMASK;
   if (d->outputType == DISPOUT_ALPHA) return ERR_SELECTALPHACHANNEL;
@@ -545,7 +554,7 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
   if (fx->effect == FX_RANDOMEFFECT)
     fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture && !emulated, BuiltFx);
   if (!wholePicture && !emulated && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
-  if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(scene, d, 0);
+  if (d->outputType != DISPOUT_DISPLAY && !KeepsSelection(fx, d)) EndSelectCore(scene, d, 0);
   if (fx->layerTarget) fx->effect = ReverseFxForHide(fx->effect);
   // A caller that brings its own routine pair keeps it; else the effect's pair.
   if (!fx->frameFn) {
