@@ -573,6 +573,8 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
   }
   fx->screenWidth = scene->picture->shownWidth;
   fx->screenHeight = scene->picture->shownHeight;
+  fx->x = FxPlaceWithinReach(fx->x);
+  fx->y = FxPlaceWithinReach(fx->y);
   const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < fx->screenWidth &&
                        fx->y < fx->screenHeight;
   if (!wholePicture && !fx->realtime && (fx->srcMask || fx->srcAlpha) && !IsMovingFx(fx->effect) && visible)
