@@ -355,21 +355,23 @@ TEST(AsyncTransitions, RunsWhileTheDisplaysOwnPictureIsSelected) {
     once.Start(kCases[0], 0);
     sync = FxVm::Frames();
   }
-  AsyncFx vm;
-  const std::vector<uint32_t> before = vm.Window();
-  // SelectBGPic(Nil): the display's own picture.
-  ASSERT_EQ(vm.CallWith("selectbgpic", [&] { return vm_pushnil(vm.L), 1; }).code, 0u);
-  qmAsyncDraw *ad = vm.Start(kCases[0], 1);
-  ASSERT_NE(ad, nullptr);
-  EXPECT_EQ(vm.d->outputType, uint32_t(DISPOUT_BGPIC)) << "the selection stays";
-  for (int k = 0; k < 3; k++) EXPECT_EQ(vm.Advance(ad), 0);
-  EXPECT_EQ(vm.Window(), before) << "the frames wait with the batch";
-  ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
-  EXPECT_EQ(vm.Window(), sync[2]) << "the end of the batch shows the third frame";
-  EXPECT_EQ(vm.Advance(ad), 0);
-  EXPECT_EQ(vm.Window(), sync[3]) << "with the display the output again a frame shows at once";
-  CancelAsyncDrawObject(vm.Scene(), ad);
-
+  {
+    AsyncFx vm;
+    const std::vector<uint32_t> before = vm.Window();
+    // SelectBGPic(Nil): the display's own picture.
+    ASSERT_EQ(vm.CallWith("selectbgpic", [&] { return vm_pushnil(vm.L), 1; }).code, 0u);
+    qmAsyncDraw *ad = vm.Start(kCases[0], 1);
+    ASSERT_NE(ad, nullptr);
+    EXPECT_EQ(vm.d->outputType, uint32_t(DISPOUT_BGPIC)) << "the selection stays";
+    for (int k = 0; k < 3; k++) EXPECT_EQ(vm.Advance(ad), 0);
+    EXPECT_EQ(vm.Window(), before) << "the frames wait with the batch";
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    EXPECT_EQ(vm.Window(), sync[2]) << "the end of the batch shows the third frame";
+    EXPECT_EQ(vm.Advance(ad), 0);
+    EXPECT_EQ(vm.Window(), sync[3]) << "with the display the output again a frame shows at once";
+    CancelAsyncDrawObject(vm.Scene(), ad);
+  }
+  // One player at a time: each of these opens its own.
   struct Refused {
     const char *name;
     int32_t async;
