@@ -128,6 +128,8 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
 // which wait in the request until put back.
 void SwapInLayerPlanes(qmFxRequest *fx, const qmPlaneSet &p) {
   qmLayerState *s = fx->layer->current;
+  fx->realtimeState = s;
+  fx->realtimeBitmap = p.bitmap;
   fx->savedOwn = s->own;
   fx->savedOwnLent = s->ownLent;
   fx->savedTransformed = s->transformed;
@@ -151,7 +153,19 @@ void PutBackLayerPictures(qmFxRequest *fx) {
   fx->realtimePrepared = 0;
   qmLayer *l = fx->layer;
   if (!l) return;
-  qmLayerState *s = l->current;
+  qmLayerState *s = fx->realtimeState;
+  fx->realtimeState = nullptr;
+  const bool held = (s == l->base || s == l->unscaled || s == l->current) && s->own.bitmap == fx->realtimeBitmap;
+  fx->realtimeBitmap = nullptr;
+  if (!held) {
+    // The layer code drew the layer anew meanwhile (the display's scale changed) and let go of
+    // the state with the planes in it: its own pictures have no place to go back to.
+    if (!fx->savedOwnLent) FreePlaneSet(&fx->savedOwn);
+    FreePlaneSet(&fx->savedTransformed);
+    FreePlaneSet(&fx->savedFiltered);
+    l->borderFade = l->shadowFade = 0;
+    return;
+  }
   DropOwnPicture(s);
   DropDerivedImages(s);
   s->own = fx->savedOwn;
@@ -405,6 +419,15 @@ bool BuiltFx(int32_t effect) { return IsFxBuilt(effect); }
 void RestoreRealtimeLayer(qmFxRequest *fx) {
   fx->layerSuspended = 0;
   PutBackLayerPictures(fx);
+  if (!fx->replaceLater || !fx->layer) return;
+  fx->replaceLater = 0;
+  qmLayer *l = fx->layer;
+  l->hidden = 1;
+  RefreshLayer(fx->scene, l);
+  RenderLayerImage(fx->scene, l, LRENDERMODE_SCALED | LRENDERMODE_FOLLOW);
+  // A layer brought in goes back to hidden, one taken away stays: the run starts again.
+  l->hidden = fx->layerTarget ? 0 : 1;
+  RefreshLayer(fx->scene, l);
 }
 
 uint32_t FollowFxLayer(qmFxRequest *fx) {
@@ -612,23 +635,34 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
     return 0;
   }
 
-  const int32_t pictureWidth = d->bgpic->unscaledWidth, pictureHeight = d->bgpic->unscaledHeight;
+  int32_t pictureWidth = d->bgpic->shownWidth, pictureHeight = d->bgpic->shownHeight;
   int32_t done = 0;
   uint32_t failure = 0;
   while (!done) {
     if (fx->pump && fx->pump(fx->pumpData)) break;
     if (scene->current != d) break;
-    if ((d->bgpic->unscaledWidth != pictureWidth || d->bgpic->unscaledHeight != pictureHeight) && d->scaleMode != 1) {
-      fx->resized = 1;
-      if (!wholePicture) request->restart = 1;
-      // The layer goes back to where it stood before this run.
-      if (fx->layer && IsScrollFx(fx->effect)) {
-        PlaceLayer(scene, fx->layer, nullptr, fx->layerX, fx->layerY, 0, 0, nullptr);
-      } else if (fx->layer) {
-        fx->layer->hidden = fx->layerTarget ? 0 : 1;
-        RefreshLayer(scene, fx->layer);
+    if (d->bgpic->shownWidth != pictureWidth || d->bgpic->shownHeight != pictureHeight) {
+      // A display that stretches its picture in the window goes on at the picture's own size.
+      if (d->scaleMode == 1) {
+        pictureWidth = d->bgpic->shownWidth;
+        pictureHeight = d->bgpic->shownHeight;
+      } else {
+        fx->resized = 1;
+        if (!wholePicture) request->restart = 1;
+        // Under layer scaling the layers are drawn anew at the new scale: the layer goes back to
+        // where it stood before this run (its planes once put back), for the run again.
+        if (d->scaleMode == 2 && fx->layer) {
+          if (IsScrollFx(fx->effect)) {
+            PlaceLayer(scene, fx->layer, nullptr, fx->layerX, fx->layerY, 0, 0, nullptr);
+          } else if (fx->realtimePrepared) {
+            fx->replaceLater = 1;
+          } else {
+            fx->layer->hidden = fx->layerTarget ? 0 : 1;
+            RefreshLayer(scene, fx->layer);
+          }
+        }
+        break;
       }
-      break;
     }
     if ((failure = RunFxFrame(fx, &done)) != 0) break;
     FlushDisplayFrame(scene);

@@ -495,3 +495,54 @@ TEST(LayerTransitions, ScalingEffectsStandingInFollowThePicture) {
 }
 
 }  // namespace
+
+namespace {
+
+// Under layer scaling a window sized anew mid-transition draws the layers at the new scale: the
+// layer goes back to where it stood and the transition runs again, and the layer ends drawn at
+// the new scale, also when it went through its own planes (which the layer code drew anew
+// from meanwhile).
+TEST(LayerTransitions, APictureSizedAnewMidwayUnderLayerScaling) {
+  struct Row {
+    int from, to;  // the scale before and after
+    int32_t realtime;
+    size_t frames;  // HSTRIPES at 5: two frames, then the whole run over 20 x to columns
+  };
+  const Row rows[] = {{1, 2, 0, 2 + 8}, {1, 2, 1, 2 + 8}, {2, 3, 0, 2 + 12}, {2, 3, 1, 2 + 12}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(std::to_string(r.from) + " to " + std::to_string(r.to) + (r.realtime ? " through the planes" : ""));
+    FxVm vm(60, 40, true, r.from);
+    vm.MakeBrush(1, 20, 10, 8);
+    ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    vm.StartCapture();
+    qmScene *scene = vm.Scene();
+    qmDisplay *d = vm.d;
+    qmLayer *layer = GetNthLayer(d->bgpic, 1);
+    FxFrames::onFrame = [&](int frame) {
+      if (frame != 2) return;
+      SDL_SetWindowSize(d->platform->window, 60 * r.to, 40 * r.to);
+      ResizeDisplay(scene, d, kKeepPosition, kKeepPosition, 60 * r.to, 40 * r.to, 0, 2);
+      EXPECT_EQ(layer->hidden, 0) << "shown while the frames run";
+    };
+    ASSERT_EQ(vm.CallWith("showlayerfx", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("type", FX_HSTRIPES), vm.Set("speed", 5), vm.Set("forcerealtimelayers", r.realtime);
+      return 2;
+    }).code, 0u);
+    EXPECT_EQ(FxVm::Frames().size(), r.frames) << "the transition ran again";
+    EXPECT_EQ(layer->hidden, 0);
+    // As the layer shows on a display scaled so from the start.
+    const std::vector<uint32_t> got = vm.Window();
+    FxFrames::display = nullptr;
+    FxFrames::onFrame = nullptr;
+    vm.Close();
+    FxVm plain(60, 40, true, r.to);
+    plain.MakeBrush(1, 20, 10, 8);
+    ASSERT_EQ(plain.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    EXPECT_EQ(got, plain.Window()) << "the layer is drawn at the new scale";
+  }
+}
+
+}  // namespace
