@@ -290,7 +290,7 @@ void Judge(const std::vector<Hostile> &calls, const std::vector<Outcome> &outcom
 const std::vector<Step> kOpening = {
     {"ExitOnError", {0.0}},         {"SetFPSLimit", {1000000}},   {"CreateBGPic", {9, 120, 90, 0x000040}},
     {"DisplayBGPic", {9}},        {"CreateBGPic", {2, 120, 90, 0x004000}},
-    {"CreateBrush", {1, 40, 30, double(kBrushColour)}},
+    {"CreateBrush", {1, 40, 30, double(kBrushColour)}}, {"CreateTextObject", {1, "Hostile"}},
 };
 
 // The positional arguments of a command with one of them hostile at a time, then its options
@@ -370,12 +370,14 @@ TEST(PlayerHostileTransitions, EveryArgumentAndOption) {
   std::vector<Hostile> off, on;
   Sweep(&off, "DisplayTransitionFX", {2, 0, 20, -1}, 2, {"type", "speed", "parameter", "x", "y", "async"}, {}, false);
   Sweep(&off, "DisplayBrushFX", {1, 0, 0, 0, 20, -1}, 4, kFxKeys, {}, false);
+  Sweep(&off, "DisplayTextObjectFX", {1, 0, 0, 0, 20, -1}, 4, kFxKeys, {}, false);
   Sweep(&off, "DisplayBGPicPartFX", {2, 0, 0, 40, 30, 0, 20, -1, 0, 0, 0}, 6, kFxKeys, {}, false);
   Sweep(&off, "ClearScreen", {0, 0x808080, 20, -1}, 3, {"type", "speed", "parameter", "x", "y", "async"}, {}, false);
   Sweep(&off, "GetRandomFX", {0}, 2, {}, {}, false);
   const std::vector<Step> shown = {{"FreeLayers", {}}, {"DisplayBrush", {1, 30, 20}}};
   const std::vector<Step> hidden = {{"FreeLayers", {}}, {"DisplayBrush", {1, 30, 20}}, {"HideLayer", {1}}};
   Sweep(&on, "DisplayBrushFX", {1, 0, 0, 0, 20, -1}, 4, kFxKeys, {{"FreeLayers", {}}}, true);
+  Sweep(&on, "DisplayTextObjectFX", {1, 0, 0, 0, 20, -1}, 4, kFxKeys, {{"FreeLayers", {}}}, true);
   Sweep(&on, "DisplayBGPicPartFX", {2, 0, 0, 40, 30, 0, 20, -1, 0, 0, 1}, 6, kFxKeys, {{"FreeLayers", {}}}, true);
   Sweep(&on, "ShowLayerFX", {1, 0, 20, -1}, 2, kFxKeys, hidden, true);
   Sweep(&on, "HideLayerFX", {1, 0, 20, -1}, 2, kFxKeys, shown, true);
