@@ -28,8 +28,8 @@ uint32_t AsyncFxFrame(void *userData, int32_t *done) {
   } else if (fx->realtimePrepared && fx->layer && fx->layer->current && !IsScrollFx(fx->effect)) {
     // The script may have moved the layer since the last frame: the frame draws where it stands
     // (a scroll moves the layer itself).
-    fx->x = fx->layer->current->x;
-    fx->y = fx->layer->current->y;
+    fx->x = FxPlaceWithinReach(fx->layer->current->x);
+    fx->y = FxPlaceWithinReach(fx->layer->current->y);
   }
   return RunFxFrame(fx, done);
 }

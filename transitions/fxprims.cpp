@@ -26,19 +26,21 @@ qmPlaneSet *FxPlanes(qmFxRequest *fx) {
 
 namespace {
 
-// Cuts a copy of (sx, sy, w x h) of a picture of sw x sh to (dx, dy) of one of dw x dh; false
-// when nothing is left.
+// Cuts a copy of (sx, sy, w x h) of a picture of sw x sh to (dx, dy) of one of dw x dh, in a width
+// that no position of the script can leave; false when nothing is left (the values are then
+// left as they were).
 bool ClipCopy(int32_t sw, int32_t sh, int32_t dw, int32_t dh, int32_t *sx, int32_t *sy, int32_t *dx, int32_t *dy,
               int32_t *w, int32_t *h) {
-  if (*sx < 0) *dx -= *sx, *w += *sx, *sx = 0;
-  if (*sy < 0) *dy -= *sy, *h += *sy, *sy = 0;
-  if (*dx < 0) *sx -= *dx, *w += *dx, *dx = 0;
-  if (*dy < 0) *sy -= *dy, *h += *dy, *dy = 0;
-  if (*w > sw - *sx) *w = sw - *sx;
-  if (*w > dw - *dx) *w = dw - *dx;
-  if (*h > sh - *sy) *h = sh - *sy;
-  if (*h > dh - *dy) *h = dh - *dy;
-  return *w > 0 && *h > 0;
+  int64_t x = *sx, y = *sy, tx = *dx, ty = *dy, cw = *w, ch = *h;
+  if (x < 0) tx -= x, cw += x, x = 0;
+  if (y < 0) ty -= y, ch += y, y = 0;
+  if (tx < 0) x -= tx, cw += tx, tx = 0;
+  if (ty < 0) y -= ty, ch += ty, ty = 0;
+  cw = std::min({cw, int64_t(sw) - x, int64_t(dw) - tx});
+  ch = std::min({ch, int64_t(sh) - y, int64_t(dh) - ty});
+  if (cw < 1 || ch < 1) return false;
+  *sx = int32_t(x), *sy = int32_t(y), *dx = int32_t(tx), *dy = int32_t(ty), *w = int32_t(cw), *h = int32_t(ch);
+  return true;
 }
 
 // Which part of (px, py, w x h) of the planes shows: all of it, or what the source's mask or alpha
@@ -278,6 +280,8 @@ void PresentFxRect(qmFxRequest *fx, int32_t x, int32_t y, int32_t width, int32_t
     }
   }
   if (!ClipRectToPicture(fx->screenWidth, fx->screenHeight, &x, &y, &width, &height)) return;
+  // While the script batches its layer changes, the frame waits with them for the end of the batch.
+  if (d->outputType == DISPOUT_BGPIC) return RefreshRect(scene, x, y, width, height);
   RedrawDisplayRect(scene, d, x, y, width, height);
   if (fx->scaledDisplay) return;  // the frame's end presents the buffer
   BltToDisplay(d->layerBuffer, x, y, d, x, y, width, height, 0);
@@ -337,7 +341,8 @@ void FxFrameTail(qmFxRequest *fx) {
   if (!fx->rerender && fx->realtime && fx->layerDecorated) PresentFxRect(fx, fx->x, fx->y, fx->width, fx->height);
   if (!fx->rerender && fx->scaledDisplay) {
     qmDisplay *d = fx->scene->current;
-    if (d && d->layerBuffer) BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, fx->screenWidth, fx->screenHeight, 1);
+    if (d && d->layerBuffer && d->outputType != DISPOUT_BGPIC)
+      BltToDisplay(d->layerBuffer, 0, 0, d, 0, 0, fx->screenWidth, fx->screenHeight, 1);
   }
   fx->frameNo++;
 }
@@ -345,14 +350,6 @@ void FxFrameTail(qmFxRequest *fx) {
 void BltBitmapClipped(const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height) {
   if (!src || !dst) return;
-  if (srcX < 0) { dstX -= srcX; width += srcX; srcX = 0; }
-  if (srcY < 0) { dstY -= srcY; height += srcY; srcY = 0; }
-  if (dstX < 0) { srcX -= dstX; width += dstX; dstX = 0; }
-  if (dstY < 0) { srcY -= dstY; height += dstY; dstY = 0; }
-  if (width > src->width - srcX) width = src->width - srcX;
-  if (width > dst->width - dstX) width = dst->width - dstX;
-  if (height > src->height - srcY) height = src->height - srcY;
-  if (height > dst->height - dstY) height = dst->height - dstY;
-  if (width < 1 || height < 1) return;
-  BltBitmap(src, srcX, srcY, dst, dstX, dstY, width, height);
+  if (ClipCopy(src->width, src->height, dst->width, dst->height, &srcX, &srcY, &dstX, &dstY, &width, &height))
+    BltBitmap(src, srcX, srcY, dst, dstX, dstY, width, height);
 }

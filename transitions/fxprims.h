@@ -69,6 +69,13 @@ void FillAlphaFromPlanes(qmAlphaChannel *alpha, const qmMask *mask, const qmAlph
 // work is a picture of the area's size for the mix where the screen takes no pixels directly.
 // In real-time layer mode the layer's own picture is shown at that share through its alpha plane.
 void MixFxPictures(qmFxRequest *fx, int32_t level, qmBitmap *work);
+// A place far beyond the screen shows nothing, wherever it lies: the effect area's place is kept
+// within a reach (2^28 either way) to which the routines may add sizes, offsets and steps
+// without leaving 32 bits.
+inline int32_t FxPlaceWithinReach(int32_t v) {
+  constexpr int32_t kReach = 1 << 28;
+  return v < -kReach ? -kReach : v > kReach ? kReach : v;
+}
 // A copy clipped to both bitmaps; negative positions cut the rectangle, never wrap it.
 void BltBitmapClipped(const qmBitmap *src, int32_t srcX, int32_t srcY, qmBitmap *dst, int32_t dstX, int32_t dstY,
                       int32_t width, int32_t height);

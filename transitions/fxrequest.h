@@ -12,6 +12,7 @@ struct qmScene;
 struct qmBGPic;
 struct qmFxRequest;
 struct qmLayer;
+struct qmLayerState;
 
 // Target kinds (object-type numbers).
 enum : int32_t {
@@ -92,6 +93,9 @@ struct qmFxRequest {
   int32_t restart;  // set in the caller's request: run the transition again
   int32_t resized;
   int32_t realtime;  // the routines draw into a layer's planes
+  // The picture changed size under layer scaling while the layer's planes stood in: once they
+  // are put back the layer is rendered anew at the new scale and left as before the run.
+  int32_t replaceLater;
   int32_t forceRealtime;
   uint32_t *useCount;  // the target object's use counter, raised while the request lives
   int32_t bgpicX, bgpicY;  // BGPIC: the new picture's position options; 99999 not given
@@ -101,6 +105,8 @@ struct qmFxRequest {
   // Real-time layer mode: the layer's own, transformed and filtered pictures and part origin
   // while the transition's planes stand in its current state.
   int32_t realtimePrepared;
+  qmLayerState *realtimeState;  // the state the planes stand in
+  const qmBitmap *realtimeBitmap;  // and their picture, which shows that the state still holds them
   qmPlaneSet savedOwn, savedTransformed, savedFiltered;
   int32_t savedOwnLent;
   int32_t savedPartX, savedPartY;

@@ -38,11 +38,20 @@ bool Opaque(const qmBGPic *pic) {
   return !pic->shown.mask && !pic->shown.alpha && pic->transparentColor == kNoTransparency;
 }
 
+// A script that batches its layer changes by selecting the display's own background picture may
+// drive an asynchronous transition meanwhile: the selection stays and the frames join the batch.
+bool KeepsSelection(const qmFxRequest *fx, const qmDisplay *d) {
+  return fx->async && d->layersOn && d->outputType == DISPOUT_BGPIC && fx->scene->picture == d->bgpic;
+}
+
 // The output check: 0 when the transition may draw, else the selection's error.
 uint32_t CheckOutput(const qmFxRequest *fx, const qmDisplay *d, const void *target) {
   if (d->outputType == DISPOUT_DISPLAY) return 0;
   const qmBGPic *sel = d->selectBGPic;
-  if (d->outputType == DISPOUT_BGPIC) return fx->objectType == FXTARGET_BGPIC && target == fx->scene->picture ? 0u : uint32_t(ERR_SELECTBG);
+  if (d->outputType == DISPOUT_BGPIC) {
+    if (fx->objectType == FXTARGET_BGPIC && target == fx->scene->picture) return 0;
+    return KeepsSelection(fx, d) ? 0u : uint32_t(ERR_SELECTBG);
+  }
   if (sel && sel->selectedRecord == target && target) return 0;
   if (d->outputType == DISPOUT_MASK) return ERR_SELECTMASK;
   if (d->outputType == DISPOUT_ALPHA) return ERR_SELECTALPHACHANNEL;
@@ -119,6 +128,8 @@ uint32_t PrepareRealtimeLayer(qmFxRequest *fx) {
 // which wait in the request until put back.
 void SwapInLayerPlanes(qmFxRequest *fx, const qmPlaneSet &p) {
   qmLayerState *s = fx->layer->current;
+  fx->realtimeState = s;
+  fx->realtimeBitmap = p.bitmap;
   fx->savedOwn = s->own;
   fx->savedOwnLent = s->ownLent;
   fx->savedTransformed = s->transformed;
@@ -142,7 +153,19 @@ void PutBackLayerPictures(qmFxRequest *fx) {
   fx->realtimePrepared = 0;
   qmLayer *l = fx->layer;
   if (!l) return;
-  qmLayerState *s = l->current;
+  qmLayerState *s = fx->realtimeState;
+  fx->realtimeState = nullptr;
+  const bool held = (s == l->base || s == l->unscaled || s == l->current) && s->own.bitmap == fx->realtimeBitmap;
+  fx->realtimeBitmap = nullptr;
+  if (!held) {
+    // The layer code drew the layer anew meanwhile (the display's scale changed) and let go of
+    // the state with the planes in it: its own pictures have no place to go back to.
+    if (!fx->savedOwnLent) FreePlaneSet(&fx->savedOwn);
+    FreePlaneSet(&fx->savedTransformed);
+    FreePlaneSet(&fx->savedFiltered);
+    l->borderFade = l->shadowFade = 0;
+    return;
+  }
   DropOwnPicture(s);
   DropDerivedImages(s);
   s->own = fx->savedOwn;
@@ -396,6 +419,15 @@ bool BuiltFx(int32_t effect) { return IsFxBuilt(effect); }
 void RestoreRealtimeLayer(qmFxRequest *fx) {
   fx->layerSuspended = 0;
   PutBackLayerPictures(fx);
+  if (!fx->replaceLater || !fx->layer) return;
+  fx->replaceLater = 0;
+  qmLayer *l = fx->layer;
+  l->hidden = 1;
+  RefreshLayer(fx->scene, l);
+  RenderLayerImage(fx->scene, l, LRENDERMODE_SCALED | LRENDERMODE_FOLLOW);
+  // A layer brought in goes back to hidden, one taken away stays: the run starts again.
+  l->hidden = fx->layerTarget ? 0 : 1;
+  RefreshLayer(fx->scene, l);
 }
 
 uint32_t FollowFxLayer(qmFxRequest *fx) {
@@ -545,7 +577,7 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
   if (fx->effect == FX_RANDOMEFFECT)
     fx->effect = DrawRandomFx(fx->uniform ? fx->uniform : drand48, !wholePicture && !emulated, BuiltFx);
   if (!wholePicture && !emulated && IsWholeDisplayFx(fx->effect)) fx->effect = FX_HSTRIPES;
-  if (d->outputType != DISPOUT_DISPLAY) EndSelectCore(scene, d, 0);
+  if (d->outputType != DISPOUT_DISPLAY && !KeepsSelection(fx, d)) EndSelectCore(scene, d, 0);
   if (fx->layerTarget) fx->effect = ReverseFxForHide(fx->effect);
   // A caller that brings its own routine pair keeps it; else the effect's pair.
   if (!fx->frameFn) {
@@ -564,6 +596,8 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
   }
   fx->screenWidth = scene->picture->shownWidth;
   fx->screenHeight = scene->picture->shownHeight;
+  fx->x = FxPlaceWithinReach(fx->x);
+  fx->y = FxPlaceWithinReach(fx->y);
   const bool visible = fx->x + fx->width >= 1 && fx->y + fx->height >= 1 && fx->x < fx->screenWidth &&
                        fx->y < fx->screenHeight;
   if (!wholePicture && !fx->realtime && (fx->srcMask || fx->srcAlpha) && !IsMovingFx(fx->effect) && visible)
@@ -601,23 +635,34 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
     return 0;
   }
 
-  const int32_t pictureWidth = d->bgpic->unscaledWidth, pictureHeight = d->bgpic->unscaledHeight;
+  int32_t pictureWidth = d->bgpic->shownWidth, pictureHeight = d->bgpic->shownHeight;
   int32_t done = 0;
   uint32_t failure = 0;
   while (!done) {
     if (fx->pump && fx->pump(fx->pumpData)) break;
     if (scene->current != d) break;
-    if ((d->bgpic->unscaledWidth != pictureWidth || d->bgpic->unscaledHeight != pictureHeight) && d->scaleMode != 1) {
-      fx->resized = 1;
-      if (!wholePicture) request->restart = 1;
-      // The layer goes back to where it stood before this run.
-      if (fx->layer && IsScrollFx(fx->effect)) {
-        PlaceLayer(scene, fx->layer, nullptr, fx->layerX, fx->layerY, 0, 0, nullptr);
-      } else if (fx->layer) {
-        fx->layer->hidden = fx->layerTarget ? 0 : 1;
-        RefreshLayer(scene, fx->layer);
+    if (d->bgpic->shownWidth != pictureWidth || d->bgpic->shownHeight != pictureHeight) {
+      // A display that stretches its picture in the window goes on at the picture's own size.
+      if (d->scaleMode == 1) {
+        pictureWidth = d->bgpic->shownWidth;
+        pictureHeight = d->bgpic->shownHeight;
+      } else {
+        fx->resized = 1;
+        if (!wholePicture) request->restart = 1;
+        // Under layer scaling the layers are drawn anew at the new scale: the layer goes back to
+        // where it stood before this run (its planes once put back), for the run again.
+        if (d->scaleMode == 2 && fx->layer) {
+          if (IsScrollFx(fx->effect)) {
+            PlaceLayer(scene, fx->layer, nullptr, fx->layerX, fx->layerY, 0, 0, nullptr);
+          } else if (fx->realtimePrepared) {
+            fx->replaceLater = 1;
+          } else {
+            fx->layer->hidden = fx->layerTarget ? 0 : 1;
+            RefreshLayer(scene, fx->layer);
+          }
+        }
+        break;
       }
-      break;
     }
     if ((failure = RunFxFrame(fx, &done)) != 0) break;
     FlushDisplayFrame(scene);

@@ -60,14 +60,14 @@ int32_t FxSpeedToStep(int32_t speed, int32_t size, int32_t normal, int32_t fast,
   if (speed == FX_NORMALSPEED) step = size / normal;
   else if (speed == FX_FASTSPEED) step = size / fast;
   else if (speed == FX_SLOWSPEED) step = size / slow;
-  return step < 1 ? 1 : step;
+  return step < 1 ? 1 : step > FX_MAX_STEP ? FX_MAX_STEP : step;
 }
 
 int32_t FxStepCount(int32_t distance, int32_t step, int32_t noExtra) {
   if (distance < 1) return 1;
   if (step < 1) step = 1;
-  int32_t n = distance / step + (distance % step ? 1 : 0);
-  return noExtra ? n : n + 1;
+  const int64_t n = int64_t(distance / step) + (distance % step ? 1 : 0) + (noExtra ? 0 : 1);
+  return n > INT32_MAX ? INT32_MAX : int32_t(n);
 }
 
 namespace {

@@ -124,8 +124,12 @@ enum : int32_t { FX_NORMALSPEED = -1, FX_FASTSPEED = -2, FX_SLOWSPEED = -3, FX_D
 // The script's effect constants (145 names and the empty end row), for the library table.
 extern const qmConstantEntry kFxConstants[];
 
+// The largest step: every distance an effect covers is shorter (a few times the larger side of
+// the largest picture), so a larger speed draws the same frames, and positions and frame numbers
+// times the step stay far inside 32 bits.
+constexpr int32_t FX_MAX_STEP = 1 << 20;
 // The step in pixels a speed asks for over size: the speed constants divide the size by the
-// effect's divisors, any other speed is the step itself; never below 1.
+// effect's divisors, any other speed is the step itself; never below 1 nor above FX_MAX_STEP.
 int32_t FxSpeedToStep(int32_t speed, int32_t size, int32_t normal, int32_t fast, int32_t slow);
 // Frames that cover distance at step: 1 below a distance of 1, else the quotient rounded up,
 // plus one unless noExtra.

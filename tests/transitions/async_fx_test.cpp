@@ -343,3 +343,58 @@ TEST(AsyncTransitions, FreeingEveryLayerEndsTheTransition) {
   }
 }
 }  // namespace
+
+namespace {
+// A script batching its layer changes under SelectBGPic of the display's own picture may drive an
+// asynchronous transition: the selection stays, the frames wait with the batch and EndSelect
+// shows the frame reached. Every other selection, or a transition run at once, is refused.
+TEST(AsyncTransitions, RunsWhileTheDisplaysOwnPictureIsSelected) {
+  std::vector<std::vector<uint32_t>> sync;
+  {
+    AsyncFx once;
+    once.Start(kCases[0], 0);
+    sync = FxVm::Frames();
+  }
+  {
+    AsyncFx vm;
+    const std::vector<uint32_t> before = vm.Window();
+    // SelectBGPic(Nil): the display's own picture.
+    ASSERT_EQ(vm.CallWith("selectbgpic", [&] { return vm_pushnil(vm.L), 1; }).code, 0u);
+    qmAsyncDraw *ad = vm.Start(kCases[0], 1);
+    ASSERT_NE(ad, nullptr);
+    EXPECT_EQ(vm.d->outputType, uint32_t(DISPOUT_BGPIC)) << "the selection stays";
+    for (int k = 0; k < 3; k++) EXPECT_EQ(vm.Advance(ad), 0);
+    EXPECT_EQ(vm.Window(), before) << "the frames wait with the batch";
+    ASSERT_EQ(vm.Call("EndSelect", {}).code, 0u);
+    EXPECT_EQ(vm.Window(), sync[2]) << "the end of the batch shows the third frame";
+    EXPECT_EQ(vm.Advance(ad), 0);
+    EXPECT_EQ(vm.Window(), sync[3]) << "with the display the output again a frame shows at once";
+    CancelAsyncDrawObject(vm.Scene(), ad);
+  }
+  // One player at a time: each of these opens its own.
+  struct Refused {
+    const char *name;
+    int32_t async;
+    bool otherPicture;
+  };
+  for (const Refused &r : {Refused{"run at once", 0, false}, Refused{"another picture selected", 1, true}}) {
+    SCOPED_TRACE(r.name);
+    AsyncFx other;
+    if (r.otherPicture) other.MakeBGPic(2, 40, 30, 3);
+    if (r.otherPicture) {
+      ASSERT_EQ(other.Call("SelectBGPic", {2}).code, 0u);
+    } else {
+      ASSERT_EQ(other.CallWith("selectbgpic", [&] { return vm_pushnil(other.L), 1; }).code, 0u);
+    }
+    const CommandCall c = other.CallWith("showlayerfx", [&] {
+      vm_pushnumber(other.L, 1);
+      vm_newtable(other.L);
+      other.Set("type", FX_HSTRIPES);
+      other.Set("async", r.async);
+      return 2;
+    });
+    EXPECT_EQ(c.code, uint32_t(ERR_SELECTBG));
+    EXPECT_EQ(FirstObject(other.Scene()->objects, QMTYPE_ASYNCDRAW), nullptr);
+  }
+}
+}  // namespace

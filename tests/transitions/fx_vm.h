@@ -48,10 +48,15 @@ struct FxVm : DisplayVm {
   qmDisplay *d = nullptr;
   int width, height;
 
-  explicit FxVm(int w = 64, int h = 48, bool layers = false) : width(w), height(h) {
+  // layerScale: the display scales its layers to layerScale times its size.
+  explicit FxVm(int w = 64, int h = 48, bool layers = false, int layerScale = 0) : width(w), height(h) {
     SetDesktopClock(FxFrames::Now, FxFrames::Sleep);
     GetPlayerContext(L)->serviceEvents = ServiceEvents;  // the pump between frames, as the player wires it
-    EXPECT_EQ(Create(1, [&] { Set("width", w), Set("height", h), Set("color", 0x102030); }).code, 0u);
+    EXPECT_EQ(Create(1, [&] {
+                Set("width", w), Set("height", h), Set("color", 0x102030);
+                if (layerScale) Set("scalemode", 2), Set("scalewidth", w * layerScale), Set("scaleheight", h * layerScale);
+              }).code,
+              0u);
     EXPECT_EQ(Call("OpenDisplay", {1}).code, 0u);
     if (layers) {
       EXPECT_EQ(Call("EnableLayers", {}).code, 0u);

@@ -439,3 +439,110 @@ TEST(LayerTransitions, ABorderFadesWithItsLayer) {
 }
 
 }  // namespace
+
+namespace {
+
+// A layer standing in for a background picture through the whole-display effects that scale or
+// squash their pictures: the two-part pixel zoom runs both its parts, and a picture changed
+// under the script midway is taken again, so the last frame shows it as it is now.
+TEST(LayerTransitions, ScalingEffectsStandingInFollowThePicture) {
+  struct Row {
+    int32_t effect;
+    size_t frames;  // at speed 4 over the 20x10 layer, run at once
+  };
+  // Zooms over 2 x 20 at 4, squashes over 10 or 20 and flips over twice 10; the
+  // two-part pixel zoom 49, not the one-part zoom's 25.
+  const Row rows[] = {{FX_ZOOMIN, 10},   {FX_ZOOMOUT, 10},      {FX_CRUSHLEFT, 5},  {FX_CRUSHTOP, 3},
+                      {FX_VFLIPCOIN, 5}, {FX_TURNDOWNTOP, 3},   {FX_TURNDOWNRIGHT, 5}, {FX_PIXELZOOM2, 49}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(r.effect);
+    for (int32_t async : {0, 1}) {
+      LayerFx vm;
+      qmBGPic *emu = vm.MakeBGPic(2, 60, 40, 4);
+      ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+      ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+      vm.StartCapture();
+      ASSERT_EQ(vm.LayerFxWith("ShowLayerFX", [&] {
+        vm.Set("type", r.effect), vm.Set("speed", 4), vm.Set("async", async), vm.Set("bgpicemu", 1),
+            vm.Set("bgpic", 2);
+      }), 0u);
+      if (!async) {
+        EXPECT_EQ(FxVm::Frames().size(), r.frames);
+        continue;
+      }
+      auto *ad = reinterpret_cast<qmAsyncDraw *>(FirstObject(vm.Scene()->objects, QMTYPE_ASYNCDRAW));
+      ASSERT_NE(ad, nullptr);
+      EXPECT_EQ(ad->control(ADOP_FRAMECOUNT, 0, ad->userData), int32_t(r.frames));
+      int32_t result = 0;
+      ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+      FxVm::Paint(emu->master.bitmap, 6);
+      emu->layersChanged = 1;
+      ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+      EXPECT_EQ(emu->layersChanged, 0u) << "taken again at the next frame";
+      for (size_t k = 0; k < r.frames && !ad->finished; k++)
+        ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+      ASSERT_TRUE(ad->finished);
+      bool changed = true;
+      for (int y = 0; y < 10; y++)
+        for (int x = 0; x < 20; x++) changed &= DisplayVm::WindowPixel(vm.d, 5 + x, 6 + y) == FxVm::Pattern(6, 5 + x, 6 + y);
+      EXPECT_TRUE(changed) << "the last frame shows the picture as it is now";
+      ASSERT_EQ(AdvanceAsyncDraw(vm.Scene(), ad, 0, 0, &result), 0u);
+      EXPECT_EQ(result, 1);
+      // The layer shows its own picture again afterwards.
+      EXPECT_TRUE(vm.Shows(8, 5, 6, 20, 10));
+    }
+  }
+}
+
+}  // namespace
+
+namespace {
+
+// Under layer scaling a window sized anew mid-transition draws the layers at the new scale: the
+// layer goes back to where it stood and the transition runs again, and the layer ends drawn at
+// the new scale, also when it went through its own planes (which the layer code drew anew
+// from meanwhile).
+TEST(LayerTransitions, APictureSizedAnewMidwayUnderLayerScaling) {
+  struct Row {
+    int from, to;  // the scale before and after
+    int32_t realtime;
+    size_t frames;  // HSTRIPES at 5: two frames, then the whole run over 20 x to columns
+  };
+  const Row rows[] = {{1, 2, 0, 2 + 8}, {1, 2, 1, 2 + 8}, {2, 3, 0, 2 + 12}, {2, 3, 1, 2 + 12}};
+  for (const Row &r : rows) {
+    SCOPED_TRACE(std::to_string(r.from) + " to " + std::to_string(r.to) + (r.realtime ? " through the planes" : ""));
+    FxVm vm(60, 40, true, r.from);
+    vm.MakeBrush(1, 20, 10, 8);
+    ASSERT_EQ(vm.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    ASSERT_EQ(vm.Call("HideLayer", {1}).code, 0u);
+    vm.StartCapture();
+    qmScene *scene = vm.Scene();
+    qmDisplay *d = vm.d;
+    qmLayer *layer = GetNthLayer(d->bgpic, 1);
+    FxFrames::onFrame = [&](int frame) {
+      if (frame != 2) return;
+      SDL_SetWindowSize(d->platform->window, 60 * r.to, 40 * r.to);
+      ResizeDisplay(scene, d, kKeepPosition, kKeepPosition, 60 * r.to, 40 * r.to, 0, 2);
+      EXPECT_EQ(layer->hidden, 0) << "shown while the frames run";
+    };
+    ASSERT_EQ(vm.CallWith("showlayerfx", [&] {
+      vm_pushnumber(vm.L, 1);
+      vm_newtable(vm.L);
+      vm.Set("type", FX_HSTRIPES), vm.Set("speed", 5), vm.Set("forcerealtimelayers", r.realtime);
+      return 2;
+    }).code, 0u);
+    EXPECT_EQ(FxVm::Frames().size(), r.frames) << "the transition ran again";
+    EXPECT_EQ(layer->hidden, 0);
+    // As the layer shows on a display scaled so from the start.
+    const std::vector<uint32_t> got = vm.Window();
+    FxFrames::display = nullptr;
+    FxFrames::onFrame = nullptr;
+    vm.Close();
+    FxVm plain(60, 40, true, r.to);
+    plain.MakeBrush(1, 20, 10, 8);
+    ASSERT_EQ(plain.Call("DisplayBrush", {1, 5, 6}).code, 0u);
+    EXPECT_EQ(got, plain.Window()) << "the layer is drawn at the new scale";
+  }
+}
+
+}  // namespace

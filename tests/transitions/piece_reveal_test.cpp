@@ -134,6 +134,16 @@ TEST(PieceReveals, FramesDrawTheirPieces) {
       {"SWISS on 64x40 at 4: four 4x3 corners", 106, 64, 40, 4, 8, 1,
        [&](int x, int y) { return (x < 4 || x >= 60) && (y < 3 || y >= 37); }},
       {"SWISS: half the longer side shows the whole", 106, 64, 40, 4, 8, 8, [&](int, int) { return true; }},
+      {"HSTRIPES8 on 100x40 at 10: bands 0, 2, 4 from the left, 1 and 3 from the right", 3, 100, 40, 10, 10, 1,
+       [&](int x, int y) { return (y / 8) % 2 == 0 ? x < 10 : x >= 90; }},
+      {"VBLINDS16 on 100 columns at 4: six whole slats and the seventh's 4 columns at 96", 20, 100, 8, 4, 4, 1,
+       [&](int x, int) { return x % 16 < 4; }},
+      {"HCLOSECURTAIN at 1000 on 200 rows: a step above half is 1, two rows a frame", 27, 8, 200, 1000, 51, 1,
+       [&](int, int y) { return y < 2 || y >= 198; }},
+      {"BARS at 3 on 40x20: the first column of each cell and the leftover 8 whole", 28, 40, 20, 3, 7, 1,
+       [&](int x, int) { return x == 0 || x == 16 || x >= 32; }},
+      {"BARS at 3 on 200x100: as many frames whatever the size", 28, 200, 100, 3, 7, 1,
+       [&](int x, int) { return x % 16 == 0 || x >= 192; }},
   };
   for (const Row &r : rows) {
     SCOPED_TRACE(r.name);
@@ -148,6 +158,24 @@ TEST(PieceReveals, FramesDrawTheirPieces) {
     if (r.frames) {
       EXPECT_EQ(frames, r.frames);
     }
+  }
+}
+
+TEST(PieceReveals, StripeBandsFollowTheParameter) {
+  // HSTRIPES on 30x24 at 10, frame 1: the even bands' first 10 columns, the odd bands' last 10.
+  struct Row {
+    int32_t parameter;
+    int band;  // the thickness the bands take
+  };
+  for (const Row &r : {Row{5, 5}, Row{0, 1}, Row{-5, 1}, Row{24, 24}, Row{2147483647, 24}}) {
+    SCOPED_TRACE(r.parameter);
+    Reveal run(30, 24, FX_HSTRIPES, 10, r.parameter);
+    ASSERT_EQ(run.initCode, 0u);
+    std::string differs = "frame not reached";
+    run.Play(true, [&](int frame, bool) {
+      if (frame == 1) differs = run.Differs([&](int x, int y) { return (y / r.band) % 2 == 0 ? x < 10 : x >= 20; });
+    });
+    EXPECT_EQ(differs, "");
   }
 }
 

@@ -44,7 +44,8 @@ uint32_t StripesSetup(qmFxRequest *fx, WipeState *s, int32_t vertical) {
     if (divisor < 1) divisor = 1;
     s->size = r1 % divisor;
   }
-  if (s->size < 1) s->size = 1;
+  // A band thicker than the area covers it whole, as the area's own thickness does.
+  s->size = Clamp(s->size, 1, Across(fx, vertical) > 1 ? Across(fx, vertical) : 1);
   fx->step = Clamp(FxSpeedToStep(fx->step, along, 70, 30, 200), 1, along - 1 > 1 ? along - 1 : 1);
   fx->stepCount = FxStepCount(along - fx->step, fx->step, 0);
   return 0;

@@ -22,8 +22,9 @@ struct PixelZoomState {
 
 // A layer taken away through its own planes coarsens until it goes.
 bool TakingAway(const qmFxRequest *fx) { return fx->layerTarget && fx->realtime; }
-// The two-part zoom; a layer's own planes have no old picture to coarsen.
-bool TwoPart(const qmFxRequest *fx) { return fx->effect == FX_PIXELZOOM2 && !fx->realtime; }
+// The two-part zoom; a layer's own planes have no old picture to coarsen, unless the layer stands
+// in for a background picture (the old picture is then what the screen showed under it).
+bool TwoPart(const qmFxRequest *fx) { return fx->effect == FX_PIXELZOOM2 && (!fx->realtime || fx->bgpicEmu); }
 
 // The picture drawn through its planes; where it has planes, over the old picture.
 void DrawOverOld(qmFxRequest *fx, const qmBitmap *pic, const qmMask *mask, const qmAlphaChannel *alpha) {
@@ -53,6 +54,7 @@ uint32_t PixelZoomFx(qmFxRequest *fx, int32_t *done) {
   const int32_t c = s->counter;
   const bool twoPart = TwoPart(fx), away = TakingAway(fx);
   const bool oldHalf = twoPart && !away && c < kBlocks;
+  if (twoPart && fx->bgpicEmu) UpdateFxSources(fx, oldHalf ? FXSOURCE_OLD | FXSOURCE_NEW : FXSOURCE_NEW);
   int32_t last = 0;
   if (away) {
     if (c > kBlocks) {

@@ -108,6 +108,7 @@ uint32_t CrushFx(qmFxRequest *fx, int32_t *done) {
   SquashState *s = FrameState(fx);
   int32_t n = s->counter, last = 0;
   if (n >= r) n = r, last = 1;
+  if (fx->bgpicEmu) UpdateFxSources(fx, FXSOURCE_OLD | FXSOURCE_NEW);
   uint32_t code = DrawBand(fx, s, {fx->srcImage, 0, r, 0, n});
   if (!code && r - n > 0) code = DrawBand(fx, s, {OldPicture(fx), 0, r, n, r - n});
   return EndSquashFrame(fx, s, code, last, done);
@@ -130,6 +131,7 @@ uint32_t FlipCoinFx(qmFxRequest *fx, int32_t *done) {
   const bool low = fx->effect == FX_VLOWFLIPCOIN || fx->effect == FX_HLOWFLIPCOIN;
   const int32_t at = low ? r - d : (r - d) / 2;
   const bool oldShown = s->counter <= r;
+  if (fx->bgpicEmu) UpdateFxSources(fx, oldShown ? FXSOURCE_OLD | FXSOURCE_NEW : FXSOURCE_NEW);
   if (!direct) {
     // The space the band gave up: while the old picture shrinks, and where the new one, one
     // pixel thinner, starts beside the old one's last band. A centred band's strips reach one
@@ -150,13 +152,29 @@ uint32_t FlipCoinFx(qmFxRequest *fx, int32_t *done) {
 
 uint32_t TurndownFx(qmFxRequest *fx, int32_t *done) {
   const int32_t r = AlongX(fx->effect) ? fx->width : fx->height;
-  if (fx->phase == FXPHASE_INIT) return InitSquash(fx, r);
+  if (fx->phase == FXPHASE_INIT) {
+    if (uint32_t code = InitSquash(fx, r)) return code;
+    // A layer's planes start with the old picture, which the unfolding halves cover.
+    if (fx->realtime) return DrawBand(fx, static_cast<SquashState *>(fx->fxState), {OldPicture(fx), 0, r, 0, r});
+    return 0;
+  }
   if (fx->phase != FXPHASE_FRAME && fx->phase != FXPHASE_DRAW) return 0;
   SquashState *s = FrameState(fx);
   const int32_t h = r / 2;
   int32_t c = s->counter, last = 0;
   if (c >= r) c = r, last = 1;
   uint32_t code = 0;
+  // A layer standing in for a background picture: where the script changed the layers the
+  // pictures come from, the parts drawn in earlier frames and left alone since are drawn again.
+  const uint32_t renewed = fx->bgpicEmu ? UpdateFxSources(fx, FXSOURCE_OLD | FXSOURCE_NEW) : 0u;
+  if (!last && fx->phase == FXPHASE_FRAME) {
+    if (c <= h) {
+      if (renewed & FXSOURCE_OLD) code = DrawBand(fx, s, {OldPicture(fx), h, r - h, h, r - h});
+    } else {
+      if (renewed & FXSOURCE_OLD) code = DrawBand(fx, s, {OldPicture(fx), c, r - c, c, r - c});
+      if (!code && (renewed & FXSOURCE_NEW)) code = DrawBand(fx, s, {fx->srcImage, 0, h, 0, h});
+    }
+  }
   if (last) {
     code = DrawBand(fx, s, {fx->srcImage, 0, r, 0, r});
     return EndSquashFrame(fx, s, code, last, done);

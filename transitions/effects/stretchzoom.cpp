@@ -193,6 +193,9 @@ uint32_t ZoomInOutFx(qmFxRequest *fx, int32_t *done) {
     last = 1;
   }
   const bool oldShown = s->size <= m;
+  // A layer standing in for a background picture: the pictures follow the script's changes to
+  // the layers they come from (past the middle only the new one shows).
+  if (fx->bgpicEmu) UpdateFxSources(fx, oldShown ? FXSOURCE_OLD | FXSOURCE_NEW : FXSOURCE_NEW);
   const qmBitmap *pic = oldShown && fx->oldImage ? fx->oldImage : fx->srcImage;
   const qmMask *mask = pic == fx->srcImage ? fx->srcMask : nullptr;
   const qmAlphaChannel *alpha = pic == fx->srcImage ? fx->srcAlpha : nullptr;
