@@ -225,6 +225,9 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
   int st = 0;
   uint8_t line[kNetBufferSize];
   uint8_t *scratch = nullptr;
+  bool reporting = c->progress && w->progress;
+  size_t piece = reporting && c->progressPiece ? c->progressPiece : SIZE_MAX;
+  size_t unreported = 0;  // bytes taken since the last report
   for (;;) {
     if (w->service && (code = w->service(w->ud))) break;
     if (PastDeadline(w)) {
@@ -236,6 +239,7 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
     if (s->first == s->last) {
       size_t want = mode == RECEIVEBYTES ? size_t(std::min<uint64_t>(count - got, kBulkPiece))
                                          : mode == RECEIVEALL ? kBulkPiece : 0;
+      want = std::min(want, piece - unreported);
       if (want > kNetBufferSize) {
         uint8_t *into;
         if (sink->memory) {
@@ -268,9 +272,9 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
       const uint8_t *p = s->data + s->first;
       size_t avail = s->last - s->first, keep = avail;
       const uint8_t *out = p;
-      take = avail;
+      take = keep = mode == RECEIVELINE ? avail : std::min(avail, piece - unreported);
       if (mode == RECEIVEBYTES) {
-        take = keep = size_t(std::min<uint64_t>(avail, count - got));
+        take = keep = size_t(std::min<uint64_t>(take, count - got));
         done = got + take == count;
       } else if (mode == RECEIVELINE) {
         const void *lf = std::memchr(p, '\n', avail);
@@ -293,6 +297,8 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
         continue;
       }
       if (st == 0) continue;
+      // The peer's close ends the bytes: the last piece is reported like the others.
+      if (st == SOCK_CLOSED && mode == RECEIVEALL && reporting && unreported) code = CallProgress(w, c);
       break;
     }
     lastData = GetTimeSeconds();
@@ -300,9 +306,13 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
     s->received += take;
     got += take;
     if (code) break;
-    if (c->progress && w->progress) {
+    if (reporting) {
       c->progressCount += take;
-      if ((code = CallProgress(w, c))) break;
+      unreported += take;
+      if (unreported >= piece || piece == SIZE_MAX || done) {
+        unreported = 0;
+        if ((code = CallProgress(w, c))) break;
+      }
     }
     if (done) {
       st = 0;
