@@ -150,9 +150,9 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
   if (uint32_t code = CreateTcpSocket(&s)) return code;
   s->timeout.start = GetTimeSeconds();
   sockaddr_in sa;
-  uint32_t code = ResolveAddress(host, port, &sa);
-  // "*" names no host to connect to: the connect fails for want of an address family.
-  if (!code && std::strcmp(host, "*") == 0) sa.sin_family = AF_UNSPEC;
+  // "*" names no host to connect to: the connect fails for want of an address family. (A
+  // connect without one would be taken by the system as a disconnect, and succeed.)
+  uint32_t code = std::strcmp(host, "*") == 0 ? SocketFailure(EAFNOSUPPORT) : ResolveAddress(host, port, &sa);
   if (!code) {
     uint32_t stopped = 0;
     int st = SocketConnectPolled(s->handle, reinterpret_cast<sockaddr *>(&sa), sizeof sa, timeoutMs, w->service,
