@@ -1,14 +1,17 @@
 // The draw library's shapes on a 1920x1080 picture, next to OpenCV's drawing calls on a cv::Mat
 // of the same size and cairo on an image surface of the same size, with the same shapes in the
-// same run. Peers place edges and round coverage their own way: this compares speed only.
+// same run, each peer alternating with ours round by round. Peers place edges and round coverage
+// their own way: one picture of each side is compared once, loosely (the same shapes drawn).
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 
 #include <cmath>
+#include <cstring>
 #include <opencv2/core.hpp>
 #include <opencv2/imgproc.hpp>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "graphics/bitmap.h"
 #include "graphics/draw_style.h"
 #include "graphics/shape_render.h"
@@ -128,110 +131,95 @@ qmShapeRequest Request(int32_t type, int x, int y, int w, int h, uint32_t color,
   return r;
 }
 
-void OursBoxes(benchmark::State &state) {
-  Ours o;
-  for (auto _ : state)
-    for (const Box &b : TheShapes().boxes) FillTargetRect(&o.target, b.x, b.y, b.w, b.h, b.color);
-  state.SetItemsProcessed(state.iterations() * kBoxes);
+void OursBoxes(Ours &o, int) {
+  for (const Box &b : TheShapes().boxes) FillTargetRect(&o.target, b.x, b.y, b.w, b.h, b.color);
 }
 
-void OursLines(benchmark::State &state) {
-  Ours o;
-  const int width = int(state.range(0));
-  for (auto _ : state)
-    for (const Segment &s : TheShapes().lines) {
-      if (width == 1) {
-        DrawTargetLine(&o.target, s.x1, s.y1, s.x2, s.y2, s.color, 1);
-        continue;
-      }
-      qmDrawnRect drawn;
-      DrawLineDirect(&o.target, s.x1, s.y1, s.x2, s.y2, s.color, width, 1, &drawn);
+void OursLines(Ours &o, int width) {
+  for (const Segment &s : TheShapes().lines) {
+    if (width == 1) {
+      DrawTargetLine(&o.target, s.x1, s.y1, s.x2, s.y2, s.color, 1);
+      continue;
     }
-  state.SetItemsProcessed(state.iterations() * kLines);
-}
-
-void OursCircles(benchmark::State &state) {
-  Ours o;
-  for (auto _ : state)
-    for (const Box &c : TheShapes().circles) {
-      qmShapeRequest req = Request(QMTYPE_CIRCLE, c.x, c.y, c.h, c.h, c.color, true);
-      req.radiusX = req.radiusY = c.w;
-      o.Shape(req);
-    }
-  state.SetItemsProcessed(state.iterations() * kCircles);
-}
-
-void OursPolygons(benchmark::State &state) {
-  Ours o;
-  // The command's own reading: points relative to the polygon's box, closed.
-  struct Prepared {
-    std::vector<double> pts;
-    int x, y, w, h;
-    uint32_t color;
-  };
-  std::vector<Prepared> polys;
-  for (const Poly &p : TheShapes().polygons) {
-    Prepared q{{}, 100000, 100000, 0, 0, p.color};
-    int x1 = -100000, y1 = -100000;
-    for (size_t i = 0; i < p.pts.size(); i += 2) {
-      q.x = std::min(q.x, p.pts[i]), q.y = std::min(q.y, p.pts[i + 1]);
-      x1 = std::max(x1, p.pts[i]), y1 = std::max(y1, p.pts[i + 1]);
-    }
-    for (size_t i = 0; i < p.pts.size(); i += 2) q.pts.push_back(p.pts[i] - q.x), q.pts.push_back(p.pts[i + 1] - q.y);
-    q.pts.push_back(q.pts[0]), q.pts.push_back(q.pts[1]);
-    q.w = x1 - q.x + 1, q.h = y1 - q.y + 1;
-    polys.push_back(q);
+    qmDrawnRect drawn;
+    DrawLineDirect(&o.target, s.x1, s.y1, s.x2, s.y2, s.color, width, 1, &drawn);
   }
-  for (auto _ : state)
-    for (const Prepared &p : polys) {
-      qmShapeRequest req = Request(QMTYPE_POLYGON, p.x, p.y, p.w, p.h, p.color, false);
-      req.points = p.pts.data(), req.pointCount = int32_t(p.pts.size() / 2);
-      o.Shape(req);
+}
+
+void OursCircles(Ours &o, int) {
+  for (const Box &c : TheShapes().circles) {
+    qmShapeRequest req = Request(QMTYPE_CIRCLE, c.x, c.y, c.h, c.h, c.color, true);
+    req.radiusX = req.radiusY = c.w;
+    o.Shape(req);
+  }
+}
+
+// The command's own reading: points relative to the polygon's box, closed.
+struct PreparedPolygon {
+  std::vector<double> pts;
+  int x, y, w, h;
+  uint32_t color;
+};
+
+const std::vector<PreparedPolygon> &PreparedPolygons() {
+  static std::vector<PreparedPolygon> polys = [] {
+    std::vector<PreparedPolygon> v;
+    for (const Poly &p : TheShapes().polygons) {
+      PreparedPolygon q{{}, 100000, 100000, 0, 0, p.color};
+      int x1 = -100000, y1 = -100000;
+      for (size_t i = 0; i < p.pts.size(); i += 2) {
+        q.x = std::min(q.x, p.pts[i]), q.y = std::min(q.y, p.pts[i + 1]);
+        x1 = std::max(x1, p.pts[i]), y1 = std::max(y1, p.pts[i + 1]);
+      }
+      for (size_t i = 0; i < p.pts.size(); i += 2) q.pts.push_back(p.pts[i] - q.x), q.pts.push_back(p.pts[i + 1] - q.y);
+      q.pts.push_back(q.pts[0]), q.pts.push_back(q.pts[1]);
+      q.w = x1 - q.x + 1, q.h = y1 - q.y + 1;
+      v.push_back(q);
     }
-  state.SetItemsProcessed(state.iterations() * kPolygons);
+    return v;
+  }();
+  return polys;
+}
+
+void OursPolygons(Ours &o, int) {
+  for (const PreparedPolygon &p : PreparedPolygons()) {
+    qmShapeRequest req = Request(QMTYPE_POLYGON, p.x, p.y, p.w, p.h, p.color, false);
+    req.points = const_cast<double *>(p.pts.data()), req.pointCount = int32_t(p.pts.size() / 2);
+    o.Shape(req);
+  }
 }
 
 // ---- OpenCV on a cv::Mat ----
 
 cv::Scalar CvColor(uint32_t c) { return cv::Scalar(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF, 255); }
 
-void OpenCVBoxes(benchmark::State &state) {
-  cv::Mat m(kH, kW, CV_8UC4, cv::Scalar::all(0));
-  for (auto _ : state)
-    for (const Box &b : TheShapes().boxes)
-      cv::rectangle(m, cv::Point(b.x, b.y), cv::Point(b.x + b.w - 1, b.y + b.h - 1), CvColor(b.color), cv::FILLED);
-  state.SetItemsProcessed(state.iterations() * kBoxes);
+void OpenCVBoxes(cv::Mat &m, int) {
+  for (const Box &b : TheShapes().boxes)
+    cv::rectangle(m, cv::Point(b.x, b.y), cv::Point(b.x + b.w - 1, b.y + b.h - 1), CvColor(b.color), cv::FILLED);
 }
 
-void OpenCVLines(benchmark::State &state) {
-  cv::Mat m(kH, kW, CV_8UC4, cv::Scalar::all(0));
-  const int width = int(state.range(0));
-  for (auto _ : state)
-    for (const Segment &s : TheShapes().lines)
-      cv::line(m, cv::Point(s.x1, s.y1), cv::Point(s.x2, s.y2), CvColor(s.color), width, cv::LINE_AA);
-  state.SetItemsProcessed(state.iterations() * kLines);
+void OpenCVLines(cv::Mat &m, int width) {
+  for (const Segment &s : TheShapes().lines)
+    cv::line(m, cv::Point(s.x1, s.y1), cv::Point(s.x2, s.y2), CvColor(s.color), width, cv::LINE_AA);
 }
 
-void OpenCVCircles(benchmark::State &state) {
-  cv::Mat m(kH, kW, CV_8UC4, cv::Scalar::all(0));
-  for (auto _ : state)
-    for (const Box &c : TheShapes().circles)
-      cv::circle(m, cv::Point(c.x + c.w, c.y + c.w), c.w, CvColor(c.color), cv::FILLED, cv::LINE_AA);
-  state.SetItemsProcessed(state.iterations() * kCircles);
+void OpenCVCircles(cv::Mat &m, int) {
+  for (const Box &c : TheShapes().circles)
+    cv::circle(m, cv::Point(c.x + c.w, c.y + c.w), c.w, CvColor(c.color), cv::FILLED, cv::LINE_AA);
 }
 
-void OpenCVPolygons(benchmark::State &state) {
-  cv::Mat m(kH, kW, CV_8UC4, cv::Scalar::all(0));
-  std::vector<std::vector<cv::Point>> polys;
-  for (const Poly &p : TheShapes().polygons) {
-    std::vector<cv::Point> v;
-    for (size_t i = 0; i < p.pts.size(); i += 2) v.emplace_back(p.pts[i], p.pts[i + 1]);
-    polys.push_back(v);
-  }
-  for (auto _ : state)
-    for (size_t i = 0; i < polys.size(); i++)
-      cv::fillPoly(m, std::vector<std::vector<cv::Point>>{polys[i]}, CvColor(TheShapes().polygons[i].color), cv::LINE_8);
-  state.SetItemsProcessed(state.iterations() * kPolygons);
+void OpenCVPolygons(cv::Mat &m, int) {
+  static const std::vector<std::vector<cv::Point>> polys = [] {
+    std::vector<std::vector<cv::Point>> v;
+    for (const Poly &p : TheShapes().polygons) {
+      std::vector<cv::Point> q;
+      for (size_t i = 0; i < p.pts.size(); i += 2) q.emplace_back(p.pts[i], p.pts[i + 1]);
+      v.push_back(q);
+    }
+    return v;
+  }();
+  for (size_t i = 0; i < polys.size(); i++)
+    cv::fillPoly(m, std::vector<std::vector<cv::Point>>{polys[i]}, CvColor(TheShapes().polygons[i].color), cv::LINE_8);
 }
 
 // ---- cairo on an image surface ----
@@ -246,67 +234,111 @@ struct Cairo {
   void Color(uint32_t c) { cairo_set_source_rgb(cr, ((c >> 16) & 0xFF) / 255.0, ((c >> 8) & 0xFF) / 255.0, (c & 0xFF) / 255.0); }
 };
 
-void CairoBoxes(benchmark::State &state) {
-  Cairo c;
+void CairoBoxes(Cairo &c, int) {
   cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_NONE);
-  for (auto _ : state)
-    for (const Box &b : TheShapes().boxes) {
-      c.Color(b.color);
-      cairo_rectangle(c.cr, b.x, b.y, b.w, b.h);
-      cairo_fill(c.cr);
-    }
-  state.SetItemsProcessed(state.iterations() * kBoxes);
+  for (const Box &b : TheShapes().boxes) {
+    c.Color(b.color);
+    cairo_rectangle(c.cr, b.x, b.y, b.w, b.h);
+    cairo_fill(c.cr);
+  }
 }
 
-void CairoLines(benchmark::State &state) {
-  Cairo c;
-  cairo_set_line_width(c.cr, double(state.range(0)));
-  for (auto _ : state)
-    for (const Segment &s : TheShapes().lines) {
-      c.Color(s.color);
-      cairo_move_to(c.cr, s.x1 + 0.5, s.y1 + 0.5);
-      cairo_line_to(c.cr, s.x2 + 0.5, s.y2 + 0.5);
-      cairo_stroke(c.cr);
-    }
-  state.SetItemsProcessed(state.iterations() * kLines);
+void CairoLines(Cairo &c, int width) {
+  cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_DEFAULT);
+  cairo_set_line_width(c.cr, double(width));
+  cairo_set_line_cap(c.cr, CAIRO_LINE_CAP_ROUND);  // as ours and OpenCV end a thick line
+  for (const Segment &s : TheShapes().lines) {
+    c.Color(s.color);
+    cairo_move_to(c.cr, s.x1 + 0.5, s.y1 + 0.5);
+    cairo_line_to(c.cr, s.x2 + 0.5, s.y2 + 0.5);
+    cairo_stroke(c.cr);
+  }
 }
 
-void CairoCircles(benchmark::State &state) {
-  Cairo c;
-  for (auto _ : state)
-    for (const Box &b : TheShapes().circles) {
-      c.Color(b.color);
-      cairo_arc(c.cr, b.x + b.w + 0.5, b.y + b.w + 0.5, b.w, 0, 2 * M_PI);
-      cairo_fill(c.cr);
-    }
-  state.SetItemsProcessed(state.iterations() * kCircles);
+void CairoCircles(Cairo &c, int) {
+  cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_DEFAULT);
+  for (const Box &b : TheShapes().circles) {
+    c.Color(b.color);
+    cairo_arc(c.cr, b.x + b.w + 0.5, b.y + b.w + 0.5, b.w, 0, 2 * M_PI);
+    cairo_fill(c.cr);
+  }
 }
 
-void CairoPolygons(benchmark::State &state) {
-  Cairo c;
+void CairoPolygons(Cairo &c, int) {
   cairo_set_antialias(c.cr, CAIRO_ANTIALIAS_NONE);
-  for (auto _ : state)
-    for (const Poly &p : TheShapes().polygons) {
-      c.Color(p.color);
-      cairo_move_to(c.cr, p.pts[0], p.pts[1]);
-      for (size_t i = 2; i < p.pts.size(); i += 2) cairo_line_to(c.cr, p.pts[i], p.pts[i + 1]);
-      cairo_close_path(c.cr);
-      cairo_fill(c.cr);
+  for (const Poly &p : TheShapes().polygons) {
+    c.Color(p.color);
+    cairo_move_to(c.cr, p.pts[0], p.pts[1]);
+    for (size_t i = 2; i < p.pts.size(); i += 2) cairo_line_to(c.cr, p.pts[i], p.pts[i + 1]);
+    cairo_close_path(c.cr);
+    cairo_fill(c.cr);
+  }
+}
+
+// ---- side by side ----
+
+// The share of pixels (in per cent) whose colours lie more than a quarter of the range apart:
+// the peers place edges and round coverage their own way, so the pictures agree only where
+// the same shapes were drawn.
+double PercentApart(const qmBitmap *ours, const uint8_t *peer, int peerStride) {
+  int64_t apart = 0;
+  for (int y = 0; y < kH; y++)
+    for (int x = 0; x < kW; x++) {
+      // Ours holds the bytes A, R, G, B; the peers a native 0xAARRGGBB word.
+      const uint32_t a = __builtin_bswap32(ours->pixels[int64_t(y) * (ours->bytesPerRow / 4) + x]);
+      const uint32_t b = *reinterpret_cast<const uint32_t *>(peer + int64_t(y) * peerStride + 4 * x);
+      for (int shift = 0; shift < 24; shift += 8)
+        if (std::abs(int((a >> shift) & 255) - int((b >> shift) & 255)) > 64) {
+          apart++;
+          break;
+        }
     }
-  state.SetItemsProcessed(state.iterations() * kPolygons);
+  return 100.0 * double(apart) / (double(kW) * kH);
+}
+
+// Per cent. Thousands of overlapping anti-aliased shapes pile up edge differences (a thick line's
+// ends are round in one peer and square in another), so only a picture mostly apart means
+// other shapes were drawn.
+constexpr double kMostApart = 50;
+
+// Ours beside one peer in alternating rounds (bench/side_by_side.h), after one picture of each
+// was compared.
+template <typename Peer>
+void Versus(benchmark::State &state, void (*ours)(Ours &, int), void (*peer)(Peer &, int), Peer &target,
+            const uint8_t *pixels, int stride, const char *peerName, int items) {
+  const int arg = int(state.range(0));
+  Ours o;
+  // A new picture is not cleared: it may hold an earlier bench's pixels, where the peers' are 0.
+  std::memset(o.bitmap->pixels, 0, size_t(o.bitmap->bytesPerRow) * size_t(kH));
+  ours(o, arg);
+  peer(target, arg);
+  const double apart = PercentApart(o.bitmap, pixels, stride);
+  state.counters["pixels_apart_pct"] = apart;
+  if (apart > kMostApart) return state.SkipWithError("the peer drew other shapes");
+  qmSideBySide s;
+  for (auto _ : state) s.Round(state, [&] { ours(o, arg); }, [&] { peer(target, arg); });
+  s.Report(state, peerName);
+  state.SetItemsProcessed(state.iterations() * items);
+}
+
+void VersusOpenCV(benchmark::State &state, void (*ours)(Ours &, int), void (*peer)(cv::Mat &, int), int items) {
+  cv::Mat m(kH, kW, CV_8UC4, cv::Scalar::all(0));
+  Versus<cv::Mat>(state, ours, peer, m, m.data, int(m.step), "opencv", items);
+}
+
+void VersusCairo(benchmark::State &state, void (*ours)(Ours &, int), void (*peer)(Cairo &, int), int items) {
+  Cairo c;
+  cairo_surface_flush(c.surface);
+  Versus<Cairo>(state, ours, peer, c, cairo_image_surface_get_data(c.surface), cairo_image_surface_get_stride(c.surface),
+                "cairo", items);
 }
 
 }  // namespace
 
-BENCHMARK(OursBoxes)->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenCVBoxes)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoBoxes)->Unit(benchmark::kMillisecond);
-BENCHMARK(OursLines)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenCVLines)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoLines)->Arg(1)->Arg(5)->Unit(benchmark::kMillisecond);
-BENCHMARK(OursCircles)->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenCVCircles)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoCircles)->Unit(benchmark::kMillisecond);
-BENCHMARK(OursPolygons)->Unit(benchmark::kMillisecond);
-BENCHMARK(OpenCVPolygons)->Unit(benchmark::kMillisecond);
-BENCHMARK(CairoPolygons)->Unit(benchmark::kMillisecond);
+#define QM_DRAW_PAIR(name, ours, opencv, cairo, items, ...)                                                  \
+  BENCHMARK_CAPTURE(VersusOpenCV, name, ours, opencv, items)->__VA_ARGS__->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond); \
+  BENCHMARK_CAPTURE(VersusCairo, name, ours, cairo, items)->__VA_ARGS__->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond)
+QM_DRAW_PAIR(boxes, OursBoxes, OpenCVBoxes, CairoBoxes, kBoxes, Arg(0));
+QM_DRAW_PAIR(lines, OursLines, OpenCVLines, CairoLines, kLines, Arg(1)->Arg(5));
+QM_DRAW_PAIR(circles, OursCircles, OpenCVCircles, CairoCircles, kCircles, Arg(0));
+QM_DRAW_PAIR(polygons, OursPolygons, OpenCVPolygons, CairoPolygons, kPolygons, Arg(0));

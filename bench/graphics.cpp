@@ -1,5 +1,6 @@
-// Pixel kernels against pixman and SDL2 doing the same job on the same sizes.
-// Peers round and align samples differently: this compares speed, not values.
+// Pixel kernels against pixman and SDL2 doing the same job on the same sizes, each peer
+// alternating with ours round by round. Peers round and align samples differently: each pair's
+// pictures are compared once, exactly for copies and loosely for the rest.
 // Each case runs at 640x480 and 1920x1080 (the source size for scaling and rotation).
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -8,10 +9,12 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "graphics/bitmap.h"
 #include "graphics/blend_kernels.h"
 #include "graphics/blit.h"
@@ -35,6 +38,19 @@ void FillPicture(uint32_t *px, int w, int h, int pitch) {
 }
 
 // A sprite-like shape: an ellipse, opaque inside, soft over a 16-pixel rim, clear outside.
+// A smooth picture: gradients in each channel.
+void FillSmoothPicture(uint32_t *px, int w, int h, int pitch) {
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++)
+      px[y * pitch + x] = 0xFF000000u | uint32_t(x * 255 / w) << 16 | uint32_t(y * 255 / h) << 8 | uint32_t((x + y) * 255 / (w + h));
+}
+
+// The sources of a resampling pair refilled: smooth for the check, noise for the timing.
+void Refill(bool smooth, uint32_t *px, int w, int h, int pitch) {
+  if (smooth) FillSmoothPicture(px, w, h, pitch);
+  else FillPicture(px, w, h, pitch);
+}
+
 uint8_t Coverage(int x, int y, int w, int h) {
   double dx = (x + 0.5 - w / 2.0) / (w / 2.0), dy = (y + 0.5 - h / 2.0) / (h / 2.0);
   double r = std::sqrt(dx * dx + dy * dy), rim = 16.0 / (w / 2.0);
@@ -85,68 +101,136 @@ struct SdlPicture {
   ~SdlPicture() { SDL_FreeSurface(surface); }
 };
 
+// ================= side by side =================
+
+// A round of each side draws batch times: milliseconds at either size.
+int Batch(Size s) { return int64_t(s.w) * s.h < 1000000 ? 20 : 5; }
+
+// The share (per cent) of the w x h pixels whose colours lie more than a quarter of the range
+// apart in a channel: peers round and place samples their own way, so only a picture mostly
+// apart means the peer did another job. The same words go to both sides, whose pixels put their
+// channels in different bytes (ours A, R, G, B in memory with a low byte the smooth kernels
+// leave 0; the peers' x, R, G, B words): the two middle bytes are channels to both.
+double PercentApart(const uint32_t *a, int aPitch, const uint32_t *b, int bPitch, int w, int h) {
+  int64_t apart = 0;
+  for (int y = 0; y < h; y++)
+    for (int x = 0; x < w; x++) {
+      const uint32_t p = a[int64_t(y) * aPitch + x], q = b[int64_t(y) * bPitch + x];
+      for (int shift = 8; shift < 24; shift += 8)
+        if (std::abs(int((p >> shift) & 255) - int((q >> shift) & 255)) > 64) {
+          apart++;
+          break;
+        }
+    }
+  return 100.0 * double(apart) / (double(w) * h);
+}
+constexpr double kMostApart = 50;
+
+// One pass of each side checked once (the share apart as a counter; exact when exact says so),
+// then the two in alternating rounds (bench/side_by_side.h).
+// Sampling between pixels of noise gives uncorrelated values for any difference of phase, so
+// resampling sides are compared on smooth pictures (smooth: fills the sources with one before
+// the check and with noise again after it).
+void Pair(benchmark::State &state, const char *peerName, const std::function<void()> &ours,
+          const std::function<void()> &peer, const std::function<double()> &apart, bool exact,
+          const std::function<void(bool)> &smooth = nullptr) {
+  if (smooth) smooth(true);
+  ours();
+  peer();
+  const double pct = apart();
+  if (smooth) smooth(false);
+  state.counters["pixels_apart_pct"] = pct;
+  if ((exact && pct != 0) || pct > kMostApart) return state.SkipWithError("the peer's picture is not ours");
+  const int batch = Batch(SizeOf(state));
+  qmSideBySide s;
+  for (auto _ : state)
+    s.Round(
+        state,
+        [&] {
+          for (int i = 0; i < batch; i++) ours();
+        },
+        [&] {
+          for (int i = 0; i < batch; i++) peer();
+        });
+  s.Report(state, peerName);
+}
+
+enum PeerKind { kPixman, kSdl };
+
+double ApartFromPixman(const OurPicture &o, const PixmanPicture &p, int w, int h) {
+  return PercentApart(o.bitmap->pixels, o.bitmap->bytesPerRow / 4, p.px.data(), w, w, h);
+}
+double ApartFromSdl(const OurPicture &o, const SdlPicture &p, int w, int h) {
+  return PercentApart(o.bitmap->pixels, o.bitmap->bytesPerRow / 4, static_cast<const uint32_t *>(p.surface->pixels),
+                      p.surface->pitch / 4, w, h);
+}
+
 // ================= copy =================
 
-void Copy_Ours(benchmark::State &state) {
+void Copy(benchmark::State &state, PeerKind kind) {
   Size s = SizeOf(state);
   OurPicture src(s.w, s.h), dst(s.w, s.h);
-  for (auto _ : state) BltBitmap(src.bitmap, 0, 0, dst.bitmap, 0, 0, s.w, s.h);
-}
-void Copy_Pixman(benchmark::State &state) {
-  Size s = SizeOf(state);
-  PixmanPicture src(s.w, s.h), dst(s.w, s.h);
-  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_SRC, src.image, nullptr, dst.image, 0, 0, 0, 0, 0, 0, s.w, s.h);
-}
-void Copy_SDL2(benchmark::State &state) {
-  Size s = SizeOf(state);
-  SdlPicture src(s.w, s.h), dst(s.w, s.h);
-  SDL_SetSurfaceBlendMode(src.surface, SDL_BLENDMODE_NONE);
-  for (auto _ : state) SDL_BlitSurface(src.surface, nullptr, dst.surface, nullptr);
+  auto ours = [&] { BltBitmap(src.bitmap, 0, 0, dst.bitmap, 0, 0, s.w, s.h); };
+  if (kind == kPixman) {
+    PixmanPicture psrc(s.w, s.h), pdst(s.w, s.h);
+    Pair(
+        state, "pixman", ours,
+        [&] { pixman_image_composite32(PIXMAN_OP_SRC, psrc.image, nullptr, pdst.image, 0, 0, 0, 0, 0, 0, s.w, s.h); },
+        [&] { return ApartFromPixman(dst, pdst, s.w, s.h); }, true);
+  } else {
+    SdlPicture ssrc(s.w, s.h), sdst(s.w, s.h);
+    SDL_SetSurfaceBlendMode(ssrc.surface, SDL_BLENDMODE_NONE);
+    Pair(
+        state, "sdl2", ours, [&] { SDL_BlitSurface(ssrc.surface, nullptr, sdst.surface, nullptr); },
+        [&] { return ApartFromSdl(dst, sdst, s.w, s.h); }, true);
+  }
 }
 
 // ================= masked copy (1-bit mask) =================
 
-void MaskedCopy_Ours(benchmark::State &state) {
+void MaskedCopy(benchmark::State &state, PeerKind kind) {
   Size s = SizeOf(state);
   OurPicture src(s.w, s.h), dst(s.w, s.h);
   qmMask *mask = AllocMask(s.w, s.h, 1);
   for (int y = 0; y < s.h; y++)
     for (int x = 0; x < s.w; x++)
       if (Coverage(x, y, s.w, s.h) >= 128) mask->memory[y * mask->bytesPerRow + (x >> 3)] |= uint8_t(0x80 >> (x & 7));
-  for (auto _ : state) BltMask(src.bitmap, 0, 0, dst.bitmap, 0, 0, s.w, s.h, mask);
+  auto ours = [&] { BltMask(src.bitmap, 0, 0, dst.bitmap, 0, 0, s.w, s.h, mask); };
+  if (kind == kPixman) {
+    // OVER of an opaque source through an a1 mask: source where the bit is set, else the destination.
+    PixmanPicture psrc(s.w, s.h), pdst(s.w, s.h);
+    int stride = ((s.w + 31) / 32) * 4;
+    std::vector<uint32_t> bits(size_t(stride / 4) * s.h, 0);
+    for (int y = 0; y < s.h; y++)
+      for (int x = 0; x < s.w; x++)
+        if (Coverage(x, y, s.w, s.h) >= 128) {
+          // a1 bits are addressed within 32-bit words, lowest bit first on little-endian machines
+          bits[size_t(y) * (stride / 4) + (x >> 5)] |= 1u << (x & 31);
+        }
+    pixman_image_t *pmask = pixman_image_create_bits(PIXMAN_a1, s.w, s.h, bits.data(), stride);
+    Pair(
+        state, "pixman", ours,
+        [&] { pixman_image_composite32(PIXMAN_OP_OVER, psrc.image, pmask, pdst.image, 0, 0, 0, 0, 0, 0, s.w, s.h); },
+        [&] { return ApartFromPixman(dst, pdst, s.w, s.h); }, true);
+    pixman_image_unref(pmask);
+  } else {
+    // A colour-keyed blit: the key colour marks the pixels left out.
+    SdlPicture ssrc(s.w, s.h), sdst(s.w, s.h);
+    auto *px = static_cast<uint32_t *>(ssrc.surface->pixels);
+    for (int y = 0; y < s.h; y++)
+      for (int x = 0; x < s.w; x++)
+        if (Coverage(x, y, s.w, s.h) < 128) px[y * (ssrc.surface->pitch / 4) + x] = 0xFFFF00FF;
+    SDL_SetColorKey(ssrc.surface, SDL_TRUE, 0xFFFF00FF);
+    Pair(
+        state, "sdl2", ours, [&] { SDL_BlitSurface(ssrc.surface, nullptr, sdst.surface, nullptr); },
+        [&] { return ApartFromSdl(dst, sdst, s.w, s.h); }, true);
+  }
   FreeMask(mask);
-}
-void MaskedCopy_Pixman(benchmark::State &state) {
-  // OVER of an opaque source through an a1 mask: source where the bit is set, else the destination.
-  Size s = SizeOf(state);
-  PixmanPicture src(s.w, s.h), dst(s.w, s.h);
-  int stride = ((s.w + 31) / 32) * 4;
-  std::vector<uint32_t> bits(size_t(stride / 4) * s.h, 0);
-  for (int y = 0; y < s.h; y++)
-    for (int x = 0; x < s.w; x++)
-      if (Coverage(x, y, s.w, s.h) >= 128) {
-        // a1 bits are addressed within 32-bit words, lowest bit first on little-endian machines
-        bits[size_t(y) * (stride / 4) + (x >> 5)] |= 1u << (x & 31);
-      }
-  pixman_image_t *mask = pixman_image_create_bits(PIXMAN_a1, s.w, s.h, bits.data(), stride);
-  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask, dst.image, 0, 0, 0, 0, 0, 0, s.w, s.h);
-  pixman_image_unref(mask);
-}
-void MaskedCopy_SDL2(benchmark::State &state) {
-  // A colour-keyed blit: the key colour marks the pixels left out.
-  Size s = SizeOf(state);
-  SdlPicture src(s.w, s.h), dst(s.w, s.h);
-  auto *px = static_cast<uint32_t *>(src.surface->pixels);
-  for (int y = 0; y < s.h; y++)
-    for (int x = 0; x < s.w; x++)
-      if (Coverage(x, y, s.w, s.h) < 128) px[y * (src.surface->pitch / 4) + x] = 0xFFFF00FF;
-  SDL_SetColorKey(src.surface, SDL_TRUE, 0xFFFF00FF);
-  for (auto _ : state) SDL_BlitSurface(src.surface, nullptr, dst.surface, nullptr);
 }
 
 // ================= alpha blend through an 8-bit plane =================
 
-void AlphaBlend_Ours(benchmark::State &state) {
+void AlphaBlend(benchmark::State &state, PeerKind kind) {
   Size s = SizeOf(state);
   OurPicture src(s.w, s.h), dst(s.w, s.h);
   qmAlphaChannel *alpha = AllocAlphaChannel(s.w, s.h, 0);
@@ -155,37 +239,42 @@ void AlphaBlend_Ours(benchmark::State &state) {
   qmBlendRequest req{src.bitmap->pixels, 0, 0, dst.bitmap->pixels, 0, 0, s.w, s.h,
                      src.bitmap->bytesPerRow / 4, dst.bitmap->bytesPerRow / 4, alpha->memory, 0, 0, alpha->bytesPerRow,
                      11};
-  for (auto _ : state) BlendAlphaPixels(&req);
+  // Blending again onto its own result moves the destination on: each side's picture is
+  // compared after one pass from the same start.
+  auto ours = [&] { BlendAlphaPixels(&req); };
+  if (kind == kPixman) {
+    PixmanPicture psrc(s.w, s.h), pdst(s.w, s.h);
+    int stride = (s.w + 3) & ~3;
+    std::vector<uint8_t> a(size_t(stride) * s.h);
+    for (int y = 0; y < s.h; y++)
+      for (int x = 0; x < s.w; x++) a[size_t(y) * stride + x] = Coverage(x, y, s.w, s.h);
+    pixman_image_t *mask = pixman_image_create_bits(PIXMAN_a8, s.w, s.h, reinterpret_cast<uint32_t *>(a.data()), stride);
+    Pair(
+        state, "pixman", ours,
+        [&] { pixman_image_composite32(PIXMAN_OP_OVER, psrc.image, mask, pdst.image, 0, 0, 0, 0, 0, 0, s.w, s.h); },
+        [&] { return ApartFromPixman(dst, pdst, s.w, s.h); }, false);
+    pixman_image_unref(mask);
+  } else {
+    // SDL keeps the alpha inside the source pixels.
+    SdlPicture ssrc(s.w, s.h, SDL_PIXELFORMAT_ARGB8888), sdst(s.w, s.h);
+    auto *px = static_cast<uint32_t *>(ssrc.surface->pixels);
+    for (int y = 0; y < s.h; y++)
+      for (int x = 0; x < s.w; x++) {
+        uint32_t &p = px[y * (ssrc.surface->pitch / 4) + x];
+        p = (p & 0xFFFFFF) | uint32_t(Coverage(x, y, s.w, s.h)) << 24;
+      }
+    SDL_SetSurfaceBlendMode(ssrc.surface, SDL_BLENDMODE_BLEND);
+    Pair(
+        state, "sdl2", ours, [&] { SDL_BlitSurface(ssrc.surface, nullptr, sdst.surface, nullptr); },
+        [&] { return ApartFromSdl(dst, sdst, s.w, s.h); }, false);
+  }
   FreeAlphaChannel(alpha);
-}
-void AlphaBlend_Pixman(benchmark::State &state) {
-  Size s = SizeOf(state);
-  PixmanPicture src(s.w, s.h), dst(s.w, s.h);
-  int stride = (s.w + 3) & ~3;
-  std::vector<uint8_t> a(size_t(stride) * s.h);
-  for (int y = 0; y < s.h; y++)
-    for (int x = 0; x < s.w; x++) a[size_t(y) * stride + x] = Coverage(x, y, s.w, s.h);
-  pixman_image_t *mask = pixman_image_create_bits(PIXMAN_a8, s.w, s.h, reinterpret_cast<uint32_t *>(a.data()), stride);
-  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_OVER, src.image, mask, dst.image, 0, 0, 0, 0, 0, 0, s.w, s.h);
-  pixman_image_unref(mask);
-}
-void AlphaBlend_SDL2(benchmark::State &state) {
-  // SDL keeps the alpha inside the source pixels.
-  Size s = SizeOf(state);
-  SdlPicture src(s.w, s.h, SDL_PIXELFORMAT_ARGB8888), dst(s.w, s.h);
-  auto *px = static_cast<uint32_t *>(src.surface->pixels);
-  for (int y = 0; y < s.h; y++)
-    for (int x = 0; x < s.w; x++) {
-      uint32_t &p = px[y * (src.surface->pitch / 4) + x];
-      p = (p & 0xFFFFFF) | uint32_t(Coverage(x, y, s.w, s.h)) << 24;
-    }
-  SDL_SetSurfaceBlendMode(src.surface, SDL_BLENDMODE_BLEND);
-  for (auto _ : state) SDL_BlitSurface(src.surface, nullptr, dst.surface, nullptr);
 }
 
 // ================= scaling =================
 
-template <int Percent, int Smooth> void Scale_Ours(benchmark::State &state) {
+template <int Percent, int Smooth>
+void Scale(benchmark::State &state, PeerKind kind) {
   Size s = SizeOf(state);
   int dw = s.w * Percent / 100, dh = s.h * Percent / 100;
   OurPicture src(s.w, s.h), dst(dw, dh);
@@ -197,32 +286,39 @@ template <int Percent, int Smooth> void Scale_Ours(benchmark::State &state) {
   req.srcWidth = s.w, req.srcHeight = s.h, req.dstWidth = dw, req.dstHeight = dh;
   req.srcPitch = src.bitmap->bytesPerRow / 4, req.dstPitch = dst.bitmap->bytesPerRow / 4;
   req.smooth = Smooth, req.format = 11, req.bytesPerPixel = 4, req.buffers = &buffers;
-  for (auto _ : state) ScalePixels(&req);
-  FreeScaleBuffers(&buffers);
-}
-template <int Percent, int Smooth> void Scale_Pixman(benchmark::State &state) {
-  Size s = SizeOf(state);
-  int dw = s.w * Percent / 100, dh = s.h * Percent / 100;
-  PixmanPicture src(s.w, s.h), dst(dw, dh);
-  pixman_transform_t t;
-  pixman_transform_init_scale(&t, pixman_double_to_fixed(double(s.w) / dw), pixman_double_to_fixed(double(s.h) / dh));
-  pixman_image_set_transform(src.image, &t);
-  pixman_image_set_filter(src.image, Smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
-  pixman_image_set_repeat(src.image, PIXMAN_REPEAT_PAD);
-  for (auto _ : state) pixman_image_composite32(PIXMAN_OP_SRC, src.image, nullptr, dst.image, 0, 0, 0, 0, 0, 0, dw, dh);
-}
-template <int Percent, int Smooth> void Scale_SDL2(benchmark::State &state) {
-  Size s = SizeOf(state);
-  int dw = s.w * Percent / 100, dh = s.h * Percent / 100;
-  SdlPicture src(s.w, s.h), dst(dw, dh);
-  SDL_SetSurfaceBlendMode(src.surface, SDL_BLENDMODE_NONE);
-  SDL_Rect to{0, 0, dw, dh};
-  for (auto _ : state) {
-    if (Smooth)
-      SDL_SoftStretchLinear(src.surface, nullptr, dst.surface, &to);
-    else
-      SDL_BlitScaled(src.surface, nullptr, dst.surface, &to);
+  auto ours = [&] { ScalePixels(&req); };
+  if (kind == kPixman) {
+    PixmanPicture psrc(s.w, s.h), pdst(dw, dh);
+    pixman_transform_t t;
+    pixman_transform_init_scale(&t, pixman_double_to_fixed(double(s.w) / dw), pixman_double_to_fixed(double(s.h) / dh));
+    pixman_image_set_transform(psrc.image, &t);
+    pixman_image_set_filter(psrc.image, Smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
+    pixman_image_set_repeat(psrc.image, PIXMAN_REPEAT_PAD);
+    Pair(
+        state, "pixman", ours,
+        [&] { pixman_image_composite32(PIXMAN_OP_SRC, psrc.image, nullptr, pdst.image, 0, 0, 0, 0, 0, 0, dw, dh); },
+        [&] { return ApartFromPixman(dst, pdst, dw, dh); }, false,
+        [&](bool smooth) {
+          Refill(smooth, src.bitmap->pixels, s.w, s.h, src.bitmap->bytesPerRow / 4);
+          Refill(smooth, psrc.px.data(), s.w, s.h, s.w);
+        });
+  } else {
+    SdlPicture ssrc(s.w, s.h), sdst(dw, dh);
+    SDL_SetSurfaceBlendMode(ssrc.surface, SDL_BLENDMODE_NONE);
+    SDL_Rect to{0, 0, dw, dh};
+    Pair(
+        state, "sdl2", ours,
+        [&] {
+          if (Smooth) SDL_SoftStretchLinear(ssrc.surface, nullptr, sdst.surface, &to);
+          else SDL_BlitScaled(ssrc.surface, nullptr, sdst.surface, &to);
+        },
+        [&] { return ApartFromSdl(dst, sdst, dw, dh); }, false,
+        [&](bool smooth) {
+          Refill(smooth, src.bitmap->pixels, s.w, s.h, src.bitmap->bytesPerRow / 4);
+          Refill(smooth, static_cast<uint32_t *>(ssrc.surface->pixels), s.w, s.h, ssrc.surface->pitch / 4);
+        });
   }
+  FreeScaleBuffers(&buffers);
 }
 
 // ================= 30 degree rotation =================
@@ -246,30 +342,19 @@ Rotation Rotate30(int w, int h) {
 }
 
 // Our transform writes only the destination pixels that the rotated source covers (about
-// half the bounding box at 30 degrees); pixman writes the whole box. Both report the pixels
-// they write as items, and the label says how many, so the rates compare like with like.
-template <int Smooth> void Rotate_Ours(benchmark::State &state) {
+// half the bounding box at 30 degrees); pixman writes the whole box, transparent black outside.
+// Both pictures start cleared, so they agree outside too.
+template <int Smooth>
+void Rotate(benchmark::State &state, PeerKind) {
   Size s = SizeOf(state);
   Rotation t = Rotate30(s.w, s.h);
   OurPicture src(s.w, s.h), dst(t.dw, t.dh);
+  int pitch = dst.bitmap->bytesPerRow / 4;
+  for (int y = 0; y < t.dh; y++) std::memset(dst.bitmap->pixels + size_t(y) * pitch, 0, size_t(t.dw) * 4);
   qmTransformRequest req{src.bitmap->pixels, nullptr, nullptr, dst.bitmap->pixels, nullptr, nullptr,
                          s.w, s.h, t.dw, t.dh, src.bitmap->bytesPerRow / 4, 0, 0, dst.bitmap->bytesPerRow / 4, 0, 0,
                          t.a, t.b, t.c, t.d, t.e, t.f, Smooth, 11, 4};
-  // Written pixels: those that no longer hold the clear value after one run.
-  int pitch = dst.bitmap->bytesPerRow / 4;
-  for (int y = 0; y < t.dh; y++) std::memset(dst.bitmap->pixels + size_t(y) * pitch, 0, size_t(t.dw) * 4);
-  TransformPixels(&req);
-  int64_t written = 0;
-  for (int y = 0; y < t.dh; y++)
-    for (int x = 0; x < t.dw; x++) written += dst.bitmap->pixels[size_t(y) * pitch + x] != 0;
-  for (auto _ : state) TransformPixels(&req);
-  state.SetItemsProcessed(int64_t(state.iterations()) * written);
-  state.SetLabel("writes " + std::to_string(written) + " of " + std::to_string(int64_t(t.dw) * t.dh) + " px");
-}
-template <int Smooth> void Rotate_Pixman(benchmark::State &state) {
-  Size s = SizeOf(state);
-  Rotation t = Rotate30(s.w, s.h);
-  PixmanPicture src(s.w, s.h), dst(t.dw, t.dh);
+  PixmanPicture psrc(s.w, s.h), pdst(t.dw, t.dh);
   // pixman maps destination to source: the inverse of the forward matrix.
   pixman_f_transform_t fwd, inv;
   pixman_f_transform_init_identity(&fwd);
@@ -278,82 +363,35 @@ template <int Smooth> void Rotate_Pixman(benchmark::State &state) {
   pixman_f_transform_invert(&inv, &fwd);
   pixman_transform_t fixed;
   pixman_transform_from_pixman_f_transform(&fixed, &inv);
-  pixman_image_set_transform(src.image, &fixed);
-  pixman_image_set_filter(src.image, Smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
-  for (auto _ : state)
-    pixman_image_composite32(PIXMAN_OP_SRC, src.image, nullptr, dst.image, 0, 0, 0, 0, 0, 0, t.dw, t.dh);
-  state.SetItemsProcessed(int64_t(state.iterations()) * t.dw * t.dh);
-  state.SetLabel("writes " + std::to_string(int64_t(t.dw) * t.dh) + " of " + std::to_string(int64_t(t.dw) * t.dh) + " px");
+  pixman_image_set_transform(psrc.image, &fixed);
+  pixman_image_set_filter(psrc.image, Smooth ? PIXMAN_FILTER_BILINEAR : PIXMAN_FILTER_NEAREST, nullptr, 0);
+  Pair(
+      state, "pixman", [&] { TransformPixels(&req); },
+      [&] { pixman_image_composite32(PIXMAN_OP_SRC, psrc.image, nullptr, pdst.image, 0, 0, 0, 0, 0, 0, t.dw, t.dh); },
+      [&] { return ApartFromPixman(dst, pdst, t.dw, t.dh); }, false,
+      [&](bool smooth) {
+        Refill(smooth, src.bitmap->pixels, s.w, s.h, src.bitmap->bytesPerRow / 4);
+        Refill(smooth, psrc.px.data(), s.w, s.h, s.w);
+      });
 }
+
+#define QM_GRAPHICS_PAIRS(name, fn)                                                                        \
+  BENCHMARK_CAPTURE(fn, name##_pixman, kPixman)->Apply(Sizes)->UseManualTime()->Iterations(11);            \
+  BENCHMARK_CAPTURE(fn, name##_sdl2, kSdl)->Apply(Sizes)->UseManualTime()->Iterations(11)
+QM_GRAPHICS_PAIRS(Copy, Copy);
+QM_GRAPHICS_PAIRS(MaskedCopy, MaskedCopy);
+QM_GRAPHICS_PAIRS(AlphaBlend, AlphaBlend);
+void ScaleNearestHalf(benchmark::State &state, PeerKind kind) { Scale<50, 0>(state, kind); }
+void ScaleNearestDouble(benchmark::State &state, PeerKind kind) { Scale<200, 0>(state, kind); }
+void ScaleSmoothHalf(benchmark::State &state, PeerKind kind) { Scale<50, 1>(state, kind); }
+void ScaleSmoothDouble(benchmark::State &state, PeerKind kind) { Scale<200, 1>(state, kind); }
+void Rotate30Nearest(benchmark::State &state, PeerKind kind) { Rotate<0>(state, kind); }
+void Rotate30Smooth(benchmark::State &state, PeerKind kind) { Rotate<1>(state, kind); }
+QM_GRAPHICS_PAIRS(ScaleNearestHalf, ScaleNearestHalf);
+QM_GRAPHICS_PAIRS(ScaleNearestDouble, ScaleNearestDouble);
+QM_GRAPHICS_PAIRS(ScaleSmoothHalf, ScaleSmoothHalf);
+QM_GRAPHICS_PAIRS(ScaleSmoothDouble, ScaleSmoothDouble);
+BENCHMARK_CAPTURE(Rotate30Nearest, pixman, kPixman)->Apply(Sizes)->UseManualTime()->Iterations(11);
+BENCHMARK_CAPTURE(Rotate30Smooth, pixman, kPixman)->Apply(Sizes)->UseManualTime()->Iterations(11);
 
 } // namespace
-
-BENCHMARK(Copy_Ours)->Apply(Sizes);
-BENCHMARK(Copy_Pixman)->Apply(Sizes);
-BENCHMARK(Copy_SDL2)->Apply(Sizes);
-BENCHMARK(MaskedCopy_Ours)->Apply(Sizes);
-BENCHMARK(MaskedCopy_Pixman)->Apply(Sizes);
-BENCHMARK(MaskedCopy_SDL2)->Apply(Sizes);
-BENCHMARK(AlphaBlend_Ours)->Apply(Sizes);
-BENCHMARK(AlphaBlend_Pixman)->Apply(Sizes);
-BENCHMARK(AlphaBlend_SDL2)->Apply(Sizes);
-BENCHMARK(Scale_Ours<50, 0>)->Name("ScaleNearestHalf_Ours")->Apply(Sizes);
-BENCHMARK(Scale_Pixman<50, 0>)->Name("ScaleNearestHalf_Pixman")->Apply(Sizes);
-BENCHMARK(Scale_SDL2<50, 0>)->Name("ScaleNearestHalf_SDL2")->Apply(Sizes);
-BENCHMARK(Scale_Ours<200, 0>)->Name("ScaleNearestDouble_Ours")->Apply(Sizes);
-BENCHMARK(Scale_Pixman<200, 0>)->Name("ScaleNearestDouble_Pixman")->Apply(Sizes);
-BENCHMARK(Scale_SDL2<200, 0>)->Name("ScaleNearestDouble_SDL2")->Apply(Sizes);
-BENCHMARK(Scale_Ours<50, 1>)->Name("ScaleSmoothHalf_Ours")->Apply(Sizes);
-BENCHMARK(Scale_Pixman<50, 1>)->Name("ScaleSmoothHalf_Pixman")->Apply(Sizes);
-BENCHMARK(Scale_SDL2<50, 1>)->Name("ScaleSmoothHalf_SDL2")->Apply(Sizes);
-BENCHMARK(Scale_Ours<200, 1>)->Name("ScaleSmoothDouble_Ours")->Apply(Sizes);
-BENCHMARK(Scale_Pixman<200, 1>)->Name("ScaleSmoothDouble_Pixman")->Apply(Sizes);
-BENCHMARK(Scale_SDL2<200, 1>)->Name("ScaleSmoothDouble_SDL2")->Apply(Sizes);
-BENCHMARK(Rotate_Ours<0>)->Name("Rotate30Nearest_Ours")->Apply(Sizes);
-BENCHMARK(Rotate_Pixman<0>)->Name("Rotate30Nearest_Pixman")->Apply(Sizes);
-BENCHMARK(Rotate_Ours<1>)->Name("Rotate30Smooth_Ours")->Apply(Sizes);
-BENCHMARK(Rotate_Pixman<1>)->Name("Rotate30Smooth_Pixman")->Apply(Sizes);
-
-namespace {
-
-// Keeps each case's time per iteration, so that ours, each peer and the ratio are printed together.
-class RatioReporter : public benchmark::ConsoleReporter {
- public:
-  std::map<std::string, double> seconds;
-  void ReportRuns(const std::vector<Run> &runs) override {
-    for (const Run &r : runs)
-      if (r.iterations > 0 && !r.error_occurred) seconds[r.benchmark_name()] = r.GetAdjustedRealTime();
-    ConsoleReporter::ReportRuns(runs);
-  }
-};
-
-}  // namespace
-
-int main(int argc, char **argv) {
-  benchmark::Initialize(&argc, argv);
-  RatioReporter reporter;
-  benchmark::RunSpecifiedBenchmarks(&reporter);
-  std::printf("\n%-36s %10s %10s %10s %7s %7s\n", "case (us)", "ours", "pixman", "SDL2", "/pixman", "/SDL2");
-  for (const auto &[name, ours] : reporter.seconds) {
-    size_t at = name.find("_Ours");
-    if (at == std::string::npos) continue;
-    auto peer = [&](const char *which) {
-      auto it = reporter.seconds.find(name.substr(0, at) + which + name.substr(at + 5));
-      return it == reporter.seconds.end() ? 0.0 : it->second;
-    };
-    double px = peer("_Pixman"), sdl = peer("_SDL2");
-    std::printf("%-36s %10.1f", (name.substr(0, at) + name.substr(at + 5)).c_str(), ours);
-    for (double peerTime : {px, sdl}) {
-      if (peerTime > 0) std::printf(" %10.1f", peerTime);
-      else std::printf(" %10s", "-");
-    }
-    for (double peerTime : {px, sdl}) {
-      if (peerTime > 0) std::printf(" %7.2f", ours / peerTime);
-      else std::printf(" %7s", "-");
-    }
-    std::printf("\n");
-  }
-  std::printf("ratio: ours / peer time per run (below 1: ours faster); rotation: see the pixels each writes\n");
-  benchmark::Shutdown();
-  return 0;
-}

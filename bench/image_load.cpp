@@ -2,9 +2,9 @@
 // the same file in the same run: from the file to 32-bit words of 0xAARRGGBB (B, G, R, A bytes
 // in memory). PNG: libpng's simplified read to B, G, R, A bytes. JPEG: TurboJPEG's decompression
 // of the file read into memory to B, G, R, X. BMP: SDL2's SDL_LoadBMP and its conversion of the
-// surface to ARGB8888. Each side is its own bench, timed in CPU time; compare ours / peer of
-// one run (with --benchmark_enable_random_interleaving and repetitions: medians). Each peer
-// bench first checks once that its picture is ours: the colours of every pixel equal.
+// surface to ARGB8888. The two sides alternate round by round (bench/side_by_side.h), CPU
+// and wall time each, after a check, once, that the peer's picture is ours: the colours of
+// every pixel equal.
 // The pictures are made by the picture tests' peer (PIL) in a temporary folder.
 #include <SDL.h>
 #include <benchmark/benchmark.h>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "media/image/imageload.h"
 #include "platform/memory.h"
 
@@ -125,24 +126,31 @@ bool SamePicture(benchmark::State &state, const std::string &path, Loader peer) 
   return false;
 }
 
-void Ours(benchmark::State &state, const char *name) {
-  const std::string path = Picture(name);
-  for (auto _ : state)
-    if (!LoadOurs(path, nullptr)) state.SkipWithError("the loader failed");
-}
-
-void Peer(benchmark::State &state, const char *name, Loader peer) {
+// Ours and the peer in alternating rounds (bench/side_by_side.h), after the check that both
+// load the same picture.
+void OursVersusPeer(benchmark::State &state, const char *name, Loader peer, const char *peerName) {
   const std::string path = Picture(name);
   if (!SamePicture(state, path, peer)) return;
+  bool failed = false;
+  qmSideBySide s;
   for (auto _ : state)
-    if (!peer(path, nullptr)) state.SkipWithError("the peer failed");
+    s.Round(
+        state, [&] { failed |= !LoadOurs(path, nullptr); }, [&] { failed |= !peer(path, nullptr); });
+  if (failed) state.SkipWithError("a loader failed");
+  s.Report(state, peerName);
 }
 
-BENCHMARK_CAPTURE(Ours, png, "big.png")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Peer, png_libpng, "big.png", LoadPngPeer)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, jpeg, "big.jpg")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Peer, jpeg_turbojpeg, "big.jpg", LoadJpegPeer)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Ours, bmp, "big.bmp")->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Peer, bmp_sdl, "big.bmp", LoadBmpPeer)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursVersusPeer, png, "big.png", LoadPngPeer, "libpng")
+    ->UseManualTime()
+    ->Iterations(21)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursVersusPeer, jpeg, "big.jpg", LoadJpegPeer, "turbojpeg")
+    ->UseManualTime()
+    ->Iterations(21)
+    ->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(OursVersusPeer, bmp, "big.bmp", LoadBmpPeer, "sdl")
+    ->UseManualTime()
+    ->Iterations(21)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace

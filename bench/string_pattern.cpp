@@ -1,14 +1,15 @@
 // PatternReplaceStr over a 1 MB text, next to lua5.1's string.gsub doing the same replacement
-// on the same text. Both are timed by their process's CPU clock around the replacements alone
-// (lua5.1 by os.clock), and the peer's result and count must equal ours.
+// on the same text, in alternating rounds (bench/side_by_side.h). Ours is timed around the
+// call, lua5.1 by its own os.clock around the replacement alone; the peer's result and count
+// are checked once against ours.
 #include <benchmark/benchmark.h>
 
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <string>
 
+#include "bench/side_by_side.h"
 #include "player/string/lib_string.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
@@ -70,13 +71,6 @@ std::string ReadFile(const std::string &path) {
   return text;
 }
 
-// The process's CPU seconds: the clock lua5.1's os.clock reads, so both sides use the same one.
-double CpuSeconds() {
-  timespec ts;
-  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-  return double(ts.tv_sec) + 1e-9 * double(ts.tv_nsec);
-}
-
 void BM_PatternReplace1MB(benchmark::State &state) {
   const Case &c = kCases[state.range(0)];
   state.SetLabel(std::string(c.pattern) + " -> " + c.repl);
@@ -87,31 +81,16 @@ void BM_PatternReplace1MB(benchmark::State &state) {
   int fn = vm_gettop(vm.L);
   vm_pushlstring(vm.L, text.data(), text.size());  // made once, as the peer's subject string is
   int subject = vm_gettop(vm.L);
-  std::string result;
-  long count = -1;
-  double cpu0 = CpuSeconds();
-  for (auto _ : state) {
+  bool failed = false;
+  auto ours = [&] {
+    vm_settop(vm.L, subject);
     vm_pushvalue(vm.L, fn);
     vm_pushvalue(vm.L, subject);
     vm_pushstring(vm.L, c.pattern);
     vm_pushstring(vm.L, c.repl);
-    if (vm_pcall(vm.L, 3, 2, 0) != 0) {
-      state.SkipWithError("PatternReplaceStr failed");
-      return;
-    }
-    benchmark::DoNotOptimize(vm_strlen(vm.L, -2));
-    state.PauseTiming();
-    double paused = CpuSeconds();
-    if (result.empty()) {  // the first result is kept for the check against the peer
-      result.assign(vm_tostring(vm.L, -2), vm_strlen(vm.L, -2));
-      count = long(vm_tonumber(vm.L, -1));
-    }
-    vm_settop(vm.L, subject);
-    cpu0 += CpuSeconds() - paused;
-    state.ResumeTiming();
-  }
-  double ours = (CpuSeconds() - cpu0) / double(state.iterations());
-  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
+    if (vm_pcall(vm.L, 3, 2, 0) != 0) failed = true;
+    else benchmark::DoNotOptimize(vm_strlen(vm.L, -2));
+  };
   char outPath[] = "/tmp/qm_bench_gsub_XXXXXX";
   int fd = mkstemp(outPath);
   if (fd < 0) {
@@ -119,20 +98,31 @@ void BM_PatternReplace1MB(benchmark::State &state) {
     return;
   }
   close(fd);
+  // Both results once: ours and lua5.1's text and count must be equal.
+  ours();
   long luaCount = -1;
-  double lua = LuaSeconds(c, 5, outPath, &luaCount);
+  bool luaRan = LuaSeconds(c, 1, outPath, &luaCount) > 0;
   std::string luaResult = ReadFile(outPath);
-  std::remove(outPath);
-  state.counters["ours_cpu_ms"] = ours * 1e3;
-  if (lua > 0) {
-    if (luaResult != result || luaCount != count) {
-      state.SkipWithError("PatternReplaceStr and gsub disagree");
-      return;
-    }
-    state.counters["lua5.1_cpu_ms"] = lua * 1e3;
-    state.counters["ours_over_lua"] = ours / lua;  // below 1: faster than lua5.1
+  bool same = !failed && luaRan && luaCount == long(vm_tonumber(vm.L, -1)) &&
+              luaResult == std::string(vm_tostring(vm.L, -2), vm_strlen(vm.L, -2));
+  if (!same) {
+    std::remove(outPath);
+    state.SkipWithError(failed ? "PatternReplaceStr failed" : !luaRan ? "lua5.1 did not run" : "PatternReplaceStr and gsub disagree");
+    return;
   }
+  // lua5.1 reports the CPU time of its replacements alone (os.clock), without its start-up or
+  // the building of its text; ours is timed around the call.
+  qmSideBySide s;
+  for (auto _ : state)
+    s.RoundTimedBy(state, ours, [&] {
+      long count;
+      double seconds = LuaSeconds(c, 1, outPath, &count);
+      return qmBenchTimes{seconds, seconds};
+    });
+  std::remove(outPath);
+  s.Report(state, "lua5.1");
+  state.SetBytesProcessed(int64_t(state.iterations()) * int64_t(text.size()));
 }
-BENCHMARK(BM_PatternReplace1MB)->DenseRange(0, 3)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_PatternReplace1MB)->DenseRange(0, 3)->UseManualTime()->Iterations(9)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -5,8 +5,8 @@
 // em, so SDL2_ttf opens Vera at 19 points (72 dpi: 19 pixels to the em). Each SDL2_ttf bench
 // first checks once that a line of ours and of the peer's has the same ink: the same height of
 // inked pixels within a pixel, the same width within two (the two round advances apart), and
-// the same sum of coverage within 1 %.
-// The ratio that matters is ours / peer per case (goal: at or below 1.0).
+// the same sum of coverage within 1 %. Ours and SDL2_ttf alternate round by round
+// (bench/side_by_side.h); the ratio that matters is ours / peer per case (goal: at or below 1.0).
 #include <SDL.h>
 #include <SDL_ttf.h>
 #include <benchmark/benchmark.h>
@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
 #include "graphics/alphaops.h"
@@ -157,21 +158,29 @@ std::vector<std::string> Texts(TextCase c) {
   return {p};
 }
 
-void Text_Ours(benchmark::State &state, TextCase c) {
-  auto texts = Texts(c);
-  qmBitmap *screen = AllocBitmap(1920, 1080);
-  for (auto _ : state)
-    for (std::string &t : texts) OurDraw(t, screen);
-  FreeBitmap(screen);
-}
-
-void Text_SdlTtf(benchmark::State &state, TextCase c) {
+// Rounds alternate ours and SDL2_ttf (bench/side_by_side.h), each side drawing its texts batch
+// times a round.
+void TextVersusSdlTtf(benchmark::State &state, TextCase c) {
   if (!SameInk(state)) return;
-  const auto texts = Texts(c);
-  SDL_Surface *screen = SDL_CreateRGBSurfaceWithFormat(0, 1920, 1080, 32, SDL_PIXELFORMAT_ARGB8888);
+  auto texts = Texts(c);
+  const int batch = c == kPage ? 2 : 10;
+  qmBitmap *ours = AllocBitmap(1920, 1080);
+  SDL_Surface *peer = SDL_CreateRGBSurfaceWithFormat(0, 1920, 1080, 32, SDL_PIXELFORMAT_ARGB8888);
+  qmSideBySide s;
   for (auto _ : state)
-    for (const std::string &t : texts) PeerDraw(t, c != kShortLines, screen);
-  SDL_FreeSurface(screen);
+    s.Round(
+        state,
+        [&] {
+          for (int i = 0; i < batch; i++)
+            for (std::string &t : texts) OurDraw(t, ours);
+        },
+        [&] {
+          for (int i = 0; i < batch; i++)
+            for (const std::string &t : texts) PeerDraw(t, c != kShortLines, peer);
+        });
+  s.Report(state, "sdl_ttf");
+  SDL_FreeSurface(peer);
+  FreeBitmap(ours);
 }
 
 // The floor: FreeType loading and rendering every glyph, nothing cached, nothing placed.
@@ -195,42 +204,44 @@ void Paragraph_FreeTypeLoop(benchmark::State &state) {
   FT_Done_FreeType(lib);
 }
 
-void Widths_Ours(benchmark::State &state) {
-  auto strings = ShortStrings();
-  qmTextStyle style{QM_STYLE_ANTIALIAS, 0xFFFFFF, 0, 0, 4, 3, 2, OurFont()};
-  for (auto _ : state) {
-    long total = 0;
-    for (const std::string &s : strings) {
-      qmTextExtent e;
-      ComputeTextExtent(s.data(), int32_t(s.size()), 0, &e, &style);
-      total += e.width;
-    }
-    benchmark::DoNotOptimize(total);
-  }
-}
-
-void Widths_SdlTtf(benchmark::State &state) {
+// The widths of the short strings; both totals are compared once (within the two fonts'
+// rounding of advances: 2 pixels a string).
+void WidthsVersusSdlTtf(benchmark::State &state) {
   if (!SameInk(state)) return;
   auto strings = ShortStrings();
-  for (auto _ : state) {
+  qmTextStyle style{QM_STYLE_ANTIALIAS, 0xFFFFFF, 0, 0, 4, 3, 2, OurFont()};
+  long oursTotal = 0, peerTotal = 0;
+  auto ours = [&] {
     long total = 0;
-    for (const std::string &s : strings) {
+    for (const std::string &t : strings) {
+      qmTextExtent e;
+      ComputeTextExtent(t.data(), int32_t(t.size()), 0, &e, &style);
+      total += e.width;
+    }
+    oursTotal = total;
+  };
+  auto peer = [&] {
+    long total = 0;
+    for (const std::string &t : strings) {
       int w = 0, h = 0;
-      TTF_SizeUTF8(PeerFont(), s.c_str(), &w, &h);
+      TTF_SizeUTF8(PeerFont(), t.c_str(), &w, &h);
       total += w;
     }
-    benchmark::DoNotOptimize(total);
-  }
+    peerTotal = total;
+  };
+  ours();
+  peer();
+  state.counters["width_ours/peer"] = double(oursTotal) / double(std::max(peerTotal, 1L));
+  if (std::abs(oursTotal - peerTotal) > 2 * long(strings.size())) return state.SkipWithError("the widths differ");
+  qmSideBySide s;
+  for (auto _ : state) s.Round(state, ours, peer);
+  s.Report(state, "sdl_ttf");
 }
 
-BENCHMARK_CAPTURE(Text_Ours, ShortLine, kShortLines)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Text_SdlTtf, ShortLine, kShortLines)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Text_Ours, Paragraph, kParagraph)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Text_SdlTtf, Paragraph, kParagraph)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Text_Ours, Page, kPage)->Unit(benchmark::kMillisecond);
-BENCHMARK_CAPTURE(Text_SdlTtf, Page, kPage)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(TextVersusSdlTtf, ShortLine, kShortLines)->UseManualTime()->Iterations(11)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(TextVersusSdlTtf, Paragraph, kParagraph)->UseManualTime()->Iterations(11)->Unit(benchmark::kMillisecond);
+BENCHMARK_CAPTURE(TextVersusSdlTtf, Page, kPage)->UseManualTime()->Iterations(11)->Unit(benchmark::kMillisecond);
 BENCHMARK(Paragraph_FreeTypeLoop)->Unit(benchmark::kMillisecond);
-BENCHMARK(Widths_Ours)->Unit(benchmark::kMillisecond);
-BENCHMARK(Widths_SdlTtf)->Unit(benchmark::kMillisecond);
+BENCHMARK(WidthsVersusSdlTtf)->UseManualTime()->Iterations(11)->Unit(benchmark::kMillisecond);
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The transitions' per-frame kernels on a 1920x1080 picture: the threshold plane into an alpha
 // plane next to OpenCV doing the same (compare the map with the level, copy the source bytes
 // through that mask into a cleared plane), and a 16-strip row wave next to memcpy of the same
-// rows. Outputs are compared once before timing.
+// rows. Outputs are compared once before timing; each pair runs in alternating rounds.
 #include <benchmark/benchmark.h>
 
 #include <opencv2/core.hpp>
@@ -9,8 +9,10 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "graphics/transition_kernels.h"
 
 namespace {
@@ -55,24 +57,38 @@ struct Check {
   }
 } check;
 
-void BM_ThresholdAlpha_Ours(benchmark::State &state) {
-  Planes p;
-  for (auto _ : state) {
-    OursAlpha(p);
-    benchmark::DoNotOptimize(p.dst.data());
-  }
+// Rounds alternate ours and the peer (bench/side_by_side.h), each side doing its work batch
+// times a round so that a round lasts milliseconds.
+void Rounds(benchmark::State &state, const char *peerName, int batch, const std::function<void()> &ours,
+            const std::function<void()> &peer) {
+  qmSideBySide s;
+  for (auto _ : state)
+    s.Round(
+        state,
+        [&] {
+          for (int i = 0; i < batch; i++) ours();
+        },
+        [&] {
+          for (int i = 0; i < batch; i++) peer();
+        });
+  s.Report(state, peerName);
 }
-BENCHMARK(BM_ThresholdAlpha_Ours)->Unit(benchmark::kMicrosecond);
 
-void BM_ThresholdAlpha_OpenCV(benchmark::State &state) {
-  Planes p;
+void BM_ThresholdAlphaVersusOpenCV(benchmark::State &state) {
+  Planes ours, peer;
   cv::Mat shown;
-  for (auto _ : state) {
-    PeerAlpha(p, shown);
-    benchmark::DoNotOptimize(p.dst.data());
-  }
+  Rounds(
+      state, "opencv", 20,
+      [&] {
+        OursAlpha(ours);
+        benchmark::DoNotOptimize(ours.dst.data());
+      },
+      [&] {
+        PeerAlpha(peer, shown);
+        benchmark::DoNotOptimize(peer.dst.data());
+      });
 }
-BENCHMARK(BM_ThresholdAlpha_OpenCV)->Unit(benchmark::kMicrosecond);
+BENCHMARK(BM_ThresholdAlphaVersusOpenCV)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 
 void BM_ThresholdMask_Ours(benchmark::State &state) {
   Planes p;
@@ -90,28 +106,37 @@ BENCHMARK(BM_ThresholdMask_Ours)->Unit(benchmark::kMicrosecond);
 // those rows.
 constexpr int kStrips = 16, kPosition = 500;
 
-void BM_WaveRows_Ours(benchmark::State &state) {
-  std::vector<uint32_t> src(size_t(kW) * kH, 0x11223344), dst(size_t(kW) * kH);
+void WaveOurs(const std::vector<uint32_t> &src, std::vector<uint32_t> *dst) {
   std::vector<double> offsets(kStrips, 0.0);
-  for (auto _ : state) {
-    qmWaveRequest r{};
-    r.src = src.data(), r.dst = dst.data(), r.offsets = offsets.data();
-    r.srcPitch = r.dstPitch = kW, r.width = kW, r.height = kH;
-    r.strips = kStrips, r.position = kPosition, r.bytesPerPixel = 4;
-    WavePixels(&r);
-    benchmark::DoNotOptimize(dst.data());
-  }
+  qmWaveRequest r{};
+  r.src = src.data(), r.dst = dst->data(), r.offsets = offsets.data();
+  r.srcPitch = r.dstPitch = kW, r.width = kW, r.height = kH;
+  r.strips = kStrips, r.position = kPosition, r.bytesPerPixel = 4;
+  WavePixels(&r);
 }
-BENCHMARK(BM_WaveRows_Ours);
 
-void BM_WaveRows_Memcpy(benchmark::State &state) {
-  std::vector<uint32_t> src(size_t(kW) * kH, 0x11223344), dst(size_t(kW) * kH);
-  for (auto _ : state) {
-    for (int i = 0; i < kStrips; i++)
-      std::memcpy(&dst[size_t(kPosition - kStrips + 1 + i) * kW], &src[size_t(kPosition) * kW], kW * 4);
-    benchmark::DoNotOptimize(dst.data());
-  }
+void WaveMemcpy(const std::vector<uint32_t> &src, std::vector<uint32_t> *dst) {
+  for (int i = 0; i < kStrips; i++)
+    std::memcpy(&(*dst)[size_t(kPosition - kStrips + 1 + i) * kW], &src[size_t(kPosition) * kW], kW * 4);
 }
-BENCHMARK(BM_WaveRows_Memcpy);
+
+void BM_WaveRowsVersusMemcpy(benchmark::State &state) {
+  std::vector<uint32_t> src(size_t(kW) * kH), ours(size_t(kW) * kH), peer(size_t(kW) * kH);
+  for (size_t i = 0; i < src.size(); i++) src[i] = uint32_t(i) * 2654435761u;
+  WaveOurs(src, &ours);
+  WaveMemcpy(src, &peer);
+  if (ours != peer) return state.SkipWithError("the wave's rows are not memcpy's");
+  Rounds(
+      state, "memcpy", 1000,
+      [&] {
+        WaveOurs(src, &ours);
+        benchmark::DoNotOptimize(ours.data());
+      },
+      [&] {
+        WaveMemcpy(src, &peer);
+        benchmark::DoNotOptimize(peer.data());
+      });
+}
+BENCHMARK(BM_WaveRowsVersusMemcpy)->UseManualTime()->Iterations(15)->Unit(benchmark::kMillisecond);
 
 }  // namespace

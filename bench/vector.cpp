@@ -1,7 +1,7 @@
 // Paths drawn by the vectorgraphics engine through the vector plug-in on a 1920x1080 picture,
 // next to cairo drawing the same paths straight onto an image surface of the same size in the
-// same run. Half the paths are filled (stars and circles), half stroked (round-capped
-// polylines), all anti-aliased; both pictures are compared once before timing.
+// same run, in alternating rounds. Half the paths are filled (stars and circles), half stroked
+// (round-capped polylines), all anti-aliased; both pictures are compared once before timing.
 #include <benchmark/benchmark.h>
 #include <cairo.h>
 #include <dlfcn.h>
@@ -12,6 +12,7 @@
 #include <random>
 #include <vector>
 
+#include "bench/side_by_side.h"
 #include "display/safeblt.h"
 #include "graphics/bitmap.h"
 #include "graphics/blit.h"
@@ -189,21 +190,17 @@ void CheckOnce() {
   }
 }
 
-void OursPaths(benchmark::State &state) {
+// Both sides in alternating rounds (bench/side_by_side.h), process CPU time and wall time.
+void PathsVersusCairo(benchmark::State &state) {
   CheckOnce();
   Ours o;
-  for (auto _ : state) o.Draw();
-  state.SetItemsProcessed(state.iterations() * kPaths);
-}
-
-void CairoPaths(benchmark::State &state) {
-  CheckOnce();
   Peer p;
-  for (auto _ : state) p.Draw();
+  qmSideBySide s;
+  for (auto _ : state) s.Round(state, [&] { o.Draw(); }, [&] { p.Draw(); });
+  s.Report(state, "cairo");
   state.SetItemsProcessed(state.iterations() * kPaths);
 }
 
 }  // namespace
 
-BENCHMARK(OursPaths)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
-BENCHMARK(CairoPaths)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(PathsVersusCairo)->UseManualTime()->Iterations(11)->Unit(benchmark::kMillisecond);

@@ -1,6 +1,7 @@
 #include "io/network/connection.h"
 
 #include <arpa/inet.h>
+#include <sys/mman.h>
 #include <sys/socket.h>
 
 #include <algorithm>
@@ -149,9 +150,9 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
   if (uint32_t code = CreateTcpSocket(&s)) return code;
   s->timeout.start = GetTimeSeconds();
   sockaddr_in sa;
-  uint32_t code = ResolveAddress(host, port, &sa);
-  // "*" names no host to connect to: the connect fails for want of an address family.
-  if (!code && std::strcmp(host, "*") == 0) sa.sin_family = AF_UNSPEC;
+  // "*" names no host to connect to: the connect fails for want of an address family. (A
+  // connect without one would be taken by the system as a disconnect, and succeed.)
+  uint32_t code = std::strcmp(host, "*") == 0 ? SocketFailure(EAFNOSUPPORT) : ResolveAddress(host, port, &sa);
   if (!code) {
     uint32_t stopped = 0;
     int st = SocketConnectPolled(s->handle, reinterpret_cast<sockaddr *>(&sa), sizeof sa, timeoutMs, w->service,
@@ -169,6 +170,27 @@ uint32_t ConnectTcpSocket(const char *host, uint16_t port, uint32_t timeoutMs, c
   return 0;
 }
 
+namespace {
+
+// A large body is written once, front to back, into pages nobody touched yet. Had in one call
+// when the room is made, they cost the kernel far less than a fault each as the bytes arrive.
+constexpr size_t kPopulateAtOnce = 1 << 20;
+
+void PopulatePages(uint8_t *from, size_t n) {
+#ifdef MADV_POPULATE_WRITE
+  const uintptr_t page = 4096;
+  uintptr_t start = (reinterpret_cast<uintptr_t>(from) + page - 1) & ~(page - 1);
+  uintptr_t end = (reinterpret_cast<uintptr_t>(from) + n) & ~(page - 1);
+  // Refused on older kernels: the pages then come one fault at a time, as without it.
+  if (end > start) madvise(reinterpret_cast<void *>(start), end - start, MADV_POPULATE_WRITE);
+#else
+  (void)from;
+  (void)n;
+#endif
+}
+
+}  // namespace
+
 qmByteBuffer::~qmByteBuffer() {
   if (storage && data) storage->release(storage->ud, data);
   else std::free(data);
@@ -183,6 +205,7 @@ bool qmByteBuffer::Reserve(size_t more) {
   auto *grown = storage ? storage->resize(storage->ud, data, length, want)
                         : static_cast<uint8_t *>(std::realloc(data, want));
   if (!grown) return false;
+  if (want - length >= kPopulateAtOnce) PopulatePages(grown + length, want - length);
   data = grown;
   capacity = want;
   return true;
@@ -225,6 +248,9 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
   int st = 0;
   uint8_t line[kNetBufferSize];
   uint8_t *scratch = nullptr;
+  bool reporting = c->progress && w->progress;
+  size_t piece = reporting && c->progressPiece ? c->progressPiece : SIZE_MAX;
+  size_t unreported = 0;  // bytes taken since the last report
   for (;;) {
     if (w->service && (code = w->service(w->ud))) break;
     if (PastDeadline(w)) {
@@ -236,6 +262,7 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
     if (s->first == s->last) {
       size_t want = mode == RECEIVEBYTES ? size_t(std::min<uint64_t>(count - got, kBulkPiece))
                                          : mode == RECEIVEALL ? kBulkPiece : 0;
+      want = std::min(want, piece - unreported);
       if (want > kNetBufferSize) {
         uint8_t *into;
         if (sink->memory) {
@@ -268,9 +295,9 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
       const uint8_t *p = s->data + s->first;
       size_t avail = s->last - s->first, keep = avail;
       const uint8_t *out = p;
-      take = avail;
+      take = keep = mode == RECEIVELINE ? avail : std::min(avail, piece - unreported);
       if (mode == RECEIVEBYTES) {
-        take = keep = size_t(std::min<uint64_t>(avail, count - got));
+        take = keep = size_t(std::min<uint64_t>(take, count - got));
         done = got + take == count;
       } else if (mode == RECEIVELINE) {
         const void *lf = std::memchr(p, '\n', avail);
@@ -293,6 +320,8 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
         continue;
       }
       if (st == 0) continue;
+      // The peer's close ends the bytes: the last piece is reported like the others.
+      if (st == SOCK_CLOSED && mode == RECEIVEALL && reporting && unreported) code = CallProgress(w, c);
       break;
     }
     lastData = GetTimeSeconds();
@@ -300,9 +329,13 @@ uint32_t ReceiveWithProgress(const qmNetWait *w, qmConnection *c, int32_t mode, 
     s->received += take;
     got += take;
     if (code) break;
-    if (c->progress && w->progress) {
+    if (reporting) {
       c->progressCount += take;
-      if ((code = CallProgress(w, c))) break;
+      unreported += take;
+      if (unreported >= piece || piece == SIZE_MAX || done) {
+        unreported = 0;
+        if ((code = CallProgress(w, c))) break;
+      }
     }
     if (done) {
       st = 0;

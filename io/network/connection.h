@@ -30,6 +30,9 @@ struct qmConnection {
   uint32_t progress;     // a transfer wants its callback called
   uint64_t progressCount, progressTotal;
   uint32_t progressUserData;  // the callback gets a user-data value
+  // A receive reports every this many bytes and once more at its end, so that a script sees
+  // the same pieces however the bytes arrive; 0: after every read.
+  uint32_t progressPiece;
 };
 
 struct qmServer {

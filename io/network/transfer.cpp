@@ -21,6 +21,9 @@ constexpr int kMaxInterimReplies = 16;  // "100 Continue" heads before the real 
 // A memory download reserves at most this much from a Content-Length; the rest grows with
 // what actually arrives, doubling up to the announced length and no further while it holds.
 constexpr uint64_t kMaxReserve = 1 << 20;
+// The pieces in which a download's progress callback sees the body: HTTP reads through the
+// connection's buffer, FTP data in half of it.
+constexpr uint32_t kHttpPiece = 8192, kFtpPiece = 4096;
 
 // A connection of the transfer's own: no script events, closed when it goes out of scope.
 struct OwnConnection {
@@ -116,21 +119,27 @@ struct Transfer {
     return qmNetSink{&out->data, nullptr, nullptr};
   }
 
-  void StartProgress(OwnConnection *oc, uint64_t total) {
+  // A download's callback sees the body in pieces of the given size.
+  void StartProgress(OwnConnection *oc, uint64_t total, uint32_t piece) {
     oc->c.progress = req.progress;
+    oc->c.progressPiece = piece;
     oc->c.progressCount = 0;
     oc->c.progressTotal = total;
     oc->c.progressUserData = req.progressUserData;
   }
 
-  // Receives exactly count bytes (discard: into a scratch string).
+  // Receives exactly count bytes (discard: into a scratch string, neither counted nor
+  // reported: the script's count is the body's).
   uint32_t Exactly(OwnConnection *oc, uint64_t count, bool discard) {
     if (count == 0) return 0;
     qmByteBuffer scratch;
     qmNetSink sink = discard ? qmNetSink{&scratch, nullptr, nullptr} : Sink();
     uint64_t got;
     int st;
+    uint32_t saved = oc->c.progress;
+    if (discard) oc->c.progress = 0;
     uint32_t code = ReceiveWithProgress(w, &oc->c, RECEIVEBYTES, count, 1, &sink, 0, &got, &st);
+    oc->c.progress = saved;
     if (!discard) out->count += got;
     return code ? code : ReceiveStatusError(st);
   }
@@ -213,7 +222,7 @@ uint32_t Transfer::Http(const qmUrl &url, const std::string &sendUrl, bool follo
 uint32_t Transfer::HttpBody(OwnConnection *oc, const qmHttpHeaders &h) {
   if (uint32_t code = OpenOutput()) return code;
   PaceStarts();
-  StartProgress(oc, h.contentLength > 0 ? uint64_t(h.contentLength) : 16384);
+  StartProgress(oc, h.contentLength > 0 ? uint64_t(h.contentLength) : 16384, kHttpPiece);
   if (!file && !h.chunked && h.contentLength >= 0 && uint64_t(h.contentLength) <= SIZE_MAX - out->data.length)
     out->data.expected = out->data.length + size_t(h.contentLength);
   if (!file && h.contentLength > 0 && !out->data.Reserve(size_t(std::min<uint64_t>(uint64_t(h.contentLength), kMaxReserve))))
@@ -292,10 +301,10 @@ uint32_t Transfer::Ftp(const qmUrl &url) {
   PaceStarts();
   if (!req.upload) {
     if (uint32_t e = OpenOutput()) return e;
-    StartProgress(&data, code == 150 ? ParseFtpSize(text) : 0);
+    StartProgress(&data, code == 150 ? ParseFtpSize(text) : 0, kFtpPiece);
     if (uint32_t e = ToClose(&data)) return e;
   } else {
-    StartProgress(&data, req.inFile ? req.inSize : req.inData.size());
+    StartProgress(&data, req.inFile ? req.inSize : req.inData.size(), 0);
     uint64_t total = 0;
     if (req.inFile) {
       std::string piece(kNetBufferSize, '\0');

@@ -7,6 +7,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <memory>
 
 #include <cstdio>
@@ -62,4 +63,47 @@ struct NetVm : DosVm {
   std::string Url(int port, const std::string &path) const {
     return "http://127.0.0.1:" + std::to_string(port) + path;
   }
+};
+
+// nginx serving root/www on a free loopback port (root/www/moved answers 302 to /big.bin),
+// stopped with the peer; port() is 0 when nginx is missing or did not start.
+class NginxPeer {
+ public:
+  explicit NginxPeer(const std::string &root) : pidFile_(root + "/nginx.pid") {
+    if (access("/usr/sbin/nginx", X_OK) != 0) return;
+    std::string www = root + "/www", logs = root + "/logs";
+    std::filesystem::create_directories(www);
+    std::filesystem::create_directories(logs);
+    // nginx's workers may run as another user: they must be able to read the files.
+    for (const std::string &p : {root, www}) std::filesystem::permissions(p, std::filesystem::perms(0755));
+    int port;
+    {
+      NetVm probe;  // a port from the kernel, freed again for nginx
+      probe.One("CreateServer", {1, 0, "127.0.0.1"});
+      port = int(probe.One("GetLocalPort", {1, 115}).num);
+    }
+    WriteFileBytes(root + "/nginx.conf",
+                   "worker_processes 1; pid " + pidFile_ + "; error_log " + logs +
+                       "/error.log;\nevents {}\nhttp { access_log off; client_body_temp_path " + logs +
+                       "; server { listen 127.0.0.1:" + std::to_string(port) + "; root " + www +
+                       "; location = /moved { return 302 /big.bin; } } }\n");
+    server_ = std::make_unique<Peer>(std::vector<std::string>{
+        "/bin/sh", "-c",
+        "/usr/sbin/nginx -p " + root + " -c " + root + "/nginx.conf -g 'daemon off;' 2>/dev/null & echo " +
+            std::to_string(port) + "; wait"});
+    // Up once it answers; files put into www later are served as they are.
+    for (int i = 0; i < 250 && !port_; i++, usleep(20000)) {
+      std::string code = Shell("curl -s -o /dev/null -w '%{http_code}' http://127.0.0.1:" + std::to_string(port) + "/");
+      if (!code.empty() && code != "000") port_ = port;
+    }
+  }
+  ~NginxPeer() {
+    if (server_) std::system(("kill $(cat " + pidFile_ + ") 2>/dev/null").c_str());
+  }
+  int port() const { return port_; }
+
+ private:
+  std::string pidFile_;
+  std::unique_ptr<Peer> server_;
+  int port_ = 0;
 };

@@ -161,6 +161,7 @@ TEST(NetworkLibrary, ArgumentAndConnectFailures) {
       {"OpenConnection", {1, "127.0.0.1", 0}, ERR_WRONGUSAGE},
       {"OpenConnection", {1, "127.0.0.1", 65536}, ERR_WRONGUSAGE},
       {"OpenConnection", {1, "no-such-host.invalid", 80}, ERR_SOCKET},
+      {"OpenConnection", {1, "*", 80}, ERR_SOCKET},  // names no host: not a connection that succeeds
       {"CreateServer", {1, 70000}, ERR_WRONGUSAGE},
       {"SetNetworkTimeout", {-1}, ERR_WRONGUSAGE},
       {"CloseServer", {4}, ERR_FINDSERVER},
