@@ -39,7 +39,7 @@
 ;  28  CurveTo(1, -15, 50, 15, -20, 50, 28)
 ;  29  CurveTo(1, 85, -20, 115, 50, 50, 90)
 ;  30  ClosePath(1)
-;  31  DrawPath(1, 260, 236, $FF70B0)
+;  31  DrawPath(1, 272, 236, $FF70B0)
 ;      ; Six frames of 48 x 48 side by side, frame i a disc of radius 4 * i - 1 in its middle,
 ;      ; made into an anim that plays asynchronously: the loops below show its frames as due.
 ;  32  CreateBrush(4, 288, 48, $FFF060, {AlphaChannel = True, Clear = True})
@@ -74,7 +74,7 @@
   .k "QuenmoorPlayer layers" 64 "selectbrush" 8 48 2117887 360 "name" "mover" "translatelayer"
   .k "No display to show the window on: drawn off screen," "getattribute" 22 6 "layers."
   .k "escapequit" "Escape or the close box ends the demo." 576 "wait" 98 "startpath" "moveto"
-  .k "curveto" "closepath" "drawpath" 50 -15 15 -20 28 85 115 260 236 16740528 4 288 16773216 44
+  .k "curveto" "closepath" "drawpath" 50 -15 15 -20 28 85 115 272 236 16740528 4 288 16773216 44
   .k 23 25 "createanim" "playanim" 486 262 "speed" "times" "async" "asyncdrawframe"
         GETGLOBAL 0 k0              @1    ; Local driver = GetEnv("SDL_VIDEODRIVER")
         LOADK     1 k1
@@ -234,7 +234,7 @@ known:  GETGLOBAL 5 k7              @4    ; DebugPrint(...)
         GETGLOBAL 5 k83             @30   ; ClosePath(1)
         LOADK     6 k18
         CALL      5 2 1
-        GETGLOBAL 5 k84             @31   ; DrawPath(1, 260, 236, $FF70B0)
+        GETGLOBAL 5 k84             @31   ; DrawPath(1, 272, 236, $FF70B0)
         LOADK     6 k18
         LOADK     7 k92
         LOADK     8 k93
@@ -258,9 +258,9 @@ known:  GETGLOBAL 5 k7              @4    ; DebugPrint(...)
         SUB       5 5 7
         JMP       cstep
 circle: GETGLOBAL 9 k25
-        MUL       10 8 k98
+        MUL       10 5 k98
         SUB       10 10 k99
-        MUL       12 8 k95
+        MUL       12 5 k95
         LOADK     11 k100
         SUB       11 11 12
         SUB       12 12 k18
