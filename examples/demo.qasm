@@ -1,17 +1,19 @@
-; The demo applet: a window with a background picture and layers on it. A brush with an alpha
-; channel, a round box, an ellipse, a line and a line of text lie on a gradient picture, and a
-; small brush moves to and fro until Escape or the window's close box ends the player. Where no
-; display can show the window (no X or Wayland display, or the headless video drivers), the
-; scene is drawn off screen and the demo says so on standard output. Everything it shows it
-; makes itself. Assembled into demo/demo.qma by the build (tools/qmapplet). The script it
-; stands for:
+; The demo applet: a window whose background picture opens through a transition, with layers on
+; it. A brush with an alpha channel, a round box, an ellipse, a line, a line of text and a heart
+; drawn as a vector path lie on a gradient picture; an anim of a growing disc, made from a brush
+; strip the script draws, plays over and over while a small brush moves to and fro, until Escape
+; or the window's close box ends the player. Where no display can show the window (no X or
+; Wayland display, or the headless video drivers), the scene is drawn off screen and the demo
+; says so on standard output. Everything it shows it makes itself. The heart needs the vector
+; plug-in (vectorcairo.qmp) beside the player. Assembled into demo/demo.qma by the build
+; (tools/qmapplet). The script it stands for:
 ;
 ;   1  Local driver = GetEnv("SDL_VIDEODRIVER")
 ;   2  Local desktop = GetEnv("DISPLAY") .. GetEnv("WAYLAND_DISPLAY")
 ;   3  Local headless = driver = "dummy" Or driver = "offscreen" Or desktop = ""
-;   4  DebugPrint("QuenmoorPlayer demo: a background picture and its layers")
+;   4  DebugPrint("QuenmoorPlayer demo: a transition, layers, a vector path and an anim")
 ;   5  CreateGradientBGPic(2, #LINEAR, $102048, $6090D0, 640, 480)
-;   6  DisplayBGPic(2)
+;   6  DisplayTransitionFX(2, #STAR)          ; the picture appears through a growing star
 ;   7  EnableLayers()
 ;   8  CreateBrush(1, 120, 120, $FFB020, {AlphaChannel = True, Clear = True})
 ;   9  SelectAlphaChannel(1)
@@ -31,31 +33,49 @@
 ;  23  Box(8, 8, 48, 48, $2050FF)
 ;  24  EndSelect()
 ;  25  DisplayBrush(3, 0, 360, {Name = "mover"})
-;  26  Local x, dx = 0, 8
-;  27  If headless
-;  28    For i = 1, 20 Do TranslateLayer("mover", dx, 0)
-;  29    DebugPrint("No display to show the window on: drawn off screen,",
+;      ; A heart of two curves, filled (the fill style above) by the vector plug-in.
+;  26  StartPath(1)
+;  27  MoveTo(1, 50, 90)
+;  28  CurveTo(1, -15, 50, 15, -20, 50, 28)
+;  29  CurveTo(1, 85, -20, 115, 50, 50, 90)
+;  30  ClosePath(1)
+;  31  DrawPath(1, 272, 236, $FF70B0)
+;      ; Six frames of 48 x 48 side by side, frame i a disc of radius 4 * i - 1 in its middle,
+;      ; made into an anim that plays asynchronously: the loops below show its frames as due.
+;  32  CreateBrush(4, 288, 48, $FFF060, {AlphaChannel = True, Clear = True})
+;  33  SelectAlphaChannel(4)
+;  34  For i = 1, 6 Do Circle(44 * i - 23, 25 - 4 * i, 4 * i - 1, #BLACK)
+;  35  EndSelect()
+;  36  CreateAnim(1, 4, 48, 48, 6, 6)
+;  37  Local anim = PlayAnim(1, 486, 262, {Speed = 4, Times = 0, Async = True})
+;  38  Local x, dx = 0, 8
+;  39  If headless
+;  40    For i = 1, 20 Do TranslateLayer("mover", dx, 0) AsyncDrawFrame(anim)
+;  41    DebugPrint("No display to show the window on: drawn off screen,",
 ;            GetAttribute(#LAYER, 1, #ATTRLAYERS), "layers.")
-;  30    Return
-;  31  EndIf
-;  32  EscapeQuit(True)
-;  33  DebugPrint("Escape or the close box ends the demo.")
-;  34  Repeat
-;  35    TranslateLayer("mover", dx, 0)
-;  36    x = x + dx
-;  37    If x = 576 Or x = 0 Then dx = -dx
-;  38    Wait(20, #MILLISECONDS)
-;  39  Forever
+;  42    Return
+;  43  EndIf
+;  44  EscapeQuit(True)
+;  45  DebugPrint("Escape or the close box ends the demo.")
+;  46  Repeat
+;  47    TranslateLayer("mover", dx, 0)
+;  48    x = x + dx
+;  49    If x = 576 Or x = 0 Then dx = -dx
+;  50    AsyncDrawFrame(anim)
+;  51    Wait(20, #MILLISECONDS)
+;  52  Forever
 .func source="demo.qms" maxstack=16
   .k "getenv" "SDL_VIDEODRIVER" "DISPLAY" "WAYLAND_DISPLAY" "dummy" "offscreen" "" "debugprint"
-  .k "QuenmoorPlayer demo: a background picture and its layers" "creategradientbgpic" 2 1056840
-  .k 6328528 640 480 "displaybgpic" "enablelayers" "createbrush" 1 120 16756768 "alphachannel"
+  .k "QuenmoorPlayer demo: a transition, layers, a vector path and an anim" "creategradientbgpic" 2 1056840
+  .k 6328528 640 480 "displaytransitionfx" "enablelayers" "createbrush" 1 120 16756768 "alphachannel"
   .k "clear" "selectalphachannel" "setfillstyle" "circle" 0 59 2147483648 30 29 "endselect"
   .k "displaybrush" 40 80 "box" 220 90 180 110 12595264 "ellipse" 420 60 3194992 "line" 20 440 620
   .k 330 16777215 3 "setfont" ":::default_sans" 32 "setfontstyle" 16 "textout" -100000 24
   .k "QuenmoorPlayer layers" 64 "selectbrush" 8 48 2117887 360 "name" "mover" "translatelayer"
   .k "No display to show the window on: drawn off screen," "getattribute" 22 6 "layers."
-  .k "escapequit" "Escape or the close box ends the demo." 576 "wait"
+  .k "escapequit" "Escape or the close box ends the demo." 576 "wait" 98 "startpath" "moveto"
+  .k "curveto" "closepath" "drawpath" 50 -15 15 -20 28 85 115 272 236 16740528 4 288 16773216 44
+  .k 23 25 "createanim" "playanim" 486 262 "speed" "times" "async" "asyncdrawframe"
         GETGLOBAL 0 k0              @1    ; Local driver = GetEnv("SDL_VIDEODRIVER")
         LOADK     1 k1
         CALL      0 2 2
@@ -85,9 +105,10 @@ known:  GETGLOBAL 5 k7              @4    ; DebugPrint(...)
         LOADK     10 k13
         LOADK     11 k14
         CALL      5 7 1
-        GETGLOBAL 5 k15             @6    ; DisplayBGPic(2)
+        GETGLOBAL 5 k15             @6    ; DisplayTransitionFX(2, #STAR)
         LOADK     6 k10
-        CALL      5 2 1
+        LOADK     7 k79
+        CALL      5 3 1
         GETGLOBAL 5 k16             @7    ; EnableLayers()
         CALL      5 1 1
         GETGLOBAL 5 k17             @8    ; CreateBrush(1, 120, 120, $FFB020, {AlphaChannel = True, Clear = True})
@@ -184,52 +205,139 @@ known:  GETGLOBAL 5 k7              @4    ; DebugPrint(...)
         NEWTABLE  9 0 1
         SETTABLE  9 k67 k68
         CALL      5 5 1
-        LOADK     3 k26             @26   ; Local x, dx = 0, 8
-        LOADK     4 k63
-        TEST      2 2 0             @27   ; If headless
-        JMP       shown
-        LOADK     5 k18             @28   ; For i = 1, 20 Do TranslateLayer("mover", dx, 0)
-        LOADK     6 k46
-        LOADK     7 k18
-        SUB       5 5 7
-        JMP       step
-moved:  GETGLOBAL 8 k69
-        LOADK     9 k68
-        MOVE      10 4
-        LOADK     11 k26
-        CALL      8 4 1
-step:   FORLOOP   5 moved
-        GETGLOBAL 5 k7              @29   ; DebugPrint("No display ...", GetAttribute(#LAYER, 1, #ATTRLAYERS), "layers.")
-        LOADK     6 k70
-        GETGLOBAL 7 k71
-        LOADK     8 k72
-        LOADK     9 k18
-        LOADK     10 k73
-        CALL      7 4 2
-        LOADK     8 k74
-        CALL      5 4 1
-        RETURN    0 1               @30   ; Return
-shown:  GETGLOBAL 5 k75             @32   ; EscapeQuit(True)
+        GETGLOBAL 5 k80             @26   ; StartPath(1)
         LOADK     6 k18
         CALL      5 2 1
-        GETGLOBAL 5 k7              @33   ; DebugPrint(...)
-        LOADK     6 k76
-        CALL      5 2 1
-loop:   GETGLOBAL 5 k69             @35   ; TranslateLayer("mover", dx, 0)
-        LOADK     6 k68
-        MOVE      7 4
-        LOADK     8 k26
+        GETGLOBAL 5 k81             @27   ; MoveTo(1, 50, 90)
+        LOADK     6 k18
+        LOADK     7 k85
+        LOADK     8 k37
         CALL      5 4 1
-        ADD       3 3 4             @36   ; x = x + dx
-        EQ        1 3 k77           @37   ; If x = 576 Or x = 0 Then dx = -dx
+        GETGLOBAL 5 k82             @28   ; CurveTo(1, -15, 50, 15, -20, 50, 28)
+        LOADK     6 k18
+        LOADK     7 k86
+        LOADK     8 k85
+        LOADK     9 k87
+        LOADK     10 k88
+        LOADK     11 k85
+        LOADK     12 k89
+        CALL      5 8 1
+        GETGLOBAL 5 k82             @29   ; CurveTo(1, 85, -20, 115, 50, 50, 90)
+        LOADK     6 k18
+        LOADK     7 k90
+        LOADK     8 k88
+        LOADK     9 k91
+        LOADK     10 k85
+        LOADK     11 k85
+        LOADK     12 k37
+        CALL      5 8 1
+        GETGLOBAL 5 k83             @30   ; ClosePath(1)
+        LOADK     6 k18
+        CALL      5 2 1
+        GETGLOBAL 5 k84             @31   ; DrawPath(1, 272, 236, $FF70B0)
+        LOADK     6 k18
+        LOADK     7 k92
+        LOADK     8 k93
+        LOADK     9 k94
+        CALL      5 5 1
+        GETGLOBAL 5 k17             @32   ; CreateBrush(4, 288, 48, $FFF060, {AlphaChannel = True, Clear = True})
+        LOADK     6 k95
+        LOADK     7 k96
+        LOADK     8 k64
+        LOADK     9 k97
+        NEWTABLE  10 0 2
+        SETTABLE  10 k21 k18
+        SETTABLE  10 k22 k18
+        CALL      5 6 1
+        GETGLOBAL 5 k23             @33   ; SelectAlphaChannel(4)
+        LOADK     6 k95
+        CALL      5 2 1
+        LOADK     5 k18             @34   ; For i = 1, 6 Do Circle(44 * i - 23, 25 - 4 * i, 4 * i - 1, #BLACK)
+        LOADK     6 k73
+        LOADK     7 k18
+        SUB       5 5 7
+        JMP       cstep
+circle: GETGLOBAL 9 k25
+        MUL       10 5 k98
+        SUB       10 10 k99
+        MUL       12 5 k95
+        LOADK     11 k100
+        SUB       11 11 12
+        SUB       12 12 k18
+        LOADK     13 k26
+        CALL      9 5 1
+cstep:  FORLOOP   5 circle
+        GETGLOBAL 5 k31             @35   ; EndSelect()
+        CALL      5 1 1
+        GETGLOBAL 5 k101            @36   ; CreateAnim(1, 4, 48, 48, 6, 6)
+        LOADK     6 k18
+        LOADK     7 k95
+        LOADK     8 k64
+        LOADK     9 k64
+        LOADK     10 k73
+        LOADK     11 k73
+        CALL      5 7 1
+        GETGLOBAL 5 k102            @37   ; Local anim = PlayAnim(1, 486, 262, {Speed = 4, Times = 0, Async = True})
+        LOADK     6 k18
+        LOADK     7 k103
+        LOADK     8 k104
+        NEWTABLE  9 0 3
+        SETTABLE  9 k105 k95
+        SETTABLE  9 k106 k26
+        SETTABLE  9 k107 k18
+        CALL      5 5 2
+        LOADK     3 k26             @38   ; Local x, dx = 0, 8
+        LOADK     4 k63
+        TEST      2 2 0             @39   ; If headless
+        JMP       shown
+        LOADK     6 k18             @40   ; For i = 1, 20 Do TranslateLayer("mover", dx, 0) AsyncDrawFrame(anim)
+        LOADK     7 k46
+        LOADK     8 k18
+        SUB       6 6 8
+        JMP       step
+moved:  GETGLOBAL 10 k69
+        LOADK     11 k68
+        MOVE      12 4
+        LOADK     13 k26
+        CALL      10 4 1
+        GETGLOBAL 10 k108
+        MOVE      11 5
+        CALL      10 2 1
+step:   FORLOOP   6 moved
+        GETGLOBAL 6 k7              @41   ; DebugPrint("No display ...", GetAttribute(#LAYER, 1, #ATTRLAYERS), "layers.")
+        LOADK     7 k70
+        GETGLOBAL 8 k71
+        LOADK     9 k72
+        LOADK     10 k18
+        LOADK     11 k73
+        CALL      8 4 2
+        LOADK     9 k74
+        CALL      6 4 1
+        RETURN    0 1               @42   ; Return
+shown:  GETGLOBAL 6 k75             @44   ; EscapeQuit(True)
+        LOADK     7 k18
+        CALL      6 2 1
+        GETGLOBAL 6 k7              @45   ; DebugPrint(...)
+        LOADK     7 k76
+        CALL      6 2 1
+loop:   GETGLOBAL 6 k69             @47   ; TranslateLayer("mover", dx, 0)
+        LOADK     7 k68
+        MOVE      8 4
+        LOADK     9 k26
+        CALL      6 4 1
+        ADD       3 3 4             @48   ; x = x + dx
+        EQ        1 3 k77           @49   ; If x = 576 Or x = 0 Then dx = -dx
         JMP       turn
         EQ        0 3 k26
-        JMP       wait
+        JMP       draw
 turn:   UNM       4 4
-wait:   GETGLOBAL 5 k78             @38   ; Wait(20, #MILLISECONDS)
-        LOADK     6 k46
-        LOADK     7 k18
-        CALL      5 3 1
-        JMP       loop              @39   ; Forever
+draw:   GETGLOBAL 6 k108            @50   ; AsyncDrawFrame(anim)
+        MOVE      7 5
+        CALL      6 2 1
+        GETGLOBAL 6 k78             @51   ; Wait(20, #MILLISECONDS)
+        LOADK     7 k46
+        LOADK     8 k18
+        CALL      6 3 1
+        JMP       loop              @52   ; Forever
         RETURN    0 1
 .end

@@ -1,8 +1,10 @@
 // The demo applet that ./run plays, run by the real player: in a window on an X server of its
 // own, ended with Escape, and where no display can show a window, telling so on standard
-// output.
+// output. Its heart is a vector path, so the vector plug-in goes beside the player as ./run has
+// it.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -14,10 +16,14 @@
 namespace {
 
 const std::string kDemo = std::string(QM_BINARY_DIR) + "/demo/demo.qma";
-const std::string kTitle = "QuenmoorPlayer demo: a background picture and its layers\n";
+const std::string kTitle = "QuenmoorPlayer demo: a transition, layers, a vector path and an anim\n";
+
+// A player folder as the build leaves it: the player with the vector plug-in beside it.
+void AddVectorPlugin(const PlayerDir &d) { std::filesystem::copy_file(QM_VECTOR_PLUGIN, d / "vectorcairo.qmp"); }
 
 // Headless: the dummy driver, or no X or Wayland display at all (the desktop layer then falls
-// back to drawing off screen). The scene is drawn all the same and counted.
+// back to drawing off screen). The scene is drawn all the same and counted: the six shapes,
+// text and brushes, the heart and the anim's layer.
 TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
   struct Case {
     const char *name;
@@ -31,24 +37,39 @@ TEST(E2eDemo, WithoutADisplayItReportsOnStandardOutput) {
   };
   for (const Case &c : cases) {
     PlayerDir d;
+    AddVectorPlugin(d);
     std::vector<std::string> env = c.env;
     PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), "-QUIET", kDemo}, env, "/usr/bin/timeout");
     EXPECT_EQ(r.status, 0) << c.name << ": " << r.err;
-    EXPECT_EQ(r.out, kTitle + "No display to show the window on: drawn off screen, 6 layers.\n") << c.name;
+    EXPECT_EQ(r.out, kTitle + "No display to show the window on: drawn off screen, 8 layers.\n") << c.name;
   }
   // Not quiet, the start-up's status lines end with the first display; the script's own
   // commands (SetFont's font) then print none.
   PlayerDir d;
+  AddVectorPlugin(d);
   PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), kDemo}, {}, "/usr/bin/timeout");
   EXPECT_EQ(r.status, 0) << r.err;
   const std::string end = "Preparing display...done\nAnd Action!\n" + kTitle + "No display";
   EXPECT_NE(r.out.find(end), std::string::npos) << r.out;
 }
 
+// Without the vector plug-in the demo stops at its heart with the plug-in's error, after the
+// title and before claiming a scene.
+TEST(E2eDemo, WithoutTheVectorPluginItStopsAtThePath) {
+  PlayerDir d;
+  PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), "-QUIET", kDemo}, {}, "/usr/bin/timeout");
+  EXPECT_EQ(r.status, 1);
+  EXPECT_EQ(r.out, kTitle);
+  EXPECT_EQ(r.err,
+            "This functionality requires a vectorgraphics plugin to be installed!\n"
+            "File: demo.qms (current line: 31 - In function: DrawPath)\n");
+}
+
 // A console start says nothing on standard error: no desktop library complains while the
 // player looks for a display.
 TEST(E2eDemo, AHeadlessStartIsSilentOnStandardError) {
   PlayerDir d;
+  AddVectorPlugin(d);
   PlayerResult r = d.Run({"-s", "KILL", "300", d.player(), "-QUIET", kDemo},
                          {"SDL_VIDEODRIVER=", "DISPLAY=", "WAYLAND_DISPLAY=", "XDG_RUNTIME_DIR=",
                           "ASAN_OPTIONS=detect_leaks=0"},
@@ -77,8 +98,8 @@ struct WindowDump {
   }
 };
 
-// In a real window: the layers are on the screen where the script put them, in its colours,
-// and Escape ends the player normally.
+// In a real window: after the picture's transition the layers are on the screen where the
+// script put them, in its colours, the anim playing, and Escape ends the player normally.
 TEST(E2eDemo, InAWindowItShowsItsLayersAndEndsOnEscape) {
   int number = 0;
   pid_t xvfb = StartXvfb(&number);
@@ -88,6 +109,7 @@ TEST(E2eDemo, InAWindowItShowsItsLayersAndEndsOnEscape) {
     GTEST_SKIP() << "no xdotool or xwd";
   const std::string display = ":" + std::to_string(number);
   PlayerDir d;
+  AddVectorPlugin(d);
   const std::string shot = d / "shot.xwd";
   // The sign that the scene is on the screen: a dump of 640 x 480 in which the round box shows
   // its colour and the top layer's inner square is whole.
@@ -141,6 +163,10 @@ TEST(E2eDemo, InAWindowItShowsItsLayersAndEndsOnEscape) {
   EXPECT_EQ(dump.Pixel(310, 145), 0xC03040u);
   EXPECT_EQ(dump.Pixel(510, 170), 0x30C070u);
   EXPECT_EQ(dump.Pixel(99, 139), 0xFFB020u);
+  // The heart filled by the vector plug-in, and the anim's disc: its middle is covered in
+  // every frame, whichever one is showing.
+  EXPECT_EQ(dump.Pixel(310, 280), 0xFF70B0u);
+  EXPECT_EQ(dump.Pixel(510, 286), 0xFFF060u);
   // The brush's outer ring is half transparent: neither its colour nor the background.
   const uint32_t ring = dump.Pixel(45, 139);
   EXPECT_NE(ring, 0xFFB020u);
