@@ -528,6 +528,8 @@ int32_t vm_optint32(VmState *L, int i, int32_t def) { return vm_isnoneornil(L, i
 
 int32_t vm_checkword32(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
 
+uint32_t vm_checkuword32(VmState *L, int i) { return vm_touint32(vm_checknumber(L, i)); }
+
 int32_t vm_optword32(VmState *L, int i, int32_t def) { return vm_isnoneornil(L, i) ? def : vm_checkword32(L, i); }
 
 bool vm_optflag(VmState *L, int i, bool def) {

@@ -31,6 +31,7 @@ int32_t vm_optint32(VmState *L, int i, int32_t def);
 // bit operators convert.
 int32_t vm_checkword32(VmState *L, int i);
 int32_t vm_optword32(VmState *L, int i, int32_t def);
+uint32_t vm_checkuword32(VmState *L, int i);  // the unsigned reading of the VM's conversion
 // A switch: True/False or a number (non-zero is true); absent or nil gives def.
 bool vm_optflag(VmState *L, int i, bool def);
 // An unsigned argument (colours, flags, ids): see NumberToUInt32.

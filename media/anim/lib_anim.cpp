@@ -111,8 +111,8 @@ uint32_t AnmScaleAnim(VmState *L) {
   if (uint32_t code = CheckNotSelectedAnim(scene, &id)) return code;
   qmAnim *a = nullptr;
   if (uint32_t code = FindAnim(scene, &id, &a, FINDANIM_MODIFY)) return code;
-  int32_t w = int32_t(GetNumberOrPercentArg(L, 2, a->width, 1, nullptr));
-  int32_t h = int32_t(GetNumberOrPercentArg(L, 3, a->height, 1, nullptr));
+  int32_t w = ArgToInt32(L, 2, GetNumberOrPercentArg(L, 2, a->width, 1, nullptr));
+  int32_t h = ArgToInt32(L, 3, GetNumberOrPercentArg(L, 3, a->height, 1, nullptr));
   const int32_t smooth = vm_optint32(L, 4, 0);
   if (uint32_t code = ApplyKeepAspect(a->width, a->height, &w, &h)) return code;
   if (w < 1 || h < 1) return ERR_WRONGUSAGE;
