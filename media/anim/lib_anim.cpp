@@ -162,8 +162,9 @@ uint32_t AnmLoadAnimFrame(VmState *L) {
   qmMask *m = nullptr;
   qmAlphaChannel *a = nullptr;
   int32_t w = 0, h = 0;
-  if (uint32_t code = LoadAnimFileFramePlanes(file, Plugins(L), frame == -1 ? -1 : frame - 1, transparent, loadAlpha,
-                                              &b, &m, &a, &w, &h))
+  // Frames below -1 are none (and -2^31 has no frame before it).
+  const int32_t index = frame == -1 ? -1 : frame < -1 ? -2 : frame - 1;
+  if (uint32_t code = LoadAnimFileFramePlanes(file, Plugins(L), index, transparent, loadAlpha, &b, &m, &a, &w, &h))
     return code;
   const uint32_t key = transparent == kNoTransparentColor ? transparent : transparent & 0xFFFFFF;
   if (uint32_t code = NewBrushRecord(ObjectRegistryOf(L), &id, BRUSHKIND_PIXEL, w, h, w, 0, nullptr, b, key, m, a,

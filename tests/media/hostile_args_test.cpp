@@ -1,0 +1,178 @@
+// Hostile numbers in every numeric argument of the anim, sprite, moveobject and video commands,
+// through the player's own libraries on one open display (under AddressSanitizer and UBSan in
+// the test build): NaN, the infinities and the two ends of the 32-bit range. Each call ends,
+// with an error code or with a result; none overruns, overflows or converts out of range.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdlib>
+#include <limits>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "layers/moveobject/lib_moveobject.h"
+#include "layers/sprite/lib_sprite.h"
+#include "media/anim/lib_anim.h"
+#include "media/video/lib_video.h"
+#include "runtime/errcodes.h"
+#include "runtime/library.h"
+#include "runtime/objtypes.h"
+#include "tests/display/brush/brush_vm.h"
+#include "tests/platform/tempdir.h"
+
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kAllHostile[] = {kNaN, kInf, -kInf, 2147483647.0, -2147483648.0};
+// A number a sync command takes as "that long" or "that often" (a frame delay, a count of
+// loops) runs as asked: those arguments get only the numbers that are refused.
+const double kRefusedOnly[] = {kNaN, kInf, -kInf};
+
+struct Row {
+  const char *name;
+  std::vector<CmdArg> args;      // a call that works, or fails only for its own reasons
+  std::vector<int> numbers;      // the numeric argument positions (from 1) given every value
+  std::vector<int> refusedOnly;  // positions given only the refused values
+};
+
+bool HaveFfmpeg() { return std::system("ffmpeg -version >/dev/null 2>&1") == 0; }
+
+struct HostileVm : BrushVm {
+  TempDir dir;
+  std::string gif = dir / "a.gif", out = dir / "out.gif", stream = dir / "stream.gif", clip;
+  bool video = false;
+
+  HostileVm() {
+    EXPECT_EQ(Call("CreateBrush", {2, 24, 8}).code, 0u);
+    EXPECT_EQ(Call("CreateAnim", {1, 2, 8, 8, 3, 3}).code, 0u);
+    EXPECT_EQ(Call("SaveAnim", {1, CmdArg::Str(gif.c_str())}).code, 0u);
+    if (HaveFfmpeg()) {
+      clip = dir / "clip.mkv";
+      const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=16x12:r=10:d=0.5 -c:v png " + clip;
+      video = std::system(cmd.c_str()) == 0 && Call("OpenVideo", {1, CmdArg::Str(clip.c_str())}).code == 0;
+    }
+  }
+  // The objects every row starts from: brush 1, anim 1, sprite 1, anim stream 9, video 1 stopped.
+  void Reset() {
+    Call("EndSelect", {});
+    Call("CreateBrush", {1, 8, 8});
+    Call("FreeAnim", {1});
+    Call("CreateAnim", {1, 2, 8, 8, 3, 3});
+    Call("RemoveSprites", {});
+    Call("FreeSprite", {1});
+    Call("CreateSprite", {1, int(QMTYPE_BRUSH), 1});
+    Call("FinishAnimStream", {9});
+    Call("BeginAnimStream", {9, CmdArg::Str(stream.c_str()), 8, 8});
+    Call("ForceVideoDriver", {-1});
+    if (video) Call("StopVideo", {1});
+  }
+};
+
+std::set<std::string> Names(const qmLibrary &lib) {
+  std::set<std::string> names;
+  for (const qmCommandEntry *e = lib.commands; e->name; e++) names.insert(e->name);
+  return names;
+}
+
+std::string Shown(double v) {
+  if (std::isnan(v)) return "NaN";
+  if (std::isinf(v)) return v > 0 ? "inf" : "-inf";
+  return std::to_string(int64_t(v));
+}
+
+TEST(HostileArguments, EveryNumericArgumentOfTheObjectCommands) {
+  HostileVm vm;
+  const CmdArg gif = CmdArg::Str(vm.gif.c_str()), out = CmdArg::Str(vm.out.c_str());
+  const CmdArg clip = CmdArg::Str(vm.clip.c_str()), nil = CmdArg::Nil();
+  const std::vector<Row> rows = {
+      // anim
+      {"PlayAnim", {1, 0, 0, -1, 1}, {1, 2, 3}, {4, 5}},
+      {"FreeAnim", {1}, {1}, {}},
+      {"ScaleAnim", {1, 16, 16, 0}, {1, 2, 3, 4}, {}},
+      {"PlayAnimDisk", {gif, 0, 0, 0, -1, -1, 1}, {2, 3, 6}, {5, 7}},
+      {"LoadAnimFrame", {5, 1, gif}, {1, 2}, {}},
+      {"LoadAnim", {5, gif, -1}, {1, 3}, {}},
+      {"IsAnim", {gif}, {}, {}},
+      {"CreateAnim", {6, 2, 8, 8, 3, 3, 0, 0}, {1, 2, 3, 4, 5, 6, 7, 8}, {}},
+      {"CopyAnim", {1, 7}, {1, 2}, {}},
+      {"GetAnimFrame", {8, 1, 1}, {1, 2, 3}, {}},
+      {"DisplayAnimFrame", {1, 0, 0, 1}, {1, 2, 3, 4}, {}},
+      {"ModifyAnimFrames", {1, 1, 0}, {1, 2, 3}, {}},
+      {"SelectAnim", {1, 1, 0, 0}, {1, 2, 3, 4}, {}},
+      {"SaveAnim", {1, out, 0}, {1, 3}, {}},
+      {"BeginAnimStream", {10, out, 8, 8, 0}, {1, 3, 4, 5}, {}},
+      {"WriteAnimFrame", {9, 1}, {1, 2}, {}},
+      {"FinishAnimStream", {9}, {1}, {}},
+      {"SetAnimFrameDelay", {1, 1, 10}, {1, 2, 3}, {}},
+      // sprite
+      {"CreateSprite", {3, int(QMTYPE_BRUSH), 1}, {1, 2, 3}, {}},
+      {"DisplaySprite", {1, 0, 0, 1}, {1, 2, 3, 4}, {}},
+      {"RemoveSprite", {1}, {1}, {}},
+      {"FreeSprite", {1}, {1}, {}},
+      {"LoadSprite", {4, gif}, {1}, {}},
+      {"ScaleSprite", {1, 16, 16, 0}, {1, 2, 3, 4}, {}},
+      {"CopySprite", {1, 5}, {1, 2}, {}},
+      {"FlipSprite", {1, 1}, {1, 2}, {}},
+      {"RemoveSprites", {0}, {1}, {}},
+      // moveobject: a move runs to its end, so the far ends of the range are tried on the
+      // object and speed only
+      {"MoveBrush", {1, 0, 0, 8, 8, 5}, {1}, {2, 3, 4, 5, 6}},
+      {"MoveAnim", {1, 0, 0, 8, 8, 5, 0}, {1}, {2, 3, 4, 5, 6, 7}},
+      {"MoveTextObject", {1, 0, 0, 8, 8, 5}, {1}, {2, 3, 4, 5, 6}},
+      {"MoveLayer", {1, 0, 0, 8, 8, 5}, {1}, {2, 3, 4, 5, 6}},
+      {"MoveSprite", {1, 0, 0, 8, 8, 5, 0}, {1}, {2, 3, 4, 5, 6, 7}},
+      // video
+      {"OpenVideo", {2, clip}, {1}, {}},
+      {"CloseVideo", {2}, {1}, {}},
+      {"PlayVideo", {1, 0, 0}, {1, 2, 3}, {}},
+      {"StopVideo", {1}, {1}, {}},
+      {"PauseVideo", {1}, {1}, {}},
+      {"ResumeVideo", {1}, {1}, {}},
+      {"SeekVideo", {1, 100}, {1, 2}, {}},
+      {"IsVideo", {clip}, {}, {}},
+      {"SetVideoSize", {1, 16, 16, 0}, {1, 2, 3}, {}},  // 4 is a switch: NaN is true
+      {"SetVideoPosition", {1, 0, 0}, {1, 2, 3}, {}},
+      {"SetVideoVolume", {1, 32}, {1, 2}, {}},
+      {"GetVideoFrame", {11, 1, 1, 0, 15}, {1, 2, 3, 4, 5}, {}},
+      {"IsVideoPlaying", {1}, {1}, {}},
+      {"ForceVideoDriver", {-1}, {1}, {}},
+      {"DumpVideo", {1, 0, 0, nil, 0}, {1, 2, 3, 5}, {}},
+  };
+  // Every command of the four libraries has its row: a new command joins the table.
+  std::set<std::string> covered;
+  for (const Row &r : rows) covered.insert(r.name);
+  for (const qmLibrary *lib : {&kAnimLibrary, &kSpriteLibrary, &kMoveObjectLibrary, &kVideoLibrary})
+    for (const std::string &name : Names(*lib)) {
+      EXPECT_TRUE(covered.count(name)) << name << " has no row";
+    }
+
+  int calls = 0;
+  for (const Row &r : rows) {
+    const bool needsVideo = std::string(r.name).find("Video") != std::string::npos;
+    if (needsVideo && !vm.video) continue;
+    for (int pass = 0; pass < 2; pass++) {
+      const std::vector<int> &positions = pass ? r.refusedOnly : r.numbers;
+      for (int position : positions) {
+        for (double v : pass ? std::vector<double>(std::begin(kRefusedOnly), std::end(kRefusedOnly))
+                             : std::vector<double>(std::begin(kAllHostile), std::end(kAllHostile))) {
+          vm.Reset();
+          std::vector<CmdArg> args = r.args;
+          args[size_t(position - 1)] = CmdArg(v);
+          const uint32_t code = vm.Call(r.name, args).code;
+          calls++;
+          const std::string what = std::string(r.name) + " argument " + std::to_string(position) + " = " + Shown(v);
+          // A refused number names its argument; nothing is taken as an arbitrary integer.
+          if (std::isnan(v)) {
+            EXPECT_NE(code, 0u) << what;
+          }
+          EXPECT_TRUE(code == 0 || (code >= ERR_MEM && code <= 1508)) << what << ": " << code;
+        }
+      }
+    }
+  }
+  EXPECT_GT(calls, 300);
+}
+
+}  // namespace
