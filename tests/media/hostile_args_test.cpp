@@ -3,9 +3,13 @@
 // the test build): NaN, the infinities and the two ends of the 32-bit range. Each call ends,
 // with an error code or with a result; none overruns, overflows or converts out of range.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/statvfs.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdlib>
+#include <functional>
 #include <limits>
 #include <set>
 #include <string>
@@ -19,6 +23,7 @@
 #include "runtime/library.h"
 #include "runtime/objtypes.h"
 #include "tests/display/brush/brush_vm.h"
+#include "tests/media/videocore/cdxl_fixture.h"
 #include "tests/platform/tempdir.h"
 
 namespace {
@@ -173,6 +178,103 @@ TEST(HostileArguments, EveryNumericArgumentOfTheObjectCommands) {
     }
   }
   EXPECT_GT(calls, 300);
+}
+
+}  // namespace
+
+namespace {
+
+// Sizes that no machine holds are refused at once, before anything is allocated: the test
+// build's allocator would stop the program on a request that large.
+TEST(HostileArguments, SizesBeyondMemoryAreRefusedBeforeAllocating) {
+  HostileVm vm;
+  const struct {
+    const char *name;
+    std::vector<CmdArg> args;
+  } cases[] = {
+      {"ModifyAnimFrames", {1, 2147483000.0}},
+      {"ScaleAnim", {1, 2000000, 2000000}},
+  };
+  for (const auto &c : cases) {
+    vm.Reset();
+    EXPECT_EQ(vm.Call(c.name, c.args).code, uint32_t(ERR_MEM)) << c.name;
+  }
+  // The anim is as it was.
+  EXPECT_EQ(vm.Call("DisplayAnimFrame", {1, 0, 0, 3}).code, 0u);
+}
+
+// A disk that fills up: a small memory file system with 4 KiB left (made where the test may
+// mount one, skipped elsewhere). The command reports the failed write and no file of its own
+// stays behind.
+struct SmallDisk {
+  std::string path;
+  bool mounted = false;
+  explicit SmallDisk(const std::string &where) : path(where) {
+    mkdir(path.c_str(), 0700);
+    const std::string cmd = "mount -t tmpfs -o size=256k tmpfs '" + path + "' 2>/dev/null";
+    mounted = std::system(cmd.c_str()) == 0;
+    if (!mounted) return;
+    struct statvfs fs;
+    if (statvfs(path.c_str(), &fs) != 0) return;
+    const uint64_t room = uint64_t(fs.f_bavail) * fs.f_frsize;
+    std::FILE *f = std::fopen((path + "/filler").c_str(), "wb");
+    std::vector<char> block(room > 4096 ? room - 4096 : 0, 'x');
+    if (f) std::fwrite(block.data(), 1, block.size(), f), std::fclose(f);
+  }
+  ~SmallDisk() {
+    if (mounted) std::system(("umount '" + path + "'").c_str());
+    rmdir(path.c_str());
+  }
+};
+
+TEST(HostileArguments, FailedWritesLeaveNoPartialFiles) {
+  HostileVm vm;
+  SmallDisk disk(vm.dir / "disk");
+  if (!disk.mounted) GTEST_SKIP() << "no memory file system can be mounted here";
+  // Noise compresses to nothing less than its size: every file below outgrows the room left.
+  std::vector<uint32_t> noise(64 * 192);
+  uint32_t seed = 7;
+  for (uint32_t &p : noise) p = (seed = seed * 1103515245u + 12345u) >> 8;
+  ASSERT_EQ(vm.FromArray(3, noise, 64, 192).code, 0u);
+  ASSERT_EQ(vm.Call("CreateAnim", {13, 3, 64, 64, 3, 1}).code, 0u);
+  struct Case {
+    const char *what;
+    std::function<uint32_t(const char *)> write;
+  };
+  const std::vector<Case> cases = {
+      {"SaveAnim GIF", [&](const char *f) { return vm.Call("SaveAnim", {13, CmdArg::Str(f), 0}).code; }},
+      {"SaveAnim AVI", [&](const char *f) { return vm.Call("SaveAnim", {13, CmdArg::Str(f), 1}).code; }},
+      {"anim stream",
+       [&](const char *f) {
+         uint32_t code = vm.Call("BeginAnimStream", {12, CmdArg::Str(f), 64, 64}).code;
+         for (int i = 0; i < 3 && !code; i++) code = vm.Call("WriteAnimFrame", {12, 3}).code;
+         const uint32_t closed = vm.Call("FinishAnimStream", {12}).code;
+         return code ? code : closed;
+       }},
+      {"SaveBrush BMP", [&](const char *f) { return vm.Call("SaveBrush", {3, CmdArg::Str(f), -1, 0}).code; }},
+      {"SaveBrush PNG", [&](const char *f) { return vm.Call("SaveBrush", {3, CmdArg::Str(f), -1, 1}).code; }},
+      {"SaveBrush JPEG", [&](const char *f) { return vm.Call("SaveBrush", {3, CmdArg::Str(f), -1, 2}).code; }},
+      {"SaveBrush GIF", [&](const char *f) { return vm.Call("SaveBrush", {3, CmdArg::Str(f), -1, 3}).code; }},
+      {"SaveBrush ILBM", [&](const char *f) { return vm.Call("SaveBrush", {3, CmdArg::Str(f), -1, 4}).code; }},
+  };
+  for (const Case &c : cases) {
+    vm.Reset();
+    const std::string file = disk.path + "/out";
+    const uint32_t code = c.write(file.c_str());
+    EXPECT_TRUE(code == ERR_WRITEFILE || code == ERR_WRITE) << c.what << ": " << code;
+    EXPECT_NE(access(file.c_str(), F_OK), 0) << c.what << " left its file";
+    unlink(file.c_str());
+  }
+  // DumpVideo of a clip of the own engine with sound: its sound track outgrows the room.
+  CdxlFixture fx;
+  fx.width = 32, fx.height = 8, fx.frames = 8, fx.soundSize = 2000;
+  fx.index = [](int f, int x, int y) { return (x / 3 + y * 2 + f) % 4; };
+  const std::string clip = vm.dir / "clip.cdxl", base = disk.path + "/dump";
+  WriteFile(clip, fx.File());
+  ASSERT_EQ(vm.Call("OpenVideo", {2, CmdArg::Str(clip.c_str())}).code, 0u);
+  const uint32_t code = vm.Call("DumpVideo", {2, 0, 0, CmdArg::Str(base.c_str()), 0}).code;
+  EXPECT_TRUE(code == ERR_WRITEFILE || code == ERR_WRITE) << code;
+  EXPECT_NE(access((base + ".wav").c_str(), F_OK), 0) << "DumpVideo left its sound track";
 }
 
 }  // namespace
