@@ -55,9 +55,13 @@ uint32_t RandomColorAt(int32_t index) {
 
 uint32_t ApplyKeepAspect(int32_t srcWidth, int32_t srcHeight, int32_t *width, int32_t *height) {
   if (*width == kKeepAspect && *height == kKeepAspect) return ERR_WRONGUSAGE;
-  auto nearest = [](double v) { return v - std::floor(v) >= 0.5 ? int64_t(v) + 1 : int64_t(v); };
-  if (*width == kKeepAspect && srcHeight > 0) *width = int32_t(nearest(double(*height) * srcWidth / srcHeight));
-  else if (*height == kKeepAspect && srcWidth > 0) *height = int32_t(nearest(double(*width) * srcHeight / srcWidth));
+  // A side beyond the 32-bit range counts as no side at all.
+  auto nearest = [](double v) {
+    const int64_t n = v - std::floor(v) >= 0.5 ? int64_t(v) + 1 : int64_t(v);
+    return n > INT32_MAX ? int32_t(0) : int32_t(n);
+  };
+  if (*width == kKeepAspect && srcHeight > 0) *width = nearest(double(*height) * srcWidth / srcHeight);
+  else if (*height == kKeepAspect && srcWidth > 0) *height = nearest(double(*width) * srcHeight / srcWidth);
   if (*width < 1 || *height < 1) return ERR_BADDIMENSIONS;
   return 0;
 }

@@ -16,6 +16,7 @@
 
 #include "platform/errorarg.h"
 #include "platform/file.h"
+#include "platform/fileops.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
@@ -430,6 +431,7 @@ uint32_t WriteWholeFile(const char *path, const uint8_t *bytes, uint64_t length)
   }
   const bool ok = FileWrite(f, bytes, length) == length;
   if (!FileClose(f) || !ok) {
+    RemoveFile(path);  // the file made here stays whole or goes
     SetPlatformErrorArgument(path);
     return ERR_WRITEFILE;
   }

@@ -2,6 +2,7 @@
 
 #include <malloc.h>
 #include <sys/mman.h>
+#include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -54,6 +55,19 @@ uint32_t PhysicalMemoryFromPages(uint64_t pages, uint64_t pageSize) {
   if (pageSize != 0 && pages > UINT32_MAX / pageSize) return UINT32_MAX;
   uint64_t bytes = pages * pageSize;
   return bytes > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(bytes);
+}
+
+uint64_t GetMemoryLimit() {
+  const long pages = sysconf(_SC_PHYS_PAGES), pageSize = sysconf(_SC_PAGESIZE);
+  uint64_t limit = pages > 0 && pageSize > 0 && uint64_t(pages) <= UINT64_MAX / uint64_t(pageSize)
+                       ? uint64_t(pages) * uint64_t(pageSize)
+                       : UINT64_MAX;
+  for (int resource : {RLIMIT_AS, RLIMIT_DATA}) {
+    rlimit r{};
+    if (getrlimit(resource, &r) == 0 && r.rlim_cur != RLIM_INFINITY && uint64_t(r.rlim_cur) < limit)
+      limit = uint64_t(r.rlim_cur);
+  }
+  return limit;
 }
 
 uint32_t GetPhysicalMemory() {

@@ -25,3 +25,7 @@ bool MemAllocFailureUsed();
 uint32_t GetPhysicalMemory();
 // The same from a page count and page size.
 uint32_t PhysicalMemoryFromPages(uint64_t pages, uint64_t pageSize);
+// The most memory the process can hope to hold, in bytes: the physical memory, or less where a
+// limit on the address space or the data segment is set. A request beyond it is refused before
+// anything is allocated.
+uint64_t GetMemoryLimit();

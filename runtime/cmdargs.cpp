@@ -78,7 +78,51 @@ double vm_checknumber(VmState *L, int i) {
 
 double vm_optnumber(VmState *L, int i, double def) { return vm_isnoneornil(L, i) ? def : vm_checknumber(L, i); }
 
-uint32_t vm_checkinteger(VmState *L, int i) { return NumberToUInt(vm_checknumber(L, i)); }
+int32_t ArgToInt32(VmState *L, int i, double d) {
+  int32_t n;
+  if (!NumberToInt32(d, &n)) ArgError(L, i, ERR_NUMEXPECTED);
+  return n;
+}
+
+uint32_t ArgToUInt32(VmState *L, int i, double d) {
+  uint32_t n;
+  if (!NumberToUInt32(d, &n)) ArgError(L, i, ERR_NUMEXPECTED);
+  return n;
+}
+
+int32_t FieldToInt32(VmState *L, const char *key, double d) {
+  int32_t n;
+  if (!NumberToInt32(d, &n)) KeyError(L, key, ERR_NUMTABLEARG);
+  return n;
+}
+
+uint32_t FieldToUInt32(VmState *L, const char *key, double d) {
+  uint32_t n;
+  if (!NumberToUInt32(d, &n)) KeyError(L, key, ERR_NUMTABLEARG);
+  return n;
+}
+
+int32_t ArgToClampedInt32(VmState *L, int i, double d, int32_t lo, int32_t hi) {
+  return d < lo ? lo : d > hi ? hi : ArgToInt32(L, i, d);
+}
+
+int32_t FieldToClampedInt32(VmState *L, const char *key, double d, int32_t lo, int32_t hi) {
+  return d < lo ? lo : d > hi ? hi : FieldToInt32(L, key, d);
+}
+
+int64_t ArgToInt64(VmState *L, int i, double d) {
+  int64_t n;
+  if (!NumberToInt64(d, &n)) ArgError(L, i, ERR_NUMEXPECTED);
+  return n;
+}
+
+int64_t FieldToInt64(VmState *L, const char *key, double d) {
+  int64_t n;
+  if (!NumberToInt64(d, &n)) KeyError(L, key, ERR_NUMTABLEARG);
+  return n;
+}
+
+uint32_t vm_checkinteger(VmState *L, int i) { return ArgToUInt32(L, i, vm_checknumber(L, i)); }
 
 uint32_t vm_optinteger(VmState *L, int i, uint32_t def) {
   return vm_isnoneornil(L, i) ? def : vm_checkinteger(L, i);
@@ -141,7 +185,7 @@ double vm_checknumber_field(VmState *L, int i, const char *key) {
 }
 
 uint32_t vm_checkinteger_field(VmState *L, int i, const char *key) {
-  return NumberToUInt(vm_checknumber_field(L, i, key));
+  return FieldToUInt32(L, key, vm_checknumber_field(L, i, key));
 }
 
 const char *vm_checkstring_field(VmState *L, int i, size_t *len, const char *key) {
@@ -183,12 +227,12 @@ uint32_t CheckResultLength(size_t base, size_t count, size_t each) {
 
 qmObjectId GetObjectIdArg(VmState *L, int i) {
   if (vm_type(L, i) == VM_TLIGHTUSERDATA) return {0, reinterpret_cast<uintptr_t>(vm_touserdata(L, i))};
-  return {NumberToUInt(vm_checknumber(L, i)), 0};
+  return {vm_checkinteger(L, i), 0};
 }
 
 qmObjectId GetNewObjectIdArg(VmState *L, int i) {
   if (vm_isnoneornil(L, i)) return {0, 1};
-  return {NumberToUInt(vm_checknumber(L, i)), 0};
+  return {vm_checkinteger(L, i), 0};
 }
 
 uint32_t PushNewId(VmState *L, const qmObjectId &id) {
@@ -221,14 +265,14 @@ int GetFieldNumber(VmState *L, int t, const char *key, double *out, int *found) 
 int GetFieldInt(VmState *L, int t, const char *key, int32_t *out, int *found) {
   double d;
   if (!GetFieldNumber(L, t, key, &d, found)) return 0;
-  *out = NumberToInt(d);
+  *out = FieldToInt32(L, key, d);
   return 1;
 }
 
 int GetFieldUInt(VmState *L, int t, const char *key, uint32_t *out, int *found) {
   double d;
   if (!GetFieldNumber(L, t, key, &d, found)) return 0;
-  *out = NumberToUInt(d);
+  *out = FieldToUInt32(L, key, d);
   return 1;
 }
 
@@ -240,12 +284,12 @@ int GetFieldIntOrPercent(VmState *L, int t, const char *key, int allowAbove100, 
     if (!ParsePercentText(vm_tostring(L, -1), &n, &isPercent)) KeyError(L, key, ERR_PERCENTFORMATSTR);
     if (isPercent) {
       if (n < 0 || (!allowAbove100 && n > 100)) KeyError(L, key, ERR_PERCENTFORMATSTR);
-      *out = -NumberToInt(n);  // a negative value stands for a percentage
+      *out = -FieldToInt32(L, key, n);  // a negative value stands for a percentage
     } else {
-      *out = NumberToInt(n);
+      *out = FieldToInt32(L, key, n);
     }
   } else {
-    *out = NumberToInt(vm_checknumber_field(L, -1, key));
+    *out = FieldToInt32(L, key, vm_checknumber_field(L, -1, key));
   }
   return Found(L, found);
 }
@@ -315,7 +359,7 @@ int GetFieldBytes(VmState *L, int t, const char *key, const char **out, size_t *
 int GetFieldObjectId(VmState *L, int t, const char *key, qmObjectId *out, int *found) {
   if (!PushField(L, t, key)) return 0;
   if (vm_type(L, -1) == VM_TLIGHTUSERDATA) *out = {0, reinterpret_cast<uintptr_t>(vm_touserdata(L, -1))};
-  else *out = {NumberToUInt(vm_checknumber_field(L, -1, key)), 0};
+  else *out = {vm_checkinteger_field(L, -1, key), 0};
   return Found(L, found);
 }
 
@@ -323,7 +367,7 @@ int GetFieldLayerId(VmState *L, int t, const char *key, int32_t *out, int *found
   if (!PushField(L, t, key)) return 0;
   int type = vm_type(L, -1);
   if (type == VM_TNUMBER) {
-    *out = NumberToInt(vm_tonumber(L, -1));
+    *out = FieldToInt32(L, key, vm_tonumber(L, -1));
   } else if (type == VM_TSTRING) {
     const char *name = vm_tostring(L, -1);
     qmPlayerContext *ctx = GetPlayerContext(L);
@@ -356,8 +400,8 @@ int GetFieldObjectIdList(VmState *L, int t, const char *key, qmObjectId **out, u
       int type = vm_type(L, -1);
       if (type == VM_TLIGHTUSERDATA) {
         ids[k] = {0, reinterpret_cast<uintptr_t>(vm_touserdata(L, -1))};
-      } else if (type == VM_TNUMBER) {
-        ids[k] = {NumberToUInt(vm_tonumber(L, -1)), 0};
+      } else if (type == VM_TNUMBER && NumberToUInt32(vm_tonumber(L, -1), &ids[k].id)) {
+        ids[k].handle = 0;
       } else {
         vm_pop(L, 2);
         MemFree(ids);
@@ -478,9 +522,15 @@ const char *ResolveLinkedFileArg(VmState *L, int idx, int fontFlag, int *font) {
   return ResolveLinkedFile(GetAppletRecord(L), name, fontFlag, font);
 }
 
-int32_t vm_checkint32(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
+int32_t vm_checkint32(VmState *L, int i) { return ArgToInt32(L, i, vm_checknumber(L, i)); }
 
 int32_t vm_optint32(VmState *L, int i, int32_t def) { return vm_isnoneornil(L, i) ? def : vm_checkint32(L, i); }
+
+int32_t vm_checkword32(VmState *L, int i) { return vm_toint32(vm_checknumber(L, i)); }
+
+uint32_t vm_checkuword32(VmState *L, int i) { return vm_touint32(vm_checknumber(L, i)); }
+
+int32_t vm_optword32(VmState *L, int i, int32_t def) { return vm_isnoneornil(L, i) ? def : vm_checkword32(L, i); }
 
 bool vm_optflag(VmState *L, int i, bool def) {
   if (vm_isnoneornil(L, i)) return def;

@@ -179,7 +179,7 @@ uint32_t BgpLoadBGPic(VmState *L) {
       vm_pop(L, 1);
       if (!number) return SetErrorArgument("palette"), ERR_NUMTABLEARG;
       end = v == -1;
-      palette[count] = NumberToUInt(v);
+      palette[count] = FieldToUInt32(L, "palette", v);
     }
     for (int i = count; i < 257; i++) palette[i] = 0xFFFFFFFFu;
     paletteIn = palette;

@@ -45,7 +45,7 @@ uint32_t ConvolveCommand(VmState *L, int32_t operation, double sigma) {
 }
 
 // A threshold given as a number or as a percentage of 255.
-int32_t ThresholdArg(VmState *L, int i) { return NumberToInt(GetNumberOrPercentArg(L, i, 255, 0, nullptr)); }
+int32_t ThresholdArg(VmState *L, int i) { return ArgToInt32(L, i, GetNumberOrPercentArg(L, i, 255, 0, nullptr)); }
 
 // One radius argument that may not be negative.
 uint32_t RadiusCommand(VmState *L, qmBrush **b, double *radius) {
@@ -171,7 +171,7 @@ uint32_t ShadowCore(VmState *L, bool border) {
   CheckArgCount(L, 3, 5);
   qmObjectId id = GetNewObjectIdArg(L, 1);
   qmObjectId src = GetObjectIdArg(L, 2);
-  const uint32_t color = NumberToUInt(vm_checknumber(L, 3));
+  const uint32_t color = vm_checkinteger(L, 3);
   const int32_t size = vm_optint32(L, 4, 5);
   const double sigma = vm_optnumber(L, 5, size / 3.0);
   if (size < 1) return ERR_WRONGUSAGE;

@@ -207,8 +207,8 @@ uint32_t BrsReplaceColors(VmState *L) {
     vm_rawgeti(L, 2, i + 1);
     const double to = vm_tonumber(L, -1);
     vm_pop(L, 1);
-    pairs.push_back(NumberToUInt(from) & 0xFFFFFF);
-    pairs.push_back(NumberToUInt(to) & 0xFFFFFF);
+    pairs.push_back(FieldToUInt32(L, "colortable", from) & 0xFFFFFF);
+    pairs.push_back(FieldToUInt32(L, "colortable", to) & 0xFFFFFF);
   }
   if (pairs.empty()) return 0;
   qmBrush *b = nullptr;
@@ -290,7 +290,7 @@ uint32_t BrsCopyBrush(VmState *L) {
 uint32_t BrsSetBrushTransparency(VmState *L) {
   CheckArgCount(L, 2, 2);
   qmObjectId id = GetObjectIdArg(L, 1);
-  const uint32_t color = NumberToUInt(vm_checknumber(L, 2));
+  const uint32_t color = vm_checkinteger(L, 2);
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrushToEdit(L, &id, &b, 0)) return code;
   return SetBrushTransparencyCore(b, color);
@@ -359,7 +359,7 @@ uint32_t BrsSaveBrush(VmState *L) {
   CheckArgCount(L, 2, 5);
   qmObjectId id = GetObjectIdArg(L, 1);
   const char *file = vm_checkstring(L, 2, nullptr);
-  const uint32_t transparent = NumberToUInt(vm_optnumber(L, 3, 0));
+  const uint32_t transparent = vm_optinteger(L, 3, 0);
   const int32_t format = vm_optint32(L, 4, IMGFMT_BMP);
   int32_t quality = kDefaultSaveQuality, colors = kDefaultSaveColors, dither = kDefaultSaveDither;
   ParseSaveOptions(L, 5, &quality, &colors, &dither);
@@ -375,14 +375,14 @@ uint32_t BrsSelectAlphaChannel(VmState *L) { return SelectPlane(L, DISPOUT_ALPHA
 
 uint32_t BrsSetMaskMode(VmState *L) {
   CheckArgCount(L, 1, 1);
-  SetTag(RTTAG_MASKMODE, uintptr_t(uint32_t(vm_checkint32(L, 1))));
+  SetTag(RTTAG_MASKMODE, uintptr_t(vm_checkinteger(L, 1)));
   return 0;
 }
 
 uint32_t BrsSetAlphaIntensity(VmState *L) {
   CheckArgCount(L, 1, 1);
   const double v = GetNumberOrPercentArg(L, 1, 255, 0, nullptr);
-  const int32_t n = NumberToInt(v);
+  const int32_t n = ArgToClampedInt32(L, 1, v, -2, 256);  // beyond -1..255 is refused below
   if (n < -1 || n > 255) return ERR_WRONGUSAGE;
   SetTag(RTTAG_ALPHAVALUE, uintptr_t(uint32_t(n)));
   return 0;

@@ -612,7 +612,7 @@ uint32_t DrawSetFillStyle(VmState *L) {
   switch (style) {
   case DRAWFILL_NONE: st->lineWidth = vm_optint32(L, 2, 1); break;
   case DRAWFILL_GRADIENT:
-    st->gradient.kind = uint32_t(vm_checkint32(L, 2));
+    st->gradient.kind = vm_checkinteger(L, 2);
     st->gradient.startColor = vm_checkinteger(L, 3);
     st->gradient.endColor = vm_checkinteger(L, 4);
     code = ReadGradientArgs(L, 5, &st->gradient);
@@ -631,7 +631,7 @@ uint32_t DrawSetFormStyle(VmState *L) {
   CheckArgCount(L, 1, 4);
   const int n = vm_gettop(L);
   qmDrawStyle *st = GetDrawStyle();
-  const uint32_t style = uint32_t(vm_checkint32(L, 1));
+  const uint32_t style = vm_checkinteger(L, 1);
   if (style & FORM_NORMAL) {
     st->formStyle = FORM_NORMAL;
   } else if (style == FORM_SHADOW) {

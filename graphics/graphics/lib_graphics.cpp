@@ -46,29 +46,29 @@ uint32_t PushColor(VmState *L, uint32_t c) {
 
 uint32_t GfxRed(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushColor(L, (uint32_t(vm_checkint32(L, 1)) >> 16) & 0xFF);
+  return PushColor(L, (vm_checkinteger(L, 1) >> 16) & 0xFF);
 }
 
 uint32_t GfxGreen(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushColor(L, (uint32_t(vm_checkint32(L, 1)) >> 8) & 0xFF);
+  return PushColor(L, (vm_checkinteger(L, 1) >> 8) & 0xFF);
 }
 
 uint32_t GfxBlue(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushColor(L, uint32_t(vm_checkint32(L, 1)) & 0xFF);
+  return PushColor(L, vm_checkinteger(L, 1) & 0xFF);
 }
 
 // Neither clamped nor masked: a green of 256 spills into red, as scripts have always seen it.
 uint32_t GfxRGB(VmState *L) {
   CheckArgCount(L, 3, 3);
-  const uint32_t r = uint32_t(vm_checkint32(L, 1)), g = uint32_t(vm_checkint32(L, 2)), b = uint32_t(vm_checkint32(L, 3));
+  const uint32_t r = vm_checkinteger(L, 1), g = vm_checkinteger(L, 2), b = vm_checkinteger(L, 3);
   return PushColor(L, (r << 16) | (g << 8) | b);
 }
 
 uint32_t GfxARGB(VmState *L) {
   CheckArgCount(L, 2, 2);
-  return PushColor(L, (uint32_t(vm_checkint32(L, 1)) << 24) | uint32_t(vm_checkint32(L, 2)));
+  return PushColor(L, (vm_checkinteger(L, 1) << 24) | vm_checkinteger(L, 2));
 }
 
 uint32_t GfxGetPen(VmState *L) {
@@ -83,15 +83,15 @@ uint32_t GfxGetPen(VmState *L) {
 uint32_t GfxGetRealColor(VmState *L) {
   CheckArgCount(L, 1, 1);
   // Every display here is 32 bits deep.
-  return PushColor(L, RealColor(uint32_t(vm_checkint32(L, 1)), 32));
+  return PushColor(L, RealColor(vm_checkinteger(L, 1), 32));
 }
 
 uint32_t GfxMixRGB(VmState *L) {
   CheckArgCount(L, 3, 3);
-  const uint32_t c1 = uint32_t(vm_checkint32(L, 1)), c2 = uint32_t(vm_checkint32(L, 2));
+  const uint32_t c1 = vm_checkinteger(L, 1), c2 = vm_checkinteger(L, 2);
   const double level = GetNumberOrPercentArg(L, 3, 255, 0, nullptr);
   if (!(level >= 0 && level <= 255)) return ERR_WRONGUSAGE;
-  return PushColor(L, MixColors(c1, c2, NumberToInt(level)));
+  return PushColor(L, MixColors(c1, c2, int32_t(level)));  // 0..255, checked above
 }
 
 uint32_t GfxGetRandomColor(VmState *L) {

@@ -19,38 +19,37 @@ namespace {
 uint32_t MoveCommand(VmState *L, int32_t type, bool withFrames) {
   const int n = vm_gettop(L);
   CheckArgCount(L, 5, withFrames ? 8 : 7);
-  // The request is read whole before its record is allocated: a reader that raises leaves
-  // nothing behind.
-  qmMove request = {};
-  request.scene = GetScene(L);
-  request.objectType = type;
-  request.speedOption = request.animSpeedOption = MOVESPEED_NORMAL;
-  request.cancel = CommandCancel(L);
+  // Every argument is read before the record is made: a reader that refuses one raises.
+  qmMove r{};
+  r.objectType = type;
+  r.speedOption = r.animSpeedOption = MOVESPEED_NORMAL;
   if (type == QMTYPE_LAYER) {
     int32_t position = 0;
     if (uint32_t code = GetLayerArg(L, 1, &position)) return code;
-    request.objectId = {uint32_t(position), 0};
+    r.objectId = {uint32_t(position), 0};
   } else {
-    request.objectId = GetObjectIdArg(L, 1);
+    r.objectId = GetObjectIdArg(L, 1);
   }
-  request.startX = vm_checkint32(L, 2), request.startY = vm_checkint32(L, 3);
-  request.endX = vm_checkint32(L, 4), request.endY = vm_checkint32(L, 5);
+  r.startX = vm_checkint32(L, 2), r.startY = vm_checkint32(L, 3);
+  r.endX = vm_checkint32(L, 4), r.endY = vm_checkint32(L, 5);
   if (n == 6 && vm_type(L, 6) == VM_TTABLE) {
     bool async = false;
-    GetFieldUInt(L, 6, "fx", &request.path, nullptr);
-    GetFieldInt(L, 6, "speed", &request.speedOption, nullptr);
-    GetFieldInt(L, 6, "animspeed", &request.animSpeedOption, nullptr);
+    GetFieldUInt(L, 6, "fx", &r.path, nullptr);
+    GetFieldInt(L, 6, "speed", &r.speedOption, nullptr);
+    GetFieldInt(L, 6, "animspeed", &r.animSpeedOption, nullptr);
     GetFieldFlag(L, 6, "async", &async, nullptr);
-    request.async = async;
+    r.async = async;
   } else {
-    if (n >= 6) request.speedOption = vm_checkint32(L, 6);
-    if (n == 7 && withFrames) request.animSpeedOption = vm_checkint32(L, 7);
-    if (n == 7 && !withFrames) request.path = NumberToUInt(vm_checknumber(L, 7));
-    if (n == 8) request.animSpeedOption = vm_checkint32(L, 7), request.path = NumberToUInt(vm_checknumber(L, 8));
+    if (n >= 6) r.speedOption = vm_checkint32(L, 6);
+    if (n == 7 && withFrames) r.animSpeedOption = vm_checkint32(L, 7);
+    if (n == 7 && !withFrames) r.path = vm_checkinteger(L, 7);
+    if (n == 8) r.animSpeedOption = vm_checkint32(L, 7), r.path = vm_checkinteger(L, 8);
   }
-  auto *m = static_cast<qmMove *>(MemAlloc(sizeof(qmMove), 0));
+  auto *m = static_cast<qmMove *>(MemAlloc(sizeof(qmMove), 1));
   if (!m) return ERR_MEM;
-  *m = request;
+  *m = r;
+  m->scene = GetScene(L);
+  m->cancel = CommandCancel(L);
   qmAsyncDraw *ad = nullptr;
   if (uint32_t code = RunMove(m, &ad)) return code;
   return ad ? PushNewId(L, qmObjectId{0, reinterpret_cast<uintptr_t>(ad)}) : 0;

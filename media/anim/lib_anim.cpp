@@ -68,7 +68,7 @@ void ReadLoadOptions(VmState *L, qmAnimLoadRequest *r, char *cache, char *cached
     r->fromDisk = fromDisk;
     r->cacheAlpha = cacheAlpha && !loadAlpha;
   } else if (vm_gettop(L) >= 3) {
-    r->transparentColour = NumberToUInt(vm_checknumber(L, 3));
+    r->transparentColour = vm_checkinteger(L, 3);
   }
 }
 
@@ -111,8 +111,8 @@ uint32_t AnmScaleAnim(VmState *L) {
   if (uint32_t code = CheckNotSelectedAnim(scene, &id)) return code;
   qmAnim *a = nullptr;
   if (uint32_t code = FindAnim(scene, &id, &a, FINDANIM_MODIFY)) return code;
-  int32_t w = int32_t(GetNumberOrPercentArg(L, 2, a->width, 1, nullptr));
-  int32_t h = int32_t(GetNumberOrPercentArg(L, 3, a->height, 1, nullptr));
+  int32_t w = ArgToInt32(L, 2, GetNumberOrPercentArg(L, 2, a->width, 1, nullptr));
+  int32_t h = ArgToInt32(L, 3, GetNumberOrPercentArg(L, 3, a->height, 1, nullptr));
   const int32_t smooth = vm_optint32(L, 4, 0);
   if (uint32_t code = ApplyKeepAspect(a->width, a->height, &w, &h)) return code;
   if (w < 1 || h < 1) return ERR_WRONGUSAGE;
@@ -124,7 +124,7 @@ uint32_t AnmPlayAnimDisk(VmState *L) {
   qmScene *scene = GetScene(L);
   qmAnimLoadRequest load{};
   load.file = ResolveLinkedFileArg(L, 1, 0, nullptr);
-  load.transparentColour = NumberToUInt(vm_optnumber(L, 6, -1));
+  load.transparentColour = vm_optinteger(L, 6, kNoTransparentColor);
   load.fromDisk = 1;
   load.cache = load.cachedLoad = "";
   load.plugins = Plugins(L);
@@ -154,7 +154,7 @@ uint32_t AnmLoadAnimFrame(VmState *L) {
     GetFieldUInt(L, 4, "transparency", &transparent, nullptr);
     GetFieldFlag(L, 4, "loadalpha", &loadAlpha, nullptr);
   } else if (vm_gettop(L) >= 4) {
-    transparent = NumberToUInt(vm_checknumber(L, 4));
+    transparent = vm_checkinteger(L, 4);
   }
   if (loadAlpha && transparent != kNoTransparentColor) return ERR_MASKNALPHA;
   if (uint32_t code = FreeOldBrushOfNumber(L, id)) return code;

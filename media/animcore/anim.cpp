@@ -1,5 +1,6 @@
 #include "media/animcore/anim.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "display/bgpic.h"
@@ -95,6 +96,17 @@ uint32_t DecodeDiskFrame(qmAnim *a, int32_t index, qmBitmap **bitmap, qmMask **m
   }
   *bitmap = b, *mask = m, *alpha = al;
   return 0;
+}
+
+// Frames of w x h are worked out before any is made: 0 when count of them (with their records
+// and planes) fit in the memory the process may hold, else ERR_MEM.
+uint32_t CheckFramesFit(int64_t count, int32_t w, int32_t h, bool withMask, bool withAlpha) {
+  if (count <= 0) return 0;
+  const uint64_t pixels = uint64_t(std::max(w, 1)) * uint64_t(std::max(h, 1));
+  // Colour words, a mask bit and an alpha byte a pixel, and the records and table slots.
+  const double perFrame = double(pixels) * 4 + (withMask ? double(pixels) / 8 + h : 0) +
+                          (withAlpha ? double(pixels) : 0) + 256;
+  return double(count) * perFrame > double(GetMemoryLimit()) ? uint32_t(ERR_MEM) : 0u;
 }
 
 // A frame of one colour, its mask or alpha channel fully visible or, with clear, transparent.
@@ -212,6 +224,7 @@ uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width,
 
 uint32_t NewBlankAnim(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, int32_t frames,
                       uint32_t colour, int32_t withMask, int32_t withAlpha, int32_t clear, qmAnim **out) {
+  if (uint32_t code = CheckFramesFit(frames, width, height, withMask, withAlpha)) return code;
   qmBitmap **bitmaps = AllocSlots<qmBitmap>(frames);
   qmMask **masks = AllocSlots<qmMask>(frames);
   qmAlphaChannel **alphas = AllocSlots<qmAlphaChannel>(frames);
@@ -410,6 +423,10 @@ uint32_t ChangeAnimFrameCount(qmScene *scene, const qmObjectId *id, int32_t coun
   if (int64_t(old) + count > INT32_MAX) return ERR_MEM;
   const int32_t n = old + count;
   const int32_t p = position ? position - 1 : (count > 0 ? old : n);
+  if (count > 0) {
+    if (uint32_t code = RealizeFrame(a, 0)) return code;
+    if (uint32_t code = CheckFramesFit(count, a->width, a->height, a->masks[0], a->alphas[0])) return code;
+  }
 
   qmBitmap **bitmaps = AllocSlots<qmBitmap>(n);
   qmMask **masks = AllocSlots<qmMask>(n);
@@ -463,6 +480,9 @@ uint32_t ScaleAnimFrames(qmAnim *a, int32_t width, int32_t height, int32_t smoot
     return 0;
   }
   const int32_t n = a->frameCount;
+  // The scaled frames are made beside the old ones: all of them must fit before the first is.
+  const bool withMask = a->masks && a->masks[0], withAlpha = a->alphas && a->alphas[0];
+  if (uint32_t code = CheckFramesFit(n, width, height, withMask || a->hasAlpha, withAlpha || a->hasAlpha)) return code;
   qmBitmap **bitmaps = AllocSlots<qmBitmap>(n);
   qmMask **masks = AllocSlots<qmMask>(n);
   qmAlphaChannel **alphas = AllocSlots<qmAlphaChannel>(n);

@@ -350,7 +350,7 @@ uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugin
   uint32_t code = 0;
   if (loadAlpha && !hasAlpha) code = ERR_NOALPHA;
   // Frame numbers count from 1, so 0 names no frame; -1 is the last.
-  const int32_t index = frame == -1 ? frames - 1 : frame - 1;
+  const int32_t index = frame == -1 ? frames - 1 : frame < 1 ? -1 : frame - 1;  // -2^31 has none before it
   if (!code && (frame == 0 || index < 0 || index >= frames)) code = ERR_ANIMFRAME;
   uint32_t *pixels = code ? nullptr : LoadAnimFileFrame(f, index);
   if (!code && !pixels) code = ERR_LOADFRAME;

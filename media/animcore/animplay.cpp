@@ -48,6 +48,9 @@ uint32_t SaveAnimBackground(qmAnimPlay *p, int32_t x, int32_t y, int32_t width, 
   FreeBitmap(p->work), FreeBitmap(p->background);
   p->work = p->background = nullptr;
   p->clipX = p->clipY = 0;
+  // Nothing of a frame left of or above the picture by its size or more is shown (and its
+  // offset, up to -2^31, is not negated).
+  if (int64_t(x) + width < 1 || int64_t(y) + height < 1) return ERR_WRONGUSAGE;
   if (x < 0) width += x, p->clipX = -x, x = 0;
   if (y < 0) height += y, p->clipY = -y, y = 0;
   int32_t pw = 0, ph = 0;

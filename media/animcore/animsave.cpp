@@ -11,6 +11,8 @@
 #include "media/animcore/gif.h"
 #include "media/image/imagewriter.h"
 #include "media/videocore/aviwriter.h"
+#include "platform/file.h"
+#include "platform/fileops.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/objdata.h"
@@ -176,6 +178,8 @@ uint32_t SaveAnimCore(qmAnim *anim, const char *file, int32_t format, const qmAn
   }
   const uint32_t closed = CloseWriter(gif, avi);
   MemFree(indices);
+  // A file this command made and could not finish does not stay behind.
+  if (code || closed) RemoveFile(file);
   return code ? code : closed;
 }
 

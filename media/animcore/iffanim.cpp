@@ -318,7 +318,10 @@ uint32_t *IffAnimLoadFrame(qmIffAnim *a, int32_t index) {
 
 uint32_t IffAnimGetFrameDelay(const qmIffAnim *a, int32_t index) {
   if (!a || index < 0 || index >= a->frameCount) return 0;
-  return uint32_t(double(a->delays[index]) * 1000.0 / 60.0);
+  // A reltime is any 32-bit count of jiffies; beyond the longest delay a GIF can hold a
+  // damaged header is the likelier story, and the anim is held up no longer than that.
+  const double ms = double(a->delays[index]) * 1000.0 / 60.0;
+  return ms < double(kIffAnimMaxDelayMs) ? uint32_t(ms) : kIffAnimMaxDelayMs;
 }
 
 void IffAnimClose(qmIffAnim *a) {

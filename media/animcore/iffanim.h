@@ -32,6 +32,9 @@ qmIffAnim *IffAnimOpen(const char *fileName, int32_t *width, int32_t *height, in
 // Frame index (0-based): a new width x height buffer of 0x00RRGGBB words (MemAlloc; the caller
 // frees it), or null.
 uint32_t *IffAnimLoadFrame(qmIffAnim *anim, int32_t index);
-// Milliseconds, truncated (0 for a frame not decoded yet or outside the file).
+// The longest frame delay the reader gives, in milliseconds (65535 hundredths of a second).
+inline constexpr uint32_t kIffAnimMaxDelayMs = 655350;
+// Milliseconds, truncated, at most kIffAnimMaxDelayMs (0 for a frame not decoded yet or
+// outside the file).
 uint32_t IffAnimGetFrameDelay(const qmIffAnim *anim, int32_t index);
 void IffAnimClose(qmIffAnim *anim);

@@ -9,6 +9,7 @@
 #include "media/image/imageload.h"
 #include "platform/errorarg.h"
 #include "platform/file.h"
+#include "platform/fileops.h"
 #include "platform/imagecodec.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -440,6 +441,7 @@ uint32_t SaveILBM(const char *name, const uint32_t *pixels, int32_t width, int32
     MemFree(planeRow);
     MemFree(packed);
     FileClose(f);
+    RemoveFile(name);
     return ERR_MEM;
   }
   uint64_t total = 0;
@@ -468,6 +470,7 @@ uint32_t SaveILBM(const char *name, const uint32_t *pixels, int32_t width, int32
   MemFree(planeRow);
   MemFree(packed);
   if (!FileClose(f) || !ok) {
+    RemoveFile(name);  // no half-written picture stays behind
     SetPlatformErrorArgument(name);
     return ERR_WRITEFILE;
   }

@@ -10,6 +10,7 @@
 #include "media/image/ilbm.h"
 #include "platform/errorarg.h"
 #include "platform/file.h"
+#include "platform/fileops.h"
 #include "platform/imagecodec.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -24,6 +25,12 @@ void PutLe(uint8_t *p, uint32_t v, int n) {
 uint32_t WriteFailed(const char *name) {
   SetPlatformErrorArgument(name);
   return ERR_WRITEFILE;
+}
+
+// A file this writer made and could not finish goes again: no half-written picture stays.
+uint32_t Abandon(const char *name, uint32_t code) {
+  RemoveFile(name);
+  return code;
 }
 
 // A 24-bit bottom-up BMP; alpha is not stored.
@@ -45,7 +52,7 @@ uint32_t SaveBMP(const uint32_t *pixels, int32_t width, int32_t height, const ch
     auto *line = static_cast<uint8_t *>(MemAlloc(rowSize, 1));
     if (!line) {
       FileClose(f);
-      return ERR_MEM;
+      return Abandon(name, ERR_MEM);
     }
     for (int64_t y = int64_t(rows) - 1; ok && y >= 0; y--) {
       const uint32_t *in = pixels + y * width;
@@ -58,7 +65,7 @@ uint32_t SaveBMP(const uint32_t *pixels, int32_t width, int32_t height, const ch
     }
     MemFree(line);
   }
-  if (!FileClose(f) || !ok) return WriteFailed(name);
+  if (!FileClose(f) || !ok) return Abandon(name, WriteFailed(name));
   return 0;
 }
 
@@ -72,7 +79,7 @@ uint32_t SaveJPEG(const uint32_t *pixels, int32_t width, int32_t height, const c
   FreeEncodedImage(&request.data);
   if (!FileClose(f)) ok = false;
   if (!err && !ok) err = WriteFailed(name);
-  return err;
+  return err ? Abandon(name, err) : 0;
 }
 
 // The picture reduced to at most colors entries: a new index array (MemFree) and the palette,
@@ -111,6 +118,7 @@ uint32_t SaveGIF(const uint32_t *pixels, int32_t width, int32_t height, const ch
     err = GifWriteFrame(writer, indices, width, height, 0, palette, count, transparentIndex, 0);
     const uint32_t closeErr = GifClose(writer);
     if (!err) err = closeErr;
+    if (err) Abandon(name, err);
   }
   MemFree(indices);
   return err;

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <utility>
 #include <vector>
@@ -104,17 +105,16 @@ uint32_t AddSample(VmState *L, const qmObjectId &id, qmSampleData *d, qmSample *
 
 int32_t Clamp(int32_t v, int32_t lo, int32_t hi) { return v < lo ? lo : v > hi ? hi : v; }
 
-int32_t PanningValue(double v) {
-  if (v == double(POS_LEFT)) return 0;
-  if (v == double(POS_RIGHT)) return 255;
-  if (v == double(POS_CENTER)) return 128;
-  return Clamp(NumberToInt(v), 0, 255);
+int32_t PanningValue(int32_t v) {
+  if (v == POS_LEFT) return 0;
+  if (v == POS_RIGHT) return 255;
+  if (v == POS_CENTER) return 128;
+  return Clamp(v, 0, 255);
 }
 
 int32_t VolumeArg(VmState *L, int i) {
   int percent = 0;
-  double v = GetNumberOrPercentArg(L, i, 64, 0, &percent);
-  return Clamp(NumberToInt(v), 0, 64);
+  return ArgToClampedInt32(L, i, GetNumberOrPercentArg(L, i, 64, 0, &percent), 0, 64);
 }
 
 uint32_t SndLoadSample(VmState *L) {
@@ -190,17 +190,17 @@ uint32_t SndPlaySample(VmState *L) {
         double v;
         if (GetFieldNumber(L, a + 1, "time", &v, &found)) {
           if (v < 1) return ERR_WRONGUSAGE;
-          r.time = int64_t(v);
+          r.time = FieldToInt64(L, "time", v);
         }
-        if (GetFieldNumber(L, a + 1, "volume", &v, &found)) r.volume = Clamp(NumberToInt(v), 0, 64);
-        if (GetFieldNumber(L, a + 1, "panning", &v, &found)) r.panning = PanningValue(v);
+        if (GetFieldNumber(L, a + 1, "volume", &v, &found)) r.volume = FieldToClampedInt32(L, "volume", v, 0, 64);
+        if (GetFieldNumber(L, a + 1, "panning", &v, &found)) r.panning = PanningValue(FieldToInt32(L, "panning", v));
         if (GetFieldNumber(L, a + 1, "times", &v, &found)) {
-          r.times = NumberToUInt(v);
+          r.times = FieldToUInt32(L, "times", v);
           r.time = -1;
         }
-        if (GetFieldNumber(L, a + 1, "pitch", &v, &found)) r.pitch = NumberToInt(v);
+        if (GetFieldNumber(L, a + 1, "pitch", &v, &found)) r.pitch = FieldToInt32(L, "pitch", v);
       } else {
-        r.times = NumberToUInt(vm_checknumber(L, a + 1));
+        r.times = vm_checkinteger(L, a + 1);
       }
     }
     r.sample = FindSample(L, &r.id);
@@ -278,7 +278,7 @@ uint32_t SndSetPanning(VmState *L) {
   if (!GetSoundState(L)->deviceOpen) return 0;
   qmSample *s;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
-  s->panning = PanningValue(vm_checknumber(L, 2));
+  s->panning = PanningValue(vm_checkint32(L, 2));
   SetSampleChannelParams(s->data, -1, s->panning);
   return 0;
 }
@@ -300,6 +300,26 @@ uint32_t SndSetMasterVolume(VmState *) { return 0; }
 // the bytes of 16-bit values swapped.
 void SwapPairs(uint8_t *p, size_t bytes) {
   for (size_t i = 0; i + 1 < bytes; i += 2) std::swap(p[i], p[i + 1]);
+}
+
+struct FreeBytes {
+  void operator()(uint8_t *p) const { std::free(p); }
+};
+using SampleBytes = std::unique_ptr<uint8_t, FreeBytes>;
+
+// The bytes of frames frames, worked out before anything is allocated: a sample's length in
+// bytes is a signed 32-bit number, so more is refused (ERR_MEM) without trying; else 0 with
+// *bytes set.
+uint32_t SampleBytesOf(int64_t frames, uint32_t bytesPerFrame, size_t *bytes) {
+  if (frames < 0 || uint64_t(frames) * bytesPerFrame > uint64_t(INT32_MAX)) return ERR_MEM;
+  *bytes = size_t(uint64_t(frames) * bytesPerFrame);
+  return 0;
+}
+
+// One buffer of the bytes (zeroed when asked), or nullptr without memory.
+SampleBytes NewSampleBytes(size_t bytes, bool zeroed) {
+  void *p = zeroed ? std::calloc(bytes ? bytes : 1, 1) : std::malloc(bytes ? bytes : 1);
+  return SampleBytes(static_cast<uint8_t *>(p));
 }
 
 // A sample of the id over PCM data (malloc'd; the sample takes it, or it is freed): pushes the
@@ -336,7 +356,8 @@ uint32_t SndCreateSample(VmState *L) {
   uint32_t bpf = FormatBytesPerFrame(format);
   bool stereo = format == SMPFMT_STEREO8 || format == SMPFMT_STEREO16;
   bool sixteen = format == SMPFMT_MONO16 || format == SMPFMT_STEREO16;
-  std::vector<uint8_t> pcm;
+  SampleBytes pcm;
+  size_t bytes = 0;
   if (Stricmp(source, "pcm") == 0) {
     int64_t count = int64_t(frames) * (stereo ? 2 : 1);
     if (frames == 0) {
@@ -348,9 +369,12 @@ uint32_t SndCreateSample(VmState *L) {
         if (nil) break;
       }
       if (count == 0 || (stereo && count % 2)) return ERR_WRONGUSAGE;
+      if (stereo ? count / 2 > INT32_MAX : count > INT32_MAX) return ERR_MEM;
       frames = int32_t(stereo ? count / 2 : count);
     }
-    pcm.resize(size_t(frames) * bpf);  // silence: every format here is signed
+    if (uint32_t code = SampleBytesOf(frames, bpf, &bytes)) return code;
+    pcm = NewSampleBytes(bytes, true);  // silence: every format here is signed
+    if (!pcm) return ERR_MEM;
     int32_t lo = sixteen ? -32768 : -128, hi = sixteen ? 32767 : 127;
     // Only the table's own entries are visited: values the table lacks stay silent, so a
     // count far beyond the table costs the sound's memory, not a look-up per value.
@@ -358,12 +382,12 @@ uint32_t SndCreateSample(VmState *L) {
     while (vm_next(L, 2)) {
       double key = vm_type(L, -2) == VM_TNUMBER ? vm_tonumber(L, -2) : -1;
       if (key >= 0 && key < double(count) && key == std::floor(key)) {
-        int32_t v = NumberToInt(vm_tonumber(L, -1));
-        if (v < lo || v > hi) {
+        const double v = vm_tonumber(L, -1);
+        if (!(v > lo - 1 && v < hi + 1)) {  // truncated toward zero, as every value is
           vm_pop(L, 2);
           return ERR_SMPRANGE;
         }
-        StoreSampleValue(pcm.data(), format, uint64_t(key), v);
+        StoreSampleValue(pcm.get(), format, uint64_t(key), int32_t(v));
       }
       vm_pop(L, 1);
     }
@@ -371,34 +395,32 @@ uint32_t SndCreateSample(VmState *L) {
     bool file = Stricmp(source, "file") == 0;
     qmObjectId src{};
     if (frames <= 0 || !GetFieldObjectId(L, 2, "id", &src, &found)) return ERR_WRONGUSAGE;
-    int32_t swap = 0;
+    int32_t swap = 0, offset = 0;
     GetFieldInt(L, 2, "swap", &swap, &found);
-    pcm.resize(size_t(frames) * bpf);
+    if (!file) GetFieldInt(L, 2, "offset", &offset, &found);
+    if (uint32_t code = SampleBytesOf(frames, bpf, &bytes)) return code;
+    pcm = NewSampleBytes(bytes, false);
+    if (!pcm) return ERR_MEM;
     if (file) {
       qmFileObject *f = FindFileObject(ObjectRegistryOf(L), &src);
       if (!f) return MissingObjectError(&src, ERR_FINDFILE);
       if (f->access == FILE_MODE_WRITE) return ERR_WRITEONLY;
       FileSeek(f->file, int64_t(f->position), FILE_SEEK_START);
-      uint64_t got = FileRead(f->file, pcm.data(), pcm.size());
+      uint64_t got = FileRead(f->file, pcm.get(), bytes);
       f->position += got;
-      if (got < pcm.size()) return ERR_READ;
+      if (got < bytes) return ERR_READ;
     } else {
-      int32_t offset = 0;
-      GetFieldInt(L, 2, "offset", &offset, &found);
       if (offset < 0) return ERR_WRONGUSAGE;
       qmMemBlock *b = FindMemBlock(ObjectRegistryOf(L), &src);
       if (!b) return MissingObjectError(&src, ERR_FINDMEMBLK);
-      if (int64_t(offset) + int64_t(pcm.size()) > int64_t(b->size)) return ERR_MEMRANGE;
-      std::memcpy(pcm.data(), b->buffer + offset, pcm.size());
+      if (int64_t(offset) + int64_t(bytes) > int64_t(b->size)) return ERR_MEMRANGE;
+      std::memcpy(pcm.get(), b->buffer + offset, bytes);
     }
-    if (swap && sixteen) SwapPairs(pcm.data(), pcm.size());
+    if (swap && sixteen) SwapPairs(pcm.get(), bytes);
   } else {
     return ERR_WRONGUSAGE;
   }
-  auto *data = static_cast<uint8_t *>(std::malloc(pcm.size() ? pcm.size() : 1));
-  if (!data) return ERR_MEM;
-  std::memcpy(data, pcm.data(), pcm.size());
-  return AddMemorySample(L, id, data, frames, rate, format);
+  return AddMemorySample(L, id, pcm.release(), frames, rate, format);
 }
 
 uint32_t SndGetSampleData(VmState *L) {
@@ -434,22 +456,27 @@ uint32_t SndMixSample(VmState *L) {
     qmMixSource m{s->data, double(s->pitch), 0, 0, -1, true, 1.0};
     int found = 0;
     double v;
+    // Pitch and scale stay where a source's position and scaled values fit their integers.
     if (GetFieldNumber(L, a + 1, "pitch", &v, &found)) {
-      if (v < 1.0) return ERR_WRONGUSAGE;
+      if (!(v >= 1.0 && v <= 2147483647.0)) return ERR_WRONGUSAGE;
       m.pitch = v;
     }
     if (GetFieldNumber(L, a + 1, "offset", &v, &found)) {
       if (v < 0) return ERR_SMPRANGE;
-      m.offset = int64_t(v);
+      m.offset = FieldToInt64(L, "offset", v);
     }
-    if (GetFieldNumber(L, a + 1, "threshold", &v, &found)) m.threshold = int64_t(v);
-    if (GetFieldNumber(L, a + 1, "length", &v, &found)) m.length = int64_t(v);
+    if (GetFieldNumber(L, a + 1, "threshold", &v, &found)) m.threshold = FieldToInt64(L, "threshold", v);
+    if (GetFieldNumber(L, a + 1, "length", &v, &found)) m.length = FieldToInt64(L, "length", v);
     if (GetFieldNumber(L, a + 1, "loop", &v, &found)) m.loop = v != 0;
-    if (GetFieldNumber(L, a + 1, "scale", &v, &found)) m.scale = v;
+    if (GetFieldNumber(L, a + 1, "scale", &v, &found)) {
+      if (!(std::fabs(v) <= 2147483647.0)) return ERR_WRONGUSAGE;
+      m.scale = v;
+    }
     sources.push_back(m);
   }
   // The sources are read before a sample of the same number is replaced.
-  size_t bytes = size_t(frames) * FormatBytesPerFrame(format);
+  size_t bytes = 0;
+  if (uint32_t code = SampleBytesOf(frames, FormatBytesPerFrame(format), &bytes)) return code;
   auto *data = static_cast<uint8_t *>(std::calloc(bytes ? bytes : 1, 1));
   if (!data) return ERR_MEM;
   if (uint32_t code = MixSampleSources(sources.data(), int(sources.size()), uint32_t(frames), uint32_t(rate), format,
@@ -499,9 +526,9 @@ void ReadConvertOptions(VmState *L, int t, qmConvertOptions *o) {
   int found = 0;
   double v;
   if (GetFieldNumber(L, t, "loop", &v, &found)) o->loop = v != 0;
-  if (GetFieldNumber(L, t, "offset", &v, &found)) o->offset = int64_t(v);
-  if (GetFieldNumber(L, t, "start", &v, &found)) o->start = int64_t(v);
-  if (GetFieldNumber(L, t, "end", &v, &found)) o->end = int64_t(v);
+  if (GetFieldNumber(L, t, "offset", &v, &found)) o->offset = FieldToInt64(L, "offset", v);
+  if (GetFieldNumber(L, t, "start", &v, &found)) o->start = FieldToInt64(L, "start", v);
+  if (GetFieldNumber(L, t, "end", &v, &found)) o->end = FieldToInt64(L, "end", v);
 }
 
 uint32_t SndInsertSample(VmState *L) {
@@ -511,8 +538,8 @@ uint32_t SndInsertSample(VmState *L) {
   qmSample *target, *source;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &target)) return code;
   if (uint32_t code = GetObjectArg(L, 2, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &source)) return code;
-  int64_t position = int64_t(vm_checknumber(L, 3));
-  int64_t frames = int64_t(vm_optnumber(L, 4, 0));
+  int64_t position = ArgToInt64(L, 3, vm_checknumber(L, 3));
+  int64_t frames = ArgToInt64(L, 4, vm_optnumber(L, 4, 0));
   UpdateAudioChannels();
   if (SampleIsPlaying(target->data)) return ERR_MODIFYPSMP;
   qmSampleData *t = target->data;
@@ -522,7 +549,7 @@ uint32_t SndInsertSample(VmState *L) {
   qmConvertOptions o;
   if (vm_type(L, 5) == VM_TTABLE) ReadConvertOptions(L, 5, &o);
   uint64_t total = t->frames + uint64_t(frames);
-  if (total * t->bytesPerFrame > UINT32_MAX) return ERR_MEM;
+  if (total * t->bytesPerFrame > uint64_t(INT32_MAX)) return ERR_MEM;
   auto *data = static_cast<uint8_t *>(std::malloc(total * t->bytesPerFrame));
   if (!data) return ERR_MEM;
   size_t before = size_t(position) * t->bytesPerFrame;
@@ -766,10 +793,10 @@ uint32_t SndPlayMusic(VmState *L) {
   if (vm_type(L, 2) == VM_TTABLE) {
     int found = 0;
     double v;
-    if (GetFieldNumber(L, 2, "volume", &v, &found)) m->volume = Clamp(NumberToInt(v), 0, 64);
-    if (GetFieldNumber(L, 2, "times", &v, &found)) m->times = NumberToUInt(v);
+    if (GetFieldNumber(L, 2, "volume", &v, &found)) m->volume = FieldToClampedInt32(L, "volume", v, 0, 64);
+    if (GetFieldNumber(L, 2, "times", &v, &found)) m->times = FieldToUInt32(L, "times", v);
   } else if (!vm_isnoneornil(L, 2)) {
-    m->times = NumberToUInt(vm_checknumber(L, 2));
+    m->times = vm_checkinteger(L, 2);
   }
   if (!SoundDeviceReady(L)) return 0;
   // PlayMusic starts from the beginning, also a paused music; a playing one stops first, so
@@ -809,7 +836,7 @@ uint32_t SndSeekMusic(VmState *L) {
   double pos = vm_checknumber(L, 2);
   if (!m->seekable || m->kind != MUSKIND_STREAM) return ERR_SEEKFORMAT;
   uint64_t duration = SoundDurationMs(m->stream);
-  if (pos < 0 || pos > double(duration) - 1) return ERR_SEEKRANGE;
+  if (!(pos >= 0 && pos <= double(duration) - 1)) return ERR_SEEKRANGE;
   if (m == st->playing) {
     if (st->inFillCallback) return ERR_NOCALLBACK;
     StopMusicBackend(st, true);
@@ -1009,7 +1036,14 @@ uint32_t SndFillMusicBuffer(VmState *L) {
   if (frames < 0) return ERR_WRONGUSAGE;
   qmCustomStream *c = m->stream->custom;
   if (Stricmp(type, "end") == 0) return QueueCustomBuffer(c, nullptr, 0);
-  std::vector<uint8_t> pcm(size_t(frames) * c->bytesPerFrame);
+  size_t bytes = 0;
+  if (uint32_t code = SampleBytesOf(frames, c->bytesPerFrame, &bytes)) return code;
+  std::vector<uint8_t> pcm;
+  try {
+    pcm.resize(bytes);
+  } catch (const std::bad_alloc &) {
+    return ERR_MEM;
+  }
   bool unsignedFmt = c->format == SMPFMT_MONO8U || c->format == SMPFMT_STEREO8U;
   if (Stricmp(type, "mute") == 0) {
     std::memset(pcm.data(), unsignedFmt ? 128 : 0, pcm.size());
@@ -1023,7 +1057,7 @@ uint32_t SndFillMusicBuffer(VmState *L) {
     for (uint64_t i = 0; i < values; i++) {
       vm_rawgeti(L, t, int(i));
       bool number = vm_type(L, -1) == VM_TNUMBER;
-      int32_t v = number ? NumberToInt(vm_tonumber(L, -1)) : 0;
+      const int32_t v = number ? FieldToClampedInt32(L, "data", vm_tonumber(L, -1), INT32_MIN, INT32_MAX) : 0;
       vm_pop(L, 1);
       if (!number) break;
       StoreSampleValue(pcm.data(), c->format, i, v);

@@ -87,14 +87,20 @@ uint32_t CopyLinkedVideo(const char *file, char *temp) {
   return 0;
 }
 
+// A scaled coordinate, kept inside the 32-bit range.
+int32_t ScaledCoordinate(int32_t v, double scale) {
+  const double d = v * scale;
+  return d < -2147483648.0 ? INT32_MIN : d > 2147483647.0 ? INT32_MAX : int32_t(d);
+}
+
 // The on-screen rectangle: scaled with the display when it is.
 void ComputeScreenRect(qmVideo *v, const qmDisplay *d) {
   bool scaled = d && d->scaleMode != 0 && d->scaleWidth != 0 && d->scaleHeight != 0;
   if (scaled) {
-    v->screenX = int32_t(v->x * d->scaleX);
-    v->screenY = int32_t(v->y * d->scaleY);
-    v->screenWidth = int32_t(v->width * d->scaleX);
-    v->screenHeight = int32_t(v->height * d->scaleY);
+    v->screenX = ScaledCoordinate(v->x, d->scaleX);
+    v->screenY = ScaledCoordinate(v->y, d->scaleY);
+    v->screenWidth = ScaledCoordinate(v->width, d->scaleX);
+    v->screenHeight = ScaledCoordinate(v->height, d->scaleY);
     v->smooth = d->smoothScale;
   } else {
     v->screenX = v->x;
@@ -264,7 +270,7 @@ uint32_t VidSeekVideo(VmState *L) {
   double position = vm_checknumber(L, 2);
   if (!v->seekable) return ERR_SEEKFORMAT;
   // Taken as unsigned: a negative position lies past the end too.
-  uint32_t ms = uint32_t(int64_t(position));
+  uint32_t ms = uint32_t(ArgToInt64(L, 2, position));
   if (v->duration == 0 || ms > v->duration - 1) return ERR_SEEKRANGE;
   return SeekVideoEngine(v->engine, ms);
 }
@@ -288,8 +294,8 @@ uint32_t VidSetVideoSize(VmState *L) {
   CheckArgCount(L, 3, 4);
   qmVideo *v = nullptr;
   if (uint32_t code = FindVideo(L, GetObjectIdArg(L, 1), &v)) return code;
-  int32_t w = int32_t(std::lround(GetNumberOrPercentArg(L, 2, v->nativeWidth, 1, nullptr)));
-  int32_t h = int32_t(std::lround(GetNumberOrPercentArg(L, 3, v->nativeHeight, 1, nullptr)));
+  int32_t w = ArgToInt32(L, 2, std::round(GetNumberOrPercentArg(L, 2, v->nativeWidth, 1, nullptr)));
+  int32_t h = ArgToInt32(L, 3, std::round(GetNumberOrPercentArg(L, 3, v->nativeHeight, 1, nullptr)));
   uint32_t smooth = vm_optflag(L, 4, false) ? 1 : 0;
   if (uint32_t code = ApplyKeepAspect(v->nativeWidth, v->nativeHeight, &w, &h)) return code;
   if (w < 1 || h < 1) return ERR_BADDIMENSIONS;
@@ -314,7 +320,7 @@ uint32_t VidSetVideoVolume(VmState *L) {
   qmVideo *v = nullptr;
   if (uint32_t code = FindVideo(L, GetObjectIdArg(L, 1), &v)) return code;
   double volume = GetNumberOrPercentArg(L, 2, 64.0, 1, nullptr);
-  v->volume = volume < 0.0 ? 0 : volume > 64.0 ? 64 : int32_t(volume);
+  v->volume = ArgToClampedInt32(L, 2, volume, 0, 64);
   if (VideoShown(v)) SetVideoEngineVolume(v->engine, v->volume);
   return 0;
 }
@@ -330,11 +336,11 @@ uint32_t VidGetVideoFrame(VmState *L) {
   if (v->state.load() != VIDSTATE_STOPPED) return ERR_FGRABVIDSTATE;
   int64_t where;
   if (mode == VIDGRAB_FRAME) {
-    if (position < 1.0) return ERR_VIDEOFRAME;
-    where = int64_t(position) - 1;
+    if (!(position >= 1.0)) return ERR_VIDEOFRAME;
+    where = ArgToInt64(L, 3, position) - 1;
   } else if (mode == VIDGRAB_TIME) {
     if (!v->seekable) return ERR_SEEKFORMAT;
-    if (position < 0.0 || v->duration == 0 || position > double(v->duration - 1)) return ERR_SEEKRANGE;
+    if (!(position >= 0.0) || v->duration == 0 || !(position <= double(v->duration - 1))) return ERR_SEEKRANGE;
     where = int64_t(position);
   } else {
     return ERR_WRONGUSAGE;

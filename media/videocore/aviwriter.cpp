@@ -105,7 +105,8 @@ void BuildHeader(const qmAviWriter *w, uint8_t *b, int32_t frames) {
   std::memcpy(p + 8, kComment, std::strlen(kComment));
 }
 
-uint32_t WriteError(const qmAviWriter *w) {
+uint32_t WriteError(qmAviWriter *w) {
+  w->failed = 1;
   SetErrorArgument(w->fileName);
   return ERR_WRITEFILE;
 }
@@ -238,6 +239,8 @@ void FreeWriter(qmAviWriter *w) {
   if (w->file) FileClose(w->file);
   if (w->indexFile) FileClose(w->indexFile);
   if (w->indexFileName[0]) RemoveFile(w->indexFileName);
+  // What a failed writer made is no AVI: like a failed copy, it does not stay behind.
+  if (w->made && w->failed) RemoveFile(w->fileName);
   FreeEncodedImage(&w->lastFrame);
   MemFree(w->audioBlock);
   MemFree(w);
@@ -272,6 +275,7 @@ uint32_t AviCreate(const char *fileName, int32_t fps, int32_t flags, int32_t wid
   std::snprintf(w->title, sizeof w->title, "%s", title ? title : "");
   std::snprintf(w->fileName, sizeof w->fileName, "%s", fileName);
   w->file = FileOpen(fileName, FILE_MODE_WRITE);
+  w->made = w->file != nullptr;
   if (!w->file || !TempFileName(w->indexFileName) ||
       !(w->indexFile = FileOpen(w->indexFileName, FILE_MODE_WRITE))) {
     const uint32_t code = WriteError(w);
@@ -281,6 +285,7 @@ uint32_t AviCreate(const char *fileName, int32_t fps, int32_t flags, int32_t wid
   const uint32_t end = HeaderEnd(w);
   auto *header = static_cast<uint8_t *>(MemAlloc(end + 12, 1));
   if (!header) {
+    w->failed = 1;
     FreeWriter(w);
     return ERR_MEM;
   }
@@ -303,6 +308,7 @@ uint32_t AviCreate(const char *fileName, int32_t fps, int32_t flags, int32_t wid
 
 uint32_t AviWriteFrame(qmAviWriter *w, const qmBitmap *bitmap, int32_t width, int32_t height, int32_t, int32_t) {
   if (!w || (!bitmap && !w->lastFrame.bytes)) return ERR_WRONGUSAGE;
+  if (w->failed) return WriteError(w);  // after a short write the file's layout is lost
   const bool riffFull = EndOf(w) - w->riffStart > w->riffLimit;
   if ((riffFull || !w->moviFrames || w->standardCount == kAviStandardEntries) && w->superCount == kAviSuperEntries)
     return ERR_WRONGUSAGE;
@@ -347,7 +353,7 @@ uint32_t AviWriteFrame(qmAviWriter *w, const qmBitmap *bitmap, int32_t width, in
 
 uint32_t AviClose(qmAviWriter *w) {
   if (!w) return ERR_WRONGUSAGE;
-  bool ok = !w->totalFrames || FinishPair(w);
+  bool ok = !w->failed && (!w->totalFrames || FinishPair(w));
   if (ok && w->legacyIndexPending) ok = AppendLegacyIndex(w);
   if (ok) ok = CloseRiff(w);
   if (ok) {

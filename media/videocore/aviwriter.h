@@ -55,6 +55,8 @@ struct qmAviWriter {
   uint64_t extensionRiffLimit;  // of the AVIX RIFFs
   uint64_t riffStart, moviList;  // positions of "RIFF" and of the movi "LIST"
   int32_t legacyIndexPending;    // 1 until the first RIFF is closed
+  int32_t made;                  // the file was created by this writer
+  int32_t failed;                // a write fell short: the file goes when the writer does
   uint8_t copyBuffer[kAviIndexChunkSize];
 };
 

@@ -48,6 +48,7 @@ void FreeSlots(qmVideoEngine *e) {
 }
 
 bool AllocPicture(qmPictureSlot *s, int32_t width, int32_t height) {
+  if (width < 1 || height < 1 || int64_t(width) * 4 > INT32_MAX) return false;  // a row's bytes are an int32
   s->width = width;
   s->height = height;
   s->bytesPerRow = width * 4;
@@ -487,8 +488,8 @@ uint32_t GrabVideoEngineFrame(qmVideoEngine *e, int32_t mode, int64_t where, int
     // Later frame numbers count on from the picture shown, not from the file's start.
     e->grabCounter = f.position >= 0 ? f.position + 1 : -1;
   } else {
+    if (where < 0 || where >= INT32_MAX) return ERR_VIDEOFRAME;  // no file holds that many pictures
     wanted = int32_t(where);
-    if (wanted < 0) return ERR_VIDEOFRAME;
     if (e->startedSinceGrab || e->grabCounter < 0 || e->grabCounter > wanted + 1) {
       Rewind(e);
       e->grabCounter = 0;

@@ -608,8 +608,10 @@ void PresentVideoSlot(qmVideoEngine *e, int index) {
 
 bool QueueVideoPicture(qmDisplay *d, const void *owner, const uint8_t *pixels, int32_t bytesPerRow, int32_t x,
                        int32_t y, int32_t width, int32_t height, int32_t clipWidth, int32_t clipHeight) {
-  int32_t left = std::max(0, x), top = std::max(0, y);
-  int32_t right = std::min(x + width, clipWidth), bottom = std::min(y + height, clipHeight);
+  // In 64 bits: a position near either end of the 32-bit range plus the picture's size.
+  const int32_t left = std::max(0, x), top = std::max(0, y);
+  const int32_t right = int32_t(std::min<int64_t>(int64_t(x) + width, clipWidth));
+  const int32_t bottom = int32_t(std::min<int64_t>(int64_t(y) + height, clipHeight));
   if (right <= left || bottom <= top) return false;
   qmBitmap *b = AllocBitmap(right - left, bottom - top);
   auto *u = static_cast<qmDisplayUpdate *>(MemAlloc(sizeof(qmDisplayUpdate), 1));
@@ -620,7 +622,7 @@ bool QueueVideoPicture(qmDisplay *d, const void *owner, const uint8_t *pixels, i
   }
   for (int32_t row = top; row < bottom; row++)
     std::memcpy(reinterpret_cast<uint8_t *>(b->pixels) + size_t(row - top) * b->bytesPerRow,
-                pixels + size_t(row - y) * bytesPerRow + size_t(left - x) * 4, size_t(right - left) * 4);
+                pixels + size_t(int64_t(row) - y) * bytesPerRow + size_t(int64_t(left) - x) * 4, size_t(right - left) * 4);
   u->owner = owner;
   u->bitmap = b;
   u->x = left;

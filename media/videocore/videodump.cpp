@@ -11,6 +11,7 @@
 #include "media/image/imagewriter.h"
 #include "media/videocore/engine_internal.h"
 #include "platform/file.h"
+#include "platform/fileops.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -101,8 +102,8 @@ uint32_t DumpVideoEngine(qmVideoEngine *e, const qmVideoDumpRequest *req) {
   }
   qmFileHandle *wave = nullptr;
   uint32_t code = 0;
+  char name[2048] = "";
   if (req->baseName) {
-    char name[2048];
     std::snprintf(name, sizeof name, "%s.wav", req->baseName);
     wave = FileOpen(name, FILE_MODE_WRITE);
     if (!wave) {
@@ -142,6 +143,8 @@ uint32_t DumpVideoEngine(qmVideoEngine *e, const qmVideoDumpRequest *req) {
   if (wave) {
     if (!FinishWave(wave, soundBytes) && !code) code = ERR_WRITE;
     if (!FileClose(wave) && !code) code = ERR_WRITE;
+    // The sound track of a dump that failed is cut short: it goes, as a failed copy does.
+    if (code) RemoveFile(name);
   }
   MemFree(picture);
   MemFree(argb);

@@ -209,7 +209,7 @@ uint32_t EvtMakeButton(VmState *L) {
         return ERR_FINDLAYER;
       }
     } else if (vm_type(L, 3) == VM_TNUMBER) {
-      position = NumberToInt(vm_tonumber(L, 3));
+      position = ArgToInt32(L, 3, vm_tonumber(L, 3));
     } else {
       SetErrorNumber(3);
       return ERR_STRORNUM;

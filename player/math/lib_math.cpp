@@ -83,7 +83,7 @@ uint32_t MathFrExp(VmState *L) {
 uint32_t MathLdExp(VmState *L) {
   CheckArgCount(L, 2, 2);
   double x = vm_checknumber(L, 1);
-  return PushNumber(L, std::ldexp(x, vm_checkint32(L, 2)));
+  return PushNumber(L, std::ldexp(x, vm_checkword32(L, 2)));
 }
 
 // A later argument replaces the result only when strictly smaller (larger), so a NaN first
@@ -103,7 +103,7 @@ uint32_t MinMax(VmState *L) {
 uint32_t MathRnd(VmState *L) {
   CheckArgCount(L, 1, 1);
   double r;
-  uint32_t code = MathRandomBelow(vm_checkint32(L, 1), &r);
+  uint32_t code = MathRandomBelow(vm_checkword32(L, 1), &r);
   if (code) return code;
   return PushNumber(L, r);
 }
@@ -115,49 +115,49 @@ uint32_t MathRndF(VmState *L) {
 
 uint32_t MathShr(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = vm_checkinteger(L, 1);
-  return PushNumber(L, MathShiftRight(x, vm_checkint32(L, 2)));
+  uint32_t x = vm_checkuword32(L, 1);
+  return PushNumber(L, MathShiftRight(x, vm_checkword32(L, 2)));
 }
 
 uint32_t MathShl(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = vm_checkinteger(L, 1);
-  return PushNumber(L, MathShiftLeft(x, vm_checkint32(L, 2)));
+  uint32_t x = vm_checkuword32(L, 1);
+  return PushNumber(L, MathShiftLeft(x, vm_checkword32(L, 2)));
 }
 
 uint32_t MathSar(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = vm_checkinteger(L, 1);
-  return PushNumber(L, MathShiftArith(x, vm_checkint32(L, 2)));
+  uint32_t x = vm_checkuword32(L, 1);
+  return PushNumber(L, MathShiftArith(x, vm_checkword32(L, 2)));
 }
 
 template <MathBitOp Op>
 uint32_t BitCmd(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t x = vm_checkinteger(L, 1);
+  uint32_t x = vm_checkuword32(L, 1);
   uint32_t r;
-  uint32_t code = MathBit(x, vm_checkint32(L, 2), Op, &r);
+  uint32_t code = MathBit(x, vm_checkword32(L, 2), Op, &r);
   if (code) return code;
   return PushNumber(L, r);
 }
 
 uint32_t MathBitXor(VmState *L) {
   CheckArgCount(L, 2, 2);
-  uint32_t a = vm_checkinteger(L, 1);
-  return PushNumber(L, a ^ vm_checkinteger(L, 2));
+  uint32_t a = vm_checkuword32(L, 1);
+  return PushNumber(L, a ^ vm_checkuword32(L, 2));
 }
 
 uint32_t MathBitComplement(VmState *L) {
   CheckArgCount(L, 1, 1);
-  return PushNumber(L, ~vm_checkinteger(L, 1));
+  return PushNumber(L, ~vm_checkuword32(L, 1));
 }
 
 template <int Right>
 uint32_t RotateCmd(VmState *L) {
   CheckArgCount(L, 2, 3);
-  uint32_t x = vm_checkinteger(L, 1);
-  int32_t n = vm_checkint32(L, 2);
-  int32_t width = vm_optint32(L, 3, MATHWIDTH_INTEGER);
+  uint32_t x = vm_checkuword32(L, 1);
+  int32_t n = vm_checkword32(L, 2);
+  int32_t width = vm_optword32(L, 3, MATHWIDTH_INTEGER);
   uint32_t r;
   uint32_t code = MathRotate(x, n, width, Right, &r);
   if (code) return code;
@@ -166,10 +166,10 @@ uint32_t RotateCmd(VmState *L) {
 
 uint32_t MathCast(VmState *L) {
   CheckArgCount(L, 3, 3);
-  uint32_t x = vm_checkinteger(L, 1);
-  int isSigned = vm_checkint32(L, 2) != 0;
+  uint32_t x = vm_checkuword32(L, 1);
+  int isSigned = vm_checkword32(L, 2) != 0;
   double r;
-  uint32_t code = MathNarrow(x, isSigned, vm_checkint32(L, 3), &r);
+  uint32_t code = MathNarrow(x, isSigned, vm_checkword32(L, 3), &r);
   if (code) return code;
   return PushNumber(L, r);
 }

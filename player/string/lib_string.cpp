@@ -63,7 +63,7 @@ uint32_t StrVal(VmState *L) {
 uint32_t StrStrStr(VmState *L) {
   CheckArgCount(L, 1, 2);
   double n = vm_checknumber(L, 1);
-  PushString(L, NumberToCutText(n, vm_optint32(L, 2, 0)));
+  PushString(L, NumberToCutText(n, vm_optword32(L, 2, 0)));
   return 1;
 }
 
@@ -71,7 +71,7 @@ uint32_t StrUnrightStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = vm_checkint32(L, 2);
+  int32_t n = vm_checkword32(L, 2);
   if (n < 0) return ERR_WRONGUSAGE;
   size_t cut = size_t(n) < len ? size_t(n) : len;
   vm_pushlstring(L, s + cut, len - cut);
@@ -82,7 +82,7 @@ uint32_t StrUnleftStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = vm_checkint32(L, 2);
+  int32_t n = vm_checkword32(L, 2);
   if (n < 0) return ERR_WRONGUSAGE;
   size_t cut = size_t(n) < len ? size_t(n) : len;
   vm_pushlstring(L, s, len - cut);
@@ -91,7 +91,7 @@ uint32_t StrUnleftStr(VmState *L) {
 
 uint32_t StrChr(VmState *L) {
   CheckArgCount(L, 1, 1);
-  int32_t code = vm_checkint32(L, 1);
+  int32_t code = vm_checkword32(L, 1);
   if (code < 0 || code > 255) return ERR_WRONGUSAGE;
   char c = char(code);
   vm_pushlstring(L, &c, 1);
@@ -102,7 +102,7 @@ uint32_t StrMidStr(VmState *L) {
   CheckArgCount(L, 3, 3);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int64_t pos = vm_checkint32(L, 2), n = vm_checkint32(L, 3);
+  int64_t pos = vm_checkword32(L, 2), n = vm_checkword32(L, 3);
   // The part of [pos, pos + n) that lies within the string; a negative pos cuts the front.
   int64_t from = pos < 0 ? 0 : pos, to = pos + n;
   if (to > int64_t(len)) to = int64_t(len);
@@ -115,7 +115,7 @@ uint32_t StrRightStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = vm_checkint32(L, 2);
+  int32_t n = vm_checkword32(L, 2);
   size_t k = n < 1 ? 0 : (size_t(n) < len ? size_t(n) : len);
   vm_pushlstring(L, s + len - k, k);
   return 1;
@@ -125,7 +125,7 @@ uint32_t StrLeftStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = vm_checkint32(L, 2);
+  int32_t n = vm_checkword32(L, 2);
   size_t k = n < 1 ? 0 : (size_t(n) < len ? size_t(n) : len);
   vm_pushlstring(L, s, k);
   return 1;
@@ -137,7 +137,7 @@ uint32_t StrFindStr(VmState *L) {
   const char *s = vm_checkstring(L, 1, &len);
   const char *sub = vm_checkstring(L, 2, &subLen);
   bool cs = vm_optflag(L, 3, true);
-  int32_t start = vm_optint32(L, 4, 0);
+  int32_t start = vm_optword32(L, 4, 0);
   if (start < 0) return ERR_WRONGUSAGE;
   vm_pushnumber(L, double(FindBytes(s, len, sub, subLen, size_t(start), cs)));
   return 1;
@@ -185,7 +185,7 @@ uint32_t StrReplaceStr(VmState *L) {
   const char *search = vm_checkstring(L, 2, &searchLen);
   const char *repl = vm_checkstring(L, 3, &replLen);
   bool cs = vm_optflag(L, 4, true);
-  int32_t start = vm_optint32(L, 5, 0);
+  int32_t start = vm_optword32(L, 5, 0);
   if (start < 0) return ERR_WRONGUSAGE;
   if (replLen > searchLen) {
     size_t count = CountBytes(s, len, search, searchLen, size_t(start), cs);
@@ -200,7 +200,7 @@ uint32_t StrReplaceStr(VmState *L) {
 uint32_t StrBinStr(VmState *L) {
   CheckArgCount(L, 1, 2);
   uint32_t v = vm_checkinteger(L, 1);
-  PushString(L, BinaryText(v, vm_optint32(L, 2, kTypeInteger)));
+  PushString(L, BinaryText(v, vm_optword32(L, 2, kTypeInteger)));
   return 1;
 }
 
@@ -228,7 +228,7 @@ uint32_t StrSplitStr(VmState *L) {
 
 uint32_t StrPadNum(VmState *L) {
   CheckArgCount(L, 2, 2);
-  int32_t n = vm_checkint32(L, 1), digits = vm_checkint32(L, 2);
+  int32_t n = vm_checkword32(L, 1), digits = vm_checkword32(L, 2);
   if (n < 0 || digits < 1) return ERR_WRONGUSAGE;
   if (uint32_t code = CheckResultLength(size_t(digits), 0, 0)) return code;
   PushString(L, PaddedNumber(n, digits));
@@ -254,7 +254,7 @@ uint32_t StrTrimStr(VmState *L) {
   size_t len, cLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *c = vm_checkstring(L, 2, &cLen);
-  int32_t side = vm_checkint32(L, 3);
+  int32_t side = vm_checkword32(L, 3);
   if (cLen != 1) return ERR_WRONGUSAGE;
   size_t begin, n;
   TrimBytes(s, len, c[0], side, &begin, &n);
@@ -286,7 +286,7 @@ uint32_t StrToString(VmState *L) {
 
 uint32_t StrToNumber(VmState *L) {
   CheckArgCount(L, 1, 2);
-  int32_t base = vm_optint32(L, 2, 10);
+  int32_t base = vm_optword32(L, 2, 10);
   if (base == 10) {
     double v = 0;
     if (vm_type(L, 1) == VM_TNUMBER) v = vm_tonumber(L, 1);
@@ -305,7 +305,7 @@ uint32_t StrUnmidStr(VmState *L) {
   CheckArgCount(L, 3, 3);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t pos = vm_checkint32(L, 2), n = vm_checkint32(L, 3);
+  int32_t pos = vm_checkword32(L, 2), n = vm_checkword32(L, 3);
   if (pos < 0 || n < 0) return ERR_WRONGUSAGE;
   // A position at or past the end removes nothing.
   size_t from = size_t(pos) < len ? size_t(pos) : len;
@@ -323,7 +323,7 @@ uint32_t StrCountStr(VmState *L) {
   const char *s = vm_checkstring(L, 1, &len);
   const char *sub = vm_checkstring(L, 2, &subLen);
   bool cs = vm_optflag(L, 3, true);
-  int32_t start = vm_optint32(L, 4, 0);
+  int32_t start = vm_optword32(L, 4, 0);
   if (start < 0) return ERR_WRONGUSAGE;
   vm_pushnumber(L, double(CountBytes(s, len, sub, subLen, size_t(start), cs)));
   return 1;
@@ -334,7 +334,7 @@ uint32_t StrInsertStr(VmState *L) {
   size_t len, insLen;
   const char *s = vm_checkstring(L, 1, &len);
   const char *ins = vm_checkstring(L, 2, &insLen);
-  int32_t pos = vm_checkint32(L, 3);
+  int32_t pos = vm_checkword32(L, 3);
   bool overwrite = vm_optflag(L, 4, false);
   if (pos < 0) return ERR_WRONGUSAGE;
   if (uint32_t code = CheckResultLength(len, 1, insLen)) return code;
@@ -352,7 +352,7 @@ uint32_t StrRepeatStr(VmState *L) {
   CheckArgCount(L, 2, 2);
   size_t len;
   const char *s = vm_checkstring(L, 1, &len);
-  int32_t n = vm_checkint32(L, 2);
+  int32_t n = vm_checkword32(L, 2);
   if (n < 1) return ERR_WRONGUSAGE;
   if (uint32_t code = CheckResultLength(0, size_t(n), len)) return code;
   std::string out;
@@ -410,7 +410,7 @@ uint32_t StrFormatStr(VmState *L) {
     arg++;
     switch (FormatKindOf(conv.letter)) {
       case FORMAT_REAL: AppendFormattedReal(&conv, vm_checknumber(L, arg), &out); break;
-      case FORMAT_SIGNED: AppendFormattedSigned(&conv, vm_checkint32(L, arg), &out); break;
+      case FORMAT_SIGNED: AppendFormattedSigned(&conv, vm_checkword32(L, arg), &out); break;
       case FORMAT_UNSIGNED: AppendFormattedUnsigned(&conv, vm_checkinteger(L, arg), &out); break;
       case FORMAT_STRING: {
         size_t sLen;
@@ -549,7 +549,7 @@ uint32_t StrPatternReplaceStr(VmState *L) {
   if (replType != VM_TSTRING && replType != VM_TNUMBER && replType != VM_TFUNCTION) return ERR_WRONGUSAGE;
   size_t replLen = 0;
   const char *repl = replType == VM_TFUNCTION ? nullptr : vm_checkstring(L, 3, &replLen);
-  int64_t max = vm_isnoneornil(L, 4) ? int64_t(len) + 1 : vm_checkint32(L, 4);
+  int64_t max = vm_isnoneornil(L, 4) ? int64_t(len) + 1 : vm_checkword32(L, 4);
   bool anchor = pattern[0] == '^';
   if (anchor) pattern++;
   qmMatchState ms;

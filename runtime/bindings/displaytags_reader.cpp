@@ -102,8 +102,8 @@ uint32_t ParseDisplayTags(VmState *L, const qmScene *scene, int32_t index, int32
 
   FlagField(L, index, "hidden", &tags->hidden);
   double v = 0;
-  auto level = [](double n) { return n < 0 ? 0 : n > 255 ? 255 : int32_t(n); };
-  if (GetFieldNumberOrPercent(L, index, "transparency", 255, 0, &v, nullptr, nullptr)) tags->transparency = level(v);
+  if (GetFieldNumberOrPercent(L, index, "transparency", 255, 0, &v, nullptr, nullptr))
+    tags->transparency = FieldToClampedInt32(L, "transparency", v, 0, 255);
   ReadTintOptions(L, index, tags->filters);
 
   int32_t insert = 0;

@@ -1,5 +1,6 @@
 #include "runtime/bindings/filters_reader.h"
 
+#include <cmath>
 #include <string>
 
 #include "runtime/cmdargs.h"
@@ -35,9 +36,18 @@ uint32_t ReadFilterArgs(VmState *L, int32_t index, qmFilterSlot *slot) {
       return ERR_NUMTABLEARG;
     }
     vm_pop(L, 1);
-    if (info.kinds[k] == FPARAM_FLOAT) slot->floatParams[nf++] = float(v);
-    else if (info.kinds[k] == FPARAM_LEVEL) slot->params[ni++] = v < 0 ? 0 : v > 255 ? 255 : int32_t(v);
-    else slot->params[ni++] = NumberToInt(v);
+    if (info.kinds[k] == FPARAM_FLOAT) {
+      slot->floatParams[nf++] = float(v);
+    } else if (info.kinds[k] == FPARAM_LEVEL) {
+      if (std::isnan(v)) {
+        SetErrorArgument("args");
+        return ERR_NUMTABLEARG;
+      }
+      slot->params[ni++] = v < 0 ? 0 : v > 255 ? 255 : int32_t(v);
+    } else if (!NumberToInt32(v, &slot->params[ni++])) {
+      SetErrorArgument("args");
+      return ERR_NUMTABLEARG;
+    }
   }
   return 0;
 }
@@ -81,7 +91,7 @@ uint32_t ReadFilterEntry(VmState *L, int32_t i, qmFilterSlot *filters) {
   slot.enabled = 1;
   double priority = 0;
   GetFieldNumber(L, entry, "priority", &priority, nullptr);
-  slot.priority = uint8_t(priority < 0 ? 0 : priority > 255 ? 255 : int32_t(priority));
+  slot.priority = uint8_t(FieldToClampedInt32(L, "priority", priority, 0, 255));
   SetFilterDefaults(&slot, index);
   vm_pushstring(L, "args");
   vm_gettable(L, entry);
@@ -127,7 +137,7 @@ void ReadTintOptions(VmState *L, int32_t table, qmFilterSlot *filters) {
   qmFilterSlot &tint = filters[kTintFilterSlot];
   double level = 0;
   if (GetFieldNumberOrPercent(L, table, "tint", 255, 0, &level, nullptr, nullptr)) {
-    tint.params[1] = level < 0 ? 0 : level > 255 ? 255 : int32_t(level);
+    tint.params[1] = FieldToClampedInt32(L, "tint", level, 0, 255);
     tint.enabled = tint.params[1] != 0;
   }
   uint32_t color = 0;

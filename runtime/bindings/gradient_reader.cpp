@@ -35,7 +35,7 @@ uint32_t ReadGradientSpec(VmState *L, int t, const qmGradientKeys &keys, qmGradi
       vm_pop(L, 1);
       break;
     }
-    const uint32_t color = NumberToUInt(vm_checknumber_field(L, -1, keys.colors));
+    const uint32_t color = FieldToUInt32(L, keys.colors, vm_checknumber_field(L, -1, keys.colors));
     vm_rawgeti(L, list, i + 1);
     if (vm_isnoneornil(L, -1)) {
       code = ERR_MISSINGPARAMTR;

@@ -12,8 +12,9 @@ uint32_t GetLayerArg(VmState *L, int i, int32_t *position) {
   qmScene *scene = GetScene(L);
   const int type = vm_type(L, i);
   if (type == VM_TNUMBER) {
-    *position = NumberToInt(vm_tonumber(L, i));
-    return 0;
+    if (NumberToInt32(vm_tonumber(L, i), position)) return 0;
+    SetErrorNumber(uint32_t(i));
+    return ERR_NUMEXPECTED;
   }
   if (type == VM_TSTRING) {
     const char *name = vm_tostring(L, i);

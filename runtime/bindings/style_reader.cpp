@@ -44,8 +44,7 @@ enum : int32_t { CURSOR_X = 1, CURSOR_Y = 2 };
 // Most vertices a polygon layer takes, as the polygon command.
 constexpr int32_t kVertexMax = 999;
 
-int32_t Level(double v) { return v < 0 ? 0 : v > 255 ? 255 : int32_t(v); }
-
+int32_t Level(VmState *L, const char *key, double v) { return FieldToClampedInt32(L, key, v, 0, 255); }
 
 bool HasField(VmState *L, int32_t t, const char *key) {
   vm_pushstring(L, key);
@@ -546,12 +545,12 @@ uint32_t ReadTransformKeys(VmState *L, int32_t t, qmStyleChange *c) {
     int percent = 0;
     if (GetFieldNumberOrPercent(L, t, "width", 0, 1, &v, &percent, nullptr)) {
       if (percent) T.targetWidth = 0, T.scaleX = v;
-      else T.targetWidth = NumberToInt(v), T.scaleX = 1.0;
+      else T.targetWidth = FieldToInt32(L, "width", v), T.scaleX = 1.0;
       c->transformChanged = 1;
     }
     if (GetFieldNumberOrPercent(L, t, "height", 0, 1, &v, &percent, nullptr)) {
       if (percent) T.targetHeight = 0, T.scaleY = v;
-      else T.targetHeight = NumberToInt(v), T.scaleY = 1.0;
+      else T.targetHeight = FieldToInt32(L, "height", v), T.scaleY = 1.0;
       c->transformChanged = 1;
     }
     if (GetFieldNumber(L, t, "rotate", &v, nullptr) && v != T.rotation) {
@@ -584,13 +583,14 @@ uint32_t ReadCommonKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleChan
     c->anchorGiven = c->positionGiven = 1;
   }
   c->transform.anchorX = look.anchorX, c->transform.anchorY = look.anchorY;
-  if (GetFieldNumber(L, t, "translatex", &v, nullptr)) c->x = NumberToInt(v), c->relativeX = c->positionGiven = 1;
-  else if (GetFieldNumber(L, t, "x", &v, nullptr)) c->x = NumberToInt(v), c->positionGiven = 1;
-  if (GetFieldNumber(L, t, "translatey", &v, nullptr)) c->y = NumberToInt(v), c->relativeY = c->positionGiven = 1;
-  else if (GetFieldNumber(L, t, "y", &v, nullptr)) c->y = NumberToInt(v), c->positionGiven = 1;
+  if (GetFieldNumber(L, t, "translatex", &v, nullptr)) c->x = FieldToInt32(L, "translatex", v), c->relativeX = c->positionGiven = 1;
+  else if (GetFieldNumber(L, t, "x", &v, nullptr)) c->x = FieldToInt32(L, "x", v), c->positionGiven = 1;
+  if (GetFieldNumber(L, t, "translatey", &v, nullptr)) c->y = FieldToInt32(L, "translatey", v), c->relativeY = c->positionGiven = 1;
+  else if (GetFieldNumber(L, t, "y", &v, nullptr)) c->y = FieldToInt32(L, "y", v), c->positionGiven = 1;
   FlagKey(L, t, "smoothscale", &c->transform.smooth);
-  if (GetFieldNumberOrPercent(L, t, "transparency", 255, 0, &v, nullptr, nullptr) && Level(v) != look.transparency) {
-    look.transparency = Level(v);
+  if (GetFieldNumberOrPercent(L, t, "transparency", 255, 0, &v, nullptr, nullptr) &&
+      Level(L, "transparency", v) != look.transparency) {
+    look.transparency = Level(L, "transparency", v);
     c->lookChanged = 1;
   }
   int32_t given = 0;

@@ -1,6 +1,7 @@
 // Anims through the real player: a GIF animation that Pillow made is loaded, read back frame by
 // frame, played, given a delay and saved; Pillow decodes the saved file, and every pixel and
 // delay must be what the animation holds.
+#include <cmath>
 #include <cstdio>
 #include <vector>
 
@@ -84,6 +85,19 @@ TEST(E2eAnim, ErrorsNameTheirArguments) {
       {"negative delay first", {{false, "SetAnimFrameDelay", {7, 1, -1}}}, "f.qms:1: Wrong usage/parameters for this command!\nRead the documentation!\n"},
       {"unknown format", {{false, "IsAnim", {"nothing.gif"}}, {false, "LoadAnimFrame", {1, 1, d / "a.qma"}}},
        "f.qms:2: Animation file \"a.qma\" is in an unknown/unsupported format!\n"},
+      // Numbers no frame or size is: refused with the argument, or the frame's own error.
+      {"NaN frame",
+       {{false, "CreateBrush", {1, 24, 8}}, {false, "CreateAnim", {1, 1, 8, 8, 3, 3}},
+        {false, "DisplayAnimFrame", {1, 0.0, 0.0, std::nan("")}}},
+       "f.qms:3: Number expected in argument 4!\n"},
+      {"frame 2^31 - 1",
+       {{false, "CreateBrush", {1, 24, 8}}, {false, "CreateAnim", {1, 1, 8, 8, 3, 3}},
+        {false, "DisplayAnimFrame", {1, 0.0, 0.0, 2147483647.0}}},
+       "f.qms:3: Specified animation frame is out of range!\n"},
+      {"infinite width",
+       {{false, "CreateBrush", {1, 24, 8}}, {false, "CreateAnim", {1, 1, 8, 8, 3, 3}},
+        {false, "ScaleAnim", {1, HUGE_VAL, 8}}},
+       "f.qms:3: Number expected in argument 2!\n"},
   };
   for (const Case &c : cases) {
     qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));

@@ -2,6 +2,7 @@
 // ids, constant references and calling the script from native code.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
 #include <string>
 
@@ -64,6 +65,8 @@ uint32_t ReadNumber(VmState *L) { gResult = Num(vm_checknumber(L, 1)); return 0;
 uint32_t ReadNumber5(VmState *L) { gResult = Num(vm_checknumber(L, 5)); return 0; }
 uint32_t ReadInteger(VmState *L) { gResult = Num(vm_checkinteger(L, 1)); return 0; }
 uint32_t ReadOptInteger(VmState *L) { gResult = Num(vm_optinteger(L, 1, 42)); return 0; }
+uint32_t ReadInt32(VmState *L) { gResult = Num(vm_checkint32(L, 1)); return 0; }
+uint32_t ReadWord32(VmState *L) { gResult = Num(vm_checkword32(L, 1)); return 0; }
 uint32_t ReadString(VmState *L) { gResult = vm_checkstring(L, 1, nullptr); return 0; }
 uint32_t ReadTable(VmState *L) { vm_checktable(L, 1); gResult = "table"; return 0; }
 uint32_t ReadUdata(VmState *L) { gResult = vm_checkudata_any(L, 1) ? "ud" : "null"; return 0; }
@@ -103,6 +106,20 @@ TEST(ArgumentReaders, TableOfCases) {
       {"integer huge", ReadInteger, Number(5e9), 0, "4294967295"},
       {"integer truncates", ReadInteger, Number(-3.9), 0, "4294967293"},
       {"optinteger absent", ReadOptInteger, [](VmState *) {}, 0, "42"},
+      // The one checked conversion: NaN and numbers out of range are refused with the position.
+      {"integer NaN", ReadInteger, Number(std::nan("")), ERR_NUMEXPECTED, nullptr, 1},
+      {"integer -2^31", ReadInteger, Number(-2147483648.0), 0, "2147483648"},
+      {"integer below -2^31", ReadInteger, Number(-2147483649.0), ERR_NUMEXPECTED, nullptr, 1},
+      {"integer infinity", ReadInteger, Number(HUGE_VAL), 0, "4294967295"},
+      {"int32 truncates", ReadInt32, Number(-3.9), 0, "-3"},
+      {"int32 2^31 - 1", ReadInt32, Number(2147483647.0), 0, "2147483647"},
+      {"int32 -2^31 - 0.5", ReadInt32, Number(-2147483648.5), 0, "-2147483648"},
+      {"int32 2^31", ReadInt32, Number(2147483648.0), ERR_NUMEXPECTED, nullptr, 1},
+      {"int32 NaN", ReadInt32, Number(std::nan("")), ERR_NUMEXPECTED, nullptr, 1},
+      {"int32 -infinity", ReadInt32, Number(-HUGE_VAL), ERR_NUMEXPECTED, nullptr, 1},
+      {"int32 NaN text", ReadInt32, Str("nan"), ERR_NUMEXPECTED, nullptr, 1},
+      {"word32 keeps the VM's rule", ReadWord32, Number(std::nan("")), 0, "-2147483648"},
+      {"id NaN", ReadId, Number(std::nan("")), ERR_NUMEXPECTED, nullptr, 1},
       {"string number", ReadString, Number(12.5), 0, "12.5"},
       {"string nil", ReadString, Nil, 0, ""},
       {"string table", ReadString, Table, ERR_STREXPECTED, nullptr, 1},
@@ -198,6 +215,15 @@ TEST(OptionFields, ReadersAndTheirErrors) {
   EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "color", Table); })), uint32_t(ERR_NUMTABLEARG));
   EXPECT_STREQ(G(vm.L)->err.argtext, "color");
   EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "name", Table); })), uint32_t(ERR_STRTABLEARG));
+  // Numbers that no integer field takes: refused with the key.
+  for (double bad : {std::nan(""), 3e9, -HUGE_VAL}) {
+    EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "absent", Number(bad)); })),
+              uint32_t(ERR_NUMTABLEARG)) << bad;
+    EXPECT_STREQ(G(vm.L)->err.argtext, "absent");
+  }
+  EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "color", Number(std::nan(""))); })),
+            uint32_t(ERR_NUMTABLEARG));
+  EXPECT_EQ(vm.Call(ReadFields, table([&](VmState *L) { set(L, "size", Str("3e9")); })), uint32_t(ERR_NUMTABLEARG));
 
   // Layer names go through the layer subsystem's resolver.
   GetPlayerContext(vm.L)->findLayerByName = [](const qmScene *, const char *name) {

@@ -278,7 +278,7 @@ uint32_t TxtTextOut(VmState *L) {
           return ERR_NUMTABLEARG;
         }
         if (table.size() + 1 >= 32768) return ERR_INTERNAL;
-        table.push_back(NumberToInt(vm_tonumber(L, -1)));
+        table.push_back(FieldToInt32(L, "wordwraptable", vm_tonumber(L, -1)));
         vm_pop(L, 1);
       }
       r.breaks = &table;
@@ -469,8 +469,8 @@ uint32_t TransformTextObject(VmState *L, bool rotate) {
     o->rotation = angle < 0 ? angle + 360.0 : angle;
   } else {
     int percent;
-    int32_t w = NumberToInt(GetNumberOrPercentArg(L, 2, o->baseWidth, 1, &percent));
-    int32_t h = NumberToInt(GetNumberOrPercentArg(L, 3, o->baseHeight, 1, &percent));
+    int32_t w = ArgToInt32(L, 2, GetNumberOrPercentArg(L, 2, o->baseWidth, 1, &percent));
+    int32_t h = ArgToInt32(L, 3, GetNumberOrPercentArg(L, 3, o->baseHeight, 1, &percent));
     if (uint32_t err = ApplyKeepAspect(o->baseWidth, o->baseHeight, &w, &h)) return err;
     o->targetWidth = w;
     o->targetHeight = h;

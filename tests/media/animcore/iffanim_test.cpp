@@ -127,6 +127,21 @@ TEST_F(IffAnimReader, AnyOrderReplaysTheSameFrames) {
   IffAnimClose(a);
 }
 
+TEST_F(IffAnimReader, DelaysStayWithinTheLongestGifDelay) {
+  qmIffAnim *a = Open("two");
+  ASSERT_NE(a, nullptr);
+  // reltime as a header may carry it (jiffies) -> milliseconds
+  const struct {
+    uint32_t jiffies, ms;
+  } cases[] = {{0, 0},           {1, 16},           {60, 1000},        {39321, 655350},
+               {39322, 655350},  {85846071, 655350}, {0x7FFFFFFF, 655350}, {0xFFFFFFFF, 655350}};
+  for (const auto &c : cases) {
+    a->delays[0] = c.jiffies;
+    EXPECT_EQ(IffAnimGetFrameDelay(a, 0), c.ms) << c.jiffies;
+  }
+  IffAnimClose(a);
+}
+
 TEST_F(IffAnimReader, BrokenDeltasFailTheirFrameOnly) {
   struct Case {
     const char *name;

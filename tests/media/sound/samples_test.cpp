@@ -47,6 +47,9 @@ TEST(SoundSamples, CreateSampleErrors) {
       {"unknown source", {1, wrongSource, 8000, MONO16}, ERR_WRONGUSAGE},
       {"file without frames", {1, fileNoFrames, 8000, MONO8}, ERR_WRONGUSAGE},
       {"not a table", {1, "pcm", 8000}, ERR_TABEXPECTED},
+      // A sample's length in bytes is a 32-bit number: refused before the silence is made.
+      {"2^31 - 1 stereo 16-bit frames", {1, Ramp16(4), 8000, STEREO16, 2147483647.0}, ERR_MEM},
+      {"2^30 stereo 16-bit frames", {1, Ramp16(4), 8000, STEREO16, 1073741824.0}, ERR_MEM},
   };
   for (const auto &r : rows) EXPECT_EQ(vm.SndCode("CreateSample", r.args), r.code) << r.name;
   EXPECT_EQ(vm.SndNum("GetAttribute", {2, 0, 60}), 0);  // ATTRCOUNT: nothing was made
