@@ -203,7 +203,52 @@ void CairoPaths(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * kPaths);
 }
 
+// ---- one path of a million points, built and stroked ----
+
+constexpr int kLongPoints = 1000000, kLongSide = 1000;
+
+// The points of a long polyline: a walk over a square of kLongSide pixels.
+double LongPoint(int i, int axis) { return double((i * (axis ? 7919 : 104729) + axis * 13) % kLongSide) + 0.5; }
+
+// The path built a command at a time as LineTo builds it, then drawn as DrawPath draws it.
+void OursLongPath(benchmark::State &state) {
+  Ours o;
+  for (auto _ : state) {
+    qmPath *p;
+    NewPath(&p);
+    for (int i = 0; i < kLongPoints; i++) {
+      const qmPathOperand ops[] = {{PATHARG_WORD, 0, 0, nullptr},
+                                   {PATHARG_DOUBLE, 0, LongPoint(i, 0), nullptr},
+                                   {PATHARG_DOUBLE, 0, LongPoint(i, 1), nullptr}};
+      AppendPathCommand(p, i ? PATHOP_LINE : PATHOP_MOVE, 3, ops);
+    }
+    const qmPathPicture pic{&o.engine, p->commands, &o.state, &o.stroked, 0xFFFFFF, nullptr, nullptr, 0, 0};
+    qmShapeImage img;
+    qmPathBox box;
+    if (RenderPathPicture(&pic, &img, &box) == 0) FreeShapeImage(&img);
+    FreePathRecord(p);
+  }
+  state.SetItemsProcessed(state.iterations() * kLongPoints);
+}
+
+void CairoLongPath(benchmark::State &state) {
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, kLongSide + 8, kLongSide + 8);
+  cairo_t *cr = cairo_create(surface);
+  cairo_set_line_width(cr, kStrokeWidth);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  for (auto _ : state) {
+    for (int i = 0; i < kLongPoints; i++) (i ? cairo_line_to : cairo_move_to)(cr, LongPoint(i, 0), LongPoint(i, 1));
+    cairo_stroke(cr);
+  }
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+  state.SetItemsProcessed(state.iterations() * kLongPoints);
+}
+
 }  // namespace
 
 BENCHMARK(OursPaths)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
 BENCHMARK(CairoPaths)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(OursLongPath)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();
+BENCHMARK(CairoLongPath)->Unit(benchmark::kMillisecond)->MeasureProcessCPUTime();

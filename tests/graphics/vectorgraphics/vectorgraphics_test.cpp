@@ -451,6 +451,42 @@ TEST(VectorLibrary, PathsDrawnIntoBrushesMatchCairo) {
   }
 }
 
+// An arc of many turns draws what one turn draws, at once: the peer is handed the one turn.
+// An end behind the start counts from the start's next turn.
+TEST(VectorLibrary, ArcsOfManyTurnsDrawOneTurn) {
+  struct Row {
+    const char *name;
+    const char *arc, *peerArc;
+  } rows[] = {
+      {"ten million degrees", "arc 20 20 12 12 0 1e7 1", "arc 20 20 12 12 0 360 1"},
+      {"from -1e15 to 1e15", "arc 20 20 12 12 -1e15 1e15 1", "arc 20 20 12 12 -280 80 1"},
+      {"counter-clockwise from 1e15 to -1e15", "arc 20 20 12 12 1e15 -1e15 0", "arc 20 20 12 12 280 -80 0"},
+      {"an end far behind the start", "arc 20 20 12 12 90 -1e9 1", "arc 20 20 12 12 90 440 1"},
+      {"a pie of many turns", "move 0 20 20\narc 20 20 12 12 45 1e12 1", "move 0 20 20\narc 20 20 12 12 45 405 1"},
+  };
+  std::string script;
+  for (const Row &r : rows) {
+    const PathCase c{r.name, {r.peerArc}, {0, 3, 1, 0, 0, 0}, {}, 2, 2, 0xFFFFFF};
+    script += PeerCase(c, "draw 2 2 16777215");
+  }
+  const std::vector<std::string> peer = RunPeer(script);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  VectorVm vm;
+  vm.UsePlugin();
+  for (size_t i = 0; i < std::size(rows); i++) {
+    SCOPED_TRACE(rows[i].name);
+    std::vector<std::string> commands;
+    std::istringstream in(rows[i].arc);
+    for (std::string line; std::getline(in, line);) commands.push_back(line);
+    const PathCase c{rows[i].name, commands, {0, 3, 1, 0, 0, 0}, {}, 2, 2, 0xFFFFFF};
+    ExpectLikePeer(vm, peer[i], [&] {
+      ApplyStyle(vm, c);
+      BuildPath(vm, c);
+      ASSERT_EQ(vm.Call("DrawPath", {1, 2, 2, double(0xFFFFFF)}).code, 0u);
+    });
+  }
+}
+
 TEST(VectorLibrary, ExtentsAndCurrentPointMatchCairo) {
   std::string script;
   for (const PathCase &c : kCases) script += PeerCase(c, "extents");
