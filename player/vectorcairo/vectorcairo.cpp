@@ -127,6 +127,19 @@ double ArcSweep(double start, double end, bool clockwise) {
   return std::min(sweep, 360.0);
 }
 
+// cairo's coordinates hold about +-2^23 pixels, and the steps it splits a round shape into grow
+// without bound with its size in pixels (an arc's or a round pen's): a shape past this size
+// is refused rather than drawn wrongly or forever.
+constexpr double kLargestRound = 1 << 24;
+
+// How far the current matrix stretches a unit length at most (its norm, never below the
+// largest stretch).
+double MatrixStretch(cairo_t *cr) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cr, &m);
+  return std::sqrt(m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy);
+}
+
 // False when the arc's radii make no drawable scale.
 bool EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double start, double end, bool clockwise,
                  bool joinCurrent) {
@@ -142,6 +155,10 @@ bool EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double
   cairo_save(cr);
   cairo_translate(cr, cx, cy);
   cairo_scale(cr, rx, ry);
+  if (!(MatrixStretch(cr) <= kLargestRound)) {
+    cairo_restore(cr);
+    return false;
+  }
   // Angles in degrees; with y growing downwards cairo's positive direction turns clockwise.
   const double a = start * M_PI / 180, b = end * M_PI / 180;
   if (clockwise) cairo_arc(cr, 0, 0, 1, a, b);
@@ -252,14 +269,16 @@ bool DashesUsable(const qmVectorStyle *s) {
   return any;
 }
 
-// The style's settings, each brought into what cairo takes.
-void ApplyStyle(cairo_t *cr, const qmVectorStyle *s, int32_t lineWidth) {
+// The style's settings, each brought into what cairo takes. False when the pen, through the
+// current matrix, is too large to draw.
+bool ApplyStyle(cairo_t *cr, const qmVectorStyle *s, int32_t lineWidth) {
   cairo_set_line_join(cr, cairo_line_join_t(std::clamp(s->join, 0, 2)));
   cairo_set_line_cap(cr, cairo_line_cap_t(std::clamp(s->cap, 0, 2)));
   cairo_set_fill_rule(cr, cairo_fill_rule_t(std::clamp(s->fillRule, 0, 1)));
   cairo_set_line_width(cr, std::max(lineWidth, 1));
   cairo_set_antialias(cr, s->antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
   if (DashesUsable(s)) cairo_set_dash(cr, s->dashes, s->dashCount, std::isfinite(s->dashOffset) ? s->dashOffset : 0);
+  return MatrixStretch(cr) * std::max(lineWidth, 1) <= kLargestRound;
 }
 
 // A context for measuring: a surface of one pixel, which no drawing touches.
@@ -296,7 +315,7 @@ QM_EXPORT int32_t GetPathExtents(qmPathExtentsRequest *q) {
   if (!q || !q->commands || !q->style) return 0;
   Measure m;
   if (!m.Ok()) return 0;
-  ApplyStyle(m.cr, q->style, q->lineWidth);
+  if (!ApplyStyle(m.cr, q->style, q->lineWidth)) return 0;
   if (!BuildPath(m.cr, q->commands, q->offsetX, q->offsetY)) return 0;
   if (q->fill) cairo_fill_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
   else cairo_stroke_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
@@ -317,10 +336,10 @@ QM_EXPORT int32_t DrawPath(qmDrawPathRequest *q) {
   cairo_matrix_init(&mx, m[0], m[1], m[2], m[3], m[4] + q->offsetX, m[5] + q->offsetY);
   cairo_set_matrix(cr, &mx);
   cairo_translate(cr, -q->originX, -q->originY);
-  ApplyStyle(cr, q->style, q->lineWidth);
+  bool ok = ApplyStyle(cr, q->style, q->lineWidth);
   // The colour's top byte is its transparency.
   cairo_set_source_rgba(cr, 0, 0, 0, (255 - (q->color >> 24)) / 255.0);
-  bool ok = BuildPath(cr, q->commands, 0, 0);
+  ok = ok && BuildPath(cr, q->commands, 0, 0);
   if (ok) {
     if (q->fill) cairo_fill(cr);
     else cairo_stroke(cr);
