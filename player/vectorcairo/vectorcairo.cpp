@@ -127,10 +127,21 @@ double ArcSweep(double start, double end, bool clockwise) {
   return std::min(sweep, 360.0);
 }
 
-// cairo's coordinates hold about +-2^23 pixels, and the steps it splits a round shape into grow
-// without bound with its size in pixels (an arc's or a round pen's): a shape past this size
-// is refused rather than drawn wrongly or forever.
-constexpr double kLargestRound = 1 << 24;
+// cairo keeps points in 24.8 fixed point, +-2^23 pixels, and wraps what lies beyond; the steps
+// it splits a round shape into grow without bound with its size in pixels (an arc's or a round
+// pen's). Points past +-2^22 pixels and round shapes past 2^22 pixels across are refused rather
+// than drawn wrongly or forever (an arc about a point in range then stays in range).
+constexpr double kLargestRound = 1 << 22;
+
+// Whether the user-space points land within cairo's range.
+bool InRange(cairo_t *cr, const double *v, int n) {
+  for (int i = 0; i + 1 < n; i += 2) {
+    double x = v[i], y = v[i + 1];
+    cairo_user_to_device(cr, &x, &y);
+    if (!(std::fabs(x) <= kLargestRound && std::fabs(y) <= kLargestRound)) return false;
+  }
+  return true;
+}
 
 // How far the current matrix stretches a unit length at most (its norm, never below the
 // largest stretch).
@@ -170,9 +181,11 @@ bool EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double
 // Font sizes past this draw nothing: no font of the player is that large.
 constexpr uint32_t kLargestFontSize = 32767;
 
-void TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
-  if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return;
-  if (size == 0 || size > kLargestFontSize) return;
+// False when the text's letters would be too large for cairo's range.
+bool TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
+  if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return true;
+  if (size == 0 || size > kLargestFontSize) return true;
+  if (!(MatrixStretch(cr) * size <= kLargestRound)) return false;
   cairo_set_font_face(cr, gFonts[font]);
   cairo_set_font_size(cr, size);
   // Outlines are not fitted to the pixel grid: the path may be moved, scaled or turned later.
@@ -187,6 +200,7 @@ void TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
     cairo_move_to(cr, 0, fe.ascent);
   }
   cairo_text_path(cr, text);
+  return true;
 }
 
 bool AllFinite(const double *v, int n) {
@@ -220,7 +234,7 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       if (relative && cairo_has_current_point(cr)) cairo_get_current_point(cr, &bx, &by);
       if (!relative) bx = dx, by = dy;
       for (int i = 0; i < n; i += 2) v[i] += bx, v[i + 1] += by;
-      if (!AllFinite(v, n)) return false;
+      if (!AllFinite(v, n) || !InRange(cr, v, n)) return false;
       if (op == PATHOP_MOVE) cairo_move_to(cr, v[0], v[1]);
       else if (op == PATHOP_LINE) cairo_line_to(cr, v[0], v[1]);
       else cairo_curve_to(cr, v[0], v[1], v[2], v[3], v[4], v[5]);
@@ -233,7 +247,7 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       for (double &d : v) d = r.Number();
       const uint32_t clockwise = r.Word();
       v[0] += dx, v[1] += dy;
-      if (!AllFinite(v, 6)) return false;
+      if (!AllFinite(v, 6) || !InRange(cr, v, 2)) return false;
       // A move just before joins the arc to it (a pie slice); otherwise the arc starts apart.
       if (!EllipticArc(cr, v[0], v[1], v[2], v[3], v[4], v[5], clockwise != 0, previous == PATHOP_MOVE)) return false;
       break;
@@ -244,13 +258,14 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       uint32_t level[4];
       for (uint32_t &l : level) l = r.Word();
       v[0] += dx, v[1] += dy;
-      if (!AllFinite(v, 4) || !std::isfinite(v[0] + v[2]) || !std::isfinite(v[1] + v[3])) return false;
+      const double corners[8] = {v[0], v[1], v[0] + v[2], v[1], v[0] + v[2], v[1] + v[3], v[0], v[1] + v[3]};
+      if (!AllFinite(v, 4) || !AllFinite(corners, 8) || !InRange(cr, corners, 8)) return false;
       RoundedBox(cr, v[0], v[1], v[2], v[3], level);
       break;
     }
     case PATHOP_TEXT: {
       const uint32_t font = r.Word(), size = r.Word();
-      TextOutline(cr, font, size, r.Text());
+      if (!TextOutline(cr, font, size, r.Text())) return false;
       break;
     }
     default: return false;

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -485,6 +486,43 @@ TEST(VectorLibrary, ArcsOfManyTurnsDrawOneTurn) {
       ASSERT_EQ(vm.Call("DrawPath", {1, 2, 2, double(0xFFFFFF)}).code, 0u);
     });
   }
+}
+
+// Shapes cairo cannot hold end at once with an error instead of running without end: an arc or a
+// pen far past cairo's coordinates, a path moved past the numbers, NaN from the script.
+TEST(VectorLibrary, ShapesBeyondCairoAreRefusedAtOnce) {
+  VectorVm vm;
+  vm.UsePlugin();
+  struct Row {
+    const char *name;
+    std::vector<std::pair<const char *, std::vector<CmdArg>>> build;  // after StartPath(1)
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } rows[] = {
+      {"an arc of radius 1e200", {{"AddArcToPath", {1, 0, 0, 1e200, 1e200, 0, 90}}}, "GetPathExtents", {1}, ERR_DRAWPATH},
+      {"a circle of radius 1e12", {{"AddCircleToPath", {1, 0, 0, 1e12}}}, "DrawPath", {1, 0, 0}, ERR_DRAWPATH},
+      {"a pen 2^31 - 1 wide", {{"MoveTo", {1, 0, 0}}, {"LineTo", {1, 5, 5}}, {"SetFillStyle", {0, 2147483647}}},
+       "GetPathExtents", {1}, ERR_DRAWPATH},
+      {"a point past cairo's coordinates", {{"MoveTo", {1, 0, 0}}, {"LineTo", {1, 1e7, 0}}}, "GetPathExtents", {1},
+       ERR_DRAWPATH},
+      {"a NaN angle", {}, "AddArcToPath", {1, 10, 10, 5, 5, 0, std::nan("")}, ERR_WRONGUSAGE},
+      {"an infinite dash", {}, "SetDash", {0, 4, HUGE_VAL}, ERR_WRONGUSAGE},
+  };
+  for (const Row &r : rows) {
+    ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+    for (const auto &b : r.build) ASSERT_EQ(vm.Call(b.first, b.second).code, 0u) << r.name;
+    EXPECT_EQ(vm.Call(r.command, r.args).code, r.code) << r.name;
+  }
+  // A refused move leaves the path as it was.
+  // Its point lies past what cairo holds (which would hand back a wrapped number), until the
+  // path is moved back.
+  ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("MoveTo", {1, 1e308, 0}).code, 0u);
+  EXPECT_EQ(vm.Call("TranslatePath", {1, 1e308, 0}).code, uint32_t(ERR_DRAWPATH));
+  EXPECT_EQ(vm.Call("GetCurrentPoint", {1}).code, uint32_t(ERR_DRAWPATH));
+  ASSERT_EQ(vm.Call("TranslatePath", {1, -1e308, 1}).code, 0u);
+  EXPECT_EQ(vm.Call("GetCurrentPoint", {1}).results, (std::vector<double>{0, 1}));
 }
 
 TEST(VectorLibrary, ExtentsAndCurrentPointMatchCairo) {
@@ -984,7 +1022,7 @@ TEST(VectorLibrary, PicturesTooSmallOrTooLargeAreRefused) {
   } rows[] = {
       {{0, 0, 0.4, 10}, ERR_EMPTYPATH},   // under half a pixel wide
       {{0, 0, 10, 0.3}, ERR_EMPTYPATH},
-      {{0, 0, 1e9, 4}, ERR_MEM},          // the plug-in's box must not size a picture past the cap
+      {{0, 0, 1e6, 4}, ERR_MEM},          // the plug-in's box must not size a picture past the cap
       {{0, 0, 0.6, 0.6}, 0},
   };
   for (const Row &r : rows) {
