@@ -474,6 +474,9 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
   qmPath *path;
   if (uint32_t code = CreatePath(L, &automatic, &path)) return code;
   auto add = [&](uint32_t op, const std::vector<qmPathOperand> &ops) {
+    // The shape's numbers are the script's too: none reaches the plug-in as NaN or infinite.
+    for (const qmPathOperand &o : ops)
+      if (o.kind == PATHARG_DOUBLE && !std::isfinite(o.number)) return uint32_t(ERR_WRONGUSAGE);
     return AppendPathCommand(path, op, int32_t(ops.size()), ops.data());
   };
   const double rx = req->radiusX, ry = req->radiusY;
