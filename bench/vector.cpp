@@ -201,6 +201,59 @@ void PathsVersusCairo(benchmark::State &state) {
   state.SetItemsProcessed(state.iterations() * kPaths);
 }
 
+// ---- one path of a million points, built and stroked ----
+
+constexpr int kLongPoints = 1000000, kLongRow = 1000, kLongRowGap = 8;
+
+// The points of a long polyline: a snake of rows of kLongRow points a pixel apart, each row
+// kLongRowGap pixels below the last and run the other way, so that the stroke never meets
+// itself (a path that crosses itself a million times costs cairo's tessellator far more than
+// the points do).
+double LongPoint(int i, int axis) {
+  const int row = i / kLongRow, k = i % kLongRow;
+  if (axis) return double(row * kLongRowGap) + 4.5;
+  return double(row % 2 ? kLongRow - 1 - k : k) + 4.5;
+}
+
+// Ours: the path built a command at a time as LineTo builds it, then drawn as DrawPath draws
+// it; the peer: cairo stroking the same points. Alternating rounds.
+void LongPathVersusCairo(benchmark::State &state) {
+  Ours o;
+  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, kLongRow + 8, kLongPoints / kLongRow * kLongRowGap + 8);
+  cairo_t *cr = cairo_create(surface);
+  cairo_set_line_width(cr, kStrokeWidth);
+  cairo_set_line_join(cr, CAIRO_LINE_JOIN_ROUND);
+  cairo_set_line_cap(cr, CAIRO_LINE_CAP_ROUND);
+  qmSideBySide s;
+  for (auto _ : state)
+    s.Round(
+        state,
+        [&] {
+          qmPath *p;
+          NewPath(&p);
+          for (int i = 0; i < kLongPoints; i++) {
+            const qmPathOperand ops[] = {{PATHARG_WORD, 0, 0, nullptr},
+                                         {PATHARG_DOUBLE, 0, LongPoint(i, 0), nullptr},
+                                         {PATHARG_DOUBLE, 0, LongPoint(i, 1), nullptr}};
+            AppendPathCommand(p, i ? PATHOP_LINE : PATHOP_MOVE, 3, ops);
+          }
+          const qmPathPicture pic{&o.engine, p->commands, &o.state, &o.stroked, 0xFFFFFF, nullptr, nullptr, 0, 0};
+          qmShapeImage img;
+          qmPathBox box;
+          if (RenderPathPicture(&pic, &img, &box) == 0) FreeShapeImage(&img);
+          FreePathRecord(p);
+        },
+        [&] {
+          for (int i = 0; i < kLongPoints; i++) (i ? cairo_line_to : cairo_move_to)(cr, LongPoint(i, 0), LongPoint(i, 1));
+          cairo_stroke(cr);
+        });
+  s.Report(state, "cairo");
+  cairo_destroy(cr);
+  cairo_surface_destroy(surface);
+  state.SetItemsProcessed(state.iterations() * kLongPoints);
+}
+
 }  // namespace
 
 BENCHMARK(PathsVersusCairo)->UseManualTime()->Iterations(11)->Unit(benchmark::kMillisecond);
+BENCHMARK(LongPathVersusCairo)->UseManualTime()->Iterations(3)->Unit(benchmark::kMillisecond);

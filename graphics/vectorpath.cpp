@@ -14,14 +14,16 @@ constexpr size_t kMinGrowth = 1024;
 
 size_t PaddedStringBytes(const char *text) { return ((std::strlen(text) + 1) & ~size_t(3)) + 4; }
 
-// Room for at least need more bytes behind the commands in use.
+// Room for at least need more bytes behind the commands in use. The buffer at least doubles
+// when it grows, so that a path of n commands costs O(n) copying, not O(n^2).
 uint32_t Reserve(qmPath *path, size_t need) {
   const size_t used = path->commands ? size_t(path->end - path->commands) : 0;
   if (path->commands && path->capacity - used >= need) return 0;
-  const size_t growth = std::max(need, kMinGrowth);
-  const size_t capacity = size_t(path->capacity) + growth;
-  if (capacity > UINT32_MAX) return ERR_MEM;
-  auto *buffer = static_cast<uint8_t *>(MemAlloc(capacity, 1));
+  const size_t least = used + need;
+  if (least > UINT32_MAX) return ERR_MEM;
+  size_t capacity = size_t(path->capacity) + std::max({need, size_t(path->capacity), kMinGrowth});
+  capacity = std::min(capacity, size_t(UINT32_MAX));
+  auto *buffer = static_cast<uint8_t *>(MemAlloc(uint32_t(capacity), 0));
   if (!buffer) return ERR_MEM;
   if (path->commands) std::memcpy(buffer, path->commands, used);
   MemFree(path->commands);

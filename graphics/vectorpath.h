@@ -59,8 +59,8 @@ void ClearPathCommands(qmPath *path);
 size_t PathCommandBytes(const qmPath *path);
 inline bool PathIsEmpty(const qmPath *path) { return path->commands == nullptr; }
 
-// Appends one command; the buffer grows by max(room needed, 1024) bytes. 0 or ERR_MEM (the path
-// unchanged).
+// Appends one command; a full buffer grows by max(room needed, its capacity, 1024) bytes, so
+// it at least doubles. 0 or ERR_MEM (the path unchanged).
 uint32_t AppendPathCommand(qmPath *path, uint32_t opcode, int32_t count, const qmPathOperand *operands);
 // dst's commands become a copy of src's, in a buffer of src's capacity: 0 or ERR_MEM (dst
 // unchanged).

@@ -33,6 +33,11 @@ uint32_t Extents(const qmPathPicture *p, int32_t fill, int32_t lineWidth, double
   q.fill = fill;
   q.lineWidth = lineWidth;
   if (!p->engine->getPathExtents(&q)) return ERR_DRAWPATH;
+  // The plug-in's answer places pictures in whole pixels: a box that is no number, turned
+  // inside out or beyond +-2^30 cannot be placed.
+  const double limit = double(1 << 30);
+  if (!(q.x1 >= -limit && q.y1 >= -limit && q.x2 <= limit && q.y2 <= limit && q.x1 <= q.x2 && q.y1 <= q.y2))
+    return ERR_DRAWPATH;
   box[0] = q.x1, box[1] = q.y1, box[2] = q.x2, box[3] = q.y2;
   return 0;
 }
@@ -114,6 +119,7 @@ uint32_t LayOutPath(const qmPathPicture *p, PathLayout *out) {
   int64_t turnX = 0, turnY = 0;
   if (p->matrix && (p->matrix[0] != 1 || p->matrix[1] != 0 || p->matrix[2] != 0 || p->matrix[3] != 1)) {
     const double *m = p->matrix;
+    if (!std::isfinite(m[0] + m[1] + m[2] + m[3] + p->anchorX + p->anchorY)) return ERR_WRONGUSAGE;
     const double px = double(w) * p->anchorX, py = double(h) * p->anchorY;
     double x0 = 1e300, y0 = 1e300, x1 = -1e300, y1 = -1e300;
     // The box as measured, not as rounded: rounding down would cut ink off the turned picture.

@@ -23,7 +23,7 @@ struct qmPathPicture {
 };
 
 // The path's box as the draw style strokes, edges or fills it: the plug-in's extents. 0, or
-// ERR_DRAWPATH when the plug-in refuses.
+// ERR_DRAWPATH when the plug-in refuses or answers a box that cannot be placed.
 uint32_t MeasurePath(const qmPathPicture *p, double box[4]);
 // Where the path's upright box lies in its picture: its corner from the picture's top-left (the
 // shadow's room before it, and how far a matrix turns the box out of its place) and its size.
@@ -33,7 +33,8 @@ struct qmPathBox {
 // The picture of the path with the draw style's edge and drop shadow: out->bitmap and
 // out->alpha new, (out->x, out->y) the picture's top-left in the path's own coordinates (whole
 // pixels). 0, ERR_EMPTYPATH (no commands, or a box under half a pixel), ERR_MEM (also for a box
-// beyond the largest picture) or ERR_DRAWPATH.
+// beyond the largest picture), ERR_WRONGUSAGE (a matrix or anchor that is no number) or
+// ERR_DRAWPATH (the plug-in refuses, or answers a box that is no number or lies beyond +-2^30).
 uint32_t RenderPathPicture(const qmPathPicture *p, qmShapeImage *out, qmPathBox *upright);
 // The border of the path's picture: the path stroked 2 x size wide in rgb (its dashes, joins
 // and caps kept; a filled path's inside covered as well), placed against the picture that

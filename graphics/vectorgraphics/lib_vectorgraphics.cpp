@@ -91,20 +91,38 @@ uint32_t Append(VmState *L, uint32_t opcode, const std::vector<qmPathOperand> &o
   return AppendPathCommand(path, opcode, int32_t(ops.size()), ops.data());
 }
 
+// count number arguments from first on into out: 0, or ERR_WRONGUSAGE when one is not finite
+// (no coordinate, angle, size or dash length of a path can be NaN or infinite).
+uint32_t GetFiniteArgs(VmState *L, int first, int count, double *out) {
+  for (int i = 0; i < count; i++) out[i] = vm_checknumber(L, first + i);
+  for (int i = 0; i < count; i++)
+    if (!std::isfinite(out[i])) return ERR_WRONGUSAGE;
+  return 0;
+}
+
 // MoveTo and its kin: id, then count numbers.
 uint32_t AppendPoints(VmState *L, uint32_t opcode, uint32_t relative, int count) {
   CheckArgCount(L, 1 + count, 1 + count);
+  double v[6];
+  if (uint32_t code = GetFiniteArgs(L, 2, count, v)) return code;
   std::vector<qmPathOperand> ops{Word(relative)};
-  for (int i = 0; i < count; i++) ops.push_back(Number(vm_checknumber(L, 2 + i)));
+  for (int i = 0; i < count; i++) ops.push_back(Number(v[i]));
   return Append(L, opcode, ops);
 }
 
-uint32_t AppendArc(VmState *L, double x, double y, double rx, double ry, double start, double end, int32_t clockwise) {
-  return Append(L, PATHOP_ARC, {Number(x), Number(y), Number(rx), Number(ry), Number(start), Number(end),
+// v: centre x, y, radii x, y, start and end angles.
+uint32_t AppendArc(VmState *L, const double v[6], int32_t clockwise) {
+  return Append(L, PATHOP_ARC, {Number(v[0]), Number(v[1]), Number(v[2]), Number(v[3]), Number(v[4]), Number(v[5]),
                                 Word(uint32_t(clockwise))});
 }
 
 qmVectorStyle MeasureStyle(VmState *L) { return VectorStyleOf(StateOf(L), 0); }
+
+// The plug-in's extents, which the script is handed or moves the path by: false unless every
+// one is a number.
+bool FiniteExtents(const qmPathExtentsRequest &e) {
+  return std::isfinite(e.x1) && std::isfinite(e.y1) && std::isfinite(e.x2) && std::isfinite(e.y2);
+}
 
 // ---- Building paths -------------------------------------------------------------------------
 
@@ -128,26 +146,31 @@ uint32_t VecClosePath(VmState *L) {
 uint32_t VecAddArcToPath(VmState *L) {
   CheckArgCount(L, 7, 8);
   double v[6];
-  for (int i = 0; i < 6; i++) v[i] = vm_checknumber(L, 2 + i);
-  return AppendArc(L, v[0], v[1], v[2], v[3], v[4], v[5], NumberToInt(vm_optnumber(L, 8, 1)));
+  const uint32_t code = GetFiniteArgs(L, 2, 6, v);
+  const int32_t clockwise = NumberToInt(vm_optnumber(L, 8, 1));
+  if (code) return code;
+  return AppendArc(L, v, clockwise);
 }
 
 uint32_t VecAddCircleToPath(VmState *L) {
   CheckArgCount(L, 4, 4);
-  const double x = vm_checknumber(L, 2), y = vm_checknumber(L, 3), r = vm_checknumber(L, 4);
-  return AppendArc(L, x, y, r, r, 0, 360, 1);
+  double v[6] = {0, 0, 0, 0, 0, 360};
+  if (uint32_t code = GetFiniteArgs(L, 2, 3, v)) return code;
+  v[3] = v[2];
+  return AppendArc(L, v, 1);
 }
 
 uint32_t VecAddEllipseToPath(VmState *L) {
   CheckArgCount(L, 5, 5);
-  const double x = vm_checknumber(L, 2), y = vm_checknumber(L, 3);
-  return AppendArc(L, x, y, vm_checknumber(L, 4), vm_checknumber(L, 5), 0, 360, 1);
+  double v[6] = {0, 0, 0, 0, 0, 360};
+  if (uint32_t code = GetFiniteArgs(L, 2, 4, v)) return code;
+  return AppendArc(L, v, 1);
 }
 
 uint32_t VecAddBoxToPath(VmState *L) {
   CheckArgCount(L, 5, 6);
   double v[4];
-  for (int i = 0; i < 4; i++) v[i] = vm_checknumber(L, 2 + i);
+  const uint32_t finite = GetFiniteArgs(L, 2, 4, v);
   int32_t corners[4] = {0, 0, 0, 0};
   if (!vm_isnoneornil(L, 6)) {
     vm_checktable(L, 6);
@@ -157,6 +180,7 @@ uint32_t VecAddBoxToPath(VmState *L) {
     const char *keys[4] = {"cornera", "cornerb", "cornerc", "cornerd"};
     for (int i = 0; i < 4; i++) GetFieldInt(L, 6, keys[i], &corners[i], &found);
   }
+  if (finite) return finite;
   ClampBoxCorners(corners);
   std::vector<qmPathOperand> ops;
   for (double d : v) ops.push_back(Number(d));
@@ -277,7 +301,9 @@ uint32_t VecTranslatePath(VmState *L) {
   CheckArgCount(L, 3, 3);
   qmPath *path;
   if (uint32_t code = GetPathArg(L, 1, &path)) return code;
-  const double dx = vm_checknumber(L, 2), dy = vm_checknumber(L, 3);
+  double d[2];
+  if (uint32_t code = GetFiniteArgs(L, 2, 2, d)) return code;
+  const double dx = d[0], dy = d[1];
   if ((dx == 0 && dy == 0) || PathIsEmpty(path)) return 0;
   qmVectorEngine engine;
   if (uint32_t code = FindEngine(L, &engine)) return code;
@@ -295,7 +321,7 @@ uint32_t VecNormalizePath(VmState *L) {
   const qmVectorStyle style = MeasureStyle(L);
   qmPathExtentsRequest e{};
   e.commands = path->commands, e.style = &style, e.fill = 1, e.lineWidth = 1;
-  if (!engine.getPathExtents(&e)) return ERR_DRAWPATH;
+  if (!engine.getPathExtents(&e) || !FiniteExtents(e)) return ERR_DRAWPATH;
   qmTranslatePathRequest q{path->commands, -e.x1, -e.y1};
   return engine.translatePath(&q) ? 0u : uint32_t(ERR_DRAWPATH);
 }
@@ -309,6 +335,7 @@ uint32_t VecGetCurrentPoint(VmState *L) {
   double x = 0, y = 0;
   const qmVectorStyle style = MeasureStyle(L);
   if (!PathIsEmpty(path) && !engine.getCurrentPoint(path->commands, &style, &x, &y)) return ERR_DRAWPATH;
+  if (!std::isfinite(x) || !std::isfinite(y)) return ERR_DRAWPATH;
   vm_pushnumber(L, x);
   vm_pushnumber(L, y);
   return 2;
@@ -328,7 +355,7 @@ uint32_t VecGetPathExtents(VmState *L) {
     e.commands = path->commands, e.style = &style;
     e.fill = ds->fillStyle != DRAWFILL_NONE ? 1 : 0;
     e.lineWidth = ds->lineWidth;
-    if (!engine.getPathExtents(&e)) return ERR_DRAWPATH;
+    if (!engine.getPathExtents(&e) || !FiniteExtents(e)) return ERR_DRAWPATH;
     box[0] = e.x1, box[1] = e.y1, box[2] = e.x2, box[3] = e.y2;
   }
   for (double d : box) vm_pushnumber(L, d);
@@ -344,6 +371,17 @@ const qmBitmap *TextureOf(VmState *L, const qmDrawStyle &style) {
   qmBrush *brush = nullptr;
   return FindBrush(ObjectRegistryOf(L), &id, &brush, 0) == 0 ? brush->bitmap : nullptr;
 }
+
+// Positions are kept within +-2^30: a picture that far out lies off every output, and its corner
+// plus its size, or less an anchor's share, cannot overflow.
+constexpr int32_t kFarPosition = 1 << 30;
+
+int32_t NearPosition(double v) {
+  return std::isnan(v) ? 0 : int32_t(std::clamp(v, double(-kFarPosition), double(kFarPosition)));
+}
+
+// The anchor's share of a side in whole pixels (0 for an anchor that is no number).
+int32_t AnchorShare(int32_t side, double anchor) { return NearPosition(std::trunc(double(side) * anchor)); }
 
 // The picture of the commands at (x, y) (the position constants allowed), placed and turned by
 // the tags' transform, with their transparency and filters, into the current output or as a
@@ -368,9 +406,11 @@ uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const qmPath
   qmPathBox box;
   if (uint32_t code = RenderPathPicture(&p, &img, &box)) return code;
   const int32_t w = img.bitmap->width, h = img.bitmap->height;
-  const int32_t rx = ResolvePositionX(scene, x, box.width, 0, ax), ry = ResolvePositionY(scene, y, box.height, 0, ay);
+  const int32_t rx = NearPosition(ResolvePositionX(scene, NearPosition(x), box.width, 0, ax));
+  const int32_t ry = NearPosition(ResolvePositionY(scene, NearPosition(y), box.height, 0, ay));
   // The path's upright box lands on the position less the anchor's share.
-  img.x = rx - int32_t(box.width * ax) - box.x, img.y = ry - int32_t(box.height * ay) - box.y;
+  img.x = NearPosition(double(rx) - AnchorShare(box.width, ax) - box.x);
+  img.y = NearPosition(double(ry) - AnchorShare(box.height, ay) - box.y);
   qmDisplayTags tags = givenTags;  // a layer writes a clamped insert position back
   if (toLayer) {
     // The planes go to the layer, which frees them also when it is refused.
@@ -434,6 +474,9 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
   qmPath *path;
   if (uint32_t code = CreatePath(L, &automatic, &path)) return code;
   auto add = [&](uint32_t op, const std::vector<qmPathOperand> &ops) {
+    // The shape's numbers are the script's too: none reaches the plug-in as NaN or infinite.
+    for (const qmPathOperand &o : ops)
+      if (o.kind == PATHARG_DOUBLE && !std::isfinite(o.number)) return uint32_t(ERR_WRONGUSAGE);
     return AppendPathCommand(path, op, int32_t(ops.size()), ops.data());
   };
   const double rx = req->radiusX, ry = req->radiusY;
@@ -502,11 +545,12 @@ uint32_t VecSetFillRule(VmState *L) { return SetSettingsWord(L, &qmVectorState::
 uint32_t VecSetDash(VmState *L) {
   CheckArgCount(L, 2, VM_ANYARGS);
   const int n = vm_gettop(L);
-  const double offset = vm_checknumber(L, 1);
-  std::vector<double> lengths;
-  for (int i = 2; i <= n; i++) lengths.push_back(vm_checknumber(L, i));
+  std::vector<double> lengths(size_t(n - 1));
+  double offset;
+  const uint32_t finite = GetFiniteArgs(L, 1, 1, &offset) | GetFiniteArgs(L, 2, n - 1, lengths.data());
   qmVectorState *s;
   if (uint32_t code = SettingsOf(L, &s)) return code;
+  if (finite) return ERR_WRONGUSAGE;
   if (lengths[0] < 0) {
     MemFree(s->dashes);
     s->dashes = nullptr, s->dashCount = 0, s->dashOffset = 0;

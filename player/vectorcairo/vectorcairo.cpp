@@ -115,22 +115,77 @@ void RoundedBox(cairo_t *cr, double x, double y, double w, double h, const uint3
   cairo_close_path(cr);
 }
 
-void EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double start, double end, bool clockwise,
+// How far an arc turns from start to end (degrees) in its direction: an end behind the start
+// counts from the start's next turn, and more than one turn draws one turn, so that the work
+// does not grow with the numbers.
+double ArcSweep(double start, double end, bool clockwise) {
+  double sweep = clockwise ? end - start : start - end;
+  if (sweep < 0) {
+    sweep = std::fmod(sweep, 360.0);
+    if (sweep < 0) sweep += 360;
+  }
+  return std::min(sweep, 360.0);
+}
+
+// cairo keeps points in 24.8 fixed point, +-2^23 pixels, and wraps what lies beyond; the steps
+// it splits a round shape into grow without bound with its size in pixels (an arc's or a round
+// pen's). Points past +-2^22 pixels and round shapes past 2^22 pixels across are refused rather
+// than drawn wrongly or forever (an arc about a point in range then stays in range).
+constexpr double kLargestRound = 1 << 22;
+
+// Whether the user-space points land within cairo's range.
+bool InRange(cairo_t *cr, const double *v, int n) {
+  for (int i = 0; i + 1 < n; i += 2) {
+    double x = v[i], y = v[i + 1];
+    cairo_user_to_device(cr, &x, &y);
+    if (!(std::fabs(x) <= kLargestRound && std::fabs(y) <= kLargestRound)) return false;
+  }
+  return true;
+}
+
+// How far the current matrix stretches a unit length at most (its norm, never below the
+// largest stretch).
+double MatrixStretch(cairo_t *cr) {
+  cairo_matrix_t m;
+  cairo_get_matrix(cr, &m);
+  return std::sqrt(m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy);
+}
+
+// False when the arc's radii make no drawable scale.
+bool EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double start, double end, bool clockwise,
                  bool joinCurrent) {
-  if (!(rx > 0 && ry > 0)) return;
+  if (!(rx > 0 && ry > 0)) return true;
+  if (!std::isfinite(rx * ry)) return false;
+  if (!(rx * ry > 0)) return true;  // too small to be seen
+  const double sweep = ArcSweep(start, end, clockwise);
+  // The start brought into one turn: far angles keep their place, and the sum below stays exact
+  // enough.
+  start = std::fmod(start, 360.0);
+  end = clockwise ? start + sweep : start - sweep;
   if (!joinCurrent) cairo_new_sub_path(cr);
   cairo_save(cr);
   cairo_translate(cr, cx, cy);
   cairo_scale(cr, rx, ry);
+  if (!(MatrixStretch(cr) <= kLargestRound)) {
+    cairo_restore(cr);
+    return false;
+  }
   // Angles in degrees; with y growing downwards cairo's positive direction turns clockwise.
   const double a = start * M_PI / 180, b = end * M_PI / 180;
   if (clockwise) cairo_arc(cr, 0, 0, 1, a, b);
   else cairo_arc_negative(cr, 0, 0, 1, a, b);
   cairo_restore(cr);
+  return true;
 }
 
-void TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
-  if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return;
+// Font sizes past this draw nothing: no font of the player is that large.
+constexpr uint32_t kLargestFontSize = 32767;
+
+// False when the text's letters would be too large for cairo's range.
+bool TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
+  if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return true;
+  if (size == 0 || size > kLargestFontSize) return true;
+  if (!(MatrixStretch(cr) * size <= kLargestRound)) return false;
   cairo_set_font_face(cr, gFonts[font]);
   cairo_set_font_size(cr, size);
   // Outlines are not fitted to the pixel grid: the path may be moved, scaled or turned later.
@@ -145,12 +200,21 @@ void TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
     cairo_move_to(cr, 0, fe.ascent);
   }
   cairo_text_path(cr, text);
+  return true;
+}
+
+bool AllFinite(const double *v, int n) {
+  for (int i = 0; i < n; i++)
+    if (!std::isfinite(v[i])) return false;
+  return true;
 }
 
 // The stream as cairo's current path, every coordinate moved by (dx, dy). False for an opcode
-// it does not know.
+// it does not know, or a number that is NaN or infinite (cairo's own checks would abort the
+// process on some of them).
 bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
   cairo_new_path(cr);
+  if (!std::isfinite(dx) || !std::isfinite(dy)) return false;
   Reader r{const_cast<uint8_t *>(commands)};
   uint32_t previous = PATHOP_END;
   for (;;) {
@@ -164,11 +228,13 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       double v[6];
       const int n = op == PATHOP_CURVE ? 6 : 2;
       for (int i = 0; i < n; i++) v[i] = r.Number();
+      if (!AllFinite(v, n)) return false;
       // Relative to the current point, or to the origin when there is none yet.
       double bx = dx, by = dy;
       if (relative && cairo_has_current_point(cr)) cairo_get_current_point(cr, &bx, &by);
       if (!relative) bx = dx, by = dy;
       for (int i = 0; i < n; i += 2) v[i] += bx, v[i + 1] += by;
+      if (!AllFinite(v, n) || !InRange(cr, v, n)) return false;
       if (op == PATHOP_MOVE) cairo_move_to(cr, v[0], v[1]);
       else if (op == PATHOP_LINE) cairo_line_to(cr, v[0], v[1]);
       else cairo_curve_to(cr, v[0], v[1], v[2], v[3], v[4], v[5]);
@@ -180,8 +246,10 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       double v[6];
       for (double &d : v) d = r.Number();
       const uint32_t clockwise = r.Word();
+      v[0] += dx, v[1] += dy;
+      if (!AllFinite(v, 6) || !InRange(cr, v, 2)) return false;
       // A move just before joins the arc to it (a pie slice); otherwise the arc starts apart.
-      EllipticArc(cr, v[0] + dx, v[1] + dy, v[2], v[3], v[4], v[5], clockwise != 0, previous == PATHOP_MOVE);
+      if (!EllipticArc(cr, v[0], v[1], v[2], v[3], v[4], v[5], clockwise != 0, previous == PATHOP_MOVE)) return false;
       break;
     }
     case PATHOP_BOX: {
@@ -189,12 +257,15 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       for (double &d : v) d = r.Number();
       uint32_t level[4];
       for (uint32_t &l : level) l = r.Word();
-      RoundedBox(cr, v[0] + dx, v[1] + dy, v[2], v[3], level);
+      v[0] += dx, v[1] += dy;
+      const double corners[8] = {v[0], v[1], v[0] + v[2], v[1], v[0] + v[2], v[1] + v[3], v[0], v[1] + v[3]};
+      if (!AllFinite(v, 4) || !AllFinite(corners, 8) || !InRange(cr, corners, 8)) return false;
+      RoundedBox(cr, v[0], v[1], v[2], v[3], level);
       break;
     }
     case PATHOP_TEXT: {
       const uint32_t font = r.Word(), size = r.Word();
-      TextOutline(cr, font, size, r.Text());
+      if (!TextOutline(cr, font, size, r.Text())) return false;
       break;
     }
     default: return false;
@@ -213,14 +284,16 @@ bool DashesUsable(const qmVectorStyle *s) {
   return any;
 }
 
-// The style's settings, each brought into what cairo takes.
-void ApplyStyle(cairo_t *cr, const qmVectorStyle *s, int32_t lineWidth) {
+// The style's settings, each brought into what cairo takes. False when the pen, through the
+// current matrix, is too large to draw.
+bool ApplyStyle(cairo_t *cr, const qmVectorStyle *s, int32_t lineWidth) {
   cairo_set_line_join(cr, cairo_line_join_t(std::clamp(s->join, 0, 2)));
   cairo_set_line_cap(cr, cairo_line_cap_t(std::clamp(s->cap, 0, 2)));
   cairo_set_fill_rule(cr, cairo_fill_rule_t(std::clamp(s->fillRule, 0, 1)));
   cairo_set_line_width(cr, std::max(lineWidth, 1));
   cairo_set_antialias(cr, s->antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
   if (DashesUsable(s)) cairo_set_dash(cr, s->dashes, s->dashCount, std::isfinite(s->dashOffset) ? s->dashOffset : 0);
+  return MatrixStretch(cr) * std::max(lineWidth, 1) <= kLargestRound;
 }
 
 // A context for measuring: a surface of one pixel, which no drawing touches.
@@ -257,16 +330,19 @@ QM_EXPORT int32_t GetPathExtents(qmPathExtentsRequest *q) {
   if (!q || !q->commands || !q->style) return 0;
   Measure m;
   if (!m.Ok()) return 0;
-  ApplyStyle(m.cr, q->style, q->lineWidth);
+  if (!ApplyStyle(m.cr, q->style, q->lineWidth)) return 0;
   if (!BuildPath(m.cr, q->commands, q->offsetX, q->offsetY)) return 0;
   if (q->fill) cairo_fill_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
   else cairo_stroke_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
-  return m.Ok() ? 1 : 0;
+  const double box[4] = {q->x1, q->y1, q->x2, q->y2};
+  return m.Ok() && AllFinite(box, 4) ? 1 : 0;
 }
 
 QM_EXPORT int32_t DrawPath(qmDrawPathRequest *q) {
   if (!q || !q->commands || !q->style || !q->alpha || !q->matrix) return 0;
   if (q->width < 1 || q->height < 1 || q->bytesPerRow < q->width || q->bytesPerRow % 4) return 0;
+  const double place[6] = {q->offsetX, q->offsetY, q->originX, q->originY, q->matrix[4], q->matrix[5]};
+  if (!AllFinite(q->matrix, 4) || !AllFinite(place, 6)) return 0;
   cairo_surface_t *surface =
       cairo_image_surface_create_for_data(q->alpha, CAIRO_FORMAT_A8, q->width, q->height, q->bytesPerRow);
   cairo_t *cr = cairo_create(surface);
@@ -275,10 +351,10 @@ QM_EXPORT int32_t DrawPath(qmDrawPathRequest *q) {
   cairo_matrix_init(&mx, m[0], m[1], m[2], m[3], m[4] + q->offsetX, m[5] + q->offsetY);
   cairo_set_matrix(cr, &mx);
   cairo_translate(cr, -q->originX, -q->originY);
-  ApplyStyle(cr, q->style, q->lineWidth);
+  bool ok = ApplyStyle(cr, q->style, q->lineWidth);
   // The colour's top byte is its transparency.
   cairo_set_source_rgba(cr, 0, 0, 0, (255 - (q->color >> 24)) / 255.0);
-  bool ok = BuildPath(cr, q->commands, 0, 0);
+  ok = ok && BuildPath(cr, q->commands, 0, 0);
   if (ok) {
     if (q->fill) cairo_fill(cr);
     else cairo_stroke(cr);
@@ -290,14 +366,26 @@ QM_EXPORT int32_t DrawPath(qmDrawPathRequest *q) {
   return ok ? 1 : 0;
 }
 
-QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
-  if (!q || !q->commands) return 0;
-  Reader r{q->commands};
+namespace {
+
+// One pass of TranslatePath over the stream: with apply false it only checks that every moved
+// coordinate stays a number (so that a refused move leaves the stream as it was).
+bool MoveStream(uint8_t *commands, double dx, double dy, bool apply) {
+  Reader r{commands};
   bool hasPoint = false;
+  auto move = [&](uint8_t *x, uint8_t *y) {
+    double p[2];
+    std::memcpy(&p[0], x, 8);
+    std::memcpy(&p[1], y, 8);
+    p[0] += dx, p[1] += dy;
+    if (!AllFinite(p, 2)) return false;
+    if (apply) Move(x, dx), Move(y, dy);
+    return true;
+  };
   for (;;) {
     const uint32_t op = r.Word();
     switch (op) {
-    case PATHOP_END: return 1;
+    case PATHOP_END: return true;
     case PATHOP_MOVE:
     case PATHOP_LINE:
     case PATHOP_CURVE: {
@@ -306,7 +394,7 @@ QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
       const int n = op == PATHOP_CURVE ? 3 : 1;
       for (int i = 0; i < n; i++) {
         uint8_t *x = r.NumberPlace(), *y = r.NumberPlace();
-        if (moves) Move(x, q->dx), Move(y, q->dy);
+        if (moves && !move(x, y)) return false;
       }
       hasPoint = true;
       break;
@@ -315,7 +403,7 @@ QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
     case PATHOP_CLOSE: break;
     case PATHOP_ARC: {
       uint8_t *x = r.NumberPlace(), *y = r.NumberPlace();
-      Move(x, q->dx), Move(y, q->dy);
+      if (!move(x, y)) return false;
       for (int i = 0; i < 4; i++) r.Number();
       r.Word();
       hasPoint = true;
@@ -323,7 +411,7 @@ QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
     }
     case PATHOP_BOX: {
       uint8_t *x = r.NumberPlace(), *y = r.NumberPlace();
-      Move(x, q->dx), Move(y, q->dy);
+      if (!move(x, y)) return false;
       r.Number(), r.Number();
       for (int i = 0; i < 4; i++) r.Word();
       hasPoint = true;
@@ -333,9 +421,17 @@ QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
       r.Word(), r.Word(), r.Text();
       hasPoint = true;
       break;
-    default: return 0;
+    default: return false;
     }
   }
+}
+
+}  // namespace
+
+QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
+  if (!q || !q->commands || !std::isfinite(q->dx) || !std::isfinite(q->dy)) return 0;
+  if (!MoveStream(q->commands, q->dx, q->dy, false)) return 0;
+  return MoveStream(q->commands, q->dx, q->dy, true) ? 1 : 0;
 }
 
 QM_EXPORT int32_t GetCurrentPoint(const uint8_t *commands, const qmVectorStyle *style, double *x, double *y) {
@@ -344,7 +440,7 @@ QM_EXPORT int32_t GetCurrentPoint(const uint8_t *commands, const qmVectorStyle *
   if (!m.Ok() || !BuildPath(m.cr, commands, 0, 0)) return 0;
   *x = *y = 0;
   if (cairo_has_current_point(m.cr)) cairo_get_current_point(m.cr, x, y);
-  return 1;
+  return std::isfinite(*x) && std::isfinite(*y) ? 1 : 0;
 }
 
 QM_EXPORT void *CreateVectorFont(void *face) {

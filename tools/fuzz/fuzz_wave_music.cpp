@@ -24,7 +24,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
   qmSound *s;
   if (OpenSoundStream(input.name, 0, &s) != 0) return 0;
   int index;
-  if (StartStreamChannel(s, qmObjectId{1, 0}, 2, 1, 64, &index) == 0) {
+  if (StartStreamChannel(s, qmObjectId{1, 0}, 2, 1, 64, nullptr, &index) == 0) {
     std::vector<float> out(2 * 2048);
     for (int i = 0; i < 6; i++) RenderAudioOutput(out.data(), 2048);
     FinishMusicChannel(GetMixerChannel(index), false, nullptr);

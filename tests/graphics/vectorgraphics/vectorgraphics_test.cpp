@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -57,14 +58,14 @@ TEST(VectorStream, GrowthCopyAndAppendKeepTheCommands) {
   ASSERT_EQ(NewPath(&a), 0u);
   ASSERT_EQ(NewPath(&b), 0u);
   ASSERT_EQ(NewPath(&c), 0u);
-  // 100 lines of 24 bytes each outgrow the first kilobyte twice.
+  // 100 lines of 24 bytes each outgrow the first kilobyte twice, the buffer doubling each time.
   for (int i = 0; i < 100; i++) {
     const qmPathOperand line[] = {{PATHARG_WORD, 0, 0, nullptr}, {PATHARG_DOUBLE, 0, double(i), nullptr},
                                   {PATHARG_DOUBLE, 0, double(-i), nullptr}};
     ASSERT_EQ(AppendPathCommand(a, PATHOP_LINE, 3, line), 0u);
   }
   EXPECT_EQ(PathCommandBytes(a), 2400u);
-  EXPECT_EQ(a->capacity, 3072u);
+  EXPECT_EQ(a->capacity, 4096u);
   for (int i = 0; i < 100; i++) {
     double x;
     std::memcpy(&x, a->commands + 24 * i + 8, 8);
@@ -449,6 +450,79 @@ TEST(VectorLibrary, PathsDrawnIntoBrushesMatchCairo) {
       ASSERT_EQ(vm.Call("DrawPath", {1, c.x, c.y, double(c.color)}).code, 0u);
     });
   }
+}
+
+// An arc of many turns draws what one turn draws, at once: the peer is handed the one turn.
+// An end behind the start counts from the start's next turn.
+TEST(VectorLibrary, ArcsOfManyTurnsDrawOneTurn) {
+  struct Row {
+    const char *name;
+    const char *arc, *peerArc;
+  } rows[] = {
+      {"ten million degrees", "arc 20 20 12 12 0 1e7 1", "arc 20 20 12 12 0 360 1"},
+      {"from -1e15 to 1e15", "arc 20 20 12 12 -1e15 1e15 1", "arc 20 20 12 12 -280 80 1"},
+      {"counter-clockwise from 1e15 to -1e15", "arc 20 20 12 12 1e15 -1e15 0", "arc 20 20 12 12 280 -80 0"},
+      {"an end far behind the start", "arc 20 20 12 12 90 -1e9 1", "arc 20 20 12 12 90 440 1"},
+      {"a pie of many turns", "move 0 20 20\narc 20 20 12 12 45 1e12 1", "move 0 20 20\narc 20 20 12 12 45 405 1"},
+  };
+  std::string script;
+  for (const Row &r : rows) {
+    const PathCase c{r.name, {r.peerArc}, {0, 3, 1, 0, 0, 0}, {}, 2, 2, 0xFFFFFF};
+    script += PeerCase(c, "draw 2 2 16777215");
+  }
+  const std::vector<std::string> peer = RunPeer(script);
+  ASSERT_EQ(peer.size(), std::size(rows));
+  VectorVm vm;
+  vm.UsePlugin();
+  for (size_t i = 0; i < std::size(rows); i++) {
+    SCOPED_TRACE(rows[i].name);
+    std::vector<std::string> commands;
+    std::istringstream in(rows[i].arc);
+    for (std::string line; std::getline(in, line);) commands.push_back(line);
+    const PathCase c{rows[i].name, commands, {0, 3, 1, 0, 0, 0}, {}, 2, 2, 0xFFFFFF};
+    ExpectLikePeer(vm, peer[i], [&] {
+      ApplyStyle(vm, c);
+      BuildPath(vm, c);
+      ASSERT_EQ(vm.Call("DrawPath", {1, 2, 2, double(0xFFFFFF)}).code, 0u);
+    });
+  }
+}
+
+// Shapes cairo cannot hold end at once with an error instead of running without end: an arc or a
+// pen far past cairo's coordinates, a path moved past the numbers, NaN from the script.
+TEST(VectorLibrary, ShapesBeyondCairoAreRefusedAtOnce) {
+  VectorVm vm;
+  vm.UsePlugin();
+  struct Row {
+    const char *name;
+    std::vector<std::pair<const char *, std::vector<CmdArg>>> build;  // after StartPath(1)
+    const char *command;
+    std::vector<CmdArg> args;
+    uint32_t code;
+  } rows[] = {
+      {"an arc of radius 1e200", {{"AddArcToPath", {1, 0, 0, 1e200, 1e200, 0, 90}}}, "GetPathExtents", {1}, ERR_DRAWPATH},
+      {"a circle of radius 1e12", {{"AddCircleToPath", {1, 0, 0, 1e12}}}, "DrawPath", {1, 0, 0}, ERR_DRAWPATH},
+      {"a pen 2^31 - 1 wide", {{"MoveTo", {1, 0, 0}}, {"LineTo", {1, 5, 5}}, {"SetFillStyle", {0, 2147483647}}},
+       "GetPathExtents", {1}, ERR_DRAWPATH},
+      {"a point past cairo's coordinates", {{"MoveTo", {1, 0, 0}}, {"LineTo", {1, 1e7, 0}}}, "GetPathExtents", {1},
+       ERR_DRAWPATH},
+      {"a NaN angle", {}, "AddArcToPath", {1, 10, 10, 5, 5, 0, std::nan("")}, ERR_WRONGUSAGE},
+      {"an infinite dash", {}, "SetDash", {0, 4, HUGE_VAL}, ERR_WRONGUSAGE},
+  };
+  for (const Row &r : rows) {
+    ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+    for (const auto &b : r.build) ASSERT_EQ(vm.Call(b.first, b.second).code, 0u) << r.name;
+    EXPECT_EQ(vm.Call(r.command, r.args).code, r.code) << r.name;
+  }
+  // A refused move leaves the path as it was.
+  // Its point lies past what cairo holds (which would hand back a wrapped number), until the
+  // path is moved back.
+  ASSERT_EQ(vm.Call("StartPath", {1}).code, 0u);
+  ASSERT_EQ(vm.Call("MoveTo", {1, 1e308, 0}).code, 0u);
+  EXPECT_EQ(vm.Call("TranslatePath", {1, 1e308, 0}).code, uint32_t(ERR_DRAWPATH));
+  EXPECT_EQ(vm.Call("GetCurrentPoint", {1}).code, uint32_t(ERR_DRAWPATH));
+  ASSERT_EQ(vm.Call("TranslatePath", {1, -1e308, 1}).code, 0u);
+  EXPECT_EQ(vm.Call("GetCurrentPoint", {1}).results, (std::vector<double>{0, 1}));
 }
 
 TEST(VectorLibrary, ExtentsAndCurrentPointMatchCairo) {
@@ -970,7 +1044,7 @@ TEST(VectorLibrary, PicturesTooSmallOrTooLargeAreRefused) {
   } rows[] = {
       {{0, 0, 0.4, 10}, ERR_EMPTYPATH},   // under half a pixel wide
       {{0, 0, 10, 0.3}, ERR_EMPTYPATH},
-      {{0, 0, 1e9, 4}, ERR_MEM},          // the plug-in's box must not size a picture past the cap
+      {{0, 0, 1e6, 4}, ERR_MEM},          // the plug-in's box must not size a picture past the cap
       {{0, 0, 0.6, 0.6}, 0},
   };
   for (const Row &r : rows) {
