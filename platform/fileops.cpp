@@ -47,6 +47,13 @@ int CopyOut(const std::string &name, char *buffer, size_t size) {
 
 int RemoveFile(const char *path) { return std::remove(SystemPath(path).c_str()) == 0 ? 1 : 0; }
 
+int RemoveFailedOutput(const char *path) {
+  const std::string name = SystemPath(path);
+  struct stat st;
+  if (lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
+  return unlink(name.c_str()) == 0 ? 1 : 0;
+}
+
 int GetFileIdentity(const char *path, int followLinks, qmFileIdentity *out) {
   struct stat st;
   SystemPath name(path);

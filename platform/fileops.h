@@ -6,6 +6,9 @@
 
 // A file or an empty folder; a symbolic link itself, never what it points to.
 int RemoveFile(const char *path);
+// What a writer that failed leaves: the path goes only when it is a plain file (what the writer
+// made), never a device, a pipe or a link it wrote through.
+int RemoveFailedOutput(const char *path);
 
 // What a path is, for walks that must not leave their tree or run in circles.
 struct qmFileIdentity {

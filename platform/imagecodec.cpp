@@ -431,7 +431,7 @@ uint32_t WriteWholeFile(const char *path, const uint8_t *bytes, uint64_t length)
   }
   const bool ok = FileWrite(f, bytes, length) == length;
   if (!FileClose(f) || !ok) {
-    RemoveFile(path);  // the file made here stays whole or goes
+    RemoveFailedOutput(path);  // the file made here stays whole or goes
     SetPlatformErrorArgument(path);
     return ERR_WRITEFILE;
   }

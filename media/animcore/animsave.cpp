@@ -179,7 +179,7 @@ uint32_t SaveAnimCore(qmAnim *anim, const char *file, int32_t format, const qmAn
   const uint32_t closed = CloseWriter(gif, avi);
   MemFree(indices);
   // A file this command made and could not finish does not stay behind.
-  if (code || closed) RemoveFile(file);
+  if (code || closed) RemoveFailedOutput(file);
   return code ? code : closed;
 }
 

@@ -672,7 +672,7 @@ uint32_t GifCreate(const char *fileName, int32_t width, int32_t height, qmGifWri
   if (w->failed) {
     FileClose(w->file);
     w->file = nullptr;
-    RemoveFile(w->fileName);
+    RemoveFailedOutput(w->fileName);
     const uint32_t err = WriteFailed(w);
     MemFree(w->fileName);
     MemFree(w->work);
@@ -805,7 +805,7 @@ uint32_t GifClose(qmGifWriter *w) {
   Put(w, &trailer, 1);
   if (!FileClose(w->file)) w->failed = 1;
   const uint32_t err = w->failed ? WriteFailed(w) : 0;
-  if (w->failed) RemoveFile(w->fileName);  // a file cut short is no GIF: none stays behind
+  if (w->failed) RemoveFailedOutput(w->fileName);  // a file cut short is no GIF: none stays behind
   MemFree(w->previous);
   MemFree(w->work);
   MemFree(w->fileName);

@@ -441,7 +441,7 @@ uint32_t SaveILBM(const char *name, const uint32_t *pixels, int32_t width, int32
     MemFree(planeRow);
     MemFree(packed);
     FileClose(f);
-    RemoveFile(name);
+    RemoveFailedOutput(name);
     return ERR_MEM;
   }
   uint64_t total = 0;
@@ -470,7 +470,7 @@ uint32_t SaveILBM(const char *name, const uint32_t *pixels, int32_t width, int32
   MemFree(planeRow);
   MemFree(packed);
   if (!FileClose(f) || !ok) {
-    RemoveFile(name);  // no half-written picture stays behind
+    RemoveFailedOutput(name);  // no half-written picture stays behind
     SetPlatformErrorArgument(name);
     return ERR_WRITEFILE;
   }

@@ -29,7 +29,7 @@ uint32_t WriteFailed(const char *name) {
 
 // A file this writer made and could not finish goes again: no half-written picture stays.
 uint32_t Abandon(const char *name, uint32_t code) {
-  RemoveFile(name);
+  RemoveFailedOutput(name);
   return code;
 }
 

@@ -240,7 +240,7 @@ void FreeWriter(qmAviWriter *w) {
   if (w->indexFile) FileClose(w->indexFile);
   if (w->indexFileName[0]) RemoveFile(w->indexFileName);
   // What a failed writer made is no AVI: like a failed copy, it does not stay behind.
-  if (w->made && w->failed) RemoveFile(w->fileName);
+  if (w->made && w->failed) RemoveFailedOutput(w->fileName);
   FreeEncodedImage(&w->lastFrame);
   MemFree(w->audioBlock);
   MemFree(w);

@@ -144,7 +144,7 @@ uint32_t DumpVideoEngine(qmVideoEngine *e, const qmVideoDumpRequest *req) {
     if (!FinishWave(wave, soundBytes) && !code) code = ERR_WRITE;
     if (!FileClose(wave) && !code) code = ERR_WRITE;
     // The sound track of a dump that failed is cut short: it goes, as a failed copy does.
-    if (code) RemoveFile(name);
+    if (code) RemoveFailedOutput(name);
   }
   MemFree(picture);
   MemFree(argb);

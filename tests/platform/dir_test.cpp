@@ -248,3 +248,25 @@ TEST(FileOps, CurrentDirectoryChangesOnlyWhenItCan) {
 }
 
 }  // namespace
+
+// A writer that failed removes the plain file it left, and nothing else: not a pipe or a device
+// it wrote into, not a link it wrote through (nor what the link points to).
+TEST(Directory, FailedOutputGoesOnlyWhenItIsAPlainFile) {
+  TempDir dir;
+  const std::string plain = dir / "out.gif", target = dir / "kept.gif", link = dir / "link.gif",
+                    pipe = dir / "pipe";
+  WriteFile(plain, "GIF8");
+  WriteFile(target, "GIF8");
+  ASSERT_EQ(symlink(target.c_str(), link.c_str()), 0);
+  ASSERT_EQ(mkfifo(pipe.c_str(), 0644), 0);
+  const struct {
+    std::string path;
+    int removed;
+  } cases[] = {{plain, 1}, {link, 0}, {pipe, 0}, {"/dev/null", 0}, {dir / "none", 0}};
+  for (const auto &c : cases) {
+    const bool existed = std::filesystem::exists(std::filesystem::symlink_status(c.path));
+    EXPECT_EQ(RemoveFailedOutput(c.path.c_str()), c.removed) << c.path;
+    EXPECT_EQ(std::filesystem::exists(std::filesystem::symlink_status(c.path)), existed && !c.removed) << c.path;
+  }
+  EXPECT_EQ(ReadWholeFile(target), "GIF8");
+}

@@ -527,6 +527,8 @@ TEST_F(GifWriter, RefusalsAndFailures) {
       err = frameErr ? frameErr : closeErr;
     }
     EXPECT_EQ(err, ERR_WRITEFILE);
+    // What failed is not the writer's to remove: the device stays.
+    EXPECT_TRUE(std::filesystem::exists("/dev/full"));
   }
 }
 
