@@ -48,7 +48,7 @@ int CopyOut(const std::string &name, char *buffer, size_t size) {
 int RemoveFile(const char *path) { return std::remove(SystemPath(path).c_str()) == 0 ? 1 : 0; }
 
 int RemoveFailedOutput(const char *path) {
-  const std::string name = SystemPath(path);
+  const SystemPath name(path);
   struct stat st;
   if (lstat(name.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return 0;
   return unlink(name.c_str()) == 0 ? 1 : 0;

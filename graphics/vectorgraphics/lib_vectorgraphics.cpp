@@ -147,7 +147,7 @@ uint32_t VecAddArcToPath(VmState *L) {
   CheckArgCount(L, 7, 8);
   double v[6];
   const uint32_t code = GetFiniteArgs(L, 2, 6, v);
-  const int32_t clockwise = NumberToInt(vm_optnumber(L, 8, 1));
+  const int32_t clockwise = vm_optint32(L, 8, 1);
   if (code) return code;
   return AppendArc(L, v, clockwise);
 }
@@ -527,7 +527,7 @@ uint32_t DrawShapeAsPath(VmState *L, const qmShapeRequest *req, const qmDisplayT
 // ForcePathUse (join, cap and rule are clamped where a path is drawn).
 uint32_t SetSettingsWord(VmState *L, int32_t qmVectorState::*field) {
   CheckArgCount(L, 1, 1);
-  const int32_t value = NumberToInt(vm_checknumber(L, 1));
+  const int32_t value = vm_checkint32(L, 1);
   qmVectorState *s;
   if (uint32_t code = SettingsOf(L, &s)) return code;
   s->*field = value;

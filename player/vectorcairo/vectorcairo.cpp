@@ -1,7 +1,5 @@
 // The player's vector plug-in: path command streams measured and drawn by cairo, straight into
 // the player's 8-bit coverage planes, and text outlines through cairo's FreeType faces.
-#include <cairo-ft.h>
-#include <cairo.h>
 #include <ft2build.h>
 #include FT_FREETYPE_H
 
@@ -12,10 +10,20 @@
 #include "graphics/vector_requests.h"
 #include "graphics/vectorpath.h"
 #include "player/plugin_api.h"
+#include "player/vectorcairo/cairo_library.h"
 
 #define QM_EXPORT extern "C" __attribute__((visibility("default")))
 
 namespace {
+
+// cairo, once a request has needed it; null before, and where cairo is missing.
+const qmCairoFunctions *gCairo;
+
+// Opens cairo for the request that needs it first: whether it is there.
+bool CairoReady() {
+  if (!gCairo) gCairo = CairoLibrary();
+  return gCairo != nullptr;
+}
 
 // Vector fonts are handed out as small numbers: the stream keeps them in 32-bit words.
 constexpr int kFontSlots = 256;
@@ -102,17 +110,17 @@ void RoundedBox(cairo_t *cr, double x, double y, double w, double h, const uint3
   double r[4];
   for (int i = 0; i < 4; i++) r[i] = std::min(level[i], 100u) / 100.0 * std::min(w, h) / 2;
   const double quarter = M_PI / 2;
-  cairo_new_sub_path(cr);
-  cairo_move_to(cr, x + r[0], y);
-  if (r[3] > 0) cairo_arc(cr, x + w - r[3], y + r[3], r[3], -quarter, 0);
-  else cairo_line_to(cr, x + w, y);
-  if (r[2] > 0) cairo_arc(cr, x + w - r[2], y + h - r[2], r[2], 0, quarter);
-  else cairo_line_to(cr, x + w, y + h);
-  if (r[1] > 0) cairo_arc(cr, x + r[1], y + h - r[1], r[1], quarter, 2 * quarter);
-  else cairo_line_to(cr, x, y + h);
-  if (r[0] > 0) cairo_arc(cr, x + r[0], y + r[0], r[0], 2 * quarter, 3 * quarter);
-  else cairo_line_to(cr, x, y);
-  cairo_close_path(cr);
+  gCairo->cairo_new_sub_path(cr);
+  gCairo->cairo_move_to(cr, x + r[0], y);
+  if (r[3] > 0) gCairo->cairo_arc(cr, x + w - r[3], y + r[3], r[3], -quarter, 0);
+  else gCairo->cairo_line_to(cr, x + w, y);
+  if (r[2] > 0) gCairo->cairo_arc(cr, x + w - r[2], y + h - r[2], r[2], 0, quarter);
+  else gCairo->cairo_line_to(cr, x + w, y + h);
+  if (r[1] > 0) gCairo->cairo_arc(cr, x + r[1], y + h - r[1], r[1], quarter, 2 * quarter);
+  else gCairo->cairo_line_to(cr, x, y + h);
+  if (r[0] > 0) gCairo->cairo_arc(cr, x + r[0], y + r[0], r[0], 2 * quarter, 3 * quarter);
+  else gCairo->cairo_line_to(cr, x, y);
+  gCairo->cairo_close_path(cr);
 }
 
 // How far an arc turns from start to end (degrees) in its direction: an end behind the start
@@ -137,7 +145,7 @@ constexpr double kLargestRound = 1 << 22;
 bool InRange(cairo_t *cr, const double *v, int n) {
   for (int i = 0; i + 1 < n; i += 2) {
     double x = v[i], y = v[i + 1];
-    cairo_user_to_device(cr, &x, &y);
+    gCairo->cairo_user_to_device(cr, &x, &y);
     if (!(std::fabs(x) <= kLargestRound && std::fabs(y) <= kLargestRound)) return false;
   }
   return true;
@@ -147,7 +155,7 @@ bool InRange(cairo_t *cr, const double *v, int n) {
 // largest stretch).
 double MatrixStretch(cairo_t *cr) {
   cairo_matrix_t m;
-  cairo_get_matrix(cr, &m);
+  gCairo->cairo_get_matrix(cr, &m);
   return std::sqrt(m.xx * m.xx + m.xy * m.xy + m.yx * m.yx + m.yy * m.yy);
 }
 
@@ -162,19 +170,19 @@ bool EllipticArc(cairo_t *cr, double cx, double cy, double rx, double ry, double
   // enough.
   start = std::fmod(start, 360.0);
   end = clockwise ? start + sweep : start - sweep;
-  if (!joinCurrent) cairo_new_sub_path(cr);
-  cairo_save(cr);
-  cairo_translate(cr, cx, cy);
-  cairo_scale(cr, rx, ry);
+  if (!joinCurrent) gCairo->cairo_new_sub_path(cr);
+  gCairo->cairo_save(cr);
+  gCairo->cairo_translate(cr, cx, cy);
+  gCairo->cairo_scale(cr, rx, ry);
   if (!(MatrixStretch(cr) <= kLargestRound)) {
-    cairo_restore(cr);
+    gCairo->cairo_restore(cr);
     return false;
   }
   // Angles in degrees; with y growing downwards cairo's positive direction turns clockwise.
   const double a = start * M_PI / 180, b = end * M_PI / 180;
-  if (clockwise) cairo_arc(cr, 0, 0, 1, a, b);
-  else cairo_arc_negative(cr, 0, 0, 1, a, b);
-  cairo_restore(cr);
+  if (clockwise) gCairo->cairo_arc(cr, 0, 0, 1, a, b);
+  else gCairo->cairo_arc_negative(cr, 0, 0, 1, a, b);
+  gCairo->cairo_restore(cr);
   return true;
 }
 
@@ -186,20 +194,20 @@ bool TextOutline(cairo_t *cr, uint32_t font, uint32_t size, const char *text) {
   if (font == 0 || font > uint32_t(kFontSlots) || !gFonts[font]) return true;
   if (size == 0 || size > kLargestFontSize) return true;
   if (!(MatrixStretch(cr) * size <= kLargestRound)) return false;
-  cairo_set_font_face(cr, gFonts[font]);
-  cairo_set_font_size(cr, size);
+  gCairo->cairo_set_font_face(cr, gFonts[font]);
+  gCairo->cairo_set_font_size(cr, size);
   // Outlines are not fitted to the pixel grid: the path may be moved, scaled or turned later.
-  cairo_font_options_t *options = cairo_font_options_create();
-  cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
-  cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
-  cairo_set_font_options(cr, options);
-  cairo_font_options_destroy(options);
-  if (!cairo_has_current_point(cr)) {
+  cairo_font_options_t *options = gCairo->cairo_font_options_create();
+  gCairo->cairo_font_options_set_hint_style(options, CAIRO_HINT_STYLE_NONE);
+  gCairo->cairo_font_options_set_hint_metrics(options, CAIRO_HINT_METRICS_OFF);
+  gCairo->cairo_set_font_options(cr, options);
+  gCairo->cairo_font_options_destroy(options);
+  if (!gCairo->cairo_has_current_point(cr)) {
     cairo_font_extents_t fe;
-    cairo_font_extents(cr, &fe);
-    cairo_move_to(cr, 0, fe.ascent);
+    gCairo->cairo_font_extents(cr, &fe);
+    gCairo->cairo_move_to(cr, 0, fe.ascent);
   }
-  cairo_text_path(cr, text);
+  gCairo->cairo_text_path(cr, text);
   return true;
 }
 
@@ -213,7 +221,7 @@ bool AllFinite(const double *v, int n) {
 // it does not know, or a number that is NaN or infinite (cairo's own checks would abort the
 // process on some of them).
 bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
-  cairo_new_path(cr);
+  gCairo->cairo_new_path(cr);
   if (!std::isfinite(dx) || !std::isfinite(dy)) return false;
   Reader r{const_cast<uint8_t *>(commands)};
   uint32_t previous = PATHOP_END;
@@ -231,17 +239,17 @@ bool BuildPath(cairo_t *cr, const uint8_t *commands, double dx, double dy) {
       if (!AllFinite(v, n)) return false;
       // Relative to the current point, or to the origin when there is none yet.
       double bx = dx, by = dy;
-      if (relative && cairo_has_current_point(cr)) cairo_get_current_point(cr, &bx, &by);
+      if (relative && gCairo->cairo_has_current_point(cr)) gCairo->cairo_get_current_point(cr, &bx, &by);
       if (!relative) bx = dx, by = dy;
       for (int i = 0; i < n; i += 2) v[i] += bx, v[i + 1] += by;
       if (!AllFinite(v, n) || !InRange(cr, v, n)) return false;
-      if (op == PATHOP_MOVE) cairo_move_to(cr, v[0], v[1]);
-      else if (op == PATHOP_LINE) cairo_line_to(cr, v[0], v[1]);
-      else cairo_curve_to(cr, v[0], v[1], v[2], v[3], v[4], v[5]);
+      if (op == PATHOP_MOVE) gCairo->cairo_move_to(cr, v[0], v[1]);
+      else if (op == PATHOP_LINE) gCairo->cairo_line_to(cr, v[0], v[1]);
+      else gCairo->cairo_curve_to(cr, v[0], v[1], v[2], v[3], v[4], v[5]);
       break;
     }
-    case PATHOP_SUBPATH: cairo_new_sub_path(cr); break;
-    case PATHOP_CLOSE: cairo_close_path(cr); break;
+    case PATHOP_SUBPATH: gCairo->cairo_new_sub_path(cr); break;
+    case PATHOP_CLOSE: gCairo->cairo_close_path(cr); break;
     case PATHOP_ARC: {
       double v[6];
       for (double &d : v) d = r.Number();
@@ -287,24 +295,24 @@ bool DashesUsable(const qmVectorStyle *s) {
 // The style's settings, each brought into what cairo takes. False when the pen, through the
 // current matrix, is too large to draw.
 bool ApplyStyle(cairo_t *cr, const qmVectorStyle *s, int32_t lineWidth) {
-  cairo_set_line_join(cr, cairo_line_join_t(std::clamp(s->join, 0, 2)));
-  cairo_set_line_cap(cr, cairo_line_cap_t(std::clamp(s->cap, 0, 2)));
-  cairo_set_fill_rule(cr, cairo_fill_rule_t(std::clamp(s->fillRule, 0, 1)));
-  cairo_set_line_width(cr, std::max(lineWidth, 1));
-  cairo_set_antialias(cr, s->antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
-  if (DashesUsable(s)) cairo_set_dash(cr, s->dashes, s->dashCount, std::isfinite(s->dashOffset) ? s->dashOffset : 0);
+  gCairo->cairo_set_line_join(cr, cairo_line_join_t(std::clamp(s->join, 0, 2)));
+  gCairo->cairo_set_line_cap(cr, cairo_line_cap_t(std::clamp(s->cap, 0, 2)));
+  gCairo->cairo_set_fill_rule(cr, cairo_fill_rule_t(std::clamp(s->fillRule, 0, 1)));
+  gCairo->cairo_set_line_width(cr, std::max(lineWidth, 1));
+  gCairo->cairo_set_antialias(cr, s->antialias ? CAIRO_ANTIALIAS_DEFAULT : CAIRO_ANTIALIAS_NONE);
+  if (DashesUsable(s)) gCairo->cairo_set_dash(cr, s->dashes, s->dashCount, std::isfinite(s->dashOffset) ? s->dashOffset : 0);
   return MatrixStretch(cr) * std::max(lineWidth, 1) <= kLargestRound;
 }
 
 // A context for measuring: a surface of one pixel, which no drawing touches.
 struct Measure {
-  cairo_surface_t *surface = cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
-  cairo_t *cr = cairo_create(surface);
+  cairo_surface_t *surface = gCairo->cairo_image_surface_create(CAIRO_FORMAT_A8, 1, 1);
+  cairo_t *cr = gCairo->cairo_create(surface);
   ~Measure() {
-    cairo_destroy(cr);
-    cairo_surface_destroy(surface);
+    gCairo->cairo_destroy(cr);
+    gCairo->cairo_surface_destroy(surface);
   }
-  bool Ok() const { return cairo_status(cr) == CAIRO_STATUS_SUCCESS; }
+  bool Ok() const { return gCairo->cairo_status(cr) == CAIRO_STATUS_SUCCESS; }
 };
 
 }  // namespace
@@ -320,20 +328,21 @@ QM_EXPORT int InitPlugin(qmPluginInfo *info, const qmHostTable *, const char *) 
 }
 
 QM_EXPORT void ClosePlugin(void) {
+  if (!gCairo) return;  // no font was made without it
   for (cairo_font_face_t *&f : gFonts) {
-    if (f) cairo_font_face_destroy(f);
+    if (f) gCairo->cairo_font_face_destroy(f);
     f = nullptr;
   }
 }
 
 QM_EXPORT int32_t GetPathExtents(qmPathExtentsRequest *q) {
-  if (!q || !q->commands || !q->style) return 0;
+  if (!q || !q->commands || !q->style || !CairoReady()) return 0;
   Measure m;
   if (!m.Ok()) return 0;
   if (!ApplyStyle(m.cr, q->style, q->lineWidth)) return 0;
   if (!BuildPath(m.cr, q->commands, q->offsetX, q->offsetY)) return 0;
-  if (q->fill) cairo_fill_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
-  else cairo_stroke_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
+  if (q->fill) gCairo->cairo_fill_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
+  else gCairo->cairo_stroke_extents(m.cr, &q->x1, &q->y1, &q->x2, &q->y2);
   const double box[4] = {q->x1, q->y1, q->x2, q->y2};
   return m.Ok() && AllFinite(box, 4) ? 1 : 0;
 }
@@ -342,27 +351,27 @@ QM_EXPORT int32_t DrawPath(qmDrawPathRequest *q) {
   if (!q || !q->commands || !q->style || !q->alpha || !q->matrix) return 0;
   if (q->width < 1 || q->height < 1 || q->bytesPerRow < q->width || q->bytesPerRow % 4) return 0;
   const double place[6] = {q->offsetX, q->offsetY, q->originX, q->originY, q->matrix[4], q->matrix[5]};
-  if (!AllFinite(q->matrix, 4) || !AllFinite(place, 6)) return 0;
+  if (!AllFinite(q->matrix, 4) || !AllFinite(place, 6) || !CairoReady()) return 0;
   cairo_surface_t *surface =
-      cairo_image_surface_create_for_data(q->alpha, CAIRO_FORMAT_A8, q->width, q->height, q->bytesPerRow);
-  cairo_t *cr = cairo_create(surface);
+      gCairo->cairo_image_surface_create_for_data(q->alpha, CAIRO_FORMAT_A8, q->width, q->height, q->bytesPerRow);
+  cairo_t *cr = gCairo->cairo_create(surface);
   const double *m = q->matrix;
   cairo_matrix_t mx;
-  cairo_matrix_init(&mx, m[0], m[1], m[2], m[3], m[4] + q->offsetX, m[5] + q->offsetY);
-  cairo_set_matrix(cr, &mx);
-  cairo_translate(cr, -q->originX, -q->originY);
+  gCairo->cairo_matrix_init(&mx, m[0], m[1], m[2], m[3], m[4] + q->offsetX, m[5] + q->offsetY);
+  gCairo->cairo_set_matrix(cr, &mx);
+  gCairo->cairo_translate(cr, -q->originX, -q->originY);
   bool ok = ApplyStyle(cr, q->style, q->lineWidth);
   // The colour's top byte is its transparency.
-  cairo_set_source_rgba(cr, 0, 0, 0, (255 - (q->color >> 24)) / 255.0);
+  gCairo->cairo_set_source_rgba(cr, 0, 0, 0, (255 - (q->color >> 24)) / 255.0);
   ok = ok && BuildPath(cr, q->commands, 0, 0);
   if (ok) {
-    if (q->fill) cairo_fill(cr);
-    else cairo_stroke(cr);
+    if (q->fill) gCairo->cairo_fill(cr);
+    else gCairo->cairo_stroke(cr);
   }
-  ok = ok && cairo_status(cr) == CAIRO_STATUS_SUCCESS;
-  cairo_destroy(cr);
-  cairo_surface_flush(surface);
-  cairo_surface_destroy(surface);
+  ok = ok && gCairo->cairo_status(cr) == CAIRO_STATUS_SUCCESS;
+  gCairo->cairo_destroy(cr);
+  gCairo->cairo_surface_flush(surface);
+  gCairo->cairo_surface_destroy(surface);
   return ok ? 1 : 0;
 }
 
@@ -435,25 +444,25 @@ QM_EXPORT int32_t TranslatePath(qmTranslatePathRequest *q) {
 }
 
 QM_EXPORT int32_t GetCurrentPoint(const uint8_t *commands, const qmVectorStyle *style, double *x, double *y) {
-  if (!commands || !style || !x || !y) return 0;
+  if (!commands || !style || !x || !y || !CairoReady()) return 0;
   Measure m;
   if (!m.Ok() || !BuildPath(m.cr, commands, 0, 0)) return 0;
   *x = *y = 0;
-  if (cairo_has_current_point(m.cr)) cairo_get_current_point(m.cr, x, y);
+  if (gCairo->cairo_has_current_point(m.cr)) gCairo->cairo_get_current_point(m.cr, x, y);
   return std::isfinite(*x) && std::isfinite(*y) ? 1 : 0;
 }
 
 QM_EXPORT void *CreateVectorFont(void *face) {
-  if (!face) return nullptr;
+  if (!face || !CairoReady()) return nullptr;
   int slot = 1;
   while (slot <= kFontSlots && gFonts[slot]) slot++;
   if (slot > kFontSlots) return nullptr;
   OwnFace *own = OpenOwnFace(static_cast<FT_Face>(face));
   if (!own) return nullptr;
-  cairo_font_face_t *f = cairo_ft_font_face_create_for_ft_face(own->face, 0);
-  if (cairo_font_face_status(f) != CAIRO_STATUS_SUCCESS ||
-      cairo_font_face_set_user_data(f, &kOwnFaceKey, own, DropOwnFace) != CAIRO_STATUS_SUCCESS) {
-    cairo_font_face_destroy(f);
+  cairo_font_face_t *f = gCairo->cairo_ft_font_face_create_for_ft_face(own->face, 0);
+  if (gCairo->cairo_font_face_status(f) != CAIRO_STATUS_SUCCESS ||
+      gCairo->cairo_font_face_set_user_data(f, &kOwnFaceKey, own, DropOwnFace) != CAIRO_STATUS_SUCCESS) {
+    gCairo->cairo_font_face_destroy(f);
     DropOwnFace(own);
     return nullptr;
   }
@@ -464,7 +473,7 @@ QM_EXPORT void *CreateVectorFont(void *face) {
 QM_EXPORT void FreeVectorFont(void *font) {
   const auto slot = uintptr_t(font);
   if (slot == 0 || slot > uintptr_t(kFontSlots) || !gFonts[slot]) return;
-  cairo_font_face_destroy(gFonts[slot]);
+  gCairo->cairo_font_face_destroy(gFonts[slot]);
   gFonts[slot] = nullptr;
 }
 

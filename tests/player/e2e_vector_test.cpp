@@ -59,8 +59,17 @@ namespace {
 
 // How a command treats a numeric argument: a path's id (a number that names no path is not
 // found), a coordinate, angle or size (NaN and the infinities are refused), a dash length after
-// the first (refused below 0 as well), or a whole-number setting or new id (kept, truncated).
-enum class ArgKind { Id, NewId, Number, Length, Word };
+// the first (refused below 0 as well), a whole-number setting or new id (kept, truncated), or a
+// colour (an unsigned word, as ids are).
+enum class ArgKind { Id, NewId, Number, Length, Word, Colour };
+
+// A whole-number argument (an id, a new id, a setting) that is no number in the 32-bit range is
+// refused by the argument reader, which ends the script: those calls are tried one per applet.
+// Ids read as unsigned words: a number above the range names the last id, one below it is refused.
+bool ReaderRefuses(ArgKind kind, double v) {
+  if (kind == ArgKind::Id || kind == ArgKind::NewId || kind == ArgKind::Colour) return std::isnan(v) || v < -2147483648.0;
+  return kind == ArgKind::Word && !std::isfinite(v);
+}
 
 struct HostileCommand {
   const char *name;
@@ -108,7 +117,7 @@ TEST(E2eVector, HostileNumbersEndInAnErrorOrABoundedResult) {
       {"AddTextToPath", {1, "a"}, {K::Id}, ERR_VFONTTYPE},
       {"TranslatePath", {1, 3, 4}, {K::Id, K::Number, K::Number}},
       {"NormalizePath", {1}, {K::Id}},
-      {"DrawPath", {1, 0.0, 0.0, 0xFF0000}, {K::Id, K::Word, K::Word, K::Word}},
+      {"DrawPath", {1, 0.0, 0.0, 0xFF0000}, {K::Id, K::Word, K::Word, K::Colour}},
       {"CopyPath", {1, 2}, {K::Id, K::NewId}},
       {"StartPath", {1}, {K::NewId}},
   };
@@ -121,6 +130,7 @@ TEST(E2eVector, HostileNumbersEndInAnErrorOrABoundedResult) {
     auto code = [&] { lines.push_back({true, "GetLastError", {}}); };
     for (const HostileCommand &c : commands) {
       for (size_t i = 0; i < c.args.size() && i < c.kinds.size(); i++) {
+        if (ReaderRefuses(c.kinds[i], v)) continue;
         // Path 1 holds a move and a line, path 2 a circle, so that measuring has work to do.
         lines.push_back({false, "StartPath", {1}});
         lines.push_back({false, "MoveTo", {1, 2, 3}});
@@ -146,8 +156,9 @@ TEST(E2eVector, HostileNumbersEndInAnErrorOrABoundedResult) {
     std::istringstream out(r.out);
     size_t n = 0;
     for (const HostileCommand &c : commands) {
-      for (size_t i = 0; i < c.args.size() && i < c.kinds.size(); i++, n++) {
-        const std::string &name = names[n];
+      for (size_t i = 0; i < c.args.size() && i < c.kinds.size(); i++) {
+        if (ReaderRefuses(c.kinds[i], v)) continue;
+        const std::string &name = names[n++];
         long own = -1, measured = -1, drawn = -1;
         ASSERT_TRUE(out >> own >> measured >> drawn) << name << " " << v;
         const bool finite = std::isfinite(v);
@@ -157,6 +168,7 @@ TEST(E2eVector, HostileNumbersEndInAnErrorOrABoundedResult) {
         case K::Length: EXPECT_EQ(own, finite && v >= 0 ? 0 : long(ERR_WRONGUSAGE)) << name << " " << v; break;
         case K::NewId:
         case K::Word:
+        case K::Colour:
           // A refused draw of path 1 (a move alone) is the one error a kept number may bring.
           EXPECT_TRUE(own == 0 || (c.name == std::string("DrawPath") && own == ERR_EMPTYPATH)) << name << " " << v << ": " << own;
           break;
@@ -171,5 +183,21 @@ TEST(E2eVector, HostileNumbersEndInAnErrorOrABoundedResult) {
     long last = -1;
     EXPECT_TRUE(out >> last) << v;
     EXPECT_EQ(last, 0) << v;
+    // The calls the reader refuses: each ends its script naming the argument.
+    for (const HostileCommand &c : commands) {
+      for (size_t i = 0; i < c.args.size() && i < c.kinds.size(); i++) {
+        if (!ReaderRefuses(c.kinds[i], v)) continue;
+        std::vector<ScriptArg> args = c.args;
+        args[i] = ScriptArg(v);
+        qmtools::WriteBytes(d / "r.qma", AppletOf(ScriptOf({{false, "StartPath", {1}}, {false, c.name, args}})));
+        PlayerResult refused = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "r.qma"});
+        EXPECT_EQ(refused.status, 1) << c.name << " " << i + 1 << " " << v;
+        // A command that looks at something else first may end the script on that instead.
+        if (c.idCode == ERR_FINDPATH) {
+          EXPECT_NE(refused.out.find("Number expected in argument " + std::to_string(i + 1) + "!"), std::string::npos)
+              << c.name << " " << i + 1 << " " << v << ": " << refused.out;
+        }
+      }
+    }
   }
 }
