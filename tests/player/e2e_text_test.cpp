@@ -2,6 +2,8 @@
 // Print moves, text styles and objects measured by the sizes of the pictures they make, word
 // wrapping and a replayed break table, and fonts. The built-in topaz 8 draws every character
 // 8 pixels wide and 8 high, so the expected sizes follow from the rules alone.
+#include <cstdlib>
+
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -301,4 +303,45 @@ TEST(E2eText, BuiltinFacesByAlias) {
   });
   EXPECT_EQ(r.status, 1) << r.err;
   EXPECT_EQ(r.out, "20\nBitstream Vera Serif\n0\n0\nBitstream Vera Sans Mono\nf.qms:10: " + kWrongUsage + "\n");
+}
+
+// Bitmap ".font" files found through AddFontPath (the fixtures of the text tests): fixed and
+// proportional widths, a code outside the font drawn as its last glyph, the size files listed,
+// an entry marked incomplete, synthetic styles on a colour font, and broken files refused.
+TEST(E2eText, BitmapFontsFromAFontPath) {
+  PlayerDir d;
+  ASSERT_EQ(std::system(("/usr/bin/python3 " QM_SOURCE_DIR "/tests/text/make_font_fixtures.py " + d / "fx").c_str()), 0);
+  const ScriptLine addPath{false, "AddFontPath", {d / "fx"}};
+  PlayerResult r = RunLines(d, {
+      addPath,
+      {false, "SetFont", {"plain", 8}},
+      {true, "TextWidth", {"AB"}},  // XSize 6
+      {true, "TextHeight", {""}},
+      {false, "SetFont", {"plain.FONT", 11}},
+      {true, "TextHeight", {""}},
+      {false, "SetFont", {"incomplete", 11}},  // its 11 is the plain one
+      {false, "SetFont", {"prop", 9}},
+      {true, "TextWidth", {"AB"}},  // kerning 1 and -1, spacing 4 and 7
+      {true, "TextWidth", {"Z"}},   // the last glyph: spacing 3
+      {false, "CreateTextObject", {1, "AB"}}, ObjectWidth(1),
+      {false, "SetFont", {"color", 7}},
+      {true, "TextWidth", {"AA"}},
+      {false, "SetFontStyle", {2}},
+      {false, "CreateTextObject", {2, "A"}}, ObjectWidth(2),
+      {false, "SetFontColor", {double(0x80FFFFFFu)}},
+      {false, "SetFontStyle", {12}},
+      {false, "TextOut", {0.0, 0.0, "[shadow]A[edge]B"}},
+      {false, "Print", {"AAA"}},
+  });
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "12\n8\n11\n11\n3\n11\n8\n5\n");
+  struct Case {
+    const char *name;
+    int size;
+  } refused[] = {{"plain", 9}, {"incomplete", 8}, {"outline", 8}, {"corrupt", 8}, {"hugecolor", 7}};
+  for (const Case &c : refused) {
+    r = RunLines(d, {addPath, {false, "SetFont", {c.name, double(c.size)}}});
+    EXPECT_EQ(r.status, 1) << c.name << r.err;
+    EXPECT_EQ(r.out, "f.qms:2: Cannot open font " + std::string(c.name) + " with size " + std::to_string(c.size) + "!\n");
+  }
 }
