@@ -210,7 +210,8 @@ TEST(E2eText, TextObjectsTurnScaleCopyAndFree) {
 
 // Layout seen through the size of text object pictures: wrapping at the width (a word wider
 // than the width stays first on its line, the picture is cut to the width), no wrapping at 0,
-// trailing blanks kept for LEFT and dropped for RIGHT, a tab as a blank, runs split by tags.
+// trailing blanks kept for LEFT and dropped for RIGHT and under an underline, a tab as a blank,
+// runs split by tags.
 TEST(E2eText, LayoutShowsInTheSizeOfTextObjects) {
   PlayerDir d;
   PlayerResult r = RunLines(d, {
@@ -221,9 +222,13 @@ TEST(E2eText, LayoutShowsInTheSizeOfTextObjects) {
       {false, "CreateTextObject", {5, "ab  \\ncd", -90000}}, ObjectWidth(5),
       {false, "CreateTextObject", {6, "a\\tb"}}, ObjectWidth(6),
       {false, "CreateTextObject", {7, "[b]ab[/b] cd ef", -90000, 30}}, ObjectWidth(7), ObjectHeight(7),
+      {false, "CreateTextObject", {8, "[u]ab  [/u]"}}, ObjectWidth(8),  // underlined: blanks go
+      {false, "CreateTextObject", {9, "[u]ab[/u]  "}}, ObjectWidth(9),
+      // Only blanks, right-aligned: no run is left, and the picture is 1 pixel by one line.
+      {false, "CreateTextObject", {10, "   ", -80000}}, ObjectWidth(10), ObjectHeight(10),
   });
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "60\n17\n88\n9\n40\n17\n16\n32\n24\n24\n25\n");
+  EXPECT_EQ(r.out, "60\n17\n88\n9\n40\n17\n16\n32\n24\n24\n25\n16\n32\n1\n8\n");
 }
 
 // TextOut's "wordwraptable" breaks before the words it names whatever their width, and
