@@ -350,3 +350,35 @@ TEST(E2eText, BitmapFontsFromAFontPath) {
     EXPECT_EQ(r.out, "f.qms:2: Cannot open font " + std::string(c.name) + " with size " + std::to_string(c.size) + "!\n");
   }
 }
+
+// Fonts declared by the applet are opened before the script runs, as OpenFont would open them:
+// the built-in bitmap font and a built-in TrueType face through its alias and engine 4.
+TEST(E2eText, DeclaredFontsOpenAtStartUp) {
+  PlayerDir d;
+  auto font = [](uint32_t id, const char *name, uint32_t size, uint32_t engine) {
+    qmtools::AppletDecl f;
+    f.type = 9;  // a font
+    f.id = id;
+    f.name = name;
+    f.line = 1;
+    f.param1 = size;
+    f.param2 = engine;
+    return f;
+  };
+  const std::string script = ScriptOf({
+      {false, "UseFont", {2}},
+      {true, "TextHeight", {""}},
+      {true, "GetAttribute", {43, 2, 32}},
+      {false, "UseFont", {1}},
+      {true, "TextWidth", {"abc"}},
+      {true, "GetAttribute", {43, 1, 32}},
+  });
+  qmtools::AppletBuilder a;
+  a.Version(5, 2).Includes({{1, 100, 0, "f.qms"}})
+      .Declarations({font(1, "topaz", 8, 0), font(2, ":::default_sans", 20, 4)})
+      .Bytecode(ChunkOf(script));
+  qmtools::WriteBytes(d / "t.qma", a.Bytes());
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "t.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "20\nBitstream Vera Sans\n24\ntopaz\n");
+}
