@@ -382,3 +382,47 @@ TEST(E2eText, DeclaredFontsOpenAtStartUp) {
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "20\nBitstream Vera Sans\n24\ntopaz\n");
 }
+
+// SetFont(name, 10, {engine = 4}) and then the face name and the line height. A name FreeType
+// cannot open is tried again on engine 0, whose error is reported; a file path and a name of
+// the system font list open on FreeType (the face name is the family, plus a style that is not
+// a regular one); built-in names need no particular capitals.
+TEST(E2eText, FontsOnTheTrueTypeEngine) {
+  PlayerDir d;
+  struct Case {
+    std::string name, expected;
+  } cases[] = {
+      {"nosuch", "f.qms:1: Cannot open font nosuch with size 10!\n"},
+      {"/nonexistent/x.ttf", "f.qms:1: Cannot open font /nonexistent/x.ttf with size 10!\n"},
+      {"/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf", "DejaVu Sans 10\n"},
+      {"DejaVu Sans", "DejaVu Sans 10\n"},
+      {"DejaVu Sans Bold", "DejaVu Sans Bold 10\n"},
+      {"bitstream vera SERIF", "Bitstream Vera Serif 10\n"},
+  };
+  for (const Case &c : cases) {
+    qmtools::WriteBytes(d / "t.qma", AppletOf(R"(
+.func source="f.qms" maxstack=16
+  .k "setfont" ")" + c.name + R"(" 10 "engine" 4 "debugprint" "getattribute" 21 0 32 "textheight" ""
+      GETGLOBAL 0 k0 @1
+      LOADK     1 k1
+      LOADK     2 k2
+      NEWTABLE  3 0 1
+      SETTABLE  3 k3 k4
+      CALL      0 4 1
+      GETGLOBAL 0 k5 @2
+      GETGLOBAL 1 k6
+      LOADK     2 k7
+      LOADK     3 k8
+      LOADK     4 k9
+      CALL      1 4 2
+      GETGLOBAL 2 k10
+      LOADK     3 k11
+      CALL      2 2 2
+      CALL      0 3 1
+      RETURN    0 1 @3
+.end
+)"));
+    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "t.qma"});
+    EXPECT_EQ(r.out, c.expected) << c.name << r.err;
+  }
+}
