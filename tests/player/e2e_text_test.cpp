@@ -81,6 +81,15 @@ TEST(E2eText, ErrorsOfTagsAndCommands) {
       {"topaz is never scaled", {{false, "SetFont", {"topaz", 9}}}, "Cannot open font topaz with size 9!"},
       {"Print of nothing", {{false, "Print", {}}}, "Not enough arguments!"},
       {"TextOut of six", {{false, "TextOut", {1, 2, "a", 1, 2, 3}}}, "Too many arguments for this function!"},
+      {"InKeyStr into a brush", {{false, "CreateBrush", {1, 10, 10}}, {false, "SelectBrush", {1}}, {false, "InKeyStr", {0.0}}},
+       "This command cannot be used when SelectBrush() is active!"},
+      {"InKeyStr into a mask", {{false, "CreateBrush", {1, 10, 10}}, {false, "SelectMask", {1}}, {false, "InKeyStr", {0.0}}},
+       "This command cannot be used when SelectMask() is active!"},
+      {"InKeyStr into an alpha channel",
+       {{false, "CreateBrush", {1, 10, 10}}, {false, "SelectAlphaChannel", {1}}, {false, "InKeyStr", {0.0}}},
+       "This command cannot be used when SelectAlphaChannel() is active!"},
+      {"InKeyStr while double buffering", {{false, "BeginDoubleBuffer", {}}, {false, "InKeyStr", {0.0}}},
+       "Please end double buffering first!"},
       {"font path that is not there", {{false, "AddFontPath", {"/nonexistent/fonts"}}}, "Error locking /nonexistent/fonts!"},
   };
   for (const Case &c : cases) {
