@@ -235,9 +235,13 @@ TEST(E2eText, LayoutShowsInTheSizeOfTextObjects) {
       {false, "CreateTextObject", {9, "[u]ab[/u]  "}}, ObjectWidth(9),
       // Only blanks, right-aligned: no run is left, and the picture is 1 pixel by one line.
       {false, "CreateTextObject", {10, "   ", -80000}}, ObjectWidth(10), ObjectHeight(10),
+      // A word split by a tag and wider than the width moves to the next line even when it is
+      // first on its line, leaving that line empty; the same word without tags stays.
+      {false, "CreateTextObject", {11, "[b]abc[/b]defghij", -90000, 40}}, ObjectHeight(11),
+      {false, "CreateTextObject", {12, "abcdefghij", -90000, 40}}, ObjectHeight(12),
   });
   EXPECT_EQ(r.status, 0) << r.out << r.err;
-  EXPECT_EQ(r.out, "60\n17\n88\n9\n40\n17\n16\n32\n24\n24\n25\n16\n32\n1\n8\n");
+  EXPECT_EQ(r.out, "60\n17\n88\n9\n40\n17\n16\n32\n24\n24\n25\n16\n32\n1\n8\n17\n9\n");
 }
 
 // TextOut's "wordwraptable" breaks before the words it names whatever their width, and
