@@ -439,3 +439,24 @@ TEST(E2eText, FontsOnTheTrueTypeEngine) {
     EXPECT_EQ(r.out, c.expected) << c.name << r.err;
   }
 }
+
+// The shadow lies at the distance in its direction, clockwise from north; the glyph itself
+// stays where TextOut put it. (21, 24) is ink of topaz "a" drawn at (20, 20).
+TEST(E2eText, ShadowDirections) {
+  PlayerDir d;
+  const int offsets[8][2] = {{0, -4}, {4, -4}, {4, 0}, {4, 4}, {0, 4}, {-4, 4}, {-4, 0}, {-4, -4}};
+  std::vector<ScriptLine> lines;
+  std::string expected;
+  for (int dir = 0; dir < 8; dir++) {
+    lines.push_back({false, "Cls", {}});
+    lines.push_back({false, "SetFontStyle", {1}});
+    lines.push_back({false, "SetFontStyle", {32, double(0xFF0000), 4, double(dir)}});
+    lines.push_back({false, "TextOut", {20, 20, "a"}});
+    lines.push_back({true, "ReadPixel", {21, 24}});
+    lines.push_back({true, "ReadPixel", {double(21 + offsets[dir][0]), double(24 + offsets[dir][1])}});
+    expected += std::to_string(0xFFFFFF) + "\n" + std::to_string(0xFF0000) + "\n";
+  }
+  PlayerResult r = RunLines(d, lines);
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, expected);
+}
