@@ -2,6 +2,7 @@
 // Print moves, text styles and objects measured by the sizes of the pictures they make, word
 // wrapping and a replayed break table, and fonts. The built-in topaz 8 draws every character
 // 8 pixels wide and 8 high, so the expected sizes follow from the rules alone.
+#include <algorithm>
 #include <cstdlib>
 
 #include "tests/player/e2e_util.h"
@@ -459,4 +460,60 @@ TEST(E2eText, ShadowDirections) {
   PlayerResult r = RunLines(d, lines);
   EXPECT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, expected);
+}
+
+// GetAvailableFonts after AddFontPath lists the folder's ".font" files: the family, whether
+// it is a bitmap font and how many distinct sizes its contents file lists (plain.font lists
+// 8, 11 and 8; outline.font is a contents file without sizes).
+TEST(E2eText, AvailableFontsIncludeTheFontPath) {
+  PlayerDir d;
+  ASSERT_EQ(std::system(("/usr/bin/python3 " QM_SOURCE_DIR "/tests/text/make_font_fixtures.py " + d / "fx").c_str()), 0);
+  // t = GetAvailableFonts(); for i = 0, ListItems(t) - 1: when t[i].family is "plain",
+  // "outline" or "prop", DebugPrint(t[i].name, t[i].bitmap, ListItems(t[i].sizes)).
+  qmtools::WriteBytes(d / "t.qma", AppletOf(R"(
+.func source="f.qms" maxstack=16
+  .k "addfontpath" ")" + d / "fx" + R"(" "getavailablefonts" "debugprint" "family" "plain" "bitmap" "sizes" 0 1 2 "name" "listitems" "outline" "prop"
+      GETGLOBAL 0 k0 @1
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k2 @2
+      CALL      0 1 2
+      GETGLOBAL 1 k12
+      MOVE      2 0
+      CALL      1 2 2
+      LOADK     11 k8
+      SUB       1 1 k9
+      JMP       test
+body: GETTABLE  2 0 11 @3
+      GETTABLE  3 2 k4
+      EQ        0 3 k5
+      JMP       n2
+      JMP       show
+n2:   EQ        0 3 k13
+      JMP       n3
+      JMP       show
+n3:   EQ        0 3 k14
+      JMP       next
+show: GETGLOBAL 4 k3
+      GETTABLE  5 2 k11
+      GETTABLE  6 2 k6
+      GETTABLE  10 2 k7
+      GETGLOBAL 7 k12
+      MOVE      8 10
+      CALL      7 2 2
+      CALL      4 4 1
+next: ADD       11 11 k9
+test: LE        1 11 1
+      JMP       body
+      RETURN    0 1 @4
+.end
+)"));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "t.qma"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  // The folder is listed in the order its entries come.
+  std::vector<std::string> lines;
+  for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1)
+    lines.push_back(r.out.substr(at, end - at));
+  std::sort(lines.begin(), lines.end());
+  EXPECT_EQ(lines, (std::vector<std::string>{"outline 0 0", "plain 1 2", "prop 1 1"})) << r.out;
 }
