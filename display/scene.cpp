@@ -13,6 +13,7 @@ uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
   scene->backfill.startColor = scene->backfill.endColor = kNoBackfillColor;
   scene->backfill.transparentColor = kNoBackfillColor;
   ResetDefaultDrawTags(&scene->defaultTransform, &scene->defaultTags);
+  SetDefaultDrawStyle(&scene->drawStyle);
   *out = scene;
   return 0;
 }

@@ -7,6 +7,7 @@
 #include "display/backfill.h"
 #include "display/dirtyrects.h"
 #include "display/displaytags.h"
+#include "graphics/draw_style.h"
 
 struct qmDisplay;
 struct qmBGPic;
@@ -46,6 +47,9 @@ struct qmScene {
   // What every drawing command starts from; SetDrawTagsDefault replaces them.
   qmTransform defaultTransform;
   qmDisplayTags defaultTags;
+  // The style every new shape is drawn with (the draw library's SetFillStyle, SetFormStyle,
+  // SetLineWidth).
+  qmDrawStyle drawStyle;
   // What other libraries answer for the display engine (display/displayops.h), filled by the
   // player's wiring; null: the least behaviour each call describes.
   const qmDisplayOps *displayOps;
@@ -64,6 +68,7 @@ struct qmScene {
   int32_t foundCount, foundCapacity;
 };
 
-// 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.
+// 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags and
+// draw style.
 uint32_t NewScene(qmObjectRegistry *objects, qmScene **out);
 void FreeScene(qmScene *scene);
