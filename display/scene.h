@@ -37,6 +37,12 @@ struct qmScene {
   uint32_t fullScreen;
   uint32_t videoRecording;
   uint32_t outputCombo;  // the third argument of SelectBrush in combo mode; the blitter reads it
+  // How drawing into a selected mask or alpha channel goes (display/output.h), and the
+  // blitter's scratch plane for clipped blits (MemAlloc'd, grown only).
+  uint32_t outputMaskMode;
+  uint32_t outputAlphaValue;
+  uint8_t *scratchPlane;
+  uint32_t scratchBytes;
   // What full-screen windows show around a smaller picture, and a windowed applet's backdrop
   // display behind its windows: the applet's settings (the player fills them before the first
   // display opens), whether the start-up mode chose black bars instead, and the picture built
