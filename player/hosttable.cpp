@@ -183,7 +183,7 @@ void FormatCurrentDate(char *out, size_t size) {
   else if (size) out[0] = 0;
 }
 uint32_t HostRegisterUserEvent(const char *name) {
-  return gRun && gRun->registerUserEvent && name ? gRun->registerUserEvent(name) : 0;
+  return gRun && gRun->registerUserEvent && name ? gRun->registerUserEvent(gRun->L, name) : 0;
 }
 int HostPostUserEvent(uint32_t number, void *payload) {
   return gRun && gRun->postUserEvent ? gRun->postUserEvent(number, payload) : 0;

@@ -61,7 +61,7 @@ struct qmObjectId;
 struct qmHostRun {
   VmState *L;
   void (*formatCurrentDate)(char *out, size_t size);  // GetDate's long text
-  uint32_t (*registerUserEvent)(const char *name);    // 0: refused
+  uint32_t (*registerUserEvent)(VmState *L, const char *name);  // 0: refused
   int (*postUserEvent)(uint32_t number, void *payload);
   // 1 with the sample of that id described (its own data, not a copy), 0 when there is none.
   int (*describeSample)(VmState *L, const qmObjectId *id, qmHostSampleLock *out);

@@ -193,7 +193,9 @@ void FormatCurrentDateText(char *out, size_t size) {
   FormatLongDate(date, time, out, size);
 }
 
-uint32_t RegisterPluginUserEvent(const char *name) { return RegisterUserEvent(name, nullptr); }
+uint32_t RegisterPluginUserEvent(VmState *L, const char *name) {
+  return RegisterUserEvent(GetEventState(L), name, nullptr);
+}
 
 int DescribePluginSample(VmState *L, const qmObjectId *id, qmHostSampleLock *out) {
   auto *s = reinterpret_cast<qmSample *>(FindObject(L, QMTYPE_SAMPLE, id));
