@@ -65,7 +65,7 @@ uint32_t RefillOwnBGPic(VmState *L, qmDisplay *d, qmBGPic *pic) {
 uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRefresh) {
   // Parsed into a copy first: a table error changes nothing.
   // The copy is large (the window's regions), so it is held on the heap for the call.
-  std::unique_ptr<qmDisplay> workCopy(new (std::nothrow) qmDisplay);
+  std::unique_ptr<qmDisplay> workCopy(new (std::nothrow) qmDisplay());
   if (!workCopy) return ERR_MEM;
   qmDisplay &work = *workCopy;
   std::memcpy(static_cast<void *>(&work), d, sizeof *d);
