@@ -57,7 +57,8 @@ const qmHostTable *GetHostTable();
 struct qmObjectId;
 // What the host table's slots reach of the run plug-ins serve: its script state (and through it
 // the scene and the formats of plug-ins) and what libraries answer. Bound by the wiring, unbound
-// (null) before the libraries are freed; a slot then answers 0 or does nothing.
+// (null) before the libraries are freed; a slot then answers 0 or does nothing. The record is
+// copied: the caller's may go.
 struct qmHostRun {
   VmState *L;
   void (*formatCurrentDate)(char *out, size_t size);  // GetDate's long text
