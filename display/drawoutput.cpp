@@ -50,8 +50,8 @@ uint32_t GetDrawOutput(qmScene *scene, qmDrawOutput *out) {
   if (t.clipX < 0) t.clipWidth += t.clipX, t.clipX = 0;
   if (t.clipY < 0) t.clipHeight += t.clipY, t.clipY = 0;
   // A mask selected together with a bitmap is drawn in copy mode.
-  t.maskMode = t.bitmap ? int32_t(MASKVANILLACOPY) : int32_t(GetOutputMaskMode());
-  const uint32_t alphaValue = GetOutputAlphaValue();
+  t.maskMode = t.bitmap ? int32_t(MASKVANILLACOPY) : int32_t(GetOutputMaskMode(scene));
+  const uint32_t alphaValue = GetOutputAlphaValue(scene);
   t.alphaValue = alphaValue == kNoAlphaValue ? -1 : int32_t(std::min<uint32_t>(alphaValue, 255));
   return 0;
 }

@@ -5,16 +5,6 @@
 #include "display/scene.h"
 #include "platform/memory.h"
 
-namespace {
-
-uint32_t maskMode = MASKVANILLACOPY;
-uint32_t alphaValue = kNoAlphaValue;
-
-uint8_t *scratch = nullptr;
-uint32_t scratchBytes = 0;
-
-} // namespace
-
 int32_t GetOutputPicture(const qmScene *scene, qmOutputPicture *out) {
   qmBGPic *pic = scene ? scene->picture : nullptr;
   if (!pic) return 0;
@@ -22,25 +12,32 @@ int32_t GetOutputPicture(const qmScene *scene, qmOutputPicture *out) {
   return 1;
 }
 
-uint32_t GetOutputMaskMode() { return maskMode; }
-uint32_t GetOutputAlphaValue() { return alphaValue; }
-void SetOutputMaskMode(uint32_t mode) { maskMode = mode; }
-void SetOutputAlphaValue(uint32_t value) { alphaValue = value; }
-void ResetOutputSettings() {
-  maskMode = MASKVANILLACOPY;
-  alphaValue = kNoAlphaValue;
+uint32_t GetOutputMaskMode(const qmScene *scene) { return scene ? scene->outputMaskMode : uint32_t(MASKVANILLACOPY); }
+uint32_t GetOutputAlphaValue(const qmScene *scene) { return scene ? scene->outputAlphaValue : kNoAlphaValue; }
+void SetOutputMaskMode(qmScene *scene, uint32_t mode) {
+  if (scene) scene->outputMaskMode = mode;
+}
+void SetOutputAlphaValue(qmScene *scene, uint32_t value) {
+  if (scene) scene->outputAlphaValue = value;
+}
+void ResetOutputSettings(qmScene *scene) {
+  if (!scene) return;
+  scene->outputMaskMode = MASKVANILLACOPY;
+  scene->outputAlphaValue = kNoAlphaValue;
 }
 
-uint8_t *GetScratchPlane(uint32_t bytes) {
-  if (bytes <= scratchBytes) return scratch;
-  MemFree(scratch);
-  scratch = static_cast<uint8_t *>(MemAlloc(bytes, 0));
-  scratchBytes = scratch ? bytes : 0;
-  return scratch;
+uint8_t *GetScratchPlane(qmScene *scene, uint32_t bytes) {
+  if (!scene) return nullptr;
+  if (bytes <= scene->scratchBytes) return scene->scratchPlane;
+  MemFree(scene->scratchPlane);
+  scene->scratchPlane = static_cast<uint8_t *>(MemAlloc(bytes, 0));
+  scene->scratchBytes = scene->scratchPlane ? bytes : 0;
+  return scene->scratchPlane;
 }
 
-void FreeScratchPlane() {
-  MemFree(scratch);
-  scratch = nullptr;
-  scratchBytes = 0;
+void FreeScratchPlane(qmScene *scene) {
+  if (!scene) return;
+  MemFree(scene->scratchPlane);
+  scene->scratchPlane = nullptr;
+  scene->scratchBytes = 0;
 }

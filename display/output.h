@@ -15,17 +15,18 @@ struct qmOutputPicture {
 // 1 with *out filled when the scene has a picture to draw to, else 0 (also for a null scene).
 int32_t GetOutputPicture(const qmScene *scene, qmOutputPicture *out);
 
-// The mask mode used when drawing into a selected mask (runtime tag 5) and the alpha value
-// used when drawing into a selected alpha channel (tag 7; kNoAlphaValue: none).
+// The scene's mask mode used when drawing into a selected mask (runtime tag 5) and alpha value
+// used when drawing into a selected alpha channel (tag 7; kNoAlphaValue: none). A null scene
+// reads the start values and takes no setting.
 inline constexpr uint32_t kNoAlphaValue = 0xFFFFFFFFu;
-uint32_t GetOutputMaskMode();
-uint32_t GetOutputAlphaValue();
-void SetOutputMaskMode(uint32_t mode);
-void SetOutputAlphaValue(uint32_t value);
+uint32_t GetOutputMaskMode(const qmScene *scene);
+uint32_t GetOutputAlphaValue(const qmScene *scene);
+void SetOutputMaskMode(qmScene *scene, uint32_t mode);
+void SetOutputAlphaValue(qmScene *scene, uint32_t value);
 // Back to the start values (MASKVANILLACOPY, no alpha value).
-void ResetOutputSettings();
+void ResetOutputSettings(qmScene *scene);
 
-// The scratch plane of clipped blits: at least bytes long, kept between calls and grown only;
-// null without memory.
-uint8_t *GetScratchPlane(uint32_t bytes);
-void FreeScratchPlane();
+// The scene's scratch plane of clipped blits: at least bytes long, kept between calls and grown
+// only; null without memory (or without a scene). FreeScene frees it too.
+uint8_t *GetScratchPlane(qmScene *scene, uint32_t bytes);
+void FreeScratchPlane(qmScene *scene);

@@ -29,14 +29,14 @@ bool IsScaled(const qmDisplay *d) { return d->scaleMode != 0 && d->scaleWidth !=
 
 // The clip region's mask combined with the source's mask or alpha, in a plane lying over the
 // source. False when the scratch plane cannot be had.
-bool ClipMaskIntoScratch(const qmSafeBlt *b, const qmBlitRect &r, qmMask *plane) {
+bool ClipMaskIntoScratch(qmScene *scene, const qmSafeBlt *b, const qmBlitRect &r, qmMask *plane) {
   const qmClipRegion *clip = b->clip;
   const bool alpha = b->alpha != nullptr;
   // The scratch plane's own pitch: the alpha form needs the padded alpha row length.
   const int32_t bytesPerRow = alpha ? AlphaBytesPerRow(b->srcWidth) : MaskBytesPerRow(b->srcWidth);
   const int64_t bytes = int64_t(bytesPerRow) * (int64_t(r.srcY) + r.height);
   if (bytes > UINT32_MAX) return false;
-  uint8_t *scratch = GetScratchPlane(uint32_t(bytes));
+  uint8_t *scratch = GetScratchPlane(scene, uint32_t(bytes));
   if (!scratch) return false;
   *plane = qmMask{scratch, b->srcWidth, r.srcY + r.height, bytesPerRow, 1};
   const qmMask *srcPlane = alpha ? b->alpha : b->mask;
@@ -178,7 +178,7 @@ void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
   // A clip region with a mask turns a plain blit into a masked one.
   qmMask clipPlane;
   if (useClip && b.clip->mask) {
-    if (!ClipMaskIntoScratch(&b, r, &clipPlane)) return;
+    if (!ClipMaskIntoScratch(scene, &b, r, &clipPlane)) return;
     if (b.alpha) b.alpha = &clipPlane;
     else b.mask = &clipPlane;
   }
@@ -186,8 +186,8 @@ void SafeBlt(qmScene *scene, const qmSafeBlt *request) {
   const bool pixelsOnly = b.flags & SAFEBLT_PIXELSONLY;
   const bool givenDst = !toDisplay;
   const bool scaledCopy = IsScaled(D) && target && target == D->backgroundCopy && D->layerBuffer;
-  const uint32_t maskMode = givenDst ? uint32_t(MASKVANILLACOPY) : GetOutputMaskMode();
-  const uint32_t alphaTag = GetOutputAlphaValue();
+  const uint32_t maskMode = givenDst ? uint32_t(MASKVANILLACOPY) : GetOutputMaskMode(scene);
+  const uint32_t alphaTag = GetOutputAlphaValue(scene);
   const uint8_t planeAlpha = uint8_t(givenDst || alphaTag == kNoAlphaValue ? 255 : alphaTag);
 
   if (b.mask) {

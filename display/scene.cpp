@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "display/output.h"
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -13,6 +14,8 @@ uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
   scene->backfill.startColor = scene->backfill.endColor = kNoBackfillColor;
   scene->backfill.transparentColor = kNoBackfillColor;
   ResetDefaultDrawTags(&scene->defaultTransform, &scene->defaultTags);
+  SetDefaultDrawStyle(&scene->drawStyle);
+  ResetOutputSettings(scene);
   *out = scene;
   return 0;
 }
@@ -22,5 +25,6 @@ void FreeScene(qmScene *scene) {
   FreeRectList(&scene->layerBatch);
   FreeBitmap(scene->backfillPicture);
   MemFree(scene->foundLayers);
+  FreeScratchPlane(scene);
   delete scene;
 }

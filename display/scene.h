@@ -7,6 +7,7 @@
 #include "display/backfill.h"
 #include "display/dirtyrects.h"
 #include "display/displaytags.h"
+#include "graphics/draw_style.h"
 
 struct qmDisplay;
 struct qmBGPic;
@@ -36,6 +37,12 @@ struct qmScene {
   uint32_t fullScreen;
   uint32_t videoRecording;
   uint32_t outputCombo;  // the third argument of SelectBrush in combo mode; the blitter reads it
+  // How drawing into a selected mask or alpha channel goes (display/output.h), and the
+  // blitter's scratch plane for clipped blits (MemAlloc'd, grown only).
+  uint32_t outputMaskMode;
+  uint32_t outputAlphaValue;
+  uint8_t *scratchPlane;
+  uint32_t scratchBytes;
   // What full-screen windows show around a smaller picture, and a windowed applet's backdrop
   // display behind its windows: the applet's settings (the player fills them before the first
   // display opens), whether the start-up mode chose black bars instead, and the picture built
@@ -46,6 +53,9 @@ struct qmScene {
   // What every drawing command starts from; SetDrawTagsDefault replaces them.
   qmTransform defaultTransform;
   qmDisplayTags defaultTags;
+  // The style every new shape is drawn with (the draw library's SetFillStyle, SetFormStyle,
+  // SetLineWidth).
+  qmDrawStyle drawStyle;
   // What other libraries answer for the display engine (display/displayops.h), filled by the
   // player's wiring; null: the least behaviour each call describes.
   const qmDisplayOps *displayOps;
@@ -64,6 +74,7 @@ struct qmScene {
   int32_t foundCount, foundCapacity;
 };
 
-// 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags.
+// 0 or ERR_MEM: a new scene over the run's object lists, with the default drawing tags and
+// draw style.
 uint32_t NewScene(qmObjectRegistry *objects, qmScene **out);
 void FreeScene(qmScene *scene);

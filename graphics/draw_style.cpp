@@ -8,15 +8,12 @@
 
 namespace {
 
-qmDrawStyle drawStyle;
 qmDrawTables tables;
 
 // The degree factor the angle tables were always computed with.
 constexpr double kDegree = 0.017453292519943295;
 
 } // namespace
-
-qmDrawStyle *GetDrawStyle() { return &drawStyle; }
 
 void SetDefaultDrawStyle(qmDrawStyle *s) {
   std::memset(s, 0, sizeof *s);

@@ -26,8 +26,7 @@ struct qmDrawStyle {
   int32_t textureX, textureY;
 };
 
-// The style every new shape is drawn with.
-qmDrawStyle *GetDrawStyle();
+// The style a run starts with (each scene keeps its own).
 void SetDefaultDrawStyle(qmDrawStyle *style);
 // Brings every field into range: width >= 1, sizes 1..64, an unknown direction becomes 3 and an
 // unknown fill style outline only.

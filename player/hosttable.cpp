@@ -169,7 +169,9 @@ char *HostPrepBuffer(VmStrBuffer *B) {
   return p ? p : B->buffer;
 }
 
-// The run plug-ins serve; null outside one.
+// The run plug-ins serve (a copy of what was bound); null outside one. Process-wide, as the
+// plug-ins and their one host table are.
+qmHostRun gBoundRun;
 const qmHostRun *gRun = nullptr;
 
 qmScene *RunScene() { return gRun ? GetScene(gRun->L) : nullptr; }
@@ -183,7 +185,7 @@ void FormatCurrentDate(char *out, size_t size) {
   else if (size) out[0] = 0;
 }
 uint32_t HostRegisterUserEvent(const char *name) {
-  return gRun && gRun->registerUserEvent && name ? gRun->registerUserEvent(name) : 0;
+  return gRun && gRun->registerUserEvent && name ? gRun->registerUserEvent(gRun->L, name) : 0;
 }
 int HostPostUserEvent(uint32_t number, void *payload) {
   return gRun && gRun->postUserEvent ? gRun->postUserEvent(number, payload) : 0;
@@ -435,7 +437,10 @@ const qmHostTable *GetHostTable() {
   return &host;
 }
 
-void BindHostRun(const qmHostRun *run) { gRun = run; }
+void BindHostRun(const qmHostRun *run) {
+  gBoundRun = run ? *run : qmHostRun{};
+  gRun = run ? &gBoundRun : nullptr;
+}
 
 qmHostCallError SwapHostCallError(qmHostCallError next) {
   qmHostCallError previous = tFailure;

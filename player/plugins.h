@@ -57,11 +57,12 @@ const qmHostTable *GetHostTable();
 struct qmObjectId;
 // What the host table's slots reach of the run plug-ins serve: its script state (and through it
 // the scene and the formats of plug-ins) and what libraries answer. Bound by the wiring, unbound
-// (null) before the libraries are freed; a slot then answers 0 or does nothing.
+// (null) before the libraries are freed; a slot then answers 0 or does nothing. The record is
+// copied: the caller's may go.
 struct qmHostRun {
   VmState *L;
   void (*formatCurrentDate)(char *out, size_t size);  // GetDate's long text
-  uint32_t (*registerUserEvent)(const char *name);    // 0: refused
+  uint32_t (*registerUserEvent)(VmState *L, const char *name);  // 0: refused
   int (*postUserEvent)(uint32_t number, void *payload);
   // 1 with the sample of that id described (its own data, not a copy), 0 when there is none.
   int (*describeSample)(VmState *L, const qmObjectId *id, qmHostSampleLock *out);

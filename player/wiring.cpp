@@ -193,7 +193,9 @@ void FormatCurrentDateText(char *out, size_t size) {
   FormatLongDate(date, time, out, size);
 }
 
-uint32_t RegisterPluginUserEvent(const char *name) { return RegisterUserEvent(name, nullptr); }
+uint32_t RegisterPluginUserEvent(VmState *L, const char *name) {
+  return RegisterUserEvent(GetEventState(L), name, nullptr);
+}
 
 int DescribePluginSample(VmState *L, const qmObjectId *id, qmHostSampleLock *out) {
   auto *s = reinterpret_cast<qmSample *>(FindObject(L, QMTYPE_SAMPLE, id));
@@ -234,8 +236,7 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   ctx->updateAudioChannels = UpdateAudioChannels;
   ctx->showErrorRequester = ShowErrorRequester;
   ctx->formatPlugins = GetFormatPlugins();
-  static qmHostRun hostRun;
-  hostRun = {L, FormatCurrentDateText, RegisterPluginUserEvent, PostUserEvent, DescribePluginSample};
+  const qmHostRun hostRun = {L, FormatCurrentDateText, RegisterPluginUserEvent, PostUserEvent, DescribePluginSample};
   BindHostRun(&hostRun);
   SetAudioSink(&kSystemAudioSink);  // the sound library opens it when a script first needs it
   if (qmSystemServices *sys = ctx->system) {
@@ -259,11 +260,13 @@ void WireDisplayServices(VmState *L) {
   if (!ctx) return;
   // The display library's window work, with the layer engine composing what lies on the
   // background; the layers and buttons a picture owns.
-  static qmDisplayOps ops;
-  ops = kDisplayOps;
-  ops.redrawRect = LayersRedrawDisplayRect;
-  ops.coveredRect = LayersCoverDisplayRect;
-  ops.composePicture = LayersComposeDisplayPicture;
+  static const qmDisplayOps ops = [] {
+    qmDisplayOps o = kDisplayOps;
+    o.redrawRect = LayersRedrawDisplayRect;
+    o.coveredRect = LayersCoverDisplayRect;
+    o.composePicture = LayersComposeDisplayPicture;
+    return o;
+  }();
   if (qmScene *scene = ctx->scene) {
     scene->displayOps = &ops;
     scene->layerHooks = &kLayerHooks;

@@ -8,6 +8,8 @@
 #include "runtime/cmdargs.h"
 
 struct VmState;
+struct qmLabelState;
+struct qmUserEvent;
 struct qmDisplay;
 struct qmPlatformTimer;
 
@@ -121,6 +123,10 @@ struct qmEventState {
   uint32_t heldPending;  // the held event goes on to its own handlers in the next step
   qmDisplayHooks hooks;
   uint32_t pollClients[2];  // which clients keep the shared poll interval (polltimer.h)
+  // The event library's label registrations (MemAlloc'd by the library) and the user events
+  // plug-ins registered, in number order: both go with the run.
+  qmLabelState *labels;
+  qmUserEvent *userEvents;
 };
 inline constexpr int32_t kNewCycle = -1;
 

@@ -42,9 +42,9 @@
 
 namespace {
 
-void SetTag(uint32_t tag, uintptr_t value) {
+void SetTag(VmState *L, uint32_t tag, uintptr_t value) {
   qmTagItem tags[] = {{tag, value}, {0, 0}};
-  SetRuntimeTags(nullptr, tags);
+  SetRuntimeTags(L, tags);
 }
 
 // The argument at i must be a table.
@@ -375,7 +375,7 @@ uint32_t BrsSelectAlphaChannel(VmState *L) { return SelectPlane(L, DISPOUT_ALPHA
 
 uint32_t BrsSetMaskMode(VmState *L) {
   CheckArgCount(L, 1, 1);
-  SetTag(RTTAG_MASKMODE, uintptr_t(vm_checkinteger(L, 1)));
+  SetTag(L, RTTAG_MASKMODE, uintptr_t(vm_checkinteger(L, 1)));
   return 0;
 }
 
@@ -384,7 +384,7 @@ uint32_t BrsSetAlphaIntensity(VmState *L) {
   const double v = GetNumberOrPercentArg(L, 1, 255, 0, nullptr);
   const int32_t n = ArgToClampedInt32(L, 1, v, -2, 256);  // beyond -1..255 is refused below
   if (n < -1 || n > 255) return ERR_WRONGUSAGE;
-  SetTag(RTTAG_ALPHAVALUE, uintptr_t(uint32_t(n)));
+  SetTag(L, RTTAG_ALPHAVALUE, uintptr_t(uint32_t(n)));
   return 0;
 }
 

@@ -1,6 +1,8 @@
 // SetDisplayAttributes: a display tag table applied to a display that exists, in place where
 // the window allows it, else by closing and reopening the window.
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "display/bgpic.h"
 #include "display/bgpicload.h"
@@ -62,9 +64,18 @@ uint32_t RefillOwnBGPic(VmState *L, qmDisplay *d, qmBGPic *pic) {
 
 uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *d, int32_t noRefresh) {
   // Parsed into a copy first: a table error changes nothing.
-  static qmDisplay work, old;
-  std::memcpy(static_cast<void *>(&old), d, sizeof *d);
+  // The copy is large (the window's regions), so it is held on the heap for the call.
+  std::unique_ptr<qmDisplay> workCopy(new (std::nothrow) qmDisplay());
+  if (!workCopy) return ERR_MEM;
+  qmDisplay &work = *workCopy;
   std::memcpy(static_cast<void *>(&work), d, sizeof *d);
+  // What the changes are judged against once the record has taken them.
+  struct {
+    uint32_t scaleMode;
+    int32_t x, y;
+    char title[sizeof d->title];
+  } old{d->scaleMode, d->x, d->y, {}};
+  std::memcpy(old.title, d->title, sizeof old.title);
   qmBGPic *pic = d->bgpic;
   work.bgpic = nullptr;
   work.width = pic->unscaledWidth;

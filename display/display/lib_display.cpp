@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 #include <vector>
 
 #include "display/asyncdraw.h"
@@ -38,8 +40,11 @@ uint32_t DspCreateDisplay(VmState *L) {
   CheckArgCount(L, 1, 2);
   if (GetScene(L)->videoRecording) return ERR_VIDRECMULTI;
   qmObjectId id = GetNewObjectIdArg(L, 1);
-  // Read first, into a record of the stack: a table error leaves nothing behind.
-  static qmDisplay parsed;
+  // Read first, into a record of this call (on the heap, it is large): a table error leaves
+  // nothing behind.
+  std::unique_ptr<qmDisplay> held(new (std::nothrow) qmDisplay());
+  if (!held) return ERR_MEM;
+  qmDisplay &parsed = *held;
   SetDisplayDefaults(&parsed);
   if (vm_gettop(L) >= 2) {
     vm_checktable(L, 2);

@@ -102,7 +102,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   qmDrawOutput o;
   if (uint32_t code = GetDrawOutput(GetScene(L), &o)) return code;
   PlaceShapeBox(L, req);
-  req->style = *GetDrawStyle();
+  req->style = GetScene(L)->drawStyle;
   ValidateDrawStyle(&req->style);
   SnapMatrixNoise(req->matrix, req->matrix);
   // With layers on the shape's image becomes a layer of the shape's type, and the rectangle is
@@ -235,7 +235,7 @@ uint32_t DrawBox(VmState *L) {
   ClampCornerLevels(req.corners);
 
   // A plain opaque box without effects is filled straight into the output.
-  const qmDrawStyle &st = *GetDrawStyle();
+  const qmDrawStyle &st = GetScene(L)->drawStyle;
   const bool plain = !PathsForced(L) && !req.corners[0] && !req.corners[1] && !req.corners[2] && !req.corners[3] &&
                      IsIdentityMatrix(req.matrix) && !(st.formStyle & (FORM_ANTIALIAS | FORM_EDGE | FORM_SHADOW)) &&
                      !(req.color >> 24) && !HasTagEffects(tags) &&
@@ -442,7 +442,7 @@ uint32_t AddLineLayer(VmState *L, const qmDrawOutput &o, int32_t x1, int32_t y1,
   std::copy(ends, ends + 4, layer.lineEnds);
   // What the line was drawn with, for a layer style that draws it anew.
   qmShapeLayerData shape{};
-  shape.style = *GetDrawStyle();
+  shape.style = GetScene(L)->drawStyle;
   shape.thickness = thickness;
   layer.shape = &shape;
   layer.shapeColor = color;
@@ -489,7 +489,7 @@ uint32_t DrawLine(VmState *L) {
     };
     turn(&x1, &y1), turn(&x2, &y2);
   }
-  const bool antialias = GetDrawStyle()->formStyle & FORM_ANTIALIAS;
+  const bool antialias = GetScene(L)->drawStyle.formStyle & FORM_ANTIALIAS;
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (LayersTakeOutput(o.display) && ctx && ctx->addImageLayer)
     return AddLineLayer(L, o, x1, y1, x2, y2, color, thickness, antialias, &tags);
@@ -603,7 +603,7 @@ uint32_t DrawCls(VmState *L) {
 
 uint32_t DrawSetFillStyle(VmState *L) {
   CheckArgCount(L, 1, 6);
-  qmDrawStyle *st = GetDrawStyle();
+  qmDrawStyle *st = &GetScene(L)->drawStyle;
   const int32_t style = vm_checkint32(L, 1);
   // An unknown style is refused before anything changes.
   if (uint32_t(style) > 3) return ERR_WRONGUSAGE;
@@ -630,7 +630,7 @@ uint32_t DrawSetFillStyle(VmState *L) {
 uint32_t DrawSetFormStyle(VmState *L) {
   CheckArgCount(L, 1, 4);
   const int n = vm_gettop(L);
-  qmDrawStyle *st = GetDrawStyle();
+  qmDrawStyle *st = &GetScene(L)->drawStyle;
   const uint32_t style = vm_checkinteger(L, 1);
   if (style & FORM_NORMAL) {
     st->formStyle = FORM_NORMAL;
@@ -656,12 +656,12 @@ uint32_t DrawSetLineWidth(VmState *L) {
   CheckArgCount(L, 1, 1);
   const int32_t width = vm_checkint32(L, 1);
   if (width < 1) return ERR_WRONGUSAGE;
-  GetDrawStyle()->lineWidth = width;
+  GetScene(L)->drawStyle.lineWidth = width;
   return 0;
 }
 
-uint32_t InitDrawLibrary(VmState *) {
-  SetDefaultDrawStyle(GetDrawStyle());
+uint32_t InitDrawLibrary(VmState *L) {
+  if (qmScene *scene = GetScene(L)) SetDefaultDrawStyle(&scene->drawStyle);
   return InitDrawTables();
 }
 

@@ -243,8 +243,8 @@ uint32_t ReadDisplay(VmState *L, int32_t attribute) {
     return 3;
   }
   case ATTRDOUBLEBUFFER: return PushNumber(L, d->doubleBuffer || d->doubleBufferPaused ? 1 : 0);
-  case ATTRMASKMODE: return PushNumber(L, GetOutputMaskMode());
-  case ATTRALPHAINTENSITY: return PushNumber(L, GetOutputAlphaValue());
+  case ATTRMASKMODE: return PushNumber(L, GetOutputMaskMode(scene));
+  case ATTRALPHAINTENSITY: return PushNumber(L, GetOutputAlphaValue(scene));
   case ATTRORIENTATION:
   case ATTRKEYBOARD: return PushNumber(L, 0);  // a desktop has neither
   default: return ReadTextObject(L, QMTYPE_DISPLAY, attribute);  // the current font's

@@ -170,7 +170,7 @@ uint32_t GfxCreateClipRegion(VmState *L) {
   y = ResolvePositionY(GetScene(L), y, h, pic.height, 0);
   qmClipRegion *r = nullptr;
   if (uint32_t code = NewClipRegion(x, y, w, h, mask, &r)) return code;
-  if (r->mask && !GetScratchPlane(240000)) {
+  if (r->mask && !GetScratchPlane(GetScene(L), 240000)) {
     DestroyClipRegion(ObjectRegistryOf(L), r);
     return ERR_MEM;
   }
@@ -620,23 +620,26 @@ const qmConstantEntry kGraphicsConstants[] = {
     {nullptr, nullptr, 0},
 };
 
-// The two output settings are runtime tags; other tags go on to the next hook.
-int SetOutputTag(void *, uint32_t tag, uintptr_t value) {
-  if (tag == RTTAG_MASKMODE) SetOutputMaskMode(uint32_t(value));
-  else if (tag == RTTAG_ALPHAVALUE) SetOutputAlphaValue(uint32_t(value));
+// The two output settings are runtime tags of the run whose state is the context; other tags
+// go on to the next hook.
+int SetOutputTag(void *context, uint32_t tag, uintptr_t value) {
+  qmScene *scene = GetScene(static_cast<VmState *>(context));
+  if (tag == RTTAG_MASKMODE) SetOutputMaskMode(scene, uint32_t(value));
+  else if (tag == RTTAG_ALPHAVALUE) SetOutputAlphaValue(scene, uint32_t(value));
   else return 0;
   return 1;
 }
 
-int GetOutputTag(void *, uint32_t tag, uintptr_t *result) {
-  if (tag == RTTAG_MASKMODE) *result = GetOutputMaskMode();
-  else if (tag == RTTAG_ALPHAVALUE) *result = GetOutputAlphaValue();
+int GetOutputTag(void *context, uint32_t tag, uintptr_t *result) {
+  const qmScene *scene = GetScene(static_cast<VmState *>(context));
+  if (tag == RTTAG_MASKMODE) *result = GetOutputMaskMode(scene);
+  else if (tag == RTTAG_ALPHAVALUE) *result = GetOutputAlphaValue(scene);
   else return 0;
   return 1;
 }
 
-uint32_t InitGraphicsLibrary(VmState *) {
-  ResetOutputSettings();
+uint32_t InitGraphicsLibrary(VmState *L) {
+  ResetOutputSettings(GetScene(L));
   if (uint32_t code = AddSetTagHook(SetOutputTag)) return code;
   return AddGetTagHook(GetOutputTag);
 }
@@ -653,9 +656,9 @@ void FreeGraphicsObjects(VmState *L) {
   }
   FreeImageCache();
   FreeAllPointerImages(L);
-  FreeScratchPlane();
+  FreeScratchPlane(GetScene(L));
   FreeScaleTables();
-  ResetOutputSettings();
+  ResetOutputSettings(GetScene(L));
 }
 
 } // namespace

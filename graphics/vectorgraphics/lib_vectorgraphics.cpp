@@ -349,7 +349,7 @@ uint32_t VecGetPathExtents(VmState *L) {
   if (uint32_t code = GetPathArg(L, 1, &path)) return code;
   double box[4] = {0, 0, 0, 0};
   if (!PathIsEmpty(path)) {
-    const qmDrawStyle *ds = GetDrawStyle();
+    const qmDrawStyle *ds = &GetScene(L)->drawStyle;
     const qmVectorStyle style = MeasureStyle(L);
     qmPathExtentsRequest e{};
     e.commands = path->commands, e.style = &style;
@@ -393,7 +393,7 @@ uint32_t DrawPathCommands(VmState *L, const qmVectorEngine &engine, const qmPath
   if (!commands) return ERR_EMPTYPATH;
   qmDrawOutput o;
   if (uint32_t code = GetDrawOutput(scene, &o)) return code;
-  qmDrawStyle style = *GetDrawStyle();
+  qmDrawStyle style = GetScene(L)->drawStyle;
   ValidateDrawStyle(&style);
   const qmPlayerContext *ctx = GetPlayerContext(L);
   const bool toLayer = LayersTakeOutput(o.display) && ctx && ctx->addImageLayer;
@@ -449,7 +449,7 @@ uint32_t VecDrawPath(VmState *L) {
   const uint32_t color = vm_optinteger(L, 4, 0);
   if (PathIsEmpty(path)) return ERR_EMPTYPATH;
   // The tags are read for the size of the path's picture.
-  qmDrawStyle style = *GetDrawStyle();
+  qmDrawStyle style = GetScene(L)->drawStyle;
   ValidateDrawStyle(&style);
   const qmPathPicture p{&engine, path->commands, StateOf(L), &style, color, nullptr, nullptr, 0, 0};
   double box[4];

@@ -128,7 +128,7 @@ uint32_t WhileMouseOn(VmState *L) {
   uint32_t closes = closeevents();
   const qmScene *scene = GetScene(L);
   for (;;) {
-    const qmLabelEvent *e = LabelEvents.lastHover;
+    const qmLabelEvent *e = LabelsOf(L)->lastHover;
     if (!e) return 0;
     int32_t x, y;
     if (!displayopen(scene->current)) return 0;

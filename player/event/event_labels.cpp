@@ -7,9 +7,13 @@
 #include "display/display.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/strutil.h"
 
-qmLabelState LabelEvents = {};
+qmLabelState *LabelsOf(VmState *L) {
+  qmEventState *st = GetEventState(L);
+  return st ? st->labels : nullptr;
+}
 
 const qmKeyTableRow KeyTable[] = {
     {"MOVEWINDOW", 6},        {"SIZEWINDOW", 7},          {"INACTIVEWINDOW", 8},    {"ACTIVEWINDOW", 9},
@@ -39,48 +43,48 @@ char *dupkey(const char *key) {
   return p;
 }
 
-qmLabelEvent *newlabel(uint32_t kind, int32_t id) {
+qmLabelEvent *newlabel(qmLabelState *labels, uint32_t kind, int32_t id) {
   auto *e = static_cast<qmLabelEvent *>(MemAlloc(sizeof(qmLabelEvent), 1));
   if (!e) return nullptr;
   e->kind = kind;
   e->id = id;
   e->enabled = 1;
-  qmLabelEvent **p = &LabelEvents.list;
+  qmLabelEvent **p = &labels->list;
   while (*p) p = &(*p)->next;
   *p = e;
   return e;
 }
 
-qmLabelEvent *findlabel(uint32_t kind, int32_t id) {
-  for (qmLabelEvent *e = LabelEvents.list; e; e = e->next)
+qmLabelEvent *findlabel(qmLabelState *labels, uint32_t kind, int32_t id) {
+  for (qmLabelEvent *e = labels->list; e; e = e->next)
     if (e->kind == kind && e->id == id) return e;
   return nullptr;
 }
 
-void freelabel(qmLabelEvent *e) {
-  if (LabelEvents.lastHover == e) LabelEvents.lastHover = nullptr;
+void freelabel(qmLabelState *labels, qmLabelEvent *e) {
+  if (labels->lastHover == e) labels->lastHover = nullptr;
   MemFree(e->key);
   MemFree(e);
 }
 
-void unlink(qmLabelEvent *target) {
-  for (qmLabelEvent **p = &LabelEvents.list; *p; p = &(*p)->next)
+void unlink(qmLabelState *labels, qmLabelEvent *target) {
+  for (qmLabelEvent **p = &labels->list; *p; p = &(*p)->next)
     if (*p == target) {
       *p = target->next;
-      freelabel(target);
+      freelabel(labels, target);
       return;
     }
 }
 
-void setswitch(uint32_t kind, uint32_t on, qmDisplay *current) {
+void setswitch(qmLabelState *labels, uint32_t kind, uint32_t on, qmDisplay *current) {
   switch (kind) {
     case LABEL_CLOSEWINDOW:
       if (current) current->closeHandled = on;
       break;
-    case LABEL_CLICKALL: LabelEvents.clickAll = on; break;
-    case LABEL_RIGHTCLICKALL: LabelEvents.rightClickAll = on; break;
-    case LABEL_OVERALL: LabelEvents.overAll = on; break;
-    case LABEL_KEYDOWNALL: LabelEvents.keyDownAll = on; break;
+    case LABEL_CLICKALL: labels->clickAll = on; break;
+    case LABEL_RIGHTCLICKALL: labels->rightClickAll = on; break;
+    case LABEL_OVERALL: labels->overAll = on; break;
+    case LABEL_KEYDOWNALL: labels->keyDownAll = on; break;
     default: break;
   }
 }
@@ -126,19 +130,19 @@ void KeyTextForMessage(uint32_t code, char out[32]) {
   }
 }
 
-uint32_t CreateKeyDown(int32_t id, const char *key) {
-  qmLabelEvent *e = newlabel(LABEL_KEYDOWN, id);
+uint32_t CreateKeyDown(qmLabelState *labels, int32_t id, const char *key) {
+  qmLabelEvent *e = newlabel(labels, LABEL_KEYDOWN, id);
   if (!e) return ERR_MEM;
   e->key = dupkey(key);
   if (!e->key) {
-    unlink(e);
+    unlink(labels, e);
     return ERR_MEM;
   }
   return 0;
 }
 
-uint32_t ModifyKeyDown(int32_t id, const char *key) {
-  qmLabelEvent *e = findlabel(LABEL_KEYDOWN, id);
+uint32_t ModifyKeyDown(qmLabelState *labels, int32_t id, const char *key) {
+  qmLabelEvent *e = findlabel(labels, LABEL_KEYDOWN, id);
   if (!e) return 0;
   char *copy = dupkey(key);
   if (!copy) return ERR_MEM;  // the old key stays
@@ -148,17 +152,17 @@ uint32_t ModifyKeyDown(int32_t id, const char *key) {
   return 0;
 }
 
-void RemoveKeyDown(int32_t id) {
-  if (qmLabelEvent *e = findlabel(LABEL_KEYDOWN, id)) unlink(e);
+void RemoveKeyDown(qmLabelState *labels, int32_t id) {
+  if (qmLabelEvent *e = findlabel(labels, LABEL_KEYDOWN, id)) unlink(labels, e);
 }
 
-uint32_t CreateLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+uint32_t CreateLabelButton(qmLabelState *labels, int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   qmLabelEvent *made[3] = {};
   int n = 0;
   for (uint32_t kind : {LABEL_HOVER, LABEL_CLICK, LABEL_RIGHTCLICK}) {
-    qmLabelEvent *e = newlabel(kind, id);
+    qmLabelEvent *e = newlabel(labels, kind, id);
     if (!e) {
-      for (int i = 0; i < n; i++) unlink(made[i]);  // all three or none
+      for (int i = 0; i < n; i++) unlink(labels, made[i]);  // all three or none
       return ERR_MEM;
     }
     made[n++] = e;
@@ -170,9 +174,9 @@ uint32_t CreateLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32
   return 0;
 }
 
-void ModifyLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
+void ModifyLabelButton(qmLabelState *labels, int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   for (uint32_t kind : {LABEL_HOVER, LABEL_CLICK, LABEL_RIGHTCLICK}) {
-    if (qmLabelEvent *e = findlabel(kind, id)) {
+    if (qmLabelEvent *e = findlabel(labels, kind, id)) {
       e->x1 = x1;
       e->y1 = y1;
       e->x2 = x2;
@@ -181,30 +185,31 @@ void ModifyLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y
   }
 }
 
-void RemoveLabelButton(int32_t id) {
+void RemoveLabelButton(qmLabelState *labels, int32_t id) {
   for (uint32_t kind : {LABEL_HOVER, LABEL_CLICK, LABEL_RIGHTCLICK})
-    if (qmLabelEvent *e = findlabel(kind, id)) unlink(e);
+    if (qmLabelEvent *e = findlabel(labels, kind, id)) unlink(labels, e);
 }
 
-void SetLabelEventEnabled(uint32_t kind, int32_t id, uint32_t enabled, qmDisplay *current) {
-  setswitch(kind, enabled, current);
-  if (qmLabelEvent *e = findlabel(kind, id)) e->enabled = enabled;
+void SetLabelEventEnabled(qmLabelState *labels, uint32_t kind, int32_t id, uint32_t enabled, qmDisplay *current) {
+  setswitch(labels, kind, enabled, current);
+  if (qmLabelEvent *e = findlabel(labels, kind, id)) e->enabled = enabled;
 }
 
-void ClearLabelEvents(qmDisplay *current) {
-  while (LabelEvents.list) {
-    qmLabelEvent *e = LabelEvents.list;
-    LabelEvents.list = e->next;
+void ClearLabelEvents(qmLabelState *labels, qmDisplay *current) {
+  if (!labels) return;
+  while (labels->list) {
+    qmLabelEvent *e = labels->list;
+    labels->list = e->next;
     if (e->kind == LABEL_CLOSEWINDOW && current) current->closeHandled = 0;
-    freelabel(e);
+    freelabel(labels, e);
   }
-  LabelEvents.lastHover = nullptr;
+  labels->lastHover = nullptr;
 }
 
-uint32_t RegisterLabelEvent(const char *name, qmDisplay *current) {
+uint32_t RegisterLabelEvent(qmLabelState *labels, const char *name, qmDisplay *current) {
   int row = FindKeyRow(name, 0, KEYROW_FIRSTKEY - 1);
   if (row < 0) return 0;
   uint32_t kind = KeyTable[row].value;
-  setswitch(kind, 1, current);
-  return newlabel(kind, 0) ? 0u : static_cast<uint32_t>(ERR_MEM);
+  setswitch(labels, kind, 1, current);
+  return newlabel(labels, kind, 0) ? 0u : static_cast<uint32_t>(ERR_MEM);
 }

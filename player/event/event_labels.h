@@ -38,7 +38,8 @@ struct qmLabelState {
   uint32_t lastKeyCode;            // WhileKeyDown
   qmLabelEvent *lastHover;         // WhileMouseOn
 };
-extern qmLabelState LabelEvents;
+// The label registrations of the run of L (the event library's, on its dispatcher state).
+qmLabelState *LabelsOf(VmState *L);
 
 struct qmKeyTableRow {
   const char *name;
@@ -58,19 +59,19 @@ void KeyNameForLabel(uint32_t code, char out[32]);
 // The key text of an OnKeyDown / OnKeyUp message.
 void KeyTextForMessage(uint32_t code, char out[32]);
 
-uint32_t CreateKeyDown(int32_t id, const char *key);
+uint32_t CreateKeyDown(qmLabelState *labels, int32_t id, const char *key);
 // Without memory for the new key the old one stays: ERR_MEM.
-uint32_t ModifyKeyDown(int32_t id, const char *key);
-void RemoveKeyDown(int32_t id);
+uint32_t ModifyKeyDown(qmLabelState *labels, int32_t id, const char *key);
+void RemoveKeyDown(qmLabelState *labels, int32_t id);
 // Three registrations (hover, click, right click) or none: 0 or ERR_MEM.
-uint32_t CreateLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-void ModifyLabelButton(int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
-void RemoveLabelButton(int32_t id);
+uint32_t CreateLabelButton(qmLabelState *labels, int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+void ModifyLabelButton(qmLabelState *labels, int32_t id, int32_t x1, int32_t y1, int32_t x2, int32_t y2);
+void RemoveLabelButton(qmLabelState *labels, int32_t id);
 // kind 10 also sets/clears the close-handled flag of current (the scene's current display, or
 // null); 11 to 14 the switches.
-void SetLabelEventEnabled(uint32_t kind, int32_t id, uint32_t enabled, qmDisplay *current);
+void SetLabelEventEnabled(qmLabelState *labels, uint32_t kind, int32_t id, uint32_t enabled, qmDisplay *current);
 // A close-window registration that goes clears current's close-handled flag.
-void ClearLabelEvents(qmDisplay *current);
+void ClearLabelEvents(qmLabelState *labels, qmDisplay *current);
 // Appends a window or "all" registration by its label-event name; 0, or ERR_MEM. The
 // close-window one sets current's close-handled flag.
-uint32_t RegisterLabelEvent(const char *name, qmDisplay *current);
+uint32_t RegisterLabelEvent(qmLabelState *labels, const char *name, qmDisplay *current);

@@ -64,14 +64,14 @@ bool labeljump(VmState *L, const char *name) {
 // A queued input or window event that matches a label registration: the jump is set up, the
 // events up to it are gone and the queue is unlocked.
 bool scanlabels(VmState *L) {
-  if (!LabelEvents.list) return false;
+  if (!LabelsOf(L)->list) return false;
   qmDisplay *current = sceneof(L)->current;
   uint32_t n = GetEventCount();
   for (uint32_t i = 0; i < n; i++) {
     qmQueuedEvent ev{};
     if (!PeekEvent(i, &ev, 0)) break;
     auto *owner = static_cast<qmDisplay *>(ev.owner);
-    for (qmLabelEvent *e = LabelEvents.list; e; e = e->next) {
+    for (qmLabelEvent *e = LabelsOf(L)->list; e; e = e->next) {
       if (!e->enabled) continue;
       char name[64] = "";
       int32_t px, py;
@@ -82,10 +82,10 @@ bool scanlabels(VmState *L) {
           if (ev.type != want || !ev.buttons) break;
           WindowToPicture(owner ? owner : current, static_cast<int32_t>(ev.x), static_cast<int32_t>(ev.y), &px, &py);
           if (!inrect(e, px, py)) break;
-          bool all = e->kind == LABEL_CLICK ? LabelEvents.clickAll : LabelEvents.rightClickAll;
+          bool all = e->kind == LABEL_CLICK ? LabelsOf(L)->clickAll : LabelsOf(L)->rightClickAll;
           if (all) {
             std::snprintf(name, sizeof name, e->kind == LABEL_CLICK ? "ONBUTTONCLICKALL" : "ONBUTTONRIGHTCLICKALL");
-            LabelEvents.lastAllId = e->id;
+            LabelsOf(L)->lastAllId = e->id;
           } else {
             std::snprintf(name, sizeof name, e->kind == LABEL_CLICK ? "ONBUTTONCLICK%d" : "ONBUTTONRIGHTCLICK%d", e->id);
           }
@@ -96,13 +96,13 @@ bool scanlabels(VmState *L) {
           char key[32];
           KeyNameForLabel(ev.keyCode, key);
           if (Stricmp(key, e->key) != 0) break;
-          if (LabelEvents.keyDownAll) {
+          if (LabelsOf(L)->keyDownAll) {
             std::snprintf(name, sizeof name, "ONKEYDOWNALL");
-            LabelEvents.lastAllId = e->id;
+            LabelsOf(L)->lastAllId = e->id;
           } else {
             std::snprintf(name, sizeof name, "ONKEYDOWN%d", e->id);
           }
-          LabelEvents.lastKeyCode = ev.keyCode;
+          LabelsOf(L)->lastKeyCode = ev.keyCode;
           break;
         }
         case LABEL_MOVEWINDOW: if (ev.type == EVENT_MOVED) std::snprintf(name, sizeof name, "MOVEWINDOW"); break;
@@ -272,7 +272,7 @@ bool typedmessage(VmState *L, qmEventState *st, qmEventMessage *msg) {
   msg->owner = d;
   msg->payload = &h;
   if (h.type >= kFirstUserEvent) {
-    qmUserEvent *u = FindUserEvent(h.type);
+    qmUserEvent *u = FindUserEvent(st, h.type);
     if (!u || u->function == -1) return false;
     msg->type = MSG_USEREVENT;
     msg->function = u->function;
@@ -434,7 +434,7 @@ void filldisplay(VmState *L, qmEventMessage *msg) {
       FillButtonMessage(L, msg);
       break;
     case MSG_USEREVENT: {
-      qmUserEvent *u = FindUserEvent(h->type);
+      qmUserEvent *u = FindUserEvent(GetEventState(L), h->type);
       if (u && u->owner) u->owner(L, u->number, h->payload);
       FillAction(L, msg);
       break;
@@ -467,19 +467,19 @@ bool hoverpass(VmState *L, qmEventState *st, qmDisplay *d, qmEventMessage *msg) 
 
 int pollhover(VmState *L, qmEventState *st, qmEventMessage *msg) {
   const qmScene *scene = sceneof(L);
-  if (!st->hoverSuppressed && LabelEvents.list && displayopen(st, scene->current)) {
+  if (!st->hoverSuppressed && LabelsOf(L)->list && displayopen(st, scene->current)) {
     int32_t px, py;
     if (pointer(st, scene->current, &px, &py)) {
-      for (qmLabelEvent *e = LabelEvents.list; e; e = e->next) {
+      for (qmLabelEvent *e = LabelsOf(L)->list; e; e = e->next) {
         if (!e->enabled || e->kind != LABEL_HOVER || !inrect(e, px, py)) continue;
         char name[64];
-        if (LabelEvents.overAll) {
+        if (LabelsOf(L)->overAll) {
           std::snprintf(name, sizeof name, "ONBUTTONOVERALL");
-          LabelEvents.lastAllId = e->id;
+          LabelsOf(L)->lastAllId = e->id;
         } else {
           std::snprintf(name, sizeof name, "ONBUTTONOVER%d", e->id);
         }
-        LabelEvents.lastHover = e;
+        LabelsOf(L)->lastHover = e;
         if (labeljump(L, name)) return EVPOLL_JUMP;
         break;
       }

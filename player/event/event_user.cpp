@@ -9,15 +9,14 @@
 #include "runtime/strutil.h"
 #include "runtime/vm/vm_api.h"
 
-qmUserEvent *UserEventList = nullptr;
-
-uint32_t RegisterUserEvent(const char *name, qmUserEventFiller owner) {
+uint32_t RegisterUserEvent(qmEventState *st, const char *name, qmUserEventFiller owner) {
+  if (!st) return 0;
   for (int i = 0; i < kDisplayEventCount; i++)
     if (Stricmp(name, DisplayEventNames[i]) == 0) return 0;
   for (int i = 0; i < kObjectEventCount; i++)
     if (Stricmp(name, ObjectEventNames[i]) == 0) return 0;
   uint32_t number = kFirstUserEvent;
-  qmUserEvent **p = &UserEventList;
+  qmUserEvent **p = &st->userEvents;
   for (; *p; p = &(*p)->next) {
     if (Stricmp(name, (*p)->name) == 0) return 0;
     number = (*p)->number + 1;
@@ -36,8 +35,8 @@ uint32_t RegisterUserEvent(const char *name, qmUserEventFiller owner) {
   return number;
 }
 
-qmUserEvent *FindUserEvent(uint32_t number) {
-  for (qmUserEvent *e = UserEventList; e; e = e->next)
+qmUserEvent *FindUserEvent(const qmEventState *st, uint32_t number) {
+  for (qmUserEvent *e = st ? st->userEvents : nullptr; e; e = e->next)
     if (e->number == number) return e;
   return nullptr;
 }
@@ -45,9 +44,10 @@ qmUserEvent *FindUserEvent(uint32_t number) {
 int PostUserEvent(uint32_t number, void *payload) { return PostEvent(nullptr, number, 0, 0, 0, payload); }
 
 void FreeUserEvents(VmState *L) {
-  while (UserEventList) {
-    qmUserEvent *e = UserEventList;
-    UserEventList = e->next;
+  qmEventState *st = L ? GetEventState(L) : nullptr;
+  while (st && st->userEvents) {
+    qmUserEvent *e = st->userEvents;
+    st->userEvents = e->next;
     if (L) {
       if (e->function != -1) vm_unref(L, VM_REGISTRYINDEX, e->function);
       if (e->userData != -1) vm_unref(L, VM_REGISTRYINDEX, e->userData);

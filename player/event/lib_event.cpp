@@ -24,7 +24,9 @@
 #include "runtime/auxlib.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
+#include "platform/memory.h"
 #include "runtime/errcodes.h"
+#include "runtime/eventdispatch.h"
 #include "runtime/errmessages.h"
 #include "runtime/eventqueue.h"
 #include "runtime/registry.h"
@@ -98,59 +100,59 @@ uint32_t EvtChangeInterval(VmState *L) {
 uint32_t EvtCreateKeyDown(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t id = vm_checkint32(L, 1);
-  return CreateKeyDown(id, vm_checkstring(L, 2, nullptr));
+  return CreateKeyDown(LabelsOf(L), id, vm_checkstring(L, 2, nullptr));
 }
 
 uint32_t EvtModifyKeyDown(VmState *L) {
   CheckArgCount(L, 2, 2);
   int32_t id = vm_checkint32(L, 1);
-  return ModifyKeyDown(id, vm_checkstring(L, 2, nullptr));
+  return ModifyKeyDown(LabelsOf(L), id, vm_checkstring(L, 2, nullptr));
 }
 
 uint32_t EvtRemoveKeyDown(VmState *L) {
   CheckArgCount(L, 1, 1);
-  RemoveKeyDown(vm_checkint32(L, 1));
+  RemoveKeyDown(LabelsOf(L), vm_checkint32(L, 1));
   return 0;
 }
 
 uint32_t EvtCreateButton(VmState *L) {
   CheckArgCount(L, 5, 5);
-  return CreateLabelButton(vm_checkint32(L, 1), vm_checkint32(L, 2), vm_checkint32(L, 3), vm_checkint32(L, 4), vm_checkint32(L, 5));
+  return CreateLabelButton(LabelsOf(L), vm_checkint32(L, 1), vm_checkint32(L, 2), vm_checkint32(L, 3), vm_checkint32(L, 4), vm_checkint32(L, 5));
 }
 
 uint32_t EvtModifyButton(VmState *L) {
   CheckArgCount(L, 5, 5);
-  ModifyLabelButton(vm_checkint32(L, 1), vm_checkint32(L, 2), vm_checkint32(L, 3), vm_checkint32(L, 4), vm_checkint32(L, 5));
+  ModifyLabelButton(LabelsOf(L), vm_checkint32(L, 1), vm_checkint32(L, 2), vm_checkint32(L, 3), vm_checkint32(L, 4), vm_checkint32(L, 5));
   return 0;
 }
 
 uint32_t EvtRemoveButton(VmState *L) {
   CheckArgCount(L, 1, 1);
-  RemoveLabelButton(vm_checkint32(L, 1));
+  RemoveLabelButton(LabelsOf(L), vm_checkint32(L, 1));
   return 0;
 }
 
 uint32_t EvtEnableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 1, GetScene(L)->current);
+  SetLabelEventEnabled(LabelsOf(L), vm_checkinteger(L, 1), vm_checkint32(L, 2), 1, GetScene(L)->current);
   return 0;
 }
 
 uint32_t EvtDisableEvent(VmState *L) {
   CheckArgCount(L, 2, 2);
-  SetLabelEventEnabled(vm_checkinteger(L, 1), vm_checkint32(L, 2), 0, GetScene(L)->current);
+  SetLabelEventEnabled(LabelsOf(L), vm_checkinteger(L, 1), vm_checkint32(L, 2), 0, GetScene(L)->current);
   return 0;
 }
 
 uint32_t EvtClearEvents(VmState *L) {
   CheckArgCount(L, 0, 0);
-  ClearLabelEvents(GetScene(L)->current);
+  ClearLabelEvents(LabelsOf(L), GetScene(L)->current);
   return 0;
 }
 
 uint32_t EvtGetEventCode(VmState *L) {
   CheckArgCount(L, 0, 0);
-  vm_pushnumber(L, LabelEvents.lastAllId);
+  vm_pushnumber(L, LabelsOf(L)->lastAllId);
   return 1;
 }
 
@@ -369,7 +371,7 @@ uint32_t EvtWhileRightMouseDown(VmState *L) {
 
 uint32_t EvtWhileKeyDown(VmState *L) {
   CheckArgCount(L, 0, 0);
-  if (LabelEvents.lastKeyCode) WaitWhileInput(L, WAITON_KEY, LabelEvents.lastKeyCode, 1);
+  if (LabelsOf(L)->lastKeyCode) WaitWhileInput(L, WAITON_KEY, LabelsOf(L)->lastKeyCode, 1);
   return 0;
 }
 
@@ -380,7 +382,7 @@ uint32_t EvtWhileMouseOn(VmState *L) {
 
 uint32_t EvtBreakWhileMouseOn(VmState *L) {
   CheckArgCount(L, 0, 0);
-  LabelEvents.lastHover = nullptr;
+  LabelsOf(L)->lastHover = nullptr;
   return 0;
 }
 
@@ -493,7 +495,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
   if (d)
     for (int i = 0; i < kDisplayEventCount; i++) check(DisplayEventNames[i]);
   for (int i = 0; i < kObjectEventCount; i++) check(ObjectEventNames[i]);
-  for (qmUserEvent *u = UserEventList; u; u = u->next) check(u->name);
+  for (qmUserEvent *u = GetEventState(L)->userEvents; u; u = u->next) check(u->name);
   if (bad) {
     SetErrorNumber(1);
     return bad;
@@ -535,7 +537,7 @@ uint32_t EvtInstallEventHandler(VmState *L) {
   }
   for (int i = 0; i < kObjectEventCount; i++)
     apply(slots[i].function, slots[i].userData, ObjectEventNames[i]);
-  for (qmUserEvent *u = UserEventList; u; u = u->next) apply(u->function, u->userData, u->name);
+  for (qmUserEvent *u = GetEventState(L)->userEvents; u; u = u->next) apply(u->function, u->userData, u->name);
   if (d) {
     d->closeHandled = d->handlers[DISPH_CLOSEWINDOW].function != kNoHandler;
     if (dropchanged && d->state == DISPSTATE_OPEN && d->platform) {
@@ -639,16 +641,19 @@ const qmConstantEntry kEventConstants[] = {
 uint32_t InitEventLibrary(VmState *L) {
   if (uint32_t err = InitEventDispatcher(L)) return err;
   if (uint32_t err = RegisterEventLibrarySources(L)) return err;
-  return 0;
+  qmEventState *st = GetEventState(L);
+  if (!st->labels) st->labels = static_cast<qmLabelState *>(MemAlloc(sizeof(qmLabelState), 1));
+  return st->labels ? 0u : uint32_t(ERR_MEM);
 }
 
 void FreeEventLibrary(VmState *L) {
   qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
-  ClearLabelEvents(ctx && ctx->scene ? ctx->scene->current : nullptr);
-  // The last key and label code belong to this run: a later run's WhileKeyDown must not wait
-  // on a key it never saw pressed.
-  LabelEvents.lastKeyCode = 0;
-  LabelEvents.lastAllId = 0;
+  // The registrations, the last key and the last label code go with the run.
+  if (qmEventState *st = ctx ? ctx->event : nullptr) {
+    ClearLabelEvents(st->labels, ctx->scene ? ctx->scene->current : nullptr);
+    MemFree(st->labels);
+    st->labels = nullptr;
+  }
   FreeAllIntervalsAndTimeouts(L);
   FreeUserEvents(L);
   FreeEventDispatcher(L);

@@ -12,6 +12,7 @@
 #include "display/scene.h"
 #include "display/displaytags.h"
 #include "display/filters.h"
+#include "display/scene.h"
 #include "graphics/clipregion.h"
 #include "graphics/draw_style.h"
 #include "graphics/vectorpath.h"
@@ -24,6 +25,7 @@
 #include "text/font.h"
 #include "text/textobject.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
 #include "runtime/objlist.h"
@@ -460,7 +462,7 @@ uint32_t ReadContentKeys(VmState *L, int32_t t, const qmLayer *layer, qmStyleCha
       // A shape made from another kind of layer starts from the draw style in force now.
       if (!IsShapeType(layer->type)) {
         c->shape = {};
-        c->shape.style = *GetDrawStyle();
+        c->shape.style = GetScene(L)->drawStyle;
         c->shape.clockwise = 1;
         c->shapeColor = 0;
       }

@@ -109,7 +109,11 @@ qmSafeBlt Blt(const qmBitmap *src, int sx, int sy, qmBitmap *dst, int dx, int dy
 // Runs with no current display, or with the one given, in the scene the blits are handed, and
 // puts the old one back.
 struct WithDisplay {
-  static inline qmScene scene{};
+  static inline qmScene scene = [] {
+    qmScene s{};
+    ResetOutputSettings(&s);
+    return s;
+  }();
   qmDisplay *saved = scene.current;
   explicit WithDisplay(qmDisplay *d) { scene.current = d; }
   ~WithDisplay() { scene.current = saved; }
@@ -193,7 +197,7 @@ TEST(SafeBlt, SelectedMaskChangesOnlyTheMask) {
   for (uint32_t mode : {uint32_t(MASKVANILLACOPY), uint32_t(MASKXOR)}) {
     FillMaskRect(d->outputMask, 0, 0, 16, 16, MASKINVISIBLE);
     FillMaskRect(d->outputMask, 0, 0, 4, 16, MASKVISIBLE);
-    SetOutputMaskMode(mode);
+    SetOutputMaskMode(&WithDisplay::scene, mode);
     qmSafeBlt b = Blt(src, 0, 0, nullptr, 2, 2, 8, 8, SAFEBLT_NOSPRITES);
     SafeBlt(&WithDisplay::scene, &b);
     for (int y = 0; y < 16; y++)
@@ -203,7 +207,7 @@ TEST(SafeBlt, SelectedMaskChangesOnlyTheMask) {
         EXPECT_EQ(Bit(d->outputMask, x, y), want) << mode << " " << x << "," << y;
       }
   }
-  ResetOutputSettings();
+  ResetOutputSettings(&WithDisplay::scene);
   FreeBitmap(src);
   FreeMask(d->outputMask);
   FreeDisplayRecord(d);
@@ -218,7 +222,7 @@ TEST(SafeBlt, SelectedAlphaTakesTheAlphaValue) {
   qmSafeBlt b = Blt(src, 0, 0, nullptr, 3, 3, 6, 6, SAFEBLT_NOSPRITES);
   SafeBlt(&WithDisplay::scene, &b);
   EXPECT_EQ(d->outputAlpha->memory[4 * d->outputAlpha->bytesPerRow + 4], 255);
-  SetOutputAlphaValue(90);
+  SetOutputAlphaValue(&WithDisplay::scene, 90);
   SafeBlt(&WithDisplay::scene, &b);
   EXPECT_EQ(d->outputAlpha->memory[4 * d->outputAlpha->bytesPerRow + 4], 90);
   EXPECT_EQ(d->outputAlpha->memory[2 * d->outputAlpha->bytesPerRow + 2], 0);
@@ -228,7 +232,7 @@ TEST(SafeBlt, SelectedAlphaTakesTheAlphaValue) {
   b.alpha = a;
   SafeBlt(&WithDisplay::scene, &b);
   EXPECT_LE(d->outputAlpha->memory[4 * d->outputAlpha->bytesPerRow + 4], 200);
-  ResetOutputSettings();
+  ResetOutputSettings(&WithDisplay::scene);
   FreeAlphaChannel(a);
   FreeBitmap(src);
   FreeAlphaChannel(d->outputAlpha);

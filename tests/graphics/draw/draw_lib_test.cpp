@@ -106,7 +106,7 @@ int Differences(const std::vector<uint32_t> &a, const std::vector<uint32_t> &b, 
 
 TEST(DrawLibrary, StyleCommands) {
   DrawVm vm;
-  qmDrawStyle *st = GetDrawStyle();
+  qmDrawStyle *st = &GetScene(vm.L)->drawStyle;
   EXPECT_EQ(st->formStyle, FORM_NORMAL);
   EXPECT_EQ(st->edgeColor, 0x0093DDu);
   const struct {

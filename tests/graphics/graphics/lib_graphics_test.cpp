@@ -212,13 +212,13 @@ TEST(GraphicsCommands, OutputSettingsAreRuntimeTags) {
   GraphicsVm vm;
   uintptr_t mode = 0, alpha = 0;
   qmTagItem get[] = {{5, reinterpret_cast<uintptr_t>(&mode)}, {7, reinterpret_cast<uintptr_t>(&alpha)}, {0, 0}};
-  EXPECT_EQ(GetRuntimeTags(nullptr, get), 2u);
+  EXPECT_EQ(GetRuntimeTags(vm.L, get), 2u);
   EXPECT_EQ(mode, 2u);
   EXPECT_EQ(alpha, 0xFFFFFFFFu);
   qmTagItem set[] = {{5, 3}, {7, 128}, {0, 0}};
-  EXPECT_EQ(SetRuntimeTags(nullptr, set), 2u);
-  EXPECT_EQ(GetOutputMaskMode(), 3u);
-  EXPECT_EQ(GetOutputAlphaValue(), 128u);
+  EXPECT_EQ(SetRuntimeTags(vm.L, set), 2u);
+  EXPECT_EQ(GetOutputMaskMode(GetScene(vm.L)), 3u);
+  EXPECT_EQ(GetOutputAlphaValue(GetScene(vm.L)), 128u);
 }
 
 }  // namespace

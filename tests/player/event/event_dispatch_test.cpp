@@ -212,11 +212,11 @@ TEST(EventDispatch, StaleMouseMovesAreNotReported) {
 
 TEST(EventDispatch, UserEvents) {
   EventVm vm;
-  EXPECT_EQ(RegisterUserEvent("onkeydown", nullptr), 0u);
-  EXPECT_EQ(RegisterUserEvent("OnVideoEnd", nullptr), 0u);
-  EXPECT_EQ(RegisterUserEvent("myevent", nullptr), 22u);
-  EXPECT_EQ(RegisterUserEvent("MyEvent", nullptr), 0u);
-  EXPECT_EQ(RegisterUserEvent("other", nullptr), 23u);
+  EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "onkeydown", nullptr), 0u);
+  EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "OnVideoEnd", nullptr), 0u);
+  EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "myevent", nullptr), 22u);
+  EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "MyEvent", nullptr), 0u);
+  EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "other", nullptr), 23u);
   vm_newtable(vm.L);
   vm_pushstring(vm.L, "myevent");
   vm.PushHandler("user");
@@ -232,7 +232,7 @@ TEST(EventDispatch, KeyDownLabelJumpsAndRemovesTheEvent) {
   EventVm vm;
   vm.Scene()->current = NewDisplayRecord(1);
   LinkDisplay(vm.Scene(), vm.Scene()->current);
-  ASSERT_EQ(CreateKeyDown(1, "A"), 0u);
+  ASSERT_EQ(CreateKeyDown(LabelsOf(vm.L), 1, "A"), 0u);
   SetLabelIndex(vm.L, "onkeydown1", 40);
   G(vm.L)->callsiteindex = 10;
   PostEvent(vm.Scene()->current, 3, 1, 0, 'b', nullptr);
@@ -246,26 +246,26 @@ TEST(EventDispatch, KeyDownLabelJumpsAndRemovesTheEvent) {
   EXPECT_EQ(check(vm.L), VM_GOSUB_REQUEST);  // the command's Gosub request to the label
   EXPECT_EQ(G(vm.L)->pendinggosuboffset, 30);
   EXPECT_EQ(GetEventCount(), 1u);  // events up to the matching one are gone
-  EXPECT_EQ(LabelEvents.lastKeyCode, static_cast<uint32_t>('a'));
+  EXPECT_EQ(LabelsOf(vm.L)->lastKeyCode, static_cast<uint32_t>('a'));
   // Without a label of that name nothing jumps.
-  RemoveKeyDown(1);
-  ASSERT_EQ(CreateKeyDown(2, "c"), 0u);
+  RemoveKeyDown(LabelsOf(vm.L), 1);
+  ASSERT_EQ(CreateKeyDown(LabelsOf(vm.L), 2, "c"), 0u);
   EXPECT_EQ(vm.Check(), " 0 0 0 ");
 }
 
 TEST(EventDispatch, LabelRegistrations) {
   EventVm vm;
-  CreateLabelButton(3, 0, 0, 9, 9);
+  CreateLabelButton(LabelsOf(vm.L), 3, 0, 0, 9, 9);
   int n = 0;
-  for (qmLabelEvent *e = LabelEvents.list; e; e = e->next) n++;
+  for (qmLabelEvent *e = LabelsOf(vm.L)->list; e; e = e->next) n++;
   EXPECT_EQ(n, 3);
-  ModifyLabelButton(4, 1, 1, 2, 2);  // no registration with that id: nothing changes
-  EXPECT_EQ(LabelEvents.list->x2, 9);
-  RemoveLabelButton(3);
-  EXPECT_EQ(LabelEvents.list, nullptr);
-  EXPECT_EQ(RegisterLabelEvent("closewindow", vm.Scene()->current), 0u);
-  ClearLabelEvents(vm.Scene()->current);
-  EXPECT_EQ(LabelEvents.list, nullptr);
+  ModifyLabelButton(LabelsOf(vm.L), 4, 1, 1, 2, 2);  // no registration with that id: nothing changes
+  EXPECT_EQ(LabelsOf(vm.L)->list->x2, 9);
+  RemoveLabelButton(LabelsOf(vm.L), 3);
+  EXPECT_EQ(LabelsOf(vm.L)->list, nullptr);
+  EXPECT_EQ(RegisterLabelEvent(LabelsOf(vm.L), "closewindow", vm.Scene()->current), 0u);
+  ClearLabelEvents(LabelsOf(vm.L), vm.Scene()->current);
+  EXPECT_EQ(LabelsOf(vm.L)->list, nullptr);
 }
 
 namespace {

@@ -247,7 +247,7 @@ TEST(EventInput, WhileMouseOnRunsUntilTheMouseLeavesTheLabelButton) {
   QueryVm vm;
   ASSERT_EQ(vm.Call("CreateButton", {1, 0, 0, 49, 49}).code, 0u);
   vm.MoveTo(10, 10);  // the hover pass remembers the registration, though the script has no label
-  ASSERT_NE(LabelEvents.lastHover, nullptr);
+  ASSERT_NE(LabelsOf(vm.L)->lastHover, nullptr);
   vm.Push(vm.Key(true, SDLK_e));
   vm.Push(vm.Motion(100, 100));
   EXPECT_EQ(vm.Call("WhileMouseOn", {}).code, 0u);

@@ -1,0 +1,85 @@
+// What a script sets of its run (the draw style, the output settings of a selected mask or alpha
+// channel, label registrations and their switches, plug-ins' user events) stays with that run:
+// a run made after it in the same process starts from nothing.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "display/output.h"
+#include "display/scene.h"
+#include "graphics/alpha_kernels.h"
+#include "graphics/draw_style.h"
+#include "player/event/event_labels.h"
+#include "player/event/event_user.h"
+#include "runtime/context.h"
+#include "runtime/eventdispatch.h"
+#include "tests/player/math/math_test_vm.h"
+
+namespace {
+
+struct Setting {
+  const char *name;
+  const char *command;
+  std::vector<CmdArg> args;
+  std::function<bool(VmState *)> taken;  // the run that gave the command shows it
+  std::function<bool(VmState *)> fresh;  // a run that never did shows the start value
+};
+
+const qmDrawStyle &StyleOf(VmState *L) { return GetScene(L)->drawStyle; }
+
+const std::vector<Setting> &Settings() {
+  static const std::vector<Setting> rows = {
+      {"antialiased shapes", "SetFormStyle", {int(FORM_ANTIALIAS)},
+       [](VmState *L) { return (StyleOf(L).formStyle & FORM_ANTIALIAS) != 0; },
+       [](VmState *L) { return StyleOf(L).formStyle == FORM_NORMAL; }},
+      {"line width", "SetLineWidth", {7}, [](VmState *L) { return StyleOf(L).lineWidth == 7; },
+       [](VmState *L) { return StyleOf(L).lineWidth == 1; }},
+      {"filled shapes", "SetFillStyle", {int(DRAWFILL_COLOR)},
+       [](VmState *L) { return StyleOf(L).fillStyle == DRAWFILL_COLOR; },
+       [](VmState *L) { return StyleOf(L).fillStyle == DRAWFILL_NONE; }},
+      {"mask mode", "SetMaskMode", {int(MASKXOR)},
+       [](VmState *L) { return GetOutputMaskMode(GetScene(L)) == MASKXOR; },
+       [](VmState *L) { return GetOutputMaskMode(GetScene(L)) == MASKVANILLACOPY; }},
+      {"alpha value", "SetAlphaIntensity", {128}, [](VmState *L) { return GetOutputAlphaValue(GetScene(L)) == 128; },
+       [](VmState *L) { return GetOutputAlphaValue(GetScene(L)) == kNoAlphaValue; }},
+      {"click-all switch", "EnableEvent", {int(LABEL_CLICKALL), 0}, [](VmState *L) { return LabelsOf(L)->clickAll == 1; },
+       [](VmState *L) { return LabelsOf(L)->clickAll == 0; }},
+      {"over-all switch", "EnableEvent", {int(LABEL_OVERALL), 0}, [](VmState *L) { return LabelsOf(L)->overAll == 1; },
+       [](VmState *L) { return LabelsOf(L)->overAll == 0; }},
+      {"key-down-all switch", "EnableEvent", {int(LABEL_KEYDOWNALL), 0},
+       [](VmState *L) { return LabelsOf(L)->keyDownAll == 1; },
+       [](VmState *L) { return LabelsOf(L)->keyDownAll == 0; }},
+      {"label button", "CreateButton", {1, 0, 0, 9, 9}, [](VmState *L) { return LabelsOf(L)->list != nullptr; },
+       [](VmState *L) { return LabelsOf(L)->list == nullptr; }},
+  };
+  return rows;
+}
+
+// Gives every command of the table and registers a plug-in's user event.
+void SetEverything(MathVm &vm) {
+  for (const Setting &s : Settings()) {
+    EXPECT_EQ(vm.Call(s.command, s.args).code, 0u) << s.name;
+    EXPECT_TRUE(s.taken(vm.L)) << s.name << ": not taken";
+  }
+  EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "runevent", nullptr), kFirstUserEvent);
+}
+
+void ExpectFresh(MathVm &vm, const char *which) {
+  for (const Setting &s : Settings()) EXPECT_TRUE(s.fresh(vm.L)) << which << " run sees " << s.name;
+  EXPECT_EQ(FindUserEvent(GetEventState(vm.L), kFirstUserEvent), nullptr) << which << " run sees the user event";
+}
+
+TEST(RunState, ASecondRunSeesNothingOfTheFirst) {
+  {
+    MathVm first;
+    ExpectFresh(first, "the first");
+    SetEverything(first);
+  }
+  MathVm second;
+  ExpectFresh(second, "the second");
+  // The same event name is free again, under the first number.
+  EXPECT_EQ(RegisterUserEvent(GetEventState(second.L), "runevent", nullptr), kFirstUserEvent);
+}
+
+}  // namespace
