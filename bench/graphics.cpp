@@ -141,18 +141,7 @@ void Pair(benchmark::State &state, const char *peerName, const std::function<voi
   if (smooth) smooth(false);
   state.counters["pixels_apart_pct"] = pct;
   if ((exact && pct != 0) || pct > kMostApart) return state.SkipWithError("the peer's picture is not ours");
-  const int batch = Batch(SizeOf(state));
-  qmSideBySide s;
-  for (auto _ : state)
-    s.Round(
-        state,
-        [&] {
-          for (int i = 0; i < batch; i++) ours();
-        },
-        [&] {
-          for (int i = 0; i < batch; i++) peer();
-        });
-  s.Report(state, peerName);
+  BenchBatchedRounds(state, peerName, Batch(SizeOf(state)), ours, peer);
 }
 
 enum PeerKind { kPixman, kSdl };

@@ -83,3 +83,20 @@ struct qmSideBySide {
     state.counters["wall_ratio"] = pw > 0 ? ow / pw : 0;
   }
 };
+
+// The whole of most benchmarks: rounds of ours and the peer, each side doing its work batch
+// times a round so that a round lasts milliseconds, well above the clocks' grain; then Report.
+inline void BenchBatchedRounds(benchmark::State &state, const char *peerName, int batch,
+                               const std::function<void()> &ours, const std::function<void()> &peer) {
+  qmSideBySide s;
+  for (auto _ : state)
+    s.Round(
+        state,
+        [&] {
+          for (int i = 0; i < batch; i++) ours();
+        },
+        [&] {
+          for (int i = 0; i < batch; i++) peer();
+        });
+  s.Report(state, peerName);
+}

@@ -57,27 +57,10 @@ struct Check {
   }
 } check;
 
-// Rounds alternate ours and the peer (bench/side_by_side.h), each side doing its work batch
-// times a round so that a round lasts milliseconds.
-void Rounds(benchmark::State &state, const char *peerName, int batch, const std::function<void()> &ours,
-            const std::function<void()> &peer) {
-  qmSideBySide s;
-  for (auto _ : state)
-    s.Round(
-        state,
-        [&] {
-          for (int i = 0; i < batch; i++) ours();
-        },
-        [&] {
-          for (int i = 0; i < batch; i++) peer();
-        });
-  s.Report(state, peerName);
-}
-
 void BM_ThresholdAlphaVersusOpenCV(benchmark::State &state) {
   Planes ours, peer;
   cv::Mat shown;
-  Rounds(
+  BenchBatchedRounds(
       state, "opencv", 20,
       [&] {
         OursAlpha(ours);
@@ -126,7 +109,7 @@ void BM_WaveRowsVersusMemcpy(benchmark::State &state) {
   WaveOurs(src, &ours);
   WaveMemcpy(src, &peer);
   if (ours != peer) return state.SkipWithError("the wave's rows are not memcpy's");
-  Rounds(
+  BenchBatchedRounds(
       state, "memcpy", 1000,
       [&] {
         WaveOurs(src, &ours);

@@ -39,17 +39,7 @@ constexpr int kN = 4096;
 // link-time optimisation lets garble a double.
 void Rounds(benchmark::State &state, const char *peerName, int batch, const std::function<void()> &ours,
             const std::function<void()> &peer) {
-  qmSideBySide s;
-  for (auto _ : state)
-    s.Round(
-        state,
-        [&] {
-          for (int i = 0; i < batch; i++) ours();
-        },
-        [&] {
-          for (int i = 0; i < batch; i++) peer();
-        });
-  s.Report(state, peerName);
+  BenchBatchedRounds(state, peerName, batch, ours, peer);
   state.SetItemsProcessed(state.iterations() * batch * kN);
 }
 
