@@ -37,7 +37,7 @@ constexpr int8_t kSignY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 int32_t Clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 // A tenth, rounded half up, at least 1.
-int32_t SlowStep(int32_t speed) { return std::max(speed / 10 + (speed % 10 >= 5 ? 1 : 0), 1); }
+int64_t SlowStep(int64_t speed) { return std::max<int64_t>(speed / 10 + (speed % 10 >= 5 ? 1 : 0), 1); }
 
 bool IsHorizontal(const qmMove *m) { return m->direction == 2 || m->direction == 6; }
 bool IsSine(const qmMove *m) {
@@ -49,18 +49,18 @@ bool IsCurve(const qmMove *m) {
 
 // The straight phase along one axis of sign s: the step (slowed inside the zone for SMOOTHOUT),
 // the spare pixel when given, never past the target.
-void StraightStep(int64_t *v, int64_t target, int32_t s, int32_t *step, bool smooth, int64_t zone, int32_t slow,
+void StraightStep(int64_t *v, int64_t target, int32_t s, int64_t *step, bool smooth, int64_t zone, int64_t slow,
                   bool extraPixel) {
-  if (smooth && (s > 0 ? *v > target - zone : *v < target + zone)) *step = std::max(*step - slow, 1);
-  const int64_t n = *v + int64_t(s) * (int64_t(*step) + (extraPixel ? 1 : 0));
+  if (smooth && (s > 0 ? *v > target - zone : *v < target + zone)) *step = std::max<int64_t>(*step - slow, 1);
+  const int64_t n = *v + int64_t(s) * (*step + (extraPixel ? 1 : 0));
   *v = s > 0 ? std::min(n, target) : std::max(n, target);
 }
 
 // Moves v by step in direction s toward goal: true once there. A goal already reached or passed
 // counts as reached; the value never goes past it.
-bool Toward(int64_t *v, int64_t goal, int32_t s, int32_t step) {
+bool Toward(int64_t *v, int64_t goal, int32_t s, int64_t step) {
   if (s > 0 ? *v >= goal : *v <= goal) return true;
-  const int64_t n = *v + int64_t(s) * step;
+  const int64_t n = *v + s * step;
   const bool there = s > 0 ? n >= goal : n <= goal;
   *v = there ? goal : n;
   return there;
@@ -393,23 +393,23 @@ void SetupMovePath(qmMove *m, int32_t x1, int32_t y1, int32_t x2, int32_t y2, in
   for (uint32_t k = 0; k < 8; k++)
     if (kSignX[k] == sx && kSignY[k] == sy) m->direction = k;
   const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
-  const int32_t speed = m->speed;
+  const int64_t speed = m->speed;
   m->ySpeed = speed;
   if (sx && sy) {
     if (m->width > m->height) {
       const int64_t steps = (adx + speed - 1) / speed;
-      m->ySpeed = int32_t(ady / steps);
+      m->ySpeed = ady / steps;
       m->remainder = int32_t(ady % steps);
     } else {
       const int64_t steps = (ady + speed - 1) / speed;
-      m->speed = m->baseSpeed = int32_t(adx / steps);
+      m->speed = m->baseSpeed = adx / steps;
       m->ySpeed = speed;
       m->remainder = int32_t(adx % steps);
     }
   } else if (IsSine(m)) {
     const double amplitude = m->path == MOVEPATH_SINE ? 50 : pictureHeight / 2;
     for (int32_t k = 0; k < kMoveWaveSize; k++) m->wave[k] = y1 + amplitude * std::sin(0.08 * (k + 1));
-    m->waveStep = std::max(speed / 4, 1);
+    m->waveStep = int32_t(std::max<int64_t>(speed / 4, 1));
     const int64_t steps = (adx + speed - 1) / speed;
     // Kept inside the table: a whole number of turns would name the entry past its end.
     m->waveIndex = (kMoveWaveSize - (steps % kMoveWaveSize) * m->waveStep % kMoveWaveSize) % kMoveWaveSize;
@@ -417,7 +417,7 @@ void SetupMovePath(qmMove *m, int32_t x1, int32_t y1, int32_t x2, int32_t y2, in
     m->wave[0] = kPi / double(adx);
     m->waveIndex = 0;
   }
-  m->slowZoneX = int64_t(m->speed) * 6, m->slowZoneY = int64_t(m->ySpeed) * 6;
+  m->slowZoneX = m->speed * 6, m->slowZoneY = m->ySpeed * 6;
   m->slowStepX = SlowStep(m->speed), m->slowStepY = SlowStep(m->ySpeed);
 }
 
@@ -470,13 +470,13 @@ void AdvancePath(qmMove *m, int32_t *done) {
       m->phase = 1;
     } else if (m->path == MOVEPATH_DAMPED) {
       m->phase = 7;
-      m->speed = std::max(m->speed - m->speed / 4, 1);
+      m->speed = std::max<int64_t>(m->speed - m->speed / 4, 1);
     } else {
       *done = 1;
     }
     return;
   }
-  const int32_t step = std::max(m->speed, 1);
+  const int64_t step = std::max<int64_t>(m->speed, 1);
   const int64_t past = int64_t(kOvershoot[m->phase]) * m->baseSpeed;
   const int32_t way = kPhaseWay[m->phase];
   bool xThere = true, yThere = true;
@@ -495,7 +495,7 @@ void AdvancePath(qmMove *m, int32_t *done) {
     break;
   default:
     m->phase = m->phase == 7 ? 8 : m->phase + 1;
-    m->speed = std::max(m->speed - m->speed / 2, 1);
+    m->speed = std::max<int64_t>(m->speed - m->speed / 2, 1);
     break;
   }
 }
@@ -521,7 +521,7 @@ int64_t StepsShort(int64_t v, int64_t goal, int64_t stride) {
 
 // Steps of a SMOOTHOUT axis of sign s whose start lies outside the slow-down zone (its step
 // stays as it is); a step of 1 is never slowed further.
-int64_t StepsBeforeZone(int64_t v, int64_t target, int32_t s, int64_t stride, int64_t zone, int32_t step) {
+int64_t StepsBeforeZone(int64_t v, int64_t target, int32_t s, int64_t stride, int64_t zone, int64_t step) {
   if (step <= 1) return kForever;
   const int64_t room = s > 0 ? target - zone - v : v - target - zone;
   if (room < 0) return 0;
@@ -546,7 +546,7 @@ int64_t SkipHiddenSteps(qmMove *m, int64_t viewWidth, int64_t viewHeight, int64_
     bool band = false;
     int64_t bandLow = 0, bandHigh = 0;
     if (m->phase == 0 && (IsSine(m) || IsCurve(m))) {
-      strideX = int64_t(sx) * m->speed;
+      strideX = sx * m->speed;
       limit = StepsShort(m->pathX, m->targetX, strideX);
       band = true;
       if (IsSine(m)) {
@@ -557,8 +557,8 @@ int64_t SkipHiddenSteps(qmMove *m, int64_t viewWidth, int64_t viewHeight, int64_
       }
     } else if (m->phase == 0) {
       const bool spare = m->remainderUsed < m->remainder, spareToY = m->width > m->height;
-      if (m->pathX != m->targetX) strideX = int64_t(sx) * (int64_t(m->speed) + (spare && !spareToY));
-      if (m->pathY != m->targetY) strideY = int64_t(sy) * (int64_t(m->ySpeed) + (spare && spareToY));
+      if (m->pathX != m->targetX) strideX = sx * (m->speed + (spare && !spareToY));
+      if (m->pathY != m->targetY) strideY = sy * (m->ySpeed + (spare && spareToY));
       limit = std::min(StepsShort(m->pathX, m->targetX, strideX), StepsShort(m->pathY, m->targetY, strideY));
       if (spare) limit = std::min<int64_t>(limit, int64_t(m->remainder) - m->remainderUsed);
       if (m->path == MOVEPATH_SMOOTHOUT) {
@@ -566,7 +566,8 @@ int64_t SkipHiddenSteps(qmMove *m, int64_t viewWidth, int64_t viewHeight, int64_
         if (sy) limit = std::min(limit, StepsBeforeZone(m->pathY, m->targetY, sy, strideY, m->slowZoneY, m->ySpeed));
       }
     } else {
-      const int32_t step = std::max(m->speed, 1), way = kPhaseWay[m->phase];
+      const int64_t step = std::max<int64_t>(m->speed, 1);
+      const int32_t way = kPhaseWay[m->phase];
       const int64_t past = int64_t(kOvershoot[m->phase]) * m->baseSpeed;
       const int64_t goalX = m->targetX + sx * past, goalY = m->targetY + sy * past;
       const int32_t dirX = sx * way, dirY = sy * way;

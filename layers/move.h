@@ -61,13 +61,14 @@ struct qmMove {
   int32_t x, y, targetX, targetY, previousX, previousY;
   int64_t pathX, pathY;
   int32_t width, height;
-  int32_t speed;      // the x step, and the step of both axes in the overshoot phases
-  int32_t ySpeed;     // the y step of the straight phase
-  int32_t baseSpeed;  // the unit of the overshoot distances
+  // Steps in 64 bits: a diagonal's slower axis may have to cover up to 2^32 - 1 pixels in one.
+  int64_t speed;      // the x step, and the step of both axes in the overshoot phases
+  int64_t ySpeed;     // the y step of the straight phase
+  int64_t baseSpeed;  // the unit of the overshoot distances
   int32_t frameDelay;  // milliseconds between frames; MOVESPEED_DEFAULT: each anim frame's own
   uint32_t phase;      // 0 straight, 1-6 bounce, 7-8 damped, 9 end of a sine
   int64_t slowZoneX, slowZoneY;  // six steps: beyond 32 bits for the fastest speeds
-  int32_t slowStepX, slowStepY;
+  int64_t slowStepX, slowStepY;
   int32_t frame, frameCount;
   uint32_t direction;  // 0 up, 1 up-right, 2 right ... 7 up-left, clockwise; y grows downward
   int32_t waveStep;
