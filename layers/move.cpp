@@ -37,7 +37,7 @@ constexpr int8_t kSignY[8] = {-1, -1, 0, 1, 1, 1, 0, -1};
 int32_t Clamp32(int64_t v) { return int32_t(std::clamp<int64_t>(v, INT32_MIN, INT32_MAX)); }
 
 // A tenth, rounded half up, at least 1.
-int32_t SlowStep(int32_t speed) { return std::max(speed / 10 + (speed % 10 >= 5 ? 1 : 0), 1); }
+int64_t SlowStep(int64_t speed) { return std::max<int64_t>(speed / 10 + (speed % 10 >= 5 ? 1 : 0), 1); }
 
 bool IsHorizontal(const qmMove *m) { return m->direction == 2 || m->direction == 6; }
 bool IsSine(const qmMove *m) {
@@ -49,21 +49,20 @@ bool IsCurve(const qmMove *m) {
 
 // The straight phase along one axis of sign s: the step (slowed inside the zone for SMOOTHOUT),
 // the spare pixel when given, never past the target.
-void StraightStep(int32_t *v, int32_t target, int32_t s, int32_t *step, bool smooth, int32_t zone, int32_t slow,
+void StraightStep(int64_t *v, int64_t target, int32_t s, int64_t *step, bool smooth, int64_t zone, int64_t slow,
                   bool extraPixel) {
-  if (smooth && (s > 0 ? int64_t(*v) > int64_t(target) - zone : int64_t(*v) < int64_t(target) + zone))
-    *step = std::max(*step - slow, 1);
-  int64_t n = int64_t(*v) + int64_t(s) * (*step + (extraPixel ? 1 : 0));
-  *v = Clamp32(s > 0 ? std::min<int64_t>(n, target) : std::max<int64_t>(n, target));
+  if (smooth && (s > 0 ? *v > target - zone : *v < target + zone)) *step = std::max<int64_t>(*step - slow, 1);
+  const int64_t n = *v + int64_t(s) * (*step + (extraPixel ? 1 : 0));
+  *v = s > 0 ? std::min(n, target) : std::max(n, target);
 }
 
 // Moves v by step in direction s toward goal: true once there. A goal already reached or passed
 // counts as reached; the value never goes past it.
-bool Toward(int32_t *v, int64_t goal, int32_t s, int32_t step) {
+bool Toward(int64_t *v, int64_t goal, int32_t s, int64_t step) {
   if (s > 0 ? *v >= goal : *v <= goal) return true;
-  const int64_t n = int64_t(*v) + int64_t(s) * step;
+  const int64_t n = *v + s * step;
   const bool there = s > 0 ? n >= goal : n <= goal;
-  *v = Clamp32(there ? goal : n);
+  *v = there ? goal : n;
   return there;
 }
 
@@ -322,6 +321,28 @@ uint32_t FinishFrameStep(qmMove *m) {
   return 0;
 }
 
+// The area a step may be seen in, and how far the object's drawing may reach out of its
+// rectangle: false when no step may be skipped (an embedding caller counts every step).
+bool HiddenStepsView(const qmMove *m, int64_t *width, int64_t *height, int64_t *reach) {
+  const qmDisplay *d = CurrentDisplay(m);
+  const qmBGPic *pic = d ? d->bgpic : nullptr;
+  if (m->embedded || !pic) return false;
+  // The picture's size as shown and as the script sees it, whichever is larger.
+  *width = std::max({int64_t(pic->shownWidth), int64_t(pic->unscaledWidth), int64_t(d->width)});
+  *height = std::max({int64_t(pic->shownHeight), int64_t(pic->unscaledHeight), int64_t(d->height)});
+  *reach = 0;
+  if (const qmLayerState *s = m->layer ? m->layer->current : nullptr) {
+    // A layer is drawn off its place by its anchor and transformation, with a border and a
+    // shadow around it: all of it counted on every side.
+    auto mag = [](int64_t v) { return v < 0 ? -v : v; };
+    *reach = mag(int64_t(s->x) - s->requestedX) + mag(int64_t(s->y) - s->requestedY) + mag(s->borderOffsetX) +
+             mag(s->borderOffsetY) + std::max(mag(s->width), mag(s->borderWidth)) +
+             std::max(mag(s->height), mag(s->borderHeight)) + mag(m->layer->shadow.size) +
+             int64_t(std::ceil(std::min(1e6, std::fabs(m->layer->shadow.radius) + std::fabs(m->layer->shadow.sigma) * 3))) + 16;
+  }
+  return true;
+}
+
 uint32_t AsyncStep(void *data, int32_t *finished) { return MoveStep(static_cast<qmMove *>(data), finished); }
 void AsyncFree(void *data, int32_t) { MoveFree(static_cast<qmMove *>(data)); }
 
@@ -364,6 +385,7 @@ int32_t ResolveFrameDelay(int32_t animSpeed) {
 
 void SetupMovePath(qmMove *m, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t pictureHeight) {
   m->x = m->previousX = x1, m->y = m->previousY = y1;
+  m->pathX = x1, m->pathY = y1;
   m->targetX = x2, m->targetY = y2;
   m->phase = 0, m->remainder = m->remainderUsed = 0;
   const int64_t dx = int64_t(x2) - x1, dy = int64_t(y2) - y1;
@@ -371,58 +393,68 @@ void SetupMovePath(qmMove *m, int32_t x1, int32_t y1, int32_t x2, int32_t y2, in
   for (uint32_t k = 0; k < 8; k++)
     if (kSignX[k] == sx && kSignY[k] == sy) m->direction = k;
   const int64_t adx = dx < 0 ? -dx : dx, ady = dy < 0 ? -dy : dy;
-  const int32_t speed = m->speed;
+  const int64_t speed = m->speed;
   m->ySpeed = speed;
   if (sx && sy) {
     if (m->width > m->height) {
       const int64_t steps = (adx + speed - 1) / speed;
-      m->ySpeed = int32_t(ady / steps);
+      m->ySpeed = ady / steps;
       m->remainder = int32_t(ady % steps);
     } else {
       const int64_t steps = (ady + speed - 1) / speed;
-      m->speed = m->baseSpeed = int32_t(adx / steps);
+      m->speed = m->baseSpeed = adx / steps;
       m->ySpeed = speed;
       m->remainder = int32_t(adx % steps);
     }
   } else if (IsSine(m)) {
     const double amplitude = m->path == MOVEPATH_SINE ? 50 : pictureHeight / 2;
     for (int32_t k = 0; k < kMoveWaveSize; k++) m->wave[k] = y1 + amplitude * std::sin(0.08 * (k + 1));
-    m->waveStep = std::max(speed / 4, 1);
+    m->waveStep = int32_t(std::max<int64_t>(speed / 4, 1));
     const int64_t steps = (adx + speed - 1) / speed;
     // Kept inside the table: a whole number of turns would name the entry past its end.
-    m->waveIndex = int32_t((kMoveWaveSize - (steps * m->waveStep) % kMoveWaveSize) % kMoveWaveSize);
+    m->waveIndex = (kMoveWaveSize - (steps % kMoveWaveSize) * m->waveStep % kMoveWaveSize) % kMoveWaveSize;
   } else if (IsCurve(m)) {
     m->wave[0] = kPi / double(adx);
     m->waveIndex = 0;
   }
-  m->slowZoneX = Clamp32(int64_t(m->speed) * 6), m->slowZoneY = Clamp32(int64_t(m->ySpeed) * 6);
+  m->slowZoneX = m->speed * 6, m->slowZoneY = m->ySpeed * 6;
   m->slowStepX = SlowStep(m->speed), m->slowStepY = SlowStep(m->ySpeed);
 }
 
-void AdvanceMovePath(qmMove *m, int32_t *done) {
+namespace {
+
+// The height of an arc at the distance travelled.
+int64_t CurveHeight(const qmMove *m) {
+  const int64_t offset = int64_t(std::trunc(std::sin((double(m->waveIndex) + 1.0) * m->wave[0]) * kMoveCurveHeight));
+  return m->path == MOVEPATH_LOWERCURVE ? int64_t(m->targetY) + offset : int64_t(m->targetY) - offset;
+}
+
+// The path position as drawn: past the 32-bit range the object is out of every view anyway.
+void SyncDrawnPosition(qmMove *m) { m->x = Clamp32(m->pathX), m->y = Clamp32(m->pathY); }
+
+void AdvancePath(qmMove *m, int32_t *done) {
   *done = 0;
   const int32_t sx = kSignX[m->direction], sy = kSignY[m->direction];
   if (m->phase == 9) {
-    m->y = m->targetY;
+    m->pathY = m->targetY;
     *done = 1;
     return;
   }
   if (m->phase == 0) {
     if (IsSine(m)) {
-      StraightStep(&m->x, m->targetX, sx, &m->speed, false, 0, 0, false);
-      m->y = Clamp32(int64_t(std::trunc(m->wave[m->waveIndex])));
-      m->waveIndex += m->waveStep;
-      if (m->waveIndex >= kMoveWaveSize) m->waveIndex -= kMoveWaveSize;
-      if (m->x == m->targetX) m->phase = 9;
+      StraightStep(&m->pathX, m->targetX, sx, &m->speed, false, 0, 0, false);
+      m->pathY = int64_t(std::trunc(m->wave[m->waveIndex]));
+      // Taken round the table as often as it takes: a wave step may be longer than the table.
+      m->waveIndex = (m->waveIndex + m->waveStep) % kMoveWaveSize;
+      if (m->pathX == m->targetX) m->phase = 9;
       return;
     }
     if (IsCurve(m)) {
-      StraightStep(&m->x, m->targetX, sx, &m->speed, false, 0, 0, false);
-      m->waveIndex = Clamp32(int64_t(m->waveIndex) + m->speed);
-      const int64_t offset = int64_t(std::trunc(std::sin((m->waveIndex + 1.0) * m->wave[0]) * kMoveCurveHeight));
-      m->y = Clamp32(m->path == MOVEPATH_LOWERCURVE ? m->targetY + offset : m->targetY - offset);
-      if (m->x == m->targetX) {
-        m->y = m->targetY;
+      StraightStep(&m->pathX, m->targetX, sx, &m->speed, false, 0, 0, false);
+      m->waveIndex += m->speed;
+      m->pathY = CurveHeight(m);
+      if (m->pathX == m->targetX) {
+        m->pathY = m->targetY;
         *done = 1;
       }
       return;
@@ -430,26 +462,26 @@ void AdvanceMovePath(qmMove *m, int32_t *done) {
     const bool smooth = m->path == MOVEPATH_SMOOTHOUT;
     const bool spare = m->remainderUsed < m->remainder;
     const bool spareToY = m->width > m->height;
-    if (sx) StraightStep(&m->x, m->targetX, sx, &m->speed, smooth, m->slowZoneX, m->slowStepX, spare && !spareToY);
-    if (sy) StraightStep(&m->y, m->targetY, sy, &m->ySpeed, smooth, m->slowZoneY, m->slowStepY, spare && spareToY);
+    if (sx) StraightStep(&m->pathX, m->targetX, sx, &m->speed, smooth, m->slowZoneX, m->slowStepX, spare && !spareToY);
+    if (sy) StraightStep(&m->pathY, m->targetY, sy, &m->ySpeed, smooth, m->slowZoneY, m->slowStepY, spare && spareToY);
     if (spare) m->remainderUsed++;
-    if (m->x != m->targetX || m->y != m->targetY) return;
+    if (m->pathX != m->targetX || m->pathY != m->targetY) return;
     if (m->path == MOVEPATH_BOUNCE) {
       m->phase = 1;
     } else if (m->path == MOVEPATH_DAMPED) {
       m->phase = 7;
-      m->speed = std::max(m->speed - m->speed / 4, 1);
+      m->speed = std::max<int64_t>(m->speed - m->speed / 4, 1);
     } else {
       *done = 1;
     }
     return;
   }
-  const int32_t step = std::max(m->speed, 1);
+  const int64_t step = std::max<int64_t>(m->speed, 1);
   const int64_t past = int64_t(kOvershoot[m->phase]) * m->baseSpeed;
   const int32_t way = kPhaseWay[m->phase];
   bool xThere = true, yThere = true;
-  if (sx) xThere = Toward(&m->x, m->targetX + sx * past, sx * way, step);
-  if (sy) yThere = Toward(&m->y, m->targetY + sy * past, sy * way, step);
+  if (sx) xThere = Toward(&m->pathX, m->targetX + sx * past, sx * way, step);
+  if (sy) yThere = Toward(&m->pathY, m->targetY + sy * past, sy * way, step);
   if (!xThere || !yThere) return;
   switch (m->phase) {
   case 5:
@@ -458,14 +490,118 @@ void AdvanceMovePath(qmMove *m, int32_t *done) {
     break;
   case 6:
   case 8:
-    m->x = m->targetX, m->y = m->targetY;
+    m->pathX = m->targetX, m->pathY = m->targetY;
     *done = 1;
     break;
   default:
     m->phase = m->phase == 7 ? 8 : m->phase + 1;
-    m->speed = std::max(m->speed - m->speed / 2, 1);
+    m->speed = std::max<int64_t>(m->speed - m->speed / 2, 1);
     break;
   }
+}
+
+constexpr int64_t kForever = INT64_MAX;
+
+// Along one axis, the object's extent [p - before, p + after) at p + k x stride: how many steps
+// k > 0 keep it wholly before 0 or wholly at or past size, as it is now (kForever when it never
+// comes back); -1 when the axis does not hide it now.
+int64_t HiddenRun(int64_t p, int64_t stride, int64_t before, int64_t after, int64_t size) {
+  int64_t run = -1;
+  if (p + after <= 0) run = std::max(run, stride <= 0 ? kForever : (-after - p) / stride);
+  if (p - before >= size) run = std::max(run, stride >= 0 ? kForever : (p - before - size) / -stride);
+  return run;
+}
+
+// Steps of stride that leave v strictly short of goal (kForever for a standing axis).
+int64_t StepsShort(int64_t v, int64_t goal, int64_t stride) {
+  if (stride > 0) return goal > v ? (goal - v - 1) / stride : 0;
+  if (stride < 0) return v > goal ? (v - goal - 1) / -stride : 0;
+  return kForever;
+}
+
+// Steps of a SMOOTHOUT axis of sign s whose start lies outside the slow-down zone (its step
+// stays as it is); a step of 1 is never slowed further.
+int64_t StepsBeforeZone(int64_t v, int64_t target, int32_t s, int64_t stride, int64_t zone, int64_t step) {
+  if (step <= 1) return kForever;
+  const int64_t room = s > 0 ? target - zone - v : v - target - zone;
+  if (room < 0) return 0;
+  const int64_t a = stride < 0 ? -stride : stride;
+  return a == 0 ? kForever : room / a + 1;
+}
+
+}  // namespace
+
+void AdvanceMovePath(qmMove *m, int32_t *done) {
+  AdvancePath(m, done);
+  SyncDrawnPosition(m);
+}
+
+int64_t SkipHiddenSteps(qmMove *m, int64_t viewWidth, int64_t viewHeight, int64_t reach) {
+  int64_t skipped = 0;
+  // Each pass covers one stretch of even strides; a path has a handful of them.
+  for (int pass = 0; pass < 16 && m->phase != 9; pass++) {
+    const int32_t sx = kSignX[m->direction], sy = kSignY[m->direction];
+    int64_t strideX = 0, strideY = 0, limit = kForever;
+    // A wave or an arc keeps y inside a band: hidden by y when the whole band is.
+    bool band = false;
+    int64_t bandLow = 0, bandHigh = 0;
+    if (m->phase == 0 && (IsSine(m) || IsCurve(m))) {
+      strideX = sx * m->speed;
+      limit = StepsShort(m->pathX, m->targetX, strideX);
+      band = true;
+      if (IsSine(m)) {
+        bandLow = bandHigh = int64_t(std::trunc(m->wave[0]));
+        for (double w : m->wave) bandLow = std::min(bandLow, int64_t(std::trunc(w))), bandHigh = std::max(bandHigh, int64_t(std::trunc(w)));
+      } else {
+        bandLow = int64_t(m->targetY) - kMoveCurveHeight, bandHigh = int64_t(m->targetY) + kMoveCurveHeight;
+      }
+    } else if (m->phase == 0) {
+      const bool spare = m->remainderUsed < m->remainder, spareToY = m->width > m->height;
+      if (m->pathX != m->targetX) strideX = sx * (m->speed + (spare && !spareToY));
+      if (m->pathY != m->targetY) strideY = sy * (m->ySpeed + (spare && spareToY));
+      limit = std::min(StepsShort(m->pathX, m->targetX, strideX), StepsShort(m->pathY, m->targetY, strideY));
+      if (spare) limit = std::min<int64_t>(limit, int64_t(m->remainder) - m->remainderUsed);
+      if (m->path == MOVEPATH_SMOOTHOUT) {
+        if (sx) limit = std::min(limit, StepsBeforeZone(m->pathX, m->targetX, sx, strideX, m->slowZoneX, m->speed));
+        if (sy) limit = std::min(limit, StepsBeforeZone(m->pathY, m->targetY, sy, strideY, m->slowZoneY, m->ySpeed));
+      }
+    } else {
+      const int64_t step = std::max<int64_t>(m->speed, 1);
+      const int32_t way = kPhaseWay[m->phase];
+      const int64_t past = int64_t(kOvershoot[m->phase]) * m->baseSpeed;
+      const int64_t goalX = m->targetX + sx * past, goalY = m->targetY + sy * past;
+      const int32_t dirX = sx * way, dirY = sy * way;
+      // An axis at its goal stands while the other one travels.
+      if (sx && !(dirX > 0 ? m->pathX >= goalX : m->pathX <= goalX)) strideX = int64_t(dirX) * step;
+      if (sy && !(dirY > 0 ? m->pathY >= goalY : m->pathY <= goalY)) strideY = int64_t(dirY) * step;
+      limit = std::min(StepsShort(m->pathX, goalX, strideX), StepsShort(m->pathY, goalY, strideY));
+    }
+    // Nothing moves: the next step changes the phase.
+    if (!strideX && !strideY) break;
+    int64_t run = HiddenRun(m->pathX, strideX, reach, int64_t(m->width) + reach, viewWidth);
+    if (band) {
+      if (bandHigh + m->height + reach <= 0 || bandLow - reach >= viewHeight) run = kForever;
+    } else {
+      run = std::max(run, HiddenRun(m->pathY, strideY, reach, int64_t(m->height) + reach, viewHeight));
+    }
+    const int64_t n = std::min(run, limit);
+    if (n <= 0) break;
+    // The strides times n stay within the distance left to a goal: no overflow.
+    m->pathX += n * strideX;
+    m->pathY += n * strideY;
+    if (m->phase == 0 && IsSine(m)) {
+      m->pathY = int64_t(std::trunc(m->wave[(m->waveIndex + (n - 1) % kMoveWaveSize * m->waveStep) % kMoveWaveSize]));
+      m->waveIndex = (m->waveIndex + n % kMoveWaveSize * m->waveStep) % kMoveWaveSize;
+    } else if (m->phase == 0 && IsCurve(m)) {
+      m->waveIndex += n * m->speed;
+      m->pathY = CurveHeight(m);
+    } else if (m->phase == 0 && m->remainderUsed < m->remainder) {
+      m->remainderUsed = int32_t(m->remainderUsed + n);
+    }
+    skipped += n;
+  }
+  SyncDrawnPosition(m);
+  return skipped;
 }
 
 int32_t CountMoveSteps(const qmMove *m) {
@@ -484,6 +620,10 @@ uint32_t MoveStep(qmMove *m, int32_t *done) {
     *done = 1;
     return 0;
   }
+  // Steps nobody could see are taken at once: a path far outside the picture costs no frames.
+  int64_t viewWidth = 0, viewHeight = 0, reach = 0;
+  if (HiddenStepsView(m, &viewWidth, &viewHeight, &reach) && SkipHiddenSteps(m, viewWidth, viewHeight, reach) > 0)
+    m->previousX = m->x, m->previousY = m->y;
   AdvanceMovePath(m, done);
   if (m->objectType == QMTYPE_SPRITE) {
     qmSprite *s = nullptr;

@@ -56,18 +56,23 @@ struct qmMove {
   qmMask *ownedMask;
   qmAlphaChannel *ownedAlpha;
   int32_t offsetX, offsetY;  // a text object's drawing offset, added to the resolved points
-  // The path.
+  // The path. x and y are where the object is drawn; pathX and pathY where the path has it, which
+  // an overshoot past a target near the coordinate limits may take beyond 32 bits.
   int32_t x, y, targetX, targetY, previousX, previousY;
+  int64_t pathX, pathY;
   int32_t width, height;
-  int32_t speed;      // the x step, and the step of both axes in the overshoot phases
-  int32_t ySpeed;     // the y step of the straight phase
-  int32_t baseSpeed;  // the unit of the overshoot distances
+  // Steps in 64 bits: a diagonal's slower axis may have to cover up to 2^32 - 1 pixels in one.
+  int64_t speed;      // the x step, and the step of both axes in the overshoot phases
+  int64_t ySpeed;     // the y step of the straight phase
+  int64_t baseSpeed;  // the unit of the overshoot distances
   int32_t frameDelay;  // milliseconds between frames; MOVESPEED_DEFAULT: each anim frame's own
   uint32_t phase;      // 0 straight, 1-6 bounce, 7-8 damped, 9 end of a sine
-  int32_t slowZoneX, slowZoneY, slowStepX, slowStepY;
+  int64_t slowZoneX, slowZoneY;  // six steps: beyond 32 bits for the fastest speeds
+  int64_t slowStepX, slowStepY;
   int32_t frame, frameCount;
   uint32_t direction;  // 0 up, 1 up-right, 2 right ... 7 up-left, clockwise; y grows downward
-  int32_t waveStep, waveIndex;
+  int32_t waveStep;
+  int64_t waveIndex;  // a sine's table entry; an arc's distance travelled
   int32_t remainder, remainderUsed;
   double wave[kMoveWaveSize];  // SINE / BIGSINE heights; a curve's angle step in the first entry
   // The carrier of the object while layers are on, and its 1-based position.
@@ -91,6 +96,11 @@ int32_t ResolveFrameDelay(int32_t animSpeed);
 void SetupMovePath(qmMove *m, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t pictureHeight);
 // One step along the path: x, y and the phase; *done once the move has ended.
 void AdvanceMovePath(qmMove *m, int32_t *done);
+// Takes at once every next step in which the object stays wholly outside the view (0, 0,
+// viewWidth, viewHeight), extended by reach pixels on each side of the object; as if each had
+// been taken, minus the drawing. Returns the steps taken; the next step is then the first one
+// that may be seen (or one that changes the speed or the phase).
+int64_t SkipHiddenSteps(qmMove *m, int64_t viewWidth, int64_t viewHeight, int64_t reach);
 // The steps a move set up by SetupMovePath takes to its end, the last included (a dry run on a
 // copy; m is untouched).
 int32_t CountMoveSteps(const qmMove *m);

@@ -156,3 +156,115 @@ TEST(MovePath, SpeedsAndFrameDelays) {
 }
 
 }  // namespace
+
+namespace {
+
+// What a viewer sees of a move of a w x h object in a view of viewW x viewH: the positions of
+// the steps that show the object or take it away (the others draw nothing), and where it ended.
+struct Seen {
+  std::vector<Point> shown;
+  Point end;
+  int64_t frames;
+};
+
+bool Visible(const Point &p, int32_t w, int32_t h, int64_t viewW, int64_t viewH) {
+  return int64_t(p.x) + w > 0 && p.x < viewW && int64_t(p.y) + h > 0 && p.y < viewH;
+}
+
+// skip: the hidden steps are taken at once before each drawn step, as a running move does.
+Seen Watch(uint32_t path, int32_t speed, int32_t w, int32_t h, int32_t x1, int32_t y1, int32_t x2, int32_t y2,
+           int64_t viewW, int64_t viewH, bool skip) {
+  qmMove m{};
+  m.path = path;
+  m.speed = m.baseSpeed = speed;
+  m.width = w, m.height = h;
+  SetupMovePath(&m, x1, y1, x2, y2, int32_t(viewH));
+  Seen seen{{}, {}, 0};
+  Point last{x1, y1};
+  for (int32_t done = 0; !done && seen.frames < 50000000;) {
+    if (skip && SkipHiddenSteps(&m, viewW, viewH, 0) > 0) last = {m.x, m.y};
+    AdvanceMovePath(&m, &done);
+    seen.frames++;
+    const Point now{m.x, m.y};
+    if (Visible(now, w, h, viewW, viewH) || Visible(last, w, h, viewW, viewH)) seen.shown.push_back(now);
+    last = now;
+  }
+  seen.end = {m.x, m.y};
+  return seen;
+}
+
+// Paths that spend most of their steps outside a 64 x 48 view: skipping the hidden steps shows
+// exactly what stepping through all of them shows, and ends where it does, in a number of
+// frames bounded by the view (checked against every step taken one by one).
+TEST(MovePath, HiddenStepsAreSkippedWithoutChangingWhatIsSeen) {
+  struct Case {
+    const char *name;
+    uint32_t path;
+    int32_t speed, w, h, x1, y1, x2, y2;
+  } cases[] = {
+      {"line across from far left", MOVEPATH_LINE, 1, 8, 6, -400000, 10, 400000, 10},
+      {"line leaving to the left", MOVEPATH_LINE, 3, 8, 6, 30, 20, -900000, 20},
+      {"line up from far below", MOVEPATH_LINE, 2, 8, 6, 5, 700000, 5, -700000},
+      {"line never seen", MOVEPATH_LINE, 1, 8, 6, -500000, -100, 500000, -100},
+      {"wide diagonal through a corner", MOVEPATH_LINE, 7, 20, 6, -300000, -100000, 300000, 100000},
+      {"tall diagonal, spare pixels on x", MOVEPATH_LINE, 5, 6, 20, -123457, -300000, 123457, 300000},
+      {"wide diagonal, spare pixels on y", MOVEPATH_LINE, 9, 30, 4, 500000, 17, -500000, 39},
+      {"bounce at the view", MOVEPATH_BOUNCE, 1000, 8, 6, -3000000, 10, 20, 10},
+      {"bounce far off, swings through", MOVEPATH_BOUNCE, 3000, 8, 6, 900000, 10, -20000, 10},
+      {"bounce upward", MOVEPATH_BOUNCE, 500, 8, 6, 10, 300000, 10, 30},
+      {"damped into view", MOVEPATH_DAMPED, 7, 8, 6, -700000, 20, 40, 20},
+      {"damped diagonal", MOVEPATH_DAMPED, 11, 8, 6, -70000, -50000, 30, 20},
+      {"smoothout into view", MOVEPATH_SMOOTHOUT, 9, 8, 6, -800000, 5, 30, 5},
+      {"smoothout zone off the view", MOVEPATH_SMOOTHOUT, 5000, 8, 6, 0, 5, 900000, 5},
+      {"smoothout diagonal", MOVEPATH_SMOOTHOUT, 13, 8, 6, -100000, -80000, 20, 30},
+      {"sine through the view", MOVEPATH_SINE, 3, 8, 6, -300000, 20, 300000, 20},
+      {"sine, long wave step", MOVEPATH_SINE, 401, 8, 6, 2000000, 20, -2000000, 20},
+      {"sine band never seen", MOVEPATH_SINE, 2, 8, 6, -200000, 500, 200000, 500},
+      {"big sine", MOVEPATH_BIGSINE, 4, 8, 6, -300000, 30, 300000, 30},
+      {"lower curve", MOVEPATH_LOWERCURVE, 3, 8, 6, -300000, -100, 300000, -100},
+      {"upper curve leftward", MOVEPATH_UPPERCURVE, 2, 8, 6, 300000, 180, -300000, 180},
+  };
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.name);
+    const Seen all = Watch(c.path, c.speed, c.w, c.h, c.x1, c.y1, c.x2, c.y2, 64, 48, false);
+    const Seen fast = Watch(c.path, c.speed, c.w, c.h, c.x1, c.y1, c.x2, c.y2, 64, 48, true);
+    EXPECT_EQ(fast.shown, all.shown);
+    EXPECT_EQ(fast.end, all.end);
+    EXPECT_EQ(fast.end, (Point{c.x2, c.y2}));
+    EXPECT_LT(fast.frames, int64_t(all.shown.size()) + 40) << "of " << all.frames << " steps";
+  }
+}
+
+// Coordinates at the limits and the fastest speed: every path ends on its target, in few frames,
+// with no arithmetic leaving 64 bits (the sanitizers watch it).
+TEST(MovePath, PathsAtTheCoordinateLimitsEnd) {
+  constexpr int32_t kMax = INT32_MAX, kMin = INT32_MIN;
+  struct Ends {
+    int32_t x1, y1, x2, y2;
+  } ends[] = {
+      {0, 0, kMax, 0}, {kMax, 10, kMin, 10}, {kMin, kMin, kMax, kMax}, {kMax, kMax, kMin, kMin},
+      {10, kMin, 10, kMax}, {kMin, 20, 30, 20}, {kMax, kMin, 0, 0}, {kMin + 1, 5, kMax - 1, 5},
+  };
+  for (uint32_t path = 0; path <= 8; path++)
+    for (const Ends &e : ends)
+      for (int32_t speed : {1, 10, 317, kMax})
+        for (bool wide : {false, true}) {
+          SCOPED_TRACE(testing::Message() << "path " << path << " speed " << speed << " from " << e.x1 << ","
+                                          << e.y1 << " to " << e.x2 << "," << e.y2 << (wide ? " wide" : " tall"));
+          qmMove m{};
+          m.path = path;
+          m.speed = m.baseSpeed = speed;
+          m.width = wide ? 30 : 6, m.height = wide ? 6 : 30;
+          SetupMovePath(&m, e.x1, e.y1, e.x2, e.y2, 480);
+          int64_t frames = 0;
+          for (int32_t done = 0; !done && frames < 200000; frames++) {
+            SkipHiddenSteps(&m, 640, 480, 0);
+            AdvanceMovePath(&m, &done);
+          }
+          ASSERT_LT(frames, 200000);
+          EXPECT_EQ(m.x, e.x2);
+          EXPECT_EQ(m.y, e.y2);
+        }
+}
+
+}  // namespace

@@ -32,7 +32,7 @@ struct MoveVm : FxVm {
     for (const Placed &p : objects)
       for (int y = 0; y < p.h; y++)
         for (int x = 0; x < p.w; x++) {
-          const int X = p.x + x, Y = p.y + y;
+          const int64_t X = int64_t(p.x) + x, Y = int64_t(p.y) + y;
           if (X >= 0 && Y >= 0 && X < width && Y < height) out[size_t(Y) * width + X] = Pattern(p.seed, x, y);
         }
     return out;
@@ -418,6 +418,133 @@ TEST(MoveObject, AMovingTextObjectIsHeld) {
     while (!vm.Advance(h) && steps < 10) steps++;
     EXPECT_EQ(steps, 3);
     EXPECT_EQ(vm.Call("FreeTextObject", {1}).code, 0u);
+  }
+}
+
+}  // namespace
+
+namespace {
+
+constexpr int kMaxCoord = INT32_MAX, kMinCoord = INT32_MIN;
+
+// Where the moved object stands after the command: the layer carrying it, the shown sprite.
+struct EndSeen {
+  bool found;
+  int32_t x, y;
+};
+EndSeen EndPosition(MoveVm &vm, const std::string &command, bool layers) {
+  if (command == "MoveSprite") {
+    const qmShownSprite *s = vm.d->bgpic->shownSprites;
+    return s ? EndSeen{true, s->x, s->y} : EndSeen{false, 0, 0};
+  }
+  if (layers) {
+    const qmLayer *l = GetNthLayer(vm.d->bgpic, 1);
+    return l && l->current ? EndSeen{true, l->current->requestedX, l->current->requestedY} : EndSeen{false, 0, 0};
+  }
+  return {false, 0, 0};
+}
+
+// Moves from and to the coordinate limits, of every object kind along every path kind: each ends,
+// where it was sent, in a number of frames the picture bounds (a path of billions of pixels
+// outside it is not stepped through), showing the object at its end when that lies in view.
+TEST(MoveObject, MovesAtTheCoordinateLimitsEndWhereTheyWereSent) {
+  struct Case {
+    const char *name;
+    const char *command;
+    bool layers;
+    int x1, y1, x2, y2, speed;
+  } cases[] = {
+      {"brush out to the right", "MoveBrush", false, 0, 10, kMaxCoord, 10, 1},
+      {"brush in from the far left", "MoveBrush", false, kMinCoord, 10, 20, 10, 1},
+      {"brush corner to corner", "MoveBrush", false, kMinCoord, kMinCoord, kMaxCoord, kMaxCoord, 3},
+      {"brush in from below at full speed", "MoveBrush", false, 30, kMaxCoord, 30, 12, kMaxCoord},
+      {"brush layer across everything", "MoveBrush", true, kMaxCoord, 5, kMinCoord, 5, 2},
+      {"brush layer in from the top", "MoveBrush", true, 10, kMinCoord, 10, 30, 7},
+      {"anim out upward", "MoveAnim", false, 20, 10, 20, kMinCoord, 1},
+      {"anim layer in diagonally", "MoveAnim", true, kMaxCoord, kMinCoord, 40, 20, 5},
+      {"text object in from the right", "MoveTextObject", false, kMaxCoord, 10, 15, 10, 2},
+      {"text object layer out to the left", "MoveTextObject", true, 10, 10, kMinCoord + 1, 10, 1},
+      {"layer out to the bottom right", "MoveLayer", true, 0, 0, kMaxCoord, kMaxCoord, 1},
+      {"layer in from the top left", "MoveLayer", true, kMinCoord, kMinCoord, 12, 8, kMaxCoord},
+      {"sprite in from the far right", "MoveSprite", false, kMaxCoord, 20, 25, 20, 1},
+      {"sprite out downward", "MoveSprite", false, 25, 20, 25, kMaxCoord, 4},
+  };
+  for (const Case &c : cases)
+    for (int path = 0; path <= 7; path++) {
+      SCOPED_TRACE(testing::Message() << c.name << ", path " << path);
+      const std::string command = c.command;
+      // A text object ends where DisplayTextObject shows it (off the picture: nothing shown).
+      std::vector<uint32_t> textShown;
+      if (command == "MoveTextObject") {
+        MoveVm shown(64, 48, c.layers);
+        ASSERT_EQ(shown.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+        ASSERT_EQ(shown.Call("DisplayTextObject", {1, c.x2, c.y2}).code, 0u);
+        textShown = shown.Window();
+      }
+      MoveVm vm(64, 48, c.layers);
+      vm.MakeBrush(1, 8, 6, 3);
+      if (command == "MoveAnim") {
+        ASSERT_EQ(vm.Call("CreateAnim", {1, 1, 4, 6, 2, 2}).code, 0u);
+      }
+      if (command == "MoveSprite") {
+        ASSERT_EQ(vm.Call("CreateSprite", {1, 3, 1}).code, 0u);
+      }
+      if (command == "MoveTextObject") {
+        ASSERT_EQ(vm.Call("CreateTextObject", {1, CmdArg::Str("Hi")}).code, 0u);
+      }
+      if (command == "MoveLayer") {
+        ASSERT_EQ(vm.Call("DisplayBrush", {1, 0, 0}).code, 0u);
+      }
+      vm.StartCapture();
+      // A move that stepped through the whole path would run for days: asked to quit after a
+      // generous number of frames, it fails here instead.
+      FxFrames::onFrame = [&](int frame) {
+        if (frame == 20000) vm_setendrequested(vm.L, 1);
+      };
+      ASSERT_EQ(vm.Call(c.command, {1, c.x1, c.y1, c.x2, c.y2, c.speed, path}).code, 0u);
+      FxFrames::onFrame = nullptr;
+      // The picture is 64 pixels wide: a step of 1 crosses it, the object and its swings in a
+      // few hundred frames; the paths were billions of pixels long.
+      EXPECT_LT(MoveVm::Frames().size(), 1200u);
+      const EndSeen end = EndPosition(vm, command, c.layers);
+      if (command == "MoveSprite" || c.layers) {
+        ASSERT_TRUE(end.found);
+        if (command != "MoveTextObject") {
+          // Layers keep their places within their own limits.
+          const auto place = [&](int v) { return c.layers ? std::clamp<int64_t>(v, -kPositionLimit, kPositionLimit) : v; };
+          EXPECT_EQ(end.x, place(c.x2));
+          EXPECT_EQ(end.y, place(c.y2));
+        }
+      }
+      if (command == "MoveBrush" && !c.layers) {
+        EXPECT_EQ(vm.Window(), vm.Expected({{3, c.x2, c.y2, 8, 6}})) << "the brush at its end, nothing else";
+      }
+      if (command == "MoveTextObject") {
+        EXPECT_EQ(vm.Window(), textShown);
+      }
+      if (command == "MoveAnim") {
+        EXPECT_EQ(vm.Call("FreeAnim", {1}).code, 0u) << "the move let go of the anim";
+      }
+    }
+}
+
+// A quit asked for while a long move runs (the frame pump reports it) ends the move at its next
+// frame, with the quit's code; nothing holds the brush afterwards.
+TEST(MoveObject, AQuitEndsALongMoveAtItsNextFrame) {
+  for (bool layers : {false, true}) {
+    SCOPED_TRACE(layers ? "layers on" : "layers off");
+    MoveVm vm(64, 48, layers);
+    vm.MakeBrush(1, 8, 6, 3);
+    vm.StartCapture();
+    FxFrames::onFrame = [&](int frame) {
+      if (frame == 5) vm_setendrequested(vm.L, 1);
+    };
+    // One pixel a frame along the picture's top row, then on for two billion pixels.
+    EXPECT_EQ(vm.Call("MoveBrush", {1, 0, 0, kMaxCoord, 0, 1}).code, uint32_t(ERR_USERABORT));
+    FxFrames::onFrame = nullptr;
+    EXPECT_EQ(MoveVm::Frames().size(), 5u) << "no frame after the one the quit came in";
+    EXPECT_EQ(MoveVm::Frames().back(), vm.Expected({{3, 5, 0, 8, 6}}));
+    EXPECT_EQ(vm.Call("FreeBrush", {1}).code, 0u);
   }
 }
 
