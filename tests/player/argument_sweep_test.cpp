@@ -14,6 +14,7 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <map>
 #include <mutex>
 #include <set>
@@ -275,6 +276,12 @@ TEST(ArgumentSweep, WrongTypesFailWithoutCrashOrLeak) {
   GTEST_SKIP() << "leaks are looked for in the sanitized build";
 #else
   TempDir dir;  // files the commands make with names from plain numbers land here
+  // The folder the program started in comes back however the test ends: the tests after this
+  // one run there, and the temporary folder goes.
+  struct BackToStart {
+    std::string path = std::filesystem::current_path().string();
+    ~BackToStart() { std::filesystem::current_path(path); }
+  } back;
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
   PlayerVm vm;
   // The window work and the layer engine behind the display commands, as the player wires them.
