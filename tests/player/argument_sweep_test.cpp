@@ -283,6 +283,9 @@ TEST(ArgumentSweep, WrongTypesFailWithoutCrashOrLeak) {
     ~BackToStart() { std::filesystem::current_path(path); }
   } back;
   ASSERT_EQ(chdir(dir.path().c_str()), 0);
+  // Headless: the desktop layer's own drivers, not modules of the machine's window system.
+  setenv("SDL_VIDEODRIVER", "dummy", 1);
+  setenv("SDL_AUDIODRIVER", "dummy", 1);
   PlayerVm vm;
   // The window work and the layer engine behind the display commands, as the player wires them.
   WireDisplayServices(vm.L);
