@@ -233,18 +233,20 @@ uint32_t LayCreateLayer(VmState *L) {
   }
   if (frames < 0 || (mask && alpha)) return ERR_WRONGUSAGE;
   if (width < 1 || height < 1) return ERR_BADDIMENSIONS;
+  // The display tags are read before the picture exists: their reader raises on a wrong value,
+  // and a picture made first would stay behind, shown by no layer.
+  qmImageRequest req{};
+  req.x = x, req.y = y;
+  qmTransform transform;
+  qmDisplayTags tags;
+  if (table) ReadImageRequestTags(L, GetScene(L), 5, 1, &transform, &tags, &req);
   qmObjectId id{0, 1};
   if (frames > 0) {
     // An anim of blank frames, its first shown as the layer; it lives as long as layers show it.
     qmAnim *anim = nullptr;
     if (uint32_t code = NewBlankAnim(ObjectRegistryOf(L), &id, width, height, frames, color, mask, alpha, clear, &anim))
       return code;
-    qmImageRequest req{};
     req.id = id;
-    req.x = x, req.y = y;
-    qmTransform transform;
-    qmDisplayTags tags;
-    if (table) ReadImageRequestTags(L, GetScene(L), 5, 1, &transform, &tags, &req);
     if (uint32_t code = DrawAnimFrame(GetScene(L), anim, 1, &req)) {
       DeleteAnim(GetScene(L), &id, 0);
       return code;
@@ -255,13 +257,8 @@ uint32_t LayCreateLayer(VmState *L) {
   qmBrush *brush = nullptr;
   if (uint32_t code = CreateBrushNode(ObjectRegistryOf(L), &id, width, height, color, mask, alpha, clear, 0, &brush))
     return code;
-  qmImageRequest req{};
   req.kind = QMTYPE_BRUSH;
   req.id = id;
-  req.x = x, req.y = y;
-  qmTransform transform;
-  qmDisplayTags tags;
-  if (table) ReadImageRequestTags(L, GetScene(L), 5, 1, &transform, &tags, &req);
   if (uint32_t code = DisplayImageCore(GetScene(L), &req)) {
     FreeBrushNode(GetScene(L), &id, 0);
     return code;

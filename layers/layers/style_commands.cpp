@@ -48,6 +48,17 @@ void SetSmoothFromArg(VmState *L, int i, int top) {
   if (top >= i && !vm_isnoneornil(L, i)) SetFieldFromArg(L, "smoothscale", i);
 }
 
+// A style change being read and applied, freed however its command ends.
+struct StyleChangeOwner {
+  qmStyleChange *change;
+  bool initialised = false;
+  ~StyleChangeOwner() {
+    if (!change) return;
+    if (initialised) FreeStyleChange(change);
+    MemFree(change);
+  }
+};
+
 }  // namespace
 
 uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFinalRefresh) {
@@ -63,16 +74,17 @@ uint32_t ApplyLayerStyle(VmState *L, int32_t first, int32_t count, int32_t noFin
   for (int32_t i = first; i < first + count && !code; i += 2) {
     qmLayer *layer = nullptr;
     if ((code = GetExistingLayerArg(L, i, &layer, nullptr))) break;
-    qmStyleChange *change = static_cast<qmStyleChange *>(MemAlloc(sizeof(qmStyleChange), 1));
+    StyleChangeOwner owned{static_cast<qmStyleChange *>(MemAlloc(sizeof(qmStyleChange), 1))};
+    qmStyleChange *change = owned.change;
     if (!change) {
       code = ERR_MEM;
       break;
     }
     InitStyleChange(layer, change);
+    owned.initialised = true;
+    // The reader raises on a wrong value; the owner frees the change on the way out.
     code = ReadLayerStyle(L, i + 1, layer, 1, change);
     if (!code) code = ApplyStyleChange(scene, layer, *change, batch);
-    FreeStyleChange(change);
-    MemFree(change);
   }
   // What was changed before an error is shown as well.
   qmDisplay *d = scene->current;

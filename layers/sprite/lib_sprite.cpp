@@ -189,9 +189,10 @@ uint32_t SprFlipSprite(VmState *L) {
 
 uint32_t SprRemoveSprites(VmState *L) {
   CheckArgCount(L, 0, 1);
+  const int32_t keep = vm_optint32(L, 1, 0);
   qmScene *scene = GetScene(L);
   if (uint32_t code = CheckSpriteOutput(scene)) return code;
-  return RemoveAllShownSprites(scene, vm_optint32(L, 1, 0));
+  return RemoveAllShownSprites(scene, keep);
 }
 
 void FreeSpriteLibrary(VmState *L) {

@@ -224,6 +224,10 @@ TEST(CreateLayer, PlanesPixelsAndErrors) {
        ERR_NAMEUSED},
       {"zero width", [&] {}, 0, ERR_BADDIMENSIONS},
       {"a name in use", [&] { vm.SetText("name", "RED"); }, 5, ERR_NAMEUSED},
+      // A display tag of the wrong type raises: the picture is not made yet.
+      {"a wrong display tag", [&] { vm.SetText("scalex", "not a number"); }, 5, ERR_NUMTABLEARG},
+      {"frames, a wrong display tag", [&] { vm.Set("frames", 2), vm.SetText("scalex", "not a number"); }, 5,
+       ERR_NUMTABLEARG},
   };
   for (const Row &r : rows) EXPECT_EQ(vm.CreateLayer(0, 0, r.w, 5, r.fill), r.code) << r.name;
   EXPECT_EQ(CountLayers(vm.Pic()), 6) << "failed calls add no layer";
