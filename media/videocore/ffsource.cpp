@@ -3,6 +3,8 @@
 // sound into signed 16-bit interleaved frames. Seeks are in milliseconds.
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "media/videocore/videosource.h"
@@ -17,6 +19,11 @@ struct FFSource {
   AVFrame *frame;       // pictures
   AVFrame *soundFrame;  // sound, decoded on another thread than the pictures
   SwsContext *scaler;
+  // The scaler's own picture, at the size last asked for: libswscale writes past the end of a
+  // row on some conversions (a 24-bit source to A, R, G, B writes a byte beyond the last
+  // pixel), so it never writes into the engine's picture, which is exactly its size.
+  uint8_t *scaled;
+  int32_t scaledWidth, scaledHeight, scaledBytesPerRow;
   SwrContext *resampler;
   uint32_t outChannels;
   const AVPacket *audioSent;  // the sound packet handed to the decoder last
@@ -49,6 +56,7 @@ void CloseSource(void *h) {
   if (!s) return;
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   av.sws_freeContext(s->scaler);
+  std::free(s->scaled);
   av.swr_free(&s->resampler);
   av.av_frame_free(&s->frame);
   av.av_frame_free(&s->soundFrame);
@@ -156,6 +164,31 @@ void FreePacket(void *, qmVideoPacket *p) {
   p->data = nullptr;
 }
 
+// Slack after the scaler's picture and the alignment of its rows, in bytes: more than any
+// conversion writes past its end, and the alignment its vector code asks for.
+constexpr int64_t kScaledSlack = 64;
+
+// The scaler's picture at width x height: 0, or -1 without memory (or for a size whose rows
+// do not fit an int).
+int EnsureScaledPicture(FFSource *s, int32_t width, int32_t height) {
+  if (s->scaled && s->scaledWidth == width && s->scaledHeight == height) return 0;
+  std::free(s->scaled);
+  s->scaled = nullptr;
+  s->scaledWidth = s->scaledHeight = s->scaledBytesPerRow = 0;
+  if (width < 1 || height < 1) return -1;
+  const int64_t row = (int64_t(width) * 4 + kScaledSlack - 1) / kScaledSlack * kScaledSlack;
+  if (row > INT32_MAX) return -1;
+  const int64_t bytes = row * height + kScaledSlack;
+  // Not FFmpeg's allocator: its bound on one allocation is for what files ask for, and the
+  // rectangle a script plays a video in may be larger.
+  s->scaled = static_cast<uint8_t *>(std::aligned_alloc(size_t(kScaledSlack), size_t(bytes)));
+  if (!s->scaled) return -1;
+  s->scaledWidth = width;
+  s->scaledHeight = height;
+  s->scaledBytesPerRow = int32_t(row);
+  return 0;
+}
+
 int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   AVStream *st = s->format->streams[s->videoIndex];
@@ -175,13 +208,16 @@ int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
   int flags = f->smooth ? SWS_BILINEAR : SWS_POINT;
   s->scaler = av.sws_getCachedContext(s->scaler, fr->width, fr->height, AVPixelFormat(fr->format), f->width, f->height,
                                    AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr);
-  if (!s->scaler) {
+  if (!s->scaler || EnsureScaledPicture(s, f->width, f->height)) {
     av.av_frame_unref(fr);
     return -1;
   }
-  uint8_t *dst[4] = {f->pixels, nullptr, nullptr, nullptr};
-  int dstStride[4] = {f->bytesPerRow, 0, 0, 0};
+  uint8_t *dst[4] = {s->scaled, nullptr, nullptr, nullptr};
+  int dstStride[4] = {s->scaledBytesPerRow, 0, 0, 0};
   av.sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride);
+  for (int32_t y = 0; y < f->height; y++)
+    std::memcpy(f->pixels + int64_t(y) * f->bytesPerRow, s->scaled + int64_t(y) * s->scaledBytesPerRow,
+                size_t(f->width) * 4);
   f->repeat = uint32_t(fr->repeat_pict > 0 ? fr->repeat_pict : 0);
   f->pts = Seconds(fr->pts, st->time_base);
   f->dts = Seconds(fr->pkt_dts, st->time_base);
