@@ -11,11 +11,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
 #include "media/videocore/engine.h"
+#include "media/videocore/videosource.h"
+#include "platform/avlibrary.h"
 #include "platform/mutex.h"
 #include "runtime/errcodes.h"
 #include "tests/platform/tempdir.h"
@@ -524,6 +527,83 @@ TEST(VideoEngine, SeekBeforeStartBeginsThere) {
   int32_t w, h;
   ASSERT_EQ(GrabVideoEngineFrame(g.e, VIDGRAB_FRAME, 0, 15, &pixels, &w, &h), 0u);
   EXPECT_EQ(pixels[0], ColourOf(0));  // a grab after playing starts from the file's beginning
+}
+
+// The FFmpeg source writes each picture within the rectangle it is handed, whatever the file's
+// pixel layout and whether it scales: the bytes after the picture stay as they were (the
+// engine's pictures are exactly their size, so a byte more lands in the next heap block). At
+// the file's own size the pixels are the clip's colours, first and last alike.
+TEST(VideoEngine, SourcePicturesStayWithinTheRectangleGiven) {
+  TempDir dir;
+  const struct {
+    const char *name, *codec;
+    int tolerance;  // of the colours at the file's size
+  } clips[] = {
+      {"rgb24.mkv", "-c:v png -pix_fmt rgb24", 0},
+      {"bgr24.avi", "-c:v rawvideo -pix_fmt bgr24", 0},
+      {"rgba.mkv", "-c:v png -pix_fmt rgba", 0},
+      {"gbrp.mkv", "-c:v ffv1 -pix_fmt gbrp", 0},
+      {"yuv420.mp4", "-c:v mpeg4 -q:v 2", 12},
+  };
+  const struct {
+    int32_t width, height;
+  } sizes[] = {{32, 24}, {13, 7}, {45, 31}, {1, 1}};
+  constexpr size_t kGuard = 256;
+  for (const auto &c : clips) {
+    const std::string file = MakeClip(dir, c.name, 0.5, c.codec);
+    for (const auto &z : sizes) {
+      for (uint32_t smooth = 0; smooth < 2; smooth++) {
+        SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(z.width) + " x " + std::to_string(z.height) +
+                     (smooth ? " smooth" : ""));
+        qmVideoInfo info{};
+        void *h = kFFmpegVideoSource.open(file.c_str(), &info);
+        ASSERT_NE(h, nullptr);
+        const size_t bytes = size_t(z.width) * size_t(z.height) * 4;
+        std::vector<uint8_t> picture(bytes + kGuard, 0x5A);
+        int pictures = 0;
+        qmVideoPacket p{};
+        while (pictures < 3 && kFFmpegVideoSource.nextPacket(h, &p) == 0) {
+          qmDecodedFrame f{picture.data(), z.width, z.height, z.width * 4, smooth, 0, -1, -1.0, -1.0};
+          const int got = p.stream == 0 ? kFFmpegVideoSource.decodeVideo(h, &p, &f) : -1;
+          kFFmpegVideoSource.freePacket(h, &p);
+          if (got != 0) continue;
+          pictures++;
+          size_t touched = 0;
+          for (size_t i = bytes; i < picture.size(); i++) touched += picture[i] != 0x5A;
+          EXPECT_EQ(touched, 0u) << "picture " << f.position;
+          if (z.width == 32 && z.height == 24 && f.position >= 0) {
+            const auto *px = reinterpret_cast<const uint32_t *>(picture.data());
+            EXPECT_TRUE(Near(ArgbOfPixel(px), ColourOf(f.position), c.tolerance)) << std::hex << ArgbOfPixel(px);
+            EXPECT_TRUE(Near(ArgbOfPixel(px + 32 * 24 - 1), ColourOf(f.position), c.tolerance))
+                << std::hex << ArgbOfPixel(px + 32 * 24 - 1);
+          }
+        }
+        EXPECT_EQ(pictures, 3);
+        kFFmpegVideoSource.close(h);
+      }
+    }
+  }
+}
+
+// FFmpeg refuses any one allocation above the bound set when it is loaded (a file's header may
+// name any size), and a picture of 8K at 4 bytes a pixel still fits under it.
+TEST(VideoEngine, FFmpegAllocationsAreBoundedAboveAn8kPicture) {
+  const qmAvFunctions *av = AvLibrary();
+  ASSERT_NE(av, nullptr);
+  const struct {
+    size_t bytes;
+    bool fits;
+  } cases[] = {
+      {size_t(7680) * 4320 * 4, true},
+      {kAvMaxAllocation - 64, true},
+      {kAvMaxAllocation + 1, false},
+      {size_t(1600000000), false},
+  };
+  for (const auto &c : cases) {
+    void *block = av->av_malloc(c.bytes);
+    EXPECT_EQ(block != nullptr, c.fits) << c.bytes;
+    av->av_free(block);
+  }
 }
 
 }  // namespace
