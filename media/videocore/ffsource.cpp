@@ -26,6 +26,10 @@ struct FFSource {
   int32_t scaledWidth, scaledHeight, scaledBytesPerRow;
   SwrContext *resampler;
   uint32_t outChannels;
+  int outRate;
+  // What the resampler takes: a decoder may change its sound's layout or rate on the way, and
+  // the resampler reads as many planes as it was set up for.
+  int inFormat, inRate, inChannels;
   const AVPacket *audioSent;  // the sound packet handed to the decoder last
   int videoDrained;           // the end of the file was handed to the picture decoder
   int drainSent;
@@ -66,18 +70,30 @@ void CloseSource(void *h) {
   delete s;
 }
 
-bool OpenAudio(FFSource *s, qmVideoInfo *info) {
+// The resampler from sound of this layout, format and rate to the output's: 0, or -1.
+int SetUpResampler(FFSource *s, AVChannelLayout *layout, int format, int rate) {
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
+  s->inFormat = s->inRate = s->inChannels = -1;
+  if (layout->nb_channels < 1 || rate < 1 || format < 0) return -1;
+  AVChannelLayout outLayout;
+  av.av_channel_layout_default(&outLayout, int(s->outChannels));
+  int r = av.swr_alloc_set_opts2(&s->resampler, &outLayout, AV_SAMPLE_FMT_S16, s->outRate, layout,
+                                 AVSampleFormat(format), rate, 0, nullptr);
+  av.av_channel_layout_uninit(&outLayout);
+  if (r < 0 || av.swr_init(s->resampler) < 0) return -1;
+  s->inFormat = format;
+  s->inRate = rate;
+  s->inChannels = layout->nb_channels;
+  return 0;
+}
+
+bool OpenAudio(FFSource *s, qmVideoInfo *info) {
   AVStream *st = s->format->streams[s->audioIndex];
   s->audio = OpenDecoder(st);
   if (!s->audio || s->audio->sample_rate < 1 || s->audio->ch_layout.nb_channels < 1) return false;
   s->outChannels = s->audio->ch_layout.nb_channels >= 2 ? 2 : 1;
-  AVChannelLayout outLayout;
-  av.av_channel_layout_default(&outLayout, int(s->outChannels));
-  int r = av.swr_alloc_set_opts2(&s->resampler, &outLayout, AV_SAMPLE_FMT_S16, s->audio->sample_rate,
-                              &s->audio->ch_layout, s->audio->sample_fmt, s->audio->sample_rate, 0, nullptr);
-  av.av_channel_layout_uninit(&outLayout);
-  if (r < 0 || av.swr_init(s->resampler) < 0) return false;
+  s->outRate = s->audio->sample_rate;
+  if (SetUpResampler(s, &s->audio->ch_layout, s->audio->sample_fmt, s->audio->sample_rate)) return false;
   info->sampleRate = uint32_t(s->audio->sample_rate);
   info->channels = s->outChannels;
   return true;
@@ -261,6 +277,13 @@ int32_t DecodeAudio(void *h, const qmVideoPacket *p, uint8_t *out, uint32_t capa
     if (av.avcodec_send_packet(s->audio, pkt) < 0) return 0;
   }
   if (av.avcodec_receive_frame(s->audio, s->soundFrame) < 0) return 0;
+  AVFrame *fr = s->soundFrame;
+  if ((fr->format != s->inFormat || fr->sample_rate != s->inRate || fr->ch_layout.nb_channels != s->inChannels) &&
+      SetUpResampler(s, &fr->ch_layout, fr->format, fr->sample_rate)) {
+    av.av_frame_unref(fr);  // sound the resampler cannot take is not heard
+    *usedUp = 0;
+    return 0;
+  }
   uint32_t frameBytes = 2 * s->outChannels;
   int room = int(capacity / frameBytes);
   uint8_t *dst[1] = {out};

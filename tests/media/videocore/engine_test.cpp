@@ -606,4 +606,51 @@ TEST(VideoEngine, FFmpegAllocationsAreBoundedAboveAn8kPicture) {
   }
 }
 
+// A sound track whose layout changes on the way (stereo, then mono: two transport streams one
+// after the other) decodes on, every block within the room given and as 16-bit stereo still.
+TEST(VideoEngine, SourceSoundFollowsAChangeOfChannelsOnTheWay) {
+  TempDir dir;
+  const std::string file = dir / "changing.ts";
+  std::string parts;
+  for (int channels : {2, 1}) {
+    const std::string part = dir / ("part" + std::to_string(channels) + ".ts");
+    const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=16x8:r=10:d=0.5 -f lavfi -i "
+                            "sine=sample_rate=32000:duration=0.5 -ac " + std::to_string(channels) +
+                            " -c:v mpeg2video -c:a mp2 -shortest " + part + " 2>&1";
+    ASSERT_EQ(RunCommand(cmd), "") << cmd;
+    parts += " " + part;
+  }
+  ASSERT_EQ(std::system(("cat" + parts + " > " + file).c_str()), 0);
+  qmVideoInfo info{};
+  void *h = kFFmpegVideoSource.open(file.c_str(), &info);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(info.channels, 2u);
+  constexpr uint32_t kRoom = 4096, kGuard = 256;
+  std::vector<uint8_t> out(kRoom + kGuard, 0x5A);
+  uint64_t bytes = 0;
+  qmVideoPacket p{};
+  while (kFFmpegVideoSource.nextPacket(h, &p) == 0) {
+    if (p.stream == 0 && p.size == 0) {  // the end: what follows asks the picture decoder to drain
+      kFFmpegVideoSource.freePacket(h, &p);
+      break;
+    }
+    if (p.stream == 1) {
+      for (int32_t usedUp = 0; !usedUp;) {
+        const int32_t n = kFFmpegVideoSource.decodeAudio(h, &p, out.data(), kRoom, &usedUp);
+        ASSERT_GE(n, 0);
+        ASSERT_LE(uint32_t(n), kRoom);
+        EXPECT_EQ(n % 4, 0);  // whole stereo frames
+        bytes += uint32_t(n);
+      }
+    }
+    kFFmpegVideoSource.freePacket(h, &p);
+  }
+  kFFmpegVideoSource.close(h);
+  size_t touched = 0;
+  for (size_t i = kRoom; i < out.size(); i++) touched += out[i] != 0x5A;
+  EXPECT_EQ(touched, 0u);
+  // Both halves were heard: about a second of 32 kHz stereo.
+  EXPECT_GT(bytes, uint64_t(32000) * 4 * 8 / 10);
+}
+
 }  // namespace
