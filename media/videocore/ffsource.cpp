@@ -230,7 +230,10 @@ int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
   }
   uint8_t *dst[4] = {s->scaled, nullptr, nullptr, nullptr};
   int dstStride[4] = {s->scaledBytesPerRow, 0, 0, 0};
-  av.sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride);
+  if (av.sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride) <= 0) {
+    av.av_frame_unref(fr);  // nothing converted: the scaler's picture holds no picture of this file
+    return -1;
+  }
   for (int32_t y = 0; y < f->height; y++)
     std::memcpy(f->pixels + int64_t(y) * f->bytesPerRow, s->scaled + int64_t(y) * s->scaledBytesPerRow,
                 size_t(f->width) * 4);
