@@ -44,6 +44,7 @@ int LoadAvLibrary(const char *const names[kAvLibraryCount], qmAvFunctions *table
     return -1;
   }
   table->av_log_set_level(AV_LOG_QUIET);  // failures come back as error codes
+  table->av_max_alloc(kAvMaxAllocation);   // a larger request fails as out of memory
   return 0;
 }
 

@@ -50,6 +50,7 @@ enum qmAvLibrary { kAvFormat, kAvCodec, kSwResample, kSwScale, kAvUtil, kAvLibra
   X(kSwScale, sws_scale) \
   X(kSwScale, sws_freeContext) \
   X(kAvUtil, av_log_set_level) \
+  X(kAvUtil, av_max_alloc) \
   X(kAvUtil, av_malloc) \
   X(kAvUtil, av_free) \
   X(kAvUtil, av_freep) \
@@ -73,8 +74,14 @@ struct qmAvFunctions {
 // the life of the process.
 const qmAvFunctions *AvLibrary();
 
+// The most FFmpeg allocates at once once loaded: a file's header may ask for any size (a chunk
+// length read as the size of the data to come), and the largest picture played, 8K at 4 bytes
+// a pixel, takes about half of it.
+inline constexpr size_t kAvMaxAllocation = size_t(256) << 20;
+
 // Opens the libraries named (one SONAME per qmAvLibrary) into `table`: 0, or -1 when one is
-// missing. AvLibrary() calls it with the installed versions' names.
+// missing. AvLibrary() calls it with the installed versions' names. FFmpeg's allocations are
+// bounded by kAvMaxAllocation from then on.
 int LoadAvLibrary(const char *const names[kAvLibraryCount], qmAvFunctions *table);
 
 #endif

@@ -3,6 +3,8 @@
 // sound into signed 16-bit interleaved frames. Seeks are in milliseconds.
 #include <climits>
 #include <cmath>
+#include <cstdint>
+#include <cstdlib>
 #include <cstring>
 
 #include "media/videocore/videosource.h"
@@ -17,8 +19,17 @@ struct FFSource {
   AVFrame *frame;       // pictures
   AVFrame *soundFrame;  // sound, decoded on another thread than the pictures
   SwsContext *scaler;
+  // The scaler's own picture, at the size last asked for: libswscale writes past the end of a
+  // row on some conversions (a 24-bit source to A, R, G, B writes a byte beyond the last
+  // pixel), so it never writes into the engine's picture, which is exactly its size.
+  uint8_t *scaled;
+  int32_t scaledWidth, scaledHeight, scaledBytesPerRow;
   SwrContext *resampler;
   uint32_t outChannels;
+  int outRate;
+  // What the resampler takes: a decoder may change its sound's layout or rate on the way, and
+  // the resampler reads as many planes as it was set up for.
+  int inFormat, inRate, inChannels;
   const AVPacket *audioSent;  // the sound packet handed to the decoder last
   int videoDrained;           // the end of the file was handed to the picture decoder
   int drainSent;
@@ -49,6 +60,7 @@ void CloseSource(void *h) {
   if (!s) return;
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   av.sws_freeContext(s->scaler);
+  std::free(s->scaled);
   av.swr_free(&s->resampler);
   av.av_frame_free(&s->frame);
   av.av_frame_free(&s->soundFrame);
@@ -58,18 +70,30 @@ void CloseSource(void *h) {
   delete s;
 }
 
-bool OpenAudio(FFSource *s, qmVideoInfo *info) {
+// The resampler from sound of this layout, format and rate to the output's: 0, or -1.
+int SetUpResampler(FFSource *s, AVChannelLayout *layout, int format, int rate) {
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
+  s->inFormat = s->inRate = s->inChannels = -1;
+  if (layout->nb_channels < 1 || rate < 1 || format < 0) return -1;
+  AVChannelLayout outLayout;
+  av.av_channel_layout_default(&outLayout, int(s->outChannels));
+  int r = av.swr_alloc_set_opts2(&s->resampler, &outLayout, AV_SAMPLE_FMT_S16, s->outRate, layout,
+                                 AVSampleFormat(format), rate, 0, nullptr);
+  av.av_channel_layout_uninit(&outLayout);
+  if (r < 0 || av.swr_init(s->resampler) < 0) return -1;
+  s->inFormat = format;
+  s->inRate = rate;
+  s->inChannels = layout->nb_channels;
+  return 0;
+}
+
+bool OpenAudio(FFSource *s, qmVideoInfo *info) {
   AVStream *st = s->format->streams[s->audioIndex];
   s->audio = OpenDecoder(st);
   if (!s->audio || s->audio->sample_rate < 1 || s->audio->ch_layout.nb_channels < 1) return false;
   s->outChannels = s->audio->ch_layout.nb_channels >= 2 ? 2 : 1;
-  AVChannelLayout outLayout;
-  av.av_channel_layout_default(&outLayout, int(s->outChannels));
-  int r = av.swr_alloc_set_opts2(&s->resampler, &outLayout, AV_SAMPLE_FMT_S16, s->audio->sample_rate,
-                              &s->audio->ch_layout, s->audio->sample_fmt, s->audio->sample_rate, 0, nullptr);
-  av.av_channel_layout_uninit(&outLayout);
-  if (r < 0 || av.swr_init(s->resampler) < 0) return false;
+  s->outRate = s->audio->sample_rate;
+  if (SetUpResampler(s, &s->audio->ch_layout, s->audio->sample_fmt, s->audio->sample_rate)) return false;
   info->sampleRate = uint32_t(s->audio->sample_rate);
   info->channels = s->outChannels;
   return true;
@@ -156,6 +180,31 @@ void FreePacket(void *, qmVideoPacket *p) {
   p->data = nullptr;
 }
 
+// Slack after the scaler's picture and the alignment of its rows, in bytes: more than any
+// conversion writes past its end, and the alignment its vector code asks for.
+constexpr int64_t kScaledSlack = 64;
+
+// The scaler's picture at width x height: 0, or -1 without memory (or for a size whose rows
+// do not fit an int).
+int EnsureScaledPicture(FFSource *s, int32_t width, int32_t height) {
+  if (s->scaled && s->scaledWidth == width && s->scaledHeight == height) return 0;
+  std::free(s->scaled);
+  s->scaled = nullptr;
+  s->scaledWidth = s->scaledHeight = s->scaledBytesPerRow = 0;
+  if (width < 1 || height < 1) return -1;
+  const int64_t row = (int64_t(width) * 4 + kScaledSlack - 1) / kScaledSlack * kScaledSlack;
+  if (row > INT32_MAX) return -1;
+  const int64_t bytes = row * height + kScaledSlack;
+  // Not FFmpeg's allocator: its bound on one allocation is for what files ask for, and the
+  // rectangle a script plays a video in may be larger.
+  s->scaled = static_cast<uint8_t *>(std::aligned_alloc(size_t(kScaledSlack), size_t(bytes)));
+  if (!s->scaled) return -1;
+  s->scaledWidth = width;
+  s->scaledHeight = height;
+  s->scaledBytesPerRow = int32_t(row);
+  return 0;
+}
+
 int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
   AVStream *st = s->format->streams[s->videoIndex];
@@ -175,13 +224,19 @@ int ReceivePicture(FFSource *s, qmDecodedFrame *f) {
   int flags = f->smooth ? SWS_BILINEAR : SWS_POINT;
   s->scaler = av.sws_getCachedContext(s->scaler, fr->width, fr->height, AVPixelFormat(fr->format), f->width, f->height,
                                    AV_PIX_FMT_ARGB, flags, nullptr, nullptr, nullptr);
-  if (!s->scaler) {
+  if (!s->scaler || EnsureScaledPicture(s, f->width, f->height)) {
     av.av_frame_unref(fr);
     return -1;
   }
-  uint8_t *dst[4] = {f->pixels, nullptr, nullptr, nullptr};
-  int dstStride[4] = {f->bytesPerRow, 0, 0, 0};
-  av.sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride);
+  uint8_t *dst[4] = {s->scaled, nullptr, nullptr, nullptr};
+  int dstStride[4] = {s->scaledBytesPerRow, 0, 0, 0};
+  if (av.sws_scale(s->scaler, fr->data, fr->linesize, 0, fr->height, dst, dstStride) <= 0) {
+    av.av_frame_unref(fr);  // nothing converted: the scaler's picture holds no picture of this file
+    return -1;
+  }
+  for (int32_t y = 0; y < f->height; y++)
+    std::memcpy(f->pixels + int64_t(y) * f->bytesPerRow, s->scaled + int64_t(y) * s->scaledBytesPerRow,
+                size_t(f->width) * 4);
   f->repeat = uint32_t(fr->repeat_pict > 0 ? fr->repeat_pict : 0);
   f->pts = Seconds(fr->pts, st->time_base);
   f->dts = Seconds(fr->pkt_dts, st->time_base);
@@ -225,6 +280,13 @@ int32_t DecodeAudio(void *h, const qmVideoPacket *p, uint8_t *out, uint32_t capa
     if (av.avcodec_send_packet(s->audio, pkt) < 0) return 0;
   }
   if (av.avcodec_receive_frame(s->audio, s->soundFrame) < 0) return 0;
+  AVFrame *fr = s->soundFrame;
+  if ((fr->format != s->inFormat || fr->sample_rate != s->inRate || fr->ch_layout.nb_channels != s->inChannels) &&
+      SetUpResampler(s, &fr->ch_layout, fr->format, fr->sample_rate)) {
+    av.av_frame_unref(fr);  // sound the resampler cannot take is not heard
+    *usedUp = 0;
+    return 0;
+  }
   uint32_t frameBytes = 2 * s->outChannels;
   int room = int(capacity / frameBytes);
   uint8_t *dst[1] = {out};

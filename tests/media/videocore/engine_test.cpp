@@ -11,11 +11,14 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "display/display.h"
 #include "display/displayops.h"
 #include "graphics/bitmap.h"
 #include "media/videocore/engine.h"
+#include "media/videocore/videosource.h"
+#include "platform/avlibrary.h"
 #include "platform/mutex.h"
 #include "runtime/errcodes.h"
 #include "tests/platform/tempdir.h"
@@ -524,6 +527,130 @@ TEST(VideoEngine, SeekBeforeStartBeginsThere) {
   int32_t w, h;
   ASSERT_EQ(GrabVideoEngineFrame(g.e, VIDGRAB_FRAME, 0, 15, &pixels, &w, &h), 0u);
   EXPECT_EQ(pixels[0], ColourOf(0));  // a grab after playing starts from the file's beginning
+}
+
+// The FFmpeg source writes each picture within the rectangle it is handed, whatever the file's
+// pixel layout and whether it scales: the bytes after the picture stay as they were (the
+// engine's pictures are exactly their size, so a byte more lands in the next heap block). At
+// the file's own size the pixels are the clip's colours, first and last alike.
+TEST(VideoEngine, SourcePicturesStayWithinTheRectangleGiven) {
+  TempDir dir;
+  const struct {
+    const char *name, *codec;
+    int tolerance;  // of the colours at the file's size
+  } clips[] = {
+      {"rgb24.mkv", "-c:v png -pix_fmt rgb24", 0},
+      {"bgr24.avi", "-c:v rawvideo -pix_fmt bgr24", 0},
+      {"rgba.mkv", "-c:v png -pix_fmt rgba", 0},
+      {"gbrp.mkv", "-c:v ffv1 -pix_fmt gbrp", 0},
+      {"yuv420.mp4", "-c:v mpeg4 -q:v 2", 12},
+  };
+  const struct {
+    int32_t width, height;
+  } sizes[] = {{32, 24}, {13, 7}, {45, 31}, {1, 1}};
+  constexpr size_t kGuard = 256;
+  for (const auto &c : clips) {
+    const std::string file = MakeClip(dir, c.name, 0.5, c.codec);
+    for (const auto &z : sizes) {
+      for (uint32_t smooth = 0; smooth < 2; smooth++) {
+        SCOPED_TRACE(std::string(c.name) + " at " + std::to_string(z.width) + " x " + std::to_string(z.height) +
+                     (smooth ? " smooth" : ""));
+        qmVideoInfo info{};
+        void *h = kFFmpegVideoSource.open(file.c_str(), &info);
+        ASSERT_NE(h, nullptr);
+        const size_t bytes = size_t(z.width) * size_t(z.height) * 4;
+        std::vector<uint8_t> picture(bytes + kGuard, 0x5A);
+        int pictures = 0;
+        qmVideoPacket p{};
+        while (pictures < 3 && kFFmpegVideoSource.nextPacket(h, &p) == 0) {
+          qmDecodedFrame f{picture.data(), z.width, z.height, z.width * 4, smooth, 0, -1, -1.0, -1.0};
+          const int got = p.stream == 0 ? kFFmpegVideoSource.decodeVideo(h, &p, &f) : -1;
+          kFFmpegVideoSource.freePacket(h, &p);
+          if (got != 0) continue;
+          pictures++;
+          size_t touched = 0;
+          for (size_t i = bytes; i < picture.size(); i++) touched += picture[i] != 0x5A;
+          EXPECT_EQ(touched, 0u) << "picture " << f.position;
+          if (z.width == 32 && z.height == 24 && f.position >= 0) {
+            const auto *px = reinterpret_cast<const uint32_t *>(picture.data());
+            EXPECT_TRUE(Near(ArgbOfPixel(px), ColourOf(f.position), c.tolerance)) << std::hex << ArgbOfPixel(px);
+            EXPECT_TRUE(Near(ArgbOfPixel(px + 32 * 24 - 1), ColourOf(f.position), c.tolerance))
+                << std::hex << ArgbOfPixel(px + 32 * 24 - 1);
+          }
+        }
+        EXPECT_EQ(pictures, 3);
+        kFFmpegVideoSource.close(h);
+      }
+    }
+  }
+}
+
+// FFmpeg refuses any one allocation above the bound set when it is loaded (a file's header may
+// name any size), and a picture of 8K at 4 bytes a pixel still fits under it.
+TEST(VideoEngine, FFmpegAllocationsAreBoundedAboveAn8kPicture) {
+  const qmAvFunctions *av = AvLibrary();
+  ASSERT_NE(av, nullptr);
+  const struct {
+    size_t bytes;
+    bool fits;
+  } cases[] = {
+      {size_t(7680) * 4320 * 4, true},
+      {kAvMaxAllocation - 64, true},
+      {kAvMaxAllocation + 1, false},
+      {size_t(1600000000), false},
+  };
+  for (const auto &c : cases) {
+    void *block = av->av_malloc(c.bytes);
+    EXPECT_EQ(block != nullptr, c.fits) << c.bytes;
+    av->av_free(block);
+  }
+}
+
+// A sound track whose layout changes on the way (stereo, then mono: two transport streams one
+// after the other) decodes on, every block within the room given and as 16-bit stereo still.
+TEST(VideoEngine, SourceSoundFollowsAChangeOfChannelsOnTheWay) {
+  TempDir dir;
+  const std::string file = dir / "changing.ts";
+  std::string parts;
+  for (int channels : {2, 1}) {
+    const std::string part = dir / ("part" + std::to_string(channels) + ".ts");
+    const std::string cmd = "ffmpeg -loglevel error -y -f lavfi -i color=c=red:s=16x8:r=10:d=0.5 -f lavfi -i "
+                            "sine=sample_rate=32000:duration=0.5 -ac " + std::to_string(channels) +
+                            " -c:v mpeg2video -c:a mp2 -shortest " + part + " 2>&1";
+    ASSERT_EQ(RunCommand(cmd), "") << cmd;
+    parts += " " + part;
+  }
+  ASSERT_EQ(std::system(("cat" + parts + " > " + file).c_str()), 0);
+  qmVideoInfo info{};
+  void *h = kFFmpegVideoSource.open(file.c_str(), &info);
+  ASSERT_NE(h, nullptr);
+  ASSERT_EQ(info.channels, 2u);
+  constexpr uint32_t kRoom = 4096, kGuard = 256;
+  std::vector<uint8_t> out(kRoom + kGuard, 0x5A);
+  uint64_t bytes = 0;
+  qmVideoPacket p{};
+  while (kFFmpegVideoSource.nextPacket(h, &p) == 0) {
+    if (p.stream == 0 && p.size == 0) {  // the end: what follows asks the picture decoder to drain
+      kFFmpegVideoSource.freePacket(h, &p);
+      break;
+    }
+    if (p.stream == 1) {
+      for (int32_t usedUp = 0; !usedUp;) {
+        const int32_t n = kFFmpegVideoSource.decodeAudio(h, &p, out.data(), kRoom, &usedUp);
+        ASSERT_GE(n, 0);
+        ASSERT_LE(uint32_t(n), kRoom);
+        EXPECT_EQ(n % 4, 0);  // whole stereo frames
+        bytes += uint32_t(n);
+      }
+    }
+    kFFmpegVideoSource.freePacket(h, &p);
+  }
+  kFFmpegVideoSource.close(h);
+  size_t touched = 0;
+  for (size_t i = kRoom; i < out.size(); i++) touched += out[i] != 0x5A;
+  EXPECT_EQ(touched, 0u);
+  // Both halves were heard: about a second of 32 kHz stereo.
+  EXPECT_GT(bytes, uint64_t(32000) * 4 * 8 / 10);
 }
 
 }  // namespace
