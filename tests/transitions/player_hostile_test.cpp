@@ -248,14 +248,11 @@ std::vector<Outcome> RunAll(const std::vector<Step> &opening, const std::vector<
     if (next >= calls.size()) break;
     outcomes[next].ended = fault ? "(fault)" : err;
     if (!fault) {
-      // A command's own failure reads "h.qms:N: ..."; an argument the reader refused reads
-      // "... (current line: N - In function: ...)". A refused option-table field is reported
-      // without its line for now: its command is named.
+      // A command's own failure reads "h.qms:N: ..."; an argument or option field the reader
+      // refused reads "... (current line: N - In function: ...)".
       const std::string line = std::to_string(next + 1);
-      const bool field = err.find("in table argument") != std::string::npos;
       EXPECT_TRUE(err.find(":" + line + ":") != std::string::npos ||
-                  err.find("(current line: " + line + " ") != std::string::npos ||
-                  (field && err.find("In function: ") != std::string::npos))
+                  err.find("(current line: " + line + " ") != std::string::npos)
           << label << " ended the script without naming its line: " << err;
     }
     from = next + 1;
