@@ -339,10 +339,14 @@ std::vector<int32_t> Effects() {
 // Every effect with a hostile speed or parameter, through DisplayBrushFX on a display without
 // layers (which must show the brush at the end), or as a layer shown and driven frame by frame,
 // or as one standing in for a picture (ReadPixel reads the picture under the layers there).
+// A value the argument reader refuses (NaN, the infinities) ends the script before any effect
+// is looked at, and each such end costs a player of its own: it is tried on the first effect.
 void EffectSweep(std::vector<Hostile> *out, const std::string &mode) {
-  for (int32_t id : Effects())
+  const std::vector<int32_t> effects = Effects();
+  for (int32_t id : effects)
     for (const char *key : {"speed", "parameter"})
       for (double v : kHostile) {
+        if (!InRange(v) && id != effects.front()) continue;
         Hostile h;
         h.label = mode + " effect " + std::to_string(id) + " " + key + " = " + Show(v);
         // A scroll hands its speed to the move engine, which refuses a negative one it has no
