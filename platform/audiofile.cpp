@@ -17,6 +17,7 @@ struct qmSoundFile {
   AVFormatContext *format;
   AVCodecContext *codec;
   SwrContext *swr;
+  int inFormat, inRate, inChannels;  // the sound the converter is set up for
   AVPacket *packet;
   AVFrame *frame;
   int stream;
@@ -58,12 +59,38 @@ const char *ContainerName(const char *fmt) {
   return "Mac Audio File";
 }
 
+// Sets the converter up for sound of this layout, format and rate, into the file's own output
+// (signed 16-bit, its channels and rate): 0, or -1 when it cannot take that sound.
+int SetUpConverter(qmSoundFile *f, AVChannelLayout *layout, int format, int rate) {
+  const qmAvFunctions &av = *f->av;
+  f->inFormat = f->inRate = f->inChannels = -1;
+  if (layout->nb_channels < 1 || rate < 1 || format < 0) return -1;
+  AVChannelLayout outLayout;
+  av.av_channel_layout_default(&outLayout, int(f->channels));
+  const int r = av.swr_alloc_set_opts2(&f->swr, &outLayout, AV_SAMPLE_FMT_S16, int(f->rate), layout,
+                                       AVSampleFormat(format), rate, 0, nullptr);
+  av.av_channel_layout_uninit(&outLayout);
+  if (r < 0 || av.swr_init(f->swr) < 0) return -1;
+  f->inFormat = format;
+  f->inRate = rate;
+  f->inChannels = layout->nb_channels;
+  return 0;
+}
+
 // Decodes the next frame into pending: false at the end of the stream.
 bool DecodeMore(qmSoundFile *f) {
   const qmAvFunctions &av = *f->av;
   for (;;) {
     int r = av.avcodec_receive_frame(f->codec, f->frame);
     if (r == 0) {
+      // A stream may change its layout on the way (stereo turning mono): the converter would
+      // read planes the frame does not have. It is set up anew; a frame it cannot take is dropped.
+      AVFrame *fr = f->frame;
+      if ((fr->format != f->inFormat || fr->sample_rate != f->inRate || fr->ch_layout.nb_channels != f->inChannels) &&
+          SetUpConverter(f, &fr->ch_layout, fr->format, fr->sample_rate)) {
+        av.av_frame_unref(f->frame);
+        continue;
+      }
       int count = f->frame->nb_samples;
       int outMax = av.swr_get_out_samples(f->swr, count);
       size_t base = f->pending.size();
@@ -151,11 +178,8 @@ uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **ou
           av.avcodec_open2(f->codec, dec, nullptr) >= 0 && f->codec->sample_rate > 0) {
         f->rate = uint32_t(f->codec->sample_rate);
         f->channels = f->codec->ch_layout.nb_channels == 1 ? 1 : 2;
-        AVChannelLayout outLayout;
-        av.av_channel_layout_default(&outLayout, int(f->channels));
-        if (av.swr_alloc_set_opts2(&f->swr, &outLayout, AV_SAMPLE_FMT_S16, int(f->rate), &f->codec->ch_layout,
-                                f->codec->sample_fmt, f->codec->sample_rate, 0, nullptr) >= 0 &&
-            av.swr_init(f->swr) >= 0 && (f->packet = av.av_packet_alloc()) && (f->frame = av.av_frame_alloc())) {
+        if (SetUpConverter(f, &f->codec->ch_layout, f->codec->sample_fmt, f->codec->sample_rate) == 0 &&
+            (f->packet = av.av_packet_alloc()) && (f->frame = av.av_frame_alloc())) {
           int64_t duration = st->duration != AV_NOPTS_VALUE
                                  ? av.av_rescale_q(st->duration, st->time_base, AVRational{1, int(f->rate)})
                                  : f->format->duration != AV_NOPTS_VALUE
