@@ -423,12 +423,7 @@ void StopAllVideos(VmState *L) {
 void VideoFree(VmState *L) {
   qmPlayerContext *ctx = GetPlayerContext(L);
   if (!ctx || !ctx->video) return;
-  for (auto *h = FirstObject(L, QMTYPE_VIDEO); h; h = h->next) {
-    auto *v = reinterpret_cast<qmVideo *>(h);
-    StopVideoEngine(v->engine);
-    v->state = VIDSTATE_STOPPED;
-    v->display = nullptr;
-  }
+  StopAllVideos(L);
   while (auto *h = FirstObject(L, QMTYPE_VIDEO)) FreeVideoRecord(L, reinterpret_cast<qmVideo *>(h));
   MutexFree(ctx->video->listLock);
   MemFree(ctx->video);

@@ -83,19 +83,21 @@ uint32_t CheckTypeKeys(VmState *L, int32_t t, int32_t type) {
   return 0;
 }
 
+// Pushes the list under key: 1 (the table is on the stack), 0 when the key is absent (nothing
+// pushed), or -1 when it is no table (nothing pushed: the caller reports ERR_TABEXPECTED).
+int PushListField(VmState *L, int32_t t, const char *key) {
+  vm_pushstring(L, key);
+  vm_gettable(L, t);
+  const int type = vm_type(L, -1);
+  if (type == VM_TTABLE) return 1;
+  vm_pop(L, 1);
+  return type == VM_TNIL ? 0 : -1;
+}
+
 // "vertices": 2n numbers from index 0 ("numvertices" pairs when given, missing words 0; else up
 // to the first missing pair), moved to start at (0, 0); the move is kept as the position's offset.
 uint32_t ReadVertices(VmState *L, int32_t t, qmStyleChange *c) {
-  vm_pushstring(L, "vertices");
-  vm_gettable(L, t);
-  if (vm_type(L, -1) == VM_TNIL) {
-    vm_pop(L, 1);
-    return 0;
-  }
-  if (vm_type(L, -1) != VM_TTABLE) {
-    vm_pop(L, 1);
-    return ERR_TABEXPECTED;
-  }
+  if (const int list = PushListField(L, t, "vertices"); list <= 0) return list ? uint32_t(ERR_TABEXPECTED) : 0;
   const int32_t v = vm_gettop(L);
   int32_t count = -1;
   GetFieldInt(L, t, "numvertices", &count, nullptr);
@@ -206,17 +208,7 @@ uint32_t ReadShapeKeys(VmState *L, int32_t t, qmStyleChange *c) {
 // "dashes": lengths from index 0 up to the first missing one. 0 or ERR_TABEXPECTED,
 // ERR_NUMTABLEARG, ERR_WRONGUSAGE (a list that cannot dash a line).
 uint32_t ReadDashes(VmState *L, int32_t t, std::vector<double> *out, int *given) {
-  vm_pushstring(L, "dashes");
-  vm_gettable(L, t);
-  const int type = vm_type(L, -1);
-  if (type == VM_TNIL) {
-    vm_pop(L, 1);
-    return 0;
-  }
-  if (type != VM_TTABLE) {
-    vm_pop(L, 1);
-    return ERR_TABEXPECTED;
-  }
+  if (const int list = PushListField(L, t, "dashes"); list <= 0) return list ? uint32_t(ERR_TABEXPECTED) : 0;
   *given = 1;
   uint32_t code = 0;
   for (int32_t k = 0; !code; k++) {
@@ -308,17 +300,7 @@ uint32_t ReadFontKeys(VmState *L, int32_t t, qmTextStyle *style, int *given) {
 
 // "tabs": tab stops from index 0 up to the first missing one, at most 31, put in order.
 uint32_t ReadTabStops(VmState *L, int32_t t, qmTextRequest *r, int *given) {
-  vm_pushstring(L, "tabs");
-  vm_gettable(L, t);
-  const int type = vm_type(L, -1);
-  if (type == VM_TNIL) {
-    vm_pop(L, 1);
-    return 0;
-  }
-  if (type != VM_TTABLE) {
-    vm_pop(L, 1);
-    return ERR_TABEXPECTED;
-  }
+  if (const int list = PushListField(L, t, "tabs"); list <= 0) return list ? uint32_t(ERR_TABEXPECTED) : 0;
   *given = 1;
   constexpr int32_t kMost = kMaxTabStops - 1;
   int32_t stops[kMost];
