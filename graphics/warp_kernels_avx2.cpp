@@ -54,7 +54,11 @@ __attribute__((target("avx2"))) void SwirlSourceRowAvx2(const qmSwirlGeometry *g
           cs = _mm256_setr_pd(g->rootCosine[r[0]], g->rootCosine[r[1]], g->rootCosine[r[2]], g->rootCosine[r[3]]);
         } else {
           const __m128i idx = _mm_i32gather_epi32(g->rootIndex, at, 4);
-          sn = _mm256_i32gather_pd(g->sine, idx, 8), cs = _mm256_i32gather_pd(g->cosine, idx, 8);
+          // The masked form, every lane on: its first operand is defined, where the plain gather
+          // starts from an undefined vector the compiler warns about.
+          const __m256d none = _mm256_setzero_pd(), all = _mm256_castsi256_pd(_mm256_set1_epi64x(-1));
+          sn = _mm256_mask_i32gather_pd(none, g->sine, idx, all, 8);
+          cs = _mm256_mask_i32gather_pd(none, g->cosine, idx, all, 8);
         }
       }
       __m256d ru = _mm256_sub_pd(_mm256_mul_pd(dx, cs), _mm256_mul_pd(dy, sn));

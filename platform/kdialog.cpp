@@ -111,7 +111,7 @@ std::vector<std::string> KdialogFileArgs(const qmFilePanelRequest &request) {
   std::string start = request.folder;
   if (!start.empty() && start.back() != '/') start += '/';
   start += request.file;
-  if (start.empty()) start = ".";
+  if (start.empty()) start += '.';
   std::vector<std::string> args = {"kdialog", "--title", request.title};
   if (request.save) {
     args.insert(args.end(), {"--getsavefilename", start});

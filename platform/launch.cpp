@@ -170,7 +170,10 @@ uint32_t LaunchProgram(const char *path, const char *arguments, int async) {
         return ERR_READFILE;
       }
       std::string command = ShellQuote(program);
-      if (arguments && *arguments) command += " " + SystemText(arguments);
+      if (arguments && *arguments) {
+        command += ' ';
+        command += SystemText(arguments);
+      }
       if (std::system(command.c_str()) == -1) {
         SetPlatformErrorArgument(path);
         return ERR_READFILE;

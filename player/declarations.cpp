@@ -84,8 +84,7 @@ void ResolveFileName(const qmDeclaration *d, const char *programPath, uint64_t a
   }
   out[0] = 0;
   if (d->baseDir[0] && name[0] != '/' && std::strchr(name, ':') == nullptr) {
-    std::strncpy(out, d->baseDir, size - 1);
-    out[size - 1] = 0;
+    CopyString(out, d->baseDir, size);
     if (AddPart(out, size, name)) return;
   }
   std::strncpy(out, name, size - 1);

@@ -163,10 +163,7 @@ char *MakeSkipList(const char *text) {
   return list;
 }
 
-void CopyField(char *out, size_t size, const char *text) {
-  std::strncpy(out, text, size - 1);
-  out[size - 1] = 0;
-}
+void CopyField(char *out, size_t size, const char *text) { CopyString(out, text, size); }
 
 }  // namespace
 

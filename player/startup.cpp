@@ -28,6 +28,7 @@
 #include "runtime/rtsupport.h"
 #include "runtime/rttags.h"
 #include "runtime/strutil.h"
+#include "runtime/vnames.h"
 #include "runtime/vm/vm_api.h"
 
 namespace {
@@ -83,7 +84,9 @@ void IniPath(const qmPlayerRun *run, char *out, size_t size) {
   char folder[kMaxPathLength + 1];
   GetBundlePath(folder);
   const char *file = std::strrchr(run->args->programPath, '/');
-  std::snprintf(out, size, "%s/%s", folder, file ? file + 1 : run->args->programPath);
+  // A path too long for the buffer names no file, rather than a cut one.
+  CopyString(out, folder, size);
+  if (!AddPart(out, size, file ? file + 1 : run->args->programPath)) out[0] = 0;
 }
 
 }  // namespace

@@ -39,7 +39,11 @@ uint32_t Record(VmState *L) {
         vm_number2str(vm_tonumber(L, i), num, sizeof num);
         line += num;
         break;
-      case VM_TSTRING: line += "'" + std::string(vm_tostring(L, i), vm_strlen(L, i)) + "'"; break;
+      case VM_TSTRING:
+        line += '\'';
+        line.append(vm_tostring(L, i), vm_strlen(L, i));
+        line += '\'';
+        break;
       case VM_TBOOLEAN: line += vm_toboolean(L, i) ? "true" : "false"; break;
       default: line += vm_typename(vm_type(L, i)); break;
     }

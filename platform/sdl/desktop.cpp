@@ -31,7 +31,8 @@ void SkipUnreachableWayland() {
   for (int i = 0; i < SDL_GetNumVideoDrivers(); i++) {
     const char *name = SDL_GetVideoDriver(i);
     if (!name || SDL_strcasecmp(name, "wayland") == 0) continue;
-    drivers += (drivers.empty() ? "" : ",") + std::string(name);
+    if (!drivers.empty()) drivers += ',';
+    drivers += name;
   }
   // Over an empty SDL_VIDEODRIVER, which would otherwise win and mean "probe them all".
   if (!drivers.empty()) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers.c_str(), SDL_HINT_OVERRIDE);

@@ -80,7 +80,11 @@ void tracecall(VmState *L, VmValue *func, VmValue *argend) {
       case VM_TNIL: std::snprintf(buf, sizeof buf, "#%d=(NIL) ", i); break;
       case VM_TNUMBER: std::snprintf(buf, sizeof buf, "#%d=(NUMBER)%g ", i, a->v.n); break;
       case VM_TSTRING:
-        line += "#" + std::to_string(i) + "=(STRING)\"" + std::string(vm_svalue(a)->data(), vm_svalue(a)->len) + "\" ";
+        line += '#';
+        line += std::to_string(i);
+        line += "=(STRING)\"";
+        line.append(vm_svalue(a)->data(), vm_svalue(a)->len);
+        line += "\" ";
         continue;
       case VM_TTABLE: std::snprintf(buf, sizeof buf, "#%d=(TABLE)%p ", i, a->v.p); break;
       case VM_TFUNCTION: std::snprintf(buf, sizeof buf, "#%d=(FUNCPTR)%p ", i, a->v.p); break;

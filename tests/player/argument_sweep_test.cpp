@@ -138,7 +138,8 @@ void PushWrongEverywhere(VmState *L) {
   vm_setmetatable(L, -2);
 }
 
-bool ArgumentError(uint32_t code) {
+// The sweep runs in the sanitized build alone: elsewhere its helpers stand unused.
+[[maybe_unused]] bool ArgumentError(uint32_t code) {
   switch (code) {
     case ERR_NUMEXPECTED: case ERR_STREXPECTED: case ERR_TABEXPECTED: case ERR_STRORNUM:
     case ERR_FUNCEXPECTED: case ERR_UDEXPECTED: case ERR_NUMTABLEARG: case ERR_STRTABLEARG:
@@ -243,7 +244,7 @@ const std::vector<SetupCall> &LayersOfIdOne() {
   return calls;
 }
 
-void MakeObjects(PlayerVm &vm, bool layers, std::set<std::string> *refused) {
+[[maybe_unused]] void MakeObjects(PlayerVm &vm, bool layers, std::set<std::string> *refused) {
   for (int part = 0; part < (layers ? 2 : 1); part++)
     for (const SetupCall &c : part ? LayersOfIdOne() : ObjectsOfIdOne()) {
       const uint32_t code = CallCommand(vm, c.name, c.args);
@@ -256,7 +257,7 @@ void MakeObjects(PlayerVm &vm, bool layers, std::set<std::string> *refused) {
 
 // Calls the handler with `count` arguments, plain numbers but for the one at `wrong`: a boolean
 // (no reader takes it), or a table wrong in every field.
-uint32_t CallWith(PlayerVm &vm, VmCFunction handler, int wrong, int count, bool table) {
+[[maybe_unused]] uint32_t CallWith(PlayerVm &vm, VmCFunction handler, int wrong, int count, bool table) {
   vm_settop(vm.L, 0);
   vm_pushcfunction(vm.L, handler);
   for (int i = 1; i <= count; i++) {

@@ -316,7 +316,7 @@ void FreeTextObjectRecord(VmState *L, qmTextObject *o) {
 
 // report off: a missing object is no error.
 uint32_t FreeTextObjectCore(VmState *L, const qmObjectId &id, bool report) {
-  qmTextObject *o;
+  qmTextObject *o = nullptr;
   if (uint32_t err = FindTextObject(L, id, &o)) return report ? err : 0;
   if (o->locked) return ERR_LOCKEDOBJ;
   FreeTextObjectRecord(L, o);
@@ -393,7 +393,7 @@ uint32_t ShowTextObjectLayer(VmState *L, const qmTextObject *o, int32_t x, int32
 // layers); the tags place it by their anchor, and filters and transparency go to a copy.
 uint32_t TxtDisplayTextObject(VmState *L) {
   CheckArgCount(L, 3, 4);
-  qmTextObject *o;
+  qmTextObject *o = nullptr;
   if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &o)) return err;
   const int32_t argX = vm_checkint32(L, 2), argY = vm_checkint32(L, 3);
   qmTransform t;
@@ -432,7 +432,7 @@ uint32_t TxtFreeTextObject(VmState *L) {
 
 uint32_t TxtCopyTextObject(VmState *L) {
   CheckArgCount(L, 2, 2);
-  qmTextObject *src;
+  qmTextObject *src = nullptr;
   if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &src)) return err;
   qmObjectId id = GetNewObjectIdArg(L, 2);
   if (!id.handle && !src->header.handle && id.id == src->header.id) return ERR_WRONGUSAGE;
@@ -461,7 +461,7 @@ uint32_t TxtCopyTextObject(VmState *L) {
 
 uint32_t TransformTextObject(VmState *L, bool rotate) {
   CheckArgCount(L, rotate ? 2 : 3, rotate ? 2 : 3);
-  qmTextObject *o;
+  qmTextObject *o = nullptr;
   if (uint32_t err = FindTextObject(L, GetObjectIdArg(L, 1), &o)) return err;
   if (o->locked) return ERR_LOCKEDOBJ;
   if (rotate) {
@@ -526,7 +526,7 @@ uint32_t TxtOpenFont(VmState *L) {
 
 uint32_t TxtCloseFont(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFontNode *node;
+  qmFontNode *node = nullptr;
   if (uint32_t err = FindFontNode(L, GetObjectIdArg(L, 1), &node)) return err;
   FreeFontNode(L, node);
   return 0;
@@ -534,7 +534,7 @@ uint32_t TxtCloseFont(VmState *L) {
 
 uint32_t TxtUseFont(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFontNode *node;
+  qmFontNode *node = nullptr;
   if (uint32_t err = FindFontNode(L, GetObjectIdArg(L, 1), &node)) return err;
   GetTextState()->font = node->font;
   GetTextState()->style = QM_STYLE_NORMAL;
@@ -574,7 +574,7 @@ uint32_t TxtFreeGlyphCache(VmState *L) {
     FlushAllFontGlyphCaches(nullptr);
     return 0;
   }
-  qmFontNode *node;
+  qmFontNode *node = nullptr;
   if (uint32_t err = FindFontNode(L, GetObjectIdArg(L, 2), &node)) return err;
   FlushAllFontGlyphCaches(node->font);
   return 0;
@@ -910,7 +910,7 @@ uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
 uint32_t TextInsertObjectLayer(qmScene *scene, const qmObjectId *id, int32_t x, int32_t y, int32_t position,
                                int32_t hidden) {
   VmState *L = ObjectRegistryOwner(scene->objects);
-  qmTextObject *o;
+  qmTextObject *o = nullptr;
   if (uint32_t err = FindTextObject(L, *id, &o)) return err;
   x = ResolvePositionX(scene, x, o->width, 0, 0);
   y = ResolvePositionY(scene, y, o->height, 0, 0);
