@@ -16,11 +16,6 @@ void InitCRC32Table() {
   crc_ready = true;
 }
 
-const uint32_t *GetCRC32Table() {
-  if (!crc_ready) InitCRC32Table();
-  return crc_table;
-}
-
 uint32_t UpdateCRC32(uint32_t crc, const void *data, size_t length) {
   // zlib computes the same checksum several bytes at a time; it keeps the value complemented
   // between calls, where this interface hands the raw register back and forth.

@@ -5,7 +5,6 @@
 
 // Builds the 256-entry table; the player does it once at start-up (repeating is harmless).
 void InitCRC32Table();
-const uint32_t *GetCRC32Table();
 // One step over a block: pass 0xFFFFFFFF first and complement the final value.
 uint32_t UpdateCRC32(uint32_t crc, const void *data, size_t length);
 // The whole checksum of one block.

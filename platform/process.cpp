@@ -53,8 +53,6 @@ int ShutdownPlatform() {
   return 0;
 }
 
-int IsPlatformInitialised() { return gPlatform.initialised; }
-
 void GetBundlePath(char *out) {
   GetExecutablePath(out);
   char *slash = std::strrchr(out, '/');

@@ -10,7 +10,6 @@
 uint32_t InitPlatform();
 // Undoes InitPlatform; 0.
 int ShutdownPlatform();
-int IsPlatformInitialised();
 
 // A quit request from outside (SIGINT or SIGTERM, the desktop's quit): the event check ends the
 // script with a user abort when it sees it. Async-signal-safe to set.

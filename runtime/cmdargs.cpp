@@ -450,12 +450,6 @@ void SetFieldObjectId(VmState *L, const char *key, const qmObjectId *id) {
   vm_settable(L, -3);
 }
 
-void SetFieldPointer(VmState *L, const char *key, void *value) {
-  vm_pushstring(L, key);
-  vm_pushlightuserdata(L, value);
-  vm_settable(L, -3);
-}
-
 uint32_t ParseConstantRef(VmState *L, const char *text, size_t *consumed, const char **string, double *number) {
   if (text[0] != '#') return ERR_WRONGUSAGE;
   auto ascii = [](char c) { return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z'); };

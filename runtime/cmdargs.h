@@ -150,8 +150,6 @@ void SetFieldInt(VmState *L, const char *key, int32_t value);
 void SetFieldNumber(VmState *L, const char *key, double value);
 void SetFieldString(VmState *L, const char *key, const char *value);
 void SetFieldObjectId(VmState *L, const char *key, const qmObjectId *id);
-// The address as light user data: memory the script hands back to a command, never reads.
-void SetFieldPointer(VmState *L, const char *key, void *value);
 
 // "#NAME": 0 with the constant's text (*string) or number, or ERR_WRONGUSAGE (no "#"),
 // ERR_SYNTAXERROR (bad first character) or ERR_FINDCST.

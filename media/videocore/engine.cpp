@@ -216,7 +216,6 @@ void FreeVideoEngine(qmVideoEngine *e) {
 }
 
 const qmVideoInfo *VideoEngineInfo(const qmVideoEngine *e) { return &e->info; }
-bool VideoEngineStarted(const qmVideoEngine *e) { return e->started; }
 int32_t VideoEngineFrameCount(const qmVideoEngine *e) { return e->ops->frameCount(e->source); }
 // Scripts see the system's movie playback under one name, whatever the decoder found in the file.
 const char *VideoEngineFormatName(const qmVideoEngine *e) {

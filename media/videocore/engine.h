@@ -59,7 +59,6 @@ const qmVideoInfo *VideoEngineInfo(const qmVideoEngine *e);
 uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start);
 // Joins the threads, frees the channel and the queued pictures, rewinds the source.
 void StopVideoEngine(qmVideoEngine *e);
-bool VideoEngineStarted(const qmVideoEngine *e);
 // Returns once the picture in view stays: no later picture is shown until resumed.
 void PauseVideoEngine(qmVideoEngine *e);
 // Continues with the picture after the one in view.

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
 #include "graphics/bitmap.h"
-#include "graphics/hardware.h"
 
 TEST(Bitmap, RowSizes) {
   struct Case {
@@ -122,13 +121,3 @@ TEST(Bitmap, WrappedPlanesKeepTheirMemory) {
   EXPECT_EQ(MakeTempAlphaChannel(glyph, 4)->bytesPerRow, 4);
 }
 
-TEST(Bitmap, HardwareHooksAreInert) {
-  EXPECT_EQ(GetHardwareCaps(), 0u);
-  qmMask *mt = reinterpret_cast<qmMask *>(1);
-  qmAlphaChannel *at = reinterpret_cast<qmAlphaChannel *>(1);
-  AttachHardwarePlanes(nullptr, nullptr, nullptr, &mt, &at);
-  EXPECT_EQ(mt, nullptr);
-  EXPECT_EQ(at, nullptr);
-  EXPECT_EQ(CanHardwareScale(), 0);
-  EXPECT_EQ(HardwareTransformBitmap(), 0);
-}
