@@ -1,6 +1,7 @@
 // What a script sets of its run (the draw style, the output settings of a selected mask or alpha
-// channel, label registrations and their switches, plug-ins' user events) stays with that run:
-// a run made after it in the same process starts from nothing.
+// channel, label registrations and their switches, plug-ins' user events, the text style and
+// encoding, the fonts it opened and the folders it added to the font search) stays with that
+// run: a run made after it in the same process starts from nothing.
 #include <gtest/gtest.h>
 
 #include <functional>
@@ -14,6 +15,8 @@
 #include "player/event/event_user.h"
 #include "runtime/context.h"
 #include "runtime/eventdispatch.h"
+#include "text/bitmapfont.h"
+#include "text/text/textoutput.h"
 #include "tests/player/math/math_test_vm.h"
 
 namespace {
@@ -27,6 +30,10 @@ struct Setting {
 };
 
 const qmDrawStyle &StyleOf(VmState *L) { return GetScene(L)->drawStyle; }
+
+// The run's text state; the rows below only read it where it exists.
+const qmTextState *TextOf(VmState *L) { return GetTextState(L); }
+bool TextIs(VmState *L, bool (*check)(const qmTextState &)) { return TextOf(L) && check(*TextOf(L)); }
 
 const std::vector<Setting> &Settings() {
   static const std::vector<Setting> rows = {
@@ -52,6 +59,46 @@ const std::vector<Setting> &Settings() {
        [](VmState *L) { return LabelsOf(L)->keyDownAll == 0; }},
       {"label button", "CreateButton", {1, 0, 0, 9, 9}, [](VmState *L) { return LabelsOf(L)->list != nullptr; },
        [](VmState *L) { return LabelsOf(L)->list == nullptr; }},
+      {"bold text", "SetFontStyle", {int(QM_STYLE_BOLD)},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.style == QM_STYLE_BOLD; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.style == QM_STYLE_NORMAL; }); }},
+      {"text shadow", "SetFontStyle", {int(QM_STYLE_SHADOW), 0xFF0000, 9, 5},
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) {
+           return t.style.shadowColor == 0xFF0000 && t.style.shadowDistance == 9 && t.style.shadowDirection == 5;
+         });
+       },
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) {
+           return t.style.shadowColor == 0 && t.style.shadowDistance == 4 && t.style.shadowDirection == 3;
+         });
+       }},
+      {"text edge", "SetFontStyle", {int(QM_STYLE_EDGE), 0x00FF00, 6},
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.edgeColor == 0x00FF00 && t.style.edgeSize == 6; });
+       },
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.edgeColor == 0x0093DD && t.style.edgeSize == 2; });
+       }},
+      {"text colour", "SetFontColor", {0x123456},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.color == 0x123456; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.color == 0xFFFFFF; }); }},
+      {"default encoding", "SetDefaultEncoding", {1},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.encoding == 1; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.encoding == 0; }); }},
+      {"current font", "SetFont", {CmdArg::Str(":::default_serif"), 14},
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.font && t.style.font->size == 14; });
+       },
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.font == GetTopazFont(); });
+       }},
+      {"font object", "OpenFont", {1, CmdArg::Str(":::default_mono"), 11},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->cache != nullptr; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->cache == nullptr; }); }},
+      {"font path", "AddFontPath", {CmdArg::Str(QM_SOURCE_DIR "/tests/text")},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->paths.size() == 1; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->paths.empty(); }); }},
   };
   return rows;
 }
