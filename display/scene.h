@@ -20,6 +20,7 @@ struct qmPlayerContext;
 struct qmBitmap;
 struct qmVectorState;
 struct qmTextState;
+struct qmImageCache;
 struct qmLayer;
 
 // Shows one window update that another thread queued (display/displayops.h).
@@ -66,6 +67,9 @@ struct qmScene {
   // The vectorgraphics library's stroke settings and its switch for the draw library's shapes
   // (graphics/vectorpath.h); null while that library is closed.
   qmVectorState *vector;
+  // Pictures decoded while the applet's declarations run, kept for the declarations that name
+  // the same file again (graphics/imagecache.h).
+  qmImageCache *images;
   // The text library's style, default encoding and fonts (text/textstate.h); null while that
   // library is closed.
   qmTextState *text;

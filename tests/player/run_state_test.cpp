@@ -1,10 +1,15 @@
 // What a script sets of its run (the draw style, the output settings of a selected mask or alpha
 // channel, label registrations and their switches, plug-ins' user events, the text style and
-// encoding, the fonts it opened and the folders it added to the font search) stays with that
-// run: a run made after it in the same process starts from nothing.
+// encoding, the fonts it opened and the folders it added to the font search, the pictures its
+// declarations kept for each other) stays with that run: a run made after it in the same
+// process starts from nothing.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "display/output.h"
@@ -14,7 +19,9 @@
 #include "player/event/event_labels.h"
 #include "player/event/event_user.h"
 #include "runtime/context.h"
+#include "runtime/errcodes.h"
 #include "runtime/eventdispatch.h"
+#include "runtime/rttags.h"
 #include "text/bitmapfont.h"
 #include "text/text/textoutput.h"
 #include "tests/player/math/math_test_vm.h"
@@ -112,21 +119,61 @@ void SetEverything(MathVm &vm) {
   EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "runevent", nullptr), kFirstUserEvent);
 }
 
+// The runtime's declaration phase, as start-up switches it around the applet's declarations.
+void Declaring(uintptr_t on) {
+  qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+  SetRuntimeTags(nullptr, tags);
+}
+
+// LoadBrush(id, file, {key = name}): 0 or the code it ended with.
+uint32_t LoadBrushNamed(MathVm &vm, int id, const std::string &file, const char *key, const char *name) {
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "loadbrush");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, id);
+  vm_pushstring(vm.L, file.c_str());
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, key);
+  vm_pushstring(vm.L, name);
+  vm_settable(vm.L, -3);
+  const uint32_t code = vm_pcall(vm.L, 3, 0, 0);
+  vm_settop(vm.L, 0);
+  return code;
+}
+
+// A picture file of the run's own, removed with the test.
+struct SavedPicture {
+  std::string path = "/tmp/qm_run_state_" + std::to_string(getpid()) + ".bmp";
+  ~SavedPicture() { std::remove(path.c_str()); }
+};
+
 void ExpectFresh(MathVm &vm, const char *which) {
   for (const Setting &s : Settings()) EXPECT_TRUE(s.fresh(vm.L)) << which << " run sees " << s.name;
   EXPECT_EQ(FindUserEvent(GetEventState(vm.L), kFirstUserEvent), nullptr) << which << " run sees the user event";
 }
 
 TEST(RunState, ASecondRunSeesNothingOfTheFirst) {
+  SavedPicture picture;
   {
     MathVm first;
     ExpectFresh(first, "the first");
     SetEverything(first);
+    // A picture its declarations decoded once and kept for the later ones.
+    ASSERT_EQ(first.Call("CreateBrush", {9, 4, 3, 0x336699}).code, 0u);
+    ASSERT_EQ(first.Call("SaveBrush", {9, CmdArg::Str(picture.path.c_str())}).code, 0u);
+    Declaring(1);
+    EXPECT_EQ(LoadBrushNamed(first, 10, picture.path, "cache", "kept"), 0u);
+    EXPECT_EQ(LoadBrushNamed(first, 11, "/nonexistent.bmp", "cachedload", "kept"), 0u) << "taken from the cache";
+    Declaring(0);
   }
   MathVm second;
   ExpectFresh(second, "the second");
   // The same event name is free again, under the first number.
   EXPECT_EQ(RegisterUserEvent(GetEventState(second.L), "runevent", nullptr), kFirstUserEvent);
+  Declaring(1);
+  EXPECT_EQ(LoadBrushNamed(second, 11, "/nonexistent.bmp", "cachedload", "kept"), uint32_t(ERR_CACHEERROR))
+      << "the second run's declarations see no picture of the first";
+  Declaring(0);
 }
 
 }  // namespace
