@@ -102,7 +102,8 @@ uint32_t OpenAndCache(qmFontState *fonts, const char *name, int32_t size, int32_
   qmFont *font = nullptr;
   uint32_t err = OpenFontRecord(fonts, name, size, engine, cache, linked, &font);
   if (err) return err;
-  CopyString(font->openedName, name, sizeof font->openedName);
+  // The built-in record is shared by every run and keeps its own name.
+  if (font != GetTopazFont()) CopyString(font->openedName, name, sizeof font->openedName);
   auto *node = static_cast<qmFontCacheNode *>(MemAlloc(sizeof(qmFontCacheNode), 1));
   if (!node) {
     CloseFontRecord(font);
