@@ -47,9 +47,9 @@ std::vector<std::string> ShortStrings() {
 
 qmFont *OurFont() {
   static qmFont *font = [] {
-    qmFont *topaz, *f = nullptr;
-    InitFontEngines(&topaz);
-    GetCachedFont(":::default_sans", 24, FONTENGINE_INBUILT, 1, 0, &f);
+    qmFontState *fonts = nullptr;
+    qmFont *f = nullptr;
+    if (NewFontState(&fonts) == 0) GetCachedFont(fonts, ":::default_sans", 24, FONTENGINE_INBUILT, 1, 0, &f);
     return f;
   }();
   return font;

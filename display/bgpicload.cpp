@@ -79,7 +79,8 @@ uint32_t MakeLoadedPlanes(const uint32_t *pixels, int32_t w, int32_t h, uint32_t
 
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
                        uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fillIn, const char *cache,
-                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins) {
+                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins,
+                       qmImageCache *images) {
   if (loadAlpha && transparentColor != kNoTransparency) return ERR_MASKNALPHA;
   qmFillStyle fill{};
   if (fillIn) fill = *fillIn;
@@ -90,7 +91,7 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   const bool declaring = DeclarationsRunning();
   uint32_t alphaWord = 0, code = 0;
   if (declaring && !paletteIn && cachedLoad && *cachedLoad &&
-      FindCachedImage(CacheKey(cachedLoad).c_str(), &w, &h, &loaderKey, &alphaWord, &pixels) == 0) {
+      FindCachedImage(images, CacheKey(cachedLoad).c_str(), &w, &h, &loaderKey, &alphaWord, &pixels) == 0) {
     hasAlpha = int32_t(alphaWord);
   } else {
     code = LoadImageWithPlugins(plugins, file, paletteIn, -1, 0, &pixels, &palette, &loaderKey, &w, &h, &hasAlpha,
@@ -98,7 +99,7 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
     // A picture with a palette of its own (ILBM), or one a plug-in wants loaded with its alpha
     // channel, is decoded for each declaration.
     if (!code && declaring && !paletteIn && cache && *cache && !palette && !forcedAlpha)
-      code = AddCachedImage(CacheKey(cache).c_str(), w, h, loaderKey, uint32_t(hasAlpha), pixels);
+      code = AddCachedImage(images, CacheKey(cache).c_str(), w, h, loaderKey, uint32_t(hasAlpha), pixels);
   }
   // A plug-in may ask for its picture's alpha channel to be loaded always.
   if (forcedAlpha && transparentColor == kNoTransparency) loadAlpha = 1;

@@ -8,6 +8,7 @@
 struct qmBrush;
 struct qmObjectRegistry;
 struct qmFormatPlugins;
+struct qmImageCache;
 
 // A fill of style FILLTEXTURE gets a private copy of its texture brush's bitmap (an older copy
 // is freed); other styles are left alone. 0, ERR_MEM or the missing-brush error.
@@ -20,11 +21,12 @@ uint32_t AttachFillTexture(const qmObjectRegistry *objects, qmFillStyle *fill);
 // is left behind on failure. Image-loader plug-ins (may be null) are asked first.
 // While the applet's declarations run, a picture file declared more than once is decoded once:
 // the first declaration names it to cache (the decoded picture is kept under that name), the
-// later ones name it to cachedLoad (taken from there; decoded when it is not there). Null
-// names, or names given outside the declarations, change nothing.
+// later ones name it to cachedLoad (taken from there; decoded when it is not there), both in
+// the run's cache images. Null names, or names given outside the declarations, change nothing.
 uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *file, uint32_t *paletteIn,
                        uint32_t transparentColor, int32_t loadAlpha, const qmFillStyle *fill, const char *cache,
-                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins = nullptr);
+                       const char *cachedLoad, qmBGPic **out, const qmFormatPlugins *plugins = nullptr,
+                       qmImageCache *images = nullptr);
 
 // A picture loaded while the declarations ran keeps its decoded pixels: its planes are made
 // (RealizeBGPic: 0 or ERR_MEM, nothing changed on failure) when the first display opens

@@ -4,12 +4,17 @@
 
 #include "display/output.h"
 #include "graphics/bitmap.h"
+#include "graphics/imagecache.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 
 uint32_t NewScene(qmObjectRegistry *objects, qmScene **out) {
   auto *scene = new (std::nothrow) qmScene{};
   if (!scene) return ERR_MEM;
+  if (NewImageCache(&scene->images)) {
+    delete scene;
+    return ERR_MEM;
+  }
   scene->objects = objects;
   scene->backfill.startColor = scene->backfill.endColor = kNoBackfillColor;
   scene->backfill.transparentColor = kNoBackfillColor;
@@ -26,5 +31,6 @@ void FreeScene(qmScene *scene) {
   FreeBitmap(scene->backfillPicture);
   MemFree(scene->foundLayers);
   FreeScratchPlane(scene);
+  FreeImageCache(scene->images);
   delete scene;
 }

@@ -19,6 +19,8 @@ struct qmButtonHooks;
 struct qmPlayerContext;
 struct qmBitmap;
 struct qmVectorState;
+struct qmTextState;
+struct qmImageCache;
 struct qmLayer;
 
 // Shows one window update that another thread queued (display/displayops.h).
@@ -65,6 +67,12 @@ struct qmScene {
   // The vectorgraphics library's stroke settings and its switch for the draw library's shapes
   // (graphics/vectorpath.h); null while that library is closed.
   qmVectorState *vector;
+  // Pictures decoded while the applet's declarations run, kept for the declarations that name
+  // the same file again (graphics/imagecache.h).
+  qmImageCache *images;
+  // The text library's style, default encoding and fonts (text/textstate.h); null while that
+  // library is closed.
+  qmTextState *text;
   // The context of the run the scene belongs to, whose library entries taking the scene the
   // engines call (runtime/context.h); null for a scene made outside a run.
   const qmPlayerContext *context;

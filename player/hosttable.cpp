@@ -43,6 +43,7 @@
 #include "runtime/vnames.h"
 #include "text/builtin_faces.h"
 #include "text/fontscan.h"
+#include "text/textstate.h"
 
 namespace {
 
@@ -189,6 +190,16 @@ uint32_t HostRegisterUserEvent(const char *name) {
 }
 int HostPostUserEvent(uint32_t number, void *payload) {
   return gRun && gRun->postUserEvent ? gRun->postUserEvent(number, payload) : 0;
+}
+// The file of an installed font, from the bound run's font list; null outside a run.
+const char *HostMapFontNameToFile(const char *name, int32_t weight, int32_t slant, int32_t plainFiles,
+                                  uint64_t *resourcePosition, uint64_t *resourceLength, int32_t *temporary) {
+  *temporary = 0;
+  *resourcePosition = *resourceLength = 0;
+  const qmScene *scene = RunScene();
+  if (!scene || !scene->text) return nullptr;
+  return MapFontNameToFile(scene->text->fonts, name, weight, slant, plainFiles, resourcePosition, resourceLength,
+                           temporary);
 }
 void HostPostHookedDisplayEvent(qmDisplayHook *node, uint32_t kind, uint32_t d1, uint32_t d2, uint32_t d3) {
   if (qmScene *scene = RunScene()) PostHookedDisplayEvent(scene, node, kind, d1, d2, d3);
@@ -390,7 +401,7 @@ void *const kSound[2] = {Safe<&HostLockSample>(), Fn(&HostUnlockSample)};
 void *const kRequesters[3] = {Safe<&HostMessageRequester, -1>(), Safe<&HostFileRequester>(),
                               Safe<&HostPathRequester>()};
 
-void *const kFont[1] = {Safe<&MapFontNameToFile>()};
+void *const kFont[1] = {Safe<&HostMapFontNameToFile>()};
 
 void *const kFreeType[26] = {
     Fn(&FT_Init_FreeType),     Fn(&FT_Done_FreeType),     Fn(&FT_New_Face),         Fn(&FT_New_Memory_Face),

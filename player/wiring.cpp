@@ -46,7 +46,7 @@
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
 #include "text/text/lib_text.h"
-#include "text/text/textstate.h"
+#include "text/text/textoutput.h"
 #include "graphics/vector_requests.h"
 #include "graphics/vectorgraphics/lib_vectorgraphics.h"
 
@@ -160,8 +160,14 @@ int FindVectorEngine(qmVectorEngine *out) {
   return 1;
 }
 
-qmFont *CurrentTextFont(VmState *) { return GetCurrentFont(); }
-int32_t DefaultTextEncoding(VmState *) { return GetDefaultEncoding(); }
+qmFont *CurrentTextFont(VmState *L) {
+  const qmTextState *text = GetTextState(L);
+  return text ? text->style.font : nullptr;
+}
+int32_t DefaultTextEncoding(VmState *L) {
+  const qmTextState *text = GetTextState(L);
+  return text ? text->encoding : 0;
+}
 
 void WireRequesters(qmSystemServices *sys) {
   SetDialogDesktop(&kDesktopDialogs);

@@ -38,8 +38,6 @@ constexpr uint32_t kColorFontKey = 0xEEE6D2;
 // Size files larger than this are no fonts.
 constexpr uint64_t kMaxSizeFile = 16u << 20;
 
-qmFont *g_topaz = nullptr;
-
 int32_t GlyphIndex(const qmBitmapFontData *d, uint8_t code) {
   if (code < d->loChar || code > d->hiChar) return d->glyphCount - 1;
   return code - d->loChar;
@@ -219,47 +217,47 @@ bool ClipRect(int32_t *x, int32_t *y, int32_t *sx, int32_t *sy, int32_t *w, int3
 
 }  // namespace
 
-qmFont *CreateTopazFont() {
-  if (g_topaz) return g_topaz;
-  auto *font = static_cast<qmFont *>(MemAlloc(sizeof(qmFont), 1));
-  auto *d = static_cast<qmBitmapFontData *>(MemAlloc(sizeof(qmBitmapFontData), 1));
-  if (!font || !d) {
-    MemFree(font);
-    MemFree(d);
-    return nullptr;
-  }
-  d->ySize = 8;
-  d->xSize = 8;
-  d->baseline = 6;
-  d->boldSmear = 1;
-  d->loChar = 32;
-  d->hiChar = 255;
-  d->modulo = kTopazModulo;
-  d->glyphCount = 225;
-  d->plane = const_cast<uint8_t *>(kTopazPlane);
-  d->charLoc = const_cast<uint32_t *>(kTopazCharLoc);
-  d->builtin = 1;
-  d->planeMask = {d->plane, kTopazModulo * 8, 8, kTopazModulo, 1};
-  CopyString(font->faceName, "topaz", sizeof font->faceName);
-  CopyString(font->openedName, "topaz", sizeof font->openedName);
-  font->size = 8;
-  font->height = font->unscaledHeight = 8;
-  font->baseline = font->unscaledBaseline = 6;
-  font->engineType = QM_FONT_BITMAP;
-  font->xScale = font->yScale = 1.0;
-  font->engineData = d;
-  g_topaz = font;
+namespace {
+
+qmBitmapFontData TopazData() {
+  qmBitmapFontData d{};
+  d.ySize = 8;
+  d.xSize = 8;
+  d.baseline = 6;
+  d.boldSmear = 1;
+  d.loChar = 32;
+  d.hiChar = 255;
+  d.modulo = kTopazModulo;
+  d.glyphCount = 225;
+  d.plane = const_cast<uint8_t *>(kTopazPlane);
+  d.charLoc = const_cast<uint32_t *>(kTopazCharLoc);
+  d.builtin = 1;
+  d.planeMask = {d.plane, kTopazModulo * 8, 8, kTopazModulo, 1};
+  return d;
+}
+
+// Made from the program's own tables before main and never changed or freed: every run shares
+// it, as it shares the tables.
+const qmBitmapFontData gTopazData = TopazData();
+
+qmFont TopazFont() {
+  qmFont font{};
+  CopyString(font.faceName, "topaz", sizeof font.faceName);
+  CopyString(font.openedName, "topaz", sizeof font.openedName);
+  font.size = 8;
+  font.height = font.unscaledHeight = 8;
+  font.baseline = font.unscaledBaseline = 6;
+  font.engineType = QM_FONT_BITMAP;
+  font.xScale = font.yScale = 1.0;
+  font.engineData = const_cast<qmBitmapFontData *>(&gTopazData);
   return font;
 }
 
-void FreeBuiltinBitmapFont() {
-  if (!g_topaz) return;
-  FreeBitmapFontData(static_cast<qmBitmapFontData *>(g_topaz->engineData));
-  MemFree(g_topaz);
-  g_topaz = nullptr;
-}
+const qmFont gTopaz = TopazFont();
 
-const qmFont *GetTopazFont() { return g_topaz; }
+}  // namespace
+
+const qmFont *GetTopazFont() { return &gTopaz; }
 
 int32_t OpenBitmapFont(const char *path, int32_t size, qmFont *font) {
   std::string contents = path;

@@ -5,9 +5,7 @@
 
 #include "text/font.h"
 
-// The built-in record (static lifetime); null when it cannot be made.
-qmFont *CreateTopazFont();
-void FreeBuiltinBitmapFont();
+// The built-in record: one for the whole process, read only, never closed.
 const qmFont *GetTopazFont();
 
 // Opens the size of the contents file at path (or a ":::chunk" name): 1 opened, 0 not.

@@ -1,9 +1,12 @@
 // The font record that every text operation draws and measures through, and the font layer:
-// name resolution, the process-wide cache of opened fonts and the dispatch by engine.
+// name resolution, a run's cache of opened fonts and the dispatch by engine.
 #pragma once
 #include <cstdint>
+#include <string>
+#include <vector>
 
 #include "graphics/bitmap.h"
+#include "platform/path.h"
 
 // The script's engine numbers.
 enum : int32_t {
@@ -72,13 +75,35 @@ struct qmTextClip {
 // Colour argument of RenderFontText that writes glyph shapes into a plane instead of painting.
 constexpr int64_t kGlyphPlane = -1;
 
+struct qmFontCacheNode;
+struct qmFontListEntry;
+
+// What one run keeps of fonts: every font it opened, the folders it added to the search, the
+// system font list once asked for, and its own FreeType library. Freeing it closes them all, so
+// a run that follows starts with none of them.
+struct qmFontState {
+  qmFontCacheNode *cache = nullptr;  // in opening order
+  std::vector<std::string> paths;    // AddFontPath's folders, in the order added
+  qmFontListEntry *list = nullptr;   // the system font list (text/fontscan.h)
+  int32_t listed = 0;                // the list is made
+  int32_t fontconfig = 0;            // this state holds a use of fontconfig
+  void *freetype = nullptr;          // the FT_Library its FreeType faces belong to
+  char mapped[kMaxPathLength + 1] = {};         // the answer of MapFontNameToFile
+  char temporaryName[kMaxPathLength + 1] = {};  // the file a collection face was last copied into
+};
+
+// 0 with a new state, ERR_MEM or ERR_FT2.
+uint32_t NewFontState(qmFontState **out);
+// Closes every font of the cache, drops the list and the paths, releases FreeType and fontconfig.
+void FreeFontState(qmFontState *fonts);
+
 // Cached open (the text commands): aliases, ".font" cut, path check, cache walk, open, and a
 // failed FreeType open tried once more on engine 0. 0 or an error code.
-uint32_t GetCachedFont(const char *name, int32_t size, int32_t engine, int32_t cache, int32_t linked,
-                       qmFont **out);
+uint32_t GetCachedFont(qmFontState *fonts, const char *name, int32_t size, int32_t engine, int32_t cache,
+                       int32_t linked, qmFont **out);
 // Opens without the cache: 0 or an error code (ERR_OPENFONT with the name and size set).
-uint32_t OpenFontRecord(const char *name, int32_t size, int32_t engine, int32_t cache, int32_t linked,
-                        qmFont **out);
+uint32_t OpenFontRecord(qmFontState *fonts, const char *name, int32_t size, int32_t engine, int32_t cache,
+                        int32_t linked, qmFont **out);
 // Closes through the engine and frees the record; the built-in topaz record is left alone.
 void CloseFontRecord(qmFont *font);
 
@@ -105,21 +130,16 @@ uint32_t DecodeUtf8Text(const char *text, int32_t length, int32_t utf8, uint32_t
                         uint32_t **codes, int32_t *count, int32_t *allocated);
 void FreeDecodedText(uint32_t *codes, int32_t allocated);
 
-// Runs once per process; hands back the built-in topaz record. 0 or ERR_MEM / ERR_FT2.
-uint32_t InitFontEngines(qmFont **defaultFont);
-void ShutdownFontEngines();
 // Empties the glyph caches of every cached font, or of the cache entries holding that font.
-void FlushAllFontGlyphCaches(qmFont *only);
-// Closes every cached font and empties the cache (the text library's shut-down).
-void FreeFontCache();
+void FlushAllFontGlyphCaches(qmFontState *fonts, qmFont *only);
+// Closes every cached font and empties the cache.
+void FreeFontCache(qmFontState *fonts);
 
 // Search for a bitmap font's contents file: the font paths, the current folder, "Fonts/".
 // 1 with the path written (kFontNameSize bytes), 0 when not found.
-int32_t FindFontFile(const char *name, char *path);
+int32_t FindFontFile(const qmFontState *fonts, const char *name, char *path);
 
 // The font-path list (AddFontPath): folders searched first for fonts, in the order added.
-int32_t GetFontPathCount();
-const char *GetFontPath(int32_t index);
 // 0 or ERR_MEM; the caller checked the folder.
-uint32_t AddFontPathEntry(const char *path);
-void FreeFontPaths();
+uint32_t AddFontPathEntry(qmFontState *fonts, const char *path);
+void FreeFontPaths(qmFontState *fonts);

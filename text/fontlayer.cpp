@@ -1,9 +1,10 @@
-// The font layer: resolves names, keeps the process-wide cache of opened fonts, opens fonts
-// engine by engine and dispatches every operation by the record's engine type.
+// The font layer: resolves names, keeps a run's cache of opened fonts, opens fonts engine by
+// engine and dispatches every operation by the record's engine type.
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -20,8 +21,6 @@
 #include "text/freetype_font.h"
 #include "text/nativefont.h"
 
-namespace {
-
 struct qmFontCacheNode {
   qmFontCacheNode *next;
   char name[kFontNameSize];
@@ -31,9 +30,7 @@ struct qmFontCacheNode {
   qmFont *font;
 };
 
-qmFontCacheNode *g_cache = nullptr;
-int32_t g_enginesStarted = 0;
-std::vector<std::string> g_fontPaths;
+namespace {
 
 // Names longer than this are refused by the open as unknown.
 constexpr size_t kMaxFontName = 511;
@@ -89,22 +86,24 @@ uint32_t ResolveLinkedFont(const char *name, char *out, int32_t *outline) {
   return 0;
 }
 
-qmFont *FindCachedFont(const char *name, int32_t size, int32_t engine, int32_t cache) {
-  for (qmFontCacheNode *n = g_cache; n; n = n->next)
+qmFont *FindCachedFont(const qmFontState *fonts, const char *name, int32_t size, int32_t engine, int32_t cache) {
+  for (qmFontCacheNode *n = fonts->cache; n; n = n->next)
     if (n->cache == cache && n->engine == engine && n->size == size && Stricmp(n->name, name) == 0) return n->font;
   return nullptr;
 }
 
-uint32_t OpenAndCache(const char *name, int32_t size, int32_t engine, int32_t cache, int32_t linked, qmFont **out) {
-  if (qmFont *f = FindCachedFont(name, size, engine, cache)) {
+uint32_t OpenAndCache(qmFontState *fonts, const char *name, int32_t size, int32_t engine, int32_t cache,
+                      int32_t linked, qmFont **out) {
+  if (qmFont *f = FindCachedFont(fonts, name, size, engine, cache)) {
     SetFontScale(f, 1.0, 1.0);
     *out = f;
     return 0;
   }
   qmFont *font = nullptr;
-  uint32_t err = OpenFontRecord(name, size, engine, cache, linked, &font);
+  uint32_t err = OpenFontRecord(fonts, name, size, engine, cache, linked, &font);
   if (err) return err;
-  CopyString(font->openedName, name, sizeof font->openedName);
+  // The built-in record is shared by every run and keeps its own name.
+  if (font != GetTopazFont()) CopyString(font->openedName, name, sizeof font->openedName);
   auto *node = static_cast<qmFontCacheNode *>(MemAlloc(sizeof(qmFontCacheNode), 1));
   if (!node) {
     CloseFontRecord(font);
@@ -115,7 +114,7 @@ uint32_t OpenAndCache(const char *name, int32_t size, int32_t engine, int32_t ca
   node->engine = engine;
   node->cache = cache;
   node->font = font;
-  qmFontCacheNode **tail = &g_cache;
+  qmFontCacheNode **tail = &fonts->cache;
   while (*tail) tail = &(*tail)->next;
   *tail = node;
   *out = font;
@@ -124,7 +123,29 @@ uint32_t OpenAndCache(const char *name, int32_t size, int32_t engine, int32_t ca
 
 }  // namespace
 
-uint32_t GetCachedFont(const char *name, int32_t size, int32_t engine, int32_t cache, int32_t linked, qmFont **out) {
+uint32_t NewFontState(qmFontState **out) {
+  *out = nullptr;
+  auto *fonts = new (std::nothrow) qmFontState;
+  if (!fonts) return ERR_MEM;
+  if (uint32_t err = NewFreeTypeLibrary(&fonts->freetype)) {
+    delete fonts;
+    return err;
+  }
+  *out = fonts;
+  return 0;
+}
+
+void FreeFontState(qmFontState *fonts) {
+  if (!fonts) return;
+  FreeFontCache(fonts);
+  FreeFontList(fonts);
+  ReleaseFontconfig(fonts);
+  FreeFreeTypeLibrary(fonts->freetype);
+  delete fonts;
+}
+
+uint32_t GetCachedFont(qmFontState *fonts, const char *name, int32_t size, int32_t engine, int32_t cache,
+                       int32_t linked, qmFont **out) {
   std::string resolved = name;
   if (resolved == ":::default_bitmap") {
     resolved = "topaz";
@@ -143,17 +164,14 @@ uint32_t GetCachedFont(const char *name, int32_t size, int32_t engine, int32_t c
     if (HasFontSuffix(resolved.c_str())) resolved.resize(resolved.size() - 5);
   }
   if (resolved.size() > kMaxFontName) resolved.resize(kMaxFontName);
-  uint32_t err = OpenAndCache(resolved.c_str(), size, engine, cache, linked, out);
-  if (err && engine == FONTENGINE_INBUILT) err = OpenAndCache(resolved.c_str(), size, FONTENGINE_NATIVE, cache, linked, out);
+  uint32_t err = OpenAndCache(fonts, resolved.c_str(), size, engine, cache, linked, out);
+  if (err && engine == FONTENGINE_INBUILT)
+    err = OpenAndCache(fonts, resolved.c_str(), size, FONTENGINE_NATIVE, cache, linked, out);
   return err;
 }
 
-uint32_t OpenFontRecord(const char *name, int32_t size, int32_t engine, int32_t cache, int32_t linked, qmFont **out) {
-  if (!g_enginesStarted) {
-    qmFont *topaz;
-    uint32_t err = InitFontEngines(&topaz);
-    if (err) return err;
-  }
+uint32_t OpenFontRecord(qmFontState *fonts, const char *name, int32_t size, int32_t engine, int32_t cache,
+                        int32_t linked, qmFont **out) {
   // Sizes below one pixel make no font in any engine.
   if (size < 1) return OpenFontError(name, size);
   char path[kFontNameSize];
@@ -175,16 +193,16 @@ uint32_t OpenFontRecord(const char *name, int32_t size, int32_t engine, int32_t 
     if (Stricmp(openName, "topaz") == 0 && size == 8) {
       MemFree(font);
       *out = const_cast<qmFont *>(GetTopazFont());
-      return *out ? 0u : uint32_t(ERR_MEM);
+      return 0;
     }
     if (mayBitmap) {
       char found[kFontNameSize];
       if (std::strncmp(openName, ":::chunk", 8) == 0) opened = OpenBitmapFont(openName, size, font);
-      else if (FindFontFile(openName, found)) opened = OpenBitmapFont(found, size, font);
+      else if (FindFontFile(fonts, openName, found)) opened = OpenBitmapFont(found, size, font);
     }
-    if (!opened && mayNative) opened = OpenNativeFont(openName, size, font);
+    if (!opened && mayNative) opened = OpenNativeFont(fonts, openName, size, font);
   } else if (engine == FONTENGINE_INBUILT) {
-    opened = OpenFreeTypeFont(openName, size, cache, font);
+    opened = OpenFreeTypeFont(fonts, openName, size, cache, font);
   }
   if (!opened) {
     MemFree(font);
@@ -210,7 +228,6 @@ void CloseFontRecord(qmFont *font) {
 uint32_t MeasureFontText(qmFont *font, const char *text, int32_t length, int32_t style, int32_t utf8,
                          qmTextExtent *extent) {
   if (!font) font = const_cast<qmFont *>(GetTopazFont());
-  if (!font) return 0;
   if (IsBitmapType(font) && !font->nativeRouting) return MeasureBitmapFontText(font, text, length, style, extent);
   if (IsBitmapType(font) || font->engineType == QM_FONT_NATIVE)
     return MeasureNativeText(font, text, length, style, utf8, extent);
@@ -221,7 +238,6 @@ uint32_t MeasureFontText(qmFont *font, const char *text, int32_t length, int32_t
 uint32_t RenderFontText(qmFont *font, void *target, void *second, int32_t x, int32_t y, const char *text,
                         int32_t length, int32_t style, int32_t utf8, const qmTextClip *clip, int64_t color) {
   if (!font) font = const_cast<qmFont *>(GetTopazFont());
-  if (!font) return 0;
   if (IsBitmapType(font) && !font->nativeRouting)
     return RenderBitmapFontText(font, target, second, x, y, text, length, style, clip, color);
   if (IsBitmapType(font) || font->engineType == QM_FONT_NATIVE)
@@ -300,41 +316,20 @@ void FreeDecodedText(uint32_t *codes, int32_t allocated) {
   if (allocated) MemFree(codes);
 }
 
-uint32_t InitFontEngines(qmFont **defaultFont) {
-  if (!g_enginesStarted) {
-    if (!CreateTopazFont()) return ERR_MEM;
-    uint32_t err = InitFreeType();
-    if (err) return err;
-    g_enginesStarted = 1;
-  }
-  *defaultFont = const_cast<qmFont *>(GetTopazFont());
-  return 0;
-}
-
-void FlushAllFontGlyphCaches(qmFont *only) {
-  for (qmFontCacheNode *n = g_cache; n; n = n->next)
+void FlushAllFontGlyphCaches(qmFontState *fonts, qmFont *only) {
+  for (qmFontCacheNode *n = fonts->cache; n; n = n->next)
     if (!only || n->font == only) FlushFontGlyphCache(n->font);
 }
 
-void FreeFontCache() {
-  while (g_cache) {
-    qmFontCacheNode *next = g_cache->next;
-    CloseFontRecord(g_cache->font);
-    MemFree(g_cache);
-    g_cache = next;
+void FreeFontCache(qmFontState *fonts) {
+  while (qmFontCacheNode *n = fonts->cache) {
+    fonts->cache = n->next;
+    CloseFontRecord(n->font);
+    MemFree(n);
   }
 }
 
-void ShutdownFontEngines() {
-  FreeFontCache();
-  FreeBuiltinBitmapFont();
-  DoneFreeType();
-  FreeFontList();
-  ReleaseFontconfig();
-  g_enginesStarted = 0;
-}
-
-int32_t FindFontFile(const char *name, char *path) {
+int32_t FindFontFile(const qmFontState *fonts, const char *name, char *path) {
   std::string file = name;
   if (!HasFontSuffix(name)) file += ".font";
   auto tryPath = [&](const std::string &candidate) {
@@ -344,7 +339,7 @@ int32_t FindFontFile(const char *name, char *path) {
     CopyString(path, candidate.c_str(), kFontNameSize);
     return true;
   };
-  for (const std::string &folder : g_fontPaths) {
+  for (const std::string &folder : fonts->paths) {
     char joined[kFontNameSize];
     CopyString(joined, folder.c_str(), sizeof joined);
     if (AddPart(joined, sizeof joined, file.c_str()) && tryPath(joined)) return 1;
@@ -353,19 +348,16 @@ int32_t FindFontFile(const char *name, char *path) {
   return tryPath("Fonts/" + file) ? 1 : 0;
 }
 
-int32_t GetFontPathCount() { return static_cast<int32_t>(g_fontPaths.size()); }
-const char *GetFontPath(int32_t index) { return g_fontPaths[static_cast<size_t>(index)].c_str(); }
-
-uint32_t AddFontPathEntry(const char *path) {
-  for (const std::string &p : g_fontPaths)
+uint32_t AddFontPathEntry(qmFontState *fonts, const char *path) {
+  for (const std::string &p : fonts->paths)
     if (Stricmp(p.c_str(), path) == 0) return 0;
   try {
-    g_fontPaths.emplace_back(path);
+    fonts->paths.emplace_back(path);
   } catch (const std::bad_alloc &) {
     return ERR_MEM;
   }
-  FreeFontList();
+  FreeFontList(fonts);
   return 0;
 }
 
-void FreeFontPaths() { g_fontPaths.clear(); }
+void FreeFontPaths(qmFontState *fonts) { fonts->paths.clear(); }

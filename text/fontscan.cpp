@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -22,11 +23,10 @@
 
 namespace {
 
-qmFontListEntry *g_list = nullptr;
-int32_t g_scanned = 0;
-int32_t g_fontconfigStarted = 0;
-char g_mapped[kMaxPathLength + 1];       // the answer of MapFontNameToFile
-char g_temporaryName[kMaxPathLength + 1];  // the file a collection face was last copied into
+// fontconfig's configuration belongs to the process, not to a run: it is loaded for the first
+// font state that asks and released when the last one that asked is freed.
+std::mutex gFontconfigLock;
+int32_t gFontconfigUsers = 0;
 
 const qmStyleWord kStyleWords[] = {
     {"Thin", 0, 0},          {"Extralight", 0, 40},  {"Extra-light", 0, 40}, {"Ultralight", 0, 40},
@@ -64,15 +64,15 @@ int32_t IsEnglishLanguage(uint32_t id) {
   }
 }
 
-void AddFace(const char *path, const char *family, const char *style, int32_t oncePerFace, int32_t resource,
+void AddFace(qmFontState *fonts, const char *path, const char *family, const char *style, int32_t oncePerFace, int32_t resource,
              uint64_t position, uint64_t length, uint64_t collectionOffset) {
-  AddFontListEntry(path, family, style, 0, resource, position, length, collectionOffset, nullptr, 0);
+  AddFontListEntry(fonts, path, family, style, 0, resource, position, length, collectionOffset, nullptr, 0);
   if (!oncePerFace && IsRegularStyleName(style))
-    AddFontListEntry(path, family, "", 0, resource, position, length, collectionOffset, nullptr, 0);
+    AddFontListEntry(fonts, path, family, "", 0, resource, position, length, collectionOffset, nullptr, 0);
 }
 
 // A contents file: its sizes (0x0F00, 0x0F02) or none (0x0F03, an outline font).
-void ScanBitmapFontFile(qmFileHandle *f, const char *path, const char *name) {
+void ScanBitmapFontFile(qmFontState *fonts, qmFileHandle *f, const char *path, const char *name) {
   uint8_t head[4];
   if (!ReadAt(f, 0, head, 4)) return;
   uint32_t id = Be16(head);
@@ -96,17 +96,17 @@ void ScanBitmapFontFile(qmFileHandle *f, const char *path, const char *name) {
   if (n > kFontNameChars) n = kFontNameChars;
   std::memcpy(family, name, n);
   family[n] = 0;
-  AddFontListEntry(path, family, "", bitmap, 0, 0, 0, 0, sizes.data(), static_cast<int32_t>(sizes.size()));
+  AddFontListEntry(fonts, path, family, "", bitmap, 0, 0, 0, 0, sizes.data(), static_cast<int32_t>(sizes.size()));
 }
 
-void ScanFontFile(const char *path, const char *name, int32_t oncePerFace) {
+void ScanFontFile(qmFontState *fonts, const char *path, const char *name, int32_t oncePerFace) {
   qmFileHandle *f = FileOpen(path, FILE_MODE_READ);
   if (!f) return;
   char family[kFontNameChars + 1], style[kFontNameChars + 1];
   if (HasSuffix(name, ".font")) {
-    ScanBitmapFontFile(f, path, name);
+    ScanBitmapFontFile(fonts, f, path, name);
   } else if (HasSuffix(name, ".ttf") || HasSuffix(name, ".otf")) {
-    if (ReadTrueTypeNames(f, family, style, 0, 1)) AddFace(path, family, style, oncePerFace, 0, 0, 0, 0);
+    if (ReadTrueTypeNames(f, family, style, 0, 1)) AddFace(fonts, path, family, style, oncePerFace, 0, 0, 0, 0);
   } else if (HasSuffix(name, ".ttc")) {
     uint8_t head[12];
     if (ReadAt(f, 0, head, 12) && Be32(head) == 0x74746366) {
@@ -119,7 +119,7 @@ void ScanFontFile(const char *path, const char *name, int32_t oncePerFace) {
           uint64_t offset = Be32(word);
           if (offset >= f->size) continue;
           if (ReadTrueTypeNames(f, family, style, offset, 0))
-            AddFace(path, family, style, oncePerFace, 0, 0, 0, offset);
+            AddFace(fonts, path, family, style, oncePerFace, 0, 0, 0, offset);
         }
       }
     }
@@ -130,7 +130,7 @@ void ScanFontFile(const char *path, const char *name, int32_t oncePerFace) {
       uint64_t length = Be32(word);
       uint64_t start = pos + 4;
       if (length > f->size - start) break;
-      if (ReadTrueTypeNames(f, family, style, start, 1)) AddFace(path, family, style, oncePerFace, 1, start, length, 0);
+      if (ReadTrueTypeNames(f, family, style, start, 1)) AddFace(fonts, path, family, style, oncePerFace, 1, start, length, 0);
       pos = start + length;
     }
   }
@@ -138,7 +138,7 @@ void ScanFontFile(const char *path, const char *name, int32_t oncePerFace) {
 }
 
 // Copies the collection face whose table directory is at offset into a file of its own.
-const char *ExtractCollectionFace(const char *path, uint64_t offset) {
+const char *ExtractCollectionFace(qmFontState *fonts, const char *path, uint64_t offset) {
   qmFileHandle *in = FileOpen(path, FILE_MODE_READ);
   if (!in) return nullptr;
   uint8_t head[12];
@@ -149,7 +149,7 @@ const char *ExtractCollectionFace(const char *path, uint64_t offset) {
     uint32_t tables = Be16(head + 4);
     directory.resize(size_t(tables) * 16);
     if ((tables == 0 || ReadAt(in, offset + 12, directory.data(), directory.size())) &&
-        TempFileName(g_temporaryName) && (out = FileOpen(g_temporaryName, FILE_MODE_WRITE)) != nullptr) {
+        TempFileName(fonts->temporaryName) && (out = FileOpen(fonts->temporaryName, FILE_MODE_WRITE)) != nullptr) {
       bool ok = FileWrite(out, head, 12) == 12 && FileWrite(out, directory.data(), directory.size()) == directory.size();
       uint64_t position = 12 + directory.size();
       std::vector<uint8_t> data;
@@ -168,8 +168,8 @@ const char *ExtractCollectionFace(const char *path, uint64_t offset) {
       FileSeek(out, 0, FILE_SEEK_START);
       ok = ok && FileWrite(out, head, 12) == 12 && FileWrite(out, directory.data(), directory.size()) == directory.size();
       ok = FileClose(out) && ok;
-      if (ok) result = g_temporaryName;
-      else RemoveFile(g_temporaryName);
+      if (ok) result = fonts->temporaryName;
+      else RemoveFile(fonts->temporaryName);
     }
   }
   FileClose(in);
@@ -234,7 +234,7 @@ int32_t ReadTrueTypeNames(qmFileHandle *file, char *family, char *style, uint64_
   return 1;
 }
 
-void AddFontListEntry(const char *path, const char *family, const char *style, int32_t bitmap, int32_t resource,
+void AddFontListEntry(qmFontState *fonts, const char *path, const char *family, const char *style, int32_t bitmap, int32_t resource,
                       uint64_t resourcePosition, uint64_t resourceLength, uint64_t collectionOffset,
                       const uint8_t *sizes, int32_t sizeCount) {
   std::string full = family;
@@ -243,7 +243,7 @@ void AddFontListEntry(const char *path, const char *family, const char *style, i
     full += style;
   }
   qmFontListEntry *last = nullptr;
-  for (qmFontListEntry *e = g_list; e; e = e->next) {
+  for (qmFontListEntry *e = fonts->list; e; e = e->next) {
     if (Stricmp(e->fullName, full.c_str()) == 0) return;
     last = e;
   }
@@ -281,10 +281,10 @@ void AddFontListEntry(const char *path, const char *family, const char *style, i
     start = end + 1;
   }
   if (last) last->next = e;
-  else g_list = e;
+  else fonts->list = e;
 }
 
-uint32_t ScanFontDirectory(const char *folder, int32_t oncePerFace) {
+uint32_t ScanFontDirectory(qmFontState *fonts, const char *folder, int32_t oncePerFace) {
   qmLock *lock = LockPath(folder, QMOS_LOCK_READ);
   if (!lock) {
     SetPlatformErrorArgument(folder);
@@ -310,54 +310,59 @@ uint32_t ScanFontDirectory(const char *folder, int32_t oncePerFace) {
     char path[kMaxPathLength + 1];
     CopyString(path, folder, sizeof path);
     if (!AddPart(path, sizeof path, n.c_str())) continue;
-    ScanFontFile(path, n.c_str(), oncePerFace);
+    ScanFontFile(fonts, path, n.c_str(), oncePerFace);
   }
   return 0;
 }
 
-void ScanFontFolders(int32_t oncePerFace) {
-  if (g_scanned) return;
-  g_scanned = 1;
-  for (int32_t i = 0; i < GetFontPathCount(); i++) ScanFontDirectory(GetFontPath(i), oncePerFace);
+void ScanFontFolders(qmFontState *fonts, int32_t oncePerFace) {
+  if (fonts->listed) return;
+  fonts->listed = 1;
+  for (const std::string &p : fonts->paths) ScanFontDirectory(fonts, p.c_str(), oncePerFace);
   // The system's folders are those fontconfig knows, nested folders included.
-  // fontconfig keeps its configuration for the process (the system engine shares it).
-  if (StartFontconfig()) {
+  if (StartFontconfig(fonts)) {
     if (FcStrList *dirs = FcConfigGetFontDirs(nullptr)) {
-      while (FcChar8 *dir = FcStrListNext(dirs)) ScanFontDirectory(reinterpret_cast<const char *>(dir), oncePerFace);
+      while (FcChar8 *dir = FcStrListNext(dirs))
+        ScanFontDirectory(fonts, reinterpret_cast<const char *>(dir), oncePerFace);
       FcStrListDone(dirs);
     }
   }
-  ScanFontDirectory("Fonts", oncePerFace);
+  ScanFontDirectory(fonts, "Fonts", oncePerFace);
 }
 
-const qmFontListEntry *GetFontList() { return g_list; }
+const qmFontListEntry *GetFontList(const qmFontState *fonts) { return fonts->list; }
 
-void ReleaseFontconfig() {
-  if (g_fontconfigStarted) FcFini();
-  g_fontconfigStarted = 0;
+int32_t StartFontconfig(qmFontState *fonts) {
+  if (fonts->fontconfig) return 1;
+  std::lock_guard<std::mutex> hold(gFontconfigLock);
+  if (gFontconfigUsers == 0 && !FcInit()) return 0;
+  gFontconfigUsers++;
+  fonts->fontconfig = 1;
+  return 1;
 }
 
-int32_t StartFontconfig() {
-  if (!g_fontconfigStarted) g_fontconfigStarted = FcInit() ? 1 : 0;
-  return g_fontconfigStarted;
+void ReleaseFontconfig(qmFontState *fonts) {
+  if (!fonts->fontconfig) return;
+  fonts->fontconfig = 0;
+  std::lock_guard<std::mutex> hold(gFontconfigLock);
+  if (--gFontconfigUsers == 0) FcFini();
 }
 
-void FreeFontList() {
-  while (g_list) {
-    qmFontListEntry *next = g_list->next;
-    MemFree(g_list);
-    g_list = next;
+void FreeFontList(qmFontState *fonts) {
+  while (qmFontListEntry *e = fonts->list) {
+    fonts->list = e->next;
+    MemFree(e);
   }
-  g_scanned = 0;
+  fonts->listed = 0;
 }
 
-const char *MapFontNameToFile(const char *name, int32_t weight, int32_t slant, int32_t plainFiles,
+const char *MapFontNameToFile(qmFontState *fonts, const char *name, int32_t weight, int32_t slant, int32_t plainFiles,
                               uint64_t *resourcePosition, uint64_t *resourceLength, int32_t *temporary) {
   *temporary = 0;
   *resourcePosition = *resourceLength = 0;
-  ScanFontFolders(0);
+  ScanFontFolders(fonts, 0);
   const qmFontListEntry *found = nullptr;
-  for (const qmFontListEntry *e = g_list; e && !found; e = e->next) {
+  for (const qmFontListEntry *e = fonts->list; e && !found; e = e->next) {
     if (e->bitmap) continue;
     if (plainFiles && (e->resourceLength || e->collectionOffset)) continue;
     if (weight == -1 ? Stricmp(e->fullName, name) == 0
@@ -366,12 +371,12 @@ const char *MapFontNameToFile(const char *name, int32_t weight, int32_t slant, i
   }
   if (!found) return nullptr;
   if (found->collectionOffset) {
-    const char *copy = ExtractCollectionFace(found->path, found->collectionOffset);
+    const char *copy = ExtractCollectionFace(fonts, found->path, found->collectionOffset);
     if (copy) *temporary = 1;
     return copy;
   }
   *resourcePosition = found->resourcePosition;
   *resourceLength = found->resourceLength;
-  CopyString(g_mapped, found->path, sizeof g_mapped);
-  return g_mapped;
+  CopyString(fonts->mapped, found->path, sizeof fonts->mapped);
+  return fonts->mapped;
 }

@@ -22,8 +22,6 @@
 
 namespace {
 
-FT_Library g_library = nullptr;
-
 // Load flags: no auto-hinter, and rendered at once for the probes.
 constexpr FT_Int32 kLoadNoAutohint = FT_LOAD_NO_AUTOHINT;
 constexpr FT_Int32 kLoadProbe = FT_LOAD_NO_AUTOHINT | FT_LOAD_RENDER;
@@ -130,15 +128,16 @@ void SetFaceName(FT_Face face, qmFont *font) {
 }
 
 // Opens the face behind the name: the stored faces from memory, anything else as a file.
-int32_t OpenFace(qmFreeTypeFontData *d, const char *name, FT_Long faceIndex = 0) {
+int32_t OpenFace(qmFontState *fonts, qmFreeTypeFontData *d, const char *name, FT_Long faceIndex = 0) {
+  auto library = static_cast<FT_Library>(fonts->freetype);
   const char *path = name;
   uint64_t position = 0, length = 0;
   if (std::strncmp(name, ":::chunk", 8) != 0) {
     if (const qmBuiltinFace *b = FindBuiltinFace(name))
-      return FT_New_Memory_Face(g_library, b->data, static_cast<FT_Long>(b->size), 0, &d->face) == 0;
+      return FT_New_Memory_Face(library, b->data, static_cast<FT_Long>(b->size), 0, &d->face) == 0;
     if (!HasSuffix(name, ".ttf") && !HasSuffix(name, ".otf")) {
       int32_t temporary = 0;
-      path = MapFontNameToFile(name, -1, 0, 0, &position, &length, &temporary);
+      path = MapFontNameToFile(fonts, name, -1, 0, 0, &position, &length, &temporary);
       if (!path) return 0;
       if (temporary) {
         CopyString(d->temporaryName, path, sizeof d->temporaryName);
@@ -165,7 +164,7 @@ int32_t OpenFace(qmFreeTypeFontData *d, const char *name, FT_Long faceIndex = 0)
   FT_Open_Args args{};
   args.flags = FT_OPEN_STREAM;
   args.stream = &d->stream;
-  return FT_Open_Face(g_library, &args, faceIndex, &d->face) == 0;
+  return FT_Open_Face(library, &args, faceIndex, &d->face) == 0;
 }
 
 // The glyph of code (index already looked up), rendered in the kind the style asks for.
@@ -325,22 +324,23 @@ const qmBuiltinFace *FindBuiltinFace(const char *name) {
   return nullptr;
 }
 
-uint32_t InitFreeType() {
-  if (g_library) return 0;
-  return FT_Init_FreeType(&g_library) ? uint32_t(ERR_FT2) : 0u;
+uint32_t NewFreeTypeLibrary(void **out) {
+  FT_Library library = nullptr;
+  if (FT_Init_FreeType(&library)) return ERR_FT2;
+  *out = library;
+  return 0;
 }
 
-void DoneFreeType() {
-  if (g_library) FT_Done_FreeType(g_library);
-  g_library = nullptr;
+void FreeFreeTypeLibrary(void *library) {
+  if (library) FT_Done_FreeType(static_cast<FT_Library>(library));
 }
 
-int32_t OpenFreeTypeFont(const char *name, int32_t size, int32_t cache, qmFont *font) {
-  if (!g_library || size < 1) return 0;
+int32_t OpenFreeTypeFont(qmFontState *fonts, const char *name, int32_t size, int32_t cache, qmFont *font) {
+  if (!fonts->freetype || size < 1) return 0;
   auto *d = static_cast<qmFreeTypeFontData *>(MemAlloc(sizeof(qmFreeTypeFontData), 1));
   if (!d) return 0;
   d->xMatrix = 0x10000;
-  if (!OpenFace(d, name)) {
+  if (!OpenFace(fonts, d, name)) {
     FreeFreeTypeData(d);
     return 0;
   }
@@ -483,8 +483,9 @@ int32_t GetFreeTypePixelSize(const qmFont *font) {
   return d ? d->pixelSize : 0;
 }
 
-int32_t OpenFreeTypeFaceByCapital(const char *path, int32_t faceIndex, int32_t size, qmFont *font) {
-  if (!g_library || size < 1) return 0;
+int32_t OpenFreeTypeFaceByCapital(qmFontState *fonts, const char *path, int32_t faceIndex, int32_t size,
+                                  qmFont *font) {
+  if (!fonts->freetype || size < 1) return 0;
   auto *d = static_cast<qmFreeTypeFontData *>(MemAlloc(sizeof(qmFreeTypeFontData), 1));
   if (!d) return 0;
   d->xMatrix = 0x10000;
@@ -501,7 +502,7 @@ int32_t OpenFreeTypeFaceByCapital(const char *path, int32_t faceIndex, int32_t s
     FT_Open_Args args{};
     args.flags = FT_OPEN_STREAM;
     args.stream = &d->stream;
-    if (FT_Open_Face(g_library, &args, faceIndex, &d->face) == 0) face = d->face;
+    if (FT_Open_Face(static_cast<FT_Library>(fonts->freetype), &args, faceIndex, &d->face) == 0) face = d->face;
   }
   FT_UInt capital = face ? FT_Get_Char_Index(face, 'A') : 0;
   int32_t span = face ? face->ascender - face->descender : 0;

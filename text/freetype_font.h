@@ -6,12 +6,14 @@
 
 #include "text/font.h"
 
-// 0 or ERR_FT2.
-uint32_t InitFreeType();
-void DoneFreeType();
+// A FreeType library of its own (an FT_Library) for a font state: 0 or ERR_FT2.
+uint32_t NewFreeTypeLibrary(void **out);
+// After every face opened through it is closed.
+void FreeFreeTypeLibrary(void *library);
 
+// Opens through the state's library (names it does not hold are looked up in its font list):
 // 1 opened (the record filled), 0 not (everything freed).
-int32_t OpenFreeTypeFont(const char *name, int32_t size, int32_t cache, qmFont *font);
+int32_t OpenFreeTypeFont(qmFontState *fonts, const char *name, int32_t size, int32_t cache, qmFont *font);
 void CloseFreeTypeFont(qmFont *font);
 uint32_t MeasureFreeTypeText(qmFont *font, const char *text, int32_t length, int32_t style, int32_t utf8,
                              qmTextExtent *extent);
@@ -28,4 +30,5 @@ int32_t GetFreeTypePixelSize(const qmFont *font);
 // For the system engine: opens face faceIndex of the file at a pixel size whose capital A is
 // size pixels tall (the search from the design size stops at the first size that reaches it,
 // never below 1), and fills the record as FreeType does but for its type. 1 opened, 0 not.
-int32_t OpenFreeTypeFaceByCapital(const char *path, int32_t faceIndex, int32_t size, qmFont *font);
+int32_t OpenFreeTypeFaceByCapital(qmFontState *fonts, const char *path, int32_t faceIndex, int32_t size,
+                                  qmFont *font);

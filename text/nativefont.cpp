@@ -18,8 +18,8 @@ namespace {
 constexpr int32_t kMaxNativeText = 16383;
 
 // The file and face index of the installed face with exactly that full name (any case).
-bool FindInstalledFace(const char *name, std::string *path, int *index) {
-  if (!StartFontconfig()) return false;
+bool FindInstalledFace(qmFontState *fonts, const char *name, std::string *path, int *index) {
+  if (!StartFontconfig(fonts)) return false;
   FcPattern *pattern = FcPatternCreate();
   FcObjectSet *objects = FcObjectSetBuild(FC_FULLNAME, FC_FILE, FC_INDEX, nullptr);
   FcFontSet *set = pattern && objects ? FcFontList(nullptr, pattern, objects) : nullptr;
@@ -57,15 +57,15 @@ uint32_t CheckNativeText(const char *text, int32_t length, int32_t utf8) {
 
 }  // namespace
 
-int32_t OpenNativeFont(const char *name, int32_t size, qmFont *font) {
+int32_t OpenNativeFont(qmFontState *fonts, const char *name, int32_t size, qmFont *font) {
   std::string path;
   int index = 0;
   if (std::strncmp(name, ":::chunk", 8) == 0) {
     path = name;  // a linked font file: its first face
-  } else if (!FindInstalledFace(name, &path, &index)) {
+  } else if (!FindInstalledFace(fonts, name, &path, &index)) {
     return 0;
   }
-  if (!OpenFreeTypeFaceByCapital(path.c_str(), index, size, font)) return 0;
+  if (!OpenFreeTypeFaceByCapital(fonts, path.c_str(), index, size, font)) return 0;
   if (std::strncmp(name, ":::chunk", 8) != 0) CopyString(font->faceName, name, sizeof font->faceName);
   return 1;
 }

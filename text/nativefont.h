@@ -6,8 +6,8 @@
 
 #include "text/font.h"
 
-// 1 opened, 0 not.
-int32_t OpenNativeFont(const char *name, int32_t size, qmFont *font);
+// Through the state's fontconfig use and FreeType library: 1 opened, 0 not.
+int32_t OpenNativeFont(qmFontState *fonts, const char *name, int32_t size, qmFont *font);
 void CloseNativeFont(qmFont *font);
 // 0, ERR_INTERNAL for more than 16,383 characters, ERR_TEXTCONVERT for malformed UTF-8.
 uint32_t MeasureNativeText(qmFont *font, const char *text, int32_t length, int32_t style, int32_t utf8,

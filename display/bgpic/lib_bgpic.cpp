@@ -187,7 +187,7 @@ uint32_t BgpLoadBGPic(VmState *L) {
   if (uint32_t code = FreeOldOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBGPic), shown, 1);
   if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, cache,
-                                    cachedLoad, nullptr, GetPlayerContext(L)->formatPlugins))
+                                    cachedLoad, nullptr, GetPlayerContext(L)->formatPlugins, GetScene(L)->images))
     return code;
   PrintDoneMessage();
   return PushNewId(L, id);

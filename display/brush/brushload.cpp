@@ -25,7 +25,7 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
   const bool declaring = DeclarationsRunning();
   if (declaring && o->cachedLoad && *o->cachedLoad) {
     uint32_t alphaWord = 0;
-    if (uint32_t code = FindCachedImage(o->cachedLoad, &w, &h, &loaderKey, &alphaWord, &pixels)) return code;
+    if (uint32_t code = FindCachedImage(o->images, o->cachedLoad, &w, &h, &loaderKey, &alphaWord, &pixels)) return code;
     hasAlpha = int32_t(alphaWord);
   } else {
     if (uint32_t code = LoadImageWithPlugins(o->plugins, file, nullptr, o->pen, o->loaderFlag, &pixels, nullptr,
@@ -38,7 +38,7 @@ uint32_t LoadBrushCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
       vector = nullptr;
     }
     if (declaring && o->cache && *o->cache)
-      if (uint32_t code = AddCachedImage(o->cache, w, h, loaderKey, uint32_t(hasAlpha), pixels)) {
+      if (uint32_t code = AddCachedImage(o->images, o->cache, w, h, loaderKey, uint32_t(hasAlpha), pixels)) {
         FreeImagePixels(pixels);
         return code;
       }

@@ -5,6 +5,7 @@
 #include "display/brush.h"
 
 struct qmFormatPlugins;
+struct qmImageCache;
 
 struct qmBrushLoadOptions {
   uint32_t transparentColor;  // 0xRRGGBB keyed into a mask, or kNoTransparentColor
@@ -17,9 +18,10 @@ struct qmBrushLoadOptions {
   const char *cache;        // while declarations run: keep the decoded picture under this name
   const char *cachedLoad;   // while declarations run: take the picture kept under this name
   const qmFormatPlugins *plugins;  // image-loader plug-ins asked first; null: none
+  qmImageCache *images;            // the run's cache the two names refer to; null: none
 };
 
-inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr};
+inline constexpr qmBrushLoadOptions kDefaultBrushLoad{kNoTransparentColor, -1, 0, 0, -1, 0, 0, 0, 0, 0, nullptr, nullptr, nullptr, nullptr};
 
 // Decodes the file (a plain path or a ":::chunk" name) and appends the brush. 0 or
 // ERR_MASKNALPHA (checked before the file is read), the loader's error, ERR_NOALPHA (alpha

@@ -325,6 +325,7 @@ uint32_t BrsLoadBrush(VmState *L) {
   char cache[1024] = "", cachedLoad[1024] = "";
   o.cache = cache, o.cachedLoad = cachedLoad;
   o.plugins = GetPlayerContext(L)->formatPlugins;
+  o.images = GetScene(L)->images;
   const int n = vm_gettop(L);
   if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
     bool loadAlpha = false, hardware = false;

@@ -654,7 +654,7 @@ void FreeGraphicsObjects(VmState *L) {
     if (r->layerUses > 0) r->deleted = 1;
     else DestroyClipRegion(ObjectRegistryOf(L), r);
   }
-  FreeImageCache();
+  if (qmScene *scene = GetScene(L)) ClearImageCache(scene->images);
   FreeAllPointerImages(L);
   FreeScratchPlane(GetScene(L));
   FreeScaleTables();

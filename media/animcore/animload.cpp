@@ -276,7 +276,7 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *
   int32_t pictureAlpha = 0;
   if (preload && r->cachedLoad && *r->cachedLoad) {
     uint32_t key = 0, alphaWord = 0;
-    if (uint32_t code = FindCachedImage(r->cachedLoad, &w, &h, &key, &alphaWord, &pixels)) return code;
+    if (uint32_t code = FindCachedImage(scene ? scene->images : nullptr, r->cachedLoad, &w, &h, &key, &alphaWord, &pixels)) return code;
     pictureAlpha = int32_t(alphaWord);
   } else {
     qmAnimFile *file = nullptr;
@@ -303,7 +303,7 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *
   uint32_t code = 0;
   if (pixels) {
     if (preload && r->cache && *r->cache)
-      code = AddCachedImage(r->cache, w, h, kNoTransparentColor, uint32_t(pictureAlpha), pixels);
+      code = AddCachedImage(scene ? scene->images : nullptr, r->cache, w, h, kNoTransparentColor, uint32_t(pictureAlpha), pixels);
     // The loader's ARGB words keep the alpha the cache wants; a channel is made only for the anim.
     if (!code && r->loadAlpha && !(s.alpha = AlphaFromArgb(pixels, w, h, w))) code = ERR_MEM;
     if (!code && !preload) {

@@ -23,6 +23,7 @@
 #include "runtime/context.h"
 #include "runtime/strutil.h"
 #include "text/font.h"
+#include "text/textstate.h"
 #include "text/textobject.h"
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
@@ -293,7 +294,9 @@ uint32_t ReadFontKeys(VmState *L, int32_t t, qmTextStyle *style, int *given) {
   const bool linked = std::strncmp(name, ":::chunk", 8) == 0;
   if (linked) cache = 1;
   qmFont *opened = nullptr;
-  if (uint32_t code = GetCachedFont(name, size, engine, cache, linked, &opened)) return code;
+  const qmTextState *text = GetScene(L) ? GetScene(L)->text : nullptr;
+  if (!text) return ERR_OPENFONT;
+  if (uint32_t code = GetCachedFont(text->fonts, name, size, engine, cache, linked, &opened)) return code;
   style->font = opened;
   return 0;
 }

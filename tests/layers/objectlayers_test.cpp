@@ -26,7 +26,7 @@
 #include "tests/display/display_vm.h"
 #include "tests/text/text_test_util.h"
 #include "text/freetype_font.h"
-#include "text/text/textstate.h"
+#include "text/text/textoutput.h"
 #include "text/textlayout.h"
 
 namespace {
@@ -515,7 +515,7 @@ TEST(ObjectLayers, TextLayerMatchesThePeersGlyph) {
   ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
   ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 24}).code, 0u);
   ASSERT_EQ(vm.Call("SetFontStyle", {16}).code, 0u);
-  const qmFont *font = GetCurrentFont();
+  const qmFont *font = GetTextState(vm.L)->style.font;
   ASSERT_NE(font, nullptr);
   const int32_t p = GetFreeTypePixelSize(font);
   ASSERT_GT(p, 1);

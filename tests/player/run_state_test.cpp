@@ -1,9 +1,15 @@
 // What a script sets of its run (the draw style, the output settings of a selected mask or alpha
-// channel, label registrations and their switches, plug-ins' user events) stays with that run:
-// a run made after it in the same process starts from nothing.
+// channel, label registrations and their switches, plug-ins' user events, the text style and
+// encoding, the fonts it opened and the folders it added to the font search, the pictures its
+// declarations kept for each other) stays with that run: a run made after it in the same
+// process starts from nothing.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
+#include <cstdio>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "display/output.h"
@@ -13,7 +19,11 @@
 #include "player/event/event_labels.h"
 #include "player/event/event_user.h"
 #include "runtime/context.h"
+#include "runtime/errcodes.h"
 #include "runtime/eventdispatch.h"
+#include "runtime/rttags.h"
+#include "text/bitmapfont.h"
+#include "text/text/textoutput.h"
 #include "tests/player/math/math_test_vm.h"
 
 namespace {
@@ -27,6 +37,10 @@ struct Setting {
 };
 
 const qmDrawStyle &StyleOf(VmState *L) { return GetScene(L)->drawStyle; }
+
+// The run's text state; the rows below only read it where it exists.
+const qmTextState *TextOf(VmState *L) { return GetTextState(L); }
+bool TextIs(VmState *L, bool (*check)(const qmTextState &)) { return TextOf(L) && check(*TextOf(L)); }
 
 const std::vector<Setting> &Settings() {
   static const std::vector<Setting> rows = {
@@ -52,6 +66,46 @@ const std::vector<Setting> &Settings() {
        [](VmState *L) { return LabelsOf(L)->keyDownAll == 0; }},
       {"label button", "CreateButton", {1, 0, 0, 9, 9}, [](VmState *L) { return LabelsOf(L)->list != nullptr; },
        [](VmState *L) { return LabelsOf(L)->list == nullptr; }},
+      {"bold text", "SetFontStyle", {int(QM_STYLE_BOLD)},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.style == QM_STYLE_BOLD; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.style == QM_STYLE_NORMAL; }); }},
+      {"text shadow", "SetFontStyle", {int(QM_STYLE_SHADOW), 0xFF0000, 9, 5},
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) {
+           return t.style.shadowColor == 0xFF0000 && t.style.shadowDistance == 9 && t.style.shadowDirection == 5;
+         });
+       },
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) {
+           return t.style.shadowColor == 0 && t.style.shadowDistance == 4 && t.style.shadowDirection == 3;
+         });
+       }},
+      {"text edge", "SetFontStyle", {int(QM_STYLE_EDGE), 0x00FF00, 6},
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.edgeColor == 0x00FF00 && t.style.edgeSize == 6; });
+       },
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.edgeColor == 0x0093DD && t.style.edgeSize == 2; });
+       }},
+      {"text colour", "SetFontColor", {0x123456},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.color == 0x123456; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.style.color == 0xFFFFFF; }); }},
+      {"default encoding", "SetDefaultEncoding", {1},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.encoding == 1; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.encoding == 0; }); }},
+      {"current font", "SetFont", {CmdArg::Str(":::default_serif"), 14},
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.font && t.style.font->size == 14; });
+       },
+       [](VmState *L) {
+         return TextIs(L, [](const qmTextState &t) { return t.style.font == GetTopazFont(); });
+       }},
+      {"font object", "OpenFont", {1, CmdArg::Str(":::default_mono"), 11},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->cache != nullptr; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->cache == nullptr; }); }},
+      {"font path", "AddFontPath", {CmdArg::Str(QM_SOURCE_DIR "/tests/text")},
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->paths.size() == 1; }); },
+       [](VmState *L) { return TextIs(L, [](const qmTextState &t) { return t.fonts->paths.empty(); }); }},
   };
   return rows;
 }
@@ -65,21 +119,61 @@ void SetEverything(MathVm &vm) {
   EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "runevent", nullptr), kFirstUserEvent);
 }
 
+// The runtime's declaration phase, as start-up switches it around the applet's declarations.
+void Declaring(uintptr_t on) {
+  qmTagItem tags[] = {{RTTAG_DECLARATIONS, on}, {0, 0}};
+  SetRuntimeTags(nullptr, tags);
+}
+
+// LoadBrush(id, file, {key = name}): 0 or the code it ended with.
+uint32_t LoadBrushNamed(MathVm &vm, int id, const std::string &file, const char *key, const char *name) {
+  vm_settop(vm.L, 0);
+  vm_pushstring(vm.L, "loadbrush");
+  vm_gettable(vm.L, VM_GLOBALSINDEX);
+  vm_pushnumber(vm.L, id);
+  vm_pushstring(vm.L, file.c_str());
+  vm_newtable(vm.L);
+  vm_pushstring(vm.L, key);
+  vm_pushstring(vm.L, name);
+  vm_settable(vm.L, -3);
+  const uint32_t code = vm_pcall(vm.L, 3, 0, 0);
+  vm_settop(vm.L, 0);
+  return code;
+}
+
+// A picture file of the run's own, removed with the test.
+struct SavedPicture {
+  std::string path = "/tmp/qm_run_state_" + std::to_string(getpid()) + ".bmp";
+  ~SavedPicture() { std::remove(path.c_str()); }
+};
+
 void ExpectFresh(MathVm &vm, const char *which) {
   for (const Setting &s : Settings()) EXPECT_TRUE(s.fresh(vm.L)) << which << " run sees " << s.name;
   EXPECT_EQ(FindUserEvent(GetEventState(vm.L), kFirstUserEvent), nullptr) << which << " run sees the user event";
 }
 
 TEST(RunState, ASecondRunSeesNothingOfTheFirst) {
+  SavedPicture picture;
   {
     MathVm first;
     ExpectFresh(first, "the first");
     SetEverything(first);
+    // A picture its declarations decoded once and kept for the later ones.
+    ASSERT_EQ(first.Call("CreateBrush", {9, 4, 3, 0x336699}).code, 0u);
+    ASSERT_EQ(first.Call("SaveBrush", {9, CmdArg::Str(picture.path.c_str())}).code, 0u);
+    Declaring(1);
+    EXPECT_EQ(LoadBrushNamed(first, 10, picture.path, "cache", "kept"), 0u);
+    EXPECT_EQ(LoadBrushNamed(first, 11, "/nonexistent.bmp", "cachedload", "kept"), 0u) << "taken from the cache";
+    Declaring(0);
   }
   MathVm second;
   ExpectFresh(second, "the second");
   // The same event name is free again, under the first number.
   EXPECT_EQ(RegisterUserEvent(GetEventState(second.L), "runevent", nullptr), kFirstUserEvent);
+  Declaring(1);
+  EXPECT_EQ(LoadBrushNamed(second, 11, "/nonexistent.bmp", "cachedload", "kept"), uint32_t(ERR_CACHEERROR))
+      << "the second run's declarations see no picture of the first";
+  Declaring(0);
 }
 
 }  // namespace

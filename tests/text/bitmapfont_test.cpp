@@ -13,10 +13,10 @@ namespace {
 
 using BitmapFontTest = FontEngineTest;
 
-qmFont *OpenFixture(const char *name, int32_t size, uint32_t *err = nullptr) {
+qmFont *OpenFixture(qmFontState *fonts, const char *name, int32_t size, uint32_t *err = nullptr) {
   qmFont *f = nullptr;
   std::string path = FixtureDir() + "/" + name;
-  uint32_t e = OpenFontRecord(path.c_str(), size, FONTENGINE_NATIVE, 1, 0, &f);
+  uint32_t e = OpenFontRecord(fonts, path.c_str(), size, FONTENGINE_NATIVE, 1, 0, &f);
   if (err) *err = e;
   return e ? nullptr : f;
 }
@@ -73,7 +73,7 @@ TEST_F(BitmapFontTest, SizesAndEntries) {
   };
   for (const Case &c : cases) {
     uint32_t err = 0;
-    qmFont *f = OpenFixture(c.name, c.size, &err);
+    qmFont *f = OpenFixture(fonts, c.name, c.size, &err);
     EXPECT_EQ(f != nullptr, c.opens) << c.name << " " << c.size;
     if (!f) {
       EXPECT_EQ(err, uint32_t(ERR_OPENFONT)) << c.name;
@@ -88,7 +88,7 @@ TEST_F(BitmapFontTest, SizesAndEntries) {
 
 // Codes outside LoChar..HiChar take the last glyph; fixed width is XSize per character.
 TEST_F(BitmapFontTest, OutOfRangeCodesUseTheLastGlyph) {
-  qmFont *f = OpenFixture("plain", 8);
+  qmFont *f = OpenFixture(fonts, "plain", 8);
   ASSERT_NE(f, nullptr);
   qmTextExtent e{};
   MeasureFontText(f, "Az!", 3, 0, 0, &e);
@@ -107,7 +107,7 @@ TEST_F(BitmapFontTest, OutOfRangeCodesUseTheLastGlyph) {
 }
 
 TEST_F(BitmapFontTest, ProportionalSpacingAndKerning) {
-  qmFont *f = OpenFixture("prop", 9);
+  qmFont *f = OpenFixture(fonts, "prop", 9);
   ASSERT_NE(f, nullptr);
   struct Case {
     const char *text;
@@ -137,7 +137,7 @@ TEST_F(BitmapFontTest, ProportionalSpacingAndKerning) {
 
 // Colour index 0 is transparent; the others are the palette's 0x0RGB colours.
 TEST_F(BitmapFontTest, ColourFontKeepsIndexZeroTransparent) {
-  qmFont *f = OpenFixture("color", 7);
+  qmFont *f = OpenFixture(fonts, "color", 7);
   ASSERT_NE(f, nullptr);
   EXPECT_EQ(f->engineType, QM_FONT_COLOR);
   qmBitmap *b = AllocBitmap(16, 7);

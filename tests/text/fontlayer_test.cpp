@@ -14,8 +14,10 @@ using FontLayerTest = FontEngineTest;
 
 TEST_F(FontLayerTest, TopazIsOneSharedRecord) {
   qmFont *a = nullptr, *b = nullptr;
-  ASSERT_EQ(GetCachedFont("topaz", 8, FONTENGINE_NATIVE, 1, 0, &a), 0u);
-  ASSERT_EQ(GetCachedFont(":::default_bitmap", 8, FONTENGINE_NATIVE, 0, 0, &b), 0u);
+  // Shared by every run, it keeps its own name whatever spelling opened it first.
+  ASSERT_EQ(GetCachedFont(fonts, "TOPAZ", 8, FONTENGINE_NATIVE, 1, 0, &a), 0u);
+  EXPECT_STREQ(topaz->openedName, "topaz");
+  ASSERT_EQ(GetCachedFont(fonts, ":::default_bitmap", 8, FONTENGINE_NATIVE, 0, 0, &b), 0u);
   EXPECT_EQ(a, topaz);
   EXPECT_EQ(b, topaz);
   CloseFontRecord(a);
@@ -43,7 +45,7 @@ TEST_F(FontLayerTest, AliasesAndPaths) {
   };
   for (const Case &c : cases) {
     qmFont *f = nullptr;
-    EXPECT_EQ(GetCachedFont(c.name, 12, c.engine, 1, 0, &f), c.err) << c.name;
+    EXPECT_EQ(GetCachedFont(fonts, c.name, 12, c.engine, 1, 0, &f), c.err) << c.name;
     if (c.face && f) {
       EXPECT_STREQ(f->faceName, c.face);
       EXPECT_EQ(f->engineType, QM_FONT_FREETYPE);
@@ -56,33 +58,59 @@ TEST_F(FontLayerTest, CacheSharesByNameSizeEngineAndCacheFlag) {
   qmFont *a = nullptr, *b = nullptr, *c = nullptr, *d = nullptr;
   // Bitmap names: the ".font" ending and capitals do not matter to the cache. Only names
   // without a path may go to engine 0, so the search goes through a font path.
-  ASSERT_EQ(AddFontPathEntry(FixtureDir().c_str()), 0u);
-  ASSERT_EQ(GetCachedFont("plain.font", 8, FONTENGINE_NATIVE, 1, 0, &a), 0u);
-  ASSERT_EQ(GetCachedFont("PLAIN", 8, FONTENGINE_NATIVE, 1, 0, &b), 0u);
+  ASSERT_EQ(AddFontPathEntry(fonts, FixtureDir().c_str()), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, "plain.font", 8, FONTENGINE_NATIVE, 1, 0, &a), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, "PLAIN", 8, FONTENGINE_NATIVE, 1, 0, &b), 0u);
   EXPECT_EQ(a, b);
-  ASSERT_EQ(GetCachedFont("plain", 8, FONTENGINE_NATIVE, 0, 0, &c), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, "plain", 8, FONTENGINE_NATIVE, 0, 0, &c), 0u);
   EXPECT_NE(a, c);
-  ASSERT_EQ(GetCachedFont("plain", 11, FONTENGINE_NATIVE, 1, 0, &d), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, "plain", 11, FONTENGINE_NATIVE, 1, 0, &d), 0u);
   EXPECT_NE(a, d);
-  FreeFontPaths();
+  FreeFontPaths(fonts);
 }
 
 TEST_F(FontLayerTest, CacheHitResetsTheScale) {
   qmFont *a = nullptr, *b = nullptr;
-  ASSERT_EQ(GetCachedFont("bitstream vera sans", 30, FONTENGINE_INBUILT, 1, 0, &a), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, "bitstream vera sans", 30, FONTENGINE_INBUILT, 1, 0, &a), 0u);
   SetFontScale(a, 2.0, 2.0);
   EXPECT_EQ(a->height, 60);
-  ASSERT_EQ(GetCachedFont("Bitstream Vera Sans", 30, FONTENGINE_INBUILT, 1, 0, &b), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, "Bitstream Vera Sans", 30, FONTENGINE_INBUILT, 1, 0, &b), 0u);
   EXPECT_EQ(a, b);
   EXPECT_EQ(b->xScale, 1.0);
   EXPECT_EQ(b->height, 30);
+}
+
+// Two font states side by side share nothing but the built-in topaz: neither sees the other's
+// fonts or font paths, and freeing one leaves the other's fonts whole.
+TEST_F(FontLayerTest, StatesKeepTheirFontsApart) {
+  qmFontState *other = nullptr;
+  ASSERT_EQ(NewFontState(&other), 0u);
+  ASSERT_EQ(AddFontPathEntry(other, FixtureDir().c_str()), 0u);
+  qmFont *theirs = nullptr, *theirPlain = nullptr, *ours = nullptr, *plain = nullptr;
+  ASSERT_EQ(GetCachedFont(other, ":::default_sans", 20, FONTENGINE_INBUILT, 1, 0, &theirs), 0u);
+  ASSERT_EQ(GetCachedFont(other, "plain", 8, FONTENGINE_NATIVE, 1, 0, &theirPlain), 0u);
+  EXPECT_EQ(fonts->cache, nullptr);
+  EXPECT_EQ(GetCachedFont(fonts, "plain", 8, FONTENGINE_NATIVE, 1, 0, &plain), uint32_t(ERR_OPENFONT))
+      << "the other state's font path is not searched";
+  ASSERT_EQ(GetCachedFont(fonts, ":::default_sans", 20, FONTENGINE_INBUILT, 1, 0, &ours), 0u);
+  EXPECT_NE(ours, theirs);
+  qmFont *topazA = nullptr, *topazB = nullptr;
+  ASSERT_EQ(GetCachedFont(fonts, "topaz", 8, FONTENGINE_NATIVE, 1, 0, &topazA), 0u);
+  ASSERT_EQ(GetCachedFont(other, "topaz", 8, FONTENGINE_NATIVE, 1, 0, &topazB), 0u);
+  EXPECT_EQ(topazA, topazB);
+  FreeFontState(other);
+  qmTextExtent e{};
+  ASSERT_EQ(MeasureFontText(ours, "Wave", 4, 0, 0, &e), 0u);
+  EXPECT_GT(e.width, 0);
+  EXPECT_EQ(MeasureFontText(topazA, "ab", 2, 0, 0, &e), 0u);
+  EXPECT_EQ(e.width, 16) << "the topaz record outlives every state";
 }
 
 TEST_F(FontLayerTest, SizesBelowOneAreRefused) {
   qmFont *f = nullptr;
   for (int32_t size : {0, -1, -100000})
     for (int32_t engine : {int32_t(FONTENGINE_NATIVE), int32_t(FONTENGINE_INBUILT)})
-      EXPECT_EQ(GetCachedFont("Bitstream Vera Sans", size, engine, 1, 0, &f), uint32_t(ERR_OPENFONT)) << size;
+      EXPECT_EQ(GetCachedFont(fonts, "Bitstream Vera Sans", size, engine, 1, 0, &f), uint32_t(ERR_OPENFONT)) << size;
 }
 
 TEST(DecodeUtf8Test, Table) {
@@ -149,7 +177,7 @@ TEST_F(FontLayerTest, LinkedOutlineFontOpensFromItsChunk) {
   char name[1024];
   ASSERT_NE(MakeChunkName("MyFont.ttf", name, sizeof name, uint64_t(offset), length, 0, container.c_str()), nullptr);
   qmFont *f = nullptr;
-  ASSERT_EQ(GetCachedFont(name, 24, FONTENGINE_NATIVE, 1, 1, &f), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, name, 24, FONTENGINE_NATIVE, 1, 1, &f), 0u);
   EXPECT_EQ(f->engineType, QM_FONT_NATIVE);
   EXPECT_STREQ(f->faceName, "Bitstream Vera Sans");
   qmTextExtent e{};
@@ -158,7 +186,7 @@ TEST_F(FontLayerTest, LinkedOutlineFontOpensFromItsChunk) {
   // A chunk that cannot be read is named in the error.
   char broken[1024];
   ASSERT_NE(MakeChunkName("Gone.ttf", broken, sizeof broken, 0, 100, 0, "/no/such/container"), nullptr);
-  EXPECT_EQ(GetCachedFont(broken, 24, FONTENGINE_NATIVE, 1, 1, &f), uint32_t(ERR_READFILE));
+  EXPECT_EQ(GetCachedFont(fonts, broken, 24, FONTENGINE_NATIVE, 1, 1, &f), uint32_t(ERR_READFILE));
   remove(container.c_str());
 }
 

@@ -13,12 +13,8 @@
 namespace {
 
 struct FontScanTest : FontEngineTest {
-  void TearDown() override {
-    FreeFontList();
-    FreeFontPaths();
-  }
-  static const qmFontListEntry *Find(const char *fullName) {
-    for (const qmFontListEntry *e = GetFontList(); e; e = e->next)
+  const qmFontListEntry *Find(const char *fullName) {
+    for (const qmFontListEntry *e = GetFontList(fonts); e; e = e->next)
       if (strcasecmp(e->fullName, fullName) == 0) return e;
     return nullptr;
   }
@@ -28,9 +24,9 @@ struct FontScanTest : FontEngineTest {
 TEST_F(FontScanTest, WeightAndSlantAsFcScanReports) {
   auto lines = Lines(RunCommand("fc-scan --format '%{file}|%{weight}|%{slant}\\n' " + kDejaVuDir.substr(0, kDejaVuDir.size() - 1)));
   ASSERT_GT(lines.size(), 5u);
-  ASSERT_EQ(ScanFontDirectory(kDejaVuDir.c_str(), 1), 0u);
+  ASSERT_EQ(ScanFontDirectory(fonts, kDejaVuDir.c_str(), 1), 0u);
   std::map<std::string, const qmFontListEntry *> byPath;
-  for (const qmFontListEntry *e = GetFontList(); e; e = e->next) byPath[e->path] = e;
+  for (const qmFontListEntry *e = GetFontList(fonts); e; e = e->next) byPath[e->path] = e;
   int checked = 0;
   for (const std::string &line : lines) {
     auto a = line.find('|'), b = line.rfind('|');
@@ -49,9 +45,9 @@ TEST_F(FontScanTest, WeightAndSlantAsFcScanReports) {
 
 // Every face file fontconfig lists is in the system list.
 TEST_F(FontScanTest, SystemFoldersCoverFcList) {
-  ScanFontFolders(1);
+  ScanFontFolders(fonts, 1);
   std::set<std::string> ours;
-  for (const qmFontListEntry *e = GetFontList(); e; e = e->next) ours.insert(e->path);
+  for (const qmFontListEntry *e = GetFontList(fonts); e; e = e->next) ours.insert(e->path);
   auto files = Lines(RunCommand("fc-list --format '%{file}\\n' | grep -iE '\\.(ttf|otf|ttc)$' | sort -u"));
   ASSERT_GT(files.size(), 3u);
   for (const std::string &f : files) EXPECT_TRUE(ours.count(f)) << f;
@@ -59,23 +55,23 @@ TEST_F(FontScanTest, SystemFoldersCoverFcList) {
 
 TEST_F(FontScanTest, RegularFacesListedOnceFoundBothWays) {
   std::string dir = FixtureDir() + "/faces";
-  ASSERT_EQ(AddFontPathEntry(dir.c_str()), 0u);
-  ScanFontFolders(1);
+  ASSERT_EQ(AddFontPathEntry(fonts, dir.c_str()), 0u);
+  ScanFontFolders(fonts, 1);
   EXPECT_NE(Find("Bitstream Vera Sans Roman"), nullptr);
   EXPECT_EQ(Find("Bitstream Vera Sans"), nullptr);
-  FreeFontList();
+  FreeFontList(fonts);
   uint64_t pos, len;
   int32_t temporary;
-  EXPECT_NE(MapFontNameToFile("Bitstream Vera Sans", -1, 0, 0, &pos, &len, &temporary), nullptr);
-  EXPECT_NE(MapFontNameToFile("Bitstream Vera Sans Roman", -1, 0, 0, &pos, &len, &temporary), nullptr);
+  EXPECT_NE(MapFontNameToFile(fonts, "Bitstream Vera Sans", -1, 0, 0, &pos, &len, &temporary), nullptr);
+  EXPECT_NE(MapFontNameToFile(fonts, "Bitstream Vera Sans Roman", -1, 0, 0, &pos, &len, &temporary), nullptr);
 }
 
 TEST_F(FontScanTest, FixtureRules) {
   std::string dir = FixtureDir() + "/faces";
-  ASSERT_EQ(ScanFontDirectory(dir.c_str(), 1), 0u);
-  ASSERT_EQ(ScanFontDirectory(FixtureDir().c_str(), 1), 0u);
+  ASSERT_EQ(ScanFontDirectory(fonts, dir.c_str(), 1), 0u);
+  ASSERT_EQ(ScanFontDirectory(fonts, FixtureDir().c_str(), 1), 0u);
   // The font path's file wins over a later folder with the same face.
-  ASSERT_EQ(ScanFontDirectory(kVeraDir.c_str(), 1), 0u);
+  ASSERT_EQ(ScanFontDirectory(fonts, kVeraDir.c_str(), 1), 0u);
   const qmFontListEntry *vera = Find("Bitstream Vera Sans Roman");
   ASSERT_NE(vera, nullptr);
   EXPECT_EQ(std::string(vera->path), dir + "/Pair.ttc");
@@ -93,7 +89,7 @@ TEST_F(FontScanTest, FixtureRules) {
   EXPECT_EQ(longName->weight, 200);
   EXPECT_EQ(longName->slant, 100);
   // "a.ttf" is too short a name to be scanned.
-  for (const qmFontListEntry *e = GetFontList(); e; e = e->next) EXPECT_NE(std::string(e->path), dir + "/a.ttf");
+  for (const qmFontListEntry *e = GetFontList(fonts); e; e = e->next) EXPECT_NE(std::string(e->path), dir + "/a.ttf");
   // ".font" sizes are distinct in first-seen order; 0x0F03 files are no bitmap fonts.
   const qmFontListEntry *plain = Find("plain");
   ASSERT_NE(plain, nullptr);
@@ -113,7 +109,7 @@ TEST_F(FontScanTest, StyleWords) {
       {"Book", 75, 0},           {"Semi-bold", 180, 0},   {"Ultra-black", 215, 0}, {"", 80, 0},
   };
   for (const Case &c : cases) {
-    AddFontListEntry("/x", "Family", c.style, 0, 0, 0, 0, 0, nullptr, 0);
+    AddFontListEntry(fonts, "/x", "Family", c.style, 0, 0, 0, 0, 0, nullptr, 0);
     const qmFontListEntry *e = Find((std::string("Family") + (c.style[0] ? " " : "") + c.style).c_str());
     ASSERT_NE(e, nullptr) << c.style;
     EXPECT_EQ(e->weight, c.weight) << c.style;
@@ -127,9 +123,9 @@ TEST_F(FontScanTest, CollectionFaceOpensFromItsCopy) {
   std::string file = FixtureDir() + "/faces/Pair.ttc";
   auto peer = Lines(RunCommand("fc-scan --format '%{index}|%{family}|%{style}\\n' " + file));
   ASSERT_EQ(peer.size(), 2u);
-  ASSERT_EQ(AddFontPathEntry((FixtureDir() + "/faces").c_str()), 0u);
+  ASSERT_EQ(AddFontPathEntry(fonts, (FixtureDir() + "/faces").c_str()), 0u);
   qmFont *f = nullptr;
-  ASSERT_EQ(OpenFontRecord("Bitstream Vera Sans Bold", 20, FONTENGINE_INBUILT, 1, 0, &f), 0u);
+  ASSERT_EQ(OpenFontRecord(fonts, "Bitstream Vera Sans Bold", 20, FONTENGINE_INBUILT, 1, 0, &f), 0u);
   EXPECT_EQ("1|" + std::string(f->faceName).substr(0, 19) + "|Bold", peer[1]);
   EXPECT_STREQ(f->faceName, "Bitstream Vera Sans Bold");
   CloseFontRecord(f);

@@ -14,16 +14,10 @@
 
 namespace {
 
-struct FreeTypeTest : ::testing::Test {
-  void SetUp() override {
-    qmFont *topaz;
-    ASSERT_EQ(InitFontEngines(&topaz), 0u);
-  }
-  static void TearDownTestSuite() { ShutdownFontEngines(); }
-
-  static qmFont *Open(const std::string &name, int32_t size, int32_t cache = 1) {
+struct FreeTypeTest : FontEngineTest {
+  qmFont *Open(const std::string &name, int32_t size, int32_t cache = 1) {
     qmFont *font = nullptr;
-    EXPECT_EQ(OpenFontRecord(name.c_str(), size, FONTENGINE_INBUILT, cache, 0, &font), 0u) << name;
+    EXPECT_EQ(OpenFontRecord(fonts, name.c_str(), size, FONTENGINE_INBUILT, cache, 0, &font), 0u) << name;
     return font;
   }
 };
@@ -242,15 +236,15 @@ TEST_F(FreeTypeTest, ScaleWidensOnce) {
 
 TEST_F(FreeTypeTest, BadFilesAndSizesDoNotOpen) {
   qmFont *f = nullptr;
-  EXPECT_EQ(OpenFontRecord("Bitstream Vera Sans", 0, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
-  EXPECT_EQ(OpenFontRecord("Bitstream Vera Sans", -5, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
-  EXPECT_EQ(OpenFontRecord("/nonexistent/font.ttf", 12, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
+  EXPECT_EQ(OpenFontRecord(fonts, "Bitstream Vera Sans", 0, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
+  EXPECT_EQ(OpenFontRecord(fonts, "Bitstream Vera Sans", -5, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
+  EXPECT_EQ(OpenFontRecord(fonts, "/nonexistent/font.ttf", 12, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
   std::string junk = std::string(QM_BINARY_DIR) + "/junk_font.ttf";
   FILE *out = fopen(junk.c_str(), "wb");
   ASSERT_NE(out, nullptr);
   fputs("\x00\x01\x00\x00 this is not a font at all", out);
   fclose(out);
-  EXPECT_EQ(OpenFontRecord(junk.c_str(), 12, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
+  EXPECT_EQ(OpenFontRecord(fonts, junk.c_str(), 12, FONTENGINE_INBUILT, 1, 0, &f), uint32_t(ERR_OPENFONT));
   remove(junk.c_str());
 }
 

@@ -18,7 +18,7 @@ TEST_F(NativeFontTest, OpensByFullNameAndSizesByCapitalA) {
   ASSERT_FALSE(name.empty());
   for (int size : {8, 13, 20, 33, 72}) {
     qmFont *f = nullptr;
-    ASSERT_EQ(OpenFontRecord(name.c_str(), size, FONTENGINE_NATIVE, 1, 0, &f), 0u) << name;
+    ASSERT_EQ(OpenFontRecord(fonts, name.c_str(), size, FONTENGINE_NATIVE, 1, 0, &f), 0u) << name;
     EXPECT_EQ(f->engineType, QM_FONT_NATIVE);
     EXPECT_EQ(IsNativeFont(f), 1);
     EXPECT_STREQ(f->faceName, name.c_str());
@@ -31,13 +31,13 @@ TEST_F(NativeFontTest, OpensByFullNameAndSizesByCapitalA) {
     CloseFontRecord(f);
   }
   qmFont *f = nullptr;
-  EXPECT_EQ(OpenFontRecord("No Such Font", 12, FONTENGINE_NATIVE, 1, 0, &f), uint32_t(ERR_OPENFONT));
+  EXPECT_EQ(OpenFontRecord(fonts, "No Such Font", 12, FONTENGINE_NATIVE, 1, 0, &f), uint32_t(ERR_OPENFONT));
 }
 
 TEST_F(NativeFontTest, TextLimits) {
   std::string name = RunCommand("fc-match -f '%{fullname}' 'DejaVu Sans:style=Book'");
   qmFont *f = nullptr;
-  ASSERT_EQ(OpenFontRecord(name.c_str(), 10, FONTENGINE_NATIVE, 1, 0, &f), 0u);
+  ASSERT_EQ(OpenFontRecord(fonts, name.c_str(), 10, FONTENGINE_NATIVE, 1, 0, &f), 0u);
   std::string longest(16383, 'i'), tooLong(16384, 'i');
   qmTextExtent e{};
   EXPECT_EQ(MeasureFontText(f, longest.data(), 16383, 0, 0, &e), 0u);

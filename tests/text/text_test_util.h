@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "graphics/bitmap.h"
+#include "text/bitmapfont.h"
 #include "text/font.h"
 
 // Debian's system python, which has python3-pil (a python first on the PATH may not).
@@ -73,9 +74,10 @@ inline const std::string &FixtureDir() {
   return dir;
 }
 
-// Starts the font engines for a test suite and stops them after it.
+// A font state of its own for each test, freed after it with every font it opened.
 struct FontEngineTest : ::testing::Test {
-  qmFont *topaz = nullptr;
-  void SetUp() override { ASSERT_EQ(InitFontEngines(&topaz), 0u); }
-  static void TearDownTestSuite() { ShutdownFontEngines(); }
+  qmFont *topaz = const_cast<qmFont *>(GetTopazFont());
+  qmFontState *fonts = nullptr;
+  void SetUp() override { ASSERT_EQ(NewFontState(&fonts), 0u); }
+  void TearDown() override { FreeFontState(fonts); }
 };

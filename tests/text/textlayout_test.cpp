@@ -243,7 +243,7 @@ namespace {
 // glyphs, the edge colour around them, the shadow's below and right, all opaque where covered.
 TEST_F(TextLayoutTest, AntiAliasedEdgeAndShadow) {
   qmFont *vera = nullptr;
-  ASSERT_EQ(GetCachedFont(":::default_sans", 32, FONTENGINE_INBUILT, 1, 0, &vera), 0u);
+  ASSERT_EQ(GetCachedFont(fonts, ":::default_sans", 32, FONTENGINE_INBUILT, 1, 0, &vera), 0u);
   qmTextRequest r = Request("Il");
   r.style = {QM_STYLE_ANTIALIAS | QM_STYLE_EDGE | QM_STYLE_SHADOW, 0xFF0000, 0x0000FF, 0x00FF00, 6, 3, 2, vera};
   qmTextLayout l;

@@ -37,7 +37,7 @@
 #include "runtime/vnames.h"
 #include "text/font.h"
 #include "text/fontscan.h"
-#include "text/text/textstate.h"
+#include "text/text/textoutput.h"
 #include "text/textobject.h"
 
 namespace {
@@ -51,7 +51,7 @@ struct qmFontNode {
 constexpr int32_t kMaxJoinedKerningText = 611;
 
 int32_t EncodingArg(VmState *L, int i, uint32_t *err) {
-  int32_t encoding = vm_optint32(L, i, GetDefaultEncoding());
+  int32_t encoding = vm_optint32(L, i, GetTextState(L)->encoding);
   *err = encoding == 0 || encoding == 1 ? 0 : uint32_t(ERR_WRONGUSAGE);
   return encoding;
 }
@@ -69,7 +69,7 @@ uint32_t SelectFont(VmState *L, int i, qmFont **out) {
   }
   std::string copy = name;  // the linked-name buffer is reused by the next resolution
   PrintStatusMessage("Opening font %s", copy.c_str(), 1);
-  return GetCachedFont(copy.c_str(), size, engine, cache, linked, out);
+  return GetCachedFont(GetTextState(L)->fonts, copy.c_str(), size, engine, cache, linked, out);
 }
 
 uint32_t FindFontNode(VmState *L, const qmObjectId &id, qmFontNode **out) {
@@ -91,20 +91,20 @@ uint32_t TxtSetFont(VmState *L) {
   if (uint32_t err = SelectFont(L, 1, &font)) return err;
   // SelectFont's status line ends here, as OpenFont ends it.
   PrintStatusMessage("done\n", nullptr, 0);
-  GetTextState()->font = font;
-  GetTextState()->style = QM_STYLE_NORMAL;
+  GetTextState(L)->style.font = font;
+  GetTextState(L)->style.style = QM_STYLE_NORMAL;
   return 0;
 }
 
 uint32_t TxtSetFontColor(VmState *L) {
   CheckArgCount(L, 1, 1);
-  GetTextState()->color = vm_checkinteger(L, 1);
+  GetTextState(L)->style.color = vm_checkinteger(L, 1);
   return 0;
 }
 
 uint32_t TxtTextHeight(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmFont *font = GetCurrentFont();
+  qmFont *font = GetTextState(L)->style.font;
   vm_pushnumber(L, font ? font->height : 0);
   return 1;
 }
@@ -117,7 +117,7 @@ uint32_t TxtTextWidth(VmState *L) {
   int32_t encoding = EncodingArg(L, 2, &err);
   if (err) return err;
   qmTextExtent e{};
-  if (length && (err = ComputeTextExtent(text, int32_t(length), encoding, &e, GetTextState()))) return err;
+  if (length && (err = ComputeTextExtent(text, int32_t(length), encoding, &e, &GetTextState(L)->style))) return err;
   vm_pushnumber(L, e.width);
   return 1;
 }
@@ -177,7 +177,7 @@ uint32_t TxtSetFontStyle(VmState *L) {
   CheckArgCount(L, 1, 4);
   int n = vm_gettop(L);
   int32_t s = vm_checkint32(L, 1);
-  qmTextStyle *state = GetTextState();
+  qmTextStyle *state = &GetTextState(L)->style;
   if (s & QM_STYLE_NORMAL) {
     state->style = QM_STYLE_NORMAL;
     return 0;
@@ -207,7 +207,7 @@ uint32_t PrintText(VmState *L, const std::string &text, int32_t plain) {
   if (!d) return 0;
   qmTextRequest r{};
   r.x = POS_CENTER;
-  r.style = *GetTextState();
+  r.style = GetTextState(L)->style;
   r.text = const_cast<char *>(text.c_str());
   r.align = POS_LEFT;
   r.cursorX = d->cursorX;
@@ -249,9 +249,9 @@ uint32_t TxtTextOut(VmState *L) {
   r.y = vm_checkint32(L, 2);
   size_t length;
   const char *text = vm_checkstring(L, 3, &length);
-  r.style = *GetTextState();
+  r.style = GetTextState(L)->style;
   r.align = POS_LEFT;
-  r.encoding = GetDefaultEncoding();
+  r.encoding = GetTextState(L)->encoding;
   // The block's size is known only once it is laid out: the tags' "width" and "height" do not
   // apply to it.
   qmTransform transform;
@@ -341,9 +341,9 @@ uint32_t TxtCreateTextObject(VmState *L) {
   size_t length;
   const char *text = vm_checkstring(L, 2, &length);
   qmTextRequest r{};
-  r.style = *GetTextState();
+  r.style = GetTextState(L)->style;
   r.align = POS_LEFT;
-  r.encoding = GetDefaultEncoding();
+  r.encoding = GetTextState(L)->encoding;
   if (n == 3 && vm_type(L, 3) == VM_TTABLE) {
     int found;
     GetFieldInt(L, 3, "align", &r.align, &found);
@@ -489,7 +489,7 @@ uint32_t TxtTextExtent(VmState *L) {
   int32_t encoding = EncodingArg(L, 2, &err);
   if (err) return err;
   qmTextExtent e{};
-  if (length && (err = ComputeTextExtent(text, int32_t(length), encoding, &e, GetTextState()))) return err;
+  if (length && (err = ComputeTextExtent(text, int32_t(length), encoding, &e, &GetTextState(L)->style))) return err;
   if (!length) e = {};
   vm_newtable(L);
   SetFieldInt(L, "minx", e.minX + e.left);
@@ -536,18 +536,19 @@ uint32_t TxtUseFont(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmFontNode *node = nullptr;
   if (uint32_t err = FindFontNode(L, GetObjectIdArg(L, 1), &node)) return err;
-  GetTextState()->font = node->font;
-  GetTextState()->style = QM_STYLE_NORMAL;
+  GetTextState(L)->style.font = node->font;
+  GetTextState(L)->style.style = QM_STYLE_NORMAL;
   return 0;
 }
 
 uint32_t TxtGetAvailableFonts(VmState *L) {
   CheckArgCount(L, 0, 0);
-  FreeFontList();
-  ScanFontFolders(1);
+  qmFontState *fonts = GetTextState(L)->fonts;
+  FreeFontList(fonts);
+  ScanFontFolders(fonts, 1);
   vm_newtable(L);
   int k = 0;
-  for (const qmFontListEntry *e = GetFontList(); e; e = e->next, k++) {
+  for (const qmFontListEntry *e = GetFontList(fonts); e; e = e->next, k++) {
     vm_newtable(L);
     SetFieldString(L, "name", e->fullName);
     SetFieldString(L, "family", e->family);
@@ -563,7 +564,7 @@ uint32_t TxtGetAvailableFonts(VmState *L) {
     vm_settable(L, -3);
     vm_rawseti(L, -2, k);
   }
-  FreeFontList();
+  FreeFontList(fonts);
   return 1;
 }
 
@@ -571,12 +572,12 @@ uint32_t TxtFreeGlyphCache(VmState *L) {
   CheckArgCount(L, 1, 2);
   int32_t selector = vm_checkint32(L, 1);
   if (selector == 0) {
-    FlushAllFontGlyphCaches(nullptr);
+    FlushAllFontGlyphCaches(GetTextState(L)->fonts, nullptr);
     return 0;
   }
   qmFontNode *node = nullptr;
   if (uint32_t err = FindFontNode(L, GetObjectIdArg(L, 2), &node)) return err;
-  FlushAllFontGlyphCaches(node->font);
+  FlushAllFontGlyphCaches(GetTextState(L)->fonts, node->font);
   return 0;
 }
 
@@ -584,15 +585,16 @@ uint32_t TxtSetDefaultEncoding(VmState *L) {
   CheckArgCount(L, 1, 1);
   int32_t encoding = vm_checkint32(L, 1);
   if (encoding != 0 && encoding != 1) return ERR_WRONGUSAGE;
-  SetDefaultEncodingValue(encoding);
+  GetTextState(L)->encoding = encoding;
   return 0;
 }
 
 uint32_t TxtAddFontPath(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *path = vm_checkstring(L, 1, nullptr);
-  for (int32_t i = 0; i < GetFontPathCount(); i++)
-    if (Stricmp(GetFontPath(i), path) == 0) return 0;
+  qmFontState *fonts = GetTextState(L)->fonts;
+  for (const std::string &known : fonts->paths)
+    if (Stricmp(known.c_str(), path) == 0) return 0;
   qmVirtualLock *lock = LockVirtualPath(path, 0);
   if (!lock) {
     SetErrorArgument(path);
@@ -601,7 +603,7 @@ uint32_t TxtAddFontPath(VmState *L) {
   char full[1024];
   if (!GetVirtualLockName(lock, full, sizeof full)) CopyString(full, path, sizeof full);
   UnlockVirtualPath(lock);
-  return AddFontPathEntry(full);
+  return AddFontPathEntry(fonts, full);
 }
 
 uint32_t TxtGetKerningPair(VmState *L) {
@@ -616,7 +618,8 @@ uint32_t TxtGetKerningPair(VmState *L) {
   // Kerning needs exactly two characters: longer texts answer 0 without being joined.
   if (la && lb && la + lb <= size_t(kMaxJoinedKerningText)) {
     std::string joined = std::string(a, la) + std::string(b, lb);
-    kerning = GetFontKerning(GetCurrentFont(), joined.data(), int32_t(joined.size()), GetTextState()->style, encoding);
+    const qmTextStyle &style = GetTextState(L)->style;
+    kerning = GetFontKerning(style.font, joined.data(), int32_t(joined.size()), style.style, encoding);
   }
   vm_pushnumber(L, kerning);
   return 1;
@@ -675,7 +678,7 @@ void RestoreEcho(VmState *L, qmDisplay *d, qmEchoSave &save) {
 }
 
 uint32_t SaveEcho(VmState *L, qmDisplay *d, qmEchoSave *save) {
-  const qmTextStyle *s = GetTextState();
+  const qmTextStyle *s = &GetTextState(L)->style;
   int32_t line = s->font ? s->font->height : 8;
   int32_t margin = line + s->edgeSize + s->shadowDistance;
   save->cursorX = d->cursorX;
@@ -888,7 +891,7 @@ uint32_t TextObjectLock(const qmScene *scene, const qmObjectId *id, uint32_t **l
 // GetAttribute of a font object (its font's attributes), a text object (its picture's size, its
 // text and its font's attributes) or a display (the current font's attributes).
 uint32_t TextReadAttribute(VmState *L, uint32_t type, int32_t attribute) {
-  if (type == QMTYPE_DISPLAY) return PushFontAttribute(L, GetCurrentFont(), attribute);
+  if (type == QMTYPE_DISPLAY) return PushFontAttribute(L, GetTextState(L)->style.font, attribute);
   qmObjectId id = GetObjectIdArg(L, 2);
   if (type == QMTYPE_FONT) {
     qmFontNode *node = nullptr;
@@ -925,21 +928,20 @@ uint32_t TextTagConstant(void *scene, const char *text, size_t *consumed, double
 
 namespace {
 
-uint32_t InitTextLibrary(VmState *) {
-  qmFont *topaz = nullptr;
-  ResetTextState(nullptr);
-  if (uint32_t err = InitFontEngines(&topaz)) return err;
-  ResetTextState(topaz);
-  return 0;
+uint32_t InitTextLibrary(VmState *L) {
+  qmScene *scene = GetScene(L);
+  if (!scene || scene->text) return 0;
+  return NewTextState(&scene->text);
 }
 
 void FreeTextLibrary(VmState *L) {
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_TEXTOBJECT))
     FreeTextObjectRecord(L, reinterpret_cast<qmTextObject *>(h));
   while (qmObjectHeader *h = FirstObject(L, QMTYPE_FONT)) FreeFontNode(L, reinterpret_cast<qmFontNode *>(h));
-  FreeFontPaths();
-  ShutdownFontEngines();
-  ResetTextState(nullptr);
+  if (qmScene *scene = GetScene(L)) {
+    FreeTextState(scene->text);
+    scene->text = nullptr;
+  }
 }
 
 }  // namespace

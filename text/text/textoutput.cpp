@@ -1,5 +1,5 @@
-// The text state, and the road from a laid-out block to the current output: the display's
-// background copy (presented at once) or the Select* target.
+// The road from a laid-out block to the current output: the display's background copy
+// (presented at once) or the Select* target; and where a run's text state is found.
 #include <cstring>
 #include <string>
 
@@ -15,23 +15,11 @@
 #include "runtime/cmdargs.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
-#include "text/text/textstate.h"
+#include "text/text/textoutput.h"
 
-namespace {
-
-qmTextStyle g_state{};
-int32_t g_encoding = 0;
-
-}  // namespace
-
-qmTextStyle *GetTextState() { return &g_state; }
-qmFont *GetCurrentFont() { return g_state.font; }
-int32_t GetDefaultEncoding() { return g_encoding; }
-void SetDefaultEncodingValue(int32_t encoding) { g_encoding = encoding; }
-
-void ResetTextState(qmFont *font) {
-  g_state = {QM_STYLE_NORMAL, 0xFFFFFF, 0, 0x0093DD, 4, 3, 2, font};
-  g_encoding = 0;
+qmTextState *GetTextState(VmState *L) {
+  const qmScene *scene = GetScene(L);
+  return scene ? scene->text : nullptr;
 }
 
 void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,

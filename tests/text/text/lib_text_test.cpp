@@ -14,7 +14,7 @@
 #include "runtime/vm/vm_api.h"
 #include "tests/display/display_vm.h"
 #include "tests/platform/sdl_lsan_suppressions.h"
-#include "text/text/textstate.h"
+#include "text/text/textoutput.h"
 #include "text/textobject.h"
 
 namespace {
@@ -117,7 +117,7 @@ TEST_F(TextLib, TrueTypeTextShows) {
 }
 
 TEST_F(TextLib, StyleCommands) {
-  qmTextStyle *s = GetTextState();
+  qmTextStyle *s = &GetTextState(vm.L)->style;
   struct Step {
     std::vector<CmdArg> args;
     uint32_t err;
@@ -179,12 +179,12 @@ TEST_F(TextLib, MeasuringAndFonts) {
   ASSERT_EQ(vm.Call("OpenFont", {3, CmdArg::Str(":::default_serif"), 12}).code, 0u);
   ASSERT_EQ(vm.Call("SetFontStyle", {2}).code, 0u);
   ASSERT_EQ(vm.Call("UseFont", {3}).code, 0u);
-  EXPECT_EQ(GetTextState()->style, 1);
+  EXPECT_EQ(GetTextState(vm.L)->style.style, 1);
   EXPECT_EQ(vm.Call("TextHeight", {CmdArg::Str("x")}).results.at(0), 12);
-  qmFont *serif = GetCurrentFont();
+  qmFont *serif = GetTextState(vm.L)->style.font;
   ASSERT_EQ(vm.Call("OpenFont", {3, CmdArg::Str(":::default_serif"), 12}).code, 0u);
   ASSERT_EQ(vm.Call("UseFont", {3}).code, 0u);
-  EXPECT_EQ(GetCurrentFont(), serif);
+  EXPECT_EQ(GetTextState(vm.L)->style.font, serif);
   ASSERT_EQ(vm.Call("CloseFont", {3}).code, 0u);
   EXPECT_EQ(vm.Call("TextHeight", {CmdArg::Str("x")}).results.at(0), 12) << "still usable";
   EXPECT_EQ(vm.Call("CloseFont", {3}).code, ERR_FINDFONT2);
@@ -293,7 +293,7 @@ TEST_F(TextLib, TextObjectsTurnAndScale) {
   EXPECT_NEAR(t->width, tw * 2, 6);
   EXPECT_NEAR(t->height, th * 2, 6);
   EXPECT_EQ(*t->request.breaks, breaks);
-  EXPECT_EQ(GetCurrentFont()->xScale, 1.0) << "the font's scale is restored";
+  EXPECT_EQ(GetTextState(vm.L)->style.font->xScale, 1.0) << "the font's scale is restored";
 }
 
 // TextOut's option table and DisplayTextObject's fourth argument are display tags: the anchor

@@ -1,19 +1,17 @@
-// The text state every text output reads: the style block with the current font, the default
-// encoding, and the output of one laid-out block into the current output.
+// The output of one laid-out block into the current output, and the run's text state every
+// text command reads.
 #pragma once
 #include <cstdint>
 
 #include "display/displaytags.h"
 #include "text/textlayout.h"
+#include "text/textstate.h"
 
 struct VmState;
 
-// The process-wide style block (style, colours, shadow and edge, current font).
-qmTextStyle *GetTextState();
-qmFont *GetCurrentFont();
-int32_t GetDefaultEncoding();
-void SetDefaultEncodingValue(int32_t encoding);
-void ResetTextState(qmFont *font);
+// The run's text state: the style block with the current font, the default encoding and the
+// fonts. Null while the text library is closed.
+qmTextState *GetTextState(VmState *L);
 
 // Blits a text picture through its mask or alpha into the current output at (x, y).
 void BlitTextPicture(VmState *L, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha, int32_t x,
