@@ -38,7 +38,12 @@ const VmValue *vm_getstr(VmTable *t, VmString *key);
 
 // Writable slot for the key, created when absent (nil key means 0; NaN raises ERR_TABLEINDEX).
 VmValue *vm_settable_raw(VmState *L, VmTable *t, const VmValue *key);
-VmValue *vm_setnum(VmState *L, VmTable *t, int key);
+// The slot of a key outside the array part, created when absent; vm_setnum's own way out.
+VmValue *vm_setnum_hash(VmState *L, VmTable *t, int key);
+inline VmValue *vm_setnum(VmState *L, VmTable *t, int key) {
+  if (static_cast<unsigned>(key) - 1u < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+  return vm_setnum_hash(L, t, key);
+}
 
 // Advances a traversal: key[0] holds the current key (nil to start); on success key[0]
 // and key[1] receive the next key and value and 1 is returned, else 0 at the end.
