@@ -1,0 +1,194 @@
+// The dos library and the platform services under it, run by the real player: names, paths,
+// virtual and packed files, copies and deletes, the environment, the user's language and
+// country, catalogs and message ports. Each row is one command; a row that expects an error
+// runs with ExitOnError off and prints GetLastError instead of the command's results.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "tests/player/e2e_util.h"
+
+namespace {
+
+struct Row {
+  std::string name;
+  std::vector<ScriptArg> args;
+  std::string expected;  // the printed results, or "err <code>"
+};
+
+// The script of the rows after ExitOnError(0); the lines that it prints, one per row.
+std::string ScriptOfRows(const std::vector<Row> &rows) {
+  std::vector<ScriptLine> lines = {{false, "ExitOnError", {0.0}}};
+  for (const Row &r : rows) {
+    if (r.expected.rfind("err ", 0) == 0) {
+      lines.push_back({false, r.name, r.args});
+      lines.push_back({true, "GetLastError", {}});
+    } else {
+      lines.push_back({true, r.name, r.args});
+    }
+  }
+  return ScriptOf(lines);
+}
+
+std::vector<std::string> Lines(const std::string &text) {
+  std::vector<std::string> out;
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1)
+    out.push_back(text.substr(start, nl - start));
+  return out;
+}
+
+// Runs the rows in one player and compares every printed line with its row.
+void ExpectRows(const PlayerDir &d, const std::vector<Row> &rows, const std::vector<std::string> &env = {}) {
+  qmtools::WriteBytes(d / "rows.qma", AppletOf(ScriptOfRows(rows)));
+  PlayerResult r = d.Run({d / "rows.qma", "-quiet"}, env);
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  std::vector<std::string> got = Lines(r.out);
+  ASSERT_EQ(got.size(), rows.size()) << r.out;
+  for (size_t i = 0; i < rows.size(); i++) {
+    std::string want = rows[i].expected.rfind("err ", 0) == 0 ? rows[i].expected.substr(4) : rows[i].expected;
+    EXPECT_EQ(got[i], want) << "row " << i << ": " << rows[i].name;
+  }
+}
+
+// An IFF catalog of more than 100 bytes holding the strings 5 "five" and 7 "seven".
+std::string IffCatalog() {
+  auto u32 = [](uint32_t v) {
+    return std::string{char(v >> 24), char(v >> 16), char(v >> 8), char(v)};
+  };
+  auto entry = [&](uint32_t id, const std::string &text) {
+    std::string bytes = text + '\0';
+    std::string e = u32(id) + u32(uint32_t(bytes.size())) + bytes;
+    return e + std::string((4 - bytes.size() % 4) % 4, '\0');
+  };
+  std::string strs = entry(5, "five") + entry(7, "seven");
+  std::string version = std::string("$VER: catalog of the e2e test 1.0 for the dos rows") + '\0';
+  if (version.size() % 2) version += '\0';
+  std::string body = "CTLGFVER" + u32(uint32_t(version.size())) + version + "STRS" + u32(uint32_t(strs.size())) + strs;
+  return "FORM" + u32(uint32_t(body.size())) + body;
+}
+
+}  // namespace
+
+TEST(E2eDos, NamesPathsVirtualAndPackedFiles) {
+  PlayerDir d;
+  const std::string w = d / "w";
+  std::filesystem::create_directories(w + "/sub");
+  WriteFile(w + "/a.txt", "hello");
+  WriteFile(w + "/empty.bin", "");
+  std::string bytes;
+  for (int i = 0; i < 256; i++) bytes += char(i);
+  WriteFile(w + "/data.bin", bytes);
+  const std::string window = ":::chunk100:20*pic.png/" + w + "/data.bin";  // w is absolute: two slashes
+  std::vector<Row> rows = {
+      {"Exists", {w + "/a.txt"}, "1"},
+      {"Exists", {""}, "0"},
+      {"FileSize", {w + "/a.txt"}, "5"},
+      {"FileSize", {w + "/missing"}, "-1"},
+      {"IsDirectory", {w + "/sub"}, "1"},
+      {"IsDirectory", {w + "/missing"}, "err 1286"},
+      {"DefineVirtualFile", {w + "/data.bin", 100.0, 20.0, "dir/pic.png"}, window},
+      {"FileSize", {window}, "20"},
+      {"FilePart", {window}, "pic.png"},
+      {"MD5", {window}, "0a3b28f1b8b348c39057b2f191bc27f6"},  // bytes 100..119
+      {"DefineVirtualFile", {w + "/data.bin", 0.0, 0.0, "x"}, "err 1055"},
+      {"UndefineVirtualStringFile", {window}, "err 1055"},
+      {"PathPart", {window}, "err 1055"},
+      {"MatchPattern", {"file12.txt", "file##.txt"}, "1"},
+      {"MatchPattern", {"file1a.txt", "file##.txt"}, "0"},
+      {"MatchPattern", {"a.TXT", "*.txt"}, "0"},
+      {"MatchPattern", {"x.jpg", "*.png;*.jpg"}, "1"},
+      {"MatchPattern", {"b", "[!a]"}, "1"},
+      {"MatchPattern", {"-", "[a-]"}, "1"},
+      {"MatchPattern", {"", "*"}, "1"},
+      {"MatchPattern", {"x", ";*"}, "0"},
+      {"MatchPattern", {"abc", "[a"}, "0"},
+      {"FullPath", {"a", "b"}, "a/b"},
+      {"FullPath", {"a\\\\", "b"}, "a\\b"},  // the assembler's escape of one backslash
+      {"PathPart", {"a/b/c.txt"}, "a/b/"},
+      {"PathPart", {"/c.txt"}, "/"},
+      {"PathPart", {"c.txt"}, ""},
+      // Rename keeps the file in its folder whatever folder the new name gives.
+      {"Rename", {w + "/a.txt", "other/b.txt"}, "err 0"},
+      {"FileSize", {w + "/b.txt"}, "5"},
+      {"Rename", {w + "/missing", "c.txt"}, "err 1145"},
+      {"Rename", {window, "c.txt"}, "err 1055"},
+      {"MakeDirectory", {w + "/m/n"}, "err 0"},
+      {"IsDirectory", {w + "/m/n"}, "1"},
+      {"MakeDirectory", {w + "/b.txt/x"}, "err 1084"},
+      {"MakeDirectory", {""}, "err 1055"},
+      {"CompressFile", {w + "/empty.bin", w + "/e.qmpk"}, "16"},
+      {"DecompressFile", {w + "/e.qmpk", w + "/e.out"}, "0"},
+      {"DecompressFile", {w + "/data.bin", w + "/x.out"}, "err 1310"},
+      {"Exists", {w + "/x.out"}, "0"},
+      {"DecompressFile", {w + "/missing", w + "/x.out"}, "err 1045"},
+      {"CopyFile", {w + "/b.txt", w + "/n1/n2"}, "err 0"},
+      {"FileSize", {w + "/n1/n2/b.txt"}, "5"},
+      {"CopyFile", {"", ""}, "err 1055"},
+      {"CopyFile", {w + "/missing", w + "/n1"}, "err 1286"},
+      // A trailing separator empties the folder and keeps it.
+      {"DeleteFile", {w + "/n1/"}, "err 0"},
+      {"Exists", {w + "/n1"}, "1"},
+      {"Exists", {w + "/n1/n2"}, "0"},
+      {"DeleteFile", {w + "/missing"}, "err 0"},
+      {"DeleteFile", {window}, "err 1055"},
+      {"SetEnv", {"QM_E2E_DOS", "value"}, "err 0"},
+      {"GetEnv", {"QM_E2E_DOS"}, "value 1"},
+      {"UnsetEnv", {"QM_E2E_DOS"}, "err 0"},
+      {"GetEnv", {"QM_E2E_DOS"}, " 0"},
+      {"SetEnv", {"A=B", "value"}, "err 1440"},
+      {"Execute", {""}, "err 1055"},
+      {"Execute", {"\\\"unclosed"}, "err 1055"},
+  };
+  ExpectRows(d, rows);
+  // The packed file of nothing is the header and zlib's stream of no data.
+  std::string packed = ReadWholeFile(w + "/e.qmpk");
+  EXPECT_EQ(packed.substr(0, 8), std::string("QMPK\0\0\0\0", 8));
+  int status = -1;
+  FILE *p = popen(("python3 -c \"import sys,zlib; d=open(sys.argv[1],'rb').read(); "
+                   "sys.exit(0 if zlib.decompress(d[8:]) == b'' else 1)\" " + w + "/e.qmpk").c_str(), "r");
+  if (p) status = pclose(p);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(ReadWholeFile(w + "/e.out"), "");
+}
+
+// The language and country come from LANG; a catalog is looked for in the language's folder
+// under "Catalogs" beside the program, in both catalog formats; ports are not offered.
+TEST(E2eDos, LanguageCountryCatalogsAndPorts) {
+  PlayerDir d;
+  std::filesystem::create_directories(d / "Catalogs/deutsch");
+  WriteFile(d / "Catalogs/deutsch/app.catalog", IffCatalog());
+  // An escaped line feed, CR LF line ends and no final line end.
+  WriteFile(d / "Catalogs/deutsch/plain.catalog", "a\\nb\r\nzwei\r\ndrei");
+  struct Case {
+    const char *lang;
+    std::string languageAndCountry;
+    bool german;
+  } cases[] = {
+      {"de_CH.UTF-8", "1 29", true},
+      {"de", "1 38", true},
+      {"C", "18 38", false},
+      {"pt", "6 38", false},
+      {"en_GB", "0 0", false},
+  };
+  for (const Case &c : cases) {
+    std::vector<Row> rows = {
+        {"GetSystemLanguage", {}, c.languageAndCountry.substr(0, c.languageAndCountry.find(' '))},
+        {"GetSystemCountry", {}, c.languageAndCountry.substr(c.languageAndCountry.find(' ') + 1)},
+        {"OpenCatalog", {"app.catalog"}, "err 0"},
+        {"GetCatalogString", {7.0, "d7"}, c.german ? "seven" : "d7"},
+        {"GetCatalogString", {6.0, "d6"}, "d6"},
+        {"GetCatalogString", {5.0, "d5"}, c.german ? "five" : "d5"},
+        {"OpenCatalog", {"plain.catalog"}, "err 0"},
+        {"GetCatalogString", {1.0, "d1"}, c.german ? "zwei" : "d1"},
+        {"GetCatalogString", {2.0, "d2"}, c.german ? "drei" : "d2"},
+        {"GetCatalogString", {3.0, "d3"}, "d3"},
+        {"OpenCatalog", {"missing.catalog"}, "err 0"},
+        {"GetCatalogString", {1.0, "d1"}, "d1"},
+        {"CreatePort", {"port"}, "err 1256"},
+        {"SendMessage", {"someport", "hello"}, "err 1275"},
+    };
+    SCOPED_TRACE(c.lang);
+    ExpectRows(d, rows, {std::string("LANG=") + c.lang});
+  }
+}
