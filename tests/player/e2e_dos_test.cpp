@@ -68,6 +68,87 @@ std::string IffCatalog() {
   return "FORM" + u32(uint32_t(body.size())) + body;
 }
 
+// ExitOnError(0)
+// OpenFile(1, "@OUT@", MODE_WRITE)
+// WriteTable(1, {x = 1, name = "ours", nested = {k = "v", [2] = -1}})
+// CloseFile(1)
+// OpenFile(2, "@PEER@")
+// t = ReadTable(2)
+// DebugPrint(t.name, t[1], t.nested.k, t.nested[2], StrLen(t.big))
+// u = ReadTable(2)
+// DebugPrint(u[1])
+// ReadTable(2)
+// DebugPrint(GetLastError())
+const char kTablesBothWays[] = R"(.func source="s.qms" maxstack=16
+  .k "exitonerror" 0 "openfile" 1 "@OUT@" 1006 "writetable" "x" "name" "ours" "nested" "k" "v" 2 -1 "closefile" "@PEER@" "readtable" "t" "debugprint" "strlen" "big" "u" "getlasterror"
+    GETGLOBAL 0 k0 @1
+    LOADK 1 k1 @1
+    CALL 0 2 1 @1
+    GETGLOBAL 0 k2 @2
+    LOADK 1 k3 @2
+    LOADK 2 k4 @2
+    LOADK 3 k5 @2
+    CALL 0 4 1 @2
+    GETGLOBAL 0 k6 @3
+    LOADK 1 k3 @3
+    NEWTABLE 2 0 0 @3
+    LOADK 3 k3 @3
+    SETTABLE 2 k7 3 @3
+    LOADK 3 k9 @3
+    SETTABLE 2 k8 3 @3
+    NEWTABLE 3 0 0 @3
+    LOADK 4 k12 @3
+    SETTABLE 3 k11 4 @3
+    LOADK 4 k14 @3
+    SETTABLE 3 k13 4 @3
+    SETTABLE 2 k10 3 @3
+    CALL 0 3 1 @3
+    GETGLOBAL 0 k15 @4
+    LOADK 1 k3 @4
+    CALL 0 2 1 @4
+    GETGLOBAL 0 k2 @5
+    LOADK 1 k13 @5
+    LOADK 2 k16 @5
+    CALL 0 3 1 @5
+    GETGLOBAL 0 k17 @6
+    LOADK 1 k13 @6
+    CALL 0 2 2 @6
+    SETGLOBAL 0 k18 @6
+    GETGLOBAL 0 k19 @7
+    GETGLOBAL 1 k18 @7
+    GETTABLE 1 1 k8 @7
+    GETGLOBAL 2 k18 @7
+    GETTABLE 2 2 k3 @7
+    GETGLOBAL 3 k18 @7
+    GETTABLE 3 3 k10 @7
+    GETTABLE 3 3 k11 @7
+    GETGLOBAL 4 k18 @7
+    GETTABLE 4 4 k10 @7
+    GETTABLE 4 4 k13 @7
+    GETGLOBAL 5 k20 @7
+    GETGLOBAL 6 k18 @7
+    GETTABLE 6 6 k21 @7
+    CALL 5 2 0 @7
+    CALL 0 0 1 @7
+    GETGLOBAL 0 k17 @8
+    LOADK 1 k13 @8
+    CALL 0 2 2 @8
+    SETGLOBAL 0 k22 @8
+    GETGLOBAL 0 k19 @9
+    GETGLOBAL 1 k22 @9
+    GETTABLE 1 1 k3 @9
+    CALL 0 2 1 @9
+    GETGLOBAL 0 k17 @10
+    LOADK 1 k13 @10
+    CALL 0 2 1 @10
+    GETGLOBAL 0 k19 @11
+    GETGLOBAL 1 k23 @11
+    CALL 1 1 0 @11
+    CALL 0 0 1 @11
+    RETURN 0 1 @13
+.end
+)";
+
 }  // namespace
 
 TEST(E2eDos, NamesPathsVirtualAndPackedFiles) {
@@ -191,4 +272,29 @@ TEST(E2eDos, LanguageCountryCatalogsAndPorts) {
     SCOPED_TRACE(c.lang);
     ExpectRows(d, rows, {std::string("LANG=") + c.lang});
   }
+}
+
+// Table records written by the player read back in an independent reader, and records of that
+// reader's writer read in the player, one after another up to the file's end.
+TEST(E2eDos, TableRecordsAgreeWithAnIndependentPeer) {
+  PlayerDir d;
+  const std::string peer = std::string(QM_SOURCE_DIR) + "/tests/io/dos/qmt_peer.py";
+  const std::string ours = d / "ours.qmt", theirs = d / "peer.qmt";
+  int status = -1;
+  if (FILE *p = popen(("python3 " + peer + " write " + theirs).c_str(), "r")) status = pclose(p);
+  ASSERT_EQ(status, 0);
+  std::string text = kTablesBothWays;
+  text.replace(text.find("@OUT@"), 5, ours);
+  text.replace(text.find("@PEER@"), 6, theirs);
+  qmtools::WriteBytes(d / "s.qma", AppletOf(text));
+  PlayerResult r = d.Run({d / "s.qma", "-quiet"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, "peer 2.5 v -1 300\nsecond\n1242\n");
+  std::string shown;
+  if (FILE *p = popen(("python3 " + peer + " read " + ours).c_str(), "r")) {
+    char buf[256];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;) shown.append(buf, n);
+    pclose(p);
+  }
+  EXPECT_EQ(shown, "{'name'='ours','nested'={'k'='v',2=-1},'x'=1}\n");
 }
