@@ -149,6 +149,153 @@ const char kTablesBothWays[] = R"(.func source="s.qms" maxstack=16
 .end
 )";
 
+// Function stop(m) DebugPrint("stop", m.action, m.copied, m.filesize, m.userdata) Return(1) EndFunction
+// Function over(m) DebugPrint("over", m.action, FilePart(m.source), FilePart(m.destination)) Return(0) EndFunction
+// Function del(m) DebugPrint("del", m.action, FilePart(m.file), m.userdata) Return(2) EndFunction
+// Function bad(m) Return(m.nothing) EndFunction      ; a field that does not exist: an error
+// ExitOnError(0)
+// CopyFile("@SRC@/big.bin", "@DST@", "", stop, "u")
+// DebugPrint(GetLastError(), Exists("@DST@/big.bin"))
+// CopyFile("@SRC@/small.txt", "@DST@")
+// CopyFile("@SRC@/small.txt", "@DST@", "", over)
+// SetFileAttributes("@DST@/small.txt", {flags = FILEATTR_READ_USR})
+// DeleteFile("@DST@/", del, "ud")
+// DebugPrint(Exists("@DST@"), Exists("@DST@/small.txt"))
+// CopyFile("@SRC@/big.bin", "@DST@", "", bad)
+// DebugPrint(GetLastError(), Exists("@DST@/big.bin"))
+const char kCopyAndDeleteCallbacks[] = R"(.func source="c.qms" maxstack=16
+  .func source="c.qms" maxstack=16 params=1
+    .k "debugprint" "stop" "action" "copied" "filesize" "userdata" 1
+      GETGLOBAL 1 k0 @2
+      LOADK 2 k1 @2
+      MOVE 3 0 @2
+      GETTABLE 3 3 k2 @2
+      MOVE 4 0 @2
+      GETTABLE 4 4 k3 @2
+      MOVE 5 0 @2
+      GETTABLE 5 5 k4 @2
+      MOVE 6 0 @2
+      GETTABLE 6 6 k5 @2
+      CALL 1 6 1 @2
+      LOADK 1 k6 @3
+      RETURN 1 2 @3
+      RETURN 0 1 @4
+  .end
+  .func source="c.qms" maxstack=16 params=1
+    .k "debugprint" "over" "action" "filepart" "source" "destination" 0
+      GETGLOBAL 1 k0 @6
+      LOADK 2 k1 @6
+      MOVE 3 0 @6
+      GETTABLE 3 3 k2 @6
+      GETGLOBAL 4 k3 @6
+      MOVE 5 0 @6
+      GETTABLE 5 5 k4 @6
+      CALL 4 2 2 @6
+      GETGLOBAL 5 k3 @6
+      MOVE 6 0 @6
+      GETTABLE 6 6 k5 @6
+      CALL 5 2 0 @6
+      CALL 1 0 1 @6
+      LOADK 1 k6 @7
+      RETURN 1 2 @7
+      RETURN 0 1 @8
+  .end
+  .func source="c.qms" maxstack=16 params=1
+    .k "debugprint" "del" "action" "filepart" "file" "userdata" 2
+      GETGLOBAL 1 k0 @10
+      LOADK 2 k1 @10
+      MOVE 3 0 @10
+      GETTABLE 3 3 k2 @10
+      GETGLOBAL 4 k3 @10
+      MOVE 5 0 @10
+      GETTABLE 5 5 k4 @10
+      CALL 4 2 2 @10
+      MOVE 5 0 @10
+      GETTABLE 5 5 k5 @10
+      CALL 1 5 1 @10
+      LOADK 1 k6 @11
+      RETURN 1 2 @11
+      RETURN 0 1 @12
+  .end
+  .func source="c.qms" maxstack=16 params=1
+    .k "nothing"
+      MOVE 1 0 @14
+      GETTABLE 1 1 k0 @14
+      RETURN 1 2 @14
+      RETURN 0 1 @15
+  .end
+  .k "stop" "over" "del" "bad" "exitonerror" 0 "copyfile" "@SRC@/big.bin" "@DST@" "" "u" "debugprint" "getlasterror" "exists" "@DST@/big.bin" "@SRC@/small.txt" "setfileattributes" "@DST@/small.txt" "flags" 1 "deletefile" "@DST@/" "ud"
+    CLOSURE 0 p0 @4
+    SETGLOBAL 0 k0 @4
+    CLOSURE 0 p1 @8
+    SETGLOBAL 0 k1 @8
+    CLOSURE 0 p2 @12
+    SETGLOBAL 0 k2 @12
+    CLOSURE 0 p3 @15
+    SETGLOBAL 0 k3 @15
+    GETGLOBAL 0 k4 @16
+    LOADK 1 k5 @16
+    CALL 0 2 1 @16
+    GETGLOBAL 0 k6 @17
+    LOADK 1 k7 @17
+    LOADK 2 k8 @17
+    LOADK 3 k9 @17
+    GETGLOBAL 4 k0 @17
+    LOADK 5 k10 @17
+    CALL 0 6 1 @17
+    GETGLOBAL 0 k11 @18
+    GETGLOBAL 1 k12 @18
+    CALL 1 1 2 @18
+    GETGLOBAL 2 k13 @18
+    LOADK 3 k14 @18
+    CALL 2 2 0 @18
+    CALL 0 0 1 @18
+    GETGLOBAL 0 k6 @19
+    LOADK 1 k15 @19
+    LOADK 2 k8 @19
+    CALL 0 3 1 @19
+    GETGLOBAL 0 k6 @20
+    LOADK 1 k15 @20
+    LOADK 2 k8 @20
+    LOADK 3 k9 @20
+    GETGLOBAL 4 k1 @20
+    CALL 0 5 1 @20
+    GETGLOBAL 0 k16 @21
+    LOADK 1 k17 @21
+    NEWTABLE 2 0 0 @21
+    LOADK 3 k19 @21
+    SETTABLE 2 k18 3 @21
+    CALL 0 3 1 @21
+    GETGLOBAL 0 k20 @22
+    LOADK 1 k21 @22
+    GETGLOBAL 2 k2 @22
+    LOADK 3 k22 @22
+    CALL 0 4 1 @22
+    GETGLOBAL 0 k11 @23
+    GETGLOBAL 1 k13 @23
+    LOADK 2 k8 @23
+    CALL 1 2 2 @23
+    GETGLOBAL 2 k13 @23
+    LOADK 3 k17 @23
+    CALL 2 2 0 @23
+    CALL 0 0 1 @23
+    GETGLOBAL 0 k6 @24
+    LOADK 1 k7 @24
+    LOADK 2 k8 @24
+    LOADK 3 k9 @24
+    GETGLOBAL 4 k3 @24
+    CALL 0 5 1 @24
+    GETGLOBAL 0 k11 @25
+    GETGLOBAL 1 k12 @25
+    CALL 1 1 2 @25
+    GETGLOBAL 2 k13 @25
+    LOADK 3 k14 @25
+    CALL 2 2 0 @25
+    CALL 0 0 1 @25
+    RETURN 0 1 @27
+.end
+)";
+
 }  // namespace
 
 TEST(E2eDos, NamesPathsVirtualAndPackedFiles) {
@@ -297,4 +444,29 @@ TEST(E2eDos, TableRecordsAgreeWithAnIndependentPeer) {
     pclose(p);
   }
   EXPECT_EQ(shown, "{'name'='ours','nested'={'k'='v',2=-1},'x'=1}\n");
+}
+
+// The script's callbacks decide: a stop after the first block leaves no partial copy and is no
+// error; skipping an existing target; a write-protected file unprotected and then deleted; an
+// error inside the callback ends the copy with its code and removes the partial target.
+TEST(E2eDos, CopyAndDeleteCallbacksDecide) {
+  PlayerDir d;
+  const std::string src = d / "src", dst = d / "dst";
+  std::filesystem::create_directory(src);
+  WriteFile(src + "/big.bin", std::string(40000, 'b'));
+  WriteFile(src + "/small.txt", "small\n");
+  std::string text = kCopyAndDeleteCallbacks;
+  for (size_t at; (at = text.find("@SRC@")) != std::string::npos;) text.replace(at, 5, src);
+  for (size_t at; (at = text.find("@DST@")) != std::string::npos;) text.replace(at, 5, dst);
+  qmtools::WriteBytes(d / "c.qma", AppletOf(text));
+  PlayerResult r = d.Run({d / "c.qma", "-quiet"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out,
+            "stop 0 16384 40000 u\n"
+            "0 0\n"
+            "over 1 small.txt small.txt\n"
+            "del 1 small.txt ud\n"
+            "del 0 small.txt ud\n"
+            "1 0\n"
+            "1159 0\n");
 }
