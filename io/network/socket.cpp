@@ -36,6 +36,12 @@ int ConnectOutcome(int handle) {
   return err;
 }
 
+bool IsDatagramSocket(int handle) {
+  int type = 0;
+  socklen_t len = sizeof type;
+  return getsockopt(handle, SOL_SOCKET, SO_TYPE, &type, &len) == 0 && type == SOCK_DGRAM;
+}
+
 }  // namespace
 
 int SocketOpen() { return 1; }
@@ -186,7 +192,9 @@ int SocketRecvFrom(int handle, void *buffer, size_t length, size_t *received, so
       *received = size_t(n);
       return 0;
     }
-    if (n == 0) return SOCK_CLOSED;
+    // No bytes from a stream is the peer's close; a datagram of no bytes is a datagram, which
+    // has been taken and must be reported as one.
+    if (n == 0) return IsDatagramSocket(handle) ? 0 : SOCK_CLOSED;
     if (errno == EINTR) continue;
     if (errno != EAGAIN && errno != EWOULDBLOCK) return errno;
     if (int w = SocketWaitFd(handle, SOCKWAIT_READ, tm)) return w;

@@ -57,6 +57,7 @@ int SocketConnectPolled(int handle, const sockaddr *address, socklen_t length, u
                         qmServiceFn service, void *ud, uint32_t *stopped);
 int SocketAccept(int handle, int *accepted, sockaddr *address, socklen_t *length, const qmTimeout *tm);
 // One piece: *sent (or *received) is what one system call moved; the caller loops for the rest.
+// Receiving no bytes is SOCK_CLOSED on a stream and an empty datagram (0, count 0) otherwise.
 int SocketSend(int handle, const void *data, size_t length, size_t *sent, const qmTimeout *tm);
 int SocketSendTo(int handle, const void *data, size_t length, size_t *sent, const sockaddr *address,
                  socklen_t addressLength, const qmTimeout *tm);

@@ -1,6 +1,10 @@
 // The network library's connections, servers and UDP objects through its commands, with
 // their events dispatched by CheckEvent, against each other and a python echo peer.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
 
 #include "runtime/eventdispatch.h"
 #include "runtime/errcodes.h"
@@ -201,6 +205,37 @@ TEST(NetworkLibrary, UdpToItselfWithEvents) {
   EXPECT_EQ(vm.Code("SendUDPData", {1, "", "127.0.0.1", port}), uint32_t(ERR_WRONGUSAGE));
   EXPECT_EQ(vm.Code("SendUDPData", {1, "x", "127.0.0.1", 0}), uint32_t(ERR_WRONGUSAGE));
   EXPECT_EQ(vm.Code("SendUDPData", {1, "x", "127.0.0.1"}), uint32_t(ERR_MISSINGPARAMTR));
+}
+
+// A datagram of no bytes raises the event and reads as empty data from its sender; it is no
+// error, and the datagram behind it is the next one read.
+TEST(NetworkLibrary, EmptyDatagramIsReceivedAsEmptyData) {
+  EventNetVm vm;
+  EventLog().clear();
+  vm.InstallNetworkHandlers();
+  ASSERT_EQ(vm.Code("CreateUDPObject", {1, 0, "127.0.0.1"}), 0u);
+  int port = int(vm.One("GetLocalPort", {1, 117}).num);
+  int peer = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(peer, 0);
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(uint16_t(port));
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  ASSERT_EQ(sendto(peer, "", 0, 0, reinterpret_cast<sockaddr *>(&to), sizeof to), 0);
+  ASSERT_EQ(sendto(peer, "two", 3, 0, reinterpret_cast<sockaddr *>(&to), sizeof to), 3);
+  sockaddr_in own{};
+  socklen_t ownLength = sizeof own;
+  getsockname(peer, reinterpret_cast<sockaddr *>(&own), &ownLength);
+  EXPECT_EQ(vm.NextEvent(), "OnReceiveUDPData");
+  DosCall empty = vm.Call("ReceiveUDPData", {1});
+  ASSERT_EQ(empty.code, 0u);
+  EXPECT_EQ(empty.results[0].str, "");
+  EXPECT_EQ(empty.results[1].str, "127.0.0.1");
+  EXPECT_EQ(int(empty.results[2].num), ntohs(own.sin_port));
+  DosCall next = vm.Call("ReceiveUDPData", {1});
+  ASSERT_EQ(next.code, 0u);
+  EXPECT_EQ(next.results[0].str, "two");
+  close(peer);
 }
 
 TEST(NetworkLibrary, LookupsAndIsOnline) {

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cmath>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include "io/network/socket.h"
@@ -146,6 +147,37 @@ TEST(SocketLayer, DataPeekAndCloseStatuses) {
   int st = 0;
   for (int i = 0; i < 50 && st == 0; i++) st = SocketSend(p.a, "x", 1, &n, &tm);
   EXPECT_TRUE(st == SOCK_CLOSED || st == ECONNRESET) << st;
+}
+
+// A datagram of no bytes is data, not a close: it is reported with a count of 0 and the one
+// after it still arrives, while a stream that delivers no bytes stays closed.
+TEST(SocketLayer, EmptyDatagramIsNotAClose) {
+  int a = -1, b = -1;
+  ASSERT_EQ(SocketCreate(&a, AF_INET, SOCK_DGRAM, 0), 0);
+  ASSERT_EQ(SocketCreate(&b, AF_INET, SOCK_DGRAM, 0), 0);
+  SocketSetNonBlocking(a);
+  SocketSetNonBlocking(b);
+  sockaddr_in sa = Loopback(0);
+  ASSERT_EQ(SocketBind(a, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+  socklen_t len = sizeof sa;
+  getsockname(a, reinterpret_cast<sockaddr *>(&sa), &len);
+  ASSERT_EQ(sendto(b, "", 0, 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 0);
+  ASSERT_EQ(sendto(b, "next", 4, 0, reinterpret_cast<sockaddr *>(&sa), sizeof sa), 4);
+  qmTimeout tm{5, 5, GetTimeSeconds()};
+  EXPECT_EQ(SocketPeek(a, &tm, 1), 0);
+  char buf[16];
+  size_t n = 99;
+  sockaddr_in from{};
+  socklen_t fromLength = sizeof from;
+  EXPECT_EQ(SocketRecvFrom(a, buf, sizeof buf, &n, reinterpret_cast<sockaddr *>(&from), &fromLength, &tm), 0);
+  EXPECT_EQ(n, 0u);
+  EXPECT_EQ(from.sin_addr.s_addr, htonl(INADDR_LOOPBACK));
+  ASSERT_EQ(SocketRecvFrom(a, buf, sizeof buf, &n, nullptr, nullptr, &tm), 0);
+  EXPECT_EQ(std::string(buf, n), "next");
+  qmTimeout none{0, 0, GetTimeSeconds()};
+  EXPECT_EQ(SocketRecvFrom(a, buf, sizeof buf, &n, nullptr, nullptr, &none), SOCK_TIMEOUT);
+  SocketDestroy(&a);
+  SocketDestroy(&b);
 }
 
 TEST(SocketLayer, ConnectRefusedAndTimedOut) {
