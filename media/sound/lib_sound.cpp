@@ -44,8 +44,8 @@ constexpr int32_t kMessageLoadingSample = 146;
 constexpr int32_t kMessageLoadingMusic = 147;
 constexpr uint32_t kModuleRate = 48000;
 
-// The state of the run, also for the channel hooks that have no VM at hand.
-qmSoundState *gState = nullptr;
+// The run's mixer channels.
+qmSoundChannels *ChannelsOf(VmState *L) { return &GetSoundState(L)->channels; }
 
 uint32_t PushNumber(VmState *L, double v) {
   vm_pushnumber(L, v);
@@ -67,7 +67,7 @@ qmSample *FindSample(VmState *L, const qmObjectId *id) {
 
 
 void FreeSampleRecord(VmState *L, qmSample *s) {
-  StopSampleChannels(s->data);
+  StopSampleChannels(ChannelsOf(L), s->data);
   RemoveObject(L, &s->header);
   FreeObjectDataList(L, static_cast<qmObjectData *>(s->header.userData));
   FreeSampleData(s->data);
@@ -210,17 +210,18 @@ uint32_t SndPlaySample(VmState *L) {
     if (r.pitch < 0) r.pitch = r.sample->pitch;
     if (r.pitch < 256) return ERR_LOWFREQ;
   }
-  UpdateAudioChannels();
+  UpdateAudioChannels(ChannelsOf(L));
   uint32_t code = 0;
   for (int p = 0; p < pairs && !code; p++) {
     qmPlayRequest &r = req[p];
     int index;
     qmObjectId id{r.sample->header.id, r.sample->header.handle};
-    code = ClaimSampleChannel(r.sample->data, id, r.pitch, r.volume, r.panning, r.time, r.times, &index);
+    code = ClaimSampleChannel(ChannelsOf(L), r.sample->data, id, r.pitch, r.volume, r.panning, r.time, r.times, &index);
   }
   // The samples of one call start together; those before a failing pair keep playing.
-  StartClaimedChannels();
-  if (gSoundHandlers.sampleEnd || gSoundHandlers.sampleLoop) HoldPollTimer(L);
+  StartClaimedChannels(ChannelsOf(L));
+  const qmSoundHandlers &handlers = ChannelsOf(L)->handlers;
+  if (handlers.sampleEnd || handlers.sampleLoop) HoldPollTimer(L);
   return code;
 }
 
@@ -229,7 +230,7 @@ uint32_t SndStopSample(VmState *L) {
   if (!GetSoundState(L)->deviceOpen) return 0;
   qmSample *s;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
-  StopSampleChannels(s->data);
+  StopSampleChannels(ChannelsOf(L), s->data);
   return 0;
 }
 
@@ -248,8 +249,8 @@ uint32_t SndWaitSampleEnd(VmState *L) {
   qmSample *s;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   for (;;) {
-    UpdateAudioChannels();
-    if (!SampleIsPlaying(s->data)) return 0;
+    UpdateAudioChannels(ChannelsOf(L));
+    if (!SampleIsPlaying(ChannelsOf(L), s->data)) return 0;
     if (uint32_t code = PauseForSound(L)) return code;
   }
 }
@@ -259,8 +260,8 @@ uint32_t SndIsSamplePlaying(VmState *L) {
   qmSample *s;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   if (!GetSoundState(L)->deviceOpen) return PushNumber(L, 0);
-  UpdateAudioChannels();
-  return PushNumber(L, SampleIsPlaying(s->data));
+  UpdateAudioChannels(ChannelsOf(L));
+  return PushNumber(L, SampleIsPlaying(ChannelsOf(L), s->data));
 }
 
 uint32_t SndSetVolume(VmState *L) {
@@ -269,7 +270,7 @@ uint32_t SndSetVolume(VmState *L) {
   qmSample *s;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   s->volume = VolumeArg(L, 2);
-  SetSampleChannelParams(s->data, s->volume, -1);
+  SetSampleChannelParams(ChannelsOf(L), s->data, s->volume, -1);
   return 0;
 }
 
@@ -279,7 +280,7 @@ uint32_t SndSetPanning(VmState *L) {
   qmSample *s;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &s)) return code;
   s->panning = PanningValue(vm_checkint32(L, 2));
-  SetSampleChannelParams(s->data, -1, s->panning);
+  SetSampleChannelParams(ChannelsOf(L), s->data, -1, s->panning);
   return 0;
 }
 
@@ -540,8 +541,8 @@ uint32_t SndInsertSample(VmState *L) {
   if (uint32_t code = GetObjectArg(L, 2, QMTYPE_SAMPLE, ERR_FINDSAMPLE, &source)) return code;
   int64_t position = ArgToInt64(L, 3, vm_checknumber(L, 3));
   int64_t frames = ArgToInt64(L, 4, vm_optnumber(L, 4, 0));
-  UpdateAudioChannels();
-  if (SampleIsPlaying(target->data)) return ERR_MODIFYPSMP;
+  UpdateAudioChannels(ChannelsOf(L));
+  if (SampleIsPlaying(ChannelsOf(L), target->data)) return ERR_MODIFYPSMP;
   qmSampleData *t = target->data;
   if (frames <= 0 || frames > int64_t(source->data->frames)) frames = source->data->frames;
   if (position < 0) position = 0;
@@ -591,7 +592,7 @@ qmMusic *FindMusic(VmState *L, const qmObjectId *id) {
 
 
 qmMixerChannel *PlayingChannel(qmSoundState *st) {
-  return st->playing && st->playingChannel >= 0 ? GetMixerChannel(st->playingChannel) : nullptr;
+  return st->playing && st->playingChannel >= 0 ? GetMixerChannel(&st->channels, st->playingChannel) : nullptr;
 }
 
 void ReleaseSoundPoll(VmState *L) {
@@ -614,7 +615,7 @@ void StopMusicBackend(qmSoundState *st, bool keep) {
   st->playingChannel = -1;
 }
 
-void MusicEnded(qmMixerChannel *ch);
+void MusicEnded(void *state, qmMixerChannel *ch);
 
 uint32_t StartMusicRecord(VmState *L, qmMusic *m) {
   qmSoundState *st = GetSoundState(L);
@@ -636,13 +637,14 @@ uint32_t StartMusicRecord(VmState *L, qmMusic *m) {
   qmObjectId id{m->header.id, m->header.handle};
   int index = -1;
   uint32_t code = m->kind == MUSKIND_MODULE
-                      ? StartModuleChannel(m->module, id, m->volume, &index)
-                      : StartStreamChannel(m->stream, id, m->times, m->savedPass, m->volume, MusicEnded, &index);
+                      ? StartModuleChannel(&st->channels, m->module, id, m->volume, &index)
+                      : StartStreamChannel(&st->channels, m->stream, id, m->times, m->savedPass, m->volume,
+                                           MusicEnded, st, &index);
   if (code) return code;
   st->playing = m;
   st->playingChannel = index;
   m->paused = 0;
-  if (m->custom || gSoundHandlers.musicEnd) HoldPollTimer(L);
+  if (m->custom || st->channels.handlers.musicEnd) HoldPollTimer(L);
   return 0;
 }
 
@@ -651,7 +653,7 @@ uint32_t StopOrPauseMusic(VmState *L, bool pause) {
   CheckArgCount(L, 0, 1);
   qmSoundState *st = GetSoundState(L);
   if (st->noSound) return 0;
-  UpdateAudioChannels();
+  UpdateAudioChannels(ChannelsOf(L));
   qmMusic *m;
   if (vm_gettop(L) >= 1 && !vm_isnoneornil(L, 1)) {
     qmObjectId id;
@@ -877,14 +879,14 @@ uint32_t SndIsMusicPlaying(VmState *L) {
   CheckArgCount(L, 1, 1);
   qmMusic *m;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
-  UpdateAudioChannels();
+  UpdateAudioChannels(ChannelsOf(L));
   return PushNumber(L, m == GetSoundState(L)->playing);
 }
 
 // The playing module, or null.
 qmModule *PlayingModule(VmState *L) {
   qmSoundState *st = GetSoundState(L);
-  UpdateAudioChannels();
+  UpdateAudioChannels(ChannelsOf(L));
   qmMixerChannel *ch = PlayingChannel(st);
   return ch && ch->state.load() == CHAN_MODULE ? ch->module : nullptr;
 }
@@ -928,18 +930,12 @@ uint32_t SndWaitSongPosition(VmState *L) { return WaitModulePosition(L, true); }
 
 // ---- custom streams ----
 
-struct qmMusicBufferRequest {
-  qmObjectId id;
-  uint64_t wanted;
-  uint64_t delivered;
-};
-qmMusicBufferRequest gBufferRequest;
-
 void FillMusicBufferMessage(VmState *L, qmEventMessage *msg) {
+  const qmMusicBufferRequest &request = GetSoundState(L)->bufferRequest;
   FillAction(L, msg);
-  FillId(L, msg, gBufferRequest.id);
-  SetFieldNumber(L, "frames", double(gBufferRequest.wanted));
-  SetFieldNumber(L, "delivered", double(gBufferRequest.delivered));
+  FillId(L, msg, request.id);
+  SetFieldNumber(L, "frames", double(request.wanted));
+  SetFieldNumber(L, "delivered", double(request.delivered));
 }
 
 void MusicBufferDone(VmState *L, qmEventState *, qmEventMessage *) { GetSoundState(L)->inFillCallback = false; }
@@ -968,7 +964,7 @@ int PollMusicBuffer(VmState *L, qmEventState *st, qmEventMessage *msg) {
   qmObjectId id{};
   uint64_t wanted = GetMusicBufferNeed(ss, &id);
   if (!wanted) return EVPOLL_NONE;
-  gBufferRequest = {id, wanted, ss->playing->stream->custom->delivered};
+  ss->bufferRequest = {id, wanted, ss->playing->stream->custom->delivered};
   msg->type = MSG_MUSICBUFFER;
   msg->function = slot.function;
   msg->userData = slot.userData;
@@ -1007,7 +1003,7 @@ uint32_t SndCreateMusic(VmState *L) {
   }
   // The first request, at once: two seconds of frames.
   m->stream->custom->refillPending = 0;
-  gBufferRequest = {id.handle ? qmObjectId{0, m->header.handle} : id, 2ull * uint32_t(rate), 0};
+  st->bufferRequest = {id.handle ? qmObjectId{0, m->header.handle} : id, 2ull * uint32_t(rate), 0};
   qmEventMessage msg{};
   ClearEventMessage(&msg);
   msg.source = &kMusicBufferSource;
@@ -1084,29 +1080,21 @@ uint32_t SndFillMusicBuffer(VmState *L) {
 
 // ---- events ----
 
-struct qmSoundMessage {
-  int32_t kind;
-  qmObjectId id;
-  uint64_t position;
-  uint32_t count;
-};
-qmSoundMessage gSoundMessage;
-
 int PollSound(VmState *L, qmEventState *st, qmEventMessage *msg) {
   qmSoundState *ss = GetSoundState(L);
   if (!ss) return EVPOLL_NONE;
-  UpdateAudioChannels();
+  UpdateAudioChannels(&ss->channels);
   int32_t kind;
   qmObjectId id;
   uint64_t position;
   uint32_t count;
-  while (TakeSoundEvent(&kind, &id, &position, &count)) {
+  while (TakeSoundEvent(&ss->channels, &kind, &id, &position, &count)) {
     int slot = kind == SNDEVT_SAMPLEEND ? OBJH_ONSAMPLEEND
              : kind == SNDEVT_SAMPLELOOP ? OBJH_ONSAMPLELOOP
              : kind == SNDEVT_MUSICEND ? OBJH_ONMUSICEND
                                        : OBJH_ONVIDEOEND;
     if (st->objectSlots[slot].function == kNoHandler) continue;
-    gSoundMessage = {kind, id, position, count};
+    ss->message = {kind, id, position, count};
     msg->type = MSG_SOUND;
     msg->function = st->objectSlots[slot].function;
     msg->userData = st->objectSlots[slot].userData;
@@ -1120,11 +1108,12 @@ int PollSound(VmState *L, qmEventState *st, qmEventMessage *msg) {
 }
 
 void FillSoundMessage(VmState *L, qmEventMessage *msg) {
+  const qmSoundMessage &m = GetSoundState(L)->message;
   FillAction(L, msg);
-  FillId(L, msg, gSoundMessage.id);
-  if (gSoundMessage.kind == SNDEVT_SAMPLEEND || gSoundMessage.kind == SNDEVT_SAMPLELOOP) {
-    SetFieldNumber(L, "position", double(gSoundMessage.position));
-    SetFieldNumber(L, "count", gSoundMessage.count);
+  FillId(L, msg, m.id);
+  if (m.kind == SNDEVT_SAMPLEEND || m.kind == SNDEVT_SAMPLELOOP) {
+    SetFieldNumber(L, "position", double(m.position));
+    SetFieldNumber(L, "count", m.count);
   }
 }
 
@@ -1133,45 +1122,60 @@ void FillSoundMessage(VmState *L, qmEventMessage *msg) {
 void StartSound(VmState *L, qmEventState *) {
   qmSoundState *ss = GetSoundState(L);
   if (!ss || !ss->pollHeld) return;
-  UpdateAudioChannels();
-  if (!AnyChannelPlaying() && !(ss->playing && ss->playing->custom)) ReleaseSoundPoll(L);
+  UpdateAudioChannels(&ss->channels);
+  if (!AnyChannelPlaying(&ss->channels) && !(ss->playing && ss->playing->custom)) ReleaseSoundPoll(L);
 }
 
 const qmEventSource kSoundSource = {"sound", EVRANK_SOUND, StartSound, PollSound, FillSoundMessage, nullptr};
 
 // A music channel that ended by itself: the music is no longer the playing one.
-void MusicEnded(qmMixerChannel *ch) {
-  if (!gState || !gState->playing || GetMixerChannel(gState->playingChannel) != ch) return;
-  gState->playing->savedPass = 1;
-  gState->playing->paused = 0;
-  if (gState->playing->custom) ClearCustomStream(gState->playing->stream->custom);
-  gState->playing = nullptr;
-  gState->playingChannel = -1;
+void MusicEnded(void *state, qmMixerChannel *ch) {
+  auto *st = static_cast<qmSoundState *>(state);
+  if (!st->playing || GetMixerChannel(&st->channels, st->playingChannel) != ch) return;
+  st->playing->savedPass = 1;
+  st->playing->paused = 0;
+  if (st->playing->custom) ClearCustomStream(st->playing->stream->custom);
+  st->playing = nullptr;
+  st->playingChannel = -1;
 }
 
 // ---- runtime tags and attributes ----
 
-int SetSoundTag(void *, uint32_t tag, uintptr_t value) {
+// The tag lists name their run by its script state; a list without one reaches no run's sound.
+qmSoundState *TagState(void *context) { return context ? GetSoundState(static_cast<VmState *>(context)) : nullptr; }
+
+int SetSoundTag(void *context, uint32_t tag, uintptr_t value) {
+  qmSoundState *st = TagState(context);
+  qmSoundHandlers *h = st ? &st->channels.handlers : nullptr;
   switch (tag) {
     case RTTAG_NOSOUND:
-      if (gState) gState->noSound = value != 0;
+      if (st) st->noSound = value != 0;
       return 1;
     case RTTAG_SOUNDSETTING:
-      if (gState) gState->soundSetting = value;
+      if (st) st->soundSetting = value;
       return 1;
-    case RTTAG_ONSAMPLELOOP: gSoundHandlers.sampleLoop = value != 0; return 1;
-    case RTTAG_ONSAMPLEEND: gSoundHandlers.sampleEnd = value != 0; return 1;
-    case RTTAG_ONMUSICEND: gSoundHandlers.musicEnd = value != 0; return 1;
-    case RTTAG_ONVIDEOEND: gSoundHandlers.videoEnd = value != 0; return 1;
+    case RTTAG_ONSAMPLELOOP:
+      if (h) h->sampleLoop = value != 0;
+      return 1;
+    case RTTAG_ONSAMPLEEND:
+      if (h) h->sampleEnd = value != 0;
+      return 1;
+    case RTTAG_ONMUSICEND:
+      if (h) h->musicEnd = value != 0;
+      return 1;
+    case RTTAG_ONVIDEOEND:
+      if (h) h->videoEnd = value != 0;
+      return 1;
     default: return 0;
   }
 }
 
-int GetSoundTag(void *, uint32_t tag, uintptr_t *result) {
-  if (!gState) return 0;
+int GetSoundTag(void *context, uint32_t tag, uintptr_t *result) {
+  qmSoundState *st = TagState(context);
+  if (!st) return 0;
   switch (tag) {
-    case RTTAG_NOSOUND: *result = gState->noSound; return 1;
-    case RTTAG_SOUNDSETTING: *result = gState->soundSetting; return 1;
+    case RTTAG_NOSOUND: *result = st->noSound; return 1;
+    case RTTAG_SOUNDSETTING: *result = st->soundSetting; return 1;
     default: return 0;
   }
 }
@@ -1193,8 +1197,8 @@ uint32_t ReadSampleAttribute(VmState *L, int32_t attribute) {
     case ATTRDURATION: return PushNumber(L, double(frames * 1000 / uint32_t(s->pitch)));
     case ATTRPITCH_: return PushNumber(L, s->pitch);
     case ATTRPOSITION_: {
-      UpdateAudioChannels();
-      qmMixerChannel *ch = GetSoundState(L)->deviceOpen ? FindSampleChannel(s->data) : nullptr;
+      UpdateAudioChannels(ChannelsOf(L));
+      qmMixerChannel *ch = GetSoundState(L)->deviceOpen ? FindSampleChannel(ChannelsOf(L), s->data) : nullptr;
       if (!ch) {
         vm_pushnumber(L, -1);
         vm_pushnumber(L, -1);
@@ -1297,11 +1301,7 @@ uint32_t InitSoundLibrary(VmState *L) {
   if (!ctx) return 0;
   ctx->sound = new (std::nothrow) qmSoundState{};
   if (!ctx->sound) return ERR_MEM;
-  ctx->sound->playingChannel = -1;
-  ctx->sound->soundSetting = 30;
-  gState = ctx->sound;
-  gSoundHandlers.sampleLoop = gSoundHandlers.sampleEnd = gSoundHandlers.musicEnd = gSoundHandlers.videoEnd = 0;
-  if (uint32_t code = InitSoundChannels()) return code;
+  if (uint32_t code = InitSoundChannels(&ctx->sound->channels)) return code;
   if (uint32_t code = AddSetTagHook(SetSoundTag)) return code;
   if (uint32_t code = AddGetTagHook(GetSoundTag)) return code;
   if (GetEventState(L)) {
@@ -1321,7 +1321,7 @@ void StopSoundDevice(VmState *L) {
     st->paused = st->playing;
     st->playing = nullptr;
   }
-  FreeSoundChannels();
+  if (st) FreeSoundChannels(&st->channels);
   StopAudioOutput();
   if (st) st->deviceOpen = false;
 }
@@ -1335,7 +1335,6 @@ void FreeSoundObjects(VmState *L) {
   CloseAudioOutput();
   delete ctx->sound;
   ctx->sound = nullptr;
-  gState = nullptr;
 }
 
 }  // namespace
