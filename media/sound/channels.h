@@ -74,8 +74,8 @@ void ResetMixerChannel(qmMixerChannel *ch);
 // Claims the first free channel (state CHAN_CLAIMED) with its converter built: 0,
 // ERR_NOCHANNEL, ERR_AUDIOCONVERTER or ERR_MEM; *index is the channel's. time -1 plays times
 // passes (0: without end); else time milliseconds.
-uint32_t ClaimSampleChannel(qmSoundChannels *set, qmSampleData *d, const qmObjectId &id, int32_t pitch, int32_t volume, int32_t pan,
-                            int64_t time, uint32_t times, int *index);
+uint32_t ClaimSampleChannel(qmSoundChannels *set, qmSampleData *d, const qmObjectId &id, int32_t pitch,
+                            int32_t volume, int32_t pan, int64_t time, uint32_t times, int *index);
 // The claimed channels start together (one step under the audio mutex).
 void StartClaimedChannels(qmSoundChannels *set);
 // Frees the claimed channels that did not start (a failed PlaySample).
@@ -98,8 +98,8 @@ uint32_t StartStreamChannel(qmSoundChannels *set, qmSound *s, const qmObjectId &
 // A video's sound on a free channel: signed 16-bit frames pulled from input, which must hand
 // silence rather than 0 while it has nothing yet (0 ends the channel's input). 0, ERR_NOCHANNEL,
 // ERR_AUDIOCONVERTER or ERR_MEM. set is the run's qmSoundChannels (untyped for the video engine).
-uint32_t StartVideoChannel(void *set, uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg, int32_t volume,
-                           int *index);
+uint32_t StartVideoChannel(void *set, uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg,
+                           int32_t volume, int *index);
 // Volume 0..64 of a video's channel.
 void SetVideoChannelVolume(void *set, int index, int32_t volume);
 // Detaches the video's channel and frees it.
@@ -122,7 +122,8 @@ void UpdateAudioChannels(qmSoundChannels *set);
 void ServiceAudioEvents(qmSoundChannels *set);
 
 // Events, oldest first.
-void PostSoundEvent(qmSoundChannels *set, int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count, uint64_t extraMs);
+void PostSoundEvent(qmSoundChannels *set, int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count,
+                    uint64_t extraMs);
 int TakeSoundEvent(qmSoundChannels *set, int32_t *kind, qmObjectId *id, uint64_t *position, uint32_t *count);
 void ClearSoundEvents(qmSoundChannels *set);
 // Whether a channel plays something that will end by itself (the library keeps the dispatcher

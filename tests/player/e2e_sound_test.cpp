@@ -165,7 +165,8 @@ fin:  RETURN    0 1
 std::vector<std::string> SortedLines(const std::string &text) {
   std::vector<std::string> lines;
   size_t at = 0;
-  for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1) lines.push_back(text.substr(at, nl - at));
+  for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(text.substr(at, nl - at));
   std::sort(lines.begin(), lines.end());
   return lines;
 }

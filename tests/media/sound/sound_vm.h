@@ -123,7 +123,8 @@ struct SoundVm : DosVm {
     qmObjectId id;
     uint64_t position;
     uint32_t count;
-    while (TakeSoundEvent(Channels(), &kind, &id, &position, &count)) out.push_back({kind, double(id.id), position, count});
+    while (TakeSoundEvent(Channels(), &kind, &id, &position, &count))
+      out.push_back({kind, double(id.id), position, count});
     return out;
   }
 };
