@@ -83,7 +83,8 @@ double Energy(const std::vector<T> &v) {
 
 void MixEightChannels(benchmark::State &state) {
   SetAudioSink(&kNullAudioSink);
-  InitSoundChannels();
+  qmSoundChannels set;
+  InitSoundChannels(&set);
   OpenAudioOutput();
   const struct {
     int32_t format;
@@ -95,10 +96,10 @@ void MixEightChannels(benchmark::State &state) {
   for (int i = 0; i < 8; i++) {
     samples.push_back(MakeSample(kinds[i].format, kinds[i].rate, kinds[i].rate / 3 + 17));
     int index;
-    ClaimSampleChannel(samples.back(), qmObjectId{uint32_t(i + 1), 0}, int32_t(kinds[i].rate), 48, i * 36, -1, 0,
-                       &index);
+    ClaimSampleChannel(&set, samples.back(), qmObjectId{uint32_t(i + 1), 0}, int32_t(kinds[i].rate), 48, i * 36,
+                       -1, 0, &index);
   }
-  StartClaimedChannels();
+  StartClaimedChannels(&set);
   const uint32_t block = 1024;
   std::vector<float> out(block * 2);
   double ourEnergy = 0;
@@ -136,7 +137,7 @@ void MixEightChannels(benchmark::State &state) {
     s.Report(state, "libxmp");
     state.counters["ours_cpu_per_audio_s"] = BenchMedian(s.oursCpu) / kMixSeconds;
   }
-  FreeSoundChannels();
+  FreeSoundChannels(&set);
   for (qmSampleData *d : samples) FreeSampleData(d);
   CloseAudioOutput();
 }

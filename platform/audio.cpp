@@ -27,6 +27,7 @@ const qmAudioSink *gSink = nullptr;
 const qmAudioSink *gOpenSink = nullptr;
 std::atomic<uint32_t> gRate{kOutputRate};
 std::atomic<const qmAudioRenderHooks *> gHooks{nullptr};
+std::atomic<void *> gHookArg{nullptr};
 float gBlock[kRenderBlock * 2];  // used by the audio thread alone
 
 uint32_t NullOpen(uint32_t *rate) {
@@ -237,7 +238,13 @@ uint32_t ConvertAudioStepwise(qmAudioConverter *c, float *out, uint32_t frames, 
 
 void SetAudioSink(const qmAudioSink *sink) { gSink = sink; }
 
-void SetAudioRenderHooks(const qmAudioRenderHooks *hooks) { gHooks.store(hooks); }
+void SetAudioRenderHooks(const qmAudioRenderHooks *hooks, void *arg) {
+  // Under the audio mutex, so that a render sees the steps and their record together.
+  if (gAudioMutex) MutexLock(gAudioMutex);
+  gHooks.store(hooks);
+  gHookArg.store(arg);
+  if (gAudioMutex) MutexUnlock(gAudioMutex);
+}
 
 uint32_t InitAudio() {
   if (!gAudioMutex) {
@@ -273,7 +280,7 @@ void StopAudioOutput() {
 void CloseAudioOutput() {
   StopAudioOutput();
   for (qmMixerInput &in : gInputs) in.converter = nullptr;
-  SetAudioRenderHooks(nullptr);
+  SetAudioRenderHooks(nullptr, nullptr);
   if (gAudioMutex) MutexFree(gAudioMutex);
   gAudioMutex = nullptr;
 }
@@ -319,10 +326,11 @@ void RenderAudioOutput(float *out, uint32_t frames) {
     std::memset(gBlock, 0, sizeof(float) * 2 * n);
     if (gAudioMutex && MutexTryLock(gAudioMutex)) {
       const qmAudioRenderHooks *hooks = gHooks.load();
-      if (hooks && hooks->preRender) hooks->preRender(n);
+      void *hookArg = gHookArg.load();
+      if (hooks && hooks->preRender) hooks->preRender(hookArg, n);
       for (qmMixerInput &in : gInputs)
         if (in.converter) ConvertAudio(in.converter, gBlock, n, in.gainLeft, in.gainRight);
-      if (hooks && hooks->postRender) hooks->postRender(n);
+      if (hooks && hooks->postRender) hooks->postRender(hookArg, n);
       MutexUnlock(gAudioMutex);
     }
     for (uint32_t i = 0; i < 2 * n; i++) {

@@ -77,10 +77,11 @@ void SetAudioSink(const qmAudioSink *sink);
 // Pre- and post-render steps of the sound subsystem, on the audio thread with the audio mutex
 // held: they see and change the inputs' sources between two renders.
 struct qmAudioRenderHooks {
-  void (*preRender)(uint32_t frames);
-  void (*postRender)(uint32_t frames);
+  void (*preRender)(void *arg, uint32_t frames);
+  void (*postRender)(void *arg, uint32_t frames);
 };
-void SetAudioRenderHooks(const qmAudioRenderHooks *hooks);
+// arg is handed to both steps: the record of the run whose channels they serve.
+void SetAudioRenderHooks(const qmAudioRenderHooks *hooks, void *arg);
 
 // Creates the audio mutex and clears the inputs: 0 or ERR_SEMAPHORE.
 uint32_t InitAudio();

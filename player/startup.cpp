@@ -70,9 +70,10 @@ void PrintBanner() {
   std::fflush(stdout);
 }
 
-void SetTag(uint32_t tag, uintptr_t value) {
+// context: the script state of the run the tag is for, or null for the process-wide ones.
+void SetTag(VmState *context, uint32_t tag, uintptr_t value) {
   qmTagItem tags[] = {{tag, value}, {0, 0}};
-  SetRuntimeTags(nullptr, tags);
+  SetRuntimeTags(context, tags);
 }
 
 // The .ini file beside the program, or beside the executable for a linked program.
@@ -163,7 +164,7 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
   if (uint32_t e = ApplyOptions(args, &values, applet, &run->options)) return e;
 
   if (run->linked) args->quiet = 1;
-  SetTag(RTTAG_QUIET, args->quiet);
+  SetTag(nullptr, RTTAG_QUIET, args->quiet);
   if (!args->quiet) {
     if (uint32_t e = OpenConsoleOutput()) return e;
     PrintBanner();
@@ -176,7 +177,7 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
   if (uint32_t e = OpenLibraries(L, run->libraries)) return e;
   WirePlayerContext(L, run);
 
-  SetTag(RTTAG_NOSOUND, args->noSound);
-  SetTag(RTTAG_SOUNDSETTING, 30);
+  SetTag(L, RTTAG_NOSOUND, args->noSound);
+  SetTag(L, RTTAG_SOUNDSETTING, 30);
   return 0;
 }

@@ -216,8 +216,9 @@ int DescribePluginSample(VmState *L, const qmObjectId *id, qmHostSampleLock *out
   return 1;
 }
 
-// A video's sound plays on a mixer channel of the sound library, which also posts its end event.
-const qmVideoAudioOps kVideoSound = {StartVideoChannel, SetVideoChannelVolume, StopVideoChannel, PostVideoEndEvent};
+// The pump's calls into the run's mixer channels.
+void DeliverRunAudioEvents(qmPlayerContext *ctx) { ServiceAudioEvents(&ctx->sound->channels); }
+void UpdateRunAudioChannels(qmPlayerContext *ctx) { UpdateAudioChannels(&ctx->sound->channels); }
 
 }  // namespace
 
@@ -238,8 +239,8 @@ void WirePlayerContext(VmState *L, qmPlayerRun *run) {
   ctx->serviceEvents = ServiceEvents;
   ctx->pumpEvents = PumpEvents;
   ctx->waitEvents = WaitEvents;
-  ctx->deliverAudioEvents = ServiceAudioEvents;
-  ctx->updateAudioChannels = UpdateAudioChannels;
+  ctx->deliverAudioEvents = DeliverRunAudioEvents;
+  ctx->updateAudioChannels = UpdateRunAudioChannels;
   ctx->showErrorRequester = ShowErrorRequester;
   ctx->formatPlugins = GetFormatPlugins();
   const qmHostRun hostRun = {L, FormatCurrentDateText, RegisterPluginUserEvent, PostUserEvent, DescribePluginSample};
@@ -300,7 +301,12 @@ void WireLibraryServices(VmState *L) {
   ctx->readTextAttribute = TextReadAttribute;
   ctx->animFramePlanes = AnimFrameOutputPlanes;
   ctx->readSoundAttribute = SoundReadAttribute;
-  ctx->videoAudio = &kVideoSound;
+  // A video's sound plays on a mixer channel of the run's sound library, which also posts its
+  // end event.
+  if (qmSoundState *st = ctx->sound) {
+    st->videoOps = {&st->channels, StartVideoChannel, SetVideoChannelVolume, StopVideoChannel, PostVideoEndEvent};
+    ctx->videoAudio = &st->videoOps;
+  }
   ctx->videosOfDisplay = VideosOfDisplay;
   ctx->readVideoAttribute = VideoReadAttribute;
   ctx->videoOnDisplay = IsVideoOnDisplay;

@@ -60,8 +60,8 @@ struct qmPlayerContext {
   uint32_t (*waitEvents)(VmState *L, uint32_t ms);
   // The sound library's work in the pump: its pending events at every full pump, its channel
   // upkeep once a second. Called only while the sound library's state stands.
-  void (*deliverAudioEvents)();
-  void (*updateAudioChannels)();
+  void (*deliverAudioEvents)(qmPlayerContext *ctx);
+  void (*updateAudioChannels)(qmPlayerContext *ctx);
   // The layers library: the position (from 1) of the current picture's layer of that name, 0 none.
   int32_t (*findLayerByName)(const qmScene *scene, const char *name);
   // The layers library: with layers on, the picture of a text block (PRINT, TEXTOUT) or of a shown

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 #include <cstring>
-#include <deque>
-#include <mutex>
 
 #include "media/sound/module.h"
 #include "media/sound/sound_stream.h"
@@ -11,8 +9,6 @@
 #include "platform/signal.h"
 #include "platform/thread.h"
 #include "runtime/errcodes.h"
-
-qmSoundHandlers gSoundHandlers;
 
 // The double buffer of the playing stream: two halves of one second each; the audio thread
 // hands one over while the refill thread fills the other.
@@ -41,18 +37,7 @@ struct qmStreamPlayer {
 
 namespace {
 
-qmMixerChannel gChannels[kMixerInputs];
-
-struct qmSoundEvent {
-  int32_t kind;
-  qmObjectId id;
-  uint64_t position;
-  uint32_t count;
-};
-std::mutex gEventMutex;
-std::deque<qmSoundEvent> gEvents;
-
-int IndexOf(const qmMixerChannel *ch) { return int(ch - gChannels); }
+int IndexOf(const qmMixerChannel *ch) { return int(ch - ch->owner->channels); }
 
 // Audio thread: the sample's frames pass by pass.
 uint32_t SampleInput(void *arg, void *buffer, uint32_t maxFrames) {
@@ -202,9 +187,11 @@ void FreeStreamPlayer(qmStreamPlayer *sp) {
 
 // Audio thread, after each render: a channel whose converter ran dry is detached and left for
 // the main thread to retire.
-void PostRender(uint32_t) {
+void PostRender(void *arg, uint32_t) {
+  auto *set = static_cast<qmSoundChannels *>(arg);
+  if (!set) return;
   for (int i = 0; i < kMixerInputs; i++) {
-    qmMixerChannel *ch = &gChannels[i];
+    qmMixerChannel *ch = &set->channels[i];
     qmAudioConverter *c = MixerInputConverter(i);
     if (c && c->ended) {
       AttachMixerInput(i, nullptr);
@@ -215,9 +202,9 @@ void PostRender(uint32_t) {
 
 const qmAudioRenderHooks kRenderHooks = {nullptr, PostRender};
 
-uint32_t ClaimFree(int *index) {
+uint32_t ClaimFree(qmSoundChannels *set, int *index) {
   for (int i = 0; i < kMixerInputs; i++)
-    if (gChannels[i].state.load() == CHAN_FREE) {
+    if (set->channels[i].state.load() == CHAN_FREE) {
       *index = i;
       return 0;
     }
@@ -235,22 +222,28 @@ void RetireChannel(qmMixerChannel *ch) {
 
 }  // namespace
 
-uint32_t InitSoundChannels() {
+uint32_t InitSoundChannels(qmSoundChannels *set) {
   if (uint32_t code = InitAudio()) return code;
-  for (qmMixerChannel &ch : gChannels) ResetMixerChannel(&ch);
-  SetAudioRenderHooks(&kRenderHooks);
+  for (qmMixerChannel &ch : set->channels) {
+    ch.owner = set;
+    ResetMixerChannel(&ch);
+  }
+  set->handlers.sampleLoop = set->handlers.sampleEnd = set->handlers.musicEnd = set->handlers.videoEnd = 0;
+  SetAudioRenderHooks(&kRenderHooks, set);
   return 0;
 }
 
-void FreeSoundChannels() {
-  for (qmMixerChannel &ch : gChannels) {
+void FreeSoundChannels(qmSoundChannels *set) {
+  for (qmMixerChannel &ch : set->channels) {
     if (ch.player) FinishMusicChannel(&ch, false, nullptr);
     else if (ch.state.load() != CHAN_FREE) RetireChannel(&ch);
   }
-  ClearSoundEvents();
+  ClearSoundEvents(set);
 }
 
-qmMixerChannel *GetMixerChannel(int index) { return index >= 0 && index < kMixerInputs ? &gChannels[index] : nullptr; }
+qmMixerChannel *GetMixerChannel(qmSoundChannels *set, int index) {
+  return index >= 0 && index < kMixerInputs ? &set->channels[index] : nullptr;
+}
 
 void ResetMixerChannel(qmMixerChannel *ch) {
   ch->sample = nullptr;
@@ -268,14 +261,15 @@ void ResetMixerChannel(qmMixerChannel *ch) {
   ch->loopsPosted = 0;
   ch->player = nullptr;
   ch->streamEnded = nullptr;
+  ch->endedArg = nullptr;
   ch->state = CHAN_FREE;
 }
 
-uint32_t ClaimSampleChannel(qmSampleData *d, const qmObjectId &id, int32_t pitch, int32_t volume, int32_t pan,
-                            int64_t time, uint32_t times, int *index) {
+uint32_t ClaimSampleChannel(qmSoundChannels *set, qmSampleData *d, const qmObjectId &id, int32_t pitch,
+                            int32_t volume, int32_t pan, int64_t time, uint32_t times, int *index) {
   int i;
-  if (uint32_t code = ClaimFree(&i)) return code;
-  qmMixerChannel *ch = &gChannels[i];
+  if (uint32_t code = ClaimFree(set, &i)) return code;
+  qmMixerChannel *ch = &set->channels[i];
   qmAudioFormat fmt;
   FillStreamDescription(&fmt, uint32_t(pitch), d->bits, d->channels, d->flags);
   if (uint32_t code = NewAudioConverter(&fmt, AudioOutputRate(), SampleInput, ch, &ch->converter)) return code;
@@ -310,10 +304,10 @@ uint32_t ClaimSampleChannel(qmSampleData *d, const qmObjectId &id, int32_t pitch
   return 0;
 }
 
-void StartClaimedChannels() {
+void StartClaimedChannels(qmSoundChannels *set) {
   MutexLock(AudioMutex());
   for (int i = 0; i < kMixerInputs; i++) {
-    qmMixerChannel *ch = &gChannels[i];
+    qmMixerChannel *ch = &set->channels[i];
     if (ch->state.load() != CHAN_CLAIMED) continue;
     SetChannelVolumePan(i, ch->volume, ch->pan);
     AttachMixerInput(i, ch->converter);
@@ -322,14 +316,14 @@ void StartClaimedChannels() {
   MutexUnlock(AudioMutex());
 }
 
-void ReleaseClaimedChannels() {
-  for (qmMixerChannel &ch : gChannels)
+void ReleaseClaimedChannels(qmSoundChannels *set) {
+  for (qmMixerChannel &ch : set->channels)
     if (ch.state.load() == CHAN_CLAIMED) RetireChannel(&ch);
 }
 
-int StopSampleChannels(const qmSampleData *d) {
+int StopSampleChannels(qmSoundChannels *set, const qmSampleData *d) {
   int n = 0;
-  for (qmMixerChannel &ch : gChannels)
+  for (qmMixerChannel &ch : set->channels)
     if (ch.sample == d && (ch.state.load() == CHAN_SAMPLE || ch.state.load() == CHAN_CLAIMED)) {
       RetireChannel(&ch);
       n++;
@@ -337,29 +331,31 @@ int StopSampleChannels(const qmSampleData *d) {
   return n;
 }
 
-bool SampleIsPlaying(const qmSampleData *d) { return FindSampleChannel(d) != nullptr; }
+bool SampleIsPlaying(qmSoundChannels *set, const qmSampleData *d) { return FindSampleChannel(set, d) != nullptr; }
 
-qmMixerChannel *FindSampleChannel(const qmSampleData *d) {
-  for (qmMixerChannel &ch : gChannels)
+qmMixerChannel *FindSampleChannel(qmSoundChannels *set, const qmSampleData *d) {
+  for (qmMixerChannel &ch : set->channels)
     if (ch.sample == d && ch.state.load() == CHAN_SAMPLE && !ch.released.load()) return &ch;
   return nullptr;
 }
 
-void SetSampleChannelParams(const qmSampleData *d, int32_t volume, int32_t pan) {
+void SetSampleChannelParams(qmSoundChannels *set, const qmSampleData *d, int32_t volume, int32_t pan) {
   MutexLock(AudioMutex());
-  for (int i = 0; i < kMixerInputs; i++)
-    if (gChannels[i].sample == d && gChannels[i].state.load() == CHAN_SAMPLE) {
-      if (volume >= 0) gChannels[i].volume = volume;
-      if (pan >= 0) gChannels[i].pan = pan;
-      SetChannelVolumePan(i, gChannels[i].volume, gChannels[i].pan);
+  for (int i = 0; i < kMixerInputs; i++) {
+    qmMixerChannel &ch = set->channels[i];
+    if (ch.sample == d && ch.state.load() == CHAN_SAMPLE) {
+      if (volume >= 0) ch.volume = volume;
+      if (pan >= 0) ch.pan = pan;
+      SetChannelVolumePan(i, ch.volume, ch.pan);
     }
+  }
   MutexUnlock(AudioMutex());
 }
 
-uint32_t StartModuleChannel(qmModule *m, const qmObjectId &id, int32_t volume, int *index) {
+uint32_t StartModuleChannel(qmSoundChannels *set, qmModule *m, const qmObjectId &id, int32_t volume, int *index) {
   int i;
-  if (uint32_t code = ClaimFree(&i)) return code;
-  qmMixerChannel *ch = &gChannels[i];
+  if (uint32_t code = ClaimFree(set, &i)) return code;
+  qmMixerChannel *ch = &set->channels[i];
   qmAudioFormat fmt;
   FillStreamDescription(&fmt, m->outputRate, 16, 2, AUDIOFMT_SIGNED);
   if (uint32_t code = NewAudioConverter(&fmt, AudioOutputRate(), ModuleInput, ch, &ch->converter)) return code;
@@ -376,11 +372,12 @@ uint32_t StartModuleChannel(qmModule *m, const qmObjectId &id, int32_t volume, i
   return 0;
 }
 
-uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, uint32_t startPass, int32_t volume,
-                            void (*ended)(qmMixerChannel *ch), int *index) {
+uint32_t StartStreamChannel(qmSoundChannels *set, qmSound *s, const qmObjectId &id, uint32_t times,
+                            uint32_t startPass, int32_t volume, void (*ended)(void *endedArg, qmMixerChannel *ch),
+                            void *endedArg, int *index) {
   int i;
-  if (uint32_t code = ClaimFree(&i)) return code;
-  qmMixerChannel *ch = &gChannels[i];
+  if (uint32_t code = ClaimFree(set, &i)) return code;
+  qmMixerChannel *ch = &set->channels[i];
   qmAudioFormat fmt;
   FillStreamDescription(&fmt, s->rate, s->bits, s->channels, s->flags);
   if (uint32_t code = NewAudioConverter(&fmt, AudioOutputRate(), StreamInput, ch, &ch->converter)) return code;
@@ -406,6 +403,7 @@ uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, ui
   sp->startPass = startPass ? startPass : 1;
   ch->stream = s;
   ch->streamEnded = ended;
+  ch->endedArg = endedArg;
   ch->id = id;
   ch->times = times;
   ch->pass = sp->startPass;
@@ -438,11 +436,12 @@ uint32_t StartStreamChannel(qmSound *s, const qmObjectId &id, uint32_t times, ui
   return 0;
 }
 
-uint32_t StartVideoChannel(uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg, int32_t volume,
-                           int *index) {
+uint32_t StartVideoChannel(void *owner, uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg,
+                           int32_t volume, int *index) {
+  auto *set = static_cast<qmSoundChannels *>(owner);
   int i;
-  if (uint32_t code = ClaimFree(&i)) return code;
-  qmMixerChannel *ch = &gChannels[i];
+  if (uint32_t code = ClaimFree(set, &i)) return code;
+  qmMixerChannel *ch = &set->channels[i];
   qmAudioFormat fmt;
   FillStreamDescription(&fmt, rate, 16, channels, AUDIOFMT_SIGNED);
   if (uint32_t code = NewAudioConverter(&fmt, AudioOutputRate(), input, arg, &ch->converter)) return code;
@@ -457,8 +456,8 @@ uint32_t StartVideoChannel(uint32_t rate, uint32_t channels, qmAudioInputProc in
   return 0;
 }
 
-void SetVideoChannelVolume(int index, int32_t volume) {
-  qmMixerChannel *ch = GetMixerChannel(index);
+void SetVideoChannelVolume(void *owner, int index, int32_t volume) {
+  qmMixerChannel *ch = GetMixerChannel(static_cast<qmSoundChannels *>(owner), index);
   if (!ch || ch->state.load() != CHAN_VIDEO) return;
   MutexLock(AudioMutex());
   ch->volume = volume;
@@ -466,12 +465,13 @@ void SetVideoChannelVolume(int index, int32_t volume) {
   MutexUnlock(AudioMutex());
 }
 
-void PostVideoEndEvent(const qmObjectId *id) {
-  if (gSoundHandlers.videoEnd) PostSoundEvent(SNDEVT_VIDEOEND, *id, 0, 0, 0);
+void PostVideoEndEvent(void *owner, const qmObjectId *id) {
+  auto *set = static_cast<qmSoundChannels *>(owner);
+  if (set->handlers.videoEnd) PostSoundEvent(set, SNDEVT_VIDEOEND, *id, 0, 0, 0);
 }
 
-void StopVideoChannel(int index) {
-  qmMixerChannel *ch = GetMixerChannel(index);
+void StopVideoChannel(void *owner, int index) {
+  qmMixerChannel *ch = GetMixerChannel(static_cast<qmSoundChannels *>(owner), index);
   if (ch && ch->state.load() == CHAN_VIDEO) RetireChannel(ch);
 }
 
@@ -517,51 +517,54 @@ uint64_t StreamPositionMs(const qmMixerChannel *ch) {
   return at * 1000 / sp->stream->rate;
 }
 
-void ServiceAudioEvents() {
-  for (qmMixerChannel &ch : gChannels) {
+void ServiceAudioEvents(qmSoundChannels *set) {
+  for (qmMixerChannel &ch : set->channels) {
     if (ch.state.load() != CHAN_SAMPLE) continue;
     // Loops are counted, so that none is lost when several come between two deliveries.
     uint32_t seen = ch.loopsSeen.load(std::memory_order_acquire);
     while (ch.loopsPosted < seen) {
       ch.loopsPosted++;
-      if (gSoundHandlers.sampleLoop) PostSoundEvent(SNDEVT_SAMPLELOOP, ch.id, ch.passMs, ch.loopsPosted + 1, 0);
+      if (set->handlers.sampleLoop)
+        PostSoundEvent(set, SNDEVT_SAMPLELOOP, ch.id, ch.passMs, ch.loopsPosted + 1, 0);
     }
   }
 }
 
-void UpdateAudioChannels() {
-  ServiceAudioEvents();
-  for (qmMixerChannel &ch : gChannels) {
+void UpdateAudioChannels(qmSoundChannels *set) {
+  ServiceAudioEvents(set);
+  for (qmMixerChannel &ch : set->channels) {
     if (!ch.released.load(std::memory_order_acquire)) continue;
     int32_t state = ch.state.load();
     if (state == CHAN_SAMPLE) {
-      if (gSoundHandlers.sampleEnd) PostSoundEvent(SNDEVT_SAMPLEEND, ch.id, ch.passMs, ch.pass.load(), ch.lastPassMs);
+      if (set->handlers.sampleEnd)
+        PostSoundEvent(set, SNDEVT_SAMPLEEND, ch.id, ch.passMs, ch.pass.load(), ch.lastPassMs);
       RetireChannel(&ch);
     } else if (state == CHAN_STREAM) {
       qmObjectId id = ch.id;
-      if (ch.streamEnded) ch.streamEnded(&ch);
+      if (ch.streamEnded) ch.streamEnded(ch.endedArg, &ch);
       FinishMusicChannel(&ch, false, nullptr);
-      if (gSoundHandlers.musicEnd) PostSoundEvent(SNDEVT_MUSICEND, id, 0, 0, 0);
+      if (set->handlers.musicEnd) PostSoundEvent(set, SNDEVT_MUSICEND, id, 0, 0, 0);
     }
   }
 }
 
-void PostSoundEvent(int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count, uint64_t extraMs) {
+void PostSoundEvent(qmSoundChannels *set, int32_t kind, const qmObjectId &id, uint64_t passMs, uint32_t count,
+                    uint64_t extraMs) {
   qmSoundEvent e{kind, id, count ? (count - 1) * passMs : 0, count};
   if (kind == SNDEVT_SAMPLEEND) e.position += extraMs;
-  std::lock_guard<std::mutex> lock(gEventMutex);
+  std::lock_guard<std::mutex> lock(set->eventMutex);
   try {
-    gEvents.push_back(e);
+    set->events.push_back(e);
   } catch (...) {
     // without memory the event is dropped
   }
 }
 
-int TakeSoundEvent(int32_t *kind, qmObjectId *id, uint64_t *position, uint32_t *count) {
-  std::lock_guard<std::mutex> lock(gEventMutex);
-  if (gEvents.empty()) return 0;
-  qmSoundEvent e = gEvents.front();
-  gEvents.pop_front();
+int TakeSoundEvent(qmSoundChannels *set, int32_t *kind, qmObjectId *id, uint64_t *position, uint32_t *count) {
+  std::lock_guard<std::mutex> lock(set->eventMutex);
+  if (set->events.empty()) return 0;
+  qmSoundEvent e = set->events.front();
+  set->events.pop_front();
   *kind = e.kind;
   *id = e.id;
   *position = e.position;
@@ -569,13 +572,13 @@ int TakeSoundEvent(int32_t *kind, qmObjectId *id, uint64_t *position, uint32_t *
   return 1;
 }
 
-void ClearSoundEvents() {
-  std::lock_guard<std::mutex> lock(gEventMutex);
-  gEvents.clear();
+void ClearSoundEvents(qmSoundChannels *set) {
+  std::lock_guard<std::mutex> lock(set->eventMutex);
+  set->events.clear();
 }
 
-bool AnyChannelPlaying() {
-  for (qmMixerChannel &ch : gChannels) {
+bool AnyChannelPlaying(qmSoundChannels *set) {
+  for (qmMixerChannel &ch : set->channels) {
     int32_t s = ch.state.load();
     if (s == CHAN_SAMPLE || s == CHAN_STREAM) return true;
   }

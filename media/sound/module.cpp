@@ -12,18 +12,22 @@ namespace {
 constexpr int32_t kPeriods0[36] = {856, 808, 762, 720, 678, 640, 604, 570, 538, 508, 480, 453,
                                    428, 404, 381, 360, 339, 320, 302, 285, 269, 254, 240, 226,
                                    214, 202, 190, 180, 170, 160, 151, 143, 135, 127, 120, 113};
-int32_t gPeriods[16][36];
-bool gPeriodsMade = false;
+struct qmPeriodTable {
+  int32_t row[16][36];
+};
 
-void MakePeriods() {
-  if (gPeriodsMade) return;
+qmPeriodTable MakePeriods() {
+  qmPeriodTable t{};
   for (int ft = 0; ft < 16; ft++) {
     int tune = ft < 8 ? ft : ft - 16;
     for (int n = 0; n < 36; n++)
-      gPeriods[ft][n] = tune == 0 ? kPeriods0[n] : int32_t(std::lround(kPeriods0[n] * std::pow(2.0, -tune / 96.0)));
+      t.row[ft][n] = tune == 0 ? kPeriods0[n] : int32_t(std::lround(kPeriods0[n] * std::pow(2.0, -tune / 96.0)));
   }
-  gPeriodsMade = true;
+  return t;
 }
+
+// Made once when the program loads, read only after.
+const qmPeriodTable gPeriods = MakePeriods();
 
 constexpr uint8_t kSine[32] = {0,   24,  49,  74,  97,  120, 141, 161, 180, 197, 212, 224, 235, 244, 250, 253,
                                255, 253, 250, 244, 235, 224, 212, 197, 180, 161, 141, 120, 97,  74,  49,  24};
@@ -79,7 +83,7 @@ void TonePorta(qmModule *m, qmModVoice *v) {
   if (p < v->targetPeriod) p = p + v->portaSpeed > v->targetPeriod ? v->targetPeriod : p + v->portaSpeed;
   else if (p > v->targetPeriod) p = p - v->portaSpeed < v->targetPeriod ? v->targetPeriod : p - v->portaSpeed;
   v->basePeriod = p;
-  if (v->glissando) p = gPeriods[Finetune(m, v)][NoteIndex(p)];
+  if (v->glissando) p = gPeriods.row[Finetune(m, v)][NoteIndex(p)];
   SetStep(m, v, p);
 }
 
@@ -121,7 +125,7 @@ void ReadCell(qmModule *m, qmModVoice *v, const qmModCell &c) {
   if (c.period) {
     if (c.effect == 0xE && c.high == 5) m->samples[v->sample ? v->sample - 1 : 0].finetune = c.low;
     int32_t note = NoteIndex(int32_t(c.period));
-    int32_t period = gPeriods[Finetune(m, v)][note];
+    int32_t period = gPeriods.row[Finetune(m, v)][note];
     if (c.effect == 3 || c.effect == 5) {
       v->targetPeriod = period;
     } else if (c.effect == 0xE && c.high == 0xD && c.low) {
@@ -220,7 +224,7 @@ void TickEffects(qmModule *m, qmModVoice *v) {
     case 0:
       if (c.param) {
         int32_t add = m->tick % 3 == 1 ? c.high : m->tick % 3 == 2 ? c.low : 0;
-        SetStep(m, v, gPeriods[Finetune(m, v)][Clamp(NoteIndex(v->basePeriod) + add, 0, 35)]);
+        SetStep(m, v, gPeriods.row[Finetune(m, v)][Clamp(NoteIndex(v->basePeriod) + add, 0, 35)]);
       }
       break;
     case 1: v->basePeriod = Clamp(v->basePeriod - c.param, 113, 856); SetStep(m, v, v->basePeriod); break;
@@ -362,7 +366,6 @@ bool IsModuleImage(const uint8_t *image, size_t size) {
 }
 
 uint32_t InitModule(qmModule *m, const uint8_t *image, size_t size, uint32_t outputRate) {
-  MakePeriods();
   if (!IsModuleImage(image, size)) return ERR_UNKNOWNMUSFMT;
   uint32_t patterns = 0;
   for (int i = 0; i < 128; i++)

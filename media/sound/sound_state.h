@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "media/sound/channels.h"
+#include "media/videocore/engine.h"
 #include "runtime/registry.h"
 
 struct VmState;
@@ -35,15 +37,34 @@ struct qmMusic {
   uint64_t framesDelivered;  // custom streams: what the script handed over
 };
 
+// What the dispatcher hands the script with a "FillMusicBuffer" call.
+struct qmMusicBufferRequest {
+  qmObjectId id;
+  uint64_t wanted;
+  uint64_t delivered;
+};
+
+// The sound event being delivered, for the message the handler gets.
+struct qmSoundMessage {
+  int32_t kind;
+  qmObjectId id;
+  uint64_t position;
+  uint32_t count;
+};
+
 struct qmSoundState {
-  bool deviceOpen;
-  bool noSound;
-  qmMusic *playing;
-  int playingChannel;
-  qmMusic *paused;
-  bool inFillCallback;
-  bool pollHeld;  // the shared poll interval is held for the sound events
-  uintptr_t soundSetting;  // kept for the video engine
+  bool deviceOpen = false;
+  bool noSound = false;
+  qmMusic *playing = nullptr;
+  int playingChannel = -1;
+  qmMusic *paused = nullptr;
+  bool inFillCallback = false;
+  bool pollHeld = false;  // the shared poll interval is held for the sound events
+  uintptr_t soundSetting = 30;  // kept for the video engine
+  qmSoundChannels channels;
+  qmMusicBufferRequest bufferRequest = {};
+  qmSoundMessage message = {};
+  qmVideoAudioOps videoOps = {};  // the channels' answers for videos, filled by the wiring
 };
 
 qmSoundState *GetSoundState(VmState *L);

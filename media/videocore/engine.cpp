@@ -301,7 +301,7 @@ uint32_t StartVideoEngine(qmVideoEngine *e, const qmVideoStart *start) {
 void StopVideoEngine(qmVideoEngine *e) {
   if (e->started) e->lastPosition = VideoEnginePosition(e);
   StopVideoThreads(e);
-  if (e->channel >= 0 && e->audio) e->audio->stop(e->channel);
+  if (e->channel >= 0 && e->audio) e->audio->stop(e->audio->owner, e->channel);
   e->channel = -1;
   FreeSlots(e);
   if (e->display) DiscardDisplayUpdatesOf(e->display, e);
@@ -432,7 +432,7 @@ uint32_t SetVideoEngineBox(qmVideoEngine *e, int32_t x, int32_t y, int32_t width
 
 void SetVideoEngineVolume(qmVideoEngine *e, int32_t volume) {
   e->volume = volume;
-  if (e->audio && e->channel >= 0) e->audio->setVolume(e->channel, volume);
+  if (e->audio && e->channel >= 0) e->audio->setVolume(e->audio->owner, e->channel, volume);
 }
 
 void SetVideoEnginePauseByDisplay(qmVideoEngine *e, bool on) {

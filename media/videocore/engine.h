@@ -13,14 +13,16 @@ struct qmFormatPlugins;
 struct qmVideoEngine;
 
 // What the sound library answers for a video: its mixer channel and its end event. Filled by the
-// player's wiring; the engine is handed it at start.
+// player's wiring for each run; the engine is handed it at start and gives owner (the run's
+// channels) back with every call.
 struct qmVideoAudioOps {
-  uint32_t (*start)(uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg, int32_t volume,
-                    int *index);
-  void (*setVolume)(int index, int32_t volume);
-  void (*stop)(int index);
+  void *owner;
+  uint32_t (*start)(void *owner, uint32_t rate, uint32_t channels, qmAudioInputProc input, void *arg,
+                    int32_t volume, int *index);
+  void (*setVolume)(void *owner, int index, int32_t volume);
+  void (*stop)(void *owner, int index);
   // Posts the end event of the video when the script handles it (any thread).
-  void (*postVideoEnd)(const qmObjectId *id);
+  void (*postVideoEnd)(void *owner, const qmObjectId *id);
 };
 
 // The refresh thread reached the end of the video: called once per start, on that thread.

@@ -326,7 +326,7 @@ void ReportEnd(qmVideoEngine *e) {
   double ms = seconds * 1000.0;
   e->endPosition = ms <= 0.0 ? 0u : ms >= 4294967295.0 ? UINT32_MAX : uint32_t(ms);
   e->endReported = 1;
-  if (e->events && e->events->postVideoEnd) e->events->postVideoEnd(&e->id);
+  if (e->events && e->events->postVideoEnd) e->events->postVideoEnd(e->events->owner, &e->id);
   if (e->ended) e->ended(e, e->endUser);
   WakeMainLoop();
 }
@@ -563,7 +563,8 @@ uint32_t StartVideoThreads(qmVideoEngine *e) {
     e->soundBuffer = static_cast<uint8_t *>(std::malloc(kVideoSoundBuffer));
     e->ring = static_cast<uint8_t *>(std::calloc(kVideoSoundRing, 1));
     if (!e->soundBuffer || !e->ring) return ERR_MEM;
-    if (uint32_t code = e->audio->start(e->info.sampleRate, e->info.channels, RingInput, e, e->volume, &e->channel))
+    if (uint32_t code = e->audio->start(e->audio->owner, e->info.sampleRate, e->info.channels, RingInput, e,
+                                        e->volume, &e->channel))
       return code;
   }
   e->server = ThreadStart("Quenmoor video server", ServerThread, e, 0, kThreadStack, 0);

@@ -190,8 +190,8 @@ int EndPass(void *data, int secondDue) {
   pass->modeToggled = pass->resized = nullptr;
   qmPlayerContext *ctx = pass->L ? GetPlayerContext(pass->L) : nullptr;
   if (ctx && ctx->sound) {
-    if (ctx->deliverAudioEvents) ctx->deliverAudioEvents();
-    if (secondDue && ctx->updateAudioChannels) ctx->updateAudioChannels();
+    if (ctx->deliverAudioEvents) ctx->deliverAudioEvents(ctx);
+    if (secondDue && ctx->updateAudioChannels) ctx->updateAudioChannels(ctx);
   }
   return quit;
 }

@@ -1,7 +1,11 @@
 // The player program with sound: declared samples and music load at start-up through SDL's
 // dummy audio driver, and without an audio device the sound commands are silent and the
 // program runs on.
+#include <algorithm>
 #include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
 
 #include "tests/player/e2e_util.h"
 
@@ -69,4 +73,203 @@ TEST(E2eSound, WithoutAnAudioDeviceTheProgramRunsOn) {
   EXPECT_EQ(r.status, 1) << r.out << r.err;
   EXPECT_EQ(r.out.substr(0, 2), "0\n");
   EXPECT_NE(r.err.find("Could not find sample 1!"), std::string::npos) << r.err;
+}
+
+namespace {
+
+// InstallEventHandler({onsampleend = f, onsampleloop = f, onmusicend = g})
+// LoadSample(1, mono8); LoadSample(2, mono8); OpenMusic(1, short16)
+// PlaySample(1, 3, 2, {time = 300}); PlayMusic(1); repeat WaitEvent() forever
+// f(msg): DebugPrint(msg.action, msg.id, msg.position, msg.count); the second end ends the run
+// g(msg): DebugPrint(msg.action, msg.id); so does it when it comes last
+std::string EventsApplet(const std::string &mono8, const std::string &short16) {
+  return R"(.func source="ev.qms" maxstack=10
+  .k "n" 0 "installeventhandler" "onsampleend" "onsampleloop" "loadsample" 1 ")" + mono8 + R"("
+  .k 2 "playsample" 3 "time" 300 "waitevent" "onmusicend" "openmusic" ")" + short16 + R"("
+  .k "playmusic"
+      LOADK     0 k1        @1
+      SETGLOBAL 0 k0
+      GETGLOBAL 0 k2
+      NEWTABLE  1 0 3
+      CLOSURE   2 p0
+      SETTABLE  1 k3 2
+      SETTABLE  1 k4 2
+      CLOSURE   2 p1
+      SETTABLE  1 k14 2
+      CALL      0 2 1
+      GETGLOBAL 0 k5        @2
+      LOADK     1 k6
+      LOADK     2 k7
+      CALL      0 3 1
+      GETGLOBAL 0 k5
+      LOADK     1 k8
+      LOADK     2 k7
+      CALL      0 3 1
+      GETGLOBAL 0 k15
+      LOADK     1 k6
+      LOADK     2 k16
+      CALL      0 3 1
+      GETGLOBAL 0 k9        @3
+      LOADK     1 k6
+      LOADK     2 k10
+      LOADK     3 k8
+      NEWTABLE  4 0 1
+      SETTABLE  4 k11 k12
+      CALL      0 5 1
+      GETGLOBAL 0 k17
+      LOADK     1 k6
+      CALL      0 2 1
+loop: GETGLOBAL 0 k13       @4
+      CALL      0 1 1
+      JMP       loop
+      RETURN    0 1
+  .func params=1 maxstack=8 line=5
+    .k "n" 1 "debugprint" "action" "id" "position" "count" "OnSampleLoop" 3 "end"
+      GETGLOBAL 2 k2        @6
+      GETTABLE  3 0 k3
+      GETTABLE  4 0 k4
+      GETTABLE  5 0 k5
+      GETTABLE  6 0 k6
+      CALL      2 5 1
+      GETTABLE  1 0 k3      @7
+      EQ        1 1 k7
+      JMP       done
+      GETGLOBAL 1 k0
+      ADD       1 1 k1
+      SETGLOBAL 1 k0
+      EQ        0 1 k8
+      JMP       done
+      GETGLOBAL 2 k9
+      CALL      2 1 1
+done: RETURN    0 1
+  .end
+  .func params=1 maxstack=8 line=8
+    .k "n" 1 "debugprint" "action" "id" 3 "end"
+      GETGLOBAL 2 k2        @9
+      GETTABLE  3 0 k3
+      GETTABLE  4 0 k4
+      CALL      2 3 1
+      GETGLOBAL 1 k0
+      ADD       1 1 k1
+      SETGLOBAL 1 k0
+      EQ        0 1 k5
+      JMP       fin
+      GETGLOBAL 2 k6
+      CALL      2 1 1
+fin:  RETURN    0 1
+  .end
+.end
+)";
+}
+
+std::vector<std::string> SortedLines(const std::string &text) {
+  std::vector<std::string> lines;
+  size_t at = 0;
+  for (size_t nl; (nl = text.find('\n', at)) != std::string::npos; at = nl + 1)
+    lines.push_back(text.substr(at, nl - at));
+  std::sort(lines.begin(), lines.end());
+  return lines;
+}
+
+// The 16-bit mono PCM of a WAVE file that python's wave module wrote, as the device's floats.
+std::vector<float> WaveFloats(const std::string &path) {
+  std::string b = ReadWholeFile(path);
+  size_t data = b.find("data");
+  std::vector<float> out;
+  if (data == std::string::npos) return out;
+  for (size_t i = data + 8; i + 1 < b.size(); i += 2)
+    out.push_back(float(int16_t(uint8_t(b[i]) | uint8_t(b[i + 1]) << 8)) / 32768.0f);
+  return out;
+}
+
+}  // namespace
+
+// A 125 ms sample three times and one cut after 300 ms, and a music: the handlers hear every
+// pass begin and every end, with the positions and counts of their passes.
+TEST(E2eSound, HandlersHearSampleLoopsAndEndsAndTheMusicEnd) {
+  PlayerDir d;
+  ASSERT_EQ(std::system(("python3 " QM_SOURCE_DIR "/tests/media/sound/make_sound_fixtures.py " + (d / "sfx")).c_str()), 0);
+  qmtools::WriteBytes(d / "e.qma", AppletOf(EventsApplet(d / "sfx/mono8.wav", d / "sfx/short16.wav")));
+  PlayerResult r = d.Run({"-QUIET", d / "e.qma"}, {"SDL_AUDIODRIVER=dummy", "ASAN_OPTIONS=detect_leaks=1"});
+  EXPECT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<std::string> want = {"OnMusicEnd 1",          "OnSampleEnd 1 250 3",  "OnSampleEnd 2 300 3",
+                                         "OnSampleLoop 1 125 2",  "OnSampleLoop 1 250 3", "OnSampleLoop 2 125 2",
+                                         "OnSampleLoop 2 250 3"};
+  EXPECT_EQ(SortedLines(r.out), want) << r.out;
+}
+
+// What the device gets, written to a file by SDL's disk driver: a 16-bit sample at the device's
+// rate played whole, at volume 8 (half the gain) and panned right comes out value for value.
+TEST(E2eSound, TheDeviceGetsTheSampleValueForValue) {
+  PlayerDir d;
+  ASSERT_EQ(std::system(("python3 " QM_SOURCE_DIR "/tests/media/sound/make_sound_fixtures.py " + (d / "sfx")).c_str()), 0);
+  const std::string script = R"(
+.func source="d.qms" maxstack=6
+  .k "loadsample" 1 ")" + (d / "sfx/short16.wav") + R"(" "playsample" "waitsampleend" "setvolume" 8
+  .k "setpanning" -80000 64
+      GETGLOBAL 0 k0        @1
+      LOADK     1 k1
+      LOADK     2 k2
+      CALL      0 3 1
+      GETGLOBAL 0 k3        @2
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k4
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k5        @3
+      LOADK     1 k1
+      LOADK     2 k6
+      CALL      0 3 1
+      GETGLOBAL 0 k3
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k4
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k5        @4
+      LOADK     1 k1
+      LOADK     2 k9
+      CALL      0 3 1
+      GETGLOBAL 0 k7
+      LOADK     1 k1
+      LOADK     2 k8
+      CALL      0 3 1
+      GETGLOBAL 0 k3
+      LOADK     1 k1
+      CALL      0 2 1
+      GETGLOBAL 0 k4
+      LOADK     1 k1
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)";
+  qmtools::WriteBytes(d / "d.qma", AppletOf(script));
+  PlayerResult r = d.Run({"-QUIET", d / "d.qma"}, {"SDL_AUDIODRIVER=disk", "SDL_DISKAUDIOFILE=" + (d / "out.raw")});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::vector<float> ref = WaveFloats(d / "sfx/short16.wav");
+  ASSERT_EQ(ref.size(), 12000u);
+  const std::string raw = ReadWholeFile(d / "out.raw");
+  std::vector<float> out(raw.size() / sizeof(float));
+  std::memcpy(out.data(), raw.data(), out.size() * sizeof(float));
+  const size_t frames = out.size() / 2;
+  // Each play begins where the device first hears the sample's first value other than 0.
+  size_t first = 0;
+  while (first < ref.size() && ref[first] == 0) first++;
+  const struct {
+    const char *name;
+    float left, right;
+  } plays[] = {{"whole", 1.0f, 1.0f}, {"volume 8", 0.5f, 0.5f}, {"panned right", 0.0f, 1.0f}};
+  size_t at = 0;
+  for (const auto &p : plays) {
+    while (at < frames && out[2 * at] == 0 && out[2 * at + 1] == 0) at++;
+    ASSERT_GE(at, first) << p.name;
+    const size_t start = at - first;
+    ASSERT_LE(start + ref.size(), frames) << p.name << ": cut short";
+    for (size_t i = 0; i < ref.size(); i++) {
+      ASSERT_EQ(out[2 * (start + i)], ref[i] * p.left) << p.name << " frame " << i;
+      ASSERT_EQ(out[2 * (start + i) + 1], ref[i] * p.right) << p.name << " frame " << i;
+    }
+    at = start + ref.size();
+  }
 }

@@ -8,28 +8,31 @@
 #include "tools/fuzz/fuzz_applet.h"
 
 namespace {
-bool AudioReady() {
-  static const bool ready = [] {
+// The channels of the one run a fuzzing process makes, kept for its whole life.
+qmSoundChannels *AudioReady() {
+  static qmSoundChannels *const set = [] {
     SetAudioSink(&kNullAudioSink);
-    return InitAudio() == 0 && InitSoundChannels() == 0 && OpenAudioOutput() == 0;
+    auto *channels = new qmSoundChannels{};
+    return InitAudio() == 0 && InitSoundChannels(channels) == 0 && OpenAudioOutput() == 0 ? channels : nullptr;
   }();
-  return ready;
+  return set;
 }
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-  if (!AudioReady()) return 0;
+  qmSoundChannels *set = AudioReady();
+  if (!set) return 0;
   FuzzInputFile input(data, size, "fuzz.wav");
   if (!input.name[0]) return 0;
   qmSound *s;
   if (OpenSoundStream(input.name, 0, &s) != 0) return 0;
   int index;
-  if (StartStreamChannel(s, qmObjectId{1, 0}, 2, 1, 64, nullptr, &index) == 0) {
+  if (StartStreamChannel(set, s, qmObjectId{1, 0}, 2, 1, 64, nullptr, nullptr, &index) == 0) {
     std::vector<float> out(2 * 2048);
     for (int i = 0; i < 6; i++) RenderAudioOutput(out.data(), 2048);
-    FinishMusicChannel(GetMixerChannel(index), false, nullptr);
+    FinishMusicChannel(GetMixerChannel(set, index), false, nullptr);
   }
-  UpdateAudioChannels();
+  UpdateAudioChannels(set);
   CloseSoundStream(s);
   return 0;
 }

@@ -18,17 +18,17 @@ std::vector<int16_t> WavePcm(const std::string &path) {
   return v;
 }
 
-qmMixerChannel *MusicChannel() {
+qmMixerChannel *MusicChannel(SoundVm &vm) {
   for (int i = 0; i < kMixerInputs; i++) {
-    int32_t s = GetMixerChannel(i)->state.load();
-    if (s == CHAN_STREAM || s == CHAN_MODULE) return GetMixerChannel(i);
+    int32_t s = GetMixerChannel(vm.Channels(), i)->state.load();
+    if (s == CHAN_STREAM || s == CHAN_MODULE) return GetMixerChannel(vm.Channels(), i);
   }
   return nullptr;
 }
 
-void WaitForRefill() {
+void WaitForRefill(SoundVm &vm) {
   for (int i = 0; i < 5000; i++) {
-    qmMixerChannel *ch = MusicChannel();
+    qmMixerChannel *ch = MusicChannel(vm);
     if (!ch || StreamRefillCaughtUp(ch)) return;
     std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
@@ -36,11 +36,11 @@ void WaitForRefill() {
 }
 
 // Pulls frames in blocks the way a device would, letting the refill thread keep up.
-std::vector<float> PullMusic(uint32_t frames, uint32_t block = 4800) {
+std::vector<float> PullMusic(SoundVm &vm, uint32_t frames, uint32_t block = 4800) {
   std::vector<float> all;
   while (frames) {
     uint32_t n = frames < block ? frames : block;
-    WaitForRefill();
+    WaitForRefill(vm);
     std::vector<float> b = SoundVm::Pull(n);
     all.insert(all.end(), b.begin(), b.end());
     frames -= n;
@@ -57,19 +57,19 @@ bool SameAs(const std::vector<float> &out, size_t at, const std::vector<int16_t>
 
 TEST(SoundMusic, StreamPlaysItsPcmAndEnds) {
   SoundVm vm;
-  SoundVm::SetHandlerFlags(false, false, true);
+  vm.SetHandlerFlags(false, false, true);
   std::vector<int16_t> pcm = WavePcm(Fixture("long16.wav"));
   ASSERT_EQ(vm.SndCode("OpenMusic", {1, Fixture("long16.wav")}), 0u);
   ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
-  EXPECT_FALSE(StreamIsSingleBuffer(MusicChannel()));
+  EXPECT_FALSE(StreamIsSingleBuffer(MusicChannel(vm)));
   size_t frames = pcm.size() / 2;
-  std::vector<float> out = PullMusic(uint32_t(frames + 4800));
+  std::vector<float> out = PullMusic(vm, uint32_t(frames + 4800));
   EXPECT_TRUE(SameAs(out, 0, pcm, 0, pcm.size()));
   for (size_t i = pcm.size(); i < out.size(); i++) ASSERT_EQ(out[i], 0.0f) << i;
   // The end entry ended the music (its end event went to the dispatcher, which has no
   // OnMusicEnd handler here).
   EXPECT_EQ(vm.SndNum("IsMusicPlaying", {1}), 0);
-  SoundVm::SetHandlerFlags(false, false, false);
+  vm.SetHandlerFlags(false, false, false);
 }
 
 TEST(SoundMusic, TimesTwoPlaysThePcmTwiceAndTimesZeroAlwaysWraps) {
@@ -78,11 +78,11 @@ TEST(SoundMusic, TimesTwoPlaysThePcmTwiceAndTimesZeroAlwaysWraps) {
   size_t frames = pcm.size() / 2;
   ASSERT_EQ(vm.SndCode("OpenMusic", {1, Fixture("long16.wav")}), 0u);
   ASSERT_EQ(vm.SndCode("PlayMusic", {1, 2}), 0u);
-  std::vector<float> out = PullMusic(uint32_t(2 * frames + 2400));
+  std::vector<float> out = PullMusic(vm, uint32_t(2 * frames + 2400));
   EXPECT_TRUE(SameAs(out, 0, pcm, 0, 2 * pcm.size()));
   EXPECT_EQ(Rms(out.data() + 2 * pcm.size(), 4800), 0.0);
   ASSERT_EQ(vm.SndCode("PlayMusic", {1, 0}), 0u);
-  out = PullMusic(uint32_t(3 * frames + 100));
+  out = PullMusic(vm, uint32_t(3 * frames + 100));
   EXPECT_TRUE(SameAs(out, 0, pcm, 0, 3 * pcm.size() + 200));
   EXPECT_EQ(vm.SndNum("IsMusicPlaying", {1}), 1);
 }
@@ -92,8 +92,8 @@ TEST(SoundMusic, ShortStreamPlaysSingleBuffered) {
   std::vector<int16_t> pcm = WavePcm(Fixture("stereo16.wav"));
   ASSERT_EQ(vm.SndCode("OpenMusic", {1, Fixture("stereo16.wav")}), 0u);
   ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
-  ASSERT_NE(MusicChannel(), nullptr);
-  EXPECT_TRUE(StreamIsSingleBuffer(MusicChannel()));
+  ASSERT_NE(MusicChannel(vm), nullptr);
+  EXPECT_TRUE(StreamIsSingleBuffer(MusicChannel(vm)));
   std::vector<float> out = SoundVm::Pull(6000);
   EXPECT_TRUE(SameAs(out, 0, pcm, 0, pcm.size()));
 }
@@ -105,13 +105,13 @@ TEST(SoundMusic, PauseResumeKeepsThePlaceStopPlayRestarts) {
   EXPECT_EQ(vm.SndCode("StopMusic", {}), uint32_t(ERR_WRONGUSAGE));
   EXPECT_EQ(vm.SndCode("ResumeMusic", {1}), uint32_t(ERR_MUSNOTPAUSED));
   ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
-  PullMusic(60000);
+  PullMusic(vm, 60000);
   ASSERT_EQ(vm.SndCode("PauseMusic", {1}), 0u);
   EXPECT_EQ(vm.SndNum("IsMusicPlaying", {1}), 0);
   double at = vm.SndNum("GetAttribute", {33, 1, 18});  // ATTRPOSITION, ms
   EXPECT_NEAR(at, 1250, 10);
   ASSERT_EQ(vm.SndCode("ResumeMusic", {}), 0u);
-  std::vector<float> out = PullMusic(4800);
+  std::vector<float> out = PullMusic(vm, 4800);
   // It goes on where the converter had read to: at most one fetch past what was heard.
   size_t found = 0;
   for (size_t f = 60000; f < 60400 && !found; f++)
@@ -120,7 +120,7 @@ TEST(SoundMusic, PauseResumeKeepsThePlaceStopPlayRestarts) {
   ASSERT_EQ(vm.SndCode("StopMusic", {1}), 0u);
   EXPECT_EQ(vm.SndCode("StopMusic", {1}), uint32_t(ERR_MUSNOTPLYNG));
   ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
-  out = PullMusic(4800);
+  out = PullMusic(vm, 4800);
   EXPECT_TRUE(SameAs(out, 0, pcm, 0, 9600));
 }
 
@@ -140,7 +140,7 @@ TEST(SoundMusic, SeekAndAttributes) {
   // PlayMusic starts from the beginning; a seek while playing goes on from there.
   ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
   ASSERT_EQ(vm.SndCode("SeekMusic", {1, 2000}), 0u);
-  std::vector<float> out = PullMusic(2400);
+  std::vector<float> out = PullMusic(vm, 2400);
   EXPECT_TRUE(SameAs(out, 0, pcm, 2 * 96000, 4800));
 }
 
@@ -263,7 +263,7 @@ TEST(SoundMusic, CustomStreamPlaysWhatTheHandlerHandsOver) {
   vm_pushcclosure(vm.L, FillHandler, 0);
   vm_rawset(vm.L, -3);
   ASSERT_EQ(vm_pcall(vm.L, 1, 0, 0), 0u);
-  SoundVm::SetHandlerFlags(false, false, true);
+  vm.SetHandlerFlags(false, false, true);
   // CreateMusic asks for two seconds at once.
   ASSERT_EQ(vm.SndCode("CreateMusic", {1, 8000, 1}), 0u);
   EXPECT_EQ(vm.SndNum("GetAttribute", {33, 1, 15}), 8000);
@@ -273,7 +273,7 @@ TEST(SoundMusic, CustomStreamPlaysWhatTheHandlerHandsOver) {
   std::vector<float> out;
   for (int step = 0; step < 35; step++) {
     vm.SndCode("CheckEvent", {});  // the dispatcher asks for buffers as they run low
-    std::vector<float> b = PullMusic(4800);
+    std::vector<float> b = PullMusic(vm, 4800);
     out.insert(out.end(), b.begin(), b.end());
   }
   // 20000 frames at 8000 Hz are 2.5 s at 48000 Hz: 120000 output frames, a rising count.
@@ -287,7 +287,7 @@ TEST(SoundMusic, CustomStreamPlaysWhatTheHandlerHandsOver) {
   EXPECT_EQ(vm.SndNum("IsMusicPlaying", {1}), 0);
   // Outside its handler FillMusicBuffer is refused.
   EXPECT_EQ(vm.SndCode("FillMusicBuffer", {1, "mute", 100}), uint32_t(ERR_NOMUSICCB));
-  SoundVm::SetHandlerFlags(false, false, false);
+  vm.SetHandlerFlags(false, false, false);
 }
 
 }  // namespace
@@ -301,12 +301,12 @@ TEST(SoundMusic, PlayMusicAgainStartsOverAlsoWhenPausedOrPlaying) {
   for (const char *between : {"PauseMusic", "none"}) {
     SCOPED_TRACE(between);
     ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
-    PullMusic(24000);
+    PullMusic(vm, 24000);
     if (std::string(between) != "none") {
       ASSERT_EQ(vm.SndCode(between, {1}), 0u);
     }
     ASSERT_EQ(vm.SndCode("PlayMusic", {1}), 0u);
-    std::vector<float> out = PullMusic(4800);
+    std::vector<float> out = PullMusic(vm, 4800);
     EXPECT_TRUE(SameAs(out, 0, pcm, 0, 9600));
   }
   ASSERT_EQ(vm.SndCode("LoadModule", {2, Fixture("song.mod")}), 0u);

@@ -140,7 +140,7 @@ TEST(SoundSamples, PlaySamplePlaysTheDataBitExact) {
     ASSERT_EQ(out[2 * i + 1], want) << i;
   }
   for (int i = 480; i < 600; i++) ASSERT_EQ(out[2 * i], 0.0f) << i;
-  UpdateAudioChannels();
+  UpdateAudioChannels(vm.Channels());
   EXPECT_EQ(vm.SndNum("IsSamplePlaying", {1}), 0);
 }
 
@@ -162,7 +162,7 @@ TEST(SoundSamples, TimesAndTimeGiveTheirPasses) {
   };
   for (const auto &r : rows) {
     ASSERT_EQ(vm.SndCode("PlaySample", {1, r.how}), 0u) << r.name;
-    std::vector<float> out = PullUntilQuiet(48000 * 5);
+    std::vector<float> out = PullUntilQuiet(vm, 48000 * 5);
     size_t loud = 0;
     for (size_t i = 0; i < out.size(); i += 2)
       if (out[i] != 0) loud++;
@@ -172,12 +172,12 @@ TEST(SoundSamples, TimesAndTimeGiveTheirPasses) {
 
 TEST(SoundSamples, LoopAndEndEventsAreCountedNotOverwritten) {
   SoundVm vm;
-  SoundVm::SetHandlerFlags(true, true, false);
+  vm.SetHandlerFlags(true, true, false);
   // 30 frames at 48000 Hz: under one millisecond, so the pass length must not divide by zero.
   ASSERT_EQ(vm.SndCode("CreateSample", {7, Ramp16(30), 48000, MONO16}), 0u);
   ASSERT_EQ(vm.SndCode("PlaySample", {7, 5}), 0u);
   SoundVm::Pull(1000);  // all five passes within one pull: four loops between deliveries
-  std::vector<SoundVm::Event> ev = SoundVm::Events();
+  std::vector<SoundVm::Event> ev = vm.Events();
   ASSERT_EQ(ev.size(), 5u);
   for (int i = 0; i < 4; i++) {
     EXPECT_EQ(ev[i].kind, SNDEVT_SAMPLELOOP);
@@ -187,7 +187,7 @@ TEST(SoundSamples, LoopAndEndEventsAreCountedNotOverwritten) {
   EXPECT_EQ(ev[4].kind, SNDEVT_SAMPLEEND);
   EXPECT_EQ(ev[4].count, 5u);
   EXPECT_EQ(vm.SndNum("GetAttribute", {2, 7, 14}), 0);  // duration 0 ms, no fault
-  SoundVm::SetHandlerFlags(false, false, false);
+  vm.SetHandlerFlags(false, false, false);
 }
 
 TEST(SoundSamples, PlaySampleValidatesEveryPairFirst) {
@@ -202,7 +202,8 @@ TEST(SoundSamples, PlaySampleValidatesEveryPairFirst) {
   EXPECT_EQ(vm.SndCode("PlaySample", {1, 1, 1, badTime}), uint32_t(ERR_WRONGUSAGE));
   SndTable lowPitch{{}, {{"pitch", 200}}, {}};
   EXPECT_EQ(vm.SndCode("PlaySample", {1, 1, 1, lowPitch}), uint32_t(ERR_LOWFREQ));
-  for (int i = 0; i < kMixerInputs; i++) EXPECT_EQ(GetMixerChannel(i)->state.load(), CHAN_FREE) << i;
+  for (int i = 0; i < kMixerInputs; i++)
+    EXPECT_EQ(GetMixerChannel(vm.Channels(), i)->state.load(), CHAN_FREE) << i;
 }
 
 TEST(SoundSamples, TheNinthPlayFindsNoChannelAndTheOthersPlayOn) {
@@ -210,7 +211,8 @@ TEST(SoundSamples, TheNinthPlayFindsNoChannelAndTheOthersPlayOn) {
   ASSERT_EQ(vm.SndCode("CreateSample", {1, Ramp16(100), 8000, MONO16}), 0u);
   for (int i = 0; i < 8; i++) ASSERT_EQ(vm.SndCode("PlaySample", {1, 0}), 0u) << i;
   EXPECT_EQ(vm.SndCode("PlaySample", {1, 0}), uint32_t(ERR_NOCHANNEL));
-  for (int i = 0; i < kMixerInputs; i++) EXPECT_EQ(GetMixerChannel(i)->state.load(), CHAN_SAMPLE) << i;
+  for (int i = 0; i < kMixerInputs; i++)
+    EXPECT_EQ(GetMixerChannel(vm.Channels(), i)->state.load(), CHAN_SAMPLE) << i;
   SoundVm::Pull(4800);
   EXPECT_EQ(vm.SndNum("IsSamplePlaying", {1}), 1);  // times 0 repeats until stopped
   EXPECT_EQ(vm.SndCode("StopSample", {1}), 0u);
@@ -233,7 +235,7 @@ TEST(SoundSamples, VolumeAndPanningReachThePlayingChannel) {
   EXPECT_FLOAT_EQ(o[1], 0.25f);
   EXPECT_EQ(vm.SndCode("SetPitch", {1, 100}), uint32_t(ERR_LOWFREQ));
   ASSERT_EQ(vm.SndCode("SetPitch", {1, 24000}), 0u);  // only at the next PlaySample
-  EXPECT_EQ(GetMixerChannel(0)->pitch, 48000);
+  EXPECT_EQ(GetMixerChannel(vm.Channels(), 0)->pitch, 48000);
 }
 
 TEST(SoundSamples, BusyAudioMutexGivesSilence) {
@@ -255,7 +257,7 @@ TEST(SoundSamples, BusyAudioMutexGivesSilence) {
   holder.join();
   EXPECT_EQ(Rms(o.data(), o.size()), 0.0);
   EXPECT_FLOAT_EQ(SoundVm::Pull(10)[0], 0.5f);  // the sample was not advanced meanwhile
-  EXPECT_EQ(GetMixerChannel(0)->frame.load(), 256u);  // one converter fetch, nothing more
+  EXPECT_EQ(GetMixerChannel(vm.Channels(), 0)->frame.load(), 256u);  // one converter fetch, nothing more
 }
 
 TEST(SoundSamples, MixSampleLoopsOrFallsSilent) {
@@ -421,7 +423,7 @@ TEST(SoundSamples, HandlersHearLoopsAndTheEnd) {
   // The shared poll interval keeps the dispatcher running while the sample plays.
   EXPECT_EQ(GetEventState(vm.L)->pollClients[POLL_CLIENT_SOUND], 1u);
   gHeard.clear();
-  PullUntilQuiet(48000);
+  PullUntilQuiet(vm, 48000);
   for (int i = 0; i < 10; i++) vm.SndCode("CheckEvent", {});
   EXPECT_EQ(GetEventState(vm.L)->pollClients[POLL_CLIENT_SOUND], 0u);
   ASSERT_EQ(gHeard.size(), 3u);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "media/sound/channels.h"
+#include "media/sound/sound_state.h"
 #include "platform/audio.h"
 #include "runtime/rttags.h"
 #include "tests/io/dos/dos_test_vm.h"
@@ -102,10 +103,12 @@ struct SoundVm : DosVm {
     RenderAudioOutput(out.data(), frames);
     return out;
   }
+  // The run's mixer channels.
+  qmSoundChannels *Channels() { return &GetSoundState(L)->channels; }
   // The script handler flags, as the event library sets them when handlers are installed.
-  static void SetHandlerFlags(bool loop, bool end, bool music) {
+  void SetHandlerFlags(bool loop, bool end, bool music) {
     qmTagItem tags[] = {{RTTAG_ONSAMPLELOOP, loop}, {RTTAG_ONSAMPLEEND, end}, {RTTAG_ONMUSICEND, music}, {0, 0}};
-    SetRuntimeTags(nullptr, tags);
+    SetRuntimeTags(L, tags);
   }
   struct Event {
     int32_t kind;
@@ -113,26 +116,27 @@ struct SoundVm : DosVm {
     uint64_t position;
     uint32_t count;
   };
-  static std::vector<Event> Events() {
-    UpdateAudioChannels();
+  std::vector<Event> Events() {
+    UpdateAudioChannels(Channels());
     std::vector<Event> out;
     int32_t kind;
     qmObjectId id;
     uint64_t position;
     uint32_t count;
-    while (TakeSoundEvent(&kind, &id, &position, &count)) out.push_back({kind, double(id.id), position, count});
+    while (TakeSoundEvent(Channels(), &kind, &id, &position, &count))
+      out.push_back({kind, double(id.id), position, count});
     return out;
   }
 };
 
 // Pulls until the mixer has had no channel for a while, at most limit frames: what came out.
-inline std::vector<float> PullUntilQuiet(uint32_t limit, uint32_t block = 480) {
+inline std::vector<float> PullUntilQuiet(SoundVm &vm, uint32_t limit, uint32_t block = 480) {
   std::vector<float> all;
   for (uint32_t done = 0; done < limit; done += block) {
     std::vector<float> b = SoundVm::Pull(block);
     all.insert(all.end(), b.begin(), b.end());
-    UpdateAudioChannels();
-    if (!AnyChannelPlaying()) break;
+    UpdateAudioChannels(vm.Channels());
+    if (!AnyChannelPlaying(vm.Channels())) break;
   }
   return all;
 }

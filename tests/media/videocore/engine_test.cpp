@@ -313,7 +313,7 @@ struct FakeSound {
   static inline std::atomic<uint32_t> rate{0}, channelCount{0};
   // Each test counts from nothing, whichever ran before it.
   static void Reset() { starts = stops = endEvents = 0, volume = -1; }
-  static uint32_t Start(uint32_t r, uint32_t channels, qmAudioInputProc in, void *a, int32_t v, int *index) {
+  static uint32_t Start(void *, uint32_t r, uint32_t channels, qmAudioInputProc in, void *a, int32_t v, int *index) {
     EXPECT_GE(channels, 1u);
     rate = r;
     channelCount = channels;
@@ -324,17 +324,18 @@ struct FakeSound {
     *index = 3;
     return 0;
   }
-  static void SetVolume(int, int32_t v) { volume = v; }
-  static void Stop(int index) {
+  static void SetVolume(void *, int, int32_t v) { volume = v; }
+  static void Stop(void *, int index) {
     EXPECT_EQ(index, 3);
     stops++;
   }
-  static void PostEnd(const qmObjectId *id) {
+  static void PostEnd(void *, const qmObjectId *id) {
     EXPECT_EQ(id->id, 7u);
     endEvents++;
   }
 };
-const qmVideoAudioOps kFakeSound = {FakeSound::Start, FakeSound::SetVolume, FakeSound::Stop, FakeSound::PostEnd};
+const qmVideoAudioOps kFakeSound = {nullptr, FakeSound::Start, FakeSound::SetVolume, FakeSound::Stop,
+                                    FakeSound::PostEnd};
 
 TEST(VideoEngine, PlaysSoundOnItsChannelAndEndsOnce) {
   TempDir dir;
