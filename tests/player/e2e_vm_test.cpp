@@ -1,5 +1,5 @@
 // The script machine as the player runs it: damaged bytecode refused with its message, errors
-// that name the value and the line, calls through metatables and extra arguments.
+// that name the value and the line, calls through metatables, the key nil, extra arguments.
 #include <algorithm>
 
 #include "tests/player/e2e_util.h"
@@ -145,6 +145,27 @@ TEST(E2eVm, ErrorsNameTheValueAndTheLine) {
 .end
 )",
        "Stack overflow!\nFile: t.qms (current line: 6 - In function: f)\n"},
+      {"NaN as a table key", R"(
+.func source="t.qms" maxstack=4
+  .k nan 5
+      NEWTABLE 0 0 0 @1
+      SETTABLE 0 k0 k1 @4
+      RETURN 0 1 @5
+.end
+)",
+       "Table index is NaN!\nFile: t.qms (current line: 4)\n"},
+      {"traversal from a key the table lacks", R"(
+.func source="t.qms" maxstack=4
+  .k "nextitem" "absent"
+      NEWTABLE 0 0 0 @1
+      GETGLOBAL 1 k0 @2
+      MOVE 2 0
+      LOADK 3 k1
+      CALL 1 3 1 @2
+      RETURN 0 1 @5
+.end
+)",
+       "Invalid key for next table item!\nFile: t.qms (current line: 2 - In function: NextItem)\n"},
   };
   PlayerDir d;
   for (const Case &c : cases) {
@@ -154,7 +175,7 @@ TEST(E2eVm, ErrorsNameTheValueAndTheLine) {
   }
 }
 
-TEST(E2eVm, CallsThroughCallMethodsAndExtraArguments) {
+TEST(E2eVm, CallMethodsNilKeysAndExtraArguments) {
   PlayerDir d;
   // A table whose metatable has "__call" is called with itself as the first argument.
   PlayerResult r = RunScript(d, R"(
@@ -185,6 +206,25 @@ TEST(E2eVm, CallsThroughCallMethodsAndExtraArguments) {
 )");
   EXPECT_EQ(r.status, 0) << r.err;
   EXPECT_EQ(r.out, "tee 7\n");
+
+  // The key nil stands for 0: stored under nil, read back under 0 and nil, traversed as 0.
+  r = RunScript(d, R"(
+.func source="t.qms" maxstack=8
+  .k nil 5 0 "debugprint" "nextitem"
+      NEWTABLE 0 0 0 @1
+      SETTABLE 0 k0 k1 @1
+      GETGLOBAL 1 k3 @2
+      GETTABLE 2 0 k2
+      GETTABLE 3 0 k0
+      GETGLOBAL 4 k4
+      MOVE 5 0
+      CALL 4 2 3
+      CALL 1 5 1 @2
+      RETURN 0 1 @3
+.end
+)");
+  EXPECT_EQ(r.status, 0) << r.err;
+  EXPECT_EQ(r.out, "5 5 0 5\n");
 
   // Arguments beyond the fixed ones arrive as the table "arg" with its count in "n".
   r = RunScript(d, R"(
