@@ -22,7 +22,10 @@ VmOp decode(VmInstruction i) {
   VmOp d{};
   unsigned op = vm_getop(i);
   d.op = static_cast<uint8_t>(op);
-  if (op >= VM_NUM_OPCODES) return d;
+  if (op >= VM_NUM_OPCODES) {
+    d.op = VM_FORM_END;  // past the interpreter's own forms: an instruction that does nothing
+    return d;
+  }
   if (op == OP_JMP) {
     d.kbits = static_cast<uint8_t>(vm_getjumpflag(i));
     d.x = vm_getjump(i);

@@ -115,10 +115,9 @@ void computesizes(const int nums[VM_MAXBITS + 1], int total, int nint, int *narr
   int na = a;
   int n = (na == 0) ? -1 : 0;
   for (int i = 1; i <= VM_MAXBITS && a < nint && nint >= (1 << (i - 1)); i++) {
-    if (nums[i] > 0) {
-      a += nums[i];
-      if (a >= (1 << (i - 1))) { n = i; na = a; }
-    }
+    // A slice without keys still doubles an array whose lower half is full.
+    a += nums[i];
+    if (a >= (1 << (i - 1))) { n = i; na = a; }
   }
   *nhash = total - na;
   *narray = (n == -1) ? 0 : (1 << n);

@@ -218,9 +218,13 @@ int vm_checkcode(const VmProto *pt) {
   for (int pc = 0; pc < n; pc++) {
     const VmInstruction i = pt->code[pc];
     const unsigned op = vm_getop(i);
-    if (op >= VM_NUM_OPCODES) return 0;
-    const VmOpMode &mode = vm_opmodes[op];
     const unsigned a = vm_getA(i);
+    // An opcode beyond the table does nothing when run; only its A field is held to the frame.
+    if (op >= VM_NUM_OPCODES) {
+      if (static_cast<int>(a) >= maxstack) return 0;
+      continue;
+    }
+    const VmOpMode &mode = vm_opmodes[op];
     unsigned b = 0, c = 0;
     if (op != OP_JMP && static_cast<int>(a) >= maxstack) return 0;
     switch (mode.format) {
@@ -277,7 +281,9 @@ int vm_checkcode(const VmProto *pt) {
         break;
       }
       case OP_RETURN:
-        if (b >= 2 && static_cast<int>(a + b - 2) >= maxstack) return 0;
+        // C = 1 returns from a Gosub and reads no register; every other RETURN hands back B - 1
+        // values from A on, which must lie in the frame.
+        if (c != 1 && b >= 2 && static_cast<int>(a + b - 2) >= maxstack) return 0;
         break;
       case OP_FORLOOP:
         if (!jumptarget_ok(pc, vm_getsBx(i), n) || static_cast<int>(a + 2) >= maxstack) return 0;

@@ -269,8 +269,8 @@ TEST(Chunk, CheckerRules) {
       {"line count not the code count", [](ChunkProto &p) { p.lineInfo = {1}; }},
       {"empty code", [](ChunkProto &p) { p.code.clear(); }},
       {"last is not RETURN", [](ChunkProto &p) { p.code = {vm_mkABx(OP_LOADK, 0, 0)}; }},
-      {"opcode 43", [](ChunkProto &p) { p.code.insert(p.code.begin(), 43u); }},
-      {"opcode 63", [](ChunkProto &p) { p.code.insert(p.code.begin(), 63u); }},
+      {"opcode beyond the table with A beyond the stack",
+       [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(50, 2, 0, 0)); }},
       {"A beyond the stack", [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(OP_MOVE, 2, 0, 0)); }},
       {"B register beyond the stack", [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(OP_MOVE, 0, 2, 0)); }},
       {"RK constant missing", [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(OP_ADD, 0, 0, 251)); }},
@@ -290,8 +290,8 @@ TEST(Chunk, CheckerRules) {
       {"open CALL not followed by an open use",
        [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(OP_CALL, 0, 1, 0)); }},
       {"RETURN range beyond the stack", [](ChunkProto &p) { p.code.back() = vm_mkABC(OP_RETURN, 1, 3, 0); }},
-      {"Gosub RETURN range beyond the stack",
-       [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(OP_RETURN, 1, 3, 1)); }},
+      {"RETURN with C 2 and its range beyond the stack",
+       [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABC(OP_RETURN, 1, 3, 2)); }},
       {"SETLIST beyond the stack", [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABx(OP_SETLIST, 0, 1)); }},
       {"CLOSURE of a missing prototype", [](ChunkProto &p) { p.code.insert(p.code.begin(), vm_mkABx(OP_CLOSURE, 0, 0)); }},
       {"CLOSURE without its capture lines",
@@ -337,6 +337,14 @@ TEST(Chunk, CheckerAcceptsTheEdges) {
   p.code = {vm_mkAsBx(OP_FORLOOP, 247, 0), vm_mkABC(OP_TFORLOOP, 0, 0, 244), vm_mkJMP(0, 0),
             vm_mkJMP(-4, 2), vm_mkABC(OP_RETURN, 248, 3, 0)};
   EXPECT_EQ(Load(f.L, BuildChunk(p)), 0u);
+
+  // Opcodes beyond the table load and do nothing when run; a return from Gosub reads no
+  // register, so its B is free.
+  ChunkProto q = Minimal();
+  q.code.insert(q.code.begin(), {43u, vm_mkABC(63, 1, 511, 511), vm_mkABC(OP_RETURN, 1, 200, 1)});
+  q.code.insert(q.code.begin(), {vm_mkJMP(1, 2), vm_mkJMP(3, 0)});
+  ASSERT_EQ(Load(f.L, BuildChunk(q)), 0u);
+  EXPECT_EQ(vm_pcall(f.L, 0, 0, 0), 0u);
 }
 
 TEST(Chunk, DumpRefusesNativeFunctionsAndReportsWriterFailure) {

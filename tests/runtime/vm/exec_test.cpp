@@ -1255,7 +1255,8 @@ TEST(Exec, EndRequestedStopsBeforeTheNextInstruction) {
 }
 
 TEST(Exec, OpcodesAboveTheTableDoNothing) {
-  // The loader refuses them; a prototype patched after loading still runs safely.
+  // The loader takes them as instructions that do nothing; a raw word patched in after
+  // loading does not reach the interpreter either.
   ExecVm vm;
   qmtools::AsmResult r = qmtools::AssembleText(".func maxstack=2\n LOADK 0 k0\n RETURN 0 1\n .k 1\n.end\n");
   ASSERT_TRUE(r.proto);

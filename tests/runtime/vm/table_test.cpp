@@ -77,6 +77,16 @@ TEST(Table, Sizing) {
   Set(f.L, t2, Num(1000000), Num(1));
   EXPECT_EQ(t2->sizearray, 0);
   EXPECT_EQ(t2->lsizenode, 1);
+  // Keys 1 and 2 fill the lower half of an array of 4: a distant key doubles it all the same,
+  // so 3 then lands in the array and is traversed before the distant key.
+  VmTable *t3 = NewTable(f.L);
+  for (double k : {1.0, 2.0, 100.0}) Set(f.L, t3, Num(k), Num(k));
+  EXPECT_EQ(t3->sizearray, 4);
+  Set(f.L, t3, Num(3), Num(3));
+  std::vector<double> order;
+  VmValue kv[2] = {vm_nilobject, vm_nilobject};
+  while (vm_tablenext(f.L, t3, kv)) order.push_back(kv[0].v.n);
+  EXPECT_EQ(order, (std::vector<double>{1, 2, 3, 100}));
   // Removing entries never shrinks until an insertion rehashes.
   for (int i = 1; i <= 4; i++) Set(f.L, t, Num(i), vm_nilobject);
   EXPECT_EQ(t->sizearray, 4);
