@@ -155,6 +155,23 @@ uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t h
   return switched ? switched : code;
 }
 
+qmFullScreenSize ChooseFullScreenSize(int32_t settingWidth, int32_t settingHeight, int32_t width, int32_t height,
+                                      int32_t frameWidth, int32_t frameHeight, bool framed, int32_t desktopWidth,
+                                      int32_t desktopHeight) {
+  const int64_t wantedWidth = int64_t(width) + frameWidth, wantedHeight = int64_t(height) + frameHeight;
+  auto side = [](int32_t setting, int64_t wanted, int32_t desktop) {
+    return setting == 0 ? int64_t(desktop) : setting < 0 ? wanted : int64_t(setting);
+  };
+  const int64_t screenWidth = side(settingWidth, wantedWidth, desktopWidth);
+  const int64_t screenHeight = side(settingHeight, wantedHeight, desktopHeight);
+  auto clamp = [](int64_t v) { return int32_t(std::min<int64_t>(v, INT32_MAX)); };
+  if (wantedWidth <= screenWidth && wantedHeight <= screenHeight)
+    return {clamp(screenWidth), clamp(screenHeight), 0};
+  // A window whose frame alone does not fit goes without it.
+  if (framed && width <= screenWidth && height <= screenHeight) return {clamp(screenWidth), clamp(screenHeight), 1};
+  return {clamp(wantedWidth), clamp(wantedHeight), 0};
+}
+
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
   qmScene *scene = GetScene(L);
   const qmObjectId one{1, 0};
@@ -196,14 +213,19 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
   if (desktop) scene->backfill.type = BACKFILL_NONE;
   if (startMode != 1) {
     if (uint32_t code = InitDesktop()) return code;
-    // -1 takes the display's size with its frame, 0 the desktop's.
-    int32_t w = screenWidth, h = screenHeight;
-    if (w <= 0 || h <= 0) {
-      w = screenWidth == 0 ? GetPlatformAttr(nullptr, 14) : first->width + first->frameWidth;
-      h = screenHeight == 0 ? GetPlatformAttr(nullptr, 15) : first->height + first->frameHeight;
+    // The screen must hold the display: a screen smaller than the display with its frame takes
+    // the display's size, or keeps its own when the display fits there without the frame.
+    GetWindowFrameWidths(first);
+    const qmFullScreenSize s =
+        ChooseFullScreenSize(screenWidth, screenHeight, first->width, first->height, first->frameWidth,
+                             first->frameHeight, !(first->flags & DISPF_BORDERLESS), GetPlatformAttr(nullptr, 14),
+                             GetPlatformAttr(nullptr, 15));
+    if (s.dropFrame) {
+      first->flags |= DISPF_BORDERLESS;
+      GetWindowFrameWidths(first);
     }
     // No mode to switch to ends the start: the applet asked for a screen it cannot have.
-    if (uint32_t code = SwitchDisplayMode(w, h, GetPlatformAttr(nullptr, 5))) return code;
+    if (uint32_t code = SwitchDisplayMode(s.width, s.height, GetPlatformAttr(nullptr, 5))) return code;
     scene->fullScreen = 1;
     SetFullscreenUIMode(2);
   }

@@ -74,6 +74,18 @@ void ResolveDisplayPosition(VmState *L, qmDisplay *display);
 uint32_t ApplyScreenModeCore(VmState *L, uint32_t mode, int32_t width, int32_t height);
 uint32_t SetDisplayAttributesCore(VmState *L, int t, qmDisplay *display, int32_t noRefresh);
 
+// The screen of a full-screen start. A setting of 0 asks for the desktop's side, a negative one
+// for the display's side with its frame (the wanted size). A wanted size that fits is shown on
+// that screen; one that fits only without its frame makes *dropFrame 1; else the wanted size is
+// the screen's.
+struct qmFullScreenSize {
+  int32_t width, height;
+  int32_t dropFrame;
+};
+qmFullScreenSize ChooseFullScreenSize(int32_t settingWidth, int32_t settingHeight, int32_t width, int32_t height,
+                                      int32_t frameWidth, int32_t frameHeight, bool framed, int32_t desktopWidth,
+                                      int32_t desktopHeight);
+
 // Start-up: display 1 must exist; a full-screen start mode switches the screen; a windowed
 // applet with backfill gets its backdrop display; every display not hidden opens; the current
 // display is chosen. Start modes: 1 windowed, 2 and 4 full screen, 3 ask the user (full screen

@@ -138,3 +138,108 @@ TEST(E2eAnim, DeclaredAnims) {
   ASSERT_EQ(r.status, 0) << r.out << r.err;
   EXPECT_EQ(r.out, "3\n300\n" + std::to_string(kRight[1]) + " -1\n" + std::to_string(kLeft[2]) + " -1\n");
 }
+
+// IFF ANIM files written beside the test (anim_peer.py iff) through the player: every frame's
+// pixels at a few places and every frame's delay, in memory and from disk, for a file without
+// DPAN and for one whose first FORM's size is too small; a delta of another operation fails
+// its frame.
+TEST(E2eAnim, IffAnimFramesAndDelays) {
+  PlayerDir d;
+  if (RunAnimPeer("iff " + d / "iff")) GTEST_SKIP() << "python3-pil is missing";
+  PeerFrames ten;
+  ASSERT_TRUE(ReadFrames(d / "iff/ten.frames", &ten));
+  ASSERT_EQ(ten.rgba.size(), 10u);
+  const int places[][2] = {{0, 0}, {5, 3}, {36, 11}, {20, 7}};
+  std::vector<ScriptLine> lines = {{false, "LoadAnim", {1, d / "iff/ten.anim"}},
+                                   {false, "LoadAnim", {2, d / "iff/first_small.anim", ScriptArg::Table({{"fromdisk", 1}})}},
+                                   {true, "GetAttribute", {4, 1, 11}},
+                                   {true, "GetAttribute", {4, 2, 11}},
+                                   // Not decoded yet: a disk anim's later frame has no delay.
+                                   {true, "GetAttribute", {4, 2, 37, 5}}};
+  std::string expected = "10\n10\n0\n";
+  for (double id : {1, 2})
+    for (int f = 1; f <= 10; f++) {
+      lines.push_back({false, "GetAnimFrame", {3, double(f), id}});
+      for (const auto &p : places) lines.push_back({true, "ReadBrushPixel", {3, double(p[0]), double(p[1])}});
+      lines.push_back({true, "GetAttribute", {4, id, 37, double(f)}});
+      for (const auto &p : places) {
+        const auto *q = reinterpret_cast<const uint8_t *>(ten.rgba[size_t(f - 1)].data()) + (p[1] * ten.width + p[0]) * 4;
+        expected += std::to_string(uint32_t(q[0]) << 16 | uint32_t(q[1]) << 8 | q[2]) + " -1\n";
+      }
+      // The file's delays are 2f - 1 jiffies of 1/60 s.
+      expected += std::to_string((2 * f - 1) * 1000 / 60) + "\n";
+    }
+  qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(lines)));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "a.qma"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, expected);
+
+  const struct {
+    const char *name;
+    std::vector<ScriptLine> lines;
+    std::string expected;
+  } refusals[] = {
+      {"operation 7 in memory", {{false, "LoadAnim", {1, d / "iff/op7.anim"}}}, "f.qms:1: Error loading animation frame!\n"},
+      {"operation 7 from disk",
+       {{false, "LoadAnim", {1, d / "iff/op7.anim", ScriptArg::Table({{"fromdisk", 1}})}},
+        {false, "GetAnimFrame", {3, 3, 1}},
+        {false, "GetAnimFrame", {3, 4, 1}}},
+       "f.qms:3: Error loading animation frame!\n"},
+  };
+  for (const auto &c : refusals) {
+    qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(c.lines)));
+    PlayerResult e = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "a.qma"});
+    EXPECT_EQ(e.status, 1) << c.name << e.err;
+    EXPECT_EQ(e.out, c.expected) << c.name;
+  }
+}
+
+// A playback partly left of or beyond the display shows the columns that fall inside, taken
+// from the right place of the frame; one wholly outside, or into a target it cannot draw to,
+// is refused.
+TEST(E2eAnim, PlaybackClipsToTheDisplayAndRefusesOtherTargets) {
+  PlayerDir d;
+  // A 50 x 4 strip whose column x has its own colour.
+  auto colour = [](int x) { return double(uint32_t(x * 5) << 16 | 0x8000u | uint32_t(x)); };
+  std::vector<ScriptLine> lines = {{false, "CreateBrush", {1, 50, 4}}, {false, "SelectBrush", {1}}};
+  for (int x = 0; x < 50; x++) lines.push_back({false, "Line", {double(x), 0.0, double(x), 3, colour(x)}});
+  lines.push_back({false, "EndSelect", {}});
+  lines.push_back({false, "CreateAnim", {1, 1, 50, 4, 1, 1}});
+  lines.push_back({false, "PlayAnim", {1, -10, 0.0}});
+  for (double x : {0, 39, 40}) lines.push_back({true, "ReadPixel", {x, 3}});
+  lines.push_back({false, "PlayAnim", {1, 600, 10}});
+  for (double x : {600, 639}) lines.push_back({true, "ReadPixel", {x, 10}});
+  qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(lines)));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "a.qma"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  auto text = [](double c) { return std::to_string(uint32_t(c)) + "\n"; };
+  EXPECT_EQ(r.out, text(colour(10)) + text(colour(49)) + "0\n" + text(colour(0)) + text(colour(39)));
+
+  const std::string wrong = "Wrong usage/parameters for this command!\nRead the documentation!\n";
+  const std::vector<ScriptLine> made = {{false, "CreateBrush", {1, 8, 4}}, {false, "CreateAnim", {1, 1, 4, 4, 2, 2}},
+                                        {false, "CreateAnim", {2, 1, 4, 4, 2, 2}}};
+  const struct {
+    const char *name;
+    std::vector<ScriptLine> lines;
+    std::string expected;
+  } cases[] = {
+      {"left of the display", {{false, "PlayAnim", {1, -4, 0.0}}}, wrong},
+      {"right of the display", {{false, "PlayAnim", {1, 640, 0.0}}}, wrong},
+      {"into a brush", {{false, "SelectBrush", {1}}, {false, "PlayAnim", {1, 0.0, 0.0}}},
+       "This command cannot be used when SelectBrush() is active!\n"},
+      {"into a mask", {{false, "SelectMask", {1}}, {false, "PlayAnim", {1, 0.0, 0.0}}},
+       "This command cannot be used when SelectMask() is active!\n"},
+      {"into another anim", {{false, "SelectAnim", {1, 1}}, {false, "PlayAnim", {2, 0.0, 0.0}}},
+       "This command cannot be used when SelectAnim() is active!\n"},
+      {"while double buffering", {{false, "BeginDoubleBuffer", {}}, {false, "PlayAnim", {1, 0.0, 0.0}}},
+       "Please end double buffering first!\n"},
+  };
+  for (const auto &c : cases) {
+    std::vector<ScriptLine> all = made;
+    all.insert(all.end(), c.lines.begin(), c.lines.end());
+    qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf(all)));
+    PlayerResult e = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "a.qma"});
+    EXPECT_EQ(e.status, 1) << c.name << e.err;
+    EXPECT_EQ(e.out, "f.qms:" + std::to_string(all.size()) + ": " + c.expected) << c.name;
+  }
+}

@@ -132,14 +132,29 @@ inline std::vector<uint8_t> ChunkOf(const std::string &text) {
   return a.proto ? qmtools::BuildChunk(*a.proto) : std::vector<uint8_t>{};
 }
 
-// A constant argument of a script call.
+// A constant argument of a script call: a number, a text, nil, or a table of named numbers and
+// texts.
 struct ScriptArg {
   bool text;
   std::string s;
   double n;
+  bool nil = false;
+  std::vector<std::pair<std::string, ScriptArg>> fields;  // a table when isTable
+  bool isTable = false;
   ScriptArg(const char *t) : text(true), s(t), n(0) {}
   ScriptArg(const std::string &t) : text(true), s(t), n(0) {}
   ScriptArg(double v) : text(false), n(v) {}
+  static ScriptArg Nil() {
+    ScriptArg a(0.0);
+    a.nil = true;
+    return a;
+  }
+  static ScriptArg Table(std::vector<std::pair<std::string, ScriptArg>> f) {
+    ScriptArg a(0.0);
+    a.isTable = true;
+    a.fields = std::move(f);
+    return a;
+  }
 };
 // One line of the script: name(args...), its results printed by DebugPrint when print is set.
 struct ScriptLine {
@@ -153,7 +168,7 @@ inline std::string ScriptOf(const std::vector<ScriptLine> &lines) {
   std::vector<std::string> constants;
   auto k = [&](const ScriptArg &a) {
     char buf[64];
-    std::string text = a.text ? "\"" + a.s + "\"" : (std::snprintf(buf, sizeof buf, "%.17g", a.n), std::string(buf));
+    std::string text = a.nil ? "nil" : a.text ? "\"" + a.s + "\"" : (std::snprintf(buf, sizeof buf, "%.17g", a.n), std::string(buf));
     for (size_t i = 0; i < constants.size(); i++)
       if (constants[i] == text) return "k" + std::to_string(i);
     constants.push_back(text);
@@ -167,8 +182,16 @@ inline std::string ScriptOf(const std::vector<ScriptLine> &lines) {
     const int f = l.print ? 1 : 0;  // the register of the called function
     if (l.print) code += "      GETGLOBAL 0 " + k(ScriptArg("debugprint")) + " @" + std::to_string(i + 1) + "\n";
     code += "      GETGLOBAL " + std::to_string(f) + " " + k(ScriptArg(lower)) + (l.print ? "" : " @" + std::to_string(i + 1)) + "\n";
-    for (size_t a = 0; a < l.args.size(); a++)
-      code += "      LOADK " + std::to_string(f + 1 + int(a)) + " " + k(l.args[a]) + "\n";
+    for (size_t a = 0; a < l.args.size(); a++) {
+      const std::string reg = std::to_string(f + 1 + int(a));
+      if (!l.args[a].isTable) {
+        code += "      LOADK " + reg + " " + k(l.args[a]) + "\n";
+        continue;
+      }
+      code += "      NEWTABLE " + reg + " 0 0\n";
+      for (const auto &[key, value] : l.args[a].fields)
+        code += "      SETTABLE " + reg + " " + k(ScriptArg(key)) + " " + k(value) + "\n";
+    }
     const std::string argc = std::to_string(l.args.size() + 1);
     if (l.print) code += "      CALL 1 " + argc + " 0\n      CALL 0 0 1\n";
     else code += "      CALL 0 " + argc + " 1\n";

@@ -9,6 +9,7 @@
 
 #include "tests/media/image/image_test_util.h"
 #include "tests/media/videocore/cdxl_fixture.h"
+#include "tests/media/videocore/video_test_util.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -235,5 +236,47 @@ TEST(E2eVideo, EveryFinishedVideoSendsItsEndEvent) {
     EXPECT_TRUE(events == "OnVideoEnd 1\nOnVideoEnd 2\nOnVideoEnd 1\n" ||
                 events == "OnVideoEnd 2\nOnVideoEnd 1\nOnVideoEnd 1\n")
         << events;
+  }
+}
+
+// DumpVideo from a script: three CDXL pictures with a sound byte each, dumped as ILBM files
+// (netpbm reads them back) and a WAVE file whose 6 bytes of 16-bit sound are padded to 8; the
+// sizes in its header count the padding in the RIFF size only.
+TEST(E2eVideo, DumpWritesIlbmPicturesAndAPaddedWave) {
+  PlayerDir d;
+  CdxlFixture fx = Clip();
+  fx.soundSize = 1;
+  WriteFile(d / "clip.cdxl", fx.File());
+  const std::string base = d / "out";
+  const std::string script = ScriptOf({
+      {false, "ForceVideoDriver", {1}},  // the own engine, which dumps
+      {false, "OpenVideo", {1, d / "clip.cdxl"}},
+      {false, "DumpVideo", {1, -3, -1, base, 4}},
+      {false, "DumpVideo", {1}},  // shown only: no file is written
+  });
+  qmtools::WriteBytes(d / "d.qma", AppletOf(script));
+  PlayerResult r = d.Run({"-QUIET", d / "d.qma"}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  const std::string wave = ReadWholeFile(base + ".wav");
+  ASSERT_EQ(wave.size(), 44u + 8u);
+  EXPECT_EQ(wave.substr(0, 4), "RIFF");
+  EXPECT_EQ(FileLe32(wave, 4), 44u);
+  EXPECT_EQ(FileLe32(wave, 40), 6u);
+  // The 8-bit sample of each frame, widened to 16 bits, then the two padding bytes.
+  for (int f = 0; f < 3; f++) EXPECT_EQ(int8_t(wave[44 + 2 * f + 1]), int8_t(f - 40)) << f;
+  EXPECT_EQ(wave.substr(50), std::string(2, '\0'));
+  EXPECT_TRUE(ReadWholeFile(base + "3.iff").empty());
+  if (!HasCommand("ilbmtoppm")) GTEST_SKIP() << "netpbm is missing";
+  for (int f = 0; f < 3; f++) {
+    PeerPicture pic;
+    ASSERT_TRUE(PeerDecode(base + std::to_string(f) + ".iff", d / "ref", &pic)) << f;
+    ASSERT_EQ(pic.width, fx.width);
+    ASSERT_EQ(pic.height, fx.height);
+    for (int y = 0; y < fx.height; y++)
+      for (int x = 0; x < fx.width; x++) {
+        const auto *p = reinterpret_cast<const uint8_t *>(pic.rgba.data()) + (size_t(y) * fx.width + size_t(x)) * 4;
+        EXPECT_EQ(uint32_t(p[0]) << 16 | uint32_t(p[1]) << 8 | p[2], fx.Colour(fx.index(f, x, y)))
+            << f << ": " << x << "," << y;
+      }
   }
 }

@@ -36,6 +36,33 @@ TEST(Letterbox, SplitTable) {
   }
 }
 
+// The screen a full-screen start switches to must hold the display: its own size when the
+// display fits, the display's when it does not, and a framed display that fits only without
+// its frame loses the frame.
+TEST(FullScreenStart, ScreenSizeHoldsTheDisplay) {
+  const struct {
+    const char *name;
+    int32_t settingW, settingH, w, h, frameW, frameH;
+    bool framed;
+    qmFullScreenSize want;
+  } rows[] = {
+      {"desktop, framed display of its size", 0, 0, 1024, 768, 10, 30, true, {1024, 768, 1}},
+      {"desktop, smaller framed display", 0, 0, 800, 600, 10, 30, true, {1024, 768, 0}},
+      {"a screen smaller than the display", 800, 600, 1024, 768, 0, 0, false, {1024, 768, 0}},
+      {"a framed display too big even without its frame", 800, 600, 1024, 768, 10, 30, true, {1034, 798, 0}},
+      {"the display's own size", -1, -1, 640, 480, 10, 30, true, {650, 510, 0}},
+      {"one side given, the other the desktop's", 800, 0, 640, 480, 0, 0, false, {800, 768, 0}},
+      {"given size, framed display of that size", 1024, 768, 1024, 768, 8, 28, true, {1024, 768, 1}},
+  };
+  for (const auto &r : rows) {
+    const qmFullScreenSize got =
+        ChooseFullScreenSize(r.settingW, r.settingH, r.w, r.h, r.frameW, r.frameH, r.framed, 1024, 768);
+    EXPECT_EQ(got.width, r.want.width) << r.name;
+    EXPECT_EQ(got.height, r.want.height) << r.name;
+    EXPECT_EQ(got.dropFrame, r.want.dropFrame) << r.name;
+  }
+}
+
 TEST(DisplayRegions, DefaultsAndClipping) {
   qmDisplay d{};
   SetDisplayDefaults(&d);
