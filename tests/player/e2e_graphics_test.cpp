@@ -64,3 +64,51 @@ TEST(E2eGraphics, FreedClipRegionLeavesEveryPicture) {
     EXPECT_EQ(r.out, c.out) << c.name;
   }
 }
+
+// A one-pixel line into an alpha channel selected alone: at a set alpha intensity it is drawn
+// hard-edged in that intensity, anti-aliased or not; without one an anti-aliased line keeps its
+// partly covered pixels.
+TEST(E2eGraphics, LinesIntoASelectedAlphaChannel) {
+  struct Case {
+    const char *name;
+    double formStyle, intensity;
+    bool hard;
+  } cases[] = {
+      {"anti-aliased at an intensity", 16, 77, true},
+      {"plain at an intensity", 1, 77, true},
+      {"anti-aliased without an intensity", 16, -1, false},
+  };
+  for (const Case &c : cases) {
+    std::vector<ScriptLine> lines = {
+        {false, "CreateBrush", {1, 20, 20, 0.0}},
+        {false, "ChangeBrushTransparency", {1, 30}},
+        {false, "SelectAlphaChannel", {1}},
+        {false, "SetAlphaIntensity", {0.0}},
+        {false, "Cls", {}},
+        {false, "SetAlphaIntensity", {c.intensity}},
+        {false, "SetFormStyle", {c.formStyle}},
+        {false, "Line", {0.0, 0.0, 19, 13, 0.0}},
+    };
+    // Columns 5, 10 and 15 around the line (y = x * 13 / 19).
+    for (int x : {5, 10, 15})
+      for (int y = x * 13 / 19 - 1; y <= x * 13 / 19 + 2; y++) lines.push_back({true, "ReadPixel", {double(x), double(y)}});
+    PlayerDir d;
+    PlayerResult r = RunLines(d, lines);
+    ASSERT_EQ(r.status, 0) << c.name << "\n" << r.err;
+    std::vector<int> values;
+    for (size_t at = 0; at < r.out.size();) {
+      const size_t end = r.out.find('\n', at);
+      values.push_back(std::stoi(r.out.substr(at, end - at)));
+      at = end + 1;
+    }
+    ASSERT_EQ(values.size(), 12u) << c.name << "\n" << r.out;
+    if (c.hard) {
+      // The walk of the plain line: one pixel per column, in the intensity.
+      EXPECT_EQ(values, std::vector<int>({0, 77, 0, 0, 0, 0, 77, 0, 0, 77, 0, 0})) << c.name;
+    } else {
+      int partial = 0;
+      for (int v : values) partial += v > 0 && v < 255;
+      EXPECT_GE(partial, 3) << c.name << "\n" << r.out;
+    }
+  }
+}
