@@ -191,6 +191,20 @@ qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic) {
   return nullptr;
 }
 
+void ForgetActiveClipRegion(qmScene *scene, const qmClipRegion *region) {
+  auto forget = [region](qmBGPic *pic) {
+    if (pic && pic->activeClip == region) pic->activeClip = nullptr;
+  };
+  forget(scene->picture);
+  for (qmDisplay *d = scene->displays; d; d = d->next) {
+    forget(d->bgpic);
+    forget(d->selectBGPic);
+    forget(d->doubleBufferBGPic);
+  }
+  for (qmObjectHeader *h = FirstObject(scene->objects, QMTYPE_BGPIC); h; h = h->next)
+    forget(reinterpret_cast<qmBGPic *>(h));
+}
+
 uint32_t FreeBGPicCore(qmScene *scene, const qmObjectId *id, int32_t strict) {
   if (qmDisplay *d = scene->current) {
     const qmBGPic *sel = d->selectBGPic;

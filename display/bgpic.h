@@ -127,6 +127,9 @@ void FreeBGPicSpriteList(qmBGPic *pic);
 void FreeBGPicContents(qmScene *scene, qmBGPic *pic);
 // The display of the scene that shows the picture as its background, or null.
 qmDisplay *DisplayShowingBGPic(const qmScene *scene, const qmBGPic *pic);
+// No picture keeps the region as its active clip region any more: the listed pictures, the
+// displays' own, and their Select* and double-buffer records.
+void ForgetActiveClipRegion(qmScene *scene, const qmClipRegion *region);
 
 // Frees the unscaled and shown sets where they are not the master's planes.
 void FreeDerivedSets(qmBGPic *pic);

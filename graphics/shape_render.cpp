@@ -527,6 +527,9 @@ void DrawTargetLine(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, i
   if (!ClipLineToRange(&x1, &y1, &x2, &y2, lowX, int32_t(right)) ||
       !ClipLineToRange(&y1, &x1, &y2, &x2, lowY, int32_t(bottom)))
     return;
+  // An alpha channel drawn into alone at a set intensity takes that value wherever the line
+  // goes: its coverage would have to scale the intensity, so the line is drawn hard-edged there.
+  if (!t->bitmap && t->alpha && t->alphaValue >= 0) antialias = 0;
   if (antialias) AntialiasLinePixels(&s, x1, y1, x2, y2);
   else ThickLinePixels(&s, x1, y1, x2, y2);
 }

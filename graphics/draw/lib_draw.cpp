@@ -79,6 +79,34 @@ bool HasTagEffects(const qmDisplayTags &tags) {
   return false;
 }
 
+// As a layer, a shape's edge, drop shadow, thick outline and colour alpha become the layer's
+// border, shadow and transparency, which the layer engine draws and the script can restyle; the
+// picture holds the plain shape. A thick outline's border is drawn after the edge's, so it wins.
+void MoveFormStyleToLayerTags(qmDrawStyle *style, qmDisplayTags *tags, uint32_t *color) {
+  if (style->formStyle & FORM_EDGE) {
+    style->formStyle &= ~FORM_EDGE;
+    tags->border.on = 1, tags->border.color = style->edgeColor, tags->border.size = style->edgeSize;
+    tags->effects = 1;
+  }
+  if (style->formStyle & FORM_SHADOW) {
+    style->formStyle &= ~FORM_SHADOW;
+    tags->shadow.on = 1, tags->shadow.color = style->shadowColor;
+    tags->shadow.size = style->shadowSize, tags->shadow.direction = style->shadowDirection;
+    tags->effects = 1;
+  }
+  if (style->fillStyle == DRAWFILL_NONE && style->lineWidth >= 2) {
+    tags->border.on = 1, tags->border.color = *color & 0xFFFFFF;
+    tags->border.size = std::max(style->lineWidth / 2, 1);
+    style->lineWidth = 1;
+    tags->effects = 1;
+  }
+  if (*color >> 24) {
+    tags->transparency = int32_t(*color >> 24);
+    *color &= 0xFFFFFF;
+    tags->effects = 1;
+  }
+}
+
 // The top-left of the shape's box: the position resolved with the anchor, then moved so that
 // the anchor point lies there.
 void PlaceShapeBox(VmState *L, qmShapeRequest *req) {
@@ -110,6 +138,8 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
   qmDisplay *d = o.display;
   qmPlayerContext *ctx = GetPlayerContext(L);
   const bool toLayer = LayersTakeOutput(d) && ctx && ctx->addImageLayer;
+  qmDisplayTags layerTags = tags;
+  if (toLayer) MoveFormStyleToLayerTags(&req->style, &layerTags, &req->color);
   // A layer keeps the shape untransformed and draws it again through its transform.
   qmShapeLayerData shape{};
   qmTransform transform{};
@@ -168,8 +198,7 @@ uint32_t RenderShape(VmState *L, qmShapeRequest *req, const qmDisplayTags &tags)
     layer.objectWidth = req->width, layer.objectHeight = req->height;
     layer.x = img.x, layer.y = img.y;
     layer.width = img.bitmap->width, layer.height = img.bitmap->height;
-    qmDisplayTags layerTags = tags;  // the layer writes a clamped insert position back
-    layer.tags = &layerTags;
+    layer.tags = &layerTags;  // the layer writes a clamped insert position back
     layer.position = -1;
     layer.flags = IMGCORE_RENDERSCALED;
     layer.shapeData = 1, layer.fillStyle = req->style.fillStyle, layer.shapeColor = req->color;

@@ -6,6 +6,7 @@
 #include "graphics/graphics/lib_graphics.h"
 
 #include "display/asyncdraw.h"
+#include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
 #include "display/displayops.h"
@@ -99,11 +100,11 @@ uint32_t GfxGetRandomColor(VmState *L) {
   return PushColor(L, RandomColorAt(int32_t(MathRandomDouble() * kRandomColorCount)));
 }
 
-// Takes the region out of the current picture and frees it, or keeps it for the layers that
-// still clip with it until they let go.
+// Takes the region out of every picture that clips with it (the current output, the display's
+// own picture under a Select* output, pictures drawn into earlier) and frees it, or keeps it for
+// the layers that still clip with it until they let go.
 void ReleaseClipRegion(VmState *L, qmClipRegion *r) {
-  qmOutputPicture pic;
-  if (GetOutputPicture(GetScene(L), &pic) && *pic.activeClip == r) *pic.activeClip = nullptr;
+  ForgetActiveClipRegion(GetScene(L), r);
   if (r->layerUses == 0) {
     DestroyClipRegion(ObjectRegistryOf(L), r);
     return;

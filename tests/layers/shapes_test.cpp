@@ -283,6 +283,65 @@ TEST(ShapeLayers, GetLayerStyleAnswersTheShapeKeys) {
   }
 }
 
+// Drawn as layers, a shape's edge, drop shadow, thick outline and colour alpha become the
+// layer's border, shadow and transparency (the picture keeps the plain shape), so that the
+// script can restyle them per layer; a line keeps its own.
+TEST(ShapeLayers, DrawEffectsBecomeLayerAttributes) {
+  ShapeVm vm;
+  struct Row {
+    const char *name;
+    std::vector<std::pair<const char *, std::vector<CmdArg>>> style;  // commands before the shape
+    const char *shape;
+    std::vector<CmdArg> args;
+    std::vector<std::pair<const char *, double>> keys;
+  } rows[] = {
+      {"edge", {{"SetFormStyle", {64, kBlue, 5}}}, "Box", {10, 10, 20, 8, kRed},
+       {{"border", 1}, {"bordercolor", kBlue}, {"bordersize", 5}, {"shadow", 0}, {"transparency", 0}}},
+      {"shadow", {{"SetFormStyle", {32, kGreen, 6, 5}}}, "Circle", {20, 10, 7, kRed},
+       {{"shadow", 1}, {"shadowcolor", kGreen}, {"shadowsize", 6}, {"shadowdir", 5}, {"border", 0}}},
+      {"thick outline: half its width, at least 1", {{"SetFillStyle", {0, 6}}}, "Ellipse", {30, 20, 9, 4, kRed},
+       {{"border", 1}, {"bordercolor", kRed}, {"bordersize", 3}, {"fillstyle", 0}}},
+      {"outline of width 3", {{"SetFillStyle", {0, 3}}}, "Box", {10, 10, 20, 8, kRed},
+       {{"border", 1}, {"bordersize", 1}}},
+      {"thick outline overrides the edge", {{"SetFillStyle", {0, 4}}, {"SetFormStyle", {64, kBlue, 7}}}, "Box",
+       {10, 10, 20, 8, kGreen}, {{"border", 1}, {"bordercolor", kGreen}, {"bordersize", 2}}},
+      {"thin outline", {{"SetFillStyle", {0}}}, "Box", {10, 10, 20, 8, kRed}, {{"border", 0}}},
+      {"colour alpha", {}, "Box", {10, 10, 20, 8, double(0x80FF0000)}, {{"transparency", 128}, {"color", kRed}}},
+      {"translucent outline", {{"SetFillStyle", {0, 2}}}, "Circle", {20, 10, 7, double(0x40FF0000)},
+       {{"transparency", 64}, {"bordercolor", kRed}, {"bordersize", 1}, {"color", kRed}}},
+  };
+  for (const Row &r : rows) {
+    vm.Clear();
+    vm.PlainStyle();
+    for (const auto &[command, args] : r.style) ASSERT_EQ(vm.Call(command, args).code, 0u) << r.name;
+    ASSERT_EQ(vm.Call(r.shape, r.args).code, 0u) << r.name;
+    vm_settop(vm.L, 0);
+    vm_pushstring(vm.L, "getlayerstyle");
+    vm_gettable(vm.L, VM_GLOBALSINDEX);
+    vm_pushnumber(vm.L, 1);
+    ASSERT_EQ(vm_pcall(vm.L, 1, 1, 0), 0) << r.name;
+    for (const auto &[key, want] : r.keys) {
+      vm_pushstring(vm.L, key);
+      vm_gettable(vm.L, 1);
+      EXPECT_EQ(vm_tonumber(vm.L, -1), want) << r.name << " " << key;
+      vm_pop(vm.L, 1);
+    }
+    vm_settop(vm.L, 0);
+  }
+  // The edge is the layer's: the shape's picture is the plain box, and taking the border away
+  // leaves nothing of the edge on the display.
+  vm.Clear();
+  vm.PlainStyle();
+  ASSERT_EQ(vm.Call("SetFormStyle", {64, kBlue, 4}).code, 0u);
+  ASSERT_EQ(vm.Call("Box", {20, 15, 20, 10, kRed}).code, 0u);
+  EXPECT_NE(DisplayVm::WindowPixel(vm.d, 17, 20), uint32_t(kBackground));
+  ASSERT_EQ(vm.Style(1, [&] { vm.Set("border", 0); }), 0u);
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 17, 20), uint32_t(kBackground));
+  EXPECT_EQ(DisplayVm::WindowPixel(vm.d, 25, 20), uint32_t(kRed));
+  vm.PlainStyle();
+  ASSERT_EQ(vm.Call("SetFillStyle", {1}).code, 0u);
+}
+
 TEST(ShapeLayers, BorderOfAnUnfilledBoxIsItsOutline) {
   ShapeVm vm;
   ASSERT_EQ(vm.Call("SetFillStyle", {0}).code, 0u);
@@ -304,11 +363,11 @@ TEST(ShapeLayers, BorderOfAnUnfilledBoxIsItsOutline) {
   // is drawn: the border is no filled rectangle.
   for (auto [x, y] : std::vector<std::pair<int, int>>{{32, 10}, {32, 35}, {32, 23}, {25, 23}, {15, 23}, {48, 23}})
     EXPECT_EQ(DisplayVm::WindowPixel(vm.d, x, y), kBackground) << x << ", " << y;
-  // It is the outline the draw library gives an unfilled anti-aliased box of that line width.
+  // It is the border the draw library gives a layer of an unfilled box twice that line width.
   const std::vector<uint32_t> bordered = vm.Screen();
   vm.Clear();
   ASSERT_EQ(vm.Call("SetFormStyle", {16}).code, 0u);
-  ASSERT_EQ(vm.Call("SetLineWidth", {3}).code, 0u);
+  ASSERT_EQ(vm.Call("SetLineWidth", {6}).code, 0u);  // as a layer: a border half the line width
   ASSERT_EQ(vm.Call("Box", {20, 15, 24, 16, kGreen}).code, 0u);
   ASSERT_EQ(vm.Call("SetFormStyle", {1}).code, 0u);
   ASSERT_EQ(vm.Call("SetLineWidth", {1}).code, 0u);
@@ -366,7 +425,17 @@ TEST(ShapeLayers, QuarterTurnKeepsTheLineWidth) {
     const Patch direct = vm.Drawn();
     EXPECT_EQ(turned.w, direct.w) << what;
     EXPECT_EQ(turned.h, direct.h) << what;
-    EXPECT_EQ(turned.px, direct.px) << what;
+    if (!layers) {
+      EXPECT_EQ(turned.px, direct.px) << what;
+      continue;
+    }
+    // As a layer the thick frame is a one-pixel outline with the layer's border about it, an
+    // anti-aliased polyline whose corners may differ by a level or two once turned.
+    ASSERT_EQ(turned.px.size(), direct.px.size());
+    for (size_t i = 0; i < turned.px.size(); i++)
+      for (int shift : {0, 8, 16})
+        EXPECT_NEAR(Channel(turned.px[i], shift), Channel(direct.px[i], shift), 2)
+            << what << " at " << i % turned.w << ", " << i / turned.w;
     ASSERT_EQ(vm.Call("Cls", {}).code, 0u);
   }
   ASSERT_EQ(vm.Call("SetLineWidth", {1}).code, 0u);
