@@ -1,5 +1,6 @@
 #include "graphics/plot_kernels.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 #include <utility>
@@ -60,6 +61,25 @@ void PlotCoverage(const uint8_t *coverage, int32_t x, int32_t y, qmPlotState *s,
   }
 }
 
+namespace {
+
+// The steps [first, last] of a walk of `steps` steps up the major axis from `from` that land
+// inside [low, low + size) of that axis; empty (first > last) when none does.
+void StepsInside(int64_t from, int64_t steps, int64_t low, int64_t size, int64_t *first, int64_t *last) {
+  *first = std::max<int64_t>(0, low - from);
+  *last = std::min(steps, low + size - 1 - from);
+}
+
+// After k steps of the walk whose error starts at 2 minor - major and moves the minor axis
+// whenever it is not negative: how far the minor axis has moved, (2 minor k + major) / (2 major),
+// and the error then. The products need more than 64 bits; the error itself stays small.
+void WalkAfter(int64_t minor, int64_t major, int64_t k, int64_t *moved, int64_t *err) {
+  *moved = major == 0 ? 0 : int64_t((__int128(2) * minor * k + major) / (__int128(2) * major));
+  *err = int64_t(__int128(2) * minor - major + __int128(2) * minor * k - __int128(2) * major * *moved);
+}
+
+} // namespace
+
 void ThickLinePixels(qmPlotState *s, int32_t x1, int32_t y1, int32_t x2, int32_t y2) {
   const int64_t dx = std::llabs(int64_t(x2) - x1), dy = std::llabs(int64_t(y2) - y1);
   const double a = std::atan2(double(dy), double(dx));
@@ -68,11 +88,19 @@ void ThickLinePixels(qmPlotState *s, int32_t x1, int32_t y1, int32_t x2, int32_t
   int64_t run = along == 0 ? 0 : int64_t(s->lineWidth / along);
   int64_t offset = run / 2;
   if (along == 0 || run == 0) run = 1, offset = 0;
+  // With clipping only the steps whose row (or column) can show are walked; the walk resumes
+  // there with the position and error it would have reached, so the pixels are those of the
+  // whole line.
   if (steep) {
     if (y1 > y2) std::swap(x1, x2), std::swap(y1, y2);
     const int32_t stepX = x2 >= x1 ? 1 : -1;
-    int64_t err = 2 * dx - dy, x = x1;
-    for (int64_t y = y1; y <= y2; y++) {
+    int64_t first = 0, last = dy;
+    if (s->clip) StepsInside(y1, dy, s->clipTop, s->clipHeight, &first, &last);
+    if (first > last) return;
+    int64_t moved, err;
+    WalkAfter(dx, dy, first, &moved, &err);
+    int64_t x = x1 + stepX * moved;
+    for (int64_t y = y1 + first; y <= y1 + last; y++) {
       for (int64_t i = 0; i < run; i++) PlotPixel(s, int32_t(x - offset + i), int32_t(y));
       if (err < 0) {
         err += 2 * dx;
@@ -84,8 +112,13 @@ void ThickLinePixels(qmPlotState *s, int32_t x1, int32_t y1, int32_t x2, int32_t
   } else {
     if (x1 > x2) std::swap(x1, x2), std::swap(y1, y2);
     const int32_t stepY = y2 >= y1 ? 1 : -1;
-    int64_t err = 2 * dy - dx, y = y1;
-    for (int64_t x = x1; x <= x2; x++) {
+    int64_t first = 0, last = dx;
+    if (s->clip) StepsInside(x1, dx, s->clipLeft, s->clipWidth, &first, &last);
+    if (first > last) return;
+    int64_t moved, err;
+    WalkAfter(dy, dx, first, &moved, &err);
+    int64_t y = y1 + stepY * moved;
+    for (int64_t x = x1 + first; x <= x1 + last; x++) {
       for (int64_t i = 0; i < run; i++) PlotPixel(s, int32_t(x), int32_t(y - offset + i));
       if (err < 0) {
         err += 2 * dy;
@@ -113,8 +146,10 @@ void AntialiasLinePixels(qmPlotState *s, int32_t x1, int32_t y1, int32_t x2, int
   if (std::llabs(dx) > std::llabs(dy)) {
     if (x1 > x2) std::swap(x1, x2), std::swap(y1, y2);
     const int64_t g = ((int64_t(y2) - y1) * 65536) / (int64_t(x2) - x1);
-    int64_t acc = int64_t(y1) * 65536;
-    for (int64_t x = x1; x <= x2; x++, acc += g) {
+    int64_t first = 0, last = int64_t(x2) - x1;
+    if (s->clip) StepsInside(x1, last, s->clipLeft, s->clipWidth, &first, &last);
+    int64_t acc = int64_t(y1) * 65536 + first * g;
+    for (int64_t x = x1 + first; x <= x1 + last; x++, acc += g) {
       const int32_t f = int32_t((acc >> 8) & 255);
       plot(int32_t(x), int32_t(acc >> 16), 255 - f);
       plot(int32_t(x), int32_t((acc >> 16) + 1), f);
@@ -122,8 +157,10 @@ void AntialiasLinePixels(qmPlotState *s, int32_t x1, int32_t y1, int32_t x2, int
   } else {
     if (y1 > y2) std::swap(x1, x2), std::swap(y1, y2);
     const int64_t g = ((int64_t(x2) - x1) * 65536) / (int64_t(y2) - y1);
-    int64_t acc = int64_t(x1) * 65536;
-    for (int64_t y = y1; y <= y2; y++, acc += g) {
+    int64_t first = 0, last = int64_t(y2) - y1;
+    if (s->clip) StepsInside(y1, last, s->clipTop, s->clipHeight, &first, &last);
+    int64_t acc = int64_t(x1) * 65536 + first * g;
+    for (int64_t y = y1 + first; y <= y1 + last; y++, acc += g) {
       const int32_t f = int32_t((acc >> 8) & 255);
       plot(int32_t(acc >> 16), int32_t(y), 255 - f);
       plot(int32_t((acc >> 16) + 1), int32_t(y), f);

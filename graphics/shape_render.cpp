@@ -517,16 +517,10 @@ uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_
 void DrawTargetLine(const qmDrawTarget *t, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
                     int32_t antialias) {
   qmPlotState s = PlotStateFor(t, color);
-  // The walk visits only what survives clipping: the segment is first cut to the clip rectangle.
-  const int64_t right = int64_t(t->clipX) + t->clipWidth - 1, bottom = int64_t(t->clipY) + t->clipHeight - 1;
-  if (right < t->clipX || bottom < t->clipY) return;
-  // An anti-aliased step touches the next row or column as well: one pixel of slack.
-  const int32_t slack = antialias ? 1 : 0;
-  const int32_t lowX = int32_t(std::max<int64_t>(INT32_MIN, int64_t(t->clipX) - slack));
-  const int32_t lowY = int32_t(std::max<int64_t>(INT32_MIN, int64_t(t->clipY) - slack));
-  if (!ClipLineToRange(&x1, &y1, &x2, &y2, lowX, int32_t(right)) ||
-      !ClipLineToRange(&y1, &x1, &y2, &x2, lowY, int32_t(bottom)))
-    return;
+  // The rasterizers clip each pixel and walk only the rows or columns inside the clip
+  // rectangle, so a line that runs past the target's edge keeps the pixels of the whole line
+  // (cutting its ends to the edge first would move the line).
+  if (t->clipWidth < 1 || t->clipHeight < 1) return;
   // An alpha channel drawn into alone at a set intensity takes that value wherever the line
   // goes: its coverage would have to scale the intensity, so the line is drawn hard-edged there.
   if (!t->bitmap && t->alpha && t->alphaValue >= 0) antialias = 0;

@@ -13,4 +13,8 @@ inline bool CpuHasAvx2Fma() {
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   return has;
 }
+#else
+// A build without the vector kernels: every dispatch takes its scalar twin.
+inline bool CpuHasAvx2() { return false; }
+inline bool CpuHasAvx2Fma() { return false; }
 #endif
