@@ -36,9 +36,11 @@ bool HelperProgramAvailable(const char *name) {
   while (start <= dirs.size()) {
     size_t end = dirs.find(':', start);
     if (end == std::string::npos) end = dirs.size();
-    std::string dir = dirs.substr(start, end - start);
-    if (dir.empty()) dir = ".";
-    if (access((dir + "/" + name).c_str(), X_OK) == 0) return true;
+    // An empty entry is the current folder.
+    std::string file = end > start ? dirs.substr(start, end - start) : std::string(1, '.');
+    file += '/';
+    file += name;
+    if (access(file.c_str(), X_OK) == 0) return true;
     start = end + 1;
   }
   return false;
