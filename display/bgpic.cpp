@@ -328,15 +328,32 @@ void InitSelectRecord(qmBGPic *pic, uint32_t selectedType, void *selectedRecord,
 
 namespace {
 
-// With a black picture the buffers come cleared and nothing is copied into them.
+// Whether every pixel a blit of the picture would carry is 0 (row padding aside). Stops at the
+// first other pixel, which for most pictures is among the first.
+bool PictureIsClear(const qmBitmap *b, int32_t w, int32_t h) {
+  if (!b || !b->pixels || b->bytesPerPixel != 4 || b->width < w || b->height < h) return false;
+  const size_t stride = size_t(b->bytesPerRow) / 4;
+  for (int32_t y = 0; y < h; y++) {
+    const uint32_t *row = b->pixels + size_t(y) * stride;
+    uint32_t any = 0;
+    for (int32_t x = 0; x < w; x++) any |= row[x];
+    if (any) return false;
+  }
+  return true;
+}
+
+// New buffers for a clear picture (black, alpha 0) come cleared and nothing is copied into
+// them: the copy would only write zeros over zeros, faulting in every page of both buffers.
+// Buffers kept are written whole, whatever they held.
 uint32_t MakeDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate, bool black) {
   const int32_t w = pic->shownWidth, h = pic->shownHeight;
   auto fits = [&](const qmBitmap *b) { return b && b->width == w && b->height == h; };
   if (reallocate || !fits(d->backgroundCopy) || !fits(d->layerBuffer)) {
+    const bool clear = black || PictureIsClear(pic->shown.bitmap, w, h);
     FreeBitmap(d->backgroundCopy);
     FreeBitmap(d->layerBuffer);
     d->layerBuffer = nullptr;
-    qmBitmap *(*alloc)(int32_t, int32_t) = black ? AllocClearedBitmap : AllocBitmap;
+    qmBitmap *(*alloc)(int32_t, int32_t) = clear ? AllocClearedBitmap : AllocBitmap;
     d->backgroundCopy = alloc(w, h);
     if (d->backgroundCopy) d->layerBuffer = alloc(w, h);
     if (!d->layerBuffer) {
@@ -344,7 +361,7 @@ uint32_t MakeDisplayBuffers(qmDisplay *d, qmBGPic *pic, int32_t reallocate, bool
       d->backgroundCopy = nullptr;
       return ERR_MEM;
     }
-    if (black) return 0;
+    if (clear) return 0;
   }
   BltBitmap(pic->shown.bitmap, 0, 0, d->backgroundCopy, 0, 0, w, h);
   BltBitmap(pic->shown.bitmap, 0, 0, d->layerBuffer, 0, 0, w, h);

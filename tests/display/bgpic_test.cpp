@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+#include <string>
 #include <vector>
 
 #include "display/display.h"
@@ -142,6 +144,65 @@ TEST(BGPicRecord, FreeingGoesThroughTheScene) {
     }
     FreeDisplayRecord(d);
     FreeObjectRegistry(objects);
+  }
+}
+
+// A display's buffers hold the picture they were made from, whether they are new or kept, and
+// however little of the picture is not black: a single pixel in the last row, a pixel that is
+// only alpha, or nothing at all (where the row padding, which a blit never carries, may hold
+// anything).
+TEST(BGPicRecord, DisplayBuffersHoldThePicture) {
+  struct Case {
+    const char *name;
+    int32_t x, y;
+    uint32_t value;
+  };
+  const Case cases[] = {
+      {"black", -1, -1, 0},
+      {"last pixel", 8, 4, 0x000001},
+      {"alpha only", 0, 2, 0x01000000},
+      {"first pixel", 0, 0, 0xFFFFFF},
+  };
+  const int32_t w = 9, h = 5;  // a width whose rows are padded
+  for (const Case &c : cases) {
+    for (int32_t reallocate : {1, 0}) {
+      SCOPED_TRACE(std::string(c.name) + (reallocate ? ", new buffers" : ", kept buffers"));
+      qmBitmap *bitmap = AllocBitmap(w, h);
+      ASSERT_NE(bitmap, nullptr);
+      ASSERT_GT(bitmap->bytesPerRow, w * 4);
+      std::memset(bitmap->pixels, 0x5A, size_t(bitmap->bytesPerRow) * h);
+      FillBitmapRect(bitmap, 0, 0, w, h, 0);
+      for (int32_t y = 0; y < h; y++) std::memset(bitmap->pixels + size_t(y) * bitmap->bytesPerRow / 4 + w, 0x5A, 4);
+      if (c.x >= 0) bitmap->pixels[size_t(c.y) * bitmap->bytesPerRow / 4 + c.x] = c.value;
+      qmBGPic pic{};
+      pic.shown.bitmap = bitmap;
+      pic.shownWidth = w;
+      pic.shownHeight = h;
+      qmDisplay *d = NewDisplayRecord(1);
+      ASSERT_NE(d, nullptr);
+      if (!reallocate) {
+        // Buffers of the right size that hold something else.
+        d->backgroundCopy = AllocBitmap(w, h);
+        d->layerBuffer = AllocBitmap(w, h);
+        ASSERT_TRUE(d->backgroundCopy && d->layerBuffer);
+        FillBitmapRect(d->backgroundCopy, 0, 0, w, h, 0x123456);
+        FillBitmapRect(d->layerBuffer, 0, 0, w, h, 0x654321);
+      }
+      ASSERT_EQ(PrepareDisplayBuffers(d, &pic, reallocate), 0u);
+      for (const qmBitmap *buffer : {d->backgroundCopy, d->layerBuffer}) {
+        ASSERT_NE(buffer, nullptr);
+        for (int32_t y = 0; y < h; y++)
+          for (int32_t x = 0; x < w; x++)
+            ASSERT_EQ(buffer->pixels[size_t(y) * buffer->bytesPerRow / 4 + x],
+                      bitmap->pixels[size_t(y) * bitmap->bytesPerRow / 4 + x])
+                << x << "," << y;
+      }
+      FreeBitmap(d->backgroundCopy);
+      FreeBitmap(d->layerBuffer);
+      d->backgroundCopy = d->layerBuffer = nullptr;
+      FreeDisplayRecord(d);
+      FreeBitmap(bitmap);
+    }
   }
 }
 
