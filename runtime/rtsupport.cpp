@@ -38,6 +38,7 @@ uint32_t InitRuntimeSupport(VmState *L) {
   BindEventQueue(ctx->queue);
   BindRuntimeTags(ctx->tags);
   BindUserErrors(ctx->userErrors);
+  BindCommandRegistry(&ctx->commands);
   gMainState = L;
   VmGlobalState *g = G(L);
   BindErrorState(&g->err);
@@ -50,6 +51,7 @@ uint32_t InitRuntimeSupport(VmState *L) {
 
 void FreeRuntimeSupport() {
   FreeCommandRegistry();
+  BindCommandRegistry(nullptr);
   InstallErrorArgumentSetter(nullptr);
   if (gMainState) {
     VmGlobalState *g = G(gMainState);
@@ -68,6 +70,7 @@ void FreeRuntimeSupport() {
   // What was set with no run bound (start-up before the script state, the end after it) goes too.
   ResetRuntimeTags();
   FreeUserErrors();
+  FreeCommandRegistry();
   BindErrorState(nullptr);
   gMainState = nullptr;
 }
