@@ -10,6 +10,7 @@
 #include "player/declarations.h"
 #include "runtime/context.h"
 #include "runtime/eventdispatch.h"
+#include "player/libtable.h"
 #include "player/linkrecord.h"
 #include "player/playerrun.h"
 #include "player/playertext.h"
@@ -147,9 +148,10 @@ uint32_t Run(qmPlayerRun *run, int argc, char **argv) {
 
 uint32_t CallScriptMain(VmState *L) { return vm_pcall(L, 0, 0, 0); }
 
-int PlayerMain(int argc, char **argv) {
+int PlayerMainWith(int argc, char **argv, const qmLibrary *const *libraries) {
   MemSetUpForLongRun();
-  qmPlayerRun *run = GetPlayerRun();
+  qmPlayerRun record{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, libraries};
+  qmPlayerRun *run = &record;
   run->args = static_cast<qmClArgs *>(MemAlloc(sizeof(qmClArgs), 1));
   run->applet = static_cast<qmPlayerApplet *>(MemAlloc(sizeof(qmPlayerApplet), 1));
   run->L = run->args && run->applet ? vm_open() : nullptr;
@@ -163,3 +165,5 @@ int PlayerMain(int argc, char **argv) {
   }
   return Shutdown(Run(run, argc, argv), run);
 }
+
+int PlayerMain(int argc, char **argv) { return PlayerMainWith(argc, argv, kPlayerLibraries); }

@@ -4,23 +4,8 @@
 
 #include "platform/fileops.h"
 #include "platform/memory.h"
-#include "player/libtable.h"
 #include "runtime/errcodes.h"
 #include "runtime/strutil.h"
-
-namespace {
-
-qmPlayerRun gRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries};
-
-}  // namespace
-
-qmPlayerRun *GetPlayerRun() { return &gRun; }
-
-void ResetPlayerRun() {
-  RemoveTempFiles(&gRun);
-  FreeRunOptions(&gRun.options);
-  gRun = qmPlayerRun{nullptr, nullptr, nullptr, 0, 0, 1, {}, nullptr, kPlayerLibraries};
-}
 
 uint32_t AddTempFile(qmPlayerRun *run, const char *path) {
   auto *node = static_cast<qmTempFile *>(MemAlloc(sizeof(qmTempFile), 1));

@@ -27,11 +27,6 @@ struct qmPlayerRun {
   const qmLibrary *const *libraries;  // opened at start-up, freed at shut-down
 };
 
-// The run of this process; the library table preset to the player's own.
-qmPlayerRun *GetPlayerRun();
-// Back to the start values (tests run several starts in one process).
-void ResetPlayerRun();
-
 // 0 or ERR_MEM.
 uint32_t AddTempFile(qmPlayerRun *run, const char *path);
 // Deletes every temporary file and frees the list.

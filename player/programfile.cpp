@@ -365,9 +365,9 @@ void ReadUserConstants(AppletReader &r, VmState *L) {
       for (int i = 7; i >= 0; i--) bits = bits << 8 | b[i];  // little-endian
       std::memcpy(&table[0].value, &bits, 8);
     } else {
-      static char value[65536];
-      if (!r.String(value, 65535)) return;
-      table[0].text = value;
+      text.resize(65536);
+      if (!r.String(text.data(), 65535)) return;
+      table[0].text = text.c_str();
     }
     if (r.code) return;
     vm_registerconstants(L, table, 1);

@@ -164,13 +164,13 @@ uint32_t StartUp(qmPlayerRun *run, const uint8_t *linkRecord, int argc, char **a
   if (uint32_t e = ApplyOptions(args, &values, applet, &run->options)) return e;
 
   if (run->linked) args->quiet = 1;
-  SetTag(nullptr, RTTAG_QUIET, args->quiet);
   if (!args->quiet) {
     if (uint32_t e = OpenConsoleOutput()) return e;
     PrintBanner();
   }
 
   if (uint32_t e = OpenScriptState(L)) return e;
+  SetTag(L, RTTAG_QUIET, args->quiet);  // the tags are the run's, made with its script state
   SetAppletRecord(L, &applet->base);
   vm_registry_setlightudata(L, "clargs", args);
 

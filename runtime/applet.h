@@ -31,6 +31,7 @@ struct qmApplet {
   qmLinkedFile *linkedFiles;
   uint64_t appletBase;    // offset of an applet appended to the executable; 0 for a file of its own
   char programPath[1024]; // the program file; the container of linked files without their own
+  char resolvedName[1024]; // the virtual name a linked file resolved to last (vnames.h)
 };
 
 // The record under registry["applet"] of the state, or of the main state for a null state;

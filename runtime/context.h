@@ -28,11 +28,22 @@ struct qmVectorEngine;
 struct qmFormatPlugins;
 struct qmVideoState;
 struct qmVideoAudioOps;
+struct qmEventQueue;
+struct qmRuntimeTags;
+struct qmUserErrors;
+struct qmCommandTableRef;
 
 enum : int32_t { DISPVIDEO_STOP, DISPVIDEO_PAUSE, DISPVIDEO_RESUME, DISPVIDEO_RESCALE, DISPVIDEO_REDRAW };
 
 struct qmPlayerContext {
   qmObjectRegistry *objects;  // every library's objects (objlist.h)
+  // The runtime's own records of the run, made and bound by the runtime support at its start,
+  // deleted at its end: the event queue, the runtime tags with their hook lists, the user errors,
+  // the command tables the libraries and plug-ins registered.
+  qmEventQueue *queue;
+  qmRuntimeTags *tags;
+  qmUserErrors *userErrors;
+  qmCommandTableRef *commands;
   qmEventState *event;        // the event dispatcher and the event library's sources
   // The displays, the current display and picture, the output selection, the layer batch
   // (display/scene.h); made with the script state, freed with the context by freeScene.

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 #include "platform/catalog.h"
 #include "platform/memory.h"
@@ -79,15 +80,40 @@ struct qmUserError {
   // the text follows the node
 };
 
+}  // namespace
+
+struct qmUserErrors {
+  qmUserError *head = nullptr;
+  qmUserError **tail = &head;
+  uint32_t count = 0;
+};
+
+namespace {
+
+// The message catalog is the process's: it is opened once before any run and read only.
 const qmCatalog *gCatalog = nullptr;
-qmUserError *gUserErrors = nullptr;
-qmUserError **gUserErrorsTail = &gUserErrors;
-uint32_t gUserErrorCount = 0;
+// The user errors of the run being played, bound by the runtime support; without a run (the
+// messages' own tests) a list of the module's own stands in.
+qmUserErrors gOwnUserErrors;
+qmUserErrors *gBoundUserErrors = nullptr;
 VmErrorState gOwnErrorState;
 VmErrorState *gErrorState = nullptr;
 
+qmUserErrors &UserErrors() { return gBoundUserErrors ? *gBoundUserErrors : gOwnUserErrors; }
+
+void ClearUserErrors(qmUserErrors *list) {
+  for (qmUserError *u = list->head; u;) {
+    qmUserError *next = u->next;
+    MemFree(u);
+    u = next;
+  }
+  list->head = nullptr;
+  list->tail = &list->head;
+  list->count = 0;
+}
+
 const char *UserErrorText(uint32_t n) {
-  qmUserError *u = gUserErrors;
+  qmUserError *u = UserErrors().head;
   for (; u && n > 0; n--) u = u->next;
   return u ? u->text : nullptr;
 }
@@ -168,21 +194,24 @@ uint32_t AddUserError(const char *text) {
   char *copy = reinterpret_cast<char *>(u + 1);
   std::memcpy(copy, text, n + 1);
   u->text = copy;
-  *gUserErrorsTail = u;
-  gUserErrorsTail = &u->next;
-  return kFirstUserError + gUserErrorCount++;
+  qmUserErrors &list = UserErrors();
+  *list.tail = u;
+  list.tail = &u->next;
+  return kFirstUserError + list.count++;
 }
 
-void FreeUserErrors() {
-  for (qmUserError *u = gUserErrors; u;) {
-    qmUserError *next = u->next;
-    MemFree(u);
-    u = next;
-  }
-  gUserErrors = nullptr;
-  gUserErrorsTail = &gUserErrors;
-  gUserErrorCount = 0;
+void FreeUserErrors() { ClearUserErrors(&UserErrors()); }
+
+qmUserErrors *NewUserErrors() { return new (std::nothrow) qmUserErrors{}; }
+
+void DeleteUserErrors(qmUserErrors *list) {
+  if (list == nullptr) return;
+  if (gBoundUserErrors == list) gBoundUserErrors = nullptr;
+  ClearUserErrors(list);
+  delete list;
 }
+
+void BindUserErrors(qmUserErrors *list) { gBoundUserErrors = list; }
 
 char *FormatMessageText(const char *format, const char *text, uint32_t number, char *out, size_t size) {
   if (size == 0) return out;

@@ -44,6 +44,13 @@ const char *GetErrorText(int32_t index);
 char *SetErrorArgument(const char *text);
 void SetErrorNumber(uint32_t n);
 
+// A run's user errors live in its record (the player context), bound while the run is played;
+// with none bound, the calls below use a list of the module's own.
+struct qmUserErrors;
+qmUserErrors *NewUserErrors();
+void DeleteUserErrors(qmUserErrors *list);
+void BindUserErrors(qmUserErrors *list);
+
 // 1509 plus the number of user errors before it, or ERR_MEM.
 uint32_t AddUserError(const char *text);
 void FreeUserErrors();

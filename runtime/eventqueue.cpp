@@ -1,21 +1,32 @@
 #include "runtime/eventqueue.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
+#include <new>
 
 #include "platform/memory.h"
 #include "runtime/rttags.h"
 
-namespace {
-
-struct EventQueue {
+struct qmEventQueue {
   std::recursive_mutex mutex;
   qmEvent entries[kEventQueueSize];
   uint32_t count = 0;
   int (*isScaling)(const void *owner) = nullptr;
 };
 
-EventQueue gQueue;
+namespace {
+
+// The queue of the run being played, bound by the runtime support at its start and unbound at
+// its end. Other threads post into it, so the binding is read atomically; they are stopped
+// before a run's queue goes.
+std::atomic<qmEventQueue *> gBoundQueue{nullptr};
+// A queue of the module's own for code that uses the queue without a run (the desktop layer's
+// and the queue's own tests): bound by InitEventQueue when no run's queue is, unbound by
+// FreeEventQueue.
+qmEventQueue gOwnQueue;
+
+qmEventQueue *Bound() { return gBoundQueue.load(std::memory_order_acquire); }
 
 void FreePayload(qmEvent *e) {
   if (e->payload && e->type < EVENT_FIRST_FOREIGN_PAYLOAD) MemFree(e->payload);
@@ -24,25 +35,59 @@ void FreePayload(qmEvent *e) {
 
 }  // namespace
 
-void InitEventQueue() {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  std::memset(gQueue.entries, 0, sizeof gQueue.entries);
-  gQueue.count = 0;
+qmEventQueue *NewEventQueue() {
+  auto *q = new (std::nothrow) qmEventQueue;
+  if (q) std::memset(q->entries, 0, sizeof q->entries);
+  return q;
 }
 
-void FreeEventQueue() { RemoveEvents(kRemoveAllEvents, 1); }
+void DeleteEventQueue(qmEventQueue *queue) {
+  if (queue == nullptr) return;
+  if (Bound() == queue) gBoundQueue.store(nullptr, std::memory_order_release);
+  {
+    std::lock_guard<std::recursive_mutex> lock(queue->mutex);
+    for (uint32_t i = 0; i < queue->count; i++) FreePayload(&queue->entries[i]);
+    queue->count = 0;
+  }
+  delete queue;
+}
+
+void BindEventQueue(qmEventQueue *queue) { gBoundQueue.store(queue, std::memory_order_release); }
+
+void InitEventQueue() {
+  qmEventQueue *q = Bound();
+  if (q == nullptr) {
+    q = &gOwnQueue;
+    BindEventQueue(q);
+  }
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  std::memset(q->entries, 0, sizeof q->entries);
+  q->count = 0;
+}
+
+void FreeEventQueue() {
+  RemoveEvents(kRemoveAllEvents, 1);
+  if (Bound() == &gOwnQueue) {
+    gOwnQueue.isScaling = nullptr;
+    BindEventQueue(nullptr);
+  }
+}
 
 void SetEventScaleQuery(int (*isScaling)(const void *owner)) {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  gQueue.isScaling = isScaling;
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  q->isScaling = isScaling;
 }
 
 int PostEventStamped(void *owner, uint32_t type, uint32_t arg1, uint32_t arg2, uint32_t arg3,
                      void *payload, const qmTimeval *stamp) {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  if (type == EVENT_RESIZED && owner && gQueue.isScaling && gQueue.isScaling(owner)) return 0;
-  if (gQueue.count >= kEventQueueSize) return 0;
-  qmEvent &e = gQueue.entries[gQueue.count++];
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  if (type == EVENT_RESIZED && owner && q->isScaling && q->isScaling(owner)) return 0;
+  if (q->count >= kEventQueueSize) return 0;
+  qmEvent &e = q->entries[q->count++];
   e.type = type;
   e.arg1 = arg1;
   e.arg2 = arg2;
@@ -61,9 +106,11 @@ int PostEvent(void *owner, uint32_t type, uint32_t arg1, uint32_t arg2, uint32_t
 }
 
 uint32_t PeekEvent(uint32_t index, qmQueuedEvent *msg, int take) {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  if (index >= kEventQueueSize || index >= gQueue.count) return 0;
-  qmEvent &e = gQueue.entries[index];
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  if (index >= kEventQueueSize || index >= q->count) return 0;
+  qmEvent &e = q->entries[index];
   msg->owner = e.owner;
   msg->type = e.type;
   msg->payload = e.payload;
@@ -87,40 +134,44 @@ uint32_t PeekEvent(uint32_t index, qmQueuedEvent *msg, int take) {
   return index + 1;
 }
 
-static void RemoveLocked(uint32_t n) {
-  if (gQueue.count == 0) return;
-  if (n == kRemoveAllEvents || n >= gQueue.count - 1) {
+static void RemoveLocked(qmEventQueue *q, uint32_t n) {
+  if (q->count == 0) return;
+  if (n == kRemoveAllEvents || n >= q->count - 1) {
     if (n != kRemoveAllEvents && n >= kEventQueueSize) return;
-    n = gQueue.count - 1;  // never beyond the valid entries: stale slots hold nothing
+    n = q->count - 1;  // never beyond the valid entries: stale slots hold nothing
   }
-  for (uint32_t i = 0; i <= n; i++) FreePayload(&gQueue.entries[i]);
-  uint32_t remaining = gQueue.count - (n + 1);
-  std::memmove(&gQueue.entries[0], &gQueue.entries[n + 1], remaining * sizeof(qmEvent));
-  std::memset(&gQueue.entries[remaining], 0, (gQueue.count - remaining) * sizeof(qmEvent));
-  gQueue.count = remaining;
+  for (uint32_t i = 0; i <= n; i++) FreePayload(&q->entries[i]);
+  uint32_t remaining = q->count - (n + 1);
+  std::memmove(&q->entries[0], &q->entries[n + 1], remaining * sizeof(qmEvent));
+  std::memset(&q->entries[remaining], 0, (q->count - remaining) * sizeof(qmEvent));
+  q->count = remaining;
 }
 
 uint32_t RemoveEvents(uint32_t n, int lock) {
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return 0;
   if (lock) {
-    std::lock_guard<std::recursive_mutex> guard(gQueue.mutex);
-    RemoveLocked(n);
+    std::lock_guard<std::recursive_mutex> guard(q->mutex);
+    RemoveLocked(q, n);
   } else {
-    RemoveLocked(n);
+    RemoveLocked(q, n);
   }
   return 0;
 }
 
 uint32_t ExpireEventsAt(const qmTimeval *now, uint32_t timeoutMs) {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
   int64_t last = -1;
-  for (uint32_t i = 0; i < gQueue.count; i++) {
+  for (uint32_t i = 0; i < q->count; i++) {
     qmTimeval age = *now;
-    qmTimeval stamp = {gQueue.entries[i].seconds, gQueue.entries[i].microseconds};
+    qmTimeval stamp = {q->entries[i].seconds, q->entries[i].microseconds};
     SubTimeval(&age, &stamp);
     uint64_t ms = uint64_t(age.seconds) * 1000 + age.microseconds / 1000;
     if (ms > timeoutMs) last = i;
   }
-  if (last >= 0) RemoveLocked(uint32_t(last));
+  if (last >= 0) RemoveLocked(q, uint32_t(last));
   return 0;
 }
 
@@ -131,16 +182,24 @@ uint32_t ExpireEvents() {
 }
 
 void DetachEventOwner(const void *owner) {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  if (gQueue.count == 0) return;
-  for (qmEvent &e : gQueue.entries)
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  if (q->count == 0) return;
+  for (qmEvent &e : q->entries)
     if (e.owner == owner) e.owner = nullptr;
 }
 
 uint32_t GetEventCount() {
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  return gQueue.count;
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return 0;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  return q->count;
 }
 
-void LockEventQueue() { gQueue.mutex.lock(); }
-void UnlockEventQueue() { gQueue.mutex.unlock(); }
+void LockEventQueue() {
+  if (qmEventQueue *q = Bound()) q->mutex.lock();
+}
+void UnlockEventQueue() {
+  if (qmEventQueue *q = Bound()) q->mutex.unlock();
+}

@@ -34,9 +34,19 @@ enum qmEventType : uint32_t {
 inline constexpr uint32_t kEventQueueSize = 256;
 inline constexpr uint32_t kRemoveAllEvents = 0xFFFFFFFF;
 
-// Clears the queue; payloads still queued are not freed (see FreeEventQueue).
+// A run's queue lives in its record (the player context): made empty, bound while the run is
+// played, deleted with the payloads it still holds. Every call below acts on the bound queue;
+// with none bound, nothing is posted (the payload stays the caller's) and nothing is found.
+struct qmEventQueue;
+qmEventQueue *NewEventQueue();
+void DeleteEventQueue(qmEventQueue *queue);
+void BindEventQueue(qmEventQueue *queue);
+
+// Clears the bound queue (payloads still queued are not freed, see FreeEventQueue); with none
+// bound, binds a queue of the module's own, for code that runs without a run.
 void InitEventQueue();
-// Frees the payloads of queued entries of types below 22 and empties the queue.
+// Frees the payloads of queued entries of types below 22 and empties the queue; the module's
+// own queue is unbound again.
 void FreeEventQueue();
 
 // 1 when queued; 0 when dropped (queue full, or a resize while the owner scales), and then the

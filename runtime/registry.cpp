@@ -12,7 +12,13 @@
 
 namespace {
 
-qmCommandTableRef *gCommands = nullptr;
+// The command tables of the run being played: the list's head lives in the run's context and is
+// bound by the runtime support; without a run (tools, the registry's own tests) a head of the
+// module's own stands in.
+qmCommandTableRef *gOwnCommands = nullptr;
+qmCommandTableRef **gBoundCommands = nullptr;
+
+qmCommandTableRef *&Commands() { return gBoundCommands ? *gBoundCommands : gOwnCommands; }
 
 // A lower-cased copy of name; names longer than the buffer are cut (no command or constant is
 // that long).
@@ -73,26 +79,29 @@ uint32_t RegisterCommandTable(const qmCommandEntry *table, const char *library) 
   if (node == nullptr) return ERR_MEM;
   node->table = table;
   CopyString(node->library, library ? library : "", sizeof node->library);
-  AppendNode(&gCommands, node);
+  AppendNode(&Commands(), node);
   return 0;
 }
 
 const char *FindRegisteredCommandName(const char *name) {
-  for (const qmCommandTableRef *ref = gCommands; ref; ref = ref->next)
+  for (const qmCommandTableRef *ref = Commands(); ref; ref = ref->next)
     for (const qmCommandEntry *row = ref->table; row->name; row++)
       if (Stricmp(row->name, name) == 0) return row->name;
   return nullptr;
 }
 
-const qmCommandTableRef *GetCommandRegistry() { return gCommands; }
+const qmCommandTableRef *GetCommandRegistry() { return Commands(); }
+
+void BindCommandRegistry(qmCommandTableRef **head) { gBoundCommands = head; }
 
 void FreeCommandRegistry() {
-  for (qmCommandTableRef *n = gCommands; n;) {
+  qmCommandTableRef *&head = Commands();
+  for (qmCommandTableRef *n = head; n;) {
     qmCommandTableRef *next = n->next;
     MemFree(n);
     n = next;
   }
-  gCommands = nullptr;
+  head = nullptr;
 }
 
 void vm_registerconstants(VmState *L, const qmConstantEntry *table, int user) {
@@ -194,7 +203,7 @@ int32_t AddLabelRef(VmState *L, const char *name, int32_t pc) {
 int DumpCommandList(const char *fileName) {
   FILE *f = OpenStdioFile(fileName, "w");
   if (f == nullptr) return 0;
-  for (const qmCommandTableRef *ref = gCommands; ref; ref = ref->next) {
+  for (const qmCommandTableRef *ref = Commands(); ref; ref = ref->next) {
     unsigned long count = 0;
     for (const qmCommandEntry *row = ref->table; row->name; row++) count++;
     std::fprintf(f, "::%s\n%lu\n", ref->library, count);

@@ -41,7 +41,10 @@ uint32_t RegisterCommandTable(const qmCommandEntry *table, const char *library);
 // The registered spelling of a command whose name equals name without regard to case.
 const char *FindRegisteredCommandName(const char *name);
 const qmCommandTableRef *GetCommandRegistry();
+// Frees the tables' entries of the bound list (the run's, else the module's own).
 void FreeCommandRegistry();
+// The registry is a list per run whose head the run's context holds; null unbinds.
+void BindCommandRegistry(qmCommandTableRef **head);
 
 // Registry tables "constants" (user 0) and "userconstants" (user 1), lower-cased names.
 void vm_registerconstants(VmState *L, const qmConstantEntry *table, int user);

@@ -1,6 +1,7 @@
 #include "runtime/rttags.h"
 
 #include <cstdio>
+#include <new>
 
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
@@ -9,14 +10,14 @@
 #include "runtime/vm/vm_state.h"
 
 namespace {
-
 template <typename Hook>
 struct HookNode {
   HookNode *next;
   Hook hook;
 };
+}  // namespace
 
-struct RuntimeTags {
+struct qmRuntimeTags {
   uint32_t eventTimeout = 1500;
   uint32_t quiet = 0;
   uint32_t declarations = 0;
@@ -26,7 +27,14 @@ struct RuntimeTags {
   qmPluginHook *pluginHooks = nullptr;
 };
 
-RuntimeTags gTags;
+namespace {
+
+// The tags of the run being played, bound by the runtime support; without a run (the tags' own
+// tests, start-up before the script state exists) a record of the module's own stands in.
+qmRuntimeTags gOwnTags;
+qmRuntimeTags *gBoundTags = nullptr;
+
+qmRuntimeTags &Tags() { return gBoundTags ? *gBoundTags : gOwnTags; }
 
 template <typename Hook>
 uint32_t AppendHook(HookNode<Hook> **head, Hook hook) {
@@ -48,22 +56,41 @@ void FreeNodes(Node **head) {
   *head = nullptr;
 }
 
+void ClearTags(qmRuntimeTags *t) {
+  FreeNodes(&t->setHooks);
+  FreeNodes(&t->getHooks);
+  FreeNodes(&t->pluginHooks);
+  *t = qmRuntimeTags{};
+}
+
 }  // namespace
 
+qmRuntimeTags *NewRuntimeTags() { return new (std::nothrow) qmRuntimeTags{}; }
+
+void DeleteRuntimeTags(qmRuntimeTags *tags) {
+  if (tags == nullptr) return;
+  if (gBoundTags == tags) gBoundTags = nullptr;
+  ClearTags(tags);
+  delete tags;
+}
+
+void BindRuntimeTags(qmRuntimeTags *tags) { gBoundTags = tags; }
+
 uint32_t GetRuntimeTags(void *context, const qmTagItem *tags) {
+  qmRuntimeTags &run = Tags();
   uint32_t answered = 0;
   VmErrorState *err = GetErrorState();
   for (const qmTagItem *t = tags; t->tag != 0; t++) {
     auto *result = reinterpret_cast<uintptr_t *>(t->value);
     switch (t->tag) {
-      case RTTAG_EVENTTIMEOUT: *result = gTags.eventTimeout; break;
-      case RTTAG_QUIET: *result = gTags.quiet; break;
-      case RTTAG_DECLARATIONS: *result = gTags.declarations; break;
+      case RTTAG_EVENTTIMEOUT: *result = run.eventTimeout; break;
+      case RTTAG_QUIET: *result = run.quiet; break;
+      case RTTAG_DECLARATIONS: *result = run.declarations; break;
       case RTTAG_CALLBACKDEPTH: *result = err->callbackdepth; break;
       case RTTAG_EXITONERROR: *result = err->exitonerror; break;
       default: {
         bool handled = false;
-        for (auto *h = gTags.getHooks; h && !handled; h = h->next) handled = h->hook(context, t->tag, result) != 0;
+        for (auto *h = run.getHooks; h && !handled; h = h->next) handled = h->hook(context, t->tag, result) != 0;
         if (!handled) continue;
       }
     }
@@ -73,22 +100,23 @@ uint32_t GetRuntimeTags(void *context, const qmTagItem *tags) {
 }
 
 uint32_t SetRuntimeTags(void *context, const qmTagItem *tags) {
+  qmRuntimeTags &run = Tags();
   uint32_t taken = 0;
   VmErrorState *err = GetErrorState();
   for (const qmTagItem *t = tags; t->tag != 0; t++) {
     switch (t->tag) {
-      case RTTAG_EVENTTIMEOUT: gTags.eventTimeout = uint32_t(t->value); break;
-      case RTTAG_QUIET: gTags.quiet = uint32_t(t->value); break;
-      case RTTAG_DECLARATIONS: gTags.declarations = uint32_t(t->value); break;
+      case RTTAG_EVENTTIMEOUT: run.eventTimeout = uint32_t(t->value); break;
+      case RTTAG_QUIET: run.quiet = uint32_t(t->value); break;
+      case RTTAG_DECLARATIONS: run.declarations = uint32_t(t->value); break;
       case RTTAG_CALLBACKDEPTH:
         if (t->value) err->callbackdepth++;
         else if (err->callbackdepth > 0) err->callbackdepth--;
         break;
       case RTTAG_EXITONERROR: err->exitonerror = t->value ? 1 : 0; break;
-      case RTTAG_LINEINFO: gTags.lineInfo = uint32_t(t->value); break;
+      case RTTAG_LINEINFO: run.lineInfo = uint32_t(t->value); break;
       default: {
         bool handled = false;
-        for (auto *h = gTags.setHooks; h && !handled; h = h->next) handled = h->hook(context, t->tag, t->value) != 0;
+        for (auto *h = run.setHooks; h && !handled; h = h->next) handled = h->hook(context, t->tag, t->value) != 0;
         if (!handled) continue;
       }
     }
@@ -97,8 +125,8 @@ uint32_t SetRuntimeTags(void *context, const qmTagItem *tags) {
   return taken;
 }
 
-uint32_t AddSetTagHook(qmSetTagHook hook) { return AppendHook(&gTags.setHooks, hook); }
-uint32_t AddGetTagHook(qmGetTagHook hook) { return AppendHook(&gTags.getHooks, hook); }
+uint32_t AddSetTagHook(qmSetTagHook hook) { return AppendHook(&Tags().setHooks, hook); }
+uint32_t AddGetTagHook(qmGetTagHook hook) { return AppendHook(&Tags().getHooks, hook); }
 
 int AddPluginHook(uint32_t kind, uintptr_t first, uintptr_t second) {
   if (kind != 0) return 0;
@@ -107,18 +135,18 @@ int AddPluginHook(uint32_t kind, uintptr_t first, uintptr_t second) {
   node->kind = kind;
   node->first = first;
   node->second = second;
-  qmPluginHook **head = &gTags.pluginHooks;
+  qmPluginHook **head = &Tags().pluginHooks;
   while (*head) head = &(*head)->next;
   *head = node;
   return 1;
 }
 
-const qmPluginHook *GetPluginHooks() { return gTags.pluginHooks; }
+const qmPluginHook *GetPluginHooks() { return Tags().pluginHooks; }
 
-uint32_t GetEventTimeout() { return gTags.eventTimeout; }
-int IsQuiet() { return gTags.quiet != 0; }
-int IsLineInfoOn() { return gTags.lineInfo != 0; }
-bool DeclarationsRunning() { return gTags.declarations != 0; }
+uint32_t GetEventTimeout() { return Tags().eventTimeout; }
+int IsQuiet() { return Tags().quiet != 0; }
+int IsLineInfoOn() { return Tags().lineInfo != 0; }
+bool DeclarationsRunning() { return Tags().declarations != 0; }
 
 void PrintStatusMessage(const char *format, const char *name, int dots) {
   if (IsQuiet()) return;
@@ -129,12 +157,4 @@ void PrintStatusMessage(const char *format, const char *name, int dots) {
   std::fflush(stdout);
 }
 
-void ResetRuntimeTags() {
-  FreeNodes(&gTags.setHooks);
-  FreeNodes(&gTags.getHooks);
-  FreeNodes(&gTags.pluginHooks);
-  gTags.eventTimeout = 1500;
-  gTags.quiet = 0;
-  gTags.declarations = 0;
-  gTags.lineInfo = 0;
-}
+void ResetRuntimeTags() { ClearTags(&Tags()); }

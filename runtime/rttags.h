@@ -20,6 +20,14 @@ struct qmTagItem {
 using qmSetTagHook = int (*)(void *context, uint32_t tag, uintptr_t value);
 using qmGetTagHook = int (*)(void *context, uint32_t tag, uintptr_t *result);
 
+// A run's tags and hook lists live in its record (the player context): made at their start
+// values, bound while the run is played, deleted with their hooks. The calls below act on the
+// bound record; with none bound, on a record of the module's own.
+struct qmRuntimeTags;
+qmRuntimeTags *NewRuntimeTags();
+void DeleteRuntimeTags(qmRuntimeTags *tags);
+void BindRuntimeTags(qmRuntimeTags *tags);
+
 // The number of tags answered / taken; tags that nothing takes are not counted.
 uint32_t GetRuntimeTags(void *context, const qmTagItem *tags);
 uint32_t SetRuntimeTags(void *context, const qmTagItem *tags);

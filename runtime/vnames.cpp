@@ -18,8 +18,10 @@
 
 namespace {
 
-char gChunkName[kChunkNameSize];
+// The answer buffer of ChunkDisplayName, overwritten by each call: it keeps nothing of a run
+// that a later call reads, only the text of the last answer.
 char gDisplayName[kChunkNameSize];
+static_assert(sizeof(qmApplet{}.resolvedName) == kChunkNameSize, "a resolved name has room for any chunk name");
 
 constexpr char kFontPrefix[] = "::font:";
 constexpr size_t kFontPrefixLength = sizeof kFontPrefix - 1;
@@ -116,7 +118,7 @@ char *MakeMemoryChunkName(const char *name, char *out, size_t size, int32_t refe
   return out;
 }
 
-const char *ResolveLinkedFile(const qmApplet *applet, const char *name, int fontFlag, int *font) {
+const char *ResolveLinkedFile(qmApplet *applet, const char *name, int fontFlag, int *font) {
   if (font) *font = 0;
   if (applet == nullptr || applet->linkedFiles == nullptr || name == nullptr) return name;
   char search[kChunkNameSize];
@@ -139,11 +141,11 @@ const char *ResolveLinkedFile(const qmApplet *applet, const char *name, int font
       linkedName = node->name;
     }
     const char *container = node->container[0] ? node->container : applet->programPath;
-    if (!MakeChunkName(linkedName, gChunkName, sizeof gChunkName, node->offset, node->length, applet->appletBase,
+    if (!MakeChunkName(linkedName, applet->resolvedName, sizeof applet->resolvedName, node->offset, node->length, applet->appletBase,
                        container))
       return name;  // a container path too long for a virtual name: the loader reports the file
     if (font) *font = fontFlag ? 1 : 0;
-    return gChunkName;
+    return applet->resolvedName;
   }
   return name;
 }

@@ -28,10 +28,10 @@ char *MakeMemoryChunkName(const char *name, char *out, size_t size, int32_t refe
 const char *ChunkDisplayName(const char *name);
 char *ChunkDisplayNameInto(const char *name, char *out, size_t size);
 
-// The virtual name of a linked file (written into the chunk-name buffer, valid until the next
-// resolution), or name itself when it is not linked. With fontFlag set, font names are looked up
+// The virtual name of a linked file (written into the applet record's resolvedName, valid until
+// the next resolution), or name itself when it is not linked. With fontFlag set, font names are looked up
 // among the linked fonts; *font (optional) becomes 1 when a linked font was found.
-const char *ResolveLinkedFile(const qmApplet *applet, const char *name, int fontFlag, int *font);
+const char *ResolveLinkedFile(qmApplet *applet, const char *name, int fontFlag, int *font);
 // The string argument at idx, resolved with the state's applet record.
 const char *ResolveLinkedFileArg(VmState *L, int idx, int fontFlag, int *font);
 

@@ -1,8 +1,14 @@
 // What a script sets of its run (the draw style, the output settings of a selected mask or alpha
+<<<<<<< HEAD
 // channel, label registrations and their switches, plug-ins' user events, the text style and
 // encoding, the fonts it opened and the folders it added to the font search, the pictures its
 // declarations kept for each other) stays with that run: a run made after it in the same
 // process starts from nothing.
+=======
+// channel, label registrations and their switches, plug-ins' user events, error texts and tag
+// hooks, the event time-out, queued events) stays with that run: a run made after it in the
+// same process starts from nothing.
+>>>>>>> runtime-house
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -18,12 +24,20 @@
 #include "graphics/draw_style.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_user.h"
+#include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
+<<<<<<< HEAD
 #include "runtime/eventdispatch.h"
 #include "runtime/rttags.h"
 #include "text/bitmapfont.h"
 #include "text/text/textoutput.h"
+=======
+#include "runtime/errmessages.h"
+#include "runtime/eventdispatch.h"
+#include "runtime/eventqueue.h"
+#include "runtime/rttags.h"
+>>>>>>> runtime-house
 #include "tests/player/math/math_test_vm.h"
 
 namespace {
@@ -35,6 +49,32 @@ struct Setting {
   std::function<bool(VmState *)> taken;  // the run that gave the command shows it
   std::function<bool(VmState *)> fresh;  // a run that never did shows the start value
 };
+
+// A tag that only the first run's hook answers.
+constexpr uint32_t kHookedTag = 0x51A7;
+int AnswerHookedTag(void *, uint32_t tag, uintptr_t *result) {
+  if (tag != kHookedTag) return 0;
+  *result = 77;
+  return 1;
+}
+int TakeHookedTag(void *, uint32_t tag, uintptr_t) { return tag == kHookedTag; }
+int EveryOwnerScales(const void *) { return 1; }
+
+uint32_t TagsAnswered(uint32_t tag) {
+  uintptr_t value = 0;
+  qmTagItem get[] = {{tag, reinterpret_cast<uintptr_t>(&value)}, {0, 0}};
+  return GetRuntimeTags(nullptr, get);
+}
+
+uint32_t TagsTaken(uint32_t tag, uintptr_t value) {
+  qmTagItem set[] = {{tag, value}, {0, 0}};
+  return SetRuntimeTags(nullptr, set);
+}
+
+std::string MessageOf(uint32_t code) {
+  char text[kErrorMessageSize];
+  return FormatErrorMessage(code, text, sizeof text);
+}
 
 const qmDrawStyle &StyleOf(VmState *L) { return GetScene(L)->drawStyle; }
 
@@ -117,6 +157,23 @@ void SetEverything(MathVm &vm) {
     EXPECT_TRUE(s.taken(vm.L)) << s.name << ": not taken";
   }
   EXPECT_EQ(RegisterUserEvent(GetEventState(vm.L), "runevent", nullptr), kFirstUserEvent);
+
+  // What a plug-in or a library adds to the runtime: an error text of its own, hooks for a tag,
+  // the event time-out the script chose, and events still queued (one holding a payload) with a
+  // scale query that drops resizes.
+  EXPECT_EQ(AddUserError("first run's own error"), kFirstUserError);
+  EXPECT_EQ(AddGetTagHook(AnswerHookedTag), 0u);
+  EXPECT_EQ(AddSetTagHook(TakeHookedTag), 0u);
+  EXPECT_EQ(TagsAnswered(kHookedTag), 1u);
+  EXPECT_EQ(vm.Call("SetEventTimeout", {90}).code, 0u);
+  EXPECT_EQ(GetEventTimeout(), 90u);
+  void *payload = MemAlloc(64, 1);
+  ASSERT_NE(payload, nullptr);
+  EXPECT_EQ(PostEvent(nullptr, EVENT_FILESDROPPED, 1, 2, 0, payload), 1);  // the queue frees it
+  EXPECT_EQ(PostEvent(nullptr, EVENT_KEY, 1, 0, 'a', nullptr), 1);
+  SetEventScaleQuery(EveryOwnerScales);
+  EXPECT_EQ(PostEvent(&vm, EVENT_RESIZED, 10, 10, 0, nullptr), 0);
+  EXPECT_EQ(GetEventCount(), 2u);
 }
 
 // The runtime's declaration phase, as start-up switches it around the applet's declarations.
@@ -150,6 +207,14 @@ struct SavedPicture {
 void ExpectFresh(MathVm &vm, const char *which) {
   for (const Setting &s : Settings()) EXPECT_TRUE(s.fresh(vm.L)) << which << " run sees " << s.name;
   EXPECT_EQ(FindUserEvent(GetEventState(vm.L), kFirstUserEvent), nullptr) << which << " run sees the user event";
+  EXPECT_EQ(MessageOf(kFirstUserError), GetErrorText(MSG_UNKNOWN_ERROR)) << which << " run knows a user error";
+  EXPECT_EQ(TagsAnswered(kHookedTag), 0u) << which << " run answers the hooked tag";
+  EXPECT_EQ(TagsTaken(kHookedTag, 1), 0u) << which << " run takes the hooked tag";
+  EXPECT_EQ(GetEventTimeout(), 1500u) << which << " run's event time-out";
+  EXPECT_EQ(GetEventCount(), 0u) << which << " run finds queued events";
+  // No scale query drops a resize: the display library of this run has not asked for one.
+  EXPECT_EQ(PostEvent(&vm, EVENT_RESIZED, 10, 10, 0, nullptr), 1) << which << " run drops a resize";
+  RemoveEvents(kRemoveAllEvents, 1);
 }
 
 TEST(RunState, ASecondRunSeesNothingOfTheFirst) {
@@ -168,12 +233,17 @@ TEST(RunState, ASecondRunSeesNothingOfTheFirst) {
   }
   MathVm second;
   ExpectFresh(second, "the second");
-  // The same event name is free again, under the first number.
+  // The same event name is free again, under the first number, and so is the first error code.
   EXPECT_EQ(RegisterUserEvent(GetEventState(second.L), "runevent", nullptr), kFirstUserEvent);
+<<<<<<< HEAD
   Declaring(1);
   EXPECT_EQ(LoadBrushNamed(second, 11, "/nonexistent.bmp", "cachedload", "kept"), uint32_t(ERR_CACHEERROR))
       << "the second run's declarations see no picture of the first";
   Declaring(0);
+=======
+  EXPECT_EQ(AddUserError("second run's own error"), kFirstUserError);
+  EXPECT_EQ(MessageOf(kFirstUserError), "second run's own error");
+>>>>>>> runtime-house
 }
 
 }  // namespace

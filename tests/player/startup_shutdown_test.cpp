@@ -85,14 +85,10 @@ const qmLibrary *const kExhaustingLibraries[] = {&kFirst, &kExhausting, nullptr}
 
 int RunPlayer(const qmLibrary *const *libraries, const std::string &applet) {
   CurrentDirGuard keepDir;
-  ResetPlayerRun();
-  GetPlayerRun()->libraries = libraries;
   std::vector<std::string> args = {"qp", "-QUIET", applet};
   std::vector<char *> argv;
   for (auto &a : args) argv.push_back(a.data());
-  int status = PlayerMain(int(argv.size()), argv.data());
-  ResetPlayerRun();
-  return status;
+  return PlayerMainWith(int(argv.size()), argv.data(), libraries);
 }
 
 // An applet of the text, written into dir as name.
