@@ -1,14 +1,8 @@
 // What a script sets of its run (the draw style, the output settings of a selected mask or alpha
-<<<<<<< HEAD
-// channel, label registrations and their switches, plug-ins' user events, the text style and
-// encoding, the fonts it opened and the folders it added to the font search, the pictures its
-// declarations kept for each other) stays with that run: a run made after it in the same
-// process starts from nothing.
-=======
 // channel, label registrations and their switches, plug-ins' user events, error texts and tag
-// hooks, the event time-out, queued events) stays with that run: a run made after it in the
-// same process starts from nothing.
->>>>>>> runtime-house
+// hooks, the event time-out, queued events, the text style and encoding, the fonts it opened and
+// the folders it added to the font search, the pictures its declarations kept for each other)
+// stays with that run: a run made after it in the same process starts from nothing.
 #include <gtest/gtest.h>
 
 #include <unistd.h>
@@ -27,17 +21,12 @@
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
-<<<<<<< HEAD
-#include "runtime/eventdispatch.h"
-#include "runtime/rttags.h"
-#include "text/bitmapfont.h"
-#include "text/text/textoutput.h"
-=======
 #include "runtime/errmessages.h"
 #include "runtime/eventdispatch.h"
 #include "runtime/eventqueue.h"
 #include "runtime/rttags.h"
->>>>>>> runtime-house
+#include "text/bitmapfont.h"
+#include "text/text/textoutput.h"
 #include "tests/player/math/math_test_vm.h"
 
 namespace {
@@ -235,15 +224,12 @@ TEST(RunState, ASecondRunSeesNothingOfTheFirst) {
   ExpectFresh(second, "the second");
   // The same event name is free again, under the first number, and so is the first error code.
   EXPECT_EQ(RegisterUserEvent(GetEventState(second.L), "runevent", nullptr), kFirstUserEvent);
-<<<<<<< HEAD
+  EXPECT_EQ(AddUserError("second run's own error"), kFirstUserError);
+  EXPECT_EQ(MessageOf(kFirstUserError), "second run's own error");
   Declaring(1);
   EXPECT_EQ(LoadBrushNamed(second, 11, "/nonexistent.bmp", "cachedload", "kept"), uint32_t(ERR_CACHEERROR))
       << "the second run's declarations see no picture of the first";
   Declaring(0);
-=======
-  EXPECT_EQ(AddUserError("second run's own error"), kFirstUserError);
-  EXPECT_EQ(MessageOf(kFirstUserError), "second run's own error");
->>>>>>> runtime-house
 }
 
 }  // namespace
