@@ -50,57 +50,100 @@ done: RETURN    0 1         @7
 .end
 )";
 
-TEST(E2eKeys, TypedKeysUnderXAndTheEscapeSwitch) {
-  int number = 0;
-  pid_t xvfb = StartXvfb(&number);
-  if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
-  ServerGuard server{xvfb};
-  if (access("/usr/bin/xdotool", X_OK) != 0) GTEST_SKIP() << "no xdotool";
-  std::string display = ":" + std::to_string(number);
-  PlayerDir d;
-  ASSERT_TRUE(qmtools::WriteBytes(d / "keys.qma", AppletOf(kKeys)));
-
-  std::string player = d.player(), applet = d / "keys.qma", quiet = "-QUIET";
-  char *argv[] = {player.data(), quiet.data(), applet.data(), nullptr};
-  // The X libraries keep allocations to the end of the process: their leaks are not ours to
-  // report here (the headless runs check the player's own).
-  std::vector<std::string> envStore = {"DISPLAY=" + display, "SDL_VIDEODRIVER=x11", "TMPDIR=" + (d / "tmp"),
-                                       "ASAN_OPTIONS=detect_leaks=0"};
-  for (char **e = environ; *e; e++) {
-    std::string v = *e;
-    if (v.rfind("DISPLAY=", 0) && v.rfind("SDL_VIDEODRIVER=", 0) && v.rfind("TMPDIR=", 0) &&
-        v.rfind("ASAN_OPTIONS=", 0))
-      envStore.push_back(v);
+// One run of the real player on its own X server, typed at with xdotool.
+class XPlayer {
+ public:
+  // False (and a reason) when the machine has no X server or xdotool to offer.
+  bool Start(const char *assembly, std::string *why) {
+    int number = 0;
+    xvfb_ = StartXvfb(&number);
+    if (xvfb_ < 0) return *why = "Xvfb cannot start here", false;
+    if (access("/usr/bin/xdotool", X_OK) != 0) return *why = "no xdotool", false;
+    display_ = ":" + std::to_string(number);
+    if (!qmtools::WriteBytes(d_ / "run.qma", AppletOf(assembly))) return *why = "cannot write the applet", false;
+    std::string player = d_.player(), applet = d_ / "run.qma", quiet = "-QUIET";
+    char *argv[] = {player.data(), quiet.data(), applet.data(), nullptr};
+    // The X libraries keep allocations to the end of the process: their leaks are not ours to
+    // report here (the headless runs check the player's own).
+    std::vector<std::string> envStore = {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "TMPDIR=" + (d_ / "tmp"),
+                                         "ASAN_OPTIONS=detect_leaks=0"};
+    for (char **e = environ; *e; e++) {
+      std::string v = *e;
+      if (v.rfind("DISPLAY=", 0) && v.rfind("SDL_VIDEODRIVER=", 0) && v.rfind("TMPDIR=", 0) &&
+          v.rfind("ASAN_OPTIONS=", 0))
+        envStore.push_back(v);
+    }
+    std::vector<char *> envp;
+    for (auto &e : envStore) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, 1, out_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_addopen(&actions, 2, err_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int rc = posix_spawn(&pid_, player.c_str(), &actions, nullptr, argv, envp.data());
+    posix_spawn_file_actions_destroy(&actions);
+    if (rc != 0) pid_ = -1;
+    return pid_ > 0 || (*why = "cannot start the player", false);
   }
-  std::vector<char *> envp;
-  for (auto &e : envStore) envp.push_back(e.data());
-  envp.push_back(nullptr);
-  std::string outPath = d / "out.txt", errPath = d / "err.txt";
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  pid_t pid;
-  ASSERT_EQ(posix_spawn(&pid, player.c_str(), &actions, nullptr, argv, envp.data()), 0);
-  posix_spawn_file_actions_destroy(&actions);
+  ~XPlayer() {
+    if (pid_ > 0) {
+      kill(pid_, SIGKILL);
+      waitpid(pid_, nullptr, 0);
+    }
+    if (xvfb_ > 0) {
+      kill(xvfb_, SIGTERM);
+      waitpid(xvfb_, nullptr, 0);
+    }
+  }
+  std::string Out() const { return ReadWholeFile(out_); }
+  std::string Err() const { return ReadWholeFile(err_); }
+  bool Saw(const std::string &text, int ms) const {
+    for (int waited = 0; waited < ms; waited += 20) {
+      if (Out().find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
+  // Focuses the player's window and types; its status is not looked at (an input may end the
+  // player, and its window, under it).
+  void Type(const std::string &input) const {
+    std::string cmd = "DISPLAY=" + display_ + " timeout 10 xdotool search --sync --onlyvisible --name Quenmoor " +
+                      "windowfocus --sync %1 " + input + " >/dev/null 2>&1";
+    (void)!system(cmd.c_str());
+  }
+  // A busy machine may take the window's focus or xdotool's remapped key late, so an input
+  // that left no text is sent again (a repeat only adds the same lines).
+  bool TypeUntil(const std::string &input, const std::string &text) const {
+    for (int attempt = 0; attempt < 5; attempt++) {
+      Type(input);
+      if (Saw(text, 3000)) return true;
+    }
+    return false;
+  }
+  // Waits for the player's end; its exit status, or -1 when it had to be killed.
+  bool Ended(int ms, int *status) {
+    for (int waited = 0; waited < ms; waited += 20) {
+      if (waitpid(pid_, status, WNOHANG) == pid_) {
+        pid_ = -1;
+        return true;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return false;
+  }
 
-  auto sawText = [&](const std::string &text, int ms) {
-    for (int waited = 0; waited < ms; waited += 20) {
-      if (ReadWholeFile(outPath).find(text) != std::string::npos) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  };
-  auto ended = [&](int ms, int *status) {
-    for (int waited = 0; waited < ms; waited += 20) {
-      if (waitpid(pid, status, WNOHANG) == pid) return true;
-      std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    return false;
-  };
-  bool ready = sawText("ready\n", 15000);
-  EXPECT_TRUE(ready) << ReadWholeFile(errPath);
-  std::string window = "DISPLAY=" + display + " timeout 10 xdotool search --sync --onlyvisible --name Quenmoor ";
+ private:
+  PlayerDir d_;
+  std::string out_ = d_ / "out.txt", err_ = d_ / "err.txt", display_;
+  pid_t xvfb_ = -1, pid_ = -1;
+};
+
+TEST(E2eKeys, TypedKeysUnderXAndTheEscapeSwitch) {
+  XPlayer x;
+  std::string why;
+  if (!x.Start(kKeys, &why)) GTEST_SKIP() << why;
+  bool ready = x.Saw("ready\n", 15000);
+  ASSERT_TRUE(ready) << x.Err();
   // Each input, then the text that shows it arrived. Keys typed under Control post nothing,
   // so the x after them shows that the a before it was swallowed, not late. An Escape while
   // the switch is off is an ordinary key, and turning the switch on afterwards does not quit
@@ -112,39 +155,77 @@ TEST(E2eKeys, TypedKeysUnderXAndTheEscapeSwitch) {
                {"key Escape", "OnKeyDown ESC\nOnKeyUp ESC\n"},
                {"key e", "OnKeyUp e\n"},
                {"key y", "OnKeyUp y\n"}};
-  // A busy machine may take the window's focus or xdotool's remapped key late, so an input
-  // that left no text is sent again (a repeat only adds the same lines).
-  for (const Step &step : steps) {
-    if (!ready) break;
-    bool seen = false;
-    for (int attempt = 0; attempt < 5 && !seen; attempt++) {
-      std::string cmd = window + "windowfocus --sync %1 " + step.input + " >/dev/null 2>&1";
-      (void)!system(cmd.c_str());
-      seen = sawText(step.text, 3000);
-    }
-    EXPECT_TRUE(seen) << step.input << "\n" << ReadWholeFile(outPath);
-  }
-  std::string before = ReadWholeFile(outPath);
-  EXPECT_EQ(before.find(" a\n"), std::string::npos) << before;
+  for (const Step &step : steps) EXPECT_TRUE(x.TypeUntil(step.input, step.text)) << step.input << "\n" << x.Out();
+  EXPECT_EQ(x.Out().find(" a\n"), std::string::npos) << x.Out();
 
   // With the switch on, Escape ends the script as a user abort: status 0 and no report.
   int status = 0;
   bool gone = false;
-  for (int attempt = 0; ready && attempt < 5 && !gone; attempt++) {
-    std::string cmd = window + "windowfocus --sync %1 key Escape >/dev/null 2>&1";
-    (void)!system(cmd.c_str());
-    gone = ended(4000, &status);
+  for (int attempt = 0; attempt < 5 && !gone; attempt++) {
+    x.Type("key Escape");
+    gone = x.Ended(4000, &status);
   }
-  if (!gone) {
-    kill(pid, SIGKILL);
-    waitpid(pid, &status, 0);
-  }
-  EXPECT_TRUE(gone) << "Escape with EscapeQuit on did not end the player";
+  ASSERT_TRUE(gone) << "Escape with EscapeQuit on did not end the player";
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << ReadWholeFile(errPath);
-  EXPECT_EQ(ReadWholeFile(errPath), "");
-  std::string out = ReadWholeFile(outPath);
-  EXPECT_EQ(out.find("rror"), std::string::npos) << out;
+  EXPECT_EQ(WEXITSTATUS(status), 0) << x.Err();
+  EXPECT_EQ(x.Err(), "");
+  EXPECT_EQ(x.Out().find("rror"), std::string::npos) << x.Out();
+}
+
+// InstallEventHandler({modeswitch = show, onkeyup = show}); DebugPrint("ready")
+// loop: WaitEvent() goto loop
+// show(msg): DebugPrint(msg.action)
+const char kModes[] = R"(
+.func source="modes.qms" maxstack=8
+  .k "installeventhandler" "modeswitch" "onkeyup" "debugprint" "ready" "waitevent"
+      GETGLOBAL 0 k0        @1
+      NEWTABLE  1 0 2
+      CLOSURE   2 p0
+      SETTABLE  1 k1 2
+      SETTABLE  1 k2 2
+      CALL      0 2 1
+      GETGLOBAL 0 k3        @2
+      LOADK     1 k4
+      CALL      0 2 1
+loop: GETGLOBAL 0 k5        @3
+      CALL      0 1 1
+      JMP       loop
+      RETURN    0 1
+  .func params=1 maxstack=8 line=4
+    .k "debugprint" "action"
+      GETGLOBAL 1 k0        @5
+      GETTABLE  2 0 k1
+      CALL      1 2 1
+      RETURN    0 1
+  .end
+.end
+)";
+
+// Alt+Return switches the screen mode and tells the script, the toggle before the key's
+// release, both ways; the switch with its fades takes longer than the event time-out.
+TEST(E2eKeys, AltReturnTogglesTheScreenModeAndTellsTheScript) {
+  XPlayer x;
+  std::string why;
+  if (!x.Start(kModes, &why)) GTEST_SKIP() << why;
+  ASSERT_TRUE(x.Saw("ready\n", 15000)) << x.Err();
+  auto toggles = [&x] {
+    size_t n = 0;
+    std::string out = x.Out();
+    for (size_t at = out.find("ModeSwitch\nOnKeyUp\n"); at != std::string::npos; at = out.find("ModeSwitch\nOnKeyUp\n", at + 1)) n++;
+    return n;
+  };
+  for (int round = 1; round <= 2; round++) {
+    size_t before = toggles();
+    bool seen = false;
+    for (int attempt = 0; attempt < 5 && !seen; attempt++) {
+      x.Type("keydown alt key Return keyup alt");
+      for (int waited = 0; waited < 6000 && !seen; waited += 20) {
+        seen = toggles() > before;
+        if (!seen) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+      }
+    }
+    EXPECT_TRUE(seen) << "round " << round << "\n" << x.Out();
+  }
 }
 
 }  // namespace
