@@ -175,6 +175,16 @@ uint32_t ExpireEventsAt(const qmTimeval *now, uint32_t timeoutMs) {
   return 0;
 }
 
+void RestampEventsFrom(uint32_t first) {
+  qmTimeval now;
+  GetTimeval(&now);
+  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
+  for (uint32_t i = first; i < gQueue.count; i++) {
+    gQueue.entries[i].seconds = now.seconds;
+    gQueue.entries[i].microseconds = now.microseconds;
+  }
+}
+
 uint32_t ExpireEvents() {
   qmTimeval now;
   GetTimeval(&now);

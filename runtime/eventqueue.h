@@ -69,6 +69,9 @@ uint32_t RemoveEvents(uint32_t n, int lock);
 // Drops the prefix up to the newest entry older than the event time-out (runtime tag 1).
 uint32_t ExpireEvents();
 uint32_t ExpireEventsAt(const qmTimeval *now, uint32_t timeoutMs);
+// Gives the entries from index first on the time stamp now: time the program itself spent
+// before the script could look (a screen-mode switch with its fades) is no age of the input.
+void RestampEventsFrom(uint32_t first);
 // Clears the owner of every entry that names it.
 void DetachEventOwner(const void *owner);
 

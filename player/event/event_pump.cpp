@@ -23,6 +23,7 @@ struct qmPumpPass {
   qmDisplay *resized;      // a user's resize to carry out
   qmDisplay *modeToggled;  // the display whose Alt+Return switches the screen mode
   uint32_t mode;           // 0 windowed, 1 full screen
+  uint32_t toggleEntry;    // the queue entry of the toggle's event
 };
 
 void Post(qmDisplay *d, uint32_t type, uint32_t a1 = 0, uint32_t a2 = 0, uint32_t a3 = 0) {
@@ -64,6 +65,7 @@ void OnKey(qmPumpPass *pass, qmDisplay *d, const qmPlatformReport &r) {
       !(d->flags & DISPF_NOMODESWITCH) && !d->requesterOpen) {
     pass->modeToggled = d;
     pass->mode = pass->scene && pass->scene->fullScreen ? 0 : 1;
+    pass->toggleEntry = GetEventCount();
     Post(d, EVENT_MODETOGGLE);
   }
   if (r.code == KEY_NONE) return;
@@ -184,7 +186,12 @@ int EndPass(void *data, int secondDue) {
     next = d->next;
     if (!d->platform) continue;
     if (d->leftButton && leftQuits) quit = 1;
-    if (d == pass->modeToggled) ApplyScreenMode(pass->scene, pass->mode, d->width, d->height);
+    if (d == pass->modeToggled) {
+      ApplyScreenMode(pass->scene, pass->mode, d->width, d->height);
+      // The switch fades out and in for longer than the event time-out: the toggle's event and
+      // the key after it would be dropped as stale before the script saw them.
+      RestampEventsFrom(pass->toggleEntry);
+    }
     if (d == pass->resized) ResizeDisplay(pass->scene, d, kKeepPosition, kKeepPosition, d->width, d->height, 0, d->scaleMode);
   }
   pass->modeToggled = pass->resized = nullptr;
@@ -201,19 +208,19 @@ qmPumpClient ClientOf(qmPumpPass *pass) { return {pass, FlushUpdates, OnReport, 
 }  // namespace
 
 int PumpSceneEvents(VmState *L, qmScene *scene) {
-  qmPumpPass pass{L, scene, nullptr, nullptr, 0};
+  qmPumpPass pass{L, scene, nullptr, nullptr, 0, 0};
   const qmPumpClient client = ClientOf(&pass);
   return PumpPlatformEvents(&client);
 }
 
 int PumpSceneEventsIfDue(VmState *L, qmScene *scene) {
-  qmPumpPass pass{L, scene, nullptr, nullptr, 0};
+  qmPumpPass pass{L, scene, nullptr, nullptr, 0, 0};
   const qmPumpClient client = ClientOf(&pass);
   return PumpPlatformEventsIfDue(&client);
 }
 
 uint32_t WaitSceneEvents(VmState *L, qmScene *scene, uint32_t ms) {
-  qmPumpPass pass{L, scene, nullptr, nullptr, 0};
+  qmPumpPass pass{L, scene, nullptr, nullptr, 0, 0};
   const qmPumpClient client = ClientOf(&pass);
   return WaitWithEventTimer(&client, ms);
 }
