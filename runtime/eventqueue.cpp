@@ -178,10 +178,12 @@ uint32_t ExpireEventsAt(const qmTimeval *now, uint32_t timeoutMs) {
 void RestampEventsFrom(uint32_t first) {
   qmTimeval now;
   GetTimeval(&now);
-  std::lock_guard<std::recursive_mutex> lock(gQueue.mutex);
-  for (uint32_t i = first; i < gQueue.count; i++) {
-    gQueue.entries[i].seconds = now.seconds;
-    gQueue.entries[i].microseconds = now.microseconds;
+  qmEventQueue *q = Bound();
+  if (q == nullptr) return;
+  std::lock_guard<std::recursive_mutex> lock(q->mutex);
+  for (uint32_t i = first; i < q->count; i++) {
+    q->entries[i].seconds = now.seconds;
+    q->entries[i].microseconds = now.microseconds;
   }
 }
 

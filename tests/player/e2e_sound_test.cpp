@@ -209,12 +209,6 @@ TEST(E2eSound, TheDeviceGetsTheSampleValueForValue) {
 .func source="d.qms" maxstack=6
   .k "loadsample" 1 ")" + (d / "sfx/short16.wav") + R"(" "playsample" "waitsampleend" "setvolume" 8
   .k "setpanning" -80000 64
-// LoadSample(1, <path>); PlaySample(1, {volume = <v>, times = <n>}); WaitSampleEnd(1)
-std::string PlayScript(const std::string &path, int volume, int times) {
-  return R"(
-.func source="p.qms" maxstack=8
-  .k "loadsample" 1 ")" + path + R"(" "playsample" "volume" )" + std::to_string(volume) + R"( "times" )" +
-         std::to_string(times) + R"( "waitsampleend"
       GETGLOBAL 0 k0        @1
       LOADK     1 k1
       LOADK     2 k2
@@ -247,11 +241,6 @@ std::string PlayScript(const std::string &path, int volume, int times) {
       LOADK     1 k1
       CALL      0 2 1
       GETGLOBAL 0 k4
-      NEWTABLE  2 0 2
-      SETTABLE  2 k4 k5
-      SETTABLE  2 k6 k7
-      CALL      0 3 1
-      GETGLOBAL 0 k8        @3
       LOADK     1 k1
       CALL      0 2 1
       RETURN    0 1
@@ -284,6 +273,34 @@ std::string PlayScript(const std::string &path, int volume, int times) {
       ASSERT_EQ(out[2 * (start + i) + 1], ref[i] * p.right) << p.name << " frame " << i;
     }
     at = start + ref.size();
+  }
+}
+
+
+namespace {
+
+// LoadSample(1, <path>); PlaySample(1, {volume = <v>, times = <n>}); WaitSampleEnd(1)
+std::string PlayScript(const std::string &path, int volume, int times) {
+  return R"(
+.func source="p.qms" maxstack=8
+  .k "loadsample" 1 ")" + path + R"(" "playsample" "volume" )" + std::to_string(volume) + R"( "times" )" +
+         std::to_string(times) + R"( "waitsampleend"
+      GETGLOBAL 0 k0        @1
+      LOADK     1 k1
+      LOADK     2 k2
+      CALL      0 3 1
+      GETGLOBAL 0 k3        @2
+      LOADK     1 k1
+      NEWTABLE  2 0 2
+      SETTABLE  2 k4 k5
+      SETTABLE  2 k6 k7
+      CALL      0 3 1
+      GETGLOBAL 0 k8        @3
+      LOADK     1 k1
+      CALL      0 2 1
+      RETURN    0 1
+.end
+)";
 }
 
 std::vector<int16_t> WaveFrames(const std::string &path) {
