@@ -94,11 +94,7 @@ uint32_t NewBrushRecord(qmObjectRegistry *objects, qmObjectId *id, uint32_t kind
   b->mask = mask;
   b->alpha = alpha;
   b->transparentColor = transparentColor;
-  if (AddObject(objects, &b->header) != 0) {
-    MemFree(b);
-    return ERR_MEM;
-  }
-  id->handle = b->header.handle;
+  if (uint32_t code = ListNewObject(objects, &b->header, b, id)) return code;
   if (out) *out = b;
   return 0;
 }

@@ -5,14 +5,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
-#include "display/filters.h"
 #include "display/scene.h"
-#include "graphics/blit.h"
-#include "graphics/alphaops.h"
-#include "graphics/bitmap_effects.h"
-#include "graphics/bitmapops.h"
-#include "graphics/geometry.h"
-#include "runtime/errcodes.h"
 
 namespace {
 constexpr double kRadiansPerDegree = 0.017453292519943295;
@@ -87,7 +80,6 @@ void BuildTransformMatrix(double m[4], int32_t targetWidth, int32_t targetHeight
   }
 }
 
-
 void PredictTransformedSize(const qmDisplay *d, const double m[4], int32_t width, int32_t height, int64_t *widthOut,
                             int64_t *heightOut) {
   int64_t w = width, h = height;
@@ -119,66 +111,4 @@ void PredictTransformedSize(const qmDisplay *d, const double m[4], int32_t width
   }
   *widthOut = w < 1 ? 1 : w;
   *heightOut = h < 1 ? 1 : h;
-}
-
-uint32_t TransformImageBitmaps(const qmDisplay *display, int32_t kind, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
-                               int32_t srcX, int32_t srcY, int32_t x, int32_t y, int32_t width, int32_t height,
-                               double anchorX, double anchorY, const double m[4], int32_t smooth,
-                               qmTransformedImage *out) {
-  int64_t w64 = 0, h64 = 0;
-  PredictTransformedSize(display, m, width, height, &w64, &h64);
-  // Sizes from script numbers are refused before anything is allocated.
-  if (w64 > QM_MAX_PICTURE_SIDE || h64 > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  qmTransformedImage r{};
-  int32_t bw = 0, bh = 0;
-  GetTransformedRect(x, y, width, height, anchorX, anchorY, m, &r.x, &r.y, &bw, &bh);
-  r.width = int32_t(w64);
-  r.height = int32_t(h64);
-  if (kind == TFKIND_GEOMETRY) {
-    *out = r;
-    return 0;
-  }
-  if (kind == TFKIND_VECTOR) return ERR_BRUSHTYPE;
-  if (IsIdentityMatrix(m)) {
-    if (uint32_t code = CopyBitmap(bitmap, mask, alpha, srcX, srcY, width, height, 0, &r.bitmap, &r.mask, &r.alpha))
-      return code;
-  } else if (m[1] == 0 && m[2] == 0 && m[0] >= 0 && m[3] >= 0) {
-    qmScaleOutputs o{};
-    if (uint32_t code = ScaleBitmap(bitmap, mask, alpha, srcX, srcY, nullptr, width, height, r.width, r.height, smooth,
-                                    &o))
-      return code;
-    if (!o.bitmap) return ERR_MEM;
-    r.bitmap = o.bitmap, r.mask = o.mask, r.alpha = o.alpha;
-  } else {
-    qmTransformOutputs o{};
-    if (uint32_t code = TransformBitmap(bitmap, mask, alpha, srcX, srcY, width, height, m, smooth, &o)) return code;
-    r.bitmap = o.bitmap, r.mask = o.mask, r.alpha = o.alpha;
-    r.width = o.bitmap ? o.bitmap->width : r.width;
-    r.height = o.bitmap ? o.bitmap->height : r.height;
-  }
-  *out = r;
-  return 0;
-}
-
-void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
-                            int32_t width, int32_t height) {
-  if (!tags) return;
-  ApplyFilters(tags->filters, bitmap, *mask, *alpha, width, height);
-  const int32_t t = tags->transparency;
-  if (!t) return;
-  const uint8_t strength = uint8_t(255 - t);
-  if (*alpha) {
-    ScaleAlphaChannel(*alpha, *alpha, height, strength);
-    return;
-  }
-  qmAlphaChannel *a = AllocAlphaChannel(width, height, 1);
-  if (!a) return;  // drawn without the transparency
-  if (*mask) {
-    MaskToAlphaRect(*mask, 0, 0, a, 0, 0, width, height, strength);
-    FreeMask(*mask);
-    *mask = nullptr;
-  } else {
-    FillAlphaRect(a, 0, 0, width, height, strength);
-  }
-  *alpha = a;
 }

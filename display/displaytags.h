@@ -102,25 +102,5 @@ void PredictTransformedSize(const qmDisplay *display, const double m[4], int32_t
 
 enum : int32_t { TFKIND_PIXEL = 0, TFKIND_VECTOR = 1, TFKIND_GEOMETRY = 2 };
 
-struct qmTransformedImage {
-  qmBitmap *bitmap;
-  qmMask *mask;
-  qmAlphaChannel *alpha;
-  int32_t x, y, width, height;
-};
-
-// The rectangle of the picture turned about the anchor, and where it lands when the untouched
-// rectangle would lie at (x, y). Kind TFKIND_GEOMETRY gives position and size only. 0,
-// ERR_MEM (also for a result beyond the picture limit), ERR_BRUSHTYPE for vector images (none
-// are loaded here) or the transform's error; out is written only on success. The display is
-// PredictTransformedSize's.
-uint32_t TransformImageBitmaps(const qmDisplay *display, int32_t kind, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
-                               int32_t srcX, int32_t srcY, int32_t x, int32_t y, int32_t width, int32_t height,
-                               double anchorX, double anchorY, const double m[4], int32_t smooth,
-                               qmTransformedImage *out);
-
 // Tints the top-left width x height towards the colour by level 0..255.
 void TintPixels(qmBitmap *bitmap, int32_t width, int32_t height, uint32_t rgb, int32_t level);
-// Filters and transparency of the tags applied in place to a picture that the caller owns.
-void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
-                            int32_t width, int32_t height);

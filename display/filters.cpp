@@ -3,6 +3,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "graphics/alphaops.h"
 #include "graphics/bitmap_effects.h"
 #include "graphics/bitmapops.h"
 
@@ -100,4 +101,27 @@ void ApplyFilters(const qmFilterSlot *filters, qmBitmap *bitmap, qmMask *mask, q
       done[slot] = true;
       RunFilter(slot, f, bitmap, mask, alpha, width, height);
     }
+}
+
+void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
+                            int32_t width, int32_t height) {
+  if (!tags) return;
+  ApplyFilters(tags->filters, bitmap, *mask, *alpha, width, height);
+  const int32_t t = tags->transparency;
+  if (!t) return;
+  const uint8_t strength = uint8_t(255 - t);
+  if (*alpha) {
+    ScaleAlphaChannel(*alpha, *alpha, height, strength);
+    return;
+  }
+  qmAlphaChannel *a = AllocAlphaChannel(width, height, 1);
+  if (!a) return;  // drawn without the transparency
+  if (*mask) {
+    MaskToAlphaRect(*mask, 0, 0, a, 0, 0, width, height, strength);
+    FreeMask(*mask);
+    *mask = nullptr;
+  } else {
+    FillAlphaRect(a, 0, 0, width, height, strength);
+  }
+  *alpha = a;
 }

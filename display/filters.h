@@ -52,3 +52,7 @@ void SetFilterDefaults(qmFilterSlot *slot, int32_t index);
 // equal priorities in slot order, each once. The kernels' results are not checked.
 void ApplyFilters(const qmFilterSlot *filters, qmBitmap *bitmap, qmMask *mask, qmAlphaChannel *alpha, int32_t width,
                   int32_t height);
+
+// Filters and transparency of the tags applied in place to a picture that the caller owns.
+void ApplyDisplayTagEffects(const qmDisplayTags *tags, qmBitmap *bitmap, qmMask **mask, qmAlphaChannel **alpha,
+                            int32_t width, int32_t height);

@@ -15,6 +15,8 @@
 #include "graphics/bitmapops.h"
 #include "display/position.h"
 #include "display/safeblt.h"
+#include "graphics/geometry.h"
+#include "graphics/transform.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/objlist.h"
@@ -345,5 +347,44 @@ uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *req) {
                       pic.alpha,
                       target ? target->activeClip : nullptr};
   SafeBlt(scene, &blt);
+  return 0;
+}
+
+uint32_t TransformImageBitmaps(const qmDisplay *display, int32_t kind, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
+                               int32_t srcX, int32_t srcY, int32_t x, int32_t y, int32_t width, int32_t height,
+                               double anchorX, double anchorY, const double m[4], int32_t smooth,
+                               qmTransformedImage *out) {
+  int64_t w64 = 0, h64 = 0;
+  PredictTransformedSize(display, m, width, height, &w64, &h64);
+  // Sizes from script numbers are refused before anything is allocated.
+  if (w64 > QM_MAX_PICTURE_SIDE || h64 > QM_MAX_PICTURE_SIDE) return ERR_MEM;
+  qmTransformedImage r{};
+  int32_t bw = 0, bh = 0;
+  GetTransformedRect(x, y, width, height, anchorX, anchorY, m, &r.x, &r.y, &bw, &bh);
+  r.width = int32_t(w64);
+  r.height = int32_t(h64);
+  if (kind == TFKIND_GEOMETRY) {
+    *out = r;
+    return 0;
+  }
+  if (kind == TFKIND_VECTOR) return ERR_BRUSHTYPE;
+  if (IsIdentityMatrix(m)) {
+    if (uint32_t code = CopyBitmap(bitmap, mask, alpha, srcX, srcY, width, height, 0, &r.bitmap, &r.mask, &r.alpha))
+      return code;
+  } else if (m[1] == 0 && m[2] == 0 && m[0] >= 0 && m[3] >= 0) {
+    qmScaleOutputs o{};
+    if (uint32_t code = ScaleBitmap(bitmap, mask, alpha, srcX, srcY, nullptr, width, height, r.width, r.height, smooth,
+                                    &o))
+      return code;
+    if (!o.bitmap) return ERR_MEM;
+    r.bitmap = o.bitmap, r.mask = o.mask, r.alpha = o.alpha;
+  } else {
+    qmTransformOutputs o{};
+    if (uint32_t code = TransformBitmap(bitmap, mask, alpha, srcX, srcY, width, height, m, smooth, &o)) return code;
+    r.bitmap = o.bitmap, r.mask = o.mask, r.alpha = o.alpha;
+    r.width = o.bitmap ? o.bitmap->width : r.width;
+    r.height = o.bitmap ? o.bitmap->height : r.height;
+  }
+  *out = r;
   return 0;
 }

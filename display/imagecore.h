@@ -97,3 +97,20 @@ uint32_t DisplayImageCore(qmScene *scene, const qmImageRequest *request);
 // Whether a picture inserted at the tags' position would lie under layers of the picture drawn
 // into: then only the layer refresh may show it, never a direct blit.
 bool InsertsBelowLayers(const qmBGPic *picture, const qmDisplayTags *tags);
+
+struct qmTransformedImage {
+  qmBitmap *bitmap;
+  qmMask *mask;
+  qmAlphaChannel *alpha;
+  int32_t x, y, width, height;
+};
+
+// The rectangle of the picture turned about the anchor, and where it lands when the untouched
+// rectangle would lie at (x, y). Kind TFKIND_GEOMETRY gives position and size only. 0,
+// ERR_MEM (also for a result beyond the picture limit), ERR_BRUSHTYPE for vector images (none
+// are loaded here) or the transform's error; out is written only on success. The display is
+// PredictTransformedSize's.
+uint32_t TransformImageBitmaps(const qmDisplay *display, int32_t kind, const qmBitmap *bitmap, const qmMask *mask, const qmAlphaChannel *alpha,
+                               int32_t srcX, int32_t srcY, int32_t x, int32_t y, int32_t width, int32_t height,
+                               double anchorX, double anchorY, const double m[4], int32_t smooth,
+                               qmTransformedImage *out);

@@ -99,12 +99,7 @@ void CombineAlphaPixelsScalar(const qmCombineAlphaRequest *req) {
 }
 
 void CombineAlphaPixels(const qmCombineAlphaRequest *req) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    CombineAlphaPixelsAvx2(req);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(CombineAlphaPixelsAvx2(req));
   CombineAlphaPixelsScalar(req);
 }
 

@@ -31,12 +31,7 @@ void BlendAlphaPixelsScalar(const qmBlendRequest *req) {
 }
 
 void BlendAlphaPixels(const qmBlendRequest *req) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    BlendAlphaPixelsAvx2(req);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(BlendAlphaPixelsAvx2(req));
   BlendAlphaPixelsScalar(req);
 }
 

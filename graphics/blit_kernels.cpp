@@ -36,12 +36,7 @@ void CopyPixels(const qmBlitRequest *req) {
   if (req->width < 1 || req->height < 1) return;
   const uint32_t *src = req->srcBase + int64_t(req->srcY) * req->srcPitch + req->srcX;
   uint32_t *dst = req->dstBase + int64_t(req->dstY) * req->dstPitch + req->dstX;
-#ifdef QM_HAVE_AVX2
-  if (!req->convert && CpuHasAvx2()) {
-    CopyRowsAvx2(dst, src, req->width, req->height, req->dstPitch, req->srcPitch);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN_IF(!req->convert, CopyRowsAvx2(dst, src, req->width, req->height, req->dstPitch, req->srcPitch));
   if (!req->convert) {
     size_t rowBytes = size_t(req->width) * 4;
     for (int32_t y = 0; y < req->height; y++, src += req->srcPitch, dst += req->dstPitch)
@@ -76,12 +71,7 @@ void MaskedCopyPixelsScalar(const qmMaskedBlitRequest *req) {
 }
 
 void MaskedCopyPixels(const qmMaskedBlitRequest *req) {
-#ifdef QM_HAVE_AVX2
-  if (req->convert == QM_CONVERT_NONE && CpuHasAvx2()) {
-    MaskedCopyPixelsAvx2(req);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN_IF(req->convert == QM_CONVERT_NONE, MaskedCopyPixelsAvx2(req));
   MaskedCopyPixelsScalar(req);
 }
 

@@ -161,12 +161,8 @@ void ConvertYuvFrameScalar(const qmYuvFrameRequest *req) {
 }
 
 void ConvertYuvFrame(const qmYuvFrameRequest *req) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2() && req->bytesPerPixel == 4 && req->format >= PIXFMT_XRGB && req->format <= PIXFMT_XBGR) {
-    ConvertYuvRowsAvx2(req);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN_IF(req->bytesPerPixel == 4 && req->format >= PIXFMT_XRGB && req->format <= PIXFMT_XBGR,
+                    ConvertYuvRowsAvx2(req));
   ConvertYuvFrameScalar(req);
 }
 

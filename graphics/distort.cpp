@@ -241,8 +241,6 @@ int32_t RenderDistortionScalar(qmDistortRequest *req) {
 }
 
 int32_t RenderDistortion(qmDistortRequest *req) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return RenderDistortionAvx2(req);
-#endif
+  QM_AVX2_RETURN(RenderDistortionAvx2(req));
   return RenderDistortionScalar(req);
 }

@@ -285,9 +285,7 @@ void ConvolveTapsScalar(const double *const *taps, const double *weights, int32_
 }
 
 void ConvolveTaps(const double *const *taps, const double *weights, int32_t count, int32_t n, double *out, int32_t truncate) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return ConvolveTapsAvx2(taps, weights, count, n, out, truncate);
-#endif
+  QM_AVX2_RETURN(ConvolveTapsAvx2(taps, weights, count, n, out, truncate));
   ConvolveTapsScalar(taps, weights, count, n, out, truncate);
 }
 
@@ -300,9 +298,7 @@ void SplitChannelsScalar(const uint32_t *src, int64_t n, int32_t shiftR, int32_t
 }
 
 void SplitChannels(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g, double *b) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return SplitChannelsAvx2(src, n, shiftR, shiftG, shiftB, r, g, b);
-#endif
+  QM_AVX2_RETURN(SplitChannelsAvx2(src, n, shiftR, shiftG, shiftB, r, g, b));
   SplitChannelsScalar(src, n, shiftR, shiftG, shiftB, r, g, b);
 }
 
@@ -314,9 +310,7 @@ void PackChannelsScalar(const double *r, const double *g, const double *b, int32
 
 void PackChannels(const double *r, const double *g, const double *b, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
                   uint32_t *out) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return PackChannelsAvx2(r, g, b, n, shiftR, shiftG, shiftB, out);
-#endif
+  QM_AVX2_RETURN(PackChannelsAvx2(r, g, b, n, shiftR, shiftG, shiftB, out));
   PackChannelsScalar(r, g, b, n, shiftR, shiftG, shiftB, out);
 }
 

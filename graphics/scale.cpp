@@ -71,12 +71,7 @@ bool BuffersFit(const qmScaleRequest *req) {
 
 void HorizontalRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, const int32_t *xFrac, int32_t srcWidth,
                    int32_t width) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    HorizontalRowAvx2(dst, srcRow, xIndex, xFrac, srcWidth, width);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(HorizontalRowAvx2(dst, srcRow, xIndex, xFrac, srcWidth, width));
   for (int32_t i = 0; i < width; i++) {
     int32_t x = xIndex[i];
     dst[i] = LerpWord(srcRow[x], srcRow[std::min(x + 1, srcWidth - 1)], xFrac[i]);
@@ -85,12 +80,7 @@ void HorizontalRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex,
 
 void VerticalBlend(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, int32_t fy, uint32_t colourMask,
                    int32_t width) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    VerticalBlendAvx2(dst, top, bottom, fy, colourMask, width);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(VerticalBlendAvx2(dst, top, bottom, fy, colourMask, width));
   for (int32_t i = 0; i < width; i++) dst[i] = LerpWord(top[i], bottom[i], fy) & colourMask;
 }
 
@@ -117,24 +107,14 @@ void ScaleNearestStreaming(const qmScaleRequest *req) {
 
 // dst[i] = srcRow[xIndex[i]] for `width` columns, the indices ascending and below srcWidth.
 void NearestPixelRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    NearestRowAvx2(dst, srcRow, xIndex, width, srcWidth);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(NearestRowAvx2(dst, srcRow, xIndex, width, srcWidth));
   (void)srcWidth;
   for (int32_t i = 0; i < width; i++) dst[i] = srcRow[xIndex[i]];
 }
 
 void ScaleNearestFast(const qmScaleRequest *req) {
   const qmScaleBuffers *b = req->buffers;
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2() && int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes) {
-    ScaleNearestStreaming(req);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN_IF(int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes, ScaleNearestStreaming(req));
   uint32_t *dst = req->dstPixels;
   for (int32_t j = 0; j < req->dstHeight; j++, dst += req->dstPitch) {
     // Rows that read the same source row are equal: copy the one above.
@@ -285,12 +265,7 @@ void NearestAlphaRowScalar(uint8_t *dst, const uint8_t *srcRow, const int32_t *x
 }
 
 void NearestAlphaRow(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    NearestAlphaRowAvx2(dst, srcRow, xIndex, width, srcWidth);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(NearestAlphaRowAvx2(dst, srcRow, xIndex, width, srcWidth));
   NearestAlphaRowScalar(dst, srcRow, xIndex, width, srcWidth);
 }
 

@@ -207,6 +207,8 @@ void WaveLines(qmWaveRequest *req, bool vector) {
     int32_t k = 0;
 #ifdef QM_HAVE_AVX2
     if (vector) k = GatherRowAvx2(src, from.data(), dst + first, count);
+#else
+    (void)vector;
 #endif
     for (; k < count; k++) dst[first + k] = src[from[k]];
   }

@@ -185,24 +185,18 @@ void WarpMixRowScalar(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32
 
 void WarpMixRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                 int32_t pitch, const uint32_t *second, int32_t secondPitch, int32_t m) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return WarpMixRowAvx2(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
-#endif
+  QM_AVX2_RETURN(WarpMixRowAvx2(dst, sx, sy, width, pixels, pitch, second, secondPitch, m));
   WarpMixRowScalar(dst, sx, sy, width, pixels, pitch, second, secondPitch, m);
 }
 
 void WarpStreamRow(uint32_t *dst, const int32_t *sx, const int32_t *sy, int32_t width, const uint32_t *pixels,
                    int32_t pitch, int32_t rowMask) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return WarpStreamRowAvx2(dst, sx, sy, width, pixels, pitch, rowMask);
-#endif
+  QM_AVX2_RETURN(WarpStreamRowAvx2(dst, sx, sy, width, pixels, pitch, rowMask));
   WarpCopyRow(dst, sx, sy, width, pixels, pitch, rowMask);
 }
 
 void WarpStreamDone() {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) WarpStreamDoneAvx2();
-#endif
+  QM_AVX2_RETURN(WarpStreamDoneAvx2());
 }
 
 int32_t WarpLastRowScalar(const int32_t *sy, int64_t n) {
@@ -212,9 +206,7 @@ int32_t WarpLastRowScalar(const int32_t *sy, int64_t n) {
 }
 
 int32_t WarpLastRow(const int32_t *sy, int64_t n) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return WarpLastRowAvx2(sy, n);
-#endif
+  QM_AVX2_RETURN(WarpLastRowAvx2(sy, n));
   return WarpLastRowScalar(sy, n);
 }
 
@@ -344,10 +336,8 @@ bool SwirlFloatOf(const qmSwirlGeometry *g, float *table, qmSwirlFloat *f) {
 }
 
 void SwirlSourceRow(const qmSwirlGeometry *g, int32_t y, int32_t *sx, int32_t *sy) {
-#ifdef QM_HAVE_AVX2
-  if (g->turn && g->roots && CpuHasAvx2()) return SwirlFloatRowAvx2(g, y, sx, sy);
-  if (g->useTables && g->rootIndex && CpuHasAvx2()) return SwirlSourceRowAvx2(g, y, sx, sy);
-#endif
+  QM_AVX2_RETURN_IF(g->turn && g->roots, SwirlFloatRowAvx2(g, y, sx, sy));
+  QM_AVX2_RETURN_IF(g->useTables && g->rootIndex, SwirlSourceRowAvx2(g, y, sx, sy));
   SwirlSourceRowScalar(g, y, sx, sy);
 }
 
@@ -544,17 +534,13 @@ void RippleRingRowScalar(const qmRippleRequest *req, const qmRippleFixed *f, int
 }
 
 void RippleRingRow(const qmRippleRequest *req, const qmRippleFixed *f, int32_t y, int32_t *sx, int32_t *sy) {
-#ifdef QM_HAVE_AVX2
-  if (f->shift > 0 && CpuHasAvx2()) return RippleRingRowAvx2(req, f, y, sx, sy);
-#endif
+  QM_AVX2_RETURN_IF(f->shift > 0, RippleRingRowAvx2(req, f, y, sx, sy));
   RippleRingRowScalar(req, f, y, sx, sy, 0, req->width);
 }
 
 void RippleSourceRow(const qmRippleRequest *req, int32_t level, const double *factor, int32_t count, int32_t y,
                      int32_t *sx, int32_t *sy) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return RippleSourceRowAvx2(req, level, factor, count, y, sx, sy);
-#endif
+  QM_AVX2_RETURN(RippleSourceRowAvx2(req, level, factor, count, y, sx, sy));
   RippleSourceRowScalar(req, level, factor, count, y, sx, sy, 0, req->width);
 }
 

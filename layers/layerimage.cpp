@@ -8,6 +8,7 @@
 #include "display/bgpic.h"
 #include "display/brush.h"
 #include "display/display.h"
+#include "display/imagecore.h"
 #include "display/scene.h"
 #include "display/filters.h"
 #include "graphics/draw_style.h"

@@ -226,9 +226,7 @@ uint32_t ConvertAudioBatched(qmAudioConverter *c, float *out, uint32_t frames, f
 }
 
 uint32_t ConvertAudio(qmAudioConverter *c, float *out, uint32_t frames, float gainLeft, float gainRight) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return Convert<true, true>(c, out, frames, gainLeft, gainRight);
-#endif
+  QM_AVX2_RETURN(Convert<true, true>(c, out, frames, gainLeft, gainRight));
   return Convert<true, false>(c, out, frames, gainLeft, gainRight);
 }
 

@@ -44,23 +44,17 @@ int32_t ClipboardKindOfTargets(const char *targets) {
 }
 
 std::string ClipboardTextIn(const char *utf8) {
+  // A carriage return only ever comes from a carriage return, so line ends fold after decoding.
+  std::string text = Utf8ToLatin1(utf8);
   std::string out;
-  const auto *p = reinterpret_cast<const unsigned char *>(utf8 ? utf8 : "");
-  while (*p) {
-    if (*p == '\r') {
-      out += '\n';
-      p += p[1] == '\n' ? 2 : 1;
+  out.reserve(text.size());
+  for (size_t i = 0; i < text.size(); i++) {
+    if (text[i] != '\r') {
+      out += text[i];
       continue;
     }
-    uint32_t cp = 0;
-    size_t n = DecodeUtf8(p, &cp);
-    if (n == 0) {
-      out += '?';
-      p++;
-      continue;
-    }
-    out += cp <= 0xff ? static_cast<char>(cp) : '?';
-    p += n;
+    out += '\n';
+    if (i + 1 < text.size() && text[i + 1] == '\n') i++;
   }
   return out;
 }

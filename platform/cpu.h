@@ -1,6 +1,7 @@
 // Which vector paths this processor can run; every such path has a scalar twin.
 // QM_HAVE_AVX2 marks a build that has the AVX2 kernels (x86-64 and a compiler that targets
-// AVX2); without it the dispatch sites are compiled with their scalar paths alone.
+// AVX2); without it the checks answer false and the dispatch macros compile to nothing, so a
+// dispatch site names its AVX2 kernel without a guard of its own.
 #pragma once
 
 #ifdef QM_HAVE_AVX2
@@ -13,8 +14,17 @@ inline bool CpuHasAvx2Fma() {
   static const bool has = __builtin_cpu_supports("avx2") && __builtin_cpu_supports("fma");
   return has;
 }
+// The one way a kernel hands its work to its AVX2 twin: when the processor has AVX2 and cond
+// holds, the enclosing function returns the call's result (a void call as well).
+#define QM_AVX2_RETURN_IF(cond, ...)              \
+  do {                                            \
+    if (CpuHasAvx2() && (cond)) return __VA_ARGS__; \
+  } while (0)
 #else
-// A build without the vector kernels: every dispatch takes its scalar twin.
-inline bool CpuHasAvx2() { return false; }
-inline bool CpuHasAvx2Fma() { return false; }
+constexpr bool CpuHasAvx2() { return false; }
+constexpr bool CpuHasAvx2Fma() { return false; }
+#define QM_AVX2_RETURN_IF(cond, ...) \
+  do {                               \
+  } while (0)
 #endif
+#define QM_AVX2_RETURN(...) QM_AVX2_RETURN_IF(true, __VA_ARGS__)

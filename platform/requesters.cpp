@@ -19,24 +19,6 @@ std::string ToDialog(const char *latin1) {
   return out;
 }
 
-// Text typed or chosen by the user: Latin-1, anything beyond it "?".
-std::string TextFromDialog(const std::string &utf8) {
-  std::string out;
-  const auto *p = reinterpret_cast<const unsigned char *>(utf8.c_str());
-  while (*p) {
-    uint32_t cp = 0;
-    size_t n = DecodeUtf8(p, &cp);
-    if (n == 0) {
-      out += '?';
-      p++;
-      continue;
-    }
-    out += cp <= 0xff ? static_cast<char>(cp) : '?';
-    p += n;
-  }
-  return out;
-}
-
 // A path from a dialog, read in as every file name is, so that the file can be opened.
 char *PathFromDialog(const std::string &utf8) {
   size_t size = utf8.size() * 2 + 1;
@@ -172,7 +154,7 @@ uint32_t ShowStringRequester(const char *title, const char *body, const char *de
   int r = CurrentDialogBackend()->text(shown, &typed);
   if (r < 0) return ERR_MEM;
   if (r == 0) return ERR_USERABORT;
-  std::string text = TextFromDialog(typed);
+  std::string text = Utf8ToLatin1(typed.c_str());
   if (static_cast<int32_t>(text.size()) > request.maxLength) text.resize(size_t(request.maxLength));
   std::memcpy(out, text.c_str(), text.size() + 1);
   return 0;
@@ -210,7 +192,7 @@ uint32_t ShowFontRequester(const char *title, const char *font, int32_t size, in
   int r = CurrentDialogBackend()->font(t.c_str(), family.c_str(), preset && size > 0 ? size : 12, &choice);
   if (r < 0) return ERR_MEM;
   if (r == 0) return 0;
-  std::string name = TextFromDialog(choice.family);
+  std::string name = Utf8ToLatin1(choice.family.c_str());
   std::strncpy(out->family, name.c_str(), sizeof out->family - 1);
   out->size = choice.size;
   out->weight = choice.bold ? 200 : 80;

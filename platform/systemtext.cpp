@@ -129,3 +129,15 @@ uint32_t TextToSystem(const char *latin1, char *out, size_t size) {
   }
   return o.Finish(fitted);
 }
+
+std::string Utf8ToLatin1(const char *utf8) {
+  std::string out;
+  const auto *p = reinterpret_cast<const unsigned char *>(utf8 ? utf8 : "");
+  while (*p) {
+    uint32_t cp = 0;
+    size_t n = DecodeUtf8(p, &cp);
+    out += n != 0 && cp <= 0xff ? static_cast<char>(cp) : '?';
+    p += n != 0 ? n : 1;
+  }
+  return out;
+}

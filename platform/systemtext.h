@@ -12,6 +12,7 @@
 #pragma once
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 inline constexpr char kSystemByteMarker = '\x1A';
 
@@ -23,3 +24,7 @@ uint32_t TextToSystem(const char *latin1, char *out, size_t size);
 // Decodes one UTF-8 character at s (shortest form, no surrogates, at most U+10FFFF): its
 // length and code point, or 0 when the bytes there are no such character.
 size_t DecodeUtf8(const unsigned char *s, uint32_t *cp);
+
+// Text another program hands over as UTF-8 (a dialog's answer, the clipboard): each character
+// up to U+00FF becomes its Latin-1 byte, every other character and every stray byte "?".
+std::string Utf8ToLatin1(const char *utf8);

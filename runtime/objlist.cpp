@@ -3,6 +3,7 @@
 #include <new>
 #include <unordered_map>
 
+#include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
 #include "runtime/errmessages.h"
@@ -66,6 +67,15 @@ uint32_t AddObject(qmObjectRegistry *r, qmObjectHeader *object) {
   else list->head = object;
   list->tail = object;
   list->count++;
+  return 0;
+}
+
+uint32_t ListNewObject(qmObjectRegistry *r, qmObjectHeader *header, void *record, qmObjectId *id) {
+  if (AddObject(r, header) != 0) {
+    MemFree(record);
+    return ERR_MEM;
+  }
+  id->handle = header->handle;
   return 0;
 }
 

@@ -30,6 +30,9 @@ void RemoveObject(VmState *L, qmObjectHeader *object);
 // (the scene's), never the VM.
 uint32_t AddObject(qmObjectRegistry *registry, qmObjectHeader *object);
 void RemoveObject(qmObjectRegistry *registry, qmObjectHeader *object);
+// Lists a record just allocated with MemAlloc and filled (header included): 0 with the id's
+// handle made the record's, or ERR_MEM with the record freed and nothing listed.
+uint32_t ListNewObject(qmObjectRegistry *registry, qmObjectHeader *header, void *record, qmObjectId *id);
 qmObjectHeader *FindObject(const qmObjectRegistry *registry, uint32_t type, const qmObjectId *id);
 qmObjectHeader *FirstObject(const qmObjectRegistry *registry, uint32_t type);
 uint32_t CountObjectsOfType(const qmObjectRegistry *registry, uint32_t type);

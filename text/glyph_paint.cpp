@@ -30,8 +30,6 @@ void PaintGlyphSpanScalar(const qmGlyphSpan *span, int32_t from) {
 }
 
 void PaintGlyphSpan(const qmGlyphSpan *span) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return PaintGlyphSpanAvx2(span);
-#endif
+  QM_AVX2_RETURN(PaintGlyphSpanAvx2(span));
   PaintGlyphSpanScalar(span);
 }

@@ -36,6 +36,13 @@ using qmFxFrameFn = uint32_t (*)(qmFxRequest *fx, int32_t *done);
 // Frees what the frame routine hung on fxState (not fxState itself).
 using qmFxFreeFn = void (*)(qmFxRequest *fx, int32_t complete);
 
+// A pointer of an effect's state that owns what it points to, and how that is freed.
+struct qmFxOwned {
+  void *slot;
+  void (*release)(void *slot);
+};
+inline constexpr int32_t kFxMaxOwned = 8;
+
 // What the options table of a transition command asks for.
 struct qmFxOptions {
   int32_t effect;     // FX_RANDOMEFFECT when not given
@@ -119,6 +126,9 @@ struct qmFxRequest {
   int32_t pendingX, pendingY, pendingWidth, pendingHeight;
 
   void *fxState;  // the effect routine's own state
+  // The pointers of fxState that own what they point to (transitions/fxowned.h).
+  qmFxOwned owned[kFxMaxOwned];
+  int32_t ownedCount;
   int32_t phase;
   int32_t frameNo;    // frames drawn so far
   int32_t stepCount;  // frames of the effect, set by the init call

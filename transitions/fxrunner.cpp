@@ -27,6 +27,7 @@
 #include "runtime/objtypes.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/fxasync.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -461,11 +462,7 @@ uint32_t FollowFxLayer(qmFxRequest *fx) {
     // The effect again from its init call, at the same share of its frames.
     const double share = fx->stepCount > 0 ? double(fx->frameNo) / fx->stepCount : 0.0;
     const int32_t wasDrawing = fx->frameNo;
-    if (fx->fxState) {
-      if (fx->freeFn) fx->freeFn(fx, 0);
-      MemFree(fx->fxState);
-      fx->fxState = nullptr;
-    }
+    FreeFxState(fx, 0);
     fx->phase = FXPHASE_INIT;
     fx->frameNo = fx->stepCount = 0;
     fx->step = fx->speed;
@@ -523,11 +520,7 @@ void ReleaseFxRequest(qmFxRequest *fx, int32_t complete) {
     fx->layer->hidden = 1;
     RefreshLayer(fx->scene, fx->layer);
   }
-  if (fx->fxState) {
-    if (fx->freeFn) fx->freeFn(fx, complete);
-    MemFree(fx->fxState);
-    fx->fxState = nullptr;
-  }
+  FreeFxState(fx, complete);
   if (fx->ownsImage) FreeBitmap(fx->srcImage);
   if (fx->ownsMask) FreeMask(const_cast<qmMask *>(fx->srcMask));
   if (fx->ownsAlpha) FreeAlphaChannel(const_cast<qmAlphaChannel *>(fx->srcAlpha));
@@ -554,6 +547,7 @@ uint32_t RunTransition(qmFxRequest *request, qmAsyncDraw **asyncOut) {
   auto *fx = static_cast<qmFxRequest *>(MemAlloc(sizeof(qmFxRequest), 0));
   if (!fx) return ERR_MEM;
   std::memcpy(fx, request, sizeof *fx);
+  fx->ownedCount = 0;
   fx->speed = fx->step;
   if (fx->effect == FX_UNUSED) fx->effect = FX_RANDOMEFFECT;
 

@@ -75,6 +75,20 @@ qmLetterbox LetterboxSplit(int32_t W, int32_t H, int32_t w, int32_t h, bool keep
   return l;
 }
 
+namespace {
+
+// The display's picture takes the scaled size and the bars around it.
+void ApplyLetterbox(qmDisplay *d, const qmLetterbox &l) {
+  d->scaleWidth = l.scaleWidth;
+  d->scaleHeight = l.scaleHeight;
+  d->marginLeft = l.left;
+  d->marginTop = l.top;
+  d->marginRight = l.right;
+  d->marginBottom = l.bottom;
+}
+
+}  // namespace
+
 uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32_t w, int32_t h, uint32_t flags,
                            int32_t smooth) {
   qmBGPic *pic = d->bgpic;
@@ -111,12 +125,7 @@ uint32_t ResizeDisplayCore(VmState *L, qmDisplay *d, int32_t x, int32_t y, int32
       if (d->scaleAuto || d->scaleLayer) {
         const qmLetterbox l = LetterboxSplit(w, h, pic->unscaledWidth, pic->unscaledHeight,
                                              (d->flags & DISPF_KEEPPROPORTIONS) && !Shaped(pic));
-        d->scaleWidth = l.scaleWidth;
-        d->scaleHeight = l.scaleHeight;
-        d->marginLeft = l.left;
-        d->marginTop = l.top;
-        d->marginRight = l.right;
-        d->marginBottom = l.bottom;
+        ApplyLetterbox(d, l);
       }
     }
     if (!Shaped(pic) && placed) {
@@ -201,12 +210,7 @@ uint32_t FitDisplayToScreen(VmState *L, qmDisplay *d) {
     const int32_t W = area[2] - d->frameWidth, H = area[3] - d->frameHeight;
     const bool keep = (d->flags & DISPF_KEEPPROPORTIONS) && !Shaped(d->bgpic);
     const qmLetterbox l = LetterboxSplit(W, H, d->bgpic->unscaledWidth, d->bgpic->unscaledHeight, keep);
-    d->scaleWidth = l.scaleWidth;
-    d->scaleHeight = l.scaleHeight;
-    d->marginLeft = l.left;
-    d->marginTop = l.top;
-    d->marginRight = l.right;
-    d->marginBottom = l.bottom;
+    ApplyLetterbox(d, l);
     winW = keep ? W : l.scaleWidth;
     winH = keep ? H : l.scaleHeight;
   }

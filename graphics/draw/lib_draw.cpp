@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "display/bgpic.h"
+#include "display/filters.h"
 #include "runtime/bindings/gradient_reader.h"
 #include "display/brush.h"
 #include "display/dirtyrects.h"

@@ -13,6 +13,7 @@
 #include "display/display.h"
 #include "display/displaytags.h"
 #include "display/drawoutput.h"
+#include "display/filters.h"
 #include "display/imagecore.h"
 #include "display/position.h"
 #include "display/safeblt.h"

@@ -213,11 +213,7 @@ uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width,
   a->transparentColour = transparentColour;
   a->hasAlpha = hasAlpha;
   a->onDisk = onDisk;
-  if (AddObject(objects, &a->header) != 0) {
-    MemFree(a);
-    return ERR_MEM;
-  }
-  id->handle = a->header.handle;
+  if (uint32_t code = ListNewObject(objects, &a->header, a, id)) return code;
   if (out) *out = a;
   return 0;
 }

@@ -307,8 +307,8 @@ uint32_t *IffAnimLoadFrame(qmIffAnim *a, int32_t index) {
   if (pixels) {
     std::memset(a->indices, 0, size_t(int64_t(a->width) * a->height));
     PlanarToChunky(planes, a->width, a->height, a->depth, IlbmRowBytes(a->width), a->indices, a->width);
-    if (a->ham6) DecodeHam6(a->indices, pixels, a->palette, a->width, a->height);
-    else if (a->ham8) DecodeHam8(a->indices, pixels, a->palette, a->width, a->height);
+    if (a->ham6) DecodeHam(a->indices, pixels, a->palette, a->width, a->height, 6);
+    else if (a->ham8) DecodeHam(a->indices, pixels, a->palette, a->width, a->height, 8);
     else ChunkyToArgb(a->indices, pixels, a->palette, a->width, a->height);
   }
   a->framesLoaded = index + 1;

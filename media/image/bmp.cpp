@@ -155,9 +155,7 @@ void Bgr24ToArgbRowScalar(const uint8_t *in, uint32_t *out, int32_t n) {
 }
 
 void Bgr24ToArgbRow(const uint8_t *in, uint32_t *out, int32_t n) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) return Bgr24ToArgbRowAvx2(in, out, n);
-#endif
+  QM_AVX2_RETURN(Bgr24ToArgbRowAvx2(in, out, n));
   Bgr24ToArgbRowScalar(in, out, n);
 }
 

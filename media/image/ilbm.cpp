@@ -173,40 +173,25 @@ void PlanarToChunky(const uint8_t *planes, int32_t width, int32_t height, int32_
   }
 }
 
-void DecodeHam6(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height) {
+// The top two of the `planes` bits say whether the rest pick a palette colour or replace the
+// blue, red or green level of the pixel before (six planes: 4 bits, eight: 6 bits).
+void DecodeHam(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height,
+               int32_t planes) {
+  const int32_t valueBits = planes - 2;
   for (int32_t y = 0; y < height; y++) {
     uint32_t r = 0, g = 0, b = 0;  // every row starts from black
     for (int32_t x = 0; x < width; x++) {
       const uint32_t c = indices[int64_t(y) * width + x];
-      switch (c >> 4) {
+      const uint32_t level = (c << (8 - valueBits)) & 255;
+      switch (c >> valueBits) {
         case 0:
           r = palette[c] >> 16 & 255;
           g = palette[c] >> 8 & 255;
           b = palette[c] & 255;
           break;
-        case 1: b = (c * 16) & 255; break;
-        case 2: r = (c * 16) & 255; break;
-        default: g = (c * 16) & 255; break;
-      }
-      out[int64_t(y) * width + x] = r << 16 | g << 8 | b;
-    }
-  }
-}
-
-void DecodeHam8(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height) {
-  for (int32_t y = 0; y < height; y++) {
-    uint32_t r = 0, g = 0, b = 0;
-    for (int32_t x = 0; x < width; x++) {
-      const uint32_t c = indices[int64_t(y) * width + x];
-      switch (c >> 6) {
-        case 0:
-          r = palette[c] >> 16 & 255;
-          g = palette[c] >> 8 & 255;
-          b = palette[c] & 255;
-          break;
-        case 1: b = (c * 4) & 255; break;
-        case 2: r = (c * 4) & 255; break;
-        default: g = (c * 4) & 255; break;
+        case 1: b = level; break;
+        case 2: r = level; break;
+        default: g = level; break;
       }
       out[int64_t(y) * width + x] = r << 16 | g << 8 | b;
     }
@@ -269,7 +254,7 @@ uint32_t ReadIlbmPicture(qmFileHandle *f, const IlbmHeader &h, uint32_t *palette
       if (h.ehb)
         for (int i = 0; i < 32; i++) palette[32 + i] = (palette[i] >> 1) & 0x7F7F7Fu;
       if (h.ham) {
-        (h.depth > 6 ? DecodeHam8 : DecodeHam6)(indices, pixels, palette, h.width, h.height);
+        DecodeHam(indices, pixels, palette, h.width, h.height, h.depth > 6 ? 8 : 6);
       } else {
         if (!paletteIn && pen == -1 && !uniqueTransparency) {
           // the file's palette as it is

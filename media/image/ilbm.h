@@ -28,9 +28,10 @@ int UnpackByteRun1(qmFileHandle *file, uint8_t *planes, uint32_t bodySize, int32
 void PlanarToChunky(const uint8_t *planes, int32_t width, int32_t height, int32_t depth, int32_t rowBytes,
                     void *out, int32_t outBytesPerRow);
 
-// Index bytes to 0x00RRGGBB words through a 256-entry palette.
-void DecodeHam6(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height);
-void DecodeHam8(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height);
+// Index bytes to 0x00RRGGBB words through a 256-entry palette. Hold-and-modify pictures of
+// 6 or 8 planes give DecodeHam their plane count.
+void DecodeHam(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height,
+               int32_t planes);
 void ChunkyToArgb(const uint8_t *indices, uint32_t *out, const uint32_t *palette, int32_t width, int32_t height);
 
 // Writes 0xAARRGGBB pixels as a 24-plane ByteRun1 ILBM (alpha is not written).

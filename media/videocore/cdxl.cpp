@@ -142,8 +142,7 @@ int32_t CdxlDecodeVideoFrame(qmCdxlReader *r, const qmVideoPacket *packet, qmVid
   PlanarToChunky(planes, w, hgt, r->planes, r->rowBytes, indices, w);
   auto *words = reinterpret_cast<uint32_t *>(frame->pixels);
   if (!r->ham) ChunkyToArgb(indices, words, h->palette, w, hgt);
-  else if (r->planes > 6) DecodeHam8(indices, words, h->palette, w, hgt);
-  else DecodeHam6(indices, words, h->palette, w, hgt);
+  else DecodeHam(indices, words, h->palette, w, hgt, r->planes > 6 ? 8 : 6);
   // Each word's bytes as A, R, G, B in memory.
   for (int64_t i = 0; i < int64_t(w) * hgt; i++) {
     const uint32_t c = words[i];

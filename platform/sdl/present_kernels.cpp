@@ -8,12 +8,7 @@ void ConvertXrgbRowScalar(const uint32_t *src, uint32_t *dst, int32_t count, uin
 }
 
 void ConvertXrgbRow(const uint32_t *src, uint32_t *dst, int32_t count, uint32_t fill) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    ConvertXrgbRowAvx2(src, dst, count, fill);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(ConvertXrgbRowAvx2(src, dst, count, fill));
   ConvertXrgbRowScalar(src, dst, count, fill);
 }
 
@@ -26,12 +21,7 @@ void ConvertXrgbRowKeepingScalar(const uint32_t *src, uint32_t *dst, uint32_t *k
 }
 
 void ConvertXrgbRowKeeping(const uint32_t *src, uint32_t *dst, uint32_t *keep, int32_t count, uint32_t fill) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    ConvertXrgbRowKeepingAvx2(src, dst, keep, count, fill);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(ConvertXrgbRowKeepingAvx2(src, dst, keep, count, fill));
   ConvertXrgbRowKeepingScalar(src, dst, keep, count, fill);
 }
 
@@ -40,11 +30,6 @@ void RestoreXrgbRowScalar(const uint32_t *src, uint32_t *dst, int32_t count) {
 }
 
 void RestoreXrgbRow(const uint32_t *src, uint32_t *dst, int32_t count) {
-#ifdef QM_HAVE_AVX2
-  if (CpuHasAvx2()) {
-    RestoreXrgbRowAvx2(src, dst, count);
-    return;
-  }
-#endif
+  QM_AVX2_RETURN(RestoreXrgbRowAvx2(src, dst, count));
   RestoreXrgbRowScalar(src, dst, count);
 }

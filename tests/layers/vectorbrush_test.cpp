@@ -10,6 +10,7 @@
 
 #include "display/brush.h"
 #include "display/displaytags.h"
+#include "display/imagecore.h"
 #include "media/image/pluginimage.h"
 #include "platform/memory.h"
 #include "runtime/errcodes.h"

@@ -8,6 +8,7 @@
 #include <sstream>
 #include <string>
 
+#include "platform/memory.h"
 #include "runtime/applet.h"
 #include "runtime/auxlib.h"
 #include "runtime/errcodes.h"
@@ -253,6 +254,29 @@ TEST(ObjectRegistry, OrderRemovalAndReusedNumbers) {
   odd.head.type = kObjectTypeCount + 1;
   EXPECT_EQ(AddObject(vm.L, &odd.head), uint32_t(ERR_FINDARRAY));
   EXPECT_EQ(FindObject(vm.L, kObjectTypeCount + 1, &seven), nullptr);
+}
+
+// A new record listed through ListNewObject: an automatic id learns the record's handle; a
+// record the lists refuse is freed (the leak checker sees it otherwise) and reported.
+TEST(ObjectRegistry, ListNewObjectHandlesAndRefusals) {
+  RtVm vm;
+  qmObjectRegistry *objects = ObjectRegistryOf(vm.L);
+  qmObjectId automatic{0, 1};
+  auto *r = static_cast<Record *>(MemAlloc(sizeof(Record), 1));
+  ASSERT_NE(r, nullptr);
+  SetObjectHeader(&r->head, QMTYPE_TIMER, &automatic);
+  ASSERT_EQ(ListNewObject(objects, &r->head, r, &automatic), 0u);
+  EXPECT_EQ(automatic.handle, reinterpret_cast<uintptr_t>(&r->head));
+  EXPECT_EQ(FindObject(objects, QMTYPE_TIMER, &automatic), &r->head);
+  RemoveObject(objects, &r->head);
+  MemFree(r);
+
+  qmObjectId numbered{5, 0};
+  auto *odd = static_cast<Record *>(MemAlloc(sizeof(Record), 1));
+  ASSERT_NE(odd, nullptr);
+  SetObjectHeader(&odd->head, kObjectTypeCount + 1, &numbered);
+  EXPECT_EQ(ListNewObject(objects, &odd->head, odd, &numbered), uint32_t(ERR_MEM));
+  EXPECT_EQ(numbered.handle, 0u);
 }
 
 TEST(Labels, IndicesAndReferences) {

@@ -12,6 +12,7 @@
 #include "graphics/bitmap.h"
 #include "platform/memory.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
 
@@ -64,8 +65,7 @@ struct FxStage {
     initCode = fx.frameFn(&fx, nullptr);
   }
   ~FxStage() {
-    if (fx.freeFn) fx.freeFn(&fx, 0);
-    MemFree(fx.fxState);
+    FreeFxState(&fx, 0);
     FreeBitmap(newPicture);
     FreeBitmap(oldPicture);
     FreeBitmap(display->backgroundCopy);
@@ -90,9 +90,7 @@ struct FxStage {
     fx.phase = FXPHASE_FRAME;
     fx.frameFn(&fx, &done);
     if (!done) return;
-    if (fx.freeFn) fx.freeFn(&fx, 0);
-    MemFree(fx.fxState);
-    fx.fxState = nullptr;
+    FreeFxState(&fx, 0);
     fx.frameNo = 0;
     fx.step = speed;
     fx.phase = FXPHASE_INIT;

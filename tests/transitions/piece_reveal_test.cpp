@@ -359,12 +359,12 @@ TEST(PieceReveals, APuzzleTooLargeForItsOrderFailsAtInit) {
   Reveal run(1, 1, 82, 5);
   qmFxRequest fx = run.fx;
   fx.fxState = nullptr;
+  fx.ownedCount = 0;
   fx.width = fx.height = 200000;
   fx.step = 5;
   fx.phase = FXPHASE_INIT;
   EXPECT_EQ(PuzzleFx(&fx, nullptr), uint32_t(ERR_MEM));
-  PuzzleFxFree(&fx, 0);
-  MemFree(fx.fxState);
+  FreeFxState(&fx, 0);
 }
 
 }  // namespace

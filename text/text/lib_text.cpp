@@ -10,6 +10,7 @@
 
 #include "display/bgpic.h"
 #include "display/display.h"
+#include "display/filters.h"
 #include "display/imagecore.h"
 #include "display/scene.h"
 #include "graphics/bitmapops.h"

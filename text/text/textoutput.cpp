@@ -4,6 +4,7 @@
 #include <string>
 
 #include "display/display.h"
+#include "display/filters.h"
 #include "display/imagecore.h"
 #include "display/scene.h"
 #include "graphics/bitmapops.h"

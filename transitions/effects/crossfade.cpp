@@ -3,6 +3,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -28,6 +29,7 @@ uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done) {
     auto *s = static_cast<CrossfadeState *>(MemAlloc(sizeof(CrossfadeState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->work);
     fx->step = CrossfadeStep(fx->step);
     s->work = AllocBitmap(fx->width, fx->height);
     if (!s->work) return ERR_MEM;
@@ -54,9 +56,3 @@ uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void CrossfadeFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<CrossfadeState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->work);
-  s->work = nullptr;
-}

@@ -7,6 +7,7 @@
 #include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/maskcompose.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -38,6 +39,7 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
     auto *s = static_cast<DissolveState *>(MemAlloc(sizeof(DissolveState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->times, &s->reveal, &s->alpha, &s->work);
     fx->step = DissolveStep(fx->step);
     const uint64_t pixels = uint64_t(fx->width) * uint64_t(fx->height);
     s->times = pixels <= UINT32_MAX ? static_cast<uint8_t *>(MemAlloc(uint32_t(pixels), 0)) : nullptr;
@@ -99,15 +101,3 @@ uint32_t DissolveFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void DissolveFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<DissolveState *>(fx->fxState);
-  if (!s) return;
-  MemFree(s->times);
-  FreeMask(s->reveal);
-  FreeAlphaChannel(s->alpha);
-  FreeBitmap(s->work);
-  s->times = nullptr;
-  s->reveal = nullptr;
-  s->alpha = nullptr;
-  s->work = nullptr;
-}

@@ -11,6 +11,7 @@
 #include "transitions/effects/fxblend.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/maskcompose.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -50,6 +51,7 @@ uint32_t FadeInit(qmFxRequest *fx) {
   auto *s = static_cast<FadeState *>(MemAlloc(sizeof(FadeState), 1));
   if (!s) return ERR_MEM;
   fx->fxState = s;
+  FxOwn(fx, &s->colourRow, &s->tinted, &s->composed, &s->colour, &s->coverage, &s->scaled);
   fx->step = FadeStep(fx->step);
   if (fx->parameter == FX_RANDOMPARAMETER) fx->parameter = std::rand() & 0xFFFFFF;
   s->level = fx->step;
@@ -121,16 +123,3 @@ uint32_t FadeFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void FadeFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<FadeState *>(fx->fxState);
-  if (!s) return;
-  MemFree(s->colourRow);
-  FreeBitmap(s->tinted);
-  FreeBitmap(s->composed);
-  FreeBitmap(s->colour);
-  FreeAlphaChannel(s->coverage);
-  FreeAlphaChannel(s->scaled);
-  s->colourRow = nullptr;
-  s->tinted = s->composed = s->colour = nullptr;
-  s->coverage = s->scaled = nullptr;
-}

@@ -11,6 +11,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -136,6 +137,7 @@ uint32_t Flow(qmFxRequest *fx, int32_t *done) {
     auto *s = static_cast<FlowState *>(MemAlloc(sizeof(FlowState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->work);
     // An area without pixels has nothing to compose: its one frame draws nothing.
     if (fx->width > 0 && fx->height > 0 && !(s->work = AllocBitmap(fx->width, fx->height)))
       return ERR_MEM;
@@ -200,9 +202,3 @@ uint32_t FlowBottomFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
 uint32_t FlowLeftFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
 uint32_t FlowRightFx(qmFxRequest *fx, int32_t *done) { return Flow(fx, done); }
 
-void FlowFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<FlowState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->work);
-  s->work = nullptr;
-}

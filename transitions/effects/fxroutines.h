@@ -16,7 +16,7 @@ enum : uint32_t {
 
 struct qmFxRoutines {
   qmFxFrameFn frame;
-  qmFxFreeFn free;  // null: nothing of its own to free
+  qmFxFreeFn free;  // null: nothing beyond the buffers named with FxOwn
   uint32_t family;  // FXFAMILY_* flags
 };
 
@@ -51,38 +51,26 @@ uint32_t FlowTopFx(qmFxRequest *fx, int32_t *done);
 uint32_t FlowBottomFx(qmFxRequest *fx, int32_t *done);
 uint32_t FlowLeftFx(qmFxRequest *fx, int32_t *done);
 uint32_t FlowRightFx(qmFxRequest *fx, int32_t *done);
-void FlowFxFree(qmFxRequest *fx, int32_t complete);
 // Mixing.
 uint32_t CrossfadeFx(qmFxRequest *fx, int32_t *done);
-void CrossfadeFxFree(qmFxRequest *fx, int32_t complete);
 // Scalers: stretches and zooms, zoom in and out, crushes, flip coins and turndowns.
 uint32_t StretchZoomFx(qmFxRequest *fx, int32_t *done);
-void StretchZoomFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t ZoomInOutFx(qmFxRequest *fx, int32_t *done);
-void ZoomInOutFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t CrushFx(qmFxRequest *fx, int32_t *done);
 uint32_t FlipCoinFx(qmFxRequest *fx, int32_t *done);
 uint32_t TurndownFx(qmFxRequest *fx, int32_t *done);
-void SquashFxFree(qmFxRequest *fx, int32_t complete);
 // Per-pixel: pixel zoom, water and strudel.
 uint32_t PixelZoomFx(qmFxRequest *fx, int32_t *done);
-void PixelZoomFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t WaterFx(qmFxRequest *fx, int32_t *done);
-void WaterFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t StrudelFx(qmFxRequest *fx, int32_t *done);
-void StrudelFxFree(qmFxRequest *fx, int32_t complete);
 // Fade (the old picture through a colour to the new one) and blend (the new one tinted and back).
 uint32_t FadeFx(qmFxRequest *fx, int32_t *done);
-void FadeFxFree(qmFxRequest *fx, int32_t complete);
 // Mask reveals: dissolve, the shape wipes, roll and wallpaper.
 uint32_t DissolveFx(qmFxRequest *fx, int32_t *done);
-void DissolveFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t SunFx(qmFxRequest *fx, int32_t *done);
 uint32_t StarFx(qmFxRequest *fx, int32_t *done);
 uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done);
-void ShapeWipeFxFree(qmFxRequest *fx, int32_t complete);
 uint32_t RollFx(qmFxRequest *fx, int32_t *done);
-void RollFxFree(qmFxRequest *fx, int32_t complete);
 // Line and reveal wipes.
 uint32_t RevealLeftFx(qmFxRequest *fx, int32_t *done);
 uint32_t RevealRightFx(qmFxRequest *fx, int32_t *done);
@@ -97,7 +85,6 @@ uint32_t RectFx(qmFxRequest *fx, int32_t *done);
 uint32_t RectBackFx(qmFxRequest *fx, int32_t *done);
 // Tiles.
 uint32_t PuzzleFx(qmFxRequest *fx, int32_t *done);
-void PuzzleFxFree(qmFxRequest *fx, int32_t complete);
 // The puzzle's tile order, a permutation of 0..n-1 drawn with drand48, one draw a tile: the tile
 // drawn when it is still free, else the nearest free one below it, else the nearest above. 0 or
 // ERR_MEM.
@@ -105,7 +92,6 @@ uint32_t DrawPuzzleOrder(int32_t *order, int32_t n);
 uint32_t DiagonalFx(qmFxRequest *fx, int32_t *done);
 // Spiral.
 uint32_t SpiralFx(qmFxRequest *fx, int32_t *done);
-void SpiralFxFree(qmFxRequest *fx, int32_t complete);
 // Splits, quadrants and corners.
 uint32_t SwissFx(qmFxRequest *fx, int32_t *done);
 uint32_t QuadRectFx(qmFxRequest *fx, int32_t *done);
@@ -115,4 +101,3 @@ uint32_t ScrollFx(qmFxRequest *fx, int32_t *done);
 void ScrollFxFree(qmFxRequest *fx, int32_t complete);
 // Strange push: odd and even rows from opposite sides.
 uint32_t StrangePushFx(qmFxRequest *fx, int32_t *done);
-void StrangePushFxFree(qmFxRequest *fx, int32_t complete);

@@ -5,6 +5,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -41,6 +42,7 @@ uint32_t PixelZoomFx(qmFxRequest *fx, int32_t *done) {
     auto *s = static_cast<PixelZoomState *>(MemAlloc(sizeof(PixelZoomState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->blocks, &s->mask, &s->alpha);
     s->blocks = AllocBitmap(w, h);
     if (!s->blocks) return ERR_MEM;
     if (fx->srcMask && !(s->mask = AllocMask(w, h, 1))) return ERR_MEM;
@@ -100,13 +102,3 @@ uint32_t PixelZoomFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void PixelZoomFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<PixelZoomState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->blocks);
-  FreeMask(s->mask);
-  FreeAlphaChannel(s->alpha);
-  s->blocks = nullptr;
-  s->mask = nullptr;
-  s->alpha = nullptr;
-}

@@ -5,6 +5,7 @@
 
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/piecereveal.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -30,6 +31,7 @@ int32_t FreeRoot(int32_t *parent, int32_t k) {
 }
 
 uint32_t PuzzleSetup(qmFxRequest *fx, PuzzleState *s, int32_t) {
+  FxOwn(fx, &s->order);
   fx->step = FxSpeedToStep(fx->step, fx->width, 20, 10, 30);
   if (fx->step < 5) fx->step = 5;
   s->columns = fx->width / fx->step + 1;
@@ -108,10 +110,4 @@ uint32_t DrawPuzzleOrder(int32_t *order, int32_t n) {
 }
 
 uint32_t PuzzleFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kPuzzle); }
-void PuzzleFxFree(qmFxRequest *fx, int32_t) {
-  if (auto *s = static_cast<PuzzleState *>(fx->fxState)) {
-    MemFree(s->order);
-    s->order = nullptr;
-  }
-}
 uint32_t DiagonalFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kDiagonal); }

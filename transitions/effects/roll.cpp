@@ -11,6 +11,7 @@
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/maskcompose.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -57,6 +58,7 @@ uint32_t RollInit(qmFxRequest *fx) {
   auto *s = static_cast<RollState *>(MemAlloc(sizeof(RollState), 1));
   if (!s) return ERR_MEM;
   fx->fxState = s;
+  FxOwn(fx, &s->band, &s->work, &s->bandMask, &s->bandAlpha, &s->coverMask, &s->coverAlpha, &s->angles);
   const bool alongX = AlongX(fx->effect);
   const int32_t length = alongX ? fx->width : fx->height;
   const int32_t radius = fx->effect == FX_ROLLTOP || fx->effect == FX_ROLLLEFT ? length / 12 : length / 2;
@@ -98,7 +100,6 @@ uint32_t RollInit(qmFxRequest *fx) {
   fx->stepCount = FxStepCount(length, fx->step, 1);
   return 0;
 }
-
 
 // The band of the roll at the position: its first line and its line count (0: none).
 void RenderBand(RollState *s, int32_t pos, int32_t *first, int32_t *lines) {
@@ -243,20 +244,3 @@ uint32_t RollFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void RollFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<RollState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->band);
-  FreeBitmap(s->work);
-  FreeMask(s->bandMask);
-  FreeAlphaChannel(s->bandAlpha);
-  FreeMask(s->coverMask);
-  FreeAlphaChannel(s->coverAlpha);
-  MemFree(s->angles);
-  s->band = s->work = nullptr;
-  s->bandMask = nullptr;
-  s->bandAlpha = nullptr;
-  s->coverMask = nullptr;
-  s->coverAlpha = nullptr;
-  s->angles = nullptr;
-}

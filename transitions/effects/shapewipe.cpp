@@ -11,6 +11,7 @@
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/maskcompose.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -42,6 +43,7 @@ uint32_t ShapeInit(qmFxRequest *fx, ShapeState **out) {
   auto *s = static_cast<ShapeState *>(MemAlloc(sizeof(ShapeState), 1));
   if (!s) return ERR_MEM;
   fx->fxState = s;
+  FxOwn(fx, &s->reveal, &s->shown, &s->alpha, &s->work, &s->points, &s->clipped, &s->crossings);
   *out = s;
   s->reveal = AllocMask(fx->width, fx->height, 1);
   s->shown = AllocMask(fx->width, fx->height, 1);
@@ -71,7 +73,6 @@ void RevealMask(qmFxRequest *fx, ShapeState *s, int32_t x, int32_t y, int32_t wi
   const qmMask *shown = RevealCoverage(fx, s->reveal, x, y, width, height, s->shown, s->alpha);
   ComposeMaskedFx(fx, fx->srcImage, x, y, width, height, shown, shown ? nullptr : s->alpha, s->work);
 }
-
 
 // The last frame: the new picture through its own planes; a layer taken away through its planes
 // is gone (a piece of the new picture erases it).
@@ -368,18 +369,3 @@ uint32_t ClockWipeFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void ShapeWipeFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<ShapeState *>(fx->fxState);
-  if (!s) return;
-  FreeMask(s->reveal);
-  FreeMask(s->shown);
-  FreeAlphaChannel(s->alpha);
-  FreeBitmap(s->work);
-  MemFree(s->points);
-  MemFree(s->clipped);
-  MemFree(s->crossings);
-  s->reveal = s->shown = nullptr;
-  s->alpha = nullptr;
-  s->work = nullptr;
-  s->points = s->clipped = s->crossings = nullptr;
-}

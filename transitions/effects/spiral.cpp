@@ -7,6 +7,7 @@
 
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/piecereveal.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxtable.h"
 
 namespace {
@@ -97,6 +98,7 @@ int32_t WalkPath(const qmFxRequest *fx, Block *blocks) {
 }
 
 uint32_t SpiralSetup(qmFxRequest *fx, SpiralState *s, int32_t) {
+  FxOwn(fx, &s->blocks);
   // The speed constants name block sizes of their own.
   const int32_t speed = fx->step;
   fx->step = speed == FX_FASTSPEED ? 15 : speed == FX_NORMALSPEED ? 10 : speed == FX_SLOWSPEED ? 5 : speed;
@@ -125,9 +127,3 @@ const qmPieceReveal<SpiralState> kSpiral = {0, SpiralSetup, SpiralStart, SpiralF
 }  // namespace
 
 uint32_t SpiralFx(qmFxRequest *fx, int32_t *done) { return RunPieceReveal(fx, done, kSpiral); }
-void SpiralFxFree(qmFxRequest *fx, int32_t) {
-  if (auto *s = static_cast<SpiralState *>(fx->fxState)) {
-    MemFree(s->blocks);
-    s->blocks = nullptr;
-  }
-}

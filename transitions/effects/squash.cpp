@@ -10,6 +10,7 @@
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/fxscale.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -71,6 +72,7 @@ uint32_t InitSquash(qmFxRequest *fx, int32_t distance) {
   auto *s = static_cast<SquashState *>(MemAlloc(sizeof(SquashState), 1));
   if (!s) return ERR_MEM;
   fx->fxState = s;
+  FxOwn(fx, &s->work);
   const int32_t axis = AlongX(fx->effect) ? fx->width : fx->height;
   fx->step = FxSpeedToStep(fx->step, axis, 60, 30, 120);
   s->counter = fx->step;
@@ -198,9 +200,3 @@ uint32_t TurndownFx(qmFxRequest *fx, int32_t *done) {
   return EndSquashFrame(fx, s, code, last, done);
 }
 
-void SquashFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<SquashState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->work);
-  s->work = nullptr;
-}

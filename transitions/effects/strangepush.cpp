@@ -9,6 +9,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxrequest.h"
 #include "transitions/fxtable.h"
@@ -86,6 +87,7 @@ uint32_t Init(qmFxRequest *fx) {
   auto *s = static_cast<StrangePushState *>(MemAlloc(sizeof(StrangePushState), 1));
   if (!s) return ERR_MEM;
   fx->fxState = s;
+  FxOwn(fx, &s->work, &s->coverMask, &s->coverAlpha);
   const int32_t reach = Reach(fx);
   int32_t step = FxSpeedToStep(fx->step, reach, 60, 30, 120);
   if (step < 1) step = 1;
@@ -129,10 +131,3 @@ uint32_t StrangePushFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void StrangePushFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<StrangePushState *>(fx->fxState);
-  if (!s) return;
-  if (s->work) FreeBitmap(s->work);
-  if (s->coverMask) FreeMask(s->coverMask);
-  if (s->coverAlpha) FreeAlphaChannel(s->coverAlpha);
-}

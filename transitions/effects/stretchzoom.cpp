@@ -9,6 +9,7 @@
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
 #include "transitions/effects/fxscale.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -100,6 +101,7 @@ uint32_t StretchZoomFx(qmFxRequest *fx, int32_t *done) {
     auto *s = static_cast<StretchZoomState *>(MemAlloc(sizeof(StretchZoomState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->work);
     fx->step = FxSpeedToStep(fx->step, full, 30, 10, 80);
     s->extent = down ? full - fx->step : fx->step;
     s->previous = {0, 0, fx->width, fx->height};
@@ -146,19 +148,13 @@ uint32_t StretchZoomFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void StretchZoomFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<StretchZoomState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->work);
-  s->work = nullptr;
-}
-
 uint32_t ZoomInOutFx(qmFxRequest *fx, int32_t *done) {
   const int32_t w = fx->width, h = fx->height, m = w > h ? w : h;
   if (fx->phase == FXPHASE_INIT) {
     auto *s = static_cast<ZoomInOutState *>(MemAlloc(sizeof(ZoomInOutState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->work);
     fx->step = FxSpeedToStep(fx->step, m, 60, 30, 120);
     s->size = fx->step;
     s->previous = {0, 0, w, h};
@@ -222,9 +218,3 @@ uint32_t ZoomInOutFx(qmFxRequest *fx, int32_t *done) {
   return 0;
 }
 
-void ZoomInOutFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<ZoomInOutState *>(fx->fxState);
-  if (!s) return;
-  FreeBitmap(s->work);
-  s->work = nullptr;
-}

@@ -10,6 +10,7 @@
 #include "platform/memory.h"
 #include "runtime/errcodes.h"
 #include "transitions/effects/fxroutines.h"
+#include "transitions/fxowned.h"
 #include "transitions/fxprims.h"
 #include "transitions/fxtable.h"
 
@@ -145,6 +146,7 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
     auto *s = static_cast<WaterState *>(MemAlloc(sizeof(WaterState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->ripple.sine, &s->ripple.distance, &s->ripple.rings, &s->ripple.mixScratch, &s->work);
     const int32_t duration = WaterDuration(fx->step);
     fx->step = duration;
     qmRippleRequest &r = s->ripple;
@@ -179,27 +181,13 @@ uint32_t WaterFx(qmFxRequest *fx, int32_t *done) {
                    [t](qmRippleRequest *r) { return RipplePixels(r, t); });
 }
 
-void WaterFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<WaterState *>(fx->fxState);
-  if (!s) return;
-  MemFree(s->ripple.sine);
-  MemFree(s->ripple.distance);
-  MemFree(s->ripple.rings);
-  MemFree(s->ripple.mixScratch);
-  FreeBitmap(s->work);
-  s->ripple.sine = nullptr;
-  s->ripple.distance = nullptr;
-  s->ripple.rings = nullptr;
-  s->ripple.mixScratch = nullptr;
-  s->work = nullptr;
-}
-
 uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
   const int32_t w = fx->width, h = fx->height;
   if (fx->phase == FXPHASE_INIT) {
     auto *s = static_cast<StrudelState *>(MemAlloc(sizeof(StrudelState), 1));
     if (!s) return ERR_MEM;
     fx->fxState = s;
+    FxOwn(fx, &s->swirl.sine, &s->swirl.cosine, &s->swirl.roots, &s->swirl.mixScratch, &s->work);
     fx->step = StrudelStep(fx->step);
     qmSwirlRequest &r = s->swirl;
     r.width = w;
@@ -225,16 +213,3 @@ uint32_t StrudelFx(qmFxRequest *fx, int32_t *done) {
                    [angle](qmSwirlRequest *r) { return SwirlPixels(r, angle); });
 }
 
-void StrudelFxFree(qmFxRequest *fx, int32_t) {
-  auto *s = static_cast<StrudelState *>(fx->fxState);
-  if (!s) return;
-  MemFree(s->swirl.sine);
-  MemFree(s->swirl.cosine);
-  MemFree(s->swirl.roots);
-  MemFree(s->swirl.mixScratch);
-  FreeBitmap(s->work);
-  s->swirl.sine = s->swirl.cosine = nullptr;
-  s->swirl.roots = nullptr;
-  s->swirl.mixScratch = nullptr;
-  s->work = nullptr;
-}
