@@ -586,7 +586,7 @@ uint32_t NewSpriteFromAnim(qmObjectRegistry *objects, qmObjectId *id, qmAnim *an
     }
   }
   const uint32_t code = NewSpriteRecord(objects, id, anim->width, anim->height, bitmaps, masks, alphas, frames,
-                                        anim->transparentColour, nullptr, out);
+                                        anim->transparentColor, nullptr, out);
   if (code) FreeFramePlanes(frames, bitmaps, masks, alphas);
   return code;
 }

@@ -153,7 +153,7 @@ uint32_t ConvertCore(VmState *L, int32_t type, int sourceArg, int newIdArg) {
     qmMask *nm = nullptr;
     qmAlphaChannel *na = nullptr;
     if (uint32_t code = FetchAnimFrame(a, frame - 1, 1, 0, &nb, &nm, &na)) return code;
-    return NewConvertedBrush(L, id, nb, nm, na, a->width, a->height, a->transparentColour);
+    return NewConvertedBrush(L, id, nb, nm, na, a->width, a->height, a->transparentColor);
   } else {
     return ERR_WRONGUSAGE;
   }

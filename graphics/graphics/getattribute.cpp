@@ -148,7 +148,7 @@ uint32_t ReadAnim(VmState *L, int32_t attribute) {
   switch (attribute) {
   case ATTRWIDTH: return PushNumber(L, a->width);
   case ATTRHEIGHT: return PushNumber(L, a->height);
-  case ATTRTRANSPARENTCOLOR: return PushNumber(L, a->transparentColour);
+  case ATTRTRANSPARENTCOLOR: return PushNumber(L, a->transparentColor);
   case ATTRNUMFRAMES: return PushNumber(L, a->frameCount);
   case ATTRHASMASK: return firstHas(false);
   case ATTRHASALPHA: return a->onDisk ? PushNumber(L, a->hasAlpha) : firstHas(true);

@@ -43,7 +43,7 @@ uint32_t SprCreateSprite(VmState *L) {
   qmAnimSource source{};
   source.sourceType = type;
   source.argCount = argc;
-  source.transparentColour = kNoTransparentColor;
+  source.transparentColor = kNoTransparentColor;
   std::vector<qmObjectId> linked;
   if (type == QMTYPE_SPRITE) {
     for (int k = 3; k <= argc; k++) linked.push_back(GetObjectIdArg(L, k));
@@ -81,7 +81,7 @@ uint32_t SprCreateSprite(VmState *L) {
   qmAnim *a = nullptr;
   if (type == QMTYPE_BRUSH && FindBrush(scene->objects, &source.sourceId, &b, FINDBRUSH_NOVECTOR) == 0)
     transparent = b->transparentColor;
-  if (type == QMTYPE_ANIM && FindAnim(scene, &source.sourceId, &a, 0) == 0) transparent = a->transparentColour;
+  if (type == QMTYPE_ANIM && FindAnim(scene, &source.sourceId, &a, 0) == 0) transparent = a->transparentColor;
   if (uint32_t code = NewSpriteFromFrames(scene->objects, &id, &frames, transparent, nullptr)) return code;
   return PushNewId(L, id);
 }
@@ -121,14 +121,14 @@ uint32_t SprLoadSprite(VmState *L) {
   qmObjectId id = GetNewObjectIdArg(L, 1);
   qmAnimLoadRequest r{};
   r.file = ResolveLinkedFileArg(L, 2, 0, nullptr);
-  r.transparentColour = kNoTransparentColor;
+  r.transparentColor = kNoTransparentColor;
   char cache[1024] = "", cachedLoad[1024] = "";
   r.cache = cache, r.cachedLoad = cachedLoad;
   r.plugins = GetPlayerContext(L)->formatPlugins;
   if (vm_gettop(L) == 3 && !vm_isnoneornil(L, 3)) {
     vm_checktable(L, 3);
     bool loadAlpha = false;
-    GetFieldUInt(L, 3, "transparency", &r.transparentColour, nullptr);
+    GetFieldUInt(L, 3, "transparency", &r.transparentColor, nullptr);
     GetFieldFlag(L, 3, "loadalpha", &loadAlpha, nullptr);
     r.loadAlpha = loadAlpha;
     GetFieldInt(L, 3, "x", &r.x, nullptr);

@@ -52,7 +52,7 @@ uint32_t FreeOldBrushOfNumber(VmState *L, const qmObjectId &id) {
 void ReadLoadOptions(VmState *L, qmAnimLoadRequest *r, char *cache, char *cachedLoad, size_t size) {
   if (IsTable(L, 3)) {
     bool loadAlpha = false, fromDisk = false, cacheAlpha = false;
-    GetFieldUInt(L, 3, "transparency", &r->transparentColour, nullptr);
+    GetFieldUInt(L, 3, "transparency", &r->transparentColor, nullptr);
     GetFieldFlag(L, 3, "loadalpha", &loadAlpha, nullptr);
     GetFieldInt(L, 3, "x", &r->x, nullptr);
     GetFieldInt(L, 3, "y", &r->y, nullptr);
@@ -68,7 +68,7 @@ void ReadLoadOptions(VmState *L, qmAnimLoadRequest *r, char *cache, char *cached
     r->fromDisk = fromDisk;
     r->cacheAlpha = cacheAlpha && !loadAlpha;
   } else if (vm_gettop(L) >= 3) {
-    r->transparentColour = vm_checkinteger(L, 3);
+    r->transparentColor = vm_checkinteger(L, 3);
   }
 }
 
@@ -124,7 +124,7 @@ uint32_t AnmPlayAnimDisk(VmState *L) {
   qmScene *scene = GetScene(L);
   qmAnimLoadRequest load{};
   load.file = ResolveLinkedFileArg(L, 1, 0, nullptr);
-  load.transparentColour = vm_optinteger(L, 6, kNoTransparentColor);
+  load.transparentColor = vm_optinteger(L, 6, kNoTransparentColor);
   load.fromDisk = 1;
   load.cache = load.cachedLoad = "";
   load.plugins = Plugins(L);
@@ -180,7 +180,7 @@ uint32_t AnmLoadAnim(VmState *L) {
   qmAnimLoadRequest r{};
   r.file = ResolveLinkedFileArg(L, 2, 0, nullptr);
   const char *shown = vm_tostring(L, 2);
-  r.transparentColour = kNoTransparentColor;
+  r.transparentColor = kNoTransparentColor;
   char cache[1024] = "", cachedLoad[1024] = "";
   r.cache = cache, r.cachedLoad = cachedLoad;
   r.plugins = Plugins(L);
@@ -214,7 +214,7 @@ uint32_t AnmCreateAnim(VmState *L) {
   s.x = vm_optint32(L, 7, 0);
   s.y = vm_optint32(L, 8, 0);
   s.argCount = 7;
-  s.transparentColour = kNoTransparentColor;
+  s.transparentColor = kNoTransparentColor;
   if (uint32_t code = FreeOldAnimOfId(L, id)) return code;
   if (uint32_t code = BuildAnimFrames(GetScene(L), &s, &id, nullptr)) return code;
   return PushNewId(L, id);
@@ -248,7 +248,7 @@ uint32_t AnmGetAnimFrame(VmState *L) {
   qmAlphaChannel *al = nullptr;
   if (uint32_t code = FetchAnimFrame(a, frame - 1, 1, 0, &b, &m, &al)) return code;
   if (uint32_t code = NewBrushRecord(scene->objects, &id, BRUSHKIND_PIXEL, a->width, a->height, a->width, 0, nullptr,
-                                     b, a->transparentColour, m, al, nullptr)) {
+                                     b, a->transparentColor, m, al, nullptr)) {
     FreePlanes(b, m, al);
     return code;
   }
@@ -302,7 +302,7 @@ void ReadSaveOptions(VmState *L, int t, qmAnimSaveOptions *o) {
   bool optimize = o->optimize, useAlpha = false;
   GetFieldInt(L, t, "dither", &o->dither, nullptr);
   GetFieldInt(L, t, "colors", &o->colors, nullptr);
-  GetFieldUInt(L, t, "transparency", &o->transparentColour, nullptr);
+  GetFieldUInt(L, t, "transparency", &o->transparentColor, nullptr);
   GetFieldFlag(L, t, "optimize", &optimize, nullptr);
   GetFieldInt(L, t, "quality", &o->quality, nullptr);
   GetFieldInt(L, t, "fps", &o->fps, nullptr);
@@ -350,7 +350,7 @@ uint32_t AnmWriteAnimFrame(VmState *L) {
     bool optimize = true;
     GetFieldInt(L, 3, "dither", &o.dither, nullptr);
     GetFieldInt(L, 3, "colors", &o.colors, nullptr);
-    GetFieldUInt(L, 3, "transparency", &o.transparentColour, nullptr);
+    GetFieldUInt(L, 3, "transparency", &o.transparentColor, nullptr);
     GetFieldFlag(L, 3, "optimize", &optimize, nullptr);
     GetFieldInt(L, 3, "delay", &o.delay, nullptr);
     GetFieldInt(L, 3, "x", &o.x, nullptr);
@@ -359,7 +359,7 @@ uint32_t AnmWriteAnimFrame(VmState *L) {
   }
   qmAnimStream *s = nullptr;
   if (uint32_t code = FindAnimStream(scene->objects, &streamId, &s)) return code;
-  if (o.transparentColour != kNoTransparentColor && s->useAlpha) return ERR_MASKNALPHA;
+  if (o.transparentColor != kNoTransparentColor && s->useAlpha) return ERR_MASKNALPHA;
   qmBrush *b = nullptr;
   if (uint32_t code = FindBrush(scene->objects, &brushId, &b, FINDBRUSH_NOVECTOR)) return code;
   return WriteAnimStreamFrame(scene, s, b->bitmap, b->mask, b->alpha, b->width, b->height, &o);

@@ -66,7 +66,7 @@ uint32_t RealizeFrame(qmAnim *a, int32_t i) {
   if (a->bitmaps[i] || !raw) return 0;
   qmBitmap *b = nullptr;
   qmMask *m = nullptr;
-  if (BitmapFromArgb(raw, a->transparentColour, a->nativeWidth, a->nativeHeight, a->nativeWidth, 0, &b, &m))
+  if (BitmapFromArgb(raw, a->transparentColor, a->nativeWidth, a->nativeHeight, a->nativeWidth, 0, &b, &m))
     return ERR_MEM;
   a->bitmaps[i] = b;
   a->masks[i] = m;
@@ -83,7 +83,7 @@ uint32_t DecodeDiskFrame(qmAnim *a, int32_t index, qmBitmap **bitmap, qmMask **m
   qmBitmap *b = nullptr;
   qmMask *m = nullptr;
   qmAlphaChannel *al = nullptr;
-  uint32_t code = BitmapFromArgb(pixels, a->transparentColour, w, h, w, 0, &b, &m) ? uint32_t(ERR_MEM) : 0u;
+  uint32_t code = BitmapFromArgb(pixels, a->transparentColor, w, h, w, 0, &b, &m) ? uint32_t(ERR_MEM) : 0u;
   if (!code && a->hasAlpha) {
     al = AllocAlphaChannel(w, h, 0);
     if (al) ArgbToAlphaChannel(pixels, w, h, w, al->memory, al->bytesPerRow);
@@ -199,7 +199,7 @@ uint32_t FindAnim(qmScene *scene, const qmObjectId *id, qmAnim **out, int32_t fl
 
 uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, uint32_t **rawFrames,
                        qmBitmap **bitmaps, qmMask **masks, qmAlphaChannel **alphas, int32_t frameCount,
-                       uint32_t transparentColour, uint32_t hasAlpha, uint32_t onDisk, qmAnim **out) {
+                       uint32_t transparentColor, uint32_t hasAlpha, uint32_t onDisk, qmAnim **out) {
   auto *a = static_cast<qmAnim *>(MemAlloc(sizeof(qmAnim), 1));
   if (!a) return ERR_MEM;
   SetObjectHeader(&a->header, QMTYPE_ANIM, id);
@@ -210,7 +210,7 @@ uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width,
   a->masks = masks;
   a->alphas = alphas;
   a->frameCount = frameCount;
-  a->transparentColour = transparentColour;
+  a->transparentColor = transparentColor;
   a->hasAlpha = hasAlpha;
   a->onDisk = onDisk;
   if (uint32_t code = ListNewObject(objects, &a->header, a, id)) return code;
@@ -386,7 +386,7 @@ uint32_t CopyAnimRecord(qmObjectRegistry *objects, const qmAnim *src, qmObjectId
   qmAnim *a = nullptr;
   if (!code)
     code = NewAnimRecord(objects, newId, src->width, src->height, raw, bitmaps, masks, alphas, n,
-                         src->transparentColour, src->hasAlpha, src->onDisk, &a);
+                         src->transparentColor, src->hasAlpha, src->onDisk, &a);
   if (code) {
     for (int32_t i = 0; bitmaps && i < n; i++) FreePlanes(bitmaps[i], masks ? masks[i] : nullptr, alphas ? alphas[i] : nullptr);
     MemFree(bitmaps), MemFree(masks), MemFree(alphas), MemFree(raw);

@@ -25,7 +25,7 @@ struct qmAnim {
   uint32_t smoothScale;   // disk-based frames are scaled from native to current size with it
   int32_t lockCount;      // running playbacks; non-zero: no change, no free
   uint32_t freed;         // freed by the script while layers still show it
-  uint32_t transparentColour;  // 0xRRGGBB keyed out when frames become bitmaps; 0xFFFFFFFF none
+  uint32_t transparentColor;  // 0xRRGGBB keyed out when frames become bitmaps; 0xFFFFFFFF none
   uint32_t hasAlpha;
   // The open file of a disk-based anim, or of an in-memory anim whose raw frames still belong
   // to the file's decoder; else null.
@@ -55,7 +55,7 @@ uint32_t FindAnim(qmScene *scene, const qmObjectId *id, qmAnim **out, int32_t fl
 // delays stays null: the caller fills it. 0 or ERR_MEM.
 uint32_t NewAnimRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t width, int32_t height, uint32_t **rawFrames,
                        qmBitmap **bitmaps, qmMask **masks, qmAlphaChannel **alphas, int32_t frameCount,
-                       uint32_t transparentColour, uint32_t hasAlpha, uint32_t onDisk, qmAnim **out);
+                       uint32_t transparentColor, uint32_t hasAlpha, uint32_t onDisk, qmAnim **out);
 // A listed anim of frames blank frames of width x height filled with the colour; with a mask
 // every pixel visible (clear: none), with an alpha channel 255 (clear: 0); its transparent
 // colour is kOwnMaskColor with a mask. 0 or ERR_MEM (nothing is left).

@@ -122,7 +122,7 @@ uint32_t MakeFrame(const qmAnimSource *s, const qmFrameOrigin &o, int32_t i, boo
       f->rawFrames[i] = pixels;
       return 0;
     }
-    if (!code && BitmapFromArgb(pixels, s->transparentColour, w, h, w, 0, &f->bitmaps[i], &f->masks[i])) code = ERR_MEM;
+    if (!code && BitmapFromArgb(pixels, s->transparentColor, w, h, w, 0, &f->bitmaps[i], &f->masks[i])) code = ERR_MEM;
     FreeAnimFileFrame(s->animFile, pixels);
     return code;
   }
@@ -148,7 +148,7 @@ uint32_t MakeFrame(const qmAnimSource *s, const qmFrameOrigin &o, int32_t i, boo
       return 0;
     }
     const uint32_t code =
-        BitmapFromArgb(raw, s->transparentColour, w, h, w, 0, &f->bitmaps[i], &f->masks[i]) ? uint32_t(ERR_MEM) : 0u;
+        BitmapFromArgb(raw, s->transparentColor, w, h, w, 0, &f->bitmaps[i], &f->masks[i]) ? uint32_t(ERR_MEM) : 0u;
     MemFree(raw);
     return code;
   }
@@ -227,7 +227,7 @@ uint32_t BuildAnimFrames(qmScene *scene, const qmAnimSource *s, qmObjectId *id, 
   qmAnim *a = nullptr;
   uint32_t code = (!delays || (disk && !name)) ? uint32_t(ERR_MEM) : 0u;
   if (!code)
-    code = NewAnimRecord(scene->objects, id, w, h, f.rawFrames, f.bitmaps, f.masks, f.alphas, n, s->transparentColour,
+    code = NewAnimRecord(scene->objects, id, w, h, f.rawFrames, f.bitmaps, f.masks, f.alphas, n, s->transparentColor,
                          s->loadAlpha, disk ? 1 : 0, &a);
   if (code) {
     MemFree(delays);
@@ -254,7 +254,7 @@ uint32_t BuildAnimFrames(qmScene *scene, const qmAnimSource *s, qmObjectId *id, 
 }
 
 uint32_t CheckAnimLoadRequest(const qmAnimLoadRequest *r) {
-  if (r->loadAlpha && r->transparentColour != kNoTransparentColor) return ERR_MASKNALPHA;
+  if (r->loadAlpha && r->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
   if (r->frames && r->fromDisk) return ERR_WRONGUSAGE;
   return 0;
 }
@@ -264,7 +264,7 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *
   const bool preload = DeclarationsRunning();
   qmAnimSource s{};
   s.fileName = r->file;
-  s.transparentColour = r->transparentColour;
+  s.transparentColor = r->transparentColor;
   s.loadAlpha = r->loadAlpha != 0;
   s.onDisk = r->fromDisk != 0;
   s.x = r->x, s.y = r->y;
@@ -307,7 +307,7 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *
     // The loader's ARGB words keep the alpha the cache wants; a channel is made only for the anim.
     if (!code && r->loadAlpha && !(s.alpha = AlphaFromArgb(pixels, w, h, w))) code = ERR_MEM;
     if (!code && !preload) {
-      if (BitmapFromArgb(pixels, r->transparentColour, w, h, w, 0, &s.bitmap, &s.mask)) code = ERR_MEM;
+      if (BitmapFromArgb(pixels, r->transparentColor, w, h, w, 0, &s.bitmap, &s.mask)) code = ERR_MEM;
       FreeImagePixels(pixels);
       pixels = nullptr;
     }
@@ -341,7 +341,7 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *r, qmObjectId *
 }
 
 uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugins, int32_t frame,
-                                 uint32_t transparentColour, int32_t loadAlpha, qmBitmap **bitmap, qmMask **mask,
+                                 uint32_t transparentColor, int32_t loadAlpha, qmBitmap **bitmap, qmMask **mask,
                                  qmAlphaChannel **alpha, int32_t *width, int32_t *height) {
   qmAnimFile *f = nullptr;
   int32_t w = 0, h = 0, frames = 0;
@@ -357,7 +357,7 @@ uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugin
   qmBitmap *b = nullptr;
   qmMask *m = nullptr;
   qmAlphaChannel *a = nullptr;
-  if (!code && BitmapFromArgb(pixels, transparentColour, w, h, w, 0, &b, &m)) code = ERR_MEM;
+  if (!code && BitmapFromArgb(pixels, transparentColor, w, h, w, 0, &b, &m)) code = ERR_MEM;
   if (!code && loadAlpha && !(a = AlphaFromArgb(pixels, w, h, w))) code = ERR_MEM;
   FreeAnimFileFrame(f, pixels);
   CloseAnimFile(f);

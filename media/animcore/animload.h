@@ -24,7 +24,7 @@ struct qmAnimSource {
   int32_t sourcePitch;     // pixels per row of a raw picture
   int32_t argCount;        // 3 for a single frame, 7 for a strip (the command's arguments)
   uint32_t onDisk;
-  uint32_t transparentColour;  // 0xFFFFFFFF none
+  uint32_t transparentColor;  // 0xFFFFFFFF none
   const uint32_t *picture;     // a raw picture (0xAARRGGBB), or null
   qmBitmap *bitmap;            // a decoded picture, or null
   qmMask *mask;
@@ -57,7 +57,7 @@ uint32_t BuildAnimFrames(qmScene *scene, const qmAnimSource *source, qmObjectId 
 // LoadAnim's and PlayAnimDisk's request.
 struct qmAnimLoadRequest {
   const char *file;
-  uint32_t transparentColour;  // 0xFFFFFFFF none
+  uint32_t transparentColor;  // 0xFFFFFFFF none
   int32_t loadAlpha;
   int32_t x, y, width, height, framesPerRow, frames;  // frames 0: not given
   int32_t fromDisk;
@@ -77,5 +77,5 @@ uint32_t LoadAnimObject(qmScene *scene, const qmAnimLoadRequest *request, qmObje
 // Frame number (from 1; -1 the last, 0 is none) of an anim file as new planes of the file's size. 0,
 // ERR_ANIMFRAME, ERR_NOALPHA, ERR_LOADFRAME, ERR_MEM or the file's open error.
 uint32_t LoadAnimFileFramePlanes(const char *file, const qmFormatPlugins *plugins, int32_t frame,
-                                 uint32_t transparentColour, int32_t loadAlpha, qmBitmap **bitmap, qmMask **mask,
+                                 uint32_t transparentColor, int32_t loadAlpha, qmBitmap **bitmap, qmMask **mask,
                                  qmAlphaChannel **alpha, int32_t *width, int32_t *height);

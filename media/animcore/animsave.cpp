@@ -23,7 +23,7 @@
 namespace {
 
 uint32_t CheckOptions(const qmAnimSaveOptions *o) {
-  if (o->useAlpha && o->transparentColour != kNoTransparentColor) return ERR_MASKNALPHA;
+  if (o->useAlpha && o->transparentColor != kNoTransparentColor) return ERR_MASKNALPHA;
   if (o->colors < 2 || o->colors > 256) return ERR_WRONGUSAGE;
   return 0;
 }
@@ -146,7 +146,7 @@ uint32_t SaveAnimWithSaver(qmAnim *anim, const char *file, int32_t format, const
     qmAlphaChannel *a = nullptr;
     if ((code = FetchAnimFrame(anim, i, 0, 0, &b, &m, &a))) break;
     code = WriteSaverFrame(&saver, b, m, a, anim->width, anim->height, int32_t(GetAnimFrameDelay(anim, i)), o->colors,
-                           o->transparentColour, o->dither);
+                           o->transparentColor, o->dither);
     if (anim->onDisk) FreePlanes(b, m, a);
   }
   FinishSaver(&saver);
@@ -173,7 +173,7 @@ uint32_t SaveAnimCore(qmAnim *anim, const char *file, int32_t format, const qmAn
       code = AviWriteFrame(avi, b, anim->width, anim->height, 1, 0);
     else
       code = WriteGifFrame(gif, b, anim->width, anim->height, int32_t(GetAnimFrameDelay(anim, i)), o->colors,
-                           o->transparentColour, o->dither, o->optimize, indices);
+                           o->transparentColor, o->dither, o->optimize, indices);
     if (anim->onDisk) FreePlanes(b, m, a);
   }
   const uint32_t closed = CloseWriter(gif, avi);
@@ -228,7 +228,7 @@ uint32_t BeginAnimStream(qmObjectRegistry *objects, qmObjectId *id, const char *
 uint32_t WriteAnimStreamFrame(qmScene *scene, qmAnimStream *s, const qmBitmap *bitmap, const qmMask *mask,
                               const qmAlphaChannel *alpha, int32_t width, int32_t height,
                               const qmAnimFrameOptions *o) {
-  if (o->transparentColour != kNoTransparentColor && s->useAlpha) return ERR_MASKNALPHA;
+  if (o->transparentColor != kNoTransparentColor && s->useAlpha) return ERR_MASKNALPHA;
   if (o->colors < 2 || o->colors > 256) return ERR_WRONGUSAGE;
   const int32_t x = ResolvePositionX(scene, o->x, width, s->width, 0);
   const int32_t y = ResolvePositionY(scene, o->y, height, s->height, 0);
@@ -248,7 +248,7 @@ uint32_t WriteAnimStreamFrame(qmScene *scene, qmAnimStream *s, const qmBitmap *b
       FreePlanes(made, madeMask, madeAlpha);
       return ERR_MEM;
     }
-    const uint32_t fill = o->transparentColour == kNoTransparentColor ? 0 : o->transparentColour & 0xFFFFFF;
+    const uint32_t fill = o->transparentColor == kNoTransparentColor ? 0 : o->transparentColor & 0xFFFFFF;
     FillBitmapRect(made, 0, 0, s->width, s->height, fill);
     qmBlitRect r{0, 0, x, y, width, height};
     if (ClipBlitRect(nullptr, &r, width, height, s->width, s->height, 0)) {
@@ -264,16 +264,16 @@ uint32_t WriteAnimStreamFrame(qmScene *scene, qmAnimStream *s, const qmBitmap *b
   uint32_t code = 0;
   if (saver) {
     code = made ? WriteSaverFrame(&s->saver, made, madeMask, madeAlpha, s->width, s->height, o->delay, o->colors,
-                                  o->transparentColour, o->dither)
+                                  o->transparentColor, o->dither)
                 : WriteSaverFrame(&s->saver, bitmap, mask, alpha, s->width, s->height, o->delay, o->colors,
-                                  o->transparentColour, o->dither);
+                                  o->transparentColor, o->dither);
   } else if (s->avi) {
     code = AviWriteFrame(s->avi, frame, s->width, s->height, 1, 0);
   } else {
     uint8_t *indices = AllocIndices(s->width, s->height);
     code = indices ? 0u : uint32_t(ERR_MEM);
     if (!code)
-      code = WriteGifFrame(s->gif, frame, s->width, s->height, o->delay, o->colors, o->transparentColour, o->dither,
+      code = WriteGifFrame(s->gif, frame, s->width, s->height, o->delay, o->colors, o->transparentColor, o->dither,
                            o->optimize, indices);
     MemFree(indices);
   }

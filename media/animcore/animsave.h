@@ -18,7 +18,7 @@ enum : int32_t { ANMFMT_GIF = 0, ANMFMT_MJPEG = 1 };
 struct qmAnimSaveOptions {
   int32_t dither;
   int32_t colors;               // 2..256
-  uint32_t transparentColour;   // 0xFFFFFFFF none
+  uint32_t transparentColor;   // 0xFFFFFFFF none
   int32_t optimize;
   int32_t quality;
   int32_t fps;
@@ -38,7 +38,7 @@ struct qmAnimSaver {
 // Options of one stream frame.
 struct qmAnimFrameOptions {
   int32_t dither, colors;
-  uint32_t transparentColour;
+  uint32_t transparentColor;
   int32_t optimize;
   int32_t delay;  // ms
   int32_t x, y;   // special coordinates allowed

@@ -45,7 +45,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     fo.x = int8_t(in.Byte()), fo.y = int8_t(in.Byte());
     const int32_t fw = 1 + in.Byte() % 48, fh = 1 + in.Byte() % 48;
     std::vector<uint32_t> pixels = FuzzPixels(in, fw, fh);
-    if (transparent & 1) fo.transparentColour = pixels[transparent % pixels.size()] & 0xFFFFFF;
+    if (transparent & 1) fo.transparentColor = pixels[transparent % pixels.size()] & 0xFFFFFF;
     qmBitmap *b = AllocBitmap(fw, fh);
     if (!b) break;
     for (int32_t y = 0; y < fh; y++)

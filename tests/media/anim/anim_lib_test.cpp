@@ -131,7 +131,7 @@ TEST(AnimLib, StripOfARawPictureStepsByItsPitch) {
   s.sourceWidth = w, s.sourceHeight = h;
   s.frameWidth = 3, s.frameHeight = 2, s.frames = 4, s.framesPerRow = 2;
   s.argCount = 7;
-  s.transparentColour = kNoTransparentColor;
+  s.transparentColor = kNoTransparentColor;
   qmObjectId id{5, 0};
   ASSERT_EQ(BuildAnimFrames(GetScene(vm.L), &s, &id, nullptr), 0u);
   for (int i = 0; i < 4; i++)

@@ -623,7 +623,7 @@ TEST(AnimRecord, SavedThroughASaverPlugin) {
     gSaver.refuseFrame = c.refuseFrame;
     qmAnimSaveOptions o = kDefaultAnimSave;
     o.useAlpha = c.useAlpha;
-    o.transparentColour = c.transparent;
+    o.transparentColor = c.transparent;
     o.plugins = &d.plugins;
     EXPECT_EQ(SaveAnimCore(d.anim, "unused", c.format, &o), c.result) << c.name;
     EXPECT_EQ(gSaver.begun, c.finished) << c.name;
