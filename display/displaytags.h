@@ -102,5 +102,3 @@ void PredictTransformedSize(const qmDisplay *display, const double m[4], int32_t
 
 enum : int32_t { TFKIND_PIXEL = 0, TFKIND_VECTOR = 1, TFKIND_GEOMETRY = 2 };
 
-// Tints the top-left width x height towards the colour by level 0..255.
-void TintPixels(qmBitmap *bitmap, int32_t width, int32_t height, uint32_t rgb, int32_t level);
