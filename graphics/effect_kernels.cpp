@@ -50,10 +50,6 @@ ChannelShifts ShiftsOf(int32_t format) {
   }
 }
 
-inline uint32_t PackShifted(const ChannelShifts &s, int32_t r, int32_t g, int32_t b) {
-  return (uint32_t(r) << s.r) | (uint32_t(g) << s.g) | (uint32_t(b) << s.b);
-}
-
 inline double Chan(uint32_t v, int shift) { return double((v >> shift) & 0xFF); }
 
 // Calls f(canonical colour) for every pixel and stores the canonical result with the fourth byte 0.

@@ -41,7 +41,6 @@ namespace {
 
 constexpr int32_t kDosEOF = -1;
 constexpr uint64_t kFileToStringBlock = 16384;
-constexpr uint32_t kVirtualProtection = 15;
 const char kLinesMeta[] = "dos.filelines";
 
 // The library's state, or null for a finaliser at shut-down after the free (ERR_WRONGUSAGE).
