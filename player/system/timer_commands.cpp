@@ -49,38 +49,42 @@ uint32_t SysStartTimer(VmState *L) {
   return 1;
 }
 
-uint32_t SysGetTimer(VmState *L) {
-  CheckArgCount(L, 1, 2);
+namespace {
+
+// The timer named by argument 1 and the system clock's time now.
+uint32_t TimerArgAndNow(VmState *L, qmTimer **timer, qmTimeval *now) {
   qmSystemServices *services;
   if (uint32_t code = SystemServicesOf(L, &services)) return code;
+  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, timer)) return code;
+  services->clock(now);
+  return 0;
+}
+
+}  // namespace
+
+uint32_t SysGetTimer(VmState *L) {
+  CheckArgCount(L, 1, 2);
   qmTimer *timer;
-  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
-  services->clock(&now);
+  if (uint32_t code = TimerArgAndNow(L, &timer, &now)) return code;
   vm_pushnumber(L, TimerMilliseconds(timer, &now));
   return 1;
 }
 
 uint32_t SysPauseTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmSystemServices *services;
-  if (uint32_t code = SystemServicesOf(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
-  services->clock(&now);
+  if (uint32_t code = TimerArgAndNow(L, &timer, &now)) return code;
   PauseTimer(timer, &now);
   return 0;
 }
 
 uint32_t SysResumeTimer(VmState *L) {
   CheckArgCount(L, 1, 1);
-  qmSystemServices *services;
-  if (uint32_t code = SystemServicesOf(L, &services)) return code;
   qmTimer *timer;
-  if (uint32_t code = GetObjectArg(L, 1, QMTYPE_TIMER, ERR_FINDTIMER, &timer)) return code;
   qmTimeval now;
-  services->clock(&now);
+  if (uint32_t code = TimerArgAndNow(L, &timer, &now)) return code;
   ResumeTimer(timer, &now);
   return 0;
 }

@@ -24,6 +24,19 @@
 
 extern char **environ;
 
+// The environment for a player a test starts itself: the entries given ("NAME=value") in place
+// of any of the same name, then the rest of this process's environment.
+inline std::vector<std::string> PlayerEnvironment(const std::vector<std::string> &own) {
+  std::vector<std::string> env = own;
+  for (char **e = environ; *e; e++) {
+    const std::string v = *e;
+    bool replaced = false;
+    for (const std::string &o : own) replaced = replaced || v.compare(0, o.find('=') + 1, o, 0, o.find('=') + 1) == 0;
+    if (!replaced) env.push_back(v);
+  }
+  return env;
+}
+
 struct PlayerResult {
   int status = -1;  // exit status; 128 + signal when killed
   std::string out;

@@ -65,14 +65,8 @@ class XPlayer {
     char *argv[] = {player.data(), quiet.data(), applet.data(), nullptr};
     // The X libraries keep allocations to the end of the process: their leaks are not ours to
     // report here (the headless runs check the player's own).
-    std::vector<std::string> envStore = {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "TMPDIR=" + (d_ / "tmp"),
-                                         "ASAN_OPTIONS=detect_leaks=0"};
-    for (char **e = environ; *e; e++) {
-      std::string v = *e;
-      if (v.rfind("DISPLAY=", 0) && v.rfind("SDL_VIDEODRIVER=", 0) && v.rfind("TMPDIR=", 0) &&
-          v.rfind("ASAN_OPTIONS=", 0))
-        envStore.push_back(v);
-    }
+    std::vector<std::string> envStore = PlayerEnvironment(
+        {"DISPLAY=" + display_, "SDL_VIDEODRIVER=x11", "TMPDIR=" + (d_ / "tmp"), "ASAN_OPTIONS=detect_leaks=0"});
     std::vector<char *> envp;
     for (auto &e : envStore) envp.push_back(e.data());
     envp.push_back(nullptr);
