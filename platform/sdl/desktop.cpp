@@ -44,6 +44,12 @@ uint32_t InitDesktop() {
   // The close box of the last window must reach the script as a close event, not as a quit.
   SDL_SetHint(SDL_HINT_QUIT_ON_LAST_WINDOW_CLOSE, "0");
   SDL_SetHint(SDL_HINT_VIDEO_ALLOW_SCREENSAVER, "1");
+  // The player makes every picture itself: a window's pixels go to the window system as they
+  // are (shared memory on X11), not through a GL texture. That would load a GL driver only to
+  // copy the same pixels; without a graphics card it is a software renderer with a compiler and
+  // threads of its own, some 75 MB more for every applet that opens a window. The user's own
+  // setting of the same name still wins.
+  SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SkipUnreachableWayland();
   if (InitSdlSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return ERR_XDISPLAY;
   uint32_t type = SDL_RegisterEvents(1);

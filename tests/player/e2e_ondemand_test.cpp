@@ -4,6 +4,7 @@
 // TIFF picture fails naming the library, as a shape does without the player's shapes module.
 #include <cstdlib>
 
+#include "tests/platform/xvfb_server.h"
 #include "tests/player/e2e_util.h"
 
 namespace {
@@ -54,6 +55,23 @@ TEST(E2eOnDemand, LibrariesOpenAtTheFirstFileThatNeedsThem) {
     EXPECT_EQ(Mapped(r, c.library), c.mapped) << c.name;
     EXPECT_EQ(r.out, c.out) << c.name;
   }
+}
+
+// A window on an X server shows the player's own pixels: opening it maps no GL library.
+TEST(E2eOnDemand, AWindowNeedsNoGlDriver) {
+  int number = 0;
+  pid_t xvfb = StartXvfb(&number);
+  if (xvfb < 0) GTEST_SKIP() << "Xvfb cannot start here";
+  ServerGuard server{xvfb};
+  PlayerDir d;
+  qmtools::WriteBytes(d / "a.qma", AppletOf(ScriptOf({{true, "GetAttribute", {21.0, 1.0, 0.0}}})));
+  // The X libraries keep allocations to the end of the process: not ours to report here.
+  PlayerResult r = d.Run({"-QUIET", d / "a.qma"}, {kLoaderReport, "SDL_VIDEODRIVER=x11", "SDL_AUDIODRIVER=dummy",
+                                                   "DISPLAY=:" + std::to_string(number), "ASAN_OPTIONS=detect_leaks=0"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_EQ(r.out, "640\n");
+  EXPECT_TRUE(Mapped(r, "libX11.so.")) << "the window was opened on the X server";
+  EXPECT_FALSE(Mapped(r, "libGL")) << "a GL library was mapped";
 }
 
 TEST(E2eOnDemand, WithoutTheLibraryThoseFilesFail) {
