@@ -173,9 +173,12 @@ int NextPacket(void *h, qmVideoPacket *p) {
   return 0;
 }
 
-void FreePacket(void *, qmVideoPacket *p) {
+void FreePacket(void *h, qmVideoPacket *p) {
   const qmAvFunctions &av = *AvLibrary();  // loaded: the source was opened through it
+  FFSource *s = static_cast<FFSource *>(h);
   AVPacket *pkt = static_cast<AVPacket *>(p->data);
+  // The next packet may be given the same address: it must still reach the decoder.
+  if (s && s->audioSent == pkt) s->audioSent = nullptr;
   av.av_packet_free(&pkt);
   p->data = nullptr;
 }
