@@ -25,6 +25,7 @@
 #include "platform/dir.h"
 #include "platform/env.h"
 #include "platform/file.h"
+#include "platform/vfile.h"
 #include "platform/fileops.h"
 #include "platform/memory.h"
 #include "platform/path.h"
@@ -224,12 +225,12 @@ char *GetCurrentDirName(char *buffer, size_t size) {
   if (size && !GetFullPath(".", buffer, size)) buffer[0] = 0;
   return buffer;
 }
-// The answer lives in the bound run's applet record until the next call; without a run a virtual
-// name is answered whole.
+// A plain name is answered with a part of itself; a virtual name's display name lives in the
+// bound run's applet record until the next call (without a run it is answered whole).
 const char *GetFilePart(const char *path) {
   qmApplet *applet = gRun ? GetAppletRecord(gRun->L) : nullptr;
-  if (!applet) return path;
-  return ChunkDisplayName(path, applet->displayName, sizeof applet->displayName);
+  if (applet) return ChunkDisplayName(path, applet->displayName, sizeof applet->displayName);
+  return IsChunkName(path) ? path : ChunkDisplayName(path, nullptr, 0);
 }
 
 // A picture loaded for a plug-in: its pixels, ABGR.
