@@ -182,6 +182,9 @@ struct qmDisplay {
   qmDisplayHook *satellites;
   qmMutex *updateLock;
   qmDisplayUpdate *pendingUpdates;
+  // Raised by a producer with an update and lowered by the flush (atomic builtins), so that the
+  // flush skips the lock of a display that has nothing queued.
+  uint8_t updatesQueued;
   qmPlatformWindow *platform;
   qmDesktopFit desktopFit;
 };

@@ -1,7 +1,6 @@
 #include "display/displayops.h"
 
 #include <algorithm>
-#include <atomic>
 
 #include "display/display.h"
 #include "display/scene.h"
@@ -12,9 +11,6 @@
 #include "runtime/errcodes.h"
 
 namespace {
-// Raised by producers and lowered by a flush, so that the per-line event check can skip the
-// walk over every display's lock.
-std::atomic<bool> gUpdatesQueued{false};
 
 void FreeUpdates(qmDisplayUpdate *node) {
   while (node) {
@@ -176,7 +172,7 @@ void QueueDisplayUpdate(qmDisplay *display, qmDisplayUpdate *update) {
   qmDisplayUpdate **tail = &display->pendingUpdates;
   while (*tail) tail = &(*tail)->next;
   *tail = update;
-  gUpdatesQueued.store(true, std::memory_order_release);
+  __atomic_store_n(&display->updatesQueued, uint8_t(1), __ATOMIC_RELEASE);
   MutexUnlock(display->updateLock);
 }
 
@@ -191,8 +187,9 @@ void FlushDisplayUpdatesOf(const qmScene *scene, qmDisplay *display) {
 }
 
 void FlushDisplayUpdates(const qmScene *scene) {
-  if (!scene || !gUpdatesQueued.exchange(false, std::memory_order_acq_rel)) return;
-  for (qmDisplay *d = scene->displays; d; d = d->next) FlushDisplayUpdatesOf(scene, d);
+  if (!scene) return;
+  for (qmDisplay *d = scene->displays; d; d = d->next)
+    if (__atomic_exchange_n(&d->updatesQueued, uint8_t(0), __ATOMIC_ACQ_REL)) FlushDisplayUpdatesOf(scene, d);
 }
 
 void DiscardDisplayUpdates(qmDisplay *display) {
@@ -217,4 +214,8 @@ void DiscardDisplayUpdatesOf(qmDisplay *display, const void *owner) {
   MutexUnlock(display->updateLock);
 }
 
-bool DisplayUpdatesPending() { return gUpdatesQueued.load(std::memory_order_acquire); }
+bool DisplayUpdatesPending(const qmScene *scene) {
+  for (const qmDisplay *d = scene ? scene->displays : nullptr; d; d = d->next)
+    if (__atomic_load_n(&d->updatesQueued, __ATOMIC_ACQUIRE)) return true;
+  return false;
+}

@@ -64,8 +64,8 @@ void FlushDisplayUpdatesOf(const qmScene *scene, qmDisplay *display);
 void DiscardDisplayUpdates(qmDisplay *display);
 // Frees, unshown, the display's queued updates of one owner (any thread).
 void DiscardDisplayUpdatesOf(qmDisplay *display, const void *owner);
-// A cheap test for the pump's fast path: whether any thread queued an update since the last flush.
-bool DisplayUpdatesPending();
+// Whether any thread queued an update for one of the scene's displays since the last flush.
+bool DisplayUpdatesPending(const qmScene *scene);
 // Without the display library: the button entries' reset of the display's picture, else nothing.
 void ResetDisplayButtonStates(const qmScene *scene, qmDisplay *display);
 

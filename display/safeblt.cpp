@@ -18,8 +18,8 @@
 namespace {
 
 // Stands in for the display while a blit only writes pixels into a given bitmap and no display
-// exists yet; nothing but its output type is read.
-qmDisplay fallbackDisplay = [] {
+// exists yet; nothing but its output type and its (absent) planes is read, nothing written.
+const qmDisplay kPixelsOnlyDisplay = [] {
   qmDisplay d{};
   d.outputType = 3;
   return d;
@@ -85,7 +85,7 @@ int ResolveSafeBlt(qmScene *scene, qmSafeBlt &b, qmDisplay *&D, qmBitmap *&targe
       std::fputs("ERROR! SAFEBLT() CALLED WITH DISPLAY=NULL!\n", stderr);
       return RESOLVE_SKIP;
     }
-    D = &fallbackDisplay;
+    D = const_cast<qmDisplay *>(&kPixelsOnlyDisplay);
     b.flags |= SAFEBLT_NOSPRITES;
   }
   if (!b.src || b.srcX < 0 || b.srcY < 0) return RESOLVE_SKIP;

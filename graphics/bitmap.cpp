@@ -45,9 +45,6 @@ qmMask *WrapPlane(uint8_t *memory, int32_t width, int32_t height, int32_t bytesP
   return plane;
 }
 
-qmMask tempMask;
-qmAlphaChannel tempAlpha;
-
 qmBitmap *AllocBitmapMemory(int32_t width, int32_t height, int32_t clear) {
   if (width > QM_MAX_PLANE_SIDE) return nullptr;
   uint32_t size = PlaneBytes(width, height, int64_t(BitmapPitchPixels(width)) * 4);
@@ -122,22 +119,8 @@ qmAlphaChannel *AllocAlphaChannel(int32_t width, int32_t height, int32_t clear) 
 
 void FreeAlphaChannel(qmAlphaChannel *alpha) { FreePlane(alpha); }
 
-qmAlphaChannel *WrapAlphaChannel(uint8_t *memory, int32_t width, int32_t height, int32_t bytesPerRow) {
-  return WrapPlane(memory, width, height, bytesPerRow);
-}
-
 void SetAlphaChannelMemory(qmAlphaChannel *alpha, uint8_t *memory, int32_t bytesPerRow) {
   SetMaskMemory(alpha, memory, bytesPerRow);
-}
-
-qmMask *MakeTempMask(uint8_t *bits, int32_t, int32_t width, int32_t height) {
-  tempMask = qmMask{bits, width, height, MaskBytesPerRow(width), 1};
-  return &tempMask;
-}
-
-qmAlphaChannel *MakeTempAlphaChannel(uint8_t *memory, int32_t bytesPerRow) {
-  tempAlpha = qmAlphaChannel{memory, 0, 0, bytesPerRow, 1};
-  return &tempAlpha;
 }
 
 uintptr_t GetBitmapAttr(const void *record, int32_t selector) {

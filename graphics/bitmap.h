@@ -63,12 +63,7 @@ void SetMaskMemory(qmMask *mask, uint8_t *bits, int32_t bytesPerRow);
 
 qmAlphaChannel *AllocAlphaChannel(int32_t width, int32_t height, int32_t clear);
 void FreeAlphaChannel(qmAlphaChannel *alpha);
-qmAlphaChannel *WrapAlphaChannel(uint8_t *memory, int32_t width, int32_t height, int32_t bytesPerRow);
 void SetAlphaChannelMemory(qmAlphaChannel *alpha, uint8_t *memory, int32_t bytesPerRow);
-
-// Single shared views for the display refresh: each call overwrites the previous one.
-qmMask *MakeTempMask(uint8_t *bits, int32_t unused, int32_t width, int32_t height);
-qmAlphaChannel *MakeTempAlphaChannel(uint8_t *memory, int32_t bytesPerRow);
 
 // Attribute of a bitmap, mask or alpha record by selector; 0 for unknown selectors.
 uintptr_t GetBitmapAttr(const void *record, int32_t selector);

@@ -20,8 +20,9 @@
 
 namespace {
 
-// The scaler's column and row tables grow only; one set serves the main thread.
-qmScaleBuffers scaleTables;
+// The scaler's column and row tables: scratch that grows only, for the main thread alone; the
+// graphics library's shut-down frees them with the run.
+qmScaleBuffers gScaleTables;
 
 // A rectangle of the top-left width x height cut to the picture.
 void CutToBitmap(const qmBitmap *bitmap, int32_t *width, int32_t *height) {
@@ -291,7 +292,7 @@ uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaCh
   srcWidth = std::min<int64_t>(srcWidth, int64_t(bitmap->width) - srcX);
   srcHeight = std::min<int64_t>(srcHeight, int64_t(bitmap->height) - srcY);
   if (srcWidth < 1 || srcHeight < 1) return 0;
-  if (EnsureScaleBuffers(&scaleTables, targetWidth, targetHeight) != 0) return ERR_MEM;
+  if (EnsureScaleBuffers(&gScaleTables, targetWidth, targetHeight) != 0) return ERR_MEM;
   qmBitmap *nb = target;
   qmMask *nm = nullptr;
   qmAlphaChannel *na = nullptr;
@@ -333,7 +334,7 @@ uint32_t ScaleBitmap(const qmBitmap *bitmap, const qmMask *mask, const qmAlphaCh
   req.smooth = smooth;
   req.format = sv.pixelFormat;
   req.bytesPerPixel = sv.bytesPerPixel;
-  req.buffers = &scaleTables;
+  req.buffers = &gScaleTables;
   ScalePixels(&req);
   UnlockBitmap();
   UnlockBitmap();
@@ -349,7 +350,7 @@ uint32_t ScaleBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, in
   if (targetWidth > QM_MAX_PICTURE_SIDE || targetHeight > QM_MAX_PICTURE_SIDE) return ERR_MEM;
   CutToBitmap(bitmap, &width, &height);
   if (width < 1 || height < 1 || r->width < 1 || r->height < 1) return 0;
-  if (EnsureScaleBuffers(&scaleTables, targetWidth, targetHeight) != 0) return ERR_MEM;
+  if (EnsureScaleBuffers(&gScaleTables, targetWidth, targetHeight) != 0) return ERR_MEM;
   // One row of the result at a time, blended while it is still in the cache.
   std::vector<uint32_t> rowPixels(alpha ? size_t(r->width) : 1);
   std::vector<uint8_t> rowAlpha(alpha ? size_t(r->width) : 1);
@@ -373,7 +374,7 @@ uint32_t ScaleBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, in
   req.smooth = smooth;
   req.format = sv.pixelFormat;
   req.bytesPerPixel = 4;
-  req.buffers = &scaleTables;
+  req.buffers = &gScaleTables;
   const qmTransformTarget onto{tv.base, tv.pitch, tv.pixelFormat, r->srcX, r->srcY, r->srcX + r->width,
                                r->srcY + r->height, r->dstX - r->srcX, r->dstY - r->srcY};
   const int32_t code = ScaleBlendPixels(&req, &onto);
@@ -381,4 +382,4 @@ uint32_t ScaleBitmapOnto(const qmBitmap *bitmap, const qmAlphaChannel *alpha, in
   return code ? uint32_t(ERR_WRONGUSAGE) : 0u;
 }
 
-void FreeScaleTables() { FreeScaleBuffers(&scaleTables); }
+void FreeScaleTables() { FreeScaleBuffers(&gScaleTables); }

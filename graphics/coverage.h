@@ -1,7 +1,7 @@
 // Coverage planes for the draw library: polygons, closed outlines and thick lines rasterised
 // into a zeroed 8-bit plane (0 uncovered, 255 covered, between on anti-aliased edges). They draw
 // through OpenCV, in the coverage module (coverage_module.h) opened on the first call; when the
-// module cannot be found every one of them fails with ERR_MEM.
+// module cannot be found every one of them fails with ERR_OPENLIB, naming the module.
 #pragma once
 #include <cstdint>
 

@@ -54,8 +54,9 @@ const qmCoverageTable *LoadTable() {
 #endif
 }
 
-std::once_flag loaded;
-std::atomic<const qmCoverageTable *> current{nullptr};
+// The module is mapped once for the process, as plug-ins are, and its table is read-only.
+std::once_flag gCoverageLoaded;
+std::atomic<const qmCoverageTable *> gCoverageTable{nullptr};
 
 uint32_t ModuleMissing() {
   SetErrorArgument(QM_COVERAGE_MODULE);
@@ -66,13 +67,13 @@ uint32_t ModuleMissing() {
 
 // Loaded once, whichever thread asks first.
 const qmCoverageTable *CoverageTable() {
-  std::call_once(loaded, [] { current = LoadTable(); });
-  return current;
+  std::call_once(gCoverageLoaded, [] { gCoverageTable = LoadTable(); });
+  return gCoverageTable;
 }
 
 void SetCoverageTable(const qmCoverageTable *table) {
   CoverageTable();
-  current = table;
+  gCoverageTable = table;
 }
 
 uint32_t FillCoveragePolygon(qmAlphaChannel *plane, const int32_t *points, int32_t count, int32_t antialias) {

@@ -8,7 +8,9 @@
 
 namespace {
 
-qmDrawTables tables;
+// Scratch of the outline generator and the coverage plane: nothing in them outlives a call, only
+// the main thread draws, and the draw library's shut-down frees them with the run.
+qmDrawTables gDrawTables;
 
 // The degree factor the angle tables were always computed with.
 constexpr double kDegree = 0.017453292519943295;
@@ -57,56 +59,50 @@ void GetShadowMargins(int32_t size, int32_t direction, int32_t *left, int32_t *t
   if (bottom) *bottom = b;
 }
 
-void AddShadowDirectionOffset(int32_t direction, int32_t size, int32_t *x, int32_t *y) {
-  if (uint32_t(direction) >= 8) return;
-  if (direction != 2 && direction != 6) *y += size;
-  if (direction != 0 && direction != 4) *x += size;
-}
-
 uint32_t InitDrawTables() {
-  for (auto &p : tables.points) {
+  for (auto &p : gDrawTables.points) {
     if (!p) p = static_cast<int32_t *>(MemAlloc(kOutlinePointMax * 2 * sizeof(int32_t), 1));
     if (!p) return ERR_MEM;
   }
-  for (auto &p : tables.fpoints) {
+  for (auto &p : gDrawTables.fpoints) {
     if (!p) p = static_cast<double *>(MemAlloc(kOutlinePointMax * 2 * sizeof(double), 1));
     if (!p) return ERR_MEM;
   }
-  if (!tables.sine) tables.sine = static_cast<double *>(MemAlloc(361 * sizeof(double), 0));
-  if (!tables.sine) return ERR_MEM;
-  if (!tables.cosine) tables.cosine = static_cast<double *>(MemAlloc(361 * sizeof(double), 0));
-  if (!tables.cosine) return ERR_MEM;
+  if (!gDrawTables.sine) gDrawTables.sine = static_cast<double *>(MemAlloc(361 * sizeof(double), 0));
+  if (!gDrawTables.sine) return ERR_MEM;
+  if (!gDrawTables.cosine) gDrawTables.cosine = static_cast<double *>(MemAlloc(361 * sizeof(double), 0));
+  if (!gDrawTables.cosine) return ERR_MEM;
   for (int i = 0; i <= 360; i++) {
-    tables.sine[i] = std::sin((360 - i) * kDegree);
-    tables.cosine[i] = std::cos((360 - i) * kDegree);
+    gDrawTables.sine[i] = std::sin((360 - i) * kDegree);
+    gDrawTables.cosine[i] = std::cos((360 - i) * kDegree);
   }
   return 0;
 }
 
 void FreeDrawBuffers() {
-  for (auto &p : tables.points) MemFree(p), p = nullptr;
-  for (auto &p : tables.fpoints) MemFree(p), p = nullptr;
-  MemFree(tables.sine);
-  MemFree(tables.cosine);
-  tables.sine = tables.cosine = nullptr;
-  MemFree(tables.linePlane.memory);
-  tables.linePlane = {};
-  tables.linePlaneBytes = 0;
+  for (auto &p : gDrawTables.points) MemFree(p), p = nullptr;
+  for (auto &p : gDrawTables.fpoints) MemFree(p), p = nullptr;
+  MemFree(gDrawTables.sine);
+  MemFree(gDrawTables.cosine);
+  gDrawTables.sine = gDrawTables.cosine = nullptr;
+  MemFree(gDrawTables.linePlane.memory);
+  gDrawTables.linePlane = {};
+  gDrawTables.linePlaneBytes = 0;
 }
 
 qmAlphaChannel *GetLinePlane(int32_t width, int32_t height) {
   const int32_t bytesPerRow = AlphaBytesPerRow(width);
   const int64_t bytes = int64_t(bytesPerRow) * height;
-  if (bytes > tables.linePlaneBytes) {
+  if (bytes > gDrawTables.linePlaneBytes) {
     if (bytes > INT32_MAX) return nullptr;
-    MemFree(tables.linePlane.memory);
-    tables.linePlane.memory = static_cast<uint8_t *>(MemAlloc(uint32_t(bytes), 1));
-    tables.linePlaneBytes = tables.linePlane.memory ? bytes : 0;
-    if (!tables.linePlane.memory) return nullptr;
+    MemFree(gDrawTables.linePlane.memory);
+    gDrawTables.linePlane.memory = static_cast<uint8_t *>(MemAlloc(uint32_t(bytes), 1));
+    gDrawTables.linePlaneBytes = gDrawTables.linePlane.memory ? bytes : 0;
+    if (!gDrawTables.linePlane.memory) return nullptr;
   }
-  tables.linePlane.width = width, tables.linePlane.height = height, tables.linePlane.bytesPerRow = bytesPerRow;
-  tables.linePlane.borrowed = 1;
-  return &tables.linePlane;
+  gDrawTables.linePlane.width = width, gDrawTables.linePlane.height = height, gDrawTables.linePlane.bytesPerRow = bytesPerRow;
+  gDrawTables.linePlane.borrowed = 1;
+  return &gDrawTables.linePlane;
 }
 
-const qmDrawTables *GetDrawTables() { return &tables; }
+const qmDrawTables *GetDrawTables() { return &gDrawTables; }

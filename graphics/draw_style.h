@@ -35,7 +35,6 @@ void ClampCornerLevels(int32_t levels[4]);
 // How far a shadow of that size and direction reaches past the shape on each side; any output
 // may be null.
 void GetShadowMargins(int32_t size, int32_t direction, int32_t *left, int32_t *top, int32_t *right, int32_t *bottom);
-void AddShadowDirectionOffset(int32_t direction, int32_t size, int32_t *x, int32_t *y);
 
 // Work tables of the outline generator: points of one outline, and sin/cos of whole degrees as
 // SIN[i] = sin(360 - i), COS[i] = cos(360 - i) for i = 0..360.

@@ -200,11 +200,8 @@ void CoverTarget(const qmDrawTarget *t, const CoverageWindow &win, uint32_t colo
       rowFrom = std::max(x0, win.x + a), rowTo = std::min(x1, win.x + b);
     }
     if (!plain) {
-      for (int64_t x = rowFrom; x < rowTo; x++) {
-        if (!c[x]) continue;
-        s.level = overall == 255 ? c[x] : overall * c[x] / 255;
-        PlotPixel(&s, int32_t(x), int32_t(y));
-      }
+      if (rowTo > rowFrom)
+        PlotCoverage(c + rowFrom, int32_t(rowFrom), int32_t(y), &s, int32_t(rowTo - rowFrom), 1, cov->bytesPerRow, 0);
       continue;
     }
     uint32_t *row = t->bitmap->pixels + y * pitch;

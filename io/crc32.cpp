@@ -3,17 +3,18 @@
 #include <zlib.h>
 
 namespace {
-uint32_t crc_table[256];
-bool crc_ready = false;
+// Built once at start-up and only read after it, by every run and thread alike.
+uint32_t gCrcTable[256];
+bool gCrcReady = false;
 }  // namespace
 
 void InitCRC32Table() {
   for (uint32_t i = 0; i < 256; i++) {
     uint32_t c = i;
     for (int k = 0; k < 8; k++) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-    crc_table[i] = c;
+    gCrcTable[i] = c;
   }
-  crc_ready = true;
+  gCrcReady = true;
 }
 
 uint32_t UpdateCRC32(uint32_t crc, const void *data, size_t length) {

@@ -1,7 +1,5 @@
 #include "platform/hooks.h"
 
-uint32_t ApplyPlatformOption(uint32_t) { return 0; }
-
 void ApplyPlatformOptions() {}
 
 uint32_t OpenConsoleOutput() { return 0; }

@@ -5,8 +5,6 @@
 
 struct qmDisplay;
 
-// When the options set their platform value; 0.
-uint32_t ApplyPlatformOption(uint32_t value);
 // After the start-up options are applied.
 void ApplyPlatformOptions();
 // Before the banner; a non-zero result is returned as an error code. 0 here.

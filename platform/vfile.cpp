@@ -29,9 +29,11 @@ struct MemoryWindow {
   uint32_t openHandles;
 };
 
-std::mutex registryMutex;
-std::map<int64_t, MemoryWindow> registry;
-int32_t lastReference;
+// Virtual names carry a window's reference in their text, so the windows answer wherever such a
+// name is opened, on any thread; the one who registered a window removes it.
+std::mutex gMemoryWindowsLock;
+std::map<int64_t, MemoryWindow> gMemoryWindows;
+int32_t gLastWindowReference;
 
 }  // namespace
 
@@ -65,32 +67,32 @@ int ParseChunkName(const char *name, qmChunkName *out) {
 
 int32_t RegisterMemoryWindow(const void *base, uint64_t length) {
   if (!base) return 0;
-  std::lock_guard<std::mutex> lock(registryMutex);
-  if (lastReference == INT32_MAX) return 0;
-  int32_t reference = ++lastReference;
-  registry[reference] = MemoryWindow{static_cast<const uint8_t *>(base), length, 0};
+  std::lock_guard<std::mutex> lock(gMemoryWindowsLock);
+  if (gLastWindowReference == INT32_MAX) return 0;
+  int32_t reference = ++gLastWindowReference;
+  gMemoryWindows[reference] = MemoryWindow{static_cast<const uint8_t *>(base), length, 0};
   return reference;
 }
 
 uint32_t UnregisterMemoryWindow(int32_t reference) {
-  std::lock_guard<std::mutex> lock(registryMutex);
-  auto it = registry.find(reference);
-  if (it == registry.end()) return ERR_WRONGUSAGE;
+  std::lock_guard<std::mutex> lock(gMemoryWindowsLock);
+  auto it = gMemoryWindows.find(reference);
+  if (it == gMemoryWindows.end()) return ERR_WRONGUSAGE;
   if (it->second.openHandles) return ERR_LOCKEDOBJ;
-  registry.erase(it);
+  gMemoryWindows.erase(it);
   return 0;
 }
 
 const uint8_t *AcquireMemoryWindow(int64_t reference, uint64_t length) {
-  std::lock_guard<std::mutex> lock(registryMutex);
-  auto it = registry.find(reference);
-  if (it == registry.end() || length > it->second.length) return nullptr;
+  std::lock_guard<std::mutex> lock(gMemoryWindowsLock);
+  auto it = gMemoryWindows.find(reference);
+  if (it == gMemoryWindows.end() || length > it->second.length) return nullptr;
   it->second.openHandles++;
   return it->second.base;
 }
 
 void ReleaseMemoryWindow(int64_t reference) {
-  std::lock_guard<std::mutex> lock(registryMutex);
-  auto it = registry.find(reference);
-  if (it != registry.end() && it->second.openHandles) it->second.openHandles--;
+  std::lock_guard<std::mutex> lock(gMemoryWindowsLock);
+  auto it = gMemoryWindows.find(reference);
+  if (it != gMemoryWindows.end() && it->second.openHandles) it->second.openHandles--;
 }

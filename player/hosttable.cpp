@@ -25,6 +25,7 @@
 #include "platform/dir.h"
 #include "platform/env.h"
 #include "platform/file.h"
+#include "platform/vfile.h"
 #include "platform/fileops.h"
 #include "platform/memory.h"
 #include "platform/path.h"
@@ -224,7 +225,13 @@ char *GetCurrentDirName(char *buffer, size_t size) {
   if (size && !GetFullPath(".", buffer, size)) buffer[0] = 0;
   return buffer;
 }
-const char *GetFilePart(const char *path) { return ChunkDisplayName(path); }
+// A plain name is answered with a part of itself; a virtual name's display name lives in the
+// bound run's applet record until the next call (without a run it is answered whole).
+const char *GetFilePart(const char *path) {
+  qmApplet *applet = gRun ? GetAppletRecord(gRun->L) : nullptr;
+  if (applet) return ChunkDisplayName(path, applet->displayName, sizeof applet->displayName);
+  return IsChunkName(path) ? path : ChunkDisplayName(path, nullptr, 0);
+}
 
 // A picture loaded for a plug-in: its pixels, ABGR.
 struct HostImage {
@@ -274,15 +281,20 @@ qmBrush *FindRunBrush(const uintptr_t *id) {
   if (FindBrush(scene->objects, &oid, &brush, FINDBRUSH_NOVECTOR)) return nullptr;
   return brush;
 }
-// A brush stays as it is while a plug-in holds its view: the lock is the brush itself.
+// A brush stays as it is while a plug-in holds its view: the lock is the brush's bitmap.
 void *HostLockBrush(const uintptr_t *id, void *, qmHostBrushView *view) {
-  qmBrush *b = FindRunBrush(id);
-  if (!b || !b->bitmap) return nullptr;
-  *view = {b->bitmap->pixels, b->bitmap->bytesPerRow / 4, b->alpha ? b->alpha->memory : nullptr,
-           b->alpha ? b->alpha->bytesPerRow : 0, b->mask ? b->mask->memory : nullptr,
-           b->mask ? b->mask->bytesPerRow : 0, b->bitmap->pixelFormat, b->bitmap->bytesPerPixel, b->width,
-           b->height};
-  return b;
+  qmScene *scene = RunScene();
+  if (!scene || !id) return nullptr;
+  const qmObjectId oid{uint32_t(id[0]), id[1]};
+  qmBitmap *bitmap = nullptr;
+  qmMask *mask = nullptr;
+  qmAlphaChannel *alpha = nullptr;
+  int32_t width = 0, height = 0;
+  if (!GetBrushInfo(scene->objects, &oid, &bitmap, &mask, &alpha, &width, &height) || !bitmap) return nullptr;
+  *view = {bitmap->pixels, bitmap->bytesPerRow / 4, alpha ? alpha->memory : nullptr, alpha ? alpha->bytesPerRow : 0,
+           mask ? mask->memory : nullptr, mask ? mask->bytesPerRow : 0, bitmap->pixelFormat, bitmap->bytesPerPixel,
+           width, height};
+  return bitmap;
 }
 void HostUnlockBrush(void *) {}
 uint32_t *HostGetBrushArgb(const uintptr_t *id, qmTagItem *tags) {
@@ -387,8 +399,7 @@ void *const kFile[23] = {
     Fn(&FilePutc), Fn(&FileEof), Safe<&RemoveFile>(), Safe<&LockVirtualPath>(), Fn(&UnlockVirtualPath),
     Safe<&GetVirtualLockName>(), Safe<&HostExamine>(), Fn(&CheckVirtualDirectory), Fn(&EndDirectoryScan),
     Safe<&HostExamineNext>(), Safe<&CreateDir, uint32_t(ERR_MEM)>(), Safe<&RenameFile>(), Safe<&GetCurrentDirName>(),
-    Safe<&TempFileName>(), Fn(&AddPart), Fn(&GetFilePart),
-    Fn(static_cast<const char *(*)(const char *)>(&ChunkDisplayName))};
+    Safe<&TempFileName>(), Fn(&AddPart), Fn(&GetFilePart), Fn(&GetFilePart)};
 
 void *const kDisplay[12] = {
     Safe<&HostGetImageSize>(), Safe<&HostLoadImage>(), Fn(&HostGetBitmapPixels), Fn(&HostFreeImage),

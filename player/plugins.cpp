@@ -46,7 +46,8 @@ int FeatureRowOf(uint32_t flag) {
 }
 
 uint32_t LoadFailure(const char *path) {
-  SetErrorArgument(ChunkDisplayName(path));
+  char shown[kChunkNameSize];
+  SetErrorArgument(ChunkDisplayName(path, shown, sizeof shown));
   return ERR_LOADPLUGIN;
 }
 

@@ -47,7 +47,8 @@ struct AppletReader {
   }
   // A count or size beyond what the player's records hold.
   bool Corrupt() {
-    SetErrorArgument(ChunkDisplayName(programName));
+    char shown[kChunkNameSize];
+    SetErrorArgument(ChunkDisplayName(programName, shown, sizeof shown));
     return Fail(ERR_NOAPPLET);
   }
   bool Bytes(void *out, uint64_t n) {
@@ -587,7 +588,8 @@ uint32_t OpenProgramFile(VmState *L, qmPlayerRun *run) {
       code = ReadAppletSections(L, applet, fh, start, args->programPath);
       if (code == 0) PrintDoneMessage();
     }
-    if (code == ERR_NOAPPLET) SetErrorArgument(ChunkDisplayName(given));
+    char shown[kChunkNameSize];
+    if (code == ERR_NOAPPLET) SetErrorArgument(ChunkDisplayName(given, shown, sizeof shown));
   }
   if (fh) FileClose(fh);
   vm_registry_setstring(L, "script", ":none:");

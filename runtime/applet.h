@@ -32,6 +32,7 @@ struct qmApplet {
   uint64_t appletBase;    // offset of an applet appended to the executable; 0 for a file of its own
   char programPath[1024]; // the program file; the container of linked files without their own
   char resolvedName[1024]; // the virtual name a linked file resolved to last (vnames.h)
+  char displayName[1024];  // the display name plug-ins asked for last (their host table)
 };
 
 // The record under registry["applet"] of the state, or of the main state for a null state;

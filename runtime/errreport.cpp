@@ -186,4 +186,3 @@ void ShowScriptError(VmState *L, const char *message, int plain) {
 
 void PrintDoneMessage() { PrintWord(MSG_DONE); }
 void PrintFailedMessage() { PrintWord(MSG_FAILED); }
-void PrintSkippedMessage() { PrintWord(MSG_SKIPPED); }

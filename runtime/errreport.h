@@ -40,7 +40,6 @@ char *BuildScriptErrorText(VmState *L, const char *message, int plain, char *out
 // is none).
 void ShowScriptError(VmState *L, const char *message, int plain);
 
-// "done", "failed" and "skipped" (translated) and a newline, unless quiet.
+// "done" and "failed" (translated) and a newline, unless quiet.
 void PrintDoneMessage();
 void PrintFailedMessage();
-void PrintSkippedMessage();

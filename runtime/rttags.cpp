@@ -151,7 +151,8 @@ bool DeclarationsRunning() { return Tags().declarations != 0; }
 void PrintStatusMessage(const char *format, const char *name, int dots) {
   if (IsQuiet()) return;
   char line[kErrorMessageSize];
-  FormatMessageText(format, name ? ChunkDisplayName(name) : "", 0, line, sizeof line);
+  char shown[kChunkNameSize];
+  FormatMessageText(format, name ? ChunkDisplayName(name, shown, sizeof shown) : "", 0, line, sizeof line);
   std::fputs(line, stdout);
   if (dots) std::fputs("...", stdout);
   std::fflush(stdout);

@@ -18,9 +18,6 @@
 
 namespace {
 
-// The answer buffer of ChunkDisplayName, overwritten by each call: it keeps nothing of a run
-// that a later call reads, only the text of the last answer.
-char gDisplayName[kChunkNameSize];
 static_assert(sizeof(qmApplet{}.resolvedName) == kChunkNameSize, "a resolved name has room for any chunk name");
 
 constexpr char kFontPrefix[] = "::font:";
@@ -77,7 +74,7 @@ char *ChunkDisplayNameInto(const char *name, char *out, size_t size) {
   return out;
 }
 
-const char *ChunkDisplayName(const char *name) {
+const char *ChunkDisplayName(const char *name, char *buffer, size_t size) {
   if (!IsChunkName(name)) {
     // A part of the name itself: no copy needed.
     size_t n = std::strlen(name);
@@ -89,7 +86,7 @@ const char *ChunkDisplayName(const char *name) {
     const char *colon = std::strchr(name, ':');
     return colon ? colon + 1 : name;
   }
-  return ChunkDisplayNameInto(name, gDisplayName, sizeof gDisplayName);
+  return ChunkDisplayNameInto(name, buffer, size);
 }
 
 char *MakeChunkName(const char *name, char *out, size_t size, uint64_t offset, uint64_t length,

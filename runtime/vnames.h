@@ -23,9 +23,9 @@ char *MakeMemoryChunkName(const char *name, char *out, size_t size, int32_t refe
 
 // The name a user should see: for a virtual name its display name; otherwise the part after
 // the last "/" or "\" (empty when the name ends with one), else after the first ":", else the
-// whole name. The result of ChunkDisplayName for a virtual name lives in a buffer that the next
-// call overwrites.
-const char *ChunkDisplayName(const char *name);
+// whole name. ChunkDisplayName answers with a part of the name itself where it can, and writes
+// the display name of a virtual name into the caller's buffer; ChunkDisplayNameInto always copies.
+const char *ChunkDisplayName(const char *name, char *buffer, size_t size);
 char *ChunkDisplayNameInto(const char *name, char *out, size_t size);
 
 // The virtual name of a linked file (written into the applet record's resolvedName, valid until

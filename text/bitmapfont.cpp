@@ -301,7 +301,7 @@ int32_t OpenBitmapFont(const char *path, int32_t size, qmFont *font) {
   if (chunk) {
     ChunkDisplayNameInto(path, font->faceName, sizeof font->faceName);
   } else {
-    CopyString(font->faceName, ChunkDisplayName(path), sizeof font->faceName);
+    ChunkDisplayNameInto(path, font->faceName, sizeof font->faceName);
     if (HasSuffix(font->faceName, ".font")) font->faceName[std::strlen(font->faceName) - 5] = 0;
   }
   font->size = size;

@@ -159,7 +159,9 @@ uint32_t GetCachedFont(qmFontState *fonts, const char *name, int32_t size, int32
     resolved = "Bitstream Vera Sans Mono";
     engine = FONTENGINE_INBUILT;
   } else if (resolved.compare(0, 8, ":::chunk") != 0) {
-    if (engine != FONTENGINE_INBUILT && std::strcmp(ChunkDisplayName(resolved.c_str()), resolved.c_str()) != 0)
+    char shown[kChunkNameSize];
+    if (engine != FONTENGINE_INBUILT &&
+        std::strcmp(ChunkDisplayName(resolved.c_str(), shown, sizeof shown), resolved.c_str()) != 0)
       return ERR_FONTPATH;
     if (HasFontSuffix(resolved.c_str())) resolved.resize(resolved.size() - 5);
   }

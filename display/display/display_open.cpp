@@ -16,6 +16,7 @@
 #include "platform/desktop.h"
 #include "platform/memory.h"
 #include "platform/mutex.h"
+#include "platform/pointer.h"
 #include "platform/window.h"
 #include "display/displaywindow.h"
 #include "runtime/auxlib.h"
@@ -267,6 +268,8 @@ void FreeDisplays(VmState *L) {
   if (scene->fullScreen) RestoreDisplayMode();
   scene->fullScreen = 0;
   FadeDisplayIn(fade);
+  // A pointer the script chose or hid must not outlive its displays.
+  RestorePlatformPointer();
 }
 
 void MakeDisplayCurrent(VmState *L, qmDisplay *d) {

@@ -589,7 +589,8 @@ uint32_t DosPathPart(VmState *L) {
 
 uint32_t DosFilePart(VmState *L) {
   CheckArgCount(L, 1, 1);
-  vm_pushstring(L, ChunkDisplayName(vm_checkstring(L, 1, nullptr)));
+  char shown[kChunkNameSize];
+  vm_pushstring(L, ChunkDisplayName(vm_checkstring(L, 1, nullptr), shown, sizeof shown));
   return 1;
 }
 
@@ -599,7 +600,8 @@ uint32_t DosRename(VmState *L) {
   const char *to = vm_checkstring(L, 2, nullptr);
   if (!from[0] || !to[0] || IsVirtual(from) || IsVirtual(to)) return ERR_WRONGUSAGE;
   std::string target(from, size_t(GetPathPart(from) - from));
-  std::string newPart = ChunkDisplayName(to);
+  char shown[kChunkNameSize];
+  std::string newPart = ChunkDisplayName(to, shown, sizeof shown);
   if (!target.empty() && target.back() != '/' && target.back() != '\\' && target.back() != ':') target += '/';
   target += newPart;
   SetErrorArgument(from);

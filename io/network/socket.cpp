@@ -79,11 +79,6 @@ int SocketListen(int handle, int backlog) {
   return WithBlocking(handle, listen(handle, backlog) != 0 ? errno : 0);
 }
 
-int SocketShutdown(int handle, int how) {
-  SocketSetBlocking(handle);
-  return WithBlocking(handle, shutdown(handle, how) != 0 ? errno : 0);
-}
-
 double TimeoutGetRetry(const qmTimeout *tm) {
   if (tm->block < 0 && tm->total < 0) return -1;
   double left = tm->total - (GetTimeSeconds() - tm->start);

@@ -41,7 +41,6 @@ void SocketSetNonBlocking(int handle);
 void SocketSetBlocking(int handle);
 int SocketBind(int handle, const sockaddr *address, socklen_t length);
 int SocketListen(int handle, int backlog);
-int SocketShutdown(int handle, int how);
 
 // The seconds the next wait may last, or -1 for no limit.
 double TimeoutGetRetry(const qmTimeout *tm);

@@ -364,7 +364,7 @@ uint32_t StartModuleChannel(qmSoundChannels *set, qmModule *m, const qmObjectId 
   ch->volume = volume;
   ch->pan = 128;
   MutexLock(AudioMutex());
-  SetChannelVolumePan(i, volume, 128);
+  SetChannelVolume(i, volume);
   AttachMixerInput(i, ch->converter);
   ch->state = CHAN_MODULE;
   MutexUnlock(AudioMutex());
@@ -428,7 +428,7 @@ uint32_t StartStreamChannel(qmSoundChannels *set, qmSound *s, const qmObjectId &
     sp->single = true;
   }
   MutexLock(AudioMutex());
-  SetChannelVolumePan(i, volume, 128);
+  SetChannelVolume(i, volume);
   AttachMixerInput(i, ch->converter);
   ch->state = CHAN_STREAM;
   MutexUnlock(AudioMutex());
@@ -448,7 +448,7 @@ uint32_t StartVideoChannel(void *owner, uint32_t rate, uint32_t channels, qmAudi
   ch->volume = volume;
   ch->pan = 128;
   MutexLock(AudioMutex());
-  SetChannelVolumePan(i, volume, 128);
+  SetChannelVolume(i, volume);
   AttachMixerInput(i, ch->converter);
   ch->state = CHAN_VIDEO;
   MutexUnlock(AudioMutex());

@@ -307,7 +307,7 @@ uint32_t SndSetMusicVolume(VmState *L) {
   qmMusic *m;
   if (uint32_t code = GetObjectArg(L, 1, QMTYPE_MUSIC, ERR_FINDMUSIC, &m)) return code;
   m->volume = VolumeArg(L, 2);
-  if (m == st->playing && st->playingChannel >= 0) SetChannelVolumePan(st->playingChannel, m->volume, 128);
+  if (m == st->playing && st->playingChannel >= 0) SetChannelVolume(st->playingChannel, m->volume);
   return 0;
 }
 

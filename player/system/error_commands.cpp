@@ -87,7 +87,7 @@ uint32_t SysDebugPrint(VmState *L) {
     vm_pop(L, 1);
   }
   line += '\n';
-  DebugWrite(line.c_str());
+  DebugWrite(L, line.c_str());
   return 0;
 }
 
@@ -104,9 +104,9 @@ uint32_t SysDebugOutput(VmState *L) {
 uint32_t SysDebugPrompt(VmState *L) {
   CheckArgCount(L, 1, 1);
   const char *prompt = vm_checkstring(L, 1, nullptr);
-  if (prompt[0]) DebugWrite(prompt);
+  if (prompt[0]) DebugWrite(L, prompt);
   std::string line(kPromptLineSize, '\0');
-  ReadDebugLine(line.data(), line.size());
+  ReadDebugLine(L, line.data(), line.size());
   vm_pushstring(L, line.c_str());
   return 1;
 }

@@ -2,28 +2,41 @@
 
 #include <cstring>
 
+#include "player/system/system_state.h"
+#include "runtime/context.h"
+
 namespace {
 
-void (*gSink)(const char *text) = nullptr;
-std::FILE *gInput = nullptr;
+// The run's system state; null before the library started or after it ended.
+qmSystemState *StateOf(VmState *L) {
+  const qmPlayerContext *ctx = L ? GetPlayerContext(L) : nullptr;
+  return ctx ? ctx->systemState : nullptr;
+}
 
 }  // namespace
 
-void DebugWrite(const char *text) {
-  if (gSink) {
-    gSink(text);
+void DebugWrite(VmState *L, const char *text) {
+  const qmSystemState *st = StateOf(L);
+  if (st && st->debugSink) {
+    st->debugSink(text);
     return;
   }
   std::fputs(text, stdout);
   std::fflush(stdout);
 }
 
-void SetDebugSink(void (*sink)(const char *text)) { gSink = sink; }
-void SetDebugInput(std::FILE *input) { gInput = input; }
+void SetDebugSink(VmState *L, void (*sink)(const char *text)) {
+  if (qmSystemState *st = StateOf(L)) st->debugSink = sink;
+}
 
-char *ReadDebugLine(char *out, size_t size) {
+void SetDebugInput(VmState *L, std::FILE *input) {
+  if (qmSystemState *st = StateOf(L)) st->debugInput = input;
+}
+
+char *ReadDebugLine(VmState *L, char *out, size_t size) {
   out[0] = 0;
-  if (!std::fgets(out, static_cast<int>(size), gInput ? gInput : stdin)) {
+  const qmSystemState *st = StateOf(L);
+  if (!std::fgets(out, static_cast<int>(size), st && st->debugInput ? st->debugInput : stdin)) {
     out[0] = 0;
     return out;
   }

@@ -3,6 +3,7 @@
 // requesters remember.
 #pragma once
 #include <cstdint>
+#include <cstdio>
 
 struct qmCatalog;
 
@@ -15,4 +16,8 @@ struct qmSystemState {
   char lastFileFolder[kRequestPathSize];
   char lastFileName[kRequestPathSize];
   char lastPathFolder[kRequestPathSize];
+  // Where the debug output goes and DebugPrompt reads instead of standard output and input
+  // (tests catch them there); null for the standard streams.
+  void (*debugSink)(const char *text);
+  std::FILE *debugInput;
 };

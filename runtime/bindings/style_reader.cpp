@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <memory>
 #include <vector>
 
 #include "runtime/bindings/displaytags_reader.h"
@@ -284,15 +285,24 @@ uint32_t ReadFontKeys(VmState *L, int32_t t, qmTextStyle *style, int *given) {
   int32_t engine = font && font->engineType == QM_FONT_FREETYPE ? FONTENGINE_INBUILT : FONTENGINE_NATIVE;
   int32_t cache = 1;
   int found = 0;
-  GetFieldString(L, t, "font", name, sizeof name, &found);
+  // A font the applet carries is named as the script knows it and opened from the applet; the
+  // copy is owned here, as the readers after it may raise.
+  char *givenName = nullptr;
+  int linkedFont = 0;
+  GetFieldStringDup(L, t, "font", 1, &linkedFont, &givenName, nullptr, &found);
+  const std::unique_ptr<char, void (*)(void *)> owned(givenName, MemFree);
   GetFieldInt(L, t, "fontsize", &size, &found);
   GetFieldInt(L, t, "fontengine", &engine, &found);
   GetFieldInt(L, t, "fontcache", &cache, &found);
   if (!found) return 0;
   *given = 1;
-  // A font of the applet's own files is always kept in the cache.
-  const bool linked = std::strncmp(name, ":::chunk", 8) == 0;
-  if (linked) cache = 1;
+  if (givenName) CopyString(name, givenName, sizeof name);
+  // A font of the applet's own files is always kept in the cache. A name given here is a linked
+  // font when the applet carries it as one (as in SetFont); the font kept from the block is one
+  // when its name is the applet's.
+  const bool own = std::strncmp(name, ":::chunk", 8) == 0;
+  const bool linked = givenName ? linkedFont != 0 : own;
+  if (own) cache = 1;
   qmFont *opened = nullptr;
   const qmTextState *text = GetScene(L) ? GetScene(L)->text : nullptr;
   if (!text) return ERR_OPENFONT;

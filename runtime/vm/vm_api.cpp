@@ -108,12 +108,6 @@ VmString *OpenStringOf(char *data) { return reinterpret_cast<VmString *>(data) -
 
 // ---- state ----
 
-VmCFunction vm_atpanic(VmState *L, VmCFunction panicf) {
-  VmCFunction old = G(L)->panic;
-  G(L)->panic = panicf;
-  return old;
-}
-
 VmState *vm_newthread(VmState *L) {
   vm_checkgc(L);
   auto *L1 = static_cast<VmState *>(vm_realloc(L, nullptr, 0, sizeof(VmState)));
@@ -301,11 +295,6 @@ void *vm_touserdata(VmState *L, int idx) {
   return nullptr;
 }
 
-VmState *vm_tothread(VmState *L, int idx) {
-  const VmValue *o = index2adr(L, idx);
-  return o && o->tt == VM_TTHREAD ? static_cast<VmState *>(o->v.gc) : nullptr;
-}
-
 const void *vm_topointer(VmState *L, int idx) {
   const VmValue *o = index2adr(L, idx);
   if (!o) return nullptr;
@@ -359,11 +348,6 @@ void vm_freeopenstring(VmState *L, char *data) { vm_freeopenstr(L, OpenStringOf(
 void vm_pushstring(VmState *L, const char *s) {
   if (s == nullptr) vm_pushnil(L);
   else vm_pushlstring(L, s, std::strlen(s));
-}
-
-void vm_pushstring_raw(VmState *L, const char *s) {
-  vm_setstring(L->top, vm_newstr(L, s));
-  api_incr_top(L);
 }
 
 const char *vm_pushvfstring(VmState *L, const char *fmt, va_list argp) {
@@ -573,12 +557,6 @@ uint32_t vm_pcall(VmState *L, int nargs, int nresults, int errfunc) {
   return status ? status : c.code;
 }
 
-uint32_t vm_cpcall(VmState *L, VmCFunction func, void *ud) {
-  vm_pushcfunction(L, func);
-  vm_pushlightuserdata(L, ud);
-  return vm_pcall(L, 1, 0, 0);
-}
-
 uint32_t vm_load(VmState *L, VmChunkReader reader, void *ud, const char *chunkname) {
   VmReader z;
   vm_zinit(&z, reader, ud, chunkname ? chunkname : "?");
@@ -666,10 +644,10 @@ void vm_runperiodiccheck(VmState *L) {
   if (G(L)->periodic) G(L)->periodic(L);
 }
 
-void vm_setdebugprint(VmState *L, void (*print)(const char *text)) { G(L)->rt.debugprint = print; }
+void vm_setdebugprint(VmState *L, void (*print)(VmState *L, const char *text)) { G(L)->rt.debugprint = print; }
 void vm_setlasterrorreader(VmState *L, VmCFunction f) { G(L)->rt.getlasterror = f; }
 VmCFunction vm_getlasterrorreader(VmState *L) { return G(L)->rt.getlasterror; }
-void (*vm_getdebugprint(VmState *L))(const char *text) { return G(L)->rt.debugprint; }
+void (*vm_getdebugprint(VmState *L))(VmState *L, const char *text) { return G(L)->rt.debugprint; }
 
 uint32_t vm_callback(VmState *L, int nargs, int nresults) {
   VmErrorState &err = G(L)->err;

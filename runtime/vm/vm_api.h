@@ -33,7 +33,6 @@ typedef int (*VmChunkWriter)(VmState *L, const void *p, size_t size, void *ud);
 VmState *vm_open();
 void vm_close(VmState *L);
 VmState *vm_newthread(VmState *L);
-VmCFunction vm_atpanic(VmState *L, VmCFunction panicf);
 
 // ---- stack ----
 int vm_checkstack(VmState *L, int n);
@@ -62,7 +61,6 @@ const char *vm_tostring(VmState *L, int idx);
 size_t vm_strlen(VmState *L, int idx);
 VmCFunction vm_tocfunction(VmState *L, int idx);
 void *vm_touserdata(VmState *L, int idx);
-VmState *vm_tothread(VmState *L, int idx);
 const void *vm_topointer(VmState *L, int idx);
 // 1 and the number when the whole text is one ("$"/"0x" hexadecimal as unsigned 32-bit, else
 // decimal, then only white space), else 0.
@@ -73,7 +71,6 @@ void vm_pushnil(VmState *L);
 void vm_pushnumber(VmState *L, double n);
 void vm_pushlstring(VmState *L, const char *s, size_t len);
 void vm_pushstring(VmState *L, const char *s);
-void vm_pushstring_raw(VmState *L, const char *s);
 const char *vm_pushvfstring(VmState *L, const char *fmt, va_list argp);
 const char *vm_pushfstring(VmState *L, const char *fmt, ...);
 void vm_pushcclosure(VmState *L, VmCFunction fn, int n);
@@ -122,7 +119,6 @@ void vm_concat(VmState *L, int n);
 // ---- calls and chunks ----
 uint32_t vm_call(VmState *L, int nargs, int nresults);
 uint32_t vm_pcall(VmState *L, int nargs, int nresults, int errfunc);
-uint32_t vm_cpcall(VmState *L, VmCFunction func, void *ud);
 // Reads a chunk under protection and pushes its main function; returns 0 or the
 // error code (nothing is pushed then). A null chunk name becomes "?".
 uint32_t vm_load(VmState *L, VmChunkReader reader, void *ud, const char *chunkname);
@@ -171,11 +167,11 @@ void vm_setperiodiccheck(VmState *L, void (*check)(VmState *L), int32_t every);
 void vm_setcalltrace(VmState *L, int on);
 // Where the call trace goes, and the one native whose call keeps the last error code
 // (GetLastError); null removes either.
-void vm_setdebugprint(VmState *L, void (*print)(const char *text));
+void vm_setdebugprint(VmState *L, void (*print)(VmState *L, const char *text));
 void vm_setlasterrorreader(VmState *L, VmCFunction f);
 // The last error reader and debug output installed, for a library to take back only its own.
 VmCFunction vm_getlasterrorreader(VmState *L);
-void (*vm_getdebugprint(VmState *L))(const char *text);
+void (*vm_getdebugprint(VmState *L))(VmState *L, const char *text);
 
 // A call that native code makes on its own account (a sort comparator, an event callback, the
 // script's error handler): vm_call with the callback depth raised, so that an error inside it

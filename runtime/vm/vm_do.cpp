@@ -58,7 +58,7 @@ VmValue *tryfunctm(VmState *L, VmValue *func) {
 }
 
 void debugprint(VmState *L, const std::string &s) {
-  if (G(L)->rt.debugprint) G(L)->rt.debugprint(s.c_str());
+  if (G(L)->rt.debugprint) G(L)->rt.debugprint(L, s.c_str());
   else std::fputs(s.c_str(), stdout);
 }
 

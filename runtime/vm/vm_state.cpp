@@ -16,7 +16,6 @@
 
 void vm_throw(VmState *L, uint32_t code) {
   if (L->errorJmp) throw VmError{code};
-  if (G(L)->panic) G(L)->panic(L);
   std::exit(1);
 }
 

@@ -86,7 +86,7 @@ struct VmRuntimeHooks {
   void (*fillfuncname)(VmState *L);                     // fills ErrorFunctionName before a throw
   uint32_t (*errorhandler)(VmState *L, uint32_t code);  // runs the RaiseOnError handler
   VmCFunction getlasterror;                             // the one native that keeps LastErrorCode
-  void (*debugprint)(const char *text);                 // output of the call trace
+  void (*debugprint)(VmState *L, const char *text);     // output of the call trace
   int (*stricmp)(const char *a, const char *b);         // comparison without regard to case
 };
 
@@ -105,7 +105,6 @@ struct VmGlobalState {
   size_t GCthreshold;
   size_t nblocks;         // bytes in use
   VmSmallPool smallpool;  // blocks of short strings, kept for reuse
-  VmCFunction panic;
   VmValue registry;
   VmValue defaultmeta;
   VmValue nextitem;       // vm_nextitem as a function value, for a generic for over a table
@@ -166,8 +165,8 @@ struct VmState : VmGCObject {
 
 inline VmGlobalState *G(VmState *L) { return L->l_G; }
 
-// Unwinds to the innermost protected call with the code; without one, calls the
-// panic function and exits the process with status 1.
+// Unwinds to the innermost protected call with the code; without one, exits the process
+// with status 1.
 [[noreturn]] void vm_throw(VmState *L, uint32_t code);
 // As vm_throw, after recording the error position (ErrorLine and the failing function).
 [[noreturn]] void vm_raise(VmState *L, uint32_t code);

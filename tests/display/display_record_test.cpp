@@ -97,7 +97,7 @@ TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
   scene.presentUpdate = [](qmBitmap *b, qmDisplay *, int32_t x, int32_t y, int32_t w, int32_t h) {
     gPresented.push_back({x, y, w, h, b->pixels[0]});
   };
-  EXPECT_FALSE(DisplayUpdatesPending());
+  EXPECT_FALSE(DisplayUpdatesPending(&scene));
   std::thread producer([d] {
     for (int i = 0; i < 200; i++) {
       auto *u = static_cast<qmDisplayUpdate *>(MemAlloc(sizeof(qmDisplayUpdate), 1));
@@ -121,6 +121,7 @@ TEST(DisplayUpdates, ProducersQueueAndTheMainThreadPresentsInOrder) {
   auto *u = static_cast<qmDisplayUpdate *>(MemAlloc(sizeof(qmDisplayUpdate), 1));
   u->bitmap = AllocBitmap(2, 2);
   QueueDisplayUpdate(d, u);
+  EXPECT_TRUE(DisplayUpdatesPending(&scene));
   scene.presentUpdate = nullptr;
   UnlinkDisplay(&scene, d);
   FreeDisplayRecord(d);

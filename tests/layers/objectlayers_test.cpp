@@ -19,10 +19,12 @@
 #include "layers/border.h"
 #include "layers/layer.h"
 #include "platform/keycodes.h"
+#include "runtime/applet.h"
 #include "runtime/errcodes.h"
 #include "runtime/eventqueue.h"
 #include "runtime/objlist.h"
 #include "runtime/objtypes.h"
+#include "runtime/strutil.h"
 #include "tests/display/display_vm.h"
 #include "tests/text/text_test_util.h"
 #include "text/freetype_font.h"
@@ -1187,6 +1189,36 @@ TEST(TextLayerStyle, ContentKeysSetTheTextAnew) {
     EXPECT_EQ(CountLayers(vm.Pic()), 1);
     EXPECT_EQ(CountObjectsOfType(vm.L, QMTYPE_BRUSH), brushes) << "a script's brush stays";
   }
+}
+
+// A font the applet carries is opened by the name the script knows it by, in a style table as
+// in SetFont; a name the applet does not carry stays a file name and is not found.
+TEST(TextLayerStyle, FontKeyOpensTheAppletsOwnFont) {
+  const std::string vera = kVeraDir + "VeraMono.ttf";
+  std::FILE *f = std::fopen(vera.c_str(), "rb");
+  ASSERT_NE(f, nullptr) << vera;
+  std::fseek(f, 0, SEEK_END);
+  const long size = std::ftell(f);
+  std::fclose(f);
+  qmApplet applet{};
+  CopyString(applet.programPath, vera.c_str(), sizeof applet.programPath);
+  ASSERT_EQ(AddLinkedFile(&applet, "Carried.ttf", "", 0, uint32_t(size)), 0u);
+  {
+    ObjectLayersVm vm;
+    qmApplet *own = GetAppletRecord(vm.L);
+    SetAppletRecord(vm.L, &applet);
+    ASSERT_EQ(vm.Call("SetFont", {CmdArg::Str(":::default_sans"), 20}).code, 0u);
+    ASSERT_EQ(vm.Call("EnableLayers", {}).code, 0u);
+    ASSERT_EQ(vm.Call("TextOut", {4, 4, CmdArg::Str("HH")}).code, 0u);
+    const Screen before = vm.Capture();
+    EXPECT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, [&] { vm.SetText("font", "Uncarried.ttf"); }),
+              uint32_t(ERR_OPENFONT));
+    const auto carried = [&] { vm.SetText("font", "Carried.ttf"), vm.Set("fontsize", 30); };
+    EXPECT_EQ(vm.CallTags("SetLayerStyle", {vm.Num(1)}, carried), 0u);
+    EXPECT_FALSE(SameScreen(vm.Capture(), before)) << "the text is drawn again in the carried font";
+    SetAppletRecord(vm.L, own);
+  }
+  FreeAppletLists(&applet);
 }
 
 // The content keys' refusals, each before anything changes, and what GetLayerStyle reads back.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "player/plugins.h"
+#include "runtime/applet.h"
 #include "runtime/errcodes.h"
 #include "runtime/rtsupport.h"
 #include "runtime/vm/vm_api.h"
@@ -235,6 +236,19 @@ TEST(HostTable, SlotsOfARun) {
   EXPECT_EQ(std::vector<int32_t>({w, h, plain}), std::vector<int32_t>({2, 1, 1}));
   EXPECT_EQ(argb[0], 0xFF102030u);
   HostSlot<void (*)(uint32_t *)>(HOSTSUB_DISPLAY, HOSTDISP_FREEBRUSHARGB)(argb);
+
+  // The display name of a virtual file is written into the run's applet record; a plain name is
+  // answered with a part of itself.
+  qmApplet applet{};
+  qmApplet *own = GetAppletRecord(vm.L);
+  SetAppletRecord(vm.L, &applet);
+  using FilePart = const char *(*)(const char *);
+  const char *shown = HostSlot<FilePart>(HOSTSUB_FILE, HOSTFILE_GETFILEPART)(":::chunk4196:20*pic.png//x/app");
+  EXPECT_STREQ(shown, "pic.png");
+  EXPECT_EQ(shown, applet.displayName);
+  const char *plainName = "a/b/c.txt";
+  EXPECT_EQ(HostSlot<FilePart>(HOSTSUB_FILE, HOSTFILE_GETFILEPART)(plainName), plainName + 4);
+  SetAppletRecord(vm.L, own);
 
   // A satellite through the slots: attached to display 1, its reported click is the display's.
   using Attach = qmDisplayHook *(*)(const uintptr_t *, qmDisplayHookFunction, void *, qmTagItem *);

@@ -18,6 +18,8 @@
 #include "graphics/draw_style.h"
 #include "player/event/event_labels.h"
 #include "player/event/event_user.h"
+#include "player/system/system_debug.h"
+#include "player/system/system_state.h"
 #include "platform/memory.h"
 #include "runtime/context.h"
 #include "runtime/errcodes.h"
@@ -48,6 +50,8 @@ int AnswerHookedTag(void *, uint32_t tag, uintptr_t *result) {
 }
 int TakeHookedTag(void *, uint32_t tag, uintptr_t) { return tag == kHookedTag; }
 int EveryOwnerScales(const void *) { return 1; }
+std::string gCaught;
+void CatchDebugText(const char *text) { gCaught += text; }
 
 uint32_t TagsAnswered(uint32_t tag) {
   uintptr_t value = 0;
@@ -163,6 +167,12 @@ void SetEverything(MathVm &vm) {
   SetEventScaleQuery(EveryOwnerScales);
   EXPECT_EQ(PostEvent(&vm, EVENT_RESIZED, 10, 10, 0, nullptr), 0);
   EXPECT_EQ(GetEventCount(), 2u);
+
+  // Where the debug output of the run goes (a test's sink instead of standard output).
+  SetDebugSink(vm.L, CatchDebugText);
+  gCaught.clear();
+  EXPECT_EQ(vm.Call("DebugStr", {CmdArg::Str("caught")}).code, 0u);
+  EXPECT_EQ(gCaught, "caught\n");
 }
 
 // The runtime's declaration phase, as start-up switches it around the applet's declarations.
@@ -198,6 +208,9 @@ void ExpectFresh(MathVm &vm, const char *which) {
   EXPECT_EQ(FindUserEvent(GetEventState(vm.L), kFirstUserEvent), nullptr) << which << " run sees the user event";
   EXPECT_EQ(MessageOf(kFirstUserError), GetErrorText(MSG_UNKNOWN_ERROR)) << which << " run knows a user error";
   EXPECT_EQ(TagsAnswered(kHookedTag), 0u) << which << " run answers the hooked tag";
+  const qmSystemState *system = GetPlayerContext(vm.L)->systemState;
+  ASSERT_NE(system, nullptr);
+  EXPECT_EQ(system->debugSink, nullptr) << which << " run's debug output goes to a sink";
   EXPECT_EQ(TagsTaken(kHookedTag, 1), 0u) << which << " run takes the hooked tag";
   EXPECT_EQ(GetEventTimeout(), 1500u) << which << " run's event time-out";
   EXPECT_EQ(GetEventCount(), 0u) << which << " run finds queued events";

@@ -43,8 +43,8 @@ TEST(ChunkNames, MakeAndDisplay) {
       {":", ":"},
   };
   for (const Case &c : cases) {
-    EXPECT_STREQ(ChunkDisplayName(c.name), c.display) << c.name;
     char buf[64];
+    EXPECT_STREQ(ChunkDisplayName(c.name, buf, sizeof buf), c.display) << c.name;
     EXPECT_STREQ(ChunkDisplayNameInto(c.name, buf, sizeof buf), c.display) << c.name;
   }
 }

@@ -218,6 +218,11 @@ TEST_F(XvfbServicesTest, PointerMovesHidesAndShows) {
   EXPECT_NE(SDL_GetCursor(), custom);
   SetPlatformPointer(display, nullptr, PLATPTR_SYSTEM, nullptr);
   EXPECT_EQ(SDL_GetCursor(), SDL_GetDefaultCursor());
+  // Freeing the displays gives the desktop its arrow back, whatever the script had chosen.
+  SetPlatformPointer(display, image, PLATPTR_IMAGE, nullptr);
+  ASSERT_EQ(SDL_GetCursor(), custom);
+  RestorePlatformPointer();
+  EXPECT_EQ(SDL_GetCursor(), SDL_GetDefaultCursor());
   FreePlatformPointer(image);
 
   // Pictures that make no pointer.

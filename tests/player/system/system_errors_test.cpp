@@ -15,11 +15,12 @@ std::string gOut;
 void Capture(const char *text) { gOut += text; }
 
 struct CaptureOutput {
-  CaptureOutput() {
+  VmState *L;
+  explicit CaptureOutput(VmState *state) : L(state) {
     gOut.clear();
-    SetDebugSink(Capture);
+    SetDebugSink(L, Capture);
   }
-  ~CaptureOutput() { SetDebugSink(nullptr); }
+  ~CaptureOutput() { SetDebugSink(L, nullptr); }
 };
 
 }  // namespace
@@ -203,7 +204,7 @@ TEST(SystemDebug, PrintTraceAndPrompt) {
   SysVm vm;
   VmState *L = vm.L;
   {
-    CaptureOutput out;
+    CaptureOutput out(L);
     ASSERT_EQ(vm.Call("debugprint", [&] {
       vm_pushnumber(L, 1.5);
       vm_pushstring(L, "50% done");
@@ -214,7 +215,7 @@ TEST(SystemDebug, PrintTraceAndPrompt) {
     EXPECT_EQ(vm.Call("debugval"), ERR_MISSINGPARAMTR);
   }
   {
-    CaptureOutput out;
+    CaptureOutput out(L);
     ASSERT_EQ(vm.Call("debugoutput", [&] { vm_pushnumber(L, 1); }), 0u);
     vm.Run(R"(
 .func maxstack=4
@@ -234,11 +235,11 @@ TEST(SystemDebug, PrintTraceAndPrompt) {
     EXPECT_EQ(gOut.find("Now calling record()\n"), std::string::npos) << gOut;  // traced no more
   }
   {
-    CaptureOutput out;
+    CaptureOutput out(L);
     std::FILE *in = std::tmpfile();
     std::fputs("first line\r\nsecond\n", in);
     std::rewind(in);
-    SetDebugInput(in);
+    SetDebugInput(L, in);
     ASSERT_EQ(vm.Call("debugprompt", [&] { vm_pushstring(L, "Name? "); }), 0u);
     EXPECT_EQ(vm.Results(), "'first line'");
     ASSERT_EQ(vm.Call("debugprompt", [&] { vm_pushstring(L, ""); }), 0u);
@@ -246,7 +247,7 @@ TEST(SystemDebug, PrintTraceAndPrompt) {
     ASSERT_EQ(vm.Call("debugprompt", [&] { vm_pushstring(L, ""); }), 0u);
     EXPECT_EQ(vm.Results(), "''");
     EXPECT_EQ(gOut, "Name? ");
-    SetDebugInput(nullptr);
+    SetDebugInput(L, nullptr);
     std::fclose(in);
   }
 }
