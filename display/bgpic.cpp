@@ -83,11 +83,7 @@ uint32_t NewBGPicRecord(qmObjectRegistry *objects, qmObjectId *id, uint32_t kind
   pic->transparentColor = transparentColor;
   pic->layers = {nullptr, nullptr, &pic->layers};
   if (fill) pic->fill = *fill;
-  if (AddObject(objects, &pic->header) != 0) {
-    MemFree(pic);
-    return ERR_MEM;
-  }
-  id->handle = pic->header.handle;
+  if (uint32_t code = ListNewObject(objects, &pic->header, pic, id)) return code;
   if (out) *out = pic;
   return 0;
 }

@@ -36,22 +36,41 @@ void SetImage(qmLayerImage *out, const qmPlaneSet &set, int32_t width, int32_t h
   *out = {set.bitmap, set.mask, set.alpha, width, height, 0, 0, nullptr};
 }
 
-// The image of the layer's object itself, for layers that keep no picture of their own.
-uint32_t GetObjectImage(qmScene *scene, qmLayer *layer, const qmLayerState *S, qmLayerImage *out) {
+// Where the planes of the object a layer shows are kept, and their size. A brush keeps them in
+// its own fields. A background picture shows its unscaled set: the picture at its present
+// size, which a size change renders anew from the master with its mask and alpha, so image,
+// mask and alpha always come from that one set. A text object only lends its picture to be
+// read (readOnly). An anim layer holds its frame as its own picture: no bitmap here, as for
+// kinds without an object picture.
+struct ObjectPlanes {
+  qmBitmap **bitmap = nullptr;
+  qmMask **mask = nullptr;
+  qmAlphaChannel **alpha = nullptr;
+  int32_t width = 0, height = 0;
+  void *source = nullptr;  // a brush's source image
+  bool readOnly = false;
+  qmPlaneSet lent{};  // what the references point at for a read-only picture
+};
+
+uint32_t FindObjectPlanes(qmScene *scene, const qmLayer *layer, ObjectPlanes *out) {
   switch (layer->type) {
   case QMTYPE_BRUSH:
   case QMTYPE_BRUSHPART: {
     qmBrush *b = nullptr;
     if (uint32_t code = FindBrush(scene->objects, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
       return code;
-    *out = {b->bitmap, b->mask, b->alpha, b->width, b->height, 0, 0, b->sourceImage};
-    break;
+    out->bitmap = &b->bitmap, out->mask = &b->mask, out->alpha = &b->alpha;
+    out->width = b->width, out->height = b->height;
+    out->source = b->sourceImage;
+    return 0;
   }
   case QMTYPE_BGPICPART: {
     qmBGPic *pic = nullptr;
     if (uint32_t code = FindBGPic(scene->objects, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
-    SetImage(out, pic->unscaled, pic->unscaledWidth, pic->unscaledHeight);
-    break;
+    qmPlaneSet &set = pic->unscaled;
+    out->bitmap = &set.bitmap, out->mask = &set.mask, out->alpha = &set.alpha;
+    out->width = pic->unscaledWidth, out->height = pic->unscaledHeight;
+    return 0;
   }
   case QMTYPE_TEXTOBJECT: {
     const qmPlayerContext *ctx = scene->context;
@@ -59,14 +78,24 @@ uint32_t GetObjectImage(qmScene *scene, qmLayer *layer, const qmLayerState *S, q
     const qmBitmap *b = nullptr;
     const qmMask *m = nullptr;
     const qmAlphaChannel *a = nullptr;
-    int32_t w = 0, h = 0;
-    if (uint32_t code = ctx->textObjectPicture(scene, &layer->object, &b, &m, &a, &w, &h)) return code;
+    if (uint32_t code = ctx->textObjectPicture(scene, &layer->object, &b, &m, &a, &out->width, &out->height))
+      return code;
     // Borrowed: the layer code only reads the text object's planes.
-    *out = {const_cast<qmBitmap *>(b), const_cast<qmMask *>(m), const_cast<qmAlphaChannel *>(a), w, h, 0, 0, nullptr};
-    break;
+    out->lent = {const_cast<qmBitmap *>(b), const_cast<qmMask *>(m), const_cast<qmAlphaChannel *>(a)};
+    out->bitmap = &out->lent.bitmap, out->mask = &out->lent.mask, out->alpha = &out->lent.alpha;
+    out->readOnly = true;
+    return 0;
   }
-  default: return ERR_WRONGUSAGE;  // an anim layer always holds its frame as its own picture
+  default: return 0;
   }
+}
+
+// The image of the layer's object itself, for layers that keep no picture of their own.
+uint32_t GetObjectImage(qmScene *scene, qmLayer *layer, const qmLayerState *S, qmLayerImage *out) {
+  ObjectPlanes p;
+  if (uint32_t code = FindObjectPlanes(scene, layer, &p)) return code;
+  if (!p.bitmap) return ERR_WRONGUSAGE;
+  *out = {*p.bitmap, *p.mask, *p.alpha, p.width, p.height, 0, 0, p.source};
   if (IsPartType(layer->type)) out->originX = S->partX, out->originY = S->partY;
   return 0;
 }
@@ -620,31 +649,22 @@ uint32_t RenderLayerImageScaled(qmScene *scene, qmLayer *layer) {
 
 uint32_t GetLayerMaskRefs(qmScene *scene, qmLayer *layer, int32_t, qmMask ***mask, qmAlphaChannel ***alpha) {
   *mask = nullptr, *alpha = nullptr;
-  switch (layer->type) {
-  case QMTYPE_BRUSH:
-  case QMTYPE_BRUSHPART: {
-    qmBrush *b = nullptr;
-    if (uint32_t code = FindBrush(scene->objects, &layer->object, &b, FINDBRUSH_DELETED | FINDBRUSH_HARDWARE))
-      return code;
-    *mask = &b->mask, *alpha = &b->alpha;
+  qmLayerState *base = layer->base;
+  // An anim layer's frame and a picture part's cut-out are the layer's own picture; a lent
+  // frame stays the anim's, so the layer takes a copy before its planes can be replaced.
+  if (layer->type == QMTYPE_ANIM) {
+    if (uint32_t code = CopyLentPicture(base)) return code;
+    *mask = &base->own.mask, *alpha = &base->own.alpha;
     return 0;
   }
-  case QMTYPE_ANIM:
-    // The planes are changed through the references: a lent frame stays the anim's.
-    if (uint32_t code = CopyLentPicture(layer->base)) return code;
-    *mask = &layer->base->own.mask, *alpha = &layer->base->own.alpha;
-    return 0;
-  case QMTYPE_BGPICPART: {
-    qmLayerState *base = layer->base;
-    if (base->own.bitmap) {
-      *mask = &base->own.mask, *alpha = &base->own.alpha;
-      return 0;
-    }
-    qmBGPic *pic = nullptr;
-    if (uint32_t code = FindBGPic(scene->objects, &layer->object, &pic, FINDBGPIC_DELETED)) return code;
-    *mask = &pic->master.mask, *alpha = &pic->master.alpha;
+  if (layer->type == QMTYPE_BGPICPART && base->own.bitmap) {
+    *mask = &base->own.mask, *alpha = &base->own.alpha;
     return 0;
   }
-  default: return 0;
-  }
+  // Else the planes the object's image is read from; a text object's are not the layer's to
+  // replace.
+  ObjectPlanes p;
+  if (uint32_t code = FindObjectPlanes(scene, layer, &p)) return code;
+  if (p.bitmap && !p.readOnly) *mask = p.mask, *alpha = p.alpha;
+  return 0;
 }

@@ -92,5 +92,7 @@ uint32_t RenderLayerImage(qmScene *scene, qmLayer *layer, uint32_t mode);
 uint32_t RenderLayerImageScaled(qmScene *scene, qmLayer *layer);
 
 // Where the mask and the alpha channel of what the layer shows are kept, so that a caller can
-// replace them; both null for kinds without such planes. 0 or the object lookup's error.
+// replace them: the brush's fields, the anim frame or picture part the layer holds, else the
+// planes its object's image is read from (a background picture's at its present size); both
+// null for kinds without such planes. 0 or the object lookup's error.
 uint32_t GetLayerMaskRefs(qmScene *scene, qmLayer *layer, int32_t frame, qmMask ***mask, qmAlphaChannel ***alpha);

@@ -33,11 +33,7 @@ uint32_t AddMoveEntry(qmScene *scene, qmObjectId *id, const qmMoveEntry &entry, 
     list = static_cast<qmMoveList *>(MemAlloc(sizeof(qmMoveList), 1));
     if (!list) return ERR_MEM;
     SetObjectHeader(&list->header, QMTYPE_MOVELIST, id);
-    if (AddObject(scene->objects, &list->header) != 0) {
-      MemFree(list);
-      return ERR_MEM;
-    }
-    id->handle = list->header.handle;
+    if (uint32_t code = ListNewObject(scene->objects, &list->header, list, id)) return code;
   }
   qmMoveEntry &e = list->entries[list->count++];
   e = entry;

@@ -197,11 +197,7 @@ uint32_t NewSpriteRecord(qmObjectRegistry *objects, qmObjectId *id, int32_t widt
   s->transparentColor = transparentColor;
   s->sources = sources;
   s->bitmaps = bitmaps, s->masks = masks, s->alphas = alphas;
-  if (AddObject(objects, &s->header)) {
-    MemFree(s);
-    return ERR_MEM;
-  }
-  id->handle = s->header.handle;
+  if (uint32_t code = ListNewObject(objects, &s->header, s, id)) return code;
   if (out) *out = s;
   return 0;
 }

@@ -214,13 +214,12 @@ uint32_t BeginAnimStream(qmObjectRegistry *objects, qmObjectId *id, const char *
   s->avi = avi;
   s->saver = saver;
   if (saver.plugins) s->indexed = saver.indexed;
-  if (AddObject(objects, &s->header)) {
-    FinishSaver(&s->saver);
+  if (uint32_t code = ListNewObject(objects, &s->header, s, id)) {
+    // The record is gone; the writers it was handed are still open.
+    FinishSaver(&saver);
     CloseWriter(gif, avi);
-    MemFree(s);
-    return ERR_MEM;
+    return code;
   }
-  id->handle = s->header.handle;
   if (out) *out = s;
   return 0;
 }

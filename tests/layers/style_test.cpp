@@ -749,6 +749,41 @@ TEST(LayerStyle, MaskRefsByKind) {
   EXPECT_EQ(alpha, nullptr);
 }
 
+// A part layer that holds no picture of its own shows its background picture at the picture's
+// present size. The mask and alpha it hands out for replacing must be those of that same
+// picture: after a size change the master's are of another size than the image shown.
+TEST(LayerStyle, PicturePartMaskRefsLieOverTheImageItShows) {
+  for (PlaneKind kind : {MASKED, ALPHA}) {
+    OracleVm vm;
+    vm.Add(MakePicture(12, 6, 6, kind));
+    ASSERT_EQ(vm.Call("BrushToBGPic", {1, 5}).code, 0u);
+    ASSERT_EQ(vm.Call("ScaleBGPic", {5, 12, 9}).code, 0u);
+    ASSERT_EQ(vm.Call("DisplayBGPicPart", {5, 2, 2, 4, 4, 0, 0}).code, 0u);
+    qmScene *scene = GetPlayerContext(vm.L)->scene;
+    qmLayer *layer = vm.Layer(1);
+    qmMask **mask = nullptr;
+    qmAlphaChannel **alpha = nullptr;
+    // While it holds its cut-out part, that is where they are.
+    ASSERT_EQ(GetLayerMaskRefs(scene, layer, 0, &mask, &alpha), 0u);
+    EXPECT_EQ(mask, &layer->base->own.mask);
+    EXPECT_EQ(alpha, &layer->base->own.alpha);
+    DropOwnPicture(layer->base);
+    qmLayerImage img{};
+    ASSERT_EQ(GetLayerImage(scene, layer, layer->base, 0, 0, -1, &img), 0u);
+    ASSERT_EQ(img.width, 12);
+    ASSERT_EQ(img.height, 9);
+    ASSERT_EQ(GetLayerMaskRefs(scene, layer, 0, &mask, &alpha), 0u);
+    ASSERT_NE(mask, nullptr);
+    ASSERT_NE(alpha, nullptr);
+    EXPECT_EQ(*mask, img.mask);
+    EXPECT_EQ(*alpha, img.alpha);
+    const int32_t w = kind == MASKED ? (*mask)->width : (*alpha)->width;
+    const int32_t h = kind == MASKED ? (*mask)->height : (*alpha)->height;
+    EXPECT_EQ(w, 12);
+    EXPECT_EQ(h, 9);
+  }
+}
+
 // Seeded random sequences of style changes: after each step the window must equal the full
 // recomposition of the model. A missed refresh rectangle or a stale cache leaves wrong pixels.
 TEST(LayerStyle, RandomStyleSequencesMatchAFullRecomposition) {
