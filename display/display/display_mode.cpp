@@ -244,9 +244,12 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
   // The brushes and pictures the declarations loaded become bitmaps now; one that cannot is
   // reported as its declaration's failure, at its line and in its command.
   int32_t line = -1;
-  if (uint32_t code = RealizePreloadedBrushes(scene->objects, &line)) return DeclaredPictureFailed(L, code, line, "LoadBrush");
-  if (uint32_t code = RealizePreloadedBGPics(scene->objects, &line)) return DeclaredPictureFailed(L, code, line, "LoadBGPic");
-  if (uint32_t code = ConvertPendingAnimFrames(scene->objects, &line)) return DeclaredPictureFailed(L, code, line, "LoadAnim");
+  if (uint32_t code = RealizePreloadedBrushes(scene->objects, &line))
+    return DeclaredPictureFailed(L, code, line, "LoadBrush");
+  if (uint32_t code = RealizePreloadedBGPics(scene->objects, &line))
+    return DeclaredPictureFailed(L, code, line, "LoadBGPic");
+  if (uint32_t code = ConvertPendingAnimFrames(scene->objects, &line))
+    return DeclaredPictureFailed(L, code, line, "LoadAnim");
   if (WantsBackdrop(scene))
     if (uint32_t code = CreateBackdropDisplay(L)) return code;
   PrintDoneMessage();

@@ -91,10 +91,6 @@ std::vector<uint8_t> DisplayData(uint32_t id, uint32_t bgpic, int32_t width, int
   return v;
 }
 
-}  // namespace
-
-namespace {
-
 // The environment of a run in which no single allocation may exceed limitMb megabytes and one
 // that does fails as the system's own would; the sanitizer's warnings go to logPath, not into
 // the player's own report. Only a sanitized player honours it (kAllocationCap).
@@ -106,7 +102,8 @@ constexpr bool kAllocationCap = __has_feature(address_sanitizer);
 constexpr bool kAllocationCap = false;
 #endif
 std::vector<std::string> AllocationCapEnv(int limitMb, const std::string &logPath) {
-  return {"ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(limitMb) + ":log_path=" + logPath};
+  return {"ASAN_OPTIONS=detect_leaks=1:allocator_may_return_null=1:max_allocation_size_mb=" + std::to_string(limitMb) +
+          ":log_path=" + logPath};
 }
 
 }  // namespace

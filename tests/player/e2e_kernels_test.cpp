@@ -234,7 +234,8 @@ TEST(E2eKernels, LineLayersLandOnTheLinesOwnPixels) {
     for (int32_t thickness : {1, 3}) {
       for (const Case &l : lines) {
         SCOPED_TRACE(std::to_string(l.x1) + "," + std::to_string(l.y1) + " to " + std::to_string(l.x2) + "," +
-                     std::to_string(l.y2) + (antialias ? " anti-aliased" : "") + " thickness " + std::to_string(thickness));
+                     std::to_string(l.y2) + (antialias ? " anti-aliased" : "") + " thickness " +
+                     std::to_string(thickness));
         std::vector<uint32_t> shots[2];
         for (int layers = 0; layers < 2; layers++) {
           std::vector<ScriptLine> script;
