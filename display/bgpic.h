@@ -99,6 +99,7 @@ struct qmBGPic {
   // gaps) the planes are made from, and whether an alpha channel is made of them; null once made.
   uint32_t *preloadPixels;
   uint32_t preloadAlpha;
+  int32_t declLine;  // with preloadPixels: the declaration's line, for the report if they fail
 };
 
 inline constexpr uint32_t kNoTransparency = 0xFFFFFFFFu;

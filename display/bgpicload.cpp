@@ -144,9 +144,12 @@ uint32_t RealizeBGPic(qmBGPic *pic) {
   return 0;
 }
 
-uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects) {
+uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects, int32_t *failedLine) {
   for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC); h; h = h->next)
-    if (uint32_t code = RealizeBGPic(reinterpret_cast<qmBGPic *>(h))) return code;
+    if (uint32_t code = RealizeBGPic(reinterpret_cast<qmBGPic *>(h))) {
+      if (failedLine) *failedLine = reinterpret_cast<qmBGPic *>(h)->declLine;
+      return code;
+    }
   return 0;
 }
 

@@ -32,7 +32,7 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
 // (RealizeBGPic: 0 or ERR_MEM, nothing changed on failure) when the first display opens
 // (RealizePreloadedBGPics, every such picture) or when it is looked up before.
 uint32_t RealizeBGPic(qmBGPic *pic);
-uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects);
+uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects, int32_t *failedLine = nullptr);
 
 // A new background picture of copies of the brush's planes: 0, ERR_TFVBRUSHBGPIC or ERR_MEM.
 uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *brush, qmObjectId *id, qmBGPic **out);

@@ -53,11 +53,14 @@ uint32_t RealizeBrush(qmBrush *b) {
 }
 }  // namespace
 
-uint32_t RealizePreloadedBrushes(const qmObjectRegistry *objects) {
+uint32_t RealizePreloadedBrushes(const qmObjectRegistry *objects, int32_t *failedLine) {
   for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BRUSH); h; h = h->next) {
     auto *b = reinterpret_cast<qmBrush *>(h);
     if (b->preloadPixels)
-      if (uint32_t code = RealizeBrush(b)) return code;
+      if (uint32_t code = RealizeBrush(b)) {
+        if (failedLine) *failedLine = b->declLine;
+        return code;
+      }
   }
   return 0;
 }

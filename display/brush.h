@@ -36,6 +36,7 @@ struct qmBrush {
   // sourcePitch words) the bitmap and colour-key mask are made from when the first display
   // opens, or when the brush is looked up before; null otherwise.
   uint32_t *preloadPixels;
+  int32_t declLine;  // with preloadPixels: the declaration's line, for the report if they fail
 };
 
 // FindBrush flags.
@@ -83,8 +84,9 @@ uint32_t FreeBrushNode(qmScene *scene, const qmObjectId *id, int32_t reportMissi
 void FreeBrushContents(qmObjectRegistry *objects, qmBrush *brush);
 void FreeMarkedBrushes(qmObjectRegistry *objects);
 // Makes the bitmaps of every brush still kept as decoded pixels: 0 or ERR_MEM (the brushes
-// after the failing one stay as they are).
-uint32_t RealizePreloadedBrushes(const qmObjectRegistry *objects);
+// after the failing one stay as they are; *failedLine, when given, is the failing one's
+// declaration line).
+uint32_t RealizePreloadedBrushes(const qmObjectRegistry *objects, int32_t *failedLine = nullptr);
 void FreeAllBrushes(qmObjectRegistry *objects);
 // For plug-ins: 1 with the brush's planes and size, 0 when there is no such pixel brush.
 int32_t GetBrushInfo(const qmObjectRegistry *objects, const qmObjectId *id, qmBitmap **bitmap, qmMask **mask,

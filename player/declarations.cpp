@@ -443,6 +443,8 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
     PushDisplayTable(L, applet, d, bgpicOne, width, height);
     code = CallDeclared(L, 2, d, "CreateDisplay", source);
   }
-  if (code == 0) vm_seterrorplace(L, vm_geterrorline(L), "----", nullptr);
+  // The source stays named: a declared picture made at the first display may still fail at its
+  // declaration's line.
+  if (code == 0) vm_seterrorplace(L, vm_geterrorline(L), "----", source);
   return code;
 }

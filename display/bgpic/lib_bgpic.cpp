@@ -186,9 +186,12 @@ uint32_t BgpLoadBGPic(VmState *L) {
   }
   if (uint32_t code = FreeOldOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBGPic), shown, 1);
+  qmBGPic *made = nullptr;
   if (uint32_t code = LoadBGPicCore(ObjectRegistryOf(L), &id, file, paletteIn, key, loadAlpha, &fill, cache,
-                                    cachedLoad, nullptr, GetPlayerContext(L)->formatPlugins, GetScene(L)->images))
+                                    cachedLoad, &made, GetPlayerContext(L)->formatPlugins, GetScene(L)->images))
     return code;
+  // A declared picture keeps its pixels until the first display: that failure names this line.
+  made->declLine = vm_geterrorline(L);
   PrintDoneMessage();
   return PushNewId(L, id);
 }

@@ -350,7 +350,10 @@ uint32_t BrsLoadBrush(VmState *L) {
   }
   if (uint32_t code = FreeOldBrushOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingBrush), shown, 1);
-  if (uint32_t code = LoadBrushCore(ObjectRegistryOf(L), &id, file, &o, nullptr)) return code;
+  qmBrush *made = nullptr;
+  if (uint32_t code = LoadBrushCore(ObjectRegistryOf(L), &id, file, &o, &made)) return code;
+  // A declared brush keeps its pixels until the first display: that failure names this line.
+  made->declLine = vm_geterrorline(L);
   PrintDoneMessage();
   return PushNewId(L, id);
 }

@@ -22,6 +22,7 @@
 #include "runtime/errmessages.h"
 #include "runtime/errreport.h"
 #include "runtime/rttags.h"
+#include "runtime/vm/vm_api.h"
 
 namespace {
 constexpr int32_t kCenter = -100000;
@@ -29,6 +30,16 @@ constexpr int32_t kCenter = -100000;
 constexpr int32_t kMessageChooseMode = 288, kMessageModeButtons = 445;
 // The start-up's own status lines.
 constexpr int32_t kMessagePreparingDisplay = 99, kMessageAndAction = 372;
+
+// A picture a declaration loaded that cannot be made at the first display: the error is the
+// declaration's, named by its line and command as when the declaration itself fails.
+uint32_t DeclaredPictureFailed(VmState *L, uint32_t code, int32_t line, const char *command) {
+  if (line < 0) return code;
+  vm_seterrorplace(L, line, command, nullptr);
+  qmTagItem lineInfo[] = {{RTTAG_LINEINFO, 1}, {0, 0}};
+  SetRuntimeTags(nullptr, lineInfo);
+  return code;
+}
 
 // The desktop as it is now becomes the picture of the display (at the display's size, from the
 // desktop's top-left corner), before its window covers the desktop.
@@ -230,10 +241,15 @@ uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, in
     SetFullscreenUIMode(2);
   }
   PrintStatusMessage(GetErrorText(kMessagePreparingDisplay), nullptr, 1);
-  // The brushes and pictures the declarations loaded become bitmaps now.
-  if (uint32_t code = RealizePreloadedBrushes(scene->objects)) return code;
-  if (uint32_t code = RealizePreloadedBGPics(scene->objects)) return code;
-  if (uint32_t code = ConvertPendingAnimFrames(scene->objects)) return code;
+  // The brushes and pictures the declarations loaded become bitmaps now; one that cannot is
+  // reported as its declaration's failure, at its line and in its command.
+  int32_t line = -1;
+  if (uint32_t code = RealizePreloadedBrushes(scene->objects, &line))
+    return DeclaredPictureFailed(L, code, line, "LoadBrush");
+  if (uint32_t code = RealizePreloadedBGPics(scene->objects, &line))
+    return DeclaredPictureFailed(L, code, line, "LoadBGPic");
+  if (uint32_t code = ConvertPendingAnimFrames(scene->objects, &line))
+    return DeclaredPictureFailed(L, code, line, "LoadAnim");
   if (WantsBackdrop(scene))
     if (uint32_t code = CreateBackdropDisplay(L)) return code;
   PrintDoneMessage();

@@ -453,7 +453,16 @@ uint32_t AddLineLayer(VmState *L, const qmDrawOutput &o, int32_t x1, int32_t y1,
   cover.alpha = layer.alpha;
   cover.clipWidth = int32_t(w), cover.clipHeight = int32_t(h);
   cover.alphaValue = -1;
-  const int32_t ax = int32_t(x1 - left), ay = int32_t(y1 - top), bx = int32_t(x2 - left), by = int32_t(y2 - top);
+  // A one-pixel line is walked from its own ends, not the cut ones: a cut end is rounded to a
+  // whole pixel, which would move every pixel of the line; the walk covers only the steps over
+  // the picture. Ends so far off that they leave the coordinate range are cut after all, and a
+  // thick line is cut as it is when drawn without layers, so that both give the same pixels.
+  int64_t ends64[4] = {int64_t(ends[0]) - left, int64_t(ends[1]) - top, int64_t(ends[2]) - left,
+                       int64_t(ends[3]) - top};
+  bool whole = thickness == 1;
+  for (int64_t v : ends64) whole = whole && v >= INT32_MIN && v <= INT32_MAX;
+  if (!whole) ends64[0] = x1 - left, ends64[1] = y1 - top, ends64[2] = x2 - left, ends64[3] = y2 - top;
+  const int32_t ax = int32_t(ends64[0]), ay = int32_t(ends64[1]), bx = int32_t(ends64[2]), by = int32_t(ends64[3]);
   if (thickness == 1) {
     DrawTargetLine(&cover, ax, ay, bx, by, color, antialias);
   } else {

@@ -188,7 +188,10 @@ uint32_t AnmLoadAnim(VmState *L) {
   if (uint32_t code = CheckAnimLoadRequest(&r)) return code;
   if (uint32_t code = FreeOldAnimOfId(L, id)) return code;
   PrintStatusMessage(GetErrorText(kMessageLoadingAnim), shown, 1);
-  if (uint32_t code = LoadAnimObject(GetScene(L), &r, &id, nullptr)) return code;
+  qmAnim *made = nullptr;
+  if (uint32_t code = LoadAnimObject(GetScene(L), &r, &id, &made)) return code;
+  // A declared anim keeps its frames raw until the first display: that failure names this line.
+  made->declLine = vm_geterrorline(L);
   PrintDoneMessage();
   return PushNewId(L, id);
 }

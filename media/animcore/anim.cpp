@@ -504,12 +504,15 @@ uint32_t ScaleAnimFrames(qmAnim *a, int32_t width, int32_t height, int32_t smoot
   return 0;
 }
 
-uint32_t ConvertPendingAnimFrames(qmObjectRegistry *objects) {
+uint32_t ConvertPendingAnimFrames(qmObjectRegistry *objects, int32_t *failedLine) {
   for (qmObjectHeader *h = FirstObject(objects, QMTYPE_ANIM); h; h = h->next) {
     auto *a = reinterpret_cast<qmAnim *>(h);
     if (a->onDisk || !a->rawFrames) continue;
     for (int32_t i = 0; i < a->frameCount; i++)
-      if (uint32_t code = RealizeFrame(a, i)) return code;
+      if (uint32_t code = RealizeFrame(a, i)) {
+        if (failedLine) *failedLine = a->declLine;
+        return code;
+      }
     CloseAnimFile(a->animFile);
     a->animFile = nullptr;
   }

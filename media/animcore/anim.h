@@ -38,6 +38,7 @@ struct qmAnim {
   uint32_t **rawFrames;
   char *fileName;     // disk-based anims: where to reopen the file
   uint32_t *delays;   // milliseconds, frameCount entries; kAnimDelayUnset when not set
+  int32_t declLine;   // with raw frames: the declaration's line, for the report if they fail
 };
 
 // FindAnim flags.
@@ -103,5 +104,5 @@ uint32_t ChangeAnimFrameCount(qmScene *scene, const qmObjectId *id, int32_t coun
 // replace the old ones only when all were made. 0 or ERR_MEM (the anim unchanged).
 uint32_t ScaleAnimFrames(qmAnim *anim, int32_t width, int32_t height, int32_t smooth);
 // Every in-memory anim's raw frames become bitmaps (and masks); their file is closed. 0 or the
-// first error.
-uint32_t ConvertPendingAnimFrames(qmObjectRegistry *objects);
+// first error (*failedLine, when given: the failing anim's declaration line).
+uint32_t ConvertPendingAnimFrames(qmObjectRegistry *objects, int32_t *failedLine = nullptr);

@@ -217,3 +217,49 @@ TEST(E2eKernels, LinesPastTheEdgesOfASelectedBrushKeepTheWholeLinesPixels) {
       EXPECT_EQ(got, want.px) << FirstDifference(got, want.px, w);
     }
 }
+
+// A line with layers on is a layer of its own; whatever its ends, it lands on the pixels the
+// same line gives drawn straight into the display (plain and anti-aliased, thin and thick),
+// and a one-pixel line's are those of the whole line's walk cut to the display.
+TEST(E2eKernels, LineLayersLandOnTheLinesOwnPixels) {
+  struct Case {
+    int32_t x1, y1, x2, y2;
+  };
+  const Case lines[] = {{-3000, -1234, 5000, 777}, {-2000, 460, 3000, -37}, {-7, 100, 9000, 400},
+                        {320, -5000, 100, 9000},   {641, -3, -10, 480},     {-1000000, -999983, 1000000, 1000017},
+                        {5, 6, 200, 300}};
+  const int32_t w = 640, h = 480;
+  PlayerDir d;
+  for (int antialias = 0; antialias < 2; antialias++)
+    for (int32_t thickness : {1, 3}) {
+      for (const Case &l : lines) {
+        SCOPED_TRACE(std::to_string(l.x1) + "," + std::to_string(l.y1) + " to " + std::to_string(l.x2) + "," +
+                     std::to_string(l.y2) + (antialias ? " anti-aliased" : "") + " thickness " +
+                     std::to_string(thickness));
+        std::vector<uint32_t> shots[2];
+        for (int layers = 0; layers < 2; layers++) {
+          std::vector<ScriptLine> script;
+          if (layers) script.push_back({false, "EnableLayers", {}});
+          if (antialias) script.push_back({false, "SetFormStyle", {16}});
+          script.push_back({false, "Line", {double(l.x1), double(l.y1), double(l.x2), double(l.y2), double(0xFF4020),
+                                            double(thickness)}});
+          script.push_back({false, "SaveSnapshot", {d / "shot.bmp", 1}});
+          std::remove((d / "shot.bmp").c_str());
+          qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
+          PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
+          ASSERT_EQ(r.status, 0) << r.out << r.err << (layers ? " (with layers)" : "");
+          int32_t gw = 0, gh = 0;
+          shots[layers] = ReadBmp(d / "shot.bmp", &gw, &gh);
+          ASSERT_EQ(gw, w);
+          ASSERT_EQ(gh, h);
+        }
+        EXPECT_EQ(shots[1], shots[0]) << FirstDifference(shots[1], shots[0], w);
+        if (thickness == 1) {
+          Canvas want{w, h, std::vector<uint32_t>(size_t(w) * h, 0)};
+          if (antialias) want.Smooth(l.x1, l.y1, l.x2, l.y2, 0xFF4020, 255);
+          else want.Line(l.x1, l.y1, l.x2, l.y2, 0xFF4020, 255);
+          EXPECT_EQ(shots[0], want.px) << FirstDifference(shots[0], want.px, w);
+        }
+      }
+    }
+}
