@@ -632,7 +632,7 @@ L_GETGLOBAL: {
       int n;                                                                                                    \
       /* An integer key inside the array part first: the indexed loop over a table. */                          \
       if (NUMBERKEY(vm_isnumber(rc)) && vm_num2intexact(rc->v.n, &n))                                           \
-        v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n); \
+        v = vm_getnum(h, n);                                                                                    \
       else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));                                                \
       else v = vm_gettable_raw(h, rc);                                                                          \
       if (!vm_isnil(v)) {                                                                                       \

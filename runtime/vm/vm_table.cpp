@@ -173,9 +173,35 @@ void rehash(VmState *L, VmTable *t) {
   resize(L, t, nasize, vm_log2(static_cast<uint32_t>(nhsize)) + 1);
 }
 
+// The slot for the key just past the end of the array part of a table without a hash part,
+// where a rehash would have to put it; nullptr when the rehash must decide. All integer keys of
+// such a table are in the array part, and the new key lies in the slice of p, the least power
+// of two above the array's end: the rehash makes the array p long exactly when the keys, the
+// new one included, fill at least half of it. Counting the holes against that bound reaches the
+// same size without the count per slice, the dummy node's round trip and the lookup after it,
+// and gives up at the first block that passes the bound.
+VmValue *appendslot(VmState *L, VmTable *t) {
+  const int n = t->sizearray;
+  if (n >= MAXASIZE) return nullptr;
+  const int p = n == 0 ? 1 : 2 << vm_log2(static_cast<uint32_t>(n));
+  const int allowed = n + 1 - p / 2;  // holes that still leave half of p used
+  int holes = 0;
+  const VmValue *a = t->array;
+  for (int i = 0; i < n;) {
+    int end = n - i > 512 ? i + 512 : n;
+    for (; i < end; i++) holes += a[i].tt == VM_TNIL;
+    if (holes > allowed) return nullptr;
+  }
+  setarrayvector(L, t, p);
+  return &t->array[n];
+}
+
 // Inserts a key known to be absent. A colliding occupant that is not in its own main
 // position moves to the free node; otherwise the new key takes the free node.
 VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
+  int k;
+  if (t->lsizenode == 0 && key->tt == VM_TNUMBER && vm_num2intexact(key->v.n, &k) && k - 1 == t->sizearray)
+    if (VmValue *slot = appendslot(L, t)) return slot;
   VmNode *mp = mainposition(t, key);
   if (!vm_isnil(&mp->val)) {
     VmNode *othern = mainposition(t, &mp->key);
@@ -250,8 +276,7 @@ void vm_freetable(VmState *L, VmTable *t) {
   vm_realloc(L, t, sizeof(VmTable), 0);
 }
 
-const VmValue *vm_getnum(VmTable *t, int key) {
-  if (static_cast<unsigned>(key) - 1u < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+__attribute__((noinline)) const VmValue *vm_getnum_hash(VmTable *t, int key) {
   double nk = key;
   for (VmNode *n = hashnum(t, nk); n; n = n->next)
     if (n->key.tt == VM_TNUMBER && n->key.v.n == nk) return &n->val;
@@ -291,7 +316,7 @@ VmValue *vm_settable_raw(VmState *L, VmTable *t, const VmValue *key) {
 }
 
 __attribute__((noinline)) VmValue *vm_setnum_hash(VmState *L, VmTable *t, int key) {
-  const VmValue *p = vm_getnum(t, key);
+  const VmValue *p = vm_getnum_hash(t, key);
   if (p != &vm_nilobject) return const_cast<VmValue *>(p);
   VmValue k;
   vm_setnumber(&k, key);
