@@ -124,6 +124,7 @@ void computesizes(const int nums[VM_MAXBITS + 1], int total, int nint, int *narr
 }
 
 VmValue *newkey(VmState *L, VmTable *t, const VmValue *key);
+inline VmValue *placekey(VmTable *t, const VmValue *key, bool *full);
 
 void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
   if (lnhash > VM_MAXBITS) vm_raise(L, ERR_TABLEOVERFLOW);
@@ -151,6 +152,7 @@ void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
   }
   // The old keys are distinct, none is nil or NaN, and none is in the new parts yet: each goes
   // to its array slot or straight to a new node, without the lookup of a general store.
+  bool full;
   for (int i = (1 << oldlsize) - 1; i >= 0; i--) {
     VmNode *old = nold + i;
     if (vm_isnil(&old->val)) continue;
@@ -159,7 +161,7 @@ void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
         static_cast<unsigned>(k) - 1u < static_cast<unsigned>(t->sizearray))
       t->array[k - 1] = old->val;
     else
-      *newkey(L, t, &old->key) = old->val;
+      *placekey(t, &old->key, &full) = old->val;  // the new part is larger than its keys: never full
   }
   if (oldlsize) vm_freearray(L, nold, size_t{1} << oldlsize);
 }
@@ -196,12 +198,10 @@ VmValue *appendslot(VmState *L, VmTable *t) {
   return &t->array[n];
 }
 
-// Inserts a key known to be absent. A colliding occupant that is not in its own main
-// position moves to the free node; otherwise the new key takes the free node.
-VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
-  int k;
-  if (t->lsizenode == 0 && key->tt == VM_TNUMBER && vm_num2intexact(key->v.n, &k) && k - 1 == t->sizearray)
-    if (VmValue *slot = appendslot(L, t)) return slot;
+// Places a key known to be absent into the hash part and returns its slot. A colliding
+// occupant that is not in its own main position moves to the free node; otherwise the new key
+// takes the free node. *full tells whether the part has no free node left after it.
+inline __attribute__((always_inline)) VmValue *placekey(VmTable *t, const VmValue *key, bool *full) {
   VmNode *mp = mainposition(t, key);
   if (!vm_isnil(&mp->val)) {
     VmNode *othern = mainposition(t, &mp->key);
@@ -219,15 +219,28 @@ VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
     }
   }
   mp->key = *key;
+  *full = false;
   for (;;) {
     if (vm_isnil(&t->firstfree->key)) return &mp->val;
     if (t->firstfree == t->node) break;
     t->firstfree--;
   }
+  *full = true;
+  return &mp->val;
+}
+
+// Inserts a key known to be absent, growing the table when no free node is left.
+VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
+  int k;
+  if (t->lsizenode == 0 && key->tt == VM_TNUMBER && vm_num2intexact(key->v.n, &k) && k - 1 == t->sizearray)
+    if (VmValue *slot = appendslot(L, t)) return slot;
+  bool full;
+  VmValue *slot = placekey(t, key, &full);
+  if (!full) return slot;
   // No free node left: mark the new key used so the rehash counts it, then grow.
-  vm_setboolean(&mp->val, 0);
+  vm_setboolean(slot, 0);
   rehash(L, t);
-  auto *slot = const_cast<VmValue *>(vm_gettable_raw(t, key));
+  slot = const_cast<VmValue *>(vm_gettable_raw(t, key));
   vm_setnil(slot);
   return slot;
 }
