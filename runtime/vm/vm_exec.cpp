@@ -631,8 +631,11 @@ L_GETGLOBAL: {
       const VmValue *v;                                                                                         \
       int n;                                                                                                    \
       /* An integer key inside the array part first: the indexed loop over a table. */                          \
-      if (NUMBERKEY(vm_isnumber(rc)) && vm_num2intexact(rc->v.n, &n))                                           \
-        v = static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray) ? &h->array[n - 1] : vm_getnum(h, n); \
+      if (NUMBERKEY(vm_isnumber(rc)) && vm_num2intexact(rc->v.n, &n)) {                                         \
+        /* The slot from the unsigned index the bound was checked with, widened for free. */                  \
+        unsigned i = static_cast<unsigned>(n) - 1u;                                                             \
+        v = i < static_cast<unsigned>(h->sizearray) ? h->array + i : vm_getnum_hash(h, n);                      \
+      }                                                                                                         \
       else if (vm_isstring(rc)) v = vm_getstr(h, vm_svalue(rc));                                                \
       else v = vm_gettable_raw(h, rc);                                                                          \
       if (!vm_isnil(v)) {                                                                                       \
@@ -676,8 +679,9 @@ L_SETUPVAL:
     if (VM_LIKELY(vm_istable(ra) && vm_isnumber(rb))) {                                                         \
       VmTable *h = vm_hvalue(ra);                                                                               \
       int n;                                                                                                    \
-      if (vm_num2intexact(rb->v.n, &n) && static_cast<unsigned>(n) - 1u < static_cast<unsigned>(h->sizearray)) { \
-        VmValue *slot = &h->array[n - 1];                                                                       \
+      unsigned i;                                                                                               \
+      if (vm_num2intexact(rb->v.n, &n) && (i = static_cast<unsigned>(n) - 1u) < static_cast<unsigned>(h->sizearray)) { \
+        VmValue *slot = h->array + i;                                                                           \
         if (VM_LIKELY((h->metatable->flags & (1u << VM_TM_NEWINDEX)) || !vm_isnil(slot) ||                      \
                       vm_fasttm(h->metatable, VM_TM_NEWINDEX, g->tmname[VM_TM_NEWINDEX]) == nullptr)) {         \
           *slot = *rc;                                                                                          \
@@ -1024,19 +1028,25 @@ returnvalues:
   }
 
 L_FORLOOP: {
-  ra = REG(INS.a);
-  if (VM_LIKELY(vm_isnumber(ra) && vm_isnumber(ra + 1) && vm_isnumber(ra + 2))) {
-    double step = ra[2].v.n, idx = ra[0].v.n + step, limit = ra[1].v.n;
-    if (VM_LIKELY(step > 0)) {
-      if (!(idx <= limit)) DISPATCH();
-    } else if (!(limit <= idx)) {
+  {
+    // A pointer of this block's own, ra being set only on the way out: the fast path then
+    // keeps no copy of ra aside for the slow one.
+    VmValue *r = REG(INS.a);
+    if (VM_LIKELY(vm_isnumber(r) && vm_isnumber(r + 1) && vm_isnumber(r + 2))) {
+      double step = r[2].v.n, idx = r[0].v.n + step, limit = r[1].v.n;
+      if (VM_LIKELY(step > 0)) {
+        if (!(idx <= limit)) DISPATCH();
+      } else if (!(limit <= idx)) {
+        DISPATCH();
+      }
+      r[0].v.n = idx;
+      pc += INS.x;
+      EDGE();
       DISPATCH();
     }
-    pc += INS.x;
-    ra[0].v.n = idx;
-    EDGE();
-    DISPATCH();
   }
+  __asm__ volatile("" ::: "memory");  // ra is read again here, not kept from the fast path
+  ra = REG(INS.a);
   SAVEPC();
   if (!vm_isnumber(ra)) vm_raise(L, ERR_VALUEEXPECTED);
   VmValue tmp;

@@ -124,6 +124,7 @@ void computesizes(const int nums[VM_MAXBITS + 1], int total, int nint, int *narr
 }
 
 VmValue *newkey(VmState *L, VmTable *t, const VmValue *key);
+inline VmValue *placekey(VmTable *t, const VmValue *key, bool *full);
 
 void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
   if (lnhash > VM_MAXBITS) vm_raise(L, ERR_TABLEOVERFLOW);
@@ -151,6 +152,7 @@ void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
   }
   // The old keys are distinct, none is nil or NaN, and none is in the new parts yet: each goes
   // to its array slot or straight to a new node, without the lookup of a general store.
+  bool full;
   for (int i = (1 << oldlsize) - 1; i >= 0; i--) {
     VmNode *old = nold + i;
     if (vm_isnil(&old->val)) continue;
@@ -159,7 +161,7 @@ void resize(VmState *L, VmTable *t, int nasize, int lnhash) {
         static_cast<unsigned>(k) - 1u < static_cast<unsigned>(t->sizearray))
       t->array[k - 1] = old->val;
     else
-      *newkey(L, t, &old->key) = old->val;
+      *placekey(t, &old->key, &full) = old->val;  // the new part is larger than its keys: never full
   }
   if (oldlsize) vm_freearray(L, nold, size_t{1} << oldlsize);
 }
@@ -173,9 +175,33 @@ void rehash(VmState *L, VmTable *t) {
   resize(L, t, nasize, vm_log2(static_cast<uint32_t>(nhsize)) + 1);
 }
 
-// Inserts a key known to be absent. A colliding occupant that is not in its own main
-// position moves to the free node; otherwise the new key takes the free node.
-VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
+// The slot for the key just past the end of the array part of a table without a hash part,
+// where a rehash would have to put it; nullptr when the rehash must decide. All integer keys of
+// such a table are in the array part, and the new key lies in the slice of p, the least power
+// of two above the array's end: the rehash makes the array p long exactly when the keys, the
+// new one included, fill at least half of it. Counting the holes against that bound reaches the
+// same size without the count per slice, the dummy node's round trip and the lookup after it,
+// and gives up at the first block that passes the bound.
+VmValue *appendslot(VmState *L, VmTable *t) {
+  const int n = t->sizearray;
+  if (n >= MAXASIZE) return nullptr;
+  const int p = n == 0 ? 1 : 2 << vm_log2(static_cast<uint32_t>(n));
+  const int allowed = n + 1 - p / 2;  // holes that still leave half of p used
+  int holes = 0;
+  const VmValue *a = t->array;
+  for (int i = 0; i < n;) {
+    int end = n - i > 512 ? i + 512 : n;
+    for (; i < end; i++) holes += a[i].tt == VM_TNIL;
+    if (holes > allowed) return nullptr;
+  }
+  setarrayvector(L, t, p);
+  return &t->array[n];
+}
+
+// Places a key known to be absent into the hash part and returns its slot. A colliding
+// occupant that is not in its own main position moves to the free node; otherwise the new key
+// takes the free node. *full tells whether the part has no free node left after it.
+inline __attribute__((always_inline)) VmValue *placekey(VmTable *t, const VmValue *key, bool *full) {
   VmNode *mp = mainposition(t, key);
   if (!vm_isnil(&mp->val)) {
     VmNode *othern = mainposition(t, &mp->key);
@@ -193,15 +219,28 @@ VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
     }
   }
   mp->key = *key;
+  *full = false;
   for (;;) {
     if (vm_isnil(&t->firstfree->key)) return &mp->val;
     if (t->firstfree == t->node) break;
     t->firstfree--;
   }
+  *full = true;
+  return &mp->val;
+}
+
+// Inserts a key known to be absent, growing the table when no free node is left.
+VmValue *newkey(VmState *L, VmTable *t, const VmValue *key) {
+  int k;
+  if (t->lsizenode == 0 && key->tt == VM_TNUMBER && vm_num2intexact(key->v.n, &k) && k - 1 == t->sizearray)
+    if (VmValue *slot = appendslot(L, t)) return slot;
+  bool full;
+  VmValue *slot = placekey(t, key, &full);
+  if (!full) return slot;
   // No free node left: mark the new key used so the rehash counts it, then grow.
-  vm_setboolean(&mp->val, 0);
+  vm_setboolean(slot, 0);
   rehash(L, t);
-  auto *slot = const_cast<VmValue *>(vm_gettable_raw(t, key));
+  slot = const_cast<VmValue *>(vm_gettable_raw(t, key));
   vm_setnil(slot);
   return slot;
 }
@@ -250,8 +289,7 @@ void vm_freetable(VmState *L, VmTable *t) {
   vm_realloc(L, t, sizeof(VmTable), 0);
 }
 
-const VmValue *vm_getnum(VmTable *t, int key) {
-  if (static_cast<unsigned>(key) - 1u < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+__attribute__((noinline)) const VmValue *vm_getnum_hash(VmTable *t, int key) {
   double nk = key;
   for (VmNode *n = hashnum(t, nk); n; n = n->next)
     if (n->key.tt == VM_TNUMBER && n->key.v.n == nk) return &n->val;
@@ -291,7 +329,7 @@ VmValue *vm_settable_raw(VmState *L, VmTable *t, const VmValue *key) {
 }
 
 __attribute__((noinline)) VmValue *vm_setnum_hash(VmState *L, VmTable *t, int key) {
-  const VmValue *p = vm_getnum(t, key);
+  const VmValue *p = vm_getnum_hash(t, key);
   if (p != &vm_nilobject) return const_cast<VmValue *>(p);
   VmValue k;
   vm_setnumber(&k, key);

@@ -33,7 +33,12 @@ void vm_freetable(VmState *L, VmTable *t);
 
 // Lookups return the slot of the key, or the shared nil object.
 const VmValue *vm_gettable_raw(VmTable *t, const VmValue *key);
-const VmValue *vm_getnum(VmTable *t, int key);
+// The slot of an integer key outside the array part; vm_getnum's own way out.
+const VmValue *vm_getnum_hash(VmTable *t, int key);
+inline const VmValue *vm_getnum(VmTable *t, int key) {
+  if (static_cast<unsigned>(key) - 1u < static_cast<unsigned>(t->sizearray)) return &t->array[key - 1];
+  return vm_getnum_hash(t, key);
+}
 const VmValue *vm_getstr(VmTable *t, VmString *key);
 
 // Writable slot for the key, created when absent (nil key means 0; NaN raises ERR_TABLEINDEX).

@@ -441,6 +441,69 @@ TEST(Exec, MethodChains) {
   });
 }
 
+// Integer keys in registers take the interpreter's array fast paths: a filled slot is read and
+// written directly, an empty one still asks __index and __newindex, a key past the array part
+// is found in the hash part, and 1.5 is not slot 1.
+TEST(Exec, IntegerKeysAroundTheArrayPart) {
+  ExecVm vm;
+  ASSERT_EQ(vm.Run(R"(
+.func maxstack=16
+  .k "record" "setmeta" "__index" "__newindex" 1 2 100 1.5 5 7 9 "seen"
+      NEWTABLE  4 2 0          ; t, an array part of 2
+      LOADK     5 k4
+      LOADK     6 k8
+      SETTABLE  4 5 6          ; t[1] = 5
+      LOADK     5 k6
+      LOADK     6 k9
+      SETTABLE  4 5 6          ; t[100] = 7, in the hash part
+      NEWTABLE  1 0 0          ; the metatable
+      CLOSURE   2 p0
+      SETTABLE  1 k2 2
+      CLOSURE   2 p1
+      SETTABLE  1 k3 2
+      GETGLOBAL 2 k1
+      MOVE      3 4
+      MOVE      4 1
+      CALL      2 3 2          ; t = setmeta(t, mt), in r2
+      GETGLOBAL 3 k0
+      LOADK     5 k4
+      GETTABLE  4 2 5          ; t[1]
+      LOADK     6 k6
+      GETTABLE  5 2 6          ; t[100]
+      LOADK     7 k5
+      GETTABLE  6 2 7          ; t[2]: the empty slot asks __index
+      LOADK     8 k7
+      GETTABLE  7 2 8          ; t[1.5]
+      LOADK     9 k5
+      LOADK     10 k10
+      SETTABLE  2 9 10         ; t[2] = 9: the empty slot asks __newindex
+      GETGLOBAL 8 k11
+      LOADK     10 k5
+      GETTABLE  9 2 10         ; t[2] is still empty
+      LOADK     11 k4
+      LOADK     12 k10
+      SETTABLE  2 11 12        ; t[1] = 9: a filled slot is written
+      GETTABLE  10 2 11
+      CALL      3 8 1
+      RETURN    0 1
+  .func params=2 maxstack=4
+      .k "i"
+      LOADK    2 k0
+      MOVE     3 1
+      CONCAT   2 2 3
+      RETURN   2 2
+  .end
+  .func params=3 maxstack=4
+      .k "seen"
+      SETGLOBAL 2 k0
+      RETURN    0 1
+  .end
+.end
+)"),
+            0u);
+  EXPECT_EQ(Join(vm.rec), "5 7 'i2' 'i1.5' 9 'i2' 9");
+}
+
 TEST(Exec, IndexAndNewIndexFunctions) {
   ExecVm vm;
   ASSERT_EQ(vm.Run(R"(

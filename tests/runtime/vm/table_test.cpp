@@ -5,6 +5,7 @@
 #include <random>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "runtime/errcodes.h"
 #include "runtime/vm/vm_string.h"
@@ -93,6 +94,56 @@ TEST(Table, Sizing) {
   // The shared dummy node is never left written.
   EXPECT_TRUE(vm_isnil(&G(f.L)->dummynode.key));
   EXPECT_TRUE(vm_isnil(&G(f.L)->dummynode.val));
+}
+
+// A key stored just past the end of an array part, with no hash part beside it, takes the
+// size the rehash gives: the next power of two when at least half of it is then used, else the
+// array keeps (or shrinks to) the size its keys fill and the new key goes to the hash part.
+TEST(Table, AppendingPastTheArrayEnd) {
+  struct Case {
+    int sizearray;
+    std::vector<int> present;  // the keys stored before the append
+    int wantArray;
+    int wantLogHash;
+  };
+  std::vector<int> upTo1024;
+  for (int i = 1; i <= 1024; i++) upTo1024.push_back(i);
+  const Case cases[] = {
+      {0, {}, 1, 0},
+      {1, {1}, 2, 0},
+      {4, {1, 2, 3, 4}, 8, 0},
+      {4, {1, 3, 4}, 8, 0},            // one hole: 4 of 8 used
+      {4, {1, 4}, 4, 1},               // two holes: 3 of 8 is not enough
+      {3, {1, 2, 3}, 4, 0},            // an odd size rounds up to the power of two
+      {3, {2, 3}, 4, 0},
+      {5, {1, 5}, 2, 2},               // sparse: the array shrinks, 5 and 6 go to the hash part
+      {8, {1, 2, 3, 4, 5, 6, 7}, 16, 0},
+      {8, {1, 2, 3, 4, 5, 6}, 8, 1},
+      {1024, upTo1024, 2048, 0},
+  };
+  for (const Case &c : cases) {
+    VmFixture f;
+    VmTable *t = NewTable(f.L, c.sizearray);
+    for (int k : c.present) Set(f.L, t, Num(k), Num(k * 10));
+    const int key = c.sizearray + 1;
+    Set(f.L, t, Num(key), Num(key * 10));
+    EXPECT_EQ(t->sizearray, c.wantArray) << "from " << c.sizearray << " with " << c.present.size();
+    EXPECT_EQ(t->lsizenode, c.wantLogHash) << "from " << c.sizearray << " with " << c.present.size();
+    // Every key is found with its value, the absent ones are nil, and a traversal sees each once.
+    std::set<int> want(c.present.begin(), c.present.end());
+    want.insert(key);
+    for (int k = 1; k <= key + 1; k++) {
+      VmValue kv = Num(k);
+      const VmValue *v = vm_gettable_raw(t, &kv);
+      if (want.count(k)) EXPECT_EQ(vm_nvalue(v), k * 10) << k;
+      else EXPECT_TRUE(vm_isnil(v)) << k;
+    }
+    std::set<int> seen;
+    VmValue kv[2] = {vm_nilobject, vm_nilobject};
+    while (vm_tablenext(f.L, t, kv)) EXPECT_TRUE(seen.insert(int(kv[0].v.n)).second);
+    EXPECT_EQ(seen, want);
+    EXPECT_TRUE(vm_isnil(&G(f.L)->dummynode.key));
+  }
 }
 
 TEST(Table, TraversalGivesArrayKeysFirst) {
