@@ -404,7 +404,7 @@ void vm_concat_values(VmState *L, int total, int last) {
       size_t pos = 0;
       for (int i = n; i > 0; i--) {
         const char *text = texts.text(i, &l);
-        std::memcpy(buffer + pos, text, l);
+        vm_copytext(buffer + pos, text, l);
         pos += l;
       }
       vm_setstring(top - n, vm_newlstr(L, buffer, pos));
