@@ -534,6 +534,11 @@ VmValue *vm_execute(VmState *L) {
 
   g->looptables[0] = disptab;
   g->looptables[1] = traptab;
+  if (g->looptables[2] == nullptr) {
+    for (int i = 0; i < 64; i++) g->checkedcalls[i] = disptab[i];
+    g->checkedcalls[OP_CALL] = &&L_CALL_GENERAL;
+    g->looptables[2] = g->checkedcalls;
+  }
   vm_updatetrap(L);  // this thread's hooks may not be the ones the words were last made for
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
@@ -565,7 +570,7 @@ trap:
       return nullptr;
     }
   }
-  goto *disptab[(pc++)->op];
+  goto *g->looptables[g->callcheck ? 2 : 0][(pc++)->op];
 
 L_NOOP:
   DISPATCH();
@@ -858,13 +863,14 @@ L_CALL: {
   if (vm_isfunction(ra)) {
     // The common script-to-script call, set up here without the general precall.
     // The frame is entered right here, its registers set from what is at hand. A native or a
-    // function with varargs (framebytes 0) takes the general way; so does any call under a call
-    // or return hook, or the call trace, past the hook at callentry, and any under a line hook,
-    // the only reader of oldpc (setting a hook clears that of every frame).
+    // function with varargs (framebytes 0) takes the general way. Under a call or return hook,
+    // or the call trace, the dispatch table sends CALL to the general way (L_CALL_GENERAL),
+    // past the hook at callentry, and so it does under a line hook, the only reader of oldpc
+    // (setting a hook clears that of every frame).
     VmClosure *ncl = vm_clvalue(ra);
     VmCallInfo *ci = L->ci;
     VmValue *ntop = reinterpret_cast<VmValue *>(reinterpret_cast<char *>(ra) + ncl->framebytes);
-    if (VM_LIKELY(ncl->framebytes != 0 && !g->callcheck && ci != L->end_ci && ntop < L->stack_last)) {
+    if (VM_LIKELY(ncl->framebytes != 0 && ci != L->end_ci && ntop < L->stack_last)) {
       VmCallInfo *nci = L->ci = ci + 1;
       nci->base = ra + 1;
       nci->top = ntop;
@@ -891,8 +897,16 @@ L_CALL: {
       DISPATCH();
     }
   }
-  int nresults = INS.r.c - 1;
   L->top = top;
+  goto callgeneral;
+}
+
+L_CALL_GENERAL:
+  ra = REG(INS.a);
+  if (INS.r.b != 0) L->top = REG(INS.r.b);
+  SAVEPC();
+callgeneral: {
+  int nresults = INS.r.c - 1;
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
   g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);
