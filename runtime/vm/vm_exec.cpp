@@ -871,17 +871,20 @@ L_CALL: {
     VmCallInfo *ci = L->ci;
     VmValue *ntop = reinterpret_cast<VmValue *>(reinterpret_cast<char *>(ra) + ncl->framebytes);
     if (VM_LIKELY(ncl->framebytes != 0 && ci != L->end_ci && ntop < L->stack_last)) {
+      const VmOp *entry = ncl->ops;  // read before the stores, which the compiler cannot tell from it
+      const VmValue *nk = ncl->k;
       VmCallInfo *nci = L->ci = ci + 1;
       nci->base = ra + 1;
       nci->top = ntop;
-      nci->savedpc = ncl->ops;
+      nci->savedpc = entry;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
       nci->nresults = static_cast<int16_t>(INS.r.c - 1);
       nci->tailcalls = 0;
       // The registers above the arguments start as nil, and nothing above the frame is touched:
       // the caller's registers may lie there. Two to four of them, the usual count, are cleared
       // by two stores at each end, which overlap when there are fewer than four.
-      if (VM_LIKELY(static_cast<size_t>(ntop - top - 2) <= 2)) {
+      size_t clearbytes = static_cast<size_t>(reinterpret_cast<char *>(ntop) - reinterpret_cast<char *>(top));
+      if (VM_LIKELY(clearbytes - 2 * sizeof(VmValue) <= 2 * sizeof(VmValue))) {
         vm_setnil(top);
         vm_setnil(top + 1);
         vm_setnil(ntop - 2);
@@ -891,8 +894,8 @@ L_CALL: {
       }
       base = L->base = ra + 1;
       L->top = ntop;
-      pc = ncl->ops;
-      k = ncl->k;
+      pc = entry;
+      k = nk;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
     }
