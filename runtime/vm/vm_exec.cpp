@@ -400,7 +400,8 @@ void vm_concat_values(VmState *L, int total, int last) {
         n++;
       }
       if (tl > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);  // before the buffer is asked for
-      char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
+      VmBuffer *buff = &G(L)->buff;  // mostly large enough already
+      char *buffer = tl <= buff->size ? buff->buffer : vm_zopenspace(L, buff, static_cast<size_t>(tl));
       size_t pos = 0;
       for (int i = n; i > 0; i--) {
         const char *text = texts.text(i, &l);

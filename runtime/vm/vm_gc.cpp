@@ -315,11 +315,6 @@ void vm_collectgarbage(VmState *L) {
   vm_callgctm(L);
 }
 
-void vm_checkgc(VmState *L) {
-  VmGlobalState *g = G(L);
-  if (g->nblocks >= g->GCthreshold || g->gcstress) vm_collectgarbage(L);
-}
-
 void vm_freethread(VmState *L, VmState *L1) {
   vm_closeupvals(L1, L1->stack);
   vm_freearray(L, L1->base_ci, L1->size_ci);
