@@ -226,7 +226,8 @@ void sweepstrings(VmState *L, int all) {
       } else {
         *p = curr->next;
         tb.nuse--;
-        vm_freeobj(L, curr);
+        // The table holds strings alone: freed as vm_freeobj would, without asking the kind.
+        vm_freesmall(L, curr, vm_sizestring(static_cast<VmString *>(curr)->len));
       }
     }
   }
