@@ -143,8 +143,9 @@ struct VmGlobalState {
 };
 
 struct VmState : VmGCObject {
-  VmValue *top;
+  // In the order of a call record's own base and top, so that a return copies both at once.
   VmValue *base;
+  VmValue *top;
   VmGlobalState *l_G;
   VmCallInfo *ci;
   VmValue *stack_last;  // last usable slot
