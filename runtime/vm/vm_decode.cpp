@@ -88,8 +88,11 @@ VmOp decode(VmInstruction i) {
 }
 
 // The fixed form of an instruction whose operand kinds have one, else the instruction itself.
-VmOp fixform(VmOp d) {
+// The arithmetic and comparison forms with a constant C take only a number constant, so that
+// they need not ask its kind; any other constant keeps the general instruction.
+VmOp fixform(VmOp d, const VmValue *k) {
   int rr, rk;
+  bool numberk = true;  // the constant form needs a number constant
   switch (d.op) {
     case OP_ADD: rr = VM_FORM_ADD_RR, rk = VM_FORM_ADD_RK; break;
     case OP_SUB: rr = VM_FORM_SUB_RR, rk = VM_FORM_SUB_RK; break;
@@ -97,15 +100,15 @@ VmOp fixform(VmOp d) {
     case OP_EQ: rr = VM_FORM_EQ_RR, rk = VM_FORM_EQ_RK; break;
     case OP_LT: rr = VM_FORM_LT_RR, rk = VM_FORM_LT_RK; break;
     case OP_LE: rr = VM_FORM_LE_RR, rk = VM_FORM_LE_RK; break;
-    case OP_GETTABLE: rr = VM_FORM_GETTABLE_RR, rk = VM_FORM_GETTABLE_RK; break;  // B is always a register
-    case OP_SETTABLE: rr = VM_FORM_SETTABLE_RR, rk = VM_FORM_SETTABLE_RK; break;
+    case OP_GETTABLE: numberk = false, rr = VM_FORM_GETTABLE_RR, rk = VM_FORM_GETTABLE_RK; break;  // B is always a register
+    case OP_SETTABLE: numberk = false, rr = VM_FORM_SETTABLE_RR, rk = VM_FORM_SETTABLE_RK; break;
     case OP_RETURN:
       if (d.r.b == 2 && d.r.c != 1) d.op = VM_FORM_RETURN_1;
       return d;
     default: return d;
   }
   if (d.kbits == 0) d.op = static_cast<uint8_t>(rr);
-  else if (d.kbits == VM_OPK_C) d.op = static_cast<uint8_t>(rk);
+  else if (d.kbits == VM_OPK_C && (!numberk || vm_isnumber(&k[d.r.c / kSlot]))) d.op = static_cast<uint8_t>(rk);
   return d;
 }
 
@@ -113,5 +116,5 @@ VmOp fixform(VmOp d) {
 
 void vm_decodeproto(VmState *L, VmProto *p) {
   p->ops = vm_newvector<VmOp>(L, static_cast<size_t>(p->sizecode));
-  for (int32_t n = 0; n < p->sizecode; n++) p->ops[n] = fixform(decode(p->code[n]));
+  for (int32_t n = 0; n < p->sizecode; n++) p->ops[n] = fixform(decode(p->code[n]), p->k);
 }

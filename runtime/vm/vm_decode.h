@@ -33,7 +33,7 @@ static_assert(sizeof(VmOp) == 8);
 
 // The interpreter's own forms of the commonest arithmetic, comparisons and table accesses, with
 // the kinds of their operands fixed when the function is loaded: _RR reads registers B and C, _RK
-// register B and constant C. RETURN_1 is the return of one value (B 2, not a Gosub return). They
+// register B and constant C (a number constant for the arithmetic and the comparisons). RETURN_1 is the return of one value (B 2, not a Gosub return). They
 // are numbered after the opcodes and exist only in `ops`.
 #define VM_FIXED_FORMS(X)                                                                                      \
   X(ADD_RR) X(ADD_RK) X(SUB_RR) X(SUB_RK) X(MUL_RR) X(MUL_RK) X(EQ_RR) X(EQ_RK) X(LT_RR) X(LT_RK) X(LE_RR) \

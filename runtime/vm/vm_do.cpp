@@ -251,8 +251,8 @@ void vm_updatetrap(VmState *L) {
   uint32_t t = g->endrequested ? 1 : 0;
   if (mask & (VM_MASKLINE | VM_MASKCOUNT)) t |= 2;
   g->trap = t;
-  g->dispatch = g->looptables[t != 0];
   g->callcheck = g->calltrace || (mask & (VM_MASKCALL | VM_MASKRET | VM_MASKLINE));
+  g->dispatch = g->looptables[t != 0 ? 1 : g->callcheck ? 2 : 0];
 }
 
 void vm_setcalltrace(VmState *L, int on) {

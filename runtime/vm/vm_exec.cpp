@@ -400,11 +400,12 @@ void vm_concat_values(VmState *L, int total, int last) {
         n++;
       }
       if (tl > VM_MAXSTRLEN) vm_raise(L, ERR_MEM);  // before the buffer is asked for
-      char *buffer = vm_zopenspace(L, &G(L)->buff, static_cast<size_t>(tl));
+      VmBuffer *buff = &G(L)->buff;  // mostly large enough already
+      char *buffer = tl <= buff->size ? buff->buffer : vm_zopenspace(L, buff, static_cast<size_t>(tl));
       size_t pos = 0;
       for (int i = n; i > 0; i--) {
         const char *text = texts.text(i, &l);
-        std::memcpy(buffer + pos, text, l);
+        vm_copytext(buffer + pos, text, l);
         pos += l;
       }
       vm_setstring(top - n, vm_newlstr(L, buffer, pos));
@@ -443,7 +444,7 @@ void traceexec(VmState *L, const VmOp *npc) {
 }
 
 // pc is at the JMP that follows a test.
-inline void dojump(const VmOp *&pc) { pc += 1 + pc->x; }
+inline void dojump(const VmOp *&pc) { pc = pc + 1 + pc->x; }  // pointer steps: no 32-bit sum to widen
 
 void gosubpush(VmState *L, const VmOp *pc, const VmProto *p) {
   VmGlobalState *g = G(L);
@@ -534,6 +535,11 @@ VmValue *vm_execute(VmState *L) {
 
   g->looptables[0] = disptab;
   g->looptables[1] = traptab;
+  if (g->looptables[2] == nullptr) {
+    for (int i = 0; i < 64; i++) g->checkedcalls[i] = disptab[i];
+    g->checkedcalls[OP_CALL] = &&L_CALL_GENERAL;
+    g->looptables[2] = g->checkedcalls;
+  }
   vm_updatetrap(L);  // this thread's hooks may not be the ones the words were last made for
 callentry:
   if (L->hookmask & VM_MASKCALL) vm_callhook(L, VM_HOOKCALL, -1);
@@ -565,7 +571,7 @@ trap:
       return nullptr;
     }
   }
-  goto *disptab[(pc++)->op];
+  goto *g->looptables[g->callcheck ? 2 : 0][(pc++)->op];
 
 L_NOOP:
   DISPATCH();
@@ -714,12 +720,13 @@ L_NEWTABLE: {
 }
 
 // One arithmetic handler; the fixed forms read their operands without asking their kind.
-#define ARITH_FORM(LABEL, EVENT, FAST, READB, READC)                 \
+// NUMBERC tells whether C is a number; the constant forms know it is.
+#define ARITH_FORM(LABEL, EVENT, FAST, READB, READC, NUMBERC)        \
   LABEL: {                                                           \
     ra = REG(INS.a);                                                 \
     const VmValue *rb = READB;                                       \
     const VmValue *rc = READC;                                       \
-    if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) {             \
+    if (VM_LIKELY(vm_isnumber(rb) && (NUMBERC))) {                   \
       double nb = rb->v.n, nc = rc->v.n;                             \
       (void)nb;                                                      \
       (void)nc;                                                      \
@@ -730,11 +737,11 @@ L_NEWTABLE: {
     RELOAD();                                                        \
     DISPATCH();                                                      \
   }
-#define ARITH(NAME, EVENT, FAST) ARITH_FORM(L_##NAME, EVENT, FAST, RKB(), RKC())
+#define ARITH(NAME, EVENT, FAST) ARITH_FORM(L_##NAME, EVENT, FAST, RKB(), RKC(), vm_isnumber(rc))
 #define ARITH_FIXED(NAME, EVENT, FAST)                                          \
   ARITH(NAME, EVENT, FAST)                                                      \
-  ARITH_FORM(L_##NAME##_RR, EVENT, FAST, REG(INS.r.b), REG(INS.r.c))            \
-  ARITH_FORM(L_##NAME##_RK, EVENT, FAST, REG(INS.r.b), KST(INS.r.c))
+  ARITH_FORM(L_##NAME##_RR, EVENT, FAST, REG(INS.r.b), REG(INS.r.c), vm_isnumber(rc)) \
+  ARITH_FORM(L_##NAME##_RK, EVENT, FAST, REG(INS.r.b), KST(INS.r.c), true)
 
   ARITH_FIXED(ADD, VM_TM_ADD, vm_setnumber(ra, nb + nc); DISPATCH();)
   ARITH_FIXED(SUB, VM_TM_SUB, vm_setnumber(ra, nb - nc); DISPATCH();)
@@ -813,13 +820,13 @@ L_JMP: {
 }
 
 // One comparison handler: A is the wanted result; the JMP after it is taken when it comes out.
-#define COMPARE_FORM(LABEL, FAST, SLOW, READB, READC) \
+#define COMPARE_FORM(LABEL, FAST, SLOW, READB, READC, NUMBERC) \
   LABEL: {                                            \
     ra = REG(INS.a);                                  \
     const VmValue *rb = READB;                        \
     const VmValue *rc = READC;                        \
     int res;                                          \
-    if (VM_LIKELY(vm_isnumber(rb) && vm_isnumber(rc))) { \
+    if (VM_LIKELY(vm_isnumber(rb) && (NUMBERC))) {    \
       res = FAST;                                     \
     } else {                                          \
       SAVEPC();                                       \
@@ -832,9 +839,9 @@ L_JMP: {
     DISPATCH();                                       \
   }
 #define COMPARE(NAME, FAST, SLOW)                                     \
-  COMPARE_FORM(L_##NAME, FAST, SLOW, RKB(), RKC())                    \
-  COMPARE_FORM(L_##NAME##_RR, FAST, SLOW, REG(INS.r.b), REG(INS.r.c)) \
-  COMPARE_FORM(L_##NAME##_RK, FAST, SLOW, REG(INS.r.b), KST(INS.r.c))
+  COMPARE_FORM(L_##NAME, FAST, SLOW, RKB(), RKC(), vm_isnumber(rc))                    \
+  COMPARE_FORM(L_##NAME##_RR, FAST, SLOW, REG(INS.r.b), REG(INS.r.c), vm_isnumber(rc)) \
+  COMPARE_FORM(L_##NAME##_RK, FAST, SLOW, REG(INS.r.b), KST(INS.r.c), true)
 
   COMPARE(EQ, rb->v.n == rc->v.n, vm_equal_value(L, rb, rc))
   COMPARE(LT, rb->v.n < rc->v.n, vm_lessthan_value(L, rb, rc, 1))
@@ -856,31 +863,33 @@ L_TEST: {
 
 L_CALL: {
   ra = REG(INS.a);
-  int nresults = INS.r.c - 1;
   VmValue *top = INS.r.b != 0 ? REG(INS.r.b) : L->top;  // above the last argument
   SAVEPC();
-  if (vm_isfunction(ra) && !vm_clvalue(ra)->isC) {
+  if (vm_isfunction(ra)) {
     // The common script-to-script call, set up here without the general precall.
-    // The frame is entered right here, its registers set from what is at hand. With a call or
-    // return hook, or the call trace, the call takes the general way, past the hook at
-    // callentry, and so it does with a line hook, the only reader of oldpc (setting a hook
-    // clears that of every frame).
+    // The frame is entered right here, its registers set from what is at hand. A native or a
+    // function with varargs (framebytes 0) takes the general way. Under a call or return hook,
+    // or the call trace, the dispatch table sends CALL to the general way (L_CALL_GENERAL),
+    // past the hook at callentry, and so it does under a line hook, the only reader of oldpc
+    // (setting a hook clears that of every frame).
     VmClosure *ncl = vm_clvalue(ra);
-    const VmProto *np = ncl->p;
     VmCallInfo *ci = L->ci;
-    VmValue *ntop = ra + 1 + np->maxstacksize;
-    if (!np->is_vararg && !g->callcheck && ci != L->end_ci && ntop < L->stack_last) {
+    VmValue *ntop = reinterpret_cast<VmValue *>(reinterpret_cast<char *>(ra) + ncl->framebytes);
+    if (VM_LIKELY(ncl->framebytes != 0 && ci != L->end_ci && ntop < L->stack_last)) {
+      const VmOp *entry = ncl->ops;  // read before the stores, which the compiler cannot tell from it
+      const VmValue *nk = ncl->k;
       VmCallInfo *nci = L->ci = ci + 1;
-      base = L->base = nci->base = ra + 1;
+      nci->base = ra + 1;
       nci->top = ntop;
-      pc = nci->savedpc = ncl->ops;
+      nci->savedpc = entry;
       nci->state = VM_CI_HASFRAME | VM_CI_SAVEDPC | VM_CI_CALLED;
-      nci->nresults = static_cast<int16_t>(nresults);
+      nci->nresults = static_cast<int16_t>(INS.r.c - 1);
       nci->tailcalls = 0;
       // The registers above the arguments start as nil, and nothing above the frame is touched:
       // the caller's registers may lie there. Two to four of them, the usual count, are cleared
       // by two stores at each end, which overlap when there are fewer than four.
-      if (VM_LIKELY(static_cast<size_t>(ntop - top - 2) <= 2)) {
+      size_t clearbytes = static_cast<size_t>(reinterpret_cast<char *>(ntop) - reinterpret_cast<char *>(top));
+      if (VM_LIKELY(clearbytes - 2 * sizeof(VmValue) <= 2 * sizeof(VmValue))) {
         vm_setnil(top);
         vm_setnil(top + 1);
         vm_setnil(ntop - 2);
@@ -888,13 +897,24 @@ L_CALL: {
       } else {
         for (VmValue *s = top; s < ntop; s++) vm_setnil(s);
       }
+      base = L->base = ra + 1;
       L->top = ntop;
-      k = ncl->k;
+      pc = entry;
+      k = nk;
       EDGE();  // a call counts for the periodic check as a loop edge does
       DISPATCH();
     }
   }
   L->top = top;
+  goto callgeneral;
+}
+
+L_CALL_GENERAL:
+  ra = REG(INS.a);
+  if (INS.r.b != 0) L->top = REG(INS.r.b);
+  SAVEPC();
+callgeneral: {
+  int nresults = INS.r.c - 1;
   // Only a native reads the call site (for its Gosub request), so only a call that may reach
   // one stores it.
   g->callsiteindex = static_cast<int32_t>(pc - CL()->p->ops);

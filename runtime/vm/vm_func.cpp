@@ -55,6 +55,7 @@ VmClosure *vm_newCclosure(VmState *L, int nelems) {
   link(L, c, VM_TFUNCTION);
   c->isC = 1;
   c->nupvalues = static_cast<uint8_t>(nelems);
+  c->framebytes = 0;
   c->gclist = nullptr;
   vm_setnil(&c->g);
   c->f = nullptr;
@@ -71,6 +72,7 @@ VmClosure *vm_newLclosure(VmState *L, VmProto *p, const VmValue *globals) {
   link(L, c, VM_TFUNCTION);
   c->isC = 0;
   c->nupvalues = static_cast<uint8_t>(nelems);
+  c->framebytes = static_cast<uint16_t>(p->is_vararg || p->maxstacksize == 0 ? 0 : (1 + p->maxstacksize) * sizeof(VmValue));
   c->gclist = nullptr;
   c->g = *globals;
   c->f = nullptr;

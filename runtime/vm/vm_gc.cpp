@@ -226,7 +226,8 @@ void sweepstrings(VmState *L, int all) {
       } else {
         *p = curr->next;
         tb.nuse--;
-        vm_freeobj(L, curr);
+        // The table holds strings alone: freed as vm_freeobj would, without asking the kind.
+        vm_freesmall(L, curr, vm_sizestring(static_cast<VmString *>(curr)->len));
       }
     }
   }
@@ -313,11 +314,6 @@ void vm_collectgarbage(VmState *L) {
   size_t twice = 2 * g->nblocks;
   g->GCthreshold = twice > deadmem ? twice - deadmem : 0;
   vm_callgctm(L);
-}
-
-void vm_checkgc(VmState *L) {
-  VmGlobalState *g = G(L);
-  if (g->nblocks >= g->GCthreshold || g->gcstress) vm_collectgarbage(L);
 }
 
 void vm_freethread(VmState *L, VmState *L1) {

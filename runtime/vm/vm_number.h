@@ -38,8 +38,12 @@ inline int vm_number2str(double n, char *buf, size_t size) {
       !(n == 0 && std::signbit(n))) {
     int64_t v = static_cast<int64_t>(n);
     uint64_t u = v < 0 ? static_cast<uint64_t>(-v) : static_cast<uint64_t>(v);
-    char tmp[24];
-    char *p = tmp + sizeof tmp;  // filled from the end
+    // Filled from the 24th byte down; at most 15 characters (14 digits and a sign), moved to buf
+    // as one 16-byte block, the zeros above them included, which a call to copy them would cost
+    // more than.
+    char tmp[40] = {};
+    char *const end = tmp + 24;
+    char *p = end;
     while (u >= 100) {
       const char *pair = vm_digitpairs.text + 2 * (u % 100);
       u /= 100;
@@ -53,8 +57,8 @@ inline int vm_number2str(double n, char *buf, size_t size) {
       *--p = static_cast<char>('0' + u);
     }
     if (v < 0) *--p = '-';
-    int len = static_cast<int>(tmp + sizeof tmp - p);
-    std::memcpy(buf, p, static_cast<size_t>(len));
+    int len = static_cast<int>(end - p);
+    std::memcpy(buf, p, 16);
     buf[len] = '\0';
     return len;
   }

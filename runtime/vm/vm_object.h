@@ -111,6 +111,10 @@ struct VmUpvalue : VmGCObject {
 struct VmClosure : VmGCObject {
   uint8_t isC;
   uint8_t nupvalues;
+  // A script closure without varargs: the bytes from its function's slot to the top of its frame
+  // (1 + maxstacksize slots), which lets a call from a script set the frame up at once. 0 sends
+  // every call the general way.
+  uint16_t framebytes;
   VmGCObject *gclist;
   VmValue g;  // globals
   VmCFunction f;

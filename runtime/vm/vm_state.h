@@ -118,10 +118,13 @@ struct VmGlobalState {
   // per instruction: while it is non-zero, dispatch goes through a table whose every entry
   // leads to the trap handling.
   uint32_t trap;
-  const void *const *looptables[2];  // the interpreter's tables, plain and trapping (set when it runs)
-  const void *const *dispatch;       // the one of them that trap selects
+  // The interpreter's tables (set when it runs): plain, trapping, and plain but for CALL, which
+  // takes the general way.
+  const void *const *looptables[3];
+  const void *checkedcalls[64];  // the third table, made from the plain one when the interpreter first runs
+  const void *const *dispatch;   // the one of them that trap and callcheck select
   // Non-zero while a script call must take the general way: a call, return or line hook is set,
-  // or the call trace is on. The quick call tests this one word.
+  // or the call trace is on. The dispatch table then sends CALL there; trap handling reads it.
   uint8_t callcheck;
   uint8_t endrequested;
   int32_t callsiteindex;       // instruction after the most recent CALL or TAILCALL
@@ -139,8 +142,9 @@ struct VmGlobalState {
 };
 
 struct VmState : VmGCObject {
-  VmValue *top;
+  // In the order of a call record's own base and top, so that a return copies both at once.
   VmValue *base;
+  VmValue *top;
   VmGlobalState *l_G;
   VmCallInfo *ci;
   VmValue *stack_last;  // last usable slot

@@ -46,7 +46,7 @@ VmString *new_string(VmState *L, const char *str, size_t l, uint32_t h) {
   ts->reserved = 0;
   ts->hash = h;
   ts->len = static_cast<uint32_t>(l);
-  std::memcpy(ts->data(), str, l);
+  vm_copytext(ts->data(), str, l);
   ts->data()[l] = '\0';
   link_string(L, ts);
   return ts;

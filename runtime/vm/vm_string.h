@@ -27,6 +27,30 @@ void vm_freeopenstr(VmState *L, VmString *ts);
 void vm_resizestrtab(VmState *L, int newsize);
 inline size_t vm_sizestring(size_t len) { return sizeof(VmString) + len + 1; }
 
+// Copies n bytes; a short text (most pieces a script joins: names, numbers, separators) by
+// two overlapping moves of a fixed width, without a call into the library.
+inline void vm_copytext(char *to, const char *from, size_t n) {
+  if (n > 16) {
+    std::memcpy(to, from, n);
+  } else if (n >= 8) {
+    uint64_t head, tail;
+    std::memcpy(&head, from, 8);
+    std::memcpy(&tail, from + n - 8, 8);
+    std::memcpy(to, &head, 8);
+    std::memcpy(to + n - 8, &tail, 8);
+  } else if (n >= 4) {
+    uint32_t head, tail;
+    std::memcpy(&head, from, 4);
+    std::memcpy(&tail, from + n - 4, 4);
+    std::memcpy(to, &head, 4);
+    std::memcpy(to + n - 4, &tail, 4);
+  } else if (n > 0) {
+    to[0] = from[0];
+    to[n / 2] = from[n / 2];
+    to[n - 1] = from[n - 1];
+  }
+}
+
 VmUserdata *vm_newudata(VmState *L, size_t size);
 inline size_t vm_sizeudata(size_t len) { return sizeof(VmUserdata) + len; }
 

@@ -13,7 +13,7 @@ constexpr uint16_t S = sizeof(VmValue);
 
 struct Case {
   const char *name;
-  const char *line;  // the first instruction of a function with 8 registers, two constants and an upvalue
+  const char *line;  // the first instruction of a function with 8 registers, constants 1 2 "s" and an upvalue
   uint8_t op;
   uint8_t kbits;
   uint16_t a;
@@ -34,6 +34,10 @@ const Case kCases[] = {
     {"add: constant and register", "ADD 7 k1 6", OP_ADD, VM_OPK_B, 7 * S, 1 * S, 6 * S, false, 0},
     {"add: two registers, fixed form", "ADD 7 5 6", VM_FORM_ADD_RR, 0, 7 * S, 5 * S, 6 * S, false, 0},
     {"mul: register and constant, fixed form", "MUL 7 5 k1", VM_FORM_MUL_RK, VM_OPK_C, 7 * S, 5 * S, 1 * S, false, 0},
+    {"add: a string constant keeps the general form", "ADD 7 5 k2", OP_ADD, VM_OPK_C, 7 * S, 5 * S, 2 * S, false, 0},
+    {"eq: a string constant keeps the general form", "EQ 0 5 k2", OP_EQ, VM_OPK_C, 0, 5 * S, 2 * S, false, 0},
+    {"lt: register and number constant, fixed form", "LT 1 5 k1", VM_FORM_LT_RK, VM_OPK_C, 1, 5 * S, 1 * S, false, 0},
+    {"gettable: a string key keeps the fixed form", "GETTABLE 1 2 k2", VM_FORM_GETTABLE_RK, VM_OPK_C, 1 * S, 2 * S, 2 * S, false, 0},
     {"sub: two constants", "SUB 7 k0 k1", OP_SUB, VM_OPK_B | VM_OPK_C, 7 * S, 0, 1 * S, false, 0},
     {"div: no fixed forms", "DIV 7 5 6", OP_DIV, 0, 7 * S, 5 * S, 6 * S, false, 0},
     {"eq: A is the wanted result", "EQ 1 2 k0", VM_FORM_EQ_RK, VM_OPK_C, 1, 2 * S, 0, false, 0},
@@ -51,7 +55,7 @@ const Case kCases[] = {
 TEST(Decode, OneInstruction) {
   for (const Case &c : kCases) {
     VmFixture f;
-    std::string text = std::string(".func maxstack=8 upvals=1\n .k 1 2\n ") + c.line + "\n JMP 0\n RETURN 0 1\n.end\n";
+    std::string text = std::string(".func maxstack=8 upvals=1\n .k 1 2 \"s\"\n ") + c.line + "\n JMP 0\n RETURN 0 1\n.end\n";
     qmtools::AsmResult r = qmtools::AssembleText(text);
     ASSERT_TRUE(r.proto) << c.name << ": " << r.error;
     std::vector<uint8_t> chunk = qmtools::BuildChunk(*r.proto);

@@ -352,6 +352,28 @@ TEST(Exec, Concatenation) {
   EXPECT_EQ(vm.rec, (std::vector<std::string>{"'1-2345678910.5'"}));
 }
 
+// Pieces of every length class the copy treats apart (none, one to three bytes, four to seven,
+// eight to sixteen, longer), each with its own letters, so that a byte put at the wrong place or
+// a piece cut short shows in the joined text.
+TEST(Exec, ConcatenationOfPiecesOfEveryLength) {
+  const size_t lengths[] = {0, 1, 2, 3, 4, 5, 7, 8, 9, 15, 16, 17, 40};
+  auto piece = [](size_t n, char first) {
+    std::string s;
+    for (size_t i = 0; i < n; i++) s += static_cast<char>(first + i % 23);
+    return s;
+  };
+  for (size_t a : lengths) {
+    for (size_t b : lengths) {
+      std::string pa = piece(a, 'a'), pb = piece(b, 'A');
+      std::string prog = ".func maxstack=6\n .k \"record\" \"" + pa + "\" \"" + pb + "\" 12345" +
+                         "\n GETGLOBAL 0 k0\n LOADK 2 k1\n LOADK 3 k3\n LOADK 4 k2\n CONCAT 1 2 4\n CALL 0 2 1\n RETURN 0 1\n.end\n";
+      ExecVm vm;
+      ASSERT_EQ(vm.Run(prog), 0u) << a << " " << b;
+      EXPECT_EQ(vm.rec, (std::vector<std::string>{"'" + pa + "12345" + pb + "'"})) << a << " " << b;
+    }
+  }
+}
+
 TEST(Exec, TableReadsAndWrites) {
   RunCases({
       {"absent field", R"(
