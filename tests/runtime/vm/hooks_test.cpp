@@ -124,7 +124,7 @@ TEST(Hooks, CallTracePrintsNamesAndArguments) {
   ExecVm vm;
   static std::string out;
   out.clear();
-  G(vm.L)->rt.debugprint = [](const char *s) { out += s; };
+  G(vm.L)->rt.debugprint = [](VmState *, const char *s) { out += s; };
   vm_setcalltrace(vm.L, 1);
   ASSERT_EQ(vm.Run(R"(
 .func maxstack=5
@@ -272,7 +272,7 @@ TEST(Hooks, CallTraceSwitchedOnByACommandCoversScriptCalls) {
   ExecVm vm;
   static std::string out;
   out.clear();
-  G(vm.L)->rt.debugprint = [](const char *s) { out += s; };
+  G(vm.L)->rt.debugprint = [](VmState *, const char *s) { out += s; };
   vm_pushcfunction(vm.L, [](VmState *L) -> uint32_t {
     vm_setcalltrace(L, 1);
     return 0;
