@@ -551,3 +551,26 @@ test: LE        1 11 1
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines, (std::vector<std::string>{"outline 0 0", "plain 1 2", "prop 1 1"})) << r.out;
 }
+
+// A TrueType file linked into the applet opens on the system engine from its window, named by
+// the file's own full name (as fc-query reads it), not by the name it was linked under.
+TEST(E2eText, LinkedFontTakesItsOwnFullName) {
+  PlayerDir d;
+  const std::string file = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  if (access(file.c_str(), R_OK) != 0) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  FILE *p = popen(("fc-query -f '%{fullname[0]}' " + file).c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char name[256] = {};
+  ASSERT_NE(fgets(name, sizeof name, p), nullptr);
+  pclose(p);
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "f.qms"}});
+  b.LinkedFiles({{"inside.ttf", ReadWholeFile(file)}});
+  b.Bytecode(ChunkOf(ScriptOf({{false, "SetFont", {"inside.ttf", 20}},
+                               {true, "GetAttribute", {21, 0.0, 32}},
+                               {true, "GetAttribute", {21, 0.0, 33}}})));
+  qmtools::WriteBytes(d / "t.qma", b.Bytes());
+  const PlayerResult r = d.Run({"-QUIET", d / "t.qma"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, std::string(name) + "\n20\n");
+}
