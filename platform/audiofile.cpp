@@ -141,9 +141,11 @@ uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **ou
   uint32_t code = ERR_UNKNOWNMUSFMT;
   // The MPEG head: the audio's offset behind a tag, the bit rate, and whether it varies.
   qmMpegHead head{};
+  bool aifc = false;  // FFmpeg reads AIFF and AIFC alike and names both "aiff"
   {
     std::vector<uint8_t> first(16384);
     uint64_t got = FileRead(h, first.data(), first.size());
+    aifc = got >= 12 && std::memcmp(first.data(), "FORM", 4) == 0 && std::memcmp(first.data() + 8, "AIFC", 4) == 0;
     if (got >= 1025) {
       AnalyseMpegHead(first.data(), size_t(got), &head);
       if (head.audioOffset + 4 > got && head.audioOffset < h->size) {
@@ -187,13 +189,16 @@ uint32_t OpenSoundFile(const char *name, qmSoundFileInfo *info, qmSoundFile **ou
                                        : 0;
           if (duration > 0) {
             f->frames = uint64_t(duration);
-            f->name = ContainerName(f->format->iformat->name);
+            f->name = aifc ? "AIFC" : ContainerName(f->format->iformat->name);
             info->rate = f->rate;
             info->channels = f->channels;
             info->bits = 16;
             info->frames = f->frames;
+            // Plain PCM has no bit rate of its own: the sound library works it out from the frame
+            // size and the rate. A compressed stream's rate is the one its container states.
+            const bool pcm = st->codecpar->codec_id >= AV_CODEC_ID_FIRST_AUDIO && st->codecpar->codec_id < AV_CODEC_ID_ADPCM_IMA_QT;
             int64_t br = f->format->bit_rate > 0 ? f->format->bit_rate : st->codecpar->bit_rate;
-            info->bitRate = uint32_t(br > 0 ? br / 1000 : 0);
+            info->bitRate = uint32_t(!pcm && br > 0 ? br / 1000 : 0);
             bool mpeg = std::strcmp(f->format->iformat->name, "mp3") == 0;
             if (mpeg && head.variable && head.audioOffset < h->size)  // bytes / seconds / 128 = kbit/s
               info->bitRate = uint32_t(double(h->size - head.audioOffset) * f->rate / double(f->frames) / 128.0);

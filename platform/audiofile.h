@@ -12,7 +12,7 @@ struct qmSoundFileInfo {
   uint32_t channels;  // 1 or 2 (more are mixed down to two)
   uint32_t bits;      // 16
   uint64_t frames;    // from the container's duration; reading may end a little off it
-  uint32_t bitRate;   // kbit/s, 0 when unknown
+  uint32_t bitRate;   // kbit/s, 0 when unknown or plain PCM
   int32_t seekable;
 };
 
@@ -25,7 +25,7 @@ uint64_t ReadSoundFile(qmSoundFile *f, void *buffer, uint64_t frames, int *end);
 // The next read starts at frame (frames past the end are ignored).
 void SeekSoundFile(qmSoundFile *f, uint64_t frame);
 void CloseSoundFile(qmSoundFile *f);
-// The container's name: "AIFF", "RIFF WAVE", "MPEG Audio", "AAC ADTS", "AC-3", "NeXT",
+// The container's name: "AIFF", "AIFC", "RIFF WAVE", "MPEG Audio", "AAC ADTS", "AC-3", "NeXT",
 // "Core Audio", else "Mac Audio File".
 const char *GetSoundFileFormatName(const qmSoundFile *f);
 

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -359,4 +360,71 @@ TEST(E2eSound, PlayedSampleReachesTheDeviceFrameForFrame) {
     for (size_t i = 0; i < heard.size(); i++) wrong += heard[i] != expected[i];
     EXPECT_EQ(wrong, 0u);
   }
+}
+
+// Music files that the system's reader opens, made by ffmpeg: the container's name IsMusic
+// gives, and the bit rate. Plain PCM has none of its own (the frame size times the rate counts:
+// 2 x 44100 / 1024 x 8), a constant-rate MP3 gives its frame header's, a variable-rate one its
+// audio bytes (behind the ID3 tag) over its length in seconds, over 128. An MP3 linked into
+// the applet is read from its window the same way.
+TEST(E2eSound, SystemReaderNamesContainersAndBitRates) {
+  PlayerDir d;
+  struct File {
+    const char *name, *args, *container;
+  } files[] = {
+      {"t.aiff", "-c:a pcm_s16be", "AIFF"},  {"t.aifc", "-c:a pcm_f32be", "AIFC"},
+      {"t.caf", "-c:a pcm_s16le", "Core Audio"}, {"t.ac3", "-c:a ac3", "AC-3"},
+      {"t.aac", "-c:a aac -f adts", "AAC ADTS"}, {"t.au", "", "NeXT"},
+      {"cbr.mp3", "-c:a libmp3lame -b:a 128k", "MPEG Audio"}, {"vbr.mp3", "-c:a libmp3lame -q:a 2", "MPEG Audio"},
+  };
+  std::vector<ScriptLine> lines;
+  std::string expected;
+  for (const File &f : files) {
+    ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=frequency=440:sample_rate=44100:duration=2 " +
+                           std::string(f.args) + " " + d / f.name).c_str()),
+              0)
+        << f.name;
+    lines.push_back({true, "IsMusic", {d / f.name}});
+    expected += std::string("1 ") + f.container + "\n";
+  }
+  // Audio bytes behind the ID3 version 2 tag ffmpeg writes, over the length ffprobe reads.
+  const std::string vbr = ReadWholeFile(d / "vbr.mp3");
+  ASSERT_EQ(vbr.compare(0, 3, "ID3"), 0);
+  const size_t offset = 10 + (size_t(uint8_t(vbr[6])) << 21 | size_t(uint8_t(vbr[7])) << 14 |
+                              size_t(uint8_t(vbr[8])) << 7 | uint8_t(vbr[9]));
+  ASSERT_NE(vbr.find("Xing"), std::string::npos) << "ffmpeg wrote no Xing header";
+  FILE *p = popen(("ffprobe -v error -select_streams a:0 -show_entries stream=duration -of csv=p=0 " + d / "vbr.mp3").c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  double seconds = 0;
+  ASSERT_EQ(fscanf(p, "%lf", &seconds), 1);
+  pclose(p);
+  const double vbrRate = double(vbr.size() - offset) / seconds / 128;
+  const struct {
+    const char *name;
+    double rate;
+  } rates[] = {{"t.aiff", 689.0625}, {"t.au", 689.0625}, {"cbr.mp3", 128}, {"vbr.mp3", vbrRate}, {"linked.mp3", 128}};
+  for (size_t i = 0; i < std::size(rates); i++) {
+    const std::string name = rates[i].name == std::string("linked.mp3") ? "linked.mp3" : d / rates[i].name;
+    lines.push_back({false, "OpenMusic", {double(i + 1), name}});
+    lines.push_back({true, "GetAttribute", {33, double(i + 1), 20}});
+  }
+  lines.push_back({true, "IsMusic", {"linked.mp3"}});
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "f.qms"}});
+  b.LinkedFiles({{"linked.mp3", ReadWholeFile(d / "cbr.mp3")}});
+  b.Bytecode(ChunkOf(ScriptOf(lines)));
+  qmtools::WriteBytes(d / "m.qma", b.Bytes());
+  const PlayerResult r = d.Run({"-QUIET", d / "m.qma"}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  ASSERT_EQ(r.out.substr(0, expected.size()), expected);
+  std::istringstream rest(r.out.substr(expected.size()));
+  for (const auto &rate : rates) {
+    double got = -1;
+    rest >> got;
+    // The variable rate divides by the reader's length, which may differ from ffprobe's by a frame.
+    EXPECT_NEAR(got, rate.rate, std::string(rate.name) == "vbr.mp3" ? 1.0 : 0.0) << rate.name;
+  }
+  std::string last;
+  std::getline(rest >> std::ws, last);
+  EXPECT_EQ(last, "1 MPEG Audio");
 }

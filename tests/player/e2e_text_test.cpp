@@ -441,6 +441,40 @@ TEST(E2eText, FontsOnTheTrueTypeEngine) {
   }
 }
 
+// The system engine (an installed face by its full name, no engine asked for): the longest text
+// it measures or draws, malformed UTF-8, and a name no installed face has. Each command's code
+// is read back through GetLastError.
+TEST(E2eText, SystemEngineLimits) {
+  PlayerDir d;
+  const std::string longest(16383, 'i'), tooLong(16384, 'i');
+  struct Case {
+    const char *what;
+    int encoding;
+    ScriptLine line;
+    const char *code;
+  } cases[] = {
+      {"16,383 characters measured", 0, {false, "TextWidth", {longest}}, "0"},
+      {"16,384 characters measured", 0, {false, "TextWidth", {tooLong}}, "1066"},
+      {"16,384 characters drawn", 0, {false, "TextOut", {0.0, 0.0, tooLong}}, "1066"},
+      {"a cut UTF-8 sequence measured", 1, {false, "TextWidth", {"a\\xc3"}}, "1303"},
+      {"a cut UTF-8 sequence drawn", 1, {false, "TextOut", {0.0, 0.0, "a\\xc3"}}, "1303"},
+      {"a lone continuation byte", 1, {false, "TextWidth", {"\\xa9"}}, "1303"},
+      {"a whole UTF-8 sequence", 1, {false, "TextWidth", {"\\xc3\\xa9"}}, "0"},
+      {"Latin-1 needs no decoding", 0, {false, "TextWidth", {"a\\xc3"}}, "0"},
+  };
+  for (const Case &c : cases) {
+    const PlayerResult r = RunLines(d, {{false, "SetFont", {"DejaVu Sans", 20}},
+                                        {false, "ExitOnError", {0.0}},
+                                        {false, "SetDefaultEncoding", {double(c.encoding)}},
+                                        c.line,
+                                        {true, "GetLastError", {}}});
+    EXPECT_EQ(r.out, std::string(c.code) + "\n") << c.what << r.err;
+  }
+  const PlayerResult r = RunLines(d, {{false, "SetFont", {"No Such Installed Face", 20}}});
+  EXPECT_NE(r.status, 0);
+  EXPECT_NE(r.out.find("Cannot open font No Such Installed Face with size 20!"), std::string::npos) << r.out;
+}
+
 // The shadow lies at the distance in its direction, clockwise from north; the glyph itself
 // stays where TextOut put it. (21, 24) is ink of topaz "a" drawn at (20, 20).
 TEST(E2eText, ShadowDirections) {
@@ -516,4 +550,27 @@ test: LE        1 11 1
     lines.push_back(r.out.substr(at, end - at));
   std::sort(lines.begin(), lines.end());
   EXPECT_EQ(lines, (std::vector<std::string>{"outline 0 0", "plain 1 2", "prop 1 1"})) << r.out;
+}
+
+// A TrueType file linked into the applet opens on the system engine from its window, named by
+// the file's own full name (as fc-query reads it), not by the name it was linked under.
+TEST(E2eText, LinkedFontTakesItsOwnFullName) {
+  PlayerDir d;
+  const std::string file = "/usr/share/fonts/truetype/dejavu/DejaVuSans.ttf";
+  if (access(file.c_str(), R_OK) != 0) GTEST_SKIP() << "fonts-dejavu-core is not installed";
+  FILE *p = popen(("fc-query -f '%{fullname[0]}' " + file).c_str(), "r");
+  ASSERT_NE(p, nullptr);
+  char name[256] = {};
+  ASSERT_NE(fgets(name, sizeof name, p), nullptr);
+  pclose(p);
+  qmtools::AppletBuilder b;
+  b.Version(5, 2).Includes({{1, 100, 0, "f.qms"}});
+  b.LinkedFiles({{"inside.ttf", ReadWholeFile(file)}});
+  b.Bytecode(ChunkOf(ScriptOf({{false, "SetFont", {"inside.ttf", 20}},
+                               {true, "GetAttribute", {21, 0.0, 32}},
+                               {true, "GetAttribute", {21, 0.0, 33}}})));
+  qmtools::WriteBytes(d / "t.qma", b.Bytes());
+  const PlayerResult r = d.Run({"-QUIET", d / "t.qma"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, std::string(name) + "\n20\n");
 }

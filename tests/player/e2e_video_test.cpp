@@ -280,3 +280,54 @@ TEST(E2eVideo, DumpWritesIlbmPicturesAndAPaddedWave) {
       }
   }
 }
+
+// Single pictures of the system's back end: a lossless QuickTime movie whose frame n has red
+// 25 n, green 255 - 25 n and blue 128 (ffmpeg's geq draws it). Frames come by number in any
+// order (the same one twice, a later one, an earlier one after it) and by time, and a number
+// after a time counts from the movie's start; past the last frame is 1457. The system's back
+// end dumps no frames (1055) and takes no file without pictures (1450).
+TEST(E2eVideo, SystemBackEndGrabsFramesByNumberAndTime) {
+  PlayerDir d;
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i \"color=black:s=32x16:r=10:d=1,format=rgb24,"
+                         "geq=r='N*25':g='255-N*25':b=128\" -c:v png " + d / "clip.mov").c_str()),
+            0);
+  ASSERT_EQ(std::system(("ffmpeg -loglevel error -y -f lavfi -i sine=f=440:d=0.5 " + d / "tone.mp3").c_str()), 0);
+  auto colour = [](int n) { return std::to_string((25 * n) << 16 | (255 - 25 * n) << 8 | 128) + " -1\n"; };
+  struct Case {
+    const char *what;
+    double position, mode;
+    std::string answer;
+  } cases[] = {
+      {"frame 1", 1, 0, colour(0)},
+      {"frame 1 again", 1, 0, colour(0)},
+      {"the last frame", 10, 0, colour(9)},
+      {"frame 6 after frame 10", 6, 0, colour(5)},
+      {"450 ms", 450, 1, colour(4)},
+      {"frame 2 after a time", 2, 0, colour(1)},
+      {"0 ms", 0, 1, colour(0)},
+  };
+  std::vector<ScriptLine> lines = {{false, "ForceVideoDriver", {0.0}},
+                                   {false, "OpenVideo", {1, d / "clip.mov"}},
+                                   {true, "GetAttribute", {50, 1, 75}},
+                                   {true, "GetAttribute", {50, 1, 11}}};
+  std::string expected = "0\n10\n";
+  for (size_t i = 0; i < std::size(cases); i++) {
+    const Case &c = cases[i];
+    lines.push_back({false, "GetVideoFrame", {double(10 + i), 1, c.position, c.mode}});
+    lines.push_back({true, "ReadBrushPixel", {double(10 + i), 16, 8}});
+    expected += c.answer;
+  }
+  lines.push_back({false, "ExitOnError", {0.0}});
+  lines.push_back({false, "GetVideoFrame", {30, 1, 11}});
+  lines.push_back({true, "GetLastError", {}});
+  lines.push_back({false, "DumpVideo", {1}});
+  lines.push_back({true, "GetLastError", {}});
+  lines.push_back({false, "OpenVideo", {2, d / "tone.mp3"}});
+  lines.push_back({true, "GetLastError", {}});
+  lines.push_back({true, "IsVideo", {d / "tone.mp3"}});
+  expected += "1457\n1055\n1450\n0\n";
+  qmtools::WriteBytes(d / "grab.qma", AppletOf(ScriptOf(lines)));
+  const PlayerResult r = d.Run({"-QUIET", d / "grab.qma"}, {"SDL_AUDIODRIVER=dummy"});
+  ASSERT_EQ(r.status, 0) << r.out << r.err;
+  EXPECT_EQ(r.out, expected);
+}

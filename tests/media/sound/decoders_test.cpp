@@ -145,13 +145,17 @@ TEST(SoundDecoders, SystemReaderDecodesOtherFormatsToTheirLength) {
   TempDir dir;
   struct Case {
     const char *name, *args, *container;
+    int bitRate;  // the reader's own, kbit/s: 0 for plain PCM (the sound library works it out), -1 any
   } cases[] = {
-      {"t.aiff", "", "AIFF"},
-      {"t.flac", "", "Mac Audio File"},
-      {"t.ogg", "-c:a libvorbis", "Mac Audio File"},
-      {"t.mp3", "-c:a libmp3lame -b:a 128k", "MPEG Audio"},
-      {"t.au", "", "NeXT"},
-      {"t.wav", "-c:a pcm_s24le", "RIFF WAVE"},
+      {"t.aiff", "", "AIFF", 0},
+      // 32-bit float samples make ffmpeg write the compressed variant of the form.
+      {"t.aifc", "-c:a pcm_f32be", "AIFC", 0},
+      {"t.aac", "-c:a aac -b:a 96k -f adts", "AAC ADTS", -1},
+      {"t.flac", "", "Mac Audio File", -1},
+      {"t.ogg", "-c:a libvorbis", "Mac Audio File", -1},
+      {"t.mp3", "-c:a libmp3lame -b:a 128k", "MPEG Audio", 128},
+      {"t.au", "", "NeXT", 0},
+      {"t.wav", "-c:a pcm_s24le", "RIFF WAVE", 0},
   };
   for (const Case &c : cases) {
     SCOPED_TRACE(c.name);
@@ -176,6 +180,11 @@ TEST(SoundDecoders, SystemReaderDecodesOtherFormatsToTheirLength) {
     qmSound *s = nullptr;
     ASSERT_EQ(OpenSoundStream(file.c_str(), 1, &s), 0u);
     EXPECT_STREQ(SoundStreamName(s), c.container);
+    if (c.bitRate >= 0) {
+      EXPECT_EQ(s->bitRate, uint32_t(c.bitRate));
+    } else {
+      EXPECT_GT(s->bitRate, 0u);
+    }
     CloseSoundStream(s);
     FreeSampleData(d);
   }
