@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <memory>
-#include <new>
 #include <vector>
 
 #include "display/display.h"
@@ -34,19 +32,13 @@ void AddDirtyRect(qmDisplay *d, int32_t x, int32_t y, int32_t width, int32_t hei
 }
 
 #ifdef QM_HAVE_AVX2
-// scratch: room for 9 x count rounded up to 16 int32 values.
-int32_t MergeLiveRectsAvx2(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach, int32_t *scratch);
+// Without room for its columns it leaves the rectangles to the scalar scan, which needs none.
+int32_t MergeLiveRectsAvx2(qmDirtyRect *rects, uint8_t *live, int32_t count, int32_t reach);
 #endif
 
 int32_t MergeLiveRects(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach) {
-#ifdef QM_HAVE_AVX2
   // A negative reach could push a bound past int32 on the side no corner meets: scalar then.
-  if (CpuHasAvx2() && count > 0 && reach >= 0) {
-    // Without room for the columns the scalar scan, which needs none.
-    const std::unique_ptr<int32_t[]> scratch(new (std::nothrow) int32_t[(size_t(count + 15) & ~size_t(15)) * 9]);
-    if (scratch) return MergeLiveRectsAvx2(r, live, count, reach, scratch.get());
-  }
-#endif
+  QM_AVX2_RETURN_IF(count > 0 && reach >= 0, MergeLiveRectsAvx2(r, live, count, reach));
   return MergeLiveRectsScalar(r, live, count, reach);
 }
 

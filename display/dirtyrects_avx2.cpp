@@ -3,6 +3,8 @@
 #include <immintrin.h>
 
 #include <cstdint>
+#include <memory>
+#include <new>
 
 #include "display/dirtyrects.h"
 
@@ -162,9 +164,12 @@ __attribute__((target("avx2"))) void FillColumns(const qmRectColumns &c, const q
 
 }  // namespace
 
-__attribute__((target("avx2"))) int32_t MergeLiveRectsAvx2(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach,
-                                                          int32_t *scratch) {
+__attribute__((target("avx2"))) int32_t MergeLiveRectsAvx2(qmDirtyRect *r, uint8_t *live, int32_t count, int32_t reach) {
+  // Nine columns of count values, each rounded up to whole steps.
   const int32_t padded = (count + kStep - 1) / kStep * kStep;
+  const std::unique_ptr<int32_t[]> columns(new (std::nothrow) int32_t[size_t(padded) * 9]);
+  if (!columns) return MergeLiveRectsScalar(r, live, count, reach);
+  int32_t *const scratch = columns.get();
   const qmRectColumns c{scratch,              scratch + padded,     scratch + 2 * padded,
                         scratch + 3 * padded, scratch + 4 * padded, scratch + 5 * padded,
                         scratch + 6 * padded, scratch + 7 * padded, scratch + 8 * padded};

@@ -11,7 +11,8 @@
 
 #ifdef QM_HAVE_AVX2
 void ConvertYuvRowsAvx2(const qmYuvFrameRequest *req);
-void ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out, int32_t format);
+// The pixels of the row it converted (a multiple of sixteen); the caller finishes the rest.
+int32_t ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out, int32_t format);
 // The pixels of the row it blended (a multiple of eight); the caller finishes the rest.
 int32_t MixRowBgrxAvx2(const uint32_t *src, const uint32_t *dst, uint32_t *out, int32_t n, uint32_t ws);
 // The same where the mask row's bit (from bit maskX on) is set; dst elsewhere.
@@ -94,17 +95,13 @@ void MixRows(const qmMixRequest *req, bool vector) {
   const int32_t w = 255 - std::clamp(req->level, 0, 255);
   const uint32_t ws = uint32_t(256 - w), wd = uint32_t(w);
   const bool packed = req->format == PIXFMT_BGRX;
-  (void)vector;
   for (int32_t y = 0; y < req->height; y++) {
     const uint32_t *src = req->src + int64_t(y) * req->srcPitch;
     const uint32_t *dst = req->dst + int64_t(y) * req->dstPitch;
     uint32_t *out = req->out ? req->out + int64_t(y) * req->outPitch : req->dst + int64_t(y) * req->dstPitch;
     const uint8_t *mrow = req->mask ? req->mask + int64_t(y) * req->maskBytesPerRow : nullptr;
-    int32_t x = 0;
-#ifdef QM_HAVE_AVX2
-    if (vector && packed)
-      x = mrow ? MixRowMaskedBgrxAvx2(src, dst, out, req->width, ws, mrow, req->maskX) : MixRowBgrxAvx2(src, dst, out, req->width, ws);
-#endif
+    int32_t x = QM_AVX2_HEAD(vector && packed, mrow ? MixRowMaskedBgrxAvx2(src, dst, out, req->width, ws, mrow, req->maskX)
+                                                    : MixRowBgrxAvx2(src, dst, out, req->width, ws));
     for (; x < req->width; x++) {
       if (mrow && !GetMaskBit(mrow, req->maskX + x)) {
         out[x] = dst[x];
@@ -122,7 +119,7 @@ void MixRows(const qmMixRequest *req, bool vector) {
 
 } // namespace
 
-void MixPixels(const qmMixRequest *req) { MixRows(req, CpuHasAvx2()); }
+void MixPixels(const qmMixRequest *req) { MixRows(req, true); }
 
 void MixPixelsScalar(const qmMixRequest *req) { MixRows(req, false); }
 
@@ -187,6 +184,44 @@ bool StepsOf(const qmYuvScaleRequest *req, YuvScaleSteps *steps) {
 // last one.
 inline int32_t SourceRow(float acc, const qmYuvScaleRequest *req) { return std::min(int32_t(acc), req->srcHeight - 1); }
 
+// Whether the column that the last output pixel picks lies inside the source row; only widths
+// near 2^24 take it past.
+bool PicksInsideRow(const qmYuvScaleRequest *req, const YuvScaleSteps &steps) {
+  return int32_t((int64_t(req->dstWidth - 1) * steps.xstep) >> 16) < req->srcWidth;
+}
+
+// n pixels of a source row, two to each chroma sample, in 32-bit words of the format.
+void ConvertYuvRow(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out, int32_t format) {
+  int32_t x = QM_AVX2_HEAD(true, ConvertYuvRowAvx2(py, pu, pv, n, out, format));
+  for (; x < n; x++) out[x] = ColorToPixel(YuvToRgb(py[x], pu[x >> 1], pv[x >> 1]), format);
+}
+
+// A frame of 32-bit words by whole source rows, which pays where rows convert many pixels at a
+// time. Output column x is source column pos >> 16 with the chroma of pos >> 17, the source
+// pixel's own: each source row that an output row picks is converted whole, and the output row
+// picks its words. An output row from the same source row as the one before is that row again.
+[[maybe_unused]] void ScaleYuvFrameByRows(const qmYuvScaleRequest *req, const YuvScaleSteps &steps) {
+  const int32_t w = req->dstWidth;
+  std::vector<int32_t> column(static_cast<size_t>(w));
+  int64_t pos = 0;
+  for (int32_t x = 0; x < w; x++, pos += steps.xstep) column[size_t(x)] = int32_t(pos >> 16);
+  std::vector<uint32_t> words(static_cast<size_t>(req->srcWidth));
+  uint32_t *const dst = static_cast<uint32_t *>(req->dst);
+  float acc = 0;
+  for (int32_t i = 0, last = -1; i < req->dstHeight; i++, acc += steps.ystep) {
+    uint32_t *out = dst + int64_t(i) * req->dstPitch;
+    const int32_t sy = SourceRow(acc, req);
+    if (sy == last) {
+      std::memcpy(out, out - req->dstPitch, size_t(w) * 4);
+      continue;
+    }
+    last = sy;
+    ConvertYuvRow(req->planeY + int64_t(sy) * req->bytesPerRowY, req->planeU + int64_t(sy >> 1) * req->bytesPerRowU,
+                  req->planeV + int64_t(sy >> 1) * req->bytesPerRowV, req->srcWidth, words.data(), req->format);
+    for (int32_t x = 0; x < w; x++) out[x] = words[size_t(column[size_t(x)])];
+  }
+}
+
 } // namespace
 
 void ScaleYuvFrameScalar(const qmYuvScaleRequest *req) {
@@ -209,36 +244,10 @@ void ScaleYuvFrameScalar(const qmYuvScaleRequest *req) {
 }
 
 void ScaleYuvFrame(const qmYuvScaleRequest *req) {
-#ifdef QM_HAVE_AVX2
   YuvScaleSteps steps;
-  if (CpuHasAvx2() && req->bytesPerPixel == 4 && req->format >= PIXFMT_XRGB && req->format <= PIXFMT_XBGR && StepsOf(req, &steps)) {
-    // Output column x is source column pos >> 16 with the chroma of pos >> 17, the source pixel's
-    // own: each source row that an output row picks is converted whole, and the output row picks
-    // its words. An output row from the same source row as the one before is that row again.
-    const int32_t w = req->dstWidth;
-    std::vector<int32_t> column(static_cast<size_t>(w));
-    int64_t pos = 0;
-    for (int32_t x = 0; x < w; x++, pos += steps.xstep) column[size_t(x)] = int32_t(pos >> 16);
-    if (column[size_t(w) - 1] < req->srcWidth) { // past the row only for widths near 2^24
-      std::vector<uint32_t> words(static_cast<size_t>(req->srcWidth));
-      uint32_t *const dst = static_cast<uint32_t *>(req->dst);
-      float acc = 0;
-      for (int32_t i = 0, last = -1; i < req->dstHeight; i++, acc += steps.ystep) {
-        uint32_t *out = dst + int64_t(i) * req->dstPitch;
-        const int32_t sy = SourceRow(acc, req);
-        if (sy == last) {
-          std::memcpy(out, out - req->dstPitch, size_t(w) * 4);
-          continue;
-        }
-        last = sy;
-        ConvertYuvRowAvx2(req->planeY + int64_t(sy) * req->bytesPerRowY, req->planeU + int64_t(sy >> 1) * req->bytesPerRowU,
-                          req->planeV + int64_t(sy >> 1) * req->bytesPerRowV, req->srcWidth, words.data(), req->format);
-        for (int32_t x = 0; x < w; x++) out[x] = words[size_t(column[size_t(x)])];
-      }
-      return;
-    }
-  }
-#endif
+  QM_AVX2_RETURN_IF(req->bytesPerPixel == 4 && req->format >= PIXFMT_XRGB && req->format <= PIXFMT_XBGR && StepsOf(req, &steps) &&
+                        PicksInsideRow(req, steps),
+                    ScaleYuvFrameByRows(req, steps));
   ScaleYuvFrameScalar(req);
 }
 

@@ -170,13 +170,14 @@ __attribute__((target("avx2"))) void ConvertYuvRowsAvx2(const qmYuvFrameRequest 
   }
 }
 
-// One row of n pixels, two to each chroma sample (a source row of a scaled frame).
-__attribute__((target("avx2"))) void ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n, uint32_t *out,
-                                                       int32_t format) {
+// A row of n pixels, two to each chroma sample (a source row of a scaled frame), sixteen at a
+// time: gives the pixels done, and the caller finishes the rest.
+__attribute__((target("avx2"))) int32_t ConvertYuvRowAvx2(const uint8_t *py, const uint8_t *pu, const uint8_t *pv, int32_t n,
+                                                          uint32_t *out, int32_t format) {
   const __m256i order = ByteOrderOf(format);
   int32_t x = 0;
   for (; x + 16 <= n; x += 16) Row16(py + x, ChromaOf(pu + x / 2, pv + x / 2), order, out + x);
-  for (; x < n; x++) out[x] = ColorToPixel(YuvToRgb(py[x], pu[x >> 1], pv[x >> 1]), format);
+  return x;
 }
 
 namespace {

@@ -20,10 +20,12 @@ void PackChannelsAvx2(const double *r, const double *g, const double *b, int32_t
                       int32_t shiftB, uint32_t *out);
 void SplitChannelsAvx2(const uint32_t *src, int64_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double *r, double *g,
                        double *b);
-void BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const double *kernel, int32_t w,
-                           int32_t shiftR, int32_t shiftG, int32_t shiftB, const uint8_t *flat);
-void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB, double hueShift, double satFactor,
-                     double lightFactor);
+// A quit is seen before it starts; then it runs whole.
+uint32_t BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, const double *kernel, int32_t w,
+                               int32_t shiftR, int32_t shiftG, int32_t shiftB, const uint8_t *flat, const qmCancel &cancel);
+// The pixels of the row it modulated (a multiple of four); the caller finishes the rest.
+int32_t ModulateRowAvx2(uint32_t *row, int32_t width, int32_t shiftR, int32_t shiftG, int32_t shiftB, double hueShift,
+                        double satFactor, double lightFactor);
 #endif
 
 namespace {
@@ -191,29 +193,36 @@ std::vector<double> BlurKernel(const qmConvolveRequest *req) {
   return kernel;
 }
 
+// What a window of one value sums to, by the definition's own sums: the table of the certified
+// vector blur, which alone reads it. Worked out here, in the plain code, as the definition does.
+struct FlatWindows {
+  uint8_t sum[256];
+};
+[[maybe_unused]] FlatWindows FlatWindowSums(const std::vector<double> &kernel) {
+  FlatWindows flat;
+  for (int32_t v = 0; v < 256; v++) {
+    double s = 0;
+    for (double k : kernel) s += k * double(v);
+    flat.sum[v] = uint8_t(ClampChannel(s));
+  }
+  return flat;
+}
+
+// The colour channels' part of the blur; a quit gives its code.
+uint32_t BlurPixelRows(const qmConvolveRequest *req, const std::vector<double> &kernel) {
+  const ChannelShifts sh = ShiftsOf(req->format);
+  const int32_t w = int32_t(kernel.size());
+  QM_AVX2_RETURN_IF(CpuHasAvx2Fma(), BlurRowsCertifiedAvx2(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh.r,
+                                                           sh.g, sh.b, FlatWindowSums(kernel).sum, req->cancel));
+  return BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh, req->cancel);
+}
+
 int32_t Blur(const qmConvolveRequest *req) {
   const std::vector<double> kernel = BlurKernel(req);
   const int32_t w = int32_t(kernel.size());
   if (!w) return 0;
-  if (req->pixels) {
-    const ChannelShifts sh = ShiftsOf(req->format);
-#ifdef QM_HAVE_AVX2
-    if (CpuHasAvx2Fma()) {
-      // The vector path runs whole; a quit is seen before it starts.
-      if (uint32_t code = PollCancel(req->cancel)) return int32_t(code);
-      // What a window of one value sums to, by the definition's own sums.
-      uint8_t flat[256];
-      for (int32_t v = 0; v < 256; v++) {
-        double s = 0;
-        for (double k : kernel) s += k * double(v);
-        flat[v] = uint8_t(ClampChannel(s));
-      }
-      BlurRowsCertifiedAvx2(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh.r, sh.g, sh.b, flat);
-    } else
-#endif
-      if (uint32_t code = BlurRows(req->pixels, req->width, req->height, req->pitch, kernel.data(), w, sh, req->cancel))
-        return int32_t(code);
-  }
+  if (req->pixels)
+    if (uint32_t code = BlurPixelRows(req, kernel)) return int32_t(code);
   if (!req->alpha) return 0;
   int32_t padRow = 0;
   std::unique_ptr<uint8_t, MemFreeDeleter> apad(PadBytes(req->alpha, req->width, req->height, req->alphaBytesPerRow, w, nullptr, &padRow));
@@ -545,34 +554,26 @@ uint32_t ModulateOne(uint32_t c, double hueShift, double satFactor, double light
              ClampChannel(HslChannel(m1, m2, h - 1.0 / 3.0) * 255.0));
 }
 
-} // namespace
-
-void ModulatePixelsScalar(const qmModulateRequest *req) {
+void ModulateRows(const qmModulateRequest *req, bool vector) {
   const double bp = req->brightness, sp = req->saturation, hp = req->hue;
   if (!std::isfinite(bp) || !std::isfinite(sp) || !std::isfinite(hp)) return;
   const double hueShift = 0.5 * (hp * 0.01 - 1.0), satFactor = sp * 0.01, lightFactor = bp * 0.01;
-  MapPixels(req->pixels, req->width, req->height, req->pitch, req->format,
-            [=](uint32_t c) { return ModulateOne(c, hueShift, satFactor, lightFactor); });
+  // The vector rows bring the shifted hue back into 0..1 by at most two turns each way.
+  const bool vectorRows = vector && std::fabs(hueShift) <= 2;
+  [[maybe_unused]] const ChannelShifts sh = ShiftsOf(req->format);
+  for (int32_t y = 0; y < req->height; y++) {
+    uint32_t *row = req->pixels + int64_t(y) * req->pitch;
+    int32_t x = QM_AVX2_HEAD(vectorRows, ModulateRowAvx2(row, req->width, sh.r, sh.g, sh.b, hueShift, satFactor, lightFactor));
+    for (; x < req->width; x++)
+      row[x] = CanonicalToPixel(req->format, ModulateOne(PixelToCanonical(req->format, row[x]), hueShift, satFactor, lightFactor));
+  }
 }
 
-void ModulatePixels(const qmModulateRequest *req) {
-#ifdef QM_HAVE_AVX2
-  const double bp = req->brightness, sp = req->saturation, hp = req->hue;
-  const double hueShift = 0.5 * (hp * 0.01 - 1.0), satFactor = sp * 0.01, lightFactor = bp * 0.01;
-  if (CpuHasAvx2() && std::isfinite(bp) && std::isfinite(sp) && std::fabs(hueShift) <= 2) {
-    const ChannelShifts sh = ShiftsOf(req->format);
-    const int32_t vec = req->width & ~3;
-    for (int32_t y = 0; y < req->height; y++) {
-      uint32_t *row = req->pixels + int64_t(y) * req->pitch;
-      ModulateRowAvx2(row, vec, sh.r, sh.g, sh.b, hueShift, satFactor, lightFactor);
-      for (int32_t x = vec; x < req->width; x++)
-        row[x] = CanonicalToPixel(req->format, ModulateOne(PixelToCanonical(req->format, row[x]), hueShift, satFactor, lightFactor));
-    }
-    return;
-  }
-#endif
-  ModulatePixelsScalar(req);
-}
+} // namespace
+
+void ModulatePixels(const qmModulateRequest *req) { ModulateRows(req, true); }
+
+void ModulatePixelsScalar(const qmModulateRequest *req) { ModulateRows(req, false); }
 
 void SepiaPixels(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch, int32_t format, double t) {
   if (!std::isfinite(t)) return;

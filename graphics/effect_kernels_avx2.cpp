@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "graphics/pixelformat.h"
+#include "runtime/cancel.h"
 
 namespace {
 
@@ -264,15 +265,17 @@ template <int Up, int Down> __attribute__((target("avx2"))) void ModulateRow(uin
 
 } // namespace
 
-// hueShift must lie within -2..2; n is a multiple of 4. The hue before the shift lies within 0..1,
-// so a shift within 0..1 can only take it past 1, once, one within -1..0 only below 0, once, and
-// others need up to two steps each way.
-__attribute__((target("avx2"))) void ModulateRowAvx2(uint32_t *row, int32_t n, int32_t shiftR, int32_t shiftG, int32_t shiftB,
-                                                     double hueShift, double satFactor, double lightFactor) {
+// hueShift must lie within -2..2. Does the row's whole groups of four and gives how many pixels
+// that is. The hue before the shift lies within 0..1, so a shift within 0..1 can only take it past
+// 1, once, one within -1..0 only below 0, once, and others need up to two steps each way.
+__attribute__((target("avx2"))) int32_t ModulateRowAvx2(uint32_t *row, int32_t width, int32_t shiftR, int32_t shiftG,
+                                                        int32_t shiftB, double hueShift, double satFactor, double lightFactor) {
   const ModulateParams p{shiftR, shiftG, shiftB, hueShift, satFactor, lightFactor};
+  const int32_t n = width & ~3;
   if (hueShift >= 0 && hueShift <= 1) ModulateRow<0, 1>(row, n, p);
   else if (hueShift < 0 && hueShift >= -1) ModulateRow<1, 0>(row, n, p);
   else ModulateRow<2, 2>(row, n, p);
+  return n;
 }
 
 namespace {
@@ -540,9 +543,11 @@ __attribute__((target("avx2"))) void SplitRow(const uint32_t *src, int32_t n, in
 
 } // namespace
 
-__attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height, int32_t pitch,
-                                                              const double *kernel, int32_t w, int32_t shiftR, int32_t shiftG,
-                                                              int32_t shiftB, const uint8_t *flat) {
+__attribute__((target("avx2,fma"))) uint32_t BlurRowsCertifiedAvx2(uint32_t *pixels, int32_t width, int32_t height,
+                                                                  int32_t pitch, const double *kernel, int32_t w,
+                                                                  int32_t shiftR, int32_t shiftG, int32_t shiftB,
+                                                                  const uint8_t *flat, const qmCancel &cancel) {
+  if (uint32_t code = PollCancel(cancel)) return code;
   const int32_t half = w / 2;
   const int64_t padded = int64_t(width) + w - 1, outputs = 3 * int64_t(width);
   std::vector<float> weights(static_cast<size_t>(w)), flatSums(256);
@@ -637,4 +642,5 @@ __attribute__((target("avx2,fma"))) void BlurRowsCertifiedAvx2(uint32_t *pixels,
     }
     for (; x < width; x++) out[x] = (uint32_t(r[x]) << shiftR) | (uint32_t(g[x]) << shiftG) | (uint32_t(b[x]) << shiftB);
   }
+  return 0;
 }

@@ -14,9 +14,9 @@
 void NearestRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);
 void HorizontalRowAvx2(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, const int32_t *xFrac,
                        int32_t srcWidth, int32_t width);
-void StreamRowAvx2(uint32_t *dst, const uint32_t *src, int32_t width);
+// Large destinations: rows written with streaming stores, each distinct source row sampled once.
+void ScaleNearestStreamingAvx2(const qmScaleRequest *req);
 void NearestAlphaRowAvx2(uint8_t *dst, const uint8_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth);
-void StreamFence();
 void VerticalBlendAvx2(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, int32_t fy, uint32_t colourMask,
                        int32_t width);
 #endif
@@ -84,26 +84,8 @@ void VerticalBlend(uint32_t *dst, const uint32_t *top, const uint32_t *bottom, i
   for (int32_t i = 0; i < width; i++) dst[i] = LerpWord(top[i], bottom[i], fy) & colourMask;
 }
 
-#ifdef QM_HAVE_AVX2
 // Destinations larger than this bypass the cache on the way out (nearest scaling only).
 constexpr int64_t kStreamBytes = int64_t(8) << 20;
-
-// Large destinations: each distinct source row is sampled once into the row cache, and
-// every destination row that shows it is written with streaming stores.
-void ScaleNearestStreaming(const qmScaleRequest *req) {
-  const qmScaleBuffers *b = req->buffers;
-  uint32_t *row = b->rowCache;
-  int32_t cached = -1;
-  for (int32_t j = 0; j < req->dstHeight; j++) {
-    if (b->yIndex[j] != cached) {
-      cached = b->yIndex[j];
-      NearestRowAvx2(row, req->srcPixels + int64_t(cached) * req->srcPitch, b->xIndex, req->dstWidth, req->srcWidth);
-    }
-    StreamRowAvx2(req->dstPixels + int64_t(j) * req->dstPitch, row, req->dstWidth);
-  }
-  StreamFence();
-}
-#endif
 
 // dst[i] = srcRow[xIndex[i]] for `width` columns, the indices ascending and below srcWidth.
 void NearestPixelRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xIndex, int32_t width, int32_t srcWidth) {
@@ -114,7 +96,7 @@ void NearestPixelRow(uint32_t *dst, const uint32_t *srcRow, const int32_t *xInde
 
 void ScaleNearestFast(const qmScaleRequest *req) {
   const qmScaleBuffers *b = req->buffers;
-  QM_AVX2_RETURN_IF(int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes, ScaleNearestStreaming(req));
+  QM_AVX2_RETURN_IF(int64_t(req->dstPitch) * req->dstHeight * 4 > kStreamBytes, ScaleNearestStreamingAvx2(req));
   uint32_t *dst = req->dstPixels;
   for (int32_t j = 0; j < req->dstHeight; j++, dst += req->dstPitch) {
     // Rows that read the same source row are equal: copy the one above.

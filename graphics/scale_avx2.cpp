@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "graphics/scale.h"
+
 namespace {
 
 __attribute__((target("avx2"))) inline __m256i LerpLanes(__m256i a, __m256i b, __m256i f) {
@@ -128,8 +130,10 @@ __attribute__((target("avx2"))) void VerticalBlendAvx2(uint32_t *dst, const uint
   }
 }
 
+namespace {
+
 // Copies a row with streaming stores, for destinations too large to stay in the cache.
-__attribute__((target("avx2"))) void StreamRowAvx2(uint32_t *dst, const uint32_t *src, int32_t width) {
+__attribute__((target("avx2"))) void StreamRow(uint32_t *dst, const uint32_t *src, int32_t width) {
   int32_t i = 0;
   for (; i < width && (reinterpret_cast<uintptr_t>(dst + i) & 31); i++) dst[i] = src[i];
   for (; i + 8 <= width; i += 8)
@@ -137,4 +141,20 @@ __attribute__((target("avx2"))) void StreamRowAvx2(uint32_t *dst, const uint32_t
   for (; i < width; i++) dst[i] = src[i];
 }
 
-__attribute__((target("avx2"))) void StreamFence() { _mm_sfence(); }
+} // namespace
+
+// Large destinations: each distinct source row is sampled once into the row cache, and
+// every destination row that shows it is written with streaming stores.
+__attribute__((target("avx2"))) void ScaleNearestStreamingAvx2(const qmScaleRequest *req) {
+  const qmScaleBuffers *b = req->buffers;
+  uint32_t *row = b->rowCache;
+  int32_t cached = -1;
+  for (int32_t j = 0; j < req->dstHeight; j++) {
+    if (b->yIndex[j] != cached) {
+      cached = b->yIndex[j];
+      NearestRowAvx2(row, req->srcPixels + int64_t(cached) * req->srcPitch, b->xIndex, req->dstWidth, req->srcWidth);
+    }
+    StreamRow(req->dstPixels + int64_t(j) * req->dstPitch, row, req->dstWidth);
+  }
+  _mm_sfence();
+}

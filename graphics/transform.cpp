@@ -10,8 +10,8 @@
 #include "runtime/errcodes.h"
 
 #ifdef QM_HAVE_AVX2
-void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y, int32_t x0, int32_t x1,
-                      const qmTransformRowOut *out);
+int32_t TransformRowAvx2(const qmTransformRequest *req, double ia, double ib, double ic, double id, int32_t y, int32_t x0,
+                         int32_t x1, const qmTransformRowOut *out);
 #endif
 
 namespace {
@@ -226,15 +226,10 @@ int32_t Transform(const qmTransformRequest *req, bool vector, const qmTransformT
     box.y0 = std::max(box.y0, onto->y0), box.y1 = std::min(box.y1, onto->y1);
   }
   const bool pixels = req->bytesPerPixel == 4 && req->srcPixels && req->dstPixels;
-#ifdef QM_HAVE_AVX2
-  // The vector path does the pixels of unmasked sources, and without smoothing the planes too;
+  // The vector row does the pixels of unmasked sources, and without smoothing the planes too;
   // smoothed planes go one by one.
-  const bool vectorPixels = vector && pixels && CpuHasAvx2() && !(req->smooth && req->srcMask && !req->srcAlpha);
+  const bool vectorPixels = vector && pixels && !(req->smooth && req->srcMask && !req->srcAlpha);
   const bool planes = req->smooth && (req->dstMask || (req->srcAlpha && req->dstAlpha));
-  const double invArr[6] = {inv.ia, inv.ib, inv.ic, inv.id, req->e, req->f};
-#else
-  (void)vector;
-#endif
   // Columns [x0, x1) of row y whose centres map inside the source; x0 >= x1 when none do.
   auto span = [&](int32_t y, int32_t *x0, int32_t *x1) {
     // Centre of pixel (x, y) is (x + 0.5, y + 0.5); r is the mapped value at x = 0.
@@ -246,15 +241,10 @@ int32_t Transform(const qmTransformRequest *req, bool vector, const qmTransformT
     *x0 = std::max(ax0, bx0), *x1 = std::min(ax1, bx1);
   };
   auto draw = [&](int32_t y, int32_t x0, int32_t x1, const qmTransformRowOut &out) {
-#ifdef QM_HAVE_AVX2
-    if (vectorPixels) {
-      TransformRowAvx2(req, invArr, y, x0, x1, &out);
-      if (planes)
-        for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, true, out);
-      return;
-    }
-#endif
-    for (int32_t x = x0; x < x1; x++) TransformOne(req, inv, x, y, pixels, false, out);
+    const int32_t done = x0 + QM_AVX2_HEAD(vectorPixels, TransformRowAvx2(req, inv.ia, inv.ib, inv.ic, inv.id, y, x0, x1, &out));
+    if (planes)
+      for (int32_t x = x0; x < done; x++) TransformOne(req, inv, x, y, pixels, true, out);
+    for (int32_t x = done; x < x1; x++) TransformOne(req, inv, x, y, pixels, false, out);
   };
   // A row of a quarter turn reads a source column: pixel by pixel every read is a new source
   // row and the next row reads the same lines again, so such turns go in tiles of whole source

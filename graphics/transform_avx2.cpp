@@ -17,17 +17,18 @@ __attribute__((target("avx2"))) inline __m256d Channel(__m128i p, int shift) {
 
 } // namespace
 
-// inv: ia, ib, ic, id, e, f. Writes pixels [x0, x1) of row y into the row `out`; without
-// smoothing the mask and alpha planes too, from the same source pixel.
-__attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *req, const double *inv, int32_t y,
-                                                      int32_t x0, int32_t x1, const qmTransformRowOut *out) {
-  const __m256d ia = _mm256_set1_pd(inv[0]), ib = _mm256_set1_pd(inv[1]);
-  const __m256d e = _mm256_set1_pd(inv[4]);
+// ia, ib, ic, id: the inverse matrix. Writes pixels [x0, x1) of row y into the row `out`; without
+// smoothing the mask and alpha planes too, from the same source pixel. Gives the pixels written.
+__attribute__((target("avx2"))) int32_t TransformRowAvx2(const qmTransformRequest *req, double ia, double ib, double ic,
+                                                         double id, int32_t y, int32_t x0, int32_t x1,
+                                                         const qmTransformRowOut *out) {
+  const __m256d iaLanes = _mm256_set1_pd(ia), ibLanes = _mm256_set1_pd(ib);
+  const __m256d e = _mm256_set1_pd(req->e);
   // Nearest samples take the source pixel under each pixel's centre, smooth ones weigh the
   // pixels around the point the pixel itself maps to.
   const double rowOffset = req->smooth ? 0.0 : 0.5;
-  const __m256d rowX = _mm256_set1_pd(inv[2] * (y + rowOffset - inv[5]));
-  const __m256d rowY = _mm256_set1_pd(inv[3] * (y + rowOffset - inv[5]));
+  const __m256d rowX = _mm256_set1_pd(ic * (y + rowOffset - req->f));
+  const __m256d rowY = _mm256_set1_pd(id * (y + rowOffset - req->f));
   const __m256d columnOffset = _mm256_set1_pd(rowOffset);
   const __m256d zero = _mm256_setzero_pd(), one = _mm256_set1_pd(1.0), half = _mm256_set1_pd(0.5);
   const __m256d maxX = _mm256_set1_pd(req->srcWidth - 1), maxY = _mm256_set1_pd(req->srcHeight - 1);
@@ -42,8 +43,8 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
     // Same operations, in the same order, as the one-pixel path.
     __m256d xd = _mm256_add_pd(_mm256_set1_pd(double(x)), _mm256_setr_pd(0, 1, 2, 3));
     __m256d tx = _mm256_sub_pd(_mm256_add_pd(xd, columnOffset), e);
-    __m256d cx = _mm256_add_pd(_mm256_mul_pd(ia, tx), rowX);
-    __m256d cy = _mm256_add_pd(_mm256_mul_pd(ib, tx), rowY);
+    __m256d cx = _mm256_add_pd(_mm256_mul_pd(iaLanes, tx), rowX);
+    __m256d cy = _mm256_add_pd(_mm256_mul_pd(ibLanes, tx), rowY);
     __m128i out;
     if (!req->smooth) {
       __m128i ix = _mm256_cvttpd_epi32(_mm256_max_pd(_mm256_min_pd(_mm256_floor_pd(cx), maxX), zero));
@@ -93,4 +94,5 @@ __attribute__((target("avx2"))) void TransformRowAvx2(const qmTransformRequest *
       std::memcpy(dst + x, tmp, size_t(x1 - x) * 4);
     }
   }
+  return x1 > x0 ? x1 - x0 : 0;
 }

@@ -45,7 +45,6 @@ void ThresholdMaskRow(const uint8_t *map, const uint8_t *src, uint8_t *dst,
 
 void ThresholdRows(const qmThresholdRequest *req, int32_t level, bool vector) {
   const uint8_t flip = req->reverse ? 0xFF : 0;
-  (void)vector;
   for (int32_t y = 0; y < req->height; y++) {
     const uint8_t *map = req->map + size_t(y) * size_t(req->width);
     uint8_t *dst = req->dst + size_t(y) * size_t(req->dstBytesPerRow);
@@ -54,35 +53,28 @@ void ThresholdRows(const qmThresholdRequest *req, int32_t level, bool vector) {
       ThresholdAlphaRow(map, src, dst, req->width, level, flip);
       continue;
     }
-    int32_t x = 0;
-#ifdef QM_HAVE_AVX2
     // Levels outside 1..255 show all or nothing: the plain row handles them.
-    if (vector && level >= 1 && level <= 255) x = ThresholdMaskRowAvx2(map, src, dst, req->width, level, flip);
-#endif
+    const int32_t x = QM_AVX2_HEAD(vector && level >= 1 && level <= 255, ThresholdMaskRowAvx2(map, src, dst, req->width, level, flip));
     ThresholdMaskRow(map, src, dst, x, req->width, level, flip);
   }
 }
 
 }  // namespace
 
-void ThresholdPlane(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, CpuHasAvx2()); }
+void ThresholdPlane(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, true); }
 
 void ThresholdPlaneScalar(const qmThresholdRequest *req, int32_t level) { ThresholdRows(req, level, false); }
 
 namespace {
 
 void RevealRows(const qmRevealRequest *req, int32_t level, bool vector) {
-  (void)vector;
   for (int32_t y = 0; y < req->height; y++) {
     const uint8_t *map = req->map + int64_t(y) * req->mapBytesPerRow;
     const uint8_t *mask = req->mask ? req->mask + int64_t(y) * req->maskBytesPerRow : nullptr;
     const uint32_t *shown = req->shown + int64_t(y) * req->shownPitch;
     const uint32_t *hidden = req->hidden + int64_t(y) * req->hiddenPitch;
     uint32_t *out = req->out + int64_t(y) * req->outPitch;
-    int32_t x = 0;
-#ifdef QM_HAVE_AVX2
-    if (vector) x = RevealRowAvx2(map, mask, req->maskX, shown, hidden, out, req->width, level, req->colorBits);
-#endif
+    int32_t x = QM_AVX2_HEAD(vector, RevealRowAvx2(map, mask, req->maskX, shown, hidden, out, req->width, level, req->colorBits));
     for (; x < req->width; x++) {
       const bool show = map[x] < level && (!mask || MaskBit(mask, req->maskX + x));
       out[x] = show ? shown[x] & req->colorBits : hidden[x];
@@ -92,7 +84,7 @@ void RevealRows(const qmRevealRequest *req, int32_t level, bool vector) {
 
 }  // namespace
 
-void RevealPixels(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, CpuHasAvx2()); }
+void RevealPixels(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, true); }
 
 void RevealPixelsScalar(const qmRevealRequest *req, int32_t level) { RevealRows(req, level, false); }
 
@@ -204,18 +196,13 @@ void WaveLines(qmWaveRequest *req, bool vector) {
       for (auto [d, s] : pairs) dst[d] = src[s];
       continue;
     }
-    int32_t k = 0;
-#ifdef QM_HAVE_AVX2
-    if (vector) k = GatherRowAvx2(src, from.data(), dst + first, count);
-#else
-    (void)vector;
-#endif
+    int32_t k = QM_AVX2_HEAD(vector, GatherRowAvx2(src, from.data(), dst + first, count));
     for (; k < count; k++) dst[first + k] = src[from[k]];
   }
 }
 
 }  // namespace
 
-void WavePixels(qmWaveRequest *req) { WaveLines(req, CpuHasAvx2()); }
+void WavePixels(qmWaveRequest *req) { WaveLines(req, true); }
 
 void WavePixelsScalar(qmWaveRequest *req) { WaveLines(req, false); }

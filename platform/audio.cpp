@@ -126,18 +126,15 @@ uint32_t Convert(qmAudioConverter *c, float *out, uint32_t frames, float gainLef
   const float *dec = c->decoded;
   uint32_t made = 0;
   while (made < frames) {
-#ifdef QM_HAVE_AVX2
-    if (kAvx2 && frames - made >= 4 && c->used >= 2 && !c->inputEnded) {
-      uint32_t n = ResampleRunAvx2(dec, c->have, &c->used, &phase, step, out, frames - made, gainLeft, gainRight);
-      if (n > 0) {
-        made += n;
-        out += 2 * size_t(n);
-        cur0 = dec[size_t(c->used) * 2 - 4], cur1 = dec[size_t(c->used) * 2 - 3];
-        next0 = dec[size_t(c->used) * 2 - 2], next1 = dec[size_t(c->used) * 2 - 1];
-        if (made == frames) break;
-      }
+    const uint32_t n = QM_AVX2_HEAD(kAvx2 && frames - made >= 4 && c->used >= 2 && !c->inputEnded,
+                                    ResampleRunAvx2(dec, c->have, &c->used, &phase, step, out, frames - made, gainLeft, gainRight));
+    if (n > 0) {
+      made += n;
+      out += 2 * size_t(n);
+      cur0 = dec[size_t(c->used) * 2 - 4], cur1 = dec[size_t(c->used) * 2 - 3];
+      next0 = dec[size_t(c->used) * 2 - 2], next1 = dec[size_t(c->used) * 2 - 1];
+      if (made == frames) break;
     }
-#endif
     float frac = float(uint32_t(phase)) * (1.0f / 4294967296.0f);
     out[0] += (cur0 + (next0 - cur0) * frac) * gainLeft;
     out[1] += (cur1 + (next1 - cur1) * frac) * gainRight;

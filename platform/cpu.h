@@ -1,7 +1,8 @@
 // Which vector paths this processor can run; every such path has a scalar twin.
 // QM_HAVE_AVX2 marks a build that has the AVX2 kernels (x86-64 and a compiler that targets
 // AVX2); without it the checks answer false and the dispatch macros compile to nothing, so a
-// dispatch site names its AVX2 kernel without a guard of its own.
+// dispatch site names its AVX2 kernel without a guard of its own. These macros are the only
+// places a kernel chooses its AVX2 path (ARCHITECTURE.md, "Vector kernels").
 #pragma once
 
 #ifdef QM_HAVE_AVX2
@@ -20,11 +21,19 @@ inline bool CpuHasAvx2Fma() {
   do {                                            \
     if (CpuHasAvx2() && (cond)) return __VA_ARGS__; \
   } while (0)
+// The one way a loop hands the head of its run to the AVX2 twin: when cond holds and the
+// processor has AVX2, the call's result (how many of the items it did), otherwise 0; the scalar
+// loop goes on from there.
+#define QM_AVX2_HEAD(cond, ...) ((cond) && CpuHasAvx2() ? (__VA_ARGS__) : 0)
 #else
 constexpr bool CpuHasAvx2() { return false; }
 constexpr bool CpuHasAvx2Fma() { return false; }
+// cond is named but not evaluated, so that what only the vector path tests (a flag, a helper)
+// is not left unused.
 #define QM_AVX2_RETURN_IF(cond, ...) \
   do {                               \
+    (void)sizeof(cond);              \
   } while (0)
+#define QM_AVX2_HEAD(cond, ...) ((void)sizeof(cond), 0)
 #endif
 #define QM_AVX2_RETURN(...) QM_AVX2_RETURN_IF(true, __VA_ARGS__)
