@@ -131,6 +131,7 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
     const char *command;
     std::string file = "missing_one.dat";
     std::vector<std::string> env = {};  // for the realised pictures: the allocation cap
+    uint32_t id = 0;                    // the declared id when not the usual one
   } cases[] = {
       {"background picture", 0, TypeData(0), missing, "LoadBGPic"},
       {"brush", 1, TypeData(1), missing, "LoadBrush"},
@@ -146,6 +147,8 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
       {"background picture realised at the first display", 0, TypeData(0), "Out of memory!", "LoadBGPic", tall, cap},
       {"brush realised at the first display", 1, TypeData(1), "Out of memory!", "LoadBrush", tall, cap},
       {"anim realised at the first display", 2, TypeData(2), "Out of memory!", "LoadAnim", tall, cap},
+      // Picture 1 is the default display's own: made as that display is, before any opens.
+      {"background picture 1 made with display 1", 0, TypeData(0), "Out of memory!", "LoadBGPic", tall, cap, 1},
   };
   for (const Case &c : cases) {
     if (!c.env.empty() && !(kAllocationCap && haveTall)) {
@@ -155,7 +158,7 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
     qmtools::AppletDecl decl;
     decl.type = c.type;
     // Background picture 1 would be display 1's own picture, made when that display is.
-    decl.id = c.type == 10 || !c.env.empty() ? 2 : 1;
+    decl.id = c.id ? c.id : c.type == 10 || !c.env.empty() ? 2 : 1;
     decl.name = c.type == 10 ? "" : c.file;
     decl.hasName = c.type != 10;
     decl.line = 22;
