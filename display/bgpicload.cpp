@@ -144,6 +144,14 @@ uint32_t RealizeBGPic(qmBGPic *pic) {
   return 0;
 }
 
+uint32_t RealizePreloadedBGPic(const qmObjectRegistry *objects, const qmObjectId *id, int32_t *failedLine) {
+  auto *pic = reinterpret_cast<qmBGPic *>(FindObject(objects, QMTYPE_BGPIC, id));
+  if (!pic || pic->deleted) return 0;
+  uint32_t code = RealizeBGPic(pic);
+  if (code && failedLine) *failedLine = pic->declLine;
+  return code;
+}
+
 uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects, int32_t *failedLine) {
   for (qmObjectHeader *h = FirstObject(objects, QMTYPE_BGPIC); h; h = h->next)
     if (uint32_t code = RealizeBGPic(reinterpret_cast<qmBGPic *>(h))) {

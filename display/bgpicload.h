@@ -33,6 +33,9 @@ uint32_t LoadBGPicCore(qmObjectRegistry *objects, qmObjectId *id, const char *fi
 // (RealizePreloadedBGPics, every such picture) or when it is looked up before.
 uint32_t RealizeBGPic(qmBGPic *pic);
 uint32_t RealizePreloadedBGPics(const qmObjectRegistry *objects, int32_t *failedLine = nullptr);
+// The one picture of that id, when it is such a picture (nothing to do otherwise: 0); on failure
+// *failedLine is its declaration's line.
+uint32_t RealizePreloadedBGPic(const qmObjectRegistry *objects, const qmObjectId *id, int32_t *failedLine);
 
 // A new background picture of copies of the brush's planes: 0, ERR_TFVBRUSHBGPIC or ERR_MEM.
 uint32_t BrushToBGPicCore(qmObjectRegistry *objects, const qmBrush *brush, qmObjectId *id, qmBGPic **out);

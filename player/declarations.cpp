@@ -7,6 +7,7 @@
 #include "platform/memory.h"
 #include "player/appletrecord.h"
 #include "runtime/cmdargs.h"
+#include "runtime/context.h"
 #include "runtime/errmessages.h"
 #include "runtime/errcodes.h"
 #include "runtime/rttags.h"
@@ -439,6 +440,18 @@ uint32_t RunDeclarations(VmState *L, qmPlayerApplet *applet, const char *program
         height = GetPlatformAttr(nullptr, 15);
       }
     }
+    // The picture the display shows is made first: a failure there is the picture's
+    // declaration's, reported at its line and in its command, not at the display's.
+    const uint32_t shown = (r->flags & DISPFLAG_BGPIC) ? r->bgpic : (d->id == 1 && bgpicOne) ? 1 : 0;
+    const qmPlayerContext *ctx = GetPlayerContext(L);
+    int32_t picLine = -1;
+    if (shown && ctx && ctx->prepareDeclaredBGPic)
+      if (uint32_t e = ctx->prepareDeclaredBGPic(L, shown, &picLine)) {
+        vm_pop(L, 1);
+        vm_seterrorplace(L, picLine, "LoadBGPic", source);
+        code = e;
+        break;
+      }
     vm_pushnumber(L, d->id);
     PushDisplayTable(L, applet, d, bgpicOne, width, height);
     code = CallDeclared(L, 2, d, "CreateDisplay", source);

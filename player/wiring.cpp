@@ -281,6 +281,7 @@ void WireDisplayServices(VmState *L) {
     scene->presentUpdate = PresentDisplayUpdate;  // other threads' window updates reach the windows
   }
   ctx->openFirstDisplay = OpenFirstDisplay;
+  ctx->prepareDeclaredBGPic = PrepareDeclaredBGPic;
   ctx->setDisplayAttributes = SetDisplayAttributesCore;
   ctx->findLayerByName = LayersFindLayerByName;
   ctx->addImageLayer = LayersAddImageLayer;
@@ -353,6 +354,7 @@ void UnwirePlayerContext(VmState *L) {
   // take theirs along.
   if (ctx->scene) ctx->scene->displayOps = nullptr;
   ctx->openFirstDisplay = nullptr;
+  ctx->prepareDeclaredBGPic = nullptr;
   ctx->setDisplayAttributes = nullptr;
   ctx->serviceEvents = nullptr;
   ctx->pumpEvents = nullptr;

@@ -58,6 +58,10 @@ struct qmPlayerContext {
   // table at the stack index applied to a display (DisplayBGPic). 0 or an error.
   uint32_t (*openFirstDisplay)(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
   uint32_t (*setDisplayAttributes)(VmState *L, int table, qmDisplay *display, int32_t noRefresh);
+  // The display library: the declared background picture of that number made ready to be shown
+  // (0, nothing to do when there is none), before a declared display showing it is made; on
+  // failure *line is the picture's own declaration's line.
+  uint32_t (*prepareDeclaredBGPic)(VmState *L, uint32_t id, int32_t *line);
   // The dos library's open files' companions: its I/O mode, temporary files and string files.
   qmDosState *dos;
   // The network library's time-out and its socket layer's state.

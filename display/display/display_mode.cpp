@@ -183,6 +183,11 @@ qmFullScreenSize ChooseFullScreenSize(int32_t settingWidth, int32_t settingHeigh
   return {clamp(wantedWidth), clamp(wantedHeight), 0};
 }
 
+uint32_t PrepareDeclaredBGPic(VmState *L, uint32_t id, int32_t *line) {
+  const qmObjectId picId{id, 0};
+  return RealizePreloadedBGPic(GetScene(L)->objects, &picId, line);
+}
+
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight) {
   qmScene *scene = GetScene(L);
   const qmObjectId one{1, 0};

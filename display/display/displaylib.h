@@ -91,6 +91,9 @@ qmFullScreenSize ChooseFullScreenSize(int32_t settingWidth, int32_t settingHeigh
 // display is chosen. Start modes: 1 windowed, 2 and 4 full screen, 3 ask the user (full screen
 // as 2, windowed as 1), 6 a borderless window on a black backdrop.
 uint32_t OpenFirstDisplay(VmState *L, int32_t startMode, int32_t screenWidth, int32_t screenHeight);
+// A declared background picture made ready before the declared display showing it is made:
+// 0 (also for no such picture) or ERR_MEM with *line its declaration's line.
+uint32_t PrepareDeclaredBGPic(VmState *L, uint32_t id, int32_t *line);
 
 // What the display library answers for the desktop's event pump (player/wiring.cpp).
 struct qmDisplayOps;

@@ -114,7 +114,8 @@ std::vector<std::string> AllocationCapEnv(int limitMb, const std::string &logPat
 // opens: a picture one pixel wide decodes into 4 bytes a row (and the reader's 8-byte row
 // table) but its bitmap takes 16 a row, so with no allocation above 12 bytes a row allowed the
 // declaration itself succeeds and the failure comes at the first display, still named by the
-// declaration's line and command.
+// declaration's line and command. A picture a display shows is made just before that display,
+// and fails at its own line too, not at the display's.
 TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
   PlayerDir d;
   const std::string missing = "Cannot read file missing_one.dat !";
@@ -131,6 +132,8 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
     const char *command;
     std::string file = "missing_one.dat";
     std::vector<std::string> env = {};  // for the realised pictures: the allocation cap
+    uint32_t id = 0;                    // the declared id when not the usual one
+    std::vector<uint8_t> display = {};  // a display 1 declared on line 24, when given
   } cases[] = {
       {"background picture", 0, TypeData(0), missing, "LoadBGPic"},
       {"brush", 1, TypeData(1), missing, "LoadBrush"},
@@ -146,6 +149,10 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
       {"background picture realised at the first display", 0, TypeData(0), "Out of memory!", "LoadBGPic", tall, cap},
       {"brush realised at the first display", 1, TypeData(1), "Out of memory!", "LoadBrush", tall, cap},
       {"anim realised at the first display", 2, TypeData(2), "Out of memory!", "LoadAnim", tall, cap},
+      // Picture 1 is the default display's own: made as that display is, before any opens.
+      {"background picture 1 made with display 1", 0, TypeData(0), "Out of memory!", "LoadBGPic", tall, cap, 1},
+      {"background picture made with the declared display showing it", 0, TypeData(0), "Out of memory!",
+       "LoadBGPic", tall, cap, 2, DisplayData(1, 2, 0, 0)},
   };
   for (const Case &c : cases) {
     if (!c.env.empty() && !(kAllocationCap && haveTall)) {
@@ -155,7 +162,7 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
     qmtools::AppletDecl decl;
     decl.type = c.type;
     // Background picture 1 would be display 1's own picture, made when that display is.
-    decl.id = c.type == 10 || !c.env.empty() ? 2 : 1;
+    decl.id = c.id ? c.id : c.type == 10 || !c.env.empty() ? 2 : 1;
     decl.name = c.type == 10 ? "" : c.file;
     decl.hasName = c.type != 10;
     decl.line = 22;
@@ -171,6 +178,15 @@ TEST(E2eDeclarations, FirstFailingDeclarationNamesItsLineAndCommand) {
     }
     // A picture that fails only at the first display lets every declaration run.
     if (!c.env.empty()) decls.pop_back();
+    if (!c.display.empty()) {
+      qmtools::AppletDecl display;
+      display.type = 10;
+      display.id = 1;
+      display.hasName = false;
+      display.line = 24;
+      display.typeData = c.display;
+      decls.push_back(display);
+    }
     qmtools::AppletBuilder b;
     b.Version(5, 2).Includes({{1, 100, 0, "d.qms"}}).Declarations(decls).Bytecode(ChunkOf(kMainPrints));
     qmtools::WriteBytes(d / "d.qma", b.Bytes());
