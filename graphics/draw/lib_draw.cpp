@@ -596,6 +596,11 @@ uint32_t DrawReadPixel(VmState *L) {
     value = o.target.mask ? GetBitmapPixel(o.target.mask, x, y, 1) : 1;
   } else if (type == DISPOUT_ALPHA) {
     value = o.target.alpha ? o.target.alpha->memory[int64_t(y) * o.target.alpha->bytesPerRow + x] : 255;
+  } else if (type == DISPOUT_BGPIC) {
+    // A picture selected to take layers has no output bitmap (drawing makes layers); its own
+    // image, at the size the script sees, is what is read.
+    const qmBitmap *image = scene->picture ? scene->picture->unscaled.bitmap : nullptr;
+    if (image && x < image->width && y < image->height) value = GetBitmapPixel(image, x, y, 0);
   } else if (o.target.bitmap) {
     value = GetBitmapPixel(o.target.bitmap, x, y, 0);
   }

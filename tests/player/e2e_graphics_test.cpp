@@ -112,3 +112,64 @@ TEST(E2eGraphics, LinesIntoASelectedAlphaChannel) {
     }
   }
 }
+
+// ReadPixel on the display reads the display's background copy: with layers on a brush, a part
+// of a picture or a box drawn there becomes a layer, which leaves that copy alone, so the grey
+// picture under the red layer is read (ConvertToBrush of the display shows the layers). Without
+// layers the red goes into the copy. A picture selected to take layers is read from its own
+// image, without its layers (it has no output bitmap: reading gave 0 there), and a brush selected
+// while layers are on is drawn into and read. Double buffering, which layers refuse, reads its
+// draw buffer, black where nothing was drawn yet.
+TEST(E2eGraphics, ReadPixelReadsTheDisplayUnderItsLayers) {
+  const std::string grey = std::to_string(0x404040), red = std::to_string(0xFF0000), blue = std::to_string(0x0000FF);
+  const std::vector<ScriptLine> setup = {
+      {false, "CreateBGPic", {2, 64, 48, 0x404040}},
+      {false, "DisplayBGPic", {2}},
+      {false, "CreateBrush", {3, 20, 20, 0xFF0000}},
+      {false, "CreateBGPic", {4, 48, 48, 0xFF0000}},
+      {false, "SetFillStyle", {1}},
+  };
+  struct Case {
+    const char *name;
+    std::vector<ScriptLine> draw;  // draws red over (10, 10)-(29, 29) of the display
+    std::string out;               // ReadPixel(15, 15), then ReadPixel(40, 40)
+    const char *error = "";        // the report that ends the script, if any
+  } cases[] = {
+      {"brush layer", {{false, "EnableLayers", {}}, {false, "DisplayBrush", {3, 10, 10}}}, grey + "\n" + grey + "\n"},
+      {"picture part layer",
+       {{false, "EnableLayers", {}}, {false, "DisplayBGPicPart", {4, 0.0, 0.0, 20, 20, 10, 10}}},
+       grey + "\n" + grey + "\n"},
+      {"box layer", {{false, "EnableLayers", {}}, {false, "Box", {10, 10, 20, 20, 0xFF0000}}}, grey + "\n" + grey + "\n"},
+      {"layers off", {{false, "DisplayBrush", {3, 10, 10}}, {false, "Box", {35, 35, 10, 10, 0x0000FF}}},
+       red + "\n" + blue + "\n"},
+      {"double buffer, layers on",
+       {{false, "EnableLayers", {}}, {false, "BeginDoubleBuffer", {}}, {false, "DisplayBrush", {3, 10, 10}},
+        {false, "Flip", {}}},
+       "",
+       "Layers must be turned off when using this function!"},
+      {"double buffer, layers off",
+       {{false, "BeginDoubleBuffer", {}}, {false, "DisplayBrush", {3, 10, 10}}, {false, "Flip", {}}},
+       red + "\n0\n"},
+      {"selected picture, layers on",
+       {{false, "EnableLayers", {}}, {false, "DisplayBrush", {3, 10, 10}}, {false, "SelectBGPic", {2}}},
+       grey + "\n" + grey + "\n"},
+      {"other picture selected, layers on",
+       {{false, "EnableLayers", {}}, {false, "SelectBGPic", {4}}, {false, "DisplayBrush", {3, 10, 10}}},
+       red + "\n" + red + "\n"},
+      {"selected brush, layers on",
+       {{false, "EnableLayers", {}}, {false, "DisplayBrush", {3, 10, 10}}, {false, "CreateBrush", {5, 48, 48, 0x0000FF}},
+        {false, "SelectBrush", {5}}, {false, "Box", {10, 10, 20, 20, 0xFF0000}}},
+       red + "\n" + blue + "\n"},
+  };
+  for (const Case &c : cases) {
+    std::vector<ScriptLine> lines = setup;
+    lines.insert(lines.end(), c.draw.begin(), c.draw.end());
+    lines.push_back({true, "ReadPixel", {15, 15}});
+    lines.push_back({true, "ReadPixel", {40, 40}});
+    PlayerDir d;
+    PlayerResult r = RunLines(d, lines);
+    EXPECT_EQ(r.status == 0, !*c.error) << c.name << "\n" << r.err;
+    EXPECT_NE(r.err.find(c.error), std::string::npos) << c.name << "\n" << r.err;
+    EXPECT_EQ(r.out, c.out) << c.name << "\n" << r.err;
+  }
+}
