@@ -187,7 +187,9 @@ TEST(AsyncDrawCommands, ObjectsEndWithTheirDisplayAndAtExit) {
     EXPECT_EQ(onOne.frees, 0);
     // An automatic id is the record's address: a new object may be given the freed one's, and
     // then the old handle names the new object. Only a different address must stay unknown.
-    if (second.Start(vm.Scene()) != a) EXPECT_EQ(vm.Frame(a).code, uint32_t(ERR_FINDARRAY));
+    if (second.Start(vm.Scene()) != a) {
+      EXPECT_EQ(vm.Frame(a).code, uint32_t(ERR_FINDARRAY));
+    }
   }
   // The shut-down ended the rest, each once, while their display still existed.
   for (FakeProducer *p : {&onTwo, &onOne, &second}) {
