@@ -484,6 +484,17 @@ uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeI
   return code;
 }
 
+int32_t LineEffectsRoom(int32_t shadowOn, int32_t shadowSize, double radius, double sigma, int32_t borderOn,
+                        int32_t borderSize) {
+  int64_t room = 0;
+  if (shadowOn) {
+    const double blur = std::max(radius, 0.0) + 3 * std::max(sigma, 0.0);
+    room += std::llabs(int64_t(shadowSize)) + int64_t(std::ceil(std::min(blur, 1e6)));
+  }
+  if (borderOn) room += std::max(borderSize, 0);
+  return int32_t(std::min<int64_t>(room, QM_MAX_PICTURE_SIDE));
+}
+
 uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
                          int32_t antialias, const qmLineView *view, qmShapeImage *out) {
   *out = {};

@@ -29,6 +29,10 @@ uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeI
 struct qmLineView {
   int32_t width, height, grow;
 };
+// The room beyond a line layer's visible part that its shadow (moved by size, blurred by radius
+// and sigma) and border take: the picture keeps that much more of the line.
+int32_t LineEffectsRoom(int32_t shadowOn, int32_t shadowSize, double radius, double sigma, int32_t borderOn,
+                        int32_t borderSize);
 uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
                          int32_t antialias, const qmLineView *view, qmShapeImage *out);
 

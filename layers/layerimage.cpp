@@ -118,14 +118,10 @@ qmLineView LineLayerView(const qmScene *scene, const qmLayer *layer, bool scaled
   const qmDisplay *d = scene->current;
   if (!d) return {};
   const double sx = scaled ? d->scaleX : 1.0, sy = scaled ? d->scaleY : 1.0;
-  int64_t grow = 0;
-  if (layer->shadow.on) {
-    const double blur = std::max(layer->shadow.radius, 0.0) + 3 * std::max(layer->shadow.sigma, 0.0);
-    grow += std::llabs(int64_t(layer->shadow.size)) + int64_t(std::ceil(std::min(blur, 1e6)));
-  }
-  if (layer->border.on) grow += std::max(layer->border.size, 0);
+  const int32_t grow = LineEffectsRoom(layer->shadow.on, layer->shadow.size, layer->shadow.radius,
+                                       layer->shadow.sigma, layer->border.on, layer->border.size);
   const auto side = [](int32_t n, double s) { return int32_t(std::clamp(std::ceil(n * s), 1.0, 1e9)); };
-  return {side(d->width, sx), side(d->height, sy), int32_t(std::min<int64_t>(grow, QM_MAX_PICTURE_SIDE))};
+  return {side(d->width, sx), side(d->height, sy), grow};
 }
 
 // The shape of state S drawn by the shape renderers at the placement.

@@ -264,9 +264,9 @@ TEST(E2eKernels, LineLayersLandOnTheLinesOwnPixels) {
     }
 }
 
-// A layer style that draws a line layer anew (a new colour, thickness or form style) gives the
-// pixels the same line gets drawn fresh with what the style set, whatever its ends: a line whose
-// ends lie far off the display is drawn again for the part that can show, not its whole box.
+// A layer style that draws a line layer anew (a new colour or thickness, a shadow or border) gives the pixels the same line gets drawn fresh with what the style set, whatever its
+// ends: a line whose ends lie far off the display is drawn again for the part that can show (with
+// the room its shadow or border takes), not its whole box.
 TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
   struct Case {
     int32_t x1, y1, x2, y2;
@@ -278,6 +278,7 @@ TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
     int32_t antialias, thickness;  // as the line was drawn first
     std::vector<std::pair<std::string, ScriptArg>> keys;
     int32_t freshAntialias, freshThickness;  // the line drawn fresh with what the style set
+    std::vector<std::pair<std::string, ScriptArg>> freshKeys = {};
   };
   const uint32_t first = 0xFF4020, next = 0x20C040;
   const Style styles[] = {
@@ -286,6 +287,10 @@ TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
       {"colour, thick", 0, 3, {{"color", double(next)}}, 0, 3},
       {"colour, thick anti-aliased", 1, 3, {{"color", double(next)}}, 1, 3},
       {"thickness", 0, 1, {{"color", double(next)}, {"thickness", 4.0}}, 0, 4},
+      {"shadow", 0, 1, {{"color", double(next)}, {"shadow", 1.0}, {"shadowsize", 9.0}}, 0, 1,
+       {{"shadow", 1.0}, {"shadowsize", 9.0}}},
+      {"border", 0, 3, {{"color", double(next)}, {"border", 1.0}, {"bordersize", 6.0}}, 0, 3,
+       {{"border", 1.0}, {"bordersize", 6.0}}},
   };
   const int32_t w = 640, h = 480;
   PlayerDir d;
@@ -299,8 +304,10 @@ TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
         const int32_t thickness = restyled ? s.thickness : s.freshThickness;
         std::vector<ScriptLine> script{{false, "EnableLayers", {}}};
         if (aa) script.push_back({false, "SetFormStyle", {16}});
+        std::vector<std::pair<std::string, ScriptArg>> tags{{"thickness", double(thickness)}};
+        if (!restyled) tags.insert(tags.end(), s.freshKeys.begin(), s.freshKeys.end());
         script.push_back({false, "Line", {double(l.x1), double(l.y1), double(l.x2), double(l.y2),
-                                          double(restyled ? first : next), double(thickness)}});
+                                          double(restyled ? first : next), ScriptArg::Table(tags)}});
         if (restyled) script.push_back({false, "SetLayerStyle", {1, ScriptArg::Table(s.keys)}});
         script.push_back({false, "SaveSnapshot", {d / "shot.bmp", 1}});
         std::remove((d / "shot.bmp").c_str());
