@@ -322,3 +322,25 @@ TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
       EXPECT_EQ(shots[1], shots[0]) << FirstDifference(shots[1], shots[0], w);
     }
 }
+
+// A line layer with far-off ends that its style stretches or turns is drawn again through the
+// matrix for the part that can show: the applet runs on (no "Out of memory!") and the line shows.
+TEST(E2eKernels, FarLineLayersTransformedByTheirStyleStillShow) {
+  const std::pair<std::string, double> transforms[] = {{"scalex", 2.0}, {"scaley", 3.0}, {"rotate", 30.0}};
+  PlayerDir d;
+  for (const auto &[key, value] : transforms) {
+    SCOPED_TRACE(key);
+    std::vector<ScriptLine> script{{false, "EnableLayers", {}},
+                                   {false, "Line", {-1000000, 5, 1000000, 300, double(0xFF4020)}},
+                                   {false, "SetLayerStyle", {1, ScriptArg::Table({{key, value}})}},
+                                   {false, "SaveSnapshot", {d / "shot.bmp", 1}}};
+    std::remove((d / "shot.bmp").c_str());
+    qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
+    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    int32_t gw = 0, gh = 0;
+    const std::vector<uint32_t> shot = ReadBmp(d / "shot.bmp", &gw, &gh);
+    ASSERT_EQ(gw, 640);
+    EXPECT_GT(std::count(shot.begin(), shot.end(), 0xFF4020u), 100);
+  }
+}
