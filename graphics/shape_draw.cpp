@@ -179,7 +179,7 @@ uint32_t DrawPolygonShape(const qmDrawStyle *style, const qmShapePlacement *at, 
 }
 
 uint32_t RenderLine(const qmShapePlacement *at, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness,
-                    uint32_t color, int32_t antialias, qmShapeImage *out) {
+                    uint32_t color, int32_t antialias, const qmLineView *view, qmShapeImage *out) {
   *out = {};
   double m[4] = {at->matrix[0], at->matrix[1], at->matrix[2], at->matrix[3]};
   SnapMatrixNoise(m, m);
@@ -199,7 +199,7 @@ uint32_t RenderLine(const qmShapePlacement *at, int32_t x1, int32_t y1, int32_t 
     thickness = ScaledStroke(thickness, MatrixScale(m));
   }
   if (thickness > QM_MAX_PICTURE_SIDE) return ERR_MEM;
-  return RenderLineImage(x1, y1, x2, y2, color, std::max(thickness, 1), antialias, out);
+  return RenderLineImage(x1, y1, x2, y2, color, std::max(thickness, 1), antialias, view, out);
 }
 
 uint32_t ShapeBoxSize(int32_t type, const qmShapeLayerData *shape, int32_t *width, int32_t *height) {

@@ -44,9 +44,10 @@ uint32_t DrawPolygonShape(const qmDrawStyle *style, const qmShapePlacement *at, 
 uint32_t DrawArcShape(const qmDrawStyle *style, const qmShapePlacement *at, int32_t radiusA, int32_t radiusB,
                       int32_t startAngle, int32_t endAngle, int32_t clockwise, uint32_t color,
                       const qmBitmap *texture, qmShapeImage *out);
-// A line between two points; the matrix turns the ends about the anchor of their box.
+// A line between two points; the matrix turns the ends about the anchor of their box. A view
+// (null: none) bounds the image to the part that can show (see RenderLineImage).
 uint32_t RenderLine(const qmShapePlacement *at, int32_t x1, int32_t y1, int32_t x2, int32_t y2, int32_t thickness,
-                    uint32_t color, int32_t antialias, qmShapeImage *out);
+                    uint32_t color, int32_t antialias, const qmLineView *view, qmShapeImage *out);
 
 // The box of the shape that the data describes (circles and ellipses 2 x radius + 1, a polygon
 // its vertices' extent). 0 or ERR_WRONGUSAGE.

@@ -14,6 +14,7 @@
 #include "graphics/fillarea.h"
 #include "graphics/pixelformat.h"
 #include "graphics/transform.h"
+#include "graphics/shape_geometry.h"
 #include "graphics/plot_kernels.h"
 #include "runtime/errcodes.h"
 #include "runtime/objtypes.h"
@@ -483,8 +484,19 @@ uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeI
   return code;
 }
 
+int32_t LineEffectsRoom(int32_t shadowOn, int32_t shadowSize, double radius, double sigma, int32_t borderOn,
+                        int32_t borderSize) {
+  int64_t room = 0;
+  if (shadowOn) {
+    const double blur = std::max(radius, 0.0) + 3 * std::max(sigma, 0.0);
+    room += std::llabs(int64_t(shadowSize)) + int64_t(std::ceil(std::min(blur, 1e6)));
+  }
+  if (borderOn) room += std::max(borderSize, 0);
+  return int32_t(std::min<int64_t>(room, QM_MAX_PICTURE_SIDE));
+}
+
 uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
-                         int32_t antialias, qmShapeImage *out) {
+                         int32_t antialias, const qmLineView *view, qmShapeImage *out) {
   *out = {};
   thickness = std::max(thickness, 1);
   int64_t bx = std::min(x1, x2), by = std::min(y1, y2);
@@ -492,8 +504,43 @@ uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_
   int64_t pad = 0;
   if (antialias) w += kAntialiasGrow, h += kAntialiasGrow, pad += kAntialiasShift;
   if (thickness > 1) w += thickness + kStrokeGrow, h += thickness + kStrokeGrow, pad += thickness / 2 + kStrokeShift;
+  int64_t ox = bx - pad, oy = by - pad;
+  // The ends the line is drawn from, relative to the image.
+  int64_t ends[4] = {x1, y1, x2, y2};
+  bool blank = false;
+  if (view && view->width > 0 && view->height > 0) {
+    // Only what the view can show is rendered, as a line drawn fresh with layers on is: a
+    // one-pixel line walked from its own ends, a thick one (or one whose ends leave the
+    // coordinate range) cut to the view grown by its width first, so both give the same pixels.
+    constexpr int64_t kSlack = 4;
+    const int64_t grow = std::max(view->grow, 0);
+    const int64_t margin = thickness + 4 + grow;
+    int32_t c[4] = {x1, y1, x2, y2};
+    const int32_t lowX = int32_t(-margin), lowY = int32_t(-margin);
+    const int32_t highX = int32_t(std::min<int64_t>(view->width + margin, INT32_MAX));
+    const int32_t highY = int32_t(std::min<int64_t>(view->height + margin, INT32_MAX));
+    const bool seen = ClipLineToRange(&c[0], &c[1], &c[2], &c[3], lowX, highX) &&
+                      ClipLineToRange(&c[1], &c[0], &c[3], &c[2], lowY, highY);
+    // The image is the line's own box cut to the box of the part that can show, which starts
+    // where a fresh line's picture starts: the walk then runs over the same image rows.
+    const int64_t margin0 = thickness + 4;
+    const int64_t left = std::max({ox, int64_t(std::min(c[0], c[2])) - margin0, -kSlack - grow});
+    const int64_t top = std::max({oy, int64_t(std::min(c[1], c[3])) - margin0, -kSlack - grow});
+    const int64_t right = std::min({ox + w, int64_t(std::max(c[0], c[2])) + margin0 + 1, view->width + kSlack + grow});
+    const int64_t bottom =
+        std::min({oy + h, int64_t(std::max(c[1], c[3])) + margin0 + 1, view->height + kSlack + grow});
+    if (!seen || left >= right || top >= bottom) {
+      blank = true;
+      ox = oy = 0, w = h = 1;
+    } else {
+      ox = left, oy = top, w = right - left, h = bottom - top;
+      bool whole = thickness == 1;
+      for (int k = 0; k < 4; k++) whole = whole && ends[k] - (k % 2 ? oy : ox) >= INT32_MIN &&
+                                                  ends[k] - (k % 2 ? oy : ox) <= INT32_MAX;
+      if (!whole) std::copy(c, c + 4, ends);
+    }
+  }
   if (uint32_t code = AllocImage(out, w, h)) return code;
-  const int64_t ox = bx - pad, oy = by - pad;
   if (ox < INT32_MIN || oy < INT32_MIN) {
     FreeShapeImage(out);
     return 0;
@@ -501,12 +548,25 @@ uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_
   out->x = int32_t(ox), out->y = int32_t(oy);
   qmAlphaChannel *cov = AllocAlphaChannel(int32_t(w), int32_t(h), 1);
   uint32_t code = cov ? 0u : uint32_t(ERR_MEM);
-  if (!code)
-    code = DrawCoverageLine(cov, int32_t(x1 - ox), int32_t(y1 - oy), int32_t(x2 - ox), int32_t(y2 - oy), thickness,
-                            antialias);
+  if (!code && !blank) {
+    // Drawn as the draw library draws a line into a layer's picture, so that a line drawn again
+    // lands on the pixels it had: the coverage alone, taken to the colour's level below.
+    qmDrawTarget cover{};
+    cover.alpha = cov;
+    cover.clipWidth = int32_t(w), cover.clipHeight = int32_t(h);
+    cover.alphaValue = -1;
+    const int32_t ax = int32_t(ends[0] - ox), ay = int32_t(ends[1] - oy);
+    const int32_t bx2 = int32_t(ends[2] - ox), by2 = int32_t(ends[3] - oy);
+    if (thickness == 1) {
+      DrawTargetLine(&cover, ax, ay, bx2, by2, 0, antialias);
+    } else {
+      qmDrawnRect drawn;
+      code = DrawLineDirect(&cover, ax, ay, bx2, by2, 0, thickness, antialias, &drawn);
+    }
+  }
   if (!code) CoverShapeImage(out, cov, color & 0xFFFFFF, 255 - int32_t(color >> 24), nullptr);
   FreeAlphaChannel(cov);
-  if (!code) code = FinishImage(out, antialias || (color >> 24));
+  if (!code) code = FinishImage(out, blank || antialias || (color >> 24));
   if (code) FreeShapeImage(out);
   return code;
 }

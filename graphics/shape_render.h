@@ -23,9 +23,18 @@ void CoverShapeImage(qmShapeImage *img, const qmAlphaChannel *cov, uint32_t rgb,
 // picture of a texture fill (null: none found, the caller reports it). 0 or ERR_MEM.
 uint32_t RenderShapeImage(qmShapeRequest *req, const qmBitmap *texture, qmShapeImage *out);
 // A line thicker than one pixel, or anti-aliased, from (x1, y1) to (x2, y2) in an image of its
-// own: 0 or ERR_MEM.
+// own: 0 or ERR_MEM. A view of width above 0 bounds the image to what can show there: the view
+// grown by grow on every side (a line far longer than the display needs no picture of its
+// whole box); a line that misses it gets a 1 x 1 image with nothing on it.
+struct qmLineView {
+  int32_t width, height, grow;
+};
+// The room beyond a line layer's visible part that its shadow (moved by size, blurred by radius
+// and sigma) and border take: the picture keeps that much more of the line.
+int32_t LineEffectsRoom(int32_t shadowOn, int32_t shadowSize, double radius, double sigma, int32_t borderOn,
+                        int32_t borderSize);
 uint32_t RenderLineImage(int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color, int32_t thickness,
-                         int32_t antialias, qmShapeImage *out);
+                         int32_t antialias, const qmLineView *view, qmShapeImage *out);
 
 // Where direct drawing goes: a bitmap and the selected planes, cut to the clip rectangle (and
 // the clip region's mask).

@@ -111,13 +111,28 @@ bool DegreeTables(const double **cosine, const double **sine) {
   return true;
 }
 
+// What of a line layer can show: the display (at its shown scale when scaled) grown by the room
+// the layer's shadow and border take, so that a line with far-off ends is drawn again for that
+// part alone. No view without a display.
+qmLineView LineLayerView(const qmScene *scene, const qmLayer *layer, bool scaled) {
+  const qmDisplay *d = scene->current;
+  if (!d) return {};
+  const double sx = scaled ? d->scaleX : 1.0, sy = scaled ? d->scaleY : 1.0;
+  const int32_t grow = LineEffectsRoom(layer->shadow.on, layer->shadow.size, layer->shadow.radius,
+                                       layer->shadow.sigma, layer->border.on, layer->border.size);
+  const auto side = [](int32_t n, double s) { return int32_t(std::clamp(std::ceil(n * s), 1.0, 1e9)); };
+  return {side(d->width, sx), side(d->height, sy), grow};
+}
+
 // The shape of state S drawn by the shape renderers at the placement.
-uint32_t RenderLayerShape(qmScene *scene, int32_t type, const qmLayerState *S, const qmShapePlacement *at,
-                          qmShapeImage *out) {
+uint32_t RenderLayerShape(qmScene *scene, const qmLayer *layer, int32_t type, const qmLayerState *S,
+                          const qmShapePlacement *at, bool scaled, qmShapeImage *out) {
   const qmShapeLayerData &shape = S->shape;
-  if (type == QMTYPE_LINE)
+  if (type == QMTYPE_LINE) {
+    const qmLineView view = LineLayerView(scene, layer, scaled);
     return RenderLine(at, S->lineX1, S->lineY1, S->lineX2, S->lineY2, shape.thickness, S->shapeColor,
-                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, out);
+                      (shape.style.formStyle & FORM_ANTIALIAS) ? 1 : 0, &view, out);
+  }
   const qmBitmap *texture = nullptr;
   if (shape.style.fillStyle == DRAWFILL_TEXTURE) {
     qmObjectId id = shape.style.texture;
@@ -211,7 +226,7 @@ uint32_t GetLayerImage(qmScene *scene, qmLayer *layer, qmLayerState *S, int32_t 
 uint32_t RenderShapeLayerImage(qmScene *scene, const qmLayer *layer, const qmLayerState *S, qmShapeImage *out) {
   *out = {};
   qmShapePlacement at{S->anchoredX, S->anchoredY, {1, 0, 0, 1}, layer->anchorX, layer->anchorY};
-  return RenderLayerShape(scene, layer->type, S, &at, out);
+  return RenderLayerShape(scene, layer, layer->type, S, &at, false, out);
 }
 
 void UpdateTransform(qmTransform *t, int32_t width, int32_t height) {
@@ -508,7 +523,8 @@ uint32_t DrawLayerObject(qmScene *scene, qmLayer *layer, qmLayerState *N, const 
     }
     std::memcpy(at.matrix, transform->matrix, sizeof at.matrix);
     qmShapeImage img{};
-    if (uint32_t code = RenderLayerShape(scene, layer->type, base, &at, &img)) return code;
+    if (uint32_t code = RenderLayerShape(scene, layer, layer->type, base, &at, flags & LRENDER_SCALED, &img))
+      return code;
     if (!img.bitmap) return ERR_WRONGUSAGE;
     N->transformed = {img.bitmap, img.mask, img.alpha};
     N->x = img.x, N->y = img.y;

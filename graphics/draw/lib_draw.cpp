@@ -426,14 +426,18 @@ uint32_t DrawPolygon(VmState *L) {
 uint32_t AddLineLayer(VmState *L, const qmDrawOutput &o, int32_t x1, int32_t y1, int32_t x2, int32_t y2, uint32_t color,
                       int32_t thickness, bool antialias, qmDisplayTags *tags) {
   const int32_t ends[4] = {x1, y1, x2, y2};
+  // The layer's shadow and border show what lies that much beyond the display, so the picture
+  // keeps it (the same room a layer style keeps when it draws the line again).
+  const int64_t room = LineEffectsRoom(tags->shadow.on, tags->shadow.size, tags->shadow.radius, tags->shadow.sigma,
+                                       tags->border.on, tags->border.size);
   const int64_t margin = thickness + 4;
-  const int32_t low = int32_t(-margin);
-  if (!ClipLineToRange(&x1, &y1, &x2, &y2, low, int32_t(o.width + margin)) ||
-      !ClipLineToRange(&y1, &x1, &y2, &x2, low, int32_t(o.height + margin)))
+  const int32_t low = int32_t(-margin - room);
+  if (!ClipLineToRange(&x1, &y1, &x2, &y2, low, int32_t(o.width + margin + room)) ||
+      !ClipLineToRange(&y1, &x1, &y2, &x2, low, int32_t(o.height + margin + room)))
     return 0;
   // The picture covers the line with room for its width, but never much more than the
   // background picture: a very thick line is cut where it cannot show.
-  constexpr int64_t kSlack = 4;
+  const int64_t kSlack = 4 + room;
   const int64_t left = std::max<int64_t>(std::min(x1, x2) - margin, -kSlack);
   const int64_t top = std::max<int64_t>(std::min(y1, y2) - margin, -kSlack);
   const int64_t w = std::min<int64_t>(std::max(x1, x2) + margin + 1, o.width + kSlack) - left;

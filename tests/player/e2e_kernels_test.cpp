@@ -263,3 +263,84 @@ TEST(E2eKernels, LineLayersLandOnTheLinesOwnPixels) {
       }
     }
 }
+
+// A layer style that draws a line layer anew (a new colour or thickness, a shadow or border) gives the pixels the same line gets drawn fresh with what the style set, whatever its
+// ends: a line whose ends lie far off the display is drawn again for the part that can show (with
+// the room its shadow or border takes), not its whole box.
+TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
+  struct Case {
+    int32_t x1, y1, x2, y2;
+  };
+  const Case lines[] = {{-1000000, 5, 1000000, 300}, {-2000, 460, 3000, -37}, {320, -5000, 100, 9000},
+                        {-1000000, -999983, 1000000, 1000017}, {5, 6, 200, 300}};
+  struct Style {
+    const char *what;
+    int32_t antialias, thickness;  // as the line was drawn first
+    std::vector<std::pair<std::string, ScriptArg>> keys;
+    int32_t freshAntialias, freshThickness;  // the line drawn fresh with what the style set
+    std::vector<std::pair<std::string, ScriptArg>> freshKeys = {};
+  };
+  const uint32_t first = 0xFF4020, next = 0x20C040;
+  const Style styles[] = {
+      {"colour", 0, 1, {{"color", double(next)}}, 0, 1},
+      {"colour, anti-aliased", 1, 1, {{"color", double(next)}}, 1, 1},
+      {"colour, thick", 0, 3, {{"color", double(next)}}, 0, 3},
+      {"colour, thick anti-aliased", 1, 3, {{"color", double(next)}}, 1, 3},
+      {"thickness", 0, 1, {{"color", double(next)}, {"thickness", 4.0}}, 0, 4},
+      {"shadow", 0, 1, {{"color", double(next)}, {"shadow", 1.0}, {"shadowsize", 9.0}}, 0, 1,
+       {{"shadow", 1.0}, {"shadowsize", 9.0}}},
+      {"border", 0, 3, {{"color", double(next)}, {"border", 1.0}, {"bordersize", 6.0}}, 0, 3,
+       {{"border", 1.0}, {"bordersize", 6.0}}},
+  };
+  const int32_t w = 640, h = 480;
+  PlayerDir d;
+  for (const Style &s : styles)
+    for (const Case &l : lines) {
+      SCOPED_TRACE(std::string(s.what) + ": " + std::to_string(l.x1) + "," + std::to_string(l.y1) + " to " +
+                   std::to_string(l.x2) + "," + std::to_string(l.y2));
+      std::vector<uint32_t> shots[2];
+      for (int restyled = 0; restyled < 2; restyled++) {
+        const int32_t aa = restyled ? s.antialias : s.freshAntialias;
+        const int32_t thickness = restyled ? s.thickness : s.freshThickness;
+        std::vector<ScriptLine> script{{false, "EnableLayers", {}}};
+        if (aa) script.push_back({false, "SetFormStyle", {16}});
+        std::vector<std::pair<std::string, ScriptArg>> tags{{"thickness", double(thickness)}};
+        if (!restyled) tags.insert(tags.end(), s.freshKeys.begin(), s.freshKeys.end());
+        script.push_back({false, "Line", {double(l.x1), double(l.y1), double(l.x2), double(l.y2),
+                                          double(restyled ? first : next), ScriptArg::Table(tags)}});
+        if (restyled) script.push_back({false, "SetLayerStyle", {1, ScriptArg::Table(s.keys)}});
+        script.push_back({false, "SaveSnapshot", {d / "shot.bmp", 1}});
+        std::remove((d / "shot.bmp").c_str());
+        qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
+        PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
+        ASSERT_EQ(r.status, 0) << r.out << r.err << (restyled ? " (restyled)" : " (fresh)");
+        int32_t gw = 0, gh = 0;
+        shots[restyled] = ReadBmp(d / "shot.bmp", &gw, &gh);
+        ASSERT_EQ(gw, w);
+        ASSERT_EQ(gh, h);
+      }
+      EXPECT_EQ(shots[1], shots[0]) << FirstDifference(shots[1], shots[0], w);
+    }
+}
+
+// A line layer with far-off ends that its style stretches or turns is drawn again through the
+// matrix for the part that can show: the applet runs on (no "Out of memory!") and the line shows.
+TEST(E2eKernels, FarLineLayersTransformedByTheirStyleStillShow) {
+  const std::pair<std::string, double> transforms[] = {{"scalex", 2.0}, {"scaley", 3.0}, {"rotate", 30.0}};
+  PlayerDir d;
+  for (const auto &[key, value] : transforms) {
+    SCOPED_TRACE(key);
+    std::vector<ScriptLine> script{{false, "EnableLayers", {}},
+                                   {false, "Line", {-1000000, 5, 1000000, 300, double(0xFF4020)}},
+                                   {false, "SetLayerStyle", {1, ScriptArg::Table({{key, value}})}},
+                                   {false, "SaveSnapshot", {d / "shot.bmp", 1}}};
+    std::remove((d / "shot.bmp").c_str());
+    qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
+    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
+    ASSERT_EQ(r.status, 0) << r.out << r.err;
+    int32_t gw = 0, gh = 0;
+    const std::vector<uint32_t> shot = ReadBmp(d / "shot.bmp", &gw, &gh);
+    ASSERT_EQ(gw, 640);
+    EXPECT_GT(std::count(shot.begin(), shot.end(), 0xFF4020u), 100);
+  }
+}
