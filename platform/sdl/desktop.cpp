@@ -4,6 +4,9 @@
 #include <ctime>
 #include <string>
 
+#include <X11/Xlib.h>
+#include <X11/Xproto.h>
+
 #include "platform/joystick.h"
 #include "platform/present.h"
 #include "platform/sdl/sdl_internal.h"
@@ -37,6 +40,15 @@ void SkipUnreachableWayland() {
   // Over an empty SDL_VIDEODRIVER, which would otherwise win and mean "probe them all".
   if (!drivers.empty()) SDL_SetHintWithPriority(SDL_HINT_VIDEODRIVER, drivers.c_str(), SDL_HINT_OVERRIDE);
 }
+// Xlib's own handler ends the process on any protocol error. A wake-up or message sent to one
+// of our windows just as it is being destroyed (another thread's event on the way out) fails
+// with BadWindow: the window is gone and there is nothing left to tell it, so that one error
+// is passed over; every other error goes on to the handler that was there before.
+XErrorHandler gPreviousXErrorHandler = nullptr;
+int PassOverVanishedWindows(Display *dpy, XErrorEvent *e) {
+  if (e->error_code == BadWindow && e->request_code == X_SendEvent) return 0;
+  return gPreviousXErrorHandler ? gPreviousXErrorHandler(dpy, e) : 0;
+}
 }  // namespace
 
 uint32_t InitDesktop() {
@@ -51,6 +63,8 @@ uint32_t InitDesktop() {
   // setting of the same name still wins.
   SDL_SetHint(SDL_HINT_FRAMEBUFFER_ACCELERATION, "0");
   SkipUnreachableWayland();
+  // Before the video driver starts, so that its own safety net passes errors on to this one.
+  if (!gPreviousXErrorHandler) gPreviousXErrorHandler = XSetErrorHandler(PassOverVanishedWindows);
   if (InitSdlSubSystem(SDL_INIT_VIDEO | SDL_INIT_EVENTS) != 0) return ERR_XDISPLAY;
   uint32_t type = SDL_RegisterEvents(1);
   if (type == UINT32_MAX) {
