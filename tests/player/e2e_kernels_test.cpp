@@ -62,6 +62,18 @@ std::vector<uint32_t> RunOnBrush(const PlayerDir &d, std::vector<ScriptLine> lin
   return ReadBmp(d / "out.bmp", w, h);
 }
 
+// Runs the lines and saves a snapshot of display 1 as shot.bmp: its pixels, with the script's
+// output on failure.
+std::vector<uint32_t> RunForSnapshot(const PlayerDir &d, std::vector<ScriptLine> lines, int32_t *w, int32_t *h,
+                                     std::string *report) {
+  std::remove((d / "shot.bmp").c_str());
+  lines.push_back({false, "SaveSnapshot", {d / "shot.bmp", 1}});
+  qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(lines)));
+  PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
+  *report = "status " + std::to_string(r.status) + ": " + r.out + r.err;
+  return ReadBmp(d / "shot.bmp", w, h);
+}
+
 // Where two pictures first differ, for the failure message.
 std::string FirstDifference(const std::vector<uint32_t> &got, const std::vector<uint32_t> &want, int32_t w) {
   if (got.size() != want.size()) return "sizes " + std::to_string(got.size()) + " and " + std::to_string(want.size());
@@ -243,15 +255,10 @@ TEST(E2eKernels, LineLayersLandOnTheLinesOwnPixels) {
           if (antialias) script.push_back({false, "SetFormStyle", {16}});
           script.push_back({false, "Line", {double(l.x1), double(l.y1), double(l.x2), double(l.y2), double(0xFF4020),
                                             double(thickness)}});
-          script.push_back({false, "SaveSnapshot", {d / "shot.bmp", 1}});
-          std::remove((d / "shot.bmp").c_str());
-          qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
-          PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
-          ASSERT_EQ(r.status, 0) << r.out << r.err << (layers ? " (with layers)" : "");
           int32_t gw = 0, gh = 0;
-          shots[layers] = ReadBmp(d / "shot.bmp", &gw, &gh);
-          ASSERT_EQ(gw, w);
-          ASSERT_EQ(gh, h);
+          std::string report;
+          shots[layers] = RunForSnapshot(d, script, &gw, &gh, &report);
+          ASSERT_TRUE(gw == w && gh == h) << report << (layers ? " (with layers)" : "");
         }
         EXPECT_EQ(shots[1], shots[0]) << FirstDifference(shots[1], shots[0], w);
         if (thickness == 1) {
@@ -309,15 +316,10 @@ TEST(E2eKernels, LineLayersRedrawnByTheirStyleMatchTheFreshLine) {
         script.push_back({false, "Line", {double(l.x1), double(l.y1), double(l.x2), double(l.y2),
                                           double(restyled ? first : next), ScriptArg::Table(tags)}});
         if (restyled) script.push_back({false, "SetLayerStyle", {1, ScriptArg::Table(s.keys)}});
-        script.push_back({false, "SaveSnapshot", {d / "shot.bmp", 1}});
-        std::remove((d / "shot.bmp").c_str());
-        qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
-        PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
-        ASSERT_EQ(r.status, 0) << r.out << r.err << (restyled ? " (restyled)" : " (fresh)");
         int32_t gw = 0, gh = 0;
-        shots[restyled] = ReadBmp(d / "shot.bmp", &gw, &gh);
-        ASSERT_EQ(gw, w);
-        ASSERT_EQ(gh, h);
+        std::string report;
+        shots[restyled] = RunForSnapshot(d, script, &gw, &gh, &report);
+        ASSERT_TRUE(gw == w && gh == h) << report << (restyled ? " (restyled)" : " (fresh)");
       }
       EXPECT_EQ(shots[1], shots[0]) << FirstDifference(shots[1], shots[0], w);
     }
@@ -332,15 +334,11 @@ TEST(E2eKernels, FarLineLayersTransformedByTheirStyleStillShow) {
     SCOPED_TRACE(key);
     std::vector<ScriptLine> script{{false, "EnableLayers", {}},
                                    {false, "Line", {-1000000, 5, 1000000, 300, double(0xFF4020)}},
-                                   {false, "SetLayerStyle", {1, ScriptArg::Table({{key, value}})}},
-                                   {false, "SaveSnapshot", {d / "shot.bmp", 1}}};
-    std::remove((d / "shot.bmp").c_str());
-    qmtools::WriteBytes(d / "l.qma", AppletOf(ScriptOf(script)));
-    PlayerResult r = d.Run({"-QUIET", "-DEBUGDEVICE", "x", d / "l.qma"});
-    ASSERT_EQ(r.status, 0) << r.out << r.err;
+                                   {false, "SetLayerStyle", {1, ScriptArg::Table({{key, value}})}}};
     int32_t gw = 0, gh = 0;
-    const std::vector<uint32_t> shot = ReadBmp(d / "shot.bmp", &gw, &gh);
-    ASSERT_EQ(gw, 640);
+    std::string report;
+    const std::vector<uint32_t> shot = RunForSnapshot(d, script, &gw, &gh, &report);
+    ASSERT_EQ(gw, 640) << report;
     EXPECT_GT(std::count(shot.begin(), shot.end(), 0xFF4020u), 100);
   }
 }
